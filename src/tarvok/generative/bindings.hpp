@@ -1,0 +1,43 @@
+// Shared by the binding files of the tarvok_generative module.
+#pragma once
+
+#include "common/host.hpp"
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tarvok::generative::bind {
+
+namespace py = pybind11;
+using host::Kind;
+
+/// This module. Calls between the module's functions go through its
+/// attributes at call time, so a host that replaces one (monkeypatching a
+/// back-end, the compiler, the ranker) is obeyed.
+py::module_ self();
+
+/// A module attribute as it is at this moment.
+inline py::object attr(const char* name) { return self().attr(name); }
+
+/// Sends one status line through the module's `_notify`.
+void notify(py::handle progress, const std::string& msg);
+
+/// Logs one line at debug level on the module logger.
+void log_debug(const std::string& msg);
+
+/// Defines a module function whose defaults a text signature cannot express
+/// (enumeration members): the object is callable like the builtin `impl` and
+/// carries a real `__signature__` built from `params` (name, default or a null
+/// handle for "required").
+void def_with_signature(py::module_& m, const char* name, const py::cpp_function& impl, const char* doc,
+                        std::vector<std::pair<const char*, py::object>> params);
+
+// Each binding file registers the functions of one subsystem.
+void register_reply_parsing(py::module_& m);
+void register_references_and_prompts(py::module_& m);
+void register_few_shot(py::module_& m);
+void register_providers(py::module_& m);
+void register_workflow(py::module_& m);
+
+}  // namespace tarvok::generative::bind

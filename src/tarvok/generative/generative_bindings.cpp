@@ -1,0 +1,188 @@
+// The tarvok_generative module: settings, enumerations, logger, the progress
+// channel and reply parsing; the other subsystems register from their own
+// binding files.
+#include "generative/bindings.hpp"
+#include "generative/reply_parsing.hpp"
+
+#include <pybind11/stl.h>
+
+namespace tarvok::generative::bind {
+
+namespace {
+
+PyObject* g_module = nullptr;  // strong reference, held for the life of the process
+
+/// A callable that stands for a module function and carries a real signature.
+struct SignedFunction {
+    py::object impl;
+    std::vector<std::pair<std::string, py::object>> params;
+    py::object signature;
+};
+
+void register_signed_function_type(py::module_& m) {
+    py::class_<SignedFunction>(m, "_signed_function", py::dynamic_attr(), py::module_local(),
+                               "A module function whose signature carries enumeration defaults.")
+        .def("__call__",
+             [](SignedFunction& f, py::args args, py::kwargs kwargs) { return f.impl(*args, **kwargs); })
+        .def_property_readonly("__signature__",
+                               [](SignedFunction& f) {
+                                   if (!f.signature) {
+                                       auto inspect = py::module_::import("inspect");
+                                       auto Parameter = inspect.attr("Parameter");
+                                       py::list parameters;
+                                       for (auto& [name, value] : f.params) {
+                                           py::object default_ = value ? value : Parameter.attr("empty");
+                                           parameters.append(Parameter(name, Parameter.attr("POSITIONAL_OR_KEYWORD"),
+                                                                       py::arg("default") = default_));
+                                       }
+                                       f.signature = inspect.attr("Signature")(parameters);
+                                   }
+                                   return f.signature;
+                               })
+        .def("__repr__", [](py::object f) {
+            return "<function " + py::str(f.attr("__qualname__")).cast<std::string>() + ">";
+        });
+}
+
+}  // namespace
+
+py::module_ self() { return py::reinterpret_borrow<py::module_>(g_module); }
+
+void notify(py::handle progress, const std::string& msg) { attr("_notify")(progress, host::text(msg)); }
+
+void log_debug(const std::string& msg) { attr("logger").attr("debug")(host::text(msg)); }
+
+void def_with_signature(py::module_& m, const char* name, const py::cpp_function& impl, const char* doc,
+                        std::vector<std::pair<const char*, py::object>> params) {
+    SignedFunction f{impl, {}, py::object()};
+    for (auto& [param, value] : params) f.params.emplace_back(param, value);
+    py::object obj = py::cast(std::move(f));
+    obj.attr("__name__") = name;
+    obj.attr("__qualname__") = name;
+    obj.attr("__module__") = m.attr("__name__");
+    obj.attr("__doc__") = doc;
+    m.attr(name) = obj;
+}
+
+void register_reply_parsing(py::module_& m) {
+    m.def(
+        "extract_json_from_markdown",
+        [](py::object text) -> py::object {
+            host::require(text, "extract_json_from_markdown", "text", Kind::Str);
+            host::Utf8 utf8(text);
+            Span span = extract_json_span(utf8.view());
+            if (span.begin == 0 && span.end == utf8.view().size()) return text;
+            return host::text(utf8.view().substr(span.begin, span.end - span.begin));
+        },
+        py::arg("text"),
+        host::signed_doc("extract_json_from_markdown", "text",
+                         "Extract JSON object from a Markdown code block if present.\n\n"
+                         "Returns the object text of the first ```json fence (greedy up to the last\n"
+                         "closing fence), else the first brace-balanced run, else the text unchanged.")
+            .c_str());
+
+    m.def(
+        "_json_loads_relaxed",
+        [](py::object text) -> py::object {
+            host::require(text, "_json_loads_relaxed", "text", Kind::Str);
+            auto loads = py::module_::import("json").attr("loads");
+            auto is_object_or_null = [](const py::object& v) { return v.is_none() || PyDict_Check(v.ptr()); };
+            try {
+                py::object value = loads(text);
+                if (is_object_or_null(value)) return value;
+            } catch (py::error_already_set& e) {
+                if (!host::is_ordinary(e)) throw;
+            }
+            py::object value = loads(attr("extract_json_from_markdown")(text));
+            if (is_object_or_null(value)) return value;
+            std::string kind = host::type_name(value).substr(0, 200);
+            throw py::type_error("Expected dict, got " + kind);
+        },
+        py::arg("text"),
+        host::signed_doc("_json_loads_relaxed", "text",
+                         "Parse an LLM reply into a JSON object (or None for null).\n\n"
+                         "The reply is tried as it stands, then the text cut out by\n"
+                         "extract_json_from_markdown; the second attempt's error propagates.")
+            .c_str());
+}
+
+}  // namespace tarvok::generative::bind
+
+namespace bind = tarvok::generative::bind;
+namespace host = tarvok::host;
+
+PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
+    namespace py = pybind11;
+    py::options options;
+    options.disable_function_signatures();
+
+    bind::g_module = m.ptr();
+    Py_INCREF(bind::g_module);
+
+    m.doc() = "Generate Tarvok models and data from plain-language problem descriptions with an LLM.";
+
+    // The compiler and the example ranker are bound at load time; a missing
+    // sibling makes this import fail.
+    py::module_ core = host::import_sibling(m, "tarvok_core");
+    m.attr("TVLCompiler") = core.attr("TVLCompiler");
+    m.attr("SemanticError") = core.attr("SemanticError");
+    m.attr("rag_rank") = host::import_sibling(m, "example_ranker").attr("rank_problem_descriptions");
+
+    // Settings as shipped. Parameter defaults below read them now, once.
+    m.attr("MAX_ITERATIONS") = 5;
+    m.attr("MAX_OUTPUT_TOKENS") = py::none();
+    m.attr("LLM_PROVIDER") = "openai";
+    m.attr("MODEL_NAME") = "gpt-5";
+    m.attr("ALIGNMENT_CHECK") = true;
+    m.attr("FEW_SHOT_TOP_K") = 3;
+    m.attr("FEW_SHOT_MAX_CHARS") = 2147483647;
+
+    py::object module_name = m.attr("__name__");
+    py::object Enum = py::module_::import("enum").attr("Enum");
+    py::list providers;
+    providers.append(py::make_tuple("OPENAI", "openai"));
+    providers.append(py::make_tuple("GOOGLE", "google"));
+    providers.append(py::make_tuple("OLLAMA", "ollama"));
+    py::object LLMProvider = Enum("LLMProvider", providers, py::arg("module") = module_name,
+                                  py::arg("qualname") = "LLMProvider");
+    LLMProvider.attr("__doc__") = "The LLM back-ends: OpenAI (Responses), Google Gemini and a local Ollama server.";
+    m.attr("LLMProvider") = LLMProvider;
+    py::list modes;
+    modes.append("NONE");
+    modes.append("BNF");
+    modes.append("CODE");
+    py::object Grammar = Enum("Grammar", modes, py::arg("module") = module_name, py::arg("qualname") = "Grammar");
+    Grammar.attr("__doc__") =
+        "What each prompt carries as its grammar reference: nothing, the grammar document, or the compiler source.";
+    m.attr("Grammar") = Grammar;
+
+    m.attr("logger") = py::module_::import("logging").attr("getLogger")(module_name);
+
+    bind::register_signed_function_type(m);
+
+    m.def(
+        "_notify",
+        [](py::object progress, py::object msg) {
+            try {
+                if (PyObject_IsTrue(progress.ptr()) == 1) {
+                    progress(msg);
+                } else {
+                    if (PyErr_Occurred()) throw py::error_already_set();
+                    bind::attr("logger").attr("debug")(msg);
+                }
+            } catch (py::error_already_set& e) {
+                if (!host::is_ordinary(e)) throw;
+            }
+        },
+        py::arg("progress"), py::arg("msg"),
+        host::signed_doc("_notify", "progress, msg",
+                         "Send one status line to the progress callback, or to the debug log when there is none.\n\n"
+                         "A callback that fails with an ordinary exception is ignored.")
+            .c_str());
+
+    bind::register_reply_parsing(m);
+    bind::register_references_and_prompts(m);
+    bind::register_few_shot(m);
+    bind::register_providers(m);
+    bind::register_workflow(m);
+}

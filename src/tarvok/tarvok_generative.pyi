@@ -1,0 +1,138 @@
+"""Generate Tarvok models and data from plain-language problem descriptions with an LLM."""
+
+import enum
+import logging
+import os
+from typing import Any, Callable, Optional
+
+from .semantic_error import SemanticError as SemanticError
+from .tarvok_core import TVLCompiler as TVLCompiler
+
+MAX_ITERATIONS: int
+MAX_OUTPUT_TOKENS: Optional[int]
+LLM_PROVIDER: Optional[str]
+MODEL_NAME: str
+ALIGNMENT_CHECK: bool
+FEW_SHOT_TOP_K: int
+FEW_SHOT_MAX_CHARS: int
+
+logger: logging.Logger
+
+class LLMProvider(enum.Enum):
+    OPENAI = "openai"
+    GOOGLE = "google"
+    OLLAMA = "ollama"
+
+class Grammar(enum.Enum):
+    NONE = 1
+    BNF = 2
+    CODE = 3
+
+Progress = Optional[Callable[[str], Any]]
+
+def rag_rank(
+    query: str,
+    models_dir: Optional[str | os.PathLike[str]] = None,
+    top_k: int = 10,
+    model_name: str = "sentence-transformers/all-MiniLM-L6-v2",
+) -> list[dict[str, Any]]: ...
+def generative_solve(
+    prompt: str,
+    model_file: str,
+    data_file: str,
+    model_name: str = "gpt-5",
+    mode: Grammar = Grammar.BNF,
+    iterations: int = 5,
+    return_statistics: bool = False,
+    alignment_check: Optional[bool] = None,
+    temperature: Optional[float] = None,
+    stop: Optional[list[str]] = None,
+    llm_provider: Optional[str] = "openai",
+    progress: Progress = None,
+    few_shot: bool = True,
+) -> str | dict[str, Any]: ...
+def generative_feedback(
+    prompt: str,
+    model_file: str,
+    data_file: str,
+    model_name: str = "gpt-5",
+    mode: Grammar = Grammar.BNF,
+    temperature: Optional[float] = None,
+    stop: Optional[list[str]] = None,
+    llm_provider: Optional[str] = "openai",
+    progress: Progress = None,
+) -> Optional[dict[str, Any]]: ...
+def extract_json_from_markdown(text: str) -> str: ...
+def list_models(llm_provider: Optional[str] = None, model_name: str = "gpt-5") -> list[str]: ...
+def list_openai_models(prefix: Optional[str] = "gpt") -> list[str]: ...
+def list_gemini_models(prefix: Optional[str] = "gemini") -> list[str]: ...
+def list_ollama_models(prefix: Optional[str] = None) -> list[str]: ...
+def _notify(progress: Progress, msg: str) -> None: ...
+def _read_file(path: str) -> str: ...
+def _read_tarvok_GBNF() -> str: ...
+def _read_tarvok_grammar() -> str: ...
+def _read_tarvok_code() -> str: ...
+def _get_grammar_implementation(mode: Grammar) -> str: ...
+def _safe_read_text(path: str | os.PathLike[str], max_chars: int = 2147483647) -> str: ...
+def _find_pair_in_folder(desc_path: str | os.PathLike[str]) -> tuple[Optional[os.PathLike[str]], Optional[os.PathLike[str]]]: ...
+def _gather_few_shots(
+    problem_description: str,
+    k: int = 3,
+    models_dir: Optional[str | os.PathLike[str]] = None,
+    progress: Progress = None,
+) -> list[dict[str, str]]: ...
+def _json_loads_relaxed(text: str) -> Optional[dict[str, Any]]: ...
+def _coalesce_response_text(resp: Any) -> str: ...
+def _openai_client() -> Any: ...
+def _google_client() -> Any: ...
+def _ollama_generate_text(model_name: str, prompt: str, num_predict: Optional[int] = None) -> str: ...
+def _build_create_params(
+    model_name: str,
+    input_text: str,
+    max_tokens: Optional[int] = None,
+    temperature: Optional[float] = None,
+    stop: Optional[list[str]] = None,
+) -> dict[str, Any]: ...
+def _infer_provider(llm_provider: Optional[str], model_name: str) -> LLMProvider: ...
+def _llm_generate_text(
+    provider: LLMProvider,
+    model_name: str,
+    input_text: str,
+    max_tokens: Optional[int] = None,
+    temperature: Optional[float] = None,
+    stop: Optional[list[str]] = None,
+    progress: Progress = None,
+) -> str: ...
+def _call_openai_with_retry(
+    client: Any,
+    create_params: dict[str, Any],
+    retries: int = 3,
+    backoff_sec: float = 1.5,
+    progress: Progress = None,
+) -> Any: ...
+def _build_generation_prompt(
+    prompt: str, grammar_implementation: str, few_shots: Optional[list[dict[str, str]]] = None
+) -> str: ...
+def _build_revision_prompt_syntax(
+    prompt: str,
+    grammar_implementation: str,
+    model_code: str,
+    data_code: str,
+    syntax_errors: list[str] | str,
+    few_shots: Optional[list[dict[str, str]]] = None,
+) -> str: ...
+def _build_revision_prompt_alignment(
+    prompt: str,
+    grammar_implementation: str,
+    assessment_text: str,
+    model_code: str,
+    data_code: str,
+    few_shots: Optional[list[dict[str, str]]] = None,
+) -> str: ...
+def _build_alignment_prompt(prompt: str, grammar_implementation: str, model_code: str, data_code: str) -> str: ...
+def _build_final_assessment_prompt(
+    prompt: str, grammar_implementation: str, model_code: str, data_code: str, syntax_errors: list[str] | str
+) -> str: ...
+def _build_feedback_prompt(
+    user_prompt_text: str, grammar_implementation: str, model_code: str, data_code: str
+) -> str: ...

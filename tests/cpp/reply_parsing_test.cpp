@@ -1,0 +1,65 @@
+#include "generative/reply_parsing.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using tarvok::generative::extract_json_span;
+using tarvok::generative::host_space_at;
+using tarvok::generative::Span;
+
+namespace {
+
+std::string cut(const std::string& text) {
+    Span s = extract_json_span(text);
+    return text.substr(s.begin, s.end - s.begin);
+}
+
+}  // namespace
+
+TEST(FenceSearch, GreedyAcrossTwoBlocks) {
+    EXPECT_EQ(cut("```json\n{\"a\":1}\n```\n```json\n{\"b\":2}\n```"), "{\"a\":1}\n```\n```json\n{\"b\":2}");
+}
+
+TEST(FenceSearch, LeftmostFenceWithABraceWins) {
+    // The first fence has no object after it; the second one does.
+    EXPECT_EQ(cut("```text\nhi\n``` and ```json {\"x\": 1} ```"), "{\"x\": 1}");
+}
+
+TEST(FenceSearch, JsonTagThenNoBraceFallsBackToBraceScan) {
+    EXPECT_EQ(cut("```json\nnot json\n``` {\"k\": {}} tail"), "{\"k\": {}}");
+}
+
+TEST(FenceSearch, ClosingBraceMustBeFollowedByFence) {
+    EXPECT_EQ(cut("```json {\"a\": 1} x ``` {\"b\": 2}"), "{\"a\": 1}");
+}
+
+TEST(FenceSearch, UnicodeWhitespaceBetweenBraceAndFence) {
+    EXPECT_EQ(cut("```{\"a\":1}\u2028```"), "{\"a\":1}");
+    EXPECT_EQ(cut("```{\"a\":1}\u200b```"), "{\"a\":1}");  // zero-width space is not \s: brace scan decides
+}
+
+TEST(BraceScan, QuotesAreNotInterpreted) { EXPECT_EQ(cut("x {\"s\": \"}\"} y"), "{\"s\": \"}"); }
+
+TEST(BraceScan, UnbalancedGivesWholeText) {
+    std::string text = "pre {\"a\": {\"b\": 1}";
+    Span s = extract_json_span(text);
+    EXPECT_EQ(s, (Span{0, text.size()}));
+}
+
+TEST(HostSpace, MatchesTheHostSet) {
+    EXPECT_EQ(host_space_at("\x1c", 0), 1u);
+    EXPECT_EQ(host_space_at("\xc2\x85", 0), 2u);
+    EXPECT_EQ(host_space_at("\xc2\xa0", 0), 2u);
+    EXPECT_EQ(host_space_at("\xe3\x80\x80", 0), 3u);
+    EXPECT_EQ(host_space_at("\xe2\x80\x8b", 0), 0u);  // U+200B
+    EXPECT_EQ(host_space_at("x", 0), 0u);
+    EXPECT_EQ(host_space_at("\xe2\x80", 0), 0u);  // truncated sequence
+}
+
+TEST(BraceScan, ManyOpeningFencesAndBracesWithoutAnEnd) {
+    // The shape that makes a backtracking engine quadratic; timing is in benchmarks/.
+    std::string text;
+    for (int i = 0; i < 200000; ++i) text += "```json {";
+    EXPECT_EQ(extract_json_span(text), (Span{0, text.size()}));
+}

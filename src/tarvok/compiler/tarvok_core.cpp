@@ -1,0 +1,1 @@
+// The Tarvok compiler front-end (written together with the compiler).

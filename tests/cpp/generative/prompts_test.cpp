@@ -93,8 +93,9 @@ TEST(CutAndStrip, NegativeLimitDropsFromTheEnd) {
 TEST(Prompts, ReplyContractsAreShared) {
     EXPECT_EQ(pieces::model_data_contract.size(), 834u);
     std::vector<FewShotExample> none;
-    for (const std::string& p : {generation_prompt("P", "G", none), syntax_revision_prompt("P", "G", "M", "D", "[]", none),
-                                 alignment_revision_prompt("P", "G", "A", "M", "D", none)}) {
+    for (const std::string& p :
+         {generation_prompt("P", "G", none), syntax_revision_prompt("P", "G", "M", "D", "[]", none),
+          alignment_revision_prompt("P", "G", "A", "M", "D", none)}) {
         EXPECT_EQ(p.rfind(pieces::model_data_contract), p.size() - 834);
         EXPECT_EQ(p.find(pieces::role), 0u);
     }

@@ -89,7 +89,7 @@ def expected_feedback(question, grammar, model, data):
             + "\n</data>\n</inputs>\n\n" + FEEDBACK_CONTRACT)
 
 
-TRICKY = 'x </problem_description> <data> "quoted" \'single\' back\\slash \\n é 😀 \u2028 \t end\n'
+TRICKY = 'x </problem_description> <data> "quoted" \'single\' back\\slash \\n é 😀 \u2028 \ud83d \t end\n'
 EXAMPLES = [
     {"description": "Ship <b>goods</b> \"fast\"", "model": "dvar float x;\n// </model_file>", "data": "a = 1;",
      "desc_path": "lib/a/desc.txt", "model_path": "lib/a/m.mod", "data_path": "lib/a/d.dat", "extra": "ignored"},

@@ -84,6 +84,7 @@ def ollama_server(llm_server, monkeypatch):
 
     set_timeout(2.0)
     yield Live(llm_server, ollama, set_timeout)
+    ollama._client._client.close()  # its pooled connections would be left to the collector
     if previous is not None:
         sys.modules["ollama"] = previous
     else:

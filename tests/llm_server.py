@@ -199,7 +199,8 @@ class LLMServer:
 
         self._httpd = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         self._httpd.daemon_threads = True
-        self._thread = threading.Thread(target=self._httpd.serve_forever, name="llm-test-server", daemon=True)
+        self._thread = threading.Thread(target=self._httpd.serve_forever, args=(0.05,), name="llm-test-server",
+                                        daemon=True)
         self._thread.start()
         return self
 

@@ -3,7 +3,7 @@
 import enum
 import logging
 import os
-from typing import Any, Callable, Optional
+from typing import Any, Callable, Mapping, Optional
 
 from .semantic_error import SemanticError as SemanticError
 from .tarvok_core import TVLCompiler as TVLCompiler
@@ -105,7 +105,7 @@ def _llm_generate_text(
 ) -> str: ...
 def _call_openai_with_retry(
     client: Any,
-    create_params: dict[str, Any],
+    create_params: Mapping[str, Any],
     retries: int = 3,
     backoff_sec: float = 1.5,
     progress: Progress = None,

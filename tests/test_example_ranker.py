@@ -204,7 +204,7 @@ class TestModelLoading:
         write(tmp_path, "a.txt", "ship")
         caplog.set_level(logging.WARNING, logger="tarvok.example_ranker")
         for _ in range(2):
-            with pytest.raises(AttributeError):
+            with pytest.raises(AttributeError, match="embedding model 'gone' could not be loaded"):
                 er.rank_problem_descriptions("ship", models_dir=tmp_path, model_name="gone")
         assert attempts == ["gone"]
         [record] = caplog.records

@@ -138,6 +138,12 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
     if (kept_paths.empty()) return py::list();
 
     py::object model = attr("_load_model")(model_name);
+    if (model.is_none()) {
+        // The failed load was logged once; every ranking with this name fails
+        // here, and says why rather than that None has no 'encode'.
+        host::raise(PyExc_AttributeError, "embedding model '" + py::str(model_name).cast<std::string>() +
+                                              "' could not be loaded, so the descriptions cannot be encoded");
+    }
     auto encode = [&](py::object texts) {
         return model.attr("encode")(texts, py::arg("convert_to_tensor") = true,
                                     py::arg("normalize_embeddings") = true, py::arg("show_progress_bar") = false);

@@ -315,6 +315,7 @@ class TestCommandLine:
 
 def test_loading_the_module_imports_no_heavy_library():
     code = ("import sys, tarvok.example_ranker, tarvok.tarvok_generative; "
-            "print(any(m in sys.modules for m in ('torch', 'sentence_transformers')))")
+            "print('RESULT', [m for m in ('torch', 'sentence_transformers', 'logging') if m in sys.modules])")
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
-    assert out.strip().splitlines()[-1] == "False"
+    assert [line for line in out.splitlines() if line.startswith("RESULT")] == ["RESULT []"]
+    assert er.logger is logging.getLogger("tarvok.example_ranker")

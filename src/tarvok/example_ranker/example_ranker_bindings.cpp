@@ -210,7 +210,7 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
     Py_INCREF(g_module);
 
     m.doc() = "Rank the example library's problem descriptions by similarity to a new description.";
-    m.attr("logger") = py::module_::import("logging").attr("getLogger")(m.attr("__name__"));
+    host::lazy_logger(m);
     // Outcome of the first load of each embedding model (the model, or None
     // after a failure), kept for the life of the process.
     m.attr("_model_cache") = py::dict();

@@ -358,11 +358,19 @@ class DataBinder {
         }
         const Domain& domain = *values_.decls[&d - model_.decls.data()].dims[level];
         if (e.kind != ExprKind::ArrayLiteral) {
-            error(e.at, path + " is " + (level == 0 ? "an array" : "a row") + "; give its values as a list in the "
-                                                                               "order of " +
-                            dimension_text(d, level, domain) + ", as in [1, 2, 3]" +
-                            (d.dims.size() - level > 1 ? " (nested, one list per dimension)" : "") + ", not " +
-                            given(id));
+            if (d.dims.size() == 1) {
+                error(e.at, owner + " is an array; give its values as a list in the order of " +
+                                dimension_text(d, 0, domain) + ", as in [1, 2, 3], not " + given(id));
+            } else {
+                std::string order;
+                for (size_t k = 0; k < d.dims.size(); ++k)
+                    order += (k == 0 ? "" : ", then ") +
+                             dimension_text(d, k, *values_.decls[&d - model_.decls.data()].dims[k]);
+                error(e.at, owner + " has " + std::to_string(d.dims.size()) +
+                                " dimensions, so its values are a list of lists in the order of " + order +
+                                ", as in [[1, 2], [3, 4]]" +
+                                (level == 0 ? ", not " + given(id) : "; found " + given(id) + " where a list belongs"));
+            }
             return false;
         }
         uint64_t size = domain.size();
@@ -377,7 +385,11 @@ class DataBinder {
             std::string inner = level + 1 < d.dims.size() ? path.substr(0, path.size() - 1) + "[" +
                                                                 evaluator_.show(domain.at(k)) + "]'"
                                                           : path;
-            ok = fill(d, ast_.links[e.first + k].expr, level + 1, cells, inner, data) && ok;
+            ExprId child = ast_.links[e.first + k].expr;
+            if (!fill(d, child, level + 1, cells, inner, data)) {
+                ok = false;
+                if (level + 1 < d.dims.size() && ast_[child].kind != ExprKind::ArrayLiteral) break;  // said once
+            }
         }
         return ok;
     }
@@ -446,7 +458,17 @@ class InstanceChecker {
             return;
         case ExprKind::Unary: walk(e.a); return;
         case ExprKind::Chain:
-            for (uint32_t i = 0; i < e.count; ++i) walk(ast_.links[e.first + i].expr);
+            for (uint32_t i = 0; i < e.count; ++i) {
+                const Link& link = ast_.links[e.first + i];
+                if (link.op != Op::Divide || analysis_.info[link.expr].variable) {
+                    walk(link.expr);
+                    continue;
+                }
+                Value divisor = evaluator_.value(link.expr);
+                if (divisor.known() && divisor.number() == 0)
+                    evaluator_.report(link.expr, "division by zero in data: the divisor " +
+                                                     evaluator_.quoted(link.expr) + " is 0");
+            }
             return;
         default: return;
         }

@@ -288,7 +288,10 @@ class TypeChecker {
         case DeclKind::Parameter: {
             for (ExprId dim : d.dims) dimension(dim);
             if (d.init == kNone) return;
-            if (!d.dims.empty()) return array_value(d.init, d.dims.size(), type, d);
+            if (!d.dims.empty()) {
+                array_value(d.init, d.dims.size(), type, d);
+                return;
+            }
             ExprInfo c = check(d.init);
             require_data(d.init, "in the initializer of " + name);
             if (c.form == Form::Error) return;
@@ -365,29 +368,36 @@ class TypeChecker {
         }
     }
 
-    /// A `[...]` initializer of an array with `dims` dimensions left.
-    void array_value(ExprId id, size_t dims, const ValueType& type, const Declaration& d) {
+    /// A `[...]` initializer of an array with `dims` dimensions left; stops
+    /// at the first misshapen element.
+    bool array_value(ExprId id, size_t dims, const ValueType& type, const Declaration& d) {
         const Expr& e = ast_[id];
         std::string name = "'" + name_of(d.name) + "'";
         if (dims == 0) {
             ExprInfo c = check(id);
             require_data(id, "in the initializer of " + name);
-            if (c.form == Form::Error) return;
+            if (c.form == Form::Error) return true;
             std::string wrong = c.form == Form::Scalar ? mismatch(id, type) : describe(c);
             if (!wrong.empty()) error(e.at, name + " holds " + type_name(type) + " values, but " + quoted(id) +
                                                 " is " + wrong);
-            return;
+            return true;
         }
         if (e.kind != ExprKind::ArrayLiteral) {
-            error(e.at, name + " is an array, so its initializer is a list in index order, as in '[1, 2, 3]'" +
-                            std::string(dims > 1 ? " (nested, one level per dimension)" : ""));
-            return;
+            if (d.dims.size() == 1)
+                error(e.at, name + " is an array, so its initializer is a list in index order, as in '[1, 2, 3]'");
+            else
+                error(e.at, name + " has " + std::to_string(d.dims.size()) +
+                                " dimensions, so its initializer is a list of lists, one level per dimension, "
+                                "as in '[[1, 2], [3, 4]]'");
+            return false;
         }
-        for (uint32_t i = 0; i < e.count; ++i) array_value(ast_.links[e.first + i].expr, dims - 1, type, d);
+        for (uint32_t i = 0; i < e.count; ++i)
+            if (!array_value(ast_.links[e.first + i].expr, dims - 1, type, d)) break;
         ExprInfo r;
         r.form = Form::Array;
         r.type = type;
         info(id) = r;
+        return true;
     }
 
     // ----------------------------------------------------- constraints ----

@@ -48,8 +48,14 @@ void append_source_line(std::string& out, std::string_view text, const Location&
         line.remove_suffix(1);
 
     size_t column = at.column == 0 ? 0 : at.column - 1;  // characters before the caret
-    // Only the part of a long line around the caret is decoded and shown.
-    size_t first = column > kContext ? column - kContext : 0;
+    // A long line is shown as a window around the caret.
+    size_t length = 0;
+    for (std::string_view rest = line; !rest.empty() && length <= kShownColumns; ++length) {
+        uint32_t cp = 0;
+        size_t len = utf8::decode(rest, cp);
+        rest.remove_prefix(len == 0 ? 1 : len);
+    }
+    size_t first = length > kShownColumns && column > kContext ? column - kContext : 0;
     std::vector<std::string_view> chars;
     {
         std::string_view rest = line;
@@ -108,19 +114,22 @@ std::string render(const Diagnostics& diagnostics, std::string_view model_text, 
 }
 
 size_t edit_distance(std::string_view a, std::string_view b) {
+    // Optimal string alignment: insertions, deletions, substitutions and
+    // swaps of neighbours each cost one; letter case is ignored.
     if (a.size() > 64 || b.size() > 64) return std::max(a.size(), b.size());  // no name is that long by accident
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
     for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
         for (size_t j = 1; j <= b.size(); ++j) {
-            size_t up = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diagonal = up;
+            size_t cost = lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) && lower(a[i - 2]) == lower(b[j - 1]))
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
         }
     }
-    return row[b.size()];
+    return d[a.size()][b.size()];
 }
 
 namespace {

@@ -222,7 +222,10 @@ class Lexer {
         if (peek() == '.' && peek(1) != '.') {
             is_int = false;
             advance();
-            if (!is_digit(peek())) return bad_number(t, start, "a number needs digits after its decimal point");
+            if (!is_digit(peek()))
+                return bad_number(t, start,
+                                  "a number needs digits after its decimal point: write '" +
+                                      quote_source(text_.substr(start, pos_ - start), 30) + "0'");
             while (is_digit(peek())) advance();
         }
         if (peek() == 'e' || peek() == 'E') {
@@ -363,9 +366,20 @@ class Lexer {
             if (d == '|') return two(Tok::OrOr);
             error(here(), "unexpected character '|'; 'or' is written '||'");
             return one(Tok::Invalid);
-        case '\'':
+        case '\'': {
+            // 'text' on one line: one message for the whole would-be string.
+            size_t close = pos_ + 1;
+            while (close < text_.size() && text_[close] != '\'' && text_[close] != '\n') ++close;
+            if (close < text_.size() && text_[close] == '\'') {
+                error(here(), "strings are written in double quotes, as in \"" +
+                                  quote_source(text_.substr(pos_ + 1, close - pos_ - 1), 40) + "\"");
+                while (pos_ <= close) advance();
+                t.kind = Tok::Invalid;
+                return;
+            }
             error(here(), "unexpected character '''; strings are written in double quotes");
             return one(Tok::Invalid);
+        }
         default: break;
         }
         uint32_t cp = 0;
@@ -439,6 +453,8 @@ class Parser {
     bool panicking_ = false;    ///< this statement already has its error
     bool stopped_ = false;      ///< a limit was hit: the rest of the text is ignored
     size_t depth_ = 0;
+    size_t open_ = 0;            ///< brackets taken and not yet closed
+    size_t statement_open_ = 0;  ///< `open_` when the current statement began
 
     const Token& peek(size_t ahead = 0) {
         while (window_size_ <= ahead) {
@@ -456,6 +472,8 @@ class Parser {
     Token take() {
         peek();
         Token t = std::move(window_[window_head_]);
+        if (t.kind == Tok::LParen || t.kind == Tok::LBracket || t.kind == Tok::LBrace) ++open_;
+        if ((t.kind == Tok::RParen || t.kind == Tok::RBracket || t.kind == Tok::RBrace) && open_ > 0) --open_;
         window_head_ = (window_head_ + 1) % window_.size();
         --window_size_;
         previous_end_ = t.end;
@@ -602,37 +620,34 @@ class Parser {
         return id;
     }
 
-    /// Skips to the end of the broken statement: past a `;` or a `}` that
-    /// closes what the statement opened, or up to a token that starts a new
-    /// line and can start a statement.
+    /// Skips to the end of the broken statement: past the brackets it left
+    /// open, then past its `;` (or the `}` that closes it). Inside a block a
+    /// `}` at statement level ends the block and is left for it; a token
+    /// that can start a statement at the beginning of a line ends skipping.
     template <typename StartsStatement>
-    void synchronize(StartsStatement starts_statement) {
-        size_t depth = 0;
+    void synchronize(StartsStatement starts_statement, bool in_block) {
         bool moved = false;
         while (!at(Tok::End)) {
             const Token& t = peek();
+            size_t depth = open_ > statement_open_ ? open_ - statement_open_ : 0;
             if (depth == 0) {
                 if (t.kind == Tok::Semicolon) {
                     take();
                     return;
                 }
-                if (t.kind == Tok::RBrace) {
+                if (t.kind == Tok::RBrace && in_block) {
                     if (!moved) take();
                     return;
                 }
-                if (moved && t.line_start && starts_statement(t.kind)) return;
             }
-            if (t.kind == Tok::LParen || t.kind == Tok::LBracket || t.kind == Tok::LBrace) ++depth;
-            if ((t.kind == Tok::RParen || t.kind == Tok::RBracket || t.kind == Tok::RBrace) && depth > 0) {
-                --depth;
-                if (depth == 0 && t.kind == Tok::RBrace) {
-                    take();
-                    accept(Tok::Semicolon);
-                    return;
-                }
-            }
+            if (moved && t.line_start && starts_statement(t.kind)) return;
+            bool closes_brace = t.kind == Tok::RBrace && depth == 1;
             take();
             moved = true;
+            if (closes_brace) {
+                accept(Tok::Semicolon);
+                return;
+            }
         }
     }
 };
@@ -665,11 +680,12 @@ class ModelParser : Parser {
     void parse() {
         while (!at(Tok::End)) {
             panicking_ = false;
+            open_ = statement_open_ = 0;
             try {
                 statement();
             } catch (const SyntaxError&) {
                 depth_ = 0;
-                synchronize(starts_model_statement);
+                synchronize(starts_model_statement, false);
             }
         }
     }
@@ -967,14 +983,17 @@ class ModelParser : Parser {
             if (at(Tok::End)) close(Tok::RBrace, "}", open, "{");
             panicking_ = false;
             uint32_t forall = forall_;
+            size_t open = statement_open_ = open_;
             try {
                 constraint();
             } catch (const SyntaxError&) {
                 forall_ = forall;
                 depth_ = 0;
                 if (stopped_) throw;
-                synchronize(starts_constraint);
+                statement_open_ = open;
+                synchronize(starts_constraint, true);
             }
+            statement_open_ = open;
         }
         take();
     }
@@ -1268,7 +1287,8 @@ class ModelParser : Parser {
             Location open = take().at;
             ExprId inner = condition();
             close(Tok::RParen, ")", open, "(");
-            return inner;
+            ast_[inner].at = open;  // messages quote '(a + b)' whole
+            return done(inner);
         }
         case Tok::Less: return literal(ExprKind::TupleLiteral, Tok::Greater, ">", "<");
         case Tok::LBrace: return literal(ExprKind::SetLiteral, Tok::RBrace, "}", "{");
@@ -1318,11 +1338,12 @@ class DataParser : Parser {
     void parse() {
         while (!at(Tok::End)) {
             panicking_ = false;
+            open_ = statement_open_ = 0;
             try {
                 assignment();
             } catch (const SyntaxError&) {
                 depth_ = 0;
-                synchronize(starts_data_statement);
+                synchronize(starts_data_statement, false);
             }
         }
     }

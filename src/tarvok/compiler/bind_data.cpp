@@ -8,6 +8,7 @@
 
 #include "compiler/evaluate.hpp"
 
+#include <algorithm>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -23,7 +24,7 @@ class DataBinder {
     DataBinder(const Ast& ast, const Model& model, const DataFile& data, const Analysis& analysis,
                std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget)
         : ast_(ast), model_(model), data_(data), analysis_(analysis), values_(values), diagnostics_(diagnostics),
-          budget_(budget), evaluator_(ast, model, analysis, model_text, values, diagnostics, budget) {}
+          total_(budget), evaluator_(ast, model, analysis, model_text, values, diagnostics, budget_) {}
 
     void run() {
         values_.decls.resize(model_.decls.size());
@@ -37,7 +38,14 @@ class DataBinder {
                                 std::to_string(data_.assignments[it->second].at.line) + ")");
             }
         }
-        for (uint32_t i = 0; i < model_.decls.size(); ++i) bind(i);
+        for (uint32_t i = 0; i < model_.decls.size(); ++i) {
+            // Each declaration gets its own share of the steps, so that one
+            // runaway initializer is blamed alone.
+            uint64_t share = std::min(total_.left, kStepsPerDeclaration);
+            budget_ = Budget{share};
+            bind(i);
+            total_.left -= share - budget_.left;
+        }
         std::vector<std::string_view> data_names;
         for (const Declaration& d : model_.decls)
             if (d.kind == DeclKind::Parameter || d.kind == DeclKind::Set) data_names.push_back(ast_.texts[d.name]);
@@ -56,9 +64,11 @@ class DataBinder {
     const Analysis& analysis_;
     Values& values_;
     Diagnostics& diagnostics_;
-    Budget& budget_;
+    Budget& total_;
+    Budget budget_;
     Evaluator evaluator_;
     std::unordered_map<TextId, uint32_t> assignment_;
+    static constexpr uint64_t kStepsPerDeclaration = 5'000'000;
     std::vector<bool> used_;
 
     void error(const Location& at, std::string message) { diagnostics_.error(at, std::move(message)); }
@@ -121,7 +131,7 @@ class DataBinder {
     }
 
     void out_of_steps(const Declaration& d) {
-        if (budget_.exhausted)
+        if (budget_.exhausted && total_.left > 0)  // past the total, the first report stands for all
             error(d.at, "computing the value of '" + name(d.name) + "' takes too long; simplify its initializer");
     }
 

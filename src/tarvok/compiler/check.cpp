@@ -744,10 +744,10 @@ class TypeChecker {
                 r.degree = std::max(r.degree, c.degree);
                 continue;
             }
-            std::string term = "'" + quote_source(span(e.at.offset, ast_[operand].end)) + "'";
+            auto term = [&] { return "'" + quote_source(span(e.at.offset, ast_[operand].end)) + "'"; };
             if (i > 0 && links[i].op == Op::Divide) {
                 if (c.variable) {
-                    error(ast_[operand].at, "non-linear term " + term +
+                    error(ast_[operand].at, "non-linear term " + term() +
                                                 ": a divisor must be free of decision variables");
                     info(operand).variable = false;
                     info(operand).degree = 0;
@@ -756,7 +756,7 @@ class TypeChecker {
             }
             r.variable = r.variable || c.variable;
             if (r.degree > 0 && c.degree > 0) {
-                error(e.at, "non-linear term " + term + ": a product needs a factor free of decision variables");
+                error(e.at, "non-linear term " + term() + ": a product needs a factor free of decision variables");
                 continue;  // the degree stays 1, so enclosing terms are not reported again
             }
             r.degree = static_cast<uint8_t>(r.degree + c.degree);

@@ -34,10 +34,8 @@ std::shared_ptr<Domain> Domain::range(int64_t low, int64_t high) {
 uint64_t Domain::size() const {
     if (!is_range) return elements.size();
     if (high < low) return 0;
-    int64_t span = 0;
-    if (__builtin_sub_overflow(high, low, &span) || span == std::numeric_limits<int64_t>::max())
-        return static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
-    return static_cast<uint64_t>(span) + 1;
+    uint64_t span = static_cast<uint64_t>(high) - static_cast<uint64_t>(low);
+    return span == std::numeric_limits<uint64_t>::max() ? span : span + 1;  // the full int range saturates
 }
 
 bool Domain::add(const Value& v) {
@@ -247,6 +245,10 @@ Value Evaluator::value(ExprId id) {
     case ExprKind::Card: {
         std::shared_ptr<const Domain> d = domain(e.a);
         if (!d) return {};
+        if (d->size() > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
+            report(id, "integer overflow in " + quoted(id));
+            return {};
+        }
         return Value::integer(static_cast<int64_t>(d->size()));
     }
     case ExprKind::SetLiteral: case ExprKind::ArrayLiteral: case ExprKind::Range: return {};

@@ -206,7 +206,8 @@ import sys, threading, time
 t0 = time.perf_counter()
 import tarvok.tarvok_generative
 elapsed = time.perf_counter() - t0
-heavy = [m for m in ("openai", "google.generativeai", "ollama", "sentence_transformers", "torch") if m in sys.modules]
+heavy = [m for m in ("openai", "google.generativeai", "ollama", "sentence_transformers", "torch", "logging")
+         if m in sys.modules]
 print("RESULT", heavy, threading.active_count())
 """
 

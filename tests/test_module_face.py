@@ -206,7 +206,8 @@ import sys, threading, time
 t0 = time.perf_counter()
 import tarvok.tarvok_generative
 elapsed = time.perf_counter() - t0
-heavy = [m for m in ("openai", "google.generativeai", "ollama", "sentence_transformers", "torch") if m in sys.modules]
+heavy = [m for m in ("openai", "google.generativeai", "ollama", "sentence_transformers", "torch", "logging")
+         if m in sys.modules]
 print("RESULT", heavy, threading.active_count())
 """
 
@@ -214,3 +215,12 @@ print("RESULT", heavy, threading.active_count())
 def test_import_is_light():
     out = subprocess.run([sys.executable, "-c", IMPORT_PROBE], check=True, capture_output=True, text=True).stdout
     assert [line for line in out.splitlines() if line.startswith("RESULT")] == ["RESULT [] 1"]
+
+
+def test_logger_is_the_named_logger_and_assignable(tg, monkeypatch):
+    assert tg.logger is logging.getLogger("tarvok.tarvok_generative")
+    assert "logger" in dir(tg)
+    with pytest.raises(AttributeError, match="no attribute 'nothing_here'"):
+        tg.nothing_here
+    monkeypatch.setattr(tg, "logger", None)
+    assert tg.logger is None

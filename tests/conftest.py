@@ -1,5 +1,7 @@
 import pytest
 
+pytest_plugins = ["llm_fixtures"]
+
 
 @pytest.fixture
 def tg():
@@ -11,3 +13,4 @@ def tg():
     yield module
     for n, v in saved.items():
         setattr(module, n, v)
+

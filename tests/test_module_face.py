@@ -214,3 +214,12 @@ print("RESULT", heavy, threading.active_count())
 def test_import_is_light():
     out = subprocess.run([sys.executable, "-c", IMPORT_PROBE], check=True, capture_output=True, text=True).stdout
     assert [line for line in out.splitlines() if line.startswith("RESULT")] == ["RESULT [] 1"]
+
+
+def test_logger_is_the_named_logger_and_assignable(tg, monkeypatch):
+    assert tg.logger is logging.getLogger("tarvok.tarvok_generative")
+    assert "logger" in dir(tg)
+    with pytest.raises(AttributeError, match="no attribute 'nothing_here'"):
+        tg.nothing_here
+    monkeypatch.setattr(tg, "logger", None)
+    assert tg.logger is None

@@ -2,9 +2,11 @@
 
 import logging
 import os
-from typing import Any, Optional
+from pathlib import Path
+from typing import Any, Optional, Sequence
 
 logger: logging.Logger
+_model_cache: dict[str, Any]
 
 def rank_problem_descriptions(
     query: str,
@@ -12,3 +14,7 @@ def rank_problem_descriptions(
     top_k: int = 10,
     model_name: str = "sentence-transformers/all-MiniLM-L6-v2",
 ) -> list[dict[str, Any]]: ...
+def _load_model(model_name: str) -> Optional[Any]: ...
+def _iter_description_files(models_dir: str | os.PathLike[str]) -> list[Path]: ...
+def _read_text(path: str | os.PathLike[str], max_chars: int = 100000) -> str: ...
+def main(argv: Optional[Sequence[str]] = None) -> int: ...

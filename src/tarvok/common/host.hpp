@@ -129,3 +129,31 @@ void def(py::module_& m, const char* name, const char* params, const char* doc, 
 }
 
 }  // namespace tarvok::host
+
+namespace tarvok::host {
+
+/// Gives the module a `logger` attribute (the logger named after the module)
+/// that is created on first use, so that importing the module does not pull
+/// in `logging`. Once created, or assigned by the host, it is an ordinary
+/// module attribute.
+inline void lazy_logger(py::module_& m) {
+    PyObject* module = m.ptr();  // the module owns these functions, so it outlives them
+    def(m, "__getattr__", "name", "Create the module logger on first use.", [module](py::object name) -> py::object {
+        auto mod = py::reinterpret_borrow<py::module_>(module);
+        if (PyUnicode_Check(name.ptr()) && PyUnicode_CompareWithASCIIString(name.ptr(), "logger") == 0) {
+            py::object logger = py::module_::import("logging").attr("getLogger")(mod.attr("__name__"));
+            mod.attr("logger") = logger;
+            return logger;
+        }
+        raise(PyExc_AttributeError, "module '" + py::str(mod.attr("__name__")).cast<std::string>() +
+                                        "' has no attribute '" + py::str(name).cast<std::string>() + "'");
+    }, py::arg("name"));
+    def(m, "__dir__", "", "List the module's attributes, the logger included.", [module]() {
+        py::list names = py::reinterpret_borrow<py::module_>(module).attr("__dict__").attr("keys")();
+        if (!names.contains("logger")) names.append("logger");
+        names.attr("sort")();
+        return names;
+    });
+}
+
+}  // namespace tarvok::host

@@ -1,1 +1,1459 @@
-// The Tarvok compiler front-end (written together with the compiler).
+// The Tarvok compiler front end: the lexer and the parsers of the model text
+// and of the data text. The grammar below is exactly the syntax it accepts;
+// the passes after it (names, types, linearity, data) are in the other files
+// of this folder.
+//
+// A Tarvok model declares data (parameters, sets, ranges, tuple types),
+// decision variables and named expressions, then at most one objective, then
+// at most one `subject to { ... }` block of constraints. A data text gives the
+// values of the data the model declares without an initializer.
+//
+// ---------------------------------------------------------------- tokens ----
+//   NAME      [A-Za-z_][A-Za-z0-9_]*   (not a keyword)
+//   NUMBER    12   3.5   .5   1e-3   2.5E+4       (`12` is an int, the others floats)
+//   STRING    "text"  with the escapes \"  \\  \n  \t ; on one line
+//   comments  // to the end of the line,   /* ... */ (not nested)
+//   keywords  int float string boolean range tuple dvar dexpr minimize maximize
+//             subject forall sum min max abs card in true false
+//             (`to` is a keyword only right after `subject`; elsewhere it is a NAME)
+//   symbols   ; , : . .. ... ( ) [ ] { } < > + - * / == != <= >= = && || !
+//
+// ------------------------------------------------------------ model text ----
+//   model       = { declaration } [ objective ] [ constraints ] ;
+//   declaration = tuple_decl | param_decl | set_decl | range_decl | dvar_decl | dexpr_decl ;
+//   type        = "int" | "float" | "string" | "boolean" | NAME ;     (NAME: a declared tuple type)
+//   tuple_decl  = "tuple" NAME "{" { type NAME ";" } "}" [ ";" ] ;
+//   param_decl  = type NAME { "[" dimension "]" } [ "=" ( "..." | value ) ] ";" ;
+//   set_decl    = "{" type "}" NAME [ "=" ( "..." | value ) ] ";" ;
+//   range_decl  = "range" NAME "=" sum_expr ".." sum_expr ";" ;
+//   dimension   = NAME | sum_expr ".." sum_expr ;                      (a set, a range, or lo..hi)
+//   dvar_decl   = "dvar" ( "float" [ "+" ] | "int" [ "+" ] | "boolean" ) NAME { "[" dimension "]" }
+//                 [ "in" sum_expr ".." sum_expr ] ";" ;
+//   dexpr_decl  = "dexpr" ( "float" | "int" ) NAME "=" sum_expr ";" ;
+//   objective   = ( "minimize" | "maximize" ) [ NAME ":" ] sum_expr ";" ;
+//   constraints = "subject" "to" "{" { constraint } "}" [ ";" ] ;
+//   constraint  = "forall" "(" bindings ")" ( "{" { constraint } "}" [ ";" ] | constraint )
+//               | [ NAME ":" ] sum_expr ( "<=" | ">=" | "==" ) sum_expr ";"
+//               | [ NAME ":" ] sum_expr "<=" sum_expr "<=" sum_expr ";" ;
+//   bindings    = binding { "," binding } [ ":" condition ] ;
+//   binding     = NAME "in" set_expr ;
+//   value       = "[" value { "," value } "]"                          (an array, in index order)
+//               | condition [ ".." sum_expr ] ;
+//
+// ------------------------------------------------- expressions, loosest first ----
+//   condition   = and_expr { "||" and_expr } ;
+//   and_expr    = comparison { "&&" comparison } ;
+//   comparison  = sum_expr [ ( "==" | "!=" | "<" | "<=" | ">" | ">=" ) sum_expr | "in" set_expr ] ;
+//   set_expr    = sum_expr [ ".." sum_expr ] ;
+//   sum_expr    = product { ( "+" | "-" ) product } ;
+//   product     = unary { ( "*" | "/" ) unary } ;
+//   unary       = ( "-" | "+" | "!" ) unary | aggregate | postfix ;
+//   aggregate   = ( "sum" | "min" | "max" ) "(" bindings ")" product ;
+//   postfix     = primary { "[" sum_expr { "," sum_expr } "]" | "." NAME } ;
+//   primary     = NUMBER | STRING | "true" | "false" | NAME | "(" condition ")"
+//               | "<" sum_expr { "," sum_expr } ">"                     (a tuple)
+//               | "{" [ sum_expr { "," sum_expr } ] "}"                 (a set)
+//               | "abs" "(" sum_expr ")" | "card" "(" set_expr ")" ;
+//
+// An aggregate takes one product as its body: `sum(i in I) a[i] * x[i] + y`
+// is `(sum(i in I) a[i] * x[i]) + y`; parenthesise a longer body.
+//
+// ------------------------------------------------------------- data text ----
+//   data        = { NAME "=" data_value ";" } ;
+//   data_value  = [ "-" | "+" ] NUMBER | STRING | "true" | "false"
+//               | "[" [ data_value { "," data_value } ] "]"            (an array, in index order)
+//               | "{" [ data_value { "," data_value } ] "}"            (a set)
+//               | "<" data_value { "," data_value } ">" ;              (a tuple)
+
+#include "compiler/front_end.hpp"
+
+#include "compiler/utf8.hpp"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <string>
+#include <unordered_map>
+
+namespace tarvok::compiler {
+
+// ================================================================ lexer ====
+
+namespace {
+
+const std::unordered_map<std::string_view, Tok>& keywords() {
+    static const std::unordered_map<std::string_view, Tok> table = {
+        {"int", Tok::KwInt},         {"float", Tok::KwFloat},       {"string", Tok::KwString},
+        {"boolean", Tok::KwBoolean}, {"range", Tok::KwRange},       {"tuple", Tok::KwTuple},
+        {"dvar", Tok::KwDvar},       {"dexpr", Tok::KwDexpr},       {"minimize", Tok::KwMinimize},
+        {"maximize", Tok::KwMaximize}, {"subject", Tok::KwSubject}, {"forall", Tok::KwForall},
+        {"sum", Tok::KwSum},         {"min", Tok::KwMin},           {"max", Tok::KwMax},
+        {"abs", Tok::KwAbs},         {"card", Tok::KwCard},         {"in", Tok::KwIn},
+        {"true", Tok::KwTrue},       {"false", Tok::KwFalse},
+    };
+    return table;
+}
+
+bool is_keyword(Tok kind) { return kind >= Tok::KwInt && kind <= Tok::KwFalse; }
+
+bool is_name_start(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
+bool is_digit(int c) { return c >= '0' && c <= '9'; }
+bool is_name_char(int c) { return is_name_start(c) || is_digit(c); }
+
+/// Look-alike characters that LLMs and word processors put into code.
+const char* ascii_for(uint32_t cp) {
+    switch (cp) {
+    case 0x2264: return "<=";
+    case 0x2265: return ">=";
+    case 0x2260: return "!=";
+    case 0x00D7: case 0x22C5: case 0x00B7: case 0x2217: return "*";
+    case 0x2212: case 0x2013: case 0x2014: return "-";
+    case 0x00F7: case 0x2215: return "/";
+    case 0x201C: case 0x201D: case 0x201E: case 0x00AB: case 0x00BB: return "\"";
+    case 0x2208: return "in";
+    case 0x2211: return "sum";
+    case 0x2200: return "forall";
+    case 0x2026: return "...";
+    default: return nullptr;
+    }
+}
+
+}  // namespace
+
+/// Turns a text into tokens on demand. Every lexical error is reported here
+/// and turns into an Invalid token, which the parser skips without a second
+/// message.
+class Lexer {
+  public:
+    Lexer(std::string_view text, SourceFile file, Diagnostics& diagnostics)
+        : text_(text), file_(file), diagnostics_(diagnostics) {}
+
+    Token next() {
+        skip_blanks_and_comments();
+        Token t;
+        t.at = here();
+        t.line_start = line_start_;
+        line_start_ = false;
+        if (pos_ >= text_.size()) {
+            t.kind = Tok::End;
+        } else {
+            int c = peek();
+            if (is_name_start(c)) word(t);
+            else if (is_digit(c) || (c == '.' && is_digit(peek(1)))) number(t);
+            else if (c == '"') string(t);
+            else symbol(t);
+        }
+        t.end = here();
+        t.text = text_.substr(t.at.offset, pos_ - t.at.offset);
+        return t;
+    }
+
+  private:
+    std::string_view text_;
+    SourceFile file_;
+    Diagnostics& diagnostics_;
+    size_t pos_ = 0;
+    uint32_t line_ = 1;
+    uint32_t column_ = 1;
+    bool line_start_ = true;
+
+    Location here() const { return {file_, line_, column_, static_cast<uint32_t>(pos_)}; }
+
+    /// The byte `ahead` places on, or -1 past the end (a NUL byte is 0).
+    int peek(size_t ahead = 0) const {
+        return pos_ + ahead < text_.size() ? static_cast<unsigned char>(text_[pos_ + ahead]) : -1;
+    }
+
+    /// Moves past one character (a whole UTF-8 sequence, or one invalid byte).
+    void advance() {
+        if (text_[pos_] == '\n') {
+            ++pos_;
+            ++line_;
+            column_ = 1;
+            line_start_ = true;
+            return;
+        }
+        uint32_t cp = 0;
+        size_t len = static_cast<unsigned char>(text_[pos_]) < 0x80 ? 1 : utf8::decode(text_.substr(pos_), cp);
+        pos_ += len == 0 ? 1 : len;
+        ++column_;
+    }
+
+    void error(Location at, std::string message) { diagnostics_.error(at, std::move(message)); }
+
+    void skip_blanks_and_comments() {
+        while (pos_ < text_.size()) {
+            int c = peek();
+            if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
+                advance();
+            } else if (c == '/' && peek(1) == '/') {
+                while (pos_ < text_.size() && peek() != '\n') advance();
+            } else if (c == '/' && peek(1) == '*') {
+                Location start = here();
+                advance();
+                advance();
+                while (pos_ < text_.size() && !(peek() == '*' && peek(1) == '/')) advance();
+                if (pos_ >= text_.size()) {
+                    error(start, "unterminated comment: '/*' is never closed by '*/'");
+                    return;
+                }
+                advance();
+                advance();
+            } else {
+                return;
+            }
+        }
+    }
+
+    void word(Token& t) {
+        size_t start = pos_;
+        while (is_name_char(peek())) advance();
+        std::string_view w = text_.substr(start, pos_ - start);
+        auto it = keywords().find(w);
+        t.kind = it == keywords().end() ? Tok::Identifier : it->second;
+    }
+
+    // NUMBER: digits [ "." digits ] [ exponent ] | "." digits [ exponent ];
+    // exponent: ( "e" | "E" ) [ "+" | "-" ] digits. `1..n` is 1, `..`, n.
+    void number(Token& t) {
+        size_t start = pos_;
+        bool is_int = true;
+        while (is_digit(peek())) advance();
+        if (peek() == '.' && peek(1) != '.') {
+            is_int = false;
+            advance();
+            if (!is_digit(peek()))
+                return bad_number(t, start,
+                                  "a number needs digits after its decimal point: write '" +
+                                      quote_source(text_.substr(start, pos_ - start), 30) + "0'");
+            while (is_digit(peek())) advance();
+        }
+        if (peek() == 'e' || peek() == 'E') {
+            size_t sign = (peek(1) == '+' || peek(1) == '-') ? 1 : 0;
+            if (is_digit(peek(1 + sign))) {
+                is_int = false;
+                advance();
+                if (sign) advance();
+                while (is_digit(peek())) advance();
+            }
+        }
+        if (is_name_char(peek()) || (peek() == '.' && peek(1) != '.')) {
+            bool digits_only = true;
+            for (size_t i = start; i < pos_; ++i) digits_only = digits_only && is_digit(text_[i]);
+            bool letter_next = is_name_start(peek());
+            while (is_name_char(peek()) || (peek() == '.' && peek(1) != '.')) advance();
+            std::string_view all = text_.substr(start, pos_ - start);
+            if (digits_only && letter_next)
+                return bad_number(t, start,
+                                  "'" + quote_source(all, 30) +
+                                      "' is neither a number nor a name; write a product with '*', as in '" +
+                                      quote_source(text_.substr(start, all.find_first_not_of("0123456789")), 20) +
+                                      "*" + quote_source(all.substr(all.find_first_not_of("0123456789")), 20) +
+                                      "'");
+            return bad_number(t, start, "malformed number '" + quote_source(all, 30) + "'");
+        }
+        std::string_view digits = text_.substr(start, pos_ - start);
+        t.kind = Tok::Number;
+        t.number.is_int = is_int;
+        if (is_int) {
+            auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), t.number.integer);
+            if (ec != std::errc())
+                return bad_number(t, start,
+                                  "the number " + quote_source(digits, 30) +
+                                      " is too large for an int (the largest is 9223372036854775807); "
+                                      "write it as a float, e.g. with a decimal point");
+            t.number.real = static_cast<double>(t.number.integer);
+        } else {
+            auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), t.number.real);
+            if (ec != std::errc() || !std::isfinite(t.number.real))
+                return bad_number(t, start, "the number " + quote_source(digits, 30) + " is out of range");
+        }
+    }
+
+    void bad_number(Token& t, size_t start, std::string message) {
+        t.kind = Tok::Invalid;
+        Location at = t.at;
+        at.offset = static_cast<uint32_t>(start);
+        error(at, std::move(message));
+    }
+
+    // STRING: '"' { character | '\"' | '\\' | '\n' | '\t' } '"', on one line.
+    void string(Token& t) {
+        Location start = here();
+        advance();
+        bool bad_utf8 = false;
+        while (true) {
+            if (pos_ >= text_.size() || peek() == '\n') {
+                error(start, "unterminated string: a string ends with '\"' on the same line");
+                t.kind = Tok::Invalid;
+                return;
+            }
+            int c = peek();
+            if (c == '"') break;
+            if (c == '\\') {
+                Location at = here();
+                int e = peek(1);
+                if (e == '"' || e == '\\') t.value += static_cast<char>(e);
+                else if (e == 'n') t.value += '\n';
+                else if (e == 't') t.value += '\t';
+                else {
+                    if (e == -1 || e == '\n') {
+                        advance();
+                        continue;  // reported as unterminated next round
+                    }
+                    error(at, "unknown escape '\\" + utf8::printable(text_.substr(pos_ + 1, 1)) +
+                                  "' in a string; the escapes are \\\" \\\\ \\n and \\t");
+                }
+                advance();
+                advance();
+                continue;
+            }
+            uint32_t cp = 0;
+            size_t len = c < 0x80 ? 1 : utf8::decode(text_.substr(pos_), cp);
+            if (len == 0) {
+                if (!bad_utf8) error(here(), "invalid UTF-8 byte in a string");
+                bad_utf8 = true;
+            } else {
+                t.value.append(text_.substr(pos_, len));
+            }
+            advance();
+        }
+        advance();
+        t.kind = Tok::String;
+    }
+
+    void symbol(Token& t) {
+        int c = peek();
+        int d = peek(1);
+        auto two = [&](Tok kind) {
+            advance();
+            advance();
+            t.kind = kind;
+        };
+        auto one = [&](Tok kind) {
+            advance();
+            t.kind = kind;
+        };
+        switch (c) {
+        case ';': return one(Tok::Semicolon);
+        case ',': return one(Tok::Comma);
+        case ':': return one(Tok::Colon);
+        case '(': return one(Tok::LParen);
+        case ')': return one(Tok::RParen);
+        case '[': return one(Tok::LBracket);
+        case ']': return one(Tok::RBracket);
+        case '{': return one(Tok::LBrace);
+        case '}': return one(Tok::RBrace);
+        case '+': return one(Tok::Plus);
+        case '-': return one(Tok::Minus);
+        case '*': return one(Tok::Star);
+        case '/': return one(Tok::Slash);
+        case '.':
+            if (d == '.' && peek(2) == '.') {
+                advance();
+                return two(Tok::Ellipsis);
+            }
+            return d == '.' ? two(Tok::DotDot) : one(Tok::Dot);
+        case '=': return d == '=' ? two(Tok::EqEq) : one(Tok::Assign);
+        case '!': return d == '=' ? two(Tok::NotEq) : one(Tok::Not);
+        case '<': return d == '=' ? two(Tok::LessEq) : one(Tok::Less);
+        case '>': return d == '=' ? two(Tok::GreaterEq) : one(Tok::Greater);
+        case '&':
+            if (d == '&') return two(Tok::AndAnd);
+            error(here(), "unexpected character '&'; 'and' is written '&&'");
+            return one(Tok::Invalid);
+        case '|':
+            if (d == '|') return two(Tok::OrOr);
+            error(here(), "unexpected character '|'; 'or' is written '||'");
+            return one(Tok::Invalid);
+        case '\'': {
+            // 'text' on one line: one message for the whole would-be string.
+            size_t close = pos_ + 1;
+            while (close < text_.size() && text_[close] != '\'' && text_[close] != '\n') ++close;
+            if (close < text_.size() && text_[close] == '\'') {
+                error(here(), "strings are written in double quotes, as in \"" +
+                                  quote_source(text_.substr(pos_ + 1, close - pos_ - 1), 40) + "\"");
+                while (pos_ <= close) advance();
+                t.kind = Tok::Invalid;
+                return;
+            }
+            error(here(), "unexpected character '''; strings are written in double quotes");
+            return one(Tok::Invalid);
+        }
+        default: break;
+        }
+        uint32_t cp = 0;
+        size_t len = c < 0x80 ? 1 : utf8::decode(text_.substr(pos_), cp);
+        if (len == 0) {
+            error(here(), "invalid UTF-8 byte 0x" + hex(c) + " in the text");
+            while (pos_ < text_.size() && utf8::decode(text_.substr(pos_), cp) == 0) advance();
+            t.kind = Tok::Invalid;
+            return;
+        }
+        std::string shown = utf8::printable(text_.substr(pos_, len));
+        std::string message = "unexpected character '" + shown + "'";
+        if (c < 0x20 || c == 0x7F) message = "unexpected control character (code " + std::to_string(c) + ")";
+        if (const char* ascii = ascii_for(c < 0x80 ? c : cp)) message += std::string(" (write '") + ascii + "')";
+        error(here(), message);
+        one(Tok::Invalid);
+    }
+
+    static std::string hex(int byte) {
+        const char* digits = "0123456789ABCDEF";
+        return {digits[(byte >> 4) & 0xF], digits[byte & 0xF]};
+    }
+};
+
+std::vector<Token> tokenize(std::string_view text, SourceFile file, Diagnostics& diagnostics) {
+    Lexer lexer(text, file, diagnostics);
+    std::vector<Token> out;
+    do out.push_back(lexer.next());
+    while (out.back().kind != Tok::End);
+    return out;
+}
+
+// ======================================================= parser basics ====
+
+namespace {
+
+/// Thrown after a syntax error has been reported (or was reported by the
+/// lexer); the statement loop catches it and resynchronises.
+struct SyntaxError {};
+
+std::string describe(const Token& t) {
+    switch (t.kind) {
+    case Tok::End: return "the end of the text";
+    case Tok::Number: return "the number " + quote_source(t.text, 30);
+    case Tok::String: return "the string " + quote_source(t.text, 30);
+    case Tok::Identifier: return "'" + quote_source(t.text, 40) + "'";
+    default: return "'" + quote_source(t.text, 40) + "'";
+    }
+}
+
+std::string where(const Location& at) { return std::to_string(at.line) + ":" + std::to_string(at.column); }
+
+/// Common machinery of both parsers: a four-token lookahead window, node
+/// construction, error reporting with one message per statement, nesting
+/// and size limits.
+class Parser {
+  public:
+    Parser(std::string_view text, SourceFile file, Ast& ast, Diagnostics& diagnostics, const Limits& limits)
+        : lexer_(text, file, diagnostics), ast_(ast), diagnostics_(diagnostics), limits_(limits) {}
+
+  protected:
+    Lexer lexer_;
+    Ast& ast_;
+    Diagnostics& diagnostics_;
+    const Limits& limits_;
+    std::array<Token, 4> window_;
+    size_t window_size_ = 0;
+    size_t window_head_ = 0;
+    Location previous_end_;     ///< just past the last token taken
+    Token previous_;            ///< the last token taken
+    bool panicking_ = false;    ///< this statement already has its error
+    bool stopped_ = false;      ///< a limit was hit: the rest of the text is ignored
+    size_t depth_ = 0;
+    size_t open_ = 0;            ///< brackets taken and not yet closed
+    size_t statement_open_ = 0;  ///< `open_` when the current statement began
+
+    const Token& peek(size_t ahead = 0) {
+        while (window_size_ <= ahead) {
+            Token t = stopped_ ? Token{} : lexer_.next();
+            if (stopped_) t.at = t.end = previous_end_;
+            window_[(window_head_ + window_size_) % window_.size()] = std::move(t);
+            ++window_size_;
+            if (diagnostics_.full()) stop();
+        }
+        return window_[(window_head_ + ahead) % window_.size()];
+    }
+
+    bool at(Tok kind, size_t ahead = 0) { return peek(ahead).kind == kind; }
+
+    Token take() {
+        peek();
+        Token t = std::move(window_[window_head_]);
+        if (t.kind == Tok::LParen || t.kind == Tok::LBracket || t.kind == Tok::LBrace) ++open_;
+        if ((t.kind == Tok::RParen || t.kind == Tok::RBracket || t.kind == Tok::RBrace) && open_ > 0) --open_;
+        window_head_ = (window_head_ + 1) % window_.size();
+        --window_size_;
+        previous_end_ = t.end;
+        previous_ = t;
+        return t;
+    }
+
+    bool accept(Tok kind) {
+        if (!at(kind)) return false;
+        take();
+        return true;
+    }
+
+    /// Ends parsing: every further token reads as the end of the text.
+    void stop() {
+        stopped_ = true;
+        for (size_t i = 0; i < window_size_; ++i) {
+            Token& t = window_[(window_head_ + i) % window_.size()];
+            t = Token{};
+            t.at = t.end = previous_end_;
+        }
+    }
+
+    /// Reports a syntax error (the first of the statement only) and abandons
+    /// the statement. Errors at an Invalid token were reported by the lexer.
+    [[noreturn]] void fail(Location at, std::string message) {
+        if (!panicking_ && !stopped_ && peek().kind != Tok::Invalid) diagnostics_.error(at, std::move(message));
+        panicking_ = true;
+        throw SyntaxError{};
+    }
+
+    [[noreturn]] void fail_here(const std::string& expected) {
+        fail(peek().at, "expected " + expected + ", found " + describe(peek()));
+    }
+
+    Token expect(Tok kind, const std::string& expected) {
+        if (!at(kind)) fail_here(expected);
+        return take();
+    }
+
+    /// A closing bracket; the message points back at the opening one.
+    void close(Tok kind, const char* symbol, const Location& opened, const char* opener) {
+        if (at(kind)) {
+            take();
+            return;
+        }
+        fail(peek().at, std::string("expected '") + symbol + "' to close the '" + opener + "' at " + where(opened) +
+                            ", found " + describe(peek()));
+    }
+
+    /// `;` at the end of a statement. When it is missing and the next token
+    /// begins a new line, the error points just after the previous token and
+    /// parsing goes on as if it were there.
+    void semicolon() {
+        if (accept(Tok::Semicolon)) return;
+        const Token& next = peek();
+        if (next.line_start || next.kind == Tok::End) {
+            if (!panicking_ && !stopped_ && next.kind != Tok::Invalid)
+                diagnostics_.error(previous_end_, "missing ';' after " + describe(previous_));
+            panicking_ = true;
+            return;
+        }
+        fail(next.at, "expected ';' after " + describe(previous_) + ", found " + describe(next));
+    }
+
+    TextId name(const std::string& expected) {
+        const Token& t = peek();
+        if (t.kind == Tok::Identifier) return ast_.texts.intern(take().text);
+        if (is_keyword(t.kind))
+            fail(t.at, "expected " + expected + ", found the keyword '" + std::string(t.text) +
+                           "', which cannot be used as a name");
+        fail_here(expected);
+    }
+
+    /// Guards recursion: hostile nesting ends in a diagnostic, not a crash.
+    [[noreturn]] void too_deep() {
+        if (!stopped_)
+            diagnostics_.error(peek().at, "expression nested too deeply (more than " +
+                                              std::to_string(limits_.max_depth) + " levels)");
+        panicking_ = true;
+        stop();
+        throw SyntaxError{};
+    }
+
+    class Nesting {
+      public:
+        explicit Nesting(Parser& p) : p_(p) {
+            if (++p_.depth_ > p_.limits_.max_depth) {
+                --p_.depth_;
+                p_.too_deep();
+            }
+        }
+        ~Nesting() { --p_.depth_; }
+        Nesting(const Nesting&) = delete;
+        Nesting& operator=(const Nesting&) = delete;
+
+      private:
+        Parser& p_;
+    };
+
+    ExprId node(ExprKind kind, Location at) {
+        if (ast_.exprs.size() >= limits_.max_nodes) {
+            if (!stopped_)
+                diagnostics_.error(at, "the text is too large to compile (more than " +
+                                           std::to_string(limits_.max_nodes) + " expression parts)");
+            panicking_ = true;
+            stop();
+            throw SyntaxError{};
+        }
+        Expr e;
+        e.kind = kind;
+        e.at = at;
+        ast_.exprs.push_back(e);
+        return static_cast<ExprId>(ast_.exprs.size() - 1);
+    }
+
+    /// Closes a node: records where its text ends.
+    ExprId done(ExprId id) {
+        ast_[id].end = previous_end_.offset;
+        return id;
+    }
+
+    void set_links(ExprId id, const std::vector<Link>& links) {
+        ast_[id].first = static_cast<uint32_t>(ast_.links.size());
+        ast_[id].count = static_cast<uint32_t>(links.size());
+        ast_.links.insert(ast_.links.end(), links.begin(), links.end());
+    }
+
+    ExprId number_node(const Token& t, bool negate) {
+        ExprId id = node(ExprKind::Number, t.at);
+        Number n = t.number;
+        if (negate) {
+            n.integer = -n.integer;
+            n.real = -n.real;
+        }
+        ast_[id].text = static_cast<uint32_t>(ast_.numbers.size());
+        ast_.numbers.push_back(n);
+        return id;
+    }
+
+    ExprId string_node(const Token& t) {
+        ExprId id = node(ExprKind::String, t.at);
+        ast_[id].text = ast_.texts.intern(t.value);
+        return id;
+    }
+
+    /// Skips to the end of the broken statement: past the brackets it left
+    /// open, then past its `;` (or the `}` that closes it). Inside a block a
+    /// `}` at statement level ends the block and is left for it; a token
+    /// that can start a statement at the beginning of a line ends skipping.
+    template <typename StartsStatement>
+    void synchronize(StartsStatement starts_statement, bool in_block) {
+        bool moved = false;
+        while (!at(Tok::End)) {
+            const Token& t = peek();
+            size_t depth = open_ > statement_open_ ? open_ - statement_open_ : 0;
+            if (depth == 0) {
+                if (t.kind == Tok::Semicolon) {
+                    take();
+                    return;
+                }
+                if (t.kind == Tok::RBrace && in_block) {
+                    if (!moved) take();
+                    return;
+                }
+            }
+            if (moved && t.line_start && starts_statement(t.kind)) return;
+            bool closes_brace = t.kind == Tok::RBrace && depth == 1;
+            take();
+            moved = true;
+            if (closes_brace) {
+                accept(Tok::Semicolon);
+                return;
+            }
+        }
+    }
+};
+
+// ========================================================= model parser ====
+
+/// Bindings of one forall, sum, min or max; far more than any model needs.
+constexpr size_t kMaxBindings = 32;
+
+bool starts_model_statement(Tok kind) {
+    switch (kind) {
+    case Tok::KwInt: case Tok::KwFloat: case Tok::KwString: case Tok::KwBoolean: case Tok::KwRange:
+    case Tok::KwTuple: case Tok::KwDvar: case Tok::KwDexpr: case Tok::KwMinimize: case Tok::KwMaximize:
+    case Tok::KwSubject: case Tok::KwForall: case Tok::LBrace:
+        return true;
+    default:
+        return false;
+    }
+}
+
+/// Inside `subject to { ... }` a constraint may begin with a label or any
+/// expression, so only `forall` and labels (NAME ':') are safe restart points.
+bool starts_constraint(Tok kind) { return kind == Tok::KwForall; }
+
+class ModelParser : Parser {
+  public:
+    ModelParser(std::string_view text, Ast& ast, Model& model, Diagnostics& diagnostics, const Limits& limits)
+        : Parser(text, SourceFile::Model, ast, diagnostics, limits), model_(model) {}
+
+    void parse() {
+        while (!at(Tok::End)) {
+            panicking_ = false;
+            open_ = statement_open_ = 0;
+            try {
+                statement();
+            } catch (const SyntaxError&) {
+                depth_ = 0;
+                synchronize(starts_model_statement, false);
+            }
+        }
+    }
+
+  private:
+    Model& model_;
+    /// The innermost `forall` of the constraint being parsed.
+    uint32_t forall_ = kNone;
+
+    void statement() {
+        const Token& t = peek();
+        switch (t.kind) {
+        case Tok::KwTuple: return tuple_declaration();
+        case Tok::KwInt: case Tok::KwFloat: case Tok::KwString: case Tok::KwBoolean:
+            return parameter_declaration();
+        case Tok::LBrace: return set_declaration();
+        case Tok::KwRange: return range_declaration();
+        case Tok::KwDvar: return dvar_declaration();
+        case Tok::KwDexpr: return dexpr_declaration();
+        case Tok::KwMinimize: case Tok::KwMaximize: return objective();
+        case Tok::KwSubject: return subject_to();
+        case Tok::Identifier:
+            if (at(Tok::Identifier, 1)) return parameter_declaration();  // a tuple-typed parameter
+            if (at(Tok::Colon, 1) || at(Tok::LBracket, 1))
+                fail(t.at, "constraints belong inside 'subject to { ... }', after the objective");
+            fail(t.at, "expected a declaration, an objective or 'subject to', found " + describe(t));
+        case Tok::KwForall:
+            fail(t.at, "'forall' constraints belong inside 'subject to { ... }'");
+        default:
+            fail(t.at, "expected a declaration, an objective or 'subject to', found " + describe(t));
+        }
+    }
+
+    /// Declarations come before the objective and the constraints.
+    void check_declaration_order(const Location& start) {
+        if (model_.has_subject_to)
+            diagnostics_.error(start, "declarations must come before the objective and 'subject to'");
+        else if (model_.objective.present)
+            diagnostics_.error(start, "declarations must come before the objective");
+    }
+
+    // type = "int" | "float" | "string" | "boolean" | NAME
+    TypeName type(const char* expected = "a type (int, float, string, boolean or a tuple type)") {
+        TypeName t;
+        t.at = peek().at;
+        switch (peek().kind) {
+        case Tok::KwInt: t.base = BaseType::Int; break;
+        case Tok::KwFloat: t.base = BaseType::Float; break;
+        case Tok::KwString: t.base = BaseType::String; break;
+        case Tok::KwBoolean: t.base = BaseType::Boolean; break;
+        case Tok::Identifier:
+            t.base = BaseType::Tuple;
+            t.tuple = ast_.texts.intern(peek().text);
+            break;
+        default: fail_here(expected);
+        }
+        take();
+        if (at(Tok::Plus) && (t.base == BaseType::Int || t.base == BaseType::Float))
+            fail(peek().at, "'+' (non-negative) is for decision variables only; state the bound as data");
+        return t;
+    }
+
+    Declaration begin(DeclKind kind) {
+        Declaration d;
+        d.kind = kind;
+        d.start = peek().at;
+        check_declaration_order(d.start);
+        return d;
+    }
+
+    void finish(Declaration& d) {
+        d.end = previous_end_.offset;
+        model_.decls.push_back(std::move(d));
+    }
+
+    void declared_name(Declaration& d, const char* what) {
+        d.at = peek().at;
+        d.name = name(std::string("the name of the ") + what);
+    }
+
+    // tuple_decl = "tuple" NAME "{" { type NAME ";" } "}" [ ";" ]
+    void tuple_declaration() {
+        Declaration d = begin(DeclKind::TupleType);
+        take();
+        declared_name(d, "tuple type");
+        Location open = expect(Tok::LBrace, "'{' and the fields of the tuple type").at;
+        while (!at(Tok::RBrace)) {
+            if (at(Tok::End)) close(Tok::RBrace, "}", open, "{");
+            TupleField f;
+            f.type = type("a field type (int, float, string, boolean or a tuple type) or '}'");
+            f.at = peek().at;
+            f.name = name("the name of the field");
+            semicolon();
+            d.fields.push_back(f);
+        }
+        take();
+        accept(Tok::Semicolon);
+        finish(d);
+    }
+
+    // param_decl = type NAME { "[" dimension "]" } [ "=" ( "..." | value ) ] ";"
+    void parameter_declaration() {
+        Declaration d = begin(DeclKind::Parameter);
+        d.type = type();
+        declared_name(d, "parameter");
+        dimensions(d);
+        initializer(d);
+        semicolon();
+        finish(d);
+    }
+
+    // set_decl = "{" type "}" NAME [ "=" ( "..." | value ) ] ";"
+    void set_declaration() {
+        Declaration d = begin(DeclKind::Set);
+        Location open = take().at;
+        d.type = type("the element type of the set (int, float, string or a tuple type)");
+        close(Tok::RBrace, "}", open, "{");
+        declared_name(d, "set");
+        if (at(Tok::LBracket)) fail(peek().at, "a set has no dimensions");
+        initializer(d);
+        semicolon();
+        finish(d);
+    }
+
+    // range_decl = "range" NAME "=" sum_expr ".." sum_expr ";"
+    void range_declaration() {
+        Declaration d = begin(DeclKind::Range);
+        take();
+        d.type.base = BaseType::Int;
+        declared_name(d, "range");
+        if (!at(Tok::Assign) || at(Tok::Ellipsis, 1))
+            fail(peek().at, "a range is declared with its bounds, as in 'range Days = 1..n;'");
+        take();
+        ExprId low = sum_expr();
+        d.init = range_rest(low, "a range is declared with its bounds, as in 'range Days = 1..n;'");
+        semicolon();
+        finish(d);
+    }
+
+    // dvar_decl = "dvar" ( "float" [ "+" ] | "int" [ "+" ] | "boolean" ) NAME { "[" dimension "]" }
+    //             [ "in" sum_expr ".." sum_expr ] ";"
+    void dvar_declaration() {
+        Declaration d = begin(DeclKind::Dvar);
+        take();
+        d.type.at = peek().at;
+        switch (peek().kind) {
+        case Tok::KwFloat: d.type.base = BaseType::Float; break;
+        case Tok::KwInt: d.type.base = BaseType::Int; break;
+        case Tok::KwBoolean: d.type.base = BaseType::Boolean; break;
+        default:
+            fail(peek().at, "a decision variable is 'float', 'int' or 'boolean' (found " + describe(peek()) + ")");
+        }
+        take();
+        if (accept(Tok::Plus)) {
+            if (d.type.base == BaseType::Boolean)
+                fail(previous_end_, "'+' applies to float and int variables; a boolean is already 0 or 1");
+            d.nonnegative = true;
+        }
+        declared_name(d, "decision variable");
+        dimensions(d);
+        if (at(Tok::KwIn)) {
+            take();
+            ExprId low = sum_expr();
+            d.bounds = range_rest(low, "bounds are written 'in lo..hi'");
+        }
+        if (at(Tok::Assign))
+            fail(peek().at, "a decision variable gets no value; to name an expression write "
+                            "'dexpr float name = ...;'");
+        if (at(Tok::GreaterEq) || at(Tok::LessEq) || at(Tok::Greater) || at(Tok::Less))
+            fail(peek().at, "bounds of a decision variable are written 'in lo..hi' (or as constraints)");
+        semicolon();
+        finish(d);
+    }
+
+    // dexpr_decl = "dexpr" ( "float" | "int" ) NAME "=" sum_expr ";"
+    void dexpr_declaration() {
+        Declaration d = begin(DeclKind::Dexpr);
+        take();
+        d.type.at = peek().at;
+        if (accept(Tok::KwFloat)) d.type.base = BaseType::Float;
+        else if (accept(Tok::KwInt)) d.type.base = BaseType::Int;
+        else fail(peek().at, "a dexpr is 'float' or 'int' (found " + describe(peek()) + ")");
+        declared_name(d, "dexpr");
+        if (at(Tok::LBracket))
+            fail(peek().at, "a dexpr has no dimensions; write the sum or forall in the constraint instead");
+        expect(Tok::Assign, "'=' and the expression of the dexpr");
+        d.init = sum_expr();
+        semicolon();
+        finish(d);
+    }
+
+    // dimension = NAME | sum_expr ".." sum_expr
+    void dimensions(Declaration& d) {
+        while (at(Tok::LBracket)) {
+            Location open = take().at;
+            if (at(Tok::Identifier) && at(Tok::KwIn, 1))
+                fail(peek().at, "a declaration names only the index set, as in 'x[Cities]', not 'x[c in Cities]'");
+            ExprId dim = sum_expr();
+            if (at(Tok::DotDot)) {
+                dim = range_rest(dim, "");
+            } else if (ast_[dim].kind != ExprKind::Name) {
+                fail(ast_[dim].at, "a dimension is a set name, a range name or 'lo..hi'");
+            }
+            if (at(Tok::Comma))
+                fail(peek().at, "each dimension has its own brackets, as in 'dist[Cities][Cities]'");
+            close(Tok::RBracket, "]", open, "[");
+            d.dims.push_back(dim);
+        }
+    }
+
+    // [ "=" ( "..." | value ) ]
+    void initializer(Declaration& d) {
+        if (!accept(Tok::Assign)) return;
+        if (accept(Tok::Ellipsis)) {
+            d.from_data = true;
+            return;
+        }
+        d.init = value();
+    }
+
+    // value = "[" value { "," value } "]" | condition [ ".." sum_expr ]
+    ExprId value() {
+        Nesting nesting(*this);
+        if (at(Tok::LBracket)) {
+            Location open = take().at;
+            ExprId id = node(ExprKind::ArrayLiteral, open);
+            std::vector<Link> items;
+            if (!at(Tok::RBracket)) {
+                do items.push_back({value(), Op::None});
+                while (accept(Tok::Comma));
+            }
+            close(Tok::RBracket, "]", open, "[");
+            set_links(id, items);
+            return done(id);
+        }
+        ExprId e = condition();
+        if (at(Tok::DotDot)) return range_rest(e, "");
+        return e;
+    }
+
+    // ".." sum_expr, after the low end
+    ExprId range_rest(ExprId low, const std::string& message) {
+        if (!at(Tok::DotDot)) {
+            if (!message.empty()) fail(peek().at, message);
+            fail_here("'..'");
+        }
+        take();
+        ExprId high = sum_expr();
+        ExprId id = node(ExprKind::Range, ast_[low].at);
+        ast_[id].a = low;
+        ast_[id].b = high;
+        return done(id);
+    }
+
+    // objective = ( "minimize" | "maximize" ) [ NAME ":" ] sum_expr ";"
+    void objective() {
+        Token keyword = take();
+        if (model_.has_subject_to)
+            diagnostics_.error(keyword.at, "the objective must come before 'subject to'");
+        else if (model_.objective.present)
+            diagnostics_.error(keyword.at, "a model has only one objective (found a second '" +
+                                               std::string(keyword.text) + "')");
+        Objective o;
+        o.present = true;
+        o.maximize = keyword.kind == Tok::KwMaximize;
+        o.at = keyword.at;
+        if (at(Tok::Identifier) && at(Tok::Colon, 1)) {
+            o.label_at = peek().at;
+            o.label = ast_.texts.intern(take().text);
+            take();
+        }
+        o.expr = sum_expr();
+        if (at(Tok::LessEq) || at(Tok::GreaterEq) || at(Tok::EqEq))
+            fail(peek().at, "the objective is an expression, not a constraint; constraints go in 'subject to'");
+        semicolon();
+        if (!model_.objective.present) model_.objective = o;
+    }
+
+    // constraints = "subject" "to" "{" { constraint } "}" [ ";" ]
+    void subject_to() {
+        Location start = take().at;
+        if (model_.has_subject_to)
+            diagnostics_.error(start, "a model has only one 'subject to' block; put all constraints in it");
+        model_.has_subject_to = true;
+        if (!(at(Tok::Identifier) && peek().text == "to")) fail_here("'to' after 'subject'");
+        take();
+        Location open = expect(Tok::LBrace, "'{' to open the constraints").at;
+        block(open);
+        accept(Tok::Semicolon);
+    }
+
+    /// The constraints up to the `}` that closes the block opened at `open`.
+    void block(Location open) {
+        while (!at(Tok::RBrace)) {
+            if (at(Tok::End)) close(Tok::RBrace, "}", open, "{");
+            panicking_ = false;
+            uint32_t forall = forall_;
+            size_t open = statement_open_ = open_;
+            try {
+                constraint();
+            } catch (const SyntaxError&) {
+                forall_ = forall;
+                depth_ = 0;
+                if (stopped_) throw;
+                statement_open_ = open;
+                synchronize(starts_constraint, true);
+            }
+            statement_open_ = open;
+        }
+        take();
+    }
+
+    // constraint = "forall" "(" bindings ")" ( "{" { constraint } "}" [ ";" ] | constraint )
+    //            | [ NAME ":" ] sum_expr ( "<=" | ">=" | "==" ) sum_expr ";"
+    //            | [ NAME ":" ] sum_expr "<=" sum_expr "<=" sum_expr ";"
+    void constraint() {
+        Constraint c;
+        c.at = peek().at;
+        if (at(Tok::Identifier) && at(Tok::Colon, 1)) {
+            c.label_at = peek().at;
+            c.label = ast_.texts.intern(take().text);
+            take();
+            if (at(Tok::KwForall)) {
+                diagnostics_.error(c.label_at, "a label goes after the forall header, as in "
+                                               "'forall(i in I) name: ...', and names the whole family");
+                c.label = kNone;
+            }
+        }
+        if (at(Tok::KwForall)) return forall();
+        if (at(Tok::LBrace)) fail(peek().at, "a '{' block of constraints follows a forall header");
+        c.left = sum_expr();
+        c.op_at = peek().at;
+        c.op = relation(c.left);
+        take();
+        c.right = sum_expr();
+        if (at(Tok::LessEq) || at(Tok::GreaterEq) || at(Tok::EqEq)) {
+            if (c.op != Op::Le || !at(Tok::LessEq))
+                fail(peek().at, "a range constraint is written 'lo <= expression <= hi'");
+            take();
+            c.middle = c.right;
+            c.right = sum_expr();
+        }
+        semicolon();
+        c.forall = forall_;
+        model_.constraints.push_back(c);
+    }
+
+    /// The operator of a constraint, with advice for the usual mistakes.
+    Op relation(ExprId left) {
+        switch (peek().kind) {
+        case Tok::LessEq: return Op::Le;
+        case Tok::GreaterEq: return Op::Ge;
+        case Tok::EqEq: return Op::Eq;
+        case Tok::Assign: fail(peek().at, "an equality constraint is written with '=='");
+        case Tok::Less: case Tok::Greater:
+            fail(peek().at, "strict inequalities are not allowed in constraints; use '<=' or '>='");
+        case Tok::NotEq: fail(peek().at, "'!=' cannot be a constraint; use '<=', '>=' or '=='");
+        case Tok::Colon:
+            if (ast_[left].kind == ExprKind::Index)
+                fail(peek().at, "a constraint label is a plain name (a label inside a forall names the whole "
+                                "family), as in 'capacity: ...'");
+            [[fallthrough]];
+        default:
+            fail(peek().at, "expected '<=', '>=' or '==' in the constraint, found " + describe(peek()));
+        }
+    }
+
+    void forall() {
+        Nesting nesting(*this);
+        Location start = take().at;
+        Location open = expect(Tok::LParen, "'(' after 'forall'").at;
+        Forall f;
+        f.at = start;
+        f.parent = forall_;
+        bindings(f.first_binding, f.binding_count, f.condition);
+        close(Tok::RParen, ")", open, "(");
+        model_.foralls.push_back(f);
+        uint32_t saved = forall_;
+        forall_ = static_cast<uint32_t>(model_.foralls.size() - 1);
+        if (at(Tok::LBrace)) {
+            Location brace = take().at;
+            block(brace);
+            accept(Tok::Semicolon);
+        } else {
+            if (at(Tok::End) || at(Tok::RBrace)) fail_here("a constraint or '{' after the forall header");
+            constraint();
+        }
+        forall_ = saved;
+    }
+
+    // bindings = binding { "," binding } [ ":" condition ];  binding = NAME "in" set_expr
+    void bindings(uint32_t& first, uint32_t& count, ExprId& condition_id) {
+        std::vector<Binding> list;
+        do {
+            if (at(Tok::Less))
+                fail(peek().at, "bind a tuple with one name, as in 'a in Arcs', and use its fields ('a.from')");
+            Binding b;
+            b.at = peek().at;
+            b.name = name("a binding such as 'i in I'");
+            if (!at(Tok::KwIn)) fail_here("'in' after '" + std::string(ast_.texts[b.name]) + "' in the binding");
+            take();
+            b.domain = set_expr();
+            list.push_back(b);
+            if (list.size() > kMaxBindings)
+                fail(b.at, "at most " + std::to_string(kMaxBindings) + " bindings fit in one header");
+        } while (accept(Tok::Comma));
+        condition_id = accept(Tok::Colon) ? condition() : kNone;
+        first = static_cast<uint32_t>(ast_.bindings.size());
+        count = static_cast<uint32_t>(list.size());
+        ast_.bindings.insert(ast_.bindings.end(), list.begin(), list.end());
+    }
+
+    // ------------------------------------------------------ expressions ----
+
+    // condition = and_expr { "||" and_expr };  and_expr = comparison { "&&" comparison }
+    ExprId condition() { return logical(Tok::OrOr, Op::Or); }
+
+    ExprId logical(Tok token, Op op) {
+        auto operand = [&] { return token == Tok::OrOr ? logical(Tok::AndAnd, Op::And) : comparison(); };
+        ExprId first = operand();
+        if (!at(token)) return first;
+        std::vector<Link> items{{first, Op::None}};
+        while (accept(token)) items.push_back({operand(), op});
+        return chain(items);
+    }
+
+    ExprId chain(const std::vector<Link>& items) {
+        ExprId id = node(ExprKind::Chain, ast_[items.front().expr].at);
+        set_links(id, items);
+        return done(id);
+    }
+
+    // comparison = sum_expr [ ( "==" | "!=" | "<" | "<=" | ">" | ">=" ) sum_expr | "in" set_expr ]
+    ExprId comparison() {
+        ExprId left = sum_expr();
+        Op op = Op::None;
+        switch (peek().kind) {
+        case Tok::EqEq: op = Op::Eq; break;
+        case Tok::NotEq: op = Op::Ne; break;
+        case Tok::Less: op = Op::Lt; break;
+        case Tok::LessEq: op = Op::Le; break;
+        case Tok::Greater: op = Op::Gt; break;
+        case Tok::GreaterEq: op = Op::Ge; break;
+        case Tok::KwIn: {
+            take();
+            ExprId id = node(ExprKind::In, ast_[left].at);
+            ast_[id].a = left;
+            ast_[id].b = set_expr();
+            return done(id);
+        }
+        case Tok::Assign: fail(peek().at, "a comparison for equality is written '=='");
+        default: return left;
+        }
+        take();
+        ExprId id = node(ExprKind::Compare, ast_[left].at);
+        ast_[id].op = op;
+        ast_[id].a = left;
+        ast_[id].b = sum_expr();
+        done(id);
+        switch (peek().kind) {
+        case Tok::EqEq: case Tok::NotEq: case Tok::Less: case Tok::LessEq: case Tok::Greater: case Tok::GreaterEq:
+            fail(peek().at, "comparisons cannot be chained; join them with '&&'");
+        default: return id;
+        }
+    }
+
+    // set_expr = sum_expr [ ".." sum_expr ]
+    ExprId set_expr() {
+        ExprId e = sum_expr();
+        return at(Tok::DotDot) ? range_rest(e, "") : e;
+    }
+
+    // sum_expr = product { ( "+" | "-" ) product }
+    ExprId sum_expr() {
+        ExprId first = product();
+        if (!at(Tok::Plus) && !at(Tok::Minus)) return first;
+        std::vector<Link> items{{first, Op::None}};
+        while (at(Tok::Plus) || at(Tok::Minus)) {
+            Op op = take().kind == Tok::Plus ? Op::Plus : Op::Minus;
+            items.push_back({product(), op});
+        }
+        return chain(items);
+    }
+
+    // product = unary { ( "*" | "/" ) unary }
+    ExprId product() {
+        ExprId first = unary();
+        if (!at(Tok::Star) && !at(Tok::Slash)) return first;
+        std::vector<Link> items{{first, Op::None}};
+        while (at(Tok::Star) || at(Tok::Slash)) {
+            Op op = take().kind == Tok::Star ? Op::Times : Op::Divide;
+            items.push_back({unary(), op});
+        }
+        return chain(items);
+    }
+
+    // unary = ( "-" | "+" | "!" ) unary | aggregate | postfix
+    ExprId unary() {
+        Nesting nesting(*this);
+        if (at(Tok::Minus) || at(Tok::Plus) || at(Tok::Not)) {
+            Token t = take();
+            ExprId operand = unary();
+            if (t.kind == Tok::Plus) return operand;
+            ExprId id = node(ExprKind::Unary, t.at);
+            ast_[id].op = t.kind == Tok::Minus ? Op::Minus : Op::Not;
+            ast_[id].a = operand;
+            return done(id);
+        }
+        if (at(Tok::KwSum) || at(Tok::KwMin) || at(Tok::KwMax)) return aggregate();
+        return postfix();
+    }
+
+    // aggregate = ( "sum" | "min" | "max" ) "(" bindings ")" product
+    ExprId aggregate() {
+        Token keyword = take();
+        ExprId id = node(ExprKind::Aggregate, keyword.at);
+        ast_[id].op = keyword.kind == Tok::KwSum ? Op::Sum : keyword.kind == Tok::KwMin ? Op::Min : Op::Max;
+        Location open = expect(Tok::LParen, "'(' after '" + std::string(keyword.text) + "'").at;
+        if (!(at(Tok::Identifier) && at(Tok::KwIn, 1)) && !at(Tok::Less))
+            fail(peek().at, "'" + std::string(keyword.text) + "' takes bindings, as in '" +
+                                std::string(keyword.text) + "(i in I) cost[i]'");
+        uint32_t first = 0, count = 0;
+        ExprId cond = kNone;
+        bindings(first, count, cond);
+        close(Tok::RParen, ")", open, "(");
+        if (at(Tok::Semicolon) || at(Tok::End) || at(Tok::RParen))
+            fail_here("the expression after '" + std::string(keyword.text) + "(...)'");
+        ExprId body = product();
+        Expr& e = ast_[id];
+        e.first = first;
+        e.count = count;
+        e.a = cond;
+        e.b = body;
+        return done(id);
+    }
+
+    // postfix = primary { "[" sum_expr { "," sum_expr } "]" | "." NAME }
+    ExprId postfix() {
+        ExprId e = primary();
+        size_t depth = depth_;
+        while (at(Tok::LBracket) || at(Tok::Dot)) {
+            if (++depth_ > limits_.max_depth) {
+                depth_ = depth;
+                too_deep();
+            }
+            if (at(Tok::Dot)) {
+                take();
+                ExprId id = node(ExprKind::Field, ast_[e].at);
+                ast_[id].a = e;
+                ast_[id].text = name("a field name after '.'");
+                e = done(id);
+                continue;
+            }
+            if (ast_[e].kind != ExprKind::Name)
+                fail(peek().at, "only a declared array can be indexed");
+            ExprId id = node(ExprKind::Index, ast_[e].at);
+            std::vector<Link> indices;
+            while (at(Tok::LBracket)) {  // x[i][j] and x[i, j] make the same node
+                Location open = take().at;
+                do indices.push_back({sum_expr(), Op::None});
+                while (accept(Tok::Comma));
+                close(Tok::RBracket, "]", open, "[");
+            }
+            ast_[id].a = e;
+            set_links(id, indices);
+            e = done(id);
+        }
+        depth_ = depth;
+        return e;
+    }
+
+    // primary = NUMBER | STRING | "true" | "false" | NAME | "(" condition ")"
+    //         | "<" sum_expr { "," sum_expr } ">" | "{" [ sum_expr { "," sum_expr } ] "}"
+    //         | "abs" "(" sum_expr ")" | "card" "(" set_expr ")"
+    ExprId primary() {
+        const Token& t = peek();
+        switch (t.kind) {
+        case Tok::Number: {
+            Token n = take();
+            return done(number_node(n, false));
+        }
+        case Tok::String: {
+            Token s = take();
+            return done(string_node(s));
+        }
+        case Tok::KwTrue: case Tok::KwFalse: {
+            Token b = take();
+            ExprId id = node(ExprKind::Bool, b.at);
+            ast_[id].flag = b.kind == Tok::KwTrue;
+            return done(id);
+        }
+        case Tok::Identifier: {
+            Token n = take();
+            ExprId id = node(ExprKind::Name, n.at);
+            ast_[id].text = ast_.texts.intern(n.text);
+            return done(id);
+        }
+        case Tok::LParen: {
+            Location open = take().at;
+            ExprId inner = condition();
+            close(Tok::RParen, ")", open, "(");
+            ast_[inner].at = open;  // messages quote '(a + b)' whole
+            return done(inner);
+        }
+        case Tok::Less: return literal(ExprKind::TupleLiteral, Tok::Greater, ">", "<");
+        case Tok::LBrace: return literal(ExprKind::SetLiteral, Tok::RBrace, "}", "{");
+        case Tok::KwAbs: case Tok::KwCard: {
+            Token f = take();
+            ExprId id = node(f.kind == Tok::KwAbs ? ExprKind::Abs : ExprKind::Card, f.at);
+            Location open = expect(Tok::LParen, "'(' after '" + std::string(f.text) + "'").at;
+            ast_[id].a = f.kind == Tok::KwAbs ? sum_expr() : set_expr();
+            close(Tok::RParen, ")", open, "(");
+            return done(id);
+        }
+        case Tok::LBracket:
+            fail(t.at, "a list '[...]' can only initialise an array parameter");
+        case Tok::Ellipsis:
+            fail(t.at, "'...' stands alone after '=' in a declaration, meaning the value is in the data");
+        default:
+            if (is_keyword(t.kind))
+                fail(t.at, "expected an expression, found the keyword '" + std::string(t.text) + "'");
+            fail_here("an expression");
+        }
+    }
+
+    /// `<a, b>` (at least one element) or `{a, b}` (possibly empty).
+    ExprId literal(ExprKind kind, Tok closing, const char* symbol, const char* opener) {
+        Location open = take().at;
+        ExprId id = node(kind, open);
+        std::vector<Link> items;
+        if (!(kind == ExprKind::SetLiteral && at(closing))) {
+            do items.push_back({sum_expr(), Op::None});
+            while (accept(Tok::Comma));
+        }
+        close(closing, symbol, open, opener);
+        set_links(id, items);
+        return done(id);
+    }
+};
+
+// ========================================================== data parser ====
+
+bool starts_data_statement(Tok kind) { return kind == Tok::Identifier; }
+
+class DataParser : Parser {
+  public:
+    DataParser(std::string_view text, Ast& ast, DataFile& data, Diagnostics& diagnostics, const Limits& limits)
+        : Parser(text, SourceFile::Data, ast, diagnostics, limits), data_(data) {}
+
+    void parse() {
+        while (!at(Tok::End)) {
+            panicking_ = false;
+            open_ = statement_open_ = 0;
+            try {
+                assignment();
+            } catch (const SyntaxError&) {
+                depth_ = 0;
+                synchronize(starts_data_statement, false);
+            }
+        }
+    }
+
+  private:
+    DataFile& data_;
+
+    // NAME "=" data_value ";"
+    void assignment() {
+        const Token& t = peek();
+        if (starts_model_statement(t.kind) && t.kind != Tok::LBrace)
+            fail(t.at, "the data text holds only assignments such as 'n = 5;'; declarations belong in the model");
+        DataAssignment a;
+        a.at = t.at;
+        a.name = name("the name of a declared parameter or set, as in 'n = 5;'");
+        if (at(Tok::LBracket))
+            fail(peek().at, "an array is given whole, as in 'demand = [10, 20, 30];', not element by element");
+        expect(Tok::Assign, "'=' after '" + std::string(ast_.texts[a.name]) + "'");
+        a.value = value();
+        if (at(Tok::Plus) || at(Tok::Minus) || at(Tok::Star) || at(Tok::Slash))
+            fail(peek().at, "data values are literals; compute derived values in the model");
+        semicolon();
+        data_.assignments.push_back(a);
+    }
+
+    // data_value = [ "-" | "+" ] NUMBER | STRING | "true" | "false"
+    //            | "[" [ data_value { "," data_value } ] "]" | "{" [ ... ] "}" | "<" data_value { "," ... } ">"
+    ExprId value() {
+        Nesting nesting(*this);
+        const Token& t = peek();
+        switch (t.kind) {
+        case Tok::Minus: case Tok::Plus: {
+            Location sign = t.at;
+            bool negate = take().kind == Tok::Minus;
+            if (!at(Tok::Number)) fail_here("a number after the sign");
+            Token n = take();
+            ExprId id = number_node(n, negate);
+            ast_[id].at = sign;
+            return done(id);
+        }
+        case Tok::Number: {
+            Token n = take();
+            return done(number_node(n, false));
+        }
+        case Tok::String: {
+            Token s = take();
+            return done(string_node(s));
+        }
+        case Tok::KwTrue: case Tok::KwFalse: {
+            Token b = take();
+            ExprId id = node(ExprKind::Bool, b.at);
+            ast_[id].flag = b.kind == Tok::KwTrue;
+            return done(id);
+        }
+        case Tok::LBracket: return list(ExprKind::ArrayLiteral, Tok::RBracket, "]", "[", true);
+        case Tok::LBrace: return list(ExprKind::SetLiteral, Tok::RBrace, "}", "{", true);
+        case Tok::Less: return list(ExprKind::TupleLiteral, Tok::Greater, ">", "<", false);
+        case Tok::Identifier:
+            fail(t.at, "data values are literals, but '" + quote_source(t.text, 40) +
+                           "' is a name; write the value itself (or compute it in the model)");
+        case Tok::Ellipsis:
+            fail(t.at, "'...' belongs in the model; the data text gives the value itself");
+        default:
+            fail_here("a value (a number, a string, true, false, [list], {set} or <tuple>)");
+        }
+    }
+
+    ExprId list(ExprKind kind, Tok closing, const char* symbol, const char* opener, bool may_be_empty) {
+        Location open = take().at;
+        ExprId id = node(kind, open);
+        std::vector<Link> items;
+        if (!(may_be_empty && at(closing))) {
+            while (true) {
+                items.push_back({value(), Op::None});
+                if (accept(Tok::Comma)) continue;
+                if (at(closing)) break;
+                fail(peek().at, std::string("expected ',' or '") + symbol + "' in the '" + opener + "' opened at " +
+                                    where(open) + ", found " + describe(peek()));
+            }
+        }
+        take();
+        set_links(id, items);
+        return done(id);
+    }
+};
+
+void check_size(std::string_view text, SourceFile file, Diagnostics& diagnostics, const Limits& limits,
+                bool& too_large) {
+    too_large = text.size() > limits.max_text_bytes;
+    if (too_large)
+        diagnostics.error(Location{file, 1, 1, 0},
+                          std::string(file == SourceFile::Model ? "the model" : "the data") +
+                              " text is too large to compile (more than " +
+                              std::to_string(limits.max_text_bytes >> 20) + " MB)");
+}
+
+}  // namespace
+
+void parse_model(std::string_view text, Ast& ast, Model& model, Diagnostics& diagnostics, const Limits& limits) {
+    bool too_large = false;
+    check_size(text, SourceFile::Model, diagnostics, limits, too_large);
+    if (too_large) return;
+    ModelParser(text, ast, model, diagnostics, limits).parse();
+}
+
+void parse_data(std::string_view text, Ast& ast, DataFile& data, Diagnostics& diagnostics, const Limits& limits) {
+    bool too_large = false;
+    check_size(text, SourceFile::Data, diagnostics, limits, too_large);
+    if (too_large) return;
+    DataParser(text, ast, data, diagnostics, limits).parse();
+}
+
+}  // namespace tarvok::compiler

@@ -1,25 +1,242 @@
 // tarvok.example_ranker: ranks stored problem descriptions by embedding
 // similarity to a new description.
 #include "common/host.hpp"
+#include "example_ranker/description_files.hpp"
+#include "example_ranker/description_text.hpp"
+
+#include <climits>
+#include <cstdint>
+#include <string>
+#include <vector>
 
 namespace py = pybind11;
-using tarvok::host::Kind;
+namespace host = tarvok::host;
+namespace core = tarvok::example_ranker;
+using host::Kind;
+
+namespace {
+
+PyObject* g_module = nullptr;  // strong reference, held for the life of the process
+
+constexpr const char* kDefaultModel = "sentence-transformers/all-MiniLM-L6-v2";
+constexpr const char* kUsage = "Usage: tarvok-rank \"your problem description here\"";
+
+/// A module attribute as it is at this moment, so that a replaced function or
+/// cache is the one used.
+py::object attr(const char* name) { return py::reinterpret_borrow<py::module_>(g_module).attr(name); }
+
+py::object pathlib_path(py::handle value) { return py::module_::import("pathlib").attr("Path")(value); }
+
+/// A host path (text, bytes or path object) as the file system spells it.
+std::filesystem::path fs_path(py::handle value) {
+    py::bytes raw = py::module_::import("os").attr("fsencode")(value);
+    return std::filesystem::path(std::string(raw));
+}
+
+/// A raw file name as the host spells it (undecodable bytes as surrogates).
+py::str host_name(const std::string& raw) {
+    PyObject* s = PyUnicode_DecodeFSDefaultAndSize(raw.data(), static_cast<Py_ssize_t>(raw.size()));
+    if (s == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(s);
+}
+
+/// An exact int as a 64-bit count; values beyond that range saturate, which
+/// keeps their meaning (no limit, or everything cut).
+std::int64_t saturated(py::handle value) {
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
+    if (v == -1 && PyErr_Occurred()) throw py::error_already_set();
+    if (overflow > 0) return LLONG_MAX;
+    if (overflow < 0) return LLONG_MIN;
+    return v;
+}
+
+py::list iter_description_files(py::object models_dir) {
+    py::object root = pathlib_path(models_dir);
+    std::filesystem::path fs_root = fs_path(root);
+    std::vector<core::RelativePath> found;
+    {
+        py::gil_scoped_release unlocked;
+        found = core::list_description_files(fs_root);
+    }
+    py::list paths;
+    py::object joinpath = root.attr("joinpath");
+    for (const auto& parts : found) {
+        py::tuple names(parts.size());
+        for (std::size_t i = 0; i < parts.size(); ++i) names[i] = host_name(parts[i]);
+        paths.append(joinpath(*names));
+    }
+    return paths;
+}
+
+py::str read_text(py::object path, py::object max_chars) {
+    host::require(max_chars, "_read_text", "max_chars", Kind::Int);
+    std::int64_t limit = saturated(max_chars);
+    std::filesystem::path fs;
+    try {
+        fs = fs_path(path);
+    } catch (py::error_already_set& e) {
+        // The host's open() would refuse the value inside the guarded read.
+        if (!host::is_ordinary(e)) throw;
+        return py::str("");
+    }
+    std::string text;
+    {
+        py::gil_scoped_release unlocked;
+        text = core::read_text(fs, limit);
+    }
+    return host::text(text);
+}
+
+py::object load_model(py::object model_name) {
+    host::require(model_name, "_load_model", "model_name", Kind::Str);
+    py::object cache = attr("_model_cache");
+    if (cache.contains(model_name)) return cache[model_name];
+    py::object model = py::none();
+    try {
+        py::object SentenceTransformer = py::module_::import("sentence_transformers").attr("SentenceTransformer");
+        model = SentenceTransformer(model_name);
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        py::str reason(e.value());
+        attr("logger").attr("warning")("RAG disabled (embedding model load failed): %s", reason);
+        model = py::none();
+    }
+    cache[model_name] = model;
+    return model;
+}
+
+py::list rank(py::object query, py::object models_dir, py::object top_k, py::object model_name) {
+    host::require(query, "rank_problem_descriptions", "query", Kind::Str);
+    host::require(top_k, "rank_problem_descriptions", "top_k", Kind::Int);
+    host::require(model_name, "rank_problem_descriptions", "model_name", Kind::Str);
+
+    py::object directory;
+    if (PyObject_IsTrue(models_dir.ptr()) == 1) {
+        directory = pathlib_path(models_dir);
+    } else {
+        if (PyErr_Occurred()) throw py::error_already_set();
+        py::object repo_root = pathlib_path(attr("__file__")).attr("resolve")().attr("parent");
+        directory = repo_root.attr("joinpath")("tvl_models");
+    }
+    if (!directory.attr("exists")().cast<bool>()) {
+        host::raise(PyExc_FileNotFoundError, "Models directory not found: " + py::str(directory).cast<std::string>());
+    }
+
+    py::object files = attr("_iter_description_files")(directory);
+    py::list kept_paths, kept_texts;
+    py::object read = attr("_read_text");
+    for (py::handle path : files) {
+        py::object text = read(path);
+        if (PyObject_IsTrue(text.ptr()) == 1) {
+            kept_paths.append(path);
+            kept_texts.append(text);
+        } else if (PyErr_Occurred()) {
+            throw py::error_already_set();
+        }
+    }
+    if (kept_paths.empty()) return py::list();
+
+    py::object model = attr("_load_model")(model_name);
+    if (model.is_none()) {
+        // The failed load was logged once; every ranking with this name fails
+        // here, and says why rather than that None has no 'encode'.
+        host::raise(PyExc_AttributeError, "embedding model '" + py::str(model_name).cast<std::string>() +
+                                              "' could not be loaded, so the descriptions cannot be encoded");
+    }
+    auto encode = [&](py::object texts) {
+        return model.attr("encode")(texts, py::arg("convert_to_tensor") = true,
+                                    py::arg("normalize_embeddings") = true, py::arg("show_progress_bar") = false);
+    };
+    py::object doc_embs = encode(kept_texts);
+    py::list query_list;
+    query_list.append(query);
+    py::object query_emb = encode(query_list)[py::int_(0)];
+    py::object torch = py::module_::import("torch");
+    py::object scores = torch.attr("matmul")(doc_embs, query_emb).attr("cpu")().attr("tolist")();
+
+    std::size_t count = kept_paths.size();
+    std::vector<double> values(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        values[i] = py::float_(scores[py::int_(i)]).cast<double>();
+    }
+    std::vector<std::size_t> order = core::order_by_score(values);
+
+    std::int64_t limit = saturated(top_k);
+    std::size_t keep = limit > 0 && static_cast<std::uint64_t>(limit) < count ? static_cast<std::size_t>(limit) : count;
+    py::list ranking;
+    for (std::size_t n = 0; n < keep; ++n) {
+        std::size_t i = order[n];
+        py::dict entry;
+        entry["path"] = py::str(kept_paths[i]);
+        entry["score"] = py::float_(values[i]);
+        py::object kept = kept_texts[i];
+        host::Utf8 text(kept);
+        entry["preview"] = host::text(core::preview(text.view()));
+        ranking.append(entry);
+    }
+    return ranking;
+}
+
+py::int_ run_main(py::object argv) {
+    py::object builtins_print = py::module_::import("builtins").attr("print");
+    if (argv.is_none()) argv = py::module_::import("sys").attr("argv")[py::slice(1, std::nullopt, std::nullopt)];
+    py::object query = py::str(" ").attr("join")(argv).attr("strip")();
+    if (PyObject_IsTrue(query.ptr()) != 1) {
+        if (PyErr_Occurred()) throw py::error_already_set();
+        builtins_print(kUsage);
+        return py::int_(1);
+    }
+    py::object results = attr("rank_problem_descriptions")(py::arg("query") = query, py::arg("top_k") = 10);
+    if (PyObject_IsTrue(results.ptr()) != 1) {
+        if (PyErr_Occurred()) throw py::error_already_set();
+        builtins_print("No descriptions found.");
+        return py::int_(0);
+    }
+    py::str line("{:2d}. {}  score={:.4f}");
+    long number = 0;
+    for (py::handle entry : results) {
+        builtins_print(line.format(++number, entry["path"], entry["score"]));
+    }
+    return py::int_(0);
+}
+
+}  // namespace
 
 PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
-    m.doc() = "Rank the example library's problem descriptions by similarity to a new description.";
-    m.attr("logger") = py::module_::import("logging").attr("getLogger")(m.attr("__name__"));
+    g_module = m.ptr();
+    Py_INCREF(g_module);
 
-    tarvok::host::def(
-        m, "rank_problem_descriptions",
-        "query, models_dir=None, top_k=10, model_name='sentence-transformers/all-MiniLM-L6-v2'",
-        "Rank problem description .txt files under 'tvl_models' by semantic similarity to the query.\n\n"
-        "Returns:\n    A list of dicts with: path, score, preview.",
-        [](py::object query, py::object models_dir, py::object top_k, py::object model_name) -> py::object {
-            tarvok::host::require(query, "rank_problem_descriptions", "query", Kind::Str);
-            tarvok::host::not_built("rank_problem_descriptions", "example ranking");
-        },
-        py::arg("query"), py::arg("models_dir") = py::none(), py::arg("top_k") = 10,
-        py::arg("model_name") = "sentence-transformers/all-MiniLM-L6-v2");
+    m.doc() = "Rank the example library's problem descriptions by similarity to a new description.";
+    host::lazy_logger(m);
+    // Outcome of the first load of each embedding model (the model, or None
+    // after a failure), kept for the life of the process.
+    m.attr("_model_cache") = py::dict();
+
+    host::def(m, "rank_problem_descriptions",
+              "query, models_dir=None, top_k=10, model_name='sentence-transformers/all-MiniLM-L6-v2'",
+              "Rank problem description .txt files under 'tvl_models' by semantic similarity to the query.\n\n"
+              "Args:\n"
+              "    query: The problem description to search with.\n"
+              "    models_dir: Root folder of the descriptions; None or \"\" means the tvl_models folder\n"
+              "        beside this module.\n"
+              "    top_k: Number of best matches to return; 0 or less returns all.\n"
+              "    model_name: The sentence-embedding model.\n\n"
+              "Returns:\n    A list of dicts with: path, score, preview.",
+              &rank, py::arg("query"), py::arg("models_dir") = py::none(), py::arg("top_k") = 10,
+              py::arg("model_name") = kDefaultModel);
+    host::def(m, "_load_model", "model_name",
+              "Load the sentence-embedding model of that name once per process; None if it cannot be loaded.",
+              &load_model, py::arg("model_name"));
+    host::def(m, "_iter_description_files", "models_dir", "Find all .txt files recursively under models_dir.",
+              &iter_description_files, py::arg("models_dir"));
+    host::def(m, "_read_text", "path, max_chars=100000",
+              "Read text content safely with UTF-8, truncating very large files.", &read_text, py::arg("path"),
+              py::arg("max_chars") = core::kReadLimit);
+    host::def(m, "main", "argv=None",
+              "Print the ranking of the shipped examples for the problem description given as arguments.\n\n"
+              "Returns the exit status: 1 (after a usage line) when the description is empty, else 0.",
+              &run_main, py::arg("argv") = py::none());
 }

@@ -156,7 +156,7 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
         "What each prompt carries as its grammar reference: nothing, the grammar document, or the compiler source.";
     m.attr("Grammar") = Grammar;
 
-    m.attr("logger") = py::module_::import("logging").attr("getLogger")(module_name);
+    host::lazy_logger(m);
 
     bind::register_signed_function_type(m);
 

@@ -1,0 +1,209 @@
+// The syntax tree of a Tarvok model text and its data text, shared by the
+// compiler passes. Nodes live in flat arenas and refer to each other by index,
+// so a large model costs a few dozen bytes per node and no pass needs to free
+// a tree recursively.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace tarvok::compiler {
+
+/// Index of an expression node in `Ast::exprs`.
+using ExprId = uint32_t;
+/// Index of an interned identifier or string value in `Ast::texts`.
+using TextId = uint32_t;
+/// "Absent" for every kind of index.
+inline constexpr uint32_t kNone = std::numeric_limits<uint32_t>::max();
+
+/// The two texts a compilation reads.
+enum class SourceFile : uint8_t { Model, Data };
+
+/// A place in one of the texts. Columns count characters (an invalid UTF-8
+/// byte counts as one), so they match what an editor shows.
+struct Location {
+    SourceFile file = SourceFile::Model;
+    uint32_t line = 1;
+    uint32_t column = 1;
+    uint32_t offset = 0;  ///< byte offset, for quoting the line
+};
+
+enum class ExprKind : uint8_t {
+    Number,        ///< `text` indexes `Ast::numbers`
+    String,        ///< `text` is the value
+    Bool,          ///< `flag` is the value
+    Name,          ///< `text` is the identifier; `ref_kind`/`ref` set by the resolver
+    Index,         ///< `a` is the indexed name; links are the indices (`x[i][j]` and `x[i, j]` alike)
+    Field,         ///< `a` is the tuple; `text` is the field name
+    TupleLiteral,  ///< links are the elements
+    SetLiteral,    ///< links are the elements
+    ArrayLiteral,  ///< links are the elements (nested literals for more dimensions)
+    Range,         ///< `a..b`
+    Unary,         ///< `op` applied to `a`
+    Chain,         ///< `+ -`, `* /`, `&&` or `||` chain: link 0 is the first operand, each later link carries its operator
+    Compare,       ///< `a op b` with op one of `== != < <= > >=`
+    In,            ///< `a in b`
+    Aggregate,     ///< `op` is Sum, Min or Max; bindings `first..first+count`; `a` condition (or kNone); `b` body
+    Abs,           ///< `abs(a)`
+    Card,          ///< `card(a)`
+};
+
+enum class Op : uint8_t { None, Plus, Minus, Times, Divide, And, Or, Not, Eq, Ne, Lt, Le, Gt, Ge, Sum, Min, Max };
+
+/// The source spelling of an operator.
+const char* op_text(Op op);
+
+/// One child of a list-shaped node, with the operator that joins it for chains.
+struct Link {
+    ExprId expr;
+    Op op;
+};
+
+/// What a name refers to, filled in by the resolver.
+enum class RefKind : uint8_t { Unresolved, Declaration, Binding };
+
+struct Expr {
+    ExprKind kind;
+    Op op = Op::None;
+    RefKind ref_kind = RefKind::Unresolved;
+    bool flag = false;
+    Location at;           ///< the first character
+    uint32_t end = 0;      ///< byte offset just past the last character, to quote the expression
+    ExprId a = kNone;
+    ExprId b = kNone;
+    uint32_t first = 0;    ///< first link (or binding, for aggregates)
+    uint32_t count = 0;
+    uint32_t text = kNone; ///< TextId, or the index of a number
+    uint32_t ref = kNone;  ///< declaration or binding index, by `ref_kind`
+};
+
+/// A numeric literal: `12` is an int, `3.5`, `.5` and `1e-3` are floats.
+struct Number {
+    bool is_int = true;
+    int64_t integer = 0;
+    double real = 0;
+};
+
+/// `name in domain`, in a forall, sum, min or max. Its index is also the slot
+/// that holds its current value while the checker enumerates.
+struct Binding {
+    TextId name = kNone;
+    Location at;
+    ExprId domain = kNone;
+};
+
+enum class BaseType : uint8_t { Int, Float, String, Boolean, Tuple };
+
+/// A written type: a built-in type or the name of a tuple type.
+struct TypeName {
+    BaseType base = BaseType::Float;
+    TextId tuple = kNone;  ///< the tuple type's name
+    Location at;
+    uint32_t decl = kNone; ///< the tuple type's declaration, set by the resolver
+};
+
+struct TupleField {
+    TextId name = kNone;
+    TypeName type;
+    Location at;
+};
+
+enum class DeclKind : uint8_t { TupleType, Parameter, Set, Range, Dvar, Dexpr };
+
+struct Declaration {
+    DeclKind kind = DeclKind::Parameter;
+    TextId name = kNone;
+    Location at;                ///< the declared name
+    Location start;             ///< the first token of the declaration
+    uint32_t end = 0;           ///< byte offset past the final ';'
+    TypeName type;              ///< value type; the element type of a set
+    bool nonnegative = false;   ///< `float+`, `int+`
+    std::vector<ExprId> dims;   ///< Name or Range nodes
+    ExprId init = kNone;        ///< initializer; a Range node for `range` declarations
+    bool from_data = false;     ///< written `= ...`
+    ExprId bounds = kNone;      ///< `in lo..hi` of a dvar (a Range node)
+    std::vector<TupleField> fields;
+};
+
+struct Objective {
+    bool present = false;
+    bool maximize = false;
+    TextId label = kNone;
+    Location label_at;
+    Location at;
+    ExprId expr = kNone;
+};
+
+/// The header of a `forall`; constraints under it point at the innermost one.
+struct Forall {
+    uint32_t first_binding = 0;
+    uint32_t binding_count = 0;
+    ExprId condition = kNone;
+    Location at;
+    uint32_t parent = kNone;
+};
+
+/// `left op right`, or the range form `left op middle op2 right` (both `<=`).
+struct Constraint {
+    TextId label = kNone;
+    Location label_at;
+    Location at;
+    uint32_t forall = kNone;
+    ExprId left = kNone;
+    ExprId middle = kNone;
+    ExprId right = kNone;
+    Op op = Op::Le;
+    Location op_at;
+};
+
+struct Model {
+    std::vector<Declaration> decls;
+    Objective objective;
+    std::vector<Forall> foralls;
+    std::vector<Constraint> constraints;
+    bool has_subject_to = false;
+};
+
+struct DataAssignment {
+    TextId name = kNone;
+    Location at;
+    ExprId value = kNone;
+};
+
+struct DataFile {
+    std::vector<DataAssignment> assignments;
+};
+
+/// Interned texts: identifiers and string values compare by id.
+class Texts {
+  public:
+    TextId intern(std::string_view text);
+    std::optional<TextId> find(std::string_view text) const;
+    std::string_view operator[](TextId id) const { return store_[id]; }
+    size_t size() const { return store_.size(); }
+
+  private:
+    std::deque<std::string> store_;
+    std::unordered_map<std::string_view, TextId> index_;
+};
+
+/// The arenas of both texts.
+struct Ast {
+    std::vector<Expr> exprs;
+    std::vector<Link> links;
+    std::vector<Binding> bindings;
+    std::vector<Number> numbers;
+    Texts texts;
+
+    const Expr& operator[](ExprId id) const { return exprs[id]; }
+    Expr& operator[](ExprId id) { return exprs[id]; }
+    const Link* links_of(const Expr& e) const { return links.data() + e.first; }
+};
+
+}  // namespace tarvok::compiler

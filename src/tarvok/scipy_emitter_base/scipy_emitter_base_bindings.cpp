@@ -1,12 +1,380 @@
 // tarvok.scipy_emitter_base: the base class of generators that turn a
 // compiled Tarvok model into a SciPy script.
+//
+// The class is an ordinary heap type made by the host's `type` (only base:
+// `object`) whose methods are C++ functions. Generators are written in Python
+// and subclass it freely: instances have a plain `__dict__`, copy like any
+// Python object, and every call between operations goes through the instance
+// so that an override is the one that runs. The operations use the host's own
+// protocols (`==`, `in`, `.get`, `+`, `*`, iteration), so they behave exactly
+// as the same code written in Python would, including for subclassed values.
 #include "common/host.hpp"
 
+#include <memory>
+#include <string>
+
 namespace py = pybind11;
+
+namespace {
+
+/// Unit of indentation in generated scripts.
+constexpr const char* kIndentUnit = "    ";
+
+/// Enters one level of host recursion for the lifetime of the guard, so that
+/// deeply nested or self-containing indices end in RecursionError instead of
+/// exhausting the C stack.
+class RecursionGuard {
+  public:
+    explicit RecursionGuard(const char* where) {
+        if (Py_EnterRecursiveCall(where) != 0) throw py::error_already_set();
+    }
+    ~RecursionGuard() { Py_LeaveRecursiveCall(); }
+    RecursionGuard(const RecursionGuard&) = delete;
+    RecursionGuard& operator=(const RecursionGuard&) = delete;
+};
+
+/// The host's `a == b` as a truth value (no identity shortcut, so a NaN name
+/// matches nothing, as in Python).
+bool equals(py::handle a, py::handle b) {
+    py::object result = py::reinterpret_steal<py::object>(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ));
+    if (!result) throw py::error_already_set();
+    int truth = PyObject_IsTrue(result.ptr());
+    if (truth < 0) throw py::error_already_set();
+    return truth != 0;
+}
+
+/// The host's `key in container`.
+bool contains(py::handle container, py::handle key) {
+    int found = PySequence_Contains(container.ptr(), key.ptr());
+    if (found < 0) throw py::error_already_set();
+    return found != 0;
+}
+
+/// The host's `str(value)`, also for text subclasses with their own `__str__`.
+py::object text_form(py::handle value) {
+    py::object result = py::reinterpret_steal<py::object>(PyObject_Str(value.ptr()));
+    if (!result) throw py::error_already_set();
+    return result;
+}
+
+bool truthy(py::handle value) {
+    int truth = PyObject_IsTrue(value.ptr());
+    if (truth < 0) throw py::error_already_set();
+    return truth != 0;
+}
+
+/// Shared declaration test: the name first, the kind only when one is asked
+/// for and the name matched.
+bool declaration_matches(py::handle decl, py::handle name, py::handle decl_type) {
+    if (!equals(decl.attr("get")("name"), name)) return false;
+    return decl_type.is_none() || equals(decl.attr("get")("type"), decl_type);
+}
+
+/// The compiled model's declaration list as an iterator (`ast.get("declarations", [])`).
+py::iterator declarations_of(py::handle self) {
+    return py::iter(self.attr("ast").attr("get")("declarations", py::list()));
+}
+
+/// The base class's own index normalisation; nested entries never reach a
+/// subclass override.
+py::object normalize_index(py::handle idx) {
+    if (!PyList_Check(idx.ptr()) && !PyTuple_Check(idx.ptr())) return py::reinterpret_borrow<py::object>(idx);
+    RecursionGuard guard(" while normalising an index");
+    py::list entries;
+    for (py::handle entry : py::iter(idx)) entries.append(normalize_index(entry));
+    return py::tuple(entries);
+}
+
+/// One element's share of a tuple key; nested tuple literals recurse through
+/// the instance's `_tuple_key`.
+py::object key_contribution(py::handle self, py::handle element, py::handle env) {
+    py::object same = py::reinterpret_borrow<py::object>(element);
+    if (!PyDict_Check(element.ptr())) return same;
+    py::object kind = element.attr("get")("type");
+    if (equals(kind, py::str("name"))) {
+        py::object name = element[py::str("name")];
+        if (contains(env, name)) return env[name];
+        return name;
+    }
+    if (equals(kind, py::str("number")) || equals(kind, py::str("string"))) return element[py::str("value")];
+    if (equals(kind, py::str("tuple_literal"))) return self.attr("_tuple_key")(element[py::str("elements")], env);
+    return same;
+}
+
+/// Builds `SemanticError(message)` with the class the module holds now.
+py::object semantic_error(py::handle module, const py::object& message) {
+    return module.attr("SemanticError")(message);
+}
+
+/// Adds `impl` as a method of `cls` (bound to instances like a Python
+/// function) with a text signature whose first parameter is `self`.
+template <typename Func, typename... Extra>
+void add_method(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
+                const Extra&... extra) {
+    std::string full = tarvok::host::signed_doc(name, params, doc);
+    py::cpp_function method(std::forward<Func>(impl), py::name(name), py::is_method(cls), extra...,
+                            full.c_str());
+    py::setattr(cls, name, method);
+}
+
+/// Adds `impl` as a staticmethod of `cls`.
+template <typename Func, typename... Extra>
+void add_static(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
+                const Extra&... extra) {
+    std::string full = tarvok::host::signed_doc(name, params, doc);
+    py::cpp_function function(std::forward<Func>(impl), py::name(name), py::scope(cls), extra..., full.c_str());
+    py::setattr(cls, name, py::staticmethod(function));
+}
+
+[[noreturn]] void not_implemented(const char* operation) {
+    tarvok::host::raise(PyExc_NotImplementedError, std::string("Subclasses must implement ") + operation + "()");
+}
+
+/// Runs `body` and turns a C++ exception into the pending host error, for
+/// functions the host calls directly.
+template <typename Body>
+PyObject* guarded(Body&& body) {
+    try {
+        return body();
+    } catch (py::error_already_set& e) {
+        e.restore();
+    } catch (py::builtin_exception& e) {
+        e.set_error();
+    } catch (const std::exception& e) {
+        PyErr_SetString(PyExc_RuntimeError, e.what());
+    }
+    return nullptr;
+}
+
+void init_generator(py::handle self, py::handle ast, py::handle data_dict) {
+    py::setattr(self, "ast", ast);
+    py::object data = truthy(data_dict) ? py::reinterpret_borrow<py::object>(data_dict) : py::dict();
+    py::setattr(self, "data_dict", data);
+    py::setattr(self, "scipy_code_lines", py::list());
+    py::setattr(self, "indent_level", py::int_(0));
+    py::setattr(self, "var_names", py::list());
+    py::setattr(self, "var_indices", py::dict());
+    py::setattr(self, "bounds", py::list());
+    py::setattr(self, "c", py::list());
+    py::setattr(self, "A_eq", py::list());
+    py::setattr(self, "b_eq", py::list());
+    py::setattr(self, "A_ub", py::list());
+    py::setattr(self, "b_ub", py::list());
+    py::setattr(self, "results_varname", py::str("results"));
+    py::setattr(self, "integrality", py::list());
+    py::setattr(self, "tuple_types", py::dict());
+}
+
+PyObject* init_entry(PyObject*, PyObject* args, PyObject* kwargs) {
+    static const char* keywords[] = {"self", "ast", "data_dict", nullptr};
+    PyObject* self = nullptr;
+    PyObject* ast = nullptr;
+    PyObject* data_dict = Py_None;
+    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|O:__init__", const_cast<char**>(keywords), &self, &ast,
+                                     &data_dict))
+        return nullptr;
+    return guarded([&]() -> PyObject* {
+        init_generator(self, ast, data_dict);
+        Py_RETURN_NONE;
+    });
+}
+
+PyMethodDef kInitDef = {
+    "__init__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(init_entry)),
+    METH_VARARGS | METH_KEYWORDS,
+    "__init__(self, ast, data_dict=None)\n--\n\n"
+    "Set up an empty generator for the compiled model `ast`.\n\n"
+    "`ast` is kept as given. A non-empty `data_dict` is held by reference; an empty\n"
+    "one or None is replaced by a new empty dict, so the caller's empty map is never\n"
+    "written to. Every list and dict set up here is new for this instance."};
+
+/// Gives `cls` the signature of its constructor for inspect.signature(), which
+/// reads no text signature from a builtin __init__. A class that constructs
+/// differently (its own __init__ or __new__, or a metaclass __call__) sees None,
+/// so inspect works out its signature as usual.
+void add_constructor_signature(py::object& cls) {
+    py::object type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type));
+    py::object object = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyBaseObject_Type));
+    py::dict ns;
+    ns["__module__"] = cls.attr("__module__");
+    ns["__qualname__"] = "_ConstructorSignature";
+    ns["__slots__"] = py::tuple();
+    ns["__doc__"] = "The constructor signature of a generator class, made on first use.";
+    py::object descriptor_cls = type("_ConstructorSignature", py::tuple(), ns);
+
+    py::object init = cls.attr("__init__");
+    py::object plain_new = object.attr("__new__");
+    py::object plain_call = type.attr("__call__");
+    auto cached = std::make_shared<py::object>();
+    add_method(
+        descriptor_cls, "__get__", "self, instance, owner=None",
+        "The signature of `owner` when it is built by the generator base's own constructor, else None.",
+        [init, plain_new, plain_call, cached](py::object, py::object instance, py::object owner) -> py::object {
+            if (!instance.is_none() || owner.is_none()) return py::none();
+            py::object own_init = owner.attr("__init__");
+            py::object own_new = owner.attr("__new__");
+            py::object own_call = py::type::handle_of(owner).attr("__call__");
+            if (!own_init.is(init) || !own_new.is(plain_new) || !own_call.is(plain_call))
+                return py::none();
+            if (!*cached) {
+                py::object signature = py::module_::import("inspect").attr("signature")(init);
+                py::list parameters(signature.attr("parameters").attr("values")());
+                if (PySequence_DelItem(parameters.ptr(), 0) != 0) throw py::error_already_set();  // self
+                *cached = signature.attr("replace")(py::arg("parameters") = parameters);
+            }
+            return *cached;
+        },
+        py::arg("instance"), py::arg("owner") = py::none());
+    py::setattr(cls, "__signature__", descriptor_cls());
+}
+
+py::object make_generator_base(py::module_& m) {
+    py::dict ns;
+    ns["__module__"] = m.attr("__name__");
+    ns["__qualname__"] = "SciPyCodeGeneratorBase";
+    ns["__doc__"] =
+        "Abstract base class for SciPy code generators.\n\n"
+        "Subclasses must implement the required methods.\n\n"
+        "The base holds the compiled model (`ast`), its data (`data_dict`), the buffer of\n"
+        "generated lines with the current indentation level, the registry of decision\n"
+        "variables and the empty pieces of a linear program in SciPy's standard form\n"
+        "(`c`, `A_ub`, `b_ub`, `A_eq`, `b_eq`, `bounds`, `integrality`). Concrete\n"
+        "generators fill them; the base never does.";
+    py::object type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type));
+    py::object cls = type("SciPyCodeGeneratorBase", py::tuple(), ns);
+
+    // pybind11 gives any function named __init__ its own constructor protocol,
+    // which only suits its own classes; this one is a plain host method.
+    py::object module_name = m.attr("__name__");
+    py::object init = py::reinterpret_steal<py::object>(PyCFunction_NewEx(&kInitDef, nullptr, module_name.ptr()));
+    if (!init) throw py::error_already_set();
+    py::object init_method = py::reinterpret_steal<py::object>(PyInstanceMethod_New(init.ptr()));
+    if (!init_method) throw py::error_already_set();
+    py::setattr(cls, "__init__", init_method);
+    add_constructor_signature(cls);
+
+    add_method(
+        cls, "_indent", "self",
+        "Return the indentation prefix for the current `indent_level` (four spaces per level).",
+        [](py::object self) -> py::object { return py::str(kIndentUnit) * self.attr("indent_level"); });
+
+    add_method(
+        cls, "_add_code_line", "self, line",
+        "Append `line`, prefixed by the instance's `_indent()`, to `scipy_code_lines`.\n\n"
+        "The line is kept as given (no trimming, no line terminator); a text holding line\n"
+        "breaks is still one entry. A line that is not text is refused and nothing is added.",
+        [](py::object self, py::object line) {
+            py::object append = self.attr("scipy_code_lines").attr("append");
+            py::object prefix = self.attr("_indent")();
+            append(prefix + line);
+        },
+        py::arg("line"));
+
+    add_method(
+        cls, "generate_code", "self", "Produce the generated script. Concrete generators define the result.",
+        [](py::object) -> py::object { not_implemented("generate_code"); });
+    add_method(
+        cls, "_build_variables", "self", "Register the decision variables of the model.",
+        [](py::object) -> py::object { not_implemented("_build_variables"); });
+    add_method(
+        cls, "_build_objective", "self", "Build the objective of the model.",
+        [](py::object) -> py::object { not_implemented("_build_objective"); });
+    add_method(
+        cls, "_build_constraints", "self", "Build the constraints of the model.",
+        [](py::object) -> py::object { not_implemented("_build_constraints"); });
+
+    add_method(
+        cls, "find_declaration", "self, name, decl_type=None",
+        "Return the first declaration named `name` (of kind `decl_type` when given), or None.",
+        [](py::object self, py::object name, py::object decl_type) -> py::object {
+            for (py::handle decl : declarations_of(self)) {
+                if (declaration_matches(decl, name, decl_type)) return py::reinterpret_borrow<py::object>(decl);
+            }
+            return py::none();
+        },
+        py::arg("name"), py::arg("decl_type") = py::none());
+
+    add_method(
+        cls, "find_declarations", "self, name, decl_type=None",
+        "Return a new list of every declaration named `name` (of kind `decl_type` when given),\n"
+        "in declaration order.",
+        [](py::object self, py::object name, py::object decl_type) {
+            py::list found;
+            for (py::handle decl : declarations_of(self)) {
+                if (declaration_matches(decl, name, decl_type)) found.append(decl);
+            }
+            return found;
+        },
+        py::arg("name"), py::arg("decl_type") = py::none());
+
+    add_static(
+        cls, "normalize_index", "idx",
+        "Return `idx` as a canonical index: lists and tuples become tuples, at every level.\n\n"
+        "Any other value (text included) is returned unchanged.",
+        [](py::object idx) { return normalize_index(idx); }, py::arg("idx"));
+
+    add_method(
+        cls, "_normalize_index", "self, idx", "Return the instance's `normalize_index(idx)`.",
+        [](py::object self, py::object idx) { return self.attr("normalize_index")(idx); }, py::arg("idx"));
+
+    add_method(
+        cls, "_tuple_key", "self, elements, env=None",
+        "Return the tuple key of the tuple-literal `elements`, names resolved against `env`.\n\n"
+        "A name bound in `env` contributes its value, an unbound name itself; numbers and\n"
+        "strings contribute their value, nested tuple literals their own key; anything else\n"
+        "is taken unchanged. `env` is only read.",
+        [](py::object self, py::object elements, py::object env) {
+            if (env.is_none()) env = py::dict();
+            RecursionGuard guard(" while building a tuple key");
+            py::list key;
+            for (py::handle element : py::iter(elements)) key.append(key_contribution(self, element, env));
+            return py::tuple(key);
+        },
+        py::arg("elements"), py::arg("env") = py::none());
+
+    add_method(
+        cls, "_find_decl", "self, name, decl_type=None", "Return the instance's `find_declaration(name, decl_type)`.",
+        [](py::object self, py::object name, py::object decl_type) {
+            return self.attr("find_declaration")(name, decl_type);
+        },
+        py::arg("name"), py::arg("decl_type") = py::none());
+
+    add_method(
+        cls, "_find_decls", "self, name, decl_type=None",
+        "Return the instance's `find_declarations(name, decl_type)`.",
+        [](py::object self, py::object name, py::object decl_type) {
+            return self.attr("find_declarations")(name, decl_type);
+        },
+        py::arg("name"), py::arg("decl_type") = py::none());
+
+    py::object module = m;
+    add_static(
+        cls, "_unsupported_type_error", "context, value",
+        "Return (not raise) a SemanticError for a value kind the generator cannot translate.",
+        [module](py::object context, py::object value) {
+            return semantic_error(module, py::str("Unsupported ") + text_form(context) + py::str(" type: ") +
+                                              text_form(value));
+        },
+        py::arg("context"), py::arg("value"));
+
+    add_static(
+        cls, "_unsupported_operator_error", "context, op",
+        "Return (not raise) a SemanticError for an operator the generator cannot translate.",
+        [module](py::object context, py::object op) {
+            return semantic_error(module, py::str("Unsupported ") + text_form(context) + py::str(" operator: '") +
+                                              text_form(op) + py::str("'"));
+        },
+        py::arg("context"), py::arg("op"));
+
+    return cls;
+}
+
+}  // namespace
 
 PYBIND11_MODULE(scipy_emitter_base, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
     m.doc() = "Base class for generators that translate a compiled Tarvok model into a SciPy script.";
     m.attr("SemanticError") = tarvok::host::import_sibling(m, "semantic_error").attr("SemanticError");
+    m.attr("SciPyCodeGeneratorBase") = make_generator_base(m);
 }

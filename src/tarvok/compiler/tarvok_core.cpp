@@ -228,9 +228,11 @@ class Lexer {
             } else if (c == '\n') {
                 advance();
             } else if (c == '/' && peek(1) == '/') {
-                // Columns restart on the next line, so the comment is skipped whole.
+                // Columns restart on the next line, so the comment is skipped whole
+                // (a comment that ends the text is walked, for the end's column).
                 size_t newline = text_.find('\n', pos_);
-                pos_ = newline == std::string_view::npos ? text_.size() : newline;
+                if (newline != std::string_view::npos) pos_ = newline;
+                else while (pos_ < text_.size()) advance();
             } else if (c == '/' && peek(1) == '*') {
                 Location start = here();
                 advance();
@@ -489,7 +491,7 @@ std::string describe(const Token& t) { return describe(t.kind, t.text); }
 
 std::string where(const Location& at) { return std::to_string(at.line) + ":" + std::to_string(at.column); }
 
-/// Common machinery of both parsers: a four-token lookahead window, node
+/// Common machinery of both parsers: the next token and up to three after it, node
 /// construction, error reporting with one message per statement, nesting
 /// and size limits.
 class Parser {
@@ -735,7 +737,9 @@ class Parser {
             bool closes_brace = t.kind == Tok::RBrace && depth == 1;
             skip();
             moved = true;
-            if (closes_brace) {
+            // A brace-closed statement (a tuple type, a block) ends here, unless
+            // more of the same statement follows on the line.
+            if (closes_brace && (at(Tok::Semicolon) || at(Tok::End) || peek().line_start)) {
                 accept(Tok::Semicolon);
                 return;
             }
@@ -897,6 +901,8 @@ class ModelParser : Parser {
         Location open = take().at;
         d.type = type("the element type of the set (int, float, string or a tuple type)");
         close(Tok::RBrace, "}", open, "{");
+        if (d.type.base == BaseType::Boolean)
+            fail(d.type.at, "a set holds int, float, string or tuple values, not booleans");
         declared_name(d, "the set");
         if (at(Tok::LBracket)) fail(peek().at, "a set has no dimensions");
         initializer(d);

@@ -772,6 +772,7 @@ class ModelParser : Parser {
     ModelParser(std::string_view text, Ast& ast, Model& model, Diagnostics& diagnostics, const Limits& limits)
         : Parser(text, SourceFile::Model, ast, diagnostics, limits), model_(model) {
         ast.exprs.reserve(std::min(limits.max_nodes, text.size() / 6));  // about one node per token
+        ast.texts.reserve(text.size() / 64);                              // names repeat
     }
 
     void parse() {

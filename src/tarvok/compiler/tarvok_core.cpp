@@ -24,7 +24,7 @@
 //   type        = "int" | "float" | "string" | "boolean" | NAME ;     (NAME: a declared tuple type)
 //   tuple_decl  = "tuple" NAME "{" { type NAME ";" } "}" [ ";" ] ;
 //   param_decl  = type NAME { "[" dimension "]" } [ "=" ( "..." | value ) ] ";" ;
-//   set_decl    = "{" type "}" NAME [ "=" ( "..." | value ) ] ";" ;
+//   set_decl    = "{" type "}" NAME [ "=" ( "..." | value ) ] ";" ;          (not a set of booleans)
 //   range_decl  = "range" NAME "=" sum_expr ".." sum_expr ";" ;
 //   dimension   = NAME | sum_expr ".." sum_expr ;                      (a set, a range, or lo..hi)
 //   dvar_decl   = "dvar" ( "float" [ "+" ] | "int" [ "+" ] | "boolean" ) NAME { "[" dimension "]" }
@@ -37,7 +37,7 @@
 //               | [ NAME ":" ] sum_expr "<=" sum_expr "<=" sum_expr ";" ;
 //   bindings    = binding { "," binding } [ ":" condition ] ;
 //   binding     = NAME "in" set_expr ;
-//   value       = "[" value { "," value } "]"                          (an array, in index order)
+//   value       = "[" [ value { "," value } ] "]"                      (an array, in index order)
 //               | condition [ ".." sum_expr ] ;
 //
 // ------------------------------------------------- expressions, loosest first ----
@@ -1007,7 +1007,7 @@ class ModelParser : Parser {
         d.init = value();
     }
 
-    // value = "[" value { "," value } "]" | condition [ ".." sum_expr ]
+    // value = "[" [ value { "," value } ] "]" | condition [ ".." sum_expr ]
     ExprId value() {
         Nesting nesting(*this);
         if (at(Tok::LBracket)) {

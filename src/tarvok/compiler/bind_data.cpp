@@ -19,12 +19,27 @@ namespace {
 
 std::string plural(const std::string& type) { return type + "s"; }
 
+/// A borrowed callable that builds the start of a message, called only when
+/// a value does not fit (most values do, and words cost time).
+class Lazy {
+  public:
+    template <typename F>
+    Lazy(const F& f)  // NOLINT: implicit, so that lambdas pass straight in
+        : object_(&f), call_([](const void* o) { return (*static_cast<const F*>(o))(); }) {}
+    std::string operator()() const { return call_(object_); }
+
+  private:
+    const void* object_;
+    std::string (*call_)(const void*);
+};
+
 class DataBinder {
   public:
     DataBinder(const Ast& ast, const Model& model, const DataFile& data, const Analysis& analysis,
-               std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget)
+               std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget,
+               uint64_t steps_per_declaration)
         : ast_(ast), model_(model), data_(data), analysis_(analysis), values_(values), diagnostics_(diagnostics),
-          total_(budget), evaluator_(ast, model, analysis, model_text, values, diagnostics, budget_) {}
+          total_(budget), steps_per_declaration_(steps_per_declaration), evaluator_(ast, model, analysis, model_text, values, diagnostics, budget_) {}
 
     void run() {
         values_.decls.resize(model_.decls.size());
@@ -41,7 +56,7 @@ class DataBinder {
         for (uint32_t i = 0; i < model_.decls.size(); ++i) {
             // Each declaration gets its own share of the steps, so that one
             // runaway initializer is blamed alone.
-            uint64_t share = std::min(total_.left, kStepsPerDeclaration);
+            uint64_t share = std::min(total_.left, steps_per_declaration_);
             budget_ = Budget{share};
             bind(i);
             total_.left -= share - budget_.left;
@@ -65,10 +80,10 @@ class DataBinder {
     Values& values_;
     Diagnostics& diagnostics_;
     Budget& total_;
+    uint64_t steps_per_declaration_;
     Budget budget_;
     Evaluator evaluator_;
     std::unordered_map<TextId, uint32_t> assignment_;
-    static constexpr uint64_t kStepsPerDeclaration = 5'000'000;
     std::vector<bool> used_;
 
     void error(const Location& at, std::string message) { diagnostics_.error(at, std::move(message)); }
@@ -164,7 +179,8 @@ class DataBinder {
             if (!dv.dims_known) return;
             auto array = std::make_unique<ArrayValue>();
             array->dims = dv.dims;
-            bool ok = fill(d, d.init, 0, array->cells, quoted, false);
+            std::vector<uint64_t> rows;
+            bool ok = fill(d, d.init, rows, array->cells, false);
             if (budget_.exhausted) return out_of_steps(d);
             if (!ok) return;
             dv.array = std::move(array);
@@ -173,7 +189,7 @@ class DataBinder {
         }
         Value v = evaluator_.value(d.init);
         if (!v.known()) return out_of_steps(d);
-        v = typed(v, type, d.init, quoted + " is " + article(type));
+        v = typed(v, type, d.init, [&] { return quoted + " is " + article(type); });
         if (!v.known()) return;
         dv.scalar = v;
         dv.known = true;
@@ -211,10 +227,10 @@ class DataBinder {
 
     /// Checks a computed value against the declared type (the type pass has
     /// matched the kinds; booleans still need 0 or 1).
-    Value typed(Value v, const ValueType& type, ExprId at, const std::string& expected) {
+    Value typed(Value v, const ValueType& type, ExprId at, Lazy expected) {
         v = evaluator_.convert(v, type);
         if (type.base == Base::Bool && v.kind != VKind::Bool) {
-            error(ast_[at].at, expected + " (0, 1, true or false), but its value is " + evaluator_.show(v));
+            error(ast_[at].at, expected() + " (0, 1, true or false), but its value is " + evaluator_.show(v));
             return {};
         }
         return v;
@@ -240,7 +256,7 @@ class DataBinder {
             bool ok = true;
             for (uint32_t i = 0; i < e.count; ++i) {
                 ExprId element = ast_.links[e.first + i].expr;
-                Value v = literal(element, type, quoted + " holds " + plural_of(type));
+                Value v = literal(element, type, [&] { return quoted + " holds " + plural_of(type); });
                 if (!v.known()) {
                     ok = false;
                     continue;
@@ -256,12 +272,13 @@ class DataBinder {
             if (!dv.dims_known) return;
             auto array = std::make_unique<ArrayValue>();
             array->dims = dv.dims;
-            if (!fill(d, value, 0, array->cells, quoted, true)) return;
+            std::vector<uint64_t> rows;
+            if (!fill(d, value, rows, array->cells, true)) return;
             dv.array = std::move(array);
             dv.known = true;
             return;
         }
-        Value v = literal(value, type, quoted + " is " + article(type));
+        Value v = literal(value, type, [&] { return quoted + " is " + article(type); });
         if (!v.known()) return;
         dv.scalar = v;
         dv.known = true;
@@ -297,10 +314,10 @@ class DataBinder {
 
     /// A literal of the data text as a value of `type`; `expected` begins
     /// the message ("'n' is an int") when it does not fit.
-    Value literal(ExprId id, const ValueType& type, const std::string& expected) {
+    Value literal(ExprId id, const ValueType& type, Lazy expected) {
         const Expr& e = ast_[id];
         auto refuse = [&](const std::string& hint = "") {
-            error(e.at, expected + ", but the data gives " + given(id) + hint);
+            error(e.at, expected() + ", but the data gives " + given(id) + hint);
             return Value{};
         };
         switch (type.base) {
@@ -325,7 +342,7 @@ class DataBinder {
             const Declaration& t = model_.decls[type.tuple];
             if (e.kind != ExprKind::TupleLiteral) return refuse(" (tuples are written <...>)");
             if (e.count != t.fields.size()) {
-                error(e.at, expected + ", but this tuple has " + std::to_string(e.count) + " value" +
+                error(e.at, expected() + ", but this tuple has " + std::to_string(e.count) + " value" +
                                 (e.count == 1 ? "" : "s") + " and '" + name(t.name) + "' has " +
                                 std::to_string(t.fields.size()) + " fields");
                 return {};
@@ -334,9 +351,10 @@ class DataBinder {
             bool ok = true;
             for (uint32_t i = 0; i < e.count; ++i) {
                 ValueType field = value_type(t.fields[i].type);
-                Value v = literal(ast_.links[e.first + i].expr, field,
-                                  "field '" + name(t.fields[i].name) + "' of '" + name(t.name) + "' is " +
-                                      article(field));
+                auto field_is = [&] {
+                    return "field '" + name(t.fields[i].name) + "' of '" + name(t.name) + "' is " + article(field);
+                };
+                Value v = literal(ast_.links[e.first + i].expr, field, field_is);
                 ok = ok && v.known();
                 elements.push_back(v);
             }
@@ -349,34 +367,36 @@ class DataBinder {
     }
 
     /// The cells of an array from a (nested) list, checking each level's
-    /// length against its dimension. `path` names the part being filled.
-    bool fill(const Declaration& d, ExprId id, size_t level, std::vector<Value>& cells, const std::string& path,
-              bool data) {
+    /// length against its dimension. `rows` holds the positions of the
+    /// enclosing rows, to name the part in a message.
+    bool fill(const Declaration& d, ExprId id, std::vector<uint64_t>& rows, std::vector<Value>& cells, bool data) {
         const Expr& e = ast_[id];
-        ValueType type = value_type(d.type);
-        std::string owner = "'" + name(d.name) + "'";
+        size_t level = rows.size();
+        const std::vector<std::shared_ptr<const Domain>>& dims = values_.decls[&d - model_.decls.data()].dims;
+        auto owner = [&] { return "'" + name(d.name) + "'"; };
         if (level == d.dims.size()) {
+            ValueType type = value_type(d.type);
+            auto holds = [&] { return owner() + " holds " + plural_of(type); };
             Value v;
             if (data) {
-                v = literal(id, type, owner + " holds " + plural_of(type));
+                v = literal(id, type, holds);
             } else {
                 v = evaluator_.value(id);
-                if (v.known()) v = typed(v, type, id, owner + " holds " + plural_of(type));
+                if (v.known()) v = typed(v, type, id, holds);
             }
             cells.push_back(v);
             return v.known();
         }
-        const Domain& domain = *values_.decls[&d - model_.decls.data()].dims[level];
+        const Domain& domain = *dims[level];
         if (e.kind != ExprKind::ArrayLiteral) {
             if (d.dims.size() == 1) {
-                error(e.at, owner + " is an array; give its values as a list in the order of " +
+                error(e.at, owner() + " is an array; give its values as a list in the order of " +
                                 dimension_text(d, 0, domain) + ", as in [1, 2, 3], not " + given(id));
             } else {
                 std::string order;
                 for (size_t k = 0; k < d.dims.size(); ++k)
-                    order += (k == 0 ? "" : ", then ") +
-                             dimension_text(d, k, *values_.decls[&d - model_.decls.data()].dims[k]);
-                error(e.at, owner + " has " + std::to_string(d.dims.size()) +
+                    order += (k == 0 ? "" : ", then ") + dimension_text(d, k, *dims[k]);
+                error(e.at, owner() + " has " + std::to_string(d.dims.size()) +
                                 " dimensions, so its values are a list of lists in the order of " + order +
                                 ", as in [[1, 2], [3, 4]]" +
                                 (level == 0 ? ", not " + given(id) : "; found " + given(id) + " where a list belongs"));
@@ -385,18 +405,20 @@ class DataBinder {
         }
         uint64_t size = domain.size();
         if (e.count != size) {
-            error(e.at, path + " has " + std::to_string(e.count) + " value" + (e.count == 1 ? "" : "s") + " but " +
-                            dimension_text(d, level, domain) + " has " + std::to_string(size) + " element" +
+            std::string part = name(d.name);  // 'dist["B"]' for a row
+            for (size_t k = 0; k < level; ++k) part += "[" + evaluator_.show(dims[k]->at(rows[k])) + "]";
+            error(e.at, "'" + part + "' has " + std::to_string(e.count) + " value" + (e.count == 1 ? "" : "s") +
+                            " but " + dimension_text(d, level, domain) + " has " + std::to_string(size) + " element" +
                             (size == 1 ? "" : "s"));
             return false;
         }
         bool ok = true;
         for (uint32_t k = 0; k < e.count; ++k) {
-            std::string inner = level + 1 < d.dims.size() ? path.substr(0, path.size() - 1) + "[" +
-                                                                evaluator_.show(domain.at(k)) + "]'"
-                                                          : path;
             ExprId child = ast_.links[e.first + k].expr;
-            if (!fill(d, child, level + 1, cells, inner, data)) {
+            rows.push_back(k);
+            bool filled = fill(d, child, rows, cells, data);
+            rows.pop_back();
+            if (!filled) {
                 ok = false;
                 if (level + 1 < d.dims.size() && ast_[child].kind != ExprKind::ArrayLiteral) break;  // said once
             }
@@ -416,18 +438,29 @@ class InstanceChecker {
     InstanceChecker(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,
                     Values& values, Diagnostics& diagnostics, Budget& budget)
         : ast_(ast), model_(model), analysis_(analysis), budget_(budget),
-          evaluator_(ast, model, analysis, model_text, values, diagnostics, budget) {}
+          evaluator_(ast, model, analysis, model_text, values, diagnostics, budget), risky_(ast.exprs.size(), -1) {}
 
     void run() {
         for (uint32_t i = 0; i < model_.decls.size() && !budget_.exhausted; ++i)
-            if (model_.decls[i].kind == DeclKind::Dexpr && analysis_.decl_ok[i]) walk(model_.decls[i].init);
-        if (model_.objective.present && analysis_.objective_ok) walk(model_.objective.expr);
+            if (model_.decls[i].kind == DeclKind::Dexpr && analysis_.decl_ok[i] && risky(model_.decls[i].init))
+                walk(model_.decls[i].init);
+        if (model_.objective.present && analysis_.objective_ok && risky(model_.objective.expr))
+            walk(model_.objective.expr);
+        std::vector<uint32_t> chain;
         for (size_t ci = 0; ci < model_.constraints.size() && !budget_.exhausted; ++ci) {
             if (!analysis_.constraint_ok[ci]) continue;
             const Constraint& c = model_.constraints[ci];
-            std::vector<uint32_t> chain;
+            chain.clear();
             for (uint32_t f = c.forall; f != kNone; f = model_.foralls[f].parent) chain.insert(chain.begin(), f);
-            over(chain, 0, c);
+            bool worth = false;
+            for (ExprId side : {c.left, c.middle, c.right}) worth = worth || (side != kNone && risky(side));
+            for (uint32_t f : chain) {
+                const Forall& forall = model_.foralls[f];
+                worth = worth || (forall.condition != kNone && risky(forall.condition));
+                for (uint32_t b = 0; b < forall.binding_count; ++b)
+                    worth = worth || risky(ast_.bindings[forall.first_binding + b].domain);
+            }
+            if (worth) over(chain, 0, c);
         }
     }
 
@@ -437,6 +470,65 @@ class InstanceChecker {
     const Analysis& analysis_;
     Budget& budget_;
     Evaluator evaluator_;
+    std::vector<int8_t> risky_;  ///< per node: -1 not yet known
+
+    /// Whether `ix`, index `k` of `array`, is a binding over the very set or
+    /// range that is the array's dimension, and so always inside it.
+    bool inside_by_construction(ExprId ix, const Declaration& array, size_t k) const {
+        const Expr& i = ast_[ix];
+        if (i.kind != ExprKind::Name || i.ref_kind != RefKind::Binding) return false;
+        const Expr& domain = ast_[ast_.bindings[i.ref].domain];
+        const Expr& dim = ast_[array.dims[k]];
+        return domain.kind == ExprKind::Name && dim.kind == ExprKind::Name &&
+               domain.ref_kind == RefKind::Declaration && dim.ref_kind == RefKind::Declaration && domain.ref == dim.ref;
+    }
+
+    /// Whether evaluating `id` for some binding values could find an error:
+    /// an index not inside by construction, a division, integer arithmetic
+    /// that could overflow, min or max over a set that could be empty. Parts
+    /// that cannot are not enumerated at all.
+    bool risky(ExprId id) {
+        int8_t& known = risky_[id];
+        if (known >= 0) return known == 1;
+        const Expr& e = ast_[id];
+        const ExprInfo& info = analysis_.info[id];
+        bool data_int = !info.variable && info.type.base == Base::Int;
+        bool r = false;
+        auto any_child = [&] {
+            bool found = false;
+            for (uint32_t i = 0; i < e.count && !found; ++i) found = risky(ast_.links[e.first + i].expr);
+            return found;
+        };
+        switch (e.kind) {
+        case ExprKind::Number: case ExprKind::String: case ExprKind::Bool: case ExprKind::Name: r = false; break;
+        case ExprKind::Index: {
+            const Expr& target = ast_[e.a];
+            if (target.ref_kind != RefKind::Declaration) break;
+            const Declaration& array = model_.decls[target.ref];
+            for (uint32_t i = 0; i < e.count && !r; ++i)
+                r = array.dims.size() != e.count || !inside_by_construction(ast_.links[e.first + i].expr, array, i);
+            break;
+        }
+        case ExprKind::Field: r = risky(e.a); break;
+        case ExprKind::TupleLiteral: case ExprKind::SetLiteral: case ExprKind::ArrayLiteral: r = any_child(); break;
+        case ExprKind::Range: case ExprKind::Compare: case ExprKind::In: r = risky(e.a) || risky(e.b); break;
+        case ExprKind::Unary: r = (e.op == Op::Minus && data_int) || risky(e.a); break;
+        case ExprKind::Chain: {
+            const Link* links = ast_.links_of(e);
+            bool logical = links[1].op == Op::And || links[1].op == Op::Or;
+            for (uint32_t i = 1; i < e.count && !r; ++i) r = links[i].op == Op::Divide;
+            r = r || (!logical && data_int) || any_child();
+            break;
+        }
+        case ExprKind::Aggregate:
+            r = e.op != Op::Sum || data_int || (e.a != kNone && risky(e.a)) || risky(e.b);
+            for (uint32_t i = 0; i < e.count && !r; ++i) r = risky(ast_.bindings[e.first + i].domain);
+            break;
+        case ExprKind::Abs: case ExprKind::Card: r = true; break;
+        }
+        known = r ? 1 : 0;
+        return r;
+    }
 
     bool over(const std::vector<uint32_t>& chain, size_t level, const Constraint& c) {
         if (level == chain.size()) {
@@ -488,8 +580,9 @@ class InstanceChecker {
 }  // namespace
 
 void bind_data(const Ast& ast, const Model& model, const DataFile& data, const Analysis& analysis,
-               std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget) {
-    DataBinder(ast, model, data, analysis, model_text, values, diagnostics, budget).run();
+               std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget,
+               uint64_t steps_per_declaration) {
+    DataBinder(ast, model, data, analysis, model_text, values, diagnostics, budget, steps_per_declaration).run();
 }
 
 void check_instance(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,

@@ -98,6 +98,16 @@ ExprInfo scalar(Base base, uint32_t tuple = kNone) {
 
 ExprInfo error_info() { return ExprInfo{}; }
 
+const char* quoted_op(Op op) {
+    switch (op) {
+    case Op::Plus: return "'+'";
+    case Op::Minus: return "'-'";
+    case Op::Times: return "'*'";
+    case Op::Divide: return "'/'";
+    default: return "an operator";
+    }
+}
+
 class TypeChecker {
   public:
     TypeChecker(const Ast& ast, const Model& model, std::string_view source, Diagnostics& diagnostics)
@@ -169,15 +179,19 @@ class TypeChecker {
 
     /// Reports a decision variable or dexpr where only data may appear, then
     /// treats the expression as data so that enclosing contexts stay quiet.
-    bool require_data(ExprId id, const std::string& context) {
+    /// `context` names the place ("in a condition"); `owner`, when given, is
+    /// quoted after it ("in an index of 'x'").
+    bool require_data(ExprId id, std::string_view context, std::string_view owner = {}) {
         ExprInfo& c = info(id);
         if (!c.variable) return true;
         ExprId v = first_variable(ast_, model_, id);
         if (v != kNone) {
             const Expr& name = ast_[v];
             bool dvar = model_.decls[name.ref].kind == DeclKind::Dvar;
+            std::string where(context);
+            if (!owner.empty()) where += " '" + std::string(owner) + "'";
             error(name.at, std::string(dvar ? "decision variable '" : "dexpr '") + name_of(name.text) +
-                               "' used where data is required (" + context + ")");
+                               "' used where data is required (" + where + ")");
         }
         c.variable = false;
         c.degree = 0;
@@ -186,22 +200,22 @@ class TypeChecker {
 
     /// An expression that must be one number (objective, constraint sides,
     /// operands of arithmetic).
-    bool require_number(ExprId id, const std::string& what) {
+    bool require_number(ExprId id, std::string_view what) {
         ExprInfo c = check(id);
         return number_info(id, c, what);
     }
 
-    bool number_info(ExprId id, const ExprInfo& c, const std::string& what) {
+    bool number_info(ExprId id, const ExprInfo& c, std::string_view what) {
         if (c.form == Form::Error) return false;
         if (c.form == Form::Scalar && numeric(c.type.base)) return true;
         if (c.form == Form::Array) {
             const Expr& e = ast_[id];
             std::string n = e.kind == ExprKind::Name ? name_of(e.text) : "it";
-            error(e.at, quoted(id) + " is an array; " + what + " needs one element, as in '" + n +
+            error(e.at, quoted(id) + " is an array; " + std::string(what) + " needs one element, as in '" + n +
                             "[...]', or a sum over it, as in 'sum(i in I) " + n + "[i]'");
             return false;
         }
-        error(ast_[id].at, what + " needs a number, but " + quoted(id) + " is " + describe(c));
+        error(ast_[id].at, std::string(what) + " needs a number, but " + quoted(id) + " is " + describe(c));
         return false;
     }
 
@@ -293,7 +307,7 @@ class TypeChecker {
                 return;
             }
             ExprInfo c = check(d.init);
-            require_data(d.init, "in the initializer of " + name);
+            require_data(d.init, "in the initializer of", ast_.texts[d.name]);
             if (c.form == Form::Error) return;
             if (c.form != Form::Scalar) {
                 error(ast_[d.init].at, name + " is " + expected_text(type) + ", but its initializer is " +
@@ -308,7 +322,7 @@ class TypeChecker {
         case DeclKind::Set: {
             if (d.init == kNone) return;
             ExprInfo c = check(d.init);
-            require_data(d.init, "in the initializer of " + name);
+            require_data(d.init, "in the initializer of", ast_.texts[d.name]);
             if (c.form == Form::Error) return;
             if (c.form != Form::Set) {
                 error(ast_[d.init].at, name + " is a set; initialise it with a set such as {1, 2}, a set or a "
@@ -341,7 +355,7 @@ class TypeChecker {
                 const Expr& r = ast_[d.bounds];
                 for (ExprId side : {r.a, r.b}) {
                     ExprInfo c = check(side);
-                    require_data(side, "in the bounds of " + name);
+                    require_data(side, "in the bounds of", ast_.texts[d.name]);
                     number_info(side, c, "a bound");
                 }
             }
@@ -375,7 +389,7 @@ class TypeChecker {
         std::string name = "'" + name_of(d.name) + "'";
         if (dims == 0) {
             ExprInfo c = check(id);
-            require_data(id, "in the initializer of " + name);
+            require_data(id, "in the initializer of", ast_.texts[d.name]);
             if (c.form == Form::Error) return true;
             std::string wrong = c.form == Form::Scalar ? mismatch(id, type) : describe(c);
             if (!wrong.empty()) error(e.at, name + " holds " + type_name(type) + " values, but " + quoted(id) +
@@ -554,11 +568,10 @@ class TypeChecker {
         if (target.form != Form::Array || t.ref_kind != RefKind::Declaration) return error_info();
         const Declaration& d = model_.decls[t.ref];
         if (d.dims.size() != e.count) return error_info();
-        std::string array = "'" + name_of(t.text) + "'";
         bool ok = true;
         for (uint32_t i = 0; i < e.count; ++i) {
             ExprId ix = ast_.links[e.first + i].expr;
-            if (!require_data(ix, "in an index of " + array)) {
+            if (!require_data(ix, "in an index of", ast_.texts[t.text])) {
                 ok = false;
                 continue;
             }
@@ -567,23 +580,20 @@ class TypeChecker {
                 ok = false;
                 continue;
             }
-            std::string which = e.count == 1 ? "the index of " + array : "index " + std::to_string(i + 1) + " of " + array;
             const ExprInfo& dim = info(d.dims[i]);
+            if (c.form == Form::Scalar && (dim.form != Form::Set || mismatch(ix, dim.type).empty())) continue;
+            // Only a wrong index pays for the words.
+            std::string array = "'" + name_of(t.text) + "'";
+            std::string which = e.count == 1 ? "the index of " + array : "index " + std::to_string(i + 1) + " of " + array;
             const Expr& dim_expr = ast_[d.dims[i]];
             std::string element_of = dim_expr.kind == ExprKind::Name ? " (an element of '" + name_of(dim_expr.text) + "')"
                                                                      : " (in " + quoted(d.dims[i]) + ")";
-            if (c.form != Form::Scalar) {
+            if (c.form != Form::Scalar)
                 error(ast_[ix].at, which + " is one value" + element_of + ", but " + quoted(ix) + " is " + describe(c));
-                ok = false;
-                continue;
-            }
-            if (dim.form != Form::Set) continue;
-            std::string wrong = mismatch(ix, dim.type);
-            if (!wrong.empty()) {
+            else
                 error(ast_[ix].at, which + " must be " + expected_text(dim.type) + element_of + ", but " +
-                                       quoted(ix) + " is " + wrong);
-                ok = false;
-            }
+                                       quoted(ix) + " is " + mismatch(ix, dim.type));
+            ok = false;
         }
         if (!ok) return error_info();
         ExprInfo r = target;
@@ -734,7 +744,7 @@ class TypeChecker {
             ExprId operand = links[i].expr;
             Op op = i == 0 ? links[1].op : links[i].op;
             ExprInfo c = check(operand);
-            if (!number_info(operand, c, std::string("'") + op_text(op) + "'")) {
+            if (!number_info(operand, c, quoted_op(op))) {
                 ok = false;
                 continue;
             }
@@ -824,7 +834,7 @@ class TypeChecker {
         if (e.a != kNone) condition(e.a);
         std::string what = std::string("'") + op_text(e.op) + "'";
         ExprInfo body = check(e.b);
-        if (e.op != Op::Sum) require_data(e.b, "in " + what);
+        if (e.op != Op::Sum) require_data(e.b, "in", op_text(e.op));
         if (!number_info(e.b, info(e.b), what)) return error_info();
         ExprInfo r = info(e.b);
         if (r.type.base == Base::Bool) r.type.base = Base::Int;

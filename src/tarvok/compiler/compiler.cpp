@@ -26,7 +26,8 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
     c->analysis = check_types(c->ast, c->model, model_text, c->diagnostics);
 
     Budget data_budget{options.data_steps};
-    bind_data(c->ast, c->model, c->data, c->analysis, model_text, c->values, c->diagnostics, data_budget);
+    bind_data(c->ast, c->model, c->data, c->analysis, model_text, c->values, c->diagnostics, data_budget,
+              options.steps_per_declaration);
 
     Budget check_budget{options.check_steps};
     check_instance(c->ast, c->model, c->analysis, model_text, c->values, c->diagnostics, check_budget);

@@ -18,7 +18,8 @@ namespace tarvok::compiler {
 struct CompileOptions {
     size_t max_diagnostics = 20;
     Limits limits;
-    uint64_t data_steps = 20'000'000;   ///< evaluating initializers; running out is an error
+    uint64_t data_steps = 20'000'000;   ///< evaluating initializers, all together
+    uint64_t steps_per_declaration = 5'000'000;  ///< one initializer; running out is an error
     uint64_t check_steps = 10'000'000;  ///< data-driven checks of the constraints; running out ends them quietly
 };
 
@@ -44,7 +45,8 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
 
 /// Pass 3: values of parameters, sets and ranges from initializers and data.
 void bind_data(const Ast& ast, const Model& model, const DataFile& data, const Analysis& analysis,
-               std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget);
+               std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget,
+               uint64_t steps_per_declaration);
 
 /// Pass 4: index and division checks that the data decides.
 void check_instance(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,

@@ -171,7 +171,7 @@ std::optional<uint64_t> Evaluator::locate(ExprId id) {
         const Domain& domain = *dv.dims[k];
         std::optional<uint64_t> p = position(domain, v);
         if (!p) {
-            std::string shown = show(convert(v, domain.element));
+            std::string shown = show(v);
             std::string text = quoted(ix);
             std::string index = text == "'" + shown + "'" ? "index " + shown : "index " + text + " = " + shown;
             std::string array = "'" + std::string(ast_.texts[d.name]) + "'";

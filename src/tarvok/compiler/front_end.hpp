@@ -5,6 +5,7 @@
 #include "compiler/diagnostics.hpp"
 
 #include <cstddef>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,12 +34,14 @@ struct Token {
     std::string_view text;     ///< the source spelling
     bool line_start = false;   ///< first token on its line
     Number number;             ///< value of a Number
-    std::string value;         ///< value of a String, escapes resolved
+    std::string_view value;    ///< value of a String, escapes resolved
 };
 
 /// All tokens of `text` up to and including End (lexical errors go to
-/// `diagnostics` and yield Invalid tokens).
-std::vector<Token> tokenize(std::string_view text, SourceFile file, Diagnostics& diagnostics);
+/// `diagnostics` and yield Invalid tokens). Values of strings with escapes
+/// live in `strings`.
+std::vector<Token> tokenize(std::string_view text, SourceFile file, Diagnostics& diagnostics,
+                            std::deque<std::string>& strings);
 
 /// Parses a model text into `ast` and `model`; syntax errors go to `diagnostics`.
 void parse_model(std::string_view text, Ast& ast, Model& model, Diagnostics& diagnostics, const Limits& limits = {});

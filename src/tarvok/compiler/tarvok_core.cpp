@@ -24,7 +24,7 @@
 //   type        = "int" | "float" | "string" | "boolean" | NAME ;     (NAME: a declared tuple type)
 //   tuple_decl  = "tuple" NAME "{" { type NAME ";" } "}" [ ";" ] ;
 //   param_decl  = type NAME { "[" dimension "]" } [ "=" ( "..." | value ) ] ";" ;
-//   set_decl    = "{" type "}" NAME [ "=" ( "..." | value ) ] ";" ;
+//   set_decl    = "{" type "}" NAME [ "=" ( "..." | value ) ] ";" ;          (not a set of booleans)
 //   range_decl  = "range" NAME "=" sum_expr ".." sum_expr ";" ;
 //   dimension   = NAME | sum_expr ".." sum_expr ;                      (a set, a range, or lo..hi)
 //   dvar_decl   = "dvar" ( "float" [ "+" ] | "int" [ "+" ] | "boolean" ) NAME { "[" dimension "]" }
@@ -37,7 +37,7 @@
 //               | [ NAME ":" ] sum_expr "<=" sum_expr "<=" sum_expr ";" ;
 //   bindings    = binding { "," binding } [ ":" condition ] ;
 //   binding     = NAME "in" set_expr ;
-//   value       = "[" value { "," value } "]"                          (an array, in index order)
+//   value       = "[" [ value { "," value } ] "]"                      (an array, in index order)
 //               | condition [ ".." sum_expr ] ;
 //
 // ------------------------------------------------- expressions, loosest first ----
@@ -69,11 +69,12 @@
 
 #include "compiler/utf8.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <string>
-#include <unordered_map>
+#include <deque>
 
 namespace tarvok::compiler {
 
@@ -81,17 +82,46 @@ namespace tarvok::compiler {
 
 namespace {
 
-const std::unordered_map<std::string_view, Tok>& keywords() {
-    static const std::unordered_map<std::string_view, Tok> table = {
-        {"int", Tok::KwInt},         {"float", Tok::KwFloat},       {"string", Tok::KwString},
-        {"boolean", Tok::KwBoolean}, {"range", Tok::KwRange},       {"tuple", Tok::KwTuple},
-        {"dvar", Tok::KwDvar},       {"dexpr", Tok::KwDexpr},       {"minimize", Tok::KwMinimize},
-        {"maximize", Tok::KwMaximize}, {"subject", Tok::KwSubject}, {"forall", Tok::KwForall},
-        {"sum", Tok::KwSum},         {"min", Tok::KwMin},           {"max", Tok::KwMax},
-        {"abs", Tok::KwAbs},         {"card", Tok::KwCard},         {"in", Tok::KwIn},
-        {"true", Tok::KwTrue},       {"false", Tok::KwFalse},
-    };
-    return table;
+/// The keyword spelled `w`, or Identifier.
+Tok keyword(std::string_view w) {
+    switch (w.size()) {
+    case 2:
+        if (w == "in") return Tok::KwIn;
+        break;
+    case 3:
+        if (w == "int") return Tok::KwInt;
+        if (w == "sum") return Tok::KwSum;
+        if (w == "min") return Tok::KwMin;
+        if (w == "max") return Tok::KwMax;
+        if (w == "abs") return Tok::KwAbs;
+        break;
+    case 4:
+        if (w == "dvar") return Tok::KwDvar;
+        if (w == "card") return Tok::KwCard;
+        if (w == "true") return Tok::KwTrue;
+        break;
+    case 5:
+        if (w == "float") return Tok::KwFloat;
+        if (w == "range") return Tok::KwRange;
+        if (w == "tuple") return Tok::KwTuple;
+        if (w == "dexpr") return Tok::KwDexpr;
+        if (w == "false") return Tok::KwFalse;
+        break;
+    case 6:
+        if (w == "string") return Tok::KwString;
+        if (w == "forall") return Tok::KwForall;
+        break;
+    case 7:
+        if (w == "boolean") return Tok::KwBoolean;
+        if (w == "subject") return Tok::KwSubject;
+        break;
+    case 8:
+        if (w == "minimize") return Tok::KwMinimize;
+        if (w == "maximize") return Tok::KwMaximize;
+        break;
+    default: break;
+    }
+    return Tok::Identifier;
 }
 
 bool is_keyword(Tok kind) { return kind >= Tok::KwInt && kind <= Tok::KwFalse; }
@@ -125,12 +155,15 @@ const char* ascii_for(uint32_t cp) {
 /// message.
 class Lexer {
   public:
-    Lexer(std::string_view text, SourceFile file, Diagnostics& diagnostics)
-        : text_(text), file_(file), diagnostics_(diagnostics) {}
+    /// `strings` keeps the values of strings with escapes for as long as
+    /// the tokens are used; other string values point into `text`.
+    Lexer(std::string_view text, SourceFile file, Diagnostics& diagnostics, std::deque<std::string>& strings)
+        : text_(text), file_(file), diagnostics_(diagnostics), strings_(strings) {}
 
-    Token next() {
+    /// Lexes the next token into `t`.
+    void next(Token& t) {
         skip_blanks_and_comments();
-        Token t;
+        t = Token{};
         t.at = here();
         t.line_start = line_start_;
         line_start_ = false;
@@ -145,13 +178,13 @@ class Lexer {
         }
         t.end = here();
         t.text = text_.substr(t.at.offset, pos_ - t.at.offset);
-        return t;
     }
 
   private:
     std::string_view text_;
     SourceFile file_;
     Diagnostics& diagnostics_;
+    std::deque<std::string>& strings_;
     size_t pos_ = 0;
     uint32_t line_ = 1;
     uint32_t column_ = 1;
@@ -162,6 +195,12 @@ class Lexer {
     /// The byte `ahead` places on, or -1 past the end (a NUL byte is 0).
     int peek(size_t ahead = 0) const {
         return pos_ + ahead < text_.size() ? static_cast<unsigned char>(text_[pos_ + ahead]) : -1;
+    }
+
+    /// Moves past one ASCII character other than a line break.
+    void step() {
+        ++pos_;
+        ++column_;
     }
 
     /// Moves past one character (a whole UTF-8 sequence, or one invalid byte).
@@ -184,10 +223,16 @@ class Lexer {
     void skip_blanks_and_comments() {
         while (pos_ < text_.size()) {
             int c = peek();
-            if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v') {
+            if (c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v') {
+                step();
+            } else if (c == '\n') {
                 advance();
             } else if (c == '/' && peek(1) == '/') {
-                while (pos_ < text_.size() && peek() != '\n') advance();
+                // Columns restart on the next line, so the comment is skipped whole
+                // (a comment that ends the text is walked, for the end's column).
+                size_t newline = text_.find('\n', pos_);
+                if (newline != std::string_view::npos) pos_ = newline;
+                else while (pos_ < text_.size()) advance();
             } else if (c == '/' && peek(1) == '*') {
                 Location start = here();
                 advance();
@@ -207,10 +252,8 @@ class Lexer {
 
     void word(Token& t) {
         size_t start = pos_;
-        while (is_name_char(peek())) advance();
-        std::string_view w = text_.substr(start, pos_ - start);
-        auto it = keywords().find(w);
-        t.kind = it == keywords().end() ? Tok::Identifier : it->second;
+        while (is_name_char(peek())) step();
+        t.kind = keyword(text_.substr(start, pos_ - start));
     }
 
     // NUMBER: digits [ "." digits ] [ exponent ] | "." digits [ exponent ];
@@ -218,30 +261,30 @@ class Lexer {
     void number(Token& t) {
         size_t start = pos_;
         bool is_int = true;
-        while (is_digit(peek())) advance();
+        while (is_digit(peek())) step();
         if (peek() == '.' && peek(1) != '.') {
             is_int = false;
-            advance();
+            step();
             if (!is_digit(peek()))
                 return bad_number(t, start,
                                   "a number needs digits after its decimal point: write '" +
                                       quote_source(text_.substr(start, pos_ - start), 30) + "0'");
-            while (is_digit(peek())) advance();
+            while (is_digit(peek())) step();
         }
         if (peek() == 'e' || peek() == 'E') {
             size_t sign = (peek(1) == '+' || peek(1) == '-') ? 1 : 0;
             if (is_digit(peek(1 + sign))) {
                 is_int = false;
-                advance();
-                if (sign) advance();
-                while (is_digit(peek())) advance();
+                step();
+                if (sign) step();
+                while (is_digit(peek())) step();
             }
         }
         if (is_name_char(peek()) || (peek() == '.' && peek(1) != '.')) {
             bool digits_only = true;
             for (size_t i = start; i < pos_; ++i) digits_only = digits_only && is_digit(text_[i]);
             bool letter_next = is_name_start(peek());
-            while (is_name_char(peek()) || (peek() == '.' && peek(1) != '.')) advance();
+            while (is_name_char(peek()) || (peek() == '.' && peek(1) != '.')) step();
             std::string_view all = text_.substr(start, pos_ - start);
             if (digits_only && letter_next)
                 return bad_number(t, start,
@@ -281,6 +324,9 @@ class Lexer {
     void string(Token& t) {
         Location start = here();
         advance();
+        size_t first = pos_;
+        std::string value;  // built only once an escape shows up
+        bool escaped = false;
         bool bad_utf8 = false;
         while (true) {
             if (pos_ >= text_.size() || peek() == '\n') {
@@ -291,11 +337,13 @@ class Lexer {
             int c = peek();
             if (c == '"') break;
             if (c == '\\') {
+                if (!escaped) value.assign(text_.substr(first, pos_ - first));
+                escaped = true;
                 Location at = here();
                 int e = peek(1);
-                if (e == '"' || e == '\\') t.value += static_cast<char>(e);
-                else if (e == 'n') t.value += '\n';
-                else if (e == 't') t.value += '\t';
+                if (e == '"' || e == '\\') value += static_cast<char>(e);
+                else if (e == 'n') value += '\n';
+                else if (e == 't') value += '\t';
                 else {
                     if (e == -1 || e == '\n') {
                         advance();
@@ -312,11 +360,18 @@ class Lexer {
             size_t len = c < 0x80 ? 1 : utf8::decode(text_.substr(pos_), cp);
             if (len == 0) {
                 if (!bad_utf8) error(here(), "invalid UTF-8 byte in a string");
-                bad_utf8 = true;
-            } else {
-                t.value.append(text_.substr(pos_, len));
+                if (!escaped) value.assign(text_.substr(first, pos_ - first));
+                escaped = bad_utf8 = true;  // the value leaves the bad byte out
+            } else if (escaped) {
+                value.append(text_.substr(pos_, len));
             }
             advance();
+        }
+        if (escaped) {
+            strings_.push_back(std::move(value));
+            t.value = strings_.back();
+        } else {
+            t.value = text_.substr(first, pos_ - first);
         }
         advance();
         t.kind = Tok::String;
@@ -326,12 +381,12 @@ class Lexer {
         int c = peek();
         int d = peek(1);
         auto two = [&](Tok kind) {
-            advance();
-            advance();
+            step();
+            step();
             t.kind = kind;
         };
         auto one = [&](Tok kind) {
-            advance();
+            step();
             t.kind = kind;
         };
         switch (c) {
@@ -350,7 +405,7 @@ class Lexer {
         case '/': return one(Tok::Slash);
         case '.':
             if (d == '.' && peek(2) == '.') {
-                advance();
+                step();
                 return two(Tok::Ellipsis);
             }
             return d == '.' ? two(Tok::DotDot) : one(Tok::Dot);
@@ -395,7 +450,8 @@ class Lexer {
         if (c < 0x20 || c == 0x7F) message = "unexpected control character (code " + std::to_string(c) + ")";
         if (const char* ascii = ascii_for(c < 0x80 ? c : cp)) message += std::string(" (write '") + ascii + "')";
         error(here(), message);
-        one(Tok::Invalid);
+        advance();
+        t.kind = Tok::Invalid;
     }
 
     static std::string hex(int byte) {
@@ -404,10 +460,11 @@ class Lexer {
     }
 };
 
-std::vector<Token> tokenize(std::string_view text, SourceFile file, Diagnostics& diagnostics) {
-    Lexer lexer(text, file, diagnostics);
+std::vector<Token> tokenize(std::string_view text, SourceFile file, Diagnostics& diagnostics,
+                            std::deque<std::string>& strings) {
+    Lexer lexer(text, file, diagnostics, strings);
     std::vector<Token> out;
-    do out.push_back(lexer.next());
+    do lexer.next(out.emplace_back());
     while (out.back().kind != Tok::End);
     return out;
 }
@@ -420,81 +477,107 @@ namespace {
 /// lexer); the statement loop catches it and resynchronises.
 struct SyntaxError {};
 
-std::string describe(const Token& t) {
-    switch (t.kind) {
+/// What a token is, in words: "'x'", "the number 3", "the end of the text".
+std::string describe(Tok kind, std::string_view text) {
+    switch (kind) {
     case Tok::End: return "the end of the text";
-    case Tok::Number: return "the number " + quote_source(t.text, 30);
-    case Tok::String: return "the string " + quote_source(t.text, 30);
-    case Tok::Identifier: return "'" + quote_source(t.text, 40) + "'";
-    default: return "'" + quote_source(t.text, 40) + "'";
+    case Tok::Number: return "the number " + quote_source(text, 30);
+    case Tok::String: return "the string " + quote_source(text, 30);
+    default: return "'" + quote_source(text, 40) + "'";
     }
 }
 
+std::string describe(const Token& t) { return describe(t.kind, t.text); }
+
 std::string where(const Location& at) { return std::to_string(at.line) + ":" + std::to_string(at.column); }
 
-/// Common machinery of both parsers: a four-token lookahead window, node
+/// Common machinery of both parsers: the next token and up to three after it, node
 /// construction, error reporting with one message per statement, nesting
 /// and size limits.
 class Parser {
   public:
     Parser(std::string_view text, SourceFile file, Ast& ast, Diagnostics& diagnostics, const Limits& limits)
-        : lexer_(text, file, diagnostics), ast_(ast), diagnostics_(diagnostics), limits_(limits) {}
+        : lexer_(text, file, diagnostics, strings_), ast_(ast), diagnostics_(diagnostics), limits_(limits) {
+        lex(current_);
+    }
 
   protected:
+    std::deque<std::string> strings_;  ///< values of strings with escapes
     Lexer lexer_;
     Ast& ast_;
     Diagnostics& diagnostics_;
     const Limits& limits_;
-    std::array<Token, 4> window_;
-    size_t window_size_ = 0;
-    size_t window_head_ = 0;
-    Location previous_end_;     ///< just past the last token taken
-    Token previous_;            ///< the last token taken
-    bool panicking_ = false;    ///< this statement already has its error
-    bool stopped_ = false;      ///< a limit was hit: the rest of the text is ignored
+    Token current_;                 ///< the next token
+    std::array<Token, 3> ahead_;    ///< tokens after it, lexed on demand
+    size_t ahead_count_ = 0;
+    Location previous_end_;         ///< just past the last token taken
+    Tok previous_kind_ = Tok::End;
+    std::string_view previous_text_;
+    bool panicking_ = false;        ///< this statement already has its error
+    bool stopped_ = false;          ///< a limit was hit: the rest of the text is ignored
     size_t depth_ = 0;
-    size_t open_ = 0;            ///< brackets taken and not yet closed
-    size_t statement_open_ = 0;  ///< `open_` when the current statement began
+    size_t open_ = 0;               ///< brackets taken and not yet closed
+    size_t statement_open_ = 0;     ///< `open_` when the current statement began
 
-    const Token& peek(size_t ahead = 0) {
-        while (window_size_ <= ahead) {
-            Token t = stopped_ ? Token{} : lexer_.next();
-            if (stopped_) t.at = t.end = previous_end_;
-            window_[(window_head_ + window_size_) % window_.size()] = std::move(t);
-            ++window_size_;
-            if (diagnostics_.full()) stop();
-        }
-        return window_[(window_head_ + ahead) % window_.size()];
+    const Token& peek() const { return current_; }
+
+    /// The token `ahead` places after the next one (`peek(0)` is the next).
+    const Token& peek(size_t ahead) {
+        if (ahead == 0) return current_;
+        while (ahead_count_ < ahead) lex(ahead_[ahead_count_++]);
+        return ahead_[ahead - 1];
     }
 
-    bool at(Tok kind, size_t ahead = 0) { return peek(ahead).kind == kind; }
+    void lex(Token& t) {
+        if (!stopped_) lexer_.next(t);
+        if (!stopped_ && diagnostics_.truncated()) stop();  // the cap is reached: the rest would be dropped
+        if (stopped_) t = end_token();
+    }
 
-    Token take() {
-        peek();
-        Token t = std::move(window_[window_head_]);
+    Token end_token() const {
+        Token t;
+        t.at = t.end = previous_end_;
+        return t;
+    }
+
+    bool at(Tok kind) { return peek().kind == kind; }
+    bool at(Tok kind, size_t ahead) { return peek(ahead).kind == kind; }
+
+    /// Moves past the next token.
+    void skip() {
+        const Token& t = peek();
         if (t.kind == Tok::LParen || t.kind == Tok::LBracket || t.kind == Tok::LBrace) ++open_;
         if ((t.kind == Tok::RParen || t.kind == Tok::RBracket || t.kind == Tok::RBrace) && open_ > 0) --open_;
-        window_head_ = (window_head_ + 1) % window_.size();
-        --window_size_;
         previous_end_ = t.end;
-        previous_ = t;
+        previous_kind_ = t.kind;
+        previous_text_ = t.text;
+        if (ahead_count_ > 0) {
+            current_ = ahead_[0];
+            for (size_t i = 1; i < ahead_count_; ++i) ahead_[i - 1] = ahead_[i];
+            --ahead_count_;
+        } else {
+            lex(current_);
+        }
+    }
+
+    /// The next token, moving past it.
+    Token take() {
+        Token t = peek();
+        skip();
         return t;
     }
 
     bool accept(Tok kind) {
         if (!at(kind)) return false;
-        take();
+        skip();
         return true;
     }
 
     /// Ends parsing: every further token reads as the end of the text.
     void stop() {
         stopped_ = true;
-        for (size_t i = 0; i < window_size_; ++i) {
-            Token& t = window_[(window_head_ + i) % window_.size()];
-            t = Token{};
-            t.at = t.end = previous_end_;
-        }
+        current_ = end_token();
+        ahead_count_ = 0;
     }
 
     /// Reports a syntax error (the first of the statement only) and abandons
@@ -505,11 +588,11 @@ class Parser {
         throw SyntaxError{};
     }
 
-    [[noreturn]] void fail_here(const std::string& expected) {
-        fail(peek().at, "expected " + expected + ", found " + describe(peek()));
+    [[noreturn]] void fail_here(std::string_view expected) {
+        fail(peek().at, "expected " + std::string(expected) + ", found " + describe(peek()));
     }
 
-    Token expect(Tok kind, const std::string& expected) {
+    Token expect(Tok kind, std::string_view expected) {
         if (!at(kind)) fail_here(expected);
         return take();
     }
@@ -517,7 +600,7 @@ class Parser {
     /// A closing bracket; the message points back at the opening one.
     void close(Tok kind, const char* symbol, const Location& opened, const char* opener) {
         if (at(kind)) {
-            take();
+            skip();
             return;
         }
         fail(peek().at, std::string("expected '") + symbol + "' to close the '" + opener + "' at " + where(opened) +
@@ -532,16 +615,18 @@ class Parser {
         const Token& next = peek();
         if (next.line_start || next.kind == Tok::End) {
             if (!panicking_ && !stopped_ && next.kind != Tok::Invalid)
-                diagnostics_.error(previous_end_, "missing ';' after " + describe(previous_));
+                diagnostics_.error(previous_end_, "missing ';' after " + describe(previous_kind_, previous_text_));
             panicking_ = true;
             return;
         }
-        fail(next.at, "expected ';' after " + describe(previous_) + ", found " + describe(next));
+        fail(next.at, "expected ';' after " + describe(previous_kind_, previous_text_) + ", found " + describe(next));
     }
 
-    TextId name(const std::string& expected) {
+    /// A name; `what` says what it names ("the parameter"), for the message.
+    TextId name(std::string_view what) {
         const Token& t = peek();
         if (t.kind == Tok::Identifier) return ast_.texts.intern(take().text);
+        std::string expected = "the name of " + std::string(what);
         if (is_keyword(t.kind))
             fail(t.at, "expected " + expected + ", found the keyword '" + std::string(t.text) +
                            "', which cannot be used as a name");
@@ -596,10 +681,18 @@ class Parser {
         return id;
     }
 
-    void set_links(ExprId id, const std::vector<Link>& links) {
+    /// Children of the list nodes under construction, innermost last: each
+    /// list starts at a mark and moves into the tree when it is complete.
+    std::vector<Link> pending_;
+
+    size_t mark() const { return pending_.size(); }
+    void push(ExprId e, Op op = Op::None) { pending_.push_back({e, op}); }
+
+    void set_links(ExprId id, size_t mark) {
         ast_[id].first = static_cast<uint32_t>(ast_.links.size());
-        ast_[id].count = static_cast<uint32_t>(links.size());
-        ast_.links.insert(ast_.links.end(), links.begin(), links.end());
+        ast_[id].count = static_cast<uint32_t>(pending_.size() - mark);
+        ast_.links.insert(ast_.links.end(), pending_.begin() + static_cast<std::ptrdiff_t>(mark), pending_.end());
+        pending_.resize(mark);
     }
 
     ExprId number_node(const Token& t, bool negate) {
@@ -632,7 +725,7 @@ class Parser {
             size_t depth = open_ > statement_open_ ? open_ - statement_open_ : 0;
             if (depth == 0) {
                 if (t.kind == Tok::Semicolon) {
-                    take();
+                    skip();
                     return;
                 }
                 if (t.kind == Tok::RBrace && in_block) {
@@ -642,9 +735,11 @@ class Parser {
             }
             if (moved && t.line_start && starts_statement(t.kind)) return;
             bool closes_brace = t.kind == Tok::RBrace && depth == 1;
-            take();
+            skip();
             moved = true;
-            if (closes_brace) {
+            // A brace-closed statement (a tuple type, a block) ends here, unless
+            // more of the same statement follows on the line.
+            if (closes_brace && (at(Tok::Semicolon) || at(Tok::End) || peek().line_start)) {
                 accept(Tok::Semicolon);
                 return;
             }
@@ -675,12 +770,16 @@ bool starts_constraint(Tok kind) { return kind == Tok::KwForall; }
 class ModelParser : Parser {
   public:
     ModelParser(std::string_view text, Ast& ast, Model& model, Diagnostics& diagnostics, const Limits& limits)
-        : Parser(text, SourceFile::Model, ast, diagnostics, limits), model_(model) {}
+        : Parser(text, SourceFile::Model, ast, diagnostics, limits), model_(model) {
+        ast.exprs.reserve(std::min(limits.max_nodes, text.size() / 6));  // about one node per token
+        ast.texts.reserve(text.size() / 64);                              // names repeat
+    }
 
     void parse() {
         while (!at(Tok::End)) {
             panicking_ = false;
             open_ = statement_open_ = 0;
+            pending_.clear();
             try {
                 statement();
             } catch (const SyntaxError&) {
@@ -742,7 +841,7 @@ class ModelParser : Parser {
             break;
         default: fail_here(expected);
         }
-        take();
+        skip();
         if (at(Tok::Plus) && (t.base == BaseType::Int || t.base == BaseType::Float))
             fail(peek().at, "'+' (non-negative) is for decision variables only; state the bound as data");
         return t;
@@ -763,25 +862,25 @@ class ModelParser : Parser {
 
     void declared_name(Declaration& d, const char* what) {
         d.at = peek().at;
-        d.name = name(std::string("the name of the ") + what);
+        d.name = name(what);
     }
 
     // tuple_decl = "tuple" NAME "{" { type NAME ";" } "}" [ ";" ]
     void tuple_declaration() {
         Declaration d = begin(DeclKind::TupleType);
-        take();
-        declared_name(d, "tuple type");
+        skip();
+        declared_name(d, "the tuple type");
         Location open = expect(Tok::LBrace, "'{' and the fields of the tuple type").at;
         while (!at(Tok::RBrace)) {
             if (at(Tok::End)) close(Tok::RBrace, "}", open, "{");
             TupleField f;
             f.type = type("a field type (int, float, string, boolean or a tuple type) or '}'");
             f.at = peek().at;
-            f.name = name("the name of the field");
+            f.name = name("the field");
             semicolon();
             d.fields.push_back(f);
         }
-        take();
+        skip();
         accept(Tok::Semicolon);
         finish(d);
     }
@@ -790,7 +889,7 @@ class ModelParser : Parser {
     void parameter_declaration() {
         Declaration d = begin(DeclKind::Parameter);
         d.type = type();
-        declared_name(d, "parameter");
+        declared_name(d, "the parameter");
         dimensions(d);
         initializer(d);
         semicolon();
@@ -803,7 +902,9 @@ class ModelParser : Parser {
         Location open = take().at;
         d.type = type("the element type of the set (int, float, string or a tuple type)");
         close(Tok::RBrace, "}", open, "{");
-        declared_name(d, "set");
+        if (d.type.base == BaseType::Boolean)
+            fail(d.type.at, "a set holds int, float, string or tuple values, not booleans");
+        declared_name(d, "the set");
         if (at(Tok::LBracket)) fail(peek().at, "a set has no dimensions");
         initializer(d);
         semicolon();
@@ -813,12 +914,12 @@ class ModelParser : Parser {
     // range_decl = "range" NAME "=" sum_expr ".." sum_expr ";"
     void range_declaration() {
         Declaration d = begin(DeclKind::Range);
-        take();
+        skip();
         d.type.base = BaseType::Int;
-        declared_name(d, "range");
+        declared_name(d, "the range");
         if (!at(Tok::Assign) || at(Tok::Ellipsis, 1))
             fail(peek().at, "a range is declared with its bounds, as in 'range Days = 1..n;'");
-        take();
+        skip();
         ExprId low = sum_expr();
         d.init = range_rest(low, "a range is declared with its bounds, as in 'range Days = 1..n;'");
         semicolon();
@@ -829,7 +930,7 @@ class ModelParser : Parser {
     //             [ "in" sum_expr ".." sum_expr ] ";"
     void dvar_declaration() {
         Declaration d = begin(DeclKind::Dvar);
-        take();
+        skip();
         d.type.at = peek().at;
         switch (peek().kind) {
         case Tok::KwFloat: d.type.base = BaseType::Float; break;
@@ -838,16 +939,16 @@ class ModelParser : Parser {
         default:
             fail(peek().at, "a decision variable is 'float', 'int' or 'boolean' (found " + describe(peek()) + ")");
         }
-        take();
+        skip();
         if (accept(Tok::Plus)) {
             if (d.type.base == BaseType::Boolean)
                 fail(previous_end_, "'+' applies to float and int variables; a boolean is already 0 or 1");
             d.nonnegative = true;
         }
-        declared_name(d, "decision variable");
+        declared_name(d, "the decision variable");
         dimensions(d);
         if (at(Tok::KwIn)) {
-            take();
+            skip();
             ExprId low = sum_expr();
             d.bounds = range_rest(low, "bounds are written 'in lo..hi'");
         }
@@ -863,12 +964,12 @@ class ModelParser : Parser {
     // dexpr_decl = "dexpr" ( "float" | "int" ) NAME "=" sum_expr ";"
     void dexpr_declaration() {
         Declaration d = begin(DeclKind::Dexpr);
-        take();
+        skip();
         d.type.at = peek().at;
         if (accept(Tok::KwFloat)) d.type.base = BaseType::Float;
         else if (accept(Tok::KwInt)) d.type.base = BaseType::Int;
         else fail(peek().at, "a dexpr is 'float' or 'int' (found " + describe(peek()) + ")");
-        declared_name(d, "dexpr");
+        declared_name(d, "the dexpr");
         if (at(Tok::LBracket))
             fail(peek().at, "a dexpr has no dimensions; write the sum or forall in the constraint instead");
         expect(Tok::Assign, "'=' and the expression of the dexpr");
@@ -906,15 +1007,15 @@ class ModelParser : Parser {
         d.init = value();
     }
 
-    // value = "[" value { "," value } "]" | condition [ ".." sum_expr ]
+    // value = "[" [ value { "," value } ] "]" | condition [ ".." sum_expr ]
     ExprId value() {
         Nesting nesting(*this);
         if (at(Tok::LBracket)) {
             Location open = take().at;
             ExprId id = node(ExprKind::ArrayLiteral, open);
-            std::vector<Link> items;
+            size_t items = mark();
             if (!at(Tok::RBracket)) {
-                do items.push_back({value(), Op::None});
+                do push(value());
                 while (accept(Tok::Comma));
             }
             close(Tok::RBracket, "]", open, "[");
@@ -932,7 +1033,7 @@ class ModelParser : Parser {
             if (!message.empty()) fail(peek().at, message);
             fail_here("'..'");
         }
-        take();
+        skip();
         ExprId high = sum_expr();
         ExprId id = node(ExprKind::Range, ast_[low].at);
         ast_[id].a = low;
@@ -955,7 +1056,7 @@ class ModelParser : Parser {
         if (at(Tok::Identifier) && at(Tok::Colon, 1)) {
             o.label_at = peek().at;
             o.label = ast_.texts.intern(take().text);
-            take();
+            skip();
         }
         o.expr = sum_expr();
         if (at(Tok::LessEq) || at(Tok::GreaterEq) || at(Tok::EqEq))
@@ -971,7 +1072,7 @@ class ModelParser : Parser {
             diagnostics_.error(start, "a model has only one 'subject to' block; put all constraints in it");
         model_.has_subject_to = true;
         if (!(at(Tok::Identifier) && peek().text == "to")) fail_here("'to' after 'subject'");
-        take();
+        skip();
         Location open = expect(Tok::LBrace, "'{' to open the constraints").at;
         block(open);
         accept(Tok::Semicolon);
@@ -984,18 +1085,20 @@ class ModelParser : Parser {
             panicking_ = false;
             uint32_t forall = forall_;
             size_t open = statement_open_ = open_;
+            size_t pending = pending_.size();
             try {
                 constraint();
             } catch (const SyntaxError&) {
                 forall_ = forall;
                 depth_ = 0;
+                pending_.resize(pending);
                 if (stopped_) throw;
                 statement_open_ = open;
                 synchronize(starts_constraint, true);
             }
             statement_open_ = open;
         }
-        take();
+        skip();
     }
 
     // constraint = "forall" "(" bindings ")" ( "{" { constraint } "}" [ ";" ] | constraint )
@@ -1007,7 +1110,7 @@ class ModelParser : Parser {
         if (at(Tok::Identifier) && at(Tok::Colon, 1)) {
             c.label_at = peek().at;
             c.label = ast_.texts.intern(take().text);
-            take();
+            skip();
             if (at(Tok::KwForall)) {
                 diagnostics_.error(c.label_at, "a label goes after the forall header, as in "
                                                "'forall(i in I) name: ...', and names the whole family");
@@ -1019,12 +1122,12 @@ class ModelParser : Parser {
         c.left = sum_expr();
         c.op_at = peek().at;
         c.op = relation(c.left);
-        take();
+        skip();
         c.right = sum_expr();
         if (at(Tok::LessEq) || at(Tok::GreaterEq) || at(Tok::EqEq)) {
             if (c.op != Op::Le || !at(Tok::LessEq))
                 fail(peek().at, "a range constraint is written 'lo <= expression <= hi'");
-            take();
+            skip();
             c.middle = c.right;
             c.right = sum_expr();
         }
@@ -1084,9 +1187,9 @@ class ModelParser : Parser {
                 fail(peek().at, "bind a tuple with one name, as in 'a in Arcs', and use its fields ('a.from')");
             Binding b;
             b.at = peek().at;
-            b.name = name("a binding such as 'i in I'");
+            b.name = name("a binding, as in 'i in I'");
             if (!at(Tok::KwIn)) fail_here("'in' after '" + std::string(ast_.texts[b.name]) + "' in the binding");
-            take();
+            skip();
             b.domain = set_expr();
             list.push_back(b);
             if (list.size() > kMaxBindings)
@@ -1107,13 +1210,14 @@ class ModelParser : Parser {
         auto operand = [&] { return token == Tok::OrOr ? logical(Tok::AndAnd, Op::And) : comparison(); };
         ExprId first = operand();
         if (!at(token)) return first;
-        std::vector<Link> items{{first, Op::None}};
-        while (accept(token)) items.push_back({operand(), op});
+        size_t items = mark();
+        push(first);
+        while (accept(token)) push(operand(), op);
         return chain(items);
     }
 
-    ExprId chain(const std::vector<Link>& items) {
-        ExprId id = node(ExprKind::Chain, ast_[items.front().expr].at);
+    ExprId chain(size_t items) {
+        ExprId id = node(ExprKind::Chain, ast_[pending_[items].expr].at);
         set_links(id, items);
         return done(id);
     }
@@ -1130,7 +1234,7 @@ class ModelParser : Parser {
         case Tok::Greater: op = Op::Gt; break;
         case Tok::GreaterEq: op = Op::Ge; break;
         case Tok::KwIn: {
-            take();
+            skip();
             ExprId id = node(ExprKind::In, ast_[left].at);
             ast_[id].a = left;
             ast_[id].b = set_expr();
@@ -1139,7 +1243,7 @@ class ModelParser : Parser {
         case Tok::Assign: fail(peek().at, "a comparison for equality is written '=='");
         default: return left;
         }
-        take();
+        skip();
         ExprId id = node(ExprKind::Compare, ast_[left].at);
         ast_[id].op = op;
         ast_[id].a = left;
@@ -1162,10 +1266,11 @@ class ModelParser : Parser {
     ExprId sum_expr() {
         ExprId first = product();
         if (!at(Tok::Plus) && !at(Tok::Minus)) return first;
-        std::vector<Link> items{{first, Op::None}};
+        size_t items = mark();
+        push(first);
         while (at(Tok::Plus) || at(Tok::Minus)) {
             Op op = take().kind == Tok::Plus ? Op::Plus : Op::Minus;
-            items.push_back({product(), op});
+            push(product(), op);
         }
         return chain(items);
     }
@@ -1174,10 +1279,11 @@ class ModelParser : Parser {
     ExprId product() {
         ExprId first = unary();
         if (!at(Tok::Star) && !at(Tok::Slash)) return first;
-        std::vector<Link> items{{first, Op::None}};
+        size_t items = mark();
+        push(first);
         while (at(Tok::Star) || at(Tok::Slash)) {
             Op op = take().kind == Tok::Star ? Op::Times : Op::Divide;
-            items.push_back({unary(), op});
+            push(unary(), op);
         }
         return chain(items);
     }
@@ -1232,20 +1338,20 @@ class ModelParser : Parser {
                 too_deep();
             }
             if (at(Tok::Dot)) {
-                take();
+                skip();
                 ExprId id = node(ExprKind::Field, ast_[e].at);
                 ast_[id].a = e;
-                ast_[id].text = name("a field name after '.'");
+                ast_[id].text = name("a field after '.'");
                 e = done(id);
                 continue;
             }
             if (ast_[e].kind != ExprKind::Name)
                 fail(peek().at, "only a declared array can be indexed");
             ExprId id = node(ExprKind::Index, ast_[e].at);
-            std::vector<Link> indices;
+            size_t indices = mark();
             while (at(Tok::LBracket)) {  // x[i][j] and x[i, j] make the same node
                 Location open = take().at;
-                do indices.push_back({sum_expr(), Op::None});
+                do push(sum_expr());
                 while (accept(Tok::Comma));
                 close(Tok::RBracket, "]", open, "[");
             }
@@ -1315,9 +1421,9 @@ class ModelParser : Parser {
     ExprId literal(ExprKind kind, Tok closing, const char* symbol, const char* opener) {
         Location open = take().at;
         ExprId id = node(kind, open);
-        std::vector<Link> items;
+        size_t items = mark();
         if (!(kind == ExprKind::SetLiteral && at(closing))) {
-            do items.push_back({sum_expr(), Op::None});
+            do push(sum_expr());
             while (accept(Tok::Comma));
         }
         close(closing, symbol, open, opener);
@@ -1339,6 +1445,7 @@ class DataParser : Parser {
         while (!at(Tok::End)) {
             panicking_ = false;
             open_ = statement_open_ = 0;
+            pending_.clear();
             try {
                 assignment();
             } catch (const SyntaxError&) {
@@ -1358,7 +1465,7 @@ class DataParser : Parser {
             fail(t.at, "the data text holds only assignments such as 'n = 5;'; declarations belong in the model");
         DataAssignment a;
         a.at = t.at;
-        a.name = name("the name of a declared parameter or set, as in 'n = 5;'");
+        a.name = name("a declared parameter or set, as in 'n = 5;'");
         if (at(Tok::LBracket))
             fail(peek().at, "an array is given whole, as in 'demand = [10, 20, 30];', not element by element");
         expect(Tok::Assign, "'=' after '" + std::string(ast_.texts[a.name]) + "'");
@@ -1414,17 +1521,17 @@ class DataParser : Parser {
     ExprId list(ExprKind kind, Tok closing, const char* symbol, const char* opener, bool may_be_empty) {
         Location open = take().at;
         ExprId id = node(kind, open);
-        std::vector<Link> items;
+        size_t items = mark();
         if (!(may_be_empty && at(closing))) {
             while (true) {
-                items.push_back({value(), Op::None});
+                push(value());
                 if (accept(Tok::Comma)) continue;
                 if (at(closing)) break;
                 fail(peek().at, std::string("expected ',' or '") + symbol + "' in the '" + opener + "' opened at " +
                                     where(open) + ", found " + describe(peek()));
             }
         }
-        take();
+        skip();
         set_links(id, items);
         return done(id);
     }

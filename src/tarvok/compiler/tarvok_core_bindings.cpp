@@ -4,6 +4,8 @@
 #include "common/host.hpp"
 #include "compiler/compiler.hpp"
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -41,19 +43,21 @@ const char* decl_kind(DeclKind kind) {
     return "";
 }
 
-/// Turns a finished compilation into the compiled-model dict.
+/// Turns a finished compilation into the compiled-model dict. Large models
+/// make hundreds of thousands of small dicts, so keys and repeated texts are
+/// made once and the dicts are filled through the host's C interface.
 class Presenter {
   public:
-    explicit Presenter(const Compilation& c) : c_(c), tuples_() {}
+    explicit Presenter(const Compilation& c) : c_(c), texts_(c.ast.texts.size()) {}
 
     py::dict model() {
-        py::list declarations;
-        for (const Declaration& d : c_.model.decls) declarations.append(declaration(d));
+        py::list declarations(c_.model.decls.size());
+        for (size_t i = 0; i < c_.model.decls.size(); ++i) declarations[i] = declaration(c_.model.decls[i]);
         py::dict out;
         out["declarations"] = declarations;
         out["objective"] = objective();
-        py::list constraints;
-        for (const Constraint& k : c_.model.constraints) constraints.append(constraint(k));
+        py::list constraints(c_.model.constraints.size());
+        for (size_t i = 0; i < c_.model.constraints.size(); ++i) constraints[i] = constraint(c_.model.constraints[i]);
         out["constraints"] = constraints;
         out["data"] = data();
         return out;
@@ -62,17 +66,39 @@ class Presenter {
   private:
     const Compilation& c_;
     std::vector<py::object> tuples_;  ///< host tuples by pool id, built once
+    std::vector<py::object> texts_;   ///< host texts by TextId, built once
+    /// Interned host texts of C literals, by the literal's address.
+    std::array<std::pair<const char*, py::object>, 128> literals_{};
 
     const Ast& ast() const { return c_.ast; }
-    py::str text(TextId id) const { return tarvok::host::text(c_.ast.texts[id]); }
 
-    static void set(py::dict& d, const char* key, py::handle value) {
-        if (PyDict_SetItemString(d.ptr(), key, value.ptr()) != 0) throw py::error_already_set();
+    py::handle text(TextId id) {
+        if (!texts_[id]) texts_[id] = tarvok::host::text(ast().texts[id]);
+        return texts_[id];
     }
 
-    static py::dict node(const char* type) {
+    /// The interned host text of a literal (keys, node types, operators);
+    /// there are few, and each call site passes the same pointer.
+    py::handle literal(const char* s) {
+        size_t slot = (reinterpret_cast<uintptr_t>(s) >> 3) % literals_.size();
+        while (literals_[slot].first != nullptr && literals_[slot].first != s) slot = (slot + 1) % literals_.size();
+        auto& [key, value] = literals_[slot];
+        if (key == nullptr) {
+            PyObject* interned = PyUnicode_InternFromString(s);
+            if (interned == nullptr) throw py::error_already_set();
+            key = s;
+            value = py::reinterpret_steal<py::object>(interned);
+        }
+        return value;
+    }
+
+    void set(py::dict& d, const char* key, py::handle value) {
+        if (PyDict_SetItem(d.ptr(), literal(key).ptr(), value.ptr()) != 0) throw py::error_already_set();
+    }
+
+    py::dict node(const char* type) {
         py::dict d;
-        set(d, "type", py::str(type));
+        set(d, "type", literal(type));
         return d;
     }
 
@@ -80,26 +106,26 @@ class Presenter {
 
     py::list list(ExprId id) {
         const Expr& e = ast()[id];
-        py::list out;
-        for (uint32_t i = 0; i < e.count; ++i) out.append(expr(ast().links[e.first + i].expr));
+        py::list out(e.count);
+        for (uint32_t i = 0; i < e.count; ++i) out[i] = expr(ast().links[e.first + i].expr);
         return out;
     }
 
     py::dict binary(const char* op, py::object left, py::object right) {
         py::dict d = node("binary");
-        set(d, "op", py::str(op));
+        set(d, "op", literal(op));
         set(d, "left", left);
         set(d, "right", right);
         return d;
     }
 
     py::list bindings(uint32_t first, uint32_t count) {
-        py::list out;
-        for (uint32_t i = first; i < first + count; ++i) {
+        py::list out(count);
+        for (uint32_t i = 0; i < count; ++i) {
             py::dict b;
-            set(b, "name", text(ast().bindings[i].name));
-            set(b, "set", expr(ast().bindings[i].domain));
-            out.append(b);
+            set(b, "name", text(ast().bindings[first + i].name));
+            set(b, "set", expr(ast().bindings[first + i].domain));
+            out[i] = b;
         }
         return out;
     }
@@ -132,14 +158,14 @@ class Presenter {
         case ExprKind::Name: {
             py::dict d = node("name");
             set(d, "name", text(e.text));
-            set(d, "kind", py::str(name_kind(e)));
+            set(d, "kind", literal(name_kind(e)));
             return d;
         }
         case ExprKind::Index: {
             py::dict d = node("index");
             const Expr& target = ast()[e.a];
             set(d, "name", text(target.text));
-            set(d, "kind", py::str(name_kind(target)));
+            set(d, "kind", literal(name_kind(target)));
             set(d, "indices", list(id));
             return d;
         }
@@ -172,7 +198,7 @@ class Presenter {
         }
         case ExprKind::Unary: {
             py::dict d = node("unary");
-            set(d, "op", py::str(op_text(e.op)));
+            set(d, "op", literal(op_text(e.op)));
             set(d, "operand", expr(e.a));
             return d;
         }
@@ -211,7 +237,7 @@ class Presenter {
     py::dict declaration(const Declaration& decl) {
         py::dict d;
         set(d, "name", text(decl.name));
-        set(d, "type", py::str(decl_kind(decl.kind)));
+        set(d, "type", literal(decl_kind(decl.kind)));
         if (decl.kind == DeclKind::TupleType) {
             py::list fields;
             for (const TupleField& f : decl.fields) {
@@ -266,8 +292,8 @@ class Presenter {
         const Objective& o = c_.model.objective;
         if (!o.present) return py::none();
         py::dict d;
-        set(d, "sense", py::str(o.maximize ? "maximize" : "minimize"));
-        set(d, "label", o.label == kNone ? py::object(py::none()) : py::object(text(o.label)));
+        set(d, "sense", literal(o.maximize ? "maximize" : "minimize"));
+        set(d, "label", o.label == kNone ? py::handle(Py_None) : text(o.label));
         set(d, "expression", expr(o.expr));
         place(d, o.at);
         return d;
@@ -286,15 +312,15 @@ class Presenter {
             condition = condition.is_none() ? cond : py::object(binary("&&", condition, cond));
         }
         py::dict d;
-        set(d, "label", k.label == kNone ? py::object(py::none()) : py::object(text(k.label)));
+        set(d, "label", k.label == kNone ? py::handle(Py_None) : text(k.label));
         set(d, "bindings", all_bindings);
         set(d, "condition", condition);
         if (k.middle == kNone) {
-            set(d, "operator", py::str(op_text(k.op)));
+            set(d, "operator", literal(op_text(k.op)));
             set(d, "left", expr(k.left));
             set(d, "right", expr(k.right));
         } else {
-            set(d, "operator", py::str("range"));
+            set(d, "operator", literal("range"));
             set(d, "low", expr(k.left));
             set(d, "expression", expr(k.middle));
             set(d, "high", expr(k.right));
@@ -311,7 +337,7 @@ class Presenter {
         case VKind::Int: return py::int_(v.i);
         case VKind::Float: return py::float_(v.f);
         case VKind::Bool: return py::bool_(v.i != 0);
-        case VKind::String: return text(v.id);
+        case VKind::String: return py::reinterpret_borrow<py::object>(text(v.id));
         case VKind::Tuple: {
             if (tuples_.size() <= v.id) tuples_.resize(v.id + 1);
             if (!tuples_[v.id]) {
@@ -365,6 +391,25 @@ class Presenter {
     }
 };
 
+/// Holds the host's cyclic garbage collector off while the result is built:
+/// the dicts hold only fresh dicts, lists and atoms, so no cycle can form, and
+/// a large model would otherwise trigger collection after collection.
+class CollectorPause {
+  public:
+    CollectorPause() : gc_(py::module_::import("gc")), was_enabled_(gc_.attr("isenabled")().cast<bool>()) {
+        if (was_enabled_) gc_.attr("disable")();
+    }
+    ~CollectorPause() {
+        if (was_enabled_) gc_.attr("enable")();
+    }
+    CollectorPause(const CollectorPause&) = delete;
+    CollectorPause& operator=(const CollectorPause&) = delete;
+
+  private:
+    py::module_ gc_;
+    bool was_enabled_;
+};
+
 py::dict compile_texts(std::string_view model, std::string_view data) {
     std::unique_ptr<Compilation> c;
     {
@@ -372,6 +417,7 @@ py::dict compile_texts(std::string_view model, std::string_view data) {
         c = compile(model, data);
     }
     if (!c->ok()) raise_semantic_error(c->report());
+    CollectorPause pause;
     return Presenter(*c).model();
 }
 

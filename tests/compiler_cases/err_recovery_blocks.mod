@@ -1,0 +1,19 @@
+// expect: model:13:3: a label goes after the forall header, as in 'forall(i in I) name: ...', and names the whole family
+// expect: model:15:13: a constraint label is a plain name (a label inside a forall names the whole family), as in 'capacity: ...'
+// expect: model:17:32: missing ';' after the number 10
+// expect: model:19:1: expected a declaration, an objective or 'subject to', found 'execute'
+// Labels in the wrong place, missing semicolons in blocks, a script block at the end.
+using CP;
+int n = 3;
+range R = 1..n;
+float profit[R] = [10, 20, 30];
+dvar float+ x[R];
+maximize sum(i in R) profit[i] * x[i];
+subject to {
+  ct1: forall(i in R) x[i] <= 5;
+  forall(i in R) {
+    bound[i]: x[i] >= 1
+  }
+  total: sum(i in R) x[i] <= 10
+}
+execute { writeln(x); }

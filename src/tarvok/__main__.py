@@ -1,5 +1,5 @@
-"""`python -m tarvok`: the command-line tool (not built yet)."""
+"""`python -m tarvok`: the tarvok command."""
 
-import sys
+from tarvok._cli import main
 
-sys.exit("tarvok: the command-line tool is not built yet")
+raise SystemExit(main())

@@ -1,15 +1,283 @@
 // The two entry points: the generate-validate-revise loop and feedback on an
-// existing model.
+// existing model. Both only orchestrate: every step is a module function
+// looked up at call time.
 #include "generative/bindings.hpp"
+
+#include <climits>
 
 namespace tarvok::generative::bind {
 
 namespace {
 
+/// The host's text form of a value, as UTF-8.
+std::string text_of(py::handle value) {
+    py::str s(value);
+    return std::string(host::Utf8(s).view());
+}
+
 void check_request_kinds(const char* function, py::handle temperature, py::handle stop, py::handle llm_provider) {
     host::require(temperature, function, "temperature", Kind::Float, true);
     host::require(stop, function, "stop", Kind::List, true);
     host::require(llm_provider, function, "llm_provider", Kind::Str, true);
+}
+
+py::object host_open(py::handle path, const char* mode) {
+    return py::module_::import("builtins").attr("open")(path, mode);
+}
+
+/// Whole file as text, in the platform's default encoding (as the host's
+/// open() reads it).
+py::object read_text(py::handle path) {
+    py::object file = host_open(path, "r");
+    try {
+        py::object text = file.attr("read")();
+        file.attr("close")();
+        return text;
+    } catch (...) {
+        file.attr("close")();
+        throw;
+    }
+}
+
+void write_text(py::handle path, py::handle text) {
+    py::object file = host_open(path, "w");
+    try {
+        file.attr("write")(text);
+    } catch (...) {
+        file.attr("close")();
+        throw;
+    }
+    file.attr("close")();
+}
+
+/// Creates the directory part of `path` with its parents, when it has one.
+void ensure_parent(py::handle path) {
+    py::module_ os = py::module_::import("os");
+    py::object parent = os.attr("path").attr("dirname")(path);
+    if (PyObject_IsTrue(parent.ptr()) == 1) os.attr("makedirs")(parent, py::arg("exist_ok") = true);
+}
+
+/// Raises RuntimeError(message), chained to the error being handled.
+[[noreturn]] void raise_replacing(py::error_already_set& cause, const std::string& message) {
+    py::raise_from(cause, PyExc_RuntimeError, message.c_str());
+    throw py::error_already_set();
+}
+
+long long clamp_to_count(py::handle number) {
+    int overflow = 0;
+    long long value = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+    if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
+    if (overflow > 0) return LLONG_MAX;
+    if (overflow < 0) return LLONG_MIN;
+    return value;
+}
+
+/// The number of iterations as the host's int() reads the argument, at least
+/// one; MAX_ITERATIONS as it stands when the argument is not a number.
+long long normalise_iterations(py::handle iterations) {
+    PyObject* converted = PyNumber_Long(iterations.ptr());
+    if (converted != nullptr) {
+        long long n = clamp_to_count(py::reinterpret_steal<py::object>(converted));
+        return n < 1 ? 1 : n;
+    }
+    py::error_already_set error;
+    if (!host::is_ordinary(error)) throw error;
+    py::object fallback = py::reinterpret_steal<py::object>(PyNumber_Index(attr("MAX_ITERATIONS").ptr()));
+    if (!fallback) throw py::error_already_set();
+    return clamp_to_count(fallback);
+}
+
+py::object generate(py::handle provider, py::handle model_name, py::handle input_text, py::handle temperature,
+                    py::handle stop, py::handle progress) {
+    return attr("_llm_generate_text")(py::arg("provider") = provider, py::arg("model_name") = model_name,
+                                      py::arg("input_text") = input_text,
+                                      py::arg("max_tokens") = attr("MAX_OUTPUT_TOKENS"),
+                                      py::arg("temperature") = temperature, py::arg("stop") = stop,
+                                      py::arg("progress") = progress);
+}
+
+bool is_empty(py::handle reply) {
+    int empty = PyObject_Not(reply.ptr());
+    if (empty < 0) throw py::error_already_set();
+    return empty == 1;
+}
+
+/// Temperature for the judging requests: fixed when the caller chose one,
+/// absent (the model's default) when not.
+py::object judging_temperature(py::handle temperature, double fixed) {
+    if (temperature.is_none()) return py::none();
+    return py::float_(fixed);
+}
+
+/// A verdict is usable only with a JSON boolean "aligned" and a text "assessment".
+bool is_valid_verdict(py::handle verdict) {
+    if (!PyDict_Check(verdict.ptr())) return false;
+    PyObject* aligned = PyDict_GetItemString(verdict.ptr(), "aligned");
+    PyObject* assessment = PyDict_GetItemString(verdict.ptr(), "assessment");
+    return aligned != nullptr && PyBool_Check(aligned) && assessment != nullptr && PyUnicode_Check(assessment);
+}
+
+py::object solve(py::object prompt, py::object model_file, py::object data_file, py::object model_name,
+                 py::object mode, py::object iterations_arg, py::object return_statistics,
+                 py::object alignment_check, py::object temperature, py::object stop, py::object llm_provider,
+                 py::object progress, py::object few_shot) {
+    check_request_kinds("generative_solve", temperature, stop, llm_provider);
+
+    py::object grammar = attr("_get_grammar_implementation")(mode);
+    const long long iterations = normalise_iterations(iterations_arg);
+    const bool do_alignment =
+        PyObject_IsTrue(alignment_check.is_none() ? attr("ALIGNMENT_CHECK").ptr() : alignment_check.ptr()) == 1;
+    if (PyErr_Occurred()) throw py::error_already_set();
+    py::object provider = attr("_infer_provider")(llm_provider, model_name);
+
+    notify(progress, "Generating with provider=" + text_of(provider.attr("value")) + " model=" +
+                         text_of(model_name) + " iterations=" + std::to_string(iterations) +
+                         " alignment=" + (do_alignment ? "on" : "off"));
+
+    py::object few_shots = py::list();
+    if (PyObject_IsTrue(few_shot.ptr()) == 1) {
+        few_shots = attr("_gather_few_shots")(prompt, py::arg("k") = attr("FEW_SHOT_TOP_K"),
+                                              py::arg("models_dir") = "tvl_models", py::arg("progress") = progress);
+        if (!few_shots.is_none() && !PyList_Check(few_shots.ptr())) {
+            throw py::type_error("_gather_few_shots() must return a list of examples, not " +
+                                 host::type_name(few_shots));
+        }
+    } else if (PyErr_Occurred()) {
+        throw py::error_already_set();
+    }
+
+    py::object user_prompt = attr("_build_generation_prompt")(prompt, grammar, py::arg("few_shots") = few_shots);
+    py::object assessment_text = py::str("");
+    py::list syntax_errors;
+    py::object model_code = py::str(""), data_code = py::str("");
+    long long performed = 0;
+
+    for (long long iteration = 0; iteration < iterations; ++iteration) {
+        performed = iteration + 1;
+        std::string counter = std::to_string(iteration + 1) + "/" + std::to_string(iterations);
+        log_debug("Iteration " + counter);
+        notify(progress, "Iteration " + counter + ": prompting model");
+
+        py::object content = generate(provider, model_name, user_prompt, temperature, stop, progress);
+        if (is_empty(content)) host::raise(PyExc_RuntimeError, "Empty model response.");
+
+        try {
+            py::object result = attr("_json_loads_relaxed")(content);
+            model_code = result["model"];
+            data_code = result["data"];
+            notify(progress, "LLM response parsed (model + data)");
+            log_debug("Model and data generated.");
+        } catch (py::error_already_set& e) {
+            if (!host::is_ordinary(e)) throw;
+            raise_replacing(e, "Failed to parse model response as JSON: " + text_of(e.value()) +
+                                   "\nResponse: " + text_of(content));
+        }
+
+        syntax_errors = py::list();
+        notify(progress, "Compiling model and data");
+        try {
+            attr("TVLCompiler")().attr("compile_model")(model_code, data_code);
+        } catch (py::error_already_set& e) {
+            if (!host::is_ordinary(e)) throw;
+            if (PyObject_IsInstance(e.value().ptr(), attr("SemanticError").ptr()) == 1) {
+                syntax_errors.append(py::str(e.value()));
+                log_debug("Semantic error in model: " + text_of(e.value()));
+            } else {
+                syntax_errors.append(py::str(host::type_name(e.value()) + ": ") + py::str(e.value()));
+            }
+        }
+
+        ensure_parent(model_file);
+        ensure_parent(data_file);
+        write_text(model_file, model_code);
+        write_text(data_file, data_code);
+        notify(progress, "Wrote files: " + text_of(model_file) + " \u2022 " + text_of(data_file));
+
+        if (py::len(syntax_errors) == 0) {
+            if (!do_alignment) {
+                notify(progress, "Syntax OK; alignment check disabled. Stopping.");
+                break;
+            }
+            log_debug("Checking alignment with original prompt...");
+            notify(progress, "Checking alignment with original prompt...");
+            py::object alignment_prompt = attr("_build_alignment_prompt")(prompt, grammar, model_code, data_code);
+            py::object alignment_content = generate(provider, model_name, alignment_prompt,
+                                                    judging_temperature(temperature, 0.0), stop, progress);
+            if (is_empty(alignment_content)) host::raise(PyExc_RuntimeError, "Empty alignment response.");
+            py::object verdict = attr("_json_loads_relaxed")(alignment_content);
+            if (!is_valid_verdict(verdict)) {
+                host::raise(PyExc_RuntimeError, "Invalid alignment response JSON: " + text_of(alignment_content));
+            }
+            assessment_text = verdict["assessment"].attr("strip")();
+            if (verdict["aligned"].ptr() == Py_True) {
+                notify(progress, "Aligned \u2713 Stopping.");
+                log_debug("Model and data are syntactically valid and aligned with the prompt.");
+                break;
+            }
+            notify(progress, "Not aligned; revising per assessment");
+            log_debug("Model and data are syntactically valid but NOT aligned with the prompt. Assessment: " +
+                      text_of(assessment_text));
+            user_prompt = attr("_build_revision_prompt_alignment")(prompt, grammar, assessment_text, model_code,
+                                                                   data_code, py::arg("few_shots") = few_shots);
+            continue;
+        }
+
+        notify(progress, "Syntax/semantic errors found: " + std::to_string(py::len(syntax_errors)) +
+                             "; revising...");
+        log_debug("Model or data has syntax errors; revising...");
+        user_prompt = attr("_build_revision_prompt_syntax")(prompt, grammar, model_code, data_code, syntax_errors,
+                                                            py::arg("few_shots") = few_shots);
+    }
+
+    model_code = read_text(model_file);
+    data_code = read_text(data_file);
+    if (py::len(syntax_errors) > 0 || !do_alignment) {
+        log_debug("Final assessment of model and data alignment...");
+        notify(progress, "Requesting final assessment");
+        py::object final_prompt =
+            attr("_build_final_assessment_prompt")(prompt, grammar, model_code, data_code, syntax_errors);
+        py::object reply =
+            generate(provider, model_name, final_prompt, judging_temperature(temperature, 0.2), stop, progress);
+        assessment_text = is_empty(reply) ? py::str("") : reply;
+    }
+
+    notify(progress, "Generation complete");
+    py::object assessment = assessment_text.attr("strip")();
+    if (PyObject_IsTrue(return_statistics.ptr()) != 1) {
+        if (PyErr_Occurred()) throw py::error_already_set();
+        return assessment;
+    }
+    py::dict statistics;
+    statistics["iterations"] = performed;
+    statistics["assessment"] = assessment;
+    statistics["syntax_errors"] = syntax_errors;
+    return statistics;
+}
+
+py::object feedback(py::object prompt, py::object model_file, py::object data_file, py::object model_name,
+                    py::object mode, py::object temperature, py::object stop, py::object llm_provider,
+                    py::object progress) {
+    check_request_kinds("generative_feedback", temperature, stop, llm_provider);
+
+    py::object provider = attr("_infer_provider")(llm_provider, model_name);
+    py::object grammar = attr("_get_grammar_implementation")(mode);
+    py::object model_text = read_text(model_file);
+    py::object data_text = read_text(data_file);
+
+    notify(progress, "Generating feedback from LLM");
+    py::object request = attr("_build_feedback_prompt")(prompt, grammar, model_text, data_text);
+    py::object content = generate(provider, model_name, request, judging_temperature(temperature, 0.0), stop,
+                                  progress);
+    if (is_empty(content)) host::raise(PyExc_RuntimeError, "Empty model response.");
+
+    try {
+        notify(progress, "Feedback received; parsing");
+        return attr("_json_loads_relaxed")(content);
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        raise_replacing(e, "Failed to parse feedback response as JSON: " + text_of(e.value()) + "\nResponse: " +
+                               text_of(content));
+    }
 }
 
 }  // namespace
@@ -21,19 +289,13 @@ void register_workflow(py::module_& m) {
     py::object bnf = m.attr("Grammar").attr("BNF");
     py::object none = py::none();
 
-    py::cpp_function solve(
-        [](py::object prompt, py::object model_file, py::object data_file, py::object model_name, py::object mode,
-           py::object iterations, py::object return_statistics, py::object alignment_check, py::object temperature,
-           py::object stop, py::object llm_provider, py::object progress, py::object few_shot) -> py::object {
-            check_request_kinds("generative_solve", temperature, stop, llm_provider);
-            host::not_built("generative_solve", "the generation loop");
-        },
-        py::name("generative_solve"), py::arg("prompt"), py::arg("model_file"), py::arg("data_file"),
+    py::cpp_function solve_fn(
+        &solve, py::name("generative_solve"), py::arg("prompt"), py::arg("model_file"), py::arg("data_file"),
         py::arg("model_name") = model_name, py::arg("mode") = bnf, py::arg("iterations") = iterations,
         py::arg("return_statistics") = false, py::arg("alignment_check") = none, py::arg("temperature") = none,
         py::arg("stop") = none, py::arg("llm_provider") = llm_provider, py::arg("progress") = none,
         py::arg("few_shot") = true);
-    def_with_signature(m, "generative_solve", solve,
+    def_with_signature(m, "generative_solve", solve_fn,
                        "Generate a Tarvok model and data file from a prompt using OpenAI GPT, validate with tarvok, "
                        "iterate on errors, and assess alignment.\n\n"
                        "Writes the model and data files in every iteration and returns the assessment text, or a\n"
@@ -52,16 +314,11 @@ void register_workflow(py::module_& m) {
                         {"progress", none},
                         {"few_shot", py::bool_(true)}});
 
-    py::cpp_function feedback(
-        [](py::object prompt, py::object model_file, py::object data_file, py::object model_name, py::object mode,
-           py::object temperature, py::object stop, py::object llm_provider, py::object progress) -> py::object {
-            check_request_kinds("generative_feedback", temperature, stop, llm_provider);
-            host::not_built("generative_feedback", "feedback on an existing model");
-        },
-        py::name("generative_feedback"), py::arg("prompt"), py::arg("model_file"), py::arg("data_file"),
-        py::arg("model_name") = model_name, py::arg("mode") = bnf, py::arg("temperature") = none,
-        py::arg("stop") = none, py::arg("llm_provider") = llm_provider, py::arg("progress") = none);
-    def_with_signature(m, "generative_feedback", feedback,
+    py::cpp_function feedback_fn(&feedback, py::name("generative_feedback"), py::arg("prompt"),
+                                 py::arg("model_file"), py::arg("data_file"), py::arg("model_name") = model_name,
+                                 py::arg("mode") = bnf, py::arg("temperature") = none, py::arg("stop") = none,
+                                 py::arg("llm_provider") = llm_provider, py::arg("progress") = none);
+    def_with_signature(m, "generative_feedback", feedback_fn,
                        "Provide feedback on a given Tarvok model and data file based on a user prompt.\n\n"
                        "Returns the parsed reply: 'feedback' and, when changes are proposed, 'revised_model' and\n"
                        "'revised_data'. Nothing is compiled or written.",

@@ -1,0 +1,5 @@
+"""The tarvok command."""
+
+from typing import Optional, Sequence
+
+def main(argv: Optional[Sequence[str]] = None) -> int: ...

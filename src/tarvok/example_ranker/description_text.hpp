@@ -16,12 +16,6 @@ inline constexpr std::int64_t kReadLimit = 100000;
 /// Characters of a description shown in a ranking entry.
 inline constexpr std::size_t kPreviewLength = 300;
 
-/// True for the characters the host's str.isspace() accepts.
-bool is_host_space(char32_t c);
-
-/// `text` (UTF-8) without leading and trailing host white space.
-std::string_view trim_host_space(std::string_view text);
-
 /// The file's text as the host reads it in text mode with UTF-8 and dropped
 /// undecodable bytes: line ends normalised to "\n", cut to its first
 /// `max_chars` characters, then trimmed. A negative cap follows the host's

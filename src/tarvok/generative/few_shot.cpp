@@ -1,6 +1,6 @@
 #include "generative/few_shot.hpp"
 
-#include "example_ranker/utf8.hpp"
+#include "example_ranker/file_names.hpp"
 
 #include <system_error>
 

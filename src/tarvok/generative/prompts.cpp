@@ -1,6 +1,6 @@
 #include "generative/prompts.hpp"
 
-#include "generative/reply_parsing.hpp"
+#include "common/utf8.hpp"
 
 #include <algorithm>
 #include <initializer_list>
@@ -231,63 +231,12 @@ constexpr Range kNonPrintable[] = {
     {0x2FA1E, 0x2FFFF}, {0x3134B, 0xE00FF}, {0xE01F0, 0x10FFFF},
 };
 
-/// One step of a UTF-8 decoder that follows the host's error rules.
-struct Step {
-    std::size_t length;  // bytes consumed: the sequence, or the maximal ill-formed subpart
-    bool ok;
-    char32_t code_point;
-};
-
-/// Decodes the sequence at `pos` (which must be inside `s`). With
-/// `allow_surrogates`, ED A0..BF xx is accepted as a lone surrogate, as the
-/// host's surrogatepass produces it.
-Step utf8_step(std::string_view s, std::size_t pos, bool allow_surrogates) {
-    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-    unsigned b0 = byte(pos);
-    if (b0 < 0x80) return {1, true, b0};
-    std::size_t need = 0;
-    unsigned lo = 0x80, hi = 0xBF;
-    char32_t cp = 0;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-        need = 1;
-        cp = b0 & 0x1Fu;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        need = 2;
-        cp = b0 & 0x0Fu;
-        if (b0 == 0xE0) lo = 0xA0;
-        if (b0 == 0xED && !allow_surrogates) hi = 0x9F;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        need = 3;
-        cp = b0 & 0x07u;
-        if (b0 == 0xF0) lo = 0x90;
-        if (b0 == 0xF4) hi = 0x8F;
-    } else {
-        return {1, false, 0};
-    }
-    for (std::size_t k = 1; k <= need; ++k) {
-        if (pos + k >= s.size()) return {k, false, 0};
-        unsigned b = byte(pos + k);
-        if (b < lo || b > hi) return {k, false, 0};
-        cp = (cp << 6) | (b & 0x3Fu);
-        lo = 0x80;
-        hi = 0xBF;
-    }
-    return {need + 1, true, cp};
-}
-
 constexpr char kHex[] = "0123456789abcdef";
 
 void append_hex(std::string& out, char prefix, char32_t value, int digits) {
     out += '\\';
     out += prefix;
     for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0xF];
-}
-
-/// Start of the character that ends just before `end` (well-formed UTF-8).
-std::size_t previous_char(std::string_view s, std::size_t end) {
-    std::size_t pos = end - 1;
-    while (pos > 0 && (static_cast<unsigned char>(s[pos]) & 0xC0) == 0x80) --pos;
-    return pos;
 }
 
 }  // namespace
@@ -309,7 +258,7 @@ std::string host_repr(std::string_view text) {
     out.reserve(text.size() + 2);
     out += quote;
     for (std::size_t pos = 0; pos < text.size();) {
-        Step step = utf8_step(text, pos, true);
+        utf8::Step step = utf8::decode(text, pos, true);
         if (!step.ok) {
             for (std::size_t k = 0; k < step.length; ++k)
                 append_hex(out, 'x', static_cast<unsigned char>(text[pos + k]), 2);
@@ -357,7 +306,7 @@ std::string decode_utf8_ignoring_errors(std::string_view bytes) {
     std::string out;
     out.reserve(bytes.size());
     for (std::size_t pos = 0; pos < bytes.size();) {
-        Step step = utf8_step(bytes, pos, false);
+        utf8::Step step = utf8::decode(bytes, pos);
         if (step.ok) out.append(bytes, pos, step.length);
         pos += step.length;
     }
@@ -381,14 +330,7 @@ std::string cut_and_strip(std::string_view text, std::optional<std::int64_t> lim
         }
         end = pos;
     }
-    std::size_t begin = 0;
-    while (std::size_t n = host_space_at(text.substr(0, end), begin)) begin += n;
-    while (end > begin) {
-        std::size_t start = previous_char(text, end);
-        if (host_space_at(text.substr(0, end), start) == 0) break;
-        end = start;
-    }
-    return std::string(text.substr(begin, end - begin));
+    return std::string(utf8::trim_host_space(text.substr(0, end)));
 }
 
 }  // namespace tarvok::generative

@@ -23,11 +23,4 @@ bool find_fenced_object(std::string_view reply, Span& capture);
 /// reply.
 Span extract_json_span(std::string_view reply);
 
-/// True for the characters the host's `\s` and str.isspace() accept, given
-/// as a code point.
-bool is_host_space(char32_t c);
-
-/// Length in bytes of the host whitespace character at `pos` (0 if none).
-std::size_t host_space_at(std::string_view text, std::size_t pos);
-
 }  // namespace tarvok::generative

@@ -1,6 +1,6 @@
 #include "example_ranker/description_files.hpp"
 #include "example_ranker/description_text.hpp"
-#include "example_ranker/utf8.hpp"
+#include "example_ranker/file_names.hpp"
 
 #include <gtest/gtest.h>
 
@@ -38,28 +38,7 @@ class TempDir : public ::testing::Test {
     fs::path root_;
 };
 
-int decode(const std::string& bytes, char32_t& cp) { return decode_one(bytes, cp); }
-
 }  // namespace
-
-TEST(Decoding, AcceptsWellFormedSequencesOnly) {
-    char32_t cp = 0;
-    EXPECT_EQ(decode("A", cp), 1);
-    EXPECT_EQ(cp, U'A');
-    EXPECT_EQ(decode("\xC3\xA9", cp), 2);
-    EXPECT_EQ(cp, U'\u00E9');
-    EXPECT_EQ(decode("\xE2\x82\xAC", cp), 3);
-    EXPECT_EQ(cp, U'\u20AC');
-    EXPECT_EQ(decode("\xF0\x9F\x98\x80", cp), 4);
-    EXPECT_EQ(cp, U'\U0001F600');
-    // Overlong forms, encoded surrogates, code points above U+10FFFF, stray bytes.
-    for (const char* bad : {"\xC0\x80", "\xC1\xBF", "\xE0\x80\x80", "\xED\xA0\x80", "\xF0\x80\x80\x80",
-                            "\xF4\x90\x80\x80", "\xF5\x80\x80\x80", "\x80", "\xFF", "\xE2\x41"}) {
-        EXPECT_EQ(decode(bad, cp), kInvalidSequence) << bad;
-    }
-    EXPECT_EQ(decode("\xE2\x82", cp), kTruncatedSequence);
-    EXPECT_EQ(decode("\xF0\x9F", cp), kTruncatedSequence);
-}
 
 TEST(Decoding, UndecodableNameBytesStandForSurrogates) {
     EXPECT_EQ(host_name("caf\xE9"), (std::u32string{U'c', U'a', U'f', 0xDCE9}));
@@ -144,14 +123,6 @@ TEST_F(Reading, LimitCountsCharactersBeforeTrimming) {
 TEST_F(Reading, FailuresGiveEmptyText) {
     EXPECT_EQ(read_text(root_ / "missing.txt"), "");
     EXPECT_EQ(read_text(root_), "");
-}
-
-TEST(Trimming, HostWhiteSpaceOnly) {
-    EXPECT_EQ(trim_host_space("\xE3\x80\x80 Stra\xC3\x9F" "e \xE2\x80\xA9\x1F"), "Stra\xC3\x9F" "e");
-    EXPECT_EQ(trim_host_space("\xC2\x85\xC2\xA0x\xE2\x80\x8A"), "x");
-    // Zero-width space (U+200B) and the byte-order mark are not white space to the host.
-    EXPECT_EQ(trim_host_space("\xE2\x80\x8Bx"), "\xE2\x80\x8Bx");
-    EXPECT_EQ(trim_host_space(" \t\r\n\x0B\x0C "), "");
 }
 
 TEST(Preview, CharactersNotBytesAndLineFeedsAsBlanks) {

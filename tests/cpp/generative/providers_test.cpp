@@ -1,5 +1,7 @@
 #include "generative/providers/providers.hpp"
 
+#include "common/utf8.hpp"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -69,10 +71,10 @@ TEST(Inference, ModelRulesAreCaseSensitiveAndOrdered) {
 }
 
 TEST(Text, TrimAndLower) {
-    EXPECT_EQ(pv::trim_host_space("\x1c a b \x1f\xc2\x85"), "a b");
-    EXPECT_EQ(pv::trim_host_space("\xe2\x80\x8b x"), "\xe2\x80\x8b x");  // zero-width space is not whitespace
-    EXPECT_EQ(pv::trim_host_space(" \u00e9 "), "\u00e9");
-    EXPECT_EQ(pv::trim_host_space("   "), "");
+    EXPECT_EQ(tarvok::utf8::trim_host_space("\x1c a b \x1f\xc2\x85"), "a b");
+    EXPECT_EQ(tarvok::utf8::trim_host_space("\xe2\x80\x8b x"), "\xe2\x80\x8b x");  // zero-width space is not whitespace
+    EXPECT_EQ(tarvok::utf8::trim_host_space(" \u00e9 "), "\u00e9");
+    EXPECT_EQ(tarvok::utf8::trim_host_space("   "), "");
     EXPECT_EQ(pv::lower_for_ascii_search("ABC \u212a\u0130 \u00c9"), "abc ki\u0307 \u00c9");
 }
 

@@ -1,11 +1,13 @@
 #include "generative/reply_parsing.hpp"
 
+#include "common/utf8.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 using tarvok::generative::extract_json_span;
-using tarvok::generative::host_space_at;
+using tarvok::utf8::host_space_at;
 using tarvok::generative::Span;
 
 namespace {

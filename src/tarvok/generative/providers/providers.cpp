@@ -1,6 +1,6 @@
 #include "generative/providers/providers.hpp"
 
-#include "generative/reply_parsing.hpp"
+#include "common/utf8.hpp"
 
 #include <cmath>
 
@@ -16,18 +16,8 @@ struct CodePoint {
 };
 
 CodePoint decode_at(std::string_view text, std::size_t pos) {
-    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[pos + i]); };
-    unsigned char b0 = byte(0);
-    std::size_t left = text.size() - pos;
-    if (b0 < 0x80) return {b0, 1};
-    if ((b0 & 0xE0) == 0xC0 && left >= 2) return {static_cast<char32_t>(((b0 & 0x1Fu) << 6) | (byte(1) & 0x3Fu)), 2};
-    if ((b0 & 0xF0) == 0xE0 && left >= 3)
-        return {static_cast<char32_t>(((b0 & 0x0Fu) << 12) | ((byte(1) & 0x3Fu) << 6) | (byte(2) & 0x3Fu)), 3};
-    if ((b0 & 0xF8) == 0xF0 && left >= 4)
-        return {static_cast<char32_t>(((b0 & 0x07u) << 18) | ((byte(1) & 0x3Fu) << 12) | ((byte(2) & 0x3Fu) << 6) |
-                                      (byte(3) & 0x3Fu)),
-                4};
-    return {0xFFFD, 1};
+    utf8::Step step = utf8::decode(text, pos, true);
+    return step.ok ? CodePoint{step.code_point, step.length} : CodePoint{0xFFFD, 1};
 }
 
 char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -58,11 +48,6 @@ std::optional<std::size_t> literal_at(std::string_view text, std::size_t pos, st
     return pos;
 }
 
-std::size_t skip_host_space(std::string_view text, std::size_t pos) {
-    while (std::size_t n = host_space_at(text, pos)) pos += n;
-    return pos;
-}
-
 /// `'([^']+)'` at `pos`: the quoted name and the position after its closing
 /// quote. The class excludes only the quote, so the run is forced.
 std::optional<std::pair<std::string_view, std::size_t>> quoted_at(std::string_view text, std::size_t pos) {
@@ -82,24 +67,6 @@ std::optional<std::string_view> search(std::string_view text, MatchAt match_at) 
 }
 
 }  // namespace
-
-std::string_view trim_host_space(std::string_view text) {
-    std::size_t begin = skip_host_space(text, 0);
-    std::size_t end = text.size();
-    // Host whitespace is at most three bytes long; step back over it.
-    while (end > begin) {
-        std::size_t n = 0;
-        for (std::size_t len = 1; len <= 3 && len <= end - begin; ++len) {
-            if (host_space_at(text, end - len) == len) {
-                n = len;
-                break;
-            }
-        }
-        if (n == 0) break;
-        end -= n;
-    }
-    return text.substr(begin, end - begin);
-}
 
 std::string lower_for_ascii_search(std::string_view text) {
     std::string out;
@@ -121,7 +88,7 @@ std::string lower_for_ascii_search(std::string_view text) {
 }
 
 std::optional<Provider> provider_from_alias(std::string_view name) {
-    std::string key = lower_for_ascii_search(trim_host_space(name));
+    std::string key = lower_for_ascii_search(utf8::trim_host_space(name));
     if (key == "openai" || key == "oai") return Provider::OpenAI;
     if (key == "google" || key == "genai" || key == "gemini" || key == "google.generativeai") return Provider::Google;
     if (key == "ollama") return Provider::Ollama;
@@ -155,7 +122,7 @@ std::optional<std::string_view> match_unsupported_parameter(std::string_view msg
     return search(msg, [&](std::size_t pos) -> std::optional<std::string_view> {
         auto after = literal_at(msg, pos, "unsupported parameter:");
         if (!after) return std::nullopt;
-        auto quoted = quoted_at(msg, skip_host_space(msg, *after));
+        auto quoted = quoted_at(msg, utf8::skip_host_space(msg, *after));
         if (!quoted) return std::nullopt;
         return quoted->first;
     });
@@ -165,9 +132,9 @@ std::optional<std::string_view> match_parameter_not_supported(std::string_view m
     return search(msg, [&](std::size_t pos) -> std::optional<std::string_view> {
         auto after = literal_at(msg, pos, "parameter");
         if (!after) return std::nullopt;
-        auto quoted = quoted_at(msg, skip_host_space(msg, *after));
+        auto quoted = quoted_at(msg, utf8::skip_host_space(msg, *after));
         if (!quoted) return std::nullopt;
-        if (!literal_at(msg, skip_host_space(msg, quoted->second), "is not supported")) return std::nullopt;
+        if (!literal_at(msg, utf8::skip_host_space(msg, quoted->second), "is not supported")) return std::nullopt;
         return quoted->first;
     });
 }

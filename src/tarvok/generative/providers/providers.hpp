@@ -24,9 +24,6 @@ Provider provider_from_model(std::string_view model_name);
 /// An absent or empty name counts as no name.
 Provider infer_provider(std::optional<std::string_view> llm_provider, std::string_view model_name);
 
-/// `text` without leading and trailing characters the host's str.strip() removes.
-std::string_view trim_host_space(std::string_view text);
-
 /// The host's str.lower() as far as any ASCII needle can tell: ASCII letters
 /// and the two non-ASCII characters whose lower case holds ASCII (U+0130,
 /// U+212A) are lowered; every other character is kept as it is, since its

@@ -248,3 +248,11 @@ def test_failing_progress_callback_does_not_break_the_loop(tg, monkeypatch, file
 
     install(tg, monkeypatch, [pair("m"), verdict(True, "ok")])
     assert tg.generative_solve("p", *files, progress=bad) == "ok"
+
+
+def test_reply_with_nul_characters_is_reported_whole(tg, monkeypatch, files):
+    install(tg, monkeypatch, ["no\0json\0here"])
+    with pytest.raises(RuntimeError) as err:
+        tg.generative_solve("p", *files)
+    assert str(err.value).endswith("\nResponse: no\0json\0here")
+    assert isinstance(err.value.__cause__, ValueError)

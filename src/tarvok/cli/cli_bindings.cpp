@@ -28,23 +28,18 @@ void write_to(const char* stream, const std::string& line) {
 void say(const std::string& line) { write_to("stdout", line); }
 void warn(const std::string& line) { write_to("stderr", line); }
 
-std::string text_of(py::handle value) {
-    py::str s(value);
-    return std::string(host::Utf8(s).view());
-}
-
 py::object json_dumps(py::handle value) {
     return py::module_::import("json").attr("dumps")(value, py::arg("indent") = 2, py::arg("ensure_ascii") = false);
 }
 
 /// Progress lines of the library, printed to stderr as they arrive.
 py::cpp_function progress_printer() {
-    return py::cpp_function([](py::object msg) { warn(text_of(msg)); });
+    return py::cpp_function([](py::object msg) { warn(host::str_of(msg)); });
 }
 
 /// "@path" reads the description from a file; anything else is the text itself.
 py::object description_text(py::object arg) {
-    std::string s = text_of(arg);
+    std::string s = host::str_of(arg);
     if (s.size() > 1 && s[0] == '@') {
         py::object path = py::str(host::text(s.substr(1)));
         return py::module_::import("pathlib").attr("Path")(path).attr("read_text")(py::arg("encoding") = "utf-8");
@@ -133,18 +128,18 @@ py::object with_examples_folder(py::object examples, Body body) {
     if (!examples.is_none()) {
         py::object library = absolute(examples);
         if (PyObject_IsTrue(os.attr("path").attr("isdir")(library).ptr()) != 1) {
-            host::raise(PyExc_FileNotFoundError, "Examples directory not found: " + text_of(library));
+            host::raise(PyExc_FileNotFoundError, "Examples directory not found: " + host::str_of(library));
         }
         temporary = py::module_::import("tempfile").attr("TemporaryDirectory")(py::arg("prefix") = "tarvok-");
         folder = temporary.attr("name");
         os.attr("symlink")(library, os.attr("path").attr("join")(folder, "tvl_models"));
-        warn("Few-shot examples from " + text_of(library));
+        warn("Few-shot examples from " + host::str_of(library));
     } else if (PyObject_IsTrue(os.attr("path").attr("isdir")("tvl_models").ptr()) == 1) {
-        warn("Few-shot examples from " + text_of(absolute(py::str("tvl_models"))));
+        warn("Few-shot examples from " + host::str_of(absolute(py::str("tvl_models"))));
     } else {
         folder = os.attr("path").attr("dirname")(py::module_::import("tarvok").attr("__file__"));
         warn("Few-shot examples from the shipped library " +
-             text_of(os.attr("path").attr("join")(folder, "tvl_models")));
+             host::str_of(os.attr("path").attr("join")(folder, "tvl_models")));
     }
     os.attr("chdir")(folder);
     try {
@@ -197,18 +192,18 @@ int run_solve(py::object args) {
         out["iterations"] = stats["iterations"];
         out["syntax_errors"] = stats["syntax_errors"];
         out["assessment"] = stats["assessment"];
-        say(text_of(json_dumps(out)));
+        say(host::str_of(json_dumps(out)));
         return 0;
     }
     if (PyObject_IsTrue(args.attr("stats").ptr()) == 1) {
-        say("iterations: " + text_of(stats["iterations"]));
+        say("iterations: " + host::str_of(stats["iterations"]));
         say("syntax errors: " + std::to_string(py::len(stats["syntax_errors"])));
-        for (auto error : stats["syntax_errors"]) say(text_of(error));
-        say("model: " + text_of(model_file));
-        say("data: " + text_of(data_file));
+        for (auto error : stats["syntax_errors"]) say(host::str_of(error));
+        say("model: " + host::str_of(model_file));
+        say("data: " + host::str_of(data_file));
         say("");
     }
-    say(text_of(stats["assessment"]));
+    say(host::str_of(stats["assessment"]));
     return 0;
 }
 
@@ -226,7 +221,7 @@ int run_feedback(py::object args) {
     bool as_json = PyObject_IsTrue(args.attr("json").ptr()) == 1;
     if (reply.is_none() || !PyDict_Check(reply.ptr())) {
         if (as_json) {
-            say(text_of(json_dumps(reply)));
+            say(host::str_of(json_dumps(reply)));
         } else {
             say("The model gave no feedback.");
         }
@@ -235,9 +230,9 @@ int run_feedback(py::object args) {
     py::dict answer = reply;
     bool revised = answer.contains("revised_model") || answer.contains("revised_data");
     if (as_json) {
-        say(text_of(json_dumps(answer)));
+        say(host::str_of(json_dumps(answer)));
     } else {
-        say(answer.contains("feedback") ? text_of(answer["feedback"]) : std::string("(no feedback text)"));
+        say(answer.contains("feedback") ? host::str_of(answer["feedback"]) : std::string("(no feedback text)"));
     }
     if (!revised) return 0;
     if (PyObject_IsTrue(args.attr("apply").ptr()) != 1) {
@@ -254,14 +249,14 @@ int run_feedback(py::object args) {
         tg.attr("TVLCompiler")().attr("compile_model")(model, data);
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e)) throw;
-        warn(text_of(e.value()));
+        warn(host::str_of(e.value()));
         warn("tarvok: the proposed revision does not compile; the files are unchanged");
         return 1;
     }
     py::module_ pathlib = py::module_::import("pathlib");
     pathlib.attr("Path")(args.attr("model_file")).attr("write_text")(model);
     pathlib.attr("Path")(args.attr("data_file")).attr("write_text")(data);
-    warn("Applied the revision to " + text_of(args.attr("model_file")) + " and " + text_of(args.attr("data_file")));
+    warn("Applied the revision to " + host::str_of(args.attr("model_file")) + " and " + host::str_of(args.attr("data_file")));
     return 0;
 }
 
@@ -269,9 +264,9 @@ int run_models(py::object args) {
     py::object names =
         generative().attr("list_models")(provider_or_none(args), model_or_default(args));
     if (PyObject_IsTrue(args.attr("json").ptr()) == 1) {
-        say(text_of(json_dumps(names)));
+        say(host::str_of(json_dumps(names)));
     } else {
-        for (auto name : names) say(text_of(name));
+        for (auto name : names) say(host::str_of(name));
     }
     return 0;
 }
@@ -294,7 +289,7 @@ int run_rank(py::object args) {
 
 /// The message of an error, on one line.
 std::string one_line(py::handle error) {
-    std::string message = text_of(error);
+    std::string message = host::str_of(error);
     auto newline = message.find('\n');
     if (newline != std::string::npos) message = message.substr(0, newline) + " ...";
     if (message.empty()) message = host::type_name(error);
@@ -305,7 +300,7 @@ int main_impl(py::object argv) {
     try {
         py::object parser = build_parser();
         py::object args = parser.attr("parse_args")(argv);
-        std::string command = text_of(args.attr("command"));
+        std::string command = host::str_of(args.attr("command"));
         if (command == "solve") return run_solve(args);
         if (command == "feedback") return run_feedback(args);
         if (command == "models") return run_models(args);

@@ -79,6 +79,20 @@ inline py::str text(std::string_view utf8) {
     return py::reinterpret_steal<py::str>(s);
 }
 
+/// The host's `str(value)` as UTF-8.
+inline std::string str_of(py::handle value) {
+    auto s = py::reinterpret_steal<py::object>(PyObject_Str(value.ptr()));
+    if (!s) throw py::error_already_set();
+    return std::string(Utf8(s).view());
+}
+
+/// The host's truth test (`bool(value)`); its errors propagate.
+inline bool truthy(py::handle value) {
+    int result = PyObject_IsTrue(value.ptr());
+    if (result < 0) throw py::error_already_set();
+    return result == 1;
+}
+
 /// True for errors of the host's ordinary family (`Exception`); interrupts and
 /// exits are not in it and must pass through.
 inline bool is_ordinary(const py::error_already_set& error) { return error.matches(PyExc_Exception); }
@@ -108,13 +122,18 @@ namespace tarvok::host {
 
 /// Raises a host exception of the given class with `message`.
 [[noreturn]] inline void raise(PyObject* type, const std::string& message) {
-    PyErr_SetString(type, message.c_str());
+    PyErr_SetObject(type, text(message).ptr());  // the message may hold NULs (LLM replies do)
     throw py::error_already_set();
 }
 
-/// For functions whose capability is delivered by a later part of the build.
-[[noreturn]] inline void not_built(const char* function, const char* capability) {
-    raise(PyExc_NotImplementedError, std::string(function) + "(): " + capability + " is not built yet");
+/// Raises `type` with `message`, chained to the error being handled
+/// (`raise ... from cause`).
+[[noreturn]] inline void raise_from(py::error_already_set& cause, PyObject* type, const std::string& message) {
+    py::object error = py::reinterpret_borrow<py::object>(type)(text(message));
+    PyException_SetCause(error.ptr(), cause.value().inc_ref().ptr());
+    PyException_SetContext(error.ptr(), cause.value().inc_ref().ptr());
+    PyErr_SetObject(type, error.ptr());
+    throw py::error_already_set();
 }
 
 }  // namespace tarvok::host

@@ -78,12 +78,6 @@ bool guarded(Step&& step, Absorb&& absorb) {
     return false;
 }
 
-bool truthy(const py::object& value) {
-    int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) throw py::error_already_set();
-    return result == 1;
-}
-
 py::list gather_few_shots(py::object problem_description, py::object k, py::object models_dir, py::object progress) {
     py::list examples;
     py::object hits;
@@ -113,10 +107,10 @@ py::list gather_few_shots(py::object problem_description, py::object k, py::obje
                 py::tuple pair = attr("_find_pair_in_folder")(desc_path);
                 if (pair.size() != 2) throw py::value_error("expected a pair of paths");
                 py::object model_path = pair[0], data_path = pair[1];
-                if (!truthy(description) || model_path.is_none() || data_path.is_none()) return;
+                if (!host::truthy(description) || model_path.is_none() || data_path.is_none()) return;
                 py::object model = read(model_path);
                 py::object data = read(data_path);
-                if (!truthy(model) || !truthy(data)) return;
+                if (!host::truthy(model) || !host::truthy(data)) return;
                 py::dict entry;
                 entry["description"] = description;
                 entry["model"] = model;
@@ -127,7 +121,7 @@ py::list gather_few_shots(py::object problem_description, py::object k, py::obje
                 examples.append(entry);
                 PyObject* reached = PyObject_RichCompare(py::int_(py::len(examples)).ptr(), k.ptr(), Py_GE);
                 if (reached == nullptr) throw py::error_already_set();
-                enough = truthy(py::reinterpret_steal<py::object>(reached));
+                enough = host::truthy(py::reinterpret_steal<py::object>(reached));
             },
             [&](const std::string& reason) { log_debug("Skipping example due to error: " + reason); });
         if (enough) break;

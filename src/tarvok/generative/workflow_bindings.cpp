@@ -9,12 +9,6 @@ namespace tarvok::generative::bind {
 
 namespace {
 
-/// The host's text form of a value, as UTF-8.
-std::string text_of(py::handle value) {
-    py::str s(value);
-    return std::string(host::Utf8(s).view());
-}
-
 void check_request_kinds(const char* function, py::handle temperature, py::handle stop, py::handle llm_provider) {
     host::require(temperature, function, "temperature", Kind::Float, true);
     host::require(stop, function, "stop", Kind::List, true);
@@ -55,12 +49,6 @@ void ensure_parent(py::handle path) {
     py::module_ os = py::module_::import("os");
     py::object parent = os.attr("path").attr("dirname")(path);
     if (PyObject_IsTrue(parent.ptr()) == 1) os.attr("makedirs")(parent, py::arg("exist_ok") = true);
-}
-
-/// Raises RuntimeError(message), chained to the error being handled.
-[[noreturn]] void raise_replacing(py::error_already_set& cause, const std::string& message) {
-    py::raise_from(cause, PyExc_RuntimeError, message.c_str());
-    throw py::error_already_set();
 }
 
 long long clamp_to_count(py::handle number) {
@@ -130,8 +118,8 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
     if (PyErr_Occurred()) throw py::error_already_set();
     py::object provider = attr("_infer_provider")(llm_provider, model_name);
 
-    notify(progress, "Generating with provider=" + text_of(provider.attr("value")) + " model=" +
-                         text_of(model_name) + " iterations=" + std::to_string(iterations) +
+    notify(progress, "Generating with provider=" + host::str_of(provider.attr("value")) + " model=" +
+                         host::str_of(model_name) + " iterations=" + std::to_string(iterations) +
                          " alignment=" + (do_alignment ? "on" : "off"));
 
     py::object few_shots = py::list();
@@ -169,8 +157,9 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
             log_debug("Model and data generated.");
         } catch (py::error_already_set& e) {
             if (!host::is_ordinary(e)) throw;
-            raise_replacing(e, "Failed to parse model response as JSON: " + text_of(e.value()) +
-                                   "\nResponse: " + text_of(content));
+            host::raise_from(e, PyExc_RuntimeError,
+                             "Failed to parse model response as JSON: " + host::str_of(e.value()) +
+                                 "\nResponse: " + host::str_of(content));
         }
 
         syntax_errors = py::list();
@@ -181,7 +170,7 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
             if (!host::is_ordinary(e)) throw;
             if (PyObject_IsInstance(e.value().ptr(), attr("SemanticError").ptr()) == 1) {
                 syntax_errors.append(py::str(e.value()));
-                log_debug("Semantic error in model: " + text_of(e.value()));
+                log_debug("Semantic error in model: " + host::str_of(e.value()));
             } else {
                 syntax_errors.append(py::str(host::type_name(e.value()) + ": ") + py::str(e.value()));
             }
@@ -191,7 +180,7 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
         ensure_parent(data_file);
         write_text(model_file, model_code);
         write_text(data_file, data_code);
-        notify(progress, "Wrote files: " + text_of(model_file) + " \u2022 " + text_of(data_file));
+        notify(progress, "Wrote files: " + host::str_of(model_file) + " \u2022 " + host::str_of(data_file));
 
         if (py::len(syntax_errors) == 0) {
             if (!do_alignment) {
@@ -206,7 +195,7 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
             if (is_empty(alignment_content)) host::raise(PyExc_RuntimeError, "Empty alignment response.");
             py::object verdict = attr("_json_loads_relaxed")(alignment_content);
             if (!is_valid_verdict(verdict)) {
-                host::raise(PyExc_RuntimeError, "Invalid alignment response JSON: " + text_of(alignment_content));
+                host::raise(PyExc_RuntimeError, "Invalid alignment response JSON: " + host::str_of(alignment_content));
             }
             assessment_text = verdict["assessment"].attr("strip")();
             if (verdict["aligned"].ptr() == Py_True) {
@@ -216,7 +205,7 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
             }
             notify(progress, "Not aligned; revising per assessment");
             log_debug("Model and data are syntactically valid but NOT aligned with the prompt. Assessment: " +
-                      text_of(assessment_text));
+                      host::str_of(assessment_text));
             user_prompt = attr("_build_revision_prompt_alignment")(prompt, grammar, assessment_text, model_code,
                                                                    data_code, py::arg("few_shots") = few_shots);
             continue;
@@ -275,8 +264,9 @@ py::object feedback(py::object prompt, py::object model_file, py::object data_fi
         return attr("_json_loads_relaxed")(content);
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e)) throw;
-        raise_replacing(e, "Failed to parse feedback response as JSON: " + text_of(e.value()) + "\nResponse: " +
-                               text_of(content));
+        host::raise_from(e, PyExc_RuntimeError,
+                         "Failed to parse feedback response as JSON: " + host::str_of(e.value()) +
+                             "\nResponse: " + host::str_of(content));
     }
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 
 namespace py = pybind11;
+namespace host = tarvok::host;
 
 namespace {
 
@@ -55,12 +56,6 @@ py::object text_form(py::handle value) {
     py::object result = py::reinterpret_steal<py::object>(PyObject_Str(value.ptr()));
     if (!result) throw py::error_already_set();
     return result;
-}
-
-bool truthy(py::handle value) {
-    int truth = PyObject_IsTrue(value.ptr());
-    if (truth < 0) throw py::error_already_set();
-    return truth != 0;
 }
 
 /// Shared declaration test: the name first, the kind only when one is asked
@@ -111,7 +106,7 @@ py::object semantic_error(py::handle module, const py::object& message) {
 template <typename Func, typename... Extra>
 void add_method(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
                 const Extra&... extra) {
-    std::string full = tarvok::host::signed_doc(name, params, doc);
+    std::string full = host::signed_doc(name, params, doc);
     py::cpp_function method(std::forward<Func>(impl), py::name(name), py::is_method(cls), extra...,
                             full.c_str());
     py::setattr(cls, name, method);
@@ -121,13 +116,13 @@ void add_method(py::object& cls, const char* name, const char* params, const cha
 template <typename Func, typename... Extra>
 void add_static(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
                 const Extra&... extra) {
-    std::string full = tarvok::host::signed_doc(name, params, doc);
+    std::string full = host::signed_doc(name, params, doc);
     py::cpp_function function(std::forward<Func>(impl), py::name(name), py::scope(cls), extra..., full.c_str());
     py::setattr(cls, name, py::staticmethod(function));
 }
 
 [[noreturn]] void not_implemented(const char* operation) {
-    tarvok::host::raise(PyExc_NotImplementedError, std::string("Subclasses must implement ") + operation + "()");
+    host::raise(PyExc_NotImplementedError, std::string("Subclasses must implement ") + operation + "()");
 }
 
 /// Runs `body` and turns a C++ exception into the pending host error, for
@@ -148,7 +143,7 @@ PyObject* guarded(Body&& body) {
 
 void init_generator(py::handle self, py::handle ast, py::handle data_dict) {
     py::setattr(self, "ast", ast);
-    py::object data = truthy(data_dict) ? py::reinterpret_borrow<py::object>(data_dict) : py::dict();
+    py::object data = host::truthy(data_dict) ? py::reinterpret_borrow<py::object>(data_dict) : py::dict();
     py::setattr(self, "data_dict", data);
     py::setattr(self, "scipy_code_lines", py::list());
     py::setattr(self, "indent_level", py::int_(0));
@@ -375,6 +370,6 @@ PYBIND11_MODULE(scipy_emitter_base, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
     m.doc() = "Base class for generators that translate a compiled Tarvok model into a SciPy script.";
-    m.attr("SemanticError") = tarvok::host::import_sibling(m, "semantic_error").attr("SemanticError");
+    m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
     m.attr("SciPyCodeGeneratorBase") = make_generator_base(m);
 }

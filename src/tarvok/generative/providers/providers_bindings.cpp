@@ -13,33 +13,12 @@ namespace {
 
 namespace pv = providers;
 
-/// Raises `type` with a message that may hold any character (NULs included).
-[[noreturn]] void raise_text(PyObject* type, const std::string& message) {
-    PyErr_SetObject(type, host::text(message).ptr());
-    throw py::error_already_set();
-}
-
-/// Raises RuntimeError(message) with `cause` as its __cause__.
-[[noreturn]] void raise_chained(py::error_already_set& cause, const char* message) {
-    py::raise_from(cause, PyExc_RuntimeError, message);
-    throw py::error_already_set();
-}
-
 /// Re-raises anything outside the host's ordinary error family.
 void rethrow_unless_ordinary(py::error_already_set& error) {
     if (!host::is_ordinary(error)) throw;
 }
 
 std::string utf8(py::handle text) { return std::string(host::Utf8(text).view()); }
-
-/// The host's str(value).
-std::string text_form(py::handle value) { return utf8(py::str(value)); }
-
-bool truthy(py::handle value) {
-    int result = PyObject_IsTrue(value.ptr());
-    if (result < 0) throw py::error_already_set();
-    return result == 1;
-}
 
 /// getattr(obj, name) that answers "missing" for AttributeError only, as the
 /// host's hasattr/getattr-with-default do; any other error propagates.
@@ -66,7 +45,7 @@ bool equals(py::handle a, py::handle b) {
     return result == 1;
 }
 
-bool starts_with(py::handle text, py::handle prefix) { return truthy(text.attr("startswith")(prefix)); }
+bool starts_with(py::handle text, py::handle prefix) { return host::truthy(text.attr("startswith")(prefix)); }
 
 /// The distinct values, in ascending order.
 py::list sorted_distinct(py::handle values) {
@@ -83,7 +62,7 @@ py::object env_get(const char* name) { return py::module_::import("os").attr("en
 py::object import_from(const char* module, const char* name) {
     py::module_ mod = py::module_::import(module);
     if (auto value = optional_attr(mod, name)) return *value;
-    raise_text(PyExc_ImportError, std::string("cannot import name '") + name + "' from '" + module + "'");
+    host::raise(PyExc_ImportError, std::string("cannot import name '") + name + "' from '" + module + "'");
 }
 
 /// A client-library import that fails with an ordinary error ends in
@@ -94,7 +73,7 @@ py::object load_library(Import import, const char* message) {
         return import();
     } catch (py::error_already_set& e) {
         rethrow_unless_ordinary(e);
-        raise_chained(e, message);
+        host::raise_from(e, PyExc_RuntimeError, message);
     }
 }
 
@@ -117,7 +96,7 @@ std::optional<pv::Provider> dispatch_target(py::handle provider) {
 }
 
 [[noreturn]] void unsupported_provider(py::handle provider) {
-    raise_text(PyExc_ValueError, "Unsupported LLM provider: " + text_form(provider));
+    host::raise(PyExc_ValueError, "Unsupported LLM provider: " + host::str_of(provider));
 }
 
 /// The working request parameters seen by the stripping step.
@@ -173,9 +152,9 @@ double backoff_seconds_of(py::handle value) {
     double seconds = PyFloat_AsDouble(value.ptr());
     if (seconds == -1.0 && PyErr_Occurred()) throw py::error_already_set();
     if (!std::isfinite(seconds) || seconds < 0) {
-        raise_text(PyExc_ValueError, std::string(fn) +
+        host::raise(PyExc_ValueError, std::string(fn) +
                                          "() argument 'backoff_sec' must be a finite, non-negative number, not " +
-                                         text_form(value));
+                                         host::str_of(value));
     }
     return seconds;
 }
@@ -193,7 +172,7 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
     long long attempts = PyLong_AsLongLongAndOverflow(retries.ptr(), &overflow);
     if (attempts == -1 && PyErr_Occurred()) throw py::error_already_set();
     if (overflow != 0) attempts = overflow > 0 ? LLONG_MAX : 0;
-    const std::string retries_text = text_form(retries);
+    const std::string retries_text = host::str_of(retries);
 
     py::dict working = py::reinterpret_steal<py::dict>(PyObject_CallOneArg((PyObject*)&PyDict_Type, create_params.ptr()));
     if (!working) throw py::error_already_set();
@@ -212,7 +191,7 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
             rethrow_unless_ordinary(e);
             last_error = e.value();
         }
-        const std::string msg = truthy(last_error) ? text_form(last_error) : "unknown error";
+        const std::string msg = host::truthy(last_error) ? host::str_of(last_error) : "unknown error";
         notify(progress, "[LLM] OpenAI: " + msg);
         DictKeys keys(working);
         if (pv::strip_param_from_error_message(msg, keys)) {
@@ -224,15 +203,15 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
         host::sleep(pv::backoff_seconds(backoff, attempt));
     }
     notify(progress, "[LLM] OpenAI: failed after " + retries_text + " attempts");
-    raise_text(PyExc_RuntimeError,
-               "OpenAI request failed after " + retries_text + " attempts: " + text_form(last_error));
+    host::raise(PyExc_RuntimeError,
+               "OpenAI request failed after " + retries_text + " attempts: " + host::str_of(last_error));
 }
 
 /// Appends `text or ""` of an object that has a `text` attribute; false when it has none.
 bool append_text_of(py::handle obj, py::list& chunks) {
     auto text = optional_attr(obj, "text");
     if (!text) return false;
-    chunks.append(truthy(*text) ? *text : py::str(""));
+    chunks.append(host::truthy(*text) ? *text : py::str(""));
     return true;
 }
 
@@ -240,12 +219,12 @@ py::object join(const py::list& chunks) { return py::str("").attr("join")(chunks
 
 py::object coalesce_response_text(py::object resp) {
     py::object output_text = attr_or_none(resp, "output_text");
-    if (truthy(output_text)) return output_text;
+    if (host::truthy(output_text)) return output_text;
 
     try {
         py::list chunks;
         py::object items = attr_or_none(resp, "output");
-        if (truthy(items)) {
+        if (host::truthy(items)) {
             for (py::handle item : items) {
                 py::object content = attr_or_none(item, "content");
                 if (content.is_none()) {
@@ -274,7 +253,7 @@ py::object coalesce_response_text(py::object resp) {
             return py::reinterpret_steal<py::object>(item);
         };
         py::object block = first_of(first_of(resp, "output"), "content");
-        if (auto text = optional_attr(block, "text")) return truthy(*text) ? *text : py::str("");
+        if (auto text = optional_attr(block, "text")) return host::truthy(*text) ? *text : py::str("");
     } catch (py::error_already_set& e) {
         rethrow_unless_ordinary(e);
     }
@@ -285,7 +264,7 @@ py::object openai_client() {
     py::object OpenAI = load_library([] { return import_from("openai", "OpenAI"); },
                                      "openai is not installed. pip install openai");
     py::object key = env_get("OPENAI_API_KEY");
-    if (!truthy(key)) raise_text(PyExc_RuntimeError, "OPENAI_API_KEY environment variable not set.");
+    if (!host::truthy(key)) host::raise(PyExc_RuntimeError, "OPENAI_API_KEY environment variable not set.");
     return OpenAI(py::arg("api_key") = key);
 }
 
@@ -293,7 +272,7 @@ py::object google_client() {
     py::object genai = load_library([] { return py::object(py::module_::import("google.generativeai")); },
                                     "google.generativeai is not installed. pip install google-generativeai");
     py::object key = env_get("GEMINI_API_KEY");
-    if (!truthy(key)) raise_text(PyExc_RuntimeError, "GEMINI_API_KEY environment variable not set.");
+    if (!host::truthy(key)) host::raise(PyExc_RuntimeError, "GEMINI_API_KEY environment variable not set.");
     genai.attr("configure")(py::arg("api_key") = key);
     return genai;
 }
@@ -335,15 +314,15 @@ py::object ollama_generate_text(py::object model_name, py::object prompt, py::ob
                                  py::arg("options") = options);
     try {
         py::object text = result[py::str("response")];
-        if (!truthy(text)) return py::str("");
+        if (!host::truthy(text)) return py::str("");
         if (!PyUnicode_Check(text.ptr())) {
-            raise_text(PyExc_TypeError, "the reply under 'response' is " + host::type_name(text) + ", not str");
+            host::raise(PyExc_TypeError, "the reply under 'response' is " + host::type_name(text) + ", not str");
         }
         return text;
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_KeyError) && !e.matches(PyExc_TypeError)) throw;
-        raise_text(PyExc_RuntimeError,
-                   "Failed to retrieve response text from Ollama response: " + text_form(e.value()));
+        host::raise(PyExc_RuntimeError,
+                   "Failed to retrieve response text from Ollama response: " + host::str_of(e.value()));
     }
 }
 
@@ -351,13 +330,13 @@ py::object ollama_generate_text(py::object model_name, py::object prompt, py::ob
 /// of every candidate, else "".
 py::object gemini_text(py::handle response) {
     py::object text = attr_or_none(response, "text");
-    if (!truthy(text)) {
+    if (!host::truthy(text)) {
         py::object candidates = attr_or_none(response, "candidates");
-        if (truthy(candidates)) {
+        if (host::truthy(candidates)) {
             py::list pieces;
             for (py::handle candidate : candidates) {
                 py::object content = attr_or_none(candidate, "content");
-                if (!truthy(content)) continue;
+                if (!host::truthy(content)) continue;
                 auto parts = optional_attr(content, "parts");
                 if (!parts) continue;
                 for (py::handle part : *parts) append_text_of(part, pieces);
@@ -365,7 +344,7 @@ py::object gemini_text(py::handle response) {
             text = join(pieces);
         }
     }
-    return truthy(text) ? text : py::str("");
+    return host::truthy(text) ? text : py::str("");
 }
 
 py::object llm_generate_text(py::object provider, py::object model_name, py::object input_text,
@@ -391,7 +370,7 @@ py::object llm_generate_text(py::object provider, py::object model_name, py::obj
         py::object response = attr("_call_openai_with_retry")(client, params, py::arg("progress") = progress);
         notify(progress, "[LLM] OpenAI: response received");
         py::object text = attr("_coalesce_response_text")(response);
-        if (!truthy(text)) raise_text(PyExc_RuntimeError, "Empty OpenAI response: " + text_form(response) + ".");
+        if (!host::truthy(text)) host::raise(PyExc_RuntimeError, "Empty OpenAI response: " + host::str_of(response) + ".");
         return text;
     }
     case pv::Provider::Google: {
@@ -435,7 +414,7 @@ py::object list_openai_models(py::object prefix) {
         result = client.attr("models").attr("list")();
     } catch (py::error_already_set& e) {
         rethrow_unless_ordinary(e);
-        raise_text(PyExc_RuntimeError, "Failed to list OpenAI models: " + text_form(e.value()));
+        host::raise(PyExc_RuntimeError, "Failed to list OpenAI models: " + host::str_of(e.value()));
     }
     py::object data = attr_or_none(result, "data");
     py::list entries;
@@ -448,9 +427,9 @@ py::object list_openai_models(py::object prefix) {
     py::list ids;
     for (py::handle entry : entries) {
         py::object id = attr_or_none(entry, "id");
-        if (!truthy(id)) id = is_mapping(entry) ? entry.attr("get")("id") : py::none();
+        if (!host::truthy(id)) id = is_mapping(entry) ? entry.attr("get")("id") : py::none();
         if (!PyUnicode_Check(id.ptr())) continue;
-        if (truthy(prefix) && !starts_with(id, prefix)) continue;
+        if (host::truthy(prefix) && !starts_with(id, prefix)) continue;
         ids.append(id);
     }
     return sorted_distinct(ids);
@@ -464,7 +443,7 @@ py::object list_gemini_models(py::object prefix) {
         models = genai.attr("list_models")();
     } catch (py::error_already_set& e) {
         rethrow_unless_ordinary(e);
-        raise_text(PyExc_RuntimeError, "Failed to list Gemini models: " + text_form(e.value()));
+        host::raise(PyExc_RuntimeError, "Failed to list Gemini models: " + host::str_of(e.value()));
     }
     py::list names;
     if (!models.is_none()) {
@@ -480,7 +459,7 @@ py::object list_gemini_models(py::object prefix) {
                 PyUnicode_Substring(name.ptr(), 7, PyUnicode_GetLength(name.ptr())));
             if (!short_name) throw py::error_already_set();
             // An absent or empty prefix lists every model, as the sibling listings do.
-            if (truthy(prefix) && !starts_with(short_name, prefix)) continue;
+            if (host::truthy(prefix) && !starts_with(short_name, prefix)) continue;
             names.append(short_name);
         }
     }
@@ -496,9 +475,9 @@ py::object list_ollama_models(py::object prefix) {
         for (py::handle entry : result[py::str("models")]) tags.append(entry.attr("model"));
     } catch (py::error_already_set& e) {
         rethrow_unless_ordinary(e);
-        raise_text(PyExc_RuntimeError, "Failed to list Ollama models: " + text_form(e.value()));
+        host::raise(PyExc_RuntimeError, "Failed to list Ollama models: " + host::str_of(e.value()));
     }
-    if (truthy(prefix)) {
+    if (host::truthy(prefix)) {
         py::list kept;
         for (py::handle tag : tags) {
             if (starts_with(tag, prefix)) kept.append(tag);

@@ -3,8 +3,8 @@
 // sanitizers), it checks what callers rely on: a compilation either succeeds
 // with no report or fails with one, every report is valid UTF-8, and every
 // diagnostic points inside its text.
+#include "common/utf8.hpp"
 #include "compiler/compiler.hpp"
-#include "compiler/utf8.hpp"
 
 #include <cstdint>
 #include <cstdlib>
@@ -13,16 +13,6 @@
 using namespace tarvok::compiler;
 
 namespace {
-
-bool valid_utf8(std::string_view s) {
-    while (!s.empty()) {
-        uint32_t cp = 0;
-        size_t len = utf8::decode(s, cp);
-        if (len == 0) return false;
-        s.remove_prefix(len);
-    }
-    return true;
-}
 
 void check(bool condition) {
     if (!condition) std::abort();
@@ -44,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
 
     std::string report = c->report();
     check(c->ok() == report.empty());
-    check(valid_utf8(report));
+    check(tarvok::utf8::is_valid(report));
     for (const Diagnostic& d : c->diagnostics.items()) {
         std::string_view text = d.at.file == SourceFile::Model ? model : data;
         check(d.at.offset <= text.size());

@@ -58,6 +58,16 @@ inline Step decode(std::string_view s, std::size_t pos, bool allow_surrogates = 
     return {need + 1, true, false, cp};
 }
 
+/// Whether all of `s` is well-formed UTF-8 (no surrogates).
+inline bool is_valid(std::string_view s) {
+    for (std::size_t pos = 0; pos < s.size();) {
+        Step step = decode(s, pos);
+        if (!step.ok) return false;
+        pos += step.length;
+    }
+    return true;
+}
+
 /// Appends `code_point` encoded as UTF-8.
 inline void append(std::string& out, char32_t code_point) {
     if (code_point < 0x80) {

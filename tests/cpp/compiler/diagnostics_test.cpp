@@ -1,7 +1,7 @@
 // Rendering of diagnostics and name suggestions.
+#include "common/utf8.hpp"
 #include "compiler/compiler.hpp"
 #include "compiler/diagnostics.hpp"
-#include "compiler/utf8.hpp"
 
 #include <gtest/gtest.h>
 
@@ -12,16 +12,6 @@ using namespace tarvok::compiler;
 namespace {
 
 Location at(SourceFile file, uint32_t line, uint32_t column, uint32_t offset) { return {file, line, column, offset}; }
-
-bool valid_utf8(std::string_view s) {
-    while (!s.empty()) {
-        uint32_t cp = 0;
-        size_t len = utf8::decode(s, cp);
-        if (len == 0) return false;
-        s.remove_prefix(len);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -72,7 +62,7 @@ TEST(Render, OutputIsValidUtf8WhateverTheText) {
     Diagnostics d;
     d.error(at(SourceFile::Model, 1, 5, 4), "msg with \xff byte");
     std::string out = render(d, model, "");
-    EXPECT_TRUE(valid_utf8(out));
+    EXPECT_TRUE(tarvok::utf8::is_valid(out));
     EXPECT_EQ(out.find('\x01'), std::string::npos);
 }
 

@@ -53,7 +53,7 @@ std::string a_value_of(const ValueType& t, const Ast& ast, const Model& model);
 
 /// Pass 1, names: binds every name to its declaration or binding, checks
 /// declaration order, redeclarations, labels and the number of indices.
-void resolve(Ast& ast, Model& model, Diagnostics& diagnostics);
+void resolve(Ast& ast, Model& model, std::string_view model_text, Diagnostics& diagnostics);
 
 /// Pass 2, types and linearity: computes `Analysis`, checks kinds, tuple
 /// fields, data-only contexts and that objective and constraints are linear.

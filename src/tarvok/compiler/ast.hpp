@@ -180,6 +180,9 @@ struct Model {
     std::vector<Forall> foralls;
     std::vector<Constraint> constraints;
     bool has_subject_to = false;
+    /// Names in declarations that failed to parse: a use of one of them is
+    /// not reported as undeclared, and the data may assign it.
+    std::vector<TextId> broken_names;
 };
 
 struct DataAssignment {
@@ -190,6 +193,9 @@ struct DataAssignment {
 
 struct DataFile {
     std::vector<DataAssignment> assignments;
+    /// Names in assignments that failed to parse: the model's data of that
+    /// name is not reported as missing.
+    std::vector<TextId> broken_names;
 };
 
 /// Interned texts: identifiers and string values compare by id. An open

@@ -53,7 +53,7 @@ class DataBinder {
             auto [it, fresh] = assignment_.emplace(a.name, i);
             if (!fresh) {
                 used_[i] = true;
-                error(a.at, "'" + name(a.name) + "' is assigned twice in the data (first on line " +
+                error(Code::AssignedTwice, a.at, "'" + name(a.name) + "' is assigned twice in the data (first on line " +
                                 std::to_string(data_.assignments[it->second].at.line) + ")");
             }
         }
@@ -68,11 +68,18 @@ class DataBinder {
         std::vector<std::string_view> data_names;
         for (const Declaration& d : model_.decls)
             if (d.kind == DeclKind::Parameter || d.kind == DeclKind::Set) data_names.push_back(ast_.texts[d.name]);
+        std::vector<bool> broken(ast_.texts.size(), false);  // named by a model statement that did not parse
+        for (TextId n : model_.broken_names) broken[n] = true;
         for (uint32_t i = 0; i < data_.assignments.size(); ++i) {
-            if (used_[i]) continue;
             const DataAssignment& a = data_.assignments[i];
-            std::string n = name(a.name);
-            error(a.at, "'" + n + "' is not declared in the model" + did_you_mean(n, data_names));
+            // Suggestions only for errors that are kept: past the cap no name
+            // costs a search through the declarations.
+            if (used_[i] || broken[a.name] || !diagnostics_.accepting(a.at)) continue;
+            std::string_view best = closest_name(ast_.texts[a.name], data_names);
+            std::string suggestion = best.empty() ? "" : " (did you mean '" + shown_name(best) + "'?)";
+            if (Diagnostic* d = error(Code::NotDeclaredInModel, a.at,
+                                      "'" + name(a.name) + "' is not declared in the model" + suggestion))
+                if (!best.empty()) d->fix = std::string(best);
         }
     }
 
@@ -89,9 +96,15 @@ class DataBinder {
     Evaluator evaluator_;
     std::unordered_map<TextId, uint32_t> assignment_;
     std::vector<bool> used_;
+    std::vector<bool> data_broken_;  ///< per name: named by a data statement that did not parse
 
-    void error(const Location& at, std::string message) { diagnostics_.error(at, std::move(message)); }
-    std::string name(TextId id) const { return std::string(ast_.texts[id]); }
+    Diagnostic* error(Code code, const Location& at, std::string message, uint32_t end = kWordEnd) {
+        return diagnostics_.error(code, at, std::move(message), end);
+    }
+    Diagnostic* error_at(Code code, ExprId id, std::string message) {
+        return diagnostics_.error(code, ast_[id].at, std::move(message), ast_[id].end);
+    }
+    std::string name(TextId id) const { return shown_name(ast_.texts[id]); }
     std::string type_name(const ValueType& t) const { return type_text(t, ast_, model_); }
 
     /// The data-text entry for a declaration, marked as used.
@@ -104,12 +117,16 @@ class DataBinder {
 
     void bind(uint32_t index) {
         const Declaration& d = model_.decls[index];
+        if (data_broken_.empty() && !data_.broken_names.empty()) {
+            data_broken_.assign(ast_.texts.size(), false);
+            for (TextId n : data_.broken_names) data_broken_[n] = true;
+        }
         DeclValue& dv = values_.decls[index];
         const DataAssignment* entry = take_entry(d.name);
         if (!analysis_.decl_ok[index]) return;
         std::string quoted = "'" + name(d.name) + "'";
         auto refuse = [&](const std::string& what) {
-            if (entry) error(entry->at, quoted + " is " + what + "; the data gives values to parameters and sets only");
+            if (entry) error(Code::DataForNonData, entry->at, quoted + " is " + what + "; the data gives values to parameters and sets only");
         };
         switch (d.kind) {
         case DeclKind::TupleType: return refuse("a tuple type");
@@ -123,7 +140,7 @@ class DataBinder {
             }
             return;
         case DeclKind::Range: {
-            if (entry) error(entry->at, quoted + " is a range; its bounds are given in the model, not in the data");
+            if (entry) error(Code::DataForRange, entry->at, quoted + " is a range; its bounds are given in the model, not in the data");
             Value low = evaluator_.value(ast_[d.init].low());
             Value high = evaluator_.value(ast_[d.init].high());
             if (!low.known() || !high.known()) return out_of_steps(d);
@@ -136,13 +153,14 @@ class DataBinder {
         if (d.kind == DeclKind::Parameter) dimensions(d, dv);
         if (d.init != kNone) {
             if (entry)
-                error(entry->at, quoted + " already has a value in the model (line " + std::to_string(d.at.line) +
+                error(Code::ValueInBoth, entry->at, quoted + " already has a value in the model (line " + std::to_string(d.at.line) +
                                      "); remove it from the data, or declare it with '= ...'");
             return from_initializer(d, dv);
         }
         if (!entry) {
+            if (!data_broken_.empty() && data_broken_[d.name]) return;  // its assignment is there, broken
             std::string example = d.kind == DeclKind::Set ? "{...}" : d.dims.empty() ? "..." : "[...]";
-            error(d.at, quoted + " has no value: give it one in the data ('" + name(d.name) + " = " + example +
+            error(Code::NoValue, d.at, quoted + " has no value: give it one in the data ('" + name(d.name) + " = " + example +
                             ";') or an initializer in the model");
             return;
         }
@@ -151,7 +169,7 @@ class DataBinder {
 
     void out_of_steps(const Declaration& d) {
         if (budget_.exhausted && total_.left > 0)  // past the total, the first report stands for all
-            error(d.at, "computing the value of '" + name(d.name) + "' takes too long; simplify its initializer");
+            error(Code::ValueTakesTooLong, d.at, "computing the value of '" + name(d.name) + "' takes too long; simplify its initializer");
     }
 
     void dimensions(const Declaration& d, DeclValue& dv) {
@@ -210,7 +228,7 @@ class DataBinder {
                 if (!v.known()) return out_of_steps(d);
                 v = evaluator_.convert(v, type);
                 if (!set->add(v))
-                    error(ast_[element].at, "'" + name(d.name) + "' lists " + evaluator_.show(v) + " twice");
+                    error_at(Code::DuplicateElement, element, "'" + name(d.name) + "' lists " + evaluator_.show(v) + " twice");
             }
         } else {
             std::shared_ptr<const Domain> source = evaluator_.domain(d.init);
@@ -237,7 +255,7 @@ class DataBinder {
     Value typed(Value v, const ValueType& type, ExprId at, const Expected& expected) {
         v = evaluator_.convert(v, type);
         if (type.base == Base::Boolean && v.kind != VKind::Bool) {
-            error(ast_[at].at, expected() + " (0, 1, true or false), but its value is " + evaluator_.show(v));
+            error_at(Code::NotBoolean, at, expected() + " (0, 1, true or false), but its value is " + evaluator_.show(v));
             return {};
         }
         return v;
@@ -251,7 +269,7 @@ class DataBinder {
         const Expr& e = ast_[value];
         if (d.kind == DeclKind::Set) {
             if (e.kind != ExprKind::SetLiteral) {
-                error(e.at, quoted + " is a set; give its elements in braces, as in " +
+                error(Code::SetWithoutBraces, e.at, quoted + " is a set; give its elements in braces, as in " +
                                 (type.base == Base::String ? "{\"A\", \"B\"}" : type.base == Base::Tuple
                                                                                     ? "{<...>, <...>}"
                                                                                     : "{1, 2, 3}") +
@@ -268,7 +286,7 @@ class DataBinder {
                     ok = false;
                     continue;
                 }
-                if (!set->add(v)) error(ast_[element].at, quoted + " lists " + evaluator_.show(v) + " twice");
+                if (!set->add(v)) error_at(Code::DuplicateElement, element, quoted + " lists " + evaluator_.show(v) + " twice");
             }
             if (!ok) return;
             dv.set = set;
@@ -318,7 +336,7 @@ class DataBinder {
     Value literal(ExprId id, const ValueType& type, const Lazy& expected) {
         const Expr& e = ast_[id];
         auto refuse = [&](const std::string& hint = "") {
-            error(e.at, expected() + ", but the data gives " + given(id) + hint);
+            error(Code::WrongValueKind, e.at, expected() + ", but the data gives " + given(id) + hint);
             return Value{};
         };
         switch (type.base) {
@@ -343,7 +361,7 @@ class DataBinder {
             const Declaration& t = model_.decls[type.tuple];
             if (e.kind != ExprKind::TupleLiteral) return refuse(" (tuples are written <...>)");
             if (e.count != t.fields.size()) {
-                error(e.at, expected() + ", but this tuple has " + std::to_string(e.count) + " value" +
+                error(Code::TupleArity, e.at, expected() + ", but this tuple has " + std::to_string(e.count) + " value" +
                                 (e.count == 1 ? "" : "s") + " and '" + name(t.name) + "' has " +
                                 std::to_string(t.fields.size()) + " fields");
                 return {};
@@ -391,13 +409,13 @@ class DataBinder {
         const Domain& domain = *dims[level];
         if (e.kind != ExprKind::ArrayLiteral) {
             if (d.dims.size() == 1) {
-                error(e.at, owner() + " is an array; give its values as a list in the order of " +
+                error(Code::ArrayNotList, e.at, owner() + " is an array; give its values as a list in the order of " +
                                 dimension_text(d, 0, domain) + ", as in [1, 2, 3], not " + given(id));
             } else {
                 std::string order;
                 for (size_t k = 0; k < d.dims.size(); ++k)
                     order += (k == 0 ? "" : ", then ") + dimension_text(d, k, *dims[k]);
-                error(e.at, owner() + " has " + std::to_string(d.dims.size()) +
+                error(Code::ArrayNotNested, e.at, owner() + " has " + std::to_string(d.dims.size()) +
                                 " dimensions, so its values are a list of lists in the order of " + order +
                                 ", as in [[1, 2], [3, 4]]" +
                                 (level == 0 ? ", not " + given(id) : "; found " + given(id) + " where a list belongs"));
@@ -408,7 +426,7 @@ class DataBinder {
         if (e.count != size) {
             std::string part = name(d.name);  // 'dist["B"]' for a row
             for (size_t k = 0; k < level; ++k) part += "[" + evaluator_.show(dims[k]->at(rows[k])) + "]";
-            error(e.at, "'" + part + "' has " + std::to_string(e.count) + " value" + (e.count == 1 ? "" : "s") +
+            error(Code::ArrayLength, e.at, "'" + part + "' has " + std::to_string(e.count) + " value" + (e.count == 1 ? "" : "s") +
                             " but " + dimension_text(d, level, domain) + " has " + std::to_string(size) + " element" +
                             (size == 1 ? "" : "s"));
             return false;

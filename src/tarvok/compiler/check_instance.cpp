@@ -151,7 +151,7 @@ class InstanceChecker {
                 }
                 Value divisor = evaluator_.value(link.expr);
                 if (divisor.known() && divisor.number() == 0)
-                    evaluator_.report(link.expr, "division by zero in data: the divisor " +
+                    evaluator_.report(link.expr, Code::DivisionByZero, "division by zero in data: the divisor " +
                                                      evaluator_.quoted(link.expr) + " is 0");
             }
             return;

@@ -9,20 +9,26 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
     c->data_text = data_text;
     c->diagnostics = Diagnostics(options.max_diagnostics);
 
-    // Syntax errors of both texts are reported together; the later passes
-    // need whole trees.
-    parse_model(model_text, c->ast, c->model, c->diagnostics, options.limits);
-    parse_data(data_text, c->ast, c->data, c->diagnostics, options.limits);
-    if (!c->ok()) return c;
+    bool model_read = parse_model(model_text, c->ast, c->model, c->diagnostics, options.limits);
+    bool data_read = parse_data(data_text, c->ast, c->data, c->diagnostics, options.limits);
+    // A limit that ended reading leaves the rest of the text unknown: checking
+    // what was read would report every later name as missing.
+    if (!model_read || !data_read) return c;
+    bool syntax_errors = !c->ok();
 
     if (c->model.decls.empty() && !c->model.objective.present && !c->model.has_subject_to) {
+        if (syntax_errors) return c;
         // An empty answer must not pass for a model.
-        c->diagnostics.error(Location{}, "the model is empty: declare its data and decision variables, then an "
-                                         "objective and 'subject to { ... }'");
+        c->diagnostics.error(Code::EmptyModel, Location{},
+                             "the model is empty: declare its data and decision variables, then an objective and "
+                             "'subject to { ... }'");
         return c;
     }
 
-    resolve(c->ast, c->model, c->diagnostics);
+    // The later passes run over every statement that parsed, so that one
+    // round of repair can mend syntax, names, types and data together; the
+    // names a broken statement mentions are not reported as missing.
+    resolve(c->ast, c->model, model_text, c->diagnostics);
     c->analysis = check_types(c->ast, c->model, model_text, c->diagnostics);
 
     Budget data_budget{options.data_steps};

@@ -35,8 +35,18 @@ class Evaluator {
     std::optional<uint64_t> position(const Domain& d, const Value& v);
 
     /// Evaluates the indices of an Index node and checks each against its
-    /// dimension; returns the row-major cell offset when all are inside.
+    /// dimension; returns the row-major cell offset when all are inside. An
+    /// index outside its dimension is reported with `report_index_fault`.
     std::optional<uint64_t> locate(ExprId index_node);
+
+    /// The message for index `k` of the Index node `index_node` having the
+    /// value `value`, which is not in its dimension: "index 'd - 1' = 0 of
+    /// 'stock' is outside 'Days' (1..3)". Every pass that meets such a fault,
+    /// the compiler's checks and the instantiation alike, words it here.
+    std::string index_fault_message(ExprId index_node, uint32_t k, const Value& value) const;
+
+    /// Reports that fault once, at the index, with the current binding values.
+    void report_index_fault(ExprId index_node, uint32_t k, const Value& value);
 
     /// Runs `body` for every combination of the bindings `first..first+count`
     /// that satisfies `condition`. `body` returns false to stop; the result
@@ -46,8 +56,14 @@ class Evaluator {
         return enumerate_from(first, first + count, condition, body);
     }
 
-    /// Reports `message` at `node` once, with the current binding values.
-    void report(ExprId node, const std::string& message);
+    /// Reports `message` at `node` once, with the current binding values
+    /// appended (", when i = 2, j = \"A\"").
+    void report(ExprId node, Code code, const std::string& message);
+    /// The same under the code `Other`, for passes outside the compiler.
+    void report(ExprId node, const std::string& message) { report(node, Code::Other, message); }
+
+    /// ", when i = 2, j = \"A\"" for the bindings being enumerated, or "".
+    std::string binding_values() const;
 
     /// A value as the language writes it.
     std::string show(const Value& v) const;

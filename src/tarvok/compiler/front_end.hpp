@@ -43,10 +43,13 @@ struct Token {
 std::vector<Token> tokenize(std::string_view text, SourceFile file, Diagnostics& diagnostics,
                             std::deque<std::string>& strings);
 
-/// Parses a model text into `ast` and `model`; syntax errors go to `diagnostics`.
-void parse_model(std::string_view text, Ast& ast, Model& model, Diagnostics& diagnostics, const Limits& limits = {});
+/// Parses a model text into `ast` and `model`; syntax errors go to
+/// `diagnostics`. Every statement that parses is kept, and a statement that
+/// does not leaves a trace (see `Model::broken_names`). False when a limit
+/// ended parsing before the end of the text.
+bool parse_model(std::string_view text, Ast& ast, Model& model, Diagnostics& diagnostics, const Limits& limits = {});
 
-/// Parses a data text into `ast` and `data`.
-void parse_data(std::string_view text, Ast& ast, DataFile& data, Diagnostics& diagnostics, const Limits& limits = {});
+/// Parses a data text into `ast` and `data`, like `parse_model`.
+bool parse_data(std::string_view text, Ast& ast, DataFile& data, Diagnostics& diagnostics, const Limits& limits = {});
 
 }  // namespace tarvok::compiler

@@ -24,9 +24,48 @@ std::string& module_name() {
     return name;
 }
 
-[[noreturn]] void raise_semantic_error(const std::string& report) {
+const char* file_text(SourceFile file) { return file == SourceFile::Model ? "model" : "data"; }
+
+/// One diagnostic as the host sees it.
+py::dict record(const Diagnostic& d, const Compilation& c) {
+    auto text_of = [&](SourceFile file) { return file == SourceFile::Model ? c.model_text : c.data_text; };
+    Position end = end_position(d, text_of(d.at.file));
+    py::dict r;
+    r["severity"] = py::str(std::string(severity_text(d.severity)));
+    r["code"] = py::str(std::string(code_info(d.code).id));
+    r["file"] = py::str(file_text(d.at.file));
+    r["line"] = py::int_(d.at.line);
+    r["column"] = py::int_(d.at.column);
+    r["end_line"] = py::int_(end.line);
+    r["end_column"] = py::int_(end.column);
+    r["message"] = tarvok::host::text(d.message);
+    py::list notes;
+    for (const Note& n : d.notes) {
+        py::dict note;
+        note["message"] = tarvok::host::text(n.message);
+        note["file"] = py::str(file_text(n.at.file));
+        note["line"] = py::int_(n.at.line);
+        note["column"] = py::int_(n.at.column);
+        notes.append(note);
+    }
+    r["notes"] = notes;
+    r["fix"] = d.fix ? py::object(tarvok::host::text(*d.fix)) : py::object(py::none());
+    return r;
+}
+
+/// The records of the errors (in source order) then of the warnings.
+py::list records(const Compilation& c, bool with_errors) {
+    py::list out;
+    if (with_errors)
+        for (const Diagnostic* d : in_source_order(c.diagnostics.items())) out.append(record(*d, c));
+    for (const Diagnostic* d : in_source_order(c.diagnostics.warnings())) out.append(record(*d, c));
+    return out;
+}
+
+[[noreturn]] void raise_semantic_error(const Compilation& c) {
     py::object cls = py::module_::import(module_name().c_str()).attr("SemanticError");
-    py::object error = cls(tarvok::host::text(report));
+    py::object error = cls(tarvok::host::text(c.report()));
+    error.attr("diagnostics") = records(c, true);
     PyErr_SetObject(cls.ptr(), error.ptr());
     throw py::error_already_set();
 }
@@ -60,6 +99,7 @@ class Presenter {
         for (size_t i = 0; i < c_.model.constraints.size(); ++i) constraints[i] = constraint(c_.model.constraints[i]);
         out["constraints"] = constraints;
         out["data"] = data();
+        out["warnings"] = records(c_, false);
         return out;
     }
 
@@ -416,7 +456,7 @@ py::dict compile_texts(std::string_view model, std::string_view data) {
         py::gil_scoped_release release;
         c = compile(model, data);
     }
-    if (!c->ok()) raise_semantic_error(c->report());
+    if (!c->ok()) raise_semantic_error(*c);
     CollectorPause pause;
     return Presenter(*c).model();
 }
@@ -510,6 +550,22 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
                 "\"data\".\nRaises SemanticError whose text lists every error found, one per line as "
                 "'model:LINE:COLUMN: message' (or 'data:...'),\neach followed by the offending line and a caret.")
                 .c_str());
+
+    tarvok::host::def(m, "diagnostic_codes", "",
+                      "List the compiler's diagnostic codes.\n\n"
+                      "Returns a list of dicts with \"code\" (like \"T0201\"), \"severity\" (\"error\" or "
+                      "\"warning\") and \"format\",\nthe message with {placeholders} for its variable parts.",
+                      []() {
+                          py::list out;
+                          for (const CodeInfo& info : tarvok::compiler::diagnostic_codes()) {
+                              py::dict d;
+                              d["code"] = py::str(std::string(info.id));
+                              d["severity"] = py::str(std::string(severity_text(info.severity)));
+                              d["format"] = tarvok::host::text(info.format);
+                              out.append(d);
+                          }
+                          return out;
+                      });
 
     tarvok::host::def(m, "main", "argv=None",
                       "Check a model file with its data file from the command line.\n\n"

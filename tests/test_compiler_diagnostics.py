@@ -137,3 +137,12 @@ def test_a_statement_cut_short_by_a_limit_stops_the_later_passes():
     deep = "float a = " + "(" * 400 + "1" + ")" * 400 + ";\n"
     errors, _ = outcome(deep + "float b = ...;\ndvar float x;\nminimize b * x;", "b = 1;")
     assert [r["code"] for r in errors] == ["T0703"]
+
+
+def test_a_huge_identifier_makes_a_short_message():
+    name = "q" * 1_000_000
+    with pytest.raises(SemanticError) as raised:
+        TVLCompiler().compile_model(f"float {name}x = 1;\ndvar float y;\nminimize y * {name};", "")
+    [record] = raised.value.diagnostics
+    assert record["code"] == "T0201" and len(record["message"]) < 120
+    assert len(str(raised.value)) < 1000

@@ -923,6 +923,10 @@ class ModelParser : Parser {
 
     /// Declarations come before the objective and the constraints.
     void check_declaration_order(const Location& start) {
+        // 'Subject To {' and 'st x >= 1;' read as declarations; their slip is what needs fixing.
+        if (peek().kind == Tok::Identifier && statement_place_ == SlipPlace::Statement &&
+            slip_at(SlipPlace::Statement, start))
+            return;
         if (model_.has_subject_to)
             diagnostics_.error(Code::DeclarationAfterObjective, start, "declarations must come before the objective and 'subject to'");
         else if (model_.objective.present)

@@ -81,10 +81,11 @@ def test_semantic_error_keeps_its_text_and_gains_the_records():
         TVLCompiler().compile_model(model, "extra = 1;")
     error = raised.value
     heads = [line for line in str(error).splitlines() if re.match(r"(model|data):\d+:\d+: ", line)]
-    assert heads == [f"{r['file']}:{r['line']}:{r['column']}: {r['message']}" for r in error.diagnostics]
-    undeclared = error.diagnostics[0]
+    errors = [r for r in error.diagnostics if r["severity"] == "error"]
+    assert heads == [f"{r['file']}:{r['line']}:{r['column']}: {r['message']}" for r in errors]
+    undeclared = errors[0]
     assert (undeclared["code"], undeclared["fix"], undeclared["end_column"]) == ("T0201", "demand", 15)
-    assert [r["code"] for r in error.diagnostics] == ["T0201", "T0402", "T0502"]
+    assert [r["code"] for r in error.diagnostics] == ["T0201", "T0402", "T0502", "T0905"]  # errors, then warnings
     again = pickle.loads(pickle.dumps(error))
     assert str(again) == str(error) and again.diagnostics == error.diagnostics
 
@@ -143,6 +144,24 @@ def test_a_huge_identifier_makes_a_short_message():
     name = "q" * 1_000_000
     with pytest.raises(SemanticError) as raised:
         TVLCompiler().compile_model(f"float {name}x = 1;\ndvar float y;\nminimize y * {name};", "")
-    [record] = raised.value.diagnostics
+    [record] = [r for r in raised.value.diagnostics if r["severity"] == "error"]
     assert record["code"] == "T0201" and len(record["message"]) < 120
     assert len(str(raised.value)) < 1000
+
+
+def test_warnings_never_fail_a_model_and_arrive_with_the_result():
+    model = (
+        "range I = 1..3;\nfloat unused = 2;\nfloat a[I] = [1, 2, 3];\ndvar float x[I];\ndvar float idle;\n"
+        "dexpr float spare = sum(i in I) x[i];\nminimize sum(i in I) a[i] * x[i];\n"
+        "subject to {\n  sanity: a[1] <= a[2];\n  forall(i in I: i > 3) never: x[i] >= 1;\n}"
+    )
+    result = TVLCompiler().compile_model(model, "")
+    assert [(w["code"], w["line"]) for w in result["warnings"]] == [
+        ("T0905", 2), ("T0903", 5), ("T0904", 6), ("T0901", 9), ("T0906", 10)
+    ]
+    assert all(w["severity"] == "warning" for w in result["warnings"])
+
+
+def test_no_unused_warnings_when_a_use_may_sit_in_a_broken_statement():
+    _, warnings = outcome("float a = 1;\ndvar float x;\nminimize x;\nsubject to {\n  x >= a +;\n}")
+    assert warnings == []

@@ -15,6 +15,8 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
     // what was read would report every later name as missing.
     if (!model_read || !data_read) return c;
     bool syntax_errors = !c->ok();
+    bool model_syntax_errors = false;
+    for (const Diagnostic& d : c->diagnostics.items()) model_syntax_errors |= d.at.file == SourceFile::Model;
 
     if (c->model.decls.empty() && !c->model.objective.present && !c->model.has_subject_to) {
         if (syntax_errors) return c;
@@ -37,6 +39,7 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
 
     Budget check_budget{options.check_steps};
     check_instance(c->ast, c->model, c->analysis, model_text, c->values, c->diagnostics, check_budget);
+    find_warnings(c->ast, c->model, c->analysis, !model_syntax_errors, c->diagnostics);
     return c;
 }
 

@@ -20,7 +20,10 @@ struct CompileOptions {
     Limits limits;
     uint64_t data_steps = 20'000'000;   ///< evaluating initializers, all together
     uint64_t steps_per_declaration = 5'000'000;  ///< one initializer; running out is an error
-    uint64_t check_steps = 10'000'000;  ///< data-driven checks of the constraints; running out ends them quietly
+    /// Data-driven checks of the objective, dexprs and constraints (about half
+    /// a second of work); running out is an error, since a check not made must
+    /// not read as a pass.
+    uint64_t check_steps = 60'000'000;
 };
 
 /// One compilation. The texts are views of the caller's texts, which must
@@ -47,6 +50,11 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
 void bind_data(const Ast& ast, const Model& model, const DataFile& data, const Analysis& analysis,
                std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget,
                uint64_t steps_per_declaration);
+
+/// Pass 5: warnings about what compiles but is likely not meant. Unused
+/// declarations are reported only when the model text parsed without error.
+void find_warnings(const Ast& ast, const Model& model, const Analysis& analysis, bool model_parsed_whole,
+                   Diagnostics& diagnostics);
 
 /// Pass 4: index and division checks that the data decides.
 void check_instance(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,

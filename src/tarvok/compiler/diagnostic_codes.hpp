@@ -166,7 +166,7 @@ namespace tarvok::compiler {
     X(TooManyParts, "T0702", Error, "the text is too large to compile (more than {count} expression parts)") \
     X(NestedTooDeeply, "T0703", Error, "expression nested too deeply (more than {count} levels)") \
     X(ValueTakesTooLong, "T0704", Error, "computing the value of '{name}' takes too long; simplify its initializer") \
-    X(CheckIncomplete, "T0705", Error, "the index checks of {what} could not be completed: it has more than {count} combinations of binding values to check; reduce its sets or split it") \
+    X(CheckIncomplete, "T0705", Error, "the data checks could not be completed at {what}: they would take more than {count} evaluation steps; use smaller sets, or split it") \
     X(TooManyElements, "T0706", Error, "'{name}' would hold too many values: the data of a model may hold at most {count} in all") \
     \
     X(ForeignWord, "T0801", Error, "'{written}' is not {what}; write {fix}") \

@@ -177,6 +177,17 @@ void Evaluator::report_index_fault(ExprId index_node, uint32_t k, const Value& v
     report(ix, Code::IndexOutside, index_fault_message(index_node, k, value));
 }
 
+void Evaluator::check_index(ExprId id, uint32_t k) {
+    const Expr& e = ast_[id];
+    const Expr& target = ast_[e.target()];
+    if (target.ref_kind != RefKind::Declaration) return;
+    const Declaration& d = model_.decls[target.ref];
+    const DeclValue& dv = values_.decls[target.ref];
+    if (!dv.dims_known || d.dims.size() != e.count) return;
+    Value v = value(ast_.links[e.first + k].expr);
+    if (v.known() && !position(*dv.dims[k], v)) report_index_fault(id, k, v);
+}
+
 std::optional<uint64_t> Evaluator::locate(ExprId id) {
     const Expr& e = ast_[id];
     const Expr& target = ast_[e.target()];

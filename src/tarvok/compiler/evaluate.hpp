@@ -39,6 +39,10 @@ class Evaluator {
     /// index outside its dimension is reported with `report_index_fault`.
     std::optional<uint64_t> locate(ExprId index_node);
 
+    /// Evaluates index `k` of an Index node alone and reports it when it is
+    /// outside its dimension.
+    void check_index(ExprId index_node, uint32_t k);
+
     /// The message for index `k` of the Index node `index_node` having the
     /// value `value`, which is not in its dimension: "index 'd - 1' = 0 of
     /// 'stock' is outside 'Days' (1..3)". Every pass that meets such a fault,
@@ -53,7 +57,18 @@ class Evaluator {
     /// is false when stopped (by `body` or by the budget).
     template <typename Body>
     bool enumerate(uint32_t first, uint32_t count, ExprId condition, Body&& body) {
-        return enumerate_from(first, first + count, condition, body);
+        return enumerate_from(first, first + count, condition, nullptr, body);
+    }
+
+    /// Like `enumerate`, but a binding whose `needed` entry is false takes
+    /// only the first value of its domain (and none when its domain is
+    /// empty): the caller knows that `body` and `condition` do not depend on
+    /// it. The combinations met come in the same order as with `enumerate`,
+    /// so the first fault found, and its message, are the same.
+    template <typename Body>
+    bool enumerate_projected(uint32_t first, uint32_t count, ExprId condition, const std::vector<bool>& needed,
+                             Body&& body) {
+        return enumerate_from(first, first + count, condition, &needed, body);
     }
 
     /// Reports `message` at `node` once, with the current binding values
@@ -88,7 +103,7 @@ class Evaluator {
     std::vector<bool> reported_;
 
     template <typename Body>
-    bool enumerate_from(uint32_t b, uint32_t end, ExprId condition, Body& body) {
+    bool enumerate_from(uint32_t b, uint32_t end, ExprId condition, const std::vector<bool>* needed, Body& body) {
         if (b == end) {
             if (condition != kNone) {
                 Value c = value(condition);
@@ -99,13 +114,14 @@ class Evaluator {
         std::shared_ptr<const Domain> d = domain(ast_.bindings[b].domain);
         if (!d) return !budget_.exhausted;
         uint64_t n = d->size();
+        if (needed && !(*needed)[b] && n > 1) n = 1;
         active_.push_back(b);
         bool go = true;
         for (uint64_t i = 0; i < n && go; ++i) {
             if (!budget_.spend()) go = false;
             else {
                 env_[b] = d->at(i);
-                go = enumerate_from(b + 1, end, condition, body);
+                go = enumerate_from(b + 1, end, condition, needed, body);
             }
         }
         active_.pop_back();

@@ -61,7 +61,7 @@ class DataBinder {
             // Each declaration gets its own share of the steps, so that one
             // runaway initializer is blamed alone.
             uint64_t share = std::min(total_.left, steps_per_declaration_);
-            budget_ = Budget{share};
+            budget_ = Budget{share, false, total_.interrupt};
             bind(i);
             total_.left -= share - budget_.left;
         }
@@ -334,6 +334,7 @@ class DataBinder {
     /// A literal of the data text as a value of `type`; `expected` begins
     /// the message ("'n' is an int") when it does not fit.
     Value literal(ExprId id, const ValueType& type, const Lazy& expected) {
+        tick(total_.interrupt);
         const Expr& e = ast_[id];
         auto refuse = [&](const std::string& hint = "") {
             error(Code::WrongValueKind, e.at, expected() + ", but the data gives " + given(id) + hint);
@@ -389,6 +390,7 @@ class DataBinder {
     /// length against its dimension. `rows` holds the positions of the
     /// enclosing rows, to name the part in a message.
     bool fill(const Declaration& d, ExprId id, std::vector<uint64_t>& rows, std::vector<Value>& cells, bool data) {
+        tick(total_.interrupt);
         const Expr& e = ast_[id];
         size_t level = rows.size();
         const std::vector<std::shared_ptr<const Domain>>& dims = values_.decls[&d - model_.decls.data()].dims;

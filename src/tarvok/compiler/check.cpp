@@ -117,8 +117,9 @@ const char* quoted_op(Op op) {
 
 class TypeChecker {
   public:
-    TypeChecker(const Ast& ast, const Model& model, std::string_view source, Diagnostics& diagnostics)
-        : ast_(ast), model_(model), source_(source), diagnostics_(diagnostics),
+    TypeChecker(const Ast& ast, const Model& model, std::string_view source, Diagnostics& diagnostics,
+                Interrupt* interrupt)
+        : ast_(ast), model_(model), source_(source), diagnostics_(diagnostics), interrupt_(interrupt),
           dexpr_degree_(model.decls.size(), 0) {
         out_.info.resize(ast.exprs.size());
         out_.binding_type.resize(ast.bindings.size());
@@ -149,6 +150,7 @@ class TypeChecker {
     const Model& model_;
     std::string_view source_;
     Diagnostics& diagnostics_;
+    Interrupt* interrupt_;
     std::vector<uint8_t> dexpr_degree_;
     Analysis out_;
 
@@ -477,6 +479,7 @@ class TypeChecker {
     // ----------------------------------------------------- expressions ----
 
     ExprInfo check(ExprId id) {
+        tick(interrupt_);
         ExprInfo r = compute(id);
         out_.info[id] = r;
         return r;
@@ -855,8 +858,9 @@ class TypeChecker {
 
 }  // namespace
 
-Analysis check_types(const Ast& ast, const Model& model, std::string_view model_text, Diagnostics& diagnostics) {
-    return TypeChecker(ast, model, model_text, diagnostics).run();
+Analysis check_types(const Ast& ast, const Model& model, std::string_view model_text, Diagnostics& diagnostics,
+                     Interrupt* interrupt) {
+    return TypeChecker(ast, model, model_text, diagnostics, interrupt).run();
 }
 
 }  // namespace tarvok::compiler

@@ -8,9 +8,11 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
     c->model_text = model_text;
     c->data_text = data_text;
     c->diagnostics = Diagnostics(options.max_diagnostics);
+    Limits limits = options.limits;
+    limits.interrupt = options.interrupt;
 
-    bool model_read = parse_model(model_text, c->ast, c->model, c->diagnostics, options.limits);
-    bool data_read = parse_data(data_text, c->ast, c->data, c->diagnostics, options.limits);
+    bool model_read = parse_model(model_text, c->ast, c->model, c->diagnostics, limits);
+    bool data_read = parse_data(data_text, c->ast, c->data, c->diagnostics, limits);
     // A limit that ended reading leaves the rest of the text unknown: checking
     // what was read would report every later name as missing.
     if (!model_read || !data_read) return c;
@@ -30,16 +32,16 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
     // The later passes run over every statement that parsed, so that one
     // round of repair can mend syntax, names, types and data together; the
     // names a broken statement mentions are not reported as missing.
-    resolve(c->ast, c->model, model_text, c->diagnostics);
-    c->analysis = check_types(c->ast, c->model, model_text, c->diagnostics);
+    resolve(c->ast, c->model, model_text, c->diagnostics, options.interrupt);
+    c->analysis = check_types(c->ast, c->model, model_text, c->diagnostics, options.interrupt);
 
-    Budget data_budget{options.data_steps};
+    Budget data_budget{options.data_steps, false, options.interrupt};
     bind_data(c->ast, c->model, c->data, c->analysis, model_text, c->values, c->diagnostics, data_budget,
               options.steps_per_declaration);
 
-    Budget check_budget{options.check_steps};
+    Budget check_budget{options.check_steps, false, options.interrupt};
     check_instance(c->ast, c->model, c->analysis, model_text, c->values, c->diagnostics, check_budget);
-    find_warnings(c->ast, c->model, c->analysis, !model_syntax_errors, c->diagnostics);
+    find_warnings(c->ast, c->model, c->analysis, !model_syntax_errors, c->diagnostics, options.interrupt);
     return c;
 }
 

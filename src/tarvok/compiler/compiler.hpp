@@ -17,6 +17,9 @@ namespace tarvok::compiler {
 
 struct CompileOptions {
     size_t max_diagnostics = 20;
+    /// Polled every few milliseconds of work; when it says stop, `compile`
+    /// throws tarvok::Interrupted and frees everything it holds.
+    Interrupt* interrupt = nullptr;
     Limits limits;
     uint64_t data_steps = 20'000'000;   ///< evaluating initializers, all together
     uint64_t steps_per_declaration = 5'000'000;  ///< one initializer; running out is an error
@@ -54,7 +57,7 @@ void bind_data(const Ast& ast, const Model& model, const DataFile& data, const A
 /// Pass 5: warnings about what compiles but is likely not meant. Unused
 /// declarations are reported only when the model text parsed without error.
 void find_warnings(const Ast& ast, const Model& model, const Analysis& analysis, bool model_parsed_whole,
-                   Diagnostics& diagnostics);
+                   Diagnostics& diagnostics, Interrupt* interrupt = nullptr);
 
 /// Pass 4: index and division checks that the data decides.
 void check_instance(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,

@@ -1,6 +1,7 @@
 // The lexer and parsers of the Tarvok compiler (implemented in tarvok_core.cpp).
 #pragma once
 
+#include "common/interrupt.hpp"
 #include "compiler/ast.hpp"
 #include "compiler/diagnostics.hpp"
 
@@ -17,6 +18,7 @@ struct Limits {
     size_t max_depth = 150;           ///< nesting of expressions and data values
     size_t max_nodes = 4'000'000;     ///< expression nodes of both texts together
     size_t max_text_bytes = 64u << 20;
+    Interrupt* interrupt = nullptr;  ///< polled while reading, one tick per token
 };
 
 enum class Tok : uint8_t {

@@ -31,8 +31,9 @@ const char* kind_text(DeclKind kind) {
 
 class Resolver {
   public:
-    Resolver(Ast& ast, Model& model, std::string_view source, Diagnostics& diagnostics)
-        : ast_(ast), model_(model), source_(source), diagnostics_(diagnostics), visible_(ast.texts.size(), kNone),
+    Resolver(Ast& ast, Model& model, std::string_view source, Diagnostics& diagnostics, Interrupt* interrupt)
+        : ast_(ast), model_(model), source_(source), diagnostics_(diagnostics), interrupt_(interrupt),
+          visible_(ast.texts.size(), kNone),
           first_decl_(ast.texts.size(), kNone), bound_(ast.texts.size(), kNone), broken_(ast.texts.size(), false),
           closed_(ast.texts.size(), kNone) {
         for (TextId name : model.broken_names) broken_[name] = true;
@@ -59,6 +60,7 @@ class Resolver {
     Model& model_;
     std::string_view source_;
     Diagnostics& diagnostics_;
+    Interrupt* interrupt_;
     std::vector<uint32_t> visible_;     ///< per name: its declaration, once declared
     std::vector<uint32_t> first_decl_;  ///< per name: its first declaration anywhere
     std::vector<uint32_t> bound_;       ///< per name: the innermost binding in scope
@@ -298,6 +300,7 @@ class Resolver {
     }
 
     void expr(ExprId id) {
+        tick(interrupt_);
         Expr& e = ast_[id];
         switch (e.kind) {
         case ExprKind::Number: case ExprKind::String: case ExprKind::Bool: return;
@@ -356,8 +359,8 @@ class Resolver {
 
 }  // namespace
 
-void resolve(Ast& ast, Model& model, std::string_view model_text, Diagnostics& diagnostics) {
-    Resolver(ast, model, model_text, diagnostics).run();
+void resolve(Ast& ast, Model& model, std::string_view model_text, Diagnostics& diagnostics, Interrupt* interrupt) {
+    Resolver(ast, model, model_text, diagnostics, interrupt).run();
 }
 
 }  // namespace tarvok::compiler

@@ -141,11 +141,13 @@ class Lexer {
   public:
     /// `strings` keeps the values of strings with escapes for as long as
     /// the tokens are used; other string values point into `text`.
-    Lexer(std::string_view text, SourceFile file, Diagnostics& diagnostics, std::deque<std::string>& strings)
-        : text_(text), file_(file), diagnostics_(diagnostics), strings_(strings) {}
+    Lexer(std::string_view text, SourceFile file, Diagnostics& diagnostics, std::deque<std::string>& strings,
+          Interrupt* interrupt = nullptr)
+        : text_(text), file_(file), diagnostics_(diagnostics), strings_(strings), interrupt_(interrupt) {}
 
     /// Lexes the next token into `t`.
     void next(Token& t) {
+        tick(interrupt_);
         skip_blanks_and_comments();
         t = Token{};
         t.at = here();
@@ -169,6 +171,7 @@ class Lexer {
     SourceFile file_;
     Diagnostics& diagnostics_;
     std::deque<std::string>& strings_;
+    Interrupt* interrupt_;
     size_t pos_ = 0;
     uint32_t line_ = 1;
     uint32_t column_ = 1;
@@ -494,7 +497,7 @@ std::string where(const Location& at) { return std::to_string(at.line) + ":" + s
 class Parser {
   public:
     Parser(std::string_view text, SourceFile file, Ast& ast, Diagnostics& diagnostics, const Limits& limits)
-        : lexer_(text, file, diagnostics, strings_), source_(text), ast_(ast), diagnostics_(diagnostics),
+        : lexer_(text, file, diagnostics, strings_, limits.interrupt), source_(text), ast_(ast), diagnostics_(diagnostics),
           limits_(limits) {
         lex(current_);
     }

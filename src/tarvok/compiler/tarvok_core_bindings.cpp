@@ -107,6 +107,7 @@ class Presenter {
     const Compilation& c_;
     std::vector<py::object> tuples_;  ///< host tuples by pool id, built once
     std::vector<py::object> texts_;   ///< host texts by TextId, built once
+    uint32_t built_ = 0;              ///< nodes and values built, for `poll`
     /// Interned host texts of C literals, by the literal's address.
     std::array<std::pair<const char*, py::object>, 128> literals_{};
 
@@ -176,7 +177,13 @@ class Presenter {
         return "unknown";
     }
 
+    /// Lets Ctrl-C through while a large result is built (the GIL is held).
+    void poll() {
+        if ((++built_ & 4095) == 0 && PyErr_CheckSignals() != 0) throw py::error_already_set();
+    }
+
     py::object expr(ExprId id) {
+        poll();
         const Expr& e = ast()[id];
         switch (e.kind) {
         case ExprKind::Number: {
@@ -372,6 +379,7 @@ class Presenter {
     // ------------------------------------------------------------- data ----
 
     py::object value(const Value& v) {
+        poll();
         switch (v.kind) {
         case VKind::Unknown: return py::none();
         case VKind::Int: return py::int_(v.i);
@@ -431,33 +439,19 @@ class Presenter {
     }
 };
 
-/// Holds the host's cyclic garbage collector off while the result is built:
-/// the dicts hold only fresh dicts, lists and atoms, so no cycle can form, and
-/// a large model would otherwise trigger collection after collection.
-class CollectorPause {
-  public:
-    CollectorPause() : gc_(py::module_::import("gc")), was_enabled_(gc_.attr("isenabled")().cast<bool>()) {
-        if (was_enabled_) gc_.attr("disable")();
-    }
-    ~CollectorPause() {
-        if (was_enabled_) gc_.attr("enable")();
-    }
-    CollectorPause(const CollectorPause&) = delete;
-    CollectorPause& operator=(const CollectorPause&) = delete;
-
-  private:
-    py::module_ gc_;
-    bool was_enabled_;
-};
+/// Compiles with the GIL released; Ctrl-C stops the compilation within
+/// milliseconds and raises KeyboardInterrupt.
+std::unique_ptr<Compilation> compile_interruptibly(std::string_view model, std::string_view data) {
+    return tarvok::host::interruptible([&](tarvok::Interrupt* interrupt) {
+        CompileOptions options;
+        options.interrupt = interrupt;
+        return compile(model, data, options);
+    });
+}
 
 py::dict compile_texts(std::string_view model, std::string_view data) {
-    std::unique_ptr<Compilation> c;
-    {
-        py::gil_scoped_release release;
-        c = compile(model, data);
-    }
+    std::unique_ptr<Compilation> c = compile_interruptibly(model, data);
     if (!c->ok()) raise_semantic_error(*c);
-    CollectorPause pause;
     return Presenter(*c).model();
 }
 
@@ -508,11 +502,7 @@ int main_entry(py::object argv) {
             return 2;
         }
     }
-    std::unique_ptr<Compilation> c;
-    {
-        py::gil_scoped_release release;
-        c = compile(texts[0], texts[1]);
-    }
+    std::unique_ptr<Compilation> c = compile_interruptibly(texts[0], texts[1]);
     if (!c->ok()) {
         print(c->report(), false);
         return 1;

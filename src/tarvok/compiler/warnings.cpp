@@ -37,7 +37,7 @@ class ErrorSpans {
 }  // namespace
 
 void find_warnings(const Ast& ast, const Model& model, const Analysis& analysis, bool model_parsed_whole,
-                   Diagnostics& diagnostics) {
+                   Diagnostics& diagnostics, Interrupt* interrupt) {
     ErrorSpans errors(diagnostics);
     // A statement with an error anywhere in it (its form is Error) says nothing here.
     auto constant = [&](ExprId id) {
@@ -66,8 +66,10 @@ void find_warnings(const Ast& ast, const Model& model, const Analysis& analysis,
     // A use in a statement that did not parse is not seen: say nothing then.
     if (!model_parsed_whole) return;
     std::vector<bool> used(model.decls.size(), false);
-    for (const Expr& e : ast.exprs)
-        if ((e.kind == ExprKind::Name) && e.ref_kind == RefKind::Declaration) used[e.ref] = true;
+    for (const Expr& e : ast.exprs) {
+        tick(interrupt);
+        if (e.kind == ExprKind::Name && e.ref_kind == RefKind::Declaration) used[e.ref] = true;
+    }
     for (const Declaration& d : model.decls) {
         if (d.type.decl != kNone) used[d.type.decl] = true;
         for (const TupleField& f : d.fields)

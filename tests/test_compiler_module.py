@@ -120,15 +120,17 @@ def test_aggregate_binds_over_one_product():
     assert top["right"] == {"type": "name", "name": "y", "kind": "dvar"}
 
 
-def test_long_sums_arrive_left_deep():
+def test_runs_of_three_or_more_operands_arrive_as_one_chain():
     terms = 3000
-    expression = compile_pair("dvar float x;\nminimize " + " + ".join(["x"] * terms) + ";")["objective"]["expression"]
-    depth = 0
-    while expression["type"] == "binary":
-        assert expression["right"]["type"] == "name"
-        expression = expression["left"]
-        depth += 1
-    assert depth == terms - 1
+    model = "dvar float x;\ndvar float y;\nminimize " + " + ".join(["x"] * (terms - 1)) + " - 2 * y;"
+    expression = compile_pair(model)["objective"]["expression"]
+    assert expression["type"] == "chain" and len(expression["operands"]) == terms
+    assert expression["operators"] == ["+"] * (terms - 2) + ["-"]
+    assert expression["operands"][-1] == {
+        "type": "binary", "op": "*", "left": {"type": "number", "value": 2}, "right": {"type": "name", "name": "y", "kind": "dvar"}
+    }
+    # Leaves with the same content are one shared dict: a long text costs one list slot per term.
+    assert expression["operands"][0] is expression["operands"][1]
 
 
 def test_report_lists_every_error_with_its_line_and_caret():

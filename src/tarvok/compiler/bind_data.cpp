@@ -41,9 +41,9 @@ class DataBinder {
   public:
     DataBinder(const Ast& ast, const Model& model, const DataFile& data, const Analysis& analysis,
                std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget,
-               uint64_t steps_per_declaration)
+               uint64_t steps_per_declaration, uint64_t max_computed)
         : ast_(ast), model_(model), data_(data), analysis_(analysis), values_(values), diagnostics_(diagnostics),
-          total_(budget), steps_per_declaration_(steps_per_declaration), evaluator_(ast, model, analysis, model_text, values, diagnostics, budget_) {}
+          total_(budget), steps_per_declaration_(steps_per_declaration), max_computed_(max_computed), evaluator_(ast, model, analysis, model_text, values, diagnostics, budget_) {}
 
     void run() {
         values_.decls.resize(model_.decls.size());
@@ -92,6 +92,8 @@ class DataBinder {
     Diagnostics& diagnostics_;
     Budget& total_;
     uint64_t steps_per_declaration_;
+    uint64_t max_computed_;    ///< values the initializers may make that no text wrote
+    uint64_t computed_ = 0;
     Budget budget_;
     Evaluator evaluator_;
     std::unordered_map<TextId, uint32_t> assignment_;
@@ -233,9 +235,19 @@ class DataBinder {
         } else {
             std::shared_ptr<const Domain> source = evaluator_.domain(d.init);
             if (!source) return out_of_steps(d);
-            if (source->is_range && type.base == Base::Int) {
-                dv.set = std::make_shared<Domain>(*source);
+            bool same = source->is_range ? type.base == Base::Int
+                                         : source->element.base == type.base && source->element.tuple == type.tuple;
+            if (same) {  // `{string} B = A;` shares A's elements; sets never change once made
+                dv.set = std::const_pointer_cast<Domain>(source);
                 dv.known = true;
+                return;
+            }
+            // A converted copy holds new values, which count against the allowance of the texts.
+            computed_ += source->size();
+            if (computed_ > max_computed_) {
+                error(Code::TooManyElements, d.at,
+                      "'" + name(d.name) + "' would hold too many values: the data of a model may hold at most " +
+                          std::to_string(max_computed_) + " in all");
                 return;
             }
             for (uint64_t i = 0; i < source->size(); ++i) {
@@ -319,7 +331,7 @@ class DataBinder {
         const Expr& e = ast_[id];
         switch (e.kind) {
         case ExprKind::Number: {
-            const Number& n = ast_.numbers[e.number()];
+            Number n = e.number();
             return "the number " + evaluator_.show(n.is_int ? Value::integer(n.integer) : Value::real(n.real));
         }
         case ExprKind::String: return "the string " + evaluator_.show(Value::string(e.text()));
@@ -343,17 +355,17 @@ class DataBinder {
         switch (type.base) {
         case Base::Int:
             if (e.kind != ExprKind::Number) return refuse();
-            if (!ast_.numbers[e.number()].is_int) return refuse();
-            return Value::integer(ast_.numbers[e.number()].integer);
+            if (!e.number().is_int) return refuse();
+            return Value::integer(e.number().integer);
         case Base::Float:
             if (e.kind != ExprKind::Number) return refuse();
-            return Value::real(ast_.numbers[e.number()].is_int ? static_cast<double>(ast_.numbers[e.number()].integer)
-                                                           : ast_.numbers[e.number()].real);
+            return Value::real(e.number().is_int ? static_cast<double>(e.number().integer)
+                                                           : e.number().real);
         case Base::Boolean:
             if (e.kind == ExprKind::Bool) return Value::boolean(e.flag);
-            if (e.kind == ExprKind::Number && ast_.numbers[e.number()].is_int &&
-                (ast_.numbers[e.number()].integer == 0 || ast_.numbers[e.number()].integer == 1))
-                return Value::boolean(ast_.numbers[e.number()].integer == 1);
+            if (e.kind == ExprKind::Number && e.number().is_int &&
+                (e.number().integer == 0 || e.number().integer == 1))
+                return Value::boolean(e.number().integer == 1);
             return refuse(" (a boolean is 0, 1, true or false)");
         case Base::String:
             if (e.kind != ExprKind::String) return refuse(" (strings are written in double quotes)");
@@ -452,8 +464,10 @@ class DataBinder {
 
 void bind_data(const Ast& ast, const Model& model, const DataFile& data, const Analysis& analysis,
                std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget,
-               uint64_t steps_per_declaration) {
-    DataBinder(ast, model, data, analysis, model_text, values, diagnostics, budget, steps_per_declaration).run();
+               uint64_t steps_per_declaration, uint64_t max_computed_values) {
+    DataBinder(ast, model, data, analysis, model_text, values, diagnostics, budget, steps_per_declaration,
+               max_computed_values)
+        .run();
 }
 
 }  // namespace tarvok::compiler

@@ -488,7 +488,7 @@ class TypeChecker {
     ExprInfo compute(ExprId id) {
         const Expr& e = ast_[id];
         switch (e.kind) {
-        case ExprKind::Number: return scalar(ast_.numbers[e.number()].is_int ? Base::Int : Base::Float);
+        case ExprKind::Number: return scalar(e.number().is_int ? Base::Int : Base::Float);
         case ExprKind::String: return scalar(Base::String);
         case ExprKind::Bool: return scalar(Base::Boolean);
         case ExprKind::Name: return name(id);

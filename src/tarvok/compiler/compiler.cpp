@@ -1,5 +1,7 @@
 #include "compiler/compiler.hpp"
 
+#include <algorithm>
+
 namespace tarvok::compiler {
 
 std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_view data_text,
@@ -37,7 +39,8 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
 
     Budget data_budget{options.data_steps, false, options.interrupt};
     bind_data(c->ast, c->model, c->data, c->analysis, model_text, c->values, c->diagnostics, data_budget,
-              options.steps_per_declaration);
+              options.steps_per_declaration,
+              std::max<uint64_t>(options.computed_values, model_text.size() + data_text.size()));
 
     Budget check_budget{options.check_steps, false, options.interrupt};
     check_instance(c->ast, c->model, c->analysis, model_text, c->values, c->diagnostics, check_budget);

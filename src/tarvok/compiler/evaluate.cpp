@@ -222,7 +222,7 @@ Value Evaluator::value(ExprId id) {
     const Expr& e = ast_[id];
     switch (e.kind) {
     case ExprKind::Number: {
-        const Number& n = ast_.numbers[e.number()];
+        Number n = e.number();
         return n.is_int ? Value::integer(n.integer) : Value::real(n.real);
     }
     case ExprKind::String: return Value::string(e.text());

@@ -796,8 +796,7 @@ class Parser {
             n.integer = -n.integer;
             n.real = -n.real;
         }
-        ast_[id].payload = static_cast<uint32_t>(ast_.numbers.size());
-        ast_.numbers.push_back(n);
+        ast_[id].set_number(n);
         return id;
     }
 
@@ -867,7 +866,6 @@ class ModelParser : Parser {
 
     ModelParser(std::string_view text, Ast& ast, Model& model, Diagnostics& diagnostics, const Limits& limits)
         : Parser(text, SourceFile::Model, ast, diagnostics, limits), model_(model) {
-        ast.exprs.reserve(std::min(limits.max_nodes, text.size() / 6));  // about one node per token
         ast.texts.reserve(text.size() / 64);                              // names repeat
     }
 

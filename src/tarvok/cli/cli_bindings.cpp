@@ -3,7 +3,7 @@
 //   tarvok solve "description or @file.txt" -m out.mod -d out.dat [options]
 //   tarvok feedback "question" -m model.mod -d data.dat [--apply] [options]
 //   tarvok models [--provider NAME] [--model NAME]
-//   tarvok check model.mod data.dat
+//   tarvok check model.mod [data.dat] [--json]
 //   tarvok rank your problem description
 //
 // Progress goes to stderr as it happens, results to stdout. Failures end with
@@ -107,9 +107,13 @@ py::object build_parser() {
     py::object models = commands.attr("add_parser")("models", py::arg("help") = "list a provider's models");
     add_llm_options(models, false);
 
-    py::object check = commands.attr("add_parser")("check", py::arg("help") = "compile a model and data file");
+    py::object check = commands.attr("add_parser")(
+        "check", py::arg("help") = "compile a model and data file; print the errors and warnings, or OK");
     check.attr("add_argument")("model", py::arg("metavar") = "MODEL.mod");
-    check.attr("add_argument")("data", py::arg("metavar") = "DATA.dat");
+    check.attr("add_argument")("data", py::arg("metavar") = "DATA.dat", py::arg("nargs") = "?",
+                               py::arg("help") = "the data file (leave it out when the model needs none)");
+    check.attr("add_argument")("--json", py::arg("action") = "store_true",
+                               py::arg("help") = "print the diagnostic records as JSON");
 
     py::object rank = commands.attr("add_parser")(
         "rank", py::arg("help") = "rank the example library against a problem description");
@@ -279,7 +283,8 @@ int exit_status(py::handle result) {
 int run_check(py::object args) {
     py::list argv;
     argv.append(args.attr("model"));
-    argv.append(args.attr("data"));
+    if (!args.attr("data").is_none()) argv.append(args.attr("data"));
+    if (host::truthy(args.attr("json"))) argv.append(py::str("--json"));
     return exit_status(py::module_::import("tarvok.tarvok_core").attr("main")(argv));
 }
 

@@ -581,12 +581,22 @@ py::bytes read_bytes(py::handle path) {
     return content;
 }
 
+/// A path as a terminal can show it, whatever bytes the file name holds.
+std::string shown_path(py::handle path) {
+    py::module_ os = py::module_::import("os");
+    py::object raw = os.attr("fsencode")(os.attr("fspath")(path));
+    return py::str(raw.attr("decode")("utf-8", "replace")).cast<std::string>();
+}
+
+constexpr const char* kCheckUsage = "usage: tarvok check MODEL.mod [DATA.dat] [--json]";
+
 int main_entry(py::object argv) {
     py::object sys = py::module_::import("sys");
     auto print = [&](const std::string& line, bool error) {
-        py::print(tarvok::host::text(line), py::arg("file") = sys.attr(error ? "stderr" : "stdout"));
+        py::object stream = sys.attr(error ? "stderr" : "stdout");
+        stream.attr("write")(tarvok::host::text(line + "\n"));
+        stream.attr("flush")();
     };
-    const char* usage = "usage: tarvok check MODEL.mod DATA.dat";
     py::list args;
     if (argv.is_none()) {
         py::list all(sys.attr("argv"));
@@ -594,33 +604,61 @@ int main_entry(py::object argv) {
     } else {
         args = py::list(argv);
     }
-    if (args.size() == 1 && (py::str(args[0]).cast<std::string>() == "-h" ||
-                             py::str(args[0]).cast<std::string>() == "--help")) {
-        print(std::string(usage) + "\nCompiles a Tarvok model with its data; prints OK or the errors.", false);
-        return 0;
+    bool as_json = false;
+    std::vector<py::object> paths;
+    for (py::handle arg : args) {
+        std::string text = PyUnicode_Check(arg.ptr()) ? tarvok::host::str_of(arg) : std::string();
+        if (text == "-h" || text == "--help") {
+            print(std::string(kCheckUsage) +
+                      "\nCompiles a Tarvok model with its data (the data file may be left out when the model needs "
+                      "none).\nPrints the errors and warnings as FILE:LINE:COLUMN: error: message, or OK; with --json, "
+                      "the\ndiagnostic records as a JSON list. Exit status: 0 compiles (warnings allowed), 1 does not, "
+                      "2 usage\nerror or unreadable file.",
+                  false);
+            return 0;
+        }
+        if (text == "--json") {
+            as_json = true;
+        } else if (!text.empty() && text[0] == '-' && text != "-") {
+            print(std::string(kCheckUsage) + "\ntarvok check: unknown option " + text, true);
+            return 2;
+        } else {
+            paths.push_back(py::reinterpret_borrow<py::object>(arg));
+        }
     }
-    if (args.size() != 2) {
-        print(usage, true);
+    if (paths.empty() || paths.size() > 2) {
+        print(kCheckUsage, true);
         return 2;
     }
     std::string texts[2];
-    for (size_t i = 0; i < 2; ++i) {
+    for (size_t i = 0; i < paths.size(); ++i) {
         try {
-            texts[i] = read_bytes(args[i]).cast<std::string>();
+            texts[i] = read_bytes(paths[i]).cast<std::string>();
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_OSError)) throw;
-            print("tarvok check: cannot read " + py::str(args[i]).cast<std::string>() + ": " +
-                      py::str(e.value()).cast<std::string>(),
-                  true);
+            print("tarvok check: cannot read " + shown_path(paths[i]) + ": " + tarvok::host::str_of(e.value()), true);
             return 2;
         }
     }
     std::unique_ptr<Compilation> c = compile_interruptibly(texts[0], texts[1]);
-    if (!c->ok()) {
-        print(c->report(), false);
-        return 1;
+    FileNames names{shown_path(paths[0]), paths.size() > 1 ? shown_path(paths[1]) : std::string("data")};
+    if (as_json) {
+        py::list all = records(*c, true);
+        for (py::handle r : all) {
+            bool model = py::str(r["file"]).cast<std::string>() == "model";
+            r[py::str("path")] = paths.size() > 1 || model ? py::object(tarvok::host::text(model ? names.model : names.data))
+                                                           : py::object(py::none());
+        }
+        print(tarvok::host::str_of(py::module_::import("json").attr("dumps")(all, py::arg("indent") = 2,
+                                                                              py::arg("ensure_ascii") = false)),
+              false);
+        return c->ok() ? 0 : 1;
     }
-    print("OK", false);
+    std::string report = render_for_files(c->diagnostics, c->model_text, c->data_text, names);
+    if (!report.empty()) print(report, false);
+    if (!c->ok()) return 1;
+    size_t warnings = c->diagnostics.warnings().size();
+    print(warnings == 0 ? "OK" : "OK, " + std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings"), false);
     return 0;
 }
 
@@ -672,8 +710,10 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
 
     tarvok::host::def(m, "main", "argv=None",
                       "Check a model file with its data file from the command line.\n\n"
-                      "argv holds the two paths (default: sys.argv[1:]). Prints OK or the errors and returns the "
-                      "exit status:\n0 when the pair compiles, 1 when it does not, 2 for wrong arguments or "
-                      "unreadable files.",
+                      "argv is [MODEL, DATA, '--json'] with DATA and '--json' optional (default: sys.argv[1:]). "
+                      "Prints the\ndiagnostics as 'PATH:LINE:COLUMN: error: message' (or warning:) and OK when the "
+                      "pair compiles,\nor with --json the diagnostic records as a JSON list, and returns the exit "
+                      "status: 0 when the\npair compiles (warnings allowed), 1 when it does not, 2 for wrong "
+                      "arguments or unreadable files.",
                       [](py::object argv) { return main_entry(argv); }, py::arg("argv") = py::none());
 }

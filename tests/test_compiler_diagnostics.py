@@ -165,3 +165,12 @@ def test_warnings_never_fail_a_model_and_arrive_with_the_result():
 def test_no_unused_warnings_when_a_use_may_sit_in_a_broken_statement():
     _, warnings = outcome("float a = 1;\ndvar float x;\nminimize x;\nsubject to {\n  x >= a +;\n}")
     assert warnings == []
+
+
+def test_the_documentation_lists_every_code_with_its_format():
+    page = (pathlib.Path(__file__).parent.parent / "docs" / "diagnostics.md").read_text(encoding="utf-8")
+    for code, entry in CODES.items():
+        if code == "T0000":
+            continue
+        row = f"| {code} | {entry['severity']} | `{entry['format'].replace('|', chr(92) + '|')}` |"
+        assert row in page, row

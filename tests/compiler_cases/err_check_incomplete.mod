@@ -1,4 +1,4 @@
-// expect: model:8:26: the data checks could not be completed at the constraint 'shifted': they would take more than 60000000 evaluation steps; use smaller sets, or split it
+// expect: model:8:26: the data checks could not be completed at the constraint 'shifted': they would take more than 50000000 evaluation steps; use smaller sets, or split it
 // A family whose index checks need more work than the compiler spends: it is refused
 // with a message that says so, never passed unchecked.
 range I = 1..6000;

@@ -28,7 +28,7 @@ class InstanceChecker {
   public:
     InstanceChecker(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,
                     Values& values, Diagnostics& diagnostics, Budget& budget)
-        : ast_(ast), model_(model), analysis_(analysis), diagnostics_(diagnostics), budget_(budget),
+        : ast_(ast), model_(model), analysis_(analysis), values_(values), diagnostics_(diagnostics), budget_(budget),
           limit_(budget.left), evaluator_(ast, model, analysis, model_text, values, diagnostics, budget),
           risky_(ast.exprs.size(), -1), needed_(ast.bindings.size(), true), referenced_(ast.bindings.size(), false),
           aggregate_ready_(ast.exprs.size(), false) {}
@@ -59,6 +59,7 @@ class InstanceChecker {
     const Ast& ast_;
     const Model& model_;
     const Analysis& analysis_;
+    const Values& values_;
     Diagnostics& diagnostics_;
     Budget& budget_;
     uint64_t limit_;  ///< the steps the pass started with, for the message
@@ -109,6 +110,7 @@ class InstanceChecker {
         if (worth) {
             over(chain, 0, [&] {
                 ++members;
+                if (!budget_.spend()) return false;  // a member costs a step even when its checks are cheap
                 walk_sides(c);
                 return !budget_.exhausted;
             });
@@ -256,7 +258,7 @@ class InstanceChecker {
         const Expr& target = ast_[e.target()];
         if (target.ref_kind != RefKind::Declaration) return true;  // nothing to check against
         const Declaration& array = model_.decls[target.ref];
-        if (array.dims.size() != e.count) return true;
+        if (array.dims.size() != e.count || !values_.decls[target.ref].dims_known) return true;
         const Expr& i = ast_[ast_.links[e.first + k].expr];
         if (i.kind != ExprKind::Name || i.ref_kind != RefKind::Binding) return false;
         const Expr& domain = ast_[ast_.bindings[i.ref].domain];

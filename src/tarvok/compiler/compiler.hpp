@@ -30,7 +30,7 @@ struct CompileOptions {
     /// Data-driven checks of the objective, dexprs and constraints (about half
     /// a second of work); running out is an error, since a check not made must
     /// not read as a pass.
-    uint64_t check_steps = 60'000'000;
+    uint64_t check_steps = 50'000'000;
 };
 
 /// One compilation. The texts are views of the caller's texts, which must

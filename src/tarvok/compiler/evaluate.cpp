@@ -178,6 +178,7 @@ void Evaluator::report_index_fault(ExprId index_node, uint32_t k, const Value& v
 }
 
 void Evaluator::check_index(ExprId id, uint32_t k) {
+    if (!budget_.spend()) return;
     const Expr& e = ast_[id];
     const Expr& target = ast_[e.target()];
     if (target.ref_kind != RefKind::Declaration) return;

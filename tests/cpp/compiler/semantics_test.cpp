@@ -159,3 +159,12 @@ TEST(InstanceChecks, EmptyFamiliesAreWarnedAbout) {
         if (w.code == Code::EmptyFamily) lines.push_back(w.at.line);
     EXPECT_EQ(lines, (std::vector<uint32_t>{6, 7}));
 }
+
+TEST(InstanceChecks, AnArrayWhoseDimensionsAreUnknownIsNotEnumerated) {
+    // Found by the fuzzer's time oracle: nothing can be checked against an
+    // unknown dimension, so the 36 million bindings are not walked at all.
+    auto c = compile("range I = 1..6000;\ndvar float x[J][1..12000];\nsubject to {\n"
+                     "  forall(i in I, j in I) x[i][j + i - 1] >= 0;\n}",
+                     "");
+    EXPECT_EQ(messages(*c), std::vector<std::string>{"undeclared name 'J'"});
+}

@@ -8,9 +8,11 @@
 //
 // Progress goes to stderr as it happens, results to stdout. Failures end with
 // one line on stderr and status 1; Ctrl-C ends with status 130.
-#include "common/host.hpp"
+#include "generative/providers/providers.hpp"
+#include "host/host.hpp"
 
 #include <string>
+#include <vector>
 
 namespace py = pybind11;
 namespace host = tarvok::host;
@@ -41,8 +43,7 @@ py::cpp_function progress_printer() {
 py::object description_text(py::object arg) {
     std::string s = host::str_of(arg);
     if (s.size() > 1 && s[0] == '@') {
-        py::object path = py::str(host::text(s.substr(1)));
-        return py::module_::import("pathlib").attr("Path")(path).attr("read_text")(py::arg("encoding") = "utf-8");
+        return host::read_file(host::text(s.substr(1)), "r", "utf-8");
     }
     return arg;
 }
@@ -54,11 +55,14 @@ py::object grammar_mode(py::object name) {
 py::object absolute(py::object path) { return py::module_::import("os").attr("path").attr("abspath")(path); }
 
 void add_llm_options(py::object parser, bool with_grammar) {
+    namespace pv = tarvok::generative::providers;
+    std::vector<std::string_view> names;
+    for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
     parser.attr("add_argument")("--model", py::arg("dest") = "model_name", py::arg("metavar") = "NAME",
                                 py::arg("help") = "LLM model name (default: the library's MODEL_NAME)");
     parser.attr("add_argument")(
         "--provider", py::arg("metavar") = "NAME",
-        py::arg("help") = "openai, google or ollama (default: inferred from the model name)");
+        py::arg("help") = pv::spoken_list(names, "or") + " (default: inferred from the model name)");
     if (with_grammar) {
         parser.attr("add_argument")("--grammar", py::arg("choices") = py::make_tuple("none", "bnf", "code"),
                                     py::arg("default") = "bnf",
@@ -207,10 +211,6 @@ int run_solve(py::object args) {
     return 0;
 }
 
-py::object read_file(py::object path) {
-    return py::module_::import("pathlib").attr("Path")(path).attr("read_text")();
-}
-
 int run_feedback(py::object args) {
     py::object tg = generative();
     py::object reply = tg.attr("generative_feedback")(
@@ -240,8 +240,8 @@ int run_feedback(py::object args) {
         return 0;
     }
     // A revision is written only when it compiles; a missing half keeps the file's text.
-    py::object model = answer.contains("revised_model") ? answer["revised_model"] : read_file(args.attr("model_file"));
-    py::object data = answer.contains("revised_data") ? answer["revised_data"] : read_file(args.attr("data_file"));
+    py::object model = answer.contains("revised_model") ? answer["revised_model"] : host::read_file(args.attr("model_file"), "r");
+    py::object data = answer.contains("revised_data") ? answer["revised_data"] : host::read_file(args.attr("data_file"), "r");
     if (!PyUnicode_Check(model.ptr()) || !PyUnicode_Check(data.ptr())) {
         host::raise(PyExc_RuntimeError, "The proposed revision is not text; nothing was written.");
     }

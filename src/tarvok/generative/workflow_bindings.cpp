@@ -3,8 +3,6 @@
 // looked up at call time.
 #include "generative/bindings.hpp"
 
-#include <climits>
-
 namespace tarvok::generative::bind {
 
 namespace {
@@ -15,26 +13,9 @@ void check_request_kinds(const char* function, py::handle temperature, py::handl
     host::require(llm_provider, function, "llm_provider", Kind::Str, true);
 }
 
-py::object host_open(py::handle path, const char* mode) {
-    return py::module_::import("builtins").attr("open")(path, mode);
-}
-
-/// Whole file as text, in the platform's default encoding (as the host's
-/// open() reads it).
-py::object read_text(py::handle path) {
-    py::object file = host_open(path, "r");
-    try {
-        py::object text = file.attr("read")();
-        file.attr("close")();
-        return text;
-    } catch (...) {
-        file.attr("close")();
-        throw;
-    }
-}
-
+/// Writes the whole text with the host's `open` (looked up on every call).
 void write_text(py::handle path, py::handle text) {
-    py::object file = host_open(path, "w");
+    py::object file = py::module_::import("builtins").attr("open")(path, "w");
     try {
         file.attr("write")(text);
     } catch (...) {
@@ -48,16 +29,7 @@ void write_text(py::handle path, py::handle text) {
 void ensure_parent(py::handle path) {
     py::module_ os = py::module_::import("os");
     py::object parent = os.attr("path").attr("dirname")(path);
-    if (PyObject_IsTrue(parent.ptr()) == 1) os.attr("makedirs")(parent, py::arg("exist_ok") = true);
-}
-
-long long clamp_to_count(py::handle number) {
-    int overflow = 0;
-    long long value = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
-    if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
-    if (overflow > 0) return LLONG_MAX;
-    if (overflow < 0) return LLONG_MIN;
-    return value;
+    if (host::truthy(parent)) os.attr("makedirs")(parent, py::arg("exist_ok") = true);
 }
 
 /// The number of iterations as the host's int() reads the argument, at least
@@ -65,14 +37,14 @@ long long clamp_to_count(py::handle number) {
 long long normalise_iterations(py::handle iterations) {
     PyObject* converted = PyNumber_Long(iterations.ptr());
     if (converted != nullptr) {
-        long long n = clamp_to_count(py::reinterpret_steal<py::object>(converted));
+        long long n = host::saturated(py::reinterpret_steal<py::object>(converted));
         return n < 1 ? 1 : n;
     }
     py::error_already_set error;
     if (!host::is_ordinary(error)) throw error;
     py::object fallback = py::reinterpret_steal<py::object>(PyNumber_Index(attr("MAX_ITERATIONS").ptr()));
     if (!fallback) throw py::error_already_set();
-    return clamp_to_count(fallback);
+    return host::saturated(fallback);
 }
 
 py::object generate(py::handle provider, py::handle model_name, py::handle input_text, py::handle temperature,
@@ -218,8 +190,8 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
                                                             py::arg("few_shots") = few_shots);
     }
 
-    model_code = read_text(model_file);
-    data_code = read_text(data_file);
+    model_code = host::read_file(model_file, "r");
+    data_code = host::read_file(data_file, "r");
     if (py::len(syntax_errors) > 0 || !do_alignment) {
         log_debug("Final assessment of model and data alignment...");
         notify(progress, "Requesting final assessment");
@@ -250,8 +222,8 @@ py::object feedback(py::object prompt, py::object model_file, py::object data_fi
 
     py::object provider = attr("_infer_provider")(llm_provider, model_name);
     py::object grammar = attr("_get_grammar_implementation")(mode);
-    py::object model_text = read_text(model_file);
-    py::object data_text = read_text(data_file);
+    py::object model_text = host::read_file(model_file, "r");
+    py::object data_text = host::read_file(data_file, "r");
 
     notify(progress, "Generating feedback from LLM");
     py::object request = attr("_build_feedback_prompt")(prompt, grammar, model_text, data_text);

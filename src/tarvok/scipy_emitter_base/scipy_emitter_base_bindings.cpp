@@ -8,13 +8,15 @@
 // so that an override is the one that runs. The operations use the host's own
 // protocols (`==`, `in`, `.get`, `+`, `*`, iteration), so they behave exactly
 // as the same code written in Python would, including for subclassed values.
-#include "common/host.hpp"
+#include "host/host.hpp"
 
 #include <memory>
 #include <string>
 
 namespace py = pybind11;
 namespace host = tarvok::host;
+using host::equals;
+using host::text_form;
 
 namespace {
 
@@ -34,28 +36,11 @@ class RecursionGuard {
     RecursionGuard& operator=(const RecursionGuard&) = delete;
 };
 
-/// The host's `a == b` as a truth value (no identity shortcut, so a NaN name
-/// matches nothing, as in Python).
-bool equals(py::handle a, py::handle b) {
-    py::object result = py::reinterpret_steal<py::object>(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ));
-    if (!result) throw py::error_already_set();
-    int truth = PyObject_IsTrue(result.ptr());
-    if (truth < 0) throw py::error_already_set();
-    return truth != 0;
-}
-
 /// The host's `key in container`.
 bool contains(py::handle container, py::handle key) {
     int found = PySequence_Contains(container.ptr(), key.ptr());
     if (found < 0) throw py::error_already_set();
     return found != 0;
-}
-
-/// The host's `str(value)`, also for text subclasses with their own `__str__`.
-py::object text_form(py::handle value) {
-    py::object result = py::reinterpret_steal<py::object>(PyObject_Str(value.ptr()));
-    if (!result) throw py::error_already_set();
-    return result;
 }
 
 /// Shared declaration test: the name first, the kind only when one is asked
@@ -200,7 +185,7 @@ void add_constructor_signature(py::object& cls) {
     py::object init = cls.attr("__init__");
     py::object plain_new = object.attr("__new__");
     py::object plain_call = type.attr("__call__");
-    auto cached = std::make_shared<py::object>();
+    auto cached = std::make_shared<host::Memo>();
     add_method(
         descriptor_cls, "__get__", "self, instance, owner=None",
         "The signature of `owner` when it is built by the generator base's own constructor, else None.",
@@ -211,13 +196,12 @@ void add_constructor_signature(py::object& cls) {
             py::object own_call = py::type::handle_of(owner).attr("__call__");
             if (!own_init.is(init) || !own_new.is(plain_new) || !own_call.is(plain_call))
                 return py::none();
-            if (!*cached) {
+            return cached->get([&] {
                 py::object signature = py::module_::import("inspect").attr("signature")(init);
                 py::list parameters(signature.attr("parameters").attr("values")());
                 if (PySequence_DelItem(parameters.ptr(), 0) != 0) throw py::error_already_set();  // self
-                *cached = signature.attr("replace")(py::arg("parameters") = parameters);
-            }
-            return *cached;
+                return signature.attr("replace")(py::arg("parameters") = parameters);
+            });
         },
         py::arg("instance"), py::arg("owner") = py::none());
     py::setattr(cls, "__signature__", descriptor_cls());

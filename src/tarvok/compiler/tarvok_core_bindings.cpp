@@ -385,25 +385,6 @@ class Presenter {
     }
 };
 
-/// Holds the host's cyclic garbage collector off while the result is built:
-/// the dicts hold only fresh dicts, lists and atoms, so no cycle can form, and
-/// a large model would otherwise trigger collection after collection.
-class CollectorPause {
-  public:
-    CollectorPause() : gc_(py::module_::import("gc")), was_enabled_(gc_.attr("isenabled")().cast<bool>()) {
-        if (was_enabled_) gc_.attr("disable")();
-    }
-    ~CollectorPause() {
-        if (was_enabled_) gc_.attr("enable")();
-    }
-    CollectorPause(const CollectorPause&) = delete;
-    CollectorPause& operator=(const CollectorPause&) = delete;
-
-  private:
-    py::module_ gc_;
-    bool was_enabled_;
-};
-
 py::dict compile_texts(std::string_view model, std::string_view data) {
     std::unique_ptr<Compilation> c;
     {
@@ -411,7 +392,6 @@ py::dict compile_texts(std::string_view model, std::string_view data) {
         c = compile(model, data);
     }
     if (!c->ok()) raise_semantic_error(c->report());
-    CollectorPause pause;
     return Presenter(*c).model();
 }
 

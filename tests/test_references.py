@@ -32,10 +32,10 @@ def layout(tg, tmp_path, monkeypatch):
 
 
 class TestInstalledDocuments:
-    def test_modes_return_the_documents_shipped_beside_the_installed_module(self, tg):
+    def test_modes_return_the_documents_shipped_with_the_installed_module(self, tg):
         package_dir = pathlib.Path(tg.__file__).parent
         assert SOURCE_TREE / "src" not in package_dir.parents, "tests must run against the installed package"
-        grammars = package_dir.parent / "docs" / "grammars"
+        grammars = package_dir / "docs" / "grammars"
         bnf = tg._get_grammar_implementation(tg.Grammar.BNF)
         code = tg._get_grammar_implementation(tg.Grammar.CODE)
         assert bnf == read_text(grammars / "Tarvok grammar.md") == read_text(
@@ -68,6 +68,20 @@ class TestReferenceReaders:
         monkeypatch.setattr(tg, "_read_tarvok_grammar", lambda: "G")
         monkeypatch.setattr(tg, "_read_tarvok_code", lambda: "C")
         assert [tg._get_grammar_implementation(m) for m in tg.Grammar] == ["", "G", "C"]
+
+    def test_the_package_copy_serves_when_the_root_has_none(self, tg, layout):
+        own = layout / "tarvok" / "docs" / "grammars"
+        own.mkdir(parents=True)
+        (own / "Tarvok grammar.md").write_text("package copy\n")
+        (own / "Tarvok_GBNF").write_text("package gbnf\n")
+        assert tg._read_tarvok_grammar() == "\n\n# grammar\nline\nend\n\n"  # the root's copy comes first
+        (layout / "docs" / "grammars" / "Tarvok grammar.md").unlink()
+        assert tg._get_grammar_implementation(tg.Grammar.BNF) == "package copy\n"
+        assert tg._read_tarvok_GBNF() == "root ::= model\n"
+        (own / "Tarvok grammar.md").unlink()
+        with pytest.raises(FileNotFoundError) as missing:
+            tg._read_tarvok_grammar()
+        assert missing.value.filename == os.path.join(str(layout), "docs", "grammars", "Tarvok grammar.md")
 
     def test_read_file_is_strict_and_refuses_descriptors(self, tg, tmp_path):
         bad = tmp_path / "bad.txt"

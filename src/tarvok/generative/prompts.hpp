@@ -45,6 +45,10 @@ inline constexpr std::string_view literate_model =
     "Label all constraints and the objective function meaningfully; thoroughly comment the model to explain the purpose of variables, parameters, objective, and constraints; match these explanations to the problem description by following the predicaments of literate programming.\n";
 inline constexpr std::string_view fence_option =
     "- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n";
+inline constexpr std::string_view be_critical =
+    "Be critical and specific about modeling choices, feasibility, and consistency.\n";
+inline constexpr std::string_view no_diffs =
+    "- Return complete model and data strings; do not return diffs.\n";
 inline constexpr std::string_view no_extras =
     "- No trailing commas. No additional keys. No commentary.\n";
 
@@ -150,17 +154,18 @@ inline constexpr std::string_view errors_open =
     "</previous_attempt>\n"
     "\n"
     "<errors>\n";
-inline constexpr std::string_view syntax_guidelines =
+inline constexpr std::string_view syntax_rules =
     "\n"
     "</errors>\n"
     "\n"
     "<revision_guidelines>\n"
     "- Fix the listed syntax/semantic errors.\n"
     "- Preserve the original modeling intent and structure when possible.\n"
-    "- Ensure the model compiles with the data under the given implementation.\n"
-    "- Return complete model and data strings; do not return diffs.\n"
+    "- Ensure the model compiles with the data under the given implementation.\n";
+inline constexpr std::string_view guidelines_close =
     "</revision_guidelines>\n"
     "\n";
+inline constexpr std::string_view syntax_guidelines = join<syntax_rules, no_diffs, guidelines_close>;
 inline constexpr std::string_view realign_task_open =
     "<task>\n"
     "The previous attempt produced a syntactically valid Tarvok model and data, but they are NOT fully aligned with the problem description.\n"
@@ -171,7 +176,7 @@ inline constexpr std::string_view realign_goal =
     "Revise the model and data so that they fully align with the problem description while preserving syntactic validity.\n"
     "Change only what is necessary to achieve alignment (objective, constraints, variables, sets/parameters, and data consistency).\n";
 inline constexpr std::string_view realign_task_close = join<realign_goal, literate_model, syntax_reference, few_shot_guidance, task_close>;
-inline constexpr std::string_view realign_guidelines =
+inline constexpr std::string_view realign_rules =
     "\n"
     "</data>\n"
     "</previous_attempt>\n"
@@ -179,10 +184,8 @@ inline constexpr std::string_view realign_guidelines =
     "<revision_guidelines>\n"
     "- Ensure the objective, constraints, indices, and variable domains reflect the problem description.\n"
     "- Make the minimal set of changes necessary to correct misalignment.\n"
-    "- Keep syntax strictly valid.\n"
-    "- Return complete model and data strings; do not return diffs.\n"
-    "</revision_guidelines>\n"
-    "\n";
+    "- Keep syntax strictly valid.\n";
+inline constexpr std::string_view realign_guidelines = join<realign_rules, no_diffs, guidelines_close>;
 // The alignment, final-assessment and feedback prompts.
 inline constexpr std::string_view inputs_problem_open =
     "<inputs>\n"
@@ -284,14 +287,15 @@ inline constexpr std::string_view syntax_errors_close =
     "\n";
 inline constexpr std::string_view alignment_goal =
     "Assess whether the generated Tarvok model and data fully align with the problem description.\n"
-    "Alignment means the objective, constraints, decision variables, and data match the problem description.\n"
-    "Be critical and specific about modeling choices, feasibility, and consistency.\n";
-inline constexpr std::string_view alignment_task = join<task_open, alignment_goal, syntax_reference, task_close>;
+    "Alignment means the objective, constraints, decision variables, and data match the problem description.\n";
+inline constexpr std::string_view alignment_task =
+    join<task_open, alignment_goal, be_critical, syntax_reference, task_close>;
 inline constexpr std::string_view final_goal =
-    "Assess how well the generated Tarvok model and data align with the problem description.\n"
-    "Be critical and specific about modeling choices, feasibility, and consistency.\n"
+    "Assess how well the generated Tarvok model and data align with the problem description.\n";
+inline constexpr std::string_view ambiguity =
     "If you believe the problem description is incomplete or ambiguous, point this out in your assessment.\n";
-inline constexpr std::string_view final_task = join<task_open, final_goal, syntax_reference, task_close>;
+inline constexpr std::string_view final_task =
+    join<task_open, final_goal, be_critical, ambiguity, syntax_reference, task_close>;
 inline constexpr std::string_view final_data_close =
     "\n"
     "</data>\n"

@@ -482,3 +482,29 @@ def test_key_never_in_our_texts(tg, monkeypatch, no_sleep, caplog, messages):
                 texts.append(f"{error!r} {error.__cause__!r}")
     texts += messages + [r.getMessage() for r in caplog.records]
     assert len(texts) > 8 and not [t for t in texts if key in t]
+
+
+def test_one_table_feeds_the_enumeration_the_command_and_the_extras(tg, monkeypatch, capsys):
+    """Every provider can be named on the command line, and its missing-library
+    error points at a distribution that one of the package's extras installs."""
+    import tomllib
+    from pathlib import Path
+
+    from tarvok import _cli
+
+    values = [member.value for member in tg.LLMProvider]
+    with pytest.raises(SystemExit):
+        _cli.main(["models", "--help"])
+    assert ", ".join(values[:-1]) + " or " + values[-1] in " ".join(capsys.readouterr().out.split())
+
+    pyproject = tomllib.loads((Path(__file__).resolve().parent.parent / "pyproject.toml").read_text())
+    extras = {re.split(r"[<>=\[]", req)[0] for reqs in pyproject["project"]["optional-dependencies"].values()
+              for req in reqs}
+    for name in ("OPENAI_API_KEY", "GEMINI_API_KEY"):
+        monkeypatch.setenv(name, "key")
+    for library in ("openai", "google.generativeai", "ollama"):
+        monkeypatch.setitem(sys.modules, library, None)  # importing it fails
+    for value in values:
+        with pytest.raises(RuntimeError, match="is not installed. pip install ") as missing:
+            tg.list_models(value)
+        assert str(missing.value).rsplit(" ", 1)[1] in extras, value

@@ -178,8 +178,9 @@ inline py::object read_file(py::handle path, const char* mode, const char* encod
 // --------------------------------------------------------- this module ----
 
 /// The extension module being defined by this shared object. Each module is
-/// its own shared object, so each has its own slot; it holds a strong
-/// reference for the life of the process.
+/// its own shared object built with hidden symbols (as pybind11 builds them),
+/// so each has its own slot; it holds a strong reference for the life of the
+/// process.
 inline PyObject*& module_slot() {
     static PyObject* module = nullptr;
     return module;

@@ -30,8 +30,23 @@ def wheel(tmp_path_factory):
     """A wheel built from the source tree; the build folder is kept under build/, so a rebuild is incremental."""
     out = tmp_path_factory.mktemp("wheel")
     env = dict(os.environ, CMAKE_BUILD_PARALLEL_LEVEL="2")
-    subprocess.run([sys.executable, "-m", "pip", "wheel", str(SOURCE_TREE), "--no-deps", "--quiet", "-w", str(out),
-                    f"-Cbuild-dir={SOURCE_TREE / 'build' / 'wheel'}"], check=True, env=env, capture_output=True)
+    subprocess.run(
+        [
+            sys.executable,
+            "-m",
+            "pip",
+            "wheel",
+            str(SOURCE_TREE),
+            "--no-deps",
+            "--quiet",
+            "-w",
+            str(out),
+            f"-Cbuild-dir={SOURCE_TREE / 'build' / 'wheel'}",
+        ],
+        check=True,
+        env=env,
+        capture_output=True,
+    )
     [built] = out.glob("tarvok-*.whl")
     with zipfile.ZipFile(built) as archive:
         return archive.namelist(), archive.read(f"tarvok-{source_version()}.dist-info/METADATA").decode()
@@ -48,13 +63,15 @@ class TestWheel:
         names, _ = wheel
         for module in MODULES:
             assert [n for n in names if re.fullmatch(rf"tarvok/{module}\.[^/]*\.so", n)], module
-        python_files = sorted(f"tarvok/{p.name}" for p in PACKAGE.iterdir()
-                              if p.suffix in (".py", ".pyi") or p.name == "py.typed")
+        python_files = sorted(
+            f"tarvok/{p.name}" for p in PACKAGE.iterdir() if p.suffix in (".py", ".pyi") or p.name == "py.typed"
+        )
         assert sorted(n for n in names if re.fullmatch(r"tarvok/[^/]+\.pyi?|tarvok/py\.typed", n)) == python_files
         grammars = sorted(f"tarvok/docs/grammars/{p.name}" for p in (SOURCE_TREE / "docs" / "grammars").iterdir())
         assert sorted(n for n in names if n.startswith("tarvok/docs/")) == grammars
-        examples = sorted(p.relative_to(PACKAGE.parent).as_posix() for p in (PACKAGE / "tvl_models").rglob("*")
-                          if p.is_file())
+        examples = sorted(
+            p.relative_to(PACKAGE.parent).as_posix() for p in (PACKAGE / "tvl_models").rglob("*") if p.is_file()
+        )
         assert sorted(n for n in names if n.startswith("tarvok/tvl_models/")) == examples
         # The one C++ file that ships is the front end the CODE grammar mode reads.
         assert [n for n in names if n.endswith((".cpp", ".hpp"))] == ["tarvok/tarvok_core.cpp"]

@@ -38,10 +38,16 @@ class TestInstalledDocuments:
         grammars = package_dir / "docs" / "grammars"
         bnf = tg._get_grammar_implementation(tg.Grammar.BNF)
         code = tg._get_grammar_implementation(tg.Grammar.CODE)
-        assert bnf == read_text(grammars / "Tarvok grammar.md") == read_text(
-            SOURCE_TREE / "docs/grammars/Tarvok grammar.md")
-        assert code == read_text(package_dir / "tarvok_core.cpp") == read_text(
-            SOURCE_TREE / "src/tarvok/compiler/tarvok_core.cpp")
+        assert (
+            bnf
+            == read_text(grammars / "Tarvok grammar.md")
+            == read_text(SOURCE_TREE / "docs/grammars/Tarvok grammar.md")
+        )
+        assert (
+            code
+            == read_text(package_dir / "tarvok_core.cpp")
+            == read_text(SOURCE_TREE / "src/tarvok/compiler/tarvok_core.cpp")
+        )
         assert tg._read_tarvok_GBNF() == read_text(SOURCE_TREE / "docs/grammars/Tarvok_GBNF")
         assert tg._get_grammar_implementation(tg.Grammar.NONE) == ""
 

@@ -1,8 +1,8 @@
 // tarvok.example_ranker: ranks stored problem descriptions by embedding
 // similarity to a new description.
-#include "host/host.hpp"
 #include "example_ranker/description_files.hpp"
 #include "example_ranker/ranking.hpp"
+#include "host/host.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -62,8 +62,8 @@ py::object read_text(py::object path, py::object max_chars) {
     try {
         // Only real paths are opened: open() would take an integer as a descriptor.
         py::object fspath = py::module_::import("os").attr("fspath")(path);
-        py::object file = py::module_::import("builtins").attr("open")(fspath, "r", py::arg("encoding") = "utf-8",
-                                                                         py::arg("errors") = "ignore");
+        py::object file = py::module_::import("builtins")
+                              .attr("open")(fspath, "r", py::arg("encoding") = "utf-8", py::arg("errors") = "ignore");
         py::object text;
         try {
             text = file.attr("read")(limit + 1);
@@ -136,8 +136,8 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
                                               "' could not be loaded, so the descriptions cannot be encoded");
     }
     auto encode = [&](py::object texts) {
-        return model.attr("encode")(texts, py::arg("convert_to_tensor") = true,
-                                    py::arg("normalize_embeddings") = true, py::arg("show_progress_bar") = false);
+        return model.attr("encode")(texts, py::arg("convert_to_tensor") = true, py::arg("normalize_embeddings") = true,
+                                    py::arg("show_progress_bar") = false);
     };
     py::object doc_embs = encode(kept_texts);
     py::list query_list;
@@ -161,7 +161,8 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
         py::dict entry;
         entry["path"] = py::str(kept_paths[i]);
         entry["score"] = py::float_(values[i]);
-        py::object cut = kept_texts[i][py::slice(std::nullopt, static_cast<py::ssize_t>(core::kPreviewLength), std::nullopt)];
+        py::object cut =
+            kept_texts[i][py::slice(std::nullopt, static_cast<py::ssize_t>(core::kPreviewLength), std::nullopt)];
         entry["preview"] = cut.attr("replace")("\n", " ");
         ranking.append(entry);
     }

@@ -22,8 +22,7 @@ struct SignedFunction {
 void register_signed_function_type(py::module_& m) {
     py::class_<SignedFunction>(m, "_signed_function", py::dynamic_attr(), py::module_local(),
                                "A module function whose signature carries enumeration defaults.")
-        .def("__call__",
-             [](SignedFunction& f, py::args args, py::kwargs kwargs) { return f.impl(*args, **kwargs); })
+        .def("__call__", [](SignedFunction& f, py::args args, py::kwargs kwargs) { return f.impl(*args, **kwargs); })
         .def_property_readonly("__signature__",
                                [](SignedFunction& f) {
                                    return f.signature->get([&f] {
@@ -38,9 +37,8 @@ void register_signed_function_type(py::module_& m) {
                                        return inspect.attr("Signature")(parameters);
                                    });
                                })
-        .def("__repr__", [](py::object f) {
-            return "<function " + py::str(f.attr("__qualname__")).cast<std::string>() + ">";
-        });
+        .def("__repr__",
+             [](py::object f) { return "<function " + py::str(f.attr("__qualname__")).cast<std::string>() + ">"; });
 }
 
 }  // namespace

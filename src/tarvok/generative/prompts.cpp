@@ -25,10 +25,11 @@ std::string few_shot_section(const std::vector<FewShotExample>& examples) {
     std::size_t index = 0;
     for (const auto& ex : examples) {
         std::string number = std::to_string(++index);
-        out += concat({example_open, number, example_index_close,
-                       description_header_open, ex.desc_path, header_close, "\n", ex.description, description_close,
-                       model_file_header_open, ex.model_path, header_close, "\n", ex.model, model_file_close,
-                       data_file_header_open, ex.data_path, header_close, "\n", ex.data, data_file_close});
+        out += concat(
+            {example_open, number,         example_index_close, description_header_open, ex.desc_path,  header_close,
+             "\n",         ex.description, description_close,   model_file_header_open,  ex.model_path, header_close,
+             "\n",         ex.model,       model_file_close,    data_file_header_open,   ex.data_path,  header_close,
+             "\n",         ex.data,        data_file_close});
     }
     out += few_shot_close;
     return out;
@@ -45,18 +46,18 @@ std::string syntax_revision_prompt(std::string_view prompt, std::string_view gra
                                    std::string_view data_code, std::string_view errors,
                                    const std::vector<FewShotExample>& examples) {
     using namespace pieces;
-    return concat({role, syntax_task, grammar_open, grammar, grammar_close, few_shot_section(examples),
-                   problem_open, prompt, previous_attempt_open, model_code, model_to_data, data_code, errors_open,
-                   errors, syntax_guidelines, model_data_contract});
+    return concat({role, syntax_task, grammar_open, grammar, grammar_close, few_shot_section(examples), problem_open,
+                   prompt, previous_attempt_open, model_code, model_to_data, data_code, errors_open, errors,
+                   syntax_guidelines, model_data_contract});
 }
 
-std::string alignment_revision_prompt(std::string_view prompt, std::string_view grammar,
-                                      std::string_view assessment, std::string_view model_code,
-                                      std::string_view data_code, const std::vector<FewShotExample>& examples) {
+std::string alignment_revision_prompt(std::string_view prompt, std::string_view grammar, std::string_view assessment,
+                                      std::string_view model_code, std::string_view data_code,
+                                      const std::vector<FewShotExample>& examples) {
     using namespace pieces;
     return concat({role, realign_task_open, assessment, realign_task_close, grammar_open, grammar, grammar_close,
-                   few_shot_section(examples), problem_open, prompt, previous_attempt_open, model_code,
-                   model_to_data, data_code, realign_guidelines, model_data_contract});
+                   few_shot_section(examples), problem_open, prompt, previous_attempt_open, model_code, model_to_data,
+                   data_code, realign_guidelines, model_data_contract});
 }
 
 std::string alignment_prompt(std::string_view prompt, std::string_view grammar, std::string_view model_code,

@@ -47,10 +47,8 @@ inline constexpr std::string_view fence_option =
     "- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n";
 inline constexpr std::string_view be_critical =
     "Be critical and specific about modeling choices, feasibility, and consistency.\n";
-inline constexpr std::string_view no_diffs =
-    "- Return complete model and data strings; do not return diffs.\n";
-inline constexpr std::string_view no_extras =
-    "- No trailing commas. No additional keys. No commentary.\n";
+inline constexpr std::string_view no_diffs = "- Return complete model and data strings; do not return diffs.\n";
+inline constexpr std::string_view no_extras = "- No trailing commas. No additional keys. No commentary.\n";
 
 // Shared by all six prompts (the grammar reference stands between the
 // grammar opener and closer).
@@ -105,7 +103,8 @@ inline constexpr std::string_view model_data_schema =
     "  \"model\": \"float a;\\nfloat b;\\ndvar float x;\\nminimize z: a*x;\\nsubject to { b*x >= 0; }\",  \"data\":  \"a = 10;\\nb= 5;\"\n"
     "}\n"
     "</example_output>\n";
-inline constexpr std::string_view model_data_contract = join<model_data_requirements, no_extras, fence_option, model_data_schema>;
+inline constexpr std::string_view model_data_contract =
+    join<model_data_requirements, no_extras, fence_option, model_data_schema>;
 // The few-shot section and its example blocks.
 inline constexpr std::string_view few_shot_open =
     "<few_shot_examples>\n"
@@ -138,7 +137,8 @@ inline constexpr std::string_view generation_goal =
     "Infer from the problem context whether decision variables should be integer, binary, or continuous.\n";
 inline constexpr std::string_view mock_data =
     "If data are missing, create a small, plausible mock instance consistent with the model.\n";
-inline constexpr std::string_view generation_task = join<task_open, generation_goal, literate_model, mock_data, syntax_reference, few_shot_guidance, task_close>;
+inline constexpr std::string_view generation_task =
+    join<task_open, generation_goal, literate_model, mock_data, syntax_reference, few_shot_guidance, task_close>;
 inline constexpr std::string_view problem_close =
     "\n"
     "</problem_description>\n"
@@ -147,7 +147,8 @@ inline constexpr std::string_view syntax_goal =
     "The previous attempt to generate a Tarvok model and data file failed due to syntax errors.\n"
     "Revise the model and data to fix the errors while retaining alignment with the problem description.\n"
     "Change only what is necessary to fix the errors.\n";
-inline constexpr std::string_view syntax_task = join<task_open, syntax_goal, literate_model, syntax_reference, few_shot_guidance, task_close>;
+inline constexpr std::string_view syntax_task =
+    join<task_open, syntax_goal, literate_model, syntax_reference, few_shot_guidance, task_close>;
 inline constexpr std::string_view errors_open =
     "\n"
     "</data>\n"
@@ -175,7 +176,8 @@ inline constexpr std::string_view realign_goal =
     "</assessment>\n"
     "Revise the model and data so that they fully align with the problem description while preserving syntactic validity.\n"
     "Change only what is necessary to achieve alignment (objective, constraints, variables, sets/parameters, and data consistency).\n";
-inline constexpr std::string_view realign_task_close = join<realign_goal, literate_model, syntax_reference, few_shot_guidance, task_close>;
+inline constexpr std::string_view realign_task_close =
+    join<realign_goal, literate_model, syntax_reference, few_shot_guidance, task_close>;
 inline constexpr std::string_view realign_rules =
     "\n"
     "</data>\n"
@@ -279,7 +281,8 @@ inline constexpr std::string_view feedback_schema =
     "  \"revised_model\": \"// minimal fix\\nfloat a;\\nfloat b;\\ndvar float x;\\nminimize z: a*x;\\nsubject to { b*x >= 0; }\",  \"revised_data\":  \"a = 10;\\nb= 5;\"\n"
     "}\n"
     "</example_output>\n";
-inline constexpr std::string_view feedback_contract = join<feedback_requirements, no_extras, fence_option, feedback_schema>;
+inline constexpr std::string_view feedback_contract =
+    join<feedback_requirements, no_extras, fence_option, feedback_schema>;
 /// Frames the error list inside the final assessment's inputs.
 inline constexpr std::string_view syntax_errors_open = "SYNTAX ERRORS:\n";
 inline constexpr std::string_view syntax_errors_close =
@@ -339,9 +342,9 @@ std::string syntax_revision_prompt(std::string_view prompt, std::string_view gra
                                    const std::vector<FewShotExample>& examples);
 
 /// Realignment request after a compiling pair was judged not aligned.
-std::string alignment_revision_prompt(std::string_view prompt, std::string_view grammar,
-                                      std::string_view assessment, std::string_view model_code,
-                                      std::string_view data_code, const std::vector<FewShotExample>& examples);
+std::string alignment_revision_prompt(std::string_view prompt, std::string_view grammar, std::string_view assessment,
+                                      std::string_view model_code, std::string_view data_code,
+                                      const std::vector<FewShotExample>& examples);
 
 /// Request for a JSON alignment verdict.
 std::string alignment_prompt(std::string_view prompt, std::string_view grammar, std::string_view model_code,

@@ -77,7 +77,8 @@ void register_references_and_prompts(py::module_& m) {
     py::object max_chars = m.attr("FEW_SHOT_MAX_CHARS");
     py::object none = py::none();
 
-    def(m, "_read_file", "path",
+    def(
+        m, "_read_file", "path",
         "Read a whole text file in the platform's default encoding.\n\n"
         "Decoding is strict and line ends become line feeds; the content is\n"
         "returned complete. Errors of the file system or the decoder propagate.",
@@ -94,12 +95,12 @@ void register_references_and_prompts(py::module_& m) {
         "Read the Markdown grammar reference of Tarvok shipped beside the package.\n\n"
         "The file is docs/grammars/Tarvok grammar.md under the installation root, else the package's own copy.",
         []() -> py::object { return read_grammar_document("Tarvok grammar.md"); });
-    def(m, "_read_tarvok_code", "", "Read the compiler front-end source shipped in the package.",
-        []() -> py::object {
-            auto [package_dir, root] = package_and_root();
-            return attr("_read_file")(join_path({package_dir, py::str("tarvok_core.cpp")}));
-        });
-    def(m, "_get_grammar_implementation", "mode",
+    def(m, "_read_tarvok_code", "", "Read the compiler front-end source shipped in the package.", []() -> py::object {
+        auto [package_dir, root] = package_and_root();
+        return attr("_read_file")(join_path({package_dir, py::str("tarvok_core.cpp")}));
+    });
+    def(
+        m, "_get_grammar_implementation", "mode",
         "Return the grammar reference text for a Grammar mode.\n\n"
         "NONE gives the empty text, BNF the Markdown grammar, CODE the compiler\n"
         "source; anything else raises ValueError.",
@@ -112,7 +113,8 @@ void register_references_and_prompts(py::module_& m) {
             host::raise(PyExc_ValueError, "Invalid mode: " + text_of(mode));
         },
         py::arg("mode"));
-    def(m, "_safe_read_text", "path, max_chars=2147483647",
+    def(
+        m, "_safe_read_text", "path, max_chars=2147483647",
         "Read a UTF-8 text file tolerantly, cut to max_chars and trimmed; empty on any failure.\n\n"
         "Undecodable bytes are dropped; the cut counts characters and happens\n"
         "before the trim, and a negative limit drops characters from the end.",
@@ -121,7 +123,8 @@ void register_references_and_prompts(py::module_& m) {
             try {
                 py::object content = host::read_file(py::module_::import("os").attr("fspath")(path), "rb");
                 py::object text = content.attr("decode")("utf-8", "ignore");
-                py::object cut = text[py::reinterpret_steal<py::object>(PySlice_New(nullptr, max_chars.ptr(), nullptr))];
+                py::object cut =
+                    text[py::reinterpret_steal<py::object>(PySlice_New(nullptr, max_chars.ptr(), nullptr))];
                 return cut.attr("strip")();
             } catch (py::error_already_set& e) {
                 if (!host::is_ordinary(e)) throw;
@@ -132,19 +135,21 @@ void register_references_and_prompts(py::module_& m) {
         },
         py::arg("path"), py::arg("max_chars") = max_chars);
 
-    def(m, "_build_generation_prompt", "prompt, grammar_implementation, few_shots=None",
+    def(
+        m, "_build_generation_prompt", "prompt, grammar_implementation, few_shots=None",
         "Build the first request for a model and data pair.",
         [](py::object prompt, py::object grammar, py::object few_shots) -> py::object {
             host::Utf8 p = text_form(prompt), g = text_form(grammar);
             return host::text(generation_prompt(p.view(), g.view(), few_shot_examples(few_shots)));
         },
         py::arg("prompt"), py::arg("grammar_implementation"), py::arg("few_shots") = none);
-    def(m, "_build_revision_prompt_syntax",
+    def(
+        m, "_build_revision_prompt_syntax",
         "prompt, grammar_implementation, model_code, data_code, syntax_errors, few_shots=None",
         "Build the request that repairs a pair the compiler rejected.\n\n"
         "A list of error texts is shown as the host's list literal, a text as it is.",
-        [](py::object prompt, py::object grammar, py::object model_code, py::object data_code,
-           py::object syntax_errors, py::object few_shots) -> py::object {
+        [](py::object prompt, py::object grammar, py::object model_code, py::object data_code, py::object syntax_errors,
+           py::object few_shots) -> py::object {
             host::Utf8 p = text_form(prompt), g = text_form(grammar), mc = text_form(model_code),
                        dc = text_form(data_code), errors = text_form(syntax_errors);
             return host::text(syntax_revision_prompt(p.view(), g.view(), mc.view(), dc.view(), errors.view(),
@@ -152,11 +157,12 @@ void register_references_and_prompts(py::module_& m) {
         },
         py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"),
         py::arg("syntax_errors"), py::arg("few_shots") = none);
-    def(m, "_build_revision_prompt_alignment",
+    def(
+        m, "_build_revision_prompt_alignment",
         "prompt, grammar_implementation, assessment_text, model_code, data_code, few_shots=None",
         "Build the request that realigns a compiling pair with the problem description.",
-        [](py::object prompt, py::object grammar, py::object assessment, py::object model_code,
-           py::object data_code, py::object few_shots) -> py::object {
+        [](py::object prompt, py::object grammar, py::object assessment, py::object model_code, py::object data_code,
+           py::object few_shots) -> py::object {
             host::Utf8 p = text_form(prompt), g = text_form(grammar), a = text_form(assessment),
                        mc = text_form(model_code), dc = text_form(data_code);
             return host::text(alignment_revision_prompt(p.view(), g.view(), a.view(), mc.view(), dc.view(),
@@ -164,7 +170,8 @@ void register_references_and_prompts(py::module_& m) {
         },
         py::arg("prompt"), py::arg("grammar_implementation"), py::arg("assessment_text"), py::arg("model_code"),
         py::arg("data_code"), py::arg("few_shots") = none);
-    def(m, "_build_alignment_prompt", "prompt, grammar_implementation, model_code, data_code",
+    def(
+        m, "_build_alignment_prompt", "prompt, grammar_implementation, model_code, data_code",
         "Build the request for a JSON alignment verdict on a compiling pair.",
         [](py::object prompt, py::object grammar, py::object model_code, py::object data_code) -> py::object {
             host::Utf8 p = text_form(prompt), g = text_form(grammar), mc = text_form(model_code),
@@ -172,7 +179,8 @@ void register_references_and_prompts(py::module_& m) {
             return host::text(alignment_prompt(p.view(), g.view(), mc.view(), dc.view()));
         },
         py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"));
-    def(m, "_build_final_assessment_prompt", "prompt, grammar_implementation, model_code, data_code, syntax_errors",
+    def(
+        m, "_build_final_assessment_prompt", "prompt, grammar_implementation, model_code, data_code, syntax_errors",
         "Build the request for a short written assessment at the end of a run.\n\n"
         "Errors, when there are any, stand in a SYNTAX ERRORS block inside the inputs.",
         [](py::object prompt, py::object grammar, py::object model_code, py::object data_code,
@@ -186,15 +194,15 @@ void register_references_and_prompts(py::module_& m) {
         },
         py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"),
         py::arg("syntax_errors"));
-    def(m, "_build_feedback_prompt", "user_prompt_text, grammar_implementation, model_code, data_code",
+    def(
+        m, "_build_feedback_prompt", "user_prompt_text, grammar_implementation, model_code, data_code",
         "Build the request that answers a question about an existing model and data pair.",
         [](py::object question, py::object grammar, py::object model_code, py::object data_code) -> py::object {
             host::Utf8 q = text_form(question), g = text_form(grammar), mc = text_form(model_code),
                        dc = text_form(data_code);
             return host::text(feedback_prompt(q.view(), g.view(), mc.view(), dc.view()));
         },
-        py::arg("user_prompt_text"), py::arg("grammar_implementation"), py::arg("model_code"),
-        py::arg("data_code"));
+        py::arg("user_prompt_text"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"));
 }
 
 }  // namespace tarvok::generative::bind

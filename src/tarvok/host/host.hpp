@@ -46,8 +46,7 @@ inline std::string type_name(py::handle value) {
 
 /// Refuses anything but exactly `kind` (or None when `optional`) with a
 /// TypeError that names the function, the parameter and both kinds.
-inline void require(py::handle value, const char* function, const char* parameter, Kind kind,
-                    bool optional = false) {
+inline void require(py::handle value, const char* function, const char* parameter, Kind kind, bool optional = false) {
     if (is_exact(value, kind) || (optional && value.is_none())) return;
     std::string msg = std::string(function) + "() argument '" + parameter + "' must be " + type_of(kind)->tp_name;
     if (optional) msg += " or None";
@@ -78,8 +77,8 @@ class Utf8 {
         const char* data = PyUnicode_AsUTF8AndSize(text_.ptr(), &size);
         if (data == nullptr) {
             PyErr_Clear();
-            encoded_ = py::reinterpret_steal<py::object>(
-                PyUnicode_AsEncodedString(text_.ptr(), "utf-8", "surrogatepass"));
+            encoded_ =
+                py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(text_.ptr(), "utf-8", "surrogatepass"));
             if (!encoded_) throw py::error_already_set();
             char* raw = nullptr;
             PyBytes_AsStringAndSize(encoded_.ptr(), &raw, &size);
@@ -256,16 +255,19 @@ class Memo {
 /// module attribute.
 inline void lazy_logger(py::module_& m) {
     PyObject* module = m.ptr();  // the module owns these functions, so it outlives them
-    def(m, "__getattr__", "name", "Create the module logger on first use.", [module](py::object name) -> py::object {
-        auto mod = py::reinterpret_borrow<py::module_>(module);
-        if (PyUnicode_Check(name.ptr()) && PyUnicode_CompareWithASCIIString(name.ptr(), "logger") == 0) {
-            py::object logger = py::module_::import("logging").attr("getLogger")(mod.attr("__name__"));
-            mod.attr("logger") = logger;
-            return logger;
-        }
-        raise(PyExc_AttributeError, "module '" + str_of(mod.attr("__name__")) + "' has no attribute '" +
-                                        str_of(name) + "'");
-    }, py::arg("name"));
+    def(
+        m, "__getattr__", "name", "Create the module logger on first use.",
+        [module](py::object name) -> py::object {
+            auto mod = py::reinterpret_borrow<py::module_>(module);
+            if (PyUnicode_Check(name.ptr()) && PyUnicode_CompareWithASCIIString(name.ptr(), "logger") == 0) {
+                py::object logger = py::module_::import("logging").attr("getLogger")(mod.attr("__name__"));
+                mod.attr("logger") = logger;
+                return logger;
+            }
+            raise(PyExc_AttributeError,
+                  "module '" + str_of(mod.attr("__name__")) + "' has no attribute '" + str_of(name) + "'");
+        },
+        py::arg("name"));
     def(m, "__dir__", "", "List the module's attributes, the logger included.", [module]() {
         py::list names = py::reinterpret_borrow<py::module_>(module).attr("__dict__").attr("keys")();
         if (!names.contains("logger")) names.append("logger");

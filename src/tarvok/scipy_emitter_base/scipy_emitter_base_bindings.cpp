@@ -92,8 +92,7 @@ template <typename Func, typename... Extra>
 void add_method(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
                 const Extra&... extra) {
     std::string full = host::signed_doc(name, params, doc);
-    py::cpp_function method(std::forward<Func>(impl), py::name(name), py::is_method(cls), extra...,
-                            full.c_str());
+    py::cpp_function method(std::forward<Func>(impl), py::name(name), py::is_method(cls), extra..., full.c_str());
     py::setattr(cls, name, method);
 }
 
@@ -159,14 +158,13 @@ PyObject* init_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
-PyMethodDef kInitDef = {
-    "__init__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(init_entry)),
-    METH_VARARGS | METH_KEYWORDS,
-    "__init__(self, ast, data_dict=None)\n--\n\n"
-    "Set up an empty generator for the compiled model `ast`.\n\n"
-    "`ast` is kept as given. A non-empty `data_dict` is held by reference; an empty\n"
-    "one or None is replaced by a new empty dict, so the caller's empty map is never\n"
-    "written to. Every list and dict set up here is new for this instance."};
+PyMethodDef kInitDef = {"__init__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(init_entry)),
+                        METH_VARARGS | METH_KEYWORDS,
+                        "__init__(self, ast, data_dict=None)\n--\n\n"
+                        "Set up an empty generator for the compiled model `ast`.\n\n"
+                        "`ast` is kept as given. A non-empty `data_dict` is held by reference; an empty\n"
+                        "one or None is replaced by a new empty dict, so the caller's empty map is never\n"
+                        "written to. Every list and dict set up here is new for this instance."};
 
 /// Gives `cls` the signature of its constructor for inspect.signature(), which
 /// reads no text signature from a builtin __init__. A class that constructs
@@ -194,8 +192,7 @@ void add_constructor_signature(py::object& cls) {
             py::object own_init = owner.attr("__init__");
             py::object own_new = owner.attr("__new__");
             py::object own_call = py::type::handle_of(owner).attr("__call__");
-            if (!own_init.is(init) || !own_new.is(plain_new) || !own_call.is(plain_call))
-                return py::none();
+            if (!own_init.is(init) || !own_new.is(plain_new) || !own_call.is(plain_call)) return py::none();
             return cached->get([&] {
                 py::object signature = py::module_::import("inspect").attr("signature")(init);
                 py::list parameters(signature.attr("parameters").attr("values")());
@@ -232,10 +229,9 @@ py::object make_generator_base(py::module_& m) {
     py::setattr(cls, "__init__", init_method);
     add_constructor_signature(cls);
 
-    add_method(
-        cls, "_indent", "self",
-        "Return the indentation prefix for the current `indent_level` (four spaces per level).",
-        [](py::object self) -> py::object { return py::str(kIndentUnit) * self.attr("indent_level"); });
+    add_method(cls, "_indent", "self",
+               "Return the indentation prefix for the current `indent_level` (four spaces per level).",
+               [](py::object self) -> py::object { return py::str(kIndentUnit) * self.attr("indent_level"); });
 
     add_method(
         cls, "_add_code_line", "self, line",
@@ -249,18 +245,14 @@ py::object make_generator_base(py::module_& m) {
         },
         py::arg("line"));
 
-    add_method(
-        cls, "generate_code", "self", "Produce the generated script. Concrete generators define the result.",
-        [](py::object) -> py::object { not_implemented("generate_code"); });
-    add_method(
-        cls, "_build_variables", "self", "Register the decision variables of the model.",
-        [](py::object) -> py::object { not_implemented("_build_variables"); });
-    add_method(
-        cls, "_build_objective", "self", "Build the objective of the model.",
-        [](py::object) -> py::object { not_implemented("_build_objective"); });
-    add_method(
-        cls, "_build_constraints", "self", "Build the constraints of the model.",
-        [](py::object) -> py::object { not_implemented("_build_constraints"); });
+    add_method(cls, "generate_code", "self", "Produce the generated script. Concrete generators define the result.",
+               [](py::object) -> py::object { not_implemented("generate_code"); });
+    add_method(cls, "_build_variables", "self", "Register the decision variables of the model.",
+               [](py::object) -> py::object { not_implemented("_build_variables"); });
+    add_method(cls, "_build_objective", "self", "Build the objective of the model.",
+               [](py::object) -> py::object { not_implemented("_build_objective"); });
+    add_method(cls, "_build_constraints", "self", "Build the constraints of the model.",
+               [](py::object) -> py::object { not_implemented("_build_constraints"); });
 
     add_method(
         cls, "find_declaration", "self, name, decl_type=None",
@@ -319,8 +311,7 @@ py::object make_generator_base(py::module_& m) {
         py::arg("name"), py::arg("decl_type") = py::none());
 
     add_method(
-        cls, "_find_decls", "self, name, decl_type=None",
-        "Return the instance's `find_declarations(name, decl_type)`.",
+        cls, "_find_decls", "self, name, decl_type=None", "Return the instance's `find_declarations(name, decl_type)`.",
         [](py::object self, py::object name, py::object decl_type) {
             return self.attr("find_declarations")(name, decl_type);
         },
@@ -331,8 +322,8 @@ py::object make_generator_base(py::module_& m) {
         cls, "_unsupported_type_error", "context, value",
         "Return (not raise) a SemanticError for a value kind the generator cannot translate.",
         [module](py::object context, py::object value) {
-            return semantic_error(module, py::str("Unsupported ") + text_form(context) + py::str(" type: ") +
-                                              text_form(value));
+            return semantic_error(module,
+                                  py::str("Unsupported ") + text_form(context) + py::str(" type: ") + text_form(value));
         },
         py::arg("context"), py::arg("value"));
 

@@ -28,8 +28,16 @@ TEST(Decoding, AcceptsWellFormedSequencesOnly) {
 }
 
 TEST(Decoding, ErrorsSpanTheMaximalIllFormedSubpart) {
-    EXPECT_EQ(decode("\xE2\x82" "A", 0).length, 2u);  // the host drops both bytes as one error
-    EXPECT_EQ(decode("\xF0\x9F\x98" "A", 0).length, 3u);
+    EXPECT_EQ(decode("\xE2\x82"
+                     "A",
+                     0)
+                  .length,
+              2u);  // the host drops both bytes as one error
+    EXPECT_EQ(decode("\xF0\x9F\x98"
+                     "A",
+                     0)
+                  .length,
+              3u);
     EXPECT_EQ(decode("\xE0\x80\x80", 0).length, 1u);  // overlong: the second byte is already wrong
 }
 

@@ -3,11 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace tarvok::example_ranker;
@@ -18,9 +18,8 @@ namespace {
 class TempDir : public ::testing::Test {
   protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() /
-                ("ranker_core_" + std::to_string(::getpid()) + "_" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        root_ = fs::temp_directory_path() / ("ranker_core_" + std::to_string(::getpid()) + "_" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(root_);
         fs::create_directories(root_);
     }
@@ -41,15 +40,15 @@ class TempDir : public ::testing::Test {
 using Listing = TempDir;
 
 TEST_F(Listing, RecursiveTxtFilesSortedByComponents) {
-    for (const char* rel : {"a.b/x.txt", "a/z.txt", "a/sub/y.txt", "B/q.txt", "top.txt", ".txt", "a/n.TXT",
-                            "a/m.mod", "deep/1/2/3/4/5/f.txt"}) {
+    for (const char* rel : {"a.b/x.txt", "a/z.txt", "a/sub/y.txt", "B/q.txt", "top.txt", ".txt", "a/n.TXT", "a/m.mod",
+                            "deep/1/2/3/4/5/f.txt"}) {
         write(rel, "t");
     }
     fs::create_directories(root_ / "dir.txt");
     std::vector<RelativePath> found = list_description_files(root_);
-    std::vector<RelativePath> expected = {
-        {".txt"}, {"B", "q.txt"}, {"a", "sub", "y.txt"}, {"a", "z.txt"}, {"a.b", "x.txt"},
-        {"deep", "1", "2", "3", "4", "5", "f.txt"}, {"top.txt"}};
+    std::vector<RelativePath> expected = {{".txt"},       {"B", "q.txt"},   {"a", "sub", "y.txt"},
+                                          {"a", "z.txt"}, {"a.b", "x.txt"}, {"deep", "1", "2", "3", "4", "5", "f.txt"},
+                                          {"top.txt"}};
     EXPECT_EQ(found, expected);
 }
 

@@ -41,9 +41,10 @@ TEST(Prompts, FewShotSectionNumbersExamplesInOrder) {
     std::vector<FewShotExample> examples = {{"d1", "m1", "x1", "a/1.txt", "", ""}, {"d2", "m2", "x2", "", "", "b.dat"}};
     std::string s = few_shot_section(examples);
     EXPECT_EQ(s.find(pieces::few_shot_open), 0u);
-    auto first = s.find("<example index=\"1\">\n<description path=\"a/1.txt\">\nd1\n</description>\n\n"
-                        "<model_file path=\"\">\nm1\n</model_file>\n\n<data_file path=\"\">\nx1\n</data_file>\n"
-                        "</example>\n");
+    auto first = s.find(
+        "<example index=\"1\">\n<description path=\"a/1.txt\">\nd1\n</description>\n\n"
+        "<model_file path=\"\">\nm1\n</model_file>\n\n<data_file path=\"\">\nx1\n</data_file>\n"
+        "</example>\n");
     auto second = s.find("<example index=\"2\">\n<description path=\"\">\nd2\n");
     ASSERT_NE(first, std::string::npos);
     ASSERT_NE(second, std::string::npos);

@@ -86,7 +86,9 @@ TEST(Inference, AnotherTableIsReadTheSameWay) {
     static constexpr std::string_view second_fragments[] = {"-two-"};
     const pv::Provider table[] = {
         {.member = "FIRST", .value = "first", .aliases = first_aliases},
-        {.member = "SECOND", .value = "second", .aliases = second_aliases,
+        {.member = "SECOND",
+         .value = "second",
+         .aliases = second_aliases,
          .model_rule = {.fragments = second_fragments}},
     };
     EXPECT_EQ(pv::infer_provider("2nd", "m", table).member, "SECOND");
@@ -131,9 +133,8 @@ TEST(Stripping, FallbackKeyAbsentFromParamsIsNotReported) {
 
 TEST(Stripping, CapturedNamesRemoveAnyParameterWithExactCase) {
     KeySet keys({"max_output_tokens", "model"});
-    EXPECT_TRUE(pv::strip_param_from_error_message({"unsupported parameter: 'max_output_tokens' is not supported",
-                                                    "max_output_tokens", std::nullopt},
-                                                   keys));
+    EXPECT_TRUE(pv::strip_param_from_error_message(
+        {"unsupported parameter: 'max_output_tokens' is not supported", "max_output_tokens", std::nullopt}, keys));
     EXPECT_EQ(keys.erased, (std::vector<std::string>{"max_output_tokens"}));
 
     KeySet cased({"Top_P"});

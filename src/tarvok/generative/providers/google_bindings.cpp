@@ -53,8 +53,8 @@ py::object list_gemini_models(py::object prefix) {
             if (supported == 0) continue;
             py::object name = model.attr("name");
             if (!PyUnicode_Check(name.ptr()) || !starts_with(name, py::str("models/"))) continue;
-            py::object short_name = py::reinterpret_steal<py::object>(
-                PyUnicode_Substring(name.ptr(), 7, PyUnicode_GetLength(name.ptr())));
+            py::object short_name =
+                py::reinterpret_steal<py::object>(PyUnicode_Substring(name.ptr(), 7, PyUnicode_GetLength(name.ptr())));
             if (!short_name) throw py::error_already_set();
             names.append(short_name);
         }

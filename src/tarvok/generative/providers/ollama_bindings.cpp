@@ -46,9 +46,8 @@ py::object list_ollama_models(py::object prefix) {
 py::object generate(const pv::Provider& ollama, const Request& r) {
     const std::string label(ollama.label);
     notify(r.progress, "[LLM] " + label + " \u2022 " + r.model + ": generating");
-    py::object text = attr("_ollama_generate_text")(py::arg("model_name") = r.model_name,
-                                                     py::arg("prompt") = r.input_text,
-                                                     py::arg("num_predict") = r.max_tokens);
+    py::object text = attr("_ollama_generate_text")(
+        py::arg("model_name") = r.model_name, py::arg("prompt") = r.input_text, py::arg("num_predict") = r.max_tokens);
     notify(r.progress, "[LLM] " + label + ": response received");
     return text;
 }
@@ -56,8 +55,8 @@ py::object generate(const pv::Provider& ollama, const Request& r) {
 void define_functions(py::module_& m, const pv::Provider&) {
     using host::def;
     def(m, "_ollama_generate_text", "model_name, prompt, num_predict=None",
-        "Generate a reply with a local Ollama server.", &ollama_generate_text, py::arg("model_name"),
-        py::arg("prompt"), py::arg("num_predict") = m.attr("MAX_OUTPUT_TOKENS"));
+        "Generate a reply with a local Ollama server.", &ollama_generate_text, py::arg("model_name"), py::arg("prompt"),
+        py::arg("num_predict") = m.attr("MAX_OUTPUT_TOKENS"));
     def(m, "list_ollama_models", "prefix=None",
         "Return available local Ollama model tags (e.g., 'llama3:8b-instruct').", &list_ollama_models,
         py::arg("prefix") = py::none());

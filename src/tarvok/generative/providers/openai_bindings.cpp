@@ -197,12 +197,18 @@ py::object build_create_params(py::object model_name, py::object input_text, py:
     py::dict params;
     for (std::string_view key : pv::create_param_keys(!max_tokens.is_none(), !temperature.is_none(), has_stop)) {
         py::object value;
-        if (key == "model") value = model_name;
-        else if (key == "input") value = input_text;
-        else if (key == "response_format") value = py::dict(py::arg("type") = "json");
-        else if (key == "max_output_tokens") value = max_tokens;
-        else if (key == "temperature") value = temperature;
-        else value = stop;
+        if (key == "model")
+            value = model_name;
+        else if (key == "input")
+            value = input_text;
+        else if (key == "response_format")
+            value = py::dict(py::arg("type") = "json");
+        else if (key == "max_output_tokens")
+            value = max_tokens;
+        else if (key == "temperature")
+            value = temperature;
+        else
+            value = stop;
         params[host::text(key)] = value;
     }
     return params;
@@ -238,10 +244,9 @@ py::object list_openai_models(py::object prefix) {
 py::object generate(const pv::Provider& openai, const Request& r) {
     const std::string label(openai.label);
     py::object client = attr("_openai_client")();
-    py::object params = attr("_build_create_params")(py::arg("model_name") = r.model_name,
-                                                      py::arg("input_text") = r.input_text,
-                                                      py::arg("max_tokens") = r.max_tokens,
-                                                      py::arg("temperature") = r.temperature, py::arg("stop") = r.stop);
+    py::object params = attr("_build_create_params")(
+        py::arg("model_name") = r.model_name, py::arg("input_text") = r.input_text,
+        py::arg("max_tokens") = r.max_tokens, py::arg("temperature") = r.temperature, py::arg("stop") = r.stop);
     notify(r.progress, "[LLM] " + label + " \u2022 " + r.model + ": sending request");
     py::object response = attr("_call_openai_with_retry")(client, params, py::arg("progress") = r.progress);
     notify(r.progress, "[LLM] " + label + ": response received");

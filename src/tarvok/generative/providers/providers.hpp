@@ -24,16 +24,16 @@ struct ModelRule {
 /// Everything the package knows about one back-end. Its code lives in
 /// generative/providers/<value>_bindings.cpp, registered under `value`.
 struct Provider {
-    std::string_view member = {};       ///< name of the LLMProvider member
-    std::string_view value = {};        ///< the member's value, also its canonical name
-    std::string_view label = {};        ///< how progress messages name it
-    std::string_view described = {};    ///< how documents name it
-    Names aliases = {};                 ///< names a caller may give (trimmed, lower case)
-    ModelRule model_rule = {};          ///< model names it serves by default
-    std::string_view list_models = {};  ///< the module function listing its models
-    std::string_view extra = {};        ///< the package extra that installs its client library
+    std::string_view member = {};           ///< name of the LLMProvider member
+    std::string_view value = {};            ///< the member's value, also its canonical name
+    std::string_view label = {};            ///< how progress messages name it
+    std::string_view described = {};        ///< how documents name it
+    Names aliases = {};                     ///< names a caller may give (trimmed, lower case)
+    ModelRule model_rule = {};              ///< model names it serves by default
+    std::string_view list_models = {};      ///< the module function listing its models
+    std::string_view extra = {};            ///< the package extra that installs its client library
     std::string_view missing_library = {};  ///< the error text when that library cannot be imported
-    Names environment = {};             ///< environment variables it reads (the API key first)
+    Names environment = {};                 ///< environment variables it reads (the API key first)
 };
 
 namespace table {
@@ -100,8 +100,7 @@ std::string spoken_list(const std::vector<std::string_view>& items, std::string_
 std::vector<std::string_view> create_param_keys(bool has_max_tokens, bool has_temperature, bool has_stop);
 
 /// Parameters that the retry loop may drop when an error message names them.
-inline constexpr std::array<std::string_view, 4> kFallbackKeys{"response_format", "stop", "reasoning",
-                                                               "temperature"};
+inline constexpr std::array<std::string_view, 4> kFallbackKeys{"response_format", "stop", "reasoning", "temperature"};
 
 /// Expressions, searched case-insensitively by the host's regular-expression
 /// engine, whose first group names a parameter an error message rejects.

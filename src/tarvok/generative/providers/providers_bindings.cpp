@@ -35,8 +35,8 @@ py::object infer_provider(py::object llm_provider, py::object model_name) {
     return member_of(pv::infer_provider(name ? std::optional(name->view()) : std::nullopt, model.view()));
 }
 
-py::object llm_generate_text(py::object provider, py::object model_name, py::object input_text,
-                             py::object max_tokens, py::object temperature, py::object stop, py::object progress) {
+py::object llm_generate_text(py::object provider, py::object model_name, py::object input_text, py::object max_tokens,
+                             py::object temperature, py::object stop, py::object progress) {
     const char* fn = "_llm_generate_text";
     host::require(model_name, fn, "model_name", Kind::Str);
     host::require(input_text, fn, "input_text", Kind::Str);
@@ -57,9 +57,7 @@ py::object list_models(py::object llm_provider, py::object model_name) {
 
 }  // namespace
 
-bool register_back_end(std::string_view value, BackEnd back_end) {
-    return back_ends().emplace(value, back_end).second;
-}
+bool register_back_end(std::string_view value, BackEnd back_end) { return back_ends().emplace(value, back_end).second; }
 
 const pv::Provider& provider(std::string_view value) {
     for (const pv::Provider& p : pv::kProviders) {
@@ -148,9 +146,9 @@ void register_providers(py::module_& m) {
         py::arg("llm_provider"), py::arg("model_name"));
     def(m, "_llm_generate_text",
         "provider, model_name, input_text, max_tokens=None, temperature=None, stop=None, progress=None",
-        "Send one prompt to the chosen back-end and return the reply text.", &llm_generate_text,
-        py::arg("provider"), py::arg("model_name"), py::arg("input_text"), py::arg("max_tokens") = max_tokens,
-        py::arg("temperature") = none, py::arg("stop") = none, py::arg("progress") = none);
+        "Send one prompt to the chosen back-end and return the reply text.", &llm_generate_text, py::arg("provider"),
+        py::arg("model_name"), py::arg("input_text"), py::arg("max_tokens") = max_tokens, py::arg("temperature") = none,
+        py::arg("stop") = none, py::arg("progress") = none);
     def(m, "list_models", "llm_provider=None, model_name='gpt-5'",
         "Unified helper: returns models for the inferred provider.", &list_models, py::arg("llm_provider") = none,
         py::arg("model_name") = m.attr("MODEL_NAME"));

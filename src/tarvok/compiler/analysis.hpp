@@ -13,7 +13,7 @@
 
 namespace tarvok::compiler {
 
-enum class Base : uint8_t { Error, Int, Float, String, Bool, Tuple, Any };
+enum class Base : uint8_t { Error, Int, Float, String, Boolean, Tuple, Any };
 
 /// A scalar type; `tuple` is the declaration of a tuple type, or kNone for a
 /// tuple literal that has no declared type of its own.
@@ -46,6 +46,10 @@ ValueType value_type(const TypeName& t);
 /// "int", "float", "string", "boolean" or the tuple type's name.
 std::string type_text(const ValueType& t, const Ast& ast, const Model& model);
 std::string type_text(const TypeName& t, const Ast& ast);
+
+/// One value of type `t` in words: "an int", "a float", "a tuple of type 'Arc'",
+/// "a tuple" (a literal without a declared type).
+std::string a_value_of(const ValueType& t, const Ast& ast, const Model& model);
 
 /// Pass 1, names: binds every name to its declaration or binding, checks
 /// declaration order, redeclarations, labels and the number of indices.

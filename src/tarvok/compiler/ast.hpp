@@ -34,23 +34,23 @@ struct Location {
 };
 
 enum class ExprKind : uint8_t {
-    Number,        ///< `text` indexes `Ast::numbers`
-    String,        ///< `text` is the value
+    Number,        ///< `number()` indexes `Ast::numbers`
+    String,        ///< `text()` is the value
     Bool,          ///< `flag` is the value
-    Name,          ///< `text` is the identifier; `ref_kind`/`ref` set by the resolver
-    Index,         ///< `a` is the indexed name; links are the indices (`x[i][j]` and `x[i, j]` alike)
-    Field,         ///< `a` is the tuple; `text` is the field name
+    Name,          ///< `text()` is the identifier; `ref_kind`/`ref` set by the resolver
+    Index,         ///< `target()` is the indexed name; links are the indices (`x[i][j]` and `x[i, j]` alike)
+    Field,         ///< `tuple()` is the tuple; `text()` is the field name
     TupleLiteral,  ///< links are the elements
     SetLiteral,    ///< links are the elements
     ArrayLiteral,  ///< links are the elements (nested literals for more dimensions)
-    Range,         ///< `a..b`
-    Unary,         ///< `op` applied to `a`
+    Range,         ///< `low()..high()`
+    Unary,         ///< `op` applied to `operand()`
     Chain,         ///< `+ -`, `* /`, `&&` or `||` chain: link 0 is the first operand, each later link carries its operator
-    Compare,       ///< `a op b` with op one of `== != < <= > >=`
-    In,            ///< `a in b`
-    Aggregate,     ///< `op` is Sum, Min or Max; bindings `first..first+count`; `a` condition (or kNone); `b` body
-    Abs,           ///< `abs(a)`
-    Card,          ///< `card(a)`
+    Compare,       ///< `left op right` with op one of `== != < <= > >=`
+    In,            ///< `left in right`
+    Aggregate,     ///< `op` is Sum, Min or Max; bindings `first..first+count`; `condition()` (or kNone); `body()`
+    Abs,           ///< `abs(operand())`
+    Card,          ///< `card(operand())`
 };
 
 enum class Op : uint8_t { None, Plus, Minus, Times, Divide, And, Or, Not, Eq, Ne, Lt, Le, Gt, Ge, Sum, Min, Max };
@@ -67,6 +67,9 @@ struct Link {
 /// What a name refers to, filled in by the resolver.
 enum class RefKind : uint8_t { Unresolved, Declaration, Binding };
 
+/// One expression node. The two child slots and the payload mean different
+/// things per kind (see ExprKind); read them through the named accessors so
+/// that a use site says what it takes.
 struct Expr {
     ExprKind kind;
     Op op = Op::None;
@@ -74,12 +77,22 @@ struct Expr {
     bool flag = false;
     Location at;           ///< the first character
     uint32_t end = 0;      ///< byte offset just past the last character, to quote the expression
-    ExprId a = kNone;
-    ExprId b = kNone;
+    ExprId left = kNone;   ///< first child slot
+    ExprId right = kNone;  ///< second child slot
     uint32_t first = 0;    ///< first link (or binding, for aggregates)
     uint32_t count = 0;
-    uint32_t text = kNone; ///< TextId, or the index of a number
+    uint32_t payload = kNone;  ///< TextId of a name, string or field; index in `Ast::numbers` of a number
     uint32_t ref = kNone;  ///< declaration or binding index, by `ref_kind`
+
+    ExprId operand() const { return left; }    ///< Unary, Abs, Card
+    ExprId target() const { return left; }     ///< Index: the indexed name
+    ExprId tuple() const { return left; }      ///< Field: the tuple
+    ExprId low() const { return left; }        ///< Range
+    ExprId high() const { return right; }      ///< Range
+    ExprId condition() const { return left; }  ///< Aggregate; kNone when absent
+    ExprId body() const { return right; }      ///< Aggregate
+    TextId text() const { return payload; }    ///< Name, String, Field
+    uint32_t number() const { return payload; }  ///< Number
 };
 
 /// A numeric literal: `12` is an int, `3.5`, `.5` and `1e-3` are floats.

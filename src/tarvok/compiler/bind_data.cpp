@@ -19,13 +19,17 @@ namespace {
 
 std::string plural(const std::string& type) { return type + "s"; }
 
-/// A borrowed callable that builds the start of a message, called only when
-/// a value does not fit (most values do, and words cost time).
+/// A callable that builds the start of a message, called only when a value
+/// does not fit (most values do, and words cost time). It refers to the
+/// caller's lambda without owning it, so it cannot be copied or kept: it lives
+/// only as a `const Lazy&` parameter, made from the lambda at the call.
 class Lazy {
   public:
     template <typename F>
     Lazy(const F& f)  // NOLINT: implicit, so that lambdas pass straight in
         : object_(&f), call_([](const void* o) { return (*static_cast<const F*>(o))(); }) {}
+    Lazy(const Lazy&) = delete;
+    Lazy& operator=(const Lazy&) = delete;
     std::string operator()() const { return call_(object_); }
 
   private:
@@ -114,14 +118,14 @@ class DataBinder {
             refuse("a decision variable");
             dimensions(d, dv);
             if (d.bounds != kNone) {
-                evaluator_.value(ast_[d.bounds].a);
-                evaluator_.value(ast_[d.bounds].b);
+                evaluator_.value(ast_[d.bounds].low());
+                evaluator_.value(ast_[d.bounds].high());
             }
             return;
         case DeclKind::Range: {
             if (entry) error(entry->at, quoted + " is a range; its bounds are given in the model, not in the data");
-            Value low = evaluator_.value(ast_[d.init].a);
-            Value high = evaluator_.value(ast_[d.init].b);
+            Value low = evaluator_.value(ast_[d.init].low());
+            Value high = evaluator_.value(ast_[d.init].high());
             if (!low.known() || !high.known()) return out_of_steps(d);
             dv.set = Domain::range(low.i, high.i);
             dv.known = true;
@@ -164,7 +168,7 @@ class DataBinder {
         const Expr& dim = ast_[d.dims[k]];
         if (dim.kind == ExprKind::Name) {
             bool range = dim.ref_kind == RefKind::Declaration && model_.decls[dim.ref].kind == DeclKind::Range;
-            return std::string(range ? "its index range '" : "its index set '") + name(dim.text) + "'";
+            return std::string(range ? "its index range '" : "its index set '") + name(dim.text()) + "'";
         }
         return "its index range " + std::to_string(domain.low) + ".." + std::to_string(domain.high);
     }
@@ -189,7 +193,7 @@ class DataBinder {
         }
         Value v = evaluator_.value(d.init);
         if (!v.known()) return out_of_steps(d);
-        v = typed(v, type, d.init, [&] { return quoted + " is " + article(type); });
+        v = typed(v, type, d.init, [&] { return quoted + " is " + a_value_of(type, ast_, model_); });
         if (!v.known()) return;
         dv.scalar = v;
         dv.known = true;
@@ -226,10 +230,13 @@ class DataBinder {
     }
 
     /// Checks a computed value against the declared type (the type pass has
-    /// matched the kinds; booleans still need 0 or 1).
-    Value typed(Value v, const ValueType& type, ExprId at, Lazy expected) {
+    /// matched the kinds; booleans still need 0 or 1). `expected` builds the
+    /// start of the message and runs only when the value does not fit (most
+    /// values do, and words cost time).
+    template <typename Expected>
+    Value typed(Value v, const ValueType& type, ExprId at, const Expected& expected) {
         v = evaluator_.convert(v, type);
-        if (type.base == Base::Bool && v.kind != VKind::Bool) {
+        if (type.base == Base::Boolean && v.kind != VKind::Bool) {
             error(ast_[at].at, expected() + " (0, 1, true or false), but its value is " + evaluator_.show(v));
             return {};
         }
@@ -278,16 +285,10 @@ class DataBinder {
             dv.known = true;
             return;
         }
-        Value v = literal(value, type, [&] { return quoted + " is " + article(type); });
+        Value v = literal(value, type, [&] { return quoted + " is " + a_value_of(type, ast_, model_); });
         if (!v.known()) return;
         dv.scalar = v;
         dv.known = true;
-    }
-
-    std::string article(const ValueType& t) const {
-        std::string n = type_name(t);
-        if (t.base == Base::Tuple) return "a tuple of type '" + n + "'";
-        return (n[0] == 'i' ? "an " : "a ") + n;
     }
 
     std::string plural_of(const ValueType& t) const {
@@ -300,10 +301,10 @@ class DataBinder {
         const Expr& e = ast_[id];
         switch (e.kind) {
         case ExprKind::Number: {
-            const Number& n = ast_.numbers[e.text];
+            const Number& n = ast_.numbers[e.number()];
             return "the number " + evaluator_.show(n.is_int ? Value::integer(n.integer) : Value::real(n.real));
         }
-        case ExprKind::String: return "the string " + evaluator_.show(Value::string(e.text));
+        case ExprKind::String: return "the string " + evaluator_.show(Value::string(e.text()));
         case ExprKind::Bool: return e.flag ? "true" : "false";
         case ExprKind::ArrayLiteral: return "a list [...]";
         case ExprKind::SetLiteral: return "a set {...}";
@@ -314,7 +315,7 @@ class DataBinder {
 
     /// A literal of the data text as a value of `type`; `expected` begins
     /// the message ("'n' is an int") when it does not fit.
-    Value literal(ExprId id, const ValueType& type, Lazy expected) {
+    Value literal(ExprId id, const ValueType& type, const Lazy& expected) {
         const Expr& e = ast_[id];
         auto refuse = [&](const std::string& hint = "") {
             error(e.at, expected() + ", but the data gives " + given(id) + hint);
@@ -323,21 +324,21 @@ class DataBinder {
         switch (type.base) {
         case Base::Int:
             if (e.kind != ExprKind::Number) return refuse();
-            if (!ast_.numbers[e.text].is_int) return refuse();
-            return Value::integer(ast_.numbers[e.text].integer);
+            if (!ast_.numbers[e.number()].is_int) return refuse();
+            return Value::integer(ast_.numbers[e.number()].integer);
         case Base::Float:
             if (e.kind != ExprKind::Number) return refuse();
-            return Value::real(ast_.numbers[e.text].is_int ? static_cast<double>(ast_.numbers[e.text].integer)
-                                                           : ast_.numbers[e.text].real);
-        case Base::Bool:
+            return Value::real(ast_.numbers[e.number()].is_int ? static_cast<double>(ast_.numbers[e.number()].integer)
+                                                           : ast_.numbers[e.number()].real);
+        case Base::Boolean:
             if (e.kind == ExprKind::Bool) return Value::boolean(e.flag);
-            if (e.kind == ExprKind::Number && ast_.numbers[e.text].is_int &&
-                (ast_.numbers[e.text].integer == 0 || ast_.numbers[e.text].integer == 1))
-                return Value::boolean(ast_.numbers[e.text].integer == 1);
+            if (e.kind == ExprKind::Number && ast_.numbers[e.number()].is_int &&
+                (ast_.numbers[e.number()].integer == 0 || ast_.numbers[e.number()].integer == 1))
+                return Value::boolean(ast_.numbers[e.number()].integer == 1);
             return refuse(" (a boolean is 0, 1, true or false)");
         case Base::String:
             if (e.kind != ExprKind::String) return refuse(" (strings are written in double quotes)");
-            return Value::string(e.text);
+            return Value::string(e.text());
         case Base::Tuple: {
             const Declaration& t = model_.decls[type.tuple];
             if (e.kind != ExprKind::TupleLiteral) return refuse(" (tuples are written <...>)");
@@ -352,7 +353,7 @@ class DataBinder {
             for (uint32_t i = 0; i < e.count; ++i) {
                 ValueType field = value_type(t.fields[i].type);
                 auto field_is = [&] {
-                    return "field '" + name(t.fields[i].name) + "' of '" + name(t.name) + "' is " + article(field);
+                    return "field '" + name(t.fields[i].name) + "' of '" + name(t.name) + "' is " + a_value_of(field, ast_, model_);
                 };
                 Value v = literal(ast_.links[e.first + i].expr, field, field_is);
                 ok = ok && v.known();
@@ -427,164 +428,12 @@ class DataBinder {
     }
 };
 
-// ------------------------------------------------------ instance checks ----
-
-/// Pass 4: walks the objective, the dexprs and every constraint over the
-/// values of their bindings, so that indices outside their sets and division
-/// by zero are found where the data decides them. Stops quietly when its
-/// step budget runs out.
-class InstanceChecker {
-  public:
-    InstanceChecker(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,
-                    Values& values, Diagnostics& diagnostics, Budget& budget)
-        : ast_(ast), model_(model), analysis_(analysis), budget_(budget),
-          evaluator_(ast, model, analysis, model_text, values, diagnostics, budget), risky_(ast.exprs.size(), -1) {}
-
-    void run() {
-        for (uint32_t i = 0; i < model_.decls.size() && !budget_.exhausted; ++i)
-            if (model_.decls[i].kind == DeclKind::Dexpr && analysis_.decl_ok[i] && risky(model_.decls[i].init))
-                walk(model_.decls[i].init);
-        if (model_.objective.present && analysis_.objective_ok && risky(model_.objective.expr))
-            walk(model_.objective.expr);
-        std::vector<uint32_t> chain;
-        for (size_t ci = 0; ci < model_.constraints.size() && !budget_.exhausted; ++ci) {
-            if (!analysis_.constraint_ok[ci]) continue;
-            const Constraint& c = model_.constraints[ci];
-            chain.clear();
-            for (uint32_t f = c.forall; f != kNone; f = model_.foralls[f].parent) chain.insert(chain.begin(), f);
-            bool worth = false;
-            for (ExprId side : {c.left, c.middle, c.right}) worth = worth || (side != kNone && risky(side));
-            for (uint32_t f : chain) {
-                const Forall& forall = model_.foralls[f];
-                worth = worth || (forall.condition != kNone && risky(forall.condition));
-                for (uint32_t b = 0; b < forall.binding_count; ++b)
-                    worth = worth || risky(ast_.bindings[forall.first_binding + b].domain);
-            }
-            if (worth) over(chain, 0, c);
-        }
-    }
-
-  private:
-    const Ast& ast_;
-    const Model& model_;
-    const Analysis& analysis_;
-    Budget& budget_;
-    Evaluator evaluator_;
-    std::vector<int8_t> risky_;  ///< per node: -1 not yet known
-
-    /// Whether `ix`, index `k` of `array`, is a binding over the very set or
-    /// range that is the array's dimension, and so always inside it.
-    bool inside_by_construction(ExprId ix, const Declaration& array, size_t k) const {
-        const Expr& i = ast_[ix];
-        if (i.kind != ExprKind::Name || i.ref_kind != RefKind::Binding) return false;
-        const Expr& domain = ast_[ast_.bindings[i.ref].domain];
-        const Expr& dim = ast_[array.dims[k]];
-        return domain.kind == ExprKind::Name && dim.kind == ExprKind::Name &&
-               domain.ref_kind == RefKind::Declaration && dim.ref_kind == RefKind::Declaration && domain.ref == dim.ref;
-    }
-
-    /// Whether evaluating `id` for some binding values could find an error:
-    /// an index not inside by construction, a division, integer arithmetic
-    /// that could overflow, min or max over a set that could be empty. Parts
-    /// that cannot are not enumerated at all.
-    bool risky(ExprId id) {
-        int8_t& known = risky_[id];
-        if (known >= 0) return known == 1;
-        const Expr& e = ast_[id];
-        const ExprInfo& info = analysis_.info[id];
-        bool data_int = !info.variable && info.type.base == Base::Int;
-        bool r = false;
-        auto any_child = [&] {
-            bool found = false;
-            for (uint32_t i = 0; i < e.count && !found; ++i) found = risky(ast_.links[e.first + i].expr);
-            return found;
-        };
-        switch (e.kind) {
-        case ExprKind::Number: case ExprKind::String: case ExprKind::Bool: case ExprKind::Name: r = false; break;
-        case ExprKind::Index: {
-            const Expr& target = ast_[e.a];
-            if (target.ref_kind != RefKind::Declaration) break;
-            const Declaration& array = model_.decls[target.ref];
-            for (uint32_t i = 0; i < e.count && !r; ++i)
-                r = array.dims.size() != e.count || !inside_by_construction(ast_.links[e.first + i].expr, array, i);
-            break;
-        }
-        case ExprKind::Field: r = risky(e.a); break;
-        case ExprKind::TupleLiteral: case ExprKind::SetLiteral: case ExprKind::ArrayLiteral: r = any_child(); break;
-        case ExprKind::Range: case ExprKind::Compare: case ExprKind::In: r = risky(e.a) || risky(e.b); break;
-        case ExprKind::Unary: r = (e.op == Op::Minus && data_int) || risky(e.a); break;
-        case ExprKind::Chain: {
-            const Link* links = ast_.links_of(e);
-            bool logical = links[1].op == Op::And || links[1].op == Op::Or;
-            for (uint32_t i = 1; i < e.count && !r; ++i) r = links[i].op == Op::Divide;
-            r = r || (!logical && data_int) || any_child();
-            break;
-        }
-        case ExprKind::Aggregate:
-            r = e.op != Op::Sum || data_int || (e.a != kNone && risky(e.a)) || risky(e.b);
-            for (uint32_t i = 0; i < e.count && !r; ++i) r = risky(ast_.bindings[e.first + i].domain);
-            break;
-        case ExprKind::Abs: case ExprKind::Card: r = true; break;
-        }
-        known = r ? 1 : 0;
-        return r;
-    }
-
-    bool over(const std::vector<uint32_t>& chain, size_t level, const Constraint& c) {
-        if (level == chain.size()) {
-            for (ExprId side : {c.left, c.middle, c.right})
-                if (side != kNone) walk(side);
-            return !budget_.exhausted;
-        }
-        const Forall& f = model_.foralls[chain[level]];
-        return evaluator_.enumerate(f.first_binding, f.binding_count, f.condition,
-                                    [&] { return over(chain, level + 1, c); });
-    }
-
-    void walk(ExprId id) {
-        if (budget_.exhausted) return;
-        const ExprInfo& info = analysis_.info[id];
-        const Expr& e = ast_[id];
-        if (!info.variable) {
-            if (info.form == Form::Scalar) evaluator_.value(id);
-            return;
-        }
-        switch (e.kind) {
-        case ExprKind::Name: return;
-        case ExprKind::Index: evaluator_.locate(id); return;
-        case ExprKind::Aggregate:
-            evaluator_.enumerate(e.first, e.count, e.a, [&] {
-                walk(e.b);
-                return !budget_.exhausted;
-            });
-            return;
-        case ExprKind::Unary: walk(e.a); return;
-        case ExprKind::Chain:
-            for (uint32_t i = 0; i < e.count; ++i) {
-                const Link& link = ast_.links[e.first + i];
-                if (link.op != Op::Divide || analysis_.info[link.expr].variable) {
-                    walk(link.expr);
-                    continue;
-                }
-                evaluator_.divisor(link.expr);
-            }
-            return;
-        default: return;
-        }
-    }
-};
-
 }  // namespace
 
 void bind_data(const Ast& ast, const Model& model, const DataFile& data, const Analysis& analysis,
                std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget,
                uint64_t steps_per_declaration) {
     DataBinder(ast, model, data, analysis, model_text, values, diagnostics, budget, steps_per_declaration).run();
-}
-
-void check_instance(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,
-                    Values& values, Diagnostics& diagnostics, Budget& budget) {
-    InstanceChecker(ast, model, analysis, model_text, values, diagnostics, budget).run();
 }
 
 }  // namespace tarvok::compiler

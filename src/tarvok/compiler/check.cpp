@@ -15,7 +15,7 @@ ValueType value_type(const TypeName& t) {
     case BaseType::Int: return {Base::Int};
     case BaseType::Float: return {Base::Float};
     case BaseType::String: return {Base::String};
-    case BaseType::Boolean: return {Base::Bool};
+    case BaseType::Boolean: return {Base::Boolean};
     case BaseType::Tuple: return t.decl == kNone ? ValueType{Base::Error} : ValueType{Base::Tuple, t.decl};
     }
     return {};
@@ -26,11 +26,18 @@ std::string type_text(const ValueType& t, const Ast& ast, const Model& model) {
     case Base::Int: return "int";
     case Base::Float: return "float";
     case Base::String: return "string";
-    case Base::Bool: return "boolean";
+    case Base::Boolean: return "boolean";
     case Base::Tuple: return t.tuple == kNone ? "tuple" : std::string(ast.texts[model.decls[t.tuple].name]);
     case Base::Any: case Base::Error: return "value";
     }
     return "";
+}
+
+std::string a_value_of(const ValueType& t, const Ast& ast, const Model& model) {
+    std::string name = type_text(t, ast, model);
+    if (t.base == Base::Tuple && t.tuple != kNone) return "a tuple of type '" + name + "'";
+    bool vowel = name[0] == 'i' || name[0] == 'a' || name[0] == 'e' || name[0] == 'o' || name[0] == 'u';
+    return (vowel ? "an " : "a ") + name;
 }
 
 std::string type_text(const TypeName& t, const Ast& ast) {
@@ -46,28 +53,28 @@ std::string type_text(const TypeName& t, const Ast& ast) {
 
 namespace {
 
-bool numeric(Base b) { return b == Base::Int || b == Base::Float || b == Base::Bool; }
+bool numeric(Base b) { return b == Base::Int || b == Base::Float || b == Base::Boolean; }
 
 /// Visits the direct children of a node.
 template <typename Visit>
 void for_each_child(const Ast& ast, const Expr& e, Visit visit) {
     switch (e.kind) {
     case ExprKind::Number: case ExprKind::String: case ExprKind::Bool: case ExprKind::Name: return;
-    case ExprKind::Field: case ExprKind::Unary: case ExprKind::Abs: case ExprKind::Card: visit(e.a); return;
+    case ExprKind::Field: case ExprKind::Unary: case ExprKind::Abs: case ExprKind::Card: visit(e.left); return;
     case ExprKind::Index:
-        visit(e.a);
+        visit(e.target());
         [[fallthrough]];
     case ExprKind::TupleLiteral: case ExprKind::SetLiteral: case ExprKind::ArrayLiteral: case ExprKind::Chain:
         for (uint32_t i = 0; i < e.count; ++i) visit(ast.links[e.first + i].expr);
         return;
     case ExprKind::Range: case ExprKind::Compare: case ExprKind::In:
-        visit(e.a);
-        visit(e.b);
+        visit(e.low());
+        visit(e.high());
         return;
     case ExprKind::Aggregate:
         for (uint32_t i = 0; i < e.count; ++i) visit(ast.bindings[e.first + i].domain);
-        if (e.a != kNone) visit(e.a);
-        visit(e.b);
+        if (e.condition() != kNone) visit(e.condition());
+        visit(e.body());
         return;
     }
 }
@@ -158,14 +165,10 @@ class TypeChecker {
 
     /// "an int", "a set of strings", "an array of floats", ...
     std::string describe(const ExprInfo& info) const {
-        auto article = [](const std::string& word) {
-            return std::string(word[0] == 'i' || word[0] == 'a' || word[0] == 'e' || word[0] == 'o' ? "an " : "a ") +
-                   word;
-        };
         std::string t = type_name(info.type);
         bool tuple = info.type.base == Base::Tuple && info.type.tuple != kNone;
         switch (info.form) {
-        case Form::Scalar: return tuple ? "a tuple of type '" + t + "'" : article(t);
+        case Form::Scalar: return a_value_of(info.type, ast_, model_);
         case Form::Set: return tuple ? "a set of '" + t + "' tuples" : "a set of " + t + "s";
         case Form::Array: return tuple ? "an array of '" + t + "' tuples" : "an array of " + t + "s";
         case Form::Error: return "invalid";
@@ -190,7 +193,7 @@ class TypeChecker {
             bool dvar = model_.decls[name.ref].kind == DeclKind::Dvar;
             std::string where(context);
             if (!owner.empty()) where += " '" + std::string(owner) + "'";
-            error(name.at, std::string(dvar ? "decision variable '" : "dexpr '") + name_of(name.text) +
+            error(name.at, std::string(dvar ? "decision variable '" : "dexpr '") + name_of(name.text()) +
                                "' used where data is required (" + where + ")");
         }
         c.variable = false;
@@ -210,7 +213,7 @@ class TypeChecker {
         if (c.form == Form::Scalar && numeric(c.type.base)) return true;
         if (c.form == Form::Array) {
             const Expr& e = ast_[id];
-            std::string n = e.kind == ExprKind::Name ? name_of(e.text) : "it";
+            std::string n = e.kind == ExprKind::Name ? name_of(e.text()) : "it";
             error(e.at, quoted(id) + " is an array; " + std::string(what) + " needs one element, as in '" + n +
                             "[...]', or a sum over it, as in 'sum(i in I) " + n + "[i]'");
             return false;
@@ -224,7 +227,7 @@ class TypeChecker {
         ExprInfo c = check(id);
         require_data(id, "in a condition");
         if (c.form == Form::Error) return;
-        if (c.form == Form::Scalar && (c.type.base == Base::Bool || c.type.base == Base::Int)) return;
+        if (c.form == Form::Scalar && (c.type.base == Base::Boolean || c.type.base == Base::Int)) return;
         if (c.form == Form::Scalar && c.type.base == Base::Float)
             error(ast_[id].at, "a condition is true or false, but " + quoted(id) + " is a float; compare it, as in '" +
                                    quote_source(span(ast_[id].at.offset, ast_[id].end)) + " > 0'");
@@ -242,7 +245,7 @@ class TypeChecker {
         if (b == Base::Any || b == Base::Error) return {};
         switch (expected.base) {
         case Base::Float: return numeric(b) ? "" : describe(c);
-        case Base::Int: case Base::Bool: return b == Base::Int || b == Base::Bool ? "" : describe(c);
+        case Base::Int: case Base::Boolean: return b == Base::Int || b == Base::Boolean ? "" : describe(c);
         case Base::String: return b == Base::String ? "" : describe(c);
         case Base::Tuple: {
             if (b != Base::Tuple) return describe(c);
@@ -264,16 +267,6 @@ class TypeChecker {
         case Base::Any: case Base::Error: return {};
         }
         return {};
-    }
-
-    static std::string article_type(const std::string& t) {
-        bool vowel = !t.empty() && (t[0] == 'i' || t[0] == 'a' || t[0] == 'e' || t[0] == 'o');
-        return std::string(vowel ? "an " : "a ") + t;
-    }
-
-    std::string expected_text(const ValueType& t) const {
-        if (t.base == Base::Tuple) return "a tuple of type '" + type_name(t) + "'";
-        return article_type(type_name(t));
     }
 
     // ---------------------------------------------------- declarations ----
@@ -310,13 +303,13 @@ class TypeChecker {
             require_data(d.init, "in the initializer of", ast_.texts[d.name]);
             if (c.form == Form::Error) return;
             if (c.form != Form::Scalar) {
-                error(ast_[d.init].at, name + " is " + expected_text(type) + ", but its initializer is " +
+                error(ast_[d.init].at, name + " is " + a_value_of(type, ast_, model_) + ", but its initializer is " +
                                            describe(c));
                 return;
             }
             std::string wrong = mismatch(d.init, type);
             if (!wrong.empty())
-                error(ast_[d.init].at, name + " is " + expected_text(type) + ", but its initializer is " + wrong);
+                error(ast_[d.init].at, name + " is " + a_value_of(type, ast_, model_) + ", but its initializer is " + wrong);
             return;
         }
         case DeclKind::Set: {
@@ -353,7 +346,7 @@ class TypeChecker {
             for (ExprId dim : d.dims) dimension(dim);
             if (d.bounds != kNone) {
                 const Expr& r = ast_[d.bounds];
-                for (ExprId side : {r.a, r.b}) {
+                for (ExprId side : {r.low(), r.high()}) {
                     ExprInfo c = check(side);
                     require_data(side, "in the bounds of", ast_.texts[d.name]);
                     number_info(side, c, "a bound");
@@ -375,7 +368,7 @@ class TypeChecker {
         Base b = c.type.base;
         switch (expected.base) {
         case Base::Float: return numeric(b) ? "" : "x";
-        case Base::Int: case Base::Bool: return b == Base::Int || b == Base::Bool ? "" : "x";
+        case Base::Int: case Base::Boolean: return b == Base::Int || b == Base::Boolean ? "" : "x";
         case Base::String: return b == Base::String ? "" : "x";
         case Base::Tuple: return b == Base::Tuple && c.type.tuple == expected.tuple ? "" : "x";
         default: return "";
@@ -482,9 +475,9 @@ class TypeChecker {
     ExprInfo compute(ExprId id) {
         const Expr& e = ast_[id];
         switch (e.kind) {
-        case ExprKind::Number: return scalar(ast_.numbers[e.text].is_int ? Base::Int : Base::Float);
+        case ExprKind::Number: return scalar(ast_.numbers[e.number()].is_int ? Base::Int : Base::Float);
         case ExprKind::String: return scalar(Base::String);
-        case ExprKind::Bool: return scalar(Base::Bool);
+        case ExprKind::Bool: return scalar(Base::Boolean);
         case ExprKind::Name: return name(id);
         case ExprKind::Index: return index(id);
         case ExprKind::Field: return field(id);
@@ -500,17 +493,17 @@ class TypeChecker {
         case ExprKind::In: return in(id);
         case ExprKind::Aggregate: return aggregate(id);
         case ExprKind::Abs: {
-            ExprInfo c = check(e.a);
-            require_data(e.a, "in 'abs'");
-            if (!number_info(e.a, c, "'abs'")) return error_info();
+            ExprInfo c = check(e.operand());
+            require_data(e.operand(), "in 'abs'");
+            if (!number_info(e.operand(), c, "'abs'")) return error_info();
             return scalar(c.type.base == Base::Float ? Base::Float : Base::Int);
         }
         case ExprKind::Card: {
-            ExprInfo c = check(e.a);
-            require_data(e.a, "in 'card'");
+            ExprInfo c = check(e.operand());
+            require_data(e.operand(), "in 'card'");
             if (c.form == Form::Error) return error_info();
             if (c.form != Form::Set) {
-                error(ast_[e.a].at, "'card' counts the elements of a set or range, but " + quoted(e.a) + " is " +
+                error(ast_[e.operand()].at, "'card' counts the elements of a set or range, but " + quoted(e.operand()) + " is " +
                                         describe(c));
                 return error_info();
             }
@@ -533,7 +526,7 @@ class TypeChecker {
         r.type = t;
         switch (d.kind) {
         case DeclKind::TupleType:
-            error(e.at, "'" + name_of(e.text) + "' is a tuple type, not a value");
+            error(e.at, "'" + name_of(e.text()) + "' is a tuple type, not a value");
             return error_info();
         case DeclKind::Parameter: r.form = d.dims.empty() ? Form::Scalar : Form::Array; break;
         case DeclKind::Set: r.form = Form::Set; break;
@@ -558,20 +551,20 @@ class TypeChecker {
 
     ExprInfo index(ExprId id) {
         const Expr& e = ast_[id];
-        ExprInfo target = check(e.a);
+        ExprInfo target = check(e.target());
         std::vector<ExprInfo> indices;
         for (uint32_t i = 0; i < e.count; ++i) {
             ExprId ix = ast_.links[e.first + i].expr;
             indices.push_back(check(ix));
         }
-        const Expr& t = ast_[e.a];
+        const Expr& t = ast_[e.target()];
         if (target.form != Form::Array || t.ref_kind != RefKind::Declaration) return error_info();
         const Declaration& d = model_.decls[t.ref];
         if (d.dims.size() != e.count) return error_info();
         bool ok = true;
         for (uint32_t i = 0; i < e.count; ++i) {
             ExprId ix = ast_.links[e.first + i].expr;
-            if (!require_data(ix, "in an index of", ast_.texts[t.text])) {
+            if (!require_data(ix, "in an index of", ast_.texts[t.text()])) {
                 ok = false;
                 continue;
             }
@@ -583,15 +576,15 @@ class TypeChecker {
             const ExprInfo& dim = info(d.dims[i]);
             if (c.form == Form::Scalar && (dim.form != Form::Set || mismatch(ix, dim.type).empty())) continue;
             // Only a wrong index pays for the words.
-            std::string array = "'" + name_of(t.text) + "'";
+            std::string array = "'" + name_of(t.text()) + "'";
             std::string which = e.count == 1 ? "the index of " + array : "index " + std::to_string(i + 1) + " of " + array;
             const Expr& dim_expr = ast_[d.dims[i]];
-            std::string element_of = dim_expr.kind == ExprKind::Name ? " (an element of '" + name_of(dim_expr.text) + "')"
+            std::string element_of = dim_expr.kind == ExprKind::Name ? " (an element of '" + name_of(dim_expr.text()) + "')"
                                                                      : " (in " + quoted(d.dims[i]) + ")";
             if (c.form != Form::Scalar)
                 error(ast_[ix].at, which + " is one value" + element_of + ", but " + quoted(ix) + " is " + describe(c));
             else
-                error(ast_[ix].at, which + " must be " + expected_text(dim.type) + element_of + ", but " +
+                error(ast_[ix].at, which + " must be " + a_value_of(dim.type, ast_, model_) + element_of + ", but " +
                                        quoted(ix) + " is " + mismatch(ix, dim.type));
             ok = false;
         }
@@ -603,11 +596,11 @@ class TypeChecker {
 
     ExprInfo field(ExprId id) {
         const Expr& e = ast_[id];
-        ExprInfo c = check(e.a);
-        std::string field = name_of(e.text);
+        ExprInfo c = check(e.tuple());
+        std::string field = name_of(e.text());
         if (c.form == Form::Error) return error_info();
         if (c.form != Form::Scalar || c.type.base != Base::Tuple) {
-            error(e.at, quoted(e.a) + " is " + describe(c) + ", not a tuple, so it has no field '" + field + "'");
+            error(e.at, quoted(e.tuple()) + " is " + describe(c) + ", not a tuple, so it has no field '" + field + "'");
             return error_info();
         }
         if (c.type.tuple == kNone) {
@@ -617,7 +610,7 @@ class TypeChecker {
         const Declaration& t = model_.decls[c.type.tuple];
         std::vector<std::string_view> names;
         for (const TupleField& f : t.fields) {
-            if (f.name == e.text) {
+            if (f.name == e.text()) {
                 ExprInfo r = scalar(value_type(f.type).base, value_type(f.type).tuple);
                 if (r.type.base == Base::Error) return error_info();
                 return r;
@@ -663,7 +656,7 @@ class TypeChecker {
                 ok = false;
                 continue;
             }
-            Base b = c.type.base == Base::Bool ? Base::Int : c.type.base;
+            Base b = c.type.base == Base::Boolean ? Base::Int : c.type.base;
             if (r.type.base == Base::Any) {
                 r.type = {b, c.type.tuple};
             } else if (numeric(r.type.base) && numeric(b)) {
@@ -683,12 +676,12 @@ class TypeChecker {
     ExprInfo range(ExprId id) {
         const Expr& e = ast_[id];
         bool ok = true;
-        for (ExprId side : {e.a, e.b}) {
+        for (ExprId side : {e.left, e.right}) {
             ExprInfo c = check(side);
             require_data(side, "in a range");
             if (c.form == Form::Error) {
                 ok = false;
-            } else if (c.form != Form::Scalar || (c.type.base != Base::Int && c.type.base != Base::Bool)) {
+            } else if (c.form != Form::Scalar || (c.type.base != Base::Int && c.type.base != Base::Boolean)) {
                 error(ast_[side].at, "the bounds of a range are ints, but " + quoted(side) + " is " + describe(c));
                 ok = false;
             }
@@ -701,19 +694,19 @@ class TypeChecker {
 
     ExprInfo unary(ExprId id) {
         const Expr& e = ast_[id];
-        ExprInfo c = check(e.a);
+        ExprInfo c = check(e.operand());
         if (e.op == Op::Not) {
-            require_data(e.a, "in a condition");
+            require_data(e.operand(), "in a condition");
             if (c.form == Form::Error) return error_info();
-            if (c.form != Form::Scalar || (c.type.base != Base::Bool && c.type.base != Base::Int)) {
-                error(ast_[e.a].at, "'!' needs a condition, but " + quoted(e.a) + " is " + describe(c));
+            if (c.form != Form::Scalar || (c.type.base != Base::Boolean && c.type.base != Base::Int)) {
+                error(ast_[e.operand()].at, "'!' needs a condition, but " + quoted(e.operand()) + " is " + describe(c));
                 return error_info();
             }
-            return scalar(Base::Bool);
+            return scalar(Base::Boolean);
         }
-        if (!number_info(e.a, c, "'-'")) return error_info();
+        if (!number_info(e.operand(), c, "'-'")) return error_info();
         ExprInfo r = c;
-        if (r.type.base == Base::Bool) r.type.base = Base::Int;
+        if (r.type.base == Base::Boolean) r.type.base = Base::Int;
         return r;
     }
 
@@ -729,13 +722,13 @@ class TypeChecker {
                 require_data(operand, "in a condition");
                 if (c.form == Form::Error) {
                     ok = false;
-                } else if (c.form != Form::Scalar || (c.type.base != Base::Bool && c.type.base != Base::Int)) {
+                } else if (c.form != Form::Scalar || (c.type.base != Base::Boolean && c.type.base != Base::Int)) {
                     error(ast_[operand].at, std::string("'") + op_text(kind) + "' joins conditions, but " +
                                                 quoted(operand) + " is " + describe(c));
                     ok = false;
                 }
             }
-            return ok ? scalar(Base::Bool) : error_info();
+            return ok ? scalar(Base::Boolean) : error_info();
         }
         bool product = kind == Op::Times || kind == Op::Divide;
         ExprInfo r = scalar(Base::Int);
@@ -776,11 +769,11 @@ class TypeChecker {
 
     ExprInfo compare(ExprId id) {
         const Expr& e = ast_[id];
-        ExprInfo left = check(e.a);
-        ExprInfo right = check(e.b);
-        require_data(e.a, "in a condition");
-        require_data(e.b, "in a condition");
-        if (left.form == Form::Error || right.form == Form::Error) return scalar(Base::Bool);
+        ExprInfo left = check(e.left);
+        ExprInfo right = check(e.right);
+        require_data(e.left, "in a condition");
+        require_data(e.right, "in a condition");
+        if (left.form == Form::Error || right.form == Form::Error) return scalar(Base::Boolean);
         bool scalars = left.form == Form::Scalar && right.form == Form::Scalar;
         Base a = left.type.base, b = right.type.base;
         bool equality = e.op == Op::Eq || e.op == Op::Ne;
@@ -790,54 +783,54 @@ class TypeChecker {
             ok = equality;
             if (!ok) {
                 error(ast_[id].at, "strings are compared only with '==' or '!='");
-                return scalar(Base::Bool);
+                return scalar(Base::Boolean);
             }
         } else if (scalars && a == Base::Tuple && b == Base::Tuple) {
             ok = equality && (left.type.tuple == right.type.tuple || left.type.tuple == kNone ||
                               right.type.tuple == kNone);
             if (ok && left.type.tuple != right.type.tuple)
-                ok = mismatch(left.type.tuple == kNone ? e.a : e.b,
+                ok = mismatch(left.type.tuple == kNone ? e.left : e.right,
                               left.type.tuple == kNone ? right.type : left.type).empty();
         }
         if (!ok)
-            error(ast_[id].at, "cannot compare " + quoted(e.a) + " (" + describe(left) + ") with " + quoted(e.b) +
+            error(ast_[id].at, "cannot compare " + quoted(e.left) + " (" + describe(left) + ") with " + quoted(e.right) +
                                    " (" + describe(right) + ") using '" + op_text(e.op) + "'");
-        return scalar(Base::Bool);
+        return scalar(Base::Boolean);
     }
 
     ExprInfo in(ExprId id) {
         const Expr& e = ast_[id];
-        ExprInfo element = check(e.a);
-        ExprInfo set = check(e.b);
-        require_data(e.a, "in a condition");
-        require_data(e.b, "in a condition");
-        if (element.form == Form::Error || set.form == Form::Error) return scalar(Base::Bool);
+        ExprInfo element = check(e.left);
+        ExprInfo set = check(e.right);
+        require_data(e.left, "in a condition");
+        require_data(e.right, "in a condition");
+        if (element.form == Form::Error || set.form == Form::Error) return scalar(Base::Boolean);
         if (set.form != Form::Set) {
-            error(ast_[e.b].at, "the right side of 'in' is a set or a range, but " + quoted(e.b) + " is " +
+            error(ast_[e.right].at, "the right side of 'in' is a set or a range, but " + quoted(e.right) + " is " +
                                     describe(set));
-            return scalar(Base::Bool);
+            return scalar(Base::Boolean);
         }
         if (element.form != Form::Scalar) {
-            error(ast_[e.a].at, "the left side of 'in' is one value, but " + quoted(e.a) + " is " + describe(element));
-            return scalar(Base::Bool);
+            error(ast_[e.left].at, "the left side of 'in' is one value, but " + quoted(e.left) + " is " + describe(element));
+            return scalar(Base::Boolean);
         }
-        std::string wrong = mismatch(e.a, set.type);
+        std::string wrong = mismatch(e.left, set.type);
         if (!wrong.empty())
-            error(ast_[e.a].at, quoted(e.a) + " is " + wrong + ", but " + quoted(e.b) + " holds " +
+            error(ast_[e.left].at, quoted(e.left) + " is " + wrong + ", but " + quoted(e.right) + " holds " +
                                     type_name(set.type) + " values");
-        return scalar(Base::Bool);
+        return scalar(Base::Boolean);
     }
 
     ExprInfo aggregate(ExprId id) {
         const Expr& e = ast_[id];
         bindings(e.first, e.count);
-        if (e.a != kNone) condition(e.a);
+        if (e.condition() != kNone) condition(e.condition());
         std::string what = std::string("'") + op_text(e.op) + "'";
-        ExprInfo body = check(e.b);
-        if (e.op != Op::Sum) require_data(e.b, "in", op_text(e.op));
-        if (!number_info(e.b, info(e.b), what)) return error_info();
-        ExprInfo r = info(e.b);
-        if (r.type.base == Base::Bool) r.type.base = Base::Int;
+        ExprInfo body = check(e.body());
+        if (e.op != Op::Sum) require_data(e.body(), "in", op_text(e.op));
+        if (!number_info(e.body(), info(e.body()), what)) return error_info();
+        ExprInfo r = info(e.body());
+        if (r.type.base == Base::Boolean) r.type.base = Base::Int;
         (void)body;
         return r;
     }

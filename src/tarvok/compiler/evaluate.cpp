@@ -126,7 +126,7 @@ Value Evaluator::convert(const Value& v, const ValueType& t) {
     case Base::Int:
         if (v.kind == VKind::Bool) return Value::integer(v.i);
         return v;
-    case Base::Bool:
+    case Base::Boolean:
         if (v.kind == VKind::Int && (v.i == 0 || v.i == 1)) return Value::boolean(v.i == 1);
         return v;
     case Base::Tuple: {
@@ -156,7 +156,7 @@ std::string Evaluator::dimension_text(const Declaration& d, size_t k) const {
                              ? std::to_string(domain->low) + ".." + std::to_string(domain->high)
                              : std::string();
     if (dim.kind == ExprKind::Name) {
-        std::string name = "'" + std::string(ast_.texts[dim.text]) + "'";
+        std::string name = "'" + std::string(ast_.texts[dim.text()]) + "'";
         return bounds.empty() ? name : name + " (" + bounds + ")";
     }
     return bounds;
@@ -164,7 +164,7 @@ std::string Evaluator::dimension_text(const Declaration& d, size_t k) const {
 
 std::optional<uint64_t> Evaluator::locate(ExprId id) {
     const Expr& e = ast_[id];
-    const Expr& target = ast_[e.a];
+    const Expr& target = ast_[e.target()];
     if (target.ref_kind != RefKind::Declaration) return std::nullopt;
     const Declaration& d = model_.decls[target.ref];
     const DeclValue& dv = values_.decls[target.ref];
@@ -201,10 +201,10 @@ Value Evaluator::value(ExprId id) {
     const Expr& e = ast_[id];
     switch (e.kind) {
     case ExprKind::Number: {
-        const Number& n = ast_.numbers[e.text];
+        const Number& n = ast_.numbers[e.number()];
         return n.is_int ? Value::integer(n.integer) : Value::real(n.real);
     }
-    case ExprKind::String: return Value::string(e.text);
+    case ExprKind::String: return Value::string(e.text());
     case ExprKind::Bool: return Value::boolean(e.flag);
     case ExprKind::Name: return name_value(e);
     case ExprKind::Index: return index_value(id);
@@ -222,7 +222,7 @@ Value Evaluator::value(ExprId id) {
         return Value::tuple(values_.tuples.intern(elements));
     }
     case ExprKind::Unary: {
-        Value v = value(e.a);
+        Value v = value(e.operand());
         if (!v.known()) return {};
         if (e.op == Op::Not) return Value::boolean(!truthy(v));
         if (v.kind == VKind::Float) return Value::real(-v.f);
@@ -235,14 +235,14 @@ Value Evaluator::value(ExprId id) {
     case ExprKind::Chain: return chain_value(id);
     case ExprKind::Compare: return compare_value(id);
     case ExprKind::In: {
-        std::shared_ptr<const Domain> d = domain(e.b);
-        Value v = value(e.a);
+        std::shared_ptr<const Domain> d = domain(e.right);
+        Value v = value(e.left);
         if (!d || !v.known()) return {};
         return Value::boolean(position(*d, v).has_value());
     }
     case ExprKind::Aggregate: return aggregate_value(id);
     case ExprKind::Abs: {
-        Value v = value(e.a);
+        Value v = value(e.operand());
         if (!v.known()) return {};
         if (v.kind == VKind::Float) return Value::real(std::fabs(v.f));
         if (v.i == std::numeric_limits<int64_t>::min()) {
@@ -252,7 +252,7 @@ Value Evaluator::value(ExprId id) {
         return Value::integer(v.i < 0 ? -v.i : v.i);
     }
     case ExprKind::Card: {
-        std::shared_ptr<const Domain> d = domain(e.a);
+        std::shared_ptr<const Domain> d = domain(e.operand());
         if (!d) return {};
         if (d->size() > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
             report(id, "integer overflow in " + quoted(id));
@@ -277,7 +277,7 @@ Value Evaluator::name_value(const Expr& e) {
 Value Evaluator::index_value(ExprId id) {
     const Expr& e = ast_[id];
     std::optional<uint64_t> offset = locate(id);
-    const Expr& target = ast_[e.a];
+    const Expr& target = ast_[e.target()];
     if (!offset || target.ref_kind != RefKind::Declaration) return {};
     const DeclValue& dv = values_.decls[target.ref];
     if (!dv.known || !dv.array || *offset >= dv.array->cells.size()) return {};
@@ -286,13 +286,13 @@ Value Evaluator::index_value(ExprId id) {
 
 Value Evaluator::field_value(ExprId id) {
     const Expr& e = ast_[id];
-    Value t = value(e.a);
-    const ValueType& type = analysis_.info[e.a].type;
+    Value t = value(e.tuple());
+    const ValueType& type = analysis_.info[e.tuple()].type;
     if (t.kind != VKind::Tuple || type.tuple == kNone) return {};
     const std::vector<TupleField>& fields = model_.decls[type.tuple].fields;
     const std::vector<Value>& elements = values_.tuples[t.id];
     for (size_t i = 0; i < fields.size() && i < elements.size(); ++i)
-        if (fields[i].name == e.text) return convert(elements[i], value_type(fields[i].type));
+        if (fields[i].name == e.text()) return convert(elements[i], value_type(fields[i].type));
     return {};
 }
 
@@ -364,8 +364,8 @@ Value Evaluator::chain_value(ExprId id) {
 
 Value Evaluator::compare_value(ExprId id) {
     const Expr& e = ast_[id];
-    Value a = value(e.a);
-    Value b = value(e.b);
+    Value a = value(e.left);
+    Value b = value(e.right);
     if (!a.known() || !b.known()) return {};
     if (a.is_number() && b.is_number()) {
         bool exact = a.kind != VKind::Float && b.kind != VKind::Float;
@@ -382,8 +382,8 @@ Value Evaluator::compare_value(ExprId id) {
         }
     }
     if (a.kind == VKind::Tuple && b.kind == VKind::Tuple) {
-        const ValueType& ta = analysis_.info[e.a].type;
-        const ValueType& tb = analysis_.info[e.b].type;
+        const ValueType& ta = analysis_.info[e.left].type;
+        const ValueType& tb = analysis_.info[e.right].type;
         const ValueType& t = ta.tuple != kNone ? ta : tb;
         a = convert(a, t);
         b = convert(b, t);
@@ -400,8 +400,8 @@ Value Evaluator::aggregate_value(ExprId id) {
     bool any = false;
     bool floats = analysis_.info[id].type.base == Base::Float;
     Value acc = floats ? Value::real(0) : Value::integer(0);
-    bool completed = enumerate(e.first, e.count, e.a, [&] {
-        Value v = value(e.b);
+    bool completed = enumerate(e.first, e.count, e.condition(), [&] {
+        Value v = value(e.body());
         if (!v.known()) {
             unknown = true;
             return false;
@@ -448,8 +448,8 @@ std::shared_ptr<const Domain> Evaluator::domain(ExprId id) {
         return dv.set;
     }
     case ExprKind::Range: {
-        Value low = value(e.a);
-        Value high = value(e.b);
+        Value low = value(e.low());
+        Value high = value(e.high());
         if (!low.known() || !high.known()) return nullptr;
         return Domain::range(low.i, high.i);
     }

@@ -188,18 +188,18 @@ class Resolver {
 
     void name(ExprId id) {
         Expr& e = ast_[id];
-        if (bound_[e.text] != kNone) {
+        if (bound_[e.text()] != kNone) {
             e.ref_kind = RefKind::Binding;
-            e.ref = bound_[e.text];
+            e.ref = bound_[e.text()];
             return;
         }
-        if (visible_[e.text] != kNone) {
+        if (visible_[e.text()] != kNone) {
             e.ref_kind = RefKind::Declaration;
-            e.ref = visible_[e.text];
+            e.ref = visible_[e.text()];
             return;
         }
-        std::string shown(text(e.text));
-        uint32_t later = first_decl_[e.text];
+        std::string shown(text(e.text()));
+        uint32_t later = first_decl_[e.text()];
         if (later != kNone && later == current_ && current_ < model_.decls.size())
             error(e.at, "'" + shown + "' is used in its own declaration");
         else if (later != kNone)
@@ -214,18 +214,18 @@ class Resolver {
         case ExprKind::Number: case ExprKind::String: case ExprKind::Bool: return;
         case ExprKind::Name: return name(id);
         case ExprKind::Index: return index(id);
-        case ExprKind::Field: case ExprKind::Unary: case ExprKind::Abs: case ExprKind::Card: return expr(e.a);
+        case ExprKind::Field: case ExprKind::Unary: case ExprKind::Abs: case ExprKind::Card: return expr(e.left);
         case ExprKind::TupleLiteral: case ExprKind::SetLiteral: case ExprKind::ArrayLiteral: case ExprKind::Chain:
             for (uint32_t i = 0; i < e.count; ++i) expr(ast_.links[e.first + i].expr);
             return;
         case ExprKind::Range: case ExprKind::Compare: case ExprKind::In:
-            expr(e.a);
-            expr(e.b);
+            expr(e.low());
+            expr(e.high());
             return;
         case ExprKind::Aggregate:
             for (uint32_t i = 0; i < e.count; ++i) bind(e.first + i);
-            if (e.a != kNone) expr(e.a);
-            expr(e.b);
+            if (e.condition() != kNone) expr(e.condition());
+            expr(e.body());
             unbind(e.count);
             return;
         }
@@ -233,10 +233,10 @@ class Resolver {
 
     void index(ExprId id) {
         const Expr& e = ast_[id];
-        name(e.a);
+        name(e.target());
         for (uint32_t i = 0; i < e.count; ++i) expr(ast_.links[e.first + i].expr);
-        const Expr& target = ast_[e.a];
-        std::string shown(text(target.text));
+        const Expr& target = ast_[e.target()];
+        std::string shown(text(target.text()));
         if (target.ref_kind == RefKind::Binding) {
             error(e.at, "'" + shown + "' is a binding, not an array, so it cannot be indexed");
         } else if (target.ref_kind == RefKind::Declaration) {
@@ -247,7 +247,7 @@ class Resolver {
                 std::string dims;
                 for (ExprId dim : d.dims) {
                     const Expr& de = ast_[dim];
-                    dims += "[" + (de.kind == ExprKind::Name ? std::string(text(de.text)) : std::string("lo..hi")) + "]";
+                    dims += "[" + (de.kind == ExprKind::Name ? std::string(text(de.text())) : std::string("lo..hi")) + "]";
                 }
                 error(e.at, "'" + shown + "' has " + std::to_string(d.dims.size()) + " dimension" +
                                 (d.dims.size() == 1 ? "" : "s") + " " + dims + " but " + std::to_string(e.count) +

@@ -702,14 +702,14 @@ class Parser {
             n.integer = -n.integer;
             n.real = -n.real;
         }
-        ast_[id].text = static_cast<uint32_t>(ast_.numbers.size());
+        ast_[id].payload = static_cast<uint32_t>(ast_.numbers.size());
         ast_.numbers.push_back(n);
         return id;
     }
 
     ExprId string_node(const Token& t) {
         ExprId id = node(ExprKind::String, t.at);
-        ast_[id].text = ast_.texts.intern(t.value);
+        ast_[id].payload = ast_.texts.intern(t.value);
         return id;
     }
 
@@ -1036,8 +1036,8 @@ class ModelParser : Parser {
         skip();
         ExprId high = sum_expr();
         ExprId id = node(ExprKind::Range, ast_[low].at);
-        ast_[id].a = low;
-        ast_[id].b = high;
+        ast_[id].left = low;
+        ast_[id].right = high;
         return done(id);
     }
 
@@ -1236,8 +1236,8 @@ class ModelParser : Parser {
         case Tok::KwIn: {
             skip();
             ExprId id = node(ExprKind::In, ast_[left].at);
-            ast_[id].a = left;
-            ast_[id].b = set_expr();
+            ast_[id].left = left;
+            ast_[id].right = set_expr();
             return done(id);
         }
         case Tok::Assign: fail(peek().at, "a comparison for equality is written '=='");
@@ -1246,8 +1246,8 @@ class ModelParser : Parser {
         skip();
         ExprId id = node(ExprKind::Compare, ast_[left].at);
         ast_[id].op = op;
-        ast_[id].a = left;
-        ast_[id].b = sum_expr();
+        ast_[id].left = left;
+        ast_[id].right = sum_expr();
         done(id);
         switch (peek().kind) {
         case Tok::EqEq: case Tok::NotEq: case Tok::Less: case Tok::LessEq: case Tok::Greater: case Tok::GreaterEq:
@@ -1297,7 +1297,7 @@ class ModelParser : Parser {
             if (t.kind == Tok::Plus) return operand;
             ExprId id = node(ExprKind::Unary, t.at);
             ast_[id].op = t.kind == Tok::Minus ? Op::Minus : Op::Not;
-            ast_[id].a = operand;
+            ast_[id].left = operand;
             return done(id);
         }
         if (at(Tok::KwSum) || at(Tok::KwMin) || at(Tok::KwMax)) return aggregate();
@@ -1323,8 +1323,8 @@ class ModelParser : Parser {
         Expr& e = ast_[id];
         e.first = first;
         e.count = count;
-        e.a = cond;
-        e.b = body;
+        e.left = cond;
+        e.right = body;
         return done(id);
     }
 
@@ -1340,8 +1340,8 @@ class ModelParser : Parser {
             if (at(Tok::Dot)) {
                 skip();
                 ExprId id = node(ExprKind::Field, ast_[e].at);
-                ast_[id].a = e;
-                ast_[id].text = name("a field after '.'");
+                ast_[id].left = e;
+                ast_[id].payload = name("a field after '.'");
                 e = done(id);
                 continue;
             }
@@ -1355,7 +1355,7 @@ class ModelParser : Parser {
                 while (accept(Tok::Comma));
                 close(Tok::RBracket, "]", open, "[");
             }
-            ast_[id].a = e;
+            ast_[id].left = e;
             set_links(id, indices);
             e = done(id);
         }
@@ -1386,7 +1386,7 @@ class ModelParser : Parser {
         case Tok::Identifier: {
             Token n = take();
             ExprId id = node(ExprKind::Name, n.at);
-            ast_[id].text = ast_.texts.intern(n.text);
+            ast_[id].payload = ast_.texts.intern(n.text);
             return done(id);
         }
         case Tok::LParen: {
@@ -1402,7 +1402,7 @@ class ModelParser : Parser {
             Token f = take();
             ExprId id = node(f.kind == Tok::KwAbs ? ExprKind::Abs : ExprKind::Card, f.at);
             Location open = expect(Tok::LParen, "'(' after '" + std::string(f.text) + "'").at;
-            ast_[id].a = f.kind == Tok::KwAbs ? sum_expr() : set_expr();
+            ast_[id].left = f.kind == Tok::KwAbs ? sum_expr() : set_expr();
             close(Tok::RParen, ")", open, "(");
             return done(id);
         }

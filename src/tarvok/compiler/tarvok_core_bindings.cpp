@@ -141,13 +141,13 @@ class Presenter {
         switch (e.kind) {
         case ExprKind::Number: {
             py::dict d = node("number");
-            const Number& n = ast().numbers[e.text];
+            const Number& n = ast().numbers[e.number()];
             set(d, "value", n.is_int ? py::object(py::int_(n.integer)) : py::object(py::float_(n.real)));
             return d;
         }
         case ExprKind::String: {
             py::dict d = node("string");
-            set(d, "value", text(e.text));
+            set(d, "value", text(e.text()));
             return d;
         }
         case ExprKind::Bool: {
@@ -157,22 +157,22 @@ class Presenter {
         }
         case ExprKind::Name: {
             py::dict d = node("name");
-            set(d, "name", text(e.text));
+            set(d, "name", text(e.text()));
             set(d, "kind", literal(name_kind(e)));
             return d;
         }
         case ExprKind::Index: {
             py::dict d = node("index");
-            const Expr& target = ast()[e.a];
-            set(d, "name", text(target.text));
+            const Expr& target = ast()[e.target()];
+            set(d, "name", text(target.text()));
             set(d, "kind", literal(name_kind(target)));
             set(d, "indices", list(id));
             return d;
         }
         case ExprKind::Field: {
             py::dict d = node("field");
-            set(d, "tuple", expr(e.a));
-            set(d, "field", text(e.text));
+            set(d, "tuple", expr(e.tuple()));
+            set(d, "field", text(e.text()));
             return d;
         }
         case ExprKind::TupleLiteral: {
@@ -192,14 +192,14 @@ class Presenter {
         }
         case ExprKind::Range: {
             py::dict d = node("range");
-            set(d, "low", expr(e.a));
-            set(d, "high", expr(e.b));
+            set(d, "low", expr(e.low()));
+            set(d, "high", expr(e.high()));
             return d;
         }
         case ExprKind::Unary: {
             py::dict d = node("unary");
             set(d, "op", literal(op_text(e.op)));
-            set(d, "operand", expr(e.a));
+            set(d, "operand", expr(e.operand()));
             return d;
         }
         case ExprKind::Chain: {
@@ -209,18 +209,18 @@ class Presenter {
             for (uint32_t i = 1; i < e.count; ++i) acc = binary(op_text(links[i].op), acc, expr(links[i].expr));
             return acc;
         }
-        case ExprKind::Compare: return binary(op_text(e.op), expr(e.a), expr(e.b));
-        case ExprKind::In: return binary("in", expr(e.a), expr(e.b));
+        case ExprKind::Compare: return binary(op_text(e.op), expr(e.left), expr(e.right));
+        case ExprKind::In: return binary("in", expr(e.left), expr(e.right));
         case ExprKind::Aggregate: {
             py::dict d = node(op_text(e.op));
             set(d, "bindings", bindings(e.first, e.count));
-            set(d, "condition", optional(e.a));
-            set(d, "body", expr(e.b));
+            set(d, "condition", optional(e.condition()));
+            set(d, "body", expr(e.body()));
             return d;
         }
         case ExprKind::Abs: case ExprKind::Card: {
             py::dict d = node(e.kind == ExprKind::Abs ? "abs" : "card");
-            set(d, "argument", expr(e.a));
+            set(d, "argument", expr(e.operand()));
             return d;
         }
         }
@@ -266,8 +266,8 @@ class Presenter {
             set(d, "from_data", py::bool_(decl.init == kNone));
             break;
         case DeclKind::Range:
-            set(d, "low", expr(ast()[decl.init].a));
-            set(d, "high", expr(ast()[decl.init].b));
+            set(d, "low", expr(ast()[decl.init].low()));
+            set(d, "high", expr(ast()[decl.init].high()));
             break;
         case DeclKind::Dvar: {
             set(d, "nonnegative", py::bool_(decl.nonnegative));
@@ -275,8 +275,8 @@ class Presenter {
                 set(d, "bounds", py::none());
             } else {
                 py::dict bounds;
-                set(bounds, "low", expr(ast()[decl.bounds].a));
-                set(bounds, "high", expr(ast()[decl.bounds].b));
+                set(bounds, "low", expr(ast()[decl.bounds].low()));
+                set(bounds, "high", expr(ast()[decl.bounds].high()));
                 set(d, "bounds", bounds);
             }
             break;

@@ -133,7 +133,7 @@ class Instantiator {
             if (d.type.base == tc::BaseType::Boolean) lower = 0, upper = 1;
             if (d.bounds != kNone) {
                 double low = 0, high = 0;
-                if (!data_number(ast_[d.bounds].a, low) || !data_number(ast_[d.bounds].b, high)) stop(d.bounds);
+                if (!data_number(ast_[d.bounds].low(), low) || !data_number(ast_[d.bounds].high(), high)) stop(d.bounds);
                 lower = std::max(lower, low);
                 upper = std::min(upper, high);
             }
@@ -228,7 +228,7 @@ class Instantiator {
             break;
         }
         case ExprKind::Index: {
-            const Expr& target = ast_[e.a];
+            const Expr& target = ast_[e.target()];
             if (target.ref_kind != tc::RefKind::Declaration || block_index_[target.ref] == kNone) break;
             std::optional<uint64_t> offset = ev_.locate(id);
             if (!offset) return false;
@@ -237,7 +237,7 @@ class Instantiator {
         }
         case ExprKind::Unary:
             if (e.op == Op::Not) break;
-            return linear(e.a, e.op == Op::Minus ? -scale : scale);
+            return linear(e.operand(), e.op == Op::Minus ? -scale : scale);
         case ExprKind::Chain: {
             const tc::Link* links = ast_.links_of(e);
             Op kind = links[1].op;
@@ -252,8 +252,8 @@ class Instantiator {
         case ExprKind::Aggregate: {
             if (e.op != Op::Sum) break;
             bool ok = true;
-            bool done = ev_.enumerate(e.first, e.count, e.a, [&] {
-                ok = linear(e.b, scale);
+            bool done = ev_.enumerate(e.first, e.count, e.condition(), [&] {
+                ok = linear(e.body(), scale);
                 return ok;
             });
             return ok && done;

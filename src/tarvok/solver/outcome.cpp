@@ -84,7 +84,7 @@ std::string table(const std::vector<std::vector<std::string>>& rows) {
 std::string dimension_header(const Program& p, const VariableBlock& b, size_t k) {
     const tc::Compilation& c = p.compilation();
     const tc::Expr& dim = c.ast[c.model.decls[b.decl].dims[k]];
-    if (dim.kind == tc::ExprKind::Name) return std::string(c.ast.texts[dim.text]);
+    if (dim.kind == tc::ExprKind::Name) return std::string(c.ast.texts[dim.text()]);
     if (dim.at.offset < dim.end && dim.end <= c.model_text.size())
         return std::string(c.model_text.substr(dim.at.offset, dim.end - dim.at.offset));
     return "index " + std::to_string(k + 1);

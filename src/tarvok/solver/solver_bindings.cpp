@@ -389,8 +389,13 @@ py::list dexpr_list(const Program& p) {
     for (const DecisionExpression& x : p.dexprs) {
         py::dict d;
         d["name"] = host::text(x.name);
-        d["columns"] = py::cast(x.form.columns);
-        d["coefficients"] = py::cast(x.form.coefficients);
+        py::list columns, coefficients;
+        for (size_t k = 0; k < x.form.columns.size(); ++k) {
+            columns.append(x.form.columns[k]);
+            coefficients.append(x.form.coefficients[k]);
+        }
+        d["columns"] = columns;
+        d["coefficients"] = coefficients;
         d["constant"] = x.form.constant;
         d["line"] = x.at.line;
         out.append(d);

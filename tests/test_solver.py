@@ -175,6 +175,10 @@ maximize sum(i in I) (i % 7 + 3) * pick[i];\nsubject to {\n  forall(r in R) sum(
         assert (result.objective is None) == (result.values == {})
         assert result.to_dict()["status"] == "time_limit"
 
+    def test_thread_counts_may_change_between_solves(self):
+        # HiGHS sizes one process-wide pool on the first solve; later counts must not turn into errors.
+        assert [solve(SMALL, threads=t).status for t in (1, 2, None, 3)] == [solver.Status.OPTIMAL] * 4
+
     def test_models_without_variables_or_rows(self):
         result = solve("float k = 2.5;\nminimize 2 * k;")
         assert (result.status, result.objective, result.values) == (solver.Status.OPTIMAL, 5, {})

@@ -221,6 +221,13 @@ RunOutcome solve_files(py::object model_text, py::object data_text, py::object a
     return out;
 }
 
+/// The readable report of a SolveResult, without its final newline.
+std::string summary_of(py::handle result) {
+    std::string text = host::str_of(result.attr("summary")());
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
 int run_run(py::object args) {
     py::object texts[2];
     py::object paths[2] = {args.attr("model"), args.attr("data")};
@@ -247,7 +254,7 @@ int run_run(py::object args) {
         warn(line);
     }
     if (as_json) say(host::str_of(json_dumps(run.result.attr("to_dict")())));
-    else say(host::str_of(run.result.attr("summary")()));
+    else say(summary_of(run.result));
     return run.status;
 }
 
@@ -301,7 +308,7 @@ int run_solve(py::object args) {
     say(host::str_of(stats["assessment"]));
     if (!with_run) return 0;
     say("");
-    say(run.status == 1 ? run.diagnostics : host::str_of(run.result.attr("summary")()));
+    say(run.status == 1 ? run.diagnostics : summary_of(run.result));
     return run.status;
 }
 

@@ -81,6 +81,7 @@ class Instantiator {
     std::vector<uint32_t> touched_;
     uint32_t stamp_ = 0;
     double constant_ = 0;
+    LinearForm taken_;
 
     const tc::ExprInfo& info(ExprId id) const { return c_.analysis.info[id]; }
     std::string name(tc::TextId id) const { return std::string(ast_.texts[id]); }
@@ -180,12 +181,13 @@ class Instantiator {
         constant_ += scale * form.constant;
     }
 
-    /// The accumulated form without its zero terms; stops at `node` when a
-    /// coefficient or the constant is not a finite number.
-    LinearForm take(ExprId node) {
-        LinearForm form;
-        form.columns.reserve(touched_.size());
-        form.coefficients.reserve(touched_.size());
+    /// The accumulated form without its zero terms, in a buffer reused from
+    /// row to row; stops at `node` when a coefficient or the constant is not
+    /// a finite number.
+    const LinearForm& take(ExprId node) {
+        LinearForm& form = taken_;
+        form.columns.clear();
+        form.coefficients.clear();
         for (uint32_t column : touched_) {
             double a = coefficient_[column];
             if (a == 0) continue;
@@ -230,9 +232,14 @@ class Instantiator {
         case ExprKind::Index: {
             const Expr& target = ast_[e.target()];
             if (target.ref_kind != tc::RefKind::Declaration || block_index_[target.ref] == kNone) break;
-            std::optional<uint64_t> offset = ev_.locate(id);
-            if (!offset) return false;
-            add(p_.variables[block_index_[target.ref]].first + static_cast<uint32_t>(*offset), scale);
+            const VariableBlock& block = p_.variables[block_index_[target.ref]];
+            uint64_t offset = 0;
+            if (!bound_offset(e, block, offset)) {
+                std::optional<uint64_t> located = ev_.locate(id);
+                if (!located) return false;
+                offset = *located;
+            }
+            add(block.first + static_cast<uint32_t>(offset), scale);
             return true;
         }
         case ExprKind::Unary:
@@ -261,6 +268,36 @@ class Instantiator {
         default: break;
         }
         stop(id, "cannot expand " + ev_.quoted(id) + " into a linear program");
+    }
+
+    /// The offset of `x[i][j]` when every index is a binding over the very
+    /// set or range of its dimension, so that it is inside by construction
+    /// and no evaluation is needed; false for any other index.
+    bool bound_offset(const Expr& e, const VariableBlock& block, uint64_t& offset) {
+        const Declaration& d = model_.decls[block.decl];
+        if (e.count != d.dims.size()) return false;
+        offset = 0;
+        for (uint32_t k = 0; k < e.count; ++k) {
+            const Expr& ix = ast_[ast_.links[e.first + k].expr];
+            if (ix.kind != ExprKind::Name || ix.ref_kind != tc::RefKind::Binding) return false;
+            const Expr& over = ast_[ast_.bindings[ix.ref].domain];
+            const Expr& dim = ast_[d.dims[k]];
+            if (over.kind != ExprKind::Name || dim.kind != ExprKind::Name || over.ref_kind != tc::RefKind::Declaration ||
+                dim.ref_kind != tc::RefKind::Declaration || over.ref != dim.ref)
+                return false;
+            const tc::Domain& domain = *block.dims[k];
+            const Value& v = ev_.binding_value(ix.ref);
+            uint64_t position;
+            if (domain.is_range) {
+                position = static_cast<uint64_t>(v.i) - static_cast<uint64_t>(domain.low);
+            } else {
+                std::optional<uint64_t> found = domain.find(v);
+                if (!found) return false;
+                position = *found;
+            }
+            offset = offset * domain.size() + position;
+        }
+        return true;
     }
 
     /// A product of factors of which at most one has decision variables; the
@@ -329,7 +366,7 @@ class Instantiator {
         p_.sense = o.maximize ? Sense::Maximize : Sense::Minimize;
         begin();
         if (!linear(o.expr, 1)) stop(o.expr);
-        LinearForm form = take(o.expr);
+        const LinearForm& form = take(o.expr);
         for (size_t k = 0; k < form.columns.size(); ++k) p_.cost[form.columns[k]] = form.coefficients[k];
         p_.offset = form.constant;
     }
@@ -418,7 +455,7 @@ class Instantiator {
             lower = low - constant_;
             upper = high - constant_;
         }
-        LinearForm form = take(k.middle == kNone ? k.left : k.middle);
+        const LinearForm& form = take(k.middle == kNone ? k.left : k.middle);
         if (form.columns.empty()) {
             if (!holds_for_zero(lower, upper)) {
                 uint32_t key = record_keys(ci);

@@ -280,7 +280,12 @@ py::object solve_model(py::object model_text, py::object data_text, py::object t
     if (host::truthy(log)) log_to_stderr(h, highspy);
     if (!std::isnan(limit)) h.attr("setOptionValue")("time_limit", limit);
     if (!std::isnan(gap)) h.attr("setOptionValue")("mip_rel_gap", gap);
-    if (!threads.is_none()) h.attr("setOptionValue")("threads", threads);
+    if (!threads.is_none()) {
+        // HiGHS keeps one thread pool per process, sized by the first solve;
+        // a different size needs a fresh pool.
+        h.attr("setOptionValue")("threads", threads);
+        if (py::hasattr(h, "resetGlobalScheduler")) h.attr("resetGlobalScheduler")(true);
+    }
 
     auto start = std::chrono::steady_clock::now();
     auto seconds_left = [&] {

@@ -14,7 +14,7 @@ import tarvok
 
 SOURCE_TREE = pathlib.Path(__file__).resolve().parent.parent
 PACKAGE = SOURCE_TREE / "src" / "tarvok"
-MODULES = ["_cli", "example_ranker", "scipy_emitter_base", "semantic_error", "tarvok_core", "tarvok_generative"]
+MODULES = sorted(p.stem for p in PACKAGE.glob("*.pyi"))  # one stub per extension module
 
 
 def source_version():

@@ -109,6 +109,15 @@ void Evaluator::report(ExprId node, const std::string& message) {
     diagnostics_.error(ast_[node].at, message + when);
 }
 
+Value Evaluator::divisor(ExprId id) {
+    Value v = value(id);
+    if (v.known() && v.number() == 0) {
+        report(id, "division by zero in data: the divisor " + quoted(id) + " is 0");
+        return {};
+    }
+    return v;
+}
+
 Value Evaluator::convert(const Value& v, const ValueType& t) {
     switch (t.base) {
     case Base::Float:

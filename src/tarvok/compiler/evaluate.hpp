@@ -49,6 +49,14 @@ class Evaluator {
     /// Reports `message` at `node` once, with the current binding values.
     void report(ExprId node, const std::string& message);
 
+    /// The value of a data divisor in a term with decision variables, whose
+    /// quotient is never computed here; a zero divisor is reported and gives
+    /// Unknown.
+    Value divisor(ExprId id);
+
+    /// The current value of a binding while `enumerate` runs.
+    const Value& binding_value(uint32_t binding) const { return env_[binding]; }
+
     /// A value as the language writes it.
     std::string show(const Value& v) const;
 

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <climits>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -188,7 +189,11 @@ inline PyObject*& module_slot() {
 /// Records `m` as this shared object's module; called once, at its import.
 inline void hold_module(py::module_& m) { module_slot() = m.inc_ref().ptr(); }
 
-inline py::module_ this_module() { return py::reinterpret_borrow<py::module_>(module_slot()); }
+inline py::module_ this_module() {
+    PyObject* module = module_slot();
+    if (module == nullptr) throw std::logic_error("the module did not record itself with host::hold_module");
+    return py::reinterpret_borrow<py::module_>(module);
+}
 
 /// A module attribute as it is at this moment. Calls between a module's
 /// functions go through here, so a host that replaces one (monkeypatching a

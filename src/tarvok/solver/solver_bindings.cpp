@@ -2,7 +2,7 @@
 // sparse program (the core), hands the arrays to HiGHS through highspy, and
 // reports the outcome as Python values. highspy and numpy are imported on
 // first use, so that the module itself needs neither.
-#include "common/host.hpp"
+#include "host/host.hpp"
 #include "solver/outcome.hpp"
 #include "solver/program.hpp"
 
@@ -23,7 +23,7 @@ namespace {
 const char* kExtraHint = "install the 'solve' extra: pip install 'tarvok[solve]'";
 
 /// This module, for looking up its functions and classes at call time.
-py::module_ self() { return py::module_::import("tarvok.solver"); }
+py::module_ self() { return host::this_module(); }
 
 [[noreturn]] void raise_semantic_error(const std::string& report) {
     py::object cls = self().attr("SemanticError");
@@ -420,6 +420,7 @@ py::list names(uint32_t count, F name) {
 PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
+    host::hold_module(m);
     m.doc() = "Runs Tarvok models: expands a model and its data into a sparse program and solves it with HiGHS.";
     std::string module_name = py::str(m.attr("__name__")).cast<std::string>();
 

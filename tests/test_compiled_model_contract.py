@@ -126,7 +126,7 @@ def compiling_pairs():
         if model.exists():
             data = model.with_suffix(".dat")
             yield folder.name, model.read_text(encoding="utf-8"), data.read_text(encoding="utf-8") if data.exists() else ""
-    reference = (PACKAGE.parent / "docs" / "grammars" / "Tarvok grammar.md").read_text(encoding="utf-8")
+    reference = (ROOT.parent / "docs" / "grammars" / "Tarvok grammar.md").read_text(encoding="utf-8")
     blocks = re.findall(r"^```([\w-]*)\n(.*?)^```", reference, flags=re.M | re.S)
     for index, (language, body) in enumerate(blocks):
         if language == "tarvok":

@@ -4,13 +4,18 @@
 //   tarvok feedback "question" -m model.mod -d data.dat [--apply] [options]
 //   tarvok models [--provider NAME] [--model NAME]
 //   tarvok check model.mod [data.dat] [--json]
+//   tarvok run model.mod data.dat [--json] [--time-limit S] [--mip-gap G] [--threads N] [--write FILE] [--verbose]
 //   tarvok rank your problem description
 //
 // Progress goes to stderr as it happens, results to stdout. Failures end with
-// one line on stderr and status 1; Ctrl-C ends with status 130.
-#include "common/host.hpp"
+// one line on stderr and status 1; Ctrl-C ends with status 130. `run` exits 0
+// for an optimal solution, 1 when the model does not compile, 2 when a file
+// cannot be read and 3 for every other outcome of the solve.
+#include "generative/providers/providers.hpp"
+#include "host/host.hpp"
 
 #include <string>
+#include <vector>
 
 namespace py = pybind11;
 namespace host = tarvok::host;
@@ -41,8 +46,7 @@ py::cpp_function progress_printer() {
 py::object description_text(py::object arg) {
     std::string s = host::str_of(arg);
     if (s.size() > 1 && s[0] == '@') {
-        py::object path = py::str(host::text(s.substr(1)));
-        return py::module_::import("pathlib").attr("Path")(path).attr("read_text")(py::arg("encoding") = "utf-8");
+        return host::read_file(host::text(s.substr(1)), "r", "utf-8");
     }
     return arg;
 }
@@ -54,11 +58,14 @@ py::object grammar_mode(py::object name) {
 py::object absolute(py::object path) { return py::module_::import("os").attr("path").attr("abspath")(path); }
 
 void add_llm_options(py::object parser, bool with_grammar) {
+    namespace pv = tarvok::generative::providers;
+    std::vector<std::string_view> names;
+    for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
     parser.attr("add_argument")("--model", py::arg("dest") = "model_name", py::arg("metavar") = "NAME",
                                 py::arg("help") = "LLM model name (default: the library's MODEL_NAME)");
     parser.attr("add_argument")(
         "--provider", py::arg("metavar") = "NAME",
-        py::arg("help") = "openai, google or ollama (default: inferred from the model name)");
+        py::arg("help") = pv::spoken_list(names, "or") + " (default: inferred from the model name)");
     if (with_grammar) {
         parser.attr("add_argument")("--grammar", py::arg("choices") = py::make_tuple("none", "bnf", "code"),
                                     py::arg("default") = "bnf",
@@ -94,6 +101,8 @@ py::object build_parser() {
                                py::arg("help") = "example library (default: ./tvl_models, else the shipped one)");
     solve.attr("add_argument")("--stats", py::arg("action") = "store_true",
                                py::arg("help") = "print iterations and remaining errors too");
+    solve.attr("add_argument")("--run", py::arg("action") = "store_true",
+                               py::arg("help") = "solve the final model with HiGHS and print the solution too");
 
     py::object feedback = commands.attr("add_parser")(
         "feedback", py::arg("help") = "ask a question about an existing model and data file");
@@ -114,6 +123,23 @@ py::object build_parser() {
                                py::arg("help") = "the data file (leave it out when the model needs none)");
     check.attr("add_argument")("--json", py::arg("action") = "store_true",
                                py::arg("help") = "print the diagnostic records as JSON");
+
+    py::object builtins = py::module_::import("builtins");
+    py::object run = commands.attr("add_parser")(
+        "run", py::arg("help") = "solve a model and data file with HiGHS and print the solution");
+    run.attr("add_argument")("model", py::arg("metavar") = "MODEL.mod");
+    run.attr("add_argument")("data", py::arg("metavar") = "DATA.dat");
+    run.attr("add_argument")("--json", py::arg("action") = "store_true",
+                             py::arg("help") = "print one JSON object: status, objective, values, ...");
+    run.attr("add_argument")("--time-limit", py::arg("type") = builtins.attr("float"), py::arg("metavar") = "S",
+                             py::arg("help") = "stop the solver after S seconds");
+    run.attr("add_argument")("--mip-gap", py::arg("type") = builtins.attr("float"), py::arg("metavar") = "G",
+                             py::arg("help") = "relative MIP gap at which to stop");
+    run.attr("add_argument")("--threads", py::arg("type") = builtins.attr("int"), py::arg("metavar") = "N");
+    run.attr("add_argument")("--write", py::arg("metavar") = "FILE",
+                             py::arg("help") = "also write the expanded model as FILE.mps or FILE.lp");
+    run.attr("add_argument")("--verbose", py::arg("action") = "store_true",
+                             py::arg("help") = "solver log and sizes on stderr");
 
     py::object rank = commands.attr("add_parser")(
         "rank", py::arg("help") = "rank the example library against a problem description");
@@ -165,6 +191,77 @@ py::object model_or_default(py::object args) {
     return name.is_none() ? generative().attr("MODEL_NAME") : name;
 }
 
+py::module_ solver() { return py::module_::import("tarvok.solver"); }
+
+/// Outcome of solving one model and data pair, for `run` and `solve --run`.
+struct RunOutcome {
+    int status = 0;          ///< exit status
+    py::object result;       ///< the SolveResult, when there is one
+    std::string diagnostics; ///< compile errors
+};
+
+RunOutcome solve_files(py::object model_text, py::object data_text, py::object args, bool with_options) {
+    RunOutcome out;
+    py::object sm = solver();
+    py::dict options;
+    if (with_options) {
+        options["time_limit"] = args.attr("time_limit");
+        options["mip_gap"] = args.attr("mip_gap");
+        options["threads"] = args.attr("threads");
+        options["log"] = py::bool_(host::truthy(args.attr("verbose")));
+    }
+    try {
+        if (with_options && !args.attr("write").is_none())
+            sm.attr("write_model")(model_text, data_text, args.attr("write"));
+        out.result = sm.attr("solve_model")(model_text, data_text, **options);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(sm.attr("SemanticError"))) throw;
+        out.diagnostics = host::str_of(e.value());
+        out.status = 1;
+        return out;
+    }
+    bool optimal = out.result.attr("status").is(sm.attr("Status").attr("OPTIMAL"));
+    out.status = optimal ? 0 : 3;
+    return out;
+}
+
+/// The readable report of a SolveResult, without its final newline.
+std::string summary_of(py::handle result) {
+    std::string text = host::str_of(result.attr("summary")());
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+int run_run(py::object args) {
+    py::object texts[2];
+    py::object paths[2] = {args.attr("model"), args.attr("data")};
+    for (size_t i = 0; i < 2; ++i) {
+        try {
+            texts[i] = host::read_file(paths[i], "r", "utf-8");
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_OSError) && !e.matches(PyExc_UnicodeDecodeError)) throw;
+            warn("tarvok run: cannot read " + host::str_of(paths[i]) + ": " + host::str_of(e.value()));
+            return 2;
+        }
+    }
+    bool as_json = host::truthy(args.attr("json"));
+    RunOutcome run = solve_files(texts[0], texts[1], args, true);
+    if (run.status == 1) {
+        if (as_json) warn(run.diagnostics);
+        else say(run.diagnostics);
+        return 1;
+    }
+    if (host::truthy(args.attr("verbose"))) {
+        py::dict stats = run.result.attr("statistics");
+        std::string line;
+        for (auto item : stats) line += (line.empty() ? "" : ", ") + host::str_of(item.first) + " " + host::str_of(item.second);
+        warn(line);
+    }
+    if (as_json) say(host::str_of(json_dumps(run.result.attr("to_dict")())));
+    else say(summary_of(run.result));
+    return run.status;
+}
+
 int run_solve(py::object args) {
     py::object tg = generative();
     py::object description = description_text(args.attr("description"));
@@ -189,6 +286,9 @@ int run_solve(py::object args) {
     };
     py::object stats = few_shot ? with_examples_folder(args.attr("examples"), call) : call();
 
+    RunOutcome run;
+    bool with_run = host::truthy(args.attr("run"));
+    if (with_run) run = solve_files(host::read_file(model_file, "r"), host::read_file(data_file, "r"), args, false);
     if (PyObject_IsTrue(args.attr("json").ptr()) == 1) {
         py::dict out;
         out["model_file"] = model_file;
@@ -196,8 +296,10 @@ int run_solve(py::object args) {
         out["iterations"] = stats["iterations"];
         out["syntax_errors"] = stats["syntax_errors"];
         out["assessment"] = stats["assessment"];
+        if (with_run) out["run"] = run.status == 1 ? py::object(py::none()) : run.result.attr("to_dict")();
         say(host::str_of(json_dumps(out)));
-        return 0;
+        if (run.status == 1) warn(run.diagnostics);
+        return run.status;
     }
     if (PyObject_IsTrue(args.attr("stats").ptr()) == 1) {
         say("iterations: " + host::str_of(stats["iterations"]));
@@ -208,11 +310,10 @@ int run_solve(py::object args) {
         say("");
     }
     say(host::str_of(stats["assessment"]));
-    return 0;
-}
-
-py::object read_file(py::object path) {
-    return py::module_::import("pathlib").attr("Path")(path).attr("read_text")();
+    if (!with_run) return 0;
+    say("");
+    say(run.status == 1 ? run.diagnostics : summary_of(run.result));
+    return run.status;
 }
 
 int run_feedback(py::object args) {
@@ -244,8 +345,8 @@ int run_feedback(py::object args) {
         return 0;
     }
     // A revision is written only when it compiles; a missing half keeps the file's text.
-    py::object model = answer.contains("revised_model") ? answer["revised_model"] : read_file(args.attr("model_file"));
-    py::object data = answer.contains("revised_data") ? answer["revised_data"] : read_file(args.attr("data_file"));
+    py::object model = answer.contains("revised_model") ? answer["revised_model"] : host::read_file(args.attr("model_file"), "r");
+    py::object data = answer.contains("revised_data") ? answer["revised_data"] : host::read_file(args.attr("data_file"), "r");
     if (!PyUnicode_Check(model.ptr()) || !PyUnicode_Check(data.ptr())) {
         host::raise(PyExc_RuntimeError, "The proposed revision is not text; nothing was written.");
     }
@@ -310,6 +411,7 @@ int main_impl(py::object argv) {
         if (command == "feedback") return run_feedback(args);
         if (command == "models") return run_models(args);
         if (command == "check") return run_check(args);
+        if (command == "run") return run_run(args);
         return run_rank(args);
     } catch (py::error_already_set& e) {
         if (e.matches(PyExc_KeyboardInterrupt)) {

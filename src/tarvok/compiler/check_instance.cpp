@@ -342,10 +342,7 @@ class InstanceChecker {
                     walk(link.expr);
                     continue;
                 }
-                Value divisor = evaluator_.value(link.expr);
-                if (divisor.known() && divisor.number() == 0)
-                    evaluator_.report(link.expr, Code::DivisionByZero,
-                                      "division by zero in data: the divisor " + evaluator_.quoted(link.expr) + " is 0");
+                evaluator_.divisor(link.expr);
             }
             return;
         default: return;

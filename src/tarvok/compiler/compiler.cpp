@@ -43,7 +43,8 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
               std::max<uint64_t>(options.computed_values, model_text.size() + data_text.size()));
 
     Budget check_budget{options.check_steps, false, options.interrupt};
-    check_instance(c->ast, c->model, c->analysis, model_text, c->values, c->diagnostics, check_budget);
+    if (options.check_instance)
+        check_instance(c->ast, c->model, c->analysis, model_text, c->values, c->diagnostics, check_budget);
     find_warnings(c->ast, c->model, c->analysis, !model_syntax_errors, c->diagnostics, options.interrupt);
     return c;
 }

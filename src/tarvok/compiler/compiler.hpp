@@ -31,6 +31,9 @@ struct CompileOptions {
     /// a second of work); running out is an error, since a check not made must
     /// not read as a pass.
     uint64_t check_steps = 50'000'000;
+    /// False skips the data-driven checks altogether: for a caller that walks
+    /// every binding itself and reports the same faults (the instantiation).
+    bool check_instance = true;
 };
 
 /// One compilation. The texts are views of the caller's texts, which must

@@ -113,6 +113,15 @@ void Evaluator::report(ExprId node, Code code, const std::string& message) {
     diagnostics_.error(code, ast_[node].at, message + binding_values(), ast_[node].end);
 }
 
+Value Evaluator::divisor(ExprId id) {
+    Value v = value(id);
+    if (v.known() && v.number() == 0) {
+        report(id, Code::DivisionByZero, "division by zero in data: the divisor " + quoted(id) + " is 0");
+        return {};
+    }
+    return v;
+}
+
 Value Evaluator::convert(const Value& v, const ValueType& t) {
     switch (t.base) {
     case Base::Float:

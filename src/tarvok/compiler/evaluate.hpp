@@ -80,6 +80,14 @@ class Evaluator {
     /// ", when i = 2, j = \"A\"" for the bindings being enumerated, or "".
     std::string binding_values() const;
 
+    /// The value of a data divisor in a term with decision variables, whose
+    /// quotient is never computed here; a zero divisor is reported and gives
+    /// Unknown.
+    Value divisor(ExprId id);
+
+    /// The current value of a binding while `enumerate` runs.
+    const Value& binding_value(uint32_t binding) const { return env_[binding]; }
+
     /// A value as the language writes it.
     std::string show(const Value& v) const;
 

@@ -1,6 +1,6 @@
 // tarvok.semantic_error: the one error class of the compiler, shared by the
 // compiler module and the code-generator base.
-#include "common/host.hpp"
+#include "host/host.hpp"
 
 namespace py = pybind11;
 

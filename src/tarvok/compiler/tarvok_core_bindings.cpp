@@ -1,7 +1,7 @@
 // tarvok.tarvok_core: the Tarvok compiler as the host sees it. Compiles a
 // model text and a data text together and returns the compiled model as
 // plain dicts and lists, or raises SemanticError with every diagnostic.
-#include "common/host.hpp"
+#include "host/host.hpp"
 #include "compiler/compiler.hpp"
 
 #include <array>
@@ -20,13 +20,6 @@ using tarvok::host::Kind;
 namespace {
 
 struct TVLCompiler {};
-
-/// Qualified name of this module, for looking up its SemanticError at call
-/// time (a host may replace it).
-std::string& module_name() {
-    static std::string name;
-    return name;
-}
 
 const char* file_text(SourceFile file) { return file == SourceFile::Model ? "model" : "data"; }
 
@@ -92,8 +85,9 @@ py::list records(const Compilation& c, bool with_errors) {
     return out;
 }
 
+/// Raises the module's SemanticError as it is at call time (a host may replace it).
 [[noreturn]] void raise_semantic_error(const Compilation& c) {
-    py::object cls = py::module_::import(module_name().c_str()).attr("SemanticError");
+    py::object cls = tarvok::host::attr("SemanticError");
     py::object error = cls(tarvok::host::text(c.report()));
     error.attr("diagnostics") = records(c, true);
     PyErr_SetObject(cls.ptr(), error.ptr());
@@ -568,19 +562,6 @@ py::dict compile_texts(std::string_view model, std::string_view data) {
     }
 }
 
-py::bytes read_bytes(py::handle path) {
-    py::object file = py::module_::import("builtins").attr("open")(path, "rb");
-    py::object content;
-    try {
-        content = file.attr("read")();
-    } catch (...) {
-        file.attr("close")();
-        throw;
-    }
-    file.attr("close")();
-    return content;
-}
-
 /// A path as a terminal can show it, whatever bytes the file name holds.
 std::string shown_path(py::handle path) {
     py::module_ os = py::module_::import("os");
@@ -633,7 +614,7 @@ int main_entry(py::object argv) {
     std::string texts[2];
     for (size_t i = 0; i < paths.size(); ++i) {
         try {
-            texts[i] = read_bytes(paths[i]).cast<std::string>();
+            texts[i] = tarvok::host::read_file(paths[i], "rb").cast<std::string>();
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_OSError)) throw;
             print("tarvok check: cannot read " + shown_path(paths[i]) + ": " + tarvok::host::str_of(e.value()), true);
@@ -668,7 +649,7 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
     m.doc() = "The Tarvok compiler: checks a model text and a data text together.";
-    module_name() = py::str(m.attr("__name__")).cast<std::string>();
+    tarvok::host::hold_module(m);
 
     m.attr("SemanticError") = tarvok::host::import_sibling(m, "semantic_error").attr("SemanticError");
 

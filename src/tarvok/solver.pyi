@@ -1,0 +1,129 @@
+"""Runs Tarvok models: expands a model and its data into a sparse program and solves it with HiGHS."""
+
+import enum
+import os
+from typing import Any, Optional, Sequence
+
+import numpy
+import numpy.typing
+
+from .semantic_error import SemanticError as SemanticError
+
+class Status(enum.Enum):
+    """How a solve ended; the value is the word the JSON output uses."""
+
+    OPTIMAL = "optimal"
+    INFEASIBLE = "infeasible"
+    UNBOUNDED = "unbounded"
+    INFEASIBLE_OR_UNBOUNDED = "infeasible_or_unbounded"
+    TIME_LIMIT = "time_limit"
+    ERROR = "error"
+
+class Program:
+    """A model expanded into a sparse linear or mixed-integer program.
+
+    Columns are the elements of the decision variables, in declaration order and row by row over each
+    variable's index sets; rows are the constraint instances. Arrays are read-only numpy views.
+    Names: 'ship[Aalborg][Copenhagen]' for a column, 'label[index values]' for a row; an unlabelled
+    constraint is named c<line> (c<line>_<column> when several start on one line).
+    """
+
+    @property
+    def sense(self) -> str: ...
+    @property
+    def objective_offset(self) -> float: ...
+    @property
+    def num_columns(self) -> int: ...
+    @property
+    def num_rows(self) -> int: ...
+    @property
+    def num_nonzeros(self) -> int: ...
+    @property
+    def cost(self) -> numpy.typing.NDArray[numpy.float64]: ...
+    @property
+    def column_lower(self) -> numpy.typing.NDArray[numpy.float64]: ...
+    @property
+    def column_upper(self) -> numpy.typing.NDArray[numpy.float64]: ...
+    @property
+    def integrality(self) -> numpy.typing.NDArray[numpy.uint8]: ...
+    @property
+    def row_lower(self) -> numpy.typing.NDArray[numpy.float64]: ...
+    @property
+    def row_upper(self) -> numpy.typing.NDArray[numpy.float64]: ...
+    @property
+    def row_starts(self) -> numpy.typing.NDArray[numpy.int32]: ...
+    @property
+    def column_indices(self) -> numpy.typing.NDArray[numpy.int32]: ...
+    @property
+    def values(self) -> numpy.typing.NDArray[numpy.float64]: ...
+    def csc(
+        self,
+    ) -> tuple[numpy.typing.NDArray[numpy.int32], numpy.typing.NDArray[numpy.int32], numpy.typing.NDArray[numpy.float64]]:
+        """The matrix column by column: (starts, row_indices, values)."""
+        ...
+    def coo(
+        self,
+    ) -> tuple[numpy.typing.NDArray[numpy.int32], numpy.typing.NDArray[numpy.int32], numpy.typing.NDArray[numpy.float64]]:
+        """The matrix as coordinates: (row_indices, column_indices, values)."""
+        ...
+    @property
+    def column_names(self) -> list[str]: ...
+    @property
+    def row_names(self) -> list[str]: ...
+    @property
+    def row_lines(self) -> list[int]: ...
+    @property
+    def variables(self) -> list[dict[str, Any]]: ...
+    @property
+    def dexprs(self) -> list[dict[str, Any]]: ...
+    @property
+    def conflicts(self) -> list[dict[str, Any]]: ...
+    @property
+    def statistics(self) -> dict[str, Any]: ...
+    def solution_values(self, x: Sequence[float]) -> dict[str, Any]:
+        """Map a value per column to {variable or dexpr name: value}."""
+        ...
+
+class SolveResult:
+    """The outcome of solve_model."""
+
+    @property
+    def status(self) -> Status: ...
+    @property
+    def objective(self) -> Optional[float]: ...
+    @property
+    def values(self) -> dict[str, Any]: ...
+    @property
+    def statistics(self) -> dict[str, Any]: ...
+    @property
+    def infeasible_constraints(self) -> list[dict[str, Any]]: ...
+    @property
+    def message(self) -> Optional[str]: ...
+    @property
+    def program(self) -> Program: ...
+    def to_dict(self) -> dict[str, Any]:
+        """The result as JSON-ready data: status, objective, values, infeasible_constraints, message, statistics."""
+        ...
+    def summary(self) -> str:
+        """A readable report: status, objective, the nonzero values grouped by variable with one column per index, the dexprs."""
+        ...
+
+def instantiate(model_text: str, data_text: str) -> Program:
+    """Compile a model with its data and expand it into a sparse Program."""
+    ...
+
+def solve_model(
+    model_text: str,
+    data_text: str,
+    *,
+    time_limit: Optional[float] = None,
+    mip_gap: Optional[float] = None,
+    threads: Optional[int] = None,
+    log: bool = False,
+) -> SolveResult:
+    """Solve a model with its data using HiGHS and return a SolveResult."""
+    ...
+
+def write_model(model_text: str, data_text: str, path: str | os.PathLike[str]) -> None:
+    """Write the expanded model as an .mps or .lp file (by the path's extension) through HiGHS."""
+    ...

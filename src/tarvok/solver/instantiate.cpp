@@ -1,0 +1,569 @@
+// Expands a compiled model into a Program. Every data value, index and
+// condition goes through the compiler's Evaluator, so a fault that only the
+// data reveals (an index outside its set, a zero divisor) is reported with the
+// very message and place the compiler's own data checks use; the compiler's
+// checks stop quietly after a step budget, this pass never does.
+//
+// Each linear expression is summed into a dense scratch accumulator indexed
+// by column and stamped per expression, so repeated terms cost one addition
+// and building a row costs time proportional to its terms.
+#include "solver/program.hpp"
+
+#include "compiler/evaluate.hpp"
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+
+namespace tarvok::solver {
+
+using tc::Declaration;
+using tc::DeclKind;
+using tc::Expr;
+using tc::ExprId;
+using tc::ExprKind;
+using tc::Op;
+using tc::Value;
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+double since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+/// Thrown once the instantiation has recorded the diagnostic that ends it.
+struct Stopped {};
+
+/// Whether 0 lies within [lower, upper] up to rounding of the data.
+bool holds_for_zero(double lower, double upper) {
+    return lower <= 1e-9 * std::max(1.0, std::fabs(lower)) && upper >= -1e-9 * std::max(1.0, std::fabs(upper));
+}
+
+}  // namespace
+
+class Instantiator {
+  public:
+    Instantiator(Program& program, tc::Compilation& c, const InstantiateOptions& options)
+        : p_(program), c_(c), ast_(c.ast), model_(c.model), options_(options), budget_{options.max_steps},
+          ev_(c.ast, c.model, c.analysis, c.model_text, c.values, c.diagnostics, budget_),
+          dexpr_index_(c.model.decls.size(), kNone), block_index_(c.model.decls.size(), kNone) {
+        p_.binding_kinds_.assign(ast_.bindings.size(), tc::VKind::Unknown);
+    }
+
+    void run() {
+        columns();
+        coefficient_.assign(p_.columns(), 0.0);
+        stamp_of_.assign(p_.columns(), 0);
+        dexprs();
+        objective();
+        name_constraints();
+        for (uint32_t ci = 0; ci < model_.constraints.size(); ++ci) constraint(ci);
+        crossing_bounds();
+    }
+
+  private:
+    Program& p_;
+    tc::Compilation& c_;
+    const tc::Ast& ast_;
+    const tc::Model& model_;
+    const InstantiateOptions& options_;
+    tc::Budget budget_;
+    tc::Evaluator ev_;
+    std::vector<uint32_t> dexpr_index_;  ///< per declaration: its entry in p_.dexprs
+    std::vector<uint32_t> block_index_;  ///< per declaration: its entry in p_.variables
+
+    // The accumulator of the expression being expanded.
+    std::vector<double> coefficient_;
+    std::vector<uint32_t> stamp_of_;
+    std::vector<uint32_t> touched_;
+    uint32_t stamp_ = 0;
+    double constant_ = 0;
+    LinearForm taken_;
+
+    const tc::ExprInfo& info(ExprId id) const { return c_.analysis.info[id]; }
+    std::string name(tc::TextId id) const { return std::string(ast_.texts[id]); }
+
+    /// Ends the instantiation at `node`: with the diagnostic already
+    /// recorded, or with one saying why it stops here.
+    [[noreturn]] void stop(ExprId node, const std::string& why = {}) {
+        if (!why.empty()) {
+            ev_.report(node, why);
+        } else if (budget_.exhausted) {
+            c_.diagnostics.error(ast_[node].at, "expanding the model takes too long (more than " +
+                                                    std::to_string(options_.max_steps) +
+                                                    " evaluation steps); reduce the sizes of its sets");
+        } else if (c_.diagnostics.empty()) {
+            ev_.report(node, "cannot expand " + ev_.quoted(node) + " into a linear program");
+        }
+        throw Stopped{};
+    }
+
+    // ----------------------------------------------------------- columns
+
+    void columns() {
+        for (uint32_t i = 0; i < model_.decls.size(); ++i) {
+            const Declaration& d = model_.decls[i];
+            if (d.kind != DeclKind::Dvar) continue;
+            const tc::DeclValue& dv = c_.values.decls[i];
+            VariableBlock block;
+            block.decl = i;
+            block.name = name(d.name);
+            block.first = p_.columns();
+            block.at = d.at;
+            block.integer = d.type.base != tc::BaseType::Float;
+            uint64_t count = 1;
+            for (const auto& dim : dv.dims) {
+                uint64_t size = dim ? dim->size() : 0;
+                uint64_t room = options_.max_columns - block.first;
+                if (size != 0 && count > room / size) count = room + 1;
+                else count *= size;
+                block.dims.push_back(dim);
+            }
+            if (count > options_.max_columns - block.first) {
+                c_.diagnostics.error(d.at, "'" + block.name + "' has too many elements: the program would have more "
+                                           "than " + std::to_string(options_.max_columns) + " variables");
+                throw Stopped{};
+            }
+            block.count = static_cast<uint32_t>(count);
+
+            double lower = -kInfinity, upper = kInfinity;
+            if (d.nonnegative) lower = 0;
+            if (d.type.base == tc::BaseType::Boolean) lower = 0, upper = 1;
+            if (d.bounds != kNone) {
+                double low = 0, high = 0;
+                if (!data_number(ast_[d.bounds].low(), low) || !data_number(ast_[d.bounds].high(), high)) stop(d.bounds);
+                lower = std::max(lower, low);
+                upper = std::min(upper, high);
+            }
+            block_index_[i] = static_cast<uint32_t>(p_.variables.size());
+            p_.variables.push_back(std::move(block));
+            p_.cost.resize(p_.cost.size() + count, 0.0);
+            p_.col_lower.resize(p_.col_lower.size() + count, lower);
+            p_.col_upper.resize(p_.col_upper.size() + count, upper);
+            p_.integrality.resize(p_.integrality.size() + count, p_.variables.back().integer ? 1 : 0);
+        }
+    }
+
+    /// The number a data expression denotes.
+    bool data_number(ExprId id, double& out) {
+        Value v = ev_.value(id);
+        if (!v.known()) return false;
+        out = v.number();
+        return true;
+    }
+
+    // ------------------------------------------------------- accumulator
+
+    void begin() {
+        if (++stamp_ == 0) {  // wrapped: forget every mark
+            std::fill(stamp_of_.begin(), stamp_of_.end(), 0);
+            stamp_ = 1;
+        }
+        touched_.clear();
+        constant_ = 0;
+    }
+
+    void add(uint32_t column, double coefficient) {
+        if (stamp_of_[column] != stamp_) {
+            stamp_of_[column] = stamp_;
+            coefficient_[column] = coefficient;
+            touched_.push_back(column);
+        } else {
+            coefficient_[column] += coefficient;
+        }
+    }
+
+    void add(const LinearForm& form, double scale) {
+        for (size_t k = 0; k < form.columns.size(); ++k) add(form.columns[k], scale * form.coefficients[k]);
+        constant_ += scale * form.constant;
+    }
+
+    /// The accumulated form without its zero terms, in a buffer reused from
+    /// row to row; stops at `node` when a coefficient or the constant is not
+    /// a finite number.
+    const LinearForm& take(ExprId node) {
+        LinearForm& form = taken_;
+        form.columns.clear();
+        form.coefficients.clear();
+        for (uint32_t column : touched_) {
+            double a = coefficient_[column];
+            if (a == 0) continue;
+            if (!std::isfinite(a))
+                stop(node, "the coefficient of '" + p_.column_name(column) + "' in " + ev_.quoted(node) +
+                               " is too large for a float");
+            form.columns.push_back(column);
+            form.coefficients.push_back(a);
+        }
+        if (!std::isfinite(constant_)) stop(node, "the constant part of " + ev_.quoted(node) + " is too large for a float");
+        form.constant = constant_;
+        return form;
+    }
+
+    // -------------------------------------------------------- expansion
+
+    /// Adds `scale` times the expression to the accumulator; false after a
+    /// data fault has been reported (or the step budget ran out).
+    bool linear(ExprId id, double scale) {
+        const tc::ExprInfo& in = info(id);
+        if (!in.variable) {
+            double v = 0;
+            if (!data_number(id, v)) return false;
+            constant_ += scale * v;
+            return true;
+        }
+        const Expr& e = ast_[id];
+        switch (e.kind) {
+        case ExprKind::Name: {
+            if (e.ref_kind != tc::RefKind::Declaration) break;
+            const Declaration& d = model_.decls[e.ref];
+            if (d.kind == DeclKind::Dvar && d.dims.empty()) {
+                add(p_.variables[block_index_[e.ref]].first, scale);
+                return true;
+            }
+            if (d.kind == DeclKind::Dexpr && dexpr_index_[e.ref] != kNone) {
+                add(p_.dexprs[dexpr_index_[e.ref]].form, scale);
+                return true;
+            }
+            break;
+        }
+        case ExprKind::Index: {
+            const Expr& target = ast_[e.target()];
+            if (target.ref_kind != tc::RefKind::Declaration || block_index_[target.ref] == kNone) break;
+            const VariableBlock& block = p_.variables[block_index_[target.ref]];
+            uint64_t offset = 0;
+            if (!bound_offset(e, block, offset)) {
+                std::optional<uint64_t> located = ev_.locate(id);
+                if (!located) return false;
+                offset = *located;
+            }
+            add(block.first + static_cast<uint32_t>(offset), scale);
+            return true;
+        }
+        case ExprKind::Unary:
+            if (e.op == Op::Not) break;
+            return linear(e.operand(), e.op == Op::Minus ? -scale : scale);
+        case ExprKind::Chain: {
+            const tc::Link* links = ast_.links_of(e);
+            Op kind = links[1].op;
+            if (kind == Op::Plus || kind == Op::Minus) {
+                for (uint32_t i = 0; i < e.count; ++i)
+                    if (!linear(links[i].expr, i > 0 && links[i].op == Op::Minus ? -scale : scale)) return false;
+                return true;
+            }
+            if (kind != Op::Times && kind != Op::Divide) break;
+            return product(e, scale);
+        }
+        case ExprKind::Aggregate: {
+            if (e.op != Op::Sum) break;
+            bool ok = true;
+            bool done = ev_.enumerate(e.first, e.count, e.condition(), [&] {
+                ok = linear(e.body(), scale);
+                return ok;
+            });
+            return ok && done;
+        }
+        default: break;
+        }
+        stop(id, "cannot expand " + ev_.quoted(id) + " into a linear program");
+    }
+
+    /// The offset of `x[i][j]` when every index is a binding over the very
+    /// set or range of its dimension, so that it is inside by construction
+    /// and no evaluation is needed; false for any other index.
+    bool bound_offset(const Expr& e, const VariableBlock& block, uint64_t& offset) {
+        const Declaration& d = model_.decls[block.decl];
+        if (e.count != d.dims.size()) return false;
+        offset = 0;
+        for (uint32_t k = 0; k < e.count; ++k) {
+            const Expr& ix = ast_[ast_.links[e.first + k].expr];
+            if (ix.kind != ExprKind::Name || ix.ref_kind != tc::RefKind::Binding) return false;
+            const Expr& over = ast_[ast_.bindings[ix.ref].domain];
+            const Expr& dim = ast_[d.dims[k]];
+            if (over.kind != ExprKind::Name || dim.kind != ExprKind::Name || over.ref_kind != tc::RefKind::Declaration ||
+                dim.ref_kind != tc::RefKind::Declaration || over.ref != dim.ref)
+                return false;
+            const tc::Domain& domain = *block.dims[k];
+            const Value& v = ev_.binding_value(ix.ref);
+            uint64_t position;
+            if (domain.is_range) {
+                position = static_cast<uint64_t>(v.i) - static_cast<uint64_t>(domain.low);
+            } else {
+                std::optional<uint64_t> found = domain.find(v);
+                if (!found) return false;
+                position = *found;
+            }
+            offset = offset * domain.size() + position;
+        }
+        return true;
+    }
+
+    /// A product of factors of which at most one has decision variables; the
+    /// others and every divisor are numbers.
+    bool product(const Expr& e, double scale) {
+        const tc::Link* links = ast_.links_of(e);
+        double factor = 1;
+        ExprId variable = kNone;
+        for (uint32_t i = 0; i < e.count; ++i) {
+            ExprId f = links[i].expr;
+            if (i > 0 && links[i].op == Op::Divide) {
+                Value d = ev_.divisor(f);
+                if (!d.known()) return false;
+                factor /= d.number();
+                continue;
+            }
+            if (variable == kNone && info(f).degree > 0) {
+                variable = f;
+                continue;
+            }
+            double k = 0;
+            if (!number(f, k)) return false;
+            factor *= k;
+        }
+        if (variable == kNone) {
+            constant_ += scale * factor;
+            return true;
+        }
+        return linear(variable, scale * factor);
+    }
+
+    /// The number an expression without decision variables denotes; it may
+    /// still name a dexpr that is constant.
+    bool number(ExprId id, double& out) {
+        if (!info(id).variable) return data_number(id, out);
+        double saved = constant_;
+        constant_ = 0;
+        bool ok = linear(id, 1);
+        out = constant_;
+        constant_ = saved;
+        return ok;
+    }
+
+    // ---------------------------------------------- dexprs and objective
+
+    void dexprs() {
+        for (uint32_t i = 0; i < model_.decls.size(); ++i) {
+            const Declaration& d = model_.decls[i];
+            if (d.kind != DeclKind::Dexpr) continue;
+            begin();
+            if (!linear(d.init, 1)) stop(d.init);
+            DecisionExpression x;
+            x.decl = i;
+            x.name = name(d.name);
+            x.form = take(d.init);
+            x.integer = d.type.base == tc::BaseType::Int;
+            x.at = d.at;
+            dexpr_index_[i] = static_cast<uint32_t>(p_.dexprs.size());
+            p_.dexprs.push_back(std::move(x));
+        }
+    }
+
+    void objective() {
+        const tc::Objective& o = model_.objective;
+        if (!o.present) return;
+        p_.sense = o.maximize ? Sense::Maximize : Sense::Minimize;
+        begin();
+        if (!linear(o.expr, 1)) stop(o.expr);
+        const LinearForm& form = take(o.expr);
+        for (size_t k = 0; k < form.columns.size(); ++k) p_.cost[form.columns[k]] = form.coefficients[k];
+        p_.offset = form.constant;
+    }
+
+    // ------------------------------------------------------- constraints
+
+    /// The label of each constraint, or c<line> (c<line>_<column> when
+    /// several start on one line or a label already reads c<line>).
+    void name_constraints() {
+        std::unordered_map<uint32_t, uint32_t> per_line;
+        std::unordered_map<std::string, bool> labels;
+        for (const tc::Constraint& k : model_.constraints) {
+            if (k.label != kNone) labels[name(k.label)] = true;
+            else ++per_line[k.at.line];
+        }
+        p_.constraint_names_.clear();
+        p_.constraint_bindings_.clear();
+        for (const tc::Constraint& k : model_.constraints) {
+            std::string n;
+            if (k.label != kNone) {
+                n = name(k.label);
+            } else {
+                n = "c" + std::to_string(k.at.line);
+                if (per_line[k.at.line] > 1 || labels.count(n)) n += "_" + std::to_string(k.at.column);
+            }
+            p_.constraint_names_.push_back(std::move(n));
+            std::vector<uint32_t> chain;
+            for (uint32_t f = k.forall; f != kNone; f = model_.foralls[f].parent) chain.insert(chain.begin(), f);
+            std::vector<uint32_t> bindings;
+            for (uint32_t f : chain)
+                for (uint32_t b = 0; b < model_.foralls[f].binding_count; ++b)
+                    bindings.push_back(model_.foralls[f].first_binding + b);
+            p_.constraint_bindings_.push_back(std::move(bindings));
+        }
+    }
+
+    void constraint(uint32_t ci) {
+        const tc::Constraint& k = model_.constraints[ci];
+        std::vector<uint32_t> chain;
+        for (uint32_t f = k.forall; f != kNone; f = model_.foralls[f].parent) chain.insert(chain.begin(), f);
+        size_t before = c_.diagnostics.size();
+        bool done = over(chain, 0, ci);
+        // A condition or a set that could not be evaluated skips its
+        // instances quietly in the enumeration; its diagnostic ends it here.
+        if (!done || c_.diagnostics.size() != before) stop(k.left);
+    }
+
+    bool over(const std::vector<uint32_t>& chain, size_t level, uint32_t ci) {
+        if (level == chain.size()) return instance(ci);
+        const tc::Forall& f = model_.foralls[chain[level]];
+        return ev_.enumerate(f.first_binding, f.binding_count, f.condition,
+                             [&] { return over(chain, level + 1, ci); });
+    }
+
+    /// The current binding values of constraint `ci`, stored; their index.
+    uint32_t record_keys(uint32_t ci) {
+        uint64_t at = p_.keys.size();
+        if (at > std::numeric_limits<uint32_t>::max() - 64) stop(model_.constraints[ci].left, "the model has too many constraint instances");
+        for (uint32_t b : p_.constraint_bindings_[ci]) {
+            const Value& v = ev_.binding_value(b);
+            p_.binding_kinds_[b] = v.kind;
+            uint64_t bits = 0;
+            static_assert(sizeof v.i == sizeof bits);
+            std::memcpy(&bits, &v.i, sizeof bits);
+            p_.keys.push_back(bits);
+        }
+        return static_cast<uint32_t>(at);
+    }
+
+    bool instance(uint32_t ci) {
+        const tc::Constraint& k = model_.constraints[ci];
+        begin();
+        double lower = -kInfinity, upper = kInfinity;
+        if (k.middle == kNone) {
+            // `data op expression` reads better turned around: sum(...) <= 10.
+            bool swap = !info(k.left).variable && info(k.right).variable;
+            ExprId first = swap ? k.right : k.left, second = swap ? k.left : k.right;
+            Op op = k.op;
+            if (swap && op != Op::Eq) op = op == Op::Le ? Op::Ge : Op::Le;
+            if (!linear(first, 1) || !linear(second, -1)) return false;
+            if (op != Op::Ge) upper = -constant_;
+            if (op != Op::Le) lower = -constant_;
+        } else {
+            double low = 0, high = 0;
+            if (!data_number(k.left, low) || !data_number(k.right, high) || !linear(k.middle, 1)) return false;
+            lower = low - constant_;
+            upper = high - constant_;
+        }
+        const LinearForm& form = take(k.middle == kNone ? k.left : k.middle);
+        if (form.columns.empty()) {
+            if (!holds_for_zero(lower, upper)) {
+                uint32_t key = record_keys(ci);
+                p_.conflicts.push_back({p_.instance_name({ci, key}), p_.instance_line({ci, key}),
+                                        Culprit::Kind::Constraint});
+                append_row(ci, key, form, lower, upper);
+            }
+            return true;
+        }
+        if (form.columns.size() == 1 && options_.fold_bounds && fold(ci, form, lower, upper)) return true;
+        append_row(ci, record_keys(ci), form, lower, upper);
+        return true;
+    }
+
+    void append_row(uint32_t ci, uint32_t key, const LinearForm& form, double lower, double upper) {
+        if (p_.rows() >= options_.max_rows)
+            stop(model_.constraints[ci].left, "the program would have more than " + std::to_string(options_.max_rows) +
+                                                  " constraints");
+        if (p_.nonzeros() + form.columns.size() > options_.max_nonzeros)
+            stop(model_.constraints[ci].left, "the program would have more than " +
+                                                  std::to_string(options_.max_nonzeros) + " nonzero coefficients");
+        p_.row_lower.push_back(lower);
+        p_.row_upper.push_back(upper);
+        for (size_t t = 0; t < form.columns.size(); ++t) {
+            p_.col_indices.push_back(static_cast<int32_t>(form.columns[t]));
+            p_.values.push_back(form.coefficients[t]);
+        }
+        p_.row_starts.push_back(static_cast<int32_t>(p_.col_indices.size()));
+        p_.row_origin.push_back({ci, key});
+    }
+
+    /// Turns `lower <= a x <= upper` into bounds of x; false when the
+    /// quotients overflow and the row must stay a row.
+    bool fold(uint32_t ci, const LinearForm& form, double lower, double upper) {
+        uint32_t column = form.columns[0];
+        double a = form.coefficients[0];
+        double low = a > 0 ? lower / a : upper / a;
+        double high = a > 0 ? upper / a : lower / a;
+        bool low_finite = std::isfinite(a > 0 ? lower : upper), high_finite = std::isfinite(a > 0 ? upper : lower);
+        if (std::isfinite(low) != low_finite || std::isfinite(high) != high_finite) return false;
+        bool tighter_low = low > p_.col_lower[column], tighter_high = high < p_.col_upper[column];
+        ++p_.folded_bounds;
+        if (!tighter_low && !tighter_high) return true;
+        if (p_.lower_source.empty()) {
+            p_.lower_source.assign(p_.columns(), kNone);
+            p_.upper_source.assign(p_.columns(), kNone);
+        }
+        uint32_t source = static_cast<uint32_t>(p_.bound_sources.size());
+        p_.bound_sources.push_back({ci, record_keys(ci)});
+        if (tighter_low) {
+            p_.col_lower[column] = low;
+            p_.lower_source[column] = source;
+        }
+        if (tighter_high) {
+            p_.col_upper[column] = high;
+            p_.upper_source[column] = source;
+        }
+        return true;
+    }
+
+    /// Columns whose lower bound exceeds the upper: within rounding they are
+    /// fixed, beyond it they make the program infeasible.
+    void crossing_bounds() {
+        constexpr size_t kMostReported = 100;
+        for (uint32_t j = 0; j < p_.columns(); ++j) {
+            double& lower = p_.col_lower[j];
+            double& upper = p_.col_upper[j];
+            if (!(lower > upper)) continue;
+            if (lower - upper <= 1e-9 * std::max(1.0, std::fabs(upper))) {
+                upper = lower;
+                continue;
+            }
+            if (p_.conflicts.size() >= kMostReported) continue;
+            for (bool low : {true, false}) {
+                uint32_t source = p_.lower_source.empty() ? kNone : (low ? p_.lower_source : p_.upper_source)[j];
+                Culprit culprit = source == kNone
+                                      ? Culprit{p_.column_name(j), p_.column_line(j), Culprit::Kind::Bound}
+                                      : Culprit{p_.instance_name(p_.bound_sources[source]),
+                                                p_.instance_line(p_.bound_sources[source]), Culprit::Kind::Constraint};
+                bool seen = false;
+                for (const Culprit& c : p_.conflicts) seen = seen || (c.name == culprit.name && c.kind == culprit.kind);
+                if (!seen) p_.conflicts.push_back(std::move(culprit));
+            }
+        }
+    }
+};
+
+std::unique_ptr<Program> instantiate(std::string model_text, std::string data_text,
+                                     const InstantiateOptions& options) {
+    auto source = std::make_shared<Source>();
+    source->model_text = std::move(model_text);
+    source->data_text = std::move(data_text);
+    auto start = std::chrono::steady_clock::now();
+    source->compilation = tc::compile(source->model_text, source->data_text, options.compile);
+    tc::Compilation& c = *source->compilation;
+    if (!c.ok()) throw ModelError(c.report(), false);
+
+    auto program = std::make_unique<Program>();
+    program->compile_seconds = since(start);
+    program->source = source;
+    start = std::chrono::steady_clock::now();
+    try {
+        Instantiator(*program, c, options).run();
+    } catch (const Stopped&) {
+        throw ModelError(c.report(), true);
+    }
+    program->instantiate_seconds = since(start);
+    return program;
+}
+
+}  // namespace tarvok::solver

@@ -1,0 +1,51 @@
+// What solving a Program produced, independent of the solver's own types: the
+// status words, the values as they are reported, and the readable report.
+#pragma once
+
+#include "solver/program.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvok::solver {
+
+enum class Status : uint8_t { Optimal, Infeasible, Unbounded, InfeasibleOrUnbounded, TimeLimit, Error };
+
+/// "optimal", "infeasible", "unbounded", "infeasible_or_unbounded", "time_limit", "error".
+const char* status_word(Status status);
+
+/// All statuses, in the order above.
+inline constexpr Status kStatuses[] = {Status::Optimal, Status::Infeasible, Status::Unbounded,
+                                       Status::InfeasibleOrUnbounded, Status::TimeLimit, Status::Error};
+
+/// Our status for a HiGHS model status, given by its name ("kOptimal",
+/// "kTimeLimit", ...). Anything that is not one of the outcomes we name
+/// (iteration limits, interrupts, load errors) is an error.
+Status status_from_highs(std::string_view model_status);
+
+struct Outcome {
+    Status status = Status::Error;
+    bool has_solution = false;  ///< `x` holds a feasible point
+    double objective = 0;
+    std::vector<double> x;      ///< per column, when has_solution
+    std::vector<Culprit> culprits;
+    std::string message;        ///< what went wrong, for Error and for statuses without a solution
+};
+
+/// A solver value as reported: integers rounded, and values within 1e-9 of
+/// zero (including -0) made 0.
+double reported_value(double v, bool integer);
+
+/// The outcome without a solver: a program that is infeasible on its face
+/// (see Program::conflicts), or one without columns, whose objective is its
+/// constant. nullopt when a solver is needed.
+std::optional<Outcome> settle_without_solver(const Program& program);
+
+/// The readable report: status, objective, the nonzero values grouped by
+/// variable with one column per index, the dexprs, and what makes an
+/// infeasible program infeasible.
+std::string solution_report(const Program& program, const Outcome& outcome);
+
+}  // namespace tarvok::solver

@@ -1,0 +1,229 @@
+// One linear or mixed-integer program expanded from a compiled Tarvok model:
+// columns for the elements of the decision variables, rows for the instances
+// of the constraints, the objective, and the linear form of every dexpr. Names
+// of rows and columns are built on request from what each one came from, so a
+// program with millions of rows stores no text per row.
+//
+// Naming:
+//   column   the variable and its index values:           ship[Aalborg][Copenhagen]
+//   row      the constraint label and its forall values:  plantCapacity[Aalborg]
+//            an unlabelled constraint is named c<line> after the line it starts on
+//            (c<line>_<column> when several start on that line): c14[3]
+// Index values are written bare: strings without quotes, numbers as the
+// language writes them, tuples as <a,b,3>.
+#pragma once
+
+#include "compiler/compiler.hpp"
+
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvok::solver {
+
+namespace tc = tarvok::compiler;
+
+inline constexpr uint32_t kNone = tc::kNone;
+
+enum class Sense : int8_t { Minimize = 1, Maximize = -1 };
+
+/// The texts and their compilation, kept together: the compilation holds
+/// views of the texts, and the program's names and messages need both.
+struct Source {
+    std::string model_text;
+    std::string data_text;
+    std::unique_ptr<tc::Compilation> compilation;
+};
+
+/// One dvar declaration and its block of consecutive columns, laid out row
+/// by row over its dimensions (the order of the compiler's array data).
+struct VariableBlock {
+    uint32_t decl = kNone;
+    std::string name;
+    uint32_t first = 0;   ///< first column
+    uint32_t count = 0;   ///< number of columns
+    std::vector<std::shared_ptr<const tc::Domain>> dims;
+    bool integer = false;
+    tc::Location at;
+};
+
+/// A linear expression in the columns plus a constant.
+struct LinearForm {
+    std::vector<uint32_t> columns;
+    std::vector<double> coefficients;
+    double constant = 0;
+
+    double value(const double* x) const;
+};
+
+/// One dexpr declaration and its linear form.
+struct DecisionExpression {
+    uint32_t decl = kNone;
+    std::string name;
+    LinearForm form;
+    bool integer = false;  ///< declared `dexpr int`
+    tc::Location at;
+};
+
+/// One constraint instance: the constraint and the values of its forall
+/// bindings (`key` is the first of them in Program::keys).
+struct InstanceRef {
+    uint32_t constraint = kNone;
+    uint32_t key = 0;
+};
+
+/// Something that takes part in making the program infeasible: a constraint
+/// instance, or a bound of one column that its declaration sets.
+struct Culprit {
+    enum class Kind : uint8_t { Constraint, Bound };
+    std::string name;
+    uint32_t line = 0;
+    Kind kind = Kind::Constraint;
+};
+
+/// The matrix column by column.
+struct CscMatrix {
+    std::vector<int32_t> starts;  ///< columns + 1
+    std::vector<int32_t> rows;
+    std::vector<double> values;
+};
+
+/// The file formats HiGHS writes; each has its own rules for names.
+enum class NameFormat : uint8_t { Mps, Lp };
+
+class Program {
+  public:
+    // ------------------------------------------------------------- arrays
+    Sense sense = Sense::Minimize;
+    double offset = 0;  ///< constant term of the objective
+
+    std::vector<double> cost;       ///< per column
+    std::vector<double> col_lower;  ///< -inf when unbounded below
+    std::vector<double> col_upper;  ///< +inf when unbounded above
+    std::vector<uint8_t> integrality;  ///< 1 for int and boolean columns
+
+    std::vector<double> row_lower;
+    std::vector<double> row_upper;
+    /// The matrix row by row: row i holds indices/values[starts[i] .. starts[i+1]),
+    /// each column at most once, no zeros.
+    std::vector<int32_t> row_starts{0};
+    std::vector<int32_t> col_indices;
+    std::vector<double> values;
+
+    std::vector<VariableBlock> variables;
+    std::vector<DecisionExpression> dexprs;
+
+    /// Rows by origin. `keys` holds the binding values of all instances, as
+    /// the 8 bytes of each value (its kind is the same for every value of one
+    /// binding; see key_value).
+    std::vector<InstanceRef> row_origin;
+    std::vector<uint64_t> keys;
+
+    /// Bounds tightened by single-column constraint instances: for each such
+    /// column, the instance that set its current lower and upper bound
+    /// (empty vectors when no bound was folded).
+    std::vector<uint32_t> lower_source;  ///< index into bound_sources, or kNone for the declaration
+    std::vector<uint32_t> upper_source;
+    std::vector<InstanceRef> bound_sources;
+    uint64_t folded_bounds = 0;
+
+    /// Found while instantiating: constant constraints that are false and
+    /// columns whose bounds cross. Such a program is infeasible whatever a
+    /// solver says; false constant constraints stay in it as empty rows.
+    std::vector<Culprit> conflicts;
+
+    double compile_seconds = 0;
+    double instantiate_seconds = 0;
+
+    std::shared_ptr<const Source> source;
+
+    // ------------------------------------------------------------ queries
+    uint32_t columns() const { return static_cast<uint32_t>(cost.size()); }
+    uint32_t rows() const { return static_cast<uint32_t>(row_lower.size()); }
+    uint64_t nonzeros() const { return col_indices.size(); }
+    uint32_t integer_columns() const;
+
+    const tc::Compilation& compilation() const { return *source->compilation; }
+
+    /// The block a column belongs to.
+    const VariableBlock& block_of(uint32_t column) const;
+
+    std::string column_name(uint32_t column) const;
+    std::string row_name(uint32_t row) const;
+    /// The model line a column's declaration or a row's constraint starts on.
+    uint32_t column_line(uint32_t column) const { return block_of(column).at.line; }
+    uint32_t row_line(uint32_t row) const;
+
+    /// The name of a constraint instance.
+    std::string instance_name(const InstanceRef& ref) const;
+    uint32_t instance_line(const InstanceRef& ref) const;
+
+    /// Names of all columns and rows as `format` accepts them: characters it
+    /// does not allow replaced, and every name unique.
+    std::vector<std::string> export_column_names(NameFormat format) const;
+    std::vector<std::string> export_row_names(NameFormat format) const;
+
+    CscMatrix csc() const;
+
+    /// What an irreducible infeasible subset is made of, by name: rows (with
+    /// which side is involved) and column bounds. A column bound that a
+    /// constraint set names that constraint; one from the declaration names
+    /// the column.
+    std::vector<Culprit> explain(const std::vector<uint32_t>& iis_rows, const std::vector<uint32_t>& iis_columns,
+                                 const std::vector<int>& column_bound_status) const;
+
+    /// The label of constraint `index`, or its generated name.
+    const std::string& constraint_base_name(uint32_t index) const { return constraint_names_[index]; }
+
+    /// Index values as names write them.
+    std::string key_text(const tc::Value& v) const;
+
+    /// The value of binding `binding` stored at `keys[index]`.
+    tc::Value key_value(uint32_t binding, uint64_t index) const;
+
+  private:
+    friend class Instantiator;
+    std::vector<std::string> constraint_names_;    ///< per model constraint
+    std::vector<std::vector<uint32_t>> constraint_bindings_;  ///< per model constraint: its forall bindings, outermost first
+    std::vector<tc::VKind> binding_kinds_;  ///< per binding of the syntax tree
+
+    std::vector<std::string> export_names(const std::vector<std::string>& names, NameFormat format) const;
+};
+
+/// Limits that keep an instantiation from running away; past one, the
+/// instantiation fails with a located message.
+struct InstantiateOptions {
+    uint64_t max_steps = 4'000'000'000;  ///< evaluation steps, all together
+    uint64_t max_columns = std::numeric_limits<int32_t>::max() - 1;
+    uint64_t max_rows = std::numeric_limits<int32_t>::max() - 1;
+    uint64_t max_nonzeros = std::numeric_limits<int32_t>::max() - 1;
+    /// Turn a constraint instance over one column into a bound of that column.
+    bool fold_bounds = true;
+    tc::CompileOptions compile;
+};
+
+/// A model that does not compile, or that the data makes impossible to
+/// instantiate (an index outside its set, a value too large); `report` is
+/// rendered like the compiler's diagnostics.
+class ModelError : public std::exception {
+  public:
+    ModelError(std::string report, bool compiled) : report_(std::move(report)), compiled_(compiled) {}
+    const char* what() const noexcept override { return report_.c_str(); }
+    const std::string& report() const { return report_; }
+    /// False when the compiler itself refused the texts.
+    bool compiled() const { return compiled_; }
+
+  private:
+    std::string report_;
+    bool compiled_;
+};
+
+/// Compiles the texts and expands the model into a program; throws
+/// ModelError.
+std::unique_ptr<Program> instantiate(std::string model_text, std::string data_text,
+                                     const InstantiateOptions& options = {});
+
+}  // namespace tarvok::solver

@@ -1,0 +1,623 @@
+// tarvok.solver: runs Tarvok models. Compiles and expands a model into a
+// sparse program (the core), hands the arrays to HiGHS through highspy, and
+// reports the outcome as Python values. highspy and numpy are imported on
+// first use, so that the module itself needs neither.
+#include "host/host.hpp"
+#include "solver/outcome.hpp"
+#include "solver/program.hpp"
+
+#include <pybind11/numpy.h>
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace py = pybind11;
+namespace host = tarvok::host;
+using namespace tarvok::solver;
+
+namespace {
+
+const char* kExtraHint = "install the 'solve' extra: pip install 'tarvok[solve]'";
+
+/// This module, for looking up its functions and classes at call time.
+py::module_ self() { return host::this_module(); }
+
+[[noreturn]] void raise_semantic_error(const std::string& report) {
+    py::object cls = self().attr("SemanticError");
+    PyErr_SetObject(cls.ptr(), cls(host::text(report)).ptr());
+    throw py::error_already_set();
+}
+
+/// Imports a library of the 'solve' extra, or says how to get it.
+py::module_ import_extra(const char* name, const char* purpose) {
+    try {
+        return py::module_::import(name);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        host::raise_from(e, PyExc_ImportError,
+                         std::string(purpose) + " needs the '" + name + "' package; " + kExtraHint);
+    }
+}
+
+// ------------------------------------------------------------- Program
+
+/// A read-only array over memory that `owner` keeps alive.
+template <typename T>
+py::array view(const std::vector<T>& data, py::handle owner) {
+    import_extra("numpy", "the arrays of a Program");
+    py::array_t<T> a({static_cast<py::ssize_t>(data.size())}, {static_cast<py::ssize_t>(sizeof(T))}, data.data(),
+                     owner);
+    a.attr("flags").attr("writeable") = false;
+    return a;
+}
+
+template <typename T>
+py::array owned(std::vector<T> data) {
+    import_extra("numpy", "the arrays of a Program");
+    auto* heap = new std::vector<T>(std::move(data));
+    py::capsule free_when_done(heap, [](void* p) { delete static_cast<std::vector<T>*>(p); });
+    return py::array_t<T>({static_cast<py::ssize_t>(heap->size())}, {static_cast<py::ssize_t>(sizeof(T))},
+                          heap->data(), free_when_done);
+}
+
+py::dict culprit_dict(const Culprit& c) {
+    py::dict d;
+    d["name"] = host::text(c.name);
+    d["line"] = c.line;
+    d["kind"] = c.kind == Culprit::Kind::Bound ? "bound" : "constraint";
+    return d;
+}
+
+py::list culprit_list(const std::vector<Culprit>& culprits) {
+    py::list out;
+    for (const Culprit& c : culprits) out.append(culprit_dict(c));
+    return out;
+}
+
+py::object number(double v, bool integer) {
+    v = reported_value(v, integer);
+    if (integer && std::fabs(v) < 9e15) return py::int_(static_cast<long long>(v));
+    return py::float_(v);
+}
+
+/// Nested lists over the dimensions, last dimension innermost.
+py::object nested(const VariableBlock& b, const double* x, size_t level, uint64_t& next) {
+    if (level == b.dims.size()) return number(x[next++], b.integer);
+    uint64_t n = b.dims[level]->size();
+    py::list out(n);
+    for (uint64_t i = 0; i < n; ++i) out[i] = nested(b, x, level + 1, next);
+    return out;
+}
+
+/// Variable and dexpr name -> value, in the shape of the compiler's data.
+py::dict values_dict(const Program& p, const std::vector<double>& x) {
+    py::dict out;
+    for (const VariableBlock& b : p.variables) {
+        uint64_t next = 0;
+        out[host::text(b.name)] = nested(b, x.data() + b.first, 0, next);
+    }
+    for (const DecisionExpression& d : p.dexprs) out[host::text(d.name)] = number(d.form.value(x.data()), d.integer);
+    return out;
+}
+
+std::vector<double> doubles(py::handle sequence, size_t expected, const char* what) {
+    py::object fast = py::reinterpret_steal<py::object>(PySequence_Fast(sequence.ptr(), what));
+    if (!fast) throw py::error_already_set();
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(fast.ptr());
+    if (static_cast<size_t>(n) != expected)
+        host::raise(PyExc_ValueError, std::string(what) + " has " + std::to_string(n) + " values; the program has " +
+                                          std::to_string(expected) + " columns");
+    std::vector<double> out(static_cast<size_t>(n));
+    PyObject** items = PySequence_Fast_ITEMS(fast.ptr());
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        out[i] = PyFloat_AsDouble(items[i]);
+        if (out[i] == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    }
+    return out;
+}
+
+py::dict program_statistics(const Program& p) {
+    py::dict s;
+    s["columns"] = p.columns();
+    s["rows"] = p.rows();
+    s["nonzeros"] = p.nonzeros();
+    s["integer_columns"] = p.integer_columns();
+    s["folded_bounds"] = p.folded_bounds;
+    s["compile_seconds"] = p.compile_seconds;
+    s["instantiation_seconds"] = p.instantiate_seconds;
+    return s;
+}
+
+std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object data_text, const char* function) {
+    host::require(model_text, function, "model_text", host::Kind::Str);
+    host::require(data_text, function, "data_text", host::Kind::Str);
+    std::string model(host::Utf8(model_text).view());
+    std::string data(host::Utf8(data_text).view());
+    std::unique_ptr<Program> program;
+    std::string failure;
+    {
+        py::gil_scoped_release release;
+        try {
+            program = instantiate(std::move(model), std::move(data));
+        } catch (const ModelError& e) {
+            failure = e.report();
+        }
+    }
+    if (!program) raise_semantic_error(failure);
+    return std::shared_ptr<Program>(std::move(program));
+}
+
+/// The program `instantiate` (as the module has it now) returns.
+std::shared_ptr<Program> program_from(py::object model_text, py::object data_text) {
+    py::object program = self().attr("instantiate")(model_text, data_text);
+    return program.cast<std::shared_ptr<Program>>();
+}
+
+// -------------------------------------------------------------- HiGHS
+
+/// A HiGHS instance holding the program. The plain binding class prints no
+/// banner on stdout; older highspy releases have only `Highs`.
+py::object highs_with(const Program& p, py::module_& highspy, py::handle owner, bool relaxed = false) {
+    py::object h = py::hasattr(highspy, "_Highs") ? highspy.attr("_Highs")() : highspy.attr("Highs")();
+    h.attr("setOptionValue")("output_flag", false);
+    py::object status = h.attr("passModel")(
+        p.columns(), p.rows(), p.nonzeros(), 2 /* row-wise */, static_cast<int>(p.sense), p.offset,
+        view(p.cost, owner), view(p.col_lower, owner), view(p.col_upper, owner), view(p.row_lower, owner),
+        view(p.row_upper, owner), view(p.row_starts, owner), view(p.col_indices, owner), view(p.values, owner),
+        owned(relaxed ? std::vector<int32_t>(p.columns(), 0)
+                      : std::vector<int32_t>(p.integrality.begin(), p.integrality.end())));
+    if (host::str_of(status.attr("name")) == "kError")
+        host::raise(PyExc_RuntimeError, "HiGHS refused the program (" + std::to_string(p.columns()) + " columns, " +
+                                            std::to_string(p.rows()) + " rows)");
+    return h;
+}
+
+/// Sends HiGHS's log lines to sys.stderr (looked up per line).
+void log_to_stderr(py::object& h, py::module_& highspy) {
+    h.attr("setOptionValue")("output_flag", true);
+    h.attr("setOptionValue")("log_to_console", false);
+    py::cpp_function write([](py::args args) {
+        if (args.size() >= 2) py::module_::import("sys").attr("stderr").attr("write")(args[1]);
+    });
+    h.attr("setCallback")(write, py::none());
+    h.attr("startCallback")(highspy.attr("cb").attr("HighsCallbackType").attr("kCallbackLogging"));
+}
+
+/// A non-negative number option (positive when `positive`); NaN for None.
+double number_option(py::handle value, const char* name, bool positive) {
+    if (value.is_none()) return std::nan("");
+    if (!(host::is_exact(value, host::Kind::Float) || host::is_exact(value, host::Kind::Int)))
+        throw py::type_error(std::string("solve_model() argument '") + name + "' must be float, int or None, not " +
+                             host::type_name(value));
+    double v = value.cast<double>();
+    if (std::isnan(v) || v < 0 || (positive && v == 0))
+        host::raise(PyExc_ValueError, std::string("solve_model() argument '") + name + "' must be " +
+                                          (positive ? "greater than 0" : "at least 0") + ", not " + host::str_of(value));
+    return v;
+}
+
+/// HiGHS keeps one worker pool per process, sized by the first run; a run
+/// that asks for another size fails. A pool of a new size replaces the old one
+/// only while no solve of this module is running (replacing it under a running
+/// solve would pull its workers away); otherwise the run uses the pool as it is
+/// and the statistics say so.
+class PoolUse {
+  public:
+    PoolUse(py::object& h, py::handle threads) {
+        std::unique_lock<std::mutex> lock = locked();
+        State& s = state();
+        if (!threads.is_none()) {
+            long long wanted = threads.cast<long long>();
+            if (wanted != s.size && s.active == 0 && py::hasattr(h, "resetGlobalScheduler")) {
+                h.attr("resetGlobalScheduler")(true);
+                s.size = wanted;
+            }
+            // 0 lets HiGHS use the pool it has.
+            h.attr("setOptionValue")("threads", wanted == s.size ? wanted : 0);
+        } else {
+            h.attr("setOptionValue")("threads", 0);
+        }
+        ++s.active;
+        size_ = s.size;
+    }
+    ~PoolUse() {
+        std::unique_lock<std::mutex> lock = locked();
+        --state().active;
+    }
+    PoolUse(const PoolUse&) = delete;
+    PoolUse& operator=(const PoolUse&) = delete;
+
+    /// The pool size this run was given, or None when HiGHS chose it.
+    py::object size() const { return size_ > 0 ? py::object(py::int_(size_)) : py::none(); }
+
+  private:
+    struct State {
+        long long size = 0;  ///< 0: the size HiGHS picks itself
+        int active = 0;
+    };
+    /// The lock, taken with the GIL released, so that a thread waiting for it
+    /// never holds the GIL that the holder may need back.
+    static std::unique_lock<std::mutex> locked() {
+        static std::mutex m;
+        std::unique_lock<std::mutex> lock(m, std::defer_lock);
+        py::gil_scoped_release release;
+        lock.lock();
+        return lock;
+    }
+    static State& state() {
+        static State s;
+        return s;
+    }
+    long long size_ = 0;
+};
+
+struct SolveResult {
+    std::shared_ptr<Program> program;
+    Outcome outcome;
+    py::dict statistics;
+
+    py::object status() const { return self().attr("Status")(status_word(outcome.status)); }
+    py::object objective() const {
+        return outcome.has_solution ? py::object(py::float_(reported_value(outcome.objective, false))) : py::none();
+    }
+    py::dict values() const { return outcome.has_solution ? values_dict(*program, outcome.x) : py::dict(); }
+    py::list infeasible() const { return culprit_list(outcome.culprits); }
+    py::object message() const { return outcome.message.empty() ? py::none() : py::object(host::text(outcome.message)); }
+
+    py::dict to_dict() const {
+        py::dict d;
+        d["status"] = status_word(outcome.status);
+        d["objective"] = objective();
+        d["values"] = values();
+        d["infeasible_constraints"] = infeasible();
+        d["message"] = message();
+        d["statistics"] = statistics;
+        return d;
+    }
+};
+
+std::vector<uint32_t> indices(py::handle sequence) {
+    std::vector<uint32_t> out;
+    for (py::handle item : sequence) out.push_back(item.cast<uint32_t>());
+    return out;
+}
+
+/// Names of the rows and bounds in the irreducible infeasible subset HiGHS
+/// computes, if it can.
+std::vector<Culprit> infeasible_subset(const Program& p, py::object& h, py::module_& highspy) {
+    try {
+        if (py::hasattr(highspy, "IisStrategy")) {
+            py::object strategy = highspy.attr("IisStrategy");
+            int from_lp_irreducible = py::int_(strategy.attr("kIisStrategyFromLp")).cast<int>() |
+                                      py::int_(strategy.attr("kIisStrategyIrreducible")).cast<int>();
+            h.attr("setOptionValue")("iis_strategy", from_lp_irreducible);
+        }
+        py::tuple got = h.attr("getIis")();
+        py::object iis = got[1];
+        if (host::str_of(got[0].attr("name")) == "kError" || !host::truthy(iis.attr("valid_"))) return {};
+        std::vector<int> bound_status;
+        for (py::handle s : iis.attr("col_bound_")) bound_status.push_back(s.cast<int>());
+        return p.explain(indices(iis.attr("row_index_")), indices(iis.attr("col_index_")), bound_status);
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        return {};  // an older highspy without subsets: the status alone is still right
+    }
+}
+
+py::object solve_model(py::object model_text, py::object data_text, py::object time_limit, py::object mip_gap,
+                       py::object threads, py::object log) {
+    host::require(model_text, "solve_model", "model_text", host::Kind::Str);
+    host::require(data_text, "solve_model", "data_text", host::Kind::Str);
+    double limit = number_option(time_limit, "time_limit", true);
+    double gap = number_option(mip_gap, "mip_gap", false);
+    host::require(threads, "solve_model", "threads", host::Kind::Int, true);
+    if (!threads.is_none() && threads.cast<long long>() < 1)
+        host::raise(PyExc_ValueError, "solve_model() argument 'threads' must be at least 1, not " + host::str_of(threads));
+    host::require(log, "solve_model", "log", host::Kind::Bool);
+
+    SolveResult result;
+    result.program = program_from(model_text, data_text);
+    const Program& p = *result.program;
+    result.statistics = program_statistics(p);
+    result.statistics["solve_seconds"] = 0.0;
+    result.statistics["mip_gap"] = py::none();
+
+    if (std::optional<Outcome> settled = settle_without_solver(p)) {
+        result.outcome = std::move(*settled);
+        return py::cast(std::move(result));
+    }
+    py::module_ highspy = import_extra("highspy", "solving a model");
+    py::object owner = py::cast(result.program);
+    py::object h = highs_with(p, highspy, owner);
+    if (host::truthy(log)) log_to_stderr(h, highspy);
+    if (!std::isnan(limit)) h.attr("setOptionValue")("time_limit", limit);
+    if (!std::isnan(gap)) h.attr("setOptionValue")("mip_rel_gap", gap);
+    PoolUse pool(h, threads);
+    result.statistics["threads"] = pool.size();
+
+    auto start = std::chrono::steady_clock::now();
+    auto seconds_left = [&] {
+        double used = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        return std::isnan(limit) ? 1.0 : limit - used;
+    };
+    h.attr("run")();  // releases the GIL itself
+    Outcome& o = result.outcome;
+    o.status = status_from_highs(host::str_of(h.attr("getModelStatus")().attr("name")));
+    if (o.status == Status::InfeasibleOrUnbounded && seconds_left() > 0) {
+        // Presolve often cannot tell the two apart; the solver without it can.
+        h.attr("setOptionValue")("presolve", "off");
+        if (!std::isnan(limit)) h.attr("setOptionValue")("time_limit", seconds_left());
+        h.attr("run")();
+        Status again = status_from_highs(host::str_of(h.attr("getModelStatus")().attr("name")));
+        if (again == Status::Infeasible || again == Status::Unbounded) o.status = again;
+    }
+    if (o.status == Status::InfeasibleOrUnbounded && p.integer_columns() > 0 && seconds_left() > 0) {
+        // A MIP whose relaxation is infeasible is infeasible, and the
+        // relaxation can name the constraints that conflict.
+        py::object relaxation = highs_with(p, highspy, owner, true);
+        relaxation.attr("setOptionValue")("presolve", "off");
+        if (!std::isnan(limit)) relaxation.attr("setOptionValue")("time_limit", seconds_left());
+        relaxation.attr("run")();
+        if (status_from_highs(host::str_of(relaxation.attr("getModelStatus")().attr("name"))) == Status::Infeasible) {
+            o.status = Status::Infeasible;
+            o.culprits = infeasible_subset(p, relaxation, highspy);
+        }
+    }
+    py::object info = h.attr("getInfo")();
+    int primal = py::int_(info.attr("primal_solution_status")).cast<int>();
+    o.has_solution = (o.status == Status::Optimal || o.status == Status::TimeLimit) && primal == 2;
+    if (o.has_solution) {
+        o.objective = info.attr("objective_function_value").cast<double>();
+        o.x = doubles(h.attr("getSolution")().attr("col_value"), p.columns(), "the solution");
+        if (p.integer_columns() > 0) result.statistics["mip_gap"] = info.attr("mip_gap");
+    }
+    if (o.status == Status::Infeasible && o.culprits.empty()) o.culprits = infeasible_subset(p, h, highspy);
+    switch (o.status) {
+    case Status::Infeasible: o.message = "No solution satisfies all constraints."; break;
+    case Status::Unbounded: o.message = "The objective can improve without limit."; break;
+    case Status::InfeasibleOrUnbounded: o.message = "The model is infeasible or unbounded."; break;
+    case Status::TimeLimit:
+        if (!o.has_solution) o.message = "No feasible solution was found within the time limit.";
+        break;
+    case Status::Error: o.message = "HiGHS stopped without a result: " + host::str_of(h.attr("modelStatusToString")(h.attr("getModelStatus")())); break;
+    case Status::Optimal: break;
+    }
+    result.statistics["solve_seconds"] =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    result.statistics["simplex_iterations"] = info.attr("simplex_iteration_count");
+    result.statistics["mip_nodes"] = p.integer_columns() > 0 ? py::object(info.attr("mip_node_count")) : py::none();
+    return py::cast(std::move(result));
+}
+
+void write_model(py::object model_text, py::object data_text, py::object path) {
+    py::object fspath = py::module_::import("os").attr("fspath")(path);
+    if (!PyUnicode_Check(fspath.ptr()))
+        throw py::type_error("write_model() argument 'path' must be a str or os.PathLike path to text, not " +
+                             host::type_name(path));
+    std::string file = host::str_of(fspath);
+    std::string lower;
+    for (char ch : file) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    auto ends = [&](const std::string& suffix) {
+        return lower.size() >= suffix.size() && lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
+    };
+    NameFormat format = NameFormat::Mps;
+    if (ends(".lp")) format = NameFormat::Lp;
+    else if (!ends(".mps"))
+        host::raise(PyExc_ValueError, "write_model() writes .mps or .lp files; '" + file + "' has neither extension");
+
+    std::shared_ptr<Program> program = program_from(model_text, data_text);
+    py::module_ highspy = import_extra("highspy", "writing a model file");
+    py::object owner = py::cast(program);
+    py::object h = highs_with(*program, highspy, owner);
+    std::vector<std::string> columns = program->export_column_names(format);
+    std::vector<std::string> rows = program->export_row_names(format);
+    py::object pass_column = h.attr("passColName"), pass_row = h.attr("passRowName");
+    for (size_t j = 0; j < columns.size(); ++j) pass_column(j, host::text(columns[j]));
+    for (size_t i = 0; i < rows.size(); ++i) pass_row(i, host::text(rows[i]));
+    py::object status = h.attr("writeModel")(fspath);
+    if (host::str_of(status.attr("name")) == "kError")
+        host::raise(PyExc_OSError, "HiGHS could not write the model to '" + file + "'");
+}
+
+// ------------------------------------------------------------ the face
+
+py::list variable_list(const Program& p) {
+    py::list out;
+    for (const VariableBlock& b : p.variables) {
+        py::dict d;
+        d["name"] = host::text(b.name);
+        d["first_column"] = b.first;
+        py::tuple shape(b.dims.size());
+        for (size_t k = 0; k < b.dims.size(); ++k) shape[k] = b.dims[k]->size();
+        d["shape"] = shape;
+        d["integer"] = b.integer;
+        d["line"] = b.at.line;
+        out.append(d);
+    }
+    return out;
+}
+
+py::list dexpr_list(const Program& p) {
+    py::list out;
+    for (const DecisionExpression& x : p.dexprs) {
+        py::dict d;
+        d["name"] = host::text(x.name);
+        py::list columns, coefficients;
+        for (size_t k = 0; k < x.form.columns.size(); ++k) {
+            columns.append(x.form.columns[k]);
+            coefficients.append(x.form.coefficients[k]);
+        }
+        d["columns"] = columns;
+        d["coefficients"] = coefficients;
+        d["constant"] = x.form.constant;
+        d["line"] = x.at.line;
+        out.append(d);
+    }
+    return out;
+}
+
+template <typename F>
+py::list names(uint32_t count, F name) {
+    py::list out(count);
+    for (uint32_t i = 0; i < count; ++i) out[i] = host::text(name(i));
+    return out;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
+    py::options options;
+    options.disable_function_signatures();
+    host::hold_module(m);
+    m.doc() = "Runs Tarvok models: expands a model and its data into a sparse program and solves it with HiGHS.";
+    std::string module_name = py::str(m.attr("__name__")).cast<std::string>();
+
+    m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
+
+    py::list words;
+    for (Status s : kStatuses) {
+        std::string word = status_word(s);
+        std::string member;
+        for (char ch : word) member += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+        words.append(py::make_tuple(member, word));
+    }
+    py::object Status = py::module_::import("enum").attr("Enum")("Status", words, py::arg("module") = module_name,
+                                                                  py::arg("qualname") = "Status");
+    Status.attr("__doc__") = "How a solve ended; the value is the word the JSON output uses.";
+    m.attr("Status") = Status;
+
+    py::class_<Program, std::shared_ptr<Program>>(
+        m, "Program",
+        "A model expanded into a sparse linear or mixed-integer program.\n\n"
+        "Columns are the elements of the decision variables, in declaration order and row by row over each\n"
+        "variable's index sets; rows are the constraint instances. Arrays are read-only numpy views.\n"
+        "Names: 'ship[Aalborg][Copenhagen]' for a column, 'label[index values]' for a row; an unlabelled\n"
+        "constraint is named c<line> (c<line>_<column> when several start on one line).")
+        .def_property_readonly("sense", [](const Program& p) { return p.sense == Sense::Maximize ? "maximize" : "minimize"; },
+                               "\"minimize\" or \"maximize\".")
+        .def_property_readonly("objective_offset", [](const Program& p) { return p.offset; },
+                               "The constant term of the objective.")
+        .def_property_readonly("num_columns", &Program::columns, "Number of columns (variable elements).")
+        .def_property_readonly("num_rows", &Program::rows, "Number of rows (constraint instances).")
+        .def_property_readonly("num_nonzeros", &Program::nonzeros, "Number of nonzero coefficients.")
+        .def_property_readonly("cost", [](py::object s) { return view(s.cast<const Program&>().cost, s); },
+                               "Objective coefficient per column (float64).")
+        .def_property_readonly("column_lower", [](py::object s) { return view(s.cast<const Program&>().col_lower, s); },
+                               "Lower bound per column; -inf when there is none.")
+        .def_property_readonly("column_upper", [](py::object s) { return view(s.cast<const Program&>().col_upper, s); },
+                               "Upper bound per column; inf when there is none.")
+        .def_property_readonly("integrality", [](py::object s) { return view(s.cast<const Program&>().integrality, s); },
+                               "1 for integer (int and boolean) columns, 0 for continuous ones (uint8).")
+        .def_property_readonly("row_lower", [](py::object s) { return view(s.cast<const Program&>().row_lower, s); },
+                               "Lower side per row; -inf when there is none.")
+        .def_property_readonly("row_upper", [](py::object s) { return view(s.cast<const Program&>().row_upper, s); },
+                               "Upper side per row; inf when there is none (equal sides: an equation).")
+        .def_property_readonly("row_starts", [](py::object s) { return view(s.cast<const Program&>().row_starts, s); },
+                               "CSR: row i holds column_indices/values[row_starts[i]:row_starts[i+1]] (int32).")
+        .def_property_readonly("column_indices",
+                               [](py::object s) { return view(s.cast<const Program&>().col_indices, s); },
+                               "CSR column index of each nonzero (int32).")
+        .def_property_readonly("values", [](py::object s) { return view(s.cast<const Program&>().values, s); },
+                               "CSR value of each nonzero (float64).")
+        .def("csc", [](const Program& p) {
+                 CscMatrix c = p.csc();
+                 return py::make_tuple(owned(std::move(c.starts)), owned(std::move(c.rows)), owned(std::move(c.values)));
+             },
+             host::signed_doc("csc", "self", "The matrix column by column: (starts, row_indices, values).").c_str())
+        .def("coo", [](const Program& p) {
+                 std::vector<int32_t> rows(p.nonzeros());
+                 for (uint32_t i = 0; i < p.rows(); ++i)
+                     std::fill(rows.begin() + p.row_starts[i], rows.begin() + p.row_starts[i + 1], static_cast<int32_t>(i));
+                 return py::make_tuple(owned(std::move(rows)), owned(p.col_indices), owned(p.values));
+             },
+             host::signed_doc("coo", "self", "The matrix as coordinates: (row_indices, column_indices, values).").c_str())
+        .def_property_readonly("column_names",
+                               [](const Program& p) { return names(p.columns(), [&](uint32_t j) { return p.column_name(j); }); },
+                               "Name of each column, e.g. 'ship[Aalborg][Copenhagen]'.")
+        .def_property_readonly("row_names",
+                               [](const Program& p) { return names(p.rows(), [&](uint32_t i) { return p.row_name(i); }); },
+                               "Name of each row, e.g. 'plantCapacity[Aalborg]'.")
+        .def_property_readonly("row_lines", [](const Program& p) {
+                                   py::list out(p.rows());
+                                   for (uint32_t i = 0; i < p.rows(); ++i) out[i] = p.row_line(i);
+                                   return out;
+                               },
+                               "The model line each row's constraint starts on.")
+        .def_property_readonly("variables", &variable_list,
+                               "One dict per decision variable: name, first_column, shape, integer, line; its columns "
+                               "are first_column onwards, row by row over shape.")
+        .def_property_readonly("dexprs", &dexpr_list,
+                               "One dict per dexpr: name, columns, coefficients, constant, line (its linear form).")
+        .def_property_readonly("conflicts", [](const Program& p) { return culprit_list(p.conflicts); },
+                               "Constraints and bounds that cannot hold whatever the variables are (name, line, kind).")
+        .def_property_readonly("statistics", &program_statistics,
+                               "Sizes and times: columns, rows, nonzeros, integer_columns, folded_bounds, "
+                               "compile_seconds, instantiation_seconds.")
+        .def("solution_values", [](const Program& p, py::object x) { return values_dict(p, doubles(x, p.columns(), "x")); },
+             py::arg("x"),
+             host::signed_doc("solution_values", "self, x",
+                              "Map a value per column to {variable or dexpr name: value}.\n\n"
+                              "A scalar for a scalar variable, nested lists in index-set order for an indexed one;\n"
+                              "int and boolean variables come back as rounded ints.")
+                 .c_str())
+        .def("__repr__", [](const Program& p) {
+            return "<Program " + std::to_string(p.columns()) + " columns (" + std::to_string(p.integer_columns()) +
+                   " integer), " + std::to_string(p.rows()) + " rows, " + std::to_string(p.nonzeros()) +
+                   " nonzeros, " + (p.sense == Sense::Maximize ? "maximize" : "minimize") + ">";
+        });
+
+    py::class_<SolveResult>(m, "SolveResult", "The outcome of solve_model.")
+        .def_property_readonly("status", &SolveResult::status, "A Status member.")
+        .def_property_readonly("objective", &SolveResult::objective,
+                               "The objective value, or None when there is no solution.")
+        .def_property_readonly("values", &SolveResult::values,
+                               "Variable and dexpr name -> value ({} when there is no solution).")
+        .def_property_readonly("statistics", [](const SolveResult& r) { return r.statistics; },
+                               "Sizes, times (compile, instantiation, solve), mip_gap, simplex_iterations, mip_nodes.")
+        .def_property_readonly("infeasible_constraints", &SolveResult::infeasible,
+                               "For an infeasible model: dicts with name, line and kind ('constraint' or 'bound') "
+                               "of what cannot hold together.")
+        .def_property_readonly("message", &SolveResult::message, "Why there is no solution, or None.")
+        .def_property_readonly("program", [](const SolveResult& r) { return r.program; }, "The solved Program.")
+        .def("to_dict", &SolveResult::to_dict,
+             host::signed_doc("to_dict", "self",
+                              "The result as JSON-ready data: status, objective, values, infeasible_constraints, "
+                              "message, statistics.")
+                 .c_str())
+        .def("summary", [](const SolveResult& r) { return host::text(solution_report(*r.program, r.outcome)); },
+             host::signed_doc("summary", "self",
+                              "A readable report: status, objective, the nonzero values grouped by variable with "
+                              "one column per index, the dexprs.")
+                 .c_str())
+        .def("__repr__", [](const SolveResult& r) {
+            std::string s = std::string("<SolveResult ") + status_word(r.outcome.status);
+            if (r.outcome.has_solution) s += " objective=" + host::str_of(r.objective());
+            return s + ">";
+        });
+
+    host::def(m, "instantiate", "model_text, data_text",
+              "Compile a model with its data and expand it into a sparse Program.\n\n"
+              "Raises SemanticError with the compiler's diagnostics, or with a located message for a fault only the\n"
+              "data reveals (an index outside its set, a value too large for a float).",
+              [](py::object model_text, py::object data_text) {
+                  return instantiate_texts(model_text, data_text, "instantiate");
+              },
+              py::arg("model_text"), py::arg("data_text"));
+    host::def(m, "solve_model", "model_text, data_text, *, time_limit=None, mip_gap=None, threads=None, log=False",
+              "Solve a model with its data using HiGHS and return a SolveResult.\n\n"
+              "time_limit in seconds, mip_gap the relative MIP gap, threads the solver's thread count; log=True sends\n"
+              "the solver log to stderr. Raises SemanticError when the model does not compile, ImportError when\n"
+              "highspy is missing (the 'solve' extra).",
+              &solve_model, py::arg("model_text"), py::arg("data_text"), py::kw_only(),
+              py::arg("time_limit") = py::none(), py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(),
+              py::arg("log") = false);
+    host::def(m, "write_model", "model_text, data_text, path",
+              "Write the expanded model as an .mps or .lp file (by the path's extension) through HiGHS.\n\n"
+              "Names are made to fit the format: in .lp files brackets become parentheses and other signs '_';\n"
+              "repeated names get '~2', '~3'. Raises ValueError for any other extension.",
+              &write_model, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
+}

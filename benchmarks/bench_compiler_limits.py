@@ -37,7 +37,9 @@ def suggestions():
     declared = "".join(f"float name{i} = 1;\n" for i in range(20_000))
     unknown = "".join(f"float use{i} = unknown{i};\n" for i in range(2_000))
     seconds, _ = timed(declared + unknown)
-    print(f"suggestions, 20,000 declared x 2,000 unknown names ({len(declared + unknown) / 1e6:.2f} MB): {seconds:.3f} s")
+    print(
+        f"suggestions, 20,000 declared x 2,000 unknown names ({len(declared + unknown) / 1e6:.2f} MB): {seconds:.3f} s"
+    )
     declared = "".join(f"float name{i} = 1;\n" for i in range(40_000))
     unknown = "".join(f"float use{i} = unknown{i};\n" for i in range(8_000))
     seconds, _ = timed(declared + unknown)
@@ -72,7 +74,7 @@ def families():
     for n, needed in ((100, False), (300, False), (1000, False), (100, True), (150, True), (180, True), (200, True)):
         seconds, result = timed(*family(n, needed), runs=1)
         reads = "every binding read" if needed else "c read by nothing risky"
-        print(f"  {n}^3 = {n ** 3:>13,} bindings ({reads}): {seconds:6.3f} s  {result[:90]}")
+        print(f"  {n}^3 = {n**3:>13,} bindings ({reads}): {seconds:6.3f} s  {result[:90]}")
 
 
 def peak(code):
@@ -142,7 +144,8 @@ def one_megabyte_texts():
         "one long sum": "dvar float x;\nminimize " + " + ".join(["x"] * 260_000) + ";",
         "garbage bytes": "".join(chr(c) for c in range(1, 0x3000)) * 90,
         "undeclared data names": "dvar float x;\nminimize x;",
-        "nested sums": "range I = 1..1000;\nfloat s = sum(i in I, j in I, k in I) i * j * k;\ndvar float x;\nminimize x;\n" * 5_000,
+        "nested sums": "range I = 1..1000;\nfloat s = sum(i in I, j in I, k in I) i * j * k;\ndvar float x;\nminimize x;\n"
+        * 5_000,
     }
     data = {"undeclared data names": "".join(f"name{i} = {i};\n" for i in range(70_000))}
     for label, model in shapes.items():

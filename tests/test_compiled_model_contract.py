@@ -41,10 +41,7 @@ def typed_dicts(path):
 CLASSES, ALIASES = typed_dicts(STUB)
 CLASSES.update(typed_dicts(ERROR_STUB)[0])
 EXPRESSIONS = {
-    value: name
-    for name, keys in CLASSES.items()
-    if name.endswith("Node")
-    for value in literal_values(keys["type"])
+    value: name for name, keys in CLASSES.items() if name.endswith("Node") for value in literal_values(keys["type"])
 }
 DECLARATIONS = {
     next(iter(literal_values(keys["type"]))): name for name, keys in CLASSES.items() if name.endswith("Declaration")
@@ -125,7 +122,11 @@ def compiling_pairs():
         model = folder / f"{folder.name}.mod"
         if model.exists():
             data = model.with_suffix(".dat")
-            yield folder.name, model.read_text(encoding="utf-8"), data.read_text(encoding="utf-8") if data.exists() else ""
+            yield (
+                folder.name,
+                model.read_text(encoding="utf-8"),
+                data.read_text(encoding="utf-8") if data.exists() else "",
+            )
     reference = (ROOT.parent / "docs" / "grammars" / "Tarvok grammar.md").read_text(encoding="utf-8")
     blocks = re.findall(r"^```([\w-]*)\n(.*?)^```", reference, flags=re.M | re.S)
     for index, (language, body) in enumerate(blocks):
@@ -139,8 +140,24 @@ PAIRS = list(compiling_pairs())
 
 def test_the_stub_describes_every_node_and_declaration_the_compiler_makes():
     assert set(EXPRESSIONS) == {
-        "number", "string", "boolean", "name", "index", "field", "tuple_literal", "set_literal", "array_literal",
-        "range", "unary", "binary", "chain", "sum", "min", "max", "abs", "card",
+        "number",
+        "string",
+        "boolean",
+        "name",
+        "index",
+        "field",
+        "tuple_literal",
+        "set_literal",
+        "array_literal",
+        "range",
+        "unary",
+        "binary",
+        "chain",
+        "sum",
+        "min",
+        "max",
+        "abs",
+        "card",
     }
     assert set(DECLARATIONS) == {"tuple", "parameter", "set", "range", "dvar", "dexpr"}
     assert len(PAIRS) > 40

@@ -12,8 +12,9 @@ BROKEN += "subject to {\n  bread + 2 * cakes <= flour;\n}\n"
 
 
 def tarvok(*args, cwd):
-    done = subprocess.run([sys.executable, "-m", "tarvok", "check", *args], cwd=cwd, capture_output=True,
-                          text=True, timeout=120)
+    done = subprocess.run(
+        [sys.executable, "-m", "tarvok", "check", *args], cwd=cwd, capture_output=True, text=True, timeout=120
+    )
     return done.returncode, done.stdout, done.stderr
 
 

@@ -106,13 +106,13 @@ def test_one_round_reports_syntax_names_types_and_data_together():
     model = (
         "{string} Cities = ...;\n"
         "float demand[Cities] = ...;\n"
-        "float broken = (1 + ;\n"             # syntax
+        "float broken = (1 + ;\n"  # syntax
         "dvar float+ x[Cities];\n"
-        "minimize sum(c in Cities) cost[c] * x[c];\n"   # an undeclared name
+        "minimize sum(c in Cities) cost[c] * x[c];\n"  # an undeclared name
         "subject to {\n"
         "  forall(c in Cities) x[c] >= demand[c] * broken;\n"  # uses the broken name: no cascade
-        "  x[\"A\"] * x[\"B\"] <= 4;\n"         # non-linear
-        "  forall(c in Cities) x[c] => 1;\n"    # a slip
+        '  x["A"] * x["B"] <= 4;\n'  # non-linear
+        "  forall(c in Cities) x[c] => 1;\n"  # a slip
         "}\n"
     )
     data = 'Cities = {"A", "B"};\ndemand = [1, 2, 3];\nextra = 4;\nbad = ;\n'
@@ -157,7 +157,11 @@ def test_warnings_never_fail_a_model_and_arrive_with_the_result():
     )
     result = TVLCompiler().compile_model(model, "")
     assert [(w["code"], w["line"]) for w in result["warnings"]] == [
-        ("T0905", 2), ("T0903", 5), ("T0904", 6), ("T0901", 9), ("T0906", 10)
+        ("T0905", 2),
+        ("T0903", 5),
+        ("T0904", 6),
+        ("T0901", 9),
+        ("T0906", 10),
     ]
     assert all(w["severity"] == "warning" for w in result["warnings"])
 

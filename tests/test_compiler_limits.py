@@ -16,8 +16,7 @@ from tarvok.tarvok_core import SemanticError, TVLCompiler
 
 
 def run_python(code, **kwargs):
-    return subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], stdout=subprocess.PIPE, text=True,
-                            **kwargs)
+    return subprocess.Popen([sys.executable, "-c", textwrap.dedent(code)], stdout=subprocess.PIPE, text=True, **kwargs)
 
 
 def test_ctrl_c_stops_a_long_compile_promptly():

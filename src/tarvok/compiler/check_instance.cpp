@@ -132,7 +132,8 @@ class InstanceChecker {
         }
         if (members == 0)
             diagnostics_.warning(Code::EmptyFamily, c.at,
-                                 "the constraint" + (c.label == kNone ? std::string() : " '" + shown_name(ast_.texts[c.label]) + "'") +
+                                 "the constraint" +
+                                     (c.label == kNone ? std::string() : " '" + shown_name(ast_.texts[c.label]) + "'") +
                                      " has no members for this data: no binding values satisfy its forall");
         return true;
     }
@@ -163,19 +164,27 @@ class InstanceChecker {
         const Expr& e = ast_[id];
         bool any = false;
         switch (e.kind) {
-        case ExprKind::Number: case ExprKind::String: case ExprKind::Bool: return false;
+        case ExprKind::Number:
+        case ExprKind::String:
+        case ExprKind::Bool: return false;
         case ExprKind::Name:
             if (e.ref_kind != RefKind::Binding) return false;
             mark(e.ref);
             return true;
-        case ExprKind::Field: case ExprKind::Unary: case ExprKind::Abs: case ExprKind::Card: return collect(e.operand());
-        case ExprKind::Index: case ExprKind::TupleLiteral: case ExprKind::SetLiteral: case ExprKind::ArrayLiteral:
+        case ExprKind::Field:
+        case ExprKind::Unary:
+        case ExprKind::Abs:
+        case ExprKind::Card: return collect(e.operand());
+        case ExprKind::Index:
+        case ExprKind::TupleLiteral:
+        case ExprKind::SetLiteral:
+        case ExprKind::ArrayLiteral:
         case ExprKind::Chain:
             for (uint32_t i = 0; i < e.count; ++i) any |= collect(ast_.links[e.first + i].expr);
             return any;
-        case ExprKind::Range: case ExprKind::Compare: case ExprKind::In:
-            any = collect(e.left);
-            return collect(e.right) || any;
+        case ExprKind::Range:
+        case ExprKind::Compare:
+        case ExprKind::In: any = collect(e.left); return collect(e.right) || any;
         case ExprKind::Aggregate:
             for (uint32_t i = 0; i < e.count; ++i) any |= collect(ast_.bindings[e.first + i].domain);
             if (e.condition() != kNone) any |= collect(e.condition());
@@ -206,8 +215,10 @@ class InstanceChecker {
         case ExprKind::Chain:
             for (uint32_t i = 0; i < e.count; ++i) {
                 const Link& link = ast_.links[e.first + i];
-                if (link.op == Op::Divide && !analysis_.info[link.expr].variable) collect(link.expr);
-                else collect_walked(link.expr);
+                if (link.op == Op::Divide && !analysis_.info[link.expr].variable)
+                    collect(link.expr);
+                else
+                    collect_walked(link.expr);
             }
             return;
         default: return;
@@ -263,8 +274,8 @@ class InstanceChecker {
         if (i.kind != ExprKind::Name || i.ref_kind != RefKind::Binding) return false;
         const Expr& domain = ast_[ast_.bindings[i.ref].domain];
         const Expr& dim = ast_[array.dims[k]];
-        return domain.kind == ExprKind::Name && dim.kind == ExprKind::Name &&
-               domain.ref_kind == RefKind::Declaration && dim.ref_kind == RefKind::Declaration && domain.ref == dim.ref;
+        return domain.kind == ExprKind::Name && dim.kind == ExprKind::Name && domain.ref_kind == RefKind::Declaration &&
+               dim.ref_kind == RefKind::Declaration && domain.ref == dim.ref;
     }
 
     /// Whether evaluating `id` for some binding values could find an error:
@@ -284,13 +295,20 @@ class InstanceChecker {
             return found;
         };
         switch (e.kind) {
-        case ExprKind::Number: case ExprKind::String: case ExprKind::Bool: case ExprKind::Name: r = false; break;
+        case ExprKind::Number:
+        case ExprKind::String:
+        case ExprKind::Bool:
+        case ExprKind::Name: r = false; break;
         case ExprKind::Index:
             for (uint32_t k = 0; k < e.count && !r; ++k) r = !inside_by_construction(id, k);
             break;
         case ExprKind::Field: r = risky(e.tuple()); break;
-        case ExprKind::TupleLiteral: case ExprKind::SetLiteral: case ExprKind::ArrayLiteral: r = any_child(); break;
-        case ExprKind::Range: case ExprKind::Compare: case ExprKind::In: r = risky(e.left) || risky(e.right); break;
+        case ExprKind::TupleLiteral:
+        case ExprKind::SetLiteral:
+        case ExprKind::ArrayLiteral: r = any_child(); break;
+        case ExprKind::Range:
+        case ExprKind::Compare:
+        case ExprKind::In: r = risky(e.left) || risky(e.right); break;
         case ExprKind::Unary: r = (e.op == Op::Minus && data_int) || risky(e.operand()); break;
         case ExprKind::Chain: {
             const Link* links = ast_.links_of(e);
@@ -303,7 +321,8 @@ class InstanceChecker {
             r = e.op != Op::Sum || data_int || (e.condition() != kNone && risky(e.condition())) || risky(e.body());
             for (uint32_t i = 0; i < e.count && !r; ++i) r = risky(ast_.bindings[e.first + i].domain);
             break;
-        case ExprKind::Abs: case ExprKind::Card: r = true; break;
+        case ExprKind::Abs:
+        case ExprKind::Card: r = true; break;
         }
         known = r ? 1 : 0;
         return r;

@@ -176,7 +176,7 @@ namespace tarvok::compiler {
     X(UnusedVariable, "T0903", Warning, "decision variable '{name}' is declared but never used") \
     X(UnusedDexpr, "T0904", Warning, "dexpr '{name}' is declared but never used") \
     X(UnusedData, "T0905", Warning, "'{name}' is declared but never used") \
-    X(EmptyFamily, "T0906", Warning, "the constraint{label} has no members for this data: no binding values satisfy its forall") \
+    X(EmptyFamily, "T0906", Warning, "the constraint{label} has no members for this data: no binding values satisfy its forall")
 
 // clang-format on
 
@@ -190,7 +190,7 @@ enum class Code : uint16_t {
 
 struct CodeInfo {
     Code code;
-    std::string_view id;      ///< "T0201"
+    std::string_view id;  ///< "T0201"
     Severity severity;
     std::string_view format;  ///< the message with `{placeholders}`
 };

@@ -115,8 +115,8 @@ constexpr Slip kSlips[] = {
 // clang-format on
 
 constexpr std::array<std::string_view, 20> kKeywords = {
-    "int", "float", "string", "boolean", "range", "tuple", "dvar", "dexpr", "minimize", "maximize",
-    "subject", "forall", "sum", "min", "max", "abs", "card", "in", "true", "false"};
+    "int",     "float",  "string", "boolean", "range", "tuple", "dvar", "dexpr", "minimize", "maximize",
+    "subject", "forall", "sum",    "min",     "max",   "abs",   "card", "in",    "true",     "false"};
 
 bool name_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 bool blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -184,8 +184,9 @@ std::optional<SlipMatch> find_slip(SlipPlace place, std::string_view text) {
     }
     if (place != SlipPlace::Call) return std::nullopt;
     std::string name = shown(word);
-    return SlipMatch{"'" + name + "(...)' is not an index; write '" + name + "[...]' (arrays are indexed with brackets)",
-                     std::nullopt, word.size()};
+    return SlipMatch{
+        "'" + name + "(...)' is not an index; write '" + name + "[...]' (arrays are indexed with brackets)",
+        std::nullopt, word.size()};
 }
 
 }  // namespace tarvok::compiler

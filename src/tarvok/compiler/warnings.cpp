@@ -80,7 +80,8 @@ void find_warnings(const Ast& ast, const Model& model, const Analysis& analysis,
         if (used[i] || !analysis.decl_ok[i] || errors.any(d.start.offset, d.end)) continue;
         std::string name = shown_name(ast.texts[d.name]);
         if (d.kind == DeclKind::Dvar)
-            diagnostics.warning(Code::UnusedVariable, d.at, "decision variable '" + name + "' is declared but never used");
+            diagnostics.warning(Code::UnusedVariable, d.at,
+                                "decision variable '" + name + "' is declared but never used");
         else if (d.kind == DeclKind::Dexpr)
             diagnostics.warning(Code::UnusedDexpr, d.at, "dexpr '" + name + "' is declared but never used");
         else

@@ -17,8 +17,8 @@ class SciPyCodeGenerator(SciPyCodeGeneratorBase):
     TVLCompiler().compile_model(model_text, data_text) returns and `data_dict` its "data" entry (or
     None). The build steps fill the base's attributes in SciPy's standard form, minimize c @ x
     subject to A_ub @ x <= b_ub, A_eq @ x == b_eq and the bounds, ready for scipy.optimize.linprog
-    or milp. A_ub and A_eq are lists of rows while rows x columns stays within dense_limit, else
-    scipy.sparse.csr_array.
+    or milp. A_ub and A_eq are numpy arrays of shape (rows, columns) while rows x columns stays
+    within dense_limit, else scipy.sparse.csr_array (a shape of (0, columns) when there are no rows).
     """
 
     # Filled by the build steps (the base creates them empty).
@@ -27,7 +27,7 @@ class SciPyCodeGenerator(SciPyCodeGeneratorBase):
     bounds: list[tuple[Optional[float], Optional[float]]]
     integrality: list[int]
     c: list[float]
-    A_ub: Any  # list[list[float]], or scipy.sparse.csr_array past dense_limit cells
+    A_ub: Any  # numpy.ndarray of shape (rows, columns), or scipy.sparse.csr_array past dense_limit cells
     b_ub: list[float]
     A_eq: Any  # as A_ub
     b_eq: list[float]
@@ -46,7 +46,7 @@ class SciPyCodeGenerator(SciPyCodeGeneratorBase):
     inline_limit: ClassVar[int]
     """Most columns, rows or nonzeros written into the script itself (5000)."""
     dense_limit: ClassVar[int]
-    """Most cells (rows x columns) of A_ub or A_eq held as lists of rows (1,000,000)."""
+    """Most cells (rows x columns) of A_ub or A_eq held as a dense numpy array (1,000,000)."""
 
     def __init__(self, ast: Any, data_dict: Optional[dict[Any, Any]] = None) -> None: ...
     def _load_program(self) -> Program:

@@ -221,22 +221,20 @@ py::array owned(std::vector<T> data) {
                           heap->data(), free_when_done);
 }
 
-/// A matrix as lists of rows (every row `columns` long) or, past
-/// `dense_limit` cells, as a scipy.sparse.csr_array.
+/// A matrix as a numpy array or, past `dense_limit` cells, as a
+/// scipy.sparse.csr_array; either has the shape (rows, columns) also when
+/// there are no rows, as scipy.optimize.linprog needs.
 py::object matrix_object(SparseRows m, uint32_t columns, uint64_t dense_limit) {
     uint64_t rows = m.rows();
-    if (rows == 0 || rows * columns <= dense_limit) {
-        py::list out(rows);
-        py::float_ zero(0.0);
-        for (uint64_t i = 0; i < rows; ++i) {
-            py::list row(columns);
-            for (uint32_t j = 0; j < columns; ++j) row[j] = zero;
-            for (int64_t k = m.starts[i]; k < m.starts[i + 1]; ++k) row[m.columns[k]] = py::float_(m.values[k]);
-            out[i] = row;
-        }
-        return out;
+    import_extra("numpy", "a constraint matrix");
+    if (rows * columns <= dense_limit) {
+        py::array_t<double> dense({static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(columns)});
+        double* cells = dense.mutable_data();
+        std::fill(cells, cells + rows * columns, 0.0);
+        for (uint64_t i = 0; i < rows; ++i)
+            for (int64_t k = m.starts[i]; k < m.starts[i + 1]; ++k) cells[i * columns + m.columns[k]] = m.values[k];
+        return std::move(dense);
     }
-    import_extra("numpy", "a sparse constraint matrix");
     py::module_ sparse = import_extra("scipy.sparse", "a sparse constraint matrix");
     py::tuple parts = py::make_tuple(owned(std::move(m.values)), owned(std::move(m.columns)), owned(std::move(m.starts)));
     return sparse.attr("csr_array")(parts, py::arg("shape") = py::make_tuple(rows, columns));
@@ -315,8 +313,8 @@ std::vector<std::string> texts_of(py::handle self, const char* attribute, size_t
     return out;
 }
 
-/// Rows from a list of dense rows, or from anything with tocsr() (a
-/// scipy.sparse matrix or array). Each row ends up with its columns in
+/// Rows from anything with tocsr() (a scipy.sparse matrix or array), a
+/// numpy array, or a sequence of rows. Each row ends up with its columns in
 /// order, each once, without zeros.
 SparseRows matrix_of(py::handle self, const char* attribute, size_t columns) {
     py::object value = self.attr(attribute);
@@ -337,15 +335,18 @@ SparseRows matrix_of(py::handle self, const char* attribute, size_t columns) {
         m.end_row();
         row.clear();
     };
+    auto check_width = [&](size_t width) {
+        if (width != columns)
+            host::raise(PyExc_ValueError, std::string(attribute) + " has " + std::to_string(width) +
+                                              " columns; var_names has " + std::to_string(columns));
+    };
     if (py::hasattr(value, "tocsr")) {
         py::object csr = value.attr("tocsr")();
         py::tuple shape = csr.attr("shape");
-        if (shape[1].cast<size_t>() != columns)
-            host::raise(PyExc_ValueError, std::string(attribute) + " has " + host::str_of(shape[1]) +
-                                              " columns; var_names has " + std::to_string(columns));
-        auto starts = py::array_t<int64_t, py::array::c_style | py::array::forcecast>(csr.attr("indptr"));
-        auto indices = py::array_t<int64_t, py::array::c_style | py::array::forcecast>(csr.attr("indices"));
-        auto data = py::array_t<double, py::array::c_style | py::array::forcecast>(csr.attr("data"));
+        check_width(shape[1].cast<size_t>());
+        using Indices = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
+        Indices starts(csr.attr("indptr")), indices(csr.attr("indices"));
+        py::array_t<double, py::array::c_style | py::array::forcecast> data(csr.attr("data"));
         size_t rows = shape[0].cast<size_t>();
         for (size_t i = 0; i < rows; ++i) {
             for (int64_t k = starts.at(i); k < starts.at(i + 1); ++k)
@@ -354,14 +355,25 @@ SparseRows matrix_of(py::handle self, const char* attribute, size_t columns) {
         }
         return m;
     }
+    if (py::hasattr(value, "__array__")) {
+        py::array_t<double, py::array::c_style | py::array::forcecast> dense(value);
+        if (dense.ndim() != 2)
+            host::raise(PyExc_ValueError, std::string(attribute) + " must have two dimensions, not " +
+                                              std::to_string(dense.ndim()));
+        check_width(static_cast<size_t>(dense.shape(1)));
+        const double* cells = dense.data();
+        for (py::ssize_t i = 0; i < dense.shape(0); ++i) {
+            for (size_t j = 0; j < columns; ++j)
+                if (double v = cells[i * columns + j]; v != 0) row.emplace_back(static_cast<int32_t>(j), v);
+            end_row();
+        }
+        return m;
+    }
     py::object fast = items_of(self, attribute);
     for_each_item(fast, [&](size_t i, py::handle item) {
         py::object cells = py::reinterpret_steal<py::object>(PySequence_Fast(item.ptr(), attribute));
         if (!cells) throw py::error_already_set();
-        if (static_cast<size_t>(PySequence_Fast_GET_SIZE(cells.ptr())) != columns)
-            host::raise(PyExc_ValueError, std::string(attribute) + " row " + std::to_string(i) + " has " +
-                                              std::to_string(PySequence_Fast_GET_SIZE(cells.ptr())) +
-                                              " entries; var_names has " + std::to_string(columns));
+        check_width(static_cast<size_t>(PySequence_Fast_GET_SIZE(cells.ptr())));
         for_each_item(cells, [&](size_t j, py::handle cell) {
             double v = number(cell);
             if (v != 0) row.emplace_back(static_cast<int32_t>(j), v);
@@ -558,8 +570,8 @@ py::object make_generator(py::module_& m) {
         "                      objective_offset (the model's constant term) and objective_sense\n"
         "  _build_constraints  A_ub, b_ub, A_eq, b_eq and the row names ub_names, eq_names; a row written\n"
         "                      >= is negated and a range lo <= e <= hi gives the two rows e <= hi and\n"
-        "                      -e <= -lo. A_ub and A_eq are lists of rows (each as long as var_names)\n"
-        "                      while rows x columns stays within dense_limit, else scipy.sparse.csr_array.\n\n"
+        "                      -e <= -lo. A_ub and A_eq are numpy arrays of shape (rows, columns) while\n"
+        "                      rows x columns stays within dense_limit, else scipy.sparse.csr_array.\n\n"
         "generate_code() runs the three steps and writes the script from these attributes with\n"
         "_add_code_line; write(path) writes it to a file. The script solves the program with\n"
         "scipy.optimize.milp and prints one JSON object (status, objective, values, message) in the shape\n"

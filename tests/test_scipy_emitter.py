@@ -76,6 +76,9 @@ class TestGenerator:
         assert str(inspect.signature(emitter.write_script)) == "(model_text, data_text, path)"
         assert str(inspect.signature(SciPyCodeGenerator.write)) == "(self, path)"
         assert emitter.SemanticError is SemanticError
+        probe = "import sys, tarvok.scipy_emitter; print([m for m in ('numpy', 'scipy') if m in sys.modules])"
+        imported = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True, timeout=60)
+        assert imported.stdout == "[]\n"  # numpy and scipy only when a program needs them
 
     def test_standard_form_of_a_small_model_by_hand(self):
         g = generator(HAND)

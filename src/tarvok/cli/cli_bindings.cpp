@@ -288,18 +288,26 @@ std::string written_line(py::handle written) {
     return line;
 }
 
-int run_emit(py::object args) {
-    py::object texts[2];
+/// Reads the MODEL and DATA files of `command`; false (after saying why)
+/// when one cannot be read.
+bool read_pair(py::object args, const char* command, py::object (&texts)[2]) {
     py::object paths[2] = {args.attr("model"), args.attr("data")};
     for (size_t i = 0; i < 2; ++i) {
         try {
             texts[i] = py::module_::import("pathlib").attr("Path")(paths[i]).attr("read_text")(py::arg("encoding") = "utf-8");
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_OSError) && !e.matches(PyExc_UnicodeDecodeError)) throw;
-            warn("tarvok emit: cannot read " + host::str_of(paths[i]) + ": " + host::str_of(e.value()));
-            return 2;
+            warn(std::string("tarvok ") + command + ": cannot read " + host::str_of(paths[i]) + ": " +
+                 host::str_of(e.value()));
+            return false;
         }
     }
+    return true;
+}
+
+int run_emit(py::object args) {
+    py::object texts[2];
+    if (!read_pair(args, "emit", texts)) return 2;
     std::string unusable = unusable_script_path(args.attr("output"));
     if (!unusable.empty()) {
         warn("tarvok emit: cannot write a script there: " + unusable);
@@ -314,16 +322,7 @@ int run_emit(py::object args) {
 
 int run_run(py::object args) {
     py::object texts[2];
-    py::object paths[2] = {args.attr("model"), args.attr("data")};
-    for (size_t i = 0; i < 2; ++i) {
-        try {
-            texts[i] = py::module_::import("pathlib").attr("Path")(paths[i]).attr("read_text")(py::arg("encoding") = "utf-8");
-        } catch (py::error_already_set& e) {
-            if (!e.matches(PyExc_OSError) && !e.matches(PyExc_UnicodeDecodeError)) throw;
-            warn("tarvok run: cannot read " + host::str_of(paths[i]) + ": " + host::str_of(e.value()));
-            return 2;
-        }
-    }
+    if (!read_pair(args, "run", texts)) return 2;
     bool as_json = host::truthy(args.attr("json"));
     RunOutcome run = solve_files(texts[0], texts[1], args, true);
     if (run.status == 1) {

@@ -526,11 +526,9 @@ py::list write(py::object self, py::object path) {
         py::object npz = py::str(py::module_::import("pathlib").attr("Path")(script).attr("with_suffix")(".npz"));
         py::object buffer = py::module_::import("io").attr("BytesIO")();
         import_extra("numpy", "an .npz file beside a script").attr("savez")(buffer, **arrays);
-        py::bytes content = buffer.attr("getvalue")();
-        char* data = nullptr;
-        Py_ssize_t size = 0;
-        PyBytes_AsStringAndSize(content.ptr(), &data, &size);
-        write_atomically(npz, std::string_view(data, static_cast<size_t>(size)));  // before the script that loads it
+        py::buffer_info bytes = py::buffer(buffer.attr("getbuffer")()).request();  // a view, not a second copy
+        // Written before the script that loads it.
+        write_atomically(npz, std::string_view(static_cast<const char*>(bytes.ptr), static_cast<size_t>(bytes.size)));
         written.append(npz);
     }
     write_atomically(script, host::Utf8(text).view());

@@ -254,5 +254,5 @@ def test_front_end_source_ships_in_the_package():
     package = pathlib.Path(tarvok_core.__file__).parent
     source = (package / "tarvok_core.cpp").read_text(encoding="utf-8")
     assert "subject" in source and "forall" in source and "dvar_decl" in source
-    assert (package.parent / "docs" / "grammars" / "Tarvok grammar.md").is_file()
-    assert (package.parent / "docs" / "grammars" / "Tarvok_GBNF").is_file()
+    assert (package / "docs" / "grammars" / "Tarvok grammar.md").is_file()
+    assert (package / "docs" / "grammars" / "Tarvok_GBNF").is_file()

@@ -1,15 +1,13 @@
 """The six prompts, compared as whole texts with prompts assembled here from
 the protocol's fixed pieces, and the error-list rendering."""
 
-import random
-
 import pytest
 
 # The protocol's fixed pieces, copied verbatim, one line each.
 ROLE = "<role>\nYou are an expert in mathematical optimization and Tarvok.\n</role>\n\n"
 GRAMMAR_OPEN = "<grammar_reference>\n--- BEGIN TARVOK SYNTAX IMPLEMENTATION ---\n"
 GRAMMAR_CLOSE = "\n--- END TARVOK SYNTAX IMPLEMENTATION ---\n</grammar_reference>\n\n"
-MODEL_DATA_CONTRACT = "<output_requirements>\n- Return ONLY a JSON object with exactly two keys: \"model\" (the Tarvok model) and \"data\" (the matching data file).\n- The values must be single JSON strings (no arrays/objects inside them).\n- Escape all double quotes and backslashes; encode newlines as \\n.\n- No trailing commas. No additional keys. No commentary.\n- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n</output_requirements>\n\n<json_schema>\n{\n  \"type\": \"object\",\n  \"additionalProperties\": false,\n  \"required\": [\"model\", \"data\"],\n  \"properties\": {\n    \"model\": {\"type\": \"string\"},\n    \"data\":  {\"type\": \"string\"}\n  }\n}\n</json_schema>\n\n<example_output>\n{\n  \"model\": \"float a;\\nfloat b;\\ndvar float x;\\nminimize z: a*x;\\nsubject to { b*x >= 0; }\",  \"data\":  \"a = 10;\\nb= 5;\"\n}\n</example_output>\n"
+MODEL_DATA_CONTRACT = '<output_requirements>\n- Return ONLY a JSON object with exactly two keys: "model" (the Tarvok model) and "data" (the matching data file).\n- The values must be single JSON strings (no arrays/objects inside them).\n- Escape all double quotes and backslashes; encode newlines as \\n.\n- No trailing commas. No additional keys. No commentary.\n- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n</output_requirements>\n\n<json_schema>\n{\n  "type": "object",\n  "additionalProperties": false,\n  "required": ["model", "data"],\n  "properties": {\n    "model": {"type": "string"},\n    "data":  {"type": "string"}\n  }\n}\n</json_schema>\n\n<example_output>\n{\n  "model": "float a;\\nfloat b;\\ndvar float x;\\nminimize z: a*x;\\nsubject to { b*x >= 0; }",  "data":  "a = 10;\\nb= 5;"\n}\n</example_output>\n'
 FEW_SHOT_OPEN = "<few_shot_examples>\nUse the following exemplars as guidance for structure and syntax only. Do not copy variable names unless appropriate to the new problem.\n"
 GENERATION_TASK = "<task>\nGenerate a valid Tarvok model (.mod) and a matching data file (.dat) for the given problem description.\nEnsure the model decision variables, objective function, and constraints fully align with the provided problem description.\nInfer from the problem context whether decision variables should be integer, binary, or continuous.\nLabel all constraints and the objective function meaningfully; thoroughly comment the model to explain the purpose of variables, parameters, objective, and constraints; match these explanations to the problem description by following the predicaments of literate programming.\nIf data are missing, create a small, plausible mock instance consistent with the model.\nUse the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\nYou are also provided with a few-shot examples section; use it only as guidance and produce a solution tailored to the new problem.\n</task>\n\n"
 SYNTAX_TASK = "<task>\nThe previous attempt to generate a Tarvok model and data file failed due to syntax errors.\nRevise the model and data to fix the errors while retaining alignment with the problem description.\nChange only what is necessary to fix the errors.\nLabel all constraints and the objective function meaningfully; thoroughly comment the model to explain the purpose of variables, parameters, objective, and constraints; match these explanations to the problem description by following the predicaments of literate programming.\nUse the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\nYou are also provided with a few-shot examples section; use it only as guidance and produce a solution tailored to the new problem.\n</task>\n\n"
@@ -18,9 +16,9 @@ REALIGN_TASK_OPEN = "<task>\nThe previous attempt produced a syntactically valid
 REALIGN_TASK_CLOSE = "\n</assessment>\nRevise the model and data so that they fully align with the problem description while preserving syntactic validity.\nChange only what is necessary to achieve alignment (objective, constraints, variables, sets/parameters, and data consistency).\nLabel all constraints and the objective function meaningfully; thoroughly comment the model to explain the purpose of variables, parameters, objective, and constraints; match these explanations to the problem description by following the predicaments of literate programming.\nUse the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\nYou are also provided with a few-shot examples section; use it only as guidance and produce a solution tailored to the new problem.\n</task>\n\n"
 REALIGN_GUIDELINES = "\n</data>\n</previous_attempt>\n\n<revision_guidelines>\n- Ensure the objective, constraints, indices, and variable domains reflect the problem description.\n- Make the minimal set of changes necessary to correct misalignment.\n- Keep syntax strictly valid.\n- Return complete model and data strings; do not return diffs.\n</revision_guidelines>\n\n"
 ASSESSMENT_FOCUS = "<assessment_focus>\n- Objective and constraints reflect the prompt intent.\n- Decision variables have correct domains and indices.\n- Data is consistent with sets/parameters used by the model.\n- Signs, units, and indexing are correct; no missing links.\n- Any syntax error raised by the compiler.\n- Most impactful improvements if misaligned.\n</assessment_focus>\n\n"
-ALIGNMENT_CONTRACT = "<output_requirements>\n- Return ONLY a JSON object with exactly two keys: \"aligned\" (boolean) and \"assessment\" (string).\n- If issues exist, mention the most critical fixes in \"assessment\", a single short paragraph (3–6 sentences) of plain text.\n- No Markdown. No bullet lists. No commentary. No additional keys. No trailing commas.\n- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n</output_requirements>\n\n<json_schema>\n{\n  \"type\": \"object\",\n  \"additionalProperties\": false,\n  \"required\": [\"aligned\", \"assessment\"],\n  \"properties\": {\n    \"aligned\": {\"type\": \"boolean\"},\n    \"assessment\": {\"type\": \"string\"}\n  }\n}\n</json_schema>\n\n<example_output>\n{ \"aligned\": false, \"assessment\": \"The model objective function does not include fixed costs.\" }\n</example_output>\n"
+ALIGNMENT_CONTRACT = '<output_requirements>\n- Return ONLY a JSON object with exactly two keys: "aligned" (boolean) and "assessment" (string).\n- If issues exist, mention the most critical fixes in "assessment", a single short paragraph (3–6 sentences) of plain text.\n- No Markdown. No bullet lists. No commentary. No additional keys. No trailing commas.\n- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n</output_requirements>\n\n<json_schema>\n{\n  "type": "object",\n  "additionalProperties": false,\n  "required": ["aligned", "assessment"],\n  "properties": {\n    "aligned": {"type": "boolean"},\n    "assessment": {"type": "string"}\n  }\n}\n</json_schema>\n\n<example_output>\n{ "aligned": false, "assessment": "The model objective function does not include fixed costs." }\n</example_output>\n'
 PARAGRAPH_CONTRACT = "<output_requirements>\n- Return a single short paragraph (3–6 sentences) of plain text.\n- No Markdown, no bullet lists, no code fences.\n- If issues exist, mention the most critical fixes.\n</output_requirements>\n"
-FEEDBACK_CONTRACT = "<output_requirements>\n- Return ONLY a JSON object with 1 required key and up to 2 optional keys:\n  \"feedback\" (required), \"revised_model\" (optional), \"revised_data\" (optional).\n- Each value must be a single JSON string. Escape all double quotes and backslashes;\n  encode newlines as \\n.\n- If no changes are needed, omit \"revised_model\" and \"revised_data\".\n- If changes are needed, return complete model and data strings; do not return diffs.\n- No trailing commas. No additional keys. No commentary.\n- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n</output_requirements>\n\n<json_schema>\n{\n  \"type\": \"object\",\n  \"additionalProperties\": false,\n  \"required\": [\"feedback\"],\n  \"properties\": {\n    \"feedback\": {\"type\": \"string\"},\n    \"revised_model\": {\"type\": \"string\"},\n    \"revised_data\": {\"type\": \"string\"}\n  }\n}\n</json_schema>\n\n<example_output>\n{\n  \"feedback\": \"The model was missing coefficients a and b.\",\n  \"revised_model\": \"// minimal fix\\nfloat a;\\nfloat b;\\ndvar float x;\\nminimize z: a*x;\\nsubject to { b*x >= 0; }\",  \"revised_data\":  \"a = 10;\\nb= 5;\"\n}\n</example_output>\n"
+FEEDBACK_CONTRACT = '<output_requirements>\n- Return ONLY a JSON object with 1 required key and up to 2 optional keys:\n  "feedback" (required), "revised_model" (optional), "revised_data" (optional).\n- Each value must be a single JSON string. Escape all double quotes and backslashes;\n  encode newlines as \\n.\n- If no changes are needed, omit "revised_model" and "revised_data".\n- If changes are needed, return complete model and data strings; do not return diffs.\n- No trailing commas. No additional keys. No commentary.\n- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n</output_requirements>\n\n<json_schema>\n{\n  "type": "object",\n  "additionalProperties": false,\n  "required": ["feedback"],\n  "properties": {\n    "feedback": {"type": "string"},\n    "revised_model": {"type": "string"},\n    "revised_data": {"type": "string"}\n  }\n}\n</json_schema>\n\n<example_output>\n{\n  "feedback": "The model was missing coefficients a and b.",\n  "revised_model": "// minimal fix\\nfloat a;\\nfloat b;\\ndvar float x;\\nminimize z: a*x;\\nsubject to { b*x >= 0; }",  "revised_data":  "a = 10;\\nb= 5;"\n}\n</example_output>\n'
 ALIGNMENT_TASK = "<task>\nAssess whether the generated Tarvok model and data fully align with the problem description.\nAlignment means the objective, constraints, decision variables, and data match the problem description.\nBe critical and specific about modeling choices, feasibility, and consistency.\nUse the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\n</task>\n\n"
 FINAL_TASK = "<task>\nAssess how well the generated Tarvok model and data align with the problem description.\nBe critical and specific about modeling choices, feasibility, and consistency.\nIf you believe the problem description is incomplete or ambiguous, point this out in your assessment.\nUse the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\n</task>\n\n"
 FEEDBACK_TASK = "<task>\nAnswer the user's question about the provided Tarvok model and data.\nProvide critical, specific feedback. If revisions are necessary for correctness,\nsemantics, or consistency with the grammar reference, propose minimal changes.\nOnly change what is necessary.\nLabel all constraints and the objective function meaningfully; thoroughly comment the changes to explain the purpose of variables, parameters, objective, and constraints; match these explanations to user's question by following the predicaments of literate programming.\nUse the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\n</task>\n\n"
@@ -48,20 +46,49 @@ def previous(model, data):
 
 
 def expected_generation(prompt, grammar, few_shots=None):
-    return (ROLE + GENERATION_TASK + reference(grammar) + section(few_shots) + "<problem_description>\n" + prompt
-            + "\n</problem_description>\n\n" + MODEL_DATA_CONTRACT)
+    return (
+        ROLE
+        + GENERATION_TASK
+        + reference(grammar)
+        + section(few_shots)
+        + "<problem_description>\n"
+        + prompt
+        + "\n</problem_description>\n\n"
+        + MODEL_DATA_CONTRACT
+    )
 
 
 def expected_syntax(prompt, grammar, model, data, errors, few_shots=None):
     shown = errors if isinstance(errors, str) else str(errors)
-    return (ROLE + SYNTAX_TASK + reference(grammar) + section(few_shots) + "<problem_description>\n" + prompt
-            + previous(model, data) + "\n</data>\n</previous_attempt>\n\n<errors>\n" + shown + SYNTAX_GUIDELINES
-            + MODEL_DATA_CONTRACT)
+    return (
+        ROLE
+        + SYNTAX_TASK
+        + reference(grammar)
+        + section(few_shots)
+        + "<problem_description>\n"
+        + prompt
+        + previous(model, data)
+        + "\n</data>\n</previous_attempt>\n\n<errors>\n"
+        + shown
+        + SYNTAX_GUIDELINES
+        + MODEL_DATA_CONTRACT
+    )
 
 
 def expected_realign(prompt, grammar, assessment, model, data, few_shots=None):
-    return (ROLE + REALIGN_TASK_OPEN + assessment + REALIGN_TASK_CLOSE + reference(grammar) + section(few_shots)
-            + "<problem_description>\n" + prompt + previous(model, data) + REALIGN_GUIDELINES + MODEL_DATA_CONTRACT)
+    return (
+        ROLE
+        + REALIGN_TASK_OPEN
+        + assessment
+        + REALIGN_TASK_CLOSE
+        + reference(grammar)
+        + section(few_shots)
+        + "<problem_description>\n"
+        + prompt
+        + previous(model, data)
+        + REALIGN_GUIDELINES
+        + MODEL_DATA_CONTRACT
+    )
 
 
 def inputs(opener, text, joint, model, data):
@@ -69,32 +96,58 @@ def inputs(opener, text, joint, model, data):
 
 
 def expected_alignment(prompt, grammar, model, data):
-    return (ROLE + ALIGNMENT_TASK + reference(grammar)
-            + inputs("<inputs>\n<problem_description>\n", prompt, "\n</problem_description>\n\n<model>\n", model, data)
-            + "\n</data>\n</inputs>\n\n" + ASSESSMENT_FOCUS + ALIGNMENT_CONTRACT)
+    return (
+        ROLE
+        + ALIGNMENT_TASK
+        + reference(grammar)
+        + inputs("<inputs>\n<problem_description>\n", prompt, "\n</problem_description>\n\n<model>\n", model, data)
+        + "\n</data>\n</inputs>\n\n"
+        + ASSESSMENT_FOCUS
+        + ALIGNMENT_CONTRACT
+    )
 
 
 def expected_final(prompt, grammar, model, data, errors):
     block = ""
     if errors:
         block = "SYNTAX ERRORS:\n" + (errors if isinstance(errors, str) else str(errors)) + "\n\n"
-    return (ROLE + FINAL_TASK + reference(grammar)
-            + inputs("<inputs>\n<problem_description>\n", prompt, "\n</problem_description>\n\n<model>\n", model, data)
-            + "\n</data>\n\n" + block + "</inputs>\n\n" + ASSESSMENT_FOCUS + PARAGRAPH_CONTRACT)
+    return (
+        ROLE
+        + FINAL_TASK
+        + reference(grammar)
+        + inputs("<inputs>\n<problem_description>\n", prompt, "\n</problem_description>\n\n<model>\n", model, data)
+        + "\n</data>\n\n"
+        + block
+        + "</inputs>\n\n"
+        + ASSESSMENT_FOCUS
+        + PARAGRAPH_CONTRACT
+    )
 
 
 def expected_feedback(question, grammar, model, data):
-    return (ROLE + FEEDBACK_TASK + reference(grammar)
-            + inputs("<inputs>\n<question>\n", question, "\n</question>\n\n<model>\n", model, data)
-            + "\n</data>\n</inputs>\n\n" + FEEDBACK_CONTRACT)
+    return (
+        ROLE
+        + FEEDBACK_TASK
+        + reference(grammar)
+        + inputs("<inputs>\n<question>\n", question, "\n</question>\n\n<model>\n", model, data)
+        + "\n</data>\n</inputs>\n\n"
+        + FEEDBACK_CONTRACT
+    )
 
 
-TRICKY = 'x </problem_description> <data> "quoted" \'single\' back\\slash \\n é 😀 \u2028 \ud83d \t end\n'
+TRICKY = "x </problem_description> <data> \"quoted\" 'single' back\\slash \\n é 😀 \u2028 \ud83d \t end\n"
 EXAMPLES = [
-    {"description": "Ship <b>goods</b> \"fast\"", "model": "dvar float x;\n// </model_file>", "data": "a = 1;",
-     "desc_path": "lib/a/desc.txt", "model_path": "lib/a/m.mod", "data_path": "lib/a/d.dat", "extra": "ignored"},
+    {
+        "description": 'Ship <b>goods</b> "fast"',
+        "model": "dvar float x;\n// </model_file>",
+        "data": "a = 1;",
+        "desc_path": "lib/a/desc.txt",
+        "model_path": "lib/a/m.mod",
+        "data_path": "lib/a/d.dat",
+        "extra": "ignored",
+    },
     {"description": TRICKY, "model": "m\\2", "data": "ünïcode"},
-    {"description": "third", "model": "", "data": "", "desc_path": "c:\\x\\\"q\".txt"},
+    {"description": "third", "model": "", "data": "", "desc_path": 'c:\\x\\"q".txt'},
 ]
 
 
@@ -103,7 +156,8 @@ EXAMPLES = [
 class TestWholePrompts:
     def test_generation(self, tg, grammar, few_shots):
         assert tg._build_generation_prompt(TRICKY, grammar, few_shots=few_shots) == expected_generation(
-            TRICKY, grammar, few_shots)
+            TRICKY, grammar, few_shots
+        )
 
     @pytest.mark.parametrize("errors", [[], ["line 3: expected ';'"], ["a\nb", 'say "it\'s"', "\x00\\"], "raw text"])
     def test_syntax_revision(self, tg, grammar, few_shots, errors):
@@ -120,13 +174,13 @@ class TestWholeJudgingPrompts:
     def test_alignment(self, tg, grammar):
         assert tg._build_alignment_prompt(TRICKY, grammar, "m", "d") == expected_alignment(TRICKY, grammar, "m", "d")
 
-    @pytest.mark.parametrize("errors", [[], ["SemanticError: x undefined", "it's \"bad\"\n"], "", "one text"])
+    @pytest.mark.parametrize("errors", [[], ["SemanticError: x undefined", 'it\'s "bad"\n'], "", "one text"])
     def test_final_assessment(self, tg, grammar, errors):
         args = ("P", grammar, TRICKY, "d", errors)
         assert tg._build_final_assessment_prompt(*args) == expected_final(*args)
 
     def test_feedback(self, tg, grammar):
-        args = ("Why is x unbounded? 'why'", grammar, TRICKY, "d = \"1\";")
+        args = ("Why is x unbounded? 'why'", grammar, TRICKY, 'd = "1";')
         assert tg._build_feedback_prompt(*args) == expected_feedback(*args)
 
 
@@ -134,9 +188,11 @@ class TestPromptDetails:
     def test_contracts(self, tg):
         assert len(MODEL_DATA_CONTRACT) == 834
         assert '"data":  {"type": "string"}' in MODEL_DATA_CONTRACT
-        for prompt in (tg._build_generation_prompt("p", "g"),
-                       tg._build_revision_prompt_syntax("p", "g", "m", "d", []),
-                       tg._build_revision_prompt_alignment("p", "g", "a", "m", "d")):
+        for prompt in (
+            tg._build_generation_prompt("p", "g"),
+            tg._build_revision_prompt_syntax("p", "g", "m", "d", []),
+            tg._build_revision_prompt_alignment("p", "g", "a", "m", "d"),
+        ):
             assert prompt.endswith(MODEL_DATA_CONTRACT) and prompt.count("<output_requirements>") == 1
         assert "(3\u20136 sentences)" in tg._build_final_assessment_prompt("p", "", "m", "d", [])
         assert '"// minimal fix\\nfloat a;' in tg._build_feedback_prompt("q", "", "m", "d")
@@ -156,11 +212,13 @@ class TestPromptDetails:
     def test_values_that_are_not_texts_show_their_text_form(self, tg):
         shots = [{"description": 42, "model": None, "data": 1.5, "desc_path": None}]
         got = tg._build_generation_prompt("p", "g", few_shots=shots)
-        assert got == expected_generation("p", "g", [{"description": "42", "model": "None", "data": "1.5",
-                                                      "desc_path": "None"}])
+        assert got == expected_generation(
+            "p", "g", [{"description": "42", "model": "None", "data": "1.5", "desc_path": "None"}]
+        )
         for errors in ([1, "two"], ("a", "b"), None, {"k": "v"}):
             assert tg._build_revision_prompt_syntax("p", "g", "m", "d", errors) == expected_syntax(
-                "p", "g", "m", "d", str(errors))
+                "p", "g", "m", "d", str(errors)
+            )
 
     def test_text_subclass_items_use_their_own_repr(self, tg):
         class Shown(str):
@@ -169,29 +227,3 @@ class TestPromptDetails:
 
         got = tg._build_revision_prompt_syntax("p", "g", "m", "d", [Shown("e")])
         assert "<errors>\n[<shown>]\n</errors>" in got
-
-
-def random_text(rng):
-    pools = [
-        lambda: chr(rng.randrange(0x20, 0x7F)),
-        lambda: rng.choice("'\"\\\n\r\t\x00\x07\x1b\x7f"),
-        lambda: chr(rng.randrange(0x80, 0x100)),
-        lambda: rng.choice("éßΩжข中😀\u200b\u200e\u2028\u3000\ufeff\ue000\u0378\U000e0001\U0010ffff"),
-        lambda: chr(rng.randrange(0xD800, 0xE000)),
-        lambda: chr(rng.randrange(0x110000)),
-    ]
-    return "".join(rng.choice(pools)() for _ in range(rng.randrange(0, 12)))
-
-
-class TestErrorListRendering:
-    def test_agrees_with_host_repr_on_random_texts(self, tg):
-        rng = random.Random(4)
-        for _ in range(3000):
-            errors = [random_text(rng) for _ in range(rng.randrange(0, 4))]
-            got = tg._build_revision_prompt_syntax("", "", "", "", errors)
-            assert got == expected_syntax("", "", "", "", errors), errors
-
-    def test_agrees_with_host_repr_on_every_code_point(self, tg):
-        errors = ["".join(map(chr, range(start, min(start + 4096, 0x110000)))) for start in range(0, 0x110000, 4096)]
-        got = tg._build_final_assessment_prompt("", "", "", "", errors)
-        assert got == expected_final("", "", "", "", errors)

@@ -6,7 +6,8 @@ import random
 import re
 import sys
 import types
-from types import MappingProxyType, SimpleNamespace as NS
+from types import MappingProxyType
+from types import SimpleNamespace as NS
 
 import pytest
 
@@ -54,19 +55,39 @@ def messages():
 
 
 class TestInference:
-    @pytest.mark.parametrize("name, model, expected", [
-        (None, "gemini-1.5-pro", "GOOGLE"), ("", "gpt-4o", "OPENAI"), ("  Gemini ", "gpt-4o", "GOOGLE"),
-        ("anthropic", "qwen2.5:7b", "OLLAMA"), (None, "gpt-oss:20b", "OLLAMA"), (None, "my-gpt-oss-model", "OLLAMA"),
-        (None, "gpt-5", "OPENAI"), (None, "Llama3", "OPENAI"), (None, "Gemini-pro", "OPENAI"),
-        (None, "mistral-large", "OLLAMA"), ("openai", "llama3", "OPENAI"), ("\u2003OAI\n", "gemini-x", "OPENAI"),
-        ("google.generativeai", "gpt-5", "GOOGLE"), ("GenAI", "gpt-5", "GOOGLE"), ("Ollama", "gpt-5", "OLLAMA"),
-    ])
+    @pytest.mark.parametrize(
+        "name, model, expected",
+        [
+            (None, "gemini-1.5-pro", "GOOGLE"),
+            ("", "gpt-4o", "OPENAI"),
+            ("  Gemini ", "gpt-4o", "GOOGLE"),
+            ("anthropic", "qwen2.5:7b", "OLLAMA"),
+            (None, "gpt-oss:20b", "OLLAMA"),
+            (None, "my-gpt-oss-model", "OLLAMA"),
+            (None, "gpt-5", "OPENAI"),
+            (None, "Llama3", "OPENAI"),
+            (None, "Gemini-pro", "OPENAI"),
+            (None, "mistral-large", "OLLAMA"),
+            ("openai", "llama3", "OPENAI"),
+            ("\u2003OAI\n", "gemini-x", "OPENAI"),
+            ("google.generativeai", "gpt-5", "GOOGLE"),
+            ("GenAI", "gpt-5", "GOOGLE"),
+            ("Ollama", "gpt-5", "OLLAMA"),
+        ],
+    )
     def test_cases(self, tg, name, model, expected):
         assert tg._infer_provider(name, model) is getattr(tg.LLMProvider, expected)
 
-    @pytest.mark.parametrize("args", [
-        lambda tg: (tg.LLMProvider.OPENAI, "gpt-5"), lambda tg: (1, "gpt-5"), lambda tg: (None, None),
-        lambda tg: (None, type("S", (str,), {})("gpt-5")), lambda tg: (b"openai", "gpt-5")])
+    @pytest.mark.parametrize(
+        "args",
+        [
+            lambda tg: (tg.LLMProvider.OPENAI, "gpt-5"),
+            lambda tg: (1, "gpt-5"),
+            lambda tg: (None, None),
+            lambda tg: (None, type("S", (str,), {})("gpt-5")),
+            lambda tg: (b"openai", "gpt-5"),
+        ],
+    )
     def test_strict_kinds(self, tg, args):
         with pytest.raises(TypeError, match="_infer_provider"):
             tg._infer_provider(*args(tg))
@@ -78,8 +99,10 @@ class TestDispatch:
         with pytest.raises(ValueError, match="^Unsupported LLM provider: openai$"):
             tg._llm_generate_text("openai", "gpt-5", "hi")
 
-    @pytest.mark.parametrize("bad", [dict(temperature=1), dict(max_tokens=True), dict(stop=("x",)),
-                                     dict(model_name=None), dict(input_text=b"hi")])
+    @pytest.mark.parametrize(
+        "bad",
+        [dict(temperature=1), dict(max_tokens=True), dict(stop=("x",)), dict(model_name=None), dict(input_text=b"hi")],
+    )
     def test_wrong_kinds_refused_before_any_call(self, tg, monkeypatch, bad):
         monkeypatch.setattr(tg, "_openai_client", lambda: pytest.fail("nothing may be sent"))
         kwargs = dict(provider=tg.LLMProvider.OPENAI, model_name="gpt-5", input_text="hi") | bad
@@ -108,8 +131,10 @@ class TestDispatch:
             tg._llm_generate_text(tg.LLMProvider.OPENAI, "gpt-5", "hi")
         assert str(info.value) == "Empty OpenAI response: namespace(output_text='', id='r1')."
 
-    @pytest.mark.parametrize("kwargs, settings", [({}, {}), (dict(max_tokens=5, temperature=0.2, stop=["x"]),
-                                                             {"max_output_tokens": 5, "temperature": 0.2})])
+    @pytest.mark.parametrize(
+        "kwargs, settings",
+        [({}, {}), (dict(max_tokens=5, temperature=0.2, stop=["x"]), {"max_output_tokens": 5, "temperature": 0.2})],
+    )
     def test_gemini_branch(self, tg, monkeypatch, messages, kwargs, settings):
         seen = []
 
@@ -122,17 +147,31 @@ class TestDispatch:
                 return NS(text="answer")
 
         monkeypatch.setattr(tg, "_google_client", lambda: NS(GenerativeModel=Model))
-        assert tg._llm_generate_text(tg.LLMProvider.GOOGLE, "gemini-x", "q", progress=messages.append,
-                                     **kwargs) == "answer"
+        assert (
+            tg._llm_generate_text(tg.LLMProvider.GOOGLE, "gemini-x", "q", progress=messages.append, **kwargs)
+            == "answer"
+        )
         assert seen == [("model", ("gemini-x",), {}), ("generate", ("q",), {"generation_config": settings})]
         assert messages == ["[LLM] Gemini \u2022 gemini-x: sending request", "[LLM] Gemini: response received"]
 
-    @pytest.mark.parametrize("response, expected", [
-        (NS(text="", candidates=[NS(content=NS(parts=[NS(text="a"), NS(text=None)])),
-                                 NS(content=NS(parts=[NS(text="b"), NS(other=1)]))]), "ab"),
-        (NS(), ""), (NS(text=None, candidates=[]), ""),
-        (NS(candidates=[NS(content=None), NS(content=NS(no_parts=1)), NS(content=NS(parts=[NS(text="c")]))]), "c"),
-    ])
+    @pytest.mark.parametrize(
+        "response, expected",
+        [
+            (
+                NS(
+                    text="",
+                    candidates=[
+                        NS(content=NS(parts=[NS(text="a"), NS(text=None)])),
+                        NS(content=NS(parts=[NS(text="b"), NS(other=1)])),
+                    ],
+                ),
+                "ab",
+            ),
+            (NS(), ""),
+            (NS(text=None, candidates=[]), ""),
+            (NS(candidates=[NS(content=None), NS(content=NS(no_parts=1)), NS(content=NS(parts=[NS(text="c")]))]), "c"),
+        ],
+    )
     def test_gemini_text_extraction(self, tg, monkeypatch, response, expected):
         model = NS(generate_content=lambda *a, **k: response)
         monkeypatch.setattr(tg, "_google_client", lambda: NS(GenerativeModel=lambda name: model))
@@ -166,8 +205,10 @@ class TestCreateParams:
         assert params["stop"] is stop and params["temperature"] == 0.0
         assert "stop" not in tg._build_create_params("m", "x", stop=[])
 
-    @pytest.mark.parametrize("bad", [dict(temperature=1), dict(max_tokens=False), dict(max_tokens=1.0),
-                                     dict(stop="x"), dict(model_name=None)])
+    @pytest.mark.parametrize(
+        "bad",
+        [dict(temperature=1), dict(max_tokens=False), dict(max_tokens=1.0), dict(stop="x"), dict(model_name=None)],
+    )
     def test_kinds(self, tg, bad):
         with pytest.raises(TypeError, match="_build_create_params"):
             tg._build_create_params(**(dict(model_name="m", input_text="x") | bad))
@@ -177,8 +218,9 @@ def reference_strip(msg, params):
     """The stripping step written with the host's own string and regex operations."""
     low, removed = msg.lower(), False
     for k in FALLBACK:
-        if k in params and (f"unexpected keyword argument '{k}'" in low or f"unsupported parameter: '{k}'" in low
-                            or k in low):
+        if k in params and (
+            f"unexpected keyword argument '{k}'" in low or f"unsupported parameter: '{k}'" in low or k in low
+        ):
             del params[k]
             removed = True
     m = re.search(r"unsupported parameter:\s*'([^']+)'", msg, re.IGNORECASE)
@@ -201,15 +243,20 @@ class TestRetry:
         assert tg._call_openai_with_retry(c, params, progress=messages.append) == "OK"
         assert [sorted(k) for k in c.responses.calls] == [sorted(params), ["input", "model", "stop", "temperature"]]
         assert params == self.PARAMS and no_sleep == []
-        assert messages == ["[LLM] OpenAI: Unexpected keyword argument 'response_format'",
-                            "[LLM] OpenAI: retrying without unsupported parameters"]
+        assert messages == [
+            "[LLM] OpenAI: Unexpected keyword argument 'response_format'",
+            "[LLM] OpenAI: retrying without unsupported parameters",
+        ]
 
-    @pytest.mark.parametrize("msg, gone", [
-        ("the stream stopped", {"stop"}),
-        ("Unsupported parameter: 'max_output_tokens' is not supported with this model.", {"max_output_tokens"}),
-        ("Parameter 'seed' is not supported", {"seed"}),
-        ("bad temperature; reasoning off", {"temperature"}),
-    ])
+    @pytest.mark.parametrize(
+        "msg, gone",
+        [
+            ("the stream stopped", {"stop"}),
+            ("Unsupported parameter: 'max_output_tokens' is not supported with this model.", {"max_output_tokens"}),
+            ("Parameter 'seed' is not supported", {"seed"}),
+            ("bad temperature; reasoning off", {"temperature"}),
+        ],
+    )
     def test_what_a_message_removes(self, tg, no_sleep, msg, gone):
         params = dict(self.PARAMS, max_output_tokens=5, seed=1)
         c = client(ValueError(msg), "OK")
@@ -272,8 +319,16 @@ class TestRetry:
         tg._call_openai_with_retry(NS(responses=NS(create=create)), dict(self.PARAMS))
         assert create.calls == [self.PARAMS]
 
-    @pytest.mark.parametrize("args, error", [(([],), TypeError), (({}, True), TypeError), (({}, 3, "1"), TypeError),
-                                             (({}, 3, -1.0), ValueError), (({}, 3, float("nan")), ValueError)])
+    @pytest.mark.parametrize(
+        "args, error",
+        [
+            (([],), TypeError),
+            (({}, True), TypeError),
+            (({}, 3, "1"), TypeError),
+            (({}, 3, -1.0), ValueError),
+            (({}, 3, float("nan")), ValueError),
+        ],
+    )
     def test_argument_kinds(self, tg, args, error):
         with pytest.raises(error, match="_call_openai_with_retry"):
             tg._call_openai_with_retry(client("OK"), *args)
@@ -286,11 +341,29 @@ class TestRetry:
             return "".join(rng.choice([" ", "\u2003", "\n", "\u200b", "\t"]) for _ in range(rng.randint(0, 2)))
 
         def clause():
-            head = rng.choice(["unsupported parameter:", "UNSUPPORTED PARAMETER:", "un\u017fupported parameter:",
-                               "unsupported  parameter:", "parameter", "PARAMETER", "Parameter", "param\u00e9ter",
-                               "unexpected keyword argument "])
-            tail = rng.choice([" is not supported", " \u0130S NOT SUPPORTED", " \u0131s not \u017fupported",
-                               " is  not supported", "", " with this model."])
+            head = rng.choice(
+                [
+                    "unsupported parameter:",
+                    "UNSUPPORTED PARAMETER:",
+                    "un\u017fupported parameter:",
+                    "unsupported  parameter:",
+                    "parameter",
+                    "PARAMETER",
+                    "Parameter",
+                    "param\u00e9ter",
+                    "unexpected keyword argument ",
+                ]
+            )
+            tail = rng.choice(
+                [
+                    " is not supported",
+                    " \u0130S NOT SUPPORTED",
+                    " \u0131s not \u017fupported",
+                    " is  not supported",
+                    "",
+                    " with this model.",
+                ]
+            )
             name = rng.choice(keys + ["", "other", "STOP"])
             return head + ws() + "'" + name + rng.choice(["'", "", "''"]) + ws() + tail
 
@@ -305,15 +378,27 @@ class TestRetry:
 
 
 class TestCoalesce:
-    @pytest.mark.parametrize("resp, expected", [
-        (NS(output_text="direct"), "direct"),
-        (NS(output_text="", output=[NS(content=[NS(text="A"), NS(text="B")])]), "AB"),
-        (NS(output=[NS(text="X")]), "X"),
-        (NS(output=[NS(content=[{"type": "output_text", "text": "Y"}, {"type": "x"}, {"text": 3}, NS(text=None)])]),
-         "Y"),
-        (NS(output=[NS(content=[NS(text=7)])]), 7),  # join fails; the first block is read directly
-        (NS(output=[]), ""), (NS(output=None), ""), (object(), ""), (None, ""),
-    ])
+    @pytest.mark.parametrize(
+        "resp, expected",
+        [
+            (NS(output_text="direct"), "direct"),
+            (NS(output_text="", output=[NS(content=[NS(text="A"), NS(text="B")])]), "AB"),
+            (NS(output=[NS(text="X")]), "X"),
+            (
+                NS(
+                    output=[
+                        NS(content=[{"type": "output_text", "text": "Y"}, {"type": "x"}, {"text": 3}, NS(text=None)])
+                    ]
+                ),
+                "Y",
+            ),
+            (NS(output=[NS(content=[NS(text=7)])]), 7),  # join fails; the first block is read directly
+            (NS(output=[]), ""),
+            (NS(output=None), ""),
+            (object(), ""),
+            (None, ""),
+        ],
+    )
     def test_shapes(self, tg, resp, expected):
         assert tg._coalesce_response_text(resp) == expected
 
@@ -358,8 +443,9 @@ class TestClients:
     def test_google_missing_is_reported_before_the_key(self, tg, monkeypatch):
         monkeypatch.setitem(sys.modules, "google.generativeai", None)
         monkeypatch.delenv("GEMINI_API_KEY", raising=False)
-        with pytest.raises(RuntimeError, match="^google.generativeai is not installed. pip install "
-                                               "google-generativeai$") as info:
+        with pytest.raises(
+            RuntimeError, match="^google.generativeai is not installed. pip install google-generativeai$"
+        ) as info:
             tg._google_client()
         assert isinstance(info.value.__cause__, ImportError)
 
@@ -372,12 +458,16 @@ class TestOllamaGenerate:
         assert tg._ollama_generate_text("llama3", "p", num_predict) == "hi"
         assert seen == [((), dict(model="llama3", prompt="p", options=options))]
 
-    @pytest.mark.parametrize("result, outcome", [
-        ({"response": ""}, ""), ({"response": None}, ""),
-        ({}, "Failed to retrieve response text from Ollama response: 'response'"),
-        ({"response": 5}, "Failed to retrieve response text from Ollama response: "),
-        (None, "Failed to retrieve response text from Ollama response: "),
-    ])
+    @pytest.mark.parametrize(
+        "result, outcome",
+        [
+            ({"response": ""}, ""),
+            ({"response": None}, ""),
+            ({}, "Failed to retrieve response text from Ollama response: 'response'"),
+            ({"response": 5}, "Failed to retrieve response text from Ollama response: "),
+            (None, "Failed to retrieve response text from Ollama response: "),
+        ],
+    )
     def test_reading_the_reply(self, tg, monkeypatch, result, outcome):
         install(monkeypatch, "ollama", generate=lambda **k: result)
         if outcome == "":
@@ -400,13 +490,25 @@ class TestOllamaGenerate:
 
 class TestListing:
     def test_openai(self, tg, monkeypatch):
-        entries = [NS(id="gpt-4o"), NS(id="gpt-4o"), NS(id="o3"), NS(id="text-embedding-3-small"),
-                   {"id": "gpt-x"}, NS(id=5), NS(id=""), {"id": None}, "gpt-str"]
+        entries = [
+            NS(id="gpt-4o"),
+            NS(id="gpt-4o"),
+            NS(id="o3"),
+            NS(id="text-embedding-3-small"),
+            {"id": "gpt-x"},
+            NS(id=5),
+            NS(id=""),
+            {"id": None},
+            "gpt-str",
+        ]
         page = NS(data=entries)
         monkeypatch.setattr(tg, "_openai_client", lambda: NS(models=NS(list=lambda: page)))
         assert tg.list_openai_models() == ["gpt-4o", "gpt-x"]
-        assert tg.list_openai_models("") == tg.list_openai_models(None) == [
-            "gpt-4o", "gpt-x", "o3", "text-embedding-3-small"]
+        assert (
+            tg.list_openai_models("")
+            == tg.list_openai_models(None)
+            == ["gpt-4o", "gpt-x", "o3", "text-embedding-3-small"]
+        )
         page = iter(entries)  # no data attribute: the result itself is iterated
         assert tg.list_openai_models("o") == ["o3"]
 
@@ -423,9 +525,15 @@ class TestListing:
         def model(name, methods=("generateContent",)):
             return NS(name=name, supported_generation_methods=list(methods))
 
-        models = [model("models/gemini-1.5-flash"), model("models/gemini-1.5-flash"), model("models/gemini-2.0"),
-                  model("models/gemini-emb", ["embedContent"]), model("gemini-raw"), model(None),
-                  model("models/other")]
+        models = [
+            model("models/gemini-1.5-flash"),
+            model("models/gemini-1.5-flash"),
+            model("models/gemini-2.0"),
+            model("models/gemini-emb", ["embedContent"]),
+            model("gemini-raw"),
+            model(None),
+            model("models/other"),
+        ]
         monkeypatch.setattr(tg, "_google_client", lambda: NS(list_models=lambda: iter(models)))
         assert tg.list_gemini_models() == ["gemini-1.5-flash", "gemini-2.0"]
         assert tg.list_gemini_models("gemini-1.5") == ["gemini-1.5-flash"]
@@ -451,8 +559,14 @@ class TestListing:
         with pytest.raises(RuntimeError, match="^ollama package is not installed"):
             tg.list_ollama_models()
 
-    @pytest.mark.parametrize("args, target", [((), "list_openai_models"), (("Ollama", "gpt-5"), "list_ollama_models"),
-                                              ((None, "gemini-pro"), "list_gemini_models")])
+    @pytest.mark.parametrize(
+        "args, target",
+        [
+            ((), "list_openai_models"),
+            (("Ollama", "gpt-5"), "list_ollama_models"),
+            ((None, "gemini-pro"), "list_gemini_models"),
+        ],
+    )
     def test_unified(self, tg, monkeypatch, args, target):
         for name in ("list_openai_models", "list_gemini_models", "list_ollama_models"):
             monkeypatch.setattr(tg, name, lambda *a, _n=name, **k: [_n, a, k])
@@ -469,16 +583,50 @@ def test_key_never_in_our_texts(tg, monkeypatch, no_sleep, caplog, messages):
     monkeypatch.setenv("GEMINI_API_KEY", key)
     clients = [client(*[OSError("refused")] * 3), client(OSError("refused"), NS(output_text=""))]
     install(monkeypatch, "openai", OpenAI=lambda api_key: clients.pop(0))
-    fake_genai(monkeypatch, GenerativeModel=lambda n: NS(generate_content=lambda *a, **k: NS(text="")),
-               list_models=lambda: 1 / 0)
+    fake_genai(
+        monkeypatch,
+        GenerativeModel=lambda n: NS(generate_content=lambda *a, **k: NS(text="")),
+        list_models=lambda: 1 / 0,
+    )
     texts = []
     with caplog.at_level(logging.DEBUG, logger="tarvok.tarvok_generative"):
-        for call in (lambda: tg._llm_generate_text(tg.LLMProvider.OPENAI, "gpt-5", "q", progress=messages.append),
-                     lambda: tg._llm_generate_text(tg.LLMProvider.OPENAI, "gpt-5", "q"),
-                     lambda: tg._llm_generate_text(tg.LLMProvider.GOOGLE, "gemini", "q"), tg.list_gemini_models):
+        for call in (
+            lambda: tg._llm_generate_text(tg.LLMProvider.OPENAI, "gpt-5", "q", progress=messages.append),
+            lambda: tg._llm_generate_text(tg.LLMProvider.OPENAI, "gpt-5", "q"),
+            lambda: tg._llm_generate_text(tg.LLMProvider.GOOGLE, "gemini", "q"),
+            tg.list_gemini_models,
+        ):
             try:
                 texts.append(call())
             except Exception as error:
                 texts.append(f"{error!r} {error.__cause__!r}")
     texts += messages + [r.getMessage() for r in caplog.records]
     assert len(texts) > 8 and not [t for t in texts if key in t]
+
+
+def test_one_table_feeds_the_enumeration_the_command_and_the_extras(tg, monkeypatch, capsys):
+    """Every provider can be named on the command line, and its missing-library
+    error points at a distribution that one of the package's extras installs."""
+    from pathlib import Path
+
+    import tomllib
+
+    from tarvok import _cli
+
+    values = [member.value for member in tg.LLMProvider]
+    with pytest.raises(SystemExit):
+        _cli.main(["models", "--help"])
+    assert ", ".join(values[:-1]) + " or " + values[-1] in " ".join(capsys.readouterr().out.split())
+
+    pyproject = tomllib.loads((Path(__file__).resolve().parent.parent / "pyproject.toml").read_text())
+    extras = {
+        re.split(r"[<>=\[]", req)[0] for reqs in pyproject["project"]["optional-dependencies"].values() for req in reqs
+    }
+    for name in ("OPENAI_API_KEY", "GEMINI_API_KEY"):
+        monkeypatch.setenv(name, "key")
+    for library in ("openai", "google.generativeai", "ollama"):
+        monkeypatch.setitem(sys.modules, library, None)  # importing it fails
+    for value in values:
+        with pytest.raises(RuntimeError, match="is not installed. pip install ") as missing:
+            tg.list_models(value)
+        assert str(missing.value).rsplit(" ", 1)[1] in extras, value

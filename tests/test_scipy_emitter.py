@@ -68,6 +68,7 @@ def example(name):
 
 # --------------------------------------------------------------- the generator
 
+
 class TestGenerator:
     def test_class_face(self):
         assert issubclass(SciPyCodeGenerator, SciPyCodeGeneratorBase)
@@ -94,6 +95,7 @@ class TestGenerator:
         assert g.npz_arrays == {} and isinstance(g.program, solver.Program)
         # The attributes are SciPy's own form: linprog on the relaxation reaches (3, 0) too.
         from scipy.optimize import linprog
+
         relaxed = linprog(g.c, A_ub=g.A_ub, b_ub=g.b_ub, A_eq=g.A_eq, b_eq=g.b_eq, bounds=g.bounds)
         assert relaxed.x == pytest.approx([3, 0])
 
@@ -129,9 +131,19 @@ class TestGenerator:
         small.write(small_path)
         assert run_script(tmp_path / "large.py") == run_script(small_path)
         # The script finds its numbers from any working directory, and still has the names.
-        names = subprocess.run([sys.executable, "-c", "import runpy, sys; ns = runpy.run_path(sys.argv[1]);"
-                                "print(ns['names']('column')[11], ns['names']('ub')[3])", str(tmp_path / "large.py")],
-                               capture_output=True, text=True, cwd="/", timeout=120)
+        names = subprocess.run(
+            [
+                sys.executable,
+                "-c",
+                "import runpy, sys; ns = runpy.run_path(sys.argv[1]);"
+                "print(ns['names']('column')[11], ns['names']('ub')[3])",
+                str(tmp_path / "large.py"),
+            ],
+            capture_output=True,
+            text=True,
+            cwd="/",
+            timeout=120,
+        )
         assert names.stdout.split() == ["ship[Odense][Randers]", "warehouseNeed[Copenhagen]"]
 
     def test_names_survive_as_python_literals(self, tmp_path):
@@ -164,9 +176,9 @@ class TestRefusals:
     def test_a_dict_without_its_source_texts(self):
         ast = compiled(HAND)
         del ast["source"]
-        with pytest.raises(SemanticError, match="compiled model has no \"source\" entry"):
+        with pytest.raises(SemanticError, match='compiled model has no "source" entry'):
             SciPyCodeGenerator(ast, ast["data"]).generate_code()
-        with pytest.raises(SemanticError, match="no \"source\" entry"):
+        with pytest.raises(SemanticError, match='no "source" entry'):
             SciPyCodeGenerator({"declarations": []})._build_variables()
 
     def test_data_dict_must_be_the_compiled_data(self):
@@ -175,8 +187,11 @@ class TestRefusals:
         for accepted in (None, {}, ast["data"], json.loads(json.dumps(ast["data"]))):
             SciPyCodeGenerator(ast, accepted)._build_objective()
         changed = dict(ast["data"], capacity=[1.0, 2.0, 3.0], extra=1)
-        with pytest.raises(SemanticError, match=r"differs from the data the model was compiled with "
-                                                r"\(in 'capacity', 'extra'\)"):
+        with pytest.raises(
+            SemanticError,
+            match=r"differs from the data the model was compiled with "
+            r"\(in 'capacity', 'extra'\)",
+        ):
             SciPyCodeGenerator(ast, changed)._build_objective()
 
     def test_data_faults_found_while_expanding(self):
@@ -186,6 +201,7 @@ class TestRefusals:
 
 
 # ---------------------------------------------------------- subclass overrides
+
 
 class TestOverrides:
     def test_helpers_of_the_base_take_effect(self, tmp_path):
@@ -274,7 +290,7 @@ def x_of(program, values):
     x = np.zeros(program.num_columns)
     for variable in program.variables:
         cells = np.asarray(values[variable["name"]], dtype=float).ravel()
-        x[variable["first_column"]:variable["first_column"] + cells.size] = cells
+        x[variable["first_column"] : variable["first_column"] + cells.size] = cells
     return x
 
 
@@ -304,6 +320,7 @@ def test_every_shipped_example_solves_as_tarvok_run_does(name, tmp_path):
 
 
 # -------------------------------------------------------------------- files
+
 
 class TestFiles:
     def test_written_whole_or_not_at_all(self, tmp_path):
@@ -337,9 +354,9 @@ class TestFiles:
 
 # ---------------------------------------------------------------- the command
 
+
 def command(*args, cwd=None):
-    return subprocess.run([sys.executable, "-m", "tarvok", *args], capture_output=True, text=True, cwd=cwd,
-                          timeout=120)
+    return subprocess.run([sys.executable, "-m", "tarvok", *args], capture_output=True, text=True, cwd=cwd, timeout=120)
 
 
 class TestEmitCommand:

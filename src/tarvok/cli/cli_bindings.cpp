@@ -13,9 +13,11 @@
 // for an optimal solution, 1 when the model does not compile, 2 when a file
 // cannot be read and 3 for every other outcome of the solve. `emit` exits 1
 // when the model does not compile and 2 when a file cannot be read or written.
-#include "common/host.hpp"
+#include "generative/providers/providers.hpp"
+#include "host/host.hpp"
 
 #include <string>
+#include <vector>
 
 namespace py = pybind11;
 namespace host = tarvok::host;
@@ -46,8 +48,7 @@ py::cpp_function progress_printer() {
 py::object description_text(py::object arg) {
     std::string s = host::str_of(arg);
     if (s.size() > 1 && s[0] == '@') {
-        py::object path = py::str(host::text(s.substr(1)));
-        return py::module_::import("pathlib").attr("Path")(path).attr("read_text")(py::arg("encoding") = "utf-8");
+        return host::read_file(host::text(s.substr(1)), "r", "utf-8");
     }
     return arg;
 }
@@ -59,11 +60,14 @@ py::object grammar_mode(py::object name) {
 py::object absolute(py::object path) { return py::module_::import("os").attr("path").attr("abspath")(path); }
 
 void add_llm_options(py::object parser, bool with_grammar) {
+    namespace pv = tarvok::generative::providers;
+    std::vector<std::string_view> names;
+    for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
     parser.attr("add_argument")("--model", py::arg("dest") = "model_name", py::arg("metavar") = "NAME",
                                 py::arg("help") = "LLM model name (default: the library's MODEL_NAME)");
     parser.attr("add_argument")(
         "--provider", py::arg("metavar") = "NAME",
-        py::arg("help") = "openai, google or ollama (default: inferred from the model name)");
+        py::arg("help") = pv::spoken_list(names, "or") + " (default: inferred from the model name)");
     if (with_grammar) {
         parser.attr("add_argument")("--grammar", py::arg("choices") = py::make_tuple("none", "bnf", "code"),
                                     py::arg("default") = "bnf",
@@ -194,10 +198,6 @@ py::object model_or_default(py::object args) {
     return name.is_none() ? generative().attr("MODEL_NAME") : name;
 }
 
-py::object read_file(py::object path) {
-    return py::module_::import("pathlib").attr("Path")(path).attr("read_text")();
-}
-
 py::module_ solver() { return py::module_::import("tarvok.solver"); }
 
 /// Outcome of solving one model and data pair, for `run` and `solve --run`.
@@ -294,7 +294,7 @@ bool read_pair(py::object args, const char* command, py::object (&texts)[2]) {
     py::object paths[2] = {args.attr("model"), args.attr("data")};
     for (size_t i = 0; i < 2; ++i) {
         try {
-            texts[i] = py::module_::import("pathlib").attr("Path")(paths[i]).attr("read_text")(py::arg("encoding") = "utf-8");
+            texts[i] = host::read_file(paths[i], "r", "utf-8");
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_OSError) && !e.matches(PyExc_UnicodeDecodeError)) throw;
             warn(std::string("tarvok ") + command + ": cannot read " + host::str_of(paths[i]) + ": " +
@@ -376,10 +376,10 @@ int run_solve(py::object args) {
 
     RunOutcome run;
     bool with_run = host::truthy(args.attr("run"));
-    if (with_run) run = solve_files(read_file(model_file), read_file(data_file), args, false);
+    if (with_run) run = solve_files(host::read_file(model_file, "r"), host::read_file(data_file, "r"), args, false);
     EmitOutcome emit;
     bool with_emit = !script.is_none();
-    if (with_emit) emit = emit_files(read_file(model_file), read_file(data_file), script);
+    if (with_emit) emit = emit_files(host::read_file(model_file, "r"), host::read_file(data_file, "r"), script);
     // A run that did not end optimal says more than the script's fate.
     int status = run.status != 0 ? run.status : emit.status;
     if (PyObject_IsTrue(args.attr("json").ptr()) == 1) {
@@ -447,8 +447,8 @@ int run_feedback(py::object args) {
         return 0;
     }
     // A revision is written only when it compiles; a missing half keeps the file's text.
-    py::object model = answer.contains("revised_model") ? answer["revised_model"] : read_file(args.attr("model_file"));
-    py::object data = answer.contains("revised_data") ? answer["revised_data"] : read_file(args.attr("data_file"));
+    py::object model = answer.contains("revised_model") ? answer["revised_model"] : host::read_file(args.attr("model_file"), "r");
+    py::object data = answer.contains("revised_data") ? answer["revised_data"] : host::read_file(args.attr("data_file"), "r");
     if (!PyUnicode_Check(model.ptr()) || !PyUnicode_Check(data.ptr())) {
         host::raise(PyExc_RuntimeError, "The proposed revision is not text; nothing was written.");
     }

@@ -1,7 +1,8 @@
-// UTF-8 as the host reads it, shared by every core (no Python headers): one
-// decoder, the host's whitespace and trimming. Texts that come from the host
-// are UTF-8 in which lone surrogates are carried as three-byte sequences
-// (surrogatepass).
+// UTF-8 as the host reads it, shared by every core: one decoder and the
+// host's white space (what its `\s` matches, for scanners that replace a
+// regular expression). Texts that come from the host are UTF-8 in which lone
+// surrogates are carried as three-byte sequences (surrogatepass). The host is
+// the Python interpreter that loads the modules (see host/host.hpp).
 #pragma once
 
 #include <cstddef>
@@ -92,11 +93,15 @@ inline void append(std::string& out, char32_t code_point) {
 inline bool is_host_space(char32_t c) {
     if (c < 0x80) return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20);
     switch (c) {
-    case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029:
-    case 0x202F: case 0x205F: case 0x3000:
-        return true;
-    default:
-        return c >= 0x2000 && c <= 0x200A;
+    case 0x85:
+    case 0xA0:
+    case 0x1680:
+    case 0x2028:
+    case 0x2029:
+    case 0x202F:
+    case 0x205F:
+    case 0x3000: return true;
+    default: return c >= 0x2000 && c <= 0x200A;
     }
 }
 
@@ -111,25 +116,6 @@ inline std::size_t host_space_at(std::string_view text, std::size_t pos) {
 inline std::size_t skip_host_space(std::string_view text, std::size_t pos) {
     while (std::size_t n = host_space_at(text, pos)) pos += n;
     return pos;
-}
-
-/// Start of the character that ends just before `end` (0 < end <= size).
-inline std::size_t previous_char(std::string_view text, std::size_t end) {
-    std::size_t pos = end - 1;
-    while (pos > 0 && (static_cast<unsigned char>(text[pos]) & 0xC0) == 0x80) --pos;
-    return pos;
-}
-
-/// `text` without leading and trailing host whitespace (str.strip()).
-inline std::string_view trim_host_space(std::string_view text) {
-    std::size_t begin = skip_host_space(text, 0);
-    std::size_t end = text.size();
-    while (end > begin) {
-        std::size_t start = previous_char(text, end);
-        if (start < begin || host_space_at(text.substr(0, end), start) != end - start) break;
-        end = start;
-    }
-    return text.substr(begin, end - begin);
 }
 
 }  // namespace tarvok::utf8

@@ -1,6 +1,6 @@
 // tarvok.semantic_error: the one error class of the compiler, shared by the
 // compiler module and the code-generator base.
-#include "common/host.hpp"
+#include "host/host.hpp"
 
 PYBIND11_MODULE(semantic_error, m, pybind11::mod_gil_not_used()) {
     namespace py = pybind11;

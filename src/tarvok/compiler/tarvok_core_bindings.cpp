@@ -1,7 +1,7 @@
 // tarvok.tarvok_core: the Tarvok compiler as the host sees it. Compiles a
 // model text and a data text together and returns the compiled model as
 // plain dicts and lists, or raises SemanticError with every diagnostic.
-#include "common/host.hpp"
+#include "host/host.hpp"
 #include "compiler/compiler.hpp"
 
 #include <array>
@@ -17,15 +17,9 @@ namespace {
 
 struct TVLCompiler {};
 
-/// Qualified name of this module, for looking up its SemanticError at call
-/// time (a host may replace it).
-std::string& module_name() {
-    static std::string name;
-    return name;
-}
-
+/// Raises the module's SemanticError as it is at call time (a host may replace it).
 [[noreturn]] void raise_semantic_error(const std::string& report) {
-    py::object cls = py::module_::import(module_name().c_str()).attr("SemanticError");
+    py::object cls = tarvok::host::attr("SemanticError");
     py::object error = cls(tarvok::host::text(report));
     PyErr_SetObject(cls.ptr(), error.ptr());
     throw py::error_already_set();
@@ -391,25 +385,6 @@ class Presenter {
     }
 };
 
-/// Holds the host's cyclic garbage collector off while the result is built:
-/// the dicts hold only fresh dicts, lists and atoms, so no cycle can form, and
-/// a large model would otherwise trigger collection after collection.
-class CollectorPause {
-  public:
-    CollectorPause() : gc_(py::module_::import("gc")), was_enabled_(gc_.attr("isenabled")().cast<bool>()) {
-        if (was_enabled_) gc_.attr("disable")();
-    }
-    ~CollectorPause() {
-        if (was_enabled_) gc_.attr("enable")();
-    }
-    CollectorPause(const CollectorPause&) = delete;
-    CollectorPause& operator=(const CollectorPause&) = delete;
-
-  private:
-    py::module_ gc_;
-    bool was_enabled_;
-};
-
 py::dict compile_texts(std::string_view model, std::string_view data) {
     std::unique_ptr<Compilation> c;
     {
@@ -417,21 +392,7 @@ py::dict compile_texts(std::string_view model, std::string_view data) {
         c = compile(model, data);
     }
     if (!c->ok()) raise_semantic_error(c->report());
-    CollectorPause pause;
     return Presenter(*c).model();
-}
-
-py::bytes read_bytes(py::handle path) {
-    py::object file = py::module_::import("builtins").attr("open")(path, "rb");
-    py::object content;
-    try {
-        content = file.attr("read")();
-    } catch (...) {
-        file.attr("close")();
-        throw;
-    }
-    file.attr("close")();
-    return content;
 }
 
 int main_entry(py::object argv) {
@@ -459,7 +420,7 @@ int main_entry(py::object argv) {
     std::string texts[2];
     for (size_t i = 0; i < 2; ++i) {
         try {
-            texts[i] = read_bytes(args[i]).cast<std::string>();
+            texts[i] = tarvok::host::read_file(args[i], "rb").cast<std::string>();
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_OSError)) throw;
             print("tarvok check: cannot read " + py::str(args[i]).cast<std::string>() + ": " +
@@ -487,7 +448,7 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
     m.doc() = "The Tarvok compiler: checks a model text and a data text together.";
-    module_name() = py::str(m.attr("__name__")).cast<std::string>();
+    tarvok::host::hold_module(m);
 
     m.attr("SemanticError") = tarvok::host::import_sibling(m, "semantic_error").attr("SemanticError");
 

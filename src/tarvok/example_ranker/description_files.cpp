@@ -1,6 +1,6 @@
 #include "example_ranker/description_files.hpp"
 
-#include "example_ranker/file_names.hpp"
+#include "common/file_names.hpp"
 
 #include <algorithm>
 #include <numeric>

@@ -1,10 +1,10 @@
 // tarvok.example_ranker: ranks stored problem descriptions by embedding
 // similarity to a new description.
-#include "common/host.hpp"
 #include "example_ranker/description_files.hpp"
-#include "example_ranker/description_text.hpp"
+#include "example_ranker/ranking.hpp"
+#include "host/host.hpp"
 
-#include <climits>
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,18 +12,13 @@
 namespace py = pybind11;
 namespace host = tarvok::host;
 namespace core = tarvok::example_ranker;
+using host::attr;
 using host::Kind;
 
 namespace {
 
-PyObject* g_module = nullptr;  // strong reference, held for the life of the process
-
 constexpr const char* kDefaultModel = "sentence-transformers/all-MiniLM-L6-v2";
 constexpr const char* kUsage = "Usage: tarvok-rank \"your problem description here\"";
-
-/// A module attribute as it is at this moment, so that a replaced function or
-/// cache is the one used.
-py::object attr(const char* name) { return py::reinterpret_borrow<py::module_>(g_module).attr(name); }
 
 py::object pathlib_path(py::handle value) { return py::module_::import("pathlib").attr("Path")(value); }
 
@@ -38,17 +33,6 @@ py::str host_name(const std::string& raw) {
     PyObject* s = PyUnicode_DecodeFSDefaultAndSize(raw.data(), static_cast<Py_ssize_t>(raw.size()));
     if (s == nullptr) throw py::error_already_set();
     return py::reinterpret_steal<py::str>(s);
-}
-
-/// An exact int as a 64-bit count; values beyond that range saturate, which
-/// keeps their meaning (no limit, or everything cut).
-std::int64_t saturated(py::handle value) {
-    int overflow = 0;
-    long long v = PyLong_AsLongLongAndOverflow(value.ptr(), &overflow);
-    if (v == -1 && PyErr_Occurred()) throw py::error_already_set();
-    if (overflow > 0) return LLONG_MAX;
-    if (overflow < 0) return LLONG_MIN;
-    return v;
 }
 
 py::list iter_description_files(py::object models_dir) {
@@ -69,23 +53,30 @@ py::list iter_description_files(py::object models_dir) {
     return paths;
 }
 
-py::str read_text(py::object path, py::object max_chars) {
+/// `open(path, encoding="utf-8", errors="ignore").read(max_chars + 1)[:max_chars].strip()`,
+/// all by the host (universal newlines included), or "" when that fails.
+py::object read_text(py::object path, py::object max_chars) {
     host::require(max_chars, "_read_text", "max_chars", Kind::Int);
-    std::int64_t limit = saturated(max_chars);
-    std::filesystem::path fs;
+    // A limit beyond what read() takes saturates, which keeps its meaning.
+    long long limit = std::min<long long>(host::saturated(max_chars), PY_SSIZE_T_MAX - 1);
     try {
-        fs = fs_path(path);
+        // Only real paths are opened: open() would take an integer as a descriptor.
+        py::object fspath = py::module_::import("os").attr("fspath")(path);
+        py::object file = py::module_::import("builtins")
+                              .attr("open")(fspath, "r", py::arg("encoding") = "utf-8", py::arg("errors") = "ignore");
+        py::object text;
+        try {
+            text = file.attr("read")(limit + 1);
+        } catch (py::error_already_set&) {
+            file.attr("close")();
+            throw;
+        }
+        file.attr("close")();
+        return text[py::slice(std::nullopt, static_cast<py::ssize_t>(limit), std::nullopt)].attr("strip")();
     } catch (py::error_already_set& e) {
-        // The host's open() would refuse the value inside the guarded read.
         if (!host::is_ordinary(e)) throw;
         return py::str("");
     }
-    std::string text;
-    {
-        py::gil_scoped_release unlocked;
-        text = core::read_text(fs, limit);
-    }
-    return host::text(text);
 }
 
 py::object load_model(py::object model_name) {
@@ -145,8 +136,8 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
                                               "' could not be loaded, so the descriptions cannot be encoded");
     }
     auto encode = [&](py::object texts) {
-        return model.attr("encode")(texts, py::arg("convert_to_tensor") = true,
-                                    py::arg("normalize_embeddings") = true, py::arg("show_progress_bar") = false);
+        return model.attr("encode")(texts, py::arg("convert_to_tensor") = true, py::arg("normalize_embeddings") = true,
+                                    py::arg("show_progress_bar") = false);
     };
     py::object doc_embs = encode(kept_texts);
     py::list query_list;
@@ -162,7 +153,7 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
     }
     std::vector<std::size_t> order = core::order_by_score(values);
 
-    std::int64_t limit = saturated(top_k);
+    long long limit = host::saturated(top_k);
     std::size_t keep = limit > 0 && static_cast<std::uint64_t>(limit) < count ? static_cast<std::size_t>(limit) : count;
     py::list ranking;
     for (std::size_t n = 0; n < keep; ++n) {
@@ -170,9 +161,9 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
         py::dict entry;
         entry["path"] = py::str(kept_paths[i]);
         entry["score"] = py::float_(values[i]);
-        py::object kept = kept_texts[i];
-        host::Utf8 text(kept);
-        entry["preview"] = host::text(core::preview(text.view()));
+        py::object cut =
+            kept_texts[i][py::slice(std::nullopt, static_cast<py::ssize_t>(core::kPreviewLength), std::nullopt)];
+        entry["preview"] = cut.attr("replace")("\n", " ");
         ranking.append(entry);
     }
     return ranking;
@@ -206,8 +197,7 @@ py::int_ run_main(py::object argv) {
 PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
-    g_module = m.ptr();
-    Py_INCREF(g_module);
+    host::hold_module(m);
 
     m.doc() = "Rank the example library's problem descriptions by similarity to a new description.";
     host::lazy_logger(m);

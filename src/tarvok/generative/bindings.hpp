@@ -1,7 +1,7 @@
 // Shared by the binding files of the tarvok_generative module.
 #pragma once
 
-#include "common/host.hpp"
+#include "host/host.hpp"
 
 #include <string>
 #include <utility>
@@ -10,15 +10,8 @@
 namespace tarvok::generative::bind {
 
 namespace py = pybind11;
+using host::attr;
 using host::Kind;
-
-/// This module. Calls between the module's functions go through its
-/// attributes at call time, so a host that replaces one (monkeypatching a
-/// back-end, the compiler, the ranker) is obeyed.
-py::module_ self();
-
-/// A module attribute as it is at this moment.
-inline py::object attr(const char* name) { return self().attr(name); }
 
 /// Sends one status line through the module's `_notify`.
 void notify(py::handle progress, const std::string& msg);

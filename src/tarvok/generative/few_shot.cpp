@@ -1,6 +1,6 @@
 #include "generative/few_shot.hpp"
 
-#include "example_ranker/file_names.hpp"
+#include "common/file_names.hpp"
 
 #include <system_error>
 
@@ -20,7 +20,7 @@ std::optional<std::string> first_entry_with_suffix(const std::filesystem::path& 
         if (name.size() < suffix.size() || std::string_view(name).substr(name.size() - suffix.size()) != suffix) {
             continue;
         }
-        std::u32string key = example_ranker::host_name(name);
+        std::u32string key = host_name(name);
         if (!best || key < best_key) {
             best = std::move(name);
             best_key = std::move(key);

@@ -6,27 +6,26 @@
 
 #include <pybind11/stl.h>
 
+#include <memory>
+
 namespace tarvok::generative::bind {
 
 namespace {
-
-PyObject* g_module = nullptr;  // strong reference, held for the life of the process
 
 /// A callable that stands for a module function and carries a real signature.
 struct SignedFunction {
     py::object impl;
     std::vector<std::pair<std::string, py::object>> params;
-    py::object signature;
+    std::unique_ptr<host::Memo> signature = std::make_unique<host::Memo>();  ///< made on first use
 };
 
 void register_signed_function_type(py::module_& m) {
     py::class_<SignedFunction>(m, "_signed_function", py::dynamic_attr(), py::module_local(),
                                "A module function whose signature carries enumeration defaults.")
-        .def("__call__",
-             [](SignedFunction& f, py::args args, py::kwargs kwargs) { return f.impl(*args, **kwargs); })
+        .def("__call__", [](SignedFunction& f, py::args args, py::kwargs kwargs) { return f.impl(*args, **kwargs); })
         .def_property_readonly("__signature__",
                                [](SignedFunction& f) {
-                                   if (!f.signature) {
+                                   return f.signature->get([&f] {
                                        auto inspect = py::module_::import("inspect");
                                        auto Parameter = inspect.attr("Parameter");
                                        py::list parameters;
@@ -35,18 +34,14 @@ void register_signed_function_type(py::module_& m) {
                                            parameters.append(Parameter(name, Parameter.attr("POSITIONAL_OR_KEYWORD"),
                                                                        py::arg("default") = default_));
                                        }
-                                       f.signature = inspect.attr("Signature")(parameters);
-                                   }
-                                   return f.signature;
+                                       return inspect.attr("Signature")(parameters);
+                                   });
                                })
-        .def("__repr__", [](py::object f) {
-            return "<function " + py::str(f.attr("__qualname__")).cast<std::string>() + ">";
-        });
+        .def("__repr__",
+             [](py::object f) { return "<function " + py::str(f.attr("__qualname__")).cast<std::string>() + ">"; });
 }
 
 }  // namespace
-
-py::module_ self() { return py::reinterpret_borrow<py::module_>(g_module); }
 
 void notify(py::handle progress, const std::string& msg) { attr("_notify")(progress, host::text(msg)); }
 
@@ -54,7 +49,7 @@ void log_debug(const std::string& msg) { attr("logger").attr("debug")(host::text
 
 void def_with_signature(py::module_& m, const char* name, const py::cpp_function& impl, const char* doc,
                         std::vector<std::pair<const char*, py::object>> params) {
-    SignedFunction f{impl, {}, py::object()};
+    SignedFunction f{impl, {}};
     for (auto& [param, value] : params) f.params.emplace_back(param, value);
     py::object obj = py::cast(std::move(f));
     obj.attr("__name__") = name;
@@ -116,8 +111,7 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
 
-    bind::g_module = m.ptr();
-    Py_INCREF(bind::g_module);
+    host::hold_module(m);
 
     m.doc() = "Generate Tarvok models and data from plain-language problem descriptions with an LLM.";
 
@@ -139,14 +133,6 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
 
     py::object module_name = m.attr("__name__");
     py::object Enum = py::module_::import("enum").attr("Enum");
-    py::list providers;
-    providers.append(py::make_tuple("OPENAI", "openai"));
-    providers.append(py::make_tuple("GOOGLE", "google"));
-    providers.append(py::make_tuple("OLLAMA", "ollama"));
-    py::object LLMProvider = Enum("LLMProvider", providers, py::arg("module") = module_name,
-                                  py::arg("qualname") = "LLMProvider");
-    LLMProvider.attr("__doc__") = "The LLM back-ends: OpenAI (Responses), Google Gemini and a local Ollama server.";
-    m.attr("LLMProvider") = LLMProvider;
     py::list modes;
     modes.append("NONE");
     modes.append("BNF");

@@ -1,8 +1,10 @@
-// The prompts that carry the whole conversation with the LLM, the pieces they
-// share, and the text handling of the reference readers.
+// The prompts that carry the whole conversation with the LLM and the pieces
+// they share.
 #pragma once
 
-#include <cstdint>
+#include <algorithm>
+#include <array>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +16,39 @@ namespace tarvok::generative {
 /// character for character; each lives here once and every prompt that uses
 /// it takes it from here.
 namespace pieces {
+
+/// The concatenation of `parts`, made by the compiler: a piece built from
+/// shared sentences costs nothing at run time.
+template <const std::string_view&... parts>
+struct Joined {
+    static constexpr std::size_t size = (parts.size() + ...);
+    static constexpr std::array<char, size> chars = [] {
+        std::array<char, size> out{};
+        auto at = out.begin();
+        ((at = std::copy(parts.begin(), parts.end(), at)), ...);
+        return out;
+    }();
+};
+template <const std::string_view&... parts>
+inline constexpr std::string_view join{Joined<parts...>::chars.data(), Joined<parts...>::size};
+
+// Sentences that several pieces repeat.
+inline constexpr std::string_view task_open = "<task>\n";
+inline constexpr std::string_view task_close =
+    "</task>\n"
+    "\n";
+inline constexpr std::string_view syntax_reference =
+    "Use the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\n";
+inline constexpr std::string_view few_shot_guidance =
+    "You are also provided with a few-shot examples section; use it only as guidance and produce a solution tailored to the new problem.\n";
+inline constexpr std::string_view literate_model =
+    "Label all constraints and the objective function meaningfully; thoroughly comment the model to explain the purpose of variables, parameters, objective, and constraints; match these explanations to the problem description by following the predicaments of literate programming.\n";
+inline constexpr std::string_view fence_option =
+    "- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n";
+inline constexpr std::string_view be_critical =
+    "Be critical and specific about modeling choices, feasibility, and consistency.\n";
+inline constexpr std::string_view no_diffs = "- Return complete model and data strings; do not return diffs.\n";
+inline constexpr std::string_view no_extras = "- No trailing commas. No additional keys. No commentary.\n";
 
 // Shared by all six prompts (the grammar reference stands between the
 // grammar opener and closer).
@@ -43,13 +78,12 @@ inline constexpr std::string_view previous_attempt_open =
     "<previous_attempt>\n"
     "<model>\n";
 /// Reply contract of the three prompts that ask for a model and data pair.
-inline constexpr std::string_view model_data_contract =
+inline constexpr std::string_view model_data_requirements =
     "<output_requirements>\n"
     "- Return ONLY a JSON object with exactly two keys: \"model\" (the Tarvok model) and \"data\" (the matching data file).\n"
     "- The values must be single JSON strings (no arrays/objects inside them).\n"
-    "- Escape all double quotes and backslashes; encode newlines as \\n.\n"
-    "- No trailing commas. No additional keys. No commentary.\n"
-    "- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n"
+    "- Escape all double quotes and backslashes; encode newlines as \\n.\n";
+inline constexpr std::string_view model_data_schema =
     "</output_requirements>\n"
     "\n"
     "<json_schema>\n"
@@ -69,6 +103,8 @@ inline constexpr std::string_view model_data_contract =
     "  \"model\": \"float a;\\nfloat b;\\ndvar float x;\\nminimize z: a*x;\\nsubject to { b*x >= 0; }\",  \"data\":  \"a = 10;\\nb= 5;\"\n"
     "}\n"
     "</example_output>\n";
+inline constexpr std::string_view model_data_contract =
+    join<model_data_requirements, no_extras, fence_option, model_data_schema>;
 // The few-shot section and its example blocks.
 inline constexpr std::string_view few_shot_open =
     "<few_shot_examples>\n"
@@ -95,63 +131,54 @@ inline constexpr std::string_view header_close = "\">";
 inline constexpr std::string_view model_file_header_open = "<model_file path=\"";
 inline constexpr std::string_view data_file_header_open = "<data_file path=\"";
 // Generation and the two revisions.
-inline constexpr std::string_view generation_task =
-    "<task>\n"
+inline constexpr std::string_view generation_goal =
     "Generate a valid Tarvok model (.mod) and a matching data file (.dat) for the given problem description.\n"
     "Ensure the model decision variables, objective function, and constraints fully align with the provided problem description.\n"
-    "Infer from the problem context whether decision variables should be integer, binary, or continuous.\n"
-    "Label all constraints and the objective function meaningfully; thoroughly comment the model to explain the purpose of variables, parameters, objective, and constraints; match these explanations to the problem description by following the predicaments of literate programming.\n"
-    "If data are missing, create a small, plausible mock instance consistent with the model.\n"
-    "Use the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\n"
-    "You are also provided with a few-shot examples section; use it only as guidance and produce a solution tailored to the new problem.\n"
-    "</task>\n"
-    "\n";
+    "Infer from the problem context whether decision variables should be integer, binary, or continuous.\n";
+inline constexpr std::string_view mock_data =
+    "If data are missing, create a small, plausible mock instance consistent with the model.\n";
+inline constexpr std::string_view generation_task =
+    join<task_open, generation_goal, literate_model, mock_data, syntax_reference, few_shot_guidance, task_close>;
 inline constexpr std::string_view problem_close =
     "\n"
     "</problem_description>\n"
     "\n";
-inline constexpr std::string_view syntax_task =
-    "<task>\n"
+inline constexpr std::string_view syntax_goal =
     "The previous attempt to generate a Tarvok model and data file failed due to syntax errors.\n"
     "Revise the model and data to fix the errors while retaining alignment with the problem description.\n"
-    "Change only what is necessary to fix the errors.\n"
-    "Label all constraints and the objective function meaningfully; thoroughly comment the model to explain the purpose of variables, parameters, objective, and constraints; match these explanations to the problem description by following the predicaments of literate programming.\n"
-    "Use the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\n"
-    "You are also provided with a few-shot examples section; use it only as guidance and produce a solution tailored to the new problem.\n"
-    "</task>\n"
-    "\n";
+    "Change only what is necessary to fix the errors.\n";
+inline constexpr std::string_view syntax_task =
+    join<task_open, syntax_goal, literate_model, syntax_reference, few_shot_guidance, task_close>;
 inline constexpr std::string_view errors_open =
     "\n"
     "</data>\n"
     "</previous_attempt>\n"
     "\n"
     "<errors>\n";
-inline constexpr std::string_view syntax_guidelines =
+inline constexpr std::string_view syntax_rules =
     "\n"
     "</errors>\n"
     "\n"
     "<revision_guidelines>\n"
     "- Fix the listed syntax/semantic errors.\n"
     "- Preserve the original modeling intent and structure when possible.\n"
-    "- Ensure the model compiles with the data under the given implementation.\n"
-    "- Return complete model and data strings; do not return diffs.\n"
+    "- Ensure the model compiles with the data under the given implementation.\n";
+inline constexpr std::string_view guidelines_close =
     "</revision_guidelines>\n"
     "\n";
+inline constexpr std::string_view syntax_guidelines = join<syntax_rules, no_diffs, guidelines_close>;
 inline constexpr std::string_view realign_task_open =
     "<task>\n"
     "The previous attempt produced a syntactically valid Tarvok model and data, but they are NOT fully aligned with the problem description.\n"
     "<assessment>\n";
-inline constexpr std::string_view realign_task_close =
+inline constexpr std::string_view realign_goal =
     "\n"
     "</assessment>\n"
     "Revise the model and data so that they fully align with the problem description while preserving syntactic validity.\n"
-    "Change only what is necessary to achieve alignment (objective, constraints, variables, sets/parameters, and data consistency).\n"
-    "Label all constraints and the objective function meaningfully; thoroughly comment the model to explain the purpose of variables, parameters, objective, and constraints; match these explanations to the problem description by following the predicaments of literate programming.\n"
-    "Use the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\n"
-    "You are also provided with a few-shot examples section; use it only as guidance and produce a solution tailored to the new problem.\n"
-    "</task>\n"
-    "\n";
-inline constexpr std::string_view realign_guidelines =
+    "Change only what is necessary to achieve alignment (objective, constraints, variables, sets/parameters, and data consistency).\n";
+inline constexpr std::string_view realign_task_close =
+    join<realign_goal, literate_model, syntax_reference, few_shot_guidance, task_close>;
+inline constexpr std::string_view realign_rules =
     "\n"
     "</data>\n"
     "</previous_attempt>\n"
@@ -159,10 +186,8 @@ inline constexpr std::string_view realign_guidelines =
     "<revision_guidelines>\n"
     "- Ensure the objective, constraints, indices, and variable domains reflect the problem description.\n"
     "- Make the minimal set of changes necessary to correct misalignment.\n"
-    "- Keep syntax strictly valid.\n"
-    "- Return complete model and data strings; do not return diffs.\n"
-    "</revision_guidelines>\n"
-    "\n";
+    "- Keep syntax strictly valid.\n";
+inline constexpr std::string_view realign_guidelines = join<realign_rules, no_diffs, guidelines_close>;
 // The alignment, final-assessment and feedback prompts.
 inline constexpr std::string_view inputs_problem_open =
     "<inputs>\n"
@@ -196,12 +221,12 @@ inline constexpr std::string_view assessment_focus =
     "- Most impactful improvements if misaligned.\n"
     "</assessment_focus>\n"
     "\n";
-inline constexpr std::string_view alignment_contract =
+inline constexpr std::string_view alignment_requirements =
     "<output_requirements>\n"
     "- Return ONLY a JSON object with exactly two keys: \"aligned\" (boolean) and \"assessment\" (string).\n"
     "- If issues exist, mention the most critical fixes in \"assessment\", a single short paragraph (3–6 sentences) of plain text.\n"
-    "- No Markdown. No bullet lists. No commentary. No additional keys. No trailing commas.\n"
-    "- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n"
+    "- No Markdown. No bullet lists. No commentary. No additional keys. No trailing commas.\n";
+inline constexpr std::string_view alignment_schema =
     "</output_requirements>\n"
     "\n"
     "<json_schema>\n"
@@ -219,22 +244,22 @@ inline constexpr std::string_view alignment_contract =
     "<example_output>\n"
     "{ \"aligned\": false, \"assessment\": \"The model objective function does not include fixed costs.\" }\n"
     "</example_output>\n";
+inline constexpr std::string_view alignment_contract = join<alignment_requirements, fence_option, alignment_schema>;
 inline constexpr std::string_view paragraph_contract =
     "<output_requirements>\n"
     "- Return a single short paragraph (3–6 sentences) of plain text.\n"
     "- No Markdown, no bullet lists, no code fences.\n"
     "- If issues exist, mention the most critical fixes.\n"
     "</output_requirements>\n";
-inline constexpr std::string_view feedback_contract =
+inline constexpr std::string_view feedback_requirements =
     "<output_requirements>\n"
     "- Return ONLY a JSON object with 1 required key and up to 2 optional keys:\n"
     "  \"feedback\" (required), \"revised_model\" (optional), \"revised_data\" (optional).\n"
     "- Each value must be a single JSON string. Escape all double quotes and backslashes;\n"
     "  encode newlines as \\n.\n"
     "- If no changes are needed, omit \"revised_model\" and \"revised_data\".\n"
-    "- If changes are needed, return complete model and data strings; do not return diffs.\n"
-    "- No trailing commas. No additional keys. No commentary.\n"
-    "- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n"
+    "- If changes are needed, return complete model and data strings; do not return diffs.\n";
+inline constexpr std::string_view feedback_schema =
     "</output_requirements>\n"
     "\n"
     "<json_schema>\n"
@@ -256,27 +281,24 @@ inline constexpr std::string_view feedback_contract =
     "  \"revised_model\": \"// minimal fix\\nfloat a;\\nfloat b;\\ndvar float x;\\nminimize z: a*x;\\nsubject to { b*x >= 0; }\",  \"revised_data\":  \"a = 10;\\nb= 5;\"\n"
     "}\n"
     "</example_output>\n";
+inline constexpr std::string_view feedback_contract =
+    join<feedback_requirements, no_extras, fence_option, feedback_schema>;
 /// Frames the error list inside the final assessment's inputs.
 inline constexpr std::string_view syntax_errors_open = "SYNTAX ERRORS:\n";
 inline constexpr std::string_view syntax_errors_close =
     "\n"
     "\n";
-inline constexpr std::string_view alignment_task =
-    "<task>\n"
+inline constexpr std::string_view alignment_goal =
     "Assess whether the generated Tarvok model and data fully align with the problem description.\n"
-    "Alignment means the objective, constraints, decision variables, and data match the problem description.\n"
-    "Be critical and specific about modeling choices, feasibility, and consistency.\n"
-    "Use the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\n"
-    "</task>\n"
-    "\n";
+    "Alignment means the objective, constraints, decision variables, and data match the problem description.\n";
+inline constexpr std::string_view alignment_task =
+    join<task_open, alignment_goal, be_critical, syntax_reference, task_close>;
+inline constexpr std::string_view final_goal =
+    "Assess how well the generated Tarvok model and data align with the problem description.\n";
+inline constexpr std::string_view ambiguity =
+    "If you believe the problem description is incomplete or ambiguous, point this out in your assessment.\n";
 inline constexpr std::string_view final_task =
-    "<task>\n"
-    "Assess how well the generated Tarvok model and data align with the problem description.\n"
-    "Be critical and specific about modeling choices, feasibility, and consistency.\n"
-    "If you believe the problem description is incomplete or ambiguous, point this out in your assessment.\n"
-    "Use the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\n"
-    "</task>\n"
-    "\n";
+    join<task_open, final_goal, be_critical, ambiguity, syntax_reference, task_close>;
 inline constexpr std::string_view final_data_close =
     "\n"
     "</data>\n"
@@ -284,16 +306,13 @@ inline constexpr std::string_view final_data_close =
 inline constexpr std::string_view final_inputs_close =
     "</inputs>\n"
     "\n";
-inline constexpr std::string_view feedback_task =
-    "<task>\n"
+inline constexpr std::string_view feedback_goal =
     "Answer the user's question about the provided Tarvok model and data.\n"
     "Provide critical, specific feedback. If revisions are necessary for correctness,\n"
     "semantics, or consistency with the grammar reference, propose minimal changes.\n"
     "Only change what is necessary.\n"
-    "Label all constraints and the objective function meaningfully; thoroughly comment the changes to explain the purpose of variables, parameters, objective, and constraints; match these explanations to user's question by following the predicaments of literate programming.\n"
-    "Use the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\n"
-    "</task>\n"
-    "\n";
+    "Label all constraints and the objective function meaningfully; thoroughly comment the changes to explain the purpose of variables, parameters, objective, and constraints; match these explanations to user's question by following the predicaments of literate programming.\n";
+inline constexpr std::string_view feedback_task = join<task_open, feedback_goal, syntax_reference, task_close>;
 
 }  // namespace pieces
 
@@ -317,15 +336,15 @@ std::string generation_prompt(std::string_view prompt, std::string_view grammar,
                               const std::vector<FewShotExample>& examples);
 
 /// Repair request after the compiler rejected a pair; `errors` is already
-/// rendered (see host_list_repr).
+/// rendered (the host's text form of the error list).
 std::string syntax_revision_prompt(std::string_view prompt, std::string_view grammar, std::string_view model_code,
                                    std::string_view data_code, std::string_view errors,
                                    const std::vector<FewShotExample>& examples);
 
 /// Realignment request after a compiling pair was judged not aligned.
-std::string alignment_revision_prompt(std::string_view prompt, std::string_view grammar,
-                                      std::string_view assessment, std::string_view model_code,
-                                      std::string_view data_code, const std::vector<FewShotExample>& examples);
+std::string alignment_revision_prompt(std::string_view prompt, std::string_view grammar, std::string_view assessment,
+                                      std::string_view model_code, std::string_view data_code,
+                                      const std::vector<FewShotExample>& examples);
 
 /// Request for a JSON alignment verdict.
 std::string alignment_prompt(std::string_view prompt, std::string_view grammar, std::string_view model_code,
@@ -339,29 +358,5 @@ std::string final_assessment_prompt(std::string_view prompt, std::string_view gr
 /// Request that answers a user's question about an existing pair.
 std::string feedback_prompt(std::string_view question, std::string_view grammar, std::string_view model_code,
                             std::string_view data_code);
-
-/// Unicode version of the printability table below; a host with another
-/// Unicode database may disagree on a few code points.
-inline constexpr std::string_view printable_table_unicode_version = "14.0.0";
-
-/// The host's str.isprintable() for one code point.
-bool is_host_printable(char32_t c);
-
-/// The host's repr() of a text given as UTF-8 (lone surrogates encoded as
-/// three-byte sequences are escaped like the host does). Bytes that are not
-/// UTF-8 at all are shown as \xHH escapes.
-std::string host_repr(std::string_view text);
-
-/// The host's repr() of a list of texts: "[" items ", "-separated "]".
-std::string host_list_repr(const std::vector<std::string_view>& items);
-
-/// Decodes UTF-8 the way the host does with errors="ignore": every maximal
-/// ill-formed subsequence is dropped, nothing is put in its place.
-std::string decode_utf8_ignoring_errors(std::string_view bytes);
-
-/// `text[:limit].strip()` as the host computes it: `limit` counts code points
-/// and a negative limit drops that many from the end; the strip removes host
-/// whitespace at both ends. `text` must be well-formed UTF-8.
-std::string cut_and_strip(std::string_view text, std::optional<std::int64_t> limit);
 
 }  // namespace tarvok::generative

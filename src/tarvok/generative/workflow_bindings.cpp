@@ -3,8 +3,6 @@
 // looked up at call time.
 #include "generative/bindings.hpp"
 
-#include <climits>
-
 namespace tarvok::generative::bind {
 
 namespace {
@@ -15,26 +13,9 @@ void check_request_kinds(const char* function, py::handle temperature, py::handl
     host::require(llm_provider, function, "llm_provider", Kind::Str, true);
 }
 
-py::object host_open(py::handle path, const char* mode) {
-    return py::module_::import("builtins").attr("open")(path, mode);
-}
-
-/// Whole file as text, in the platform's default encoding (as the host's
-/// open() reads it).
-py::object read_text(py::handle path) {
-    py::object file = host_open(path, "r");
-    try {
-        py::object text = file.attr("read")();
-        file.attr("close")();
-        return text;
-    } catch (...) {
-        file.attr("close")();
-        throw;
-    }
-}
-
+/// Writes the whole text with the host's `open` (looked up on every call).
 void write_text(py::handle path, py::handle text) {
-    py::object file = host_open(path, "w");
+    py::object file = py::module_::import("builtins").attr("open")(path, "w");
     try {
         file.attr("write")(text);
     } catch (...) {
@@ -48,16 +29,7 @@ void write_text(py::handle path, py::handle text) {
 void ensure_parent(py::handle path) {
     py::module_ os = py::module_::import("os");
     py::object parent = os.attr("path").attr("dirname")(path);
-    if (PyObject_IsTrue(parent.ptr()) == 1) os.attr("makedirs")(parent, py::arg("exist_ok") = true);
-}
-
-long long clamp_to_count(py::handle number) {
-    int overflow = 0;
-    long long value = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
-    if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
-    if (overflow > 0) return LLONG_MAX;
-    if (overflow < 0) return LLONG_MIN;
-    return value;
+    if (host::truthy(parent)) os.attr("makedirs")(parent, py::arg("exist_ok") = true);
 }
 
 /// The number of iterations as the host's int() reads the argument, at least
@@ -65,23 +37,22 @@ long long clamp_to_count(py::handle number) {
 long long normalise_iterations(py::handle iterations) {
     PyObject* converted = PyNumber_Long(iterations.ptr());
     if (converted != nullptr) {
-        long long n = clamp_to_count(py::reinterpret_steal<py::object>(converted));
+        long long n = host::saturated(py::reinterpret_steal<py::object>(converted));
         return n < 1 ? 1 : n;
     }
     py::error_already_set error;
     if (!host::is_ordinary(error)) throw error;
     py::object fallback = py::reinterpret_steal<py::object>(PyNumber_Index(attr("MAX_ITERATIONS").ptr()));
     if (!fallback) throw py::error_already_set();
-    return clamp_to_count(fallback);
+    return host::saturated(fallback);
 }
 
 py::object generate(py::handle provider, py::handle model_name, py::handle input_text, py::handle temperature,
                     py::handle stop, py::handle progress) {
-    return attr("_llm_generate_text")(py::arg("provider") = provider, py::arg("model_name") = model_name,
-                                      py::arg("input_text") = input_text,
-                                      py::arg("max_tokens") = attr("MAX_OUTPUT_TOKENS"),
-                                      py::arg("temperature") = temperature, py::arg("stop") = stop,
-                                      py::arg("progress") = progress);
+    return attr("_llm_generate_text")(
+        py::arg("provider") = provider, py::arg("model_name") = model_name, py::arg("input_text") = input_text,
+        py::arg("max_tokens") = attr("MAX_OUTPUT_TOKENS"), py::arg("temperature") = temperature, py::arg("stop") = stop,
+        py::arg("progress") = progress);
 }
 
 bool is_empty(py::handle reply) {
@@ -105,10 +76,10 @@ bool is_valid_verdict(py::handle verdict) {
     return aligned != nullptr && PyBool_Check(aligned) && assessment != nullptr && PyUnicode_Check(assessment);
 }
 
-py::object solve(py::object prompt, py::object model_file, py::object data_file, py::object model_name,
-                 py::object mode, py::object iterations_arg, py::object return_statistics,
-                 py::object alignment_check, py::object temperature, py::object stop, py::object llm_provider,
-                 py::object progress, py::object few_shot) {
+py::object solve(py::object prompt, py::object model_file, py::object data_file, py::object model_name, py::object mode,
+                 py::object iterations_arg, py::object return_statistics, py::object alignment_check,
+                 py::object temperature, py::object stop, py::object llm_provider, py::object progress,
+                 py::object few_shot) {
     check_request_kinds("generative_solve", temperature, stop, llm_provider);
 
     py::object grammar = attr("_get_grammar_implementation")(mode);
@@ -118,8 +89,8 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
     if (PyErr_Occurred()) throw py::error_already_set();
     py::object provider = attr("_infer_provider")(llm_provider, model_name);
 
-    notify(progress, "Generating with provider=" + host::str_of(provider.attr("value")) + " model=" +
-                         host::str_of(model_name) + " iterations=" + std::to_string(iterations) +
+    notify(progress, "Generating with provider=" + host::str_of(provider.attr("value")) +
+                         " model=" + host::str_of(model_name) + " iterations=" + std::to_string(iterations) +
                          " alignment=" + (do_alignment ? "on" : "off"));
 
     py::object few_shots = py::list();
@@ -190,8 +161,8 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
             log_debug("Checking alignment with original prompt...");
             notify(progress, "Checking alignment with original prompt...");
             py::object alignment_prompt = attr("_build_alignment_prompt")(prompt, grammar, model_code, data_code);
-            py::object alignment_content = generate(provider, model_name, alignment_prompt,
-                                                    judging_temperature(temperature, 0.0), stop, progress);
+            py::object alignment_content =
+                generate(provider, model_name, alignment_prompt, judging_temperature(temperature, 0.0), stop, progress);
             if (is_empty(alignment_content)) host::raise(PyExc_RuntimeError, "Empty alignment response.");
             py::object verdict = attr("_json_loads_relaxed")(alignment_content);
             if (!is_valid_verdict(verdict)) {
@@ -211,15 +182,14 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
             continue;
         }
 
-        notify(progress, "Syntax/semantic errors found: " + std::to_string(py::len(syntax_errors)) +
-                             "; revising...");
+        notify(progress, "Syntax/semantic errors found: " + std::to_string(py::len(syntax_errors)) + "; revising...");
         log_debug("Model or data has syntax errors; revising...");
         user_prompt = attr("_build_revision_prompt_syntax")(prompt, grammar, model_code, data_code, syntax_errors,
                                                             py::arg("few_shots") = few_shots);
     }
 
-    model_code = read_text(model_file);
-    data_code = read_text(data_file);
+    model_code = host::read_file(model_file, "r");
+    data_code = host::read_file(data_file, "r");
     if (py::len(syntax_errors) > 0 || !do_alignment) {
         log_debug("Final assessment of model and data alignment...");
         notify(progress, "Requesting final assessment");
@@ -250,13 +220,12 @@ py::object feedback(py::object prompt, py::object model_file, py::object data_fi
 
     py::object provider = attr("_infer_provider")(llm_provider, model_name);
     py::object grammar = attr("_get_grammar_implementation")(mode);
-    py::object model_text = read_text(model_file);
-    py::object data_text = read_text(data_file);
+    py::object model_text = host::read_file(model_file, "r");
+    py::object data_text = host::read_file(data_file, "r");
 
     notify(progress, "Generating feedback from LLM");
     py::object request = attr("_build_feedback_prompt")(prompt, grammar, model_text, data_text);
-    py::object content = generate(provider, model_name, request, judging_temperature(temperature, 0.0), stop,
-                                  progress);
+    py::object content = generate(provider, model_name, request, judging_temperature(temperature, 0.0), stop, progress);
     if (is_empty(content)) host::raise(PyExc_RuntimeError, "Empty model response.");
 
     try {
@@ -279,12 +248,12 @@ void register_workflow(py::module_& m) {
     py::object bnf = m.attr("Grammar").attr("BNF");
     py::object none = py::none();
 
-    py::cpp_function solve_fn(
-        &solve, py::name("generative_solve"), py::arg("prompt"), py::arg("model_file"), py::arg("data_file"),
-        py::arg("model_name") = model_name, py::arg("mode") = bnf, py::arg("iterations") = iterations,
-        py::arg("return_statistics") = false, py::arg("alignment_check") = none, py::arg("temperature") = none,
-        py::arg("stop") = none, py::arg("llm_provider") = llm_provider, py::arg("progress") = none,
-        py::arg("few_shot") = true);
+    py::cpp_function solve_fn(&solve, py::name("generative_solve"), py::arg("prompt"), py::arg("model_file"),
+                              py::arg("data_file"), py::arg("model_name") = model_name, py::arg("mode") = bnf,
+                              py::arg("iterations") = iterations, py::arg("return_statistics") = false,
+                              py::arg("alignment_check") = none, py::arg("temperature") = none, py::arg("stop") = none,
+                              py::arg("llm_provider") = llm_provider, py::arg("progress") = none,
+                              py::arg("few_shot") = true);
     def_with_signature(m, "generative_solve", solve_fn,
                        "Generate a Tarvok model and data file from a prompt using OpenAI GPT, validate with tarvok, "
                        "iterate on errors, and assess alignment.\n\n"
@@ -304,9 +273,9 @@ void register_workflow(py::module_& m) {
                         {"progress", none},
                         {"few_shot", py::bool_(true)}});
 
-    py::cpp_function feedback_fn(&feedback, py::name("generative_feedback"), py::arg("prompt"),
-                                 py::arg("model_file"), py::arg("data_file"), py::arg("model_name") = model_name,
-                                 py::arg("mode") = bnf, py::arg("temperature") = none, py::arg("stop") = none,
+    py::cpp_function feedback_fn(&feedback, py::name("generative_feedback"), py::arg("prompt"), py::arg("model_file"),
+                                 py::arg("data_file"), py::arg("model_name") = model_name, py::arg("mode") = bnf,
+                                 py::arg("temperature") = none, py::arg("stop") = none,
                                  py::arg("llm_provider") = llm_provider, py::arg("progress") = none);
     def_with_signature(m, "generative_feedback", feedback_fn,
                        "Provide feedback on a given Tarvok model and data file based on a user prompt.\n\n"

@@ -1,11 +1,11 @@
 #include "scipy_emitter/atomic_file.hpp"
 
-#include <cerrno>
-#include <cstdio>
 #include <fcntl.h>
-#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdio>
+#include <random>
 
 namespace tarvok::scipy_emitter {
 

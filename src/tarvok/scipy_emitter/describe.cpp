@@ -49,8 +49,8 @@ std::vector<std::string> opening_comment(std::string_view text, size_t max_lines
     while (pos < text.size() && is_space(text[pos])) ++pos;
     if (text.substr(pos, 2) == "/*") {
         size_t close = text.find("*/", pos + 2);
-        std::string_view body = text.substr(pos + 2, close == std::string_view::npos ? std::string_view::npos
-                                                                                     : close - pos - 2);
+        std::string_view body =
+            text.substr(pos + 2, close == std::string_view::npos ? std::string_view::npos : close - pos - 2);
         while (!body.empty() && out.size() < max_lines) {
             size_t end = body.find('\n');
             std::string_view line = body.substr(0, end);
@@ -62,7 +62,8 @@ std::vector<std::string> opening_comment(std::string_view text, size_t max_lines
     } else {
         while (pos < text.size() && out.size() < max_lines) {
             size_t end = text.find('\n', pos);
-            std::string_view line = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+            std::string_view line =
+                text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
             size_t first = line.find_first_not_of(" \t\r");
             if (first == std::string_view::npos || line.substr(first, 2) != "//") break;
             line.remove_prefix(first + 2);
@@ -97,8 +98,8 @@ void describe_program(const solver::Program& p, ScriptInput& in) {
         for (const auto& dim : b.dims) v.shape.push_back(dim->size());
         in.variables.push_back(std::move(v));
         const tc::Declaration& d = c.model.decls[b.decl];
-        in.family_notes[b.name] = b.name + ", " + at_line(d.start.line) + ": " +
-                                  excerpt(model, d.start.offset, d.end, 160);
+        in.family_notes[b.name] =
+            b.name + ", " + at_line(d.start.line) + ": " + excerpt(model, d.start.offset, d.end, 160);
     }
     for (const solver::DecisionExpression& x : p.dexprs) {
         ReportedExpression e;

@@ -9,14 +9,13 @@
 // three build steps put them into the base's attributes in SciPy's standard
 // form, and generate_code writes the script from those attributes, so the
 // script always states what the attributes hold.
-#include "common/host.hpp"
+#include "host/arrays.hpp"
+#include "host/host.hpp"
 #include "scipy_emitter/atomic_file.hpp"
 #include "scipy_emitter/describe.hpp"
 #include "scipy_emitter/script.hpp"
 #include "scipy_emitter/standard_form.hpp"
 #include "solver/program.hpp"
-
-#include <pybind11/numpy.h>
 
 #include <algorithm>
 #include <cmath>
@@ -28,25 +27,17 @@
 namespace py = pybind11;
 namespace host = tarvok::host;
 using namespace tarvok::scipy_emitter;
+using host::add_method;
+using host::equals;
 using tarvok::solver::Program;
 
 namespace {
 
-const char* kExtraHint = "install the 'scipy' extra: pip install 'tarvok[scipy]'";
-
-std::string& module_name() {
-    static std::string name;
-    return name;
-}
-
-/// This module as it is now, for call-time lookups.
-py::module_ this_module() { return py::module_::import(module_name().c_str()); }
-
 /// A module of this package (tarvok.solver, tarvok.tarvok_core), imported at call time.
-py::module_ sibling(const char* name) { return host::import_sibling(this_module(), name); }
+py::module_ sibling(const char* name) { return host::import_sibling(host::this_module(), name); }
 
 [[noreturn]] void raise_semantic_error(const std::string& message) {
-    py::object cls = this_module().attr("SemanticError");
+    py::object cls = host::attr("SemanticError");
     PyErr_SetObject(cls.ptr(), cls(host::text(message)).ptr());
     throw py::error_already_set();
 }
@@ -57,21 +48,8 @@ py::module_ sibling(const char* name) { return host::import_sibling(this_module(
     throw py::error_already_set();
 }
 
-py::module_ import_extra(const char* name, const char* purpose) {
-    try {
-        return py::module_::import(name);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_ImportError)) throw;
-        host::raise_from(e, PyExc_ImportError, std::string(purpose) + " needs the '" + name + "' package; " + kExtraHint);
-    }
-}
-
-/// The host's `a == b`.
-bool equals(py::handle a, py::handle b) {
-    py::object result = py::reinterpret_steal<py::object>(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ));
-    if (!result) throw py::error_already_set();
-    return host::truthy(result);
-}
+/// Imports a library of the 'scipy' extra, or says how to get it.
+py::module_ import_extra(const char* name, const char* purpose) { return host::import_extra(name, purpose, "scipy"); }
 
 /// `mapping.get(key)` when `mapping` has a `get`, else None.
 py::object get(py::handle mapping, const char* key) {
@@ -83,14 +61,6 @@ py::object get(py::handle mapping, const char* key) {
 py::iterator entries(py::handle mapping, const char* key) {
     py::object value = get(mapping, key);
     return py::iter(value.is_none() ? py::object(py::list()) : value);
-}
-
-template <typename Func, typename... Extra>
-void add_method(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
-                const Extra&... extra) {
-    std::string full = host::signed_doc(name, params, doc);
-    py::cpp_function method(std::forward<Func>(impl), py::name(name), py::is_method(cls), extra..., full.c_str());
-    py::setattr(cls, name, method);
 }
 
 // ------------------------------------------------------------ the program
@@ -115,9 +85,11 @@ void check_data_dict(py::handle self, py::handle ast) {
             if (!a.contains(item.first)) note(item.first);
         if (listed > 5) differing += " and " + std::to_string(listed - 5) + " more";
     }
-    raise_semantic_error("Cannot generate code for this data_dict: it differs from the data the model was compiled "
-                         "with" + (differing.empty() ? std::string() : " (in " + differing + ")") +
-                         "; compile the model with that data and pass its \"data\" entry");
+    raise_semantic_error(
+        "Cannot generate code for this data_dict: it differs from the data the model was compiled "
+        "with" +
+        (differing.empty() ? std::string() : " (in " + differing + ")") +
+        "; compile the model with that data and pass its \"data\" entry");
 }
 
 py::object load_program(py::object self) {
@@ -127,8 +99,9 @@ py::object load_program(py::object self) {
     py::object source = get(ast, "source");
     py::object model = get(source, "model"), data = get(source, "data");
     if (!PyUnicode_Check(model.ptr()) || !PyUnicode_Check(data.ptr()))
-        raise_semantic_error("Cannot generate code: the compiled model has no \"source\" entry with its model and "
-                             "data texts; make it with TVLCompiler().compile_model(model_text, data_text)");
+        raise_semantic_error(
+            "Cannot generate code: the compiled model has no \"source\" entry with its model and "
+            "data texts; make it with TVLCompiler().compile_model(model_text, data_text)");
     check_data_dict(self, ast);
     py::object program = sibling("solver").attr("instantiate")(model, data);
     py::setattr(self, "program", program);
@@ -213,14 +186,6 @@ void build_objective(py::object self) {
     py::setattr(self, "objective_sense", py::str(o.maximize ? "maximize" : "minimize"));
 }
 
-template <typename T>
-py::array owned(std::vector<T> data) {
-    auto* heap = new std::vector<T>(std::move(data));
-    py::capsule free_when_done(heap, [](void* v) { delete static_cast<std::vector<T>*>(v); });
-    return py::array_t<T>({static_cast<py::ssize_t>(heap->size())}, {static_cast<py::ssize_t>(sizeof(T))},
-                          heap->data(), free_when_done);
-}
-
 /// A matrix as a numpy array or, past `dense_limit` cells, as a
 /// scipy.sparse.csr_array; either has the shape (rows, columns) also when
 /// there are no rows, as scipy.optimize.linprog needs.
@@ -236,7 +201,8 @@ py::object matrix_object(SparseRows m, uint32_t columns, uint64_t dense_limit) {
         return std::move(dense);
     }
     py::module_ sparse = import_extra("scipy.sparse", "a sparse constraint matrix");
-    py::tuple parts = py::make_tuple(owned(std::move(m.values)), owned(std::move(m.columns)), owned(std::move(m.starts)));
+    py::tuple parts = py::make_tuple(host::owned_array(std::move(m.values)), host::owned_array(std::move(m.columns)),
+                                     host::owned_array(std::move(m.starts)));
     return sparse.attr("csr_array")(parts, py::arg("shape") = py::make_tuple(rows, columns));
 }
 
@@ -277,8 +243,8 @@ py::object items_of(py::handle self, const char* attribute, size_t expected = st
     if (!fast) throw py::error_already_set();
     size_t n = static_cast<size_t>(PySequence_Fast_GET_SIZE(fast.ptr()));
     if (expected != std::string::npos && n != expected)
-        host::raise(PyExc_ValueError, std::string(attribute) + " has " + std::to_string(n) + " entries; var_names has " +
-                                          std::to_string(expected));
+        host::raise(PyExc_ValueError, std::string(attribute) + " has " + std::to_string(n) +
+                                          " entries; var_names has " + std::to_string(expected));
     return fast;
 }
 
@@ -358,8 +324,8 @@ SparseRows matrix_of(py::handle self, const char* attribute, size_t columns) {
     if (py::hasattr(value, "__array__")) {
         py::array_t<double, py::array::c_style | py::array::forcecast> dense(value);
         if (dense.ndim() != 2)
-            host::raise(PyExc_ValueError, std::string(attribute) + " must have two dimensions, not " +
-                                              std::to_string(dense.ndim()));
+            host::raise(PyExc_ValueError,
+                        std::string(attribute) + " must have two dimensions, not " + std::to_string(dense.ndim()));
         check_width(static_cast<size_t>(dense.shape(1)));
         const double* cells = dense.data();
         for (py::ssize_t i = 0; i < dense.shape(0); ++i) {
@@ -439,7 +405,7 @@ py::dict arrays_dict(std::vector<NamedArray>& arrays) {
     if (arrays.empty()) return out;
     import_extra("numpy", "an .npz file beside a script");
     for (NamedArray& a : arrays)
-        std::visit([&](auto& data) { out[host::text(a.name)] = owned(std::move(data)); }, a.data);
+        std::visit([&](auto& data) { out[host::text(a.name)] = host::owned_array(std::move(data)); }, a.data);
     return out;
 }
 
@@ -509,8 +475,9 @@ py::object script_path(py::handle path) {
     std::string lower = host::str_of(text);
     for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
     if (lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".npz") == 0)
-        host::raise(PyExc_ValueError, "'" + host::str_of(text) + "' ends in .npz, the suffix of a script's data file; "
-                                      "name the script SCRIPT.py");
+        host::raise(PyExc_ValueError, "'" + host::str_of(text) +
+                                          "' ends in .npz, the suffix of a script's data file; "
+                                          "name the script SCRIPT.py");
     return text;
 }
 
@@ -541,7 +508,7 @@ py::list write_script(py::object model_text, py::object data_text, py::object pa
     script_path(path);  // refused before any work
     py::object compiler = sibling("tarvok_core").attr("TVLCompiler")();
     py::object ast = compiler.attr("compile_model")(model_text, data_text);
-    py::object generator = this_module().attr("SciPyCodeGenerator")(ast, get(ast, "data"));
+    py::object generator = host::attr("SciPyCodeGenerator")(ast, get(ast, "data"));
     return generator.attr("write")(path);
 }
 
@@ -592,11 +559,9 @@ py::object make_generator(py::module_& m) {
                "Fill var_names, var_indices, bounds, integrality and tuple_types, one entry per column.",
                &build_variables);
     add_method(cls, "_build_objective", "self",
-               "Fill c (negated when the model maximizes), objective_offset and objective_sense.",
-               &build_objective);
+               "Fill c (negated when the model maximizes), objective_offset and objective_sense.", &build_objective);
     add_method(cls, "_build_constraints", "self",
-               "Fill A_ub, b_ub, A_eq, b_eq, ub_names and eq_names in SciPy's standard form.",
-               &build_constraints);
+               "Fill A_ub, b_ub, A_eq, b_eq, ub_names and eq_names in SciPy's standard form.", &build_constraints);
     add_method(cls, "generate_code", "self",
                "Run the three build steps and return the script, written from their attributes.\n\n"
                "The lines go to scipy_code_lines through _add_code_line (after any lines already there; a\n"
@@ -618,7 +583,7 @@ PYBIND11_MODULE(scipy_emitter, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
     m.doc() = "SciPy code generation: turns a compiled Tarvok model into a Python script that solves it with SciPy.";
-    module_name() = py::str(m.attr("__name__")).cast<std::string>();
+    host::hold_module(m);
     m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
     m.attr("SciPyCodeGenerator") = make_generator(m);
     host::def(m, "write_script", "model_text, data_text, path",

@@ -16,8 +16,8 @@ namespace {
 /// Characters that reorder the text around them when displayed, so that code
 /// could read differently from what it is; and the Unicode line breaks.
 bool is_format_control(char32_t c) {
-    return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F ||
-           c == 0x061C || c == 0x2028 || c == 0x2029;
+    return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F || c == 0x061C ||
+           c == 0x2028 || c == 0x2029;
 }
 
 void append_hex(std::string& out, const char* prefix, uint32_t value, int digits) {
@@ -67,8 +67,10 @@ std::string comment_text(std::string_view s) {
     for (size_t pos = 0; pos < s.size();) {
         utf8::Step step = utf8::decode(s, pos);
         unsigned char byte = static_cast<unsigned char>(s[pos]);
-        if (!step.ok || byte < 0x20 || byte == 0x7f || is_format_control(step.code_point)) out += ' ';
-        else out.append(s, pos, step.length);
+        if (!step.ok || byte < 0x20 || byte == 0x7f || is_format_control(step.code_point))
+            out += ' ';
+        else
+            out.append(s, pos, step.length);
         pos += step.length;
     }
     return out;
@@ -93,8 +95,10 @@ class Writer {
     /// Ends a list literal opened by a line ending in "= [": "= []" when nothing was added.
     void close_list() {
         std::string& last = lines.back().text;
-        if (last.size() >= 3 && last.compare(last.size() - 3, 3, "= [") == 0) last += "]";
-        else line(0, "]");
+        if (last.size() >= 3 && last.compare(last.size() - 3, 3, "= [") == 0)
+            last += "]";
+        else
+            line(0, "]");
     }
     void comment(int indent, std::string_view text) { line(indent, "# " + comment_text(text)); }
 
@@ -181,8 +185,8 @@ void header(Writer& w, const ScriptInput& in) {
     std::string kind = integers > 0 ? "A mixed-integer linear program: " : "A linear program: ";
     w.comment(0, kind + plural(columns, "variable", "variables") +
                      (integers > 0 ? " (" + std::to_string(integers) + " integer), " : ", ") +
-                     plural(rows, "constraint row", "constraint rows") + ", " + plural(nonzeros, "nonzero", "nonzeros") +
-                     ".");
+                     plural(rows, "constraint row", "constraint rows") + ", " +
+                     plural(nonzeros, "nonzero", "nonzeros") + ".");
     w.code(R"(# Written by `tarvok emit`. Run it with Python (it needs numpy and scipy): it solves the program
 # with scipy.optimize.milp (HiGHS inside SciPy) and prints one JSON object with "status",
 # "objective", "values" and "message", in the shape `tarvok run --json` prints.

@@ -8,13 +8,16 @@
 // so that an override is the one that runs. The operations use the host's own
 // protocols (`==`, `in`, `.get`, `+`, `*`, iteration), so they behave exactly
 // as the same code written in Python would, including for subclassed values.
-#include "common/host.hpp"
+#include "host/host.hpp"
 
 #include <memory>
 #include <string>
 
 namespace py = pybind11;
 namespace host = tarvok::host;
+using host::add_method;
+using host::equals;
+using host::text_form;
 
 namespace {
 
@@ -34,28 +37,11 @@ class RecursionGuard {
     RecursionGuard& operator=(const RecursionGuard&) = delete;
 };
 
-/// The host's `a == b` as a truth value (no identity shortcut, so a NaN name
-/// matches nothing, as in Python).
-bool equals(py::handle a, py::handle b) {
-    py::object result = py::reinterpret_steal<py::object>(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ));
-    if (!result) throw py::error_already_set();
-    int truth = PyObject_IsTrue(result.ptr());
-    if (truth < 0) throw py::error_already_set();
-    return truth != 0;
-}
-
 /// The host's `key in container`.
 bool contains(py::handle container, py::handle key) {
     int found = PySequence_Contains(container.ptr(), key.ptr());
     if (found < 0) throw py::error_already_set();
     return found != 0;
-}
-
-/// The host's `str(value)`, also for text subclasses with their own `__str__`.
-py::object text_form(py::handle value) {
-    py::object result = py::reinterpret_steal<py::object>(PyObject_Str(value.ptr()));
-    if (!result) throw py::error_already_set();
-    return result;
 }
 
 /// Shared declaration test: the name first, the kind only when one is asked
@@ -99,17 +85,6 @@ py::object key_contribution(py::handle self, py::handle element, py::handle env)
 /// Builds `SemanticError(message)` with the class the module holds now.
 py::object semantic_error(py::handle module, const py::object& message) {
     return module.attr("SemanticError")(message);
-}
-
-/// Adds `impl` as a method of `cls` (bound to instances like a Python
-/// function) with a text signature whose first parameter is `self`.
-template <typename Func, typename... Extra>
-void add_method(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
-                const Extra&... extra) {
-    std::string full = host::signed_doc(name, params, doc);
-    py::cpp_function method(std::forward<Func>(impl), py::name(name), py::is_method(cls), extra...,
-                            full.c_str());
-    py::setattr(cls, name, method);
 }
 
 /// Adds `impl` as a staticmethod of `cls`.
@@ -174,14 +149,13 @@ PyObject* init_entry(PyObject*, PyObject* args, PyObject* kwargs) {
     });
 }
 
-PyMethodDef kInitDef = {
-    "__init__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(init_entry)),
-    METH_VARARGS | METH_KEYWORDS,
-    "__init__(self, ast, data_dict=None)\n--\n\n"
-    "Set up an empty generator for the compiled model `ast`.\n\n"
-    "`ast` is kept as given. A non-empty `data_dict` is held by reference; an empty\n"
-    "one or None is replaced by a new empty dict, so the caller's empty map is never\n"
-    "written to. Every list and dict set up here is new for this instance."};
+PyMethodDef kInitDef = {"__init__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(init_entry)),
+                        METH_VARARGS | METH_KEYWORDS,
+                        "__init__(self, ast, data_dict=None)\n--\n\n"
+                        "Set up an empty generator for the compiled model `ast`.\n\n"
+                        "`ast` is kept as given. A non-empty `data_dict` is held by reference; an empty\n"
+                        "one or None is replaced by a new empty dict, so the caller's empty map is never\n"
+                        "written to. Every list and dict set up here is new for this instance."};
 
 /// Gives `cls` the signature of its constructor for inspect.signature(), which
 /// reads no text signature from a builtin __init__. A class that constructs
@@ -200,7 +174,7 @@ void add_constructor_signature(py::object& cls) {
     py::object init = cls.attr("__init__");
     py::object plain_new = object.attr("__new__");
     py::object plain_call = type.attr("__call__");
-    auto cached = std::make_shared<py::object>();
+    auto cached = std::make_shared<host::Memo>();
     add_method(
         descriptor_cls, "__get__", "self, instance, owner=None",
         "The signature of `owner` when it is built by the generator base's own constructor, else None.",
@@ -209,15 +183,13 @@ void add_constructor_signature(py::object& cls) {
             py::object own_init = owner.attr("__init__");
             py::object own_new = owner.attr("__new__");
             py::object own_call = py::type::handle_of(owner).attr("__call__");
-            if (!own_init.is(init) || !own_new.is(plain_new) || !own_call.is(plain_call))
-                return py::none();
-            if (!*cached) {
+            if (!own_init.is(init) || !own_new.is(plain_new) || !own_call.is(plain_call)) return py::none();
+            return cached->get([&] {
                 py::object signature = py::module_::import("inspect").attr("signature")(init);
                 py::list parameters(signature.attr("parameters").attr("values")());
                 if (PySequence_DelItem(parameters.ptr(), 0) != 0) throw py::error_already_set();  // self
-                *cached = signature.attr("replace")(py::arg("parameters") = parameters);
-            }
-            return *cached;
+                return signature.attr("replace")(py::arg("parameters") = parameters);
+            });
         },
         py::arg("instance"), py::arg("owner") = py::none());
     py::setattr(cls, "__signature__", descriptor_cls());
@@ -248,10 +220,9 @@ py::object make_generator_base(py::module_& m) {
     py::setattr(cls, "__init__", init_method);
     add_constructor_signature(cls);
 
-    add_method(
-        cls, "_indent", "self",
-        "Return the indentation prefix for the current `indent_level` (four spaces per level).",
-        [](py::object self) -> py::object { return py::str(kIndentUnit) * self.attr("indent_level"); });
+    add_method(cls, "_indent", "self",
+               "Return the indentation prefix for the current `indent_level` (four spaces per level).",
+               [](py::object self) -> py::object { return py::str(kIndentUnit) * self.attr("indent_level"); });
 
     add_method(
         cls, "_add_code_line", "self, line",
@@ -265,18 +236,14 @@ py::object make_generator_base(py::module_& m) {
         },
         py::arg("line"));
 
-    add_method(
-        cls, "generate_code", "self", "Produce the generated script. Concrete generators define the result.",
-        [](py::object) -> py::object { not_implemented("generate_code"); });
-    add_method(
-        cls, "_build_variables", "self", "Register the decision variables of the model.",
-        [](py::object) -> py::object { not_implemented("_build_variables"); });
-    add_method(
-        cls, "_build_objective", "self", "Build the objective of the model.",
-        [](py::object) -> py::object { not_implemented("_build_objective"); });
-    add_method(
-        cls, "_build_constraints", "self", "Build the constraints of the model.",
-        [](py::object) -> py::object { not_implemented("_build_constraints"); });
+    add_method(cls, "generate_code", "self", "Produce the generated script. Concrete generators define the result.",
+               [](py::object) -> py::object { not_implemented("generate_code"); });
+    add_method(cls, "_build_variables", "self", "Register the decision variables of the model.",
+               [](py::object) -> py::object { not_implemented("_build_variables"); });
+    add_method(cls, "_build_objective", "self", "Build the objective of the model.",
+               [](py::object) -> py::object { not_implemented("_build_objective"); });
+    add_method(cls, "_build_constraints", "self", "Build the constraints of the model.",
+               [](py::object) -> py::object { not_implemented("_build_constraints"); });
 
     add_method(
         cls, "find_declaration", "self, name, decl_type=None",
@@ -335,8 +302,7 @@ py::object make_generator_base(py::module_& m) {
         py::arg("name"), py::arg("decl_type") = py::none());
 
     add_method(
-        cls, "_find_decls", "self, name, decl_type=None",
-        "Return the instance's `find_declarations(name, decl_type)`.",
+        cls, "_find_decls", "self, name, decl_type=None", "Return the instance's `find_declarations(name, decl_type)`.",
         [](py::object self, py::object name, py::object decl_type) {
             return self.attr("find_declarations")(name, decl_type);
         },
@@ -347,8 +313,8 @@ py::object make_generator_base(py::module_& m) {
         cls, "_unsupported_type_error", "context, value",
         "Return (not raise) a SemanticError for a value kind the generator cannot translate.",
         [module](py::object context, py::object value) {
-            return semantic_error(module, py::str("Unsupported ") + text_form(context) + py::str(" type: ") +
-                                              text_form(value));
+            return semantic_error(module,
+                                  py::str("Unsupported ") + text_form(context) + py::str(" type: ") + text_form(value));
         },
         py::arg("context"), py::arg("value"));
 

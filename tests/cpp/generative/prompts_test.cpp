@@ -17,79 +17,6 @@ std::size_t code_points(std::string_view s) {
 
 }  // namespace
 
-TEST(HostRepr, QuoteChoiceAndEscapes) {
-    EXPECT_EQ(host_repr(""), "''");
-    EXPECT_EQ(host_repr("it's"), "\"it's\"");
-    EXPECT_EQ(host_repr("say \"hi\""), "'say \"hi\"'");
-    EXPECT_EQ(host_repr("both ' and \""), "'both \\' and \"'");
-    EXPECT_EQ(host_repr("a\\b"), "'a\\\\b'");
-    EXPECT_EQ(host_repr("\t\n\r"), "'\\t\\n\\r'");
-    EXPECT_EQ(host_repr(std::string("\x00\x1b\x7f", 3)), "'\\x00\\x1b\\x7f'");
-}
-
-TEST(HostRepr, NonAsciiByPrintability) {
-    EXPECT_EQ(host_repr("é ü Ω 😀"), "'é ü Ω 😀'");
-    EXPECT_EQ(host_repr("\u0085\u00a0\u00ad"), "'\\x85\\xa0\\xad'");  // Cc, Zs, Cf below U+0100
-    EXPECT_EQ(host_repr("\u200b\u2028\u3000\ue000"), "'\\u200b\\u2028\\u3000\\ue000'");
-    EXPECT_EQ(host_repr("\u0378"), "'\\u0378'");  // unassigned
-    EXPECT_EQ(host_repr("\U000e0001\U0010ffff"), "'\\U000e0001\\U0010ffff'");
-    EXPECT_EQ(host_repr("\U000e0100"), "'\U000e0100'");  // a variation selector prints
-}
-
-TEST(HostRepr, SurrogatesAndForeignBytes) {
-    EXPECT_EQ(host_repr("a\xed\xa0\x80z"), "'a\\ud800z'");  // lone surrogate, as surrogatepass writes it
-    EXPECT_EQ(host_repr("\xed\xbf\xbf"), "'\\udfff'");
-    EXPECT_EQ(host_repr("x\xffy"), "'x\\xffy'");
-    EXPECT_EQ(host_repr("\xe2\x82"), "'\\xe2\\x82'");
-}
-
-TEST(HostRepr, Lists) {
-    EXPECT_EQ(host_list_repr({}), "[]");
-    EXPECT_EQ(host_list_repr({"line 1: bad\n", "it's"}), "['line 1: bad\\n', \"it's\"]");
-}
-
-TEST(HostPrintable, TableBoundaries) {
-    EXPECT_TRUE(is_host_printable(' '));
-    EXPECT_TRUE(is_host_printable('~'));
-    EXPECT_FALSE(is_host_printable(0x7F));
-    EXPECT_FALSE(is_host_printable(0x80));
-    EXPECT_FALSE(is_host_printable(0xA0));
-    EXPECT_TRUE(is_host_printable(0xA1));
-    EXPECT_FALSE(is_host_printable(0xD800));
-    EXPECT_FALSE(is_host_printable(0xDFFF));
-    EXPECT_TRUE(is_host_printable(0xFFFD));
-    EXPECT_FALSE(is_host_printable(0xFFFF));
-    EXPECT_TRUE(is_host_printable(0x1F600));
-    EXPECT_FALSE(is_host_printable(0x10FFFF));
-}
-
-TEST(TolerantDecode, DropsEachIllFormedSubpart) {
-    EXPECT_EQ(decode_utf8_ignoring_errors("A\xff" "B"), "AB");
-    EXPECT_EQ(decode_utf8_ignoring_errors("\xe2\x82" "A"), "A");  // truncated sequence, next byte re-read
-    EXPECT_EQ(decode_utf8_ignoring_errors("\xed\xa0\x80X"), "X");  // surrogates are not UTF-8
-    EXPECT_EQ(decode_utf8_ignoring_errors("\xc0\xaf" "Z"), "Z");   // overlong
-    EXPECT_EQ(decode_utf8_ignoring_errors("\xf4\x90\x80\x80"), "");  // beyond U+10FFFF
-    EXPECT_EQ(decode_utf8_ignoring_errors("ab\xf0\x9f\x98"), "ab");  // cut at the end
-    EXPECT_EQ(decode_utf8_ignoring_errors("\xef\xbb\xbf" "é😀"), "\xef\xbb\xbf" "é😀");  // a BOM is kept
-}
-
-TEST(CutAndStrip, LimitCountsCharactersBeforeTheStrip) {
-    EXPECT_EQ(cut_and_strip("   abcdef", 5), "ab");
-    EXPECT_EQ(cut_and_strip("abc", 0), "");
-    EXPECT_EQ(cut_and_strip(" \n\t\u3000 ", std::nullopt), "");
-    EXPECT_EQ(cut_and_strip("éüö", 2), "éü");
-    EXPECT_EQ(cut_and_strip("\u2003x\u200b\u2029", std::nullopt), "x\u200b");  // ZWSP is no whitespace
-    EXPECT_EQ(cut_and_strip("abc", INT64_MAX), "abc");
-}
-
-TEST(CutAndStrip, NegativeLimitDropsFromTheEnd) {
-    EXPECT_EQ(cut_and_strip("abcdef", -2), "abcd");
-    EXPECT_EQ(cut_and_strip("abc ", -1), "abc");
-    EXPECT_EQ(cut_and_strip("éü", -1), "é");
-    EXPECT_EQ(cut_and_strip("abc", -3), "");
-    EXPECT_EQ(cut_and_strip("abc", INT64_MIN), "");
-}
-
 TEST(Prompts, ReplyContractsAreShared) {
     EXPECT_EQ(pieces::model_data_contract.size(), 834u);
     std::vector<FewShotExample> none;
@@ -114,9 +41,10 @@ TEST(Prompts, FewShotSectionNumbersExamplesInOrder) {
     std::vector<FewShotExample> examples = {{"d1", "m1", "x1", "a/1.txt", "", ""}, {"d2", "m2", "x2", "", "", "b.dat"}};
     std::string s = few_shot_section(examples);
     EXPECT_EQ(s.find(pieces::few_shot_open), 0u);
-    auto first = s.find("<example index=\"1\">\n<description path=\"a/1.txt\">\nd1\n</description>\n\n"
-                        "<model_file path=\"\">\nm1\n</model_file>\n\n<data_file path=\"\">\nx1\n</data_file>\n"
-                        "</example>\n");
+    auto first = s.find(
+        "<example index=\"1\">\n<description path=\"a/1.txt\">\nd1\n</description>\n\n"
+        "<model_file path=\"\">\nm1\n</model_file>\n\n<data_file path=\"\">\nx1\n</data_file>\n"
+        "</example>\n");
     auto second = s.find("<example index=\"2\">\n<description path=\"\">\nd2\n");
     ASSERT_NE(first, std::string::npos);
     ASSERT_NE(second, std::string::npos);

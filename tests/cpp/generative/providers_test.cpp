@@ -1,7 +1,5 @@
 #include "generative/providers/providers.hpp"
 
-#include "common/utf8.hpp"
-
 #include <gtest/gtest.h>
 
 #include <set>
@@ -9,7 +7,6 @@
 #include <vector>
 
 namespace pv = tarvok::generative::providers;
-using pv::Provider;
 
 namespace {
 
@@ -28,54 +25,82 @@ class KeySet : public pv::ParamKeys {
     std::set<std::string> keys_;
 };
 
-std::optional<std::string> unsupported(std::string_view msg) {
-    auto m = pv::match_unsupported_parameter(msg);
-    return m ? std::optional<std::string>(std::string(*m)) : std::nullopt;
-}
-
-std::optional<std::string> not_supported(std::string_view msg) {
-    auto m = pv::match_parameter_not_supported(msg);
-    return m ? std::optional<std::string>(std::string(*m)) : std::nullopt;
+std::string_view inferred(std::optional<std::string_view> name, std::string_view model) {
+    return pv::infer_provider(name, model).member;
 }
 
 }  // namespace
 
-TEST(Inference, AliasesAreTrimmedAndLowerCased) {
-    EXPECT_EQ(pv::infer_provider(" Gemini\t", "gpt-4o"), Provider::Google);
-    EXPECT_EQ(pv::infer_provider("\u3000OAI\u2028", "gemini-pro"), Provider::OpenAI);
-    EXPECT_EQ(pv::infer_provider("Google.GenerativeAI", "llama3"), Provider::Google);
-    EXPECT_EQ(pv::infer_provider("openai", "llama3"), Provider::OpenAI);
-    EXPECT_EQ(pv::infer_provider("OLLAMA", "gpt-5"), Provider::Ollama);
+TEST(Table, NamesAreUniqueLowerCaseAndComplete) {
+    std::set<std::string_view> members, aliases, listings;
+    for (const pv::Provider& p : pv::kProviders) {
+        EXPECT_TRUE(members.insert(p.member).second) << p.member;
+        EXPECT_TRUE(listings.insert(p.list_models).second) << p.list_models;
+        // The canonical name is one of its own aliases, so the value always names the provider.
+        EXPECT_EQ(pv::provider_from_alias(p.value), &p);
+        for (std::string_view alias : p.aliases) {
+            EXPECT_TRUE(aliases.insert(alias).second) << "alias used twice: " << alias;
+            for (char c : alias) EXPECT_FALSE(c >= 'A' && c <= 'Z') << alias;
+        }
+        EXPECT_FALSE(p.label.empty());
+        EXPECT_FALSE(p.extra.empty());
+        EXPECT_NE(p.missing_library.find("pip install"), std::string_view::npos);
+    }
+    // Only the default provider may go without a model rule; the others must be reachable by model name.
+    for (std::size_t i = 1; i < pv::kProviders.size(); ++i) {
+        const pv::ModelRule& rule = pv::kProviders[i].model_rule;
+        EXPECT_FALSE(rule.prefixes.empty() && rule.fragments.empty()) << pv::kProviders[i].member;
+    }
 }
 
-TEST(Inference, UnknownOrEmptyNameLetsTheModelDecide) {
-    EXPECT_EQ(pv::infer_provider("anthropic", "qwen2.5:7b"), Provider::Ollama);
-    EXPECT_EQ(pv::infer_provider("", "gpt-4o"), Provider::OpenAI);
-    EXPECT_EQ(pv::infer_provider(std::nullopt, "gemini-1.5-pro"), Provider::Google);
-    // Only ASCII letters and U+0130/U+212A lower-case into ASCII; a dotted
-    // capital I becomes i plus a combining dot, which is no alias.
-    EXPECT_EQ(pv::infer_provider("gem\u0130n\u0130", "gpt-5"), Provider::OpenAI);
-    EXPECT_EQ(pv::infer_provider("open ai", "gpt-5"), Provider::OpenAI);
-    EXPECT_EQ(pv::infer_provider("open ai", "mistral-large"), Provider::Ollama);
+TEST(Inference, NamedProviderWinsOverTheModel) {
+    EXPECT_EQ(inferred("gemini", "gpt-4o"), "GOOGLE");
+    EXPECT_EQ(inferred("oai", "gemini-pro"), "OPENAI");
+    EXPECT_EQ(inferred("google.generativeai", "llama3"), "GOOGLE");
+    EXPECT_EQ(inferred("ollama", "gpt-5"), "OLLAMA");
+}
+
+TEST(Inference, UnknownOrAbsentNameLetsTheModelDecide) {
+    EXPECT_EQ(inferred("anthropic", "qwen2.5:7b"), "OLLAMA");
+    EXPECT_EQ(inferred("", "gpt-4o"), "OPENAI");
+    EXPECT_EQ(inferred(std::nullopt, "gemini-1.5-pro"), "GOOGLE");
+    EXPECT_EQ(inferred("open ai", "mistral-large"), "OLLAMA");
+    EXPECT_EQ(inferred("Gemini", "gpt-5"), "OPENAI");  // the binding lower-cases; the table does not
 }
 
 TEST(Inference, ModelRulesAreCaseSensitiveAndOrdered) {
-    EXPECT_EQ(pv::provider_from_model("gpt-oss:20b"), Provider::Ollama);
-    EXPECT_EQ(pv::provider_from_model("my-gpt-oss-model"), Provider::Ollama);
-    EXPECT_EQ(pv::provider_from_model("gemini-gpt-oss"), Provider::Google);  // rule 1 first
-    EXPECT_EQ(pv::provider_from_model("Llama3"), Provider::OpenAI);
-    EXPECT_EQ(pv::provider_from_model("Gemini-pro"), Provider::OpenAI);
-    EXPECT_EQ(pv::provider_from_model(" llama3"), Provider::OpenAI);  // not trimmed
-    EXPECT_EQ(pv::provider_from_model("mistral-large"), Provider::Ollama);
-    EXPECT_EQ(pv::provider_from_model(""), Provider::OpenAI);
+    auto by_model = [](std::string_view model) { return pv::provider_from_model(model).member; };
+    EXPECT_EQ(by_model("gpt-oss:20b"), "OLLAMA");
+    EXPECT_EQ(by_model("my-gpt-oss-model"), "OLLAMA");
+    EXPECT_EQ(by_model("gemini-gpt-oss"), "GOOGLE");  // Google's rule comes first
+    EXPECT_EQ(by_model("Llama3"), "OPENAI");
+    EXPECT_EQ(by_model("Gemini-pro"), "OPENAI");
+    EXPECT_EQ(by_model(" llama3"), "OPENAI");  // not trimmed
+    EXPECT_EQ(by_model("mistral-large"), "OLLAMA");
+    EXPECT_EQ(by_model(""), "OPENAI");
 }
 
-TEST(Text, TrimAndLower) {
-    EXPECT_EQ(tarvok::utf8::trim_host_space("\x1c a b \x1f\xc2\x85"), "a b");
-    EXPECT_EQ(tarvok::utf8::trim_host_space("\xe2\x80\x8b x"), "\xe2\x80\x8b x");  // zero-width space is not whitespace
-    EXPECT_EQ(tarvok::utf8::trim_host_space(" \u00e9 "), "\u00e9");
-    EXPECT_EQ(tarvok::utf8::trim_host_space("   "), "");
-    EXPECT_EQ(pv::lower_for_ascii_search("ABC \u212a\u0130 \u00c9"), "abc ki\u0307 \u00c9");
+TEST(Inference, AnotherTableIsReadTheSameWay) {
+    static constexpr std::string_view first_aliases[] = {"first"};
+    static constexpr std::string_view second_aliases[] = {"second", "2nd"};
+    static constexpr std::string_view second_fragments[] = {"-two-"};
+    const pv::Provider table[] = {
+        {.member = "FIRST", .value = "first", .aliases = first_aliases},
+        {.member = "SECOND",
+         .value = "second",
+         .aliases = second_aliases,
+         .model_rule = {.fragments = second_fragments}},
+    };
+    EXPECT_EQ(pv::infer_provider("2nd", "m", table).member, "SECOND");
+    EXPECT_EQ(pv::infer_provider(std::nullopt, "model-two-x", table).member, "SECOND");
+    EXPECT_EQ(pv::infer_provider("openai", "gemini", table).member, "FIRST");
+}
+
+TEST(Text, SpokenLists) {
+    EXPECT_EQ(pv::spoken_list({}, "or"), "");
+    EXPECT_EQ(pv::spoken_list({"a"}, "or"), "a");
+    EXPECT_EQ(pv::spoken_list({"a", "b"}, "and"), "a and b");
+    EXPECT_EQ(pv::spoken_list({"a", "b", "c"}, "or"), "a, b or c");
 }
 
 TEST(CreateParams, KeyOrder) {
@@ -86,68 +111,44 @@ TEST(CreateParams, KeyOrder) {
     EXPECT_EQ(pv::create_param_keys(false, true, false), (V{"model", "input", "response_format", "temperature"}));
 }
 
-TEST(Patterns, UnsupportedParameter) {
-    EXPECT_EQ(unsupported("Unsupported parameter: 'max_output_tokens' is not supported with this model."),
-              "max_output_tokens");
-    EXPECT_EQ(unsupported("UNSUPPORTED PARAMETER:'top_p'"), "top_p");
-    EXPECT_EQ(unsupported("unsupported parameter:\u2003\n 'x y'"), "x y");
-    EXPECT_EQ(unsupported("unsupported parameter: ''  unsupported parameter: 'second'"), "second");
-    EXPECT_EQ(unsupported("unsupported parameter: 'unterminated"), std::nullopt);
-    EXPECT_EQ(unsupported("unsupported  parameter: 'two spaces'"), std::nullopt);  // literal space, not \s
-    EXPECT_EQ(unsupported("unsupported parameter: \u200b'zw'"), std::nullopt);
-    // The host folds long s, dotted and dotless I onto s and i when ignoring case.
-    EXPECT_EQ(unsupported("un\u017fupported parameter: 'a'"), "a");
-    EXPECT_EQ(unsupported("\u00fcnsupported parameter: 'a'"), std::nullopt);
-    EXPECT_EQ(unsupported("unsupported parameter: 'caf\u00e9\nline'"), "caf\u00e9\nline");
-}
-
-TEST(Patterns, ParameterIsNotSupported) {
-    EXPECT_EQ(not_supported("Parameter 'temperature' is not supported for o1."), "temperature");
-    EXPECT_EQ(not_supported("parameter'stop'\tIS NOT SUPPORTED"), "stop");
-    EXPECT_EQ(not_supported("parameter 'a' is  not supported"), std::nullopt);
-    EXPECT_EQ(not_supported("parameter 'a' but parameter 'b' \u0130s not supported"), "b");
-    EXPECT_EQ(not_supported("parameter 'a' \u0131s not \u017fupported"), "a");
-    EXPECT_EQ(not_supported("parameters 'a' is not supported"), std::nullopt);
-    EXPECT_EQ(not_supported("param\u00e9ter 'a' is not supported"), std::nullopt);
-}
-
 TEST(Stripping, FallbackKeysByMentionAndPhrases) {
     KeySet keys({"model", "input", "response_format", "stop", "temperature"});
-    EXPECT_TRUE(pv::strip_param_from_error_message("Unexpected keyword argument 'response_format'", keys));
+    EXPECT_TRUE(pv::strip_param_from_error_message({"unexpected keyword argument 'response_format'"}, keys));
     EXPECT_EQ(keys.erased, (std::vector<std::string>{"response_format"}));
 
     KeySet passing({"model", "stop", "temperature"});
-    EXPECT_TRUE(pv::strip_param_from_error_message("the stream STOPPED early", passing));
+    EXPECT_TRUE(pv::strip_param_from_error_message({"the stream stopped early"}, passing));
     EXPECT_EQ(passing.erased, (std::vector<std::string>{"stop"}));
 
     KeySet several({"response_format", "stop", "reasoning", "temperature"});
-    EXPECT_TRUE(pv::strip_param_from_error_message("bad temperature and reasoning", several));
+    EXPECT_TRUE(pv::strip_param_from_error_message({"bad temperature and reasoning"}, several));
     EXPECT_EQ(several.erased, (std::vector<std::string>{"reasoning", "temperature"}));
 }
 
 TEST(Stripping, FallbackKeyAbsentFromParamsIsNotReported) {
     KeySet keys({"model", "input"});
-    EXPECT_FALSE(pv::strip_param_from_error_message("unexpected keyword argument 'stop'", keys));
+    EXPECT_FALSE(pv::strip_param_from_error_message({"unexpected keyword argument 'stop'"}, keys));
     EXPECT_TRUE(keys.erased.empty());
 }
 
-TEST(Stripping, ExpressionsRemoveAnyParameterWithExactCase) {
+TEST(Stripping, CapturedNamesRemoveAnyParameterWithExactCase) {
     KeySet keys({"max_output_tokens", "model"});
     EXPECT_TRUE(pv::strip_param_from_error_message(
-        "Unsupported parameter: 'max_output_tokens' is not supported with this model.", keys));
+        {"unsupported parameter: 'max_output_tokens' is not supported", "max_output_tokens", std::nullopt}, keys));
     EXPECT_EQ(keys.erased, (std::vector<std::string>{"max_output_tokens"}));
 
     KeySet cased({"Top_P"});
-    EXPECT_FALSE(pv::strip_param_from_error_message("unsupported parameter: 'top_p'", cased));
+    EXPECT_FALSE(pv::strip_param_from_error_message({"unsupported parameter: 'top_p'", "top_p", std::nullopt}, cased));
 
-    KeySet second({"seed"});
-    EXPECT_TRUE(pv::strip_param_from_error_message("Parameter 'seed' is not supported", second));
+    KeySet both({"seed", "top_p"});
+    EXPECT_TRUE(pv::strip_param_from_error_message({"...", "top_p", "seed"}, both));
+    EXPECT_EQ(both.erased, (std::vector<std::string>{"top_p", "seed"}));
 }
 
 TEST(Stripping, NothingMatches) {
     KeySet keys({"model", "input", "response_format"});
-    EXPECT_FALSE(pv::strip_param_from_error_message("rate limit exceeded", keys));
-    EXPECT_FALSE(pv::strip_param_from_error_message("", keys));
+    EXPECT_FALSE(pv::strip_param_from_error_message({"rate limit exceeded"}, keys));
+    EXPECT_FALSE(pv::strip_param_from_error_message({""}, keys));
     EXPECT_TRUE(keys.erased.empty());
 }
 

@@ -1,12 +1,14 @@
 // The script core: standard form, Python literals, the model's own text in
 // comments, where the numbers go, and atomic files.
+#include "scipy_emitter/script.hpp"
 #include "scipy_emitter/atomic_file.hpp"
 #include "scipy_emitter/describe.hpp"
-#include "scipy_emitter/script.hpp"
 #include "scipy_emitter/standard_form.hpp"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -14,8 +16,6 @@
 #include <map>
 #include <sstream>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
 
 using namespace tarvok::scipy_emitter;
@@ -98,7 +98,9 @@ TEST(Literals, StringsReadBackAsTheSameText) {
     EXPECT_EQ(python_string("a\u202Eb\u2028"), "\"a\\u202eb\\u2028\"");
     // A lone surrogate (as the host passes it) stays one; stray bytes stay visible.
     EXPECT_EQ(python_string("\xED\xA0\x80"), "\"\\ud800\"");
-    EXPECT_EQ(python_string("\xFF" "a"), "\"\\xffa\"");
+    EXPECT_EQ(python_string("\xFF"
+                            "a"),
+              "\"\\xffa\"");
 }
 
 TEST(Literals, NumbersRoundTripAndNameTheInfinities) {
@@ -113,7 +115,9 @@ TEST(Literals, NumbersRoundTripAndNameTheInfinities) {
 }
 
 TEST(Literals, CommentsStayOnOneLine) {
-    EXPECT_EQ(comment_text("a\rb\nc\x0c" "d\u2029e\u202Ef"), "a b c d e f");
+    EXPECT_EQ(comment_text("a\rb\nc\x0c"
+                           "d\u2029e\u202Ef"),
+              "a b c d e f");
     EXPECT_EQ(family_of("ship[Aalborg][Aarhus]"), "ship");
     EXPECT_EQ(family_of("c14"), "c14");
 }

@@ -1,48 +1,119 @@
-// Pure rules of the LLM back-ends: which provider serves a request, which
-// request parameters are sent, and which parameters an error message rejects.
+// The LLM back-ends the package knows, in one table, and the pure rules that
+// use it: which provider serves a request, which request parameters are sent,
+// and which parameters an error message rejects.
 #pragma once
 
 #include <array>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tarvok::generative::providers {
 
-/// The three back-ends, in the order of the host's enumeration.
-enum class Provider { OpenAI, Google, Ollama };
+using Names = std::span<const std::string_view>;
 
-/// The provider an explicit name stands for, after trimming host whitespace
-/// and lower-casing; nothing for an unknown name.
-std::optional<Provider> provider_from_alias(std::string_view name);
+/// Which model names a provider serves when the caller names no provider.
+struct ModelRule {
+    Names prefixes = {};   ///< a name that starts with one of these (case-sensitive)
+    Names fragments = {};  ///< or a name that holds one of these anywhere
+    bool matches(std::string_view model_name) const;
+};
 
-/// The provider the model-name rules give (case-sensitive, name untrimmed).
-Provider provider_from_model(std::string_view model_name);
+/// Everything the package knows about one back-end. Its code lives in
+/// generative/providers/<value>_bindings.cpp, registered under `value`.
+struct Provider {
+    std::string_view member = {};           ///< name of the LLMProvider member
+    std::string_view value = {};            ///< the member's value, also its canonical name
+    std::string_view label = {};            ///< how progress messages name it
+    std::string_view described = {};        ///< how documents name it
+    Names aliases = {};                     ///< names a caller may give (trimmed, lower case)
+    ModelRule model_rule = {};              ///< model names it serves by default
+    std::string_view list_models = {};      ///< the module function listing its models
+    std::string_view extra = {};            ///< the package extra that installs its client library
+    std::string_view missing_library = {};  ///< the error text when that library cannot be imported
+    Names environment = {};                 ///< environment variables it reads (the API key first)
+};
+
+namespace table {
+inline constexpr std::string_view openai_aliases[] = {"openai", "oai"};
+inline constexpr std::string_view openai_environment[] = {"OPENAI_API_KEY"};
+inline constexpr std::string_view google_aliases[] = {"google", "genai", "gemini", "google.generativeai"};
+inline constexpr std::string_view google_prefixes[] = {"gemini"};
+inline constexpr std::string_view google_environment[] = {"GEMINI_API_KEY"};
+inline constexpr std::string_view ollama_aliases[] = {"ollama"};
+inline constexpr std::string_view ollama_prefixes[] = {"llama", "qwen", "mistral"};
+inline constexpr std::string_view ollama_fragments[] = {"gpt-oss"};
+}  // namespace table
+
+/// The providers in the order of the host's enumeration. Model rules are
+/// tried in this order too; a model name no rule claims goes to the first.
+inline constexpr std::array<Provider, 3> kProviders{{
+    {.member = "OPENAI",
+     .value = "openai",
+     .label = "OpenAI",
+     .described = "OpenAI (Responses)",
+     .aliases = table::openai_aliases,
+     .model_rule = {},
+     .list_models = "list_openai_models",
+     .extra = "openai",
+     .missing_library = "openai is not installed. pip install openai",
+     .environment = table::openai_environment},
+    {.member = "GOOGLE",
+     .value = "google",
+     .label = "Gemini",
+     .described = "Google Gemini",
+     .aliases = table::google_aliases,
+     .model_rule = {.prefixes = table::google_prefixes},
+     .list_models = "list_gemini_models",
+     .extra = "gemini",
+     .missing_library = "google.generativeai is not installed. pip install google-generativeai",
+     .environment = table::google_environment},
+    {.member = "OLLAMA",
+     .value = "ollama",
+     .label = "Ollama",
+     .described = "a local Ollama server",
+     .aliases = table::ollama_aliases,
+     .model_rule = {.prefixes = table::ollama_prefixes, .fragments = table::ollama_fragments},
+     .list_models = "list_ollama_models",
+     .extra = "ollama",
+     .missing_library = "ollama package is not installed. pip install ollama",
+     .environment = {}},
+}};
+
+/// The provider a name stands for; `name` is already trimmed and lower-cased
+/// (by the host's own str methods). Nothing for an unknown name.
+const Provider* provider_from_alias(std::string_view name, std::span<const Provider> providers = kProviders);
+
+/// The provider the model-name rules give (the name is taken as it is).
+const Provider& provider_from_model(std::string_view model_name, std::span<const Provider> providers = kProviders);
 
 /// An explicit, recognised name wins; otherwise the model name decides.
-/// An absent or empty name counts as no name.
-Provider infer_provider(std::optional<std::string_view> llm_provider, std::string_view model_name);
+const Provider& infer_provider(std::optional<std::string_view> name, std::string_view model_name,
+                               std::span<const Provider> providers = kProviders);
 
-/// The host's str.lower() as far as any ASCII needle can tell: ASCII letters
-/// and the two non-ASCII characters whose lower case holds ASCII (U+0130,
-/// U+212A) are lowered; every other character is kept as it is, since its
-/// lower case has no ASCII byte an ASCII needle could meet.
-std::string lower_for_ascii_search(std::string_view text);
+/// `items` as a sentence list: "a", "a or b", "a, b or c" (with `last` "or").
+std::string spoken_list(const std::vector<std::string_view>& items, std::string_view last);
 
 /// Keys of the Responses request, in the order they are inserted.
 std::vector<std::string_view> create_param_keys(bool has_max_tokens, bool has_temperature, bool has_stop);
 
 /// Parameters that the retry loop may drop when an error message names them.
-inline constexpr std::array<std::string_view, 4> kFallbackKeys{"response_format", "stop", "reasoning",
-                                                               "temperature"};
+inline constexpr std::array<std::string_view, 4> kFallbackKeys{"response_format", "stop", "reasoning", "temperature"};
 
-/// Capture of `unsupported parameter:\s*'([^']+)'` searched case-insensitively
-/// with the host's rules (Unicode \s and case folding), if it matches.
-std::optional<std::string_view> match_unsupported_parameter(std::string_view msg);
+/// Expressions, searched case-insensitively by the host's regular-expression
+/// engine, whose first group names a parameter an error message rejects.
+inline constexpr std::string_view kUnsupportedParameter = R"(unsupported parameter:\s*'([^']+)')";
+inline constexpr std::string_view kParameterNotSupported = R"(parameter\s*'([^']+)'\s*is not supported)";
 
-/// Capture of `parameter\s*'([^']+)'\s*is not supported`, searched the same way.
-std::optional<std::string_view> match_parameter_not_supported(std::string_view msg);
+/// What the host found in an error message: its lower case (str.lower())
+/// and the groups the two expressions above captured, if they matched.
+struct RejectionText {
+    std::string_view lowered;
+    std::optional<std::string_view> unsupported_parameter = {};
+    std::optional<std::string_view> parameter_not_supported = {};
+};
 
 /// The working request parameters as the stripping step sees them.
 class ParamKeys {
@@ -52,9 +123,9 @@ class ParamKeys {
     virtual void erase(std::string_view key) = 0;
 };
 
-/// Removes from `params` every parameter that the error text `msg` rejects;
+/// Removes from `params` every parameter that the error message rejects;
 /// true when anything was removed.
-bool strip_param_from_error_message(std::string_view msg, ParamKeys& params);
+bool strip_param_from_error_message(const RejectionText& message, ParamKeys& params);
 
 /// The back-off before the next attempt: `backoff_sec` × 2^attempt.
 double backoff_seconds(double backoff_sec, long long attempt);

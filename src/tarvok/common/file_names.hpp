@@ -1,5 +1,5 @@
 // File names as the host spells them, shared by the ranker core and the
-// few-shot pairing (header-only, no Python headers).
+// few-shot pairing.
 #pragma once
 
 #include "common/utf8.hpp"
@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace tarvok::example_ranker {
+namespace tarvok {
 
 /// A raw file name as the host spells it: decoded as UTF-8, with every byte
 /// that does not decode standing for the lone surrogate U+DC00 + byte (the
@@ -29,4 +29,4 @@ inline std::u32string host_name(std::string_view raw) {
     return out;
 }
 
-}  // namespace tarvok::example_ranker
+}  // namespace tarvok

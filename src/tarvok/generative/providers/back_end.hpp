@@ -1,0 +1,87 @@
+// What a back-end binding file provides and may use. A back-end is the code of
+// one entry of the provider table (providers.hpp): it registers itself under
+// the entry's value, defines its module functions and sends one prompt.
+#pragma once
+
+#include "generative/bindings.hpp"
+#include "generative/providers/providers.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tarvok::generative::bind {
+
+namespace pv = providers;
+
+/// One prompt for a back-end, with the arguments of `_llm_generate_text`.
+struct Request {
+    py::object model_name, input_text, max_tokens, temperature, stop, progress;
+    std::string model;  ///< the model name as UTF-8, for progress messages
+};
+
+struct BackEnd {
+    /// Sends the prompt and returns the reply text.
+    py::object (*generate)(const pv::Provider& provider, const Request& request);
+    /// Defines the back-end's own module functions (client, listing, ...).
+    void (*define_functions)(py::module_& m, const pv::Provider& provider);
+};
+
+/// Registers the back-end of the table entry whose value is `value`; each
+/// back-end file calls it once, while the module's shared object loads.
+bool register_back_end(std::string_view value, BackEnd back_end);
+
+/// The table entry whose value is `value` (it must exist).
+const pv::Provider& provider(std::string_view value);
+
+// Helpers shared by the back-ends.
+
+/// Re-raises anything outside the host's ordinary error family.
+inline void rethrow_unless_ordinary(py::error_already_set& error) {
+    if (!host::is_ordinary(error)) throw;
+}
+
+/// getattr(obj, name) that answers "missing" for AttributeError only, as the
+/// host's hasattr/getattr-with-default do; any other error propagates.
+std::optional<py::object> optional_attr(py::handle obj, const char* name);
+
+inline py::object attr_or_none(py::handle obj, const char* name) {
+    return optional_attr(obj, name).value_or(py::none());
+}
+
+/// isinstance(value, collections.abc.Mapping)
+bool is_mapping(py::handle value);
+
+inline bool starts_with(py::handle text, py::handle prefix) { return host::truthy(text.attr("startswith")(prefix)); }
+
+/// The distinct values, in ascending order.
+py::list sorted_distinct(py::handle values);
+
+/// The provider's API key from its first environment variable; a RuntimeError
+/// naming the variable when it is unset or empty.
+py::object api_key(const pv::Provider& provider);
+
+/// `from module import name` through the host's import system.
+py::object import_from(const char* module, const char* name);
+
+/// A client-library import that fails with an ordinary error ends in
+/// RuntimeError with the provider's missing-library text, chained to that error.
+template <typename Import>
+py::object load_library(const pv::Provider& provider, Import import) {
+    try {
+        return import();
+    } catch (py::error_already_set& e) {
+        rethrow_unless_ordinary(e);
+        host::raise_from(e, PyExc_RuntimeError, std::string(provider.missing_library));
+    }
+}
+
+/// Appends `text or ""` of an object that has a `text` attribute; false when it has none.
+bool append_text_of(py::handle obj, py::list& chunks);
+
+inline py::object join(const py::list& chunks) { return py::str("").attr("join")(chunks); }
+
+/// Keeps the names that start with `prefix`, unless it is None or empty.
+py::list with_prefix(py::handle names, py::handle prefix);
+
+}  // namespace tarvok::generative::bind

@@ -1,0 +1,283 @@
+// The OpenAI back-end: client, Responses request with retry and parameter
+// fallback, reply extraction and model listing.
+#include "generative/providers/back_end.hpp"
+
+#include <climits>
+#include <cmath>
+
+namespace tarvok::generative::bind {
+
+namespace {
+
+/// The working request parameters seen by the stripping step.
+class DictKeys : public pv::ParamKeys {
+  public:
+    explicit DictKeys(py::dict& params) : params_(params) {}
+    bool contains(std::string_view key) override {
+        int result = PyDict_Contains(params_.ptr(), host::text(key).ptr());
+        if (result < 0) throw py::error_already_set();
+        return result == 1;
+    }
+    void erase(std::string_view key) override {
+        if (PyDict_DelItem(params_.ptr(), host::text(key).ptr()) < 0) throw py::error_already_set();
+    }
+
+  private:
+    py::dict& params_;
+};
+
+/// Group 1 of the host's case-insensitive search for `pattern` in `message`.
+std::optional<host::Utf8> search(py::module_& re, std::string_view pattern, py::handle message) {
+    py::object match = re.attr("search")(host::text(pattern), message, re.attr("IGNORECASE"));
+    if (match.is_none()) return std::nullopt;
+    return host::Utf8(match.attr("group")(1));
+}
+
+/// Removes what the error message rejects, read by the host's own lower()
+/// and regular-expression engine; true when anything was removed.
+bool strip_rejected(py::handle message, py::dict& working) {
+    py::module_ re = py::module_::import("re");
+    host::Utf8 lowered(message.attr("lower")());
+    auto unsupported = search(re, pv::kUnsupportedParameter, message);
+    auto not_supported = search(re, pv::kParameterNotSupported, message);
+    pv::RejectionText text{lowered.view(), unsupported ? std::optional(unsupported->view()) : std::nullopt,
+                           not_supported ? std::optional(not_supported->view()) : std::nullopt};
+    DictKeys keys(working);
+    return pv::strip_param_from_error_message(text, keys);
+}
+
+/// Drops the keys that `client.responses.create` does not declare, unless it
+/// takes arbitrary keywords. Best effort: an ordinary error leaves the
+/// parameters as they are at that moment.
+void filter_by_signature(py::handle client, py::dict& working) {
+    try {
+        py::module_ inspect = py::module_::import("inspect");
+        py::object create = client.attr("responses").attr("create");
+        py::object parameters = inspect.attr("signature")(create).attr("parameters");
+        py::object var_keyword = inspect.attr("Parameter").attr("VAR_KEYWORD");
+        for (py::handle parameter : parameters.attr("values")()) {
+            if (host::equals(parameter.attr("kind"), var_keyword)) return;
+        }
+        py::object allowed = py::reinterpret_steal<py::object>(PySet_New(parameters.ptr()));
+        if (!allowed || PySet_Discard(allowed.ptr(), py::str("self").ptr()) < 0) throw py::error_already_set();
+        py::list snapshot = py::reinterpret_steal<py::list>(PySequence_List(working.ptr()));
+        if (!snapshot) throw py::error_already_set();
+        for (py::handle key : snapshot) {
+            int known = PySet_Contains(allowed.ptr(), key.ptr());
+            if (known < 0) throw py::error_already_set();
+            if (known == 0 && PyDict_DelItem(working.ptr(), key.ptr()) < 0) throw py::error_already_set();
+        }
+    } catch (py::error_already_set& e) {
+        rethrow_unless_ordinary(e);
+    }
+}
+
+/// `backoff_sec` as seconds: an int or a float (not a bool), finite and not negative.
+double backoff_seconds_of(py::handle value) {
+    const char* fn = "_call_openai_with_retry";
+    if (!host::is_exact(value, Kind::Float) && !host::is_exact(value, Kind::Int)) {
+        throw py::type_error(std::string(fn) + "() argument 'backoff_sec' must be float or int, not " +
+                             host::type_name(value));
+    }
+    double seconds = PyFloat_AsDouble(value.ptr());
+    if (seconds == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    if (!std::isfinite(seconds) || seconds < 0) {
+        host::raise(PyExc_ValueError, std::string(fn) +
+                                          "() argument 'backoff_sec' must be a finite, non-negative number, not " +
+                                          host::str_of(value));
+    }
+    return seconds;
+}
+
+py::object call_openai_with_retry(py::object client, py::object create_params, py::object retries,
+                                  py::object backoff_sec, py::object progress) {
+    const char* fn = "_call_openai_with_retry";
+    if (!is_mapping(create_params)) {
+        throw py::type_error(std::string(fn) + "() argument 'create_params' must be a mapping, not " +
+                             host::type_name(create_params));
+    }
+    host::require(retries, fn, "retries", Kind::Int);
+    const double backoff = backoff_seconds_of(backoff_sec);
+    const long long attempts = host::saturated(retries);
+    const std::string retries_text = host::str_of(retries);
+    const std::string label(provider("openai").label);
+
+    py::dict working =
+        py::reinterpret_steal<py::dict>(PyObject_CallOneArg((PyObject*)&PyDict_Type, create_params.ptr()));
+    if (!working) throw py::error_already_set();
+    filter_by_signature(client, working);
+
+    py::object last_error = py::none();
+    for (long long attempt = 0; attempt < attempts; ++attempt) {
+        try {
+            py::object create = client.attr("responses").attr("create");
+            py::object kwargs = py::reinterpret_steal<py::object>(PyDict_Copy(working.ptr()));
+            if (!kwargs) throw py::error_already_set();
+            PyObject* response = PyObject_Call(create.ptr(), py::tuple().ptr(), kwargs.ptr());
+            if (response == nullptr) throw py::error_already_set();
+            return py::reinterpret_steal<py::object>(response);
+        } catch (py::error_already_set& e) {
+            rethrow_unless_ordinary(e);
+            last_error = e.value();
+        }
+        py::str message = host::truthy(last_error) ? host::text_form(last_error) : py::str("unknown error");
+        const std::string msg = host::str_of(message);
+        notify(progress, "[LLM] " + label + ": " + msg);
+        if (strip_rejected(message, working)) {
+            notify(progress, "[LLM] " + label + ": retrying without unsupported parameters");
+            continue;
+        }
+        notify(progress, "[LLM] " + label + ": retry " + std::to_string(attempt + 1) + "/" + retries_text +
+                             " after error: " + msg);
+        host::sleep(pv::backoff_seconds(backoff, attempt));
+    }
+    notify(progress, "[LLM] " + label + ": failed after " + retries_text + " attempts");
+    host::raise(PyExc_RuntimeError,
+                "OpenAI request failed after " + retries_text + " attempts: " + host::str_of(last_error));
+}
+
+py::object coalesce_response_text(py::object resp) {
+    py::object output_text = attr_or_none(resp, "output_text");
+    if (host::truthy(output_text)) return output_text;
+
+    try {
+        py::list chunks;
+        py::object items = attr_or_none(resp, "output");
+        if (host::truthy(items)) {
+            for (py::handle item : items) {
+                py::object content = attr_or_none(item, "content");
+                if (content.is_none()) {
+                    append_text_of(item, chunks);
+                    continue;
+                }
+                for (py::handle block : content) {
+                    if (append_text_of(block, chunks)) continue;
+                    if (is_mapping(block)) {
+                        py::object text = block.attr("get")("text");
+                        if (PyUnicode_Check(text.ptr())) chunks.append(text);
+                    }
+                }
+            }
+        }
+        if (!chunks.empty()) return join(chunks);
+    } catch (py::error_already_set& e) {
+        rethrow_unless_ordinary(e);
+    }
+
+    try {
+        auto first_of = [](py::handle obj, const char* name) -> py::object {
+            py::object seq = optional_attr(obj, name).value_or(py::list());
+            PyObject* item = PySequence_GetItem(seq.ptr(), 0);
+            if (item == nullptr) throw py::error_already_set();
+            return py::reinterpret_steal<py::object>(item);
+        };
+        py::object block = first_of(first_of(resp, "output"), "content");
+        if (auto text = optional_attr(block, "text")) return host::truthy(*text) ? *text : py::str("");
+    } catch (py::error_already_set& e) {
+        rethrow_unless_ordinary(e);
+    }
+    return py::str("");
+}
+
+py::object openai_client() {
+    const pv::Provider& openai = provider("openai");
+    py::object OpenAI = load_library(openai, [] { return import_from("openai", "OpenAI"); });
+    return OpenAI(py::arg("api_key") = api_key(openai));
+}
+
+py::object build_create_params(py::object model_name, py::object input_text, py::object max_tokens,
+                               py::object temperature, py::object stop) {
+    const char* fn = "_build_create_params";
+    host::require(model_name, fn, "model_name", Kind::Str);
+    host::require(input_text, fn, "input_text", Kind::Str);
+    host::require(max_tokens, fn, "max_tokens", Kind::Int, true);
+    host::require(temperature, fn, "temperature", Kind::Float, true);
+    host::require(stop, fn, "stop", Kind::List, true);
+    const bool has_stop = !stop.is_none() && PyList_GET_SIZE(stop.ptr()) > 0;
+    py::dict params;
+    for (std::string_view key : pv::create_param_keys(!max_tokens.is_none(), !temperature.is_none(), has_stop)) {
+        py::object value;
+        if (key == "model")
+            value = model_name;
+        else if (key == "input")
+            value = input_text;
+        else if (key == "response_format")
+            value = py::dict(py::arg("type") = "json");
+        else if (key == "max_output_tokens")
+            value = max_tokens;
+        else if (key == "temperature")
+            value = temperature;
+        else
+            value = stop;
+        params[host::text(key)] = value;
+    }
+    return params;
+}
+
+py::object list_openai_models(py::object prefix) {
+    host::require(prefix, "list_openai_models", "prefix", Kind::Str, true);
+    py::object client = attr("_openai_client")();
+    py::object result;
+    try {
+        result = client.attr("models").attr("list")();
+    } catch (py::error_already_set& e) {
+        rethrow_unless_ordinary(e);
+        host::raise(PyExc_RuntimeError, "Failed to list OpenAI models: " + host::str_of(e.value()));
+    }
+    py::object data = attr_or_none(result, "data");
+    py::list entries;
+    if (PyList_Check(data.ptr())) {
+        entries = py::reinterpret_borrow<py::list>(data);
+    } else if (!result.is_none()) {
+        entries = py::reinterpret_steal<py::list>(PySequence_List(result.ptr()));
+        if (!entries) throw py::error_already_set();
+    }
+    py::list ids;
+    for (py::handle entry : entries) {
+        py::object id = attr_or_none(entry, "id");
+        if (!host::truthy(id)) id = is_mapping(entry) ? entry.attr("get")("id") : py::none();
+        if (PyUnicode_Check(id.ptr())) ids.append(id);
+    }
+    return sorted_distinct(with_prefix(ids, prefix));
+}
+
+py::object generate(const pv::Provider& openai, const Request& r) {
+    const std::string label(openai.label);
+    py::object client = attr("_openai_client")();
+    py::object params = attr("_build_create_params")(
+        py::arg("model_name") = r.model_name, py::arg("input_text") = r.input_text,
+        py::arg("max_tokens") = r.max_tokens, py::arg("temperature") = r.temperature, py::arg("stop") = r.stop);
+    notify(r.progress, "[LLM] " + label + " \u2022 " + r.model + ": sending request");
+    py::object response = attr("_call_openai_with_retry")(client, params, py::arg("progress") = r.progress);
+    notify(r.progress, "[LLM] " + label + ": response received");
+    py::object text = attr("_coalesce_response_text")(response);
+    if (!host::truthy(text)) {
+        host::raise(PyExc_RuntimeError, "Empty OpenAI response: " + host::str_of(response) + ".");
+    }
+    return text;
+}
+
+void define_functions(py::module_& m, const pv::Provider&) {
+    using host::def;
+    py::object max_tokens = m.attr("MAX_OUTPUT_TOKENS");
+    py::object none = py::none();
+    def(m, "_openai_client", "", "Create an OpenAI client from OPENAI_API_KEY.", &openai_client);
+    def(m, "_build_create_params", "model_name, input_text, max_tokens=None, temperature=None, stop=None",
+        "Build the parameters of one Responses request.", &build_create_params, py::arg("model_name"),
+        py::arg("input_text"), py::arg("max_tokens") = max_tokens, py::arg("temperature") = none,
+        py::arg("stop") = none);
+    def(m, "_call_openai_with_retry", "client, create_params, retries=3, backoff_sec=1.5, progress=None",
+        "Send a Responses request with back-off and removal of unsupported parameters.", &call_openai_with_retry,
+        py::arg("client"), py::arg("create_params"), py::arg("retries") = 3, py::arg("backoff_sec") = 1.5,
+        py::arg("progress") = none);
+    def(m, "_coalesce_response_text", "resp", "Extract the reply text from any shape of Responses result.",
+        &coalesce_response_text, py::arg("resp"));
+    def(m, "list_openai_models", "prefix='gpt'", "Return available OpenAI model IDs visible to the API key.",
+        &list_openai_models, py::arg("prefix") = "gpt");
+}
+
+[[maybe_unused]] const bool registered = register_back_end("openai", {&generate, &define_functions});
+
+}  // namespace
+
+}  // namespace tarvok::generative::bind

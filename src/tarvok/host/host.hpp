@@ -1,0 +1,307 @@
+// What every binding file needs to speak to the host.
+//
+// The host is the Python interpreter that loads these extension modules.
+// "The host's X" (its str(), repr(), ==, open(), strip(), regular
+// expressions, decoding) means what that interpreter does, called through
+// its C interface or its modules, never copied into C++. Cores under
+// common/ and the module folders know nothing of the host; only binding
+// files include this header.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <atomic>
+#include <climits>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace tarvok::host {
+
+namespace py = pybind11;
+
+// ------------------------------------------------------- argument kinds ----
+
+/// Built-in kinds that parameters are checked against; only the exact type
+/// counts (a str subclass is not a str, a bool is not an int).
+enum class Kind { Str, Float, Int, List, Dict, Bool };
+
+inline PyTypeObject* type_of(Kind kind) {
+    switch (kind) {
+    case Kind::Str: return &PyUnicode_Type;
+    case Kind::Float: return &PyFloat_Type;
+    case Kind::Int: return &PyLong_Type;
+    case Kind::List: return &PyList_Type;
+    case Kind::Dict: return &PyDict_Type;
+    case Kind::Bool: return &PyBool_Type;
+    }
+    return nullptr;
+}
+
+inline bool is_exact(py::handle value, Kind kind) { return Py_TYPE(value.ptr()) == type_of(kind); }
+
+/// The host's own name for the type of `value` (`type(value).__name__`).
+inline std::string type_name(py::handle value) {
+    return py::str(py::type::handle_of(value).attr("__name__")).cast<std::string>();
+}
+
+/// Refuses anything but exactly `kind` (or None when `optional`) with a
+/// TypeError that names the function, the parameter and both kinds.
+inline void require(py::handle value, const char* function, const char* parameter, Kind kind, bool optional = false) {
+    if (is_exact(value, kind) || (optional && value.is_none())) return;
+    std::string msg = std::string(function) + "() argument '" + parameter + "' must be " + type_of(kind)->tp_name;
+    if (optional) msg += " or None";
+    msg += ", not " + type_name(value);
+    throw py::type_error(msg);
+}
+
+/// An int as a 64-bit count; values beyond that range saturate, which keeps
+/// their meaning (no limit, or nothing at all).
+inline long long saturated(py::handle number) {
+    int overflow = 0;
+    long long value = PyLong_AsLongLongAndOverflow(number.ptr(), &overflow);
+    if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
+    if (overflow > 0) return LLONG_MAX;
+    if (overflow < 0) return LLONG_MIN;
+    return value;
+}
+
+// ----------------------------------------------------------------- text ----
+
+/// UTF-8 bytes of a host text, valid while this object lives: it holds a
+/// reference to the text whose buffer it views. Lone surrogates survive the
+/// round trip (surrogatepass), so no text the host can hold is refused.
+class Utf8 {
+  public:
+    explicit Utf8(py::handle text) : text_(py::reinterpret_borrow<py::object>(text)) {
+        Py_ssize_t size = 0;
+        const char* data = PyUnicode_AsUTF8AndSize(text_.ptr(), &size);
+        if (data == nullptr) {
+            PyErr_Clear();
+            encoded_ =
+                py::reinterpret_steal<py::object>(PyUnicode_AsEncodedString(text_.ptr(), "utf-8", "surrogatepass"));
+            if (!encoded_) throw py::error_already_set();
+            char* raw = nullptr;
+            PyBytes_AsStringAndSize(encoded_.ptr(), &raw, &size);
+            data = raw;
+        }
+        view_ = std::string_view(data, static_cast<size_t>(size));
+    }
+    std::string_view view() const { return view_; }
+
+  private:
+    py::object text_;     ///< owns the buffer of the cached UTF-8 form
+    py::object encoded_;  ///< owns the bytes when the text holds surrogates
+    std::string_view view_;
+};
+
+/// A host text from UTF-8 produced by the cores (or cut out of a Utf8 view).
+inline py::str text(std::string_view utf8) {
+    PyObject* s = PyUnicode_DecodeUTF8(utf8.data(), static_cast<Py_ssize_t>(utf8.size()), "surrogatepass");
+    if (s == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(s);
+}
+
+/// The host's `str(value)`; a text subclass with its own `__str__` is asked.
+inline py::str text_form(py::handle value) {
+    auto s = py::reinterpret_steal<py::object>(PyObject_Str(value.ptr()));
+    if (!s) throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(s.release());
+}
+
+/// The host's `str(value)` as UTF-8.
+inline std::string str_of(py::handle value) { return std::string(Utf8(text_form(value)).view()); }
+
+// ------------------------------------------------------------ protocols ----
+
+/// The host's truth test (`bool(value)`); its errors propagate.
+inline bool truthy(py::handle value) {
+    int result = PyObject_IsTrue(value.ptr());
+    if (result < 0) throw py::error_already_set();
+    return result == 1;
+}
+
+/// The host's `a == b` as a truth value. There is no identity shortcut, so a
+/// value that is not equal to itself (a NaN) matches nothing, as in Python.
+inline bool equals(py::handle a, py::handle b) {
+    auto result = py::reinterpret_steal<py::object>(PyObject_RichCompare(a.ptr(), b.ptr(), Py_EQ));
+    if (!result) throw py::error_already_set();
+    return truthy(result);
+}
+
+// --------------------------------------------------------------- errors ----
+
+/// True for errors of the host's ordinary family (`Exception`); interrupts and
+/// exits are not in it and must pass through.
+inline bool is_ordinary(const py::error_already_set& error) { return error.matches(PyExc_Exception); }
+
+/// Raises a host exception of the given class with `message`.
+[[noreturn]] inline void raise(PyObject* type, const std::string& message) {
+    PyErr_SetObject(type, text(message).ptr());  // the message may hold NULs (LLM replies do)
+    throw py::error_already_set();
+}
+
+/// Raises `type` with `message`, chained to the error being handled
+/// (`raise ... from cause`).
+[[noreturn]] inline void raise_from(py::error_already_set& cause, PyObject* type, const std::string& message) {
+    py::object error = py::reinterpret_borrow<py::object>(type)(text(message));
+    PyException_SetCause(error.ptr(), cause.value().inc_ref().ptr());
+    PyException_SetContext(error.ptr(), cause.value().inc_ref().ptr());
+    PyErr_SetObject(type, error.ptr());
+    throw py::error_already_set();
+}
+
+// ---------------------------------------------------------------- files ----
+
+/// The whole content of the file at `path`, opened with the host's `open`
+/// (looked up on every call, so that it can be replaced) as `open(path,
+/// mode, encoding=encoding)`. The file is closed again also when reading
+/// fails; the read error is the one that propagates.
+inline py::object read_file(py::handle path, const char* mode, const char* encoding = nullptr) {
+    py::object open = py::module_::import("builtins").attr("open");
+    py::object file = encoding == nullptr ? open(path, mode) : open(path, mode, py::arg("encoding") = encoding);
+    py::object content;
+    try {
+        content = file.attr("read")();
+    } catch (py::error_already_set&) {
+        try {
+            file.attr("close")();
+        } catch (py::error_already_set&) {
+            // The read error is the one worth reporting.
+        }
+        throw;
+    }
+    file.attr("close")();
+    return content;
+}
+
+// --------------------------------------------------------- this module ----
+
+/// The extension module being defined by this shared object. Each module is
+/// its own shared object built with hidden symbols (as pybind11 builds them),
+/// so each has its own slot; it holds a strong reference for the life of the
+/// process.
+inline PyObject*& module_slot() {
+    static PyObject* module = nullptr;
+    return module;
+}
+
+/// Records `m` as this shared object's module; called once, at its import.
+inline void hold_module(py::module_& m) { module_slot() = m.inc_ref().ptr(); }
+
+inline py::module_ this_module() {
+    PyObject* module = module_slot();
+    if (module == nullptr) throw std::logic_error("the module did not record itself with host::hold_module");
+    return py::reinterpret_borrow<py::module_>(module);
+}
+
+/// A module attribute as it is at this moment. Calls between a module's
+/// functions go through here, so a host that replaces one (monkeypatching a
+/// back-end, the compiler, the ranker) is obeyed.
+inline py::object attr(const char* name) { return this_module().attr(name); }
+
+/// Imports a module that lives in the same package as `module`.
+inline py::module_ import_sibling(py::handle module, const char* name) {
+    std::string qualified = py::str(module.attr("__name__")).cast<std::string>();
+    auto dot = qualified.rfind('.');
+    std::string package = dot == std::string::npos ? std::string() : qualified.substr(0, dot + 1);
+    return py::module_::import((package + name).c_str());
+}
+
+/// Imports `name`, a library of the optional extra `extra`, or raises an
+/// ImportError that says what needed it and how to install it.
+inline py::module_ import_extra(const char* name, const char* purpose, const char* extra) {
+    try {
+        return py::module_::import(name);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        raise_from(e, PyExc_ImportError,
+                   std::string(purpose) + " needs the '" + name + "' package; install the '" + extra +
+                       "' extra: pip install 'tarvok[" + extra + "]'");
+    }
+}
+
+/// The host's `time.sleep`, looked up on every call so that it can be replaced.
+inline void sleep(double seconds) { py::module_::import("time").attr("sleep")(seconds); }
+
+// ----------------------------------------------------------- functions ----
+
+/// Docstring in the host's text-signature convention, so that
+/// inspect.signature() works on the builtin and __doc__ starts with `doc`.
+/// Methods name `self` plainly: pybind11 functions carry a `__self__` of
+/// their own, so a `$self` marker would be stripped twice.
+inline std::string signed_doc(const char* name, const char* params, const char* doc) {
+    return std::string(name) + "(" + params + ")\n--\n\n" + doc;
+}
+
+/// m.def with a docstring in the text-signature convention: `params` is the
+/// parameter list as the host shows it (defaults as literals).
+template <typename Func, typename... Extra>
+void def(py::module_& m, const char* name, const char* params, const char* doc, Func&& f, const Extra&... extra) {
+    m.def(name, std::forward<Func>(f), extra..., signed_doc(name, params, doc).c_str());
+}
+
+/// Adds `impl` as a method of the class `cls` (bound to instances like a
+/// Python function) with a text signature whose first parameter is `self`.
+template <typename Func, typename... Extra>
+void add_method(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
+                const Extra&... extra) {
+    std::string full = signed_doc(name, params, doc);
+    py::cpp_function method(std::forward<Func>(impl), py::name(name), py::is_method(cls), extra..., full.c_str());
+    py::setattr(cls, name, method);
+}
+
+/// A host object made on first use and kept. Threads that race on the first
+/// use each make one; the first stored wins and the others are dropped, so
+/// no lock is held while the host runs (which could deadlock against its
+/// own lock) and no thread sees a half-written value.
+class Memo {
+  public:
+    Memo() = default;
+    Memo(const Memo&) = delete;
+    Memo& operator=(const Memo&) = delete;
+    ~Memo() { Py_XDECREF(value_.load()); }  // owners die under the host's lock
+
+    template <typename Make>
+    py::object get(Make&& make) {
+        if (PyObject* kept = value_.load(std::memory_order_acquire)) return py::reinterpret_borrow<py::object>(kept);
+        py::object made = make();
+        PyObject* expected = nullptr;
+        if (value_.compare_exchange_strong(expected, made.ptr(), std::memory_order_acq_rel)) {
+            return py::reinterpret_borrow<py::object>(made.release());
+        }
+        return py::reinterpret_borrow<py::object>(expected);
+    }
+
+  private:
+    std::atomic<PyObject*> value_{nullptr};
+};
+
+/// Gives the module a `logger` attribute (the logger named after the module)
+/// that is created on first use, so that importing the module does not pull
+/// in `logging`. Once created, or assigned by the host, it is an ordinary
+/// module attribute.
+inline void lazy_logger(py::module_& m) {
+    PyObject* module = m.ptr();  // the module owns these functions, so it outlives them
+    def(
+        m, "__getattr__", "name", "Create the module logger on first use.",
+        [module](py::object name) -> py::object {
+            auto mod = py::reinterpret_borrow<py::module_>(module);
+            if (PyUnicode_Check(name.ptr()) && PyUnicode_CompareWithASCIIString(name.ptr(), "logger") == 0) {
+                py::object logger = py::module_::import("logging").attr("getLogger")(mod.attr("__name__"));
+                mod.attr("logger") = logger;
+                return logger;
+            }
+            raise(PyExc_AttributeError,
+                  "module '" + str_of(mod.attr("__name__")) + "' has no attribute '" + str_of(name) + "'");
+        },
+        py::arg("name"));
+    def(m, "__dir__", "", "List the module's attributes, the logger included.", [module]() {
+        py::list names = py::reinterpret_borrow<py::module_>(module).attr("__dict__").attr("keys")();
+        if (!names.contains("logger")) names.append("logger");
+        names.attr("sort")();
+        return names;
+    });
+}
+
+}  // namespace tarvok::host

@@ -108,6 +108,7 @@ def check_result(result, where):
                 expression(constraint[key], where)
     for warning in result["warnings"]:
         conforms(warning, "Diagnostic", where)
+    conforms(result["source"], "Source", where)
     for value in result["data"].values():
         assert isinstance(value, (int, float, bool, str, tuple, list, range)), where
 

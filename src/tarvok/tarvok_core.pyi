@@ -216,12 +216,17 @@ class RangeConstraint(TypedDict):
 Scalar = Union[int, float, bool, str, tuple]  # a tuple value is a Python tuple of its fields
 DataValue = Union[Scalar, list, range]  # sets as lists in their order, ranges as range, arrays as nested lists
 
+class Source(TypedDict):
+    model: str  # the model text given to compile_model, the very object
+    data: str
+
 class CompiledModel(TypedDict):
     declarations: list[Declaration]
     objective: Optional[Objective]
     constraints: list[Union[Constraint, RangeConstraint]]
     data: dict[str, DataValue]  # the value of every parameter, set and range, by name
     warnings: list[Diagnostic]
+    source: Source  # the texts, for generators that expand the model again
 
 class DiagnosticCode(TypedDict):
     code: str

@@ -2,6 +2,7 @@
 // sparse program (the core), hands the arrays to HiGHS through highspy, and
 // reports the outcome as Python values. highspy and numpy are imported on
 // first use, so that the module itself needs neither.
+#include "host/arrays.hpp"
 #include "host/host.hpp"
 #include "solver/outcome.hpp"
 #include "solver/program.hpp"
@@ -21,8 +22,6 @@ using namespace tarvok::solver;
 
 namespace {
 
-const char* kExtraHint = "install the 'solve' extra: pip install 'tarvok[solve]'";
-
 /// This module, for looking up its functions and classes at call time.
 py::module_ self() { return host::this_module(); }
 
@@ -33,15 +32,7 @@ py::module_ self() { return host::this_module(); }
 }
 
 /// Imports a library of the 'solve' extra, or says how to get it.
-py::module_ import_extra(const char* name, const char* purpose) {
-    try {
-        return py::module_::import(name);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_ImportError)) throw;
-        host::raise_from(e, PyExc_ImportError,
-                         std::string(purpose) + " needs the '" + name + "' package; " + kExtraHint);
-    }
-}
+py::module_ import_extra(const char* name, const char* purpose) { return host::import_extra(name, purpose, "solve"); }
 
 // ------------------------------------------------------------- Program
 
@@ -58,10 +49,7 @@ py::array view(const std::vector<T>& data, py::handle owner) {
 template <typename T>
 py::array owned(std::vector<T> data) {
     import_extra("numpy", "the arrays of a Program");
-    auto* heap = new std::vector<T>(std::move(data));
-    py::capsule free_when_done(heap, [](void* p) { delete static_cast<std::vector<T>*>(p); });
-    return py::array_t<T>({static_cast<py::ssize_t>(heap->size())}, {static_cast<py::ssize_t>(sizeof(T))},
-                          heap->data(), free_when_done);
+    return host::owned_array(std::move(data));
 }
 
 py::dict culprit_dict(const Culprit& c) {

@@ -305,7 +305,6 @@ std::string_view closest_name(std::string_view name, const std::vector<std::stri
         if (d <= bound && d < c.size()) {
             best = c;
             best_distance = d;
-            if (d == 0) break;
         }
     }
     return best;

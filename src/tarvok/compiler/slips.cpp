@@ -180,7 +180,7 @@ std::optional<SlipMatch> find_slip(SlipPlace place, std::string_view text) {
     if (std::optional<std::string> keyword = keyword_in_other_case(word)) {
         if (*keyword == "subject") *keyword = "subject to";
         return SlipMatch{"'" + std::string(word) + "' is not a keyword; write '" + *keyword + "'", *keyword,
-                         *keyword == "subject to" ? match(word, text) : word.size()};
+                         word.size()};
     }
     if (place != SlipPlace::Call) return std::nullopt;
     std::string name = shown(word);

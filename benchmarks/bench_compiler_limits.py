@@ -142,10 +142,14 @@ def one_megabyte_texts():
         "declarations and unknown names": "".join(f"float a{i} = b{i} + c{i};\n" for i in range(45_000)),
         "deep parentheses, repeated": ("float a = " + "(" * 140 + "1" + ")" * 140 + ";\n") * 3_400,
         "one long sum": "dvar float x;\nminimize " + " + ".join(["x"] * 260_000) + ";",
-        "garbage bytes": "".join(chr(c) for c in range(1, 0x3000)) * 90,
+        "garbage bytes": "".join(chr(c) for c in range(1, 0x3000)) * 30,
         "undeclared data names": "dvar float x;\nminimize x;",
-        "nested sums": "range I = 1..1000;\nfloat s = sum(i in I, j in I, k in I) i * j * k;\ndvar float x;\nminimize x;\n"
-        * 5_000,
+        "runaway initializers": "range I = 1..1000;\n"
+        + "".join(f"float s{n} = sum(i in I, j in I, k in I) i * j * k;\n" for n in range(18_000))
+        + "dvar float x;\nminimize x;",
+        "families too large to check": "range I = 1..6000;\ndvar float x[I][1..12000];\nsubject to {\n"
+        + "".join(f"  forall(i in I, j in I) c{n}: x[i][j + i - 1] >= {n};\n" for n in range(20_000))
+        + "}",
     }
     data = {"undeclared data names": "".join(f"name{i} = {i};\n" for i in range(70_000))}
     for label, model in shapes.items():

@@ -180,7 +180,7 @@ maximize sum(i in I) (i % 7 + 3) * pick[i];\nsubject to {\n  forall(r in R) sum(
         assert [solve(SMALL, threads=t).status for t in (1, 2, None, 3)] == [solver.Status.OPTIMAL] * 4
 
     def test_concurrent_solves_with_different_thread_counts(self):
-        # The pool is replaced only while no other solve runs; a run that meets a busy pool of another size uses it.
+        # HiGHS sizes a worker pool per calling thread; each thread may ask for another size on every solve.
         from concurrent.futures import ThreadPoolExecutor
 
         with ThreadPoolExecutor(4) as pool:

@@ -33,6 +33,16 @@ def no_sleep(monkeypatch):
     return waits
 
 
+def _request_timeout_setter(monkeypatch) -> Callable[[float], None]:
+    """Sets the module's REQUEST_TIMEOUT, which every client is made with; restored after the test."""
+    import tarvok.tarvok_generative as tg
+
+    def set_timeout(seconds: float) -> None:
+        monkeypatch.setattr(tg, "REQUEST_TIMEOUT", seconds)
+
+    return set_timeout
+
+
 @dataclass
 class Live:
     """A real client library pointed at the scripted server."""
@@ -47,15 +57,12 @@ class Live:
 def openai_server(llm_server, monkeypatch, no_sleep):
     """The real `openai` library talking to the scripted server (OPENAI_BASE_URL) with a 2 s timeout."""
     openai = pytest.importorskip("openai")
-    base_client = importlib.import_module("openai._base_client")
     monkeypatch.setenv("OPENAI_API_KEY", SECRET_KEY)
     monkeypatch.setenv("OPENAI_BASE_URL", llm_server.url + "/v1")
     for name in ("OPENAI_ORG_ID", "OPENAI_PROJECT_ID", "OPENAI_ADMIN_KEY", "OPENAI_CUSTOM_HEADERS"):
         monkeypatch.delenv(name, raising=False)
 
-    def set_timeout(seconds: float) -> None:
-        monkeypatch.setattr(base_client, "DEFAULT_TIMEOUT", seconds)
-
+    set_timeout = _request_timeout_setter(monkeypatch)
     set_timeout(2.0)
     return Live(llm_server, openai, set_timeout)
 
@@ -68,8 +75,6 @@ def ollama_server(llm_server, monkeypatch):
     module is imported anew for the test and the previous one put back after.
     """
     pytest.importorskip("ollama")
-    import httpx
-
     monkeypatch.setenv("OLLAMA_HOST", llm_server.url)
     previous = sys.modules.pop("ollama", None)
     try:
@@ -79,9 +84,7 @@ def ollama_server(llm_server, monkeypatch):
             sys.modules["ollama"] = previous
         raise
 
-    def set_timeout(seconds: float) -> None:
-        ollama._client._client.timeout = httpx.Timeout(seconds)
-
+    set_timeout = _request_timeout_setter(monkeypatch)
     set_timeout(2.0)
     yield Live(llm_server, ollama, set_timeout)
     ollama._client._client.close()  # its pooled connections would be left to the collector

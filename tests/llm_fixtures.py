@@ -10,7 +10,6 @@ from dataclasses import dataclass
 from typing import Any, Callable
 
 import pytest
-
 from llm_server import LLMServer
 
 #: The API key the live fixtures hand to the libraries; no text this system
@@ -92,3 +91,23 @@ def ollama_server(llm_server, monkeypatch):
         sys.modules["ollama"] = previous
     else:
         sys.modules.pop("ollama", None)
+
+
+@pytest.fixture
+def genai_server(llm_server, monkeypatch):
+    """The real `google.genai` library talking to the scripted server (GOOGLE_GEMINI_BASE_URL), with a 2 s
+    timeout; `google.generativeai` is made unimportable so that its successor serves."""
+    genai = pytest.importorskip("google.genai")
+    monkeypatch.setitem(sys.modules, "google.generativeai", None)
+    monkeypatch.setenv("GEMINI_API_KEY", SECRET_KEY)
+    monkeypatch.setenv("GOOGLE_GEMINI_BASE_URL", llm_server.url)
+    for name in (
+        "GOOGLE_API_KEY",
+        "GOOGLE_GENAI_USE_VERTEXAI",
+        "GOOGLE_GENAI_USE_ENTERPRISE",
+        "GOOGLE_GENAI_API_VERSION",
+    ):
+        monkeypatch.delenv(name, raising=False)
+    set_timeout = _request_timeout_setter(monkeypatch)
+    set_timeout(2.0)
+    return Live(llm_server, genai, set_timeout)

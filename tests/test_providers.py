@@ -459,6 +459,65 @@ class TestClients:
             tg._google_client()
         assert isinstance(info.value.__cause__, ImportError)
 
+    def test_google_genai_serves_when_only_it_is_installed(self, tg, monkeypatch, messages):
+        made, generated = [], []
+        models = NS(
+            generate_content=lambda **kw: (
+                generated.append(kw) or NS(text="", candidates=[NS(content=NS(parts=[NS(text="a"), NS(text="b")]))])
+            ),
+            list=lambda: iter(
+                [
+                    NS(name="models/gemini-2", supported_actions=["generateContent"]),
+                    NS(name="models/gemini-1", supported_actions=["generateContent", "countTokens"]),
+                    NS(name="models/gemini-e", supported_actions=["embedContent"]),
+                    NS(name="models/gemini-0", supported_actions=None),
+                ]
+            ),
+        )
+        genai = install(
+            monkeypatch,
+            "google.genai",
+            Client=lambda **kw: made.append(kw) or NS(models=models),
+            types=NS(HttpRetryOptions=object),
+        )
+        install(monkeypatch, "google", genai=genai).__path__ = []
+        monkeypatch.setitem(sys.modules, "google.generativeai", None)
+        monkeypatch.setenv("GEMINI_API_KEY", "g1")
+        tg.REQUEST_TIMEOUT = 2.5
+        assert tg._llm_generate_text(tg.LLMProvider.GOOGLE, "gemini-x", "q", 9, 0.1, progress=messages.append) == "ab"
+        assert generated == [
+            {"model": "gemini-x", "contents": "q", "config": {"max_output_tokens": 9, "temperature": 0.1}}
+        ]
+        assert made == [{"api_key": "g1", "http_options": {"timeout": 2500, "retry_options": {"attempts": 1}}}]
+        assert messages == ["[LLM] Gemini \u2022 gemini-x: sending request", "[LLM] Gemini: response received"]
+        assert tg.list_gemini_models() == ["gemini-1", "gemini-2"]
+        monkeypatch.setenv("GEMINI_API_KEY", "")
+        with pytest.raises(RuntimeError, match=r"^GEMINI_API_KEY environment variable not set\.$"):
+            tg._google_client()
+
+    @pytest.mark.parametrize(
+        "value, error",
+        [
+            ("300", TypeError),
+            (True, TypeError),
+            ([1], TypeError),
+            (0, ValueError),
+            (-1.0, ValueError),
+            (float("nan"), ValueError),
+            (float("inf"), ValueError),
+        ],
+    )
+    def test_request_timeout_must_be_seconds_or_none(self, tg, monkeypatch, value, error):
+        made = []
+        install(monkeypatch, "openai", OpenAI=lambda **kw: made.append(kw))
+        install(monkeypatch, "ollama", Client=lambda **kw: made.append(kw))
+        monkeypatch.setenv("OPENAI_API_KEY", "k1")
+        tg.REQUEST_TIMEOUT = value
+        for call in (tg._openai_client, lambda: tg._ollama_generate_text("m", "p")):
+            with pytest.raises(error, match="^REQUEST_TIMEOUT must be"):
+                call()
+        assert made == []
+
 
 class TestOllamaGenerate:
     @pytest.mark.parametrize("num_predict, options", [(None, {}), (256, {"num_predict": 256})])
@@ -485,6 +544,41 @@ class TestOllamaGenerate:
         else:
             with pytest.raises(RuntimeError, match="^" + re.escape(outcome)):
                 tg._ollama_generate_text("m", "p")
+
+    def test_a_client_with_the_timeout_is_made_and_closed(self, tg, monkeypatch):
+        events = []
+
+        class Client:
+            def __init__(self, **kw):
+                events.append(("made", kw))
+
+            def generate(self, **kw):
+                events.append(("generate", kw))
+                if kw["prompt"] == "fail":
+                    raise ConnectionError("down")
+                return {"response": "hi"}
+
+            def close(self):
+                events.append("closed")
+
+        install(monkeypatch, "ollama", Client=Client)
+        assert tg._ollama_generate_text("m", "p") == "hi"
+        with pytest.raises(ConnectionError):
+            tg._ollama_generate_text("m", "fail")
+        tg.REQUEST_TIMEOUT = None
+        tg._ollama_generate_text("m", "p")
+        sent = {"model": "m", "prompt": "p", "options": {}}
+        assert events == [
+            ("made", {"timeout": 300.0}),
+            ("generate", sent),
+            "closed",
+            ("made", {"timeout": 300.0}),
+            ("generate", dict(sent, prompt="fail")),
+            "closed",
+            ("made", {}),
+            ("generate", sent),
+            "closed",
+        ]
 
     def test_library_errors(self, tg, monkeypatch):
         install(monkeypatch, "ollama", generate=lambda **k: (_ for _ in ()).throw(ConnectionError("down")))

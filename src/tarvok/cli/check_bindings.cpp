@@ -4,7 +4,7 @@
 namespace tarvok::cli {
 
 void add_check(py::object commands) {
-    py::object check = commands.attr("add_parser")("check", py::arg("help") = "compile a model and data file");
+    py::object check = add_command(commands, "check", "compile a model and data file");
     check.attr("add_argument")("model", py::arg("metavar") = "MODEL.mod");
     check.attr("add_argument")("data", py::arg("metavar") = "DATA.dat");
 }

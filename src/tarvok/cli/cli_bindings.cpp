@@ -2,15 +2,14 @@
 //
 //   tarvok solve "description or @file.txt" -m out.mod -d out.dat [options]
 //   tarvok feedback "question" -m model.mod -d data.dat [--apply] [options]
-//   tarvok models [--provider NAME] [--model NAME]
+//   tarvok models [--provider NAME] [--model NAME] [--prefix TEXT | --all]
 //   tarvok check model.mod data.dat
 //   tarvok run model.mod data.dat [--json] [--time-limit S] [--mip-gap G] [--threads N] [--write FILE] [--verbose]
-//   tarvok rank your problem description
+//   tarvok rank your problem description [--embedding-model M]
 //
-// Progress goes to stderr as it happens, results to stdout. Failures end with
-// one line on stderr and status 1; Ctrl-C ends with status 130. `run` exits 0
-// for an optimal solution, 1 when the model does not compile, 2 when a file
-// cannot be read and 3 for every other outcome of the solve.
+// Progress goes to stderr as it happens, results to stdout. Every subcommand
+// ends with a status from the one table in exit_status.hpp; a failure says
+// so in one line on stderr (or as a JSON object on stdout with --json).
 //
 // Each subcommand lives in its own file (solve_bindings.cpp, ...); a new one
 // is a file and a line in kSubcommands.
@@ -34,27 +33,51 @@ constexpr std::array<cli::Subcommand, 6> kSubcommands{{
     {"rank", cli::add_rank, cli::run_rank},
 }};
 
+std::string exit_status_help() {
+    std::string text = "exit statuses:\n";
+    for (const cli::ExitStatusRow& row : cli::kExitStatuses) {
+        std::string number = std::to_string(cli::code(row.status));
+        text += "  " + number + std::string(5 - number.size(), ' ') + std::string(row.meaning) + "\n";
+    }
+    return text;
+}
+
 py::object build_parser() {
     py::module_ argparse = py::module_::import("argparse");
+    std::string epilog = cli::providers_help() +
+                         "TARVOK_EMBEDDING_MODEL: the embedding model that ranks worked examples "
+                         "(solve, rank; see --embedding-model)\n\n" +
+                         exit_status_help();
     py::object parser = argparse.attr("ArgumentParser")(
         py::arg("prog") = "tarvok",
-        py::arg("description") = "Generate, check and discuss Tarvok optimisation models with an LLM.");
+        py::arg("description") = "Generate, check and discuss Tarvok optimisation models with an LLM.",
+        py::arg("epilog") = epilog, py::arg("formatter_class") = argparse.attr("RawDescriptionHelpFormatter"));
+    cli::use_command_errors(parser);
+    parser.attr("add_argument")(
+        "--version", py::arg("action") = "version",
+        py::arg("version") = "tarvok " + host::str_of(py::module_::import("tarvok").attr("__version__")));
     py::object commands = parser.attr("add_subparsers")(py::arg("dest") = "command", py::arg("metavar") = "COMMAND");
     commands.attr("required") = true;
     for (const cli::Subcommand& subcommand : kSubcommands) subcommand.add(commands);
     return parser;
 }
 
-/// The message of an error, on one line.
-std::string one_line(py::handle error) {
-    std::string message = host::str_of(error);
-    auto newline = message.find('\n');
-    if (newline != std::string::npos) message = message.substr(0, newline) + " ...";
-    if (message.empty()) message = host::type_name(error);
-    return message;
+void report(const cli::Failure& failure) {
+    if (cli::json_wanted()) {
+        py::dict error;
+        error["error"] = host::text(failure.message);
+        error["status"] = cli::code(failure.status);
+        cli::say(host::str_of(cli::json_dumps(error)));
+    } else {
+        cli::warn("tarvok: error: " + failure.message);
+    }
 }
 
 int main_impl(py::object argv) {
+    if (argv.is_none()) argv = py::module_::import("sys").attr("argv")[py::slice(1, std::nullopt, std::nullopt)];
+    bool json = false;
+    for (py::handle arg : argv) json = json || host::equals(arg, py::str("--json"));
+    cli::request_json(json);
     try {
         py::object parser = build_parser();
         py::object args = parser.attr("parse_args")(argv);
@@ -62,17 +85,33 @@ int main_impl(py::object argv) {
         for (const cli::Subcommand& subcommand : kSubcommands) {
             if (command == subcommand.name) return subcommand.run(args);
         }
-        return 2;
+        return cli::code(cli::ExitStatus::Usage);
+    } catch (const cli::Failure& failure) {
+        report(failure);
+        return cli::code(failure.status);
     } catch (py::error_already_set& e) {
         if (e.matches(PyExc_KeyboardInterrupt)) {
             cli::warn("tarvok: interrupted");
-            return 130;
+            return cli::code(cli::ExitStatus::Interrupted);
         }
-        if (e.matches(PyExc_SystemExit)) throw;  // argparse's usage errors and --help
+        if (e.matches(PyExc_SystemExit)) {  // argparse: --help, --version and usage errors
+            py::object status = e.value().attr("code");
+            if (status.is_none()) return 0;
+            if (PyLong_Check(status.ptr())) return status.cast<int>();
+            cli::warn(host::str_of(status));
+            return cli::code(cli::ExitStatus::Usage);
+        }
         if (!host::is_ordinary(e)) throw;
-        cli::warn("tarvok: error: " + one_line(e.value()));
+        report({cli::ExitStatus::DoesNotCompile, cli::one_line(e.value())});
         return 1;
     }
+}
+
+py::dict exit_statuses() {
+    py::dict table;
+    for (const cli::ExitStatusRow& row : cli::kExitStatuses)
+        table[py::int_(cli::code(row.status))] = host::text(row.meaning);
+    return table;
 }
 
 }  // namespace
@@ -81,6 +120,7 @@ PYBIND11_MODULE(_cli, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
     m.doc() = "The tarvok command.";
+    m.attr("EXIT_STATUSES") = exit_statuses();
     host::def(m, "main", "argv=None",
               "Run the tarvok command with argv (default: sys.argv[1:]) and return its exit status.", &main_impl,
               py::arg("argv") = py::none());

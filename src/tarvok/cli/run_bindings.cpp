@@ -37,8 +37,7 @@ RunOutcome solve_files(py::object model_text, py::object data_text, py::object a
 }
 
 void add_run(py::object commands) {
-    py::object run = commands.attr("add_parser")(
-        "run", py::arg("help") = "solve a model and data file with HiGHS and print the solution");
+    py::object run = add_command(commands, "run", "solve a model and data file with HiGHS and print the solution");
     run.attr("add_argument")("model", py::arg("metavar") = "MODEL.mod");
     run.attr("add_argument")("data", py::arg("metavar") = "DATA.dat");
     run.attr("add_argument")("--json", py::arg("action") = "store_true",
@@ -65,6 +64,11 @@ int run_run(py::object args) {
             warn("tarvok run: cannot read " + host::str_of(paths[i]) + ": " + host::str_of(e.value()));
             return 2;
         }
+    }
+    if (fs::exists(journal_path(fs_path(absolute(paths[0]))))) {
+        warn("tarvok run: warning: " + host::str_of(paths[0]) +
+             " may not belong with its data: an earlier move into place stopped part way (see " +
+             host::str_of(host_path(journal_path(fs_path(absolute(paths[0]))))) + ")");
     }
     bool as_json = host::truthy(args.attr("json"));
     RunOutcome run = solve_files(texts[0], texts[1], args, true);

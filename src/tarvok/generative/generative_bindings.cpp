@@ -142,6 +142,11 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
         "What each prompt carries as its grammar reference: nothing, the grammar document, or the compiler source.";
     m.attr("Grammar") = Grammar;
 
+    // The type of every `progress` parameter, for annotations (the stub names it too).
+    py::module_ typing = py::module_::import("typing");
+    m.attr("Progress") = typing.attr("Optional")[typing.attr(
+        "Callable")[py::make_tuple(py::make_tuple(py::type::of(py::str())), typing.attr("Any"))]];
+
     host::lazy_logger(m);
 
     bind::register_signed_function_type(m);

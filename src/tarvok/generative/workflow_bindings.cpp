@@ -258,8 +258,31 @@ void register_workflow(py::module_& m) {
     def_with_signature(m, "generative_solve", solve_fn,
                        "Generate a Tarvok model and data file from a prompt using OpenAI GPT, validate with tarvok, "
                        "iterate on errors, and assess alignment.\n\n"
-                       "Writes the model and data files in every iteration and returns the assessment text, or a\n"
-                       "dict with 'iterations', 'assessment' and 'syntax_errors' when return_statistics is true.",
+                       "Args:\n"
+                       "    prompt: The problem in plain words.\n"
+                       "    model_file, data_file: Where the model and data are written, in every iteration\n"
+                       "        (missing folders are created).\n"
+                       "    model_name: The LLM model (default: MODEL_NAME as the module was loaded).\n"
+                       "    mode: The Grammar reference pasted into every prompt.\n"
+                       "    iterations: Most generate/compile rounds; below 1 runs one, a value that is not a\n"
+                       "        number runs MAX_ITERATIONS.\n"
+                       "    return_statistics: Return a dict instead of the assessment text.\n"
+                       "    alignment_check: Ask the LLM whether a compiling pair matches the prompt; None reads\n"
+                       "        ALIGNMENT_CHECK.\n"
+                       "    temperature: A float for the generation requests (the judging requests then use 0.0\n"
+                       "        and the final assessment 0.2); None sends no temperature.\n"
+                       "    stop: Stop sequences sent with every request.\n"
+                       "    llm_provider: 'openai', 'google' or 'ollama'; None or an unknown name lets the model\n"
+                       "        name decide.\n"
+                       "    progress: A callable that receives each status line.\n"
+                       "    few_shot: Put the closest worked examples of the tvl_models library into the prompts.\n\n"
+                       "Returns:\n"
+                       "    The assessment text, or a dict with 'iterations', 'assessment' and 'syntax_errors'\n"
+                       "    (the last iteration's compile errors) when return_statistics is true.\n\n"
+                       "Raises:\n"
+                       "    RuntimeError: an empty or unparseable LLM reply, a failed request, a missing key or\n"
+                       "        client library.\n"
+                       "    TypeError: temperature, stop or llm_provider of the wrong kind.",
                        {{"prompt", {}},
                         {"model_file", {}},
                         {"data_file", {}},

@@ -88,11 +88,16 @@ py::object semantic_error(py::handle module, const py::object& message) {
 
 /// Adds `impl` as a method of `cls` (bound to instances like a Python
 /// function) with a text signature whose first parameter is `self`.
+/// The function is a plain builtin of this module (as C code would make it),
+/// so help() shows nothing of pybind11.
 template <typename Func, typename... Extra>
 void add_method(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
                 const Extra&... extra) {
     std::string full = host::signed_doc(name, params, doc);
-    py::cpp_function method(std::forward<Func>(impl), py::name(name), py::is_method(cls), extra..., full.c_str());
+    py::cpp_function target(std::forward<Func>(impl), py::name(name), py::arg("self"), extra..., full.c_str());
+    py::object function = host::host_function(py::handle(), cls.attr("__module__"), name, full, target);
+    py::object method = py::reinterpret_steal<py::object>(PyInstanceMethod_New(function.ptr()));
+    if (!method) throw py::error_already_set();
     py::setattr(cls, name, method);
 }
 
@@ -101,8 +106,9 @@ template <typename Func, typename... Extra>
 void add_static(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
                 const Extra&... extra) {
     std::string full = host::signed_doc(name, params, doc);
-    py::cpp_function function(std::forward<Func>(impl), py::name(name), py::scope(cls), extra..., full.c_str());
-    py::setattr(cls, name, py::staticmethod(function));
+    py::cpp_function target(std::forward<Func>(impl), py::name(name), extra..., full.c_str());
+    py::setattr(cls, name,
+                py::staticmethod(host::host_function(py::handle(), cls.attr("__module__"), name, full, target)));
 }
 
 [[noreturn]] void not_implemented(const char* operation) {

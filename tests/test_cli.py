@@ -179,9 +179,9 @@ class TestSolve:
         last = err.splitlines()[-1]
         assert last.startswith("tarvok: the final model does not compile;") and "are unchanged" in last
         assert str(tmp_path / "a.mod.failed") in last and staging_folders(tmp_path) == []
-        # In plain mode the diagnostics come first.
-        status, _, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat")
-        assert status == 1 and "model:3:16: undeclared name 'z'" in err
+        # In plain mode the diagnostics follow the assessment, as `check` and `run` print them.
+        status, out, _ = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat")
+        assert status == 1 and out.startswith("Looks aligned.\n\nmodel:3:16: undeclared name 'z'")
 
     def test_an_llm_failure_is_status_5_in_one_line(self, solve_calls, capsys, tmp_path, monkeypatch):
         _, script = solve_calls

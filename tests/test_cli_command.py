@@ -65,7 +65,7 @@ class TestSolveStatuses:
             f"{folder / 'out' / 'plan.dat'} are unchanged; the last attempt is in "
             f"{folder / 'out' / 'plan.mod.failed'} and {folder / 'out' / 'plan.dat.failed'}"
         )
-        assert "model:3:16: undeclared name 'z'" in done.stderr
+        assert "model:3:16: undeclared name 'z'" in done.stdout
         assert sorted(p.name for p in (folder / "out").iterdir()) == [
             "plan.dat",
             "plan.dat.failed",

@@ -5,6 +5,7 @@
 //   tarvok models [--provider NAME] [--model NAME] [--prefix TEXT | --all]
 //   tarvok check model.mod data.dat
 //   tarvok run model.mod data.dat [--json] [--time-limit S] [--mip-gap G] [--threads N] [--write FILE] [--verbose]
+//   tarvok emit model.mod data.dat -o script.py
 //   tarvok rank your problem description [--embedding-model M]
 //
 // Progress goes to stderr as it happens, results to stdout. Every subcommand
@@ -24,12 +25,13 @@ namespace cli = tarvok::cli;
 
 namespace {
 
-constexpr std::array<cli::Subcommand, 6> kSubcommands{{
+constexpr std::array<cli::Subcommand, 7> kSubcommands{{
     {"solve", cli::add_solve, cli::run_solve},
     {"feedback", cli::add_feedback, cli::run_feedback},
     {"models", cli::add_models, cli::run_models},
     {"check", cli::add_check, cli::run_check},
     {"run", cli::add_run, cli::run_run},
+    {"emit", cli::add_emit, cli::run_emit},
     {"rank", cli::add_rank, cli::run_rank},
 }};
 

@@ -165,6 +165,23 @@ struct RunOutcome {
 
 RunOutcome solve_files(py::object model_text, py::object data_text, py::object args, bool with_options);
 
+/// Why `path` cannot take a script, or "" when it can: its folder must exist
+/// and it must not be a folder or end in .npz (the name of a script's data).
+std::string unusable_script_path(py::object path);
+
+/// Outcome of writing a script for one model and data pair, for `emit` and `solve --emit`.
+struct EmitOutcome {
+    int status = 0;           ///< exit status
+    py::object written;       ///< the paths written, when there are some
+    std::string diagnostics;  ///< compile errors
+    std::string failure;      ///< why a file could not be written
+};
+
+EmitOutcome emit_files(py::object model_text, py::object data_text, py::object path);
+
+/// "Wrote A and B" for the paths written.
+std::string written_line(py::handle written);
+
 /// The readable report of a SolveResult, without its final newline.
 std::string summary_of(py::handle result);
 
@@ -196,6 +213,8 @@ void add_check(py::object commands);
 int run_check(py::object args);
 void add_run(py::object commands);
 int run_run(py::object args);
+void add_emit(py::object commands);
+int run_emit(py::object args);
 void add_rank(py::object commands);
 int run_rank(py::object args);
 

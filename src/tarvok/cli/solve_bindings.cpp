@@ -58,6 +58,8 @@ void add_solve(py::object commands) {
                                py::arg("help") = "print iterations and remaining errors too");
     solve.attr("add_argument")("--run", py::arg("action") = "store_true",
                                py::arg("help") = "solve the final model with HiGHS and print the solution too");
+    solve.attr("add_argument")("--emit", py::arg("metavar") = "SCRIPT.py",
+                               py::arg("help") = "also write a SciPy script that solves the final model");
 }
 
 int run_solve(py::object args) {
@@ -73,6 +75,11 @@ int run_solve(py::object args) {
     py::object model_file = absolute(args.attr("model_file"));
     py::object data_file = absolute(args.attr("data_file"));
     refuse_same_file(model_file, data_file);
+    py::object script = args.attr("emit");
+    if (!script.is_none()) {
+        std::string unusable = unusable_script_path(script);
+        if (!unusable.empty()) fail(ExitStatus::Usage, "cannot write a script there: " + unusable);
+    }
     bool few_shot = !host::truthy(args.attr("no_few_shot"));
     py::object library = few_shot ? example_library(args.attr("examples")) : py::none();
     StagedPair pair(model_file, data_file);
@@ -143,10 +150,15 @@ int run_solve(py::object args) {
                                                   : ExitStatus::Success;
     RunOutcome run;
     bool with_run = host::truthy(args.attr("run")) && compiled;
-    if (with_run) {
-        run = solve_files(read_input(model_file), read_input(data_file), args, false);
-        if (run.status != 0) status = static_cast<ExitStatus>(run.status);
-    }
+    if (with_run) run = solve_files(read_input(model_file), read_input(data_file), args, false);
+    EmitOutcome emit;
+    bool with_emit = !script.is_none() && compiled;
+    if (with_emit) emit = emit_files(read_input(model_file), read_input(data_file), script);
+    // A run that did not end optimal says more than the script's fate, and both more than alignment.
+    if (with_run && run.status != 0)
+        status = static_cast<ExitStatus>(run.status);
+    else if (with_emit && emit.status != 0)
+        status = static_cast<ExitStatus>(emit.status);
 
     std::string outcome;
     if (!compiled) {
@@ -175,7 +187,9 @@ int run_solve(py::object args) {
         if (host::truthy(args.attr("run"))) {
             out["run"] = with_run && run.status != 1 ? run.result.attr("to_dict")() : py::object(py::none());
         }
+        if (!script.is_none()) out["emitted"] = with_emit && emit.status == 0 ? emit.written : py::object(py::none());
         say(host::str_of(json_dumps(out)));
+        if (with_emit && emit.status == code(ExitStatus::Usage)) warn("tarvok: " + emit.failure);
         if (!outcome.empty()) warn("tarvok: " + outcome);
         return code(status);
     }
@@ -195,7 +209,15 @@ int run_solve(py::object args) {
         say("");
         say(run.status == 1 ? run.diagnostics : summary_of(run.result));
     }
-    if (!compiled && !with_stats) warn(diagnostics);
+    if (with_emit) {
+        if (emit.status == 0)
+            warn(written_line(emit.written));
+        else if (emit.status == code(ExitStatus::Usage))
+            warn("tarvok: " + emit.failure);
+        else if (!with_run)
+            say("\n" + emit.diagnostics);
+    }
+    if (!compiled && !with_stats) say("\n" + diagnostics);  // as `check` and `run` print them
     if (!outcome.empty()) warn("tarvok: " + outcome);
     return code(status);
 }

@@ -210,6 +210,19 @@ inline py::module_ import_sibling(py::handle module, const char* name) {
     return py::module_::import((package + name).c_str());
 }
 
+/// Imports `name`, a library of the optional extra `extra`, or raises an
+/// ImportError that says what needed it and how to install it.
+inline py::module_ import_extra(const char* name, const char* purpose, const char* extra) {
+    try {
+        return py::module_::import(name);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        raise_from(e, PyExc_ImportError,
+                   std::string(purpose) + " needs the '" + name + "' package; install the '" + extra +
+                       "' extra: pip install 'tarvok[" + extra + "]'");
+    }
+}
+
 /// The host's `time.sleep`, looked up on every call so that it can be replaced.
 inline void sleep(double seconds) { py::module_::import("time").attr("sleep")(seconds); }
 
@@ -291,6 +304,21 @@ void def(py::module_& m, const char* name, const char* params, const char* doc, 
     std::string signed_ = signed_doc(name, params, doc);
     py::cpp_function target(std::forward<Func>(f), py::name(name), py::scope(m), extra..., signed_.c_str());
     py::setattr(m, name, module_function(m, name, signed_, target));
+}
+
+/// Adds `impl` as a method of the class `cls` (bound to instances like a
+/// Python function) with a text signature whose first parameter is `self`.
+/// The function is a plain builtin (as C code would make it), so help() shows
+/// nothing of pybind11.
+template <typename Func, typename... Extra>
+void add_method(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
+                const Extra&... extra) {
+    std::string full = signed_doc(name, params, doc);
+    py::cpp_function target(std::forward<Func>(impl), py::name(name), py::arg("self"), extra..., full.c_str());
+    py::object function = host_function(py::handle(), cls.attr("__module__"), name, full, target);
+    py::object method = py::reinterpret_steal<py::object>(PyInstanceMethod_New(function.ptr()));
+    if (!method) throw py::error_already_set();
+    py::setattr(cls, name, method);
 }
 
 /// A host object made on first use and kept. Threads that race on the first

@@ -306,9 +306,9 @@ def test_solve_run_prints_the_solution(tg, monkeypatch, capsys, tmp_path):
 
     monkeypatch.setattr(tg, "generative_solve", fake_solve)
     monkeypatch.chdir(tmp_path)
-    status = _cli.main(["solve", "two products", "-m", "m.mod", "-d", "d.dat", "--no-few-shot", "--run"])
+    status = _cli.main(["solve", "two products", "-m", "m.mod", "-d", "d.dat", "--no-few-shot", "--no-alignment", "--run"])
     out = capsys.readouterr().out
     assert status == 0 and out.startswith("Fine.\n\nStatus: optimal\nObjective: 11\n")
-    status = _cli.main(["solve", "two products", "-m", "m.mod", "-d", "d.dat", "--no-few-shot", "--run", "--json"])
+    status = _cli.main(["solve", "two products", "-m", "m.mod", "-d", "d.dat", "--no-few-shot", "--no-alignment", "--run", "--json"])
     assert json.loads(capsys.readouterr().out)["run"]["objective"] == pytest.approx(11)
     assert os.path.exists("m.mod")

@@ -82,8 +82,11 @@ void def_with_signature(py::module_& m, const char* name, const py::cpp_function
 }
 
 void register_reply_parsing(py::module_& m) {
-    m.def(
-        "extract_json_from_markdown",
+    host::def(
+        m, "extract_json_from_markdown", "text",
+        "Extract JSON object from a Markdown code block if present.\n\n"
+        "Returns the object text of the first ```json fence (greedy up to the last\n"
+        "closing fence), else the first brace-balanced run, else the text unchanged.",
         [](py::object text) -> py::object {
             host::require(text, "extract_json_from_markdown", "text", Kind::Str);
             host::Utf8 utf8(text);
@@ -97,15 +100,13 @@ void register_reply_parsing(py::module_& m) {
             if (span.begin == 0 && span.end == utf8.view().size()) return text;
             return host::text(utf8.view().substr(span.begin, span.end - span.begin));
         },
-        py::arg("text"),
-        host::signed_doc("extract_json_from_markdown", "text",
-                         "Extract JSON object from a Markdown code block if present.\n\n"
-                         "Returns the object text of the first ```json fence (greedy up to the last\n"
-                         "closing fence), else the first brace-balanced run, else the text unchanged.")
-            .c_str());
+        py::arg("text"));
 
-    m.def(
-        "_json_loads_relaxed",
+    host::def(
+        m, "_json_loads_relaxed", "text",
+        "Parse an LLM reply into a JSON object (or None for null).\n\n"
+        "The reply is tried as it stands, then the text cut out by\n"
+        "extract_json_from_markdown; the second attempt's error propagates.",
         [](py::object text) -> py::object {
             host::require(text, "_json_loads_relaxed", "text", Kind::Str);
             auto loads = py::module_::import("json").attr("loads");
@@ -124,12 +125,7 @@ void register_reply_parsing(py::module_& m) {
             if (!kind) throw py::error_already_set();
             host::raise(PyExc_TypeError, "Expected dict, got " + host::str_of(kind));
         },
-        py::arg("text"),
-        host::signed_doc("_json_loads_relaxed", "text",
-                         "Parse an LLM reply into a JSON object (or None for null).\n\n"
-                         "The reply is tried as it stands, then the text cut out by\n"
-                         "extract_json_from_markdown; the second attempt's error propagates.")
-            .c_str());
+        py::arg("text"));
 }
 
 }  // namespace tarvok::generative::bind
@@ -191,12 +187,19 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
         "What each prompt carries as its grammar reference: nothing, the grammar document, or the compiler source.";
     m.attr("Grammar") = Grammar;
 
+    // The type of every `progress` parameter, for annotations (the stub names it too).
+    py::module_ typing = py::module_::import("typing");
+    m.attr("Progress") = typing.attr("Optional")[typing.attr(
+        "Callable")[py::make_tuple(py::make_tuple(py::type::of(py::str())), typing.attr("Any"))]];
+
     host::lazy_logger(m);
 
     bind::register_signed_function_type(m);
 
-    m.def(
-        "_notify",
+    host::def(
+        m, "_notify", "progress, msg",
+        "Send one status line to the progress callback, or to the debug log when there is none.\n\n"
+        "A callback that fails with an ordinary exception is ignored.",
         [](py::object progress, py::object msg) {
             try {
                 if (PyObject_IsTrue(progress.ptr()) == 1) {
@@ -209,11 +212,7 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
                 if (!host::is_ordinary(e)) throw;
             }
         },
-        py::arg("progress"), py::arg("msg"),
-        host::signed_doc("_notify", "progress, msg",
-                         "Send one status line to the progress callback, or to the debug log when there is none.\n\n"
-                         "A callback that fails with an ordinary exception is ignored.")
-            .c_str());
+        py::arg("progress"), py::arg("msg"));
 
     bind::register_reply_parsing(m);
     bind::register_references_and_prompts(m);

@@ -3,6 +3,7 @@
 // looked up at call time.
 #include "generative/bindings.hpp"
 #include "generative/files.hpp"
+#include "generative/progress_messages.hpp"
 
 #include <cerrno>
 #include <filesystem>
@@ -222,7 +223,7 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
             }
             assessment_text = verdict["assessment"].attr("strip")();
             if (verdict["aligned"].ptr() == Py_True) {
-                notify(progress, "Aligned \u2713 Stopping.");
+                notify(progress, std::string(kAlignedMessage));
                 log_debug("Model and data are syntactically valid and aligned with the prompt.");
                 break;
             }

@@ -91,10 +91,13 @@ py::list sorted_distinct(py::handle values) {
 }
 
 py::object api_key(const pv::Provider& provider) {
-    std::string name(provider.environment.front());
-    py::object key = py::module_::import("os").attr("environ").attr("get")(name);
-    if (!host::truthy(key)) host::raise(PyExc_RuntimeError, name + " environment variable not set.");
-    return key;
+    py::object environ = py::module_::import("os").attr("environ");
+    for (std::string_view name : provider.environment) {
+        py::object key = environ.attr("get")(host::text(name));
+        if (host::truthy(key)) return key;
+    }
+    // The first variable is the one the error names; the others are fallbacks.
+    host::raise(PyExc_RuntimeError, std::string(provider.environment.front()) + " environment variable not set.");
 }
 
 py::object request_timeout() {

@@ -1,7 +1,8 @@
 """The error raised for Tarvok models and data that do not compile."""
 
-from typing import Literal, Optional, TypedDict
+from typing import Literal, Optional, TypedDict, type_check_only
 
+@type_check_only
 class DiagnosticNote(TypedDict):
     """A remark attached to a diagnostic, such as where a name was first declared."""
 
@@ -10,6 +11,7 @@ class DiagnosticNote(TypedDict):
     line: int
     column: int
 
+@type_check_only
 class Diagnostic(TypedDict):
     """One diagnostic of the compiler. Lines and columns are 1-based and count characters; the span
     runs from (line, column) up to, not including, (end_line, end_column). `fix`, when given, is the

@@ -7,7 +7,7 @@ be one shared dict: treat the result as read-only, or copy it before changing it
 """
 
 import os
-from typing import Literal, Optional, Sequence, TypedDict, Union
+from typing import Literal, Optional, Sequence, TypedDict, Union, type_check_only
 
 from .semantic_error import Diagnostic as Diagnostic
 from .semantic_error import DiagnosticNote as DiagnosticNote
@@ -17,56 +17,68 @@ from .semantic_error import SemanticError as SemanticError
 
 NameKind = Literal["parameter", "set", "range", "dvar", "dexpr", "binding"]
 
+@type_check_only
 class NumberNode(TypedDict):
     type: Literal["number"]
     value: Union[int, float]  # `12` is an int; `3.5`, `.5`, `1e-3` are floats
 
+@type_check_only
 class StringNode(TypedDict):
     type: Literal["string"]
     value: str
 
+@type_check_only
 class BooleanNode(TypedDict):
     type: Literal["boolean"]
     value: bool
 
+@type_check_only
 class NameNode(TypedDict):
     type: Literal["name"]
     name: str
     kind: NameKind  # what the name refers to
 
+@type_check_only
 class IndexNode(TypedDict):
     type: Literal["index"]
     name: str  # the indexed declaration (`x[i][j]` and `x[i, j]` alike)
     kind: NameKind
     indices: list["Expression"]
 
+@type_check_only
 class FieldNode(TypedDict):
     type: Literal["field"]
     tuple: "Expression"
     field: str
 
+@type_check_only
 class TupleLiteralNode(TypedDict):
     type: Literal["tuple_literal"]
     elements: list["Expression"]
 
+@type_check_only
 class SetLiteralNode(TypedDict):
     type: Literal["set_literal"]
     elements: list["Expression"]
 
+@type_check_only
 class ArrayLiteralNode(TypedDict):
     type: Literal["array_literal"]
     elements: list["Expression"]  # nested array literals for more dimensions
 
+@type_check_only
 class RangeNode(TypedDict):
     type: Literal["range"]
     low: "Expression"
     high: "Expression"
 
+@type_check_only
 class UnaryNode(TypedDict):
     type: Literal["unary"]
     op: Literal["-", "!"]
     operand: "Expression"
 
+@type_check_only
 class BinaryNode(TypedDict):
     """Two operands: arithmetic and logic with exactly two operands, comparisons, `in`."""
 
@@ -75,6 +87,7 @@ class BinaryNode(TypedDict):
     left: "Expression"
     right: "Expression"
 
+@type_check_only
 class ChainNode(TypedDict):
     """Three or more operands at one precedence (`a + b - c`, `a * b / c`, `p && q && r`),
     evaluated left to right: operators[k] joins the value so far with operands[k + 1]."""
@@ -83,10 +96,12 @@ class ChainNode(TypedDict):
     operands: list["Expression"]
     operators: list[Literal["+", "-", "*", "/", "&&", "||"]]
 
+@type_check_only
 class Binding(TypedDict):
     name: str
     set: "Expression"  # a set or range expression
 
+@type_check_only
 class AggregateNode(TypedDict):
     """`sum(i in I, j in J: condition) body`; `min` and `max` alike (over data only)."""
 
@@ -95,10 +110,12 @@ class AggregateNode(TypedDict):
     condition: Optional["Expression"]
     body: "Expression"
 
+@type_check_only
 class AbsNode(TypedDict):
     type: Literal["abs"]
     argument: "Expression"
 
+@type_check_only
 class CardNode(TypedDict):
     type: Literal["card"]
     argument: "Expression"
@@ -112,10 +129,12 @@ Expression = Union[
 
 ValueType = str  # "int", "float", "string", "boolean" or the name of a tuple type
 
+@type_check_only
 class TupleField(TypedDict):
     name: str
     value_type: ValueType
 
+@type_check_only
 class TupleTypeDeclaration(TypedDict):
     name: str
     type: Literal["tuple"]
@@ -123,6 +142,7 @@ class TupleTypeDeclaration(TypedDict):
     line: int
     column: int
 
+@type_check_only
 class ParameterDeclaration(TypedDict):
     name: str
     type: Literal["parameter"]
@@ -133,6 +153,7 @@ class ParameterDeclaration(TypedDict):
     line: int
     column: int
 
+@type_check_only
 class SetDeclaration(TypedDict):
     name: str
     type: Literal["set"]
@@ -142,6 +163,7 @@ class SetDeclaration(TypedDict):
     line: int
     column: int
 
+@type_check_only
 class RangeDeclaration(TypedDict):
     name: str
     type: Literal["range"]
@@ -151,10 +173,12 @@ class RangeDeclaration(TypedDict):
     line: int
     column: int
 
+@type_check_only
 class Bounds(TypedDict):
     low: Expression
     high: Expression
 
+@type_check_only
 class DvarDeclaration(TypedDict):
     name: str
     type: Literal["dvar"]
@@ -165,6 +189,7 @@ class DvarDeclaration(TypedDict):
     line: int
     column: int
 
+@type_check_only
 class DexprDeclaration(TypedDict):
     name: str
     type: Literal["dexpr"]
@@ -179,6 +204,7 @@ Declaration = Union[
 
 # ------------------------------------------------------- objective, constraints
 
+@type_check_only
 class Objective(TypedDict):
     sense: Literal["minimize", "maximize"]
     label: Optional[str]
@@ -186,6 +212,7 @@ class Objective(TypedDict):
     line: int
     column: int
 
+@type_check_only
 class Constraint(TypedDict):
     """`left op right`, one per binding of its foralls (outermost first), when `condition` holds."""
 
@@ -198,6 +225,7 @@ class Constraint(TypedDict):
     line: int
     column: int
 
+@type_check_only
 class RangeConstraint(TypedDict):
     """`low <= expression <= high`."""
 
@@ -216,10 +244,12 @@ class RangeConstraint(TypedDict):
 Scalar = Union[int, float, bool, str, tuple]  # a tuple value is a Python tuple of its fields
 DataValue = Union[Scalar, list, range]  # sets as lists in their order, ranges as range, arrays as nested lists
 
+@type_check_only
 class Source(TypedDict):
     model: str  # the model text given to compile_model, the very object
     data: str
 
+@type_check_only
 class CompiledModel(TypedDict):
     declarations: list[Declaration]
     objective: Optional[Objective]
@@ -228,6 +258,7 @@ class CompiledModel(TypedDict):
     warnings: list[Diagnostic]
     source: Source  # the texts, for generators that expand the model again
 
+@type_check_only
 class DiagnosticCode(TypedDict):
     code: str
     severity: Literal["error", "warning"]

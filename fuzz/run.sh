@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds a fuzzer and runs it on one core:
-#   fuzz/run.sh [compiler|reply] [SECONDS [LIBFUZZER FLAGS...]]
-# Seeds: the language cases (model, "\n%%\n", data) for the compiler, a few
+#   fuzz/run.sh [compiler|reply|instantiate] [SECONDS [LIBFUZZER FLAGS...]]
+# Seeds: the language cases (model, "\n%%\n", data) for the compiler and the
+# instantiation (with the shipped examples for the latter), a few
 # replies for the reply parser. Findings land in build/fuzz/<target>/; an
 # input that takes more than a second is a finding too (the harnesses' time
 # oracle).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 target=compiler
-if [[ $# -gt 0 && ( $1 == compiler || $1 == reply ) ]]; then target=$1; shift; fi
+if [[ $# -gt 0 && ( $1 == compiler || $1 == reply || $1 == instantiate ) ]]; then target=$1; shift; fi
 seconds=${1:-600}
 shift $(( $# > 0 ? 1 : 0 ))
 cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
@@ -16,11 +17,13 @@ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_
 work=build/fuzz/$target
 corpus=$work/corpus
 mkdir -p "$corpus"
-if [[ $target == compiler ]]; then
-  binary=compiler_fuzz
-  for model in tests/compiler_cases/*.mod; do
+if [[ $target == compiler || $target == instantiate ]]; then
+  binary=${target}_fuzz
+  models=(tests/compiler_cases/*.mod)
+  if [[ $target == instantiate ]]; then models+=(src/tarvok/tvl_models/*/*.mod); fi
+  for model in "${models[@]}"; do
     data="${model%.mod}.dat"
-    { cat "$model"; printf '\n%%%%\n'; if [ -f "$data" ]; then cat "$data"; fi; } > "$corpus/seed-$(basename "${model%.mod}")"
+    { cat "$model"; printf '\n%%%%\n'; if [ -f "$data" ]; then cat "$data"; fi; } > "$corpus/seed-$(basename "$(dirname "$model")")-$(basename "${model%.mod}")"
   done
   dictionary=fuzz/tarvok.dict
 else

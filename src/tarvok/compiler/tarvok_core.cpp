@@ -806,6 +806,28 @@ class Parser {
         return id;
     }
 
+    /// Parses statement after statement to the end of the text. A broken one
+    /// is skipped to its end, and the names it declared are kept in `broken`,
+    /// so that later uses of them are not reported as undeclared.
+    template <typename Statement, typename StartsStatement>
+    void statements(SlipPlace place, Statement statement, StartsStatement starts_statement,
+                    std::vector<TextId>& broken) {
+        while (!at(Tok::End)) {
+            panicking_ = false;
+            open_ = statement_open_ = 0;
+            pending_.clear();
+            begin_statement(place, true);
+            try {
+                statement();
+            } catch (const SyntaxError&) {
+                depth_ = 0;
+                synchronize(starts_statement, false);
+                keep_names(broken);
+            }
+            tracking_ = false;
+        }
+    }
+
     /// Skips to the end of the broken statement: past the brackets it left
     /// open, then past its `;` (or the `}` that closes it). Inside a block a
     /// `}` at statement level ends the block and is left for it; a token
@@ -870,20 +892,7 @@ class ModelParser : Parser {
     }
 
     void parse() {
-        while (!at(Tok::End)) {
-            panicking_ = false;
-            open_ = statement_open_ = 0;
-            pending_.clear();
-            begin_statement(SlipPlace::Statement, true);
-            try {
-                statement();
-            } catch (const SyntaxError&) {
-                depth_ = 0;
-                synchronize(starts_model_statement, false);
-                keep_names(model_.broken_names);
-            }
-            tracking_ = false;
-        }
+        statements(SlipPlace::Statement, [this] { statement(); }, starts_model_statement, model_.broken_names);
     }
 
   private:
@@ -1565,20 +1574,7 @@ class DataParser : Parser {
         : Parser(text, SourceFile::Data, ast, diagnostics, limits), data_(data) {}
 
     void parse() {
-        while (!at(Tok::End)) {
-            panicking_ = false;
-            open_ = statement_open_ = 0;
-            pending_.clear();
-            begin_statement(SlipPlace::Value, true);
-            try {
-                assignment();
-            } catch (const SyntaxError&) {
-                depth_ = 0;
-                synchronize(starts_data_statement, false);
-                keep_names(data_.broken_names);
-            }
-            tracking_ = false;
-        }
+        statements(SlipPlace::Value, [this] { assignment(); }, starts_data_statement, data_.broken_names);
     }
 
   private:

@@ -15,6 +15,8 @@ MODEL_NAME: str
 ALIGNMENT_CHECK: bool
 FEW_SHOT_TOP_K: int
 FEW_SHOT_MAX_CHARS: int
+EXECUTION_CHECK: bool
+EXECUTION_TIME_LIMIT: Optional[float]
 
 logger: logging.Logger
 
@@ -129,6 +131,15 @@ def _build_revision_prompt_alignment(
     data_code: str,
     few_shots: Optional[list[dict[str, str]]] = None,
 ) -> str: ...
+def _build_revision_prompt_execution(
+    prompt: str,
+    grammar_implementation: str,
+    model_code: str,
+    data_code: str,
+    solver_result: Mapping[str, Any],
+    few_shots: Optional[list[dict[str, str]]] = None,
+) -> str: ...
+def _execute_model(model_code: str, data_code: str, time_limit: Optional[float] = None) -> dict[str, Any]: ...
 def _build_alignment_prompt(prompt: str, grammar_implementation: str, model_code: str, data_code: str) -> str: ...
 def _build_final_assessment_prompt(
     prompt: str, grammar_implementation: str, model_code: str, data_code: str, syntax_errors: list[str] | str

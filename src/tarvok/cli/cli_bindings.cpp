@@ -1,6 +1,6 @@
 // tarvok._cli: the `tarvok` command (also `python -m tarvok`).
 //
-//   tarvok solve "description or @file.txt" -m out.mod -d out.dat [options]
+//   tarvok solve "description or @file.txt" -m out.mod -d out.dat [--execution-check] [options]
 //   tarvok feedback "question" -m model.mod -d data.dat [--apply] [options]
 //   tarvok models [--provider NAME] [--model NAME]
 //   tarvok check model.mod data.dat
@@ -103,6 +103,9 @@ py::object build_parser() {
                                py::arg("help") = "print iterations and remaining errors too");
     solve.attr("add_argument")("--run", py::arg("action") = "store_true",
                                py::arg("help") = "solve the final model with HiGHS and print the solution too");
+    solve.attr("add_argument")("--execution-check", py::arg("action") = "store_true",
+                               py::arg("help") = "solve every compiling model with HiGHS and revise one that is "
+                                                 "infeasible or unbounded (the solve extra)");
 
     py::object feedback = commands.attr("add_parser")(
         "feedback", py::arg("help") = "ask a question about an existing model and data file");
@@ -280,7 +283,18 @@ int run_solve(py::object args) {
             py::arg("temperature") = temperature, py::arg("llm_provider") = provider_or_none(args),
             py::arg("progress") = progress_printer(), py::arg("few_shot") = few_shot);
     };
-    py::object stats = few_shot ? with_examples_folder(args.attr("examples"), call) : call();
+    // The execution check is a library setting; the command turns it on for its one run.
+    bool execution_check = host::truthy(args.attr("execution_check"));
+    py::object saved_check = tg.attr("EXECUTION_CHECK");
+    if (execution_check) tg.attr("EXECUTION_CHECK") = true;
+    py::object stats;
+    try {
+        stats = few_shot ? with_examples_folder(args.attr("examples"), call) : call();
+    } catch (...) {
+        tg.attr("EXECUTION_CHECK") = saved_check;
+        throw;
+    }
+    tg.attr("EXECUTION_CHECK") = saved_check;
 
     RunOutcome run;
     bool with_run = host::truthy(args.attr("run"));
@@ -292,6 +306,10 @@ int run_solve(py::object args) {
         out["iterations"] = stats["iterations"];
         out["syntax_errors"] = stats["syntax_errors"];
         out["assessment"] = stats["assessment"];
+        if (execution_check) {
+            out["solver_status"] = stats["solver_status"];
+            out["objective"] = stats["objective"];
+        }
         if (with_run) out["run"] = run.status == 1 ? py::object(py::none()) : run.result.attr("to_dict")();
         say(host::str_of(json_dumps(out)));
         if (run.status == 1) warn(run.diagnostics);
@@ -301,6 +319,10 @@ int run_solve(py::object args) {
         say("iterations: " + host::str_of(stats["iterations"]));
         say("syntax errors: " + std::to_string(py::len(stats["syntax_errors"])));
         for (auto error : stats["syntax_errors"]) say(host::str_of(error));
+        if (execution_check) {
+            say("solver status: " + host::str_of(stats["solver_status"]));
+            say("objective: " + host::str_of(stats["objective"]));
+        }
         say("model: " + host::str_of(model_file));
         say("data: " + host::str_of(data_file));
         say("");

@@ -130,6 +130,9 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
     m.attr("ALIGNMENT_CHECK") = true;
     m.attr("FEW_SHOT_TOP_K") = 3;
     m.attr("FEW_SHOT_MAX_CHARS") = 2147483647;
+    // Opt-in: solve every compiling pair and revise it when it does not solve.
+    m.attr("EXECUTION_CHECK") = false;
+    m.attr("EXECUTION_TIME_LIMIT") = 60.0;  // seconds per solve; None for no limit
 
     py::object module_name = m.attr("__name__");
     py::object Enum = py::module_::import("enum").attr("Enum");

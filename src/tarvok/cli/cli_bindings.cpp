@@ -6,6 +6,8 @@
 //   tarvok check model.mod data.dat
 //   tarvok run model.mod data.dat [--json] [--time-limit S] [--mip-gap G] [--threads N] [--write FILE] [--verbose]
 //   tarvok rank your problem description
+//   tarvok eval [DATASET] --out DIR [--provider P] [--model M] [--jobs N] [--iterations K] [--execution-check]
+//               [--rel-tol T] [--limit N] [--json]        (tarvok.evaluation.main)
 //
 // Progress goes to stderr as it happens, results to stdout. Failures end with
 // one line on stderr and status 1; Ctrl-C ends with status 130. `run` exits 0
@@ -139,6 +141,10 @@ py::object build_parser() {
                              py::arg("help") = "also write the expanded model as FILE.mps or FILE.lp");
     run.attr("add_argument")("--verbose", py::arg("action") = "store_true",
                              py::arg("help") = "solver log and sizes on stderr");
+
+    // `eval` has its own parser in tarvok.evaluation (main dispatches to it first); listed here for --help.
+    commands.attr("add_parser")("eval", py::arg("help") = "measure answer accuracy on a benchmark set of word problems",
+                                py::arg("add_help") = false);
 
     py::object rank = commands.attr("add_parser")(
         "rank", py::arg("help") = "rank the example library against a problem description");
@@ -421,6 +427,12 @@ std::string one_line(py::handle error) {
 
 int main_impl(py::object argv) {
     try {
+        if (argv.is_none()) argv = py::module_::import("sys").attr("argv")[py::slice(1, std::nullopt, std::nullopt)];
+        argv = py::list(argv);
+        if (py::len(argv) > 0 && host::equals(argv[py::int_(0)], py::str("eval"))) {
+            py::object rest = argv[py::slice(1, std::nullopt, std::nullopt)];
+            return exit_status(py::module_::import("tarvok.evaluation").attr("main")(rest));
+        }
         py::object parser = build_parser();
         py::object args = parser.attr("parse_args")(argv);
         std::string command = host::str_of(args.attr("command"));

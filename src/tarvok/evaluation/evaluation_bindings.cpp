@@ -1,0 +1,707 @@
+// tarvok.evaluation: answer accuracy on benchmark sets of word problems. For
+// each problem it runs the generation loop of tarvok_generative, solves the
+// final model and compares the optimum with the set's reference. Problems run
+// on Python threads (the loop waits on the network); the main thread alone
+// writes results.jsonl, one flushed line per finished problem, so that a run
+// that is stopped resumes where it was.
+#include "evaluation/dataset.hpp"
+#include "evaluation/results.hpp"
+#include "generative/providers/providers.hpp"
+#include "host/host.hpp"
+
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace py = pybind11;
+namespace host = tarvok::host;
+namespace ev = tarvok::evaluation;
+namespace pv = tarvok::generative::providers;
+
+namespace {
+
+using host::attr;
+using host::Kind;
+
+py::module_ generative() { return host::import_sibling(host::this_module(), "tarvok_generative"); }
+py::module_ os_module() { return py::module_::import("os"); }
+py::object join_path(py::handle a, py::handle b) { return os_module().attr("path").attr("join")(a, b); }
+
+/// Writes one line to sys.stderr (looked up per line).
+void tell(const std::string& line) {
+    py::object err = py::module_::import("sys").attr("stderr");
+    err.attr("write")(host::text(line + "\n"));
+    err.attr("flush")();
+}
+
+/// The shipped data set and example library, beside this module.
+py::object package_path(const char* name) {
+    py::object folder = os_module().attr("path").attr("dirname")(attr("__file__"));
+    return join_path(folder, py::str(name));
+}
+
+// ------------------------------------------------------------ settings
+
+/// One run's settings, checked once.
+struct Settings {
+    py::object dataset;          ///< path of the data set
+    py::object out_dir;          ///< absolute path of the output folder
+    py::object provider;         ///< None: inferred from the model name
+    py::object model;            ///< the LLM model name
+    py::object iterations;       ///< int
+    py::object execution_check;  ///< None: EXECUTION_CHECK as it stands
+    double rel_tol = 1e-4;
+    std::optional<long long> limit;
+    long long jobs = 1;
+    bool progress = true;
+};
+
+[[noreturn]] void refuse(const std::string& parameter, const std::string& needs, py::handle value) {
+    host::raise(PyExc_ValueError, "run_evaluation() argument '" + parameter + "' must be " + needs + ", not " +
+                                      host::str_of(py::repr(value)));
+}
+
+long long count_argument(py::handle value, const char* name, bool optional) {
+    host::require(value, "run_evaluation", name, Kind::Int, optional);
+    if (value.is_none()) return 0;
+    long long n = host::saturated(value);
+    if (n < 1) refuse(name, "at least 1", value);
+    return n;
+}
+
+Settings settings_from(py::object dataset, py::object out_dir, py::object provider, py::object model, py::object jobs,
+                       py::object iterations, py::object execution_check, py::object rel_tol, py::object limit,
+                       py::object progress) {
+    Settings s;
+    py::module_ os = os_module();
+    s.dataset = dataset.is_none() ? package_path("datasets") : os.attr("fspath")(dataset);
+    if (dataset.is_none()) s.dataset = join_path(s.dataset, py::str("sample.jsonl"));
+    s.out_dir = os.attr("path").attr("abspath")(os.attr("fspath")(out_dir));
+    host::require(provider, "run_evaluation", "provider", Kind::Str, true);
+    host::require(model, "run_evaluation", "model", Kind::Str, true);
+    s.provider = provider;
+    s.model = model.is_none() ? generative().attr("MODEL_NAME") : model;
+    s.jobs = count_argument(jobs, "jobs", false);
+    count_argument(iterations, "iterations", true);
+    s.iterations = iterations.is_none() ? generative().attr("MAX_ITERATIONS") : iterations;
+    host::require(execution_check, "run_evaluation", "execution_check", Kind::Bool, true);
+    s.execution_check = execution_check;
+    if (!host::is_exact(rel_tol, Kind::Float) && !host::is_exact(rel_tol, Kind::Int))
+        throw py::type_error("run_evaluation() argument 'rel_tol' must be float or int, not " +
+                             host::type_name(rel_tol));
+    s.rel_tol = rel_tol.cast<double>();
+    if (!(s.rel_tol >= 0) || !std::isfinite(s.rel_tol)) refuse("rel_tol", "a finite number, at least 0", rel_tol);
+    if (!limit.is_none()) s.limit = count_argument(limit, "limit", true);
+    host::require(progress, "run_evaluation", "progress", Kind::Bool);
+    s.progress = host::truthy(progress);
+    return s;
+}
+
+// --------------------------------------------------------- the data set
+
+py::dict problem_dict(const ev::Problem& p) {
+    py::dict d;
+    d["id"] = host::text(p.id);
+    d["folder"] = host::text(p.folder);
+    d["description"] = host::text(p.description);
+    d["expected"] = p.expected ? py::object(py::float_(*p.expected)) : py::none();
+    d["record"] = p.record;
+    return d;
+}
+
+/// The data set's problems (cut to the limit) and its unusable records.
+ev::Dataset load_dataset(const Settings& s) {
+    py::bytes raw = host::read_file(s.dataset, "rb");
+    std::string bytes = raw;
+    ev::Dataset dataset;
+    std::string failure;
+    {
+        py::gil_scoped_release unlocked;
+        try {
+            dataset = ev::read_dataset(bytes);
+        } catch (const ev::DatasetError& e) {
+            failure = e.what();
+        }
+    }
+    if (!failure.empty())
+        host::raise(PyExc_ValueError, "cannot use data set " + host::str_of(s.dataset) + ": " + failure);
+    if (s.limit && static_cast<long long>(dataset.problems.size()) > *s.limit) dataset.problems.resize(*s.limit);
+    return dataset;
+}
+
+std::string bad_record_text(const py::object& dataset, const ev::BadRecord& bad) {
+    std::string where = "record " + std::to_string(bad.record);
+    if (bad.line) where += " (line " + std::to_string(bad.line) + ")";
+    return "tarvok eval: skipped " + where + " of " + host::str_of(dataset) + ": " + bad.reason;
+}
+
+// ------------------------------------------------------------ preflight
+
+/// Fails now, before any problem starts, when the provider cannot be used:
+/// its client (the library and the API key) is made once, as each request
+/// would make it.
+void check_provider(const Settings& s) {
+    py::module_ tg = generative();
+    py::object provider = tg.attr("_infer_provider")(s.provider, s.model);
+    std::string client = "_" + host::str_of(provider.attr("value")) + "_client";
+    if (py::hasattr(tg, client.c_str())) tg.attr(client.c_str())();
+}
+
+/// The final models are solved with HiGHS: without it no answer can be judged.
+void check_solver() {
+    try {
+        py::module_::import("highspy");
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        host::raise_from(e, PyExc_ImportError,
+                         "tarvok eval solves every final model with HiGHS and needs the 'highspy' package; install "
+                         "the 'solve' extra: pip install 'tarvok[solve]'");
+    }
+}
+
+// ---------------------------------------------------------- one problem
+
+std::optional<double> optional_double(py::handle value) {
+    if (value.is_none()) return std::nullopt;
+    double number = PyFloat_AsDouble(value.ptr());
+    if (number == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    return number;
+}
+
+std::optional<std::string> optional_text(py::handle value) {
+    if (value.is_none()) return std::nullopt;
+    return host::str_of(value);
+}
+
+/// The record of a problem from the map `_run_problem` returns; correctness
+/// is judged here, from the status and objective, against the data set.
+ev::Record record_from(py::handle result, const ev::Problem& problem, double rel_tol) {
+    py::object get = result.attr("get");
+    ev::Record r;
+    r.id = problem.id;
+    r.expected = problem.expected;
+    r.objective = optional_double(get("objective"));
+    r.status = optional_text(get("status"));
+    py::object compiled = get("compiled");
+    if (!compiled.is_none()) r.compiled = host::truthy(compiled);
+    py::object iterations = get("iterations");
+    if (!iterations.is_none()) r.iterations = host::saturated(iterations);
+    py::object errors = get("compile_errors");
+    if (!errors.is_none())
+        for (py::handle e : errors) r.compile_errors.push_back(host::str_of(e));
+    r.seconds = optional_double(get("seconds")).value_or(0);
+    r.error = optional_text(get("error"));
+    r.correct = !r.error && ev::is_correct(r.status, r.objective, r.expected, rel_tol);
+    return r;
+}
+
+/// "TypeName: message", as a record keeps what a run raised.
+std::string error_text(const py::error_already_set& e) {
+    std::string message = host::str_of(e.value());
+    std::string text = host::type_name(e.value()) + (message.empty() ? "" : ": " + message);
+    if (text.size() > 4000) text = text.substr(0, 4000) + "...";
+    return text;
+}
+
+py::object perf_counter() { return py::module_::import("time").attr("perf_counter")(); }
+
+/// `_run_problem(problem, out_dir, settings)`: one problem, start to end.
+py::dict run_problem(py::object problem, py::object out_dir, py::object settings) {
+    py::module_ os = os_module();
+    py::module_ tg = generative();
+    py::object folder = join_path(out_dir, problem["folder"]);
+    os.attr("makedirs")(folder, py::arg("exist_ok") = true);
+    py::object model_file = join_path(folder, py::str("model.mod"));
+    py::object data_file = join_path(folder, py::str("data.dat"));
+    py::object log = py::module_::import("builtins")
+                         .attr("open")(join_path(folder, py::str("progress.log")), "w", py::arg("encoding") = "utf-8",
+                                       py::arg("errors") = "backslashreplace");
+    py::cpp_function progress([log](py::object message) {
+        log.attr("write")(py::str(message) + py::str("\n"));
+        log.attr("flush")();
+    });
+
+    py::dict record;
+    record["id"] = problem["id"];
+    record["objective"] = py::none();
+    record["status"] = py::none();
+    record["compiled"] = py::none();
+    record["iterations"] = py::none();
+    record["compile_errors"] = py::list();
+    record["error"] = py::none();
+    double start = perf_counter().cast<double>();
+    try {
+        py::object stats = tg.attr("generative_solve")(
+            problem["description"], model_file, data_file, py::arg("model_name") = settings["model"],
+            py::arg("iterations") = settings["iterations"], py::arg("return_statistics") = true,
+            py::arg("llm_provider") = settings["provider"], py::arg("progress") = progress);
+        py::list errors = py::list(stats["syntax_errors"]);
+        record["iterations"] = stats["iterations"];
+        record["compile_errors"] = errors;
+        record["compiled"] = py::bool_(py::len(errors) == 0);
+        if (py::len(errors) == 0) {
+            // The loop's own solve of the final pair, when the execution check made one.
+            py::object status = stats.attr("get")("solver_status");
+            py::object objective = stats.attr("get")("objective");
+            if (status.is_none()) {
+                py::object outcome = tg.attr("_execute_model")(host::read_file(model_file, "r", "utf-8"),
+                                                               host::read_file(data_file, "r", "utf-8"),
+                                                               py::arg("time_limit") = settings["time_limit"]);
+                status = outcome["status"];
+                objective = outcome.attr("get")("objective");
+            }
+            record["status"] = status;
+            record["objective"] = objective;
+            progress(py::str("Final model: " + host::str_of(status) + ", objective " + host::str_of(objective)));
+        }
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) {
+            log.attr("close")();
+            throw;
+        }
+        record["error"] = host::text(error_text(e));
+        progress(record["error"]);
+    }
+    record["seconds"] = perf_counter().cast<double>() - start;
+    log.attr("close")();
+    return record;
+}
+
+// ------------------------------------------------------------- the run
+
+/// What the worker threads share; touched only with the GIL held.
+struct Pool {
+    std::vector<py::dict> todo;  ///< problem maps, in data-set order
+    size_t next = 0;
+    bool stop = false;
+    py::object queue;  ///< queue.Queue of (index, record map) or (-1, exception)
+    py::object out_dir, settings;
+};
+
+void work(const std::shared_ptr<Pool>& pool) {
+    try {
+        while (!pool->stop && pool->next < pool->todo.size()) {
+            size_t index = pool->next++;
+            py::object result;
+            try {
+                result = attr("_run_problem")(pool->todo[index], pool->out_dir, pool->settings);
+            } catch (py::error_already_set& e) {
+                if (!host::is_ordinary(e)) throw;
+                // A replaced _run_problem that raises still gives a record.
+                py::dict raised;
+                raised["error"] = host::text(error_text(e));
+                result = raised;
+            }
+            pool->queue.attr("put")(py::make_tuple(index, result));
+        }
+    } catch (py::error_already_set& e) {
+        // The main thread raises it; a thread that died silently would leave it waiting.
+        pool->queue.attr("put")(py::make_tuple(-1, e.value()));
+    } catch (const std::exception& e) {
+        pool->queue.attr("put")(py::make_tuple(-1, py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(e.what())));
+    }
+}
+
+/// The progress display: a tqdm bar on a terminal, else one line per problem.
+class Progress {
+  public:
+    Progress(bool on, size_t total, size_t done, size_t correct)
+        : on_(on), total_(total), done_(done), correct_(correct) {
+        if (!on_) return;
+        py::object err = py::module_::import("sys").attr("stderr");
+        bool terminal = false;
+        try {
+            terminal = host::truthy(err.attr("isatty")());
+        } catch (py::error_already_set& e) {
+            if (!host::is_ordinary(e)) throw;
+        }
+        if (!terminal) return;
+        try {
+            py::object tqdm = py::module_::import("tqdm").attr("tqdm");
+            bar_ = tqdm(py::arg("total") = total, py::arg("initial") = done, py::arg("desc") = "tarvok eval",
+                        py::arg("unit") = "problem", py::arg("file") = err, py::arg("dynamic_ncols") = true);
+            postfix();
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_ImportError)) throw;
+        }
+    }
+
+    void finished(const ev::Record& r) {
+        ++done_;
+        correct_ += r.correct;
+        if (!on_) return;
+        if (bar_) {
+            postfix();
+            bar_.attr("update")(1);
+            return;
+        }
+        std::string outcome = r.error ? "raised " + *r.error : (r.correct ? "correct" : "wrong");
+        if (!r.error) {
+            outcome += " (" + r.status.value_or(r.compiled && !*r.compiled ? "not compiled" : "not solved");
+            if (r.objective) outcome += ", objective " + host::str_of(py::repr(py::float_(*r.objective)));
+            outcome += ")";
+        }
+        tell("[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " + r.id + ": " + outcome +
+             "; accuracy so far " + std::to_string(correct_) + "/" + std::to_string(done_));
+    }
+
+    void close() {
+        if (bar_) bar_.attr("close")();
+        bar_ = py::object();
+    }
+
+  private:
+    void postfix() {
+        bar_.attr("set_postfix_str")("accuracy " + std::to_string(correct_) + "/" + std::to_string(done_),
+                                     py::arg("refresh") = false);
+    }
+    bool on_;
+    size_t total_, done_, correct_;
+    py::object bar_;
+};
+
+/// Writes `text` to `path` whole or not at all: a temporary file beside it,
+/// flushed to disk, then renamed over it.
+void write_atomically(py::object path, const std::string& text) {
+    py::module_ os = os_module();
+    py::object temporary = path + py::str(".tmp-") + py::str(os.attr("getpid")());
+    py::object file = py::module_::import("builtins").attr("open")(temporary, "wb");
+    try {
+        file.attr("write")(py::bytes(text));
+        file.attr("flush")();
+        os.attr("fsync")(file.attr("fileno")());
+        file.attr("close")();
+    } catch (...) {
+        file.attr("close")();
+        os.attr("unlink")(temporary);
+        throw;
+    }
+    os.attr("replace")(temporary, path);
+}
+
+/// A module setting set for the run and put back after it (removed again
+/// when it did not exist).
+class SettingForRun {
+  public:
+    SettingForRun(py::module_ module, const char* name, py::object value) : module_(module), name_(name) {
+        existed_ = py::hasattr(module, name);
+        if (existed_) saved_ = module.attr(name);
+        module.attr(name) = value;
+    }
+    ~SettingForRun() {
+        py::error_scope keep;  // restoring must not disturb an error in flight
+        if (existed_)
+            PyObject_SetAttrString(module_.ptr(), name_, saved_.ptr());
+        else
+            PyObject_DelAttrString(module_.ptr(), name_);
+        PyErr_Clear();
+    }
+
+  private:
+    py::module_ module_;
+    const char* name_;
+    bool existed_ = false;
+    py::object saved_;
+};
+
+struct Outcome {
+    ev::Summary summary;
+    std::string summary_text;
+    std::vector<ev::Problem> problems;
+    std::map<std::string, ev::Record> records;
+};
+
+Outcome run(const Settings& s, const ev::Dataset& dataset) {
+    py::module_ os = os_module();
+    py::module_ tg = generative();
+    os.attr("makedirs")(s.out_dir, py::arg("exist_ok") = true);
+    py::object results_path = join_path(s.out_dir, py::str("results.jsonl"));
+    ev::RecordedResults recorded;
+    if (host::truthy(os.attr("path").attr("exists")(results_path))) {
+        std::string previous = py::bytes(host::read_file(results_path, "rb"));
+        recorded = ev::read_results(previous);
+    }
+    py::object results = py::module_::import("builtins").attr("open")(results_path, "ab");
+    if (!recorded.ends_in_newline) results.attr("write")(py::bytes("\n"));  // after a line cut off by a kill
+
+    Outcome out;
+    out.problems = dataset.problems;
+    for (const ev::Problem& p : out.problems) {
+        auto found = recorded.by_id.find(p.id);
+        if (found != recorded.by_id.end()) out.records.insert(*found);
+    }
+    std::vector<const ev::Problem*> todo = ev::pending(out.problems, out.records);
+    size_t done_before = out.records.size(), correct_before = 0;
+    for (auto& [id, r] : out.records) correct_before += r.correct;
+
+    if (s.progress) {
+        for (const ev::BadRecord& bad : dataset.bad) tell(bad_record_text(s.dataset, bad));
+        std::string line = "tarvok eval: " + std::to_string(out.problems.size()) + " problems from " +
+                           host::str_of(s.dataset) + ", model " + host::str_of(s.model);
+        if (done_before)
+            line += "; " + std::to_string(done_before) + " already recorded in " + host::str_of(results_path);
+        tell(line);
+    }
+
+    // The loop's settings for this run: the execution check when asked, and
+    // the shipped example library unless the host chose one.
+    std::optional<SettingForRun> check, library;
+    if (!s.execution_check.is_none()) check.emplace(tg, "EXECUTION_CHECK", s.execution_check);
+    bool library_chosen = py::hasattr(tg, "FEW_SHOT_LIBRARY") && !tg.attr("FEW_SHOT_LIBRARY").is_none();
+    if (!library_chosen) library.emplace(tg, "FEW_SHOT_LIBRARY", package_path("tvl_models"));
+
+    auto pool = std::make_shared<Pool>();
+    for (const ev::Problem* p : todo) pool->todo.push_back(problem_dict(*p));
+    pool->queue = py::module_::import("queue").attr("Queue")();
+    pool->out_dir = s.out_dir;
+    py::dict settings;
+    settings["model"] = s.model;
+    settings["provider"] = s.provider;
+    settings["iterations"] = s.iterations;
+    settings["time_limit"] = tg.attr("EXECUTION_TIME_LIMIT");
+    pool->settings = settings;
+
+    Progress progress(s.progress, out.problems.size(), done_before, correct_before);
+    py::object thread = py::module_::import("threading").attr("Thread");
+    size_t workers = std::min<size_t>(static_cast<size_t>(s.jobs), todo.size());
+    for (size_t i = 0; i < workers; ++i) {
+        py::cpp_function body([pool]() { work(pool); });
+        thread(py::arg("target") = body, py::arg("name") = "tarvok-eval-" + std::to_string(i + 1),
+               py::arg("daemon") = true)
+            .attr("start")();
+    }
+
+    auto finish = [&] {
+        progress.close();
+        out.summary = ev::summarize(out.problems, out.records, dataset.bad.size());
+        ev::RunSettings run_settings{host::str_of(s.dataset),
+                                     host::str_of(tg.attr("_infer_provider")(s.provider, s.model).attr("value")),
+                                     host::str_of(s.model),
+                                     host::saturated(s.iterations),
+                                     host::truthy(tg.attr("EXECUTION_CHECK")),
+                                     s.rel_tol};
+        out.summary_text = ev::summary_json(out.summary, run_settings);
+        write_atomically(join_path(s.out_dir, py::str("summary.json")), out.summary_text);
+    };
+
+    try {
+        py::object empty = py::module_::import("queue").attr("Empty");
+        for (size_t remaining = todo.size(); remaining > 0;) {
+            py::tuple item;
+            try {
+                item = pool->queue.attr("get")(py::arg("timeout") = 0.25);
+            } catch (py::error_already_set& e) {
+                if (e.matches(empty)) continue;
+                throw;
+            }
+            long long index = item[0].cast<long long>();
+            if (index < 0) {
+                PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(item[1].ptr())), item[1].ptr());
+                throw py::error_already_set();
+            }
+            ev::Record record = record_from(item[1], *todo[index], s.rel_tol);
+            results.attr("write")(py::bytes(ev::record_line(record)));
+            results.attr("flush")();
+            os.attr("fsync")(results.attr("fileno")());
+            progress.finished(record);
+            out.records[record.id] = std::move(record);
+            --remaining;
+        }
+    } catch (...) {
+        pool->stop = true;  // workers take no further problem
+        results.attr("close")();
+        py::error_scope keep;
+        try {
+            finish();
+        } catch (...) {
+            PyErr_Clear();
+        }
+        throw;
+    }
+    results.attr("close")();
+    finish();
+    return out;
+}
+
+py::object summary_object(const Outcome& out) { return py::module_::import("json").attr("loads")(out.summary_text); }
+
+py::object run_evaluation(py::object dataset, py::object out_dir, py::object provider, py::object model,
+                          py::object jobs, py::object iterations, py::object execution_check, py::object rel_tol,
+                          py::object limit, py::object progress) {
+    Settings s =
+        settings_from(dataset, out_dir, provider, model, jobs, iterations, execution_check, rel_tol, limit, progress);
+    ev::Dataset data = load_dataset(s);
+    check_provider(s);
+    check_solver();
+    return summary_object(run(s, data));
+}
+
+// ------------------------------------------------------------ the command
+
+py::object build_parser() {
+    py::module_ argparse = py::module_::import("argparse");
+    py::object builtins = py::module_::import("builtins");
+    std::vector<std::string_view> names;
+    for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
+    py::object parser = argparse.attr("ArgumentParser")(
+        py::arg("prog") = "tarvok eval",
+        py::arg("description") =
+            "Measure answer accuracy on a benchmark set of word problems: run the generation loop on each problem, "
+            "solve the final model with HiGHS and compare its optimum with the reference.");
+    parser.attr("add_argument")("dataset", py::arg("nargs") = "?", py::arg("metavar") = "DATASET",
+                                py::arg("help") =
+                                    "a JSON Lines file or a JSON array of records (default: the "
+                                    "shipped sample set)");
+    parser.attr("add_argument")("--out", py::arg("required") = true, py::arg("metavar") = "DIR",
+                                py::arg("help") =
+                                    "folder for each problem's files, results.jsonl and summary.json; "
+                                    "a second run with the same folder resumes");
+    parser.attr("add_argument")(
+        "--provider", py::arg("metavar") = "NAME",
+        py::arg("help") = pv::spoken_list(names, "or") + " (default: inferred from the model name)");
+    parser.attr("add_argument")("--model", py::arg("metavar") = "NAME",
+                                py::arg("help") = "LLM model name (default: the library's MODEL_NAME)");
+    parser.attr("add_argument")("--jobs", py::arg("type") = builtins.attr("int"), py::arg("default") = 1,
+                                py::arg("metavar") = "N", py::arg("help") = "problems run at once (default: 1)");
+    parser.attr("add_argument")("--iterations", py::arg("type") = builtins.attr("int"), py::arg("metavar") = "K",
+                                py::arg("help") = "iterations of the loop per problem (default: MAX_ITERATIONS)");
+    parser.attr("add_argument")("--execution-check", py::arg("action") = "store_true",
+                                py::arg("help") =
+                                    "solve every compiling model inside the loop and revise one that is "
+                                    "infeasible or unbounded");
+    parser.attr("add_argument")(
+        "--rel-tol", py::arg("type") = builtins.attr("float"), py::arg("default") = 1e-4, py::arg("metavar") = "T",
+        py::arg("help") = "an answer is correct within T * max(1, |reference|) (default: 1e-4)");
+    parser.attr("add_argument")("--limit", py::arg("type") = builtins.attr("int"), py::arg("metavar") = "N",
+                                py::arg("help") = "run only the first N problems");
+    parser.attr("add_argument")("--json", py::arg("action") = "store_true",
+                                py::arg("help") = "print the summary as JSON instead of the table");
+    return parser;
+}
+
+void say(const std::string& text) {
+    py::object out = py::module_::import("sys").attr("stdout");
+    out.attr("write")(host::text(text));
+    out.attr("flush")();
+}
+
+int main_impl(py::object argv) {
+    py::object parser = build_parser();
+    py::object args = parser.attr("parse_args")(argv);
+    auto at_least_one = [&](const char* name, const char* option) {
+        py::object value = args.attr(name);
+        if (!value.is_none() && value.cast<long long>() < 1)
+            parser.attr("error")(std::string("argument ") + option + ": must be at least 1");
+    };
+    at_least_one("jobs", "--jobs");
+    at_least_one("iterations", "--iterations");
+    at_least_one("limit", "--limit");
+    double rel_tol = args.attr("rel_tol").cast<double>();
+    if (!(rel_tol >= 0) || !std::isfinite(rel_tol)) parser.attr("error")("argument --rel-tol: must be at least 0");
+    py::object provider = args.attr("provider");
+    if (!provider.is_none()) {
+        std::string name = host::str_of(provider.attr("strip")().attr("lower")());
+        if (pv::provider_from_alias(name) == nullptr) {
+            std::vector<std::string_view> names;
+            for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
+            parser.attr("error")("argument --provider: unknown provider '" + host::str_of(provider) + "' (choose " +
+                                 pv::spoken_list(names, "or") + ")");
+        }
+    }
+
+    try {
+        Settings s =
+            settings_from(args.attr("dataset"), args.attr("out"), provider, args.attr("model"), args.attr("jobs"),
+                          args.attr("iterations"),
+                          host::truthy(args.attr("execution_check")) ? py::object(py::bool_(true)) : py::none(),
+                          py::float_(rel_tol), args.attr("limit"), py::bool_(true));
+        ev::Dataset data;
+        try {
+            data = load_dataset(s);
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_OSError) && !e.matches(PyExc_ValueError)) throw;
+            tell("tarvok eval: " + host::str_of(e.value()));
+            return 2;
+        }
+        if (data.problems.empty()) {
+            for (const ev::BadRecord& bad : data.bad) tell(bad_record_text(s.dataset, bad));
+            tell("tarvok eval: no usable problem in " + host::str_of(s.dataset));
+            return 2;
+        }
+        try {
+            check_provider(s);
+        } catch (py::error_already_set& e) {
+            if (!host::is_ordinary(e)) throw;
+            tell("tarvok eval: " + host::str_of(e.value()));
+            return 5;
+        }
+        try {
+            check_solver();
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_ImportError)) throw;
+            tell("tarvok eval: " + host::str_of(e.value()));
+            return 2;
+        }
+        Outcome out;
+        try {
+            out = run(s, data);
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_OSError)) throw;
+            tell("tarvok eval: cannot write to " + host::str_of(s.out_dir) + ": " + host::str_of(e.value()));
+            return 2;
+        }
+        if (host::truthy(args.attr("json")))
+            say(out.summary_text);
+        else
+            say(ev::results_table(out.problems, out.records, out.summary));
+        tell("tarvok eval: results in " + host::str_of(join_path(s.out_dir, py::str("results.jsonl"))) +
+             ", summary in " + host::str_of(join_path(s.out_dir, py::str("summary.json"))));
+        return 0;
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_KeyboardInterrupt)) throw;
+        tell(
+            "tarvok eval: interrupted; finished problems are recorded, and a second run with the same --out "
+            "resumes");
+        return 130;
+    }
+}
+
+}  // namespace
+
+PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
+    py::options options;
+    options.disable_function_signatures();
+    host::hold_module(m);
+    m.doc() =
+        "Answer accuracy on benchmark sets: the generation loop on each word problem, its model solved and "
+        "compared with the reference optimum.";
+
+    host::def(m, "run_evaluation",
+              "dataset, out_dir, *, provider=None, model=None, jobs=1, iterations=None, execution_check=None, "
+              "rel_tol=0.0001, limit=None, progress=True",
+              "Run the generation loop on every problem of a data set and measure answer accuracy.\n\n"
+              "dataset is a JSON Lines file or a JSON array of records (None: the shipped sample set); each\n"
+              "problem's files go to out_dir/<id>/, one record per finished problem is appended to\n"
+              "out_dir/results.jsonl, and ids recorded there are skipped, so a stopped run resumes. Returns the\n"
+              "summary (also written to out_dir/summary.json). jobs problems run at once on threads; iterations\n"
+              "and model default to the loop's settings; execution_check, when not None, sets EXECUTION_CHECK\n"
+              "for the run. An answer is correct when the final model solves to optimality within\n"
+              "rel_tol * max(1, |reference|) of the reference. The provider's client is made before any problem\n"
+              "starts, so a missing key or library fails at once.",
+              &run_evaluation, py::arg("dataset"), py::arg("out_dir"), py::kw_only(), py::arg("provider") = py::none(),
+              py::arg("model") = py::none(), py::arg("jobs") = 1, py::arg("iterations") = py::none(),
+              py::arg("execution_check") = py::none(), py::arg("rel_tol") = 1e-4, py::arg("limit") = py::none(),
+              py::arg("progress") = true);
+    host::def(m, "_run_problem", "problem, out_dir, settings",
+              "Run one problem: the loop, then the final model's solve; returns its record as a map.\n\n"
+              "What the loop raises is kept in the record's 'error'.",
+              &run_problem, py::arg("problem"), py::arg("out_dir"), py::arg("settings"));
+    host::def(m, "main", "argv=None",
+              "Run `tarvok eval` with argv (default: sys.argv[1:]) and return its exit status.\n\n"
+              "0 when the run finished (whatever its accuracy), 2 for a bad argument, an unreadable data set or\n"
+              "output folder, or a missing solver library, 5 when the provider cannot be used, 130 when\n"
+              "interrupted.",
+              &main_impl, py::arg("argv") = py::none());
+}

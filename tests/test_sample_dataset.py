@@ -41,10 +41,7 @@ def milp(c, A, lo, hi, integrality=None, ub=None, maximize=False):
 def bakery():
     v = milp([3, 5], [[2, 3], [1, 2], [1, 1]], [-inf] * 3, [120, 70, 50], integrality=[1, 1], maximize=True)
     brute = max(
-        3 * b + 5 * c
-        for b in range(61)
-        for c in range(41)
-        if 2 * b + 3 * c <= 120 and b + 2 * c <= 70 and b + c <= 50
+        3 * b + 5 * c for b in range(61) for c in range(41) if 2 * b + 3 * c <= 120 and b + 2 * c <= 70 and b + c <= 50
     )
     return v, brute
 
@@ -66,7 +63,8 @@ def transport():
     v = milp([cost[k // 3][k % 3] for k in range(6)], A, [-inf, -inf] + demand, supply + [inf] * 3)
     # Integer shipments suffice (the matrix is totally unimodular); the second warehouse sends the rest.
     brute = min(
-        sum(cost[0][j] * s for j, s in enumerate(first)) + sum(cost[1][j] * (demand[j] - s) for j, s in enumerate(first))
+        sum(cost[0][j] * s for j, s in enumerate(first))
+        + sum(cost[1][j] * (demand[j] - s) for j, s in enumerate(first))
         for first in itertools.product(range(31), range(36), range(36))
         if sum(first) <= 40 and 100 - sum(first) <= 60
     )
@@ -130,8 +128,11 @@ def nurses():
     for last in range(top):
         cost = {s: s for s in range(top) if s + last >= need[0]}  # starters in period 1
         for p in range(1, 5):
-            cost = {s: min(c + s for prev, c in cost.items() if prev + s >= need[p]) for s in range(top)
-                    if any(prev + s >= need[p] for prev in cost)}
+            cost = {
+                s: min(c + s for prev, c in cost.items() if prev + s >= need[p])
+                for s in range(top)
+                if any(prev + s >= need[p] for prev in cost)
+            }
         best = min([best] + [c + last for prev, c in cost.items() if prev + last >= need[5]])
     return v, best
 
@@ -140,10 +141,18 @@ def facility():
     fixed, capacity, demand = [1000, 1200, 900], [80, 90, 70], [30, 40, 35, 25]
     ship = [[4, 6, 9, 5], [7, 3, 4, 6], [6, 8, 3, 4]]
     A = [[0] * 3 + [1 if k % 4 == j else 0 for k in range(12)] for j in range(4)]
-    A += [[-capacity[i] if q == i else 0 for q in range(3)] + [1 if k // 4 == i else 0 for k in range(12)]
-          for i in range(3)]
-    v = milp(fixed + [ship[k // 4][k % 4] for k in range(12)], A, demand + [-inf] * 3, [inf] * 4 + [0] * 3,
-             integrality=[1] * 3 + [0] * 12, ub=np.array([1] * 3 + [inf] * 12))
+    A += [
+        [-capacity[i] if q == i else 0 for q in range(3)] + [1 if k // 4 == i else 0 for k in range(12)]
+        for i in range(3)
+    ]
+    v = milp(
+        fixed + [ship[k // 4][k % 4] for k in range(12)],
+        A,
+        demand + [-inf] * 3,
+        [inf] * 4 + [0] * 3,
+        integrality=[1] * 3 + [0] * 12,
+        ub=np.array([1] * 3 + [inf] * 12),
+    )
     # Every set of open sites, each with its own transport LP.
     best = inf
     for opened in itertools.product([0, 1], repeat=3):
@@ -164,8 +173,10 @@ def investment():
     return v, 0.09 * 30000 + 0.07 * 25000 + 0.04 * 35000 + 0.02 * 10000
 
 
-DERIVATIONS = {f.__name__: f for f in (bakery, feed_mix, transport, knapsack, assignment, furniture, blending,
-                                       nurses, facility, investment)}
+DERIVATIONS = {
+    f.__name__: f
+    for f in (bakery, feed_mix, transport, knapsack, assignment, furniture, blending, nurses, facility, investment)
+}
 
 
 def test_the_shipped_set_is_the_ten_derived_problems():

@@ -215,3 +215,26 @@ class TestPreflightAndResume:
         del answers["3"]
         calls.clear()
         assert run(dataset, tmp_path / "out")["attempted"] == 3 and [c[0] for c in calls] == ["3"]
+
+
+class TestCommand:
+    def test_statuses(self, fake_runs, tmp_path, capsys):
+        _, answers = fake_runs
+        dataset = write_jsonl(tmp_path / "set.jsonl", DATASET)
+        for problem in ("one", "two/with slash", "3"):
+            answers[problem] = RuntimeError("Failed to parse model response as JSON")
+        assert ev.main([str(dataset), "--out", str(tmp_path / "out"), "--model", "gpt-test", "--json"]) == 0
+        summary = json.loads(capsys.readouterr().out)
+        assert (summary["total"], summary["errors"], summary["accuracy"]) == (3, 3, 0)
+
+        useless = write_jsonl(tmp_path / "useless.jsonl", [{"objective": 1}, {"description": ""}])
+        assert ev.main([str(useless), "--out", str(tmp_path / "out2")]) == 2
+        err = capsys.readouterr().err
+        assert "skipped record 1 (line 1)" in err and "no usable problem in" in err
+
+        (tmp_path / "file").write_text("")
+        assert ev.main([str(dataset), "--out", str(tmp_path / "file"), "--model", "gpt-test"]) == 2
+        assert "cannot write to" in capsys.readouterr().err
+        with pytest.raises(SystemExit) as exit_:
+            ev.main([str(dataset), "--out", str(tmp_path / "x"), "--rel-tol", "-1"])
+        assert exit_.value.code == 2

@@ -25,7 +25,8 @@ def errors_of(model, data=""):
 
 def test_reply_contract_pair_compiles_to_the_documented_shape():
     result = compile_pair(CONTRACT_MODEL, CONTRACT_DATA)
-    assert set(result) == {"declarations", "objective", "constraints", "data"}
+    assert set(result) == {"declarations", "objective", "constraints", "data", "source"}
+    assert result["source"]["model"] is CONTRACT_MODEL and result["source"]["data"] is CONTRACT_DATA
     assert [(d["name"], d["type"], d["value_type"]) for d in result["declarations"]] == [
         ("a", "parameter", "float"),
         ("b", "parameter", "float"),

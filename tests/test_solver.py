@@ -179,6 +179,15 @@ maximize sum(i in I) (i % 7 + 3) * pick[i];\nsubject to {\n  forall(r in R) sum(
         # HiGHS sizes one process-wide pool on the first solve; later counts must not turn into errors.
         assert [solve(SMALL, threads=t).status for t in (1, 2, None, 3)] == [solver.Status.OPTIMAL] * 4
 
+    def test_concurrent_solves_with_different_thread_counts(self):
+        # The pool is replaced only while no other solve runs; a run that meets a busy pool of another size uses it.
+        from concurrent.futures import ThreadPoolExecutor
+
+        with ThreadPoolExecutor(4) as pool:
+            results = list(pool.map(lambda t: solve(SMALL, threads=t), [1, 2, 3, 4] * 5))
+        assert {r.status for r in results} == {solver.Status.OPTIMAL}
+        assert len({r.objective for r in results}) == 1
+
     def test_models_without_variables_or_rows(self):
         result = solve("float k = 2.5;\nminimize 2 * k;")
         assert (result.status, result.objective, result.values) == (solver.Status.OPTIMAL, 5, {})

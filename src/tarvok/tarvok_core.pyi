@@ -12,7 +12,8 @@ class TVLCompiler:
     def compile_model(self, model_text: str, data_text: str) -> dict[str, Any]:
         """Compile a model text together with its data text.
 
-        Returns {"declarations": [...], "objective": {...} | None, "constraints": [...], "data": {...}};
+        Returns {"declarations": [...], "objective": {...} | None, "constraints": [...], "data": {...},
+        "source": {"model": model_text, "data": data_text}};
         raises SemanticError listing every error as 'model:LINE:COLUMN: message' (or 'data:...').
         """
         ...

@@ -5,6 +5,7 @@
 //   tarvok models [--provider NAME] [--model NAME]
 //   tarvok check model.mod data.dat
 //   tarvok run model.mod data.dat [--json] [--time-limit S] [--mip-gap G] [--threads N] [--write FILE] [--verbose]
+//   tarvok emit model.mod data.dat -o script.py
 //   tarvok rank your problem description
 //   tarvok eval [DATASET] --out DIR [--provider P] [--model M] [--jobs N] [--iterations K] [--execution-check]
 //               [--rel-tol T] [--limit N] [--json]        (tarvok.evaluation.main)
@@ -12,7 +13,8 @@
 // Progress goes to stderr as it happens, results to stdout. Failures end with
 // one line on stderr and status 1; Ctrl-C ends with status 130. `run` exits 0
 // for an optimal solution, 1 when the model does not compile, 2 when a file
-// cannot be read and 3 for every other outcome of the solve.
+// cannot be read and 3 for every other outcome of the solve. `emit` exits 1
+// when the model does not compile and 2 when a file cannot be read or written.
 #include "generative/providers/providers.hpp"
 #include "host/host.hpp"
 
@@ -105,6 +107,8 @@ py::object build_parser() {
                                py::arg("help") = "print iterations and remaining errors too");
     solve.attr("add_argument")("--run", py::arg("action") = "store_true",
                                py::arg("help") = "solve the final model with HiGHS and print the solution too");
+    solve.attr("add_argument")("--emit", py::arg("metavar") = "SCRIPT.py",
+                               py::arg("help") = "also write a SciPy script that solves the final model");
     solve.attr("add_argument")("--execution-check", py::arg("action") = "store_true",
                                py::arg("help") = "solve every compiling model with HiGHS and revise one that is "
                                                  "infeasible or unbounded (the solve extra)");
@@ -141,6 +145,13 @@ py::object build_parser() {
                              py::arg("help") = "also write the expanded model as FILE.mps or FILE.lp");
     run.attr("add_argument")("--verbose", py::arg("action") = "store_true",
                              py::arg("help") = "solver log and sizes on stderr");
+
+    py::object emit = commands.attr("add_parser")(
+        "emit", py::arg("help") = "write a Python script that states and solves a model with SciPy");
+    emit.attr("add_argument")("model", py::arg("metavar") = "MODEL.mod");
+    emit.attr("add_argument")("data", py::arg("metavar") = "DATA.dat");
+    emit.attr("add_argument")("-o", "--output", py::arg("required") = true, py::arg("metavar") = "SCRIPT.py",
+                              py::arg("help") = "the script; a large model's numbers go to SCRIPT.npz beside it");
 
     // `eval` has its own parser in tarvok.evaluation (main dispatches to it first); listed here for --help.
     commands.attr("add_parser")("eval", py::arg("help") = "measure answer accuracy on a benchmark set of word problems",
@@ -237,18 +248,90 @@ std::string summary_of(py::handle result) {
     return text;
 }
 
-int run_run(py::object args) {
-    py::object texts[2];
+/// Why `path` cannot take a script, or "" when it can: its folder must exist
+/// and it must not be a folder or end in .npz (the name of a script's data).
+std::string unusable_script_path(py::object path) {
+    py::object os_path = py::module_::import("os").attr("path");
+    std::string name = host::str_of(path);
+    std::string lower;
+    for (char ch : name) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".npz") == 0)
+        return name + " ends in .npz, the suffix of a script's data file";
+    if (host::truthy(os_path.attr("isdir")(path))) return name + " is a folder";
+    py::object folder = os_path.attr("dirname")(absolute(path));
+    if (!host::truthy(os_path.attr("isdir")(folder))) return "no folder " + host::str_of(folder);
+    return "";
+}
+
+/// Outcome of writing a script for one model and data pair.
+struct EmitOutcome {
+    int status = 0;           ///< exit status
+    py::object written;       ///< the paths written, when there are some
+    std::string diagnostics;  ///< compile errors
+    std::string failure;      ///< why a file could not be written
+};
+
+EmitOutcome emit_files(py::object model_text, py::object data_text, py::object path) {
+    EmitOutcome out;
+    py::module_ emitter = py::module_::import("tarvok.scipy_emitter");
+    try {
+        out.written = emitter.attr("write_script")(model_text, data_text, path);
+    } catch (py::error_already_set& e) {
+        if (e.matches(emitter.attr("SemanticError"))) {
+            out.diagnostics = host::str_of(e.value());
+            out.status = 1;
+        } else if (e.matches(PyExc_OSError)) {
+            out.failure = "cannot write " + host::str_of(path) + ": " + host::str_of(e.value());
+            out.status = 2;
+        } else {
+            throw;
+        }
+    }
+    return out;
+}
+
+std::string written_line(py::handle written) {
+    std::string line = "Wrote";
+    size_t k = 0;
+    for (py::handle path : written) line += (k++ ? " and " : " ") + host::str_of(path);
+    return line;
+}
+
+/// Reads the MODEL and DATA files of `command`; false (after saying why)
+/// when one cannot be read.
+bool read_pair(py::object args, const char* command, py::object (&texts)[2]) {
     py::object paths[2] = {args.attr("model"), args.attr("data")};
     for (size_t i = 0; i < 2; ++i) {
         try {
             texts[i] = host::read_file(paths[i], "r", "utf-8");
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_OSError) && !e.matches(PyExc_UnicodeDecodeError)) throw;
-            warn("tarvok run: cannot read " + host::str_of(paths[i]) + ": " + host::str_of(e.value()));
-            return 2;
+            warn(std::string("tarvok ") + command + ": cannot read " + host::str_of(paths[i]) + ": " +
+                 host::str_of(e.value()));
+            return false;
         }
     }
+    return true;
+}
+
+int run_emit(py::object args) {
+    py::object texts[2];
+    if (!read_pair(args, "emit", texts)) return 2;
+    std::string unusable = unusable_script_path(args.attr("output"));
+    if (!unusable.empty()) {
+        warn("tarvok emit: cannot write a script there: " + unusable);
+        return 2;
+    }
+    EmitOutcome emit = emit_files(texts[0], texts[1], args.attr("output"));
+    if (emit.status == 1) say(emit.diagnostics);
+    if (emit.status == 2) warn("tarvok emit: " + emit.failure);
+    if (emit.status == 0) say(written_line(emit.written));
+    return emit.status;
+}
+
+int run_run(py::object args) {
+    py::object texts[2];
+    if (!read_pair(args, "run", texts)) return 2;
     bool as_json = host::truthy(args.attr("json"));
     RunOutcome run = solve_files(texts[0], texts[1], args, true);
     if (run.status == 1) {
@@ -276,6 +359,15 @@ int run_solve(py::object args) {
     py::object temperature = args.attr("temperature");
     py::object iterations = args.attr("iterations");
     if (iterations.is_none()) iterations = tg.attr("MAX_ITERATIONS");
+
+    py::object script = args.attr("emit");
+    if (!script.is_none()) {
+        std::string unusable = unusable_script_path(script);
+        if (!unusable.empty()) {  // refused before any request is made
+            warn("tarvok solve: cannot write a script there: " + unusable);
+            return 2;
+        }
+    }
 
     py::object alignment_check = py::none();
     if (PyObject_IsTrue(args.attr("no_alignment").ptr()) == 1) alignment_check = py::bool_(false);
@@ -305,6 +397,11 @@ int run_solve(py::object args) {
     RunOutcome run;
     bool with_run = host::truthy(args.attr("run"));
     if (with_run) run = solve_files(host::read_file(model_file, "r"), host::read_file(data_file, "r"), args, false);
+    EmitOutcome emit;
+    bool with_emit = !script.is_none();
+    if (with_emit) emit = emit_files(host::read_file(model_file, "r"), host::read_file(data_file, "r"), script);
+    // A run that did not end optimal says more than the script's fate.
+    int status = run.status != 0 ? run.status : emit.status;
     if (PyObject_IsTrue(args.attr("json").ptr()) == 1) {
         py::dict out;
         out["model_file"] = model_file;
@@ -317,9 +414,12 @@ int run_solve(py::object args) {
             out["objective"] = stats["objective"];
         }
         if (with_run) out["run"] = run.status == 1 ? py::object(py::none()) : run.result.attr("to_dict")();
+        if (with_emit) out["emitted"] = emit.status == 0 ? emit.written : py::object(py::none());
         say(host::str_of(json_dumps(out)));
         if (run.status == 1) warn(run.diagnostics);
-        return run.status;
+        else if (emit.status == 1) warn(emit.diagnostics);
+        if (emit.status == 2) warn("tarvok solve: " + emit.failure);
+        return status;
     }
     if (PyObject_IsTrue(args.attr("stats").ptr()) == 1) {
         say("iterations: " + host::str_of(stats["iterations"]));
@@ -334,10 +434,16 @@ int run_solve(py::object args) {
         say("");
     }
     say(host::str_of(stats["assessment"]));
-    if (!with_run) return 0;
-    say("");
-    say(run.status == 1 ? run.diagnostics : summary_of(run.result));
-    return run.status;
+    if (with_run) {
+        say("");
+        say(run.status == 1 ? run.diagnostics : summary_of(run.result));
+    }
+    if (with_emit) {
+        if (emit.status == 0) warn(written_line(emit.written));
+        else if (emit.status == 2) warn("tarvok solve: " + emit.failure);
+        else if (!with_run) say("\n" + emit.diagnostics);
+    }
+    return status;
 }
 
 int run_feedback(py::object args) {
@@ -441,6 +547,7 @@ int main_impl(py::object argv) {
         if (command == "models") return run_models(args);
         if (command == "check") return run_check(args);
         if (command == "run") return run_run(args);
+        if (command == "emit") return run_emit(args);
         return run_rank(args);
     } catch (py::error_already_set& e) {
         if (e.matches(PyExc_KeyboardInterrupt)) {

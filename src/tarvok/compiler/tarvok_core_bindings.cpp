@@ -461,14 +461,21 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
                 tarvok::host::require(data_text, "compile_model", "data_text", Kind::Str);
                 tarvok::host::Utf8 model(model_text);
                 tarvok::host::Utf8 data(data_text);
-                return compile_texts(model.view(), data.view());
+                py::dict compiled = compile_texts(model.view(), data.view());
+                // The texts themselves, for generators that expand the model again.
+                py::dict source;
+                source["model"] = model_text;
+                source["data"] = data_text;
+                compiled["source"] = source;
+                return compiled;
             },
             py::arg("model_text"), py::arg("data_text"),
             tarvok::host::signed_doc(
                 "compile_model", "self, model_text, data_text",
                 "Compile a model text together with its data text.\n\n"
-                "Returns the compiled model: a dict with \"declarations\", \"objective\", \"constraints\" and "
-                "\"data\".\nRaises SemanticError whose text lists every error found, one per line as "
+                "Returns the compiled model: a dict with \"declarations\", \"objective\", \"constraints\", "
+                "\"data\" and\n\"source\" ({\"model\": model_text, \"data\": data_text}, the texts given).\n"
+                "Raises SemanticError whose text lists every error found, one per line as "
                 "'model:LINE:COLUMN: message' (or 'data:...'),\neach followed by the offending line and a caret.")
                 .c_str());
 

@@ -150,16 +150,7 @@ void check_provider(const Settings& s) {
 }
 
 /// The final models are solved with HiGHS: without it no answer can be judged.
-void check_solver() {
-    try {
-        py::module_::import("highspy");
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_ImportError)) throw;
-        host::raise_from(e, PyExc_ImportError,
-                         "tarvok eval solves every final model with HiGHS and needs the 'highspy' package; install "
-                         "the 'solve' extra: pip install 'tarvok[solve]'");
-    }
-}
+void check_solver() { host::import_extra("highspy", "tarvok eval solves every final model with HiGHS and", "eval"); }
 
 // ---------------------------------------------------------- one problem
 

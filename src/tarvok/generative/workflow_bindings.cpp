@@ -102,14 +102,7 @@ ExecutionCheck read_execution_check() {
                         "EXECUTION_TIME_LIMIT must be greater than 0, not " + host::str_of(check.time_limit));
         }
     }
-    try {
-        py::module_::import("highspy");
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_ImportError)) throw;
-        host::raise_from(e, PyExc_ImportError,
-                         "The execution check (EXECUTION_CHECK) solves models with HiGHS and needs the 'highspy' "
-                         "package; install the 'solve' extra: pip install 'tarvok[solve]'");
-    }
+    host::import_extra("highspy", "The execution check (EXECUTION_CHECK) solves models with HiGHS and", "solve");
     return check;
 }
 

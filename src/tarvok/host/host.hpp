@@ -208,6 +208,19 @@ inline py::module_ import_sibling(py::handle module, const char* name) {
     return py::module_::import((package + name).c_str());
 }
 
+/// Imports `name`, a library of the optional extra `extra`, or raises an
+/// ImportError that says what needed it and how to install it.
+inline py::module_ import_extra(const char* name, const char* purpose, const char* extra) {
+    try {
+        return py::module_::import(name);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        raise_from(e, PyExc_ImportError,
+                   std::string(purpose) + " needs the '" + name + "' package; install the '" + extra +
+                       "' extra: pip install 'tarvok[" + extra + "]'");
+    }
+}
+
 /// The host's `time.sleep`, looked up on every call so that it can be replaced.
 inline void sleep(double seconds) { py::module_::import("time").attr("sleep")(seconds); }
 
@@ -226,6 +239,16 @@ inline std::string signed_doc(const char* name, const char* params, const char* 
 template <typename Func, typename... Extra>
 void def(py::module_& m, const char* name, const char* params, const char* doc, Func&& f, const Extra&... extra) {
     m.def(name, std::forward<Func>(f), extra..., signed_doc(name, params, doc).c_str());
+}
+
+/// Adds `impl` as a method of the class `cls` (bound to instances like a
+/// Python function) with a text signature whose first parameter is `self`.
+template <typename Func, typename... Extra>
+void add_method(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
+                const Extra&... extra) {
+    std::string full = signed_doc(name, params, doc);
+    py::cpp_function method(std::forward<Func>(impl), py::name(name), py::is_method(cls), extra..., full.c_str());
+    py::setattr(cls, name, method);
 }
 
 /// A host object made on first use and kept. Threads that race on the first

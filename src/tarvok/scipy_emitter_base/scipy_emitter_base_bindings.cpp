@@ -15,6 +15,7 @@
 
 namespace py = pybind11;
 namespace host = tarvok::host;
+using host::add_method;
 using host::equals;
 using host::text_form;
 
@@ -84,16 +85,6 @@ py::object key_contribution(py::handle self, py::handle element, py::handle env)
 /// Builds `SemanticError(message)` with the class the module holds now.
 py::object semantic_error(py::handle module, const py::object& message) {
     return module.attr("SemanticError")(message);
-}
-
-/// Adds `impl` as a method of `cls` (bound to instances like a Python
-/// function) with a text signature whose first parameter is `self`.
-template <typename Func, typename... Extra>
-void add_method(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
-                const Extra&... extra) {
-    std::string full = host::signed_doc(name, params, doc);
-    py::cpp_function method(std::forward<Func>(impl), py::name(name), py::is_method(cls), extra..., full.c_str());
-    py::setattr(cls, name, method);
 }
 
 /// Adds `impl` as a staticmethod of `cls`.

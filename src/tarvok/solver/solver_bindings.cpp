@@ -2,6 +2,7 @@
 // sparse program (the core), hands the arrays to HiGHS through highspy, and
 // reports the outcome as Python values. highspy and numpy are imported on
 // first use, so that the module itself needs neither.
+#include "host/arrays.hpp"
 #include "host/host.hpp"
 #include "solver/outcome.hpp"
 #include "solver/program.hpp"
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,8 +21,6 @@ namespace host = tarvok::host;
 using namespace tarvok::solver;
 
 namespace {
-
-const char* kExtraHint = "install the 'solve' extra: pip install 'tarvok[solve]'";
 
 /// This module, for looking up its functions and classes at call time.
 py::module_ self() { return host::this_module(); }
@@ -32,15 +32,7 @@ py::module_ self() { return host::this_module(); }
 }
 
 /// Imports a library of the 'solve' extra, or says how to get it.
-py::module_ import_extra(const char* name, const char* purpose) {
-    try {
-        return py::module_::import(name);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_ImportError)) throw;
-        host::raise_from(e, PyExc_ImportError,
-                         std::string(purpose) + " needs the '" + name + "' package; " + kExtraHint);
-    }
-}
+py::module_ import_extra(const char* name, const char* purpose) { return host::import_extra(name, purpose, "solve"); }
 
 // ------------------------------------------------------------- Program
 
@@ -57,10 +49,7 @@ py::array view(const std::vector<T>& data, py::handle owner) {
 template <typename T>
 py::array owned(std::vector<T> data) {
     import_extra("numpy", "the arrays of a Program");
-    auto* heap = new std::vector<T>(std::move(data));
-    py::capsule free_when_done(heap, [](void* p) { delete static_cast<std::vector<T>*>(p); });
-    return py::array_t<T>({static_cast<py::ssize_t>(heap->size())}, {static_cast<py::ssize_t>(sizeof(T))},
-                          heap->data(), free_when_done);
+    return host::owned_array(std::move(data));
 }
 
 py::dict culprit_dict(const Culprit& c) {
@@ -199,6 +188,61 @@ double number_option(py::handle value, const char* name, bool positive) {
     return v;
 }
 
+/// HiGHS keeps one worker pool per process, sized by the first run; a run
+/// that asks for another size fails. A pool of a new size replaces the old one
+/// only while no solve of this module is running (replacing it under a running
+/// solve would pull its workers away); otherwise the run uses the pool as it is
+/// and the statistics say so.
+class PoolUse {
+  public:
+    PoolUse(py::object& h, py::handle threads) {
+        std::unique_lock<std::mutex> lock = locked();
+        State& s = state();
+        if (!threads.is_none()) {
+            long long wanted = threads.cast<long long>();
+            if (wanted != s.size && s.active == 0 && py::hasattr(h, "resetGlobalScheduler")) {
+                h.attr("resetGlobalScheduler")(true);
+                s.size = wanted;
+            }
+            // 0 lets HiGHS use the pool it has.
+            h.attr("setOptionValue")("threads", wanted == s.size ? wanted : 0);
+        } else {
+            h.attr("setOptionValue")("threads", 0);
+        }
+        ++s.active;
+        size_ = s.size;
+    }
+    ~PoolUse() {
+        std::unique_lock<std::mutex> lock = locked();
+        --state().active;
+    }
+    PoolUse(const PoolUse&) = delete;
+    PoolUse& operator=(const PoolUse&) = delete;
+
+    /// The pool size this run was given, or None when HiGHS chose it.
+    py::object size() const { return size_ > 0 ? py::object(py::int_(size_)) : py::none(); }
+
+  private:
+    struct State {
+        long long size = 0;  ///< 0: the size HiGHS picks itself
+        int active = 0;
+    };
+    /// The lock, taken with the GIL released, so that a thread waiting for it
+    /// never holds the GIL that the holder may need back.
+    static std::unique_lock<std::mutex> locked() {
+        static std::mutex m;
+        std::unique_lock<std::mutex> lock(m, std::defer_lock);
+        py::gil_scoped_release release;
+        lock.lock();
+        return lock;
+    }
+    static State& state() {
+        static State s;
+        return s;
+    }
+    long long size_ = 0;
+};
+
 struct SolveResult {
     std::shared_ptr<Program> program;
     Outcome outcome;
@@ -280,12 +324,8 @@ py::object solve_model(py::object model_text, py::object data_text, py::object t
     if (host::truthy(log)) log_to_stderr(h, highspy);
     if (!std::isnan(limit)) h.attr("setOptionValue")("time_limit", limit);
     if (!std::isnan(gap)) h.attr("setOptionValue")("mip_rel_gap", gap);
-    if (!threads.is_none()) {
-        // HiGHS keeps one thread pool per process, sized by the first solve;
-        // a different size needs a fresh pool.
-        h.attr("setOptionValue")("threads", threads);
-        if (py::hasattr(h, "resetGlobalScheduler")) h.attr("resetGlobalScheduler")(true);
-    }
+    PoolUse pool(h, threads);
+    result.statistics["threads"] = pool.size();
 
     auto start = std::chrono::steady_clock::now();
     auto seconds_left = [&] {

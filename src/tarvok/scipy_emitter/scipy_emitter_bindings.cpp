@@ -1,0 +1,595 @@
+// tarvok.scipy_emitter: SciPyCodeGenerator, the generator that turns a
+// compiled Tarvok model into a Python script that states and solves it with
+// SciPy, and write_script, the whole job from two texts to a file.
+//
+// The class is a heap type made by the host's `type` on the generator base,
+// so Python code subclasses it like any class and every call between its
+// operations goes through the instance. The numbers come from the
+// instantiation core (tarvok.solver.instantiate, looked up at call time); the
+// three build steps put them into the base's attributes in SciPy's standard
+// form, and generate_code writes the script from those attributes, so the
+// script always states what the attributes hold.
+#include "host/arrays.hpp"
+#include "host/host.hpp"
+#include "scipy_emitter/atomic_file.hpp"
+#include "scipy_emitter/describe.hpp"
+#include "scipy_emitter/script.hpp"
+#include "scipy_emitter/standard_form.hpp"
+#include "solver/program.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace py = pybind11;
+namespace host = tarvok::host;
+using namespace tarvok::scipy_emitter;
+using host::add_method;
+using host::equals;
+using tarvok::solver::Program;
+
+namespace {
+
+/// A module of this package (tarvok.solver, tarvok.tarvok_core), imported at call time.
+py::module_ sibling(const char* name) { return host::import_sibling(host::this_module(), name); }
+
+[[noreturn]] void raise_semantic_error(const std::string& message) {
+    py::object cls = host::attr("SemanticError");
+    PyErr_SetObject(cls.ptr(), cls(host::text(message)).ptr());
+    throw py::error_already_set();
+}
+
+/// Raises an exception object that a helper of the base built.
+[[noreturn]] void raise_object(py::handle error) {
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+    throw py::error_already_set();
+}
+
+/// Imports a library of the 'scipy' extra, or says how to get it.
+py::module_ import_extra(const char* name, const char* purpose) { return host::import_extra(name, purpose, "scipy"); }
+
+/// `mapping.get(key)` when `mapping` has a `get`, else None.
+py::object get(py::handle mapping, const char* key) {
+    if (!py::hasattr(mapping, "get")) return py::none();
+    return mapping.attr("get")(key);
+}
+
+/// The entries of the list at `mapping[key]`, none when it is missing.
+py::iterator entries(py::handle mapping, const char* key) {
+    py::object value = get(mapping, key);
+    return py::iter(value.is_none() ? py::object(py::list()) : value);
+}
+
+// ------------------------------------------------------------ the program
+
+/// Refuses a data_dict other than the one the model was compiled with: the
+/// numbers come from the compiled texts, so any other data would be ignored.
+void check_data_dict(py::handle self, py::handle ast) {
+    py::object given = self.attr("data_dict");
+    if (!host::truthy(given)) return;  // none given: the model's own data
+    py::object own = get(ast, "data");
+    if (given.is(own) || equals(given, own)) return;
+    std::string differing;
+    int listed = 0;
+    if (PyDict_Check(given.ptr()) && PyDict_Check(own.ptr())) {
+        py::dict a = py::reinterpret_borrow<py::dict>(given), b = py::reinterpret_borrow<py::dict>(own);
+        auto note = [&](py::handle key) {
+            if (++listed <= 5) differing += std::string(listed > 1 ? ", " : "") + "'" + host::str_of(key) + "'";
+        };
+        for (auto item : a)
+            if (!b.contains(item.first) || !equals(item.second, b[item.first])) note(item.first);
+        for (auto item : b)
+            if (!a.contains(item.first)) note(item.first);
+        if (listed > 5) differing += " and " + std::to_string(listed - 5) + " more";
+    }
+    raise_semantic_error(
+        "Cannot generate code for this data_dict: it differs from the data the model was compiled "
+        "with" +
+        (differing.empty() ? std::string() : " (in " + differing + ")") +
+        "; compile the model with that data and pass its \"data\" entry");
+}
+
+py::object load_program(py::object self) {
+    py::object kept = py::getattr(self, "program", py::none());
+    if (!kept.is_none()) return kept;
+    py::object ast = self.attr("ast");
+    py::object source = get(ast, "source");
+    py::object model = get(source, "model"), data = get(source, "data");
+    if (!PyUnicode_Check(model.ptr()) || !PyUnicode_Check(data.ptr()))
+        raise_semantic_error(
+            "Cannot generate code: the compiled model has no \"source\" entry with its model and "
+            "data texts; make it with TVLCompiler().compile_model(model_text, data_text)");
+    check_data_dict(self, ast);
+    py::object program = sibling("solver").attr("instantiate")(model, data);
+    py::setattr(self, "program", program);
+    return program;
+}
+
+/// The C++ program behind the instance's `_load_program()`.
+std::shared_ptr<const Program> program_of(py::handle self) {
+    py::object program = self.attr("_load_program")();
+    try {
+        return program.cast<std::shared_ptr<Program>>();
+    } catch (py::cast_error&) {
+        throw py::type_error("_load_program() must return a tarvok.solver.Program, not " + host::type_name(program));
+    }
+}
+
+// ------------------------------------------------------- the build steps
+
+/// Floats for a run of values; equal neighbours share one object.
+py::list float_list(const std::vector<double>& values) {
+    py::list out(values.size());
+    py::object last;
+    for (size_t k = 0; k < values.size(); ++k) {
+        if (!last || values[k] != values[k - 1] || std::signbit(values[k]) != std::signbit(values[k - 1]))
+            last = py::float_(values[k]);
+        out[k] = last;
+    }
+    return out;
+}
+
+py::object bound(double v) { return std::isinf(v) ? py::object(py::none()) : py::object(py::float_(v)); }
+
+void build_variables(py::object self) {
+    std::shared_ptr<const Program> p = program_of(self);
+    for (const tarvok::solver::VariableBlock& b : p->variables) {
+        py::object decl = self.attr("find_declaration")(host::text(b.name), "dvar");
+        if (decl.is_none())
+            raise_semantic_error("Cannot generate code: the compiled model declares no decision variable '" + b.name +
+                                 "'");
+        py::object type = get(decl, "value_type");
+        if (!equals(type, py::str("float")) && !equals(type, py::str("int")) && !equals(type, py::str("boolean")))
+            raise_object(self.attr("_unsupported_type_error")("variable", type));
+    }
+    uint32_t n = p->columns();
+    py::list names(n), bounds(n), integrality(n);
+    py::dict indices;
+    py::object pair;
+    for (uint32_t j = 0; j < n; ++j) {
+        py::str name = host::text(p->column_name(j));
+        names[j] = name;
+        if (!PyDict_SetDefault(indices.ptr(), name.ptr(), py::int_(j).ptr())) throw py::error_already_set();
+        if (!pair || p->col_lower[j] != p->col_lower[j - 1] || p->col_upper[j] != p->col_upper[j - 1])
+            pair = py::make_tuple(bound(p->col_lower[j]), bound(p->col_upper[j]));
+        bounds[j] = pair;
+        integrality[j] = py::int_(p->integrality[j]);
+    }
+    py::dict tuple_types;
+    for (py::handle decl : entries(self.attr("ast"), "declarations")) {
+        if (!equals(get(decl, "type"), py::str("tuple"))) continue;
+        py::list fields;
+        for (py::handle field : entries(decl, "fields")) fields.append(get(field, "name"));
+        tuple_types[get(decl, "name")] = py::tuple(fields);
+    }
+    py::setattr(self, "var_names", names);
+    py::setattr(self, "var_indices", indices);
+    py::setattr(self, "bounds", bounds);
+    py::setattr(self, "integrality", integrality);
+    py::setattr(self, "tuple_types", tuple_types);
+}
+
+void build_objective(py::object self) {
+    std::shared_ptr<const Program> p = program_of(self);
+    py::object objective = get(self.attr("ast"), "objective");
+    if (!objective.is_none()) {
+        py::object sense = get(objective, "sense");
+        if (!equals(sense, py::str("minimize")) && !equals(sense, py::str("maximize")))
+            raise_object(self.attr("_unsupported_type_error")("objective", sense));
+    }
+    StandardObjective o = standard_objective(*p);
+    py::setattr(self, "c", float_list(o.c));
+    py::setattr(self, "objective_offset", py::float_(o.offset));
+    py::setattr(self, "objective_sense", py::str(o.maximize ? "maximize" : "minimize"));
+}
+
+/// A matrix as a numpy array or, past `dense_limit` cells, as a
+/// scipy.sparse.csr_array; either has the shape (rows, columns) also when
+/// there are no rows, as scipy.optimize.linprog needs.
+py::object matrix_object(SparseRows m, uint32_t columns, uint64_t dense_limit) {
+    uint64_t rows = m.rows();
+    import_extra("numpy", "a constraint matrix");
+    if (rows * columns <= dense_limit) {
+        py::array_t<double> dense({static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(columns)});
+        double* cells = dense.mutable_data();
+        std::fill(cells, cells + rows * columns, 0.0);
+        for (uint64_t i = 0; i < rows; ++i)
+            for (int64_t k = m.starts[i]; k < m.starts[i + 1]; ++k) cells[i * columns + m.columns[k]] = m.values[k];
+        return std::move(dense);
+    }
+    py::module_ sparse = import_extra("scipy.sparse", "a sparse constraint matrix");
+    py::tuple parts = py::make_tuple(host::owned_array(std::move(m.values)), host::owned_array(std::move(m.columns)),
+                                     host::owned_array(std::move(m.starts)));
+    return sparse.attr("csr_array")(parts, py::arg("shape") = py::make_tuple(rows, columns));
+}
+
+void build_constraints(py::object self) {
+    std::shared_ptr<const Program> p = program_of(self);
+    for (py::handle constraint : entries(self.attr("ast"), "constraints")) {
+        py::object op = get(constraint, "operator");
+        bool known = false;
+        for (const char* word : {"<=", ">=", "==", "range"}) known = known || equals(op, py::str(word));
+        if (!known) raise_object(self.attr("_unsupported_operator_error")("constraint", op));
+    }
+    uint64_t dense_limit = self.attr("dense_limit").cast<uint64_t>();
+    StandardConstraints s;
+    {
+        py::gil_scoped_release release;
+        s = standard_constraints(*p);
+    }
+    auto names = [&](const StandardRows& rows) {
+        py::list out(rows.origin.size());
+        for (size_t i = 0; i < rows.origin.size(); ++i) out[i] = host::text(p->row_name(rows.origin[i].row));
+        return out;
+    };
+    py::setattr(self, "ub_names", names(s.upper));
+    py::setattr(self, "eq_names", names(s.equal));
+    py::setattr(self, "b_ub", float_list(s.upper.rhs));
+    py::setattr(self, "b_eq", float_list(s.equal.rhs));
+    py::setattr(self, "A_ub", matrix_object(std::move(s.upper.matrix), p->columns(), dense_limit));
+    py::setattr(self, "A_eq", matrix_object(std::move(s.equal.matrix), p->columns(), dense_limit));
+}
+
+// ------------------------------------------------- reading the attributes
+
+/// The items of a sequence attribute, which must have `expected` of them
+/// (any count when `expected` is npos).
+py::object items_of(py::handle self, const char* attribute, size_t expected = std::string::npos) {
+    py::object value = self.attr(attribute);
+    py::object fast = py::reinterpret_steal<py::object>(PySequence_Fast(value.ptr(), attribute));
+    if (!fast) throw py::error_already_set();
+    size_t n = static_cast<size_t>(PySequence_Fast_GET_SIZE(fast.ptr()));
+    if (expected != std::string::npos && n != expected)
+        host::raise(PyExc_ValueError, std::string(attribute) + " has " + std::to_string(n) +
+                                          " entries; var_names has " + std::to_string(expected));
+    return fast;
+}
+
+double number(py::handle item) {
+    double v = PyFloat_AsDouble(item.ptr());
+    if (v == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    return v;
+}
+
+template <typename F>
+void for_each_item(py::handle fast, F f) {
+    PyObject** items = PySequence_Fast_ITEMS(fast.ptr());
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(fast.ptr());
+    for (Py_ssize_t k = 0; k < n; ++k) f(static_cast<size_t>(k), py::handle(items[k]));
+}
+
+std::vector<double> numbers_of(py::handle self, const char* attribute, size_t expected = std::string::npos) {
+    py::object fast = items_of(self, attribute, expected);
+    std::vector<double> out(static_cast<size_t>(PySequence_Fast_GET_SIZE(fast.ptr())));
+    for_each_item(fast, [&](size_t k, py::handle item) { out[k] = number(item); });
+    return out;
+}
+
+std::vector<std::string> texts_of(py::handle self, const char* attribute, size_t expected) {
+    py::object fast = items_of(self, attribute, expected);
+    std::vector<std::string> out(expected);
+    for_each_item(fast, [&](size_t k, py::handle item) {
+        if (!PyUnicode_Check(item.ptr()))
+            throw py::type_error(std::string(attribute) + " must hold str, not " + host::type_name(item));
+        out[k] = std::string(host::Utf8(item).view());
+    });
+    return out;
+}
+
+/// Rows from anything with tocsr() (a scipy.sparse matrix or array), a
+/// numpy array, or a sequence of rows. Each row ends up with its columns in
+/// order, each once, without zeros.
+SparseRows matrix_of(py::handle self, const char* attribute, size_t columns) {
+    py::object value = self.attr(attribute);
+    SparseRows m;
+    std::vector<std::pair<int32_t, double>> row;
+    auto end_row = [&] {
+        std::sort(row.begin(), row.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (size_t k = 0; k < row.size();) {
+            double sum = 0;
+            size_t same = k;
+            for (; same < row.size() && row[same].first == row[k].first; ++same) sum += row[same].second;
+            if (sum != 0) {
+                m.columns.push_back(row[k].first);
+                m.values.push_back(sum);
+            }
+            k = same;
+        }
+        m.end_row();
+        row.clear();
+    };
+    auto check_width = [&](size_t width) {
+        if (width != columns)
+            host::raise(PyExc_ValueError, std::string(attribute) + " has " + std::to_string(width) +
+                                              " columns; var_names has " + std::to_string(columns));
+    };
+    if (py::hasattr(value, "tocsr")) {
+        py::object csr = value.attr("tocsr")();
+        py::tuple shape = csr.attr("shape");
+        check_width(shape[1].cast<size_t>());
+        using Indices = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
+        Indices starts(csr.attr("indptr")), indices(csr.attr("indices"));
+        py::array_t<double, py::array::c_style | py::array::forcecast> data(csr.attr("data"));
+        size_t rows = shape[0].cast<size_t>();
+        for (size_t i = 0; i < rows; ++i) {
+            for (int64_t k = starts.at(i); k < starts.at(i + 1); ++k)
+                row.emplace_back(static_cast<int32_t>(indices.at(k)), data.at(k));
+            end_row();
+        }
+        return m;
+    }
+    if (py::hasattr(value, "__array__")) {
+        py::array_t<double, py::array::c_style | py::array::forcecast> dense(value);
+        if (dense.ndim() != 2)
+            host::raise(PyExc_ValueError,
+                        std::string(attribute) + " must have two dimensions, not " + std::to_string(dense.ndim()));
+        check_width(static_cast<size_t>(dense.shape(1)));
+        const double* cells = dense.data();
+        for (py::ssize_t i = 0; i < dense.shape(0); ++i) {
+            for (size_t j = 0; j < columns; ++j)
+                if (double v = cells[i * columns + j]; v != 0) row.emplace_back(static_cast<int32_t>(j), v);
+            end_row();
+        }
+        return m;
+    }
+    py::object fast = items_of(self, attribute);
+    for_each_item(fast, [&](size_t i, py::handle item) {
+        py::object cells = py::reinterpret_steal<py::object>(PySequence_Fast(item.ptr(), attribute));
+        if (!cells) throw py::error_already_set();
+        check_width(static_cast<size_t>(PySequence_Fast_GET_SIZE(cells.ptr())));
+        for_each_item(cells, [&](size_t j, py::handle cell) {
+            double v = number(cell);
+            if (v != 0) row.emplace_back(static_cast<int32_t>(j), v);
+        });
+        end_row();
+    });
+    return m;
+}
+
+/// The script's input as the attributes hold it, described from the program.
+ScriptInput script_input(py::object self, const Program& p) {
+    ScriptInput in;
+    describe_program(p, in);
+    size_t n = static_cast<size_t>(py::len(self.attr("var_names")));
+    in.column_names = texts_of(self, "var_names", n);
+    py::object bounds = items_of(self, "bounds", n);
+    in.lower.resize(n);
+    in.upper.resize(n);
+    for_each_item(bounds, [&](size_t j, py::handle pair) {
+        py::object sides = py::reinterpret_steal<py::object>(PySequence_Fast(pair.ptr(), "bounds"));
+        if (!sides) throw py::error_already_set();
+        if (PySequence_Fast_GET_SIZE(sides.ptr()) != 2)
+            host::raise(PyExc_ValueError, "bounds[" + std::to_string(j) + "] is not a (lower, upper) pair");
+        py::handle lo = PySequence_Fast_GET_ITEM(sides.ptr(), 0), hi = PySequence_Fast_GET_ITEM(sides.ptr(), 1);
+        in.lower[j] = lo.is_none() ? -INFINITY : number(lo);
+        in.upper[j] = hi.is_none() ? INFINITY : number(hi);
+    });
+    py::object integrality = items_of(self, "integrality", n);
+    in.integer.resize(n);
+    for_each_item(integrality, [&](size_t j, py::handle flag) { in.integer[j] = host::truthy(flag) ? 1 : 0; });
+
+    in.maximize = equals(self.attr("objective_sense"), py::str("maximize"));
+    in.offset = number(self.attr("objective_offset"));
+    in.cost = numbers_of(self, "c", n);
+    if (in.maximize)
+        for (double& v : in.cost) v = -v;
+
+    in.a_ub = matrix_of(self, "A_ub", n);
+    in.b_ub = numbers_of(self, "b_ub", in.a_ub.rows());
+    in.ub_names = texts_of(self, "ub_names", in.a_ub.rows());
+    in.a_eq = matrix_of(self, "A_eq", n);
+    in.b_eq = numbers_of(self, "b_eq", in.a_eq.rows());
+    in.eq_names = texts_of(self, "eq_names", in.a_eq.rows());
+
+    for (const ReportedVariable& v : in.variables) {
+        uint64_t size = 1;
+        for (uint64_t d : v.shape) size *= d;
+        if (v.first + size > n)
+            host::raise(PyExc_ValueError, "variable '" + v.name + "' needs columns up to " +
+                                              std::to_string(v.first + size) + "; var_names has " + std::to_string(n));
+    }
+    for (const ReportedExpression& d : in.dexprs)
+        for (int32_t j : d.columns)
+            if (static_cast<size_t>(j) >= n)
+                host::raise(PyExc_ValueError, "dexpr '" + d.name + "' uses column " + std::to_string(j) +
+                                                  "; var_names has " + std::to_string(n));
+    in.inline_limit = self.attr("inline_limit").cast<uint64_t>();
+    return in;
+}
+
+py::dict arrays_dict(std::vector<NamedArray>& arrays) {
+    py::dict out;
+    if (arrays.empty()) return out;
+    import_extra("numpy", "an .npz file beside a script");
+    for (NamedArray& a : arrays)
+        std::visit([&](auto& data) { out[host::text(a.name)] = host::owned_array(std::move(data)); }, a.data);
+    return out;
+}
+
+// ----------------------------------------------------- generate and write
+
+py::object generate_code(py::object self) {
+    py::list lines = self.attr("scipy_code_lines");
+    // A second run replaces what the first one added.
+    py::object start = py::getattr(self, "_script_start", py::none());
+    if (start.is_none()) {
+        start = py::int_(py::len(lines));
+        py::setattr(self, "_script_start", start);
+    } else if (start.cast<size_t>() < py::len(lines)) {
+        if (PySequence_DelSlice(lines.ptr(), start.cast<Py_ssize_t>(), PY_SSIZE_T_MAX) != 0)
+            throw py::error_already_set();
+    }
+    self.attr("_build_variables")();
+    self.attr("_build_objective")();
+    self.attr("_build_constraints")();
+
+    std::shared_ptr<const Program> p = program_of(self);
+    ScriptInput in = script_input(self, *p);
+    Script script;
+    {
+        py::gil_scoped_release release;
+        script = render_script(std::move(in));
+    }
+    py::object level = self.attr("indent_level");
+    long long base = level.cast<long long>();
+    py::object add = self.attr("_add_code_line");
+    try {
+        for (const Line& line : script.lines) {
+            py::setattr(self, "indent_level", py::int_(base + line.indent));
+            add(host::text(line.text));
+        }
+    } catch (...) {
+        py::setattr(self, "indent_level", level);
+        throw;
+    }
+    py::setattr(self, "indent_level", level);
+    py::setattr(self, "npz_arrays", arrays_dict(script.arrays));
+    return py::str("\n").attr("join")(self.attr("scipy_code_lines")) + py::str("\n");
+}
+
+[[noreturn]] void raise_os_error(const std::system_error& e, py::handle filename) {
+    py::object os = py::module_::import("os");
+    py::object error = py::module_::import("builtins")
+                           .attr("OSError")(e.code().value(), os.attr("strerror")(e.code().value()), filename);
+    raise_object(error);
+}
+
+void write_atomically(py::handle path, std::string_view content) {
+    std::string file = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+    try {
+        py::gil_scoped_release release;
+        write_file_atomically(file, content);
+    } catch (const std::system_error& e) {
+        raise_os_error(e, path);
+    }
+}
+
+/// The path's text, refusing the name the script's own .npz would have.
+py::object script_path(py::handle path) {
+    py::object text = py::module_::import("os").attr("fspath")(path);
+    if (!PyUnicode_Check(text.ptr()))
+        throw py::type_error("the script path must be a str or an os.PathLike of str, not " + host::type_name(path));
+    std::string lower = host::str_of(text);
+    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".npz") == 0)
+        host::raise(PyExc_ValueError, "'" + host::str_of(text) +
+                                          "' ends in .npz, the suffix of a script's data file; "
+                                          "name the script SCRIPT.py");
+    return text;
+}
+
+py::list write(py::object self, py::object path) {
+    py::object script = script_path(path);
+    py::object text = self.attr("generate_code")();
+    if (!PyUnicode_Check(text.ptr()))
+        throw py::type_error("generate_code() must return a str, not " + host::type_name(text));
+    py::list written;
+    written.append(script);
+    py::object arrays = self.attr("npz_arrays");
+    if (!arrays.is_none() && host::truthy(arrays)) {
+        py::object npz = py::str(py::module_::import("pathlib").attr("Path")(script).attr("with_suffix")(".npz"));
+        py::object buffer = py::module_::import("io").attr("BytesIO")();
+        import_extra("numpy", "an .npz file beside a script").attr("savez")(buffer, **arrays);
+        py::buffer_info bytes = py::buffer(buffer.attr("getbuffer")()).request();  // a view, not a second copy
+        // Written before the script that loads it.
+        write_atomically(npz, std::string_view(static_cast<const char*>(bytes.ptr), static_cast<size_t>(bytes.size)));
+        written.append(npz);
+    }
+    write_atomically(script, host::Utf8(text).view());
+    return written;
+}
+
+py::list write_script(py::object model_text, py::object data_text, py::object path) {
+    host::require(model_text, "write_script", "model_text", host::Kind::Str);
+    host::require(data_text, "write_script", "data_text", host::Kind::Str);
+    script_path(path);  // refused before any work
+    py::object compiler = sibling("tarvok_core").attr("TVLCompiler")();
+    py::object ast = compiler.attr("compile_model")(model_text, data_text);
+    py::object generator = host::attr("SciPyCodeGenerator")(ast, get(ast, "data"));
+    return generator.attr("write")(path);
+}
+
+// ------------------------------------------------------------- the class
+
+py::object make_generator(py::module_& m) {
+    py::object base = host::import_sibling(m, "scipy_emitter_base").attr("SciPyCodeGeneratorBase");
+    py::dict ns;
+    ns["__module__"] = m.attr("__name__");
+    ns["__qualname__"] = "SciPyCodeGenerator";
+    ns["__doc__"] =
+        "Generator of a SciPy script from a compiled Tarvok model.\n\n"
+        "Construct it like the base, SciPyCodeGenerator(ast, data_dict), with `ast` the dict that\n"
+        "TVLCompiler().compile_model(model_text, data_text) returns and `data_dict` its \"data\" entry (or\n"
+        "None). The numbers come from tarvok.solver.instantiate on the texts the dict was compiled from\n"
+        "(its \"source\" entry). The build steps fill the base's attributes in SciPy's standard form,\n"
+        "minimize c @ x subject to A_ub @ x <= b_ub, A_eq @ x == b_eq and the bounds, ready for\n"
+        "scipy.optimize.linprog or milp:\n\n"
+        "  _build_variables    var_names (one name per column, 'ship[Aalborg][Copenhagen]'),\n"
+        "                      var_indices (name -> column), bounds ((lower, upper) per column, None where\n"
+        "                      there is none), integrality (1 for int and boolean columns, else 0), and\n"
+        "                      tuple_types (tuple type name -> its field names)\n"
+        "  _build_objective    c (per column; the negated costs when the model maximizes),\n"
+        "                      objective_offset (the model's constant term) and objective_sense\n"
+        "  _build_constraints  A_ub, b_ub, A_eq, b_eq and the row names ub_names, eq_names; a row written\n"
+        "                      >= is negated and a range lo <= e <= hi gives the two rows e <= hi and\n"
+        "                      -e <= -lo. A_ub and A_eq are numpy arrays of shape (rows, columns) while\n"
+        "                      rows x columns stays within dense_limit, else scipy.sparse.csr_array.\n\n"
+        "generate_code() runs the three steps and writes the script from these attributes with\n"
+        "_add_code_line; write(path) writes it to a file. The script solves the program with\n"
+        "scipy.optimize.milp and prints one JSON object (status, objective, values, message) in the shape\n"
+        "`tarvok run --json` prints. Past inline_limit columns, rows or nonzeros its numbers go to an .npz\n"
+        "file beside it (npz_arrays after generate_code).";
+    ns["program"] = py::none();
+    ns["npz_arrays"] = py::none();
+    ns["inline_limit"] = py::int_(5000);
+    ns["dense_limit"] = py::int_(1'000'000);
+    py::object type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type));
+    py::object cls = type("SciPyCodeGenerator", py::make_tuple(base), ns);
+
+    add_method(cls, "_load_program", "self",
+               "Return the tarvok.solver.Program the numbers come from, instantiating it on first use.\n\n"
+               "It is made from the model and data texts of the compiled model's \"source\" entry by\n"
+               "tarvok.solver.instantiate and kept in `program`. Raises SemanticError when the dict has no\n"
+               "such entry, or when `data_dict` differs from the data the model was compiled with.",
+               &load_program);
+    add_method(cls, "_build_variables", "self",
+               "Fill var_names, var_indices, bounds, integrality and tuple_types, one entry per column.",
+               &build_variables);
+    add_method(cls, "_build_objective", "self",
+               "Fill c (negated when the model maximizes), objective_offset and objective_sense.", &build_objective);
+    add_method(cls, "_build_constraints", "self",
+               "Fill A_ub, b_ub, A_eq, b_eq, ub_names and eq_names in SciPy's standard form.", &build_constraints);
+    add_method(cls, "generate_code", "self",
+               "Run the three build steps and return the script, written from their attributes.\n\n"
+               "The lines go to scipy_code_lines through _add_code_line (after any lines already there; a\n"
+               "second call replaces those of the first) and the whole buffer is returned as one text. When\n"
+               "the numbers go to an .npz file, npz_arrays holds them; it is empty otherwise.",
+               &generate_code);
+    add_method(cls, "write", "self, path",
+               "Generate the script and write it to `path`; return the paths written.\n\n"
+               "A large program's numbers go to the .npz file of the same name beside it, written first.\n"
+               "Each file is written whole or not at all (a new file in the same folder, flushed, then\n"
+               "renamed over the old one). Raises OSError when a file cannot be written.",
+               &write, py::arg("path"));
+    return cls;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(scipy_emitter, m, py::mod_gil_not_used()) {
+    py::options options;
+    options.disable_function_signatures();
+    m.doc() = "SciPy code generation: turns a compiled Tarvok model into a Python script that solves it with SciPy.";
+    host::hold_module(m);
+    m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
+    m.attr("SciPyCodeGenerator") = make_generator(m);
+    host::def(m, "write_script", "model_text, data_text, path",
+              "Compile a model with its data and write a SciPy script that solves it; return the paths written.\n\n"
+              "Compiles with tarvok.tarvok_core.TVLCompiler, generates with SciPyCodeGenerator and writes with\n"
+              "its write(). Raises SemanticError with the diagnostics when the model does not compile (nothing\n"
+              "is written), ValueError for a path ending in .npz and OSError when a file cannot be written.",
+              &write_script, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
+}

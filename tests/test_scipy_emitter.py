@@ -1,0 +1,399 @@
+"""tarvok.scipy_emitter and `tarvok emit`: the standard form a generator fills,
+the scripts it writes (run in a subprocess and checked against tarvok.solver or
+against optima worked out by hand), subclass overrides, refusals and files
+written whole or not at all."""
+
+import inspect
+import json
+import os
+import pathlib
+import runpy
+import subprocess
+import sys
+
+import pytest
+
+np = pytest.importorskip("numpy")
+pytest.importorskip("scipy.optimize")
+solver = pytest.importorskip("tarvok.solver")
+import tarvok.scipy_emitter as emitter  # noqa: E402
+from tarvok import _cli  # noqa: E402
+from tarvok.scipy_emitter import SciPyCodeGenerator  # noqa: E402
+from tarvok.scipy_emitter_base import SciPyCodeGeneratorBase  # noqa: E402
+from tarvok.semantic_error import SemanticError  # noqa: E402
+from tarvok.tarvok_core import TVLCompiler  # noqa: E402
+
+EXAMPLES = pathlib.Path(solver.__file__).parent / "tvl_models"
+
+# maximize 3x + 2y + 7 with x + 2y == 3, 1 <= x + y <= 4, x - y >= -2, x <= 3, y integer in 0..5.
+# From the equation x = 3 - 2y: y = 0 gives x = 3 (all rows hold) and 16; y = 1 gives x = 1 and 12;
+# y = 2 gives x = -1, where x - y = -3 breaks g. The optimum is 16 at (3, 0).
+HAND = """tuple Arc { string a; string b; }
+dvar float x;
+dvar int y in 0..5;
+maximize profit: 3 * x + 2 * y + 7;
+subject to {
+  r: 1 <= x + y <= 4;
+  g: x - y >= -2;
+  e: x + 2 * y == 3;
+  x <= 3;
+}
+"""
+
+
+def compiled(model, data=""):
+    return TVLCompiler().compile_model(model, data)
+
+
+def generator(model, data="", cls=SciPyCodeGenerator):
+    ast = compiled(model, data)
+    return cls(ast, ast["data"])
+
+
+def run_script(path):
+    done = subprocess.run([sys.executable, str(path)], capture_output=True, text=True, timeout=300)
+    assert done.stdout, done.stderr
+    return done.returncode, json.loads(done.stdout)
+
+
+def emit_and_run(tmp_path, model, data="", name="model.py"):
+    paths = emitter.write_script(model, data, tmp_path / name)
+    return paths, *run_script(tmp_path / name)
+
+
+def example(name):
+    folder = EXAMPLES / name
+    return (folder / f"{name}.mod").read_text(), (folder / f"{name}.dat").read_text()
+
+
+# --------------------------------------------------------------- the generator
+
+
+class TestGenerator:
+    def test_class_face(self):
+        assert issubclass(SciPyCodeGenerator, SciPyCodeGeneratorBase)
+        assert SciPyCodeGenerator.__doc__.startswith("Generator of a SciPy script from a compiled Tarvok model.")
+        assert str(inspect.signature(SciPyCodeGenerator)) == "(ast, data_dict=None)"
+        assert str(inspect.signature(emitter.write_script)) == "(model_text, data_text, path)"
+        assert str(inspect.signature(SciPyCodeGenerator.write)) == "(self, path)"
+        assert emitter.SemanticError is SemanticError
+        probe = "import sys, tarvok.scipy_emitter; print([m for m in ('numpy', 'scipy') if m in sys.modules])"
+        imported = subprocess.run([sys.executable, "-c", probe], capture_output=True, text=True, timeout=60)
+        assert imported.stdout == "[]\n"  # numpy and scipy only when a program needs them
+
+    def test_standard_form_of_a_small_model_by_hand(self):
+        g = generator(HAND)
+        assert g.generate_code().startswith("#!/usr/bin/env python3\n")
+        assert (g.var_names, g.var_indices) == (["x", "y"], {"x": 0, "y": 1})
+        assert (g.bounds, g.integrality) == ([(None, 3.0), (0.0, 5.0)], [0, 1])  # x <= 3 became a bound
+        assert (g.c, g.objective_offset, g.objective_sense) == ([-3.0, -2.0], 7.0, "maximize")
+        # r's upper side, r's lower side negated, g negated; the equation on its own.
+        assert g.A_ub.tolist() == [[1.0, 1.0], [-1.0, -1.0], [-1.0, 1.0]] and g.b_ub == [4.0, -1.0, 2.0]
+        assert (g.A_eq.tolist(), g.b_eq) == ([[1.0, 2.0]], [3.0])
+        assert (g.ub_names, g.eq_names) == (["r", "r", "g"], ["e"])
+        assert g.tuple_types == {"Arc": ("a", "b")}
+        assert g.npz_arrays == {} and isinstance(g.program, solver.Program)
+        # The attributes are SciPy's own form: linprog on the relaxation reaches (3, 0) too.
+        from scipy.optimize import linprog
+
+        relaxed = linprog(g.c, A_ub=g.A_ub, b_ub=g.b_ub, A_eq=g.A_eq, b_eq=g.b_eq, bounds=g.bounds)
+        assert relaxed.x == pytest.approx([3, 0])
+
+    def test_script_of_the_small_model_reaches_the_hand_optimum(self, tmp_path):
+        paths, status, result = emit_and_run(tmp_path, HAND)
+        assert paths == [str(tmp_path / "model.py")]
+        assert status == 0
+        assert result == {"status": "optimal", "objective": 16.0, "values": {"x": 3.0, "y": 0}, "message": None}
+        text = (tmp_path / "model.py").read_text()
+        assert '("r", {0: 1, 1: 1}, 4),' in text and '("r", {0: -1, 1: -1}, -1),' in text
+        assert "# r, model line 6: r: 1 <= x + y <= 4;" in text
+        assert "maximize profit (model line 4)" in text and "became part of its bounds" in text
+
+    def test_large_programs_go_sparse_and_to_an_npz_beside_the_script(self, tmp_path):
+        model, data = example("transportation")
+        small = generator(model, data)
+        small.generate_code()
+
+        class Large(SciPyCodeGenerator):
+            inline_limit = 10
+            dense_limit = 0
+
+        large = generator(model, data, Large)
+        paths = large.write(tmp_path / "large.py")
+        assert paths == [str(tmp_path / "large.py"), str(tmp_path / "large.npz")]
+        assert type(large.A_ub).__name__ == "csr_array"
+        assert large.A_ub.toarray().tolist() == small.A_ub.tolist() and large.b_ub == small.b_ub
+        assert large.A_eq.shape == small.A_eq.shape == (0, 12)
+        assert sorted(large.npz_arrays) == sorted(np.load(tmp_path / "large.npz").files)
+        text = (tmp_path / "large.py").read_text()
+        assert "COLUMNS" not in text and "ship[" not in text
+        small_path = tmp_path / "small.py"
+        small.write(small_path)
+        assert run_script(tmp_path / "large.py") == run_script(small_path)
+        # The script finds its numbers from any working directory, and still has the names.
+        names = subprocess.run(
+            [
+                sys.executable,
+                "-c",
+                "import runpy, sys; ns = runpy.run_path(sys.argv[1]);"
+                "print(ns['names']('column')[11], ns['names']('ub')[3])",
+                str(tmp_path / "large.py"),
+            ],
+            capture_output=True,
+            text=True,
+            cwd="/",
+            timeout=120,
+        )
+        assert names.stdout.split() == ["ship[Odense][Randers]", "warehouseNeed[Copenhagen]"]
+
+    def test_names_survive_as_python_literals(self, tmp_path):
+        model = "{string} Towns = ...;\ndvar float+ visit[Towns] in 0..1;\nmaximize sum(t in Towns) visit[t];"
+        data = 'Towns = {"New \\"York\\"", "back\\\\slash", "tab\\tnew\\nline", "Ærø \u202eltr", "x]["};'
+        g = generator(model, data)
+        path = tmp_path / "names.py"
+        g.write(path)
+        namespace = runpy.run_path(str(path))
+        assert namespace["names"]("column") == g.var_names
+        assert g.var_names[0] == 'visit[New "York"]' and "\u202e" in g.var_names[3]
+        assert "\u202e" not in path.read_text()  # spelled \u202e, so the file reads as it runs
+
+    def test_steps_come_from_the_instantiation_core_at_call_time(self, monkeypatch):
+        seen = []
+        real = solver.instantiate
+        monkeypatch.setattr(solver, "instantiate", lambda m, d: seen.append((m, d)) or real(m, d))
+        g = generator(HAND)
+        g._build_objective()
+        g._build_variables()
+        assert seen == [(HAND, "")]  # instantiated once, then kept in `program`
+
+        g = generator(HAND)
+        monkeypatch.setattr(g, "_load_program", lambda: "not a program")
+        with pytest.raises(TypeError, match="must return a tarvok.solver.Program, not str"):
+            g._build_variables()
+
+
+class TestRefusals:
+    def test_a_dict_without_its_source_texts(self):
+        ast = compiled(HAND)
+        del ast["source"]
+        with pytest.raises(SemanticError, match='compiled model has no "source" entry'):
+            SciPyCodeGenerator(ast, ast["data"]).generate_code()
+        with pytest.raises(SemanticError, match='no "source" entry'):
+            SciPyCodeGenerator({"declarations": []})._build_variables()
+
+    def test_data_dict_must_be_the_compiled_data(self):
+        model, data = example("transportation")
+        ast = compiled(model, data)
+        for accepted in (None, {}, ast["data"], json.loads(json.dumps(ast["data"]))):
+            SciPyCodeGenerator(ast, accepted)._build_objective()
+        changed = dict(ast["data"], capacity=[1.0, 2.0, 3.0], extra=1)
+        with pytest.raises(
+            SemanticError,
+            match=r"differs from the data the model was compiled with "
+            r"\(in 'capacity', 'extra'\)",
+        ):
+            SciPyCodeGenerator(ast, changed)._build_objective()
+
+    def test_data_faults_found_while_expanding(self):
+        ast = compiled("float h = 1e300;\ndvar float x;\nminimize h * h * x;")
+        with pytest.raises(SemanticError, match="model:3:10: the coefficient of 'x'"):
+            SciPyCodeGenerator(ast, ast["data"]).generate_code()
+
+
+# ---------------------------------------------------------- subclass overrides
+
+
+class TestOverrides:
+    def test_helpers_of_the_base_take_effect(self, tmp_path):
+        calls = []
+
+        class Tabs(SciPyCodeGenerator):
+            def _indent(self):
+                return "\t" * self.indent_level
+
+            def _add_code_line(self, line):
+                calls.append(self.indent_level)
+                super()._add_code_line(line)
+
+        g = generator(HAND, cls=Tabs)
+        g.indent_level = 0
+        text = g.generate_code()
+        assert "\n\tconstraints = []\n\tif A_ub.shape[0]:\n\t\tconstraints.append(" in text
+        assert len(calls) == len(g.scipy_code_lines) and max(calls) >= 2 and g.indent_level == 0
+        path = tmp_path / "tabs.py"
+        path.write_text(text)
+        assert run_script(path)[1]["objective"] == 16.0
+
+    def test_lookups_and_error_builders_are_the_instances(self):
+        class Hidden(SciPyCodeGenerator):
+            def find_declaration(self, name, decl_type=None):
+                return None if name == "y" else super().find_declaration(name, decl_type)
+
+        with pytest.raises(SemanticError, match="declares no decision variable 'y'"):
+            generator(HAND, cls=Hidden)._build_variables()
+
+        class Strict(SciPyCodeGenerator):
+            @staticmethod
+            def _unsupported_operator_error(context, op):
+                return ValueError(f"no {op} in a {context}")
+
+        ast = compiled(HAND)
+        ast["constraints"][1]["operator"] = "!="
+        with pytest.raises(ValueError, match="no != in a constraint"):
+            Strict(ast)._build_constraints()
+        ast["declarations"][1]["value_type"] = "complex"
+        with pytest.raises(SemanticError, match="Unsupported variable type: complex"):
+            SciPyCodeGenerator(ast)._build_variables()
+
+    def test_overridden_steps_change_the_script(self, tmp_path):
+        class WithCut(SciPyCodeGenerator):
+            def _build_constraints(self):
+                super()._build_constraints()
+                self.A_ub = self.A_ub.tolist() + [[0.0, -1.0]]  # y >= 1, as a list of rows
+                self.b_ub.append(-1.0)
+                self.ub_names.append("cut")
+
+        g = generator(HAND, cls=WithCut)
+        g.scipy_code_lines.append("# reviewed by hand")
+        first = g.generate_code()
+        assert g.generate_code() == first  # a second run replaces the first one's lines
+        assert first.startswith("# reviewed by hand\n#!/usr/bin/env python3\n") and '("cut", {1: -1}, -1),' in first
+        path = tmp_path / "cut.py"
+        path.write_text(first)
+        # With y >= 1 the hand enumeration leaves y = 1, x = 1: 3 + 2 + 7 = 12.
+        assert run_script(path)[1]["values"] == {"x": 1.0, "y": 1}
+
+
+# ------------------------------------------------ scripts against tarvok.solver
+
+OUTCOMES = {
+    "infeasible": "dvar float+ x;\ndvar float+ y;\nminimize x;\nsubject to {\n  x + y <= 1;\n  x + y >= 2;\n}",
+    "unbounded": "dvar float x;\ndvar float y;\nmaximize x + y;\nsubject to {\n  x - y <= 1;\n}",
+    "integer_infeasible": "dvar int k;\ndvar float y;\nminimize y;\nsubject to {\n  2 * k - y == 1;\n  y == 0;\n}",
+    "false_constant": "int n = 3;\ndvar float x;\nminimize x;\nsubject to {\n  forall(i in 1..2) ok: i * n - x + x >= 4;\n}",
+    "crossed_bounds": "dvar float x in 0..5;\nminimize x;\nsubject to {\n  x >= 7;\n}",
+    "no_columns": "float k = 2.5;\nminimize 2 * k;",
+    "empty_set": "{string} None = {};\ndvar float x[None];\ndvar int+ unused;\ndexpr float d = 4 + 0 * unused;\nminimize 1;",
+}
+
+
+@pytest.mark.parametrize("case", sorted(OUTCOMES))
+def test_outcomes_match_the_solver(case, tmp_path):
+    _, status, result = emit_and_run(tmp_path, OUTCOMES[case])
+    expected = solver.solve_model(OUTCOMES[case], "").to_dict()
+    assert result == {key: expected[key] for key in ("status", "objective", "values", "message")}
+    assert status == (0 if expected["status"] == "optimal" else 3)
+
+
+def x_of(program, values):
+    """The column vector behind a result's values."""
+    x = np.zeros(program.num_columns)
+    for variable in program.variables:
+        cells = np.asarray(values[variable["name"]], dtype=float).ravel()
+        x[variable["first_column"] : variable["first_column"] + cells.size] = cells
+    return x
+
+
+@pytest.mark.slow
+@pytest.mark.parametrize("name", sorted(p.name for p in EXAMPLES.iterdir() if p.is_dir()))
+def test_every_shipped_example_solves_as_tarvok_run_does(name, tmp_path):
+    model, data = example(name)
+    _, status, result = emit_and_run(tmp_path, model, data, name=f"{name}.py")
+    expected = solver.solve_model(model, data)
+    assert (status, result["status"], expected.status.value) == (0, "optimal", "optimal")
+    assert result["objective"] == pytest.approx(expected.objective, rel=1e-7, abs=1e-7)
+    assert result["values"].keys() == expected.values.keys()
+    # Several optima are possible, so the script's values must be one: feasible, and reaching the optimum.
+    p = expected.program
+    x = x_of(p, result["values"])
+    tolerance = 1e-6 * (1 + np.abs(x))
+    assert np.all(x >= p.column_lower - tolerance) and np.all(x <= p.column_upper + tolerance)
+    assert np.all(np.abs(x - np.round(x))[p.integrality == 1] == 0)
+    rows, columns, coefficients = p.coo()
+    activity = np.bincount(rows, weights=coefficients * x[columns], minlength=p.num_rows)
+    slack = 1e-6 * (1 + np.abs(activity))
+    assert np.all(activity >= p.row_lower - slack) and np.all(activity <= p.row_upper + slack)
+    assert p.objective_offset + p.cost @ x == pytest.approx(expected.objective, rel=1e-7, abs=1e-6)
+    for dexpr in p.dexprs:
+        value = dexpr["constant"] + np.dot(dexpr["coefficients"], x[dexpr["columns"]])
+        assert result["values"][dexpr["name"]] == pytest.approx(value, rel=1e-7, abs=1e-6)
+
+
+# -------------------------------------------------------------------- files
+
+
+class TestFiles:
+    def test_written_whole_or_not_at_all(self, tmp_path):
+        target = tmp_path / "plan.py"
+        target.write_text("# my own script\n")
+        target.chmod(0o750)
+
+        class Broken(SciPyCodeGenerator):
+            def _build_objective(self):
+                raise RuntimeError("stop halfway")
+
+        with pytest.raises(RuntimeError):
+            generator(HAND, cls=Broken).write(target)
+        assert target.read_text() == "# my own script\n" and os.listdir(tmp_path) == ["plan.py"]
+        generator(HAND).write(target)
+        assert target.read_text().startswith("#!/usr/bin/env python3") and target.stat().st_mode & 0o777 == 0o750
+        assert os.listdir(tmp_path) == ["plan.py"]
+
+    def test_unusable_paths(self, tmp_path):
+        with pytest.raises(FileNotFoundError):
+            emitter.write_script(HAND, "", tmp_path / "missing" / "plan.py")
+        (tmp_path / "folder.py").mkdir()
+        with pytest.raises(IsADirectoryError):
+            emitter.write_script(HAND, "", tmp_path / "folder.py")
+        with pytest.raises(ValueError, match="ends in .npz"):
+            emitter.write_script(HAND, "", tmp_path / "plan.NPZ")
+        with pytest.raises(SemanticError, match="undeclared name 'z'"):
+            emitter.write_script("dvar float x;\nminimize z;", "", tmp_path / "plan.py")
+        assert sorted(os.listdir(tmp_path)) == ["folder.py"]
+
+
+# ---------------------------------------------------------------- the command
+
+
+def command(*args, cwd=None):
+    return subprocess.run([sys.executable, "-m", "tarvok", *args], capture_output=True, text=True, cwd=cwd, timeout=120)
+
+
+class TestEmitCommand:
+    def test_statuses_and_what_is_written(self, tmp_path):
+        (tmp_path / "m.mod").write_text(HAND)
+        (tmp_path / "bad.mod").write_text("dvar float x;\nminimize x + y;")
+        (tmp_path / "d.dat").write_text("")
+        done = command("emit", "m.mod", "d.dat", "-o", "out/plan.py", cwd=tmp_path)
+        assert done.returncode == 2 and "no folder" in done.stderr
+        done = command("emit", "m.mod", "d.dat", "-o", "plan.py", cwd=tmp_path)
+        assert (done.returncode, done.stdout) == (0, "Wrote plan.py\n")
+        assert run_script(tmp_path / "plan.py")[1]["objective"] == 16.0
+        before = (tmp_path / "plan.py").read_text()
+        bad = command("emit", "bad.mod", "d.dat", "-o", "plan.py", cwd=tmp_path)
+        assert bad.returncode == 1 and "model:2:14: undeclared name 'y'" in bad.stdout
+        assert (tmp_path / "plan.py").read_text() == before
+        assert command("emit", "nowhere.mod", "d.dat", "-o", "x.py", cwd=tmp_path).returncode == 2
+        assert command("emit", "m.mod", "d.dat", "-o", "x.npz", cwd=tmp_path).returncode == 2
+        assert command("emit", "m.mod", "d.dat", cwd=tmp_path).returncode == 2  # -o is required
+        assert sorted(os.listdir(tmp_path)) == ["bad.mod", "d.dat", "m.mod", "plan.py"]
+
+    def test_solve_emits_the_final_pair(self, tg, monkeypatch, capsys, tmp_path):
+        models = iter([HAND, "dvar float x;\nminimize x + y;"])
+
+        def fake_solve(prompt, model_file, data_file, **kwargs):
+            pathlib.Path(model_file).write_text(next(models))
+            pathlib.Path(data_file).write_text("")
+            return {"iterations": 1, "assessment": "Fine.", "syntax_errors": []}
+
+        monkeypatch.setattr(tg, "generative_solve", fake_solve)
+        monkeypatch.chdir(tmp_path)
+        argv = ["solve", "two products", "-m", "m.mod", "-d", "d.dat", "--no-few-shot", "--emit", "plan.py"]
+        assert _cli.main(argv + ["--json"]) == 0
+        assert json.loads(capsys.readouterr().out)["emitted"] == ["plan.py"]
+        assert run_script(tmp_path / "plan.py")[1]["objective"] == 16.0
+        assert _cli.main(argv) == 1  # the second reply does not compile
+        assert "undeclared name 'y'" in capsys.readouterr().out
+        # A path that cannot take a script is refused before any request.
+        monkeypatch.setattr(tg, "generative_solve", lambda *a, **k: pytest.fail("asked the LLM"))
+        assert _cli.main(argv[:-1] + ["gone/plan.py"]) == 2

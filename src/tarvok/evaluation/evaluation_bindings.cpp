@@ -9,6 +9,7 @@
 #include "generative/providers/providers.hpp"
 #include "host/host.hpp"
 
+#include <atomic>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -262,19 +263,21 @@ py::dict run_problem(py::object problem, py::object out_dir, py::object settings
 
 // ------------------------------------------------------------- the run
 
-/// What the worker threads share; touched only with the GIL held.
+/// What the worker threads share. The counters are atomic: the module runs
+/// without the GIL where the host has none.
 struct Pool {
-    std::vector<py::dict> todo;  ///< problem maps, in data-set order
-    size_t next = 0;
-    bool stop = false;
+    std::vector<py::dict> todo;  ///< problem maps, in data-set order; not changed once workers start
+    std::atomic<size_t> next = 0;
+    std::atomic<bool> stop = false;
     py::object queue;  ///< queue.Queue of (index, record map) or (-1, exception)
     py::object out_dir, settings;
 };
 
 void work(const std::shared_ptr<Pool>& pool) {
     try {
-        while (!pool->stop && pool->next < pool->todo.size()) {
+        while (!pool->stop) {
             size_t index = pool->next++;
+            if (index >= pool->todo.size()) break;
             py::object result;
             try {
                 result = attr("_run_problem")(pool->todo[index], pool->out_dir, pool->settings);

@@ -196,6 +196,20 @@ double number_option(py::handle value, const char* name, bool positive) {
 class PoolUse {
   public:
     PoolUse(py::object& h, py::handle threads) {
+        if (py::hasattr(h, "resetThreadScheduler")) {
+            // Newer HiGHS keeps one pool per calling thread: only this
+            // thread's pool is resized, and no other solve is disturbed.
+            thread_local long long thread_size = 0;
+            if (!threads.is_none()) {
+                long long wanted = threads.cast<long long>();
+                if (wanted != thread_size) h.attr("resetThreadScheduler")(true);
+                thread_size = wanted;
+            }
+            h.attr("setOptionValue")("threads", threads.is_none() ? 0 : thread_size);
+            size_ = thread_size;
+            per_thread_ = true;
+            return;
+        }
         std::unique_lock<std::mutex> lock = locked();
         State& s = state();
         if (!threads.is_none()) {
@@ -213,6 +227,7 @@ class PoolUse {
         size_ = s.size;
     }
     ~PoolUse() {
+        if (per_thread_) return;
         std::unique_lock<std::mutex> lock = locked();
         --state().active;
     }
@@ -241,6 +256,7 @@ class PoolUse {
         return s;
     }
     long long size_ = 0;
+    bool per_thread_ = false;
 };
 
 struct SolveResult {

@@ -123,7 +123,9 @@ class TestRun:
         assert records["3"]["expected"] is None and records["one"]["expected"] == 10
         folders = {c[0]: c[1] for c in calls}
         assert folders["one"] == "one" and "/" not in folders["two/with slash"]
-        assert calls[0][2] == {"model": "gpt-test", "provider": None, "iterations": 3, "time_limit": 60.0}
+        settings = dict(calls[0][2])
+        assert not settings.pop("stop").is_set()
+        assert settings == {"model": "gpt-test", "provider": None, "iterations": 3, "time_limit": 60.0}
         err = capsys.readouterr().err
         assert f"skipped record 4 (line 4) of {dataset}: 'description' is not a text" in err
         assert "skipped record 5 (line 5)" in err and "[3/3] 3: wrong (optimal, objective 10.0)" in err
@@ -161,9 +163,13 @@ class TestRun:
         assert seen == [(True, library, here)] and summary["execution_check"] is True
         assert tg.EXECUTION_CHECK is False and not hasattr(tg, "FEW_SHOT_LIBRARY")
 
-        tg.FEW_SHOT_LIBRARY = str(tmp_path)  # a library the host chose stays
+        monkeypatch.setattr(tg, "FEW_SHOT_LIBRARY", str(tmp_path), raising=False)  # a library the host chose stays
         run(write_jsonl(tmp_path / "set.jsonl", DATASET[:1]), tmp_path / "out2")
         assert seen[-1][:2] == (False, str(tmp_path))
+        # A relative name with no such folder here: the shipped library.
+        monkeypatch.setattr(tg, "FEW_SHOT_LIBRARY", "tvl_models", raising=False)
+        run(write_jsonl(tmp_path / "set.jsonl", DATASET[:1]), tmp_path / "out3")
+        assert seen[-1][1] == library and tg.FEW_SHOT_LIBRARY == "tvl_models"
 
     def test_progress_bar_on_a_terminal(self, fake_runs, tmp_path, monkeypatch):
         pytest.importorskip("tqdm")
@@ -203,6 +209,33 @@ class TestPreflightAndResume:
         assert len(lines) == 4 and lines[1] == '{"id": "two/with slash", "expec'
         calls.clear()
         assert run(dataset, out) == summary and calls == []
+
+    def test_an_interrupt_ends_running_problems_at_their_next_step(self, tmp_path, monkeypatch):
+        monkeypatch.setenv("OPENAI_API_KEY", "sk-test")
+        started, ended = threading.Event(), []
+
+        def loop(description, model_file, data_file, progress=None, **kwargs):
+            if description == "Second problem.":
+                started.wait(10)
+                raise KeyboardInterrupt  # as Ctrl-C reaches the run
+            started.set()
+            try:
+                for _ in range(1000):
+                    progress("a step")
+                    threading.Event().wait(0.01)
+            except KeyboardInterrupt:
+                ended.append("stopped")
+                raise
+            ended.append("ran to the end")
+
+        monkeypatch.setattr(tg, "generative_solve", loop)
+        with pytest.raises(KeyboardInterrupt):
+            run(write_jsonl(tmp_path / "set.jsonl", DATASET[:2]), tmp_path / "out", jobs=2)
+        workers = [t for t in threading.enumerate() if t.name.startswith("tarvok-eval-")]
+        for t in workers:
+            t.join(10)
+        assert ended == ["stopped"] and not any(t.is_alive() for t in workers)
+        assert (tmp_path / "out" / "results.jsonl").read_text() == ""  # neither finished
 
     def test_interrupt_keeps_finished_records(self, fake_runs, tmp_path):
         calls, answers = fake_runs

@@ -193,7 +193,11 @@ ev::Record record_from(py::handle result, const ev::Problem& problem, double rel
 std::string error_text(const py::error_already_set& e) {
     std::string message = host::str_of(e.value());
     std::string text = host::type_name(e.value()) + (message.empty() ? "" : ": " + message);
-    if (text.size() > 4000) text = text.substr(0, 4000) + "...";
+    if (text.size() > 4000) {
+        size_t cut = 4000;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // a whole character
+        text = text.substr(0, cut) + "...";
+    }
     return text;
 }
 
@@ -210,9 +214,16 @@ py::dict run_problem(py::object problem, py::object out_dir, py::object settings
     py::object log = py::module_::import("builtins")
                          .attr("open")(join_path(folder, py::str("progress.log")), "w", py::arg("encoding") = "utf-8",
                                        py::arg("errors") = "backslashreplace");
-    py::cpp_function progress([log](py::object message) {
+    // A run that stops early ends this problem at its next step: the loop
+    // lets an interrupt raised by its progress callback through.
+    py::object stop = settings.attr("get")("stop");
+    py::cpp_function progress([log, stop](py::object message) {
         log.attr("write")(py::str(message) + py::str("\n"));
         log.attr("flush")();
+        if (!stop.is_none() && host::truthy(stop.attr("is_set")())) {
+            PyErr_SetString(PyExc_KeyboardInterrupt, "the evaluation run stopped");
+            throw py::error_already_set();
+        }
     });
 
     py::dict record;
@@ -268,14 +279,19 @@ py::dict run_problem(py::object problem, py::object out_dir, py::object settings
 struct Pool {
     std::vector<py::dict> todo;  ///< problem maps, in data-set order; not changed once workers start
     std::atomic<size_t> next = 0;
-    std::atomic<bool> stop = false;
+    /// Set when the run stops early: no problem is taken any more, and the
+    /// running ones end at their next step (see run_problem).
+    py::object stop;   ///< threading.Event
     py::object queue;  ///< queue.Queue of (index, record map) or (-1, exception)
     py::object out_dir, settings;
+    py::list threads;  ///< the workers, which the interpreter waits for at exit
+
+    bool stopping() const { return host::truthy(stop.attr("is_set")()); }
 };
 
 void work(const std::shared_ptr<Pool>& pool) {
     try {
-        while (!pool->stop) {
+        while (!pool->stopping()) {
             size_t index = pool->next++;
             if (index >= pool->todo.size()) break;
             py::object result;
@@ -400,6 +416,16 @@ class SettingForRun {
     py::object saved_;
 };
 
+/// Closes a file when the scope ends, however it ends.
+struct ClosedAtEnd {
+    py::object file;
+    ~ClosedAtEnd() {
+        py::error_scope keep;  // an error in flight stays the one raised
+        if (PyObject* result = PyObject_CallMethod(file.ptr(), "close", nullptr)) Py_DECREF(result);
+        PyErr_Clear();
+    }
+};
+
 struct Outcome {
     ev::Summary summary;
     std::string summary_text;
@@ -407,7 +433,9 @@ struct Outcome {
     std::map<std::string, ev::Record> records;
 };
 
-Outcome run(const Settings& s, const ev::Dataset& dataset) {
+/// The run; `pool` is set as soon as the workers exist, so that a caller can
+/// wait for them after an interrupt.
+Outcome run(const Settings& s, const ev::Dataset& dataset, std::shared_ptr<Pool>& started) {
     py::module_ os = os_module();
     py::module_ tg = generative();
     os.attr("makedirs")(s.out_dir, py::arg("exist_ok") = true);
@@ -418,6 +446,7 @@ Outcome run(const Settings& s, const ev::Dataset& dataset) {
         recorded = ev::read_results(previous);
     }
     py::object results = py::module_::import("builtins").attr("open")(results_path, "ab");
+    ClosedAtEnd closer{results};
     if (!recorded.ends_in_newline) results.attr("write")(py::bytes("\n"));  // after a line cut off by a kill
 
     Outcome out;
@@ -440,31 +469,43 @@ Outcome run(const Settings& s, const ev::Dataset& dataset) {
     }
 
     // The loop's settings for this run: the execution check when asked, and
-    // the shipped example library unless the host chose one.
+    // the example library FEW_SHOT_LIBRARY names when that is a folder here,
+    // else the shipped one (as `tarvok solve` chooses, without moving).
     std::optional<SettingForRun> check, library;
     if (!s.execution_check.is_none()) check.emplace(tg, "EXECUTION_CHECK", s.execution_check);
-    bool library_chosen = py::hasattr(tg, "FEW_SHOT_LIBRARY") && !tg.attr("FEW_SHOT_LIBRARY").is_none();
-    if (!library_chosen) library.emplace(tg, "FEW_SHOT_LIBRARY", package_path("tvl_models"));
+    py::object chosen = py::none();
+    if (py::hasattr(tg, "FEW_SHOT_LIBRARY")) chosen = tg.attr("FEW_SHOT_LIBRARY");
+    if (chosen.is_none() || !host::truthy(os.attr("path").attr("isdir")(chosen))) {
+        chosen = package_path("tvl_models");
+        library.emplace(tg, "FEW_SHOT_LIBRARY", chosen);
+    }
+    if (s.progress)
+        tell("tarvok eval: few-shot examples from " + host::str_of(os.attr("path").attr("abspath")(chosen)));
 
     auto pool = std::make_shared<Pool>();
+    started = pool;
     for (const ev::Problem* p : todo) pool->todo.push_back(problem_dict(*p));
     pool->queue = py::module_::import("queue").attr("Queue")();
+    pool->stop = py::module_::import("threading").attr("Event")();
     pool->out_dir = s.out_dir;
     py::dict settings;
     settings["model"] = s.model;
     settings["provider"] = s.provider;
     settings["iterations"] = s.iterations;
     settings["time_limit"] = tg.attr("EXECUTION_TIME_LIMIT");
+    settings["stop"] = pool->stop;
     pool->settings = settings;
 
     Progress progress(s.progress, out.problems.size(), done_before, correct_before);
     py::object thread = py::module_::import("threading").attr("Thread");
     size_t workers = std::min<size_t>(static_cast<size_t>(s.jobs), todo.size());
+    // Not daemon threads: the interpreter waits for them at exit rather than
+    // ending them in the middle of C++ work.
     for (size_t i = 0; i < workers; ++i) {
         py::cpp_function body([pool]() { work(pool); });
-        thread(py::arg("target") = body, py::arg("name") = "tarvok-eval-" + std::to_string(i + 1),
-               py::arg("daemon") = true)
-            .attr("start")();
+        py::object worker = thread(py::arg("target") = body, py::arg("name") = "tarvok-eval-" + std::to_string(i + 1));
+        worker.attr("start")();
+        pool->threads.append(worker);
     }
 
     auto finish = [&] {
@@ -504,8 +545,7 @@ Outcome run(const Settings& s, const ev::Dataset& dataset) {
             --remaining;
         }
     } catch (...) {
-        pool->stop = true;  // workers take no further problem
-        results.attr("close")();
+        pool->stop.attr("set")();  // no further problem; the running ones end at their next step
         py::error_scope keep;
         try {
             finish();
@@ -514,7 +554,7 @@ Outcome run(const Settings& s, const ev::Dataset& dataset) {
         }
         throw;
     }
-    results.attr("close")();
+    results.attr("close")();  // flushed and closed before the summary is written
     finish();
     return out;
 }
@@ -529,7 +569,8 @@ py::object run_evaluation(py::object dataset, py::object out_dir, py::object pro
     ev::Dataset data = load_dataset(s);
     check_provider(s);
     check_solver();
-    return summary_object(run(s, data));
+    std::shared_ptr<Pool> pool;
+    return summary_object(run(s, data, pool));
 }
 
 // ------------------------------------------------------------ the command
@@ -581,7 +622,32 @@ void say(const std::string& text) {
     out.attr("flush")();
 }
 
+/// After an interrupt: the running problems end at their next step (one
+/// request at most); a second interrupt ends the command at once, its
+/// records being on disk already.
+void wait_for_workers(const std::shared_ptr<Pool>& pool) {
+    if (!pool) return;
+    auto running = [&] {
+        size_t n = 0;
+        for (py::handle t : pool->threads) n += host::truthy(t.attr("is_alive")());
+        return n;
+    };
+    try {
+        if (size_t n = running()) {
+            tell("tarvok eval: stopping " + std::to_string(n) + " running problem" + (n == 1 ? "" : "s") +
+                 " (Ctrl-C again to quit at once)");
+        }
+        for (py::handle t : pool->threads)
+            while (host::truthy(t.attr("is_alive")())) t.attr("join")(py::arg("timeout") = 0.25);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_KeyboardInterrupt)) throw;
+        for (const char* stream : {"stdout", "stderr"}) py::module_::import("sys").attr(stream).attr("flush")();
+        py::module_::import("os").attr("_exit")(130);
+    }
+}
+
 int main_impl(py::object argv) {
+    std::shared_ptr<Pool> pool;
     py::object parser = build_parser();
     py::object args = parser.attr("parse_args")(argv);
     auto at_least_one = [&](const char* name, const char* option) {
@@ -640,7 +706,7 @@ int main_impl(py::object argv) {
         }
         Outcome out;
         try {
-            out = run(s, data);
+            out = run(s, data, pool);
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_OSError)) throw;
             tell("tarvok eval: cannot write to " + host::str_of(s.out_dir) + ": " + host::str_of(e.value()));
@@ -658,6 +724,7 @@ int main_impl(py::object argv) {
         tell(
             "tarvok eval: interrupted; finished problems are recorded, and a second run with the same --out "
             "resumes");
+        wait_for_workers(pool);
         return 130;
     }
 }

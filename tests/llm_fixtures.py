@@ -10,7 +10,6 @@ from dataclasses import dataclass
 from typing import Any, Callable
 
 import pytest
-
 from llm_server import LLMServer
 
 #: The API key the live fixtures hand to the libraries; no text this system
@@ -33,6 +32,16 @@ def no_sleep(monkeypatch):
     return waits
 
 
+def _request_timeout_setter(monkeypatch) -> Callable[[float], None]:
+    """Sets the module's REQUEST_TIMEOUT, which every client is made with; restored after the test."""
+    import tarvok.tarvok_generative as tg
+
+    def set_timeout(seconds: float) -> None:
+        monkeypatch.setattr(tg, "REQUEST_TIMEOUT", seconds)
+
+    return set_timeout
+
+
 @dataclass
 class Live:
     """A real client library pointed at the scripted server."""
@@ -47,15 +56,12 @@ class Live:
 def openai_server(llm_server, monkeypatch, no_sleep):
     """The real `openai` library talking to the scripted server (OPENAI_BASE_URL) with a 2 s timeout."""
     openai = pytest.importorskip("openai")
-    base_client = importlib.import_module("openai._base_client")
     monkeypatch.setenv("OPENAI_API_KEY", SECRET_KEY)
     monkeypatch.setenv("OPENAI_BASE_URL", llm_server.url + "/v1")
     for name in ("OPENAI_ORG_ID", "OPENAI_PROJECT_ID", "OPENAI_ADMIN_KEY", "OPENAI_CUSTOM_HEADERS"):
         monkeypatch.delenv(name, raising=False)
 
-    def set_timeout(seconds: float) -> None:
-        monkeypatch.setattr(base_client, "DEFAULT_TIMEOUT", seconds)
-
+    set_timeout = _request_timeout_setter(monkeypatch)
     set_timeout(2.0)
     return Live(llm_server, openai, set_timeout)
 
@@ -68,8 +74,6 @@ def ollama_server(llm_server, monkeypatch):
     module is imported anew for the test and the previous one put back after.
     """
     pytest.importorskip("ollama")
-    import httpx
-
     monkeypatch.setenv("OLLAMA_HOST", llm_server.url)
     previous = sys.modules.pop("ollama", None)
     try:
@@ -79,9 +83,7 @@ def ollama_server(llm_server, monkeypatch):
             sys.modules["ollama"] = previous
         raise
 
-    def set_timeout(seconds: float) -> None:
-        ollama._client._client.timeout = httpx.Timeout(seconds)
-
+    set_timeout = _request_timeout_setter(monkeypatch)
     set_timeout(2.0)
     yield Live(llm_server, ollama, set_timeout)
     ollama._client._client.close()  # its pooled connections would be left to the collector
@@ -89,3 +91,23 @@ def ollama_server(llm_server, monkeypatch):
         sys.modules["ollama"] = previous
     else:
         sys.modules.pop("ollama", None)
+
+
+@pytest.fixture
+def genai_server(llm_server, monkeypatch):
+    """The real `google.genai` library talking to the scripted server (GOOGLE_GEMINI_BASE_URL), with a 2 s
+    timeout; `google.generativeai` is made unimportable so that its successor serves."""
+    genai = pytest.importorskip("google.genai")
+    monkeypatch.setitem(sys.modules, "google.generativeai", None)
+    monkeypatch.setenv("GEMINI_API_KEY", SECRET_KEY)
+    monkeypatch.setenv("GOOGLE_GEMINI_BASE_URL", llm_server.url)
+    for name in (
+        "GOOGLE_API_KEY",
+        "GOOGLE_GENAI_USE_VERTEXAI",
+        "GOOGLE_GENAI_USE_ENTERPRISE",
+        "GOOGLE_GENAI_API_VERSION",
+    ):
+        monkeypatch.delenv(name, raising=False)
+    set_timeout = _request_timeout_setter(monkeypatch)
+    set_timeout(2.0)
+    return Live(llm_server, genai, set_timeout)

@@ -1,5 +1,5 @@
 """A scripted HTTP server on 127.0.0.1 that speaks enough of the OpenAI
-Responses/models and Ollama generate/tags protocols for the real client
+Responses/models, Gemini generateContent/models and Ollama generate/tags protocols for the real client
 libraries.
 
 Replies come from a per-path queue, then the shared queue, then a handler
@@ -64,26 +64,31 @@ class Reply:
 
 # Protocol bodies -----------------------------------------------------------
 
+
 def openai_response(text: str, model: str = "gpt-test", **extra: Any) -> Reply:
     """A completed Responses object whose single message carries `text`."""
-    return Reply.json({
-        "id": "resp_test",
-        "object": "response",
-        "created_at": 0,
-        "status": "completed",
-        "model": model,
-        "output": [{
-            "type": "message",
-            "id": "msg_test",
+    return Reply.json(
+        {
+            "id": "resp_test",
+            "object": "response",
+            "created_at": 0,
             "status": "completed",
-            "role": "assistant",
-            "content": [{"type": "output_text", "text": text, "annotations": []}],
-        }],
-        "parallel_tool_calls": True,
-        "tool_choice": "auto",
-        "tools": [],
-        **extra,
-    })
+            "model": model,
+            "output": [
+                {
+                    "type": "message",
+                    "id": "msg_test",
+                    "status": "completed",
+                    "role": "assistant",
+                    "content": [{"type": "output_text", "text": text, "annotations": []}],
+                }
+            ],
+            "parallel_tool_calls": True,
+            "tool_choice": "auto",
+            "tools": [],
+            **extra,
+        }
+    )
 
 
 def openai_error(status: int, message: str, param: Optional[str] = None, code: Optional[str] = None) -> Reply:
@@ -93,20 +98,45 @@ def openai_error(status: int, message: str, param: Optional[str] = None, code: O
 
 
 def openai_models(ids: list[str]) -> Reply:
-    return Reply.json({"object": "list",
-                       "data": [{"id": i, "object": "model", "created": 0, "owned_by": "test"} for i in ids]})
+    return Reply.json(
+        {"object": "list", "data": [{"id": i, "object": "model", "created": 0, "owned_by": "test"} for i in ids]}
+    )
+
+
+def gemini_response(*texts: str) -> Reply:
+    """A generateContent answer whose one candidate has a part per text."""
+    parts = [{"text": t} for t in texts]
+    return Reply.json({"candidates": [{"content": {"parts": parts, "role": "model"}, "finishReason": "STOP"}]})
+
+
+def gemini_models(methods_by_name: dict[str, list[str]]) -> Reply:
+    return Reply.json(
+        {"models": [{"name": name, "supportedGenerationMethods": methods} for name, methods in methods_by_name.items()]}
+    )
 
 
 def ollama_generate(text: str, model: str = "llama3") -> Reply:
-    return Reply.json({"model": model, "created_at": "2024-01-01T00:00:00Z", "response": text, "done": True,
-                       "done_reason": "stop"})
+    return Reply.json(
+        {"model": model, "created_at": "2024-01-01T00:00:00Z", "response": text, "done": True, "done_reason": "stop"}
+    )
 
 
 def ollama_tags(tags: list[str]) -> Reply:
-    return Reply.json({"models": [{
-        "name": t, "model": t, "modified_at": "2024-01-01T00:00:00Z", "size": 1, "digest": "0" * 64,
-        "details": {"format": "gguf", "family": "test", "parameter_size": "1B", "quantization_level": "Q4"},
-    } for t in tags]})
+    return Reply.json(
+        {
+            "models": [
+                {
+                    "name": t,
+                    "model": t,
+                    "modified_at": "2024-01-01T00:00:00Z",
+                    "size": 1,
+                    "digest": "0" * 64,
+                    "details": {"format": "gguf", "family": "test", "parameter_size": "1B", "quantization_level": "Q4"},
+                }
+                for t in tags
+            ]
+        }
+    )
 
 
 def ollama_error(status: int, message: str) -> Reply:
@@ -114,6 +144,7 @@ def ollama_error(status: int, message: str) -> Reply:
 
 
 # Server --------------------------------------------------------------------
+
 
 class LLMServer:
     """Start with `start()` or a `with` block; `url` is the base address."""
@@ -172,8 +203,14 @@ class LLMServer:
                 except ValueError:
                     decoded = None
                 parts = urlsplit(self.path)
-                request = Request(self.command, parts.path, parts.query,
-                                  {k.lower(): v for k, v in self.headers.items()}, body, decoded)
+                request = Request(
+                    self.command,
+                    parts.path,
+                    parts.query,
+                    {k.lower(): v for k, v in self.headers.items()},
+                    body,
+                    decoded,
+                )
                 reply = server._reply_for(request)
                 if reply.delay and server._stopping.wait(reply.delay):
                     reply = Reply.close()
@@ -199,8 +236,9 @@ class LLMServer:
 
         self._httpd = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
         self._httpd.daemon_threads = True
-        self._thread = threading.Thread(target=self._httpd.serve_forever, args=(0.05,), name="llm-test-server",
-                                        daemon=True)
+        self._thread = threading.Thread(
+            target=self._httpd.serve_forever, args=(0.05,), name="llm-test-server", daemon=True
+        )
         self._thread.start()
         return self
 
@@ -230,5 +268,8 @@ class LLMServer:
             reply = self.handler(request)
             if reply is not None:
                 return reply
-        return Reply.json({"error": {"message": f"no scripted reply for {request.method} {request.path}"}}, 404,
-                          **{"x-should-retry": "false"})
+        return Reply.json(
+            {"error": {"message": f"no scripted reply for {request.method} {request.path}"}},
+            404,
+            **{"x-should-retry": "false"},
+        )

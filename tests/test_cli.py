@@ -1,26 +1,18 @@
-"""The tarvok command, with the library's entry points replaced by fakes."""
+"""The tarvok command in this process, with the library's LLM entry points replaced by fakes."""
 
 import json
 import os
+import re
 from pathlib import Path
 
 import pytest
 
 from tarvok import _cli
 
-
-@pytest.fixture
-def solve_calls(tg, monkeypatch):
-    calls = []
-
-    def fake_solve(prompt, model_file, data_file, **kwargs):
-        calls.append({"prompt": prompt, "model_file": model_file, "data_file": data_file, "cwd": os.getcwd(),
-                      "library": os.path.realpath("tvl_models"), **kwargs})
-        kwargs["progress"]("Iteration 1/5: prompting model")
-        return {"iterations": 2, "assessment": "Looks aligned.", "syntax_errors": []}
-
-    monkeypatch.setattr(tg, "generative_solve", fake_solve)
-    return calls
+GOOD_MODEL = "float x = ...;\ndvar float+ y;\nminimize cost: y;\nsubject to {\n  atLeast: y >= x;\n}\n"
+GOOD_DATA = "x = 1;\n"
+BROKEN_MODEL = "float x = ...;\ndvar float+ y;\nminimize cost: z;\n"
+ALIGNED = "Aligned \u2713 Stopping."
 
 
 def run(capsys, *argv):
@@ -29,79 +21,345 @@ def run(capsys, *argv):
     return status, out, err
 
 
+@pytest.fixture
+def solve_calls(tg, monkeypatch):
+    """A stand-in loop that writes `script` (model, data, aligned) to the files it is given."""
+    calls = []
+    script = {"model": GOOD_MODEL, "data": GOOD_DATA, "aligned": True, "error": None}
+
+    def fake_solve(prompt, model_file, data_file, **kwargs):
+        calls.append(
+            {
+                "prompt": prompt,
+                "model_file": model_file,
+                "data_file": data_file,
+                "cwd": os.getcwd(),
+                "library": getattr(tg, "FEW_SHOT_LIBRARY", None),
+                "timeout": getattr(tg, "REQUEST_TIMEOUT", None),
+                **kwargs,
+            }
+        )
+        kwargs["progress"]("Iteration 1/5: prompting model")
+        Path(model_file).write_text(script["model"])
+        Path(data_file).write_text(script["data"])
+        if script["error"]:
+            raise script["error"]
+        if script["aligned"]:
+            kwargs["progress"](ALIGNED)
+        return {"iterations": 2, "assessment": "Looks aligned.", "syntax_errors": []}
+
+    monkeypatch.setattr(tg, "generative_solve", fake_solve)
+    return calls, script
+
+
+def staging_folders(folder):
+    return [p for p in Path(folder).iterdir() if p.name.startswith(".tarvok-")]
+
+
 class TestSolve:
     def test_arguments_reach_the_library(self, tg, solve_calls, capsys, tmp_path, monkeypatch):
+        calls, _ = solve_calls
         monkeypatch.chdir(tmp_path)
         (tmp_path / "desc.txt").write_text("Ship goods cheaply.", encoding="utf-8")
-        status, out, err = run(capsys, "solve", "@desc.txt", "-m", "out/a.mod", "-d", "out/a.dat", "--model",
-                               "llama3", "--iterations", "3", "--no-alignment", "--grammar", "code",
-                               "--temperature", "0.5")
+        status, out, err = run(
+            capsys,
+            "solve",
+            "@desc.txt",
+            "-m",
+            "out/a.mod",
+            "-d",
+            "out/a.dat",
+            "--model",
+            "llama3",
+            "--iterations",
+            "3",
+            "--no-alignment",
+            "--grammar",
+            "code",
+            "--temperature",
+            "0.5",
+            "--timeout",
+            "7.5",
+        )
         assert (status, out) == (0, "Looks aligned.\n")
         assert "Iteration 1/5: prompting model" in err.splitlines()
-        call, = solve_calls
+        (call,) = calls
         assert call["prompt"] == "Ship goods cheaply."
-        assert call["model_file"] == str(tmp_path / "out" / "a.mod")
-        assert call["data_file"] == str(tmp_path / "out" / "a.dat")
+        # The loop writes into a staging folder beside the targets, under the targets' names.
+        assert Path(call["model_file"]).parent.parent == tmp_path / "out"
+        assert Path(call["model_file"]).name == "a.mod" and Path(call["data_file"]).name == "a.dat"
         assert (call["model_name"], call["iterations"], call["alignment_check"], call["temperature"]) == (
-            "llama3", 3, False, 0.5)
+            "llama3",
+            3,
+            False,
+            0.5,
+        )
         assert call["mode"] is tg.Grammar.CODE and call["llm_provider"] is None and call["few_shot"] is True
-        assert os.getcwd() == str(tmp_path)
+        assert call["timeout"] == 7.5 and not hasattr(tg, "REQUEST_TIMEOUT")  # set for the call only
+        assert (tmp_path / "out" / "a.mod").read_text() == GOOD_MODEL
+        assert staging_folders(tmp_path / "out") == [] and os.getcwd() == str(tmp_path)
 
     def test_defaults(self, tg, solve_calls, capsys, tmp_path, monkeypatch):
+        calls, _ = solve_calls
         monkeypatch.chdir(tmp_path)
         run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat")
-        call, = solve_calls
+        (call,) = calls
         assert (call["model_name"], call["iterations"], call["alignment_check"], call["temperature"]) == (
-            tg.MODEL_NAME, tg.MAX_ITERATIONS, None, None)
-        assert call["mode"] is tg.Grammar.BNF
+            tg.MODEL_NAME,
+            tg.MAX_ITERATIONS,
+            None,
+            None,
+        )
+        assert call["mode"] is tg.Grammar.BNF and call["timeout"] is None
 
-    def test_json_and_stats(self, solve_calls, capsys, tmp_path, monkeypatch):
-        monkeypatch.chdir(tmp_path)
-        status, out, _ = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--json")
-        assert json.loads(out) == {"model_file": str(tmp_path / "a.mod"), "data_file": str(tmp_path / "a.dat"),
-                                   "iterations": 2, "syntax_errors": [], "assessment": "Looks aligned."}
-        status, out, _ = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--stats")
-        assert out.startswith("iterations: 2\nsyntax errors: 0\n") and out.endswith("Looks aligned.\n")
-
-    def test_local_library_is_preferred_to_the_shipped_one(self, solve_calls, capsys, tmp_path, monkeypatch):
-        (tmp_path / "tvl_models").mkdir()
-        monkeypatch.chdir(tmp_path)
-        _, _, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat")
-        assert solve_calls[0]["cwd"] == str(tmp_path)
-        assert f"Few-shot examples from {tmp_path / 'tvl_models'}" in err
-
-    def test_examples_option(self, solve_calls, capsys, tmp_path, monkeypatch):
-        library = tmp_path / "lib"
-        library.mkdir()
-        monkeypatch.chdir(tmp_path)
-        run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--examples", "lib")
-        assert solve_calls[0]["library"] == str(library)
-        assert os.getcwd() == str(tmp_path) and not Path(solve_calls[0]["cwd"]).exists()
-
-    def test_shipped_library_otherwise(self, solve_calls, capsys, tmp_path, monkeypatch):
+    @pytest.mark.parametrize("where", ["local", "option", "shipped"])
+    def test_the_example_library_is_a_setting_not_a_working_directory(
+        self, tg, solve_calls, capsys, tmp_path, monkeypatch, where
+    ):
         import tarvok
 
+        calls, _ = solve_calls
+        expected = {
+            "local": tmp_path / "tvl_models",
+            "option": tmp_path / "lib",
+            "shipped": Path(tarvok.__file__).parent / "tvl_models",
+        }[where]
+        if where != "shipped":
+            expected.mkdir()
         monkeypatch.chdir(tmp_path)
-        _, _, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat")
-        assert solve_calls[0]["cwd"] == os.path.dirname(tarvok.__file__)
-        assert "shipped library" in err
+        extra = ["--examples", "lib"] if where == "option" else []
+        _, _, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", *extra)
+        assert calls[0]["library"] == str(expected) and calls[0]["cwd"] == str(tmp_path)
+        assert f"Few-shot examples from {expected}" in err
+        assert getattr(tg, "FEW_SHOT_LIBRARY", "tvl_models") == "tvl_models"  # put back afterwards
+        assert not any(p.is_symlink() for p in tmp_path.rglob("*"))
 
-    def test_missing_examples_folder(self, solve_calls, capsys, tmp_path, monkeypatch):
+    def test_json_reports_compiled_and_aligned(self, solve_calls, capsys, tmp_path, monkeypatch):
         monkeypatch.chdir(tmp_path)
-        status, _, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--examples", "nowhere")
-        assert status == 1 and err.startswith("tarvok: error: Examples directory not found") and not solve_calls
+        status, out, _ = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--json")
+        assert status == 0
+        assert json.loads(out) == {
+            "model_file": str(tmp_path / "a.mod"),
+            "data_file": str(tmp_path / "a.dat"),
+            "iterations": 2,
+            "syntax_errors": [],
+            "assessment": "Looks aligned.",
+            "compiled": True,
+            "aligned": True,
+            "status": 0,
+        }
+        status, out, _ = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--stats")
+        assert out.startswith("iterations: 2\nsyntax errors: 0\ncompiled: yes\naligned: yes\n")
 
+    def test_a_pair_never_judged_aligned_is_written_with_status_4(self, solve_calls, capsys, tmp_path, monkeypatch):
+        _, script = solve_calls
+        script["aligned"] = False
+        monkeypatch.chdir(tmp_path)
+        status, out, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--json")
+        assert status == 4 and json.loads(out)["aligned"] is False and json.loads(out)["compiled"] is True
+        assert err.splitlines()[-1].startswith("tarvok: the model compiles but was never judged aligned")
+        assert (tmp_path / "a.mod").read_text() == GOOD_MODEL
+        # Without the alignment check a compiling pair is success.
+        status, out, _ = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--json", "--no-alignment")
+        assert status == 0 and json.loads(out)["aligned"] is None
 
-class TestFailures:
-    def test_error_is_one_line_with_status_1(self, tg, capsys, monkeypatch, tmp_path):
-        def broken(*a, **k):
-            raise RuntimeError("Failed to parse model response as JSON: x\nResponse: long reply")
+    def test_a_pair_that_does_not_compile_leaves_the_good_files_alone(self, solve_calls, capsys, tmp_path, monkeypatch):
+        _, script = solve_calls
+        script["model"] = BROKEN_MODEL
+        (tmp_path / "a.mod").write_text("good model")
+        (tmp_path / "a.dat").write_text("good data")
+        monkeypatch.chdir(tmp_path)
+        status, out, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--json")
+        result = json.loads(out)
+        assert status == 1 and result["compiled"] is False and result["status"] == 1
+        assert (tmp_path / "a.mod").read_text() == "good model" and (tmp_path / "a.dat").read_text() == "good data"
+        assert result["failed_model_file"] == str(tmp_path / "a.mod.failed")
+        assert (tmp_path / "a.mod.failed").read_text() == BROKEN_MODEL
+        assert (tmp_path / "a.dat.failed").read_text() == GOOD_DATA
+        last = err.splitlines()[-1]
+        assert last.startswith("tarvok: the final model does not compile;") and "are unchanged" in last
+        assert str(tmp_path / "a.mod.failed") in last and staging_folders(tmp_path) == []
+        # In plain mode the diagnostics follow the assessment, as `check` and `run` print them.
+        status, out, _ = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat")
+        assert status == 1 and out.startswith("Looks aligned.\n\nmodel:3:16: undeclared name 'z'")
 
-        monkeypatch.setattr(tg, "generative_solve", broken)
+    def test_an_llm_failure_is_status_5_in_one_line(self, solve_calls, capsys, tmp_path, monkeypatch):
+        _, script = solve_calls
+        script["error"] = RuntimeError("Failed to parse model response as JSON: x\nResponse: long reply")
         monkeypatch.chdir(tmp_path)
         status, out, err = run(capsys, "solve", "t", "-m", "a.mod", "-d", "a.dat", "--no-few-shot")
-        assert (status, out) == (1, "")
-        assert err == "tarvok: error: Failed to parse model response as JSON: x ...\n"
+        assert (status, out) == (5, "")
+        assert err.splitlines()[-1] == (
+            "tarvok: error: Failed to parse model response as JSON: x ...; the last "
+            f"attempt is kept in {tmp_path / 'a.mod.failed'} and "
+            f"{tmp_path / 'a.dat.failed'}"
+        )
+        assert not (tmp_path / "a.mod").exists()
+
+    def test_a_move_left_half_done_is_finished_by_the_next_run(self, solve_calls, capsys, tmp_path, monkeypatch):
+        _, script = solve_calls
+        script["model"] = BROKEN_MODEL  # this run fails: what stays is the earlier run's pair, made whole
+        stage = tmp_path / ".tarvok-old"
+        stage.mkdir()
+        (stage / "a.mod").write_text("new model")
+        (tmp_path / "a.mod").write_text("old model")
+        (tmp_path / "a.dat").write_text("new data")  # moved before the crash
+        (tmp_path / "a.mod.tarvok-pending").write_text(
+            "# tarvok: a model and data pair is being moved into place.\n"
+            f"staged model={stage / 'a.mod'}\nstaged data={stage / 'a.dat'}\n"
+            f"model={tmp_path / 'a.mod'}\ndata={tmp_path / 'a.dat'}\n"
+        )
+        monkeypatch.chdir(tmp_path)
+        status, _, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat")
+        assert status == 1 and "finished moving the pair" in err
+        assert (tmp_path / "a.mod").read_text() == "new model" and (tmp_path / "a.dat").read_text() == "new data"
+        assert not (tmp_path / "a.mod.tarvok-pending").exists() and not stage.exists()
+
+
+class TestRefusals:
+    """Each is refused with status 2 before the loop (and so any request) starts."""
+
+    @pytest.mark.parametrize(
+        "argv, message",
+        [
+            (["text", "--provider", "claude"], "unknown provider 'claude'; choose openai, google or ollama"),
+            (["text", "--iterations", "0"], "--iterations must be at least 1"),
+            (["   "], "the description is empty"),
+            (["@empty.txt"], "the description is empty"),
+            (["@missing.txt"], "cannot read missing.txt"),
+            (["text", "--timeout", "0"], "--timeout must be a positive number"),
+            (["text", "--examples", "nowhere"], "examples folder not found"),
+        ],
+    )
+    def test_arguments(self, solve_calls, capsys, tmp_path, monkeypatch, argv, message):
+        monkeypatch.chdir(tmp_path)
+        (tmp_path / "empty.txt").write_text("\n")
+        status, out, err = run(capsys, "solve", *argv, "-m", "a.mod", "-d", "a.dat")
+        assert (status, out) == (2, "") and err.startswith("tarvok: error: " + message)
+        assert solve_calls[0] == [] and not (tmp_path / "a.mod").exists()
+
+    @pytest.mark.parametrize("model, data", [("a.mod", "a.mod"), ("a.mod", "./sub/../a.mod"), ("a.mod", "link.mod")])
+    def test_the_same_file_twice(self, solve_calls, capsys, tmp_path, monkeypatch, model, data):
+        monkeypatch.chdir(tmp_path)
+        (tmp_path / "sub").mkdir()
+        (tmp_path / "link.mod").symlink_to(tmp_path / "a.mod")
+        status, _, err = run(capsys, "solve", "text", "-m", model, "-d", data)
+        assert status == 2 and "the model and data files are the same file" in err and solve_calls[0] == []
+
+    @pytest.mark.parametrize("target", ["blocker/a.mod", "folder"])
+    def test_an_unwritable_output_path(self, solve_calls, capsys, tmp_path, monkeypatch, target):
+        monkeypatch.chdir(tmp_path)
+        (tmp_path / "blocker").write_text("a file where a folder should be")
+        (tmp_path / "folder").mkdir()
+        status, _, err = run(capsys, "solve", "text", "-m", target, "-d", "a.dat")
+        assert status == 2 and err.startswith("tarvok: error: ") and solve_calls[0] == []
+
+    def test_errors_are_json_with_json(self, solve_calls, capsys, tmp_path, monkeypatch):
+        monkeypatch.chdir(tmp_path)
+        status, out, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--provider", "x", "--json")
+        assert status == 2 and err == ""
+        assert json.loads(out) == {"error": "unknown provider 'x'; choose openai, google or ollama", "status": 2}
+        status, out, _ = run(capsys, "solve", "text", "--json")  # argparse's own errors too
+        assert status == 2 and "required: -m/--model-file" in json.loads(out)["error"]
+
+    def test_usage_errors_return_2(self, capsys):
+        status, _, err = run(capsys, "solve", "text")
+        assert status == 2 and "usage: tarvok solve" in err and "error: the following arguments" in err
+
+
+class TestFeedback:
+    @pytest.fixture
+    def pair(self, tmp_path):
+        m, d = tmp_path / "a.mod", tmp_path / "a.dat"
+        m.write_text(GOOD_MODEL)
+        d.write_text(GOOD_DATA)
+        return m, d
+
+    @pytest.fixture
+    def replies(self, tg, monkeypatch):
+        """The replies the stand-in LLM gives, in turn; `asked` counts the requests."""
+        script = {"replies": [], "asked": 0}
+
+        def fake_feedback(*a, **k):
+            script["asked"] += 1
+            return script["replies"].pop(0)
+
+        monkeypatch.setattr(tg, "generative_feedback", fake_feedback)
+        return script
+
+    def test_prints_feedback_and_leaves_files(self, replies, capsys, pair):
+        replies["replies"] = [{"feedback": "Fine."}]
+        status, out, err = run(capsys, "feedback", "ok?", "-m", str(pair[0]), "-d", str(pair[1]))
+        assert (status, out, err) == (0, "Fine.\n", "")
+
+    def test_apply_writes_exactly_the_revision_shown(self, replies, capsys, pair):
+        revised = GOOD_MODEL.replace("y >= x", "y >= 2 * x")
+        other = GOOD_MODEL.replace("y >= x", "y >= 3 * x")
+        replies["replies"] = [
+            {"feedback": "Double it.", "revised_model": revised},
+            {"feedback": "x", "revised_model": other},
+        ]
+        argv = ["feedback", "double?", "-m", str(pair[0]), "-d", str(pair[1])]
+        status, out, err = run(capsys, *argv)
+        assert status == 0 and pair[0].read_text() == GOOD_MODEL
+        assert f"--- {pair[0]}\n+++ {pair[0]} (revised)\n" in out
+        assert "-  atLeast: y >= x;\n+  atLeast: y >= 2 * x;\n" in out and "--apply" in err
+
+        status, out, err = run(capsys, *argv, "--apply")
+        assert status == 0 and replies["asked"] == 1  # no second, different answer
+        assert pair[0].read_text() == revised and pair[1].read_text() == GOOD_DATA
+        assert Path(f"{pair[0]}.bak").read_text() == GOOD_MODEL and Path(f"{pair[1]}.bak").read_text() == GOOD_DATA
+        assert "+  atLeast: y >= 2 * x;\n" in out and "the previous files are in" in err
+        assert not Path(f"{pair[0]}.proposed.json").exists()
+
+    def test_a_kept_proposal_for_other_files_is_not_applied(self, replies, capsys, pair):
+        revised = GOOD_MODEL.replace("y >= x", "y >= 2 * x")
+        replies["replies"] = [{"revised_model": revised}, {"feedback": "now", "revised_model": revised + "\n"}]
+        argv = ["feedback", "q", "-m", str(pair[0]), "-d", str(pair[1])]
+        run(capsys, *argv)
+        pair[1].write_text("x = 5;\n")  # the files changed since
+        status, _, _ = run(capsys, *argv, "--apply")
+        assert status == 0 and replies["asked"] == 2 and pair[0].read_text() == revised + "\n"
+
+    def test_apply_refuses_a_revision_that_does_not_compile(self, replies, capsys, pair):
+        replies["replies"] = [{"feedback": "x", "revised_model": BROKEN_MODEL}]
+        status, _, err = run(capsys, "feedback", "q", "-m", str(pair[0]), "-d", str(pair[1]), "--apply")
+        assert status == 1 and "undeclared name 'z'" in err and "the files are unchanged" in err
+        assert pair[0].read_text() == GOOD_MODEL and not Path(f"{pair[0]}.bak").exists()
+
+    def test_a_missing_file_is_status_2_before_any_request(self, replies, capsys, pair, tmp_path):
+        status, _, err = run(capsys, "feedback", "q", "-m", str(pair[0]), "-d", str(tmp_path / "none.dat"))
+        assert status == 2 and "cannot read" in err and replies["asked"] == 0
+
+
+class TestModels:
+    @pytest.fixture
+    def listed(self, tg, monkeypatch):
+        seen = []
+        monkeypatch.setattr(tg, "list_models", lambda p, m: seen.append(("list_models", p, m)) or ["b", "a"])
+        monkeypatch.setattr(tg, "list_openai_models", lambda prefix: seen.append(("openai", prefix)) or ["o3"])
+        monkeypatch.setattr(tg, "list_ollama_models", lambda prefix: seen.append(("ollama", prefix)) or ["q"])
+        return seen
+
+    def test_default_prefix_prefix_and_all(self, tg, listed, capsys):
+        assert run(capsys, "models", "--provider", "ollama") == (0, "b\na\n", "")
+        assert run(capsys, "models", "--json")[1] == '[\n  "b",\n  "a"\n]\n'
+        assert run(capsys, "models", "--all")[1] == "o3\n"
+        assert run(capsys, "models", "--prefix", "ll", "--provider", "ollama")[1] == "q\n"
+        assert listed == [
+            ("list_models", "ollama", tg.MODEL_NAME),
+            ("list_models", None, tg.MODEL_NAME),
+            ("openai", ""),
+            ("ollama", "ll"),
+        ]
+        assert run(capsys, "models", "--all", "--prefix", "x")[0] == 2
+
+    def test_a_listing_failure_is_status_5(self, tg, monkeypatch, capsys):
+        def broken(*a):
+            raise RuntimeError("OPENAI_API_KEY environment variable not set.")
+
+        monkeypatch.setattr(tg, "list_models", broken)
+        assert run(capsys, "models") == (5, "", "tarvok: error: OPENAI_API_KEY environment variable not set.\n")
 
     def test_interrupt_exits_130(self, tg, capsys, monkeypatch):
         def interrupted(*a, **k):
@@ -110,52 +368,33 @@ class TestFailures:
         monkeypatch.setattr(tg, "list_models", interrupted)
         assert run(capsys, "models")[0] == 130
 
-    def test_usage_errors_are_argparse_exits(self, capsys):
-        with pytest.raises(SystemExit) as exit_:
-            _cli.main(["solve", "text"])
-        assert exit_.value.code == 2
 
+class TestHelp:
+    def test_version(self, capsys):
+        import tarvok
 
-class TestFeedback:
-    @pytest.fixture
-    def pair(self, tmp_path):
-        m, d = tmp_path / "a.mod", tmp_path / "a.dat"
-        m.write_text("old model")
-        d.write_text("old data")
-        return m, d
+        assert run(capsys, "--version") == (0, f"tarvok {tarvok.__version__}\n", "")
 
-    def patch(self, tg, monkeypatch, reply, compiles=True):
-        monkeypatch.setattr(tg, "generative_feedback", lambda *a, **k: reply)
-
-        class Compiler:
-            def compile_model(self, model, data):
-                if not compiles:
-                    raise tg.SemanticError("model:1:1: nope")
-
-        monkeypatch.setattr(tg, "TVLCompiler", Compiler)
-
-    def test_prints_feedback_and_leaves_files(self, tg, monkeypatch, capsys, pair):
-        self.patch(tg, monkeypatch, {"feedback": "Fine.", "revised_model": "new", "revised_data": "new d"})
-        status, out, err = run(capsys, "feedback", "ok?", "-m", str(pair[0]), "-d", str(pair[1]))
-        assert (status, out) == (0, "Fine.\n") and "--apply" in err
-        assert pair[0].read_text() == "old model"
-
-    def test_apply_writes_a_compiling_revision(self, tg, monkeypatch, capsys, pair):
-        self.patch(tg, monkeypatch, {"feedback": "Fixed.", "revised_model": "new model"})
-        status, _, _ = run(capsys, "feedback", "fix it", "-m", str(pair[0]), "-d", str(pair[1]), "--apply")
+    def test_help_names_keys_extras_the_default_model_and_statuses(self, tg, capsys):
+        status, out, _ = run(capsys, "--help")
         assert status == 0
-        assert (pair[0].read_text(), pair[1].read_text()) == ("new model", "old data")
+        for name in (
+            "OPENAI_API_KEY",
+            "OPENAI_BASE_URL",
+            "GEMINI_API_KEY or GOOGLE_API_KEY",
+            "OLLAMA_HOST",
+            "TARVOK_EMBEDDING_MODEL",
+            f"default model: {tg.MODEL_NAME}",
+        ):
+            assert name in out
+        google = next(line for line in out.splitlines() if line.strip().startswith("google:"))
+        assert 'needs the gemini extra (pip install "tarvok[gemini]")' in google
+        for code, meaning in _cli.EXIT_STATUSES.items():
+            assert re.search(rf"^  {code} +{re.escape(meaning)}$", out, re.M)
+        _, solve_help, _ = run(capsys, "solve", "--help")
+        assert "OPENAI_API_KEY" in solve_help and "--embedding-model" in solve_help and "--timeout" in solve_help
 
-    def test_apply_refuses_a_revision_that_does_not_compile(self, tg, monkeypatch, capsys, pair):
-        self.patch(tg, monkeypatch, {"feedback": "x", "revised_model": "bad", "revised_data": "bad"}, False)
-        status, _, err = run(capsys, "feedback", "q", "-m", str(pair[0]), "-d", str(pair[1]), "--apply")
-        assert status == 1 and "model:1:1: nope" in err
-        assert pair[0].read_text() == "old model"
-
-
-def test_models(tg, monkeypatch, capsys):
-    seen = []
-    monkeypatch.setattr(tg, "list_models", lambda p, m: seen.append((p, m)) or ["b", "a"])
-    assert run(capsys, "models", "--provider", "ollama") == (0, "b\na\n", "")
-    assert run(capsys, "models", "--json")[1] == '[\n  "b",\n  "a"\n]\n'
-    assert seen == [("ollama", tg.MODEL_NAME), (None, tg.MODEL_NAME)]
+    def test_the_readme_shows_the_one_exit_status_table(self):
+        readme = (Path(__file__).resolve().parent.parent / "README.md").read_text(encoding="utf-8")
+        rows = dict(re.findall(r"^\| (\d+) \| (.+) \|$", readme, re.M))
+        assert {int(k): v for k, v in rows.items()} == _cli.EXIT_STATUSES

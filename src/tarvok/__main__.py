@@ -2,4 +2,5 @@
 
 from tarvok._cli import main
 
-raise SystemExit(main())
+if __name__ == "__main__":
+    raise SystemExit(main())

@@ -15,6 +15,12 @@ MODEL_NAME: str
 ALIGNMENT_CHECK: bool
 FEW_SHOT_TOP_K: int
 FEW_SHOT_MAX_CHARS: int
+#: The example library generative_solve ranks: a folder relative to the working directory at call time,
+#: or None for the library shipped with the package.
+FEW_SHOT_LIBRARY: Optional[str | os.PathLike[str]]
+#: Seconds one LLM request may take (every provider's client; their own retries are off); None for the
+#: client's own default.
+REQUEST_TIMEOUT: Optional[float]
 EXECUTION_CHECK: bool
 EXECUTION_TIME_LIMIT: Optional[float]
 
@@ -147,3 +153,4 @@ def _build_final_assessment_prompt(
 def _build_feedback_prompt(
     user_prompt_text: str, grammar_implementation: str, model_code: str, data_code: str
 ) -> str: ...
+def __dir__() -> list[str]: ...

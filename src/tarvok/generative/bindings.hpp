@@ -17,6 +17,11 @@ using host::Kind;
 /// Sends one status line through the module's `_notify`.
 void notify(py::handle progress, const std::string& msg);
 
+/// The host's str(value) as the package's messages show text that came from a
+/// server or a client library: cut to a few thousand characters, with the
+/// configured API keys hidden (see server_text.hpp).
+std::string server_text(py::handle value);
+
 /// Logs one line at debug level on the module logger.
 void log_debug(const std::string& msg);
 

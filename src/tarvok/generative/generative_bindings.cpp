@@ -2,7 +2,9 @@
 // channel and reply parsing; the other subsystems register from their own
 // binding files.
 #include "generative/bindings.hpp"
+#include "generative/providers/providers.hpp"
 #include "generative/reply_parsing.hpp"
+#include "generative/server_text.hpp"
 
 #include <pybind11/stl.h>
 
@@ -11,6 +13,10 @@
 namespace tarvok::generative::bind {
 
 namespace {
+
+/// Replies from this size on (bytes) are scanned without the host's lock, so
+/// other threads run meanwhile; below it the scan is cheaper than the switch.
+constexpr std::size_t kUnlockedExtraction = 256 * 1024;
 
 /// A callable that stands for a module function and carries a real signature.
 struct SignedFunction {
@@ -45,6 +51,22 @@ void register_signed_function_type(py::module_& m) {
 
 void notify(py::handle progress, const std::string& msg) { attr("_notify")(progress, host::text(msg)); }
 
+std::string server_text(py::handle value) {
+    std::string text = host::str_of(value);
+    // The values of every provider's variables, as they stand now.
+    py::object environ = py::module_::import("os").attr("environ");
+    std::vector<host::Utf8> keys;
+    for (const providers::Provider& p : providers::kProviders) {
+        for (std::string_view name : p.environment) {
+            py::object value = environ.attr("get")(host::text(name));
+            if (PyUnicode_Check(value.ptr())) keys.emplace_back(value);
+        }
+    }
+    std::vector<std::string_view> views;
+    for (const host::Utf8& key : keys) views.push_back(key.view());
+    return shown_server_text(text, views);
+}
+
 void log_debug(const std::string& msg) { attr("logger").attr("debug")(host::text(msg)); }
 
 void def_with_signature(py::module_& m, const char* name, const py::cpp_function& impl, const char* doc,
@@ -60,24 +82,31 @@ void def_with_signature(py::module_& m, const char* name, const py::cpp_function
 }
 
 void register_reply_parsing(py::module_& m) {
-    m.def(
-        "extract_json_from_markdown",
+    host::def(
+        m, "extract_json_from_markdown", "text",
+        "Extract JSON object from a Markdown code block if present.\n\n"
+        "Returns the object text of the first ```json fence (greedy up to the last\n"
+        "closing fence), else the first brace-balanced run, else the text unchanged.",
         [](py::object text) -> py::object {
             host::require(text, "extract_json_from_markdown", "text", Kind::Str);
             host::Utf8 utf8(text);
-            Span span = extract_json_span(utf8.view());
+            Span span;
+            if (utf8.view().size() < kUnlockedExtraction) {
+                span = extract_json_span(utf8.view());
+            } else {
+                py::gil_scoped_release unlocked;  // the text is immutable and held by `utf8`
+                span = extract_json_span(utf8.view());
+            }
             if (span.begin == 0 && span.end == utf8.view().size()) return text;
             return host::text(utf8.view().substr(span.begin, span.end - span.begin));
         },
-        py::arg("text"),
-        host::signed_doc("extract_json_from_markdown", "text",
-                         "Extract JSON object from a Markdown code block if present.\n\n"
-                         "Returns the object text of the first ```json fence (greedy up to the last\n"
-                         "closing fence), else the first brace-balanced run, else the text unchanged.")
-            .c_str());
+        py::arg("text"));
 
-    m.def(
-        "_json_loads_relaxed",
+    host::def(
+        m, "_json_loads_relaxed", "text",
+        "Parse an LLM reply into a JSON object (or None for null).\n\n"
+        "The reply is tried as it stands, then the text cut out by\n"
+        "extract_json_from_markdown; the second attempt's error propagates.",
         [](py::object text) -> py::object {
             host::require(text, "_json_loads_relaxed", "text", Kind::Str);
             auto loads = py::module_::import("json").attr("loads");
@@ -90,15 +119,13 @@ void register_reply_parsing(py::module_& m) {
             }
             py::object value = loads(attr("extract_json_from_markdown")(text));
             if (is_object_or_null(value)) return value;
-            std::string kind = host::type_name(value).substr(0, 200);
-            throw py::type_error("Expected dict, got " + kind);
+            // The name cut at 200 characters, as the host slices text.
+            py::object name = py::type::handle_of(value).attr("__name__");
+            py::object kind = py::reinterpret_steal<py::object>(PySequence_GetSlice(name.ptr(), 0, 200));
+            if (!kind) throw py::error_already_set();
+            host::raise(PyExc_TypeError, "Expected dict, got " + host::str_of(kind));
         },
-        py::arg("text"),
-        host::signed_doc("_json_loads_relaxed", "text",
-                         "Parse an LLM reply into a JSON object (or None for null).\n\n"
-                         "The reply is tried as it stands, then the text cut out by\n"
-                         "extract_json_from_markdown; the second attempt's error propagates.")
-            .c_str());
+        py::arg("text"));
 }
 
 }  // namespace tarvok::generative::bind
@@ -113,7 +140,26 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
 
     host::hold_module(m);
 
-    m.doc() = "Generate Tarvok models and data from plain-language problem descriptions with an LLM.";
+    m.doc() =
+        "Generate Tarvok models and data from plain-language problem descriptions with an LLM.\n\n"
+        "Settings (module attributes; assign them to change what later calls do):\n\n"
+        "MAX_ITERATIONS      5         default iterations of generative_solve (bound at import), and its\n"
+        "                              fallback when the iterations argument is no number (read per call)\n"
+        "MAX_OUTPUT_TOKENS   None      output-token limit of every request (read per call by the entry points)\n"
+        "LLM_PROVIDER        'openai'  default provider of the entry points (bound at import)\n"
+        "MODEL_NAME          'gpt-5'   default model of the entry points and list_models (bound at import)\n"
+        "ALIGNMENT_CHECK     True      whether generative_solve asks for an alignment verdict (read per call)\n"
+        "FEW_SHOT_TOP_K      3         worked examples put into the prompts (read per call)\n"
+        "FEW_SHOT_MAX_CHARS  2**31-1   characters read from each example file (bound at import)\n"
+        "FEW_SHOT_LIBRARY    'tvl_models'\n"
+        "                              the example library generative_solve ranks: a folder, relative to the\n"
+        "                              working directory at call time; None for the library shipped with the\n"
+        "                              package (read per call)\n"
+        "REQUEST_TIMEOUT     300.0     seconds one LLM request may take, for every provider's client, whose\n"
+        "                              own retries are off; None for the client's own default (read per call)\n"
+        "EXECUTION_CHECK     False     whether generative_solve solves every compiling model and revises one\n"
+        "                              that is infeasible, unbounded or fails in the solver (read per call)\n"
+        "EXECUTION_TIME_LIMIT 60.0     seconds for each of those solves; None for no limit (read per call)";
 
     // The compiler and the example ranker are bound at load time; a missing
     // sibling makes this import fail.
@@ -130,6 +176,8 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
     m.attr("ALIGNMENT_CHECK") = true;
     m.attr("FEW_SHOT_TOP_K") = 3;
     m.attr("FEW_SHOT_MAX_CHARS") = 2147483647;
+    m.attr("FEW_SHOT_LIBRARY") = "tvl_models";
+    m.attr("REQUEST_TIMEOUT") = 300.0;
     // Opt-in: solve every compiling pair and revise it when it does not solve.
     m.attr("EXECUTION_CHECK") = false;
     m.attr("EXECUTION_TIME_LIMIT") = 60.0;  // seconds per solve; None for no limit
@@ -145,12 +193,19 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
         "What each prompt carries as its grammar reference: nothing, the grammar document, or the compiler source.";
     m.attr("Grammar") = Grammar;
 
+    // The type of every `progress` parameter, for annotations (the stub names it too).
+    py::module_ typing = py::module_::import("typing");
+    m.attr("Progress") = typing.attr("Optional")[typing.attr(
+        "Callable")[py::make_tuple(py::make_tuple(py::type::of(py::str())), typing.attr("Any"))]];
+
     host::lazy_logger(m);
 
     bind::register_signed_function_type(m);
 
-    m.def(
-        "_notify",
+    host::def(
+        m, "_notify", "progress, msg",
+        "Send one status line to the progress callback, or to the debug log when there is none.\n\n"
+        "A callback that fails with an ordinary exception is ignored.",
         [](py::object progress, py::object msg) {
             try {
                 if (PyObject_IsTrue(progress.ptr()) == 1) {
@@ -163,11 +218,7 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
                 if (!host::is_ordinary(e)) throw;
             }
         },
-        py::arg("progress"), py::arg("msg"),
-        host::signed_doc("_notify", "progress, msg",
-                         "Send one status line to the progress callback, or to the debug log when there is none.\n\n"
-                         "A callback that fails with an ordinary exception is ignored.")
-            .c_str());
+        py::arg("progress"), py::arg("msg"));
 
     bind::register_reply_parsing(m);
     bind::register_references_and_prompts(m);

@@ -103,12 +103,12 @@ void register_references_and_prompts(py::module_& m) {
 
     def(
         m, "_read_file", "path",
-        "Read a whole text file in the platform's default encoding.\n\n"
+        "Read a whole text file as UTF-8, whatever the locale.\n\n"
         "Decoding is strict and line ends become line feeds; the content is\n"
         "returned complete. Errors of the file system or the decoder propagate.",
         [](py::object path) -> py::object {
             // Only real paths are opened: open() would take an integer as a descriptor.
-            return host::read_file(py::module_::import("os").attr("fspath")(path), "r");
+            return host::read_file(py::module_::import("os").attr("fspath")(path), "r", "utf-8");
         },
         py::arg("path"));
     def(m, "_read_tarvok_GBNF", "",

@@ -2,6 +2,12 @@
 // existing model. Both only orchestrate: every step is a module function
 // looked up at call time.
 #include "generative/bindings.hpp"
+#include "generative/files.hpp"
+#include "generative/progress_messages.hpp"
+
+#include <cerrno>
+#include <filesystem>
+#include <string_view>
 
 namespace tarvok::generative::bind {
 
@@ -13,16 +19,62 @@ void check_request_kinds(const char* function, py::handle temperature, py::handl
     host::require(llm_provider, function, "llm_provider", Kind::Str, true);
 }
 
-/// Writes the whole text with the host's `open` (looked up on every call).
-void write_text(py::handle path, py::handle text) {
-    py::object file = py::module_::import("builtins").attr("open")(path, "w");
-    try {
-        file.attr("write")(text);
-    } catch (...) {
-        file.attr("close")();
-        throw;
+/// The UTF-8 bytes a text file of the caller gets for `value`. A value that
+/// is not text, or a text holding a lone surrogate, gets the host's error for
+/// writing it to a UTF-8 text file, before any file is touched.
+py::bytes encoded_for_writing(py::handle value) {
+    if (!PyUnicode_Check(value.ptr())) {
+        throw py::type_error("write() argument must be str, not " + host::type_name(value));
     }
-    file.attr("close")();
+    PyObject* bytes = PyUnicode_AsUTF8String(value.ptr());
+    if (bytes == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::bytes>(bytes);
+}
+
+/// The file-system form of a path argument, as the host's os.fsencode gives it.
+std::filesystem::path file_system_path(py::handle path) {
+    py::bytes raw = py::module_::import("os").attr("fsencode")(path);
+    return std::filesystem::path(std::string(raw));
+}
+
+/// Writes the model and the data file so that each is either complete or as
+/// it was: both texts go to temporaries first, which then replace the files.
+void write_pair(py::handle model_file, py::handle model_code, py::handle data_file, py::handle data_code) {
+    py::bytes model_bytes = encoded_for_writing(model_code), data_bytes = encoded_for_writing(data_code);
+    std::string_view model_view = model_bytes, data_view = data_bytes;
+    FileContent files[] = {{file_system_path(model_file), model_view}, {file_system_path(data_file), data_view}};
+    try {
+        py::gil_scoped_release unlocked;
+        replace_files(files);
+    } catch (const FileError& e) {
+        py::handle named = e.path() == files[0].target ? model_file : data_file;
+        errno = e.error_number();
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, named.ptr());
+        throw py::error_already_set();
+    }
+}
+
+/// Refuses a model and a data path that name one file (two spellings, a
+/// link), which would have the data overwrite the model. Arguments that are no
+/// paths are left to the writing step to refuse.
+void refuse_same_file(const char* function, py::handle model_file, py::handle data_file) {
+    std::filesystem::path model, data;
+    try {
+        model = file_system_path(model_file);
+        data = file_system_path(data_file);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_TypeError)) throw;
+        return;
+    }
+    bool same = false;
+    {
+        py::gil_scoped_release unlocked;
+        same = same_file(model, data);
+    }
+    if (same) {
+        host::raise(PyExc_ValueError, std::string(function) + "(): model_file and data_file name the same file: " +
+                                          host::str_of(data_file));
+    }
 }
 
 /// Creates the directory part of `path` with its parents, when it has one.
@@ -149,6 +201,7 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
                  py::object temperature, py::object stop, py::object llm_provider, py::object progress,
                  py::object few_shot) {
     check_request_kinds("generative_solve", temperature, stop, llm_provider);
+    refuse_same_file("generative_solve", model_file, data_file);
 
     py::object grammar = attr("_get_grammar_implementation")(mode);
     const long long iterations = normalise_iterations(iterations_arg);
@@ -170,8 +223,9 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
 
     py::object few_shots = py::list();
     if (PyObject_IsTrue(few_shot.ptr()) == 1) {
-        few_shots = attr("_gather_few_shots")(prompt, py::arg("k") = attr("FEW_SHOT_TOP_K"),
-                                              py::arg("models_dir") = "tvl_models", py::arg("progress") = progress);
+        few_shots =
+            attr("_gather_few_shots")(prompt, py::arg("k") = attr("FEW_SHOT_TOP_K"),
+                                      py::arg("models_dir") = attr("FEW_SHOT_LIBRARY"), py::arg("progress") = progress);
         if (!few_shots.is_none() && !PyList_Check(few_shots.ptr())) {
             throw py::type_error("_gather_few_shots() must return a list of examples, not " +
                                  host::type_name(few_shots));
@@ -209,8 +263,8 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
         } catch (py::error_already_set& e) {
             if (!host::is_ordinary(e)) throw;
             host::raise_from(e, PyExc_RuntimeError,
-                             "Failed to parse model response as JSON: " + host::str_of(e.value()) +
-                                 "\nResponse: " + host::str_of(content));
+                             "Failed to parse model response as JSON: " + server_text(e.value()) +
+                                 "\nResponse: " + server_text(content));
         }
 
         syntax_errors = py::list();
@@ -229,8 +283,7 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
 
         ensure_parent(model_file);
         ensure_parent(data_file);
-        write_text(model_file, model_code);
-        write_text(data_file, data_code);
+        write_pair(model_file, model_code, data_file, data_code);
         notify(progress, "Wrote files: " + host::str_of(model_file) + " \u2022 " + host::str_of(data_file));
 
         if (py::len(syntax_errors) == 0 && execution.on) {
@@ -271,11 +324,11 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
             if (is_empty(alignment_content)) host::raise(PyExc_RuntimeError, "Empty alignment response.");
             py::object verdict = attr("_json_loads_relaxed")(alignment_content);
             if (!is_valid_verdict(verdict)) {
-                host::raise(PyExc_RuntimeError, "Invalid alignment response JSON: " + host::str_of(alignment_content));
+                host::raise(PyExc_RuntimeError, "Invalid alignment response JSON: " + server_text(alignment_content));
             }
             assessment_text = verdict["assessment"].attr("strip")();
             if (verdict["aligned"].ptr() == Py_True) {
-                notify(progress, "Aligned \u2713 Stopping.");
+                notify(progress, std::string(kAlignedMessage));
                 log_debug("Model and data are syntactically valid and aligned with the prompt.");
                 break;
             }
@@ -293,8 +346,8 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
                                                             py::arg("few_shots") = few_shots);
     }
 
-    model_code = host::read_file(model_file, "r");
-    data_code = host::read_file(data_file, "r");
+    model_code = host::read_file(model_file, "r", "utf-8");
+    data_code = host::read_file(data_file, "r", "utf-8");
     const bool execution_failed = !execution_verdict.is_none();
     if (py::len(syntax_errors) > 0 || !do_alignment || execution_failed) {
         log_debug("Final assessment of model and data alignment...");
@@ -336,8 +389,8 @@ py::object feedback(py::object prompt, py::object model_file, py::object data_fi
 
     py::object provider = attr("_infer_provider")(llm_provider, model_name);
     py::object grammar = attr("_get_grammar_implementation")(mode);
-    py::object model_text = host::read_file(model_file, "r");
-    py::object data_text = host::read_file(data_file, "r");
+    py::object model_text = host::read_file(model_file, "r", "utf-8");
+    py::object data_text = host::read_file(data_file, "r", "utf-8");
 
     notify(progress, "Generating feedback from LLM");
     py::object request = attr("_build_feedback_prompt")(prompt, grammar, model_text, data_text);
@@ -350,8 +403,8 @@ py::object feedback(py::object prompt, py::object model_file, py::object data_fi
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e)) throw;
         host::raise_from(e, PyExc_RuntimeError,
-                         "Failed to parse feedback response as JSON: " + host::str_of(e.value()) +
-                             "\nResponse: " + host::str_of(content));
+                         "Failed to parse feedback response as JSON: " + server_text(e.value()) +
+                             "\nResponse: " + server_text(content));
     }
 }
 
@@ -379,11 +432,38 @@ void register_workflow(py::module_& m) {
     def_with_signature(m, "generative_solve", solve_fn,
                        "Generate a Tarvok model and data file from a prompt using OpenAI GPT, validate with tarvok, "
                        "iterate on errors, and assess alignment.\n\n"
-                       "Writes the model and data files in every iteration and returns the assessment text, or a\n"
-                       "dict with 'iterations', 'assessment' and 'syntax_errors' when return_statistics is true.\n\n"
-                       "With EXECUTION_CHECK on, every compiling model is solved (EXECUTION_TIME_LIMIT seconds);\n"
-                       "one that is infeasible, unbounded or fails in the solver is revised with the solver's\n"
-                       "verdict, and the dict also has 'solver_status' and 'objective' of the final pair.",
+                       "Each iteration asks the LLM for a model and data pair, compiles it, and writes both files\n"
+                       "(each replaced whole through a temporary file beside it, so a failure leaves the previous\n"
+                       "pair); compile errors are sent back for repair, and a compiling pair is judged against the\n"
+                       "description when the alignment check is on. With EXECUTION_CHECK on, a compiling pair is\n"
+                       "first solved (EXECUTION_TIME_LIMIT seconds) and one that is infeasible, unbounded or fails\n"
+                       "in the solver is sent back with the solver's verdict. Files are UTF-8.\n\n"
+                       "Parameters:\n"
+                       "  prompt             the problem description.\n"
+                       "  model_file         path of the model file to write; missing folders are created.\n"
+                       "  data_file          path of the data file to write; it must not name the model file\n"
+                       "                     (ValueError before any request).\n"
+                       "  model_name         the LLM's model name (MODEL_NAME at import).\n"
+                       "  mode               the Grammar reference pasted into the prompts (Grammar.BNF).\n"
+                       "  iterations         most generate/compile rounds; read as the host's int(), at least 1,\n"
+                       "                     MAX_ITERATIONS when it is no number.\n"
+                       "  return_statistics  return a dict with 'iterations', 'assessment' and 'syntax_errors'\n"
+                       "                     (the last round's compiler errors) instead of the assessment text;\n"
+                       "                     with EXECUTION_CHECK on, also 'solver_status' and 'objective' of the\n"
+                       "                     final pair (None when it was not solved).\n"
+                       "  alignment_check    judge compiling pairs against the description; None reads\n"
+                       "                     ALIGNMENT_CHECK.\n"
+                       "  temperature        float for the generating requests; judging requests then use 0.0,\n"
+                       "                     the final assessment 0.2; None sends no temperature at all.\n"
+                       "  stop               list of stop sequences (OpenAI only), or None.\n"
+                       "  llm_provider       'openai', 'google' or 'ollama' (or an alias); None or an unknown name\n"
+                       "                     lets the model name decide.\n"
+                       "  progress           callable taking one status line, or None for the debug log.\n"
+                       "  few_shot           put the closest worked examples of FEW_SHOT_LIBRARY into the prompts\n"
+                       "                     (FEW_SHOT_TOP_K of them).\n\n"
+                       "Returns the assessment text (trimmed), or the statistics dict. Raises RuntimeError for an\n"
+                       "empty or unparseable LLM reply and for failed requests (each request is bounded by\n"
+                       "REQUEST_TIMEOUT); errors of the files and the client libraries propagate.",
                        {{"prompt", {}},
                         {"model_file", {}},
                         {"data_file", {}},
@@ -402,19 +482,32 @@ void register_workflow(py::module_& m) {
                                  py::arg("data_file"), py::arg("model_name") = model_name, py::arg("mode") = bnf,
                                  py::arg("temperature") = none, py::arg("stop") = none,
                                  py::arg("llm_provider") = llm_provider, py::arg("progress") = none);
-    def_with_signature(m, "generative_feedback", feedback_fn,
-                       "Provide feedback on a given Tarvok model and data file based on a user prompt.\n\n"
-                       "Returns the parsed reply: 'feedback' and, when changes are proposed, 'revised_model' and\n"
-                       "'revised_data'. Nothing is compiled or written.",
-                       {{"prompt", {}},
-                        {"model_file", {}},
-                        {"data_file", {}},
-                        {"model_name", model_name},
-                        {"mode", bnf},
-                        {"temperature", none},
-                        {"stop", none},
-                        {"llm_provider", llm_provider},
-                        {"progress", none}});
+    def_with_signature(
+        m, "generative_feedback", feedback_fn,
+        "Provide feedback on a given Tarvok model and data file based on a user prompt.\n\n"
+        "One LLM request; nothing is compiled or written.\n\n"
+        "Parameters:\n"
+        "  prompt        the question or request about the model.\n"
+        "  model_file    path of an existing model file (read as UTF-8).\n"
+        "  data_file     path of an existing data file (read as UTF-8).\n"
+        "  model_name    the LLM's model name (MODEL_NAME at import).\n"
+        "  mode          the Grammar reference pasted into the prompt (Grammar.BNF).\n"
+        "  temperature   any float sends temperature 0.0; None sends none.\n"
+        "  stop          list of stop sequences (OpenAI only), or None.\n"
+        "  llm_provider  'openai', 'google' or 'ollama' (or an alias); None lets the model name decide.\n"
+        "  progress      callable taking one status line, or None for the debug log.\n\n"
+        "Returns the parsed reply: 'feedback' and, when changes are proposed, 'revised_model' and\n"
+        "'revised_data' (None when the reply is the JSON null). Raises RuntimeError for an empty or\n"
+        "unparseable reply; a missing file fails before any request.",
+        {{"prompt", {}},
+         {"model_file", {}},
+         {"data_file", {}},
+         {"model_name", model_name},
+         {"mode", bnf},
+         {"temperature", none},
+         {"stop", none},
+         {"llm_provider", llm_provider},
+         {"progress", none}});
 }
 
 }  // namespace tarvok::generative::bind

@@ -10,11 +10,13 @@
 
 #include <pybind11/pybind11.h>
 
+#include <array>
 #include <atomic>
 #include <climits>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tarvok::host {
 
@@ -234,20 +236,88 @@ inline std::string signed_doc(const char* name, const char* params, const char* 
     return std::string(name) + "(" + params + ")\n--\n\n" + doc;
 }
 
+namespace detail {
+
+/// Builtins made by host_function call their target through one of these
+/// slots: a function written in C learns nothing but its `self`, which must
+/// stay the module, so each target gets a C entry point of its own. Every
+/// extension module is its own shared object with hidden symbols, so each has
+/// its own slots.
+inline constexpr std::size_t kFunctionSlots = 256;
+using FastCall = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+inline std::array<PyObject*, kFunctionSlots>& slot_targets() {
+    static std::array<PyObject*, kFunctionSlots> targets{};
+    return targets;
+}
+
+template <std::size_t I>
+PyObject* call_slot(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return PyObject_Vectorcall(slot_targets()[I], args, static_cast<std::size_t>(nargs), kwnames);
+}
+
+template <std::size_t... I>
+constexpr std::array<FastCall, sizeof...(I)> slot_entries(std::index_sequence<I...>) {
+    return {&call_slot<I>...};
+}
+
+/// The entry point for a new target, which is kept for the life of the process.
+inline FastCall claim_slot(py::object target) {
+    static constexpr auto entries = slot_entries(std::make_index_sequence<kFunctionSlots>());
+    static std::atomic<std::size_t> used{0};
+    std::size_t slot = used.fetch_add(1);
+    if (slot >= kFunctionSlots) throw std::logic_error("more module functions than host function slots");
+    slot_targets()[slot] = target.release().ptr();
+    return entries[slot];
+}
+
+}  // namespace detail
+
+/// A builtin function that calls `target`, with `signed_` (see signed_doc) as
+/// its docstring and `module_name` as its `__module__`. Its `__self__` is
+/// `self` (a module, or nothing for a function that a class holds), as for
+/// any function written in C; pybind11's own functions name an internal
+/// record there, which help() shows ("method of pybind11_detail_function_record
+/// instance").
+inline py::object host_function(py::handle self, py::handle module_name, const char* name, const std::string& signed_,
+                                py::object target) {
+    // These functions live as long as the process; so do their descriptions.
+    auto* def = new PyMethodDef{};
+    def->ml_name = (new std::string(name))->c_str();
+    def->ml_doc = (new std::string(signed_))->c_str();
+    def->ml_flags = METH_FASTCALL | METH_KEYWORDS;
+    def->ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(detail::claim_slot(std::move(target))));
+    PyObject* function = PyCFunction_NewEx(def, self.ptr(), module_name.ptr());
+    if (function == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(function);
+}
+
+/// A function of module `m` that calls `target` (see host_function).
+inline py::object module_function(py::module_& m, const char* name, const std::string& signed_, py::object target) {
+    return host_function(m, m.attr("__name__"), name, signed_, target);
+}
+
 /// m.def with a docstring in the text-signature convention: `params` is the
 /// parameter list as the host shows it (defaults as literals).
 template <typename Func, typename... Extra>
 void def(py::module_& m, const char* name, const char* params, const char* doc, Func&& f, const Extra&... extra) {
-    m.def(name, std::forward<Func>(f), extra..., signed_doc(name, params, doc).c_str());
+    std::string signed_ = signed_doc(name, params, doc);
+    py::cpp_function target(std::forward<Func>(f), py::name(name), py::scope(m), extra..., signed_.c_str());
+    py::setattr(m, name, module_function(m, name, signed_, target));
 }
 
 /// Adds `impl` as a method of the class `cls` (bound to instances like a
 /// Python function) with a text signature whose first parameter is `self`.
+/// The function is a plain builtin (as C code would make it), so help() shows
+/// nothing of pybind11.
 template <typename Func, typename... Extra>
 void add_method(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
                 const Extra&... extra) {
     std::string full = signed_doc(name, params, doc);
-    py::cpp_function method(std::forward<Func>(impl), py::name(name), py::is_method(cls), extra..., full.c_str());
+    py::cpp_function target(std::forward<Func>(impl), py::name(name), py::arg("self"), extra..., full.c_str());
+    py::object function = host_function(py::handle(), cls.attr("__module__"), name, full, target);
+    py::object method = py::reinterpret_steal<py::object>(PyInstanceMethod_New(function.ptr()));
+    if (!method) throw py::error_already_set();
     py::setattr(cls, name, method);
 }
 

@@ -92,8 +92,9 @@ template <typename Func, typename... Extra>
 void add_static(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
                 const Extra&... extra) {
     std::string full = host::signed_doc(name, params, doc);
-    py::cpp_function function(std::forward<Func>(impl), py::name(name), py::scope(cls), extra..., full.c_str());
-    py::setattr(cls, name, py::staticmethod(function));
+    py::cpp_function target(std::forward<Func>(impl), py::name(name), extra..., full.c_str());
+    py::setattr(cls, name,
+                py::staticmethod(host::host_function(py::handle(), cls.attr("__module__"), name, full, target)));
 }
 
 [[noreturn]] void not_implemented(const char* operation) {

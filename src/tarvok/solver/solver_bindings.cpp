@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -188,75 +187,30 @@ double number_option(py::handle value, const char* name, bool positive) {
     return v;
 }
 
-/// HiGHS keeps one worker pool per process, sized by the first run; a run
-/// that asks for another size fails. A pool of a new size replaces the old one
-/// only while no solve of this module is running (replacing it under a running
-/// solve would pull its workers away); otherwise the run uses the pool as it is
-/// and the statistics say so.
+/// HiGHS keeps one worker pool per calling thread, sized by that thread's
+/// first run; a later run on the same thread that asks for another size
+/// fails. The pool belongs to this thread alone and no run of it is going on
+/// here, so it may be replaced by one of the size asked for.
 class PoolUse {
   public:
     PoolUse(py::object& h, py::handle threads) {
-        if (py::hasattr(h, "resetThreadScheduler")) {
-            // Newer HiGHS keeps one pool per calling thread: only this
-            // thread's pool is resized, and no other solve is disturbed.
-            thread_local long long thread_size = 0;
-            if (!threads.is_none()) {
-                long long wanted = threads.cast<long long>();
-                if (wanted != thread_size) h.attr("resetThreadScheduler")(true);
-                thread_size = wanted;
-            }
-            h.attr("setOptionValue")("threads", threads.is_none() ? 0 : thread_size);
-            size_ = thread_size;
-            per_thread_ = true;
-            return;
-        }
-        std::unique_lock<std::mutex> lock = locked();
-        State& s = state();
-        if (!threads.is_none()) {
-            long long wanted = threads.cast<long long>();
-            if (wanted != s.size && s.active == 0 && py::hasattr(h, "resetGlobalScheduler")) {
-                h.attr("resetGlobalScheduler")(true);
-                s.size = wanted;
-            }
-            // 0 lets HiGHS use the pool it has.
-            h.attr("setOptionValue")("threads", wanted == s.size ? wanted : 0);
+        thread_local long long size = 0;  // 0: none made yet, or HiGHS chose
+        if (threads.is_none()) {
+            h.attr("setOptionValue")("threads", 0);  // whatever this thread's pool has
         } else {
-            h.attr("setOptionValue")("threads", 0);
+            long long wanted = threads.cast<long long>();
+            if (wanted != size && py::hasattr(h, "resetGlobalScheduler")) h.attr("resetGlobalScheduler")(true);
+            size = wanted;
+            h.attr("setOptionValue")("threads", wanted);
         }
-        ++s.active;
-        size_ = s.size;
+        size_ = size;
     }
-    ~PoolUse() {
-        if (per_thread_) return;
-        std::unique_lock<std::mutex> lock = locked();
-        --state().active;
-    }
-    PoolUse(const PoolUse&) = delete;
-    PoolUse& operator=(const PoolUse&) = delete;
 
     /// The pool size this run was given, or None when HiGHS chose it.
     py::object size() const { return size_ > 0 ? py::object(py::int_(size_)) : py::none(); }
 
   private:
-    struct State {
-        long long size = 0;  ///< 0: the size HiGHS picks itself
-        int active = 0;
-    };
-    /// The lock, taken with the GIL released, so that a thread waiting for it
-    /// never holds the GIL that the holder may need back.
-    static std::unique_lock<std::mutex> locked() {
-        static std::mutex m;
-        std::unique_lock<std::mutex> lock(m, std::defer_lock);
-        py::gil_scoped_release release;
-        lock.lock();
-        return lock;
-    }
-    static State& state() {
-        static State s;
-        return s;
-    }
     long long size_ = 0;
-    bool per_thread_ = false;
 };
 
 struct SolveResult {

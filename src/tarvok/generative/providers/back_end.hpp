@@ -61,6 +61,11 @@ py::list sorted_distinct(py::handle values);
 /// naming the variable when it is unset or empty.
 py::object api_key(const pv::Provider& provider);
 
+/// The REQUEST_TIMEOUT setting as it stands: seconds as a host float, or None
+/// for the client's own default. Anything else is refused (TypeError for a
+/// value that is no number, ValueError for one that is not positive and finite).
+py::object request_timeout();
+
 /// `from module import name` through the host's import system.
 py::object import_from(const char* module, const char* name);
 

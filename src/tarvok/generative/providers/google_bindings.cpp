@@ -1,15 +1,61 @@
 // The Google Gemini back-end: library set-up, the request and model listing.
+//
+// Two client libraries can serve it. `google.generativeai` (configured once
+// per call, then used through GenerativeModel and list_models) is used when
+// it is installed; its successor `google.genai` (a Client per call) when only
+// that one is. Both get the module's request timeout and no retries of their own.
 #include "generative/providers/back_end.hpp"
+
+#include <cmath>
 
 namespace tarvok::generative::bind {
 
 namespace {
 
+/// A `google.genai` client with the key, the module's timeout (the library
+/// counts milliseconds) and a single attempt per request.
+py::object successor_client(const py::module_& genai, const py::object& key) {
+    py::dict http_options;
+    py::object timeout = request_timeout();
+    if (!timeout.is_none()) {
+        http_options["timeout"] = py::int_(static_cast<long long>(std::ceil(timeout.cast<double>() * 1000.0)));
+    }
+    if (optional_attr(genai.attr("types"), "HttpRetryOptions")) {
+        py::dict one_attempt;
+        one_attempt["attempts"] = 1;
+        http_options["retry_options"] = one_attempt;
+    }
+    return genai.attr("Client")(py::arg("api_key") = key, py::arg("http_options") = http_options);
+}
+
 py::object google_client() {
     const pv::Provider& google = provider("google");
-    py::object genai = load_library(google, [] { return py::object(py::module_::import("google.generativeai")); });
+    py::object genai;
+    try {
+        genai = py::module_::import("google.generativeai");
+    } catch (py::error_already_set& specified) {
+        rethrow_unless_ordinary(specified);
+        py::module_ successor;
+        try {
+            successor = py::module_::import("google.genai");
+        } catch (py::error_already_set& e) {
+            rethrow_unless_ordinary(e);
+            host::raise_from(specified, PyExc_RuntimeError, std::string(google.missing_library));
+        }
+        return successor_client(successor, api_key(google));
+    }
     genai.attr("configure")(py::arg("api_key") = api_key(google));
     return genai;
+}
+
+/// Per-request options of `google.generativeai`: the module's timeout and no
+/// retry (the library's default retries for up to ten minutes).
+py::dict request_options() {
+    py::dict options;
+    options["retry"] = py::none();
+    py::object timeout = request_timeout();
+    if (!timeout.is_none()) options["timeout"] = timeout;
+    return options;
 }
 
 /// The reply of a Gemini response: its `text`, else the texts of the parts
@@ -33,24 +79,36 @@ py::object gemini_text(py::handle response) {
     return host::truthy(text) ? text : py::str("");
 }
 
+/// Whether a listed model can generate content. `google.generativeai`
+/// describes it by `supported_generation_methods`, `google.genai` by
+/// `supported_actions`; a description with neither is an error.
+bool generates_content(py::handle model) {
+    auto methods = optional_attr(model, "supported_generation_methods");
+    py::object held = methods ? *methods : model.attr("supported_actions");
+    if (held.is_none()) return false;
+    int supported = PySequence_Contains(held.ptr(), py::str("generateContent").ptr());
+    if (supported < 0) throw py::error_already_set();
+    return supported == 1;
+}
+
 py::object list_gemini_models(py::object prefix) {
     host::require(prefix, "list_gemini_models", "prefix", Kind::Str, true);
     py::object genai = attr("_google_client")();
     py::object models;
     try {
-        models = genai.attr("list_models")();
+        if (auto list_models = optional_attr(genai, "list_models")) {
+            models = (*list_models)(py::arg("request_options") = request_options());
+        } else {
+            models = genai.attr("models").attr("list")();
+        }
     } catch (py::error_already_set& e) {
         rethrow_unless_ordinary(e);
-        host::raise(PyExc_RuntimeError, "Failed to list Gemini models: " + host::str_of(e.value()));
+        host::raise(PyExc_RuntimeError, "Failed to list Gemini models: " + server_text(e.value()));
     }
     py::list names;
     if (!models.is_none()) {
-        py::str generate_content("generateContent");
         for (py::handle model : models) {
-            int supported =
-                PySequence_Contains(model.attr("supported_generation_methods").ptr(), generate_content.ptr());
-            if (supported < 0) throw py::error_already_set();
-            if (supported == 0) continue;
+            if (!generates_content(model)) continue;
             py::object name = model.attr("name");
             if (!PyUnicode_Check(name.ptr()) || !starts_with(name, py::str("models/"))) continue;
             py::object short_name =
@@ -66,19 +124,31 @@ py::object list_gemini_models(py::object prefix) {
 py::object generate(const pv::Provider& google, const Request& r) {
     const std::string label(google.label);
     py::object genai = attr("_google_client")();
-    py::object gemini = genai.attr("GenerativeModel")(r.model_name);
     py::dict settings;
     if (!r.max_tokens.is_none()) settings["max_output_tokens"] = r.max_tokens;
     if (!r.temperature.is_none()) settings["temperature"] = r.temperature;
-    notify(r.progress, "[LLM] " + label + " \u2022 " + r.model + ": sending request");
-    py::object response = gemini.attr("generate_content")(r.input_text, py::arg("generation_config") = settings);
+    py::object response;
+    if (auto GenerativeModel = optional_attr(genai, "GenerativeModel")) {
+        py::object gemini = (*GenerativeModel)(r.model_name);
+        notify(r.progress, "[LLM] " + label + " \u2022 " + r.model + ": sending request");
+        response = gemini.attr("generate_content")(r.input_text, py::arg("generation_config") = settings,
+                                                   py::arg("request_options") = request_options());
+    } else {
+        notify(r.progress, "[LLM] " + label + " \u2022 " + r.model + ": sending request");
+        response = genai.attr("models").attr("generate_content")(
+            py::arg("model") = r.model_name, py::arg("contents") = r.input_text, py::arg("config") = settings);
+    }
     notify(r.progress, "[LLM] " + label + ": response received");
     return gemini_text(response);
 }
 
 void define_functions(py::module_& m, const pv::Provider&) {
     using host::def;
-    def(m, "_google_client", "", "Load google.generativeai and configure it from GEMINI_API_KEY.", &google_client);
+    def(m, "_google_client", "",
+        "Load google.generativeai and configure it from GEMINI_API_KEY.\n\n"
+        "When only its successor google.genai is installed, returns a google.genai Client made with\n"
+        "that key instead. Either way requests get REQUEST_TIMEOUT and no retries of the library's own.",
+        &google_client);
     def(m, "list_gemini_models", "prefix='gemini'", "Return available Google Generative AI model names.",
         &list_gemini_models, py::arg("prefix") = "gemini");
 }

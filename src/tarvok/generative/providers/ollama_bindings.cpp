@@ -5,16 +5,83 @@ namespace tarvok::generative::bind {
 
 namespace {
 
+/// One function of the `ollama` library: the method of a client made with
+/// the module's request timeout when the library offers clients, else the
+/// library's own function (a stand-in may have only those).
+class OllamaFunction {
+  public:
+    explicit OllamaFunction(const char* name) {
+        const pv::Provider& ollama = provider("ollama");
+        py::module_ library = load_library(ollama, [] { return py::module_::import("ollama"); });
+        if (auto Client = optional_attr(library, "Client")) {
+            py::object timeout = request_timeout();
+            client_ = timeout.is_none() ? (*Client)() : (*Client)(py::arg("timeout") = timeout);
+            function_ = client_->attr(name);
+        } else {
+            function_ = load_library(ollama, [&] { return import_from("ollama", name); });
+        }
+    }
+
+    /// Calls the function, then closes the client (also when the call fails;
+    /// the call's error is then the one that propagates).
+    template <typename Call>
+    py::object operator()(Call call) {
+        py::object result;
+        try {
+            result = call(function_);
+        } catch (py::error_already_set&) {
+            try {
+                close();
+            } catch (py::error_already_set& e) {
+                rethrow_unless_ordinary(e);
+            }
+            throw;
+        }
+        close();
+        return result;
+    }
+
+  private:
+    void close() {
+        if (!client_) return;
+        if (auto closer = optional_attr(*client_, "close")) (*closer)();
+        client_.reset();
+    }
+
+    std::optional<py::object> client_;
+    py::object function_;
+};
+
+/// Whether `error` is the data validation error of the library's models
+/// (pydantic's ValidationError), raised for a reply of the wrong shape.
+bool is_validation_error(py::handle error) {
+    for (py::handle kind : py::type::handle_of(error).attr("__mro__")) {
+        if (host::str_of(kind.attr("__name__")) != "ValidationError") continue;
+        if (host::str_of(kind.attr("__module__")).rfind("pydantic", 0) == 0) return true;
+    }
+    return false;
+}
+
 py::object ollama_generate_text(py::object model_name, py::object prompt, py::object num_predict) {
     const char* fn = "_ollama_generate_text";
     host::require(model_name, fn, "model_name", Kind::Str);
     host::require(prompt, fn, "prompt", Kind::Str);
     host::require(num_predict, fn, "num_predict", Kind::Int, true);
-    py::object generate = load_library(provider("ollama"), [] { return import_from("ollama", "generate"); });
+    OllamaFunction generate("generate");
     py::dict options;
     if (!num_predict.is_none()) options["num_predict"] = num_predict;
-    py::object result =
-        generate(py::arg("model") = model_name, py::arg("prompt") = prompt, py::arg("options") = options);
+    py::object result;
+    try {
+        result = generate([&](const py::object& call) {
+            return call(py::arg("model") = model_name, py::arg("prompt") = prompt, py::arg("options") = options);
+        });
+    } catch (py::error_already_set& e) {
+        // A reply whose "response" is no text fails inside the library, whose
+        // models check the reply's shape: it is a reply that cannot be read.
+        if (!is_validation_error(e.value())) throw;
+        host::raise_from(e, PyExc_RuntimeError,
+                         "Failed to retrieve response text from Ollama response: " + server_text(e.value()));
+    }
     try {
         py::object text = result[py::str("response")];
         if (!host::truthy(text)) return py::str("");
@@ -25,20 +92,23 @@ py::object ollama_generate_text(py::object model_name, py::object prompt, py::ob
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_KeyError) && !e.matches(PyExc_TypeError)) throw;
         host::raise(PyExc_RuntimeError,
-                    "Failed to retrieve response text from Ollama response: " + host::str_of(e.value()));
+                    "Failed to retrieve response text from Ollama response: " + server_text(e.value()));
     }
 }
 
 py::object list_ollama_models(py::object prefix) {
     host::require(prefix, "list_ollama_models", "prefix", Kind::Str, true);
-    py::object ollama_list = load_library(provider("ollama"), [] { return import_from("ollama", "list"); });
+    OllamaFunction ollama_list("list");
     py::list tags;
     try {
-        py::object result = ollama_list();
-        for (py::handle entry : result[py::str("models")]) tags.append(entry.attr("model"));
+        ollama_list([&](const py::object& call) {
+            py::object result = call();
+            for (py::handle entry : result[py::str("models")]) tags.append(entry.attr("model"));
+            return py::object(py::none());
+        });
     } catch (py::error_already_set& e) {
         rethrow_unless_ordinary(e);
-        host::raise(PyExc_RuntimeError, "Failed to list Ollama models: " + host::str_of(e.value()));
+        host::raise(PyExc_RuntimeError, "Failed to list Ollama models: " + server_text(e.value()));
     }
     return sorted_distinct(with_prefix(tags, prefix));
 }
@@ -55,7 +125,9 @@ py::object generate(const pv::Provider& ollama, const Request& r) {
 void define_functions(py::module_& m, const pv::Provider&) {
     using host::def;
     def(m, "_ollama_generate_text", "model_name, prompt, num_predict=None",
-        "Generate a reply with a local Ollama server.", &ollama_generate_text, py::arg("model_name"), py::arg("prompt"),
+        "Generate a reply with a local Ollama server.\n\n"
+        "The request is one attempt of at most REQUEST_TIMEOUT seconds (no limit when that is None).",
+        &ollama_generate_text, py::arg("model_name"), py::arg("prompt"),
         py::arg("num_predict") = m.attr("MAX_OUTPUT_TOKENS"));
     def(m, "list_ollama_models", "prefix=None",
         "Return available local Ollama model tags (e.g., 'llama3:8b-instruct').", &list_ollama_models,

@@ -121,7 +121,7 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
             last_error = e.value();
         }
         py::str message = host::truthy(last_error) ? host::text_form(last_error) : py::str("unknown error");
-        const std::string msg = host::str_of(message);
+        const std::string msg = server_text(message);
         notify(progress, "[LLM] " + label + ": " + msg);
         if (strip_rejected(message, working)) {
             notify(progress, "[LLM] " + label + ": retrying without unsupported parameters");
@@ -133,7 +133,7 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
     }
     notify(progress, "[LLM] " + label + ": failed after " + retries_text + " attempts");
     host::raise(PyExc_RuntimeError,
-                "OpenAI request failed after " + retries_text + " attempts: " + host::str_of(last_error));
+                "OpenAI request failed after " + retries_text + " attempts: " + server_text(last_error));
 }
 
 py::object coalesce_response_text(py::object resp) {
@@ -182,7 +182,12 @@ py::object coalesce_response_text(py::object resp) {
 py::object openai_client() {
     const pv::Provider& openai = provider("openai");
     py::object OpenAI = load_library(openai, [] { return import_from("openai", "OpenAI"); });
-    return OpenAI(py::arg("api_key") = api_key(openai));
+    py::object key = api_key(openai);
+    // One attempt of the retry loop is one request of bounded time: the
+    // client's own retries are off and its timeout is the module's.
+    py::object timeout = request_timeout();
+    if (timeout.is_none()) return OpenAI(py::arg("api_key") = key, py::arg("max_retries") = 0);
+    return OpenAI(py::arg("api_key") = key, py::arg("timeout") = timeout, py::arg("max_retries") = 0);
 }
 
 py::object build_create_params(py::object model_name, py::object input_text, py::object max_tokens,
@@ -222,7 +227,7 @@ py::object list_openai_models(py::object prefix) {
         result = client.attr("models").attr("list")();
     } catch (py::error_already_set& e) {
         rethrow_unless_ordinary(e);
-        host::raise(PyExc_RuntimeError, "Failed to list OpenAI models: " + host::str_of(e.value()));
+        host::raise(PyExc_RuntimeError, "Failed to list OpenAI models: " + server_text(e.value()));
     }
     py::object data = attr_or_none(result, "data");
     py::list entries;
@@ -252,7 +257,7 @@ py::object generate(const pv::Provider& openai, const Request& r) {
     notify(r.progress, "[LLM] " + label + ": response received");
     py::object text = attr("_coalesce_response_text")(response);
     if (!host::truthy(text)) {
-        host::raise(PyExc_RuntimeError, "Empty OpenAI response: " + host::str_of(response) + ".");
+        host::raise(PyExc_RuntimeError, "Empty OpenAI response: " + server_text(response) + ".");
     }
     return text;
 }
@@ -261,7 +266,11 @@ void define_functions(py::module_& m, const pv::Provider&) {
     using host::def;
     py::object max_tokens = m.attr("MAX_OUTPUT_TOKENS");
     py::object none = py::none();
-    def(m, "_openai_client", "", "Create an OpenAI client from OPENAI_API_KEY.", &openai_client);
+    def(m, "_openai_client", "",
+        "Create an OpenAI client from OPENAI_API_KEY.\n\n"
+        "Its timeout is REQUEST_TIMEOUT (the library's own when that is None) and its own retries\n"
+        "are off: the retry loop of _call_openai_with_retry is the only one.",
+        &openai_client);
     def(m, "_build_create_params", "model_name, input_text, max_tokens=None, temperature=None, stop=None",
         "Build the parameters of one Responses request.", &build_create_params, py::arg("model_name"),
         py::arg("input_text"), py::arg("max_tokens") = max_tokens, py::arg("temperature") = none,

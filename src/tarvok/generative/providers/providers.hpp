@@ -33,18 +33,21 @@ struct Provider {
     std::string_view list_models = {};      ///< the module function listing its models
     std::string_view extra = {};            ///< the package extra that installs its client library
     std::string_view missing_library = {};  ///< the error text when that library cannot be imported
-    Names environment = {};                 ///< environment variables it reads (the API key first)
+    Names environment = {};                 ///< variables the API key is read from, tried in this order
+    Names client_environment = {};          ///< variables its client library reads by itself (the server address)
 };
 
 namespace table {
 inline constexpr std::string_view openai_aliases[] = {"openai", "oai"};
 inline constexpr std::string_view openai_environment[] = {"OPENAI_API_KEY"};
+inline constexpr std::string_view openai_client_environment[] = {"OPENAI_BASE_URL"};
 inline constexpr std::string_view google_aliases[] = {"google", "genai", "gemini", "google.generativeai"};
 inline constexpr std::string_view google_prefixes[] = {"gemini"};
-inline constexpr std::string_view google_environment[] = {"GEMINI_API_KEY"};
+inline constexpr std::string_view google_environment[] = {"GEMINI_API_KEY", "GOOGLE_API_KEY"};
 inline constexpr std::string_view ollama_aliases[] = {"ollama"};
 inline constexpr std::string_view ollama_prefixes[] = {"llama", "qwen", "mistral"};
 inline constexpr std::string_view ollama_fragments[] = {"gpt-oss"};
+inline constexpr std::string_view ollama_client_environment[] = {"OLLAMA_HOST"};
 }  // namespace table
 
 /// The providers in the order of the host's enumeration. Model rules are
@@ -59,7 +62,8 @@ inline constexpr std::array<Provider, 3> kProviders{{
      .list_models = "list_openai_models",
      .extra = "openai",
      .missing_library = "openai is not installed. pip install openai",
-     .environment = table::openai_environment},
+     .environment = table::openai_environment,
+     .client_environment = table::openai_client_environment},
     {.member = "GOOGLE",
      .value = "google",
      .label = "Gemini",
@@ -79,7 +83,8 @@ inline constexpr std::array<Provider, 3> kProviders{{
      .list_models = "list_ollama_models",
      .extra = "ollama",
      .missing_library = "ollama package is not installed. pip install ollama",
-     .environment = {}},
+     .environment = {},
+     .client_environment = table::ollama_client_environment},
 }};
 
 /// The provider a name stands for; `name` is already trimmed and lower-cased

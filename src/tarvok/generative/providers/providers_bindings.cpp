@@ -3,6 +3,7 @@
 // model listing. Each back-end lives in its own <value>_bindings.cpp.
 #include "generative/providers/back_end.hpp"
 
+#include <cmath>
 #include <map>
 #include <vector>
 
@@ -90,10 +91,28 @@ py::list sorted_distinct(py::handle values) {
 }
 
 py::object api_key(const pv::Provider& provider) {
-    std::string name(provider.environment.front());
-    py::object key = py::module_::import("os").attr("environ").attr("get")(name);
-    if (!host::truthy(key)) host::raise(PyExc_RuntimeError, name + " environment variable not set.");
-    return key;
+    py::object environ = py::module_::import("os").attr("environ");
+    for (std::string_view name : provider.environment) {
+        py::object key = environ.attr("get")(host::text(name));
+        if (host::truthy(key)) return key;
+    }
+    // The first variable is the one the error names; the others are fallbacks.
+    host::raise(PyExc_RuntimeError, std::string(provider.environment.front()) + " environment variable not set.");
+}
+
+py::object request_timeout() {
+    py::object timeout = attr("REQUEST_TIMEOUT");
+    if (timeout.is_none()) return timeout;
+    if (!host::is_exact(timeout, Kind::Float) && !host::is_exact(timeout, Kind::Int)) {
+        throw py::type_error("REQUEST_TIMEOUT must be a number of seconds or None, not " + host::type_name(timeout));
+    }
+    double seconds = PyFloat_AsDouble(timeout.ptr());
+    if (seconds == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    if (!(seconds > 0) || !std::isfinite(seconds)) {
+        host::raise(PyExc_ValueError,
+                    "REQUEST_TIMEOUT must be a positive, finite number of seconds, not " + host::str_of(timeout));
+    }
+    return py::float_(seconds);
 }
 
 py::object import_from(const char* module, const char* name) {

@@ -1,0 +1,223 @@
+// What the subcommands of the `tarvok` command share: output, argument
+// checks, the LLM phase and the table of subcommands. Each subcommand lives
+// in its own <name>_bindings.cpp with an `add_<name>` that builds its parser
+// and a `run_<name>` that returns the exit status.
+#pragma once
+
+#include "cli/exit_status.hpp"
+#include "cli/pair_placement.hpp"
+#include "host/host.hpp"
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tarvok::cli {
+
+namespace py = pybind11;
+
+py::module_ generative();
+py::object builtin(const char* name);
+
+// ---------------------------------------------------------------- output ----
+
+void say(const std::string& line);   ///< one line on stdout
+void warn(const std::string& line);  ///< one line on stderr
+
+py::object json_dumps(py::handle value);
+
+/// The message of an error, on one line.
+std::string one_line(py::handle error);
+
+/// Progress lines of the library, printed to stderr as they arrive. It notes
+/// whether the loop announced an aligned pair.
+struct ProgressPrinter {
+    py::cpp_function callback;
+    std::shared_ptr<bool> saw_aligned;
+};
+ProgressPrinter progress_printer();
+
+// -------------------------------------------------------------- failures ----
+
+/// A failure the command reports itself: one line (or a JSON object with
+/// --json) and its exit status.
+struct Failure {
+    ExitStatus status;
+    std::string message;
+};
+
+[[noreturn]] void fail(ExitStatus status, std::string message);
+
+// ------------------------------------------------------------- arguments ----
+
+/// --model, --provider, --timeout, --json and, with `with_grammar`, --grammar
+/// and --temperature; the epilog names what each provider reads.
+void add_llm_options(py::object parser, bool with_grammar);
+
+/// --embedding-model, for the commands that rank examples.
+void add_embedding_option(py::object parser);
+
+/// The help text about providers, their keys and extras, from the provider table.
+std::string providers_help();
+
+/// Options that are refused before any request: an unknown provider, a
+/// timeout that is not positive.
+void check_llm_options(py::object args);
+
+/// A description or question: "@path" reads it from a file (a missing or
+/// unreadable file is a usage error); an empty text is refused.
+py::object required_text(py::object arg, const char* what);
+
+py::object grammar_mode(py::object name);
+py::object absolute(py::object path);
+py::object model_or_default(py::object args);
+
+/// Refuses a model and data path that name the same file, however spelled.
+void refuse_same_file(py::object model_file, py::object data_file);
+
+/// Reads a file the command was given; a missing or unreadable one is a usage error.
+py::object read_input(py::object path);
+
+/// The embedding model: --embedding-model, else TARVOK_EMBEDDING_MODEL, else
+/// the ranker's default.
+py::object embedding_model(py::object args);
+
+/// Loads the embedding model once, before the work that needs it; on failure
+/// the one line that names the model and says what to do.
+std::optional<std::string> load_embedding_model(py::object name);
+
+// --------------------------------------------------------- the LLM phase ----
+
+/// Module settings replaced for the length of one command and put back after
+/// (an attribute that did not exist is removed again).
+class TemporarySettings {
+  public:
+    void set(py::object module, const char* name, py::object value);
+    ~TemporarySettings();
+
+  private:
+    std::vector<std::tuple<py::object, std::string, std::optional<py::object>>> saved_;
+};
+
+/// The options of the LLM phase applied to the module: --timeout, the waiting
+/// line on a terminal.
+void apply_llm_options(TemporarySettings& settings, py::object args);
+
+/// Calls `call` with the waiting line shown on a terminal.
+py::object wait_for(const std::string& what, py::object call);
+
+/// Runs `body`, the part of a command that talks to the LLM; an ordinary
+/// error there is an LLM failure (status 5), one line on stderr.
+template <typename Body>
+py::object llm_phase(Body body) {
+    try {
+        return body();
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        fail(ExitStatus::LlmFailure, one_line(e.value()));
+    }
+}
+
+// ----------------------------------------------------------- files --------
+
+/// A new model and data pair written beside its targets and moved into place
+/// together (see pair_placement.hpp). The staging folders are removed when
+/// this object goes.
+class StagedPair {
+  public:
+    /// Refuses (status 2) targets whose folders cannot be created or written,
+    /// and targets that are folders or read-only files. Finishes a move that an
+    /// earlier run left half done.
+    StagedPair(py::object model_target, py::object data_target);
+    StagedPair(const StagedPair&) = delete;
+    StagedPair& operator=(const StagedPair&) = delete;
+    ~StagedPair();
+
+    py::object staged_model() const;
+    py::object staged_data() const;
+    const Pair& target() const { return target_; }
+
+    /// Moves the staged pair onto the targets.
+    void place();
+    /// Keeps what was staged as <target>.failed; the paths it is kept under.
+    Pair keep_failed();
+
+  private:
+    Pair staged_, target_;
+    std::vector<fs::path> folders_;
+};
+
+fs::path fs_path(py::handle path);
+py::object host_path(const fs::path& path);
+
+/// Copies each existing target to <target>.bak; the paths of the copies.
+Pair back_up(const Pair& target);
+
+// ---------------------------------------------------------- subcommands ----
+
+/// Outcome of solving one model and data pair, for `run` and `solve --run`.
+struct RunOutcome {
+    int status = 0;           ///< exit status
+    py::object result;        ///< the SolveResult, when there is one
+    std::string diagnostics;  ///< compile errors
+};
+
+RunOutcome solve_files(py::object model_text, py::object data_text, py::object args, bool with_options);
+
+/// Why `path` cannot take a script, or "" when it can: its folder must exist
+/// and it must not be a folder or end in .npz (the name of a script's data).
+std::string unusable_script_path(py::object path);
+
+/// Outcome of writing a script for one model and data pair, for `emit` and `solve --emit`.
+struct EmitOutcome {
+    int status = 0;           ///< exit status
+    py::object written;       ///< the paths written, when there are some
+    std::string diagnostics;  ///< compile errors
+    std::string failure;      ///< why a file could not be written
+};
+
+EmitOutcome emit_files(py::object model_text, py::object data_text, py::object path);
+
+/// "Wrote A and B" for the paths written.
+std::string written_line(py::handle written);
+
+/// The readable report of a SolveResult, without its final newline.
+std::string summary_of(py::handle result);
+
+/// A subcommand: `add` makes its parser under `commands`, `run` carries it out.
+struct Subcommand {
+    const char* name;
+    void (*add)(py::object commands);
+    int (*run)(py::object args);
+};
+
+/// A subparser with the command's shared conventions (help layout, errors as
+/// JSON when --json is given).
+py::object add_command(py::object commands, const char* name, const char* help, const std::string& epilog = {});
+
+/// Makes argparse's errors on `parser` follow the command's conventions.
+void use_command_errors(py::object parser);
+
+/// Whether the command line asked for JSON (set before parsing).
+void request_json(bool on);
+bool json_wanted();
+
+void add_solve(py::object commands);
+int run_solve(py::object args);
+void add_feedback(py::object commands);
+int run_feedback(py::object args);
+void add_models(py::object commands);
+int run_models(py::object args);
+void add_check(py::object commands);
+int run_check(py::object args);
+void add_run(py::object commands);
+int run_run(py::object args);
+void add_emit(py::object commands);
+int run_emit(py::object args);
+void add_rank(py::object commands);
+int run_rank(py::object args);
+void add_eval(py::object commands);
+int run_eval(py::object args);
+
+}  // namespace tarvok::cli

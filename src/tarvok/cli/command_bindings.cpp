@@ -1,0 +1,473 @@
+// Helpers every subcommand of the `tarvok` command uses.
+#include "cli/command.hpp"
+#include "cli/ticker.hpp"
+#include "example_ranker/load_failure.hpp"
+#include "generative/progress_messages.hpp"
+#include "generative/providers/providers.hpp"
+
+#include <cmath>
+
+namespace tarvok::cli {
+
+namespace pv = tarvok::generative::providers;
+
+py::module_ generative() { return py::module_::import("tarvok.tarvok_generative"); }
+
+py::object builtin(const char* name) { return py::module_::import("builtins").attr(name); }
+
+// ---------------------------------------------------------------- output ----
+
+namespace {
+
+/// Whether the waiting line is on the terminal now; read and written under the GIL.
+bool wait_line_shown = false;
+
+void write_raw(const char* stream, const std::string& text) {
+    py::object out = py::module_::import("sys").attr(stream);
+    out.attr("write")(host::text(text));
+    out.attr("flush")();
+}
+
+void clear_wait_line() {
+    if (!wait_line_shown) return;
+    wait_line_shown = false;
+    write_raw("stderr", "\r\x1b[K");
+}
+
+bool stderr_is_terminal() {
+    py::object err = py::module_::import("sys").attr("stderr");
+    try {
+        return !err.is_none() && host::truthy(err.attr("isatty")());
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        return false;
+    }
+}
+
+}  // namespace
+
+void say(const std::string& line) {
+    clear_wait_line();
+    write_raw("stdout", line + "\n");
+}
+
+void warn(const std::string& line) {
+    clear_wait_line();
+    write_raw("stderr", line + "\n");
+}
+
+py::object json_dumps(py::handle value) {
+    return py::module_::import("json").attr("dumps")(value, py::arg("indent") = 2, py::arg("ensure_ascii") = false);
+}
+
+std::string one_line(py::handle error) {
+    std::string message = host::str_of(error);
+    auto newline = message.find('\n');
+    if (newline != std::string::npos) message = message.substr(0, newline) + " ...";
+    if (message.empty()) message = host::type_name(error);
+    return message;
+}
+
+ProgressPrinter progress_printer() {
+    auto saw_aligned = std::make_shared<bool>(false);
+    py::cpp_function callback([saw_aligned](py::object msg) {
+        std::string line = host::str_of(msg);
+        if (line == tarvok::generative::kAlignedMessage) *saw_aligned = true;
+        warn(line);
+    });
+    return {std::move(callback), saw_aligned};
+}
+
+[[noreturn]] void fail(ExitStatus status, std::string message) { throw Failure{status, std::move(message)}; }
+
+// ------------------------------------------------------------- arguments ----
+
+std::string providers_help() {
+    std::string text = "providers (--provider, else inferred from the model name):\n";
+    for (const pv::Provider& p : pv::kProviders) {
+        std::string line = "  " + std::string(p.value) + ": " + std::string(p.described);
+        std::vector<std::string_view> keys(p.environment.begin(), p.environment.end());
+        if (!keys.empty()) line += "; API key from " + pv::spoken_list(keys, "or");
+        std::vector<std::string_view> others(p.client_environment.begin(), p.client_environment.end());
+        if (!others.empty()) line += "; also reads " + pv::spoken_list(others, "and");
+        line += "; needs the " + std::string(p.extra) + " extra (pip install \"tarvok[" + std::string(p.extra) + "]\")";
+        std::vector<std::string_view> claims;
+        for (auto prefix : p.model_rule.prefixes) claims.push_back(prefix);
+        if (!claims.empty() || !p.model_rule.fragments.empty()) {
+            std::string rule = "; serves model names starting with " + pv::spoken_list(claims, "or");
+            if (!p.model_rule.fragments.empty()) {
+                std::vector<std::string_view> fragments(p.model_rule.fragments.begin(), p.model_rule.fragments.end());
+                rule += (claims.empty() ? "; serves model names holding " : " or holding ") +
+                        pv::spoken_list(fragments, "or");
+            }
+            line += rule;
+        } else if (&p == &pv::kProviders.front()) {
+            line += "; serves every other model name";
+        }
+        text += line + "\n";
+    }
+    text += "default model: " + host::str_of(generative().attr("MODEL_NAME")) + "\n";
+    return text;
+}
+
+void add_llm_options(py::object parser, bool with_grammar) {
+    std::vector<std::string_view> names;
+    for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
+    parser.attr("add_argument")(
+        "--model", py::arg("dest") = "model_name", py::arg("metavar") = "NAME",
+        py::arg("help") = "LLM model name (default: " + host::str_of(generative().attr("MODEL_NAME")) + ")");
+    parser.attr("add_argument")(
+        "--provider", py::arg("metavar") = "NAME",
+        py::arg("help") = pv::spoken_list(names, "or") + " (default: inferred from the model name)");
+    parser.attr("add_argument")("--timeout", py::arg("type") = builtin("float"), py::arg("metavar") = "SECONDS",
+                                py::arg("help") = "give up on an LLM request after SECONDS");
+    if (with_grammar) {
+        parser.attr("add_argument")("--grammar", py::arg("choices") = py::make_tuple("none", "bnf", "code"),
+                                    py::arg("default") = "bnf",
+                                    py::arg("help") = "grammar reference pasted into the prompts (default: bnf)");
+        parser.attr("add_argument")("--temperature", py::arg("type") = builtin("float"), py::arg("metavar") = "T");
+    }
+    parser.attr("add_argument")("--json", py::arg("action") = "store_true",
+                                py::arg("help") = "print a machine-readable result (and errors as JSON)");
+}
+
+void add_embedding_option(py::object parser) {
+    parser.attr("add_argument")(
+        "--embedding-model", py::arg("metavar") = "NAME_OR_PATH",
+        py::arg("help") = "sentence-embedding model that ranks the examples (default: $TARVOK_EMBEDDING_MODEL, else " +
+                          host::str_of(py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME")) +
+                          ", offline from the rag extra's packaged weights)");
+}
+
+void check_llm_options(py::object args) {
+    py::object provider = args.attr("provider");
+    if (!provider.is_none()) {
+        py::object name = provider.attr("strip")().attr("lower")();
+        if (pv::provider_from_alias(host::Utf8(name).view()) == nullptr) {
+            std::vector<std::string_view> names;
+            for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
+            fail(ExitStatus::Usage,
+                 "unknown provider '" + host::str_of(provider) + "'; choose " + pv::spoken_list(names, "or"));
+        }
+    }
+    py::object timeout = args.attr("timeout");
+    if (!timeout.is_none()) {
+        double seconds = timeout.cast<double>();
+        if (!(seconds > 0) || !std::isfinite(seconds)) fail(ExitStatus::Usage, "--timeout must be a positive number");
+    }
+}
+
+py::object read_input(py::object path) {
+    try {
+        return host::read_file(path, "r", "utf-8");
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_OSError) && !e.matches(PyExc_UnicodeDecodeError)) throw;
+        fail(ExitStatus::Usage, "cannot read " + host::str_of(path) + ": " + one_line(e.value()));
+    }
+}
+
+py::object required_text(py::object arg, const char* what) {
+    py::object text = arg;
+    std::string s = host::str_of(arg);
+    if (s.size() > 1 && s[0] == '@') text = read_input(host::text(s.substr(1)));
+    if (!host::truthy(text.attr("strip")())) fail(ExitStatus::Usage, std::string("the ") + what + " is empty");
+    return text;
+}
+
+py::object grammar_mode(py::object name) { return generative().attr("Grammar").attr(py::str(name).attr("upper")()); }
+
+py::object absolute(py::object path) { return py::module_::import("os").attr("path").attr("abspath")(path); }
+
+py::object model_or_default(py::object args) {
+    py::object name = args.attr("model_name");
+    return name.is_none() ? generative().attr("MODEL_NAME") : name;
+}
+
+void refuse_same_file(py::object model_file, py::object data_file) {
+    py::object path = py::module_::import("os").attr("path");
+    bool same;
+    if (host::truthy(path.attr("exists")(model_file)) && host::truthy(path.attr("exists")(data_file))) {
+        same = host::truthy(path.attr("samefile")(model_file, data_file));
+    } else {
+        auto canonical = [&](py::object p) { return path.attr("normcase")(path.attr("realpath")(p)); };
+        same = host::equals(canonical(model_file), canonical(data_file));
+    }
+    if (same) {
+        fail(ExitStatus::Usage, "the model and data files are the same file (" + host::str_of(model_file) + ")");
+    }
+}
+
+py::object embedding_model(py::object args) {
+    py::object chosen = args.attr("embedding_model");
+    if (!chosen.is_none() && host::truthy(chosen)) return chosen;
+    py::object from_environment =
+        py::module_::import("os").attr("environ").attr("get")("TARVOK_EMBEDDING_MODEL", py::str(""));
+    if (host::truthy(from_environment.attr("strip")())) return from_environment;
+    return py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME");
+}
+
+std::optional<std::string> load_embedding_model(py::object name) {
+    py::module_ ranker = py::module_::import("tarvok.example_ranker");
+    // The ranker logs its own warning on a failed load; the command prints one
+    // line that also says what to do, so the warning is held back here.
+    py::object logger = ranker.attr("logger");
+    py::cpp_function quiet([](py::object) { return false; });
+    logger.attr("addFilter")(quiet);
+    py::object model;
+    try {
+        model = ranker.attr("_load_model")(name);
+    } catch (...) {
+        logger.attr("removeFilter")(quiet);
+        throw;
+    }
+    logger.attr("removeFilter")(quiet);
+    if (!model.is_none()) return std::nullopt;
+    py::object reason = ranker.attr("_load_errors").attr("get")(name, py::str("unknown reason"));
+    return tarvok::example_ranker::load_failure_message(host::Utf8(name).view(), one_line(reason),
+                                                        host::Utf8(ranker.attr("DEFAULT_MODEL_NAME")).view());
+}
+
+// --------------------------------------------------------- the LLM phase ----
+
+void TemporarySettings::set(py::object module, const char* name, py::object value) {
+    std::optional<py::object> old;
+    if (py::hasattr(module, name)) old = module.attr(name);
+    saved_.emplace_back(module, name, old);
+    module.attr(name) = value;
+}
+
+TemporarySettings::~TemporarySettings() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+        auto& [module, name, old] = *it;
+        try {
+            if (old)
+                module.attr(name.c_str()) = *old;
+            else
+                py::delattr(module, name.c_str());
+        } catch (py::error_already_set&) {
+            // Nothing sensible to do while the command is ending.
+        }
+    }
+}
+
+namespace {
+
+/// Shows the waiting line while `body` runs, when stderr is a terminal.
+template <typename Body>
+py::object with_wait_line(const std::string& what, Body body) {
+    struct Shared {
+        std::string what;
+        bool stopped = false;  ///< under the GIL
+    };
+    auto shared = std::make_shared<Shared>(Shared{what});
+    Ticker ticker(
+        [shared](double seconds, unsigned long tick) {
+            py::gil_scoped_acquire gil;
+            if (shared->stopped) return;
+            try {
+                write_raw("stderr", "\r" + waiting_line(shared->what, seconds, tick) + "\x1b[K");
+                wait_line_shown = true;
+            } catch (py::error_already_set&) {
+                shared->stopped = true;  // a closed stderr: stop drawing
+            }
+        },
+        std::chrono::milliseconds(200));
+    auto stop = [&] {
+        shared->stopped = true;
+        {
+            py::gil_scoped_release unlocked;
+            ticker.stop();
+        }
+        clear_wait_line();
+    };
+    try {
+        py::object result = body();
+        stop();
+        return result;
+    } catch (...) {
+        stop();
+        throw;
+    }
+}
+
+std::string request_label(const py::args& args, const py::kwargs& kwargs) {
+    py::object provider = kwargs.contains("provider") ? kwargs["provider"]
+                          : args.size() > 0           ? py::object(args[0])
+                                                      : py::none();
+    py::object model = kwargs.contains("model_name") ? kwargs["model_name"]
+                       : args.size() > 1             ? py::object(args[1])
+                                                     : py::none();
+    std::string label = py::hasattr(provider, "value") ? host::str_of(provider.attr("value")) : "the LLM";
+    if (!model.is_none()) label += " " + host::str_of(model);
+    return label;
+}
+
+}  // namespace
+
+py::object wait_for(const std::string& what, py::object call) {
+    if (!stderr_is_terminal()) return call();
+    return with_wait_line(what, [&] { return call(); });
+}
+
+void apply_llm_options(TemporarySettings& settings, py::object args) {
+    py::module_ tg = generative();
+    py::object timeout = args.attr("timeout");
+    if (!timeout.is_none()) settings.set(tg, "REQUEST_TIMEOUT", builtin("float")(timeout));
+    if (stderr_is_terminal()) {
+        py::object original = tg.attr("_llm_generate_text");
+        settings.set(tg, "_llm_generate_text", py::cpp_function([original](py::args a, py::kwargs k) {
+                         return with_wait_line(request_label(a, k), [&] { return original(*a, **k); });
+                     }));
+    }
+}
+
+// ----------------------------------------------------------------- files ----
+
+fs::path fs_path(py::handle path) {
+    py::bytes raw = py::module_::import("os").attr("fsencode")(path);
+    return fs::path(std::string(raw));
+}
+
+py::object host_path(const fs::path& path) {
+    return py::module_::import("os").attr("fsdecode")(py::bytes(path.string()));
+}
+
+StagedPair::StagedPair(py::object model_target, py::object data_target)
+    : target_{fs_path(model_target), fs_path(data_target)} {
+    py::module_ os = py::module_::import("os");
+    for (py::object target : {model_target, data_target}) {
+        std::string shown = host::str_of(target);
+        if (host::truthy(os.attr("path").attr("isdir")(target))) fail(ExitStatus::Usage, shown + " is a folder");
+        if (host::truthy(os.attr("path").attr("lexists")(target)) &&
+            !host::truthy(os.attr("access")(target, os.attr("W_OK")))) {
+            fail(ExitStatus::Usage, shown + " is not writable");
+        }
+    }
+    std::error_code error;
+    Pending pending = finish_pending(target_.model, error);
+    if (pending == Pending::Unreadable) {
+        fail(ExitStatus::Usage, host::str_of(host_path(journal_path(target_.model))) +
+                                    " records an unfinished move that cannot be completed; look at it and remove it");
+    }
+    if (pending == Pending::Finished) {
+        warn("tarvok: finished moving the pair that an earlier run left half moved into " + host::str_of(model_target) +
+             " and " + host::str_of(data_target));
+    }
+    py::object mkdtemp = py::module_::import("tempfile").attr("mkdtemp");
+    std::vector<py::object> staged;
+    for (py::object target : {model_target, data_target}) {
+        py::object parent = os.attr("path").attr("dirname")(target);
+        py::object folder;
+        try {
+            os.attr("makedirs")(parent, py::arg("exist_ok") = true);
+            fs::path parent_path = fs_path(parent);
+            if (!folders_.empty() && folders_.front().parent_path() == parent_path) {
+                folder = host_path(folders_.front());
+            } else {
+                folder = mkdtemp(py::arg("prefix") = ".tarvok-", py::arg("dir") = parent);
+                folders_.push_back(fs_path(folder));
+            }
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_OSError)) throw;
+            fail(ExitStatus::Usage, "cannot write in " + host::str_of(parent) + ": " + one_line(e.value()));
+        }
+        staged.push_back(os.attr("path").attr("join")(folder, os.attr("path").attr("basename")(target)));
+    }
+    staged_ = {fs_path(staged[0]), fs_path(staged[1])};
+}
+
+StagedPair::~StagedPair() {
+    for (const fs::path& folder : folders_) {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+}
+
+py::object StagedPair::staged_model() const { return host_path(staged_.model); }
+py::object StagedPair::staged_data() const { return host_path(staged_.data); }
+
+void StagedPair::place() {
+    std::error_code error;
+    {
+        py::gil_scoped_release unlocked;
+        error = place_pair(staged_, target_);
+    }
+    if (!error) return;
+    std::string message = "cannot move the new pair into place: " + error.message();
+    if (fs::exists(journal_path(target_.model))) {
+        message += "; the move is recorded in " + host::str_of(host_path(journal_path(target_.model)));
+    }
+    fail(ExitStatus::Usage, message);
+}
+
+Pair StagedPair::keep_failed() {
+    std::error_code error;
+    Pair kept = cli::keep_failed(staged_, target_, error);
+    if (error) warn("tarvok: could not keep the last attempt: " + error.message());
+    return kept;
+}
+
+Pair back_up(const Pair& target) {
+    Pair copies;
+    for (auto member : {&Pair::model, &Pair::data}) {
+        const fs::path& original = target.*member;
+        if (!fs::exists(original)) continue;
+        std::error_code error;
+        fs::path copy = with_suffix(original, ".bak");
+        fs::copy_file(original, copy, fs::copy_options::overwrite_existing, error);
+        if (error) fail(ExitStatus::Usage, "cannot back up " + original.string() + ": " + error.message());
+        copies.*member = copy;
+    }
+    return copies;
+}
+
+// ---------------------------------------------------------- subcommands ----
+
+namespace {
+
+/// Whether the command line asks for JSON; set by main before parsing, so that
+/// argparse's errors can be JSON too.
+bool json_requested = false;
+
+}  // namespace
+
+void request_json(bool on) { json_requested = on; }
+bool json_wanted() { return json_requested; }
+
+py::object add_command(py::object commands, const char* name, const char* help, const std::string& epilog) {
+    py::object formatter = py::module_::import("argparse").attr("RawDescriptionHelpFormatter");
+    py::object parser =
+        epilog.empty()
+            ? commands.attr("add_parser")(name, py::arg("help") = help, py::arg("description") = help,
+                                          py::arg("formatter_class") = formatter)
+            : commands.attr("add_parser")(name, py::arg("help") = help, py::arg("description") = help,
+                                          py::arg("epilog") = epilog, py::arg("formatter_class") = formatter);
+    use_command_errors(parser);
+    return parser;
+}
+
+void use_command_errors(py::object parser) {
+    py::handle borrowed = parser;  // the parser outlives every call of its error()
+    parser.attr("error") = py::cpp_function([borrowed](py::object message) {
+        if (json_requested) {
+            py::dict error;
+            error["error"] = message;
+            error["status"] = code(ExitStatus::Usage);
+            say(host::str_of(json_dumps(error)));
+        } else {
+            clear_wait_line();
+            borrowed.attr("print_usage")(py::module_::import("sys").attr("stderr"));
+            warn(host::str_of(borrowed.attr("prog")) + ": error: " + host::str_of(message));
+        }
+        PyErr_SetObject(PyExc_SystemExit, py::int_(code(ExitStatus::Usage)).ptr());
+        throw py::error_already_set();
+    });
+}
+
+std::string summary_of(py::handle result) {
+    std::string text = host::str_of(result.attr("summary")());
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    return text;
+}
+
+}  // namespace tarvok::cli

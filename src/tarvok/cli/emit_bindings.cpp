@@ -1,0 +1,69 @@
+// `tarvok emit MODEL DATA -o SCRIPT.py`: a Python script that states and
+// solves the model with SciPy. Exit statuses: 0 written, 1 the model does not
+// compile, 2 a file that cannot be read or written.
+#include "cli/command.hpp"
+
+#include <cctype>
+
+namespace tarvok::cli {
+
+std::string unusable_script_path(py::object path) {
+    py::object os_path = py::module_::import("os").attr("path");
+    std::string name = host::str_of(path);
+    std::string lower;
+    for (char ch : name) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    if (lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".npz") == 0)
+        return name + " ends in .npz, the suffix of a script's data file";
+    if (host::truthy(os_path.attr("isdir")(path))) return name + " is a folder";
+    py::object folder = os_path.attr("dirname")(absolute(path));
+    if (!host::truthy(os_path.attr("isdir")(folder))) return "no folder " + host::str_of(folder);
+    return "";
+}
+
+EmitOutcome emit_files(py::object model_text, py::object data_text, py::object path) {
+    EmitOutcome out;
+    py::module_ emitter = py::module_::import("tarvok.scipy_emitter");
+    try {
+        out.written = emitter.attr("write_script")(model_text, data_text, path);
+    } catch (py::error_already_set& e) {
+        if (e.matches(emitter.attr("SemanticError"))) {
+            out.diagnostics = host::str_of(e.value());
+            out.status = code(ExitStatus::DoesNotCompile);
+        } else if (e.matches(PyExc_OSError)) {
+            out.failure = "cannot write " + host::str_of(path) + ": " + host::str_of(e.value());
+            out.status = code(ExitStatus::Usage);
+        } else {
+            throw;
+        }
+    }
+    return out;
+}
+
+std::string written_line(py::handle written) {
+    std::string line = "Wrote";
+    size_t k = 0;
+    for (py::handle path : written) line += (k++ ? " and " : " ") + host::str_of(path);
+    return line;
+}
+
+void add_emit(py::object commands) {
+    py::object emit = add_command(commands, "emit", "write a Python script that states and solves a model with SciPy");
+    emit.attr("add_argument")("model", py::arg("metavar") = "MODEL.mod");
+    emit.attr("add_argument")("data", py::arg("metavar") = "DATA.dat");
+    emit.attr("add_argument")("-o", "--output", py::arg("required") = true, py::arg("metavar") = "SCRIPT.py",
+                              py::arg("help") = "the script; a large model's numbers go to SCRIPT.npz beside it");
+}
+
+int run_emit(py::object args) {
+    py::object model = read_input(args.attr("model"));
+    py::object data = read_input(args.attr("data"));
+    std::string unusable = unusable_script_path(args.attr("output"));
+    if (!unusable.empty()) fail(ExitStatus::Usage, "cannot write a script there: " + unusable);
+    EmitOutcome emit = emit_files(model, data, args.attr("output"));
+    if (emit.status == code(ExitStatus::DoesNotCompile)) say(emit.diagnostics);
+    if (emit.status == code(ExitStatus::Usage)) fail(ExitStatus::Usage, emit.failure);
+    if (emit.status == 0) say(written_line(emit.written));
+    return emit.status;
+}
+
+}  // namespace tarvok::cli

@@ -1,0 +1,40 @@
+// The exit statuses of the `tarvok` command: one table for every subcommand.
+// The README shows it, and `tarvok --help` prints it.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+namespace tarvok::cli {
+
+enum class ExitStatus : int {
+    Success = 0,
+    DoesNotCompile = 1,
+    Usage = 2,
+    NotOptimal = 3,
+    NotAligned = 4,
+    LlmFailure = 5,
+    Interrupted = 130,
+};
+
+struct ExitStatusRow {
+    ExitStatus status;
+    std::string_view meaning;
+};
+
+inline constexpr std::array<ExitStatusRow, 7> kExitStatuses{{
+    {ExitStatus::Success, "success (for `run`: an optimal solution)"},
+    {ExitStatus::DoesNotCompile, "the model does not compile (the diagnostics are printed)"},
+    {ExitStatus::Usage,
+     "usage error: bad or refused arguments, a missing or unreadable input file, an unwritable output path"},
+    {ExitStatus::NotOptimal,
+     "the model compiles but solving did not end optimal (infeasible, unbounded, time limit, solver error)"},
+    {ExitStatus::NotAligned, "`solve`: the final pair compiles but was never judged aligned"},
+    {ExitStatus::LlmFailure,
+     "an LLM/provider failure (request failed, missing key or library, empty or unparseable reply)"},
+    {ExitStatus::Interrupted, "interrupted (Ctrl-C)"},
+}};
+
+constexpr int code(ExitStatus status) { return static_cast<int>(status); }
+
+}  // namespace tarvok::cli

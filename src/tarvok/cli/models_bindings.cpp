@@ -1,0 +1,46 @@
+// `tarvok models [--prefix TEXT | --all]`: a provider's model names.
+#include "cli/command.hpp"
+#include "generative/providers/providers.hpp"
+
+namespace tarvok::cli {
+
+namespace pv = tarvok::generative::providers;
+
+void add_models(py::object commands) {
+    py::object models = add_command(commands, "models", "list a provider's models", providers_help());
+    add_llm_options(models, false);
+    py::object which = models.attr("add_mutually_exclusive_group")();
+    which.attr("add_argument")("--prefix", py::arg("metavar") = "TEXT",
+                               py::arg("help") =
+                                   "only names that start with TEXT (default: the provider's own "
+                                   "filter: gpt for openai, gemini for google, none for ollama)");
+    which.attr("add_argument")("--all", py::arg("action") = "store_true", py::arg("help") = "every model name");
+}
+
+int run_models(py::object args) {
+    py::module_ tg = generative();
+    check_llm_options(args);
+    TemporarySettings settings;
+    apply_llm_options(settings, args);
+    py::object provider = tg.attr("_infer_provider")(args.attr("provider"), model_or_default(args));
+    py::object prefix = args.attr("prefix");
+    if (host::truthy(args.attr("all"))) prefix = py::str("");
+    py::object call;
+    if (prefix.is_none()) {
+        call = py::cpp_function([&] { return tg.attr("list_models")(args.attr("provider"), model_or_default(args)); });
+    } else {
+        std::string value = host::str_of(provider.attr("value"));
+        const pv::Provider* entry = pv::provider_from_alias(value);
+        py::object list = tg.attr(std::string(entry->list_models).c_str());
+        call = py::cpp_function([list, prefix] { return list(prefix); });
+    }
+    py::object names = llm_phase([&] { return wait_for(host::str_of(provider.attr("value")) + " model list", call); });
+    if (host::truthy(args.attr("json"))) {
+        say(host::str_of(json_dumps(names)));
+    } else {
+        for (auto name : names) say(host::str_of(name));
+    }
+    return 0;
+}
+
+}  // namespace tarvok::cli

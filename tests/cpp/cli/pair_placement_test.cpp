@@ -1,0 +1,112 @@
+#include "cli/pair_placement.hpp"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+using namespace tarvok::cli;
+
+namespace {
+
+class Placement : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        root_ = fs::temp_directory_path() / ("cli_core_" + std::to_string(::getpid()) + "_" +
+                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(root_);
+        fs::create_directories(root_ / ".stage");
+        staged_ = {root_ / ".stage" / "plan.mod", root_ / ".stage" / "plan.dat"};
+        target_ = {root_ / "plan.mod", root_ / "plan.dat"};
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    static void write(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+    static std::string read(const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+
+    fs::path root_;
+    Pair staged_, target_;
+};
+
+}  // namespace
+
+TEST_F(Placement, MovesBothFilesOverTheOldPairAndLeavesNoJournal) {
+    write(target_.model, "old model");
+    write(target_.data, "old data");
+    write(staged_.model, "new model");
+    write(staged_.data, "new data");
+    EXPECT_FALSE(place_pair(staged_, target_));
+    EXPECT_EQ(read(target_.model), "new model");
+    EXPECT_EQ(read(target_.data), "new data");
+    EXPECT_FALSE(fs::exists(journal_path(target_.model)));
+    EXPECT_FALSE(fs::exists(staged_.model));
+}
+
+TEST_F(Placement, AFailureBeforeTheFirstRenameChangesNothing) {
+    write(target_.model, "old model");
+    write(target_.data, "old data");
+    write(staged_.model, "new model");  // the staged data is missing
+    EXPECT_TRUE(place_pair(staged_, target_));
+    EXPECT_EQ(read(target_.model), "old model");
+    EXPECT_EQ(read(target_.data), "old data");
+    EXPECT_FALSE(fs::exists(journal_path(target_.model)));
+}
+
+TEST_F(Placement, AMoveStoppedBetweenTheRenamesIsFinishedFromItsJournal) {
+    write(target_.model, "old model");
+    write(target_.data, "old data");
+    write(staged_.model, "new model");
+    write(staged_.data, "new data");
+    // What a crash after step 2 leaves behind.
+    write(journal_path(target_.model), journal_text(staged_, target_));
+    fs::rename(staged_.data, target_.data);
+
+    std::error_code error;
+    EXPECT_EQ(finish_pending(target_.model, error), Pending::Finished);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(read(target_.model), "new model");
+    EXPECT_EQ(read(target_.data), "new data");
+    EXPECT_FALSE(fs::exists(journal_path(target_.model)));
+    EXPECT_FALSE(fs::exists(root_ / ".stage"));  // the emptied staging folder goes too
+    EXPECT_EQ(finish_pending(target_.model, error), Pending::None);
+}
+
+TEST_F(Placement, AForeignFileWhereTheJournalGoesIsNotActedOn) {
+    write(journal_path(target_.model), "model=/etc/passwd\n");
+    std::error_code error;
+    EXPECT_EQ(finish_pending(target_.model, error), Pending::Unreadable);
+    EXPECT_TRUE(fs::exists(journal_path(target_.model)));
+}
+
+TEST(Journal, PathsWithLineBreaksAndBackslashesSurvive) {
+    Pair staged{"/tmp/a\nb/x.mod", "/tmp/c\\n/x.dat"}, target{"/t/m\\.mod", "/t/d\n\n.dat"};
+    auto parsed = parse_journal(journal_text(staged, target));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->first.model, staged.model);
+    EXPECT_EQ(parsed->first.data, staged.data);
+    EXPECT_EQ(parsed->second.model, target.model);
+    EXPECT_EQ(parsed->second.data, target.data);
+    std::string text = journal_text(staged, target);
+    EXPECT_FALSE(parse_journal(text.substr(0, text.rfind("data="))));                 // a line missing
+    EXPECT_FALSE(parse_journal("staged model=a\nstaged data=b\nmodel=c\ndata=d\n"));  // no first line
+}
+
+TEST_F(Placement, AFailedAttemptIsKeptBesideItsTargets) {
+    write(target_.model, "good model");
+    write(staged_.model, "broken model");
+    write(with_suffix(target_.model, ".failed"), "older attempt");
+    std::error_code error;
+    Pair kept = keep_failed(staged_, target_, error);
+    EXPECT_FALSE(error);
+    EXPECT_EQ(kept.model, root_ / "plan.mod.failed");
+    EXPECT_TRUE(kept.data.empty());  // never written
+    EXPECT_EQ(read(kept.model), "broken model");
+    EXPECT_EQ(read(target_.model), "good model");
+}

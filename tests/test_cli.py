@@ -95,7 +95,7 @@ class TestSolve:
             0.5,
         )
         assert call["mode"] is tg.Grammar.CODE and call["llm_provider"] is None and call["few_shot"] is True
-        assert call["timeout"] == 7.5 and not hasattr(tg, "REQUEST_TIMEOUT")  # set for the call only
+        assert call["timeout"] == 7.5 and tg.REQUEST_TIMEOUT == 300.0  # set for the call only
         assert (tmp_path / "out" / "a.mod").read_text() == GOOD_MODEL
         assert staging_folders(tmp_path / "out") == [] and os.getcwd() == str(tmp_path)
 
@@ -110,7 +110,7 @@ class TestSolve:
             None,
             None,
         )
-        assert call["mode"] is tg.Grammar.BNF and call["timeout"] is None
+        assert call["mode"] is tg.Grammar.BNF and call["timeout"] == 300.0  # the library's default stands
 
     @pytest.mark.parametrize("where", ["local", "option", "shipped"])
     def test_the_example_library_is_a_setting_not_a_working_directory(
@@ -131,7 +131,7 @@ class TestSolve:
         _, _, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", *extra)
         assert calls[0]["library"] == str(expected) and calls[0]["cwd"] == str(tmp_path)
         assert f"Few-shot examples from {expected}" in err
-        assert getattr(tg, "FEW_SHOT_LIBRARY", "tvl_models") == "tvl_models"  # put back afterwards
+        assert tg.FEW_SHOT_LIBRARY == "tvl_models"  # put back afterwards
         assert not any(p.is_symlink() for p in tmp_path.rglob("*"))
 
     def test_json_reports_compiled_and_aligned(self, solve_calls, capsys, tmp_path, monkeypatch):

@@ -28,7 +28,6 @@ sys.path.insert(0, str(ROOT / "tests"))
 
 from llm_server import LLMServer, openai_response  # noqa: E402
 
-import tarvok  # noqa: E402
 import tarvok.evaluation as ev  # noqa: E402
 import tarvok.example_ranker as er  # noqa: E402
 import tarvok.tarvok_generative as tg  # noqa: E402
@@ -111,8 +110,6 @@ def main():
     print("embedding model: " + (f"packaged MiniLM, loaded in {load:.2f} s" if load else "not installed (no ranking)"))
     os.environ["OPENAI_API_KEY"] = "sk-bench"
     os.environ["HF_HUB_OFFLINE"] = "1"
-    # The loop finds the shipped library here whether or not FEW_SHOT_LIBRARY is honoured.
-    os.chdir(Path(tarvok.__file__).parent)
 
     with tempfile.TemporaryDirectory() as tmp, LLMServer() as server:
         os.environ["OPENAI_BASE_URL"] = server.url + "/v1"

@@ -25,7 +25,7 @@ def errors_of(model, data=""):
 
 def test_reply_contract_pair_compiles_to_the_documented_shape():
     result = compile_pair(CONTRACT_MODEL, CONTRACT_DATA)
-    assert set(result) == {"declarations", "objective", "constraints", "data", "source"}
+    assert set(result) == {"declarations", "objective", "constraints", "data", "warnings", "source"}
     assert result["source"]["model"] is CONTRACT_MODEL and result["source"]["data"] is CONTRACT_DATA
     assert [(d["name"], d["type"], d["value_type"]) for d in result["declarations"]] == [
         ("a", "parameter", "float"),
@@ -50,7 +50,7 @@ def test_reply_contract_pair_compiles_to_the_documented_shape():
 
 def test_expression_nodes_carry_the_shapes_tuple_keys_read():
     model = (
-        'tuple Arc { string from; string to; float cost; }\n{Arc} Arcs = ...;\ndvar float+ flow[Arcs];\n'
+        "tuple Arc { string from; string to; float cost; }\n{Arc} Arcs = ...;\ndvar float+ flow[Arcs];\n"
         'subject to { hub: flow[<"s", "hub", 1.5>] >= 10; }'
     )
     result = compile_pair(model, 'Arcs = {<"s", "hub", 1.5>, <"hub", "t", 2>};')
@@ -79,7 +79,7 @@ def test_expression_nodes_carry_the_shapes_tuple_keys_read():
 def test_data_values_by_kind():
     model = (
         "int n = ...;\nrange R = 1..n;\n{string} C = ...;\nfloat d[C][R] = ...;\nboolean on[C] = ...;\n"
-        "{int} S = {3, 1};\nint k[R] = [7, 8];\nstring s = \"a\\\"b\";\nfloat total = sum(c in C, r in R) d[c][r];\n"
+        '{int} S = {3, 1};\nint k[R] = [7, 8];\nstring s = "a\\"b";\nfloat total = sum(c in C, r in R) d[c][r];\n'
         "dvar float x;\nminimize x;"
     )
     data = 'n = 2;\nC = {"p", "q"};\nd = [[1, 2], [3, 4.5]];\non = [true, 0];'
@@ -113,23 +113,29 @@ def test_constraint_entries_flatten_foralls_and_range_forms():
 
 
 def test_aggregate_binds_over_one_product():
-    result = compile_pair("range I = 1..2;\nfloat a[I] = [1, 2];\ndvar float x[I];\ndvar float y;\n"
-                          "minimize sum(i in I) a[i] * x[i] + y;")
+    result = compile_pair(
+        "range I = 1..2;\nfloat a[I] = [1, 2];\ndvar float x[I];\ndvar float y;\nminimize sum(i in I) a[i] * x[i] + y;"
+    )
     top = result["objective"]["expression"]
     assert top["type"] == "binary" and top["op"] == "+"
     assert top["left"]["type"] == "sum" and top["left"]["body"]["op"] == "*"
     assert top["right"] == {"type": "name", "name": "y", "kind": "dvar"}
 
 
-def test_long_sums_arrive_left_deep():
+def test_runs_of_three_or_more_operands_arrive_as_one_chain():
     terms = 3000
-    expression = compile_pair("dvar float x;\nminimize " + " + ".join(["x"] * terms) + ";")["objective"]["expression"]
-    depth = 0
-    while expression["type"] == "binary":
-        assert expression["right"]["type"] == "name"
-        expression = expression["left"]
-        depth += 1
-    assert depth == terms - 1
+    model = "dvar float x;\ndvar float y;\nminimize " + " + ".join(["x"] * (terms - 1)) + " - 2 * y;"
+    expression = compile_pair(model)["objective"]["expression"]
+    assert expression["type"] == "chain" and len(expression["operands"]) == terms
+    assert expression["operators"] == ["+"] * (terms - 2) + ["-"]
+    assert expression["operands"][-1] == {
+        "type": "binary",
+        "op": "*",
+        "left": {"type": "number", "value": 2},
+        "right": {"type": "name", "name": "y", "kind": "dvar"},
+    }
+    # Leaves with the same content are one shared dict: a long text costs one list slot per term.
+    assert expression["operands"][0] is expression["operands"][1]
 
 
 def test_report_lists_every_error_with_its_line_and_caret():
@@ -173,7 +179,12 @@ class Text(str):
 
 @pytest.mark.parametrize(
     "model, data, parameter",
-    [(b"dvar float x;", "", "model_text"), (None, "", "model_text"), ("", 3, "data_text"), (Text("x"), "", "model_text")],
+    [
+        (b"dvar float x;", "", "model_text"),
+        (None, "", "model_text"),
+        ("", 3, "data_text"),
+        (Text("x"), "", "model_text"),
+    ],
 )
 def test_texts_must_be_exactly_str(model, data, parameter):
     with pytest.raises(TypeError, match=f"argument '{parameter}' must be str"):
@@ -205,8 +216,18 @@ def test_signatures_and_docstrings():
         'string s = "never closed;\ndvar float x;\n/* and a comment that never ends',
         "range R = 1..9223372036854775807;\nfloat t = sum(i in R) i;\ndvar float x;\nminimize x;",
     ],
-    ids=["empty", "comment-only", "deep-parens", "deep-minus", "deep-blocks", "lone-surrogate", "nul", "huge-numbers",
-         "unterminated", "runaway-sum"],
+    ids=[
+        "empty",
+        "comment-only",
+        "deep-parens",
+        "deep-minus",
+        "deep-blocks",
+        "lone-surrogate",
+        "nul",
+        "huge-numbers",
+        "unterminated",
+        "runaway-sum",
+    ],
 )
 def test_hostile_input_ends_in_a_diagnostic(model):
     text = errors_of(model)
@@ -225,28 +246,28 @@ def test_ten_megabyte_texts():
     assert "stopped after 20 errors" in errors_of(garbage)
 
 
-def test_main_prints_ok_or_the_errors(tmp_path, capsys):
+def test_main_prints_ok_or_the_diagnostics_with_their_paths(tmp_path, capsys):
     model, data = tmp_path / "m.mod", tmp_path / "d.dat"
     model.write_text(CONTRACT_MODEL)
     data.write_text(CONTRACT_DATA)
     assert tarvok_core.main([str(model), str(data)]) == 0
     assert capsys.readouterr().out == "OK\n"
-    data.write_bytes(b"a = 10;\nb = \"\xff\";\n")  # not even UTF-8: still a diagnostic, not a crash
+    data.write_bytes(b'a = 10;\nb = "\xff";\n')  # not even UTF-8: still a diagnostic, not a crash
     assert tarvok_core.main([str(model), data]) == 1
     out = capsys.readouterr().out
-    assert out.startswith("data:2:6: invalid UTF-8 byte in a string\n")
+    assert f"{data}:2:6: error: invalid UTF-8 byte in a string\n" in out
 
 
 def test_main_arguments(tmp_path, capsys, monkeypatch):
     assert tarvok_core.main([]) == 2
-    assert capsys.readouterr().err == "usage: tarvok check MODEL.mod DATA.dat\n"
+    assert capsys.readouterr().err == "usage: tarvok check MODEL.mod [DATA.dat] [--json]\n"
+    assert tarvok_core.main(["a.mod", "--verbose"]) == 2
+    assert "unknown option --verbose" in capsys.readouterr().err
     assert tarvok_core.main([str(tmp_path / "missing.mod"), str(tmp_path / "missing.dat")]) == 2
     assert "cannot read" in capsys.readouterr().err
     model = tmp_path / "m.mod"
     model.write_text("dvar float x;\nminimize x;")
-    empty = tmp_path / "empty.dat"
-    empty.write_text("")
-    monkeypatch.setattr("sys.argv", ["tarvok-check", str(model), str(empty)])
+    monkeypatch.setattr("sys.argv", ["tarvok-check", str(model)])  # no data file: the model needs none
     assert tarvok_core.main() == 0
 
 

@@ -7,8 +7,11 @@ import inspect
 import json
 import os
 import pathlib
+import signal
 import subprocess
 import sys
+import textwrap
+import time
 
 import pytest
 
@@ -312,3 +315,30 @@ def test_solve_run_prints_the_solution(tg, monkeypatch, capsys, tmp_path):
     status = _cli.main(["solve", "two products", "-m", "m.mod", "-d", "d.dat", "--no-few-shot", "--no-alignment", "--run", "--json"])
     assert json.loads(capsys.readouterr().out)["run"]["objective"] == pytest.approx(11)
     assert os.path.exists("m.mod")
+
+
+def test_ctrl_c_stops_a_long_instantiation():
+    # Eight billion bindings whose condition never holds: the compiler has nothing to check in them, the
+    # instantiation walks them all unless interrupted.
+    code = textwrap.dedent(
+        """
+        from tarvok.solver import instantiate
+        model = ("range R = 1..2000;\\ndvar float+ x[R];\\nminimize sum(i in R) x[i];\\n"
+                 "subject to {\\n  forall(i in R, j in R, k in R: i < 0) x[i] >= 1;\\n}")
+        print("ready", flush=True)
+        try:
+            instantiate(model, "")
+            print("finished", flush=True)
+        except KeyboardInterrupt:
+            print("interrupted", flush=True)
+            print(instantiate("dvar float+ y;\\nminimize y;", "").num_columns, flush=True)
+        """
+    )
+    with subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True) as child:
+        assert child.stdout.readline().strip() == "ready"
+        time.sleep(0.5)
+        child.send_signal(signal.SIGINT)
+        # The module still works afterwards.
+        assert child.stdout.readline().strip() == "interrupted"
+        assert child.stdout.readline().strip() == "1"
+        assert child.wait(timeout=60) == 0

@@ -3,7 +3,7 @@
 // expect: model:15:11: the number 1e999 is out of range
 // expect: model:16:12: unterminated string: a string ends with '"' on the same line
 // expect: model:17:12: strings are written in double quotes, as in "single"
-// expect: model:18:13: unexpected character '#'
+// expect: model:18:13: unexpected character '#'; comments start with '//'
 // expect: model:21:5: unexpected character '≤' (write '<=')
 // expect: model:22:5: unexpected character '&'; 'and' is written '&&'
 // expect: model:23:3: unexpected character '“' (write '"')

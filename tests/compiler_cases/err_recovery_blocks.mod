@@ -1,7 +1,8 @@
-// expect: model:13:3: a label goes after the forall header, as in 'forall(i in I) name: ...', and names the whole family
-// expect: model:15:13: a constraint label is a plain name (a label inside a forall names the whole family), as in 'capacity: ...'
-// expect: model:17:32: missing ';' after the number 10
-// expect: model:19:1: expected a declaration, an objective or 'subject to', found 'execute'
+// expect: model:7:1: 'using' is not a keyword; write the model without a 'using' line
+// expect: model:14:3: a label goes after the forall header, as in 'forall(i in I) name: ...', and names the whole family
+// expect: model:16:13: a constraint label is a plain name (a label inside a forall names the whole family), as in 'capacity: ...'
+// expect: model:18:32: missing ';' after the number 10
+// expect: model:20:1: 'execute' is not a keyword; write no script blocks: a model ends with 'subject to { ... }'
 // Labels in the wrong place, missing semicolons in blocks, a script block at the end.
 using CP;
 int n = 3;

@@ -1,18 +1,23 @@
-// `tarvok check MODEL DATA`: the compiler's own command-line entry.
+// `tarvok check MODEL [DATA] [--json]`: the compiler's own command-line entry.
 #include "cli/command.hpp"
 
 namespace tarvok::cli {
 
 void add_check(py::object commands) {
-    py::object check = add_command(commands, "check", "compile a model and data file");
+    py::object check =
+        add_command(commands, "check", "compile a model and data file; print the errors and warnings, or OK");
     check.attr("add_argument")("model", py::arg("metavar") = "MODEL.mod");
-    check.attr("add_argument")("data", py::arg("metavar") = "DATA.dat");
+    check.attr("add_argument")("data", py::arg("metavar") = "DATA.dat", py::arg("nargs") = "?",
+                               py::arg("help") = "the data file (leave it out when the model needs none)");
+    check.attr("add_argument")("--json", py::arg("action") = "store_true",
+                               py::arg("help") = "print the diagnostic records as JSON");
 }
 
 int run_check(py::object args) {
     py::list argv;
     argv.append(args.attr("model"));
-    argv.append(args.attr("data"));
+    if (!args.attr("data").is_none()) argv.append(args.attr("data"));
+    if (host::truthy(args.attr("json"))) argv.append(py::str("--json"));
     py::object status = py::module_::import("tarvok.tarvok_core").attr("main")(argv);
     return status.is_none() ? 0 : status.cast<int>();
 }

@@ -3,7 +3,7 @@
 //   tarvok solve "description or @file.txt" -m out.mod -d out.dat [options]
 //   tarvok feedback "question" -m model.mod -d data.dat [--apply] [options]
 //   tarvok models [--provider NAME] [--model NAME] [--prefix TEXT | --all]
-//   tarvok check model.mod data.dat
+//   tarvok check model.mod [data.dat] [--json]
 //   tarvok run model.mod data.dat [--json] [--time-limit S] [--mip-gap G] [--threads N] [--write FILE] [--verbose]
 //   tarvok emit model.mod data.dat -o script.py
 //   tarvok rank your problem description [--embedding-model M]

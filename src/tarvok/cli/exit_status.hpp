@@ -23,7 +23,7 @@ struct ExitStatusRow {
 };
 
 inline constexpr std::array<ExitStatusRow, 7> kExitStatuses{{
-    {ExitStatus::Success, "success (for `run`: an optimal solution)"},
+    {ExitStatus::Success, "success (for `run`: an optimal solution; for `check`: the pair compiles, warnings allowed)"},
     {ExitStatus::DoesNotCompile, "the model does not compile (the diagnostics are printed)"},
     {ExitStatus::Usage,
      "usage error: bad or refused arguments, a missing or unreadable input file, an unwritable output path"},

@@ -4,6 +4,7 @@
 // the data-driven checks.
 #pragma once
 
+#include "common/interrupt.hpp"
 #include "compiler/ast.hpp"
 #include "compiler/diagnostics.hpp"
 
@@ -53,11 +54,13 @@ std::string a_value_of(const ValueType& t, const Ast& ast, const Model& model);
 
 /// Pass 1, names: binds every name to its declaration or binding, checks
 /// declaration order, redeclarations, labels and the number of indices.
-void resolve(Ast& ast, Model& model, Diagnostics& diagnostics);
+void resolve(Ast& ast, Model& model, std::string_view model_text, Diagnostics& diagnostics,
+             Interrupt* interrupt = nullptr);
 
 /// Pass 2, types and linearity: computes `Analysis`, checks kinds, tuple
 /// fields, data-only contexts and that objective and constraints are linear.
-Analysis check_types(const Ast& ast, const Model& model, std::string_view model_text, Diagnostics& diagnostics);
+Analysis check_types(const Ast& ast, const Model& model, std::string_view model_text, Diagnostics& diagnostics,
+                     Interrupt* interrupt = nullptr);
 
 /// The first decision variable or dexpr named inside `id`, or kNone.
 ExprId first_variable(const Ast& ast, const Model& model, ExprId id);

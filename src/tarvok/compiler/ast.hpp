@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,7 +36,7 @@ struct Location {
 };
 
 enum class ExprKind : uint8_t {
-    Number,        ///< `number()` indexes `Ast::numbers`
+    Number,        ///< `number()` is the value, kept in the node itself
     String,        ///< `text()` is the value
     Bool,          ///< `flag` is the value
     Name,          ///< `text()` is the identifier; `ref_kind`/`ref` set by the resolver
@@ -67,6 +69,13 @@ struct Link {
 /// What a name refers to, filled in by the resolver.
 enum class RefKind : uint8_t { Unresolved, Declaration, Binding };
 
+/// A numeric literal: `12` is an int, `3.5`, `.5` and `1e-3` are floats.
+struct Number {
+    bool is_int = true;
+    int64_t integer = 0;
+    double real = 0;
+};
+
 /// One expression node. The two child slots and the payload mean different
 /// things per kind (see ExprKind); read them through the named accessors so
 /// that a use site says what it takes.
@@ -81,7 +90,7 @@ struct Expr {
     ExprId right = kNone;  ///< second child slot
     uint32_t first = 0;    ///< first link (or binding, for aggregates)
     uint32_t count = 0;
-    uint32_t payload = kNone;  ///< TextId of a name, string or field; index in `Ast::numbers` of a number
+    uint32_t payload = kNone;  ///< TextId of a name, string or field
     uint32_t ref = kNone;  ///< declaration or binding index, by `ref_kind`
 
     ExprId operand() const { return left; }    ///< Unary, Abs, Card
@@ -92,14 +101,69 @@ struct Expr {
     ExprId condition() const { return left; }  ///< Aggregate; kNone when absent
     ExprId body() const { return right; }      ///< Aggregate
     TextId text() const { return payload; }    ///< Name, String, Field
-    uint32_t number() const { return payload; }  ///< Number
+
+    /// Number: the value lives in the slots a literal has no use for (`flag`
+    /// says int, `first` and `count` hold the 64 bits), so a long list of
+    /// numbers costs one node each.
+    Number number() const {
+        uint64_t bits = static_cast<uint64_t>(count) << 32 | first;
+        Number n;
+        n.is_int = flag;
+        if (flag) {
+            n.integer = static_cast<int64_t>(bits);
+            n.real = static_cast<double>(n.integer);
+        } else {
+            std::memcpy(&n.real, &bits, sizeof bits);
+        }
+        return n;
+    }
+    void set_number(const Number& n) {
+        uint64_t bits = 0;
+        if (n.is_int) bits = static_cast<uint64_t>(n.integer);
+        else std::memcpy(&bits, &n.real, sizeof bits);
+        flag = n.is_int;
+        first = static_cast<uint32_t>(bits);
+        count = static_cast<uint32_t>(bits >> 32);
+    }
 };
 
-/// A numeric literal: `12` is an int, `3.5`, `.5` and `1e-3` are floats.
-struct Number {
-    bool is_int = true;
-    int64_t integer = 0;
-    double real = 0;
+/// A growing array in fixed chunks: appending never moves what is there, so
+/// a large tree needs no twice-as-large copy on the way.
+template <typename T, size_t kChunk = size_t{1} << 16>
+class Chunked {
+  public:
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    void reserve(size_t) {}
+    T& operator[](size_t i) { return chunks_[i / kChunk][i % kChunk]; }
+    const T& operator[](size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
+    T& back() { return (*this)[size_ - 1]; }
+    void push_back(const T& value) {
+        if (size_ % kChunk == 0) chunks_.push_back(std::make_unique<T[]>(kChunk));
+        chunks_[size_ / kChunk][size_ % kChunk] = value;
+        ++size_;
+    }
+
+    class const_iterator {
+      public:
+        const_iterator(const Chunked* owner, size_t i) : owner_(owner), i_(i) {}
+        const T& operator*() const { return (*owner_)[i_]; }
+        const_iterator& operator++() {
+            ++i_;
+            return *this;
+        }
+        bool operator!=(const const_iterator& o) const { return i_ != o.i_; }
+
+      private:
+        const Chunked* owner_;
+        size_t i_;
+    };
+    const_iterator begin() const { return {this, 0}; }
+    const_iterator end() const { return {this, size_}; }
+
+  private:
+    std::vector<std::unique_ptr<T[]>> chunks_;
+    size_t size_ = 0;
 };
 
 /// `name in domain`, in a forall, sum, min or max. Its index is also the slot
@@ -180,6 +244,9 @@ struct Model {
     std::vector<Forall> foralls;
     std::vector<Constraint> constraints;
     bool has_subject_to = false;
+    /// Names in declarations that failed to parse: a use of one of them is
+    /// not reported as undeclared, and the data may assign it.
+    std::vector<TextId> broken_names;
 };
 
 struct DataAssignment {
@@ -190,6 +257,9 @@ struct DataAssignment {
 
 struct DataFile {
     std::vector<DataAssignment> assignments;
+    /// Names in assignments that failed to parse: the model's data of that
+    /// name is not reported as missing.
+    std::vector<TextId> broken_names;
 };
 
 /// Interned texts: identifiers and string values compare by id. An open
@@ -214,10 +284,9 @@ class Texts {
 
 /// The arenas of both texts.
 struct Ast {
-    std::vector<Expr> exprs;
+    Chunked<Expr> exprs;
     std::vector<Link> links;
     std::vector<Binding> bindings;
-    std::vector<Number> numbers;
     Texts texts;
 
     const Expr& operator[](ExprId id) const { return exprs[id]; }

@@ -41,9 +41,9 @@ class DataBinder {
   public:
     DataBinder(const Ast& ast, const Model& model, const DataFile& data, const Analysis& analysis,
                std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget,
-               uint64_t steps_per_declaration)
+               uint64_t steps_per_declaration, uint64_t max_computed)
         : ast_(ast), model_(model), data_(data), analysis_(analysis), values_(values), diagnostics_(diagnostics),
-          total_(budget), steps_per_declaration_(steps_per_declaration), evaluator_(ast, model, analysis, model_text, values, diagnostics, budget_) {}
+          total_(budget), steps_per_declaration_(steps_per_declaration), max_computed_(max_computed), evaluator_(ast, model, analysis, model_text, values, diagnostics, budget_) {}
 
     void run() {
         values_.decls.resize(model_.decls.size());
@@ -53,7 +53,7 @@ class DataBinder {
             auto [it, fresh] = assignment_.emplace(a.name, i);
             if (!fresh) {
                 used_[i] = true;
-                error(a.at, "'" + name(a.name) + "' is assigned twice in the data (first on line " +
+                error(Code::AssignedTwice, a.at, "'" + name(a.name) + "' is assigned twice in the data (first on line " +
                                 std::to_string(data_.assignments[it->second].at.line) + ")");
             }
         }
@@ -61,18 +61,25 @@ class DataBinder {
             // Each declaration gets its own share of the steps, so that one
             // runaway initializer is blamed alone.
             uint64_t share = std::min(total_.left, steps_per_declaration_);
-            budget_ = Budget{share};
+            budget_ = Budget{share, false, total_.interrupt};
             bind(i);
             total_.left -= share - budget_.left;
         }
         std::vector<std::string_view> data_names;
         for (const Declaration& d : model_.decls)
             if (d.kind == DeclKind::Parameter || d.kind == DeclKind::Set) data_names.push_back(ast_.texts[d.name]);
+        std::vector<bool> broken(ast_.texts.size(), false);  // named by a model statement that did not parse
+        for (TextId n : model_.broken_names) broken[n] = true;
         for (uint32_t i = 0; i < data_.assignments.size(); ++i) {
-            if (used_[i]) continue;
             const DataAssignment& a = data_.assignments[i];
-            std::string n = name(a.name);
-            error(a.at, "'" + n + "' is not declared in the model" + did_you_mean(n, data_names));
+            // Suggestions only for errors that are kept: past the cap no name
+            // costs a search through the declarations.
+            if (used_[i] || broken[a.name] || !diagnostics_.accepting(a.at)) continue;
+            std::string_view best = closest_name(ast_.texts[a.name], data_names);
+            std::string suggestion = best.empty() ? "" : " (did you mean '" + shown_name(best) + "'?)";
+            if (Diagnostic* d = error(Code::NotDeclaredInModel, a.at,
+                                      "'" + name(a.name) + "' is not declared in the model" + suggestion))
+                if (!best.empty()) d->fix = std::string(best);
         }
     }
 
@@ -85,13 +92,21 @@ class DataBinder {
     Diagnostics& diagnostics_;
     Budget& total_;
     uint64_t steps_per_declaration_;
+    uint64_t max_computed_;    ///< values the initializers may make that no text wrote
+    uint64_t computed_ = 0;
     Budget budget_;
     Evaluator evaluator_;
     std::unordered_map<TextId, uint32_t> assignment_;
     std::vector<bool> used_;
+    std::vector<bool> data_broken_;  ///< per name: named by a data statement that did not parse
 
-    void error(const Location& at, std::string message) { diagnostics_.error(at, std::move(message)); }
-    std::string name(TextId id) const { return std::string(ast_.texts[id]); }
+    Diagnostic* error(Code code, const Location& at, std::string message, uint32_t end = kWordEnd) {
+        return diagnostics_.error(code, at, std::move(message), end);
+    }
+    Diagnostic* error_at(Code code, ExprId id, std::string message) {
+        return diagnostics_.error(code, ast_[id].at, std::move(message), ast_[id].end);
+    }
+    std::string name(TextId id) const { return shown_name(ast_.texts[id]); }
     std::string type_name(const ValueType& t) const { return type_text(t, ast_, model_); }
 
     /// The data-text entry for a declaration, marked as used.
@@ -104,12 +119,16 @@ class DataBinder {
 
     void bind(uint32_t index) {
         const Declaration& d = model_.decls[index];
+        if (data_broken_.empty() && !data_.broken_names.empty()) {
+            data_broken_.assign(ast_.texts.size(), false);
+            for (TextId n : data_.broken_names) data_broken_[n] = true;
+        }
         DeclValue& dv = values_.decls[index];
         const DataAssignment* entry = take_entry(d.name);
         if (!analysis_.decl_ok[index]) return;
         std::string quoted = "'" + name(d.name) + "'";
         auto refuse = [&](const std::string& what) {
-            if (entry) error(entry->at, quoted + " is " + what + "; the data gives values to parameters and sets only");
+            if (entry) error(Code::DataForNonData, entry->at, quoted + " is " + what + "; the data gives values to parameters and sets only");
         };
         switch (d.kind) {
         case DeclKind::TupleType: return refuse("a tuple type");
@@ -123,7 +142,7 @@ class DataBinder {
             }
             return;
         case DeclKind::Range: {
-            if (entry) error(entry->at, quoted + " is a range; its bounds are given in the model, not in the data");
+            if (entry) error(Code::DataForRange, entry->at, quoted + " is a range; its bounds are given in the model, not in the data");
             Value low = evaluator_.value(ast_[d.init].low());
             Value high = evaluator_.value(ast_[d.init].high());
             if (!low.known() || !high.known()) return out_of_steps(d);
@@ -136,13 +155,14 @@ class DataBinder {
         if (d.kind == DeclKind::Parameter) dimensions(d, dv);
         if (d.init != kNone) {
             if (entry)
-                error(entry->at, quoted + " already has a value in the model (line " + std::to_string(d.at.line) +
+                error(Code::ValueInBoth, entry->at, quoted + " already has a value in the model (line " + std::to_string(d.at.line) +
                                      "); remove it from the data, or declare it with '= ...'");
             return from_initializer(d, dv);
         }
         if (!entry) {
+            if (!data_broken_.empty() && data_broken_[d.name]) return;  // its assignment is there, broken
             std::string example = d.kind == DeclKind::Set ? "{...}" : d.dims.empty() ? "..." : "[...]";
-            error(d.at, quoted + " has no value: give it one in the data ('" + name(d.name) + " = " + example +
+            error(Code::NoValue, d.at, quoted + " has no value: give it one in the data ('" + name(d.name) + " = " + example +
                             ";') or an initializer in the model");
             return;
         }
@@ -151,7 +171,7 @@ class DataBinder {
 
     void out_of_steps(const Declaration& d) {
         if (budget_.exhausted && total_.left > 0)  // past the total, the first report stands for all
-            error(d.at, "computing the value of '" + name(d.name) + "' takes too long; simplify its initializer");
+            error(Code::ValueTakesTooLong, d.at, "computing the value of '" + name(d.name) + "' takes too long; simplify its initializer");
     }
 
     void dimensions(const Declaration& d, DeclValue& dv) {
@@ -210,14 +230,24 @@ class DataBinder {
                 if (!v.known()) return out_of_steps(d);
                 v = evaluator_.convert(v, type);
                 if (!set->add(v))
-                    error(ast_[element].at, "'" + name(d.name) + "' lists " + evaluator_.show(v) + " twice");
+                    error_at(Code::DuplicateElement, element, "'" + name(d.name) + "' lists " + evaluator_.show(v) + " twice");
             }
         } else {
             std::shared_ptr<const Domain> source = evaluator_.domain(d.init);
             if (!source) return out_of_steps(d);
-            if (source->is_range && type.base == Base::Int) {
-                dv.set = std::make_shared<Domain>(*source);
+            bool same = source->is_range ? type.base == Base::Int
+                                         : source->element.base == type.base && source->element.tuple == type.tuple;
+            if (same) {  // `{string} B = A;` shares A's elements; sets never change once made
+                dv.set = std::const_pointer_cast<Domain>(source);
                 dv.known = true;
+                return;
+            }
+            // A converted copy holds new values, which count against the allowance of the texts.
+            computed_ += source->size();
+            if (computed_ > max_computed_) {
+                error(Code::TooManyElements, d.at,
+                      "'" + name(d.name) + "' would hold too many values: the data of a model may hold at most " +
+                          std::to_string(max_computed_) + " in all");
                 return;
             }
             for (uint64_t i = 0; i < source->size(); ++i) {
@@ -237,7 +267,7 @@ class DataBinder {
     Value typed(Value v, const ValueType& type, ExprId at, const Expected& expected) {
         v = evaluator_.convert(v, type);
         if (type.base == Base::Boolean && v.kind != VKind::Bool) {
-            error(ast_[at].at, expected() + " (0, 1, true or false), but its value is " + evaluator_.show(v));
+            error_at(Code::NotBoolean, at, expected() + " (0, 1, true or false), but its value is " + evaluator_.show(v));
             return {};
         }
         return v;
@@ -251,7 +281,7 @@ class DataBinder {
         const Expr& e = ast_[value];
         if (d.kind == DeclKind::Set) {
             if (e.kind != ExprKind::SetLiteral) {
-                error(e.at, quoted + " is a set; give its elements in braces, as in " +
+                error(Code::SetWithoutBraces, e.at, quoted + " is a set; give its elements in braces, as in " +
                                 (type.base == Base::String ? "{\"A\", \"B\"}" : type.base == Base::Tuple
                                                                                     ? "{<...>, <...>}"
                                                                                     : "{1, 2, 3}") +
@@ -268,7 +298,7 @@ class DataBinder {
                     ok = false;
                     continue;
                 }
-                if (!set->add(v)) error(ast_[element].at, quoted + " lists " + evaluator_.show(v) + " twice");
+                if (!set->add(v)) error_at(Code::DuplicateElement, element, quoted + " lists " + evaluator_.show(v) + " twice");
             }
             if (!ok) return;
             dv.set = set;
@@ -301,7 +331,7 @@ class DataBinder {
         const Expr& e = ast_[id];
         switch (e.kind) {
         case ExprKind::Number: {
-            const Number& n = ast_.numbers[e.number()];
+            Number n = e.number();
             return "the number " + evaluator_.show(n.is_int ? Value::integer(n.integer) : Value::real(n.real));
         }
         case ExprKind::String: return "the string " + evaluator_.show(Value::string(e.text()));
@@ -316,25 +346,26 @@ class DataBinder {
     /// A literal of the data text as a value of `type`; `expected` begins
     /// the message ("'n' is an int") when it does not fit.
     Value literal(ExprId id, const ValueType& type, const Lazy& expected) {
+        tick(total_.interrupt);
         const Expr& e = ast_[id];
         auto refuse = [&](const std::string& hint = "") {
-            error(e.at, expected() + ", but the data gives " + given(id) + hint);
+            error(Code::WrongValueKind, e.at, expected() + ", but the data gives " + given(id) + hint);
             return Value{};
         };
         switch (type.base) {
         case Base::Int:
             if (e.kind != ExprKind::Number) return refuse();
-            if (!ast_.numbers[e.number()].is_int) return refuse();
-            return Value::integer(ast_.numbers[e.number()].integer);
+            if (!e.number().is_int) return refuse();
+            return Value::integer(e.number().integer);
         case Base::Float:
             if (e.kind != ExprKind::Number) return refuse();
-            return Value::real(ast_.numbers[e.number()].is_int ? static_cast<double>(ast_.numbers[e.number()].integer)
-                                                           : ast_.numbers[e.number()].real);
+            return Value::real(e.number().is_int ? static_cast<double>(e.number().integer)
+                                                           : e.number().real);
         case Base::Boolean:
             if (e.kind == ExprKind::Bool) return Value::boolean(e.flag);
-            if (e.kind == ExprKind::Number && ast_.numbers[e.number()].is_int &&
-                (ast_.numbers[e.number()].integer == 0 || ast_.numbers[e.number()].integer == 1))
-                return Value::boolean(ast_.numbers[e.number()].integer == 1);
+            if (e.kind == ExprKind::Number && e.number().is_int &&
+                (e.number().integer == 0 || e.number().integer == 1))
+                return Value::boolean(e.number().integer == 1);
             return refuse(" (a boolean is 0, 1, true or false)");
         case Base::String:
             if (e.kind != ExprKind::String) return refuse(" (strings are written in double quotes)");
@@ -343,7 +374,7 @@ class DataBinder {
             const Declaration& t = model_.decls[type.tuple];
             if (e.kind != ExprKind::TupleLiteral) return refuse(" (tuples are written <...>)");
             if (e.count != t.fields.size()) {
-                error(e.at, expected() + ", but this tuple has " + std::to_string(e.count) + " value" +
+                error(Code::TupleArity, e.at, expected() + ", but this tuple has " + std::to_string(e.count) + " value" +
                                 (e.count == 1 ? "" : "s") + " and '" + name(t.name) + "' has " +
                                 std::to_string(t.fields.size()) + " fields");
                 return {};
@@ -371,6 +402,7 @@ class DataBinder {
     /// length against its dimension. `rows` holds the positions of the
     /// enclosing rows, to name the part in a message.
     bool fill(const Declaration& d, ExprId id, std::vector<uint64_t>& rows, std::vector<Value>& cells, bool data) {
+        tick(total_.interrupt);
         const Expr& e = ast_[id];
         size_t level = rows.size();
         const std::vector<std::shared_ptr<const Domain>>& dims = values_.decls[&d - model_.decls.data()].dims;
@@ -391,13 +423,13 @@ class DataBinder {
         const Domain& domain = *dims[level];
         if (e.kind != ExprKind::ArrayLiteral) {
             if (d.dims.size() == 1) {
-                error(e.at, owner() + " is an array; give its values as a list in the order of " +
+                error(Code::ArrayNotList, e.at, owner() + " is an array; give its values as a list in the order of " +
                                 dimension_text(d, 0, domain) + ", as in [1, 2, 3], not " + given(id));
             } else {
                 std::string order;
                 for (size_t k = 0; k < d.dims.size(); ++k)
                     order += (k == 0 ? "" : ", then ") + dimension_text(d, k, *dims[k]);
-                error(e.at, owner() + " has " + std::to_string(d.dims.size()) +
+                error(Code::ArrayNotNested, e.at, owner() + " has " + std::to_string(d.dims.size()) +
                                 " dimensions, so its values are a list of lists in the order of " + order +
                                 ", as in [[1, 2], [3, 4]]" +
                                 (level == 0 ? ", not " + given(id) : "; found " + given(id) + " where a list belongs"));
@@ -408,7 +440,7 @@ class DataBinder {
         if (e.count != size) {
             std::string part = name(d.name);  // 'dist["B"]' for a row
             for (size_t k = 0; k < level; ++k) part += "[" + evaluator_.show(dims[k]->at(rows[k])) + "]";
-            error(e.at, "'" + part + "' has " + std::to_string(e.count) + " value" + (e.count == 1 ? "" : "s") +
+            error(Code::ArrayLength, e.at, "'" + part + "' has " + std::to_string(e.count) + " value" + (e.count == 1 ? "" : "s") +
                             " but " + dimension_text(d, level, domain) + " has " + std::to_string(size) + " element" +
                             (size == 1 ? "" : "s"));
             return false;
@@ -432,8 +464,10 @@ class DataBinder {
 
 void bind_data(const Ast& ast, const Model& model, const DataFile& data, const Analysis& analysis,
                std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget,
-               uint64_t steps_per_declaration) {
-    DataBinder(ast, model, data, analysis, model_text, values, diagnostics, budget, steps_per_declaration).run();
+               uint64_t steps_per_declaration, uint64_t max_computed_values) {
+    DataBinder(ast, model, data, analysis, model_text, values, diagnostics, budget, steps_per_declaration,
+               max_computed_values)
+        .run();
 }
 
 }  // namespace tarvok::compiler

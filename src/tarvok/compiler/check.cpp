@@ -117,8 +117,9 @@ const char* quoted_op(Op op) {
 
 class TypeChecker {
   public:
-    TypeChecker(const Ast& ast, const Model& model, std::string_view source, Diagnostics& diagnostics)
-        : ast_(ast), model_(model), source_(source), diagnostics_(diagnostics),
+    TypeChecker(const Ast& ast, const Model& model, std::string_view source, Diagnostics& diagnostics,
+                Interrupt* interrupt)
+        : ast_(ast), model_(model), source_(source), diagnostics_(diagnostics), interrupt_(interrupt),
           dexpr_degree_(model.decls.size(), 0) {
         out_.info.resize(ast.exprs.size());
         out_.binding_type.resize(ast.bindings.size());
@@ -129,8 +130,11 @@ class TypeChecker {
     Analysis run() {
         for (uint32_t i = 0; i < model_.decls.size(); ++i) {
             size_t before = diagnostics_.size();
-            declaration(model_.decls[i], i);
-            out_.decl_ok[i] = diagnostics_.size() == before;
+            const Declaration& d = model_.decls[i];
+            declaration(d, i);
+            // A type the name pass could not resolve leaves nothing to give a value to.
+            bool typed = d.kind == DeclKind::TupleType || value_type(d.type).base != Base::Error;
+            out_.decl_ok[i] = diagnostics_.size() == before && typed;
         }
         if (model_.objective.present) {
             size_t before = diagnostics_.size();
@@ -146,12 +150,20 @@ class TypeChecker {
     const Model& model_;
     std::string_view source_;
     Diagnostics& diagnostics_;
+    Interrupt* interrupt_;
     std::vector<uint8_t> dexpr_degree_;
     Analysis out_;
 
-    void error(const Location& at, std::string message) { diagnostics_.error(at, std::move(message)); }
+    Diagnostic* error(Code code, const Location& at, std::string message, uint32_t end = kWordEnd) {
+        return diagnostics_.error(code, at, std::move(message), end);
+    }
 
-    std::string name_of(TextId id) const { return std::string(ast_.texts[id]); }
+    /// An error about the expression `id`, spanning its text.
+    Diagnostic* error_at(Code code, ExprId id, std::string message) {
+        return diagnostics_.error(code, ast_[id].at, std::move(message), ast_[id].end);
+    }
+
+    std::string name_of(TextId id) const { return shown_name(ast_.texts[id]); }
 
     /// The source text of an expression, quoted.
     std::string quoted(ExprId id) const { return "'" + quote_source(span(ast_[id].at.offset, ast_[id].end)) + "'"; }
@@ -193,7 +205,7 @@ class TypeChecker {
             bool dvar = model_.decls[name.ref].kind == DeclKind::Dvar;
             std::string where(context);
             if (!owner.empty()) where += " '" + std::string(owner) + "'";
-            error(name.at, std::string(dvar ? "decision variable '" : "dexpr '") + name_of(name.text()) +
+            error(Code::VariableWhereData, name.at, std::string(dvar ? "decision variable '" : "dexpr '") + name_of(name.text()) +
                                "' used where data is required (" + where + ")");
         }
         c.variable = false;
@@ -214,11 +226,11 @@ class TypeChecker {
         if (c.form == Form::Array) {
             const Expr& e = ast_[id];
             std::string n = e.kind == ExprKind::Name ? name_of(e.text()) : "it";
-            error(e.at, quoted(id) + " is an array; " + std::string(what) + " needs one element, as in '" + n +
+            error(Code::ArrayWhereNumber, e.at, quoted(id) + " is an array; " + std::string(what) + " needs one element, as in '" + n +
                             "[...]', or a sum over it, as in 'sum(i in I) " + n + "[i]'");
             return false;
         }
-        error(ast_[id].at, std::string(what) + " needs a number, but " + quoted(id) + " is " + describe(c));
+        error_at(Code::NeedsNumber, id, std::string(what) + " needs a number, but " + quoted(id) + " is " + describe(c));
         return false;
     }
 
@@ -229,10 +241,10 @@ class TypeChecker {
         if (c.form == Form::Error) return;
         if (c.form == Form::Scalar && (c.type.base == Base::Boolean || c.type.base == Base::Int)) return;
         if (c.form == Form::Scalar && c.type.base == Base::Float)
-            error(ast_[id].at, "a condition is true or false, but " + quoted(id) + " is a float; compare it, as in '" +
+            error_at(Code::FloatCondition, id, "a condition is true or false, but " + quoted(id) + " is a float; compare it, as in '" +
                                    quote_source(span(ast_[id].at.offset, ast_[id].end)) + " > 0'");
         else
-            error(ast_[id].at, "a condition is true or false, but " + quoted(id) + " is " + describe(c));
+            error_at(Code::NotACondition, id, "a condition is true or false, but " + quoted(id) + " is " + describe(c));
     }
 
     /// Empty when `id` can stand where a `expected` value belongs, else a
@@ -278,11 +290,11 @@ class TypeChecker {
         if (c.form == Form::Set) return c.type;
         if (c.form != Form::Error) {
             if (c.form == Form::Scalar && (c.type.base == Base::Int))
-                error(ast_[dim].at, "a dimension is a set or a range, but " + quoted(dim) +
+                error_at(Code::IntDimension, dim, "a dimension is a set or a range, but " + quoted(dim) +
                                         " is an int; write a range, as in '1.." +
                                         quote_source(span(ast_[dim].at.offset, ast_[dim].end)) + "'");
             else
-                error(ast_[dim].at, "a dimension is a set or a range, but " + quoted(dim) + " is " + describe(c));
+                error_at(Code::NotADimension, dim, "a dimension is a set or a range, but " + quoted(dim) + " is " + describe(c));
         }
         return {Base::Error};
     }
@@ -303,13 +315,13 @@ class TypeChecker {
             require_data(d.init, "in the initializer of", ast_.texts[d.name]);
             if (c.form == Form::Error) return;
             if (c.form != Form::Scalar) {
-                error(ast_[d.init].at, name + " is " + a_value_of(type, ast_, model_) + ", but its initializer is " +
+                error_at(Code::InitializerKind, d.init, name + " is " + a_value_of(type, ast_, model_) + ", but its initializer is " +
                                            describe(c));
                 return;
             }
             std::string wrong = mismatch(d.init, type);
             if (!wrong.empty())
-                error(ast_[d.init].at, name + " is " + a_value_of(type, ast_, model_) + ", but its initializer is " + wrong);
+                error_at(Code::InitializerKind, d.init, name + " is " + a_value_of(type, ast_, model_) + ", but its initializer is " + wrong);
             return;
         }
         case DeclKind::Set: {
@@ -318,7 +330,7 @@ class TypeChecker {
             require_data(d.init, "in the initializer of", ast_.texts[d.name]);
             if (c.form == Form::Error) return;
             if (c.form != Form::Set) {
-                error(ast_[d.init].at, name + " is a set; initialise it with a set such as {1, 2}, a set or a "
+                error_at(Code::SetInitializer, d.init, name + " is a set; initialise it with a set such as {1, 2}, a set or a "
                                               "range, not " + describe(c));
                 return;
             }
@@ -328,14 +340,14 @@ class TypeChecker {
                     ExprId element = ast_.links[init.first + i].expr;
                     std::string wrong = mismatch(element, type);
                     if (!wrong.empty())
-                        error(ast_[element].at, name + " holds " + type_name(type) + " values, but " +
+                        error_at(Code::ElementType, element, name + " holds " + type_name(type) + " values, but " +
                                                     quoted(element) + " is " + wrong);
                 }
                 return;
             }
             bool wrong = c.type.base != Base::Any && !scalar_mismatch(scalar(c.type.base, c.type.tuple), type).empty();
             if (wrong)
-                error(init.at, name + " holds " + type_name(type) + " values, but " + quoted(d.init) + " is " +
+                error(Code::ElementType, init.at, name + " holds " + type_name(type) + " values, but " + quoted(d.init) + " is " +
                                    describe(c));
             return;
         }
@@ -357,7 +369,7 @@ class TypeChecker {
             ExprInfo c = check(d.init);
             if (!number_info(d.init, c, "a dexpr")) return;
             if (type.base == Base::Int && c.type.base == Base::Float)
-                error(ast_[d.init].at, "dexpr " + name + " is int, but its expression is a float");
+                error_at(Code::DexprIntGetsFloat, d.init, "dexpr " + name + " is int, but its expression is a float");
             dexpr_degree_[index] = c.degree;
             return;
         }
@@ -385,15 +397,15 @@ class TypeChecker {
             require_data(id, "in the initializer of", ast_.texts[d.name]);
             if (c.form == Form::Error) return true;
             std::string wrong = c.form == Form::Scalar ? mismatch(id, type) : describe(c);
-            if (!wrong.empty()) error(e.at, name + " holds " + type_name(type) + " values, but " + quoted(id) +
+            if (!wrong.empty()) error(Code::ElementType, e.at, name + " holds " + type_name(type) + " values, but " + quoted(id) +
                                                 " is " + wrong);
             return true;
         }
         if (e.kind != ExprKind::ArrayLiteral) {
             if (d.dims.size() == 1)
-                error(e.at, name + " is an array, so its initializer is a list in index order, as in '[1, 2, 3]'");
+                error(Code::ArrayInitializerForm, e.at, name + " is an array, so its initializer is a list in index order, as in '[1, 2, 3]'");
             else
-                error(e.at, name + " has " + std::to_string(d.dims.size()) +
+                error(Code::ArrayInitializerNesting, e.at, name + " has " + std::to_string(d.dims.size()) +
                                 " dimensions, so its initializer is a list of lists, one level per dimension, "
                                 "as in '[[1, 2], [3, 4]]'");
             return false;
@@ -454,11 +466,11 @@ class TypeChecker {
             if (c.form == Form::Set) {
                 out_.binding_type[i] = c.type;
             } else if (c.form == Form::Scalar && c.type.base == Base::Int) {
-                error(ast_[b.domain].at, quoted(b.domain) + " is an int, not a set; write a range, as in '" +
+                error_at(Code::BindingOverInt, b.domain, quoted(b.domain) + " is an int, not a set; write a range, as in '" +
                                              name_of(b.name) + " in 1.." +
                                              quote_source(span(ast_[b.domain].at.offset, ast_[b.domain].end)) + "'");
             } else if (c.form != Form::Error) {
-                error(ast_[b.domain].at, "a binding ranges over a set or a range, but " + quoted(b.domain) + " is " +
+                error_at(Code::BindingOverNonSet, b.domain, "a binding ranges over a set or a range, but " + quoted(b.domain) + " is " +
                                              describe(c));
             }
         }
@@ -467,6 +479,7 @@ class TypeChecker {
     // ----------------------------------------------------- expressions ----
 
     ExprInfo check(ExprId id) {
+        tick(interrupt_);
         ExprInfo r = compute(id);
         out_.info[id] = r;
         return r;
@@ -475,7 +488,7 @@ class TypeChecker {
     ExprInfo compute(ExprId id) {
         const Expr& e = ast_[id];
         switch (e.kind) {
-        case ExprKind::Number: return scalar(ast_.numbers[e.number()].is_int ? Base::Int : Base::Float);
+        case ExprKind::Number: return scalar(e.number().is_int ? Base::Int : Base::Float);
         case ExprKind::String: return scalar(Base::String);
         case ExprKind::Bool: return scalar(Base::Boolean);
         case ExprKind::Name: return name(id);
@@ -484,7 +497,7 @@ class TypeChecker {
         case ExprKind::TupleLiteral: return tuple_literal(id);
         case ExprKind::SetLiteral: return set_literal(id);
         case ExprKind::ArrayLiteral:
-            error(e.at, "a list '[...]' can only initialise an array parameter");
+            error(Code::ListOutsideArray, e.at, "a list '[...]' can only initialise an array parameter");
             return error_info();
         case ExprKind::Range: return range(id);
         case ExprKind::Unary: return unary(id);
@@ -503,7 +516,7 @@ class TypeChecker {
             require_data(e.operand(), "in 'card'");
             if (c.form == Form::Error) return error_info();
             if (c.form != Form::Set) {
-                error(ast_[e.operand()].at, "'card' counts the elements of a set or range, but " + quoted(e.operand()) + " is " +
+                error_at(Code::CardOfNonSet, e.operand(), "'card' counts the elements of a set or range, but " + quoted(e.operand()) + " is " +
                                         describe(c));
                 return error_info();
             }
@@ -526,7 +539,7 @@ class TypeChecker {
         r.type = t;
         switch (d.kind) {
         case DeclKind::TupleType:
-            error(e.at, "'" + name_of(e.text()) + "' is a tuple type, not a value");
+            error(Code::TupleTypeAsValue, e.at, "'" + name_of(e.text()) + "' is a tuple type, not a value");
             return error_info();
         case DeclKind::Parameter: r.form = d.dims.empty() ? Form::Scalar : Form::Array; break;
         case DeclKind::Set: r.form = Form::Set; break;
@@ -582,9 +595,9 @@ class TypeChecker {
             std::string element_of = dim_expr.kind == ExprKind::Name ? " (an element of '" + name_of(dim_expr.text()) + "')"
                                                                      : " (in " + quoted(d.dims[i]) + ")";
             if (c.form != Form::Scalar)
-                error(ast_[ix].at, which + " is one value" + element_of + ", but " + quoted(ix) + " is " + describe(c));
+                error_at(Code::IndexNotOneValue, ix, which + " is one value" + element_of + ", but " + quoted(ix) + " is " + describe(c));
             else
-                error(ast_[ix].at, which + " must be " + a_value_of(dim.type, ast_, model_) + element_of + ", but " +
+                error_at(Code::IndexType, ix, which + " must be " + a_value_of(dim.type, ast_, model_) + element_of + ", but " +
                                        quoted(ix) + " is " + mismatch(ix, dim.type));
             ok = false;
         }
@@ -600,11 +613,11 @@ class TypeChecker {
         std::string field = name_of(e.text());
         if (c.form == Form::Error) return error_info();
         if (c.form != Form::Scalar || c.type.base != Base::Tuple) {
-            error(e.at, quoted(e.tuple()) + " is " + describe(c) + ", not a tuple, so it has no field '" + field + "'");
+            error(Code::FieldOfNonTuple, e.at, quoted(e.tuple()) + " is " + describe(c) + ", not a tuple, so it has no field '" + field + "'");
             return error_info();
         }
         if (c.type.tuple == kNone) {
-            error(e.at, "a tuple literal has no field names; '." + field + "' needs a declared tuple");
+            error(Code::FieldOfLiteral, e.at, "a tuple literal has no field names; '." + field + "' needs a declared tuple");
             return error_info();
         }
         const Declaration& t = model_.decls[c.type.tuple];
@@ -617,7 +630,12 @@ class TypeChecker {
             }
             names.push_back(ast_.texts[f.name]);
         }
-        error(e.at, "tuple type '" + name_of(t.name) + "' has no field '" + field + "'" + did_you_mean(field, names));
+        if (!diagnostics_.accepting(e.at)) return error_info();
+        std::string_view best = closest_name(ast_.texts[e.text()], names);
+        std::string suggestion = best.empty() ? "" : " (did you mean '" + shown_name(best) + "'?)";
+        if (Diagnostic* d = error(Code::UnknownField, e.at,
+                                  "tuple type '" + name_of(t.name) + "' has no field '" + field + "'" + suggestion, e.end))
+            if (!best.empty()) d->fix = std::string(best);
         return error_info();
     }
 
@@ -630,7 +648,7 @@ class TypeChecker {
             require_data(element, "in a tuple");
             if (c.form == Form::Error) ok = false;
             else if (c.form != Form::Scalar) {
-                error(ast_[element].at, "a tuple holds single values, but " + quoted(element) + " is " + describe(c));
+                error_at(Code::TupleElement, element, "a tuple holds single values, but " + quoted(element) + " is " + describe(c));
                 ok = false;
             }
         }
@@ -652,7 +670,7 @@ class TypeChecker {
                 continue;
             }
             if (c.form != Form::Scalar) {
-                error(ast_[element].at, "a set holds single values, but " + quoted(element) + " is " + describe(c));
+                error_at(Code::SetElement, element, "a set holds single values, but " + quoted(element) + " is " + describe(c));
                 ok = false;
                 continue;
             }
@@ -663,7 +681,7 @@ class TypeChecker {
                 if (b == Base::Float) r.type.base = Base::Float;
             } else if (r.type.base != b || (b == Base::Tuple && r.type.tuple != c.type.tuple)) {
                 if (!(b == Base::Tuple && r.type.base == Base::Tuple)) {
-                    error(ast_[element].at, "the elements of a set have one type, but " + quoted(element) + " is " +
+                    error_at(Code::MixedSet, element, "the elements of a set have one type, but " + quoted(element) + " is " +
                                                 describe(c) + " among " + type_name(r.type) + " values");
                     ok = false;
                 }
@@ -682,7 +700,7 @@ class TypeChecker {
             if (c.form == Form::Error) {
                 ok = false;
             } else if (c.form != Form::Scalar || (c.type.base != Base::Int && c.type.base != Base::Boolean)) {
-                error(ast_[side].at, "the bounds of a range are ints, but " + quoted(side) + " is " + describe(c));
+                error_at(Code::RangeBound, side, "the bounds of a range are ints, but " + quoted(side) + " is " + describe(c));
                 ok = false;
             }
         }
@@ -699,7 +717,7 @@ class TypeChecker {
             require_data(e.operand(), "in a condition");
             if (c.form == Form::Error) return error_info();
             if (c.form != Form::Scalar || (c.type.base != Base::Boolean && c.type.base != Base::Int)) {
-                error(ast_[e.operand()].at, "'!' needs a condition, but " + quoted(e.operand()) + " is " + describe(c));
+                error_at(Code::NotOperand, e.operand(), "'!' needs a condition, but " + quoted(e.operand()) + " is " + describe(c));
                 return error_info();
             }
             return scalar(Base::Boolean);
@@ -723,7 +741,7 @@ class TypeChecker {
                 if (c.form == Form::Error) {
                     ok = false;
                 } else if (c.form != Form::Scalar || (c.type.base != Base::Boolean && c.type.base != Base::Int)) {
-                    error(ast_[operand].at, std::string("'") + op_text(kind) + "' joins conditions, but " +
+                    error_at(Code::LogicalOperand, operand, std::string("'") + op_text(kind) + "' joins conditions, but " +
                                                 quoted(operand) + " is " + describe(c));
                     ok = false;
                 }
@@ -750,7 +768,7 @@ class TypeChecker {
             auto term = [&] { return "'" + quote_source(span(e.at.offset, ast_[operand].end)) + "'"; };
             if (i > 0 && links[i].op == Op::Divide) {
                 if (c.variable) {
-                    error(ast_[operand].at, "non-linear term " + term() +
+                    error_at(Code::VariableDivisor, operand, "non-linear term " + term() +
                                                 ": a divisor must be free of decision variables");
                     info(operand).variable = false;
                     info(operand).degree = 0;
@@ -759,7 +777,9 @@ class TypeChecker {
             }
             r.variable = r.variable || c.variable;
             if (r.degree > 0 && c.degree > 0) {
-                error(e.at, "non-linear term " + term() + ": a product needs a factor free of decision variables");
+                error(Code::ProductOfVariables, e.at,
+                      "non-linear term " + term() + ": a product needs a factor free of decision variables",
+                      ast_[operand].end);
                 continue;  // the degree stays 1, so enclosing terms are not reported again
             }
             r.degree = static_cast<uint8_t>(r.degree + c.degree);
@@ -782,7 +802,7 @@ class TypeChecker {
         else if (scalars && a == Base::String && b == Base::String) {
             ok = equality;
             if (!ok) {
-                error(ast_[id].at, "strings are compared only with '==' or '!='");
+                error_at(Code::StringOrder, id, "strings are compared only with '==' or '!='");
                 return scalar(Base::Boolean);
             }
         } else if (scalars && a == Base::Tuple && b == Base::Tuple) {
@@ -793,7 +813,7 @@ class TypeChecker {
                               left.type.tuple == kNone ? right.type : left.type).empty();
         }
         if (!ok)
-            error(ast_[id].at, "cannot compare " + quoted(e.left) + " (" + describe(left) + ") with " + quoted(e.right) +
+            error_at(Code::Incomparable, id, "cannot compare " + quoted(e.left) + " (" + describe(left) + ") with " + quoted(e.right) +
                                    " (" + describe(right) + ") using '" + op_text(e.op) + "'");
         return scalar(Base::Boolean);
     }
@@ -806,17 +826,17 @@ class TypeChecker {
         require_data(e.right, "in a condition");
         if (element.form == Form::Error || set.form == Form::Error) return scalar(Base::Boolean);
         if (set.form != Form::Set) {
-            error(ast_[e.right].at, "the right side of 'in' is a set or a range, but " + quoted(e.right) + " is " +
+            error_at(Code::InRightSide, e.right, "the right side of 'in' is a set or a range, but " + quoted(e.right) + " is " +
                                     describe(set));
             return scalar(Base::Boolean);
         }
         if (element.form != Form::Scalar) {
-            error(ast_[e.left].at, "the left side of 'in' is one value, but " + quoted(e.left) + " is " + describe(element));
+            error_at(Code::InLeftSide, e.left, "the left side of 'in' is one value, but " + quoted(e.left) + " is " + describe(element));
             return scalar(Base::Boolean);
         }
         std::string wrong = mismatch(e.left, set.type);
         if (!wrong.empty())
-            error(ast_[e.left].at, quoted(e.left) + " is " + wrong + ", but " + quoted(e.right) + " holds " +
+            error_at(Code::InElementType, e.left, quoted(e.left) + " is " + wrong + ", but " + quoted(e.right) + " holds " +
                                     type_name(set.type) + " values");
         return scalar(Base::Boolean);
     }
@@ -838,8 +858,9 @@ class TypeChecker {
 
 }  // namespace
 
-Analysis check_types(const Ast& ast, const Model& model, std::string_view model_text, Diagnostics& diagnostics) {
-    return TypeChecker(ast, model, model_text, diagnostics).run();
+Analysis check_types(const Ast& ast, const Model& model, std::string_view model_text, Diagnostics& diagnostics,
+                     Interrupt* interrupt) {
+    return TypeChecker(ast, model, model_text, diagnostics, interrupt).run();
 }
 
 }  // namespace tarvok::compiler

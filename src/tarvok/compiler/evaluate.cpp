@@ -99,20 +99,24 @@ std::string Evaluator::quoted(ExprId id) const {
            "'";
 }
 
-void Evaluator::report(ExprId node, const std::string& message) {
-    if (reported_[node]) return;
-    reported_[node] = true;
+std::string Evaluator::binding_values() const {
     std::string when;
     for (uint32_t b : active_)
-        when += (when.empty() ? ", when " : ", ") + std::string(ast_.texts[ast_.bindings[b].name]) + " = " +
+        when += (when.empty() ? ", when " : ", ") + shown_name(ast_.texts[ast_.bindings[b].name]) + " = " +
                 show(env_[b]);
-    diagnostics_.error(ast_[node].at, message + when);
+    return when;
+}
+
+void Evaluator::report(ExprId node, Code code, const std::string& message) {
+    if (reported_[node]) return;
+    reported_[node] = true;
+    diagnostics_.error(code, ast_[node].at, message + binding_values(), ast_[node].end);
 }
 
 Value Evaluator::divisor(ExprId id) {
     Value v = value(id);
     if (v.known() && v.number() == 0) {
-        report(id, "division by zero in data: the divisor " + quoted(id) + " is 0");
+        report(id, Code::DivisionByZero, "division by zero in data: the divisor " + quoted(id) + " is 0");
         return {};
     }
     return v;
@@ -156,10 +160,42 @@ std::string Evaluator::dimension_text(const Declaration& d, size_t k) const {
                              ? std::to_string(domain->low) + ".." + std::to_string(domain->high)
                              : std::string();
     if (dim.kind == ExprKind::Name) {
-        std::string name = "'" + std::string(ast_.texts[dim.text()]) + "'";
+        std::string name = "'" + shown_name(ast_.texts[dim.text()]) + "'";
         return bounds.empty() ? name : name + " (" + bounds + ")";
     }
     return bounds;
+}
+
+std::string Evaluator::index_fault_message(ExprId index_node, uint32_t k, const Value& value) const {
+    const Expr& e = ast_[index_node];
+    const Expr& target = ast_[e.target()];
+    const Declaration& d = model_.decls[target.ref];
+    const Domain* domain = values_.decls[target.ref].dims[k].get();
+    ExprId ix = ast_.links[e.first + k].expr;
+    std::string shown = show(value);
+    std::string text = quoted(ix);
+    std::string index = text == "'" + shown + "'" ? "index " + shown : "index " + text + " = " + shown;
+    std::string array = "'" + shown_name(ast_.texts[d.name]) + "'";
+    return index + " of " + array + (domain && domain->is_range ? " is outside " : " is not in ") +
+           dimension_text(d, k);
+}
+
+void Evaluator::report_index_fault(ExprId index_node, uint32_t k, const Value& value) {
+    ExprId ix = ast_.links[ast_[index_node].first + k].expr;
+    if (reported_[ix] || !diagnostics_.accepting(ast_[ix].at)) return;
+    report(ix, Code::IndexOutside, index_fault_message(index_node, k, value));
+}
+
+void Evaluator::check_index(ExprId id, uint32_t k) {
+    if (!budget_.spend()) return;
+    const Expr& e = ast_[id];
+    const Expr& target = ast_[e.target()];
+    if (target.ref_kind != RefKind::Declaration) return;
+    const Declaration& d = model_.decls[target.ref];
+    const DeclValue& dv = values_.decls[target.ref];
+    if (!dv.dims_known || d.dims.size() != e.count) return;
+    Value v = value(ast_.links[e.first + k].expr);
+    if (v.known() && !position(*dv.dims[k], v)) report_index_fault(id, k, v);
 }
 
 std::optional<uint64_t> Evaluator::locate(ExprId id) {
@@ -180,12 +216,7 @@ std::optional<uint64_t> Evaluator::locate(ExprId id) {
         const Domain& domain = *dv.dims[k];
         std::optional<uint64_t> p = position(domain, v);
         if (!p) {
-            std::string shown = show(v);
-            std::string text = quoted(ix);
-            std::string index = text == "'" + shown + "'" ? "index " + shown : "index " + text + " = " + shown;
-            std::string array = "'" + std::string(ast_.texts[d.name]) + "'";
-            report(ix, domain.is_range ? index + " of " + array + " is outside " + dimension_text(d, k)
-                                       : index + " of " + array + " is not in " + dimension_text(d, k));
+            report_index_fault(id, k, v);
             inside = false;
             continue;
         }
@@ -201,7 +232,7 @@ Value Evaluator::value(ExprId id) {
     const Expr& e = ast_[id];
     switch (e.kind) {
     case ExprKind::Number: {
-        const Number& n = ast_.numbers[e.number()];
+        Number n = e.number();
         return n.is_int ? Value::integer(n.integer) : Value::real(n.real);
     }
     case ExprKind::String: return Value::string(e.text());
@@ -227,7 +258,7 @@ Value Evaluator::value(ExprId id) {
         if (e.op == Op::Not) return Value::boolean(!truthy(v));
         if (v.kind == VKind::Float) return Value::real(-v.f);
         if (v.i == std::numeric_limits<int64_t>::min()) {
-            report(id, "integer overflow in " + quoted(id));
+            report(id, Code::IntegerOverflow, "integer overflow in " + quoted(id));
             return {};
         }
         return Value::integer(-v.i);
@@ -246,7 +277,7 @@ Value Evaluator::value(ExprId id) {
         if (!v.known()) return {};
         if (v.kind == VKind::Float) return Value::real(std::fabs(v.f));
         if (v.i == std::numeric_limits<int64_t>::min()) {
-            report(id, "integer overflow in " + quoted(id));
+            report(id, Code::IntegerOverflow, "integer overflow in " + quoted(id));
             return {};
         }
         return Value::integer(v.i < 0 ? -v.i : v.i);
@@ -255,7 +286,7 @@ Value Evaluator::value(ExprId id) {
         std::shared_ptr<const Domain> d = domain(e.operand());
         if (!d) return {};
         if (d->size() > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) {
-            report(id, "integer overflow in " + quoted(id));
+            report(id, Code::IntegerOverflow, "integer overflow in " + quoted(id));
             return {};
         }
         return Value::integer(static_cast<int64_t>(d->size()));
@@ -333,7 +364,7 @@ Value Evaluator::chain_value(ExprId id) {
         };
         if (op == Op::Divide) {
             if (v.number() == 0) {
-                report(links[i].expr, "division by zero in data: " + term() + " divides by " + quoted(links[i].expr) +
+                report(links[i].expr, Code::DivisionByZero, "division by zero in data: " + term() + " divides by " + quoted(links[i].expr) +
                                           ", which is 0");
                 known = false;
                 continue;
@@ -345,7 +376,7 @@ Value Evaluator::chain_value(ExprId id) {
                             : op == Op::Minus ? __builtin_sub_overflow(acc.i, v.i, &r)
                                               : __builtin_mul_overflow(acc.i, v.i, &r);
             if (overflow) {
-                report(id, "integer overflow in " + term());
+                report(id, Code::IntegerOverflow, "integer overflow in " + term());
                 known = false;
                 continue;
             }
@@ -355,7 +386,7 @@ Value Evaluator::chain_value(ExprId id) {
             acc = Value::real(op == Op::Plus ? a + b : op == Op::Minus ? a - b : a * b);
         }
         if (acc.kind == VKind::Float && !std::isfinite(acc.f)) {
-            report(id, "the value of " + term() + " is too large for a float");
+            report(id, Code::FloatTooLarge, "the value of " + term() + " is too large for a float");
             known = false;
         }
     }
@@ -411,7 +442,7 @@ Value Evaluator::aggregate_value(ExprId id) {
             if (acc.kind == VKind::Int && v.kind == VKind::Int) {
                 int64_t r = 0;
                 if (__builtin_add_overflow(acc.i, v.i, &r)) {
-                    report(id, "integer overflow in " + quoted(id));
+                    report(id, Code::IntegerOverflow, "integer overflow in " + quoted(id));
                     unknown = true;
                     return false;
                 }
@@ -427,11 +458,11 @@ Value Evaluator::aggregate_value(ExprId id) {
     });
     if (!completed || unknown) return {};
     if (e.op != Op::Sum && !any) {
-        report(id, std::string("'") + op_text(e.op) + "' over no elements has no value: " + quoted(id));
+        report(id, Code::EmptyMinMax, std::string("'") + op_text(e.op) + "' over no elements has no value: " + quoted(id));
         return {};
     }
     if (acc.kind == VKind::Float && !std::isfinite(acc.f)) {
-        report(id, "the value of " + quoted(id) + " is too large for a float");
+        report(id, Code::FloatTooLarge, "the value of " + quoted(id) + " is too large for a float");
         return {};
     }
     return acc;

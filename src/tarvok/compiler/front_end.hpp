@@ -1,6 +1,7 @@
 // The lexer and parsers of the Tarvok compiler (implemented in tarvok_core.cpp).
 #pragma once
 
+#include "common/interrupt.hpp"
 #include "compiler/ast.hpp"
 #include "compiler/diagnostics.hpp"
 
@@ -17,6 +18,7 @@ struct Limits {
     size_t max_depth = 150;           ///< nesting of expressions and data values
     size_t max_nodes = 4'000'000;     ///< expression nodes of both texts together
     size_t max_text_bytes = 64u << 20;
+    Interrupt* interrupt = nullptr;  ///< polled while reading, one tick per token
 };
 
 enum class Tok : uint8_t {
@@ -43,10 +45,13 @@ struct Token {
 std::vector<Token> tokenize(std::string_view text, SourceFile file, Diagnostics& diagnostics,
                             std::deque<std::string>& strings);
 
-/// Parses a model text into `ast` and `model`; syntax errors go to `diagnostics`.
-void parse_model(std::string_view text, Ast& ast, Model& model, Diagnostics& diagnostics, const Limits& limits = {});
+/// Parses a model text into `ast` and `model`; syntax errors go to
+/// `diagnostics`. Every statement that parses is kept, and a statement that
+/// does not leaves a trace (see `Model::broken_names`). False when a limit
+/// ended parsing before the end of the text.
+bool parse_model(std::string_view text, Ast& ast, Model& model, Diagnostics& diagnostics, const Limits& limits = {});
 
-/// Parses a data text into `ast` and `data`.
-void parse_data(std::string_view text, Ast& ast, DataFile& data, Diagnostics& diagnostics, const Limits& limits = {});
+/// Parses a data text into `ast` and `data`, like `parse_model`.
+bool parse_data(std::string_view text, Ast& ast, DataFile& data, Diagnostics& diagnostics, const Limits& limits = {});
 
 }  // namespace tarvok::compiler

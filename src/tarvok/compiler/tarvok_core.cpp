@@ -67,14 +67,16 @@
 
 #include "compiler/front_end.hpp"
 
+#include "compiler/slips.hpp"
 #include "compiler/utf8.hpp"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
-#include <string>
 #include <deque>
+#include <string>
+#include <unordered_set>
 
 namespace tarvok::compiler {
 
@@ -130,24 +132,6 @@ bool is_name_start(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= '
 bool is_digit(int c) { return c >= '0' && c <= '9'; }
 bool is_name_char(int c) { return is_name_start(c) || is_digit(c); }
 
-/// Look-alike characters that LLMs and word processors put into code.
-const char* ascii_for(uint32_t cp) {
-    switch (cp) {
-    case 0x2264: return "<=";
-    case 0x2265: return ">=";
-    case 0x2260: return "!=";
-    case 0x00D7: case 0x22C5: case 0x00B7: case 0x2217: return "*";
-    case 0x2212: case 0x2013: case 0x2014: return "-";
-    case 0x00F7: case 0x2215: return "/";
-    case 0x201C: case 0x201D: case 0x201E: case 0x00AB: case 0x00BB: return "\"";
-    case 0x2208: return "in";
-    case 0x2211: return "sum";
-    case 0x2200: return "forall";
-    case 0x2026: return "...";
-    default: return nullptr;
-    }
-}
-
 }  // namespace
 
 /// Turns a text into tokens on demand. Every lexical error is reported here
@@ -157,11 +141,13 @@ class Lexer {
   public:
     /// `strings` keeps the values of strings with escapes for as long as
     /// the tokens are used; other string values point into `text`.
-    Lexer(std::string_view text, SourceFile file, Diagnostics& diagnostics, std::deque<std::string>& strings)
-        : text_(text), file_(file), diagnostics_(diagnostics), strings_(strings) {}
+    Lexer(std::string_view text, SourceFile file, Diagnostics& diagnostics, std::deque<std::string>& strings,
+          Interrupt* interrupt = nullptr)
+        : text_(text), file_(file), diagnostics_(diagnostics), strings_(strings), interrupt_(interrupt) {}
 
     /// Lexes the next token into `t`.
     void next(Token& t) {
+        tick(interrupt_);
         skip_blanks_and_comments();
         t = Token{};
         t.at = here();
@@ -185,6 +171,7 @@ class Lexer {
     SourceFile file_;
     Diagnostics& diagnostics_;
     std::deque<std::string>& strings_;
+    Interrupt* interrupt_;
     size_t pos_ = 0;
     uint32_t line_ = 1;
     uint32_t column_ = 1;
@@ -218,7 +205,9 @@ class Lexer {
         ++column_;
     }
 
-    void error(Location at, std::string message) { diagnostics_.error(at, std::move(message)); }
+    Diagnostic* error(Code code, Location at, std::string message) {
+        return diagnostics_.error(code, at, std::move(message));
+    }
 
     void skip_blanks_and_comments() {
         while (pos_ < text_.size()) {
@@ -239,7 +228,7 @@ class Lexer {
                 advance();
                 while (pos_ < text_.size() && !(peek() == '*' && peek(1) == '/')) advance();
                 if (pos_ >= text_.size()) {
-                    error(start, "unterminated comment: '/*' is never closed by '*/'");
+                    error(Code::UnterminatedComment, start, "unterminated comment: '/*' is never closed by '*/'");
                     return;
                 }
                 advance();
@@ -266,7 +255,7 @@ class Lexer {
             is_int = false;
             step();
             if (!is_digit(peek()))
-                return bad_number(t, start,
+                return bad_number(t, start, Code::NumberNeedsDigits,
                                   "a number needs digits after its decimal point: write '" +
                                       quote_source(text_.substr(start, pos_ - start), 30) + "0'");
             while (is_digit(peek())) step();
@@ -287,13 +276,13 @@ class Lexer {
             while (is_name_char(peek()) || (peek() == '.' && peek(1) != '.')) step();
             std::string_view all = text_.substr(start, pos_ - start);
             if (digits_only && letter_next)
-                return bad_number(t, start,
+                return bad_number(t, start, Code::NumberGluedToName,
                                   "'" + quote_source(all, 30) +
                                       "' is neither a number nor a name; write a product with '*', as in '" +
                                       quote_source(text_.substr(start, all.find_first_not_of("0123456789")), 20) +
                                       "*" + quote_source(all.substr(all.find_first_not_of("0123456789")), 20) +
                                       "'");
-            return bad_number(t, start, "malformed number '" + quote_source(all, 30) + "'");
+            return bad_number(t, start, Code::MalformedNumber, "malformed number '" + quote_source(all, 30) + "'");
         }
         std::string_view digits = text_.substr(start, pos_ - start);
         t.kind = Tok::Number;
@@ -301,7 +290,7 @@ class Lexer {
         if (is_int) {
             auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), t.number.integer);
             if (ec != std::errc())
-                return bad_number(t, start,
+                return bad_number(t, start, Code::IntTooLarge,
                                   "the number " + quote_source(digits, 30) +
                                       " is too large for an int (the largest is 9223372036854775807); "
                                       "write it as a float, e.g. with a decimal point");
@@ -309,15 +298,15 @@ class Lexer {
         } else {
             auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), t.number.real);
             if (ec != std::errc() || !std::isfinite(t.number.real))
-                return bad_number(t, start, "the number " + quote_source(digits, 30) + " is out of range");
+                return bad_number(t, start, Code::NumberOutOfRange, "the number " + quote_source(digits, 30) + " is out of range");
         }
     }
 
-    void bad_number(Token& t, size_t start, std::string message) {
+    void bad_number(Token& t, size_t start, Code code, std::string message) {
         t.kind = Tok::Invalid;
         Location at = t.at;
         at.offset = static_cast<uint32_t>(start);
-        error(at, std::move(message));
+        error(code, at, std::move(message));
     }
 
     // STRING: '"' { character | '\"' | '\\' | '\n' | '\t' } '"', on one line.
@@ -330,7 +319,7 @@ class Lexer {
         bool bad_utf8 = false;
         while (true) {
             if (pos_ >= text_.size() || peek() == '\n') {
-                error(start, "unterminated string: a string ends with '\"' on the same line");
+                error(Code::UnterminatedString, start, "unterminated string: a string ends with '\"' on the same line");
                 t.kind = Tok::Invalid;
                 return;
             }
@@ -349,7 +338,7 @@ class Lexer {
                         advance();
                         continue;  // reported as unterminated next round
                     }
-                    error(at, "unknown escape '\\" + utf8::printable(text_.substr(pos_ + 1, 1)) +
+                    error(Code::UnknownEscape, at, "unknown escape '\\" + utf8::printable(text_.substr(pos_ + 1, 1)) +
                                   "' in a string; the escapes are \\\" \\\\ \\n and \\t");
                 }
                 advance();
@@ -359,7 +348,7 @@ class Lexer {
             uint32_t cp = 0;
             size_t len = c < 0x80 ? 1 : utf8::decode(text_.substr(pos_), cp);
             if (len == 0) {
-                if (!bad_utf8) error(here(), "invalid UTF-8 byte in a string");
+                if (!bad_utf8) error(Code::InvalidUtf8InString, here(), "invalid UTF-8 byte in a string");
                 if (!escaped) value.assign(text_.substr(first, pos_ - first));
                 escaped = bad_utf8 = true;  // the value leaves the bad byte out
             } else if (escaped) {
@@ -415,24 +404,24 @@ class Lexer {
         case '>': return d == '=' ? two(Tok::GreaterEq) : one(Tok::Greater);
         case '&':
             if (d == '&') return two(Tok::AndAnd);
-            error(here(), "unexpected character '&'; 'and' is written '&&'");
+            error(Code::SingleAmpersand, here(), "unexpected character '&'; 'and' is written '&&'");
             return one(Tok::Invalid);
         case '|':
             if (d == '|') return two(Tok::OrOr);
-            error(here(), "unexpected character '|'; 'or' is written '||'");
+            error(Code::SingleBar, here(), "unexpected character '|'; 'or' is written '||'");
             return one(Tok::Invalid);
         case '\'': {
             // 'text' on one line: one message for the whole would-be string.
             size_t close = pos_ + 1;
             while (close < text_.size() && text_[close] != '\'' && text_[close] != '\n') ++close;
             if (close < text_.size() && text_[close] == '\'') {
-                error(here(), "strings are written in double quotes, as in \"" +
+                error(Code::SingleQuotedString, here(), "strings are written in double quotes, as in \"" +
                                   quote_source(text_.substr(pos_ + 1, close - pos_ - 1), 40) + "\"");
                 while (pos_ <= close) advance();
                 t.kind = Tok::Invalid;
                 return;
             }
-            error(here(), "unexpected character '''; strings are written in double quotes");
+            error(Code::StrayQuote, here(), "unexpected character '''; strings are written in double quotes");
             return one(Tok::Invalid);
         }
         default: break;
@@ -440,16 +429,20 @@ class Lexer {
         uint32_t cp = 0;
         size_t len = c < 0x80 ? 1 : utf8::decode(text_.substr(pos_), cp);
         if (len == 0) {
-            error(here(), "invalid UTF-8 byte 0x" + hex(c) + " in the text");
+            error(Code::InvalidUtf8, here(), "invalid UTF-8 byte 0x" + hex(c) + " in the text");
             while (pos_ < text_.size() && utf8::decode(text_.substr(pos_), cp) == 0) advance();
             t.kind = Tok::Invalid;
             return;
         }
         std::string shown = utf8::printable(text_.substr(pos_, len));
-        std::string message = "unexpected character '" + shown + "'";
-        if (c < 0x20 || c == 0x7F) message = "unexpected control character (code " + std::to_string(c) + ")";
-        if (const char* ascii = ascii_for(c < 0x80 ? c : cp)) message += std::string(" (write '") + ascii + "')";
-        error(here(), message);
+        bool control = c < 0x20 || c == 0x7F;
+        std::string message = control ? "unexpected control character (code " + std::to_string(c) + ")"
+                                      : "unexpected character '" + shown + "'";
+        // Look-alikes from word processors and operators of other languages.
+        std::optional<SlipMatch> slip = find_slip(SlipPlace::Character, text_.substr(pos_, len));
+        if (slip) message += slip->message;
+        Diagnostic* reported = error(control ? Code::ControlCharacter : Code::UnexpectedCharacter, here(), message);
+        if (reported && slip) reported->fix = slip->fix;
         advance();
         t.kind = Tok::Invalid;
     }
@@ -477,6 +470,13 @@ namespace {
 /// lexer); the statement loop catches it and resynchronises.
 struct SyntaxError {};
 
+/// What a syntax error may carry besides its message.
+struct Extra {
+    uint32_t end = kWordEnd;
+    const Note* note = nullptr;
+    const char* fix = nullptr;
+};
+
 /// What a token is, in words: "'x'", "the number 3", "the end of the text".
 std::string describe(Tok kind, std::string_view text) {
     switch (kind) {
@@ -497,13 +497,18 @@ std::string where(const Location& at) { return std::to_string(at.line) + ":" + s
 class Parser {
   public:
     Parser(std::string_view text, SourceFile file, Ast& ast, Diagnostics& diagnostics, const Limits& limits)
-        : lexer_(text, file, diagnostics, strings_), ast_(ast), diagnostics_(diagnostics), limits_(limits) {
+        : lexer_(text, file, diagnostics, strings_, limits.interrupt), source_(text), ast_(ast), diagnostics_(diagnostics),
+          limits_(limits) {
         lex(current_);
     }
+
+    /// Whether the whole text was read (no limit ended parsing early).
+    bool completed() const { return !stopped_; }
 
   protected:
     std::deque<std::string> strings_;  ///< values of strings with escapes
     Lexer lexer_;
+    std::string_view source_;
     Ast& ast_;
     Diagnostics& diagnostics_;
     const Limits& limits_;
@@ -511,6 +516,7 @@ class Parser {
     std::array<Token, 3> ahead_;    ///< tokens after it, lexed on demand
     size_t ahead_count_ = 0;
     Location previous_end_;         ///< just past the last token taken
+    Location previous_at_;          ///< the start of the last token taken
     Tok previous_kind_ = Tok::End;
     std::string_view previous_text_;
     bool panicking_ = false;        ///< this statement already has its error
@@ -518,6 +524,29 @@ class Parser {
     size_t depth_ = 0;
     size_t open_ = 0;               ///< brackets taken and not yet closed
     size_t statement_open_ = 0;     ///< `open_` when the current statement began
+    /// Where the current statement began, and which slips its first words
+    /// may be (none: Value, which no statement starts with).
+    Location statement_at_;
+    SlipPlace statement_place_ = SlipPlace::Value;
+    /// Names met in the current statement, while `tracking_`: when the
+    /// statement breaks, they may be names it meant to declare or assign.
+    bool tracking_ = false;
+    std::vector<std::string_view> statement_names_;
+
+    void begin_statement(SlipPlace place, bool track) {
+        statement_at_ = peek().at;
+        statement_place_ = place;
+        tracking_ = track;
+        statement_names_.clear();
+    }
+
+    /// The names of a broken statement, interned into `out`.
+    void keep_names(std::vector<TextId>& out) {
+        if (tracking_)
+            for (std::string_view n : statement_names_) out.push_back(ast_.texts.intern(n));
+        tracking_ = false;
+        statement_names_.clear();
+    }
 
     const Token& peek() const { return current_; }
 
@@ -546,9 +575,11 @@ class Parser {
     /// Moves past the next token.
     void skip() {
         const Token& t = peek();
+        if (tracking_ && t.kind == Tok::Identifier) statement_names_.push_back(t.text);
         if (t.kind == Tok::LParen || t.kind == Tok::LBracket || t.kind == Tok::LBrace) ++open_;
         if ((t.kind == Tok::RParen || t.kind == Tok::RBracket || t.kind == Tok::RBrace) && open_ > 0) --open_;
         previous_end_ = t.end;
+        previous_at_ = t.at;
         previous_kind_ = t.kind;
         previous_text_ = t.text;
         if (ahead_count_ > 0) {
@@ -582,14 +613,69 @@ class Parser {
 
     /// Reports a syntax error (the first of the statement only) and abandons
     /// the statement. Errors at an Invalid token were reported by the lexer.
-    [[noreturn]] void fail(Location at, std::string message) {
-        if (!panicking_ && !stopped_ && peek().kind != Tok::Invalid) diagnostics_.error(at, std::move(message));
+    /// When a known slip explains the failure, its message is reported instead.
+    [[noreturn]] void fail(Code code, Location at, std::string message, const Extra& extra = {}) {
+        if (!panicking_ && !stopped_ && peek().kind != Tok::Invalid && !report_slip(code)) {
+            Diagnostic* d = diagnostics_.error(code, at, std::move(message), extra.end);
+            if (d && extra.note) d->notes.push_back(*extra.note);
+            if (d && extra.fix) d->fix = extra.fix;
+        }
         panicking_ = true;
         throw SyntaxError{};
     }
 
     [[noreturn]] void fail_here(std::string_view expected) {
-        fail(peek().at, "expected " + std::string(expected) + ", found " + describe(peek()));
+        fail(Code::Expected, peek().at, "expected " + std::string(expected) + ", found " + describe(peek()));
+    }
+
+    /// Reports `slip` at `at` and abandons the statement.
+    [[noreturn]] void fail_slip(const SlipMatch& slip, Location at) {
+        if (!panicking_ && !stopped_) record_slip(slip, at);
+        panicking_ = true;
+        throw SyntaxError{};
+    }
+
+    void record_slip(const SlipMatch& slip, Location at) {
+        if (Diagnostic* d = diagnostics_.error(Code::ForeignWord, at, slip.message,
+                                               at.offset + static_cast<uint32_t>(slip.length)))
+            d->fix = slip.fix;
+    }
+
+    std::optional<SlipMatch> slip_at(SlipPlace place, const Location& at) const {
+        if (at.offset >= source_.size()) return std::nullopt;
+        return find_slip(place, source_.substr(at.offset));
+    }
+
+    /// Looks for a known slip where parsing failed: an operator of another
+    /// language at the failing token or just before it ('=>', 'and', '**'),
+    /// 'not' before an operand, 'True' for a value, a type of another
+    /// language, 'range(...)', and last the first words of the statement
+    /// ('var', 'minimise', 'Subject To', 's.t.').
+    bool report_slip(Code code) {
+        const Token& t = peek();
+        std::optional<SlipMatch> slip;
+        Location at = t.at;
+        if (t.kind != Tok::End) slip = slip_at(SlipPlace::Operator, t.at);
+        if (!slip && previous_kind_ != Tok::End) {
+            at = previous_at_;
+            slip = slip_at(SlipPlace::Operator, at);
+            if (!slip && previous_kind_ == Tok::Identifier) slip = slip_at(SlipPlace::Prefix, at);
+        }
+        if (!slip && t.kind == Tok::Identifier) {
+            at = t.at;
+            slip = slip_at(code == Code::DvarType || code == Code::DexprType ? SlipPlace::Type : SlipPlace::Value, at);
+        }
+        if (!slip && t.kind == Tok::KwRange && peek(1).kind == Tok::LParen) {
+            at = t.at;
+            slip = slip_at(SlipPlace::Call, at);
+        }
+        if (!slip && statement_place_ != SlipPlace::Value) {
+            at = statement_at_;
+            slip = slip_at(statement_place_, at);
+        }
+        if (!slip) return false;
+        record_slip(*slip, at);
+        return true;
     }
 
     Token expect(Tok kind, std::string_view expected) {
@@ -603,8 +689,11 @@ class Parser {
             skip();
             return;
         }
-        fail(peek().at, std::string("expected '") + symbol + "' to close the '" + opener + "' at " + where(opened) +
-                            ", found " + describe(peek()));
+        Note note{opened, std::string("the '") + opener + "' is opened here"};
+        fail(Code::Unclosed, peek().at,
+             std::string("expected '") + symbol + "' to close the '" + opener + "' at " + where(opened) +
+                 ", found " + describe(peek()),
+             {kWordEnd, &note});
     }
 
     /// `;` at the end of a statement. When it is missing and the next token
@@ -614,12 +703,17 @@ class Parser {
         if (accept(Tok::Semicolon)) return;
         const Token& next = peek();
         if (next.line_start || next.kind == Tok::End) {
-            if (!panicking_ && !stopped_ && next.kind != Tok::Invalid)
-                diagnostics_.error(previous_end_, "missing ';' after " + describe(previous_kind_, previous_text_));
+            if (!panicking_ && !stopped_ && next.kind != Tok::Invalid) {
+                Diagnostic* d = diagnostics_.error(Code::MissingSemicolon, previous_end_,
+                                                   "missing ';' after " + describe(previous_kind_, previous_text_),
+                                                   previous_end_.offset);
+                if (d) d->fix = ";";
+            }
             panicking_ = true;
             return;
         }
-        fail(next.at, "expected ';' after " + describe(previous_kind_, previous_text_) + ", found " + describe(next));
+        fail(Code::ExpectedSemicolon, next.at,
+             "expected ';' after " + describe(previous_kind_, previous_text_) + ", found " + describe(next));
     }
 
     /// A name; `what` says what it names ("the parameter"), for the message.
@@ -628,7 +722,7 @@ class Parser {
         if (t.kind == Tok::Identifier) return ast_.texts.intern(take().text);
         std::string expected = "the name of " + std::string(what);
         if (is_keyword(t.kind))
-            fail(t.at, "expected " + expected + ", found the keyword '" + std::string(t.text) +
+            fail(Code::Expected, t.at, "expected " + expected + ", found the keyword '" + std::string(t.text) +
                            "', which cannot be used as a name");
         fail_here(expected);
     }
@@ -636,7 +730,7 @@ class Parser {
     /// Guards recursion: hostile nesting ends in a diagnostic, not a crash.
     [[noreturn]] void too_deep() {
         if (!stopped_)
-            diagnostics_.error(peek().at, "expression nested too deeply (more than " +
+            diagnostics_.error(Code::NestedTooDeeply, peek().at, "expression nested too deeply (more than " +
                                               std::to_string(limits_.max_depth) + " levels)");
         panicking_ = true;
         stop();
@@ -662,7 +756,7 @@ class Parser {
     ExprId node(ExprKind kind, Location at) {
         if (ast_.exprs.size() >= limits_.max_nodes) {
             if (!stopped_)
-                diagnostics_.error(at, "the text is too large to compile (more than " +
+                diagnostics_.error(Code::TooManyParts, at, "the text is too large to compile (more than " +
                                            std::to_string(limits_.max_nodes) + " expression parts)");
             panicking_ = true;
             stop();
@@ -702,8 +796,7 @@ class Parser {
             n.integer = -n.integer;
             n.real = -n.real;
         }
-        ast_[id].payload = static_cast<uint32_t>(ast_.numbers.size());
-        ast_.numbers.push_back(n);
+        ast_[id].set_number(n);
         return id;
     }
 
@@ -769,9 +862,10 @@ bool starts_constraint(Tok kind) { return kind == Tok::KwForall; }
 
 class ModelParser : Parser {
   public:
+    using Parser::completed;
+
     ModelParser(std::string_view text, Ast& ast, Model& model, Diagnostics& diagnostics, const Limits& limits)
         : Parser(text, SourceFile::Model, ast, diagnostics, limits), model_(model) {
-        ast.exprs.reserve(std::min(limits.max_nodes, text.size() / 6));  // about one node per token
         ast.texts.reserve(text.size() / 64);                              // names repeat
     }
 
@@ -780,17 +874,21 @@ class ModelParser : Parser {
             panicking_ = false;
             open_ = statement_open_ = 0;
             pending_.clear();
+            begin_statement(SlipPlace::Statement, true);
             try {
                 statement();
             } catch (const SyntaxError&) {
                 depth_ = 0;
                 synchronize(starts_model_statement, false);
+                keep_names(model_.broken_names);
             }
+            tracking_ = false;
         }
     }
 
   private:
     Model& model_;
+    std::unordered_set<TextId> tuple_types_;  ///< names of the tuple types declared so far
     /// The innermost `forall` of the constraint being parsed.
     uint32_t forall_ = kNone;
 
@@ -804,26 +902,36 @@ class ModelParser : Parser {
         case Tok::KwRange: return range_declaration();
         case Tok::KwDvar: return dvar_declaration();
         case Tok::KwDexpr: return dexpr_declaration();
-        case Tok::KwMinimize: case Tok::KwMaximize: return objective();
-        case Tok::KwSubject: return subject_to();
+        case Tok::KwMinimize: case Tok::KwMaximize: tracking_ = false; return objective();
+        case Tok::KwSubject: tracking_ = false; return subject_to();
         case Tok::Identifier:
+            if (declared_tuple_type(t.text)) statement_place_ = SlipPlace::Value;  // not a slip, whatever breaks
             if (at(Tok::Identifier, 1)) return parameter_declaration();  // a tuple-typed parameter
             if (at(Tok::Colon, 1) || at(Tok::LBracket, 1))
-                fail(t.at, "constraints belong inside 'subject to { ... }', after the objective");
-            fail(t.at, "expected a declaration, an objective or 'subject to', found " + describe(t));
+                fail(Code::ConstraintOutsideBlock, t.at, "constraints belong inside 'subject to { ... }', after the objective");
+            fail(Code::ExpectedStatement, t.at, "expected a declaration, an objective or 'subject to', found " + describe(t));
         case Tok::KwForall:
-            fail(t.at, "'forall' constraints belong inside 'subject to { ... }'");
+            fail(Code::ForallOutsideBlock, t.at, "'forall' constraints belong inside 'subject to { ... }'");
         default:
-            fail(t.at, "expected a declaration, an objective or 'subject to', found " + describe(t));
+            fail(Code::ExpectedStatement, t.at, "expected a declaration, an objective or 'subject to', found " + describe(t));
         }
+    }
+
+    bool declared_tuple_type(std::string_view name) const {
+        std::optional<TextId> id = ast_.texts.find(name);
+        return id && tuple_types_.count(*id) > 0;
     }
 
     /// Declarations come before the objective and the constraints.
     void check_declaration_order(const Location& start) {
+        // 'Subject To {' and 'st x >= 1;' read as declarations; their slip is what needs fixing.
+        if (peek().kind == Tok::Identifier && statement_place_ == SlipPlace::Statement &&
+            slip_at(SlipPlace::Statement, start))
+            return;
         if (model_.has_subject_to)
-            diagnostics_.error(start, "declarations must come before the objective and 'subject to'");
+            diagnostics_.error(Code::DeclarationAfterObjective, start, "declarations must come before the objective and 'subject to'");
         else if (model_.objective.present)
-            diagnostics_.error(start, "declarations must come before the objective");
+            diagnostics_.error(Code::DeclarationAfterObjective, start, "declarations must come before the objective");
     }
 
     // type = "int" | "float" | "string" | "boolean" | NAME
@@ -843,7 +951,7 @@ class ModelParser : Parser {
         }
         skip();
         if (at(Tok::Plus) && (t.base == BaseType::Int || t.base == BaseType::Float))
-            fail(peek().at, "'+' (non-negative) is for decision variables only; state the bound as data");
+            fail(Code::NonNegativeData, peek().at, "'+' (non-negative) is for decision variables only; state the bound as data");
         return t;
     }
 
@@ -870,6 +978,7 @@ class ModelParser : Parser {
         Declaration d = begin(DeclKind::TupleType);
         skip();
         declared_name(d, "the tuple type");
+        tuple_types_.insert(d.name);
         Location open = expect(Tok::LBrace, "'{' and the fields of the tuple type").at;
         while (!at(Tok::RBrace)) {
             if (at(Tok::End)) close(Tok::RBrace, "}", open, "{");
@@ -903,9 +1012,9 @@ class ModelParser : Parser {
         d.type = type("the element type of the set (int, float, string or a tuple type)");
         close(Tok::RBrace, "}", open, "{");
         if (d.type.base == BaseType::Boolean)
-            fail(d.type.at, "a set holds int, float, string or tuple values, not booleans");
+            fail(Code::BooleanSet, d.type.at, "a set holds int, float, string or tuple values, not booleans");
         declared_name(d, "the set");
-        if (at(Tok::LBracket)) fail(peek().at, "a set has no dimensions");
+        if (at(Tok::LBracket)) fail(Code::SetDimensions, peek().at, "a set has no dimensions");
         initializer(d);
         semicolon();
         finish(d);
@@ -918,10 +1027,10 @@ class ModelParser : Parser {
         d.type.base = BaseType::Int;
         declared_name(d, "the range");
         if (!at(Tok::Assign) || at(Tok::Ellipsis, 1))
-            fail(peek().at, "a range is declared with its bounds, as in 'range Days = 1..n;'");
+            fail(Code::RangeForm, peek().at, "a range is declared with its bounds, as in 'range Days = 1..n;'");
         skip();
         ExprId low = sum_expr();
-        d.init = range_rest(low, "a range is declared with its bounds, as in 'range Days = 1..n;'");
+        d.init = range_rest(low, Code::RangeForm, "a range is declared with its bounds, as in 'range Days = 1..n;'");
         semicolon();
         finish(d);
     }
@@ -937,12 +1046,12 @@ class ModelParser : Parser {
         case Tok::KwInt: d.type.base = BaseType::Int; break;
         case Tok::KwBoolean: d.type.base = BaseType::Boolean; break;
         default:
-            fail(peek().at, "a decision variable is 'float', 'int' or 'boolean' (found " + describe(peek()) + ")");
+            fail(Code::DvarType, peek().at, "a decision variable is 'float', 'int' or 'boolean' (found " + describe(peek()) + ")");
         }
         skip();
         if (accept(Tok::Plus)) {
             if (d.type.base == BaseType::Boolean)
-                fail(previous_end_, "'+' applies to float and int variables; a boolean is already 0 or 1");
+                fail(Code::NonNegativeBoolean, previous_end_, "'+' applies to float and int variables; a boolean is already 0 or 1");
             d.nonnegative = true;
         }
         declared_name(d, "the decision variable");
@@ -950,13 +1059,13 @@ class ModelParser : Parser {
         if (at(Tok::KwIn)) {
             skip();
             ExprId low = sum_expr();
-            d.bounds = range_rest(low, "bounds are written 'in lo..hi'");
+            d.bounds = range_rest(low, Code::BoundsForm, "bounds are written 'in lo..hi'");
         }
         if (at(Tok::Assign))
-            fail(peek().at, "a decision variable gets no value; to name an expression write "
+            fail(Code::DvarValue, peek().at, "a decision variable gets no value; to name an expression write "
                             "'dexpr float name = ...;'");
         if (at(Tok::GreaterEq) || at(Tok::LessEq) || at(Tok::Greater) || at(Tok::Less))
-            fail(peek().at, "bounds of a decision variable are written 'in lo..hi' (or as constraints)");
+            fail(Code::DvarBoundsForm, peek().at, "bounds of a decision variable are written 'in lo..hi' (or as constraints)");
         semicolon();
         finish(d);
     }
@@ -968,10 +1077,10 @@ class ModelParser : Parser {
         d.type.at = peek().at;
         if (accept(Tok::KwFloat)) d.type.base = BaseType::Float;
         else if (accept(Tok::KwInt)) d.type.base = BaseType::Int;
-        else fail(peek().at, "a dexpr is 'float' or 'int' (found " + describe(peek()) + ")");
+        else fail(Code::DexprType, peek().at, "a dexpr is 'float' or 'int' (found " + describe(peek()) + ")");
         declared_name(d, "the dexpr");
         if (at(Tok::LBracket))
-            fail(peek().at, "a dexpr has no dimensions; write the sum or forall in the constraint instead");
+            fail(Code::DexprDimensions, peek().at, "a dexpr has no dimensions; write the sum or forall in the constraint instead");
         expect(Tok::Assign, "'=' and the expression of the dexpr");
         d.init = sum_expr();
         semicolon();
@@ -983,15 +1092,15 @@ class ModelParser : Parser {
         while (at(Tok::LBracket)) {
             Location open = take().at;
             if (at(Tok::Identifier) && at(Tok::KwIn, 1))
-                fail(peek().at, "a declaration names only the index set, as in 'x[Cities]', not 'x[c in Cities]'");
+                fail(Code::BindingInDimension, peek().at, "a declaration names only the index set, as in 'x[Cities]', not 'x[c in Cities]'");
             ExprId dim = sum_expr();
             if (at(Tok::DotDot)) {
-                dim = range_rest(dim, "");
+                dim = range_rest(dim);
             } else if (ast_[dim].kind != ExprKind::Name) {
-                fail(ast_[dim].at, "a dimension is a set name, a range name or 'lo..hi'");
+                fail(Code::DimensionForm, ast_[dim].at, "a dimension is a set name, a range name or 'lo..hi'");
             }
             if (at(Tok::Comma))
-                fail(peek().at, "each dimension has its own brackets, as in 'dist[Cities][Cities]'");
+                fail(Code::DimensionComma, peek().at, "each dimension has its own brackets, as in 'dist[Cities][Cities]'");
             close(Tok::RBracket, "]", open, "[");
             d.dims.push_back(dim);
         }
@@ -1023,14 +1132,14 @@ class ModelParser : Parser {
             return done(id);
         }
         ExprId e = condition();
-        if (at(Tok::DotDot)) return range_rest(e, "");
+        if (at(Tok::DotDot)) return range_rest(e);
         return e;
     }
 
     // ".." sum_expr, after the low end
-    ExprId range_rest(ExprId low, const std::string& message) {
+    ExprId range_rest(ExprId low, Code code = Code::Expected, const char* message = nullptr) {
         if (!at(Tok::DotDot)) {
-            if (!message.empty()) fail(peek().at, message);
+            if (message) fail(code, peek().at, message);
             fail_here("'..'");
         }
         skip();
@@ -1045,9 +1154,9 @@ class ModelParser : Parser {
     void objective() {
         Token keyword = take();
         if (model_.has_subject_to)
-            diagnostics_.error(keyword.at, "the objective must come before 'subject to'");
+            diagnostics_.error(Code::ObjectiveAfterConstraints, keyword.at, "the objective must come before 'subject to'");
         else if (model_.objective.present)
-            diagnostics_.error(keyword.at, "a model has only one objective (found a second '" +
+            diagnostics_.error(Code::SecondObjective, keyword.at, "a model has only one objective (found a second '" +
                                                std::string(keyword.text) + "')");
         Objective o;
         o.present = true;
@@ -1060,7 +1169,7 @@ class ModelParser : Parser {
         }
         o.expr = sum_expr();
         if (at(Tok::LessEq) || at(Tok::GreaterEq) || at(Tok::EqEq))
-            fail(peek().at, "the objective is an expression, not a constraint; constraints go in 'subject to'");
+            fail(Code::ObjectiveIsConstraint, peek().at, "the objective is an expression, not a constraint; constraints go in 'subject to'");
         semicolon();
         if (!model_.objective.present) model_.objective = o;
     }
@@ -1069,7 +1178,7 @@ class ModelParser : Parser {
     void subject_to() {
         Location start = take().at;
         if (model_.has_subject_to)
-            diagnostics_.error(start, "a model has only one 'subject to' block; put all constraints in it");
+            diagnostics_.error(Code::SecondSubjectTo, start, "a model has only one 'subject to' block; put all constraints in it");
         model_.has_subject_to = true;
         if (!(at(Tok::Identifier) && peek().text == "to")) fail_here("'to' after 'subject'");
         skip();
@@ -1086,9 +1195,16 @@ class ModelParser : Parser {
             uint32_t forall = forall_;
             size_t open = statement_open_ = open_;
             size_t pending = pending_.size();
+            Location outer_at = statement_at_;
+            SlipPlace outer_place = statement_place_;
+            begin_statement(SlipPlace::Constraint, false);
             try {
                 constraint();
+                statement_at_ = outer_at;
+                statement_place_ = outer_place;
             } catch (const SyntaxError&) {
+                statement_at_ = outer_at;
+                statement_place_ = outer_place;
                 forall_ = forall;
                 depth_ = 0;
                 pending_.resize(pending);
@@ -1112,13 +1228,13 @@ class ModelParser : Parser {
             c.label = ast_.texts.intern(take().text);
             skip();
             if (at(Tok::KwForall)) {
-                diagnostics_.error(c.label_at, "a label goes after the forall header, as in "
+                diagnostics_.error(Code::LabelBeforeForall, c.label_at, "a label goes after the forall header, as in "
                                                "'forall(i in I) name: ...', and names the whole family");
                 c.label = kNone;
             }
         }
         if (at(Tok::KwForall)) return forall();
-        if (at(Tok::LBrace)) fail(peek().at, "a '{' block of constraints follows a forall header");
+        if (at(Tok::LBrace)) fail(Code::BlockWithoutForall, peek().at, "a '{' block of constraints follows a forall header");
         c.left = sum_expr();
         c.op_at = peek().at;
         c.op = relation(c.left);
@@ -1126,7 +1242,7 @@ class ModelParser : Parser {
         c.right = sum_expr();
         if (at(Tok::LessEq) || at(Tok::GreaterEq) || at(Tok::EqEq)) {
             if (c.op != Op::Le || !at(Tok::LessEq))
-                fail(peek().at, "a range constraint is written 'lo <= expression <= hi'");
+                fail(Code::RangeConstraintForm, peek().at, "a range constraint is written 'lo <= expression <= hi'");
             skip();
             c.middle = c.right;
             c.right = sum_expr();
@@ -1142,17 +1258,18 @@ class ModelParser : Parser {
         case Tok::LessEq: return Op::Le;
         case Tok::GreaterEq: return Op::Ge;
         case Tok::EqEq: return Op::Eq;
-        case Tok::Assign: fail(peek().at, "an equality constraint is written with '=='");
+        case Tok::Assign:
+            fail(Code::AssignInConstraint, peek().at, "an equality constraint is written with '=='", {.fix = "=="});
         case Tok::Less: case Tok::Greater:
-            fail(peek().at, "strict inequalities are not allowed in constraints; use '<=' or '>='");
-        case Tok::NotEq: fail(peek().at, "'!=' cannot be a constraint; use '<=', '>=' or '=='");
+            fail(Code::StrictInequality, peek().at, "strict inequalities are not allowed in constraints; use '<=' or '>='");
+        case Tok::NotEq: fail(Code::NotEqualConstraint, peek().at, "'!=' cannot be a constraint; use '<=', '>=' or '=='");
         case Tok::Colon:
             if (ast_[left].kind == ExprKind::Index)
-                fail(peek().at, "a constraint label is a plain name (a label inside a forall names the whole "
+                fail(Code::IndexedLabel, peek().at, "a constraint label is a plain name (a label inside a forall names the whole "
                                 "family), as in 'capacity: ...'");
             [[fallthrough]];
         default:
-            fail(peek().at, "expected '<=', '>=' or '==' in the constraint, found " + describe(peek()));
+            fail(Code::ExpectedRelation, peek().at, "expected '<=', '>=' or '==' in the constraint, found " + describe(peek()));
         }
     }
 
@@ -1184,7 +1301,7 @@ class ModelParser : Parser {
         std::vector<Binding> list;
         do {
             if (at(Tok::Less))
-                fail(peek().at, "bind a tuple with one name, as in 'a in Arcs', and use its fields ('a.from')");
+                fail(Code::TupleBinding, peek().at, "bind a tuple with one name, as in 'a in Arcs', and use its fields ('a.from')");
             Binding b;
             b.at = peek().at;
             b.name = name("a binding, as in 'i in I'");
@@ -1193,7 +1310,7 @@ class ModelParser : Parser {
             b.domain = set_expr();
             list.push_back(b);
             if (list.size() > kMaxBindings)
-                fail(b.at, "at most " + std::to_string(kMaxBindings) + " bindings fit in one header");
+                fail(Code::TooManyBindings, b.at, "at most " + std::to_string(kMaxBindings) + " bindings fit in one header");
         } while (accept(Tok::Comma));
         condition_id = accept(Tok::Colon) ? condition() : kNone;
         first = static_cast<uint32_t>(ast_.bindings.size());
@@ -1240,7 +1357,8 @@ class ModelParser : Parser {
             ast_[id].right = set_expr();
             return done(id);
         }
-        case Tok::Assign: fail(peek().at, "a comparison for equality is written '=='");
+        case Tok::Assign:
+            fail(Code::AssignInCondition, peek().at, "a comparison for equality is written '=='", {.fix = "=="});
         default: return left;
         }
         skip();
@@ -1251,7 +1369,7 @@ class ModelParser : Parser {
         done(id);
         switch (peek().kind) {
         case Tok::EqEq: case Tok::NotEq: case Tok::Less: case Tok::LessEq: case Tok::Greater: case Tok::GreaterEq:
-            fail(peek().at, "comparisons cannot be chained; join them with '&&'");
+            fail(Code::ChainedComparison, peek().at, "comparisons cannot be chained; join them with '&&'");
         default: return id;
         }
     }
@@ -1259,7 +1377,7 @@ class ModelParser : Parser {
     // set_expr = sum_expr [ ".." sum_expr ]
     ExprId set_expr() {
         ExprId e = sum_expr();
-        return at(Tok::DotDot) ? range_rest(e, "") : e;
+        return at(Tok::DotDot) ? range_rest(e) : e;
     }
 
     // sum_expr = product { ( "+" | "-" ) product }
@@ -1311,7 +1429,7 @@ class ModelParser : Parser {
         ast_[id].op = keyword.kind == Tok::KwSum ? Op::Sum : keyword.kind == Tok::KwMin ? Op::Min : Op::Max;
         Location open = expect(Tok::LParen, "'(' after '" + std::string(keyword.text) + "'").at;
         if (!(at(Tok::Identifier) && at(Tok::KwIn, 1)) && !at(Tok::Less))
-            fail(peek().at, "'" + std::string(keyword.text) + "' takes bindings, as in '" +
+            fail(Code::AggregateWithoutBindings, peek().at, "'" + std::string(keyword.text) + "' takes bindings, as in '" +
                                 std::string(keyword.text) + "(i in I) cost[i]'");
         uint32_t first = 0, count = 0;
         ExprId cond = kNone;
@@ -1331,6 +1449,9 @@ class ModelParser : Parser {
     // postfix = primary { "[" sum_expr { "," sum_expr } "]" | "." NAME }
     ExprId postfix() {
         ExprId e = primary();
+        // No name is ever followed by '(': that is a call or an index of another language.
+        if (ast_[e].kind == ExprKind::Name && at(Tok::LParen))
+            if (std::optional<SlipMatch> slip = slip_at(SlipPlace::Call, ast_[e].at)) fail_slip(*slip, ast_[e].at);
         size_t depth = depth_;
         while (at(Tok::LBracket) || at(Tok::Dot)) {
             if (++depth_ > limits_.max_depth) {
@@ -1346,7 +1467,7 @@ class ModelParser : Parser {
                 continue;
             }
             if (ast_[e].kind != ExprKind::Name)
-                fail(peek().at, "only a declared array can be indexed");
+                fail(Code::IndexNotName, peek().at, "only a declared array can be indexed");
             ExprId id = node(ExprKind::Index, ast_[e].at);
             size_t indices = mark();
             while (at(Tok::LBracket)) {  // x[i][j] and x[i, j] make the same node
@@ -1407,12 +1528,12 @@ class ModelParser : Parser {
             return done(id);
         }
         case Tok::LBracket:
-            fail(t.at, "a list '[...]' can only initialise an array parameter");
+            fail(Code::ListOutsideArray, t.at, "a list '[...]' can only initialise an array parameter");
         case Tok::Ellipsis:
-            fail(t.at, "'...' stands alone after '=' in a declaration, meaning the value is in the data");
+            fail(Code::EllipsisInExpression, t.at, "'...' stands alone after '=' in a declaration, meaning the value is in the data");
         default:
             if (is_keyword(t.kind))
-                fail(t.at, "expected an expression, found the keyword '" + std::string(t.text) + "'");
+                fail(Code::Expected, t.at, "expected an expression, found the keyword '" + std::string(t.text) + "'");
             fail_here("an expression");
         }
     }
@@ -1438,6 +1559,8 @@ bool starts_data_statement(Tok kind) { return kind == Tok::Identifier; }
 
 class DataParser : Parser {
   public:
+    using Parser::completed;
+
     DataParser(std::string_view text, Ast& ast, DataFile& data, Diagnostics& diagnostics, const Limits& limits)
         : Parser(text, SourceFile::Data, ast, diagnostics, limits), data_(data) {}
 
@@ -1446,12 +1569,15 @@ class DataParser : Parser {
             panicking_ = false;
             open_ = statement_open_ = 0;
             pending_.clear();
+            begin_statement(SlipPlace::Value, true);
             try {
                 assignment();
             } catch (const SyntaxError&) {
                 depth_ = 0;
                 synchronize(starts_data_statement, false);
+                keep_names(data_.broken_names);
             }
+            tracking_ = false;
         }
     }
 
@@ -1462,16 +1588,16 @@ class DataParser : Parser {
     void assignment() {
         const Token& t = peek();
         if (starts_model_statement(t.kind) && t.kind != Tok::LBrace)
-            fail(t.at, "the data text holds only assignments such as 'n = 5;'; declarations belong in the model");
+            fail(Code::DeclarationInData, t.at, "the data text holds only assignments such as 'n = 5;'; declarations belong in the model");
         DataAssignment a;
         a.at = t.at;
         a.name = name("a declared parameter or set, as in 'n = 5;'");
         if (at(Tok::LBracket))
-            fail(peek().at, "an array is given whole, as in 'demand = [10, 20, 30];', not element by element");
+            fail(Code::ElementAssignment, peek().at, "an array is given whole, as in 'demand = [10, 20, 30];', not element by element");
         expect(Tok::Assign, "'=' after '" + std::string(ast_.texts[a.name]) + "'");
         a.value = value();
         if (at(Tok::Plus) || at(Tok::Minus) || at(Tok::Star) || at(Tok::Slash))
-            fail(peek().at, "data values are literals; compute derived values in the model");
+            fail(Code::ArithmeticInData, peek().at, "data values are literals; compute derived values in the model");
         semicolon();
         data_.assignments.push_back(a);
     }
@@ -1509,10 +1635,10 @@ class DataParser : Parser {
         case Tok::LBrace: return list(ExprKind::SetLiteral, Tok::RBrace, "}", "{", true);
         case Tok::Less: return list(ExprKind::TupleLiteral, Tok::Greater, ">", "<", false);
         case Tok::Identifier:
-            fail(t.at, "data values are literals, but '" + quote_source(t.text, 40) +
+            fail(Code::NameInData, t.at, "data values are literals, but '" + quote_source(t.text, 40) +
                            "' is a name; write the value itself (or compute it in the model)");
         case Tok::Ellipsis:
-            fail(t.at, "'...' belongs in the model; the data text gives the value itself");
+            fail(Code::EllipsisInData, t.at, "'...' belongs in the model; the data text gives the value itself");
         default:
             fail_here("a value (a number, a string, true, false, [list], {set} or <tuple>)");
         }
@@ -1527,7 +1653,7 @@ class DataParser : Parser {
                 push(value());
                 if (accept(Tok::Comma)) continue;
                 if (at(closing)) break;
-                fail(peek().at, std::string("expected ',' or '") + symbol + "' in the '" + opener + "' opened at " +
+                fail(Code::ExpectedListSeparator, peek().at, std::string("expected ',' or '") + symbol + "' in the '" + opener + "' opened at " +
                                     where(open) + ", found " + describe(peek()));
             }
         }
@@ -1541,7 +1667,7 @@ void check_size(std::string_view text, SourceFile file, Diagnostics& diagnostics
                 bool& too_large) {
     too_large = text.size() > limits.max_text_bytes;
     if (too_large)
-        diagnostics.error(Location{file, 1, 1, 0},
+        diagnostics.error(Code::TextTooLarge, Location{file, 1, 1, 0},
                           std::string(file == SourceFile::Model ? "the model" : "the data") +
                               " text is too large to compile (more than " +
                               std::to_string(limits.max_text_bytes >> 20) + " MB)");
@@ -1549,18 +1675,22 @@ void check_size(std::string_view text, SourceFile file, Diagnostics& diagnostics
 
 }  // namespace
 
-void parse_model(std::string_view text, Ast& ast, Model& model, Diagnostics& diagnostics, const Limits& limits) {
+bool parse_model(std::string_view text, Ast& ast, Model& model, Diagnostics& diagnostics, const Limits& limits) {
     bool too_large = false;
     check_size(text, SourceFile::Model, diagnostics, limits, too_large);
-    if (too_large) return;
-    ModelParser(text, ast, model, diagnostics, limits).parse();
+    if (too_large) return false;
+    ModelParser parser(text, ast, model, diagnostics, limits);
+    parser.parse();
+    return parser.completed();
 }
 
-void parse_data(std::string_view text, Ast& ast, DataFile& data, Diagnostics& diagnostics, const Limits& limits) {
+bool parse_data(std::string_view text, Ast& ast, DataFile& data, Diagnostics& diagnostics, const Limits& limits) {
     bool too_large = false;
     check_size(text, SourceFile::Data, diagnostics, limits, too_large);
-    if (too_large) return;
-    DataParser(text, ast, data, diagnostics, limits).parse();
+    if (too_large) return false;
+    DataParser parser(text, ast, data, diagnostics, limits);
+    parser.parse();
+    return parser.completed();
 }
 
 }  // namespace tarvok::compiler

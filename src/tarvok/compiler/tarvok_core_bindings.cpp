@@ -6,7 +6,11 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <exception>
+#include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace py = pybind11;
@@ -17,10 +21,75 @@ namespace {
 
 struct TVLCompiler {};
 
+const char* file_text(SourceFile file) { return file == SourceFile::Model ? "model" : "data"; }
+
+// Host objects are made through the C interface and checked, so that a failed
+// allocation reaches the caller as the host's own MemoryError.
+template <typename T = py::object>
+T made(PyObject* object) {
+    if (object == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<T>(object);
+}
+py::dict new_dict() { return made<py::dict>(PyDict_New()); }
+py::list new_list(size_t size = 0) { return made<py::list>(PyList_New(static_cast<Py_ssize_t>(size))); }
+py::object integer(int64_t v) { return made(PyLong_FromLongLong(v)); }
+py::object real(double v) { return made(PyFloat_FromDouble(v)); }
+py::object text_of(std::string_view s) { return tarvok::host::text(s); }
+
+/// Puts `value` at `index` of a list made by new_list.
+void put(py::list& list, size_t index, py::handle value) {
+    PyList_SET_ITEM(list.ptr(), static_cast<Py_ssize_t>(index), value.inc_ref().ptr());
+}
+
+void append(py::list& list, py::handle value) {
+    if (PyList_Append(list.ptr(), value.ptr()) != 0) throw py::error_already_set();
+}
+
+void set_item(py::dict& d, const char* key, py::handle value) {
+    if (PyDict_SetItemString(d.ptr(), key, value.ptr()) != 0) throw py::error_already_set();
+}
+
+/// One diagnostic as the host sees it.
+py::dict record(const Diagnostic& d, const Compilation& c) {
+    auto source_of = [&](SourceFile file) { return file == SourceFile::Model ? c.model_text : c.data_text; };
+    Position end = end_position(d, source_of(d.at.file));
+    py::dict r = new_dict();
+    set_item(r, "severity", text_of(severity_text(d.severity)));
+    set_item(r, "code", text_of(code_info(d.code).id));
+    set_item(r, "file", text_of(file_text(d.at.file)));
+    set_item(r, "line", integer(d.at.line));
+    set_item(r, "column", integer(d.at.column));
+    set_item(r, "end_line", integer(end.line));
+    set_item(r, "end_column", integer(end.column));
+    set_item(r, "message", text_of(d.message));
+    py::list notes = new_list();
+    for (const Note& n : d.notes) {
+        py::dict note = new_dict();
+        set_item(note, "message", text_of(n.message));
+        set_item(note, "file", text_of(file_text(n.at.file)));
+        set_item(note, "line", integer(n.at.line));
+        set_item(note, "column", integer(n.at.column));
+        append(notes, note);
+    }
+    set_item(r, "notes", notes);
+    set_item(r, "fix", d.fix ? text_of(*d.fix) : py::object(py::none()));
+    return r;
+}
+
+/// The records of the errors (in source order) then of the warnings.
+py::list records(const Compilation& c, bool with_errors) {
+    py::list out = new_list();
+    if (with_errors)
+        for (const Diagnostic* d : in_source_order(c.diagnostics.items())) append(out, record(*d, c));
+    for (const Diagnostic* d : in_source_order(c.diagnostics.warnings())) append(out, record(*d, c));
+    return out;
+}
+
 /// Raises the module's SemanticError as it is at call time (a host may replace it).
-[[noreturn]] void raise_semantic_error(const std::string& report) {
+[[noreturn]] void raise_semantic_error(const Compilation& c) {
     py::object cls = tarvok::host::attr("SemanticError");
-    py::object error = cls(tarvok::host::text(report));
+    py::object error = cls(tarvok::host::text(c.report()));
+    error.attr("diagnostics") = records(c, true);
     PyErr_SetObject(cls.ptr(), error.ptr());
     throw py::error_already_set();
 }
@@ -39,28 +108,59 @@ const char* decl_kind(DeclKind kind) {
 
 /// Turns a finished compilation into the compiled-model dict. Large models
 /// make hundreds of thousands of small dicts, so keys and repeated texts are
-/// made once and the dicts are filled through the host's C interface.
+/// made once, leaf nodes with the same content are one shared dict, a run of
+/// three or more operands at one precedence is one "chain" node, and the
+/// dicts are filled through the host's C interface.
 class Presenter {
   public:
-    explicit Presenter(const Compilation& c) : c_(c), texts_(c.ast.texts.size()) {}
+    explicit Presenter(const Compilation& c) : c_(c), texts_(c.ast.texts.size()), strings_(c.ast.texts.size()) {}
 
     py::dict model() {
-        py::list declarations(c_.model.decls.size());
-        for (size_t i = 0; i < c_.model.decls.size(); ++i) declarations[i] = declaration(c_.model.decls[i]);
-        py::dict out;
-        out["declarations"] = declarations;
-        out["objective"] = objective();
-        py::list constraints(c_.model.constraints.size());
-        for (size_t i = 0; i < c_.model.constraints.size(); ++i) constraints[i] = constraint(c_.model.constraints[i]);
-        out["constraints"] = constraints;
-        out["data"] = data();
+        py::dict out = build();
+        // The containers go back under the collector's watch all at once (see done()).
+        for (PyObject* o : untracked_)
+            if (!PyObject_GC_IsTracked(o)) PyObject_GC_Track(o);
         return out;
     }
 
   private:
+    py::dict build() {
+        py::list declarations = new_list(c_.model.decls.size());
+        for (size_t i = 0; i < c_.model.decls.size(); ++i) put(declarations, i, declaration(c_.model.decls[i]));
+        py::dict out = new_dict();
+        set(out, "declarations", declarations);
+        set(out, "objective", objective());
+        py::list constraints = new_list(c_.model.constraints.size());
+        for (size_t i = 0; i < c_.model.constraints.size(); ++i) put(constraints, i, constraint(c_.model.constraints[i]));
+        set(out, "constraints", constraints);
+        set(out, "data", data());
+        set(out, "warnings", records(c_, false));
+        return out;
+    }
+
     const Compilation& c_;
-    std::vector<py::object> tuples_;  ///< host tuples by pool id, built once
-    std::vector<py::object> texts_;   ///< host texts by TextId, built once
+    std::vector<py::object> tuples_;   ///< host tuples by pool id, built once
+    std::vector<py::object> texts_;    ///< host texts by TextId, built once
+    std::vector<py::object> strings_;  ///< string leaf nodes by TextId
+    std::unordered_map<uint64_t, py::object> names_;    ///< name leaf nodes by TextId and kind
+    std::unordered_map<uint64_t, py::object> ints_;    ///< int leaf nodes by value
+    std::unordered_map<uint64_t, py::object> reals_;   ///< float leaf nodes by bits
+    std::array<py::object, 2> booleans_;                ///< boolean leaf nodes
+    uint32_t built_ = 0;               ///< nodes and values built, for `poll`
+    /// Finished containers kept from the cyclic garbage collector while the
+    /// result is built: a tree of millions of fresh containers would
+    /// otherwise be traversed by collection after collection. The tree holds
+    /// no cycles, so nothing is lost if building stops half-way.
+    std::vector<PyObject*> untracked_;
+
+    template <typename T>
+    T& done(T& container) {
+        if (PyObject_GC_IsTracked(container.ptr())) {
+            PyObject_GC_UnTrack(container.ptr());
+            untracked_.push_back(container.ptr());
+        }
+        return container;
+    }
     /// Interned host texts of C literals, by the literal's address.
     std::array<std::pair<const char*, py::object>, 128> literals_{};
 
@@ -91,37 +191,39 @@ class Presenter {
     }
 
     py::dict node(const char* type) {
-        py::dict d;
+        py::dict d = new_dict();
         set(d, "type", literal(type));
-        return d;
+        return done(d);
     }
 
     py::object optional(ExprId id) { return id == kNone ? py::none() : expr(id); }
 
     py::list list(ExprId id) {
         const Expr& e = ast()[id];
-        py::list out(e.count);
-        for (uint32_t i = 0; i < e.count; ++i) out[i] = expr(ast().links[e.first + i].expr);
-        return out;
+        py::list out = new_list(e.count);
+        for (uint32_t i = 0; i < e.count; ++i) put(out, i, expr(ast().links[e.first + i].expr));
+        return done(out);
     }
 
-    py::dict binary(const char* op, py::object left, py::object right) {
+    py::dict binary(const char* op, py::handle left, py::handle right) {
         py::dict d = node("binary");
         set(d, "op", literal(op));
         set(d, "left", left);
         set(d, "right", right);
-        return d;
+        return done(d);
     }
 
     py::list bindings(uint32_t first, uint32_t count) {
-        py::list out(count);
-        for (uint32_t i = 0; i < count; ++i) {
-            py::dict b;
-            set(b, "name", text(ast().bindings[first + i].name));
-            set(b, "set", expr(ast().bindings[first + i].domain));
-            out[i] = b;
-        }
-        return out;
+        py::list out = new_list(count);
+        for (uint32_t i = 0; i < count; ++i) put(out, i, binding(first + i));
+        return done(out);
+    }
+
+    py::dict binding(uint32_t index) {
+        py::dict b = new_dict();
+        set(b, "name", text(ast().bindings[index].name));
+        set(b, "set", expr(ast().bindings[index].domain));
+        return done(b);
     }
 
     const char* name_kind(const Expr& e) const {
@@ -130,78 +232,124 @@ class Presenter {
         return "unknown";
     }
 
-    py::object expr(ExprId id) {
-        const Expr& e = ast()[id];
-        switch (e.kind) {
-        case ExprKind::Number: {
+    /// Lets Ctrl-C through while a large result is built (the GIL is held).
+    void poll() {
+        if ((++built_ & 4095) == 0 && PyErr_CheckSignals() != 0) throw py::error_already_set();
+    }
+
+    // Leaves: one dict per distinct content.
+
+    py::object number(const Number& n) {
+        uint64_t bits = 0;
+        if (n.is_int) bits = static_cast<uint64_t>(n.integer);
+        else std::memcpy(&bits, &n.real, sizeof bits);
+        py::object& shared = (n.is_int ? ints_ : reals_)[bits];
+        if (!shared) {
             py::dict d = node("number");
-            const Number& n = ast().numbers[e.number()];
-            set(d, "value", n.is_int ? py::object(py::int_(n.integer)) : py::object(py::float_(n.real)));
-            return d;
+            set(d, "value", n.is_int ? integer(n.integer) : real(n.real));
+            shared = d;
         }
-        case ExprKind::String: {
-            py::dict d = node("string");
-            set(d, "value", text(e.text()));
-            return d;
-        }
-        case ExprKind::Bool: {
-            py::dict d = node("boolean");
-            set(d, "value", py::bool_(e.flag));
-            return d;
-        }
-        case ExprKind::Name: {
+        return shared;
+    }
+
+    py::object name(const Expr& e) {
+        const char* kind = name_kind(e);
+        py::object& shared = names_[static_cast<uint64_t>(e.text()) << 8 | name_code(e)];
+        if (!shared) {
             py::dict d = node("name");
             set(d, "name", text(e.text()));
-            set(d, "kind", literal(name_kind(e)));
-            return d;
+            set(d, "kind", literal(kind));
+            shared = d;
         }
+        return shared;
+    }
+
+    uint64_t name_code(const Expr& e) const {
+        if (e.ref_kind == RefKind::Binding) return 1;
+        if (e.ref_kind == RefKind::Declaration) return 2 + static_cast<uint64_t>(c_.model.decls[e.ref].kind);
+        return 0;
+    }
+
+    py::object expr(ExprId id) {
+        poll();
+        const Expr& e = ast()[id];
+        switch (e.kind) {
+        case ExprKind::Number: return number(e.number());
+        case ExprKind::String: {
+            py::object& shared = strings_[e.text()];
+            if (!shared) {
+                py::dict d = node("string");
+                set(d, "value", text(e.text()));
+                shared = d;
+            }
+            return shared;
+        }
+        case ExprKind::Bool: {
+            py::object& shared = booleans_[e.flag ? 1 : 0];
+            if (!shared) {
+                py::dict d = node("boolean");
+                set(d, "value", e.flag ? Py_True : Py_False);
+                shared = d;
+            }
+            return shared;
+        }
+        case ExprKind::Name: return name(e);
         case ExprKind::Index: {
             py::dict d = node("index");
             const Expr& target = ast()[e.target()];
             set(d, "name", text(target.text()));
             set(d, "kind", literal(name_kind(target)));
             set(d, "indices", list(id));
-            return d;
+            return done(d);
         }
         case ExprKind::Field: {
             py::dict d = node("field");
             set(d, "tuple", expr(e.tuple()));
             set(d, "field", text(e.text()));
-            return d;
+            return done(d);
         }
         case ExprKind::TupleLiteral: {
             py::dict d = node("tuple_literal");
             set(d, "elements", list(id));
-            return d;
+            return done(d);
         }
         case ExprKind::SetLiteral: {
             py::dict d = node("set_literal");
             set(d, "elements", list(id));
-            return d;
+            return done(d);
         }
         case ExprKind::ArrayLiteral: {
             py::dict d = node("array_literal");
             set(d, "elements", list(id));
-            return d;
+            return done(d);
         }
         case ExprKind::Range: {
             py::dict d = node("range");
             set(d, "low", expr(e.low()));
             set(d, "high", expr(e.high()));
-            return d;
+            return done(d);
         }
         case ExprKind::Unary: {
             py::dict d = node("unary");
             set(d, "op", literal(op_text(e.op)));
             set(d, "operand", expr(e.operand()));
-            return d;
+            return done(d);
         }
         case ExprKind::Chain: {
-            // Left-deep, built in a loop: a long sum costs no native stack.
             const Link* links = ast().links_of(e);
-            py::object acc = expr(links[0].expr);
-            for (uint32_t i = 1; i < e.count; ++i) acc = binary(op_text(links[i].op), acc, expr(links[i].expr));
-            return acc;
+            if (e.count == 2) return binary(op_text(links[1].op), expr(links[0].expr), expr(links[1].expr));
+            // One node for the whole run, built in a loop: a long sum costs no
+            // native stack and one list slot per operand.
+            py::dict d = node("chain");
+            py::list operands = new_list(e.count);
+            py::list operators = new_list(e.count - 1);
+            for (uint32_t i = 0; i < e.count; ++i) {
+                put(operands, i, expr(links[i].expr));
+                if (i > 0) put(operators, i - 1, literal(op_text(links[i].op)));
+            }
+            set(d, "operands", done(operands));
+            set(d, "operators", done(operators));
+            return done(d);
         }
         case ExprKind::Compare: return binary(op_text(e.op), expr(e.left), expr(e.right));
         case ExprKind::In: return binary("in", expr(e.left), expr(e.right));
@@ -210,68 +358,62 @@ class Presenter {
             set(d, "bindings", bindings(e.first, e.count));
             set(d, "condition", optional(e.condition()));
             set(d, "body", expr(e.body()));
-            return d;
+            return done(d);
         }
         case ExprKind::Abs: case ExprKind::Card: {
             py::dict d = node(e.kind == ExprKind::Abs ? "abs" : "card");
             set(d, "argument", expr(e.operand()));
-            return d;
+            return done(d);
         }
         }
         return py::none();
     }
 
-    std::string value_type_text(const Declaration& d) const { return type_text(d.type, ast()); }
-
     void place(py::dict& d, const Location& at) {
-        set(d, "line", py::int_(at.line));
-        set(d, "column", py::int_(at.column));
+        set(d, "line", integer(at.line));
+        set(d, "column", integer(at.column));
     }
 
     py::dict declaration(const Declaration& decl) {
-        py::dict d;
+        py::dict d = new_dict();
         set(d, "name", text(decl.name));
         set(d, "type", literal(decl_kind(decl.kind)));
         if (decl.kind == DeclKind::TupleType) {
-            py::list fields;
-            for (const TupleField& f : decl.fields) {
-                py::dict field;
-                set(field, "name", text(f.name));
-                set(field, "value_type", tarvok::host::text(type_text(f.type, ast())));
-                fields.append(field);
+            py::list fields = new_list(decl.fields.size());
+            for (size_t i = 0; i < decl.fields.size(); ++i) {
+                py::dict field = new_dict();
+                set(field, "name", text(decl.fields[i].name));
+                set(field, "value_type", text_of(type_text(decl.fields[i].type, ast())));
+                put(fields, i, done(field));
             }
-            set(d, "fields", fields);
+            set(d, "fields", done(fields));
             place(d, decl.at);
-            return d;
+            return done(d);
         }
-        set(d, "value_type", tarvok::host::text(value_type_text(decl)));
-        switch (decl.kind) {
-        case DeclKind::Parameter: case DeclKind::Dvar: {
-            py::list dims;
-            for (ExprId dim : decl.dims) dims.append(expr(dim));
-            set(d, "dimensions", dims);
-            break;
-        }
-        default: break;
+        set(d, "value_type", text_of(type_text(decl.type, ast())));
+        if (decl.kind == DeclKind::Parameter || decl.kind == DeclKind::Dvar) {
+            py::list dims = new_list(decl.dims.size());
+            for (size_t i = 0; i < decl.dims.size(); ++i) put(dims, i, expr(decl.dims[i]));
+            set(d, "dimensions", done(dims));
         }
         switch (decl.kind) {
         case DeclKind::Parameter: case DeclKind::Set:
             set(d, "initializer", optional(decl.init));
-            set(d, "from_data", py::bool_(decl.init == kNone));
+            set(d, "from_data", decl.init == kNone ? Py_True : Py_False);
             break;
         case DeclKind::Range:
             set(d, "low", expr(ast()[decl.init].low()));
             set(d, "high", expr(ast()[decl.init].high()));
             break;
         case DeclKind::Dvar: {
-            set(d, "nonnegative", py::bool_(decl.nonnegative));
+            set(d, "nonnegative", decl.nonnegative ? Py_True : Py_False);
             if (decl.bounds == kNone) {
-                set(d, "bounds", py::none());
+                set(d, "bounds", Py_None);
             } else {
-                py::dict bounds;
+                py::dict bounds = new_dict();
                 set(bounds, "low", expr(ast()[decl.bounds].low()));
                 set(bounds, "high", expr(ast()[decl.bounds].high()));
-                set(d, "bounds", bounds);
+                set(d, "bounds", done(bounds));
             }
             break;
         }
@@ -279,35 +421,35 @@ class Presenter {
         default: break;
         }
         place(d, decl.at);
-        return d;
+        return done(d);
     }
 
     py::object objective() {
         const Objective& o = c_.model.objective;
         if (!o.present) return py::none();
-        py::dict d;
+        py::dict d = new_dict();
         set(d, "sense", literal(o.maximize ? "maximize" : "minimize"));
         set(d, "label", o.label == kNone ? py::handle(Py_None) : text(o.label));
         set(d, "expression", expr(o.expr));
         place(d, o.at);
-        return d;
+        return done(d);
     }
 
     py::dict constraint(const Constraint& k) {
         std::vector<uint32_t> chain;
         for (uint32_t f = k.forall; f != kNone; f = c_.model.foralls[f].parent) chain.insert(chain.begin(), f);
-        py::list all_bindings;
+        py::list all_bindings = new_list();
         py::object condition = py::none();
         for (uint32_t f : chain) {
             const Forall& forall = c_.model.foralls[f];
-            for (py::handle b : bindings(forall.first_binding, forall.binding_count)) all_bindings.append(b);
+            for (uint32_t b = 0; b < forall.binding_count; ++b) append(all_bindings, binding(forall.first_binding + b));
             if (forall.condition == kNone) continue;
             py::object cond = expr(forall.condition);
             condition = condition.is_none() ? cond : py::object(binary("&&", condition, cond));
         }
-        py::dict d;
+        py::dict d = new_dict();
         set(d, "label", k.label == kNone ? py::handle(Py_None) : text(k.label));
-        set(d, "bindings", all_bindings);
+        set(d, "bindings", done(all_bindings));
         set(d, "condition", condition);
         if (k.middle == kNone) {
             set(d, "operator", literal(op_text(k.op)));
@@ -320,25 +462,27 @@ class Presenter {
             set(d, "high", expr(k.right));
         }
         place(d, k.at);
-        return d;
+        return done(d);
     }
 
     // ------------------------------------------------------------- data ----
 
     py::object value(const Value& v) {
+        poll();
         switch (v.kind) {
         case VKind::Unknown: return py::none();
-        case VKind::Int: return py::int_(v.i);
-        case VKind::Float: return py::float_(v.f);
-        case VKind::Bool: return py::bool_(v.i != 0);
+        case VKind::Int: return integer(v.i);
+        case VKind::Float: return real(v.f);
+        case VKind::Bool: return py::reinterpret_borrow<py::object>(v.i != 0 ? Py_True : Py_False);
         case VKind::String: return py::reinterpret_borrow<py::object>(text(v.id));
         case VKind::Tuple: {
             if (tuples_.size() <= v.id) tuples_.resize(v.id + 1);
             if (!tuples_[v.id]) {
                 const std::vector<Value>& elements = c_.values.tuples[v.id];
-                py::tuple t(elements.size());
-                for (size_t i = 0; i < elements.size(); ++i) t[i] = value(elements[i]);
-                tuples_[v.id] = t;
+                auto t = made<py::tuple>(PyTuple_New(static_cast<Py_ssize_t>(elements.size())));
+                for (size_t i = 0; i < elements.size(); ++i)
+                    PyTuple_SET_ITEM(t.ptr(), static_cast<Py_ssize_t>(i), value(elements[i]).release().ptr());
+                tuples_[v.id] = done(t);
             }
             return tuples_[v.id];
         }
@@ -347,23 +491,25 @@ class Presenter {
     }
 
     py::object domain(const Domain& d) {
-        if (d.is_range)
-            return py::module_::import("builtins").attr("range")(py::int_(d.low), py::int_(d.high) + py::int_(1));
-        py::list out(d.elements.size());
-        for (size_t i = 0; i < d.elements.size(); ++i) out[i] = value(d.elements[i]);
-        return out;
+        if (d.is_range) {
+            py::object high = integer(d.high);
+            return py::module_::import("builtins").attr("range")(integer(d.low), high + py::int_(1));
+        }
+        py::list out = new_list(d.elements.size());
+        for (size_t i = 0; i < d.elements.size(); ++i) put(out, i, value(d.elements[i]));
+        return done(out);
     }
 
     py::object cells(const ArrayValue& a, size_t level, size_t& next) {
         uint64_t n = a.dims[level]->size();
-        py::list out(n);
+        py::list out = new_list(n);
         for (uint64_t i = 0; i < n; ++i)
-            out[i] = level + 1 == a.dims.size() ? value(a.cells[next++]) : cells(a, level + 1, next);
-        return out;
+            put(out, i, level + 1 == a.dims.size() ? value(a.cells[next++]) : cells(a, level + 1, next));
+        return done(out);
     }
 
     py::dict data() {
-        py::dict out;
+        py::dict out = new_dict();
         for (size_t i = 0; i < c_.model.decls.size(); ++i) {
             const Declaration& d = c_.model.decls[i];
             const DeclValue& dv = c_.values.decls[i];
@@ -379,28 +525,59 @@ class Presenter {
             } else {
                 continue;
             }
-            out[text(d.name)] = v;
+            if (PyDict_SetItem(out.ptr(), text(d.name).ptr(), v.ptr()) != 0) throw py::error_already_set();
         }
-        return out;
+        return done(out);
     }
 };
 
-py::dict compile_texts(std::string_view model, std::string_view data) {
-    std::unique_ptr<Compilation> c;
-    {
-        py::gil_scoped_release release;
-        c = compile(model, data);
+/// Compiles with the GIL released; Ctrl-C stops the compilation within
+/// milliseconds and raises KeyboardInterrupt.
+std::unique_ptr<Compilation> compile_interruptibly(std::string_view model, std::string_view data) {
+    // The C++ runtime keeps its exception state in thread-local storage that
+    // it allocates on first use; were that first use a failed allocation,
+    // the process would abort instead of raising MemoryError.
+    static thread_local volatile int touched = 0;
+    touched = std::uncaught_exceptions();  // declared pure: without a use the call would be dropped
+    try {
+        return tarvok::host::interruptible([&](tarvok::Interrupt* interrupt) {
+            CompileOptions options;
+            options.interrupt = interrupt;
+            return compile(model, data, options);
+        });
+    } catch (const std::bad_alloc&) {
+        tarvok::host::raise(PyExc_MemoryError, "not enough memory to compile the model and data (" +
+                                                   std::to_string((model.size() + data.size()) >> 10) + " KB of text)");
     }
-    if (!c->ok()) raise_semantic_error(c->report());
-    return Presenter(*c).model();
 }
+
+py::dict compile_texts(std::string_view model, std::string_view data) {
+    std::unique_ptr<Compilation> c = compile_interruptibly(model, data);
+    try {
+        if (!c->ok()) raise_semantic_error(*c);
+        std::vector<ExprInfo>().swap(c->analysis.info);  // the result needs none of it: room for the dicts
+        return Presenter(*c).model();
+    } catch (const std::bad_alloc&) {
+        tarvok::host::raise(PyExc_MemoryError, "not enough memory to build the compiled model");
+    }
+}
+
+/// A path as a terminal can show it, whatever bytes the file name holds.
+std::string shown_path(py::handle path) {
+    py::module_ os = py::module_::import("os");
+    py::object raw = os.attr("fsencode")(os.attr("fspath")(path));
+    return py::str(raw.attr("decode")("utf-8", "replace")).cast<std::string>();
+}
+
+constexpr const char* kCheckUsage = "usage: tarvok check MODEL.mod [DATA.dat] [--json]";
 
 int main_entry(py::object argv) {
     py::object sys = py::module_::import("sys");
     auto print = [&](const std::string& line, bool error) {
-        py::print(tarvok::host::text(line), py::arg("file") = sys.attr(error ? "stderr" : "stdout"));
+        py::object stream = sys.attr(error ? "stderr" : "stdout");
+        stream.attr("write")(tarvok::host::text(line + "\n"));
+        stream.attr("flush")();
     };
-    const char* usage = "usage: tarvok check MODEL.mod DATA.dat";
     py::list args;
     if (argv.is_none()) {
         py::list all(sys.attr("argv"));
@@ -408,37 +585,61 @@ int main_entry(py::object argv) {
     } else {
         args = py::list(argv);
     }
-    if (args.size() == 1 && (py::str(args[0]).cast<std::string>() == "-h" ||
-                             py::str(args[0]).cast<std::string>() == "--help")) {
-        print(std::string(usage) + "\nCompiles a Tarvok model with its data; prints OK or the errors.", false);
-        return 0;
+    bool as_json = false;
+    std::vector<py::object> paths;
+    for (py::handle arg : args) {
+        std::string text = PyUnicode_Check(arg.ptr()) ? tarvok::host::str_of(arg) : std::string();
+        if (text == "-h" || text == "--help") {
+            print(std::string(kCheckUsage) +
+                      "\nCompiles a Tarvok model with its data (the data file may be left out when the model needs "
+                      "none).\nPrints the errors and warnings as FILE:LINE:COLUMN: error: message, or OK; with --json, "
+                      "the\ndiagnostic records as a JSON list. Exit status: 0 compiles (warnings allowed), 1 does not, "
+                      "2 usage\nerror or unreadable file.",
+                  false);
+            return 0;
+        }
+        if (text == "--json") {
+            as_json = true;
+        } else if (!text.empty() && text[0] == '-' && text != "-") {
+            print(std::string(kCheckUsage) + "\ntarvok check: unknown option " + text, true);
+            return 2;
+        } else {
+            paths.push_back(py::reinterpret_borrow<py::object>(arg));
+        }
     }
-    if (args.size() != 2) {
-        print(usage, true);
+    if (paths.empty() || paths.size() > 2) {
+        print(kCheckUsage, true);
         return 2;
     }
     std::string texts[2];
-    for (size_t i = 0; i < 2; ++i) {
+    for (size_t i = 0; i < paths.size(); ++i) {
         try {
-            texts[i] = tarvok::host::read_file(args[i], "rb").cast<std::string>();
+            texts[i] = tarvok::host::read_file(paths[i], "rb").cast<std::string>();
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_OSError)) throw;
-            print("tarvok check: cannot read " + py::str(args[i]).cast<std::string>() + ": " +
-                      py::str(e.value()).cast<std::string>(),
-                  true);
+            print("tarvok check: cannot read " + shown_path(paths[i]) + ": " + tarvok::host::str_of(e.value()), true);
             return 2;
         }
     }
-    std::unique_ptr<Compilation> c;
-    {
-        py::gil_scoped_release release;
-        c = compile(texts[0], texts[1]);
+    std::unique_ptr<Compilation> c = compile_interruptibly(texts[0], texts[1]);
+    FileNames names{shown_path(paths[0]), paths.size() > 1 ? shown_path(paths[1]) : std::string("data")};
+    if (as_json) {
+        py::list all = records(*c, true);
+        for (py::handle r : all) {
+            bool model = py::str(r["file"]).cast<std::string>() == "model";
+            r[py::str("path")] = paths.size() > 1 || model ? py::object(tarvok::host::text(model ? names.model : names.data))
+                                                           : py::object(py::none());
+        }
+        print(tarvok::host::str_of(py::module_::import("json").attr("dumps")(all, py::arg("indent") = 2,
+                                                                              py::arg("ensure_ascii") = false)),
+              false);
+        return c->ok() ? 0 : 1;
     }
-    if (!c->ok()) {
-        print(c->report(), false);
-        return 1;
-    }
-    print("OK", false);
+    std::string report = render_for_files(c->diagnostics, c->model_text, c->data_text, names);
+    if (!report.empty()) print(report, false);
+    if (!c->ok()) return 1;
+    size_t warnings = c->diagnostics.warnings().size();
+    print(warnings == 0 ? "OK" : "OK, " + std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings"), false);
     return 0;
 }
 
@@ -463,10 +664,10 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
                 tarvok::host::Utf8 data(data_text);
                 py::dict compiled = compile_texts(model.view(), data.view());
                 // The texts themselves, for generators that expand the model again.
-                py::dict source;
-                source["model"] = model_text;
-                source["data"] = data_text;
-                compiled["source"] = source;
+                py::dict source = new_dict();
+                set_item(source, "model", model_text);
+                set_item(source, "data", data_text);
+                set_item(compiled, "source", source);
                 return compiled;
             },
             py::arg("model_text"), py::arg("data_text"),
@@ -474,15 +675,35 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
                 "compile_model", "self, model_text, data_text",
                 "Compile a model text together with its data text.\n\n"
                 "Returns the compiled model: a dict with \"declarations\", \"objective\", \"constraints\", "
-                "\"data\" and\n\"source\" ({\"model\": model_text, \"data\": data_text}, the texts given).\n"
-                "Raises SemanticError whose text lists every error found, one per line as "
-                "'model:LINE:COLUMN: message' (or 'data:...'),\neach followed by the offending line and a caret.")
+                "\"data\", \"warnings\"\n(diagnostic records) and \"source\" ({\"model\": model_text, \"data\": "
+                "data_text}, the texts given); see docs/compiled-model.md.\nRaises SemanticError whose text lists "
+                "every error found, one per line as 'model:LINE:COLUMN: message' (or\n'data:...'), each followed "
+                "by the offending line and a caret; its diagnostics attribute holds the records.\nRaises "
+                "MemoryError when memory runs out and KeyboardInterrupt on Ctrl-C.")
                 .c_str());
+
+    tarvok::host::def(m, "diagnostic_codes", "",
+                      "List the compiler's diagnostic codes.\n\n"
+                      "Returns a list of dicts with \"code\" (like \"T0201\"), \"severity\" (\"error\" or "
+                      "\"warning\") and \"format\",\nthe message with {placeholders} for its variable parts.",
+                      []() {
+                          py::list out;
+                          for (const CodeInfo& info : tarvok::compiler::diagnostic_codes()) {
+                              py::dict d;
+                              d["code"] = py::str(std::string(info.id));
+                              d["severity"] = py::str(std::string(severity_text(info.severity)));
+                              d["format"] = tarvok::host::text(info.format);
+                              out.append(d);
+                          }
+                          return out;
+                      });
 
     tarvok::host::def(m, "main", "argv=None",
                       "Check a model file with its data file from the command line.\n\n"
-                      "argv holds the two paths (default: sys.argv[1:]). Prints OK or the errors and returns the "
-                      "exit status:\n0 when the pair compiles, 1 when it does not, 2 for wrong arguments or "
-                      "unreadable files.",
+                      "argv is [MODEL, DATA, '--json'] with DATA and '--json' optional (default: sys.argv[1:]). "
+                      "Prints the\ndiagnostics as 'PATH:LINE:COLUMN: error: message' (or warning:) and OK when the "
+                      "pair compiles,\nor with --json the diagnostic records as a JSON list, and returns the exit "
+                      "status: 0 when the\npair compiles (warnings allowed), 1 when it does not, 2 for wrong "
+                      "arguments or unreadable files.",
                       [](py::object argv) { return main_entry(argv); }, py::arg("argv") = py::none());
 }

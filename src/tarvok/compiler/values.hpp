@@ -2,6 +2,7 @@
 // ranges (ranges are never materialised), and arrays laid out row by row.
 #pragma once
 
+#include "common/interrupt.hpp"
 #include "compiler/analysis.hpp"
 
 #include <cstdint>
@@ -128,16 +129,19 @@ struct Values {
     TuplePool tuples;
 };
 
-/// Counts evaluation steps so that no input can make the compiler spin.
+/// Counts evaluation steps so that no input can make the compiler spin, and
+/// lets the host interrupt the evaluation.
 struct Budget {
     uint64_t left = 0;
     bool exhausted = false;
+    Interrupt* interrupt = nullptr;
     bool spend() {
         if (left == 0) {
             exhausted = true;
             return false;
         }
         --left;
+        tick(interrupt);
         return true;
     }
 };

@@ -8,11 +8,14 @@
 // files include this header.
 #pragma once
 
+#include "common/interrupt.hpp"
+
 #include <pybind11/pybind11.h>
 
 #include <array>
 #include <atomic>
 #include <climits>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -372,6 +375,31 @@ inline void lazy_logger(py::module_& m) {
         names.attr("sort")();
         return names;
     });
+}
+
+}  // namespace tarvok::host
+
+namespace tarvok::host {
+
+/// Runs `work(Interrupt*)` with the GIL released, interruptible by Ctrl-C:
+/// every few milliseconds the work briefly takes the GIL back and lets the
+/// host run its signal handlers. When one raises (KeyboardInterrupt), the
+/// work unwinds, freeing what it holds, and that error is raised here.
+template <typename Work>
+auto interruptible(Work&& work) {
+    std::unique_ptr<py::error_already_set> raised;
+    Interrupt interrupt([&raised] {
+        py::gil_scoped_acquire gil;
+        if (PyErr_CheckSignals() == 0) return false;
+        raised = std::make_unique<py::error_already_set>();  // takes the pending error
+        return true;
+    });
+    try {
+        py::gil_scoped_release release;
+        return work(&interrupt);
+    } catch (const Interrupted&) {
+        throw py::error_already_set(std::move(*raised));
+    }
 }
 
 }  // namespace tarvok::host

@@ -50,6 +50,7 @@ class Instantiator {
         : p_(program), c_(c), ast_(c.ast), model_(c.model), options_(options), budget_{options.max_steps},
           ev_(c.ast, c.model, c.analysis, c.model_text, c.values, c.diagnostics, budget_),
           dexpr_index_(c.model.decls.size(), kNone), block_index_(c.model.decls.size(), kNone) {
+        budget_.interrupt = options.compile.interrupt;  // every evaluation step may be the one that stops
         p_.binding_kinds_.assign(ast_.bindings.size(), tc::VKind::Unknown);
     }
 

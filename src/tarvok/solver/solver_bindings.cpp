@@ -126,14 +126,16 @@ std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object dat
     std::string data(host::Utf8(data_text).view());
     std::unique_ptr<Program> program;
     std::string failure;
-    {
-        py::gil_scoped_release release;
+    host::interruptible([&](tarvok::Interrupt* interrupt) {
+        InstantiateOptions options;
+        options.compile.interrupt = interrupt;
         try {
-            program = instantiate(std::move(model), std::move(data));
+            program = instantiate(std::move(model), std::move(data), options);
         } catch (const ModelError& e) {
             failure = e.report();
         }
-    }
+        return 0;
+    });
     if (!program) raise_semantic_error(failure);
     return std::shared_ptr<Program>(std::move(program));
 }

@@ -2,9 +2,11 @@
 #include "common/utf8.hpp"
 #include "compiler/compiler.hpp"
 #include "compiler/diagnostics.hpp"
+#include "compiler/slips.hpp"
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 
 using namespace tarvok::compiler;
@@ -80,4 +82,26 @@ TEST(Suggestions, CloseNamesOnly) {
 TEST(Compile, ReportMatchesDiagnostics) {
     auto c = compile("dvar float x;\nminimize demnd * x;", "");
     EXPECT_EQ(c->report(), "model:2:10: undeclared name 'demnd'\n    minimize demnd * x;\n             ^");
+}
+
+TEST(Slips, EveryMessageQuotesWhatWasWrittenAndNamesTheFix) {
+    const std::regex format(R"('[^']+' is not [^;]+; write .+)");
+    for (const Slip& slip : known_slips()) {
+        if (slip.place == SlipPlace::Character) continue;  // a hint after "unexpected character"
+        EXPECT_TRUE(std::regex_match(std::string(slip.message), format)) << slip.message;
+        EXPECT_EQ(std::string(slip.message).rfind("'" + std::string(slip.written), 0), 0u) << slip.message;
+    }
+}
+
+TEST(Slips, WordsMatchWholeWordsOnly) {
+    EXPECT_TRUE(find_slip(SlipPlace::Statement, "st x >= 1;"));
+    EXPECT_FALSE(find_slip(SlipPlace::Statement, "stock[1] >= 1;"));
+    auto spaced = find_slip(SlipPlace::Statement, "Subject \n  To {");
+    ASSERT_TRUE(spaced);
+    EXPECT_EQ(spaced->length, 13u);  // up to the end of "To"
+    EXPECT_EQ(spaced->fix, "subject to");
+    EXPECT_EQ(find_slip(SlipPlace::Call, "Sum(i in I)")->message, "'Sum' is not a keyword; write 'sum'");
+    EXPECT_EQ(find_slip(SlipPlace::Call, "cost (i)")->message,
+              "'cost(...)' is not an index; write 'cost[...]' (arrays are indexed with brackets)");
+    EXPECT_FALSE(find_slip(SlipPlace::Operator, "andy"));
 }

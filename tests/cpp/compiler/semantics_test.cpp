@@ -119,3 +119,52 @@ TEST(Limits, LongFlatChainsNeedNoStack) {
     auto c = compile(chain + ";", "");
     EXPECT_TRUE(c->ok()) << c->report().substr(0, 300);
 }
+
+TEST(InstanceChecks, BindingsThatCannotFaultTakeOneValueAndTheMessageIsTheFullOnes) {
+    // The fault depends on d and t only; c is fixed at its first value, as the
+    // first fault of a full enumeration would have it.
+    std::string model = "range D = 1..40;\nrange C = 1..40;\nrange T = 1..40;\nint lead[D] = ...;\n"
+                        "dvar float x[D][C][T];\nsubject to {\n"
+                        "  forall(d in D, c in C, t in T: t > 1) a: x[d][c][t - lead[d]] >= 0;\n}";
+    std::string data = "lead = [";
+    for (int i = 1; i <= 40; ++i) data += (i > 1 ? ", " : "") + std::string(i == 40 ? "5" : "1");
+    data += "];";
+    CompileOptions tight;
+    tight.check_steps = 40 * 40 * 12;  // far fewer steps than the 64,000 bindings
+    auto c = compile(model, data, tight);
+    EXPECT_EQ(messages(*c), std::vector<std::string>{
+                                "index 't - lead[d]' = -3 of 'x' is outside 'T' (1..40), when d = 40, c = 1, t = 2"});
+}
+
+TEST(InstanceChecks, RunningOutOfStepsIsAnErrorAtTheConstraint) {
+    std::string model = "range I = 1..300;\ndvar float x[I][1..600];\nsubject to {\n"
+                        "  x[1][1] >= 0;\n  forall(i in I, j in I) s: x[i][j + i - 1] >= 0;\n}";
+    CompileOptions tight;
+    tight.check_steps = 100'000;
+    auto c = compile(model, "", tight);
+    ASSERT_EQ(c->diagnostics.size(), 1u);
+    EXPECT_EQ(c->diagnostics.items()[0].code, Code::CheckIncomplete);
+    EXPECT_EQ(c->diagnostics.items()[0].at.line, 5u);
+    EXPECT_TRUE(compile(model, "")->ok());  // the shipped budget checks all 90,000 bindings
+}
+
+TEST(InstanceChecks, EmptyFamiliesAreWarnedAbout) {
+    auto c = compile("range I = 1..3;\nint n = 0;\ndvar float x[I];\nminimize sum(i in I) x[i];\nsubject to {\n"
+                     "  forall(i in I: i > 5) big: x[i] >= 1;\n  forall(i in I, j in 1..n) x[i] <= 4;\n"
+                     "  forall(i in I: i > 1) x[i] >= x[i - 1];\n}",
+                     "");
+    ASSERT_TRUE(c->ok()) << c->report();
+    std::vector<uint32_t> lines;
+    for (const Diagnostic& w : c->diagnostics.warnings())
+        if (w.code == Code::EmptyFamily) lines.push_back(w.at.line);
+    EXPECT_EQ(lines, (std::vector<uint32_t>{6, 7}));
+}
+
+TEST(InstanceChecks, AnArrayWhoseDimensionsAreUnknownIsNotEnumerated) {
+    // Found by the fuzzer's time oracle: nothing can be checked against an
+    // unknown dimension, so the 36 million bindings are not walked at all.
+    auto c = compile("range I = 1..6000;\ndvar float x[J][1..12000];\nsubject to {\n"
+                     "  forall(i in I, j in I) x[i][j + i - 1] >= 0;\n}",
+                     "");
+    EXPECT_EQ(messages(*c), std::vector<std::string>{"undeclared name 'J'"});
+}

@@ -246,7 +246,7 @@ TEST(DataFaults, IndexFaultsReadAsTheCompilersOwn) {
     auto full = tarvok::compiler::compile(model, "");
     ASSERT_FALSE(full->ok());
     InstantiateOptions unchecked;
-    unchecked.compile.check_steps = 0;
+    unchecked.compile.check_instance = false;
     EXPECT_EQ(failure(model, "", unchecked), full->report());
     EXPECT_NE(full->report().find("model:6:26: index 'i + 1' = 4 of 'x' is outside 'I' (1..3), when i = 3"),
               std::string::npos)
@@ -258,7 +258,7 @@ TEST(DataFaults, ZeroDivisorsAndNumbersTooLargeAreLocated) {
                               "  forall(i in 1..2) x[i] / d[i] <= 1;\n}";
     auto full = tarvok::compiler::compile(model, "");
     InstantiateOptions unchecked;
-    unchecked.compile.check_steps = 0;
+    unchecked.compile.check_instance = false;
     EXPECT_EQ(failure(model, "", unchecked), full->report());
     EXPECT_NE(full->report().find("division by zero in data: the divisor 'd[i]' is 0, when i = 2"), std::string::npos);
 

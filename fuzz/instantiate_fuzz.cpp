@@ -1,0 +1,86 @@
+// libFuzzer entry for the instantiation core. An input is a model text, then
+// optionally "\n%%\n" and a data text, as for the compiler. Besides crashes,
+// hangs and leaks (the sanitizers), it checks what the solver relies on: a
+// text that does not compile is refused as such, a program that comes out is
+// well formed (rows within bounds, each column at most once per row, no zero
+// or non-finite coefficient, every name readable), a refusal is a located
+// report, and no input takes more than a second of processor time (the time
+// oracle).
+#include "common/utf8.hpp"
+#include "solver/program.hpp"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string_view>
+#include <vector>
+
+using namespace tarvok::solver;
+
+namespace {
+
+void check(bool condition, const char* what) {
+    if (condition) return;
+    std::fprintf(stderr, "oracle: %s\n", what);
+    std::abort();
+}
+
+void check_program(const Program& p) {
+    uint32_t n = p.columns();
+    check(p.col_lower.size() == n && p.col_upper.size() == n && p.integrality.size() == n, "column arrays differ");
+    check(p.row_upper.size() == p.rows() && p.row_starts.size() == p.rows() + size_t{1}, "row arrays differ");
+    check(p.values.size() == p.col_indices.size(), "matrix arrays differ");
+    check(p.row_starts.front() == 0 && static_cast<size_t>(p.row_starts.back()) == p.values.size(), "row starts");
+    std::vector<uint32_t> seen(n, UINT32_MAX);
+    for (uint32_t i = 0; i < p.rows(); ++i) {
+        check(p.row_starts[i] <= p.row_starts[i + 1], "row starts go down");
+        check(!(p.row_lower[i] > p.row_upper[i]) || !p.conflicts.empty(), "crossed row sides without a conflict");
+        for (int32_t k = p.row_starts[i]; k < p.row_starts[i + 1]; ++k) {
+            int32_t j = p.col_indices[k];
+            check(j >= 0 && static_cast<uint32_t>(j) < n, "a column index outside the program");
+            check(seen[j] != i, "a column twice in one row");
+            seen[j] = i;
+            check(p.values[k] != 0 && std::isfinite(p.values[k]), "a zero or non-finite coefficient");
+        }
+        check(tarvok::utf8::is_valid(p.row_name(i)), "a row name that is not UTF-8");
+    }
+    for (uint32_t j = 0; j < n; ++j) {
+        check(std::isfinite(p.cost[j]), "a non-finite cost");
+        check(!std::isnan(p.col_lower[j]) && !std::isnan(p.col_upper[j]), "a NaN bound");
+        check(tarvok::utf8::is_valid(p.column_name(j)), "a column name that is not UTF-8");
+    }
+    check(std::isfinite(p.offset), "a non-finite objective constant");
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+    std::string_view input(reinterpret_cast<const char*>(bytes), size);
+    size_t cut = input.find("\n%%\n");
+    std::string_view model = input.substr(0, cut);
+    std::string_view data = cut == std::string_view::npos ? std::string_view() : input.substr(cut + 4);
+
+    // Budgets cut by the slowdown of this build (coverage and sanitizers), so
+    // that a budget spent in full is bounded work; the oracle is after work
+    // that no budget bounds.
+    InstantiateOptions options;
+    options.compile.data_steps /= 64;
+    options.compile.steps_per_declaration /= 64;
+    options.compile.check_steps /= 64;
+    options.max_steps = 2'000'000;
+    options.max_columns = options.max_rows = options.max_nonzeros = 200'000;
+    std::clock_t start = std::clock();
+    try {
+        auto program = instantiate(std::string(model), std::string(data), options);
+        check_program(*program);
+    } catch (const ModelError& e) {
+        check(!e.report().empty() && tarvok::utf8::is_valid(e.report()), "an empty or broken refusal");
+        check(e.report().rfind("model:", 0) == 0 || e.report().rfind("data:", 0) == 0, "a refusal without a place");
+    }
+    double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+    if (seconds > 1.0) std::fprintf(stderr, "oracle: %.2f s for %zu bytes\n", seconds, size);
+    check(seconds <= 1.0, "an input took more than a second");
+    return 0;
+}

@@ -372,3 +372,21 @@ def test_loading_the_module_imports_no_heavy_library():
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
     assert [line for line in out.splitlines() if line.startswith("RESULT")] == ["RESULT []"]
     assert er.logger is logging.getLogger("tarvok.example_ranker")
+
+
+def test_library_is_encoded_once_per_model_and_texts(fakes, tmp_path, monkeypatch):
+    write(tmp_path, "a/a.txt", "diet mix")
+    write(tmp_path, "b/b.txt", "ship route")
+    assert er.rank_problem_descriptions("ship", models_dir=tmp_path)[0]["path"] == str(tmp_path / "b" / "b.txt")
+    assert er.rank_problem_descriptions("diet", models_dir=tmp_path)[0]["path"] == str(tmp_path / "a" / "a.txt")
+    model = fakes[0]
+    assert [texts for texts, _ in model.calls] == [["diet mix", "ship route"], ["ship"], ["diet"]]
+
+    write(tmp_path, "b/b.txt", "staff staff")  # a changed library is encoded again
+    assert er.rank_problem_descriptions("staff", models_dir=tmp_path)[0]["path"] == str(tmp_path / "b" / "b.txt")
+    assert model.calls[-2][0] == ["diet mix", "staff staff"]
+
+    other = FakeModel("other")  # so is the same library for another model
+    monkeypatch.setattr(er, "_load_model", lambda name: other)
+    er.rank_problem_descriptions("staff", models_dir=tmp_path)
+    assert [texts for texts, _ in other.calls] == [["diet mix", "staff staff"], ["staff"]]

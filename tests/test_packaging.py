@@ -73,6 +73,7 @@ class TestWheel:
             p.relative_to(PACKAGE.parent).as_posix() for p in (PACKAGE / "tvl_models").rglob("*") if p.is_file()
         )
         assert sorted(n for n in names if n.startswith("tarvok/tvl_models/")) == examples
+        assert [n for n in names if n.startswith("tarvok/datasets/")] == ["tarvok/datasets/sample.jsonl"]
         # The one C++ file that ships is the front end the CODE grammar mode reads.
         assert [n for n in names if n.endswith((".cpp", ".hpp"))] == ["tarvok/tarvok_core.cpp"]
 

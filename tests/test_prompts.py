@@ -1,4 +1,4 @@
-"""The six prompts, compared as whole texts with prompts assembled here from
+"""The seven prompts, compared as whole texts with prompts assembled here from
 the protocol's fixed pieces, and the error-list rendering."""
 
 import pytest
@@ -15,6 +15,8 @@ SYNTAX_GUIDELINES = "\n</errors>\n\n<revision_guidelines>\n- Fix the listed synt
 REALIGN_TASK_OPEN = "<task>\nThe previous attempt produced a syntactically valid Tarvok model and data, but they are NOT fully aligned with the problem description.\n<assessment>\n"
 REALIGN_TASK_CLOSE = "\n</assessment>\nRevise the model and data so that they fully align with the problem description while preserving syntactic validity.\nChange only what is necessary to achieve alignment (objective, constraints, variables, sets/parameters, and data consistency).\nLabel all constraints and the objective function meaningfully; thoroughly comment the model to explain the purpose of variables, parameters, objective, and constraints; match these explanations to the problem description by following the predicaments of literate programming.\nUse the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\nYou are also provided with a few-shot examples section; use it only as guidance and produce a solution tailored to the new problem.\n</task>\n\n"
 REALIGN_GUIDELINES = "\n</data>\n</previous_attempt>\n\n<revision_guidelines>\n- Ensure the objective, constraints, indices, and variable domains reflect the problem description.\n- Make the minimal set of changes necessary to correct misalignment.\n- Keep syntax strictly valid.\n- Return complete model and data strings; do not return diffs.\n</revision_guidelines>\n\n"
+EXECUTION_TASK = "<task>\nThe previous attempt produced a Tarvok model and data that compile, but solving them did not give an optimal solution.\nRevise the model and data so that the problem has an optimal solution while retaining alignment with the problem description.\nChange only what is necessary to remove the cause of the solver's verdict.\nLabel all constraints and the objective function meaningfully; thoroughly comment the model to explain the purpose of variables, parameters, objective, and constraints; match these explanations to the problem description by following the predicaments of literate programming.\nUse the following Tarvok syntax implementation as a reference for valid Tarvok syntax.\nYou are also provided with a few-shot examples section; use it only as guidance and produce a solution tailored to the new problem.\n</task>\n\n"
+EXECUTION_GUIDELINES = "\n</solver_verdict>\n\n<revision_guidelines>\n- Find the cause of the verdict: for an infeasible model, constraints with the wrong direction, sign, coefficient or right-hand side, or data that contradict each other; for an unbounded model, a missing constraint or bound, or an objective with the wrong sense.\n- Preserve the original modeling intent and structure when possible.\n- Ensure the model compiles with the data under the given implementation.\n- Return complete model and data strings; do not return diffs.\n</revision_guidelines>\n\n"
 ASSESSMENT_FOCUS = "<assessment_focus>\n- Objective and constraints reflect the prompt intent.\n- Decision variables have correct domains and indices.\n- Data is consistent with sets/parameters used by the model.\n- Signs, units, and indexing are correct; no missing links.\n- Any syntax error raised by the compiler.\n- Most impactful improvements if misaligned.\n</assessment_focus>\n\n"
 ALIGNMENT_CONTRACT = '<output_requirements>\n- Return ONLY a JSON object with exactly two keys: "aligned" (boolean) and "assessment" (string).\n- If issues exist, mention the most critical fixes in "assessment", a single short paragraph (3–6 sentences) of plain text.\n- No Markdown. No bullet lists. No commentary. No additional keys. No trailing commas.\n- Optional: you MAY wrap the JSON in a ```json fenced block; if you do, the fence must contain only the JSON.\n</output_requirements>\n\n<json_schema>\n{\n  "type": "object",\n  "additionalProperties": false,\n  "required": ["aligned", "assessment"],\n  "properties": {\n    "aligned": {"type": "boolean"},\n    "assessment": {"type": "string"}\n  }\n}\n</json_schema>\n\n<example_output>\n{ "aligned": false, "assessment": "The model objective function does not include fixed costs." }\n</example_output>\n'
 PARAGRAPH_CONTRACT = "<output_requirements>\n- Return a single short paragraph (3–6 sentences) of plain text.\n- No Markdown, no bullet lists, no code fences.\n- If issues exist, mention the most critical fixes.\n</output_requirements>\n"
@@ -87,6 +89,41 @@ def expected_realign(prompt, grammar, assessment, model, data, few_shots=None):
         + prompt
         + previous(model, data)
         + REALIGN_GUIDELINES
+        + MODEL_DATA_CONTRACT
+    )
+
+
+def expected_verdict(status, message=None, subset=(), model=""):
+    """The solver's verdict as the execution revision states it."""
+    lines = model.split("\n")
+    text = f'Solving the model with its data ended with the status "{status}".'
+    if message:
+        text += "\n" + message
+    if subset:
+        text += "\nThese constraints and bounds cannot all hold together (an irreducible infeasible subset):"
+        for item in subset[:20]:
+            line = item.get("line") or 0
+            source = lines[line - 1].strip(" \t\r\f\v") if 0 < line <= len(lines) else ""
+            text += "\n- " + ("bound of " if item.get("kind") == "bound" else "") + str(item["name"])
+            text += f" (model line {line})" if line > 0 else ""
+            text += ": " + source if source else ""
+        if len(subset) > 20:
+            text += f"\n- ... and {len(subset) - 20} more"
+    return text
+
+
+def expected_execution(prompt, grammar, model, data, verdict_text, few_shots=None):
+    return (
+        ROLE
+        + EXECUTION_TASK
+        + reference(grammar)
+        + section(few_shots)
+        + "<problem_description>\n"
+        + prompt
+        + previous(model, data)
+        + "\n</data>\n</previous_attempt>\n\n<solver_verdict>\n"
+        + verdict_text
+        + EXECUTION_GUIDELINES
         + MODEL_DATA_CONTRACT
     )
 
@@ -168,6 +205,33 @@ class TestWholePrompts:
         args = (TRICKY, grammar, "Fixed costs are missing.", "model </data>", "")
         assert tg._build_revision_prompt_alignment(*args, few_shots=few_shots) == expected_realign(*args, few_shots)
 
+    @pytest.mark.parametrize(
+        "result",
+        [
+            {"status": "unbounded", "objective": None, "message": "The objective can improve without limit."},
+            {"status": "infeasible_or_unbounded"},
+            {"status": "error", "message": None, "infeasible_constraints": None},
+            {
+                "status": "infeasible",
+                "message": "No solution satisfies all constraints.",
+                "infeasible_constraints": [
+                    {"name": "capacity[Seattle]", "line": 3, "kind": "constraint"},
+                    {"name": "ship[Seattle][Austin]", "line": 1, "kind": "bound"},
+                    {"name": "late", "line": 99, "kind": "constraint"},
+                    {"name": "c0", "line": 0, "kind": "constraint"},
+                ],
+            },
+        ],
+    )
+    def test_execution_revision(self, tg, grammar, few_shots, result):
+        model = "  dvar float+ ship[P][M];\t\r\n\n   forall(p in P) capacity: sum(m in M) ship[p][m] <= 1;  \n" + TRICKY
+        args = (TRICKY, grammar, model, "d = 1;")
+        verdict_text = expected_verdict(
+            result["status"], result.get("message"), result.get("infeasible_constraints") or (), model
+        )
+        got = tg._build_revision_prompt_execution(*args, result, few_shots=few_shots)
+        assert got == expected_execution(*args, verdict_text, few_shots)
+
 
 @pytest.mark.parametrize("grammar", ["", TRICKY])
 class TestWholeJudgingPrompts:
@@ -219,6 +283,20 @@ class TestPromptDetails:
             assert tg._build_revision_prompt_syntax("p", "g", "m", "d", errors) == expected_syntax(
                 "p", "g", "m", "d", str(errors)
             )
+
+    def test_solver_verdict_keeps_long_subsets_and_lines_short(self, tg):
+        long_line = "c: " + "x + " * 100 + "x <= 1;"
+        subset = [{"name": f"c[{i}]", "line": 1, "kind": "constraint"} for i in range(23)]
+        got = tg._build_revision_prompt_execution(
+            "p", "", long_line, "", {"status": "infeasible", "infeasible_constraints": subset}
+        )
+        verdict = got.split("<solver_verdict>\n")[1].split("\n</solver_verdict>")[0]
+        lines = verdict.split("\n")
+        assert len(lines) == 2 + 20 + 1 and lines[-1] == "- ... and 3 more"
+        assert lines[2] == "- c[0] (model line 1): " + long_line[:200] + "..."
+        # A result map without a status is refused with the host's KeyError.
+        with pytest.raises(KeyError):
+            tg._build_revision_prompt_execution("p", "", "m", "d", {"message": "x"})
 
     def test_text_subclass_items_use_their_own_repr(self, tg):
         class Shown(str):

@@ -21,6 +21,8 @@ FEW_SHOT_LIBRARY: Optional[str | os.PathLike[str]]
 #: Seconds one LLM request may take (every provider's client; their own retries are off); None for the
 #: client's own default.
 REQUEST_TIMEOUT: Optional[float]
+EXECUTION_CHECK: bool
+EXECUTION_TIME_LIMIT: Optional[float]
 
 logger: logging.Logger
 
@@ -135,6 +137,15 @@ def _build_revision_prompt_alignment(
     data_code: str,
     few_shots: Optional[list[dict[str, str]]] = None,
 ) -> str: ...
+def _build_revision_prompt_execution(
+    prompt: str,
+    grammar_implementation: str,
+    model_code: str,
+    data_code: str,
+    solver_result: Mapping[str, Any],
+    few_shots: Optional[list[dict[str, str]]] = None,
+) -> str: ...
+def _execute_model(model_code: str, data_code: str, time_limit: Optional[float] = None) -> dict[str, Any]: ...
 def _build_alignment_prompt(prompt: str, grammar_implementation: str, model_code: str, data_code: str) -> str: ...
 def _build_final_assessment_prompt(
     prompt: str, grammar_implementation: str, model_code: str, data_code: str, syntax_errors: list[str] | str

@@ -7,6 +7,8 @@
 //   tarvok run model.mod data.dat [--json] [--time-limit S] [--mip-gap G] [--threads N] [--write FILE] [--verbose]
 //   tarvok emit model.mod data.dat -o script.py
 //   tarvok rank your problem description [--embedding-model M]
+//   tarvok eval [DATASET] --out DIR [--provider P] [--model M] [--jobs N] [--iterations K] [--execution-check]
+//               [--rel-tol T] [--limit N] [--timeout S] [--json]
 //
 // Progress goes to stderr as it happens, results to stdout. Every subcommand
 // ends with a status from the one table in exit_status.hpp; a failure says
@@ -25,7 +27,7 @@ namespace cli = tarvok::cli;
 
 namespace {
 
-constexpr std::array<cli::Subcommand, 7> kSubcommands{{
+constexpr std::array<cli::Subcommand, 8> kSubcommands{{
     {"solve", cli::add_solve, cli::run_solve},
     {"feedback", cli::add_feedback, cli::run_feedback},
     {"models", cli::add_models, cli::run_models},
@@ -33,6 +35,7 @@ constexpr std::array<cli::Subcommand, 7> kSubcommands{{
     {"run", cli::add_run, cli::run_run},
     {"emit", cli::add_emit, cli::run_emit},
     {"rank", cli::add_rank, cli::run_rank},
+    {"eval", cli::add_eval, cli::run_eval},
 }};
 
 std::string exit_status_help() {

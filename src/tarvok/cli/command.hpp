@@ -217,5 +217,7 @@ void add_emit(py::object commands);
 int run_emit(py::object args);
 void add_rank(py::object commands);
 int run_rank(py::object args);
+void add_eval(py::object commands);
+int run_eval(py::object args);
 
 }  // namespace tarvok::cli

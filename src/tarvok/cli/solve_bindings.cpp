@@ -60,6 +60,10 @@ void add_solve(py::object commands) {
                                py::arg("help") = "solve the final model with HiGHS and print the solution too");
     solve.attr("add_argument")("--emit", py::arg("metavar") = "SCRIPT.py",
                                py::arg("help") = "also write a SciPy script that solves the final model");
+    solve.attr("add_argument")("--execution-check", py::arg("action") = "store_true",
+                               py::arg("help") =
+                                   "solve every compiling model with HiGHS and revise one that is "
+                                   "infeasible or unbounded (the solve extra)");
 }
 
 int run_solve(py::object args) {
@@ -86,6 +90,16 @@ int run_solve(py::object args) {
 
     TemporarySettings settings;
     apply_llm_options(settings, args);
+    bool execution_check = host::truthy(args.attr("execution_check"));
+    if (execution_check) {
+        try {
+            host::import_extra("highspy", "--execution-check solves models with HiGHS and", "solve");
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_ImportError)) throw;
+            fail(ExitStatus::Usage, host::str_of(e.value()));
+        }
+        settings.set(tg, "EXECUTION_CHECK", py::bool_(true));
+    }
     if (few_shot) {
         py::object name = embedding_model(args);
         if (auto problem = load_embedding_model(name)) {
@@ -178,6 +192,10 @@ int run_solve(py::object args) {
         out["syntax_errors"] = stats["syntax_errors"];
         out["assessment"] = stats["assessment"];
         out["compiled"] = py::bool_(compiled);
+        if (execution_check) {
+            out["solver_status"] = stats["solver_status"];
+            out["objective"] = stats["objective"];
+        }
         out["aligned"] = alignment ? py::object(py::bool_(aligned)) : py::object(py::none());
         out["status"] = code(status);
         if (!compiled) {
@@ -199,6 +217,10 @@ int run_solve(py::object args) {
         say("syntax errors: " + std::to_string(py::len(stats["syntax_errors"])));
         for (auto error : stats["syntax_errors"]) say(host::str_of(error));
         say(std::string("compiled: ") + (compiled ? "yes" : "no"));
+        if (execution_check) {
+            say("solver status: " + host::str_of(stats["solver_status"]));
+            say("objective: " + host::str_of(stats["objective"]));
+        }
         say(std::string("aligned: ") + (!alignment ? "not checked" : aligned ? "yes" : "no"));
         say("model: " + host::str_of(compiled ? model_file : host_path(kept.model)));
         say("data: " + host::str_of(compiled ? data_file : host_path(kept.data)));

@@ -143,6 +143,38 @@ py::object load_model(py::object model_name) {
     return model;
 }
 
+/// The embeddings of the library's texts, encoded once per model and texts:
+/// a run that ranks many queries against one library (a benchmark set, a
+/// batch of problems) pays for the library once. Kept in `_embedding_cache`,
+/// keyed by the model object itself and the texts, at most kKeptLibraries.
+template <typename Encode>
+py::object library_embeddings(const py::object& model, const py::list& texts, Encode&& encode) {
+    constexpr Py_ssize_t kKeptLibraries = 8;
+    py::object cache = attr("_embedding_cache");
+    py::object key;
+    try {
+        key = py::make_tuple(model, py::tuple(texts));
+        py::hash(key);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_TypeError)) throw;
+        return encode(texts);  // a model that cannot be a key is not cached
+    }
+    PyObject* kept = PyDict_Check(cache.ptr()) ? PyDict_GetItemWithError(cache.ptr(), key.ptr()) : nullptr;
+    if (kept != nullptr) return py::reinterpret_borrow<py::object>(kept);
+    if (PyErr_Occurred()) throw py::error_already_set();
+    py::object embeddings = encode(texts);
+    if (PyDict_Check(cache.ptr())) {
+        py::dict dict = py::reinterpret_borrow<py::dict>(cache);
+        while (py::len(dict) >= static_cast<size_t>(kKeptLibraries)) {
+            // Dicts keep insertion order: the first key is the oldest.
+            py::object oldest = py::reinterpret_borrow<py::object>(*py::iter(dict));
+            if (PyDict_DelItem(dict.ptr(), oldest.ptr()) < 0) throw py::error_already_set();
+        }
+        dict[key] = embeddings;
+    }
+    return embeddings;
+}
+
 py::list rank(py::object query, py::object models_dir, py::object top_k, py::object model_name) {
     host::require(query, "rank_problem_descriptions", "query", Kind::Str);
     host::require(top_k, "rank_problem_descriptions", "top_k", Kind::Int);
@@ -185,7 +217,7 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
         return model.attr("encode")(texts, py::arg("convert_to_tensor") = true, py::arg("normalize_embeddings") = true,
                                     py::arg("show_progress_bar") = false);
     };
-    py::object doc_embs = encode(kept_texts);
+    py::object doc_embs = library_embeddings(model, kept_texts, encode);
     py::list query_list;
     query_list.append(query);
     py::object query_emb = encode(query_list)[py::int_(0)];
@@ -278,6 +310,8 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
     // Why each failed load failed (the text of its error), by model name.
     m.attr("_load_errors") = py::dict();
     m.attr("DEFAULT_MODEL_NAME") = kDefaultModel;
+    // Library embeddings per model and texts (see library_embeddings).
+    m.attr("_embedding_cache") = py::dict();
 
     host::def(m, "rank_problem_descriptions",
               "query, models_dir=None, top_k=10, model_name='sentence-transformers/all-MiniLM-L6-v2'",

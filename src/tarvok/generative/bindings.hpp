@@ -1,6 +1,7 @@
 // Shared by the binding files of the tarvok_generative module.
 #pragma once
 
+#include "generative/prompts.hpp"
 #include "host/host.hpp"
 
 #include <string>
@@ -30,6 +31,11 @@ void log_debug(const std::string& msg);
 /// handle for "required").
 void def_with_signature(py::module_& m, const char* name, const py::cpp_function& impl, const char* doc,
                         std::vector<std::pair<const char*, py::object>> params);
+
+/// The solver's verdict from a result map: "status" (required), "message"
+/// and "infeasible_constraints" (maps with "name", "line" and "kind"), as
+/// `_execute_model` returns them. Absent or None entries count as empty.
+SolverVerdict solver_verdict(py::handle result);
 
 // Each binding file registers the functions of one subsystem.
 void register_reply_parsing(py::module_& m);

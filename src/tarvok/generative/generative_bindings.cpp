@@ -156,7 +156,10 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
         "                              working directory at call time; None for the library shipped with the\n"
         "                              package (read per call)\n"
         "REQUEST_TIMEOUT     300.0     seconds one LLM request may take, for every provider's client, whose\n"
-        "                              own retries are off; None for the client's own default (read per call)";
+        "                              own retries are off; None for the client's own default (read per call)\n"
+        "EXECUTION_CHECK     False     whether generative_solve solves every compiling model and revises one\n"
+        "                              that is infeasible, unbounded or fails in the solver (read per call)\n"
+        "EXECUTION_TIME_LIMIT 60.0     seconds for each of those solves; None for no limit (read per call)";
 
     // The compiler and the example ranker are bound at load time; a missing
     // sibling makes this import fail.
@@ -175,6 +178,9 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
     m.attr("FEW_SHOT_MAX_CHARS") = 2147483647;
     m.attr("FEW_SHOT_LIBRARY") = "tvl_models";
     m.attr("REQUEST_TIMEOUT") = 300.0;
+    // Opt-in: solve every compiling pair and revise it when it does not solve.
+    m.attr("EXECUTION_CHECK") = false;
+    m.attr("EXECUTION_TIME_LIMIT") = 60.0;  // seconds per solve; None for no limit
 
     py::object module_name = m.attr("__name__");
     py::object Enum = py::module_::import("enum").attr("Enum");

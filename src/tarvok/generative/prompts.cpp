@@ -1,6 +1,7 @@
 #include "generative/prompts.hpp"
 
 #include <initializer_list>
+#include <string>
 
 namespace tarvok::generative {
 
@@ -16,7 +17,56 @@ std::string concat(std::initializer_list<std::string_view> parts) {
     return out;
 }
 
+/// The text of 1-based line `line` of `text` without surrounding blanks, or
+/// nothing when there is no such line.
+std::string_view line_of(std::string_view text, long long line) {
+    if (line < 1) return {};
+    std::size_t begin = 0;
+    for (long long n = 1; n < line; ++n) {
+        std::size_t end = text.find('\n', begin);
+        if (end == std::string_view::npos) return {};
+        begin = end + 1;
+    }
+    std::string_view rest = text.substr(begin);
+    rest = rest.substr(0, rest.find('\n'));
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v'; };
+    while (!rest.empty() && blank(rest.front())) rest.remove_prefix(1);
+    while (!rest.empty() && blank(rest.back())) rest.remove_suffix(1);
+    return rest;
+}
+
+/// At most `limit` bytes of `text`, cut before a UTF-8 continuation byte and
+/// marked with "..." when cut.
+std::string shortened(std::string_view text, std::size_t limit) {
+    if (text.size() <= limit) return std::string(text);
+    std::size_t cut = limit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return std::string(text.substr(0, cut)) + "...";
+}
+
 }  // namespace
+
+std::string solver_verdict_text(const SolverVerdict& verdict, std::string_view model_code) {
+    // A long subset is cut: its first members are where a revision starts.
+    constexpr std::size_t kShownMembers = 20, kShownLine = 200;
+    std::string out = "Solving the model with its data ended with the status \"" + verdict.status + "\".";
+    if (!verdict.message.empty()) out += "\n" + verdict.message;
+    if (verdict.infeasible_subset.empty()) return out;
+    out += "\nThese constraints and bounds cannot all hold together (an irreducible infeasible subset):";
+    std::size_t shown = std::min(verdict.infeasible_subset.size(), kShownMembers);
+    for (std::size_t i = 0; i < shown; ++i) {
+        const InfeasibleItem& item = verdict.infeasible_subset[i];
+        out += "\n- ";
+        if (item.is_bound) out += "bound of ";
+        out += item.name;
+        std::string_view source = line_of(model_code, item.line);
+        if (item.line > 0) out += " (model line " + std::to_string(item.line) + ")";
+        if (!source.empty()) out += ": " + shortened(source, kShownLine);
+    }
+    if (shown < verdict.infeasible_subset.size())
+        out += "\n- ... and " + std::to_string(verdict.infeasible_subset.size() - shown) + " more";
+    return out;
+}
 
 std::string few_shot_section(const std::vector<FewShotExample>& examples) {
     using namespace pieces;
@@ -58,6 +108,15 @@ std::string alignment_revision_prompt(std::string_view prompt, std::string_view 
     return concat({role, realign_task_open, assessment, realign_task_close, grammar_open, grammar, grammar_close,
                    few_shot_section(examples), problem_open, prompt, previous_attempt_open, model_code, model_to_data,
                    data_code, realign_guidelines, model_data_contract});
+}
+
+std::string execution_revision_prompt(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                                      std::string_view data_code, std::string_view verdict,
+                                      const std::vector<FewShotExample>& examples) {
+    using namespace pieces;
+    return concat({role, execution_task, grammar_open, grammar, grammar_close, few_shot_section(examples), problem_open,
+                   prompt, previous_attempt_open, model_code, model_to_data, data_code, verdict_open, verdict,
+                   execution_guidelines, model_data_contract});
 }
 
 std::string alignment_prompt(std::string_view prompt, std::string_view grammar, std::string_view model_code,

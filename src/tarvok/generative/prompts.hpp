@@ -188,6 +188,28 @@ inline constexpr std::string_view realign_rules =
     "- Make the minimal set of changes necessary to correct misalignment.\n"
     "- Keep syntax strictly valid.\n";
 inline constexpr std::string_view realign_guidelines = join<realign_rules, no_diffs, guidelines_close>;
+// The execution revision, after a compiling pair did not solve.
+inline constexpr std::string_view execution_goal =
+    "The previous attempt produced a Tarvok model and data that compile, but solving them did not give an optimal solution.\n"
+    "Revise the model and data so that the problem has an optimal solution while retaining alignment with the problem description.\n"
+    "Change only what is necessary to remove the cause of the solver's verdict.\n";
+inline constexpr std::string_view execution_task =
+    join<task_open, execution_goal, literate_model, syntax_reference, few_shot_guidance, task_close>;
+inline constexpr std::string_view verdict_open =
+    "\n"
+    "</data>\n"
+    "</previous_attempt>\n"
+    "\n"
+    "<solver_verdict>\n";
+inline constexpr std::string_view execution_rules =
+    "\n"
+    "</solver_verdict>\n"
+    "\n"
+    "<revision_guidelines>\n"
+    "- Find the cause of the verdict: for an infeasible model, constraints with the wrong direction, sign, coefficient or right-hand side, or data that contradict each other; for an unbounded model, a missing constraint or bound, or an objective with the wrong sense.\n"
+    "- Preserve the original modeling intent and structure when possible.\n"
+    "- Ensure the model compiles with the data under the given implementation.\n";
+inline constexpr std::string_view execution_guidelines = join<execution_rules, no_diffs, guidelines_close>;
 // The alignment, final-assessment and feedback prompts.
 inline constexpr std::string_view inputs_problem_open =
     "<inputs>\n"
@@ -344,6 +366,30 @@ std::string syntax_revision_prompt(std::string_view prompt, std::string_view gra
 /// Realignment request after a compiling pair was judged not aligned.
 std::string alignment_revision_prompt(std::string_view prompt, std::string_view grammar, std::string_view assessment,
                                       std::string_view model_code, std::string_view data_code,
+                                      const std::vector<FewShotExample>& examples);
+
+/// One member of an irreducible infeasible subset, as the solver names it.
+struct InfeasibleItem {
+    std::string name;       ///< the constraint instance, or the variable element whose bound it is
+    long long line = 0;     ///< model line it starts on; 0 when unknown
+    bool is_bound = false;  ///< a bound from a variable's declaration rather than a constraint
+};
+
+/// How solving a compiling pair ended, for the execution revision.
+struct SolverVerdict {
+    std::string status;   ///< the solver's status word: "infeasible", "unbounded", ...
+    std::string message;  ///< the solver's own explanation; may be empty
+    std::vector<InfeasibleItem> infeasible_subset;
+};
+
+/// The verdict as a plain statement: the status word, the solver's message,
+/// and for each member of the infeasible subset its name and model line.
+std::string solver_verdict_text(const SolverVerdict& verdict, std::string_view model_code);
+
+/// Revision request after a compiling pair did not solve to optimality;
+/// `verdict` is already rendered (solver_verdict_text).
+std::string execution_revision_prompt(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                                      std::string_view data_code, std::string_view verdict,
                                       const std::vector<FewShotExample>& examples);
 
 /// Request for a JSON alignment verdict.

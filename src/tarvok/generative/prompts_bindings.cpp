@@ -1,4 +1,4 @@
-// Grammar references and the six prompts.
+// Grammar references and the prompts.
 #include "generative/bindings.hpp"
 #include "generative/prompts.hpp"
 
@@ -71,6 +71,30 @@ py::object read_grammar_document(const char* name) {
 }
 
 }  // namespace
+
+SolverVerdict solver_verdict(py::handle result) {
+    SolverVerdict verdict;
+    py::object get = result.attr("get");
+    verdict.status = text_of(result[py::str("status")]);
+    py::object message = get("message");
+    if (!message.is_none()) verdict.message = text_of(message);
+    py::object subset = get("infeasible_constraints");
+    if (subset.is_none()) return verdict;
+    for (py::handle entry : py::iter(subset)) {
+        py::object entry_get = entry.attr("get");
+        InfeasibleItem item;
+        item.name = text_of(entry[py::str("name")]);
+        py::object line = entry_get("line");
+        if (!line.is_none()) {
+            PyObject* number = PyNumber_Index(line.ptr());
+            if (number == nullptr) throw py::error_already_set();
+            item.line = host::saturated(py::reinterpret_steal<py::object>(number));
+        }
+        item.is_bound = host::equals(entry_get("kind"), py::str("bound"));
+        verdict.infeasible_subset.push_back(std::move(item));
+    }
+    return verdict;
+}
 
 void register_references_and_prompts(py::module_& m) {
     using host::def;
@@ -170,6 +194,22 @@ void register_references_and_prompts(py::module_& m) {
         },
         py::arg("prompt"), py::arg("grammar_implementation"), py::arg("assessment_text"), py::arg("model_code"),
         py::arg("data_code"), py::arg("few_shots") = none);
+    def(
+        m, "_build_revision_prompt_execution",
+        "prompt, grammar_implementation, model_code, data_code, solver_result, few_shots=None",
+        "Build the request that revises a compiling pair the solver could not solve to optimality.\n\n"
+        "solver_result is a map as _execute_model returns it: the status word, the solver's message and,\n"
+        "for an infeasible model, the constraints of the irreducible infeasible subset.",
+        [](py::object prompt, py::object grammar, py::object model_code, py::object data_code, py::object solver_result,
+           py::object few_shots) -> py::object {
+            host::Utf8 p = text_form(prompt), g = text_form(grammar), mc = text_form(model_code),
+                       dc = text_form(data_code);
+            std::string verdict = solver_verdict_text(solver_verdict(solver_result), mc.view());
+            return host::text(execution_revision_prompt(p.view(), g.view(), mc.view(), dc.view(), verdict,
+                                                        few_shot_examples(few_shots)));
+        },
+        py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"),
+        py::arg("solver_result"), py::arg("few_shots") = none);
     def(
         m, "_build_alignment_prompt", "prompt, grammar_implementation, model_code, data_code",
         "Build the request for a JSON alignment verdict on a compiling pair.",

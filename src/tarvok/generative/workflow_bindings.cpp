@@ -128,6 +128,74 @@ bool is_valid_verdict(py::handle verdict) {
     return aligned != nullptr && PyBool_Check(aligned) && assessment != nullptr && PyUnicode_Check(assessment);
 }
 
+/// The execution check's settings, read when a call starts.
+struct ExecutionCheck {
+    bool on = false;
+    py::object time_limit = py::none();  ///< seconds, or None for no limit
+};
+
+/// Reads EXECUTION_CHECK and EXECUTION_TIME_LIMIT as they stand. An unusable
+/// time limit, or a check without the solver library, is refused before any
+/// request is sent.
+ExecutionCheck read_execution_check() {
+    ExecutionCheck check;
+    check.on = host::truthy(attr("EXECUTION_CHECK"));
+    if (!check.on) return check;
+    check.time_limit = attr("EXECUTION_TIME_LIMIT");
+    if (!check.time_limit.is_none()) {
+        bool number = host::is_exact(check.time_limit, Kind::Float) || host::is_exact(check.time_limit, Kind::Int);
+        if (!number) {
+            throw py::type_error("EXECUTION_TIME_LIMIT must be a number of seconds or None, not " +
+                                 host::type_name(check.time_limit));
+        }
+        double seconds = check.time_limit.cast<double>();
+        if (!(seconds > 0)) {
+            host::raise(PyExc_ValueError,
+                        "EXECUTION_TIME_LIMIT must be greater than 0, not " + host::str_of(check.time_limit));
+        }
+    }
+    host::import_extra("highspy", "The execution check (EXECUTION_CHECK) solves models with HiGHS and", "solve");
+    return check;
+}
+
+/// Solver statuses after which a compiling pair is revised: the model itself
+/// is at fault. A time limit is not among them (see the loop).
+bool is_execution_failure(const std::string& status) {
+    return status == "infeasible" || status == "unbounded" || status == "infeasible_or_unbounded" || status == "error";
+}
+
+/// A number for a progress line, as the host writes it.
+std::string number_text(py::handle value) { return value.is_none() ? "none" : host::str_of(py::repr(value)); }
+
+/// The plain statement of a failed execution check, for the final assessment.
+py::str verdict_text(py::handle solver_result, py::handle model_code) {
+    host::Utf8 model(host::text_form(model_code));
+    return host::text(solver_verdict_text(solver_verdict(solver_result), model.view()));
+}
+
+/// `_execute_model(model_code, data_code, time_limit)`: solves a pair with
+/// tarvok.solver and reports the outcome as a map. A fault that only
+/// expanding the model with its data reveals is the status "error" with the
+/// diagnostics as its message.
+py::object execute_model(py::object model_code, py::object data_code, py::object time_limit) {
+    py::module_ solver = host::import_sibling(host::this_module(), "solver");
+    py::dict outcome;
+    try {
+        py::object result = solver.attr("solve_model")(model_code, data_code, py::arg("time_limit") = time_limit);
+        outcome["status"] = result.attr("status").attr("value");
+        outcome["objective"] = result.attr("objective");
+        outcome["message"] = result.attr("message");
+        outcome["infeasible_constraints"] = result.attr("infeasible_constraints");
+    } catch (py::error_already_set& e) {
+        if (!e.matches(solver.attr("SemanticError"))) throw;
+        outcome["status"] = "error";
+        outcome["objective"] = py::none();
+        outcome["message"] = py::str(e.value());
+        outcome["infeasible_constraints"] = py::list();
+    }
+    return outcome;
+}
+
 py::object solve(py::object prompt, py::object model_file, py::object data_file, py::object model_name, py::object mode,
                  py::object iterations_arg, py::object return_statistics, py::object alignment_check,
                  py::object temperature, py::object stop, py::object llm_provider, py::object progress,
@@ -140,11 +208,18 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
     const bool do_alignment =
         PyObject_IsTrue(alignment_check.is_none() ? attr("ALIGNMENT_CHECK").ptr() : alignment_check.ptr()) == 1;
     if (PyErr_Occurred()) throw py::error_already_set();
+    const ExecutionCheck execution = read_execution_check();
     py::object provider = attr("_infer_provider")(llm_provider, model_name);
 
     notify(progress, "Generating with provider=" + host::str_of(provider.attr("value")) +
                          " model=" + host::str_of(model_name) + " iterations=" + std::to_string(iterations) +
                          " alignment=" + (do_alignment ? "on" : "off"));
+    if (execution.on) {
+        notify(progress,
+               "Execution check on: every compiling model is solved (time limit " +
+                   (execution.time_limit.is_none() ? std::string("none") : number_text(execution.time_limit) + " s") +
+                   ")");
+    }
 
     py::object few_shots = py::list();
     if (PyObject_IsTrue(few_shot.ptr()) == 1) {
@@ -164,9 +239,14 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
     py::list syntax_errors;
     py::object model_code = py::str(""), data_code = py::str("");
     long long performed = 0;
+    // The final pair's solve (None when it was not solved), and whether the
+    // last iteration ended on a failed execution check.
+    py::object solver_status = py::none(), objective = py::none();
+    py::object execution_verdict = py::none();
 
     for (long long iteration = 0; iteration < iterations; ++iteration) {
         performed = iteration + 1;
+        solver_status = objective = execution_verdict = py::none();
         std::string counter = std::to_string(iteration + 1) + "/" + std::to_string(iterations);
         log_debug("Iteration " + counter);
         notify(progress, "Iteration " + counter + ": prompting model");
@@ -206,6 +286,31 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
         write_pair(model_file, model_code, data_file, data_code);
         notify(progress, "Wrote files: " + host::str_of(model_file) + " \u2022 " + host::str_of(data_file));
 
+        if (py::len(syntax_errors) == 0 && execution.on) {
+            notify(progress, "Solving the model to check it");
+            py::object outcome =
+                attr("_execute_model")(model_code, data_code, py::arg("time_limit") = execution.time_limit);
+            solver_status = outcome["status"];
+            objective = outcome.attr("get")("objective");
+            const std::string status = host::str_of(solver_status);
+            if (is_execution_failure(status)) {
+                notify(progress, "Execution check failed: the solver's verdict is " + status + "; revising...");
+                log_debug("Model and data compile but do not solve (" + status + "); revising...");
+                user_prompt = attr("_build_revision_prompt_execution")(prompt, grammar, model_code, data_code, outcome,
+                                                                       py::arg("few_shots") = few_shots);
+                execution_verdict = outcome;
+                continue;
+            }
+            // A time limit says nothing against the model: it goes on, as a
+            // model that solves does, rather than being revised on a guess.
+            if (status == "optimal") {
+                notify(progress, "Execution check passed: optimal, objective " + number_text(objective));
+            } else {
+                notify(progress, "Execution check: " + status + " (objective " + number_text(objective) +
+                                     "); not a fault of the model, going on");
+            }
+        }
+
         if (py::len(syntax_errors) == 0) {
             if (!do_alignment) {
                 notify(progress, "Syntax OK; alignment check disabled. Stopping.");
@@ -243,11 +348,18 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
 
     model_code = host::read_file(model_file, "r", "utf-8");
     data_code = host::read_file(data_file, "r", "utf-8");
-    if (py::len(syntax_errors) > 0 || !do_alignment) {
+    const bool execution_failed = !execution_verdict.is_none();
+    if (py::len(syntax_errors) > 0 || !do_alignment || execution_failed) {
         log_debug("Final assessment of model and data alignment...");
         notify(progress, "Requesting final assessment");
+        // A pair that compiles but does not solve is assessed with the solver's verdict as its error.
+        py::object errors = syntax_errors;
+        if (execution_failed) {
+            errors = py::list();
+            errors.attr("append")(verdict_text(execution_verdict, model_code));
+        }
         py::object final_prompt =
-            attr("_build_final_assessment_prompt")(prompt, grammar, model_code, data_code, syntax_errors);
+            attr("_build_final_assessment_prompt")(prompt, grammar, model_code, data_code, errors);
         py::object reply =
             generate(provider, model_name, final_prompt, judging_temperature(temperature, 0.2), stop, progress);
         assessment_text = is_empty(reply) ? py::str("") : reply;
@@ -263,6 +375,10 @@ py::object solve(py::object prompt, py::object model_file, py::object data_file,
     statistics["iterations"] = performed;
     statistics["assessment"] = assessment;
     statistics["syntax_errors"] = syntax_errors;
+    if (execution.on) {
+        statistics["solver_status"] = solver_status;
+        statistics["objective"] = objective;
+    }
     return statistics;
 }
 
@@ -307,13 +423,21 @@ void register_workflow(py::module_& m) {
                               py::arg("alignment_check") = none, py::arg("temperature") = none, py::arg("stop") = none,
                               py::arg("llm_provider") = llm_provider, py::arg("progress") = none,
                               py::arg("few_shot") = true);
+    host::def(m, "_execute_model", "model_code, data_code, time_limit=None",
+              "Solve a model and data pair for the execution check and report how it ended.\n\n"
+              "Returns a map: 'status' (the solver's status word), 'objective', 'message' and\n"
+              "'infeasible_constraints'. A fault that only the data reveals is the status 'error'.",
+              &execute_model, py::arg("model_code"), py::arg("data_code"), py::arg("time_limit") = none);
+
     def_with_signature(m, "generative_solve", solve_fn,
                        "Generate a Tarvok model and data file from a prompt using OpenAI GPT, validate with tarvok, "
                        "iterate on errors, and assess alignment.\n\n"
                        "Each iteration asks the LLM for a model and data pair, compiles it, and writes both files\n"
                        "(each replaced whole through a temporary file beside it, so a failure leaves the previous\n"
                        "pair); compile errors are sent back for repair, and a compiling pair is judged against the\n"
-                       "description when the alignment check is on. Files are UTF-8.\n\n"
+                       "description when the alignment check is on. With EXECUTION_CHECK on, a compiling pair is\n"
+                       "first solved (EXECUTION_TIME_LIMIT seconds) and one that is infeasible, unbounded or fails\n"
+                       "in the solver is sent back with the solver's verdict. Files are UTF-8.\n\n"
                        "Parameters:\n"
                        "  prompt             the problem description.\n"
                        "  model_file         path of the model file to write; missing folders are created.\n"
@@ -324,7 +448,9 @@ void register_workflow(py::module_& m) {
                        "  iterations         most generate/compile rounds; read as the host's int(), at least 1,\n"
                        "                     MAX_ITERATIONS when it is no number.\n"
                        "  return_statistics  return a dict with 'iterations', 'assessment' and 'syntax_errors'\n"
-                       "                     (the last round's compiler errors) instead of the assessment text.\n"
+                       "                     (the last round's compiler errors) instead of the assessment text;\n"
+                       "                     with EXECUTION_CHECK on, also 'solver_status' and 'objective' of the\n"
+                       "                     final pair (None when it was not solved).\n"
                        "  alignment_check    judge compiling pairs against the description; None reads\n"
                        "                     ALIGNMENT_CHECK.\n"
                        "  temperature        float for the generating requests; judging requests then use 0.0,\n"

@@ -1,0 +1,28 @@
+"""Answer accuracy on benchmark sets: the generation loop on each word problem, its model solved and compared with the reference optimum."""
+
+import os
+from typing import Any, Optional, Sequence
+
+def run_evaluation(
+    dataset: Optional[str | os.PathLike[str]],
+    out_dir: str | os.PathLike[str],
+    *,
+    provider: Optional[str] = None,
+    model: Optional[str] = None,
+    jobs: int = 1,
+    iterations: Optional[int] = None,
+    execution_check: Optional[bool] = None,
+    rel_tol: float = 0.0001,
+    limit: Optional[int] = None,
+    progress: bool = True,
+) -> dict[str, Any]:
+    """Run the generation loop on every problem of a data set and measure answer accuracy."""
+    ...
+
+def _run_problem(problem: dict[str, Any], out_dir: str, settings: dict[str, Any]) -> dict[str, Any]:
+    """Run one problem: the loop, then the final model's solve; returns its record as a map."""
+    ...
+
+def main(argv: Optional[Sequence[str]] = None) -> int:
+    """Run `tarvok eval` with argv (default: sys.argv[1:]) and return its exit status."""
+    ...

@@ -1,0 +1,69 @@
+// Benchmark sets of word problems: reading the records, choosing each
+// record's description, reference objective and id, and naming its folder.
+#pragma once
+
+#include "evaluation/json.hpp"
+
+#include <cstddef>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvok::evaluation {
+
+/// One problem to run.
+struct Problem {
+    std::string id;                  ///< the record's id, or its record number
+    std::string folder;              ///< the id made safe as a folder name
+    std::string description;         ///< the word problem
+    std::optional<double> expected;  ///< the reference optimal objective, when the record has a usable one
+    std::size_t record = 0;          ///< 1-based position among the records
+};
+
+/// A record that was skipped, and why.
+struct BadRecord {
+    std::size_t record = 0;  ///< 1-based position among the records
+    std::size_t line = 0;    ///< line of the file where it starts
+    std::string reason;
+};
+
+struct Dataset {
+    std::vector<Problem> problems;
+    std::vector<BadRecord> bad;
+};
+
+/// The file as a whole cannot be read as a data set.
+class DatasetError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+/// Keys tried in order; the first present one (not null) decides.
+inline constexpr std::string_view kDescriptionKeys[] = {"description", "question", "en_question", "problem"};
+inline constexpr std::string_view kObjectiveKeys[] = {"objective", "answer", "en_answer", "optimal_value"};
+
+/// Reads a JSON array of objects, or JSON Lines (one object per non-blank
+/// line). A record that is not usable is listed in `bad` and skipped; ids
+/// must be unique. Throws DatasetError for text that is neither form or
+/// holds no record at all.
+Dataset read_dataset(std::string_view text);
+
+/// The number a numeric text stands for: optional sign, digits with optional
+/// comma thousands separators, optional fraction and exponent, white space
+/// around. Nothing for any other text or a value that is not finite.
+std::optional<double> numeric_text(std::string_view text);
+
+/// The reference objective of a record's value: a finite number, or a numeric
+/// text. Nothing (no reference) for anything else.
+std::optional<double> reference_value(const json::Value& value);
+
+/// A folder name for `id`: the id itself when it is made of letters, digits,
+/// '.', '_' and '-' only, does not start with '.', is at most 80 bytes and is
+/// not one of the names the run writes beside the folders; otherwise a safe
+/// form of it followed by a hash of the whole id, so distinct ids get
+/// distinct folders.
+std::string folder_name(std::string_view id);
+
+}  // namespace tarvok::evaluation

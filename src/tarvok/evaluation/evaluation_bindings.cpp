@@ -1,0 +1,788 @@
+// tarvok.evaluation: answer accuracy on benchmark sets of word problems. For
+// each problem it runs the generation loop of tarvok_generative, solves the
+// final model and compares the optimum with the set's reference. Problems run
+// on Python threads (the loop waits on the network); the main thread alone
+// writes results.jsonl, one flushed line per finished problem, so that a run
+// that is stopped resumes where it was.
+#include "evaluation/dataset.hpp"
+#include "evaluation/results.hpp"
+#include "generative/providers/providers.hpp"
+#include "host/host.hpp"
+
+#include <atomic>
+#include <cmath>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace py = pybind11;
+namespace host = tarvok::host;
+namespace ev = tarvok::evaluation;
+namespace pv = tarvok::generative::providers;
+
+namespace {
+
+using host::attr;
+using host::Kind;
+
+py::module_ generative() { return host::import_sibling(host::this_module(), "tarvok_generative"); }
+py::module_ os_module() { return py::module_::import("os"); }
+py::object join_path(py::handle a, py::handle b) { return os_module().attr("path").attr("join")(a, b); }
+
+/// Writes one line to sys.stderr (looked up per line).
+void tell(const std::string& line) {
+    py::object err = py::module_::import("sys").attr("stderr");
+    err.attr("write")(host::text(line + "\n"));
+    err.attr("flush")();
+}
+
+/// The shipped data set and example library, beside this module.
+py::object package_path(const char* name) {
+    py::object folder = os_module().attr("path").attr("dirname")(attr("__file__"));
+    return join_path(folder, py::str(name));
+}
+
+// ------------------------------------------------------------ settings
+
+/// One run's settings, checked once.
+struct Settings {
+    py::object dataset;          ///< path of the data set
+    py::object out_dir;          ///< absolute path of the output folder
+    py::object provider;         ///< None: inferred from the model name
+    py::object model;            ///< the LLM model name
+    py::object iterations;       ///< int
+    py::object execution_check;  ///< None: EXECUTION_CHECK as it stands
+    double rel_tol = 1e-4;
+    std::optional<long long> limit;
+    long long jobs = 1;
+    bool progress = true;
+};
+
+[[noreturn]] void refuse(const std::string& parameter, const std::string& needs, py::handle value) {
+    host::raise(PyExc_ValueError, "run_evaluation() argument '" + parameter + "' must be " + needs + ", not " +
+                                      host::str_of(py::repr(value)));
+}
+
+long long count_argument(py::handle value, const char* name, bool optional) {
+    host::require(value, "run_evaluation", name, Kind::Int, optional);
+    if (value.is_none()) return 0;
+    long long n = host::saturated(value);
+    if (n < 1) refuse(name, "at least 1", value);
+    return n;
+}
+
+Settings settings_from(py::object dataset, py::object out_dir, py::object provider, py::object model, py::object jobs,
+                       py::object iterations, py::object execution_check, py::object rel_tol, py::object limit,
+                       py::object progress) {
+    Settings s;
+    py::module_ os = os_module();
+    s.dataset = dataset.is_none() ? package_path("datasets") : os.attr("fspath")(dataset);
+    if (dataset.is_none()) s.dataset = join_path(s.dataset, py::str("sample.jsonl"));
+    s.out_dir = os.attr("path").attr("abspath")(os.attr("fspath")(out_dir));
+    host::require(provider, "run_evaluation", "provider", Kind::Str, true);
+    host::require(model, "run_evaluation", "model", Kind::Str, true);
+    s.provider = provider;
+    s.model = model.is_none() ? generative().attr("MODEL_NAME") : model;
+    s.jobs = count_argument(jobs, "jobs", false);
+    count_argument(iterations, "iterations", true);
+    s.iterations = iterations.is_none() ? generative().attr("MAX_ITERATIONS") : iterations;
+    host::require(execution_check, "run_evaluation", "execution_check", Kind::Bool, true);
+    s.execution_check = execution_check;
+    if (!host::is_exact(rel_tol, Kind::Float) && !host::is_exact(rel_tol, Kind::Int))
+        throw py::type_error("run_evaluation() argument 'rel_tol' must be float or int, not " +
+                             host::type_name(rel_tol));
+    s.rel_tol = rel_tol.cast<double>();
+    if (!(s.rel_tol >= 0) || !std::isfinite(s.rel_tol)) refuse("rel_tol", "a finite number, at least 0", rel_tol);
+    if (!limit.is_none()) s.limit = count_argument(limit, "limit", true);
+    host::require(progress, "run_evaluation", "progress", Kind::Bool);
+    s.progress = host::truthy(progress);
+    return s;
+}
+
+// --------------------------------------------------------- the data set
+
+py::dict problem_dict(const ev::Problem& p) {
+    py::dict d;
+    d["id"] = host::text(p.id);
+    d["folder"] = host::text(p.folder);
+    d["description"] = host::text(p.description);
+    d["expected"] = p.expected ? py::object(py::float_(*p.expected)) : py::none();
+    d["record"] = p.record;
+    return d;
+}
+
+/// The data set's problems (cut to the limit) and its unusable records.
+ev::Dataset load_dataset(const Settings& s) {
+    py::bytes raw = host::read_file(s.dataset, "rb");
+    std::string bytes = raw;
+    ev::Dataset dataset;
+    std::string failure;
+    {
+        py::gil_scoped_release unlocked;
+        try {
+            dataset = ev::read_dataset(bytes);
+        } catch (const ev::DatasetError& e) {
+            failure = e.what();
+        }
+    }
+    if (!failure.empty())
+        host::raise(PyExc_ValueError, "cannot use data set " + host::str_of(s.dataset) + ": " + failure);
+    if (s.limit && static_cast<long long>(dataset.problems.size()) > *s.limit) dataset.problems.resize(*s.limit);
+    return dataset;
+}
+
+std::string bad_record_text(const py::object& dataset, const ev::BadRecord& bad) {
+    std::string where = "record " + std::to_string(bad.record);
+    if (bad.line) where += " (line " + std::to_string(bad.line) + ")";
+    return "tarvok eval: skipped " + where + " of " + host::str_of(dataset) + ": " + bad.reason;
+}
+
+// ------------------------------------------------------------ preflight
+
+/// Fails now, before any problem starts, when the provider cannot be used:
+/// its client (the library and the API key) is made once, as each request
+/// would make it.
+void check_provider(const Settings& s) {
+    py::module_ tg = generative();
+    py::object provider = tg.attr("_infer_provider")(s.provider, s.model);
+    std::string client = "_" + host::str_of(provider.attr("value")) + "_client";
+    if (py::hasattr(tg, client.c_str())) tg.attr(client.c_str())();
+}
+
+/// The final models are solved with HiGHS: without it no answer can be judged.
+void check_solver() { host::import_extra("highspy", "tarvok eval solves every final model with HiGHS and", "eval"); }
+
+// ---------------------------------------------------------- one problem
+
+std::optional<double> optional_double(py::handle value) {
+    if (value.is_none()) return std::nullopt;
+    double number = PyFloat_AsDouble(value.ptr());
+    if (number == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    return number;
+}
+
+std::optional<std::string> optional_text(py::handle value) {
+    if (value.is_none()) return std::nullopt;
+    return host::str_of(value);
+}
+
+/// The record of a problem from the map `_run_problem` returns; correctness
+/// is judged here, from the status and objective, against the data set.
+ev::Record record_from(py::handle result, const ev::Problem& problem, double rel_tol) {
+    py::object get = result.attr("get");
+    ev::Record r;
+    r.id = problem.id;
+    r.expected = problem.expected;
+    r.objective = optional_double(get("objective"));
+    r.status = optional_text(get("status"));
+    py::object compiled = get("compiled");
+    if (!compiled.is_none()) r.compiled = host::truthy(compiled);
+    py::object iterations = get("iterations");
+    if (!iterations.is_none()) r.iterations = host::saturated(iterations);
+    py::object errors = get("compile_errors");
+    if (!errors.is_none())
+        for (py::handle e : errors) r.compile_errors.push_back(host::str_of(e));
+    r.seconds = optional_double(get("seconds")).value_or(0);
+    r.error = optional_text(get("error"));
+    r.correct = !r.error && ev::is_correct(r.status, r.objective, r.expected, rel_tol);
+    return r;
+}
+
+/// "TypeName: message", as a record keeps what a run raised.
+std::string error_text(const py::error_already_set& e) {
+    std::string message = host::str_of(e.value());
+    std::string text = host::type_name(e.value()) + (message.empty() ? "" : ": " + message);
+    if (text.size() > 4000) {
+        size_t cut = 4000;
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // a whole character
+        text = text.substr(0, cut) + "...";
+    }
+    return text;
+}
+
+py::object perf_counter() { return py::module_::import("time").attr("perf_counter")(); }
+
+/// `_run_problem(problem, out_dir, settings)`: one problem, start to end.
+py::dict run_problem(py::object problem, py::object out_dir, py::object settings) {
+    py::module_ os = os_module();
+    py::module_ tg = generative();
+    py::object folder = join_path(out_dir, problem["folder"]);
+    os.attr("makedirs")(folder, py::arg("exist_ok") = true);
+    py::object model_file = join_path(folder, py::str("model.mod"));
+    py::object data_file = join_path(folder, py::str("data.dat"));
+    py::object log = py::module_::import("builtins")
+                         .attr("open")(join_path(folder, py::str("progress.log")), "w", py::arg("encoding") = "utf-8",
+                                       py::arg("errors") = "backslashreplace");
+    // A run that stops early ends this problem at its next step: the loop
+    // lets an interrupt raised by its progress callback through.
+    py::object stop = settings.attr("get")("stop");
+    py::cpp_function progress([log, stop](py::object message) {
+        log.attr("write")(py::str(message) + py::str("\n"));
+        log.attr("flush")();
+        if (!stop.is_none() && host::truthy(stop.attr("is_set")())) {
+            PyErr_SetString(PyExc_KeyboardInterrupt, "the evaluation run stopped");
+            throw py::error_already_set();
+        }
+    });
+
+    py::dict record;
+    record["id"] = problem["id"];
+    record["objective"] = py::none();
+    record["status"] = py::none();
+    record["compiled"] = py::none();
+    record["iterations"] = py::none();
+    record["compile_errors"] = py::list();
+    record["error"] = py::none();
+    double start = perf_counter().cast<double>();
+    try {
+        py::object stats = tg.attr("generative_solve")(
+            problem["description"], model_file, data_file, py::arg("model_name") = settings["model"],
+            py::arg("iterations") = settings["iterations"], py::arg("return_statistics") = true,
+            py::arg("llm_provider") = settings["provider"], py::arg("progress") = progress);
+        py::list errors = py::list(stats["syntax_errors"]);
+        record["iterations"] = stats["iterations"];
+        record["compile_errors"] = errors;
+        record["compiled"] = py::bool_(py::len(errors) == 0);
+        if (py::len(errors) == 0) {
+            // The loop's own solve of the final pair, when the execution check made one.
+            py::object status = stats.attr("get")("solver_status");
+            py::object objective = stats.attr("get")("objective");
+            if (status.is_none()) {
+                py::object outcome = tg.attr("_execute_model")(host::read_file(model_file, "r", "utf-8"),
+                                                               host::read_file(data_file, "r", "utf-8"),
+                                                               py::arg("time_limit") = settings["time_limit"]);
+                status = outcome["status"];
+                objective = outcome.attr("get")("objective");
+            }
+            record["status"] = status;
+            record["objective"] = objective;
+            progress(py::str("Final model: " + host::str_of(status) + ", objective " + host::str_of(objective)));
+        }
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) {
+            log.attr("close")();
+            throw;
+        }
+        record["error"] = host::text(error_text(e));
+        progress(record["error"]);
+    }
+    record["seconds"] = perf_counter().cast<double>() - start;
+    log.attr("close")();
+    return record;
+}
+
+// ------------------------------------------------------------- the run
+
+/// What the worker threads share. The counters are atomic: the module runs
+/// without the GIL where the host has none.
+struct Pool {
+    std::vector<py::dict> todo;  ///< problem maps, in data-set order; not changed once workers start
+    std::atomic<size_t> next = 0;
+    /// Set when the run stops early: no problem is taken any more, and the
+    /// running ones end at their next step (see run_problem).
+    py::object stop;   ///< threading.Event
+    py::object queue;  ///< queue.Queue of (index, record map) or (-1, exception)
+    py::object out_dir, settings;
+    py::list threads;  ///< the workers, which the interpreter waits for at exit
+
+    bool stopping() const { return host::truthy(stop.attr("is_set")()); }
+};
+
+void work(const std::shared_ptr<Pool>& pool) {
+    try {
+        while (!pool->stopping()) {
+            size_t index = pool->next++;
+            if (index >= pool->todo.size()) break;
+            py::object result;
+            try {
+                result = attr("_run_problem")(pool->todo[index], pool->out_dir, pool->settings);
+            } catch (py::error_already_set& e) {
+                if (!host::is_ordinary(e)) throw;
+                // A replaced _run_problem that raises still gives a record.
+                py::dict raised;
+                raised["error"] = host::text(error_text(e));
+                result = raised;
+            }
+            pool->queue.attr("put")(py::make_tuple(index, result));
+        }
+    } catch (py::error_already_set& e) {
+        // The main thread raises it; a thread that died silently would leave it waiting.
+        pool->queue.attr("put")(py::make_tuple(-1, e.value()));
+    } catch (const std::exception& e) {
+        pool->queue.attr("put")(py::make_tuple(-1, py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(e.what())));
+    }
+}
+
+/// The progress display: a tqdm bar on a terminal, else one line per problem.
+class Progress {
+  public:
+    Progress(bool on, size_t total, size_t done, size_t correct)
+        : on_(on), total_(total), done_(done), correct_(correct) {
+        if (!on_) return;
+        py::object err = py::module_::import("sys").attr("stderr");
+        bool terminal = false;
+        try {
+            terminal = host::truthy(err.attr("isatty")());
+        } catch (py::error_already_set& e) {
+            if (!host::is_ordinary(e)) throw;
+        }
+        if (!terminal) return;
+        try {
+            py::object tqdm = py::module_::import("tqdm").attr("tqdm");
+            bar_ = tqdm(py::arg("total") = total, py::arg("initial") = done, py::arg("desc") = "tarvok eval",
+                        py::arg("unit") = "problem", py::arg("file") = err, py::arg("dynamic_ncols") = true);
+            postfix();
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_ImportError)) throw;
+        }
+    }
+
+    void finished(const ev::Record& r) {
+        ++done_;
+        correct_ += r.correct;
+        if (!on_) return;
+        if (bar_) {
+            postfix();
+            bar_.attr("update")(1);
+            return;
+        }
+        std::string outcome = r.error ? "raised " + *r.error : (r.correct ? "correct" : "wrong");
+        if (!r.error) {
+            outcome += " (" + r.status.value_or(r.compiled && !*r.compiled ? "not compiled" : "not solved");
+            if (r.objective) outcome += ", objective " + host::str_of(py::repr(py::float_(*r.objective)));
+            outcome += ")";
+        }
+        tell("[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " + r.id + ": " + outcome +
+             "; accuracy so far " + std::to_string(correct_) + "/" + std::to_string(done_));
+    }
+
+    void close() {
+        if (bar_) bar_.attr("close")();
+        bar_ = py::object();
+    }
+
+  private:
+    void postfix() {
+        bar_.attr("set_postfix_str")("accuracy " + std::to_string(correct_) + "/" + std::to_string(done_),
+                                     py::arg("refresh") = false);
+    }
+    bool on_;
+    size_t total_, done_, correct_;
+    py::object bar_;
+};
+
+/// Writes `text` to `path` whole or not at all: a temporary file beside it,
+/// flushed to disk, then renamed over it.
+void write_atomically(py::object path, const std::string& text) {
+    py::module_ os = os_module();
+    py::object temporary = path + py::str(".tmp-") + py::str(os.attr("getpid")());
+    py::object file = py::module_::import("builtins").attr("open")(temporary, "wb");
+    try {
+        file.attr("write")(py::bytes(text));
+        file.attr("flush")();
+        os.attr("fsync")(file.attr("fileno")());
+        file.attr("close")();
+    } catch (...) {
+        file.attr("close")();
+        os.attr("unlink")(temporary);
+        throw;
+    }
+    os.attr("replace")(temporary, path);
+}
+
+/// A module setting set for the run and put back after it (removed again
+/// when it did not exist).
+class SettingForRun {
+  public:
+    SettingForRun(py::module_ module, const char* name, py::object value) : module_(module), name_(name) {
+        existed_ = py::hasattr(module, name);
+        if (existed_) saved_ = module.attr(name);
+        module.attr(name) = value;
+    }
+    ~SettingForRun() {
+        py::error_scope keep;  // restoring must not disturb an error in flight
+        if (existed_)
+            PyObject_SetAttrString(module_.ptr(), name_, saved_.ptr());
+        else
+            PyObject_DelAttrString(module_.ptr(), name_);
+        PyErr_Clear();
+    }
+
+  private:
+    py::module_ module_;
+    const char* name_;
+    bool existed_ = false;
+    py::object saved_;
+};
+
+/// Closes a file when the scope ends, however it ends.
+struct ClosedAtEnd {
+    py::object file;
+    ~ClosedAtEnd() {
+        py::error_scope keep;  // an error in flight stays the one raised
+        if (PyObject* result = PyObject_CallMethod(file.ptr(), "close", nullptr)) Py_DECREF(result);
+        PyErr_Clear();
+    }
+};
+
+struct Outcome {
+    ev::Summary summary;
+    std::string summary_text;
+    std::vector<ev::Problem> problems;
+    std::map<std::string, ev::Record> records;
+};
+
+/// The run; `pool` is set as soon as the workers exist, so that a caller can
+/// wait for them after an interrupt.
+Outcome run(const Settings& s, const ev::Dataset& dataset, std::shared_ptr<Pool>& started) {
+    py::module_ os = os_module();
+    py::module_ tg = generative();
+    os.attr("makedirs")(s.out_dir, py::arg("exist_ok") = true);
+    py::object results_path = join_path(s.out_dir, py::str("results.jsonl"));
+    ev::RecordedResults recorded;
+    if (host::truthy(os.attr("path").attr("exists")(results_path))) {
+        std::string previous = py::bytes(host::read_file(results_path, "rb"));
+        recorded = ev::read_results(previous);
+    }
+    py::object results = py::module_::import("builtins").attr("open")(results_path, "ab");
+    ClosedAtEnd closer{results};
+    if (!recorded.ends_in_newline) results.attr("write")(py::bytes("\n"));  // after a line cut off by a kill
+
+    Outcome out;
+    out.problems = dataset.problems;
+    for (const ev::Problem& p : out.problems) {
+        auto found = recorded.by_id.find(p.id);
+        if (found != recorded.by_id.end()) out.records.insert(*found);
+    }
+    std::vector<const ev::Problem*> todo = ev::pending(out.problems, out.records);
+    size_t done_before = out.records.size(), correct_before = 0;
+    for (auto& [id, r] : out.records) correct_before += r.correct;
+
+    if (s.progress) {
+        for (const ev::BadRecord& bad : dataset.bad) tell(bad_record_text(s.dataset, bad));
+        std::string line = "tarvok eval: " + std::to_string(out.problems.size()) + " problems from " +
+                           host::str_of(s.dataset) + ", model " + host::str_of(s.model);
+        if (done_before)
+            line += "; " + std::to_string(done_before) + " already recorded in " + host::str_of(results_path);
+        tell(line);
+    }
+
+    // The loop's settings for this run: the execution check when asked, and
+    // the example library FEW_SHOT_LIBRARY names when that is a folder here,
+    // else the shipped one (as `tarvok solve` chooses, without moving).
+    std::optional<SettingForRun> check, library;
+    if (!s.execution_check.is_none()) check.emplace(tg, "EXECUTION_CHECK", s.execution_check);
+    py::object chosen = py::none();
+    if (py::hasattr(tg, "FEW_SHOT_LIBRARY")) chosen = tg.attr("FEW_SHOT_LIBRARY");
+    if (chosen.is_none() || !host::truthy(os.attr("path").attr("isdir")(chosen))) {
+        chosen = package_path("tvl_models");
+        library.emplace(tg, "FEW_SHOT_LIBRARY", chosen);
+    }
+    if (s.progress)
+        tell("tarvok eval: few-shot examples from " + host::str_of(os.attr("path").attr("abspath")(chosen)));
+
+    auto pool = std::make_shared<Pool>();
+    started = pool;
+    for (const ev::Problem* p : todo) pool->todo.push_back(problem_dict(*p));
+    pool->queue = py::module_::import("queue").attr("Queue")();
+    pool->stop = py::module_::import("threading").attr("Event")();
+    pool->out_dir = s.out_dir;
+    py::dict settings;
+    settings["model"] = s.model;
+    settings["provider"] = s.provider;
+    settings["iterations"] = s.iterations;
+    settings["time_limit"] = tg.attr("EXECUTION_TIME_LIMIT");
+    settings["stop"] = pool->stop;
+    pool->settings = settings;
+
+    Progress progress(s.progress, out.problems.size(), done_before, correct_before);
+    py::object thread = py::module_::import("threading").attr("Thread");
+    size_t workers = std::min<size_t>(static_cast<size_t>(s.jobs), todo.size());
+    // Not daemon threads: the interpreter waits for them at exit rather than
+    // ending them in the middle of C++ work.
+    for (size_t i = 0; i < workers; ++i) {
+        py::cpp_function body([pool]() { work(pool); });
+        py::object worker = thread(py::arg("target") = body, py::arg("name") = "tarvok-eval-" + std::to_string(i + 1));
+        worker.attr("start")();
+        pool->threads.append(worker);
+    }
+
+    auto finish = [&] {
+        progress.close();
+        out.summary = ev::summarize(out.problems, out.records, dataset.bad.size());
+        ev::RunSettings run_settings{host::str_of(s.dataset),
+                                     host::str_of(tg.attr("_infer_provider")(s.provider, s.model).attr("value")),
+                                     host::str_of(s.model),
+                                     host::saturated(s.iterations),
+                                     host::truthy(tg.attr("EXECUTION_CHECK")),
+                                     s.rel_tol};
+        out.summary_text = ev::summary_json(out.summary, run_settings);
+        write_atomically(join_path(s.out_dir, py::str("summary.json")), out.summary_text);
+    };
+
+    try {
+        py::object empty = py::module_::import("queue").attr("Empty");
+        for (size_t remaining = todo.size(); remaining > 0;) {
+            py::tuple item;
+            try {
+                item = pool->queue.attr("get")(py::arg("timeout") = 0.25);
+            } catch (py::error_already_set& e) {
+                if (e.matches(empty)) continue;
+                throw;
+            }
+            long long index = item[0].cast<long long>();
+            if (index < 0) {
+                PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(item[1].ptr())), item[1].ptr());
+                throw py::error_already_set();
+            }
+            ev::Record record = record_from(item[1], *todo[index], s.rel_tol);
+            results.attr("write")(py::bytes(ev::record_line(record)));
+            results.attr("flush")();
+            os.attr("fsync")(results.attr("fileno")());
+            progress.finished(record);
+            out.records[record.id] = std::move(record);
+            --remaining;
+        }
+    } catch (...) {
+        pool->stop.attr("set")();  // no further problem; the running ones end at their next step
+        py::error_scope keep;
+        try {
+            finish();
+        } catch (...) {
+            PyErr_Clear();
+        }
+        throw;
+    }
+    results.attr("close")();  // flushed and closed before the summary is written
+    finish();
+    return out;
+}
+
+py::object summary_object(const Outcome& out) { return py::module_::import("json").attr("loads")(out.summary_text); }
+
+py::object run_evaluation(py::object dataset, py::object out_dir, py::object provider, py::object model,
+                          py::object jobs, py::object iterations, py::object execution_check, py::object rel_tol,
+                          py::object limit, py::object progress) {
+    Settings s =
+        settings_from(dataset, out_dir, provider, model, jobs, iterations, execution_check, rel_tol, limit, progress);
+    ev::Dataset data = load_dataset(s);
+    check_provider(s);
+    check_solver();
+    std::shared_ptr<Pool> pool;
+    return summary_object(run(s, data, pool));
+}
+
+// ------------------------------------------------------------ the command
+
+/// The arguments of `tarvok eval`, added to `parser` (its own, or the
+/// subparser of the `tarvok` command).
+void add_arguments(py::object parser) {
+    py::object builtins = py::module_::import("builtins");
+    std::vector<std::string_view> names;
+    for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
+    auto add = [&](auto&&... arguments) {
+        parser.attr("add_argument")(std::forward<decltype(arguments)>(arguments)...);  // keywords must stay rvalues
+    };
+    add("dataset", py::arg("nargs") = "?", py::arg("metavar") = "DATASET",
+        py::arg("help") = "a JSON Lines file or a JSON array of records (default: the shipped sample set)");
+    add("--out", py::arg("required") = true, py::arg("metavar") = "DIR",
+        py::arg("help") =
+            "folder for each problem's files, results.jsonl and summary.json; a second run with the "
+            "same folder resumes");
+    add("--provider", py::arg("metavar") = "NAME",
+        py::arg("help") = pv::spoken_list(names, "or") + " (default: inferred from the model name)");
+    add("--model", py::arg("metavar") = "NAME", py::arg("help") = "LLM model name (default: the library's MODEL_NAME)");
+    add("--jobs", py::arg("type") = builtins.attr("int"), py::arg("default") = 1, py::arg("metavar") = "N",
+        py::arg("help") = "problems run at once (default: 1)");
+    add("--iterations", py::arg("type") = builtins.attr("int"), py::arg("metavar") = "K",
+        py::arg("help") = "iterations of the loop per problem (default: MAX_ITERATIONS)");
+    add("--execution-check", py::arg("action") = "store_true",
+        py::arg("help") =
+            "solve every compiling model inside the loop and revise one that is infeasible or "
+            "unbounded");
+    add("--rel-tol", py::arg("type") = builtins.attr("float"), py::arg("default") = 1e-4, py::arg("metavar") = "T",
+        py::arg("help") = "an answer is correct within T * max(1, |reference|) (default: 1e-4)");
+    add("--limit", py::arg("type") = builtins.attr("int"), py::arg("metavar") = "N",
+        py::arg("help") = "run only the first N problems");
+    add("--timeout", py::arg("type") = builtins.attr("float"), py::arg("metavar") = "SECONDS",
+        py::arg("help") = "most seconds one LLM request may take (default: the library's REQUEST_TIMEOUT)");
+    add("--json", py::arg("action") = "store_true", py::arg("help") = "print the summary as JSON instead of the table");
+}
+
+void say(const std::string& text) {
+    py::object out = py::module_::import("sys").attr("stdout");
+    out.attr("write")(host::text(text));
+    out.attr("flush")();
+}
+
+/// After an interrupt: the running problems end at their next step (one
+/// request at most); a second interrupt ends the command at once, its
+/// records being on disk already.
+void wait_for_workers(const std::shared_ptr<Pool>& pool) {
+    if (!pool) return;
+    auto running = [&] {
+        size_t n = 0;
+        for (py::handle t : pool->threads) n += host::truthy(t.attr("is_alive")());
+        return n;
+    };
+    try {
+        if (size_t n = running()) {
+            tell("tarvok eval: stopping " + std::to_string(n) + " running problem" + (n == 1 ? "" : "s") +
+                 " (Ctrl-C again to quit at once)");
+        }
+        for (py::handle t : pool->threads)
+            while (host::truthy(t.attr("is_alive")())) t.attr("join")(py::arg("timeout") = 0.25);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_KeyboardInterrupt)) throw;
+        for (const char* stream : {"stdout", "stderr"}) py::module_::import("sys").attr(stream).attr("flush")();
+        py::module_::import("os").attr("_exit")(130);
+    }
+}
+
+/// A failure of the command: one line on stderr, or with --json an object
+/// on stdout, as every subcommand of `tarvok` reports one.
+int failed(py::handle args, int status, const std::string& message) {
+    if (host::truthy(args.attr("json"))) {
+        py::dict error;
+        error["error"] = host::text(message);
+        error["status"] = status;
+        say(host::str_of(py::module_::import("json").attr("dumps")(error, py::arg("ensure_ascii") = false)) + "\n");
+    } else {
+        tell("tarvok eval: " + message);
+    }
+    return status;
+}
+
+/// `tarvok eval` from parsed arguments (see add_arguments); the exit status.
+int run_command(py::object args) {
+    constexpr int kUsage = 2, kProvider = 5, kInterrupted = 130;
+    for (auto [name, option] : {std::pair{"jobs", "--jobs"}, {"iterations", "--iterations"}, {"limit", "--limit"}}) {
+        py::object value = args.attr(name);
+        if (!value.is_none() && value.cast<long long>() < 1)
+            return failed(args, kUsage, std::string(option) + " must be at least 1");
+    }
+    double rel_tol = args.attr("rel_tol").cast<double>();
+    if (!(rel_tol >= 0) || !std::isfinite(rel_tol)) return failed(args, kUsage, "--rel-tol must be at least 0");
+    py::object timeout = args.attr("timeout");
+    if (!timeout.is_none() && !(timeout.cast<double>() > 0 && std::isfinite(timeout.cast<double>())))
+        return failed(args, kUsage, "--timeout must be a positive number");
+    py::object provider = args.attr("provider");
+    if (!provider.is_none() &&
+        pv::provider_from_alias(host::str_of(provider.attr("strip")().attr("lower")())) == nullptr) {
+        std::vector<std::string_view> names;
+        for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
+        return failed(
+            args, kUsage,
+            "unknown provider '" + host::str_of(provider) + "' (choose " + pv::spoken_list(names, "or") + ")");
+    }
+
+    std::shared_ptr<Pool> pool;
+    try {
+        Settings s =
+            settings_from(args.attr("dataset"), args.attr("out"), provider, args.attr("model"), args.attr("jobs"),
+                          args.attr("iterations"),
+                          host::truthy(args.attr("execution_check")) ? py::object(py::bool_(true)) : py::none(),
+                          py::float_(rel_tol), args.attr("limit"), py::bool_(true));
+        ev::Dataset data;
+        try {
+            data = load_dataset(s);
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_OSError) && !e.matches(PyExc_ValueError)) throw;
+            return failed(args, kUsage, host::str_of(e.value()));
+        }
+        if (data.problems.empty()) {
+            for (const ev::BadRecord& bad : data.bad) tell(bad_record_text(s.dataset, bad));
+            return failed(args, kUsage, "no usable problem in " + host::str_of(s.dataset));
+        }
+        try {
+            check_provider(s);
+        } catch (py::error_already_set& e) {
+            if (!host::is_ordinary(e)) throw;
+            return failed(args, kProvider, host::str_of(e.value()));
+        }
+        try {
+            check_solver();
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_ImportError)) throw;
+            return failed(args, kUsage, host::str_of(e.value()));
+        }
+        // The request timeout holds for this run only.
+        std::optional<SettingForRun> request_timeout;
+        if (!timeout.is_none())
+            request_timeout.emplace(generative(), "REQUEST_TIMEOUT", py::float_(timeout.cast<double>()));
+        Outcome out;
+        try {
+            out = run(s, data, pool);
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_OSError)) throw;
+            return failed(args, kUsage, "cannot write to " + host::str_of(s.out_dir) + ": " + host::str_of(e.value()));
+        }
+        say(host::truthy(args.attr("json")) ? out.summary_text
+                                            : ev::results_table(out.problems, out.records, out.summary));
+        tell("tarvok eval: results in " + host::str_of(join_path(s.out_dir, py::str("results.jsonl"))) +
+             ", summary in " + host::str_of(join_path(s.out_dir, py::str("summary.json"))));
+        return 0;
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_KeyboardInterrupt)) throw;
+        tell(
+            "tarvok eval: interrupted; finished problems are recorded, and a second run with the same --out "
+            "resumes");
+        wait_for_workers(pool);
+        return kInterrupted;
+    }
+}
+
+int main_impl(py::object argv) {
+    py::object parser =
+        py::module_::import("argparse")
+            .attr("ArgumentParser")(
+                py::arg("prog") = "tarvok eval",
+                py::arg("description") =
+                    "Measure answer accuracy on a benchmark set of word problems: run the generation loop on each problem, "
+                    "solve the final model with HiGHS and compare its optimum with the reference.");
+    add_arguments(parser);
+    return run_command(parser.attr("parse_args")(argv));
+}
+
+}  // namespace
+
+PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
+    py::options options;
+    options.disable_function_signatures();
+    host::hold_module(m);
+    m.doc() =
+        "Answer accuracy on benchmark sets: the generation loop on each word problem, its model solved and "
+        "compared with the reference optimum.";
+
+    host::def(m, "run_evaluation",
+              "dataset, out_dir, *, provider=None, model=None, jobs=1, iterations=None, execution_check=None, "
+              "rel_tol=0.0001, limit=None, progress=True",
+              "Run the generation loop on every problem of a data set and measure answer accuracy.\n\n"
+              "dataset is a JSON Lines file or a JSON array of records (None: the shipped sample set); each\n"
+              "problem's files go to out_dir/<id>/, one record per finished problem is appended to\n"
+              "out_dir/results.jsonl, and ids recorded there are skipped, so a stopped run resumes. Returns the\n"
+              "summary (also written to out_dir/summary.json). jobs problems run at once on threads; iterations\n"
+              "and model default to the loop's settings; execution_check, when not None, sets EXECUTION_CHECK\n"
+              "for the run. An answer is correct when the final model solves to optimality within\n"
+              "rel_tol * max(1, |reference|) of the reference. The provider's client is made before any problem\n"
+              "starts, so a missing key or library fails at once.",
+              &run_evaluation, py::arg("dataset"), py::arg("out_dir"), py::kw_only(), py::arg("provider") = py::none(),
+              py::arg("model") = py::none(), py::arg("jobs") = 1, py::arg("iterations") = py::none(),
+              py::arg("execution_check") = py::none(), py::arg("rel_tol") = 1e-4, py::arg("limit") = py::none(),
+              py::arg("progress") = true);
+    host::def(m, "_run_problem", "problem, out_dir, settings",
+              "Run one problem: the loop, then the final model's solve; returns its record as a map.\n\n"
+              "What the loop raises is kept in the record's 'error'.",
+              &run_problem, py::arg("problem"), py::arg("out_dir"), py::arg("settings"));
+    host::def(m, "_add_arguments", "parser", "Add the arguments of `tarvok eval` to an argparse parser.",
+              &add_arguments, py::arg("parser"));
+    host::def(m, "_run_command", "args", "Run `tarvok eval` from the parsed arguments and return its exit status.",
+              &run_command, py::arg("args"));
+    host::def(m, "main", "argv=None",
+              "Run `tarvok eval` with argv (default: sys.argv[1:]) and return its exit status.\n\n"
+              "0 when the run finished (whatever its accuracy), 2 for a bad argument, an unreadable data set or\n"
+              "output folder, or a missing solver library, 5 when the provider cannot be used, 130 when\n"
+              "interrupted.",
+              &main_impl, py::arg("argv") = py::none());
+}

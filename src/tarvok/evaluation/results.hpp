@@ -1,0 +1,86 @@
+// The outcome of each problem as results.jsonl holds it, what a resumed run
+// finds there, whether an answer is correct, and the summary of a run.
+#pragma once
+
+#include "evaluation/dataset.hpp"
+
+#include <cstddef>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvok::evaluation {
+
+/// One finished problem.
+struct Record {
+    std::string id;
+    std::optional<double> expected;
+    std::optional<double> objective;
+    std::optional<std::string> status;  ///< the solver's status word; none when the final model was not solved
+    bool correct = false;
+    std::optional<bool> compiled;  ///< whether the final model compiles; none when the run raised
+    std::optional<long long> iterations;
+    std::vector<std::string> compile_errors;  ///< of the last iteration
+    double seconds = 0;
+    std::optional<std::string> error;  ///< what the run raised, if it raised
+};
+
+/// The record as one line of results.jsonl (with its line feed). Keys in
+/// this order: id, expected, objective, status, correct, compiled,
+/// iterations, compile_errors, seconds, error.
+std::string record_line(const Record& record);
+
+/// What an existing results.jsonl holds.
+struct RecordedResults {
+    std::map<std::string, Record> by_id;  ///< the last record of each id
+    std::size_t unreadable = 0;           ///< lines that are not a record (a run killed while writing one)
+    bool ends_in_newline = true;          ///< false when the last line was cut off
+};
+
+/// Reads results.jsonl as a resumed run needs it.
+RecordedResults read_results(std::string_view text);
+
+/// Correct when the solve ended optimal and the objective is within
+/// rel_tol * max(1, |expected|) of the reference.
+bool is_correct(const std::optional<std::string>& status, std::optional<double> objective,
+                std::optional<double> expected, double rel_tol);
+
+/// The problems that have no record yet, in data-set order.
+std::vector<const Problem*> pending(const std::vector<Problem>& problems, const std::map<std::string, Record>& by_id);
+
+struct Summary {
+    std::size_t total = 0;      ///< problems in the data set (after --limit)
+    std::size_t attempted = 0;  ///< of those, problems with a record
+    std::size_t correct = 0;
+    double accuracy = 0;                    ///< correct / total
+    std::size_t compiled = 0;               ///< final model compiles
+    std::size_t solved = 0;                 ///< final model solved to optimality
+    std::size_t errors = 0;                 ///< runs that raised
+    std::size_t without_reference = 0;      ///< problems whose record gives no usable objective
+    std::size_t skipped_records = 0;        ///< data-set records that were not usable
+    std::optional<double> mean_iterations;  ///< over records with an iteration count
+    std::optional<double> mean_seconds;     ///< over records
+};
+
+Summary summarize(const std::vector<Problem>& problems, const std::map<std::string, Record>& by_id,
+                  std::size_t skipped_records);
+
+/// How the run was made, written beside the figures.
+struct RunSettings {
+    std::string dataset, provider, model;
+    long long iterations = 0;
+    bool execution_check = false;
+    double rel_tol = 1e-4;
+};
+
+/// The summary object (summary.json and `--json`), pretty-printed.
+std::string summary_json(const Summary& summary, const RunSettings& settings);
+
+/// The table printed at the end of a run: one row per problem in data-set
+/// order (problems without a record show as not run), then the figures.
+std::string results_table(const std::vector<Problem>& problems, const std::map<std::string, Record>& by_id,
+                          const Summary& summary);
+
+}  // namespace tarvok::evaluation

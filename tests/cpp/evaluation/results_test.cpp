@@ -1,0 +1,154 @@
+#include "evaluation/results.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+using namespace tarvok::evaluation;
+
+namespace {
+
+Record finished(std::string id, std::optional<double> objective, std::optional<std::string> status, bool correct) {
+    Record r;
+    r.id = std::move(id);
+    r.objective = objective;
+    r.status = std::move(status);
+    r.correct = correct;
+    r.compiled = true;
+    r.iterations = 2;
+    r.seconds = 1.5;
+    return r;
+}
+
+std::vector<Problem> problems(std::initializer_list<std::pair<const char*, std::optional<double>>> items) {
+    std::vector<Problem> out;
+    for (auto& [id, expected] : items) out.push_back({id, id, "d", expected, out.size() + 1});
+    return out;
+}
+
+}  // namespace
+
+TEST(Results, RecordLinesReadBackWhole) {
+    Record full = finished("b\"1\n\xED\xA0\xBD", 190.25, "optimal", true);
+    full.expected = 190.25;
+    full.compile_errors = {"model:1:2: bad\n    x", "second"};
+    full.error = "RuntimeError: boom";
+    Record bare;
+    bare.id = "plain";
+    std::string line = record_line(full);
+    EXPECT_EQ(line.back(), '\n');
+    EXPECT_EQ(line.find('\n'), line.size() - 1);  // one line per record
+    EXPECT_EQ(record_line(bare),
+              "{\"id\": \"plain\", \"expected\": null, \"objective\": null, \"status\": null, \"correct\": false, "
+              "\"compiled\": null, \"iterations\": null, \"compile_errors\": [], \"seconds\": 0, \"error\": null}\n");
+
+    RecordedResults back = read_results(line + record_line(bare));
+    ASSERT_EQ(back.by_id.size(), 2u);
+    const Record& r = back.by_id.at(full.id);
+    EXPECT_EQ(r.expected, 190.25);
+    EXPECT_EQ(r.objective, 190.25);
+    EXPECT_EQ(r.status, "optimal");
+    EXPECT_TRUE(r.correct);
+    EXPECT_EQ(r.compiled, true);
+    EXPECT_EQ(r.iterations, 2);
+    EXPECT_EQ(r.compile_errors, full.compile_errors);
+    EXPECT_EQ(r.seconds, 1.5);
+    EXPECT_EQ(r.error, "RuntimeError: boom");
+    EXPECT_EQ(back.by_id.at("plain").compiled, std::nullopt);
+    EXPECT_TRUE(back.ends_in_newline);
+}
+
+TEST(Results, AKilledWriteLosesOnlyItsOwnLine) {
+    std::string text = record_line(finished("a", 1, "optimal", true)) + "not json\n" +
+                       record_line(finished("a", 2, "infeasible", false)) + "{\"no id\": 1}\n" +
+                       record_line(finished("b", 3, "optimal", true));
+    text.resize(text.size() - 10);  // the last line cut while it was written
+    RecordedResults back = read_results(text);
+    EXPECT_EQ(back.by_id.size(), 1u);
+    EXPECT_EQ(back.by_id.at("a").objective, 2.0);  // the later record of an id wins
+    EXPECT_EQ(back.unreadable, 3u);
+    EXPECT_FALSE(back.ends_in_newline);
+    EXPECT_TRUE(read_results("").ends_in_newline);
+}
+
+TEST(Results, Correctness) {
+    std::optional<std::string> optimal = "optimal";
+    EXPECT_TRUE(is_correct(optimal, 190.0 + 0.018, 190.0, 1e-4));
+    EXPECT_FALSE(is_correct(optimal, 190.0 + 0.02, 190.0, 1e-4));
+    // Near zero the tolerance is absolute: rel_tol * max(1, |expected|).
+    EXPECT_TRUE(is_correct(optimal, 0.00009, 0.0, 1e-4));
+    EXPECT_FALSE(is_correct(optimal, -0.00011, 0.0, 1e-4));
+    EXPECT_TRUE(is_correct(optimal, -1e6 - 99, -1e6, 1e-4));
+    EXPECT_FALSE(is_correct(optimal, 1e6, -1e6, 1e-4));  // the sign counts
+    EXPECT_FALSE(is_correct(std::string("time_limit"), 190.0, 190.0, 1e-4));
+    EXPECT_FALSE(is_correct(std::nullopt, 190.0, 190.0, 1e-4));
+    EXPECT_FALSE(is_correct(optimal, std::nullopt, 190.0, 1e-4));
+    EXPECT_FALSE(is_correct(optimal, 190.0, std::nullopt, 1e-4));
+    EXPECT_FALSE(is_correct(optimal, NAN, NAN, 1e-4));
+}
+
+TEST(Results, SummaryCountsOnlyTheDataSetsProblems) {
+    auto set = problems({{"a", 1.0}, {"b", 2.0}, {"c", std::nullopt}, {"d", 4.0}});
+    std::map<std::string, Record> by_id;
+    by_id["a"] = finished("a", 1.0, "optimal", true);
+    by_id["b"] = finished("b", std::nullopt, "infeasible", false);
+    Record raised;
+    raised.id = "c";
+    raised.error = "RuntimeError: Empty model response.";
+    raised.seconds = 3;
+    by_id["c"] = raised;
+    by_id["gone"] = finished("gone", 9.0, "optimal", true);  // recorded by an earlier run of another set
+
+    Summary s = summarize(set, by_id, 2);
+    EXPECT_EQ(s.total, 4u);
+    EXPECT_EQ(s.attempted, 3u);
+    EXPECT_EQ(s.correct, 1u);
+    EXPECT_DOUBLE_EQ(s.accuracy, 0.25);
+    EXPECT_EQ(s.compiled, 2u);
+    EXPECT_EQ(s.solved, 1u);
+    EXPECT_EQ(s.errors, 1u);
+    EXPECT_EQ(s.without_reference, 1u);
+    EXPECT_EQ(s.skipped_records, 2u);
+    EXPECT_DOUBLE_EQ(*s.mean_iterations, 2.0);  // the raised run has no count
+    EXPECT_DOUBLE_EQ(*s.mean_seconds, 2.0);     // (1.5 + 1.5 + 3) / 3
+
+    auto todo = pending(set, by_id);
+    ASSERT_EQ(todo.size(), 1u);
+    EXPECT_EQ(todo[0]->id, "d");
+
+    Summary empty = summarize({}, {}, 0);
+    EXPECT_EQ(empty.accuracy, 0.0);
+    EXPECT_FALSE(empty.mean_seconds.has_value());
+}
+
+TEST(Results, SummaryJsonAndTable) {
+    auto set = problems({{"bakery", 190.0}, {"a-much-longer-problem-name-than-the-others-by-far", 2.5}});
+    std::map<std::string, Record> by_id;
+    by_id["bakery"] = finished("bakery", 190.0, "optimal", true);
+    Summary s = summarize(set, by_id, 0);
+    std::string text = summary_json(s, {"sample.jsonl", "openai", "gpt \"x\"", 5, true, 1e-4});
+    json::Value v = json::parse(text);
+    EXPECT_EQ(v.find("total")->number, 2);
+    EXPECT_EQ(v.find("accuracy")->number, 0.5);
+    EXPECT_EQ(v.find("model")->text, "gpt \"x\"");
+    EXPECT_TRUE(v.find("execution_check")->boolean);
+    EXPECT_EQ(v.find("rel_tol")->number, 1e-4);
+    EXPECT_EQ(v.find("mean_iterations")->number, 2);
+
+    std::string table = results_table(set, by_id, s);
+    EXPECT_EQ(table.substr(0, table.find('\n')),
+              "id                                        expected  objective  status   correct  iterations  seconds");
+    EXPECT_NE(
+        table.find(
+            "\nbakery                                         190        190  optimal  yes               2      1.5\n"),
+        std::string::npos)
+        << table;
+    EXPECT_NE(
+        table.find(
+            "\na-much-longer-problem-name-than-the-o...       2.5          -  not run  -                 -        -\n"),
+        std::string::npos)
+        << table;
+    EXPECT_NE(table.find("Correct 1 of 2 (accuracy 50.0%); compiled 1, solved 1, errors 0, not run 1."),
+              std::string::npos);
+}

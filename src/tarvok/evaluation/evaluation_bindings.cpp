@@ -4,12 +4,14 @@
 // on Python threads (the loop waits on the network); the main thread alone
 // writes results.jsonl, one flushed line per finished problem, so that a run
 // that is stopped resumes where it was.
+#include "common/files.hpp"
 #include "evaluation/dataset.hpp"
 #include "evaluation/results.hpp"
 #include "generative/providers/providers.hpp"
 #include "host/host.hpp"
 
 #include <atomic>
+#include <cerrno>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -372,23 +374,17 @@ class Progress {
     py::object bar_;
 };
 
-/// Writes `text` to `path` whole or not at all: a temporary file beside it,
-/// flushed to disk, then renamed over it.
+/// Writes `text` to `path` whole or not at all (see common/files.hpp).
 void write_atomically(py::object path, const std::string& text) {
-    py::module_ os = os_module();
-    py::object temporary = path + py::str(".tmp-") + py::str(os.attr("getpid")());
-    py::object file = py::module_::import("builtins").attr("open")(temporary, "wb");
+    std::string file = py::bytes(os_module().attr("fsencode")(path));
     try {
-        file.attr("write")(py::bytes(text));
-        file.attr("flush")();
-        os.attr("fsync")(file.attr("fileno")());
-        file.attr("close")();
-    } catch (...) {
-        file.attr("close")();
-        os.attr("unlink")(temporary);
-        throw;
+        py::gil_scoped_release unlocked;
+        tarvok::files::write_file_atomically(file, text);
+    } catch (const tarvok::files::FileError& e) {
+        errno = e.error_number();
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path.ptr());
+        throw py::error_already_set();
     }
-    os.attr("replace")(temporary, path);
 }
 
 /// A module setting set for the run and put back after it (removed again

@@ -2,7 +2,7 @@
 // existing model. Both only orchestrate: every step is a module function
 // looked up at call time.
 #include "generative/bindings.hpp"
-#include "generative/files.hpp"
+#include "common/files.hpp"
 #include "generative/progress_messages.hpp"
 
 #include <cerrno>
@@ -10,6 +10,11 @@
 #include <string_view>
 
 namespace tarvok::generative::bind {
+
+using files::FileContent;
+using files::FileError;
+using files::replace_files;
+using files::same_file;
 
 namespace {
 

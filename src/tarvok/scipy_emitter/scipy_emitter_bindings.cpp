@@ -11,7 +11,7 @@
 // script always states what the attributes hold.
 #include "host/arrays.hpp"
 #include "host/host.hpp"
-#include "scipy_emitter/atomic_file.hpp"
+#include "common/files.hpp"
 #include "scipy_emitter/describe.hpp"
 #include "scipy_emitter/script.hpp"
 #include "scipy_emitter/standard_form.hpp"
@@ -461,7 +461,7 @@ void write_atomically(py::handle path, std::string_view content) {
     std::string file = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
     try {
         py::gil_scoped_release release;
-        write_file_atomically(file, content);
+        tarvok::files::write_file_atomically(file, content);
     } catch (const std::system_error& e) {
         raise_os_error(e, path);
     }

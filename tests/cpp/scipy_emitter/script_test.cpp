@@ -1,7 +1,7 @@
 // The script core: standard form, Python literals, the model's own text in
 // comments, where the numbers go, and atomic files.
 #include "scipy_emitter/script.hpp"
-#include "scipy_emitter/atomic_file.hpp"
+#include "common/files.hpp"
 #include "scipy_emitter/describe.hpp"
 #include "scipy_emitter/standard_form.hpp"
 
@@ -199,10 +199,10 @@ TEST(Script, LargeProgramsMoveTheirNumbersToArrays) {
 TEST(AtomicFile, ReplacesWholeAndKeepsPermissions) {
     fs::path folder = scratch_folder();
     fs::path target = folder / "model.py";
-    write_file_atomically(target.string(), "first\n");
+    tarvok::files::write_file_atomically(target.string(), "first\n");
     EXPECT_EQ(read(target), "first\n");
     ::chmod(target.c_str(), 0750);
-    write_file_atomically(target.string(), std::string(1 << 20, 'x'));
+    tarvok::files::write_file_atomically(target.string(), std::string(1 << 20, 'x'));
     EXPECT_EQ(read(target).size(), 1u << 20);
     struct stat info;
     ASSERT_EQ(::stat(target.c_str(), &info), 0);
@@ -213,10 +213,10 @@ TEST(AtomicFile, ReplacesWholeAndKeepsPermissions) {
 
 TEST(AtomicFile, FailuresLeaveNothingBehind) {
     fs::path folder = scratch_folder();
-    EXPECT_THROW(write_file_atomically((folder / "missing" / "model.py").string(), "x"), std::system_error);
+    EXPECT_THROW(tarvok::files::write_file_atomically((folder / "missing" / "model.py").string(), "x"), std::system_error);
     fs::create_directory(folder / "taken.py");
     try {
-        write_file_atomically((folder / "taken.py").string(), "x");
+        tarvok::files::write_file_atomically((folder / "taken.py").string(), "x");
         ADD_FAILURE() << "wrote over a folder";
     } catch (const std::system_error& e) {
         EXPECT_EQ(e.code().value(), EISDIR);

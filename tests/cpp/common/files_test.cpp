@@ -1,4 +1,4 @@
-#include "generative/files.hpp"
+#include "common/files.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using namespace tarvok::generative;
+using namespace tarvok::files;
 
 namespace {
 

@@ -1,26 +1,26 @@
-// The caller's model and data files: replaced whole or not at all, and
-// recognised when two paths name one file.
+// Files replaced whole or not at all (the model and data pair, scripts,
+// summaries), and two paths recognised when they name one file.
 #pragma once
 
 #include <filesystem>
 #include <span>
-#include <stdexcept>
+#include <system_error>
 #include <string>
 #include <string_view>
 
-namespace tarvok::generative {
+namespace tarvok::files {
 
 /// A file operation that failed: the system's error number and the path the
 /// caller named (not the temporary beside it).
-class FileError : public std::runtime_error {
+class FileError : public std::system_error {
   public:
     FileError(int error_number, std::filesystem::path path)
-        : std::runtime_error(path.native()), error_number_(error_number), path_(std::move(path)) {}
-    int error_number() const { return error_number_; }
+        : std::system_error(error_number, std::generic_category(), "cannot write '" + path.native() + "'"),
+          path_(std::move(path)) {}
+    int error_number() const { return code().value(); }
     const std::filesystem::path& path() const { return path_; }
 
   private:
-    int error_number_;
     std::filesystem::path path_;
 };
 
@@ -41,6 +41,12 @@ struct FileContent {
 /// and, where allowed, its owner. Throws FileError.
 void replace_files(std::span<const FileContent> files);
 
+/// replace_files for one file.
+inline void write_file_atomically(const std::filesystem::path& target, std::string_view bytes) {
+    const FileContent file{target, bytes};
+    replace_files({&file, 1});
+}
+
 /// The file a path writes to: `path` with the chain of symbolic links at its
 /// last component followed (at most 40 of them, as the system follows).
 std::filesystem::path follow_links(const std::filesystem::path& path);
@@ -50,4 +56,4 @@ std::filesystem::path follow_links(const std::filesystem::path& path);
 /// file under two names (hard links).
 bool same_file(const std::filesystem::path& a, const std::filesystem::path& b);
 
-}  // namespace tarvok::generative
+}  // namespace tarvok::files

@@ -1,4 +1,4 @@
-#include "generative/files.hpp"
+#include "common/files.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,7 +10,7 @@
 #include <system_error>
 #include <vector>
 
-namespace tarvok::generative {
+namespace tarvok::files {
 
 namespace fs = std::filesystem;
 
@@ -172,4 +172,4 @@ bool same_file(const fs::path& a, const fs::path& b) {
     return settled(a) == settled(b);
 }
 
-}  // namespace tarvok::generative
+}  // namespace tarvok::files

@@ -38,8 +38,9 @@ def block(k):
         f"  forall(t in R{k}) capacity{k}: sum(p in P{k}) make{k}[p][t] <= cap{k};",
     ]
     quoted = ", ".join(f'"{p}"' for p in PRODUCTS)
-    rows = ", ".join("[" + ", ".join(str((k + i * 7 + t * 3) % 50 + 1) for t in range(PERIODS)) + "]"
-                     for i in range(len(PRODUCTS)))
+    rows = ", ".join(
+        "[" + ", ".join(str((k + i * 7 + t * 3) % 50 + 1) for t in range(PERIODS)) + "]" for i in range(len(PRODUCTS))
+    )
     data = [
         f"P{k} = {{{quoted}}};",
         f"T{k} = {PERIODS};",
@@ -61,7 +62,7 @@ def generate(lines):
         data += d
     totals = [f"total{k}" for k in range(blocks)]
     objective = ["minimize " + " + ".join(totals[:10])] + [
-        "  + " + " + ".join(totals[i:i + 10]) for i in range(10, blocks, 10)
+        "  + " + " + ".join(totals[i : i + 10]) for i in range(10, blocks, 10)
     ]
     objective[-1] += ";"
     text = "\n".join(model + objective + ["subject to {"] + constraints + ["}"]) + "\n"
@@ -84,13 +85,17 @@ def measure(model, data, runs):
 
 
 def main():
-    print(f"{'model lines':>12} {'data lines':>11} {'bytes':>10} {'wall ms':>9} {'cpu ms':>8} {'cpu ms per 1k lines':>20}")
+    print(
+        f"{'model lines':>12} {'data lines':>11} {'bytes':>10} {'wall ms':>9} {'cpu ms':>8} {'cpu ms per 1k lines':>20}"
+    )
     for target, runs in ((1_000, 21), (10_000, 11), (100_000, 3)):
         model, data = generate(target)
         wall, cpu = measure(model, data, runs)
         lines = model.count("\n")
-        print(f"{lines:>12} {data.count(chr(10)):>11} {len(model) + len(data):>10} {wall * 1e3:>9.1f} {cpu * 1e3:>8.1f} "
-              f"{cpu * 1e6 / lines:>20.2f}")
+        print(
+            f"{lines:>12} {data.count(chr(10)):>11} {len(model) + len(data):>10} {wall * 1e3:>9.1f} {cpu * 1e3:>8.1f} "
+            f"{cpu * 1e6 / lines:>20.2f}"
+        )
     return 0
 
 

@@ -55,8 +55,10 @@ subject to {
 
 def distances(customers, sites):
     """A deterministic distance matrix: points on a grid, Manhattan metric."""
-    return [[abs((c * 37) % 101 - (f * 53) % 101) + abs((c * 17) % 89 - (f * 29) % 89) for f in range(sites)]
-            for c in range(customers)]
+    return [
+        [abs((c * 37) % 101 - (f * 53) % 101) + abs((c * 17) % 89 - (f * 29) % 89) for f in range(sites)]
+        for c in range(customers)
+    ]
 
 
 def median_data_text(customers, sites, p):
@@ -66,18 +68,32 @@ def median_data_text(customers, sites, p):
 
 # --------------------------------------------------------------- builders
 
+
 def tarvok_build(model, data):
     import highspy
+
     from tarvok import solver
 
     program = solver.instantiate(model, data)
     h = highspy._Highs() if hasattr(highspy, "_Highs") else highspy.Highs()
     h.setOptionValue("output_flag", False)
-    h.passModel(program.num_columns, program.num_rows, program.num_nonzeros, 2,
-                1 if program.sense == "minimize" else -1, program.objective_offset, program.cost,
-                program.column_lower, program.column_upper, program.row_lower, program.row_upper,
-                program.row_starts, program.column_indices, program.values,
-                program.integrality.astype("int32"))
+    h.passModel(
+        program.num_columns,
+        program.num_rows,
+        program.num_nonzeros,
+        2,
+        1 if program.sense == "minimize" else -1,
+        program.objective_offset,
+        program.cost,
+        program.column_lower,
+        program.column_upper,
+        program.row_lower,
+        program.row_upper,
+        program.row_starts,
+        program.column_indices,
+        program.values,
+        program.integrality.astype("int32"),
+    )
     assert h.getNumCol() == program.num_columns
     return h
 
@@ -172,16 +188,20 @@ def build(tool, case, size):
 
 # ------------------------------------------------------------ measuring
 
+
 def child(tool, case, size):
     """Runs one build in this process and prints seconds and peak MiB."""
     import resource
 
     if tool == "tarvok":
         import highspy  # noqa: F401  (imports are not part of the build)
+
         from tarvok import solver  # noqa: F401
+
         data = median_data_text(*size) if case == "median" else None
     elif tool == "pyomo":
         import pyomo.environ  # noqa: F401
+
         try:
             import pyomo.contrib.solver.solvers.highs  # noqa: F401
         except ImportError:
@@ -201,8 +221,12 @@ def child(tool, case, size):
 
 def measure(tool, case, size, timeout):
     try:
-        done = subprocess.run([sys.executable, __file__, "--child", tool, case, json.dumps(size)],
-                              capture_output=True, text=True, timeout=timeout)
+        done = subprocess.run(
+            [sys.executable, __file__, "--child", tool, case, json.dumps(size)],
+            capture_output=True,
+            text=True,
+            timeout=timeout,
+        )
     except subprocess.TimeoutExpired:
         return None
     if done.returncode != 0:
@@ -244,8 +268,11 @@ def main():
         return
     tools = args.tools.split(",")
     cases = [("basic", [[n] for n in BASIC_SIZES]), ("median", [list(s) for s in MEDIAN_SIZES])]
-    print(f"{'model':8} {'size':>16} {'nonzeros':>10} " + " ".join(f"{t + ' s':>10} {t + ' MiB':>11}" for t in tools)
-          + "   pyomo/tarvok  linopy/tarvok")
+    print(
+        f"{'model':8} {'size':>16} {'nonzeros':>10} "
+        + " ".join(f"{t + ' s':>10} {t + ' MiB':>11}" for t in tools)
+        + "   pyomo/tarvok  linopy/tarvok"
+    )
     for case, sizes in cases:
         for size in sizes[:2] if args.quick else sizes:
             nonzeros = 4 * size[0] ** 2 if case == "basic" else 3 * size[0] * size[1] + size[1]

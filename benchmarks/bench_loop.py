@@ -37,8 +37,13 @@ def scripted_llm(model, data):
 
 def run(mode, iterations, out_dir):
     start = time.perf_counter()
-    tg.generative_solve("Ship goods from two plants to three markets at least cost.",
-                        str(out_dir / "m.mod"), str(out_dir / "d.dat"), mode=mode, iterations=iterations)
+    tg.generative_solve(
+        "Ship goods from two plants to three markets at least cost.",
+        str(out_dir / "m.mod"),
+        str(out_dir / "d.dat"),
+        mode=mode,
+        iterations=iterations,
+    )
     return time.perf_counter() - start
 
 

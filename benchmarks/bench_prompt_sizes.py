@@ -60,16 +60,25 @@ def library_examples(k=3):
             paths = [os.path.join(folder, name) for name in (desc, mods[0], dats[0])]
             texts = [tg._safe_read_text(p) for p in paths]
             if all(texts):
-                found.append(dict(zip(("description", "model", "data"), texts),
-                                  **dict(zip(("desc_path", "model_path", "data_path"), paths))))
+                found.append(
+                    dict(
+                        zip(("description", "model", "data"), texts),
+                        **dict(zip(("desc_path", "model_path", "data_path"), paths)),
+                    )
+                )
     return found
 
 
 def sample_examples():
     return [
-        {"description": DESCRIPTION.format(n=n, m=m), "model": MODEL, "data": DATA,
-         "desc_path": f"tvl_models/sample{i}/problem.txt", "model_path": f"tvl_models/sample{i}/model.mod",
-         "data_path": f"tvl_models/sample{i}/model.dat"}
+        {
+            "description": DESCRIPTION.format(n=n, m=m),
+            "model": MODEL,
+            "data": DATA,
+            "desc_path": f"tvl_models/sample{i}/problem.txt",
+            "model_path": f"tvl_models/sample{i}/model.mod",
+            "data_path": f"tvl_models/sample{i}/model.dat",
+        }
         for i, (n, m) in enumerate(((2, 3), (3, 5), (4, 8)), 1)
     ]
 
@@ -88,10 +97,10 @@ def main():
 
     builders = {
         "generation": lambda g: tg._build_generation_prompt(prompt, g, few_shots=shots),
-        "syntax revision": lambda g: tg._build_revision_prompt_syntax(prompt, g, model, data, errors,
-                                                                       few_shots=shots),
-        "alignment revision": lambda g: tg._build_revision_prompt_alignment(prompt, g, assessment, model, data,
-                                                                            few_shots=shots),
+        "syntax revision": lambda g: tg._build_revision_prompt_syntax(prompt, g, model, data, errors, few_shots=shots),
+        "alignment revision": lambda g: tg._build_revision_prompt_alignment(
+            prompt, g, assessment, model, data, few_shots=shots
+        ),
         "alignment": lambda g: tg._build_alignment_prompt(prompt, g, model, data),
         "final assessment": lambda g: tg._build_final_assessment_prompt(prompt, g, model, data, errors),
         "feedback": lambda g: tg._build_feedback_prompt("Is the fixed charge modelled right?", g, model, data),

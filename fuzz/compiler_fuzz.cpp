@@ -7,10 +7,10 @@
 #include "common/utf8.hpp"
 #include "compiler/compiler.hpp"
 
-#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string_view>
 
 using namespace tarvok::compiler;

@@ -5,10 +5,10 @@
 // takes more than a second (the time oracle).
 #include "generative/reply_parsing.hpp"
 
-#include <ctime>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string_view>
 
 using namespace tarvok::generative;

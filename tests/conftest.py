@@ -13,4 +13,3 @@ def tg():
     yield module
     for n, v in saved.items():
         setattr(module, n, v)
-

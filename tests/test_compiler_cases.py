@@ -19,7 +19,7 @@ def expectations(model_text):
     for line in model_text.splitlines():
         if not line.startswith("// expect: "):
             break
-        expected.append(line[len("// expect: "):])
+        expected.append(line[len("// expect: ") :])
     return expected
 
 

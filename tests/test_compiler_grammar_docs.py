@@ -97,7 +97,7 @@ class Grammar:
         tokens, at = [], 0
         while at < len(text):
             m = _TOKEN.match(text, at)
-            assert m, f"unreadable grammar text at {text[at:at + 30]!r}"
+            assert m, f"unreadable grammar text at {text[at : at + 30]!r}"
             if m.lastgroup != "space":
                 tokens.append((m.lastgroup, m.group()))
             at = m.end()
@@ -108,9 +108,11 @@ class Grammar:
         while i < len(tokens):
             assert tokens[i][0] == "name" and tokens[i + 1][0] == "define", f"rule expected at {tokens[i]}"
             j = i + 2
-            while j < len(tokens) and not (tokens[j][0] == "name" and j + 1 < len(tokens) and tokens[j + 1][0] == "define"):
+            while j < len(tokens) and not (
+                tokens[j][0] == "name" and j + 1 < len(tokens) and tokens[j + 1][0] == "define"
+            ):
                 j += 1
-            rules.append((tokens[i][1], tokens[i + 2:j]))
+            rules.append((tokens[i][1], tokens[i + 2 : j]))
             i = j
         for name, body in rules:
             assert name not in self.defined, f"rule {name} defined twice"
@@ -238,8 +240,10 @@ class Grammar:
                             add(i, (q, qdot + 1, qorigin), agenda)
             if i < len(text) and not chart[i + 1]:
                 return False
-        return any(productions[p][0] == root and dot == len(productions[p][1]) and origin == 0
-                   for p, dot, origin in chart[len(text)])
+        return any(
+            productions[p][0] == root and dot == len(productions[p][1]) and origin == 0
+            for p, dot, origin in chart[len(text)]
+        )
 
 
 @pytest.fixture(scope="module")
@@ -254,8 +258,14 @@ def case_pair(name):
 
 
 COMPILING = sorted(p.stem for p in CASES.glob("*.mod") if p.read_text().startswith("// expect: compiles"))
-SYNTAX_ERRORS = ["err_syntax_brackets", "err_syntax_constraint_ops", "err_syntax_order", "err_syntax_semicolons",
-                 "err_syntax_tokens", "err_lexical"]
+SYNTAX_ERRORS = [
+    "err_syntax_brackets",
+    "err_syntax_constraint_ops",
+    "err_syntax_order",
+    "err_syntax_semicolons",
+    "err_syntax_tokens",
+    "err_lexical",
+]
 
 
 def test_gbnf_is_well_formed(grammar):

@@ -39,11 +39,14 @@ cost = [[2.5, 1.7, 1.8], [2.5, 1.8, 1.4]];
 """
 BROKEN = TRANSPORT.format(demand="demnd", extra="")
 UNALIGNED = TRANSPORT.format(demand="demand", extra="")
-ALIGNED = TRANSPORT.format(demand="demand", extra="  forall(m in Markets) balanced: sum(p in Plants) ship[p][m] <= "
-                                                 "demand[m] + 50;\n")
-DESCRIPTION = ("Two plants ship one product to three markets. Each plant has a supply limit, each market a demand, "
-               "and every lane a cost per unit; no market may get more than 50 units above its demand. "
-               "Ship at least cost.")
+ALIGNED = TRANSPORT.format(
+    demand="demand", extra="  forall(m in Markets) balanced: sum(p in Plants) ship[p][m] <= demand[m] + 50;\n"
+)
+DESCRIPTION = (
+    "Two plants ship one product to three markets. Each plant has a supply limit, each market a demand, "
+    "and every lane a cost per unit; no market may get more than 50 units above its demand. "
+    "Ship at least cost."
+)
 NOT_ALIGNED = "The model never limits how far a market may be oversupplied."
 ALIGNED_TEXT = "  The model matches the description: supply, demand, lane costs and the oversupply limit.  "
 
@@ -78,8 +81,13 @@ def diagnostics(model):
 @pytest.fixture
 def scripted(openai_server):
     server = openai_server.server
-    server.queue(reply(BROKEN, fenced=True), reply(UNALIGNED), verdict(False, NOT_ALIGNED), reply(ALIGNED),
-                 verdict(True, ALIGNED_TEXT))
+    server.queue(
+        reply(BROKEN, fenced=True),
+        reply(UNALIGNED),
+        verdict(False, NOT_ALIGNED),
+        reply(ALIGNED),
+        verdict(True, ALIGNED_TEXT),
+    )
     return server
 
 
@@ -90,8 +98,9 @@ def test_repair_realign_and_stop(tg, scripted, monkeypatch, tmp_path):
     model_file, data_file = tmp_path / "run" / "plan.mod", tmp_path / "run" / "plan.dat"
     seen = []
 
-    stats = tg.generative_solve(DESCRIPTION, str(model_file), str(data_file), "gpt-test",
-                                return_statistics=True, progress=seen.append)
+    stats = tg.generative_solve(
+        DESCRIPTION, str(model_file), str(data_file), "gpt-test", return_statistics=True, progress=seen.append
+    )
 
     assert stats == {"iterations": 3, "assessment": ALIGNED_TEXT.strip(), "syntax_errors": []}
     assert model_file.read_text() == ALIGNED and data_file.read_text() == DATA
@@ -102,7 +111,7 @@ def test_repair_realign_and_stop(tg, scripted, monkeypatch, tmp_path):
     generation, repair, judge, realign, judge_again = (body["input"] for body in sent)
     grammar = tg._read_tarvok_grammar()
     assert "--- BEGIN TARVOK SYNTAX IMPLEMENTATION ---\n" + grammar + "\n--- END" in generation
-    assert '<few_shot_examples>' in generation and '<example index="3">' in generation
+    assert "<few_shot_examples>" in generation and '<example index="3">' in generation
     assert '<description path="tvl_models/' in generation
     assert generation.endswith("</example_output>\n")
     assert repair.startswith("<role>") and "failed due to syntax errors" in repair
@@ -126,21 +135,50 @@ def test_the_solve_command(scripted, tmp_path):
     (tmp_path / "problem.txt").write_text(DESCRIPTION, encoding="utf-8")
     env = dict(os.environ, HF_HUB_OFFLINE="1")
     done = subprocess.run(
-        [sys.executable, "-m", "tarvok", "solve", "@problem.txt", "-m", "out/plan.mod", "-d", "out/plan.dat",
-         "--model", "gpt-test", "--no-few-shot", "--json"],
-        cwd=tmp_path, env=env, capture_output=True, text=True, timeout=120)
+        [
+            sys.executable,
+            "-m",
+            "tarvok",
+            "solve",
+            "@problem.txt",
+            "-m",
+            "out/plan.mod",
+            "-d",
+            "out/plan.dat",
+            "--model",
+            "gpt-test",
+            "--no-few-shot",
+            "--json",
+        ],
+        cwd=tmp_path,
+        env=env,
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
     assert done.returncode == 0, done.stderr
     result = json.loads(done.stdout)
-    assert result == {"model_file": str(tmp_path / "out" / "plan.mod"),
-                      "data_file": str(tmp_path / "out" / "plan.dat"),
-                      "iterations": 3, "syntax_errors": [], "assessment": ALIGNED_TEXT.strip(),
-                      "compiled": True, "aligned": True, "status": 0}
+    assert result == {
+        "model_file": str(tmp_path / "out" / "plan.mod"),
+        "data_file": str(tmp_path / "out" / "plan.dat"),
+        "iterations": 3,
+        "syntax_errors": [],
+        "assessment": ALIGNED_TEXT.strip(),
+        "compiled": True,
+        "aligned": True,
+        "status": 0,
+    }
     progress = done.stderr.splitlines()
     assert progress[0] == "Generating with provider=openai model=gpt-test iterations=5 alignment=on"
     assert "Syntax/semantic errors found: 1; revising..." in progress
     assert (tmp_path / "out" / "plan.mod").read_text() == ALIGNED
     assert len(scripted.requests) == 5
 
-    check = subprocess.run([sys.executable, "-m", "tarvok", "check", "out/plan.mod", "out/plan.dat"],
-                           cwd=tmp_path, capture_output=True, text=True, timeout=60)
+    check = subprocess.run(
+        [sys.executable, "-m", "tarvok", "check", "out/plan.mod", "out/plan.dat"],
+        cwd=tmp_path,
+        capture_output=True,
+        text=True,
+        timeout=60,
+    )
     assert (check.returncode, check.stdout.strip()) == (0, "OK")

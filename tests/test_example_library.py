@@ -40,9 +40,9 @@ def test_objective_and_constraints_are_labelled_and_commented(name):
     code = re.sub(r"//[^\n]*", "", model)
     objective = re.search(r"\b(minimize|maximize)\s+([A-Za-z_]\w*)\s*:", code)
     assert objective, "the objective carries a label"
-    block = code[code.index("subject to"):] if "subject to" in code else ""
+    block = code[code.index("subject to") :] if "subject to" in code else ""
     # Every statement in the constraint block (ended by ';') begins with a label.
-    body = block[block.index("{") + 1:]
+    body = block[block.index("{") + 1 :]
     statements = [s.strip() for s in body.split(";") if s.strip().strip("}").strip()]
     for statement in statements:
         statement = re.sub(r"^[\s{}]*(forall\s*\((?:[^()]|\([^()]*\))*\)\s*\{?\s*)*", "", statement)

@@ -22,16 +22,16 @@ LIBRARY = pathlib.Path(er.__file__).resolve().parent / "tvl_models"
 
 PARAPHRASES = {
     "diet": "Find the least expensive combination of meals for a cafeteria so that each day children get "
-            "enough energy, protein, calcium and vitamins, with a cap on how often one dish is served.",
+    "enough energy, protein, calcium and vitamins, with a cap on how often one dish is served.",
     "transportation": "Three factories make concrete mix and four depots need fixed tonnages each month; "
-                      "every route has a haulage price per tonne. Plan the shipments that cost least.",
+    "every route has a haulage price per tonne. Plan the shipments that cost least.",
     "cutting_stock": "Big paper reels have to be slit into smaller reels of several widths to fill customer "
-                     "orders, using a list of slitting layouts. Use the fewest big reels.",
+    "orders, using a list of slitting layouts. Use the fewest big reels.",
     "traveling_salesman": "A salesperson leaves her home town, calls on six client towns once each and "
-                          "returns home. Which order of visits gives the shortest total driving distance?",
+    "returns home. Which order of visits gives the shortest total driving distance?",
     "nurse_scheduling": "Hospital staff do five working days in a row followed by two free days. Decide how "
-                        "many begin on each weekday so each day has the required number on duty with the "
-                        "smallest payroll headcount.",
+    "many begin on each weekday so each day has the required number on duty with the "
+    "smallest payroll headcount.",
 }
 
 

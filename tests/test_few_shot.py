@@ -37,6 +37,7 @@ def fake_rank(hits, calls=None):
         if calls is not None:
             calls.append((args, kwargs))
         return [{"path": str(h), "score": 0.5, "preview": ""} for h in hits]
+
     return rank
 
 
@@ -74,8 +75,10 @@ class TestGathering:
         messages = []
         caplog.set_level(logging.DEBUG, logger="tarvok.tarvok_generative")
         assert fs._gather_few_shots("p", k=3, models_dir="tvl_models", progress=messages.append) == []
-        assert messages == ["Retrieving few-shot examples (k=3)",
-                            "Few-shot retrieval failed; continuing without examples"]
+        assert messages == [
+            "Retrieving few-shot examples (k=3)",
+            "Few-shot retrieval failed; continuing without examples",
+        ]
         assert "Few-shot retrieval skipped: Models directory not found: tvl_models" in caplog.messages
 
     def test_hits_become_entries_in_rank_order(self, fs, tmp_path, monkeypatch):
@@ -86,19 +89,28 @@ class TestGathering:
         monkeypatch.setattr(fs, "rag_rank", fake_rank([c, b, a], calls))
         shots = fs._gather_few_shots("new problem", k=3, models_dir=None, progress=messages.append)
         assert calls == [((), {"query": "new problem", "models_dir": None, "top_k": 3})]
-        assert messages == ["Retrieving few-shot examples (k=3)",
-                            "Found 3 few-shot candidates: ['c.txt', 'b.txt', 'a.txt']"]
+        assert messages == [
+            "Retrieving few-shot examples (k=3)",
+            "Found 3 few-shot candidates: ['c.txt', 'b.txt', 'a.txt']",
+        ]
         assert [s["description"] for s in shots] == ["Third", "First problem."]
         assert list(shots[1]) == ["description", "model", "data", "desc_path", "model_path", "data_path"]
-        assert shots[1] == {"description": "First problem.", "model": "model A", "data": "data A",
-                            "desc_path": str(a), "model_path": str(a.with_suffix(".mod")),
-                            "data_path": str(a.with_suffix(".dat"))}
+        assert shots[1] == {
+            "description": "First problem.",
+            "model": "model A",
+            "data": "data A",
+            "desc_path": str(a),
+            "model_path": str(a.with_suffix(".mod")),
+            "data_path": str(a.with_suffix(".dat")),
+        }
 
     def test_unusable_files_are_skipped_silently(self, fs, tmp_path, monkeypatch, caplog):
-        hits = [example(tmp_path, "blank", description="   \n"),
-                example(tmp_path, "nomodel", model=""),
-                example(tmp_path, "nodata", data=" "),
-                example(tmp_path, "good")]
+        hits = [
+            example(tmp_path, "blank", description="   \n"),
+            example(tmp_path, "nomodel", model=""),
+            example(tmp_path, "nodata", data=" "),
+            example(tmp_path, "good"),
+        ]
         monkeypatch.setattr(fs, "rag_rank", fake_rank(hits))
         caplog.set_level(logging.DEBUG, logger="tarvok.tarvok_generative")
         shots = fs._gather_few_shots("p", k=3)

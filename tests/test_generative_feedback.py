@@ -1,7 +1,6 @@
 """Feedback on an existing model and data pair."""
 
 import json
-
 from pathlib import Path
 
 import pytest
@@ -16,11 +15,14 @@ def pair_on_disk(tmp_path):
     return str(m), str(d)
 
 
-@pytest.mark.parametrize("reply", [
-    {"feedback": "Looks right."},
-    {"feedback": "Add a bound.", "revised_model": "dvar float+ x;", "revised_data": "n = 2;"},
-    {"feedback": "x", "extra": [1, 2]},
-])
+@pytest.mark.parametrize(
+    "reply",
+    [
+        {"feedback": "Looks right."},
+        {"feedback": "Add a bound.", "revised_model": "dvar float+ x;", "revised_data": "n = 2;"},
+        {"feedback": "x", "extra": [1, 2]},
+    ],
+)
 def test_reply_is_returned_as_parsed_and_files_stay(tg, monkeypatch, pair_on_disk, reply):
     install(tg, monkeypatch, [json.dumps(reply)])
     assert tg.generative_feedback("Is it right?", *pair_on_disk) == reply
@@ -62,7 +64,7 @@ def test_temperature(tg, monkeypatch, pair_on_disk, given, sent):
     tg.MAX_OUTPUT_TOKENS = 64
     rec = install(tg, monkeypatch, ['{"feedback": "f"}'])
     tg.generative_feedback("q", *pair_on_disk, temperature=given, stop=["x"], llm_provider="google")
-    (_, kwargs), = rec.of("_llm_generate_text")
+    ((_, kwargs),) = rec.of("_llm_generate_text")
     assert kwargs["temperature"] == sent and kwargs["max_tokens"] == 64 and kwargs["stop"] == ["x"]
     assert rec.of("_infer_provider") == [(("google", "gpt-5"), {})]
 

@@ -1,7 +1,6 @@
 """The generate-validate-revise loop, driven by recording fakes."""
 
 import logging
-
 from pathlib import Path
 
 import pytest
@@ -57,7 +56,7 @@ class TestOutcomes:
         assert prompts_sent(rec) == ["GEN", "FIX:m1", "FINAL:m2"]
         assert Path(files[0]).read_text() == "m2" and Path(files[1]).read_text() == "d2"
         assert stats == {"iterations": 2, "assessment": "assessed", "syntax_errors": ["model:2:1: second"]}
-        (args, kwargs), = rec.of("_build_final_assessment_prompt")
+        ((args, kwargs),) = rec.of("_build_final_assessment_prompt")
         assert args == ("p", "GRAMMAR:BNF", "m2", "d2", ["model:2:1: second"]) and kwargs == {}
 
     def test_other_compiler_errors_carry_their_type(self, tg, monkeypatch, files):
@@ -73,36 +72,55 @@ class TestOutcomes:
 
     def test_repair_then_realign_then_aligned(self, tg, monkeypatch, files, caplog):
         seen = []
-        rec = install(tg, monkeypatch,
-                      [pair("m1"), pair("m2"), verdict(False, "no fixed cost"), pair("m3"), verdict(True, "done")],
-                      [tg.SemanticError("model:3:7: undeclared name 'x'")])
+        rec = install(
+            tg,
+            monkeypatch,
+            [pair("m1"), pair("m2"), verdict(False, "no fixed cost"), pair("m3"), verdict(True, "done")],
+            [tg.SemanticError("model:3:7: undeclared name 'x'")],
+        )
         with caplog.at_level(logging.DEBUG, logger="tarvok.tarvok_generative"):
             result = tg.generative_solve("p", *files, progress=seen.append)
         assert result == "done"
         m, d = files
         assert seen == [
             "Generating with provider=openai model=gpt-5 iterations=5 alignment=on",
-            "Iteration 1/5: prompting model", "LLM response parsed (model + data)", "Compiling model and data",
-            f"Wrote files: {m} \u2022 {d}", "Syntax/semantic errors found: 1; revising...",
-            "Iteration 2/5: prompting model", "LLM response parsed (model + data)", "Compiling model and data",
-            f"Wrote files: {m} \u2022 {d}", "Checking alignment with original prompt...",
+            "Iteration 1/5: prompting model",
+            "LLM response parsed (model + data)",
+            "Compiling model and data",
+            f"Wrote files: {m} \u2022 {d}",
+            "Syntax/semantic errors found: 1; revising...",
+            "Iteration 2/5: prompting model",
+            "LLM response parsed (model + data)",
+            "Compiling model and data",
+            f"Wrote files: {m} \u2022 {d}",
+            "Checking alignment with original prompt...",
             "Not aligned; revising per assessment",
-            "Iteration 3/5: prompting model", "LLM response parsed (model + data)", "Compiling model and data",
-            f"Wrote files: {m} \u2022 {d}", "Checking alignment with original prompt...", "Aligned \u2713 Stopping.",
+            "Iteration 3/5: prompting model",
+            "LLM response parsed (model + data)",
+            "Compiling model and data",
+            f"Wrote files: {m} \u2022 {d}",
+            "Checking alignment with original prompt...",
+            "Aligned \u2713 Stopping.",
             "Generation complete",
         ]
         assert [r.getMessage() for r in caplog.records] == [
-            "Iteration 1/5", "Model and data generated.", "Semantic error in model: model:3:7: undeclared name 'x'",
+            "Iteration 1/5",
+            "Model and data generated.",
+            "Semantic error in model: model:3:7: undeclared name 'x'",
             "Model or data has syntax errors; revising...",
-            "Iteration 2/5", "Model and data generated.", "Checking alignment with original prompt...",
+            "Iteration 2/5",
+            "Model and data generated.",
+            "Checking alignment with original prompt...",
             "Model and data are syntactically valid but NOT aligned with the prompt. Assessment: no fixed cost",
-            "Iteration 3/5", "Model and data generated.", "Checking alignment with original prompt...",
+            "Iteration 3/5",
+            "Model and data generated.",
+            "Checking alignment with original prompt...",
             "Model and data are syntactically valid and aligned with the prompt.",
         ]
-        (args, kwargs), = rec.of("_build_revision_prompt_syntax")
+        ((args, kwargs),) = rec.of("_build_revision_prompt_syntax")
         assert args == ("p", "GRAMMAR:BNF", "m1", "d = 1;", ["model:3:7: undeclared name 'x'"])
         assert kwargs == {"few_shots": []}
-        (args, kwargs), = rec.of("_build_revision_prompt_alignment")
+        ((args, kwargs),) = rec.of("_build_revision_prompt_alignment")
         assert args == ("p", "GRAMMAR:BNF", "no fixed cost", "m2", "d = 1;") and kwargs == {"few_shots": []}
 
 
@@ -128,17 +146,23 @@ class TestFailures:
 
     def test_unparseable(self, tg, monkeypatch, files):
         install(tg, monkeypatch, ["no json here"])
-        with pytest.raises(RuntimeError, match=r"^Failed to parse model response as JSON: Expecting value.*"
-                                               r"\nResponse: no json here$"):
+        with pytest.raises(
+            RuntimeError,
+            match=r"^Failed to parse model response as JSON: Expecting value.*"
+            r"\nResponse: no json here$",
+        ):
             tg.generative_solve("p", *files)
 
-    @pytest.mark.parametrize("reply", [
-        '{"aligned": "false", "assessment": "x"}',
-        '{"aligned": 0, "assessment": "x"}',
-        '{"aligned": true}',
-        '{"aligned": true, "assessment": 3}',
-        "null",
-    ])
+    @pytest.mark.parametrize(
+        "reply",
+        [
+            '{"aligned": "false", "assessment": "x"}',
+            '{"aligned": 0, "assessment": "x"}',
+            '{"aligned": true}',
+            '{"aligned": true, "assessment": 3}',
+            "null",
+        ],
+    )
     def test_invalid_verdict(self, tg, monkeypatch, files, reply):
         install(tg, monkeypatch, [pair("m"), reply])
         with pytest.raises(RuntimeError) as err:
@@ -171,14 +195,12 @@ class TestFailures:
 
 class TestRequests:
     def test_temperatures(self, tg, monkeypatch, files):
-        rec = install(tg, monkeypatch, [pair("m1"), verdict(False), pair("m2"), "final"],
-                      [None, tg.SemanticError("e")])
+        rec = install(tg, monkeypatch, [pair("m1"), verdict(False), pair("m2"), "final"], [None, tg.SemanticError("e")])
         tg.generative_solve("p", *files, iterations=2, temperature=0.7)
         assert [kw["temperature"] for _, kw in rec.of("_llm_generate_text")] == [0.7, 0.0, 0.7, 0.2]
 
     def test_no_temperature_anywhere_when_absent(self, tg, monkeypatch, files):
-        rec = install(tg, monkeypatch, [pair("m1"), verdict(False), pair("m2"), "final"],
-                      [None, tg.SemanticError("e")])
+        rec = install(tg, monkeypatch, [pair("m1"), verdict(False), pair("m2"), "final"], [None, tg.SemanticError("e")])
         tg.generative_solve("p", *files, iterations=2)
         assert [kw["temperature"] for _, kw in rec.of("_llm_generate_text")] == [None] * 4
 
@@ -188,17 +210,23 @@ class TestRequests:
         shots = [{"description": "x", "model": "m", "data": "d"}]
         rec = install(tg, monkeypatch, [pair("m"), verdict(True)], few_shots=shots)
         callback = [].append
-        tg.generative_solve("desc", *files, "llama3", tg.Grammar.CODE, 3, False, None, None, ["END"], "ollama",
-                            callback)
+        tg.generative_solve(
+            "desc", *files, "llama3", tg.Grammar.CODE, 3, False, None, None, ["END"], "ollama", callback
+        )
         assert rec.of("_get_grammar_implementation") == [((tg.Grammar.CODE,), {})]
         assert rec.of("_infer_provider") == [(("ollama", "llama3"), {})]
-        assert rec.of("_gather_few_shots") == [(("desc",), {"k": 5, "models_dir": "tvl_models",
-                                                            "progress": callback})]
+        assert rec.of("_gather_few_shots") == [(("desc",), {"k": 5, "models_dir": "tvl_models", "progress": callback})]
         assert rec.of("_build_generation_prompt") == [(("desc", "GRAMMAR:CODE"), {"few_shots": shots})]
         args, kwargs = rec.of("_llm_generate_text")[0]
-        assert args == () and kwargs == {"provider": tg.LLMProvider.OPENAI, "model_name": "llama3",
-                                         "input_text": "GEN", "max_tokens": 321, "temperature": None,
-                                         "stop": ["END"], "progress": callback}
+        assert args == () and kwargs == {
+            "provider": tg.LLMProvider.OPENAI,
+            "model_name": "llama3",
+            "input_text": "GEN",
+            "max_tokens": 321,
+            "temperature": None,
+            "stop": ["END"],
+            "progress": callback,
+        }
         assert rec.of("_build_alignment_prompt") == [(("desc", "GRAMMAR:CODE", "m", "d = 1;"), {})]
         assert ScriptedCompiler.compiled == [("m", "d = 1;")]
 
@@ -228,7 +256,7 @@ class TestFiles:
     def test_final_assessment_reads_the_files_back(self, tg, monkeypatch, files):
         rec = install(tg, monkeypatch, [pair("m\r\nline", "d"), "final"])
         tg.generative_solve("p", *files, alignment_check=False)
-        (args, _), = rec.of("_build_final_assessment_prompt")
+        ((args, _),) = rec.of("_build_final_assessment_prompt")
         assert args[2:4] == ("m\nline", "d")  # as text mode reads them back
 
     def test_empty_final_assessment_is_not_an_error(self, tg, monkeypatch, files):

@@ -69,8 +69,11 @@ def test_settings_as_shipped(tg):
 
 def test_enumerations_are_plain_enums(tg):
     assert issubclass(tg.LLMProvider, enum.Enum) and not issubclass(tg.LLMProvider, str)
-    assert [(m.name, m.value) for m in tg.LLMProvider] == [("OPENAI", "openai"), ("GOOGLE", "google"),
-                                                           ("OLLAMA", "ollama")]
+    assert [(m.name, m.value) for m in tg.LLMProvider] == [
+        ("OPENAI", "openai"),
+        ("GOOGLE", "google"),
+        ("OLLAMA", "ollama"),
+    ]
     assert tg.LLMProvider.OPENAI != "openai"
     assert issubclass(tg.Grammar, enum.Enum) and not issubclass(tg.Grammar, int)
     assert [(m.name, m.value) for m in tg.Grammar] == [("NONE", 1), ("BNF", 2), ("CODE", 3)]
@@ -114,7 +117,8 @@ class TestNotify:
         with caplog.at_level(logging.DEBUG, logger="tarvok.tarvok_generative"):
             assert tg._notify(None, "hello") is None
         assert [(r.name, r.levelno, r.getMessage()) for r in caplog.records] == [
-            ("tarvok.tarvok_generative", logging.DEBUG, "hello")]
+            ("tarvok.tarvok_generative", logging.DEBUG, "hello")
+        ]
 
     def test_callback_only(self, tg, caplog):
         seen = []
@@ -158,8 +162,12 @@ class TestStrictKinds:
     @pytest.mark.parametrize("fn", ["generative_solve", "generative_feedback"])
     @pytest.mark.parametrize(
         "kwargs, param",
-        [({"temperature": 1}, "temperature"), ({"temperature": True}, "temperature"),
-         ({"stop": ("x",)}, "stop"), ({"llm_provider": 3}, "llm_provider")],
+        [
+            ({"temperature": 1}, "temperature"),
+            ({"temperature": True}, "temperature"),
+            ({"stop": ("x",)}, "stop"),
+            ({"llm_provider": 3}, "llm_provider"),
+        ],
     )
     def test_entry_points_refuse_wrong_kinds(self, tg, fn, kwargs, param):
         with pytest.raises(TypeError, match=param):

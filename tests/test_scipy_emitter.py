@@ -388,8 +388,18 @@ class TestEmitCommand:
 
         monkeypatch.setattr(tg, "generative_solve", fake_solve)
         monkeypatch.chdir(tmp_path)
-        argv = ["solve", "two products", "-m", "m.mod", "-d", "d.dat", "--no-few-shot", "--no-alignment", "--emit",
-                "plan.py"]
+        argv = [
+            "solve",
+            "two products",
+            "-m",
+            "m.mod",
+            "-d",
+            "d.dat",
+            "--no-few-shot",
+            "--no-alignment",
+            "--emit",
+            "plan.py",
+        ]
         assert _cli.main(argv + ["--json"]) == 0
         assert json.loads(capsys.readouterr().out)["emitted"] == ["plan.py"]
         assert run_script(tmp_path / "plan.py")[1]["objective"] == 16.0

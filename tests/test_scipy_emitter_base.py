@@ -10,8 +10,23 @@ import tarvok.scipy_emitter_base as seb
 from tarvok.scipy_emitter_base import SciPyCodeGeneratorBase as Base
 from tarvok.semantic_error import SemanticError
 
-ATTRIBUTES = ["ast", "data_dict", "scipy_code_lines", "indent_level", "var_names", "var_indices", "bounds", "c",
-              "A_eq", "b_eq", "A_ub", "b_ub", "results_varname", "integrality", "tuple_types"]
+ATTRIBUTES = [
+    "ast",
+    "data_dict",
+    "scipy_code_lines",
+    "indent_level",
+    "var_names",
+    "var_indices",
+    "bounds",
+    "c",
+    "A_eq",
+    "b_eq",
+    "A_ub",
+    "b_ub",
+    "results_varname",
+    "integrality",
+    "tuple_types",
+]
 X1, X2, Y = {"name": "x", "type": "parameter"}, {"name": "x", "type": "dvar"}, {"name": "y", "type": "dvar"}
 
 
@@ -34,7 +49,10 @@ def test_class_face_and_subclass_construction():
         pass
 
     assert [str(inspect.signature(c)) for c in (Base, WithInit, WithoutInit)] == [
-        "(ast, data_dict=None)", "(ast, data_dict=None, extra=1)", "(ast, data_dict=None)"]
+        "(ast, data_dict=None)",
+        "(ast, data_dict=None, extra=1)",
+        "(ast, data_dict=None)",
+    ]
     w = WithInit({}, {"n": 1}, extra=2)
     assert (w.data_dict, w.extra, w.results_varname) == ({"n": 1}, 2, "results")
     assert WithoutInit(ast={}).data_dict == {}
@@ -164,7 +182,8 @@ def test_error_builders_return_semantic_errors(monkeypatch):
     assert type(Base._unsupported_type_error("a", None)) is Replacement
 
 
-TRANSPORT = ("""{string} Cities = ...;
+TRANSPORT = (
+    """{string} Cities = ...;
 tuple Arc { string from; string to; float cost; }
 {Arc} Arcs = ...;
 float demand[Cities] = ...;
@@ -174,10 +193,12 @@ subject to {
   forall(c in Cities) meet: sum(a in Arcs: a.to == c) ship[a] >= demand[c];
   forall(c in Cities: c == "A") direct: ship[<c, "B", 4.5>] <= 10;
 }
-""", """Cities = {"A", "B", "C"};
+""",
+    """Cities = {"A", "B", "C"};
 Arcs = {<"A", "B", 4.5>, <"B", "C", 2>, <"A", "C", 7>};
 demand = [0, 5, 3];
-""")
+""",
+)
 
 
 def tuple_literals(node):

@@ -65,24 +65,40 @@ def solve(model, data="", **options):
 class TestFace:
     def test_signatures_and_first_doc_lines(self):
         assert str(inspect.signature(solver.solve_model)) == (
-            "(model_text, data_text, *, time_limit=None, mip_gap=None, threads=None, log=False)")
+            "(model_text, data_text, *, time_limit=None, mip_gap=None, threads=None, log=False)"
+        )
         assert str(inspect.signature(solver.instantiate)) == "(model_text, data_text)"
         assert str(inspect.signature(solver.write_model)) == "(model_text, data_text, path)"
         assert solver.solve_model.__doc__.splitlines()[0] == (
-            "Solve a model with its data using HiGHS and return a SolveResult.")
+            "Solve a model with its data using HiGHS and return a SolveResult."
+        )
         assert solver.SemanticError is semantic_error.SemanticError
 
     def test_status_is_a_plain_enum_of_the_json_words(self):
         assert issubclass(solver.Status, enum.Enum) and not issubclass(solver.Status, str)
-        assert [s.value for s in solver.Status] == ["optimal", "infeasible", "unbounded", "infeasible_or_unbounded",
-                                                   "time_limit", "error"]
+        assert [s.value for s in solver.Status] == [
+            "optimal",
+            "infeasible",
+            "unbounded",
+            "infeasible_or_unbounded",
+            "time_limit",
+            "error",
+        ]
         assert solver.Status.OPTIMAL.__module__ == "tarvok.solver"
 
-    @pytest.mark.parametrize("kwargs, error, word", [
-        ({"time_limit": "1"}, TypeError, "time_limit"), ({"time_limit": True}, TypeError, "time_limit"),
-        ({"time_limit": 0}, ValueError, "time_limit"), ({"mip_gap": -0.1}, ValueError, "mip_gap"),
-        ({"mip_gap": float("nan")}, ValueError, "mip_gap"), ({"threads": 1.5}, TypeError, "threads"),
-        ({"threads": 0}, ValueError, "threads"), ({"log": 1}, TypeError, "log")])
+    @pytest.mark.parametrize(
+        "kwargs, error, word",
+        [
+            ({"time_limit": "1"}, TypeError, "time_limit"),
+            ({"time_limit": True}, TypeError, "time_limit"),
+            ({"time_limit": 0}, ValueError, "time_limit"),
+            ({"mip_gap": -0.1}, ValueError, "mip_gap"),
+            ({"mip_gap": float("nan")}, ValueError, "mip_gap"),
+            ({"threads": 1.5}, TypeError, "threads"),
+            ({"threads": 0}, ValueError, "threads"),
+            ({"log": 1}, TypeError, "log"),
+        ],
+    )
     def test_options_are_checked(self, kwargs, error, word):
         with pytest.raises(error, match=word):
             solve(SMALL, **kwargs)
@@ -149,11 +165,14 @@ subject to {\n  sum(i in 1..3) w[i] * take[i] + spare <= 7;\n}"""
         assert sorted(result.infeasible_constraints, key=lambda c: c["name"]) == [
             {"name": "capX", "line": 6, "kind": "constraint"},
             {"name": "need", "line": 5, "kind": "constraint"},
-            {"name": "y", "line": 2, "kind": "bound"}]
+            {"name": "y", "line": 2, "kind": "bound"},
+        ]
         assert "capX" in result.summary() and "line 5" in result.summary()
 
     def test_false_constant_constraints_are_reported_without_a_solver(self):
-        model = "int n = 3;\ndvar float x;\nminimize x;\nsubject to {\n  forall(i in 1..2) enough: i * n - x + x >= 4;\n}"
+        model = (
+            "int n = 3;\ndvar float x;\nminimize x;\nsubject to {\n  forall(i in 1..2) enough: i * n - x + x >= 4;\n}"
+        )
         result = solve(model)
         assert result.status is solver.Status.INFEASIBLE
         assert result.infeasible_constraints == [{"name": "enough[1]", "line": 5, "kind": "constraint"}]
@@ -206,11 +225,18 @@ maximize sum(i in I) (i % 7 + 3) * pick[i];\nsubject to {\n  forall(r in R) sum(
 class TestProgram:
     def test_arrays_names_and_the_way_back(self):
         program = solver.instantiate(AWKWARD, AWKWARD_DATA)
-        assert program.column_names[:3] == ["go[<New York,x-y,4.0>][-1]", "go[<New York,x-y,4.0>][0]",
-                                            "go[<New York,x-y,4.0>][1]"]
+        assert program.column_names[:3] == [
+            "go[<New York,x-y,4.0>][-1]",
+            "go[<New York,x-y,4.0>][0]",
+            "go[<New York,x-y,4.0>][1]",
+        ]
         assert program.column_names[6:] == ["crews[New York]", "crews[x-y]"]
-        assert program.row_names == ["moved[<New York,x-y,4.0>]", "moved[<x-y,New York,2.5>]",
-                                     "staffed[New York]", "staffed[x-y]"]
+        assert program.row_names == [
+            "moved[<New York,x-y,4.0>]",
+            "moved[<x-y,New York,2.5>]",
+            "staffed[New York]",
+            "staffed[x-y]",
+        ]
         assert program.row_lines == [10, 10, 11, 11]
         assert list(program.integrality) == [0] * 6 + [1, 1]
         assert list(program.column_upper[6:]) == [5, 5]
@@ -227,7 +253,7 @@ class TestProgram:
         starts, row_index, col_vals = program.csc()
         from_csc = np.zeros_like(dense)
         for j in range(program.num_columns):
-            from_csc[row_index[starts[j]:starts[j + 1]], j] = col_vals[starts[j]:starts[j + 1]]
+            from_csc[row_index[starts[j] : starts[j + 1]], j] = col_vals[starts[j] : starts[j + 1]]
         assert (dense == from_coo).all() and (dense == from_csc).all()
         assert dense[2].tolist() == [1, 1, 1, 0, 0, 0, -3, 0]
         x = list(range(8))
@@ -237,8 +263,9 @@ class TestProgram:
 
     def test_dexprs_keep_their_linear_form(self):
         program = solver.instantiate("dvar float x;\ndvar float y;\ndexpr float d = 2 * x - y + 3;\nminimize d;", "")
-        assert program.dexprs == [{"name": "d", "columns": [0, 1], "coefficients": [2.0, -1.0], "constant": 3.0,
-                                   "line": 3}]
+        assert program.dexprs == [
+            {"name": "d", "columns": [0, 1], "coefficients": [2.0, -1.0], "constant": 3.0, "line": 3}
+        ]
         assert program.cost.tolist() == [2, -1] and program.objective_offset == 3
 
 
@@ -264,9 +291,9 @@ class TestWrite:
 
 # ------------------------------------------------------------ the command
 
+
 def command(*args, cwd=None):
-    return subprocess.run([sys.executable, "-m", "tarvok", *args], capture_output=True, text=True, cwd=cwd,
-                          timeout=120)
+    return subprocess.run([sys.executable, "-m", "tarvok", *args], capture_output=True, text=True, cwd=cwd, timeout=120)
 
 
 class TestRunCommand:
@@ -309,10 +336,14 @@ def test_solve_run_prints_the_solution(tg, monkeypatch, capsys, tmp_path):
 
     monkeypatch.setattr(tg, "generative_solve", fake_solve)
     monkeypatch.chdir(tmp_path)
-    status = _cli.main(["solve", "two products", "-m", "m.mod", "-d", "d.dat", "--no-few-shot", "--no-alignment", "--run"])
+    status = _cli.main(
+        ["solve", "two products", "-m", "m.mod", "-d", "d.dat", "--no-few-shot", "--no-alignment", "--run"]
+    )
     out = capsys.readouterr().out
     assert status == 0 and out.startswith("Fine.\n\nStatus: optimal\nObjective: 11\n")
-    status = _cli.main(["solve", "two products", "-m", "m.mod", "-d", "d.dat", "--no-few-shot", "--no-alignment", "--run", "--json"])
+    status = _cli.main(
+        ["solve", "two products", "-m", "m.mod", "-d", "d.dat", "--no-few-shot", "--no-alignment", "--run", "--json"]
+    )
     assert json.loads(capsys.readouterr().out)["run"]["objective"] == pytest.approx(11)
     assert os.path.exists("m.mod")
 

@@ -59,14 +59,18 @@ class Formulation:
             for name, coefficient in terms:
                 a[i, self.index[name]] += coefficient
         constraints = [scipy_optimize.LinearConstraint(a, [r[1] for r in self.rows], [r[2] for r in self.rows])]
-        result = scipy_optimize.milp(-c if maximize else c, constraints=constraints if self.rows else None,
-                                     integrality=np.array(self.integer),
-                                     bounds=scipy_optimize.Bounds(self.lower, self.upper))
+        result = scipy_optimize.milp(
+            -c if maximize else c,
+            constraints=constraints if self.rows else None,
+            integrality=np.array(self.integer),
+            bounds=scipy_optimize.Bounds(self.lower, self.upper),
+        )
         assert result.success, result.message
         return -result.fun if maximize else result.fun
 
 
 # ------------------------------------------------------------- enumeration
+
 
 def knapsack(d):
     items = d["Items"]
@@ -105,8 +109,10 @@ def assignment(d):
 def clinic_p_median(d):
     towns = d["Towns"]
     pop, dist = by(towns, d["population"]), grid(towns, towns, d["distance"])
-    return min(sum(pop[t] * min(dist[t, c] for c in open_) for t in towns)
-               for open_ in itertools.combinations(towns, d["clinicsToOpen"]))
+    return min(
+        sum(pop[t] * min(dist[t, c] for c in open_) for t in towns)
+        for open_ in itertools.combinations(towns, d["clinicsToOpen"])
+    )
 
 
 def crew_pairing(d):
@@ -190,7 +196,7 @@ def machine_makespan(d):
     presses = d["pressCount"]
     loads = {tuple([0] * presses)}
     for m in minutes:  # every reachable multiset of press loads
-        loads = {tuple(sorted(l[:k] + (l[k] + m,) + l[k + 1:])) for l in loads for k in range(presses)}
+        loads = {tuple(sorted(l[:k] + (l[k] + m,) + l[k + 1 :])) for l in loads for k in range(presses)}
     return min(max(l) for l in loads)
 
 
@@ -231,8 +237,14 @@ def facility_location(d):
             pairs = [(w, c) for w in open_ for c in chains]
             a_eq = [[1 if pc == c else 0 for (_, pc) in pairs] for c in chains]
             a_ub = [[1 if pw == w else 0 for (pw, _) in pairs] for w in open_]
-            lp = scipy_optimize.linprog([cost[p] for p in pairs], A_ub=a_ub, b_ub=[through[w] for w in open_],
-                                        A_eq=a_eq, b_eq=[demand[c] for c in chains], bounds=(0, None))
+            lp = scipy_optimize.linprog(
+                [cost[p] for p in pairs],
+                A_ub=a_ub,
+                b_ub=[through[w] for w in open_],
+                A_eq=a_eq,
+                b_eq=[demand[c] for c in chains],
+                bounds=(0, None),
+            )
             if lp.status == 0:
                 best = min(best, lp.fun + sum(fixed[w] for w in open_))
     return best
@@ -249,8 +261,12 @@ def unit_commitment(d):
             for on in itertools.combinations(units, k):
                 if sum(high[u] for u in on) < (1 + d["reserveMargin"]) * demand:
                     continue
-                lp = scipy_optimize.linprog([energy[u] for u in on], A_ub=[[-1] * len(on)], b_ub=[-demand],
-                                            bounds=[(low[u], high[u]) for u in on])
+                lp = scipy_optimize.linprog(
+                    [energy[u] for u in on],
+                    A_ub=[[-1] * len(on)],
+                    b_ub=[-demand],
+                    bounds=[(low[u], high[u]) for u in on],
+                )
                 if lp.status == 0:
                     best = min(best, lp.fun + sum(run[u] for u in on))
         total += best
@@ -260,6 +276,7 @@ def unit_commitment(d):
 
 # ------------------------------------------------------ hand formulations
 
+
 def aggregate_planning(d):
     months = list(d["Months"])
     sales, bpw = by(months, d["sales"]), d["bikesPerWorker"]
@@ -268,14 +285,17 @@ def aggregate_planning(d):
         f.var(("w", m)), f.var(("h", m), 0, d["maxHires"]), f.var(("f", m)), f.var(("s", m))
     for m in months:
         prev = [(("w", m - 1), -1)] if m > 1 else []
-        f.row([(("w", m), 1), (("h", m), -1), (("f", m), 1)] + prev,
-              *(2 * [d["initialWorkers"] if m == 1 else 0]))
+        f.row([(("w", m), 1), (("h", m), -1), (("f", m), 1)] + prev, *(2 * [d["initialWorkers"] if m == 1 else 0]))
         stock_in = [(("s", m - 1), 1)] if m > 1 else []
         rhs = sales[m] - (d["initialStock"] if m == 1 else 0)
         f.row([(("w", m), bpw), (("s", m), -1)] + stock_in, rhs, rhs)
     f.row([(("s", months[-1]), 1)], d["finalStock"])
-    return f.optimum([(("w", m), d["wage"]) for m in months] + [(("h", m), d["hireCost"]) for m in months]
-                     + [(("f", m), d["fireCost"]) for m in months] + [(("s", m), d["storageCost"]) for m in months])
+    return f.optimum(
+        [(("w", m), d["wage"]) for m in months]
+        + [(("h", m), d["hireCost"]) for m in months]
+        + [(("f", m), d["fireCost"]) for m in months]
+        + [(("s", m), d["storageCost"]) for m in months]
+    )
 
 
 def alloy_blending(d):
@@ -386,8 +406,9 @@ def lot_sizing(d):
             rhs = demand[w] - (d["startStock"] if w == 1 else 0)
             f.row([(("fill", w), 1), (("stock", w), -1)] + prev, rhs, rhs)
         try:
-            cost = f.optimum([(("fill", w), d["fillCost"]) for w in weeks]
-                             + [(("stock", w), d["holdCost"]) for w in weeks])
+            cost = f.optimum(
+                [(("fill", w), d["fillCost"]) for w in weeks] + [(("stock", w), d["holdCost"]) for w in weeks]
+            )
         except AssertionError:
             continue
         best = min(best, cost + d["setupCost"] * sum(runs))
@@ -434,8 +455,11 @@ def multi_period_inventory(d):
         prev = [(("s", m - 1), 1)] if m > 1 else []
         rhs = demand[m] - (d["initialStock"] if m == 1 else 0)
         f.row([(("r", m), 1), (("o", m), 1), (("s", m), -1)] + prev, rhs, rhs)
-    return f.optimum([(("r", m), d["regularCost"]) for m in months] + [(("o", m), d["overtimeCost"]) for m in months]
-                     + [(("s", m), d["holdingCost"]) for m in months])
+    return f.optimum(
+        [(("r", m), d["regularCost"]) for m in months]
+        + [(("o", m), d["overtimeCost"]) for m in months]
+        + [(("s", m), d["holdingCost"]) for m in months]
+    )
 
 
 def nurse_scheduling(d):
@@ -528,17 +552,38 @@ def transshipment(d):
 
 
 INDEPENDENT = {
-    "aggregate_planning": aggregate_planning, "alloy_blending": alloy_blending, "assignment": assignment,
-    "bin_packing": bin_packing, "call_center_shifts": call_center_shifts, "capital_budgeting": capital_budgeting,
-    "cash_planning": cash_planning, "clinic_p_median": clinic_p_median, "crew_pairing": crew_pairing,
-    "crop_planning": crop_planning, "cutting_stock": cutting_stock, "diet": diet,
-    "facility_location": facility_location, "fuel_blending": fuel_blending, "knapsack": knapsack,
-    "lot_sizing": lot_sizing, "machine_makespan": machine_makespan, "max_flow": max_flow,
-    "media_planning": media_planning, "multi_commodity_flow": multi_commodity_flow,
-    "multi_period_inventory": multi_period_inventory, "nurse_scheduling": nurse_scheduling, "portfolio": portfolio,
-    "production_mix": production_mix, "project_crashing": project_crashing, "set_cover": set_cover,
-    "shortest_path": shortest_path, "teaching_assistants": teaching_assistants, "transportation": transportation,
-    "transshipment": transshipment, "traveling_salesman": traveling_salesman, "unit_commitment": unit_commitment,
+    "aggregate_planning": aggregate_planning,
+    "alloy_blending": alloy_blending,
+    "assignment": assignment,
+    "bin_packing": bin_packing,
+    "call_center_shifts": call_center_shifts,
+    "capital_budgeting": capital_budgeting,
+    "cash_planning": cash_planning,
+    "clinic_p_median": clinic_p_median,
+    "crew_pairing": crew_pairing,
+    "crop_planning": crop_planning,
+    "cutting_stock": cutting_stock,
+    "diet": diet,
+    "facility_location": facility_location,
+    "fuel_blending": fuel_blending,
+    "knapsack": knapsack,
+    "lot_sizing": lot_sizing,
+    "machine_makespan": machine_makespan,
+    "max_flow": max_flow,
+    "media_planning": media_planning,
+    "multi_commodity_flow": multi_commodity_flow,
+    "multi_period_inventory": multi_period_inventory,
+    "nurse_scheduling": nurse_scheduling,
+    "portfolio": portfolio,
+    "production_mix": production_mix,
+    "project_crashing": project_crashing,
+    "set_cover": set_cover,
+    "shortest_path": shortest_path,
+    "teaching_assistants": teaching_assistants,
+    "transportation": transportation,
+    "transshipment": transshipment,
+    "traveling_salesman": traveling_salesman,
+    "unit_commitment": unit_commitment,
 }
 
 
@@ -551,8 +596,11 @@ def leaves(value):
 
 
 def shape_of(value):
-    return (len(value),) + shape_of(value[0]) if isinstance(value, list) and value else (
-        (0,) if isinstance(value, list) else ())
+    return (
+        (len(value),) + shape_of(value[0])
+        if isinstance(value, list) and value
+        else ((0,) if isinstance(value, list) else ())
+    )
 
 
 @pytest.mark.parametrize("name", sorted(INDEPENDENT))

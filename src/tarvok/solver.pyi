@@ -58,12 +58,16 @@ class Program:
     def values(self) -> numpy.typing.NDArray[numpy.float64]: ...
     def csc(
         self,
-    ) -> tuple[numpy.typing.NDArray[numpy.int32], numpy.typing.NDArray[numpy.int32], numpy.typing.NDArray[numpy.float64]]:
+    ) -> tuple[
+        numpy.typing.NDArray[numpy.int32], numpy.typing.NDArray[numpy.int32], numpy.typing.NDArray[numpy.float64]
+    ]:
         """The matrix column by column: (starts, row_indices, values)."""
         ...
     def coo(
         self,
-    ) -> tuple[numpy.typing.NDArray[numpy.int32], numpy.typing.NDArray[numpy.int32], numpy.typing.NDArray[numpy.float64]]:
+    ) -> tuple[
+        numpy.typing.NDArray[numpy.int32], numpy.typing.NDArray[numpy.int32], numpy.typing.NDArray[numpy.float64]
+    ]:
         """The matrix as coordinates: (row_indices, column_indices, values)."""
         ...
     @property

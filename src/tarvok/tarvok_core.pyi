@@ -121,8 +121,22 @@ class CardNode(TypedDict):
     argument: "Expression"
 
 Expression = Union[
-    NumberNode, StringNode, BooleanNode, NameNode, IndexNode, FieldNode, TupleLiteralNode, SetLiteralNode,
-    ArrayLiteralNode, RangeNode, UnaryNode, BinaryNode, ChainNode, AggregateNode, AbsNode, CardNode,
+    NumberNode,
+    StringNode,
+    BooleanNode,
+    NameNode,
+    IndexNode,
+    FieldNode,
+    TupleLiteralNode,
+    SetLiteralNode,
+    ArrayLiteralNode,
+    RangeNode,
+    UnaryNode,
+    BinaryNode,
+    ChainNode,
+    AggregateNode,
+    AbsNode,
+    CardNode,
 ]
 
 # ----------------------------------------------------------------- declarations

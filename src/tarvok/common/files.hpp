@@ -4,9 +4,9 @@
 
 #include <filesystem>
 #include <span>
-#include <system_error>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace tarvok::files {
 

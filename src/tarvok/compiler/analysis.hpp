@@ -28,16 +28,16 @@ enum class Form : uint8_t { Error, Scalar, Set, Array };
 
 struct ExprInfo {
     Form form = Form::Error;
-    ValueType type;          ///< the scalar's type, or the element type of a set or array
-    uint8_t degree = 0;      ///< 0: constant in the decision variables; 1: linear
-    bool variable = false;   ///< mentions a decision variable or a dexpr
+    ValueType type;         ///< the scalar's type, or the element type of a set or array
+    uint8_t degree = 0;     ///< 0: constant in the decision variables; 1: linear
+    bool variable = false;  ///< mentions a decision variable or a dexpr
 };
 
 struct Analysis {
-    std::vector<ExprInfo> info;          ///< per expression node
-    std::vector<ValueType> binding_type; ///< per binding
-    std::vector<bool> decl_ok;           ///< per declaration: no error in it
-    std::vector<bool> constraint_ok;     ///< per constraint (its foralls included)
+    std::vector<ExprInfo> info;           ///< per expression node
+    std::vector<ValueType> binding_type;  ///< per binding
+    std::vector<bool> decl_ok;            ///< per declaration: no error in it
+    std::vector<bool> constraint_ok;      ///< per constraint (its foralls included)
     bool objective_ok = false;
 };
 

@@ -47,12 +47,12 @@ enum class ExprKind : uint8_t {
     ArrayLiteral,  ///< links are the elements (nested literals for more dimensions)
     Range,         ///< `low()..high()`
     Unary,         ///< `op` applied to `operand()`
-    Chain,         ///< `+ -`, `* /`, `&&` or `||` chain: link 0 is the first operand, each later link carries its operator
-    Compare,       ///< `left op right` with op one of `== != < <= > >=`
-    In,            ///< `left in right`
-    Aggregate,     ///< `op` is Sum, Min or Max; bindings `first..first+count`; `condition()` (or kNone); `body()`
-    Abs,           ///< `abs(operand())`
-    Card,          ///< `card(operand())`
+    Chain,      ///< `+ -`, `* /`, `&&` or `||` chain: link 0 is the first operand, each later link carries its operator
+    Compare,    ///< `left op right` with op one of `== != < <= > >=`
+    In,         ///< `left in right`
+    Aggregate,  ///< `op` is Sum, Min or Max; bindings `first..first+count`; `condition()` (or kNone); `body()`
+    Abs,        ///< `abs(operand())`
+    Card,       ///< `card(operand())`
 };
 
 enum class Op : uint8_t { None, Plus, Minus, Times, Divide, And, Or, Not, Eq, Ne, Lt, Le, Gt, Ge, Sum, Min, Max };
@@ -91,7 +91,7 @@ struct Expr {
     uint32_t first = 0;    ///< first link (or binding, for aggregates)
     uint32_t count = 0;
     uint32_t payload = kNone;  ///< TextId of a name, string or field
-    uint32_t ref = kNone;  ///< declaration or binding index, by `ref_kind`
+    uint32_t ref = kNone;      ///< declaration or binding index, by `ref_kind`
 
     ExprId operand() const { return left; }    ///< Unary, Abs, Card
     ExprId target() const { return left; }     ///< Index: the indexed name
@@ -119,8 +119,10 @@ struct Expr {
     }
     void set_number(const Number& n) {
         uint64_t bits = 0;
-        if (n.is_int) bits = static_cast<uint64_t>(n.integer);
-        else std::memcpy(&bits, &n.real, sizeof bits);
+        if (n.is_int)
+            bits = static_cast<uint64_t>(n.integer);
+        else
+            std::memcpy(&bits, &n.real, sizeof bits);
         flag = n.is_int;
         first = static_cast<uint32_t>(bits);
         count = static_cast<uint32_t>(bits >> 32);
@@ -181,7 +183,7 @@ struct TypeName {
     BaseType base = BaseType::Float;
     TextId tuple = kNone;  ///< the tuple type's name
     Location at;
-    uint32_t decl = kNone; ///< the tuple type's declaration, set by the resolver
+    uint32_t decl = kNone;  ///< the tuple type's declaration, set by the resolver
 };
 
 struct TupleField {
@@ -195,15 +197,15 @@ enum class DeclKind : uint8_t { TupleType, Parameter, Set, Range, Dvar, Dexpr };
 struct Declaration {
     DeclKind kind = DeclKind::Parameter;
     TextId name = kNone;
-    Location at;                ///< the declared name
-    Location start;             ///< the first token of the declaration
-    uint32_t end = 0;           ///< byte offset past the final ';'
-    TypeName type;              ///< value type; the element type of a set
-    bool nonnegative = false;   ///< `float+`, `int+`
-    std::vector<ExprId> dims;   ///< Name or Range nodes
-    ExprId init = kNone;        ///< initializer; a Range node for `range` declarations
-    bool from_data = false;     ///< written `= ...`
-    ExprId bounds = kNone;      ///< `in lo..hi` of a dvar (a Range node)
+    Location at;               ///< the declared name
+    Location start;            ///< the first token of the declaration
+    uint32_t end = 0;          ///< byte offset past the final ';'
+    TypeName type;             ///< value type; the element type of a set
+    bool nonnegative = false;  ///< `float+`, `int+`
+    std::vector<ExprId> dims;  ///< Name or Range nodes
+    ExprId init = kNone;       ///< initializer; a Range node for `range` declarations
+    bool from_data = false;    ///< written `= ...`
+    ExprId bounds = kNone;     ///< `in lo..hi` of a dvar (a Range node)
     std::vector<TupleField> fields;
 };
 

@@ -43,7 +43,8 @@ class DataBinder {
                std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget,
                uint64_t steps_per_declaration, uint64_t max_computed)
         : ast_(ast), model_(model), data_(data), analysis_(analysis), values_(values), diagnostics_(diagnostics),
-          total_(budget), steps_per_declaration_(steps_per_declaration), max_computed_(max_computed), evaluator_(ast, model, analysis, model_text, values, diagnostics, budget_) {}
+          total_(budget), steps_per_declaration_(steps_per_declaration), max_computed_(max_computed),
+          evaluator_(ast, model, analysis, model_text, values, diagnostics, budget_) {}
 
     void run() {
         values_.decls.resize(model_.decls.size());
@@ -53,8 +54,9 @@ class DataBinder {
             auto [it, fresh] = assignment_.emplace(a.name, i);
             if (!fresh) {
                 used_[i] = true;
-                error(Code::AssignedTwice, a.at, "'" + name(a.name) + "' is assigned twice in the data (first on line " +
-                                std::to_string(data_.assignments[it->second].at.line) + ")");
+                error(Code::AssignedTwice, a.at,
+                      "'" + name(a.name) + "' is assigned twice in the data (first on line " +
+                          std::to_string(data_.assignments[it->second].at.line) + ")");
             }
         }
         for (uint32_t i = 0; i < model_.decls.size(); ++i) {
@@ -92,7 +94,7 @@ class DataBinder {
     Diagnostics& diagnostics_;
     Budget& total_;
     uint64_t steps_per_declaration_;
-    uint64_t max_computed_;    ///< values the initializers may make that no text wrote
+    uint64_t max_computed_;  ///< values the initializers may make that no text wrote
     uint64_t computed_ = 0;
     Budget budget_;
     Evaluator evaluator_;
@@ -128,7 +130,9 @@ class DataBinder {
         if (!analysis_.decl_ok[index]) return;
         std::string quoted = "'" + name(d.name) + "'";
         auto refuse = [&](const std::string& what) {
-            if (entry) error(Code::DataForNonData, entry->at, quoted + " is " + what + "; the data gives values to parameters and sets only");
+            if (entry)
+                error(Code::DataForNonData, entry->at,
+                      quoted + " is " + what + "; the data gives values to parameters and sets only");
         };
         switch (d.kind) {
         case DeclKind::TupleType: return refuse("a tuple type");
@@ -142,7 +146,9 @@ class DataBinder {
             }
             return;
         case DeclKind::Range: {
-            if (entry) error(Code::DataForRange, entry->at, quoted + " is a range; its bounds are given in the model, not in the data");
+            if (entry)
+                error(Code::DataForRange, entry->at,
+                      quoted + " is a range; its bounds are given in the model, not in the data");
             Value low = evaluator_.value(ast_[d.init].low());
             Value high = evaluator_.value(ast_[d.init].high());
             if (!low.known() || !high.known()) return out_of_steps(d);
@@ -150,20 +156,23 @@ class DataBinder {
             dv.known = true;
             return;
         }
-        case DeclKind::Parameter: case DeclKind::Set: break;
+        case DeclKind::Parameter:
+        case DeclKind::Set: break;
         }
         if (d.kind == DeclKind::Parameter) dimensions(d, dv);
         if (d.init != kNone) {
             if (entry)
-                error(Code::ValueInBoth, entry->at, quoted + " already has a value in the model (line " + std::to_string(d.at.line) +
-                                     "); remove it from the data, or declare it with '= ...'");
+                error(Code::ValueInBoth, entry->at,
+                      quoted + " already has a value in the model (line " + std::to_string(d.at.line) +
+                          "); remove it from the data, or declare it with '= ...'");
             return from_initializer(d, dv);
         }
         if (!entry) {
             if (!data_broken_.empty() && data_broken_[d.name]) return;  // its assignment is there, broken
             std::string example = d.kind == DeclKind::Set ? "{...}" : d.dims.empty() ? "..." : "[...]";
-            error(Code::NoValue, d.at, quoted + " has no value: give it one in the data ('" + name(d.name) + " = " + example +
-                            ";') or an initializer in the model");
+            error(Code::NoValue, d.at,
+                  quoted + " has no value: give it one in the data ('" + name(d.name) + " = " + example +
+                      ";') or an initializer in the model");
             return;
         }
         from_data(d, dv, entry->value);
@@ -171,7 +180,8 @@ class DataBinder {
 
     void out_of_steps(const Declaration& d) {
         if (budget_.exhausted && total_.left > 0)  // past the total, the first report stands for all
-            error(Code::ValueTakesTooLong, d.at, "computing the value of '" + name(d.name) + "' takes too long; simplify its initializer");
+            error(Code::ValueTakesTooLong, d.at,
+                  "computing the value of '" + name(d.name) + "' takes too long; simplify its initializer");
     }
 
     void dimensions(const Declaration& d, DeclValue& dv) {
@@ -230,7 +240,8 @@ class DataBinder {
                 if (!v.known()) return out_of_steps(d);
                 v = evaluator_.convert(v, type);
                 if (!set->add(v))
-                    error_at(Code::DuplicateElement, element, "'" + name(d.name) + "' lists " + evaluator_.show(v) + " twice");
+                    error_at(Code::DuplicateElement, element,
+                             "'" + name(d.name) + "' lists " + evaluator_.show(v) + " twice");
             }
         } else {
             std::shared_ptr<const Domain> source = evaluator_.domain(d.init);
@@ -267,7 +278,8 @@ class DataBinder {
     Value typed(Value v, const ValueType& type, ExprId at, const Expected& expected) {
         v = evaluator_.convert(v, type);
         if (type.base == Base::Boolean && v.kind != VKind::Bool) {
-            error_at(Code::NotBoolean, at, expected() + " (0, 1, true or false), but its value is " + evaluator_.show(v));
+            error_at(Code::NotBoolean, at,
+                     expected() + " (0, 1, true or false), but its value is " + evaluator_.show(v));
             return {};
         }
         return v;
@@ -281,11 +293,12 @@ class DataBinder {
         const Expr& e = ast_[value];
         if (d.kind == DeclKind::Set) {
             if (e.kind != ExprKind::SetLiteral) {
-                error(Code::SetWithoutBraces, e.at, quoted + " is a set; give its elements in braces, as in " +
-                                (type.base == Base::String ? "{\"A\", \"B\"}" : type.base == Base::Tuple
-                                                                                    ? "{<...>, <...>}"
-                                                                                    : "{1, 2, 3}") +
-                                ", not " + given(value));
+                error(Code::SetWithoutBraces, e.at,
+                      quoted + " is a set; give its elements in braces, as in " +
+                          (type.base == Base::String  ? "{\"A\", \"B\"}"
+                           : type.base == Base::Tuple ? "{<...>, <...>}"
+                                                      : "{1, 2, 3}") +
+                          ", not " + given(value));
                 return;
             }
             auto set = std::make_shared<Domain>();
@@ -298,7 +311,8 @@ class DataBinder {
                     ok = false;
                     continue;
                 }
-                if (!set->add(v)) error_at(Code::DuplicateElement, element, quoted + " lists " + evaluator_.show(v) + " twice");
+                if (!set->add(v))
+                    error_at(Code::DuplicateElement, element, quoted + " lists " + evaluator_.show(v) + " twice");
             }
             if (!ok) return;
             dv.set = set;
@@ -359,12 +373,10 @@ class DataBinder {
             return Value::integer(e.number().integer);
         case Base::Float:
             if (e.kind != ExprKind::Number) return refuse();
-            return Value::real(e.number().is_int ? static_cast<double>(e.number().integer)
-                                                           : e.number().real);
+            return Value::real(e.number().is_int ? static_cast<double>(e.number().integer) : e.number().real);
         case Base::Boolean:
             if (e.kind == ExprKind::Bool) return Value::boolean(e.flag);
-            if (e.kind == ExprKind::Number && e.number().is_int &&
-                (e.number().integer == 0 || e.number().integer == 1))
+            if (e.kind == ExprKind::Number && e.number().is_int && (e.number().integer == 0 || e.number().integer == 1))
                 return Value::boolean(e.number().integer == 1);
             return refuse(" (a boolean is 0, 1, true or false)");
         case Base::String:
@@ -374,9 +386,10 @@ class DataBinder {
             const Declaration& t = model_.decls[type.tuple];
             if (e.kind != ExprKind::TupleLiteral) return refuse(" (tuples are written <...>)");
             if (e.count != t.fields.size()) {
-                error(Code::TupleArity, e.at, expected() + ", but this tuple has " + std::to_string(e.count) + " value" +
-                                (e.count == 1 ? "" : "s") + " and '" + name(t.name) + "' has " +
-                                std::to_string(t.fields.size()) + " fields");
+                error(Code::TupleArity, e.at,
+                      expected() + ", but this tuple has " + std::to_string(e.count) + " value" +
+                          (e.count == 1 ? "" : "s") + " and '" + name(t.name) + "' has " +
+                          std::to_string(t.fields.size()) + " fields");
                 return {};
             }
             std::vector<Value> elements;
@@ -384,7 +397,8 @@ class DataBinder {
             for (uint32_t i = 0; i < e.count; ++i) {
                 ValueType field = value_type(t.fields[i].type);
                 auto field_is = [&] {
-                    return "field '" + name(t.fields[i].name) + "' of '" + name(t.name) + "' is " + a_value_of(field, ast_, model_);
+                    return "field '" + name(t.fields[i].name) + "' of '" + name(t.name) + "' is " +
+                           a_value_of(field, ast_, model_);
                 };
                 Value v = literal(ast_.links[e.first + i].expr, field, field_is);
                 ok = ok && v.known();
@@ -393,7 +407,8 @@ class DataBinder {
             if (!ok) return {};
             return Value::tuple(values_.tuples.intern(elements));
         }
-        case Base::Error: case Base::Any: return {};
+        case Base::Error:
+        case Base::Any: return {};
         }
         return {};
     }
@@ -423,16 +438,18 @@ class DataBinder {
         const Domain& domain = *dims[level];
         if (e.kind != ExprKind::ArrayLiteral) {
             if (d.dims.size() == 1) {
-                error(Code::ArrayNotList, e.at, owner() + " is an array; give its values as a list in the order of " +
-                                dimension_text(d, 0, domain) + ", as in [1, 2, 3], not " + given(id));
+                error(Code::ArrayNotList, e.at,
+                      owner() + " is an array; give its values as a list in the order of " +
+                          dimension_text(d, 0, domain) + ", as in [1, 2, 3], not " + given(id));
             } else {
                 std::string order;
                 for (size_t k = 0; k < d.dims.size(); ++k)
                     order += (k == 0 ? "" : ", then ") + dimension_text(d, k, *dims[k]);
-                error(Code::ArrayNotNested, e.at, owner() + " has " + std::to_string(d.dims.size()) +
-                                " dimensions, so its values are a list of lists in the order of " + order +
-                                ", as in [[1, 2], [3, 4]]" +
-                                (level == 0 ? ", not " + given(id) : "; found " + given(id) + " where a list belongs"));
+                error(Code::ArrayNotNested, e.at,
+                      owner() + " has " + std::to_string(d.dims.size()) +
+                          " dimensions, so its values are a list of lists in the order of " + order +
+                          ", as in [[1, 2], [3, 4]]" +
+                          (level == 0 ? ", not " + given(id) : "; found " + given(id) + " where a list belongs"));
             }
             return false;
         }
@@ -440,9 +457,10 @@ class DataBinder {
         if (e.count != size) {
             std::string part = name(d.name);  // 'dist["B"]' for a row
             for (size_t k = 0; k < level; ++k) part += "[" + evaluator_.show(dims[k]->at(rows[k])) + "]";
-            error(Code::ArrayLength, e.at, "'" + part + "' has " + std::to_string(e.count) + " value" + (e.count == 1 ? "" : "s") +
-                            " but " + dimension_text(d, level, domain) + " has " + std::to_string(size) + " element" +
-                            (size == 1 ? "" : "s"));
+            error(Code::ArrayLength, e.at,
+                  "'" + part + "' has " + std::to_string(e.count) + " value" + (e.count == 1 ? "" : "s") + " but " +
+                      dimension_text(d, level, domain) + " has " + std::to_string(size) + " element" +
+                      (size == 1 ? "" : "s"));
             return false;
         }
         bool ok = true;

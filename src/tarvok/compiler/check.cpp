@@ -28,7 +28,8 @@ std::string type_text(const ValueType& t, const Ast& ast, const Model& model) {
     case Base::String: return "string";
     case Base::Boolean: return "boolean";
     case Base::Tuple: return t.tuple == kNone ? "tuple" : std::string(ast.texts[model.decls[t.tuple].name]);
-    case Base::Any: case Base::Error: return "value";
+    case Base::Any:
+    case Base::Error: return "value";
     }
     return "";
 }
@@ -59,15 +60,24 @@ bool numeric(Base b) { return b == Base::Int || b == Base::Float || b == Base::B
 template <typename Visit>
 void for_each_child(const Ast& ast, const Expr& e, Visit visit) {
     switch (e.kind) {
-    case ExprKind::Number: case ExprKind::String: case ExprKind::Bool: case ExprKind::Name: return;
-    case ExprKind::Field: case ExprKind::Unary: case ExprKind::Abs: case ExprKind::Card: visit(e.left); return;
-    case ExprKind::Index:
-        visit(e.target());
-        [[fallthrough]];
-    case ExprKind::TupleLiteral: case ExprKind::SetLiteral: case ExprKind::ArrayLiteral: case ExprKind::Chain:
+    case ExprKind::Number:
+    case ExprKind::String:
+    case ExprKind::Bool:
+    case ExprKind::Name: return;
+    case ExprKind::Field:
+    case ExprKind::Unary:
+    case ExprKind::Abs:
+    case ExprKind::Card: visit(e.left); return;
+    case ExprKind::Index: visit(e.target()); [[fallthrough]];
+    case ExprKind::TupleLiteral:
+    case ExprKind::SetLiteral:
+    case ExprKind::ArrayLiteral:
+    case ExprKind::Chain:
         for (uint32_t i = 0; i < e.count; ++i) visit(ast.links[e.first + i].expr);
         return;
-    case ExprKind::Range: case ExprKind::Compare: case ExprKind::In:
+    case ExprKind::Range:
+    case ExprKind::Compare:
+    case ExprKind::In:
         visit(e.low());
         visit(e.high());
         return;
@@ -205,8 +215,9 @@ class TypeChecker {
             bool dvar = model_.decls[name.ref].kind == DeclKind::Dvar;
             std::string where(context);
             if (!owner.empty()) where += " '" + std::string(owner) + "'";
-            error(Code::VariableWhereData, name.at, std::string(dvar ? "decision variable '" : "dexpr '") + name_of(name.text()) +
-                               "' used where data is required (" + where + ")");
+            error(Code::VariableWhereData, name.at,
+                  std::string(dvar ? "decision variable '" : "dexpr '") + name_of(name.text()) +
+                      "' used where data is required (" + where + ")");
         }
         c.variable = false;
         c.degree = 0;
@@ -226,11 +237,13 @@ class TypeChecker {
         if (c.form == Form::Array) {
             const Expr& e = ast_[id];
             std::string n = e.kind == ExprKind::Name ? name_of(e.text()) : "it";
-            error(Code::ArrayWhereNumber, e.at, quoted(id) + " is an array; " + std::string(what) + " needs one element, as in '" + n +
-                            "[...]', or a sum over it, as in 'sum(i in I) " + n + "[i]'");
+            error(Code::ArrayWhereNumber, e.at,
+                  quoted(id) + " is an array; " + std::string(what) + " needs one element, as in '" + n +
+                      "[...]', or a sum over it, as in 'sum(i in I) " + n + "[i]'");
             return false;
         }
-        error_at(Code::NeedsNumber, id, std::string(what) + " needs a number, but " + quoted(id) + " is " + describe(c));
+        error_at(Code::NeedsNumber, id,
+                 std::string(what) + " needs a number, but " + quoted(id) + " is " + describe(c));
         return false;
     }
 
@@ -241,8 +254,9 @@ class TypeChecker {
         if (c.form == Form::Error) return;
         if (c.form == Form::Scalar && (c.type.base == Base::Boolean || c.type.base == Base::Int)) return;
         if (c.form == Form::Scalar && c.type.base == Base::Float)
-            error_at(Code::FloatCondition, id, "a condition is true or false, but " + quoted(id) + " is a float; compare it, as in '" +
-                                   quote_source(span(ast_[id].at.offset, ast_[id].end)) + " > 0'");
+            error_at(Code::FloatCondition, id,
+                     "a condition is true or false, but " + quoted(id) + " is a float; compare it, as in '" +
+                         quote_source(span(ast_[id].at.offset, ast_[id].end)) + " > 0'");
         else
             error_at(Code::NotACondition, id, "a condition is true or false, but " + quoted(id) + " is " + describe(c));
     }
@@ -257,7 +271,8 @@ class TypeChecker {
         if (b == Base::Any || b == Base::Error) return {};
         switch (expected.base) {
         case Base::Float: return numeric(b) ? "" : describe(c);
-        case Base::Int: case Base::Boolean: return b == Base::Int || b == Base::Boolean ? "" : describe(c);
+        case Base::Int:
+        case Base::Boolean: return b == Base::Int || b == Base::Boolean ? "" : describe(c);
         case Base::String: return b == Base::String ? "" : describe(c);
         case Base::Tuple: {
             if (b != Base::Tuple) return describe(c);
@@ -271,12 +286,12 @@ class TypeChecker {
             for (uint32_t i = 0; i < e.count; ++i) {
                 ExprId element = ast_.links[e.first + i].expr;
                 std::string inner = mismatch(element, value_type(t.fields[i].type));
-                if (!inner.empty())
-                    return "a tuple whose field '" + name_of(t.fields[i].name) + "' is " + inner;
+                if (!inner.empty()) return "a tuple whose field '" + name_of(t.fields[i].name) + "' is " + inner;
             }
             return {};
         }
-        case Base::Any: case Base::Error: return {};
+        case Base::Any:
+        case Base::Error: return {};
         }
         return {};
     }
@@ -290,11 +305,13 @@ class TypeChecker {
         if (c.form == Form::Set) return c.type;
         if (c.form != Form::Error) {
             if (c.form == Form::Scalar && (c.type.base == Base::Int))
-                error_at(Code::IntDimension, dim, "a dimension is a set or a range, but " + quoted(dim) +
-                                        " is an int; write a range, as in '1.." +
-                                        quote_source(span(ast_[dim].at.offset, ast_[dim].end)) + "'");
+                error_at(Code::IntDimension, dim,
+                         "a dimension is a set or a range, but " + quoted(dim) +
+                             " is an int; write a range, as in '1.." +
+                             quote_source(span(ast_[dim].at.offset, ast_[dim].end)) + "'");
             else
-                error_at(Code::NotADimension, dim, "a dimension is a set or a range, but " + quoted(dim) + " is " + describe(c));
+                error_at(Code::NotADimension, dim,
+                         "a dimension is a set or a range, but " + quoted(dim) + " is " + describe(c));
         }
         return {Base::Error};
     }
@@ -315,13 +332,14 @@ class TypeChecker {
             require_data(d.init, "in the initializer of", ast_.texts[d.name]);
             if (c.form == Form::Error) return;
             if (c.form != Form::Scalar) {
-                error_at(Code::InitializerKind, d.init, name + " is " + a_value_of(type, ast_, model_) + ", but its initializer is " +
-                                           describe(c));
+                error_at(Code::InitializerKind, d.init,
+                         name + " is " + a_value_of(type, ast_, model_) + ", but its initializer is " + describe(c));
                 return;
             }
             std::string wrong = mismatch(d.init, type);
             if (!wrong.empty())
-                error_at(Code::InitializerKind, d.init, name + " is " + a_value_of(type, ast_, model_) + ", but its initializer is " + wrong);
+                error_at(Code::InitializerKind, d.init,
+                         name + " is " + a_value_of(type, ast_, model_) + ", but its initializer is " + wrong);
             return;
         }
         case DeclKind::Set: {
@@ -330,8 +348,11 @@ class TypeChecker {
             require_data(d.init, "in the initializer of", ast_.texts[d.name]);
             if (c.form == Form::Error) return;
             if (c.form != Form::Set) {
-                error_at(Code::SetInitializer, d.init, name + " is a set; initialise it with a set such as {1, 2}, a set or a "
-                                              "range, not " + describe(c));
+                error_at(Code::SetInitializer, d.init,
+                         name +
+                             " is a set; initialise it with a set such as {1, 2}, a set or a "
+                             "range, not " +
+                             describe(c));
                 return;
             }
             const Expr& init = ast_[d.init];
@@ -340,20 +361,19 @@ class TypeChecker {
                     ExprId element = ast_.links[init.first + i].expr;
                     std::string wrong = mismatch(element, type);
                     if (!wrong.empty())
-                        error_at(Code::ElementType, element, name + " holds " + type_name(type) + " values, but " +
-                                                    quoted(element) + " is " + wrong);
+                        error_at(
+                            Code::ElementType, element,
+                            name + " holds " + type_name(type) + " values, but " + quoted(element) + " is " + wrong);
                 }
                 return;
             }
             bool wrong = c.type.base != Base::Any && !scalar_mismatch(scalar(c.type.base, c.type.tuple), type).empty();
             if (wrong)
-                error(Code::ElementType, init.at, name + " holds " + type_name(type) + " values, but " + quoted(d.init) + " is " +
-                                   describe(c));
+                error(Code::ElementType, init.at,
+                      name + " holds " + type_name(type) + " values, but " + quoted(d.init) + " is " + describe(c));
             return;
         }
-        case DeclKind::Range:
-            check(d.init);
-            return;
+        case DeclKind::Range: check(d.init); return;
         case DeclKind::Dvar:
             for (ExprId dim : d.dims) dimension(dim);
             if (d.bounds != kNone) {
@@ -380,7 +400,8 @@ class TypeChecker {
         Base b = c.type.base;
         switch (expected.base) {
         case Base::Float: return numeric(b) ? "" : "x";
-        case Base::Int: case Base::Boolean: return b == Base::Int || b == Base::Boolean ? "" : "x";
+        case Base::Int:
+        case Base::Boolean: return b == Base::Int || b == Base::Boolean ? "" : "x";
         case Base::String: return b == Base::String ? "" : "x";
         case Base::Tuple: return b == Base::Tuple && c.type.tuple == expected.tuple ? "" : "x";
         default: return "";
@@ -397,17 +418,20 @@ class TypeChecker {
             require_data(id, "in the initializer of", ast_.texts[d.name]);
             if (c.form == Form::Error) return true;
             std::string wrong = c.form == Form::Scalar ? mismatch(id, type) : describe(c);
-            if (!wrong.empty()) error(Code::ElementType, e.at, name + " holds " + type_name(type) + " values, but " + quoted(id) +
-                                                " is " + wrong);
+            if (!wrong.empty())
+                error(Code::ElementType, e.at,
+                      name + " holds " + type_name(type) + " values, but " + quoted(id) + " is " + wrong);
             return true;
         }
         if (e.kind != ExprKind::ArrayLiteral) {
             if (d.dims.size() == 1)
-                error(Code::ArrayInitializerForm, e.at, name + " is an array, so its initializer is a list in index order, as in '[1, 2, 3]'");
+                error(Code::ArrayInitializerForm, e.at,
+                      name + " is an array, so its initializer is a list in index order, as in '[1, 2, 3]'");
             else
-                error(Code::ArrayInitializerNesting, e.at, name + " has " + std::to_string(d.dims.size()) +
-                                " dimensions, so its initializer is a list of lists, one level per dimension, "
-                                "as in '[[1, 2], [3, 4]]'");
+                error(Code::ArrayInitializerNesting, e.at,
+                      name + " has " + std::to_string(d.dims.size()) +
+                          " dimensions, so its initializer is a list of lists, one level per dimension, "
+                          "as in '[[1, 2], [3, 4]]'");
             return false;
         }
         for (uint32_t i = 0; i < e.count; ++i)
@@ -466,12 +490,12 @@ class TypeChecker {
             if (c.form == Form::Set) {
                 out_.binding_type[i] = c.type;
             } else if (c.form == Form::Scalar && c.type.base == Base::Int) {
-                error_at(Code::BindingOverInt, b.domain, quoted(b.domain) + " is an int, not a set; write a range, as in '" +
-                                             name_of(b.name) + " in 1.." +
-                                             quote_source(span(ast_[b.domain].at.offset, ast_[b.domain].end)) + "'");
+                error_at(Code::BindingOverInt, b.domain,
+                         quoted(b.domain) + " is an int, not a set; write a range, as in '" + name_of(b.name) +
+                             " in 1.." + quote_source(span(ast_[b.domain].at.offset, ast_[b.domain].end)) + "'");
             } else if (c.form != Form::Error) {
-                error_at(Code::BindingOverNonSet, b.domain, "a binding ranges over a set or a range, but " + quoted(b.domain) + " is " +
-                                             describe(c));
+                error_at(Code::BindingOverNonSet, b.domain,
+                         "a binding ranges over a set or a range, but " + quoted(b.domain) + " is " + describe(c));
             }
         }
     }
@@ -516,8 +540,9 @@ class TypeChecker {
             require_data(e.operand(), "in 'card'");
             if (c.form == Form::Error) return error_info();
             if (c.form != Form::Set) {
-                error_at(Code::CardOfNonSet, e.operand(), "'card' counts the elements of a set or range, but " + quoted(e.operand()) + " is " +
-                                        describe(c));
+                error_at(
+                    Code::CardOfNonSet, e.operand(),
+                    "'card' counts the elements of a set or range, but " + quoted(e.operand()) + " is " + describe(c));
                 return error_info();
             }
             return scalar(Base::Int);
@@ -590,15 +615,19 @@ class TypeChecker {
             if (c.form == Form::Scalar && (dim.form != Form::Set || mismatch(ix, dim.type).empty())) continue;
             // Only a wrong index pays for the words.
             std::string array = "'" + name_of(t.text()) + "'";
-            std::string which = e.count == 1 ? "the index of " + array : "index " + std::to_string(i + 1) + " of " + array;
+            std::string which =
+                e.count == 1 ? "the index of " + array : "index " + std::to_string(i + 1) + " of " + array;
             const Expr& dim_expr = ast_[d.dims[i]];
-            std::string element_of = dim_expr.kind == ExprKind::Name ? " (an element of '" + name_of(dim_expr.text()) + "')"
-                                                                     : " (in " + quoted(d.dims[i]) + ")";
+            std::string element_of = dim_expr.kind == ExprKind::Name
+                                         ? " (an element of '" + name_of(dim_expr.text()) + "')"
+                                         : " (in " + quoted(d.dims[i]) + ")";
             if (c.form != Form::Scalar)
-                error_at(Code::IndexNotOneValue, ix, which + " is one value" + element_of + ", but " + quoted(ix) + " is " + describe(c));
+                error_at(Code::IndexNotOneValue, ix,
+                         which + " is one value" + element_of + ", but " + quoted(ix) + " is " + describe(c));
             else
-                error_at(Code::IndexType, ix, which + " must be " + a_value_of(dim.type, ast_, model_) + element_of + ", but " +
-                                       quoted(ix) + " is " + mismatch(ix, dim.type));
+                error_at(Code::IndexType, ix,
+                         which + " must be " + a_value_of(dim.type, ast_, model_) + element_of + ", but " + quoted(ix) +
+                             " is " + mismatch(ix, dim.type));
             ok = false;
         }
         if (!ok) return error_info();
@@ -613,11 +642,13 @@ class TypeChecker {
         std::string field = name_of(e.text());
         if (c.form == Form::Error) return error_info();
         if (c.form != Form::Scalar || c.type.base != Base::Tuple) {
-            error(Code::FieldOfNonTuple, e.at, quoted(e.tuple()) + " is " + describe(c) + ", not a tuple, so it has no field '" + field + "'");
+            error(Code::FieldOfNonTuple, e.at,
+                  quoted(e.tuple()) + " is " + describe(c) + ", not a tuple, so it has no field '" + field + "'");
             return error_info();
         }
         if (c.type.tuple == kNone) {
-            error(Code::FieldOfLiteral, e.at, "a tuple literal has no field names; '." + field + "' needs a declared tuple");
+            error(Code::FieldOfLiteral, e.at,
+                  "a tuple literal has no field names; '." + field + "' needs a declared tuple");
             return error_info();
         }
         const Declaration& t = model_.decls[c.type.tuple];
@@ -633,8 +664,9 @@ class TypeChecker {
         if (!diagnostics_.accepting(e.at)) return error_info();
         std::string_view best = closest_name(ast_.texts[e.text()], names);
         std::string suggestion = best.empty() ? "" : " (did you mean '" + shown_name(best) + "'?)";
-        if (Diagnostic* d = error(Code::UnknownField, e.at,
-                                  "tuple type '" + name_of(t.name) + "' has no field '" + field + "'" + suggestion, e.end))
+        if (Diagnostic* d =
+                error(Code::UnknownField, e.at,
+                      "tuple type '" + name_of(t.name) + "' has no field '" + field + "'" + suggestion, e.end))
             if (!best.empty()) d->fix = std::string(best);
         return error_info();
     }
@@ -646,9 +678,11 @@ class TypeChecker {
             ExprId element = ast_.links[e.first + i].expr;
             ExprInfo c = check(element);
             require_data(element, "in a tuple");
-            if (c.form == Form::Error) ok = false;
+            if (c.form == Form::Error)
+                ok = false;
             else if (c.form != Form::Scalar) {
-                error_at(Code::TupleElement, element, "a tuple holds single values, but " + quoted(element) + " is " + describe(c));
+                error_at(Code::TupleElement, element,
+                         "a tuple holds single values, but " + quoted(element) + " is " + describe(c));
                 ok = false;
             }
         }
@@ -670,7 +704,8 @@ class TypeChecker {
                 continue;
             }
             if (c.form != Form::Scalar) {
-                error_at(Code::SetElement, element, "a set holds single values, but " + quoted(element) + " is " + describe(c));
+                error_at(Code::SetElement, element,
+                         "a set holds single values, but " + quoted(element) + " is " + describe(c));
                 ok = false;
                 continue;
             }
@@ -681,8 +716,9 @@ class TypeChecker {
                 if (b == Base::Float) r.type.base = Base::Float;
             } else if (r.type.base != b || (b == Base::Tuple && r.type.tuple != c.type.tuple)) {
                 if (!(b == Base::Tuple && r.type.base == Base::Tuple)) {
-                    error_at(Code::MixedSet, element, "the elements of a set have one type, but " + quoted(element) + " is " +
-                                                describe(c) + " among " + type_name(r.type) + " values");
+                    error_at(Code::MixedSet, element,
+                             "the elements of a set have one type, but " + quoted(element) + " is " + describe(c) +
+                                 " among " + type_name(r.type) + " values");
                     ok = false;
                 }
                 r.type.tuple = kNone;
@@ -700,7 +736,8 @@ class TypeChecker {
             if (c.form == Form::Error) {
                 ok = false;
             } else if (c.form != Form::Scalar || (c.type.base != Base::Int && c.type.base != Base::Boolean)) {
-                error_at(Code::RangeBound, side, "the bounds of a range are ints, but " + quoted(side) + " is " + describe(c));
+                error_at(Code::RangeBound, side,
+                         "the bounds of a range are ints, but " + quoted(side) + " is " + describe(c));
                 ok = false;
             }
         }
@@ -717,7 +754,8 @@ class TypeChecker {
             require_data(e.operand(), "in a condition");
             if (c.form == Form::Error) return error_info();
             if (c.form != Form::Scalar || (c.type.base != Base::Boolean && c.type.base != Base::Int)) {
-                error_at(Code::NotOperand, e.operand(), "'!' needs a condition, but " + quoted(e.operand()) + " is " + describe(c));
+                error_at(Code::NotOperand, e.operand(),
+                         "'!' needs a condition, but " + quoted(e.operand()) + " is " + describe(c));
                 return error_info();
             }
             return scalar(Base::Boolean);
@@ -741,8 +779,9 @@ class TypeChecker {
                 if (c.form == Form::Error) {
                     ok = false;
                 } else if (c.form != Form::Scalar || (c.type.base != Base::Boolean && c.type.base != Base::Int)) {
-                    error_at(Code::LogicalOperand, operand, std::string("'") + op_text(kind) + "' joins conditions, but " +
-                                                quoted(operand) + " is " + describe(c));
+                    error_at(Code::LogicalOperand, operand,
+                             std::string("'") + op_text(kind) + "' joins conditions, but " + quoted(operand) + " is " +
+                                 describe(c));
                     ok = false;
                 }
             }
@@ -768,8 +807,8 @@ class TypeChecker {
             auto term = [&] { return "'" + quote_source(span(e.at.offset, ast_[operand].end)) + "'"; };
             if (i > 0 && links[i].op == Op::Divide) {
                 if (c.variable) {
-                    error_at(Code::VariableDivisor, operand, "non-linear term " + term() +
-                                                ": a divisor must be free of decision variables");
+                    error_at(Code::VariableDivisor, operand,
+                             "non-linear term " + term() + ": a divisor must be free of decision variables");
                     info(operand).variable = false;
                     info(operand).degree = 0;
                 }
@@ -798,7 +837,8 @@ class TypeChecker {
         Base a = left.type.base, b = right.type.base;
         bool equality = e.op == Op::Eq || e.op == Op::Ne;
         bool ok = false;
-        if (scalars && numeric(a) && numeric(b)) ok = true;
+        if (scalars && numeric(a) && numeric(b))
+            ok = true;
         else if (scalars && a == Base::String && b == Base::String) {
             ok = equality;
             if (!ok) {
@@ -806,15 +846,17 @@ class TypeChecker {
                 return scalar(Base::Boolean);
             }
         } else if (scalars && a == Base::Tuple && b == Base::Tuple) {
-            ok = equality && (left.type.tuple == right.type.tuple || left.type.tuple == kNone ||
-                              right.type.tuple == kNone);
+            ok = equality &&
+                 (left.type.tuple == right.type.tuple || left.type.tuple == kNone || right.type.tuple == kNone);
             if (ok && left.type.tuple != right.type.tuple)
                 ok = mismatch(left.type.tuple == kNone ? e.left : e.right,
-                              left.type.tuple == kNone ? right.type : left.type).empty();
+                              left.type.tuple == kNone ? right.type : left.type)
+                         .empty();
         }
         if (!ok)
-            error_at(Code::Incomparable, id, "cannot compare " + quoted(e.left) + " (" + describe(left) + ") with " + quoted(e.right) +
-                                   " (" + describe(right) + ") using '" + op_text(e.op) + "'");
+            error_at(Code::Incomparable, id,
+                     "cannot compare " + quoted(e.left) + " (" + describe(left) + ") with " + quoted(e.right) + " (" +
+                         describe(right) + ") using '" + op_text(e.op) + "'");
         return scalar(Base::Boolean);
     }
 
@@ -826,18 +868,20 @@ class TypeChecker {
         require_data(e.right, "in a condition");
         if (element.form == Form::Error || set.form == Form::Error) return scalar(Base::Boolean);
         if (set.form != Form::Set) {
-            error_at(Code::InRightSide, e.right, "the right side of 'in' is a set or a range, but " + quoted(e.right) + " is " +
-                                    describe(set));
+            error_at(Code::InRightSide, e.right,
+                     "the right side of 'in' is a set or a range, but " + quoted(e.right) + " is " + describe(set));
             return scalar(Base::Boolean);
         }
         if (element.form != Form::Scalar) {
-            error_at(Code::InLeftSide, e.left, "the left side of 'in' is one value, but " + quoted(e.left) + " is " + describe(element));
+            error_at(Code::InLeftSide, e.left,
+                     "the left side of 'in' is one value, but " + quoted(e.left) + " is " + describe(element));
             return scalar(Base::Boolean);
         }
         std::string wrong = mismatch(e.left, set.type);
         if (!wrong.empty())
-            error_at(Code::InElementType, e.left, quoted(e.left) + " is " + wrong + ", but " + quoted(e.right) + " holds " +
-                                    type_name(set.type) + " values");
+            error_at(Code::InElementType, e.left,
+                     quoted(e.left) + " is " + wrong + ", but " + quoted(e.right) + " holds " + type_name(set.type) +
+                         " values");
         return scalar(Base::Boolean);
     }
 

@@ -21,7 +21,7 @@ struct CompileOptions {
     /// throws tarvok::Interrupted and frees everything it holds.
     Interrupt* interrupt = nullptr;
     Limits limits;
-    uint64_t data_steps = 20'000'000;   ///< evaluating initializers, all together
+    uint64_t data_steps = 20'000'000;            ///< evaluating initializers, all together
     uint64_t steps_per_declaration = 5'000'000;  ///< one initializer; running out is an error
     /// Values that initializers may make beyond what the texts write (a set
     /// converted from a range, say), in all: at least this many, and one per

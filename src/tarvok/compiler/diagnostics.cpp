@@ -115,8 +115,7 @@ void append_source_line(std::string& out, std::string_view text, const Location&
     size_t end = text.find('\n', offset);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(begin, end - begin);
-    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-        line.remove_suffix(1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.remove_suffix(1);
 
     size_t column = at.column == 0 ? 0 : at.column - 1;  // characters before the caret
     size_t length = 0;
@@ -188,8 +187,8 @@ std::string render(const Diagnostics& diagnostics, std::string_view model_text, 
     return out;
 }
 
-std::string render_for_files(const Diagnostics& diagnostics, std::string_view model_text,
-                             std::string_view data_text, const FileNames& names) {
+std::string render_for_files(const Diagnostics& diagnostics, std::string_view model_text, std::string_view data_text,
+                             const FileNames& names) {
     auto head = [&](std::string& out, const Location& at, Severity severity) {
         out += utf8::printable(at.file == SourceFile::Model ? names.model : names.data);
         out += ":" + std::to_string(at.line) + ":" + std::to_string(at.column) + ": ";

@@ -29,9 +29,9 @@ struct Diagnostic {
     std::string message;
     Code code = Code::Other;
     Severity severity = Severity::Error;
-    uint32_t end = kWordEnd;        ///< byte offset just past the span, in the file of `at`
+    uint32_t end = kWordEnd;  ///< byte offset just past the span, in the file of `at`
     std::vector<Note> notes;
-    std::optional<std::string> fix; ///< text that replaces the span and mends the fault
+    std::optional<std::string> fix;  ///< text that replaces the span and mends the fault
 };
 
 /// Collects errors up to a cap, and warnings apart from them. Passes keep
@@ -91,8 +91,8 @@ struct FileNames {
 /// Errors, then warnings, each as `path:line:column: error: message` (or
 /// `warning:`), with the source line and a caret, and its notes as
 /// `path:line:column: note: ...`: the form terminals and editors link.
-std::string render_for_files(const Diagnostics& diagnostics, std::string_view model_text,
-                             std::string_view data_text, const FileNames& names);
+std::string render_for_files(const Diagnostics& diagnostics, std::string_view model_text, std::string_view data_text,
+                             const FileNames& names);
 
 /// A place as line and column (1-based, columns in characters).
 struct Position {

@@ -10,7 +10,7 @@ namespace tarvok::compiler {
 
 size_t TuplePool::Hash::operator()(const std::vector<Value>* v) const {
     size_t h = v->size();
-    for (const Value& x : *v) h = h * 1000003u ^ ValueHash{}(x);
+    for (const Value& x : *v) h = h * 1000003u ^ ValueHash {}(x);
     return h;
 }
 
@@ -59,8 +59,8 @@ std::optional<uint64_t> Domain::find(const Value& v) const {
 
 Evaluator::Evaluator(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,
                      Values& values, Diagnostics& diagnostics, Budget& budget)
-    : ast_(ast), model_(model), analysis_(analysis), source_(model_text), values_(values),
-      diagnostics_(diagnostics), budget_(budget), env_(ast.bindings.size()), reported_(ast.exprs.size(), false) {}
+    : ast_(ast), model_(model), analysis_(analysis), source_(model_text), values_(values), diagnostics_(diagnostics),
+      budget_(budget), env_(ast.bindings.size()), reported_(ast.exprs.size(), false) {}
 
 std::string Evaluator::show(const Value& v) const {
     switch (v.kind) {
@@ -95,15 +95,14 @@ std::string Evaluator::show(const Value& v) const {
 std::string Evaluator::quoted(ExprId id) const {
     const Expr& e = ast_[id];
     if (e.at.file != SourceFile::Model || e.at.offset >= source_.size() || e.end <= e.at.offset) return "''";
-    return "'" + quote_source(source_.substr(e.at.offset, std::min<size_t>(e.end, source_.size()) - e.at.offset)) +
-           "'";
+    return "'" + quote_source(source_.substr(e.at.offset, std::min<size_t>(e.end, source_.size()) - e.at.offset)) + "'";
 }
 
 std::string Evaluator::binding_values() const {
     std::string when;
     for (uint32_t b : active_)
-        when += (when.empty() ? ", when " : ", ") + shown_name(ast_.texts[ast_.bindings[b].name]) + " = " +
-                show(env_[b]);
+        when +=
+            (when.empty() ? ", when " : ", ") + shown_name(ast_.texts[ast_.bindings[b].name]) + " = " + show(env_[b]);
     return when;
 }
 
@@ -156,9 +155,8 @@ std::string Evaluator::dimension_text(const Declaration& d, size_t k) const {
     const Expr& dim = ast_[d.dims[k]];
     const DeclValue& dv = values_.decls[&d - model_.decls.data()];
     const Domain* domain = dv.dims[k].get();
-    std::string bounds = domain && domain->is_range
-                             ? std::to_string(domain->low) + ".." + std::to_string(domain->high)
-                             : std::string();
+    std::string bounds =
+        domain && domain->is_range ? std::to_string(domain->low) + ".." + std::to_string(domain->high) : std::string();
     if (dim.kind == ExprKind::Name) {
         std::string name = "'" + shown_name(ast_.texts[dim.text()]) + "'";
         return bounds.empty() ? name : name + " (" + bounds + ")";
@@ -291,7 +289,9 @@ Value Evaluator::value(ExprId id) {
         }
         return Value::integer(static_cast<int64_t>(d->size()));
     }
-    case ExprKind::SetLiteral: case ExprKind::ArrayLiteral: case ExprKind::Range: return {};
+    case ExprKind::SetLiteral:
+    case ExprKind::ArrayLiteral:
+    case ExprKind::Range: return {};
     }
     return {};
 }
@@ -364,8 +364,8 @@ Value Evaluator::chain_value(ExprId id) {
         };
         if (op == Op::Divide) {
             if (v.number() == 0) {
-                report(links[i].expr, Code::DivisionByZero, "division by zero in data: " + term() + " divides by " + quoted(links[i].expr) +
-                                          ", which is 0");
+                report(links[i].expr, Code::DivisionByZero,
+                       "division by zero in data: " + term() + " divides by " + quoted(links[i].expr) + ", which is 0");
                 known = false;
                 continue;
             }
@@ -400,8 +400,12 @@ Value Evaluator::compare_value(ExprId id) {
     if (!a.known() || !b.known()) return {};
     if (a.is_number() && b.is_number()) {
         bool exact = a.kind != VKind::Float && b.kind != VKind::Float;
-        int order = exact ? (a.i < b.i ? -1 : a.i > b.i ? 1 : 0)
-                          : (a.number() < b.number() ? -1 : a.number() > b.number() ? 1 : 0);
+        int order = exact ? (a.i < b.i   ? -1
+                             : a.i > b.i ? 1
+                                         : 0)
+                          : (a.number() < b.number()   ? -1
+                             : a.number() > b.number() ? 1
+                                                       : 0);
         switch (e.op) {
         case Op::Eq: return Value::boolean(order == 0);
         case Op::Ne: return Value::boolean(order != 0);
@@ -458,7 +462,8 @@ Value Evaluator::aggregate_value(ExprId id) {
     });
     if (!completed || unknown) return {};
     if (e.op != Op::Sum && !any) {
-        report(id, Code::EmptyMinMax, std::string("'") + op_text(e.op) + "' over no elements has no value: " + quoted(id));
+        report(id, Code::EmptyMinMax,
+               std::string("'") + op_text(e.op) + "' over no elements has no value: " + quoted(id));
         return {};
     }
     if (acc.kind == VKind::Float && !std::isfinite(acc.f)) {

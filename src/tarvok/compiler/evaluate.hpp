@@ -17,8 +17,8 @@ namespace tarvok::compiler {
 
 class Evaluator {
   public:
-    Evaluator(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,
-              Values& values, Diagnostics& diagnostics, Budget& budget);
+    Evaluator(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text, Values& values,
+              Diagnostics& diagnostics, Budget& budget);
 
     /// The value of a scalar data expression; Unknown when it depends on
     /// something unknown, on an error, or the budget ran out.
@@ -106,8 +106,8 @@ class Evaluator {
     Values& values_;
     Diagnostics& diagnostics_;
     Budget& budget_;
-    std::vector<Value> env_;         ///< per binding: its current value
-    std::vector<uint32_t> active_;   ///< bindings being enumerated, outermost first
+    std::vector<Value> env_;        ///< per binding: its current value
+    std::vector<uint32_t> active_;  ///< bindings being enumerated, outermost first
     std::vector<bool> reported_;
 
     template <typename Body>
@@ -126,7 +126,8 @@ class Evaluator {
         active_.push_back(b);
         bool go = true;
         for (uint64_t i = 0; i < n && go; ++i) {
-            if (!budget_.spend()) go = false;
+            if (!budget_.spend())
+                go = false;
             else {
                 env_[b] = d->at(i);
                 go = enumerate_from(b + 1, end, condition, needed, body);

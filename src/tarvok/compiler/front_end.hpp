@@ -15,28 +15,74 @@ namespace tarvok::compiler {
 
 /// Bounds that keep hostile input from exhausting the stack or memory.
 struct Limits {
-    size_t max_depth = 150;           ///< nesting of expressions and data values
-    size_t max_nodes = 4'000'000;     ///< expression nodes of both texts together
+    size_t max_depth = 150;        ///< nesting of expressions and data values
+    size_t max_nodes = 4'000'000;  ///< expression nodes of both texts together
     size_t max_text_bytes = 64u << 20;
     Interrupt* interrupt = nullptr;  ///< polled while reading, one tick per token
 };
 
 enum class Tok : uint8_t {
-    End, Invalid, Identifier, Number, String,
-    KwInt, KwFloat, KwString, KwBoolean, KwRange, KwTuple, KwDvar, KwDexpr, KwMinimize, KwMaximize,
-    KwSubject, KwForall, KwSum, KwMin, KwMax, KwAbs, KwCard, KwIn, KwTrue, KwFalse,
-    Semicolon, Comma, Colon, Dot, DotDot, Ellipsis, LParen, RParen, LBracket, RBracket, LBrace, RBrace,
-    Plus, Minus, Star, Slash, EqEq, NotEq, LessEq, GreaterEq, Less, Greater, Assign, AndAnd, OrOr, Not,
+    End,
+    Invalid,
+    Identifier,
+    Number,
+    String,
+    KwInt,
+    KwFloat,
+    KwString,
+    KwBoolean,
+    KwRange,
+    KwTuple,
+    KwDvar,
+    KwDexpr,
+    KwMinimize,
+    KwMaximize,
+    KwSubject,
+    KwForall,
+    KwSum,
+    KwMin,
+    KwMax,
+    KwAbs,
+    KwCard,
+    KwIn,
+    KwTrue,
+    KwFalse,
+    Semicolon,
+    Comma,
+    Colon,
+    Dot,
+    DotDot,
+    Ellipsis,
+    LParen,
+    RParen,
+    LBracket,
+    RBracket,
+    LBrace,
+    RBrace,
+    Plus,
+    Minus,
+    Star,
+    Slash,
+    EqEq,
+    NotEq,
+    LessEq,
+    GreaterEq,
+    Less,
+    Greater,
+    Assign,
+    AndAnd,
+    OrOr,
+    Not,
 };
 
 struct Token {
     Tok kind = Tok::End;
-    Location at;               ///< first character
-    Location end;              ///< just past the last character
-    std::string_view text;     ///< the source spelling
-    bool line_start = false;   ///< first token on its line
-    Number number;             ///< value of a Number
-    std::string_view value;    ///< value of a String, escapes resolved
+    Location at;              ///< first character
+    Location end;             ///< just past the last character
+    std::string_view text;    ///< the source spelling
+    bool line_start = false;  ///< first token on its line
+    Number number;            ///< value of a Number
+    std::string_view value;   ///< value of a String, escapes resolved
 };
 
 /// All tokens of `text` up to and including End (lexical errors go to

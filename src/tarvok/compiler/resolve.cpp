@@ -33,9 +33,8 @@ class Resolver {
   public:
     Resolver(Ast& ast, Model& model, std::string_view source, Diagnostics& diagnostics, Interrupt* interrupt)
         : ast_(ast), model_(model), source_(source), diagnostics_(diagnostics), interrupt_(interrupt),
-          visible_(ast.texts.size(), kNone),
-          first_decl_(ast.texts.size(), kNone), bound_(ast.texts.size(), kNone), broken_(ast.texts.size(), false),
-          closed_(ast.texts.size(), kNone) {
+          visible_(ast.texts.size(), kNone), first_decl_(ast.texts.size(), kNone), bound_(ast.texts.size(), kNone),
+          broken_(ast.texts.size(), false), closed_(ast.texts.size(), kNone) {
         for (TextId name : model.broken_names) broken_[name] = true;
     }
 
@@ -61,18 +60,18 @@ class Resolver {
     std::string_view source_;
     Diagnostics& diagnostics_;
     Interrupt* interrupt_;
-    std::vector<uint32_t> visible_;     ///< per name: its declaration, once declared
-    std::vector<uint32_t> first_decl_;  ///< per name: its first declaration anywhere
-    std::vector<uint32_t> bound_;       ///< per name: the innermost binding in scope
+    std::vector<uint32_t> visible_;                      ///< per name: its declaration, once declared
+    std::vector<uint32_t> first_decl_;                   ///< per name: its first declaration anywhere
+    std::vector<uint32_t> bound_;                        ///< per name: the innermost binding in scope
     std::vector<std::pair<TextId, uint32_t>> shadowed_;  ///< bound_ entries to restore
-    std::vector<uint32_t> scope_;       ///< bindings in scope, outermost first
-    std::vector<bool> broken_;          ///< per name: named in a statement that failed to parse
+    std::vector<uint32_t> scope_;                        ///< bindings in scope, outermost first
+    std::vector<bool> broken_;                           ///< per name: named in a statement that failed to parse
     /// Per name: the aggregate of the current statement whose binding of that
     /// name went out of scope, for the slip of a binding used after its sum.
     std::vector<ExprId> closed_;
     std::vector<TextId> closed_names_;  ///< the entries of `closed_` to clear
     std::unordered_map<TextId, Location> labels_;
-    uint32_t current_ = 0;              ///< declarations before this one are visible
+    uint32_t current_ = 0;  ///< declarations before this one are visible
 
     std::string_view text(TextId id) const { return ast_.texts[id]; }
     std::string shown(TextId id) const { return shown_name(ast_.texts[id]); }
@@ -127,9 +126,10 @@ class Resolver {
         if (d.bounds != kNone) expr(d.bounds);
         uint32_t earlier = visible_[d.name];
         if (earlier != kNone) {
-            declared_here(error(Code::AlreadyDeclared, d.at,
-                                "'" + shown(d.name) + "' is already declared (" + line_of(model_.decls[earlier].at) + ")"),
-                          model_.decls[earlier]);
+            declared_here(
+                error(Code::AlreadyDeclared, d.at,
+                      "'" + shown(d.name) + "' is already declared (" + line_of(model_.decls[earlier].at) + ")"),
+                model_.decls[earlier]);
             return;
         }
         visible_[d.name] = index;
@@ -137,8 +137,7 @@ class Resolver {
 
     std::vector<std::string_view> visible_names() const {
         std::vector<std::string_view> names;
-        for (uint32_t i = 0; i < current_ && i < model_.decls.size(); ++i)
-            names.push_back(text(model_.decls[i].name));
+        for (uint32_t i = 0; i < current_ && i < model_.decls.size(); ++i) names.push_back(text(model_.decls[i].name));
         for (uint32_t b : scope_) names.push_back(text(ast_.bindings[b].name));
         return names;
     }
@@ -275,7 +274,8 @@ class Resolver {
             // no name costs a search through the declarations.
             std::string_view best = closest_name(text(e.text()), visible_names());
             std::string suggestion = best.empty() ? "" : " (did you mean '" + shown_name(best) + "'?)";
-            if (Diagnostic* d = error(Code::UndeclaredName, e.at, "undeclared name '" + shown(e.text()) + "'" + suggestion))
+            if (Diagnostic* d =
+                    error(Code::UndeclaredName, e.at, "undeclared name '" + shown(e.text()) + "'" + suggestion))
                 if (!best.empty()) d->fix = std::string(best);
         }
     }
@@ -294,23 +294,34 @@ class Resolver {
         }
         error(Code::BindingOutsideAggregate, u.at,
               "'" + shown(u.text()) + "' is bound by the '" + keyword + "' at " + std::to_string(a.at.line) + ":" +
-                  std::to_string(a.at.column) + ", whose body is one product and ends before this use; "
-                  "parenthesise the body, as in '" + keyword + "(" + bindings + ") (" +
-                  quote_source(source_of(a.body()), 30) + " ...)'");
+                  std::to_string(a.at.column) +
+                  ", whose body is one product and ends before this use; "
+                  "parenthesise the body, as in '" +
+                  keyword + "(" + bindings + ") (" + quote_source(source_of(a.body()), 30) + " ...)'");
     }
 
     void expr(ExprId id) {
         tick(interrupt_);
         Expr& e = ast_[id];
         switch (e.kind) {
-        case ExprKind::Number: case ExprKind::String: case ExprKind::Bool: return;
+        case ExprKind::Number:
+        case ExprKind::String:
+        case ExprKind::Bool: return;
         case ExprKind::Name: return name(id);
         case ExprKind::Index: return index(id);
-        case ExprKind::Field: case ExprKind::Unary: case ExprKind::Abs: case ExprKind::Card: return expr(e.left);
-        case ExprKind::TupleLiteral: case ExprKind::SetLiteral: case ExprKind::ArrayLiteral: case ExprKind::Chain:
+        case ExprKind::Field:
+        case ExprKind::Unary:
+        case ExprKind::Abs:
+        case ExprKind::Card: return expr(e.left);
+        case ExprKind::TupleLiteral:
+        case ExprKind::SetLiteral:
+        case ExprKind::ArrayLiteral:
+        case ExprKind::Chain:
             for (uint32_t i = 0; i < e.count; ++i) expr(ast_.links[e.first + i].expr);
             return;
-        case ExprKind::Range: case ExprKind::Compare: case ExprKind::In:
+        case ExprKind::Range:
+        case ExprKind::Compare:
+        case ExprKind::In:
             expr(e.low());
             expr(e.high());
             return;
@@ -335,7 +346,8 @@ class Resolver {
         const Expr& target = ast_[e.target()];
         std::string name = shown(target.text());
         if (target.ref_kind == RefKind::Binding) {
-            error(Code::BindingIndexed, e.at, "'" + name + "' is a binding, not an array, so it cannot be indexed", e.end);
+            error(Code::BindingIndexed, e.at, "'" + name + "' is a binding, not an array, so it cannot be indexed",
+                  e.end);
         } else if (target.ref_kind == RefKind::Declaration) {
             const Declaration& d = model_.decls[target.ref];
             if (d.dims.empty()) {

@@ -29,7 +29,9 @@ PYBIND11_MODULE(semantic_error, m, py::mod_gil_not_used()) {
         py::arg("self"));
     py::cpp_function set([](py::object self, py::object value) { self.attr("__dict__")["diagnostics"] = value; },
                          py::arg("self"), py::arg("value"));
-    cls.attr("diagnostics") = py::module_::import("builtins").attr("property")(
-        get, set, py::none(), "The compiler's diagnostic records (dicts); empty for an error built from a text.");
+    cls.attr("diagnostics") =
+        py::module_::import("builtins")
+            .attr("property")(get, set, py::none(),
+                              "The compiler's diagnostic records (dicts); empty for an error built from a text.");
     m.attr("SemanticError") = cls;
 }

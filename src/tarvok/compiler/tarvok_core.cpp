@@ -157,10 +157,14 @@ class Lexer {
             t.kind = Tok::End;
         } else {
             int c = peek();
-            if (is_name_start(c)) word(t);
-            else if (is_digit(c) || (c == '.' && is_digit(peek(1)))) number(t);
-            else if (c == '"') string(t);
-            else symbol(t);
+            if (is_name_start(c))
+                word(t);
+            else if (is_digit(c) || (c == '.' && is_digit(peek(1))))
+                number(t);
+            else if (c == '"')
+                string(t);
+            else
+                symbol(t);
         }
         t.end = here();
         t.text = text_.substr(t.at.offset, pos_ - t.at.offset);
@@ -220,8 +224,10 @@ class Lexer {
                 // Columns restart on the next line, so the comment is skipped whole
                 // (a comment that ends the text is walked, for the end's column).
                 size_t newline = text_.find('\n', pos_);
-                if (newline != std::string_view::npos) pos_ = newline;
-                else while (pos_ < text_.size()) advance();
+                if (newline != std::string_view::npos)
+                    pos_ = newline;
+                else
+                    while (pos_ < text_.size()) advance();
             } else if (c == '/' && peek(1) == '*') {
                 Location start = here();
                 advance();
@@ -279,9 +285,8 @@ class Lexer {
                 return bad_number(t, start, Code::NumberGluedToName,
                                   "'" + quote_source(all, 30) +
                                       "' is neither a number nor a name; write a product with '*', as in '" +
-                                      quote_source(text_.substr(start, all.find_first_not_of("0123456789")), 20) +
-                                      "*" + quote_source(all.substr(all.find_first_not_of("0123456789")), 20) +
-                                      "'");
+                                      quote_source(text_.substr(start, all.find_first_not_of("0123456789")), 20) + "*" +
+                                      quote_source(all.substr(all.find_first_not_of("0123456789")), 20) + "'");
             return bad_number(t, start, Code::MalformedNumber, "malformed number '" + quote_source(all, 30) + "'");
         }
         std::string_view digits = text_.substr(start, pos_ - start);
@@ -298,7 +303,8 @@ class Lexer {
         } else {
             auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), t.number.real);
             if (ec != std::errc() || !std::isfinite(t.number.real))
-                return bad_number(t, start, Code::NumberOutOfRange, "the number " + quote_source(digits, 30) + " is out of range");
+                return bad_number(t, start, Code::NumberOutOfRange,
+                                  "the number " + quote_source(digits, 30) + " is out of range");
         }
     }
 
@@ -330,16 +336,20 @@ class Lexer {
                 escaped = true;
                 Location at = here();
                 int e = peek(1);
-                if (e == '"' || e == '\\') value += static_cast<char>(e);
-                else if (e == 'n') value += '\n';
-                else if (e == 't') value += '\t';
+                if (e == '"' || e == '\\')
+                    value += static_cast<char>(e);
+                else if (e == 'n')
+                    value += '\n';
+                else if (e == 't')
+                    value += '\t';
                 else {
                     if (e == -1 || e == '\n') {
                         advance();
                         continue;  // reported as unterminated next round
                     }
-                    error(Code::UnknownEscape, at, "unknown escape '\\" + utf8::printable(text_.substr(pos_ + 1, 1)) +
-                                  "' in a string; the escapes are \\\" \\\\ \\n and \\t");
+                    error(Code::UnknownEscape, at,
+                          "unknown escape '\\" + utf8::printable(text_.substr(pos_ + 1, 1)) +
+                              "' in a string; the escapes are \\\" \\\\ \\n and \\t");
                 }
                 advance();
                 advance();
@@ -415,8 +425,9 @@ class Lexer {
             size_t close = pos_ + 1;
             while (close < text_.size() && text_[close] != '\'' && text_[close] != '\n') ++close;
             if (close < text_.size() && text_[close] == '\'') {
-                error(Code::SingleQuotedString, here(), "strings are written in double quotes, as in \"" +
-                                  quote_source(text_.substr(pos_ + 1, close - pos_ - 1), 40) + "\"");
+                error(Code::SingleQuotedString, here(),
+                      "strings are written in double quotes, as in \"" +
+                          quote_source(text_.substr(pos_ + 1, close - pos_ - 1), 40) + "\"");
                 while (pos_ <= close) advance();
                 t.kind = Tok::Invalid;
                 return;
@@ -497,8 +508,8 @@ std::string where(const Location& at) { return std::to_string(at.line) + ":" + s
 class Parser {
   public:
     Parser(std::string_view text, SourceFile file, Ast& ast, Diagnostics& diagnostics, const Limits& limits)
-        : lexer_(text, file, diagnostics, strings_, limits.interrupt), source_(text), ast_(ast), diagnostics_(diagnostics),
-          limits_(limits) {
+        : lexer_(text, file, diagnostics, strings_, limits.interrupt), source_(text), ast_(ast),
+          diagnostics_(diagnostics), limits_(limits) {
         lex(current_);
     }
 
@@ -512,18 +523,18 @@ class Parser {
     Ast& ast_;
     Diagnostics& diagnostics_;
     const Limits& limits_;
-    Token current_;                 ///< the next token
-    std::array<Token, 3> ahead_;    ///< tokens after it, lexed on demand
+    Token current_;               ///< the next token
+    std::array<Token, 3> ahead_;  ///< tokens after it, lexed on demand
     size_t ahead_count_ = 0;
-    Location previous_end_;         ///< just past the last token taken
-    Location previous_at_;          ///< the start of the last token taken
+    Location previous_end_;  ///< just past the last token taken
+    Location previous_at_;   ///< the start of the last token taken
     Tok previous_kind_ = Tok::End;
     std::string_view previous_text_;
-    bool panicking_ = false;        ///< this statement already has its error
-    bool stopped_ = false;          ///< a limit was hit: the rest of the text is ignored
+    bool panicking_ = false;  ///< this statement already has its error
+    bool stopped_ = false;    ///< a limit was hit: the rest of the text is ignored
     size_t depth_ = 0;
-    size_t open_ = 0;               ///< brackets taken and not yet closed
-    size_t statement_open_ = 0;     ///< `open_` when the current statement began
+    size_t open_ = 0;            ///< brackets taken and not yet closed
+    size_t statement_open_ = 0;  ///< `open_` when the current statement began
     /// Where the current statement began, and which slips its first words
     /// may be (none: Value, which no statement starts with).
     Location statement_at_;
@@ -636,8 +647,8 @@ class Parser {
     }
 
     void record_slip(const SlipMatch& slip, Location at) {
-        if (Diagnostic* d = diagnostics_.error(Code::ForeignWord, at, slip.message,
-                                               at.offset + static_cast<uint32_t>(slip.length)))
+        if (Diagnostic* d =
+                diagnostics_.error(Code::ForeignWord, at, slip.message, at.offset + static_cast<uint32_t>(slip.length)))
             d->fix = slip.fix;
     }
 
@@ -691,8 +702,8 @@ class Parser {
         }
         Note note{opened, std::string("the '") + opener + "' is opened here"};
         fail(Code::Unclosed, peek().at,
-             std::string("expected '") + symbol + "' to close the '" + opener + "' at " + where(opened) +
-                 ", found " + describe(peek()),
+             std::string("expected '") + symbol + "' to close the '" + opener + "' at " + where(opened) + ", found " +
+                 describe(peek()),
              {kWordEnd, &note});
     }
 
@@ -722,16 +733,18 @@ class Parser {
         if (t.kind == Tok::Identifier) return ast_.texts.intern(take().text);
         std::string expected = "the name of " + std::string(what);
         if (is_keyword(t.kind))
-            fail(Code::Expected, t.at, "expected " + expected + ", found the keyword '" + std::string(t.text) +
-                           "', which cannot be used as a name");
+            fail(Code::Expected, t.at,
+                 "expected " + expected + ", found the keyword '" + std::string(t.text) +
+                     "', which cannot be used as a name");
         fail_here(expected);
     }
 
     /// Guards recursion: hostile nesting ends in a diagnostic, not a crash.
     [[noreturn]] void too_deep() {
         if (!stopped_)
-            diagnostics_.error(Code::NestedTooDeeply, peek().at, "expression nested too deeply (more than " +
-                                              std::to_string(limits_.max_depth) + " levels)");
+            diagnostics_.error(
+                Code::NestedTooDeeply, peek().at,
+                "expression nested too deeply (more than " + std::to_string(limits_.max_depth) + " levels)");
         panicking_ = true;
         stop();
         throw SyntaxError{};
@@ -756,8 +769,9 @@ class Parser {
     ExprId node(ExprKind kind, Location at) {
         if (ast_.exprs.size() >= limits_.max_nodes) {
             if (!stopped_)
-                diagnostics_.error(Code::TooManyParts, at, "the text is too large to compile (more than " +
-                                           std::to_string(limits_.max_nodes) + " expression parts)");
+                diagnostics_.error(Code::TooManyParts, at,
+                                   "the text is too large to compile (more than " + std::to_string(limits_.max_nodes) +
+                                       " expression parts)");
             panicking_ = true;
             stop();
             throw SyntaxError{};
@@ -869,12 +883,20 @@ constexpr size_t kMaxBindings = 32;
 
 bool starts_model_statement(Tok kind) {
     switch (kind) {
-    case Tok::KwInt: case Tok::KwFloat: case Tok::KwString: case Tok::KwBoolean: case Tok::KwRange:
-    case Tok::KwTuple: case Tok::KwDvar: case Tok::KwDexpr: case Tok::KwMinimize: case Tok::KwMaximize:
-    case Tok::KwSubject: case Tok::KwForall: case Tok::LBrace:
-        return true;
-    default:
-        return false;
+    case Tok::KwInt:
+    case Tok::KwFloat:
+    case Tok::KwString:
+    case Tok::KwBoolean:
+    case Tok::KwRange:
+    case Tok::KwTuple:
+    case Tok::KwDvar:
+    case Tok::KwDexpr:
+    case Tok::KwMinimize:
+    case Tok::KwMaximize:
+    case Tok::KwSubject:
+    case Tok::KwForall:
+    case Tok::LBrace: return true;
+    default: return false;
     }
 }
 
@@ -888,11 +910,12 @@ class ModelParser : Parser {
 
     ModelParser(std::string_view text, Ast& ast, Model& model, Diagnostics& diagnostics, const Limits& limits)
         : Parser(text, SourceFile::Model, ast, diagnostics, limits), model_(model) {
-        ast.texts.reserve(text.size() / 64);                              // names repeat
+        ast.texts.reserve(text.size() / 64);  // names repeat
     }
 
     void parse() {
-        statements(SlipPlace::Statement, [this] { statement(); }, starts_model_statement, model_.broken_names);
+        statements(
+            SlipPlace::Statement, [this] { statement(); }, starts_model_statement, model_.broken_names);
     }
 
   private:
@@ -905,24 +928,30 @@ class ModelParser : Parser {
         const Token& t = peek();
         switch (t.kind) {
         case Tok::KwTuple: return tuple_declaration();
-        case Tok::KwInt: case Tok::KwFloat: case Tok::KwString: case Tok::KwBoolean:
-            return parameter_declaration();
+        case Tok::KwInt:
+        case Tok::KwFloat:
+        case Tok::KwString:
+        case Tok::KwBoolean: return parameter_declaration();
         case Tok::LBrace: return set_declaration();
         case Tok::KwRange: return range_declaration();
         case Tok::KwDvar: return dvar_declaration();
         case Tok::KwDexpr: return dexpr_declaration();
-        case Tok::KwMinimize: case Tok::KwMaximize: tracking_ = false; return objective();
+        case Tok::KwMinimize:
+        case Tok::KwMaximize: tracking_ = false; return objective();
         case Tok::KwSubject: tracking_ = false; return subject_to();
         case Tok::Identifier:
             if (declared_tuple_type(t.text)) statement_place_ = SlipPlace::Value;  // not a slip, whatever breaks
-            if (at(Tok::Identifier, 1)) return parameter_declaration();  // a tuple-typed parameter
+            if (at(Tok::Identifier, 1)) return parameter_declaration();            // a tuple-typed parameter
             if (at(Tok::Colon, 1) || at(Tok::LBracket, 1))
-                fail(Code::ConstraintOutsideBlock, t.at, "constraints belong inside 'subject to { ... }', after the objective");
-            fail(Code::ExpectedStatement, t.at, "expected a declaration, an objective or 'subject to', found " + describe(t));
+                fail(Code::ConstraintOutsideBlock, t.at,
+                     "constraints belong inside 'subject to { ... }', after the objective");
+            fail(Code::ExpectedStatement, t.at,
+                 "expected a declaration, an objective or 'subject to', found " + describe(t));
         case Tok::KwForall:
             fail(Code::ForallOutsideBlock, t.at, "'forall' constraints belong inside 'subject to { ... }'");
         default:
-            fail(Code::ExpectedStatement, t.at, "expected a declaration, an objective or 'subject to', found " + describe(t));
+            fail(Code::ExpectedStatement, t.at,
+                 "expected a declaration, an objective or 'subject to', found " + describe(t));
         }
     }
 
@@ -938,7 +967,8 @@ class ModelParser : Parser {
             slip_at(SlipPlace::Statement, start))
             return;
         if (model_.has_subject_to)
-            diagnostics_.error(Code::DeclarationAfterObjective, start, "declarations must come before the objective and 'subject to'");
+            diagnostics_.error(Code::DeclarationAfterObjective, start,
+                               "declarations must come before the objective and 'subject to'");
         else if (model_.objective.present)
             diagnostics_.error(Code::DeclarationAfterObjective, start, "declarations must come before the objective");
     }
@@ -960,7 +990,8 @@ class ModelParser : Parser {
         }
         skip();
         if (at(Tok::Plus) && (t.base == BaseType::Int || t.base == BaseType::Float))
-            fail(Code::NonNegativeData, peek().at, "'+' (non-negative) is for decision variables only; state the bound as data");
+            fail(Code::NonNegativeData, peek().at,
+                 "'+' (non-negative) is for decision variables only; state the bound as data");
         return t;
     }
 
@@ -1055,12 +1086,14 @@ class ModelParser : Parser {
         case Tok::KwInt: d.type.base = BaseType::Int; break;
         case Tok::KwBoolean: d.type.base = BaseType::Boolean; break;
         default:
-            fail(Code::DvarType, peek().at, "a decision variable is 'float', 'int' or 'boolean' (found " + describe(peek()) + ")");
+            fail(Code::DvarType, peek().at,
+                 "a decision variable is 'float', 'int' or 'boolean' (found " + describe(peek()) + ")");
         }
         skip();
         if (accept(Tok::Plus)) {
             if (d.type.base == BaseType::Boolean)
-                fail(Code::NonNegativeBoolean, previous_end_, "'+' applies to float and int variables; a boolean is already 0 or 1");
+                fail(Code::NonNegativeBoolean, previous_end_,
+                     "'+' applies to float and int variables; a boolean is already 0 or 1");
             d.nonnegative = true;
         }
         declared_name(d, "the decision variable");
@@ -1071,10 +1104,12 @@ class ModelParser : Parser {
             d.bounds = range_rest(low, Code::BoundsForm, "bounds are written 'in lo..hi'");
         }
         if (at(Tok::Assign))
-            fail(Code::DvarValue, peek().at, "a decision variable gets no value; to name an expression write "
-                            "'dexpr float name = ...;'");
+            fail(Code::DvarValue, peek().at,
+                 "a decision variable gets no value; to name an expression write "
+                 "'dexpr float name = ...;'");
         if (at(Tok::GreaterEq) || at(Tok::LessEq) || at(Tok::Greater) || at(Tok::Less))
-            fail(Code::DvarBoundsForm, peek().at, "bounds of a decision variable are written 'in lo..hi' (or as constraints)");
+            fail(Code::DvarBoundsForm, peek().at,
+                 "bounds of a decision variable are written 'in lo..hi' (or as constraints)");
         semicolon();
         finish(d);
     }
@@ -1084,12 +1119,16 @@ class ModelParser : Parser {
         Declaration d = begin(DeclKind::Dexpr);
         skip();
         d.type.at = peek().at;
-        if (accept(Tok::KwFloat)) d.type.base = BaseType::Float;
-        else if (accept(Tok::KwInt)) d.type.base = BaseType::Int;
-        else fail(Code::DexprType, peek().at, "a dexpr is 'float' or 'int' (found " + describe(peek()) + ")");
+        if (accept(Tok::KwFloat))
+            d.type.base = BaseType::Float;
+        else if (accept(Tok::KwInt))
+            d.type.base = BaseType::Int;
+        else
+            fail(Code::DexprType, peek().at, "a dexpr is 'float' or 'int' (found " + describe(peek()) + ")");
         declared_name(d, "the dexpr");
         if (at(Tok::LBracket))
-            fail(Code::DexprDimensions, peek().at, "a dexpr has no dimensions; write the sum or forall in the constraint instead");
+            fail(Code::DexprDimensions, peek().at,
+                 "a dexpr has no dimensions; write the sum or forall in the constraint instead");
         expect(Tok::Assign, "'=' and the expression of the dexpr");
         d.init = sum_expr();
         semicolon();
@@ -1101,7 +1140,8 @@ class ModelParser : Parser {
         while (at(Tok::LBracket)) {
             Location open = take().at;
             if (at(Tok::Identifier) && at(Tok::KwIn, 1))
-                fail(Code::BindingInDimension, peek().at, "a declaration names only the index set, as in 'x[Cities]', not 'x[c in Cities]'");
+                fail(Code::BindingInDimension, peek().at,
+                     "a declaration names only the index set, as in 'x[Cities]', not 'x[c in Cities]'");
             ExprId dim = sum_expr();
             if (at(Tok::DotDot)) {
                 dim = range_rest(dim);
@@ -1109,7 +1149,8 @@ class ModelParser : Parser {
                 fail(Code::DimensionForm, ast_[dim].at, "a dimension is a set name, a range name or 'lo..hi'");
             }
             if (at(Tok::Comma))
-                fail(Code::DimensionComma, peek().at, "each dimension has its own brackets, as in 'dist[Cities][Cities]'");
+                fail(Code::DimensionComma, peek().at,
+                     "each dimension has its own brackets, as in 'dist[Cities][Cities]'");
             close(Tok::RBracket, "]", open, "[");
             d.dims.push_back(dim);
         }
@@ -1163,10 +1204,11 @@ class ModelParser : Parser {
     void objective() {
         Token keyword = take();
         if (model_.has_subject_to)
-            diagnostics_.error(Code::ObjectiveAfterConstraints, keyword.at, "the objective must come before 'subject to'");
+            diagnostics_.error(Code::ObjectiveAfterConstraints, keyword.at,
+                               "the objective must come before 'subject to'");
         else if (model_.objective.present)
-            diagnostics_.error(Code::SecondObjective, keyword.at, "a model has only one objective (found a second '" +
-                                               std::string(keyword.text) + "')");
+            diagnostics_.error(Code::SecondObjective, keyword.at,
+                               "a model has only one objective (found a second '" + std::string(keyword.text) + "')");
         Objective o;
         o.present = true;
         o.maximize = keyword.kind == Tok::KwMaximize;
@@ -1178,7 +1220,8 @@ class ModelParser : Parser {
         }
         o.expr = sum_expr();
         if (at(Tok::LessEq) || at(Tok::GreaterEq) || at(Tok::EqEq))
-            fail(Code::ObjectiveIsConstraint, peek().at, "the objective is an expression, not a constraint; constraints go in 'subject to'");
+            fail(Code::ObjectiveIsConstraint, peek().at,
+                 "the objective is an expression, not a constraint; constraints go in 'subject to'");
         semicolon();
         if (!model_.objective.present) model_.objective = o;
     }
@@ -1187,7 +1230,8 @@ class ModelParser : Parser {
     void subject_to() {
         Location start = take().at;
         if (model_.has_subject_to)
-            diagnostics_.error(Code::SecondSubjectTo, start, "a model has only one 'subject to' block; put all constraints in it");
+            diagnostics_.error(Code::SecondSubjectTo, start,
+                               "a model has only one 'subject to' block; put all constraints in it");
         model_.has_subject_to = true;
         if (!(at(Tok::Identifier) && peek().text == "to")) fail_here("'to' after 'subject'");
         skip();
@@ -1237,13 +1281,15 @@ class ModelParser : Parser {
             c.label = ast_.texts.intern(take().text);
             skip();
             if (at(Tok::KwForall)) {
-                diagnostics_.error(Code::LabelBeforeForall, c.label_at, "a label goes after the forall header, as in "
-                                               "'forall(i in I) name: ...', and names the whole family");
+                diagnostics_.error(Code::LabelBeforeForall, c.label_at,
+                                   "a label goes after the forall header, as in "
+                                   "'forall(i in I) name: ...', and names the whole family");
                 c.label = kNone;
             }
         }
         if (at(Tok::KwForall)) return forall();
-        if (at(Tok::LBrace)) fail(Code::BlockWithoutForall, peek().at, "a '{' block of constraints follows a forall header");
+        if (at(Tok::LBrace))
+            fail(Code::BlockWithoutForall, peek().at, "a '{' block of constraints follows a forall header");
         c.left = sum_expr();
         c.op_at = peek().at;
         c.op = relation(c.left);
@@ -1269,16 +1315,21 @@ class ModelParser : Parser {
         case Tok::EqEq: return Op::Eq;
         case Tok::Assign:
             fail(Code::AssignInConstraint, peek().at, "an equality constraint is written with '=='", {.fix = "=="});
-        case Tok::Less: case Tok::Greater:
-            fail(Code::StrictInequality, peek().at, "strict inequalities are not allowed in constraints; use '<=' or '>='");
-        case Tok::NotEq: fail(Code::NotEqualConstraint, peek().at, "'!=' cannot be a constraint; use '<=', '>=' or '=='");
+        case Tok::Less:
+        case Tok::Greater:
+            fail(Code::StrictInequality, peek().at,
+                 "strict inequalities are not allowed in constraints; use '<=' or '>='");
+        case Tok::NotEq:
+            fail(Code::NotEqualConstraint, peek().at, "'!=' cannot be a constraint; use '<=', '>=' or '=='");
         case Tok::Colon:
             if (ast_[left].kind == ExprKind::Index)
-                fail(Code::IndexedLabel, peek().at, "a constraint label is a plain name (a label inside a forall names the whole "
-                                "family), as in 'capacity: ...'");
+                fail(Code::IndexedLabel, peek().at,
+                     "a constraint label is a plain name (a label inside a forall names the whole "
+                     "family), as in 'capacity: ...'");
             [[fallthrough]];
         default:
-            fail(Code::ExpectedRelation, peek().at, "expected '<=', '>=' or '==' in the constraint, found " + describe(peek()));
+            fail(Code::ExpectedRelation, peek().at,
+                 "expected '<=', '>=' or '==' in the constraint, found " + describe(peek()));
         }
     }
 
@@ -1310,7 +1361,8 @@ class ModelParser : Parser {
         std::vector<Binding> list;
         do {
             if (at(Tok::Less))
-                fail(Code::TupleBinding, peek().at, "bind a tuple with one name, as in 'a in Arcs', and use its fields ('a.from')");
+                fail(Code::TupleBinding, peek().at,
+                     "bind a tuple with one name, as in 'a in Arcs', and use its fields ('a.from')");
             Binding b;
             b.at = peek().at;
             b.name = name("a binding, as in 'i in I'");
@@ -1319,7 +1371,8 @@ class ModelParser : Parser {
             b.domain = set_expr();
             list.push_back(b);
             if (list.size() > kMaxBindings)
-                fail(Code::TooManyBindings, b.at, "at most " + std::to_string(kMaxBindings) + " bindings fit in one header");
+                fail(Code::TooManyBindings, b.at,
+                     "at most " + std::to_string(kMaxBindings) + " bindings fit in one header");
         } while (accept(Tok::Comma));
         condition_id = accept(Tok::Colon) ? condition() : kNone;
         first = static_cast<uint32_t>(ast_.bindings.size());
@@ -1377,7 +1430,12 @@ class ModelParser : Parser {
         ast_[id].right = sum_expr();
         done(id);
         switch (peek().kind) {
-        case Tok::EqEq: case Tok::NotEq: case Tok::Less: case Tok::LessEq: case Tok::Greater: case Tok::GreaterEq:
+        case Tok::EqEq:
+        case Tok::NotEq:
+        case Tok::Less:
+        case Tok::LessEq:
+        case Tok::Greater:
+        case Tok::GreaterEq:
             fail(Code::ChainedComparison, peek().at, "comparisons cannot be chained; join them with '&&'");
         default: return id;
         }
@@ -1438,8 +1496,9 @@ class ModelParser : Parser {
         ast_[id].op = keyword.kind == Tok::KwSum ? Op::Sum : keyword.kind == Tok::KwMin ? Op::Min : Op::Max;
         Location open = expect(Tok::LParen, "'(' after '" + std::string(keyword.text) + "'").at;
         if (!(at(Tok::Identifier) && at(Tok::KwIn, 1)) && !at(Tok::Less))
-            fail(Code::AggregateWithoutBindings, peek().at, "'" + std::string(keyword.text) + "' takes bindings, as in '" +
-                                std::string(keyword.text) + "(i in I) cost[i]'");
+            fail(Code::AggregateWithoutBindings, peek().at,
+                 "'" + std::string(keyword.text) + "' takes bindings, as in '" + std::string(keyword.text) +
+                     "(i in I) cost[i]'");
         uint32_t first = 0, count = 0;
         ExprId cond = kNone;
         bindings(first, count, cond);
@@ -1507,7 +1566,8 @@ class ModelParser : Parser {
             Token s = take();
             return done(string_node(s));
         }
-        case Tok::KwTrue: case Tok::KwFalse: {
+        case Tok::KwTrue:
+        case Tok::KwFalse: {
             Token b = take();
             ExprId id = node(ExprKind::Bool, b.at);
             ast_[id].flag = b.kind == Tok::KwTrue;
@@ -1528,7 +1588,8 @@ class ModelParser : Parser {
         }
         case Tok::Less: return literal(ExprKind::TupleLiteral, Tok::Greater, ">", "<");
         case Tok::LBrace: return literal(ExprKind::SetLiteral, Tok::RBrace, "}", "{");
-        case Tok::KwAbs: case Tok::KwCard: {
+        case Tok::KwAbs:
+        case Tok::KwCard: {
             Token f = take();
             ExprId id = node(f.kind == Tok::KwAbs ? ExprKind::Abs : ExprKind::Card, f.at);
             Location open = expect(Tok::LParen, "'(' after '" + std::string(f.text) + "'").at;
@@ -1536,10 +1597,10 @@ class ModelParser : Parser {
             close(Tok::RParen, ")", open, "(");
             return done(id);
         }
-        case Tok::LBracket:
-            fail(Code::ListOutsideArray, t.at, "a list '[...]' can only initialise an array parameter");
+        case Tok::LBracket: fail(Code::ListOutsideArray, t.at, "a list '[...]' can only initialise an array parameter");
         case Tok::Ellipsis:
-            fail(Code::EllipsisInExpression, t.at, "'...' stands alone after '=' in a declaration, meaning the value is in the data");
+            fail(Code::EllipsisInExpression, t.at,
+                 "'...' stands alone after '=' in a declaration, meaning the value is in the data");
         default:
             if (is_keyword(t.kind))
                 fail(Code::Expected, t.at, "expected an expression, found the keyword '" + std::string(t.text) + "'");
@@ -1574,7 +1635,8 @@ class DataParser : Parser {
         : Parser(text, SourceFile::Data, ast, diagnostics, limits), data_(data) {}
 
     void parse() {
-        statements(SlipPlace::Value, [this] { assignment(); }, starts_data_statement, data_.broken_names);
+        statements(
+            SlipPlace::Value, [this] { assignment(); }, starts_data_statement, data_.broken_names);
     }
 
   private:
@@ -1584,12 +1646,14 @@ class DataParser : Parser {
     void assignment() {
         const Token& t = peek();
         if (starts_model_statement(t.kind) && t.kind != Tok::LBrace)
-            fail(Code::DeclarationInData, t.at, "the data text holds only assignments such as 'n = 5;'; declarations belong in the model");
+            fail(Code::DeclarationInData, t.at,
+                 "the data text holds only assignments such as 'n = 5;'; declarations belong in the model");
         DataAssignment a;
         a.at = t.at;
         a.name = name("a declared parameter or set, as in 'n = 5;'");
         if (at(Tok::LBracket))
-            fail(Code::ElementAssignment, peek().at, "an array is given whole, as in 'demand = [10, 20, 30];', not element by element");
+            fail(Code::ElementAssignment, peek().at,
+                 "an array is given whole, as in 'demand = [10, 20, 30];', not element by element");
         expect(Tok::Assign, "'=' after '" + std::string(ast_.texts[a.name]) + "'");
         a.value = value();
         if (at(Tok::Plus) || at(Tok::Minus) || at(Tok::Star) || at(Tok::Slash))
@@ -1604,7 +1668,8 @@ class DataParser : Parser {
         Nesting nesting(*this);
         const Token& t = peek();
         switch (t.kind) {
-        case Tok::Minus: case Tok::Plus: {
+        case Tok::Minus:
+        case Tok::Plus: {
             Location sign = t.at;
             bool negate = take().kind == Tok::Minus;
             if (!at(Tok::Number)) fail_here("a number after the sign");
@@ -1621,7 +1686,8 @@ class DataParser : Parser {
             Token s = take();
             return done(string_node(s));
         }
-        case Tok::KwTrue: case Tok::KwFalse: {
+        case Tok::KwTrue:
+        case Tok::KwFalse: {
             Token b = take();
             ExprId id = node(ExprKind::Bool, b.at);
             ast_[id].flag = b.kind == Tok::KwTrue;
@@ -1631,12 +1697,12 @@ class DataParser : Parser {
         case Tok::LBrace: return list(ExprKind::SetLiteral, Tok::RBrace, "}", "{", true);
         case Tok::Less: return list(ExprKind::TupleLiteral, Tok::Greater, ">", "<", false);
         case Tok::Identifier:
-            fail(Code::NameInData, t.at, "data values are literals, but '" + quote_source(t.text, 40) +
-                           "' is a name; write the value itself (or compute it in the model)");
+            fail(Code::NameInData, t.at,
+                 "data values are literals, but '" + quote_source(t.text, 40) +
+                     "' is a name; write the value itself (or compute it in the model)");
         case Tok::Ellipsis:
             fail(Code::EllipsisInData, t.at, "'...' belongs in the model; the data text gives the value itself");
-        default:
-            fail_here("a value (a number, a string, true, false, [list], {set} or <tuple>)");
+        default: fail_here("a value (a number, a string, true, false, [list], {set} or <tuple>)");
         }
     }
 
@@ -1649,8 +1715,9 @@ class DataParser : Parser {
                 push(value());
                 if (accept(Tok::Comma)) continue;
                 if (at(closing)) break;
-                fail(Code::ExpectedListSeparator, peek().at, std::string("expected ',' or '") + symbol + "' in the '" + opener + "' opened at " +
-                                    where(open) + ", found " + describe(peek()));
+                fail(Code::ExpectedListSeparator, peek().at,
+                     std::string("expected ',' or '") + symbol + "' in the '" + opener + "' opened at " + where(open) +
+                         ", found " + describe(peek()));
             }
         }
         skip();

@@ -1,8 +1,8 @@
 // tarvok.tarvok_core: the Tarvok compiler as the host sees it. Compiles a
 // model text and a data text together and returns the compiled model as
 // plain dicts and lists, or raises SemanticError with every diagnostic.
-#include "host/host.hpp"
 #include "compiler/compiler.hpp"
+#include "host/host.hpp"
 
 #include <array>
 #include <cstdint>
@@ -131,7 +131,8 @@ class Presenter {
         set(out, "declarations", declarations);
         set(out, "objective", objective());
         py::list constraints = new_list(c_.model.constraints.size());
-        for (size_t i = 0; i < c_.model.constraints.size(); ++i) put(constraints, i, constraint(c_.model.constraints[i]));
+        for (size_t i = 0; i < c_.model.constraints.size(); ++i)
+            put(constraints, i, constraint(c_.model.constraints[i]));
         set(out, "constraints", constraints);
         set(out, "data", data());
         set(out, "warnings", records(c_, false));
@@ -139,14 +140,14 @@ class Presenter {
     }
 
     const Compilation& c_;
-    std::vector<py::object> tuples_;   ///< host tuples by pool id, built once
-    std::vector<py::object> texts_;    ///< host texts by TextId, built once
-    std::vector<py::object> strings_;  ///< string leaf nodes by TextId
-    std::unordered_map<uint64_t, py::object> names_;    ///< name leaf nodes by TextId and kind
-    std::unordered_map<uint64_t, py::object> ints_;    ///< int leaf nodes by value
-    std::unordered_map<uint64_t, py::object> reals_;   ///< float leaf nodes by bits
-    std::array<py::object, 2> booleans_;                ///< boolean leaf nodes
-    uint32_t built_ = 0;               ///< nodes and values built, for `poll`
+    std::vector<py::object> tuples_;                  ///< host tuples by pool id, built once
+    std::vector<py::object> texts_;                   ///< host texts by TextId, built once
+    std::vector<py::object> strings_;                 ///< string leaf nodes by TextId
+    std::unordered_map<uint64_t, py::object> names_;  ///< name leaf nodes by TextId and kind
+    std::unordered_map<uint64_t, py::object> ints_;   ///< int leaf nodes by value
+    std::unordered_map<uint64_t, py::object> reals_;  ///< float leaf nodes by bits
+    std::array<py::object, 2> booleans_;              ///< boolean leaf nodes
+    uint32_t built_ = 0;                              ///< nodes and values built, for `poll`
     /// Finished containers kept from the cyclic garbage collector while the
     /// result is built: a tree of millions of fresh containers would
     /// otherwise be traversed by collection after collection. The tree holds
@@ -241,8 +242,10 @@ class Presenter {
 
     py::object number(const Number& n) {
         uint64_t bits = 0;
-        if (n.is_int) bits = static_cast<uint64_t>(n.integer);
-        else std::memcpy(&bits, &n.real, sizeof bits);
+        if (n.is_int)
+            bits = static_cast<uint64_t>(n.integer);
+        else
+            std::memcpy(&bits, &n.real, sizeof bits);
         py::object& shared = (n.is_int ? ints_ : reals_)[bits];
         if (!shared) {
             py::dict d = node("number");
@@ -360,7 +363,8 @@ class Presenter {
             set(d, "body", expr(e.body()));
             return done(d);
         }
-        case ExprKind::Abs: case ExprKind::Card: {
+        case ExprKind::Abs:
+        case ExprKind::Card: {
             py::dict d = node(e.kind == ExprKind::Abs ? "abs" : "card");
             set(d, "argument", expr(e.operand()));
             return done(d);
@@ -397,7 +401,8 @@ class Presenter {
             set(d, "dimensions", done(dims));
         }
         switch (decl.kind) {
-        case DeclKind::Parameter: case DeclKind::Set:
+        case DeclKind::Parameter:
+        case DeclKind::Set:
             set(d, "initializer", optional(decl.init));
             set(d, "from_data", decl.init == kNone ? Py_True : Py_False);
             break;
@@ -627,11 +632,12 @@ int main_entry(py::object argv) {
         py::list all = records(*c, true);
         for (py::handle r : all) {
             bool model = py::str(r["file"]).cast<std::string>() == "model";
-            r[py::str("path")] = paths.size() > 1 || model ? py::object(tarvok::host::text(model ? names.model : names.data))
-                                                           : py::object(py::none());
+            r[py::str("path")] = paths.size() > 1 || model
+                                     ? py::object(tarvok::host::text(model ? names.model : names.data))
+                                     : py::object(py::none());
         }
         print(tarvok::host::str_of(py::module_::import("json").attr("dumps")(all, py::arg("indent") = 2,
-                                                                              py::arg("ensure_ascii") = false)),
+                                                                             py::arg("ensure_ascii") = false)),
               false);
         return c->ok() ? 0 : 1;
     }
@@ -698,12 +704,13 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
                           return out;
                       });
 
-    tarvok::host::def(m, "main", "argv=None",
-                      "Check a model file with its data file from the command line.\n\n"
-                      "argv is [MODEL, DATA, '--json'] with DATA and '--json' optional (default: sys.argv[1:]). "
-                      "Prints the\ndiagnostics as 'PATH:LINE:COLUMN: error: message' (or warning:) and OK when the "
-                      "pair compiles,\nor with --json the diagnostic records as a JSON list, and returns the exit "
-                      "status: 0 when the\npair compiles (warnings allowed), 1 when it does not, 2 for wrong "
-                      "arguments or unreadable files.",
-                      [](py::object argv) { return main_entry(argv); }, py::arg("argv") = py::none());
+    tarvok::host::def(
+        m, "main", "argv=None",
+        "Check a model file with its data file from the command line.\n\n"
+        "argv is [MODEL, DATA, '--json'] with DATA and '--json' optional (default: sys.argv[1:]). "
+        "Prints the\ndiagnostics as 'PATH:LINE:COLUMN: error: message' (or warning:) and OK when the "
+        "pair compiles,\nor with --json the diagnostic records as a JSON list, and returns the exit "
+        "status: 0 when the\npair compiles (warnings allowed), 1 when it does not, 2 for wrong "
+        "arguments or unreadable files.",
+        [](py::object argv) { return main_entry(argv); }, py::arg("argv") = py::none());
 }

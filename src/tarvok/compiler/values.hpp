@@ -26,11 +26,38 @@ struct Value {
     };
 
     Value() : i(0) {}
-    static Value integer(int64_t v) { Value r; r.kind = VKind::Int; r.i = v; return r; }
-    static Value real(double v) { Value r; r.kind = VKind::Float; r.f = v == 0 ? 0.0 : v; return r; }
-    static Value boolean(bool v) { Value r; r.kind = VKind::Bool; r.i = v ? 1 : 0; return r; }
-    static Value string(TextId v) { Value r; r.kind = VKind::String; r.i = 0; r.id = v; return r; }
-    static Value tuple(uint32_t v) { Value r; r.kind = VKind::Tuple; r.i = 0; r.id = v; return r; }
+    static Value integer(int64_t v) {
+        Value r;
+        r.kind = VKind::Int;
+        r.i = v;
+        return r;
+    }
+    static Value real(double v) {
+        Value r;
+        r.kind = VKind::Float;
+        r.f = v == 0 ? 0.0 : v;
+        return r;
+    }
+    static Value boolean(bool v) {
+        Value r;
+        r.kind = VKind::Bool;
+        r.i = v ? 1 : 0;
+        return r;
+    }
+    static Value string(TextId v) {
+        Value r;
+        r.kind = VKind::String;
+        r.i = 0;
+        r.id = v;
+        return r;
+    }
+    static Value tuple(uint32_t v) {
+        Value r;
+        r.kind = VKind::Tuple;
+        r.i = 0;
+        r.id = v;
+        return r;
+    }
 
     bool known() const { return kind != VKind::Unknown; }
     bool is_number() const { return kind == VKind::Int || kind == VKind::Float || kind == VKind::Bool; }
@@ -40,9 +67,11 @@ struct Value {
         if (kind != o.kind) return false;
         switch (kind) {
         case VKind::Unknown: return true;
-        case VKind::Int: case VKind::Bool: return i == o.i;
+        case VKind::Int:
+        case VKind::Bool: return i == o.i;
         case VKind::Float: return f == o.f;
-        case VKind::String: case VKind::Tuple: return id == o.id;
+        case VKind::String:
+        case VKind::Tuple: return id == o.id;
         }
         return false;
     }
@@ -53,14 +82,16 @@ struct ValueHash {
     size_t operator()(const Value& v) const {
         uint64_t bits = 0;
         switch (v.kind) {
-        case VKind::Int: case VKind::Bool: bits = static_cast<uint64_t>(v.i); break;
+        case VKind::Int:
+        case VKind::Bool: bits = static_cast<uint64_t>(v.i); break;
         case VKind::Float: {
             double d = v.f;
             static_assert(sizeof d == sizeof bits);
             __builtin_memcpy(&bits, &d, sizeof bits);
             break;
         }
-        case VKind::String: case VKind::Tuple: bits = v.id; break;
+        case VKind::String:
+        case VKind::Tuple: bits = v.id; break;
         case VKind::Unknown: break;
         }
         bits ^= static_cast<uint64_t>(v.kind) << 56;
@@ -117,10 +148,10 @@ struct ArrayValue {
 /// What the data binding learnt about one declaration.
 struct DeclValue {
     bool known = false;
-    Value scalar;                                      ///< scalar parameters
-    std::shared_ptr<Domain> set;                       ///< sets and ranges
-    std::unique_ptr<ArrayValue> array;                 ///< array parameters
-    std::vector<std::shared_ptr<const Domain>> dims;   ///< dimensions of arrays and variables (null: unknown)
+    Value scalar;                                     ///< scalar parameters
+    std::shared_ptr<Domain> set;                      ///< sets and ranges
+    std::unique_ptr<ArrayValue> array;                ///< array parameters
+    std::vector<std::shared_ptr<const Domain>> dims;  ///< dimensions of arrays and variables (null: unknown)
     bool dims_known = false;
 };
 

@@ -88,8 +88,8 @@ py::list gather_few_shots(py::object problem_description, py::object k, py::obje
                                     py::arg("top_k") = k);
             py::list names;
             for (py::handle hit : hits) names.append(pathlib_path(hit["path"]).attr("name"));
-            notify(progress, "Found " + std::to_string(py::len(hits)) + " few-shot candidates: " +
-                                 py::repr(names).cast<std::string>());
+            notify(progress, "Found " + std::to_string(py::len(hits)) +
+                                 " few-shot candidates: " + py::repr(names).cast<std::string>());
         },
         [&](const std::string& reason) {
             log_debug("Few-shot retrieval skipped: " + reason);

@@ -1,8 +1,8 @@
 // The two entry points: the generate-validate-revise loop and feedback on an
 // existing model. Both only orchestrate: every step is a module function
 // looked up at call time.
-#include "generative/bindings.hpp"
 #include "common/files.hpp"
+#include "generative/bindings.hpp"
 #include "generative/progress_messages.hpp"
 
 #include <cerrno>

@@ -9,9 +9,9 @@
 // three build steps put them into the base's attributes in SciPy's standard
 // form, and generate_code writes the script from those attributes, so the
 // script always states what the attributes hold.
+#include "common/files.hpp"
 #include "host/arrays.hpp"
 #include "host/host.hpp"
-#include "common/files.hpp"
 #include "scipy_emitter/describe.hpp"
 #include "scipy_emitter/script.hpp"
 #include "scipy_emitter/standard_form.hpp"

@@ -119,13 +119,17 @@ class Instantiator {
             for (const auto& dim : dv.dims) {
                 uint64_t size = dim ? dim->size() : 0;
                 uint64_t room = options_.max_columns - block.first;
-                if (size != 0 && count > room / size) count = room + 1;
-                else count *= size;
+                if (size != 0 && count > room / size)
+                    count = room + 1;
+                else
+                    count *= size;
                 block.dims.push_back(dim);
             }
             if (count > options_.max_columns - block.first) {
-                c_.diagnostics.error(d.at, "'" + block.name + "' has too many elements: the program would have more "
-                                           "than " + std::to_string(options_.max_columns) + " variables");
+                c_.diagnostics.error(d.at, "'" + block.name +
+                                               "' has too many elements: the program would have more "
+                                               "than " +
+                                               std::to_string(options_.max_columns) + " variables");
                 throw Stopped{};
             }
             block.count = static_cast<uint32_t>(count);
@@ -135,7 +139,8 @@ class Instantiator {
             if (d.type.base == tc::BaseType::Boolean) lower = 0, upper = 1;
             if (d.bounds != kNone) {
                 double low = 0, high = 0;
-                if (!data_number(ast_[d.bounds].low(), low) || !data_number(ast_[d.bounds].high(), high)) stop(d.bounds);
+                if (!data_number(ast_[d.bounds].low(), low) || !data_number(ast_[d.bounds].high(), high))
+                    stop(d.bounds);
                 lower = std::max(lower, low);
                 upper = std::min(upper, high);
             }
@@ -198,7 +203,8 @@ class Instantiator {
             form.columns.push_back(column);
             form.coefficients.push_back(a);
         }
-        if (!std::isfinite(constant_)) stop(node, "the constant part of " + ev_.quoted(node) + " is too large for a float");
+        if (!std::isfinite(constant_))
+            stop(node, "the constant part of " + ev_.quoted(node) + " is too large for a float");
         form.constant = constant_;
         return form;
     }
@@ -283,8 +289,9 @@ class Instantiator {
             if (ix.kind != ExprKind::Name || ix.ref_kind != tc::RefKind::Binding) return false;
             const Expr& over = ast_[ast_.bindings[ix.ref].domain];
             const Expr& dim = ast_[d.dims[k]];
-            if (over.kind != ExprKind::Name || dim.kind != ExprKind::Name || over.ref_kind != tc::RefKind::Declaration ||
-                dim.ref_kind != tc::RefKind::Declaration || over.ref != dim.ref)
+            if (over.kind != ExprKind::Name || dim.kind != ExprKind::Name ||
+                over.ref_kind != tc::RefKind::Declaration || dim.ref_kind != tc::RefKind::Declaration ||
+                over.ref != dim.ref)
                 return false;
             const tc::Domain& domain = *block.dims[k];
             const Value& v = ev_.binding_value(ix.ref);
@@ -380,8 +387,10 @@ class Instantiator {
         std::unordered_map<uint32_t, uint32_t> per_line;
         std::unordered_map<std::string, bool> labels;
         for (const tc::Constraint& k : model_.constraints) {
-            if (k.label != kNone) labels[name(k.label)] = true;
-            else ++per_line[k.at.line];
+            if (k.label != kNone)
+                labels[name(k.label)] = true;
+            else
+                ++per_line[k.at.line];
         }
         p_.constraint_names_.clear();
         p_.constraint_bindings_.clear();
@@ -418,14 +427,14 @@ class Instantiator {
     bool over(const std::vector<uint32_t>& chain, size_t level, uint32_t ci) {
         if (level == chain.size()) return instance(ci);
         const tc::Forall& f = model_.foralls[chain[level]];
-        return ev_.enumerate(f.first_binding, f.binding_count, f.condition,
-                             [&] { return over(chain, level + 1, ci); });
+        return ev_.enumerate(f.first_binding, f.binding_count, f.condition, [&] { return over(chain, level + 1, ci); });
     }
 
     /// The current binding values of constraint `ci`, stored; their index.
     uint32_t record_keys(uint32_t ci) {
         uint64_t at = p_.keys.size();
-        if (at > std::numeric_limits<uint32_t>::max() - 64) stop(model_.constraints[ci].left, "the model has too many constraint instances");
+        if (at > std::numeric_limits<uint32_t>::max() - 64)
+            stop(model_.constraints[ci].left, "the model has too many constraint instances");
         for (uint32_t b : p_.constraint_bindings_[ci]) {
             const Value& v = ev_.binding_value(b);
             p_.binding_kinds_[b] = v.kind;
@@ -460,8 +469,8 @@ class Instantiator {
         if (form.columns.empty()) {
             if (!holds_for_zero(lower, upper)) {
                 uint32_t key = record_keys(ci);
-                p_.conflicts.push_back({p_.instance_name({ci, key}), p_.instance_line({ci, key}),
-                                        Culprit::Kind::Constraint});
+                p_.conflicts.push_back(
+                    {p_.instance_name({ci, key}), p_.instance_line({ci, key}), Culprit::Kind::Constraint});
                 append_row(ci, key, form, lower, upper);
             }
             return true;
@@ -473,11 +482,11 @@ class Instantiator {
 
     void append_row(uint32_t ci, uint32_t key, const LinearForm& form, double lower, double upper) {
         if (p_.rows() >= options_.max_rows)
-            stop(model_.constraints[ci].left, "the program would have more than " + std::to_string(options_.max_rows) +
-                                                  " constraints");
+            stop(model_.constraints[ci].left,
+                 "the program would have more than " + std::to_string(options_.max_rows) + " constraints");
         if (p_.nonzeros() + form.columns.size() > options_.max_nonzeros)
-            stop(model_.constraints[ci].left, "the program would have more than " +
-                                                  std::to_string(options_.max_nonzeros) + " nonzero coefficients");
+            stop(model_.constraints[ci].left,
+                 "the program would have more than " + std::to_string(options_.max_nonzeros) + " nonzero coefficients");
         p_.row_lower.push_back(lower);
         p_.row_upper.push_back(upper);
         for (size_t t = 0; t < form.columns.size(); ++t) {
@@ -544,8 +553,7 @@ class Instantiator {
     }
 };
 
-std::unique_ptr<Program> instantiate(std::string model_text, std::string data_text,
-                                     const InstantiateOptions& options) {
+std::unique_ptr<Program> instantiate(std::string model_text, std::string data_text, const InstantiateOptions& options) {
     auto source = std::make_shared<Source>();
     source->model_text = std::move(model_text);
     source->data_text = std::move(data_text);

@@ -55,8 +55,10 @@ namespace {
 std::string number_text(double v, bool integer) {
     v = reported_value(v, integer);
     char buffer[64];
-    if (integer && std::fabs(v) < 9e15) std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(v));
-    else std::snprintf(buffer, sizeof buffer, "%.10g", v);
+    if (integer && std::fabs(v) < 9e15)
+        std::snprintf(buffer, sizeof buffer, "%lld", static_cast<long long>(v));
+    else
+        std::snprintf(buffer, sizeof buffer, "%.10g", v);
     return buffer;
 }
 

@@ -17,8 +17,9 @@ enum class Status : uint8_t { Optimal, Infeasible, Unbounded, InfeasibleOrUnboun
 const char* status_word(Status status);
 
 /// All statuses, in the order above.
-inline constexpr Status kStatuses[] = {Status::Optimal, Status::Infeasible, Status::Unbounded,
-                                       Status::InfeasibleOrUnbounded, Status::TimeLimit, Status::Error};
+inline constexpr Status kStatuses[] = {Status::Optimal,   Status::Infeasible,
+                                       Status::Unbounded, Status::InfeasibleOrUnbounded,
+                                       Status::TimeLimit, Status::Error};
 
 /// Our status for a HiGHS model status, given by its name ("kOptimal",
 /// "kTimeLimit", ...). Anything that is not one of the outcomes we name
@@ -29,9 +30,9 @@ struct Outcome {
     Status status = Status::Error;
     bool has_solution = false;  ///< `x` holds a feasible point
     double objective = 0;
-    std::vector<double> x;      ///< per column, when has_solution
+    std::vector<double> x;  ///< per column, when has_solution
     std::vector<Culprit> culprits;
-    std::string message;        ///< what went wrong, for Error and for statuses without a solution
+    std::string message;  ///< what went wrong, for Error and for statuses without a solution
 };
 
 /// A solver value as reported: integers rounded, and values within 1e-9 of

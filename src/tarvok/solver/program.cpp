@@ -103,8 +103,23 @@ std::string format_name(std::string_view name, NameFormat format) {
         case ']': ch = ')'; break;
         case '<': ch = '{'; break;
         case '>': ch = '}'; break;
-        case '!': case '"': case '#': case '$': case '%': case '&': case '(': case ')': case ',': case '.':
-        case ';': case '?': case '@': case '_': case '{': case '}': case '~': break;
+        case '!':
+        case '"':
+        case '#':
+        case '$':
+        case '%':
+        case '&':
+        case '(':
+        case ')':
+        case ',':
+        case '.':
+        case ';':
+        case '?':
+        case '@':
+        case '_':
+        case '{':
+        case '}':
+        case '~': break;
         default: ch = '_';
         }
     }
@@ -185,9 +200,11 @@ std::vector<Culprit> Program::explain(const std::vector<uint32_t>& iis_rows, con
         for (bool low : {true, false}) {
             if ((low && status == kUpper) || (!low && status == kLower)) continue;
             uint32_t source = lower_source.empty() ? kNone : (low ? lower_source : upper_source)[j];
-            if (source == kNone) push({column_name(j), column_line(j), Culprit::Kind::Bound});
-            else push({instance_name(bound_sources[source]), instance_line(bound_sources[source]),
-                       Culprit::Kind::Constraint});
+            if (source == kNone)
+                push({column_name(j), column_line(j), Culprit::Kind::Bound});
+            else
+                push({instance_name(bound_sources[source]), instance_line(bound_sources[source]),
+                      Culprit::Kind::Constraint});
         }
     }
     return out;

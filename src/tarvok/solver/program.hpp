@@ -43,8 +43,8 @@ struct Source {
 struct VariableBlock {
     uint32_t decl = kNone;
     std::string name;
-    uint32_t first = 0;   ///< first column
-    uint32_t count = 0;   ///< number of columns
+    uint32_t first = 0;  ///< first column
+    uint32_t count = 0;  ///< number of columns
     std::vector<std::shared_ptr<const tc::Domain>> dims;
     bool integer = false;
     tc::Location at;
@@ -100,9 +100,9 @@ class Program {
     Sense sense = Sense::Minimize;
     double offset = 0;  ///< constant term of the objective
 
-    std::vector<double> cost;       ///< per column
-    std::vector<double> col_lower;  ///< -inf when unbounded below
-    std::vector<double> col_upper;  ///< +inf when unbounded above
+    std::vector<double> cost;          ///< per column
+    std::vector<double> col_lower;     ///< -inf when unbounded below
+    std::vector<double> col_upper;     ///< +inf when unbounded above
     std::vector<uint8_t> integrality;  ///< 1 for int and boolean columns
 
     std::vector<double> row_lower;
@@ -186,8 +186,9 @@ class Program {
 
   private:
     friend class Instantiator;
-    std::vector<std::string> constraint_names_;    ///< per model constraint
-    std::vector<std::vector<uint32_t>> constraint_bindings_;  ///< per model constraint: its forall bindings, outermost first
+    std::vector<std::string> constraint_names_;  ///< per model constraint
+    std::vector<std::vector<uint32_t>>
+        constraint_bindings_;               ///< per model constraint: its forall bindings, outermost first
     std::vector<tc::VKind> binding_kinds_;  ///< per binding of the syntax tree
 
     std::vector<std::string> export_names(const std::vector<std::string>& names, NameFormat format) const;

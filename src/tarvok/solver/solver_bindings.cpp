@@ -154,9 +154,9 @@ py::object highs_with(const Program& p, py::module_& highspy, py::handle owner, 
     py::object h = py::hasattr(highspy, "_Highs") ? highspy.attr("_Highs")() : highspy.attr("Highs")();
     h.attr("setOptionValue")("output_flag", false);
     py::object status = h.attr("passModel")(
-        p.columns(), p.rows(), p.nonzeros(), 2 /* row-wise */, static_cast<int>(p.sense), p.offset,
-        view(p.cost, owner), view(p.col_lower, owner), view(p.col_upper, owner), view(p.row_lower, owner),
-        view(p.row_upper, owner), view(p.row_starts, owner), view(p.col_indices, owner), view(p.values, owner),
+        p.columns(), p.rows(), p.nonzeros(), 2 /* row-wise */, static_cast<int>(p.sense), p.offset, view(p.cost, owner),
+        view(p.col_lower, owner), view(p.col_upper, owner), view(p.row_lower, owner), view(p.row_upper, owner),
+        view(p.row_starts, owner), view(p.col_indices, owner), view(p.values, owner),
         owned(relaxed ? std::vector<int32_t>(p.columns(), 0)
                       : std::vector<int32_t>(p.integrality.begin(), p.integrality.end())));
     if (host::str_of(status.attr("name")) == "kError")
@@ -185,7 +185,8 @@ double number_option(py::handle value, const char* name, bool positive) {
     double v = value.cast<double>();
     if (std::isnan(v) || v < 0 || (positive && v == 0))
         host::raise(PyExc_ValueError, std::string("solve_model() argument '") + name + "' must be " +
-                                          (positive ? "greater than 0" : "at least 0") + ", not " + host::str_of(value));
+                                          (positive ? "greater than 0" : "at least 0") + ", not " +
+                                          host::str_of(value));
     return v;
 }
 
@@ -226,7 +227,9 @@ struct SolveResult {
     }
     py::dict values() const { return outcome.has_solution ? values_dict(*program, outcome.x) : py::dict(); }
     py::list infeasible() const { return culprit_list(outcome.culprits); }
-    py::object message() const { return outcome.message.empty() ? py::none() : py::object(host::text(outcome.message)); }
+    py::object message() const {
+        return outcome.message.empty() ? py::none() : py::object(host::text(outcome.message));
+    }
 
     py::dict to_dict() const {
         py::dict d;
@@ -276,7 +279,8 @@ py::object solve_model(py::object model_text, py::object data_text, py::object t
     double gap = number_option(mip_gap, "mip_gap", false);
     host::require(threads, "solve_model", "threads", host::Kind::Int, true);
     if (!threads.is_none() && threads.cast<long long>() < 1)
-        host::raise(PyExc_ValueError, "solve_model() argument 'threads' must be at least 1, not " + host::str_of(threads));
+        host::raise(PyExc_ValueError,
+                    "solve_model() argument 'threads' must be at least 1, not " + host::str_of(threads));
     host::require(log, "solve_model", "log", host::Kind::Bool);
 
     SolveResult result;
@@ -343,7 +347,10 @@ py::object solve_model(py::object model_text, py::object data_text, py::object t
     case Status::TimeLimit:
         if (!o.has_solution) o.message = "No feasible solution was found within the time limit.";
         break;
-    case Status::Error: o.message = "HiGHS stopped without a result: " + host::str_of(h.attr("modelStatusToString")(h.attr("getModelStatus")())); break;
+    case Status::Error:
+        o.message = "HiGHS stopped without a result: " +
+                    host::str_of(h.attr("modelStatusToString")(h.attr("getModelStatus")()));
+        break;
     case Status::Optimal: break;
     }
     result.statistics["solve_seconds"] =
@@ -365,7 +372,8 @@ void write_model(py::object model_text, py::object data_text, py::object path) {
         return lower.size() >= suffix.size() && lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
     };
     NameFormat format = NameFormat::Mps;
-    if (ends(".lp")) format = NameFormat::Lp;
+    if (ends(".lp"))
+        format = NameFormat::Lp;
     else if (!ends(".mps"))
         host::raise(PyExc_ValueError, "write_model() writes .mps or .lp files; '" + file + "' has neither extension");
 
@@ -446,7 +454,7 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
         words.append(py::make_tuple(member, word));
     }
     py::object Status = py::module_::import("enum").attr("Enum")("Status", words, py::arg("module") = module_name,
-                                                                  py::arg("qualname") = "Status");
+                                                                 py::arg("qualname") = "Status");
     Status.attr("__doc__") = "How a solve ended; the value is the word the JSON output uses.";
     m.attr("Status") = Status;
 
@@ -457,77 +465,97 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
         "variable's index sets; rows are the constraint instances. Arrays are read-only numpy views.\n"
         "Names: 'ship[Aalborg][Copenhagen]' for a column, 'label[index values]' for a row; an unlabelled\n"
         "constraint is named c<line> (c<line>_<column> when several start on one line).")
-        .def_property_readonly("sense", [](const Program& p) { return p.sense == Sense::Maximize ? "maximize" : "minimize"; },
-                               "\"minimize\" or \"maximize\".")
-        .def_property_readonly("objective_offset", [](const Program& p) { return p.offset; },
-                               "The constant term of the objective.")
+        .def_property_readonly(
+            "sense", [](const Program& p) { return p.sense == Sense::Maximize ? "maximize" : "minimize"; },
+            "\"minimize\" or \"maximize\".")
+        .def_property_readonly(
+            "objective_offset", [](const Program& p) { return p.offset; }, "The constant term of the objective.")
         .def_property_readonly("num_columns", &Program::columns, "Number of columns (variable elements).")
         .def_property_readonly("num_rows", &Program::rows, "Number of rows (constraint instances).")
         .def_property_readonly("num_nonzeros", &Program::nonzeros, "Number of nonzero coefficients.")
-        .def_property_readonly("cost", [](py::object s) { return view(s.cast<const Program&>().cost, s); },
-                               "Objective coefficient per column (float64).")
-        .def_property_readonly("column_lower", [](py::object s) { return view(s.cast<const Program&>().col_lower, s); },
-                               "Lower bound per column; -inf when there is none.")
-        .def_property_readonly("column_upper", [](py::object s) { return view(s.cast<const Program&>().col_upper, s); },
-                               "Upper bound per column; inf when there is none.")
-        .def_property_readonly("integrality", [](py::object s) { return view(s.cast<const Program&>().integrality, s); },
-                               "1 for integer (int and boolean) columns, 0 for continuous ones (uint8).")
-        .def_property_readonly("row_lower", [](py::object s) { return view(s.cast<const Program&>().row_lower, s); },
-                               "Lower side per row; -inf when there is none.")
-        .def_property_readonly("row_upper", [](py::object s) { return view(s.cast<const Program&>().row_upper, s); },
-                               "Upper side per row; inf when there is none (equal sides: an equation).")
-        .def_property_readonly("row_starts", [](py::object s) { return view(s.cast<const Program&>().row_starts, s); },
-                               "CSR: row i holds column_indices/values[row_starts[i]:row_starts[i+1]] (int32).")
-        .def_property_readonly("column_indices",
-                               [](py::object s) { return view(s.cast<const Program&>().col_indices, s); },
-                               "CSR column index of each nonzero (int32).")
-        .def_property_readonly("values", [](py::object s) { return view(s.cast<const Program&>().values, s); },
-                               "CSR value of each nonzero (float64).")
-        .def("csc", [](const Program& p) {
-                 CscMatrix c = p.csc();
-                 return py::make_tuple(owned(std::move(c.starts)), owned(std::move(c.rows)), owned(std::move(c.values)));
-             },
-             host::signed_doc("csc", "self", "The matrix column by column: (starts, row_indices, values).").c_str())
-        .def("coo", [](const Program& p) {
-                 std::vector<int32_t> rows(p.nonzeros());
-                 for (uint32_t i = 0; i < p.rows(); ++i)
-                     std::fill(rows.begin() + p.row_starts[i], rows.begin() + p.row_starts[i + 1], static_cast<int32_t>(i));
-                 return py::make_tuple(owned(std::move(rows)), owned(p.col_indices), owned(p.values));
-             },
-             host::signed_doc("coo", "self", "The matrix as coordinates: (row_indices, column_indices, values).").c_str())
-        .def_property_readonly("column_names",
-                               [](const Program& p) { return names(p.columns(), [&](uint32_t j) { return p.column_name(j); }); },
-                               "Name of each column, e.g. 'ship[Aalborg][Copenhagen]'.")
-        .def_property_readonly("row_names",
-                               [](const Program& p) { return names(p.rows(), [&](uint32_t i) { return p.row_name(i); }); },
-                               "Name of each row, e.g. 'plantCapacity[Aalborg]'.")
-        .def_property_readonly("row_lines", [](const Program& p) {
-                                   py::list out(p.rows());
-                                   for (uint32_t i = 0; i < p.rows(); ++i) out[i] = p.row_line(i);
-                                   return out;
-                               },
-                               "The model line each row's constraint starts on.")
+        .def_property_readonly(
+            "cost", [](py::object s) { return view(s.cast<const Program&>().cost, s); },
+            "Objective coefficient per column (float64).")
+        .def_property_readonly(
+            "column_lower", [](py::object s) { return view(s.cast<const Program&>().col_lower, s); },
+            "Lower bound per column; -inf when there is none.")
+        .def_property_readonly(
+            "column_upper", [](py::object s) { return view(s.cast<const Program&>().col_upper, s); },
+            "Upper bound per column; inf when there is none.")
+        .def_property_readonly(
+            "integrality", [](py::object s) { return view(s.cast<const Program&>().integrality, s); },
+            "1 for integer (int and boolean) columns, 0 for continuous ones (uint8).")
+        .def_property_readonly(
+            "row_lower", [](py::object s) { return view(s.cast<const Program&>().row_lower, s); },
+            "Lower side per row; -inf when there is none.")
+        .def_property_readonly(
+            "row_upper", [](py::object s) { return view(s.cast<const Program&>().row_upper, s); },
+            "Upper side per row; inf when there is none (equal sides: an equation).")
+        .def_property_readonly(
+            "row_starts", [](py::object s) { return view(s.cast<const Program&>().row_starts, s); },
+            "CSR: row i holds column_indices/values[row_starts[i]:row_starts[i+1]] (int32).")
+        .def_property_readonly(
+            "column_indices", [](py::object s) { return view(s.cast<const Program&>().col_indices, s); },
+            "CSR column index of each nonzero (int32).")
+        .def_property_readonly(
+            "values", [](py::object s) { return view(s.cast<const Program&>().values, s); },
+            "CSR value of each nonzero (float64).")
+        .def(
+            "csc",
+            [](const Program& p) {
+                CscMatrix c = p.csc();
+                return py::make_tuple(owned(std::move(c.starts)), owned(std::move(c.rows)), owned(std::move(c.values)));
+            },
+            host::signed_doc("csc", "self", "The matrix column by column: (starts, row_indices, values).").c_str())
+        .def(
+            "coo",
+            [](const Program& p) {
+                std::vector<int32_t> rows(p.nonzeros());
+                for (uint32_t i = 0; i < p.rows(); ++i)
+                    std::fill(rows.begin() + p.row_starts[i], rows.begin() + p.row_starts[i + 1],
+                              static_cast<int32_t>(i));
+                return py::make_tuple(owned(std::move(rows)), owned(p.col_indices), owned(p.values));
+            },
+            host::signed_doc("coo", "self", "The matrix as coordinates: (row_indices, column_indices, values).")
+                .c_str())
+        .def_property_readonly(
+            "column_names",
+            [](const Program& p) { return names(p.columns(), [&](uint32_t j) { return p.column_name(j); }); },
+            "Name of each column, e.g. 'ship[Aalborg][Copenhagen]'.")
+        .def_property_readonly(
+            "row_names", [](const Program& p) { return names(p.rows(), [&](uint32_t i) { return p.row_name(i); }); },
+            "Name of each row, e.g. 'plantCapacity[Aalborg]'.")
+        .def_property_readonly(
+            "row_lines",
+            [](const Program& p) {
+                py::list out(p.rows());
+                for (uint32_t i = 0; i < p.rows(); ++i) out[i] = p.row_line(i);
+                return out;
+            },
+            "The model line each row's constraint starts on.")
         .def_property_readonly("variables", &variable_list,
                                "One dict per decision variable: name, first_column, shape, integer, line; its columns "
                                "are first_column onwards, row by row over shape.")
         .def_property_readonly("dexprs", &dexpr_list,
                                "One dict per dexpr: name, columns, coefficients, constant, line (its linear form).")
-        .def_property_readonly("conflicts", [](const Program& p) { return culprit_list(p.conflicts); },
-                               "Constraints and bounds that cannot hold whatever the variables are (name, line, kind).")
+        .def_property_readonly(
+            "conflicts", [](const Program& p) { return culprit_list(p.conflicts); },
+            "Constraints and bounds that cannot hold whatever the variables are (name, line, kind).")
         .def_property_readonly("statistics", &program_statistics,
                                "Sizes and times: columns, rows, nonzeros, integer_columns, folded_bounds, "
                                "compile_seconds, instantiation_seconds.")
-        .def("solution_values", [](const Program& p, py::object x) { return values_dict(p, doubles(x, p.columns(), "x")); },
-             py::arg("x"),
-             host::signed_doc("solution_values", "self, x",
-                              "Map a value per column to {variable or dexpr name: value}.\n\n"
-                              "A scalar for a scalar variable, nested lists in index-set order for an indexed one;\n"
-                              "int and boolean variables come back as rounded ints.")
-                 .c_str())
+        .def(
+            "solution_values",
+            [](const Program& p, py::object x) { return values_dict(p, doubles(x, p.columns(), "x")); }, py::arg("x"),
+            host::signed_doc("solution_values", "self, x",
+                             "Map a value per column to {variable or dexpr name: value}.\n\n"
+                             "A scalar for a scalar variable, nested lists in index-set order for an indexed one;\n"
+                             "int and boolean variables come back as rounded ints.")
+                .c_str())
         .def("__repr__", [](const Program& p) {
             return "<Program " + std::to_string(p.columns()) + " columns (" + std::to_string(p.integer_columns()) +
-                   " integer), " + std::to_string(p.rows()) + " rows, " + std::to_string(p.nonzeros()) +
-                   " nonzeros, " + (p.sense == Sense::Maximize ? "maximize" : "minimize") + ">";
+                   " integer), " + std::to_string(p.rows()) + " rows, " + std::to_string(p.nonzeros()) + " nonzeros, " +
+                   (p.sense == Sense::Maximize ? "maximize" : "minimize") + ">";
         });
 
     py::class_<SolveResult>(m, "SolveResult", "The outcome of solve_model.")
@@ -536,37 +564,41 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
                                "The objective value, or None when there is no solution.")
         .def_property_readonly("values", &SolveResult::values,
                                "Variable and dexpr name -> value ({} when there is no solution).")
-        .def_property_readonly("statistics", [](const SolveResult& r) { return r.statistics; },
-                               "Sizes, times (compile, instantiation, solve), mip_gap, simplex_iterations, mip_nodes.")
+        .def_property_readonly(
+            "statistics", [](const SolveResult& r) { return r.statistics; },
+            "Sizes, times (compile, instantiation, solve), mip_gap, simplex_iterations, mip_nodes.")
         .def_property_readonly("infeasible_constraints", &SolveResult::infeasible,
                                "For an infeasible model: dicts with name, line and kind ('constraint' or 'bound') "
                                "of what cannot hold together.")
         .def_property_readonly("message", &SolveResult::message, "Why there is no solution, or None.")
-        .def_property_readonly("program", [](const SolveResult& r) { return r.program; }, "The solved Program.")
+        .def_property_readonly(
+            "program", [](const SolveResult& r) { return r.program; }, "The solved Program.")
         .def("to_dict", &SolveResult::to_dict,
              host::signed_doc("to_dict", "self",
                               "The result as JSON-ready data: status, objective, values, infeasible_constraints, "
                               "message, statistics.")
                  .c_str())
-        .def("summary", [](const SolveResult& r) { return host::text(solution_report(*r.program, r.outcome)); },
-             host::signed_doc("summary", "self",
-                              "A readable report: status, objective, the nonzero values grouped by variable with "
-                              "one column per index, the dexprs.")
-                 .c_str())
+        .def(
+            "summary", [](const SolveResult& r) { return host::text(solution_report(*r.program, r.outcome)); },
+            host::signed_doc("summary", "self",
+                             "A readable report: status, objective, the nonzero values grouped by variable with "
+                             "one column per index, the dexprs.")
+                .c_str())
         .def("__repr__", [](const SolveResult& r) {
             std::string s = std::string("<SolveResult ") + status_word(r.outcome.status);
             if (r.outcome.has_solution) s += " objective=" + host::str_of(r.objective());
             return s + ">";
         });
 
-    host::def(m, "instantiate", "model_text, data_text",
-              "Compile a model with its data and expand it into a sparse Program.\n\n"
-              "Raises SemanticError with the compiler's diagnostics, or with a located message for a fault only the\n"
-              "data reveals (an index outside its set, a value too large for a float).",
-              [](py::object model_text, py::object data_text) {
-                  return instantiate_texts(model_text, data_text, "instantiate");
-              },
-              py::arg("model_text"), py::arg("data_text"));
+    host::def(
+        m, "instantiate", "model_text, data_text",
+        "Compile a model with its data and expand it into a sparse Program.\n\n"
+        "Raises SemanticError with the compiler's diagnostics, or with a located message for a fault only the\n"
+        "data reveals (an index outside its set, a value too large for a float).",
+        [](py::object model_text, py::object data_text) {
+            return instantiate_texts(model_text, data_text, "instantiate");
+        },
+        py::arg("model_text"), py::arg("data_text"));
     host::def(m, "solve_model", "model_text, data_text, *, time_limit=None, mip_gap=None, threads=None, log=False",
               "Solve a model with its data using HiGHS and return a SolveResult.\n\n"
               "time_limit in seconds, mip_gap the relative MIP gap, threads the solver's thread count; log=True sends\n"

@@ -1,7 +1,7 @@
 // Rendering of diagnostics and name suggestions.
+#include "compiler/diagnostics.hpp"
 #include "common/utf8.hpp"
 #include "compiler/compiler.hpp"
-#include "compiler/diagnostics.hpp"
 #include "compiler/slips.hpp"
 
 #include <gtest/gtest.h>
@@ -74,7 +74,7 @@ TEST(Suggestions, CloseNamesOnly) {
     EXPECT_EQ(did_you_mean("cities", names), " (did you mean 'Cities'?)");
     EXPECT_EQ(did_you_mean("supplt", names), " (did you mean 'supply'?)");
     EXPECT_EQ(did_you_mean("dmeand", names), " (did you mean 'demand'?)");  // a swap counts once
-    EXPECT_EQ(did_you_mean("y", names), "");  // one letter is no evidence
+    EXPECT_EQ(did_you_mean("y", names), "");                                // one letter is no evidence
     EXPECT_EQ(did_you_mean("capacity", names), "");
     EXPECT_EQ(edit_distance(std::string(100, 'a'), "a"), 100u);
 }

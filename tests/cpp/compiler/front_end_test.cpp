@@ -1,6 +1,6 @@
 // Lexer and parser: token values and places, recovery after errors.
-#include "compiler/compiler.hpp"
 #include "compiler/front_end.hpp"
+#include "compiler/compiler.hpp"
 
 #include <gtest/gtest.h>
 
@@ -94,8 +94,8 @@ TEST(Parser, MissingSemicolonPointsAfterThePreviousToken) {
 }
 
 TEST(Parser, OneMessagePerBrokenStatementAndRecovery) {
-    auto c = compile("float a = (1 + ;\nfloat b = [1, 2;\ndvar float x;\nsubject to {\n  x >= ;\n  x <= 3\n  y: x == 2;\n}\n",
-                     "");
+    auto c = compile(
+        "float a = (1 + ;\nfloat b = [1, 2;\ndvar float x;\nsubject to {\n  x >= ;\n  x <= 3\n  y: x == 2;\n}\n", "");
     auto m = messages(*c);
     ASSERT_EQ(m.size(), 4u) << ::testing::PrintToString(m);
     EXPECT_EQ(m[0].substr(0, 5), "1:16 ");
@@ -124,9 +124,10 @@ TEST(Parser, AggregateTakesOneProduct) {
 }
 
 TEST(Parser, NestedForallsShareTheirHeaders) {
-    auto c = compile("dvar float x[1..2][1..2];\nsubject to {\n forall(i in 1..2) {\n  forall(j in 1..2: j != i) "
-                     "a: x[i][j] >= 0;\n  b: x[i][i] <= 1;\n }\n c: x[1][1] == 0;\n}",
-                     "");
+    auto c = compile(
+        "dvar float x[1..2][1..2];\nsubject to {\n forall(i in 1..2) {\n  forall(j in 1..2: j != i) "
+        "a: x[i][j] >= 0;\n  b: x[i][i] <= 1;\n }\n c: x[1][1] == 0;\n}",
+        "");
     ASSERT_TRUE(c->ok()) << c->report();
     const Model& m = c->model;
     ASSERT_EQ(m.constraints.size(), 3u);

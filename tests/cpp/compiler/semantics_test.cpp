@@ -31,8 +31,10 @@ const DeclValue& value_of(const Compilation& c, std::string_view name) {
 }  // namespace
 
 TEST(Linearity, ProductsAndDivisors) {
-    auto c = compile("dvar float x;\ndvar float y;\ndexpr float d = 2 * x;\nfloat k = 4;\n"
-                     "minimize 3 * x * k / 2 + y / k;\nsubject to {\n x * y <= 1;\n k / x >= 0;\n d * d == 1;\n}", "");
+    auto c = compile(
+        "dvar float x;\ndvar float y;\ndexpr float d = 2 * x;\nfloat k = 4;\n"
+        "minimize 3 * x * k / 2 + y / k;\nsubject to {\n x * y <= 1;\n k / x >= 0;\n d * d == 1;\n}",
+        "");
     auto m = messages(*c);
     ASSERT_EQ(m.size(), 3u) << ::testing::PrintToString(m);
     EXPECT_EQ(m[0], "non-linear term 'x * y': a product needs a factor free of decision variables");
@@ -46,9 +48,10 @@ TEST(Linearity, ANonLinearTermIsReportedOnce) {
 }
 
 TEST(Evaluation, ValuesFromInitializersAndData) {
-    auto c = compile("{string} C = ...;\nfloat d[C] = ...;\nfloat total = sum(c in C) d[c];\n"
-                     "int n = card(C) * 2;\nboolean big = total > 10;\ndvar float x;\nminimize x;",
-                     "C = {\"a\", \"b\", \"c\"};\nd = [1, 2.5, 10];");
+    auto c = compile(
+        "{string} C = ...;\nfloat d[C] = ...;\nfloat total = sum(c in C) d[c];\n"
+        "int n = card(C) * 2;\nboolean big = total > 10;\ndvar float x;\nminimize x;",
+        "C = {\"a\", \"b\", \"c\"};\nd = [1, 2.5, 10];");
     ASSERT_TRUE(c->ok()) << c->report();
     EXPECT_DOUBLE_EQ(value_of(*c, "total").scalar.f, 13.5);
     EXPECT_EQ(value_of(*c, "n").scalar.i, 6);
@@ -58,8 +61,10 @@ TEST(Evaluation, ValuesFromInitializersAndData) {
 }
 
 TEST(Evaluation, IntegerOverflowAndDivisionByZeroAreErrors) {
-    auto c = compile("int big = 9223372036854775807;\nint over = big + 1;\nint zero = 0;\nfloat q = 1 / zero;\n"
-                     "int neg = -(-big - 1);\ndvar float x;\nminimize x;", "");
+    auto c = compile(
+        "int big = 9223372036854775807;\nint over = big + 1;\nint zero = 0;\nfloat q = 1 / zero;\n"
+        "int neg = -(-big - 1);\ndvar float x;\nminimize x;",
+        "");
     EXPECT_TRUE(reports(*c, "integer overflow in 'big + 1'"));
     EXPECT_TRUE(reports(*c, "division by zero in data: '1 / zero' divides by 'zero', which is 0"));
     EXPECT_TRUE(reports(*c, "integer overflow in '-(-big - 1)'"));
@@ -67,15 +72,18 @@ TEST(Evaluation, IntegerOverflowAndDivisionByZeroAreErrors) {
 
 TEST(Evaluation, ShortCircuitGuardsIndices) {
     // Without '&&' stopping early, a[0] would be reported outside its range.
-    auto c = compile("range R = 1..3;\nfloat a[R] = [1, 2, 3];\ndvar float x[R];\n"
-                     "subject to { forall(i in R: i > 1 && a[i - 1] > 0) x[i] >= x[i - 1]; }", "");
+    auto c = compile(
+        "range R = 1..3;\nfloat a[R] = [1, 2, 3];\ndvar float x[R];\n"
+        "subject to { forall(i in R: i > 1 && a[i - 1] > 0) x[i] >= x[i - 1]; }",
+        "");
     EXPECT_TRUE(c->ok()) << c->report();
 }
 
 TEST(Evaluation, TupleLiteralsMatchDataTuplesWithWidenedFields) {
-    auto c = compile("tuple Arc { string from; float cost; }\n{Arc} Arcs = ...;\ndvar float f[Arcs];\n"
-                     "subject to { f[<\"a\", 3>] >= 1; f[<\"a\", 4>] >= 1; }",
-                     "Arcs = {<\"a\", 3.0>};");
+    auto c = compile(
+        "tuple Arc { string from; float cost; }\n{Arc} Arcs = ...;\ndvar float f[Arcs];\n"
+        "subject to { f[<\"a\", 3>] >= 1; f[<\"a\", 4>] >= 1; }",
+        "Arcs = {<\"a\", 3.0>};");
     auto m = messages(*c);
     ASSERT_EQ(m.size(), 1u) << c->report();
     EXPECT_EQ(m[0], "index <\"a\", 4> of 'f' is not in 'Arcs'");
@@ -84,8 +92,10 @@ TEST(Evaluation, TupleLiteralsMatchDataTuplesWithWidenedFields) {
 TEST(Budget, RunawayInitializerEndsInADiagnostic) {
     CompileOptions options;
     options.steps_per_declaration = 100'000;
-    auto c = compile("range R = 1..1000000000;\nfloat t = sum(i in R) i;\nint k = card(R);\ndvar float x[R];\n"
-                     "subject to { forall(i in R, j in R) x[i] <= x[j]; }", "", options);
+    auto c = compile(
+        "range R = 1..1000000000;\nfloat t = sum(i in R) i;\nint k = card(R);\ndvar float x[R];\n"
+        "subject to { forall(i in R, j in R) x[i] <= x[j]; }",
+        "", options);
     auto m = messages(*c);
     ASSERT_EQ(m.size(), 1u) << c->report();
     EXPECT_EQ(m[0], "computing the value of 't' takes too long; simplify its initializer");
@@ -95,11 +105,13 @@ TEST(Budget, RunawayInitializerEndsInADiagnostic) {
 TEST(Limits, HostileShapesEndInOneDiagnostic) {
     for (std::string model : {std::string("dvar float x; minimize ") + std::string(5000, '(') + "x;",
                               std::string("dvar float x; minimize ") + std::string(5000, '-') + "x;",
-                              std::string("dvar float x; subject to { ") + [] {
-                                  std::string s;
-                                  for (int i = 0; i < 3000; ++i) s += "forall(i in 1..2) ";
-                                  return s;
-                              }() + "x >= 0; }"}) {
+                              std::string("dvar float x; subject to { ") +
+                                  [] {
+                                      std::string s;
+                                      for (int i = 0; i < 3000; ++i) s += "forall(i in 1..2) ";
+                                      return s;
+                                  }() +
+                                  "x >= 0; }"}) {
         auto c = compile(model, "");
         ASSERT_EQ(c->diagnostics.size(), 1u) << model.substr(0, 40);
         EXPECT_NE(c->diagnostics.items()[0].message.find("nested too deeply"), std::string::npos);
@@ -123,9 +135,10 @@ TEST(Limits, LongFlatChainsNeedNoStack) {
 TEST(InstanceChecks, BindingsThatCannotFaultTakeOneValueAndTheMessageIsTheFullOnes) {
     // The fault depends on d and t only; c is fixed at its first value, as the
     // first fault of a full enumeration would have it.
-    std::string model = "range D = 1..40;\nrange C = 1..40;\nrange T = 1..40;\nint lead[D] = ...;\n"
-                        "dvar float x[D][C][T];\nsubject to {\n"
-                        "  forall(d in D, c in C, t in T: t > 1) a: x[d][c][t - lead[d]] >= 0;\n}";
+    std::string model =
+        "range D = 1..40;\nrange C = 1..40;\nrange T = 1..40;\nint lead[D] = ...;\n"
+        "dvar float x[D][C][T];\nsubject to {\n"
+        "  forall(d in D, c in C, t in T: t > 1) a: x[d][c][t - lead[d]] >= 0;\n}";
     std::string data = "lead = [";
     for (int i = 1; i <= 40; ++i) data += (i > 1 ? ", " : "") + std::string(i == 40 ? "5" : "1");
     data += "];";
@@ -137,8 +150,9 @@ TEST(InstanceChecks, BindingsThatCannotFaultTakeOneValueAndTheMessageIsTheFullOn
 }
 
 TEST(InstanceChecks, RunningOutOfStepsIsAnErrorAtTheConstraint) {
-    std::string model = "range I = 1..300;\ndvar float x[I][1..600];\nsubject to {\n"
-                        "  x[1][1] >= 0;\n  forall(i in I, j in I) s: x[i][j + i - 1] >= 0;\n}";
+    std::string model =
+        "range I = 1..300;\ndvar float x[I][1..600];\nsubject to {\n"
+        "  x[1][1] >= 0;\n  forall(i in I, j in I) s: x[i][j + i - 1] >= 0;\n}";
     CompileOptions tight;
     tight.check_steps = 100'000;
     auto c = compile(model, "", tight);
@@ -149,10 +163,11 @@ TEST(InstanceChecks, RunningOutOfStepsIsAnErrorAtTheConstraint) {
 }
 
 TEST(InstanceChecks, EmptyFamiliesAreWarnedAbout) {
-    auto c = compile("range I = 1..3;\nint n = 0;\ndvar float x[I];\nminimize sum(i in I) x[i];\nsubject to {\n"
-                     "  forall(i in I: i > 5) big: x[i] >= 1;\n  forall(i in I, j in 1..n) x[i] <= 4;\n"
-                     "  forall(i in I: i > 1) x[i] >= x[i - 1];\n}",
-                     "");
+    auto c = compile(
+        "range I = 1..3;\nint n = 0;\ndvar float x[I];\nminimize sum(i in I) x[i];\nsubject to {\n"
+        "  forall(i in I: i > 5) big: x[i] >= 1;\n  forall(i in I, j in 1..n) x[i] <= 4;\n"
+        "  forall(i in I: i > 1) x[i] >= x[i - 1];\n}",
+        "");
     ASSERT_TRUE(c->ok()) << c->report();
     std::vector<uint32_t> lines;
     for (const Diagnostic& w : c->diagnostics.warnings())
@@ -163,8 +178,9 @@ TEST(InstanceChecks, EmptyFamiliesAreWarnedAbout) {
 TEST(InstanceChecks, AnArrayWhoseDimensionsAreUnknownIsNotEnumerated) {
     // Found by the fuzzer's time oracle: nothing can be checked against an
     // unknown dimension, so the 36 million bindings are not walked at all.
-    auto c = compile("range I = 1..6000;\ndvar float x[J][1..12000];\nsubject to {\n"
-                     "  forall(i in I, j in I) x[i][j + i - 1] >= 0;\n}",
-                     "");
+    auto c = compile(
+        "range I = 1..6000;\ndvar float x[J][1..12000];\nsubject to {\n"
+        "  forall(i in I, j in I) x[i][j + i - 1] >= 0;\n}",
+        "");
     EXPECT_EQ(messages(*c), std::vector<std::string>{"undeclared name 'J'"});
 }

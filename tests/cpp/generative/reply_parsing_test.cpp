@@ -7,8 +7,8 @@
 #include <string>
 
 using tarvok::generative::extract_json_span;
-using tarvok::utf8::host_space_at;
 using tarvok::generative::Span;
+using tarvok::utf8::host_space_at;
 
 namespace {
 

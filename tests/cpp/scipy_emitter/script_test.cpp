@@ -213,7 +213,8 @@ TEST(AtomicFile, ReplacesWholeAndKeepsPermissions) {
 
 TEST(AtomicFile, FailuresLeaveNothingBehind) {
     fs::path folder = scratch_folder();
-    EXPECT_THROW(tarvok::files::write_file_atomically((folder / "missing" / "model.py").string(), "x"), std::system_error);
+    EXPECT_THROW(tarvok::files::write_file_atomically((folder / "missing" / "model.py").string(), "x"),
+                 std::system_error);
     fs::create_directory(folder / "taken.py");
     try {
         tarvok::files::write_file_atomically((folder / "taken.py").string(), "x");

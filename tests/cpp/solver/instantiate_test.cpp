@@ -38,8 +38,7 @@ std::string failure(const std::string& model, const std::string& data = "", Inst
 /// Row `i` as column name -> coefficient.
 std::map<std::string, double> row(const Program& p, uint32_t i) {
     std::map<std::string, double> out;
-    for (int32_t k = p.row_starts[i]; k < p.row_starts[i + 1]; ++k)
-        out[p.column_name(p.col_indices[k])] = p.values[k];
+    for (int32_t k = p.row_starts[i]; k < p.row_starts[i + 1]; ++k) out[p.column_name(p.col_indices[k])] = p.values[k];
     return out;
 }
 
@@ -128,9 +127,10 @@ TEST(Layout, RowsAreNamedAndOrientedForReading) {
 }
 
 TEST(Layout, RepeatedTermsAreSummedAndZerosDropped) {
-    auto p = build("dvar float x;\ndvar float y;\ndvar float z[1..3];\nsubject to {\n"
-                   "  total: x + x + 2 * y - y * 2 + sum(i in 1..3) (i - 2) * z[i] <= 4 - x;\n"
-                   "  2 <= 0.5 * (x + y) + 1 <= 7;\n}");
+    auto p = build(
+        "dvar float x;\ndvar float y;\ndvar float z[1..3];\nsubject to {\n"
+        "  total: x + x + 2 * y - y * 2 + sum(i in 1..3) (i - 2) * z[i] <= 4 - x;\n"
+        "  2 <= 0.5 * (x + y) + 1 <= 7;\n}");
     ASSERT_EQ(p->rows(), 2u);
     EXPECT_EQ(row(*p, 0), (std::map<std::string, double>{{"x", 3}, {"z[1]", -1}, {"z[3]", 1}}));
     EXPECT_EQ(p->row_upper[0], 4);
@@ -147,11 +147,12 @@ TEST(Layout, UnlabelledConstraintsSharingALineGetTheirColumn) {
 }
 
 TEST(Layout, TupleAndNumberKeysInNames) {
-    auto p = build("tuple Arc { string from; string to; float cost; }\n{Arc} Arcs = ...;\n{float} Sizes = {0.5, 2};\n"
-                   "dvar float+ flow[Arcs];\ndvar float pick[Sizes];\n"
-                   "minimize sum(a in Arcs) a.cost * flow[a];\nsubject to {\n"
-                   "  forall(a in Arcs, s in Sizes: a.cost > 1) link: flow[a] + pick[s] <= s;\n}",
-                   "Arcs = {<\"A\", \"B\", 2>, <\"B\", \"C\", 0.5>};");
+    auto p = build(
+        "tuple Arc { string from; string to; float cost; }\n{Arc} Arcs = ...;\n{float} Sizes = {0.5, 2};\n"
+        "dvar float+ flow[Arcs];\ndvar float pick[Sizes];\n"
+        "minimize sum(a in Arcs) a.cost * flow[a];\nsubject to {\n"
+        "  forall(a in Arcs, s in Sizes: a.cost > 1) link: flow[a] + pick[s] <= s;\n}",
+        "Arcs = {<\"A\", \"B\", 2>, <\"B\", \"C\", 0.5>};");
     EXPECT_EQ(p->column_name(0), "flow[<A,B,2.0>]");
     EXPECT_EQ(p->column_name(2), "pick[0.5]");
     EXPECT_EQ(row_names(*p), (std::vector<std::string>{"link[<A,B,2.0>][0.5]", "link[<A,B,2.0>][2.0]"}));
@@ -160,9 +161,10 @@ TEST(Layout, TupleAndNumberKeysInNames) {
 }
 
 TEST(Dexprs, ExpandedWhereUsedAndKeptForReporting) {
-    auto p = build("dvar float x;\ndvar float y;\ndexpr float k = 3;\ndexpr float total = k * x + 2 * y + 1;\n"
-                   "dexpr float twice = 2 * total - x;\n"
-                   "maximize twice;\nsubject to {\n total <= 10;\n}");
+    auto p = build(
+        "dvar float x;\ndvar float y;\ndexpr float k = 3;\ndexpr float total = k * x + 2 * y + 1;\n"
+        "dexpr float twice = 2 * total - x;\n"
+        "maximize twice;\nsubject to {\n total <= 10;\n}");
     ASSERT_EQ(p->dexprs.size(), 3u);
     const LinearForm& twice = p->dexprs[2].form;
     double x[] = {1, 2};
@@ -176,8 +178,9 @@ TEST(Dexprs, ExpandedWhereUsedAndKeptForReporting) {
 }
 
 TEST(Bounds, SingleColumnConstraintsBecomeBoundsThatRememberTheirSource) {
-    auto p = build("float u[1..3] = [4, 5, 6];\ndvar float+ x[1..3];\nminimize sum(i in 1..3) x[i];\nsubject to {\n"
-                   "  forall(i in 1..3) cap: 2 * x[i] <= u[i];\n  low: -x[2] <= -1;\n  x[1] + x[2] >= 1;\n}");
+    auto p = build(
+        "float u[1..3] = [4, 5, 6];\ndvar float+ x[1..3];\nminimize sum(i in 1..3) x[i];\nsubject to {\n"
+        "  forall(i in 1..3) cap: 2 * x[i] <= u[i];\n  low: -x[2] <= -1;\n  x[1] + x[2] >= 1;\n}");
     EXPECT_EQ(p->rows(), 1u);
     EXPECT_EQ(p->col_upper, (std::vector<double>{2, 2.5, 3}));
     EXPECT_EQ(p->col_lower, (std::vector<double>{0, 1, 0}));
@@ -197,8 +200,9 @@ TEST(Bounds, SingleColumnConstraintsBecomeBoundsThatRememberTheirSource) {
 }
 
 TEST(Conflicts, FalseConstantsAndCrossingBoundsAreNamed) {
-    auto p = build("int n = 2;\ndvar float+ x;\ndvar int y in 0..5;\nsubject to {\n"
-                   "  forall(i in 1..3) enough: i * n - x + x >= 5;\n  top: y >= 7;\n  x + y <= 1;\n}");
+    auto p = build(
+        "int n = 2;\ndvar float+ x;\ndvar int y in 0..5;\nsubject to {\n"
+        "  forall(i in 1..3) enough: i * n - x + x >= 5;\n  top: y >= 7;\n  x + y <= 1;\n}");
     // enough[1] and enough[2] are false; enough[3] holds and is dropped.
     ASSERT_EQ(p->conflicts.size(), 4u);
     EXPECT_EQ(p->conflicts[0].name, "enough[1]");
@@ -225,8 +229,9 @@ TEST(Conflicts, BoundsThatCrossOnlyByRoundingAreFixed) {
 }
 
 TEST(EdgeCases, EmptySetsUnusedVariablesAndConstantObjectives) {
-    auto p = build("{string} None = {};\ndvar float x[None];\ndvar float unused[1..2];\nfloat k = 4;\n"
-                   "minimize k * 2;\nsubject to {\n forall(s in None) x[s] >= 1;\n sum(s in None) x[s] <= 3;\n}");
+    auto p = build(
+        "{string} None = {};\ndvar float x[None];\ndvar float unused[1..2];\nfloat k = 4;\n"
+        "minimize k * 2;\nsubject to {\n forall(s in None) x[s] >= 1;\n sum(s in None) x[s] <= 3;\n}");
     EXPECT_EQ(p->columns(), 2u);
     EXPECT_EQ(p->rows(), 0u);
     EXPECT_EQ(p->offset, 8);
@@ -241,8 +246,9 @@ TEST(EdgeCases, EmptySetsUnusedVariablesAndConstantObjectives) {
 TEST(DataFaults, IndexFaultsReadAsTheCompilersOwn) {
     // With its checks cut short the compiler lets the model through; the
     // instantiation finds the fault and words it exactly as the full check.
-    const std::string model = "range I = 1..3;\nfloat w[I] = [1, 2, 3];\ndvar float x[I];\nminimize sum(i in I) x[i];\n"
-                              "subject to {\n  forall(i in I) step: x[i + 1] - x[i] >= w[i];\n}";
+    const std::string model =
+        "range I = 1..3;\nfloat w[I] = [1, 2, 3];\ndvar float x[I];\nminimize sum(i in I) x[i];\n"
+        "subject to {\n  forall(i in I) step: x[i + 1] - x[i] >= w[i];\n}";
     auto full = tarvok::compiler::compile(model, "");
     ASSERT_FALSE(full->ok());
     InstantiateOptions unchecked;
@@ -254,8 +260,9 @@ TEST(DataFaults, IndexFaultsReadAsTheCompilersOwn) {
 }
 
 TEST(DataFaults, ZeroDivisorsAndNumbersTooLargeAreLocated) {
-    const std::string model = "float d[1..2] = [2, 0];\ndvar float x[1..2];\nsubject to {\n"
-                              "  forall(i in 1..2) x[i] / d[i] <= 1;\n}";
+    const std::string model =
+        "float d[1..2] = [2, 0];\ndvar float x[1..2];\nsubject to {\n"
+        "  forall(i in 1..2) x[i] / d[i] <= 1;\n}";
     auto full = tarvok::compiler::compile(model, "");
     InstantiateOptions unchecked;
     unchecked.compile.check_instance = false;
@@ -263,8 +270,7 @@ TEST(DataFaults, ZeroDivisorsAndNumbersTooLargeAreLocated) {
     EXPECT_NE(full->report().find("division by zero in data: the divisor 'd[i]' is 0, when i = 2"), std::string::npos);
 
     std::string big = failure("float h = 1e300;\ndvar float x;\nminimize h * h * x;");
-    EXPECT_NE(big.find("model:3:10: the coefficient of 'x' in 'h * h * x' is too large for a float"),
-              std::string::npos)
+    EXPECT_NE(big.find("model:3:10: the coefficient of 'x' in 'h * h * x' is too large for a float"), std::string::npos)
         << big;
     std::string sum = failure("float h = 1e308;\ndvar float x;\nsubject to {\n h * x + h * x <= 1;\n}");
     EXPECT_NE(sum.find("model:4:2: the coefficient of 'x'"), std::string::npos) << sum;
@@ -280,8 +286,8 @@ TEST(DataFaults, CompileErrorsAndRunawaySizesStopWithAReport) {
     }
     InstantiateOptions small;
     small.max_steps = 1000;
-    std::string slow = failure("dvar float x[1..100];\nsubject to {\n forall(i in 1..100, j in 1..100) x[i] <= j;\n}",
-                               "", small);
+    std::string slow =
+        failure("dvar float x[1..100];\nsubject to {\n forall(i in 1..100, j in 1..100) x[i] <= j;\n}", "", small);
     EXPECT_NE(slow.find("model:3:35: expanding the model takes too long"), std::string::npos) << slow;
     small = {};
     small.max_columns = 50;
@@ -292,9 +298,10 @@ TEST(DataFaults, CompileErrorsAndRunawaySizesStopWithAReport) {
 TEST(Export, NamesFitTheFormatAndStayUnique) {
     InstantiateOptions keep;
     keep.fold_bounds = false;
-    auto p = build("{string} S = {\"a b\", \"a_b\", \"x-y\"};\ndvar float v[S];\nsubject to {\n"
-                   "  forall(s in S) pair: v[s] + v[\"a b\"] <= 1;\n}",
-                   "", keep);
+    auto p = build(
+        "{string} S = {\"a b\", \"a_b\", \"x-y\"};\ndvar float v[S];\nsubject to {\n"
+        "  forall(s in S) pair: v[s] + v[\"a b\"] <= 1;\n}",
+        "", keep);
     EXPECT_EQ(p->export_column_names(NameFormat::Lp), (std::vector<std::string>{"v(a_b)", "v(a_b)~2", "v(x_y)"}));
     EXPECT_EQ(p->export_column_names(NameFormat::Mps), (std::vector<std::string>{"v[a_b]", "v[a_b]~2", "v[x-y]"}));
     EXPECT_EQ(p->export_row_names(NameFormat::Lp)[2], "pair(x_y)");

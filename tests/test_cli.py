@@ -354,6 +354,12 @@ class TestModels:
         ]
         assert run(capsys, "models", "--all", "--prefix", "x")[0] == 2
 
+    def test_timeout_holds_for_the_listing_only(self, tg, monkeypatch, capsys):
+        seen = []
+        monkeypatch.setattr(tg, "list_models", lambda p, m: seen.append(tg.REQUEST_TIMEOUT) or ["a"])
+        assert run(capsys, "models", "--timeout", "2.5")[0] == 0
+        assert seen == [2.5] and tg.REQUEST_TIMEOUT == 300.0
+
     def test_a_listing_failure_is_status_5(self, tg, monkeypatch, capsys):
         def broken(*a):
             raise RuntimeError("OPENAI_API_KEY environment variable not set.")

@@ -185,6 +185,9 @@ class TestRanking:
         (line,) = done.stderr.splitlines()
         assert line.startswith(f"tarvok: error: cannot load the embedding model '{tmp_path / 'no-such-model'}' (")
         assert "check the name or path" in line
+        # The option wins over the environment.
+        done = tarvok("rank", "a", "bakery", "--embedding-model", str(tmp_path / "other"), cwd=tmp_path, env=env)
+        assert done.returncode == 5 and f"'{tmp_path / 'other'}'" in done.stderr
 
     def test_the_rank_script_prints_help(self, tmp_path):
         script = Path(sys.executable).with_name("tarvok-rank")

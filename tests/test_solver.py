@@ -348,6 +348,37 @@ def test_solve_run_prints_the_solution(tg, monkeypatch, capsys, tmp_path):
     assert os.path.exists("m.mod")
 
 
+def test_ctrl_c_stops_a_long_solve():
+    # A market-split instance: forty binaries, five equalities with random coefficients; HiGHS needs far longer
+    # than the test waits. Ctrl-C must stop the search, not wait for the time limit.
+    code = textwrap.dedent(
+        """
+        import random
+        from tarvok.solver import solve_model
+        random.seed(7)
+        a = [[random.randint(0, 99) for _ in range(40)] for _ in range(5)]
+        model = ("range R = 1..5;\\nrange C = 1..40;\\nint a[R][C] = ...;\\nint b[R] = ...;\\n"
+                 "dvar boolean x[C];\\ndvar float+ over[R];\\ndvar float+ under[R];\\n"
+                 "minimize sum(i in R) (over[i] + under[i]);\\nsubject to {\\n"
+                 "  forall(i in R) split: sum(j in C) a[i][j] * x[j] + over[i] - under[i] == b[i];\\n}")
+        data = "a = %s;\\nb = %s;" % (a, [sum(row) // 2 for row in a])
+        print("ready", flush=True)
+        try:
+            print(solve_model(model, data, time_limit=120).status, flush=True)
+        except KeyboardInterrupt:
+            print("interrupted", flush=True)
+            print(solve_model("dvar float+ y;\\nminimize y;\\nsubject to { y >= 2; }", "").objective, flush=True)
+        """
+    )
+    with subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True) as child:
+        assert child.stdout.readline().strip() == "ready"
+        time.sleep(1.5)
+        child.send_signal(signal.SIGINT)
+        assert child.stdout.readline().strip() == "interrupted"
+        assert float(child.stdout.readline()) == 2.0  # the module still solves afterwards
+        assert child.wait(timeout=60) == 0
+
+
 def test_ctrl_c_stops_a_long_instantiation():
     # Eight billion bindings whose condition never holds: the compiler has nothing to check in them, the
     # instantiation walks them all unless interrupted.

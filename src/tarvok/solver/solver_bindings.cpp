@@ -165,16 +165,59 @@ py::object highs_with(const Program& p, py::module_& highspy, py::handle owner, 
     return h;
 }
 
-/// Sends HiGHS's log lines to sys.stderr (looked up per line).
-void log_to_stderr(py::object& h, py::module_& highspy) {
-    h.attr("setOptionValue")("output_flag", true);
-    h.attr("setOptionValue")("log_to_console", false);
-    py::cpp_function write([](py::args args) {
-        if (args.size() >= 2) py::module_::import("sys").attr("stderr").attr("write")(args[1]);
-    });
-    h.attr("setCallback")(write, py::none());
-    h.attr("startCallback")(highspy.attr("cb").attr("HighsCallbackType").attr("kCallbackLogging"));
-}
+/// What HiGHS calls back for while it runs: its log lines, sent to
+/// sys.stderr (looked up per line) when asked for, and its interrupt checks,
+/// where Ctrl-C stops the run. Signal handlers run on the main thread only, so
+/// other threads' runs are not watched. HiGHS takes one callback function; it
+/// serves both.
+class RunHooks {
+  public:
+    RunHooks(py::object& h, py::module_& highspy, bool log) : state_(std::make_shared<State>()) {
+        py::object types = highspy.attr("cb").attr("HighsCallbackType");
+        py::object threading = py::module_::import("threading");
+        bool watch = threading.attr("current_thread")().is(threading.attr("main_thread")());
+        if (!log && !watch) return;
+        std::shared_ptr<State> state = state_;
+        state->logging = py::int_(types.attr("kCallbackLogging")).cast<int>();
+        py::cpp_function hook([state](py::handle type, py::handle message, py::handle, py::handle in, py::handle) {
+            try {
+                if (py::int_(py::reinterpret_borrow<py::object>(type)).cast<int>() == state->logging) {
+                    py::module_::import("sys").attr("stderr").attr("write")(message);
+                    return;
+                }
+                if (!state->raised && PyErr_CheckSignals() != 0)
+                    state->raised = std::make_unique<py::error_already_set>();
+                if (state->raised && !in.is_none()) in.attr("user_interrupt") = true;
+            } catch (const py::error_already_set&) {
+                // Nothing may unwind into HiGHS; a log line that cannot be written is lost.
+            }
+        });
+        h.attr("setCallback")(hook, py::none());
+        if (log) {
+            h.attr("setOptionValue")("output_flag", true);
+            h.attr("setOptionValue")("log_to_console", false);
+            h.attr("startCallback")(types.attr("kCallbackLogging"));
+        }
+        if (watch) {
+            for (const char* check : {"kCallbackSimplexInterrupt", "kCallbackIpmInterrupt", "kCallbackMipInterrupt"})
+                if (py::hasattr(types, check)) h.attr("startCallback")(types.attr(check));
+        }
+    }
+
+    /// Runs HiGHS (which releases the GIL itself); raises what Ctrl-C raised
+    /// once HiGHS has stopped.
+    void run(py::object& h) {
+        h.attr("run")();
+        if (state_->raised) throw py::error_already_set(std::move(*state_->raised));
+    }
+
+  private:
+    struct State {
+        int logging = -1;
+        std::unique_ptr<py::error_already_set> raised;
+    };
+    std::shared_ptr<State> state_;
+};
 
 /// A non-negative number option (positive when `positive`); NaN for None.
 double number_option(py::handle value, const char* name, bool positive) {
@@ -297,7 +340,7 @@ py::object solve_model(py::object model_text, py::object data_text, py::object t
     py::module_ highspy = import_extra("highspy", "solving a model");
     py::object owner = py::cast(result.program);
     py::object h = highs_with(p, highspy, owner);
-    if (host::truthy(log)) log_to_stderr(h, highspy);
+    RunHooks hooks(h, highspy, host::truthy(log));
     if (!std::isnan(limit)) h.attr("setOptionValue")("time_limit", limit);
     if (!std::isnan(gap)) h.attr("setOptionValue")("mip_rel_gap", gap);
     PoolUse pool(h, threads);
@@ -308,14 +351,14 @@ py::object solve_model(py::object model_text, py::object data_text, py::object t
         double used = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         return std::isnan(limit) ? 1.0 : limit - used;
     };
-    h.attr("run")();  // releases the GIL itself
+    hooks.run(h);
     Outcome& o = result.outcome;
     o.status = status_from_highs(host::str_of(h.attr("getModelStatus")().attr("name")));
     if (o.status == Status::InfeasibleOrUnbounded && seconds_left() > 0) {
         // Presolve often cannot tell the two apart; the solver without it can.
         h.attr("setOptionValue")("presolve", "off");
         if (!std::isnan(limit)) h.attr("setOptionValue")("time_limit", seconds_left());
-        h.attr("run")();
+        hooks.run(h);
         Status again = status_from_highs(host::str_of(h.attr("getModelStatus")().attr("name")));
         if (again == Status::Infeasible || again == Status::Unbounded) o.status = again;
     }
@@ -325,7 +368,7 @@ py::object solve_model(py::object model_text, py::object data_text, py::object t
         py::object relaxation = highs_with(p, highspy, owner, true);
         relaxation.attr("setOptionValue")("presolve", "off");
         if (!std::isnan(limit)) relaxation.attr("setOptionValue")("time_limit", seconds_left());
-        relaxation.attr("run")();
+        RunHooks(relaxation, highspy, false).run(relaxation);
         if (status_from_highs(host::str_of(relaxation.attr("getModelStatus")().attr("name"))) == Status::Infeasible) {
             o.status = Status::Infeasible;
             o.culprits = infeasible_subset(p, relaxation, highspy);

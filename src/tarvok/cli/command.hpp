@@ -148,7 +148,6 @@ class StagedPair {
     std::vector<fs::path> folders_;
 };
 
-fs::path fs_path(py::handle path);
 py::object host_path(const fs::path& path);
 
 /// Copies each existing target to <target>.bak; the paths of the copies.

@@ -323,17 +323,12 @@ void apply_llm_options(TemporarySettings& settings, py::object args) {
 
 // ----------------------------------------------------------------- files ----
 
-fs::path fs_path(py::handle path) {
-    py::bytes raw = py::module_::import("os").attr("fsencode")(path);
-    return fs::path(std::string(raw));
-}
-
 py::object host_path(const fs::path& path) {
     return py::module_::import("os").attr("fsdecode")(py::bytes(path.string()));
 }
 
 StagedPair::StagedPair(py::object model_target, py::object data_target)
-    : target_{fs_path(model_target), fs_path(data_target)} {
+    : target_{host::file_system_path(model_target), host::file_system_path(data_target)} {
     py::module_ os = py::module_::import("os");
     for (py::object target : {model_target, data_target}) {
         std::string shown = host::str_of(target);
@@ -360,12 +355,12 @@ StagedPair::StagedPair(py::object model_target, py::object data_target)
         py::object folder;
         try {
             os.attr("makedirs")(parent, py::arg("exist_ok") = true);
-            fs::path parent_path = fs_path(parent);
+            fs::path parent_path = host::file_system_path(parent);
             if (!folders_.empty() && folders_.front().parent_path() == parent_path) {
                 folder = host_path(folders_.front());
             } else {
                 folder = mkdtemp(py::arg("prefix") = ".tarvok-", py::arg("dir") = parent);
-                folders_.push_back(fs_path(folder));
+                folders_.push_back(host::file_system_path(folder));
             }
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_OSError)) throw;
@@ -373,7 +368,7 @@ StagedPair::StagedPair(py::object model_target, py::object data_target)
         }
         staged.push_back(os.attr("path").attr("join")(folder, os.attr("path").attr("basename")(target)));
     }
-    staged_ = {fs_path(staged[0]), fs_path(staged[1])};
+    staged_ = {host::file_system_path(staged[0]), host::file_system_path(staged[1])};
 }
 
 StagedPair::~StagedPair() {

@@ -65,10 +65,10 @@ int run_run(py::object args) {
             return 2;
         }
     }
-    if (fs::exists(journal_path(fs_path(absolute(paths[0]))))) {
+    if (fs::exists(journal_path(host::file_system_path(absolute(paths[0]))))) {
         warn("tarvok run: warning: " + host::str_of(paths[0]) +
              " may not belong with its data: an earlier move into place stopped part way (see " +
-             host::str_of(host_path(journal_path(fs_path(absolute(paths[0]))))) + ")");
+             host::str_of(host_path(journal_path(host::file_system_path(absolute(paths[0]))))) + ")");
     }
     bool as_json = host::truthy(args.attr("json"));
     RunOutcome run = solve_files(texts[0], texts[1], args, true);

@@ -4,14 +4,12 @@
 // on Python threads (the loop waits on the network); the main thread alone
 // writes results.jsonl, one flushed line per finished problem, so that a run
 // that is stopped resumes where it was.
-#include "common/files.hpp"
 #include "evaluation/dataset.hpp"
 #include "evaluation/results.hpp"
 #include "generative/providers/providers.hpp"
 #include "host/host.hpp"
 
 #include <atomic>
-#include <cerrno>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -374,19 +372,6 @@ class Progress {
     py::object bar_;
 };
 
-/// Writes `text` to `path` whole or not at all (see common/files.hpp).
-void write_atomically(py::object path, const std::string& text) {
-    std::string file = py::bytes(os_module().attr("fsencode")(path));
-    try {
-        py::gil_scoped_release unlocked;
-        tarvok::files::write_file_atomically(file, text);
-    } catch (const tarvok::files::FileError& e) {
-        errno = e.error_number();
-        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path.ptr());
-        throw py::error_already_set();
-    }
-}
-
 /// A module setting set for the run and put back after it (removed again
 /// when it did not exist).
 class SettingForRun {
@@ -514,7 +499,7 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, std::shared_ptr<Pool>
                                      host::truthy(tg.attr("EXECUTION_CHECK")),
                                      s.rel_tol};
         out.summary_text = ev::summary_json(out.summary, run_settings);
-        write_atomically(join_path(s.out_dir, py::str("summary.json")), out.summary_text);
+        host::replace_files({{join_path(s.out_dir, py::str("summary.json")), out.summary_text}});
     };
 
     try {

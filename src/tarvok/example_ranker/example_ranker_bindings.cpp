@@ -29,12 +29,6 @@ constexpr const char* kHelp =
 
 py::object pathlib_path(py::handle value) { return py::module_::import("pathlib").attr("Path")(value); }
 
-/// A host path (text, bytes or path object) as the file system spells it.
-std::filesystem::path fs_path(py::handle value) {
-    py::bytes raw = py::module_::import("os").attr("fsencode")(value);
-    return std::filesystem::path(std::string(raw));
-}
-
 /// A raw file name as the host spells it (undecodable bytes as surrogates).
 py::str host_name(const std::string& raw) {
     PyObject* s = PyUnicode_DecodeFSDefaultAndSize(raw.data(), static_cast<Py_ssize_t>(raw.size()));
@@ -44,7 +38,7 @@ py::str host_name(const std::string& raw) {
 
 py::list iter_description_files(py::object models_dir) {
     py::object root = pathlib_path(models_dir);
-    std::filesystem::path fs_root = fs_path(root);
+    std::filesystem::path fs_root = host::file_system_path(root);
     std::vector<core::RelativePath> found;
     {
         py::gil_scoped_release unlocked;

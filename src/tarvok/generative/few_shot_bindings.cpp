@@ -13,8 +13,7 @@ py::object pathlib_path(py::handle value) { return py::module_::import("pathlib"
 /// The first entry of `folder` named "*" + `suffix`, as a path object, or None.
 /// A folder that cannot be listed raises the host's OSError for it.
 py::object first_match(const py::object& folder, const char* suffix) {
-    py::bytes raw = py::module_::import("os").attr("fsencode")(folder);
-    std::filesystem::path fs_folder{std::string(raw)};
+    std::filesystem::path fs_folder = host::file_system_path(folder);
     std::optional<std::string> name;
     try {
         py::gil_scoped_release unlocked;

@@ -149,12 +149,13 @@ inline constexpr std::string_view syntax_goal =
     "Change only what is necessary to fix the errors.\n";
 inline constexpr std::string_view syntax_task =
     join<task_open, syntax_goal, literate_model, syntax_reference, few_shot_guidance, task_close>;
-inline constexpr std::string_view errors_open =
+inline constexpr std::string_view previous_attempt_close =
     "\n"
     "</data>\n"
     "</previous_attempt>\n"
-    "\n"
-    "<errors>\n";
+    "\n";
+inline constexpr std::string_view errors_tag = "<errors>\n";
+inline constexpr std::string_view errors_open = join<previous_attempt_close, errors_tag>;
 inline constexpr std::string_view syntax_rules =
     "\n"
     "</errors>\n"
@@ -178,16 +179,13 @@ inline constexpr std::string_view realign_goal =
     "Change only what is necessary to achieve alignment (objective, constraints, variables, sets/parameters, and data consistency).\n";
 inline constexpr std::string_view realign_task_close =
     join<realign_goal, literate_model, syntax_reference, few_shot_guidance, task_close>;
-inline constexpr std::string_view realign_rules =
-    "\n"
-    "</data>\n"
-    "</previous_attempt>\n"
-    "\n"
+inline constexpr std::string_view realign_rules_text =
     "<revision_guidelines>\n"
     "- Ensure the objective, constraints, indices, and variable domains reflect the problem description.\n"
     "- Make the minimal set of changes necessary to correct misalignment.\n"
     "- Keep syntax strictly valid.\n";
-inline constexpr std::string_view realign_guidelines = join<realign_rules, no_diffs, guidelines_close>;
+inline constexpr std::string_view realign_guidelines =
+    join<previous_attempt_close, realign_rules_text, no_diffs, guidelines_close>;
 // The execution revision, after a compiling pair did not solve.
 inline constexpr std::string_view execution_goal =
     "The previous attempt produced a Tarvok model and data that compile, but solving them did not give an optimal solution.\n"
@@ -195,12 +193,8 @@ inline constexpr std::string_view execution_goal =
     "Change only what is necessary to remove the cause of the solver's verdict.\n";
 inline constexpr std::string_view execution_task =
     join<task_open, execution_goal, literate_model, syntax_reference, few_shot_guidance, task_close>;
-inline constexpr std::string_view verdict_open =
-    "\n"
-    "</data>\n"
-    "</previous_attempt>\n"
-    "\n"
-    "<solver_verdict>\n";
+inline constexpr std::string_view verdict_tag = "<solver_verdict>\n";
+inline constexpr std::string_view verdict_open = join<previous_attempt_close, verdict_tag>;
 inline constexpr std::string_view execution_rules =
     "\n"
     "</solver_verdict>\n"

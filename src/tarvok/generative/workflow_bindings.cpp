@@ -5,15 +5,11 @@
 #include "generative/bindings.hpp"
 #include "generative/progress_messages.hpp"
 
-#include <cerrno>
 #include <filesystem>
 #include <string_view>
 
 namespace tarvok::generative::bind {
 
-using files::FileContent;
-using files::FileError;
-using files::replace_files;
 using files::same_file;
 
 namespace {
@@ -36,27 +32,11 @@ py::bytes encoded_for_writing(py::handle value) {
     return py::reinterpret_steal<py::bytes>(bytes);
 }
 
-/// The file-system form of a path argument, as the host's os.fsencode gives it.
-std::filesystem::path file_system_path(py::handle path) {
-    py::bytes raw = py::module_::import("os").attr("fsencode")(path);
-    return std::filesystem::path(std::string(raw));
-}
-
 /// Writes the model and the data file so that each is either complete or as
 /// it was: both texts go to temporaries first, which then replace the files.
 void write_pair(py::handle model_file, py::handle model_code, py::handle data_file, py::handle data_code) {
     py::bytes model_bytes = encoded_for_writing(model_code), data_bytes = encoded_for_writing(data_code);
-    std::string_view model_view = model_bytes, data_view = data_bytes;
-    FileContent files[] = {{file_system_path(model_file), model_view}, {file_system_path(data_file), data_view}};
-    try {
-        py::gil_scoped_release unlocked;
-        replace_files(files);
-    } catch (const FileError& e) {
-        py::handle named = e.path() == files[0].target ? model_file : data_file;
-        errno = e.error_number();
-        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, named.ptr());
-        throw py::error_already_set();
-    }
+    host::replace_files({{model_file, model_bytes}, {data_file, data_bytes}});
 }
 
 /// Refuses a model and a data path that name one file (two spellings, a
@@ -65,8 +45,8 @@ void write_pair(py::handle model_file, py::handle model_code, py::handle data_fi
 void refuse_same_file(const char* function, py::handle model_file, py::handle data_file) {
     std::filesystem::path model, data;
     try {
-        model = file_system_path(model_file);
-        data = file_system_path(data_file);
+        model = host::file_system_path(model_file);
+        data = host::file_system_path(data_file);
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_TypeError)) throw;
         return;

@@ -8,18 +8,23 @@
 // files include this header.
 #pragma once
 
+#include "common/files.hpp"
 #include "common/interrupt.hpp"
 
 #include <pybind11/pybind11.h>
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <climits>
+#include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace tarvok::host {
 
@@ -178,6 +183,37 @@ inline py::object read_file(py::handle path, const char* mode, const char* encod
     }
     file.attr("close")();
     return content;
+}
+
+/// The file-system form of a path argument, as the host's os.fsencode gives it.
+inline std::filesystem::path file_system_path(py::handle path) {
+    py::bytes raw = py::module_::import("os").attr("fsencode")(path);
+    return std::filesystem::path(std::string(raw));
+}
+
+/// A file the caller named and its new bytes.
+struct NewContent {
+    py::handle path;
+    std::string_view bytes;
+};
+
+/// Gives each file its new bytes whole or not at all (files::replace_files),
+/// without the GIL. A failure is the host's OSError for the path as the
+/// caller gave it.
+inline void replace_files(std::initializer_list<NewContent> wanted) {
+    std::vector<files::FileContent> contents;
+    for (const NewContent& file : wanted) contents.push_back({file_system_path(file.path), file.bytes});
+    try {
+        py::gil_scoped_release unlocked;
+        files::replace_files(contents);
+    } catch (const files::FileError& e) {
+        py::handle named = wanted.begin()->path;
+        for (size_t i = 0; i < contents.size(); ++i)
+            if (contents[i].target == e.path()) named = (wanted.begin() + i)->path;
+        errno = e.error_number();
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, named.ptr());
+        throw py::error_already_set();
+    }
 }
 
 // --------------------------------------------------------- this module ----

@@ -9,7 +9,6 @@
 // three build steps put them into the base's attributes in SciPy's standard
 // form, and generate_code writes the script from those attributes, so the
 // script always states what the attributes hold.
-#include "common/files.hpp"
 #include "host/arrays.hpp"
 #include "host/host.hpp"
 #include "scipy_emitter/describe.hpp"
@@ -450,23 +449,6 @@ py::object generate_code(py::object self) {
     return py::str("\n").attr("join")(self.attr("scipy_code_lines")) + py::str("\n");
 }
 
-[[noreturn]] void raise_os_error(const std::system_error& e, py::handle filename) {
-    py::object os = py::module_::import("os");
-    py::object error = py::module_::import("builtins")
-                           .attr("OSError")(e.code().value(), os.attr("strerror")(e.code().value()), filename);
-    raise_object(error);
-}
-
-void write_atomically(py::handle path, std::string_view content) {
-    std::string file = py::module_::import("os").attr("fsencode")(path).cast<std::string>();
-    try {
-        py::gil_scoped_release release;
-        tarvok::files::write_file_atomically(file, content);
-    } catch (const std::system_error& e) {
-        raise_os_error(e, path);
-    }
-}
-
 /// The path's text, refusing the name the script's own .npz would have.
 py::object script_path(py::handle path) {
     py::object text = py::module_::import("os").attr("fspath")(path);
@@ -495,10 +477,11 @@ py::list write(py::object self, py::object path) {
         import_extra("numpy", "an .npz file beside a script").attr("savez")(buffer, **arrays);
         py::buffer_info bytes = py::buffer(buffer.attr("getbuffer")()).request();  // a view, not a second copy
         // Written before the script that loads it.
-        write_atomically(npz, std::string_view(static_cast<const char*>(bytes.ptr), static_cast<size_t>(bytes.size)));
+        host::replace_files(
+            {{npz, std::string_view(static_cast<const char*>(bytes.ptr), static_cast<size_t>(bytes.size))}});
         written.append(npz);
     }
-    write_atomically(script, host::Utf8(text).view());
+    host::replace_files({{script, host::Utf8(text).view()}});
     return written;
 }
 

@@ -6,22 +6,15 @@
 // of bounded length, and no input takes more than a second (the time oracle).
 #include "common/utf8.hpp"
 #include "compiler/compiler.hpp"
+#include "oracle.hpp"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <string_view>
 
 using namespace tarvok::compiler;
+using namespace tarvok::fuzz;
 
 namespace {
-
-void check(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "oracle: %s\n", what);
-    std::abort();
-}
 
 void check_diagnostic(const Diagnostic& d, std::string_view model, std::string_view data) {
     std::string_view text = d.at.file == SourceFile::Model ? model : data;
@@ -37,26 +30,15 @@ void check_diagnostic(const Diagnostic& d, std::string_view model, std::string_v
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-    std::string_view input(reinterpret_cast<const char*>(bytes), size);
-    size_t cut = input.find("\n%%\n");
-    std::string_view model = input.substr(0, cut);
-    std::string_view data = cut == std::string_view::npos ? std::string_view() : input.substr(cut + 4);
+    auto [model, data] = split_input(bytes, size);
 
-    // The shipped limits, with the step budgets cut by the slowdown of this
-    // build (coverage and sanitizers make an evaluation step some 50 times
-    // slower): a budget spent in full is bounded work by design, and the
-    // oracle is after work that is not.
+    // The shipped limits, with the step budgets cut for this build.
     CompileOptions options;
-    options.data_steps /= 64;
-    options.steps_per_declaration /= 64;
-    options.check_steps /= 64;
-    // Processor time, so that other work on a shared machine does not count.
-    std::clock_t start = std::clock();
+    cut_step_budgets(options);
+    TimeOracle time;
     auto c = compile(model, data, options);
     std::string report = c->report();
-    double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-    if (seconds > 1.0) std::fprintf(stderr, "oracle: %.2f s for %zu bytes\n", seconds, size);
-    check(seconds <= 1.0, "an input took more than a second");
+    time.check(size, "an input took more than a second");
 
     check(c->ok() == report.empty(), "a report without errors, or errors without a report");
     check(tarvok::utf8::is_valid(report), "a report that is not UTF-8");

@@ -7,25 +7,18 @@
 // report, and no input takes more than a second of processor time (the time
 // oracle).
 #include "common/utf8.hpp"
+#include "oracle.hpp"
 #include "solver/program.hpp"
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <string_view>
 #include <vector>
 
 using namespace tarvok::solver;
+using namespace tarvok::fuzz;
 
 namespace {
-
-void check(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "oracle: %s\n", what);
-    std::abort();
-}
 
 void check_program(const Program& p) {
     uint32_t n = p.columns();
@@ -57,21 +50,16 @@ void check_program(const Program& p) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
-    std::string_view input(reinterpret_cast<const char*>(bytes), size);
-    size_t cut = input.find("\n%%\n");
-    std::string_view model = input.substr(0, cut);
-    std::string_view data = cut == std::string_view::npos ? std::string_view() : input.substr(cut + 4);
+    auto [model, data] = split_input(bytes, size);
 
     // Budgets cut by the slowdown of this build (coverage and sanitizers), so
     // that a budget spent in full is bounded work; the oracle is after work
     // that no budget bounds.
     InstantiateOptions options;
-    options.compile.data_steps /= 64;
-    options.compile.steps_per_declaration /= 64;
-    options.compile.check_steps /= 64;
+    cut_step_budgets(options.compile);
     options.max_steps = 2'000'000;
     options.max_columns = options.max_rows = options.max_nonzeros = 200'000;
-    std::clock_t start = std::clock();
+    TimeOracle time;
     try {
         auto program = instantiate(std::string(model), std::string(data), options);
         check_program(*program);
@@ -79,8 +67,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
         check(!e.report().empty() && tarvok::utf8::is_valid(e.report()), "an empty or broken refusal");
         check(e.report().rfind("model:", 0) == 0 || e.report().rfind("data:", 0) == 0, "a refusal without a place");
     }
-    double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-    if (seconds > 1.0) std::fprintf(stderr, "oracle: %.2f s for %zu bytes\n", seconds, size);
-    check(seconds <= 1.0, "an input took more than a second");
+    time.check(size, "an input took more than a second");
     return 0;
 }

@@ -4,35 +4,21 @@
 // whole reply), that a fenced capture lies between fences, and that no reply
 // takes more than a second (the time oracle).
 #include "generative/reply_parsing.hpp"
+#include "oracle.hpp"
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <ctime>
 #include <string_view>
 
 using namespace tarvok::generative;
-
-namespace {
-
-void check(bool condition, const char* what) {
-    if (condition) return;
-    std::fprintf(stderr, "oracle: %s\n", what);
-    std::abort();
-}
-
-}  // namespace
+using namespace tarvok::fuzz;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     std::string_view reply(reinterpret_cast<const char*>(bytes), size);
-    // Processor time, so that other work on a shared machine does not count.
-    std::clock_t start = std::clock();
+    TimeOracle time;
     Span fenced;
     bool has_fence = find_fenced_object(reply, fenced);
     Span span = extract_json_span(reply);
-    double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
-    if (seconds > 1.0) std::fprintf(stderr, "oracle: %.2f s for %zu bytes\n", seconds, size);
-    check(seconds <= 1.0, "a reply took more than a second");
+    time.check(size, "a reply took more than a second");
 
     check(span.begin <= span.end && span.end <= reply.size(), "a span outside the reply");
     if (!(span.begin == 0 && span.end == reply.size())) {

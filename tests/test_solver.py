@@ -2,6 +2,7 @@
 written files and exit statuses. Optima are checked against values worked out
 by hand in the comments."""
 
+import contextlib
 import enum
 import inspect
 import json
@@ -348,6 +349,18 @@ def test_solve_run_prints_the_solution(tg, monkeypatch, capsys, tmp_path):
     assert os.path.exists("m.mod")
 
 
+@contextlib.contextmanager
+def interrupted_after(code, seconds):
+    """Runs `code` in a child that prints "ready" first, sends it Ctrl-C `seconds` later and gives its output;
+    the child must then end normally."""
+    with subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True) as child:
+        assert child.stdout.readline().strip() == "ready"
+        time.sleep(seconds)
+        child.send_signal(signal.SIGINT)
+        yield child.stdout
+        assert child.wait(timeout=60) == 0
+
+
 def test_ctrl_c_stops_a_long_solve():
     # A market-split instance: forty binaries, five equalities with random coefficients; HiGHS needs far longer
     # than the test waits. Ctrl-C must stop the search, not wait for the time limit.
@@ -370,13 +383,9 @@ def test_ctrl_c_stops_a_long_solve():
             print(solve_model("dvar float+ y;\\nminimize y;\\nsubject to { y >= 2; }", "").objective, flush=True)
         """
     )
-    with subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True) as child:
-        assert child.stdout.readline().strip() == "ready"
-        time.sleep(1.5)
-        child.send_signal(signal.SIGINT)
-        assert child.stdout.readline().strip() == "interrupted"
-        assert float(child.stdout.readline()) == 2.0  # the module still solves afterwards
-        assert child.wait(timeout=60) == 0
+    with interrupted_after(code, 1.5) as out:
+        assert out.readline().strip() == "interrupted"
+        assert float(out.readline()) == 2.0  # the module still solves afterwards
 
 
 def test_ctrl_c_stops_a_long_instantiation():
@@ -396,11 +405,7 @@ def test_ctrl_c_stops_a_long_instantiation():
             print(instantiate("dvar float+ y;\\nminimize y;", "").num_columns, flush=True)
         """
     )
-    with subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE, text=True) as child:
-        assert child.stdout.readline().strip() == "ready"
-        time.sleep(0.5)
-        child.send_signal(signal.SIGINT)
+    with interrupted_after(code, 0.5) as out:
         # The module still works afterwards.
-        assert child.stdout.readline().strip() == "interrupted"
-        assert child.stdout.readline().strip() == "1"
-        assert child.wait(timeout=60) == 0
+        assert out.readline().strip() == "interrupted"
+        assert out.readline().strip() == "1"

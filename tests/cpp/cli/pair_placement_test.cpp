@@ -1,37 +1,24 @@
 #include "cli/pair_placement.hpp"
+#include "scratch_folder.hpp"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 using namespace tarvok::cli;
 
 namespace {
 
-class Placement : public ::testing::Test {
+class Placement : public tarvok::testing::ScratchFolder {
   protected:
     void SetUp() override {
-        root_ = fs::temp_directory_path() / ("cli_core_" + std::to_string(::getpid()) + "_" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
+        ScratchFolder::SetUp();
         fs::create_directories(root_ / ".stage");
         staged_ = {root_ / ".stage" / "plan.mod", root_ / ".stage" / "plan.dat"};
         target_ = {root_ / "plan.mod", root_ / "plan.dat"};
     }
-    void TearDown() override { fs::remove_all(root_); }
 
-    static void write(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
-    static std::string read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
-    }
-
-    fs::path root_;
     Pair staged_, target_;
 };
 

@@ -1,4 +1,5 @@
 #include "common/files.hpp"
+#include "scratch_folder.hpp"
 
 #include <gtest/gtest.h>
 
@@ -18,34 +19,14 @@ using namespace tarvok::files;
 
 namespace {
 
-class Folder : public ::testing::Test {
+class Folder : public tarvok::testing::ScratchFolder {
   protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() / ("generative_files_" + std::to_string(::getpid()) + "_" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
-    fs::path write(const std::string& rel, const std::string& bytes) {
-        fs::path p = root_ / rel;
-        fs::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p;
-    }
-    static std::string read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
     std::vector<std::string> names(const fs::path& folder) const {
         std::vector<std::string> out;
         for (auto& entry : fs::directory_iterator(folder)) out.push_back(entry.path().filename().string());
         std::sort(out.begin(), out.end());
         return out;
     }
-
-    fs::path root_;
 };
 
 }  // namespace
@@ -119,4 +100,33 @@ TEST_F(SameFile, SpellingsLinksAndHardLinksOfOneFile) {
     // A link to a file not written yet writes that file.
     fs::create_symlink("later.dat", root_ / "pending.dat");
     EXPECT_TRUE(same_file(root_ / "pending.dat", root_ / "later.dat"));
+}
+
+using AtomicFile = tarvok::testing::ScratchFolder;
+
+TEST_F(AtomicFile, ReplacesWholeAndKeepsPermissions) {
+    fs::path folder = root_;
+    fs::path target = folder / "model.py";
+    write_file_atomically(target.string(), "first\n");
+    EXPECT_EQ(read(target), "first\n");
+    ::chmod(target.c_str(), 0750);
+    write_file_atomically(target.string(), std::string(1 << 20, 'x'));
+    EXPECT_EQ(read(target).size(), 1u << 20);
+    struct stat info;
+    ASSERT_EQ(::stat(target.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0750u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);  // no temporary left
+}
+
+TEST_F(AtomicFile, FailuresLeaveNothingBehind) {
+    fs::path folder = root_;
+    EXPECT_THROW(write_file_atomically((folder / "missing" / "model.py").string(), "x"), std::system_error);
+    fs::create_directory(folder / "taken.py");
+    try {
+        write_file_atomically((folder / "taken.py").string(), "x");
+        ADD_FAILURE() << "wrote over a folder";
+    } catch (const std::system_error& e) {
+        EXPECT_EQ(e.code().value(), EISDIR);
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }

@@ -1,5 +1,6 @@
 #include "example_ranker/description_files.hpp"
 #include "example_ranker/ranking.hpp"
+#include "scratch_folder.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,26 +15,7 @@ using namespace tarvok::example_ranker;
 
 namespace {
 
-/// A fresh directory under the system's temporary folder, removed afterwards.
-class TempDir : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        root_ = fs::temp_directory_path() / ("ranker_core_" + std::to_string(::getpid()) + "_" +
-                                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(root_);
-        fs::create_directories(root_);
-    }
-    void TearDown() override { fs::remove_all(root_); }
-
-    fs::path write(const std::string& rel, const std::string& bytes) {
-        fs::path p = root_ / rel;
-        fs::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << bytes;
-        return p;
-    }
-
-    fs::path root_;
-};
+using TempDir = tarvok::testing::ScratchFolder;
 
 }  // namespace
 

@@ -1,25 +1,18 @@
 // The script core: standard form, Python literals, the model's own text in
-// comments, where the numbers go, and atomic files.
+// comments and where the numbers go.
 #include "scipy_emitter/script.hpp"
-#include "common/files.hpp"
 #include "scipy_emitter/describe.hpp"
 #include "scipy_emitter/standard_form.hpp"
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
 #include <cmath>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 using namespace tarvok::scipy_emitter;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -48,20 +41,6 @@ ScriptInput one_row(size_t columns) {
     in.ub_names.push_back("cover");
     in.variables.push_back({"x", 0, {columns}, false});
     return in;
-}
-
-fs::path scratch_folder() {
-    fs::path folder = fs::temp_directory_path() / ("tarvok-atomic-" + std::to_string(::getpid()));
-    fs::remove_all(folder);
-    fs::create_directories(folder);
-    return folder;
-}
-
-std::string read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
 }
 
 }  // namespace
@@ -194,34 +173,4 @@ TEST(Script, LargeProgramsMoveTheirNumbersToArrays) {
     EXPECT_EQ(std::string(blob.begin(), blob.end()), "x[1]x[2]x[3]x[4]");
     EXPECT_EQ(std::get<std::vector<int64_t>>(by_name.at("column_name_ends")->data),
               (std::vector<int64_t>{4, 8, 12, 16}));
-}
-
-TEST(AtomicFile, ReplacesWholeAndKeepsPermissions) {
-    fs::path folder = scratch_folder();
-    fs::path target = folder / "model.py";
-    tarvok::files::write_file_atomically(target.string(), "first\n");
-    EXPECT_EQ(read(target), "first\n");
-    ::chmod(target.c_str(), 0750);
-    tarvok::files::write_file_atomically(target.string(), std::string(1 << 20, 'x'));
-    EXPECT_EQ(read(target).size(), 1u << 20);
-    struct stat info;
-    ASSERT_EQ(::stat(target.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 0777, 0750u);
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);  // no temporary left
-    fs::remove_all(folder);
-}
-
-TEST(AtomicFile, FailuresLeaveNothingBehind) {
-    fs::path folder = scratch_folder();
-    EXPECT_THROW(tarvok::files::write_file_atomically((folder / "missing" / "model.py").string(), "x"),
-                 std::system_error);
-    fs::create_directory(folder / "taken.py");
-    try {
-        tarvok::files::write_file_atomically((folder / "taken.py").string(), "x");
-        ADD_FAILURE() << "wrote over a folder";
-    } catch (const std::system_error& e) {
-        EXPECT_EQ(e.code().value(), EISDIR);
-    }
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
-    fs::remove_all(folder);
 }

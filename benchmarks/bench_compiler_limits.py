@@ -1,6 +1,7 @@
 """The compiler's bounds, as figures: suggestion work, data names, large
-constraint families, peak memory, Ctrl-C latency and the time of 1 MB texts of
-hostile shapes. Each memory figure comes from a fresh process (its peak RSS
+constraint families, the size limit, peak memory, Ctrl-C latency and the time
+of 1 MB texts of hostile shapes. The families and hostile texts are measured
+without the size limit (MAX_SIZE = None), so that their checks run. Each memory figure comes from a fresh process (its peak RSS
 growth); times are the median of a few runs, in CPU seconds.
 
     python benchmarks/bench_compiler_limits.py
@@ -13,6 +14,7 @@ import sys
 import textwrap
 import time
 
+import tarvok.tarvok_core as tc
 from tarvok.tarvok_core import SemanticError, TVLCompiler
 
 
@@ -67,6 +69,22 @@ def family(n, every_binding_needed):
     lead[-1] = str(n)  # too long only for the last depot
     data = f"lead = [{', '.join(lead)}];\noff = [{', '.join(['1'] * n)}];"
     return model, data
+
+
+def sizes():
+    print("models refused by the size limit before anything is built:")
+    shapes = {
+        "dvar x[1..40000][1..40000]": "dvar float+ x[1..40000][1..40000];\nminimize sum(i in 1..40000) x[i][i];",
+        "forall over 1e5 x 1e5": "range I = 1..100000;\ndvar float x[I];\nsubject to {\n"
+        "  forall(i in I, j in I) c: x[i] <= j;\n}",
+        "condition over 1e4 x 1e4": "range I = 1..10000;\ndvar float x[I];\nsubject to {\n"
+        "  forall(i in I, j in I: i < j) c: x[i] <= x[j];\n}",
+        "rows of 1e5 terms": "range I = 1..100000;\ndvar float x[I];\nsubject to {\n"
+        "  forall(i in 1..10000) c: sum(j in I) x[j] >= i;\n}",
+    }
+    for label, model in shapes.items():
+        seconds, result = timed(model, runs=1)
+        print(f"  {label:28} {seconds:6.3f} s  {result[:110]}")
 
 
 def families():
@@ -161,6 +179,8 @@ def one_megabyte_texts():
 def main():
     suggestions()
     data_names()
+    sizes()
+    tc.MAX_SIZE = None
     families()
     one_megabyte_texts()
     memory()

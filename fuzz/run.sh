@@ -19,7 +19,7 @@ corpus=$work/corpus
 mkdir -p "$corpus"
 if [[ $target == compiler || $target == instantiate ]]; then
   binary=${target}_fuzz
-  models=(tests/compiler_cases/*.mod)
+  models=(tests/compiler_cases/*/*.mod)
   if [[ $target == instantiate ]]; then models+=(src/tarvok/tvl_models/*/*.mod); fi
   for model in "${models[@]}"; do
     data="${model%.mod}.dat"

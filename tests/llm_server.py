@@ -5,7 +5,8 @@ libraries.
 Replies come from a per-path queue, then the shared queue, then a handler
 function; every request is recorded with its decoded JSON body. Bad servers
 are scripted too: garbage bodies, connections closed without an answer or in
-the middle of one, and answers that never come (until the server stops).
+the middle of one, answers that never come (until the server stops), and
+answers that trickle in a byte at a time.
 """
 
 from __future__ import annotations
@@ -35,9 +36,13 @@ class Reply:
     body: bytes = b""
     headers: dict[str, str] = field(default_factory=dict)
     # "send" answers; "close" drops the connection unanswered; "truncate"
-    # sends the headers and half the body, then drops it; "hang" never answers.
+    # sends the headers and half the body, then drops it; "hang" never answers;
+    # "trickle" sends one byte every `interval` seconds (from the status line
+    # on, or from the body on with `trickle_from_body`).
     action: str = "send"
     delay: float = 0.0
+    interval: float = 0.5
+    trickle_from_body: bool = False
 
     @classmethod
     def json(cls, obj: Any, status: int = 200, **headers: str) -> "Reply":
@@ -60,6 +65,11 @@ class Reply:
     @classmethod
     def hang(cls) -> "Reply":
         return cls(action="hang")
+
+    def trickled(self, interval: float = 0.5, from_body: bool = False) -> "Reply":
+        """This answer, sent one byte every `interval` seconds."""
+        self.action, self.interval, self.trickle_from_body = "trickle", interval, from_body
+        return self
 
 
 # Protocol bodies -----------------------------------------------------------
@@ -220,6 +230,9 @@ class LLMServer:
                 if reply.action == "close":
                     self.close_connection = True
                     return
+                if reply.action == "trickle":
+                    self._trickle(reply)
+                    return
                 self.send_response(reply.status)
                 for name, value in reply.headers.items():
                     self.send_header(name, value)
@@ -231,6 +244,24 @@ class LLMServer:
                     self.close_connection = True
                     return
                 self.wfile.write(reply.body)
+
+            def _trickle(self, reply: Reply) -> None:
+                self.close_connection = True
+                head = f"HTTP/1.1 {reply.status} OK\r\n" + "".join(
+                    f"{name}: {value}\r\n"
+                    for name, value in {**reply.headers, "Content-Length": str(len(reply.body))}.items()
+                )
+                raw = (head + "\r\n").encode() + reply.body
+                at = len(raw) - len(reply.body) if reply.trickle_from_body else 0
+                try:
+                    self.wfile.write(raw[:at])
+                    for byte in raw[at:]:
+                        self.wfile.write(bytes([byte]))
+                        self.wfile.flush()
+                        if server._stopping.wait(reply.interval):
+                            return
+                except OSError:  # the client gave up
+                    return
 
             do_GET = do_POST = do_DELETE = do_PUT = _serve
 

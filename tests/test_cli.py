@@ -6,13 +6,13 @@ import re
 from pathlib import Path
 
 import pytest
+from workflow_fakes import stand_in_llm
 
 from tarvok import _cli
 
 GOOD_MODEL = "float x = ...;\ndvar float+ y;\nminimize cost: y;\nsubject to {\n  atLeast: y >= x;\n}\n"
 GOOD_DATA = "x = 1;\n"
 BROKEN_MODEL = "float x = ...;\ndvar float+ y;\nminimize cost: z;\n"
-ALIGNED = "Aligned \u2713 Stopping."
 
 
 def run(capsys, *argv):
@@ -23,32 +23,38 @@ def run(capsys, *argv):
 
 @pytest.fixture
 def solve_calls(tg, monkeypatch):
-    """A stand-in loop that writes `script` (model, data, aligned) to the files it is given."""
+    """The loop runs for real with a stand-in LLM that answers `script`: the pair (model, data), judged aligned
+    or not, or an LLM failure once the pair is written. Records each run's arguments and the module settings
+    as they stood while it ran."""
     calls = []
     script = {"model": GOOD_MODEL, "data": GOOD_DATA, "aligned": True, "error": None}
+    run_generation = tg.run_generation
 
-    def fake_solve(prompt, model_file, data_file, **kwargs):
+    def recording(prompt, model_file, data_file, **kwargs):
+        settings = {"request_timeout": tg.REQUEST_TIMEOUT, "library_setting": getattr(tg, "FEW_SHOT_LIBRARY", None)}
         calls.append(
             {
                 "prompt": prompt,
                 "model_file": model_file,
                 "data_file": data_file,
                 "cwd": os.getcwd(),
-                "library": getattr(tg, "FEW_SHOT_LIBRARY", None),
-                "timeout": getattr(tg, "REQUEST_TIMEOUT", None),
+                **settings,
                 **kwargs,
             }
         )
-        kwargs["progress"]("Iteration 1/5: prompting model")
-        Path(model_file).write_text(script["model"])
-        Path(data_file).write_text(script["data"])
-        if script["error"]:
-            raise script["error"]
-        if script["aligned"]:
-            kwargs["progress"](ALIGNED)
-        return {"iterations": 2, "assessment": "Looks aligned.", "syntax_errors": []}
+        stand_in_llm(
+            tg,
+            monkeypatch,
+            script["model"],
+            script["data"],
+            aligned=script["aligned"],
+            assessment="Looks aligned.",
+            error=script["error"],
+        )
+        return run_generation(prompt, model_file, data_file, **kwargs)
 
-    monkeypatch.setattr(tg, "generative_solve", fake_solve)
+    monkeypatch.setattr(tg, "run_generation", recording)
+    monkeypatch.setattr(tg, "_gather_few_shots", lambda *a, **k: [])
     return calls, script
 
 
@@ -82,7 +88,7 @@ class TestSolve:
             "7.5",
         )
         assert (status, out) == (0, "Looks aligned.\n")
-        assert "Iteration 1/5: prompting model" in err.splitlines()
+        assert "Iteration 1/3: prompting model" in err.splitlines()
         (call,) = calls
         assert call["prompt"] == "Ship goods cheaply."
         # The loop writes into a staging folder beside the targets, under the targets' names.
@@ -95,7 +101,8 @@ class TestSolve:
             0.5,
         )
         assert call["mode"] is tg.Grammar.CODE and call["llm_provider"] is None and call["few_shot"] is True
-        assert call["timeout"] == 7.5 and tg.REQUEST_TIMEOUT == 300.0  # set for the call only
+        # For the call only: the module setting is not touched, not even while the loop runs.
+        assert call["timeout"] == 7.5 and call["request_timeout"] == tg.REQUEST_TIMEOUT == 300.0
         assert (tmp_path / "out" / "a.mod").read_text() == GOOD_MODEL
         assert staging_folders(tmp_path / "out") == [] and os.getcwd() == str(tmp_path)
 
@@ -110,7 +117,7 @@ class TestSolve:
             None,
             None,
         )
-        assert call["mode"] is tg.Grammar.BNF and call["timeout"] == 300.0  # the library's default stands
+        assert call["mode"] is tg.Grammar.BNF and call["timeout"] is None  # the library's setting stands
 
     @pytest.mark.parametrize("where", ["local", "option", "shipped"])
     def test_the_example_library_is_a_setting_not_a_working_directory(
@@ -129,10 +136,30 @@ class TestSolve:
         monkeypatch.chdir(tmp_path)
         extra = ["--examples", "lib"] if where == "option" else []
         _, _, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", *extra)
-        assert calls[0]["library"] == str(expected) and calls[0]["cwd"] == str(tmp_path)
+        assert calls[0]["few_shot_library"] == str(expected) and calls[0]["cwd"] == str(tmp_path)
+        assert calls[0]["library_setting"] == "tvl_models"  # a per-call option, not a setting
         assert f"Few-shot examples from {expected}" in err
         assert tg.FEW_SHOT_LIBRARY == "tvl_models"  # put back afterwards
         assert not any(p.is_symlink() for p in tmp_path.rglob("*"))
+
+    def test_without_an_embedding_model_examples_are_ranked_by_words(self, tg, capsys, tmp_path, monkeypatch):
+        import tarvok.example_ranker as er
+
+        name = er.DEFAULT_MODEL_NAME
+        monkeypatch.setattr(er, "_model_cache", {name: None})
+        monkeypatch.setattr(er, "_load_errors", {name: "No module named 'sentence_transformers'"})
+        ranked = []
+        lexically = er.rank_lexically
+        monkeypatch.setattr(er, "rank_lexically", lambda **kw: ranked.append(kw["models_dir"]) or lexically(**kw))
+        llm = stand_in_llm(tg, monkeypatch, GOOD_MODEL, GOOD_DATA)
+        monkeypatch.chdir(tmp_path)
+        status, _, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--no-alignment")
+        assert status == 0 and len(llm.requests) == 2
+        shipped = str(Path(er.__file__).parent / "tvl_models")
+        assert ranked == [shipped] and "Use the following exemplars" in llm.requests[0]["input_text"]
+        assert "install the rag extra" in err and "ranking worked examples by word overlap (BM25) instead" in err
+        assert "ranking few-shot examples by word overlap (BM25)" in err  # the loop's own line
+        assert tg.rag_rank is er.rank_problem_descriptions  # never replaced
 
     def test_json_reports_compiled_and_aligned(self, solve_calls, capsys, tmp_path, monkeypatch):
         monkeypatch.chdir(tmp_path)
@@ -141,7 +168,7 @@ class TestSolve:
         assert json.loads(out) == {
             "model_file": str(tmp_path / "a.mod"),
             "data_file": str(tmp_path / "a.dat"),
-            "iterations": 2,
+            "iterations": 1,
             "syntax_errors": [],
             "assessment": "Looks aligned.",
             "compiled": True,
@@ -149,7 +176,7 @@ class TestSolve:
             "status": 0,
         }
         status, out, _ = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--stats")
-        assert out.startswith("iterations: 2\nsyntax errors: 0\ncompiled: yes\naligned: yes\n")
+        assert out.startswith("iterations: 1\nsyntax errors: 0\ncompiled: yes\naligned: yes\n")
 
     def test_a_pair_never_judged_aligned_is_written_with_status_4(self, solve_calls, capsys, tmp_path, monkeypatch):
         _, script = solve_calls
@@ -404,3 +431,15 @@ class TestHelp:
         readme = (Path(__file__).resolve().parent.parent / "README.md").read_text(encoding="utf-8")
         rows = dict(re.findall(r"^\| (\d+) \| (.+) \|$", readme, re.M))
         assert {int(k): v for k, v in rows.items()} == _cli.EXIT_STATUSES
+
+
+class TestLsp:
+    def test_without_pygls_it_says_which_extra_to_install(self, capsys, monkeypatch):
+        monkeypatch.setitem(__import__("sys").modules, "pygls", None)
+        status, out, err = run(capsys, "lsp", "--stdio")
+        assert (status, out) == (2, "")
+        assert "tarvok lsp needs the 'pygls' package" in err and "pip install 'tarvok[lsp]'" in err
+
+    def test_help_says_how_editors_start_it(self, capsys):
+        status, out, _ = run(capsys, "lsp", "--help")
+        assert status == 0 and "--stdio" in out and "docs/editors.md" in out

@@ -152,6 +152,15 @@ class TestWaitingLine:
         assert "waiting for openai model list 1." in screen  # ticking elapsed seconds
         assert screen.endswith("\r\x1b[K")  # and cleared again
 
+    def test_solve_shows_it_while_each_request_is_out(self, openai_server, folder):
+        slow = {**vars(pair_reply(GOOD_MODEL)), "delay": 1.5}
+        openai_server.server.queue(Reply(**slow), verdict(True, "Matches."))
+        status, out, screen = read_terminal(SOLVE, folder)
+        assert (status, out) == (0, "Matches.\n")
+        waited = screen.index("waiting for openai gpt-test 1.")
+        # Cleared when the reply is in, before the next progress line.
+        assert screen.index("\r\x1b[K", waited) < screen.index("LLM response parsed", waited)
+
     def test_nothing_extra_without_a_terminal(self, openai_server, tmp_path):
         openai_server.server.route("/v1/models", Reply(**{**vars(openai_models(["gpt-a"])), "delay": 1.0}))
         done = tarvok("models", cwd=tmp_path)
@@ -178,16 +187,17 @@ class TestRanking:
         lines = done.stdout.splitlines()
         assert len(lines) == 10 and lines[0].startswith(" 1. ") and "knapsack.txt  score=" in lines[0]
 
-    def test_a_model_that_does_not_load_is_one_line(self, tmp_path):
+    def test_a_model_that_does_not_load_is_one_line_and_words_rank(self, tmp_path):
         env = dict(os.environ, HF_HUB_OFFLINE="1", TARVOK_EMBEDDING_MODEL=str(tmp_path / "no-such-model"))
-        done = tarvok("rank", "a", "bakery", cwd=tmp_path, env=env)
-        assert (done.returncode, done.stdout) == (5, "")
+        done = tarvok("rank", "a", "bakery", "earns", "profit", "--top-k", "2", cwd=tmp_path, env=env)
+        assert done.returncode == 0
         (line,) = done.stderr.splitlines()
-        assert line.startswith(f"tarvok: error: cannot load the embedding model '{tmp_path / 'no-such-model'}' (")
-        assert "check the name or path" in line
+        assert line.startswith(f"tarvok: cannot load the embedding model '{tmp_path / 'no-such-model'}' (")
+        assert "check the name or path" in line and line.endswith("; ranking by word overlap (BM25) instead")
+        assert len(done.stdout.splitlines()) == 2 and "production_mix.txt  score=" in done.stdout
         # The option wins over the environment.
         done = tarvok("rank", "a", "bakery", "--embedding-model", str(tmp_path / "other"), cwd=tmp_path, env=env)
-        assert done.returncode == 5 and f"'{tmp_path / 'other'}'" in done.stderr
+        assert done.returncode == 0 and f"'{tmp_path / 'other'}'" in done.stderr
 
     def test_the_rank_script_prints_help(self, tmp_path):
         script = Path(sys.executable).with_name("tarvok-rank")

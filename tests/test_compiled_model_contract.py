@@ -7,6 +7,7 @@ import ast
 import pathlib
 import re
 
+import language_cases
 import pytest
 
 from tarvok import tarvok_core
@@ -114,11 +115,10 @@ def check_result(result, where):
 
 
 def compiling_pairs():
-    for model in sorted((ROOT / "compiler_cases").glob("*.mod")):
-        text = model.read_text(encoding="utf-8")
-        if text.startswith("// expect: compiles"):
-            data = model.with_suffix(".dat")
-            yield model.name, text, data.read_text(encoding="utf-8") if data.exists() else ""
+    for name in language_cases.names():
+        case = language_cases.read(name)
+        if case.compiles:
+            yield name, case.model, case.data
     for folder in sorted((PACKAGE / "tvl_models").iterdir()):
         model = folder / f"{folder.name}.mod"
         if model.exists():

@@ -6,12 +6,12 @@ import pathlib
 import pickle
 import re
 
+import language_cases
 import pytest
 
 from tarvok import tarvok_core
 from tarvok.tarvok_core import SemanticError, TVLCompiler
 
-CASES = pathlib.Path(__file__).parent / "compiler_cases"
 CODES = {entry["code"]: entry for entry in tarvok_core.diagnostic_codes()}
 RECORD_KEYS = {"severity", "code", "file", "line", "column", "end_line", "end_column", "message", "notes", "fix"}
 
@@ -41,10 +41,9 @@ def outcome(model, data=""):
 
 
 def case_texts():
-    for model_path in sorted(CASES.glob("*.mod")):
-        data_path = model_path.with_suffix(".dat")
-        data = data_path.read_text(encoding="utf-8") if data_path.exists() else ""
-        yield model_path.stem, model_path.read_text(encoding="utf-8"), data
+    for name in language_cases.names():
+        case = language_cases.read(name)
+        yield name, case.model, case.data
 
 
 def test_the_table_has_unique_codes_and_well_formed_formats():

@@ -5,6 +5,7 @@ and accepts exactly what the compiler parses."""
 import pathlib
 import re
 
+import language_cases
 import pytest
 
 from tarvok.tarvok_core import SemanticError, TVLCompiler
@@ -12,7 +13,6 @@ from tarvok.tarvok_core import SemanticError, TVLCompiler
 GRAMMARS = pathlib.Path(__file__).parent.parent / "docs" / "grammars"
 MARKDOWN = GRAMMARS / "Tarvok grammar.md"
 GBNF = GRAMMARS / "Tarvok_GBNF"
-CASES = pathlib.Path(__file__).parent / "compiler_cases"
 
 
 def fenced_blocks(text):
@@ -252,19 +252,18 @@ def grammar():
 
 
 def case_pair(name):
-    model = (CASES / f"{name}.mod").read_text(encoding="utf-8")
-    data_path = CASES / f"{name}.dat"
-    return model, data_path.read_text(encoding="utf-8") if data_path.exists() else ""
+    case = language_cases.read(name)
+    return case.model, case.data
 
 
-COMPILING = sorted(p.stem for p in CASES.glob("*.mod") if p.read_text().startswith("// expect: compiles"))
+COMPILING = [name for name in language_cases.names() if language_cases.read(name).compiles]
 SYNTAX_ERRORS = [
-    "err_syntax_brackets",
-    "err_syntax_constraint_ops",
-    "err_syntax_order",
-    "err_syntax_semicolons",
-    "err_syntax_tokens",
-    "err_lexical",
+    "syntax/err_brackets",
+    "syntax/err_constraint_ops",
+    "syntax/err_order",
+    "syntax/err_semicolons",
+    "syntax/err_tokens",
+    "syntax/err_lexical",
 ]
 
 

@@ -252,15 +252,14 @@ def test_main_prints_ok_or_the_diagnostics_with_their_paths(tmp_path, capsys):
     data.write_text(CONTRACT_DATA)
     assert tarvok_core.main([str(model), str(data)]) == 0
     assert capsys.readouterr().out == "OK\n"
-    data.write_bytes(b'a = 10;\nb = "\xff";\n')  # not even UTF-8: still a diagnostic, not a crash
-    assert tarvok_core.main([str(model), data]) == 1
-    out = capsys.readouterr().out
-    assert f"{data}:2:6: error: invalid UTF-8 byte in a string\n" in out
+    data.write_bytes(b'a = 10;\nb = "\xff";\n')  # not even UTF-8: refused with its place, as every command does
+    assert tarvok_core.main([str(model), data]) == 2
+    assert capsys.readouterr().err == f"tarvok check: cannot read {data}: not UTF-8: byte 0xff at line 2, column 6\n"
 
 
 def test_main_arguments(tmp_path, capsys, monkeypatch):
     assert tarvok_core.main([]) == 2
-    assert capsys.readouterr().err == "usage: tarvok check MODEL.mod [DATA.dat] [--json]\n"
+    assert capsys.readouterr().err == "usage: tarvok check MODEL.mod [DATA.dat] [--json] [--max-size N]\n"
     assert tarvok_core.main(["a.mod", "--verbose"]) == 2
     assert "unknown option --verbose" in capsys.readouterr().err
     assert tarvok_core.main([str(tmp_path / "missing.mod"), str(tmp_path / "missing.dat")]) == 2
@@ -269,6 +268,11 @@ def test_main_arguments(tmp_path, capsys, monkeypatch):
     model.write_text("dvar float x;\nminimize x;")
     monkeypatch.setattr("sys.argv", ["tarvok-check", str(model)])  # no data file: the model needs none
     assert tarvok_core.main() == 0
+    for size in ("0", "ten", "1.5"):
+        assert tarvok_core.main([str(model), "--max-size", size]) == 2
+        assert "--max-size must be a whole number, at least 1" in capsys.readouterr().err
+    assert tarvok_core.main([str(model), "--max-size"]) == 2
+    assert tarvok_core.main([str(model), "--max-size=1", "--json"]) == 0  # one column is all it may have: x fits
 
 
 def test_front_end_source_ships_in_the_package():

@@ -108,6 +108,7 @@ class TestRun:
             "errors": 0,
             "without_reference": 1,
             "skipped_records": 2,
+            "rerun": 0,
             "mean_iterations": 1,
             "mean_seconds": 0.5,
             "dataset": str(dataset),
@@ -125,7 +126,16 @@ class TestRun:
         assert folders["one"] == "one" and "/" not in folders["two/with slash"]
         settings = dict(calls[0][2])
         assert not settings.pop("stop").is_set()
-        assert settings == {"model": "gpt-test", "provider": None, "iterations": 3, "time_limit": 60.0}
+        library = os.path.join(os.path.dirname(ev.__file__), "tvl_models")
+        assert settings == {
+            "model": "gpt-test",
+            "provider": None,
+            "iterations": 3,
+            "execution_check": None,
+            "few_shot_library": library,
+            "timeout": None,
+            "time_limit": 60.0,
+        }
         err = capsys.readouterr().err
         assert f"skipped record 4 (line 4) of {dataset}: 'description' is not a text" in err
         assert "skipped record 5 (line 5)" in err and "[3/3] 3: wrong (optimal, objective 10.0)" in err
@@ -152,20 +162,24 @@ class TestRun:
         inner = ev._run_problem
 
         def watching(problem, out_dir, settings):
-            seen.append((tg.EXECUTION_CHECK, tg.FEW_SHOT_LIBRARY, os.getcwd()))
+            seen.append((settings["execution_check"], settings["few_shot_library"], settings["timeout"], os.getcwd()))
+            settings_then.append((tg.EXECUTION_CHECK, getattr(tg, "FEW_SHOT_LIBRARY", "unset")))
             return inner(problem, out_dir, settings)
 
+        settings_then = []
         monkeypatch.setattr(ev, "_run_problem", watching)
         monkeypatch.delattr(tg, "FEW_SHOT_LIBRARY", raising=False)
         here = os.getcwd()
         summary = run(write_jsonl(tmp_path / "set.jsonl", DATASET[:1]), tmp_path / "out", execution_check=True)
         library = os.path.join(os.path.dirname(ev.__file__), "tvl_models")
-        assert seen == [(True, library, here)] and summary["execution_check"] is True
+        assert seen == [(True, library, None, here)] and summary["execution_check"] is True
+        # The loop gets them as options of its calls: the module settings stay as they are, even meanwhile.
+        assert settings_then == [(False, "unset")]
         assert tg.EXECUTION_CHECK is False and not hasattr(tg, "FEW_SHOT_LIBRARY")
 
         monkeypatch.setattr(tg, "FEW_SHOT_LIBRARY", str(tmp_path), raising=False)  # a library the host chose stays
         run(write_jsonl(tmp_path / "set.jsonl", DATASET[:1]), tmp_path / "out2")
-        assert seen[-1][:2] == (False, str(tmp_path))
+        assert seen[-1][:2] == (None, str(tmp_path))
         # A relative name with no such folder here: the shipped library.
         monkeypatch.setattr(tg, "FEW_SHOT_LIBRARY", "tvl_models", raising=False)
         run(write_jsonl(tmp_path / "set.jsonl", DATASET[:1]), tmp_path / "out3")
@@ -228,7 +242,7 @@ class TestPreflightAndResume:
                 raise
             ended.append("ran to the end")
 
-        monkeypatch.setattr(tg, "generative_solve", loop)
+        monkeypatch.setattr(tg, "run_generation", loop)
         with pytest.raises(KeyboardInterrupt):
             run(write_jsonl(tmp_path / "set.jsonl", DATASET[:2]), tmp_path / "out", jobs=2)
         workers = [t for t in threading.enumerate() if t.name.startswith("tarvok-eval-")]

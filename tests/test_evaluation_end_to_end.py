@@ -203,7 +203,7 @@ def test_the_eval_command_and_its_statuses(llm, tmp_path):
     assert json.loads((tmp_path / "out" / "summary.json").read_text()) == summary
     assert "[2/2]" in stderr
 
-    table = command([str(path), "--out", "out", "--model", "gpt-test"], tmp_path)  # all recorded: nothing asked
+    table = command([str(path), "--out", "out", "--model", "gpt-test", "--iterations", "2"], tmp_path)  # all recorded
     stdout, stderr = table.communicate(timeout=180)
     assert table.returncode == 0 and "2 already recorded" in stderr
     assert stdout.splitlines()[1].split()[:6] == ["bakery", "190", "190", "optimal", "yes", "1"]

@@ -194,9 +194,9 @@ class TestExecuteModel:
         ok = tg._execute_model(INFEASIBLE_MODEL.replace("x >= 5", "x >= 1"), "")
         assert ok == {"status": "optimal", "objective": 4.0, "message": None, "infeasible_constraints": []}
         # Compiles, but the data make a coefficient too large: only expanding the model finds it.
-        model = "float a = ...;\ndvar float x;\nminimize z: x;\nsubject to { x >= a*1e308*10; }"
+        model = "float a = ...;\ndvar float x;\nminimize z: x;\nsubject to { x >= a*1e18*10; }"
         tg.TVLCompiler().compile_model(model, "a = 10;")
         huge = tg._execute_model(model, "a = 10;")
         assert huge["status"] == "error" and huge["message"].startswith(
-            "model:4:19: the value of 'a*1e308' is too large"
+            "model:4:19: the value of 'a*1e18*10' is at or beyond 1e20, which the solver reads as infinity"
         )

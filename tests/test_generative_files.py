@@ -152,10 +152,20 @@ def test_utf8_whatever_the_locale(tmp_path):
 
 class TestFewShotLibrary:
     def test_the_setting_is_read_at_call_time(self, tg, monkeypatch, files, tmp_path):
-        rec = install(tg, monkeypatch, [pair("m"), "x", pair("m"), "x", pair("m"), "x"])
+        (tmp_path / "tvl_models").mkdir()
+        (tmp_path / "examples").mkdir()
+        monkeypatch.chdir(tmp_path)
+        rec = install(tg, monkeypatch, [pair("m"), "x"] * 4)
         tg.generative_solve("p", *files, alignment_check=False)
         tg.FEW_SHOT_LIBRARY = tmp_path / "examples"
         tg.generative_solve("p", *files, alignment_check=False)
         tg.FEW_SHOT_LIBRARY = None  # the library shipped with the package
         tg.generative_solve("p", *files, alignment_check=False)
-        assert [k["models_dir"] for _, k in rec.of("_gather_few_shots")] == ["tvl_models", tmp_path / "examples", None]
+        tg.FEW_SHOT_LIBRARY = tmp_path / "missing"  # a folder that is not there: the shipped library too
+        tg.generative_solve("p", *files, alignment_check=False)
+        assert [k["models_dir"] for _, k in rec.of("_gather_few_shots")] == [
+            "tvl_models",
+            tmp_path / "examples",
+            None,
+            None,
+        ]

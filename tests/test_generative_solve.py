@@ -204,7 +204,9 @@ class TestRequests:
         tg.generative_solve("p", *files, iterations=2)
         assert [kw["temperature"] for _, kw in rec.of("_llm_generate_text")] == [None] * 4
 
-    def test_call_shapes_and_call_time_settings(self, tg, monkeypatch, files):
+    def test_call_shapes_and_call_time_settings(self, tg, monkeypatch, files, tmp_path):
+        (tmp_path / "tvl_models").mkdir()
+        monkeypatch.chdir(tmp_path)
         tg.MAX_OUTPUT_TOKENS = 321
         tg.FEW_SHOT_TOP_K = 5
         shots = [{"description": "x", "model": "m", "data": "d"}]

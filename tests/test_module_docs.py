@@ -14,7 +14,11 @@ import tarvok
 
 MODULES = sorted(p.stem for p in Path(tarvok.__file__).parent.glob("*.pyi"))
 #: Classes that pybind11 itself makes; their base class is pybind11's own.
-PYBIND11_CLASSES = {"tarvok.tarvok_core": "TVLCompiler", "tarvok.solver": "Program|SolveResult"}
+PYBIND11_CLASSES = {
+    "tarvok.tarvok_core": "TVLCompiler",
+    "tarvok.solver": "Program|SolveResult|CompiledModel",
+    "tarvok.tarvok_generative": "GenerationResult",
+}
 
 
 @pytest.mark.parametrize("name", MODULES)

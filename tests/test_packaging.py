@@ -4,8 +4,10 @@ import importlib.metadata
 import os
 import pathlib
 import re
+import shutil
 import subprocess
 import sys
+import venv
 import zipfile
 
 import pytest
@@ -15,6 +17,16 @@ import tarvok
 SOURCE_TREE = pathlib.Path(__file__).resolve().parent.parent
 PACKAGE = SOURCE_TREE / "src" / "tarvok"
 MODULES = sorted(p.stem for p in PACKAGE.glob("*.pyi"))  # one stub per extension module
+CORES = "libtarvok_cores.so.1"  # every core's code, once, beside the modules
+
+# Imports every module, then prints the files of the process's cores library.
+LOAD_EVERY_MODULE = f"""
+import importlib
+for name in {MODULES!r}:
+    importlib.import_module("tarvok." + name)
+with open("/proc/self/maps") as maps:
+    print(sorted({{line.split()[-1] for line in maps if line.rstrip().endswith("/{CORES}")}}))
+"""
 
 
 def source_version():
@@ -25,8 +37,19 @@ def test_the_installed_metadata_has_the_package_version():
     assert importlib.metadata.version("tarvok") == tarvok.__version__ == source_version()
 
 
+@pytest.mark.skipif(not pathlib.Path("/proc/self/maps").exists(), reason="reads the process's mappings")
+def test_every_module_uses_the_one_cores_library_beside_it(tmp_path):
+    import tarvok.solver
+
+    shown = subprocess.run(
+        [sys.executable, "-c", LOAD_EVERY_MODULE], capture_output=True, text=True, check=True, cwd=tmp_path
+    )
+    [library] = eval(shown.stdout)
+    assert pathlib.Path(library) == pathlib.Path(tarvok.solver.__file__).parent / CORES
+
+
 @pytest.fixture(scope="module")
-def wheel(tmp_path_factory):
+def wheel_file(tmp_path_factory):
     """A wheel built from the source tree; the build folder is kept under build/, so a rebuild is incremental."""
     out = tmp_path_factory.mktemp("wheel")
     env = dict(os.environ, CMAKE_BUILD_PARALLEL_LEVEL="2")
@@ -48,7 +71,12 @@ def wheel(tmp_path_factory):
         capture_output=True,
     )
     [built] = out.glob("tarvok-*.whl")
-    with zipfile.ZipFile(built) as archive:
+    return built
+
+
+@pytest.fixture(scope="module")
+def wheel(wheel_file):
+    with zipfile.ZipFile(wheel_file) as archive:
         return archive.namelist(), archive.read(f"tarvok-{source_version()}.dist-info/METADATA").decode()
 
 
@@ -76,6 +104,51 @@ class TestWheel:
         assert [n for n in names if n.startswith("tarvok/datasets/")] == ["tarvok/datasets/sample.jsonl"]
         # The one C++ file that ships is the front end the CODE grammar mode reads.
         assert [n for n in names if n.endswith((".cpp", ".hpp"))] == ["tarvok/tarvok_core.cpp"]
+
+    def test_the_cores_are_there_once_and_no_module_carries_a_copy(self, wheel_file, tmp_path):
+        with zipfile.ZipFile(wheel_file) as archive:
+            libraries = [n for n in archive.namelist() if re.search(r"\.so(\.\d+)?$", n)]
+            archive.extractall(tmp_path, libraries)
+        modules = [n for n in libraries if not n.endswith(f"/{CORES}")]
+        assert libraries.count(f"tarvok/{CORES}") == 1 and len(modules) == len(MODULES)
+        if shutil.which("nm") is None:
+            pytest.skip("no nm to list the symbols")
+
+        def core_symbols(name):
+            """The symbols of the cores (namespace tarvok) that a library defines for others."""
+            listed = subprocess.run(
+                ["nm", "-D", "--defined-only", str(tmp_path / name)], capture_output=True, text=True, check=True
+            )
+            return [line.split()[-1] for line in listed.stdout.splitlines() if re.search(r" _ZN[KRO]?6tarvok", line)]
+
+        # A module built with a core's static library defines the core's functions itself.
+        assert {name: core_symbols(name) for name in modules} == {name: [] for name in modules}
+        assert len(core_symbols(f"tarvok/{CORES}")) > 100
+
+    @pytest.mark.skipif(not pathlib.Path("/proc/self/maps").exists(), reason="reads the process's mappings")
+    def test_every_module_imports_from_a_fresh_install(self, wheel_file, tmp_path):
+        venv.create(tmp_path / "venv", with_pip=False)
+        python = tmp_path / "venv" / "bin" / "python"
+        subprocess.run(
+            [sys.executable, "-m", "pip", "--python", str(python), "install", "--quiet", "--no-deps", str(wheel_file)],
+            check=True,
+            capture_output=True,
+        )
+        # Isolated (-I): nothing from this environment or the source tree is on the path.
+        shown = subprocess.run(
+            [str(python), "-I", "-c", LOAD_EVERY_MODULE], capture_output=True, text=True, check=True, cwd=tmp_path
+        )
+        [library] = eval(shown.stdout)
+        assert pathlib.Path(library).parent.name == "tarvok"
+        assert pathlib.Path(library).resolve().is_relative_to((tmp_path / "venv").resolve())
+        example = PACKAGE / "tvl_models" / "transportation"
+        checked = subprocess.run(
+            [str(tmp_path / "venv" / "bin" / "tarvok"), "check", "transportation.mod", "transportation.dat"],
+            capture_output=True,
+            text=True,
+            cwd=example,
+        )
+        assert (checked.returncode, checked.stdout.strip()) == (0, "OK")
 
     def test_metadata_version(self, wheel):
         _, metadata = wheel

@@ -495,6 +495,8 @@ class TestClients:
         assert generated == [
             {"model": "gemini-x", "contents": "q", "config": {"max_output_tokens": 9, "temperature": 0.1}}
         ]
+        hooks = made[0]["http_options"].pop("client_args")["event_hooks"]  # they bound each request as a whole
+        assert callable(hooks["request"][0])
         assert made == [{"api_key": "g1", "http_options": {"timeout": 2500, "retry_options": {"attempts": 1}}}]
         assert messages == ["[LLM] Gemini \u2022 gemini-x: sending request", "[LLM] Gemini: response received"]
         assert tg.list_gemini_models() == ["gemini-1", "gemini-2"]
@@ -575,6 +577,9 @@ class TestOllamaGenerate:
         tg.REQUEST_TIMEOUT = None
         tg._ollama_generate_text("m", "p")
         sent = {"model": "m", "prompt": "p", "options": {}}
+        for event in events[:4]:  # the hooks that bound each request as a whole
+            if event[0] == "made":
+                assert callable(event[1].pop("event_hooks")["request"][0])
         assert events == [
             ("made", {"timeout": 300.0}),
             ("generate", sent),

@@ -69,3 +69,35 @@ def install(tg, monkeypatch, replies, compile_outcomes=(), few_shots=()):
     ScriptedCompiler.compiled = []
     monkeypatch.setattr(tg, "TVLCompiler", ScriptedCompiler)
     return rec
+
+
+PAIR_REQUEST = '"required": ["model", "data"]'
+VERDICT_REQUEST = '"required": ["aligned", "assessment"]'
+
+
+class StandInLlm:
+    """Answers each request by what its prompt asks for: every request for a pair gets `model` and `data`, an
+    alignment request the verdict `aligned` with `assessment`, any other request (the final assessment)
+    `assessment`. With `error` set, every request after the first pair raises it."""
+
+    def __init__(self, model, data="", aligned=True, assessment="Fine.", error=None):
+        self.model, self.data, self.aligned, self.assessment, self.error = model, data, aligned, assessment, error
+        self.requests = []  # the keyword arguments of each request
+
+    def __call__(self, **kwargs):
+        self.requests.append(kwargs)
+        prompt = kwargs["input_text"]
+        if self.error is not None and len(self.requests) > 1:
+            raise self.error
+        if PAIR_REQUEST in prompt:
+            return pair(self.model, self.data)
+        if VERDICT_REQUEST in prompt:
+            return verdict(self.aligned, self.assessment)
+        return self.assessment
+
+
+def stand_in_llm(tg, monkeypatch, model, data="", **script):
+    """Puts a StandInLlm in place of the module's LLM step and returns it."""
+    llm = StandInLlm(model, data, **script)
+    monkeypatch.setattr(tg, "_llm_generate_text", llm)
+    return llm

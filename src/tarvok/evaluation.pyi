@@ -15,6 +15,7 @@ def run_evaluation(
     rel_tol: float = 0.0001,
     limit: Optional[int] = None,
     progress: bool = True,
+    force: bool = False,
 ) -> dict[str, Any]:
     """Run the generation loop on every problem of a data set and measure answer accuracy."""
     ...

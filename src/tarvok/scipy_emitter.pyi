@@ -71,3 +71,7 @@ class SciPyCodeGenerator(SciPyCodeGeneratorBase):
 def write_script(model_text: str, data_text: str, path: str | os.PathLike[str]) -> list[str]:
     """Compile a model with its data and write a SciPy script that solves it; return the paths written."""
     ...
+
+def write_program_script(program: Program, path: str | os.PathLike[str]) -> list[str]:
+    """Write the SciPy script of a Program that is at hand; return the paths written."""
+    ...

@@ -7,6 +7,7 @@ from typing import Any, Optional, Sequence
 import numpy
 import numpy.typing
 
+from .semantic_error import Diagnostic
 from .semantic_error import SemanticError as SemanticError
 
 class Status(enum.Enum):
@@ -111,6 +112,37 @@ class SolveResult:
     def summary(self) -> str:
         """A readable report: status, objective, the nonzero values grouped by variable with one column per index, the dexprs."""
         ...
+
+class CompiledModel:
+    """A model compiled with its data, kept for running."""
+
+    @property
+    def ok(self) -> bool: ...
+    @property
+    def report(self) -> str: ...
+    @property
+    def diagnostics(self) -> list[Diagnostic]: ...
+    @property
+    def model_text(self) -> str: ...
+    @property
+    def data_text(self) -> str: ...
+    @property
+    def program(self) -> Program: ...
+
+def compile(model_text: str, data_text: str) -> CompiledModel:
+    """Compile a model with its data for running, without building the compiled-model dict."""
+    ...
+
+def solve_program(
+    program: Program,
+    *,
+    time_limit: Optional[float] = None,
+    mip_gap: Optional[float] = None,
+    threads: Optional[int] = None,
+    log: bool = False,
+) -> SolveResult:
+    """Solve a Program (from instantiate() or a CompiledModel) with HiGHS and return a SolveResult."""
+    ...
 
 def instantiate(model_text: str, data_text: str) -> Program:
     """Compile a model with its data and expand it into a sparse Program."""

@@ -3,9 +3,11 @@
 import enum
 import logging
 import os
-from typing import Any, Callable, Mapping, Optional
+from typing import Any, Callable, Literal, Mapping, Optional, TypedDict, type_check_only
 
+from .semantic_error import Diagnostic
 from .semantic_error import SemanticError as SemanticError
+from .solver import CompiledModel
 from .tarvok_core import TVLCompiler as TVLCompiler
 
 MAX_ITERATIONS: int
@@ -18,7 +20,8 @@ FEW_SHOT_MAX_CHARS: int
 #: The example library generative_solve ranks: a folder relative to the working directory at call time,
 #: or None for the library shipped with the package.
 FEW_SHOT_LIBRARY: Optional[str | os.PathLike[str]]
-#: Seconds one LLM request may take (every provider's client; their own retries are off); None for the
+#: Seconds one LLM request may take as a whole, however slowly its answer arrives (every provider's client;
+#: their own retries are off; a request cut at the deadline is a RuntimeError naming it); None for the
 #: client's own default.
 REQUEST_TIMEOUT: Optional[float]
 EXECUTION_CHECK: bool
@@ -59,6 +62,88 @@ def generative_solve(
     progress: Progress = None,
     few_shot: bool = True,
 ) -> str | dict[str, Any]: ...
+
+@type_check_only
+class SolverOutcome(TypedDict):
+    """How solving a pair ended, as the execution check reports it."""
+
+    status: str
+    objective: Optional[float]
+    message: Optional[str]
+    infeasible_constraints: list[dict[str, Any]]
+
+@type_check_only
+class ProgressEvent(TypedDict, total=False):
+    """One step of run_generation, as on_event receives it."""
+
+    kind: str
+    text: Optional[str]
+    iteration: int
+    step: Literal["generate", "repair", "align", "realign", "execution", "assess", "feedback"]
+    provider: str
+    model: str
+    seconds: float
+    errors: list[str]
+    assessment: str
+    execution: SolverOutcome
+
+class GenerationResult:
+    """What one run of the loop gave (run_generation)."""
+
+    @property
+    def model_text(self) -> str: ...
+    @property
+    def data_text(self) -> str: ...
+    @property
+    def model_file(self) -> str | os.PathLike[str]: ...
+    @property
+    def data_file(self) -> str | os.PathLike[str]: ...
+    @property
+    def iterations(self) -> int: ...
+    @property
+    def compiled(self) -> bool: ...
+    @property
+    def syntax_errors(self) -> list[str]: ...
+    @property
+    def diagnostics(self) -> list[Diagnostic]: ...
+    @property
+    def aligned(self) -> Optional[bool]: ...
+    @property
+    def assessment(self) -> str: ...
+    @property
+    def execution(self) -> Optional[SolverOutcome]: ...
+    @property
+    def compiled_model(self) -> Optional[CompiledModel]: ...
+    @property
+    def statistics(self) -> dict[str, Any]: ...
+    def execute(self, time_limit: Optional[float] = None) -> Optional[SolverOutcome]:
+        """The final pair's solver outcome as the execution check reports it."""
+        ...
+
+def run_generation(
+    prompt: str,
+    model_file: str | os.PathLike[str],
+    data_file: str | os.PathLike[str],
+    *,
+    model_name: Optional[str] = None,
+    llm_provider: Optional[str] = None,
+    mode: Optional[Grammar] = None,
+    iterations: Optional[int] = None,
+    alignment_check: Optional[bool] = None,
+    temperature: Optional[float] = None,
+    stop: Optional[list[str]] = None,
+    progress: Progress = None,
+    few_shot: bool = True,
+    few_shot_library: Optional[str | os.PathLike[str]] = None,
+    execution_check: Optional[bool] = None,
+    execution_time_limit: Optional[float] = None,
+    timeout: Optional[float] = None,
+    embedding_model: Optional[str] = None,
+    on_event: Optional[Callable[[ProgressEvent], Any]] = None,
+) -> GenerationResult:
+    """Run the generation loop of generative_solve and return a GenerationResult."""
+    ...
+
 def generative_feedback(
     prompt: str,
     model_file: str,
@@ -76,6 +161,7 @@ def list_openai_models(prefix: Optional[str] = "gpt") -> list[str]: ...
 def list_gemini_models(prefix: Optional[str] = "gemini") -> list[str]: ...
 def list_ollama_models(prefix: Optional[str] = None) -> list[str]: ...
 def _notify(progress: Progress, msg: str) -> None: ...
+def _hide_keys(text: str) -> str: ...
 def _read_file(path: str | os.PathLike[str]) -> str: ...
 def _read_tarvok_GBNF() -> str: ...
 def _read_tarvok_grammar() -> str: ...

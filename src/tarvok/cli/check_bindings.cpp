@@ -11,6 +11,7 @@ void add_check(py::object commands) {
                                py::arg("help") = "the data file (leave it out when the model needs none)");
     check.attr("add_argument")("--json", py::arg("action") = "store_true",
                                py::arg("help") = "print the diagnostic records as JSON");
+    add_size_option(check);
 }
 
 int run_check(py::object args) {
@@ -18,6 +19,11 @@ int run_check(py::object args) {
     argv.append(args.attr("model"));
     if (!args.attr("data").is_none()) argv.append(args.attr("data"));
     if (host::truthy(args.attr("json"))) argv.append(py::str("--json"));
+    if (!args.attr("max_size").is_none()) {
+        if (args.attr("max_size").cast<long long>() < 1) fail(ExitStatus::Usage, "--max-size must be at least 1");
+        argv.append(py::str("--max-size"));
+        argv.append(py::str(args.attr("max_size")));
+    }
     py::object status = py::module_::import("tarvok.tarvok_core").attr("main")(argv);
     return status.is_none() ? 0 : status.cast<int>();
 }

@@ -3,12 +3,14 @@
 //   tarvok solve "description or @file.txt" -m out.mod -d out.dat [options]
 //   tarvok feedback "question" -m model.mod -d data.dat [--apply] [options]
 //   tarvok models [--provider NAME] [--model NAME] [--prefix TEXT | --all]
-//   tarvok check model.mod [data.dat] [--json]
+//   tarvok check model.mod [data.dat] [--json] [--max-size N]
 //   tarvok run model.mod data.dat [--json] [--time-limit S] [--mip-gap G] [--threads N] [--write FILE] [--verbose]
-//   tarvok emit model.mod data.dat -o script.py
+//              [--max-size N]
+//   tarvok emit model.mod data.dat -o script.py [--max-size N]
 //   tarvok rank your problem description [--embedding-model M]
 //   tarvok eval [DATASET] --out DIR [--provider P] [--model M] [--jobs N] [--iterations K] [--execution-check]
-//               [--rel-tol T] [--limit N] [--timeout S] [--json]
+//               [--rel-tol T] [--limit N] [--timeout S] [--max-size N] [--force] [--json]
+//   tarvok lsp [--stdio]
 //
 // Progress goes to stderr as it happens, results to stdout. Every subcommand
 // ends with a status from the one table in exit_status.hpp; a failure says
@@ -27,7 +29,7 @@ namespace cli = tarvok::cli;
 
 namespace {
 
-constexpr std::array<cli::Subcommand, 8> kSubcommands{{
+constexpr std::array<cli::Subcommand, 9> kSubcommands{{
     {"solve", cli::add_solve, cli::run_solve},
     {"feedback", cli::add_feedback, cli::run_feedback},
     {"models", cli::add_models, cli::run_models},
@@ -36,6 +38,7 @@ constexpr std::array<cli::Subcommand, 8> kSubcommands{{
     {"emit", cli::add_emit, cli::run_emit},
     {"rank", cli::add_rank, cli::run_rank},
     {"eval", cli::add_eval, cli::run_eval},
+    {"lsp", cli::add_lsp, cli::run_lsp},
 }};
 
 std::string exit_status_help() {
@@ -72,7 +75,7 @@ void report(const cli::Failure& failure) {
         py::dict error;
         error["error"] = host::text(failure.message);
         error["status"] = cli::code(failure.status);
-        cli::say(host::str_of(cli::json_dumps(error)));
+        cli::say_json(error);
     } else {
         cli::warn("tarvok: error: " + failure.message);
     }
@@ -104,6 +107,11 @@ int main_impl(py::object argv) {
             if (status.is_none()) return 0;
             if (PyLong_Check(status.ptr())) return status.cast<int>();
             cli::warn(host::str_of(status));
+            return cli::code(cli::ExitStatus::Usage);
+        }
+        if (e.matches(PyExc_MemoryError)) {
+            // Memory that ran out is no verdict on the model: its own line, a status of its own kind.
+            report({cli::ExitStatus::Usage, cli::out_of_memory(e.value())});
             return cli::code(cli::ExitStatus::Usage);
         }
         if (!host::is_ordinary(e)) throw;

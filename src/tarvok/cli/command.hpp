@@ -8,6 +8,7 @@
 #include "cli/pair_placement.hpp"
 #include "host/host.hpp"
 
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <utility>
@@ -17,26 +18,39 @@ namespace tarvok::cli {
 
 namespace py = pybind11;
 
+class TemporarySettings;
+
 py::module_ generative();
 py::object builtin(const char* name);
 
 // ---------------------------------------------------------------- output ----
 
-void say(const std::string& line);   ///< one line on stdout
-void warn(const std::string& line);  ///< one line on stderr
+// Human-readable lines show what a terminal would act on as escapes
+// (terminal::shown); JSON keeps every character exact.
+void say(const std::string& line);   ///< one line on stdout, for a reader
+void warn(const std::string& line);  ///< one line on stderr, for a reader
 
 py::object json_dumps(py::handle value);
+/// `value` as JSON on stdout, every character exact.
+void say_json(py::handle value);
 
 /// The message of an error, on one line.
 std::string one_line(py::handle error);
 
-/// Progress lines of the library, printed to stderr as they arrive. It notes
-/// whether the loop announced an aligned pair.
-struct ProgressPrinter {
-    py::cpp_function callback;
-    std::shared_ptr<bool> saw_aligned;
-};
-ProgressPrinter progress_printer();
+/// The reason an OSError gives (its strerror, without the number and the
+/// path), else its one line.
+std::string os_reason(py::handle error);
+
+/// The line for a MemoryError: "not enough memory", with what ran out of it.
+std::string out_of_memory(py::handle error);
+
+/// Progress lines of the library, printed to stderr as they arrive.
+py::cpp_function progress_printer();
+
+/// A handler of the loop's events (run_generation's on_event) that shows the
+/// waiting line while a request is out, on a terminal; None elsewhere. The
+/// line goes with the next event, and when the handler is dropped.
+py::object wait_line_events();
 
 // -------------------------------------------------------------- failures ----
 
@@ -58,6 +72,13 @@ void add_llm_options(py::object parser, bool with_grammar);
 /// --embedding-model, for the commands that rank examples.
 void add_embedding_option(py::object parser);
 
+/// --max-size N, for the commands that compile: the size limit of the
+/// compiler (tarvok_core.MAX_SIZE) for this command.
+void add_size_option(py::object parser);
+
+/// Refuses a --max-size below 1 (status 2), else sets MAX_SIZE for the command.
+void apply_size_option(TemporarySettings& settings, py::object args);
+
 /// The help text about providers, their keys and extras, from the provider table.
 std::string providers_help();
 
@@ -76,7 +97,14 @@ py::object model_or_default(py::object args);
 /// Refuses a model and data path that name the same file, however spelled.
 void refuse_same_file(py::object model_file, py::object data_file);
 
-/// Reads a file the command was given; a missing or unreadable one is a usage error.
+/// Refuses (status 2) an output path that would write one of the `inputs`
+/// or the command's other files (by name, through '..', a symbolic link or a
+/// hard link); `what` names the output in the message ("the script", "--write").
+void refuse_output_over_inputs(py::object output, std::initializer_list<py::object> inputs, const std::string& what);
+
+/// Reads a model, data or description file the command was given through the
+/// one reader (host::read_input_text); one that cannot be read (missing, too
+/// large, not UTF-8) is a usage error that names the path and the reason.
 py::object read_input(py::object path);
 
 /// The embedding model: --embedding-model, else TARVOK_EMBEDDING_MODEL, else
@@ -114,7 +142,7 @@ py::object llm_phase(Body body) {
     try {
         return body();
     } catch (py::error_already_set& e) {
-        if (!host::is_ordinary(e)) throw;
+        if (!host::is_ordinary(e) || e.matches(PyExc_MemoryError)) throw;
         fail(ExitStatus::LlmFailure, one_line(e.value()));
     }
 }
@@ -148,7 +176,7 @@ class StagedPair {
     std::vector<fs::path> folders_;
 };
 
-py::object host_path(const fs::path& path);
+using host::host_path;
 
 /// Copies each existing target to <target>.bak; the paths of the copies.
 Pair back_up(const Pair& target);
@@ -168,6 +196,22 @@ RunOutcome solve_files(py::object model_text, py::object data_text, py::object a
 /// and it must not be a folder or end in .npz (the name of a script's data).
 std::string unusable_script_path(py::object path);
 
+/// The .npz file a script at `path` may write beside the file it really is.
+py::object script_data_path(py::object path);
+
+/// The Program of a compiled model (a tarvok.solver.CompiledModel), expanded
+/// once for everything that runs or writes it; `diagnostics` says why there
+/// is none (the data make it impossible to expand).
+struct Expanded {
+    py::object program;
+    std::string diagnostics;
+};
+
+Expanded expand(py::object compiled_model);
+
+/// `solve --run`: the expanded program solved with the solver's defaults.
+RunOutcome solve_expanded(const Expanded& expanded);
+
 /// Outcome of writing a script for one model and data pair, for `emit` and `solve --emit`.
 struct EmitOutcome {
     int status = 0;           ///< exit status
@@ -177,6 +221,9 @@ struct EmitOutcome {
 };
 
 EmitOutcome emit_files(py::object model_text, py::object data_text, py::object path);
+
+/// `solve --emit`: the script of the expanded program.
+EmitOutcome emit_expanded(const Expanded& expanded, py::object path);
 
 /// "Wrote A and B" for the paths written.
 std::string written_line(py::handle written);
@@ -218,5 +265,7 @@ void add_rank(py::object commands);
 int run_rank(py::object args);
 void add_eval(py::object commands);
 int run_eval(py::object args);
+void add_lsp(py::object commands);
+int run_lsp(py::object args);
 
 }  // namespace tarvok::cli

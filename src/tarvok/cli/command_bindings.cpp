@@ -1,8 +1,8 @@
 // Helpers every subcommand of the `tarvok` command uses.
 #include "cli/command.hpp"
 #include "cli/ticker.hpp"
+#include "common/terminal_text.hpp"
 #include "example_ranker/load_failure.hpp"
-#include "generative/progress_messages.hpp"
 #include "generative/providers/providers.hpp"
 
 #include <cmath>
@@ -22,9 +22,10 @@ namespace {
 /// Whether the waiting line is on the terminal now; read and written under the GIL.
 bool wait_line_shown = false;
 
+/// Everything the command prints goes out with the configured API keys hidden.
 void write_raw(const char* stream, const std::string& text) {
     py::object out = py::module_::import("sys").attr(stream);
-    out.attr("write")(host::text(text));
+    out.attr("write")(generative().attr("_hide_keys")(host::text(text)));
     out.attr("flush")();
 }
 
@@ -48,16 +49,21 @@ bool stderr_is_terminal() {
 
 void say(const std::string& line) {
     clear_wait_line();
-    write_raw("stdout", line + "\n");
+    write_raw("stdout", terminal::shown(line) + "\n");
 }
 
 void warn(const std::string& line) {
     clear_wait_line();
-    write_raw("stderr", line + "\n");
+    write_raw("stderr", terminal::shown(line) + "\n");
 }
 
 py::object json_dumps(py::handle value) {
     return py::module_::import("json").attr("dumps")(value, py::arg("indent") = 2, py::arg("ensure_ascii") = false);
+}
+
+void say_json(py::handle value) {
+    clear_wait_line();
+    write_raw("stdout", host::str_of(json_dumps(value)) + "\n");
 }
 
 std::string one_line(py::handle error) {
@@ -68,14 +74,20 @@ std::string one_line(py::handle error) {
     return message;
 }
 
-ProgressPrinter progress_printer() {
-    auto saw_aligned = std::make_shared<bool>(false);
-    py::cpp_function callback([saw_aligned](py::object msg) {
-        std::string line = host::str_of(msg);
-        if (line == tarvok::generative::kAlignedMessage) *saw_aligned = true;
-        warn(line);
-    });
-    return {std::move(callback), saw_aligned};
+std::string out_of_memory(py::handle error) {
+    std::string message = one_line(error);
+    if (message.rfind("not enough memory", 0) == 0) return message;
+    if (message.empty() || message == host::type_name(error) || message == "std::bad_alloc") return "not enough memory";
+    return "not enough memory: " + message;
+}
+
+std::string os_reason(py::handle error) {
+    py::object reason = py::getattr(error, "strerror", py::none());
+    return reason.is_none() ? one_line(error) : host::str_of(reason);
+}
+
+py::cpp_function progress_printer() {
+    return py::cpp_function([](py::object msg) { warn(host::str_of(msg)); });
 }
 
 [[noreturn]] void fail(ExitStatus status, std::string message) { throw Failure{status, std::move(message)}; }
@@ -159,10 +171,10 @@ void check_llm_options(py::object args) {
 
 py::object read_input(py::object path) {
     try {
-        return host::read_file(path, "r", "utf-8");
+        return host::read_input_text(path);
     } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_OSError) && !e.matches(PyExc_UnicodeDecodeError)) throw;
-        fail(ExitStatus::Usage, "cannot read " + host::str_of(path) + ": " + one_line(e.value()));
+        if (!e.matches(PyExc_OSError)) throw;
+        fail(ExitStatus::Usage, "cannot read " + host::str_of(path) + ": " + os_reason(e.value()));
     }
 }
 
@@ -184,16 +196,18 @@ py::object model_or_default(py::object args) {
 }
 
 void refuse_same_file(py::object model_file, py::object data_file) {
-    py::object path = py::module_::import("os").attr("path");
-    bool same;
-    if (host::truthy(path.attr("exists")(model_file)) && host::truthy(path.attr("exists")(data_file))) {
-        same = host::truthy(path.attr("samefile")(model_file, data_file));
-    } else {
-        auto canonical = [&](py::object p) { return path.attr("normcase")(path.attr("realpath")(p)); };
-        same = host::equals(canonical(model_file), canonical(data_file));
-    }
-    if (same) {
+    if (files::same_file(host::file_system_path(model_file), host::file_system_path(data_file))) {
         fail(ExitStatus::Usage, "the model and data files are the same file (" + host::str_of(model_file) + ")");
+    }
+}
+
+void refuse_output_over_inputs(py::object output, std::initializer_list<py::object> inputs, const std::string& what) {
+    fs::path written = host::file_system_path(output);
+    for (const py::object& input : inputs) {
+        if (files::same_file(written, host::file_system_path(input))) {
+            fail(ExitStatus::Usage, what + " " + host::str_of(output) + " is the same file as " + host::str_of(input) +
+                                        "; choose another path");
+        }
     }
 }
 
@@ -215,7 +229,7 @@ std::optional<std::string> load_embedding_model(py::object name) {
     logger.attr("addFilter")(quiet);
     py::object model;
     try {
-        model = ranker.attr("_load_model")(name);
+        model = ranker.attr("_load_model")(name);  // the ranker's own loader, which keeps why a load failed
     } catch (...) {
         logger.attr("removeFilter")(quiet);
         throw;
@@ -252,42 +266,62 @@ TemporarySettings::~TemporarySettings() {
 
 namespace {
 
-/// Shows the waiting line while `body` runs, when stderr is a terminal.
-template <typename Body>
-py::object with_wait_line(const std::string& what, Body body) {
+/// The waiting line of one request: drawn by a ticker thread from the first
+/// tick on, cleared when it stops. Made and stopped under the GIL.
+class WaitLine {
+  public:
+    explicit WaitLine(std::string what)
+        : shared_(std::make_shared<Shared>(Shared{std::move(what)})),
+          ticker_(
+              [shared = shared_](double seconds, unsigned long tick) {
+                  py::gil_scoped_acquire gil;
+                  if (shared->stopped) return;
+                  try {
+                      write_raw("stderr", "\r" + terminal::shown(waiting_line(shared->what, seconds, tick)) + "\x1b[K");
+                      wait_line_shown = true;
+                  } catch (py::error_already_set&) {
+                      shared->stopped = true;  // a closed stderr: stop drawing
+                  }
+              },
+              std::chrono::milliseconds(200)) {}
+    WaitLine(const WaitLine&) = delete;
+    WaitLine& operator=(const WaitLine&) = delete;
+    ~WaitLine() {
+        try {
+            stop();
+        } catch (py::error_already_set&) {
+            // A stderr that cannot be written: nothing is drawn on it either.
+        }
+    }
+
+    void stop() {
+        if (shared_->stopped && !running_) return;
+        shared_->stopped = true;
+        running_ = false;
+        {
+            py::gil_scoped_release unlocked;  // a tick may be waiting for the GIL
+            ticker_.stop();
+        }
+        clear_wait_line();
+    }
+
+  private:
     struct Shared {
         std::string what;
         bool stopped = false;  ///< under the GIL
     };
-    auto shared = std::make_shared<Shared>(Shared{what});
-    Ticker ticker(
-        [shared](double seconds, unsigned long tick) {
-            py::gil_scoped_acquire gil;
-            if (shared->stopped) return;
-            try {
-                write_raw("stderr", "\r" + waiting_line(shared->what, seconds, tick) + "\x1b[K");
-                wait_line_shown = true;
-            } catch (py::error_already_set&) {
-                shared->stopped = true;  // a closed stderr: stop drawing
-            }
-        },
-        std::chrono::milliseconds(200));
-    auto stop = [&] {
-        shared->stopped = true;
-        {
-            py::gil_scoped_release unlocked;
-            ticker.stop();
-        }
-        clear_wait_line();
-    };
-    try {
-        py::object result = body();
-        stop();
-        return result;
-    } catch (...) {
-        stop();
-        throw;
-    }
+    std::shared_ptr<Shared> shared_;
+    Ticker ticker_;
+    bool running_ = true;
+};
+
+/// Shows the waiting line while `body` runs.
+template <typename Body>
+py::object with_wait_line(const std::string& what, Body body) {
+    WaitLine line(what);
+    py::object result = body();
+    line.stop();
+    return result;
 }
 
 std::string request_label(const py::args& args, const py::kwargs& kwargs) {
@@ -309,7 +343,37 @@ py::object wait_for(const std::string& what, py::object call) {
     return with_wait_line(what, [&] { return call(); });
 }
 
+py::object wait_line_events() {
+    if (!stderr_is_terminal()) return py::none();
+    // Dropped with the handler: the last request's line cannot outlive the run.
+    auto line = std::make_shared<std::unique_ptr<WaitLine>>();
+    return py::cpp_function([line](py::dict event) {
+        if (*line) (*line)->stop();
+        line->reset();
+        if (host::str_of(event["kind"]) != "request") return;
+        *line = std::make_unique<WaitLine>(host::str_of(event["provider"]) + " " + host::str_of(event["model"]));
+    });
+}
+
+void add_size_option(py::object parser) {
+    parser.attr("add_argument")("--max-size", py::arg("type") = builtin("int"), py::arg("metavar") = "N",
+                                py::arg("help") =
+                                    "refuse a model that would expand to more than N columns or rows, or 10 N nonzeros "
+                                    "(default: " +
+                                    host::str_of(py::module_::import("tarvok.tarvok_core").attr("MAX_SIZE")) + ")");
+}
+
+void apply_size_option(TemporarySettings& settings, py::object args) {
+    py::object size = args.attr("max_size");
+    if (size.is_none()) return;
+    if (size.cast<long long>() < 1) fail(ExitStatus::Usage, "--max-size must be at least 1");
+    settings.set(py::module_::import("tarvok.tarvok_core"), "MAX_SIZE", size);
+}
+
 void apply_llm_options(TemporarySettings& settings, py::object args) {
+    // For feedback and models, whose library functions take no options per
+    // call: the module's request timeout, and its LLM step (wrapped to show
+    // the waiting line), both put back when the command ends.
     py::module_ tg = generative();
     py::object timeout = args.attr("timeout");
     if (!timeout.is_none()) settings.set(tg, "REQUEST_TIMEOUT", builtin("float")(timeout));
@@ -322,10 +386,6 @@ void apply_llm_options(TemporarySettings& settings, py::object args) {
 }
 
 // ----------------------------------------------------------------- files ----
-
-py::object host_path(const fs::path& path) {
-    return py::module_::import("os").attr("fsdecode")(py::bytes(path.string()));
-}
 
 StagedPair::StagedPair(py::object model_target, py::object data_target)
     : target_{host::file_system_path(model_target), host::file_system_path(data_target)} {
@@ -448,7 +508,7 @@ void use_command_errors(py::object parser) {
             py::dict error;
             error["error"] = message;
             error["status"] = code(ExitStatus::Usage);
-            say(host::str_of(json_dumps(error)));
+            say_json(error);
         } else {
             clear_wait_line();
             borrowed.attr("print_usage")(py::module_::import("sys").attr("stderr"));

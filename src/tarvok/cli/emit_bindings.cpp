@@ -20,6 +20,12 @@ std::string unusable_script_path(py::object path) {
     return "";
 }
 
+py::object script_data_path(py::object path) {
+    // As tarvok.scipy_emitter names it: beside the file the script really is.
+    py::object real = host_path(files::follow_links(host::file_system_path(absolute(path))));
+    return py::str(py::module_::import("pathlib").attr("Path")(real).attr("with_suffix")(".npz"));
+}
+
 EmitOutcome emit_files(py::object model_text, py::object data_text, py::object path) {
     EmitOutcome out;
     py::module_ emitter = py::module_::import("tarvok.scipy_emitter");
@@ -30,11 +36,28 @@ EmitOutcome emit_files(py::object model_text, py::object data_text, py::object p
             out.diagnostics = host::str_of(e.value());
             out.status = code(ExitStatus::DoesNotCompile);
         } else if (e.matches(PyExc_OSError)) {
-            out.failure = "cannot write " + host::str_of(path) + ": " + host::str_of(e.value());
+            out.failure = "cannot write " + host::str_of(path) + ": " + os_reason(e.value());
             out.status = code(ExitStatus::Usage);
         } else {
             throw;
         }
+    }
+    return out;
+}
+
+EmitOutcome emit_expanded(const Expanded& expanded, py::object path) {
+    EmitOutcome out;
+    if (expanded.program.is_none()) {
+        out.diagnostics = expanded.diagnostics;
+        out.status = code(ExitStatus::DoesNotCompile);
+        return out;
+    }
+    try {
+        out.written = py::module_::import("tarvok.scipy_emitter").attr("write_program_script")(expanded.program, path);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_OSError)) throw;
+        out.failure = "cannot write " + host::str_of(path) + ": " + host::str_of(e.value());
+        out.status = code(ExitStatus::Usage);
     }
     return out;
 }
@@ -52,14 +75,21 @@ void add_emit(py::object commands) {
     emit.attr("add_argument")("data", py::arg("metavar") = "DATA.dat");
     emit.attr("add_argument")("-o", "--output", py::arg("required") = true, py::arg("metavar") = "SCRIPT.py",
                               py::arg("help") = "the script; a large model's numbers go to SCRIPT.npz beside it");
+    add_size_option(emit);
 }
 
 int run_emit(py::object args) {
+    TemporarySettings settings;
+    apply_size_option(settings, args);
+    py::object script = args.attr("output");
+    std::string unusable = unusable_script_path(script);
+    if (!unusable.empty()) fail(ExitStatus::Usage, "cannot write a script there: " + unusable);
+    refuse_output_over_inputs(script, {args.attr("model"), args.attr("data")}, "the script");
+    refuse_output_over_inputs(script_data_path(script), {args.attr("model"), args.attr("data")},
+                              "the script's data file");
     py::object model = read_input(args.attr("model"));
     py::object data = read_input(args.attr("data"));
-    std::string unusable = unusable_script_path(args.attr("output"));
-    if (!unusable.empty()) fail(ExitStatus::Usage, "cannot write a script there: " + unusable);
-    EmitOutcome emit = emit_files(model, data, args.attr("output"));
+    EmitOutcome emit = emit_files(model, data, script);
     if (emit.status == code(ExitStatus::DoesNotCompile)) say(emit.diagnostics);
     if (emit.status == code(ExitStatus::Usage)) fail(ExitStatus::Usage, emit.failure);
     if (emit.status == 0) say(written_line(emit.written));

@@ -26,7 +26,8 @@ inline constexpr std::array<ExitStatusRow, 7> kExitStatuses{{
     {ExitStatus::Success, "success (for `run`: an optimal solution; for `check`: the pair compiles, warnings allowed)"},
     {ExitStatus::DoesNotCompile, "the model does not compile (the diagnostics are printed)"},
     {ExitStatus::Usage,
-     "usage error: bad or refused arguments, a missing or unreadable input file, an unwritable output path"},
+     "usage error: bad or refused arguments, a missing or unreadable input file, an output path that is an input or "
+     "cannot be written; also memory that ran out"},
     {ExitStatus::NotOptimal,
      "the model compiles but solving did not end optimal (infeasible, unbounded, time limit, solver error)"},
     {ExitStatus::NotAligned, "`solve`: the final pair compiles but was never judged aligned"},

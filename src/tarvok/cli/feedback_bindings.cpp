@@ -95,23 +95,26 @@ int run_feedback(py::object args) {
     if (answer.is_none()) {
         TemporarySettings settings;
         apply_llm_options(settings, args);
-        ProgressPrinter printer = progress_printer();
+        py::cpp_function printer = progress_printer();
         answer = llm_phase([&] {
             return tg.attr("generative_feedback")(
                 question, model_file, data_file, py::arg("model_name") = model_or_default(args),
                 py::arg("mode") = grammar_mode(args.attr("grammar")), py::arg("temperature") = args.attr("temperature"),
-                py::arg("llm_provider") = args.attr("provider"), py::arg("progress") = printer.callback);
+                py::arg("llm_provider") = args.attr("provider"), py::arg("progress") = printer);
         });
     }
     if (answer.is_none() || !PyDict_Check(answer.ptr())) {
-        say(as_json ? host::str_of(json_dumps(answer)) : std::string("The model gave no feedback."));
+        if (as_json)
+            say_json(answer);
+        else
+            say("The model gave no feedback.");
         return 0;
     }
     py::dict reply = answer;
     bool revised = reply.contains("revised_model") || reply.contains("revised_data");
     if (!revised) {
         if (as_json)
-            say(host::str_of(json_dumps(reply)));
+            say_json(reply);
         else
             say(reply.contains("feedback") ? host::str_of(reply["feedback"]) : std::string("(no feedback text)"));
         return 0;
@@ -159,7 +162,7 @@ int run_feedback(py::object args) {
             out["backup_model_file"] = backups.model.empty() ? py::object(py::none()) : host_path(backups.model);
             out["backup_data_file"] = backups.data.empty() ? py::object(py::none()) : host_path(backups.data);
         }
-        say(host::str_of(json_dumps(out)));
+        say_json(out);
     } else {
         say(reply.contains("feedback") ? host::str_of(reply["feedback"]) : std::string("(no feedback text)"));
         say("");

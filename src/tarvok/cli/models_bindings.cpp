@@ -36,7 +36,7 @@ int run_models(py::object args) {
     }
     py::object names = llm_phase([&] { return wait_for(host::str_of(provider.attr("value")) + " model list", call); });
     if (host::truthy(args.attr("json"))) {
-        say(host::str_of(json_dumps(names)));
+        say_json(names);
     } else {
         for (auto name : names) say(host::str_of(name));
     }

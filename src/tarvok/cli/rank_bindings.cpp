@@ -7,7 +7,9 @@ namespace tarvok::cli {
 void add_rank(py::object commands) {
     py::object rank =
         add_command(commands, "rank", "rank the example library against a problem description",
-                    "The default embedding model is loaded offline from the weights the rag extra installs.");
+                    "The default embedding model is loaded offline from the weights the rag extra installs; without "
+                    "an embedding model the examples are ranked by the words they share with the description "
+                    "(BM25).");
     rank.attr("add_argument")("query", py::arg("nargs") = "*", py::arg("metavar") = "WORD",
                               py::arg("help") = "the problem description");
     add_embedding_option(rank);
@@ -30,13 +32,19 @@ int run_rank(py::object args) {
         }
     }
     py::object name = embedding_model(args);
-    if (auto problem = load_embedding_model(name)) fail(ExitStatus::LlmFailure, *problem);
-    py::object ranking =
-        py::module_::import("tarvok.example_ranker")
-            .attr("rank_problem_descriptions")(query, py::arg("models_dir") = examples,
-                                               py::arg("top_k") = args.attr("top_k"), py::arg("model_name") = name);
+    py::module_ ranker = py::module_::import("tarvok.example_ranker");
+    py::object ranking;
+    if (auto problem = load_embedding_model(name)) {
+        warn("tarvok: " + *problem + "; ranking by word overlap (BM25) instead");
+        ranking = ranker.attr("rank_lexically")(query, py::arg("models_dir") = examples,
+                                                py::arg("top_k") = args.attr("top_k"));
+    } else {
+        ranking = ranker.attr("rank_problem_descriptions")(query, py::arg("models_dir") = examples,
+                                                           py::arg("top_k") = args.attr("top_k"),
+                                                           py::arg("model_name") = name);
+    }
     if (host::truthy(args.attr("json"))) {
-        say(host::str_of(json_dumps(ranking)));
+        say_json(ranking);
         return 0;
     }
     if (!host::truthy(ranking)) say("No descriptions found.");

@@ -9,6 +9,12 @@ namespace {
 
 py::module_ solver() { return py::module_::import("tarvok.solver"); }
 
+/// 0 for an optimal solution, 3 for any other end of the solve.
+int status_of(py::handle result) {
+    bool optimal = result.attr("status").is(solver().attr("Status").attr("OPTIMAL"));
+    return code(optimal ? ExitStatus::Success : ExitStatus::NotOptimal);
+}
+
 }  // namespace
 
 RunOutcome solve_files(py::object model_text, py::object data_text, py::object args, bool with_options) {
@@ -22,8 +28,15 @@ RunOutcome solve_files(py::object model_text, py::object data_text, py::object a
         options["log"] = py::bool_(host::truthy(args.attr("verbose")));
     }
     try {
-        if (with_options && !args.attr("write").is_none())
-            sm.attr("write_model")(model_text, data_text, args.attr("write"));
+        py::object written = with_options ? py::object(args.attr("write")) : py::object(py::none());
+        if (!written.is_none()) {
+            try {
+                sm.attr("write_model")(model_text, data_text, written);
+            } catch (py::error_already_set& e) {
+                if (!e.matches(PyExc_OSError)) throw;
+                fail(ExitStatus::Usage, "cannot write " + host::str_of(written) + ": " + os_reason(e.value()));
+            }
+        }
         out.result = sm.attr("solve_model")(model_text, data_text, **options);
     } catch (py::error_already_set& e) {
         if (!e.matches(sm.attr("SemanticError"))) throw;
@@ -31,8 +44,29 @@ RunOutcome solve_files(py::object model_text, py::object data_text, py::object a
         out.status = 1;
         return out;
     }
-    bool optimal = out.result.attr("status").is(sm.attr("Status").attr("OPTIMAL"));
-    out.status = optimal ? 0 : 3;
+    out.status = status_of(out.result);
+    return out;
+}
+
+Expanded expand(py::object compiled_model) {
+    py::object sm = solver();
+    try {
+        return {compiled_model.attr("program"), ""};
+    } catch (py::error_already_set& e) {
+        if (!e.matches(sm.attr("SemanticError"))) throw;
+        return {py::none(), host::str_of(e.value())};
+    }
+}
+
+RunOutcome solve_expanded(const Expanded& expanded) {
+    RunOutcome out;
+    if (expanded.program.is_none()) {
+        out.diagnostics = expanded.diagnostics;
+        out.status = code(ExitStatus::DoesNotCompile);
+        return out;
+    }
+    out.result = solver().attr("solve_program")(expanded.program);
+    out.status = status_of(out.result);
     return out;
 }
 
@@ -51,20 +85,36 @@ void add_run(py::object commands) {
                              py::arg("help") = "also write the expanded model as FILE.mps or FILE.lp");
     run.attr("add_argument")("--verbose", py::arg("action") = "store_true",
                              py::arg("help") = "solver log and sizes on stderr");
+    add_size_option(run);
+}
+
+/// Why `path` cannot take the expanded model, or "" when it can: it ends in
+/// .mps or .lp, is no folder, and its folder exists.
+std::string unusable_model_path(py::object path) {
+    py::object os_path = py::module_::import("os").attr("path");
+    std::string name = host::str_of(path);
+    std::string lower = host::str_of(py::str(path).attr("lower")());
+    auto ends = [&](const std::string& suffix) {
+        return lower.size() >= suffix.size() && lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
+    };
+    if (!ends(".mps") && !ends(".lp")) return name + " ends in neither .mps nor .lp";
+    if (host::truthy(os_path.attr("isdir")(path))) return name + " is a folder";
+    py::object folder = os_path.attr("dirname")(absolute(path));
+    if (!host::truthy(os_path.attr("isdir")(folder))) return "no folder " + host::str_of(folder);
+    return "";
 }
 
 int run_run(py::object args) {
-    py::object texts[2];
+    TemporarySettings settings;
+    apply_size_option(settings, args);
     py::object paths[2] = {args.attr("model"), args.attr("data")};
-    for (size_t i = 0; i < 2; ++i) {
-        try {
-            texts[i] = host::read_file(paths[i], "r", "utf-8");
-        } catch (py::error_already_set& e) {
-            if (!e.matches(PyExc_OSError) && !e.matches(PyExc_UnicodeDecodeError)) throw;
-            warn("tarvok run: cannot read " + host::str_of(paths[i]) + ": " + host::str_of(e.value()));
-            return 2;
-        }
+    py::object written = args.attr("write");
+    if (!written.is_none()) {
+        std::string unusable = unusable_model_path(written);
+        if (!unusable.empty()) fail(ExitStatus::Usage, "cannot write the model there: " + unusable);
+        refuse_output_over_inputs(written, {paths[0], paths[1]}, "--write");
     }
+    py::object texts[2] = {read_input(paths[0]), read_input(paths[1])};
     if (fs::exists(journal_path(host::file_system_path(absolute(paths[0]))))) {
         warn("tarvok run: warning: " + host::str_of(paths[0]) +
              " may not belong with its data: an earlier move into place stopped part way (see " +
@@ -87,7 +137,7 @@ int run_run(py::object args) {
         warn(line);
     }
     if (as_json)
-        say(host::str_of(json_dumps(run.result.attr("to_dict")())));
+        say_json(run.result.attr("to_dict")());
     else
         say(summary_of(run.result));
     return run.status;

@@ -1,6 +1,8 @@
 // `tarvok solve DESCRIPTION -m MODEL -d DATA`: the generation loop, run on a
 // staged pair beside the targets. The pair replaces the targets only when it
-// compiles; a broken last attempt is kept as <target>.failed.
+// compiles; a broken last attempt is kept as <target>.failed. What the loop
+// found comes back as one result (run_generation); --run and --emit use the
+// loop's own compile of the final pair.
 #include "cli/command.hpp"
 
 namespace tarvok::cli {
@@ -64,72 +66,90 @@ void add_solve(py::object commands) {
                                py::arg("help") =
                                    "solve every compiling model with HiGHS and revise one that is "
                                    "infeasible or unbounded (the solve extra)");
+    add_size_option(solve);
 }
 
-int run_solve(py::object args) {
-    py::module_ tg = generative();
-    // Everything that can be refused is refused before the first request.
+namespace {
+
+/// What `solve` was asked, checked: everything that can be refused is
+/// refused before the first request.
+struct SolveRequest {
+    py::object description, model_file, data_file, script, iterations;
+    py::object library = py::none();          ///< the example library, when few-shot is on
+    py::object embedding_model = py::none();  ///< one other than the ranker's default
+    bool few_shot = true, execution_check = false, alignment = true;
+};
+
+SolveRequest checked_request(py::object args) {
+    SolveRequest r;
     check_llm_options(args);
-    py::object iterations = args.attr("iterations");
-    if (!iterations.is_none() && iterations.cast<long long>() < 1) {
+    r.iterations = args.attr("iterations");
+    if (!r.iterations.is_none() && r.iterations.cast<long long>() < 1) {
         fail(ExitStatus::Usage, "--iterations must be at least 1");
     }
-    if (iterations.is_none()) iterations = tg.attr("MAX_ITERATIONS");
-    py::object description = required_text(args.attr("description"), "description");
-    py::object model_file = absolute(args.attr("model_file"));
-    py::object data_file = absolute(args.attr("data_file"));
-    refuse_same_file(model_file, data_file);
-    py::object script = args.attr("emit");
-    if (!script.is_none()) {
-        std::string unusable = unusable_script_path(script);
+    if (r.iterations.is_none()) r.iterations = generative().attr("MAX_ITERATIONS");
+    r.description = required_text(args.attr("description"), "description");
+    r.model_file = absolute(args.attr("model_file"));
+    r.data_file = absolute(args.attr("data_file"));
+    refuse_same_file(r.model_file, r.data_file);
+    r.script = args.attr("emit");
+    if (!r.script.is_none()) {
+        std::string unusable = unusable_script_path(r.script);
         if (!unusable.empty()) fail(ExitStatus::Usage, "cannot write a script there: " + unusable);
+        refuse_output_over_inputs(r.script, {r.model_file, r.data_file}, "the script");
+        refuse_output_over_inputs(script_data_path(r.script), {r.model_file, r.data_file}, "the script's data file");
     }
-    bool few_shot = !host::truthy(args.attr("no_few_shot"));
-    py::object library = few_shot ? example_library(args.attr("examples")) : py::none();
-    StagedPair pair(model_file, data_file);
+    r.few_shot = !host::truthy(args.attr("no_few_shot"));
+    if (r.few_shot) r.library = example_library(args.attr("examples"));
+    return r;
+}
 
-    TemporarySettings settings;
-    apply_llm_options(settings, args);
-    bool execution_check = host::truthy(args.attr("execution_check"));
-    if (execution_check) {
+/// The solver for --execution-check and the embedding model for the
+/// examples, loaded before the loop starts.
+void load_what_the_loop_needs(py::object args, SolveRequest& r) {
+    r.execution_check = host::truthy(args.attr("execution_check"));
+    if (r.execution_check) {
         try {
             host::import_extra("highspy", "--execution-check solves models with HiGHS and", "solve");
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_ImportError)) throw;
             fail(ExitStatus::Usage, host::str_of(e.value()));
         }
-        settings.set(tg, "EXECUTION_CHECK", py::bool_(true));
     }
-    if (few_shot) {
-        py::object name = embedding_model(args);
-        if (auto problem = load_embedding_model(name)) {
-            warn("tarvok: " + *problem + "; going on without worked examples");
-            few_shot = false;
-        } else {
-            py::module_ ranker = py::module_::import("tarvok.example_ranker");
-            if (!host::equals(name, ranker.attr("DEFAULT_MODEL_NAME"))) {
-                settings.set(
-                    tg, "rag_rank",
-                    py::module_::import("functools")
-                        .attr("partial")(ranker.attr("rank_problem_descriptions"), py::arg("model_name") = name));
-            }
-            settings.set(tg, "FEW_SHOT_LIBRARY", library);
-            warn("Few-shot examples from " + host::str_of(library));
-        }
+    if (!r.few_shot) return;
+    py::object name = embedding_model(args);
+    // Without it the loop ranks the examples by the words they share with the
+    // description (BM25), and says so.
+    if (auto problem = load_embedding_model(name)) {
+        warn("tarvok: " + *problem + "; ranking worked examples by word overlap (BM25) instead");
     }
-    bool alignment = !host::truthy(args.attr("no_alignment")) && host::truthy(tg.attr("ALIGNMENT_CHECK"));
-    py::object alignment_check = host::truthy(args.attr("no_alignment")) ? py::object(py::bool_(false)) : py::none();
+    if (!host::equals(name, py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME"))) {
+        r.embedding_model = name;
+    }
+    warn("Few-shot examples from " + host::str_of(r.library));
+}
 
-    ProgressPrinter printer = progress_printer();
-    py::object stats;
+/// The loop on the staged pair, with this command's options for this call
+/// only. An attempt that ends in a failure is kept as <target>.failed.
+py::object generate_staged(py::object args, const SolveRequest& r, StagedPair& pair) {
+    py::dict options;
+    options["model_name"] = model_or_default(args);
+    options["mode"] = grammar_mode(args.attr("grammar"));
+    options["iterations"] = r.iterations;
+    options["alignment_check"] = host::truthy(args.attr("no_alignment")) ? py::object(py::bool_(false)) : py::none();
+    options["temperature"] = args.attr("temperature");
+    options["llm_provider"] = args.attr("provider");
+    options["progress"] = progress_printer();
+    options["few_shot"] = py::bool_(r.few_shot);
+    options["few_shot_library"] = r.library;
+    options["embedding_model"] = r.embedding_model;
+    options["execution_check"] = r.execution_check ? py::object(py::bool_(true)) : py::none();
+    options["timeout"] = args.attr("timeout").is_none() ? py::none() : builtin("float")(args.attr("timeout"));
+    options["on_event"] = wait_line_events();
     try {
-        stats = llm_phase([&] {
-            return tg.attr("generative_solve")(
-                description, pair.staged_model(), pair.staged_data(), py::arg("model_name") = model_or_default(args),
-                py::arg("mode") = grammar_mode(args.attr("grammar")), py::arg("iterations") = iterations,
-                py::arg("return_statistics") = true, py::arg("alignment_check") = alignment_check,
-                py::arg("temperature") = args.attr("temperature"), py::arg("llm_provider") = args.attr("provider"),
-                py::arg("progress") = printer.callback, py::arg("few_shot") = few_shot);
+        return llm_phase([&] {
+            return generative().attr("run_generation")(r.description, pair.staged_model(), pair.staged_data(),
+                                                       **options);
         });
     } catch (Failure& failure) {
         std::string kept = kept_text(pair.keep_failed());
@@ -140,108 +160,147 @@ int run_solve(py::object args) {
         if (!kept.empty()) warn("tarvok: the last attempt is kept in " + kept);
         throw;
     }
+}
 
-    // The pair as it stands on disk decides, not the loop's last note.
-    std::string diagnostics;
-    bool compiled = true;
-    try {
-        tg.attr("TVLCompiler")().attr("compile_model")(read_input(pair.staged_model()), read_input(pair.staged_data()));
-    } catch (py::error_already_set& e) {
-        if (!host::is_ordinary(e)) throw;
-        compiled = false;
-        diagnostics = host::str_of(e.value());
-    }
-    bool aligned = *printer.saw_aligned;
-    Pair kept;
-    bool existed = fs::exists(pair.target().model) || fs::exists(pair.target().data);
-    if (compiled)
+/// Where the loop left things, and what --run and --emit made of the final pair.
+struct SolveOutcome {
+    py::object result;  ///< the GenerationResult
+    bool compiled = false, aligned = false, existed = false;
+    Pair kept;  ///< where a pair that does not compile is kept
+    ExitStatus status = ExitStatus::Success;
+    bool with_run = false, with_emit = false;
+    RunOutcome run;
+    EmitOutcome emit;
+    std::string outcome;  ///< the closing line, when there is one
+};
+
+/// Moves a compiling pair into place (else keeps it as .failed), then runs
+/// and writes out its one Program, expanded from the loop's own compile.
+SolveOutcome place_and_use(py::object args, const SolveRequest& r, StagedPair& pair, py::object result) {
+    SolveOutcome o;
+    o.result = result;
+    o.compiled = host::truthy(result.attr("compiled"));
+    o.aligned = r.alignment && host::truthy(result.attr("aligned"));
+    o.existed = fs::exists(pair.target().model) || fs::exists(pair.target().data);
+    if (o.compiled)
         pair.place();
     else
-        kept = pair.keep_failed();
-
-    ExitStatus status = !compiled                 ? ExitStatus::DoesNotCompile
-                        : (alignment && !aligned) ? ExitStatus::NotAligned
-                                                  : ExitStatus::Success;
-    RunOutcome run;
-    bool with_run = host::truthy(args.attr("run")) && compiled;
-    if (with_run) run = solve_files(read_input(model_file), read_input(data_file), args, false);
-    EmitOutcome emit;
-    bool with_emit = !script.is_none() && compiled;
-    if (with_emit) emit = emit_files(read_input(model_file), read_input(data_file), script);
+        o.kept = pair.keep_failed();
+    o.status = !o.compiled                   ? ExitStatus::DoesNotCompile
+               : (r.alignment && !o.aligned) ? ExitStatus::NotAligned
+                                             : ExitStatus::Success;
+    o.with_run = host::truthy(args.attr("run")) && o.compiled;
+    o.with_emit = !r.script.is_none() && o.compiled;
+    if (o.with_run || o.with_emit) {
+        py::object compiled = result.attr("compiled_model");
+        // A compiler put in place of the library's keeps no compiled model: compile the final texts once.
+        if (compiled.is_none())
+            compiled = py::module_::import("tarvok.solver")
+                           .attr("compile")(result.attr("model_text"), result.attr("data_text"));
+        Expanded expanded = expand(compiled);
+        if (o.with_run) o.run = solve_expanded(expanded);
+        if (o.with_emit) o.emit = emit_expanded(expanded, r.script);
+    }
     // A run that did not end optimal says more than the script's fate, and both more than alignment.
-    if (with_run && run.status != 0)
-        status = static_cast<ExitStatus>(run.status);
-    else if (with_emit && emit.status != 0)
-        status = static_cast<ExitStatus>(emit.status);
-
-    std::string outcome;
-    if (!compiled) {
-        outcome = std::string("the final model does not compile; ") + host::str_of(model_file) + " and " +
-                  host::str_of(data_file) + (existed ? " are unchanged" : " were not written") +
-                  "; the last attempt is in " + kept_text(kept);
-    } else if (alignment && !aligned) {
-        outcome =
+    if (o.with_run && o.run.status != 0)
+        o.status = static_cast<ExitStatus>(o.run.status);
+    else if (o.with_emit && o.emit.status != 0)
+        o.status = static_cast<ExitStatus>(o.emit.status);
+    if (!o.compiled) {
+        o.outcome = std::string("the final model does not compile; ") + host::str_of(r.model_file) + " and " +
+                    host::str_of(r.data_file) + (o.existed ? " are unchanged" : " were not written") +
+                    "; the last attempt is in " + kept_text(o.kept);
+    } else if (r.alignment && !o.aligned) {
+        o.outcome =
             "the model compiles but was never judged aligned with the description; it is in " + both(pair.target());
     }
+    return o;
+}
 
-    if (host::truthy(args.attr("json"))) {
-        py::dict out;
-        out["model_file"] = model_file;
-        out["data_file"] = data_file;
-        out["iterations"] = stats["iterations"];
-        out["syntax_errors"] = stats["syntax_errors"];
-        out["assessment"] = stats["assessment"];
-        out["compiled"] = py::bool_(compiled);
-        if (execution_check) {
-            out["solver_status"] = stats["solver_status"];
-            out["objective"] = stats["objective"];
-        }
-        out["aligned"] = alignment ? py::object(py::bool_(aligned)) : py::object(py::none());
-        out["status"] = code(status);
-        if (!compiled) {
-            out["failed_model_file"] = kept.model.empty() ? py::object(py::none()) : host_path(kept.model);
-            out["failed_data_file"] = kept.data.empty() ? py::object(py::none()) : host_path(kept.data);
-        }
-        if (host::truthy(args.attr("run"))) {
-            out["run"] = with_run && run.status != 1 ? run.result.attr("to_dict")() : py::object(py::none());
-        }
-        if (!script.is_none()) out["emitted"] = with_emit && emit.status == 0 ? emit.written : py::object(py::none());
-        say(host::str_of(json_dumps(out)));
-        if (with_emit && emit.status == code(ExitStatus::Usage)) warn("tarvok: " + emit.failure);
-        if (!outcome.empty()) warn("tarvok: " + outcome);
-        return code(status);
+int report_json(py::object args, const SolveRequest& r, const SolveOutcome& o) {
+    py::dict stats = o.result.attr("statistics");
+    py::dict out;
+    out["model_file"] = r.model_file;
+    out["data_file"] = r.data_file;
+    out["iterations"] = stats["iterations"];
+    out["syntax_errors"] = stats["syntax_errors"];
+    out["assessment"] = stats["assessment"];
+    out["compiled"] = py::bool_(o.compiled);
+    if (r.execution_check) {
+        out["solver_status"] = stats["solver_status"];
+        out["objective"] = stats["objective"];
     }
+    out["aligned"] = r.alignment ? py::object(py::bool_(o.aligned)) : py::object(py::none());
+    out["status"] = code(o.status);
+    if (!o.compiled) {
+        out["failed_model_file"] = o.kept.model.empty() ? py::object(py::none()) : host_path(o.kept.model);
+        out["failed_data_file"] = o.kept.data.empty() ? py::object(py::none()) : host_path(o.kept.data);
+    }
+    if (host::truthy(args.attr("run"))) {
+        out["run"] = o.with_run && o.run.status != 1 ? o.run.result.attr("to_dict")() : py::object(py::none());
+    }
+    if (!r.script.is_none())
+        out["emitted"] = o.with_emit && o.emit.status == 0 ? o.emit.written : py::object(py::none());
+    say_json(out);
+    if (o.with_emit && o.emit.status == code(ExitStatus::Usage)) warn("tarvok: " + o.emit.failure);
+    if (!o.outcome.empty()) warn("tarvok: " + o.outcome);
+    return code(o.status);
+}
+
+void say_statistics(const SolveRequest& r, const SolveOutcome& o) {
+    py::dict stats = o.result.attr("statistics");
+    say("iterations: " + host::str_of(stats["iterations"]));
+    say("syntax errors: " + std::to_string(py::len(stats["syntax_errors"])));
+    for (auto error : stats["syntax_errors"]) say(host::str_of(error));
+    say(std::string("compiled: ") + (o.compiled ? "yes" : "no"));
+    if (r.execution_check) {
+        say("solver status: " + host::str_of(stats["solver_status"]));
+        say("objective: " + host::str_of(stats["objective"]));
+    }
+    say(std::string("aligned: ") + (!r.alignment ? "not checked" : o.aligned ? "yes" : "no"));
+    say("model: " + host::str_of(o.compiled ? r.model_file : host_path(o.kept.model)));
+    say("data: " + host::str_of(o.compiled ? r.data_file : host_path(o.kept.data)));
+    say("");
+}
+
+int report_text(py::object args, const SolveRequest& r, const SolveOutcome& o) {
     bool with_stats = host::truthy(args.attr("stats"));
-    if (with_stats) {
-        say("iterations: " + host::str_of(stats["iterations"]));
-        say("syntax errors: " + std::to_string(py::len(stats["syntax_errors"])));
-        for (auto error : stats["syntax_errors"]) say(host::str_of(error));
-        say(std::string("compiled: ") + (compiled ? "yes" : "no"));
-        if (execution_check) {
-            say("solver status: " + host::str_of(stats["solver_status"]));
-            say("objective: " + host::str_of(stats["objective"]));
-        }
-        say(std::string("aligned: ") + (!alignment ? "not checked" : aligned ? "yes" : "no"));
-        say("model: " + host::str_of(compiled ? model_file : host_path(kept.model)));
-        say("data: " + host::str_of(compiled ? data_file : host_path(kept.data)));
+    if (with_stats) say_statistics(r, o);
+    say(host::str_of(o.result.attr("assessment")));
+    if (o.with_run) {
         say("");
+        say(o.run.status == 1 ? o.run.diagnostics : summary_of(o.run.result));
     }
-    say(host::str_of(stats["assessment"]));
-    if (with_run) {
-        say("");
-        say(run.status == 1 ? run.diagnostics : summary_of(run.result));
+    if (o.with_emit) {
+        if (o.emit.status == 0)
+            warn(written_line(o.emit.written));
+        else if (o.emit.status == code(ExitStatus::Usage))
+            warn("tarvok: " + o.emit.failure);
+        else if (!o.with_run)
+            say("\n" + o.emit.diagnostics);
     }
-    if (with_emit) {
-        if (emit.status == 0)
-            warn(written_line(emit.written));
-        else if (emit.status == code(ExitStatus::Usage))
-            warn("tarvok: " + emit.failure);
-        else if (!with_run)
-            say("\n" + emit.diagnostics);
+    if (!o.compiled && !with_stats) {
+        // The final pair's diagnostics, as `check` and `run` print them.
+        py::list errors = o.result.attr("syntax_errors");
+        if (py::len(errors) > 0) say("\n" + host::str_of(errors[0]));
     }
-    if (!compiled && !with_stats) say("\n" + diagnostics);  // as `check` and `run` print them
-    if (!outcome.empty()) warn("tarvok: " + outcome);
-    return code(status);
+    if (!o.outcome.empty()) warn("tarvok: " + o.outcome);
+    return code(o.status);
+}
+
+}  // namespace
+
+int run_solve(py::object args) {
+    SolveRequest r = checked_request(args);
+    // The compiler's size limit is a setting of its module: set for this command, put back after it.
+    TemporarySettings settings;
+    apply_size_option(settings, args);
+    StagedPair pair(r.model_file, r.data_file);
+    load_what_the_loop_needs(args, r);
+    r.alignment = !host::truthy(args.attr("no_alignment")) && host::truthy(generative().attr("ALIGNMENT_CHECK"));
+    py::object result = generate_staged(args, r, pair);
+    SolveOutcome o = place_and_use(args, r, pair, result);
+    return host::truthy(args.attr("json")) ? report_json(args, r, o) : report_text(args, r, o);
 }
 
 }  // namespace tarvok::cli

@@ -1,9 +1,13 @@
 #include "common/files.hpp"
 
+#include "common/utf8.hpp"
+
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <random>
@@ -46,13 +50,16 @@ bool write_all(int fd, std::string_view bytes) {
 }
 
 /// A fresh name beside `where`: a hidden file named after it, with a random
-/// part so that concurrent writers never share one.
-fs::path temporary_name(const fs::path& where, std::mt19937_64& random) {
-    std::string name = where.filename().native();
+/// part so that concurrent writers never share one; with `keep_suffix` the
+/// name ends in `where`'s own suffix (".lp" stays last).
+fs::path temporary_name(const fs::path& where, std::mt19937_64& random, bool keep_suffix = false) {
+    std::string name = (keep_suffix ? where.stem() : where.filename()).native();
+    std::string kept = keep_suffix ? where.extension().native() : std::string();
+    if (kept.size() > 20) kept.clear();
     if (name.size() > 200) name.resize(200);  // the name must stay under the system's limit
     char suffix[24];
     std::snprintf(suffix, sizeof suffix, ".%012llx.tmp", static_cast<unsigned long long>(random() & 0xFFFFFFFFFFFFull));
-    return where.parent_path() / ("." + name + suffix);
+    return where.parent_path() / ("." + name + suffix + kept);
 }
 
 std::mt19937_64& random_source() {
@@ -61,6 +68,33 @@ std::mt19937_64& random_source() {
 }
 
 [[noreturn]] void fail(const FileContent& content) { throw FileError(errno, content.target); }
+
+/// Opens a new temporary beside `where` for writing; -1 (with errno set)
+/// when the folder cannot take one.
+int open_temporary(const fs::path& where, fs::path& temp, bool keep_suffix) {
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = temporary_name(where, random_source(), keep_suffix);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        int error = errno;
+        temp.clear();
+        errno = error;
+    }
+    return fd;
+}
+
+/// Gives the open file `fd` the permission bits and, where allowed, the
+/// owner of `existing`.
+bool take_mode_of(int fd, const struct stat& existing) {
+    if (::fchmod(fd, existing.st_mode & 07777) != 0) return false;
+    if (::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
+        // Only the owner's own groups may be given away; the bits still hold.
+    }
+    return true;
+}
 
 /// Writes the complete temporary of `p`, with the permission bits (and, where
 /// allowed, the owner) of the file it replaces.
@@ -71,25 +105,9 @@ void write_temporary(Pending& p) {
         p.in_place = true;
         return;
     }
-    int fd = -1;
-    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        p.temp = temporary_name(p.where, random_source());
-        fd = ::open(p.temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) {
-        int error = errno;
-        p.temp.clear();
-        errno = error;
-        fail(*p.content);
-    }
-    bool ok = true;
-    if (exists) {
-        ok = ::fchmod(fd, existing.st_mode & 07777) == 0;
-        if (ok && ::fchown(fd, existing.st_uid, existing.st_gid) != 0) {
-            // Only the owner's own groups may be given away; the bits still hold.
-        }
-    }
+    int fd = open_temporary(p.where, p.temp, false);
+    if (fd < 0) fail(*p.content);
+    bool ok = !exists || take_mode_of(fd, existing);
     ok = ok && write_all(fd, p.content->bytes) && ::fsync(fd) == 0;
     int error = errno;
     if (::close(fd) != 0 && ok) {
@@ -157,6 +175,151 @@ void replace_files(std::span<const FileContent> files) {
         throw;
     }
     for (const Pending& p : pending) sync_folder(p.where.parent_path());
+}
+
+FileWrittenByPath::FileWrittenByPath(const fs::path& target) : target_(target), where_(follow_links(target)) {
+    struct stat existing {};
+    if (::stat(where_.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        if (S_ISDIR(existing.st_mode)) throw FileError(EISDIR, target_);
+        in_place_ = true;
+        return;
+    }
+    int fd = open_temporary(where_, temp_, true);
+    if (fd < 0) throw FileError(errno, target_);
+    ::close(fd);
+}
+
+FileWrittenByPath::~FileWrittenByPath() {
+    if (!temp_.empty()) ::unlink(temp_.c_str());
+}
+
+void FileWrittenByPath::commit(std::string_view ending) {
+    if (in_place_) return;
+    auto failed = [&](int error) {
+        ::unlink(temp_.c_str());
+        temp_.clear();
+        throw FileError(error, target_);
+    };
+    /// A short file: the writer lost bytes without saying so.
+    auto short_file = [&] {
+        struct statvfs room {};
+        bool full = ::statvfs(where_.parent_path().empty() ? "." : where_.parent_path().c_str(), &room) == 0 &&
+                    room.f_bavail == 0;
+        failed(full ? ENOSPC : EIO);
+    };
+    int fd = ::open(temp_.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) failed(errno);
+    struct stat written {};
+    bool ok = ::fstat(fd, &written) == 0;
+    int error = errno;
+    if (ok &&
+        (!S_ISREG(written.st_mode) || written.st_size == 0 || written.st_size < static_cast<off_t>(ending.size()))) {
+        ::close(fd);
+        short_file();
+    }
+    if (ok && !ending.empty()) {
+        std::string tail(ending.size(), '\0');
+        ssize_t n = ::pread(fd, tail.data(), tail.size(), written.st_size - static_cast<off_t>(ending.size()));
+        if (n != static_cast<ssize_t>(tail.size()) || tail != ending) {
+            ::close(fd);
+            short_file();
+        }
+    }
+    struct stat existing {};
+    if (ok && ::stat(where_.c_str(), &existing) == 0) ok = take_mode_of(fd, existing);
+    ok = ok && ::fsync(fd) == 0;
+    if (!ok) error = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) failed(error);
+    if (::rename(temp_.c_str(), where_.c_str()) != 0) failed(errno);
+    temp_.clear();
+    sync_folder(where_.parent_path());
+}
+
+std::string InputFile::reason() const {
+    char buffer[96];
+    switch (failure) {
+    case Failure::None: return "";
+    case Failure::System: return std::generic_category().message(error_number);
+    case Failure::TooLarge:
+        std::snprintf(buffer, sizeof buffer, "larger than %zu MiB, the most a model or data file may hold",
+                      limit >> 20);
+        return buffer;
+    case Failure::NotUtf8:
+        std::snprintf(buffer, sizeof buffer, "not UTF-8: byte 0x%02x at line %zu, column %zu", byte, line, column);
+        return buffer;
+    }
+    return "";
+}
+
+InputFile read_input_file(const fs::path& path, std::size_t max_bytes) {
+    InputFile file;
+    auto system_failure = [&](int error) {
+        file.bytes.clear();
+        file.failure = InputFile::Failure::System;
+        file.error_number = error;
+        return std::move(file);
+    };
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return system_failure(errno);
+    struct stat st {};
+    if (::fstat(fd, &st) == 0) {
+        if (S_ISDIR(st.st_mode)) {
+            ::close(fd);
+            return system_failure(EISDIR);
+        }
+        if (S_ISREG(st.st_mode) && st.st_size > 0)
+            file.bytes.reserve(std::min<std::size_t>(static_cast<std::size_t>(st.st_size), max_bytes) + 1);
+    }
+    // One byte past the limit tells a file at the limit from a larger one.
+    while (file.bytes.size() <= max_bytes) {
+        std::size_t have = file.bytes.size();
+        std::size_t want = std::min<std::size_t>(std::size_t{1} << 16, max_bytes + 1 - have);
+        file.bytes.resize(have + want);
+        ssize_t n = ::read(fd, file.bytes.data() + have, want);
+        file.bytes.resize(have + static_cast<std::size_t>(std::max<ssize_t>(n, 0)));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            int error = errno;
+            ::close(fd);
+            return system_failure(error);
+        }
+        if (n == 0) break;
+    }
+    ::close(fd);
+    if (file.bytes.size() > max_bytes) {
+        file.bytes.clear();
+        file.failure = InputFile::Failure::TooLarge;
+        file.limit = max_bytes;
+        return file;
+    }
+    std::size_t line = 1, line_start = 0;
+    for (std::size_t pos = 0; pos < file.bytes.size();) {
+        utf8::Step step = utf8::decode(file.bytes, pos);
+        if (!step.ok) {
+            // Columns count characters: a valid sequence is one, any other byte one of its own.
+            std::size_t column = 1;
+            for (std::size_t k = line_start; k < pos; ++column) {
+                utf8::Step before = utf8::decode(file.bytes, k);
+                k += before.ok ? before.length : 1;
+            }
+            file.failure = InputFile::Failure::NotUtf8;
+            file.byte = static_cast<unsigned char>(file.bytes[pos]);
+            file.line = line;
+            file.column = column;
+            file.bytes.clear();
+            return file;
+        }
+        if (file.bytes[pos] == '\n') {
+            ++line;
+            line_start = pos + 1;
+        }
+        pos += step.length;
+    }
+    return file;
 }
 
 bool same_file(const fs::path& a, const fs::path& b) {

@@ -1,7 +1,9 @@
 // Files replaced whole or not at all (the model and data pair, scripts,
-// summaries), and two paths recognised when they name one file.
+// summaries, model files a solver writes), the one reader of model and data
+// files, and two paths recognised when they name one file.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <span>
 #include <string>
@@ -46,6 +48,67 @@ inline void write_file_atomically(const std::filesystem::path& target, std::stri
     const FileContent file{target, bytes};
     replace_files({&file, 1});
 }
+
+/// A file that a library writes by its path (a solver writing a model file)
+/// given to the target whole or not at all: the library writes `path()`, a
+/// fresh temporary beside the target that keeps the target's suffix (by which
+/// a writer may choose its format); `commit` checks what was written, flushes
+/// it to disk and renames it over the target. Until then the target keeps
+/// what it had, and the temporary goes with this object. A target that is a
+/// symbolic link keeps the link; one that exists but is no regular file (a
+/// device, a pipe) is written directly. Throws FileError.
+class FileWrittenByPath {
+  public:
+    explicit FileWrittenByPath(const std::filesystem::path& target);
+    FileWrittenByPath(const FileWrittenByPath&) = delete;
+    FileWrittenByPath& operator=(const FileWrittenByPath&) = delete;
+    ~FileWrittenByPath();
+
+    /// Where the library writes.
+    const std::filesystem::path& path() const { return in_place_ ? where_ : temp_; }
+
+    /// Moves the written file into place. It must be a regular file that is
+    /// not empty and ends with `ending` (what a complete file of its format
+    /// ends with): a library that ignores a failed write (a full disk) leaves
+    /// it short, which is ENOSPC when the file system has no room left, else
+    /// EIO. The file gets the permission bits (and, where allowed, the owner)
+    /// of the file it replaces.
+    void commit(std::string_view ending = {});
+
+  private:
+    std::filesystem::path target_;  ///< as the caller named it, for errors
+    std::filesystem::path where_;   ///< the target with its links followed
+    std::filesystem::path temp_;
+    bool in_place_ = false;
+};
+
+/// The most bytes a model, data or description file may hold: the compiler's
+/// own limit on a text. Reading stops just past it.
+inline constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;
+
+/// An input file as read: its bytes, or why they cannot be used.
+struct InputFile {
+    enum class Failure { None, System, TooLarge, NotUtf8 };
+
+    std::string bytes;
+    Failure failure = Failure::None;
+    int error_number = 0;    ///< for System
+    std::size_t limit = 0;   ///< for TooLarge: the bytes allowed
+    std::size_t line = 0;    ///< for NotUtf8: where the first byte that is not UTF-8 is (1-based,
+    std::size_t column = 0;  ///< characters counted as the compiler counts them)
+    unsigned char byte = 0;  ///< that byte
+
+    bool ok() const { return failure == Failure::None; }
+    /// The reason in words, e.g. "not UTF-8: byte 0xff at line 3, column 5".
+    std::string reason() const;
+};
+
+/// The one reader of model and data files: the file's bytes exactly as they
+/// are (no line ending changed), read no further than `max_bytes`, and taken
+/// only when they are UTF-8 (without surrogates). Every command and the
+/// evaluation read a pair through it, so the same bytes get the same verdict
+/// everywhere.
+InputFile read_input_file(const std::filesystem::path& path, std::size_t max_bytes = kMaxInputBytes);
 
 /// The file a path writes to: `path` with the chain of symbolic links at its
 /// last component followed (at most 40 of them, as the system follows).

@@ -88,6 +88,25 @@ inline void append(std::string& out, char32_t code_point) {
     }
 }
 
+/// Characters that reorder the text around them when displayed (the
+/// bidirectional formatting characters), so that text can read differently
+/// from what it is.
+inline bool is_bidi_control(char32_t c) {
+    return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F || c == 0x061C;
+}
+
+/// Characters that end a line for some reader of a text: the host's
+/// tokenizer ends lines at \n and \r, its str.splitlines() also at \v, \f,
+/// \x1c-\x1e, U+0085, U+2028 and U+2029, and editors follow one or the other.
+inline bool is_line_break(char32_t c) {
+    return c == '\n' || c == '\r' || c == 0x0B || c == 0x0C || (c >= 0x1C && c <= 0x1E) || c == 0x85 || c == 0x2028 ||
+           c == 0x2029;
+}
+
+/// Control characters: C0 (below U+0020), DEL and C1 (U+0080 to U+009F),
+/// which a terminal may act on (ESC, CSI and OSC start its commands).
+inline bool is_control(char32_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
+
 /// The characters the host's `\s`, str.isspace() and str.strip() treat as
 /// white space.
 inline bool is_host_space(char32_t c) {

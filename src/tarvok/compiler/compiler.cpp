@@ -42,8 +42,11 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
               options.steps_per_declaration,
               std::max<uint64_t>(options.computed_values, model_text.size() + data_text.size()));
 
+    // A model too large to build is not checked member by member either.
+    bool too_large = measure_sizes(c->ast, c->model, c->analysis, model_text, c->values, c->diagnostics, options.sizes,
+                                   options.size_steps, options.interrupt);
     Budget check_budget{options.check_steps, false, options.interrupt};
-    if (options.check_instance)
+    if (options.check_instance && !too_large)
         check_instance(c->ast, c->model, c->analysis, model_text, c->values, c->diagnostics, check_budget);
     find_warnings(c->ast, c->model, c->analysis, !model_syntax_errors, c->diagnostics, options.interrupt);
     return c;

@@ -15,6 +15,31 @@
 
 namespace tarvok::compiler {
 
+/// How large a model's expansion may be; a model past one of these is
+/// refused with a located diagnostic before anything is built.
+struct SizeLimits {
+    uint64_t max_columns = 50'000'000;    ///< elements of all decision variables
+    uint64_t max_rows = 50'000'000;       ///< instances of all constraints
+    uint64_t max_nonzeros = 500'000'000;  ///< estimated: each family's rows times its terms per row
+
+    /// The limits for a size of `n`: n columns, n rows, 10 n nonzeros.
+    static SizeLimits of_size(uint64_t n) {
+        uint64_t nonzeros = 0;
+        if (__builtin_mul_overflow(n, uint64_t{10}, &nonzeros)) nonzeros = UINT64_MAX;
+        return {n, n, nonzeros};
+    }
+};
+
+/// "1600000000 (1.6e9)": a count as the size messages show it (the short
+/// form from a million on).
+std::string size_count(uint64_t n);
+
+/// The message of a model past the size limit (code ModelTooLarge): `what`
+/// would have `amount` (and `total`: how it brings the model past it), more
+/// than `limit` `unit`.
+std::string too_large_message(std::string_view what, std::string_view amount, std::string_view total, uint64_t limit,
+                              std::string_view unit);
+
 struct CompileOptions {
     size_t max_diagnostics = 20;
     /// Polled every few milliseconds of work; when it says stop, `compile`
@@ -34,6 +59,11 @@ struct CompileOptions {
     /// False skips the data-driven checks altogether: for a caller that walks
     /// every binding itself and reports the same faults (the instantiation).
     bool check_instance = true;
+    SizeLimits sizes;
+    /// Counting the members of constraint families whose conditions decide
+    /// them (only when their bounds pass a limit); a count cut short is a
+    /// lower bound and refuses nothing it cannot be sure of.
+    uint64_t size_steps = 20'000'000;
 };
 
 /// One compilation. The texts are views of the caller's texts, which must
@@ -65,6 +95,12 @@ void bind_data(const Ast& ast, const Model& model, const DataFile& data, const A
 /// declarations are reported only when the model text parsed without error.
 void find_warnings(const Ast& ast, const Model& model, const Analysis& analysis, bool model_parsed_whole,
                    Diagnostics& diagnostics, Interrupt* interrupt = nullptr);
+
+/// Pass 4a: the sizes of the expansion, counted from the data; refuses (and
+/// returns true for) a model past `limits`.
+bool measure_sizes(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,
+                   Values& values, Diagnostics& diagnostics, const SizeLimits& limits, uint64_t steps,
+                   Interrupt* interrupt = nullptr);
 
 /// Pass 4: index and division checks that the data decides.
 void check_instance(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,

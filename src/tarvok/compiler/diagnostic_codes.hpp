@@ -161,6 +161,7 @@ namespace tarvok::compiler {
     X(IntegerOverflow, "T0603", Error, "integer overflow in '{expression}'{when}") \
     X(FloatTooLarge, "T0604", Error, "the value of '{expression}' is too large for a float{when}") \
     X(EmptyMinMax, "T0605", Error, "'{aggregate}' over no elements has no value: '{expression}'{when}") \
+    X(BeyondSolverInfinity, "T0606", Error, "{what} is at or beyond 1e20, which the solver reads as infinity; choose units that make it smaller{when}") \
     \
     X(TextTooLarge, "T0701", Error, "the {which} text is too large to compile (more than {count} MB)") \
     X(TooManyParts, "T0702", Error, "the text is too large to compile (more than {count} expression parts)") \
@@ -168,6 +169,7 @@ namespace tarvok::compiler {
     X(ValueTakesTooLong, "T0704", Error, "computing the value of '{name}' takes too long; simplify its initializer") \
     X(CheckIncomplete, "T0705", Error, "the data checks could not be completed at {what}: they would take more than {count} evaluation steps; use smaller sets, or split it") \
     X(TooManyElements, "T0706", Error, "'{name}' would hold too many values: the data of a model may hold at most {count} in all") \
+    X(ModelTooLarge, "T0707", Error, "{what} would have {count}{total}, more than the size limit of {limit}; use smaller sets, or raise the size limit") \
     \
     X(ForeignWord, "T0801", Error, "'{written}' is not {what}; write {fix}") \
     \

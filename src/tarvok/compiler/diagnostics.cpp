@@ -51,6 +51,12 @@ Diagnostic* Diagnostics::error(Code code, Location at, std::string message, uint
     return &d;
 }
 
+Diagnostic* Diagnostics::recorded(Code code, const Location& at) {
+    for (Diagnostic& d : items_)
+        if (d.code == code && d.at.file == at.file && d.at.offset == at.offset) return &d;
+    return nullptr;
+}
+
 Diagnostic* Diagnostics::warning(Code code, Location at, std::string message, uint32_t end) {
     if (warnings_.size() >= cap_) return nullptr;
     for (Diagnostic& d : warnings_)
@@ -214,19 +220,22 @@ std::string render_for_files(const Diagnostics& diagnostics, std::string_view mo
     return out;
 }
 
+size_t end_offset(const Diagnostic& d, std::string_view text) {
+    size_t at = std::min<size_t>(d.at.offset, text.size());
+    if (d.end != kWordEnd) return std::clamp<size_t>(d.end, at, text.size());
+    size_t end = at;
+    auto word = [](unsigned char c) { return std::isalnum(c) || c == '_'; };
+    if (end < text.size() && word(static_cast<unsigned char>(text[end]))) {
+        while (end < text.size() && word(static_cast<unsigned char>(text[end]))) ++end;
+    } else if (end < text.size() && text[end] != '\n') {
+        end += first_character(text.substr(end)).size();
+    }
+    return end;
+}
+
 Position end_position(const Diagnostic& d, std::string_view text) {
     size_t at = std::min<size_t>(d.at.offset, text.size());
-    size_t end = at;
-    if (d.end == kWordEnd) {
-        auto word = [](unsigned char c) { return std::isalnum(c) || c == '_'; };
-        if (end < text.size() && word(static_cast<unsigned char>(text[end]))) {
-            while (end < text.size() && word(static_cast<unsigned char>(text[end]))) ++end;
-        } else if (end < text.size() && text[end] != '\n') {
-            end += first_character(text.substr(end)).size();
-        }
-    } else {
-        end = std::clamp<size_t>(d.end, at, text.size());
-    }
+    size_t end = end_offset(d, text);
     Position p{d.at.line, d.at.column};
     for (std::string_view rest = text.substr(at, end - at); !rest.empty();) {
         if (rest.front() == '\n') {

@@ -47,6 +47,10 @@ class Diagnostics {
     /// An error of a pass outside the compiler, under the code `Other`.
     Diagnostic* error(Location at, std::string message) { return error(Code::Other, at, std::move(message)); }
 
+    /// The error of `code` recorded at `at`, or null: for a pass that learns
+    /// more about a fault another pass reported there, and rewords it.
+    Diagnostic* recorded(Code code, const Location& at);
+
     /// Records a warning (warnings never make a compilation fail); capped
     /// like errors.
     Diagnostic* warning(Code code, Location at, std::string message, uint32_t end = kWordEnd);
@@ -100,6 +104,10 @@ struct Position {
     uint32_t column = 1;
 };
 
+/// The byte offset just past the span of `d` in `text` (the text of its
+/// file): its own end, or the end of the word (else the character) at its start.
+size_t end_offset(const Diagnostic& d, std::string_view text);
+
 /// Where the span of `d` ends in `text` (the text of its file).
 Position end_position(const Diagnostic& d, std::string_view text);
 
@@ -117,6 +125,16 @@ std::string did_you_mean(std::string_view name, const std::vector<std::string_vi
 /// made printable; for quoting source in messages. Reads only the parts it
 /// shows, so quoting a huge expression costs no more than a short one.
 std::string quote_source(std::string_view text, size_t limit = 60);
+
+/// The solver reads every number at or beyond this magnitude as infinite, so
+/// such a number in a model or its data is refused where it appears.
+inline constexpr double kSolverInfinity = 1e20;
+
+/// The message of BeyondSolverInfinity for `what` ("the number 1e25", "the
+/// value of 'a * b'").
+inline std::string beyond_solver_infinity(const std::string& what) {
+    return what + " is at or beyond 1e20, which the solver reads as infinity; choose units that make it smaller";
+}
 
 /// A name as messages show it: whole when it is of ordinary length, else cut
 /// in the middle, so that no name makes a message long.

@@ -390,6 +390,10 @@ Value Evaluator::chain_value(ExprId id) {
             known = false;
         }
     }
+    if (known && acc.kind == VKind::Float && std::fabs(acc.f) >= kSolverInfinity) {
+        report(id, Code::BeyondSolverInfinity, beyond_solver_infinity("the value of " + quoted(id)));
+        return {};
+    }
     return known ? acc : Value{};
 }
 
@@ -468,6 +472,10 @@ Value Evaluator::aggregate_value(ExprId id) {
     }
     if (acc.kind == VKind::Float && !std::isfinite(acc.f)) {
         report(id, Code::FloatTooLarge, "the value of " + quoted(id) + " is too large for a float");
+        return {};
+    }
+    if (acc.kind == VKind::Float && std::fabs(acc.f) >= kSolverInfinity) {
+        report(id, Code::BeyondSolverInfinity, beyond_solver_infinity("the value of " + quoted(id)));
         return {};
     }
     return acc;

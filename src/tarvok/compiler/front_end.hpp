@@ -85,6 +85,10 @@ struct Token {
     std::string_view value;   ///< value of a String, escapes resolved
 };
 
+/// The spellings of the keywords, in the order of `Tok`. `to` is not among
+/// them: it is a keyword only right after `subject`.
+const std::vector<std::string_view>& keyword_spellings();
+
 /// All tokens of `text` up to and including End (lexical errors go to
 /// `diagnostics` and yield Invalid tokens). Values of strings with escapes
 /// live in `strings`.

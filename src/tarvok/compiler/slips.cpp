@@ -81,6 +81,9 @@ constexpr Slip kSlips[] = {
     {P::Call, "size", "card", "'size(...)' is not a function; write 'card(...)' for the number of elements of a set"},
     {P::Call, "range", "", "'range(...)' is not a set; write 'lo..hi', as in 'i in 1..n'"},
     {P::Call, "not", "!", "'not' is not an operator; write '!'"},
+    // Headers and initializers: the separators of other notations.
+    {P::Condition, "|", ":", "'|' is not the condition separator; write ':' before the condition, as in 'sum(i in I: i > 1) x[i]'"},
+    {P::Initializer, "..", "...", "'..' is not the data marker; write '...', as in 'float demand[Cities] = ...;', for a value the data gives"},
     // Values.
     {P::Value, "True", "true", "'True' is not a value; write 'true'"},
     {P::Value, "TRUE", "true", "'TRUE' is not a value; write 'true'"},

@@ -15,14 +15,16 @@ namespace tarvok::compiler {
 
 /// Where a slip is recognised.
 enum class SlipPlace : uint8_t {
-    Statement,   ///< the start of a model statement that fails to parse
-    Constraint,  ///< the start of a constraint that fails to parse
-    Type,        ///< where a type belongs (a declaration, a dvar)
-    Operator,    ///< where an operator or the end of an operand list belongs
-    Prefix,      ///< before an operand
-    Call,        ///< a name followed by '('
-    Value,       ///< a value: in the data, or a name the model never declares
-    Character,   ///< a character the lexer does not know (the message is a hint)
+    Statement,    ///< the start of a model statement that fails to parse
+    Constraint,   ///< the start of a constraint that fails to parse
+    Type,         ///< where a type belongs (a declaration, a dvar)
+    Operator,     ///< where an operator or the end of an operand list belongs
+    Prefix,       ///< before an operand
+    Call,         ///< a name followed by '('
+    Value,        ///< a value: in the data, or a name the model never declares
+    Condition,    ///< after the bindings of a header, where ':' and a condition may follow
+    Initializer,  ///< right after '=' in a declaration
+    Character,    ///< a character the lexer does not know (the message is a hint)
 };
 
 struct Slip {

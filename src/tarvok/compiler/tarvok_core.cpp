@@ -128,6 +128,17 @@ Tok keyword(std::string_view w) {
 
 bool is_keyword(Tok kind) { return kind >= Tok::KwInt && kind <= Tok::KwFalse; }
 
+}  // namespace
+
+const std::vector<std::string_view>& keyword_spellings() {
+    static const std::vector<std::string_view> spellings{
+        "int",     "float",  "string", "boolean", "range", "tuple", "dvar", "dexpr", "minimize", "maximize",
+        "subject", "forall", "sum",    "min",     "max",   "abs",   "card", "in",    "true",     "false"};
+    return spellings;
+}
+
+namespace {
+
 bool is_name_start(int c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; }
 bool is_digit(int c) { return c >= '0' && c <= '9'; }
 bool is_name_char(int c) { return is_name_start(c) || is_digit(c); }
@@ -305,6 +316,12 @@ class Lexer {
             if (ec != std::errc() || !std::isfinite(t.number.real))
                 return bad_number(t, start, Code::NumberOutOfRange,
                                   "the number " + quote_source(digits, 30) + " is out of range");
+            if (t.number.real >= kSolverInfinity) {
+                // A number, not a fault of the text: the parse goes on.
+                Location at = t.at;
+                at.offset = static_cast<uint32_t>(start);
+                error(Code::BeyondSolverInfinity, at, beyond_solver_infinity("the number " + quote_source(digits, 30)));
+            }
         }
     }
 
@@ -1163,6 +1180,15 @@ class ModelParser : Parser {
             d.from_data = true;
             return;
         }
+        // `= ..;`: the data marker one dot short.
+        if (at(Tok::DotDot) && at(Tok::Semicolon, 1)) {
+            if (std::optional<SlipMatch> slip = slip_at(SlipPlace::Initializer, peek().at)) {
+                if (!panicking_ && !stopped_) record_slip(*slip, peek().at);
+                skip();
+                d.from_data = true;
+                return;
+            }
+        }
         d.init = value();
     }
 
@@ -1374,10 +1400,28 @@ class ModelParser : Parser {
                 fail(Code::TooManyBindings, b.at,
                      "at most " + std::to_string(kMaxBindings) + " bindings fit in one header");
         } while (accept(Tok::Comma));
-        condition_id = accept(Tok::Colon) ? condition() : kNone;
+        condition_id = accept(Tok::Colon) || condition_separator_slip() ? condition() : kNone;
         first = static_cast<uint32_t>(ast_.bindings.size());
         count = static_cast<uint32_t>(list.size());
         ast_.bindings.insert(ast_.bindings.end(), list.begin(), list.end());
+    }
+
+    /// A condition introduced by '|', as set-builder notation writes it: the
+    /// lexer reported a lone '|' as a misspelt '||'; here it is the separator
+    /// that ':' is, so the message says that, and the condition is read on.
+    bool condition_separator_slip() {
+        const Token& t = peek();
+        if (t.kind != Tok::Invalid) return false;
+        std::optional<SlipMatch> slip = slip_at(SlipPlace::Condition, t.at);
+        if (!slip) return false;
+        if (Diagnostic* d = diagnostics_.recorded(Code::SingleBar, t.at)) {
+            d->code = Code::ForeignWord;
+            d->message = slip->message;
+            d->fix = slip->fix;
+            d->end = t.at.offset + static_cast<uint32_t>(slip->length);
+        }
+        skip();
+        return true;
     }
 
     // ------------------------------------------------------ expressions ----

@@ -1,7 +1,9 @@
 // tarvok.tarvok_core: the Tarvok compiler as the host sees it. Compiles a
 // model text and a data text together and returns the compiled model as
 // plain dicts and lists, or raises SemanticError with every diagnostic.
+#include "common/terminal_text.hpp"
 #include "compiler/compiler.hpp"
+#include "compiler/diagnostic_records.hpp"
 #include "host/host.hpp"
 
 #include <array>
@@ -9,6 +11,7 @@
 #include <cstring>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -21,7 +24,8 @@ namespace {
 
 struct TVLCompiler {};
 
-const char* file_text(SourceFile file) { return file == SourceFile::Model ? "model" : "data"; }
+using tarvok::compiler::records::diagnostic_records;
+using tarvok::compiler::records::file_text;
 
 // Host objects are made through the C interface and checked, so that a failed
 // allocation reaches the caller as the host's own MemoryError.
@@ -49,47 +53,11 @@ void set_item(py::dict& d, const char* key, py::handle value) {
     if (PyDict_SetItemString(d.ptr(), key, value.ptr()) != 0) throw py::error_already_set();
 }
 
-/// One diagnostic as the host sees it.
-py::dict record(const Diagnostic& d, const Compilation& c) {
-    auto source_of = [&](SourceFile file) { return file == SourceFile::Model ? c.model_text : c.data_text; };
-    Position end = end_position(d, source_of(d.at.file));
-    py::dict r = new_dict();
-    set_item(r, "severity", text_of(severity_text(d.severity)));
-    set_item(r, "code", text_of(code_info(d.code).id));
-    set_item(r, "file", text_of(file_text(d.at.file)));
-    set_item(r, "line", integer(d.at.line));
-    set_item(r, "column", integer(d.at.column));
-    set_item(r, "end_line", integer(end.line));
-    set_item(r, "end_column", integer(end.column));
-    set_item(r, "message", text_of(d.message));
-    py::list notes = new_list();
-    for (const Note& n : d.notes) {
-        py::dict note = new_dict();
-        set_item(note, "message", text_of(n.message));
-        set_item(note, "file", text_of(file_text(n.at.file)));
-        set_item(note, "line", integer(n.at.line));
-        set_item(note, "column", integer(n.at.column));
-        append(notes, note);
-    }
-    set_item(r, "notes", notes);
-    set_item(r, "fix", d.fix ? text_of(*d.fix) : py::object(py::none()));
-    return r;
-}
-
-/// The records of the errors (in source order) then of the warnings.
-py::list records(const Compilation& c, bool with_errors) {
-    py::list out = new_list();
-    if (with_errors)
-        for (const Diagnostic* d : in_source_order(c.diagnostics.items())) append(out, record(*d, c));
-    for (const Diagnostic* d : in_source_order(c.diagnostics.warnings())) append(out, record(*d, c));
-    return out;
-}
-
 /// Raises the module's SemanticError as it is at call time (a host may replace it).
 [[noreturn]] void raise_semantic_error(const Compilation& c) {
     py::object cls = tarvok::host::attr("SemanticError");
     py::object error = cls(tarvok::host::text(c.report()));
-    error.attr("diagnostics") = records(c, true);
+    error.attr("diagnostics") = diagnostic_records(c, true);
     PyErr_SetObject(cls.ptr(), error.ptr());
     throw py::error_already_set();
 }
@@ -135,7 +103,7 @@ class Presenter {
             put(constraints, i, constraint(c_.model.constraints[i]));
         set(out, "constraints", constraints);
         set(out, "data", data());
-        set(out, "warnings", records(c_, false));
+        set(out, "warnings", diagnostic_records(c_, false));
         return out;
     }
 
@@ -536,9 +504,28 @@ class Presenter {
     }
 };
 
+/// The default of MAX_SIZE: the most columns (and rows) a model may expand to.
+constexpr long long kDefaultMaxSize = 50'000'000;
+
+/// A size limit as `--max-size` and MAX_SIZE give it: a whole number, at
+/// least 1, or None for no limit of the compiler's own. `what` names it in errors.
+SizeLimits size_limits(py::handle value, const std::string& what) {
+    if (value.is_none()) return {UINT64_MAX, UINT64_MAX, UINT64_MAX};
+    if (!tarvok::host::is_exact(value, Kind::Int))
+        throw py::type_error(what + " must be a whole number of columns and rows, or None, not " +
+                             tarvok::host::type_name(value));
+    long long n = tarvok::host::saturated(value);
+    if (n < 1) tarvok::host::raise(PyExc_ValueError, what + " must be at least 1, not " + tarvok::host::str_of(value));
+    return SizeLimits::of_size(static_cast<uint64_t>(n));
+}
+
+/// The size limit as the module's MAX_SIZE stands now.
+SizeLimits size_setting() { return size_limits(tarvok::host::attr("MAX_SIZE"), "MAX_SIZE"); }
+
 /// Compiles with the GIL released; Ctrl-C stops the compilation within
 /// milliseconds and raises KeyboardInterrupt.
-std::unique_ptr<Compilation> compile_interruptibly(std::string_view model, std::string_view data) {
+std::unique_ptr<Compilation> compile_interruptibly(std::string_view model, std::string_view data,
+                                                   const SizeLimits& sizes) {
     // The C++ runtime keeps its exception state in thread-local storage that
     // it allocates on first use; were that first use a failed allocation,
     // the process would abort instead of raising MemoryError.
@@ -548,6 +535,7 @@ std::unique_ptr<Compilation> compile_interruptibly(std::string_view model, std::
         return tarvok::host::interruptible([&](tarvok::Interrupt* interrupt) {
             CompileOptions options;
             options.interrupt = interrupt;
+            options.sizes = sizes;
             return compile(model, data, options);
         });
     } catch (const std::bad_alloc&) {
@@ -557,7 +545,7 @@ std::unique_ptr<Compilation> compile_interruptibly(std::string_view model, std::
 }
 
 py::dict compile_texts(std::string_view model, std::string_view data) {
-    std::unique_ptr<Compilation> c = compile_interruptibly(model, data);
+    std::unique_ptr<Compilation> c = compile_interruptibly(model, data, size_setting());
     try {
         if (!c->ok()) raise_semantic_error(*c);
         std::vector<ExprInfo>().swap(c->analysis.info);  // the result needs none of it: room for the dicts
@@ -574,15 +562,17 @@ std::string shown_path(py::handle path) {
     return py::str(raw.attr("decode")("utf-8", "replace")).cast<std::string>();
 }
 
-constexpr const char* kCheckUsage = "usage: tarvok check MODEL.mod [DATA.dat] [--json]";
+constexpr const char* kCheckUsage = "usage: tarvok check MODEL.mod [DATA.dat] [--json] [--max-size N]";
 
 int main_entry(py::object argv) {
     py::object sys = py::module_::import("sys");
-    auto print = [&](const std::string& line, bool error) {
+    // Human-readable lines show what a terminal would act on as escapes; JSON keeps it exact.
+    auto write = [&](const std::string& text, bool error) {
         py::object stream = sys.attr(error ? "stderr" : "stdout");
-        stream.attr("write")(tarvok::host::text(line + "\n"));
+        stream.attr("write")(tarvok::host::text(text + "\n"));
         stream.attr("flush")();
     };
+    auto print = [&](const std::string& line, bool error) { write(tarvok::terminal::shown(line), error); };
     py::list args;
     if (argv.is_none()) {
         py::list all(sys.attr("argv"));
@@ -592,14 +582,30 @@ int main_entry(py::object argv) {
     }
     bool as_json = false;
     std::vector<py::object> paths;
+    std::optional<SizeLimits> sizes;
+    std::optional<std::string> size_text;  ///< the value of --max-size, read once the arguments are known
+    bool size_next = false;
     for (py::handle arg : args) {
         std::string text = PyUnicode_Check(arg.ptr()) ? tarvok::host::str_of(arg) : std::string();
+        if (size_next) {
+            size_text = text;
+            size_next = false;
+            continue;
+        }
+        if (text == "--max-size" || text.rfind("--max-size=", 0) == 0) {
+            if (text == "--max-size")
+                size_next = true;
+            else
+                size_text = text.substr(11);
+            continue;
+        }
         if (text == "-h" || text == "--help") {
             print(std::string(kCheckUsage) +
                       "\nCompiles a Tarvok model with its data (the data file may be left out when the model needs "
                       "none).\nPrints the errors and warnings as FILE:LINE:COLUMN: error: message, or OK; with --json, "
-                      "the\ndiagnostic records as a JSON list. Exit status: 0 compiles (warnings allowed), 1 does not, "
-                      "2 usage\nerror or unreadable file.",
+                      "the\ndiagnostic records as a JSON list. --max-size N refuses a model that would expand to more "
+                      "than N columns or\nrows or 10 N nonzeros (default: MAX_SIZE). Exit status: 0 compiles (warnings "
+                      "allowed), 1 does not, 2 usage\nerror or unreadable file.",
                   false);
             return 0;
         }
@@ -612,31 +618,46 @@ int main_entry(py::object argv) {
             paths.push_back(py::reinterpret_borrow<py::object>(arg));
         }
     }
-    if (paths.empty() || paths.size() > 2) {
+    if (paths.empty() || paths.size() > 2 || size_next) {
         print(kCheckUsage, true);
         return 2;
+    }
+    if (size_text) {
+        try {
+            py::object n = py::module_::import("builtins").attr("int")(tarvok::host::text(*size_text));
+            sizes = size_limits(n, "--max-size");
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_ValueError) && !e.matches(PyExc_TypeError)) throw;
+            print(std::string(kCheckUsage) + "\ntarvok check: --max-size must be a whole number, at least 1 (" +
+                      *size_text + ")",
+                  true);
+            return 2;
+        }
     }
     std::string texts[2];
     for (size_t i = 0; i < paths.size(); ++i) {
         try {
-            texts[i] = tarvok::host::read_file(paths[i], "rb").cast<std::string>();
+            texts[i] = tarvok::host::read_input_bytes(paths[i]);
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_OSError)) throw;
-            print("tarvok check: cannot read " + shown_path(paths[i]) + ": " + tarvok::host::str_of(e.value()), true);
+            py::object reason = e.value().attr("strerror");
+            print("tarvok check: cannot read " + shown_path(paths[i]) + ": " +
+                      tarvok::host::str_of(reason.is_none() ? e.value() : reason),
+                  true);
             return 2;
         }
     }
-    std::unique_ptr<Compilation> c = compile_interruptibly(texts[0], texts[1]);
+    std::unique_ptr<Compilation> c = compile_interruptibly(texts[0], texts[1], sizes ? *sizes : size_setting());
     FileNames names{shown_path(paths[0]), paths.size() > 1 ? shown_path(paths[1]) : std::string("data")};
     if (as_json) {
-        py::list all = records(*c, true);
+        py::list all = diagnostic_records(*c, true);
         for (py::handle r : all) {
             bool model = py::str(r["file"]).cast<std::string>() == "model";
             r[py::str("path")] = paths.size() > 1 || model
                                      ? py::object(tarvok::host::text(model ? names.model : names.data))
                                      : py::object(py::none());
         }
-        print(tarvok::host::str_of(py::module_::import("json").attr("dumps")(all, py::arg("indent") = 2,
+        write(tarvok::host::str_of(py::module_::import("json").attr("dumps")(all, py::arg("indent") = 2,
                                                                              py::arg("ensure_ascii") = false)),
               false);
         return c->ok() ? 0 : 1;
@@ -658,6 +679,9 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
     tarvok::host::hold_module(m);
 
     m.attr("SemanticError") = tarvok::host::import_sibling(m, "semantic_error").attr("SemanticError");
+    // Read on every compile (and by every expansion of a model): the most columns and rows a model may expand
+    // to, and ten times as many nonzeros; None leaves only the hard limits of the expansion.
+    m.attr("MAX_SIZE") = py::int_(kDefaultMaxSize);
 
     py::class_<TVLCompiler>(m, "TVLCompiler", "Compiler for Tarvok model and data texts.")
         .def(py::init<>(), tarvok::host::signed_doc("__init__", "self", "Create a compiler.").c_str())
@@ -682,11 +706,22 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
                 "Compile a model text together with its data text.\n\n"
                 "Returns the compiled model: a dict with \"declarations\", \"objective\", \"constraints\", "
                 "\"data\", \"warnings\"\n(diagnostic records) and \"source\" ({\"model\": model_text, \"data\": "
-                "data_text}, the texts given); see docs/compiled-model.md.\nRaises SemanticError whose text lists "
+                "data_text}, the texts given); see docs/compiled-model.md.\nA model that would expand to more "
+                "than MAX_SIZE columns or rows (or ten times as many nonzeros) is refused\nbefore anything is "
+                "built (T0707). Raises SemanticError whose text lists "
                 "every error found, one per line as 'model:LINE:COLUMN: message' (or\n'data:...'), each followed "
                 "by the offending line and a caret; its diagnostics attribute holds the records.\nRaises "
                 "MemoryError when memory runs out and KeyboardInterrupt on Ctrl-C.")
                 .c_str());
+
+    tarvok::host::def(m, "_size_limits", "",
+                      "The size limit as MAX_SIZE stands now: (columns, rows, nonzeros), None for no limit.", []() {
+                          SizeLimits l = size_setting();
+                          auto shown = [](uint64_t n) -> py::object {
+                              return n == UINT64_MAX ? py::object(py::none()) : py::object(py::int_(n));
+                          };
+                          return py::make_tuple(shown(l.max_columns), shown(l.max_rows), shown(l.max_nonzeros));
+                      });
 
     tarvok::host::def(m, "diagnostic_codes", "",
                       "List the compiler's diagnostic codes.\n\n"
@@ -707,7 +742,7 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
     tarvok::host::def(
         m, "main", "argv=None",
         "Check a model file with its data file from the command line.\n\n"
-        "argv is [MODEL, DATA, '--json'] with DATA and '--json' optional (default: sys.argv[1:]). "
+        "argv is [MODEL, DATA, '--json', '--max-size', N] with all but MODEL optional (default: sys.argv[1:]). "
         "Prints the\ndiagnostics as 'PATH:LINE:COLUMN: error: message' (or warning:) and OK when the "
         "pair compiles,\nor with --json the diagnostic records as a JSON list, and returns the exit "
         "status: 0 when the\npair compiles (warnings allowed), 1 when it does not, 2 for wrong "

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <span>
 #include <system_error>
 
@@ -92,15 +93,6 @@ std::uint64_t fnv1a(std::string_view text) {
     return h;
 }
 
-/// "-" and 12 hexadecimal digits of a hash of `id`.
-std::string hash_suffix(std::string_view id) {
-    char digits[17];
-    auto [end, error] = std::to_chars(digits, digits + 16, fnv1a(id) >> 16, 16);
-    (void)error;
-    std::string text(digits, end);
-    return "-" + std::string(12 - text.size(), '0') + text;
-}
-
 std::string lower(std::string_view text) {
     std::string out(text);
     for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -108,6 +100,14 @@ std::string lower(std::string_view text) {
 }
 
 }  // namespace
+
+std::string folder_hash(std::string_view id) {
+    char digits[17];
+    auto [end, error] = std::to_chars(digits, digits + 16, fnv1a(id) >> 16, 16);
+    (void)error;
+    std::string text(digits, end);
+    return "-" + std::string(12 - text.size(), '0') + text;
+}
 
 std::optional<double> numeric_text(std::string_view text) {
     std::size_t begin = utf8::skip_host_space(text, 0);
@@ -188,7 +188,7 @@ std::string folder_name(std::string_view id) {
     if (as_is) return out;
     if (!out.empty() && out.front() == '.') out.front() = '_';
     if (out.size() > kLongest - 13) out.resize(kLongest - 13);
-    return out + hash_suffix(id);
+    return out + folder_hash(id);
 }
 
 Dataset read_dataset(std::string_view text) {
@@ -256,7 +256,16 @@ Dataset read_dataset(std::string_view text) {
     for (Problem& p : out.problems) by_folder[lower(p.folder)].push_back(&p);
     for (auto& [name, group] : by_folder) {
         if (group.size() < 2) continue;
-        for (Problem* p : group) p->folder += hash_suffix(p->id);
+        for (Problem* p : group) p->folder += folder_hash(p->id);
+    }
+    // Ids can be made to meet those names (an id that is another id's
+    // folder, with its hash appended): in data-set order, a folder already
+    // taken gets a number, so no two problems ever share one.
+    std::set<std::string> taken;
+    for (Problem& p : out.problems) {
+        std::string name = p.folder;
+        for (std::size_t n = 2; !taken.insert(lower(name)).second; ++n) name = p.folder + "-" + std::to_string(n);
+        p.folder = name;
     }
     return out;
 }

@@ -20,6 +20,7 @@ struct Problem {
     std::string description;         ///< the word problem
     std::optional<double> expected;  ///< the reference optimal objective, when the record has a usable one
     std::size_t record = 0;          ///< 1-based position among the records
+    std::string question_hash;       ///< a hash of the description, set by the caller (see Record)
 };
 
 /// A record that was skipped, and why.
@@ -62,8 +63,11 @@ std::optional<double> reference_value(const json::Value& value);
 /// A folder name for `id`: the id itself when it is made of letters, digits,
 /// '.', '_' and '-' only, does not start with '.', is at most 80 bytes and is
 /// not one of the names the run writes beside the folders; otherwise a safe
-/// form of it followed by a hash of the whole id, so distinct ids get
-/// distinct folders.
+/// form of it followed by folder_hash(id). read_dataset makes the folders of
+/// one data set distinct, also when ids are made to collide.
 std::string folder_name(std::string_view id);
+
+/// "-" and 12 hexadecimal digits of a hash of `id`.
+std::string folder_hash(std::string_view id);
 
 }  // namespace tarvok::evaluation

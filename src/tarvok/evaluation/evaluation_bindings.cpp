@@ -4,14 +4,17 @@
 // on Python threads (the loop waits on the network); the main thread alone
 // writes results.jsonl, one flushed line per finished problem, so that a run
 // that is stopped resumes where it was.
+#include "common/terminal_text.hpp"
 #include "evaluation/dataset.hpp"
 #include "evaluation/results.hpp"
+#include "evaluation/run_lock.hpp"
 #include "generative/providers/providers.hpp"
 #include "host/host.hpp"
 
 #include <atomic>
 #include <cmath>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +22,7 @@
 namespace py = pybind11;
 namespace host = tarvok::host;
 namespace ev = tarvok::evaluation;
+namespace terminal = tarvok::terminal;
 namespace pv = tarvok::generative::providers;
 
 namespace {
@@ -30,10 +34,15 @@ py::module_ generative() { return host::import_sibling(host::this_module(), "tar
 py::module_ os_module() { return py::module_::import("os"); }
 py::object join_path(py::handle a, py::handle b) { return os_module().attr("path").attr("join")(a, b); }
 
-/// Writes one line to sys.stderr (looked up per line).
+/// `text` with the configured API keys hidden, as every record, summary and
+/// message of a run holds text.
+std::string hidden(const std::string& text) { return host::str_of(generative().attr("_hide_keys")(host::text(text))); }
+
+/// Writes one line for a reader to sys.stderr (looked up per line), with
+/// what a terminal would act on shown as escapes and the keys hidden.
 void tell(const std::string& line) {
     py::object err = py::module_::import("sys").attr("stderr");
-    err.attr("write")(host::text(line + "\n"));
+    err.attr("write")(host::text(terminal::shown(hidden(line)) + "\n"));
     err.attr("flush")();
 }
 
@@ -47,16 +56,19 @@ py::object package_path(const char* name) {
 
 /// One run's settings, checked once.
 struct Settings {
-    py::object dataset;          ///< path of the data set
-    py::object out_dir;          ///< absolute path of the output folder
-    py::object provider;         ///< None: inferred from the model name
-    py::object model;            ///< the LLM model name
-    py::object iterations;       ///< int
-    py::object execution_check;  ///< None: EXECUTION_CHECK as it stands
+    py::object dataset;               ///< path of the data set
+    py::object out_dir;               ///< absolute path of the output folder
+    py::object provider;              ///< None: inferred from the model name
+    py::object model;                 ///< the LLM model name
+    py::object iterations;            ///< int
+    py::object execution_check;       ///< None: EXECUTION_CHECK as it stands
+    py::object timeout = py::none();  ///< seconds per LLM request; None: REQUEST_TIMEOUT as it stands
+    std::string provider_name;        ///< the provider the model name and `provider` choose (check_provider)
     double rel_tol = 1e-4;
     std::optional<long long> limit;
     long long jobs = 1;
     bool progress = true;
+    bool force = false;  ///< run in a folder that holds another run's records
 };
 
 [[noreturn]] void refuse(const std::string& parameter, const std::string& needs, py::handle value) {
@@ -74,7 +86,7 @@ long long count_argument(py::handle value, const char* name, bool optional) {
 
 Settings settings_from(py::object dataset, py::object out_dir, py::object provider, py::object model, py::object jobs,
                        py::object iterations, py::object execution_check, py::object rel_tol, py::object limit,
-                       py::object progress) {
+                       py::object progress, py::object force) {
     Settings s;
     py::module_ os = os_module();
     s.dataset = dataset.is_none() ? package_path("datasets") : os.attr("fspath")(dataset);
@@ -97,6 +109,8 @@ Settings settings_from(py::object dataset, py::object out_dir, py::object provid
     if (!limit.is_none()) s.limit = count_argument(limit, "limit", true);
     host::require(progress, "run_evaluation", "progress", Kind::Bool);
     s.progress = host::truthy(progress);
+    host::require(force, "run_evaluation", "force", Kind::Bool);
+    s.force = host::truthy(force);
     return s;
 }
 
@@ -129,6 +143,9 @@ ev::Dataset load_dataset(const Settings& s) {
     if (!failure.empty())
         host::raise(PyExc_ValueError, "cannot use data set " + host::str_of(s.dataset) + ": " + failure);
     if (s.limit && static_cast<long long>(dataset.problems.size()) > *s.limit) dataset.problems.resize(*s.limit);
+    py::object sha256 = py::module_::import("hashlib").attr("sha256");
+    for (ev::Problem& p : dataset.problems)
+        p.question_hash = host::str_of(sha256(py::bytes(p.description)).attr("hexdigest")());
     return dataset;
 }
 
@@ -143,10 +160,13 @@ std::string bad_record_text(const py::object& dataset, const ev::BadRecord& bad)
 /// Fails now, before any problem starts, when the provider cannot be used:
 /// its client (the library and the API key) is made once, as each request
 /// would make it.
-void check_provider(const Settings& s) {
+void check_provider(Settings& s) {
     py::module_ tg = generative();
+    // The loop's own private steps, as each request calls them: the provider
+    // inference and the provider's client factory.
     py::object provider = tg.attr("_infer_provider")(s.provider, s.model);
-    std::string client = "_" + host::str_of(provider.attr("value")) + "_client";
+    s.provider_name = host::str_of(provider.attr("value"));
+    std::string client = "_" + s.provider_name + "_client";
     if (py::hasattr(tg, client.c_str())) tg.attr(client.c_str())();
 }
 
@@ -164,7 +184,7 @@ std::optional<double> optional_double(py::handle value) {
 
 std::optional<std::string> optional_text(py::handle value) {
     if (value.is_none()) return std::nullopt;
-    return host::str_of(value);
+    return hidden(host::str_of(value));
 }
 
 /// The record of a problem from the map `_run_problem` returns; correctness
@@ -182,7 +202,7 @@ ev::Record record_from(py::handle result, const ev::Problem& problem, double rel
     if (!iterations.is_none()) r.iterations = host::saturated(iterations);
     py::object errors = get("compile_errors");
     if (!errors.is_none())
-        for (py::handle e : errors) r.compile_errors.push_back(host::str_of(e));
+        for (py::handle e : errors) r.compile_errors.push_back(hidden(host::str_of(e)));
     r.seconds = optional_double(get("seconds")).value_or(0);
     r.error = optional_text(get("error"));
     r.correct = !r.error && ev::is_correct(r.status, r.objective, r.expected, rel_tol);
@@ -203,7 +223,37 @@ std::string error_text(const py::error_already_set& e) {
 
 py::object perf_counter() { return py::module_::import("time").attr("perf_counter")(); }
 
+/// The progress callback of one problem: each line goes to its log. A run
+/// that stops early ends the problem at its next step: the loop lets an
+/// interrupt raised by its progress callback through.
+py::cpp_function logged_progress(py::object log, py::object stop) {
+    return py::cpp_function([log, stop](py::object message) {
+        log.attr("write")(py::str(message) + py::str("\n"));
+        log.attr("flush")();
+        if (!stop.is_none() && host::truthy(stop.attr("is_set")())) {
+            PyErr_SetString(PyExc_KeyboardInterrupt, "the evaluation run stopped");
+            throw py::error_already_set();
+        }
+    });
+}
+
+/// A problem's record before anything is known of it.
+py::dict empty_record(py::object id) {
+    py::dict record;
+    record["id"] = id;
+    record["objective"] = py::none();
+    record["status"] = py::none();
+    record["compiled"] = py::none();
+    record["iterations"] = py::none();
+    record["compile_errors"] = py::list();
+    record["error"] = py::none();
+    return record;
+}
+
 /// `_run_problem(problem, out_dir, settings)`: one problem, start to end.
+/// `settings` holds the run's options of the loop (model, provider,
+/// iterations, execution_check, few_shot_library, timeout) and the final
+/// solve's time_limit.
 py::dict run_problem(py::object problem, py::object out_dir, py::object settings) {
     py::module_ os = os_module();
     py::module_ tg = generative();
@@ -214,47 +264,24 @@ py::dict run_problem(py::object problem, py::object out_dir, py::object settings
     py::object log = py::module_::import("builtins")
                          .attr("open")(join_path(folder, py::str("progress.log")), "w", py::arg("encoding") = "utf-8",
                                        py::arg("errors") = "backslashreplace");
-    // A run that stops early ends this problem at its next step: the loop
-    // lets an interrupt raised by its progress callback through.
-    py::object stop = settings.attr("get")("stop");
-    py::cpp_function progress([log, stop](py::object message) {
-        log.attr("write")(py::str(message) + py::str("\n"));
-        log.attr("flush")();
-        if (!stop.is_none() && host::truthy(stop.attr("is_set")())) {
-            PyErr_SetString(PyExc_KeyboardInterrupt, "the evaluation run stopped");
-            throw py::error_already_set();
-        }
-    });
-
-    py::dict record;
-    record["id"] = problem["id"];
-    record["objective"] = py::none();
-    record["status"] = py::none();
-    record["compiled"] = py::none();
-    record["iterations"] = py::none();
-    record["compile_errors"] = py::list();
-    record["error"] = py::none();
+    py::cpp_function progress = logged_progress(log, settings.attr("get")("stop"));
+    py::dict record = empty_record(problem["id"]);
     double start = perf_counter().cast<double>();
     try {
-        py::object stats = tg.attr("generative_solve")(
+        // The run's own options for this call; the module settings stay as they are.
+        py::object result = tg.attr("run_generation")(
             problem["description"], model_file, data_file, py::arg("model_name") = settings["model"],
-            py::arg("iterations") = settings["iterations"], py::arg("return_statistics") = true,
-            py::arg("llm_provider") = settings["provider"], py::arg("progress") = progress);
-        py::list errors = py::list(stats["syntax_errors"]);
-        record["iterations"] = stats["iterations"];
-        record["compile_errors"] = errors;
-        record["compiled"] = py::bool_(py::len(errors) == 0);
-        if (py::len(errors) == 0) {
-            // The loop's own solve of the final pair, when the execution check made one.
-            py::object status = stats.attr("get")("solver_status");
-            py::object objective = stats.attr("get")("objective");
-            if (status.is_none()) {
-                py::object outcome = tg.attr("_execute_model")(host::read_file(model_file, "r", "utf-8"),
-                                                               host::read_file(data_file, "r", "utf-8"),
-                                                               py::arg("time_limit") = settings["time_limit"]);
-                status = outcome["status"];
-                objective = outcome.attr("get")("objective");
-            }
+            py::arg("iterations") = settings["iterations"], py::arg("llm_provider") = settings["provider"],
+            py::arg("progress") = progress, py::arg("few_shot_library") = settings["few_shot_library"],
+            py::arg("execution_check") = settings["execution_check"], py::arg("timeout") = settings["timeout"]);
+        record["iterations"] = result.attr("iterations");
+        record["compile_errors"] = result.attr("syntax_errors");
+        record["compiled"] = result.attr("compiled");
+        if (host::truthy(result.attr("compiled"))) {
+            // The loop's own solve of the final pair when the execution check made one, else a solve of
+            // the pair as the loop compiled it.
+            py::object outcome = result.attr("execute")(py::arg("time_limit") = settings["time_limit"]);
+            py::object status = outcome["status"], objective = outcome.attr("get")("objective");
             record["status"] = status;
             record["objective"] = objective;
             progress(py::str("Final model: " + host::str_of(status) + ", objective " + host::str_of(objective)));
@@ -264,7 +291,7 @@ py::dict run_problem(py::object problem, py::object out_dir, py::object settings
             log.attr("close")();
             throw;
         }
-        record["error"] = host::text(error_text(e));
+        record["error"] = host::text(hidden(error_text(e)));
         progress(record["error"]);
     }
     record["seconds"] = perf_counter().cast<double>() - start;
@@ -309,6 +336,8 @@ void work(const std::shared_ptr<Pool>& pool) {
     } catch (py::error_already_set& e) {
         // The main thread raises it; a thread that died silently would leave it waiting.
         pool->queue.attr("put")(py::make_tuple(-1, e.value()));
+    } catch (const std::bad_alloc&) {
+        pool->queue.attr("put")(py::make_tuple(-1, py::reinterpret_borrow<py::object>(PyExc_MemoryError)()));
     } catch (const std::exception& e) {
         pool->queue.attr("put")(py::make_tuple(-1, py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(e.what())));
     }
@@ -414,29 +443,79 @@ struct Outcome {
     std::map<std::string, ev::Record> records;
 };
 
-/// The run; `pool` is set as soon as the workers exist, so that a caller can
-/// wait for them after an interrupt.
-Outcome run(const Settings& s, const ev::Dataset& dataset, std::shared_ptr<Pool>& started) {
+/// The output folder made ready for one run: locked against a second run,
+/// its records read and weighed against the data set and the run's settings.
+struct Prepared {
+    std::optional<ev::FileLock> lock;  ///< held until the run ends
+    py::object results_path;
+    ev::RecordedResults recorded;
+    ev::RunKey key;
+    ev::ResumePlan plan;  ///< points into the data set's problems
+};
+
+/// The name of the lock file in the output folder; a problem's folder never
+/// starts with '.', so none can be it.
+constexpr const char* kLockFile = ".tarvok-eval.lock";
+
+/// Makes the output folder ready, or refuses it: RuntimeError while another
+/// run holds it, ValueError when it holds a run with other settings (unless
+/// forced).
+Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
     py::module_ os = os_module();
     py::module_ tg = generative();
     os.attr("makedirs")(s.out_dir, py::arg("exist_ok") = true);
-    py::object results_path = join_path(s.out_dir, py::str("results.jsonl"));
-    ev::RecordedResults recorded;
-    if (host::truthy(os.attr("path").attr("exists")(results_path))) {
-        std::string previous = py::bytes(host::read_file(results_path, "rb"));
-        recorded = ev::read_results(previous);
+    Prepared p;
+    py::object lock_path = join_path(s.out_dir, py::str(kLockFile));
+    try {
+        p.lock = ev::FileLock::try_take(host::file_system_path(lock_path));
+    } catch (const std::filesystem::filesystem_error& e) {
+        PyErr_SetObject(PyExc_OSError, py::make_tuple(e.code().value(), e.code().message(), lock_path).ptr());
+        throw py::error_already_set();
     }
+    if (!p.lock) {
+        host::raise(PyExc_RuntimeError, "another tarvok eval is running with the output folder " +
+                                            host::str_of(s.out_dir) + " (it holds " + host::str_of(lock_path) +
+                                            "); wait for it to end, or choose another folder");
+    }
+    p.results_path = join_path(s.out_dir, py::str("results.jsonl"));
+    if (host::truthy(os.attr("path").attr("exists")(p.results_path))) {
+        std::string previous = py::bytes(host::read_file(p.results_path, "rb"));
+        p.recorded = ev::read_results(previous);
+    }
+    py::object check = s.execution_check.is_none() ? tg.attr("EXECUTION_CHECK") : s.execution_check;
+    p.key = {s.provider_name, hidden(host::str_of(s.model)), host::saturated(s.iterations), host::truthy(check)};
+    p.plan = ev::plan_resume(dataset.problems, p.recorded.by_id, p.key, s.rel_tol, s.force);
+    if (p.plan.conflict && !s.force) {
+        host::raise(PyExc_ValueError,
+                    host::str_of(s.out_dir) + " holds a run made with other settings: " + *p.plan.conflict +
+                        "; choose another folder, or force this run there (--force, force=True), which runs "
+                        "the problems recorded with other settings again");
+    }
+    return p;
+}
+
+/// The run; `pool` is set as soon as the workers exist, so that a caller can
+/// wait for them after an interrupt.
+Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, std::shared_ptr<Pool>& started) {
+    py::module_ os = os_module();
+    py::module_ tg = generative();
+    py::object results_path = prepared.results_path;
     py::object results = py::module_::import("builtins").attr("open")(results_path, "ab");
     ClosedAtEnd closer{results};
-    if (!recorded.ends_in_newline) results.attr("write")(py::bytes("\n"));  // after a line cut off by a kill
+    auto append = [&](const ev::Record& record) {
+        results.attr("write")(py::bytes(ev::record_line(record)));
+        results.attr("flush")();
+        os.attr("fsync")(results.attr("fileno")());
+    };
+    if (!prepared.recorded.ends_in_newline) results.attr("write")(py::bytes("\n"));  // after a line cut off by a kill
 
     Outcome out;
     out.problems = dataset.problems;
-    for (const ev::Problem& p : out.problems) {
-        auto found = recorded.by_id.find(p.id);
-        if (found != recorded.by_id.end()) out.records.insert(*found);
-    }
-    std::vector<const ev::Problem*> todo = ev::pending(out.problems, out.records);
+    out.records = prepared.plan.reused;
+    // A reused record judged otherwise now (another reference or tolerance)
+    // is written again, so that the file's last word on it is this run's.
+    for (const std::string& id : prepared.plan.rejudged) append(out.records.at(id));
+    const std::vector<const ev::Problem*>& todo = prepared.plan.todo;
     size_t done_before = out.records.size(), correct_before = 0;
     for (auto& [id, r] : out.records) correct_before += r.correct;
 
@@ -446,20 +525,16 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, std::shared_ptr<Pool>
                            host::str_of(s.dataset) + ", model " + host::str_of(s.model);
         if (done_before)
             line += "; " + std::to_string(done_before) + " already recorded in " + host::str_of(results_path);
+        if (prepared.plan.rerun)
+            line += "; " + std::to_string(prepared.plan.rerun) + " recorded for another question or run, to run again";
         tell(line);
     }
 
-    // The loop's settings for this run: the execution check when asked, and
-    // the example library FEW_SHOT_LIBRARY names when that is a folder here,
+    // The example library FEW_SHOT_LIBRARY names when that is a folder here,
     // else the shipped one (as `tarvok solve` chooses, without moving).
-    std::optional<SettingForRun> check, library;
-    if (!s.execution_check.is_none()) check.emplace(tg, "EXECUTION_CHECK", s.execution_check);
     py::object chosen = py::none();
     if (py::hasattr(tg, "FEW_SHOT_LIBRARY")) chosen = tg.attr("FEW_SHOT_LIBRARY");
-    if (chosen.is_none() || !host::truthy(os.attr("path").attr("isdir")(chosen))) {
-        chosen = package_path("tvl_models");
-        library.emplace(tg, "FEW_SHOT_LIBRARY", chosen);
-    }
+    if (chosen.is_none() || !host::truthy(os.attr("path").attr("isdir")(chosen))) chosen = package_path("tvl_models");
     if (s.progress)
         tell("tarvok eval: few-shot examples from " + host::str_of(os.attr("path").attr("abspath")(chosen)));
 
@@ -473,6 +548,9 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, std::shared_ptr<Pool>
     settings["model"] = s.model;
     settings["provider"] = s.provider;
     settings["iterations"] = s.iterations;
+    settings["execution_check"] = s.execution_check;
+    settings["few_shot_library"] = chosen;
+    settings["timeout"] = s.timeout;
     settings["time_limit"] = tg.attr("EXECUTION_TIME_LIMIT");
     settings["stop"] = pool->stop;
     pool->settings = settings;
@@ -491,13 +569,14 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, std::shared_ptr<Pool>
 
     auto finish = [&] {
         progress.close();
-        out.summary = ev::summarize(out.problems, out.records, dataset.bad.size());
-        ev::RunSettings run_settings{host::str_of(s.dataset),
-                                     host::str_of(tg.attr("_infer_provider")(s.provider, s.model).attr("value")),
-                                     host::str_of(s.model),
-                                     host::saturated(s.iterations),
-                                     host::truthy(tg.attr("EXECUTION_CHECK")),
-                                     s.rel_tol};
+        out.summary = ev::summarize(out.problems, out.records, dataset.bad.size(), prepared.plan.rerun);
+        ev::RunSettings run_settings{
+            hidden(host::str_of(s.dataset)),
+            s.provider_name,
+            hidden(host::str_of(s.model)),
+            host::saturated(s.iterations),
+            host::truthy(s.execution_check.is_none() ? tg.attr("EXECUTION_CHECK") : s.execution_check),
+            s.rel_tol};
         out.summary_text = ev::summary_json(out.summary, run_settings);
         host::replace_files({{join_path(s.out_dir, py::str("summary.json")), out.summary_text}});
     };
@@ -518,9 +597,9 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, std::shared_ptr<Pool>
                 throw py::error_already_set();
             }
             ev::Record record = record_from(item[1], *todo[index], s.rel_tol);
-            results.attr("write")(py::bytes(ev::record_line(record)));
-            results.attr("flush")();
-            os.attr("fsync")(results.attr("fileno")());
+            record.question_hash = todo[index]->question_hash;
+            record.run = prepared.key;
+            append(record);
             progress.finished(record);
             out.records[record.id] = std::move(record);
             --remaining;
@@ -544,14 +623,15 @@ py::object summary_object(const Outcome& out) { return py::module_::import("json
 
 py::object run_evaluation(py::object dataset, py::object out_dir, py::object provider, py::object model,
                           py::object jobs, py::object iterations, py::object execution_check, py::object rel_tol,
-                          py::object limit, py::object progress) {
-    Settings s =
-        settings_from(dataset, out_dir, provider, model, jobs, iterations, execution_check, rel_tol, limit, progress);
+                          py::object limit, py::object progress, py::object force) {
+    Settings s = settings_from(dataset, out_dir, provider, model, jobs, iterations, execution_check, rel_tol, limit,
+                               progress, force);
     ev::Dataset data = load_dataset(s);
     check_provider(s);
     check_solver();
+    Prepared prepared = prepare(s, data);
     std::shared_ptr<Pool> pool;
-    return summary_object(run(s, data, pool));
+    return summary_object(run(s, data, prepared, pool));
 }
 
 // ------------------------------------------------------------ the command
@@ -589,11 +669,18 @@ void add_arguments(py::object parser) {
     add("--timeout", py::arg("type") = builtins.attr("float"), py::arg("metavar") = "SECONDS",
         py::arg("help") = "most seconds one LLM request may take (default: the library's REQUEST_TIMEOUT)");
     add("--json", py::arg("action") = "store_true", py::arg("help") = "print the summary as JSON instead of the table");
+    add("--max-size", py::arg("type") = builtins.attr("int"), py::arg("metavar") = "N",
+        py::arg("help") =
+            "refuse a model that would expand to more than N columns or rows, or 10 N nonzeros "
+            "(default: tarvok_core.MAX_SIZE)");
+    add("--force", py::arg("action") = "store_true",
+        py::arg("help") =
+            "run in an --out that holds a run with another provider, model or settings; its problems run again");
 }
 
 void say(const std::string& text) {
     py::object out = py::module_::import("sys").attr("stdout");
-    out.attr("write")(host::text(text));
+    out.attr("write")(host::text(hidden(text)));
     out.attr("flush")();
 }
 
@@ -638,7 +725,10 @@ int failed(py::handle args, int status, const std::string& message) {
 /// `tarvok eval` from parsed arguments (see add_arguments); the exit status.
 int run_command(py::object args) {
     constexpr int kUsage = 2, kProvider = 5, kInterrupted = 130;
-    for (auto [name, option] : {std::pair{"jobs", "--jobs"}, {"iterations", "--iterations"}, {"limit", "--limit"}}) {
+    for (auto [name, option] : {std::pair{"jobs", "--jobs"},
+                                {"iterations", "--iterations"},
+                                {"limit", "--limit"},
+                                {"max_size", "--max-size"}}) {
         py::object value = args.attr(name);
         if (!value.is_none() && value.cast<long long>() < 1)
             return failed(args, kUsage, std::string(option) + " must be at least 1");
@@ -660,11 +750,11 @@ int run_command(py::object args) {
 
     std::shared_ptr<Pool> pool;
     try {
-        Settings s =
-            settings_from(args.attr("dataset"), args.attr("out"), provider, args.attr("model"), args.attr("jobs"),
-                          args.attr("iterations"),
-                          host::truthy(args.attr("execution_check")) ? py::object(py::bool_(true)) : py::none(),
-                          py::float_(rel_tol), args.attr("limit"), py::bool_(true));
+        Settings s = settings_from(
+            args.attr("dataset"), args.attr("out"), provider, args.attr("model"), args.attr("jobs"),
+            args.attr("iterations"),
+            host::truthy(args.attr("execution_check")) ? py::object(py::bool_(true)) : py::none(), py::float_(rel_tol),
+            args.attr("limit"), py::bool_(true), py::bool_(host::truthy(args.attr("force"))));
         ev::Dataset data;
         try {
             data = load_dataset(s);
@@ -688,19 +778,33 @@ int run_command(py::object args) {
             if (!e.matches(PyExc_ImportError)) throw;
             return failed(args, kUsage, host::str_of(e.value()));
         }
-        // The request timeout holds for this run only.
-        std::optional<SettingForRun> request_timeout;
-        if (!timeout.is_none())
-            request_timeout.emplace(generative(), "REQUEST_TIMEOUT", py::float_(timeout.cast<double>()));
+        Prepared prepared;
+        try {
+            prepared = prepare(s, data);
+        } catch (py::error_already_set& e) {
+            if (e.matches(PyExc_OSError))
+                return failed(args, kUsage,
+                              "cannot write to " + host::str_of(s.out_dir) + ": " + host::str_of(e.value()));
+            if (!e.matches(PyExc_RuntimeError) && !e.matches(PyExc_ValueError)) throw;
+            return failed(args, kUsage, host::str_of(e.value()));
+        }
+        // The request timeout is an option of the loop's calls; the compiler's
+        // size limit, a setting of its module, holds for this run and is put back.
+        if (!timeout.is_none()) s.timeout = py::float_(timeout.cast<double>());
+        std::optional<SettingForRun> size_limit;
+        if (!args.attr("max_size").is_none())
+            size_limit.emplace(host::import_sibling(host::this_module(), "tarvok_core"), "MAX_SIZE",
+                               args.attr("max_size"));
         Outcome out;
         try {
-            out = run(s, data, pool);
+            out = run(s, data, prepared, pool);
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_OSError)) throw;
             return failed(args, kUsage, "cannot write to " + host::str_of(s.out_dir) + ": " + host::str_of(e.value()));
         }
-        say(host::truthy(args.attr("json")) ? out.summary_text
-                                            : ev::results_table(out.problems, out.records, out.summary));
+        say(host::truthy(args.attr("json"))
+                ? out.summary_text
+                : terminal::shown(ev::results_table(out.problems, out.records, out.summary)));
         tell("tarvok eval: results in " + host::str_of(join_path(s.out_dir, py::str("results.jsonl"))) +
              ", summary in " + host::str_of(join_path(s.out_dir, py::str("summary.json"))));
         return 0;
@@ -738,20 +842,24 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
 
     host::def(m, "run_evaluation",
               "dataset, out_dir, *, provider=None, model=None, jobs=1, iterations=None, execution_check=None, "
-              "rel_tol=0.0001, limit=None, progress=True",
+              "rel_tol=0.0001, limit=None, progress=True, force=False",
               "Run the generation loop on every problem of a data set and measure answer accuracy.\n\n"
               "dataset is a JSON Lines file or a JSON array of records (None: the shipped sample set); each\n"
               "problem's files go to out_dir/<id>/, one record per finished problem is appended to\n"
-              "out_dir/results.jsonl, and ids recorded there are skipped, so a stopped run resumes. Returns the\n"
-              "summary (also written to out_dir/summary.json). jobs problems run at once on threads; iterations\n"
-              "and model default to the loop's settings; execution_check, when not None, sets EXECUTION_CHECK\n"
-              "for the run. An answer is correct when the final model solves to optimality within\n"
-              "rel_tol * max(1, |reference|) of the reference. The provider's client is made before any problem\n"
-              "starts, so a missing key or library fails at once.",
+              "out_dir/results.jsonl, and ids recorded there are skipped, so a stopped run resumes: a record is\n"
+              "reused only for the same question (its hash is kept) and judged again against the current reference\n"
+              "and rel_tol. Returns the summary (also written to out_dir/summary.json). jobs problems run at once\n"
+              "on threads; iterations and model default to the loop's settings; execution_check, when not None,\n"
+              "is the loop's execution check for the run (None: EXECUTION_CHECK). An answer is correct when the\n"
+              "final model solves to optimality within rel_tol * max(1, |reference|) of the reference. The\n"
+              "provider's client is made before any problem starts, so a missing key or library fails at once.\n"
+              "Raises RuntimeError while another run uses out_dir, and ValueError when out_dir holds a run with\n"
+              "another provider, model, iterations or execution check, unless force is true (those problems then\n"
+              "run again).",
               &run_evaluation, py::arg("dataset"), py::arg("out_dir"), py::kw_only(), py::arg("provider") = py::none(),
               py::arg("model") = py::none(), py::arg("jobs") = 1, py::arg("iterations") = py::none(),
               py::arg("execution_check") = py::none(), py::arg("rel_tol") = 1e-4, py::arg("limit") = py::none(),
-              py::arg("progress") = true);
+              py::arg("progress") = true, py::arg("force") = false);
     host::def(m, "_run_problem", "problem, out_dir, settings",
               "Run one problem: the loop, then the final model's solve; returns its record as a map.\n\n"
               "What the loop raises is kept in the record's 'error'.",

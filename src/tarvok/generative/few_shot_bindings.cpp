@@ -77,14 +77,51 @@ bool guarded(Step&& step, Absorb&& absorb) {
     return false;
 }
 
+/// Why ranking by meaning cannot be done, when `error` says the embedding
+/// model cannot be loaded (or its libraries imported); none for other errors.
+std::optional<std::string> embedding_unavailable(py::error_already_set& error) {
+    if (error.matches(PyExc_ImportError)) return error_text(error);
+    py::object unavailable =
+        host::import_sibling(host::this_module(), "example_ranker").attr("EmbeddingModelUnavailable");
+    if (!error.matches(unavailable)) return std::nullopt;
+    py::object value = error.value();
+    if (py::hasattr(value, "model_name") && py::hasattr(value, "reason"))
+        return "'" + host::str_of(value.attr("model_name")) + "': " + host::str_of(value.attr("reason"));
+    return error_text(error);
+}
+
+/// The ranking hits: by meaning (`rag_rank`), or, when no embedding model can
+/// be loaded, by the words the descriptions share with the problem (BM25),
+/// which the progress says.
+py::object rank_examples(py::object problem_description, py::object k, py::object models_dir, py::object progress) {
+    std::optional<std::string> unavailable;
+    try {
+        py::object rank = attr("rag_rank");
+        // An embedding model the call chose; else the ranker's own default.
+        if (py::object embedding_model = call_option("embedding_model")) {
+            return rank(py::arg("query") = problem_description, py::arg("models_dir") = models_dir,
+                        py::arg("top_k") = k, py::arg("model_name") = embedding_model);
+        }
+        return rank(py::arg("query") = problem_description, py::arg("models_dir") = models_dir, py::arg("top_k") = k);
+    } catch (py::error_already_set& e) {
+        unavailable = embedding_unavailable(e);
+        if (!unavailable) throw;
+    }
+    log_debug("Few-shot ranking by meaning unavailable: " + *unavailable);
+    notify(progress, "Embedding model unavailable (" + server_text(host::text(*unavailable)) +
+                         "); ranking few-shot examples by word overlap (BM25)");
+    return host::import_sibling(host::this_module(), "example_ranker")
+        .attr("rank_lexically")(py::arg("query") = problem_description, py::arg("models_dir") = models_dir,
+                                py::arg("top_k") = k);
+}
+
 py::list gather_few_shots(py::object problem_description, py::object k, py::object models_dir, py::object progress) {
     py::list examples;
     py::object hits;
     bool retrieved = guarded(
         [&] {
             notify(progress, "Retrieving few-shot examples (k=" + py::str(k).cast<std::string>() + ")");
-            hits = attr("rag_rank")(py::arg("query") = problem_description, py::arg("models_dir") = models_dir,
-                                    py::arg("top_k") = k);
+            hits = rank_examples(problem_description, k, models_dir, progress);
             py::list names;
             for (py::handle hit : hits) names.append(pathlib_path(hit["path"]).attr("name"));
             notify(progress, "Found " + std::to_string(py::len(hits)) +

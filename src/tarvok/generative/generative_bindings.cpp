@@ -49,25 +49,67 @@ void register_signed_function_type(py::module_& m) {
 
 }  // namespace
 
-void notify(py::handle progress, const std::string& msg) { attr("_notify")(progress, host::text(msg)); }
+namespace {
+
+/// The values of every provider's key variables, as they stand now.
+class ConfiguredKeys {
+  public:
+    ConfiguredKeys() {
+        py::object environ = py::module_::import("os").attr("environ");
+        for (const providers::Provider& p : providers::kProviders) {
+            for (std::string_view name : p.environment) {
+                py::object value = environ.attr("get")(host::text(name));
+                if (PyUnicode_Check(value.ptr())) held_.emplace_back(value);
+            }
+        }
+        for (const host::Utf8& key : held_) views_.push_back(key.view());
+    }
+    std::span<const std::string_view> views() const { return views_; }
+
+  private:
+    std::vector<host::Utf8> held_;
+    std::vector<std::string_view> views_;
+};
+
+}  // namespace
+
+std::string without_keys(std::string_view text) { return hide_keys(text, ConfiguredKeys().views()); }
+
+void notify(py::handle progress, const std::string& msg) { attr("_notify")(progress, host::text(without_keys(msg))); }
 
 std::string server_text(py::handle value) {
     std::string text = host::str_of(value);
-    // The values of every provider's variables, as they stand now.
-    py::object environ = py::module_::import("os").attr("environ");
-    std::vector<host::Utf8> keys;
-    for (const providers::Provider& p : providers::kProviders) {
-        for (std::string_view name : p.environment) {
-            py::object value = environ.attr("get")(host::text(name));
-            if (PyUnicode_Check(value.ptr())) keys.emplace_back(value);
-        }
-    }
-    std::vector<std::string_view> views;
-    for (const host::Utf8& key : keys) views.push_back(key.view());
-    return shown_server_text(text, views);
+    return shown_server_text(text, ConfiguredKeys().views());
 }
 
-void log_debug(const std::string& msg) { attr("logger").attr("debug")(host::text(msg)); }
+void log_debug(const std::string& msg) { attr("logger").attr("debug")(host::text(without_keys(msg))); }
+
+namespace {
+
+py::object call_options_variable() {
+    static host::Memo* variable = new host::Memo;  // never destroyed: the interpreter is gone by then
+    return variable->get([] {
+        return py::module_::import("contextvars")
+            .attr("ContextVar")("tarvok.tarvok_generative.call_options", py::arg("default") = py::none());
+    });
+}
+
+}  // namespace
+
+py::object call_option(const char* name) {
+    py::object options = call_options_variable().attr("get")();
+    if (options.is_none() || !options.contains(name)) return py::object();
+    return options[name];
+}
+
+CallOptions::CallOptions(py::dict options) : token_(call_options_variable().attr("set")(options)) {}
+
+CallOptions::~CallOptions() {
+    py::error_scope keep;  // an error in flight stays the one raised
+    if (PyObject* done = PyObject_CallMethod(call_options_variable().ptr(), "reset", "O", token_.ptr()))
+        Py_DECREF(done);
+    PyErr_Clear();
+}
 
 void def_with_signature(py::module_& m, const char* name, const py::cpp_function& impl, const char* doc,
                         std::vector<std::pair<const char*, py::object>> params) {
@@ -133,13 +175,13 @@ void register_reply_parsing(py::module_& m) {
 namespace bind = tarvok::generative::bind;
 namespace host = tarvok::host;
 
-PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
-    namespace py = pybind11;
-    py::options options;
-    options.disable_function_signatures();
+namespace {
 
-    host::hold_module(m);
+namespace py = pybind11;
 
+/// The settings as shipped, described in the module's doc. Parameter defaults
+/// read them at registration, once.
+void register_settings(py::module_& m) {
     m.doc() =
         "Generate Tarvok models and data from plain-language problem descriptions with an LLM.\n\n"
         "Settings (module attributes; assign them to change what later calls do):\n\n"
@@ -153,22 +195,15 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
         "FEW_SHOT_MAX_CHARS  2**31-1   characters read from each example file (bound at import)\n"
         "FEW_SHOT_LIBRARY    'tvl_models'\n"
         "                              the example library generative_solve ranks: a folder, relative to the\n"
-        "                              working directory at call time; None for the library shipped with the\n"
-        "                              package (read per call)\n"
+        "                              working directory at call time; None, or a folder that does not exist,\n"
+        "                              for the library shipped with the package (read per call)\n"
         "REQUEST_TIMEOUT     300.0     seconds one LLM request may take, for every provider's client, whose\n"
         "                              own retries are off; None for the client's own default (read per call)\n"
         "EXECUTION_CHECK     False     whether generative_solve solves every compiling model and revises one\n"
         "                              that is infeasible, unbounded or fails in the solver (read per call)\n"
-        "EXECUTION_TIME_LIMIT 60.0     seconds for each of those solves; None for no limit (read per call)";
-
-    // The compiler and the example ranker are bound at load time; a missing
-    // sibling makes this import fail.
-    py::module_ core = host::import_sibling(m, "tarvok_core");
-    m.attr("TVLCompiler") = core.attr("TVLCompiler");
-    m.attr("SemanticError") = core.attr("SemanticError");
-    m.attr("rag_rank") = host::import_sibling(m, "example_ranker").attr("rank_problem_descriptions");
-
-    // Settings as shipped. Parameter defaults below read them now, once.
+        "EXECUTION_TIME_LIMIT 60.0     seconds for each of those solves; None for no limit (read per call)\n\n"
+        "run_generation takes what it reads per call as options of that call, which leave the settings as\n"
+        "they are.";
     m.attr("MAX_ITERATIONS") = 5;
     m.attr("MAX_OUTPUT_TOKENS") = py::none();
     m.attr("LLM_PROVIDER") = "openai";
@@ -181,27 +216,27 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
     // Opt-in: solve every compiling pair and revise it when it does not solve.
     m.attr("EXECUTION_CHECK") = false;
     m.attr("EXECUTION_TIME_LIMIT") = 60.0;  // seconds per solve; None for no limit
+}
 
-    py::object module_name = m.attr("__name__");
+/// Grammar, and the type of every `progress` parameter for annotations (the stub names it too).
+void register_kinds(py::module_& m) {
     py::object Enum = py::module_::import("enum").attr("Enum");
     py::list modes;
     modes.append("NONE");
     modes.append("BNF");
     modes.append("CODE");
-    py::object Grammar = Enum("Grammar", modes, py::arg("module") = module_name, py::arg("qualname") = "Grammar");
+    py::object Grammar =
+        Enum("Grammar", modes, py::arg("module") = m.attr("__name__"), py::arg("qualname") = "Grammar");
     Grammar.attr("__doc__") =
         "What each prompt carries as its grammar reference: nothing, the grammar document, or the compiler source.";
     m.attr("Grammar") = Grammar;
-
-    // The type of every `progress` parameter, for annotations (the stub names it too).
     py::module_ typing = py::module_::import("typing");
     m.attr("Progress") = typing.attr("Optional")[typing.attr(
         "Callable")[py::make_tuple(py::make_tuple(py::type::of(py::str())), typing.attr("Any"))]];
+}
 
-    host::lazy_logger(m);
-
-    bind::register_signed_function_type(m);
-
+/// The progress channel and the hiding of keys in what is shown.
+void register_notify(py::module_& m) {
     host::def(
         m, "_notify", "progress, msg",
         "Send one status line to the progress callback, or to the debug log when there is none.\n\n"
@@ -220,6 +255,42 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
         },
         py::arg("progress"), py::arg("msg"));
 
+    host::def(
+        m, "_hide_keys", "text",
+        "Return text with the configured API keys hidden: each key, and each run of 12 or more of a\n"
+        "key's characters, becomes '[key hidden]'. Every text the package stores or shows that may hold\n"
+        "what a server sent goes through it.",
+        [](py::object text) -> py::object {
+            host::require(text, "_hide_keys", "text", host::Kind::Str);
+            host::Utf8 utf8(text);
+            std::string hidden = bind::without_keys(utf8.view());
+            if (hidden.size() == utf8.view().size() && hidden == utf8.view()) return text;
+            return host::text(hidden);
+        },
+        py::arg("text"));
+}
+
+}  // namespace
+
+PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
+    namespace py = pybind11;
+    py::options options;
+    options.disable_function_signatures();
+
+    host::hold_module(m);
+    register_settings(m);
+
+    // The compiler and the example ranker are bound at load time; a missing
+    // sibling makes this import fail.
+    py::module_ core = host::import_sibling(m, "tarvok_core");
+    m.attr("TVLCompiler") = core.attr("TVLCompiler");
+    m.attr("SemanticError") = core.attr("SemanticError");
+    m.attr("rag_rank") = host::import_sibling(m, "example_ranker").attr("rank_problem_descriptions");
+
+    register_kinds(m);
+    host::lazy_logger(m);
+    bind::register_signed_function_type(m);
+    register_notify(m);
     bind::register_reply_parsing(m);
     bind::register_references_and_prompts(m);
     bind::register_few_shot(m);

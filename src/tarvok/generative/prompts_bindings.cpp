@@ -96,10 +96,28 @@ SolverVerdict solver_verdict(py::handle result) {
     return verdict;
 }
 
-void register_references_and_prompts(py::module_& m) {
+namespace {
+
+/// `_safe_read_text`: content.decode("utf-8", "ignore")[:max_chars].strip(),
+/// all by the host; empty on any failure.
+py::object safe_read_text(py::object path, py::object max_chars) {
+    try {
+        py::object content = host::read_file(py::module_::import("os").attr("fspath")(path), "rb");
+        py::object text = content.attr("decode")("utf-8", "ignore");
+        py::object cut = text[py::reinterpret_steal<py::object>(PySlice_New(nullptr, max_chars.ptr(), nullptr))];
+        return cut.attr("strip")();
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+    } catch (const std::exception&) {
+        // bad_alloc and the like: still only a missing example
+    }
+    return py::str("");
+}
+
+/// The readers of the grammar references and example files.
+void register_references(py::module_& m) {
     using host::def;
     py::object max_chars = m.attr("FEW_SHOT_MAX_CHARS");
-    py::object none = py::none();
 
     def(
         m, "_read_file", "path",
@@ -137,28 +155,17 @@ void register_references_and_prompts(py::module_& m) {
             host::raise(PyExc_ValueError, "Invalid mode: " + text_of(mode));
         },
         py::arg("mode"));
-    def(
-        m, "_safe_read_text", "path, max_chars=2147483647",
+    def(m, "_safe_read_text", "path, max_chars=2147483647",
         "Read a UTF-8 text file tolerantly, cut to max_chars and trimmed; empty on any failure.\n\n"
         "Undecodable bytes are dropped; the cut counts characters and happens\n"
         "before the trim, and a negative limit drops characters from the end.",
-        [](py::object path, py::object max_chars) -> py::object {
-            // content.decode("utf-8", "ignore")[:max_chars].strip(), all by the host.
-            try {
-                py::object content = host::read_file(py::module_::import("os").attr("fspath")(path), "rb");
-                py::object text = content.attr("decode")("utf-8", "ignore");
-                py::object cut =
-                    text[py::reinterpret_steal<py::object>(PySlice_New(nullptr, max_chars.ptr(), nullptr))];
-                return cut.attr("strip")();
-            } catch (py::error_already_set& e) {
-                if (!host::is_ordinary(e)) throw;
-            } catch (const std::exception&) {
-                // bad_alloc and the like: still only a missing example
-            }
-            return py::str("");
-        },
-        py::arg("path"), py::arg("max_chars") = max_chars);
+        &safe_read_text, py::arg("path"), py::arg("max_chars") = max_chars);
+}
 
+/// The requests for a pair: the first one and the revisions.
+void register_pair_prompts(py::module_& m) {
+    using host::def;
+    py::object none = py::none();
     def(
         m, "_build_generation_prompt", "prompt, grammar_implementation, few_shots=None",
         "Build the first request for a model and data pair.",
@@ -210,6 +217,11 @@ void register_references_and_prompts(py::module_& m) {
         },
         py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"),
         py::arg("solver_result"), py::arg("few_shots") = none);
+}
+
+/// The requests that judge a pair or answer about one.
+void register_judging_prompts(py::module_& m) {
+    using host::def;
     def(
         m, "_build_alignment_prompt", "prompt, grammar_implementation, model_code, data_code",
         "Build the request for a JSON alignment verdict on a compiling pair.",
@@ -243,6 +255,14 @@ void register_references_and_prompts(py::module_& m) {
             return host::text(feedback_prompt(q.view(), g.view(), mc.view(), dc.view()));
         },
         py::arg("user_prompt_text"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"));
+}
+
+}  // namespace
+
+void register_references_and_prompts(py::module_& m) {
+    register_references(m);
+    register_pair_prompts(m);
+    register_judging_prompts(m);
 }
 
 }  // namespace tarvok::generative::bind

@@ -16,8 +16,18 @@ inline constexpr std::size_t kServerTextLimit = 4000;
 /// What stands in a message where a configured key's value stood.
 inline constexpr std::string_view kKeyMask = "[key hidden]";
 
-/// `text` (UTF-8 as the host hands it over) with every occurrence of each
-/// non-empty key replaced by kKeyMask, then, when longer than `limit`
+/// The shortest run of a key's characters that counts as showing the key:
+/// any run of this many characters of a key is hidden wherever it stands.
+inline constexpr std::size_t kKeyFragment = 12;
+
+/// `text` with the keys hidden: every occurrence of a non-empty key, and
+/// every run of kKeyFragment or more bytes that also occurs in a key (a key
+/// cut short, or its middle), replaced by kKeyMask; each stretch of hidden
+/// bytes becomes one mask. Time linear in the text.
+std::string hide_keys(std::string_view text, std::span<const std::string_view> keys);
+
+/// `text` (UTF-8 as the host hands it over) with the keys hidden (see
+/// hide_keys), then, when longer than `limit`
 /// characters (code points), cut to its first `limit` characters followed by
 /// a note that says where the cut happened and how long the text was.
 std::string shown_server_text(std::string_view text, std::span<const std::string_view> keys,

@@ -1,23 +1,37 @@
-// The two entry points: the generate-validate-revise loop and feedback on an
-// existing model. Both only orchestrate: every step is a module function
-// looked up at call time.
-#include "common/files.hpp"
-#include "generative/bindings.hpp"
-#include "generative/progress_messages.hpp"
-
-#include <filesystem>
-#include <string_view>
+// The loop's services on the host. The loop itself is the core
+// (workflow.hpp); here each service calls module functions looked up at call
+// time (`_llm_generate_text`, `TVLCompiler`, `_execute_model`, the prompt
+// builders, `_json_loads_relaxed`, `_gather_few_shots`, `_notify`), so a
+// caller that replaces one is obeyed.
+#include "generative/workflow_bindings.hpp"
 
 namespace tarvok::generative::bind {
 
-using files::same_file;
-
 namespace {
 
-void check_request_kinds(const char* function, py::handle temperature, py::handle stop, py::handle llm_provider) {
-    host::require(temperature, function, "temperature", Kind::Float, true);
-    host::require(stop, function, "stop", Kind::List, true);
-    host::require(llm_provider, function, "llm_provider", Kind::Str, true);
+/// The steps as the module was loaded with them.
+struct Loaded {
+    host::Memo compiler, error, execute;
+};
+
+/// Kept for the life of the process (never destroyed: the interpreter is gone by then).
+Loaded& loaded() {
+    static Loaded* steps = new Loaded;
+    return *steps;
+}
+
+/// The text of a value a step returned that must be text.
+std::string text_from(py::handle value, const char* step) {
+    if (!PyUnicode_Check(value.ptr())) {
+        throw py::type_error(std::string(step) + "() must return a str, not " + host::type_name(value));
+    }
+    return std::string(host::Utf8(value).view());
+}
+
+/// The prompt the module's `builder`, as it is now, makes of `args`.
+template <typename... Args>
+std::string built(const char* builder, Args&&... args) {
+    return text_from(attr(builder)(std::forward<Args>(args)...), builder);
 }
 
 /// The UTF-8 bytes a text file of the caller gets for `value`. A value that
@@ -32,36 +46,6 @@ py::bytes encoded_for_writing(py::handle value) {
     return py::reinterpret_steal<py::bytes>(bytes);
 }
 
-/// Writes the model and the data file so that each is either complete or as
-/// it was: both texts go to temporaries first, which then replace the files.
-void write_pair(py::handle model_file, py::handle model_code, py::handle data_file, py::handle data_code) {
-    py::bytes model_bytes = encoded_for_writing(model_code), data_bytes = encoded_for_writing(data_code);
-    host::replace_files({{model_file, model_bytes}, {data_file, data_bytes}});
-}
-
-/// Refuses a model and a data path that name one file (two spellings, a
-/// link), which would have the data overwrite the model. Arguments that are no
-/// paths are left to the writing step to refuse.
-void refuse_same_file(const char* function, py::handle model_file, py::handle data_file) {
-    std::filesystem::path model, data;
-    try {
-        model = host::file_system_path(model_file);
-        data = host::file_system_path(data_file);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_TypeError)) throw;
-        return;
-    }
-    bool same = false;
-    {
-        py::gil_scoped_release unlocked;
-        same = same_file(model, data);
-    }
-    if (same) {
-        host::raise(PyExc_ValueError, std::string(function) + "(): model_file and data_file name the same file: " +
-                                          host::str_of(data_file));
-    }
-}
-
 /// Creates the directory part of `path` with its parents, when it has one.
 void ensure_parent(py::handle path) {
     py::module_ os = py::module_::import("os");
@@ -69,110 +53,328 @@ void ensure_parent(py::handle path) {
     if (host::truthy(parent)) os.attr("makedirs")(parent, py::arg("exist_ok") = true);
 }
 
-/// The number of iterations as the host's int() reads the argument, at least
-/// one; MAX_ITERATIONS as it stands when the argument is not a number.
-long long normalise_iterations(py::handle iterations) {
-    PyObject* converted = PyNumber_Long(iterations.ptr());
-    if (converted != nullptr) {
-        long long n = host::saturated(py::reinterpret_steal<py::object>(converted));
-        return n < 1 ? 1 : n;
+/// A text as reading it back from a file in text mode gives it: every line
+/// end a line feed.
+py::str as_read_back(py::handle text) { return text.attr("replace")("\r\n", "\n").attr("replace")("\r", "\n"); }
+
+/// Raises the loop's own failure as RuntimeError, chained to its cause.
+[[noreturn]] void raise_failure(const wf::Failure& failure) {
+    py::object error = py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(host::text(failure.message()));
+    if (failure.cause()) {
+        py::object cause = held(failure.cause().get()).first;
+        PyException_SetCause(error.ptr(), cause.inc_ref().ptr());
+        PyException_SetContext(error.ptr(), cause.inc_ref().ptr());
     }
-    py::error_already_set error;
-    if (!host::is_ordinary(error)) throw error;
-    py::object fallback = py::reinterpret_steal<py::object>(PyNumber_Index(attr("MAX_ITERATIONS").ptr()));
-    if (!fallback) throw py::error_already_set();
-    return host::saturated(fallback);
+    PyErr_SetObject(PyExc_RuntimeError, error.ptr());
+    throw py::error_already_set();
 }
 
-py::object generate(py::handle provider, py::handle model_name, py::handle input_text, py::handle temperature,
-                    py::handle stop, py::handle progress) {
-    return attr("_llm_generate_text")(
-        py::arg("provider") = provider, py::arg("model_name") = model_name, py::arg("input_text") = input_text,
-        py::arg("max_tokens") = attr("MAX_OUTPUT_TOKENS"), py::arg("temperature") = temperature, py::arg("stop") = stop,
-        py::arg("progress") = progress);
+template <typename Body>
+auto host_failures(Body body) {
+    try {
+        return body();
+    } catch (const wf::Failure& failure) {
+        raise_failure(failure);
+    }
 }
 
-bool is_empty(py::handle reply) {
-    int empty = PyObject_Not(reply.ptr());
-    if (empty < 0) throw py::error_already_set();
-    return empty == 1;
-}
+// ------------------------------------------------------------- services
 
-/// Temperature for the judging requests: fixed when the caller chose one,
-/// absent (the model's default) when not.
-py::object judging_temperature(py::handle temperature, double fixed) {
-    if (temperature.is_none()) return py::none();
-    return py::float_(fixed);
-}
+class HostLlm : public wf::LlmClient {
+  public:
+    explicit HostLlm(const Call& call) : call_(call) {}
 
-/// A verdict is usable only with a JSON boolean "aligned" and a text "assessment".
-bool is_valid_verdict(py::handle verdict) {
-    if (!PyDict_Check(verdict.ptr())) return false;
-    PyObject* aligned = PyDict_GetItemString(verdict.ptr(), "aligned");
-    PyObject* assessment = PyDict_GetItemString(verdict.ptr(), "assessment");
-    return aligned != nullptr && PyBool_Check(aligned) && assessment != nullptr && PyUnicode_Check(assessment);
-}
+    std::string generate(const std::string& prompt, const wf::RequestOptions& options) override {
+        py::object temperature = options.temperature ? py::object(py::float_(*options.temperature)) : py::none();
+        // The caller's own stop list, as given (options.stop holds its texts).
+        py::object reply = attr("_llm_generate_text")(
+            py::arg("provider") = call_.provider, py::arg("model_name") = call_.model_name,
+            py::arg("input_text") = host::text(prompt), py::arg("max_tokens") = attr("MAX_OUTPUT_TOKENS"),
+            py::arg("temperature") = temperature, py::arg("stop") = call_.stop, py::arg("progress") = call_.progress);
+        if (!host::truthy(reply)) return "";
+        return text_from(reply, "_llm_generate_text");
+    }
 
-/// The execution check's settings, read when a call starts.
-struct ExecutionCheck {
-    bool on = false;
-    py::object time_limit = py::none();  ///< seconds, or None for no limit
+  private:
+    const Call& call_;
 };
 
-/// Reads EXECUTION_CHECK and EXECUTION_TIME_LIMIT as they stand. An unusable
-/// time limit, or a check without the solver library, is refused before any
-/// request is sent.
-ExecutionCheck read_execution_check() {
-    ExecutionCheck check;
-    check.on = host::truthy(attr("EXECUTION_CHECK"));
-    if (!check.on) return check;
-    check.time_limit = attr("EXECUTION_TIME_LIMIT");
-    if (!check.time_limit.is_none()) {
-        bool number = host::is_exact(check.time_limit, Kind::Float) || host::is_exact(check.time_limit, Kind::Int);
-        if (!number) {
-            throw py::type_error("EXECUTION_TIME_LIMIT must be a number of seconds or None, not " +
-                                 host::type_name(check.time_limit));
+class HostCompiler : public wf::Compiler {
+  public:
+    wf::CompileOutcome compile(const wf::Pair& pair) override {
+        py::object model = model_of(pair), data = data_of(pair);
+        if (compiles_to_handle(model, data)) return from_handle(solver().attr("compile")(model, data));
+        wf::CompileOutcome out;
+        py::object records = py::list();
+        try {
+            attr("TVLCompiler")().attr("compile_model")(model, data);
+            out.ok = true;
+        } catch (py::error_already_set& e) {
+            // Memory that ran out says nothing about the model: it is not fed back as a compile error.
+            if (!host::is_ordinary(e) || e.matches(PyExc_MemoryError)) throw;
+            out.diagnosed = PyObject_IsInstance(e.value().ptr(), attr("SemanticError").ptr()) == 1;
+            if (out.diagnosed) {
+                out.errors.push_back(host::str_of(e.value()));
+                records = py::getattr(e.value(), "diagnostics", py::list());
+            } else {
+                out.errors.push_back(host::type_name(e.value()) + ": " + host::str_of(e.value()));
+            }
         }
-        double seconds = check.time_limit.cast<double>();
-        if (!(seconds > 0)) {
-            host::raise(PyExc_ValueError,
-                        "EXECUTION_TIME_LIMIT must be greater than 0, not " + host::str_of(check.time_limit));
+        out.compiled = std::make_shared<Held>(py::none(), records);
+        return out;
+    }
+
+  private:
+    /// The compiler the module was loaded with is asked through tarvok.solver,
+    /// which gives the same diagnostics without building the compiled-model
+    /// dict and keeps the compiled model for running it. A compiler or error
+    /// class the caller put in their place is asked as given.
+    static bool compiles_to_handle(py::handle model, py::handle data) {
+        return attr("TVLCompiler").is(loaded().compiler.get([] { return py::none(); })) &&
+               attr("SemanticError").is(loaded().error.get([] { return py::none(); })) &&
+               host::is_exact(model, Kind::Str) && host::is_exact(data, Kind::Str);
+    }
+
+    static wf::CompileOutcome from_handle(py::object handle) {
+        wf::CompileOutcome out;
+        out.ok = host::truthy(handle.attr("ok"));
+        if (!out.ok) {
+            out.errors.push_back(host::str_of(handle.attr("report")));
+            out.diagnosed = true;
+        }
+        out.compiled = std::make_shared<Held>(handle);
+        return out;
+    }
+};
+
+class HostExecutor : public wf::Executor {
+  public:
+    explicit HostExecutor(const Call& call) : call_(call) {}
+
+    wf::ExecutionOutcome execute(const wf::Pair& pair, const wf::Attachment* compiled) override {
+        py::object map = execution_map(pair, compiled, call_.time_limit);
+        wf::ExecutionOutcome out;
+        out.verdict = solver_verdict(map);
+        py::object objective = map.attr("get")("objective");
+        if (PyFloat_Check(objective.ptr()) || PyLong_Check(objective.ptr())) out.objective = objective.cast<double>();
+        out.objective_text = number_text(objective);
+        out.host = std::make_shared<Held>(map, objective);
+        return out;
+    }
+
+  private:
+    const Call& call_;
+};
+
+class HostSteps : public wf::Steps {
+  public:
+    explicit HostSteps(Call& call) : call_(call) {}
+
+    void gather_examples() override;
+    std::string generation_prompt() override {
+        return built("_build_generation_prompt", call_.prompt, call_.grammar, py::arg("few_shots") = call_.few_shots);
+    }
+    std::string repair_prompt(const wf::Pair& p, const std::vector<std::string>& errors) override {
+        return built("_build_revision_prompt_syntax", call_.prompt, call_.grammar, model_of(p), data_of(p),
+                     text_list(errors), py::arg("few_shots") = call_.few_shots);
+    }
+    std::string realign_prompt(const wf::Pair& p, const std::string& assessment) override {
+        return built("_build_revision_prompt_alignment", call_.prompt, call_.grammar, host::text(assessment),
+                     model_of(p), data_of(p), py::arg("few_shots") = call_.few_shots);
+    }
+    std::string execution_prompt(const wf::Pair& p, const wf::ExecutionOutcome& outcome) override {
+        return built("_build_revision_prompt_execution", call_.prompt, call_.grammar, model_of(p), data_of(p),
+                     held(outcome.host.get()).first, py::arg("few_shots") = call_.few_shots);
+    }
+    std::string alignment_prompt(const wf::Pair& p) override {
+        return built("_build_alignment_prompt", call_.prompt, call_.grammar, model_of(p), data_of(p));
+    }
+    std::string final_assessment_prompt(const wf::Pair& p, const std::vector<std::string>& errors) override {
+        return built("_build_final_assessment_prompt", call_.prompt, call_.grammar, model_of(p), data_of(p),
+                     text_list(errors));
+    }
+    std::string feedback_prompt() override {
+        return built("_build_feedback_prompt", call_.prompt, call_.grammar, call_.model_text, call_.data_text);
+    }
+
+    wf::ParsedPair read_pair(const std::string& reply) override;
+    wf::Verdict read_verdict(const std::string& reply) override;
+    wf::ParsedFeedback read_feedback(const std::string& reply) override;
+    wf::Pair write_pair(const wf::Pair& pair) override;
+    std::string shown(const std::string& text) override { return server_text(host::text(text)); }
+
+  private:
+    Call& call_;
+};
+
+/// The example library of a call: its own, else FEW_SHOT_LIBRARY; the shipped
+/// one (None) when that names a folder that does not exist, so that a call
+/// from any folder gets examples. The gathering's "Found" message names them.
+py::object example_library(const Call& call) {
+    py::object library = call.few_shot_library ? call.few_shot_library : attr("FEW_SHOT_LIBRARY");
+    if (library.is_none()) return library;
+    if (host::truthy(py::module_::import("os").attr("path").attr("exists")(library))) return library;
+    return py::none();
+}
+
+void HostSteps::gather_examples() {
+    if (!host::truthy(call_.few_shot)) return;
+    py::object library = example_library(call_);
+    call_.few_shots = attr("_gather_few_shots")(call_.prompt, py::arg("k") = attr("FEW_SHOT_TOP_K"),
+                                                py::arg("models_dir") = library, py::arg("progress") = call_.progress);
+    if (!call_.few_shots.is_none() && !PyList_Check(call_.few_shots.ptr())) {
+        throw py::type_error("_gather_few_shots() must return a list of examples, not " +
+                             host::type_name(call_.few_shots));
+    }
+}
+
+wf::ParsedPair HostSteps::read_pair(const std::string& reply) {
+    wf::ParsedPair out;
+    try {
+        py::object result = attr("_json_loads_relaxed")(host::text(reply));
+        py::object model = result["model"], data = result["data"];
+        wf::Pair pair;
+        if (PyUnicode_Check(model.ptr())) pair.model = host::Utf8(model).view();
+        if (PyUnicode_Check(data.ptr())) pair.data = host::Utf8(data).view();
+        pair.host = std::make_shared<Held>(model, data);  // a value that is no text: writing refuses it
+        out.pair = std::move(pair);
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        out.failure = server_text(e.value());
+        out.cause = std::make_shared<Held>(e.value());
+    }
+    return out;
+}
+
+wf::Verdict HostSteps::read_verdict(const std::string& reply) {
+    // A reply that cannot be read ends the run as the reader raised.
+    py::object verdict = attr("_json_loads_relaxed")(host::text(reply));
+    wf::Verdict out;
+    if (!PyDict_Check(verdict.ptr())) return out;
+    // A JSON boolean "aligned" and a text "assessment", or the verdict is unusable.
+    PyObject* aligned = PyDict_GetItemString(verdict.ptr(), "aligned");
+    PyObject* assessment = PyDict_GetItemString(verdict.ptr(), "assessment");
+    if (aligned == nullptr || !PyBool_Check(aligned) || assessment == nullptr || !PyUnicode_Check(assessment)) {
+        return out;
+    }
+    out.shape = aligned == Py_True ? wf::Verdict::Shape::Aligned : wf::Verdict::Shape::NotAligned;
+    out.assessment = host::Utf8(assessment).view();
+    return out;
+}
+
+wf::ParsedFeedback HostSteps::read_feedback(const std::string& reply) {
+    wf::ParsedFeedback out;
+    try {
+        out.value = std::make_shared<Held>(attr("_json_loads_relaxed")(host::text(reply)));
+        out.ok = true;
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        out.failure = server_text(e.value());
+        out.cause = std::make_shared<Held>(e.value());
+    }
+    return out;
+}
+
+wf::Pair HostSteps::write_pair(const wf::Pair& pair) {
+    py::object model = model_of(pair), data = data_of(pair);
+    ensure_parent(call_.model_file);
+    ensure_parent(call_.data_file);
+    py::bytes model_bytes = encoded_for_writing(model), data_bytes = encoded_for_writing(data);
+    host::replace_files({{call_.model_file, model_bytes}, {call_.data_file, data_bytes}});
+    py::str model_back = as_read_back(model), data_back = as_read_back(data);
+    return wf::Pair{std::string(host::Utf8(model_back).view()), std::string(host::Utf8(data_back).view()),
+                    std::make_shared<Held>(model_back, data_back)};
+}
+
+/// An event as `on_event` receives it.
+py::dict event_dict(const Call& call, const wf::Event& e) {
+    py::dict out;
+    out["kind"] = host::text(wf::event_name(e.kind));
+    out["text"] = e.text.empty() ? py::object(py::none()) : py::object(host::text(e.text));
+    out["iteration"] = e.iteration;
+    if (e.step) out["step"] = host::text(wf::step_name(*e.step));
+    if (e.kind == wf::EventKind::Request) {
+        out["provider"] = call.provider.attr("value");
+        out["model"] = call.model_name;
+    }
+    if (e.kind == wf::EventKind::Reply) out["seconds"] = e.seconds;
+    if (e.errors) out["errors"] = text_list(*e.errors);
+    if (e.assessment) out["assessment"] = host::text(*e.assessment);
+    if (e.execution) out["execution"] = held(e.execution->host.get()).first;
+    return out;
+}
+
+class HostProgress : public wf::Progress {
+  public:
+    explicit HostProgress(const Call& call) : call_(call) {}
+
+    void event(const wf::Event& e) override {
+        if (!e.text.empty()) notify(call_.progress, e.text);
+        if (call_.on_event.is_none()) return;
+        py::dict shown = event_dict(call_, e);
+        try {
+            call_.on_event(shown);
+        } catch (py::error_already_set& error) {
+            if (!host::is_ordinary(error)) throw;  // as with the progress callback: it cannot break the loop
         }
     }
-    host::import_extra("highspy", "The execution check (EXECUTION_CHECK) solves models with HiGHS and", "solve");
-    return check;
+    void log(const std::string& line) override { log_debug(line); }
+
+  private:
+    const Call& call_;
+};
+
+}  // namespace
+
+Held::~Held() {
+    py::gil_scoped_acquire gil;  // a result may be dropped by code that does not hold the GIL
+    first = py::object();
+    second = py::object();
 }
 
-/// Solver statuses after which a compiling pair is revised: the model itself
-/// is at fault. A time limit is not among them (see the loop).
-bool is_execution_failure(const std::string& status) {
-    return status == "infeasible" || status == "unbounded" || status == "infeasible_or_unbounded" || status == "error";
+const Held& held(const wf::Attachment* attachment) { return static_cast<const Held&>(*attachment); }
+
+py::object model_of(const wf::Pair& pair) { return pair.host ? held(pair.host.get()).first : host::text(pair.model); }
+py::object data_of(const wf::Pair& pair) { return pair.host ? held(pair.host.get()).second : host::text(pair.data); }
+
+py::list text_list(const std::vector<std::string>& texts) {
+    py::list out;
+    for (const std::string& t : texts) out.append(host::text(t));
+    return out;
 }
 
-/// A number for a progress line, as the host writes it.
 std::string number_text(py::handle value) { return value.is_none() ? "none" : host::str_of(py::repr(value)); }
 
-/// The plain statement of a failed execution check, for the final assessment.
-py::str verdict_text(py::handle solver_result, py::handle model_code) {
-    host::Utf8 model(host::text_form(model_code));
-    return host::text(solver_verdict_text(solver_verdict(solver_result), model.view()));
+py::module_ solver() { return host::import_sibling(host::this_module(), "solver"); }
+
+void record_loaded_steps() {
+    loaded().compiler.get([] { return attr("TVLCompiler"); });
+    loaded().error.get([] { return attr("SemanticError"); });
+    loaded().execute.get([] { return attr("_execute_model"); });
 }
 
-/// `_execute_model(model_code, data_code, time_limit)`: solves a pair with
-/// tarvok.solver and reports the outcome as a map. A fault that only
-/// expanding the model with its data reveals is the status "error" with the
-/// diagnostics as its message.
-py::object execute_model(py::object model_code, py::object data_code, py::object time_limit) {
-    py::module_ solver = host::import_sibling(host::this_module(), "solver");
+py::object compiled_handle(const wf::Attachment* compiled) {
+    return compiled != nullptr ? held(compiled).first : py::object(py::none());
+}
+
+py::object compiled_records(const wf::Attachment* compiled) {
+    if (compiled == nullptr) return py::list();
+    const Held& kept = held(compiled);
+    if (!kept.first.is_none()) return kept.first.attr("diagnostics");
+    return kept.second.is_none() ? py::object(py::list()) : kept.second;
+}
+
+py::dict solved_outcome(const std::function<py::object()>& solve) {
+    py::module_ sm = solver();
     py::dict outcome;
     try {
-        py::object result = solver.attr("solve_model")(model_code, data_code, py::arg("time_limit") = time_limit);
+        py::object result = solve();
         outcome["status"] = result.attr("status").attr("value");
         outcome["objective"] = result.attr("objective");
         outcome["message"] = result.attr("message");
         outcome["infeasible_constraints"] = result.attr("infeasible_constraints");
     } catch (py::error_already_set& e) {
-        if (!e.matches(solver.attr("SemanticError"))) throw;
+        if (!e.matches(sm.attr("SemanticError"))) throw;
         outcome["status"] = "error";
         outcome["objective"] = py::none();
         outcome["message"] = py::str(e.value());
@@ -181,318 +383,32 @@ py::object execute_model(py::object model_code, py::object data_code, py::object
     return outcome;
 }
 
-py::object solve(py::object prompt, py::object model_file, py::object data_file, py::object model_name, py::object mode,
-                 py::object iterations_arg, py::object return_statistics, py::object alignment_check,
-                 py::object temperature, py::object stop, py::object llm_provider, py::object progress,
-                 py::object few_shot) {
-    check_request_kinds("generative_solve", temperature, stop, llm_provider);
-    refuse_same_file("generative_solve", model_file, data_file);
-
-    py::object grammar = attr("_get_grammar_implementation")(mode);
-    const long long iterations = normalise_iterations(iterations_arg);
-    const bool do_alignment =
-        PyObject_IsTrue(alignment_check.is_none() ? attr("ALIGNMENT_CHECK").ptr() : alignment_check.ptr()) == 1;
-    if (PyErr_Occurred()) throw py::error_already_set();
-    const ExecutionCheck execution = read_execution_check();
-    py::object provider = attr("_infer_provider")(llm_provider, model_name);
-
-    notify(progress, "Generating with provider=" + host::str_of(provider.attr("value")) +
-                         " model=" + host::str_of(model_name) + " iterations=" + std::to_string(iterations) +
-                         " alignment=" + (do_alignment ? "on" : "off"));
-    if (execution.on) {
-        notify(progress,
-               "Execution check on: every compiling model is solved (time limit " +
-                   (execution.time_limit.is_none() ? std::string("none") : number_text(execution.time_limit) + " s") +
-                   ")");
+py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit) {
+    py::object execute = attr("_execute_model");
+    py::object handle = compiled_handle(compiled);
+    if (execute.is(loaded().execute.get([] { return py::none(); })) && !handle.is_none()) {
+        return solved_outcome(
+            [&] { return solver().attr("solve_program")(handle.attr("program"), py::arg("time_limit") = time_limit); });
     }
-
-    py::object few_shots = py::list();
-    if (PyObject_IsTrue(few_shot.ptr()) == 1) {
-        few_shots =
-            attr("_gather_few_shots")(prompt, py::arg("k") = attr("FEW_SHOT_TOP_K"),
-                                      py::arg("models_dir") = attr("FEW_SHOT_LIBRARY"), py::arg("progress") = progress);
-        if (!few_shots.is_none() && !PyList_Check(few_shots.ptr())) {
-            throw py::type_error("_gather_few_shots() must return a list of examples, not " +
-                                 host::type_name(few_shots));
-        }
-    } else if (PyErr_Occurred()) {
-        throw py::error_already_set();
-    }
-
-    py::object user_prompt = attr("_build_generation_prompt")(prompt, grammar, py::arg("few_shots") = few_shots);
-    py::object assessment_text = py::str("");
-    py::list syntax_errors;
-    py::object model_code = py::str(""), data_code = py::str("");
-    long long performed = 0;
-    // The final pair's solve (None when it was not solved), and whether the
-    // last iteration ended on a failed execution check.
-    py::object solver_status = py::none(), objective = py::none();
-    py::object execution_verdict = py::none();
-
-    for (long long iteration = 0; iteration < iterations; ++iteration) {
-        performed = iteration + 1;
-        solver_status = objective = execution_verdict = py::none();
-        std::string counter = std::to_string(iteration + 1) + "/" + std::to_string(iterations);
-        log_debug("Iteration " + counter);
-        notify(progress, "Iteration " + counter + ": prompting model");
-
-        py::object content = generate(provider, model_name, user_prompt, temperature, stop, progress);
-        if (is_empty(content)) host::raise(PyExc_RuntimeError, "Empty model response.");
-
-        try {
-            py::object result = attr("_json_loads_relaxed")(content);
-            model_code = result["model"];
-            data_code = result["data"];
-            notify(progress, "LLM response parsed (model + data)");
-            log_debug("Model and data generated.");
-        } catch (py::error_already_set& e) {
-            if (!host::is_ordinary(e)) throw;
-            host::raise_from(e, PyExc_RuntimeError,
-                             "Failed to parse model response as JSON: " + server_text(e.value()) +
-                                 "\nResponse: " + server_text(content));
-        }
-
-        syntax_errors = py::list();
-        notify(progress, "Compiling model and data");
-        try {
-            attr("TVLCompiler")().attr("compile_model")(model_code, data_code);
-        } catch (py::error_already_set& e) {
-            if (!host::is_ordinary(e)) throw;
-            if (PyObject_IsInstance(e.value().ptr(), attr("SemanticError").ptr()) == 1) {
-                syntax_errors.append(py::str(e.value()));
-                log_debug("Semantic error in model: " + host::str_of(e.value()));
-            } else {
-                syntax_errors.append(py::str(host::type_name(e.value()) + ": ") + py::str(e.value()));
-            }
-        }
-
-        ensure_parent(model_file);
-        ensure_parent(data_file);
-        write_pair(model_file, model_code, data_file, data_code);
-        notify(progress, "Wrote files: " + host::str_of(model_file) + " \u2022 " + host::str_of(data_file));
-
-        if (py::len(syntax_errors) == 0 && execution.on) {
-            notify(progress, "Solving the model to check it");
-            py::object outcome =
-                attr("_execute_model")(model_code, data_code, py::arg("time_limit") = execution.time_limit);
-            solver_status = outcome["status"];
-            objective = outcome.attr("get")("objective");
-            const std::string status = host::str_of(solver_status);
-            if (is_execution_failure(status)) {
-                notify(progress, "Execution check failed: the solver's verdict is " + status + "; revising...");
-                log_debug("Model and data compile but do not solve (" + status + "); revising...");
-                user_prompt = attr("_build_revision_prompt_execution")(prompt, grammar, model_code, data_code, outcome,
-                                                                       py::arg("few_shots") = few_shots);
-                execution_verdict = outcome;
-                continue;
-            }
-            // A time limit says nothing against the model: it goes on, as a
-            // model that solves does, rather than being revised on a guess.
-            if (status == "optimal") {
-                notify(progress, "Execution check passed: optimal, objective " + number_text(objective));
-            } else {
-                notify(progress, "Execution check: " + status + " (objective " + number_text(objective) +
-                                     "); not a fault of the model, going on");
-            }
-        }
-
-        if (py::len(syntax_errors) == 0) {
-            if (!do_alignment) {
-                notify(progress, "Syntax OK; alignment check disabled. Stopping.");
-                break;
-            }
-            log_debug("Checking alignment with original prompt...");
-            notify(progress, "Checking alignment with original prompt...");
-            py::object alignment_prompt = attr("_build_alignment_prompt")(prompt, grammar, model_code, data_code);
-            py::object alignment_content =
-                generate(provider, model_name, alignment_prompt, judging_temperature(temperature, 0.0), stop, progress);
-            if (is_empty(alignment_content)) host::raise(PyExc_RuntimeError, "Empty alignment response.");
-            py::object verdict = attr("_json_loads_relaxed")(alignment_content);
-            if (!is_valid_verdict(verdict)) {
-                host::raise(PyExc_RuntimeError, "Invalid alignment response JSON: " + server_text(alignment_content));
-            }
-            assessment_text = verdict["assessment"].attr("strip")();
-            if (verdict["aligned"].ptr() == Py_True) {
-                notify(progress, std::string(kAlignedMessage));
-                log_debug("Model and data are syntactically valid and aligned with the prompt.");
-                break;
-            }
-            notify(progress, "Not aligned; revising per assessment");
-            log_debug("Model and data are syntactically valid but NOT aligned with the prompt. Assessment: " +
-                      host::str_of(assessment_text));
-            user_prompt = attr("_build_revision_prompt_alignment")(prompt, grammar, assessment_text, model_code,
-                                                                   data_code, py::arg("few_shots") = few_shots);
-            continue;
-        }
-
-        notify(progress, "Syntax/semantic errors found: " + std::to_string(py::len(syntax_errors)) + "; revising...");
-        log_debug("Model or data has syntax errors; revising...");
-        user_prompt = attr("_build_revision_prompt_syntax")(prompt, grammar, model_code, data_code, syntax_errors,
-                                                            py::arg("few_shots") = few_shots);
-    }
-
-    model_code = host::read_file(model_file, "r", "utf-8");
-    data_code = host::read_file(data_file, "r", "utf-8");
-    const bool execution_failed = !execution_verdict.is_none();
-    if (py::len(syntax_errors) > 0 || !do_alignment || execution_failed) {
-        log_debug("Final assessment of model and data alignment...");
-        notify(progress, "Requesting final assessment");
-        // A pair that compiles but does not solve is assessed with the solver's verdict as its error.
-        py::object errors = syntax_errors;
-        if (execution_failed) {
-            errors = py::list();
-            errors.attr("append")(verdict_text(execution_verdict, model_code));
-        }
-        py::object final_prompt =
-            attr("_build_final_assessment_prompt")(prompt, grammar, model_code, data_code, errors);
-        py::object reply =
-            generate(provider, model_name, final_prompt, judging_temperature(temperature, 0.2), stop, progress);
-        assessment_text = is_empty(reply) ? py::str("") : reply;
-    }
-
-    notify(progress, "Generation complete");
-    py::object assessment = assessment_text.attr("strip")();
-    if (PyObject_IsTrue(return_statistics.ptr()) != 1) {
-        if (PyErr_Occurred()) throw py::error_already_set();
-        return assessment;
-    }
-    py::dict statistics;
-    statistics["iterations"] = performed;
-    statistics["assessment"] = assessment;
-    statistics["syntax_errors"] = syntax_errors;
-    if (execution.on) {
-        statistics["solver_status"] = solver_status;
-        statistics["objective"] = objective;
-    }
-    return statistics;
+    return execute(model_of(pair), data_of(pair), py::arg("time_limit") = time_limit);
 }
 
-py::object feedback(py::object prompt, py::object model_file, py::object data_file, py::object model_name,
-                    py::object mode, py::object temperature, py::object stop, py::object llm_provider,
-                    py::object progress) {
-    check_request_kinds("generative_feedback", temperature, stop, llm_provider);
-
-    py::object provider = attr("_infer_provider")(llm_provider, model_name);
-    py::object grammar = attr("_get_grammar_implementation")(mode);
-    py::object model_text = host::read_file(model_file, "r", "utf-8");
-    py::object data_text = host::read_file(data_file, "r", "utf-8");
-
-    notify(progress, "Generating feedback from LLM");
-    py::object request = attr("_build_feedback_prompt")(prompt, grammar, model_text, data_text);
-    py::object content = generate(provider, model_name, request, judging_temperature(temperature, 0.0), stop, progress);
-    if (is_empty(content)) host::raise(PyExc_RuntimeError, "Empty model response.");
-
-    try {
-        notify(progress, "Feedback received; parsing");
-        return attr("_json_loads_relaxed")(content);
-    } catch (py::error_already_set& e) {
-        if (!host::is_ordinary(e)) throw;
-        host::raise_from(e, PyExc_RuntimeError,
-                         "Failed to parse feedback response as JSON: " + server_text(e.value()) +
-                             "\nResponse: " + server_text(content));
-    }
+wf::Result run_loop(Call& call) {
+    HostLlm llm(call);
+    HostCompiler compiler;
+    HostExecutor executor(call);
+    HostSteps steps(call);
+    HostProgress progress(call);
+    return host_failures([&] { return wf::generate(call.run, {llm, compiler, executor, steps, progress}); });
 }
 
-}  // namespace
-
-void register_workflow(py::module_& m) {
-    py::object model_name = m.attr("MODEL_NAME");
-    py::object llm_provider = m.attr("LLM_PROVIDER");
-    py::object iterations = m.attr("MAX_ITERATIONS");
-    py::object bnf = m.attr("Grammar").attr("BNF");
-    py::object none = py::none();
-
-    py::cpp_function solve_fn(&solve, py::name("generative_solve"), py::arg("prompt"), py::arg("model_file"),
-                              py::arg("data_file"), py::arg("model_name") = model_name, py::arg("mode") = bnf,
-                              py::arg("iterations") = iterations, py::arg("return_statistics") = false,
-                              py::arg("alignment_check") = none, py::arg("temperature") = none, py::arg("stop") = none,
-                              py::arg("llm_provider") = llm_provider, py::arg("progress") = none,
-                              py::arg("few_shot") = true);
-    host::def(m, "_execute_model", "model_code, data_code, time_limit=None",
-              "Solve a model and data pair for the execution check and report how it ended.\n\n"
-              "Returns a map: 'status' (the solver's status word), 'objective', 'message' and\n"
-              "'infeasible_constraints'. A fault that only the data reveals is the status 'error'.",
-              &execute_model, py::arg("model_code"), py::arg("data_code"), py::arg("time_limit") = none);
-
-    def_with_signature(m, "generative_solve", solve_fn,
-                       "Generate a Tarvok model and data file from a prompt using OpenAI GPT, validate with tarvok, "
-                       "iterate on errors, and assess alignment.\n\n"
-                       "Each iteration asks the LLM for a model and data pair, compiles it, and writes both files\n"
-                       "(each replaced whole through a temporary file beside it, so a failure leaves the previous\n"
-                       "pair); compile errors are sent back for repair, and a compiling pair is judged against the\n"
-                       "description when the alignment check is on. With EXECUTION_CHECK on, a compiling pair is\n"
-                       "first solved (EXECUTION_TIME_LIMIT seconds) and one that is infeasible, unbounded or fails\n"
-                       "in the solver is sent back with the solver's verdict. Files are UTF-8.\n\n"
-                       "Parameters:\n"
-                       "  prompt             the problem description.\n"
-                       "  model_file         path of the model file to write; missing folders are created.\n"
-                       "  data_file          path of the data file to write; it must not name the model file\n"
-                       "                     (ValueError before any request).\n"
-                       "  model_name         the LLM's model name (MODEL_NAME at import).\n"
-                       "  mode               the Grammar reference pasted into the prompts (Grammar.BNF).\n"
-                       "  iterations         most generate/compile rounds; read as the host's int(), at least 1,\n"
-                       "                     MAX_ITERATIONS when it is no number.\n"
-                       "  return_statistics  return a dict with 'iterations', 'assessment' and 'syntax_errors'\n"
-                       "                     (the last round's compiler errors) instead of the assessment text;\n"
-                       "                     with EXECUTION_CHECK on, also 'solver_status' and 'objective' of the\n"
-                       "                     final pair (None when it was not solved).\n"
-                       "  alignment_check    judge compiling pairs against the description; None reads\n"
-                       "                     ALIGNMENT_CHECK.\n"
-                       "  temperature        float for the generating requests; judging requests then use 0.0,\n"
-                       "                     the final assessment 0.2; None sends no temperature at all.\n"
-                       "  stop               list of stop sequences (OpenAI only), or None.\n"
-                       "  llm_provider       'openai', 'google' or 'ollama' (or an alias); None or an unknown name\n"
-                       "                     lets the model name decide.\n"
-                       "  progress           callable taking one status line, or None for the debug log.\n"
-                       "  few_shot           put the closest worked examples of FEW_SHOT_LIBRARY into the prompts\n"
-                       "                     (FEW_SHOT_TOP_K of them).\n\n"
-                       "Returns the assessment text (trimmed), or the statistics dict. Raises RuntimeError for an\n"
-                       "empty or unparseable LLM reply and for failed requests (each request is bounded by\n"
-                       "REQUEST_TIMEOUT); errors of the files and the client libraries propagate.",
-                       {{"prompt", {}},
-                        {"model_file", {}},
-                        {"data_file", {}},
-                        {"model_name", model_name},
-                        {"mode", bnf},
-                        {"iterations", iterations},
-                        {"return_statistics", py::bool_(false)},
-                        {"alignment_check", none},
-                        {"temperature", none},
-                        {"stop", none},
-                        {"llm_provider", llm_provider},
-                        {"progress", none},
-                        {"few_shot", py::bool_(true)}});
-
-    py::cpp_function feedback_fn(&feedback, py::name("generative_feedback"), py::arg("prompt"), py::arg("model_file"),
-                                 py::arg("data_file"), py::arg("model_name") = model_name, py::arg("mode") = bnf,
-                                 py::arg("temperature") = none, py::arg("stop") = none,
-                                 py::arg("llm_provider") = llm_provider, py::arg("progress") = none);
-    def_with_signature(
-        m, "generative_feedback", feedback_fn,
-        "Provide feedback on a given Tarvok model and data file based on a user prompt.\n\n"
-        "One LLM request; nothing is compiled or written.\n\n"
-        "Parameters:\n"
-        "  prompt        the question or request about the model.\n"
-        "  model_file    path of an existing model file (read as UTF-8).\n"
-        "  data_file     path of an existing data file (read as UTF-8).\n"
-        "  model_name    the LLM's model name (MODEL_NAME at import).\n"
-        "  mode          the Grammar reference pasted into the prompt (Grammar.BNF).\n"
-        "  temperature   any float sends temperature 0.0; None sends none.\n"
-        "  stop          list of stop sequences (OpenAI only), or None.\n"
-        "  llm_provider  'openai', 'google' or 'ollama' (or an alias); None lets the model name decide.\n"
-        "  progress      callable taking one status line, or None for the debug log.\n\n"
-        "Returns the parsed reply: 'feedback' and, when changes are proposed, 'revised_model' and\n"
-        "'revised_data' (None when the reply is the JSON null). Raises RuntimeError for an empty or\n"
-        "unparseable reply; a missing file fails before any request.",
-        {{"prompt", {}},
-         {"model_file", {}},
-         {"data_file", {}},
-         {"model_name", model_name},
-         {"mode", bnf},
-         {"temperature", none},
-         {"stop", none},
-         {"llm_provider", llm_provider},
-         {"progress", none}});
+py::object feedback_value(Call& call) {
+    HostLlm llm(call);
+    HostSteps steps(call);
+    HostProgress progress(call);
+    wf::Attached value =
+        host_failures([&] { return wf::feedback(call.run.temperature, call.run.stop, llm, steps, progress); });
+    return held(value.get()).first;
 }
 
 }  // namespace tarvok::generative::bind

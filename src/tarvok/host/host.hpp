@@ -191,6 +191,36 @@ inline std::filesystem::path file_system_path(py::handle path) {
     return std::filesystem::path(std::string(raw));
 }
 
+/// A path of the file system as the host names it (os.fsdecode).
+inline py::object host_path(const std::filesystem::path& path) {
+    return py::module_::import("os").attr("fsdecode")(py::bytes(path.native()));
+}
+
+/// The bytes of a model or data file as files::read_input_file reads them
+/// (without the GIL). A file that cannot be used is the host's OSError for
+/// the path as the caller gave it, its strerror the reason in words: the
+/// system's own, "larger than 64 MiB, ..." (EFBIG) or "not UTF-8: byte 0xff
+/// at line 3, column 5" (EILSEQ).
+inline std::string read_input_bytes(py::handle path) {
+    std::filesystem::path where = file_system_path(path);
+    files::InputFile file;
+    {
+        py::gil_scoped_release unlocked;
+        file = files::read_input_file(where);
+    }
+    if (file.ok()) return std::move(file.bytes);
+    int error = file.failure == files::InputFile::Failure::System     ? file.error_number
+                : file.failure == files::InputFile::Failure::TooLarge ? EFBIG
+                                                                      : EILSEQ;
+    py::object shown = py::module_::import("os").attr("fspath")(path);
+    py::object exception = py::reinterpret_borrow<py::object>(PyExc_OSError)(error, text(file.reason()), shown);
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr());
+    throw py::error_already_set();
+}
+
+/// A model or data file as the host's text (read_input_bytes, decoded).
+inline py::str read_input_text(py::handle path) { return text(read_input_bytes(path)); }
+
 /// A file the caller named and its new bytes.
 struct NewContent {
     py::handle path;

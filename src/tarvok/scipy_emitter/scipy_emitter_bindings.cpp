@@ -12,6 +12,7 @@
 #include "host/arrays.hpp"
 #include "host/host.hpp"
 #include "scipy_emitter/describe.hpp"
+#include "scipy_emitter/program_script.hpp"
 #include "scipy_emitter/script.hpp"
 #include "scipy_emitter/standard_form.hpp"
 #include "solver/program.hpp"
@@ -463,26 +464,58 @@ py::object script_path(py::handle path) {
     return text;
 }
 
+/// Writes a script and, when it has them, its arrays to the .npz beside it
+/// (first, as the script loads it); returns the paths written.
+py::list write_files(py::object script, std::string_view text, py::object arrays) {
+    py::list written;
+    written.append(script);
+    if (!arrays.is_none() && host::truthy(arrays)) {
+        // Beside the file the script really is, where the script looks for it
+        // (a link to the script elsewhere never sees a stale one beside it).
+        py::object real = host::host_path(tarvok::files::follow_links(host::file_system_path(script)));
+        py::object npz = py::str(py::module_::import("pathlib").attr("Path")(real).attr("with_suffix")(".npz"));
+        if (tarvok::files::same_file(host::file_system_path(npz), host::file_system_path(script)))
+            host::raise(PyExc_ValueError, "'" + host::str_of(script) +
+                                              "' is a link to a file ending in .npz, "
+                                              "the suffix of a script's data file; name the script SCRIPT.py");
+        py::object buffer = py::module_::import("io").attr("BytesIO")();
+        import_extra("numpy", "an .npz file beside a script").attr("savez")(buffer, **arrays);
+        py::buffer_info bytes = py::buffer(buffer.attr("getbuffer")()).request();  // a view, not a second copy
+        host::replace_files(
+            {{npz, std::string_view(static_cast<const char*>(bytes.ptr), static_cast<size_t>(bytes.size))}});
+        written.append(npz);
+    }
+    host::replace_files({{script, text}});
+    return written;
+}
+
 py::list write(py::object self, py::object path) {
     py::object script = script_path(path);
     py::object text = self.attr("generate_code")();
     if (!PyUnicode_Check(text.ptr()))
         throw py::type_error("generate_code() must return a str, not " + host::type_name(text));
-    py::list written;
-    written.append(script);
-    py::object arrays = self.attr("npz_arrays");
-    if (!arrays.is_none() && host::truthy(arrays)) {
-        py::object npz = py::str(py::module_::import("pathlib").attr("Path")(script).attr("with_suffix")(".npz"));
-        py::object buffer = py::module_::import("io").attr("BytesIO")();
-        import_extra("numpy", "an .npz file beside a script").attr("savez")(buffer, **arrays);
-        py::buffer_info bytes = py::buffer(buffer.attr("getbuffer")()).request();  // a view, not a second copy
-        // Written before the script that loads it.
-        host::replace_files(
-            {{npz, std::string_view(static_cast<const char*>(bytes.ptr), static_cast<size_t>(bytes.size))}});
-        written.append(npz);
+    return write_files(script, host::Utf8(text).view(), self.attr("npz_arrays"));
+}
+
+/// `write_program_script(program, path)`: the script of a Program that is at
+/// hand (one compiled and expanded already), with no compile of its own.
+py::list write_program_script(py::object program, py::object path) {
+    py::object script = script_path(path);
+    std::shared_ptr<Program> p;
+    try {
+        p = program.cast<std::shared_ptr<Program>>();
+    } catch (py::cast_error&) {
+        throw py::type_error("write_program_script() argument 'program' must be a tarvok.solver.Program, not " +
+                             host::type_name(program));
     }
-    host::replace_files({{script, host::Utf8(text).view()}});
-    return written;
+    Script rendered;
+    std::string text;
+    {
+        py::gil_scoped_release release;
+        rendered = render_script(program_script_input(*p));
+        text = script_text(rendered);
+    }
+    return write_files(script, text, arrays_dict(rendered.arrays));
 }
 
 py::list write_script(py::object model_text, py::object data_text, py::object path) {
@@ -553,7 +586,8 @@ py::object make_generator(py::module_& m) {
                &generate_code);
     add_method(cls, "write", "self, path",
                "Generate the script and write it to `path`; return the paths written.\n\n"
-               "A large program's numbers go to the .npz file of the same name beside it, written first.\n"
+               "A large program's numbers go to the .npz file of the same name beside the file the script really\n"
+               "is (a symbolic link is followed; the script loads it from there), written first.\n"
                "Each file is written whole or not at all (a new file in the same folder, flushed, then\n"
                "renamed over the old one). Raises OSError when a file cannot be written.",
                &write, py::arg("path"));
@@ -569,6 +603,12 @@ PYBIND11_MODULE(scipy_emitter, m, py::mod_gil_not_used()) {
     host::hold_module(m);
     m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
     m.attr("SciPyCodeGenerator") = make_generator(m);
+    host::def(m, "write_program_script", "program, path",
+              "Write the SciPy script of a Program that is at hand; return the paths written.\n\n"
+              "The script is the one write_script writes for the model the program was expanded from, without\n"
+              "compiling it again (a Program from tarvok.solver.instantiate or a CompiledModel). Raises\n"
+              "ValueError for a path ending in .npz and OSError when a file cannot be written.",
+              &write_program_script, py::arg("program"), py::arg("path"));
     host::def(m, "write_script", "model_text, data_text, path",
               "Compile a model with its data and write a SciPy script that solves it; return the paths written.\n\n"
               "Compiles with tarvok.tarvok_core.TVLCompiler, generates with SciPyCodeGenerator and writes with\n"

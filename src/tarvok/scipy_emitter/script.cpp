@@ -13,12 +13,12 @@ namespace tarvok::scipy_emitter {
 
 namespace {
 
-/// Characters that reorder the text around them when displayed, so that code
-/// could read differently from what it is; and the Unicode line breaks.
-bool is_format_control(char32_t c) {
-    return (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) || c == 0x200E || c == 0x200F || c == 0x061C ||
-           c == 0x2028 || c == 0x2029;
-}
+/// Characters that copied text never carries into the script as they are:
+/// control characters (C0, DEL, C1), whatever ends a line for the host's
+/// tokenizer, its str.splitlines() or an editor, and characters that reorder
+/// the text around them when displayed, so that code could read differently
+/// from what it is.
+bool is_kept_out(char32_t c) { return utf8::is_control(c) || utf8::is_line_break(c) || utf8::is_bidi_control(c); }
 
 void append_hex(std::string& out, const char* prefix, uint32_t value, int digits) {
     char buffer[16];
@@ -42,9 +42,9 @@ std::string python_string(std::string_view s) {
             out += "\\n";
         } else if (byte == '\t') {
             out += "\\t";
-        } else if (byte < 0x20 || byte == 0x7f) {
-            append_hex(out, "\\x", byte, 2);
-        } else if (is_format_control(step.code_point) || (step.code_point >= 0xD800 && step.code_point <= 0xDFFF)) {
+        } else if (step.code_point <= 0xFF && utf8::is_control(step.code_point)) {
+            append_hex(out, "\\x", step.code_point, 2);
+        } else if (is_kept_out(step.code_point) || (step.code_point >= 0xD800 && step.code_point <= 0xDFFF)) {
             append_hex(out, "\\u", step.code_point, 4);  // a lone surrogate stays one
         } else {
             out.append(s, pos, step.length);
@@ -66,8 +66,7 @@ std::string comment_text(std::string_view s) {
     std::string out;
     for (size_t pos = 0; pos < s.size();) {
         utf8::Step step = utf8::decode(s, pos);
-        unsigned char byte = static_cast<unsigned char>(s[pos]);
-        if (!step.ok || byte < 0x20 || byte == 0x7f || is_format_control(step.code_point))
+        if (!step.ok || is_kept_out(step.code_point))
             out += ' ';
         else
             out.append(s, pos, step.length);
@@ -174,7 +173,10 @@ class FamilyNotes {
 };
 
 void header(Writer& w, const ScriptInput& in) {
+    // The host reads a coding declaration in the first two lines only: both
+    // are fixed, so no text of the model can ever stand there.
     w.line(0, "#!/usr/bin/env python3");
+    w.line(0, "# -*- coding: utf-8 -*-");
     for (const std::string& text : in.preamble) w.line(0, text.empty() ? "#" : "# " + comment_text(text));
     if (!in.preamble.empty()) w.line(0, "#");
 
@@ -332,7 +334,8 @@ D_constant = np.array([dexpr[2] for dexpr in DEXPRS], dtype=float)
 )";
 
 const char* kNpzArrays = R"(# The numbers are in the .npz file of the same name beside this script, written with it:
-# the columns' bounds, integrality and costs, and the matrices as coordinate lists.
+# the columns' bounds, integrality and costs, and the matrices as coordinate lists. A link
+# to the script finds the file beside the script itself, where it was written.
 with np.load(pathlib.Path(__file__).resolve().with_suffix(".npz")) as npz:
     DATA = dict(npz)
 
@@ -346,7 +349,7 @@ def matrix(prefix, rows, n):
 def names(kind):
     """The names of the columns ("column"), of the rows of A_ub ("ub") or of A_eq ("eq")."""
     blob, ends = DATA[kind + "_names"].tobytes(), DATA[kind + "_name_ends"].tolist()
-    return [blob[start:end].decode() for start, end in zip([0] + ends[:-1], ends)]
+    return [blob[start:end].decode("utf-8", "surrogatepass") for start, end in zip([0] + ends[:-1], ends)]
 
 
 n = DATA["cost"].size

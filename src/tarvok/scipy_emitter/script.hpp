@@ -6,8 +6,12 @@
 // Small programs carry their numbers as literals, one line per column and per
 // row with its name, so that a reader finds `ship[Aalborg][Copenhagen]` and
 // the rows it appears in. Larger ones keep the numbers in an .npz file beside
-// the script (same name, suffix .npz), which the script loads relative to its
-// own path.
+// the file the script really is (same name, suffix .npz), which the script
+// loads relative to its own resolved path.
+//
+// Lines 1 and 2 are fixed (the host reads a coding declaration there); copied
+// text (names, comments, model lines) only ever lands inside a string literal
+// or a one-line comment, escaped so that it cannot end either early.
 #pragma once
 
 #include "scipy_emitter/standard_form.hpp"
@@ -101,8 +105,9 @@ Script render_script(ScriptInput input);
 
 // ------------------------------------------------- Python literal pieces
 
-/// A Python string literal with the value of the UTF-8 text `s`: quotes,
-/// backslashes, control and bidirectional-formatting characters escaped;
+/// A Python string literal with the value of the UTF-8 text `s` on one line:
+/// quotes, backslashes, control characters (C0, DEL, C1), the Unicode line
+/// breaks, bidirectional-formatting characters and lone surrogates escaped;
 /// bytes that are not UTF-8 become \xNN.
 std::string python_string(std::string_view s);
 
@@ -110,8 +115,10 @@ std::string python_string(std::string_view s);
 /// `inf`/`-inf`/`nan` (names the script defines) for the non-finite values.
 std::string python_number(double v);
 
-/// `s` made safe for a one-line comment: line breaks, other control
-/// characters and bidirectional-formatting characters become spaces.
+/// `s` made safe for a one-line comment: whatever ends a line for the host's
+/// tokenizer, its str.splitlines() or an editor, other control characters
+/// (C0, DEL, C1), bidirectional-formatting characters, lone surrogates and
+/// bytes that are not UTF-8 become spaces.
 std::string comment_text(std::string_view s);
 
 /// The family of a column or row name: the part before its first '['.

@@ -11,6 +11,7 @@
 #include "host/host.hpp"
 
 #include <memory>
+#include <new>
 #include <string>
 
 namespace py = pybind11;
@@ -111,6 +112,8 @@ PyObject* guarded(Body&& body) {
         e.restore();
     } catch (py::builtin_exception& e) {
         e.set_error();
+    } catch (const std::bad_alloc&) {
+        PyErr_NoMemory();
     } catch (const std::exception& e) {
         PyErr_SetString(PyExc_RuntimeError, e.what());
     }

@@ -84,14 +84,18 @@ class Instantiator {
     double constant_ = 0;
     LinearForm taken_;
 
+    // The rows and nonzeros of the constraint being expanded, for the size message.
+    uint32_t family_ = kNone;
+    uint64_t family_rows_ = 0, family_nonzeros_ = 0;
+
     const tc::ExprInfo& info(ExprId id) const { return c_.analysis.info[id]; }
     std::string name(tc::TextId id) const { return std::string(ast_.texts[id]); }
 
     /// Ends the instantiation at `node`: with the diagnostic already
     /// recorded, or with one saying why it stops here.
-    [[noreturn]] void stop(ExprId node, const std::string& why = {}) {
+    [[noreturn]] void stop(ExprId node, const std::string& why = {}, tc::Code code = tc::Code::Other) {
         if (!why.empty()) {
-            ev_.report(node, why);
+            ev_.report(node, code, why);
         } else if (budget_.exhausted) {
             c_.diagnostics.error(ast_[node].at, "expanding the model takes too long (more than " +
                                                     std::to_string(options_.max_steps) +
@@ -118,18 +122,19 @@ class Instantiator {
             uint64_t count = 1;
             for (const auto& dim : dv.dims) {
                 uint64_t size = dim ? dim->size() : 0;
-                uint64_t room = options_.max_columns - block.first;
-                if (size != 0 && count > room / size)
-                    count = room + 1;
-                else
-                    count *= size;
+                if (__builtin_mul_overflow(count, size, &count)) count = std::numeric_limits<uint64_t>::max();
                 block.dims.push_back(dim);
             }
             if (count > options_.max_columns - block.first) {
-                c_.diagnostics.error(d.at, "'" + block.name +
-                                               "' has too many elements: the program would have more "
-                                               "than " +
-                                               std::to_string(options_.max_columns) + " variables");
+                uint64_t total = count + block.first < count ? count : count + block.first;
+                c_.diagnostics.error(
+                    tc::Code::ModelTooLarge, d.at,
+                    tc::too_large_message(
+                        "decision variable '" + tc::shown_name(block.name) + "'", tc::size_count(count) + " elements",
+                        block.first == 0 ? std::string()
+                                         : ", bringing the model's columns from " + tc::size_count(block.first) +
+                                               " to " + tc::size_count(total),
+                        options_.max_columns, "columns"));
                 throw Stopped{};
             }
             block.count = static_cast<uint32_t>(count);
@@ -200,11 +205,19 @@ class Instantiator {
             if (!std::isfinite(a))
                 stop(node, "the coefficient of '" + p_.column_name(column) + "' in " + ev_.quoted(node) +
                                " is too large for a float");
+            if (std::fabs(a) >= tc::kSolverInfinity)
+                stop(node,
+                     tc::beyond_solver_infinity("the coefficient of '" + p_.column_name(column) + "' in " +
+                                                ev_.quoted(node)),
+                     tc::Code::BeyondSolverInfinity);
             form.columns.push_back(column);
             form.coefficients.push_back(a);
         }
         if (!std::isfinite(constant_))
             stop(node, "the constant part of " + ev_.quoted(node) + " is too large for a float");
+        if (std::fabs(constant_) >= tc::kSolverInfinity)
+            stop(node, tc::beyond_solver_infinity("the constant part of " + ev_.quoted(node)),
+                 tc::Code::BeyondSolverInfinity);
         form.constant = constant_;
         return form;
     }
@@ -466,6 +479,10 @@ class Instantiator {
             upper = high - constant_;
         }
         const LinearForm& form = take(k.middle == kNone ? k.left : k.middle);
+        for (double side : {lower, upper})
+            if (std::isfinite(side) && std::fabs(side) >= tc::kSolverInfinity)
+                stop(k.left, tc::beyond_solver_infinity("a side of " + ev_.quoted(k.left)),
+                     tc::Code::BeyondSolverInfinity);
         if (form.columns.empty()) {
             if (!holds_for_zero(lower, upper)) {
                 uint32_t key = record_keys(ci);
@@ -480,13 +497,33 @@ class Instantiator {
         return true;
     }
 
+    /// Ends the instantiation at constraint `ci`, which takes the program past
+    /// the size limit of `unit`: its own part so far and the model's total.
+    [[noreturn]] void too_large(uint32_t ci, uint64_t own, uint64_t total, uint64_t limit, const char* unit,
+                                const char* items) {
+        const tc::Constraint& k = model_.constraints[ci];
+        std::string what = k.label == kNone ? "the constraint on line " + std::to_string(k.at.line)
+                                            : "the constraint '" + tc::shown_name(ast_.texts[k.label]) + "'";
+        c_.diagnostics.error(
+            tc::Code::ModelTooLarge, k.at,
+            tc::too_large_message(what, "at least " + tc::size_count(own) + " " + items,
+                                  std::string(", bringing the model's ") + unit + " to " + tc::size_count(total), limit,
+                                  unit));
+        throw Stopped{};
+    }
+
     void append_row(uint32_t ci, uint32_t key, const LinearForm& form, double lower, double upper) {
+        if (ci != family_) {
+            family_ = ci;
+            family_rows_ = family_nonzeros_ = 0;
+        }
+        ++family_rows_;
+        family_nonzeros_ += form.columns.size();
         if (p_.rows() >= options_.max_rows)
-            stop(model_.constraints[ci].left,
-                 "the program would have more than " + std::to_string(options_.max_rows) + " constraints");
+            too_large(ci, family_rows_, uint64_t{p_.rows()} + 1, options_.max_rows, "rows", "instances");
         if (p_.nonzeros() + form.columns.size() > options_.max_nonzeros)
-            stop(model_.constraints[ci].left,
-                 "the program would have more than " + std::to_string(options_.max_nonzeros) + " nonzero coefficients");
+            too_large(ci, family_nonzeros_, p_.nonzeros() + form.columns.size(), options_.max_nonzeros, "nonzeros",
+                      "nonzero coefficients");
         p_.row_lower.push_back(lower);
         p_.row_upper.push_back(upper);
         for (size_t t = 0; t < form.columns.size(); ++t) {
@@ -506,6 +543,10 @@ class Instantiator {
         double high = a > 0 ? upper / a : lower / a;
         bool low_finite = std::isfinite(a > 0 ? lower : upper), high_finite = std::isfinite(a > 0 ? upper : lower);
         if (std::isfinite(low) != low_finite || std::isfinite(high) != high_finite) return false;
+        // A bound the solver would read as none stays a row.
+        if ((low_finite && std::fabs(low) >= tc::kSolverInfinity) ||
+            (high_finite && std::fabs(high) >= tc::kSolverInfinity))
+            return false;
         bool tighter_low = low > p_.col_lower[column], tighter_high = high < p_.col_upper[column];
         ++p_.folded_bounds;
         if (!tighter_low && !tighter_high) return true;
@@ -553,19 +594,32 @@ class Instantiator {
     }
 };
 
-std::unique_ptr<Program> instantiate(std::string model_text, std::string data_text, const InstantiateOptions& options) {
+std::shared_ptr<Source> compile_source(std::string model_text, std::string data_text,
+                                       const tc::CompileOptions& options) {
     auto source = std::make_shared<Source>();
     source->model_text = std::move(model_text);
     source->data_text = std::move(data_text);
     auto start = std::chrono::steady_clock::now();
-    source->compilation = tc::compile(source->model_text, source->data_text, options.compile);
+    source->compilation = tc::compile(source->model_text, source->data_text, options);
+    source->compile_seconds = since(start);
+    return source;
+}
+
+std::unique_ptr<Program> instantiate(std::shared_ptr<const Source> source, const InstantiateOptions& requested) {
+    // The size limit the compiler checks holds while building too: a count it
+    // could not finish (conditions over very large sets) never lets the
+    // program grow past it.
+    InstantiateOptions options = requested;
+    options.max_columns = std::min(options.max_columns, options.compile.sizes.max_columns);
+    options.max_rows = std::min(options.max_rows, options.compile.sizes.max_rows);
+    options.max_nonzeros = std::min(options.max_nonzeros, options.compile.sizes.max_nonzeros);
     tc::Compilation& c = *source->compilation;
     if (!c.ok()) throw ModelError(c.report(), false);
 
     auto program = std::make_unique<Program>();
-    program->compile_seconds = since(start);
+    program->compile_seconds = source->compile_seconds;
     program->source = source;
-    start = std::chrono::steady_clock::now();
+    auto start = std::chrono::steady_clock::now();
     try {
         Instantiator(*program, c, options).run();
     } catch (const Stopped&) {
@@ -573,6 +627,10 @@ std::unique_ptr<Program> instantiate(std::string model_text, std::string data_te
     }
     program->instantiate_seconds = since(start);
     return program;
+}
+
+std::unique_ptr<Program> instantiate(std::string model_text, std::string data_text, const InstantiateOptions& options) {
+    return instantiate(compile_source(std::move(model_text), std::move(data_text), options.compile), options);
 }
 
 }  // namespace tarvok::solver

@@ -36,6 +36,7 @@ struct Source {
     std::string model_text;
     std::string data_text;
     std::unique_ptr<tc::Compilation> compilation;
+    double compile_seconds = 0;
 };
 
 /// One dvar declaration and its block of consecutive columns, laid out row
@@ -221,6 +222,17 @@ class ModelError : public std::exception {
     std::string report_;
     bool compiled_;
 };
+
+/// Compiles the texts and keeps them with their compilation, which may have
+/// errors (see Compilation::ok).
+std::shared_ptr<Source> compile_source(std::string model_text, std::string data_text,
+                                       const tc::CompileOptions& options = {});
+
+/// Expands a compiled model into a program, within the size limit of
+/// `options.compile` (the one it was compiled with); throws ModelError.
+/// Expanding evaluates into the compilation, so each source is expanded at
+/// most once.
+std::unique_ptr<Program> instantiate(std::shared_ptr<const Source> source, const InstantiateOptions& options = {});
 
 /// Compiles the texts and expands the model into a program; throws
 /// ModelError.

@@ -2,6 +2,7 @@
 // sparse program (the core), hands the arrays to HiGHS through highspy, and
 // reports the outcome as Python values. highspy and numpy are imported on
 // first use, so that the module itself needs neither.
+#include "compiler/diagnostic_records.hpp"
 #include "host/arrays.hpp"
 #include "host/host.hpp"
 #include "solver/outcome.hpp"
@@ -9,9 +10,14 @@
 
 #include <pybind11/numpy.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <exception>
 #include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -119,6 +125,14 @@ py::dict program_statistics(const Program& p) {
     return s;
 }
 
+/// The compiler's size limit, as its module's MAX_SIZE stands now.
+tarvok::compiler::SizeLimits size_limits() {
+    // tarvok_core's own reading of its setting, so that both modules refuse alike.
+    py::tuple limits = py::module_::import("tarvok.tarvok_core").attr("_size_limits")();
+    auto limit = [&](size_t k) { return limits[k].is_none() ? UINT64_MAX : limits[k].cast<uint64_t>(); };
+    return {limit(0), limit(1), limit(2)};
+}
+
 std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object data_text, const char* function) {
     host::require(model_text, function, "model_text", host::Kind::Str);
     host::require(data_text, function, "data_text", host::Kind::Str);
@@ -126,16 +140,26 @@ std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object dat
     std::string data(host::Utf8(data_text).view());
     std::unique_ptr<Program> program;
     std::string failure;
-    host::interruptible([&](tarvok::Interrupt* interrupt) {
-        InstantiateOptions options;
-        options.compile.interrupt = interrupt;
-        try {
-            program = instantiate(std::move(model), std::move(data), options);
-        } catch (const ModelError& e) {
-            failure = e.report();
-        }
-        return 0;
-    });
+    tarvok::compiler::SizeLimits sizes = size_limits();
+    // The C++ runtime allocates its exception state on first use; were that
+    // first use a failed allocation, the process would abort.
+    static thread_local volatile int touched = 0;
+    touched = std::uncaught_exceptions();
+    try {
+        host::interruptible([&](tarvok::Interrupt* interrupt) {
+            InstantiateOptions options;
+            options.compile.interrupt = interrupt;
+            options.compile.sizes = sizes;
+            try {
+                program = instantiate(std::move(model), std::move(data), options);
+            } catch (const ModelError& e) {
+                failure = e.report();
+            }
+            return 0;
+        });
+    } catch (const std::bad_alloc&) {
+        host::raise(PyExc_MemoryError, "not enough memory to expand the model into a program");
+    }
     if (!program) raise_semantic_error(failure);
     return std::shared_ptr<Program>(std::move(program));
 }
@@ -220,14 +244,14 @@ class RunHooks {
 };
 
 /// A non-negative number option (positive when `positive`); NaN for None.
-double number_option(py::handle value, const char* name, bool positive) {
+double number_option(py::handle value, const char* function, const char* name, bool positive) {
     if (value.is_none()) return std::nan("");
     if (!(host::is_exact(value, host::Kind::Float) || host::is_exact(value, host::Kind::Int)))
-        throw py::type_error(std::string("solve_model() argument '") + name + "' must be float, int or None, not " +
+        throw py::type_error(std::string(function) + "() argument '" + name + "' must be float, int or None, not " +
                              host::type_name(value));
     double v = value.cast<double>();
     if (std::isnan(v) || v < 0 || (positive && v == 0))
-        host::raise(PyExc_ValueError, std::string("solve_model() argument '") + name + "' must be " +
+        host::raise(PyExc_ValueError, std::string(function) + "() argument '" + name + "' must be " +
                                           (positive ? "greater than 0" : "at least 0") + ", not " +
                                           host::str_of(value));
     return v;
@@ -314,20 +338,34 @@ std::vector<Culprit> infeasible_subset(const Program& p, py::object& h, py::modu
     }
 }
 
-py::object solve_model(py::object model_text, py::object data_text, py::object time_limit, py::object mip_gap,
-                       py::object threads, py::object log) {
-    host::require(model_text, "solve_model", "model_text", host::Kind::Str);
-    host::require(data_text, "solve_model", "data_text", host::Kind::Str);
-    double limit = number_option(time_limit, "time_limit", true);
-    double gap = number_option(mip_gap, "mip_gap", false);
-    host::require(threads, "solve_model", "threads", host::Kind::Int, true);
+/// The options of one solve, checked; `function` names the caller in errors.
+struct SolveOptions {
+    double limit = std::nan("");  ///< seconds; NaN for none
+    double gap = std::nan("");
+    py::object threads;
+    py::object log;
+};
+
+SolveOptions solve_options(const char* function, py::object time_limit, py::object mip_gap, py::object threads,
+                           py::object log) {
+    SolveOptions options;
+    options.limit = number_option(time_limit, function, "time_limit", true);
+    options.gap = number_option(mip_gap, function, "mip_gap", false);
+    host::require(threads, function, "threads", host::Kind::Int, true);
     if (!threads.is_none() && threads.cast<long long>() < 1)
         host::raise(PyExc_ValueError,
-                    "solve_model() argument 'threads' must be at least 1, not " + host::str_of(threads));
-    host::require(log, "solve_model", "log", host::Kind::Bool);
+                    std::string(function) + "() argument 'threads' must be at least 1, not " + host::str_of(threads));
+    host::require(log, function, "log", host::Kind::Bool);
+    options.threads = threads;
+    options.log = log;
+    return options;
+}
 
+py::object solve(std::shared_ptr<Program> program, const SolveOptions& options) {
+    const double limit = options.limit, gap = options.gap;
+    py::object threads = options.threads, log = options.log;
     SolveResult result;
-    result.program = program_from(model_text, data_text);
+    result.program = std::move(program);
     const Program& p = *result.program;
     result.statistics = program_statistics(p);
     result.statistics["solve_seconds"] = 0.0;
@@ -403,6 +441,100 @@ py::object solve_model(py::object model_text, py::object data_text, py::object t
     return py::cast(std::move(result));
 }
 
+py::object solve_model(py::object model_text, py::object data_text, py::object time_limit, py::object mip_gap,
+                       py::object threads, py::object log) {
+    host::require(model_text, "solve_model", "model_text", host::Kind::Str);
+    host::require(data_text, "solve_model", "data_text", host::Kind::Str);
+    SolveOptions options = solve_options("solve_model", time_limit, mip_gap, threads, log);
+    return solve(program_from(model_text, data_text), options);
+}
+
+py::object solve_program(py::object program, py::object time_limit, py::object mip_gap, py::object threads,
+                         py::object log) {
+    std::shared_ptr<Program> p;
+    try {
+        p = program.cast<std::shared_ptr<Program>>();
+    } catch (py::cast_error&) {
+        throw py::type_error("solve_program() argument 'program' must be Program, not " + host::type_name(program));
+    }
+    return solve(std::move(p), solve_options("solve_program", time_limit, mip_gap, threads, log));
+}
+
+// ------------------------------------------------------- CompiledModel
+
+/// A model compiled with its data, kept for running: expanded into its
+/// Program on first use, once.
+class CompiledModel {
+  public:
+    CompiledModel(std::shared_ptr<Source> source, tarvok::compiler::SizeLimits sizes)
+        : source_(std::move(source)), sizes_(sizes) {}
+
+    const Source& source() const { return *source_; }
+    bool ok() const { return source_->compilation->ok(); }
+
+    /// The program, made on first use; SemanticError when the model does not
+    /// compile or its data make it impossible to expand.
+    std::shared_ptr<Program> program() {
+        std::unique_lock<std::mutex> lock(made_, std::defer_lock);
+        {
+            py::gil_scoped_release unlocked;  // the one making it may need the GIL to watch for Ctrl-C
+            lock.lock();
+        }
+        if (!program_ && failure_.empty()) {
+            std::unique_ptr<Program> program;
+            try {
+                host::interruptible([&](tarvok::Interrupt* interrupt) {
+                    InstantiateOptions options;
+                    options.compile.interrupt = interrupt;
+                    options.compile.sizes = sizes_;  // the limit it was compiled within
+                    try {
+                        program = instantiate(std::shared_ptr<const Source>(source_), options);
+                    } catch (const ModelError& e) {
+                        failure_ = e.report();
+                    }
+                    return 0;
+                });
+            } catch (const std::bad_alloc&) {
+                host::raise(PyExc_MemoryError, "not enough memory to expand the model into a program");
+            }
+            program_ = std::move(program);
+        }
+        if (!program_) raise_semantic_error(failure_);
+        return program_;
+    }
+
+  private:
+    std::shared_ptr<Source> source_;
+    tarvok::compiler::SizeLimits sizes_;
+    std::mutex made_;
+    std::shared_ptr<Program> program_;
+    std::string failure_;  ///< why the program could not be made
+};
+
+std::shared_ptr<CompiledModel> compile_pair(py::object model_text, py::object data_text) {
+    host::require(model_text, "compile", "model_text", host::Kind::Str);
+    host::require(data_text, "compile", "data_text", host::Kind::Str);
+    std::string model(host::Utf8(model_text).view()), data(host::Utf8(data_text).view());
+    size_t kilobytes = (model.size() + data.size()) >> 10;
+    tarvok::compiler::SizeLimits sizes = size_limits();
+    // The C++ runtime allocates its exception state on first use; were that
+    // first use a failed allocation, the process would abort.
+    static thread_local volatile int touched = 0;
+    touched = std::uncaught_exceptions();
+    try {
+        std::shared_ptr<Source> source = host::interruptible([&](tarvok::Interrupt* interrupt) {
+            tarvok::compiler::CompileOptions options;
+            options.interrupt = interrupt;
+            options.sizes = sizes;
+            return compile_source(std::move(model), std::move(data), options);
+        });
+        return std::make_shared<CompiledModel>(std::move(source), sizes);
+    } catch (const std::bad_alloc&) {
+        host::raise(PyExc_MemoryError,
+                    "not enough memory to compile the model and data (" + std::to_string(kilobytes) + " KB of text)");
+    }
+}
+
 void write_model(py::object model_text, py::object data_text, py::object path) {
     py::object fspath = py::module_::import("os").attr("fspath")(path);
     if (!PyUnicode_Check(fspath.ptr()))
@@ -429,9 +561,24 @@ void write_model(py::object model_text, py::object data_text, py::object path) {
     py::object pass_column = h.attr("passColName"), pass_row = h.attr("passRowName");
     for (size_t j = 0; j < columns.size(); ++j) pass_column(j, host::text(columns[j]));
     for (size_t i = 0; i < rows.size(); ++i) pass_row(i, host::text(rows[i]));
-    py::object status = h.attr("writeModel")(fspath);
-    if (host::str_of(status.attr("name")) == "kError")
-        host::raise(PyExc_OSError, "HiGHS could not write the model to '" + file + "'");
+    // HiGHS writes the file by its path and does not notice a full disk; it
+    // writes a temporary beside the target, which moves into place only when
+    // HiGHS reports success and the file ends as a complete one does.
+    std::optional<tarvok::files::FileWrittenByPath> out;
+    try {
+        out.emplace(host::file_system_path(fspath));
+        py::object status = h.attr("writeModel")(host::host_path(out->path()));
+        if (host::str_of(status.attr("name")) == "kError") {
+            errno = EIO;
+            PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, fspath.ptr());
+            throw py::error_already_set();
+        }
+        out->commit(format == NameFormat::Lp ? "end\n" : "ENDATA\n");
+    } catch (const tarvok::files::FileError& e) {
+        errno = e.error_number();
+        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, fspath.ptr());
+        throw py::error_already_set();
+    }
 }
 
 // ------------------------------------------------------------ the face
@@ -633,6 +780,47 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
             return s + ">";
         });
 
+    py::class_<CompiledModel, std::shared_ptr<CompiledModel>>(
+        m, "CompiledModel",
+        "A model compiled with its data, kept for running.\n\n"
+        "Made by compile(); `program` expands it into its Program on first use and keeps it, so a model is\n"
+        "compiled once and expanded once however often it is solved or written out.")
+        .def_property_readonly("ok", &CompiledModel::ok, "Whether the pair compiles (warnings allowed).")
+        .def_property_readonly(
+            "report", [](const CompiledModel& c) { return host::text(c.source().compilation->report()); },
+            "The diagnostics as SemanticError shows them: one per line as 'model:LINE:COLUMN: message', each\n"
+            "followed by the offending line and a caret; empty when there are none.")
+        .def_property_readonly(
+            "diagnostics",
+            [](const CompiledModel& c) {
+                return tarvok::compiler::records::diagnostic_records(*c.source().compilation, true);
+            },
+            "The diagnostic records, errors then warnings, as SemanticError.diagnostics holds them.")
+        .def_property_readonly(
+            "model_text", [](const CompiledModel& c) { return host::text(c.source().model_text); },
+            "The model text compiled.")
+        .def_property_readonly(
+            "data_text", [](const CompiledModel& c) { return host::text(c.source().data_text); },
+            "The data text compiled.")
+        .def_property_readonly("program", &CompiledModel::program,
+                               "The Program, expanded on first use and kept. Raises SemanticError with the "
+                               "diagnostics when\nthe pair does not compile, or with a located message for a "
+                               "fault only the data reveal.")
+        .def("__repr__", [](const CompiledModel& c) {
+            return std::string("<CompiledModel ") + (c.ok() ? "ok" : "with errors") + ">";
+        });
+
+    host::def(m, "compile", "model_text, data_text",
+              "Compile a model with its data for running, without building the compiled-model dict.\n\n"
+              "Returns a CompiledModel whether or not the pair compiles (see its `ok` and `report`); the\n"
+              "diagnostics are those TVLCompiler().compile_model gives. Raises MemoryError when memory runs out\n"
+              "and KeyboardInterrupt on Ctrl-C.",
+              &compile_pair, py::arg("model_text"), py::arg("data_text"));
+    host::def(m, "solve_program", "program, *, time_limit=None, mip_gap=None, threads=None, log=False",
+              "Solve a Program (from instantiate() or a CompiledModel) with HiGHS and return a SolveResult.\n\n"
+              "The options are those of solve_model.",
+              &solve_program, py::arg("program"), py::kw_only(), py::arg("time_limit") = py::none(),
+              py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(), py::arg("log") = false);
     host::def(
         m, "instantiate", "model_text, data_text",
         "Compile a model with its data and expand it into a sparse Program.\n\n"
@@ -653,6 +841,8 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
     host::def(m, "write_model", "model_text, data_text, path",
               "Write the expanded model as an .mps or .lp file (by the path's extension) through HiGHS.\n\n"
               "Names are made to fit the format: in .lp files brackets become parentheses and other signs '_';\n"
-              "repeated names get '~2', '~3'. Raises ValueError for any other extension.",
+              "repeated names get '~2', '~3'. The file is written whole or not at all: HiGHS writes a temporary\n"
+              "beside it, renamed over it once complete. Raises ValueError for any other extension and OSError\n"
+              "when the file cannot be written (a missing folder, no permission, a full disk).",
               &write_model, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
 }

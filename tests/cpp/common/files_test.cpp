@@ -130,3 +130,110 @@ TEST_F(AtomicFile, FailuresLeaveNothingBehind) {
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }
+
+using WrittenByPath = Folder;
+
+/// What a library that writes by path does: fopen, fputs, fclose, ignoring every error.
+void library_writes(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
+
+TEST_F(WrittenByPath, ACompleteFileReplacesTheTargetThroughItsLink) {
+    fs::path target = write("store/plan.lp", "old\nend\n");
+    ::chmod(target.c_str(), 0640);
+    fs::create_symlink("store/plan.lp", root_ / "plan.lp");
+    {
+        FileWrittenByPath out(root_ / "plan.lp");
+        EXPECT_EQ(out.path().parent_path(), root_ / "store");  // beside the file it really is
+        EXPECT_EQ(out.path().extension(), ".lp");              // the writer picks its format by it
+        library_writes(out.path(), "max\n obj: x\nend\n");
+        EXPECT_EQ(read(target), "old\nend\n");  // untouched until the commit
+        out.commit("end\n");
+    }
+    EXPECT_EQ(read(target), "max\n obj: x\nend\n");
+    EXPECT_TRUE(fs::is_symlink(root_ / "plan.lp"));
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(names(root_ / "store"), (std::vector<std::string>{"plan.lp"}));
+}
+
+TEST_F(WrittenByPath, AShortEmptyOrAbandonedFileLeavesTheTargetAsItWas) {
+    fs::path target = write("plan.mps", "NAME\nENDATA\n");
+    for (std::string written : {std::string("NAME\nROWS\n N  obj"), std::string()}) {
+        FileWrittenByPath out(target);
+        library_writes(out.path(), written);
+        try {
+            out.commit("ENDATA\n");
+            ADD_FAILURE() << "a short file was committed";
+        } catch (const FileError& e) {
+            EXPECT_TRUE(e.error_number() == EIO || e.error_number() == ENOSPC) << e.error_number();
+            EXPECT_EQ(e.path(), target);
+        }
+    }
+    {
+        FileWrittenByPath abandoned(target);  // the writer failed: no commit
+        library_writes(abandoned.path(), "NAME\n");
+    }
+    EXPECT_EQ(read(target), "NAME\nENDATA\n");
+    EXPECT_EQ(names(root_), (std::vector<std::string>{"plan.mps"}));
+}
+
+TEST_F(WrittenByPath, FoldersThatCannotTakeTheFileAreRefusedAtOnce) {
+    fs::create_directories(root_ / "dir.lp");
+    for (auto [target, error] : {std::pair{root_ / "dir.lp", EISDIR}, std::pair{root_ / "missing" / "x.lp", ENOENT}}) {
+        try {
+            FileWrittenByPath out(target);
+            ADD_FAILURE() << "accepted " << target;
+        } catch (const FileError& e) {
+            EXPECT_EQ(e.error_number(), error);
+        }
+    }
+    // A device is written directly: nothing can be renamed over it.
+    FileWrittenByPath null("/dev/null");
+    EXPECT_EQ(null.path(), "/dev/null");
+    library_writes(null.path(), "x");
+    null.commit("end\n");
+}
+
+using InputRead = Folder;
+
+TEST_F(InputRead, TheBytesExactlyAsTheyAre) {
+    std::string bytes = "float x = 1;\r\n// Ærø \u2028 \x1b[31m\r\nlast\rline";
+    bytes += std::string("\0end", 4);
+    InputFile file = read_input_file(write("m.mod", bytes));
+    ASSERT_TRUE(file.ok()) << file.reason();
+    EXPECT_EQ(file.bytes, bytes);  // no line end translated, NUL kept
+    EXPECT_TRUE(read_input_file(write("empty.dat", "")).ok());
+}
+
+TEST_F(InputRead, StopsJustPastTheLimit) {
+    fs::path exact = write("exact.mod", std::string(1000, 'a'));
+    EXPECT_TRUE(read_input_file(exact, 1000).ok());
+    InputFile larger = read_input_file(exact, 999);
+    EXPECT_EQ(larger.failure, InputFile::Failure::TooLarge);
+    EXPECT_TRUE(larger.bytes.empty());
+    // An endless device ends at the limit too.
+    InputFile zero = read_input_file("/dev/zero", 1 << 20);
+    EXPECT_EQ(zero.failure, InputFile::Failure::TooLarge);
+    EXPECT_EQ(zero.reason(), "larger than 1 MiB, the most a model or data file may hold");
+    EXPECT_EQ(kMaxInputBytes, std::size_t{64} << 20);
+}
+
+TEST_F(InputRead, BytesThatAreNotUtf8AreLocated) {
+    // Columns count characters as the compiler does: 'é' is one.
+    InputFile bad = read_input_file(write("m.mod", "float x;\n// é \xFF\xFE in a comment\n"));
+    EXPECT_EQ(bad.failure, InputFile::Failure::NotUtf8);
+    EXPECT_EQ(bad.reason(), "not UTF-8: byte 0xff at line 2, column 6");
+    // Surrogates are no UTF-8 either, nor are overlong forms.
+    EXPECT_EQ(read_input_file(write("s.dat", "x = \"\xED\xA0\x80\";")).reason(),
+              "not UTF-8: byte 0xed at line 1, column 6");
+    EXPECT_EQ(read_input_file(write("o.dat", "\xC0\xAF")).failure, InputFile::Failure::NotUtf8);
+}
+
+TEST_F(InputRead, SystemFailuresKeepTheirNumber) {
+    InputFile missing = read_input_file(root_ / "none.mod");
+    EXPECT_EQ(missing.failure, InputFile::Failure::System);
+    EXPECT_EQ(missing.error_number, ENOENT);
+    EXPECT_EQ(missing.reason(), "No such file or directory");
+    fs::create_directories(root_ / "dir.mod");
+    EXPECT_EQ(read_input_file(root_ / "dir.mod").error_number, EISDIR);
+}

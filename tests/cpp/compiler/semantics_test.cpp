@@ -92,6 +92,7 @@ TEST(Evaluation, TupleLiteralsMatchDataTuplesWithWidenedFields) {
 TEST(Budget, RunawayInitializerEndsInADiagnostic) {
     CompileOptions options;
     options.steps_per_declaration = 100'000;
+    options.sizes = {UINT64_MAX, UINT64_MAX, UINT64_MAX};  // the initializer's budget alone, not x's size
     auto c = compile(
         "range R = 1..1000000000;\nfloat t = sum(i in R) i;\nint k = card(R);\ndvar float x[R];\n"
         "subject to { forall(i in R, j in R) x[i] <= x[j]; }",

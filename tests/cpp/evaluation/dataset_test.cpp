@@ -150,3 +150,23 @@ TEST(Dataset, IdsThatDifferOnlyInCaseGetDistinctFolders) {
     EXPECT_NE(first, second);
     EXPECT_EQ(d.problems[2].folder, "other");
 }
+
+TEST(Dataset, IdsMadeToCollideStillGetDistinctFolders) {
+    // "x/y" is refused as a folder and gets its hash; an id that is that very
+    // folder name; and one that is the folder the second gets after the
+    // case-collision round (its own hash appended).
+    std::string first = "x/y", second = folder_name(first), third = second + folder_hash(second);
+    std::string text;
+    for (const std::string& id : {first, second, third, second + "-2"})
+        text += "{\"id\": " + json::quote(id) + ", \"description\": \"d\"}\n";
+    Dataset d = read_dataset(text);
+    ASSERT_EQ(d.problems.size(), 4u);
+    std::set<std::string> folders;
+    for (const Problem& p : d.problems) {
+        std::string lower = p.folder;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_TRUE(folders.insert(lower).second) << p.id << " -> " << p.folder;
+    }
+    // In data-set order, so the same data set gives the same folders in every run.
+    EXPECT_EQ(read_dataset(text).problems[3].folder, d.problems[3].folder);
+}

@@ -152,3 +152,79 @@ TEST(Results, SummaryJsonAndTable) {
     EXPECT_NE(table.find("Correct 1 of 2 (accuracy 50.0%); compiled 1, solved 1, errors 0, not run 1."),
               std::string::npos);
 }
+
+TEST(Results, ResumeReusesOnlyRecordsOfTheSameQuestionAndJudgesThemAgain) {
+    auto set = problems({{"same", 10.0}, {"changed", 20.0}, {"old", 30.0}, {"new", 1.0}});
+    for (Problem& p : set) p.question_hash = "h-" + p.id;
+    RunKey run{"openai", "gpt-test", 3, false};
+    std::map<std::string, Record> by_id;
+    by_id["same"] = finished("same", 10.0005, "optimal", false);  // judged wrong under a tighter tolerance
+    by_id["same"].expected = 10.0;
+    by_id["same"].question_hash = "h-same";
+    by_id["same"].run = run;
+    by_id["changed"] = finished("changed", 20.0, "optimal", true);
+    by_id["changed"].question_hash = "h-the-question-as-it-was";
+    by_id["changed"].run = run;
+    by_id["old"] = finished("old", 31.0, "optimal", true);  // an older file: no hash, no run, another reference
+    by_id["old"].expected = 31.0;
+
+    ResumePlan plan = plan_resume(set, by_id, run, 1e-4, false);
+    EXPECT_FALSE(plan.conflict);
+    ASSERT_EQ(plan.todo.size(), 2u);
+    EXPECT_EQ(plan.todo[0]->id, "changed");
+    EXPECT_EQ(plan.todo[1]->id, "new");
+    EXPECT_EQ(plan.rerun, 1u);
+    ASSERT_EQ(plan.reused.size(), 2u);
+    EXPECT_TRUE(plan.reused.at("same").correct);  // 0.0005 off 10 is within 1e-4 * 10
+    EXPECT_FALSE(plan.reused.at("old").correct);  // 31 is not the reference 30 any more
+    EXPECT_EQ(plan.reused.at("old").expected, 30.0);
+    EXPECT_EQ(plan.rejudged, (std::vector<std::string>{"same", "old"}));  // in data-set order
+
+    // The same records under a stricter tolerance: judged wrong again, nothing to run again.
+    EXPECT_FALSE(plan_resume(set, by_id, run, 1e-6, false).reused.at("same").correct);
+}
+
+TEST(Results, RecordsOfAnotherRunAreAConflictOrRunAgainWhenForced) {
+    auto set = problems({{"a", 1.0}, {"b", 2.0}});
+    std::map<std::string, Record> by_id;
+    by_id["a"] = finished("a", 1.0, "optimal", true);
+    by_id["a"].run = RunKey{"openai", "gpt-test", 3, false};
+    by_id["b"] = finished("b", 2.0, "optimal", true);  // no run key: an older record, reused
+    by_id["z"] = finished("z", 2.0, "optimal", true);  // not in this data set, but in the folder
+    by_id["z"].run = RunKey{"openai", "gpt-test", 3, false};
+
+    EXPECT_EQ(plan_resume(set, by_id, {"openai", "gpt-test", 3, false}, 1e-4, false).conflict, std::nullopt);
+    struct Case {
+        RunKey now;
+        const char* says;
+    } cases[] = {
+        {{"ollama", "gpt-test", 3, false}, "provider 'openai' instead of 'ollama' (record 'a')"},
+        {{"openai", "gpt-5", 3, false}, "model 'gpt-test' instead of 'gpt-5' (record 'a')"},
+        {{"openai", "gpt-test", 5, false}, "3 iterations instead of 5 (record 'a')"},
+        {{"openai", "gpt-test", 3, true}, "the execution check off instead of on (record 'a')"},
+    };
+    for (const Case& c : cases) {
+        ResumePlan plan = plan_resume(set, by_id, c.now, 1e-4, false);
+        EXPECT_EQ(plan.conflict, c.says);
+        ResumePlan forced = plan_resume(set, by_id, c.now, 1e-4, true);
+        ASSERT_EQ(forced.todo.size(), 1u);
+        EXPECT_EQ(forced.todo[0]->id, "a");
+        EXPECT_EQ(forced.rerun, 1u);
+        EXPECT_EQ(forced.reused.count("b"), 1u);
+    }
+}
+
+TEST(Results, QuestionHashAndRunKeyReadBack) {
+    Record r = finished("a", 1.0, "optimal", true);
+    r.question_hash = "0123abcd";
+    r.run = RunKey{"google", "gemini \"x\"", 4, true};
+    std::string line = record_line(r);
+    EXPECT_NE(line.find(", \"error\": null, \"question_sha256\": \"0123abcd\", \"run\": {\"provider\": \"google\""),
+              std::string::npos)
+        << line;
+    RecordedResults read = read_results(line);
+    const Record& back = read.by_id.at("a");
+    EXPECT_EQ(back.question_hash, "0123abcd");
+    ASSERT_TRUE(back.run);
+    EXPECT_TRUE(*back.run == *r.run);
+}

@@ -23,3 +23,36 @@ TEST(ServerText, TheCutCountsCharactersNotBytes) {
     EXPECT_EQ(shown.substr(8000), " [... cut after 4000 of 5000 characters]");
     EXPECT_EQ(shown_server_text(text.substr(0, 8000), {}), text.substr(0, 8000));  // exactly the limit: whole
 }
+
+TEST(ServerText, AnyTwelveCharactersOfAKeyAreHidden) {
+    using tarvok::generative::hide_keys;
+    std::string_view keys[] = {"sk-proj-AbCdEfGhIjKlMnOpQrStUvWxYz0123456789"};
+    // A key cut short, its middle, its end: each run of 12+ of its characters goes.
+    EXPECT_EQ(hide_keys("key sk-proj-AbCdEfGh...", keys), "key [key hidden]...");
+    EXPECT_EQ(hide_keys("[IjKlMnOpQrSt]", keys), "[[key hidden]]");
+    EXPECT_EQ(hide_keys("tail Yz0123456789", keys), "tail [key hidden]");
+    // Eleven characters are not enough to show a key; twelve are.
+    EXPECT_EQ(hide_keys("AbCdEfGhIjK", keys), "AbCdEfGhIjK");
+    EXPECT_EQ(hide_keys("AbCdEfGhIjKl", keys), "[key hidden]");
+    // Two fragments side by side, and a fragment inside other text, each hidden whole.
+    EXPECT_EQ(hide_keys("AbCdEfGhIjKlYz0123456789!", keys), "[key hidden]!");
+    EXPECT_EQ(hide_keys("xxAbCdEfGhIjKlMnyy", keys), "xx[key hidden]yy");
+    // A short key is hidden whole only; a text without a key is kept byte for byte.
+    std::string_view short_key[] = {"abc123"};
+    EXPECT_EQ(hide_keys("abc12 abc123", short_key), "abc12 [key hidden]");
+    EXPECT_EQ(hide_keys("plain \xC3\xA9 text", keys), "plain \xC3\xA9 text");
+}
+
+TEST(ServerText, HidingIsLinearAndExactOnLongTexts) {
+    using tarvok::generative::hide_keys;
+    std::string key = "sk-0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string_view keys[] = {key};
+    // Windows whose hashes may collide with the key's are compared, not trusted.
+    std::string text(1 << 18, 'a');
+    for (size_t i = 0; i < text.size(); i += 97) text[i] = static_cast<char>('0' + i % 10);
+    EXPECT_EQ(hide_keys(text, keys), text);
+    text.replace(200000, 20, key.substr(10, 20));
+    std::string hidden = hide_keys(text, keys);
+    EXPECT_EQ(hidden.size(), text.size() - 20 + 12);
+    EXPECT_EQ(hidden.substr(200000, 12), "[key hidden]");
+}

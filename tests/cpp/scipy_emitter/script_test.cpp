@@ -73,8 +73,9 @@ TEST(Literals, StringsReadBackAsTheSameText) {
     EXPECT_EQ(python_string("a\"b\\c"), "\"a\\\"b\\\\c\"");
     EXPECT_EQ(python_string("line\nnext\ttab\r\x01\x7f"), "\"line\\nnext\\ttab\\x0d\\x01\\x7f\"");
     EXPECT_EQ(python_string("Århus Ø"), "\"Århus Ø\"");
-    // Reordering marks and line separators are spelled out.
+    // Reordering marks, line separators and C1 controls are spelled out.
     EXPECT_EQ(python_string("a\u202Eb\u2028"), "\"a\\u202eb\\u2028\"");
+    EXPECT_EQ(python_string("\u0085\u009b\x1c\x0b\u2066"), "\"\\x85\\x9b\\x1c\\x0b\\u2066\"");
     // A lone surrogate (as the host passes it) stays one; stray bytes stay visible.
     EXPECT_EQ(python_string("\xED\xA0\x80"), "\"\\ud800\"");
     EXPECT_EQ(python_string("\xFF"
@@ -97,6 +98,18 @@ TEST(Literals, CommentsStayOnOneLine) {
     EXPECT_EQ(comment_text("a\rb\nc\x0c"
                            "d\u2029e\u202Ef"),
               "a b c d e f");
+    // Whatever some reader takes as a line end: \v, \x1c-\x1e, NEL; and a lone surrogate, a stray byte.
+    EXPECT_EQ(comment_text(std::string("1\x0b"
+                                       "2\x1c"
+                                       "3\x1e"
+                                       "4\u0085"
+                                       "5\u2028"
+                                       "6\xED\xA0\x80"
+                                       "7\xFF"
+                                       "8\0"
+                                       "9",
+                                       22)),
+              "1 2 3 4 5 6   7 8 9");
     EXPECT_EQ(family_of("ship[Aalborg][Aarhus]"), "ship");
     EXPECT_EQ(family_of("c14"), "c14");
 }
@@ -133,6 +146,19 @@ TEST(Script, SmallProgramsCarryTheirNumbersAndNames) {
     EXPECT_NE(text.find("(1 integer)"), std::string::npos);
     EXPECT_EQ(text.find("npz"), std::string::npos);
     EXPECT_EQ(script.lines.front().text, "#!/usr/bin/env python3");
+}
+
+TEST(Script, TheFirstTwoLinesAreAlwaysTheEmittersOwn) {
+    // The host reads a coding declaration in lines 1 and 2; the model's opening comment comes after them.
+    ScriptInput in = one_row(2);
+    in.preamble = {"-*- coding: unicode_escape -*-", "\\u000aimport os"};
+    Script script = render_script(in);
+    ASSERT_GE(script.lines.size(), 4u);
+    EXPECT_EQ(script.lines[0].text, "#!/usr/bin/env python3");
+    EXPECT_EQ(script.lines[1].text, "# -*- coding: utf-8 -*-");
+    EXPECT_EQ(script.lines[2].text, "# -*- coding: unicode_escape -*-");
+    in.preamble.clear();
+    EXPECT_EQ(render_script(in).lines[1].text, "# -*- coding: utf-8 -*-");
 }
 
 TEST(Script, LongRowsWrapAndEveryLineIsShort) {

@@ -269,11 +269,29 @@ TEST(DataFaults, ZeroDivisorsAndNumbersTooLargeAreLocated) {
     EXPECT_EQ(failure(model, "", unchecked), full->report());
     EXPECT_NE(full->report().find("division by zero in data: the divisor 'd[i]' is 0, when i = 2"), std::string::npos);
 
-    std::string big = failure("float h = 1e300;\ndvar float x;\nminimize h * h * x;");
-    EXPECT_NE(big.find("model:3:10: the coefficient of 'x' in 'h * h * x' is too large for a float"), std::string::npos)
+    // Past the largest float, and (long before) at the solver's infinity.
+    std::string factors;
+    for (int k = 0; k < 17; ++k) factors += "h * ";
+    std::string inf = failure("float h = 1e19;\ndvar float x;\nminimize " + factors + "x;");
+    EXPECT_NE(inf.find("model:3:10: the coefficient of 'x' in 'h * h * h"), std::string::npos) << inf;
+    EXPECT_NE(inf.find("is too large for a float"), std::string::npos) << inf;
+    std::string big = failure("float h = 1e19;\ndvar float x;\nminimize h * h * x;");
+    EXPECT_NE(big.find("model:3:10: the coefficient of 'x' in 'h * h * x' is at or beyond 1e20, which the solver "
+                       "reads as infinity"),
+              std::string::npos)
         << big;
-    std::string sum = failure("float h = 1e308;\ndvar float x;\nsubject to {\n h * x + h * x <= 1;\n}");
-    EXPECT_NE(sum.find("model:4:2: the coefficient of 'x'"), std::string::npos) << sum;
+    std::string sum = failure("float h = 6e19;\ndvar float x;\nsubject to {\n h * x + h * x <= 1;\n}");
+    EXPECT_NE(sum.find("model:4:2: the coefficient of 'x' in 'h * x + h * x' is at or beyond 1e20"), std::string::npos)
+        << sum;
+    std::string constant = failure("float h = 6e19;\ndvar float x;\nsubject to {\n x + h <= -h;\n}");
+    EXPECT_NE(constant.find("model:4:2: the constant part of 'x + h' is at or beyond 1e20"), std::string::npos)
+        << constant;
+    std::string side = failure("float h = 6e19;\ndvar float x;\nsubject to {\n -h <= x + h <= 1;\n}");
+    EXPECT_NE(side.find("model:4:2: a side of '-h' is at or beyond 1e20"), std::string::npos) << side;
+    // A bound from a row over one variable that would reach the solver's infinity stays a row.
+    auto folded = build("dvar float x;\nsubject to {\n 1e-10 * x <= 1e11;\n}");
+    EXPECT_EQ(folded->rows(), 1u);
+    EXPECT_EQ(folded->col_upper[0], kInf);
 }
 
 TEST(DataFaults, CompileErrorsAndRunawaySizesStopWithAReport) {
@@ -292,7 +310,10 @@ TEST(DataFaults, CompileErrorsAndRunawaySizesStopWithAReport) {
     small = {};
     small.max_columns = 50;
     std::string wide = failure("dvar float x[1..10][1..6];", "", small);
-    EXPECT_NE(wide.find("model:1:12: 'x' has too many elements"), std::string::npos) << wide;
+    EXPECT_NE(wide.find("model:1:12: decision variable 'x' would have 60 elements, more than the size limit of 50 "
+                        "columns"),
+              std::string::npos)
+        << wide;
 }
 
 TEST(Export, NamesFitTheFormatAndStayUnique) {
@@ -331,4 +352,27 @@ TEST(Statuses, HighsStatusesMapToOurWords) {
     EXPECT_STREQ(status_word(status_from_highs("kInterrupt")), "error");
     EXPECT_EQ(reported_value(-1e-12, false), 0);
     EXPECT_EQ(reported_value(2.9999999, true), 3);
+}
+
+TEST(Limits, TheSizeLimitHoldsWhileBuilding) {
+    // A family the compiler cannot count in its steps: building stops at the limit, with the compiler's message.
+    InstantiateOptions options;
+    options.compile.sizes = {10'000, 1'000, 100'000};
+    options.compile.size_steps = 1'000;
+    std::string rows = failure(
+        "range I = 1..100;\ndvar float x[I];\nsubject to {\n  forall(i in I, j in I: i < j) c: x[i] <= x[j];\n}", "",
+        options);
+    EXPECT_NE(rows.find(": the constraint 'c' would have at least 1001 instances, bringing the model's rows to 1001, "
+                        "more than the size limit of 1000 rows; use smaller sets, or raise the size limit"),
+              std::string::npos)
+        << rows;
+    // Nonzeros the compiler's estimate cannot see (a sum with a condition), stopped as they pass the limit.
+    options.compile.sizes = {10'000, 10'000, 2'000};
+    std::string nonzeros = failure(
+        "range I = 1..100;\ndvar float x[I];\nsubject to {\n  forall(i in I) s: sum(j in I: j != i) x[j] >= 1;\n}", "",
+        options);
+    EXPECT_NE(nonzeros.find("the constraint 's' would have at least 2079 nonzero coefficients, bringing the model's "
+                            "nonzeros to 2079, more than the size limit of 2000 nonzeros"),
+              std::string::npos)
+        << nonzeros;
 }

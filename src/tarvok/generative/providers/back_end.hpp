@@ -61,10 +61,28 @@ py::list sorted_distinct(py::handle values);
 /// naming the variable when it is unset or empty.
 py::object api_key(const pv::Provider& provider);
 
-/// The REQUEST_TIMEOUT setting as it stands: seconds as a host float, or None
-/// for the client's own default. Anything else is refused (TypeError for a
+/// The call's timeout, else the REQUEST_TIMEOUT setting as it stands: seconds
+/// as a host float, or None for the client's own default. Anything else is refused (TypeError for a
 /// value that is no number, ValueError for one that is not positive and finite).
 py::object request_timeout();
+
+/// Event hooks for a provider's HTTP client (its `event_hooks` argument) that
+/// bound each back-end call's requests as a whole by `timeout` seconds, not
+/// only each read; None when `timeout` is None.
+py::object deadline_hooks(py::object timeout);
+
+/// One call of a back-end that sends requests through a client made with
+/// deadline_hooks, on this thread; not nested. Ending it stops the watch.
+class BoundedCall {
+  public:
+    BoundedCall();
+    ~BoundedCall();
+    BoundedCall(const BoundedCall&) = delete;
+    BoundedCall& operator=(const BoundedCall&) = delete;
+    /// When the call's requests ran into their deadline: the text that says
+    /// so, naming the timeout ("request timed out: ...").
+    std::optional<std::string> timed_out() const;
+};
 
 /// `from module import name` through the host's import system.
 py::object import_from(const char* module, const char* name);

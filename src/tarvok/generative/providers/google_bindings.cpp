@@ -25,6 +25,11 @@ py::object successor_client(const py::module_& genai, const py::object& key) {
         one_attempt["attempts"] = 1;
         http_options["retry_options"] = one_attempt;
     }
+    if (!timeout.is_none()) {
+        py::dict client_args;  // for the library's HTTP client: the hooks that bound each request as a whole
+        client_args["event_hooks"] = deadline_hooks(timeout);
+        http_options["client_args"] = client_args;
+    }
     return genai.attr("Client")(py::arg("api_key") = key, py::arg("http_options") = http_options);
 }
 
@@ -95,6 +100,7 @@ py::object list_gemini_models(py::object prefix) {
     host::require(prefix, "list_gemini_models", "prefix", Kind::Str, true);
     py::object genai = attr("_google_client")();
     py::object models;
+    BoundedCall call;
     try {
         if (auto list_models = optional_attr(genai, "list_models")) {
             models = (*list_models)(py::arg("request_options") = request_options());
@@ -103,7 +109,8 @@ py::object list_gemini_models(py::object prefix) {
         }
     } catch (py::error_already_set& e) {
         rethrow_unless_ordinary(e);
-        host::raise(PyExc_RuntimeError, "Failed to list Gemini models: " + server_text(e.value()));
+        host::raise(PyExc_RuntimeError,
+                    "Failed to list Gemini models: " + call.timed_out().value_or(server_text(e.value())));
     }
     py::list names;
     if (!models.is_none()) {
@@ -135,8 +142,15 @@ py::object generate(const pv::Provider& google, const Request& r) {
                                                    py::arg("request_options") = request_options());
     } else {
         notify(r.progress, "[LLM] " + label + " \u2022 " + r.model + ": sending request");
-        response = genai.attr("models").attr("generate_content")(
-            py::arg("model") = r.model_name, py::arg("contents") = r.input_text, py::arg("config") = settings);
+        BoundedCall call;
+        try {
+            response = genai.attr("models").attr("generate_content")(
+                py::arg("model") = r.model_name, py::arg("contents") = r.input_text, py::arg("config") = settings);
+        } catch (py::error_already_set& e) {
+            std::optional<std::string> timed_out = call.timed_out();
+            if (!timed_out || !host::is_ordinary(e)) throw;
+            host::raise_from(e, PyExc_RuntimeError, label + " " + *timed_out);
+        }
     }
     notify(r.progress, "[LLM] " + label + ": response received");
     return gemini_text(response);

@@ -15,7 +15,11 @@ class OllamaFunction {
         py::module_ library = load_library(ollama, [] { return py::module_::import("ollama"); });
         if (auto Client = optional_attr(library, "Client")) {
             py::object timeout = request_timeout();
-            client_ = timeout.is_none() ? (*Client)() : (*Client)(py::arg("timeout") = timeout);
+            // The client passes its keywords on to its HTTP client: the hooks
+            // that bound each request as a whole.
+            client_ = timeout.is_none()
+                          ? (*Client)()
+                          : (*Client)(py::arg("timeout") = timeout, py::arg("event_hooks") = deadline_hooks(timeout));
             function_ = client_->attr(name);
         } else {
             function_ = load_library(ollama, [&] { return import_from("ollama", name); });
@@ -27,15 +31,18 @@ class OllamaFunction {
     template <typename Call>
     py::object operator()(Call call) {
         py::object result;
+        BoundedCall bounded;
         try {
             result = call(function_);
-        } catch (py::error_already_set&) {
+        } catch (py::error_already_set& failed) {
             try {
                 close();
             } catch (py::error_already_set& e) {
                 rethrow_unless_ordinary(e);
             }
-            throw;
+            std::optional<std::string> timed_out = bounded.timed_out();
+            if (!timed_out || !host::is_ordinary(failed)) throw;
+            host::raise_from(failed, PyExc_RuntimeError, std::string(provider("ollama").label) + " " + *timed_out);
         }
         close();
         return result;

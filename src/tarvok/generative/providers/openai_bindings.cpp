@@ -109,6 +109,7 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
 
     py::object last_error = py::none();
     for (long long attempt = 0; attempt < attempts; ++attempt) {
+        BoundedCall call;  // each attempt is one request of at most REQUEST_TIMEOUT
         try {
             py::object create = client.attr("responses").attr("create");
             py::object kwargs = py::reinterpret_steal<py::object>(PyDict_Copy(working.ptr()));
@@ -119,6 +120,8 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
         } catch (py::error_already_set& e) {
             rethrow_unless_ordinary(e);
             last_error = e.value();
+            if (std::optional<std::string> timed_out = call.timed_out())
+                last_error = py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(host::text(*timed_out));
         }
         py::str message = host::truthy(last_error) ? host::text_form(last_error) : py::str("unknown error");
         const std::string msg = server_text(message);
@@ -187,7 +190,12 @@ py::object openai_client() {
     // client's own retries are off and its timeout is the module's.
     py::object timeout = request_timeout();
     if (timeout.is_none()) return OpenAI(py::arg("api_key") = key, py::arg("max_retries") = 0);
-    return OpenAI(py::arg("api_key") = key, py::arg("timeout") = timeout, py::arg("max_retries") = 0);
+    // The library's own HTTP client with its defaults, and the hooks that
+    // bound each request as a whole.
+    auto http_client = optional_attr(py::module_::import("openai"), "DefaultHttpxClient");
+    if (!http_client) return OpenAI(py::arg("api_key") = key, py::arg("timeout") = timeout, py::arg("max_retries") = 0);
+    return OpenAI(py::arg("api_key") = key, py::arg("timeout") = timeout, py::arg("max_retries") = 0,
+                  py::arg("http_client") = (*http_client)(py::arg("event_hooks") = deadline_hooks(timeout)));
 }
 
 py::object build_create_params(py::object model_name, py::object input_text, py::object max_tokens,
@@ -223,11 +231,15 @@ py::object list_openai_models(py::object prefix) {
     host::require(prefix, "list_openai_models", "prefix", Kind::Str, true);
     py::object client = attr("_openai_client")();
     py::object result;
-    try {
-        result = client.attr("models").attr("list")();
-    } catch (py::error_already_set& e) {
-        rethrow_unless_ordinary(e);
-        host::raise(PyExc_RuntimeError, "Failed to list OpenAI models: " + server_text(e.value()));
+    {
+        BoundedCall call;
+        try {
+            result = client.attr("models").attr("list")();
+        } catch (py::error_already_set& e) {
+            rethrow_unless_ordinary(e);
+            host::raise(PyExc_RuntimeError,
+                        "Failed to list OpenAI models: " + call.timed_out().value_or(server_text(e.value())));
+        }
     }
     py::object data = attr_or_none(result, "data");
     py::list entries;

@@ -101,6 +101,8 @@ py::object api_key(const pv::Provider& provider) {
 }
 
 py::object request_timeout() {
+    // A timeout the call gave (checked when it began) wins over the setting.
+    if (py::object given = call_option("timeout")) return given;
     py::object timeout = attr("REQUEST_TIMEOUT");
     if (timeout.is_none()) return timeout;
     if (!host::is_exact(timeout, Kind::Float) && !host::is_exact(timeout, Kind::Int)) {

@@ -1,0 +1,478 @@
+// The entry points of the loop: generative_solve, run_generation (the same
+// run, returning a GenerationResult), generative_feedback and the execution
+// check's `_execute_model`. Each checks its arguments, reads the settings it
+// falls back on, runs the core (see workflow_bindings.cpp) and speaks Python.
+#include "common/files.hpp"
+#include "generative/workflow_bindings.hpp"
+
+#include <cmath>
+#include <filesystem>
+#include <string_view>
+
+namespace tarvok::generative::bind {
+
+namespace {
+
+void check_request_kinds(const char* function, py::handle temperature, py::handle stop, py::handle llm_provider) {
+    host::require(temperature, function, "temperature", Kind::Float, true);
+    host::require(stop, function, "stop", Kind::List, true);
+    host::require(llm_provider, function, "llm_provider", Kind::Str, true);
+}
+
+/// Refuses a model and a data path that name one file (two spellings, a
+/// link), which would have the data overwrite the model. Arguments that are no
+/// paths are left to the writing step to refuse.
+void refuse_same_file(const char* function, py::handle model_file, py::handle data_file) {
+    std::filesystem::path model, data;
+    try {
+        model = host::file_system_path(model_file);
+        data = host::file_system_path(data_file);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_TypeError)) throw;
+        return;
+    }
+    bool same = false;
+    {
+        py::gil_scoped_release unlocked;
+        same = files::same_file(model, data);
+    }
+    if (same) {
+        host::raise(PyExc_ValueError, std::string(function) + "(): model_file and data_file name the same file: " +
+                                          host::str_of(data_file));
+    }
+}
+
+/// The number of iterations as the host's int() reads the argument, at least
+/// one; MAX_ITERATIONS as it stands when the argument is not a number.
+long long normalise_iterations(py::handle iterations) {
+    PyObject* converted = PyNumber_Long(iterations.ptr());
+    if (converted != nullptr) {
+        long long n = host::saturated(py::reinterpret_steal<py::object>(converted));
+        return n < 1 ? 1 : n;
+    }
+    py::error_already_set error;
+    if (!host::is_ordinary(error)) throw error;
+    py::object fallback = py::reinterpret_steal<py::object>(PyNumber_Index(attr("MAX_ITERATIONS").ptr()));
+    if (!fallback) throw py::error_already_set();
+    return host::saturated(fallback);
+}
+
+/// A number of seconds or None; `what` names it in the errors.
+void check_seconds(py::handle value, const std::string& what) {
+    if (value.is_none()) return;
+    if (!host::is_exact(value, Kind::Float) && !host::is_exact(value, Kind::Int)) {
+        throw py::type_error(what + " must be a number of seconds or None, not " + host::type_name(value));
+    }
+    if (!(value.cast<double>() > 0))
+        host::raise(PyExc_ValueError, what + " must be greater than 0, not " + host::str_of(value));
+}
+
+/// What run_generation gives for one call in place of the module settings;
+/// an unset option (a null object, or None where None means "not given")
+/// leaves the setting as it stands.
+struct PerCall {
+    py::object execution_check = py::none(), execution_time_limit = py::none();
+    py::object few_shot_library, timeout = py::none(), embedding_model = py::none(), on_event = py::none();
+};
+
+/// The execution check of the call: per call, else EXECUTION_CHECK and
+/// EXECUTION_TIME_LIMIT as they stand. An unusable time limit, or a check
+/// without the solver library, is refused before any request is sent.
+void read_execution_check(Call& c, const PerCall& per_call) {
+    py::object on = per_call.execution_check.is_none() ? attr("EXECUTION_CHECK") : per_call.execution_check;
+    c.run.execution_check = host::truthy(on);
+    if (!c.run.execution_check) return;
+    bool given = !per_call.execution_time_limit.is_none();
+    c.time_limit = given ? per_call.execution_time_limit : attr("EXECUTION_TIME_LIMIT");
+    check_seconds(c.time_limit, given ? "run_generation() argument 'execution_time_limit'" : "EXECUTION_TIME_LIMIT");
+    c.run.time_limit_text = c.time_limit.is_none() ? "" : number_text(c.time_limit);
+    host::import_extra("highspy", "The execution check (EXECUTION_CHECK) solves models with HiGHS and", "solve");
+}
+
+/// The arguments that generative_solve and run_generation share.
+struct Arguments {
+    py::object prompt, model_file, data_file, model_name, mode, iterations, alignment_check, temperature, stop,
+        llm_provider, progress, few_shot;
+};
+
+/// A call of the loop from its arguments, in the order the loop has always
+/// read them: nothing is sent before all of them are checked.
+Call prepare(const char* function, const Arguments& a, const PerCall& per_call) {
+    check_request_kinds(function, a.temperature, a.stop, a.llm_provider);
+    refuse_same_file(function, a.model_file, a.data_file);
+    Call c;
+    c.prompt = a.prompt;
+    c.model_file = a.model_file;
+    c.data_file = a.data_file;
+    c.model_name = a.model_name;
+    c.temperature = a.temperature;
+    c.stop = a.stop;
+    c.progress = a.progress;
+    c.few_shot = a.few_shot;
+    c.few_shot_library = per_call.few_shot_library;
+    c.on_event = per_call.on_event;
+    c.grammar = attr("_get_grammar_implementation")(a.mode);
+    c.run.iterations = normalise_iterations(a.iterations);
+    c.run.alignment = host::truthy(a.alignment_check.is_none() ? attr("ALIGNMENT_CHECK") : a.alignment_check);
+    read_execution_check(c, per_call);
+    c.provider = attr("_infer_provider")(a.llm_provider, a.model_name);
+
+    c.run.provider = host::str_of(c.provider.attr("value"));
+    c.run.model = host::str_of(a.model_name);
+    if (!a.temperature.is_none()) c.run.temperature = a.temperature.cast<double>();
+    if (!a.stop.is_none())
+        for (py::handle s : a.stop) c.run.stop.push_back(host::str_of(s));
+    c.run.model_file = host::str_of(a.model_file);
+    c.run.data_file = host::str_of(a.data_file);
+    return c;
+}
+
+// ------------------------------------------------------------ the result
+
+/// What one run of the loop gave, as run_generation returns it.
+struct GenerationResult {
+    wf::Result result;
+    py::object model_file, data_file;
+    bool alignment = true;
+    bool execution_check = false;
+};
+
+/// The map generative_solve returns with return_statistics.
+py::dict statistics(const GenerationResult& g) {
+    py::dict out;
+    out["iterations"] = g.result.iterations;
+    out["assessment"] = host::text(g.result.assessment);
+    out["syntax_errors"] = text_list(g.result.syntax_errors);
+    if (g.execution_check) {
+        const Held* solved = g.result.execution ? &held(g.result.execution->host.get()) : nullptr;
+        out["solver_status"] = solved ? py::object(solved->first["status"]) : py::none();
+        out["objective"] = solved ? solved->second : py::none();
+    }
+    return out;
+}
+
+/// The final pair's solver outcome: the execution check's, else a solve of
+/// its compiled model; None when it does not compile.
+py::object execute(const GenerationResult& g, py::object time_limit) {
+    if (g.result.execution) return held(g.result.execution->host.get()).first;
+    if (!g.result.compiled) return py::none();
+    return execution_map(g.result.pair, g.result.compiled_model.get(), time_limit);
+}
+
+py::object run_and_wrap(Call& c, const PerCall& per_call) {
+    py::dict options;
+    if (!per_call.timeout.is_none()) options["timeout"] = py::float_(per_call.timeout.cast<double>());
+    if (!per_call.embedding_model.is_none()) options["embedding_model"] = per_call.embedding_model;
+    CallOptions scope(options);
+    GenerationResult g{run_loop(c), c.model_file, c.data_file, c.run.alignment, c.run.execution_check};
+    return py::cast(std::move(g));
+}
+
+// ---------------------------------------------------------- entry points
+
+py::object generative_solve(py::object prompt, py::object model_file, py::object data_file, py::object model_name,
+                            py::object mode, py::object iterations, py::object return_statistics,
+                            py::object alignment_check, py::object temperature, py::object stop,
+                            py::object llm_provider, py::object progress, py::object few_shot) {
+    Arguments a{prompt,          model_file,  data_file, model_name,   mode,     iterations,
+                alignment_check, temperature, stop,      llm_provider, progress, few_shot};
+    Call c = prepare("generative_solve", a, PerCall{});
+    GenerationResult g{run_loop(c), model_file, data_file, c.run.alignment, c.run.execution_check};
+    if (!host::truthy(return_statistics)) return host::text(g.result.assessment);
+    return statistics(g);
+}
+
+/// The options only run_generation has, checked before anything is done.
+PerCall per_call_options(py::object few_shot_library, py::object execution_check, py::object execution_time_limit,
+                         py::object timeout, py::object embedding_model, py::object on_event) {
+    const char* fn = "run_generation";
+    host::require(execution_check, fn, "execution_check", Kind::Bool, true);
+    check_seconds(execution_time_limit, "run_generation() argument 'execution_time_limit'");
+    check_seconds(timeout, "run_generation() argument 'timeout'");
+    if (!timeout.is_none() && !std::isfinite(timeout.cast<double>()))
+        host::raise(PyExc_ValueError,
+                    "run_generation() argument 'timeout' must be finite, not " + host::str_of(timeout));
+    host::require(embedding_model, fn, "embedding_model", Kind::Str, true);
+    if (!on_event.is_none() && !PyCallable_Check(on_event.ptr()))
+        throw py::type_error("run_generation() argument 'on_event' must be callable or None, not " +
+                             host::type_name(on_event));
+    PerCall per_call{execution_check, execution_time_limit, py::object(), timeout, embedding_model, on_event};
+    if (!few_shot_library.is_none()) per_call.few_shot_library = few_shot_library;
+    return per_call;
+}
+
+py::object run_generation(py::object prompt, py::object model_file, py::object data_file, py::object model_name,
+                          py::object llm_provider, py::object mode, py::object iterations, py::object alignment_check,
+                          py::object temperature, py::object stop, py::object progress, py::object few_shot,
+                          py::object few_shot_library, py::object execution_check, py::object execution_time_limit,
+                          py::object timeout, py::object embedding_model, py::object on_event) {
+    PerCall per_call =
+        per_call_options(few_shot_library, execution_check, execution_time_limit, timeout, embedding_model, on_event);
+    Arguments a{prompt,
+                model_file,
+                data_file,
+                model_name.is_none() ? attr("MODEL_NAME") : model_name,
+                mode.is_none() ? attr("Grammar").attr("BNF") : mode,
+                iterations.is_none() ? attr("MAX_ITERATIONS") : iterations,
+                alignment_check,
+                temperature,
+                stop,
+                llm_provider,
+                progress,
+                few_shot};
+    Call c = prepare("run_generation", a, per_call);
+    return run_and_wrap(c, per_call);
+}
+
+py::object generative_feedback(py::object prompt, py::object model_file, py::object data_file, py::object model_name,
+                               py::object mode, py::object temperature, py::object stop, py::object llm_provider,
+                               py::object progress) {
+    check_request_kinds("generative_feedback", temperature, stop, llm_provider);
+    Call c;
+    c.provider = attr("_infer_provider")(llm_provider, model_name);
+    c.grammar = attr("_get_grammar_implementation")(mode);
+    c.model_text = host::read_file(model_file, "r", "utf-8");
+    c.data_text = host::read_file(data_file, "r", "utf-8");
+    c.prompt = prompt;
+    c.model_name = model_name;
+    c.stop = stop;
+    c.progress = progress;
+    if (!temperature.is_none()) c.run.temperature = temperature.cast<double>();
+    if (!stop.is_none())
+        for (py::handle s : stop) c.run.stop.push_back(host::str_of(s));
+    return feedback_value(c);
+}
+
+/// `_execute_model(model_code, data_code, time_limit)`: solves a pair with
+/// tarvok.solver and reports the outcome as a map.
+py::object execute_model(py::object model_code, py::object data_code, py::object time_limit) {
+    return solved_outcome(
+        [&] { return solver().attr("solve_model")(model_code, data_code, py::arg("time_limit") = time_limit); });
+}
+
+// --------------------------------------------------------- registration
+
+using ResultClass = py::class_<GenerationResult>;
+
+/// The final pair: its texts, its files, whether and how it compiles.
+void add_pair_properties(ResultClass& cls) {
+    cls.def_property_readonly(
+           "model_text", [](const GenerationResult& g) { return model_of(g.result.pair); },
+           "The final model text, as written to model_file ('' when no reply was read).")
+        .def_property_readonly(
+            "data_text", [](const GenerationResult& g) { return data_of(g.result.pair); },
+            "The final data text, as written to data_file.")
+        .def_readonly("model_file", &GenerationResult::model_file, "The model file, as given.")
+        .def_readonly("data_file", &GenerationResult::data_file, "The data file, as given.")
+        .def_property_readonly(
+            "iterations", [](const GenerationResult& g) { return g.result.iterations; }, "Iterations performed.")
+        .def_property_readonly(
+            "compiled", [](const GenerationResult& g) { return g.result.compiled; }, "Whether the final pair compiles.")
+        .def_property_readonly(
+            "syntax_errors", [](const GenerationResult& g) { return text_list(g.result.syntax_errors); },
+            "The final pair's compiler errors as the repair prompt shows them (empty when it compiles).")
+        .def_property_readonly(
+            "diagnostics", [](const GenerationResult& g) { return compiled_records(g.result.compiled_model.get()); },
+            "The final pair's diagnostic records (dicts as SemanticError.diagnostics holds them): its errors,\n"
+            "or the warnings of a pair that compiles.")
+        .def_property_readonly(
+            "compiled_model", [](const GenerationResult& g) { return compiled_handle(g.result.compiled_model.get()); },
+            "The final pair as compiled, a tarvok.solver.CompiledModel (its `program` solves with\n"
+            "tarvok.solver.solve_program and writes out with tarvok.scipy_emitter.write_program_script); None\n"
+            "when a replaced TVLCompiler compiled it.");
+}
+
+/// What the run made of the final pair: the iterations, the verdict, the solve.
+void add_outcome_properties(ResultClass& cls) {
+    cls.def_property_readonly(
+           "aligned",
+           [](const GenerationResult& g) {
+               return g.alignment ? py::object(py::bool_(g.result.aligned)) : py::object(py::none());
+           },
+           "Whether the final pair was judged aligned; None when the alignment check was off.")
+        .def_property_readonly(
+            "assessment", [](const GenerationResult& g) { return host::text(g.result.assessment); },
+            "The assessment, trimmed: the last verdict's, or the final assessment.")
+        .def_property_readonly(
+            "execution",
+            [](const GenerationResult& g) {
+                return g.result.execution ? held(g.result.execution->host.get()).first : py::object(py::none());
+            },
+            "The execution check's solve of the final pair (status, objective, message,\n"
+            "infeasible_constraints), or None when it made none.")
+        .def_property_readonly(
+            "compiled_model", [](const GenerationResult& g) { return compiled_handle(g.result.compiled_model.get()); },
+            "The final pair as compiled, a tarvok.solver.CompiledModel (its `program` solves with\n"
+            "tarvok.solver.solve_program and writes out with tarvok.scipy_emitter.write_program_script); None\n"
+            "when a replaced TVLCompiler compiled it.")
+        .def_property_readonly("statistics", &statistics,
+                               "The map generative_solve returns with return_statistics=True.")
+        .def("execute", &execute, py::arg("time_limit") = py::none(),
+             host::signed_doc("execute", "self, time_limit=None",
+                              "The final pair's solver outcome as the execution check reports it (status, objective,\n"
+                              "message, infeasible_constraints): the check's own solve when it made one, else a solve\n"
+                              "of the compiled model (time_limit seconds, None for no limit). None when the final\n"
+                              "pair does not compile.")
+                 .c_str())
+        .def("__repr__", [](const GenerationResult& g) {
+            std::string text = "<GenerationResult iterations=" + std::to_string(g.result.iterations);
+            text += g.result.compiled ? " compiled" : " not compiled";
+            if (g.alignment) text += g.result.aligned ? " aligned" : " not aligned";
+            return text + ">";
+        });
+}
+
+void register_result(py::module_& m) {
+    ResultClass cls(m, "GenerationResult",
+                    "What one run of the loop gave (run_generation).\n\n"
+                    "The final pair's texts and files, whether it compiles and its diagnostics, whether it was\n"
+                    "judged aligned, the assessment, the iterations, the solver outcome when the execution check\n"
+                    "solved it, and its compiled model, which solves and writes out without compiling again.");
+    add_pair_properties(cls);
+    add_outcome_properties(cls);
+}
+
+void register_run_generation(py::module_& m) {
+    py::object none = py::none();
+    host::def(m, "run_generation",
+              "prompt, model_file, data_file, *, model_name=None, llm_provider=None, mode=None, iterations=None, "
+              "alignment_check=None, temperature=None, stop=None, progress=None, few_shot=True, few_shot_library=None, "
+              "execution_check=None, execution_time_limit=None, timeout=None, embedding_model=None, on_event=None",
+              "Run the generation loop of generative_solve and return a GenerationResult.\n\n"
+              "The loop, its files and its failures are those of generative_solve, whose parameters it shares;\n"
+              "the options below hold for this call only and leave the module settings as they are. None reads\n"
+              "the setting as it stands: model_name MODEL_NAME, mode Grammar.BNF, iterations MAX_ITERATIONS,\n"
+              "few_shot_library FEW_SHOT_LIBRARY, execution_check EXECUTION_CHECK, execution_time_limit\n"
+              "EXECUTION_TIME_LIMIT (seconds per solve; math.inf for no limit), timeout REQUEST_TIMEOUT (seconds\n"
+              "per request); llm_provider None lets the model name decide, embedding_model None is the ranker's\n"
+              "default. on_event, a callable, receives every step as a dict: 'kind' ('iteration',\n"
+              "'compile_failed', 'aligned', 'request', 'reply', ...), 'text' (the progress line, or None),\n"
+              "'iteration', and what the step is about ('step', 'provider' and 'model' of a request, 'seconds' of\n"
+              "a reply, 'errors', 'assessment', 'execution'); like progress, it cannot break the loop.",
+              &run_generation, py::arg("prompt"), py::arg("model_file"), py::arg("data_file"), py::kw_only(),
+              py::arg("model_name") = none, py::arg("llm_provider") = none, py::arg("mode") = none,
+              py::arg("iterations") = none, py::arg("alignment_check") = none, py::arg("temperature") = none,
+              py::arg("stop") = none, py::arg("progress") = none, py::arg("few_shot") = true,
+              py::arg("few_shot_library") = none, py::arg("execution_check") = none,
+              py::arg("execution_time_limit") = none, py::arg("timeout") = none, py::arg("embedding_model") = none,
+              py::arg("on_event") = none);
+}
+
+/// The docstring of generative_solve.
+constexpr const char* kGenerativeSolveDoc =
+    "Generate a Tarvok model and data file from a prompt using OpenAI GPT, validate with tarvok, "
+    "iterate on errors, and assess alignment.\n\n"
+    "Each iteration asks the LLM for a model and data pair, compiles it, and writes both files\n"
+    "(each replaced whole through a temporary file beside it, so a failure leaves the previous\n"
+    "pair); compile errors are sent back for repair, and a compiling pair is judged against the\n"
+    "description when the alignment check is on. With EXECUTION_CHECK on, a compiling pair is\n"
+    "first solved (EXECUTION_TIME_LIMIT seconds) and one that is infeasible, unbounded or fails\n"
+    "in the solver is sent back with the solver's verdict. Files are UTF-8.\n\n"
+    "Parameters:\n"
+    "  prompt             the problem description.\n"
+    "  model_file         path of the model file to write; missing folders are created.\n"
+    "  data_file          path of the data file to write; it must not name the model file\n"
+    "                     (ValueError before any request).\n"
+    "  model_name         the LLM's model name (MODEL_NAME at import).\n"
+    "  mode               the Grammar reference pasted into the prompts (Grammar.BNF).\n"
+    "  iterations         most generate/compile rounds; read as the host's int(), at least 1,\n"
+    "                     MAX_ITERATIONS when it is no number.\n"
+    "  return_statistics  return a dict with 'iterations', 'assessment' and 'syntax_errors'\n"
+    "                     (the last round's compiler errors) instead of the assessment text;\n"
+    "                     with EXECUTION_CHECK on, also 'solver_status' and 'objective' of the\n"
+    "                     final pair (None when it was not solved).\n"
+    "  alignment_check    judge compiling pairs against the description; None reads\n"
+    "                     ALIGNMENT_CHECK.\n"
+    "  temperature        float for the generating requests; judging requests then use 0.0,\n"
+    "                     the final assessment 0.2; None sends no temperature at all.\n"
+    "  stop               list of stop sequences (OpenAI only), or None.\n"
+    "  llm_provider       'openai', 'google' or 'ollama' (or an alias); None or an unknown name\n"
+    "                     lets the model name decide.\n"
+    "  progress           callable taking one status line, or None for the debug log.\n"
+    "  few_shot           put the closest worked examples of FEW_SHOT_LIBRARY into the prompts\n"
+    "                     (FEW_SHOT_TOP_K of them).\n\n"
+    "Returns the assessment text (trimmed), or the statistics dict. Raises RuntimeError for an\n"
+    "empty or unparseable LLM reply and for failed requests (each request is bounded by\n"
+    "REQUEST_TIMEOUT); errors of the files and the client libraries propagate.";
+
+void register_generative_solve(py::module_& m) {
+    py::object model_name = m.attr("MODEL_NAME");
+    py::object llm_provider = m.attr("LLM_PROVIDER");
+    py::object iterations = m.attr("MAX_ITERATIONS");
+    py::object bnf = m.attr("Grammar").attr("BNF");
+    py::object none = py::none();
+    py::cpp_function solve_fn(&generative_solve, py::name("generative_solve"), py::arg("prompt"), py::arg("model_file"),
+                              py::arg("data_file"), py::arg("model_name") = model_name, py::arg("mode") = bnf,
+                              py::arg("iterations") = iterations, py::arg("return_statistics") = false,
+                              py::arg("alignment_check") = none, py::arg("temperature") = none, py::arg("stop") = none,
+                              py::arg("llm_provider") = llm_provider, py::arg("progress") = none,
+                              py::arg("few_shot") = true);
+    def_with_signature(m, "generative_solve", solve_fn, kGenerativeSolveDoc,
+                       {{"prompt", {}},
+                        {"model_file", {}},
+                        {"data_file", {}},
+                        {"model_name", model_name},
+                        {"mode", bnf},
+                        {"iterations", iterations},
+                        {"return_statistics", py::bool_(false)},
+                        {"alignment_check", none},
+                        {"temperature", none},
+                        {"stop", none},
+                        {"llm_provider", llm_provider},
+                        {"progress", none},
+                        {"few_shot", py::bool_(true)}});
+}
+
+void register_generative_feedback(py::module_& m) {
+    py::object model_name = m.attr("MODEL_NAME");
+    py::object llm_provider = m.attr("LLM_PROVIDER");
+    py::object bnf = m.attr("Grammar").attr("BNF");
+    py::object none = py::none();
+    py::cpp_function feedback_fn(&generative_feedback, py::name("generative_feedback"), py::arg("prompt"),
+                                 py::arg("model_file"), py::arg("data_file"), py::arg("model_name") = model_name,
+                                 py::arg("mode") = bnf, py::arg("temperature") = none, py::arg("stop") = none,
+                                 py::arg("llm_provider") = llm_provider, py::arg("progress") = none);
+    def_with_signature(
+        m, "generative_feedback", feedback_fn,
+        "Provide feedback on a given Tarvok model and data file based on a user prompt.\n\n"
+        "One LLM request; nothing is compiled or written.\n\n"
+        "Parameters:\n"
+        "  prompt        the question or request about the model.\n"
+        "  model_file    path of an existing model file (read as UTF-8).\n"
+        "  data_file     path of an existing data file (read as UTF-8).\n"
+        "  model_name    the LLM's model name (MODEL_NAME at import).\n"
+        "  mode          the Grammar reference pasted into the prompt (Grammar.BNF).\n"
+        "  temperature   any float sends temperature 0.0; None sends none.\n"
+        "  stop          list of stop sequences (OpenAI only), or None.\n"
+        "  llm_provider  'openai', 'google' or 'ollama' (or an alias); None lets the model name decide.\n"
+        "  progress      callable taking one status line, or None for the debug log.\n\n"
+        "Returns the parsed reply: 'feedback' and, when changes are proposed, 'revised_model' and\n"
+        "'revised_data' (None when the reply is the JSON null). Raises RuntimeError for an empty or\n"
+        "unparseable reply; a missing file fails before any request.",
+        {{"prompt", {}},
+         {"model_file", {}},
+         {"data_file", {}},
+         {"model_name", model_name},
+         {"mode", bnf},
+         {"temperature", none},
+         {"stop", none},
+         {"llm_provider", llm_provider},
+         {"progress", none}});
+}
+
+}  // namespace
+
+void register_workflow(py::module_& m) {
+    host::def(m, "_execute_model", "model_code, data_code, time_limit=None",
+              "Solve a model and data pair for the execution check and report how it ended.\n\n"
+              "Returns a map: 'status' (the solver's status word), 'objective', 'message' and\n"
+              "'infeasible_constraints'. A fault that only the data reveals is the status 'error'.",
+              &execute_model, py::arg("model_code"), py::arg("data_code"), py::arg("time_limit") = py::none());
+    register_generative_solve(m);
+    register_generative_feedback(m);
+    register_result(m);
+    register_run_generation(m);
+    record_loaded_steps();
+}
+
+}  // namespace tarvok::generative::bind

@@ -1,0 +1,308 @@
+#include "generative/workflow.hpp"
+
+#include "common/utf8.hpp"
+
+#include <chrono>
+
+namespace tarvok::generative::workflow {
+
+std::string_view step_name(Step step) {
+    switch (step) {
+    case Step::Generate: return "generate";
+    case Step::Repair: return "repair";
+    case Step::Align: return "align";
+    case Step::Realign: return "realign";
+    case Step::Execution: return "execution";
+    case Step::Assess: return "assess";
+    case Step::Feedback: return "feedback";
+    }
+    return "generate";
+}
+
+std::string_view event_name(EventKind kind) {
+    switch (kind) {
+    case EventKind::Started: return "started";
+    case EventKind::ExecutionCheckOn: return "execution_check_on";
+    case EventKind::Iteration: return "iteration";
+    case EventKind::ReplyParsed: return "reply_parsed";
+    case EventKind::Compiling: return "compiling";
+    case EventKind::FilesWritten: return "files_written";
+    case EventKind::Solving: return "solving";
+    case EventKind::ExecutionFailed: return "execution_failed";
+    case EventKind::ExecutionPassed: return "execution_passed";
+    case EventKind::ExecutionInconclusive: return "execution_inconclusive";
+    case EventKind::AlignmentOff: return "alignment_off";
+    case EventKind::CheckingAlignment: return "checking_alignment";
+    case EventKind::Aligned: return "aligned";
+    case EventKind::NotAligned: return "not_aligned";
+    case EventKind::CompileFailed: return "compile_failed";
+    case EventKind::FinalAssessment: return "final_assessment";
+    case EventKind::Complete: return "complete";
+    case EventKind::FeedbackRequested: return "feedback_requested";
+    case EventKind::FeedbackReceived: return "feedback_received";
+    case EventKind::Request: return "request";
+    case EventKind::Reply: return "reply";
+    }
+    return "started";
+}
+
+std::string trimmed(std::string_view text) {
+    size_t begin = utf8::skip_host_space(text, 0);
+    size_t end = begin;
+    for (size_t pos = begin; pos < text.size();) {
+        size_t space = utf8::host_space_at(text, pos);
+        if (space != 0) {
+            pos += space;
+            continue;
+        }
+        pos += utf8::decode(text, pos, true).length;
+        end = pos;
+    }
+    return std::string(text.substr(begin, end - begin));
+}
+
+namespace {
+
+/// Solver statuses after which a compiling pair is revised: the model itself
+/// is at fault. A time limit is not among them (see the loop).
+bool is_execution_failure(const std::string& status) {
+    return status == "infeasible" || status == "unbounded" || status == "infeasible_or_unbounded" || status == "error";
+}
+
+/// The temperature of the judging requests: fixed when the caller chose one,
+/// none (the model's default) when not.
+std::optional<double> judging(std::optional<double> caller, double fixed) {
+    return caller ? std::optional<double>(fixed) : std::nullopt;
+}
+
+/// One run of the loop: its settings, its services and where it stands.
+class Loop {
+  public:
+    Loop(const Run& run, Services services) : run_(run), s_(services) {}
+
+    Result run() {
+        say(EventKind::Started, "Generating with provider=" + run_.provider + " model=" + run_.model + " iterations=" +
+                                    std::to_string(run_.iterations) + " alignment=" + (run_.alignment ? "on" : "off"));
+        if (run_.execution_check) {
+            std::string limit = run_.time_limit_text.empty() ? "none" : run_.time_limit_text + " s";
+            say(EventKind::ExecutionCheckOn,
+                "Execution check on: every compiling model is solved (time limit " + limit + ")");
+        }
+        s_.steps.gather_examples();
+        prompt_ = s_.steps.generation_prompt();
+        for (long long i = 0; i < run_.iterations; ++i) {
+            iteration_ = i + 1;
+            if (!iterate()) break;
+        }
+        finish();
+        return std::move(result_);
+    }
+
+  private:
+    const Run& run_;
+    Services s_;
+    Result result_;
+    long long iteration_ = 0;
+    std::string prompt_;  ///< the next generating request
+    Step step_ = Step::Generate;
+    Pair read_back_;  ///< the final pair as its files give it back
+
+    Event event(EventKind kind, std::string text) {
+        Event e;
+        e.kind = kind;
+        e.text = std::move(text);
+        e.iteration = iteration_;
+        return e;
+    }
+
+    void say(EventKind kind, std::string text) { s_.progress.event(event(kind, std::move(text))); }
+
+    void check_cancelled() {
+        if (run_.cancelled && run_.cancelled()) throw Cancelled();
+    }
+
+    /// One request, between its Request and Reply events.
+    std::string ask(const std::string& prompt, Step step, std::optional<double> temperature) {
+        check_cancelled();
+        Event request = event(EventKind::Request, "");
+        request.step = step;
+        s_.progress.event(request);
+        auto start = std::chrono::steady_clock::now();
+        std::string reply = s_.llm.generate(prompt, RequestOptions{step, temperature, run_.stop});
+        Event arrived = event(EventKind::Reply, "");
+        arrived.step = step;
+        arrived.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        s_.progress.event(arrived);
+        return reply;
+    }
+
+    /// One iteration; false when the loop stops after it.
+    bool iterate() {
+        std::string counter = std::to_string(iteration_) + "/" + std::to_string(run_.iterations);
+        s_.progress.log("Iteration " + counter);
+        say(EventKind::Iteration, "Iteration " + counter + ": prompting model");
+        result_.execution.reset();
+        result_.execution_failed = false;
+
+        std::string reply = ask(prompt_, step_, run_.temperature);
+        if (reply.empty()) throw Failure(Failure::Kind::EmptyReply, "Empty model response.");
+        ParsedPair parsed = s_.steps.read_pair(reply);
+        if (!parsed.pair) {
+            throw Failure(
+                Failure::Kind::UnreadableReply,
+                "Failed to parse model response as JSON: " + parsed.failure + "\nResponse: " + s_.steps.shown(reply),
+                parsed.cause);
+        }
+        const Pair& pair = result_.pair = std::move(*parsed.pair);
+        say(EventKind::ReplyParsed, "LLM response parsed (model + data)");
+        s_.progress.log("Model and data generated.");
+
+        say(EventKind::Compiling, "Compiling model and data");
+        check_cancelled();
+        CompileOutcome compiled = s_.compiler.compile(pair);
+        result_.compiled = compiled.ok;
+        result_.syntax_errors = compiled.ok ? std::vector<std::string>() : compiled.errors;
+        result_.compiled_model = compiled.compiled;
+        if (compiled.diagnosed)
+            for (const std::string& error : result_.syntax_errors) s_.progress.log("Semantic error in model: " + error);
+
+        read_back_ = s_.steps.write_pair(pair);
+        say(EventKind::FilesWritten, "Wrote files: " + run_.model_file + " \u2022 " + run_.data_file);
+
+        if (!compiled.ok) return repair(pair);
+        if (run_.execution_check && !check_execution(pair)) return true;
+        if (!run_.alignment) {
+            say(EventKind::AlignmentOff, "Syntax OK; alignment check disabled. Stopping.");
+            return false;
+        }
+        return !judge(pair);
+    }
+
+    bool repair(const Pair& pair) {
+        Event failed =
+            event(EventKind::CompileFailed,
+                  "Syntax/semantic errors found: " + std::to_string(result_.syntax_errors.size()) + "; revising...");
+        failed.errors = &result_.syntax_errors;
+        s_.progress.event(failed);
+        s_.progress.log("Model or data has syntax errors; revising...");
+        prompt_ = s_.steps.repair_prompt(pair, result_.syntax_errors);
+        step_ = Step::Repair;
+        return true;
+    }
+
+    /// Solves a compiling pair; false when it is to be revised.
+    bool check_execution(const Pair& pair) {
+        say(EventKind::Solving, "Solving the model to check it");
+        check_cancelled();
+        ExecutionOutcome& outcome = result_.execution.emplace(s_.executor.execute(pair, result_.compiled_model.get()));
+        const std::string& status = outcome.verdict.status;
+        Event e = event(EventKind::ExecutionPassed, "");
+        e.execution = &outcome;
+        if (is_execution_failure(status)) {
+            e.kind = EventKind::ExecutionFailed;
+            e.text = "Execution check failed: the solver's verdict is " + status + "; revising...";
+            s_.progress.event(e);
+            s_.progress.log("Model and data compile but do not solve (" + status + "); revising...");
+            prompt_ = s_.steps.execution_prompt(pair, outcome);
+            step_ = Step::Execution;
+            result_.execution_failed = true;
+            return false;
+        }
+        // A time limit says nothing against the model: it goes on, as a
+        // model that solves does, rather than being revised on a guess.
+        if (status == "optimal") {
+            e.text = "Execution check passed: optimal, objective " + outcome.objective_text;
+        } else {
+            e.kind = EventKind::ExecutionInconclusive;
+            e.text = "Execution check: " + status + " (objective " + outcome.objective_text +
+                     "); not a fault of the model, going on";
+        }
+        s_.progress.event(e);
+        return true;
+    }
+
+    /// Asks for the alignment verdict; true when the pair is aligned.
+    bool judge(const Pair& pair) {
+        s_.progress.log("Checking alignment with original prompt...");
+        say(EventKind::CheckingAlignment, "Checking alignment with original prompt...");
+        std::string reply = ask(s_.steps.alignment_prompt(pair), Step::Align, judging(run_.temperature, 0.0));
+        if (reply.empty()) throw Failure(Failure::Kind::EmptyReply, "Empty alignment response.");
+        Verdict verdict = s_.steps.read_verdict(reply);
+        if (verdict.shape == Verdict::Shape::Invalid) {
+            throw Failure(Failure::Kind::InvalidVerdict, "Invalid alignment response JSON: " + s_.steps.shown(reply));
+        }
+        result_.assessment = trimmed(verdict.assessment);
+        bool aligned = verdict.shape == Verdict::Shape::Aligned;
+        Event e = event(aligned ? EventKind::Aligned : EventKind::NotAligned,
+                        aligned ? "Aligned \u2713 Stopping." : "Not aligned; revising per assessment");
+        e.assessment = &result_.assessment;
+        s_.progress.event(e);
+        if (aligned) {
+            s_.progress.log("Model and data are syntactically valid and aligned with the prompt.");
+            result_.aligned = true;
+            return true;
+        }
+        s_.progress.log("Model and data are syntactically valid but NOT aligned with the prompt. Assessment: " +
+                        result_.assessment);
+        prompt_ = s_.steps.realign_prompt(pair, result_.assessment);
+        step_ = Step::Realign;
+        return false;
+    }
+
+    /// The closing assessment, when no verdict stands for one: the final pair
+    /// does not compile or does not solve, or the alignment check is off.
+    void finish() {
+        result_.iterations = iteration_;
+        if (!result_.syntax_errors.empty() || !run_.alignment || result_.execution_failed) {
+            s_.progress.log("Final assessment of model and data alignment...");
+            say(EventKind::FinalAssessment, "Requesting final assessment");
+            // A pair that compiles but does not solve is assessed with the solver's verdict as its error.
+            std::vector<std::string> errors = result_.syntax_errors;
+            if (result_.execution_failed) errors = {solver_verdict_text(result_.execution->verdict, read_back_.model)};
+            std::string reply =
+                ask(s_.steps.final_assessment_prompt(read_back_, errors), Step::Assess, judging(run_.temperature, 0.2));
+            result_.assessment = trimmed(reply);
+        }
+        say(EventKind::Complete, "Generation complete");
+    }
+};
+
+}  // namespace
+
+Result generate(const Run& run, Services services) { return Loop(run, services).run(); }
+
+Attached feedback(std::optional<double> temperature, const std::vector<std::string>& stop, LlmClient& llm, Steps& steps,
+                  Progress& progress) {
+    Event requested;
+    requested.kind = EventKind::FeedbackRequested;
+    requested.text = "Generating feedback from LLM";
+    progress.event(requested);
+    std::string prompt = steps.feedback_prompt();
+    Event request;
+    request.kind = EventKind::Request;
+    request.step = Step::Feedback;
+    progress.event(request);
+    auto start = std::chrono::steady_clock::now();
+    std::string reply = llm.generate(prompt, RequestOptions{Step::Feedback, judging(temperature, 0.0), stop});
+    Event arrived;
+    arrived.kind = EventKind::Reply;
+    arrived.step = Step::Feedback;
+    arrived.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    progress.event(arrived);
+    if (reply.empty()) throw Failure(Failure::Kind::EmptyReply, "Empty model response.");
+
+    Event received;
+    received.kind = EventKind::FeedbackReceived;
+    received.text = "Feedback received; parsing";
+    progress.event(received);
+    ParsedFeedback parsed = steps.read_feedback(reply);
+    if (!parsed.ok) {
+        throw Failure(
+            Failure::Kind::UnreadableReply,
+            "Failed to parse feedback response as JSON: " + parsed.failure + "\nResponse: " + steps.shown(reply),
+            parsed.cause);
+    }
+    return parsed.value;
+}
+
+}  // namespace tarvok::generative::workflow

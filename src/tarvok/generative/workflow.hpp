@@ -1,0 +1,285 @@
+// The generation loop and feedback's one request, over small interfaces: an
+// LLM client, a compiler, an executor (the solver), the steps that build
+// prompts, read replies and write files, and a progress sink. The loop makes
+// every decision (what to ask next, when to stop, what ends a run); the
+// implementations of the interfaces do the work. The binding implements them
+// on the host, looking each step up on the module at call time.
+//
+// Texts are UTF-8 as the host hands them over (lone surrogates carried as
+// three-byte sequences).
+#pragma once
+
+#include "generative/prompts.hpp"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvok::generative::workflow {
+
+// ----------------------------------------------------------- requests ----
+
+/// What a request to the LLM is for.
+enum class Step : uint8_t {
+    Generate,   ///< the first pair
+    Repair,     ///< a pair after compile errors
+    Align,      ///< the alignment verdict on a compiling pair
+    Realign,    ///< a pair after a verdict of not aligned
+    Execution,  ///< a pair after the solver's verdict on the last one
+    Assess,     ///< the closing assessment
+    Feedback,   ///< an answer about an existing pair
+};
+
+/// "generate", "repair", "align", "realign", "execution", "assess", "feedback".
+std::string_view step_name(Step step);
+
+struct RequestOptions {
+    Step step = Step::Generate;
+    std::optional<double> temperature;  ///< none: the model's own default
+    std::vector<std::string> stop;      ///< stop sequences
+};
+
+/// Sends one prompt. A recorder or a replay is a client that wraps another.
+class LlmClient {
+  public:
+    virtual ~LlmClient() = default;
+    /// The reply; empty when the LLM gave none. A failed request throws.
+    virtual std::string generate(const std::string& prompt, const RequestOptions& options) = 0;
+};
+
+// ------------------------------------------------------------- values ----
+
+/// What an implementation keeps with a value it handed to the loop and gets
+/// back with it (the host's own objects, a compiled model); the loop never
+/// looks inside.
+class Attachment {
+  public:
+    virtual ~Attachment() = default;
+};
+using Attached = std::shared_ptr<const Attachment>;
+
+/// A model and data pair as a reply gave it.
+struct Pair {
+    std::string model;
+    std::string data;
+    Attached host;  ///< the pair as the host holds it (its values need not be text)
+};
+
+/// What compiling a pair gave.
+struct CompileOutcome {
+    bool ok = false;
+    /// Why not, as the repair prompt shows it: the compiler's diagnostics, or
+    /// the name and text of what it raised instead. Empty when ok.
+    std::vector<std::string> errors;
+    bool diagnosed = false;  ///< the compiler rejected the pair (rather than failing otherwise)
+    Attached compiled;       ///< the compiled model and its diagnostics records, when the compiler keeps them
+};
+
+/// How solving a compiling pair ended.
+struct ExecutionOutcome {
+    SolverVerdict verdict;            ///< the status word, the solver's message, the infeasible subset
+    std::optional<double> objective;  ///< none when there is no solution
+    std::string objective_text;       ///< the objective as progress lines write it ("none" when there is none)
+    Attached host;                    ///< the outcome as the host holds it
+};
+
+/// A verdict of the alignment check.
+struct Verdict {
+    enum class Shape : uint8_t { Aligned, NotAligned, Invalid };
+    Shape shape = Shape::Invalid;
+    std::string assessment;  ///< as the reply gave it (untrimmed)
+};
+
+/// A reply read as a model and data pair: the pair, or why it could not be.
+struct ParsedPair {
+    std::optional<Pair> pair;
+    std::string failure;  ///< the reader's error as messages show it
+    Attached cause;       ///< that error, for the host to chain
+};
+
+/// A feedback reply read as the host's value, or why it could not be.
+struct ParsedFeedback {
+    bool ok = false;
+    Attached value;
+    std::string failure;
+    Attached cause;
+};
+
+// ---------------------------------------------------------- interfaces ----
+
+class Compiler {
+  public:
+    virtual ~Compiler() = default;
+    /// Compiles the pair; a rejection is an outcome, not a throw.
+    virtual CompileOutcome compile(const Pair& pair) = 0;
+};
+
+class Executor {
+  public:
+    virtual ~Executor() = default;
+    /// Solves a pair that compiled; `compiled` is what its compile kept (may be null).
+    virtual ExecutionOutcome execute(const Pair& pair, const Attachment* compiled) = 0;
+};
+
+/// The steps the loop delegates: prompts, reading replies, writing files.
+/// Prompts for one run share its description, grammar reference and examples,
+/// which the implementation holds.
+class Steps {
+  public:
+    virtual ~Steps() = default;
+    /// Finds the worked examples the generating prompts show (perhaps none);
+    /// called once, before the first prompt.
+    virtual void gather_examples() = 0;
+    virtual std::string generation_prompt() = 0;
+    virtual std::string repair_prompt(const Pair& pair, const std::vector<std::string>& errors) = 0;
+    virtual std::string realign_prompt(const Pair& pair, const std::string& assessment) = 0;
+    virtual std::string execution_prompt(const Pair& pair, const ExecutionOutcome& outcome) = 0;
+    virtual std::string alignment_prompt(const Pair& pair) = 0;
+    /// `errors` is empty when the final pair had none.
+    virtual std::string final_assessment_prompt(const Pair& pair, const std::vector<std::string>& errors) = 0;
+    virtual std::string feedback_prompt() = 0;
+
+    virtual ParsedPair read_pair(const std::string& reply) = 0;
+    /// May throw: a reply that is no JSON object ends the run as the reader failed.
+    virtual Verdict read_verdict(const std::string& reply) = 0;
+    virtual ParsedFeedback read_feedback(const std::string& reply) = 0;
+
+    /// Writes the pair to the run's files (each whole or not at all) and
+    /// returns it as a reader of those files gets it back (text mode: every
+    /// line end a line feed).
+    virtual Pair write_pair(const Pair& pair) = 0;
+
+    /// Text from a server as messages show it (bounded, keys hidden).
+    virtual std::string shown(const std::string& text) = 0;
+};
+
+// ------------------------------------------------------------ progress ----
+
+enum class EventKind : uint8_t {
+    Started,
+    ExecutionCheckOn,
+    Iteration,
+    ReplyParsed,
+    Compiling,
+    FilesWritten,
+    Solving,
+    ExecutionFailed,
+    ExecutionPassed,
+    ExecutionInconclusive,  ///< a time limit: says nothing against the model
+    AlignmentOff,
+    CheckingAlignment,
+    Aligned,
+    NotAligned,
+    CompileFailed,
+    FinalAssessment,
+    Complete,
+    FeedbackRequested,
+    FeedbackReceived,
+    Request,  ///< a prompt goes to the LLM (no progress line)
+    Reply,    ///< its reply arrived (no progress line)
+};
+
+/// "started", "execution_check_on", "iteration", ...
+std::string_view event_name(EventKind kind);
+
+/// One step of a run: its progress line and what it is about. The pointers
+/// are valid during the call that hands the event over.
+struct Event {
+    EventKind kind = EventKind::Started;
+    std::string text;                                  ///< the progress line; empty for Request and Reply
+    long long iteration = 0;                           ///< 1-based; 0 outside the iterations
+    std::optional<Step> step;                          ///< Request, Reply
+    double seconds = 0;                                ///< Reply: how long the request took
+    const std::vector<std::string>* errors = nullptr;  ///< CompileFailed
+    const std::string* assessment = nullptr;           ///< Aligned, NotAligned (trimmed)
+    const ExecutionOutcome* execution = nullptr;       ///< ExecutionFailed, ExecutionPassed, ExecutionInconclusive
+};
+
+class Progress {
+  public:
+    virtual ~Progress() = default;
+    /// A step's event; its progress line, when it has one, is for the user.
+    virtual void event(const Event& event) = 0;
+    /// A line for the debug log.
+    virtual void log(const std::string& line) = 0;
+};
+
+// ------------------------------------------------------------- a run ----
+
+/// One run's settings.
+struct Run {
+    std::string provider;  ///< the provider's name, for the first line
+    std::string model;     ///< the LLM's model name
+    long long iterations = 1;
+    bool alignment = true;
+    std::optional<double> temperature;  ///< the caller's, for the requests that generate a pair
+    std::vector<std::string> stop;
+    std::string model_file, data_file;  ///< the files as progress lines name them
+    bool execution_check = false;
+    std::string time_limit_text;  ///< the execution check's limit as progress lines write it; empty for none
+    /// Asked between steps; true ends the run with Cancelled.
+    std::function<bool()> cancelled;
+};
+
+struct Result {
+    Pair pair;                                  ///< the final pair as written (empty before any reply was read)
+    long long iterations = 0;                   ///< performed
+    bool compiled = false;                      ///< the final pair compiles
+    std::vector<std::string> syntax_errors;     ///< the final pair's (empty when it compiles)
+    Attached compiled_model;                    ///< what the final pair's compile kept
+    bool aligned = false;                       ///< judged aligned (never when the alignment check is off)
+    std::string assessment;                     ///< trimmed
+    std::optional<ExecutionOutcome> execution;  ///< the final pair's solve, when the execution check made one
+    bool execution_failed = false;              ///< the final pair compiles but does not solve
+};
+
+/// A failure that ends a run with a message of its own (the host raises it
+/// as RuntimeError), chained to `cause` when there is one.
+class Failure : public std::runtime_error {
+  public:
+    enum class Kind : uint8_t { EmptyReply, UnreadableReply, InvalidVerdict };
+    Failure(Kind kind, const std::string& message, Attached cause = nullptr)
+        : std::runtime_error(message), kind_(kind), message_(message), cause_(std::move(cause)) {}
+    Kind kind() const { return kind_; }
+    /// The whole message (what() ends at a NUL, which replies may hold).
+    const std::string& message() const { return message_; }
+    const Attached& cause() const { return cause_; }
+
+  private:
+    Kind kind_;
+    std::string message_;
+    Attached cause_;
+};
+
+/// A run stopped because Run::cancelled said so.
+class Cancelled : public std::runtime_error {
+  public:
+    Cancelled() : std::runtime_error("the run was cancelled") {}
+};
+
+/// What a run talks to.
+struct Services {
+    LlmClient& llm;
+    Compiler& compiler;
+    Executor& executor;
+    Steps& steps;
+    Progress& progress;
+};
+
+/// The generate → compile → repair → align → assess loop.
+Result generate(const Run& run, Services services);
+
+/// Feedback's one request: the reply read as the host's value. `temperature`
+/// is the caller's: any value sends 0.0.
+Attached feedback(std::optional<double> temperature, const std::vector<std::string>& stop, LlmClient& llm, Steps& steps,
+                  Progress& progress);
+
+/// `text` without the host's white space at either end (what str.strip() does).
+std::string trimmed(std::string_view text);
+
+}  // namespace tarvok::generative::workflow

@@ -1,0 +1,460 @@
+// The loop's decisions, driven by scripted fakes of its services.
+#include "generative/workflow.hpp"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+using namespace tarvok::generative;
+using namespace tarvok::generative::workflow;
+
+namespace {
+
+/// Replies in turn; records what was asked.
+struct ScriptedLlm : LlmClient {
+    std::deque<std::string> replies;
+    std::vector<std::pair<std::string, RequestOptions>> asked;
+
+    std::string generate(const std::string& prompt, const RequestOptions& options) override {
+        asked.emplace_back(prompt, options);
+        if (replies.empty()) throw std::runtime_error("no reply scripted");
+        std::string reply = replies.front();
+        replies.pop_front();
+        return reply;
+    }
+    std::vector<std::string> prompts() const {
+        std::vector<std::string> out;
+        for (const auto& [prompt, options] : asked) out.push_back(prompt);
+        return out;
+    }
+};
+
+/// A compiled model as a fake compiler keeps it.
+struct Kept : Attachment {
+    std::string model;
+    explicit Kept(std::string m) : model(std::move(m)) {}
+};
+
+/// Each compile takes the next outcome: "" compiles, anything else is the error.
+struct ScriptedCompiler : Compiler {
+    std::deque<std::string> errors;
+    std::vector<std::string> compiled;
+
+    CompileOutcome compile(const Pair& pair) override {
+        compiled.push_back(pair.model);
+        std::string error = errors.empty() ? "" : errors.front();
+        if (!errors.empty()) errors.pop_front();
+        CompileOutcome out;
+        out.ok = error.empty();
+        if (!out.ok) out.errors = {error};
+        out.diagnosed = true;
+        out.compiled = std::make_shared<Kept>(pair.model);
+        return out;
+    }
+};
+
+/// Each solve takes the next status.
+struct ScriptedExecutor : Executor {
+    std::deque<std::string> statuses;
+    std::vector<std::string> solved;  ///< the model the compile kept
+
+    ExecutionOutcome execute(const Pair&, const Attachment* compiled) override {
+        auto kept = dynamic_cast<const Kept*>(compiled);
+        solved.push_back(kept != nullptr ? kept->model : "?");
+        ExecutionOutcome out;
+        out.verdict.status = statuses.front();
+        statuses.pop_front();
+        if (out.verdict.status == "optimal") out.objective = 4.0;
+        out.objective_text = out.objective ? "4.0" : "none";
+        if (out.verdict.status == "infeasible") out.verdict.infeasible_subset = {{"need", 2, false}};
+        return out;
+    }
+};
+
+/// Replies are "model|data"; verdicts "yes:text" or "no:text".
+struct FakeSteps : Steps {
+    std::vector<std::string> written;
+    std::vector<std::string> final_errors;
+
+    int gathered = 0;
+    void gather_examples() override { ++gathered; }
+    std::string generation_prompt() override { return "GEN" + std::string(gathered == 1 ? "" : "?"); }
+    std::string repair_prompt(const Pair& p, const std::vector<std::string>& errors) override {
+        return "FIX:" + p.model + ":" + errors.at(0);
+    }
+    std::string realign_prompt(const Pair& p, const std::string& assessment) override {
+        return "REALIGN:" + p.model + ":" + assessment;
+    }
+    std::string execution_prompt(const Pair& p, const ExecutionOutcome& o) override {
+        return "EXEC:" + p.model + ":" + o.verdict.status;
+    }
+    std::string alignment_prompt(const Pair& p) override { return "JUDGE:" + p.model; }
+    std::string final_assessment_prompt(const Pair& p, const std::vector<std::string>& errors) override {
+        final_errors = errors;
+        return "FINAL:" + p.model;
+    }
+    std::string feedback_prompt() override { return "FEEDBACK"; }
+
+    ParsedPair read_pair(const std::string& reply) override {
+        ParsedPair out;
+        size_t bar = reply.find('|');
+        if (bar == std::string::npos) {
+            out.failure = "no bar";
+            return out;
+        }
+        out.pair = Pair{reply.substr(0, bar), reply.substr(bar + 1), nullptr};
+        return out;
+    }
+    Verdict read_verdict(const std::string& reply) override {
+        if (reply == "throw") throw std::runtime_error("not JSON");
+        Verdict v;
+        if (reply.rfind("yes:", 0) == 0) v.shape = Verdict::Shape::Aligned;
+        if (reply.rfind("no:", 0) == 0) v.shape = Verdict::Shape::NotAligned;
+        v.assessment = reply.substr(reply.find(':') + 1);
+        return v;
+    }
+    ParsedFeedback read_feedback(const std::string& reply) override {
+        ParsedFeedback out;
+        out.ok = reply.front() == '{';
+        out.failure = "Expecting value";
+        if (out.ok) out.value = std::make_shared<Kept>(reply);
+        return out;
+    }
+    Pair write_pair(const Pair& pair) override {
+        written.push_back(pair.model);
+        Pair back = pair;
+        for (size_t at; (at = back.model.find("\r\n")) != std::string::npos;) back.model.erase(at, 1);
+        return back;
+    }
+    std::string shown(const std::string& text) override { return "<" + text + ">"; }
+};
+
+struct RecordingProgress : Progress {
+    std::vector<Event> events;
+    std::vector<std::string> logs;
+    std::vector<std::string> seen_assessments, seen_errors;
+
+    void event(const Event& e) override {
+        events.push_back(e);
+        if (e.assessment) seen_assessments.push_back(*e.assessment);
+        if (e.errors) seen_errors.insert(seen_errors.end(), e.errors->begin(), e.errors->end());
+        events.back().assessment = nullptr;  // valid only during the call
+        events.back().errors = nullptr;
+        events.back().execution = nullptr;
+    }
+    void log(const std::string& line) override { logs.push_back(line); }
+
+    std::vector<std::string> lines() const {
+        std::vector<std::string> out;
+        for (const Event& e : events)
+            if (!e.text.empty()) out.push_back(e.text);
+        return out;
+    }
+    std::vector<EventKind> kinds() const {
+        std::vector<EventKind> out;
+        for (const Event& e : events) out.push_back(e.kind);
+        return out;
+    }
+};
+
+struct LoopTest : ::testing::Test {
+    ScriptedLlm llm;
+    ScriptedCompiler compiler;
+    ScriptedExecutor executor;
+    FakeSteps steps;
+    RecordingProgress progress;
+    workflow::Run settings;
+
+    LoopTest() {
+        settings.provider = "openai";
+        settings.model = "gpt-5";
+        settings.iterations = 5;
+        settings.model_file = "m.mod";
+        settings.data_file = "d.dat";
+    }
+    Result go() { return generate(settings, Services{llm, compiler, executor, steps, progress}); }
+    void script(std::vector<std::string> replies, std::vector<std::string> compile_errors = {}) {
+        llm.replies.assign(replies.begin(), replies.end());
+        compiler.errors.assign(compile_errors.begin(), compile_errors.end());
+    }
+};
+
+// ------------------------------------------------------- terminal outcomes
+
+TEST_F(LoopTest, AlignedFirstTimeStopsWithTheVerdict) {
+    script({"m1|d1", "yes:  Good model.\n"});
+    Result r = go();
+    EXPECT_EQ(llm.prompts(), (std::vector<std::string>{"GEN", "JUDGE:m1"}));
+    EXPECT_TRUE(r.aligned && r.compiled);
+    EXPECT_EQ(r.assessment, "Good model.");
+    EXPECT_EQ(r.iterations, 1);
+    EXPECT_EQ(r.pair.model, "m1");
+    EXPECT_EQ(progress.lines(), (std::vector<std::string>{
+                                    "Generating with provider=openai model=gpt-5 iterations=5 alignment=on",
+                                    "Iteration 1/5: prompting model",
+                                    "LLM response parsed (model + data)",
+                                    "Compiling model and data",
+                                    "Wrote files: m.mod \u2022 d.dat",
+                                    "Checking alignment with original prompt...",
+                                    "Aligned \u2713 Stopping.",
+                                    "Generation complete",
+                                }));
+    EXPECT_EQ(progress.seen_assessments, (std::vector<std::string>{"Good model."}));
+    // The compiled model the final compile kept is the result's.
+    ASSERT_NE(dynamic_cast<const Kept*>(r.compiled_model.get()), nullptr);
+    EXPECT_EQ(dynamic_cast<const Kept*>(r.compiled_model.get())->model, "m1");
+}
+
+TEST_F(LoopTest, NeverAlignedKeepsTheLastVerdictWithoutAFinalAssessment) {
+    settings.iterations = 2;
+    script({"m1|d", "no:miss 1", "m2|d", "no: miss 2 "});
+    Result r = go();
+    EXPECT_EQ(llm.prompts(), (std::vector<std::string>{"GEN", "JUDGE:m1", "REALIGN:m1:miss 1", "JUDGE:m2"}));
+    EXPECT_FALSE(r.aligned);
+    EXPECT_TRUE(r.compiled);
+    EXPECT_EQ(r.assessment, "miss 2");
+    EXPECT_EQ(r.iterations, 2);
+    EXPECT_EQ(llm.asked[2].second.step, Step::Realign);
+}
+
+TEST_F(LoopTest, DoesNotCompileAfterTheLastIterationAsksForTheFinalAssessment) {
+    settings.iterations = 2;
+    script({"m1|d", "m2\r\nx|d", "  assessed\n"}, {"model:1:1: first", "model:2:1: second"});
+    Result r = go();
+    EXPECT_EQ(llm.prompts(), (std::vector<std::string>{"GEN", "FIX:m1:model:1:1: first", "FINAL:m2\nx"}));
+    EXPECT_EQ(llm.asked[1].second.step, Step::Repair);
+    EXPECT_EQ(llm.asked[2].second.step, Step::Assess);
+    EXPECT_FALSE(r.compiled);
+    EXPECT_EQ(r.syntax_errors, (std::vector<std::string>{"model:2:1: second"}));
+    EXPECT_EQ(steps.final_errors, r.syntax_errors);
+    EXPECT_EQ(r.assessment, "assessed");
+    EXPECT_EQ(r.pair.model, "m2\r\nx");  // as written; the prompt has it as the file reads back
+    EXPECT_EQ(steps.written, (std::vector<std::string>{"m1", "m2\r\nx"}));
+    EXPECT_EQ(progress.seen_errors, (std::vector<std::string>{"model:1:1: first", "model:2:1: second"}));
+    EXPECT_EQ(progress.logs[2], "Semantic error in model: model:1:1: first");
+}
+
+TEST_F(LoopTest, AlignmentOffStopsAtTheFirstCompilingPairAndAssesses) {
+    settings.alignment = false;
+    script({"m1|d", ""});
+    Result r = go();
+    EXPECT_EQ(llm.prompts(), (std::vector<std::string>{"GEN", "FINAL:m1"}));
+    EXPECT_TRUE(r.compiled && !r.aligned);
+    EXPECT_EQ(r.assessment, "");  // an empty final assessment is no error
+    EXPECT_TRUE(steps.final_errors.empty());
+    EXPECT_EQ(progress.lines()[5], "Syntax OK; alignment check disabled. Stopping.");
+}
+
+TEST_F(LoopTest, RepairThenRealignThenAligned) {
+    script({"m1|d", "m2|d", "no:no fixed cost", "m3|d", "yes:done"}, {"undeclared 'x'"});
+    Result r = go();
+    EXPECT_EQ(llm.prompts(), (std::vector<std::string>{"GEN", "FIX:m1:undeclared 'x'", "JUDGE:m2",
+                                                       "REALIGN:m2:no fixed cost", "JUDGE:m3"}));
+    EXPECT_EQ(r.iterations, 3);
+    EXPECT_EQ(progress.logs, (std::vector<std::string>{
+                                 "Iteration 1/5",
+                                 "Model and data generated.",
+                                 "Semantic error in model: undeclared 'x'",
+                                 "Model or data has syntax errors; revising...",
+                                 "Iteration 2/5",
+                                 "Model and data generated.",
+                                 "Checking alignment with original prompt...",
+                                 "Model and data are syntactically valid but NOT aligned with the prompt. "
+                                 "Assessment: no fixed cost",
+                                 "Iteration 3/5",
+                                 "Model and data generated.",
+                                 "Checking alignment with original prompt...",
+                                 "Model and data are syntactically valid and aligned with the prompt.",
+                             }));
+}
+
+// ---------------------------------------------------------------- failures
+
+TEST_F(LoopTest, EmptyRepliesEndTheRun) {
+    script({""});
+    try {
+        go();
+        FAIL();
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.kind(), Failure::Kind::EmptyReply);
+        EXPECT_STREQ(f.what(), "Empty model response.");
+    }
+    script({"m|d", ""});
+    EXPECT_THROW(
+        {
+            try {
+                go();
+            } catch (const Failure& f) {
+                EXPECT_STREQ(f.what(), "Empty alignment response.");
+                throw;
+            }
+        },
+        Failure);
+}
+
+TEST_F(LoopTest, AnUnreadableReplyNamesTheReaderErrorAndTheReplyAsShown) {
+    script({"no json here"});
+    try {
+        go();
+        FAIL();
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.kind(), Failure::Kind::UnreadableReply);
+        EXPECT_STREQ(f.what(), "Failed to parse model response as JSON: no bar\nResponse: <no json here>");
+    }
+    EXPECT_TRUE(compiler.compiled.empty() && steps.written.empty());
+}
+
+TEST_F(LoopTest, AnInvalidVerdictEndsTheRunAndAReaderErrorPropagates) {
+    script({"m|d", "maybe"});
+    try {
+        go();
+        FAIL();
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.kind(), Failure::Kind::InvalidVerdict);
+        EXPECT_STREQ(f.what(), "Invalid alignment response JSON: <maybe>");
+    }
+    script({"m|d", "throw"});
+    EXPECT_THROW(go(), std::runtime_error);
+}
+
+// ------------------------------------------------------- the execution check
+
+TEST_F(LoopTest, AFailedExecutionIsRevisedBeforeAlignment) {
+    settings.execution_check = true;
+    settings.time_limit_text = "7";
+    script({"m1|d", "m2|d", "yes:fine"});
+    executor.statuses = {"infeasible", "optimal"};
+    Result r = go();
+    EXPECT_EQ(llm.prompts(), (std::vector<std::string>{"GEN", "EXEC:m1:infeasible", "JUDGE:m2"}));
+    EXPECT_EQ(llm.asked[1].second.step, Step::Execution);
+    EXPECT_EQ(executor.solved, (std::vector<std::string>{"m1", "m2"}));  // the pair's own compile
+    ASSERT_TRUE(r.execution.has_value());
+    EXPECT_EQ(r.execution->verdict.status, "optimal");
+    EXPECT_FALSE(r.execution_failed);
+    std::vector<std::string> lines = progress.lines();
+    EXPECT_EQ(lines[1], "Execution check on: every compiling model is solved (time limit 7 s)");
+    EXPECT_NE(std::find(lines.begin(), lines.end(),
+                        "Execution check failed: the solver's verdict is infeasible; revising..."),
+              lines.end());
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Execution check passed: optimal, objective 4.0"), lines.end());
+}
+
+TEST_F(LoopTest, ATimeLimitGoesOnToTheAlignmentCheck) {
+    settings.execution_check = true;
+    script({"m1|d", "yes:ok"});
+    executor.statuses = {"time_limit"};
+    Result r = go();
+    EXPECT_EQ(llm.prompts(), (std::vector<std::string>{"GEN", "JUDGE:m1"}));
+    EXPECT_TRUE(r.aligned);
+    EXPECT_EQ(progress.lines()[1], "Execution check on: every compiling model is solved (time limit none)");
+    EXPECT_EQ(progress.events[progress.events.size() - 6].kind, EventKind::ExecutionInconclusive);
+    EXPECT_NE(std::find(progress.lines().begin(), progress.lines().end(),
+                        "Execution check: time_limit (objective none); not a fault of the model, going on"),
+              progress.lines().end());
+}
+
+TEST_F(LoopTest, ExhaustedOnAFailedExecutionIsAssessedWithTheSolversVerdict) {
+    settings.execution_check = true;
+    settings.iterations = 1;
+    script({"x\nneed: x >= 5;|d", "It cannot be solved."});
+    executor.statuses = {"infeasible"};
+    Result r = go();
+    EXPECT_TRUE(r.compiled && r.execution_failed);
+    EXPECT_EQ(llm.asked.back().second.step, Step::Assess);
+    ASSERT_EQ(steps.final_errors.size(), 1u);
+    EXPECT_EQ(steps.final_errors[0], solver_verdict_text(r.execution->verdict, "x\nneed: x >= 5;"));
+    EXPECT_NE(steps.final_errors[0].find("need: x >= 5;"), std::string::npos);
+    EXPECT_EQ(r.assessment, "It cannot be solved.");
+}
+
+TEST_F(LoopTest, TheOutcomeDescribesTheFinalPairOnly) {
+    settings.execution_check = true;
+    settings.iterations = 2;
+    script({"m1|d", "no:no", "m2|d", "assessed"}, {"", "broken"});
+    executor.statuses = {"optimal"};
+    Result r = go();
+    EXPECT_FALSE(r.execution.has_value());
+    EXPECT_FALSE(r.compiled);
+}
+
+// --------------------------------------------------------------- requests
+
+TEST_F(LoopTest, TemperaturesAndStopSequencesPerStep) {
+    settings.iterations = 2;
+    settings.temperature = 0.7;
+    settings.stop = {"END"};
+    script({"m1|d", "no:x", "m2|d", "final"}, {"", "e"});
+    go();
+    std::vector<std::optional<double>> temperatures;
+    for (const auto& [prompt, options] : llm.asked) {
+        temperatures.push_back(options.temperature);
+        EXPECT_EQ(options.stop, settings.stop);
+    }
+    EXPECT_EQ(temperatures, (std::vector<std::optional<double>>{0.7, 0.0, 0.7, 0.2}));
+
+    settings.temperature.reset();
+    script({"m1|d", "no:x", "m2|d", "final"}, {"", "e"});
+    llm.asked.clear();
+    go();
+    for (const auto& [prompt, options] : llm.asked) EXPECT_FALSE(options.temperature.has_value());
+}
+
+TEST_F(LoopTest, EveryRequestIsBetweenARequestAndAReplyEvent) {
+    script({"m1|d", "yes:ok"});
+    go();
+    std::vector<EventKind> kinds = progress.kinds();
+    std::vector<Step> steps_seen;
+    for (size_t k = 0; k < kinds.size(); ++k) {
+        if (kinds[k] != EventKind::Request) continue;
+        ASSERT_EQ(kinds.at(k + 1), EventKind::Reply);
+        steps_seen.push_back(*progress.events[k].step);
+        EXPECT_EQ(progress.events[k].iteration, 1);
+    }
+    EXPECT_EQ(steps_seen, (std::vector<Step>{Step::Generate, Step::Align}));
+}
+
+TEST_F(LoopTest, ACancelledRunStopsBetweenSteps) {
+    int asked = 0;
+    settings.cancelled = [&] { return ++asked > 2; };  // after the first request and compile
+    script({"m1|d", "yes:ok"});
+    EXPECT_THROW(go(), Cancelled);
+    EXPECT_EQ(llm.asked.size(), 1u);
+    EXPECT_EQ(compiler.compiled.size(), 1u);
+}
+
+// --------------------------------------------------------------- feedback
+
+TEST(Feedback, OneRequestAtJudgingTemperature) {
+    ScriptedLlm llm;
+    FakeSteps steps;
+    RecordingProgress progress;
+    llm.replies = {"{\"feedback\": \"ok\"}"};
+    Attached value = feedback(0.9, {}, llm, steps, progress);
+    EXPECT_EQ(dynamic_cast<const Kept*>(value.get())->model, "{\"feedback\": \"ok\"}");
+    EXPECT_EQ(llm.asked.at(0).second.temperature, 0.0);
+    EXPECT_EQ(llm.asked.at(0).second.step, Step::Feedback);
+    EXPECT_EQ(progress.lines(),
+              (std::vector<std::string>{"Generating feedback from LLM", "Feedback received; parsing"}));
+
+    llm.replies = {"plain prose"};
+    try {
+        feedback(std::nullopt, {}, llm, steps, progress);
+        FAIL();
+    } catch (const Failure& f) {
+        EXPECT_STREQ(f.what(), "Failed to parse feedback response as JSON: Expecting value\nResponse: <plain prose>");
+    }
+    EXPECT_FALSE(llm.asked.at(1).second.temperature.has_value());
+    llm.replies = {""};
+    EXPECT_THROW(feedback(std::nullopt, {}, llm, steps, progress), Failure);
+}
+
+TEST(Trimmed, StripsTheHostsWhiteSpace) {
+    EXPECT_EQ(trimmed("  a b \n"), "a b");
+    EXPECT_EQ(trimmed("\u3000\u00a0x\u2003\u0085"), "x");
+    EXPECT_EQ(trimmed(" \t\n"), "");
+    EXPECT_EQ(trimmed("\xed\xa0\x80 "), "\xed\xa0\x80");  // a lone surrogate is no space
+}
+
+}  // namespace

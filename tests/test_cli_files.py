@@ -142,7 +142,7 @@ def test_paths_that_cannot_take_the_model_are_refused_before_any_work(pair, out,
     (pair / "folder.lp").mkdir()
     done = tarvok_command("run", "in/m.mod", "in/d.dat", "--write", out, cwd=pair)
     assert (done.returncode, done.stdout) == (2, "")
-    assert one_error_line(done).startswith("cannot write the model there: ") and reason in done.stderr
+    assert one_error_line(done).startswith("--write cannot write the model there: ") and reason in done.stderr
 
 
 def test_an_unwritable_folder_is_one_line_and_status_2(pair):
@@ -154,7 +154,7 @@ def test_an_unwritable_folder_is_one_line_and_status_2(pair):
         folder.chmod(0o500)
     done = tarvok_command("run", "in/m.mod", "in/d.dat", "--write", str(folder / "plan.lp"), cwd=pair)
     assert (done.returncode, done.stdout) == (2, "")
-    assert one_error_line(done) == f"cannot write {folder / 'plan.lp'}: Permission denied"
+    assert one_error_line(done) == f"--write cannot write {folder / 'plan.lp'}: Permission denied"
 
 
 @pytest.mark.skipif(not installed(), reason="an editable install rebuilds on import, which the limit stops")
@@ -170,7 +170,9 @@ def test_a_write_cut_short_leaves_the_old_file(pair):
 
     done = tarvok_command("run", "in/big.mod", "in/d.dat", "--write", "plan.mps", cwd=pair, preexec_fn=limited)
     assert (done.returncode, done.stdout) == (2, "")
-    assert re.fullmatch(r"cannot write plan\.mps: (Input/output error|No space left on device)", one_error_line(done))
+    assert re.fullmatch(
+        r"--write cannot write plan\.mps: (Input/output error|No space left on device)", one_error_line(done)
+    )
     assert target.read_text() == "an older model\n" and listing(pair) == ["in", "plan.mps"]
     # The library function too: an OSError, and the old file.
     call = "import sys, tarvok.solver as s; s.write_model(open(sys.argv[1]).read(), '', 'plan.mps')"
@@ -202,7 +204,7 @@ def test_a_full_disk_leaves_the_old_file(pair, small_disk):
     target.write_text("an older model\n")
     done = tarvok_command("run", "in/big.mod", "in/d.dat", "--write", str(target), cwd=pair)
     assert (done.returncode, done.stdout) == (2, "")
-    assert one_error_line(done) == f"cannot write {target}: No space left on device"
+    assert one_error_line(done) == f"--write cannot write {target}: No space left on device"
     assert target.read_text() == "an older model\n" and listing(small_disk) == ["plan.mps"]
     # The library function says so with an OSError, and leaves the file as it was too.
     solver = pytest.importorskip("tarvok.solver")

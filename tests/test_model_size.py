@@ -41,10 +41,13 @@ def test_check_run_and_emit_refuse_a_model_past_the_limit(files):
     record = json.loads(tarvok("check", "huge.mod", "--json", cwd=files).stdout)[0]
     assert (record["code"], record["line"], record["column"]) == ("T0707", 1, 13)
 
-    for command in (["run", "small.mod", "empty.dat"], ["emit", "small.mod", "empty.dat", "-o", "s.py"]):
+    for command, where in (
+        (["run", "small.mod", "empty.dat"], "small.mod:2:13: error:"),
+        (["emit", "small.mod", "empty.dat", "-o", "s.py"], "model:2:13:"),
+    ):
         done = tarvok(*command, "--max-size", "20", cwd=files)
         assert done.returncode == 1, done.stderr
-        assert "model:2:13: decision variable 'x' would have 30 elements, more than the size limit of 20 columns" in (
+        assert f"{where} decision variable 'x' would have 30 elements, more than the size limit of 20 columns" in (
             done.stdout
         )
     assert not (files / "s.py").exists()

@@ -315,7 +315,7 @@ class TestRunCommand:
         (tmp_path / "off.mod").write_text("dvar float+ x;\nminimize x;\nsubject to {\n  x <= -1;\n}")
         (tmp_path / "empty.dat").write_text("")
         bad = command("run", "bad.mod", "empty.dat", cwd=tmp_path)
-        assert bad.returncode == 1 and "model:2:14: undeclared name 'y'" in bad.stdout
+        assert bad.returncode == 1 and "bad.mod:2:14: error: undeclared name 'y'" in bad.stdout
         off = command("run", "off.mod", "empty.dat", "--json", cwd=tmp_path)
         assert off.returncode == 3 and json.loads(off.stdout)["status"] == "infeasible"
         missing = command("run", "nowhere.mod", "empty.dat", cwd=tmp_path)

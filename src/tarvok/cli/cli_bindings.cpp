@@ -99,7 +99,10 @@ int main_impl(py::object argv) {
         return cli::code(failure.status);
     } catch (py::error_already_set& e) {
         if (e.matches(PyExc_KeyboardInterrupt)) {
-            cli::warn("tarvok: interrupted");
+            if (cli::json_wanted())
+                report({cli::ExitStatus::Interrupted, "interrupted"});
+            else
+                cli::warn("tarvok: interrupted");
             return cli::code(cli::ExitStatus::Interrupted);
         }
         if (e.matches(PyExc_SystemExit)) {  // argparse: --help, --version and usage errors

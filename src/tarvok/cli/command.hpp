@@ -190,8 +190,6 @@ struct RunOutcome {
     std::string diagnostics;  ///< compile errors
 };
 
-RunOutcome solve_files(py::object model_text, py::object data_text, py::object args, bool with_options);
-
 /// Why `path` cannot take a script, or "" when it can: its folder must exist
 /// and it must not be a folder or end in .npz (the name of a script's data).
 std::string unusable_script_path(py::object path);

@@ -38,6 +38,9 @@ EmitOutcome emit_files(py::object model_text, py::object data_text, py::object p
         } else if (e.matches(PyExc_OSError)) {
             out.failure = "cannot write " + host::str_of(path) + ": " + os_reason(e.value());
             out.status = code(ExitStatus::Usage);
+        } else if (e.matches(PyExc_ImportError)) {  // a missing extra: what to install
+            out.failure = one_line(e.value());
+            out.status = code(ExitStatus::Usage);
         } else {
             throw;
         }

@@ -26,14 +26,14 @@ inline constexpr std::array<ExitStatusRow, 7> kExitStatuses{{
     {ExitStatus::Success, "success (for `run`: an optimal solution; for `check`: the pair compiles, warnings allowed)"},
     {ExitStatus::DoesNotCompile, "the model does not compile (the diagnostics are printed)"},
     {ExitStatus::Usage,
-     "usage error: bad or refused arguments, a missing or unreadable input file, an output path that is an input or "
-     "cannot be written; also memory that ran out"},
+     "usage error: bad or refused arguments or option values, a missing or unreadable input file, an output path "
+     "that is an input or cannot be written, a missing extra; also memory that ran out"},
     {ExitStatus::NotOptimal,
      "the model compiles but solving did not end optimal (infeasible, unbounded, time limit, solver error)"},
     {ExitStatus::NotAligned, "`solve`: the final pair compiles but was never judged aligned"},
     {ExitStatus::LlmFailure,
      "an LLM/provider failure (request failed, missing key or library, empty or unparseable reply)"},
-    {ExitStatus::Interrupted, "interrupted (Ctrl-C)"},
+    {ExitStatus::Interrupted, "interrupted (Ctrl-C; `run` first prints the best solution found so far)"},
 }};
 
 constexpr int code(ExitStatus status) { return static_cast<int>(status); }

@@ -1,7 +1,11 @@
-// `tarvok run MODEL DATA`: solve a pair with HiGHS and print the solution.
-// Exit statuses: 0 optimal, 1 does not compile, 2 unreadable file, 3 any
-// other outcome of the solve.
+// `tarvok run MODEL [DATA]`: solve a pair with HiGHS and print the solution.
+// Exit statuses: 0 optimal, 1 does not compile, 2 a usage fault (an option's
+// value, an output path, a missing extra), 3 any other outcome of the solve,
+// 130 Ctrl-C (after the best solution found so far).
 #include "cli/command.hpp"
+
+#include <cmath>
+#include <cstdio>
 
 namespace tarvok::cli {
 
@@ -16,37 +20,6 @@ int status_of(py::handle result) {
 }
 
 }  // namespace
-
-RunOutcome solve_files(py::object model_text, py::object data_text, py::object args, bool with_options) {
-    RunOutcome out;
-    py::object sm = solver();
-    py::dict options;
-    if (with_options) {
-        options["time_limit"] = args.attr("time_limit");
-        options["mip_gap"] = args.attr("mip_gap");
-        options["threads"] = args.attr("threads");
-        options["log"] = py::bool_(host::truthy(args.attr("verbose")));
-    }
-    try {
-        py::object written = with_options ? py::object(args.attr("write")) : py::object(py::none());
-        if (!written.is_none()) {
-            try {
-                sm.attr("write_model")(model_text, data_text, written);
-            } catch (py::error_already_set& e) {
-                if (!e.matches(PyExc_OSError)) throw;
-                fail(ExitStatus::Usage, "cannot write " + host::str_of(written) + ": " + os_reason(e.value()));
-            }
-        }
-        out.result = sm.attr("solve_model")(model_text, data_text, **options);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(sm.attr("SemanticError"))) throw;
-        out.diagnostics = host::str_of(e.value());
-        out.status = 1;
-        return out;
-    }
-    out.status = status_of(out.result);
-    return out;
-}
 
 Expanded expand(py::object compiled_model) {
     py::object sm = solver();
@@ -73,7 +46,8 @@ RunOutcome solve_expanded(const Expanded& expanded) {
 void add_run(py::object commands) {
     py::object run = add_command(commands, "run", "solve a model and data file with HiGHS and print the solution");
     run.attr("add_argument")("model", py::arg("metavar") = "MODEL.mod");
-    run.attr("add_argument")("data", py::arg("metavar") = "DATA.dat");
+    run.attr("add_argument")("data", py::arg("metavar") = "DATA.dat", py::arg("nargs") = "?",
+                             py::arg("help") = "the data file (leave it out when the model needs none)");
     run.attr("add_argument")("--json", py::arg("action") = "store_true",
                              py::arg("help") = "print one JSON object: status, objective, values, ...");
     run.attr("add_argument")("--time-limit", py::arg("type") = builtin("float"), py::arg("metavar") = "S",
@@ -104,43 +78,160 @@ std::string unusable_model_path(py::object path) {
     return "";
 }
 
+namespace {
+
+/// Refuses (status 2) option values the solver cannot take, naming the option.
+void check_solve_options(py::object args) {
+    py::object limit = args.attr("time_limit");
+    if (!limit.is_none() && !(limit.cast<double>() > 0))  // NaN too
+        fail(ExitStatus::Usage, "--time-limit must be a number of seconds greater than 0, not " + host::str_of(limit));
+    py::object gap = args.attr("mip_gap");
+    if (!gap.is_none()) {
+        double g = gap.cast<double>();
+        if (!(g >= 0) || !std::isfinite(g))
+            fail(ExitStatus::Usage, "--mip-gap must be a number at least 0, not " + host::str_of(gap));
+    }
+    py::object threads = args.attr("threads");
+    if (!threads.is_none() && (threads < py::int_(1) || threads > py::int_(1 << 16)))
+        fail(ExitStatus::Usage, "--threads must be at least 1 and at most 65536, not " + host::str_of(threads));
+}
+
+/// Calls `body`; a missing optional library (ImportError) is a usage fault
+/// (status 2) in one line that says which extra to install.
+template <typename Body>
+py::object needing_extras(Body body) {
+    try {
+        return body();
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        fail(ExitStatus::Usage, one_line(e.value()));
+    }
+}
+
+/// The diagnostic records with the path of the file each is in, as `check --json` gives them.
+py::list records_with_paths(py::object records, py::object model_path, py::object data_path) {
+    py::list out;
+    for (py::handle record : records) {
+        py::dict r = py::reinterpret_borrow<py::dict>(record);
+        bool model = host::str_of(r["file"]) == "model";
+        r["path"] = model                 ? host::text(host::str_of(model_path))
+                    : data_path.is_none() ? py::object(py::none())
+                                          : host::text(host::str_of(data_path));
+        out.append(r);
+    }
+    return out;
+}
+
+/// "3 columns (1 integer), 2 rows, 4 nonzeros; compile 0.001 s, expansion 0.000 s, solve 0.012 s".
+std::string sizes_and_times(py::dict statistics) {
+    auto count = [&](const char* key, const char* one, const char* many) {
+        return host::str_of(statistics[key]) + " " + (host::str_of(statistics[key]) == "1" ? one : many);
+    };
+    auto seconds = [&](const char* key) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.3f s", statistics.contains(key) ? statistics[key].cast<double>() : 0.0);
+        return std::string(text);
+    };
+    std::string line = count("columns", "column", "columns");
+    if (statistics.contains("integer_columns") && statistics["integer_columns"].cast<long long>() > 0)
+        line += " (" + count("integer_columns", "integer", "integer") + ")";
+    return line + ", " + count("rows", "row", "rows") + ", " + count("nonzeros", "nonzero", "nonzeros") + "; compile " +
+           seconds("compile_seconds") + ", expansion " + seconds("instantiation_seconds") + ", solve " +
+           seconds("solve_seconds");
+}
+
+}  // namespace
+
 int run_run(py::object args) {
     TemporarySettings settings;
     apply_size_option(settings, args);
-    py::object paths[2] = {args.attr("model"), args.attr("data")};
+    check_solve_options(args);
+    py::object model_path = args.attr("model"), data_path = args.attr("data");
     py::object written = args.attr("write");
     if (!written.is_none()) {
         std::string unusable = unusable_model_path(written);
-        if (!unusable.empty()) fail(ExitStatus::Usage, "cannot write the model there: " + unusable);
-        refuse_output_over_inputs(written, {paths[0], paths[1]}, "--write");
+        if (!unusable.empty()) fail(ExitStatus::Usage, "--write cannot write the model there: " + unusable);
+        if (data_path.is_none())
+            refuse_output_over_inputs(written, {model_path}, "--write");
+        else
+            refuse_output_over_inputs(written, {model_path, data_path}, "--write");
     }
-    py::object texts[2] = {read_input(paths[0]), read_input(paths[1])};
-    if (fs::exists(journal_path(host::file_system_path(absolute(paths[0]))))) {
-        warn("tarvok run: warning: " + host::str_of(paths[0]) +
+    py::object model_text = read_input(model_path);
+    py::object data_text = data_path.is_none() ? py::object(py::str("")) : read_input(data_path);
+    if (fs::exists(journal_path(host::file_system_path(absolute(model_path))))) {
+        warn("tarvok run: warning: " + host::str_of(model_path) +
              " may not belong with its data: an earlier move into place stopped part way (see " +
-             host::str_of(host_path(journal_path(host::file_system_path(absolute(paths[0]))))) + ")");
+             host::str_of(host_path(journal_path(host::file_system_path(absolute(model_path))))) + ")");
     }
     bool as_json = host::truthy(args.attr("json"));
-    RunOutcome run = solve_files(texts[0], texts[1], args, true);
-    if (run.status == 1) {
-        if (as_json)
-            warn(run.diagnostics);
-        else
-            say(run.diagnostics);
-        return 1;
+    py::module_ sm = py::module_::import("tarvok.solver");
+
+    // Compiled and expanded as `check` does, its diagnostics shown as `check` shows them.
+    py::object compiled = sm.attr("compile")(model_text, data_text);
+    Expanded expanded = expand(compiled);
+    py::object report = compiled.attr("report_for")(
+        host::text(host::str_of(model_path)),
+        data_path.is_none() ? py::object(py::str("data")) : host::text(host::str_of(data_path)));
+    py::list diagnostics = records_with_paths(compiled.attr("diagnostics"), model_path, data_path);
+    if (expanded.program.is_none()) {
+        if (as_json) {
+            py::dict failure;
+            failure["error"] = "the model does not compile";
+            failure["status"] = code(ExitStatus::DoesNotCompile);
+            failure["diagnostics"] = diagnostics;
+            say_json(failure);
+        } else {
+            say(host::str_of(report));
+        }
+        return code(ExitStatus::DoesNotCompile);
+    }
+    if (!as_json && host::truthy(report)) say(host::str_of(report));
+
+    if (!written.is_none()) {
+        needing_extras([&] {
+            try {
+                return sm.attr("write_model")(model_text, data_text, written);
+            } catch (py::error_already_set& e) {
+                if (!e.matches(PyExc_OSError)) throw;
+                fail(ExitStatus::Usage, "--write cannot write " + host::str_of(written) + ": " + os_reason(e.value()));
+            }
+        });
+    }
+    py::dict options;
+    options["time_limit"] = args.attr("time_limit");
+    options["mip_gap"] = args.attr("mip_gap");
+    options["threads"] = args.attr("threads");
+    options["log"] = py::bool_(host::truthy(args.attr("verbose")));
+    py::object result;
+    auto show = [&](py::object solved) {
+        if (as_json) {
+            py::dict out = solved.attr("to_dict")();
+            out["diagnostics"] = diagnostics;
+            say_json(out);
+        } else {
+            say(summary_of(solved));
+            say(sizes_and_times(solved.attr("statistics")));
+        }
+    };
+    try {
+        result = needing_extras([&] { return sm.attr("solve_program")(expanded.program, **options); });
+    } catch (py::error_already_set& e) {
+        // Ctrl-C: the best solution found so far, then the interrupt.
+        if (!e.matches(PyExc_KeyboardInterrupt) || !py::hasattr(e.value(), "result")) throw;
+        show(e.value().attr("result"));
+        warn("tarvok: interrupted");
+        return code(ExitStatus::Interrupted);
     }
     if (host::truthy(args.attr("verbose"))) {
-        py::dict stats = run.result.attr("statistics");
+        py::dict stats = result.attr("statistics");
         std::string line;
         for (auto item : stats)
             line += (line.empty() ? "" : ", ") + host::str_of(item.first) + " " + host::str_of(item.second);
         warn(line);
     }
-    if (as_json)
-        say_json(run.result.attr("to_dict")());
-    else
-        say(summary_of(run.result));
-    return run.status;
+    show(result);
+    bool optimal = result.attr("status").is(sm.attr("Status").attr("OPTIMAL"));
+    return code(optimal ? ExitStatus::Success : ExitStatus::NotOptimal);
 }
 
 }  // namespace tarvok::cli

@@ -5,6 +5,7 @@
 #include "compiler/compiler.hpp"
 #include "compiler/diagnostic_records.hpp"
 #include "host/host.hpp"
+#include "solver/program.hpp"
 
 #include <array>
 #include <cstdint>
@@ -544,6 +545,38 @@ std::unique_ptr<Compilation> compile_interruptibly(std::string_view model, std::
     }
 }
 
+/// The verdict of `check`: the texts compiled and, when they compile and
+/// `expand`, expanded as running the model would (a fault only the expansion
+/// meets, such as a product of data beyond what the solver reads, is reported
+/// where it is), all with the GIL released and Ctrl-C watched.
+std::shared_ptr<tarvok::solver::Source> check_interruptibly(const std::string& model, const std::string& data,
+                                                            const SizeLimits& sizes, bool expand) {
+    static thread_local volatile int touched = 0;  // see compile_interruptibly
+    touched = std::uncaught_exceptions();
+    bool compiled = false;
+    try {
+        return tarvok::host::interruptible([&](tarvok::Interrupt* interrupt) {
+            tarvok::solver::InstantiateOptions options;
+            options.compile.interrupt = interrupt;
+            options.compile.sizes = sizes;
+            std::shared_ptr<tarvok::solver::Source> source =
+                tarvok::solver::compile_source(model, data, options.compile);
+            compiled = true;
+            if (expand && source->compilation->ok()) {
+                try {
+                    tarvok::solver::instantiate(source, options);  // its faults land in the compilation
+                } catch (const tarvok::solver::ModelError&) {
+                }
+            }
+            return source;
+        });
+    } catch (const std::bad_alloc&) {
+        if (compiled) tarvok::host::raise(PyExc_MemoryError, "not enough memory to expand the model into a program");
+        tarvok::host::raise(PyExc_MemoryError, "not enough memory to compile the model and data (" +
+                                                   std::to_string((model.size() + data.size()) >> 10) + " KB of text)");
+    }
+}
+
 py::dict compile_texts(std::string_view model, std::string_view data) {
     std::unique_ptr<Compilation> c = compile_interruptibly(model, data, size_setting());
     try {
@@ -581,6 +614,22 @@ int main_entry(py::object argv) {
         args = py::list(argv);
     }
     bool as_json = false;
+    for (py::handle arg : args)
+        as_json = as_json || (PyUnicode_Check(arg.ptr()) && tarvok::host::str_of(arg) == "--json");
+    // A refusal is one line on stderr, or with --json one object on stdout.
+    auto refuse = [&](const std::string& line, const std::string& message) {
+        if (!as_json) {
+            print(line, true);
+        } else {
+            py::dict error = new_dict();
+            set_item(error, "error", tarvok::host::text(message));
+            set_item(error, "status", integer(2));
+            write(tarvok::host::str_of(py::module_::import("json").attr("dumps")(error, py::arg("indent") = 2,
+                                                                                 py::arg("ensure_ascii") = false)),
+                  false);
+        }
+        return 2;
+    };
     std::vector<py::object> paths;
     std::optional<SizeLimits> sizes;
     std::optional<std::string> size_text;  ///< the value of --max-size, read once the arguments are known
@@ -600,38 +649,36 @@ int main_entry(py::object argv) {
             continue;
         }
         if (text == "-h" || text == "--help") {
-            print(std::string(kCheckUsage) +
-                      "\nCompiles a Tarvok model with its data (the data file may be left out when the model needs "
-                      "none).\nPrints the errors and warnings as FILE:LINE:COLUMN: error: message, or OK; with --json, "
-                      "the\ndiagnostic records as a JSON list. --max-size N refuses a model that would expand to more "
-                      "than N columns or\nrows or 10 N nonzeros (default: MAX_SIZE). Exit status: 0 compiles (warnings "
-                      "allowed), 1 does not, 2 usage\nerror or unreadable file.",
-                  false);
+            print(
+                std::string(kCheckUsage) +
+                    "\nCompiles a Tarvok model with its data (the data file may be left out when the model needs "
+                    "none);\nwith a data file it also expands the model as running it would. Prints the errors and warnings "
+                    "as\nFILE:LINE:COLUMN: error: message, or OK; with --json, "
+                    "the\ndiagnostic records as a JSON list. --max-size N refuses a model that would expand to more "
+                    "than N columns or\nrows or 10 N nonzeros (default: MAX_SIZE). Exit status: 0 compiles (warnings "
+                    "allowed), 1 does not, 2 usage\nerror or unreadable file.",
+                false);
             return 0;
         }
         if (text == "--json") {
             as_json = true;
         } else if (!text.empty() && text[0] == '-' && text != "-") {
-            print(std::string(kCheckUsage) + "\ntarvok check: unknown option " + text, true);
-            return 2;
+            return refuse(std::string(kCheckUsage) + "\ntarvok check: unknown option " + text,
+                          "unknown option " + text);
         } else {
             paths.push_back(py::reinterpret_borrow<py::object>(arg));
         }
     }
-    if (paths.empty() || paths.size() > 2 || size_next) {
-        print(kCheckUsage, true);
-        return 2;
-    }
+    if (paths.empty() || paths.size() > 2 || size_next)
+        return refuse(kCheckUsage, std::string(kCheckUsage).substr(std::strlen("usage: ")));
     if (size_text) {
         try {
             py::object n = py::module_::import("builtins").attr("int")(tarvok::host::text(*size_text));
             sizes = size_limits(n, "--max-size");
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_ValueError) && !e.matches(PyExc_TypeError)) throw;
-            print(std::string(kCheckUsage) + "\ntarvok check: --max-size must be a whole number, at least 1 (" +
-                      *size_text + ")",
-                  true);
-            return 2;
+            std::string why = "--max-size must be a whole number, at least 1 (" + *size_text + ")";
+            return refuse(std::string(kCheckUsage) + "\ntarvok check: " + why, why);
         }
     }
     std::string texts[2];
@@ -641,13 +688,14 @@ int main_entry(py::object argv) {
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_OSError)) throw;
             py::object reason = e.value().attr("strerror");
-            print("tarvok check: cannot read " + shown_path(paths[i]) + ": " +
-                      tarvok::host::str_of(reason.is_none() ? e.value() : reason),
-                  true);
-            return 2;
+            std::string why = "cannot read " + shown_path(paths[i]) + ": " +
+                              tarvok::host::str_of(reason.is_none() ? e.value() : reason);
+            return refuse("tarvok check: " + why, why);
         }
     }
-    std::unique_ptr<Compilation> c = compile_interruptibly(texts[0], texts[1], sizes ? *sizes : size_setting());
+    std::shared_ptr<tarvok::solver::Source> source =
+        check_interruptibly(texts[0], texts[1], sizes ? *sizes : size_setting(), paths.size() > 1);
+    Compilation* c = source->compilation.get();
     FileNames names{shown_path(paths[0]), paths.size() > 1 ? shown_path(paths[1]) : std::string("data")};
     if (as_json) {
         py::list all = diagnostic_records(*c, true);

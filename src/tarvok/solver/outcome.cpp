@@ -96,10 +96,19 @@ std::string dimension_header(const Program& p, const VariableBlock& b, size_t k)
 
 std::string solution_report(const Program& p, const Outcome& o) {
     std::string out = std::string("Status: ") + status_word(o.status) + "\n";
+    bool objective = !p.source || p.compilation().model.objective.present;
     if (o.has_solution) {
-        out += "Objective: " + number_text(o.objective, false) + "\n";
-    } else if (!o.message.empty()) {
-        out += o.message + "\n";
+        if (objective) out += "Objective: " + number_text(o.objective, false) + "\n";
+    }
+    if (!o.message.empty()) out += o.message + "\n";
+    if (objective && std::isfinite(o.best_bound)) {
+        out += "Best bound: " + number_text(o.best_bound, false);
+        if (std::isfinite(o.gap)) {
+            char percent[32];
+            std::snprintf(percent, sizeof percent, "%.3g", o.gap * 100);
+            out += std::string(" (gap ") + percent + "%)";
+        }
+        out += "\n";
     }
     if (!o.culprits.empty()) {
         out += "\nThese cannot hold together:\n";

@@ -4,6 +4,7 @@
 
 #include "solver/program.hpp"
 
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -33,6 +34,10 @@ struct Outcome {
     std::vector<double> x;  ///< per column, when has_solution
     std::vector<Culprit> culprits;
     std::string message;  ///< what went wrong, for Error and for statuses without a solution
+    /// For a MIP that stopped before proving its solution optimal: the best
+    /// bound on the objective and the relative gap to it (NaN when unknown).
+    double best_bound = std::numeric_limits<double>::quiet_NaN();
+    double gap = std::numeric_limits<double>::quiet_NaN();
 };
 
 /// A solver value as reported: integers rounded, and values within 1e-9 of

@@ -389,8 +389,37 @@ py::object solve(std::shared_ptr<Program> program, const SolveOptions& options) 
         double used = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         return std::isnan(limit) ? 1.0 : limit - used;
     };
-    hooks.run(h);
     Outcome& o = result.outcome;
+    // The best solution found so far, with the bound and gap of a MIP that
+    // stopped before proving it optimal.
+    auto take_solution = [&](bool stopped_early) {
+        py::object info = h.attr("getInfo")();
+        int primal = py::int_(info.attr("primal_solution_status")).cast<int>();
+        o.has_solution = primal == 2;
+        if (o.has_solution) {
+            o.objective = info.attr("objective_function_value").cast<double>();
+            o.x = doubles(h.attr("getSolution")().attr("col_value"), p.columns(), "the solution");
+            if (p.integer_columns() > 0) result.statistics["mip_gap"] = info.attr("mip_gap");
+        }
+        if (stopped_early && p.integer_columns() > 0) {
+            o.best_bound = info.attr("mip_dual_bound").cast<double>();
+            o.gap = o.has_solution ? info.attr("mip_gap").cast<double>() : std::nan("");
+            if (std::isfinite(o.best_bound)) result.statistics["best_bound"] = o.best_bound;
+        }
+    };
+    try {
+        hooks.run(h);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_KeyboardInterrupt)) throw;
+        // The run so far rides on the interrupt, for a caller that shows it.
+        o.status = Status::Error;
+        o.message = "Stopped by Ctrl-C.";
+        take_solution(true);
+        result.statistics["solve_seconds"] =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        e.value().attr("result") = py::cast(std::move(result));
+        throw;
+    }
     o.status = status_from_highs(host::str_of(h.attr("getModelStatus")().attr("name")));
     if (o.status == Status::InfeasibleOrUnbounded && seconds_left() > 0) {
         // Presolve often cannot tell the two apart; the solver without it can.
@@ -413,13 +442,7 @@ py::object solve(std::shared_ptr<Program> program, const SolveOptions& options) 
         }
     }
     py::object info = h.attr("getInfo")();
-    int primal = py::int_(info.attr("primal_solution_status")).cast<int>();
-    o.has_solution = (o.status == Status::Optimal || o.status == Status::TimeLimit) && primal == 2;
-    if (o.has_solution) {
-        o.objective = info.attr("objective_function_value").cast<double>();
-        o.x = doubles(h.attr("getSolution")().attr("col_value"), p.columns(), "the solution");
-        if (p.integer_columns() > 0) result.statistics["mip_gap"] = info.attr("mip_gap");
-    }
+    if (o.status == Status::Optimal || o.status == Status::TimeLimit) take_solution(o.status == Status::TimeLimit);
     if (o.status == Status::Infeasible && o.culprits.empty()) o.culprits = infeasible_subset(p, h, highspy);
     switch (o.status) {
     case Status::Infeasible: o.message = "No solution satisfies all constraints."; break;
@@ -790,6 +813,21 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
             "report", [](const CompiledModel& c) { return host::text(c.source().compilation->report()); },
             "The diagnostics as SemanticError shows them: one per line as 'model:LINE:COLUMN: message', each\n"
             "followed by the offending line and a caret; empty when there are none.")
+        .def(
+            "report_for",
+            [](const CompiledModel& c, py::object model_name, py::object data_name) {
+                const Source& s = c.source();
+                tarvok::compiler::FileNames names{std::string(host::Utf8(model_name).view()),
+                                                  std::string(host::Utf8(data_name).view())};
+                return host::text(
+                    tarvok::compiler::render_for_files(s.compilation->diagnostics, s.model_text, s.data_text, names));
+            },
+            py::arg("model_name"), py::arg("data_name"),
+            host::signed_doc("report_for", "self, model_name, data_name",
+                             "The diagnostics as the check command prints them: errors, then warnings, each as\n"
+                             "'NAME:LINE:COLUMN: error: message' (or warning:) with the offending line and a caret, "
+                             "the\ntexts named model_name and data_name; empty when there are none.")
+                .c_str())
         .def_property_readonly(
             "diagnostics",
             [](const CompiledModel& c) {

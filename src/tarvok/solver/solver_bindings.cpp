@@ -779,7 +779,8 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
                                "Variable and dexpr name -> value ({} when there is no solution).")
         .def_property_readonly(
             "statistics", [](const SolveResult& r) { return r.statistics; },
-            "Sizes, times (compile, instantiation, solve), mip_gap, simplex_iterations, mip_nodes.")
+            "Sizes, times (compile, instantiation, solve), mip_gap, best_bound (a MIP stopped before its optimum\n"
+            "was proved), simplex_iterations, mip_nodes.")
         .def_property_readonly("infeasible_constraints", &SolveResult::infeasible,
                                "For an infeasible model: dicts with name, line and kind ('constraint' or 'bound') "
                                "of what cannot hold together.")
@@ -872,7 +873,8 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
               "Solve a model with its data using HiGHS and return a SolveResult.\n\n"
               "time_limit in seconds, mip_gap the relative MIP gap, threads the solver's thread count; log=True sends\n"
               "the solver log to stderr. Raises SemanticError when the model does not compile, ImportError when\n"
-              "highspy is missing (the 'solve' extra).",
+              "highspy is missing (the 'solve' extra), KeyboardInterrupt on Ctrl-C (its `result` attribute holds\n"
+              "the run so far: the best solution found, with the MIP's bound).",
               &solve_model, py::arg("model_text"), py::arg("data_text"), py::kw_only(),
               py::arg("time_limit") = py::none(), py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(),
               py::arg("log") = false);

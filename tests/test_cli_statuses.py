@@ -243,3 +243,32 @@ def test_ctrl_c_prints_the_best_solution_found_so_far(folder):
     assert SIZES.match(out.splitlines()[-1])
     if "Objective: " in out:  # an incumbent, shown with its values and the bound
         assert "\nx\n" in out and "Best bound: " in out
+
+
+# ------------------------------------------------------------ names in --write
+
+LABELLED = (
+    "{string} S = ...;\ndvar float+ x[S];\nmaximize profit: sum(s in S) x[s];\nsubject to {\n"
+    "  forall(s in S) top: x[s] <= 2;\n  total: sum(s in S) x[s] <= 3;\n}\n"
+)
+
+
+def test_an_lp_file_keeps_the_objective_label_and_names_the_folded_constraints(folder):
+    highspy = pytest.importorskip("highspy")
+    (folder / "l.mod").write_text(LABELLED)
+    # A set element with a line break: it must not end the comment that names it.
+    (folder / "l.dat").write_text('S = {"a", "b\\nst\\n evil: x >= 9"};\n')
+    done = tarvok("run", "l.mod", "l.dat", "--write", "plan.lp", cwd=folder)
+    assert done.returncode == 0, done.stderr
+    text = (folder / "plan.lp").read_text()
+    assert "\n profit: " in text and "\n obj:" not in text
+    comments = [line for line in text.splitlines() if line.startswith("\\ x")]
+    assert len(comments) == 2 and all(": upper bound from top[" in c and c.endswith("(line 5)") for c in comments)
+    assert not any(line.lstrip().startswith("evil") for line in text.splitlines())
+    # The file still reads as the same program: optimum 3 (= total), as the model says.
+    h = highspy.Highs()
+    h.setOptionValue("output_flag", False)
+    assert h.readModel(str(folder / "plan.lp")) == highspy.HighsStatus.kOk
+    h.run()
+    assert h.getInfo().objective_function_value == pytest.approx(3)
+    assert h.getLp().num_row_ == 1

@@ -4,7 +4,7 @@
 //   tarvok feedback "question" -m model.mod -d data.dat [--apply] [options]
 //   tarvok models [--provider NAME] [--model NAME] [--prefix TEXT | --all]
 //   tarvok check model.mod [data.dat] [--json] [--max-size N]
-//   tarvok run model.mod data.dat [--json] [--time-limit S] [--mip-gap G] [--threads N] [--write FILE] [--verbose]
+//   tarvok run model.mod [data.dat] [--json] [--time-limit S] [--mip-gap G] [--threads N] [--write FILE] [--verbose]
 //              [--max-size N]
 //   tarvok emit model.mod data.dat -o script.py [--max-size N]
 //   tarvok rank your problem description [--embedding-model M]

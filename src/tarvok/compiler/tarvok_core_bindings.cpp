@@ -794,6 +794,7 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
         "Prints the\ndiagnostics as 'PATH:LINE:COLUMN: error: message' (or warning:) and OK when the "
         "pair compiles,\nor with --json the diagnostic records as a JSON list, and returns the exit "
         "status: 0 when the\npair compiles (warnings allowed), 1 when it does not, 2 for wrong "
-        "arguments or unreadable files.",
+        "arguments or unreadable files\n(with --json one object: error, status). With a data file the model is "
+        "also expanded as running it\nwould, so a fault only the data reveal is reported here too.",
         [](py::object argv) { return main_entry(argv); }, py::arg("argv") = py::none());
 }

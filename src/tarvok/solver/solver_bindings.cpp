@@ -5,6 +5,7 @@
 #include "compiler/diagnostic_records.hpp"
 #include "host/arrays.hpp"
 #include "host/host.hpp"
+#include "solver/lp_labels.hpp"
 #include "solver/outcome.hpp"
 #include "solver/program.hpp"
 
@@ -596,6 +597,12 @@ void write_model(py::object model_text, py::object data_text, py::object path) {
             PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, fspath.ptr());
             throw py::error_already_set();
         }
+        // HiGHS names no objective and knows nothing of folded rows; the .lp file gets both afterwards.
+        if (format == NameFormat::Lp && !label_lp_file(out->path(), lp_labels(*program, columns))) {
+            errno = EIO;
+            PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, fspath.ptr());
+            throw py::error_already_set();
+        }
         out->commit(format == NameFormat::Lp ? "end\n" : "ENDATA\n");
     } catch (const tarvok::files::FileError& e) {
         errno = e.error_number();
@@ -878,11 +885,13 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
               &solve_model, py::arg("model_text"), py::arg("data_text"), py::kw_only(),
               py::arg("time_limit") = py::none(), py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(),
               py::arg("log") = false);
-    host::def(m, "write_model", "model_text, data_text, path",
-              "Write the expanded model as an .mps or .lp file (by the path's extension) through HiGHS.\n\n"
-              "Names are made to fit the format: in .lp files brackets become parentheses and other signs '_';\n"
-              "repeated names get '~2', '~3'. The file is written whole or not at all: HiGHS writes a temporary\n"
-              "beside it, renamed over it once complete. Raises ValueError for any other extension and OSError\n"
-              "when the file cannot be written (a missing folder, no permission, a full disk).",
-              &write_model, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
+    host::def(
+        m, "write_model", "model_text, data_text, path",
+        "Write the expanded model as an .mps or .lp file (by the path's extension) through HiGHS.\n\n"
+        "Names are made to fit the format: in .lp files brackets become parentheses and other signs '_';\n"
+        "repeated names get '~2', '~3'. An .lp file keeps the objective's label and lists, in comments at "
+        "its top,\nthe constraints that became bounds of one column. The file is written whole or not at "
+        "all: HiGHS writes a\ntemporary beside it, renamed over it once complete. Raises ValueError for any other extension and OSError\n"
+        "when the file cannot be written (a missing folder, no permission, a full disk).",
+        &write_model, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
 }

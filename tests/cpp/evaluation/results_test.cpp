@@ -41,7 +41,8 @@ TEST(Results, RecordLinesReadBackWhole) {
     EXPECT_EQ(line.find('\n'), line.size() - 1);  // one line per record
     EXPECT_EQ(record_line(bare),
               "{\"id\": \"plain\", \"expected\": null, \"objective\": null, \"status\": null, \"correct\": false, "
-              "\"compiled\": null, \"iterations\": null, \"compile_errors\": [], \"seconds\": 0, \"error\": null}\n");
+              "\"compiled\": null, \"iterations\": null, \"compile_errors\": [], \"seconds\": 0, \"error\": null, "
+              "\"provider_error\": false}\n");
 
     RecordedResults back = read_results(line + record_line(bare));
     ASSERT_EQ(back.by_id.size(), 2u);
@@ -219,8 +220,10 @@ TEST(Results, QuestionHashAndRunKeyReadBack) {
     r.question_hash = "0123abcd";
     r.run = RunKey{"google", "gemini \"x\"", 4, true};
     std::string line = record_line(r);
-    EXPECT_NE(line.find(", \"error\": null, \"question_sha256\": \"0123abcd\", \"run\": {\"provider\": \"google\""),
-              std::string::npos)
+    EXPECT_NE(
+        line.find(
+            ", \"error\": null, \"provider_error\": false, \"question_sha256\": \"0123abcd\", \"run\": {\"provider\": \"google\""),
+        std::string::npos)
         << line;
     RecordedResults read = read_results(line);
     const Record& back = read.by_id.at("a");

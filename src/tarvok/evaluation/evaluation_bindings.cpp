@@ -124,8 +124,8 @@ Settings settings_from(py::object dataset, py::object out_dir, py::object provid
         s.replay = os.attr("path").attr("abspath")(os.attr("fspath")(replay));
         // Each problem's transcript is written afresh: transcripts answered from must lie elsewhere.
         py::object common = os.attr("path").attr("commonpath")(py::make_tuple(s.replay, s.out_dir));
-        if (host::equals(common, s.out_dir))
-            refuse("replay", "outside the output folder, whose transcripts the run rewrites", replay);
+        if (host::equals(common, s.out_dir) || host::equals(common, s.replay))
+            refuse("replay", "apart from the output folder, whose transcripts the run rewrites", replay);
     }
     return s;
 }
@@ -823,12 +823,20 @@ int run_command(py::object args) {
 
     std::shared_ptr<Pool> pool;
     try {
-        Settings s = settings_from(
-            args.attr("dataset"), args.attr("out"), provider, args.attr("model"), args.attr("jobs"),
-            args.attr("iterations"),
-            host::truthy(args.attr("execution_check")) ? py::object(py::bool_(true)) : py::none(), py::float_(rel_tol),
-            args.attr("limit"), py::bool_(true), py::bool_(host::truthy(args.attr("force"))), replay,
-            py::bool_(!host::truthy(args.attr("no_retry_errors"))), args.attr("stop_after_errors"));
+        Settings s;
+        try {
+            s = settings_from(args.attr("dataset"), args.attr("out"), provider, args.attr("model"), args.attr("jobs"),
+                              args.attr("iterations"),
+                              host::truthy(args.attr("execution_check")) ? py::object(py::bool_(true)) : py::none(),
+                              py::float_(rel_tol), args.attr("limit"), py::bool_(true),
+                              py::bool_(host::truthy(args.attr("force"))), replay,
+                              py::bool_(!host::truthy(args.attr("no_retry_errors"))), args.attr("stop_after_errors"));
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_ValueError) || replay.is_none()) throw;
+            return failed(args, kUsage,
+                          "--replay " + host::str_of(replay) +
+                              " and --out must not hold one another: the run rewrites the transcripts of --out");
+        }
         ev::Dataset data;
         try {
             data = load_dataset(s);

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,22 +25,21 @@ struct Recorded {
 /// prompt replaces an earlier one (the last recorded answer wins).
 class Book {
   public:
-    void add(std::string prompt, Recorded recorded) { by_prompt_[std::move(prompt)] = std::move(recorded); }
+    void add(std::string prompt, Recorded recorded) {
+        if (!recorded.model.empty()) models_.insert(recorded.model);
+        by_prompt_[std::move(prompt)] = std::move(recorded);
+    }
     const Recorded* find(const std::string& prompt) const {
         auto found = by_prompt_.find(prompt);
         return found == by_prompt_.end() ? nullptr : &found->second;
     }
     std::size_t size() const { return by_prompt_.size(); }
-    /// The model names the records hold.
-    std::vector<std::string> models() const {
-        std::vector<std::string> out;
-        for (const auto& [prompt, recorded] : by_prompt_)
-            if (!recorded.model.empty()) out.push_back(recorded.model);
-        return out;
-    }
+    /// The model names every record holds (also those a later record replaced), in order.
+    const std::set<std::string>& models() const { return models_; }
 
   private:
     std::map<std::string, Recorded, std::less<>> by_prompt_;
+    std::set<std::string> models_;
 };
 
 /// The first line of a prompt (without its line end), cut to `limit` characters.

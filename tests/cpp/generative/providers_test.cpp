@@ -164,3 +164,14 @@ TEST(Backoff, DoublesPerAttempt) {
     EXPECT_DOUBLE_EQ(pv::backoff_seconds(1.5, 2), 6.0);
     EXPECT_DOUBLE_EQ(pv::backoff_seconds(0.0, 5000), 0.0);
 }
+
+TEST(Outages, ServerErrorsTimeoutsAndDroppedConnectionsAreOutages) {
+    for (long long status : {500, 502, 503, 504, 408, 429}) EXPECT_TRUE(pv::is_outage_status(status)) << status;
+    for (long long status : {400, 401, 403, 404, 422}) EXPECT_FALSE(pv::is_outage_status(status)) << status;
+    std::vector<std::string> refused{"AuthenticationError", "APIStatusError", "Exception"};
+    std::vector<std::string> dropped{"APIConnectionError", "APIError", "Exception"};
+    std::vector<std::string> slow{"ReadTimeout", "TimeoutException", "TransportError"};
+    EXPECT_FALSE(pv::is_outage_kind(refused));
+    EXPECT_TRUE(pv::is_outage_kind(dropped));
+    EXPECT_TRUE(pv::is_outage_kind(slow));
+}

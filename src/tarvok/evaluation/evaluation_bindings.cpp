@@ -639,10 +639,14 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, s
             out.records[record.id] = std::move(record);
             --remaining;
             if (ev::provider_is_down(first_finished, static_cast<size_t>(s.stop_after_errors))) {
-                out.provider_down =
-                    "the first " + std::to_string(first_finished.size()) +
-                    " problems failed with provider errors (the last: " + first_finished.back().error.value_or("") +
-                    "); stopped; a run with the same --out tries them again";
+                // One line: the last error's first line, cut short.
+                std::string last = first_finished.back().error.value_or("");
+                std::size_t cut = std::min(last.find('\n'), std::size_t{300});
+                while (cut < last.size() && cut > 0 && (static_cast<unsigned char>(last[cut]) & 0xC0) == 0x80) --cut;
+                last = last.substr(0, cut);
+                out.provider_down = "the first " + std::to_string(first_finished.size()) +
+                                    " problems failed with provider errors (the last: " + last +
+                                    "); stopped; a run with the same --out tries them again";
                 pool->stop.attr("set")();
                 break;
             }

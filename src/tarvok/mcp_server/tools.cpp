@@ -75,14 +75,14 @@ const std::vector<ToolSpec> kTools = {
      "text and data text. Use it before writing a model: a close example shows the language's idioms (sets, "
      "tuples, forall, labels) for the same kind of problem. Ranked by embeddings where that extra is installed, "
      "else by shared words (BM25).",
-     std::string(kExamplesSchema), true, false},
+     kExamplesSchema, true, false},
     {ToolId::GenerateModel, "generate_model", "Generate a model with an LLM",
      "Turn a plain-language problem into a Tarvok model and data with the server's own LLM loop (generate, "
      "compile, repair, check alignment), and return {model, data, compiled, aligned, assessment, iterations, "
      "diagnostics, solution}. Use it when you would rather not write the model yourself, or as a second opinion. "
      "Slow (several LLM requests); sends progress notifications; needs the provider's API key in the server's "
      "environment (OPENAI_API_KEY, GEMINI_API_KEY, ...).",
-     std::string(kGenerateSchema), false, true},
+     kGenerateSchema, false, true},
 };
 
 std::string describe_kind(const Value& v) {

@@ -18,6 +18,7 @@ from mcp.shared.exceptions import MCPError  # noqa: E402
 from test_cli import GOOD_DATA, GOOD_MODEL  # noqa: E402
 
 import tarvok  # noqa: E402
+from tarvok import _cli  # noqa: E402
 
 LIBRARY = Path(tarvok.__file__).parent / "tvl_models"
 
@@ -277,5 +278,12 @@ def test_the_command_starts_the_server():
             assert (await s.list_tools()).tools
 
     run(scenario)
-    done = subprocess.run([sys.executable, "-m", "tarvok", "mcp", "--help"], capture_output=True, text=True)
-    assert done.returncode == 0 and "MCP" in done.stdout
+
+
+def test_without_the_sdk_it_says_which_extra_to_install(capsys, monkeypatch):
+    monkeypatch.setitem(sys.modules, "mcp", None)
+    status = _cli.main(["mcp"])
+    out, err = capsys.readouterr()
+    assert (status, out) == (2, "")
+    assert "tarvok mcp needs the 'mcp' package" in err and "pip install 'tarvok[mcp]'" in err
+    assert _cli.main(["mcp", "--help"]) == 0 and "docs/editors.md" in capsys.readouterr().out

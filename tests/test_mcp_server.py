@@ -36,6 +36,7 @@ subject to {
 """
 LP_DATA = 'cap = 4;\nGoods = {"x", "y"};\nprofit = [3, 2];\n'
 LP_JSON = {"cap": 4, "Goods": ["x", "y"], "profit": [3, 2]}
+LP_KEYED = {"cap": 4, "Goods": ["x", "y"], "profit": {"y": 2, "x": 3}}
 
 
 def server_environment(**changes):
@@ -136,7 +137,7 @@ def test_tools_on_shipped_examples_and_a_hand_solved_program(tmp_path):
                 result, text = await call(s, "run_model", {"model": model, "data": data, "time_limit": 30})
                 assert not result.is_error and json.loads(text)["status"] == "optimal", name
 
-            for data in (LP_DATA, LP_JSON):
+            for data in (LP_DATA, LP_JSON, LP_KEYED):
                 result, text = await call(s, "run_model", {"model": LP_MODEL, "data": data})
                 solved = json.loads(text)
                 assert not result.is_error and solved == result.structured_content
@@ -173,6 +174,7 @@ BAD_CALLS = [
     ("run_model", {"model": LP_MODEL, "data": "cap = ;"}, "data:1:7"),
     ("run_model", {"model": LP_MODEL, "data": {**LP_JSON, "profit": [3, 2, 1]}}, "'profit' has 3 values"),
     ("run_model", {"model": LP_MODEL, "data": {**LP_JSON, "Goods": "x"}}, "'Goods' is a set"),
+    ("run_model", {"model": LP_MODEL, "data": {**LP_JSON, "profit": {"x": 3}}}, "'profit' has no value for \"y\""),
     ("check_model", {"model": LP_MODEL, "data": {"cap = 1; Goods": 4}}, "'cap = 1; Goods' is not a name"),
     ("check_model", {"model": LP_MODEL, "data": 7}, "'data' must be a data text or a JSON object"),
     ("run_model", {"model": HUGE_MODEL}, "'x' would have 100000000 (1e8) elements"),

@@ -287,8 +287,10 @@ Answer generate(const core::GenerateRequest& r, py::object context) {
     if (host::truthy(result.attr("compiled"))) {
         // The final pair solved, as run_model would: the numbers an answer can rest on.
         try {
-            d["solution"] =
-                solver().attr("solve_model")(result.attr("model_text"), result.attr("data_text")).attr("to_dict")();
+            d["solution"] = solver()
+                                .attr("solve_model")(result.attr("model_text"), result.attr("data_text"),
+                                                     py::arg("time_limit") = core::kSolutionSeconds)
+                                .attr("to_dict")();
         } catch (py::error_already_set& e) {
             if (!host::is_ordinary(e)) throw;
             d["solution_error"] = host::text(host::str_of(e.value()));

@@ -18,7 +18,7 @@ const Value* Value::find(std::string_view name) const {
 namespace {
 
 constexpr std::string_view kDataSchema =
-    R"({"description": "The data: the text of a .dat file (name = value; per line), or a JSON object {name: value} with numbers, strings, booleans, lists for arrays and sets, and objects or lists for tuples. Leave it out when the model needs no data.", "anyOf": [{"type": "string"}, {"type": "object"}, {"type": "null"}]})";
+    R"({"description": "The data: the text of a .dat file (name = value; per line), or a JSON object {name: value} with numbers, strings, booleans, lists for sets and arrays (in the order of the index set, or an object keyed by the elements of a set the same data lists), and objects or lists for tuples. Leave it out when the model needs no data.", "anyOf": [{"type": "string"}, {"type": "object"}, {"type": "null"}]})";
 
 #define TARVOK_MODEL_SCHEMA \
     R"("model": {"type": "string", "description": "The model text (.mod): declarations, objective, subject to { ... }."})"
@@ -312,7 +312,8 @@ struct Shape {
     size_t dims = 0;
     std::vector<std::string> fields;  ///< of the tuple type of the value (or of a set's elements)
     bool is_tuple = false;
-    bool unknown = false;  ///< not declared: written as given, for the compiler to report
+    bool unknown = false;               ///< not declared: written as given, for the compiler to report
+    std::vector<std::string> dim_sets;  ///< the set or range named by each dimension ("" for `a..b`)
 };
 
 bool is_identifier(std::string_view name) {
@@ -326,7 +327,7 @@ bool is_identifier(std::string_view name) {
 
 class DataWriter {
   public:
-    explicit DataWriter(std::string_view model_text) {
+    DataWriter(std::string_view model_text, const Value& data) : data_(data) {
         compiler::CompileOptions options;
         options.check_instance = false;
         std::unique_ptr<compiler::Compilation> c = compiler::compile(model_text, "", options);
@@ -342,6 +343,10 @@ class DataWriter {
             Shape s;
             s.kind = d.kind;
             s.dims = d.dims.size();
+            for (compiler::ExprId dim : d.dims) {
+                const compiler::Expr& e = c->ast[dim];
+                s.dim_sets.emplace_back(e.kind == compiler::ExprKind::Name ? c->ast.texts[e.text()] : "");
+            }
             if (d.type.base == compiler::BaseType::Tuple && d.type.tuple != compiler::kNone) {
                 auto found = tuple_fields.find(std::string(c->ast.texts[d.type.tuple]));
                 if (found != tuple_fields.end()) {
@@ -394,9 +399,7 @@ class DataWriter {
     bool array(const Shape& shape, const Value& value, size_t dims, size_t depth) {
         if (depth > kMaxDataDepth) return fail("'" + where_ + "' nests more than " + std::to_string(kMaxDataDepth));
         if (dims == 0 && !shape.unknown) return element(shape, value, depth);
-        if (value.kind == Value::Kind::Object)
-            return fail("'" + where_ +
-                        "' is an array; give its values as a list in the order of its index set, not an object");
+        if (value.kind == Value::Kind::Object && dims > 0 && !shape.unknown) return keyed(shape, value, dims, depth);
         if (value.kind != Value::Kind::Array) return element(shape, value, depth);
         out_ += "[";
         for (size_t i = 0; i < value.items.size(); ++i) {
@@ -473,6 +476,47 @@ class DataWriter {
         return false;
     }
 
+    /// The elements of the set `name` as this data lists them (strings and
+    /// whole numbers only), or nothing.
+    const std::vector<Value>* listed_elements(const std::string& name) const {
+        const Value* set = data_.find(name);
+        if (!set || set->kind != Value::Kind::Array) return nullptr;
+        for (const Value& e : set->items)
+            if (e.kind != Value::Kind::String && e.kind != Value::Kind::Integer) return nullptr;
+        return &set->items;
+    }
+
+    static std::string key_of(const Value& element) {
+        return element.kind == Value::Kind::String ? element.text : std::to_string(element.integer);
+    }
+
+    /// An array given as an object keyed by the elements of its index set,
+    /// written in the order this data lists that set.
+    bool keyed(const Shape& shape, const Value& value, size_t dims, size_t depth) {
+        const std::string& set = shape.dim_sets[shape.dims - dims];
+        const std::vector<Value>* elements = set.empty() ? nullptr : listed_elements(set);
+        if (!elements)
+            return fail("'" + where_ +
+                        "' is an array; give its values as a list in the order of its index set, or as an object "
+                        "keyed by the elements of a set this data lists");
+        for (const auto& [key, v] : value.members) {
+            bool known = false;
+            for (const Value& e : *elements) known = known || key_of(e) == key;
+            if (!known) return fail("'" + where_ + "': \"" + key + "\" is not an element of " + set);
+        }
+        out_ += "[";
+        for (size_t i = 0; i < elements->size(); ++i) {
+            std::string key = key_of((*elements)[i]);
+            const Value* at = value.find(key);
+            if (!at) return fail("'" + where_ + "' has no value for \"" + key + "\" of " + set);
+            if (i) out_ += ", ";
+            if (!array(shape, *at, dims - 1, depth + 1)) return false;
+        }
+        out_ += "]";
+        return true;
+    }
+
+    const Value& data_;
     std::map<std::string, Shape> shapes_;
     std::string out_, error_, where_;
 };
@@ -482,7 +526,7 @@ class DataWriter {
 std::variant<std::string, std::string> data_from_json(std::string_view model_text, const Value& data) {
     using Result = std::variant<std::string, std::string>;
     if (data.kind != Value::Kind::Object) return Result(std::in_place_index<1>, "the data must be an object");
-    DataWriter writer(model_text);
+    DataWriter writer(model_text, data);
     for (const auto& [name, value] : data.members)
         if (!writer.assignment(name, value)) return Result(std::in_place_index<1>, writer.error());
     if (writer.text().size() > kMaxTextBytes)

@@ -93,6 +93,9 @@ inline constexpr int64_t kMaxExamples = 32;
 inline constexpr int64_t kDefaultExamples = 3;
 /// The most rounds generate_model may ask for.
 inline constexpr int64_t kMaxIterations = 20;
+/// How long generate_model's solve of the final pair may take: a generated
+/// model that is hard to solve still gives its answer.
+inline constexpr double kSolutionSeconds = 60;
 
 /// A model and its data text, the data already written out from JSON when it
 /// came as an object (`data_from_json`).

@@ -20,6 +20,7 @@ const char* kModel =
     "int n = ...;\n"
     "float dist[1..2][1..2] = ...;\n"
     "Arc main = ...;\n"
+    "float road[Cities][Cities] = ...;\n"
     "dvar float+ ship[Arcs];\n"
     "minimize sum(a in Arcs) a.cost * ship[a];\n";
 
@@ -67,7 +68,8 @@ TEST(DataFromJson, RefusesWhatWouldNotBeData) {
     EXPECT_EQ(refused(Value::object({{"Cities", Value::of("A")}})),
               "'Cities' is a set; give its elements as a list, not a string");
     EXPECT_EQ(refused(Value::object({{"demand", Value::object({{"A", Value::of(int64_t{1})}})}})),
-              "'demand' is an array; give its values as a list in the order of its index set, not an object");
+              "'demand' is an array; give its values as a list in the order of its index set, or as an object "
+              "keyed by the elements of a set this data lists");
     EXPECT_EQ(refused(Value::object({{"n", Value::null()}})), "'n' holds a null");
     EXPECT_EQ(refused(Value::object({{"n", Value::of(std::nan(""))}})), "'n' holds a number that is not finite");
     EXPECT_EQ(refused(Value::object({{"n", Value::array({Value::of(int64_t{1})})}})),
@@ -79,6 +81,28 @@ TEST(DataFromJson, RefusesWhatWouldNotBeData) {
     EXPECT_EQ(refused(Value::object({{"other", Value::object({})}})),
               "the model declares no 'other' to take an object");
     EXPECT_EQ(refused(Value::array({})), "the data must be an object");
+}
+
+TEST(DataFromJson, AnArrayKeyedByItsSetFollowsTheOrderTheDataListsIt) {
+    auto pairs = [](std::vector<std::pair<std::string, int64_t>> given) {
+        Members members;
+        for (auto& [k, v] : given) members.emplace_back(k, Value::of(v));
+        return Value::object(std::move(members));
+    };
+    Value cities = Value::array({Value::of("B"), Value::of("A")});
+    EXPECT_EQ(written(Value::object(
+                  {{"Cities", cities},
+                   {"demand", pairs({{"A", 1}, {"B", 2}})},
+                   {"road", Value::object({{"A", pairs({{"A", 0}, {"B", 5}})}, {"B", pairs({{"B", 0}, {"A", 4}})}})}})),
+              "Cities = {\"B\", \"A\"};\ndemand = [2, 1];\nroad = [[0, 4], [5, 0]];\n");
+    EXPECT_EQ(refused(Value::object({{"Cities", cities}, {"demand", pairs({{"A", 1}})}})),
+              "'demand' has no value for \"B\" of Cities");
+    EXPECT_EQ(refused(Value::object({{"Cities", cities}, {"demand", pairs({{"A", 1}, {"B", 2}, {"C", 3}})}})),
+              "'demand': \"C\" is not an element of Cities");
+    // A dimension written as a..b has no elements to key by.
+    EXPECT_EQ(refused(Value::object({{"dist", pairs({{"1", 1}})}})),
+              "'dist' is an array; give its values as a list in the order of its index set, or as an object keyed "
+              "by the elements of a set this data lists");
 }
 
 TEST(DataFromJson, DeepNestingIsRefusedNotRecursedInto) {

@@ -289,3 +289,29 @@ def test_without_the_sdk_it_says_which_extra_to_install(capsys, monkeypatch):
     assert (status, out) == (2, "")
     assert "tarvok mcp needs the 'mcp' package" in err and "pip install 'tarvok[mcp]'" in err
     assert _cli.main(["mcp", "--help"]) == 0 and "docs/editors.md" in capsys.readouterr().out
+
+
+hypothesis = pytest.importorskip("hypothesis")
+st = hypothesis.strategies
+
+ROUND_TRIP_MODEL = "{string} S = ...;\nstring t = ...;\nint n = ...;\nfloat f[1..2] = ...;\n"
+
+
+@hypothesis.settings(max_examples=200, deadline=None)
+@hypothesis.given(
+    names=st.lists(st.text(), unique=True, max_size=5),
+    text=st.text(),
+    whole=st.integers(-(2**62), 2**62),
+    # The language refuses magnitudes from 1e20 on (the solver's infinity).
+    reals=st.lists(st.floats(-1e19, 1e19), min_size=2, max_size=2),
+)
+def test_json_data_arrives_as_given(names, text, whole, reals):
+    """Whatever the texts and numbers, the data written from JSON holds exactly them: nothing in a
+    value can end a string, start a comment or add an assignment."""
+    from tarvok import mcp_server, tarvok_core
+
+    data = {"S": names, "t": text, "n": whole, "f": reals}
+    answer = mcp_server.call_tool("check_model", {"model": ROUND_TRIP_MODEL, "data": data})
+    assert not answer["is_error"] and answer["structured"]["ok"], answer["content"]
+    compiled = tarvok_core.TVLCompiler().compile_model(ROUND_TRIP_MODEL, answer["structured"]["data_text"])
+    assert compiled["data"] == data

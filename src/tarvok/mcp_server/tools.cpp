@@ -453,6 +453,9 @@ class DataWriter {
             auto end = std::to_chars(buffer, buffer + sizeof buffer, value.number).ptr;
             std::string_view written(buffer, static_cast<size_t>(end - buffer));
             out_ += written;
+            // A number JSON gave with a fraction or exponent stays a float: 1e19 written "10000000000000000000"
+            // would read as an int too large for one.
+            if (written.find_first_of(".e") == std::string_view::npos) out_ += ".0";
             return true;
         }
         case Value::Kind::String: {

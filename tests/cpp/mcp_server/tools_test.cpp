@@ -46,7 +46,7 @@ TEST(DataFromJson, WritesEachKindAsTheModelDeclaresIt) {
         {"Arcs",
          Value::array({Value::object({{"cost", Value::of(2.5)}, {"to", Value::of("B")}, {"from", Value::of("A")}}),
                        Value::array({Value::of("B"), Value::of("A"), Value::of(int64_t{3})})})},
-        {"demand", Value::array({Value::of(int64_t{-4}), Value::of(0.1)})},
+        {"demand", Value::array({Value::of(int64_t{-4}), Value::of(9.223372036854776e18)})},
         {"n", Value::of(int64_t{7})},
         {"dist", Value::array({Value::array({Value::of(1e300), Value::of(true)}),
                                Value::array({Value::of(false), Value::of(int64_t{0})})})},
@@ -55,10 +55,10 @@ TEST(DataFromJson, WritesEachKindAsTheModelDeclaresIt) {
     EXPECT_EQ(written(data),
               "Cities = {\"A\", \"B \\\"north\\\"\\n\"};\n"
               "Arcs = {<\"A\", \"B\", 2.5>, <\"B\", \"A\", 3>};\n"
-              "demand = [-4, 0.1];\n"
+              "demand = [-4, 9223372036854775808.0];\n"
               "n = 7;\n"
               "dist = [[1e+300, true], [false, 0]];\n"
-              "main = <\"A\", \"B\", 1>;\n");
+              "main = <\"A\", \"B\", 1.0>;\n");
 }
 
 TEST(DataFromJson, RefusesWhatWouldNotBeData) {

@@ -271,5 +271,7 @@ void add_eval(py::object commands);
 int run_eval(py::object args);
 void add_lsp(py::object commands);
 int run_lsp(py::object args);
+void add_mcp(py::object commands);
+int run_mcp(py::object args);
 
 }  // namespace tarvok::cli

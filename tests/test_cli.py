@@ -249,7 +249,7 @@ class TestRefusals:
     @pytest.mark.parametrize(
         "argv, message",
         [
-            (["text", "--provider", "claude"], "unknown provider 'claude'; choose openai, google or ollama"),
+            (["text", "--provider", "claude"], "unknown provider 'claude'; choose openai, google, ollama or replay"),
             (["text", "--iterations", "0"], "--iterations must be at least 1"),
             (["   "], "the description is empty"),
             (["@empty.txt"], "the description is empty"),
@@ -285,7 +285,10 @@ class TestRefusals:
         monkeypatch.chdir(tmp_path)
         status, out, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--provider", "x", "--json")
         assert status == 2 and err == ""
-        assert json.loads(out) == {"error": "unknown provider 'x'; choose openai, google or ollama", "status": 2}
+        assert json.loads(out) == {
+            "error": "unknown provider 'x'; choose openai, google, ollama or replay",
+            "status": 2,
+        }
         status, out, _ = run(capsys, "solve", "text", "--json")  # argparse's own errors too
         assert status == 2 and "required: -m/--model-file" in json.loads(out)["error"]
 

@@ -106,9 +106,11 @@ class TestRun:
             "compiled": 3,
             "solved": 3,
             "errors": 0,
+            "provider_errors": 0,
             "without_reference": 1,
             "skipped_records": 2,
             "rerun": 0,
+            "retried": 0,
             "mean_iterations": 1,
             "mean_seconds": 0.5,
             "dataset": str(dataset),
@@ -135,6 +137,7 @@ class TestRun:
             "few_shot_library": library,
             "timeout": None,
             "time_limit": 60.0,
+            "replay": None,
         }
         err = capsys.readouterr().err
         assert f"skipped record 4 (line 4) of {dataset}: 'description' is not a text" in err
@@ -285,4 +288,4 @@ class TestCommand:
         assert ev.main([str(dataset), "--out", str(tmp_path / "x"), "--rel-tol", "-1", "--json"]) == 2
         assert json.loads(capsys.readouterr().out) == {"error": "--rel-tol must be at least 0", "status": 2}
         assert ev.main([str(dataset), "--out", str(tmp_path / "x"), "--provider", "claude"]) == 2
-        assert "unknown provider 'claude' (choose openai, google or ollama)" in capsys.readouterr().err
+        assert "unknown provider 'claude' (choose openai, google, ollama or replay)" in capsys.readouterr().err

@@ -73,6 +73,7 @@ def test_enumerations_are_plain_enums(tg):
         ("OPENAI", "openai"),
         ("GOOGLE", "google"),
         ("OLLAMA", "ollama"),
+        ("REPLAY", "replay"),
     ]
     assert tg.LLMProvider.OPENAI != "openai"
     assert issubclass(tg.Grammar, enum.Enum) and not issubclass(tg.Grammar, int)

@@ -272,9 +272,10 @@ class TestRetry:
         with pytest.raises(RuntimeError) as info:
             tg._call_openai_with_retry(c, {"model": "m"}, progress=messages.append)
         assert str(info.value) == "OpenAI request failed after 3 attempts: boom"
-        assert info.value.__cause__ is None
-        assert no_sleep == [1.5, 3.0, 6.0] and len(c.responses.calls) == 3
-        assert messages[1::2] == [f"[LLM] OpenAI: retry {i}/3 after error: boom" for i in (1, 2, 3)]
+        assert info.value.__cause__ is None and isinstance(info.value.__context__, ConnectionError)
+        # No wait after the last attempt: nothing follows it.
+        assert no_sleep == [1.5, 3.0] and len(c.responses.calls) == 3
+        assert messages[1:-1:2] == [f"[LLM] OpenAI: retry {i}/3 after error: boom" for i in (1, 2)]
         assert messages[-1] == "[LLM] OpenAI: failed after 3 attempts"
 
     def test_zero_retries_sends_nothing(self, tg, messages):
@@ -745,6 +746,8 @@ def test_one_table_feeds_the_enumeration_the_command_and_the_extras(tg, monkeypa
     # which serves as well.
     successor = {"google-generativeai": "google-genai"}
     for value in values:
+        if value == "replay":  # answers from files: no library to install
+            continue
         with pytest.raises(RuntimeError, match="is not installed. pip install ") as missing:
             tg.list_models(value)
         named = str(missing.value).rsplit(" ", 1)[1]

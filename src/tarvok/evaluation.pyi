@@ -16,6 +16,9 @@ def run_evaluation(
     limit: Optional[int] = None,
     progress: bool = True,
     force: bool = False,
+    replay: Optional[str | os.PathLike[str]] = None,
+    retry_errors: bool = True,
+    stop_after_errors: int = 3,
 ) -> dict[str, Any]:
     """Run the generation loop on every problem of a data set and measure answer accuracy."""
     ...

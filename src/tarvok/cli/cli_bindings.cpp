@@ -11,6 +11,7 @@
 //   tarvok eval [DATASET] --out DIR [--provider P] [--model M] [--jobs N] [--iterations K] [--execution-check]
 //               [--rel-tol T] [--limit N] [--timeout S] [--max-size N] [--force] [--json]
 //   tarvok lsp [--stdio]
+//   tarvok mcp
 //
 // Progress goes to stderr as it happens, results to stdout. Every subcommand
 // ends with a status from the one table in exit_status.hpp; a failure says
@@ -29,7 +30,7 @@ namespace cli = tarvok::cli;
 
 namespace {
 
-constexpr std::array<cli::Subcommand, 9> kSubcommands{{
+constexpr std::array<cli::Subcommand, 10> kSubcommands{{
     {"solve", cli::add_solve, cli::run_solve},
     {"feedback", cli::add_feedback, cli::run_feedback},
     {"models", cli::add_models, cli::run_models},
@@ -39,6 +40,7 @@ constexpr std::array<cli::Subcommand, 9> kSubcommands{{
     {"rank", cli::add_rank, cli::run_rank},
     {"eval", cli::add_eval, cli::run_eval},
     {"lsp", cli::add_lsp, cli::run_lsp},
+    {"mcp", cli::add_mcp, cli::run_mcp},
 }};
 
 std::string exit_status_help() {

@@ -65,7 +65,7 @@ struct Failure {
 
 // ------------------------------------------------------------- arguments ----
 
-/// --model, --provider, --timeout, --json and, with `with_grammar`, --grammar
+/// --model, --provider, --timeout, --replay, --json and, with `with_grammar`, --grammar
 /// and --temperature; the epilog names what each provider reads.
 void add_llm_options(py::object parser, bool with_grammar);
 
@@ -83,8 +83,12 @@ void apply_size_option(TemporarySettings& settings, py::object args);
 std::string providers_help();
 
 /// Options that are refused before any request: an unknown provider, a
-/// timeout that is not positive.
+/// timeout that is not positive, --replay with another provider or a path
+/// that does not exist (--replay alone names the provider replay).
 void check_llm_options(py::object args);
+
+/// The --replay part of check_llm_options.
+void check_replay_option(py::object args);
 
 /// A description or question: "@path" reads it from a file (a missing or
 /// unreadable file is a usage error); an empty text is refused.
@@ -265,5 +269,7 @@ void add_eval(py::object commands);
 int run_eval(py::object args);
 void add_lsp(py::object commands);
 int run_lsp(py::object args);
+void add_mcp(py::object commands);
+int run_mcp(py::object args);
 
 }  // namespace tarvok::cli

@@ -102,7 +102,10 @@ std::string providers_help() {
         if (!keys.empty()) line += "; API key from " + pv::spoken_list(keys, "or");
         std::vector<std::string_view> others(p.client_environment.begin(), p.client_environment.end());
         if (!others.empty()) line += "; also reads " + pv::spoken_list(others, "and");
-        line += "; needs the " + std::string(p.extra) + " extra (pip install \"tarvok[" + std::string(p.extra) + "]\")";
+        if (!p.extra.empty())
+            line +=
+                "; needs the " + std::string(p.extra) + " extra (pip install \"tarvok[" + std::string(p.extra) + "]\")";
+        if (p.named_only) line += "; only with --provider " + std::string(p.value);
         std::vector<std::string_view> claims;
         for (auto prefix : p.model_rule.prefixes) claims.push_back(prefix);
         if (!claims.empty() || !p.model_rule.fragments.empty()) {
@@ -133,6 +136,10 @@ void add_llm_options(py::object parser, bool with_grammar) {
         py::arg("help") = pv::spoken_list(names, "or") + " (default: inferred from the model name)");
     parser.attr("add_argument")("--timeout", py::arg("type") = builtin("float"), py::arg("metavar") = "SECONDS",
                                 py::arg("help") = "give up on an LLM request after SECONDS");
+    parser.attr("add_argument")("--replay", py::arg("metavar") = "PATH",
+                                py::arg("help") =
+                                    "answer every request with the reply recorded for its prompt in PATH (a "
+                                    "transcript, or a folder searched for *.jsonl); implies --provider replay");
     if (with_grammar) {
         parser.attr("add_argument")("--grammar", py::arg("choices") = py::make_tuple("none", "bnf", "code"),
                                     py::arg("default") = "bnf",
@@ -151,6 +158,22 @@ void add_embedding_option(py::object parser) {
                           ", offline from the rag extra's packaged weights)");
 }
 
+void check_replay_option(py::object args) {
+    py::object replay = args.attr("replay"), provider = args.attr("provider");
+    bool named = !provider.is_none() && host::str_of(provider.attr("strip")().attr("lower")()) == "replay";
+    if (replay.is_none()) {
+        if (named && generative().attr("REPLAY_PATH").is_none())
+            fail(ExitStatus::Usage, "--provider replay needs --replay PATH (a transcript or a folder of them)");
+        return;
+    }
+    if (!provider.is_none() && !named)
+        fail(ExitStatus::Usage,
+             "--replay answers requests itself; it cannot go with --provider " + host::str_of(provider));
+    args.attr("provider") = py::str("replay");
+    if (!host::truthy(py::module_::import("os").attr("path").attr("exists")(replay)))
+        fail(ExitStatus::Usage, "replay path not found: " + host::str_of(replay));
+}
+
 void check_llm_options(py::object args) {
     py::object provider = args.attr("provider");
     if (!provider.is_none()) {
@@ -162,6 +185,7 @@ void check_llm_options(py::object args) {
                  "unknown provider '" + host::str_of(provider) + "'; choose " + pv::spoken_list(names, "or"));
         }
     }
+    check_replay_option(args);
     py::object timeout = args.attr("timeout");
     if (!timeout.is_none()) {
         double seconds = timeout.cast<double>();
@@ -377,6 +401,7 @@ void apply_llm_options(TemporarySettings& settings, py::object args) {
     py::module_ tg = generative();
     py::object timeout = args.attr("timeout");
     if (!timeout.is_none()) settings.set(tg, "REQUEST_TIMEOUT", builtin("float")(timeout));
+    if (!args.attr("replay").is_none()) settings.set(tg, "REPLAY_PATH", absolute(args.attr("replay")));
     if (stderr_is_terminal()) {
         py::object original = tg.attr("_llm_generate_text");
         settings.set(tg, "_llm_generate_text", py::cpp_function([original](py::args a, py::kwargs k) {

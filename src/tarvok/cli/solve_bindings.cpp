@@ -66,6 +66,10 @@ void add_solve(py::object commands) {
                                py::arg("help") =
                                    "solve every compiling model with HiGHS and revise one that is "
                                    "infeasible or unbounded (the solve extra)");
+    solve.attr("add_argument")("--record", py::arg("metavar") = "FILE.jsonl",
+                               py::arg("help") =
+                                   "append one JSON line per LLM request and reply to FILE.jsonl (provider, model, "
+                                   "step, prompt, reply, temperature, tokens, seconds); --replay answers from it");
     add_size_option(solve);
 }
 
@@ -75,6 +79,7 @@ namespace {
 /// refused before the first request.
 struct SolveRequest {
     py::object description, model_file, data_file, script, iterations;
+    py::object record = py::none();           ///< the transcript file, absolute
     py::object library = py::none();          ///< the example library, when few-shot is on
     py::object embedding_model = py::none();  ///< one other than the ranker's default
     bool few_shot = true, execution_check = false, alignment = true;
@@ -99,6 +104,13 @@ SolveRequest checked_request(py::object args) {
         refuse_output_over_inputs(r.script, {r.model_file, r.data_file}, "the script");
         refuse_output_over_inputs(script_data_path(r.script), {r.model_file, r.data_file}, "the script's data file");
     }
+    if (!args.attr("record").is_none()) {
+        r.record = absolute(args.attr("record"));
+        if (host::truthy(py::module_::import("os").attr("path").attr("isdir")(r.record)))
+            fail(ExitStatus::Usage, "--record " + host::str_of(r.record) + " is a folder");
+        refuse_output_over_inputs(r.record, {r.model_file, r.data_file}, "--record");
+        if (!r.script.is_none()) refuse_output_over_inputs(r.record, {r.script}, "--record");
+    }
     r.few_shot = !host::truthy(args.attr("no_few_shot"));
     if (r.few_shot) r.library = example_library(args.attr("examples"));
     return r;
@@ -107,6 +119,10 @@ SolveRequest checked_request(py::object args) {
 /// The solver for --execution-check and the embedding model for the
 /// examples, loaded before the loop starts.
 void load_what_the_loop_needs(py::object args, SolveRequest& r) {
+    // The provider's client first: a missing key or library ends the command before any loading.
+    py::object replay = args.attr("replay").is_none() ? py::object(py::none()) : absolute(args.attr("replay"));
+    llm_phase(
+        [&] { return generative().attr("_check_provider")(args.attr("provider"), model_or_default(args), replay); });
     r.execution_check = host::truthy(args.attr("execution_check"));
     if (r.execution_check) {
         try {
@@ -146,6 +162,8 @@ py::object generate_staged(py::object args, const SolveRequest& r, StagedPair& p
     options["execution_check"] = r.execution_check ? py::object(py::bool_(true)) : py::none();
     options["timeout"] = args.attr("timeout").is_none() ? py::none() : builtin("float")(args.attr("timeout"));
     options["on_event"] = wait_line_events();
+    options["record"] = r.record;
+    options["replay"] = args.attr("replay").is_none() ? py::object(py::none()) : absolute(args.attr("replay"));
     try {
         return llm_phase([&] {
             return generative().attr("run_generation")(r.description, pair.staged_model(), pair.staged_data(),
@@ -186,7 +204,14 @@ SolveOutcome place_and_use(py::object args, const SolveRequest& r, StagedPair& p
         pair.place();
     else
         o.kept = pair.keep_failed();
+    // A final model the execution check still found infeasible or unbounded says more than alignment.
+    py::object execution = result.attr("execution");
+    std::string solver_status = execution.is_none() ? "" : host::str_of(execution["status"]);
+    bool unsolvable = r.execution_check && o.compiled &&
+                      (solver_status == "infeasible" || solver_status == "unbounded" ||
+                       solver_status == "infeasible_or_unbounded" || solver_status == "error");
     o.status = !o.compiled                   ? ExitStatus::DoesNotCompile
+               : unsolvable                  ? ExitStatus::NotOptimal
                : (r.alignment && !o.aligned) ? ExitStatus::NotAligned
                                              : ExitStatus::Success;
     o.with_run = host::truthy(args.attr("run")) && o.compiled;
@@ -210,6 +235,9 @@ SolveOutcome place_and_use(py::object args, const SolveRequest& r, StagedPair& p
         o.outcome = std::string("the final model does not compile; ") + host::str_of(r.model_file) + " and " +
                     host::str_of(r.data_file) + (o.existed ? " are unchanged" : " were not written") +
                     "; the last attempt is in " + kept_text(o.kept);
+    } else if (unsolvable) {
+        o.outcome = "the final model compiles but the execution check found it " + solver_status + "; it is in " +
+                    both(pair.target());
     } else if (r.alignment && !o.aligned) {
         o.outcome =
             "the model compiles but was never judged aligned with the description; it is in " + both(pair.target());

@@ -68,7 +68,10 @@ struct Settings {
     std::optional<long long> limit;
     long long jobs = 1;
     bool progress = true;
-    bool force = false;  ///< run in a folder that holds another run's records
+    bool force = false;               ///< run in a folder that holds another run's records
+    py::object replay = py::none();   ///< the transcripts the provider replay answers from (absolute)
+    bool retry_errors = true;         ///< run again the problems a provider error ended
+    long long stop_after_errors = 3;  ///< stop when this many first problems all meet provider errors (0: never)
 };
 
 [[noreturn]] void refuse(const std::string& parameter, const std::string& needs, py::handle value) {
@@ -86,7 +89,8 @@ long long count_argument(py::handle value, const char* name, bool optional) {
 
 Settings settings_from(py::object dataset, py::object out_dir, py::object provider, py::object model, py::object jobs,
                        py::object iterations, py::object execution_check, py::object rel_tol, py::object limit,
-                       py::object progress, py::object force) {
+                       py::object progress, py::object force, py::object replay, py::object retry_errors,
+                       py::object stop_after_errors) {
     Settings s;
     py::module_ os = os_module();
     s.dataset = dataset.is_none() ? package_path("datasets") : os.attr("fspath")(dataset);
@@ -111,6 +115,18 @@ Settings settings_from(py::object dataset, py::object out_dir, py::object provid
     s.progress = host::truthy(progress);
     host::require(force, "run_evaluation", "force", Kind::Bool);
     s.force = host::truthy(force);
+    host::require(retry_errors, "run_evaluation", "retry_errors", Kind::Bool);
+    s.retry_errors = host::truthy(retry_errors);
+    host::require(stop_after_errors, "run_evaluation", "stop_after_errors", Kind::Int);
+    s.stop_after_errors = host::saturated(stop_after_errors);
+    if (s.stop_after_errors < 0) refuse("stop_after_errors", "at least 0", stop_after_errors);
+    if (!replay.is_none()) {
+        s.replay = os.attr("path").attr("abspath")(os.attr("fspath")(replay));
+        // Each problem's transcript is written afresh: transcripts answered from must lie elsewhere.
+        py::object common = os.attr("path").attr("commonpath")(py::make_tuple(s.replay, s.out_dir));
+        if (host::equals(common, s.out_dir) || host::equals(common, s.replay))
+            refuse("replay", "apart from the output folder, whose transcripts the run rewrites", replay);
+    }
     return s;
 }
 
@@ -167,7 +183,11 @@ void check_provider(Settings& s) {
     py::object provider = tg.attr("_infer_provider")(s.provider, s.model);
     s.provider_name = host::str_of(provider.attr("value"));
     std::string client = "_" + s.provider_name + "_client";
-    if (py::hasattr(tg, client.c_str())) tg.attr(client.c_str())();
+    if (s.provider_name == "replay") {
+        tg.attr("_check_provider")(s.provider, s.model, s.replay);
+    } else if (py::hasattr(tg, client.c_str())) {
+        tg.attr(client.c_str())();
+    }
 }
 
 /// The final models are solved with HiGHS: without it no answer can be judged.
@@ -205,6 +225,7 @@ ev::Record record_from(py::handle result, const ev::Problem& problem, double rel
         for (py::handle e : errors) r.compile_errors.push_back(hidden(host::str_of(e)));
     r.seconds = optional_double(get("seconds")).value_or(0);
     r.error = optional_text(get("error"));
+    r.provider_error = r.error && host::truthy(get("provider_error"));
     r.correct = !r.error && ev::is_correct(r.status, r.objective, r.expected, rel_tol);
     return r;
 }
@@ -247,6 +268,7 @@ py::dict empty_record(py::object id) {
     record["iterations"] = py::none();
     record["compile_errors"] = py::list();
     record["error"] = py::none();
+    record["provider_error"] = false;
     return record;
 }
 
@@ -261,6 +283,9 @@ py::dict run_problem(py::object problem, py::object out_dir, py::object settings
     os.attr("makedirs")(folder, py::arg("exist_ok") = true);
     py::object model_file = join_path(folder, py::str("model.mod"));
     py::object data_file = join_path(folder, py::str("data.dat"));
+    // The conversation of this run of the problem only.
+    py::object transcript = join_path(folder, py::str("transcript.jsonl"));
+    if (host::truthy(os.attr("path").attr("lexists")(transcript))) os.attr("remove")(transcript);
     py::object log = py::module_::import("builtins")
                          .attr("open")(join_path(folder, py::str("progress.log")), "w", py::arg("encoding") = "utf-8",
                                        py::arg("errors") = "backslashreplace");
@@ -273,7 +298,8 @@ py::dict run_problem(py::object problem, py::object out_dir, py::object settings
             problem["description"], model_file, data_file, py::arg("model_name") = settings["model"],
             py::arg("iterations") = settings["iterations"], py::arg("llm_provider") = settings["provider"],
             py::arg("progress") = progress, py::arg("few_shot_library") = settings["few_shot_library"],
-            py::arg("execution_check") = settings["execution_check"], py::arg("timeout") = settings["timeout"]);
+            py::arg("execution_check") = settings["execution_check"], py::arg("timeout") = settings["timeout"],
+            py::arg("record") = transcript, py::arg("replay") = settings.attr("get")("replay"));
         record["iterations"] = result.attr("iterations");
         record["compile_errors"] = result.attr("syntax_errors");
         record["compiled"] = result.attr("compiled");
@@ -292,6 +318,7 @@ py::dict run_problem(py::object problem, py::object out_dir, py::object settings
             throw;
         }
         record["error"] = host::text(hidden(error_text(e)));
+        record["provider_error"] = tg.attr("_is_provider_outage")(e.value());
         progress(record["error"]);
     }
     record["seconds"] = perf_counter().cast<double>() - start;
@@ -376,7 +403,8 @@ class Progress {
             bar_.attr("update")(1);
             return;
         }
-        std::string outcome = r.error ? "raised " + *r.error : (r.correct ? "correct" : "wrong");
+        std::string outcome =
+            r.error ? (r.provider_error ? "provider error " : "raised ") + *r.error : (r.correct ? "correct" : "wrong");
         if (!r.error) {
             outcome += " (" + r.status.value_or(r.compiled && !*r.compiled ? "not compiled" : "not solved");
             if (r.objective) outcome += ", objective " + host::str_of(py::repr(py::float_(*r.objective)));
@@ -437,6 +465,7 @@ struct ClosedAtEnd {
 };
 
 struct Outcome {
+    std::optional<std::string> provider_down;  ///< why the run stopped early, when the provider was down
     ev::Summary summary;
     std::string summary_text;
     std::vector<ev::Problem> problems;
@@ -484,7 +513,7 @@ Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
     }
     py::object check = s.execution_check.is_none() ? tg.attr("EXECUTION_CHECK") : s.execution_check;
     p.key = {s.provider_name, hidden(host::str_of(s.model)), host::saturated(s.iterations), host::truthy(check)};
-    p.plan = ev::plan_resume(dataset.problems, p.recorded.by_id, p.key, s.rel_tol, s.force);
+    p.plan = ev::plan_resume(dataset.problems, p.recorded.by_id, p.key, s.rel_tol, s.force, s.retry_errors);
     if (p.plan.conflict && !s.force) {
         host::raise(PyExc_ValueError,
                     host::str_of(s.out_dir) + " holds a run made with other settings: " + *p.plan.conflict +
@@ -527,6 +556,8 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, s
             line += "; " + std::to_string(done_before) + " already recorded in " + host::str_of(results_path);
         if (prepared.plan.rerun)
             line += "; " + std::to_string(prepared.plan.rerun) + " recorded for another question or run, to run again";
+        if (prepared.plan.retried)
+            line += "; " + std::to_string(prepared.plan.retried) + " ended by provider errors, to try again";
         tell(line);
     }
 
@@ -553,6 +584,7 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, s
     settings["timeout"] = s.timeout;
     settings["time_limit"] = tg.attr("EXECUTION_TIME_LIMIT");
     settings["stop"] = pool->stop;
+    settings["replay"] = s.replay;
     pool->settings = settings;
 
     Progress progress(s.progress, out.problems.size(), done_before, correct_before);
@@ -569,7 +601,8 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, s
 
     auto finish = [&] {
         progress.close();
-        out.summary = ev::summarize(out.problems, out.records, dataset.bad.size(), prepared.plan.rerun);
+        out.summary =
+            ev::summarize(out.problems, out.records, dataset.bad.size(), prepared.plan.rerun, prepared.plan.retried);
         ev::RunSettings run_settings{
             hidden(host::str_of(s.dataset)),
             s.provider_name,
@@ -583,6 +616,7 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, s
 
     try {
         py::object empty = py::module_::import("queue").attr("Empty");
+        std::vector<ev::Record> first_finished;  ///< this run's first records, in the order they finished
         for (size_t remaining = todo.size(); remaining > 0;) {
             py::tuple item;
             try {
@@ -601,8 +635,21 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, s
             record.run = prepared.key;
             append(record);
             progress.finished(record);
+            if (first_finished.size() < static_cast<size_t>(s.stop_after_errors)) first_finished.push_back(record);
             out.records[record.id] = std::move(record);
             --remaining;
+            if (ev::provider_is_down(first_finished, static_cast<size_t>(s.stop_after_errors))) {
+                // One line: the last error's first line, cut short.
+                std::string last = first_finished.back().error.value_or("");
+                std::size_t cut = std::min(last.find('\n'), std::size_t{300});
+                while (cut < last.size() && cut > 0 && (static_cast<unsigned char>(last[cut]) & 0xC0) == 0x80) --cut;
+                last = last.substr(0, cut);
+                out.provider_down = "the first " + std::to_string(first_finished.size()) +
+                                    " problems failed with provider errors (the last: " + last +
+                                    "); stopped; a run with the same --out tries them again";
+                pool->stop.attr("set")();
+                break;
+            }
         }
     } catch (...) {
         pool->stop.attr("set")();  // no further problem; the running ones end at their next step
@@ -616,6 +663,11 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, s
     }
     results.attr("close")();  // flushed and closed before the summary is written
     finish();
+    if (out.provider_down) {
+        // The running problems end at their next step; their records are not kept.
+        for (py::handle t : pool->threads)
+            while (host::truthy(t.attr("is_alive")())) t.attr("join")(py::arg("timeout") = 0.25);
+    }
     return out;
 }
 
@@ -623,15 +675,18 @@ py::object summary_object(const Outcome& out) { return py::module_::import("json
 
 py::object run_evaluation(py::object dataset, py::object out_dir, py::object provider, py::object model,
                           py::object jobs, py::object iterations, py::object execution_check, py::object rel_tol,
-                          py::object limit, py::object progress, py::object force) {
+                          py::object limit, py::object progress, py::object force, py::object replay,
+                          py::object retry_errors, py::object stop_after_errors) {
     Settings s = settings_from(dataset, out_dir, provider, model, jobs, iterations, execution_check, rel_tol, limit,
-                               progress, force);
+                               progress, force, replay, retry_errors, stop_after_errors);
     ev::Dataset data = load_dataset(s);
     check_provider(s);
     check_solver();
     Prepared prepared = prepare(s, data);
     std::shared_ptr<Pool> pool;
-    return summary_object(run(s, data, prepared, pool));
+    Outcome out = run(s, data, prepared, pool);
+    if (out.provider_down) host::raise(PyExc_ConnectionError, *out.provider_down);
+    return summary_object(out);
 }
 
 // ------------------------------------------------------------ the command
@@ -673,6 +728,16 @@ void add_arguments(py::object parser) {
         py::arg("help") =
             "refuse a model that would expand to more than N columns or rows, or 10 N nonzeros "
             "(default: tarvok_core.MAX_SIZE)");
+    add("--replay", py::arg("metavar") = "PATH",
+        py::arg("help") =
+            "answer every request with the reply recorded for its prompt in PATH (a transcript, or a folder "
+            "searched for *.jsonl, such as the --out of an earlier run); implies --provider replay");
+    add("--no-retry-errors", py::arg("action") = "store_true",
+        py::arg("help") = "keep the records of problems that provider errors ended (default: run them again)");
+    add("--stop-after-errors", py::arg("type") = builtins.attr("int"), py::arg("default") = 3, py::arg("metavar") = "N",
+        py::arg("help") =
+            "stop with status 5 when the first N problems all fail with provider errors "
+            "(default: 3; 0: never)");
     add("--force", py::arg("action") = "store_true",
         py::arg("help") =
             "run in an --out that holds a run with another provider, model or settings; its problems run again");
@@ -739,6 +804,18 @@ int run_command(py::object args) {
     if (!timeout.is_none() && !(timeout.cast<double>() > 0 && std::isfinite(timeout.cast<double>())))
         return failed(args, kUsage, "--timeout must be a positive number");
     py::object provider = args.attr("provider");
+    py::object replay = args.attr("replay");
+    bool replay_named = !provider.is_none() && host::str_of(provider.attr("strip")().attr("lower")()) == "replay";
+    if (!replay.is_none() && !provider.is_none() && !replay_named)
+        return failed(args, kUsage,
+                      "--replay answers requests itself; it cannot go with --provider " + host::str_of(provider));
+    if (!replay.is_none()) provider = py::str("replay");
+    if (replay.is_none() && replay_named && generative().attr("REPLAY_PATH").is_none())
+        return failed(args, kUsage, "--provider replay needs --replay PATH (a transcript or a folder of them)");
+    if (!replay.is_none() && !host::truthy(os_module().attr("path").attr("exists")(replay)))
+        return failed(args, kUsage, "replay path not found: " + host::str_of(replay));
+    if (args.attr("stop_after_errors").cast<long long>() < 0)
+        return failed(args, kUsage, "--stop-after-errors must be at least 0");
     if (!provider.is_none() &&
         pv::provider_from_alias(host::str_of(provider.attr("strip")().attr("lower")())) == nullptr) {
         std::vector<std::string_view> names;
@@ -750,11 +827,20 @@ int run_command(py::object args) {
 
     std::shared_ptr<Pool> pool;
     try {
-        Settings s = settings_from(
-            args.attr("dataset"), args.attr("out"), provider, args.attr("model"), args.attr("jobs"),
-            args.attr("iterations"),
-            host::truthy(args.attr("execution_check")) ? py::object(py::bool_(true)) : py::none(), py::float_(rel_tol),
-            args.attr("limit"), py::bool_(true), py::bool_(host::truthy(args.attr("force"))));
+        Settings s;
+        try {
+            s = settings_from(args.attr("dataset"), args.attr("out"), provider, args.attr("model"), args.attr("jobs"),
+                              args.attr("iterations"),
+                              host::truthy(args.attr("execution_check")) ? py::object(py::bool_(true)) : py::none(),
+                              py::float_(rel_tol), args.attr("limit"), py::bool_(true),
+                              py::bool_(host::truthy(args.attr("force"))), replay,
+                              py::bool_(!host::truthy(args.attr("no_retry_errors"))), args.attr("stop_after_errors"));
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_ValueError) || replay.is_none()) throw;
+            return failed(args, kUsage,
+                          "--replay " + host::str_of(replay) +
+                              " and --out must not hold one another: the run rewrites the transcripts of --out");
+        }
         ev::Dataset data;
         try {
             data = load_dataset(s);
@@ -802,6 +888,7 @@ int run_command(py::object args) {
             if (!e.matches(PyExc_OSError)) throw;
             return failed(args, kUsage, "cannot write to " + host::str_of(s.out_dir) + ": " + host::str_of(e.value()));
         }
+        if (out.provider_down) return failed(args, kProvider, *out.provider_down);
         say(host::truthy(args.attr("json"))
                 ? out.summary_text
                 : terminal::shown(ev::results_table(out.problems, out.records, out.summary)));
@@ -842,7 +929,8 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
 
     host::def(m, "run_evaluation",
               "dataset, out_dir, *, provider=None, model=None, jobs=1, iterations=None, execution_check=None, "
-              "rel_tol=0.0001, limit=None, progress=True, force=False",
+              "rel_tol=0.0001, limit=None, progress=True, force=False, replay=None, retry_errors=True, "
+              "stop_after_errors=3",
               "Run the generation loop on every problem of a data set and measure answer accuracy.\n\n"
               "dataset is a JSON Lines file or a JSON array of records (None: the shipped sample set); each\n"
               "problem's files go to out_dir/<id>/, one record per finished problem is appended to\n"
@@ -855,11 +943,18 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
               "provider's client is made before any problem starts, so a missing key or library fails at once.\n"
               "Raises RuntimeError while another run uses out_dir, and ValueError when out_dir holds a run with\n"
               "another provider, model, iterations or execution check, unless force is true (those problems then\n"
-              "run again).",
+              "run again).\n\n"
+              "Each problem's conversation is written to out_dir/<id>/transcript.jsonl (one JSON line per\n"
+              "exchange); replay, a path outside out_dir, is where the provider 'replay' finds transcripts. A\n"
+              "problem that a provider error ended (the provider down, slow or unreachable) is recorded with\n"
+              "'provider_error' true and runs again on resume unless retry_errors is false; when the first\n"
+              "stop_after_errors problems of a run (0: never) all end so, the run stops and raises\n"
+              "ConnectionError.",
               &run_evaluation, py::arg("dataset"), py::arg("out_dir"), py::kw_only(), py::arg("provider") = py::none(),
               py::arg("model") = py::none(), py::arg("jobs") = 1, py::arg("iterations") = py::none(),
               py::arg("execution_check") = py::none(), py::arg("rel_tol") = 1e-4, py::arg("limit") = py::none(),
-              py::arg("progress") = true, py::arg("force") = false);
+              py::arg("progress") = true, py::arg("force") = false, py::arg("replay") = py::none(),
+              py::arg("retry_errors") = true, py::arg("stop_after_errors") = 3);
     host::def(m, "_run_problem", "problem, out_dir, settings",
               "Run one problem: the loop, then the final model's solve; returns its record as a map.\n\n"
               "What the loop raises is kept in the record's 'error'.",
@@ -871,7 +966,7 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
     host::def(m, "main", "argv=None",
               "Run `tarvok eval` with argv (default: sys.argv[1:]) and return its exit status.\n\n"
               "0 when the run finished (whatever its accuracy), 2 for a bad argument, an unreadable data set or\n"
-              "output folder, or a missing solver library, 5 when the provider cannot be used, 130 when\n"
-              "interrupted.",
+              "output folder, or a missing solver library, 5 when the provider cannot be used or the first\n"
+              "problems all failed with provider errors, 130 when interrupted.",
               &main_impl, py::arg("argv") = py::none());
 }

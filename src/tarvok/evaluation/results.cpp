@@ -58,7 +58,7 @@ std::string clipped(std::string_view text, std::size_t limit) {
 
 std::string outcome_word(const Record* r) {
     if (r == nullptr) return "not run";
-    if (r->error) return "raised";
+    if (r->error) return r->provider_error ? "error" : "raised";
     if (r->status) return *r->status;
     if (r->compiled && !*r->compiled) return "not compiled";
     return "-";
@@ -78,6 +78,7 @@ std::string record_line(const Record& r) {
     for (std::size_t i = 0; i < r.compile_errors.size(); ++i) out += (i ? ", " : "") + json::quote(r.compile_errors[i]);
     out += "], \"seconds\": " + json::number(r.seconds);
     out += ", \"error\": " + optional_text(r.error);
+    out += std::string(", \"provider_error\": ") + (r.provider_error ? "true" : "false");
     if (r.question_hash) out += ", \"question_sha256\": " + json::quote(*r.question_hash);
     if (r.run) {
         out += ", \"run\": {\"provider\": " + json::quote(r.run->provider) +
@@ -122,6 +123,7 @@ RecordedResults read_results(std::string_view text) {
         }
         r.seconds = number_of(v.find("seconds")).value_or(0);
         r.error = text_of(v.find("error"));
+        r.provider_error = r.error && bool_of(v.find("provider_error")).value_or(false);
         r.question_hash = text_of(v.find("question_sha256"));
         if (const Value* run = v.find("run"); run && run->kind == Value::Kind::Object) {
             RunKey key;
@@ -167,7 +169,7 @@ std::string difference(const RunKey& recorded, const RunKey& now) {
 }  // namespace
 
 ResumePlan plan_resume(const std::vector<Problem>& problems, const std::map<std::string, Record>& by_id,
-                       const RunKey& run, double rel_tol, bool force) {
+                       const RunKey& run, double rel_tol, bool force, bool retry_errors) {
     ResumePlan plan;
     // Every record of the folder counts: the folder holds one run.
     for (const auto& [id, r] : by_id) {
@@ -183,6 +185,11 @@ ResumePlan plan_resume(const std::vector<Problem>& problems, const std::map<std:
             continue;
         }
         const Record& recorded = found->second;
+        if (recorded.provider_error && retry_errors) {
+            plan.todo.push_back(&p);
+            ++plan.retried;
+            continue;
+        }
         bool other_question = recorded.question_hash && *recorded.question_hash != p.question_hash;
         bool other_run = recorded.run && !(*recorded.run == run);
         if (other_question || (other_run && force)) {
@@ -199,9 +206,16 @@ ResumePlan plan_resume(const std::vector<Problem>& problems, const std::map<std:
     return plan;
 }
 
+bool provider_is_down(const std::vector<Record>& first_finished, std::size_t limit) {
+    if (limit == 0 || first_finished.size() < limit) return false;
+    return std::all_of(first_finished.begin(), first_finished.begin() + static_cast<std::ptrdiff_t>(limit),
+                       [](const Record& r) { return r.provider_error; });
+}
+
 Summary summarize(const std::vector<Problem>& problems, const std::map<std::string, Record>& by_id,
-                  std::size_t skipped_records, std::size_t rerun) {
+                  std::size_t skipped_records, std::size_t rerun, std::size_t retried) {
     Summary s;
+    s.retried = retried;
     s.total = problems.size();
     s.skipped_records = skipped_records;
     s.rerun = rerun;
@@ -217,6 +231,7 @@ Summary summarize(const std::vector<Problem>& problems, const std::map<std::stri
         s.compiled += r.compiled.value_or(false);
         s.solved += r.status == "optimal";
         s.errors += r.error.has_value();
+        s.provider_errors += r.error.has_value() && r.provider_error;
         seconds += r.seconds;
         if (r.iterations) {
             iterations += static_cast<double>(*r.iterations);
@@ -239,9 +254,11 @@ std::string summary_json(const Summary& s, const RunSettings& run) {
         {"compiled", count(s.compiled)},
         {"solved", count(s.solved)},
         {"errors", count(s.errors)},
+        {"provider_errors", count(s.provider_errors)},
         {"without_reference", count(s.without_reference)},
         {"skipped_records", count(s.skipped_records)},
         {"rerun", count(s.rerun)},
+        {"retried", count(s.retried)},
         {"mean_iterations", optional_number(s.mean_iterations)},
         {"mean_seconds", optional_number(s.mean_seconds)},
         {"dataset", json::quote(run.dataset)},
@@ -296,6 +313,11 @@ std::string results_table(const std::vector<Problem>& problems, const std::map<s
                       s.mean_seconds ? figure(std::round(*s.mean_seconds * 100) / 100).c_str() : "-");
         out += figures;
     }
+    if (s.provider_errors)
+        out += std::to_string(s.provider_errors) +
+               " failed with provider errors (the provider was down, slow or unreachable); a run with the same "
+               "--out tries them again.\n";
+    if (s.retried) out += "Tried " + std::to_string(s.retried) + " problems again after provider errors.\n";
     if (s.without_reference) out += std::to_string(s.without_reference) + " problems have no reference objective.\n";
     if (s.rerun == 1) out += "Ran 1 problem again: its record was for another question or run.\n";
     if (s.rerun > 1)

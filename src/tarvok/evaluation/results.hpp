@@ -34,6 +34,9 @@ struct Record {
     std::vector<std::string> compile_errors;  ///< of the last iteration
     double seconds = 0;
     std::optional<std::string> error;  ///< what the run raised, if it raised
+    /// What it raised says the provider was down, slow or unreachable: no
+    /// answer, so a later run tries the problem again.
+    bool provider_error = false;
     /// The hash of the question it answered and the run it was made in; none
     /// in records written before they were kept.
     std::optional<std::string> question_hash;
@@ -43,7 +46,7 @@ struct Record {
 /// The record as one line of results.jsonl (with its line feed). Keys in
 /// this order: id, expected (the reference it was judged against),
 /// objective, status, correct, compiled, iterations, compile_errors, seconds,
-/// error, then question_sha256 and run when the record has them.
+/// error, provider_error, then question_sha256 and run when the record has them.
 std::string record_line(const Record& record);
 
 /// What an existing results.jsonl holds.
@@ -72,6 +75,7 @@ struct ResumePlan {
     std::vector<std::string> rejudged;  ///< ids of reused records whose judgement changed
     std::vector<const Problem*> todo;   ///< problems to run, in data-set order
     std::size_t rerun = 0;              ///< of those, problems whose record could not be reused
+    std::size_t retried = 0;            ///< of those, problems whose record was a provider error
     /// What differs, when a record was made under another run key ("model
     /// 'a' instead of 'b'"); such a run is refused unless forced.
     std::optional<std::string> conflict;
@@ -80,9 +84,11 @@ struct ResumePlan {
 /// Which records a run reuses: a record whose question hash differs from
 /// the problem's, or (forced) that was made under another run key, is not
 /// reused and its problem runs again; a record without those fields (an
-/// older file) is reused. Every reused record is judged again.
+/// older file) is reused. A record of a provider error is no answer: its
+/// problem runs again unless `retry_errors` is false. Every reused record is
+/// judged again.
 ResumePlan plan_resume(const std::vector<Problem>& problems, const std::map<std::string, Record>& by_id,
-                       const RunKey& run, double rel_tol, bool force);
+                       const RunKey& run, double rel_tol, bool force, bool retry_errors = true);
 
 struct Summary {
     std::size_t total = 0;      ///< problems in the data set (after --limit)
@@ -92,15 +98,22 @@ struct Summary {
     std::size_t compiled = 0;               ///< final model compiles
     std::size_t solved = 0;                 ///< final model solved to optimality
     std::size_t errors = 0;                 ///< runs that raised
+    std::size_t provider_errors = 0;        ///< of those, runs the provider failed (down, slow, unreachable)
     std::size_t without_reference = 0;      ///< problems whose record gives no usable objective
     std::size_t skipped_records = 0;        ///< data-set records that were not usable
     std::size_t rerun = 0;                  ///< problems run again: their record was for another question or run
+    std::size_t retried = 0;                ///< problems run again: their record was a provider error
     std::optional<double> mean_iterations;  ///< over records with an iteration count
     std::optional<double> mean_seconds;     ///< over records
 };
 
 Summary summarize(const std::vector<Problem>& problems, const std::map<std::string, Record>& by_id,
-                  std::size_t skipped_records, std::size_t rerun = 0);
+                  std::size_t skipped_records, std::size_t rerun = 0, std::size_t retried = 0);
+
+/// Whether the first records of a run, in the order they finished, are all
+/// provider errors and there are `limit` of them (0: never): the provider is
+/// down, and going on would only record more errors.
+bool provider_is_down(const std::vector<Record>& first_finished, std::size_t limit);
 
 /// How the run was made, written beside the figures.
 struct RunSettings {

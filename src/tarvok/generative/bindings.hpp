@@ -4,6 +4,7 @@
 #include "generative/prompts.hpp"
 #include "host/host.hpp"
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -46,6 +47,33 @@ class CallOptions {
 
   private:
     py::object token_;
+};
+
+/// Tokens of one request as its provider reported them; none where it did not.
+struct ReportedUsage {
+    std::optional<long long> tokens_in, tokens_out;
+};
+
+/// A back-end reports the usage of the request it just sent on this thread.
+void report_usage(py::handle tokens_in, py::handle tokens_out);
+void report_usage(const ReportedUsage& usage);
+/// The usage reported since the last call on this thread (then forgotten).
+ReportedUsage take_usage();
+
+/// The loop step of the request this thread is sending ("" outside the loop),
+/// for the back-ends' messages.
+std::string_view request_step();
+
+/// Names the step of the requests this thread sends until this object goes.
+class StepOfRequest {
+  public:
+    explicit StepOfRequest(std::string_view step);
+    StepOfRequest(const StepOfRequest&) = delete;
+    StepOfRequest& operator=(const StepOfRequest&) = delete;
+    ~StepOfRequest();
+
+  private:
+    std::string_view previous_;
 };
 
 /// Defines a module function whose defaults a text signature cannot express

@@ -73,6 +73,7 @@ void check_seconds(py::handle value, const std::string& what) {
 struct PerCall {
     py::object execution_check = py::none(), execution_time_limit = py::none();
     py::object few_shot_library, timeout = py::none(), embedding_model = py::none(), on_event = py::none();
+    py::object record = py::none(), replay = py::none();  ///< paths, as os.fspath gives them
 };
 
 /// The execution check of the call: per call, else EXECUTION_CHECK and
@@ -111,6 +112,7 @@ Call prepare(const char* function, const Arguments& a, const PerCall& per_call) 
     c.few_shot = a.few_shot;
     c.few_shot_library = per_call.few_shot_library;
     c.on_event = per_call.on_event;
+    c.record = per_call.record;
     c.grammar = attr("_get_grammar_implementation")(a.mode);
     c.run.iterations = normalise_iterations(a.iterations);
     c.run.alignment = host::truthy(a.alignment_check.is_none() ? attr("ALIGNMENT_CHECK") : a.alignment_check);
@@ -163,6 +165,7 @@ py::object run_and_wrap(Call& c, const PerCall& per_call) {
     py::dict options;
     if (!per_call.timeout.is_none()) options["timeout"] = py::float_(per_call.timeout.cast<double>());
     if (!per_call.embedding_model.is_none()) options["embedding_model"] = per_call.embedding_model;
+    if (!per_call.replay.is_none()) options["replay_path"] = per_call.replay;
     CallOptions scope(options);
     GenerationResult g{run_loop(c), c.model_file, c.data_file, c.run.alignment, c.run.execution_check};
     return py::cast(std::move(g));
@@ -184,7 +187,8 @@ py::object generative_solve(py::object prompt, py::object model_file, py::object
 
 /// The options only run_generation has, checked before anything is done.
 PerCall per_call_options(py::object few_shot_library, py::object execution_check, py::object execution_time_limit,
-                         py::object timeout, py::object embedding_model, py::object on_event) {
+                         py::object timeout, py::object embedding_model, py::object on_event, py::object record,
+                         py::object replay) {
     const char* fn = "run_generation";
     host::require(execution_check, fn, "execution_check", Kind::Bool, true);
     check_seconds(execution_time_limit, "run_generation() argument 'execution_time_limit'");
@@ -197,6 +201,9 @@ PerCall per_call_options(py::object few_shot_library, py::object execution_check
         throw py::type_error("run_generation() argument 'on_event' must be callable or None, not " +
                              host::type_name(on_event));
     PerCall per_call{execution_check, execution_time_limit, py::object(), timeout, embedding_model, on_event};
+    py::object fspath = py::module_::import("os").attr("fspath");
+    if (!record.is_none()) per_call.record = fspath(record);
+    if (!replay.is_none()) per_call.replay = fspath(replay);
     if (!few_shot_library.is_none()) per_call.few_shot_library = few_shot_library;
     return per_call;
 }
@@ -205,9 +212,10 @@ py::object run_generation(py::object prompt, py::object model_file, py::object d
                           py::object llm_provider, py::object mode, py::object iterations, py::object alignment_check,
                           py::object temperature, py::object stop, py::object progress, py::object few_shot,
                           py::object few_shot_library, py::object execution_check, py::object execution_time_limit,
-                          py::object timeout, py::object embedding_model, py::object on_event) {
-    PerCall per_call =
-        per_call_options(few_shot_library, execution_check, execution_time_limit, timeout, embedding_model, on_event);
+                          py::object timeout, py::object embedding_model, py::object on_event, py::object record,
+                          py::object replay) {
+    PerCall per_call = per_call_options(few_shot_library, execution_check, execution_time_limit, timeout,
+                                        embedding_model, on_event, record, replay);
     Arguments a{prompt,
                 model_file,
                 data_file,
@@ -248,6 +256,20 @@ py::object generative_feedback(py::object prompt, py::object model_file, py::obj
 py::object execute_model(py::object model_code, py::object data_code, py::object time_limit) {
     return solved_outcome(
         [&] { return solver().attr("solve_model")(model_code, data_code, py::arg("time_limit") = time_limit); });
+}
+
+/// `_check_provider(llm_provider, model_name, replay=None)`: makes the client of the provider a
+/// run would use, once, so that a missing key or library fails before any work.
+py::object check_provider(py::object llm_provider, py::object model_name, py::object replay) {
+    py::object provider = attr("_infer_provider")(llm_provider, model_name);
+    if (!requests_go_to_providers()) return provider;  // a stand-in answers: no client is made
+    std::string factory = "_" + host::str_of(provider.attr("value")) + "_client";
+    if (!py::hasattr(host::this_module(), factory.c_str())) return provider;
+    py::dict options;
+    if (!replay.is_none()) options["replay_path"] = py::module_::import("os").attr("fspath")(replay);
+    CallOptions scope(options);
+    attr(factory.c_str())();
+    return provider;
 }
 
 // --------------------------------------------------------- registration
@@ -337,7 +359,8 @@ void register_run_generation(py::module_& m) {
     host::def(m, "run_generation",
               "prompt, model_file, data_file, *, model_name=None, llm_provider=None, mode=None, iterations=None, "
               "alignment_check=None, temperature=None, stop=None, progress=None, few_shot=True, few_shot_library=None, "
-              "execution_check=None, execution_time_limit=None, timeout=None, embedding_model=None, on_event=None",
+              "execution_check=None, execution_time_limit=None, timeout=None, embedding_model=None, on_event=None, "
+              "record=None, replay=None",
               "Run the generation loop of generative_solve and return a GenerationResult.\n\n"
               "The loop, its files and its failures are those of generative_solve, whose parameters it shares;\n"
               "the options below hold for this call only and leave the module settings as they are. None reads\n"
@@ -348,14 +371,19 @@ void register_run_generation(py::module_& m) {
               "default. on_event, a callable, receives every step as a dict: 'kind' ('iteration',\n"
               "'compile_failed', 'aligned', 'request', 'reply', ...), 'text' (the progress line, or None),\n"
               "'iteration', and what the step is about ('step', 'provider' and 'model' of a request, 'seconds' of\n"
-              "a reply, 'errors', 'assessment', 'execution'); like progress, it cannot break the loop.",
+              "a reply, 'errors', 'assessment', 'execution'); like progress, it cannot break the loop.\n\n"
+              "record, a path, gets one JSON line per exchange with the LLM, appended whole as its reply arrives:\n"
+              "'provider', 'model', 'step' ('generate', 'repair', 'align', 'realign', 'execution', 'assess'),\n"
+              "'prompt', 'reply', 'temperature', 'tokens_in' and 'tokens_out' (None where the provider reports\n"
+              "no usage) and 'seconds'. replay, a path, is where the provider 'replay' finds its transcripts\n"
+              "for this call (REPLAY_PATH when None).",
               &run_generation, py::arg("prompt"), py::arg("model_file"), py::arg("data_file"), py::kw_only(),
               py::arg("model_name") = none, py::arg("llm_provider") = none, py::arg("mode") = none,
               py::arg("iterations") = none, py::arg("alignment_check") = none, py::arg("temperature") = none,
               py::arg("stop") = none, py::arg("progress") = none, py::arg("few_shot") = true,
               py::arg("few_shot_library") = none, py::arg("execution_check") = none,
               py::arg("execution_time_limit") = none, py::arg("timeout") = none, py::arg("embedding_model") = none,
-              py::arg("on_event") = none);
+              py::arg("on_event") = none, py::arg("record") = none, py::arg("replay") = none);
 }
 
 /// The docstring of generative_solve.
@@ -468,6 +496,11 @@ void register_workflow(py::module_& m) {
               "Returns a map: 'status' (the solver's status word), 'objective', 'message' and\n"
               "'infeasible_constraints'. A fault that only the data reveals is the status 'error'.",
               &execute_model, py::arg("model_code"), py::arg("data_code"), py::arg("time_limit") = py::none());
+    host::def(m, "_check_provider", "llm_provider, model_name, replay=None",
+              "Make the client of the provider a run would use, once, so that a missing key, library or\n"
+              "transcript fails before any work; returns the provider. Nothing is made when the module's\n"
+              "request step or run_generation was replaced.",
+              &check_provider, py::arg("llm_provider"), py::arg("model_name"), py::arg("replay") = py::none());
     register_generative_solve(m);
     register_generative_feedback(m);
     register_result(m);

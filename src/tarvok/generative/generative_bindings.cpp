@@ -201,7 +201,10 @@ void register_settings(py::module_& m) {
         "                              own retries are off; None for the client's own default (read per call)\n"
         "EXECUTION_CHECK     False     whether generative_solve solves every compiling model and revises one\n"
         "                              that is infeasible, unbounded or fails in the solver (read per call)\n"
-        "EXECUTION_TIME_LIMIT 60.0     seconds for each of those solves; None for no limit (read per call)\n\n"
+        "EXECUTION_TIME_LIMIT 60.0     seconds for each of those solves; None for no limit (read per call)\n"
+        "REPLAY_PATH         None      the transcripts the provider 'replay' answers from: a .jsonl file, or a\n"
+        "                              folder searched for *.jsonl; each prompt gets the reply last recorded\n"
+        "                              for it (read per call)\n\n"
         "run_generation takes what it reads per call as options of that call, which leave the settings as\n"
         "they are.";
     m.attr("MAX_ITERATIONS") = 5;
@@ -216,6 +219,7 @@ void register_settings(py::module_& m) {
     // Opt-in: solve every compiling pair and revise it when it does not solve.
     m.attr("EXECUTION_CHECK") = false;
     m.attr("EXECUTION_TIME_LIMIT") = 60.0;  // seconds per solve; None for no limit
+    m.attr("REPLAY_PATH") = py::none();
 }
 
 /// Grammar, and the type of every `progress` parameter for annotations (the stub names it too).

@@ -61,6 +61,15 @@ std::string trimmed(std::string_view text) {
     return std::string(text.substr(begin, end - begin));
 }
 
+std::string RecordingClient::generate(const std::string& prompt, const RequestOptions& options) {
+    auto start = std::chrono::steady_clock::now();
+    std::string reply = inner_.generate(prompt, options);
+    Exchange exchange{provider_, model_, options.step, prompt, reply, options.temperature, inner_.last_usage(), 0};
+    exchange.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    transcript_.record(exchange);
+    return reply;
+}
+
 namespace {
 
 /// Solver statuses after which a compiling pair is revised: the model itself

@@ -44,12 +44,51 @@ struct RequestOptions {
     std::vector<std::string> stop;      ///< stop sequences
 };
 
+/// Tokens a provider reported for one request; none where it reports none.
+struct Usage {
+    std::optional<long long> tokens_in, tokens_out;
+};
+
 /// Sends one prompt. A recorder or a replay is a client that wraps another.
 class LlmClient {
   public:
     virtual ~LlmClient() = default;
     /// The reply; empty when the LLM gave none. A failed request throws.
     virtual std::string generate(const std::string& prompt, const RequestOptions& options) = 0;
+    /// What the provider reported of the last request `generate` sent.
+    virtual Usage last_usage() { return {}; }
+};
+
+/// One request and its reply, as a transcript keeps it.
+struct Exchange {
+    std::string provider, model;
+    Step step = Step::Generate;
+    std::string prompt, reply;
+    std::optional<double> temperature;
+    Usage usage;
+    double seconds = 0;
+};
+
+/// Where a recording client puts each exchange.
+class Transcript {
+  public:
+    virtual ~Transcript() = default;
+    virtual void record(const Exchange& exchange) = 0;
+};
+
+/// A client that hands every exchange of the one it wraps to a transcript,
+/// once its reply has arrived; a request that fails leaves no record.
+class RecordingClient : public LlmClient {
+  public:
+    RecordingClient(LlmClient& inner, Transcript& transcript, std::string provider, std::string model)
+        : inner_(inner), transcript_(transcript), provider_(std::move(provider)), model_(std::move(model)) {}
+    std::string generate(const std::string& prompt, const RequestOptions& options) override;
+    Usage last_usage() override { return inner_.last_usage(); }
+
+  private:
+    LlmClient& inner_;
+    Transcript& transcript_;
+    std::string provider_, model_;
 };
 
 // ------------------------------------------------------------- values ----

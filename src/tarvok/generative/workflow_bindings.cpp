@@ -5,13 +5,15 @@
 // caller that replaces one is obeyed.
 #include "generative/workflow_bindings.hpp"
 
+#include <optional>
+
 namespace tarvok::generative::bind {
 
 namespace {
 
 /// The steps as the module was loaded with them.
 struct Loaded {
-    host::Memo compiler, error, execute;
+    host::Memo compiler, error, execute, llm, run_generation;
 };
 
 /// Kept for the life of the process (never destroyed: the interpreter is gone by then).
@@ -86,17 +88,76 @@ class HostLlm : public wf::LlmClient {
 
     std::string generate(const std::string& prompt, const wf::RequestOptions& options) override {
         py::object temperature = options.temperature ? py::object(py::float_(*options.temperature)) : py::none();
+        StepOfRequest step(wf::step_name(options.step));
+        take_usage();  // what an earlier request left, when it failed before taking it
         // The caller's own stop list, as given (options.stop holds its texts).
         py::object reply = attr("_llm_generate_text")(
             py::arg("provider") = call_.provider, py::arg("model_name") = call_.model_name,
             py::arg("input_text") = host::text(prompt), py::arg("max_tokens") = attr("MAX_OUTPUT_TOKENS"),
             py::arg("temperature") = temperature, py::arg("stop") = call_.stop, py::arg("progress") = call_.progress);
+        usage_ = take_usage();
         if (!host::truthy(reply)) return "";
         return text_from(reply, "_llm_generate_text");
     }
 
+    wf::Usage last_usage() override { return {usage_.tokens_in, usage_.tokens_out}; }
+
   private:
     const Call& call_;
+    ReportedUsage usage_;
+};
+
+/// A transcript file: one JSON line per exchange, each appended whole and
+/// flushed at once, so that a run stopped at any point leaves whole lines.
+class TranscriptFile : public wf::Transcript {
+  public:
+    explicit TranscriptFile(py::object path) : path_(std::move(path)) {}
+
+    void record(const wf::Exchange& e) override {
+        py::dict line;
+        line["provider"] = host::text(e.provider);
+        line["model"] = host::text(e.model);
+        line["step"] = host::text(wf::step_name(e.step));
+        line["prompt"] = host::text(e.prompt);
+        line["reply"] = host::text(e.reply);
+        line["temperature"] = e.temperature ? py::object(py::float_(*e.temperature)) : py::none();
+        line["tokens_in"] = e.usage.tokens_in ? py::object(py::int_(*e.usage.tokens_in)) : py::none();
+        line["tokens_out"] = e.usage.tokens_out ? py::object(py::int_(*e.usage.tokens_out)) : py::none();
+        line["seconds"] = e.seconds;
+        append(encoded(line));
+    }
+
+  private:
+    /// The line as UTF-8; a text that is no valid Unicode (a lone surrogate) is escaped instead.
+    static py::bytes encoded(const py::dict& line) {
+        py::object dumps = py::module_::import("json").attr("dumps");
+        py::str text = dumps(line, py::arg("ensure_ascii") = false) + py::str("\n");
+        PyObject* bytes = PyUnicode_AsUTF8String(text.ptr());
+        if (bytes != nullptr) return py::reinterpret_steal<py::bytes>(bytes);
+        PyErr_Clear();
+        return dumps(line).attr("__add__")(py::str("\n")).attr("encode")("ascii");
+    }
+
+    void append(const py::bytes& bytes) {
+        py::module_ os = py::module_::import("os");
+        ensure_parent(path_);
+        py::object flags =
+            py::int_(os.attr("O_WRONLY").cast<long>() | os.attr("O_APPEND").cast<long>() |
+                     os.attr("O_CREAT").cast<long>() | py::getattr(os, "O_CLOEXEC", py::int_(0)).cast<long>());
+        py::object fd = os.attr("open")(path_, flags, 0644);
+        try {
+            py::object rest = py::memoryview(bytes);
+            while (py::len(rest) > 0) rest = rest[py::slice(os.attr("write")(fd, rest).cast<py::ssize_t>(), {}, {})];
+            os.attr("close")(fd);
+        } catch (...) {
+            py::error_scope keep;
+            if (PyObject* done = PyObject_CallMethod(os.ptr(), "close", "O", fd.ptr())) Py_DECREF(done);
+            PyErr_Clear();
+            throw;
+        }
+    }
+
+    py::object path_;
 };
 
 class HostCompiler : public wf::Compiler {
@@ -351,6 +412,13 @@ void record_loaded_steps() {
     loaded().compiler.get([] { return attr("TVLCompiler"); });
     loaded().error.get([] { return attr("SemanticError"); });
     loaded().execute.get([] { return attr("_execute_model"); });
+    loaded().llm.get([] { return attr("_llm_generate_text"); });
+    loaded().run_generation.get([] { return attr("run_generation"); });
+}
+
+bool requests_go_to_providers() {
+    return attr("_llm_generate_text").is(loaded().llm.get([] { return py::none(); })) &&
+           attr("run_generation").is(loaded().run_generation.get([] { return py::none(); }));
 }
 
 py::object compiled_handle(const wf::Attachment* compiled) {
@@ -394,12 +462,20 @@ py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, p
 }
 
 wf::Result run_loop(Call& call) {
-    HostLlm llm(call);
+    HostLlm host_llm(call);
     HostCompiler compiler;
     HostExecutor executor(call);
     HostSteps steps(call);
     HostProgress progress(call);
-    return host_failures([&] { return wf::generate(call.run, {llm, compiler, executor, steps, progress}); });
+    std::optional<TranscriptFile> transcript;
+    std::optional<wf::RecordingClient> recording;
+    wf::LlmClient* llm = &host_llm;
+    if (!call.record.is_none()) {
+        transcript.emplace(call.record);
+        recording.emplace(host_llm, *transcript, call.run.provider, call.run.model);
+        llm = &*recording;
+    }
+    return host_failures([&] { return wf::generate(call.run, {*llm, compiler, executor, steps, progress}); });
 }
 
 py::object feedback_value(Call& call) {

@@ -34,6 +34,7 @@ struct Call {
     py::object few_shots = py::list();
     py::object time_limit = py::none();  ///< seconds for each solve of the execution check
     py::object on_event = py::none();
+    py::object record = py::none();  ///< the transcript file every exchange is appended to, or None
     wf::Run run;
 };
 
@@ -70,6 +71,10 @@ std::string number_text(py::handle value);
 /// The steps the module was loaded with, recorded once it has them all; a
 /// step a caller replaced since is asked as the caller gave it.
 void record_loaded_steps();
+
+/// Whether the loop's requests go to the providers: neither the request step
+/// nor the loop was replaced since the module was loaded.
+bool requests_go_to_providers();
 
 py::module_ solver();
 

@@ -41,7 +41,8 @@ TEST(Results, RecordLinesReadBackWhole) {
     EXPECT_EQ(line.find('\n'), line.size() - 1);  // one line per record
     EXPECT_EQ(record_line(bare),
               "{\"id\": \"plain\", \"expected\": null, \"objective\": null, \"status\": null, \"correct\": false, "
-              "\"compiled\": null, \"iterations\": null, \"compile_errors\": [], \"seconds\": 0, \"error\": null}\n");
+              "\"compiled\": null, \"iterations\": null, \"compile_errors\": [], \"seconds\": 0, \"error\": null, "
+              "\"provider_error\": false}\n");
 
     RecordedResults back = read_results(line + record_line(bare));
     ASSERT_EQ(back.by_id.size(), 2u);
@@ -219,12 +220,55 @@ TEST(Results, QuestionHashAndRunKeyReadBack) {
     r.question_hash = "0123abcd";
     r.run = RunKey{"google", "gemini \"x\"", 4, true};
     std::string line = record_line(r);
-    EXPECT_NE(line.find(", \"error\": null, \"question_sha256\": \"0123abcd\", \"run\": {\"provider\": \"google\""),
-              std::string::npos)
+    EXPECT_NE(
+        line.find(
+            ", \"error\": null, \"provider_error\": false, \"question_sha256\": \"0123abcd\", \"run\": {\"provider\": \"google\""),
+        std::string::npos)
         << line;
     RecordedResults read = read_results(line);
     const Record& back = read.by_id.at("a");
     EXPECT_EQ(back.question_hash, "0123abcd");
     ASSERT_TRUE(back.run);
     EXPECT_TRUE(*back.run == *r.run);
+}
+
+TEST(Results, ProviderErrorsAreNoAnswers) {
+    auto set = problems({{"down", 1.0}, {"kept", 2.0}});
+    std::map<std::string, Record> by_id;
+    for (const char* id : {"down", "kept"}) {
+        by_id[id] = finished(id, 0, "optimal", false);
+        by_id[id].error = "RuntimeError: OpenAI request failed";
+    }
+    by_id["down"].provider_error = true;
+    RunKey run{"openai", "gpt-test", 3, false};
+    ResumePlan retried = plan_resume(set, by_id, run, 1e-4, false);
+    ASSERT_EQ(retried.todo.size(), 1u);
+    EXPECT_EQ(retried.todo[0]->id, "down");
+    EXPECT_EQ(retried.retried, 1u);
+    EXPECT_EQ(retried.reused.count("kept"), 1u);  // an error that is not the provider's is an outcome
+    EXPECT_TRUE(plan_resume(set, by_id, run, 1e-4, false, false).todo.empty());
+
+    // The flag survives a round trip and only goes with an error.
+    RecordedResults back = read_results(record_line(by_id["down"]) + record_line(finished("fine", 1, "optimal", true)));
+    EXPECT_TRUE(back.by_id.at("down").provider_error);
+    EXPECT_FALSE(back.by_id.at("fine").provider_error);
+
+    Summary s = summarize(set, by_id, 0, 0, 1);
+    EXPECT_EQ(s.provider_errors, 1u);
+    std::string table = results_table(set, by_id, s);
+    std::string row = table.substr(table.find("\ndown") + 1);
+    row = row.substr(0, row.find('\n'));
+    EXPECT_NE(row.find(" error "), std::string::npos) << row;
+}
+
+TEST(Results, TheProviderIsDownOnlyWhenTheFirstRecordsAllSaySo) {
+    Record down = finished("a", 0, "optimal", false), fine = finished("b", 0, "optimal", true);
+    down.error = "ConnectionError";
+    down.provider_error = true;
+    EXPECT_TRUE(provider_is_down({down, down, down}, 3));
+    EXPECT_FALSE(provider_is_down({down, down}, 3));        // not enough yet
+    EXPECT_FALSE(provider_is_down({down, fine, down}, 3));  // one answer: the provider works
+    EXPECT_FALSE(provider_is_down({fine, down, down}, 3));
+    EXPECT_FALSE(provider_is_down({down, down, down}, 0));  // never
+    EXPECT_TRUE(provider_is_down({down}, 1));
 }

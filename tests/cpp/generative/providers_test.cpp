@@ -43,13 +43,14 @@ TEST(Table, NamesAreUniqueLowerCaseAndComplete) {
             for (char c : alias) EXPECT_FALSE(c >= 'A' && c <= 'Z') << alias;
         }
         EXPECT_FALSE(p.label.empty());
-        EXPECT_FALSE(p.extra.empty());
-        EXPECT_NE(p.missing_library.find("pip install"), std::string_view::npos);
+        // A provider with a client library names its extra and how to install it.
+        EXPECT_EQ(p.extra.empty(), p.missing_library.empty()) << p.member;
+        if (!p.extra.empty()) EXPECT_NE(p.missing_library.find("pip install"), std::string_view::npos);
     }
-    // Only the default provider may go without a model rule; the others must be reachable by model name.
+    // Only the default provider and those served by name only go without a model rule.
     for (std::size_t i = 1; i < pv::kProviders.size(); ++i) {
-        const pv::ModelRule& rule = pv::kProviders[i].model_rule;
-        EXPECT_FALSE(rule.prefixes.empty() && rule.fragments.empty()) << pv::kProviders[i].member;
+        const pv::Provider& p = pv::kProviders[i];
+        EXPECT_NE(p.model_rule.prefixes.empty() && p.model_rule.fragments.empty(), !p.named_only) << p.member;
     }
 }
 
@@ -58,6 +59,11 @@ TEST(Inference, NamedProviderWinsOverTheModel) {
     EXPECT_EQ(inferred("oai", "gemini-pro"), "OPENAI");
     EXPECT_EQ(inferred("google.generativeai", "llama3"), "GOOGLE");
     EXPECT_EQ(inferred("ollama", "gpt-5"), "OLLAMA");
+}
+
+TEST(Inference, ReplayIsServedByNameOnly) {
+    EXPECT_EQ(inferred("replay", "gpt-5"), "REPLAY");
+    EXPECT_EQ(inferred(std::nullopt, "replay"), "OPENAI");
 }
 
 TEST(Inference, UnknownOrAbsentNameLetsTheModelDecide) {
@@ -157,4 +163,15 @@ TEST(Backoff, DoublesPerAttempt) {
     EXPECT_DOUBLE_EQ(pv::backoff_seconds(1.5, 1), 3.0);
     EXPECT_DOUBLE_EQ(pv::backoff_seconds(1.5, 2), 6.0);
     EXPECT_DOUBLE_EQ(pv::backoff_seconds(0.0, 5000), 0.0);
+}
+
+TEST(Outages, ServerErrorsTimeoutsAndDroppedConnectionsAreOutages) {
+    for (long long status : {500, 502, 503, 504, 408, 429}) EXPECT_TRUE(pv::is_outage_status(status)) << status;
+    for (long long status : {400, 401, 403, 404, 422}) EXPECT_FALSE(pv::is_outage_status(status)) << status;
+    std::vector<std::string> refused{"AuthenticationError", "APIStatusError", "Exception"};
+    std::vector<std::string> dropped{"APIConnectionError", "APIError", "Exception"};
+    std::vector<std::string> slow{"ReadTimeout", "TimeoutException", "TransportError"};
+    EXPECT_FALSE(pv::is_outage_kind(refused));
+    EXPECT_TRUE(pv::is_outage_kind(dropped));
+    EXPECT_TRUE(pv::is_outage_kind(slow));
 }

@@ -458,3 +458,57 @@ TEST(Trimmed, StripsTheHostsWhiteSpace) {
 }
 
 }  // namespace
+
+// ------------------------------------------------------------ recording
+
+namespace {
+
+struct KeptExchanges : Transcript {
+    std::vector<Exchange> exchanges;
+    void record(const Exchange& e) override { exchanges.push_back(e); }
+};
+
+/// Reports usage for every request but the judge's.
+struct CountingLlm : ScriptedLlm {
+    Usage usage;
+    std::string generate(const std::string& prompt, const RequestOptions& options) override {
+        usage = options.step == Step::Align ? Usage{} : Usage{static_cast<long long>(prompt.size()), 7};
+        return ScriptedLlm::generate(prompt, options);
+    }
+    Usage last_usage() override { return usage; }
+};
+
+}  // namespace
+
+TEST_F(LoopTest, ARecordingClientKeepsEveryExchangeWithItsStep) {
+    CountingLlm counting;
+    counting.replies = {"m1|d1", "m2|d2", "no:Off.", "m3|d3", "yes:Fine."};
+    compiler.errors = {"bad", "", ""};
+    KeptExchanges transcript;
+    RecordingClient recorder(counting, transcript, "openai", "gpt-5");
+    settings.temperature = 0.5;
+    Result r = generate(settings, Services{recorder, compiler, executor, steps, progress});
+    EXPECT_TRUE(r.aligned);
+    std::vector<std::string> steps_seen, replies;
+    for (const Exchange& e : transcript.exchanges) {
+        steps_seen.emplace_back(step_name(e.step));
+        replies.push_back(e.reply);
+        EXPECT_EQ(e.provider, "openai");
+        EXPECT_EQ(e.model, "gpt-5");
+        EXPECT_GE(e.seconds, 0);
+        if (e.step == Step::Align) {
+            EXPECT_EQ(e.temperature, 0.0);
+            EXPECT_EQ(e.usage.tokens_in, std::nullopt);
+        } else {
+            EXPECT_EQ(e.temperature, 0.5);
+            EXPECT_EQ(e.usage.tokens_in, static_cast<long long>(e.prompt.size()));
+            EXPECT_EQ(e.usage.tokens_out, 7);
+        }
+    }
+    EXPECT_EQ(steps_seen, (std::vector<std::string>{"generate", "repair", "align", "realign", "align"}));
+    EXPECT_EQ(replies, (std::vector<std::string>{"m1|d1", "m2|d2", "no:Off.", "m3|d3", "yes:Fine."}));
+    // A request that fails leaves no record.
+    counting.replies.clear();
+    EXPECT_THROW(recorder.generate("GEN", {}), std::runtime_error);
+    EXPECT_EQ(transcript.exchanges.size(), 5u);
+}

@@ -153,6 +153,8 @@ py::object generate(const pv::Provider& google, const Request& r) {
         }
     }
     notify(r.progress, "[LLM] " + label + ": response received");
+    py::object usage = attr_or_none(response, "usage_metadata");
+    report_usage(attr_or_none(usage, "prompt_token_count"), attr_or_none(usage, "candidates_token_count"));
     return gemini_text(response);
 }
 

@@ -90,6 +90,11 @@ py::object ollama_generate_text(py::object model_name, py::object prompt, py::ob
                          "Failed to retrieve response text from Ollama response: " + server_text(e.value()));
     }
     try {
+        report_usage(result.attr("get")("prompt_eval_count"), result.attr("get")("eval_count"));
+    } catch (py::error_already_set& e) {
+        rethrow_unless_ordinary(e);  // a reply without counts reports none
+    }
+    try {
         py::object text = result[py::str("response")];
         if (!host::truthy(text)) return py::str("");
         if (!PyUnicode_Check(text.ptr())) {

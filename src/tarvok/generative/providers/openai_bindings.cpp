@@ -121,7 +121,7 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
             rethrow_unless_ordinary(e);
             last_error = e.value();
             if (std::optional<std::string> timed_out = call.timed_out())
-                last_error = py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(host::text(*timed_out));
+                last_error = py::reinterpret_borrow<py::object>(PyExc_TimeoutError)(host::text(*timed_out));
         }
         py::str message = host::truthy(last_error) ? host::text_form(last_error) : py::str("unknown error");
         const std::string msg = server_text(message);
@@ -130,13 +130,18 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
             notify(progress, "[LLM] " + label + ": retrying without unsupported parameters");
             continue;
         }
+        if (attempt + 1 == attempts) break;  // no wait after the last attempt
         notify(progress, "[LLM] " + label + ": retry " + std::to_string(attempt + 1) + "/" + retries_text +
                              " after error: " + msg);
         host::sleep(pv::backoff_seconds(backoff, attempt));
     }
     notify(progress, "[LLM] " + label + ": failed after " + retries_text + " attempts");
-    host::raise(PyExc_RuntimeError,
-                "OpenAI request failed after " + retries_text + " attempts: " + server_text(last_error));
+    // The last error is the context of the failure, so that a caller can tell an outage from a refusal.
+    py::object failure = py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(
+        host::text("OpenAI request failed after " + retries_text + " attempts: " + server_text(last_error)));
+    if (!last_error.is_none()) PyException_SetContext(failure.ptr(), last_error.inc_ref().ptr());
+    PyErr_SetObject(PyExc_RuntimeError, failure.ptr());
+    throw py::error_already_set();
 }
 
 py::object coalesce_response_text(py::object resp) {
@@ -267,6 +272,8 @@ py::object generate(const pv::Provider& openai, const Request& r) {
     notify(r.progress, "[LLM] " + label + " \u2022 " + r.model + ": sending request");
     py::object response = attr("_call_openai_with_retry")(client, params, py::arg("progress") = r.progress);
     notify(r.progress, "[LLM] " + label + ": response received");
+    py::object usage = attr_or_none(response, "usage");
+    report_usage(attr_or_none(usage, "input_tokens"), attr_or_none(usage, "output_tokens"));
     py::object text = attr("_coalesce_response_text")(response);
     if (!host::truthy(text)) {
         host::raise(PyExc_RuntimeError, "Empty OpenAI response: " + server_text(response) + ".");

@@ -75,6 +75,14 @@ bool strip_param_from_error_message(const RejectionText& message, ParamKeys& par
     return removed;
 }
 
+bool is_outage_status(long long status) { return status >= 500 || status == 408 || status == 429; }
+
+bool is_outage_kind(std::span<const std::string> class_names) {
+    return std::any_of(class_names.begin(), class_names.end(), [](const std::string& name) {
+        return std::find(kOutageKinds.begin(), kOutageKinds.end(), name) != kOutageKinds.end();
+    });
+}
+
 double backoff_seconds(double backoff_sec, long long attempt) {
     return std::ldexp(backoff_sec, static_cast<int>(attempt > 100000 ? 100000 : attempt));
 }

@@ -35,6 +35,7 @@ struct Provider {
     std::string_view missing_library = {};  ///< the error text when that library cannot be imported
     Names environment = {};                 ///< variables the API key is read from, tried in this order
     Names client_environment = {};          ///< variables its client library reads by itself (the server address)
+    bool named_only = false;                ///< served only when asked for by name, never for a model name
 };
 
 namespace table {
@@ -48,11 +49,12 @@ inline constexpr std::string_view ollama_aliases[] = {"ollama"};
 inline constexpr std::string_view ollama_prefixes[] = {"llama", "qwen", "mistral"};
 inline constexpr std::string_view ollama_fragments[] = {"gpt-oss"};
 inline constexpr std::string_view ollama_client_environment[] = {"OLLAMA_HOST"};
+inline constexpr std::string_view replay_aliases[] = {"replay"};
 }  // namespace table
 
 /// The providers in the order of the host's enumeration. Model rules are
 /// tried in this order too; a model name no rule claims goes to the first.
-inline constexpr std::array<Provider, 3> kProviders{{
+inline constexpr std::array<Provider, 4> kProviders{{
     {.member = "OPENAI",
      .value = "openai",
      .label = "OpenAI",
@@ -85,6 +87,19 @@ inline constexpr std::array<Provider, 3> kProviders{{
      .missing_library = "ollama package is not installed. pip install ollama",
      .environment = {},
      .client_environment = table::ollama_client_environment},
+    // Answers from recorded conversations (REPLAY_PATH): no library, no key, no network.
+    {.member = "REPLAY",
+     .value = "replay",
+     .label = "Replay",
+     .described = "recorded conversations replayed",
+     .aliases = table::replay_aliases,
+     .model_rule = {},
+     .list_models = "list_replay_models",
+     .extra = {},
+     .missing_library = {},
+     .environment = {},
+     .client_environment = {},
+     .named_only = true},
 }};
 
 /// The provider a name stands for; `name` is already trimmed and lower-cased
@@ -131,6 +146,21 @@ class ParamKeys {
 /// Removes from `params` every parameter that the error message rejects;
 /// true when anything was removed.
 bool strip_param_from_error_message(const RejectionText& message, ParamKeys& params);
+
+/// Kinds of error (a class or one of its bases, by name) that say the
+/// provider could not be reached or did not answer in time: an outage, which
+/// a later run may not meet, rather than an answer or a refusal.
+inline constexpr std::array<std::string_view, 14> kOutageKinds{
+    "TimeoutError",       "ConnectionError",  "APIConnectionError", "APITimeoutError",  "InternalServerError",
+    "TransportError",     "TimeoutException", "ServiceUnavailable", "DeadlineExceeded", "ServerError",
+    "RemoteDisconnected", "IncompleteRead",   "ReadTimeout",        "ConnectTimeout"};
+
+/// Whether an HTTP status says the provider failed, not the request: a
+/// server error, a timeout or too many requests.
+bool is_outage_status(long long status);
+
+/// Whether any of the class names of an error (its class and bases) is an outage kind.
+bool is_outage_kind(std::span<const std::string> class_names);
 
 /// The back-off before the next attempt: `backoff_sec` × 2^attempt.
 double backoff_seconds(double backoff_sec, long long attempt);

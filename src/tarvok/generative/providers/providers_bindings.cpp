@@ -3,8 +3,10 @@
 // model listing. Each back-end lives in its own <value>_bindings.cpp.
 #include "generative/providers/back_end.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <map>
+#include <utility>
 #include <vector>
 
 namespace tarvok::generative::bind {
@@ -49,6 +51,37 @@ py::object llm_generate_text(py::object provider, py::object model_name, py::obj
     return back_ends().at(target.value).generate(target, request);
 }
 
+/// An HTTP status an error carries (`status_code`, or an int `code`), if any.
+std::optional<long long> status_of(py::handle error) {
+    for (const char* name : {"status_code", "code"}) {
+        py::object value = attr_or_none(error, name);
+        if (host::is_exact(value, Kind::Int)) return host::saturated(value);
+    }
+    return std::nullopt;
+}
+
+/// Whether `error`, or an error it was raised from or while handling, says
+/// the provider was down, slow or unreachable.
+bool is_provider_outage(py::object error) {
+    std::vector<PyObject*> seen;
+    std::vector<py::object> pending{error};
+    while (!pending.empty()) {
+        py::object e = pending.back();
+        pending.pop_back();
+        if (e.is_none() || !PyExceptionInstance_Check(e.ptr())) continue;
+        if (std::find(seen.begin(), seen.end(), e.ptr()) != seen.end()) continue;
+        seen.push_back(e.ptr());
+        std::vector<std::string> names;
+        for (py::handle kind : py::type::handle_of(e).attr("__mro__"))
+            names.push_back(host::str_of(kind.attr("__name__")));
+        if (pv::is_outage_kind(names)) return true;
+        if (auto status = status_of(e); status && *status >= 400 && pv::is_outage_status(*status)) return true;
+        pending.push_back(e.attr("__cause__"));
+        pending.push_back(e.attr("__context__"));
+    }
+    return false;
+}
+
 py::object list_models(py::object llm_provider, py::object model_name) {
     host::require(llm_provider, "list_models", "llm_provider", Kind::Str, true);
     host::require(model_name, "list_models", "model_name", Kind::Str);
@@ -56,7 +89,29 @@ py::object list_models(py::object llm_provider, py::object model_name) {
     return attr(std::string(target.list_models).c_str())();
 }
 
+thread_local ReportedUsage reported_usage;
+thread_local std::string_view current_step;
+
+/// A token count: an int that is no bool and not negative; anything else is none.
+std::optional<long long> token_count(py::handle value) {
+    if (!host::is_exact(value, Kind::Int)) return std::nullopt;
+    long long n = host::saturated(py::reinterpret_borrow<py::object>(value));
+    return n < 0 ? std::nullopt : std::optional<long long>(n);
+}
+
 }  // namespace
+
+void report_usage(py::handle tokens_in, py::handle tokens_out) {
+    reported_usage = {token_count(tokens_in), token_count(tokens_out)};
+}
+void report_usage(const ReportedUsage& usage) { reported_usage = usage; }
+
+ReportedUsage take_usage() { return std::exchange(reported_usage, ReportedUsage{}); }
+
+std::string_view request_step() { return current_step; }
+
+StepOfRequest::StepOfRequest(std::string_view step) : previous_(std::exchange(current_step, step)) {}
+StepOfRequest::~StepOfRequest() { current_step = previous_; }
 
 bool register_back_end(std::string_view value, BackEnd back_end) { return back_ends().emplace(value, back_end).second; }
 
@@ -170,6 +225,10 @@ void register_providers(py::module_& m) {
         "Send one prompt to the chosen back-end and return the reply text.", &llm_generate_text, py::arg("provider"),
         py::arg("model_name"), py::arg("input_text"), py::arg("max_tokens") = max_tokens, py::arg("temperature") = none,
         py::arg("stop") = none, py::arg("progress") = none);
+    def(m, "_is_provider_outage", "error",
+        "Whether an error of a request says the provider was down, slow or unreachable (a server\n"
+        "error, a timeout, a refused or dropped connection), looking through what it was raised from.",
+        &is_provider_outage, py::arg("error"));
     def(m, "list_models", "llm_provider=None, model_name='gpt-5'",
         "Unified helper: returns models for the inferred provider.", &list_models, py::arg("llm_provider") = none,
         py::arg("model_name") = m.attr("MODEL_NAME"));

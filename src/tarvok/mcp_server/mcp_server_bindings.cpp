@@ -1,0 +1,558 @@
+// tarvok.mcp_server: the Model Context Protocol server of `tarvok mcp`. The
+// mcp package speaks the protocol on stdio (imported when a server is made,
+// not with this module); the core says what the tools are and reads their
+// arguments; this file converts, calls the package's own modules (compiler,
+// solver, SciPy emitter, example ranker, generation loop) and shapes their
+// results for the agent.
+#include "common/files.hpp"
+#include "host/host.hpp"
+
+#include <pybind11/eval.h>
+#include "mcp_server/tools.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace py = pybind11;
+namespace host = tarvok::host;
+namespace core = tarvok::mcp_server;
+using host::attr;
+
+namespace {
+
+constexpr const char* kServerName = "tarvok";
+constexpr const char* kGrammarFile = "Tarvok grammar.md";
+
+py::module_ types() { return py::module_::import("mcp.types"); }
+
+py::object json_text(py::handle value) {
+    return py::module_::import("json").attr("dumps")(value, py::arg("ensure_ascii") = false);
+}
+
+// -------------------------------------------------------- JSON in and out ----
+
+/// What the protocol handed over (the JSON kinds the SDK decodes to) as the core's value.
+core::Value value_of(py::handle v, std::size_t depth = 0) {
+    if (depth > 2 * core::kMaxDataDepth) throw std::runtime_error("the arguments nest too deeply");
+    if (v.is_none()) return core::Value::null();
+    if (PyBool_Check(v.ptr())) return core::Value::of(v.ptr() == Py_True);
+    if (PyLong_Check(v.ptr())) {
+        int overflow = 0;
+        long long n = PyLong_AsLongLongAndOverflow(v.ptr(), &overflow);
+        if (overflow == 0 && !PyErr_Occurred()) return core::Value::of(static_cast<int64_t>(n));
+        PyErr_Clear();
+        double d = PyLong_AsDouble(v.ptr());
+        if (d == -1.0 && PyErr_Occurred()) {
+            PyErr_Clear();
+            d = overflow > 0 ? HUGE_VAL : -HUGE_VAL;
+        }
+        return core::Value::of(d);
+    }
+    if (PyFloat_Check(v.ptr())) return core::Value::of(PyFloat_AsDouble(v.ptr()));
+    if (PyUnicode_Check(v.ptr())) return core::Value::of(std::string(host::Utf8(v).view()));
+    if (PyDict_Check(v.ptr())) {
+        std::vector<std::pair<std::string, core::Value>> members;
+        for (auto item : py::reinterpret_borrow<py::dict>(v))
+            members.emplace_back(host::str_of(item.first), value_of(item.second, depth + 1));
+        return core::Value::object(std::move(members));
+    }
+    if (PyList_Check(v.ptr()) || PyTuple_Check(v.ptr())) {
+        std::vector<core::Value> items;
+        for (py::handle item : v) items.push_back(value_of(item, depth + 1));
+        return core::Value::array(std::move(items));
+    }
+    return core::Value::of(host::str_of(v));
+}
+
+/// One tool call's answer: what the agent reads (`text`), the same as data
+/// (`structured`, an object) and whether the call failed.
+struct Answer {
+    py::object structured = py::none();
+    py::object text;
+    bool error = false;
+};
+
+Answer failed(const std::string& message, py::object structured = py::none()) {
+    Answer a;
+    a.text = host::text(message);
+    if (structured.is_none()) {
+        py::dict d;
+        d["error"] = a.text;
+        structured = d;
+    }
+    a.structured = structured;
+    a.error = true;
+    return a;
+}
+
+Answer answered(py::object structured, py::object text = py::none()) {
+    Answer a;
+    a.structured = structured;
+    a.text = text.is_none() ? json_text(structured) : text;
+    return a;
+}
+
+/// The message of a model that does not compile: the compiler's report, and
+/// the data text written from JSON when that is where a data error points.
+Answer does_not_compile(const std::string& report, py::object diagnostics, const core::Pair& pair) {
+    std::string message = "The model does not compile:\n" + report;
+    if (pair.data_from_json) message += "\n\nThe data, as written from the JSON object:\n" + pair.data;
+    py::dict d;
+    d["error"] = host::text(message);
+    d["diagnostics"] = diagnostics;
+    if (pair.data_from_json) d["data_text"] = host::text(pair.data);
+    return failed(message, d);
+}
+
+// ------------------------------------------------------------------ tools ----
+
+py::module_ solver() { return py::module_::import("tarvok.solver"); }
+
+Answer check(const core::CheckRequest& r) {
+    py::object compiled = solver().attr("compile")(host::text(r.pair.model), host::text(r.pair.data));
+    py::dict d;
+    d["ok"] = py::bool_(host::truthy(compiled.attr("ok")));
+    d["diagnostics"] = compiled.attr("diagnostics");
+    if (r.pair.data_from_json) d["data_text"] = host::text(r.pair.data);
+    return answered(d);
+}
+
+Answer run(const core::RunRequest& r) {
+    py::object sm = solver();
+    py::dict options;
+    if (r.time_limit) options["time_limit"] = *r.time_limit;
+    if (r.mip_gap) options["mip_gap"] = *r.mip_gap;
+    py::object solve = sm.attr("solve_program");
+    bool with_sensitivity = false;
+    if (r.sensitivity) {
+        py::object parameters = py::module_::import("inspect").attr("signature")(solve).attr("parameters");
+        with_sensitivity = host::truthy(parameters.attr("__contains__")("sensitivity"));
+        if (with_sensitivity) options["sensitivity"] = true;
+    }
+    // Compiled once: the diagnostics' records when it fails, the program to solve when it does not.
+    py::object compiled = sm.attr("compile")(host::text(r.pair.model), host::text(r.pair.data));
+    if (!host::truthy(compiled.attr("ok")))
+        return does_not_compile(host::str_of(compiled.attr("report")), compiled.attr("diagnostics"), r.pair);
+    py::object result;
+    try {
+        result = solve(compiled.attr("program"), **options);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(sm.attr("SemanticError"))) throw;
+        return does_not_compile(host::str_of(e.value()), py::getattr(e.value(), "diagnostics", py::list()), r.pair);
+    }
+    py::dict d = result.attr("to_dict")();
+    if (r.sensitivity && !with_sensitivity) {
+        py::list notes;
+        notes.append(host::text("sensitivity figures are not offered by this solver build"));
+        d["notes"] = notes;
+    }
+    return answered(d);
+}
+
+Answer emit(const core::EmitRequest& r) {
+    py::module_ emitter = py::module_::import("tarvok.scipy_emitter");
+    py::object generator;
+    try {
+        py::object compiled = py::module_::import("tarvok.tarvok_core")
+                                  .attr("TVLCompiler")()
+                                  .attr("compile_model")(host::text(r.pair.model), host::text(r.pair.data));
+        generator = emitter.attr("SciPyCodeGenerator")(compiled, compiled["data"]);
+        py::object script = generator.attr("generate_code")();
+        py::object arrays = generator.attr("npz_arrays");
+        if (!arrays.is_none() && host::truthy(arrays)) {
+            return failed(
+                "The model is too large for a script alone: its numbers go to a .npz file beside the "
+                "script. Write both with `tarvok emit MODEL DATA -o SCRIPT.py`.");
+        }
+        py::dict d;
+        d["script"] = script;
+        return answered(d, script);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(emitter.attr("SemanticError"))) throw;
+        py::object records = py::getattr(e.value(), "diagnostics", py::list());
+        return does_not_compile(host::str_of(e.value()), records, r.pair);
+    }
+}
+
+std::filesystem::path package_folder() {
+    return host::file_system_path(
+        py::module_::import("os").attr("path").attr("dirname")(py::module_::import("tarvok").attr("__file__")));
+}
+
+std::filesystem::path example_library() { return package_folder() / "tvl_models"; }
+
+/// A file of the package or its library, as text; a file that cannot be read
+/// stands as an empty text rather than failing the answer around it.
+std::string package_text(const std::filesystem::path& file) {
+    tarvok::files::InputFile read;
+    {
+        py::gil_scoped_release unlocked;
+        read = tarvok::files::read_input_file(file);
+    }
+    if (read.ok()) return std::move(read.bytes);
+    attr("logger").attr("warning")("cannot read %s: %s", host::host_path(file), host::text(read.reason()));
+    return "";
+}
+
+/// The embedding model to rank with: TARVOK_EMBEDDING_MODEL, else the ranker's default.
+py::object embedding_model_name() {
+    py::object chosen = py::module_::import("os").attr("environ").attr("get")("TARVOK_EMBEDDING_MODEL", py::str(""));
+    if (host::truthy(chosen.attr("strip")())) return chosen;
+    return py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME");
+}
+
+Answer examples(const core::ExamplesRequest& r) {
+    py::module_ ranker = py::module_::import("tarvok.example_ranker");
+    py::object library = host::host_path(example_library());
+    py::object ranking;
+    std::string how = "embedding";
+    try {
+        ranking =
+            ranker.attr("rank_problem_descriptions")(host::text(r.description), library, r.k, embedding_model_name());
+    } catch (py::error_already_set& e) {
+        if (!e.matches(ranker.attr("EmbeddingModelUnavailable"))) throw;
+        ranking = ranker.attr("rank_lexically")(host::text(r.description), library, r.k);
+        how = "lexical";
+    }
+    py::list found;
+    for (py::handle entry : ranking) {
+        std::filesystem::path description = host::file_system_path(entry["path"]);
+        std::string name = description.stem().string();
+        py::dict e;
+        e["name"] = host::text(name);
+        e["score"] = entry["score"];
+        e["uri"] = host::text(std::string(core::kExampleUriPrefix) + name);
+        e["description"] = host::text(package_text(description));
+        e["model"] = host::text(package_text(description.parent_path() / (name + ".mod")));
+        e["data"] = host::text(package_text(description.parent_path() / (name + ".dat")));
+        found.append(e);
+    }
+    py::dict d;
+    d["ranking"] = host::text(how);
+    d["examples"] = found;
+    return answered(d);
+}
+
+/// Sends a progress notification for the call at hand from the worker thread
+/// the call runs on; the SDK sends nothing when the client asked for none.
+struct ProgressSender {
+    py::object context;
+    int sent = 0;
+    void operator()(py::object message) {
+        py::object report = context.attr("session").attr("report_progress");
+        py::module_::import("anyio.from_thread")
+            .attr("run")(report, py::float_(static_cast<double>(++sent)), py::none(),
+                         host::text(host::str_of(message)));
+    }
+};
+
+Answer generate(const core::GenerateRequest& r, py::object context) {
+    py::module_ generative = py::module_::import("tarvok.tarvok_generative");
+    py::object folder = py::module_::import("tempfile").attr("TemporaryDirectory")(py::arg("prefix") = "tarvok-mcp-");
+    py::object path = folder.attr("__enter__")();
+    py::object join = py::module_::import("os").attr("path").attr("join");
+    py::dict options;
+    if (r.provider) options["llm_provider"] = host::text(*r.provider);
+    if (r.model) options["model_name"] = host::text(*r.model);
+    if (r.iterations) options["iterations"] = *r.iterations;
+    if (r.execution_check) options["execution_check"] = *r.execution_check;
+    options["embedding_model"] = embedding_model_name();
+    if (!context.is_none()) {
+        auto sender = std::make_shared<ProgressSender>(ProgressSender{context});
+        options["progress"] = py::cpp_function([sender](py::object message) { (*sender)(message); });
+    }
+    py::object result;
+    try {
+        result = generative.attr("run_generation")(host::text(r.description), join(path, "model.mod"),
+                                                   join(path, "data.dat"), **options);
+    } catch (...) {
+        folder.attr("cleanup")();
+        throw;
+    }
+    folder.attr("cleanup")();
+    py::dict d;
+    d["model"] = result.attr("model_text");
+    d["data"] = result.attr("data_text");
+    d["compiled"] = result.attr("compiled");
+    d["aligned"] = result.attr("aligned");
+    d["assessment"] = result.attr("assessment");
+    d["iterations"] = result.attr("iterations");
+    d["diagnostics"] = result.attr("diagnostics");
+    d["solution"] = py::none();
+    if (host::truthy(result.attr("compiled"))) {
+        // The final pair solved, as run_model would: the numbers an answer can rest on.
+        try {
+            d["solution"] = solver()
+                                .attr("solve_model")(result.attr("model_text"), result.attr("data_text"),
+                                                     py::arg("time_limit") = core::kSolutionSeconds)
+                                .attr("to_dict")();
+        } catch (py::error_already_set& e) {
+            if (!host::is_ordinary(e)) throw;
+            d["solution_error"] = host::text(host::str_of(e.value()));
+        }
+    }
+    return answered(d);
+}
+
+/// Runs a call of `name`; every fault of the call, of its input or of the
+/// work it does, is an answer with isError, so that the server stays up.
+Answer call(const std::string& name, py::object arguments, py::object context) {
+    const core::ToolSpec* tool = core::tool_named(name);
+    if (!tool) {
+        std::string names;
+        for (const core::ToolSpec& t : core::tools()) names += (names.empty() ? "" : ", ") + std::string(t.name);
+        return failed("unknown tool '" + name + "'; the tools are " + names);
+    }
+    try {
+        core::Value given = value_of(arguments);
+        core::Parsed parsed;
+        {
+            py::gil_scoped_release unlocked;
+            parsed = core::parse_request(*tool, given);
+        }
+        if (!parsed.request) return failed(std::string(tool->name) + ": " + parsed.error);
+        return std::visit(
+            [&](const auto& r) -> Answer {
+                using R = std::decay_t<decltype(r)>;
+                if constexpr (std::is_same_v<R, core::CheckRequest>) return check(r);
+                if constexpr (std::is_same_v<R, core::RunRequest>) return run(r);
+                if constexpr (std::is_same_v<R, core::EmitRequest>) return emit(r);
+                if constexpr (std::is_same_v<R, core::ExamplesRequest>) return examples(r);
+                if constexpr (std::is_same_v<R, core::GenerateRequest>) return generate(r, context);
+            },
+            *parsed.request);
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        std::string kind = host::str_of(py::type::handle_of(e.value()).attr("__name__"));
+        std::string message = host::str_of(e.value());
+        if (e.matches(PyExc_MemoryError)) message = "memory ran out" + (message.empty() ? "" : ": " + message);
+        return failed(std::string(tool->name) + " failed (" + kind + "): " + message);
+    } catch (const std::exception& e) {
+        return failed(std::string(tool->name) + " failed: " + e.what());
+    }
+}
+
+py::object call_tool_result(const Answer& a) {
+    py::module_ t = types();
+    py::list content;
+    content.append(t.attr("TextContent")(py::arg("type") = "text", py::arg("text") = a.text));
+    return t.attr("CallToolResult")(py::arg("content") = content, py::arg("structured_content") = a.structured,
+                                    py::arg("is_error") = a.error);
+}
+
+// ---------------------------------------------------- listings and reading ----
+
+py::object list_tools() {
+    py::module_ t = types();
+    py::object loads = py::module_::import("json").attr("loads");
+    py::list out;
+    for (const core::ToolSpec& spec : core::tools()) {
+        py::object annotations = t.attr("ToolAnnotations")(
+            py::arg("title") = host::text(spec.title), py::arg("read_only_hint") = spec.read_only,
+            py::arg("destructive_hint") = false, py::arg("idempotent_hint") = spec.read_only,
+            py::arg("open_world_hint") = spec.open_world);
+        out.append(t.attr("Tool")(py::arg("name") = host::text(spec.name), py::arg("title") = host::text(spec.title),
+                                  py::arg("description") = host::text(spec.description),
+                                  py::arg("input_schema") = loads(host::text(spec.input_schema)),
+                                  py::arg("annotations") = annotations));
+    }
+    return t.attr("ListToolsResult")(py::arg("tools") = out);
+}
+
+std::vector<std::string> example_names() {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(example_library(), error)) {
+        std::string name = entry.path().filename().string();
+        if (core::example_named_by(std::string(core::kExampleUriPrefix) + name) &&
+            std::filesystem::is_regular_file(entry.path() / (name + ".mod"), error))
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+py::object list_resources() {
+    py::module_ t = types();
+    py::list out;
+    out.append(t.attr("Resource")(py::arg("uri") = host::text(core::kLanguageUri), py::arg("name") = "language",
+                                  py::arg("title") = "The Tarvok language",
+                                  py::arg("description") =
+                                      "The grammar and rules of the Tarvok modelling language, with examples: read it "
+                                      "before writing a model.",
+                                  py::arg("mime_type") = "text/markdown"));
+    out.append(t.attr("Resource")(
+        py::arg("uri") = host::text(core::kDiagnosticsUri), py::arg("name") = "diagnostics",
+        py::arg("title") = "Diagnostic codes",
+        py::arg("description") = "Every code the compiler reports (T0201 ...), its severity and message form.",
+        py::arg("mime_type") = "application/json"));
+    for (const std::string& name : example_names()) {
+        out.append(t.attr("Resource")(
+            py::arg("uri") = host::text(std::string(core::kExampleUriPrefix) + name),
+            py::arg("name") = host::text("example " + name),
+            py::arg("description") = host::text("The worked example " + name + ": its problem, model and data."),
+            py::arg("mime_type") = "text/markdown"));
+    }
+    return t.attr("ListResourcesResult")(py::arg("resources") = out);
+}
+
+py::object list_resource_templates() {
+    py::module_ t = types();
+    py::list out;
+    out.append(t.attr("ResourceTemplate")(
+        py::arg("uri_template") = host::text(core::kExampleUriTemplate), py::arg("name") = "example",
+        py::arg("title") = "A worked example",
+        py::arg("description") = "A shipped worked example by name (find_examples gives the names): its problem "
+                                 "description, model and data.",
+        py::arg("mime_type") = "text/markdown"));
+    return t.attr("ListResourceTemplatesResult")(py::arg("resource_templates") = out);
+}
+
+py::object read_resource(py::object params) {
+    std::string uri = host::str_of(params.attr("uri"));
+    py::module_ t = types();
+    std::string text, mime = "text/markdown";
+    if (uri == core::kLanguageUri) {
+        text = package_text(package_folder() / "docs" / "grammars" / kGrammarFile);
+    } else if (uri == core::kDiagnosticsUri) {
+        text = host::str_of(py::module_::import("json").attr("dumps")(
+            py::module_::import("tarvok.tarvok_core").attr("diagnostic_codes")(), py::arg("ensure_ascii") = false,
+            py::arg("indent") = 1));
+        mime = "application/json";
+    } else if (auto name = core::example_named_by(uri);
+               name && std::filesystem::is_regular_file(example_library() / *name / (*name + ".mod"))) {
+        std::filesystem::path folder = example_library() / *name;
+        text = core::example_document(*name, package_text(folder / (*name + ".txt")),
+                                      package_text(folder / (*name + ".mod")), package_text(folder / (*name + ".dat")));
+    } else {
+        // The SDK answers this as a protocol error (resource not found).
+        host::raise(PyExc_ValueError, "no resource " + uri);
+    }
+    py::list contents;
+    contents.append(t.attr("TextResourceContents")(py::arg("uri") = host::text(uri), py::arg("mime_type") = mime,
+                                                   py::arg("text") = host::text(text)));
+    return t.attr("ReadResourceResult")(py::arg("contents") = contents);
+}
+
+py::object list_prompts() {
+    py::module_ t = types();
+    py::list arguments;
+    arguments.append(t.attr("PromptArgument")(
+        py::arg("name") = "description",
+        py::arg("description") = "The problem in plain words (leave it out to be asked for it).",
+        py::arg("required") = false));
+    py::list out;
+    out.append(t.attr("Prompt")(
+        py::arg("name") = host::text(core::kFormulatePrompt), py::arg("title") = "Formulate an optimisation model",
+        py::arg("description") = host::text(core::formulate_description()), py::arg("arguments") = arguments));
+    return t.attr("ListPromptsResult")(py::arg("prompts") = out);
+}
+
+py::object get_prompt(py::object params) {
+    std::string name = host::str_of(params.attr("name"));
+    if (name != core::kFormulatePrompt) host::raise(PyExc_ValueError, "no prompt " + name);
+    std::string description;
+    py::object arguments = params.attr("arguments");
+    if (!arguments.is_none()) {
+        py::object given = arguments.attr("get")("description");
+        if (!given.is_none()) description = host::str_of(given);
+    }
+    py::module_ t = types();
+    py::list messages;
+    messages.append(t.attr("PromptMessage")(
+        py::arg("role") = "user",
+        py::arg("content") = t.attr("TextContent")(py::arg("type") = "text",
+                                                   py::arg("text") = host::text(core::formulate_text(description)))));
+    return t.attr("GetPromptResult")(py::arg("description") = host::text(core::formulate_description()),
+                                     py::arg("messages") = messages);
+}
+
+// ------------------------------------------------------------ the server ----
+
+/// An SDK handler `(ctx, params)` awaiting `work` on a worker thread, so that
+/// the protocol keeps flowing (pings, other calls) while a model compiles,
+/// solves or is generated.
+py::object on_worker(std::function<py::object(py::object, py::object)> work) {
+    py::object partial = py::module_::import("functools").attr("partial");
+    py::object body = py::cpp_function(std::move(work));
+    return py::cpp_function([body, partial](py::object context, py::object params) {
+        return py::module_::import("anyio.to_thread").attr("run_sync")(partial(body, context, params));
+    });
+}
+
+py::object create_server() {
+    py::module_ lowlevel = host::import_extra("mcp.server.lowlevel", "the MCP server", "mcp");
+    py::object version = py::module_::import("tarvok").attr("__version__");
+    py::dict handlers;
+    handlers["on_list_tools"] = on_worker([](py::object, py::object) { return list_tools(); });
+    handlers["on_call_tool"] = on_worker([](py::object context, py::object params) {
+        py::object arguments = params.attr("arguments");
+        return call_tool_result(call(host::str_of(params.attr("name")), arguments, context));
+    });
+    handlers["on_list_resources"] = on_worker([](py::object, py::object) { return list_resources(); });
+    handlers["on_list_resource_templates"] =
+        on_worker([](py::object, py::object) { return list_resource_templates(); });
+    handlers["on_read_resource"] = on_worker([](py::object, py::object params) { return read_resource(params); });
+    handlers["on_list_prompts"] = on_worker([](py::object, py::object) { return list_prompts(); });
+    handlers["on_get_prompt"] = on_worker([](py::object, py::object params) { return get_prompt(params); });
+    return lowlevel.attr("Server")(kServerName, py::arg("version") = version,
+                                   py::arg("instructions") = host::text(core::instructions()), **handlers);
+}
+
+py::object call_tool(py::object name, py::object arguments) {
+    host::require(name, "call_tool", "name", host::Kind::Str);
+    Answer a = call(host::str_of(name), arguments, py::none());
+    py::dict d;
+    d["content"] = a.text;
+    d["structured"] = a.structured;
+    d["is_error"] = py::bool_(a.error);
+    return d;
+}
+
+py::object serve() {
+    py::object server = attr("create_server")();
+    py::object stdio = host::import_extra("mcp.server.stdio", "the MCP server", "mcp");
+    py::dict globals;
+    globals["server"] = server;
+    globals["stdio_server"] = stdio.attr("stdio_server");
+    // The SDK's own loop: the transport's streams into the server until the client closes them.
+    py::exec(R"(
+async def _serve():
+    async with stdio_server() as (read_stream, write_stream):
+        await server.run(read_stream, write_stream, server.create_initialization_options())
+)",
+             globals);
+    py::module_::import("anyio").attr("run")(globals["_serve"]);
+    return py::none();
+}
+
+}  // namespace
+
+PYBIND11_MODULE(mcp_server, m, py::mod_gil_not_used()) {
+    py::options options;
+    options.disable_function_signatures();
+    host::hold_module(m);
+
+    m.doc() =
+        "The Model Context Protocol server of `tarvok mcp`: tools to check, run, emit, find and generate\n"
+        "Tarvok models, the language and examples as resources, and a prompt that walks an agent through them.";
+    host::lazy_logger(m);
+    py::tuple names(core::tools().size());
+    for (std::size_t i = 0; i < names.size(); ++i) names[i] = host::text(core::tools()[i].name);
+    m.attr("TOOLS") = names;
+
+    host::def(m, "create_server", "",
+              "Make the mcp package's low-level Server with the Tarvok tools, resources and prompt, ready to run.\n\n"
+              "Raises ImportError when the mcp package (the mcp extra) is missing.",
+              &create_server);
+    host::def(m, "call_tool", "name, arguments=None",
+              "Run one tool call as the server does and return {\"content\": text, \"structured\": object,\n"
+              "\"is_error\": bool}; no fault of the call raises. generate_model sends no progress from here.",
+              &call_tool, py::arg("name"), py::arg("arguments") = py::none());
+    host::def(m, "serve", "", "Run the MCP server on stdin and stdout until the client closes them.", &serve);
+}

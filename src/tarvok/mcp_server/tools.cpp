@@ -1,0 +1,612 @@
+#include "mcp_server/tools.hpp"
+
+#include "compiler/compiler.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <map>
+#include <set>
+
+namespace tarvok::mcp_server {
+
+const Value* Value::find(std::string_view name) const {
+    for (const auto& [key, value] : members)
+        if (key == name) return &value;
+    return nullptr;
+}
+
+namespace {
+
+constexpr std::string_view kDataSchema =
+    R"({"description": "The data: the text of a .dat file (name = value; per line), or a JSON object {name: value} with numbers, strings, booleans, lists for sets and arrays (in the order of the index set, or an object keyed by the elements of a set the same data lists), and objects or lists for tuples. Leave it out when the model needs no data.", "anyOf": [{"type": "string"}, {"type": "object"}, {"type": "null"}]})";
+
+#define TARVOK_MODEL_SCHEMA \
+    R"("model": {"type": "string", "description": "The model text (.mod): declarations, objective, subject to { ... }."})"
+
+const std::string kCheckSchema = std::string(R"({"type": "object", "properties": {)") + TARVOK_MODEL_SCHEMA +
+                                 R"(, "data": )" + std::string(kDataSchema) +
+                                 R"(}, "required": ["model"], "additionalProperties": false})";
+
+const std::string kRunSchema =
+    std::string(R"({"type": "object", "properties": {)") + TARVOK_MODEL_SCHEMA + R"(, "data": )" +
+    std::string(kDataSchema) +
+    R"(, "time_limit": {"type": "number", "exclusiveMinimum": 0, "description": "Stop the solver after this many seconds."}, )"
+    R"("mip_gap": {"type": "number", "minimum": 0, "description": "Relative MIP gap at which to stop (0.01 is 1%)."}, )"
+    R"("sensitivity": {"type": "boolean", "default": false, "description": "Also return duals, reduced costs and ranging where the solver gives them."}}, )"
+    R"("required": ["model"], "additionalProperties": false})";
+
+const std::string kEmitSchema = kCheckSchema;
+
+constexpr std::string_view kExamplesSchema =
+    R"({"type": "object", "properties": {"description": {"type": "string", "minLength": 1, "description": "The optimisation problem in plain words."}, )"
+    R"("k": {"type": "integer", "minimum": 1, "maximum": 32, "default": 3, "description": "How many examples to return."}}, )"
+    R"("required": ["description"], "additionalProperties": false})";
+
+constexpr std::string_view kGenerateSchema =
+    R"({"type": "object", "properties": {"description": {"type": "string", "minLength": 1, "description": "The optimisation problem in plain words, with its numbers."}, )"
+    R"("provider": {"type": "string", "description": "The LLM provider: openai, gemini or ollama (default: openai)."}, )"
+    R"("model": {"type": "string", "description": "The provider's model name (default: the provider's default)."}, )"
+    R"("iterations": {"type": "integer", "minimum": 1, "maximum": 20, "description": "Most repair rounds after the first attempt."}, )"
+    R"("execution_check": {"type": "boolean", "description": "Also solve each compiling attempt and repair one that is infeasible or unbounded."}}, )"
+    R"("required": ["description"], "additionalProperties": false})";
+
+const std::vector<ToolSpec> kTools = {
+    {ToolId::CheckModel, "check_model", "Check a Tarvok model",
+     "Compile a Tarvok model (.mod text) with its data and return {ok, diagnostics}: every error and warning "
+     "with its code (T0201 ...), file (model or data), line, column, message and, where the compiler knows it, "
+     "a fix. Use it after writing or changing a model, before running it, and after each repair until ok is "
+     "true. A model that does not compile is an answer here (ok false), not a failed call. Fast; no solver, no "
+     "LLM.",
+     kCheckSchema, true, false},
+    {ToolId::RunModel, "run_model", "Solve a Tarvok model",
+     "Solve a Tarvok model with its data using HiGHS and return the solution object: status (optimal, "
+     "infeasible, unbounded, time limit, ...), objective, values of every variable and dexpr by name and index, "
+     "infeasible_constraints (the constraints by label and line that cannot hold together, when infeasible), "
+     "message and statistics. Use it once check_model says ok, to get numbers an answer can rest on. A model "
+     "that does not compile, or data that does not fit it, is a failed call whose message lists the diagnostics.",
+     kRunSchema, true, false},
+    {ToolId::EmitScript, "emit_script", "Write a SciPy script for a model",
+     "Translate a Tarvok model with its data into a self-contained Python script that states the same program "
+     "with numpy arrays and solves it with scipy.optimize (linprog or milp), and return the script's text. Use it "
+     "when the user wants code to run without Tarvok, or to hand the program to SciPy. The model must compile.",
+     kEmitSchema, true, false},
+    {ToolId::FindExamples, "find_examples", "Find worked examples",
+     "Return the shipped worked examples closest to a problem description, each with its description, model "
+     "text and data text. Use it before writing a model: a close example shows the language's idioms (sets, "
+     "tuples, forall, labels) for the same kind of problem. Ranked by embeddings where that extra is installed, "
+     "else by shared words (BM25).",
+     kExamplesSchema, true, false},
+    {ToolId::GenerateModel, "generate_model", "Generate a model with an LLM",
+     "Turn a plain-language problem into a Tarvok model and data with the server's own LLM loop (generate, "
+     "compile, repair, check alignment), and return {model, data, compiled, aligned, assessment, iterations, "
+     "diagnostics, solution}. Use it when you would rather not write the model yourself, or as a second opinion. "
+     "Slow (several LLM requests); sends progress notifications; needs the provider's API key in the server's "
+     "environment (OPENAI_API_KEY, GEMINI_API_KEY, ...).",
+     kGenerateSchema, false, true},
+};
+
+std::string describe_kind(const Value& v) {
+    switch (v.kind) {
+    case Value::Kind::Null: return "null";
+    case Value::Kind::Boolean: return "a boolean";
+    case Value::Kind::Integer:
+    case Value::Kind::Number: return "a number";
+    case Value::Kind::String: return "a string";
+    case Value::Kind::Array: return "a list";
+    case Value::Kind::Object: return "an object";
+    }
+    return "a value";
+}
+
+/// The arguments of one call, each taken once; what is left over is refused.
+class Arguments {
+  public:
+    Arguments(const ToolSpec& tool, const Value& given) : tool_(tool), given_(given) {
+        if (given.kind != Value::Kind::Null && given.kind != Value::Kind::Object)
+            fail("the arguments must be an object, not " + describe_kind(given));
+    }
+
+    bool failed() const { return !error_.empty(); }
+    const std::string& error() const { return error_; }
+
+    /// A value that is present and not null.
+    const Value* get(std::string_view name) {
+        known_.insert(std::string(name));
+        if (given_.kind != Value::Kind::Object) return nullptr;
+        const Value* v = given_.find(name);
+        return v && v->kind != Value::Kind::Null ? v : nullptr;
+    }
+
+    std::optional<std::string> text(std::string_view name, bool required, bool nonblank = false) {
+        const Value* v = get(name);
+        if (!v) {
+            if (required) fail("'" + std::string(name) + "' is required");
+            return std::nullopt;
+        }
+        if (v->kind != Value::Kind::String) {
+            fail("'" + std::string(name) + "' must be a string, not " + describe_kind(*v));
+            return std::nullopt;
+        }
+        if (v->text.size() > kMaxTextBytes) {
+            fail("'" + std::string(name) + "' has " + std::to_string(v->text.size()) + " bytes; at most " +
+                 std::to_string(kMaxTextBytes) + " are taken");
+            return std::nullopt;
+        }
+        if (nonblank && v->text.find_first_not_of(" \t\r\n\f\v") == std::string::npos) {
+            fail("'" + std::string(name) + "' is empty");
+            return std::nullopt;
+        }
+        return v->text;
+    }
+
+    std::optional<double> number(std::string_view name, double low, bool low_open) {
+        const Value* v = get(name);
+        if (!v) return std::nullopt;
+        if (v->kind != Value::Kind::Number && v->kind != Value::Kind::Integer) {
+            fail("'" + std::string(name) + "' must be a number, not " + describe_kind(*v));
+            return std::nullopt;
+        }
+        if (!std::isfinite(v->number) || (low_open ? v->number <= low : v->number < low)) {
+            fail("'" + std::string(name) + "' must be a finite number " + (low_open ? "above " : "of at least ") +
+                 shown_number(low));
+            return std::nullopt;
+        }
+        return v->number;
+    }
+
+    std::optional<int64_t> integer(std::string_view name, int64_t low, int64_t high) {
+        const Value* v = get(name);
+        if (!v) return std::nullopt;
+        bool whole = v->kind == Value::Kind::Integer ||
+                     (v->kind == Value::Kind::Number && std::isfinite(v->number) && std::trunc(v->number) == v->number);
+        if (!whole) {
+            fail("'" + std::string(name) + "' must be a whole number, not " + describe_kind(*v));
+            return std::nullopt;
+        }
+        double n = v->kind == Value::Kind::Integer ? static_cast<double>(v->integer) : v->number;
+        if (n < static_cast<double>(low) || n > static_cast<double>(high)) {
+            fail("'" + std::string(name) + "' must be from " + std::to_string(low) + " to " + std::to_string(high));
+            return std::nullopt;
+        }
+        return static_cast<int64_t>(n);
+    }
+
+    std::optional<bool> flag(std::string_view name) {
+        const Value* v = get(name);
+        if (!v) return std::nullopt;
+        if (v->kind != Value::Kind::Boolean) {
+            fail("'" + std::string(name) + "' must be true or false, not " + describe_kind(*v));
+            return std::nullopt;
+        }
+        return v->boolean;
+    }
+
+    /// The model and its data (a text, a JSON object, or none: an empty text).
+    Pair pair() {
+        Pair p;
+        p.model = text("model", true).value_or("");
+        if (failed()) return p;
+        const Value* data = get("data");
+        if (!data) return p;
+        if (data->kind == Value::Kind::String) {
+            p.data = text("data", false).value_or("");
+        } else if (data->kind == Value::Kind::Object) {
+            auto written = data_from_json(p.model, *data);
+            if (written.index() == 1)
+                fail("'data': " + std::get<1>(written));
+            else
+                p.data = std::move(std::get<0>(written));
+            p.data_from_json = true;
+        } else {
+            fail("'data' must be a data text or a JSON object, not " + describe_kind(*data));
+        }
+        return p;
+    }
+
+    /// Refuses arguments the tool does not take; call after reading them all.
+    void finish() {
+        if (failed() || given_.kind != Value::Kind::Object) return;
+        for (const auto& [key, value] : given_.members) {
+            if (known_.count(key)) continue;
+            std::string names;
+            for (const std::string& k : order_) names += (names.empty() ? "" : ", ") + k;
+            fail("unknown argument '" + key + "'; " + std::string(tool_.name) + " takes " + names);
+            return;
+        }
+    }
+
+    void takes(std::initializer_list<std::string_view> names) {
+        for (std::string_view n : names) order_.emplace_back(n);
+    }
+
+    void fail(std::string message) {
+        if (error_.empty()) error_ = std::move(message);
+    }
+
+    static std::string shown_number(double d) {
+        char buffer[32];
+        auto end = std::to_chars(buffer, buffer + sizeof buffer, d).ptr;
+        return std::string(buffer, end);
+    }
+
+  private:
+    const ToolSpec& tool_;
+    const Value& given_;
+    std::set<std::string> known_;
+    std::vector<std::string> order_;
+    std::string error_;
+};
+
+}  // namespace
+
+const std::vector<ToolSpec>& tools() { return kTools; }
+
+const ToolSpec* tool_named(std::string_view name) {
+    for (const ToolSpec& t : kTools)
+        if (t.name == name) return &t;
+    return nullptr;
+}
+
+Parsed parse_request(const ToolSpec& tool, const Value& arguments) {
+    Arguments a(tool, arguments);
+    Parsed out;
+    auto done = [&](Request r) {
+        a.finish();
+        if (a.failed())
+            out.error = a.error();
+        else
+            out.request = std::move(r);
+        return out;
+    };
+    if (a.failed()) {
+        out.error = a.error();
+        return out;
+    }
+    switch (tool.id) {
+    case ToolId::CheckModel: {
+        a.takes({"model", "data"});
+        return done(CheckRequest{a.pair()});
+    }
+    case ToolId::EmitScript: {
+        a.takes({"model", "data"});
+        return done(EmitRequest{a.pair()});
+    }
+    case ToolId::RunModel: {
+        a.takes({"model", "data", "time_limit", "mip_gap", "sensitivity"});
+        RunRequest r;
+        r.pair = a.pair();
+        r.time_limit = a.number("time_limit", 0, true);
+        r.mip_gap = a.number("mip_gap", 0, false);
+        r.sensitivity = a.flag("sensitivity").value_or(false);
+        return done(std::move(r));
+    }
+    case ToolId::FindExamples: {
+        a.takes({"description", "k"});
+        ExamplesRequest r;
+        r.description = a.text("description", true, true).value_or("");
+        r.k = a.integer("k", 1, kMaxExamples).value_or(kDefaultExamples);
+        return done(std::move(r));
+    }
+    case ToolId::GenerateModel: {
+        a.takes({"description", "provider", "model", "iterations", "execution_check"});
+        GenerateRequest r;
+        r.description = a.text("description", true, true).value_or("");
+        r.provider = a.text("provider", false, true);
+        r.model = a.text("model", false, true);
+        r.iterations = a.integer("iterations", 1, kMaxIterations);
+        r.execution_check = a.flag("execution_check");
+        return done(std::move(r));
+    }
+    }
+    out.error = "unknown tool";
+    return out;
+}
+
+// ------------------------------------------------------ data from JSON ----
+
+namespace {
+
+/// What the model says about a name the data gives.
+struct Shape {
+    compiler::DeclKind kind = compiler::DeclKind::Parameter;
+    size_t dims = 0;
+    std::vector<std::string> fields;  ///< of the tuple type of the value (or of a set's elements)
+    bool is_tuple = false;
+    bool unknown = false;               ///< not declared: written as given, for the compiler to report
+    std::vector<std::string> dim_sets;  ///< the set or range named by each dimension ("" for `a..b`)
+};
+
+bool is_identifier(std::string_view name) {
+    if (name.empty()) return false;
+    auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
+    if (!letter(name[0])) return false;
+    for (char c : name)
+        if (!letter(c) && !(c >= '0' && c <= '9')) return false;
+    return true;
+}
+
+class DataWriter {
+  public:
+    DataWriter(std::string_view model_text, const Value& data) : data_(data) {
+        compiler::CompileOptions options;
+        options.check_instance = false;
+        std::unique_ptr<compiler::Compilation> c = compiler::compile(model_text, "", options);
+        std::map<std::string, std::vector<std::string>> tuple_fields;
+        for (const compiler::Declaration& d : c->model.decls) {
+            if (d.kind != compiler::DeclKind::TupleType) continue;
+            std::vector<std::string> fields;
+            for (const compiler::TupleField& f : d.fields) fields.emplace_back(c->ast.texts[f.name]);
+            tuple_fields[std::string(c->ast.texts[d.name])] = std::move(fields);
+        }
+        for (const compiler::Declaration& d : c->model.decls) {
+            if (d.kind == compiler::DeclKind::TupleType) continue;
+            Shape s;
+            s.kind = d.kind;
+            s.dims = d.dims.size();
+            for (compiler::ExprId dim : d.dims) {
+                const compiler::Expr& e = c->ast[dim];
+                s.dim_sets.emplace_back(e.kind == compiler::ExprKind::Name ? c->ast.texts[e.text()] : "");
+            }
+            if (d.type.base == compiler::BaseType::Tuple && d.type.tuple != compiler::kNone) {
+                auto found = tuple_fields.find(std::string(c->ast.texts[d.type.tuple]));
+                if (found != tuple_fields.end()) {
+                    s.fields = found->second;
+                    s.is_tuple = true;
+                }
+            }
+            shapes_[std::string(c->ast.texts[d.name])] = std::move(s);
+        }
+    }
+
+    /// Writes `name = value;`; false (and `error` set) when it cannot.
+    bool assignment(const std::string& name, const Value& value) {
+        if (!is_identifier(name)) return fail("'" + name + "' is not a name");
+        out_ += name + " = ";
+        auto found = shapes_.find(name);
+        Shape none;
+        none.unknown = true;
+        const Shape& shape = found == shapes_.end() ? none : found->second;
+        where_ = name;
+        if (shape.unknown && value.kind == Value::Kind::Object)
+            return fail("the model declares no '" + name + "' to take an object");
+        bool ok = shape.kind == compiler::DeclKind::Set ? set(shape, value) : array(shape, value, shape.dims, 0);
+        out_ += ";\n";
+        return ok;
+    }
+
+    const std::string& text() const { return out_; }
+    const std::string& error() const { return error_; }
+
+  private:
+    bool fail(std::string message) {
+        if (error_.empty()) error_ = std::move(message);
+        return false;
+    }
+
+    bool set(const Shape& shape, const Value& value) {
+        if (value.kind != Value::Kind::Array)
+            return fail("'" + where_ + "' is a set; give its elements as a list, not " + describe_kind(value));
+        out_ += "{";
+        for (size_t i = 0; i < value.items.size(); ++i) {
+            if (i) out_ += ", ";
+            if (!element(shape, value.items[i], 1)) return false;
+        }
+        out_ += "}";
+        return true;
+    }
+
+    /// An array of `dims` dimensions (a lone element at 0).
+    bool array(const Shape& shape, const Value& value, size_t dims, size_t depth) {
+        if (depth > kMaxDataDepth) return fail("'" + where_ + "' nests more than " + std::to_string(kMaxDataDepth));
+        if (dims == 0 && !shape.unknown) return element(shape, value, depth);
+        if (value.kind == Value::Kind::Object && dims > 0 && !shape.unknown) return keyed(shape, value, dims, depth);
+        if (value.kind != Value::Kind::Array) return element(shape, value, depth);
+        out_ += "[";
+        for (size_t i = 0; i < value.items.size(); ++i) {
+            if (i) out_ += ", ";
+            if (!array(shape, value.items[i], dims ? dims - 1 : 0, depth + 1)) return false;
+        }
+        out_ += "]";
+        return true;
+    }
+
+    bool element(const Shape& shape, const Value& value, size_t depth) {
+        if (depth > kMaxDataDepth) return fail("'" + where_ + "' nests more than " + std::to_string(kMaxDataDepth));
+        if (value.kind == Value::Kind::Object) {
+            if (!shape.is_tuple) return fail("'" + where_ + "' takes no tuples, but an object was given");
+            for (const auto& [key, v] : value.members) {
+                bool known = false;
+                for (const std::string& f : shape.fields) known = known || f == key;
+                if (!known) return fail("'" + where_ + "': the tuple has no field '" + key + "'");
+            }
+            out_ += "<";
+            for (size_t i = 0; i < shape.fields.size(); ++i) {
+                const Value* field = value.find(shape.fields[i]);
+                if (!field) return fail("'" + where_ + "': a tuple lacks its field '" + shape.fields[i] + "'");
+                if (i) out_ += ", ";
+                if (!scalar(*field)) return false;
+            }
+            out_ += ">";
+            return true;
+        }
+        if (value.kind == Value::Kind::Array) {
+            if (!shape.is_tuple) return fail("'" + where_ + "' has a list where a single value belongs");
+            out_ += "<";
+            for (size_t i = 0; i < value.items.size(); ++i) {
+                if (i) out_ += ", ";
+                if (!scalar(value.items[i])) return false;
+            }
+            out_ += ">";
+            return true;
+        }
+        return scalar(value);
+    }
+
+    bool scalar(const Value& value) {
+        switch (value.kind) {
+        case Value::Kind::Null: return fail("'" + where_ + "' holds a null");
+        case Value::Kind::Boolean: out_ += value.boolean ? "true" : "false"; return true;
+        case Value::Kind::Integer: out_ += std::to_string(value.integer); return true;
+        case Value::Kind::Number: {
+            if (!std::isfinite(value.number)) return fail("'" + where_ + "' holds a number that is not finite");
+            char buffer[32];
+            auto end = std::to_chars(buffer, buffer + sizeof buffer, value.number).ptr;
+            std::string_view written(buffer, static_cast<size_t>(end - buffer));
+            out_ += written;
+            // A number JSON gave with a fraction or exponent stays a float: 1e19 written "10000000000000000000"
+            // would read as an int too large for one.
+            if (written.find_first_of(".e") == std::string_view::npos) out_ += ".0";
+            return true;
+        }
+        case Value::Kind::String: {
+            out_ += '"';
+            for (char c : value.text) {
+                switch (c) {
+                case '"': out_ += "\\\""; break;
+                case '\\': out_ += "\\\\"; break;
+                case '\n': out_ += "\\n"; break;
+                case '\t': out_ += "\\t"; break;
+                default: out_ += c;
+                }
+            }
+            out_ += '"';
+            return true;
+        }
+        case Value::Kind::Array:
+        case Value::Kind::Object:
+            return fail("'" + where_ + "' has " + describe_kind(value) + " where a single value belongs");
+        }
+        return false;
+    }
+
+    /// The elements of the set `name` as this data lists them (strings and
+    /// whole numbers only), or nothing.
+    const std::vector<Value>* listed_elements(const std::string& name) const {
+        const Value* set = data_.find(name);
+        if (!set || set->kind != Value::Kind::Array) return nullptr;
+        for (const Value& e : set->items)
+            if (e.kind != Value::Kind::String && e.kind != Value::Kind::Integer) return nullptr;
+        return &set->items;
+    }
+
+    static std::string key_of(const Value& element) {
+        return element.kind == Value::Kind::String ? element.text : std::to_string(element.integer);
+    }
+
+    /// An array given as an object keyed by the elements of its index set,
+    /// written in the order this data lists that set.
+    bool keyed(const Shape& shape, const Value& value, size_t dims, size_t depth) {
+        const std::string& set = shape.dim_sets[shape.dims - dims];
+        const std::vector<Value>* elements = set.empty() ? nullptr : listed_elements(set);
+        if (!elements)
+            return fail("'" + where_ +
+                        "' is an array; give its values as a list in the order of its index set, or as an object "
+                        "keyed by the elements of a set this data lists");
+        for (const auto& [key, v] : value.members) {
+            bool known = false;
+            for (const Value& e : *elements) known = known || key_of(e) == key;
+            if (!known) return fail("'" + where_ + "': \"" + key + "\" is not an element of " + set);
+        }
+        out_ += "[";
+        for (size_t i = 0; i < elements->size(); ++i) {
+            std::string key = key_of((*elements)[i]);
+            const Value* at = value.find(key);
+            if (!at) return fail("'" + where_ + "' has no value for \"" + key + "\" of " + set);
+            if (i) out_ += ", ";
+            if (!array(shape, *at, dims - 1, depth + 1)) return false;
+        }
+        out_ += "]";
+        return true;
+    }
+
+    const Value& data_;
+    std::map<std::string, Shape> shapes_;
+    std::string out_, error_, where_;
+};
+
+}  // namespace
+
+std::variant<std::string, std::string> data_from_json(std::string_view model_text, const Value& data) {
+    using Result = std::variant<std::string, std::string>;
+    if (data.kind != Value::Kind::Object) return Result(std::in_place_index<1>, "the data must be an object");
+    DataWriter writer(model_text, data);
+    for (const auto& [name, value] : data.members)
+        if (!writer.assignment(name, value)) return Result(std::in_place_index<1>, writer.error());
+    if (writer.text().size() > kMaxTextBytes)
+        return Result(std::in_place_index<1>,
+                      "the data makes a text of more than " + std::to_string(kMaxTextBytes) + " bytes");
+    return Result(std::in_place_index<0>, writer.text());
+}
+
+// ------------------------------------------------------------ resources ----
+
+std::optional<std::string> example_named_by(std::string_view uri) {
+    if (uri.substr(0, kExampleUriPrefix.size()) != kExampleUriPrefix) return std::nullopt;
+    std::string_view name = uri.substr(kExampleUriPrefix.size());
+    if (name.empty() || name.size() > 200) return std::nullopt;
+    for (char c : name) {
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+        if (!plain) return std::nullopt;
+    }
+    return std::string(name);
+}
+
+std::string example_document(std::string_view name, std::string_view description, std::string_view model,
+                             std::string_view data) {
+    // Fences longer than any run of backticks in the texts, so that none closes early.
+    auto fence_for = [](std::string_view text) {
+        size_t longest = 0, run = 0;
+        for (char c : text) {
+            run = c == '`' ? run + 1 : 0;
+            longest = std::max(longest, run);
+        }
+        return std::string(std::max<size_t>(3, longest + 1), '`');
+    };
+    auto block = [&](std::string_view title, std::string_view text) {
+        std::string fence = fence_for(text);
+        std::string out = "## " + std::string(title) + "\n\n" + fence + "\n" + std::string(text);
+        if (!text.empty() && text.back() != '\n') out += "\n";
+        return out + fence + "\n";
+    };
+    std::string out = "# Example: " + std::string(name) + "\n\n## Problem\n\n" + std::string(description);
+    if (!description.empty() && description.back() != '\n') out += "\n";
+    return out + "\n" + block("Model (" + std::string(name) + ".mod)", model) + "\n" +
+           block("Data (" + std::string(name) + ".dat)", data);
+}
+
+std::string_view instructions() {
+    return "Tarvok models linear and mixed-integer optimisation problems. To formulate one: read tarvok://language "
+           "for the language, call find_examples for close worked examples, write the model and its data, call "
+           "check_model until ok is true (each diagnostic names its line and often its fix), then run_model for "
+           "the solution. generate_model does all of this with the server's own LLM when a key is configured. "
+           "tarvok://diagnostics lists the compiler's diagnostic codes.";
+}
+
+std::string_view formulate_description() {
+    return "Walk through formulating an optimisation problem as a Tarvok model: describe, check, run.";
+}
+
+std::string formulate_text(std::string_view description) {
+    std::string problem = description.empty() ? std::string(
+                                                    "First ask me to describe the problem: what is decided, what is "
+                                                    "optimised, which limits hold, and the numbers.")
+                                              : "The problem:\n\n" + std::string(description);
+    return "Formulate an optimisation problem as a Tarvok model and solve it, with the tarvok tools.\n\n" + problem +
+           "\n\n"
+           "Steps:\n"
+           "1. Describe: restate the problem as decisions (variables, with their kind: continuous, integer, "
+           "0/1), one objective, and constraints, each in one line of plain words; list the data and its units. "
+           "Ask about anything the problem leaves open instead of guessing.\n"
+           "2. Learn the language: read the resource tarvok://language, and call find_examples with the "
+           "description to see worked models of the same kind.\n"
+           "3. Write the model (.mod) and its data (.dat text, or a JSON object {name: value}) separately: the "
+           "model declares data with `= ...;` and the data gives the numbers.\n"
+           "4. Check: call check_model and fix every diagnostic (each names the line, and many carry the fix) "
+           "until ok is true; read the warnings too.\n"
+           "5. Run: call run_model. If the status is infeasible, the infeasible constraints name the labels and "
+           "lines that conflict: revisit them against the description rather than deleting them.\n"
+           "6. Report: the objective value and the decisions that matter, in the problem's own words and "
+           "units, and the model text, so the user can check each constraint against the description.\n";
+}
+
+}  // namespace tarvok::mcp_server

@@ -1,0 +1,172 @@
+// What `tarvok mcp` offers an agent and how it reads what the agent sends:
+// the tools with their descriptions and argument schemas, the resources, the
+// `formulate` prompt, the checks of a call's arguments (each tool's request
+// comes out typed, or the one message that says what is wrong), and data
+// given as a JSON object written as a data text for the model at hand.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace tarvok::mcp_server {
+
+/// A JSON value as the protocol carries it.
+struct Value {
+    enum class Kind : uint8_t { Null, Boolean, Integer, Number, String, Array, Object };
+    Kind kind = Kind::Null;
+    bool boolean = false;
+    int64_t integer = 0;  ///< Kind::Integer: a whole number that fits
+    double number = 0;    ///< Kind::Number (and Integer, as a double)
+    std::string text;
+    std::vector<Value> items;
+    std::vector<std::pair<std::string, Value>> members;  ///< in the order given
+
+    static Value null() { return {}; }
+    static Value of(bool b) {
+        Value v;
+        v.kind = Kind::Boolean;
+        v.boolean = b;
+        return v;
+    }
+    static Value of(int64_t i) {
+        Value v;
+        v.kind = Kind::Integer;
+        v.integer = i;
+        v.number = static_cast<double>(i);
+        return v;
+    }
+    static Value of(double d) {
+        Value v;
+        v.kind = Kind::Number;
+        v.number = d;
+        return v;
+    }
+    static Value of(std::string s) {
+        Value v;
+        v.kind = Kind::String;
+        v.text = std::move(s);
+        return v;
+    }
+    static Value of(const char* s) { return of(std::string(s)); }
+    static Value array(std::vector<Value> items = {}) {
+        Value v;
+        v.kind = Kind::Array;
+        v.items = std::move(items);
+        return v;
+    }
+    static Value object(std::vector<std::pair<std::string, Value>> members = {}) {
+        Value v;
+        v.kind = Kind::Object;
+        v.members = std::move(members);
+        return v;
+    }
+    const Value* find(std::string_view name) const;
+};
+
+enum class ToolId : uint8_t { CheckModel, RunModel, EmitScript, FindExamples, GenerateModel };
+
+struct ToolSpec {
+    ToolId id;
+    std::string_view name;
+    std::string_view title;
+    std::string_view description;   ///< written for an agent choosing among tools
+    std::string_view input_schema;  ///< a JSON Schema object, as JSON text
+    bool read_only;                 ///< reads nothing but its arguments and changes nothing
+    bool open_world;                ///< talks to a service outside this machine
+};
+
+/// The tools, in the order they are listed.
+const std::vector<ToolSpec>& tools();
+const ToolSpec* tool_named(std::string_view name);
+
+/// The most bytes a model or data text (or a description) may have.
+inline constexpr std::size_t kMaxTextBytes = 16u << 20;
+/// How deeply JSON data may nest.
+inline constexpr std::size_t kMaxDataDepth = 64;
+/// The most examples find_examples returns, and how many by default.
+inline constexpr int64_t kMaxExamples = 32;
+inline constexpr int64_t kDefaultExamples = 3;
+/// The most rounds generate_model may ask for.
+inline constexpr int64_t kMaxIterations = 20;
+/// How long generate_model's solve of the final pair may take: a generated
+/// model that is hard to solve still gives its answer.
+inline constexpr double kSolutionSeconds = 60;
+
+/// A model and its data text, the data already written out from JSON when it
+/// came as an object (`data_from_json`).
+struct Pair {
+    std::string model;
+    std::string data;
+    bool data_from_json = false;
+};
+
+struct CheckRequest {
+    Pair pair;
+};
+struct RunRequest {
+    Pair pair;
+    std::optional<double> time_limit, mip_gap;
+    bool sensitivity = false;
+};
+struct EmitRequest {
+    Pair pair;
+};
+struct ExamplesRequest {
+    std::string description;
+    int64_t k = kDefaultExamples;
+};
+struct GenerateRequest {
+    std::string description;
+    std::optional<std::string> provider, model;
+    std::optional<int64_t> iterations;
+    std::optional<bool> execution_check;
+};
+
+using Request = std::variant<CheckRequest, RunRequest, EmitRequest, ExamplesRequest, GenerateRequest>;
+
+/// A call's request, or why it cannot be made (`error`, one message for the agent).
+struct Parsed {
+    std::optional<Request> request;
+    std::string error;
+};
+
+/// Reads the arguments of a call of `tool` (an object, or null for none).
+Parsed parse_request(const ToolSpec& tool, const Value& arguments);
+
+/// The data text for `model_text` from a JSON object {name: value}: sets as
+/// braces, arrays as nested brackets in the order given, tuples from objects
+/// (fields by name, in the order the tuple type declares them) or from
+/// arrays. Returns the text, or the message of what cannot be written.
+std::variant<std::string, std::string> data_from_json(std::string_view model_text, const Value& data);
+
+// ------------------------------------------------------------ resources ----
+
+inline constexpr std::string_view kLanguageUri = "tarvok://language";
+inline constexpr std::string_view kDiagnosticsUri = "tarvok://diagnostics";
+inline constexpr std::string_view kExampleUriPrefix = "tarvok://examples/";
+inline constexpr std::string_view kExampleUriTemplate = "tarvok://examples/{name}";
+
+/// The example a resource address names, or nothing when it names none (a
+/// name that could step out of the library is none).
+std::optional<std::string> example_named_by(std::string_view uri);
+
+/// One example as its resource shows it: the description, the model and the data.
+std::string example_document(std::string_view name, std::string_view description, std::string_view model,
+                             std::string_view data);
+
+/// What the server tells an agent when it connects.
+std::string_view instructions();
+
+// --------------------------------------------------------------- prompt ----
+
+inline constexpr std::string_view kFormulatePrompt = "formulate";
+std::string_view formulate_description();
+/// The prompt's text for a problem description (empty: the agent asks for one).
+std::string formulate_text(std::string_view description);
+
+}  // namespace tarvok::mcp_server

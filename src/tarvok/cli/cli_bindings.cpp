@@ -30,7 +30,8 @@ namespace cli = tarvok::cli;
 
 namespace {
 
-constexpr std::array<cli::Subcommand, 10> kSubcommands{{
+/// Sized by its rows, so a new subcommand is one line here.
+constexpr auto kSubcommands = std::to_array<cli::Subcommand>({
     {"solve", cli::add_solve, cli::run_solve},
     {"feedback", cli::add_feedback, cli::run_feedback},
     {"models", cli::add_models, cli::run_models},
@@ -41,7 +42,7 @@ constexpr std::array<cli::Subcommand, 10> kSubcommands{{
     {"eval", cli::add_eval, cli::run_eval},
     {"lsp", cli::add_lsp, cli::run_lsp},
     {"mcp", cli::add_mcp, cli::run_mcp},
-}};
+});
 
 std::string exit_status_help() {
     std::string text = "exit statuses:\n";

@@ -22,7 +22,7 @@ struct ExitStatusRow {
     std::string_view meaning;
 };
 
-inline constexpr std::array<ExitStatusRow, 7> kExitStatuses{{
+inline constexpr auto kExitStatuses = std::to_array<ExitStatusRow>({
     {ExitStatus::Success, "success (for `run`: an optimal solution; for `check`: the pair compiles, warnings allowed)"},
     {ExitStatus::DoesNotCompile, "the model does not compile (the diagnostics are printed)"},
     {ExitStatus::Usage,
@@ -34,7 +34,7 @@ inline constexpr std::array<ExitStatusRow, 7> kExitStatuses{{
     {ExitStatus::LlmFailure,
      "an LLM/provider failure (request failed, missing key or library, empty or unparseable reply)"},
     {ExitStatus::Interrupted, "interrupted (Ctrl-C; `run` first prints the best solution found so far)"},
-}};
+});
 
 constexpr int code(ExitStatus status) { return static_cast<int>(status); }
 

@@ -119,6 +119,7 @@ class TestRun:
             "tokens_in": None,
             "tokens_out": None,
             "by_class": {},
+            "by_agreement": {},
             "with_assumptions": {"total": 0, "correct": 0, "accuracy": None},
             "without_assumptions": {"total": 0, "correct": 0, "accuracy": None},
             "dataset": str(dataset),
@@ -148,6 +149,8 @@ class TestRun:
             "time_limit": 60.0,
             "replay": None,
             "alignment_check": None,
+            "samples": 1,
+            "rel_tol": 0.0001,
         }
         err = capsys.readouterr().err
         assert f"skipped record 4 (line 4) of {dataset}: 'description' is not a text" in err

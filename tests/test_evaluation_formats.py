@@ -142,3 +142,30 @@ def test_field_options_and_repeat_are_checked(tg, tmp_path, capsys):
     assert ev.main([str(dataset), "--out", str(tmp_path / "o"), "--field-question", "text"]) == 2
     err = capsys.readouterr().err
     assert "skipped record 1 (line 2)" in err and "no description ('text')" in err and "no usable problem" in err
+
+
+def test_samples_vote_for_the_objective_most_of_them_reach(tg, openai_server, tmp_path, no_ranking):
+    pytest.importorskip("highspy")
+    generated = iter([pair("bakery"), pair("furniture"), pair("bakery")])
+
+    def answer(request):
+        prompt = request.json["input"]
+        closing = "Assess how well" in prompt
+        return openai_response("The model fits." if closing else next(generated), usage=USAGE)
+
+    openai_server.server.handler = answer
+    dataset = tmp_path / "one.jsonl"
+    dataset.write_text(json.dumps(SAMPLE["bakery"]) + "\n", encoding="utf-8")
+    out = tmp_path / "voted"
+    summary = ev.run_evaluation(
+        str(dataset), str(out), model="gpt-test", iterations=1, alignment_check=False, progress=False, samples=3
+    )
+    record = records(out)["bakery"]
+    # Two samples reach 190, one the furniture optimum: the majority's answer, with its share.
+    assert (record["objective"], record["verdict"], record["samples"]) == (190, "correct", 3)
+    assert record["confidence"] == pytest.approx(2 / 3) and record["sample"] == 1
+    assert record["llm_calls"] == 6 and record["tokens_in"] == 600  # every sample's requests
+    assert summary["by_agreement"] == {"majority": {"total": 1, "correct": 1, "accuracy": 1.0}}
+    assert (out / "bakery" / "sample-2" / "model.mod").exists()
+    with pytest.raises(ValueError, match="1 samples instead of 3|3 samples instead of 1"):
+        ev.run_evaluation(str(dataset), str(out), model="gpt-test", iterations=1, alignment_check=False, progress=False)

@@ -22,6 +22,7 @@ def run_evaluation(
     fields: Optional[dict[str, str]] = None,
     alignment_check: Optional[bool] = None,
     repeat: int = 1,
+    samples: int = 1,
 ) -> dict[str, Any]:
     """Run the generation loop on every problem of a data set and measure answer accuracy."""
     ...

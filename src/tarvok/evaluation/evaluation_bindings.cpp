@@ -8,6 +8,7 @@
 #include "evaluation/dataset.hpp"
 #include "evaluation/results.hpp"
 #include "evaluation/run_lock.hpp"
+#include "evaluation/vote.hpp"
 #include "generative/grounding.hpp"
 #include "generative/providers/providers.hpp"
 #include "host/host.hpp"
@@ -76,6 +77,7 @@ struct Settings {
     ev::Fields fields;                ///< the record fields the user named
     py::object alignment_check = py::none();  ///< None: ALIGNMENT_CHECK as it stands
     long long repeat = 1;                     ///< runs of each problem
+    long long samples = 1;                    ///< generations voted on per problem
 };
 
 [[noreturn]] void refuse(const std::string& parameter, const std::string& needs, py::handle value) {
@@ -94,7 +96,8 @@ long long count_argument(py::handle value, const char* name, bool optional) {
 Settings settings_from(py::object dataset, py::object out_dir, py::object provider, py::object model, py::object jobs,
                        py::object iterations, py::object execution_check, py::object rel_tol, py::object limit,
                        py::object progress, py::object force, py::object replay, py::object retry_errors,
-                       py::object stop_after_errors, py::object fields, py::object alignment_check, py::object repeat) {
+                       py::object stop_after_errors, py::object fields, py::object alignment_check, py::object repeat,
+                       py::object samples) {
     Settings s;
     py::module_ os = os_module();
     s.dataset = dataset.is_none() ? package_path("datasets") : os.attr("fspath")(dataset);
@@ -125,6 +128,7 @@ Settings settings_from(py::object dataset, py::object out_dir, py::object provid
     s.stop_after_errors = host::saturated(stop_after_errors);
     if (s.stop_after_errors < 0) refuse("stop_after_errors", "at least 0", stop_after_errors);
     s.repeat = count_argument(repeat, "repeat", false);
+    s.samples = count_argument(samples, "samples", false);
     host::require(alignment_check, "run_evaluation", "alignment_check", Kind::Bool, true);
     s.alignment_check = alignment_check;
     if (!fields.is_none()) {
@@ -284,6 +288,11 @@ ev::Record record_from(py::handle result, const ev::Problem& problem, double rel
     r.repair_rounds = count("repair_rounds");
     r.tokens_in = count("tokens_in");
     r.tokens_out = count("tokens_out");
+    if (auto n = count("samples"); n && *n > 1) {
+        r.samples = *n;
+        r.sample = count("sample").value_or(1);
+        r.confidence = optional_double(get("confidence"));
+    }
     py::object assumptions = get("assumptions");
     if (!assumptions.is_none()) {
         r.assumptions.emplace();
@@ -356,26 +365,18 @@ py::dict empty_record(py::object id) {
     return record;
 }
 
-/// `_run_problem(problem, out_dir, settings)`: one problem, start to end.
-/// `settings` holds the run's options of the loop (model, provider,
-/// iterations, execution_check, few_shot_library, timeout) and the final
-/// solve's time_limit.
-py::dict run_problem(py::object problem, py::object out_dir, py::object settings) {
+/// One generation of a problem in `folder`: the loop, then the final model's
+/// solve, into `record`. What the loop raises is kept in the record.
+void generate_once(py::object problem, py::object folder, py::object settings, py::object progress, py::object log,
+                   py::dict record) {
     py::module_ os = os_module();
     py::module_ tg = generative();
-    py::object folder = join_path(out_dir, problem["folder"]);
     os.attr("makedirs")(folder, py::arg("exist_ok") = true);
     py::object model_file = join_path(folder, py::str("model.mod"));
     py::object data_file = join_path(folder, py::str("data.dat"));
     // The conversation of this run of the problem only.
     py::object transcript = join_path(folder, py::str("transcript.jsonl"));
     if (host::truthy(os.attr("path").attr("lexists")(transcript))) os.attr("remove")(transcript);
-    py::object log = py::module_::import("builtins")
-                         .attr("open")(join_path(folder, py::str("progress.log")), "w", py::arg("encoding") = "utf-8",
-                                       py::arg("errors") = "backslashreplace");
-    py::cpp_function progress = logged_progress(log, settings.attr("get")("stop"));
-    py::dict record = empty_record(problem["id"]);
-    double start = perf_counter().cast<double>();
     try {
         // The run's own options for this call; the module settings stay as they are.
         py::object result = tg.attr("run_generation")(
@@ -412,6 +413,73 @@ py::dict run_problem(py::object problem, py::object out_dir, py::object settings
         record["provider_error"] = tg.attr("_is_provider_outage")(e.value());
         progress(record["error"]);
     }
+}
+
+/// The record of a problem generated several times: the voted sample's,
+/// with the calls and tokens of all of them, the agreement and the samples.
+/// A provider error in any sample makes the problem one to try again.
+py::dict voted(const std::vector<py::dict>& samples, double rel_tol) {
+    for (const py::dict& one : samples)
+        if (host::truthy(one["provider_error"])) return one;
+    std::vector<ev::Candidate> candidates;
+    for (const py::dict& one : samples) {
+        ev::Candidate c;
+        bool optimal = one["error"].is_none() && !one["status"].is_none() && host::str_of(one["status"]) == "optimal";
+        if (optimal && !one["objective"].is_none()) c.objective = one["objective"].cast<double>();
+        if (!one["repair_rounds"].is_none()) c.repairs = host::saturated(one["repair_rounds"]);
+        candidates.push_back(c);
+    }
+    ev::Vote vote = ev::vote(candidates, rel_tol);
+    // Without an answer among them, the last sample that did not raise tells why (else the last).
+    std::size_t pick = samples.size() - 1;
+    if (vote.chosen) {
+        pick = *vote.chosen;
+    } else {
+        for (std::size_t i = samples.size(); i-- > 0;)
+            if (samples[i]["error"].is_none()) {
+                pick = i;
+                break;
+            }
+    }
+    py::dict record = samples[pick].attr("copy")();
+    for (const char* key : {"llm_calls", "repair_rounds", "tokens_in", "tokens_out"}) {
+        py::object total = py::none();
+        for (const py::dict& one : samples)
+            if (!one[key].is_none()) total = total.is_none() ? one[key] : total + one[key];
+        record[key] = total;
+    }
+    record["samples"] = samples.size();
+    record["sample"] = pick + 1;
+    record["confidence"] = vote.confidence;
+    return record;
+}
+
+/// `_run_problem(problem, out_dir, settings)`: one problem, start to end.
+/// `settings` holds the run's options of the loop (model, provider,
+/// iterations, execution_check, alignment_check, few_shot_library, timeout),
+/// the final solve's time_limit, and samples with rel_tol for voting.
+py::dict run_problem(py::object problem, py::object out_dir, py::object settings) {
+    py::module_ os = os_module();
+    py::object folder = join_path(out_dir, problem["folder"]);
+    os.attr("makedirs")(folder, py::arg("exist_ok") = true);
+    py::object log = py::module_::import("builtins")
+                         .attr("open")(join_path(folder, py::str("progress.log")), "w", py::arg("encoding") = "utf-8",
+                                       py::arg("errors") = "backslashreplace");
+    py::cpp_function progress = logged_progress(log, settings.attr("get")("stop"));
+    py::object asked = settings.attr("get")("samples", 1);
+    long long count = std::max(1LL, host::saturated(asked));
+    double start = perf_counter().cast<double>();
+    std::vector<py::dict> samples;
+    for (long long k = 1; k <= count; ++k) {
+        // The first sample's files are the problem's own; the others go beside them.
+        py::object where = k == 1 ? folder : join_path(folder, py::str("sample-" + std::to_string(k)));
+        if (count > 1) progress(py::str("Sample " + std::to_string(k) + "/" + std::to_string(count)));
+        samples.push_back(empty_record(problem["id"]));
+        generate_once(problem, where, settings, progress, log, samples.back());
+        if (host::truthy(samples.back()["provider_error"])) break;  // the provider is failing: no use going on
+    }
+    py::dict record =
+        count == 1 ? samples.front() : voted(samples, settings.attr("get")("rel_tol", 1e-4).cast<double>());
     record["seconds"] = perf_counter().cast<double>() - start;
     log.attr("close")();
     return record;
@@ -603,7 +671,9 @@ Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
         p.recorded = ev::read_results(previous);
     }
     py::object check = s.execution_check.is_none() ? tg.attr("EXECUTION_CHECK") : s.execution_check;
-    p.key = {s.provider_name, hidden(host::str_of(s.model)), host::saturated(s.iterations), host::truthy(check)};
+    py::object alignment = s.alignment_check.is_none() ? tg.attr("ALIGNMENT_CHECK") : s.alignment_check;
+    p.key = {s.provider_name,     hidden(host::str_of(s.model)), host::saturated(s.iterations),
+             host::truthy(check), host::truthy(alignment),       s.samples};
     p.plan = ev::plan_resume(dataset.problems, p.recorded.by_id, p.key, s.rel_tol, s.force, s.retry_errors);
     if (p.plan.conflict && !s.force) {
         host::raise(PyExc_ValueError,
@@ -680,6 +750,8 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, s
     settings["stop"] = pool->stop;
     settings["replay"] = s.replay;
     settings["alignment_check"] = s.alignment_check;
+    settings["samples"] = s.samples;
+    settings["rel_tol"] = s.rel_tol;
     pool->settings = settings;
 
     Progress progress(s.progress, out.problems.size(), done_before, correct_before, judged_before);
@@ -773,10 +845,10 @@ py::object run_evaluation(py::object dataset, py::object out_dir, py::object pro
                           py::object jobs, py::object iterations, py::object execution_check, py::object rel_tol,
                           py::object limit, py::object progress, py::object force, py::object replay,
                           py::object retry_errors, py::object stop_after_errors, py::object fields,
-                          py::object alignment_check, py::object repeat) {
+                          py::object alignment_check, py::object repeat, py::object samples) {
     Settings s =
         settings_from(dataset, out_dir, provider, model, jobs, iterations, execution_check, rel_tol, limit, progress,
-                      force, replay, retry_errors, stop_after_errors, fields, alignment_check, repeat);
+                      force, replay, retry_errors, stop_after_errors, fields, alignment_check, repeat, samples);
     ev::Dataset data = load_dataset(s);
     check_provider(s);
     check_solver();
@@ -858,6 +930,10 @@ void add_arguments(py::object parser) {
         py::arg("help") =
             "run each problem K times and report the mean and standard deviation of the accuracy "
             "(default: 1)");
+    add("--samples", py::arg("type") = builtins.attr("int"), py::arg("default") = 1, py::arg("metavar") = "N",
+        py::arg("help") =
+            "generate each problem N times and answer with the objective most of them reach (ties: fewer "
+            "repairs); the share that agrees is its confidence (default: 1)");
     add("--force", py::arg("action") = "store_true",
         py::arg("help") =
             "run in an --out that holds a run with another provider, model or settings; its problems run again");
@@ -914,6 +990,7 @@ int run_command(py::object args) {
                                 {"iterations", "--iterations"},
                                 {"limit", "--limit"},
                                 {"repeat", "--repeat"},
+                                {"samples", "--samples"},
                                 {"max_size", "--max-size"}}) {
         py::object value = args.attr(name);
         if (!value.is_none() && value.cast<long long>() < 1)
@@ -968,7 +1045,7 @@ int run_command(py::object args) {
                 py::float_(rel_tol), args.attr("limit"), py::bool_(true), py::bool_(host::truthy(args.attr("force"))),
                 replay, py::bool_(!host::truthy(args.attr("no_retry_errors"))), args.attr("stop_after_errors"), fields,
                 host::truthy(args.attr("no_alignment")) ? py::object(py::bool_(false)) : py::none(),
-                args.attr("repeat"));
+                args.attr("repeat"), args.attr("samples"));
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_ValueError) || replay.is_none()) throw;
             return failed(args, kUsage,
@@ -1064,14 +1141,16 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
     host::def(m, "run_evaluation",
               "dataset, out_dir, *, provider=None, model=None, jobs=1, iterations=None, execution_check=None, "
               "rel_tol=0.0001, limit=None, progress=True, force=False, replay=None, retry_errors=True, "
-              "stop_after_errors=3, fields=None, alignment_check=None, repeat=1",
+              "stop_after_errors=3, fields=None, alignment_check=None, repeat=1, samples=1",
               "Run the generation loop on every problem of a data set and measure answer accuracy.\n\n"
               "dataset is a JSON Lines file, a JSON array of records or a .csv file whose header names the\n"
               "fields (None: the shipped sample set); fields maps 'question', 'answer', 'id' and 'class' to the\n"
               "record fields that hold them, where the usual names do not fit. A reference that is not a number\n"
               "(a number, a numeric text with thousands separators or a list of one) is 'no_reference', left\n"
               "out of the accuracy. alignment_check, when not None, is the loop's alignment check for the run;\n"
-              "repeat runs each problem that many times (the summary gives the accuracy's standard deviation).\n"
+              "repeat runs each problem that many times (the summary gives the accuracy's standard deviation);\n"
+              "samples generates each problem that many times and answers with the objective most samples\n"
+              "reach (ties: fewer repairs), keeping the agreeing share as the record's 'confidence'.\n"
               "Each record keeps the LLM calls, repair rounds and tokens of its run, and the numbers of its\n"
               "data file that the description does not give ('assumptions'); each problem's\n"
               "problem's files go to out_dir/<id>/, one record per finished problem is appended to\n"
@@ -1096,7 +1175,7 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
               py::arg("execution_check") = py::none(), py::arg("rel_tol") = 1e-4, py::arg("limit") = py::none(),
               py::arg("progress") = true, py::arg("force") = false, py::arg("replay") = py::none(),
               py::arg("retry_errors") = true, py::arg("stop_after_errors") = 3, py::arg("fields") = py::none(),
-              py::arg("alignment_check") = py::none(), py::arg("repeat") = 1);
+              py::arg("alignment_check") = py::none(), py::arg("repeat") = 1, py::arg("samples") = 1);
     host::def(m, "_run_problem", "problem, out_dir, settings",
               "Run one problem: the loop, then the final model's solve; returns its record as a map.\n\n"
               "What the loop raises is kept in the record's 'error'.",

@@ -1,6 +1,7 @@
 #include "evaluation/results.hpp"
 
 #include "common/utf8.hpp"
+#include "evaluation/vote.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -92,11 +93,17 @@ std::string record_line(const Record& r) {
     if (r.run) {
         out += ", \"run\": {\"provider\": " + json::quote(r.run->provider) +
                ", \"model\": " + json::quote(r.run->model) + ", \"iterations\": " + std::to_string(r.run->iterations) +
-               ", \"execution_check\": " + (r.run->execution_check ? "true" : "false") + "}";
+               ", \"execution_check\": " + (r.run->execution_check ? "true" : "false") +
+               (r.run->alignment ? "" : ", \"alignment_check\": false") +
+               (r.run->samples > 1 ? ", \"samples\": " + std::to_string(r.run->samples) : std::string()) + "}";
     }
     auto count = [&](const char* name, const std::optional<long long>& n) {
         if (n) out += std::string(", \"") + name + "\": " + std::to_string(*n);
     };
+    if (r.samples > 1) {
+        out += ", \"samples\": " + std::to_string(r.samples) + ", \"sample\": " + std::to_string(r.sample);
+        out += ", \"confidence\": " + optional_number(r.confidence);
+    }
     count("llm_calls", r.llm_calls);
     count("repair_rounds", r.repair_rounds);
     count("tokens_in", r.tokens_in);
@@ -158,6 +165,8 @@ RecordedResults read_results(std::string_view text) {
             key.model = text_of(run->find("model")).value_or("");
             if (auto n = number_of(run->find("iterations")); n && std::isfinite(*n)) key.iterations = std::llround(*n);
             key.execution_check = bool_of(run->find("execution_check")).value_or(false);
+            key.alignment = bool_of(run->find("alignment_check")).value_or(true);
+            if (auto n = number_of(run->find("samples")); n && *n >= 1 && *n < 1e9) key.samples = std::llround(*n);
             r.run = std::move(key);
         }
         auto count = [&](const char* name) -> std::optional<long long> {
@@ -165,6 +174,9 @@ RecordedResults read_results(std::string_view text) {
             if (!n || !std::isfinite(*n) || *n < 0 || *n > 1e15) return std::nullopt;
             return std::llround(*n);
         };
+        if (auto n = count("samples"); n && *n >= 1) r.samples = *n;
+        if (auto n = count("sample"); n && *n >= 1) r.sample = *n;
+        r.confidence = number_of(v.find("confidence"));
         r.llm_calls = count("llm_calls");
         r.repair_rounds = count("repair_rounds");
         r.tokens_in = count("tokens_in");
@@ -212,7 +224,11 @@ std::string difference(const RunKey& recorded, const RunKey& now) {
     if (recorded.model != now.model) return "model " + quoted(recorded.model) + " instead of " + quoted(now.model);
     if (recorded.iterations != now.iterations)
         return std::to_string(recorded.iterations) + " iterations instead of " + std::to_string(now.iterations);
-    return "the execution check " + yes_no(recorded.execution_check) + " instead of " + yes_no(now.execution_check);
+    if (recorded.execution_check != now.execution_check)
+        return "the execution check " + yes_no(recorded.execution_check) + " instead of " + yes_no(now.execution_check);
+    if (recorded.alignment != now.alignment)
+        return "the alignment check " + yes_no(recorded.alignment) + " instead of " + yes_no(now.alignment);
+    return std::to_string(recorded.samples) + " samples instead of " + std::to_string(now.samples);
 }
 
 }  // namespace
@@ -289,6 +305,14 @@ Summary summarize(const std::vector<Problem>& problems, const std::map<std::stri
                 ++s.by_class[p.problem_class].total;
                 s.by_class[p.problem_class].correct += r.correct;
             }
+            if (r.samples > 1 && r.confidence) {
+                Vote agreed;
+                agreed.agreeing =
+                    static_cast<std::size_t>(std::llround(*r.confidence * static_cast<double>(r.samples)));
+                Share& share = s.by_agreement[std::string(agreement(agreed, static_cast<std::size_t>(r.samples)))];
+                ++share.total;
+                share.correct += r.correct;
+            }
             if (r.assumptions) {
                 Share& share = r.assumptions->empty() ? s.without_assumptions : s.with_assumptions;
                 ++share.total;
@@ -346,6 +370,10 @@ std::string summary_json(const Summary& s, const RunSettings& run) {
     for (const auto& [name, share] : s.by_class)
         by_class += (by_class.size() > 1 ? ", " : "") + json::quote(name) + ": " + share_json(share);
     by_class += "}";
+    std::string by_agreement = "{";
+    for (const auto& [name, share] : s.by_agreement)
+        by_agreement += (by_agreement.size() > 1 ? ", " : "") + json::quote(name) + ": " + share_json(share);
+    by_agreement += "}";
     std::vector<std::pair<std::string_view, std::string>> members = {
         {"total", count(s.total)},
         {"attempted", count(s.attempted)},
@@ -367,6 +395,7 @@ std::string summary_json(const Summary& s, const RunSettings& run) {
         {"tokens_in", s.tokens_in ? std::to_string(*s.tokens_in) : "null"},
         {"tokens_out", s.tokens_out ? std::to_string(*s.tokens_out) : "null"},
         {"by_class", by_class},
+        {"by_agreement", by_agreement},
         {"with_assumptions", share_json(s.with_assumptions)},
         {"without_assumptions", share_json(s.without_assumptions)},
         {"dataset", json::quote(run.dataset)},
@@ -438,6 +467,11 @@ std::string results_table(const std::vector<Problem>& problems, const std::map<s
     if (s.accuracy_std) {
         std::snprintf(figures, sizeof figures, "Accuracy over %zu repeats: %.1f%% +- %.1f%% (standard deviation).\n",
                       s.repeats, 100.0 * s.accuracy, 100.0 * *s.accuracy_std);
+        out += figures;
+    }
+    for (const auto& [name, share] : s.by_agreement) {
+        std::snprintf(figures, sizeof figures, "Samples %s: %zu of %zu (%.1f%%)\n", name.c_str(), share.correct,
+                      share.total, 100.0 * share.accuracy());
         out += figures;
     }
     for (const auto& [name, share] : s.by_class) {

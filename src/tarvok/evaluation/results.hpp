@@ -19,6 +19,8 @@ struct RunKey {
     std::string provider, model;
     long long iterations = 0;
     bool execution_check = false;
+    bool alignment = true;  ///< the alignment check (written only when off: older records had it on)
+    long long samples = 1;  ///< generations voted on per problem (written only when more than one)
     bool operator==(const RunKey&) const = default;
 };
 
@@ -57,6 +59,10 @@ struct Record {
     /// The data file's numbers the description does not give; none when no
     /// data file was generated or the record predates the report.
     std::optional<std::vector<Assumption>> assumptions;
+    /// Generations voted on, which of them gave the answer, and the share
+    /// that reached its objective; kept when more than one.
+    long long samples = 1, sample = 1;
+    std::optional<double> confidence;
 
     std::string key() const { return record_key(id, repeat); }
 };
@@ -123,11 +129,13 @@ struct Summary {
     std::size_t total = 0;      ///< problem runs: problems in the data set (after --limit) times the repeats
     std::size_t attempted = 0;  ///< of those, runs with a record
     std::size_t correct = 0;
-    double accuracy = 0;                          ///< correct / runs with a reference
-    std::size_t repeats = 1;                      ///< runs of each problem
-    std::vector<double> accuracy_by_repeat;       ///< when repeated
-    std::optional<double> accuracy_std;           ///< sample standard deviation over the repeats, when repeated
-    std::map<std::string, Share> by_class;        ///< by the data set's class, when it gives any
+    double accuracy = 0;                     ///< correct / runs with a reference
+    std::size_t repeats = 1;                 ///< runs of each problem
+    std::vector<double> accuracy_by_repeat;  ///< when repeated
+    std::optional<double> accuracy_std;      ///< sample standard deviation over the repeats, when repeated
+    std::map<std::string, Share> by_class;   ///< by the data set's class, when it gives any
+    /// By how the samples agreed ("all_agree", "majority", "split"), when voted.
+    std::map<std::string, Share> by_agreement;
     Share with_assumptions, without_assumptions;  ///< runs whose data file has numbers the description lacks, or none
     std::optional<double> execution_rate;         ///< runs whose final model solved to optimality / attempted
     std::optional<double> mean_llm_calls, mean_repair_rounds;  ///< over records that count them

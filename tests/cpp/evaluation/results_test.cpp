@@ -288,6 +288,9 @@ TEST(Results, RepeatsClassesCountsAndAssumptionsReadBack) {
     r.repair_rounds = 2;
     r.tokens_in = 900;
     r.assumptions = std::vector<Assumption>{{"700", 5, "rent = 700;"}};
+    r.samples = 3;
+    r.sample = 2;
+    r.confidence = 2.0 / 3;
     RecordedResults back = read_results(record_line(r));
     ASSERT_EQ(back.by_id.count("p#3"), 1u);
     const Record& b = back.by_id.at("p#3");
@@ -297,6 +300,20 @@ TEST(Results, RepeatsClassesCountsAndAssumptionsReadBack) {
     EXPECT_EQ(b.repair_rounds, 2);
     EXPECT_EQ(b.tokens_in, 900);
     EXPECT_EQ(b.tokens_out, std::nullopt);
+    EXPECT_EQ(b.samples, 3);
+    EXPECT_EQ(b.sample, 2);
+    EXPECT_EQ(b.confidence, 2.0 / 3);
+    std::vector<Problem> one(1);
+    one[0].id = "p";
+    one[0].repeat = 3;
+    one[0].expected = 5;
+    EXPECT_EQ(summarize(one, back.by_id, 0).by_agreement.at("majority").correct, 1u);
+    // A run without the alignment check is another run; records that do not say had it on.
+    r.run = RunKey{"openai", "m", 2, false, false};
+    Record off = read_results(record_line(r)).by_id.at("p#3");
+    EXPECT_FALSE(off.run->alignment);
+    ResumePlan plan = plan_resume({}, {{"p#3", off}}, RunKey{"openai", "m", 2, false, true}, 1e-4, false);
+    EXPECT_EQ(plan.conflict, "the alignment check off instead of on (record 'p#3')");
     ASSERT_TRUE(b.assumptions);
     ASSERT_EQ(b.assumptions->size(), 1u);
     EXPECT_EQ((*b.assumptions)[0].line_text, "rent = 700;");

@@ -173,10 +173,32 @@ class TestSolve:
             "assessment": "Looks aligned.",
             "compiled": True,
             "aligned": True,
+            "assumptions": [],
+            "conversions": [],
             "status": 0,
         }
         status, out, _ = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--stats")
         assert out.startswith("iterations: 1\nsyntax errors: 0\ncompiled: yes\naligned: yes\n")
+
+    def test_numbers_the_description_does_not_give_are_reported(self, solve_calls, capsys, tmp_path, monkeypatch):
+        _, script = solve_calls
+        script["model"] = "float rate = ...;\nfloat cap = ...;\n" + GOOD_MODEL
+        script["data"] = "x = 12; // at least a dozen\nrate = 0.15;\ncap = 2500;\n"
+        monkeypatch.chdir(tmp_path)
+        text = "Buy at least 12 units at a 15% discount; the floor is 2.5 thousand."
+        status, out, _ = run(capsys, "solve", text, "-m", "a.mod", "-d", "a.dat", "--json")
+        report = json.loads(out)
+        assert status == 0 and report["assumptions"] == []
+        assert report["conversions"] == [
+            {"value": "0.15", "line": 2, "text": "rate = 0.15;", "kind": "percentage", "source": "15", "power": 0},
+            {"value": "2500", "line": 3, "text": "cap = 2500;", "kind": "scaled", "source": "2.5", "power": 3},
+        ]
+        status, out, _ = run(capsys, "solve", "Buy 12 units.", "-m", "b.mod", "-d", "b.dat")
+        assert status == 0
+        assert out.endswith(
+            "Looks aligned.\n\nAssumptions (numbers of the data file that the description does not give):\n"
+            "  0.15 (line 2: rate = 0.15;)\n  2500 (line 3: cap = 2500;)\n"
+        )
 
     def test_a_pair_never_judged_aligned_is_written_with_status_4(self, solve_calls, capsys, tmp_path, monkeypatch):
         _, script = solve_calls

@@ -102,7 +102,7 @@ class TestRun:
             "total": 3,
             "attempted": 3,
             "correct": 2,
-            "accuracy": 2 / 3,
+            "accuracy": 1.0,  # the problem without a reference is left out
             "compiled": 3,
             "solved": 3,
             "errors": 0,
@@ -113,6 +113,15 @@ class TestRun:
             "retried": 0,
             "mean_iterations": 1,
             "mean_seconds": 0.5,
+            "execution_rate": 1.0,
+            "mean_llm_calls": None,
+            "mean_repair_rounds": None,
+            "tokens_in": None,
+            "tokens_out": None,
+            "by_class": {},
+            "by_agreement": {},
+            "with_assumptions": {"total": 0, "correct": 0, "accuracy": None},
+            "without_assumptions": {"total": 0, "correct": 0, "accuracy": None},
             "dataset": str(dataset),
             "provider": "openai",
             "model": "gpt-test",
@@ -124,6 +133,7 @@ class TestRun:
         records = {r["id"]: r for r in read_records(tmp_path / "out")}
         assert records["two/with slash"]["correct"] is True  # 0.0019 off 20: within 1e-4 * 20
         assert records["3"]["expected"] is None and records["one"]["expected"] == 10
+        assert (records["3"]["verdict"], records["one"]["verdict"]) == ("no_reference", "correct")
         folders = {c[0]: c[1] for c in calls}
         assert folders["one"] == "one" and "/" not in folders["two/with slash"]
         settings = dict(calls[0][2])
@@ -138,10 +148,13 @@ class TestRun:
             "timeout": None,
             "time_limit": 60.0,
             "replay": None,
+            "alignment_check": None,
+            "samples": 1,
+            "rel_tol": 0.0001,
         }
         err = capsys.readouterr().err
         assert f"skipped record 4 (line 4) of {dataset}: 'description' is not a text" in err
-        assert "skipped record 5 (line 5)" in err and "[3/3] 3: wrong (optimal, objective 10.0)" in err
+        assert "skipped record 5 (line 5)" in err and "[3/3] 3: no_reference (optimal, objective 10.0)" in err
 
     def test_a_failing_problem_is_recorded_not_fatal(self, fake_runs, tmp_path):
         _, answers = fake_runs
@@ -199,7 +212,9 @@ class TestRun:
         monkeypatch.setattr("sys.stderr", screen)
         run(write_jsonl(tmp_path / "set.jsonl", DATASET), tmp_path / "out", progress=True)
         shown = screen.getvalue()
-        assert "tarvok eval: 100%" in shown and "3/3" in shown and "accuracy 1/3" in shown
+        assert (
+            "tarvok eval: 100%" in shown and "3/3" in shown and "accuracy 1/2" in shown
+        )  # of the problems with a reference
         assert "[1/3]" not in shown  # the bar, not the lines
 
 

@@ -19,6 +19,10 @@ def run_evaluation(
     replay: Optional[str | os.PathLike[str]] = None,
     retry_errors: bool = True,
     stop_after_errors: int = 3,
+    fields: Optional[dict[str, str]] = None,
+    alignment_check: Optional[bool] = None,
+    repeat: int = 1,
+    samples: int = 1,
 ) -> dict[str, Any]:
     """Run the generation loop on every problem of a data set and measure answer accuracy."""
     ...

@@ -4,8 +4,11 @@
 // found comes back as one result (run_generation); --run and --emit use the
 // loop's own compile of the final pair.
 #include "cli/command.hpp"
+#include "generative/grounding.hpp"
 
 namespace tarvok::cli {
+
+namespace grounding = tarvok::generative::grounding;
 
 namespace {
 
@@ -189,7 +192,8 @@ struct SolveOutcome {
     bool with_run = false, with_emit = false;
     RunOutcome run;
     EmitOutcome emit;
-    std::string outcome;  ///< the closing line, when there is one
+    std::string outcome;          ///< the closing line, when there is one
+    grounding::Report grounding;  ///< the final data's numbers that the description does not give as written
 };
 
 /// Moves a compiling pair into place (else keeps it as .failed), then runs
@@ -200,6 +204,11 @@ SolveOutcome place_and_use(py::object args, const SolveRequest& r, StagedPair& p
     o.compiled = host::truthy(result.attr("compiled"));
     o.aligned = r.alignment && host::truthy(result.attr("aligned"));
     o.existed = fs::exists(pair.target().model) || fs::exists(pair.target().data);
+    if (o.compiled) {
+        std::string description = host::str_of(r.description), data = host::str_of(result.attr("data_text"));
+        py::gil_scoped_release unlocked;
+        o.grounding = grounding::ground(description, data);
+    }
     if (o.compiled)
         pair.place();
     else
@@ -245,6 +254,36 @@ SolveOutcome place_and_use(py::object args, const SolveRequest& r, StagedPair& p
     return o;
 }
 
+py::list findings_json(const std::vector<grounding::Finding>& findings) {
+    py::list out;
+    for (const grounding::Finding& f : findings) {
+        py::dict one;
+        one["value"] = host::text(f.text);
+        one["line"] = f.line;
+        one["text"] = host::text(f.line_text);
+        if (f.match != grounding::Match::Assumed) {
+            one["kind"] = f.match == grounding::Match::Percentage ? "percentage" : "scaled";
+            one["source"] = host::text(f.source);
+            one["power"] = f.power;
+        }
+        out.append(one);
+    }
+    return out;
+}
+
+/// The grounding report under the assessment: numbers the LLM supplied, then
+/// those it took from the description in another form.
+void say_grounding(const grounding::Report& report) {
+    if (!report.assumptions.empty()) {
+        say("\nAssumptions (numbers of the data file that the description does not give):");
+        for (const grounding::Finding& f : report.assumptions) say("  " + grounding::finding_text(f));
+    }
+    if (!report.conversions.empty()) {
+        say("\nNumbers of the description in another form:");
+        for (const grounding::Finding& f : report.conversions) say("  " + grounding::finding_text(f));
+    }
+}
+
 int report_json(py::object args, const SolveRequest& r, const SolveOutcome& o) {
     py::dict stats = o.result.attr("statistics");
     py::dict out;
@@ -259,6 +298,8 @@ int report_json(py::object args, const SolveRequest& r, const SolveOutcome& o) {
         out["objective"] = stats["objective"];
     }
     out["aligned"] = r.alignment ? py::object(py::bool_(o.aligned)) : py::object(py::none());
+    out["assumptions"] = o.compiled ? py::object(findings_json(o.grounding.assumptions)) : py::none();
+    out["conversions"] = o.compiled ? py::object(findings_json(o.grounding.conversions)) : py::none();
     out["status"] = code(o.status);
     if (!o.compiled) {
         out["failed_model_file"] = o.kept.model.empty() ? py::object(py::none()) : host_path(o.kept.model);
@@ -295,6 +336,7 @@ int report_text(py::object args, const SolveRequest& r, const SolveOutcome& o) {
     bool with_stats = host::truthy(args.attr("stats"));
     if (with_stats) say_statistics(r, o);
     say(host::str_of(o.result.attr("assessment")));
+    say_grounding(o.grounding);
     if (o.with_run) {
         say("");
         say(o.run.status == 1 ? o.run.diagnostics : summary_of(o.run.result));

@@ -40,18 +40,28 @@ std::string quoted_list(std::span<const std::string_view> keys) {
     return out;
 }
 
+/// The keys to try: the one the user named, else the usual ones.
+std::span<const std::string_view> keys_for(const std::string& named, std::span<const std::string_view> usual,
+                                           std::string_view& holder) {
+    if (named.empty()) return usual;
+    holder = named;
+    return {&holder, 1};
+}
+
 /// The problem a record holds, or the reason it holds none.
-std::optional<Problem> problem_from(const Value& record, std::size_t number, std::string& reason) {
+std::optional<Problem> problem_from(const Value& record, std::size_t number, const Fields& fields,
+                                    std::string& reason) {
     if (record.kind != Value::Kind::Object) {
         reason = "not a JSON object";
         return std::nullopt;
     }
     Problem p;
     p.record = number;
-    std::string_view key;
-    const Value* description = first_present(record, kDescriptionKeys, &key);
+    std::string_view key, named_question, named_answer, named_class;
+    auto description_keys = keys_for(fields.question, kDescriptionKeys, named_question);
+    const Value* description = first_present(record, description_keys, &key);
     if (description == nullptr) {
-        reason = "no description (" + quoted_list(kDescriptionKeys) + ")";
+        reason = "no description (" + quoted_list(description_keys) + ")";
         return std::nullopt;
     }
     if (description->kind != Value::Kind::String) {
@@ -63,9 +73,13 @@ std::optional<Problem> problem_from(const Value& record, std::size_t number, std
         return std::nullopt;
     }
     p.description = description->text;
-    if (const Value* expected = first_present(record, kObjectiveKeys, &key)) p.expected = reference_value(*expected);
+    if (const Value* expected = first_present(record, keys_for(fields.answer, kObjectiveKeys, named_answer), &key))
+        p.expected = reference_value(*expected);
+    if (const Value* kind = first_present(record, keys_for(fields.problem_class, kClassKeys, named_class), &key)) {
+        if (kind->kind == Value::Kind::String || kind->kind == Value::Kind::Number) p.problem_class = kind->text;
+    }
 
-    const Value* id = record.find("id");
+    const Value* id = record.find(fields.id.empty() ? std::string_view("id") : std::string_view(fields.id));
     if (id == nullptr || id->is_null()) {
         p.id = std::to_string(number);
     } else if (id->kind == Value::Kind::String && !id->text.empty()) {
@@ -73,7 +87,7 @@ std::optional<Problem> problem_from(const Value& record, std::size_t number, std
     } else if (id->kind == Value::Kind::Number && std::isfinite(id->number)) {
         p.id = id->text;  // as written: 7 stays "7", 7.0 stays "7.0"
     } else {
-        reason = "'id' must be a non-empty text or a number";
+        reason = "'" + (fields.id.empty() ? std::string("id") : fields.id) + "' must be a non-empty text or a number";
         return std::nullopt;
     }
     p.folder = folder_name(p.id);
@@ -99,7 +113,134 @@ std::string lower(std::string_view text) {
     return out;
 }
 
+struct Entry {
+    std::size_t line = 0;  ///< where a record starts; 0 in a JSON array
+    std::optional<Value> value;
+    std::string unreadable;  ///< why there is no value
+};
+
+/// Comma-separated values: each row after the header as an object of texts.
+std::vector<Entry> csv_records(std::string_view text) {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::size_t> starts;
+    std::vector<std::string> row;
+    std::string cell;
+    std::size_t line = 1, i = 0;
+    bool quoted_cell = false;
+    auto end_row = [&] {
+        row.push_back(std::move(cell));
+        cell.clear();
+        bool blank = row.size() == 1 && row[0].find_first_not_of(" \t\r") == std::string::npos && !quoted_cell;
+        if (!blank)
+            rows.push_back(std::move(row));
+        else
+            starts.pop_back();
+        row.clear();
+        quoted_cell = false;
+    };
+    starts.push_back(line);
+    while (i < text.size()) {
+        char c = text[i];
+        if (c == '"' && cell.find_first_not_of(" \t") == std::string::npos) {
+            // A quoted cell: up to the quote that is not doubled.
+            cell.clear();
+            quoted_cell = true;
+            std::size_t opened = line;
+            for (++i;; ++i) {
+                if (i >= text.size())
+                    throw DatasetError("line " + std::to_string(opened) + ": a quoted field is not closed");
+                if (text[i] == '"') {
+                    if (i + 1 < text.size() && text[i + 1] == '"') {
+                        cell += '"';
+                        ++i;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                if (text[i] == '\n') ++line;
+                cell += text[i];
+            }
+            while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+            if (i < text.size() && text[i] != ',' && text[i] != '\n' && text[i] != '\r')
+                throw DatasetError("line " + std::to_string(line) + ": text after a quoted field");
+            continue;
+        }
+        if (c == ',') {
+            row.push_back(std::move(cell));
+            cell.clear();
+            ++i;
+        } else if (c == '\n' || c == '\r') {
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            ++i;
+            ++line;
+            end_row();
+            starts.push_back(line);
+        } else {
+            cell += c;
+            ++i;
+        }
+    }
+    end_row();
+    if (rows.empty()) throw DatasetError("the data set holds no records");
+    std::vector<std::string> header = rows.front();
+    for (std::string& name : header) {
+        std::size_t a = name.find_first_not_of(" \t"), b = name.find_last_not_of(" \t");
+        name = a == std::string::npos ? "" : name.substr(a, b - a + 1);
+    }
+    std::vector<Entry> out;
+    for (std::size_t r = 1; r < rows.size(); ++r) {
+        Entry entry{starts[r], std::nullopt, {}};
+        bool extra = false;  // cells beyond the header's, past trailing commas
+        for (std::size_t c = header.size(); c < rows[r].size(); ++c) extra = extra || !is_blank(rows[r][c]);
+        if (extra) {
+            entry.unreadable =
+                std::to_string(rows[r].size()) + " fields where the header names " + std::to_string(header.size());
+        } else {
+            Value object;
+            object.kind = Value::Kind::Object;
+            for (std::size_t c = 0; c < header.size(); ++c) {
+                Value v;
+                if (c < rows[r].size() && !is_blank(rows[r][c])) {
+                    v.kind = Value::Kind::String;
+                    v.text = rows[r][c];
+                }
+                object.members.emplace_back(header[c], std::move(v));
+            }
+            entry.value = std::move(object);
+        }
+        out.push_back(std::move(entry));
+    }
+    return out;
+}
+
+/// reference_value, through at most one list (a list in a text included).
+std::optional<double> reference_value_at(const Value& value, int depth) {
+    if (value.kind == Value::Kind::Number) {
+        if (std::isfinite(value.number)) return value.number;
+        return std::nullopt;
+    }
+    if (value.kind == Value::Kind::Array) {
+        if (depth > 0 || value.items.size() != 1) return std::nullopt;
+        return reference_value_at(value.items.front(), depth + 1);
+    }
+    if (value.kind != Value::Kind::String) return std::nullopt;
+    if (auto number = numeric_text(value.text)) return number;
+    std::size_t first = value.text.find_first_not_of(" \t\r\n");
+    if (depth > 0 || first == std::string::npos || value.text[first] != '[') return std::nullopt;
+    try {
+        return reference_value_at(json::parse(value.text), depth);
+    } catch (const json::ParseError&) {
+        return std::nullopt;
+    }
+}
+
 }  // namespace
+
+std::string record_key(std::string_view id, long long repeat) {
+    if (repeat <= 1) return std::string(id);
+    return std::string(id) + "#" + std::to_string(repeat);
+}
 
 std::string folder_hash(std::string_view id) {
     char digits[17];
@@ -166,14 +307,7 @@ std::optional<double> numeric_text(std::string_view text) {
     return value;
 }
 
-std::optional<double> reference_value(const Value& value) {
-    if (value.kind == Value::Kind::Number) {
-        if (std::isfinite(value.number)) return value.number;
-        return std::nullopt;
-    }
-    if (value.kind == Value::Kind::String) return numeric_text(value.text);
-    return std::nullopt;
-}
+std::optional<double> reference_value(const Value& value) { return reference_value_at(value, 0); }
 
 std::string folder_name(std::string_view id) {
     constexpr std::size_t kLongest = 80;
@@ -191,19 +325,16 @@ std::string folder_name(std::string_view id) {
     return out + folder_hash(id);
 }
 
-Dataset read_dataset(std::string_view text) {
+Dataset read_dataset(std::string_view text, const Fields& fields, Format format) {
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // a byte-order mark
     Dataset out;
-    struct Entry {
-        std::size_t line = 0;  ///< where a JSON Lines record starts; 0 in an array
-        std::optional<Value> value;
-        std::string unreadable;  ///< why there is no value
-    };
     std::vector<Entry> records;
 
     std::size_t first = text.find_first_not_of(" \t\r\n");
     if (first == std::string_view::npos) throw DatasetError("the data set holds no records");
-    if (text[first] == '[') {
+    if (format == Format::Csv) {
+        records = csv_records(text);
+    } else if (text[first] == '[') {
         // A JSON array: the whole file is one value.
         Value all;
         try {
@@ -236,7 +367,7 @@ Dataset read_dataset(std::string_view text) {
         std::size_t number = i + 1;
         std::string reason = entry.unreadable;
         std::optional<Problem> problem;
-        if (entry.value) problem = problem_from(*entry.value, number, reason);
+        if (entry.value) problem = problem_from(*entry.value, number, fields, reason);
         if (problem) {
             auto [at, fresh] = seen.emplace(problem->id, number);
             if (!fresh) {

@@ -13,6 +13,9 @@
 
 namespace tarvok::evaluation {
 
+/// The key of a problem's record: its id, and for a repeated run its number.
+std::string record_key(std::string_view id, long long repeat);
+
 /// One problem to run.
 struct Problem {
     std::string id;                  ///< the record's id, or its record number
@@ -21,6 +24,10 @@ struct Problem {
     std::optional<double> expected;  ///< the reference optimal objective, when the record has a usable one
     std::size_t record = 0;          ///< 1-based position among the records
     std::string question_hash;       ///< a hash of the description, set by the caller (see Record)
+    std::string problem_class;       ///< the record's class ("" when it names none)
+    long long repeat = 1;            ///< which run of the problem, when each runs several times
+
+    std::string key() const { return record_key(id, repeat); }
 };
 
 /// A record that was skipped, and why.
@@ -44,20 +51,32 @@ class DatasetError : public std::runtime_error {
 /// Keys tried in order; the first present one (not null) decides.
 inline constexpr std::string_view kDescriptionKeys[] = {"description", "question", "en_question", "problem"};
 inline constexpr std::string_view kObjectiveKeys[] = {"objective", "answer", "en_answer", "optimal_value"};
+inline constexpr std::string_view kClassKeys[] = {"problem_class", "class", "category"};
 
-/// Reads a JSON array of objects, or JSON Lines (one object per non-blank
-/// line). A record that is not usable is listed in `bad` and skipped; ids
-/// must be unique. Throws DatasetError for text that is neither form or
-/// holds no record at all.
-Dataset read_dataset(std::string_view text);
+/// Fields named by the user instead of the keys tried in order ("" keeps the
+/// choice). A named field that a record lacks leaves it without that field.
+struct Fields {
+    std::string question, answer, id, problem_class;
+};
+
+enum class Format { Json, Csv };
+
+/// Reads a JSON array of objects, JSON Lines (one object per non-blank
+/// line) or, as Format::Csv, comma-separated values whose first row names
+/// the fields (quoted fields may hold commas, quotes doubled and line breaks;
+/// an empty cell is an absent field). A record that is not usable is listed
+/// in `bad` and skipped; ids must be unique. Throws DatasetError for text
+/// that is not of its form or holds no record at all.
+Dataset read_dataset(std::string_view text, const Fields& fields = {}, Format format = Format::Json);
 
 /// The number a numeric text stands for: optional sign, digits with optional
 /// comma thousands separators, optional fraction and exponent, white space
 /// around. Nothing for any other text or a value that is not finite.
 std::optional<double> numeric_text(std::string_view text);
 
-/// The reference objective of a record's value: a finite number, or a numeric
-/// text. Nothing (no reference) for anything else.
+/// The reference objective of a record's value: a finite number, a numeric
+/// text, or a list of one such value, also written as a text ("[469200.0]").
+/// Nothing (no reference) for anything else.
 std::optional<double> reference_value(const json::Value& value);
 
 /// A folder name for `id`: the id itself when it is made of letters, digits,

@@ -8,6 +8,8 @@
 #include "evaluation/dataset.hpp"
 #include "evaluation/results.hpp"
 #include "evaluation/run_lock.hpp"
+#include "evaluation/vote.hpp"
+#include "generative/grounding.hpp"
 #include "generative/providers/providers.hpp"
 #include "host/host.hpp"
 
@@ -72,6 +74,10 @@ struct Settings {
     py::object replay = py::none();   ///< the transcripts the provider replay answers from (absolute)
     bool retry_errors = true;         ///< run again the problems a provider error ended
     long long stop_after_errors = 3;  ///< stop when this many first problems all meet provider errors (0: never)
+    ev::Fields fields;                ///< the record fields the user named
+    py::object alignment_check = py::none();  ///< None: ALIGNMENT_CHECK as it stands
+    long long repeat = 1;                     ///< runs of each problem
+    long long samples = 1;                    ///< generations voted on per problem
 };
 
 [[noreturn]] void refuse(const std::string& parameter, const std::string& needs, py::handle value) {
@@ -90,7 +96,8 @@ long long count_argument(py::handle value, const char* name, bool optional) {
 Settings settings_from(py::object dataset, py::object out_dir, py::object provider, py::object model, py::object jobs,
                        py::object iterations, py::object execution_check, py::object rel_tol, py::object limit,
                        py::object progress, py::object force, py::object replay, py::object retry_errors,
-                       py::object stop_after_errors) {
+                       py::object stop_after_errors, py::object fields, py::object alignment_check, py::object repeat,
+                       py::object samples) {
     Settings s;
     py::module_ os = os_module();
     s.dataset = dataset.is_none() ? package_path("datasets") : os.attr("fspath")(dataset);
@@ -120,6 +127,31 @@ Settings settings_from(py::object dataset, py::object out_dir, py::object provid
     host::require(stop_after_errors, "run_evaluation", "stop_after_errors", Kind::Int);
     s.stop_after_errors = host::saturated(stop_after_errors);
     if (s.stop_after_errors < 0) refuse("stop_after_errors", "at least 0", stop_after_errors);
+    s.repeat = count_argument(repeat, "repeat", false);
+    s.samples = count_argument(samples, "samples", false);
+    host::require(alignment_check, "run_evaluation", "alignment_check", Kind::Bool, true);
+    s.alignment_check = alignment_check;
+    if (!fields.is_none()) {
+        if (!PyDict_Check(fields.ptr()))
+            throw py::type_error("run_evaluation() argument 'fields' must be dict or None, not " +
+                                 host::type_name(fields));
+        for (auto [key, value] : py::reinterpret_borrow<py::dict>(fields)) {
+            std::string name = host::str_of(key);
+            if (!PyUnicode_Check(value.ptr()) || host::str_of(value).empty())
+                refuse("fields", "a map of field names (non-empty texts)", fields);
+            std::string field = host::str_of(value);
+            if (name == "question")
+                s.fields.question = field;
+            else if (name == "answer")
+                s.fields.answer = field;
+            else if (name == "id")
+                s.fields.id = field;
+            else if (name == "class")
+                s.fields.problem_class = field;
+            else
+                refuse("fields", "a map with the keys 'question', 'answer', 'id' and 'class'", fields);
+        }
+    }
     if (!replay.is_none()) {
         s.replay = os.attr("path").attr("abspath")(os.attr("fspath")(replay));
         // Each problem's transcript is written afresh: transcripts answered from must lie elsewhere.
@@ -139,19 +171,27 @@ py::dict problem_dict(const ev::Problem& p) {
     d["description"] = host::text(p.description);
     d["expected"] = p.expected ? py::object(py::float_(*p.expected)) : py::none();
     d["record"] = p.record;
+    d["class"] = host::text(p.problem_class);
+    d["repeat"] = p.repeat;
+    // Each further run of a problem keeps its files beside the first run's.
+    if (p.repeat > 1) d["folder"] = host::text(p.folder + "/repeat-" + std::to_string(p.repeat));
     return d;
 }
 
-/// The data set's problems (cut to the limit) and its unusable records.
+/// The data set's problems (cut to the limit, each as many times as the run
+/// repeats it) and its unusable records.
 ev::Dataset load_dataset(const Settings& s) {
     py::bytes raw = host::read_file(s.dataset, "rb");
     std::string bytes = raw;
+    std::string extension =
+        host::str_of(os_module().attr("path").attr("splitext")(s.dataset)[py::int_(1)].attr("lower")());
+    ev::Format format = extension == ".csv" ? ev::Format::Csv : ev::Format::Json;
     ev::Dataset dataset;
     std::string failure;
     {
         py::gil_scoped_release unlocked;
         try {
-            dataset = ev::read_dataset(bytes);
+            dataset = ev::read_dataset(bytes, s.fields, format);
         } catch (const ev::DatasetError& e) {
             failure = e.what();
         }
@@ -159,6 +199,16 @@ ev::Dataset load_dataset(const Settings& s) {
     if (!failure.empty())
         host::raise(PyExc_ValueError, "cannot use data set " + host::str_of(s.dataset) + ": " + failure);
     if (s.limit && static_cast<long long>(dataset.problems.size()) > *s.limit) dataset.problems.resize(*s.limit);
+    if (s.repeat > 1) {
+        std::vector<ev::Problem> repeated;
+        for (long long r = 1; r <= s.repeat; ++r) {
+            for (const ev::Problem& p : dataset.problems) {
+                repeated.push_back(p);
+                repeated.back().repeat = r;
+            }
+        }
+        dataset.problems = std::move(repeated);
+    }
     py::object sha256 = py::module_::import("hashlib").attr("sha256");
     for (ev::Problem& p : dataset.problems)
         p.question_hash = host::str_of(sha256(py::bytes(p.description)).attr("hexdigest")());
@@ -213,6 +263,8 @@ ev::Record record_from(py::handle result, const ev::Problem& problem, double rel
     py::object get = result.attr("get");
     ev::Record r;
     r.id = problem.id;
+    r.repeat = problem.repeat;
+    r.problem_class = problem.problem_class;
     r.expected = problem.expected;
     r.objective = optional_double(get("objective"));
     r.status = optional_text(get("status"));
@@ -227,6 +279,27 @@ ev::Record record_from(py::handle result, const ev::Problem& problem, double rel
     r.error = optional_text(get("error"));
     r.provider_error = r.error && host::truthy(get("provider_error"));
     r.correct = !r.error && ev::is_correct(r.status, r.objective, r.expected, rel_tol);
+    auto count = [&](const char* key) -> std::optional<long long> {
+        py::object n = get(key);
+        if (n.is_none()) return std::nullopt;
+        return host::saturated(n);
+    };
+    r.llm_calls = count("llm_calls");
+    r.repair_rounds = count("repair_rounds");
+    r.tokens_in = count("tokens_in");
+    r.tokens_out = count("tokens_out");
+    if (auto n = count("samples"); n && *n > 1) {
+        r.samples = *n;
+        r.sample = count("sample").value_or(1);
+        r.confidence = optional_double(get("confidence"));
+    }
+    py::object assumptions = get("assumptions");
+    if (!assumptions.is_none()) {
+        r.assumptions.emplace();
+        for (py::handle a : assumptions)
+            r.assumptions->push_back(
+                {hidden(host::str_of(a["value"])), a["line"].cast<std::size_t>(), hidden(host::str_of(a["text"]))});
+    }
     return r;
 }
 
@@ -258,6 +331,24 @@ py::cpp_function logged_progress(py::object log, py::object stop) {
     });
 }
 
+/// The numbers of a generated data file that the description does not give.
+py::list assumption_list(const std::string& description, const std::string& data) {
+    tarvok::generative::grounding::Report report;
+    {
+        py::gil_scoped_release unlocked;
+        report = tarvok::generative::grounding::ground(description, data);
+    }
+    py::list out;
+    for (const auto& f : report.assumptions) {
+        py::dict one;
+        one["value"] = host::text(f.text);
+        one["line"] = f.line;
+        one["text"] = host::text(f.line_text);
+        out.append(one);
+    }
+    return out;
+}
+
 /// A problem's record before anything is known of it.
 py::dict empty_record(py::object id) {
     py::dict record;
@@ -269,29 +360,23 @@ py::dict empty_record(py::object id) {
     record["compile_errors"] = py::list();
     record["error"] = py::none();
     record["provider_error"] = false;
+    for (const char* key : {"llm_calls", "repair_rounds", "tokens_in", "tokens_out", "assumptions"})
+        record[key] = py::none();
     return record;
 }
 
-/// `_run_problem(problem, out_dir, settings)`: one problem, start to end.
-/// `settings` holds the run's options of the loop (model, provider,
-/// iterations, execution_check, few_shot_library, timeout) and the final
-/// solve's time_limit.
-py::dict run_problem(py::object problem, py::object out_dir, py::object settings) {
+/// One generation of a problem in `folder`: the loop, then the final model's
+/// solve, into `record`. What the loop raises is kept in the record.
+void generate_once(py::object problem, py::object folder, py::object settings, py::object progress, py::object log,
+                   py::dict record) {
     py::module_ os = os_module();
     py::module_ tg = generative();
-    py::object folder = join_path(out_dir, problem["folder"]);
     os.attr("makedirs")(folder, py::arg("exist_ok") = true);
     py::object model_file = join_path(folder, py::str("model.mod"));
     py::object data_file = join_path(folder, py::str("data.dat"));
     // The conversation of this run of the problem only.
     py::object transcript = join_path(folder, py::str("transcript.jsonl"));
     if (host::truthy(os.attr("path").attr("lexists")(transcript))) os.attr("remove")(transcript);
-    py::object log = py::module_::import("builtins")
-                         .attr("open")(join_path(folder, py::str("progress.log")), "w", py::arg("encoding") = "utf-8",
-                                       py::arg("errors") = "backslashreplace");
-    py::cpp_function progress = logged_progress(log, settings.attr("get")("stop"));
-    py::dict record = empty_record(problem["id"]);
-    double start = perf_counter().cast<double>();
     try {
         // The run's own options for this call; the module settings stay as they are.
         py::object result = tg.attr("run_generation")(
@@ -299,7 +384,14 @@ py::dict run_problem(py::object problem, py::object out_dir, py::object settings
             py::arg("iterations") = settings["iterations"], py::arg("llm_provider") = settings["provider"],
             py::arg("progress") = progress, py::arg("few_shot_library") = settings["few_shot_library"],
             py::arg("execution_check") = settings["execution_check"], py::arg("timeout") = settings["timeout"],
-            py::arg("record") = transcript, py::arg("replay") = settings.attr("get")("replay"));
+            py::arg("record") = transcript, py::arg("replay") = settings.attr("get")("replay"),
+            py::arg("alignment_check") = settings.attr("get")("alignment_check"));
+        for (const char* key : {"llm_calls", "repair_rounds", "tokens_in", "tokens_out"})
+            record[key] = result.attr(key);
+        std::string data_text = host::str_of(result.attr("data_text"));
+        if (!host::str_of(result.attr("model_text")).empty()) {
+            record["assumptions"] = assumption_list(host::str_of(problem["description"]), data_text);
+        }
         record["iterations"] = result.attr("iterations");
         record["compile_errors"] = result.attr("syntax_errors");
         record["compiled"] = result.attr("compiled");
@@ -321,6 +413,73 @@ py::dict run_problem(py::object problem, py::object out_dir, py::object settings
         record["provider_error"] = tg.attr("_is_provider_outage")(e.value());
         progress(record["error"]);
     }
+}
+
+/// The record of a problem generated several times: the voted sample's,
+/// with the calls and tokens of all of them, the agreement and the samples.
+/// A provider error in any sample makes the problem one to try again.
+py::dict voted(const std::vector<py::dict>& samples, double rel_tol) {
+    for (const py::dict& one : samples)
+        if (host::truthy(one["provider_error"])) return one;
+    std::vector<ev::Candidate> candidates;
+    for (const py::dict& one : samples) {
+        ev::Candidate c;
+        bool optimal = one["error"].is_none() && !one["status"].is_none() && host::str_of(one["status"]) == "optimal";
+        if (optimal && !one["objective"].is_none()) c.objective = one["objective"].cast<double>();
+        if (!one["repair_rounds"].is_none()) c.repairs = host::saturated(one["repair_rounds"]);
+        candidates.push_back(c);
+    }
+    ev::Vote vote = ev::vote(candidates, rel_tol);
+    // Without an answer among them, the last sample that did not raise tells why (else the last).
+    std::size_t pick = samples.size() - 1;
+    if (vote.chosen) {
+        pick = *vote.chosen;
+    } else {
+        for (std::size_t i = samples.size(); i-- > 0;)
+            if (samples[i]["error"].is_none()) {
+                pick = i;
+                break;
+            }
+    }
+    py::dict record = samples[pick].attr("copy")();
+    for (const char* key : {"llm_calls", "repair_rounds", "tokens_in", "tokens_out"}) {
+        py::object total = py::none();
+        for (const py::dict& one : samples)
+            if (!one[key].is_none()) total = total.is_none() ? one[key] : total + one[key];
+        record[key] = total;
+    }
+    record["samples"] = samples.size();
+    record["sample"] = pick + 1;
+    record["confidence"] = vote.confidence;
+    return record;
+}
+
+/// `_run_problem(problem, out_dir, settings)`: one problem, start to end.
+/// `settings` holds the run's options of the loop (model, provider,
+/// iterations, execution_check, alignment_check, few_shot_library, timeout),
+/// the final solve's time_limit, and samples with rel_tol for voting.
+py::dict run_problem(py::object problem, py::object out_dir, py::object settings) {
+    py::module_ os = os_module();
+    py::object folder = join_path(out_dir, problem["folder"]);
+    os.attr("makedirs")(folder, py::arg("exist_ok") = true);
+    py::object log = py::module_::import("builtins")
+                         .attr("open")(join_path(folder, py::str("progress.log")), "w", py::arg("encoding") = "utf-8",
+                                       py::arg("errors") = "backslashreplace");
+    py::cpp_function progress = logged_progress(log, settings.attr("get")("stop"));
+    py::object asked = settings.attr("get")("samples", 1);
+    long long count = std::max(1LL, host::saturated(asked));
+    double start = perf_counter().cast<double>();
+    std::vector<py::dict> samples;
+    for (long long k = 1; k <= count; ++k) {
+        // The first sample's files are the problem's own; the others go beside them.
+        py::object where = k == 1 ? folder : join_path(folder, py::str("sample-" + std::to_string(k)));
+        if (count > 1) progress(py::str("Sample " + std::to_string(k) + "/" + std::to_string(count)));
+        samples.push_back(empty_record(problem["id"]));
+        generate_once(problem, where, settings, progress, log, samples.back());
+        if (host::truthy(samples.back()["provider_error"])) break;  // the provider is failing: no use going on
+    }
+    py::dict record =
+        count == 1 ? samples.front() : voted(samples, settings.attr("get")("rel_tol", 1e-4).cast<double>());
     record["seconds"] = perf_counter().cast<double>() - start;
     log.attr("close")();
     return record;
@@ -373,8 +532,8 @@ void work(const std::shared_ptr<Pool>& pool) {
 /// The progress display: a tqdm bar on a terminal, else one line per problem.
 class Progress {
   public:
-    Progress(bool on, size_t total, size_t done, size_t correct)
-        : on_(on), total_(total), done_(done), correct_(correct) {
+    Progress(bool on, size_t total, size_t done, size_t correct, size_t judged)
+        : on_(on), total_(total), done_(done), correct_(correct), judged_(judged) {
         if (!on_) return;
         py::object err = py::module_::import("sys").attr("stderr");
         bool terminal = false;
@@ -397,21 +556,21 @@ class Progress {
     void finished(const ev::Record& r) {
         ++done_;
         correct_ += r.correct;
+        judged_ += r.expected.has_value();
         if (!on_) return;
         if (bar_) {
             postfix();
             bar_.attr("update")(1);
             return;
         }
-        std::string outcome =
-            r.error ? (r.provider_error ? "provider error " : "raised ") + *r.error : (r.correct ? "correct" : "wrong");
+        std::string outcome = r.error ? (r.provider_error ? "provider error " : "raised ") + *r.error : ev::verdict(r);
         if (!r.error) {
             outcome += " (" + r.status.value_or(r.compiled && !*r.compiled ? "not compiled" : "not solved");
             if (r.objective) outcome += ", objective " + host::str_of(py::repr(py::float_(*r.objective)));
             outcome += ")";
         }
-        tell("[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " + r.id + ": " + outcome +
-             "; accuracy so far " + std::to_string(correct_) + "/" + std::to_string(done_));
+        tell("[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " + (r.repeat > 1 ? r.key() : r.id) +
+             ": " + outcome + "; accuracy so far " + std::to_string(correct_) + "/" + std::to_string(judged_));
     }
 
     void close() {
@@ -421,11 +580,11 @@ class Progress {
 
   private:
     void postfix() {
-        bar_.attr("set_postfix_str")("accuracy " + std::to_string(correct_) + "/" + std::to_string(done_),
+        bar_.attr("set_postfix_str")("accuracy " + std::to_string(correct_) + "/" + std::to_string(judged_),
                                      py::arg("refresh") = false);
     }
     bool on_;
-    size_t total_, done_, correct_;
+    size_t total_, done_, correct_, judged_;
     py::object bar_;
 };
 
@@ -512,7 +671,9 @@ Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
         p.recorded = ev::read_results(previous);
     }
     py::object check = s.execution_check.is_none() ? tg.attr("EXECUTION_CHECK") : s.execution_check;
-    p.key = {s.provider_name, hidden(host::str_of(s.model)), host::saturated(s.iterations), host::truthy(check)};
+    py::object alignment = s.alignment_check.is_none() ? tg.attr("ALIGNMENT_CHECK") : s.alignment_check;
+    p.key = {s.provider_name,     hidden(host::str_of(s.model)), host::saturated(s.iterations),
+             host::truthy(check), host::truthy(alignment),       s.samples};
     p.plan = ev::plan_resume(dataset.problems, p.recorded.by_id, p.key, s.rel_tol, s.force, s.retry_errors);
     if (p.plan.conflict && !s.force) {
         host::raise(PyExc_ValueError,
@@ -545,8 +706,11 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, s
     // is written again, so that the file's last word on it is this run's.
     for (const std::string& id : prepared.plan.rejudged) append(out.records.at(id));
     const std::vector<const ev::Problem*>& todo = prepared.plan.todo;
-    size_t done_before = out.records.size(), correct_before = 0;
-    for (auto& [id, r] : out.records) correct_before += r.correct;
+    size_t done_before = out.records.size(), correct_before = 0, judged_before = 0;
+    for (auto& [id, r] : out.records) {
+        correct_before += r.correct;
+        judged_before += r.expected.has_value();
+    }
 
     if (s.progress) {
         for (const ev::BadRecord& bad : dataset.bad) tell(bad_record_text(s.dataset, bad));
@@ -585,9 +749,12 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, s
     settings["time_limit"] = tg.attr("EXECUTION_TIME_LIMIT");
     settings["stop"] = pool->stop;
     settings["replay"] = s.replay;
+    settings["alignment_check"] = s.alignment_check;
+    settings["samples"] = s.samples;
+    settings["rel_tol"] = s.rel_tol;
     pool->settings = settings;
 
-    Progress progress(s.progress, out.problems.size(), done_before, correct_before);
+    Progress progress(s.progress, out.problems.size(), done_before, correct_before, judged_before);
     py::object thread = py::module_::import("threading").attr("Thread");
     size_t workers = std::min<size_t>(static_cast<size_t>(s.jobs), todo.size());
     // Not daemon threads: the interpreter waits for them at exit rather than
@@ -636,7 +803,8 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, s
             append(record);
             progress.finished(record);
             if (first_finished.size() < static_cast<size_t>(s.stop_after_errors)) first_finished.push_back(record);
-            out.records[record.id] = std::move(record);
+            std::string key = record.key();
+            out.records[key] = std::move(record);
             --remaining;
             if (ev::provider_is_down(first_finished, static_cast<size_t>(s.stop_after_errors))) {
                 // One line: the last error's first line, cut short.
@@ -676,9 +844,11 @@ py::object summary_object(const Outcome& out) { return py::module_::import("json
 py::object run_evaluation(py::object dataset, py::object out_dir, py::object provider, py::object model,
                           py::object jobs, py::object iterations, py::object execution_check, py::object rel_tol,
                           py::object limit, py::object progress, py::object force, py::object replay,
-                          py::object retry_errors, py::object stop_after_errors) {
-    Settings s = settings_from(dataset, out_dir, provider, model, jobs, iterations, execution_check, rel_tol, limit,
-                               progress, force, replay, retry_errors, stop_after_errors);
+                          py::object retry_errors, py::object stop_after_errors, py::object fields,
+                          py::object alignment_check, py::object repeat, py::object samples) {
+    Settings s =
+        settings_from(dataset, out_dir, provider, model, jobs, iterations, execution_check, rel_tol, limit, progress,
+                      force, replay, retry_errors, stop_after_errors, fields, alignment_check, repeat, samples);
     ev::Dataset data = load_dataset(s);
     check_provider(s);
     check_solver();
@@ -701,7 +871,9 @@ void add_arguments(py::object parser) {
         parser.attr("add_argument")(std::forward<decltype(arguments)>(arguments)...);  // keywords must stay rvalues
     };
     add("dataset", py::arg("nargs") = "?", py::arg("metavar") = "DATASET",
-        py::arg("help") = "a JSON Lines file or a JSON array of records (default: the shipped sample set)");
+        py::arg("help") =
+            "a JSON Lines file, a JSON array of records or a .csv file with a header row (default: the shipped "
+            "sample set)");
     add("--out", py::arg("required") = true, py::arg("metavar") = "DIR",
         py::arg("help") =
             "folder for each problem's files, results.jsonl and summary.json; a second run with the "
@@ -738,6 +910,30 @@ void add_arguments(py::object parser) {
         py::arg("help") =
             "stop with status 5 when the first N problems all fail with provider errors "
             "(default: 3; 0: never)");
+    add("--field-question", py::arg("metavar") = "NAME",
+        py::arg("help") =
+            "the field that holds each problem's description (default: the first of description, "
+            "question, en_question, problem)");
+    add("--field-answer", py::arg("metavar") = "NAME",
+        py::arg("help") =
+            "the field that holds the reference optimum (default: the first of objective, answer, "
+            "en_answer, optimal_value)");
+    add("--field-id", py::arg("metavar") = "NAME",
+        py::arg("help") = "the field that holds each problem's id (default: id)");
+    add("--field-class", py::arg("metavar") = "NAME",
+        py::arg("help") =
+            "the field that holds each problem's class, for accuracy per class (default: the first of "
+            "problem_class, class, category)");
+    add("--no-alignment", py::arg("action") = "store_true",
+        py::arg("help") = "skip the alignment check (a compiling pair is then the answer)");
+    add("--repeat", py::arg("type") = builtins.attr("int"), py::arg("default") = 1, py::arg("metavar") = "K",
+        py::arg("help") =
+            "run each problem K times and report the mean and standard deviation of the accuracy "
+            "(default: 1)");
+    add("--samples", py::arg("type") = builtins.attr("int"), py::arg("default") = 1, py::arg("metavar") = "N",
+        py::arg("help") =
+            "generate each problem N times and answer with the objective most of them reach (ties: fewer "
+            "repairs); the share that agrees is its confidence (default: 1)");
     add("--force", py::arg("action") = "store_true",
         py::arg("help") =
             "run in an --out that holds a run with another provider, model or settings; its problems run again");
@@ -793,6 +989,8 @@ int run_command(py::object args) {
     for (auto [name, option] : {std::pair{"jobs", "--jobs"},
                                 {"iterations", "--iterations"},
                                 {"limit", "--limit"},
+                                {"repeat", "--repeat"},
+                                {"samples", "--samples"},
                                 {"max_size", "--max-size"}}) {
         py::object value = args.attr(name);
         if (!value.is_none() && value.cast<long long>() < 1)
@@ -825,16 +1023,29 @@ int run_command(py::object args) {
             "unknown provider '" + host::str_of(provider) + "' (choose " + pv::spoken_list(names, "or") + ")");
     }
 
+    py::dict fields;
+    for (auto [key, attribute] : {std::pair{"question", "field_question"},
+                                  {"answer", "field_answer"},
+                                  {"id", "field_id"},
+                                  {"class", "field_class"}}) {
+        py::object named = args.attr(attribute);
+        if (named.is_none()) continue;
+        if (host::str_of(named).empty())
+            return failed(args, kUsage, std::string("--field-") + key + " must name a field");
+        fields[key] = named;
+    }
     std::shared_ptr<Pool> pool;
     try {
         Settings s;
         try {
-            s = settings_from(args.attr("dataset"), args.attr("out"), provider, args.attr("model"), args.attr("jobs"),
-                              args.attr("iterations"),
-                              host::truthy(args.attr("execution_check")) ? py::object(py::bool_(true)) : py::none(),
-                              py::float_(rel_tol), args.attr("limit"), py::bool_(true),
-                              py::bool_(host::truthy(args.attr("force"))), replay,
-                              py::bool_(!host::truthy(args.attr("no_retry_errors"))), args.attr("stop_after_errors"));
+            s = settings_from(
+                args.attr("dataset"), args.attr("out"), provider, args.attr("model"), args.attr("jobs"),
+                args.attr("iterations"),
+                host::truthy(args.attr("execution_check")) ? py::object(py::bool_(true)) : py::none(),
+                py::float_(rel_tol), args.attr("limit"), py::bool_(true), py::bool_(host::truthy(args.attr("force"))),
+                replay, py::bool_(!host::truthy(args.attr("no_retry_errors"))), args.attr("stop_after_errors"), fields,
+                host::truthy(args.attr("no_alignment")) ? py::object(py::bool_(false)) : py::none(),
+                args.attr("repeat"), args.attr("samples"));
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_ValueError) || replay.is_none()) throw;
             return failed(args, kUsage,
@@ -930,9 +1141,18 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
     host::def(m, "run_evaluation",
               "dataset, out_dir, *, provider=None, model=None, jobs=1, iterations=None, execution_check=None, "
               "rel_tol=0.0001, limit=None, progress=True, force=False, replay=None, retry_errors=True, "
-              "stop_after_errors=3",
+              "stop_after_errors=3, fields=None, alignment_check=None, repeat=1, samples=1",
               "Run the generation loop on every problem of a data set and measure answer accuracy.\n\n"
-              "dataset is a JSON Lines file or a JSON array of records (None: the shipped sample set); each\n"
+              "dataset is a JSON Lines file, a JSON array of records or a .csv file whose header names the\n"
+              "fields (None: the shipped sample set); fields maps 'question', 'answer', 'id' and 'class' to the\n"
+              "record fields that hold them, where the usual names do not fit. A reference that is not a number\n"
+              "(a number, a numeric text with thousands separators or a list of one) is 'no_reference', left\n"
+              "out of the accuracy. alignment_check, when not None, is the loop's alignment check for the run;\n"
+              "repeat runs each problem that many times (the summary gives the accuracy's standard deviation);\n"
+              "samples generates each problem that many times and answers with the objective most samples\n"
+              "reach (ties: fewer repairs), keeping the agreeing share as the record's 'confidence'.\n"
+              "Each record keeps the LLM calls, repair rounds and tokens of its run, and the numbers of its\n"
+              "data file that the description does not give ('assumptions'); each problem's\n"
               "problem's files go to out_dir/<id>/, one record per finished problem is appended to\n"
               "out_dir/results.jsonl, and ids recorded there are skipped, so a stopped run resumes: a record is\n"
               "reused only for the same question (its hash is kept) and judged again against the current reference\n"
@@ -954,7 +1174,8 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
               py::arg("model") = py::none(), py::arg("jobs") = 1, py::arg("iterations") = py::none(),
               py::arg("execution_check") = py::none(), py::arg("rel_tol") = 1e-4, py::arg("limit") = py::none(),
               py::arg("progress") = true, py::arg("force") = false, py::arg("replay") = py::none(),
-              py::arg("retry_errors") = true, py::arg("stop_after_errors") = 3);
+              py::arg("retry_errors") = true, py::arg("stop_after_errors") = 3, py::arg("fields") = py::none(),
+              py::arg("alignment_check") = py::none(), py::arg("repeat") = 1, py::arg("samples") = 1);
     host::def(m, "_run_problem", "problem, out_dir, settings",
               "Run one problem: the loop, then the final model's solve; returns its record as a map.\n\n"
               "What the loop raises is kept in the record's 'error'.",

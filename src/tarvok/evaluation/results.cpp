@@ -1,6 +1,7 @@
 #include "evaluation/results.hpp"
 
 #include "common/utf8.hpp"
+#include "evaluation/vote.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -66,8 +67,16 @@ std::string outcome_word(const Record* r) {
 
 }  // namespace
 
+std::string verdict(const Record& r) {
+    if (r.error) return "error";
+    if (!r.expected) return "no_reference";
+    return r.correct ? "correct" : "wrong";
+}
+
 std::string record_line(const Record& r) {
     std::string out = "{\"id\": " + json::quote(r.id);
+    if (r.repeat > 1) out += ", \"repeat\": " + std::to_string(r.repeat);
+    if (!r.problem_class.empty()) out += ", \"class\": " + json::quote(r.problem_class);
     out += ", \"expected\": " + optional_number(r.expected);
     out += ", \"objective\": " + optional_number(r.objective);
     out += ", \"status\": " + optional_text(r.status);
@@ -79,11 +88,34 @@ std::string record_line(const Record& r) {
     out += "], \"seconds\": " + json::number(r.seconds);
     out += ", \"error\": " + optional_text(r.error);
     out += std::string(", \"provider_error\": ") + (r.provider_error ? "true" : "false");
+    out += ", \"verdict\": " + json::quote(verdict(r));
     if (r.question_hash) out += ", \"question_sha256\": " + json::quote(*r.question_hash);
     if (r.run) {
         out += ", \"run\": {\"provider\": " + json::quote(r.run->provider) +
                ", \"model\": " + json::quote(r.run->model) + ", \"iterations\": " + std::to_string(r.run->iterations) +
-               ", \"execution_check\": " + (r.run->execution_check ? "true" : "false") + "}";
+               ", \"execution_check\": " + (r.run->execution_check ? "true" : "false") +
+               (r.run->alignment ? "" : ", \"alignment_check\": false") +
+               (r.run->samples > 1 ? ", \"samples\": " + std::to_string(r.run->samples) : std::string()) + "}";
+    }
+    auto count = [&](const char* name, const std::optional<long long>& n) {
+        if (n) out += std::string(", \"") + name + "\": " + std::to_string(*n);
+    };
+    if (r.samples > 1) {
+        out += ", \"samples\": " + std::to_string(r.samples) + ", \"sample\": " + std::to_string(r.sample);
+        out += ", \"confidence\": " + optional_number(r.confidence);
+    }
+    count("llm_calls", r.llm_calls);
+    count("repair_rounds", r.repair_rounds);
+    count("tokens_in", r.tokens_in);
+    count("tokens_out", r.tokens_out);
+    if (r.assumptions) {
+        out += ", \"assumptions\": [";
+        for (std::size_t i = 0; i < r.assumptions->size(); ++i) {
+            const Assumption& a = (*r.assumptions)[i];
+            out += std::string(i ? ", " : "") + "{\"value\": " + json::quote(a.value) +
+                   ", \"line\": " + std::to_string(a.line) + ", \"text\": " + json::quote(a.line_text) + "}";
+        }
+        out += "]";
     }
     return out + "}\n";
 }
@@ -111,6 +143,8 @@ RecordedResults read_results(std::string_view text) {
         }
         Record r;
         r.id = *id;
+        if (auto n = number_of(v.find("repeat")); n && *n >= 1 && *n < 1e9) r.repeat = std::llround(*n);
+        r.problem_class = text_of(v.find("class")).value_or("");
         r.expected = number_of(v.find("expected"));
         r.objective = number_of(v.find("objective"));
         r.status = text_of(v.find("status"));
@@ -131,9 +165,36 @@ RecordedResults read_results(std::string_view text) {
             key.model = text_of(run->find("model")).value_or("");
             if (auto n = number_of(run->find("iterations")); n && std::isfinite(*n)) key.iterations = std::llround(*n);
             key.execution_check = bool_of(run->find("execution_check")).value_or(false);
+            key.alignment = bool_of(run->find("alignment_check")).value_or(true);
+            if (auto n = number_of(run->find("samples")); n && *n >= 1 && *n < 1e9) key.samples = std::llround(*n);
             r.run = std::move(key);
         }
-        out.by_id[r.id] = std::move(r);
+        auto count = [&](const char* name) -> std::optional<long long> {
+            auto n = number_of(v.find(name));
+            if (!n || !std::isfinite(*n) || *n < 0 || *n > 1e15) return std::nullopt;
+            return std::llround(*n);
+        };
+        if (auto n = count("samples"); n && *n >= 1) r.samples = *n;
+        if (auto n = count("sample"); n && *n >= 1) r.sample = *n;
+        r.confidence = number_of(v.find("confidence"));
+        r.llm_calls = count("llm_calls");
+        r.repair_rounds = count("repair_rounds");
+        r.tokens_in = count("tokens_in");
+        r.tokens_out = count("tokens_out");
+        if (const Value* list = v.find("assumptions"); list && list->kind == Value::Kind::Array) {
+            r.assumptions.emplace();
+            for (const Value& a : list->items) {
+                if (a.kind != Value::Kind::Object) continue;
+                Assumption one;
+                one.value = text_of(a.find("value")).value_or("");
+                if (auto n = number_of(a.find("line")); n && *n >= 0 && *n < 1e12)
+                    one.line = static_cast<std::size_t>(*n);
+                one.line_text = text_of(a.find("text")).value_or("");
+                r.assumptions->push_back(std::move(one));
+            }
+        }
+        std::string key = r.key();
+        out.by_id[key] = std::move(r);
     }
     return out;
 }
@@ -148,7 +209,7 @@ bool is_correct(const std::optional<std::string>& status, std::optional<double> 
 std::vector<const Problem*> pending(const std::vector<Problem>& problems, const std::map<std::string, Record>& by_id) {
     std::vector<const Problem*> out;
     for (const Problem& p : problems)
-        if (!by_id.count(p.id)) out.push_back(&p);
+        if (!by_id.count(p.key())) out.push_back(&p);
     return out;
 }
 
@@ -163,7 +224,11 @@ std::string difference(const RunKey& recorded, const RunKey& now) {
     if (recorded.model != now.model) return "model " + quoted(recorded.model) + " instead of " + quoted(now.model);
     if (recorded.iterations != now.iterations)
         return std::to_string(recorded.iterations) + " iterations instead of " + std::to_string(now.iterations);
-    return "the execution check " + yes_no(recorded.execution_check) + " instead of " + yes_no(now.execution_check);
+    if (recorded.execution_check != now.execution_check)
+        return "the execution check " + yes_no(recorded.execution_check) + " instead of " + yes_no(now.execution_check);
+    if (recorded.alignment != now.alignment)
+        return "the alignment check " + yes_no(recorded.alignment) + " instead of " + yes_no(now.alignment);
+    return std::to_string(recorded.samples) + " samples instead of " + std::to_string(now.samples);
 }
 
 }  // namespace
@@ -179,7 +244,7 @@ ResumePlan plan_resume(const std::vector<Problem>& problems, const std::map<std:
         }
     }
     for (const Problem& p : problems) {
-        auto found = by_id.find(p.id);
+        auto found = by_id.find(p.key());
         if (found == by_id.end()) {
             plan.todo.push_back(&p);
             continue;
@@ -199,9 +264,12 @@ ResumePlan plan_resume(const std::vector<Problem>& problems, const std::map<std:
         }
         Record r = recorded;
         r.expected = p.expected;
+        r.problem_class = p.problem_class;
         r.correct = !r.error && is_correct(r.status, r.objective, r.expected, rel_tol);
-        if (r.correct != recorded.correct || r.expected != recorded.expected) plan.rejudged.push_back(r.id);
-        plan.reused.emplace(p.id, std::move(r));
+        if (r.correct != recorded.correct || r.expected != recorded.expected ||
+            r.problem_class != recorded.problem_class)
+            plan.rejudged.push_back(p.key());
+        plan.reused.emplace(p.key(), std::move(r));
     }
     return plan;
 }
@@ -219,15 +287,38 @@ Summary summarize(const std::vector<Problem>& problems, const std::map<std::stri
     s.total = problems.size();
     s.skipped_records = skipped_records;
     s.rerun = rerun;
-    double iterations = 0, seconds = 0;
-    std::size_t counted_iterations = 0;
+    double iterations = 0, seconds = 0, calls = 0, repairs = 0;
+    std::size_t counted_iterations = 0, counted_calls = 0;
+    std::map<long long, Share> by_repeat;
     for (const Problem& p : problems) {
+        s.repeats = std::max<std::size_t>(s.repeats, static_cast<std::size_t>(std::max(1LL, p.repeat)));
         if (!p.expected) ++s.without_reference;
-        auto found = by_id.find(p.id);
+        auto found = by_id.find(p.key());
+        if (p.expected) ++by_repeat[p.repeat].total;
         if (found == by_id.end()) continue;
         const Record& r = found->second;
         ++s.attempted;
         s.correct += r.correct;
+        if (p.expected) {
+            by_repeat[p.repeat].correct += r.correct;
+            if (!p.problem_class.empty()) {
+                ++s.by_class[p.problem_class].total;
+                s.by_class[p.problem_class].correct += r.correct;
+            }
+            if (r.samples > 1 && r.confidence) {
+                Vote agreed;
+                agreed.agreeing =
+                    static_cast<std::size_t>(std::llround(*r.confidence * static_cast<double>(r.samples)));
+                Share& share = s.by_agreement[std::string(agreement(agreed, static_cast<std::size_t>(r.samples)))];
+                ++share.total;
+                share.correct += r.correct;
+            }
+            if (r.assumptions) {
+                Share& share = r.assumptions->empty() ? s.without_assumptions : s.with_assumptions;
+                ++share.total;
+                share.correct += r.correct;
+            }
+        }
         s.compiled += r.compiled.value_or(false);
         s.solved += r.status == "optimal";
         s.errors += r.error.has_value();
@@ -237,15 +328,52 @@ Summary summarize(const std::vector<Problem>& problems, const std::map<std::stri
             iterations += static_cast<double>(*r.iterations);
             ++counted_iterations;
         }
+        if (r.llm_calls) {
+            calls += static_cast<double>(*r.llm_calls);
+            repairs += static_cast<double>(r.repair_rounds.value_or(0));
+            ++counted_calls;
+        }
+        if (r.tokens_in) s.tokens_in = s.tokens_in.value_or(0) + *r.tokens_in;
+        if (r.tokens_out) s.tokens_out = s.tokens_out.value_or(0) + *r.tokens_out;
     }
-    s.accuracy = s.total ? static_cast<double>(s.correct) / static_cast<double>(s.total) : 0.0;
+    std::size_t judged = s.total - s.without_reference;
+    s.accuracy = judged ? static_cast<double>(s.correct) / static_cast<double>(judged) : 0.0;
+    if (s.repeats > 1) {
+        for (const auto& [repeat, share] : by_repeat) s.accuracy_by_repeat.push_back(share.accuracy());
+        double mean = 0, squares = 0;
+        for (double a : s.accuracy_by_repeat) mean += a;
+        mean /= static_cast<double>(s.accuracy_by_repeat.size());
+        for (double a : s.accuracy_by_repeat) squares += (a - mean) * (a - mean);
+        s.accuracy_std = s.accuracy_by_repeat.size() > 1
+                             ? std::sqrt(squares / static_cast<double>(s.accuracy_by_repeat.size() - 1))
+                             : 0.0;
+    }
     if (counted_iterations) s.mean_iterations = iterations / static_cast<double>(counted_iterations);
-    if (s.attempted) s.mean_seconds = seconds / static_cast<double>(s.attempted);
+    if (counted_calls) {
+        s.mean_llm_calls = calls / static_cast<double>(counted_calls);
+        s.mean_repair_rounds = repairs / static_cast<double>(counted_calls);
+    }
+    if (s.attempted) {
+        s.mean_seconds = seconds / static_cast<double>(s.attempted);
+        s.execution_rate = static_cast<double>(s.solved) / static_cast<double>(s.attempted);
+    }
     return s;
 }
 
 std::string summary_json(const Summary& s, const RunSettings& run) {
     auto count = [](std::size_t n) { return std::to_string(n); };
+    auto share_json = [](const Share& share) {
+        return "{\"total\": " + std::to_string(share.total) + ", \"correct\": " + std::to_string(share.correct) +
+               ", \"accuracy\": " + (share.total ? json::number(share.accuracy()) : std::string("null")) + "}";
+    };
+    std::string by_class = "{";
+    for (const auto& [name, share] : s.by_class)
+        by_class += (by_class.size() > 1 ? ", " : "") + json::quote(name) + ": " + share_json(share);
+    by_class += "}";
+    std::string by_agreement = "{";
+    for (const auto& [name, share] : s.by_agreement)
+        by_agreement += (by_agreement.size() > 1 ? ", " : "") + json::quote(name) + ": " + share_json(share);
+    by_agreement += "}";
     std::vector<std::pair<std::string_view, std::string>> members = {
         {"total", count(s.total)},
         {"attempted", count(s.attempted)},
@@ -261,6 +389,15 @@ std::string summary_json(const Summary& s, const RunSettings& run) {
         {"retried", count(s.retried)},
         {"mean_iterations", optional_number(s.mean_iterations)},
         {"mean_seconds", optional_number(s.mean_seconds)},
+        {"execution_rate", optional_number(s.execution_rate)},
+        {"mean_llm_calls", optional_number(s.mean_llm_calls)},
+        {"mean_repair_rounds", optional_number(s.mean_repair_rounds)},
+        {"tokens_in", s.tokens_in ? std::to_string(*s.tokens_in) : "null"},
+        {"tokens_out", s.tokens_out ? std::to_string(*s.tokens_out) : "null"},
+        {"by_class", by_class},
+        {"by_agreement", by_agreement},
+        {"with_assumptions", share_json(s.with_assumptions)},
+        {"without_assumptions", share_json(s.without_assumptions)},
         {"dataset", json::quote(run.dataset)},
         {"provider", json::quote(run.provider)},
         {"model", json::quote(run.model)},
@@ -268,6 +405,14 @@ std::string summary_json(const Summary& s, const RunSettings& run) {
         {"execution_check", run.execution_check ? "true" : "false"},
         {"rel_tol", json::number(run.rel_tol)},
     };
+    if (s.repeats > 1) {
+        std::string list = "[";
+        for (std::size_t i = 0; i < s.accuracy_by_repeat.size(); ++i)
+            list += (i ? ", " : "") + json::number(s.accuracy_by_repeat[i]);
+        members.insert(members.begin() + 4, {"accuracy_std", optional_number(s.accuracy_std)});
+        members.insert(members.begin() + 4, {"accuracy_by_repeat", list + "]"});
+        members.insert(members.begin() + 4, {"repeats", count(s.repeats)});
+    }
     std::string out = "{\n";
     for (std::size_t i = 0; i < members.size(); ++i)
         out += "  \"" + std::string(members[i].first) + "\": " + members[i].second +
@@ -277,17 +422,28 @@ std::string summary_json(const Summary& s, const RunSettings& run) {
 
 std::string results_table(const std::vector<Problem>& problems, const std::map<std::string, Record>& by_id,
                           const Summary& s) {
-    std::vector<std::vector<std::string>> rows = {
-        {"id", "expected", "objective", "status", "correct", "iterations", "seconds"}};
+    bool classes = !s.by_class.empty();
+    std::vector<std::vector<std::string>> rows = {{"id"}};
+    if (classes) rows[0].push_back("class");
+    for (const char* name : {"expected", "objective", "status", "correct", "iterations", "calls", "assumed", "seconds"})
+        rows[0].push_back(name);
     for (const Problem& p : problems) {
-        auto found = by_id.find(p.id);
+        auto found = by_id.find(p.key());
         const Record* r = found == by_id.end() ? nullptr : &found->second;
         char seconds[32] = "-";
         if (r) std::snprintf(seconds, sizeof seconds, "%.1f", r->seconds);
-        rows.push_back({clipped(p.id, 40), figure(p.expected), r ? figure(r->objective) : "-", outcome_word(r),
-                        r ? (r->correct ? "yes" : "no") : "-",
-                        r && r->iterations ? std::to_string(*r->iterations) : "-", seconds});
+        std::string word = !r ? "-" : !p.expected ? "no_reference" : r->correct ? "yes" : "no";
+        std::vector<std::string> row = {clipped(p.repeat > 1 ? p.key() : p.id, 40)};
+        if (classes) row.push_back(clipped(p.problem_class.empty() ? "-" : p.problem_class, 24));
+        for (std::string cell :
+             {figure(p.expected), r ? figure(r->objective) : "-", outcome_word(r), word,
+              r && r->iterations ? std::to_string(*r->iterations) : "-",
+              r && r->llm_calls ? std::to_string(*r->llm_calls) : "-",
+              r && r->assumptions ? std::to_string(r->assumptions->size()) : "-", std::string(seconds)})
+            row.push_back(std::move(cell));
+        rows.push_back(std::move(row));
     }
+    std::size_t first_figure = classes ? 2 : 1;  // expected, objective: right-aligned with the counts
     std::vector<std::size_t> widths(rows[0].size(), 0);
     for (const auto& row : rows)
         for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], width_of(row[c]));
@@ -295,30 +451,67 @@ std::string results_table(const std::vector<Problem>& problems, const std::map<s
     for (const auto& row : rows) {
         std::string line;
         for (std::size_t c = 0; c < row.size(); ++c) {
-            bool text_column = c == 0 || c == 3 || c == 4;
+            bool text_column = c < first_figure || c == first_figure + 2 || c == first_figure + 3;
             std::string pad(widths[c] - width_of(row[c]), ' ');
             line += (c ? "  " : "") + (text_column ? row[c] + pad : pad + row[c]);
         }
         while (!line.empty() && line.back() == ' ') line.pop_back();
         out += line + "\n";
     }
-    char figures[256];
+    std::size_t judged = s.total - s.without_reference;
+    char figures[512];
     std::snprintf(figures, sizeof figures,
                   "\nCorrect %zu of %zu (accuracy %.1f%%); compiled %zu, solved %zu, errors %zu, not run %zu.\n",
-                  s.correct, s.total, 100.0 * s.accuracy, s.compiled, s.solved, s.errors, s.total - s.attempted);
+                  s.correct, judged, 100.0 * s.accuracy, s.compiled, s.solved, s.errors, s.total - s.attempted);
     out += figures;
+    if (s.accuracy_std) {
+        std::snprintf(figures, sizeof figures, "Accuracy over %zu repeats: %.1f%% +- %.1f%% (standard deviation).\n",
+                      s.repeats, 100.0 * s.accuracy, 100.0 * *s.accuracy_std);
+        out += figures;
+    }
+    for (const auto& [name, share] : s.by_agreement) {
+        std::snprintf(figures, sizeof figures, "Samples %s: %zu of %zu (%.1f%%)\n", name.c_str(), share.correct,
+                      share.total, 100.0 * share.accuracy());
+        out += figures;
+    }
+    for (const auto& [name, share] : s.by_class) {
+        std::snprintf(figures, sizeof figures, "  %s: %zu of %zu (%.1f%%)\n", clipped(name, 40).c_str(), share.correct,
+                      share.total, 100.0 * share.accuracy());
+        out += figures;
+    }
+    auto share_text = [](const Share& share) {
+        char text[96];
+        std::snprintf(text, sizeof text, "%zu of %zu (%.1f%%)", share.correct, share.total, 100.0 * share.accuracy());
+        return std::string(text);
+    };
+    if (s.with_assumptions.total || s.without_assumptions.total)
+        out += "With assumed numbers: " + share_text(s.with_assumptions) +
+               "; without: " + share_text(s.without_assumptions) + ".\n";
     if (s.mean_iterations || s.mean_seconds) {
         std::snprintf(figures, sizeof figures, "Mean iterations %s, mean seconds per problem %s.\n",
                       s.mean_iterations ? figure(std::round(*s.mean_iterations * 100) / 100).c_str() : "-",
                       s.mean_seconds ? figure(std::round(*s.mean_seconds * 100) / 100).c_str() : "-");
         out += figures;
     }
+    if (s.execution_rate || s.mean_llm_calls) {
+        std::snprintf(figures, sizeof figures,
+                      "Execution rate %s%%; mean LLM calls %s, mean repair rounds %s per problem.\n",
+                      s.execution_rate ? figure(std::round(*s.execution_rate * 1000) / 10).c_str() : "-",
+                      s.mean_llm_calls ? figure(std::round(*s.mean_llm_calls * 100) / 100).c_str() : "-",
+                      s.mean_repair_rounds ? figure(std::round(*s.mean_repair_rounds * 100) / 100).c_str() : "-");
+        out += figures;
+    }
+    if (s.tokens_in || s.tokens_out)
+        out += "Tokens in " + (s.tokens_in ? std::to_string(*s.tokens_in) : std::string("-")) + ", out " +
+               (s.tokens_out ? std::to_string(*s.tokens_out) : std::string("-")) + ".\n";
     if (s.provider_errors)
         out += std::to_string(s.provider_errors) +
                " failed with provider errors (the provider was down, slow or unreachable); a run with the same "
                "--out tries them again.\n";
     if (s.retried) out += "Tried " + std::to_string(s.retried) + " problems again after provider errors.\n";
-    if (s.without_reference) out += std::to_string(s.without_reference) + " problems have no reference objective.\n";
+    if (s.without_reference)
+        out += std::to_string(s.without_reference) +
+               " problems have no usable reference objective (no_reference): left out of the accuracy.\n";
     if (s.rerun == 1) out += "Ran 1 problem again: its record was for another question or run.\n";
     if (s.rerun > 1)
         out += "Ran " + std::to_string(s.rerun) + " problems again: their records were for another question or run.\n";

@@ -19,12 +19,23 @@ struct RunKey {
     std::string provider, model;
     long long iterations = 0;
     bool execution_check = false;
+    bool alignment = true;  ///< the alignment check (written only when off: older records had it on)
+    long long samples = 1;  ///< generations voted on per problem (written only when more than one)
     bool operator==(const RunKey&) const = default;
+};
+
+/// A number of the data file that the description does not give.
+struct Assumption {
+    std::string value;      ///< as the data file writes it
+    std::size_t line = 0;   ///< its line in the data file
+    std::string line_text;  ///< that line, trimmed
 };
 
 /// One finished problem.
 struct Record {
     std::string id;
+    long long repeat = 1;       ///< which run of the problem
+    std::string problem_class;  ///< the data set's class of the problem ("" for none)
     std::optional<double> expected;
     std::optional<double> objective;
     std::optional<std::string> status;  ///< the solver's status word; none when the final model was not solved
@@ -41,17 +52,35 @@ struct Record {
     /// in records written before they were kept.
     std::optional<std::string> question_hash;
     std::optional<RunKey> run;
+    /// Requests to the LLM and, of those, the ones that revised a pair
+    /// (repair, realign, execution); none in records written before they were kept.
+    std::optional<long long> llm_calls, repair_rounds;
+    std::optional<long long> tokens_in, tokens_out;  ///< summed where the provider reported them
+    /// The data file's numbers the description does not give; none when no
+    /// data file was generated or the record predates the report.
+    std::optional<std::vector<Assumption>> assumptions;
+    /// Generations voted on, which of them gave the answer, and the share
+    /// that reached its objective; kept when more than one.
+    long long samples = 1, sample = 1;
+    std::optional<double> confidence;
+
+    std::string key() const { return record_key(id, repeat); }
 };
 
+/// "correct", "wrong", "no_reference" (nothing to judge against) or "error"
+/// (the run raised).
+std::string verdict(const Record& record);
+
 /// The record as one line of results.jsonl (with its line feed). Keys in
-/// this order: id, expected (the reference it was judged against),
+/// this order: id, repeat (when above 1), class (when there is one), expected (the reference it was judged against),
 /// objective, status, correct, compiled, iterations, compile_errors, seconds,
-/// error, provider_error, then question_sha256 and run when the record has them.
+/// error, provider_error, verdict, then question_sha256, run, llm_calls,
+/// repair_rounds, tokens_in, tokens_out and assumptions when the record has them.
 std::string record_line(const Record& record);
 
 /// What an existing results.jsonl holds.
 struct RecordedResults {
-    std::map<std::string, Record> by_id;  ///< the last record of each id
+    std::map<std::string, Record> by_id;  ///< the last record of each id (and repeat: Record::key)
     std::size_t unreadable = 0;           ///< lines that are not a record (a run killed while writing one)
     bool ends_in_newline = true;          ///< false when the last line was cut off
 };
@@ -90,16 +119,32 @@ struct ResumePlan {
 ResumePlan plan_resume(const std::vector<Problem>& problems, const std::map<std::string, Record>& by_id,
                        const RunKey& run, double rel_tol, bool force, bool retry_errors = true);
 
+/// Correct answers among the problems that have a reference.
+struct Share {
+    std::size_t total = 0, correct = 0;
+    double accuracy() const { return total ? static_cast<double>(correct) / static_cast<double>(total) : 0.0; }
+};
+
 struct Summary {
-    std::size_t total = 0;      ///< problems in the data set (after --limit)
-    std::size_t attempted = 0;  ///< of those, problems with a record
+    std::size_t total = 0;      ///< problem runs: problems in the data set (after --limit) times the repeats
+    std::size_t attempted = 0;  ///< of those, runs with a record
     std::size_t correct = 0;
-    double accuracy = 0;                    ///< correct / total
-    std::size_t compiled = 0;               ///< final model compiles
-    std::size_t solved = 0;                 ///< final model solved to optimality
-    std::size_t errors = 0;                 ///< runs that raised
+    double accuracy = 0;                     ///< correct / runs with a reference
+    std::size_t repeats = 1;                 ///< runs of each problem
+    std::vector<double> accuracy_by_repeat;  ///< when repeated
+    std::optional<double> accuracy_std;      ///< sample standard deviation over the repeats, when repeated
+    std::map<std::string, Share> by_class;   ///< by the data set's class, when it gives any
+    /// By how the samples agreed ("all_agree", "majority", "split"), when voted.
+    std::map<std::string, Share> by_agreement;
+    Share with_assumptions, without_assumptions;  ///< runs whose data file has numbers the description lacks, or none
+    std::optional<double> execution_rate;         ///< runs whose final model solved to optimality / attempted
+    std::optional<double> mean_llm_calls, mean_repair_rounds;  ///< over records that count them
+    std::optional<long long> tokens_in, tokens_out;            ///< summed where reported
+    std::size_t compiled = 0;                                  ///< final model compiles
+    std::size_t solved = 0;                                    ///< final model solved to optimality
+    std::size_t errors = 0;                                    ///< runs that raised
     std::size_t provider_errors = 0;        ///< of those, runs the provider failed (down, slow, unreachable)
-    std::size_t without_reference = 0;      ///< problems whose record gives no usable objective
+    std::size_t without_reference = 0;      ///< runs whose problem has no usable reference ("no_reference")
     std::size_t skipped_records = 0;        ///< data-set records that were not usable
     std::size_t rerun = 0;                  ///< problems run again: their record was for another question or run
     std::size_t retried = 0;                ///< problems run again: their record was a provider error

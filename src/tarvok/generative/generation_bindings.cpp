@@ -327,6 +327,25 @@ void add_outcome_properties(ResultClass& cls) {
             "The final pair as compiled, a tarvok.solver.CompiledModel (its `program` solves with\n"
             "tarvok.solver.solve_program and writes out with tarvok.scipy_emitter.write_program_script); None\n"
             "when a replaced TVLCompiler compiled it.")
+        .def_property_readonly(
+            "llm_calls", [](const GenerationResult& g) { return g.result.llm_calls; },
+            "Requests to the LLM that got a reply.")
+        .def_property_readonly(
+            "repair_rounds", [](const GenerationResult& g) { return g.result.repair_rounds; },
+            "Of those, the requests that revised a pair (after compile errors, a verdict of not aligned or\n"
+            "the solver's verdict).")
+        .def_property_readonly(
+            "tokens_in",
+            [](const GenerationResult& g) {
+                return g.result.usage.tokens_in ? py::object(py::int_(*g.result.usage.tokens_in)) : py::none();
+            },
+            "Prompt tokens summed over the requests whose provider reported them; None when none did.")
+        .def_property_readonly(
+            "tokens_out",
+            [](const GenerationResult& g) {
+                return g.result.usage.tokens_out ? py::object(py::int_(*g.result.usage.tokens_out)) : py::none();
+            },
+            "Reply tokens summed over the requests whose provider reported them; None when none did.")
         .def_property_readonly("statistics", &statistics,
                                "The map generative_solve returns with return_statistics=True.")
         .def("execute", &execute, py::arg("time_limit") = py::none(),

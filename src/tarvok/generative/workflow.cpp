@@ -138,6 +138,11 @@ class Loop {
         s_.progress.event(request);
         auto start = std::chrono::steady_clock::now();
         std::string reply = s_.llm.generate(prompt, RequestOptions{step, temperature, run_.stop});
+        ++result_.llm_calls;
+        if (step == Step::Repair || step == Step::Realign || step == Step::Execution) ++result_.repair_rounds;
+        Usage usage = s_.llm.last_usage();
+        if (usage.tokens_in) result_.usage.tokens_in = result_.usage.tokens_in.value_or(0) + *usage.tokens_in;
+        if (usage.tokens_out) result_.usage.tokens_out = result_.usage.tokens_out.value_or(0) + *usage.tokens_out;
         Event arrived = event(EventKind::Reply, "");
         arrived.step = step;
         arrived.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -275,6 +275,9 @@ struct Result {
     std::string assessment;                     ///< trimmed
     std::optional<ExecutionOutcome> execution;  ///< the final pair's solve, when the execution check made one
     bool execution_failed = false;              ///< the final pair compiles but does not solve
+    long long llm_calls = 0;                    ///< requests that got a reply
+    long long repair_rounds = 0;                ///< of those, the ones that revised a pair
+    Usage usage;                                ///< summed over the requests whose provider reported it
 };
 
 /// A failure that ends a run with a message of its own (the host raises it

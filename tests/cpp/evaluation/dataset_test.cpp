@@ -57,7 +57,7 @@ TEST(Dataset, TheFirstPresentKeyDecides) {
     EXPECT_EQ(d.problems[0].description, "from question");
     EXPECT_EQ(d.problems[0].expected, std::nullopt);  // 'answer' is present and not numeric
     EXPECT_EQ(d.problems[1].expected, std::nullopt);  // a boolean is not a number
-    EXPECT_EQ(d.problems[2].expected, std::nullopt);
+    EXPECT_EQ(d.problems[2].expected, 1.0);           // a list of one number
 }
 
 TEST(Dataset, UnusableRecordsAreNamed) {
@@ -169,4 +169,45 @@ TEST(Dataset, IdsMadeToCollideStillGetDistinctFolders) {
     }
     // In data-set order, so the same data set gives the same folders in every run.
     EXPECT_EQ(read_dataset(text).problems[3].folder, d.problems[3].folder);
+}
+
+TEST(Csv, HeaderRowQuotedFieldsAndNamedFields) {
+    Dataset d = read_dataset(
+        "id,question,answer,problem_class\r\n"
+        "a,\"Make 3, not \"\"4\"\"\nitems\",\"[469200.0]\",LP\r\n"
+        "\r\n"
+        "b,Plain,\"1,234.5\",\r\n"
+        "c,Other,n/a,MILP,,\n"
+        "d,Too many,1,LP,extra\n",
+        {}, Format::Csv);
+    ASSERT_EQ(d.problems.size(), 3u);
+    EXPECT_EQ(d.problems[0].description, "Make 3, not \"4\"\nitems");
+    EXPECT_EQ(d.problems[0].expected, 469200.0);
+    EXPECT_EQ(d.problems[0].problem_class, "LP");
+    EXPECT_EQ(d.problems[1].expected, 1234.5);
+    EXPECT_EQ(d.problems[1].problem_class, "");  // an empty cell is no class
+    EXPECT_FALSE(d.problems[2].expected);        // unreadable: no reference
+    ASSERT_EQ(d.bad.size(), 1u);
+    EXPECT_EQ(d.bad[0].line, 7u);  // counted past the quoted line break and the blank row
+    EXPECT_NE(d.bad[0].reason.find("5 fields where the header names 4"), std::string::npos);
+
+    Fields named{"text", "optimum", "key", "kind"};
+    Dataset n = read_dataset(
+        "{\"key\": \"k1\", \"text\": \"T\", \"optimum\": [\"7\"], \"kind\": 3, \"question\": \"no\"}\n", named);
+    ASSERT_EQ(n.problems.size(), 1u);
+    EXPECT_EQ(n.problems[0].id, "k1");
+    EXPECT_EQ(n.problems[0].description, "T");
+    EXPECT_EQ(n.problems[0].expected, 7.0);
+    EXPECT_EQ(n.problems[0].problem_class, "3");
+    EXPECT_THROW(read_dataset("q\n\"open", {}, Format::Csv), DatasetError);
+}
+
+TEST(ReferenceValue, ListsOfOneOnly) {
+    auto ref = [](const char* text) { return reference_value(json::parse(text)); };
+    EXPECT_EQ(ref("[12]"), 12.0);
+    EXPECT_EQ(ref("\" [ \\\"2,500\\\" ] \""), 2500.0);
+    EXPECT_FALSE(ref("[1, 2]"));
+    EXPECT_FALSE(ref("[[1]]"));
+    EXPECT_FALSE(ref("\"[[1]]\""));
+    EXPECT_FALSE(ref("[]"));
 }

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 
 using namespace tarvok::evaluation;
 
@@ -42,7 +43,7 @@ TEST(Results, RecordLinesReadBackWhole) {
     EXPECT_EQ(record_line(bare),
               "{\"id\": \"plain\", \"expected\": null, \"objective\": null, \"status\": null, \"correct\": false, "
               "\"compiled\": null, \"iterations\": null, \"compile_errors\": [], \"seconds\": 0, \"error\": null, "
-              "\"provider_error\": false}\n");
+              "\"provider_error\": false, \"verdict\": \"no_reference\"}\n");
 
     RecordedResults back = read_results(line + record_line(bare));
     ASSERT_EQ(back.by_id.size(), 2u);
@@ -105,7 +106,7 @@ TEST(Results, SummaryCountsOnlyTheDataSetsProblems) {
     EXPECT_EQ(s.total, 4u);
     EXPECT_EQ(s.attempted, 3u);
     EXPECT_EQ(s.correct, 1u);
-    EXPECT_DOUBLE_EQ(s.accuracy, 0.25);
+    EXPECT_DOUBLE_EQ(s.accuracy, 1.0 / 3);  // the problem without a reference is left out
     EXPECT_EQ(s.compiled, 2u);
     EXPECT_EQ(s.solved, 1u);
     EXPECT_EQ(s.errors, 1u);
@@ -138,16 +139,20 @@ TEST(Results, SummaryJsonAndTable) {
     EXPECT_EQ(v.find("mean_iterations")->number, 2);
 
     std::string table = results_table(set, by_id, s);
-    EXPECT_EQ(table.substr(0, table.find('\n')),
-              "id                                        expected  objective  status   correct  iterations  seconds");
+    EXPECT_EQ(
+        table.substr(0, table.find('\n')),
+        "id                                        expected  objective  status   correct  iterations  calls  assumed  "
+        "seconds");
     EXPECT_NE(
         table.find(
-            "\nbakery                                         190        190  optimal  yes               2      1.5\n"),
+            "\nbakery                                         190        190  optimal  yes               2      -        -      "
+            "1.5\n"),
         std::string::npos)
         << table;
     EXPECT_NE(
         table.find(
-            "\na-much-longer-problem-name-than-the-o...       2.5          -  not run  -                 -        -\n"),
+            "\na-much-longer-problem-name-than-the-o...       2.5          -  not run  -                 -      -        -        "
+            "-\n"),
         std::string::npos)
         << table;
     EXPECT_NE(table.find("Correct 1 of 2 (accuracy 50.0%); compiled 1, solved 1, errors 0, not run 1."),
@@ -222,7 +227,8 @@ TEST(Results, QuestionHashAndRunKeyReadBack) {
     std::string line = record_line(r);
     EXPECT_NE(
         line.find(
-            ", \"error\": null, \"provider_error\": false, \"question_sha256\": \"0123abcd\", \"run\": {\"provider\": \"google\""),
+            ", \"error\": null, \"provider_error\": false, \"verdict\": \"no_reference\", \"question_sha256\": \"0123abcd\", "
+            "\"run\": {\"provider\": \"google\""),
         std::string::npos)
         << line;
     RecordedResults read = read_results(line);
@@ -271,4 +277,98 @@ TEST(Results, TheProviderIsDownOnlyWhenTheFirstRecordsAllSaySo) {
     EXPECT_FALSE(provider_is_down({fine, down, down}, 3));
     EXPECT_FALSE(provider_is_down({down, down, down}, 0));  // never
     EXPECT_TRUE(provider_is_down({down}, 1));
+}
+
+TEST(Results, RepeatsClassesCountsAndAssumptionsReadBack) {
+    Record r = finished("p", 5, "optimal", true);
+    r.expected = 5;
+    r.repeat = 3;
+    r.problem_class = "MILP";
+    r.llm_calls = 4;
+    r.repair_rounds = 2;
+    r.tokens_in = 900;
+    r.assumptions = std::vector<Assumption>{{"700", 5, "rent = 700;"}};
+    r.samples = 3;
+    r.sample = 2;
+    r.confidence = 2.0 / 3;
+    RecordedResults back = read_results(record_line(r));
+    ASSERT_EQ(back.by_id.count("p#3"), 1u);
+    const Record& b = back.by_id.at("p#3");
+    EXPECT_EQ(b.repeat, 3);
+    EXPECT_EQ(b.problem_class, "MILP");
+    EXPECT_EQ(b.llm_calls, 4);
+    EXPECT_EQ(b.repair_rounds, 2);
+    EXPECT_EQ(b.tokens_in, 900);
+    EXPECT_EQ(b.tokens_out, std::nullopt);
+    EXPECT_EQ(b.samples, 3);
+    EXPECT_EQ(b.sample, 2);
+    EXPECT_EQ(b.confidence, 2.0 / 3);
+    std::vector<Problem> one(1);
+    one[0].id = "p";
+    one[0].repeat = 3;
+    one[0].expected = 5;
+    EXPECT_EQ(summarize(one, back.by_id, 0).by_agreement.at("majority").correct, 1u);
+    // A run without the alignment check is another run; records that do not say had it on.
+    r.run = RunKey{"openai", "m", 2, false, false};
+    Record off = read_results(record_line(r)).by_id.at("p#3");
+    EXPECT_FALSE(off.run->alignment);
+    ResumePlan plan = plan_resume({}, {{"p#3", off}}, RunKey{"openai", "m", 2, false, true}, 1e-4, false);
+    EXPECT_EQ(plan.conflict, "the alignment check off instead of on (record 'p#3')");
+    ASSERT_TRUE(b.assumptions);
+    ASSERT_EQ(b.assumptions->size(), 1u);
+    EXPECT_EQ((*b.assumptions)[0].line_text, "rent = 700;");
+    EXPECT_NE(record_line(r).find("\"verdict\": \"correct\""), std::string::npos);
+}
+
+TEST(Summary, NoReferenceClassesRepeatsAndAssumptions) {
+    // Two problems run twice; "c" has no reference.
+    std::vector<Problem> ps;
+    for (long long repeat : {1, 2}) {
+        for (auto [id, expected, kind] :
+             {std::tuple{"a", std::optional<double>(1.0), "LP"}, std::tuple{"b", std::optional<double>(2.0), "IP"},
+              std::tuple{"c", std::optional<double>(), "IP"}}) {
+            Problem p{id, id, "d", expected, ps.size() + 1};
+            p.problem_class = kind;
+            p.repeat = repeat;
+            ps.push_back(p);
+        }
+    }
+    std::map<std::string, Record> by_id;
+    auto add = [&](const char* id, long long repeat, bool correct, bool assumed, long long calls) {
+        Record r = finished(id, 1, correct ? "optimal" : "infeasible", correct);
+        r.repeat = repeat;
+        r.llm_calls = calls;
+        r.repair_rounds = calls - 1;
+        r.tokens_out = 10;
+        r.assumptions = std::vector<Assumption>(assumed ? 1 : 0);
+        by_id[r.key()] = r;
+    };
+    add("a", 1, true, false, 1);
+    add("b", 1, true, true, 3);
+    add("c", 1, false, false, 2);
+    add("a", 2, true, false, 2);
+    add("b", 2, false, true, 2);
+    add("c", 2, false, true, 2);
+    Summary s = summarize(ps, by_id, 0);
+    EXPECT_EQ(s.total, 6u);
+    EXPECT_EQ(s.without_reference, 2u);
+    EXPECT_DOUBLE_EQ(s.accuracy, 0.75);  // 3 of the 4 runs with a reference
+    EXPECT_EQ(s.repeats, 2u);
+    EXPECT_EQ(s.accuracy_by_repeat, (std::vector<double>{1.0, 0.5}));
+    EXPECT_NEAR(*s.accuracy_std, std::sqrt(0.125), 1e-12);
+    EXPECT_EQ(s.by_class.at("LP").correct, 2u);
+    EXPECT_EQ(s.by_class.at("IP").total, 2u);  // "c" is not judged
+    EXPECT_EQ(s.with_assumptions.total, 2u);
+    EXPECT_EQ(s.with_assumptions.correct, 1u);
+    EXPECT_EQ(s.without_assumptions.correct, 2u);
+    EXPECT_DOUBLE_EQ(*s.execution_rate, 0.5);  // the three optimal runs
+    EXPECT_DOUBLE_EQ(*s.mean_llm_calls, 2.0);
+    EXPECT_DOUBLE_EQ(*s.mean_repair_rounds, 1.0);
+    EXPECT_EQ(s.tokens_out, 60);
+    EXPECT_EQ(s.tokens_in, std::nullopt);
+    std::string table = results_table(ps, by_id, s);
+    EXPECT_NE(table.find("Correct 3 of 4 (accuracy 75.0%)"), std::string::npos) << table;
+    EXPECT_NE(table.find("Accuracy over 2 repeats: 75.0% +- 35.4%"), std::string::npos) << table;
+    EXPECT_NE(table.find("no_reference"), std::string::npos);
+    EXPECT_NE(table.find("a#2"), std::string::npos);
 }

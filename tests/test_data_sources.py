@@ -82,9 +82,7 @@ def test_bad_data_is_named():
 
 
 def tarvok(*argv, cwd):
-    return subprocess.run(
-        [sys.executable, "-m", "tarvok", *argv], cwd=cwd, capture_output=True, text=True, timeout=120
-    )
+    return subprocess.run([sys.executable, "-m", "tarvok", *argv], cwd=cwd, capture_output=True, text=True, timeout=120)
 
 
 def write_csv_folder(folder):
@@ -107,9 +105,9 @@ def write_csv_folder(folder):
 
 def test_command_reads_json_csv_and_merged_data(tmp_path, optimum):
     (tmp_path / "m.mod").write_text(MODEL)
-    (tmp_path / "d.json").write_text(json.dumps({k: v for k, v in dict_data().items() if k != "freight"} | {
-        "freight": FREIGHT
-    }))
+    (tmp_path / "d.json").write_text(
+        json.dumps({k: v for k, v in dict_data().items() if k != "freight"} | {"freight": FREIGHT})
+    )
     write_csv_folder(tmp_path / "tables")
     (tmp_path / "sets.json").write_text(json.dumps({"Plants": PLANTS, "Warehouses": WAREHOUSES}))
     (tmp_path / "rest").mkdir()

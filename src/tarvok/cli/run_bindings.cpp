@@ -49,10 +49,10 @@ RunOutcome solve_expanded(const Expanded& expanded) {
 void add_run(py::object commands) {
     py::object run = add_command(commands, "run", "solve a model and data file with HiGHS and print the solution");
     run.attr("add_argument")("model", py::arg("metavar") = "MODEL.mod");
-    run.attr("add_argument")(
-        "data", py::arg("metavar") = "DATA", py::arg("nargs") = "*",
-        py::arg("help") = "the data: a .dat file, a .json object {name: value}, or a folder of NAME.csv files; "
-                          "several merge (leave it out when the model needs none)");
+    run.attr("add_argument")("data", py::arg("metavar") = "DATA", py::arg("nargs") = "*",
+                             py::arg("help") =
+                                 "the data: a .dat file, a .json object {name: value}, or a folder of NAME.csv files; "
+                                 "several merge (leave it out when the model needs none)");
     run.attr("add_argument")("--json", py::arg("action") = "store_true",
                              py::arg("help") = "print one JSON object: status, objective, values, ...");
     run.attr("add_argument")("--time-limit", py::arg("type") = builtin("float"), py::arg("metavar") = "S",

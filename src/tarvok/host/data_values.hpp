@@ -87,9 +87,10 @@ inline data::Value value_of(py::handle v, size_t depth) {
         for (py::handle item : py::reinterpret_borrow<py::iterable>(v)) out.items.push_back(value_of(item, depth + 1));
         return out;
     }
-    throw py::type_error("data values are numbers, texts, booleans, lists, tuples, dicts, numpy arrays or pandas "
-                         "objects, not " +
-                         type_name(v));
+    throw py::type_error(
+        "data values are numbers, texts, booleans, lists, tuples, dicts, numpy arrays or pandas "
+        "objects, not " +
+        type_name(v));
 }
 
 }  // namespace detail

@@ -9,7 +9,6 @@
 
 namespace tarvok::mcp_server {
 
-
 namespace {
 
 using data::describe_kind;
@@ -81,7 +80,6 @@ const std::vector<ToolSpec> kTools = {
      "environment (OPENAI_API_KEY, GEMINI_API_KEY, ...).",
      kGenerateSchema, false, true},
 };
-
 
 /// The arguments of one call, each taken once; what is left over is refused.
 class Arguments {

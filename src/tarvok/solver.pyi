@@ -2,6 +2,7 @@
 
 import enum
 import os
+from collections.abc import Mapping
 from typing import Any, Optional, Sequence
 
 import numpy
@@ -132,7 +133,7 @@ class CompiledModel:
     @property
     def program(self) -> Program: ...
 
-def compile(model_text: str, data_text: str) -> CompiledModel:
+def compile(model_text: str, data_text: str | Mapping[str, object]) -> CompiledModel:
     """Compile a model with its data for running, without building the compiled-model dict."""
     ...
 
@@ -147,13 +148,13 @@ def solve_program(
     """Solve a Program (from instantiate() or a CompiledModel) with HiGHS and return a SolveResult."""
     ...
 
-def instantiate(model_text: str, data_text: str) -> Program:
+def instantiate(model_text: str, data_text: str | Mapping[str, object]) -> Program:
     """Compile a model with its data and expand it into a sparse Program."""
     ...
 
 def solve_model(
     model_text: str,
-    data_text: str,
+    data_text: str | Mapping[str, object],
     *,
     time_limit: Optional[float] = None,
     mip_gap: Optional[float] = None,
@@ -163,6 +164,6 @@ def solve_model(
     """Solve a model with its data using HiGHS and return a SolveResult."""
     ...
 
-def write_model(model_text: str, data_text: str, path: str | os.PathLike[str]) -> None:
+def write_model(model_text: str, data_text: str | Mapping[str, object], path: str | os.PathLike[str]) -> None:
     """Write the expanded model as an .mps or .lp file (by the path's extension) through HiGHS."""
     ...

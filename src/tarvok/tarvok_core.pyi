@@ -7,6 +7,7 @@ be one shared dict: treat the result as read-only, or copy it before changing it
 """
 
 import os
+from collections.abc import Mapping
 from typing import Literal, Optional, Sequence, TypedDict, Union, type_check_only
 
 from .semantic_error import Diagnostic as Diagnostic
@@ -282,7 +283,7 @@ class TVLCompiler:
     """Compiler for Tarvok model and data texts."""
 
     def __init__(self) -> None: ...
-    def compile_model(self, model_text: str, data_text: str) -> CompiledModel:
+    def compile_model(self, model_text: str, data_text: str | Mapping[str, object]) -> CompiledModel:
         """Compile a model text together with its data text.
 
         Returns the compiled model; raises SemanticError listing every error as 'model:LINE:COLUMN: message'

@@ -3,6 +3,9 @@
 // value, an output path, a missing extra), 3 any other outcome of the solve,
 // 130 Ctrl-C (after the best solution found so far).
 #include "cli/command.hpp"
+#include "common/files.hpp"
+#include "compiler/data_values.hpp"
+#include "host/data_values.hpp"
 
 #include <cmath>
 #include <cstdio>
@@ -46,8 +49,10 @@ RunOutcome solve_expanded(const Expanded& expanded) {
 void add_run(py::object commands) {
     py::object run = add_command(commands, "run", "solve a model and data file with HiGHS and print the solution");
     run.attr("add_argument")("model", py::arg("metavar") = "MODEL.mod");
-    run.attr("add_argument")("data", py::arg("metavar") = "DATA.dat", py::arg("nargs") = "?",
-                             py::arg("help") = "the data file (leave it out when the model needs none)");
+    run.attr("add_argument")("data", py::arg("metavar") = "DATA", py::arg("nargs") = "*",
+                             py::arg("help") =
+                                 "the data: a .dat file, a .json object {name: value}, or a folder of NAME.csv files; "
+                                 "several merge (leave it out when the model needs none)");
     run.attr("add_argument")("--json", py::arg("action") = "store_true",
                              py::arg("help") = "print one JSON object: status, objective, values, ...");
     run.attr("add_argument")("--time-limit", py::arg("type") = builtin("float"), py::arg("metavar") = "S",
@@ -57,6 +62,8 @@ void add_run(py::object commands) {
     run.attr("add_argument")("--threads", py::arg("type") = builtin("int"), py::arg("metavar") = "N");
     run.attr("add_argument")("--write", py::arg("metavar") = "FILE",
                              py::arg("help") = "also write the expanded model as FILE.mps or FILE.lp");
+    run.attr("add_argument")("--solution", py::arg("metavar") = "FILE",
+                             py::arg("help") = "also write the solution as FILE.json or FILE.csv");
     run.attr("add_argument")("--verbose", py::arg("action") = "store_true",
                              py::arg("help") = "solver log and sizes on stderr");
     add_size_option(run);
@@ -140,24 +147,256 @@ std::string sizes_and_times(py::dict statistics) {
            seconds("solve_seconds");
 }
 
+/// A cell of a CSV file: a whole number, a number, or a text.
+py::object cell_value(const std::string& cell) {
+    std::string_view s = cell;
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    if (!s.empty()) {
+        try {
+            return builtin("int")(host::text(s));
+        } catch (py::error_already_set&) {
+        }
+        try {
+            return builtin("float")(host::text(s));
+        } catch (py::error_already_set&) {
+        }
+    }
+    return host::text(s);
+}
+
+/// Data gathered from the DATA arguments: `.dat` texts as they are, values
+/// from JSON objects and CSV folders by name, each name's source remembered.
+struct GatheredData {
+    std::string dat_text;
+    py::dict values;
+    std::map<std::string, std::string> origin;
+    std::vector<py::object> inputs;  ///< every file read, so that no output replaces one
+};
+
+void add_value(GatheredData& data, const std::string& name, py::object value, const std::string& where) {
+    auto known = data.origin.find(name);
+    if (known != data.origin.end())
+        fail(ExitStatus::DoesNotCompile,
+             "data '" + name + "' is given twice: in " + known->second + " and in " + where);
+    data.origin[name] = where;
+    data.values[host::text(name)] = value;
+}
+
+void gather_json(GatheredData& data, py::object path) {
+    py::object text = read_input(path);
+    std::string where = host::str_of(path);
+    py::object parsed;
+    try {
+        parsed = py::module_::import("json").attr("loads")(text);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ValueError)) throw;
+        fail(ExitStatus::DoesNotCompile, where + ": " + one_line(e.value()));
+    }
+    if (!PyDict_Check(parsed.ptr())) fail(ExitStatus::DoesNotCompile, where + ": the data must be a JSON object");
+    for (auto item : py::reinterpret_borrow<py::dict>(parsed))
+        add_value(data, host::str_of(item.first), py::reinterpret_borrow<py::object>(item.second), where);
+}
+
+/// A folder of NAME.csv files: a set's file lists its elements (a row each,
+/// tuple fields as columns); a parameter's file has its index columns in the
+/// order of the declaration's index sets and the value last. The first row
+/// names the columns.
+void gather_csv_folder(GatheredData& data, py::object folder, std::string_view model_text) {
+    std::map<std::string, tarvok::data::Declared> declared = tarvok::data::declared_names(model_text);
+    py::object os = py::module_::import("os");
+    py::list names = builtin("sorted")(os.attr("listdir")(folder));
+    py::object csv = py::module_::import("csv"), io = py::module_::import("io");
+    for (py::handle entry : names) {
+        std::string file = host::str_of(entry);
+        if (file.size() <= 4 || file.compare(file.size() - 4, 4, ".csv") != 0) continue;
+        std::string name = file.substr(0, file.size() - 4);
+        py::object path = os.attr("path").attr("join")(folder, entry);
+        data.inputs.push_back(path);
+        std::string where = host::str_of(path);
+        auto found = declared.find(name);
+        if (found == declared.end())
+            fail(ExitStatus::DoesNotCompile, where + ":1: the model declares no set or parameter '" + name + "'");
+        py::list rows = builtin("list")(csv.attr("reader")(io.attr("StringIO")(read_input(path))));
+        const tarvok::data::Declared& d = found->second;
+        py::list elements;
+        py::dict keyed;
+        py::object single = py::none();
+        size_t line = 1;
+        for (size_t r = 1; r < rows.size(); ++r) {
+            ++line;
+            py::list row = rows[r];
+            if (row.size() == 0) continue;
+            std::vector<py::object> cells;
+            for (py::handle cell : row) cells.push_back(cell_value(host::str_of(cell)));
+            std::string at = where + ":" + std::to_string(line) + ": ";
+            if (d.is_set) {
+                if (cells.size() == 1) {
+                    elements.append(cells[0]);
+                } else {
+                    py::tuple fields(cells.size());
+                    for (size_t i = 0; i < cells.size(); ++i) fields[i] = cells[i];
+                    elements.append(fields);
+                }
+                continue;
+            }
+            if (cells.size() != d.dims + 1)
+                fail(ExitStatus::DoesNotCompile, at + "'" + name + "' takes " + std::to_string(d.dims) +
+                                                     " index column(s) and a value, but the row has " +
+                                                     std::to_string(cells.size()) + " column(s)");
+            if (d.dims == 0) {
+                if (!single.is_none()) fail(ExitStatus::DoesNotCompile, at + "'" + name + "' takes one value");
+                single = cells[0];
+                continue;
+            }
+            py::object key;
+            if (d.dims == 1) {
+                key = cells[0];
+            } else {
+                py::tuple fields(d.dims);
+                for (size_t i = 0; i < d.dims; ++i) fields[i] = cells[i];
+                key = fields;
+            }
+            if (keyed.contains(key)) fail(ExitStatus::DoesNotCompile, at + "'" + name + "' has this key twice");
+            keyed[key] = cells[d.dims];
+        }
+        py::object value = d.is_set ? py::object(elements) : d.dims == 0 ? single : py::object(keyed);
+        if (value.is_none()) fail(ExitStatus::DoesNotCompile, where + ": '" + name + "' has no value");
+        add_value(data, name, value, where);
+    }
+}
+
+GatheredData gather_data(py::object paths, std::string_view model_text) {
+    GatheredData data;
+    py::object os_path = py::module_::import("os").attr("path");
+    for (py::handle p : paths) {
+        py::object path = py::reinterpret_borrow<py::object>(p);
+        std::string lower = host::str_of(py::str(path).attr("lower")());
+        if (host::truthy(os_path.attr("isdir")(path))) {
+            gather_csv_folder(data, path, model_text);
+        } else if (lower.size() >= 5 && lower.compare(lower.size() - 5, 5, ".json") == 0) {
+            data.inputs.push_back(path);
+            gather_json(data, path);
+        } else {
+            data.inputs.push_back(path);
+            std::string text = host::str_of(read_input(path));
+            if (!data.dat_text.empty() && data.dat_text.back() != '\n') data.dat_text += '\n';
+            data.dat_text += text;
+        }
+    }
+    return data;
+}
+
+/// The solution's rows for a CSV file: name, the index keys, the value.
+void solution_rows(py::handle value, std::vector<std::string>& keys, const std::string& name,
+                   std::vector<std::vector<std::string>>& rows) {
+    if (PyDict_Check(value.ptr())) {
+        for (auto item : py::reinterpret_borrow<py::dict>(value)) {
+            keys.push_back(host::str_of(item.first));
+            solution_rows(item.second, keys, name, rows);
+            keys.pop_back();
+        }
+        return;
+    }
+    if (PyList_Check(value.ptr())) {
+        size_t i = 0;
+        for (py::handle item : value) {
+            keys.push_back(std::to_string(i++));
+            solution_rows(item, keys, name, rows);
+            keys.pop_back();
+        }
+        return;
+    }
+    std::vector<std::string> row{name};
+    row.insert(row.end(), keys.begin(), keys.end());
+    row.push_back(value.is_none() ? std::string() : host::str_of(value));
+    rows.push_back(std::move(row));
+}
+
+/// The solution as FILE.json (the result's dictionary) or FILE.csv (a row per
+/// value: name, index keys, value), written whole.
+void write_solution(py::object path, py::object result) {
+    std::string lower = host::str_of(py::str(path).attr("lower")());
+    bool csv = lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".csv") == 0;
+    std::string text;
+    py::dict solved = result.attr("to_dict")();
+    if (csv) {
+        std::vector<std::vector<std::string>> rows;
+        std::vector<std::string> keys;
+        if (solved.contains("objective")) solution_rows(solved["objective"], keys, "objective", rows);
+        if (solved.contains("values"))
+            for (auto item : py::reinterpret_borrow<py::dict>(solved["values"]))
+                solution_rows(item.second, keys, host::str_of(item.first), rows);
+        // Sensitivity figures, once the result carries them, go here as rows of their own.
+        py::object buffer = py::module_::import("io").attr("StringIO")();
+        py::object writer = py::module_::import("csv").attr("writer")(buffer, py::arg("lineterminator") = "\n");
+        for (const auto& row : rows) {
+            py::list cells;
+            for (const auto& cell : row) cells.append(host::text(cell));
+            writer.attr("writerow")(cells);
+        }
+        text = host::str_of(buffer.attr("getvalue")());
+    } else {
+        text = host::str_of(json_dumps(solved)) + "\n";
+    }
+    try {
+        tarvok::files::write_file_atomically(host::file_system_path(path), text);
+    } catch (const std::exception& e) {
+        fail(ExitStatus::Usage, "--solution cannot write " + host::str_of(path) + ": " + e.what());
+    }
+}
+
 }  // namespace
 
 int run_run(py::object args) {
     TemporarySettings settings;
     apply_size_option(settings, args);
     check_solve_options(args);
-    py::object model_path = args.attr("model"), data_path = args.attr("data");
-    py::object written = args.attr("write");
+    py::object model_path = args.attr("model"), data_paths = args.attr("data");
+    py::object written = args.attr("write"), solution = args.attr("solution");
+    py::object model_text = read_input(model_path);
+    GatheredData gathered = gather_data(data_paths, host::Utf8(model_text).view());
+    // One data file names itself in diagnostics; data merged from several is "data".
+    py::object data_path = py::none();
+    if (py::len(data_paths) == 1 && gathered.values.empty()) data_path = data_paths[py::int_(0)];
+    auto refuse_over_inputs = [&](py::object output, const std::string& what) {
+        refuse_output_over_inputs(output, {model_path}, what);
+        for (const py::object& input : gathered.inputs) refuse_output_over_inputs(output, {input}, what);
+    };
     if (!written.is_none()) {
         std::string unusable = unusable_model_path(written);
         if (!unusable.empty()) fail(ExitStatus::Usage, "--write cannot write the model there: " + unusable);
-        if (data_path.is_none())
-            refuse_output_over_inputs(written, {model_path}, "--write");
-        else
-            refuse_output_over_inputs(written, {model_path, data_path}, "--write");
+        refuse_over_inputs(written, "--write");
     }
-    py::object model_text = read_input(model_path);
-    py::object data_text = data_path.is_none() ? py::object(py::str("")) : read_input(data_path);
+    if (!solution.is_none()) {
+        std::string lower = host::str_of(py::str(solution).attr("lower")());
+        auto ends = [&](const std::string& suffix) {
+            return lower.size() >= suffix.size() &&
+                   lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
+        };
+        if (!ends(".json") && !ends(".csv"))
+            fail(ExitStatus::Usage, "--solution writes FILE.json or FILE.csv, not " + host::str_of(solution));
+        refuse_over_inputs(solution, "--solution");
+    }
+    std::string data_string = gathered.dat_text;
+    if (!gathered.values.empty()) {
+        try {
+            std::string from_values = host::str_of(host::data_text_of(model_text, gathered.values, "run"));
+            if (!data_string.empty() && data_string.back() != '\n') data_string += '\n';
+            data_string += from_values;
+        } catch (py::error_already_set& e) {
+            if (!e.matches(py::module_::import("tarvok.semantic_error").attr("SemanticError"))) throw;
+            std::string message = host::str_of(e.value());
+            // Said of a name: at the file that gave it.
+            for (const auto& [name, where] : gathered.origin)
+                if (message.find("'" + name + "'") != std::string::npos) {
+                    message = where + ": " + message;
+                    break;
+                }
+            fail(ExitStatus::DoesNotCompile, message);
+        }
+    }
+    py::object data_text = host::text(data_string);
     if (fs::exists(journal_path(host::file_system_path(absolute(model_path))))) {
         warn("tarvok run: warning: " + host::str_of(model_path) +
              " may not belong with its data: an earlier move into place stopped part way (see " +
@@ -230,6 +469,7 @@ int run_run(py::object args) {
         warn(line);
     }
     show(result);
+    if (!solution.is_none()) write_solution(solution, result);
     bool optimal = result.attr("status").is(sm.attr("Status").attr("OPTIMAL"));
     return code(optimal ? ExitStatus::Success : ExitStatus::NotOptimal);
 }

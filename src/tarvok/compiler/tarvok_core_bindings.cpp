@@ -4,6 +4,7 @@
 #include "common/terminal_text.hpp"
 #include "compiler/compiler.hpp"
 #include "compiler/diagnostic_records.hpp"
+#include "host/data_values.hpp"
 #include "host/host.hpp"
 #include "solver/program.hpp"
 
@@ -737,7 +738,7 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
             "compile_model",
             [](TVLCompiler&, py::object model_text, py::object data_text) -> py::dict {
                 tarvok::host::require(model_text, "compile_model", "model_text", Kind::Str);
-                tarvok::host::require(data_text, "compile_model", "data_text", Kind::Str);
+                data_text = tarvok::host::data_text_of(model_text, data_text, "compile_model");
                 tarvok::host::Utf8 model(model_text);
                 tarvok::host::Utf8 data(data_text);
                 py::dict compiled = compile_texts(model.view(), data.view());

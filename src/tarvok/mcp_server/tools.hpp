@@ -5,6 +5,8 @@
 // given as a JSON object written as a data text for the model at hand.
 #pragma once
 
+#include "compiler/data_values.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,58 +17,7 @@
 
 namespace tarvok::mcp_server {
 
-/// A JSON value as the protocol carries it.
-struct Value {
-    enum class Kind : uint8_t { Null, Boolean, Integer, Number, String, Array, Object };
-    Kind kind = Kind::Null;
-    bool boolean = false;
-    int64_t integer = 0;  ///< Kind::Integer: a whole number that fits
-    double number = 0;    ///< Kind::Number (and Integer, as a double)
-    std::string text;
-    std::vector<Value> items;
-    std::vector<std::pair<std::string, Value>> members;  ///< in the order given
-
-    static Value null() { return {}; }
-    static Value of(bool b) {
-        Value v;
-        v.kind = Kind::Boolean;
-        v.boolean = b;
-        return v;
-    }
-    static Value of(int64_t i) {
-        Value v;
-        v.kind = Kind::Integer;
-        v.integer = i;
-        v.number = static_cast<double>(i);
-        return v;
-    }
-    static Value of(double d) {
-        Value v;
-        v.kind = Kind::Number;
-        v.number = d;
-        return v;
-    }
-    static Value of(std::string s) {
-        Value v;
-        v.kind = Kind::String;
-        v.text = std::move(s);
-        return v;
-    }
-    static Value of(const char* s) { return of(std::string(s)); }
-    static Value array(std::vector<Value> items = {}) {
-        Value v;
-        v.kind = Kind::Array;
-        v.items = std::move(items);
-        return v;
-    }
-    static Value object(std::vector<std::pair<std::string, Value>> members = {}) {
-        Value v;
-        v.kind = Kind::Object;
-        v.members = std::move(members);
-        return v;
-    }
-    const Value* find(std::string_view name) const;
-};
+using data::Value;
 
 enum class ToolId : uint8_t { CheckModel, RunModel, EmitScript, FindExamples, GenerateModel };
 
@@ -85,9 +36,8 @@ const std::vector<ToolSpec>& tools();
 const ToolSpec* tool_named(std::string_view name);
 
 /// The most bytes a model or data text (or a description) may have.
-inline constexpr std::size_t kMaxTextBytes = 16u << 20;
-/// How deeply JSON data may nest.
-inline constexpr std::size_t kMaxDataDepth = 64;
+inline constexpr std::size_t kMaxTextBytes = data::kMaxTextBytes;
+using data::kMaxDataDepth;
 /// The most examples find_examples returns, and how many by default.
 inline constexpr int64_t kMaxExamples = 32;
 inline constexpr int64_t kDefaultExamples = 3;
@@ -138,11 +88,7 @@ struct Parsed {
 /// Reads the arguments of a call of `tool` (an object, or null for none).
 Parsed parse_request(const ToolSpec& tool, const Value& arguments);
 
-/// The data text for `model_text` from a JSON object {name: value}: sets as
-/// braces, arrays as nested brackets in the order given, tuples from objects
-/// (fields by name, in the order the tuple type declares them) or from
-/// arrays. Returns the text, or the message of what cannot be written.
-std::variant<std::string, std::string> data_from_json(std::string_view model_text, const Value& data);
+using data::data_from_json;
 
 // ------------------------------------------------------------ resources ----
 

@@ -4,6 +4,7 @@
 // first use, so that the module itself needs neither.
 #include "compiler/diagnostic_records.hpp"
 #include "host/arrays.hpp"
+#include "host/data_values.hpp"
 #include "host/host.hpp"
 #include "solver/lp_labels.hpp"
 #include "solver/outcome.hpp"
@@ -136,7 +137,7 @@ tarvok::compiler::SizeLimits size_limits() {
 
 std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object data_text, const char* function) {
     host::require(model_text, function, "model_text", host::Kind::Str);
-    host::require(data_text, function, "data_text", host::Kind::Str);
+    data_text = host::data_text_of(model_text, data_text, function);
     std::string model(host::Utf8(model_text).view());
     std::string data(host::Utf8(data_text).view());
     std::unique_ptr<Program> program;
@@ -468,7 +469,7 @@ py::object solve(std::shared_ptr<Program> program, const SolveOptions& options) 
 py::object solve_model(py::object model_text, py::object data_text, py::object time_limit, py::object mip_gap,
                        py::object threads, py::object log) {
     host::require(model_text, "solve_model", "model_text", host::Kind::Str);
-    host::require(data_text, "solve_model", "data_text", host::Kind::Str);
+    if (!PyUnicode_Check(data_text.ptr())) data_text = host::data_text_of(model_text, data_text, "solve_model");
     SolveOptions options = solve_options("solve_model", time_limit, mip_gap, threads, log);
     return solve(program_from(model_text, data_text), options);
 }
@@ -537,7 +538,7 @@ class CompiledModel {
 
 std::shared_ptr<CompiledModel> compile_pair(py::object model_text, py::object data_text) {
     host::require(model_text, "compile", "model_text", host::Kind::Str);
-    host::require(data_text, "compile", "data_text", host::Kind::Str);
+    data_text = host::data_text_of(model_text, data_text, "compile");
     std::string model(host::Utf8(model_text).view()), data(host::Utf8(data_text).view());
     size_t kilobytes = (model.size() + data.size()) >> 10;
     tarvok::compiler::SizeLimits sizes = size_limits();

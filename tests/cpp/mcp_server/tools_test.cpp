@@ -98,7 +98,7 @@ TEST(DataFromJson, AnArrayKeyedByItsSetFollowsTheOrderTheDataListsIt) {
     EXPECT_EQ(refused(Value::object({{"Cities", cities}, {"demand", pairs({{"A", 1}})}})),
               "'demand' has no value for \"B\" of Cities");
     EXPECT_EQ(refused(Value::object({{"Cities", cities}, {"demand", pairs({{"A", 1}, {"B", 2}, {"C", 3}})}})),
-              "'demand': \"C\" is not an element of Cities");
+              "data 'demand': key 'C' is not in Cities");
     // A dimension written as a..b has no elements to key by.
     EXPECT_EQ(refused(Value::object({{"dist", pairs({{"1", 1}})}})),
               "'dist' is an array; give its values as a list in the order of its index set, or as an object keyed "

@@ -1,0 +1,276 @@
+#include "compiler/data_values.hpp"
+#include "compiler/compiler.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <map>
+#include <memory>
+
+namespace tarvok::data {
+
+const Value* Value::find(std::string_view name) const {
+    for (const auto& [key, value] : members)
+        if (key == name) return &value;
+    return nullptr;
+}
+
+std::string describe_kind(const Value& v) {
+    switch (v.kind) {
+    case Value::Kind::Null: return "null";
+    case Value::Kind::Boolean: return "a boolean";
+    case Value::Kind::Integer:
+    case Value::Kind::Number: return "a number";
+    case Value::Kind::String: return "a string";
+    case Value::Kind::Array: return "a list";
+    case Value::Kind::Object: return "an object";
+    }
+    return "a value";
+}
+
+namespace {
+
+/// What the model says about a name the data gives.
+struct Shape {
+    compiler::DeclKind kind = compiler::DeclKind::Parameter;
+    size_t dims = 0;
+    std::vector<std::string> fields;  ///< of the tuple type of the value (or of a set's elements)
+    bool is_tuple = false;
+    bool unknown = false;               ///< not declared: written as given, for the compiler to report
+    std::vector<std::string> dim_sets;  ///< the set or range named by each dimension ("" for `a..b`)
+};
+
+bool is_identifier(std::string_view name) {
+    if (name.empty()) return false;
+    auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; };
+    if (!letter(name[0])) return false;
+    for (char c : name)
+        if (!letter(c) && !(c >= '0' && c <= '9')) return false;
+    return true;
+}
+
+class DataWriter {
+  public:
+    DataWriter(std::string_view model_text, const Value& data) : data_(data) {
+        compiler::CompileOptions options;
+        options.check_instance = false;
+        std::unique_ptr<compiler::Compilation> c = compiler::compile(model_text, "", options);
+        std::map<std::string, std::vector<std::string>> tuple_fields;
+        for (const compiler::Declaration& d : c->model.decls) {
+            if (d.kind != compiler::DeclKind::TupleType) continue;
+            std::vector<std::string> fields;
+            for (const compiler::TupleField& f : d.fields) fields.emplace_back(c->ast.texts[f.name]);
+            tuple_fields[std::string(c->ast.texts[d.name])] = std::move(fields);
+        }
+        for (const compiler::Declaration& d : c->model.decls) {
+            if (d.kind == compiler::DeclKind::TupleType) continue;
+            Shape s;
+            s.kind = d.kind;
+            s.dims = d.dims.size();
+            for (compiler::ExprId dim : d.dims) {
+                const compiler::Expr& e = c->ast[dim];
+                s.dim_sets.emplace_back(e.kind == compiler::ExprKind::Name ? c->ast.texts[e.text()] : "");
+            }
+            if (d.type.base == compiler::BaseType::Tuple && d.type.tuple != compiler::kNone) {
+                auto found = tuple_fields.find(std::string(c->ast.texts[d.type.tuple]));
+                if (found != tuple_fields.end()) {
+                    s.fields = found->second;
+                    s.is_tuple = true;
+                }
+            }
+            shapes_[std::string(c->ast.texts[d.name])] = std::move(s);
+        }
+    }
+
+    /// Writes `name = value;`; false (and `error` set) when it cannot.
+    bool assignment(const std::string& name, const Value& value) {
+        if (!is_identifier(name)) return fail("'" + name + "' is not a name");
+        out_ += name + " = ";
+        auto found = shapes_.find(name);
+        Shape none;
+        none.unknown = true;
+        const Shape& shape = found == shapes_.end() ? none : found->second;
+        where_ = name;
+        if (shape.unknown && value.kind == Value::Kind::Object)
+            return fail("the model declares no '" + name + "' to take an object");
+        bool ok = shape.kind == compiler::DeclKind::Set ? set(shape, value) : array(shape, value, shape.dims, 0);
+        out_ += ";\n";
+        return ok;
+    }
+
+    const std::string& text() const { return out_; }
+    const std::string& error() const { return error_; }
+
+  private:
+    bool fail(std::string message) {
+        if (error_.empty()) error_ = std::move(message);
+        return false;
+    }
+
+    bool set(const Shape& shape, const Value& value) {
+        if (value.kind != Value::Kind::Array)
+            return fail("'" + where_ + "' is a set; give its elements as a list, not " + describe_kind(value));
+        out_ += "{";
+        for (size_t i = 0; i < value.items.size(); ++i) {
+            if (i) out_ += ", ";
+            if (!element(shape, value.items[i], 1)) return false;
+        }
+        out_ += "}";
+        return true;
+    }
+
+    /// An array of `dims` dimensions (a lone element at 0).
+    bool array(const Shape& shape, const Value& value, size_t dims, size_t depth) {
+        if (depth > kMaxDataDepth) return fail("'" + where_ + "' nests more than " + std::to_string(kMaxDataDepth));
+        if (dims == 0 && !shape.unknown) return element(shape, value, depth);
+        if (value.kind == Value::Kind::Object && dims > 0 && !shape.unknown) return keyed(shape, value, dims, depth);
+        if (value.kind != Value::Kind::Array) return element(shape, value, depth);
+        out_ += "[";
+        for (size_t i = 0; i < value.items.size(); ++i) {
+            if (i) out_ += ", ";
+            if (!array(shape, value.items[i], dims ? dims - 1 : 0, depth + 1)) return false;
+        }
+        out_ += "]";
+        return true;
+    }
+
+    bool element(const Shape& shape, const Value& value, size_t depth) {
+        if (depth > kMaxDataDepth) return fail("'" + where_ + "' nests more than " + std::to_string(kMaxDataDepth));
+        if (value.kind == Value::Kind::Object) {
+            if (!shape.is_tuple) return fail("'" + where_ + "' takes no tuples, but an object was given");
+            for (const auto& [key, v] : value.members) {
+                bool known = false;
+                for (const std::string& f : shape.fields) known = known || f == key;
+                if (!known) return fail("'" + where_ + "': the tuple has no field '" + key + "'");
+            }
+            out_ += "<";
+            for (size_t i = 0; i < shape.fields.size(); ++i) {
+                const Value* field = value.find(shape.fields[i]);
+                if (!field) return fail("'" + where_ + "': a tuple lacks its field '" + shape.fields[i] + "'");
+                if (i) out_ += ", ";
+                if (!scalar(*field)) return false;
+            }
+            out_ += ">";
+            return true;
+        }
+        if (value.kind == Value::Kind::Array) {
+            if (!shape.is_tuple) return fail("'" + where_ + "' has a list where a single value belongs");
+            out_ += "<";
+            for (size_t i = 0; i < value.items.size(); ++i) {
+                if (i) out_ += ", ";
+                if (!scalar(value.items[i])) return false;
+            }
+            out_ += ">";
+            return true;
+        }
+        return scalar(value);
+    }
+
+    bool scalar(const Value& value) {
+        switch (value.kind) {
+        case Value::Kind::Null: return fail("'" + where_ + "' holds a null");
+        case Value::Kind::Boolean: out_ += value.boolean ? "true" : "false"; return true;
+        case Value::Kind::Integer: out_ += std::to_string(value.integer); return true;
+        case Value::Kind::Number: {
+            if (!std::isfinite(value.number)) return fail("'" + where_ + "' holds a number that is not finite");
+            char buffer[32];
+            auto end = std::to_chars(buffer, buffer + sizeof buffer, value.number).ptr;
+            std::string_view written(buffer, static_cast<size_t>(end - buffer));
+            out_ += written;
+            // A number JSON gave with a fraction or exponent stays a float: 1e19 written "10000000000000000000"
+            // would read as an int too large for one.
+            if (written.find_first_of(".e") == std::string_view::npos) out_ += ".0";
+            return true;
+        }
+        case Value::Kind::String: {
+            out_ += '"';
+            for (char c : value.text) {
+                switch (c) {
+                case '"': out_ += "\\\""; break;
+                case '\\': out_ += "\\\\"; break;
+                case '\n': out_ += "\\n"; break;
+                case '\t': out_ += "\\t"; break;
+                default: out_ += c;
+                }
+            }
+            out_ += '"';
+            return true;
+        }
+        case Value::Kind::Array:
+        case Value::Kind::Object:
+            return fail("'" + where_ + "' has " + describe_kind(value) + " where a single value belongs");
+        }
+        return false;
+    }
+
+    /// The elements of the set `name` as this data lists them (strings and
+    /// whole numbers only), or nothing.
+    const std::vector<Value>* listed_elements(const std::string& name) const {
+        const Value* set = data_.find(name);
+        if (!set || set->kind != Value::Kind::Array) return nullptr;
+        for (const Value& e : set->items)
+            if (e.kind != Value::Kind::String && e.kind != Value::Kind::Integer) return nullptr;
+        return &set->items;
+    }
+
+    static std::string key_of(const Value& element) {
+        return element.kind == Value::Kind::String ? element.text : std::to_string(element.integer);
+    }
+
+    /// An array given as an object keyed by the elements of its index set,
+    /// written in the order this data lists that set.
+    bool keyed(const Shape& shape, const Value& value, size_t dims, size_t depth) {
+        const std::string& set = shape.dim_sets[shape.dims - dims];
+        const std::vector<Value>* elements = set.empty() ? nullptr : listed_elements(set);
+        if (!elements)
+            return fail("'" + where_ +
+                        "' is an array; give its values as a list in the order of its index set, or as an object "
+                        "keyed by the elements of a set this data lists");
+        for (const auto& [key, v] : value.members) {
+            bool known = false;
+            for (const Value& e : *elements) known = known || key_of(e) == key;
+            if (!known) return fail("data '" + where_ + "': key '" + key + "' is not in " + set);
+        }
+        out_ += "[";
+        for (size_t i = 0; i < elements->size(); ++i) {
+            std::string key = key_of((*elements)[i]);
+            const Value* at = value.find(key);
+            if (!at) return fail("'" + where_ + "' has no value for \"" + key + "\" of " + set);
+            if (i) out_ += ", ";
+            if (!array(shape, *at, dims - 1, depth + 1)) return false;
+        }
+        out_ += "]";
+        return true;
+    }
+
+    const Value& data_;
+    std::map<std::string, Shape> shapes_;
+    std::string out_, error_, where_;
+};
+
+}  // namespace
+
+std::variant<std::string, std::string> data_from_json(std::string_view model_text, const Value& data) {
+    using Result = std::variant<std::string, std::string>;
+    if (data.kind != Value::Kind::Object) return Result(std::in_place_index<1>, "the data must be an object");
+    DataWriter writer(model_text, data);
+    for (const auto& [name, value] : data.members)
+        if (!writer.assignment(name, value)) return Result(std::in_place_index<1>, writer.error());
+    if (writer.text().size() > kMaxTextBytes)
+        return Result(std::in_place_index<1>,
+                      "the data makes a text of more than " + std::to_string(kMaxTextBytes) + " bytes");
+    return Result(std::in_place_index<0>, writer.text());
+}
+
+std::map<std::string, Declared> declared_names(std::string_view model_text) {
+    compiler::CompileOptions options;
+    options.check_instance = false;
+    std::unique_ptr<compiler::Compilation> c = compiler::compile(model_text, "", options);
+    std::map<std::string, Declared> out;
+    for (const compiler::Declaration& d : c->model.decls) {
+        if (d.kind != compiler::DeclKind::Set && d.kind != compiler::DeclKind::Parameter) continue;
+        out[std::string(c->ast.texts[d.name])] = {d.kind == compiler::DeclKind::Set, d.dims.size()};
+    }
+    return out;
+}
+
+}  // namespace tarvok::data

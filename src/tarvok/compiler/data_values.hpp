@@ -1,0 +1,92 @@
+// Data given as values rather than as a data text (a JSON object, or the
+// objects a caller holds), written as the data text of the model at hand, so
+// that it meets the same checks and messages as a data file.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace tarvok::data {
+
+/// The most bytes a data text written from values may have.
+inline constexpr std::size_t kMaxTextBytes = 16u << 20;
+/// How deeply values may nest.
+inline constexpr std::size_t kMaxDataDepth = 64;
+
+/// A JSON value as the protocol carries it.
+struct Value {
+    enum class Kind : uint8_t { Null, Boolean, Integer, Number, String, Array, Object };
+    Kind kind = Kind::Null;
+    bool boolean = false;
+    int64_t integer = 0;  ///< Kind::Integer: a whole number that fits
+    double number = 0;    ///< Kind::Number (and Integer, as a double)
+    std::string text;
+    std::vector<Value> items;
+    std::vector<std::pair<std::string, Value>> members;  ///< in the order given
+
+    static Value null() { return {}; }
+    static Value of(bool b) {
+        Value v;
+        v.kind = Kind::Boolean;
+        v.boolean = b;
+        return v;
+    }
+    static Value of(int64_t i) {
+        Value v;
+        v.kind = Kind::Integer;
+        v.integer = i;
+        v.number = static_cast<double>(i);
+        return v;
+    }
+    static Value of(double d) {
+        Value v;
+        v.kind = Kind::Number;
+        v.number = d;
+        return v;
+    }
+    static Value of(std::string s) {
+        Value v;
+        v.kind = Kind::String;
+        v.text = std::move(s);
+        return v;
+    }
+    static Value of(const char* s) { return of(std::string(s)); }
+    static Value array(std::vector<Value> items = {}) {
+        Value v;
+        v.kind = Kind::Array;
+        v.items = std::move(items);
+        return v;
+    }
+    static Value object(std::vector<std::pair<std::string, Value>> members = {}) {
+        Value v;
+        v.kind = Kind::Object;
+        v.members = std::move(members);
+        return v;
+    }
+    const Value* find(std::string_view name) const;
+};
+
+/// "a number", "a list": a value's kind as messages name it.
+std::string describe_kind(const Value& v);
+
+/// The data text for `model_text` from a JSON object {name: value}: sets as
+/// braces, arrays as nested brackets in the order given, tuples from objects
+/// (fields by name, in the order the tuple type declares them) or from
+/// arrays. Returns the text, or the message of what cannot be written.
+std::variant<std::string, std::string> data_from_json(std::string_view model_text, const Value& data);
+
+/// What a model declares under a name that data may give.
+struct Declared {
+    bool is_set = false;
+    size_t dims = 0;  ///< index sets of a parameter
+};
+
+/// The parameters and sets `model_text` declares, by name.
+std::map<std::string, Declared> declared_names(std::string_view model_text);
+
+}  // namespace tarvok::data

@@ -1,0 +1,122 @@
+// Data given as Python objects ({name: value} with scalars, lists, tuples,
+// dicts keyed by set elements, numpy arrays, pandas Series and DataFrames):
+// converted here into the data core's values, then written as the data text
+// of the model by the core, so that it meets the checks of any data text.
+#pragma once
+
+#include "compiler/data_values.hpp"
+#include "host/host.hpp"
+
+#include <string>
+
+namespace tarvok::host {
+
+namespace detail {
+
+/// A dict whose keys are tuples, nested one level per field: {(a, b): v} as {a: {b: v}}.
+inline py::dict nest_tuple_keys(py::handle mapping) {
+    py::dict out;
+    for (auto item : py::reinterpret_borrow<py::dict>(mapping)) {
+        py::handle key = item.first;
+        if (!PyTuple_Check(key.ptr()) || PyTuple_GET_SIZE(key.ptr()) == 0) {
+            out[key] = item.second;
+            continue;
+        }
+        py::tuple fields = py::reinterpret_borrow<py::tuple>(key);
+        py::dict level = out;
+        size_t last = fields.size() - 1;
+        for (size_t i = 0; i < last; ++i) {
+            py::object inner = level.attr("get")(fields[i]);
+            if (inner.is_none() || !PyDict_Check(inner.ptr())) {
+                inner = py::dict();
+                level[fields[i]] = inner;
+            }
+            level = py::reinterpret_borrow<py::dict>(inner);
+        }
+        level[fields[last]] = item.second;
+    }
+    return out;
+}
+
+/// A key as the data names an element: a text as it is, a number as written.
+inline std::string key_text(py::handle key) {
+    if (py::hasattr(key, "item") && !PyUnicode_Check(key.ptr())) {
+        py::object plain = key.attr("item")();
+        return key_text(plain);
+    }
+    if (PyUnicode_Check(key.ptr())) return std::string(Utf8(key).view());
+    if (PyFloat_Check(key.ptr())) {
+        double d = PyFloat_AsDouble(key.ptr());
+        if (d == static_cast<double>(static_cast<int64_t>(d))) return std::to_string(static_cast<int64_t>(d));
+    }
+    return str_of(key);
+}
+
+inline data::Value value_of(py::handle v, size_t depth) {
+    using data::Value;
+    if (depth > data::kMaxDataDepth) throw py::value_error("the data nests more than 64 levels");
+    if (v.is_none()) return Value::null();
+    if (PyBool_Check(v.ptr())) return Value::of(v.ptr() == Py_True);
+    if (PyLong_Check(v.ptr())) {
+        int overflow = 0;
+        long long i = PyLong_AsLongLongAndOverflow(v.ptr(), &overflow);
+        if (!overflow) return Value::of(static_cast<int64_t>(i));
+        return Value::of(PyFloat_AsDouble(py::float_(py::reinterpret_borrow<py::object>(v)).ptr()));
+    }
+    if (PyFloat_Check(v.ptr())) return Value::of(PyFloat_AsDouble(v.ptr()));
+    if (PyUnicode_Check(v.ptr())) return Value::of(std::string(Utf8(v).view()));
+    std::string module = py::str(py::type::handle_of(v).attr("__module__"));
+    std::string kind = py::str(py::type::handle_of(v).attr("__name__"));
+    if (module.rfind("numpy", 0) == 0) {
+        // Arrays and numpy scalars alike become plain Python values.
+        if (py::hasattr(v, "tolist")) return value_of(v.attr("tolist")(), depth);
+    }
+    if (module.rfind("pandas", 0) == 0) {
+        if (kind == "DataFrame") return value_of(v.attr("to_dict")("index"), depth);
+        if (kind == "Series") return value_of(v.attr("to_dict")(), depth);
+        if (kind == "Index" || kind == "MultiIndex") return value_of(v.attr("tolist")(), depth);
+    }
+    if (PyDict_Check(v.ptr()) || py::isinstance(v, py::module_::import("collections.abc").attr("Mapping"))) {
+        py::dict nested = nest_tuple_keys(py::dict(py::reinterpret_borrow<py::object>(v)));
+        Value out = Value::object();
+        for (auto item : nested) out.members.emplace_back(key_text(item.first), value_of(item.second, depth + 1));
+        return out;
+    }
+    if (PyList_Check(v.ptr()) || PyTuple_Check(v.ptr()) || PyAnySet_Check(v.ptr())) {
+        Value out = Value::array();
+        for (py::handle item : py::reinterpret_borrow<py::iterable>(v)) out.items.push_back(value_of(item, depth + 1));
+        return out;
+    }
+    throw py::type_error(
+        "data values are numbers, texts, booleans, lists, tuples, dicts, numpy arrays or pandas "
+        "objects, not " +
+        type_name(v));
+}
+
+}  // namespace detail
+
+/// The data text of `data` for `model_text`: `data` itself when it is a str;
+/// a mapping {name: value} written as the model's data text (what cannot be
+/// written raises the module's SemanticError with the message).
+inline py::object data_text_of(py::handle model_text, py::handle data, const char* function,
+                               const char* parameter = "data_text") {
+    if (PyUnicode_Check(data.ptr())) return py::reinterpret_borrow<py::object>(data);
+    if (!PyDict_Check(data.ptr()) && !py::isinstance(data, py::module_::import("collections.abc").attr("Mapping")))
+        require(data, function, parameter, Kind::Str);
+    require(model_text, function, "model_text", Kind::Str);
+    data::Value values = data::Value::object();
+    for (auto item : py::dict(py::reinterpret_borrow<py::object>(data))) {
+        if (!PyUnicode_Check(item.first.ptr()))
+            throw py::type_error(std::string(function) + "() data names must be str, not " + type_name(item.first));
+        values.members.emplace_back(std::string(Utf8(item.first).view()), detail::value_of(item.second, 1));
+    }
+    auto written = data::data_from_json(Utf8(model_text).view(), values);
+    if (written.index() == 1) {
+        py::object cls = py::module_::import("tarvok.semantic_error").attr("SemanticError");
+        PyErr_SetObject(cls.ptr(), cls(text(std::get<1>(written))).ptr());
+        throw py::error_already_set();
+    }
+    return text(std::get<0>(written));
+}
+
+}  // namespace tarvok::host

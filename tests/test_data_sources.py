@@ -1,0 +1,155 @@
+"""Data given as Python objects, JSON and CSV folders: each source gives the optimum of the same `.dat`."""
+
+import csv
+import json
+import subprocess
+import sys
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import tarvok.solver as solver
+import tarvok.tarvok_core as core
+from tarvok.semantic_error import SemanticError
+
+EXAMPLE = Path(solver.__file__).parent / "tvl_models" / "transportation"
+MODEL = (EXAMPLE / "transportation.mod").read_text()
+DAT = (EXAMPLE / "transportation.dat").read_text()
+PLANTS = ["Aalborg", "Vejle", "Odense"]
+WAREHOUSES = ["Copenhagen", "Aarhus", "Esbjerg", "Randers"]
+CAPACITY = [500, 700, 400]
+NEED = [350, 450, 300, 250]
+FREIGHT = [[210, 110, 190, 60], [150, 70, 80, 90], [100, 120, 110, 140]]
+
+
+def dict_data():
+    return {
+        "Plants": PLANTS,
+        "Warehouses": tuple(WAREHOUSES),
+        "capacity": dict(zip(PLANTS, CAPACITY)),
+        "need": NEED,
+        "freight": {(p, w): FREIGHT[i][j] for i, p in enumerate(PLANTS) for j, w in enumerate(WAREHOUSES)},
+    }
+
+
+@pytest.fixture(scope="module")
+def optimum():
+    return solver.solve_model(MODEL, DAT).objective
+
+
+def test_python_sources_give_the_dat_optimum(optimum):
+    sources = {
+        "dict": dict_data(),
+        "numpy": {**dict_data(), "freight": np.array(FREIGHT), "need": np.array(NEED, dtype=float)},
+        "nested dict": {**dict_data(), "freight": {p: dict(zip(WAREHOUSES, row)) for p, row in zip(PLANTS, FREIGHT)}},
+    }
+    pd = sys.modules.get("pandas")
+    try:
+        import pandas as pd
+    except ImportError:
+        pd = None
+    if pd is not None:
+        sources["pandas"] = {
+            **dict_data(),
+            "freight": pd.DataFrame(FREIGHT, index=PLANTS, columns=WAREHOUSES),
+            "capacity": pd.Series(CAPACITY, index=PLANTS),
+            "Plants": pd.Index(PLANTS),
+        }
+    for name, data in sources.items():
+        assert solver.solve_model(MODEL, data).objective == pytest.approx(optimum), name
+        assert solver.instantiate(MODEL, data).num_columns == 12, name
+        assert solver.compile(MODEL, data).ok, name
+    compiled = core.TVLCompiler().compile_model(MODEL, dict_data())
+    assert compiled["source"]["data"].startswith('Plants = {"Aalborg", "Vejle", "Odense"};')
+
+
+def test_write_model_takes_a_mapping(tmp_path):
+    path = tmp_path / "t.lp"
+    solver.write_model(MODEL, dict_data(), path)
+    assert "FreightCost" in path.read_text()
+
+
+def test_bad_data_is_named():
+    with pytest.raises(SemanticError, match=r"^data 'capacity': key 'Odense' is not in Plants$"):
+        solver.solve_model(MODEL, {**dict_data(), "Plants": PLANTS[:2]})
+    with pytest.raises(SemanticError, match="does not fit|Warehouses"):
+        solver.solve_model(MODEL, {**dict_data(), "need": NEED[:3]})
+    with pytest.raises(TypeError, match="not object"):
+        solver.solve_model(MODEL, {**dict_data(), "need": object()})
+    with pytest.raises(TypeError, match="must be str"):
+        solver.solve_model(MODEL, 42)
+
+
+def tarvok(*argv, cwd):
+    return subprocess.run([sys.executable, "-m", "tarvok", *argv], cwd=cwd, capture_output=True, text=True, timeout=120)
+
+
+def write_csv_folder(folder):
+    folder.mkdir()
+
+    def table(name, header, rows):
+        with open(folder / f"{name}.csv", "w", newline="") as f:
+            csv.writer(f).writerows([header, *rows])
+
+    table("Plants", ["plant"], [[p] for p in PLANTS])
+    table("Warehouses", ["warehouse"], [[w] for w in WAREHOUSES])
+    table("capacity", ["plant", "capacity"], zip(PLANTS, CAPACITY))
+    table("need", ["warehouse", "need"], zip(WAREHOUSES, NEED))
+    table(
+        "freight",
+        ["plant", "warehouse", "freight"],
+        [[p, w, FREIGHT[i][j]] for i, p in enumerate(PLANTS) for j, w in enumerate(WAREHOUSES)],
+    )
+
+
+def test_command_reads_json_csv_and_merged_data(tmp_path, optimum):
+    (tmp_path / "m.mod").write_text(MODEL)
+    (tmp_path / "d.json").write_text(
+        json.dumps({k: v for k, v in dict_data().items() if k != "freight"} | {"freight": FREIGHT})
+    )
+    write_csv_folder(tmp_path / "tables")
+    (tmp_path / "sets.json").write_text(json.dumps({"Plants": PLANTS, "Warehouses": WAREHOUSES}))
+    (tmp_path / "rest").mkdir()
+    for name in ("capacity", "need", "freight"):
+        (tmp_path / "rest" / f"{name}.csv").write_text((tmp_path / "tables" / f"{name}.csv").read_text())
+    for data in (["d.json"], ["tables"], ["sets.json", "rest"]):
+        done = tarvok("run", "m.mod", *data, "--json", cwd=tmp_path)
+        assert done.returncode == 0, (data, done.stderr)
+        assert json.loads(done.stdout)["objective"] == pytest.approx(optimum)
+
+    twice = tarvok("run", "m.mod", "tables", "sets.json", cwd=tmp_path)
+    assert twice.returncode == 1
+    assert "'Plants' is given twice: in tables/Plants.csv and in sets.json" in twice.stderr
+
+    (tmp_path / "rest" / "capacity.csv").write_text("plant,capacity\nAalborg,500\nVejle,700\nOdensee,400\n")
+    bad = tarvok("run", "m.mod", "sets.json", "rest", cwd=tmp_path)
+    assert bad.returncode == 1
+    assert "rest/capacity.csv: data 'capacity': key 'Odensee' is not in Plants" in bad.stderr
+
+    (tmp_path / "rest" / "need.csv").write_text("warehouse,need\nCopenhagen\n")
+    short = tarvok("run", "m.mod", "sets.json", "rest", cwd=tmp_path)
+    assert short.returncode == 1 and "rest/need.csv:2:" in short.stderr
+
+
+def test_command_writes_the_solution(tmp_path, optimum):
+    (tmp_path / "m.mod").write_text(MODEL)
+    (tmp_path / "m.dat").write_text(DAT)
+    done = tarvok("run", "m.mod", "m.dat", "--solution", "out.json", cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    written = json.loads((tmp_path / "out.json").read_text())
+    assert written["objective"] == pytest.approx(optimum)
+    assert sum(map(sum, written["values"]["ship"])) == pytest.approx(sum(NEED))
+
+    done = tarvok("run", "m.mod", "m.dat", "--solution", "out.csv", cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    rows = list(csv.reader((tmp_path / "out.csv").read_text().splitlines()))
+    assert rows[0] == ["objective", str(optimum)]
+    shipped = sum(float(r[-1]) for r in rows if r[0] == "ship")
+    cost = sum(float(r[-1]) * FREIGHT[int(r[1])][int(r[2])] for r in rows if r[0] == "ship")
+    assert shipped == pytest.approx(sum(NEED)) and cost == pytest.approx(optimum)
+
+    for target, status in (("m.dat", 2), ("out.txt", 2)):
+        refused = tarvok("run", "m.mod", "m.dat", "--solution", target, cwd=tmp_path)
+        assert refused.returncode == status and "--solution" in refused.stderr
+    assert (tmp_path / "m.dat").read_text() == DAT

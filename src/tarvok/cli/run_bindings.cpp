@@ -33,8 +33,13 @@ RunOutcome solve_files(py::object model_text, py::object data_text, py::object a
             try {
                 sm.attr("write_model")(model_text, data_text, written);
             } catch (py::error_already_set& e) {
-                if (!e.matches(PyExc_OSError)) throw;
-                fail(ExitStatus::Usage, "cannot write " + host::str_of(written) + ": " + os_reason(e.value()));
+                // A program that cannot hold has no faithful file; the solve still says why.
+                if (e.matches(PyExc_ValueError)) {
+                    warn("tarvok run: warning: " + host::str_of(e.value()));
+                } else {
+                    if (!e.matches(PyExc_OSError)) throw;
+                    fail(ExitStatus::Usage, "cannot write " + host::str_of(written) + ": " + os_reason(e.value()));
+                }
             }
         }
         out.result = sm.attr("solve_model")(model_text, data_text, **options);

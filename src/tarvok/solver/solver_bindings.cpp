@@ -5,6 +5,7 @@
 #include "compiler/diagnostic_records.hpp"
 #include "host/arrays.hpp"
 #include "host/host.hpp"
+#include "solver/mps.hpp"
 #include "solver/outcome.hpp"
 #include "solver/program.hpp"
 
@@ -553,27 +554,34 @@ void write_model(py::object model_text, py::object data_text, py::object path) {
         host::raise(PyExc_ValueError, "write_model() writes .mps or .lp files; '" + file + "' has neither extension");
 
     std::shared_ptr<Program> program = program_from(model_text, data_text);
-    py::module_ highspy = import_extra("highspy", "writing a model file");
-    py::object owner = py::cast(program);
-    py::object h = highs_with(*program, highspy, owner);
-    std::vector<std::string> columns = program->export_column_names(format);
-    std::vector<std::string> rows = program->export_row_names(format);
-    py::object pass_column = h.attr("passColName"), pass_row = h.attr("passRowName");
-    for (size_t j = 0; j < columns.size(); ++j) pass_column(j, host::text(columns[j]));
-    for (size_t i = 0; i < rows.size(); ++i) pass_row(i, host::text(rows[i]));
-    // HiGHS writes the file by its path and does not notice a full disk; it
-    // writes a temporary beside the target, which moves into place only when
-    // HiGHS reports success and the file ends as a complete one does.
-    std::optional<tarvok::files::FileWrittenByPath> out;
+    std::string unwritable = unwritable_reason(*program);
+    if (!unwritable.empty()) host::raise(PyExc_ValueError, "cannot write " + file + ": " + unwritable);
     try {
-        out.emplace(host::file_system_path(fspath));
-        py::object status = h.attr("writeModel")(host::host_path(out->path()));
+        if (format == NameFormat::Mps) {
+            std::string text = mps_text(*program);
+            tarvok::files::write_file_atomically(host::file_system_path(fspath), text);
+            return;
+        }
+        // The .lp file is HiGHS's. It writes by the path and does not notice
+        // a full disk; it writes a temporary beside the target, which moves
+        // into place only when HiGHS reports success and the file ends as a
+        // complete one does.
+        py::module_ highspy = import_extra("highspy", "writing a model file");
+        py::object owner = py::cast(program);
+        py::object h = highs_with(*program, highspy, owner);
+        std::vector<std::string> columns = program->export_column_names(format);
+        std::vector<std::string> rows = program->export_row_names(format);
+        py::object pass_column = h.attr("passColName"), pass_row = h.attr("passRowName");
+        for (size_t j = 0; j < columns.size(); ++j) pass_column(j, host::text(columns[j]));
+        for (size_t i = 0; i < rows.size(); ++i) pass_row(i, host::text(rows[i]));
+        tarvok::files::FileWrittenByPath out(host::file_system_path(fspath));
+        py::object status = h.attr("writeModel")(host::host_path(out.path()));
         if (host::str_of(status.attr("name")) == "kError") {
             errno = EIO;
             PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, fspath.ptr());
             throw py::error_already_set();
         }
-        out->commit(format == NameFormat::Lp ? "end\n" : "ENDATA\n");
+        out.commit("end\n");
     } catch (const tarvok::files::FileError& e) {
         errno = e.error_number();
         PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, fspath.ptr());
@@ -839,10 +847,11 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
               py::arg("time_limit") = py::none(), py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(),
               py::arg("log") = false);
     host::def(m, "write_model", "model_text, data_text, path",
-              "Write the expanded model as an .mps or .lp file (by the path's extension) through HiGHS.\n\n"
-              "Names are made to fit the format: in .lp files brackets become parentheses and other signs '_';\n"
-              "repeated names get '~2', '~3'. The file is written whole or not at all: HiGHS writes a temporary\n"
-              "beside it, renamed over it once complete. Raises ValueError for any other extension and OSError\n"
-              "when the file cannot be written (a missing folder, no permission, a full disk).",
+              "Write the expanded model as a free-format .mps or an .lp file (by the path's extension).\n\n"
+              "Names are made to fit the format: in .mps files white space becomes '_', in .lp files brackets\n"
+              "become parentheses and other signs '_'; repeated names get '~2', '~3'. The .lp file is HiGHS's.\n"
+              "The file is written whole or not at all. Raises ValueError for any other extension and for a\n"
+              "model that cannot hold whatever the variables are (crossing sides or bounds, named with their\n"
+              "lines), and OSError when the file cannot be written (a missing folder, no permission, a full disk).",
               &write_model, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
 }

@@ -376,3 +376,52 @@ TEST(Limits, TheSizeLimitHoldsWhileBuilding) {
               std::string::npos)
         << nonzeros;
 }
+
+TEST(Normalised, IntegerBoundsRoundInwardWithinOneRule) {
+    EXPECT_EQ(inward_integer_bound(0.5, true), 1);
+    EXPECT_EQ(inward_integer_bound(10.5, false), 10);
+    EXPECT_EQ(inward_integer_bound(-0.5, true), 0);
+    EXPECT_FALSE(std::signbit(inward_integer_bound(-0.5, true)));
+    EXPECT_EQ(inward_integer_bound(-2.5, false), -3);
+    // Within rounding of an integer: that integer, whichever side it lies on.
+    EXPECT_EQ(inward_integer_bound(3 - 1e-12, true), 3);
+    EXPECT_EQ(inward_integer_bound(3 + 1e-12, false), 3);
+    EXPECT_EQ(inward_integer_bound(3 + 1e-7, true), 4);
+    // The tolerance stops at 1e-6, so large bounds never round outward.
+    EXPECT_EQ(inward_integer_bound(1e12 + 0.5, true), 1e12 + 1);
+    EXPECT_EQ(inward_integer_bound(-kInf, true), -kInf);
+
+    auto p = build(
+        "dvar int m in 0.5..10.5;\ndvar float f in 0.5..10.5;\ndvar boolean b;\n"
+        "subject to {\n  half: b >= 0.5;\n  m + f + b <= 30;\n}");
+    EXPECT_EQ(p->col_lower[0], 1);
+    EXPECT_EQ(p->col_upper[0], 10);
+    EXPECT_EQ(p->col_lower[1], 0.5);  // a float column keeps its bounds
+    EXPECT_EQ(p->col_lower[2], 1);
+    EXPECT_TRUE(p->conflicts.empty());
+
+    // Bounds with no integer between them make the program infeasible, by name.
+    auto q = build("dvar int m in 3.6..3.9;\ndvar int k in 0..9;\nsubject to {\n  cap: 2 * k <= 1.5;\n  k >= 0.2;\n}");
+    ASSERT_EQ(q->conflicts.size(), 3u);
+    EXPECT_EQ(q->conflicts[0].name, "m");
+    EXPECT_EQ(q->conflicts[0].kind, Culprit::Kind::Bound);
+    EXPECT_EQ(q->conflicts[0].line, 1u);
+    EXPECT_EQ(q->conflicts[1].name, "c5");
+    EXPECT_EQ(q->conflicts[2].name, "cap");
+}
+
+TEST(Normalised, CrossingRowSidesAreConflicts) {
+    auto p = build(
+        "dvar float x in 0..10;\ndvar float y in 0..10;\nsubject to {\n  5 <= x + y <= 3;\n"
+        "  forall(i in 1..2) r: i <= x - y <= 1.5;\n  0.1 + 0.2 <= x + 2 * y <= 0.3;\n}");
+    ASSERT_EQ(p->conflicts.size(), 2u);
+    EXPECT_EQ(p->conflicts[0].name, "c4");
+    EXPECT_EQ(p->conflicts[0].line, 4u);
+    EXPECT_EQ(p->conflicts[1].name, "r[2]");
+    EXPECT_EQ(p->conflicts[1].line, 5u);
+    // Sides that cross only by rounding make an equation.
+    EXPECT_EQ(p->row_lower[3], p->row_upper[3]);
+    auto settled = settle_without_solver(*p);
+    ASSERT_TRUE(settled);
+    EXPECT_EQ(settled->status, Status::Infeasible);
+}

@@ -276,6 +276,14 @@ OUTCOMES = {
     "crossed_bounds": "dvar float x in 0..5;\nminimize x;\nsubject to {\n  x >= 7;\n}",
     "no_columns": "float k = 2.5;\nminimize 2 * k;",
     "empty_set": "{string} None = {};\ndvar float x[None];\ndvar int+ unused;\ndexpr float d = 4 + 0 * unused;\nminimize 1;",
+    # m is 1..10 as an integer, and -1.5 m - 2 >= -17 holds up to m = 10: -10.
+    "fractional_integer_bounds": "dvar int m in 0.5..10.5;\ndvar int k in -2..-2;\nminimize -m;\n"
+    "subject to {\n  -1.5*m + k >= -17;\n}",
+    # m is 4 as an integer, so b = 1 makes b + m >= 5 hold.
+    "feasible_only_after_rounding": "dvar int b in 0..1;\ndvar int m in 3.6..4.5;\nsubject to {\n  b + m >= 5;\n}",
+    "crossing_sides": "dvar float x in 0..10;\ndvar float y in 0..10;\nsubject to {\n  5 <= x + y <= 3;\n}",
+    "unbounded_integer": "dvar int x;\ndvar int y;\nmaximize x + y;\nsubject to {\n  x - y <= 0.5;\n}",
+    "unbounded_mixed": "dvar int x in 0..5;\ndvar float y;\nminimize y;\nsubject to {\n  y - x <= 2;\n}",
 }
 
 
@@ -285,6 +293,21 @@ def test_outcomes_match_the_solver(case, tmp_path):
     expected = solver.solve_model(OUTCOMES[case], "").to_dict()
     assert result == {key: expected[key] for key in ("status", "objective", "values", "message")}
     assert status == (0 if expected["status"] == "optimal" else 3)
+
+
+def test_the_script_rounds_integer_bounds_and_keeps_stdout_for_json(tmp_path):
+    # Bounds edited by hand in the script: it rounds them as the solver does,
+    # 0.5..10.5 to 1..10, and the optimum stays -10 (milp alone reports -9).
+    path = tmp_path / "edited.py"
+    emitter.write_script(OUTCOMES["fractional_integer_bounds"], "", path)
+    text = path.read_text()
+    assert '("m", 1, 10, 1, -1),' in text
+    text = text.replace('("m", 1, 10, 1, -1),', '("m", 0.5, 10.5, 1, -1),')
+    # The solver's log goes to file descriptor 1; the script sends it to stderr.
+    path.write_text(text.replace("OPTIONS = {}", 'OPTIONS = {"disp": True}'))
+    done = subprocess.run([sys.executable, str(path)], capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0 and json.loads(done.stdout)["objective"] == -10
+    assert done.stdout.startswith("{") and "HiGHS" in done.stderr
 
 
 def x_of(program, values):

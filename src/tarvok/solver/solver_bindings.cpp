@@ -175,13 +175,17 @@ std::shared_ptr<Program> program_from(py::object model_text, py::object data_tex
 
 /// A HiGHS instance holding the program. The plain binding class prints no
 /// banner on stdout; older highspy releases have only `Highs`.
-py::object highs_with(const Program& p, py::module_& highspy, py::handle owner, bool relaxed = false) {
+/// `relaxed` drops integrality; `feasibility` drops the objective, so that
+/// any feasible point is optimal.
+py::object highs_with(const Program& p, py::module_& highspy, py::handle owner, bool relaxed = false,
+                      bool feasibility = false) {
     py::object h = py::hasattr(highspy, "_Highs") ? highspy.attr("_Highs")() : highspy.attr("Highs")();
     h.attr("setOptionValue")("output_flag", false);
     py::object status = h.attr("passModel")(
-        p.columns(), p.rows(), p.nonzeros(), 2 /* row-wise */, static_cast<int>(p.sense), p.offset, view(p.cost, owner),
-        view(p.col_lower, owner), view(p.col_upper, owner), view(p.row_lower, owner), view(p.row_upper, owner),
-        view(p.row_starts, owner), view(p.col_indices, owner), view(p.values, owner),
+        p.columns(), p.rows(), p.nonzeros(), 2 /* row-wise */, static_cast<int>(p.sense), p.offset,
+        feasibility ? owned(std::vector<double>(p.columns(), 0.0)) : view(p.cost, owner), view(p.col_lower, owner),
+        view(p.col_upper, owner), view(p.row_lower, owner), view(p.row_upper, owner), view(p.row_starts, owner),
+        view(p.col_indices, owner), view(p.values, owner),
         owned(relaxed ? std::vector<int32_t>(p.columns(), 0)
                       : std::vector<int32_t>(p.integrality.begin(), p.integrality.end())));
     if (host::str_of(status.attr("name")) == "kError")
@@ -393,26 +397,27 @@ py::object solve(std::shared_ptr<Program> program, const SolveOptions& options) 
     hooks.run(h);
     Outcome& o = result.outcome;
     o.status = status_from_highs(host::str_of(h.attr("getModelStatus")().attr("name")));
-    if (o.status == Status::InfeasibleOrUnbounded && seconds_left() > 0) {
-        // Presolve often cannot tell the two apart; the solver without it can.
-        h.attr("setOptionValue")("presolve", "off");
-        if (!std::isnan(limit)) h.attr("setOptionValue")("time_limit", seconds_left());
-        hooks.run(h);
-        Status again = status_from_highs(host::str_of(h.attr("getModelStatus")().attr("name")));
-        if (again == Status::Infeasible || again == Status::Unbounded) o.status = again;
-    }
-    if (o.status == Status::InfeasibleOrUnbounded && p.integer_columns() > 0 && seconds_left() > 0) {
-        // A MIP whose relaxation is infeasible is infeasible, and the
-        // relaxation can name the constraints that conflict.
-        py::object relaxation = highs_with(p, highspy, owner, true);
-        relaxation.attr("setOptionValue")("presolve", "off");
-        if (!std::isnan(limit)) relaxation.attr("setOptionValue")("time_limit", seconds_left());
-        RunHooks(relaxation, highspy, false).run(relaxation);
-        if (status_from_highs(host::str_of(relaxation.attr("getModelStatus")().attr("name"))) == Status::Infeasible) {
-            o.status = Status::Infeasible;
-            o.culprits = infeasible_subset(p, relaxation, highspy);
+    o.status = settle_open_status(o.status, p.integer_columns() > 0, [&](Attempt attempt) -> std::optional<Status> {
+        if (seconds_left() <= 0) return std::nullopt;
+        auto status_of = [](py::object& highs) {
+            return status_from_highs(host::str_of(highs.attr("getModelStatus")().attr("name")));
+        };
+        if (attempt == Attempt::WithoutPresolve) {
+            h.attr("setOptionValue")("presolve", "off");
+            if (!std::isnan(limit)) h.attr("setOptionValue")("time_limit", seconds_left());
+            hooks.run(h);
+            return status_of(h);
         }
-    }
+        bool relaxed = attempt == Attempt::Relaxation;
+        py::object other = highs_with(p, highspy, owner, relaxed, !relaxed);
+        if (relaxed) other.attr("setOptionValue")("presolve", "off");
+        if (!std::isnan(limit)) other.attr("setOptionValue")("time_limit", seconds_left());
+        RunHooks(other, highspy, false).run(other);
+        Status reached = status_of(other);
+        // An infeasible relaxation names the constraints that conflict.
+        if (relaxed && reached == Status::Infeasible) o.culprits = infeasible_subset(p, other, highspy);
+        return reached;
+    });
     py::object info = h.attr("getInfo")();
     int primal = py::int_(info.attr("primal_solution_status")).cast<int>();
     o.has_solution = (o.status == Status::Optimal || o.status == Status::TimeLimit) && primal == 2;

@@ -425,3 +425,35 @@ TEST(Normalised, CrossingRowSidesAreConflicts) {
     ASSERT_TRUE(settled);
     EXPECT_EQ(settled->status, Status::Infeasible);
 }
+
+TEST(OpenStatus, FurtherSolvesSettleInfeasibleOrUnbounded) {
+    // A fake solver: the status each attempt reaches, and the attempts made.
+    auto settle = [](Status first, bool integer, std::map<Attempt, std::optional<Status>> reached) {
+        std::vector<Attempt> made;
+        Status s = settle_open_status(first, integer, [&](Attempt a) {
+            made.push_back(a);
+            return reached.count(a) ? reached[a] : std::optional<Status>(Status::InfeasibleOrUnbounded);
+        });
+        return std::make_pair(s, made);
+    };
+    using A = Attempt;
+    EXPECT_EQ(settle(Status::Optimal, true, {}).second.size(), 0u);
+    auto [s1, made1] = settle(Status::InfeasibleOrUnbounded, false, {{A::WithoutPresolve, Status::Unbounded}});
+    EXPECT_EQ(s1, Status::Unbounded);
+    EXPECT_EQ(made1, std::vector<Attempt>{A::WithoutPresolve});
+    auto [s2, made2] = settle(Status::InfeasibleOrUnbounded, true, {{A::Relaxation, Status::Infeasible}});
+    EXPECT_EQ(s2, Status::Infeasible);
+    EXPECT_EQ(made2, (std::vector<Attempt>{A::WithoutPresolve, A::Relaxation}));
+    // A feasible point with a direction of unlimited improvement: unbounded.
+    auto [s3, made3] = settle(Status::InfeasibleOrUnbounded, true,
+                              {{A::Relaxation, Status::Unbounded}, {A::FeasiblePoint, Status::Optimal}});
+    EXPECT_EQ(s3, Status::Unbounded);
+    EXPECT_EQ(made3.back(), A::FeasiblePoint);
+    EXPECT_EQ(settle(Status::InfeasibleOrUnbounded, false, {{A::FeasiblePoint, Status::Infeasible}}).first,
+              Status::Infeasible);
+    // Out of time, or no answer: the status stays open.
+    EXPECT_EQ(settle(Status::InfeasibleOrUnbounded, true, {{A::WithoutPresolve, std::nullopt}}).first,
+              Status::InfeasibleOrUnbounded);
+    EXPECT_EQ(settle(Status::InfeasibleOrUnbounded, false, {{A::FeasiblePoint, Status::TimeLimit}}).first,
+              Status::InfeasibleOrUnbounded);
+}

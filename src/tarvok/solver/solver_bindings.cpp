@@ -426,7 +426,20 @@ py::object solve(std::shared_ptr<Program> program, const SolveOptions& options) 
         o.x = doubles(h.attr("getSolution")().attr("col_value"), p.columns(), "the solution");
         if (p.integer_columns() > 0) result.statistics["mip_gap"] = info.attr("mip_gap");
     }
-    if (o.status == Status::Infeasible && o.culprits.empty()) o.culprits = infeasible_subset(p, h, highspy);
+    if (o.status == Status::Infeasible && o.culprits.empty()) {
+        if (p.integer_columns() == 0) {
+            o.culprits = infeasible_subset(p, h, highspy);
+        } else if (seconds_left() > 0) {
+            // The subset of a MIP is the subset of its relaxation, when that is
+            // infeasible too; HiGHS's search for one in the MIP itself may not end.
+            py::object relaxation = highs_with(p, highspy, owner, true);
+            relaxation.attr("setOptionValue")("presolve", "off");
+            if (!std::isnan(limit)) relaxation.attr("setOptionValue")("time_limit", seconds_left());
+            RunHooks(relaxation, highspy, false).run(relaxation);
+            if (status_from_highs(host::str_of(relaxation.attr("getModelStatus")().attr("name"))) == Status::Infeasible)
+                o.culprits = infeasible_subset(p, relaxation, highspy);
+        }
+    }
     switch (o.status) {
     case Status::Infeasible: o.message = "No solution satisfies all constraints."; break;
     case Status::Unbounded: o.message = "The objective can improve without limit."; break;

@@ -459,17 +459,28 @@ def solve():
     bounds = Bounds(low, high)
     result = milp(c, integrality=integrality, bounds=bounds, constraints=constraints, options=OPTIONS)
     status = status_of(result)
+    if status == "infeasible":
+        # The solver's presolve has called feasible programs infeasible; a solve without it confirms.
+        again = milp(c, integrality=integrality, bounds=bounds, constraints=constraints,
+                     options={**OPTIONS, "presolve": False})
+        if status_of(again) in ("optimal", "unbounded", "infeasible_or_unbounded"):
+            result, status = again, status_of(again)
     if status == "infeasible_or_unbounded":
         # Presolve often cannot tell the two apart; the solver without it can.
         again = milp(c, integrality=integrality, bounds=bounds, constraints=constraints,
                      options={**OPTIONS, "presolve": False})
         if status_of(again) in ("infeasible", "unbounded"):
             status = status_of(again)
-    if status == "infeasible_or_unbounded" and integrality.any():
-        # A mixed-integer program whose relaxation is infeasible is infeasible.
-        relaxed = milp(c, bounds=bounds, constraints=constraints, options={**OPTIONS, "presolve": False})
-        if status_of(relaxed) == "infeasible":
+    if status in ("optimal", "infeasible", "infeasible_or_unbounded") and integrality.any():
+        # The relaxation checks the mixed-integer answer, which the solver has got wrong when the
+        # objective is unbounded: with an infeasible relaxation the program is infeasible; with an
+        # unbounded one it is unbounded as soon as it has a feasible point.
+        relaxation = milp(c, bounds=bounds, constraints=constraints, options={**OPTIONS, "presolve": False})
+        relaxed = status_of(relaxation)
+        if relaxed == "infeasible" and status != "optimal":
             status = "infeasible"
+        elif relaxed == "unbounded":
+            status = "unbounded" if status == "optimal" else "infeasible_or_unbounded"
     if status == "infeasible_or_unbounded":
         # The solver found a direction of unlimited improvement: with a feasible point the
         # program is unbounded, without one infeasible.

@@ -459,8 +459,9 @@ def solve():
     bounds = Bounds(low, high)
     result = milp(c, integrality=integrality, bounds=bounds, constraints=constraints, options=OPTIONS)
     status = status_of(result)
-    if status == "infeasible":
-        # The solver's presolve has called feasible programs infeasible; a solve without it confirms.
+    if status == "infeasible" and not integrality.any():
+        # The solver's presolve has called feasible linear programs infeasible; a solve without it
+        # confirms. (Without presolve, a search over unbounded integers may never end.)
         again = milp(c, integrality=integrality, bounds=bounds, constraints=constraints,
                      options={**OPTIONS, "presolve": False})
         if status_of(again) in ("optimal", "unbounded", "infeasible_or_unbounded"):

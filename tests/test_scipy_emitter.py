@@ -276,6 +276,14 @@ OUTCOMES = {
     "crossed_bounds": "dvar float x in 0..5;\nminimize x;\nsubject to {\n  x >= 7;\n}",
     "no_columns": "float k = 2.5;\nminimize 2 * k;",
     "empty_set": "{string} None = {};\ndvar float x[None];\ndvar int+ unused;\ndexpr float d = 4 + 0 * unused;\nminimize 1;",
+    # m is 1..10 as an integer, and -1.5 m - 2 >= -17 holds up to m = 10: -10.
+    "fractional_integer_bounds": "dvar int m in 0.5..10.5;\ndvar int k in -2..-2;\nminimize -m;\n"
+    "subject to {\n  -1.5*m + k >= -17;\n}",
+    # m is 4 as an integer, so b = 1 makes b + m >= 5 hold.
+    "feasible_only_after_rounding": "dvar int b in 0..1;\ndvar int m in 3.6..4.5;\nsubject to {\n  b + m >= 5;\n}",
+    "crossing_sides": "dvar float x in 0..10;\ndvar float y in 0..10;\nsubject to {\n  5 <= x + y <= 3;\n}",
+    "unbounded_integer": "dvar int x;\ndvar int y;\nmaximize x + y;\nsubject to {\n  x - y <= 0.5;\n}",
+    "unbounded_mixed": "dvar int x in 0..5;\ndvar float y;\nminimize y;\nsubject to {\n  y - x <= 2;\n}",
 }
 
 
@@ -285,6 +293,46 @@ def test_outcomes_match_the_solver(case, tmp_path):
     expected = solver.solve_model(OUTCOMES[case], "").to_dict()
     assert result == {key: expected[key] for key in ("status", "objective", "values", "message")}
     assert status == (0 if expected["status"] == "optimal" else 3)
+
+
+# Models on which milp alone gives a wrong status (found by fuzz/difftest.py); each is unbounded.
+MILP_SLIPS = {
+    "presolve_calls_an_unbounded_lp_infeasible": (
+        "int n = ...;\nrange I = 1..n;\n{string} S = ...;\ntuple Pair { string s; int k; float w; }\n{Pair} T = ...;\nfloat p[I] = ...;\nfloat q[S] = ...;\ndvar float+ v0[I];\ndvar float+ v1[I];\nminimize 2 * v1[2] + 1.5 * v1[2] + sum(i in I) p[i] * v0[i] + sum(i in I) p[i] * v1[i];\nsubject to {\n  r0: 5 <= 1.5 * v1[3] + 0.5 * v1[2] + (-1) * v0[3] <= 6;\n}\n",
+        'n = 3;\nS = {"a", "b", "c"};\nT = {<"a", 1, 2.0>, <"b", 2, 0.5>, <"c", 3, 1.0>};\np = [1.5, 4.7, -0.30000000000000004];\nq = [1.5, 0.0, 2.25];\n',
+    ),
+    "unbounded_mip_called_infeasible": (
+        "int n = ...;\nrange I = 1..n;\n{string} S = ...;\ntuple Pair { string s; int k; float w; }\n{Pair} T = ...;\nfloat p[I] = ...;\nfloat q[S] = ...;\ndvar int v0[I];\nmaximize 0 * v0[2] + sum(i in I) p[i] * v0[i] + (-1);\nsubject to {\n  forall(i in I: i != 1) 2 * v0[1] + (-1) * v0[1] + 2 * v0[3] + 0.5 * v0[i] >= 3 + p[i];\n  (-2.5) <= 0.5 * v0[1] + (-3) * v0[2] + (-3) * v0[2] + 1 * v0[3] <= (-1.5);\n  1.5 * v0[3] + 1.5 * v0[3] + 0 * v0[1] + (-2.5) <= 0.5 * v0[2] + 0;\n}\n",
+        'n = 3;\nS = {"a", "b", "c"};\nT = {<"b", 2, -2>, <"c", 3, 5>};\np = [5.7, 4, 0];\nq = [0.5, -1, -1.8];\n',
+    ),
+    "unbounded_mip_called_optimal": (
+        "int n = ...;\nrange I = 1..n;\n{string} S = ...;\ntuple Pair { string s; int k; float w; }\n{Pair} T = ...;\nfloat p[I] = ...;\nfloat q[S] = ...;\ndvar float v0;\ndvar float v1[I];\ndvar float+ v2[I];\ndvar int v3 in (-0.5)..2;\nminimize 1 * v2[2] + sum(i in I) p[i] * v1[i];\nsubject to {\n  2 <= 1.5 * v1[3] + 2 * v1[1] + 2 * v1[1] + (-1) * v1[2] <= 3;\n}\n",
+        'n = 3;\nS = {"a"};\nT = {<"a", 1, 1>};\np = [-2.5, -1.5, 5];\nq = [3];\n',
+    ),
+}
+
+
+@pytest.mark.parametrize("case", sorted(MILP_SLIPS))
+def test_statuses_milp_alone_gets_wrong(case, tmp_path):
+    model, data = MILP_SLIPS[case]
+    _, status, result = emit_and_run(tmp_path, model, data)
+    assert solver.solve_model(model, data).status is solver.Status.UNBOUNDED
+    assert (status, result["status"], result["objective"]) == (3, "unbounded", None)
+
+
+def test_the_script_rounds_integer_bounds_and_keeps_stdout_for_json(tmp_path):
+    # Bounds edited by hand in the script: it rounds them as the solver does,
+    # 0.5..10.5 to 1..10, and the optimum stays -10 (milp alone reports -9).
+    path = tmp_path / "edited.py"
+    emitter.write_script(OUTCOMES["fractional_integer_bounds"], "", path)
+    text = path.read_text()
+    assert '("m", 1, 10, 1, -1),' in text
+    text = text.replace('("m", 1, 10, 1, -1),', '("m", 0.5, 10.5, 1, -1),')
+    # The solver's log goes to file descriptor 1; the script sends it to stderr.
+    path.write_text(text.replace("OPTIONS = {}", 'OPTIONS = {"disp": True}'))
+    done = subprocess.run([sys.executable, str(path)], capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0 and json.loads(done.stdout)["objective"] == -10
+    assert done.stdout.startswith("{") and "HiGHS" in done.stderr
 
 
 def x_of(program, values):

@@ -431,6 +431,11 @@ int run_run(py::object args) {
             try {
                 return sm.attr("write_model")(model_text, data_text, written);
             } catch (py::error_already_set& e) {
+                // A program that cannot hold has no faithful file; the solve still says why.
+                if (e.matches(PyExc_ValueError)) {
+                    warn("tarvok run: warning: " + host::str_of(e.value()));
+                    return py::object(py::none());
+                }
                 if (!e.matches(PyExc_OSError)) throw;
                 fail(ExitStatus::Usage, "--write cannot write " + host::str_of(written) + ": " + os_reason(e.value()));
             }

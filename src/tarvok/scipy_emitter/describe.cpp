@@ -82,6 +82,8 @@ void describe_program(const solver::Program& p, ScriptInput& in) {
     std::string_view model = c.model_text;
     in.preamble = opening_comment(model);
     in.folded_bounds = p.folded_bounds;
+    for (const solver::Culprit& culprit : p.conflicts)
+        in.conflicts.push_back(culprit.name + " (" + at_line(culprit.line) + ")");
 
     const tc::Objective& objective = c.model.objective;
     in.has_objective = objective.present;

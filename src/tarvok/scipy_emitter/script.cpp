@@ -205,7 +205,7 @@ void header(Writer& w, const ScriptInput& in) {
 }
 
 void imports(Writer& w, bool npz) {
-    w.code("import json\nimport math\n");
+    w.code("import contextlib\nimport ctypes\nimport json\nimport math\nimport os\n");
     if (npz) w.line(0, "import pathlib");
     w.code(R"(import sys
 
@@ -227,6 +227,15 @@ void objective(Writer& w, const ScriptInput& in) {
     }
     w.line(0, std::string("MAXIMIZE = ") + (in.maximize ? "True" : "False"));
     w.line(0, "OFFSET = " + python_number(in.offset));
+    w.blank();
+    if (in.conflicts.empty()) {
+        w.line(0, "CONFLICTS = []");
+    } else {
+        w.comment(0, "Found while expanding the model: these cannot hold whatever the variables are.");
+        w.line(0, "CONFLICTS = [");
+        for (const std::string& conflict : in.conflicts) w.line(1, python_string(conflict) + ",");
+        w.line(0, "]");
+    }
     w.blank();
 }
 
@@ -387,16 +396,57 @@ def status_of(result):
     return "error"
 
 
-def cannot_hold():
+def integer_bounds():
+    """(lower, upper) with the bounds of integer columns rounded inward, as `tarvok run` has them:
+    a bound within min(1e-9 * max(1, |bound|), 1e-6) of an integer is that integer, any other
+    rounds up (lower) or down (upper). milp's presolve can go astray on fractional ones."""
+    whole = integrality != 0
+
+    def rounded(bound, up):
+        with np.errstate(invalid="ignore"):
+            nearest = np.round(bound)
+            close = np.abs(bound - nearest) <= np.minimum(1e-9 * np.maximum(1.0, np.abs(bound)), 1e-6)
+            inward = np.where(close, nearest, np.ceil(bound) if up else np.floor(bound)) + 0.0
+        return np.where(whole & np.isfinite(bound), inward, bound)
+
+    return rounded(lower, True), rounded(upper, False)
+
+
+def cannot_hold(low, high):
     """Whether bounds cross or a row without variables is false, whatever x is."""
     empty_ub = np.diff(A_ub.indptr) == 0
     empty_eq = np.diff(A_eq.indptr) == 0
-    return bool(np.any(lower > upper) or np.any(empty_ub & (b_ub < 0)) or np.any(empty_eq & (b_eq != 0)))
+    return bool(np.any(low > high) or np.any(empty_ub & (b_ub < 0)) or np.any(empty_eq & (b_eq != 0)))
+
+
+@contextlib.contextmanager
+def stdout_to_stderr():
+    """File descriptor 1 pointed at stderr while the solver runs, so that whatever the solver
+    prints there stays out of stdout, which carries the JSON object alone."""
+    def flush_all():
+        sys.stdout.flush()
+        with contextlib.suppress(Exception):
+            ctypes.CDLL(None).fflush(None)  # the C library's buffers, where the solver prints
+
+    flush_all()
+    try:
+        saved = os.dup(1)
+        os.dup2(2, 1)
+    except OSError:
+        yield  # no descriptors to move (an embedded interpreter): solve as things are
+        return
+    try:
+        yield
+    finally:
+        flush_all()
+        os.dup2(saved, 1)
+        os.close(saved)
 
 
 def solve():
     """Solve the program: (status, x or None, objective or None, message or None)."""
-    if cannot_hold():
+    low, high = integer_bounds()
+    if CONFLICTS or cannot_hold(low, high):
         return "infeasible", None, None, "constraints that cannot hold whatever the variables are"
     if n == 0:
         return "optimal", np.zeros(0), OFFSET, None
@@ -406,20 +456,38 @@ def solve():
         constraints.append(LinearConstraint(A_ub, -inf, b_ub))
     if A_eq.shape[0]:
         constraints.append(LinearConstraint(A_eq, b_eq, b_eq))
-    bounds = Bounds(lower, upper)
+    bounds = Bounds(low, high)
     result = milp(c, integrality=integrality, bounds=bounds, constraints=constraints, options=OPTIONS)
     status = status_of(result)
+    if status == "infeasible" and not integrality.any():
+        # The solver's presolve has called feasible linear programs infeasible; a solve without it
+        # confirms. (Without presolve, a search over unbounded integers may never end.)
+        again = milp(c, integrality=integrality, bounds=bounds, constraints=constraints,
+                     options={**OPTIONS, "presolve": False})
+        if status_of(again) in ("optimal", "unbounded", "infeasible_or_unbounded"):
+            result, status = again, status_of(again)
     if status == "infeasible_or_unbounded":
         # Presolve often cannot tell the two apart; the solver without it can.
         again = milp(c, integrality=integrality, bounds=bounds, constraints=constraints,
                      options={**OPTIONS, "presolve": False})
         if status_of(again) in ("infeasible", "unbounded"):
             status = status_of(again)
-    if status == "infeasible_or_unbounded" and integrality.any():
-        # A mixed-integer program whose relaxation is infeasible is infeasible.
-        relaxed = milp(c, bounds=bounds, constraints=constraints, options={**OPTIONS, "presolve": False})
-        if status_of(relaxed) == "infeasible":
+    if status in ("optimal", "infeasible", "infeasible_or_unbounded") and integrality.any():
+        # The relaxation checks the mixed-integer answer, which the solver has got wrong when the
+        # objective is unbounded: with an infeasible relaxation the program is infeasible; with an
+        # unbounded one it is unbounded as soon as it has a feasible point.
+        relaxation = milp(c, bounds=bounds, constraints=constraints, options={**OPTIONS, "presolve": False})
+        relaxed = status_of(relaxation)
+        if relaxed == "infeasible" and status != "optimal":
             status = "infeasible"
+        elif relaxed == "unbounded":
+            status = "unbounded" if status == "optimal" else "infeasible_or_unbounded"
+    if status == "infeasible_or_unbounded":
+        # The solver found a direction of unlimited improvement: with a feasible point the
+        # program is unbounded, without one infeasible.
+        point = milp(np.zeros(n), integrality=integrality, bounds=bounds, constraints=constraints,
+                     options=OPTIONS)
+        status = {"optimal": "unbounded", "infeasible": "infeasible"}.get(status_of(point), status)
     if status in ("optimal", "time_limit") and result.x is not None:
         return status, result.x, OFFSET + (-result.fun if MAXIMIZE else result.fun), None
     if status == "time_limit":
@@ -453,7 +521,8 @@ def solution_values(x):
 
 
 def main():
-    status, x, objective, message = solve()
+    with stdout_to_stderr():
+        status, x, objective, message = solve()
     result = {
         "status": status,
         "objective": None if objective is None else reported([objective], False).reshape(()).tolist(),

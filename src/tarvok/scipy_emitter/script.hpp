@@ -72,6 +72,10 @@ struct ScriptInput {
     std::vector<double> b_eq;
     std::vector<std::string> eq_names;
 
+    /// What the model's expansion found cannot hold whatever the variables
+    /// are (sides or bounds that cross), as "name (line N)".
+    std::vector<std::string> conflicts;
+
     std::vector<ReportedVariable> variables;
     std::vector<ReportedExpression> dexprs;
 

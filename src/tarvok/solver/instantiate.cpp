@@ -62,7 +62,11 @@ class Instantiator {
         objective();
         name_constraints();
         for (uint32_t ci = 0; ci < model_.constraints.size(); ++ci) constraint(ci);
+        // One normal form for every output: a solve, a written file and a
+        // script all read these arrays, so none can state another program.
+        integer_bounds();
         crossing_bounds();
+        crossing_rows();
     }
 
   private:
@@ -565,6 +569,35 @@ class Instantiator {
             p_.upper_source[column] = source;
         }
         return true;
+    }
+
+    /// Integer columns take only integer values, so their bounds round inward
+    /// (see inward_integer_bound); a solver left with fractional bounds may
+    /// round them the wrong way in its presolve.
+    void integer_bounds() {
+        for (uint32_t j = 0; j < p_.columns(); ++j) {
+            if (!p_.integrality[j]) continue;
+            p_.col_lower[j] = inward_integer_bound(p_.col_lower[j], true);
+            p_.col_upper[j] = inward_integer_bound(p_.col_upper[j], false);
+        }
+    }
+
+    /// Rows whose lower side exceeds the upper: within rounding they are
+    /// equations, beyond it they make the program infeasible. Rows without
+    /// columns were judged as they were made.
+    void crossing_rows() {
+        constexpr size_t kMostReported = 100;
+        for (uint32_t i = 0; i < p_.rows(); ++i) {
+            double& lower = p_.row_lower[i];
+            double& upper = p_.row_upper[i];
+            if (!(lower > upper) || p_.row_starts[i] == p_.row_starts[i + 1]) continue;
+            if (lower - upper <= 1e-9 * std::max(1.0, std::fabs(upper))) {
+                upper = lower;
+                continue;
+            }
+            if (p_.conflicts.size() >= kMostReported) continue;
+            p_.conflicts.push_back({p_.row_name(i), p_.row_line(i), Culprit::Kind::Constraint});
+        }
     }
 
     /// Columns whose lower bound exceeds the upper: within rounding they are

@@ -26,6 +26,22 @@ Status status_from_highs(std::string_view s) {
     return Status::Error;
 }
 
+Status settle_open_status(Status first, bool integer, const std::function<std::optional<Status>(Attempt)>& attempt) {
+    if (first != Status::InfeasibleOrUnbounded) return first;
+    std::optional<Status> again = attempt(Attempt::WithoutPresolve);
+    if (!again) return first;
+    if (*again == Status::Infeasible || *again == Status::Unbounded) return *again;
+    if (integer) {
+        std::optional<Status> relaxed = attempt(Attempt::Relaxation);
+        if (!relaxed) return first;
+        if (*relaxed == Status::Infeasible) return Status::Infeasible;
+    }
+    std::optional<Status> point = attempt(Attempt::FeasiblePoint);
+    if (point == Status::Optimal) return Status::Unbounded;
+    if (point == Status::Infeasible) return Status::Infeasible;
+    return first;
+}
+
 double reported_value(double v, bool integer) {
     if (integer) v = std::nearbyint(v);
     if (std::fabs(v) < 1e-9) v = 0;

@@ -4,6 +4,7 @@
 
 #include "solver/program.hpp"
 
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -26,6 +27,22 @@ inline constexpr Status kStatuses[] = {Status::Optimal,   Status::Infeasible,
 /// "kTimeLimit", ...). Anything that is not one of the outcomes we name
 /// (iteration limits, interrupts, load errors) is an error.
 Status status_from_highs(std::string_view model_status);
+
+/// Further solves that can settle a program a solver left infeasible or
+/// unbounded: the same program without presolve, its relaxation (integrality
+/// dropped), and the search for any feasible point (objective zero).
+enum class Attempt : uint8_t { WithoutPresolve, Relaxation, FeasiblePoint };
+
+/// The status of a program whose first solve ended in `first`: the same
+/// unless it is InfeasibleOrUnbounded, which the attempts settle where they
+/// can. Without presolve the solver may tell the two apart; a MIP whose
+/// relaxation is infeasible is infeasible; otherwise a feasible point makes
+/// the program unbounded (the solver found a direction of unlimited
+/// improvement, and with rational data a feasible MIP along with it is
+/// unbounded), and none makes it infeasible. `attempt` runs one solve and
+/// returns the status it ended in, or nullopt when it could not run (no time
+/// left).
+Status settle_open_status(Status first, bool integer, const std::function<std::optional<Status>(Attempt)>& attempt);
 
 struct Outcome {
     Status status = Status::Error;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstring>
 #include <unordered_set>
 
@@ -12,6 +13,14 @@ double LinearForm::value(const double* x) const {
     double sum = constant;
     for (size_t k = 0; k < columns.size(); ++k) sum += coefficients[k] * x[columns[k]];
     return sum;
+}
+
+double inward_integer_bound(double bound, bool lower) {
+    if (!std::isfinite(bound)) return bound;
+    double nearest = std::nearbyint(bound);
+    double tolerance = std::min(1e-9 * std::max(1.0, std::fabs(bound)), 1e-6);
+    double out = std::fabs(bound - nearest) <= tolerance ? nearest : lower ? std::ceil(bound) : std::floor(bound);
+    return out + 0.0;  // never -0
 }
 
 uint32_t Program::integer_columns() const {

@@ -131,9 +131,11 @@ class Program {
     std::vector<InstanceRef> bound_sources;
     uint64_t folded_bounds = 0;
 
-    /// Found while instantiating: constant constraints that are false and
-    /// columns whose bounds cross. Such a program is infeasible whatever a
-    /// solver says; false constant constraints stay in it as empty rows.
+    /// Found while instantiating: constant constraints that are false, rows
+    /// whose sides cross and columns whose bounds cross (integer bounds
+    /// rounded inward first). Such a program is infeasible whatever a solver
+    /// says, and no file states it; false constant constraints stay in it as
+    /// empty rows.
     std::vector<Culprit> conflicts;
 
     double compile_seconds = 0;
@@ -194,6 +196,13 @@ class Program {
 
     std::vector<std::string> export_names(const std::vector<std::string>& names, NameFormat format) const;
 };
+
+/// The bound an integer column really has for a declared or folded bound
+/// `bound` (`lower` for a lower bound): a bound within
+/// min(1e-9 * max(1, |bound|), 1e-6) of an integer is that integer; any other
+/// rounds inward, a lower bound up and an upper bound down. Infinite bounds
+/// stay as they are.
+double inward_integer_bound(double bound, bool lower);
 
 /// Limits that keep an instantiation from running away; past one, the
 /// instantiation fails with a located message.

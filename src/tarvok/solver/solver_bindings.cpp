@@ -7,6 +7,7 @@
 #include "host/data_values.hpp"
 #include "host/host.hpp"
 #include "solver/lp_labels.hpp"
+#include "solver/mps.hpp"
 #include "solver/outcome.hpp"
 #include "solver/program.hpp"
 
@@ -176,13 +177,17 @@ std::shared_ptr<Program> program_from(py::object model_text, py::object data_tex
 
 /// A HiGHS instance holding the program. The plain binding class prints no
 /// banner on stdout; older highspy releases have only `Highs`.
-py::object highs_with(const Program& p, py::module_& highspy, py::handle owner, bool relaxed = false) {
+/// `relaxed` drops integrality; `feasibility` drops the objective, so that
+/// any feasible point is optimal.
+py::object highs_with(const Program& p, py::module_& highspy, py::handle owner, bool relaxed = false,
+                      bool feasibility = false) {
     py::object h = py::hasattr(highspy, "_Highs") ? highspy.attr("_Highs")() : highspy.attr("Highs")();
     h.attr("setOptionValue")("output_flag", false);
     py::object status = h.attr("passModel")(
-        p.columns(), p.rows(), p.nonzeros(), 2 /* row-wise */, static_cast<int>(p.sense), p.offset, view(p.cost, owner),
-        view(p.col_lower, owner), view(p.col_upper, owner), view(p.row_lower, owner), view(p.row_upper, owner),
-        view(p.row_starts, owner), view(p.col_indices, owner), view(p.values, owner),
+        p.columns(), p.rows(), p.nonzeros(), 2 /* row-wise */, static_cast<int>(p.sense), p.offset,
+        feasibility ? owned(std::vector<double>(p.columns(), 0.0)) : view(p.cost, owner), view(p.col_lower, owner),
+        view(p.col_upper, owner), view(p.row_lower, owner), view(p.row_upper, owner), view(p.row_starts, owner),
+        view(p.col_indices, owner), view(p.values, owner),
         owned(relaxed ? std::vector<int32_t>(p.columns(), 0)
                       : std::vector<int32_t>(p.integrality.begin(), p.integrality.end())));
     if (host::str_of(status.attr("name")) == "kError")
@@ -423,29 +428,43 @@ py::object solve(std::shared_ptr<Program> program, const SolveOptions& options) 
         throw;
     }
     o.status = status_from_highs(host::str_of(h.attr("getModelStatus")().attr("name")));
-    if (o.status == Status::InfeasibleOrUnbounded && seconds_left() > 0) {
-        // Presolve often cannot tell the two apart; the solver without it can.
-        h.attr("setOptionValue")("presolve", "off");
-        if (!std::isnan(limit)) h.attr("setOptionValue")("time_limit", seconds_left());
-        hooks.run(h);
-        Status again = status_from_highs(host::str_of(h.attr("getModelStatus")().attr("name")));
-        if (again == Status::Infeasible || again == Status::Unbounded) o.status = again;
-    }
-    if (o.status == Status::InfeasibleOrUnbounded && p.integer_columns() > 0 && seconds_left() > 0) {
-        // A MIP whose relaxation is infeasible is infeasible, and the
-        // relaxation can name the constraints that conflict.
-        py::object relaxation = highs_with(p, highspy, owner, true);
-        relaxation.attr("setOptionValue")("presolve", "off");
-        if (!std::isnan(limit)) relaxation.attr("setOptionValue")("time_limit", seconds_left());
-        RunHooks(relaxation, highspy, false).run(relaxation);
-        if (status_from_highs(host::str_of(relaxation.attr("getModelStatus")().attr("name"))) == Status::Infeasible) {
-            o.status = Status::Infeasible;
-            o.culprits = infeasible_subset(p, relaxation, highspy);
+    o.status = settle_open_status(o.status, p.integer_columns() > 0, [&](Attempt attempt) -> std::optional<Status> {
+        if (seconds_left() <= 0) return std::nullopt;
+        auto status_of = [](py::object& highs) {
+            return status_from_highs(host::str_of(highs.attr("getModelStatus")().attr("name")));
+        };
+        if (attempt == Attempt::WithoutPresolve) {
+            h.attr("setOptionValue")("presolve", "off");
+            if (!std::isnan(limit)) h.attr("setOptionValue")("time_limit", seconds_left());
+            hooks.run(h);
+            return status_of(h);
         }
-    }
+        bool relaxed = attempt == Attempt::Relaxation;
+        py::object other = highs_with(p, highspy, owner, relaxed, !relaxed);
+        if (relaxed) other.attr("setOptionValue")("presolve", "off");
+        if (!std::isnan(limit)) other.attr("setOptionValue")("time_limit", seconds_left());
+        RunHooks(other, highspy, false).run(other);
+        Status reached = status_of(other);
+        // An infeasible relaxation names the constraints that conflict.
+        if (relaxed && reached == Status::Infeasible) o.culprits = infeasible_subset(p, other, highspy);
+        return reached;
+    });
     py::object info = h.attr("getInfo")();
     if (o.status == Status::Optimal || o.status == Status::TimeLimit) take_solution(o.status == Status::TimeLimit);
-    if (o.status == Status::Infeasible && o.culprits.empty()) o.culprits = infeasible_subset(p, h, highspy);
+    if (o.status == Status::Infeasible && o.culprits.empty()) {
+        if (p.integer_columns() == 0) {
+            o.culprits = infeasible_subset(p, h, highspy);
+        } else if (seconds_left() > 0) {
+            // The subset of a MIP is the subset of its relaxation, when that is
+            // infeasible too; HiGHS's search for one in the MIP itself may not end.
+            py::object relaxation = highs_with(p, highspy, owner, true);
+            relaxation.attr("setOptionValue")("presolve", "off");
+            if (!std::isnan(limit)) relaxation.attr("setOptionValue")("time_limit", seconds_left());
+            RunHooks(relaxation, highspy, false).run(relaxation);
+            if (status_from_highs(host::str_of(relaxation.attr("getModelStatus")().attr("name"))) == Status::Infeasible)
+                o.culprits = infeasible_subset(p, relaxation, highspy);
+        }
+    }
     switch (o.status) {
     case Status::Infeasible: o.message = "No solution satisfies all constraints."; break;
     case Status::Unbounded: o.message = "The objective can improve without limit."; break;
@@ -578,33 +597,40 @@ void write_model(py::object model_text, py::object data_text, py::object path) {
         host::raise(PyExc_ValueError, "write_model() writes .mps or .lp files; '" + file + "' has neither extension");
 
     std::shared_ptr<Program> program = program_from(model_text, data_text);
-    py::module_ highspy = import_extra("highspy", "writing a model file");
-    py::object owner = py::cast(program);
-    py::object h = highs_with(*program, highspy, owner);
-    std::vector<std::string> columns = program->export_column_names(format);
-    std::vector<std::string> rows = program->export_row_names(format);
-    py::object pass_column = h.attr("passColName"), pass_row = h.attr("passRowName");
-    for (size_t j = 0; j < columns.size(); ++j) pass_column(j, host::text(columns[j]));
-    for (size_t i = 0; i < rows.size(); ++i) pass_row(i, host::text(rows[i]));
-    // HiGHS writes the file by its path and does not notice a full disk; it
-    // writes a temporary beside the target, which moves into place only when
-    // HiGHS reports success and the file ends as a complete one does.
-    std::optional<tarvok::files::FileWrittenByPath> out;
+    std::string unwritable = unwritable_reason(*program);
+    if (!unwritable.empty()) host::raise(PyExc_ValueError, "cannot write " + file + ": " + unwritable);
     try {
-        out.emplace(host::file_system_path(fspath));
-        py::object status = h.attr("writeModel")(host::host_path(out->path()));
+        if (format == NameFormat::Mps) {
+            std::string text = mps_text(*program);
+            tarvok::files::write_file_atomically(host::file_system_path(fspath), text);
+            return;
+        }
+        // The .lp file is HiGHS's. It writes by the path and does not notice
+        // a full disk; it writes a temporary beside the target, which moves
+        // into place only when HiGHS reports success and the file ends as a
+        // complete one does.
+        py::module_ highspy = import_extra("highspy", "writing a model file");
+        py::object owner = py::cast(program);
+        py::object h = highs_with(*program, highspy, owner);
+        std::vector<std::string> columns = program->export_column_names(format);
+        std::vector<std::string> rows = program->export_row_names(format);
+        py::object pass_column = h.attr("passColName"), pass_row = h.attr("passRowName");
+        for (size_t j = 0; j < columns.size(); ++j) pass_column(j, host::text(columns[j]));
+        for (size_t i = 0; i < rows.size(); ++i) pass_row(i, host::text(rows[i]));
+        tarvok::files::FileWrittenByPath out(host::file_system_path(fspath));
+        py::object status = h.attr("writeModel")(host::host_path(out.path()));
         if (host::str_of(status.attr("name")) == "kError") {
             errno = EIO;
             PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, fspath.ptr());
             throw py::error_already_set();
         }
         // HiGHS names no objective and knows nothing of folded rows; the .lp file gets both afterwards.
-        if (format == NameFormat::Lp && !label_lp_file(out->path(), lp_labels(*program, columns))) {
+        if (!label_lp_file(out.path(), lp_labels(*program, columns))) {
             errno = EIO;
             PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, fspath.ptr());
             throw py::error_already_set();
         }
-        out->commit(format == NameFormat::Lp ? "end\n" : "ENDATA\n");
+        out.commit("end\n");
     } catch (const tarvok::files::FileError& e) {
         errno = e.error_number();
         PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, fspath.ptr());
@@ -886,13 +912,14 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
               &solve_model, py::arg("model_text"), py::arg("data_text"), py::kw_only(),
               py::arg("time_limit") = py::none(), py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(),
               py::arg("log") = false);
-    host::def(
-        m, "write_model", "model_text, data_text, path",
-        "Write the expanded model as an .mps or .lp file (by the path's extension) through HiGHS.\n\n"
-        "Names are made to fit the format: in .lp files brackets become parentheses and other signs '_';\n"
-        "repeated names get '~2', '~3'. An .lp file keeps the objective's label and lists, in comments at "
-        "its top,\nthe constraints that became bounds of one column. The file is written whole or not at "
-        "all: HiGHS writes a\ntemporary beside it, renamed over it once complete. Raises ValueError for any other extension and OSError\n"
-        "when the file cannot be written (a missing folder, no permission, a full disk).",
-        &write_model, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
+    host::def(m, "write_model", "model_text, data_text, path",
+              "Write the expanded model as a free-format .mps or an .lp file (by the path's extension).\n\n"
+              "Names are made to fit the format: in .mps files white space becomes '_', in .lp files brackets\n"
+              "become parentheses and other signs '_'; repeated names get '~2', '~3'. The .lp file is HiGHS's;\n"
+              "it keeps the objective's label and lists, in comments at its top, the constraints that became\n"
+              "bounds of one column. The file is written whole or not at all. Raises ValueError for any other\n"
+              "extension and for a model that cannot hold whatever the variables are (crossing sides or bounds,\n"
+              "named with their lines), and OSError when the file cannot be written (a missing folder, no\n"
+              "permission, a full disk).",
+              &write_model, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
 }

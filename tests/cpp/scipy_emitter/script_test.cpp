@@ -200,3 +200,12 @@ TEST(Script, LargeProgramsMoveTheirNumbersToArrays) {
     EXPECT_EQ(std::get<std::vector<int64_t>>(by_name.at("column_name_ends")->data),
               (std::vector<int64_t>{4, 8, 12, 16}));
 }
+
+TEST(Script, ConflictsFoundWhileExpandingAreStatedAsData) {
+    ScriptInput in = one_row(1);
+    EXPECT_NE(text_of(render_script(in)).find("\nCONFLICTS = []\n"), std::string::npos);
+    in.conflicts = {"c4 (model line 4)", "x\"y (model line 5)"};
+    std::string text = text_of(render_script(in));
+    EXPECT_NE(text.find("CONFLICTS = [\n    \"c4 (model line 4)\",\n    \"x\\\"y (model line 5)\",\n]\n"),
+              std::string::npos);
+}

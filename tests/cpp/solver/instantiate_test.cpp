@@ -376,3 +376,84 @@ TEST(Limits, TheSizeLimitHoldsWhileBuilding) {
               std::string::npos)
         << nonzeros;
 }
+
+TEST(Normalised, IntegerBoundsRoundInwardWithinOneRule) {
+    EXPECT_EQ(inward_integer_bound(0.5, true), 1);
+    EXPECT_EQ(inward_integer_bound(10.5, false), 10);
+    EXPECT_EQ(inward_integer_bound(-0.5, true), 0);
+    EXPECT_FALSE(std::signbit(inward_integer_bound(-0.5, true)));
+    EXPECT_EQ(inward_integer_bound(-2.5, false), -3);
+    // Within rounding of an integer: that integer, whichever side it lies on.
+    EXPECT_EQ(inward_integer_bound(3 - 1e-12, true), 3);
+    EXPECT_EQ(inward_integer_bound(3 + 1e-12, false), 3);
+    EXPECT_EQ(inward_integer_bound(3 + 1e-7, true), 4);
+    // The tolerance stops at 1e-6, so large bounds never round outward.
+    EXPECT_EQ(inward_integer_bound(1e12 + 0.5, true), 1e12 + 1);
+    EXPECT_EQ(inward_integer_bound(-kInf, true), -kInf);
+
+    auto p = build(
+        "dvar int m in 0.5..10.5;\ndvar float f in 0.5..10.5;\ndvar boolean b;\n"
+        "subject to {\n  half: b >= 0.5;\n  m + f + b <= 30;\n}");
+    EXPECT_EQ(p->col_lower[0], 1);
+    EXPECT_EQ(p->col_upper[0], 10);
+    EXPECT_EQ(p->col_lower[1], 0.5);  // a float column keeps its bounds
+    EXPECT_EQ(p->col_lower[2], 1);
+    EXPECT_TRUE(p->conflicts.empty());
+
+    // Bounds with no integer between them make the program infeasible, by name.
+    auto q = build("dvar int m in 3.6..3.9;\ndvar int k in 0..9;\nsubject to {\n  cap: 2 * k <= 1.5;\n  k >= 0.2;\n}");
+    ASSERT_EQ(q->conflicts.size(), 3u);
+    EXPECT_EQ(q->conflicts[0].name, "m");
+    EXPECT_EQ(q->conflicts[0].kind, Culprit::Kind::Bound);
+    EXPECT_EQ(q->conflicts[0].line, 1u);
+    EXPECT_EQ(q->conflicts[1].name, "c5");
+    EXPECT_EQ(q->conflicts[2].name, "cap");
+}
+
+TEST(Normalised, CrossingRowSidesAreConflicts) {
+    auto p = build(
+        "dvar float x in 0..10;\ndvar float y in 0..10;\nsubject to {\n  5 <= x + y <= 3;\n"
+        "  forall(i in 1..2) r: i <= x - y <= 1.5;\n  0.1 + 0.2 <= x + 2 * y <= 0.3;\n}");
+    ASSERT_EQ(p->conflicts.size(), 2u);
+    EXPECT_EQ(p->conflicts[0].name, "c4");
+    EXPECT_EQ(p->conflicts[0].line, 4u);
+    EXPECT_EQ(p->conflicts[1].name, "r[2]");
+    EXPECT_EQ(p->conflicts[1].line, 5u);
+    // Sides that cross only by rounding make an equation.
+    EXPECT_EQ(p->row_lower[3], p->row_upper[3]);
+    auto settled = settle_without_solver(*p);
+    ASSERT_TRUE(settled);
+    EXPECT_EQ(settled->status, Status::Infeasible);
+}
+
+TEST(OpenStatus, FurtherSolvesSettleInfeasibleOrUnbounded) {
+    // A fake solver: the status each attempt reaches, and the attempts made.
+    auto settle = [](Status first, bool integer, std::map<Attempt, std::optional<Status>> reached) {
+        std::vector<Attempt> made;
+        Status s = settle_open_status(first, integer, [&](Attempt a) {
+            made.push_back(a);
+            return reached.count(a) ? reached[a] : std::optional<Status>(Status::InfeasibleOrUnbounded);
+        });
+        return std::make_pair(s, made);
+    };
+    using A = Attempt;
+    EXPECT_EQ(settle(Status::Optimal, true, {}).second.size(), 0u);
+    auto [s1, made1] = settle(Status::InfeasibleOrUnbounded, false, {{A::WithoutPresolve, Status::Unbounded}});
+    EXPECT_EQ(s1, Status::Unbounded);
+    EXPECT_EQ(made1, std::vector<Attempt>{A::WithoutPresolve});
+    auto [s2, made2] = settle(Status::InfeasibleOrUnbounded, true, {{A::Relaxation, Status::Infeasible}});
+    EXPECT_EQ(s2, Status::Infeasible);
+    EXPECT_EQ(made2, (std::vector<Attempt>{A::WithoutPresolve, A::Relaxation}));
+    // A feasible point with a direction of unlimited improvement: unbounded.
+    auto [s3, made3] = settle(Status::InfeasibleOrUnbounded, true,
+                              {{A::Relaxation, Status::Unbounded}, {A::FeasiblePoint, Status::Optimal}});
+    EXPECT_EQ(s3, Status::Unbounded);
+    EXPECT_EQ(made3.back(), A::FeasiblePoint);
+    EXPECT_EQ(settle(Status::InfeasibleOrUnbounded, false, {{A::FeasiblePoint, Status::Infeasible}}).first,
+              Status::Infeasible);
+    // Out of time, or no answer: the status stays open.
+    EXPECT_EQ(settle(Status::InfeasibleOrUnbounded, true, {{A::WithoutPresolve, std::nullopt}}).first,
+              Status::InfeasibleOrUnbounded);
+    EXPECT_EQ(settle(Status::InfeasibleOrUnbounded, false, {{A::FeasiblePoint, Status::TimeLimit}}).first,
+              Status::InfeasibleOrUnbounded);
+}

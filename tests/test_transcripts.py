@@ -159,6 +159,54 @@ class TestReplay:
         assert capsys.readouterr().out.split() == ["gpt-test"]
 
 
+# Bread 3, cake 6: the best batches (30, 20) now earn 210 instead of 190 (checked by hand at the corners).
+RICHER_CAKE = pair("bakery", **{"profit = [3, 5]": "profit = [3, 6]"})
+
+
+class TestVoting:
+    def solve(self, tmp_path, *more):
+        argv = ["solve", SAMPLE["bakery"]["description"], "-m", "b.mod", "-d", "b.dat", "--model", "gpt-test",
+                "--no-few-shot", "--json", *more]  # fmt: skip
+        return _cli.main(argv)
+
+    def test_the_answer_most_samples_reach_is_the_one_written(self, tg, openai_server, tmp_path, monkeypatch, capsys):
+        pytest.importorskip("highspy")
+        monkeypatch.chdir(tmp_path)
+        openai_server.server.handler = Scripted(RICHER_CAKE, pair("bakery"))
+        assert self.solve(tmp_path, "--samples", "3") == 0
+        out = json.loads(capsys.readouterr().out)
+        assert (out["samples"], out["confidence"], out["objective"]) == (3, pytest.approx(2 / 3), pytest.approx(190))
+        assert "profit = [3, 5]" in (tmp_path / "b.dat").read_text()
+        assert sorted(p.name for p in tmp_path.iterdir()) == ["b.dat", "b.mod"]
+
+        # Without --json the share is printed under the assessment.
+        openai_server.server.handler = Scripted(RICHER_CAKE, pair("bakery"))
+        argv = ["solve", SAMPLE["bakery"]["description"], "-m", "c.mod", "-d", "c.dat", "--model", "gpt-test",
+                "--no-few-shot", "--samples", "3"]  # fmt: skip
+        assert _cli.main(argv) == 0
+        assert "confidence: 0.67 (2 of 3 samples reach the objective 190.0)" in capsys.readouterr().out
+
+    def test_a_tie_goes_to_fewer_repairs(self, tg, openai_server, tmp_path, monkeypatch, capsys):
+        pytest.importorskip("highspy")
+        monkeypatch.chdir(tmp_path)
+        # The first sample needs a repair to reach 210; the second reaches 190 at once.
+        openai_server.server.handler = Scripted(BROKEN, RICHER_CAKE, pair("bakery"))
+        assert self.solve(tmp_path, "--samples", "2") == 0
+        out = json.loads(capsys.readouterr().out)
+        assert (out["confidence"], out["objective"]) == (0.5, pytest.approx(190))
+        assert "profit = [3, 5]" in (tmp_path / "b.dat").read_text()
+
+    def test_one_sample_is_the_plain_solve(self, tg, openai_server, tmp_path, monkeypatch, capsys):
+        monkeypatch.chdir(tmp_path)
+        openai_server.server.handler = Scripted(RICHER_CAKE, pair("bakery"))
+        assert self.solve(tmp_path, "--samples", "1") == 0
+        out = json.loads(capsys.readouterr().out)
+        assert not {"samples", "confidence", "objective"} & out.keys()
+        assert "profit = [3, 6]" in (tmp_path / "b.dat").read_text()
+        assert self.solve(tmp_path, "--samples", "0") == 2
+        assert "--samples must be at least 1" in capsys.readouterr().out
+
+
 class TestStatuses:
     def test_a_final_model_still_infeasible_ends_with_status_3(self, tg, openai_server, tmp_path, monkeypatch, capsys):
         monkeypatch.chdir(tmp_path)

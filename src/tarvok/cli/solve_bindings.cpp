@@ -4,7 +4,12 @@
 // found comes back as one result (run_generation); --run and --emit use the
 // loop's own compile of the final pair.
 #include "cli/command.hpp"
+#include "evaluation/vote.hpp"
 #include "generative/grounding.hpp"
+
+#include <cmath>
+#include <memory>
+#include <optional>
 
 namespace tarvok::cli {
 
@@ -73,6 +78,15 @@ void add_solve(py::object commands) {
                                py::arg("help") =
                                    "append one JSON line per LLM request and reply to FILE.jsonl (provider, model, "
                                    "step, prompt, reply, temperature, tokens, seconds); --replay answers from it");
+    solve.attr("add_argument")("--samples", py::arg("type") = builtin("int"), py::arg("default") = 1,
+                               py::arg("metavar") = "N",
+                               py::arg("help") =
+                                   "generate N times, one after another, solve every final model that compiles and "
+                                   "keep the one whose objective most samples reach (ties: fewer repairs); the "
+                                   "share that agrees is printed as its confidence (default: 1)");
+    solve.attr("add_argument")(
+        "--rel-tol", py::arg("type") = builtin("float"), py::arg("default") = 1e-4, py::arg("metavar") = "T",
+        py::arg("help") = "with --samples, objectives within T * max(1, |objective|) agree (default: 1e-4)");
     add_size_option(solve);
 }
 
@@ -86,6 +100,8 @@ struct SolveRequest {
     py::object library = py::none();          ///< the example library, when few-shot is on
     py::object embedding_model = py::none();  ///< one other than the ranker's default
     bool few_shot = true, execution_check = false, alignment = true;
+    long long samples = 1;  ///< generations voted on
+    double rel_tol = 1e-4;  ///< how near two voted objectives must be to agree
 };
 
 SolveRequest checked_request(py::object args) {
@@ -96,6 +112,10 @@ SolveRequest checked_request(py::object args) {
         fail(ExitStatus::Usage, "--iterations must be at least 1");
     }
     if (r.iterations.is_none()) r.iterations = generative().attr("MAX_ITERATIONS");
+    r.samples = args.attr("samples").cast<long long>();
+    if (r.samples < 1) fail(ExitStatus::Usage, "--samples must be at least 1");
+    r.rel_tol = args.attr("rel_tol").cast<double>();
+    if (!(r.rel_tol >= 0) || !std::isfinite(r.rel_tol)) fail(ExitStatus::Usage, "--rel-tol must be at least 0");
     r.description = required_text(args.attr("description"), "description");
     r.model_file = absolute(args.attr("model_file"));
     r.data_file = absolute(args.attr("data_file"));
@@ -127,9 +147,12 @@ void load_what_the_loop_needs(py::object args, SolveRequest& r) {
     llm_phase(
         [&] { return generative().attr("_check_provider")(args.attr("provider"), model_or_default(args), replay); });
     r.execution_check = host::truthy(args.attr("execution_check"));
-    if (r.execution_check) {
+    if (r.execution_check || r.samples > 1) {
         try {
-            host::import_extra("highspy", "--execution-check solves models with HiGHS and", "solve");
+            host::import_extra("highspy",
+                               r.execution_check ? "--execution-check solves models with HiGHS and"
+                                                 : "--samples solves every final model with HiGHS and",
+                               "solve");
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_ImportError)) throw;
             fail(ExitStatus::Usage, host::str_of(e.value()));
@@ -194,6 +217,9 @@ struct SolveOutcome {
     EmitOutcome emit;
     std::string outcome;          ///< the closing line, when there is one
     grounding::Report grounding;  ///< the final data's numbers that the description does not give as written
+    long long samples = 1;        ///< generations voted on
+    evaluation::Vote vote;        ///< their vote, when there were several
+    std::optional<double> voted;  ///< the objective the vote chose
 };
 
 /// Moves a compiling pair into place (else keeps it as .failed), then runs
@@ -300,6 +326,11 @@ int report_json(py::object args, const SolveRequest& r, const SolveOutcome& o) {
     out["aligned"] = r.alignment ? py::object(py::bool_(o.aligned)) : py::object(py::none());
     out["assumptions"] = o.compiled ? py::object(findings_json(o.grounding.assumptions)) : py::none();
     out["conversions"] = o.compiled ? py::object(findings_json(o.grounding.conversions)) : py::none();
+    if (o.samples > 1) {
+        out["samples"] = o.samples;
+        out["confidence"] = o.vote.confidence;
+        out["objective"] = o.voted ? py::object(py::float_(*o.voted)) : py::object(py::none());
+    }
     out["status"] = code(o.status);
     if (!o.compiled) {
         out["failed_model_file"] = o.kept.model.empty() ? py::object(py::none()) : host_path(o.kept.model);
@@ -332,10 +363,18 @@ void say_statistics(const SolveRequest& r, const SolveOutcome& o) {
     say("");
 }
 
+std::string confidence_line(const SolveOutcome& o) {
+    std::string share = host::str_of(builtin("round")(o.vote.confidence, 2));
+    if (!o.voted) return "\nconfidence: 0 (no sample's final model solved to optimality)";
+    return "\nconfidence: " + share + " (" + std::to_string(o.vote.agreeing) + " of " + std::to_string(o.samples) +
+           " samples reach the objective " + host::str_of(py::float_(*o.voted)) + ")";
+}
+
 int report_text(py::object args, const SolveRequest& r, const SolveOutcome& o) {
     bool with_stats = host::truthy(args.attr("stats"));
     if (with_stats) say_statistics(r, o);
     say(host::str_of(o.result.attr("assessment")));
+    if (o.samples > 1) say(confidence_line(o));
     say_grounding(o.grounding);
     if (o.with_run) {
         say("");
@@ -358,6 +397,44 @@ int report_text(py::object args, const SolveRequest& r, const SolveOutcome& o) {
     return code(o.status);
 }
 
+/// The objective the final model of a generation reaches with the solver's
+/// defaults; none when it does not compile or does not solve to optimality.
+std::optional<double> objective_of(py::object result) {
+    if (!host::truthy(result.attr("compiled"))) return std::nullopt;
+    py::object compiled = result.attr("compiled_model");
+    if (compiled.is_none())
+        compiled =
+            py::module_::import("tarvok.solver").attr("compile")(result.attr("model_text"), result.attr("data_text"));
+    RunOutcome run = solve_expanded(expand(compiled));
+    if (run.status != 0 || run.result.is_none() || run.result.attr("objective").is_none()) return std::nullopt;
+    return run.result.attr("objective").cast<double>();
+}
+
+struct Voted {
+    std::vector<py::object> results;  ///< each generation's GenerationResult
+    std::vector<evaluation::Candidate> candidates;
+    evaluation::Vote vote;
+    std::size_t pick = 0;  ///< the one whose pair is placed
+};
+
+/// --samples N: the loop run N times, one after another (they share this
+/// process's progress lines and the GIL), each on a pair of its own staged
+/// beside the targets; only the voted pair is placed.
+Voted generate_voted(py::object args, const SolveRequest& r, std::vector<std::unique_ptr<StagedPair>>& pairs) {
+    Voted voted;
+    for (long long k = 1; k <= r.samples; ++k) {
+        if (k > 1) pairs.push_back(std::make_unique<StagedPair>(r.model_file, r.data_file));
+        warn("Sample " + std::to_string(k) + "/" + std::to_string(r.samples));
+        py::object result = generate_staged(args, r, *pairs.back());
+        voted.candidates.push_back({objective_of(result), result.attr("repair_rounds").cast<long long>()});
+        voted.results.push_back(result);
+    }
+    voted.vote = evaluation::vote(voted.candidates, r.rel_tol);
+    // Without an answer among them the last generation tells why, as in eval.
+    voted.pick = voted.vote.chosen.value_or(voted.results.size() - 1);
+    return voted;
+}
+
 }  // namespace
 
 int run_solve(py::object args) {
@@ -365,11 +442,20 @@ int run_solve(py::object args) {
     // The compiler's size limit is a setting of its module: set for this command, put back after it.
     TemporarySettings settings;
     apply_size_option(settings, args);
-    StagedPair pair(r.model_file, r.data_file);
+    std::vector<std::unique_ptr<StagedPair>> pairs;
+    pairs.push_back(std::make_unique<StagedPair>(r.model_file, r.data_file));
     load_what_the_loop_needs(args, r);
     r.alignment = !host::truthy(args.attr("no_alignment")) && host::truthy(generative().attr("ALIGNMENT_CHECK"));
-    py::object result = generate_staged(args, r, pair);
-    SolveOutcome o = place_and_use(args, r, pair, result);
+    SolveOutcome o;
+    if (r.samples == 1) {
+        o = place_and_use(args, r, *pairs.front(), generate_staged(args, r, *pairs.front()));
+    } else {
+        Voted voted = generate_voted(args, r, pairs);
+        o = place_and_use(args, r, *pairs[voted.pick], voted.results[voted.pick]);
+        o.samples = r.samples;
+        o.vote = voted.vote;
+        o.voted = voted.candidates[voted.pick].objective;
+    }
     return host::truthy(args.attr("json")) ? report_json(args, r, o) : report_text(args, r, o);
 }
 

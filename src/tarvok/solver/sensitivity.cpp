@@ -115,6 +115,25 @@ std::string dimension_header(const Program& p, const VariableBlock& b, size_t k)
     return "index " + std::to_string(k + 1);
 }
 
+/// The headers of a constraint's index columns: its forall bindings' names.
+std::vector<std::string> binding_headers(const Program& p, uint32_t constraint, size_t count) {
+    std::vector<std::string> out;
+    if (p.source) {
+        const tc::Compilation& c = p.compilation();
+        std::vector<uint32_t> chain;
+        for (uint32_t f = c.model.constraints[constraint].forall; f != kNone; f = c.model.foralls[f].parent)
+            chain.insert(chain.begin(), f);
+        for (uint32_t f : chain)
+            for (uint32_t b = 0; b < c.model.foralls[f].binding_count; ++b)
+                out.emplace_back(c.ast.texts[c.ast.bindings[c.model.foralls[f].first_binding + b].name]);
+    }
+    if (out.size() != count) {
+        out.clear();
+        for (size_t d = 0; d < count; ++d) out.push_back("index " + std::to_string(d + 1));
+    }
+    return out;
+}
+
 std::string sides_text(const RowFigures& r) {
     if (r.lower == r.upper) return "= " + number_text(r.upper);
     if (std::isfinite(r.lower) && std::isfinite(r.upper))
@@ -202,8 +221,7 @@ std::string sensitivity_report(const Program& p, const Sensitivity& s) {
         const RowFigures& first = *order[begin];
         size_t dims = first.keys.size();
         std::vector<std::vector<std::string>> rows;
-        std::vector<std::string> header;
-        for (size_t d = 0; d < dims; ++d) header.push_back("index " + std::to_string(d + 1));
+        std::vector<std::string> header = binding_headers(p, first.constraint, dims);
         for (const char* h : {"activity", "sides", "slack", "dual"}) header.push_back(h);
         if (s.has_ranging) {
             header.push_back("rhs low");

@@ -95,6 +95,7 @@ TEST(Sensitivity, TheReportGroupsByConstraintWithBindingRowsFirst) {
     ASSERT_NE(first, std::string::npos);
     EXPECT_LT(second, first) << report;
     EXPECT_NE(report.find("binding"), std::string::npos);
+    EXPECT_NE(report.find("constraint need (line 4)\n  i activity"), std::string::npos) << report;
     EXPECT_NE(report.find("variable x\n  1..2 value reduced cost\n"), std::string::npos) << report;
 }
 

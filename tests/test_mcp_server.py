@@ -145,6 +145,14 @@ def test_tools_on_shipped_examples_and_a_hand_solved_program(tmp_path):
                 assert solved["objective"] == pytest.approx(11)
                 assert solved["values"]["make"] == pytest.approx([3, 1])
 
+            # The vertex is degenerate, so duals are not unique, but any optimal ones meet the optimum.
+            result, text = await call(s, "run_model", {"model": LP_MODEL, "data": LP_DATA, "sensitivity": True})
+            solved = json.loads(text)
+            assert not result.is_error and "notes" not in solved and solved["sensitivity_basis"] == "lp"
+            duals = solved["duals"]
+            assert 4 * duals["hours"] + 6 * duals["steel"] + 3 * duals["limit"] == pytest.approx(11)
+            assert set(solved["ranging"]) == {"costs", "rhs"}
+
             result, script = await call(s, "emit_script", {"model": LP_MODEL, "data": LP_JSON})
             assert not result.is_error and result.structured_content == {"script": script}
             (tmp_path / "lp.py").write_text(script)

@@ -60,6 +60,12 @@ void add_run(py::object commands) {
     run.attr("add_argument")("--mip-gap", py::arg("type") = builtin("float"), py::arg("metavar") = "G",
                              py::arg("help") = "relative MIP gap at which to stop");
     run.attr("add_argument")("--threads", py::arg("type") = builtin("int"), py::arg("metavar") = "N");
+    run.attr("add_argument")("--duals", py::arg("action") = "store_true",
+                             py::arg("help") =
+                                 "also print duals, reduced costs, row activities and slacks (a MIP: "
+                                 "those of its LP with the integer columns fixed at the solution)");
+    run.attr("add_argument")("--sensitivity", py::arg("action") = "store_true",
+                             py::arg("help") = "as --duals, with the ranges of costs and right-hand sides");
     run.attr("add_argument")("--write", py::arg("metavar") = "FILE",
                              py::arg("help") = "also write the expanded model as FILE.mps or FILE.lp");
     run.attr("add_argument")("--solution", py::arg("metavar") = "FILE",
@@ -446,6 +452,10 @@ int run_run(py::object args) {
     options["mip_gap"] = args.attr("mip_gap");
     options["threads"] = args.attr("threads");
     options["log"] = py::bool_(host::truthy(args.attr("verbose")));
+    if (host::truthy(args.attr("sensitivity")))
+        options["sensitivity"] = true;
+    else if (host::truthy(args.attr("duals")))
+        options["sensitivity"] = "duals";
     py::object result;
     auto show = [&](py::object solved) {
         if (as_json) {

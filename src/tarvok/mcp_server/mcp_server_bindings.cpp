@@ -127,31 +127,19 @@ Answer run(const core::RunRequest& r) {
     py::dict options;
     if (r.time_limit) options["time_limit"] = *r.time_limit;
     if (r.mip_gap) options["mip_gap"] = *r.mip_gap;
-    py::object solve = sm.attr("solve_program");
-    bool with_sensitivity = false;
-    if (r.sensitivity) {
-        py::object parameters = py::module_::import("inspect").attr("signature")(solve).attr("parameters");
-        with_sensitivity = host::truthy(parameters.attr("__contains__")("sensitivity"));
-        if (with_sensitivity) options["sensitivity"] = true;
-    }
+    if (r.sensitivity) options["sensitivity"] = true;
     // Compiled once: the diagnostics' records when it fails, the program to solve when it does not.
     py::object compiled = sm.attr("compile")(host::text(r.pair.model), host::text(r.pair.data));
     if (!host::truthy(compiled.attr("ok")))
         return does_not_compile(host::str_of(compiled.attr("report")), compiled.attr("diagnostics"), r.pair);
     py::object result;
     try {
-        result = solve(compiled.attr("program"), **options);
+        result = sm.attr("solve_program")(compiled.attr("program"), **options);
     } catch (py::error_already_set& e) {
         if (!e.matches(sm.attr("SemanticError"))) throw;
         return does_not_compile(host::str_of(e.value()), py::getattr(e.value(), "diagnostics", py::list()), r.pair);
     }
-    py::dict d = result.attr("to_dict")();
-    if (r.sensitivity && !with_sensitivity) {
-        py::list notes;
-        notes.append(host::text("sensitivity figures are not offered by this solver build"));
-        d["notes"] = notes;
-    }
-    return answered(d);
+    return answered(result.attr("to_dict")());
 }
 
 Answer emit(const core::EmitRequest& r) {

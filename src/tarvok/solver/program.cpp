@@ -84,6 +84,14 @@ std::string Program::instance_name(const InstanceRef& ref) const {
     return name;
 }
 
+std::vector<std::string> Program::instance_keys(const InstanceRef& ref) const {
+    const std::vector<uint32_t>& bindings = constraint_bindings_[ref.constraint];
+    std::vector<std::string> out;
+    out.reserve(bindings.size());
+    for (size_t k = 0; k < bindings.size(); ++k) out.push_back(key_text(key_value(bindings[k], ref.key + k)));
+    return out;
+}
+
 uint32_t Program::instance_line(const InstanceRef& ref) const {
     const tc::Constraint& k = compilation().model.constraints[ref.constraint];
     return k.label != kNone ? k.label_at.line : k.at.line;

@@ -163,6 +163,8 @@ class Program {
     /// The name of a constraint instance.
     std::string instance_name(const InstanceRef& ref) const;
     uint32_t instance_line(const InstanceRef& ref) const;
+    /// The index values of a constraint instance as names write them, outermost first.
+    std::vector<std::string> instance_keys(const InstanceRef& ref) const;
 
     /// Names of all columns and rows as `format` accepts them: characters it
     /// does not allow replaced, and every name unique.

@@ -10,13 +10,16 @@
 #include "solver/mps.hpp"
 #include "solver/outcome.hpp"
 #include "solver/program.hpp"
+#include "solver/sensitivity.hpp"
 
 #include <pybind11/numpy.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -290,10 +293,104 @@ class PoolUse {
     long long size_ = 0;
 };
 
+/// A figure as JSON carries it: None for no limit.
+py::object figure(double v) { return std::isfinite(v) ? py::object(py::float_(v)) : py::object(py::none()); }
+
+/// {constraint label: figure, or dicts nested by the forall values}, in model order.
+template <typename Pick>
+py::dict per_constraint(const Program& p, const Sensitivity& s, Pick pick) {
+    std::vector<const RowFigures*> order;
+    for (const RowFigures& r : s.rows) order.push_back(&r);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const RowFigures* a, const RowFigures* b) { return a->constraint < b->constraint; });
+    py::dict out;
+    for (const RowFigures* r : order) {
+        py::str label = host::text(p.constraint_base_name(r->constraint));
+        if (r->keys.empty()) {
+            out[label] = pick(*r);
+            continue;
+        }
+        if (!out.contains(label)) out[label] = py::dict();
+        py::dict level = out[label];
+        for (size_t k = 0; k + 1 < r->keys.size(); ++k) {
+            py::str key = host::text(r->keys[k]);
+            if (!level.contains(key)) level[key] = py::dict();
+            level = level[key];
+        }
+        level[host::text(r->keys.back())] = pick(*r);
+    }
+    return out;
+}
+
+/// {variable: figure, or lists nested over its dimensions}, as values are.
+template <typename Pick>
+py::dict per_variable(const Program& p, const Sensitivity& s, Pick pick) {
+    py::dict out;
+    for (const VariableBlock& b : p.variables) {
+        std::function<py::object(size_t, uint64_t&)> nest = [&](size_t level, uint64_t& next) -> py::object {
+            if (level == b.dims.size()) return pick(s.columns[b.first + next++]);
+            uint64_t n = b.dims[level]->size();
+            py::list items(n);
+            for (uint64_t i = 0; i < n; ++i) items[i] = nest(level + 1, next);
+            return items;
+        };
+        uint64_t next = 0;
+        out[host::text(b.name)] = nest(0, next);
+    }
+    return out;
+}
+
+py::object name_or_none(const std::string& name) {
+    return name.empty() ? py::object(py::none()) : py::object(host::text(name));
+}
+
+py::object range_dict(const std::optional<Range>& r) {
+    if (!r) return py::none();
+    py::dict d;
+    d["low"] = figure(r->low);
+    d["high"] = figure(r->high);
+    d["objective_at_low"] = figure(r->objective_at_low);
+    d["objective_at_high"] = figure(r->objective_at_high);
+    d["entering_at_low"] = name_or_none(r->entering_at_low);
+    d["leaving_at_low"] = name_or_none(r->leaving_at_low);
+    d["entering_at_high"] = name_or_none(r->entering_at_high);
+    d["leaving_at_high"] = name_or_none(r->leaving_at_high);
+    return d;
+}
+
 struct SolveResult {
     std::shared_ptr<Program> program;
     Outcome outcome;
     py::dict statistics;
+    std::optional<Sensitivity> sensitivity;
+
+    py::object duals() const {
+        if (!sensitivity) return py::none();
+        return per_constraint(*program, *sensitivity, [](const RowFigures& r) { return figure(r.dual); });
+    }
+    py::object activities() const {
+        if (!sensitivity) return py::none();
+        return per_constraint(*program, *sensitivity, [](const RowFigures& r) { return figure(r.activity); });
+    }
+    py::object slacks() const {
+        if (!sensitivity) return py::none();
+        return per_constraint(*program, *sensitivity, [](const RowFigures& r) { return figure(r.slack); });
+    }
+    py::object reduced_costs() const {
+        if (!sensitivity) return py::none();
+        return per_variable(*program, *sensitivity, [](const ColumnFigures& c) { return figure(c.reduced_cost); });
+    }
+    py::object ranging() const {
+        if (!sensitivity || !sensitivity->has_ranging) return py::none();
+        py::dict d;
+        d["costs"] = per_variable(*program, *sensitivity, [](const ColumnFigures& c) { return range_dict(c.cost); });
+        d["rhs"] = per_constraint(*program, *sensitivity, [](const RowFigures& r) { return range_dict(r.rhs); });
+        return d;
+    }
+    py::object sensitivity_basis() const {
+        if (!sensitivity) return py::none();
+        return py::str(sensitivity->fixed_integers ? "fixed_integers" : "lp");
+    }
 
     py::object status() const { return self().attr("Status")(status_word(outcome.status)); }
     py::object objective() const {
@@ -313,6 +410,14 @@ struct SolveResult {
         d["infeasible_constraints"] = infeasible();
         d["message"] = message();
         d["statistics"] = statistics;
+        if (sensitivity) {
+            d["sensitivity_basis"] = sensitivity_basis();
+            d["duals"] = duals();
+            d["reduced_costs"] = reduced_costs();
+            d["activities"] = activities();
+            d["slacks"] = slacks();
+            d["ranging"] = ranging();
+        }
         return d;
     }
 };
@@ -351,11 +456,28 @@ struct SolveOptions {
     double gap = std::nan("");
     py::object threads;
     py::object log;
+    /// 0 none, 1 duals, reduced costs, activities and slacks, 2 also ranging.
+    int sensitivity = 0;
 };
 
+int sensitivity_option(py::handle value, const char* function) {
+    if (host::is_exact(value, host::Kind::Bool)) return host::truthy(value) ? 2 : 0;
+    if (host::is_exact(value, host::Kind::Str)) {
+        std::string word = host::str_of(value);
+        if (word == "duals") return 1;
+        if (word == "ranging") return 2;
+        host::raise(PyExc_ValueError, std::string(function) +
+                                          "() argument 'sensitivity' must be True, False, 'duals' or 'ranging', not " +
+                                          host::str_of(py::repr(value)));
+    }
+    throw py::type_error(std::string(function) + "() argument 'sensitivity' must be bool or str, not " +
+                         host::type_name(value));
+}
+
 SolveOptions solve_options(const char* function, py::object time_limit, py::object mip_gap, py::object threads,
-                           py::object log) {
+                           py::object log, py::object sensitivity) {
     SolveOptions options;
+    options.sensitivity = sensitivity_option(sensitivity, function);
     options.limit = number_option(time_limit, function, "time_limit", true);
     options.gap = number_option(mip_gap, function, "mip_gap", false);
     host::require(threads, function, "threads", host::Kind::Int, true);
@@ -366,6 +488,73 @@ SolveOptions solve_options(const char* function, py::object time_limit, py::obje
     options.threads = threads;
     options.log = log;
     return options;
+}
+
+/// The first `count` numbers of a sequence (HiGHS may hand over longer ones);
+/// NaN past its end.
+std::vector<double> leading(py::handle sequence, size_t count) {
+    std::vector<double> out(count, std::nan(""));
+    size_t k = 0;
+    for (py::handle item : sequence) {
+        if (k == count) break;
+        out[k++] = item.cast<double>();
+    }
+    return out;
+}
+
+/// One side of HiGHS's ranging record, per column or row.
+std::vector<RangeEnd> range_ends(py::handle record, size_t count) {
+    std::vector<double> value = leading(record.attr("value_"), count);
+    std::vector<double> objective = leading(record.attr("objective_"), count);
+    std::vector<double> entering = leading(record.attr("in_var_"), count);
+    std::vector<double> leaving = leading(record.attr("ou_var_"), count);
+    std::vector<RangeEnd> out(count);
+    for (size_t k = 0; k < count; ++k)
+        out[k] = {value[k], objective[k], std::isnan(entering[k]) ? -1 : static_cast<int64_t>(entering[k]),
+                  std::isnan(leaving[k]) ? -1 : static_cast<int64_t>(leaving[k])};
+    return out;
+}
+
+/// The sensitivity figures of an optimal solve: from the LP itself, or for a
+/// MIP from the LP with its integer columns fixed at the solution. None when
+/// HiGHS gives no dual solution.
+std::optional<Sensitivity> sensitivity_of(const Program& p, py::object& solved, py::module_& highspy, py::handle owner,
+                                          const Outcome& o, int level) {
+    bool fixed = p.integer_columns() > 0;
+    py::object h = solved;
+    if (fixed) {
+        h = highs_with(p, highspy, owner, true);
+        std::vector<int32_t> columns;
+        std::vector<double> at;
+        for (uint32_t j = 0; j < p.columns(); ++j)
+            if (p.integrality[j]) {
+                columns.push_back(static_cast<int32_t>(j));
+                at.push_back(std::nearbyint(o.x[j]));
+            }
+        h.attr("changeColsBounds")(columns.size(), owned(columns), owned(at), owned(at));
+        RunHooks(h, highspy, false).run(h);
+        if (status_from_highs(host::str_of(h.attr("getModelStatus")().attr("name"))) != Status::Optimal)
+            return std::nullopt;
+    }
+    if (py::int_(h.attr("getInfo")().attr("dual_solution_status")).cast<int>() != 2) return std::nullopt;
+    py::object solution = h.attr("getSolution")();
+    SolverFigures f;
+    f.row_dual = doubles(solution.attr("row_dual"), p.rows(), "the row duals");
+    f.row_activity = doubles(solution.attr("row_value"), p.rows(), "the row activities");
+    f.column_dual = doubles(solution.attr("col_dual"), p.columns(), "the reduced costs");
+    std::vector<double> x = fixed ? doubles(solution.attr("col_value"), p.columns(), "the solution") : o.x;
+    if (level >= 2) {
+        py::tuple got = h.attr("getRanging")();
+        py::object ranging = got[1];
+        if (host::str_of(got[0].attr("name")) != "kError" && host::truthy(ranging.attr("valid"))) {
+            f.has_ranging = true;
+            f.cost_up = range_ends(ranging.attr("col_cost_up"), p.columns());
+            f.cost_down = range_ends(ranging.attr("col_cost_dn"), p.columns());
+            f.bound_up = range_ends(ranging.attr("row_bound_up"), p.rows());
+            f.bound_down = range_ends(ranging.attr("row_bound_dn"), p.rows());
+        }
+    }
+    return shape_sensitivity(p, x, f, fixed);
 }
 
 py::object solve(std::shared_ptr<Program> program, const SolveOptions& options) {
@@ -478,6 +667,8 @@ py::object solve(std::shared_ptr<Program> program, const SolveOptions& options) 
         break;
     case Status::Optimal: break;
     }
+    if (options.sensitivity > 0 && o.status == Status::Optimal && o.has_solution)
+        result.sensitivity = sensitivity_of(p, h, highspy, owner, o, options.sensitivity);
     result.statistics["solve_seconds"] =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     result.statistics["simplex_iterations"] = info.attr("simplex_iteration_count");
@@ -486,22 +677,22 @@ py::object solve(std::shared_ptr<Program> program, const SolveOptions& options) 
 }
 
 py::object solve_model(py::object model_text, py::object data_text, py::object time_limit, py::object mip_gap,
-                       py::object threads, py::object log) {
+                       py::object threads, py::object log, py::object sensitivity) {
     host::require(model_text, "solve_model", "model_text", host::Kind::Str);
     if (!PyUnicode_Check(data_text.ptr())) data_text = host::data_text_of(model_text, data_text, "solve_model");
-    SolveOptions options = solve_options("solve_model", time_limit, mip_gap, threads, log);
+    SolveOptions options = solve_options("solve_model", time_limit, mip_gap, threads, log, sensitivity);
     return solve(program_from(model_text, data_text), options);
 }
 
 py::object solve_program(py::object program, py::object time_limit, py::object mip_gap, py::object threads,
-                         py::object log) {
+                         py::object log, py::object sensitivity) {
     std::shared_ptr<Program> p;
     try {
         p = program.cast<std::shared_ptr<Program>>();
     } catch (py::cast_error&) {
         throw py::type_error("solve_program() argument 'program' must be Program, not " + host::type_name(program));
     }
-    return solve(std::move(p), solve_options("solve_program", time_limit, mip_gap, threads, log));
+    return solve(std::move(p), solve_options("solve_program", time_limit, mip_gap, threads, log, sensitivity));
 }
 
 // ------------------------------------------------------- CompiledModel
@@ -819,6 +1010,26 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
                                "For an infeasible model: dicts with name, line and kind ('constraint' or 'bound') "
                                "of what cannot hold together.")
         .def_property_readonly("message", &SolveResult::message, "Why there is no solution, or None.")
+        .def_property_readonly("duals", &SolveResult::duals,
+                               "Constraint label -> dual (the objective's change per unit increase of the active "
+                               "side),\ndicts nested by the forall values (as names write them) for an indexed one; "
+                               "None unless\nsolved with sensitivity.")
+        .def_property_readonly("reduced_costs", &SolveResult::reduced_costs,
+                               "Variable name -> reduced cost, shaped as values are; None unless solved with "
+                               "sensitivity.")
+        .def_property_readonly("activities", &SolveResult::activities,
+                               "Constraint label -> the value of its linear side, shaped as duals are.")
+        .def_property_readonly("slacks", &SolveResult::slacks,
+                               "Constraint label -> distance of the activity from the nearer side (None: no side), "
+                               "shaped as duals are.")
+        .def_property_readonly("ranging", &SolveResult::ranging,
+                               "{'costs': per variable, 'rhs': per constraint} of dicts low, high, objective_at_low,\n"
+                               "objective_at_high, entering_at_low, leaving_at_low, entering_at_high, "
+                               "leaving_at_high (None: no\nlimit, or no name); None unless solved with "
+                               "sensitivity=True.")
+        .def_property_readonly("sensitivity_basis", &SolveResult::sensitivity_basis,
+                               "'lp' for the program's own figures, 'fixed_integers' for those of a MIP's LP with "
+                               "the integer\ncolumns fixed at the solution; None without sensitivity figures.")
         .def_property_readonly(
             "program", [](const SolveResult& r) { return r.program; }, "The solved Program.")
         .def("to_dict", &SolveResult::to_dict,
@@ -827,7 +1038,12 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
                               "message, statistics.")
                  .c_str())
         .def(
-            "summary", [](const SolveResult& r) { return host::text(solution_report(*r.program, r.outcome)); },
+            "summary",
+            [](const SolveResult& r) {
+                std::string report = solution_report(*r.program, r.outcome);
+                if (r.sensitivity) report += sensitivity_report(*r.program, *r.sensitivity);
+                return host::text(report);
+            },
             host::signed_doc("summary", "self",
                              "A readable report: status, objective, the nonzero values grouped by variable with "
                              "one column per index, the dexprs.")
@@ -889,11 +1105,13 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
               "diagnostics are those TVLCompiler().compile_model gives. Raises MemoryError when memory runs out\n"
               "and KeyboardInterrupt on Ctrl-C.",
               &compile_pair, py::arg("model_text"), py::arg("data_text"));
-    host::def(m, "solve_program", "program, *, time_limit=None, mip_gap=None, threads=None, log=False",
+    host::def(m, "solve_program",
+              "program, *, time_limit=None, mip_gap=None, threads=None, log=False, sensitivity=False",
               "Solve a Program (from instantiate() or a CompiledModel) with HiGHS and return a SolveResult.\n\n"
               "The options are those of solve_model.",
               &solve_program, py::arg("program"), py::kw_only(), py::arg("time_limit") = py::none(),
-              py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(), py::arg("log") = false);
+              py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(), py::arg("log") = false,
+              py::arg("sensitivity") = false);
     host::def(
         m, "instantiate", "model_text, data_text",
         "Compile a model with its data and expand it into a sparse Program.\n\n"
@@ -903,15 +1121,20 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
             return instantiate_texts(model_text, data_text, "instantiate");
         },
         py::arg("model_text"), py::arg("data_text"));
-    host::def(m, "solve_model", "model_text, data_text, *, time_limit=None, mip_gap=None, threads=None, log=False",
-              "Solve a model with its data using HiGHS and return a SolveResult.\n\n"
-              "time_limit in seconds, mip_gap the relative MIP gap, threads the solver's thread count; log=True sends\n"
-              "the solver log to stderr. Raises SemanticError when the model does not compile, ImportError when\n"
-              "highspy is missing (the 'solve' extra), KeyboardInterrupt on Ctrl-C (its `result` attribute holds\n"
-              "the run so far: the best solution found, with the MIP's bound).",
-              &solve_model, py::arg("model_text"), py::arg("data_text"), py::kw_only(),
-              py::arg("time_limit") = py::none(), py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(),
-              py::arg("log") = false);
+    host::def(
+        m, "solve_model",
+        "model_text, data_text, *, time_limit=None, mip_gap=None, threads=None, log=False, sensitivity=False",
+        "Solve a model with its data using HiGHS and return a SolveResult.\n\n"
+        "time_limit in seconds, mip_gap the relative MIP gap, threads the solver's thread count; log=True sends\n"
+        "the solver log to stderr. sensitivity='duals' adds the duals, reduced costs, row activities and slacks\n"
+        "of an optimal solve (for a MIP: of the LP with its integer columns fixed at the solution);\n"
+        "sensitivity=True (or 'ranging') adds HiGHS's ranging of costs and right-hand sides. Raises SemanticError\n"
+        "when the model does not compile, ImportError when highspy is missing (the 'solve' extra),\n"
+        "KeyboardInterrupt on Ctrl-C (its `result` attribute holds the run so far: the best solution found,\n"
+        "with the MIP's bound).",
+        &solve_model, py::arg("model_text"), py::arg("data_text"), py::kw_only(), py::arg("time_limit") = py::none(),
+        py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(), py::arg("log") = false,
+        py::arg("sensitivity") = false);
     host::def(m, "write_model", "model_text, data_text, path",
               "Write the expanded model as a free-format .mps or an .lp file (by the path's extension).\n\n"
               "Names are made to fit the format: in .mps files white space becomes '_', in .lp files brackets\n"

@@ -1,0 +1,186 @@
+"""Duals, reduced costs, slacks and ranging, checked against figures found another way: the dual LP solved by
+SciPy, finite differences of the optimum, and hand-solved examples."""
+
+import json
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+from tarvok import solver
+
+pytest.importorskip("highspy")
+scipy_optimize = pytest.importorskip("scipy.optimize")
+
+TRANSPORT = """{string} P = ...;
+{string} M = ...;
+float supply[P] = ...;
+float demand[M] = ...;
+float cost[P][M] = ...;
+dvar float+ ship[P][M];
+minimize total: sum(p in P, m in M) cost[p][m] * ship[p][m];
+subject to {
+  forall(p in P) cap: sum(m in M) ship[p][m] <= supply[p];
+  forall(m in M) need: sum(p in P) ship[p][m] >= demand[m];
+}
+"""
+
+SUPPLY = {"a": 55.0, "b": 60.0}
+DEMAND = {"x": 30.0, "y": 40.0, "z": 20.0}
+COST = {"a": [2.0, 4.0, 5.0], "b": [3.0, 1.0, 7.0]}
+
+
+def transport_data(supply=SUPPLY, demand=DEMAND):
+    return (
+        'P = {"a", "b"};\nM = {"x", "y", "z"};\n'
+        f"supply = [{supply['a']}, {supply['b']}];\n"
+        f"demand = [{demand['x']}, {demand['y']}, {demand['z']}];\n"
+        "cost = [[2, 4, 5], [3, 1, 7]];\n"
+    )
+
+
+MIX = """dvar float+ x;
+dvar float+ y;
+maximize profit: 3*x + 2*y;
+subject to {
+  cap: x + y <= CAP;
+  lim: x <= 3;
+  forall(i in 1..2) two: x + i*y <= 10;
+}
+"""
+
+
+def mix(cap):
+    return MIX.replace("CAP", repr(cap))
+
+
+def test_transport_duals_are_the_solution_of_the_dual_lp():
+    result = solver.solve_model(TRANSPORT, transport_data(), sensitivity="duals")
+    assert result.sensitivity_basis == "lp"
+    assert result.ranging is None
+    # The primal as min c.x, G x <= h, x >= 0 (demand rows negated), built from the data by hand;
+    # its dual: max -h.u, -G^T u <= c, u >= 0.
+    plants, markets = list(SUPPLY), list(DEMAND)
+    c = np.array([COST[p][k] for p in plants for k in range(3)])
+    G, h = [], []
+    for i, p in enumerate(plants):
+        G.append([1.0 if j // 3 == i else 0.0 for j in range(6)])
+        h.append(SUPPLY[p])
+    for k, m in enumerate(markets):
+        G.append([-1.0 if j % 3 == k else 0.0 for j in range(6)])
+        h.append(-DEMAND[m])
+    G, h = np.array(G), np.array(h)
+    dual = scipy_optimize.linprog(h, A_ub=-G.T, b_ub=c, bounds=(0, None), method="highs")
+    assert dual.status == 0
+    assert -dual.fun == pytest.approx(result.objective)
+    u = dual.x
+    # A <= row's dual is the objective's change per unit of supply: -u; a >= row's is +u.
+    assert result.duals["cap"] == {p: pytest.approx(-u[i], abs=1e-9) for i, p in enumerate(plants)}
+    assert result.duals["need"] == {m: pytest.approx(u[2 + k], abs=1e-9) for k, m in enumerate(markets)}
+    # Reduced costs are c - A^T y in the model's own shape.
+    reduced = c + G.T @ u
+    assert np.allclose(np.array(result.reduced_costs["ship"]).ravel(), reduced, atol=1e-9)
+    ship = np.array(result.values["ship"]).ravel()
+    assert result.activities["cap"] == {p: pytest.approx(ship[3 * i : 3 * i + 3].sum()) for i, p in enumerate(plants)}
+    assert result.slacks["cap"] == {p: pytest.approx(SUPPLY[p] - result.activities["cap"][p]) for p in plants}
+    assert all(v == pytest.approx(0) for v in result.slacks["need"].values())
+
+
+@pytest.mark.parametrize(
+    "change",
+    [("need", "y", 0.01), ("need", "x", -0.01), ("cap", "a", -0.01)],
+)
+def test_transport_duals_match_finite_differences(change):
+    label, key, step = change
+    base = solver.solve_model(TRANSPORT, transport_data(), sensitivity=True)
+    supply, demand = dict(SUPPLY), dict(DEMAND)
+    (demand if label == "need" else supply)[key] += step
+    moved = solver.solve_model(TRANSPORT, transport_data(supply, demand))
+    assert (moved.objective - base.objective) / step == pytest.approx(base.duals[label][key], abs=1e-6)
+
+
+def test_a_maximisation_reports_what_the_optimum_gains_and_the_ranges_solved_by_hand():
+    result = solver.solve_model(mix(4.0), "", sensitivity=True)
+    assert result.values == {"x": 3.0, "y": 1.0}
+    step = 1e-3
+    for cap, sign in ((4.0 + step, 1), (4.0 - step, -1)):
+        moved = solver.solve_model(mix(cap), "")
+        assert sign * (moved.objective - result.objective) / step == pytest.approx(result.duals["cap"])
+    assert result.duals["cap"] == pytest.approx(2.0)
+    # `lim` became a bound of x: its dual is x's reduced cost, per unit of that bound.
+    assert result.duals["lim"] == pytest.approx(1.0)
+    assert result.duals["two"] == {"1": 0.0, "2": 0.0}
+    assert result.slacks["two"] == {"1": pytest.approx(6.0), "2": pytest.approx(5.0)}
+    # With x = 3 and y = cap - 3: y >= 0 and 3 + 2y <= 10 hold for cap in [3, 6.5].
+    rhs = result.ranging["rhs"]["cap"]
+    assert (rhs["low"], rhs["high"]) == (pytest.approx(3.0), pytest.approx(6.5))
+    assert rhs["leaving_at_high"] == "two[2]"
+    # A row that does not bind can move down to its activity, and up without limit.
+    assert result.ranging["rhs"]["two"]["2"]["low"] == pytest.approx(5.0)
+    assert result.ranging["rhs"]["two"]["2"]["high"] is None
+    # y's cost may go from 0 to 3 before x and y trade places in the basis.
+    costs = result.ranging["costs"]["y"]
+    assert (costs["low"], costs["high"]) == (pytest.approx(0.0), pytest.approx(3.0))
+    json.dumps(result.to_dict(), allow_nan=False)
+
+
+def test_a_mip_reports_the_lp_with_its_integers_fixed():
+    model = """dvar int+ n;
+dvar float+ y;
+maximize v: 5*n + 3*y;
+subject to {
+  cap: 2*n + y <= 7.5;
+  room: y <= 2.2 + 0*n;
+}
+"""
+    result = solver.solve_model(model, "", sensitivity="duals")
+    # n = 3 leaves y = 1.5 (19.5); n = 2 would give 10 + 6.6.
+    assert result.values == {"n": 3, "y": pytest.approx(1.5)}
+    assert result.sensitivity_basis == "fixed_integers"
+    assert result.duals == {"cap": pytest.approx(3.0), "room": 0.0}
+    assert result.reduced_costs["n"] == pytest.approx(5 - 2 * 3)
+    assert "integer columns fixed at the solution" in result.summary()
+    plain = solver.solve_model(model, "")
+    assert plain.duals is None and plain.sensitivity_basis is None and "duals" not in plain.to_dict()
+
+
+def test_the_option_is_checked():
+    with pytest.raises(ValueError, match="'sensitivity' must be True, False, 'duals' or 'ranging'"):
+        solver.solve_model(mix(4.0), "", sensitivity="all")
+    with pytest.raises(TypeError, match="'sensitivity' must be bool or str, not int"):
+        solver.solve_program(solver.instantiate(mix(4.0), ""), sensitivity=1)
+
+
+def test_no_figures_without_an_optimum():
+    result = solver.solve_model("dvar float+ x;\nminimize c: x;\nsubject to { low: x <= -1; }\n", "", sensitivity=True)
+    assert result.status == solver.Status.INFEASIBLE
+    assert result.duals is None and result.ranging is None
+
+
+def test_the_command_prints_tables_and_json(tmp_path):
+    (tmp_path / "t.mod").write_text(TRANSPORT)
+    (tmp_path / "t.dat").write_text(transport_data({"a": 70.0, "b": 40.0}))
+
+    def run(*options):
+        done = subprocess.run(
+            [sys.executable, "-m", "tarvok", "run", "t.mod", "t.dat", *options],
+            cwd=tmp_path,
+            capture_output=True,
+            text=True,
+            timeout=120,
+        )
+        assert done.returncode == 0, done.stderr
+        return done.stdout
+
+    text = run("--sensitivity")
+    assert "\nconstraint need (line 10)\n" in text and "rhs low" in text
+    block = text.split("constraint cap (line 9)\n")[1].split("\n\n")[0].splitlines()
+    # Binding rows first: plant b ships all it has, a does not.
+    assert block[1].split()[0] == "b" and block[1].endswith("binding")
+    assert block[2].split()[0] == "a" and not block[2].endswith("binding")
+    assert "reduced cost" in text and "cost high" in text
+    data = json.loads(run("--duals", "--json"))
+    assert data["sensitivity_basis"] == "lp" and data["ranging"] is None
+    assert set(data["duals"]) == {"cap", "need"} and len(data["reduced_costs"]["ship"]) == 2
+    assert "duals" not in json.loads(run("--json"))

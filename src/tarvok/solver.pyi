@@ -179,5 +179,5 @@ def solve_model(
     ...
 
 def write_model(model_text: str, data_text: str | Mapping[str, object], path: str | os.PathLike[str]) -> None:
-    """Write the expanded model as an .mps or .lp file (by the path's extension) through HiGHS."""
+    """Write the expanded model as a free-format .mps or an .lp file (by the path's extension)."""
     ...

@@ -312,6 +312,23 @@ MILP_SLIPS = {
 }
 
 
+# A model on which milp fails in its presolve ("Solve error"); it is infeasible: 1.5 a + 2 b + 3 c = 2.5 has no
+# solution in non-negative integers.
+PRESOLVE_ERROR = (
+    "int n = ...;\nrange I = 1..n;\n{string} S = ...;\nfloat p[I] = ...;\nfloat q[S] = ...;\ndvar boolean v0;\n"
+    "dvar int+ v1[S];\ndvar int+ v2[I];\ndvar int+ v3;\nmaximize 2 * v3;\nsubject to {\n"
+    "  forall(i in I: i != 2) 1 * v2[i] <= 2 + p[i];\n  forall(s in S) 0.5 * v3 + 0.5 * v1[s] <= 2 + q[s];\n"
+    '  1.5 * v1["a"] + 0 * v0 + 2 * v2[2] + 2 == (-3) * v3 + 4.5;\n}\n',
+    'n = 2;\nS = {"a", "b", "c"};\np = [1.5, 4];\nq = [1.0, 2, 5.25];\n',
+)
+
+
+def test_a_solver_error_is_settled_by_one_more_solve(tmp_path):
+    _, status, result = emit_and_run(tmp_path, *PRESOLVE_ERROR)
+    assert solver.solve_model(*PRESOLVE_ERROR).status is solver.Status.INFEASIBLE
+    assert (status, result["status"], result["objective"]) == (3, "infeasible", None)
+
+
 @pytest.mark.parametrize("case", sorted(MILP_SLIPS))
 def test_statuses_milp_alone_gets_wrong(case, tmp_path):
     model, data = MILP_SLIPS[case]

@@ -459,6 +459,13 @@ def solve():
     bounds = Bounds(low, high)
     result = milp(c, integrality=integrality, bounds=bounds, constraints=constraints, options=OPTIONS)
     status = status_of(result)
+    if status == "error":
+        # The solver inside SciPy has failed in its presolve on programs it settles without it; one
+        # more solve, bounded in time, answers, or the error stands.
+        again = milp(c, integrality=integrality, bounds=bounds, constraints=constraints,
+                     options={**OPTIONS, "presolve": False, "time_limit": min(OPTIONS.get("time_limit", 60.0), 60.0)})
+        if status_of(again) in ("optimal", "infeasible", "unbounded", "infeasible_or_unbounded"):
+            result, status = again, status_of(again)
     if status == "infeasible" and not integrality.any():
         # The solver's presolve has called feasible linear programs infeasible; a solve without it
         # confirms. (Without presolve, a search over unbounded integers may never end.)

@@ -462,8 +462,8 @@ def solve():
     if status == "error":
         # The solver inside SciPy has failed in its presolve on programs it settles without it; one
         # more solve, bounded in time, answers, or the error stands.
-        again = milp(c, integrality=integrality, bounds=bounds, constraints=constraints,
-                     options={**OPTIONS, "presolve": False, "time_limit": min(OPTIONS.get("time_limit", 60.0), 60.0)})
+        bounded = {**OPTIONS, "presolve": False, "time_limit": min(OPTIONS.get("time_limit", 60.0), 60.0)}
+        again = milp(c, integrality=integrality, bounds=bounds, constraints=constraints, options=bounded)
         if status_of(again) in ("optimal", "infeasible", "unbounded", "infeasible_or_unbounded"):
             result, status = again, status_of(again)
     if status == "infeasible" and not integrality.any():

@@ -4,8 +4,9 @@ read back) with the oracle built from the generator's own program, and a
 planted error (the .mps from HiGHS's own writer, which misplaces integer
 markers and writes crossing ranges) is caught."""
 
-import importlib.util
+import importlib
 import pathlib
+import sys
 
 import pytest
 
@@ -19,10 +20,11 @@ SCRIPT = pathlib.Path(__file__).resolve().parent.parent / "fuzz" / "difftest.py"
 def difftest():
     if not SCRIPT.exists():
         pytest.skip("the fuzz folder is not beside the tests")
-    spec = importlib.util.spec_from_file_location("difftest", SCRIPT)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
+    sys.path.insert(0, str(SCRIPT.parent))
+    try:
+        return importlib.import_module("difftest")
+    finally:
+        sys.path.remove(str(SCRIPT.parent))
 
 
 def test_the_generator_reaches_every_status(difftest):

@@ -339,14 +339,14 @@ py::object list_tools() {
     py::module_ t = types();
     py::object loads = py::module_::import("json").attr("loads");
     py::list out;
-    for (const core::ToolSpec& spec : core::tools()) {
+    for (const core::ToolSpec& tool : core::tools()) {
         py::object annotations = t.attr("ToolAnnotations")(
-            py::arg("title") = host::text(spec.title), py::arg("read_only_hint") = spec.read_only,
-            py::arg("destructive_hint") = false, py::arg("idempotent_hint") = spec.read_only,
-            py::arg("open_world_hint") = spec.open_world);
-        out.append(t.attr("Tool")(py::arg("name") = host::text(spec.name), py::arg("title") = host::text(spec.title),
-                                  py::arg("description") = host::text(spec.description),
-                                  py::arg("input_schema") = loads(host::text(spec.input_schema)),
+            py::arg("title") = host::text(tool.title), py::arg("read_only_hint") = tool.read_only,
+            py::arg("destructive_hint") = false, py::arg("idempotent_hint") = tool.read_only,
+            py::arg("open_world_hint") = tool.open_world);
+        out.append(t.attr("Tool")(py::arg("name") = host::text(tool.name), py::arg("title") = host::text(tool.title),
+                                  py::arg("description") = host::text(tool.description),
+                                  py::arg("input_schema") = loads(host::text(tool.input_schema)),
                                   py::arg("annotations") = annotations));
     }
     return t.attr("ListToolsResult")(py::arg("tools") = out);

@@ -78,8 +78,11 @@ std::string number_text(double v, bool integer) {
     return buffer;
 }
 
-/// Rows of cells as aligned columns, indented by two spaces.
-std::string table(const std::vector<std::vector<std::string>>& rows) {
+}  // namespace
+
+/// Rows of cells as aligned columns, indented by two spaces; numbers
+/// (every cell after the first `text_columns`) aligned right.
+std::string table(const std::vector<std::vector<std::string>>& rows, size_t text_columns) {
     std::vector<size_t> width;
     for (const auto& row : rows)
         for (size_t k = 0; k < row.size(); ++k) {
@@ -90,16 +93,21 @@ std::string table(const std::vector<std::vector<std::string>>& rows) {
     for (const auto& row : rows) {
         std::string line = " ";
         for (size_t k = 0; k < row.size(); ++k) {
-            line += " " + row[k];
-            if (k + 1 < row.size()) line += std::string(width[k] - row[k].size(), ' ');
+            std::string pad(width[k] - row[k].size(), ' ');
+            if (k < text_columns)
+                line += " " + row[k] + (k + 1 < row.size() ? pad : "");
+            else
+                line += " " + pad + row[k];
         }
+        line.erase(line.find_last_not_of(' ') + 1);
         out += line + "\n";
     }
     return out;
 }
 
-/// The header of a dimension: its set or range name, or the written range.
+/// The header of a variable's dimension: its set or range as written.
 std::string dimension_header(const Program& p, const VariableBlock& b, size_t k) {
+    if (!p.source) return "index " + std::to_string(k + 1);
     const tc::Compilation& c = p.compilation();
     const tc::Expr& dim = c.ast[c.model.decls[b.decl].dims[k]];
     if (dim.kind == tc::ExprKind::Name) return std::string(c.ast.texts[dim.text()]);
@@ -107,8 +115,6 @@ std::string dimension_header(const Program& p, const VariableBlock& b, size_t k)
         return std::string(c.model_text.substr(dim.at.offset, dim.end - dim.at.offset));
     return "index " + std::to_string(k + 1);
 }
-
-}  // namespace
 
 std::string solution_report(const Program& p, const Outcome& o) {
     std::string out = std::string("Status: ") + status_word(o.status) + "\n";

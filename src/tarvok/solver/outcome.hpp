@@ -71,4 +71,12 @@ std::optional<Outcome> settle_without_solver(const Program& program);
 /// infeasible program infeasible.
 std::string solution_report(const Program& program, const Outcome& outcome);
 
+/// Rows of cells as aligned columns, indented by two spaces; the cells after
+/// the first `text_columns` (numbers) aligned right. Shared by the reports.
+std::string table(const std::vector<std::vector<std::string>>& rows,
+                  size_t text_columns = std::numeric_limits<size_t>::max());
+
+/// The header of a variable's dimension k: its set or range as written.
+std::string dimension_header(const Program& program, const VariableBlock& block, size_t k);
+
 }  // namespace tarvok::solver

@@ -79,42 +79,6 @@ std::string number_text(double v) {
     return buffer;
 }
 
-/// Rows of cells as aligned columns, indented by two spaces; numbers
-/// (every cell after the first `text_columns`) aligned right.
-std::string table(const std::vector<std::vector<std::string>>& rows, size_t text_columns) {
-    std::vector<size_t> width;
-    for (const auto& row : rows)
-        for (size_t k = 0; k < row.size(); ++k) {
-            if (width.size() <= k) width.push_back(0);
-            width[k] = std::max(width[k], row[k].size());
-        }
-    std::string out;
-    for (const auto& row : rows) {
-        std::string line = " ";
-        for (size_t k = 0; k < row.size(); ++k) {
-            std::string pad(width[k] - row[k].size(), ' ');
-            if (k < text_columns)
-                line += " " + row[k] + (k + 1 < row.size() ? pad : "");
-            else
-                line += " " + pad + row[k];
-        }
-        line.erase(line.find_last_not_of(' ') + 1);
-        out += line + "\n";
-    }
-    return out;
-}
-
-/// The header of a variable's dimension: its set or range as written.
-std::string dimension_header(const Program& p, const VariableBlock& b, size_t k) {
-    if (!p.source) return "index " + std::to_string(k + 1);
-    const tc::Compilation& c = p.compilation();
-    const tc::Expr& dim = c.ast[c.model.decls[b.decl].dims[k]];
-    if (dim.kind == tc::ExprKind::Name) return std::string(c.ast.texts[dim.text()]);
-    if (dim.at.offset < dim.end && dim.end <= c.model_text.size())
-        return std::string(c.model_text.substr(dim.at.offset, dim.end - dim.at.offset));
-    return "index " + std::to_string(k + 1);
-}
-
 /// The headers of a constraint's index columns: its forall bindings' names.
 std::vector<std::string> binding_headers(const Program& p, uint32_t constraint, size_t count) {
     std::vector<std::string> out;

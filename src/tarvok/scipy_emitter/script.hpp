@@ -14,6 +14,7 @@
 // or a one-line comment, escaped so that it cannot end either early.
 #pragma once
 
+#include "emitter/emitter.hpp"
 #include "scipy_emitter/standard_form.hpp"
 
 #include <cstdint>
@@ -90,10 +91,7 @@ struct ScriptInput {
 };
 
 /// An array the script loads from its .npz file.
-struct NamedArray {
-    std::string name;
-    std::variant<std::vector<double>, std::vector<int32_t>, std::vector<int64_t>, std::vector<uint8_t>> data;
-};
+using NamedArray = emitter::DataArray;
 
 struct Script {
     std::vector<Line> lines;

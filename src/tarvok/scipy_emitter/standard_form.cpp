@@ -1,8 +1,25 @@
 #include "scipy_emitter/standard_form.hpp"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tarvok::scipy_emitter {
+
+void SparseRows::add_row(std::vector<std::pair<int32_t, double>>& entries) {
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (size_t k = 0; k < entries.size();) {
+        double sum = 0;
+        size_t same = k;
+        for (; same < entries.size() && entries[same].first == entries[k].first; ++same) sum += entries[same].second;
+        if (sum != 0) {
+            columns.push_back(entries[k].first);
+            values.push_back(sum);
+        }
+        k = same;
+    }
+    end_row();
+    entries.clear();
+}
 
 StandardObjective standard_objective(const solver::Program& p) {
     StandardObjective out;

@@ -23,7 +23,8 @@ TEST(Targets, EveryTargetHasOneNameADottedSuffixAndAHelpLine) {
 }
 
 TEST(Targets, TheScipyTargetWritesTheProgramsScript) {
-    auto p = tarvok::solver::instantiate("dvar int+ x; maximize 2*x; subject to { cap: x <= 3; }", "");
+    auto p =
+        tarvok::solver::instantiate("dvar int+ x; dvar int+ y; maximize 2*x + y; subject to { cap: x + y <= 3; }", "");
     Emitted emitted = find_target("scipy")->emit(*p);
     namespace se = tarvok::scipy_emitter;
     EXPECT_EQ(emitted.text, se::script_text(se::render_script(se::program_script_input(*p))));

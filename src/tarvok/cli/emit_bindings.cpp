@@ -4,6 +4,7 @@
 // compile, 2 a file that cannot be read or written, or an unknown target.
 #include "cli/command.hpp"
 #include "emitter/targets.hpp"
+#include "scipy_emitter/script.hpp"
 
 #include <cctype>
 
@@ -12,10 +13,7 @@ namespace tarvok::cli {
 std::string unusable_script_path(py::object path) {
     py::object os_path = py::module_::import("os").attr("path");
     std::string name = host::str_of(path);
-    std::string lower;
-    for (char ch : name) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    if (lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".npz") == 0)
-        return name + " ends in .npz, the suffix of a script's data file";
+    if (scipy_emitter::names_data_file(name)) return name + " ends in .npz, the suffix of a script's data file";
     if (host::truthy(os_path.attr("isdir")(path))) return name + " is a folder";
     py::object folder = os_path.attr("dirname")(absolute(path));
     if (!host::truthy(os_path.attr("isdir")(folder))) return "no folder " + host::str_of(folder);

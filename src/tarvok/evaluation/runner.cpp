@@ -227,4 +227,44 @@ std::string stopping_line(std::size_t running) {
 const char* const kInterruptedLine =
     "tarvok eval: interrupted; finished problems are recorded, and a second run with the same --out resumes";
 
+const char* const kRunEvaluationDoc =
+    "Run the generation loop on every problem of a data set and measure answer accuracy.\n\n"
+    "dataset is a JSON Lines file, a JSON array of records or a .csv file whose header names the\n"
+    "fields (None: the shipped sample set); fields maps 'question', 'answer', 'id' and 'class' to the\n"
+    "record fields that hold them, where the usual names do not fit. A reference that is not a number\n"
+    "(a number, a numeric text with thousands separators or a list of one) is 'no_reference', left\n"
+    "out of the accuracy. alignment_check, when not None, is the loop's alignment check for the run;\n"
+    "repeat runs each problem that many times (the summary gives the accuracy's standard deviation);\n"
+    "samples generates each problem that many times and answers with the objective most samples\n"
+    "reach (ties: fewer repairs), keeping the agreeing share as the record's 'confidence'.\n"
+    "Each record keeps the LLM calls, repair rounds and tokens of its run, and the numbers of its\n"
+    "data file that the description does not give ('assumptions'); each problem's\n"
+    "problem's files go to out_dir/<id>/, one record per finished problem is appended to\n"
+    "out_dir/results.jsonl, and ids recorded there are skipped, so a stopped run resumes: a record is\n"
+    "reused only for the same question (its hash is kept) and judged again against the current reference\n"
+    "and rel_tol. Returns the summary (also written to out_dir/summary.json). jobs problems run at once\n"
+    "on threads; iterations and model default to the loop's settings; execution_check, when not None,\n"
+    "is the loop's execution check for the run (None: EXECUTION_CHECK). An answer is correct when the\n"
+    "final model solves to optimality within rel_tol * max(1, |reference|) of the reference. The\n"
+    "provider's client is made before any problem starts, so a missing key or library fails at once.\n"
+    "Raises RuntimeError while another run uses out_dir, and ValueError when out_dir holds a run with\n"
+    "another provider, model, iterations or execution check, unless force is true (those problems then\n"
+    "run again).\n\n"
+    "Each problem's conversation is written to out_dir/<id>/transcript.jsonl (one JSON line per\n"
+    "exchange); replay, a path outside out_dir, is where the provider 'replay' finds transcripts. A\n"
+    "problem that a provider error ended (the provider down, slow or unreachable) is recorded with\n"
+    "'provider_error' true and runs again on resume unless retry_errors is false; when the first\n"
+    "stop_after_errors problems of a run (0: never) all end so, the run stops and raises\n"
+    "ConnectionError.";
+
+const char* const kMainDoc =
+    "Run `tarvok eval` with argv (default: sys.argv[1:]) and return its exit status.\n\n"
+    "0 when the run finished (whatever its accuracy), 2 for a bad argument, an unreadable data set or\n"
+    "output folder, or a missing solver library, 5 when the provider cannot be used or the first\n"
+    "problems all failed with provider errors, 130 when interrupted.";
+
+const char* const kEvalDescription =
+    "Measure answer accuracy on a benchmark set of word problems: run the generation loop on each problem, "
+    "solve the final model with HiGHS and compare its optimum with the reference.";
+
 }  // namespace tarvok::evaluation

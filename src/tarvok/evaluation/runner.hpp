@@ -158,4 +158,10 @@ std::string conflict_message(const std::string& out_dir, const std::string& conf
 std::string stopping_line(std::size_t running);
 extern const char* const kInterruptedLine;
 
+/// The texts of the module's face: run_evaluation's and main's docstrings,
+/// and the command's description.
+extern const char* const kRunEvaluationDoc;
+extern const char* const kMainDoc;
+extern const char* const kEvalDescription;
+
 }  // namespace tarvok::evaluation

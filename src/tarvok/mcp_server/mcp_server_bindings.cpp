@@ -8,7 +8,7 @@
 #include "host/host.hpp"
 
 #include <pybind11/eval.h>
-#include "mcp_server/tools.hpp"
+#include "mcp_server/answers.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -26,7 +26,6 @@ using host::attr;
 namespace {
 
 constexpr const char* kServerName = "tarvok";
-constexpr const char* kGrammarFile = "Tarvok grammar.md";
 
 py::module_ types() { return py::module_::import("mcp.types"); }
 
@@ -100,8 +99,7 @@ Answer answered(py::object structured, py::object text = py::none()) {
 /// The message of a model that does not compile: the compiler's report, and
 /// the data text written from JSON when that is where a data error points.
 Answer does_not_compile(const std::string& report, py::object diagnostics, const core::Pair& pair) {
-    std::string message = "The model does not compile:\n" + report;
-    if (pair.data_from_json) message += "\n\nThe data, as written from the JSON object:\n" + pair.data;
+    std::string message = core::does_not_compile_message(report, pair);
     py::dict d;
     d["error"] = host::text(message);
     d["diagnostics"] = diagnostics;
@@ -153,9 +151,7 @@ Answer emit(const core::EmitRequest& r) {
         py::object script = generator.attr("generate_code")();
         py::object arrays = generator.attr("npz_arrays");
         if (!arrays.is_none() && host::truthy(arrays)) {
-            return failed(
-                "The model is too large for a script alone: its numbers go to a .npz file beside the "
-                "script. Write both with `tarvok emit MODEL DATA -o SCRIPT.py`.");
+            return failed(std::string(core::kScriptNeedsArrays));
         }
         py::dict d;
         d["script"] = script;
@@ -209,15 +205,14 @@ Answer examples(const core::ExamplesRequest& r) {
     }
     py::list found;
     for (py::handle entry : ranking) {
-        std::filesystem::path description = host::file_system_path(entry["path"]);
-        std::string name = description.stem().string();
+        core::ExampleFiles files = core::example_files(host::file_system_path(entry["path"]));
         py::dict e;
-        e["name"] = host::text(name);
+        e["name"] = host::text(files.name);
         e["score"] = entry["score"];
-        e["uri"] = host::text(std::string(core::kExampleUriPrefix) + name);
-        e["description"] = host::text(package_text(description));
-        e["model"] = host::text(package_text(description.parent_path() / (name + ".mod")));
-        e["data"] = host::text(package_text(description.parent_path() / (name + ".dat")));
+        e["uri"] = host::text(files.uri);
+        e["description"] = host::text(package_text(files.description));
+        e["model"] = host::text(package_text(files.model));
+        e["data"] = host::text(package_text(files.data));
         found.append(e);
     }
     py::dict d;
@@ -291,11 +286,7 @@ Answer generate(const core::GenerateRequest& r, py::object context) {
 /// work it does, is an answer with isError, so that the server stays up.
 Answer call(const std::string& name, py::object arguments, py::object context) {
     const core::ToolSpec* tool = core::tool_named(name);
-    if (!tool) {
-        std::string names;
-        for (const core::ToolSpec& t : core::tools()) names += (names.empty() ? "" : ", ") + std::string(t.name);
-        return failed("unknown tool '" + name + "'; the tools are " + names);
-    }
+    if (!tool) return failed(core::unknown_tool_message(name));
     try {
         core::Value given = value_of(arguments);
         core::Parsed parsed;
@@ -317,11 +308,9 @@ Answer call(const std::string& name, py::object arguments, py::object context) {
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e)) throw;
         std::string kind = host::str_of(py::type::handle_of(e.value()).attr("__name__"));
-        std::string message = host::str_of(e.value());
-        if (e.matches(PyExc_MemoryError)) message = "memory ran out" + (message.empty() ? "" : ": " + message);
-        return failed(std::string(tool->name) + " failed (" + kind + "): " + message);
+        return failed(core::failure_message(tool->name, kind, host::str_of(e.value()), e.matches(PyExc_MemoryError)));
     } catch (const std::exception& e) {
-        return failed(std::string(tool->name) + " failed: " + e.what());
+        return failed(core::failure_message(tool->name, "", e.what(), false));
     }
 }
 
@@ -352,77 +341,50 @@ py::object list_tools() {
     return t.attr("ListToolsResult")(py::arg("tools") = out);
 }
 
-std::vector<std::string> example_names() {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(example_library(), error)) {
-        std::string name = entry.path().filename().string();
-        if (core::example_named_by(std::string(core::kExampleUriPrefix) + name) &&
-            std::filesystem::is_regular_file(entry.path() / (name + ".mod"), error))
-            names.push_back(name);
-    }
-    std::sort(names.begin(), names.end());
-    return names;
+py::object resource(const core::ResourceSpec& r, const char* kind, const char* uri_key) {
+    py::object title = r.title ? py::object(host::text(*r.title)) : py::object(py::none());
+    return types().attr(kind)(py::arg(uri_key) = host::text(r.uri), py::arg("name") = host::text(r.name),
+                              py::arg("title") = title, py::arg("description") = host::text(r.description),
+                              py::arg("mime_type") = host::text(r.mime_type));
 }
 
 py::object list_resources() {
-    py::module_ t = types();
     py::list out;
-    out.append(t.attr("Resource")(py::arg("uri") = host::text(core::kLanguageUri), py::arg("name") = "language",
-                                  py::arg("title") = "The Tarvok language",
-                                  py::arg("description") =
-                                      "The grammar and rules of the Tarvok modelling language, with examples: read it "
-                                      "before writing a model.",
-                                  py::arg("mime_type") = "text/markdown"));
-    out.append(t.attr("Resource")(
-        py::arg("uri") = host::text(core::kDiagnosticsUri), py::arg("name") = "diagnostics",
-        py::arg("title") = "Diagnostic codes",
-        py::arg("description") = "Every code the compiler reports (T0201 ...), its severity and message form.",
-        py::arg("mime_type") = "application/json"));
-    for (const std::string& name : example_names()) {
-        out.append(t.attr("Resource")(
-            py::arg("uri") = host::text(std::string(core::kExampleUriPrefix) + name),
-            py::arg("name") = host::text("example " + name),
-            py::arg("description") = host::text("The worked example " + name + ": its problem, model and data."),
-            py::arg("mime_type") = "text/markdown"));
-    }
-    return t.attr("ListResourcesResult")(py::arg("resources") = out);
+    for (const core::ResourceSpec& r : core::resources(core::example_names(example_library())))
+        out.append(resource(r, "Resource", "uri"));
+    return types().attr("ListResourcesResult")(py::arg("resources") = out);
 }
 
 py::object list_resource_templates() {
-    py::module_ t = types();
     py::list out;
-    out.append(t.attr("ResourceTemplate")(
-        py::arg("uri_template") = host::text(core::kExampleUriTemplate), py::arg("name") = "example",
-        py::arg("title") = "A worked example",
-        py::arg("description") = "A shipped worked example by name (find_examples gives the names): its problem "
-                                 "description, model and data.",
-        py::arg("mime_type") = "text/markdown"));
-    return t.attr("ListResourceTemplatesResult")(py::arg("resource_templates") = out);
+    out.append(resource(core::example_template(), "ResourceTemplate", "uri_template"));
+    return types().attr("ListResourceTemplatesResult")(py::arg("resource_templates") = out);
 }
 
 py::object read_resource(py::object params) {
     std::string uri = host::str_of(params.attr("uri"));
     py::module_ t = types();
-    std::string text, mime = "text/markdown";
-    if (uri == core::kLanguageUri) {
-        text = package_text(package_folder() / "docs" / "grammars" / kGrammarFile);
-    } else if (uri == core::kDiagnosticsUri) {
+    std::string text;
+    core::ResourceTarget target = core::resource_named(uri, example_library());
+    using Kind = core::ResourceTarget::Kind;
+    if (target.kind == Kind::Language) {
+        text = package_text(core::language_file(package_folder()));
+    } else if (target.kind == Kind::Diagnostics) {
         text = host::str_of(py::module_::import("json").attr("dumps")(
             py::module_::import("tarvok.tarvok_core").attr("diagnostic_codes")(), py::arg("ensure_ascii") = false,
             py::arg("indent") = 1));
-        mime = "application/json";
-    } else if (auto name = core::example_named_by(uri);
-               name && std::filesystem::is_regular_file(example_library() / *name / (*name + ".mod"))) {
-        std::filesystem::path folder = example_library() / *name;
-        text = core::example_document(*name, package_text(folder / (*name + ".txt")),
-                                      package_text(folder / (*name + ".mod")), package_text(folder / (*name + ".dat")));
+    } else if (target.kind == Kind::Example) {
+        const std::string& name = target.example;
+        std::filesystem::path folder = example_library() / name;
+        text = core::example_document(name, package_text(folder / (name + ".txt")),
+                                      package_text(folder / (name + ".mod")), package_text(folder / (name + ".dat")));
     } else {
         // The SDK answers this as a protocol error (resource not found).
         host::raise(PyExc_ValueError, "no resource " + uri);
     }
     py::list contents;
-    contents.append(t.attr("TextResourceContents")(py::arg("uri") = host::text(uri), py::arg("mime_type") = mime,
+    contents.append(t.attr("TextResourceContents")(py::arg("uri") = host::text(uri),
+                                                   py::arg("mime_type") = host::text(target.mime_type),
                                                    py::arg("text") = host::text(text)));
     return t.attr("ReadResourceResult")(py::arg("contents") = contents);
 }
@@ -430,13 +392,12 @@ py::object read_resource(py::object params) {
 py::object list_prompts() {
     py::module_ t = types();
     py::list arguments;
-    arguments.append(t.attr("PromptArgument")(
-        py::arg("name") = "description",
-        py::arg("description") = "The problem in plain words (leave it out to be asked for it).",
-        py::arg("required") = false));
+    arguments.append(t.attr("PromptArgument")(py::arg("name") = host::text(core::kFormulateArgument.name),
+                                              py::arg("description") = host::text(core::kFormulateArgument.description),
+                                              py::arg("required") = core::kFormulateArgument.required));
     py::list out;
     out.append(t.attr("Prompt")(
-        py::arg("name") = host::text(core::kFormulatePrompt), py::arg("title") = "Formulate an optimisation model",
+        py::arg("name") = host::text(core::kFormulatePrompt), py::arg("title") = host::text(core::kFormulateTitle),
         py::arg("description") = host::text(core::formulate_description()), py::arg("arguments") = arguments));
     return t.attr("ListPromptsResult")(py::arg("prompts") = out);
 }

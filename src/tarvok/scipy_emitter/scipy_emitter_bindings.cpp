@@ -13,6 +13,7 @@
 #include "host/arrays.hpp"
 #include "host/host.hpp"
 #include "scipy_emitter/describe.hpp"
+#include "scipy_emitter/generator_checks.hpp"
 #include "scipy_emitter/program_script.hpp"
 #include "scipy_emitter/script.hpp"
 #include "scipy_emitter/standard_form.hpp"
@@ -58,6 +59,11 @@ py::object get(py::handle mapping, const char* key) {
     return mapping.attr("get")(key);
 }
 
+/// Whether `value` is a text the core's `accepts` takes.
+bool text_accepted(py::handle value, bool (*accepts)(std::string_view)) {
+    return PyUnicode_Check(value.ptr()) && accepts(host::Utf8(value).view());
+}
+
 /// The entries of the list at `mapping[key]`, none when it is missing.
 py::iterator entries(py::handle mapping, const char* key) {
     py::object value = get(mapping, key);
@@ -82,9 +88,7 @@ void check_data_dict(py::handle self, py::handle ast) {
         for (auto item : b)
             if (!a.contains(item.first)) keys.push_back(host::str_of(item.first));
     }
-    raise_semantic_error(
-        "Cannot generate code for this data_dict: it differs from the data the model was compiled with" +
-        differing_keys(keys) + "; compile the model with that data and pass its \"data\" entry");
+    raise_semantic_error(other_data_message(keys));
 }
 
 py::object load_program(py::object self) {
@@ -93,10 +97,7 @@ py::object load_program(py::object self) {
     py::object ast = self.attr("ast");
     py::object source = get(ast, "source");
     py::object model = get(source, "model"), data = get(source, "data");
-    if (!PyUnicode_Check(model.ptr()) || !PyUnicode_Check(data.ptr()))
-        raise_semantic_error(
-            "Cannot generate code: the compiled model has no \"source\" entry with its model and "
-            "data texts; make it with TVLCompiler().compile_model(model_text, data_text)");
+    if (!PyUnicode_Check(model.ptr()) || !PyUnicode_Check(data.ptr())) raise_semantic_error(std::string(kNoSource));
     check_data_dict(self, ast);
     py::object program = sibling("solver").attr("instantiate")(model, data);
     py::setattr(self, "program", program);
@@ -133,11 +134,9 @@ void build_variables(py::object self) {
     std::shared_ptr<const Program> p = program_of(self);
     for (const tarvok::solver::VariableBlock& b : p->variables) {
         py::object decl = self.attr("find_declaration")(host::text(b.name), "dvar");
-        if (decl.is_none())
-            raise_semantic_error("Cannot generate code: the compiled model declares no decision variable '" + b.name +
-                                 "'");
+        if (decl.is_none()) raise_semantic_error(no_variable_message(b.name));
         py::object type = get(decl, "value_type");
-        if (!equals(type, py::str("float")) && !equals(type, py::str("int")) && !equals(type, py::str("boolean")))
+        if (!text_accepted(type, translates_value_type))
             raise_object(self.attr("_unsupported_type_error")("variable", type));
     }
     uint32_t n = p->columns();
@@ -172,7 +171,7 @@ void build_objective(py::object self) {
     py::object objective = get(self.attr("ast"), "objective");
     if (!objective.is_none()) {
         py::object sense = get(objective, "sense");
-        if (!equals(sense, py::str("minimize")) && !equals(sense, py::str("maximize")))
+        if (!text_accepted(sense, translates_sense))
             raise_object(self.attr("_unsupported_type_error")("objective", sense));
     }
     StandardObjective o = standard_objective(*p);
@@ -187,12 +186,9 @@ void build_objective(py::object self) {
 py::object matrix_object(SparseRows m, uint32_t columns, uint64_t dense_limit) {
     uint64_t rows = m.rows();
     import_extra("numpy", "a constraint matrix");
-    if (rows * columns <= dense_limit) {
+    if (dense_matrix(rows, columns, dense_limit)) {
         py::array_t<double> dense({static_cast<py::ssize_t>(rows), static_cast<py::ssize_t>(columns)});
-        double* cells = dense.mutable_data();
-        std::fill(cells, cells + rows * columns, 0.0);
-        for (uint64_t i = 0; i < rows; ++i)
-            for (int64_t k = m.starts[i]; k < m.starts[i + 1]; ++k) cells[i * columns + m.columns[k]] = m.values[k];
+        fill_dense(m, columns, dense.mutable_data());
         return std::move(dense);
     }
     py::module_ sparse = import_extra("scipy.sparse", "a sparse constraint matrix");
@@ -205,9 +201,8 @@ void build_constraints(py::object self) {
     std::shared_ptr<const Program> p = program_of(self);
     for (py::handle constraint : entries(self.attr("ast"), "constraints")) {
         py::object op = get(constraint, "operator");
-        bool known = false;
-        for (const char* word : {"<=", ">=", "==", "range"}) known = known || equals(op, py::str(word));
-        if (!known) raise_object(self.attr("_unsupported_operator_error")("constraint", op));
+        if (!text_accepted(op, translates_operator))
+            raise_object(self.attr("_unsupported_operator_error")("constraint", op));
     }
     uint64_t dense_limit = self.attr("dense_limit").cast<uint64_t>();
     StandardConstraints s;
@@ -238,8 +233,7 @@ py::object items_of(py::handle self, const char* attribute, size_t expected = st
     if (!fast) throw py::error_already_set();
     size_t n = static_cast<size_t>(PySequence_Fast_GET_SIZE(fast.ptr()));
     if (expected != std::string::npos && n != expected)
-        host::raise(PyExc_ValueError, std::string(attribute) + " has " + std::to_string(n) +
-                                          " entries; var_names has " + std::to_string(expected));
+        host::raise(PyExc_ValueError, count_fault(attribute, n, expected));
     return fast;
 }
 
@@ -277,9 +271,7 @@ std::vector<std::string> texts_of(py::handle self, const char* attribute, size_t
 using RowEntries = std::vector<std::pair<int32_t, double>>;
 
 void check_width(const char* attribute, size_t width, size_t columns) {
-    if (width != columns)
-        host::raise(PyExc_ValueError, std::string(attribute) + " has " + std::to_string(width) +
-                                          " columns; var_names has " + std::to_string(columns));
+    if (width != columns) host::raise(PyExc_ValueError, width_fault(attribute, width, columns));
 }
 
 SparseRows rows_of_sparse(py::object value, const char* attribute, size_t columns) {
@@ -302,19 +294,9 @@ SparseRows rows_of_sparse(py::object value, const char* attribute, size_t column
 
 SparseRows rows_of_array(py::object value, const char* attribute, size_t columns) {
     py::array_t<double, py::array::c_style | py::array::forcecast> dense(value);
-    if (dense.ndim() != 2)
-        host::raise(PyExc_ValueError,
-                    std::string(attribute) + " must have two dimensions, not " + std::to_string(dense.ndim()));
+    if (dense.ndim() != 2) host::raise(PyExc_ValueError, dimension_fault(attribute, dense.ndim()));
     check_width(attribute, static_cast<size_t>(dense.shape(1)), columns);
-    const double* cells = dense.data();
-    SparseRows m;
-    RowEntries row;
-    for (py::ssize_t i = 0; i < dense.shape(0); ++i) {
-        for (size_t j = 0; j < columns; ++j)
-            if (double v = cells[i * columns + j]; v != 0) row.emplace_back(static_cast<int32_t>(j), v);
-        m.add_row(row);
-    }
-    return m;
+    return rows_of_dense(dense.data(), static_cast<size_t>(dense.shape(0)), columns);
 }
 
 /// Rows from anything with tocsr() (a scipy.sparse matrix or array), a
@@ -352,8 +334,7 @@ ScriptInput script_input(py::object self, const Program& p) {
     for_each_item(bounds, [&](size_t j, py::handle pair) {
         py::object sides = py::reinterpret_steal<py::object>(PySequence_Fast(pair.ptr(), "bounds"));
         if (!sides) throw py::error_already_set();
-        if (PySequence_Fast_GET_SIZE(sides.ptr()) != 2)
-            host::raise(PyExc_ValueError, "bounds[" + std::to_string(j) + "] is not a (lower, upper) pair");
+        if (PySequence_Fast_GET_SIZE(sides.ptr()) != 2) host::raise(PyExc_ValueError, bounds_pair_fault(j));
         py::handle lo = PySequence_Fast_GET_ITEM(sides.ptr(), 0), hi = PySequence_Fast_GET_ITEM(sides.ptr(), 1);
         in.lower[j] = lo.is_none() ? -INFINITY : number(lo);
         in.upper[j] = hi.is_none() ? INFINITY : number(hi);
@@ -435,10 +416,7 @@ py::object script_path(py::handle path) {
     py::object text = py::module_::import("os").attr("fspath")(path);
     if (!PyUnicode_Check(text.ptr()))
         throw py::type_error("the script path must be a str or an os.PathLike of str, not " + host::type_name(path));
-    if (names_data_file(host::str_of(text)))
-        host::raise(PyExc_ValueError, "'" + host::str_of(text) +
-                                          "' ends in .npz, the suffix of a script's data file; "
-                                          "name the script SCRIPT.py");
+    if (names_data_file(host::str_of(text))) host::raise(PyExc_ValueError, data_file_name_fault(host::str_of(text)));
     return text;
 }
 
@@ -453,9 +431,7 @@ py::list write_files(py::object script, std::string_view text, py::object arrays
         py::object real = host::host_path(tarvok::files::follow_links(host::file_system_path(script)));
         py::object npz = py::str(py::module_::import("pathlib").attr("Path")(real).attr("with_suffix")(".npz"));
         if (tarvok::files::same_file(host::file_system_path(npz), host::file_system_path(script)))
-            host::raise(PyExc_ValueError, "'" + host::str_of(script) +
-                                              "' is a link to a file ending in .npz, "
-                                              "the suffix of a script's data file; name the script SCRIPT.py");
+            host::raise(PyExc_ValueError, data_file_link_fault(host::str_of(script)));
         py::object buffer = py::module_::import("io").attr("BytesIO")();
         import_extra("numpy", "an .npz file beside a script").attr("savez")(buffer, **arrays);
         py::buffer_info bytes = py::buffer(buffer.attr("getbuffer")()).request();  // a view, not a second copy

@@ -62,3 +62,19 @@ TEST(ScoreOrder, DescendingStableWithNanLast) {
     EXPECT_EQ(order_by_score({nan, 0.2, nan, -1.0}), (std::vector<std::size_t>{1, 3, 0, 2}));
     EXPECT_TRUE(order_by_score({}).empty());
 }
+
+TEST(RankingRules, KeptEntriesAndFailureTexts) {
+    // top_k of 0 or less keeps all; beyond the count keeps all; no overflow for huge limits.
+    EXPECT_EQ(kept_entries(5, 0), 5u);
+    EXPECT_EQ(kept_entries(5, -3), 5u);
+    EXPECT_EQ(kept_entries(5, 2), 2u);
+    EXPECT_EQ(kept_entries(5, 5), 5u);
+    EXPECT_EQ(kept_entries(5, 9223372036854775807LL), 5u);
+    EXPECT_EQ(kept_entries(0, 3), 0u);
+
+    EXPECT_EQ(first_line("No module named 'torch'\nTraceback"), "No module named 'torch'");
+    EXPECT_EQ(first_line("one line"), "one line");
+    EXPECT_EQ(first_line("\nlater"), "");
+    EXPECT_EQ(unavailable_message("m", "r"),
+              "embedding model 'm' could not be loaded (r), so the descriptions cannot be encoded");
+}

@@ -7,10 +7,10 @@
 // which ends the read in progress at once. The back-end then reports the
 // request as timed out.
 #include "generative/providers/back_end.hpp"
+#include "generative/providers/back_end_texts.hpp"
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <memory>
 #include <mutex>
 
@@ -95,17 +95,13 @@ std::shared_ptr<Watch> start_watch(double seconds) {
 py::cpp_function tracer(std::shared_ptr<Watch> watch, py::object previous, bool owned) {
     return py::cpp_function([watch, previous, owned](py::object name, py::object info) {
         if (!previous.is_none()) previous(name, info);
-        std::string event = host::str_of(name);
-        auto ends_with = [&](std::string_view tail) {
-            return event.size() >= tail.size() && event.compare(event.size() - tail.size(), tail.size(), tail) == 0;
-        };
-        if (ends_with("connect_tcp.complete") || ends_with("connect_unix_socket.complete") ||
-            ends_with("start_tls.complete")) {
+        pv::TraceEvent event = pv::trace_event(host::str_of(name));
+        if (event == pv::TraceEvent::Connected) {
             py::object stream = info.attr("get")("return_value");
             if (stream.is_none()) return;
             py::object sock = stream.attr("get_extra_info")("socket");
             if (!sock.is_none()) watch->use_socket(sock);
-        } else if (!owned && ends_with("response_closed.complete")) {
+        } else if (!owned && event == pv::TraceEvent::ResponseClosed) {
             watch->finish();
         }
     });
@@ -157,10 +153,7 @@ BoundedCall::~BoundedCall() {
 
 std::optional<std::string> BoundedCall::timed_out() const {
     if (!current || !(current->cut || now() >= current->deadline)) return std::nullopt;
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%g", current->seconds);
-    return std::string("request timed out: no complete reply within the ") + seconds +
-           " s request timeout (REQUEST_TIMEOUT, --timeout)";
+    return pv::timed_out_text(current->seconds);
 }
 
 }  // namespace tarvok::generative::bind

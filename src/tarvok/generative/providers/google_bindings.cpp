@@ -5,8 +5,7 @@
 // it is installed; its successor `google.genai` (a Client per call) when only
 // that one is. Both get the module's request timeout and no retries of their own.
 #include "generative/providers/back_end.hpp"
-
-#include <cmath>
+#include "generative/providers/back_end_texts.hpp"
 
 namespace tarvok::generative::bind {
 
@@ -18,7 +17,7 @@ py::object successor_client(const py::module_& genai, const py::object& key) {
     py::dict http_options;
     py::object timeout = request_timeout();
     if (!timeout.is_none()) {
-        http_options["timeout"] = py::int_(static_cast<long long>(std::ceil(timeout.cast<double>() * 1000.0)));
+        http_options["timeout"] = py::int_(pv::timeout_milliseconds(timeout.cast<double>()));
     }
     if (optional_attr(genai.attr("types"), "HttpRetryOptions")) {
         py::dict one_attempt;
@@ -110,18 +109,16 @@ py::object list_gemini_models(py::object prefix) {
     } catch (py::error_already_set& e) {
         rethrow_unless_ordinary(e);
         host::raise(PyExc_RuntimeError,
-                    "Failed to list Gemini models: " + call.timed_out().value_or(server_text(e.value())));
+                    pv::listing_failed(provider("google").label, call.timed_out().value_or(server_text(e.value()))));
     }
     py::list names;
     if (!models.is_none()) {
         for (py::handle model : models) {
             if (!generates_content(model)) continue;
             py::object name = model.attr("name");
-            if (!PyUnicode_Check(name.ptr()) || !starts_with(name, py::str("models/"))) continue;
-            py::object short_name =
-                py::reinterpret_steal<py::object>(PyUnicode_Substring(name.ptr(), 7, PyUnicode_GetLength(name.ptr())));
-            if (!short_name) throw py::error_already_set();
-            names.append(short_name);
+            if (!PyUnicode_Check(name.ptr())) continue;
+            host::Utf8 full(name);
+            if (auto short_name = pv::listed_model_name(full.view())) names.append(host::text(*short_name));
         }
     }
     // An absent or empty prefix lists every model, as the sibling listings do.
@@ -137,11 +134,11 @@ py::object generate(const pv::Provider& google, const Request& r) {
     py::object response;
     if (auto GenerativeModel = optional_attr(genai, "GenerativeModel")) {
         py::object gemini = (*GenerativeModel)(r.model_name);
-        notify(r.progress, "[LLM] " + label + " \u2022 " + r.model + ": sending request");
+        notify(r.progress, pv::request_started(label, r.model));
         response = gemini.attr("generate_content")(r.input_text, py::arg("generation_config") = settings,
                                                    py::arg("request_options") = request_options());
     } else {
-        notify(r.progress, "[LLM] " + label + " \u2022 " + r.model + ": sending request");
+        notify(r.progress, pv::request_started(label, r.model));
         BoundedCall call;
         try {
             response = genai.attr("models").attr("generate_content")(
@@ -152,7 +149,7 @@ py::object generate(const pv::Provider& google, const Request& r) {
             host::raise_from(e, PyExc_RuntimeError, label + " " + *timed_out);
         }
     }
-    notify(r.progress, "[LLM] " + label + ": response received");
+    notify(r.progress, pv::reply_received(label));
     py::object usage = attr_or_none(response, "usage_metadata");
     report_usage(attr_or_none(usage, "prompt_token_count"), attr_or_none(usage, "candidates_token_count"));
     return gemini_text(response);

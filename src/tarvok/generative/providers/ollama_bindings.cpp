@@ -1,5 +1,6 @@
 // The Ollama back-end: generation and model listing on a local server.
 #include "generative/providers/back_end.hpp"
+#include "generative/providers/back_end_texts.hpp"
 
 namespace tarvok::generative::bind {
 
@@ -86,8 +87,7 @@ py::object ollama_generate_text(py::object model_name, py::object prompt, py::ob
         // A reply whose "response" is no text fails inside the library, whose
         // models check the reply's shape: it is a reply that cannot be read.
         if (!is_validation_error(e.value())) throw;
-        host::raise_from(e, PyExc_RuntimeError,
-                         "Failed to retrieve response text from Ollama response: " + server_text(e.value()));
+        host::raise_from(e, PyExc_RuntimeError, pv::unreadable_reply(provider("ollama").label, server_text(e.value())));
     }
     try {
         report_usage(result.attr("get")("prompt_eval_count"), result.attr("get")("eval_count"));
@@ -103,8 +103,7 @@ py::object ollama_generate_text(py::object model_name, py::object prompt, py::ob
         return text;
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_KeyError) && !e.matches(PyExc_TypeError)) throw;
-        host::raise(PyExc_RuntimeError,
-                    "Failed to retrieve response text from Ollama response: " + server_text(e.value()));
+        host::raise(PyExc_RuntimeError, pv::unreadable_reply(provider("ollama").label, server_text(e.value())));
     }
 }
 
@@ -120,17 +119,17 @@ py::object list_ollama_models(py::object prefix) {
         });
     } catch (py::error_already_set& e) {
         rethrow_unless_ordinary(e);
-        host::raise(PyExc_RuntimeError, "Failed to list Ollama models: " + server_text(e.value()));
+        host::raise(PyExc_RuntimeError, pv::listing_failed(provider("ollama").label, server_text(e.value())));
     }
     return sorted_distinct(with_prefix(tags, prefix));
 }
 
 py::object generate(const pv::Provider& ollama, const Request& r) {
     const std::string label(ollama.label);
-    notify(r.progress, "[LLM] " + label + " \u2022 " + r.model + ": generating");
+    notify(r.progress, pv::request_started(label, r.model, "generating"));
     py::object text = attr("_ollama_generate_text")(
         py::arg("model_name") = r.model_name, py::arg("prompt") = r.input_text, py::arg("num_predict") = r.max_tokens);
-    notify(r.progress, "[LLM] " + label + ": response received");
+    notify(r.progress, pv::reply_received(label));
     return text;
 }
 

@@ -1,6 +1,7 @@
 // The OpenAI back-end: client, Responses request with retry and parameter
 // fallback, reply extraction and model listing.
 #include "generative/providers/back_end.hpp"
+#include "generative/providers/back_end_texts.hpp"
 
 #include <climits>
 #include <cmath>
@@ -125,20 +126,19 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
         }
         py::str message = host::truthy(last_error) ? host::text_form(last_error) : py::str("unknown error");
         const std::string msg = server_text(message);
-        notify(progress, "[LLM] " + label + ": " + msg);
+        notify(progress, pv::attempt_failed(label, msg));
         if (strip_rejected(message, working)) {
-            notify(progress, "[LLM] " + label + ": retrying without unsupported parameters");
+            notify(progress, pv::retrying_without_rejected(label));
             continue;
         }
         if (attempt + 1 == attempts) break;  // no wait after the last attempt
-        notify(progress, "[LLM] " + label + ": retry " + std::to_string(attempt + 1) + "/" + retries_text +
-                             " after error: " + msg);
+        notify(progress, pv::retrying_after(label, attempt, retries_text, msg));
         host::sleep(pv::backoff_seconds(backoff, attempt));
     }
-    notify(progress, "[LLM] " + label + ": failed after " + retries_text + " attempts");
+    notify(progress, pv::gave_up(label, retries_text));
     // The last error is the context of the failure, so that a caller can tell an outage from a refusal.
     py::object failure = py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(
-        host::text("OpenAI request failed after " + retries_text + " attempts: " + server_text(last_error)));
+        host::text(pv::request_failed(label, retries_text, server_text(last_error))));
     if (!last_error.is_none()) PyException_SetContext(failure.ptr(), last_error.inc_ref().ptr());
     PyErr_SetObject(PyExc_RuntimeError, failure.ptr());
     throw py::error_already_set();
@@ -242,8 +242,8 @@ py::object list_openai_models(py::object prefix) {
             result = client.attr("models").attr("list")();
         } catch (py::error_already_set& e) {
             rethrow_unless_ordinary(e);
-            host::raise(PyExc_RuntimeError,
-                        "Failed to list OpenAI models: " + call.timed_out().value_or(server_text(e.value())));
+            host::raise(PyExc_RuntimeError, pv::listing_failed(provider("openai").label,
+                                                               call.timed_out().value_or(server_text(e.value()))));
         }
     }
     py::object data = attr_or_none(result, "data");
@@ -269,14 +269,14 @@ py::object generate(const pv::Provider& openai, const Request& r) {
     py::object params = attr("_build_create_params")(
         py::arg("model_name") = r.model_name, py::arg("input_text") = r.input_text,
         py::arg("max_tokens") = r.max_tokens, py::arg("temperature") = r.temperature, py::arg("stop") = r.stop);
-    notify(r.progress, "[LLM] " + label + " \u2022 " + r.model + ": sending request");
+    notify(r.progress, pv::request_started(label, r.model));
     py::object response = attr("_call_openai_with_retry")(client, params, py::arg("progress") = r.progress);
-    notify(r.progress, "[LLM] " + label + ": response received");
+    notify(r.progress, pv::reply_received(label));
     py::object usage = attr_or_none(response, "usage");
     report_usage(attr_or_none(usage, "input_tokens"), attr_or_none(usage, "output_tokens"));
     py::object text = attr("_coalesce_response_text")(response);
     if (!host::truthy(text)) {
-        host::raise(PyExc_RuntimeError, "Empty OpenAI response: " + server_text(response) + ".");
+        host::raise(PyExc_RuntimeError, pv::empty_reply(label, server_text(response)));
     }
     return text;
 }

@@ -2,6 +2,7 @@
 // the same prompt in a transcript (REPLAY_PATH, or the call's replay path: a
 // transcript file, or a folder searched for *.jsonl). Nothing is sent.
 #include "generative/providers/back_end.hpp"
+#include "generative/providers/back_end_texts.hpp"
 #include "generative/replay.hpp"
 
 #include <memory>
@@ -27,9 +28,7 @@ Loaded& loaded() {
 py::object replay_path() {
     py::object path = call_option("replay_path");
     if (!path) path = attr("REPLAY_PATH");
-    if (path.is_none())
-        host::raise(PyExc_RuntimeError,
-                    "the replay provider needs REPLAY_PATH (--replay PATH): a transcript or a folder of them");
+    if (path.is_none()) host::raise(PyExc_RuntimeError, std::string(pv::kNoReplayPath));
     return py::module_::import("os").attr("fspath")(path);
 }
 
@@ -42,7 +41,7 @@ py::list transcript_files(py::handle path) {
         return one;
     }
     if (!host::truthy(os.attr("path").attr("isdir")(path)))
-        host::raise(PyExc_RuntimeError, "replay path not found: " + host::str_of(path));
+        host::raise(PyExc_RuntimeError, pv::replay_path_missing(host::str_of(path)));
     py::object pattern = os.attr("path").attr("join")(path, "**", "*.jsonl");
     py::list files = py::module_::import("glob").attr("glob")(pattern, py::arg("recursive") = true);
     files.attr("sort")();
@@ -119,7 +118,7 @@ py::object generate(const pv::Provider& replayed, const Request& r) {
         host::raise(PyExc_RuntimeError,
                     replay::missing_reply(request_step(), prompt.view(), sha256_of(r.input_text), host::str_of(path)));
     }
-    notify(r.progress, "[LLM] " + std::string(replayed.label) + ": the recorded reply");
+    notify(r.progress, pv::recorded_reply(replayed.label));
     report_usage(ReportedUsage{found->usage.tokens_in, found->usage.tokens_out});
     return host::text(found->reply);
 }

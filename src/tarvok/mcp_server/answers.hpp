@@ -1,0 +1,81 @@
+// What `tarvok mcp` says back: the messages of calls that fail, the examples
+// a library holds and the files of each, and the resources and prompt as
+// plain descriptions that the binding turns into the protocol's types.
+#pragma once
+
+#include "mcp_server/tools.hpp"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvok::mcp_server {
+
+/// The answer to a call of a tool that does not exist, naming those that do.
+std::string unknown_tool_message(std::string_view name);
+
+/// The answer to a call whose work raised `kind` with `message`.
+std::string failure_message(std::string_view tool, std::string_view kind, std::string_view message,
+                            bool memory_ran_out);
+
+/// The answer to a call whose model does not compile: the compiler's report,
+/// and the data text written from JSON when that is where a data error points.
+std::string does_not_compile_message(std::string_view report, const Pair& pair);
+
+/// Why emit_script gives no script for a model whose numbers need a .npz file.
+inline constexpr std::string_view kScriptNeedsArrays =
+    "The model is too large for a script alone: its numbers go to a .npz file beside the "
+    "script. Write both with `tarvok emit MODEL DATA -o SCRIPT.py`.";
+
+// ------------------------------------------------------------- examples ----
+
+/// The files of one worked example, found from its description file.
+struct ExampleFiles {
+    std::string name;
+    std::string uri;
+    std::filesystem::path description, model, data;
+};
+ExampleFiles example_files(const std::filesystem::path& description);
+
+/// The examples of a library a resource can name (a folder holding NAME.mod), sorted.
+std::vector<std::string> example_names(const std::filesystem::path& library);
+
+/// The language reference inside the package folder.
+std::filesystem::path language_file(const std::filesystem::path& package_folder);
+
+// ------------------------------------------------ resources and prompt ----
+
+struct ResourceSpec {
+    std::string uri;
+    std::string name;
+    std::optional<std::string> title;
+    std::string description;
+    std::string mime_type;
+};
+
+/// The resources listed: the language, the diagnostic codes and each example.
+std::vector<ResourceSpec> resources(const std::vector<std::string>& examples);
+/// The template that names any example (`uri` holds the template).
+ResourceSpec example_template();
+
+/// What a resource address names: the language, the codes, an example of
+/// `library`, or nothing.
+struct ResourceTarget {
+    enum class Kind { Language, Diagnostics, Example, None } kind = Kind::None;
+    std::string example;
+    std::string mime_type;
+};
+ResourceTarget resource_named(std::string_view uri, const std::filesystem::path& library);
+
+struct PromptArgumentSpec {
+    std::string_view name;
+    std::string_view description;
+    bool required;
+};
+inline constexpr std::string_view kFormulateTitle = "Formulate an optimisation model";
+inline constexpr PromptArgumentSpec kFormulateArgument = {
+    "description", "The problem in plain words (leave it out to be asked for it).", false};
+
+}  // namespace tarvok::mcp_server

@@ -1,0 +1,50 @@
+#include "scipy_emitter/generator_checks.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace tarvok::scipy_emitter;
+
+namespace {
+
+TEST(GeneratorChecks, TranslatesOnlyTheKindsTheScriptStates) {
+    for (const char* type : {"float", "int", "boolean"}) EXPECT_TRUE(translates_value_type(type)) << type;
+    for (const char* type : {"float+", "string", "Float", "", "bool"})
+        EXPECT_FALSE(translates_value_type(type)) << type;
+    EXPECT_TRUE(translates_sense("maximize"));
+    EXPECT_FALSE(translates_sense("maximise"));
+    for (const char* op : {"<=", ">=", "==", "range"}) EXPECT_TRUE(translates_operator(op)) << op;
+    for (const char* op : {"<", "!=", "=", "in"}) EXPECT_FALSE(translates_operator(op)) << op;
+}
+
+TEST(GeneratorChecks, DenseAndSparseFormsAgree) {
+    const double cells[] = {0,  2, 0,  //
+                            0,  0, 0,  //
+                            -1, 0, 3.5};
+    SparseRows m = rows_of_dense(cells, 3, 3);
+    ASSERT_EQ(m.rows(), 3u);
+    EXPECT_EQ(m.nonzeros(), 3u);  // zeros are left out
+    EXPECT_EQ(m.starts, (std::vector<int64_t>{0, 1, 1, 3}));
+    EXPECT_EQ(m.columns, (std::vector<int32_t>{1, 0, 2}));
+    double back[9];
+    std::fill(std::begin(back), std::end(back), 7.0);  // every cell is written, zeros included
+    fill_dense(m, 3, back);
+    EXPECT_TRUE(std::equal(std::begin(cells), std::end(cells), std::begin(back)));
+
+    EXPECT_TRUE(dense_matrix(1000, 1000, 1'000'000));
+    EXPECT_FALSE(dense_matrix(1001, 1000, 1'000'000));
+    EXPECT_TRUE(dense_matrix(0, 5, 0));  // no rows: still the (0, columns) array
+}
+
+TEST(GeneratorChecks, Messages) {
+    EXPECT_EQ(count_fault("c", 2, 3), "c has 2 entries; var_names has 3");
+    EXPECT_EQ(width_fault("A_ub", 4, 3), "A_ub has 4 columns; var_names has 3");
+    EXPECT_EQ(dimension_fault("A_eq", 1), "A_eq must have two dimensions, not 1");
+    EXPECT_EQ(bounds_pair_fault(7), "bounds[7] is not a (lower, upper) pair");
+    EXPECT_EQ(data_file_name_fault("x.NPZ"),
+              "'x.NPZ' ends in .npz, the suffix of a script's data file; name the script SCRIPT.py");
+    EXPECT_EQ(no_variable_message("ship"),
+              "Cannot generate code: the compiled model declares no decision variable 'ship'");
+    EXPECT_NE(other_data_message({"a"}).find("compiled with (in 'a'); compile"), std::string::npos);
+}
+
+}  // namespace

@@ -4,6 +4,7 @@
 // on Python threads (the loop waits on the network); the main thread alone
 // writes results.jsonl, one flushed line per finished problem, so that a run
 // that is stopped resumes where it was.
+#include "common/exit_status.hpp"
 #include "common/terminal_text.hpp"
 #include "evaluation/dataset.hpp"
 #include "evaluation/results.hpp"
@@ -965,7 +966,7 @@ void wait_for_workers(const std::shared_ptr<Pool>& pool) {
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_KeyboardInterrupt)) throw;
         for (const char* stream : {"stdout", "stderr"}) py::module_::import("sys").attr(stream).attr("flush")();
-        py::module_::import("os").attr("_exit")(130);
+        py::module_::import("os").attr("_exit")(tarvok::code(tarvok::ExitStatus::Interrupted));
     }
 }
 
@@ -985,7 +986,9 @@ int failed(py::handle args, int status, const std::string& message) {
 
 /// `tarvok eval` from parsed arguments (see add_arguments); the exit status.
 int run_command(py::object args) {
-    constexpr int kUsage = 2, kProvider = 5, kInterrupted = 130;
+    using tarvok::ExitStatus;
+    constexpr int kUsage = tarvok::code(ExitStatus::Usage), kProvider = tarvok::code(ExitStatus::LlmFailure);
+    constexpr int kInterrupted = tarvok::code(ExitStatus::Interrupted);
     for (auto [name, option] : {std::pair{"jobs", "--jobs"},
                                 {"iterations", "--iterations"},
                                 {"limit", "--limit"},
@@ -1105,7 +1108,7 @@ int run_command(py::object args) {
                 : terminal::shown(ev::results_table(out.problems, out.records, out.summary)));
         tell("tarvok eval: results in " + host::str_of(join_path(s.out_dir, py::str("results.jsonl"))) +
              ", summary in " + host::str_of(join_path(s.out_dir, py::str("summary.json"))));
-        return 0;
+        return tarvok::code(ExitStatus::Success);
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_KeyboardInterrupt)) throw;
         tell(

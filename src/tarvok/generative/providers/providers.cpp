@@ -44,6 +44,21 @@ std::string spoken_list(const std::vector<std::string_view>& items, std::string_
     return out;
 }
 
+std::string listing_filters(std::span<const Provider> providers) {
+    std::string out;
+    std::vector<std::string_view> unfiltered;
+    for (const Provider& p : providers) {
+        if (p.listing_prefix.empty()) {
+            unfiltered.push_back(p.value);
+            continue;
+        }
+        if (!out.empty()) out += ", ";
+        out += std::string(p.listing_prefix) + " for " + std::string(p.value);
+    }
+    if (!unfiltered.empty()) out += (out.empty() ? "none for " : ", none for ") + spoken_list(unfiltered, "and");
+    return out;
+}
+
 std::vector<std::string_view> create_param_keys(bool has_max_tokens, bool has_temperature, bool has_stop) {
     std::vector<std::string_view> keys{"model", "input", "response_format"};
     if (has_max_tokens) keys.push_back("max_output_tokens");

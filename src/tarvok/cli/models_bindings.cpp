@@ -11,9 +11,10 @@ void add_models(py::object commands) {
     add_llm_options(models, false);
     py::object which = models.attr("add_mutually_exclusive_group")();
     which.attr("add_argument")("--prefix", py::arg("metavar") = "TEXT",
-                               py::arg("help") = "only names that start with TEXT (default: the provider's own "
-                                                 "filter: " +
-                                                 pv::listing_filters() + ")");
+                               py::arg("help") =
+                                   "only names that start with TEXT (default: the provider's own "
+                                   "filter: " +
+                                   pv::listing_filters() + ")");
     which.attr("add_argument")("--all", py::arg("action") = "store_true", py::arg("help") = "every model name");
 }
 

@@ -45,8 +45,8 @@ std::string provider_choices() {
     std::vector<std::string_view> names;
     for (const auto& p : generative::providers::kProviders)
         if (!p.extra.empty()) names.push_back(p.extra);
-    return generative::providers::spoken_list(names, "or") + " (default: " +
-           std::string(generative::providers::kProviders.front().value) + ")";
+    return generative::providers::spoken_list(names, "or") +
+           " (default: " + std::string(generative::providers::kProviders.front().value) + ")";
 }
 
 /// The API key variables of the providers, first choice of each: "OPENAI_API_KEY, GEMINI_API_KEY, ...".
@@ -59,7 +59,9 @@ std::string key_variables() {
 
 const std::string kGenerateSchema =
     R"({"type": "object", "properties": {"description": {"type": "string", "minLength": 1, "description": "The optimisation problem in plain words, with its numbers."}, )"
-    R"("provider": {"type": "string", "description": "The LLM provider: )" + provider_choices() + R"(."}, )"
+    R"("provider": {"type": "string", "description": "The LLM provider: )" +
+    provider_choices() +
+    R"(."}, )"
     R"("model": {"type": "string", "description": "The provider's model name (default: the provider's default)."}, )"
     R"("iterations": {"type": "integer", "minimum": 1, "maximum": 20, "description": "Most repair rounds after the first attempt."}, )"
     R"("execution_check": {"type": "boolean", "description": "Also solve each compiling attempt and repair one that is infeasible or unbounded."}}, )"
@@ -99,8 +101,8 @@ const std::vector<ToolSpec> kTools = {
      "tuples, forall, labels) for the same kind of problem. Ranked by embeddings where that extra is installed, "
      "else by shared words (BM25).",
      kExamplesSchema, true, false},
-    {ToolId::GenerateModel, "generate_model", "Generate a model with an LLM",
-     kGenerateDescription, kGenerateSchema, false, true},
+    {ToolId::GenerateModel, "generate_model", "Generate a model with an LLM", kGenerateDescription, kGenerateSchema,
+     false, true},
 };
 
 /// The arguments of one call, each taken once; what is left over is refused.

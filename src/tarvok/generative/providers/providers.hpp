@@ -120,6 +120,12 @@ const Provider& provider_from_model(std::string_view model_name, std::span<const
 const Provider& infer_provider(std::optional<std::string_view> name, std::string_view model_name,
                                std::span<const Provider> providers = kProviders);
 
+/// The help text about providers, their keys and extras, ending with the default model.
+std::string providers_help(std::string_view default_model, std::span<const Provider> providers = kProviders);
+
+/// The provider names a caller may give: "openai, google, ollama or replay".
+std::string provider_names(std::span<const Provider> providers = kProviders);
+
 /// The default filters of the model listings, for help texts: "gpt for
 /// openai, gemini for google, none for ollama and replay".
 std::string listing_filters(std::span<const Provider> providers = kProviders);

@@ -68,7 +68,8 @@ def solve(model, data="", **options):
 class TestFace:
     def test_signatures_and_first_doc_lines(self):
         assert str(inspect.signature(solver.solve_model)) == (
-            "(model_text, data_text, *, time_limit=None, mip_gap=None, threads=None, log=False, sensitivity=False)"
+            "(model_text, data_text, *, time_limit=None, mip_gap=None, threads=None, log=False, sensitivity=False, "
+            "solver='highs')"
         )
         assert str(inspect.signature(solver.instantiate)) == "(model_text, data_text)"
         assert str(inspect.signature(solver.write_model)) == "(model_text, data_text, path)"

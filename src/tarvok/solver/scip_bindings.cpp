@@ -6,6 +6,7 @@
 #include "host/host.hpp"
 #include "solver/bindings.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
@@ -23,6 +24,7 @@ py::object side(double v) { return std::isfinite(v) ? py::object(py::float_(v)) 
 struct ScipModel {
     py::object model;
     std::vector<py::object> vars, conss;
+    std::vector<double> lower, upper;  ///< the column bounds as loaded
 };
 
 ScipModel build(const Program& p, py::module_& scip, const LoadRequest& r) {
@@ -30,7 +32,7 @@ ScipModel build(const Program& p, py::module_& scip, const LoadRequest& r) {
     m.model = scip.attr("Model")();
     m.model.attr("hideOutput")();
     py::object add_var = m.model.attr("addVar");
-    std::vector<double> lower = p.col_lower, upper = p.col_upper;
+    std::vector<double>&lower = m.lower = p.col_lower, &upper = m.upper = p.col_upper;
     for (size_t k = 0; k < r.fixed_columns.size(); ++k)
         lower[r.fixed_columns[k]] = upper[r.fixed_columns[k]] = r.fixed_values[k];
     m.vars.reserve(p.columns());
@@ -95,6 +97,7 @@ class ScipProgram : public LoadedProgram {
             py::object value = model.attr("getSolVal");
             in.x.reserve(p_.columns());
             for (const py::object& v : m_.vars) in.x.push_back(value(best, v).cast<double>());
+            settle_free_columns(in.x);
             in.gap = model.attr("getGap")().cast<double>();
         }
         in.best_bound = model.attr("getDualbound")().cast<double>();
@@ -103,26 +106,54 @@ class ScipProgram : public LoadedProgram {
 
     std::vector<Culprit> infeasible_subset() override {
         try {
-            m_.model.attr("setParam")("iis/removebounds", true);
             m_.model.attr("setParam")("iis/silent", true);
             py::object iis = m_.model.attr("generateIIS")();
             if (!host::truthy(iis.attr("isSubscipIrreducible")())) return {};
             py::object sub = iis.attr("getSubscip")();
             std::vector<uint32_t> rows, columns;
-            std::vector<int> bounds;  // HiGHS's numbering, which Program::explain reads
             for (py::handle c : sub.attr("getConss")()) rows.push_back(index_of(host::str_of(c.attr("name"))));
-            for (py::handle v : sub.attr("getVars")()) {
-                bool low = std::fabs(v.attr("getLbOriginal")().cast<double>()) < 1e20;
-                bool high = std::fabs(v.attr("getUbOriginal")().cast<double>()) < 1e20;
-                if (!low && !high) continue;
-                columns.push_back(index_of(host::str_of(v.attr("name"))));
-                bounds.push_back(low && high ? 4 : low ? 2 : 3);
-            }
+            std::vector<int> bounds = needed_bounds(sub, columns);
             return p_.explain(rows, columns, bounds);
         } catch (py::error_already_set& e) {
             if (!host::is_ordinary(e)) throw;
             return {};  // a PySCIPOpt without the finder: the status alone is still right
         }
+    }
+
+    /// The finder keeps every bound of the subset's variables; each is
+    /// dropped in turn and kept only when the subset turns feasible without
+    /// it. The columns with bounds that remain, and which (HiGHS's numbering,
+    /// which Program::explain reads).
+    static std::vector<int> needed_bounds(py::object& sub, std::vector<uint32_t>& columns) {
+        constexpr double kInfinite = 1e20;
+        constexpr int kLower = 2, kUpper = 3, kBoxed = 4, kMostChecks = 200;
+        sub.attr("hideOutput")();
+        int checks = 0;
+        std::vector<int> out;
+        for (py::handle v : sub.attr("getVars")()) {
+            bool kept[2] = {false, false};
+            for (int low = 1; low >= 0; --low) {
+                const char* get = low ? "getLbOriginal" : "getUbOriginal";
+                const char* change = low ? "chgVarLb" : "chgVarUb";
+                py::object was = v.attr(get)();
+                if (std::fabs(was.cast<double>()) >= kInfinite) continue;
+                kept[low] = true;
+                if (++checks > kMostChecks) continue;  // a large subset keeps its bounds
+                sub.attr("freeTransform")();
+                sub.attr(change)(v, py::none());
+                sub.attr("optimize")();
+                if (host::str_of(sub.attr("getStatus")()) == "infeasible") {
+                    kept[low] = false;
+                    continue;
+                }
+                sub.attr("freeTransform")();
+                sub.attr(change)(v, was);
+            }
+            if (!kept[0] && !kept[1]) continue;
+            columns.push_back(index_of(host::str_of(v.attr("name"))));
+            out.push_back(kept[0] && kept[1] ? kBoxed : kept[1] ? kLower : kUpper);
+        }
+        return out;
     }
 
     /// SCIP's duals are those of the last LP it solved: the program is
@@ -163,6 +194,16 @@ class ScipProgram : public LoadedProgram {
     }
 
   private:
+    /// A column in no row and without cost may take any value within its
+    /// bounds; SCIP's heuristics leave it anywhere. It is put at the value
+    /// nearest zero, as HiGHS leaves it, so that both report one solution.
+    void settle_free_columns(std::vector<double>& x) const {
+        std::vector<bool> used(p_.columns(), false);
+        for (int32_t j : p_.col_indices) used[j] = true;
+        for (uint32_t j = 0; j < p_.columns(); ++j)
+            if (!used[j] && (request_.feasibility || p_.cost[j] == 0)) x[j] = std::clamp(0.0, m_.lower[j], m_.upper[j]);
+    }
+
     void set_options(py::object& model) {
         if (!std::isnan(request_.mip_gap)) model.attr("setParam")("limits/gap", request_.mip_gap);
         if (request_.threads) model.attr("setParam")("lp/threads", *request_.threads);

@@ -399,8 +399,8 @@ SolveOptions solve_options(const char* function, py::object time_limit, py::obje
     s.log = host::truthy(log);
     options.solver = &solver_entry(solver, function);
     if (s.sensitivity >= 2 && options.solver != &kSolvers[0])
-        host::raise(PyExc_ValueError, std::string(function) + "() argument 'sensitivity': ranging comes from " +
-                                          kSolvers[0].name + " alone; with solver='" + options.solver->name +
+        host::raise(PyExc_ValueError, std::string(function) + "() argument 'sensitivity': ranging needs solver='" +
+                                          kSolvers[0].name + "'; with solver='" + options.solver->name +
                                           "' ask for sensitivity='duals'");
     return options;
 }
@@ -634,17 +634,11 @@ py::list names(uint32_t count, F name) {
     return out;
 }
 
-}  // namespace
+using ProgramClass = py::class_<Program, std::shared_ptr<Program>>;
 
-PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
-    py::options options;
-    options.disable_function_signatures();
-    host::hold_module(m);
-    m.doc() = "Runs Tarvok models: expands a model and its data into a sparse program and solves it with HiGHS.";
+/// Status: an enum.Enum of the JSON words.
+void define_status(py::module_& m) {
     std::string module_name = py::str(m.attr("__name__")).cast<std::string>();
-
-    m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
-
     py::list words;
     for (Status s : kStatuses) {
         std::string word = status_word(s);
@@ -656,14 +650,17 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
                                                                  py::arg("qualname") = "Status");
     Status.attr("__doc__") = "How a solve ended; the value is the word the JSON output uses.";
     m.attr("Status") = Status;
+}
 
-    py::class_<Program, std::shared_ptr<Program>>(
-        m, "Program",
-        "A model expanded into a sparse linear or mixed-integer program.\n\n"
-        "Columns are the elements of the decision variables, in declaration order and row by row over each\n"
-        "variable's index sets; rows are the constraint instances. Arrays are read-only numpy views.\n"
-        "Names: 'ship[Aalborg][Copenhagen]' for a column, 'label[index values]' for a row; an unlabelled\n"
-        "constraint is named c<line> (c<line>_<column> when several start on one line).")
+/// Program: its sizes and arrays.
+ProgramClass define_program(py::module_& m) {
+    return ProgramClass(
+               m, "Program",
+               "A model expanded into a sparse linear or mixed-integer program.\n\n"
+               "Columns are the elements of the decision variables, in declaration order and row by row over each\n"
+               "variable's index sets; rows are the constraint instances. Arrays are read-only numpy views.\n"
+               "Names: 'ship[Aalborg][Copenhagen]' for a column, 'label[index values]' for a row; an unlabelled\n"
+               "constraint is named c<line> (c<line>_<column> when several start on one line).")
         .def_property_readonly(
             "sense", [](const Program& p) { return p.sense == Sense::Maximize ? "maximize" : "minimize"; },
             "\"minimize\" or \"maximize\".")
@@ -698,7 +695,12 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
             "CSR column index of each nonzero (int32).")
         .def_property_readonly(
             "values", [](py::object s) { return view(s.cast<const Program&>().values, s); },
-            "CSR value of each nonzero (float64).")
+            "CSR value of each nonzero (float64).");
+}
+
+/// Program: its matrix forms, names and what a solution means for it.
+void define_program_views(ProgramClass& program) {
+    program
         .def(
             "csc",
             [](const Program& p) {
@@ -756,7 +758,9 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
                    " integer), " + std::to_string(p.rows()) + " rows, " + std::to_string(p.nonzeros()) + " nonzeros, " +
                    (p.sense == Sense::Maximize ? "maximize" : "minimize") + ">";
         });
+}
 
+void define_solve_result(py::module_& m) {
     py::class_<SolveResult>(m, "SolveResult", "The outcome of solve_model.")
         .def_property_readonly("status", &SolveResult::status, "A Status member.")
         .def_property_readonly("objective", &SolveResult::objective,
@@ -814,7 +818,9 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
             if (r.outcome.has_solution) s += " objective=" + host::str_of(r.objective());
             return s + ">";
         });
+}
 
+void define_compiled_model(py::module_& m) {
     py::class_<CompiledModel, std::shared_ptr<CompiledModel>>(
         m, "CompiledModel",
         "A model compiled with its data, kept for running.\n\n"
@@ -859,7 +865,9 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
         .def("__repr__", [](const CompiledModel& c) {
             return std::string("<CompiledModel ") + (c.ok() ? "ok" : "with errors") + ">";
         });
+}
 
+void define_functions(py::module_& m) {
     host::def(m, "compile", "model_text, data_text",
               "Compile a model with its data for running, without building the compiled-model dict.\n\n"
               "Returns a CompiledModel whether or not the pair compiles (see its `ok` and `report`); the\n"
@@ -895,7 +903,8 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
               "of an optimal solve (for a MIP: of the LP with its integer columns fixed at the solution);\n"
               "sensitivity=True (or 'ranging') adds HiGHS's ranging of costs and right-hand sides. solver='scip'\n"
               "solves with SCIP through PySCIPOpt (the 'scip' extra) instead: the same statuses, values, limits and\n"
-              "gap; its duals where SCIP gives them (else None), no ranging, and no infeasible subset. Raises\n"
+              "gap, and the infeasible subset of SCIP's own finder; its duals where SCIP gives them (else None), no\n"
+              "ranging. Raises\n"
               "SemanticError when the model does not compile, ImportError when the solver's library is missing\n"
               "(highspy: the 'solve' extra), ValueError for an unknown solver, KeyboardInterrupt on Ctrl-C (its\n"
               "`result` attribute holds the run so far: the best solution found, with the MIP's bound).",
@@ -912,4 +921,25 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
               "named with their lines), and OSError when the file cannot be written (a missing folder, no\n"
               "permission, a full disk).",
               &write_model, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
+}
+
+}  // namespace
+
+PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
+    py::options options;
+    options.disable_function_signatures();
+    host::hold_module(m);
+    m.doc() = "Runs Tarvok models: expands a model and its data into a sparse program and solves it with HiGHS.";
+
+    m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
+    define_status(m);
+    ProgramClass program = define_program(m);
+    define_program_views(program);
+    define_solve_result(m);
+    define_compiled_model(m);
+    define_functions(m);
+    // The names solver= takes, the default first, for the command's --solver.
+    py::tuple solvers(std::size(kSolvers));
+    for (size_t k = 0; k < std::size(kSolvers); ++k) solvers[k] = kSolvers[k].name;
+    m.attr("_SOLVERS") = solvers;
 }

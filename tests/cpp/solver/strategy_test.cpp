@@ -33,7 +33,7 @@ class FakeLoaded : public LoadedProgram {
                          (std::isnan(limit) ? "" : " " + std::to_string(static_cast<int>(limit))));
         s_.clock += s_.seconds_per_run;
         std::vector<RunEnd>& queue = s_.runs[role_];
-        if (queue.empty()) return {Status::Optimal};
+        if (queue.empty()) return {Status::Optimal, false, ""};
         RunEnd end = queue.front();
         queue.erase(queue.begin());
         return end;
@@ -93,6 +93,8 @@ Incumbent at(std::vector<double> x, double objective) {
 
 using Log = std::vector<std::string>;
 
+RunEnd ended(Status status, bool interrupted = false) { return {status, interrupted, ""}; }
+
 TEST(Strategy, AnOptimalLpTakesItsSolutionFromOneRun) {
     Script s;
     s.incumbent = at({4, 0}, 12);
@@ -123,7 +125,7 @@ TEST(Strategy, InfeasibleProgramsNameTheirSubsetWhereOneIsFound) {
     Culprit cap{"cap", 5, Culprit::Kind::Constraint};
     {  // an LP: the subset of the run itself
         Script s;
-        s.runs["main"] = {{Status::Infeasible}};
+        s.runs["main"] = {ended(Status::Infeasible)};
         s.subsets["main"] = {cap};
         SolveReport r = solve(kLp, s);
         EXPECT_EQ(r.outcome.status, Status::Infeasible);
@@ -134,8 +136,8 @@ TEST(Strategy, InfeasibleProgramsNameTheirSubsetWhereOneIsFound) {
     }
     {  // a MIP: the subset of its relaxation, run without presolve
         Script s;
-        s.runs["main"] = {{Status::Infeasible}};
-        s.runs["relaxed"] = {{Status::Infeasible}};
+        s.runs["main"] = {ended(Status::Infeasible)};
+        s.runs["relaxed"] = {ended(Status::Infeasible)};
         s.subsets["relaxed"] = {cap};
         s.subsets["main"] = {Culprit{"wrong", 1, Culprit::Kind::Bound}};
         SolveReport r = solve(kMip, s);
@@ -145,7 +147,7 @@ TEST(Strategy, InfeasibleProgramsNameTheirSubsetWhereOneIsFound) {
     }
     {  // a MIP whose relaxation is feasible: the status alone
         Script s;
-        s.runs["main"] = {{Status::Infeasible}};
+        s.runs["main"] = {ended(Status::Infeasible)};
         s.subsets["relaxed"] = {cap};
         SolveReport r = solve(kMip, s);
         EXPECT_EQ(r.outcome.status, Status::Infeasible);
@@ -155,7 +157,7 @@ TEST(Strategy, InfeasibleProgramsNameTheirSubsetWhereOneIsFound) {
 
 TEST(Strategy, StatusesWithoutSolutionCarryTheirMessages) {
     Script unbounded;
-    unbounded.runs["main"] = {{Status::Unbounded}};
+    unbounded.runs["main"] = {ended(Status::Unbounded)};
     EXPECT_EQ(solve(kLp, unbounded).outcome.message, "The objective can improve without limit.");
     Script error;
     error.runs["main"] = {{Status::Error, false, "Iteration limit reached"}};
@@ -168,7 +170,7 @@ TEST(Strategy, StatusesWithoutSolutionCarryTheirMessages) {
 TEST(Strategy, AnOpenStatusIsSettledByFurtherRuns) {
     {  // without presolve the solver tells the two apart; the limit left goes with it
         Script s;
-        s.runs["main"] = {{Status::InfeasibleOrUnbounded}, {Status::Unbounded}};
+        s.runs["main"] = {ended(Status::InfeasibleOrUnbounded), ended(Status::Unbounded)};
         s.seconds_per_run = 3;
         SolveSettings settings;
         settings.time_limit = 10;
@@ -178,8 +180,8 @@ TEST(Strategy, AnOpenStatusIsSettledByFurtherRuns) {
     }
     {  // a MIP with an infeasible relaxation is infeasible, and the relaxation names why
         Script s;
-        s.runs["main"] = {{Status::InfeasibleOrUnbounded}, {Status::InfeasibleOrUnbounded}};
-        s.runs["relaxed"] = {{Status::Infeasible}};
+        s.runs["main"] = {ended(Status::InfeasibleOrUnbounded), ended(Status::InfeasibleOrUnbounded)};
+        s.runs["relaxed"] = {ended(Status::Infeasible)};
         s.subsets["relaxed"] = {Culprit{"need", 5, Culprit::Kind::Constraint}};
         SolveReport r = solve(kMip, s);
         EXPECT_EQ(r.outcome.status, Status::Infeasible);
@@ -189,14 +191,14 @@ TEST(Strategy, AnOpenStatusIsSettledByFurtherRuns) {
     }
     {  // a feasible point makes it unbounded
         Script s;
-        s.runs["main"] = {{Status::InfeasibleOrUnbounded}, {Status::InfeasibleOrUnbounded}};
-        s.runs["feasibility"] = {{Status::Optimal}};
+        s.runs["main"] = {ended(Status::InfeasibleOrUnbounded), ended(Status::InfeasibleOrUnbounded)};
+        s.runs["feasibility"] = {ended(Status::Optimal)};
         EXPECT_EQ(solve(kLp, s).outcome.status, Status::Unbounded);
         EXPECT_EQ(s.log.back(), "run feasibility presolve");
     }
     {  // no time left: the status stays open, and says so
         Script s;
-        s.runs["main"] = {{Status::InfeasibleOrUnbounded}};
+        s.runs["main"] = {ended(Status::InfeasibleOrUnbounded)};
         s.seconds_per_run = 5;
         SolveSettings settings;
         settings.time_limit = 5;
@@ -209,7 +211,7 @@ TEST(Strategy, AnOpenStatusIsSettledByFurtherRuns) {
 
 TEST(Strategy, AMipStoppedByItsTimeLimitShowsItsIncumbentBoundAndGap) {
     Script s;
-    s.runs["main"] = {{Status::TimeLimit}};
+    s.runs["main"] = {ended(Status::TimeLimit)};
     s.incumbent = at({3, 0}, 3);
     s.incumbent.best_bound = 2;
     s.incumbent.gap = 1.0 / 3;
@@ -222,7 +224,7 @@ TEST(Strategy, AMipStoppedByItsTimeLimitShowsItsIncumbentBoundAndGap) {
     EXPECT_DOUBLE_EQ(*r.mip_gap, 1.0 / 3);
 
     Script none;
-    none.runs["main"] = {{Status::TimeLimit}};
+    none.runs["main"] = {ended(Status::TimeLimit)};
     none.incumbent.best_bound = 2;
     SolveReport empty = solve(kMip, none);
     EXPECT_FALSE(empty.outcome.has_solution);
@@ -234,7 +236,7 @@ TEST(Strategy, AMipStoppedByItsTimeLimitShowsItsIncumbentBoundAndGap) {
 TEST(Strategy, CtrlCEndsTheSolveWithTheRunSoFar) {
     {  // in the first run: the incumbent with its bound
         Script s;
-        s.runs["main"] = {{Status::Error, true}};
+        s.runs["main"] = {ended(Status::Error, true)};
         s.incumbent = at({3, 0}, 3);
         s.incumbent.best_bound = 1.5;
         SolveReport r = solve(kMip, s);
@@ -246,7 +248,7 @@ TEST(Strategy, CtrlCEndsTheSolveWithTheRunSoFar) {
     }
     {  // in a further run: no more runs follow
         Script s;
-        s.runs["main"] = {{Status::InfeasibleOrUnbounded}, {Status::Error, true}};
+        s.runs["main"] = {ended(Status::InfeasibleOrUnbounded), ended(Status::Error, true)};
         SolveReport r = solve(kMip, s);
         EXPECT_TRUE(r.interrupted);
         EXPECT_EQ(r.outcome.message, "Stopped by Ctrl-C.");
@@ -285,7 +287,7 @@ TEST(Strategy, SensitivityOfAMipComesFromItsLpWithTheIntegersFixed) {
 
     Script stuck;  // the fixed LP not optimal: no figures
     stuck.incumbent = at({1, 1}, 2);
-    stuck.runs["fixed"] = {{Status::Infeasible}};
+    stuck.runs["fixed"] = {ended(Status::Infeasible)};
     settings.sensitivity = 1;
     EXPECT_FALSE(solve(kMip, stuck, settings).sensitivity.has_value());
 }

@@ -369,11 +369,12 @@ class TestRunCommand:
         assert "HiGHS" not in done.stdout
 
 
-def test_solve_run_prints_the_solution(tg, monkeypatch, capsys, tmp_path):
+def test_solve_run_prints_the_solution(tg, monkeypatch, capsys, tmp_path, backend):
     stand_in_llm(tg, monkeypatch, SMALL)
     monkeypatch.chdir(tmp_path)
     status = _cli.main(
         ["solve", "two products", "-m", "m.mod", "-d", "d.dat", "--no-few-shot", "--no-alignment", "--run"]
+        + ["--solver", backend]
     )
     out = capsys.readouterr().out
     assert status == 0 and out.startswith("Fine.\n\nStatus: optimal\nObjective: 11\n")

@@ -100,6 +100,12 @@ struct SolveReport {
     RunCounts counts;
 };
 
+/// Puts each column that is in no row and has no cost (every such column when
+/// `without_objective`) at the value nearest zero within `lower`..`upper`:
+/// any value there is optimal, and a solver may leave it anywhere.
+void settle_free_columns(const Program& program, const std::vector<double>& lower, const std::vector<double>& upper,
+                         bool without_objective, std::vector<double>& x);
+
 /// Solves `program` with `backend` as `settings` ask.
 SolveReport solve_with(const Program& program, SolverBackend& backend, const SolveSettings& settings);
 

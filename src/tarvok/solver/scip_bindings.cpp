@@ -97,7 +97,8 @@ class ScipProgram : public LoadedProgram {
             py::object value = model.attr("getSolVal");
             in.x.reserve(p_.columns());
             for (const py::object& v : m_.vars) in.x.push_back(value(best, v).cast<double>());
-            settle_free_columns(in.x);
+            // SCIP's heuristics leave a column without rows or cost anywhere; HiGHS leaves it nearest zero.
+            settle_free_columns(p_, m_.lower, m_.upper, request_.feasibility, in.x);
             in.gap = model.attr("getGap")().cast<double>();
         }
         in.best_bound = model.attr("getDualbound")().cast<double>();
@@ -194,16 +195,6 @@ class ScipProgram : public LoadedProgram {
     }
 
   private:
-    /// A column in no row and without cost may take any value within its
-    /// bounds; SCIP's heuristics leave it anywhere. It is put at the value
-    /// nearest zero, as HiGHS leaves it, so that both report one solution.
-    void settle_free_columns(std::vector<double>& x) const {
-        std::vector<bool> used(p_.columns(), false);
-        for (int32_t j : p_.col_indices) used[j] = true;
-        for (uint32_t j = 0; j < p_.columns(); ++j)
-            if (!used[j] && (request_.feasibility || p_.cost[j] == 0)) x[j] = std::clamp(0.0, m_.lower[j], m_.upper[j]);
-    }
-
     void set_options(py::object& model) {
         if (!std::isnan(request_.mip_gap)) model.attr("setParam")("limits/gap", request_.mip_gap);
         if (request_.threads) model.attr("setParam")("lp/threads", *request_.threads);

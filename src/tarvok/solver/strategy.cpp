@@ -2,6 +2,7 @@
 // what their statuses mean. Any solver behind SolverBackend gets the same.
 #include "solver/backend.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 
@@ -177,6 +178,14 @@ class Strategy {
 };
 
 }  // namespace
+
+void settle_free_columns(const Program& p, const std::vector<double>& lower, const std::vector<double>& upper,
+                         bool without_objective, std::vector<double>& x) {
+    std::vector<bool> used(p.columns(), false);
+    for (int32_t j : p.col_indices) used[j] = true;
+    for (uint32_t j = 0; j < p.columns() && j < x.size(); ++j)
+        if (!used[j] && (without_objective || p.cost[j] == 0)) x[j] = std::clamp(0.0, lower[j], upper[j]);
+}
 
 SolveReport solve_with(const Program& program, SolverBackend& backend, const SolveSettings& settings) {
     if (std::optional<Outcome> settled = settle_without_solver(program)) {

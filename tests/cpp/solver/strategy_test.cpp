@@ -292,6 +292,16 @@ TEST(Strategy, SensitivityOfAMipComesFromItsLpWithTheIntegersFixed) {
     EXPECT_FALSE(solve(kMip, stuck, settings).sensitivity.has_value());
 }
 
+TEST(Strategy, ColumnsWithoutRowsOrCostSettleNearestZero) {
+    auto p = instantiate("dvar float+ x;\ndvar float z;\ndvar float y in 2..5;\nminimize x;\n", "");
+    std::vector<double> x = {7, -3, 4};
+    settle_free_columns(*p, p->col_lower, p->col_upper, false, x);
+    EXPECT_EQ(x, (std::vector<double>{7, 0, 2}));  // x has a cost: left as found
+    x = {7, -3, 4};
+    settle_free_columns(*p, p->col_lower, p->col_upper, true, x);
+    EXPECT_EQ(x, (std::vector<double>{0, 0, 2}));
+}
+
 TEST(Strategy, StatusMapsOfEachSolver) {
     EXPECT_EQ(status_from_scip("optimal"), Status::Optimal);
     EXPECT_EQ(status_from_scip("gaplimit"), Status::Optimal);

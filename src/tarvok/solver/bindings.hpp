@@ -63,9 +63,6 @@ struct SolverEntry {
     std::unique_ptr<HostBackend> (*make)(py::module_ library, py::handle owner);
 };
 
-std::unique_ptr<HostBackend> make_highs_backend(py::module_ highspy, py::handle owner);
-std::unique_ptr<HostBackend> make_scip_backend(py::module_ pyscipopt, py::handle owner);
-
 /// Writes `program` as HiGHS's .lp file at `path` (a path the host gives
 /// HiGHS), with these names; false when HiGHS reports a failure.
 bool write_lp_with_highs(const Program& program, py::handle owner, const std::vector<std::string>& columns,

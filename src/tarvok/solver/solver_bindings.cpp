@@ -321,6 +321,16 @@ struct SolveResult {
     }
 };
 
+}  // namespace
+
+/// The adapters, one per *_bindings.cpp file beside this one.
+namespace tarvok::solver::bind {
+std::unique_ptr<HostBackend> make_highs_backend(py::module_ highspy, py::handle owner);
+std::unique_ptr<HostBackend> make_scip_backend(py::module_ pyscipopt, py::handle owner);
+}  // namespace tarvok::solver::bind
+
+namespace {
+
 /// The solvers the module offers, the default first.
 const bind::SolverEntry kSolvers[] = {
     {"highs", "highspy", "solve", &bind::make_highs_backend},

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvok::compiler {
 
@@ -66,6 +67,14 @@ struct CompileOptions {
     uint64_t size_steps = 20'000'000;
 };
 
+/// What the size pass counted of one constraint family, for a builder to
+/// reserve room: its rows (unconditioned families only; 0 when unknown) and
+/// its terms per row (estimated).
+struct FamilySize {
+    uint64_t rows = 0;
+    uint64_t terms = 0;
+};
+
 /// One compilation. The texts are views of the caller's texts, which must
 /// outlive it.
 struct Compilation {
@@ -77,6 +86,7 @@ struct Compilation {
     Analysis analysis;
     Values values;
     Diagnostics diagnostics;
+    std::vector<FamilySize> family_sizes;  ///< per constraint, when the sizes were measured
 
     bool ok() const { return diagnostics.empty(); }
     /// All diagnostics, rendered for people and LLMs alike.
@@ -100,7 +110,7 @@ void find_warnings(const Ast& ast, const Model& model, const Analysis& analysis,
 /// returns true for) a model past `limits`.
 bool measure_sizes(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,
                    Values& values, Diagnostics& diagnostics, const SizeLimits& limits, uint64_t steps,
-                   Interrupt* interrupt = nullptr);
+                   Interrupt* interrupt = nullptr, std::vector<FamilySize>* family_sizes = nullptr);
 
 /// Pass 4: index and division checks that the data decides.
 void check_instance(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,

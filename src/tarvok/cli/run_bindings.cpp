@@ -333,7 +333,18 @@ void write_solution(py::object path, py::object result) {
         if (solved.contains("values"))
             for (auto item : py::reinterpret_borrow<py::dict>(solved["values"]))
                 solution_rows(item.second, keys, host::str_of(item.first), rows);
-        // Sensitivity figures, once the result carries them, go here as rows of their own.
+        // Sensitivity figures, when computed: `KIND:name` first (no name has a colon), then as values are.
+        if (solved.contains("sensitivity_basis") && !solved["sensitivity_basis"].is_none())
+            solution_rows(solved["sensitivity_basis"], keys, "sensitivity_basis", rows);
+        auto figures = [&](py::handle table, const std::string& kind) {
+            if (table.is_none()) return;
+            for (auto item : py::reinterpret_borrow<py::dict>(table))
+                solution_rows(item.second, keys, kind + ":" + host::str_of(item.first), rows);
+        };
+        for (const char* kind : {"duals", "reduced_costs", "activities", "slacks"})
+            if (solved.contains(kind)) figures(solved[kind], kind);
+        if (solved.contains("ranging") && !solved["ranging"].is_none())
+            for (const char* part : {"costs", "rhs"}) figures(solved["ranging"][part], std::string("ranging.") + part);
         py::object buffer = py::module_::import("io").attr("StringIO")();
         py::object writer = py::module_::import("csv").attr("writer")(buffer, py::arg("lineterminator") = "\n");
         for (const auto& row : rows) {

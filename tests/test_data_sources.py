@@ -210,3 +210,37 @@ def test_csv_solution_carries_the_sensitivity_figures(tmp_path):
     plain = tarvok("run", "m.mod", "d.json", "--solution", "plain.csv", cwd=tmp_path)
     assert plain.returncode == 0, plain.stderr
     assert all(":" not in r[0] for r in csv.reader((tmp_path / "plain.csv").read_text().splitlines()))
+
+
+def test_faults_in_converted_data_name_their_source(tmp_path):
+    # A mapping: the entry of the mapping, never a line of the data text written from it.
+    wrong = {**dict_data(), "capacity": {"Aalborg": 500, "Vejle": "x", "Odense": 400}}
+    with pytest.raises(SemanticError) as raised:
+        solver.solve_model(MODEL, wrong)
+    assert str(raised.value).startswith('data["capacity"]["Vejle"]: ')
+    assert "data:" not in str(raised.value)
+    short = solver.compile(MODEL, {**dict_data(), "need": NEED[:3]})
+    assert short.report_for("m.mod", "data").startswith('data["need"]: error: ')
+    assert short.diagnostics[0]["source"] == 'data["need"]'
+
+    (tmp_path / "m.mod").write_text(MODEL)
+    (tmp_path / "d.json").write_text(json.dumps({**dict_data(), "freight": FREIGHT, "need": [1, 2, "three", 4]}))
+    done = tarvok("run", "m.mod", "d.json", cwd=tmp_path)
+    assert done.returncode == 1
+    assert done.stdout.startswith("d.json: need[2]: error: "), done.stdout
+
+    write_csv_folder(tmp_path / "tables")
+    (tmp_path / "tables" / "freight.csv").write_text(
+        "plant,warehouse,freight\n"
+        + "".join(f"{p},{w},{'many' if (p, w) == ('Vejle', 'Esbjerg') else 1}\n" for p in PLANTS for w in WAREHOUSES)
+    )
+    # Row 8: the header, four rows of Aalborg, then Vejle to Copenhagen, Aarhus, Esbjerg. A .dat before the
+    # tables shifts the written text; the row is found all the same.
+    (tmp_path / "n.dat").write_text("// nothing but a comment\n")
+    for args in (["tables"], ["n.dat", "tables"]):
+        done = tarvok("run", "m.mod", *args, cwd=tmp_path)
+        assert done.returncode == 1
+        assert done.stdout.startswith("tables/freight.csv:8: error: "), (args, done.stdout)
+    done = tarvok("run", "m.mod", "tables", "--json", cwd=tmp_path)
+    (record,) = json.loads(done.stdout)["diagnostics"]
+    assert record["source"] == "tables/freight.csv:8"

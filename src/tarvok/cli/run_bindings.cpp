@@ -177,8 +177,16 @@ struct GatheredData {
     std::string dat_text;
     py::dict values;
     std::map<std::string, std::string> origin;
+    py::dict rows;                   ///< per table name: the key path of each row -> "file:row"
     std::vector<py::object> inputs;  ///< every file read, so that no output replaces one
 };
+
+/// `["Aalborg"]["Copenhagen"]`: the keys of a table row as messages give the place of its value.
+std::string key_path(const std::vector<py::object>& cells, size_t count) {
+    std::string out;
+    for (size_t i = 0; i < count; ++i) out += "[\"" + host::detail::key_text(cells[i]) + "\"]";
+    return out;
+}
 
 void add_value(GatheredData& data, const std::string& name, py::object value, const std::string& where) {
     auto known = data.origin.find(name);
@@ -227,6 +235,7 @@ void gather_csv_folder(GatheredData& data, py::object folder, std::string_view m
         const tarvok::data::Declared& d = found->second;
         py::list elements;
         py::dict keyed;
+        py::dict row_places;
         py::object single = py::none();
         size_t line = 1;
         for (size_t r = 1; r < rows.size(); ++r) {
@@ -236,7 +245,9 @@ void gather_csv_folder(GatheredData& data, py::object folder, std::string_view m
             std::vector<py::object> cells;
             for (py::handle cell : row) cells.push_back(cell_value(host::str_of(cell)));
             std::string at = where + ":" + std::to_string(line) + ": ";
+            py::str place(where + ":" + std::to_string(line));
             if (d.is_set) {
+                row_places[host::text("[" + std::to_string(py::len(elements)) + "]")] = place;
                 if (cells.size() == 1) {
                     elements.append(cells[0]);
                 } else {
@@ -253,6 +264,7 @@ void gather_csv_folder(GatheredData& data, py::object folder, std::string_view m
             if (d.dims == 0) {
                 if (!single.is_none()) fail(ExitStatus::DoesNotCompile, at + "'" + name + "' takes one value");
                 single = cells[0];
+                row_places[host::text("")] = place;
                 continue;
             }
             py::object key;
@@ -265,10 +277,12 @@ void gather_csv_folder(GatheredData& data, py::object folder, std::string_view m
             }
             if (keyed.contains(key)) fail(ExitStatus::DoesNotCompile, at + "'" + name + "' has this key twice");
             keyed[key] = cells[d.dims];
+            row_places[host::text(key_path(cells, d.dims))] = place;
         }
         py::object value = d.is_set ? py::object(elements) : d.dims == 0 ? single : py::object(keyed);
         if (value.is_none()) fail(ExitStatus::DoesNotCompile, where + ": '" + name + "' has no value");
         add_value(data, name, value, where);
+        data.rows[host::text(name)] = row_places;
     }
 }
 
@@ -396,10 +410,12 @@ int run_run(py::object args) {
         refuse_over_inputs(solution, "--solution");
     }
     std::string data_string = gathered.dat_text;
+    size_t values_at = 0;  ///< where the text written from JSON and CSV data starts
     if (!gathered.values.empty()) {
         try {
             std::string from_values = host::str_of(host::data_text_of(model_text, gathered.values, "run"));
             if (!data_string.empty() && data_string.back() != '\n') data_string += '\n';
+            values_at = data_string.size();
             data_string += from_values;
         } catch (py::error_already_set& e) {
             if (!e.matches(py::module_::import("tarvok.semantic_error").attr("SemanticError"))) throw;
@@ -424,6 +440,11 @@ int run_run(py::object args) {
 
     // Compiled and expanded as `check` does, its diagnostics shown as `check` shows them.
     py::object compiled = sm.attr("compile")(model_text, data_text);
+    if (!gathered.values.empty()) {
+        py::dict files;
+        for (const auto& [name, where] : gathered.origin) files[host::text(name)] = host::text(where);
+        compiled.attr("_name_data_sources")(values_at, gathered.values, files, gathered.rows);
+    }
     Expanded expanded = expand(compiled);
     py::object report = compiled.attr("report_for")(
         host::text(host::str_of(model_path)),

@@ -8,6 +8,7 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
                                      const CompileOptions& options) {
     auto c = std::make_unique<Compilation>();
     c->model_text = model_text;
+    c->data_origin = options.data_origin;
     c->data_text = data_text;
     c->diagnostics = Diagnostics(options.max_diagnostics);
     Limits limits = options.limits;

@@ -61,6 +61,9 @@ struct CompileOptions {
     /// every binding itself and reports the same faults (the instantiation).
     bool check_instance = true;
     SizeLimits sizes;
+    /// Names the source of a place in a data text written from other data
+    /// (see render); kept by the compilation for its report.
+    DataOrigin data_origin;
     /// Counting the members of constraint families whose conditions decide
     /// them (only when their bounds pass a limit); a count cut short is a
     /// lower bound and refuses nothing it cannot be sure of.
@@ -87,10 +90,11 @@ struct Compilation {
     Values values;
     Diagnostics diagnostics;
     std::vector<FamilySize> family_sizes;  ///< per constraint, when the sizes were measured
+    DataOrigin data_origin;
 
     bool ok() const { return diagnostics.empty(); }
     /// All diagnostics, rendered for people and LLMs alike.
-    std::string report() const { return render(diagnostics, model_text, data_text); }
+    std::string report() const { return render(diagnostics, model_text, data_text, data_origin); }
 };
 
 std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_view data_text,

@@ -86,6 +86,12 @@ class DataWriter {
 
     /// Writes `name = value;`; false (and `error` set) when it cannot.
     bool assignment(const std::string& name, const Value& value) {
+        path_ = {};
+        return at_path(name, false, [&] { return assign(name, value); });
+    }
+
+  private:
+    bool assign(const std::string& name, const Value& value) {
         if (!is_identifier(name)) return fail("'" + name + "' is not a name");
         out_ += name + " = ";
         auto found = shapes_.find(name);
@@ -100,10 +106,28 @@ class DataWriter {
         return ok;
     }
 
+  public:
     const std::string& text() const { return out_; }
     const std::string& error() const { return error_; }
 
+    /// Remembers the innermost value written over byte `offset` (see found).
+    void watch(size_t offset) { watch_ = offset; }
+    const DataPath& found() const { return found_; }
+
   private:
+    /// Writes one value (`write`) as the step `step` of the path being written.
+    template <typename Write>
+    bool at_path(const std::string& step, bool positional, Write write) {
+        path_.steps.push_back(step);
+        path_.positional.push_back(positional);
+        size_t begin = out_.size();
+        bool ok = write();
+        if (watch_ >= begin && watch_ < out_.size() && path_.steps.size() > found_.steps.size()) found_ = path_;
+        path_.steps.pop_back();
+        path_.positional.pop_back();
+        return ok;
+    }
+
     bool fail(std::string message) {
         if (error_.empty()) error_ = std::move(message);
         return false;
@@ -115,7 +139,7 @@ class DataWriter {
         out_ += "{";
         for (size_t i = 0; i < value.items.size(); ++i) {
             if (i) out_ += ", ";
-            if (!element(shape, value.items[i], 1)) return false;
+            if (!at_path(std::to_string(i), true, [&] { return element(shape, value.items[i], 1); })) return false;
         }
         out_ += "}";
         return true;
@@ -130,7 +154,9 @@ class DataWriter {
         out_ += "[";
         for (size_t i = 0; i < value.items.size(); ++i) {
             if (i) out_ += ", ";
-            if (!array(shape, value.items[i], dims ? dims - 1 : 0, depth + 1)) return false;
+            if (!at_path(std::to_string(i), true,
+                         [&] { return array(shape, value.items[i], dims ? dims - 1 : 0, depth + 1); }))
+                return false;
         }
         out_ += "]";
         return true;
@@ -299,7 +325,7 @@ class DataWriter {
             const Value* at = value.find(key);
             if (!at) return fail("'" + where_ + "' has no value for \"" + key + "\" of " + named);
             if (i) out_ += ", ";
-            if (!array(shape, *at, dims - 1, depth + 1)) return false;
+            if (!at_path(key, false, [&] { return array(shape, *at, dims - 1, depth + 1); })) return false;
         }
         out_ += "]";
         return true;
@@ -310,6 +336,8 @@ class DataWriter {
     std::map<std::string, Shape> shapes_;
     std::string out_, error_, where_;
     std::string singles_;  ///< the data text `evaluated_` holds a view of
+    size_t watch_ = SIZE_MAX;
+    DataPath path_, found_;
     std::unique_ptr<compiler::Compilation> evaluated_;
 };
 
@@ -325,6 +353,49 @@ std::variant<std::string, std::string> data_from_json(std::string_view model_tex
         return Result(std::in_place_index<1>,
                       "the data makes a text of more than " + std::to_string(kMaxTextBytes) + " bytes");
     return Result(std::in_place_index<0>, writer.text());
+}
+
+std::optional<DataPath> data_path_at(std::string_view model_text, const Value& data, size_t offset) {
+    if (data.kind != Value::Kind::Object) return std::nullopt;
+    DataWriter writer(model_text, data);
+    writer.watch(offset);
+    for (const auto& [name, value] : data.members)
+        if (!writer.assignment(name, value) || writer.text().size() > offset) break;
+    if (writer.found().steps.empty()) return std::nullopt;
+    return writer.found();
+}
+
+namespace {
+
+/// The steps of `path` from `first` on, each in brackets: `["Odense"]`, `[2]`.
+std::string keys_text(const DataPath& path, size_t first, size_t end) {
+    std::string out;
+    for (size_t i = first; i < end; ++i)
+        out += path.positional[i] ? "[" + path.steps[i] + "]" : "[\"" + path.steps[i] + "\"]";
+    return out;
+}
+
+}  // namespace
+
+std::string path_text(const DataPath& path) {
+    return path.steps.empty() ? std::string() : path.steps[0] + keys_text(path, 1, path.steps.size());
+}
+
+std::string describe_source(const DataSources& sources, size_t offset) {
+    if (offset < sources.base) return "";
+    std::optional<DataPath> path = data_path_at(sources.model_text, sources.values, offset - sources.base);
+    if (!path) return "";
+    const std::string& name = path->steps[0];
+    // The row of a table, or the nearest one that holds the place.
+    auto table = sources.rows.find(name);
+    if (table != sources.rows.end()) {
+        for (size_t end = path->steps.size(); end >= 1; --end) {
+            auto row = table->second.find(keys_text(*path, 1, end));
+            if (row != table->second.end()) return row->second;
+        }
+    }
+    auto file = sources.files.find(name);
+    return (file == sources.files.end() ? std::string("data") : file->second) + ": " + path_text(*path);
 }
 
 std::map<std::string, Declared> declared_names(std::string_view model_text) {

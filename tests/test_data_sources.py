@@ -153,3 +153,94 @@ def test_command_writes_the_solution(tmp_path, optimum):
         refused = tarvok("run", "m.mod", "m.dat", "--solution", target, cwd=tmp_path)
         assert refused.returncode == status and "--solution" in refused.stderr
     assert (tmp_path / "m.dat").read_text() == DAT
+
+
+RANGE_MODEL = """int n = ...;
+range T = 1..n;
+float demand[T] = ...;
+dvar float+ make[T];
+minimize sum(t in T) t * make[t];
+subject to { forall(t in T) meet: make[t] >= demand[t]; }
+"""
+
+
+def test_arrays_over_a_model_range_take_dicts(tmp_path):
+    listed = solver.solve_model(RANGE_MODEL, {"n": 3, "demand": [5, 1, 7]})
+    keyed = solver.solve_model(RANGE_MODEL, {"n": 3, "demand": {3: 7, 1: 5, 2: 1}})
+    assert keyed.values == listed.values == {"make": [5.0, 1.0, 7.0]}
+    assert keyed.objective == pytest.approx(5 + 2 + 21)
+    with pytest.raises(SemanticError, match=r"^data 'demand': key '4' is not in T$"):
+        solver.solve_model(RANGE_MODEL, {"n": 3, "demand": {1: 5, 2: 1, 4: 7}})
+    with pytest.raises(SemanticError, match='no value for "2" of T'):
+        solver.solve_model(RANGE_MODEL, {"n": 3, "demand": {1: 5, 3: 7}})
+
+    (tmp_path / "m.mod").write_text(RANGE_MODEL)
+    (tmp_path / "d.json").write_text(json.dumps({"n": 3, "demand": {"2": 1, "1": 5, "3": 7}}))
+    done = tarvok("run", "m.mod", "d.json", "--json", cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    assert json.loads(done.stdout)["values"] == {"make": [5, 1, 7]}
+    (tmp_path / "d.json").write_text(json.dumps({"n": 2, "demand": {"1": 5, "2": 1, "3": 7}}))
+    bad = tarvok("run", "m.mod", "d.json", cwd=tmp_path)
+    assert bad.returncode == 1 and "d.json: data 'demand': key '3' is not in T" in bad.stderr
+
+
+def test_csv_solution_carries_the_sensitivity_figures(tmp_path):
+    model = RANGE_MODEL.replace("dvar float+ make[T];", "dvar float+ make[T];\ndvar float+ buy[T];")
+    model = model.replace("t * make[t];", "(t * make[t] + 10 * buy[t]);").replace("make[t] >=", "make[t] + buy[t] >=")
+    (tmp_path / "m.mod").write_text(model)
+    (tmp_path / "d.json").write_text(json.dumps({"n": 2, "demand": [4, 6]}))
+    done = tarvok("run", "m.mod", "d.json", "--sensitivity", "--solution", "out.csv", cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    rows = list(csv.reader((tmp_path / "out.csv").read_text().splitlines()))
+    cells = {tuple(r[:-1]): r[-1] for r in rows}
+    # Making at cost t beats buying at 10: each row's dual is t, buying's reduced cost 10 - t.
+    assert float(cells[("objective",)]) == pytest.approx(1 * 4 + 2 * 6)
+    # Constraint figures are keyed by the forall's values, variable figures by position, as to_dict() has them.
+    assert float(cells[("duals:meet", "1")]) == pytest.approx(1)
+    assert float(cells[("duals:meet", "2")]) == pytest.approx(2)
+    assert float(cells[("reduced_costs:make", "1")]) == pytest.approx(0)
+    assert float(cells[("reduced_costs:buy", "0")]) == pytest.approx(9)
+    assert float(cells[("slacks:meet", "1")]) == pytest.approx(0)
+    assert float(cells[("activities:meet", "2")]) == pytest.approx(6)
+    assert float(cells[("ranging.costs:buy", "0", "low")]) == pytest.approx(1)
+    assert cells[("sensitivity_basis",)] == "lp"
+    assert any(r[0].startswith("ranging.costs:make") for r in rows)
+    assert any(r[0].startswith("ranging.rhs:meet") for r in rows)
+
+    plain = tarvok("run", "m.mod", "d.json", "--solution", "plain.csv", cwd=tmp_path)
+    assert plain.returncode == 0, plain.stderr
+    assert all(":" not in r[0] for r in csv.reader((tmp_path / "plain.csv").read_text().splitlines()))
+
+
+def test_faults_in_converted_data_name_their_source(tmp_path):
+    # A mapping: the entry of the mapping, never a line of the data text written from it.
+    wrong = {**dict_data(), "capacity": {"Aalborg": 500, "Vejle": "x", "Odense": 400}}
+    with pytest.raises(SemanticError) as raised:
+        solver.solve_model(MODEL, wrong)
+    assert str(raised.value).startswith('data["capacity"]["Vejle"]: ')
+    assert "data:" not in str(raised.value)
+    short = solver.compile(MODEL, {**dict_data(), "need": NEED[:3]})
+    assert short.report_for("m.mod", "data").startswith('data["need"]: error: ')
+    assert short.diagnostics[0]["source"] == 'data["need"]'
+
+    (tmp_path / "m.mod").write_text(MODEL)
+    (tmp_path / "d.json").write_text(json.dumps({**dict_data(), "freight": FREIGHT, "need": [1, 2, "three", 4]}))
+    done = tarvok("run", "m.mod", "d.json", cwd=tmp_path)
+    assert done.returncode == 1
+    assert done.stdout.startswith("d.json: need[2]: error: "), done.stdout
+
+    write_csv_folder(tmp_path / "tables")
+    (tmp_path / "tables" / "freight.csv").write_text(
+        "plant,warehouse,freight\n"
+        + "".join(f"{p},{w},{'many' if (p, w) == ('Vejle', 'Esbjerg') else 1}\n" for p in PLANTS for w in WAREHOUSES)
+    )
+    # Row 8: the header, four rows of Aalborg, then Vejle to Copenhagen, Aarhus, Esbjerg. A .dat before the
+    # tables shifts the written text; the row is found all the same.
+    (tmp_path / "n.dat").write_text("// nothing but a comment\n")
+    for args in (["tables"], ["n.dat", "tables"]):
+        done = tarvok("run", "m.mod", *args, cwd=tmp_path)
+        assert done.returncode == 1
+        assert done.stdout.startswith("tables/freight.csv:8: error: "), (args, done.stdout)
+    done = tarvok("run", "m.mod", "tables", "--json", cwd=tmp_path)
+    (record,) = json.loads(done.stdout)["diagnostics"]
+    assert record["source"] == "tables/freight.csv:8"

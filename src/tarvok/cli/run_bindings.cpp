@@ -182,6 +182,7 @@ struct GatheredData {
     std::string dat_text;
     py::dict values;
     DataOrigins origins;
+    py::dict rows;                   ///< per table name: the key path of each row -> "file:row"
     std::vector<py::object> inputs;  ///< every file read, so that no output replaces one
 };
 
@@ -217,8 +218,10 @@ std::vector<std::vector<std::string>> csv_rows(py::object path) {
     return rows;
 }
 
-/// The value of one CSV file (see read_csv_table), its cells made values.
-py::object csv_value(const CsvTable& table, const std::string& where, const std::string& name) {
+/// The value of one CSV file (see read_csv_table), its cells made values;
+/// `places` gets the place of each row's value as messages name it
+/// (`["Aalborg"]`, `[2]` for a set's element) -> "file:line".
+py::object csv_value(const CsvTable& table, const std::string& where, const std::string& name, py::dict& places) {
     py::list elements;
     py::dict keyed;
     py::object single = py::none();
@@ -229,14 +232,21 @@ py::object csv_value(const CsvTable& table, const std::string& where, const std:
         return fields;
     };
     for (const CsvEntry& entry : table.entries) {
+        py::str place(where + ":" + std::to_string(entry.line));
         if (table.is_set) {
+            places[host::text("[" + std::to_string(py::len(elements)) + "]")] = place;
             elements.append(values(entry.cells, 0, entry.cells.size()));
         } else if (table.dims == 0) {
             single = cell_value(entry.cells[0]);
+            places[host::text("")] = place;
         } else {
             py::object key = values(entry.cells, 0, table.dims);
             if (keyed.contains(key)) fail(ExitStatus::DoesNotCompile, repeated_key(where, entry.line, name));
             keyed[key] = cell_value(entry.cells[table.dims]);
+            std::string path;
+            for (std::size_t i = 0; i < table.dims; ++i)
+                path += "[\"" + host::detail::key_text(cell_value(entry.cells[i])) + "\"]";
+            places[host::text(path)] = place;
         }
     }
     if (!table.error.empty()) fail(ExitStatus::DoesNotCompile, table.error);
@@ -255,7 +265,9 @@ void gather_csv_folder(GatheredData& data, py::object folder, std::string_view m
         std::string where = host::str_of(path);
         std::vector<std::vector<std::string>> rows;
         if (declared.contains(*name)) rows = csv_rows(path);
-        add_value(data, *name, csv_value(read_csv_table(where, *name, declared, rows), where, *name), where);
+        py::dict places;
+        add_value(data, *name, csv_value(read_csv_table(where, *name, declared, rows), where, *name, places), where);
+        data.rows[host::text(*name)] = places;
     }
 }
 
@@ -317,7 +329,18 @@ void write_solution(py::object path, py::object result) {
         if (solved.contains("values"))
             for (auto item : py::reinterpret_borrow<py::dict>(solved["values"]))
                 solution_rows(item.second, keys, host::str_of(item.first), rows);
-        // Sensitivity figures, once the result carries them, go here as rows of their own.
+        // Sensitivity figures, when computed: `KIND:name` first (no name has a colon), then as values are.
+        if (solved.contains("sensitivity_basis") && !solved["sensitivity_basis"].is_none())
+            solution_rows(solved["sensitivity_basis"], keys, "sensitivity_basis", rows);
+        auto figures = [&](py::handle table, const std::string& kind) {
+            if (table.is_none()) return;
+            for (auto item : py::reinterpret_borrow<py::dict>(table))
+                solution_rows(item.second, keys, kind + ":" + host::str_of(item.first), rows);
+        };
+        for (const char* kind : {"duals", "reduced_costs", "activities", "slacks"})
+            if (solved.contains(kind)) figures(solved[kind], kind);
+        if (solved.contains("ranging") && !solved["ranging"].is_none())
+            for (const char* part : {"costs", "rhs"}) figures(solved["ranging"][part], std::string("ranging.") + part);
         py::object buffer = py::module_::import("io").attr("StringIO")();
         py::object writer = py::module_::import("csv").attr("writer")(buffer, py::arg("lineterminator") = "\n");
         for (const auto& row : rows) {
@@ -345,6 +368,7 @@ namespace {
 struct RunInputs {
     py::object model_path, model_text, data_text;
     py::object data_path = py::none();  ///< one data file names itself; data merged from several is "data"
+    py::object sources = py::none();    ///< for data from JSON and CSV: how messages name its files and rows
 };
 
 /// Refuses (status 2) --write and --solution paths that cannot take their file or would replace an input.
@@ -366,11 +390,14 @@ void check_outputs(py::object args, const GatheredData& gathered) {
 }
 
 /// The data's text: the .dat texts, then the values of JSON objects and CSV folders written as data.
-py::object data_text_of(py::object model_text, const GatheredData& gathered) {
+/// `values_at` gets where the text written from the values starts.
+py::object data_text_of(py::object model_text, const GatheredData& gathered, size_t& values_at) {
     std::string data_string = gathered.dat_text;
     if (gathered.values.empty()) return host::text(data_string);
     try {
-        append_on_new_line(data_string, host::str_of(host::data_text_of(model_text, gathered.values, "run")));
+        append_on_new_line(data_string, "");
+        values_at = data_string.size();
+        data_string += host::str_of(host::data_text_of(model_text, gathered.values, "run"));
     } catch (py::error_already_set& e) {
         if (!e.matches(py::module_::import("tarvok.semantic_error").attr("SemanticError"))) throw;
         fail(ExitStatus::DoesNotCompile, gathered.origins.placed(host::str_of(e.value())));
@@ -386,7 +413,17 @@ RunInputs read_run_inputs(py::object args) {
     GatheredData gathered = gather_data(data_paths, host::Utf8(in.model_text).view());
     if (py::len(data_paths) == 1 && gathered.values.empty()) in.data_path = data_paths[py::int_(0)];
     check_outputs(args, gathered);
-    in.data_text = data_text_of(in.model_text, gathered);
+    size_t values_at = 0;
+    in.data_text = data_text_of(in.model_text, gathered, values_at);
+    if (!gathered.values.empty()) {
+        py::dict files, sources;
+        for (const auto& [name, where] : gathered.origins.names()) files[host::text(name)] = host::text(where);
+        sources["base"] = values_at;
+        sources["values"] = gathered.values;
+        sources["files"] = files;
+        sources["rows"] = gathered.rows;
+        in.sources = sources;
+    }
     fs::path journal = journal_path(host::file_system_path(absolute(in.model_path)));
     if (fs::exists(journal)) {
         warn("tarvok run: warning: " + host::str_of(in.model_path) +
@@ -475,6 +512,7 @@ int run_run(py::object args) {
 
     // Compiled and expanded as `check` does, its diagnostics shown as `check` shows them.
     py::object compiled = solver().attr("compile")(in.model_text, in.data_text);
+    if (!in.sources.is_none()) compiled.attr("_name_data_sources")(**py::reinterpret_borrow<py::dict>(in.sources));
     Expanded expanded = expand(compiled);
     py::object report = compiled.attr("report_for")(
         host::text(host::str_of(in.model_path)),

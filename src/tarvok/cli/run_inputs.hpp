@@ -77,6 +77,8 @@ class DataOrigins {
     std::optional<std::string> add(const std::string& name, const std::string& where);
     /// A message about a name, said at the file that gave that name.
     std::string placed(std::string message) const;
+    /// Each name given, and the file that gave it.
+    const std::map<std::string, std::string>& names() const { return origin_; }
 
   private:
     std::map<std::string, std::string> origin_;

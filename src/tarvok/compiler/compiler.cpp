@@ -8,6 +8,7 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
                                      const CompileOptions& options) {
     auto c = std::make_unique<Compilation>();
     c->model_text = model_text;
+    c->data_origin = options.data_origin;
     c->data_text = data_text;
     c->diagnostics = Diagnostics(options.max_diagnostics);
     Limits limits = options.limits;
@@ -44,7 +45,7 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
 
     // A model too large to build is not checked member by member either.
     bool too_large = measure_sizes(c->ast, c->model, c->analysis, model_text, c->values, c->diagnostics, options.sizes,
-                                   options.size_steps, options.interrupt);
+                                   options.size_steps, options.interrupt, &c->family_sizes);
     Budget check_budget{options.check_steps, false, options.interrupt};
     if (options.check_instance && !too_large)
         check_instance(c->ast, c->model, c->analysis, model_text, c->values, c->diagnostics, check_budget);

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvok::compiler {
 
@@ -60,10 +61,21 @@ struct CompileOptions {
     /// every binding itself and reports the same faults (the instantiation).
     bool check_instance = true;
     SizeLimits sizes;
+    /// Names the source of a place in a data text written from other data
+    /// (see render); kept by the compilation for its report.
+    DataOrigin data_origin;
     /// Counting the members of constraint families whose conditions decide
     /// them (only when their bounds pass a limit); a count cut short is a
     /// lower bound and refuses nothing it cannot be sure of.
     uint64_t size_steps = 20'000'000;
+};
+
+/// What the size pass counted of one constraint family, for a builder to
+/// reserve room: its rows (unconditioned families only; 0 when unknown) and
+/// its terms per row (estimated).
+struct FamilySize {
+    uint64_t rows = 0;
+    uint64_t terms = 0;
 };
 
 /// One compilation. The texts are views of the caller's texts, which must
@@ -77,10 +89,12 @@ struct Compilation {
     Analysis analysis;
     Values values;
     Diagnostics diagnostics;
+    std::vector<FamilySize> family_sizes;  ///< per constraint, when the sizes were measured
+    DataOrigin data_origin;
 
     bool ok() const { return diagnostics.empty(); }
     /// All diagnostics, rendered for people and LLMs alike.
-    std::string report() const { return render(diagnostics, model_text, data_text); }
+    std::string report() const { return render(diagnostics, model_text, data_text, data_origin); }
 };
 
 std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_view data_text,
@@ -100,7 +114,7 @@ void find_warnings(const Ast& ast, const Model& model, const Analysis& analysis,
 /// returns true for) a model past `limits`.
 bool measure_sizes(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,
                    Values& values, Diagnostics& diagnostics, const SizeLimits& limits, uint64_t steps,
-                   Interrupt* interrupt = nullptr);
+                   Interrupt* interrupt = nullptr, std::vector<FamilySize>* family_sizes = nullptr);
 
 /// Pass 4: index and division checks that the data decides.
 void check_instance(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <map>
 #include <memory>
+#include <optional>
 
 namespace tarvok::data {
 
@@ -37,6 +38,7 @@ struct Shape {
     bool is_tuple = false;
     bool unknown = false;               ///< not declared: written as given, for the compiler to report
     std::vector<std::string> dim_sets;  ///< the set or range named by each dimension ("" for `a..b`)
+    uint32_t decl = compiler::kNone;    ///< the declaration in the model
 };
 
 bool is_identifier(std::string_view name) {
@@ -50,7 +52,7 @@ bool is_identifier(std::string_view name) {
 
 class DataWriter {
   public:
-    DataWriter(std::string_view model_text, const Value& data) : data_(data) {
+    DataWriter(std::string_view model_text, const Value& data) : model_text_(model_text), data_(data) {
         compiler::CompileOptions options;
         options.check_instance = false;
         std::unique_ptr<compiler::Compilation> c = compiler::compile(model_text, "", options);
@@ -64,6 +66,7 @@ class DataWriter {
         for (const compiler::Declaration& d : c->model.decls) {
             if (d.kind == compiler::DeclKind::TupleType) continue;
             Shape s;
+            s.decl = static_cast<uint32_t>(&d - c->model.decls.data());
             s.kind = d.kind;
             s.dims = d.dims.size();
             for (compiler::ExprId dim : d.dims) {
@@ -83,6 +86,12 @@ class DataWriter {
 
     /// Writes `name = value;`; false (and `error` set) when it cannot.
     bool assignment(const std::string& name, const Value& value) {
+        path_ = {};
+        return at_path(name, false, [&] { return assign(name, value); });
+    }
+
+  private:
+    bool assign(const std::string& name, const Value& value) {
         if (!is_identifier(name)) return fail("'" + name + "' is not a name");
         out_ += name + " = ";
         auto found = shapes_.find(name);
@@ -97,10 +106,28 @@ class DataWriter {
         return ok;
     }
 
+  public:
     const std::string& text() const { return out_; }
     const std::string& error() const { return error_; }
 
+    /// Remembers the innermost value written over byte `offset` (see found).
+    void watch(size_t offset) { watch_ = offset; }
+    const DataPath& found() const { return found_; }
+
   private:
+    /// Writes one value (`write`) as the step `step` of the path being written.
+    template <typename Write>
+    bool at_path(const std::string& step, bool positional, Write write) {
+        path_.steps.push_back(step);
+        path_.positional.push_back(positional);
+        size_t begin = out_.size();
+        bool ok = write();
+        if (watch_ >= begin && watch_ < out_.size() && path_.steps.size() > found_.steps.size()) found_ = path_;
+        path_.steps.pop_back();
+        path_.positional.pop_back();
+        return ok;
+    }
+
     bool fail(std::string message) {
         if (error_.empty()) error_ = std::move(message);
         return false;
@@ -112,7 +139,7 @@ class DataWriter {
         out_ += "{";
         for (size_t i = 0; i < value.items.size(); ++i) {
             if (i) out_ += ", ";
-            if (!element(shape, value.items[i], 1)) return false;
+            if (!at_path(std::to_string(i), true, [&] { return element(shape, value.items[i], 1); })) return false;
         }
         out_ += "}";
         return true;
@@ -127,7 +154,9 @@ class DataWriter {
         out_ += "[";
         for (size_t i = 0; i < value.items.size(); ++i) {
             if (i) out_ += ", ";
-            if (!array(shape, value.items[i], dims ? dims - 1 : 0, depth + 1)) return false;
+            if (!at_path(std::to_string(i), true,
+                         [&] { return array(shape, value.items[i], dims ? dims - 1 : 0, depth + 1); }))
+                return false;
         }
         out_ += "]";
         return true;
@@ -216,35 +245,100 @@ class DataWriter {
         return element.kind == Value::Kind::String ? element.text : std::to_string(element.integer);
     }
 
+    /// The keys of dimension `k` of the declaration, in its order: the
+    /// elements of a set this data lists, or else of the set or range as the
+    /// model computes it from this data's single values (`range T = 1..n`).
+    std::optional<std::vector<std::string>> dimension_keys(const Shape& shape, size_t k) {
+        const std::string& set = shape.dim_sets[k];
+        if (const std::vector<Value>* elements = set.empty() ? nullptr : listed_elements(set)) {
+            std::vector<std::string> keys;
+            for (const Value& e : *elements) keys.push_back(key_of(e));
+            return keys;
+        }
+        const compiler::Compilation& c = evaluated();
+        if (shape.decl >= c.values.decls.size()) return std::nullopt;
+        const compiler::DeclValue& dv = c.values.decls[shape.decl];
+        const compiler::Domain* found = k < dv.dims.size() ? dv.dims[k].get() : nullptr;
+        auto named = set.empty() ? shapes_.end() : shapes_.find(set);
+        if (!found && named != shapes_.end() && named->second.decl < c.values.decls.size())
+            found = c.values.decls[named->second.decl].set.get();
+        if (!found) return std::nullopt;
+        const compiler::Domain& domain = *found;
+        if (domain.size() > kMaxTextBytes) return std::nullopt;
+        std::vector<std::string> keys;
+        for (uint64_t i = 0; i < domain.size(); ++i) {
+            compiler::Value v = domain.at(i);
+            if (v.kind == compiler::VKind::Int)
+                keys.push_back(std::to_string(v.i));
+            else if (v.kind == compiler::VKind::String)
+                keys.emplace_back(c.ast.texts[v.id]);
+            else
+                return std::nullopt;
+        }
+        return keys;
+    }
+
+    /// The model compiled with the single values of this data, which is
+    /// what the sizes of its ranges are made of.
+    const compiler::Compilation& evaluated() {
+        if (!evaluated_) {
+            for (const auto& [name, value] : data_.members) {
+                bool single = value.kind == Value::Kind::Integer || value.kind == Value::Kind::Number ||
+                              value.kind == Value::Kind::String || value.kind == Value::Kind::Boolean;
+                auto found = shapes_.find(name);
+                if (!single || !is_identifier(name) || found == shapes_.end() || found->second.dims != 0 ||
+                    found->second.kind == compiler::DeclKind::Set)
+                    continue;
+                std::string saved_out = std::move(out_), saved_where = std::move(where_);
+                out_.clear();
+                where_ = name;
+                if (scalar(value)) singles_ += name + " = " + out_ + ";\n";
+                out_ = std::move(saved_out);
+                where_ = std::move(saved_where);
+            }
+            compiler::CompileOptions options;
+            options.check_instance = false;
+            evaluated_ = compiler::compile(model_text_, singles_, options);
+        }
+        return *evaluated_;
+    }
+
     /// An array given as an object keyed by the elements of its index set,
-    /// written in the order this data lists that set.
+    /// written in the order of that set.
     bool keyed(const Shape& shape, const Value& value, size_t dims, size_t depth) {
-        const std::string& set = shape.dim_sets[shape.dims - dims];
-        const std::vector<Value>* elements = set.empty() ? nullptr : listed_elements(set);
-        if (!elements)
+        size_t k = shape.dims - dims;
+        const std::string& set = shape.dim_sets[k];
+        std::optional<std::vector<std::string>> keys = dimension_keys(shape, k);
+        if (!keys)
             return fail("'" + where_ +
                         "' is an array; give its values as a list in the order of its index set, or as an object "
-                        "keyed by the elements of a set this data lists");
+                        "keyed by the elements of a set this data lists or a range the model defines");
+        std::string named = set.empty() ? "its index range" : set;
         for (const auto& [key, v] : value.members) {
             bool known = false;
-            for (const Value& e : *elements) known = known || key_of(e) == key;
-            if (!known) return fail("data '" + where_ + "': key '" + key + "' is not in " + set);
+            for (const std::string& e : *keys) known = known || e == key;
+            if (!known) return fail("data '" + where_ + "': key '" + key + "' is not in " + named);
         }
         out_ += "[";
-        for (size_t i = 0; i < elements->size(); ++i) {
-            std::string key = key_of((*elements)[i]);
+        for (size_t i = 0; i < keys->size(); ++i) {
+            const std::string& key = (*keys)[i];
             const Value* at = value.find(key);
-            if (!at) return fail("'" + where_ + "' has no value for \"" + key + "\" of " + set);
+            if (!at) return fail("'" + where_ + "' has no value for \"" + key + "\" of " + named);
             if (i) out_ += ", ";
-            if (!array(shape, *at, dims - 1, depth + 1)) return false;
+            if (!at_path(key, false, [&] { return array(shape, *at, dims - 1, depth + 1); })) return false;
         }
         out_ += "]";
         return true;
     }
 
+    std::string_view model_text_;
     const Value& data_;
     std::map<std::string, Shape> shapes_;
     std::string out_, error_, where_;
+    std::string singles_;  ///< the data text `evaluated_` holds a view of
+    size_t watch_ = SIZE_MAX;
+    DataPath path_, found_;
+    std::unique_ptr<compiler::Compilation> evaluated_;
 };
 
 }  // namespace
@@ -259,6 +353,49 @@ std::variant<std::string, std::string> data_from_json(std::string_view model_tex
         return Result(std::in_place_index<1>,
                       "the data makes a text of more than " + std::to_string(kMaxTextBytes) + " bytes");
     return Result(std::in_place_index<0>, writer.text());
+}
+
+std::optional<DataPath> data_path_at(std::string_view model_text, const Value& data, size_t offset) {
+    if (data.kind != Value::Kind::Object) return std::nullopt;
+    DataWriter writer(model_text, data);
+    writer.watch(offset);
+    for (const auto& [name, value] : data.members)
+        if (!writer.assignment(name, value) || writer.text().size() > offset) break;
+    if (writer.found().steps.empty()) return std::nullopt;
+    return writer.found();
+}
+
+namespace {
+
+/// The steps of `path` from `first` on, each in brackets: `["Odense"]`, `[2]`.
+std::string keys_text(const DataPath& path, size_t first, size_t end) {
+    std::string out;
+    for (size_t i = first; i < end; ++i)
+        out += path.positional[i] ? "[" + path.steps[i] + "]" : "[\"" + path.steps[i] + "\"]";
+    return out;
+}
+
+}  // namespace
+
+std::string path_text(const DataPath& path) {
+    return path.steps.empty() ? std::string() : path.steps[0] + keys_text(path, 1, path.steps.size());
+}
+
+std::string describe_source(const DataSources& sources, size_t offset) {
+    if (offset < sources.base) return "";
+    std::optional<DataPath> path = data_path_at(sources.model_text, sources.values, offset - sources.base);
+    if (!path) return "";
+    const std::string& name = path->steps[0];
+    // The row of a table, or the nearest one that holds the place.
+    auto table = sources.rows.find(name);
+    if (table != sources.rows.end()) {
+        for (size_t end = path->steps.size(); end >= 1; --end) {
+            auto row = table->second.find(keys_text(*path, 1, end));
+            if (row != table->second.end()) return row->second;
+        }
+    }
+    auto file = sources.files.find(name);
+    return (file == sources.files.end() ? std::string("data") : file->second) + ": " + path_text(*path);
 }
 
 std::map<std::string, Declared> declared_names(std::string_view model_text) {

@@ -81,6 +81,34 @@ std::string describe_kind(const Value& v);
 /// arrays. Returns the text, or the message of what cannot be written.
 std::variant<std::string, std::string> data_from_json(std::string_view model_text, const Value& data);
 
+/// Where a value came from in the data: its name, then a key or a list
+/// position per level.
+struct DataPath {
+    std::vector<std::string> steps;
+    std::vector<bool> positional;  ///< per step: a list position rather than a key
+};
+
+/// The value of `data` that data_from_json wrote over byte `offset` of its
+/// text (the innermost), or nothing.
+std::optional<DataPath> data_path_at(std::string_view model_text, const Value& data, size_t offset);
+
+/// `capacity["Odense"]`, `need[2]`.
+std::string path_text(const DataPath& path);
+
+/// Data gathered from files and written as (the end of) a data text, with
+/// what it takes to name the file, and the row of a table, each value came from.
+struct DataSources {
+    size_t base = 0;  ///< where the written text starts in the data text compiled
+    std::string model_text;
+    Value values;                                                    ///< as given to data_from_json
+    std::map<std::string, std::string> files;                        ///< name -> the file that gave it
+    std::map<std::string, std::map<std::string, std::string>> rows;  ///< name -> path after the name -> "file:row"
+};
+
+/// Where the data text's byte `offset` came from: `tables/capacity.csv:4`,
+/// `d.json: capacity["Odense"]`; "" for a place before the written text.
+std::string describe_source(const DataSources& sources, size_t offset);
+
 /// What a model declares under a name that data may give.
 struct Declared {
     bool is_set = false;

@@ -44,6 +44,11 @@ inline py::object record(const Diagnostic& d, const Compilation& c) {
     set_item(r, "end_line", integer(end.line));
     set_item(r, "end_column", integer(end.column));
     set_item(r, "message", host::text(d.message));
+    // Data written from other data: where in that data the place is.
+    if (d.at.file == SourceFile::Data && c.data_origin) {
+        std::string source = c.data_origin(d.at.offset);
+        if (!source.empty()) set_item(r, "source", host::text(source));
+    }
     py::object notes = checked(PyList_New(0));
     for (const Note& n : d.notes) {
         py::object note = checked(PyDict_New());

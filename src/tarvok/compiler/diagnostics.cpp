@@ -179,9 +179,24 @@ std::vector<const Diagnostic*> in_source_order(const std::vector<Diagnostic>& it
     return sorted;
 }
 
-std::string render(const Diagnostics& diagnostics, std::string_view model_text, std::string_view data_text) {
+namespace {
+
+/// What `origin` names of a diagnostic's place, or "" for a place to show as line and column.
+std::string origin_of(const Location& at, const DataOrigin& origin) {
+    return at.file == SourceFile::Data && origin ? origin(at.offset) : std::string();
+}
+
+}  // namespace
+
+std::string render(const Diagnostics& diagnostics, std::string_view model_text, std::string_view data_text,
+                   const DataOrigin& origin) {
     std::string out;
     for (const Diagnostic* d : in_source_order(diagnostics.items())) {
+        std::string source = origin_of(d->at, origin);
+        if (!source.empty()) {
+            out += utf8::printable(source) + ": " + utf8::printable(d->message) + '\n';
+            continue;
+        }
         out += d->at.file == SourceFile::Model ? "model:" : "data:";
         out += std::to_string(d->at.line) + ":" + std::to_string(d->at.column) + ": ";
         out += utf8::printable(d->message);
@@ -196,8 +211,14 @@ std::string render(const Diagnostics& diagnostics, std::string_view model_text, 
 std::string render_for_files(const Diagnostics& diagnostics, std::string_view model_text, std::string_view data_text,
                              const FileNames& names) {
     auto head = [&](std::string& out, const Location& at, Severity severity) {
-        out += utf8::printable(at.file == SourceFile::Model ? names.model : names.data);
-        out += ":" + std::to_string(at.line) + ":" + std::to_string(at.column) + ": ";
+        std::string source = origin_of(at, names.data_origin);
+        if (!source.empty()) {
+            out += utf8::printable(source);
+        } else {
+            out += utf8::printable(at.file == SourceFile::Model ? names.model : names.data);
+            out += ":" + std::to_string(at.line) + ":" + std::to_string(at.column);
+        }
+        out += ": ";
         out += severity_text(severity);
         out += ": ";
     };
@@ -207,7 +228,8 @@ std::string render_for_files(const Diagnostics& diagnostics, std::string_view mo
             head(out, d->at, d->severity);
             out += utf8::printable(d->message);
             out += '\n';
-            append_source_line(out, d->at.file == SourceFile::Model ? model_text : data_text, d->at);
+            if (origin_of(d->at, names.data_origin).empty())
+                append_source_line(out, d->at.file == SourceFile::Model ? model_text : data_text, d->at);
             for (const Note& note : d->notes) {
                 head(out, note.at, Severity::Note);
                 out += utf8::printable(note.message);

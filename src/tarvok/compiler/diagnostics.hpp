@@ -6,6 +6,7 @@
 #include "compiler/diagnostic_codes.hpp"
 
 #include <cstddef>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -84,12 +85,21 @@ std::vector<const Diagnostic*> in_source_order(const std::vector<Diagnostic>& it
 /// `file:line:column: message`, then the source line and a caret under the
 /// column. The result is valid UTF-8 whatever the texts hold. This is the
 /// text of the compiler's error that the generation loop feeds back.
-std::string render(const Diagnostics& diagnostics, std::string_view model_text, std::string_view data_text);
+/// Names where the byte at an offset of a data text written from other data
+/// (a JSON object, a folder of tables, a mapping) came from, or "" for a
+/// place of the text itself.
+using DataOrigin = std::function<std::string(uint32_t offset)>;
+
+/// A data diagnostic whose place `origin` names is headed by that name in
+/// place of `data:line:column`, without the written line the reader never saw.
+std::string render(const Diagnostics& diagnostics, std::string_view model_text, std::string_view data_text,
+                   const DataOrigin& origin = {});
 
 /// How `render_for_files` names the two texts.
 struct FileNames {
     std::string model = "model";
     std::string data = "data";
+    DataOrigin data_origin;  ///< as for `render`
 };
 
 /// Errors, then warnings, each as `path:line:column: error: message` (or

@@ -46,8 +46,8 @@ class SizeCounter {
           evaluator_(ast, model, analysis, model_text, values, scratch_, budget_), needed_(ast.bindings.size(), false),
           marks_(ast.bindings.size(), false), dexpr_terms_(model.decls.size(), kNone64) {}
 
-    /// True when the model is refused.
-    bool run() {
+    /// True when the model is refused; `sizes` gets what was counted.
+    bool run(std::vector<FamilySize>* sizes) {
         if (!columns()) return true;
         for (uint32_t i = 0; i < model_.decls.size(); ++i)
             if (model_.decls[i].kind == DeclKind::Dexpr) dexpr(i);
@@ -56,6 +56,11 @@ class SizeCounter {
             // Some bounds are too large: count the families with conditions exactly.
             for (Family& f : families)
                 if (f.conditioned) f.rows = count_rows(f.constraint, true, f.exact);
+        }
+        if (sizes) {
+            sizes->assign(model_.constraints.size(), FamilySize{});
+            for (const Family& f : families)
+                if (!f.conditioned && f.exact) (*sizes)[f.constraint] = {f.rows, f.terms};
         }
         return refuse_rows_and_nonzeros(families);
     }
@@ -389,8 +394,9 @@ std::string too_large_message(std::string_view what, std::string_view amount, st
 
 bool measure_sizes(const Ast& ast, const Model& model, const Analysis& analysis, std::string_view model_text,
                    Values& values, Diagnostics& diagnostics, const SizeLimits& limits, uint64_t steps,
-                   Interrupt* interrupt) {
-    return SizeCounter(ast, model, analysis, model_text, values, diagnostics, limits, steps, interrupt).run();
+                   Interrupt* interrupt, std::vector<FamilySize>* family_sizes) {
+    return SizeCounter(ast, model, analysis, model_text, values, diagnostics, limits, steps, interrupt)
+        .run(family_sizes);
 }
 
 }  // namespace tarvok::compiler

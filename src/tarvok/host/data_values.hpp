@@ -4,9 +4,12 @@
 // of the model by the core, so that it meets the checks of any data text.
 #pragma once
 
+#include "compiler/compiler.hpp"
 #include "compiler/data_values.hpp"
 #include "host/host.hpp"
 
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace tarvok::host {
@@ -92,28 +95,58 @@ inline data::Value value_of(py::handle v, size_t depth) {
 
 }  // namespace detail
 
-/// The data text of `data` for `model_text`: `data` itself when it is a str;
-/// a mapping {name: value} written as the model's data text (what cannot be
-/// written raises the module's SemanticError with the message).
-inline py::object data_text_of(py::handle model_text, py::handle data, const char* function,
-                               const char* parameter = "data_text") {
-    if (PyUnicode_Check(data.ptr())) return py::reinterpret_borrow<py::object>(data);
-    if (!PyDict_Check(data.ptr()) && !py::isinstance(data, py::module_::import("collections.abc").attr("Mapping")))
-        require(data, function, parameter, Kind::Str);
-    require(model_text, function, "model_text", Kind::Str);
+/// A mapping {name: value} as the data core's values.
+inline data::Value values_of(py::handle data, const char* function) {
     data::Value values = data::Value::object();
     for (auto item : py::dict(py::reinterpret_borrow<py::object>(data))) {
         if (!PyUnicode_Check(item.first.ptr()))
             throw py::type_error(std::string(function) + "() data names must be str, not " + type_name(item.first));
         values.members.emplace_back(std::string(Utf8(item.first).view()), detail::value_of(item.second, 1));
     }
-    auto written = data::data_from_json(Utf8(model_text).view(), values);
+    return values;
+}
+
+/// The data text of `data` for `model_text`, and for data given as a
+/// mapping, how to name the entry of the mapping a place of the text was
+/// written from: `data["capacity"]["Odense"]`.
+struct WrittenData {
+    py::object text;
+    compiler::DataOrigin origin;
+};
+
+/// `data` itself when it is a str; a mapping {name: value} written as the
+/// model's data text (what cannot be written raises the module's
+/// SemanticError with the message).
+inline WrittenData written_data_of(py::handle model_text, py::handle data, const char* function,
+                                   const char* parameter = "data_text") {
+    if (PyUnicode_Check(data.ptr())) return {py::reinterpret_borrow<py::object>(data), {}};
+    if (!PyDict_Check(data.ptr()) && !py::isinstance(data, py::module_::import("collections.abc").attr("Mapping")))
+        require(data, function, parameter, Kind::Str);
+    require(model_text, function, "model_text", Kind::Str);
+    auto values = std::make_shared<data::Value>(values_of(data, function));
+    auto model = std::make_shared<std::string>(Utf8(model_text).view());
+    auto written = data::data_from_json(*model, *values);
     if (written.index() == 1) {
         py::object cls = py::module_::import("tarvok.semantic_error").attr("SemanticError");
         PyErr_SetObject(cls.ptr(), cls(text(std::get<1>(written))).ptr());
         throw py::error_already_set();
     }
-    return text(std::get<0>(written));
+    compiler::DataOrigin origin = [model, values](uint32_t offset) -> std::string {
+        std::optional<data::DataPath> path = data::data_path_at(*model, *values, offset);
+        if (!path) return "";
+        data::DataPath rest = *path;
+        rest.steps[0] = "data";
+        rest.steps.insert(rest.steps.begin() + 1, path->steps[0]);
+        rest.positional.insert(rest.positional.begin() + 1, false);
+        return data::path_text(rest);
+    };
+    return {text(std::get<0>(written)), std::move(origin)};
+}
+
+/// The data text alone (see written_data_of).
+inline py::object data_text_of(py::handle model_text, py::handle data, const char* function,
+                               const char* parameter = "data_text") {
+    return written_data_of(model_text, data, function, parameter).text;
 }
 
 }  // namespace tarvok::host

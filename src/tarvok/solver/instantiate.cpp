@@ -13,7 +13,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <unordered_map>
 
 namespace tarvok::solver {
@@ -56,11 +58,15 @@ class Instantiator {
 
     void run() {
         columns();
-        coefficient_.assign(p_.columns(), 0.0);
-        stamp_of_.assign(p_.columns(), 0);
+        // Never read before written (see `add`): left unset, so that only the
+        // pages of columns in use are ever touched.
+        coefficient_.reset(new double[std::max(p_.columns(), 1u)]);
+        stamp_of_.reset(static_cast<uint32_t*>(std::calloc(std::max(p_.columns(), 1u), sizeof(uint32_t))));
+        if (!stamp_of_) throw std::bad_alloc();
         dexprs();
         objective();
         name_constraints();
+        reserve_rows();
         for (uint32_t ci = 0; ci < model_.constraints.size(); ++ci) constraint(ci);
         // One normal form for every output: a solve, a written file and a
         // script all read these arrays, so none can state another program.
@@ -81,12 +87,20 @@ class Instantiator {
     std::vector<uint32_t> block_index_;  ///< per declaration: its entry in p_.variables
 
     // The accumulator of the expression being expanded.
-    std::vector<double> coefficient_;
-    std::vector<uint32_t> stamp_of_;
+    struct Freeing {
+        void operator()(void* p) const { std::free(p); }
+    };
+    std::unique_ptr<double[]> coefficient_;
+    std::unique_ptr<uint32_t[], Freeing> stamp_of_;
     std::vector<uint32_t> touched_;
     uint32_t stamp_ = 0;
     double constant_ = 0;
     LinearForm taken_;
+
+    /// Per syntax node: whether an Index node's indices are bindings over
+    /// its variable's own sets (see bound_offset).
+    enum : uint8_t { kUndecided, kBound, kEvaluated };
+    std::vector<uint8_t> bound_index_;
 
     // The rows and nonzeros of the constraint being expanded, for the size message.
     uint32_t family_ = kNone;
@@ -113,6 +127,7 @@ class Instantiator {
     // ----------------------------------------------------------- columns
 
     void columns() {
+        reserve_columns();
         for (uint32_t i = 0; i < model_.decls.size(); ++i) {
             const Declaration& d = model_.decls[i];
             if (d.kind != DeclKind::Dvar) continue;
@@ -162,6 +177,55 @@ class Instantiator {
         }
     }
 
+    /// Room for every column at once: each array is then written once, never
+    /// copied while it grows.
+    void reserve_columns() {
+        uint64_t total = 0;
+        for (uint32_t i = 0; i < model_.decls.size(); ++i) {
+            if (model_.decls[i].kind != DeclKind::Dvar) continue;
+            uint64_t count = 1;
+            for (const auto& dim : c_.values.decls[i].dims)
+                if (__builtin_mul_overflow(count, dim ? dim->size() : 0, &count)) return;
+            if (__builtin_add_overflow(total, count, &total)) return;
+        }
+        if (total > options_.max_columns) return;  // refused below, at its declaration
+        p_.cost.reserve(total);
+        p_.col_lower.reserve(total);
+        p_.col_upper.reserve(total);
+        p_.integrality.reserve(total);
+    }
+
+    /// Room for the rows the compiler counted (families without conditions)
+    /// and their estimated nonzeros. Room reserved and never used costs
+    /// address space only: its pages are never touched.
+    void reserve_rows() {
+        const std::vector<tc::FamilySize>& sizes = c_.family_sizes;
+        if (sizes.size() != model_.constraints.size()) return;
+        uint64_t rows = 0, nonzeros = 0, keys = 0;
+        for (uint32_t ci = 0; ci < sizes.size(); ++ci) {
+            uint64_t terms = 0, bindings = 0;
+            if (__builtin_mul_overflow(sizes[ci].rows, sizes[ci].terms, &terms) ||
+                __builtin_mul_overflow(sizes[ci].rows, p_.constraint_bindings_[ci].size(), &bindings) ||
+                __builtin_add_overflow(rows, sizes[ci].rows, &rows) ||
+                __builtin_add_overflow(nonzeros, terms, &nonzeros) || __builtin_add_overflow(keys, bindings, &keys))
+                return;
+        }
+        rows = std::min(rows, options_.max_rows);
+        nonzeros = std::min(nonzeros, options_.max_nonzeros);
+        keys = std::min<uint64_t>(keys, std::numeric_limits<uint32_t>::max());
+        try {
+            p_.row_lower.reserve(rows);
+            p_.row_upper.reserve(rows);
+            p_.row_starts.reserve(rows + 1);
+            p_.row_origin.reserve(rows);
+            p_.keys.reserve(keys);
+            p_.col_indices.reserve(nonzeros);
+            p_.values.reserve(nonzeros);
+        } catch (const std::bad_alloc&) {
+            // Too much address space at once: the arrays grow as they go instead.
+        }
+    }
+
     /// The number a data expression denotes.
     bool data_number(ExprId id, double& out) {
         Value v = ev_.value(id);
@@ -174,7 +238,7 @@ class Instantiator {
 
     void begin() {
         if (++stamp_ == 0) {  // wrapped: forget every mark
-            std::fill(stamp_of_.begin(), stamp_of_.end(), 0);
+            std::fill(stamp_of_.get(), stamp_of_.get() + p_.columns(), 0);
             stamp_ = 1;
         }
         touched_.clear();
@@ -258,7 +322,7 @@ class Instantiator {
             if (target.ref_kind != tc::RefKind::Declaration || block_index_[target.ref] == kNone) break;
             const VariableBlock& block = p_.variables[block_index_[target.ref]];
             uint64_t offset = 0;
-            if (!bound_offset(e, block, offset)) {
+            if (!bound_offset(id, e, block, offset)) {
                 std::optional<uint64_t> located = ev_.locate(id);
                 if (!located) return false;
                 offset = *located;
@@ -297,19 +361,15 @@ class Instantiator {
     /// The offset of `x[i][j]` when every index is a binding over the very
     /// set or range of its dimension, so that it is inside by construction
     /// and no evaluation is needed; false for any other index.
-    bool bound_offset(const Expr& e, const VariableBlock& block, uint64_t& offset) {
-        const Declaration& d = model_.decls[block.decl];
-        if (e.count != d.dims.size()) return false;
+    bool bound_offset(ExprId id, const Expr& e, const VariableBlock& block, uint64_t& offset) {
+        // Whether the indices are such bindings is a matter of the syntax
+        // alone: decided once per node, not once per term.
+        if (bound_index_.empty()) bound_index_.assign(ast_.exprs.size(), kUndecided);
+        if (bound_index_[id] == kUndecided) bound_index_[id] = indexed_by_own_sets(e, block) ? kBound : kEvaluated;
+        if (bound_index_[id] != kBound) return false;
         offset = 0;
         for (uint32_t k = 0; k < e.count; ++k) {
             const Expr& ix = ast_[ast_.links[e.first + k].expr];
-            if (ix.kind != ExprKind::Name || ix.ref_kind != tc::RefKind::Binding) return false;
-            const Expr& over = ast_[ast_.bindings[ix.ref].domain];
-            const Expr& dim = ast_[d.dims[k]];
-            if (over.kind != ExprKind::Name || dim.kind != ExprKind::Name ||
-                over.ref_kind != tc::RefKind::Declaration || dim.ref_kind != tc::RefKind::Declaration ||
-                over.ref != dim.ref)
-                return false;
             const tc::Domain& domain = *block.dims[k];
             const Value& v = ev_.binding_value(ix.ref);
             uint64_t position;
@@ -321,6 +381,22 @@ class Instantiator {
                 position = *found;
             }
             offset = offset * domain.size() + position;
+        }
+        return true;
+    }
+
+    bool indexed_by_own_sets(const Expr& e, const VariableBlock& block) const {
+        const Declaration& d = model_.decls[block.decl];
+        if (e.count != d.dims.size()) return false;
+        for (uint32_t k = 0; k < e.count; ++k) {
+            const Expr& ix = ast_[ast_.links[e.first + k].expr];
+            if (ix.kind != ExprKind::Name || ix.ref_kind != tc::RefKind::Binding) return false;
+            const Expr& over = ast_[ast_.bindings[ix.ref].domain];
+            const Expr& dim = ast_[d.dims[k]];
+            if (over.kind != ExprKind::Name || dim.kind != ExprKind::Name ||
+                over.ref_kind != tc::RefKind::Declaration || dim.ref_kind != tc::RefKind::Declaration ||
+                over.ref != dim.ref)
+                return false;
         }
         return true;
     }
@@ -530,10 +606,8 @@ class Instantiator {
                       "nonzero coefficients");
         p_.row_lower.push_back(lower);
         p_.row_upper.push_back(upper);
-        for (size_t t = 0; t < form.columns.size(); ++t) {
-            p_.col_indices.push_back(static_cast<int32_t>(form.columns[t]));
-            p_.values.push_back(form.coefficients[t]);
-        }
+        p_.col_indices.insert(p_.col_indices.end(), form.columns.begin(), form.columns.end());
+        p_.values.insert(p_.values.end(), form.coefficients.begin(), form.coefficients.end());
         p_.row_starts.push_back(static_cast<int32_t>(p_.col_indices.size()));
         p_.row_origin.push_back({ci, key});
     }

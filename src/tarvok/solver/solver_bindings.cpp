@@ -141,7 +141,8 @@ tarvok::compiler::SizeLimits size_limits() {
 
 std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object data_text, const char* function) {
     host::require(model_text, function, "model_text", host::Kind::Str);
-    data_text = host::data_text_of(model_text, data_text, function);
+    host::WrittenData written = host::written_data_of(model_text, data_text, function);
+    data_text = written.text;
     std::string model(host::Utf8(model_text).view());
     std::string data(host::Utf8(data_text).view());
     std::unique_ptr<Program> program;
@@ -156,6 +157,7 @@ std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object dat
             InstantiateOptions options;
             options.compile.interrupt = interrupt;
             options.compile.sizes = sizes;
+            options.compile.data_origin = written.origin;
             try {
                 program = instantiate(std::move(model), std::move(data), options);
             } catch (const ModelError& e) {
@@ -457,7 +459,8 @@ py::object solve(std::shared_ptr<Program> program, const SolveOptions& options) 
 py::object solve_model(py::object model_text, py::object data_text, py::object time_limit, py::object mip_gap,
                        py::object threads, py::object log, py::object sensitivity, py::object solver) {
     host::require(model_text, "solve_model", "model_text", host::Kind::Str);
-    if (!PyUnicode_Check(data_text.ptr())) data_text = host::data_text_of(model_text, data_text, "solve_model");
+    // A mapping goes to `instantiate` as it is, which names its entries in messages.
+    if (!PyUnicode_Check(data_text.ptr())) host::written_data_of(model_text, data_text, "solve_model");
     SolveOptions options = solve_options("solve_model", time_limit, mip_gap, threads, log, sensitivity, solver);
     return solve(program_from(model_text, data_text), options);
 }
@@ -484,6 +487,21 @@ class CompiledModel {
 
     const Source& source() const { return *source_; }
     bool ok() const { return source_->compilation->ok(); }
+
+    /// Names the files (and rows of tables) that data written from them came from, in messages.
+    void name_data_sources(py::int_ base, py::handle values, py::dict files, py::dict rows) {
+        auto sources = std::make_shared<tarvok::data::DataSources>();
+        sources->base = base.cast<size_t>();
+        sources->model_text = source_->model_text;
+        sources->values = host::values_of(values, "_name_data_sources");
+        for (auto [name, file] : files) sources->files[host::str_of(name)] = host::str_of(file);
+        for (auto [name, table] : rows)
+            for (auto [path, row] : py::reinterpret_borrow<py::dict>(table))
+                sources->rows[host::str_of(name)][host::str_of(path)] = host::str_of(row);
+        source_->compilation->data_origin = [sources](uint32_t offset) {
+            return tarvok::data::describe_source(*sources, offset);
+        };
+    }
 
     /// The program, made on first use; SemanticError when the model does not
     /// compile or its data make it impossible to expand.
@@ -526,7 +544,8 @@ class CompiledModel {
 
 std::shared_ptr<CompiledModel> compile_pair(py::object model_text, py::object data_text) {
     host::require(model_text, "compile", "model_text", host::Kind::Str);
-    data_text = host::data_text_of(model_text, data_text, "compile");
+    host::WrittenData written = host::written_data_of(model_text, data_text, "compile");
+    data_text = written.text;
     std::string model(host::Utf8(model_text).view()), data(host::Utf8(data_text).view());
     size_t kilobytes = (model.size() + data.size()) >> 10;
     tarvok::compiler::SizeLimits sizes = size_limits();
@@ -539,6 +558,7 @@ std::shared_ptr<CompiledModel> compile_pair(py::object model_text, py::object da
             tarvok::compiler::CompileOptions options;
             options.interrupt = interrupt;
             options.sizes = sizes;
+            options.data_origin = written.origin;
             return compile_source(std::move(model), std::move(data), options);
         });
         return std::make_shared<CompiledModel>(std::move(source), sizes);
@@ -846,7 +866,8 @@ void define_compiled_model(py::module_& m) {
             [](const CompiledModel& c, py::object model_name, py::object data_name) {
                 const Source& s = c.source();
                 tarvok::compiler::FileNames names{std::string(host::Utf8(model_name).view()),
-                                                  std::string(host::Utf8(data_name).view())};
+                                                  std::string(host::Utf8(data_name).view()),
+                                                  s.compilation->data_origin};
                 return host::text(
                     tarvok::compiler::render_for_files(s.compilation->diagnostics, s.model_text, s.data_text, names));
             },
@@ -856,6 +877,10 @@ void define_compiled_model(py::module_& m) {
                              "'NAME:LINE:COLUMN: error: message' (or warning:) with the offending line and a caret, "
                              "the\ntexts named model_name and data_name; empty when there are none.")
                 .c_str())
+        .def("_name_data_sources", &CompiledModel::name_data_sources, py::arg("base"), py::arg("values"),
+             py::arg("files"), py::arg("rows"),
+             "For the run command: data written from JSON and CSV files at byte `base` of the data text, named\n"
+             "in messages by file ({name: file}) and table row ({name: {path: 'file:row'}}).")
         .def_property_readonly(
             "diagnostics",
             [](const CompiledModel& c) {

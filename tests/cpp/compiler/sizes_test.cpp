@@ -128,3 +128,22 @@ TEST(Sizes, NonzerosAreRowsTimesTheTermsEachRowSums) {
     EXPECT_NE(huge_dexpr[0].find("dexpr 's' would have about 81000000 (8.1e7) terms"), std::string::npos)
         << huge_dexpr[0];
 }
+
+TEST(Sizes, TheCountsAreKeptPerFamilyForTheBuilderToReserveRoom) {
+    auto c = compile(
+        "range I = 1..30;\nrange J = 1..4;\ndvar float x[I][J];\nsubject to {\n"
+        "  forall(i in I, j in J) x[i][j] >= 0;\n"
+        "  forall(i in I) sum(j in J) x[i][j] <= 1;\n"
+        "  forall(i in I : i > 10) x[i][1] + x[i][2] == 0;\n"
+        "  x[1][1] + 2 * x[2][2] - x[3][3] >= 4;\n}\n",
+        "");
+    ASSERT_TRUE(c->ok()) << c->report();
+    ASSERT_EQ(c->family_sizes.size(), 4u);
+    EXPECT_EQ(c->family_sizes[0].rows, 120u);
+    EXPECT_EQ(c->family_sizes[0].terms, 1u);
+    EXPECT_EQ(c->family_sizes[1].rows, 30u);
+    EXPECT_EQ(c->family_sizes[1].terms, 4u);
+    EXPECT_EQ(c->family_sizes[2].rows, 0u);  // a condition decides: not counted, nothing reserved
+    EXPECT_EQ(c->family_sizes[3].rows, 1u);
+    EXPECT_EQ(c->family_sizes[3].terms, 3u);
+}

@@ -69,7 +69,7 @@ TEST(DataFromJson, RefusesWhatWouldNotBeData) {
               "'Cities' is a set; give its elements as a list, not a string");
     EXPECT_EQ(refused(Value::object({{"demand", Value::object({{"A", Value::of(int64_t{1})}})}})),
               "'demand' is an array; give its values as a list in the order of its index set, or as an object "
-              "keyed by the elements of a set this data lists");
+              "keyed by the elements of a set this data lists or a range the model defines");
     EXPECT_EQ(refused(Value::object({{"n", Value::null()}})), "'n' holds a null");
     EXPECT_EQ(refused(Value::object({{"n", Value::of(std::nan(""))}})), "'n' holds a number that is not finite");
     EXPECT_EQ(refused(Value::object({{"n", Value::array({Value::of(int64_t{1})})}})),
@@ -99,10 +99,9 @@ TEST(DataFromJson, AnArrayKeyedByItsSetFollowsTheOrderTheDataListsIt) {
               "'demand' has no value for \"B\" of Cities");
     EXPECT_EQ(refused(Value::object({{"Cities", cities}, {"demand", pairs({{"A", 1}, {"B", 2}, {"C", 3}})}})),
               "data 'demand': key 'C' is not in Cities");
-    // A dimension written as a..b has no elements to key by.
+    // A dimension written as a..b is keyed by its numbers.
     EXPECT_EQ(refused(Value::object({{"dist", pairs({{"1", 1}})}})),
-              "'dist' is an array; give its values as a list in the order of its index set, or as an object keyed "
-              "by the elements of a set this data lists");
+              "'dist' has no value for \"2\" of its index range");
 }
 
 TEST(DataFromJson, DeepNestingIsRefusedNotRecursedInto) {

@@ -1,0 +1,92 @@
+// Data written from values: arrays keyed by a range the model defines, and
+// messages that name where in the given data a fault lies.
+#include "compiler/data_values.hpp"
+#include "compiler/compiler.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <variant>
+
+using namespace tarvok;
+using data::Value;
+
+namespace {
+
+const char* kModel =
+    "int n = ...;\n"
+    "range T = 1..n;\n"
+    "{string} S = ...;\n"
+    "float d[T] = ...;\n"
+    "float c[S][T] = ...;\n";
+
+Value keyed(std::vector<std::pair<std::string, Value>> members) { return Value::object(std::move(members)); }
+
+std::string written(const Value& data) {
+    auto out = data::data_from_json(kModel, data);
+    return out.index() == 0 ? std::get<0>(out) : "error: " + std::get<1>(out);
+}
+
+}  // namespace
+
+TEST(DataValues, ArraysKeyedByAModelRangeAreWrittenInItsOrder) {
+    Value n = Value::of(int64_t{3});
+    Value d = keyed({{"3", Value::of(7.5)}, {"1", Value::of(int64_t{5})}, {"2", Value::of(int64_t{1})}});
+    Value s = Value::array({Value::of("a"), Value::of("b")});
+    Value row = keyed({{"2", Value::of(int64_t{2})}, {"1", Value::of(int64_t{1})}, {"3", Value::of(int64_t{3})}});
+    Value c = keyed({{"b", row}, {"a", row}});
+    EXPECT_EQ(written(Value::object({{"n", n}, {"S", s}, {"d", d}, {"c", c}})),
+              "n = 3;\nS = {\"a\", \"b\"};\nd = [5, 1, 7.5];\nc = [[1, 2, 3], [1, 2, 3]];\n");
+    // A key outside the range, or one missing from it, is named with the range.
+    Value outside = keyed({{"1", n}, {"2", n}, {"4", n}});
+    EXPECT_EQ(written(Value::object({{"n", n}, {"d", outside}})), "error: data 'd': key '4' is not in T");
+    Value missing = keyed({{"1", n}, {"3", n}});
+    EXPECT_EQ(written(Value::object({{"n", n}, {"d", missing}})), "error: 'd' has no value for \"2\" of T");
+    // Without the size of the range there are no keys to place values by.
+    EXPECT_NE(written(Value::object({{"d", missing}})).find("keyed by the elements"), std::string::npos);
+}
+
+TEST(DataValues, APlaceOfTheWrittenTextLeadsBackToItsValueFileAndRow) {
+    Value data = Value::object({{"n", Value::of(int64_t{2})},
+                                {"S", Value::array({Value::of("a")})},
+                                {"d", Value::array({Value::of(int64_t{4}), Value::of("x")})},
+                                {"c", keyed({{"a", Value::array({Value::of(int64_t{1}), Value::of("y")})}})}});
+    std::string text = written(data);
+    ASSERT_EQ(text, "n = 2;\nS = {\"a\"};\nd = [4, \"x\"];\nc = [[1, \"y\"]];\n");
+    auto path_at = [&](const std::string& needle) {
+        auto path = data::data_path_at(kModel, data, text.find(needle));
+        return path ? data::path_text(*path) : std::string("none");
+    };
+    EXPECT_EQ(path_at("\"x\""), "d[1]");
+    EXPECT_EQ(path_at("\"y\""), "c[\"a\"][1]");
+    EXPECT_EQ(path_at("[[1"), "c");
+    EXPECT_EQ(path_at("S ="), "S");
+
+    data::DataSources sources;
+    sources.base = 10;  // a data text of ten bytes came first
+    sources.model_text = kModel;
+    sources.values = data;
+    sources.files = {{"d", "d.json"}, {"c", "t/c.csv"}};
+    sources.rows["c"] = {{"[\"a\"][\"2\"]", "t/c.csv:3"}};
+    auto source_at = [&](const std::string& needle) { return data::describe_source(sources, 10 + text.find(needle)); };
+    EXPECT_EQ(source_at("\"x\""), "d.json: d[1]");
+    EXPECT_EQ(data::describe_source(sources, 3), "");
+    // A table names its row; a place within no row of it names the file.
+    sources.values.members[3].second = keyed({{"a", keyed({{"2", Value::of("y")}, {"1", Value::of(int64_t{1})}})}});
+    text = written(sources.values);
+    EXPECT_EQ(source_at("\"y\""), "t/c.csv:3");
+    EXPECT_EQ(source_at("[[1"), "t/c.csv: c");
+}
+
+TEST(DataValues, DiagnosticsAtWrittenPlacesAreHeadedByTheirSource) {
+    compiler::CompileOptions options;
+    options.data_origin = [](uint32_t offset) { return offset >= 4 ? "d.json: d[1]" : ""; };
+    std::string data = "n = \"two\";\n";
+    auto c = compiler::compile("int n = ...;\n", data, options);
+    ASSERT_FALSE(c->ok());
+    EXPECT_EQ(c->report().rfind("d.json: d[1]: ", 0), 0u) << c->report();
+    EXPECT_EQ(c->report().find("\"two\";"), std::string::npos);  // the written line is not shown
+    compiler::FileNames names{"m.mod", "data", options.data_origin};
+    std::string for_files = compiler::render_for_files(c->diagnostics, c->model_text, c->data_text, names);
+    EXPECT_EQ(for_files.rfind("d.json: d[1]: error: ", 0), 0u) << for_files;
+}

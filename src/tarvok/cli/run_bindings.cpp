@@ -461,6 +461,8 @@ int run_run(py::object args) {
         if (as_json) {
             py::dict out = solved.attr("to_dict")();
             out["diagnostics"] = diagnostics;
+            py::object answer = answer_of(solved);
+            if (!answer.is_none()) out["answer"] = answer;
             say_json(out);
         } else {
             say(summary_of(solved));

@@ -6,9 +6,8 @@ std::vector<std::string> assumption_lines(const std::vector<ShownAssumption>& as
     std::vector<std::string> out;
     std::size_t n = 0;
     for (const ShownAssumption& a : assumptions) {
-        std::string line = "  " + std::to_string(++n) + ". [" + a.kind + "] " + a.assumption;
-        if (!a.where.empty()) line += " (" + a.where + ")";
-        out.push_back(line);
+        out.push_back("  " + std::to_string(++n) + ". [" + a.kind + "] " + a.assumption);
+        if (!a.where.empty()) out.push_back("     where: " + a.where);
         if (!a.alternative.empty()) out.push_back("     instead: " + a.alternative);
     }
     return out;

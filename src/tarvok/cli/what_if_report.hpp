@@ -34,8 +34,9 @@ struct ShownTable {
     long long budget = 0;  ///< --what-if-max
 };
 
-/// "  1. [boundary_condition] every unit is off at the start (model line 12)"
-/// then "     instead: units may run at the start"; nothing for no assumptions.
+/// "  1. [boundary_condition] every unit is off at the start", then
+/// "     where: model line 12" and "     instead: units may run at the start"
+/// (each when given); nothing for no assumptions.
 std::vector<std::string> assumption_lines(const std::vector<ShownAssumption>& assumptions);
 
 /// The answer under each reading: the main one, then "if instead ..., the

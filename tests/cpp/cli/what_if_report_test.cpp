@@ -9,7 +9,7 @@ TEST(WhatIfReport, AssumptionsNumberedWithTheirAlternative) {
     EXPECT_TRUE(assumption_lines({}).empty());
     auto lines = assumption_lines({{"off at the start", "on at the start", "model line 12", "boundary_condition"},
                                    {"35 per unit", "", "", "invented_data"}});
-    EXPECT_EQ(lines, (std::vector<std::string>{"  1. [boundary_condition] off at the start (model line 12)",
+    EXPECT_EQ(lines, (std::vector<std::string>{"  1. [boundary_condition] off at the start", "     where: model line 12",
                                                "     instead: on at the start", "  2. [invented_data] 35 per unit"}));
 }
 

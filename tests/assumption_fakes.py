@@ -18,7 +18,9 @@ ALTERNATIVES = {
     "every hour": (PAIRS / "alt2.mod").read_text(),
     "in tens": "dvar float+ power;\nminimize cost: 10 * pwr;\n",  # does not compile
     "the energy cost alone": MAIN.replace(
-        "// Unit commitment", "dexpr float answer = sum(g in Gens, h in Hours) energyCost[g] * power[g][h];\n// Unit commitment"
+        "minimize totalCost:",
+        "dexpr float answer = sum(g in Gens, h in Hours) energyCost[g] * power[g][h];  // the energy cost\n\n"
+        "minimize totalCost:",
     ),
 }
 LISTED = [
@@ -36,10 +38,18 @@ LISTED = [
     },
 ]
 MORE = [
-    {"assumption": "Demand is in MW.", "alternative": "demand is given in tens of MW", "where": "data line 3",
-     "kind": "units"},
-    {"assumption": "The question asks for the total cost.", "alternative": "the question asks for the energy cost alone",
-     "where": "model line 15", "kind": "asked_quantity"},
+    {
+        "assumption": "Demand is in MW.",
+        "alternative": "demand is given in tens of MW",
+        "where": "data line 3",
+        "kind": "units",
+    },
+    {
+        "assumption": "The question asks for the total cost.",
+        "alternative": "the question asks for the energy cost alone",
+        "where": "model line 15",
+        "kind": "asked_quantity",
+    },
 ]
 
 PAIR_REQUEST = '"required": ["model", "data"]'
@@ -86,9 +96,21 @@ def record_book(book=EXAMPLE / "generators.jsonl"):
     book.unlink(missing_ok=True)
     with tempfile.TemporaryDirectory() as out:
         os.chdir(HERE.parent)
-        argv = ["solve", "@examples/what_if/generators.txt", "-m", f"{out}/generators.mod", "-d",
-                f"{out}/generators.dat", "--grammar", "none", "--no-few-shot", "--assumptions", "--what-if",
-                "--record", str(book)]
+        argv = [
+            "solve",
+            "@examples/what_if/generators.txt",
+            "-m",
+            f"{out}/generators.mod",
+            "-d",
+            f"{out}/generators.dat",
+            "--grammar",
+            "none",
+            "--no-few-shot",
+            "--assumptions",
+            "--what-if",
+            "--record",
+            str(book),
+        ]
         status = _cli.main(argv)
     lines = [json.loads(line) for line in book.read_text().splitlines()]
     for line in lines:  # as a provider would name itself

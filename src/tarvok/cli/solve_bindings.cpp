@@ -99,8 +99,7 @@ void add_solve(py::object commands) {
                                    "and print the answer under each beside the main one; each is kept as "
                                    "NAME.alt1.mod/.dat, ... (the solve extra)");
     solve.attr("add_argument")("--what-if-max", py::arg("type") = builtin("int"), py::arg("default") = 3,
-                               py::arg("metavar") = "K",
-                               py::arg("help") = "at most K what-if requests (default: 3)");
+                               py::arg("metavar") = "K", py::arg("help") = "at most K what-if requests (default: 3)");
     add_size_option(solve);
 }
 
@@ -262,11 +261,11 @@ struct SolveOutcome {
     bool with_run = false, with_emit = false;
     RunOutcome run;
     EmitOutcome emit;
-    std::string outcome;          ///< the closing line, when there is one
-    grounding::Report grounding;  ///< the final data's numbers that the description does not give as written
-    long long samples = 1;        ///< generations voted on
-    evaluation::Vote vote;        ///< their vote, when there were several
-    std::optional<double> voted;  ///< the objective the vote chose
+    std::string outcome;              ///< the closing line, when there is one
+    grounding::Report grounding;      ///< the final data's numbers that the description does not give as written
+    long long samples = 1;            ///< generations voted on
+    evaluation::Vote vote;            ///< their vote, when there were several
+    std::optional<double> voted;      ///< the objective the vote chose
     py::object what_if = py::none();  ///< the what-if table, its alternatives' files beside the targets
 };
 
@@ -281,7 +280,8 @@ py::object keep_alternatives(StagedPair& pair, py::object table) {
         long long index = alt["index"].cast<long long>();
         py::object model = host_path(pair.target().model), data = host_path(pair.target().data);
         py::object model_to = alternative_of(model, index), data_to = alternative_of(data, index);
-        py::bytes model_bytes = host::read_file(alt["model_file"], "rb"), data_bytes = host::read_file(alt["data_file"], "rb");
+        py::bytes model_bytes = host::read_file(alt["model_file"], "rb"),
+                  data_bytes = host::read_file(alt["data_file"], "rb");
         host::replace_files({{model_to, model_bytes}, {data_to, data_bytes}});
         alt["model_file"] = model_to;
         alt["data_file"] = data_to;

@@ -16,7 +16,8 @@ std::vector<std::string> assumption_lines(const std::vector<ShownAssumption>& as
 std::string reading_text(const ShownReading& reading) {
     if (reading.status.empty()) return "not solved";
     if (reading.objective.empty() && reading.answer.empty()) return "none (" + reading.status + ")";
-    std::string text = reading.answer.empty() ? reading.objective : reading.answer + " (objective " + reading.objective + ")";
+    std::string text =
+        reading.answer.empty() ? reading.objective : reading.answer + " (objective " + reading.objective + ")";
     if (reading.status != "optimal") text += " (" + reading.status + ")";
     return text;
 }
@@ -29,14 +30,16 @@ std::vector<std::string> what_if_lines(const ShownTable& table) {
         if (alt.compiled) {
             line += "the answer is " + reading_text(alt.reading);
         } else {
-            line += "no answer: " + (alt.error.empty() ? std::string("the alternative model does not compile") : alt.error);
+            line +=
+                "no answer: " + (alt.error.empty() ? std::string("the alternative model does not compile") : alt.error);
         }
         if (!alt.model_file.empty()) line += " [" + alt.model_file + "]";
         out.push_back(line);
     }
     if (table.unexplored > 0) {
-        out.push_back("  " + std::to_string(table.unexplored) + (table.unexplored == 1 ? " alternative" : " alternatives") +
-                      " not explored (--what-if-max " + std::to_string(table.budget) + ")");
+        out.push_back("  " + std::to_string(table.unexplored) +
+                      (table.unexplored == 1 ? " alternative" : " alternatives") + " not explored (--what-if-max " +
+                      std::to_string(table.budget) + ")");
     }
     return out;
 }

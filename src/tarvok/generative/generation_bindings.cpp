@@ -86,7 +86,8 @@ void read_assumptions(Call& c, const PerCall& per_call) {
     c.run.what_if_max = host::saturated(per_call.what_if_max);
     if (!c.run.assumptions) return;
     c.run.description = host::str_of(c.prompt);
-    if (c.run.what_if) host::import_extra("highspy", "The what-if step solves every alternative with HiGHS and", "solve");
+    if (c.run.what_if)
+        host::import_extra("highspy", "The what-if step solves every alternative with HiGHS and", "solve");
 }
 
 /// The execution check of the call: per call, else EXECUTION_CHECK and
@@ -240,8 +241,8 @@ py::object run_and_wrap(Call& c, const PerCall& per_call) {
     if (!per_call.embedding_model.is_none()) options["embedding_model"] = per_call.embedding_model;
     if (!per_call.replay.is_none()) options["replay_path"] = per_call.replay;
     CallOptions scope(options);
-    GenerationResult g{run_loop(c), c.model_file, c.data_file, c.run.alignment, c.run.execution_check,
-                       c.run.assumptions, c.run.what_if};
+    GenerationResult g{run_loop(c),           c.model_file,      c.data_file,  c.run.alignment,
+                       c.run.execution_check, c.run.assumptions, c.run.what_if};
     return py::cast(std::move(g));
 }
 
@@ -254,8 +255,8 @@ py::object generative_solve(py::object prompt, py::object model_file, py::object
     Arguments a{prompt,          model_file,  data_file, model_name,   mode,     iterations,
                 alignment_check, temperature, stop,      llm_provider, progress, few_shot};
     Call c = prepare("generative_solve", a, PerCall{});
-    GenerationResult g{run_loop(c),           model_file,       data_file, c.run.alignment, c.run.execution_check,
-                       c.run.assumptions, c.run.what_if};
+    GenerationResult g{run_loop(c),           model_file,        data_file,    c.run.alignment,
+                       c.run.execution_check, c.run.assumptions, c.run.what_if};
     if (!host::truthy(return_statistics)) return host::text(g.result.assessment);
     return statistics(g);
 }

@@ -156,10 +156,25 @@ std::string what_if_prompt(std::string_view prompt, std::string_view grammar, st
                            std::string_view data_code, std::string_view assumption, std::string_view alternative,
                            bool asked_quantity) {
     using namespace pieces;
-    return concat({role, what_if_task_open, assumption, assumption_to_alternative, alternative, what_if_task_close,
-                   grammar_open, grammar, grammar_close, problem_open, prompt, previous_attempt_open, model_code,
-                   model_to_data, data_code, previous_attempt_close, what_if_rules_text,
-                   asked_quantity ? asked_quantity_rule : std::string_view(), what_if_rules_close,
+    return concat({role,
+                   what_if_task_open,
+                   assumption,
+                   assumption_to_alternative,
+                   alternative,
+                   what_if_task_close,
+                   grammar_open,
+                   grammar,
+                   grammar_close,
+                   problem_open,
+                   prompt,
+                   previous_attempt_open,
+                   model_code,
+                   model_to_data,
+                   data_code,
+                   previous_attempt_close,
+                   what_if_rules_text,
+                   asked_quantity ? asked_quantity_rule : std::string_view(),
+                   what_if_rules_close,
                    model_data_contract});
 }
 

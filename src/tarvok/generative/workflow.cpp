@@ -71,9 +71,7 @@ std::string trimmed(std::string_view text) {
     return std::string(text.substr(begin, end - begin));
 }
 
-std::string Steps::assumptions_prompt(const Pair&) {
-    throw std::logic_error("these steps do not ask for assumptions");
-}
+std::string Steps::assumptions_prompt(const Pair&) { throw std::logic_error("these steps do not ask for assumptions"); }
 std::string Steps::what_if_prompt(const Pair&, const Assumption&) {
     throw std::logic_error("these steps do not ask for alternatives");
 }
@@ -94,8 +92,8 @@ std::vector<Assumption> invented_numbers(std::string_view description, std::stri
     std::vector<Assumption> out;
     for (const grounding::Finding& f : grounding::ground(description, data).assumptions) {
         out.push_back({"the data file sets " + f.text + ", a number the description does not give",
-                       "a value the description states or implies", "data line " + std::to_string(f.line) + ": " +
-                       f.line_text, "invented_data"});
+                       "a value the description states or implies",
+                       "data line " + std::to_string(f.line) + ": " + f.line_text, "invented_data"});
     }
     return out;
 }
@@ -328,8 +326,8 @@ class Loop {
         say(EventKind::Assumptions, "Asking which assumptions the model makes");
         std::string reply =
             ask(s_.steps.assumptions_prompt(read_back_), Step::Assumptions, judging(run_.temperature, 0.0));
-        ParsedAssumptions parsed = reply.empty() ? ParsedAssumptions{std::nullopt, "the reply is empty"}
-                                                 : parse_assumptions(reply);
+        ParsedAssumptions parsed =
+            reply.empty() ? ParsedAssumptions{std::nullopt, "the reply is empty"} : parse_assumptions(reply);
         std::size_t listed = 0;
         if (parsed.list) {
             result_.assumptions = std::move(*parsed.list);
@@ -377,8 +375,8 @@ class Loop {
         std::string counter = std::to_string(w.index) + "/" + std::to_string(planned);
         say(EventKind::WhatIf, "What if (" + counter + "): " + a.alternative);
         std::string reply = ask(s_.steps.what_if_prompt(read_back_, a), Step::WhatIf, run_.temperature);
-        ParsedPair parsed = reply.empty() ? ParsedPair{std::nullopt, "the reply is empty", nullptr}
-                                          : s_.steps.read_pair(reply);
+        ParsedPair parsed =
+            reply.empty() ? ParsedPair{std::nullopt, "the reply is empty", nullptr} : s_.steps.read_pair(reply);
         if (!parsed.pair) {
             w.errors = {"the reply holds no model and data pair: " + parsed.failure};
             say(EventKind::WhatIfFailed, "Alternative " + counter + " gave no model; the main answer stands");
@@ -397,7 +395,7 @@ class Loop {
         check_cancelled();
         w.execution = s_.executor.execute(w.pair, compiled.compiled.get());
         Event e = event(EventKind::WhatIfSolved, "Alternative " + counter + ": " + w.execution->verdict.status +
-                                                      ", objective " + w.execution->objective_text);
+                                                     ", objective " + w.execution->objective_text);
         e.execution = &*w.execution;
         s_.progress.event(e);
         return w;

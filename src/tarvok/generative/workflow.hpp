@@ -27,13 +27,13 @@ namespace tarvok::generative::workflow {
 
 /// What a request to the LLM is for.
 enum class Step : uint8_t {
-    Generate,   ///< the first pair
-    Repair,     ///< a pair after compile errors
-    Align,      ///< the alignment verdict on a compiling pair
-    Realign,    ///< a pair after a verdict of not aligned
-    Execution,  ///< a pair after the solver's verdict on the last one
-    Assess,     ///< the closing assessment
-    Feedback,   ///< an answer about an existing pair
+    Generate,     ///< the first pair
+    Repair,       ///< a pair after compile errors
+    Align,        ///< the alignment verdict on a compiling pair
+    Realign,      ///< a pair after a verdict of not aligned
+    Execution,    ///< a pair after the solver's verdict on the last one
+    Assess,       ///< the closing assessment
+    Feedback,     ///< an answer about an existing pair
     Assumptions,  ///< the assumptions a compiling pair makes
     WhatIf,       ///< a pair under the alternative reading of one of them
 };
@@ -231,8 +231,8 @@ enum class EventKind : uint8_t {
     Complete,
     FeedbackRequested,
     FeedbackReceived,
-    Request,  ///< a prompt goes to the LLM (no progress line)
-    Reply,    ///< its reply arrived (no progress line)
+    Request,             ///< a prompt goes to the LLM (no progress line)
+    Reply,               ///< its reply arrived (no progress line)
     Assumptions,         ///< the assumptions request goes out
     AssumptionsListed,   ///< its reply read as a list
     AssumptionsInvalid,  ///< its reply is no list: the run keeps its pair, without the LLM's assumptions
@@ -255,7 +255,8 @@ struct Event {
     double seconds = 0;                                ///< Reply: how long the request took
     const std::vector<std::string>* errors = nullptr;  ///< CompileFailed
     const std::string* assessment = nullptr;           ///< Aligned, NotAligned (trimmed)
-    const ExecutionOutcome* execution = nullptr;       ///< ExecutionFailed, ExecutionPassed, ExecutionInconclusive, WhatIfSolved
+    const ExecutionOutcome* execution =
+        nullptr;  ///< ExecutionFailed, ExecutionPassed, ExecutionInconclusive, WhatIfSolved
 };
 
 class Progress {
@@ -305,24 +306,24 @@ struct WhatIf {
 };
 
 struct Result {
-    Pair pair;                                  ///< the final pair as written (empty before any reply was read)
-    long long iterations = 0;                   ///< performed
-    bool compiled = false;                      ///< the final pair compiles
-    std::vector<std::string> syntax_errors;     ///< the final pair's (empty when it compiles)
-    Attached compiled_model;                    ///< what the final pair's compile kept
-    bool aligned = false;                       ///< judged aligned (never when the alignment check is off)
-    std::string assessment;                     ///< trimmed
-    std::optional<ExecutionOutcome> execution;  ///< the final pair's solve, when the execution check made one
-    bool execution_failed = false;              ///< the final pair compiles but does not solve
-    long long llm_calls = 0;                    ///< requests that got a reply
-    long long repair_rounds = 0;                ///< of those, the ones that revised a pair
-    Usage usage;                                ///< summed over the requests whose provider reported it
-    bool assumptions_asked = false;             ///< the assumptions request was made
-    std::vector<Assumption> assumptions;        ///< the LLM's, then the data's numbers no description gives
-    std::string assumptions_failure;            ///< why the reply gave no list (empty when it did)
+    Pair pair;                                       ///< the final pair as written (empty before any reply was read)
+    long long iterations = 0;                        ///< performed
+    bool compiled = false;                           ///< the final pair compiles
+    std::vector<std::string> syntax_errors;          ///< the final pair's (empty when it compiles)
+    Attached compiled_model;                         ///< what the final pair's compile kept
+    bool aligned = false;                            ///< judged aligned (never when the alignment check is off)
+    std::string assessment;                          ///< trimmed
+    std::optional<ExecutionOutcome> execution;       ///< the final pair's solve, when the execution check made one
+    bool execution_failed = false;                   ///< the final pair compiles but does not solve
+    long long llm_calls = 0;                         ///< requests that got a reply
+    long long repair_rounds = 0;                     ///< of those, the ones that revised a pair
+    Usage usage;                                     ///< summed over the requests whose provider reported it
+    bool assumptions_asked = false;                  ///< the assumptions request was made
+    std::vector<Assumption> assumptions;             ///< the LLM's, then the data's numbers no description gives
+    std::string assumptions_failure;                 ///< why the reply gave no list (empty when it did)
     std::optional<ExecutionOutcome> main_execution;  ///< the final pair's solve the alternatives are set beside
-    std::vector<WhatIf> what_if;                ///< the alternatives explored, in the order of the assumptions
-    long long what_if_unexplored = 0;           ///< listed alternatives left out by what_if_max
+    std::vector<WhatIf> what_if;                     ///< the alternatives explored, in the order of the assumptions
+    long long what_if_unexplored = 0;                ///< listed alternatives left out by what_if_max
 };
 
 /// A failure that ends a run with a message of its own (the host raises it

@@ -370,8 +370,8 @@ std::string HostSteps::write_alternative(const wf::Pair& pair, long long index) 
                 return host::str_of(alt) + " is one of the run's own files";
         }
     }
-    host::replace_files({{model_path, encoded_for_writing(model_of(pair))},
-                         {data_path, encoded_for_writing(data_of(pair))}});
+    host::replace_files(
+        {{model_path, encoded_for_writing(model_of(pair))}, {data_path, encoded_for_writing(data_of(pair))}});
     return "";
 }
 

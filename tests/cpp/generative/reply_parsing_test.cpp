@@ -76,8 +76,8 @@ using tarvok::generative::parse_assumptions;
 
 TEST(AssumptionsList, ReadFromTheWholeReplyAFenceOrTheBrackets) {
     const std::string one = R"([{"assumption": "a", "alternative": "b", "where": "line 2", "kind": "units"}])";
-    for (const std::string& reply : {one, "```json\n" + one + "\n```", "Sure: " + one + " Hope it helps.",
-                                     "{\"assumptions\": " + one + "}"}) {
+    for (const std::string& reply :
+         {one, "```json\n" + one + "\n```", "Sure: " + one + " Hope it helps.", "{\"assumptions\": " + one + "}"}) {
         auto parsed = parse_assumptions(reply);
         ASSERT_TRUE(parsed.list) << reply << ": " << parsed.failure;
         ASSERT_EQ(parsed.list->size(), 1u);

@@ -607,8 +607,7 @@ TEST_F(AssumptionsTest, SeveralAlternativesAreSolvedAndWrittenBesideTheMainPair)
     EXPECT_EQ(r.what_if[0].execution->objective, 9.0);
     EXPECT_EQ(r.what_if[1].assumption, 1u);
     EXPECT_EQ(r.what_if[1].execution->answer, 1.5);
-    EXPECT_EQ(assuming.alternatives,
-              (std::vector<std::pair<long long, std::string>>{{1, "m9"}, {2, "m7answer"}}));
+    EXPECT_EQ(assuming.alternatives, (std::vector<std::pair<long long, std::string>>{{1, "m9"}, {2, "m7answer"}}));
     // The run's own pair is never replaced by an alternative.
     EXPECT_EQ(r.pair.model, "m7");
     EXPECT_EQ(assuming.written, (std::vector<std::string>{"m7"}));

@@ -430,7 +430,7 @@ ShownReading shown_reading(py::handle entry) {
 }
 
 /// The assumptions and, with --what-if, the answer under each reading.
-void say_assumptions(const SolveRequest& r, const SolveOutcome& o) {
+void say_assumptions(py::object args, const SolveRequest& r, const SolveOutcome& o) {
     py::object listed = o.result.attr("assumptions");
     py::object error = o.result.attr("assumptions_error");
     if (!error.is_none()) warn("tarvok: " + host::str_of(py::str(error).attr("split")("\n")[0]));
@@ -449,8 +449,12 @@ void say_assumptions(const SolveRequest& r, const SolveOutcome& o) {
         py::list errors = alt["errors"];
         std::string first = py::len(errors) > 0 ? host::str_of(errors[0]) : "";
         first = first.substr(0, first.find('\n'));
-        table.alternatives.push_back({text_of(alt["alternative"]), host::truthy(alt["compiled"]), first,
-                                      shown_reading(alt), text_of(alt["model_file"])});
+        table.alternatives.push_back(
+            {text_of(alt["alternative"]), host::truthy(alt["compiled"]), first, shown_reading(alt),
+             // named as the user named the model file
+             alt["model_file"].is_none()
+                 ? std::string()
+                 : host::str_of(alternative_of(args.attr("model_file"), alt["index"].cast<long long>()))});
     }
     say("\nWhat if (the answer under each reading):");
     for (const std::string& line : what_if_lines(table)) say(line);
@@ -484,7 +488,7 @@ int report_text(py::object args, const SolveRequest& r, const SolveOutcome& o) {
     if (with_stats) say_statistics(r, o);
     say(host::str_of(o.result.attr("assessment")));
     if (o.samples > 1) say(confidence_line(o));
-    if (r.assumptions) say_assumptions(r, o);
+    if (r.assumptions) say_assumptions(args, r, o);
     say_grounding(o.grounding, r.assumptions);
     if (o.with_run) {
         say("");

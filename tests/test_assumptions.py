@@ -126,9 +126,11 @@ class TestLoop:
         assert broken["compiled"] is False and broken["status"] is None and "pwr" in broken["errors"][0]
         assert Path(broken["model_file"]).read_text() == ALTERNATIVES["in tens"]  # kept for a look
         assert asked["objective"] == 7500.0 and asked["answer"] == 6900.0  # 150*10 + 200*10 + 100*14 + 200*10
-        # With the execution check its solve is the main reading, with an answer slot.
-        assert r.what_if["main"] == {"status": "optimal", "objective": 7500.0, "answer": None}
-        assert r.execution["answer"] is None and r.compiled and r.model_text == MAIN
+        # It only names the asked quantity: it becomes the final pair, its solve the main reading.
+        assert asked["adopted"] is True and not broken["adopted"]
+        assert r.model_text == Path(files[0]).read_text() == ALTERNATIVES["the energy cost alone"]
+        assert r.what_if["main"] == {"status": "optimal", "objective": 7500.0, "answer": 6900.0}
+        assert r.execution["answer"] == 6900.0 and r.compiled_model.model_text == r.model_text
 
     def test_the_budget(self, tg, monkeypatch, files):
         pytest.importorskip("highspy")

@@ -190,6 +190,7 @@ py::dict what_if_dict(const GenerationResult& g, const wf::WhatIf& w) {
     one["model_file"] = written ? alternative_file(g.model_file, w.index) : py::object(py::none());
     one["data_file"] = written ? alternative_file(g.data_file, w.index) : py::object(py::none());
     one["compiled"] = w.compiled;
+    one["adopted"] = w.adopted;
     one["errors"] = text_list(w.errors);
     one.attr("update")(reading(w.execution));
     return one;
@@ -445,8 +446,9 @@ void add_outcome_properties(ResultClass& cls) {
         .def_property_readonly("what_if", &what_if_table,
                                "The what-if table: 'main' (status, objective and answer of the final pair),\n"
                                "'alternatives' (per explored assumption: its texts, 'index', 'model_file',\n"
-                               "'data_file', 'compiled', 'errors', 'status', 'objective', 'answer') and\n"
-                               "'unexplored'; None when the what-if step was not taken.")
+                               "'data_file', 'compiled', 'errors', 'status', 'objective', 'answer', 'adopted':\n"
+                               "an asked quantity that solves to the main objective becomes the final pair)\n"
+                               "and 'unexplored'; None when the what-if step was not taken.")
         .def_property_readonly("statistics", &statistics,
                                "The map generative_solve returns with return_statistics=True.")
         .def("execute", &execute, py::arg("time_limit") = py::none(),

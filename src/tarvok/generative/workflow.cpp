@@ -3,7 +3,9 @@
 #include "common/utf8.hpp"
 #include "generative/grounding.hpp"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 
 namespace tarvok::generative::workflow {
 
@@ -398,7 +400,30 @@ class Loop {
                                                      ", objective " + w.execution->objective_text);
         e.execution = &*w.execution;
         s_.progress.event(e);
+        if (a.kind == "asked_quantity" && names_the_answer(*w.execution)) adopt(w, compiled);
         return w;
+    }
+
+    /// Whether an alternative for the asked quantity only added it: it
+    /// solves to the main objective and holds an `answer`.
+    bool names_the_answer(const ExecutionOutcome& alt) const {
+        const std::optional<ExecutionOutcome>& main = result_.main_execution;
+        if (!alt.answer || !alt.objective || alt.verdict.status != "optimal") return false;
+        if (!main || !main->objective || main->verdict.status != "optimal") return false;
+        return std::abs(*alt.objective - *main->objective) <= 1e-6 * std::max(1.0, std::abs(*main->objective));
+    }
+
+    /// The final pair becomes the one that names the asked quantity as
+    /// `answer`: the same model and answer, now reporting what was asked.
+    void adopt(WhatIf& w, const CompileOutcome& compiled) {
+        w.adopted = true;
+        result_.pair = w.pair;
+        result_.compiled_model = compiled.compiled;
+        result_.main_execution = w.execution;
+        if (result_.execution) result_.execution = w.execution;
+        read_back_ = s_.steps.write_pair(result_.pair);
+        say(EventKind::FilesWritten, "The final model names the asked quantity as answer; wrote files: " +
+                                         run_.model_file + " \u2022 " + run_.data_file);
     }
 };
 

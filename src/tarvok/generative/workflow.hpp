@@ -303,6 +303,9 @@ struct WhatIf {
     std::vector<std::string> errors;            ///< why there is no answer: the compiler's, or the reply's fault
     std::optional<ExecutionOutcome> execution;  ///< its solve, when it compiles
     std::string not_written;                    ///< why its files were not written (empty when they were)
+    /// An asked quantity whose alternative solves to the main objective and
+    /// names it as `answer`: that pair became the final one.
+    bool adopted = false;
 };
 
 struct Result {

@@ -51,9 +51,10 @@ struct ScriptedCompiler : Compiler {
         out.ok = error.empty();
         if (!out.ok) out.errors = {error};
         out.diagnosed = true;
-        out.compiled = std::make_shared<Kept>(pair.model);
+        out.compiled = last = std::make_shared<Kept>(pair.model);
         return out;
     }
+    Attached last;  ///< what the latest compile kept
 };
 
 /// Each solve takes the next status.
@@ -590,7 +591,7 @@ TEST_F(AssumptionsTest, NoAssumptionsListedLeavesTheAnswerAndAddsTheDataNumbers)
 
 TEST_F(AssumptionsTest, SeveralAlternativesAreSolvedAndWrittenBesideTheMainPair) {
     settings.what_if = true;
-    script({"m7|d", "FINAL", kTwo, "m9|d", "m7answer|d"});
+    script({"m7|d", "FINAL", kTwo, "m9|d", "m8answer|d"});
     Result r = run_assuming();
     EXPECT_EQ(asked(), (std::vector<std::string>{"generate", "assess", "assumptions", "what_if", "what_if"}));
     EXPECT_EQ(llm.prompts()[3], "WHATIF:m7:boundary_condition:on at start");
@@ -599,7 +600,7 @@ TEST_F(AssumptionsTest, SeveralAlternativesAreSolvedAndWrittenBesideTheMainPair)
     EXPECT_EQ(r.assumptions[0].where, "line 3, 4");
     EXPECT_EQ(r.assumptions[1].where, "");
     // The main pair is solved once for the table; each alternative once.
-    EXPECT_EQ(objectives.solved, (std::vector<std::string>{"m7", "m9", "m7answer"}));
+    EXPECT_EQ(objectives.solved, (std::vector<std::string>{"m7", "m9", "m8answer"}));
     ASSERT_TRUE(r.main_execution);
     EXPECT_EQ(r.main_execution->objective, 7.0);
     ASSERT_EQ(r.what_if.size(), 2u);
@@ -607,12 +608,12 @@ TEST_F(AssumptionsTest, SeveralAlternativesAreSolvedAndWrittenBesideTheMainPair)
     EXPECT_EQ(r.what_if[0].execution->objective, 9.0);
     EXPECT_EQ(r.what_if[1].assumption, 1u);
     EXPECT_EQ(r.what_if[1].execution->answer, 1.5);
-    EXPECT_EQ(assuming.alternatives, (std::vector<std::pair<long long, std::string>>{{1, "m9"}, {2, "m7answer"}}));
+    EXPECT_EQ(assuming.alternatives, (std::vector<std::pair<long long, std::string>>{{1, "m9"}, {2, "m8answer"}}));
     // The run's own pair is never replaced by an alternative.
     EXPECT_EQ(r.pair.model, "m7");
     EXPECT_EQ(assuming.written, (std::vector<std::string>{"m7"}));
     EXPECT_EQ(r.what_if_unexplored, 0);
-    EXPECT_EQ(progress.lines()[progress.lines().size() - 2], "Alternative 2/2: optimal, objective 7answer");
+    EXPECT_EQ(progress.lines()[progress.lines().size() - 2], "Alternative 2/2: optimal, objective 8answer");
 }
 
 TEST_F(AssumptionsTest, AReplyThatIsNoListIsReportedAndTheRunKeepsItsPair) {
@@ -705,6 +706,26 @@ TEST_F(AssumptionsTest, TakenOnlyForAFinalPairThatCompilesAndSolves) {
     executor.statuses = {"infeasible"};
     r = generate(settings, Services{llm, compiler, executor, assuming, progress});
     EXPECT_FALSE(r.assumptions_asked);
+}
+
+TEST_F(AssumptionsTest, AnAskedQuantityThatKeepsTheObjectiveBecomesTheFinalPair) {
+    settings.what_if = true;
+    // "m7answer" solves to 7 with an answer; "m9answer" changes the objective and is only a reading.
+    const std::string asked = "[{\"assumption\": \"cost\", \"alternative\": \"profit\", \"kind\": \"asked_quantity\"}]";
+    script({"m7|d", "FINAL", asked, "m7answer|d"});
+    Result r = run_assuming();
+    ASSERT_EQ(r.what_if.size(), 1u);
+    EXPECT_TRUE(r.what_if[0].adopted);
+    EXPECT_EQ(r.pair.model, "m7answer");
+    EXPECT_EQ(assuming.written, (std::vector<std::string>{"m7", "m7answer"}));
+    EXPECT_EQ(r.main_execution->answer, 1.5);
+    EXPECT_EQ(r.compiled_model.get(), compiler.last.get());
+
+    script({"m7|d", "FINAL", asked, "m9answer|d"});
+    r = run_assuming();
+    EXPECT_FALSE(r.what_if[0].adopted);
+    EXPECT_EQ(r.pair.model, "m7");
+    EXPECT_FALSE(r.main_execution->answer);
 }
 
 TEST(AlternativePaths, TheIndexGoesBeforeTheLastExtension) {

@@ -228,12 +228,14 @@ py::dict statistics(const GenerationResult& g) {
     return out;
 }
 
-/// The final pair's solver outcome: the execution check's, else a solve of
-/// its compiled model; None when it does not compile.
+/// The final pair's solver outcome: the execution check's (or the what-if
+/// step's), else a solve of its compiled model ('answer' too with the
+/// assumptions step); None when it does not compile.
 py::object execute(const GenerationResult& g, py::object time_limit) {
     if (g.result.execution) return held(g.result.execution->host.get()).first;
+    if (g.result.main_execution) return held(g.result.main_execution->host.get()).first;  // the what-if step's
     if (!g.result.compiled) return py::none();
-    return execution_map(g.result.pair, g.result.compiled_model.get(), time_limit);
+    return execution_map(g.result.pair, g.result.compiled_model.get(), time_limit, g.assumptions);
 }
 
 py::object run_and_wrap(Call& c, const PerCall& per_call) {
@@ -455,8 +457,9 @@ void add_outcome_properties(ResultClass& cls) {
              host::signed_doc("execute", "self, time_limit=None",
                               "The final pair's solver outcome as the execution check reports it (status, objective,\n"
                               "message, infeasible_constraints): the check's own solve when it made one, else a solve\n"
-                              "of the compiled model (time_limit seconds, None for no limit). None when the final\n"
-                              "pair does not compile.")
+                              "of the compiled model (time_limit seconds, None for no limit); with the assumptions\n"
+                              "step also 'answer' (the model's decision expression answer, or None). None when the\n"
+                              "final pair does not compile.")
                  .c_str())
         .def("__repr__", [](const GenerationResult& g) {
             std::string text = "<GenerationResult iterations=" + std::to_string(g.result.iterations);

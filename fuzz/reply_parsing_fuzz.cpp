@@ -1,11 +1,13 @@
 // libFuzzer entry for the reply parser: cutting the JSON object out of an
 // LLM reply. Besides crashes and the sanitizers, it checks the span the
 // callers cut with (inside the reply; a brace at each end unless it is the
-// whole reply), that a fenced capture lies between fences, and that no reply
+// whole reply), that a fenced capture lies between fences, that an
+// assumptions list read from it holds only the five kinds, and that no reply
 // takes more than a second (the time oracle).
 #include "generative/reply_parsing.hpp"
 #include "oracle.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 
@@ -18,7 +20,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     Span fenced;
     bool has_fence = find_fenced_object(reply, fenced);
     Span span = extract_json_span(reply);
+    ParsedAssumptions assumptions = parse_assumptions(reply);
     time.check(size, "a reply took more than a second");
+
+    check(assumptions.list.has_value() != !assumptions.failure.empty(), "a list and a failure, or neither");
+    if (assumptions.list) {
+        const auto& kinds = assumption_kinds();
+        for (const Assumption& a : *assumptions.list)
+            check(std::find(kinds.begin(), kinds.end(), a.kind) != kinds.end(), "a kind outside the five");
+    }
 
     check(span.begin <= span.end && span.end <= reply.size(), "a span outside the reply");
     if (!(span.begin == 0 && span.end == reply.size())) {

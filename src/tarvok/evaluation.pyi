@@ -23,6 +23,9 @@ def run_evaluation(
     alignment_check: Optional[bool] = None,
     repeat: int = 1,
     samples: int = 1,
+    assumptions: bool = False,
+    what_if: bool = False,
+    what_if_max: int = 3,
 ) -> dict[str, Any]:
     """Run the generation loop on every problem of a data set and measure answer accuracy."""
     ...

@@ -28,6 +28,7 @@ EXECUTION_CHECK: bool
 EXECUTION_TIME_LIMIT: Optional[float]
 #: The transcripts the provider 'replay' answers from: a .jsonl file, or a folder searched for *.jsonl.
 REPLAY_PATH: Optional[str | os.PathLike[str]]
+ASSUMPTIONS_CHECK: bool
 
 logger: logging.Logger
 
@@ -126,6 +127,12 @@ class GenerationResult:
     @property
     def tokens_out(self) -> Optional[int]: ...
     @property
+    def assumptions(self) -> Optional[list[dict[str, str]]]: ...
+    @property
+    def assumptions_error(self) -> Optional[str]: ...
+    @property
+    def what_if(self) -> Optional[dict[str, Any]]: ...
+    @property
     def statistics(self) -> dict[str, Any]: ...
     def execute(self, time_limit: Optional[float] = None) -> Optional[SolverOutcome]:
         """The final pair's solver outcome as the execution check reports it."""
@@ -153,6 +160,9 @@ def run_generation(
     on_event: Optional[Callable[[ProgressEvent], Any]] = None,
     record: Optional[str | os.PathLike[str]] = None,
     replay: Optional[str | os.PathLike[str]] = None,
+    assumptions: Optional[bool] = None,
+    what_if: bool = False,
+    what_if_max: int = 3,
 ) -> GenerationResult:
     """Run the generation loop of generative_solve and return a GenerationResult."""
     ...
@@ -259,5 +269,15 @@ def _build_final_assessment_prompt(
 ) -> str: ...
 def _build_feedback_prompt(
     user_prompt_text: str, grammar_implementation: str, model_code: str, data_code: str
+) -> str: ...
+def _build_assumptions_prompt(prompt: str, grammar_implementation: str, model_code: str, data_code: str) -> str: ...
+def _build_what_if_prompt(
+    prompt: str,
+    grammar_implementation: str,
+    model_code: str,
+    data_code: str,
+    assumption: str,
+    alternative: str,
+    kind: str = "interpretation",
 ) -> str: ...
 def __dir__() -> list[str]: ...

@@ -240,7 +240,11 @@ EmitOutcome emit_expanded(const Expanded& expanded, py::object path);
 /// "Wrote A and B" for the paths written.
 std::string written_line(py::handle written);
 
-/// The readable report of a SolveResult, without its final newline.
+/// The number a solve result's values hold under `answer` (the decision
+/// expression naming the quantity a question asks for), or None.
+py::object answer_of(py::handle result);
+/// The readable report of a SolveResult, without its final newline; with an
+/// `answer`, its line follows the objective's.
 std::string summary_of(py::handle result);
 
 /// A subcommand: `add` makes its parser under `commands`, `run` carries it out.

@@ -509,10 +509,25 @@ void use_command_errors(py::object parser) {
     });
 }
 
+py::object answer_of(py::handle result) {
+    py::object values = result.attr("values");
+    if (!PyDict_Check(values.ptr())) return py::none();
+    PyObject* answer = PyDict_GetItemString(values.ptr(), "answer");
+    if (answer == nullptr || PyBool_Check(answer) || !(PyFloat_Check(answer) || PyLong_Check(answer)))
+        return py::none();
+    return py::reinterpret_borrow<py::object>(answer);
+}
+
 std::string summary_of(py::handle result) {
     std::string text = host::str_of(result.attr("summary")());
     while (!text.empty() && text.back() == '\n') text.pop_back();
-    return text;
+    // The quantity the question asks for, when the model names it `answer`, stands beside the objective.
+    py::object answer = answer_of(result);
+    std::size_t objective = text.find("\nObjective: ");
+    if (answer.is_none() || objective == std::string::npos) return text;
+    std::size_t end = text.find('\n', objective + 1);
+    std::string line = "\nAnswer: " + host::str_of(builtin("format")(answer, ".12g"));
+    return text.insert(end == std::string::npos ? text.size() : end, line);
 }
 
 }  // namespace tarvok::cli

@@ -479,6 +479,8 @@ int solve_and_show(py::object args, py::object program, py::list diagnostics) {
         if (as_json) {
             py::dict out = solved.attr("to_dict")();
             out["diagnostics"] = diagnostics;
+            py::object answer = answer_of(solved);
+            if (!answer.is_none()) out["answer"] = answer;
             say_json(out);
         } else {
             say(summary_of(solved));

@@ -5,8 +5,10 @@
 // loop's own compile of the final pair.
 #include "cli/command.hpp"
 #include "cli/solve_outcome.hpp"
+#include "cli/what_if_report.hpp"
 #include "evaluation/vote.hpp"
 #include "generative/grounding.hpp"
+#include "generative/workflow.hpp"
 
 #include <cmath>
 #include <memory>
@@ -89,6 +91,17 @@ void add_solve(py::object commands) {
     solve.attr("add_argument")(
         "--rel-tol", py::arg("type") = builtin("float"), py::arg("default") = 1e-4, py::arg("metavar") = "T",
         py::arg("help") = "with --samples, objectives within T * max(1, |objective|) agree (default: 1e-4)");
+    solve.attr("add_argument")("--assumptions", py::arg("action") = "store_true",
+                               py::arg("help") =
+                                   "once the final model compiles, ask which assumptions it makes where the "
+                                   "description is silent or ambiguous, and print them with their alternatives");
+    solve.attr("add_argument")("--what-if", py::arg("action") = "store_true",
+                               py::arg("help") =
+                                   "with --assumptions: ask for the model under each alternative reading, solve it "
+                                   "and print the answer under each beside the main one; each is kept as "
+                                   "NAME.alt1.mod/.dat, ... (the solve extra)");
+    solve.attr("add_argument")("--what-if-max", py::arg("type") = builtin("int"), py::arg("default") = 3,
+                               py::arg("metavar") = "K", py::arg("help") = "at most K what-if requests (default: 3)");
     add_size_option(solve);
 }
 
@@ -104,7 +117,33 @@ struct SolveRequest {
     bool few_shot = true, execution_check = false, alignment = true;
     long long samples = 1;  ///< generations voted on
     double rel_tol = 1e-4;  ///< how near two voted objectives must be to agree
+    bool assumptions = false, what_if = false;
+    long long what_if_max = 3;
 };
+
+/// The file of alternative `index` beside `target` (plan.mod -> plan.alt1.mod).
+py::object alternative_of(py::handle target, long long index) {
+    std::string text = host::str_of(py::module_::import("os").attr("fsdecode")(target));
+    return host::text(generative::workflow::alternative_path(text, index));
+}
+
+/// --assumptions, --what-if and --what-if-max, checked; the alternatives'
+/// files may not fall on the command's other files.
+void check_assumption_options(py::object args, SolveRequest& r) {
+    r.what_if = host::truthy(args.attr("what_if"));
+    r.assumptions = r.what_if || host::truthy(args.attr("assumptions"));
+    r.what_if_max = args.attr("what_if_max").cast<long long>();
+    if (r.what_if_max < 0) fail(ExitStatus::Usage, "--what-if-max must be at least 0");
+    if (!r.what_if) return;
+    for (long long k = 1; k <= r.what_if_max; ++k) {
+        for (py::object target : {r.model_file, r.data_file}) {
+            py::object alt = alternative_of(target, k);
+            refuse_output_over_inputs(alt, {r.model_file, r.data_file}, "the alternative " + host::str_of(alt));
+            if (!r.record.is_none()) refuse_output_over_inputs(alt, {r.record}, "the alternative");
+            if (!r.script.is_none()) refuse_output_over_inputs(alt, {r.script}, "the alternative");
+        }
+    }
+}
 
 SolveRequest checked_request(py::object args) {
     SolveRequest r;
@@ -140,6 +179,7 @@ SolveRequest checked_request(py::object args) {
     }
     r.few_shot = !host::truthy(args.attr("no_few_shot"));
     if (r.few_shot) r.library = example_library(args.attr("examples"));
+    check_assumption_options(args, r);
     return r;
 }
 
@@ -151,8 +191,9 @@ void load_what_the_loop_needs(py::object args, SolveRequest& r) {
     llm_phase(
         [&] { return generative().attr("_check_provider")(args.attr("provider"), model_or_default(args), replay); });
     r.execution_check = host::truthy(args.attr("execution_check"));
-    if (r.execution_check || r.samples > 1) {
+    if (r.execution_check || r.samples > 1 || r.what_if) {
         require_solver(py::str("highs"), r.execution_check ? "--execution-check solves models with HiGHS and"
+                                         : r.what_if       ? "--what-if solves every alternative model with HiGHS and"
                                                            : "--samples solves every final model with HiGHS and");
     }
     if (!r.few_shot) return;
@@ -187,6 +228,11 @@ py::object generate_staged(py::object args, const SolveRequest& r, StagedPair& p
     options["on_event"] = wait_line_events();
     options["record"] = r.record;
     options["replay"] = args.attr("replay").is_none() ? py::object(py::none()) : absolute(args.attr("replay"));
+    if (r.assumptions) {
+        options["assumptions"] = true;
+        options["what_if"] = py::bool_(r.what_if);
+        options["what_if_max"] = r.what_if_max;
+    }
     try {
         return llm_phase([&] {
             return generative().attr("run_generation")(r.description, pair.staged_model(), pair.staged_data(),
@@ -212,12 +258,33 @@ struct SolveOutcome {
     bool with_run = false, with_emit = false;
     RunOutcome run;
     EmitOutcome emit;
-    std::string outcome;          ///< the closing line, when there is one
-    grounding::Report grounding;  ///< the final data's numbers that the description does not give as written
-    long long samples = 1;        ///< generations voted on
-    evaluation::Vote vote;        ///< their vote, when there were several
-    std::optional<double> voted;  ///< the objective the vote chose
+    std::string outcome;              ///< the closing line, when there is one
+    grounding::Report grounding;      ///< the final data's numbers that the description does not give as written
+    long long samples = 1;            ///< generations voted on
+    evaluation::Vote vote;            ///< their vote, when there were several
+    std::optional<double> voted;      ///< the objective the vote chose
+    py::object what_if = py::none();  ///< the what-if table, its alternatives' files beside the targets
 };
+
+/// Moves the alternatives the loop wrote beside the staged pair to their
+/// places beside the targets (each pair whole or not at all); the what-if
+/// table naming them there.
+py::object keep_alternatives(StagedPair& pair, py::object table) {
+    if (table.is_none()) return table;
+    py::object copied = py::module_::import("copy").attr("deepcopy")(table);
+    for (py::handle alt : copied["alternatives"]) {
+        if (alt["model_file"].is_none()) continue;
+        long long index = alt["index"].cast<long long>();
+        py::object model = host_path(pair.target().model), data = host_path(pair.target().data);
+        py::object model_to = alternative_of(model, index), data_to = alternative_of(data, index);
+        py::bytes model_bytes = host::read_file(alt["model_file"], "rb"),
+                  data_bytes = host::read_file(alt["data_file"], "rb");
+        host::replace_files({{model_to, model_bytes}, {data_to, data_bytes}});
+        alt["model_file"] = model_to;
+        alt["data_file"] = data_to;
+    }
+    return copied;
+}
 
 /// Moves a compiling pair into place (else keeps it as .failed), then runs
 /// and writes out its one Program, expanded from the loop's own compile.
@@ -232,10 +299,12 @@ SolveOutcome place_and_use(py::object args, const SolveRequest& r, StagedPair& p
         py::gil_scoped_release unlocked;
         o.grounding = grounding::ground(description, data);
     }
-    if (o.compiled)
+    if (o.compiled) {
         pair.place();
-    else
+        if (r.what_if) o.what_if = keep_alternatives(pair, result.attr("what_if"));
+    } else {
         o.kept = pair.keep_failed();
+    }
     py::object execution = result.attr("execution");
     SolveFacts facts{o.compiled, r.execution_check, execution.is_none() ? "" : host::str_of(execution["status"]),
                      r.alignment, o.aligned};
@@ -277,9 +346,10 @@ py::list findings_json(const std::vector<grounding::Finding>& findings) {
 }
 
 /// The grounding report under the assessment: numbers the LLM supplied, then
-/// those it took from the description in another form.
-void say_grounding(const grounding::Report& report) {
-    if (!report.assumptions.empty()) {
+/// those it took from the description in another form. With the assumptions
+/// step the first are among its assumptions.
+void say_grounding(const grounding::Report& report, bool with_assumptions) {
+    if (!report.assumptions.empty() && !with_assumptions) {
         say("\nAssumptions (numbers of the data file that the description does not give):");
         for (const grounding::Finding& f : report.assumptions) say("  " + grounding::finding_text(f));
     }
@@ -303,7 +373,13 @@ int report_json(py::object args, const SolveRequest& r, const SolveOutcome& o) {
         out["objective"] = stats["objective"];
     }
     out["aligned"] = r.alignment ? py::object(py::bool_(o.aligned)) : py::object(py::none());
-    out["assumptions"] = o.compiled ? py::object(findings_json(o.grounding.assumptions)) : py::none();
+    if (r.assumptions) {
+        out["assumptions"] = o.result.attr("assumptions");
+        out["assumptions_error"] = o.result.attr("assumptions_error");
+        if (r.what_if) out["what_if"] = o.what_if;
+    } else {
+        out["assumptions"] = o.compiled ? py::object(findings_json(o.grounding.assumptions)) : py::none();
+    }
     out["conversions"] = o.compiled ? py::object(findings_json(o.grounding.conversions)) : py::none();
     if (o.samples > 1) {
         out["samples"] = o.samples;
@@ -324,6 +400,43 @@ int report_json(py::object args, const SolveRequest& r, const SolveOutcome& o) {
     if (o.with_emit && o.emit.status == code(ExitStatus::Usage)) warn("tarvok: " + o.emit.failure);
     if (!o.outcome.empty()) warn("tarvok: " + o.outcome);
     return code(o.status);
+}
+
+std::string text_of(py::handle value) { return value.is_none() ? "" : host::str_of(value); }
+
+ShownReading shown_reading(py::handle entry) {
+    return {text_of(entry["status"]), text_of(entry["objective"]), text_of(entry["answer"])};
+}
+
+/// The assumptions and, with --what-if, the answer under each reading.
+void say_assumptions(py::object args, const SolveRequest& r, const SolveOutcome& o) {
+    py::object listed = o.result.attr("assumptions");
+    py::object error = o.result.attr("assumptions_error");
+    if (!error.is_none()) warn("tarvok: " + host::str_of(py::str(error).attr("split")("\n")[0]));
+    if (listed.is_none()) return;
+    std::vector<ShownAssumption> shown;
+    for (py::handle a : listed)
+        shown.push_back({text_of(a["assumption"]), text_of(a["alternative"]), text_of(a["where"]), text_of(a["kind"])});
+    say(shown.empty() ? "\nAssumptions: none listed" : "\nAssumptions (where the description is silent or ambiguous):");
+    for (const std::string& line : assumption_lines(shown)) say(line);
+    if (o.what_if.is_none()) return;
+    ShownTable table;
+    table.main = shown_reading(o.what_if["main"]);
+    table.unexplored = o.what_if["unexplored"].cast<long long>();
+    table.budget = r.what_if_max;
+    for (py::handle alt : o.what_if["alternatives"]) {
+        py::list errors = alt["errors"];
+        std::string first = py::len(errors) > 0 ? host::str_of(errors[0]) : "";
+        first = first.substr(0, first.find('\n'));
+        table.alternatives.push_back(
+            {text_of(alt["alternative"]), host::truthy(alt["compiled"]), first, shown_reading(alt),
+             // named as the user named the model file
+             alt["model_file"].is_none()
+                 ? std::string()
+                 : host::str_of(alternative_of(args.attr("model_file"), alt["index"].cast<long long>()))});
+    }
+    say("\nWhat if (the answer under each reading):");
+    for (const std::string& line : what_if_lines(table)) say(line);
 }
 
 void say_statistics(const SolveRequest& r, const SolveOutcome& o) {
@@ -354,7 +467,8 @@ int report_text(py::object args, const SolveRequest& r, const SolveOutcome& o) {
     if (with_stats) say_statistics(r, o);
     say(host::str_of(o.result.attr("assessment")));
     if (o.samples > 1) say(confidence_line(o));
-    say_grounding(o.grounding);
+    if (r.assumptions) say_assumptions(args, r, o);
+    say_grounding(o.grounding, r.assumptions);
     if (o.with_run) {
         say("");
         say(o.run.status == 1 ? o.run.diagnostics : summary_of(o.run.result));

@@ -77,9 +77,11 @@ struct Settings {
     bool retry_errors = true;         ///< run again the problems a provider error ended
     long long stop_after_errors = 3;  ///< stop when this many first problems all meet provider errors (0: never)
     ev::Fields fields;                ///< the record fields the user named
-    py::object alignment_check = py::none();  ///< None: ALIGNMENT_CHECK as it stands
-    long long repeat = 1;                     ///< runs of each problem
-    long long samples = 1;                    ///< generations voted on per problem
+    py::object alignment_check = py::none();    ///< None: ALIGNMENT_CHECK as it stands
+    long long repeat = 1;                       ///< runs of each problem
+    long long samples = 1;                      ///< generations voted on per problem
+    bool assumptions = false, what_if = false;  ///< the assumptions step, and its what-if answers
+    long long what_if_max = 3;                  ///< what-if requests per problem
 };
 
 [[noreturn]] void refuse(const std::string& parameter, const std::string& needs, py::handle value) {
@@ -93,6 +95,17 @@ long long count_argument(py::handle value, const char* name, bool optional) {
     long long n = host::saturated(value);
     if (n < 1) refuse(name, "at least 1", value);
     return n;
+}
+
+/// The assumptions step of the run: what-if implies it.
+void read_readings(Settings& s, py::object assumptions, py::object what_if, py::object what_if_max) {
+    host::require(assumptions, "run_evaluation", "assumptions", Kind::Bool);
+    host::require(what_if, "run_evaluation", "what_if", Kind::Bool);
+    host::require(what_if_max, "run_evaluation", "what_if_max", Kind::Int);
+    s.what_if = host::truthy(what_if);
+    s.assumptions = s.what_if || host::truthy(assumptions);
+    s.what_if_max = host::saturated(what_if_max);
+    if (s.what_if_max < 0) refuse("what_if_max", "at least 0", what_if_max);
 }
 
 /// The record fields the user named.
@@ -255,6 +268,27 @@ std::optional<std::string> optional_text(py::handle value) {
     return hidden(host::str_of(value));
 }
 
+/// The assumptions step's list with the what-if answers: the alternatives
+/// explored are the first ones listed, in order.
+std::optional<std::vector<ev::Reading>> readings_from(py::handle listed, py::handle table) {
+    if (listed.is_none()) return std::nullopt;
+    std::vector<ev::Reading> out;
+    for (py::handle a : listed)
+        out.push_back({hidden(host::str_of(a["assumption"])), hidden(host::str_of(a["alternative"])),
+                       hidden(host::str_of(a["where"])), host::str_of(a["kind"])});
+    if (table.is_none()) return out;
+    std::size_t k = 0;
+    for (py::handle alt : table["alternatives"]) {
+        if (k >= out.size()) break;
+        ev::Reading& reading = out[k++];
+        reading.explored = true;
+        reading.status = optional_text(alt["status"]);
+        reading.objective = optional_double(alt["objective"]);
+        reading.answer = optional_double(alt["answer"]);
+    }
+    return out;
+}
+
 /// The record of a problem from the map `_run_problem` returns; correctness
 /// is judged here, from the status and objective, against the data set.
 ev::Record record_from(py::handle result, const ev::Problem& problem, double rel_tol) {
@@ -276,7 +310,6 @@ ev::Record record_from(py::handle result, const ev::Problem& problem, double rel
     r.seconds = optional_double(get("seconds")).value_or(0);
     r.error = optional_text(get("error"));
     r.provider_error = r.error && host::truthy(get("provider_error"));
-    r.correct = !r.error && ev::is_correct(r.status, r.objective, r.expected, rel_tol);
     auto count = [&](const char* key) -> std::optional<long long> {
         py::object n = get(key);
         if (n.is_none()) return std::nullopt;
@@ -298,6 +331,9 @@ ev::Record record_from(py::handle result, const ev::Problem& problem, double rel
             r.assumptions->push_back(
                 {hidden(host::str_of(a["value"])), a["line"].cast<std::size_t>(), hidden(host::str_of(a["text"]))});
     }
+    r.answer = optional_double(get("answer"));
+    r.readings = readings_from(get("listed_assumptions"), get("what_if"));
+    ev::judge(r, rel_tol);
     return r;
 }
 
@@ -377,7 +413,10 @@ void generate_once(py::object problem, py::object folder, py::object settings, p
             py::arg("progress") = progress, py::arg("few_shot_library") = settings["few_shot_library"],
             py::arg("execution_check") = settings["execution_check"], py::arg("timeout") = settings["timeout"],
             py::arg("record") = transcript, py::arg("replay") = settings.attr("get")("replay"),
-            py::arg("alignment_check") = settings.attr("get")("alignment_check"));
+            py::arg("alignment_check") = settings.attr("get")("alignment_check"),
+            py::arg("assumptions") = settings.attr("get")("assumptions", false),
+            py::arg("what_if") = settings.attr("get")("what_if", false),
+            py::arg("what_if_max") = settings.attr("get")("what_if_max", 3));
         for (const char* key : {"llm_calls", "repair_rounds", "tokens_in", "tokens_out"})
             record[key] = result.attr(key);
         std::string data_text = host::str_of(result.attr("data_text"));
@@ -394,6 +433,11 @@ void generate_once(py::object problem, py::object folder, py::object settings, p
             py::object status = outcome["status"], objective = outcome.attr("get")("objective");
             record["status"] = status;
             record["objective"] = objective;
+            if (host::truthy(settings.attr("get")("assumptions", false))) {
+                record["answer"] = outcome.attr("get")("answer");
+                record["listed_assumptions"] = result.attr("assumptions");
+                record["what_if"] = result.attr("what_if");
+            }
             progress(py::str("Final model: " + host::str_of(status) + ", objective " + host::str_of(objective)));
         }
     } catch (py::error_already_set& e) {
@@ -704,6 +748,11 @@ py::dict problem_settings(const Settings& s, py::object library, py::object stop
     settings["alignment_check"] = s.alignment_check;
     settings["samples"] = s.samples;
     settings["rel_tol"] = s.rel_tol;
+    if (s.assumptions) {
+        settings["assumptions"] = true;
+        settings["what_if"] = py::bool_(s.what_if);
+        settings["what_if_max"] = s.what_if_max;
+    }
     return settings;
 }
 
@@ -833,10 +882,12 @@ py::object run_evaluation(py::object dataset, py::object out_dir, py::object pro
                           py::object jobs, py::object iterations, py::object execution_check, py::object rel_tol,
                           py::object limit, py::object progress, py::object force, py::object replay,
                           py::object retry_errors, py::object stop_after_errors, py::object fields,
-                          py::object alignment_check, py::object repeat, py::object samples) {
+                          py::object alignment_check, py::object repeat, py::object samples, py::object assumptions,
+                          py::object what_if, py::object what_if_max) {
     Settings s =
         settings_from(dataset, out_dir, provider, model, jobs, iterations, execution_check, rel_tol, limit, progress,
                       force, replay, retry_errors, stop_after_errors, fields, alignment_check, repeat, samples);
+    read_readings(s, assumptions, what_if, what_if_max);
     ev::Dataset data = load_dataset(s);
     check_provider(s);
     check_solver();
@@ -948,6 +999,7 @@ ev::CommandOptions command_options(py::object args) {
         o.replay_exists = host::truthy(os_module().attr("path").attr("exists")(replay));
     }
     o.stop_after_errors = args.attr("stop_after_errors").cast<long long>();
+    o.what_if_max = args.attr("what_if_max").cast<long long>();
     for (auto [key, attribute] : {std::pair{"question", "field_question"},
                                   {"answer", "field_answer"},
                                   {"id", "field_id"},
@@ -1006,6 +1058,8 @@ std::optional<Refusal> ready(py::object args, const ev::CommandOptions& o, Setti
                           py::bool_(!host::truthy(args.attr("no_retry_errors"))), args.attr("stop_after_errors"),
                           fields, host::truthy(args.attr("no_alignment")) ? py::object(py::bool_(false)) : py::none(),
                           args.attr("repeat"), args.attr("samples"));
+        read_readings(s, py::bool_(host::truthy(args.attr("assumptions"))),
+                      py::bool_(host::truthy(args.attr("what_if"))), args.attr("what_if_max"));
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_ValueError) || replay.is_none()) throw;
         return Refusal{false, "--replay " + host::str_of(replay) +
@@ -1094,14 +1148,16 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
     host::def(m, "run_evaluation",
               "dataset, out_dir, *, provider=None, model=None, jobs=1, iterations=None, execution_check=None, "
               "rel_tol=0.0001, limit=None, progress=True, force=False, replay=None, retry_errors=True, "
-              "stop_after_errors=3, fields=None, alignment_check=None, repeat=1, samples=1",
+              "stop_after_errors=3, fields=None, alignment_check=None, repeat=1, samples=1, assumptions=False, "
+              "what_if=False, what_if_max=3",
               ev::kRunEvaluationDoc, &run_evaluation, py::arg("dataset"), py::arg("out_dir"), py::kw_only(),
               py::arg("provider") = py::none(), py::arg("model") = py::none(), py::arg("jobs") = 1,
               py::arg("iterations") = py::none(), py::arg("execution_check") = py::none(), py::arg("rel_tol") = 1e-4,
               py::arg("limit") = py::none(), py::arg("progress") = true, py::arg("force") = false,
               py::arg("replay") = py::none(), py::arg("retry_errors") = true, py::arg("stop_after_errors") = 3,
               py::arg("fields") = py::none(), py::arg("alignment_check") = py::none(), py::arg("repeat") = 1,
-              py::arg("samples") = 1);
+              py::arg("samples") = 1, py::arg("assumptions") = false, py::arg("what_if") = false,
+              py::arg("what_if_max") = 3);
     host::def(m, "_run_problem", "problem, out_dir, settings",
               "Run one problem: the loop, then the final model's solve; returns its record as a map.\n\n"
               "What the loop raises is kept in the record's 'error'.",

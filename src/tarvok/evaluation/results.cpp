@@ -117,6 +117,22 @@ std::string record_line(const Record& r) {
         }
         out += "]";
     }
+    if (r.answer) out += ", \"answer\": " + json::number(*r.answer);
+    if (r.readings) {
+        out += ", \"listed_assumptions\": [";
+        for (std::size_t i = 0; i < r.readings->size(); ++i) {
+            const Reading& a = (*r.readings)[i];
+            out += std::string(i ? ", " : "") + "{\"assumption\": " + json::quote(a.assumption) +
+                   ", \"alternative\": " + json::quote(a.alternative) + ", \"where\": " + json::quote(a.where) +
+                   ", \"kind\": " + json::quote(a.kind);
+            if (a.explored)
+                out += ", \"status\": " + optional_text(a.status) + ", \"objective\": " + optional_number(a.objective) +
+                       ", \"answer\": " + optional_number(a.answer) +
+                       ", \"matches\": " + (a.matches ? "true" : "false");
+            out += "}";
+        }
+        out += "]";
+    }
     return out + "}\n";
 }
 
@@ -193,6 +209,24 @@ RecordedResults read_results(std::string_view text) {
                 r.assumptions->push_back(std::move(one));
             }
         }
+        r.answer = number_of(v.find("answer"));
+        if (const Value* list = v.find("listed_assumptions"); list && list->kind == Value::Kind::Array) {
+            r.readings.emplace();
+            for (const Value& a : list->items) {
+                if (a.kind != Value::Kind::Object) continue;
+                Reading one;
+                one.assumption = text_of(a.find("assumption")).value_or("");
+                one.alternative = text_of(a.find("alternative")).value_or("");
+                one.where = text_of(a.find("where")).value_or("");
+                one.kind = text_of(a.find("kind")).value_or("");
+                one.explored = a.find("status") != nullptr;
+                one.status = text_of(a.find("status"));
+                one.objective = number_of(a.find("objective"));
+                one.answer = number_of(a.find("answer"));
+                one.matches = bool_of(a.find("matches")).value_or(false);
+                r.readings->push_back(std::move(one));
+            }
+        }
         std::string key = r.key();
         out.by_id[key] = std::move(r);
     }
@@ -204,6 +238,19 @@ bool is_correct(const std::optional<std::string>& status, std::optional<double> 
     if (!status || *status != "optimal" || !objective || !expected) return false;
     if (!std::isfinite(*objective) || !std::isfinite(*expected)) return false;
     return std::fabs(*objective - *expected) <= rel_tol * std::max(1.0, std::fabs(*expected));
+}
+
+void judge(Record& r, double rel_tol) {
+    r.correct = !r.error && is_correct(r.status, r.answer ? r.answer : r.objective, r.expected, rel_tol);
+    if (!r.readings) return;
+    for (Reading& a : *r.readings)
+        a.matches = a.explored && is_correct(a.status, a.answer ? a.answer : a.objective, r.expected, rel_tol);
+}
+
+bool right_among_readings(const Record& r) {
+    if (r.correct) return true;
+    return r.readings &&
+           std::any_of(r.readings->begin(), r.readings->end(), [](const Reading& a) { return a.matches; });
 }
 
 std::vector<const Problem*> pending(const std::vector<Problem>& problems, const std::map<std::string, Record>& by_id) {
@@ -265,7 +312,7 @@ ResumePlan plan_resume(const std::vector<Problem>& problems, const std::map<std:
         Record r = recorded;
         r.expected = p.expected;
         r.problem_class = p.problem_class;
-        r.correct = !r.error && is_correct(r.status, r.objective, r.expected, rel_tol);
+        judge(r, rel_tol);
         if (r.correct != recorded.correct || r.expected != recorded.expected ||
             r.problem_class != recorded.problem_class)
             plan.rejudged.push_back(p.key());
@@ -317,6 +364,10 @@ Summary summarize(const std::vector<Problem>& problems, const std::map<std::stri
                 Share& share = r.assumptions->empty() ? s.without_assumptions : s.with_assumptions;
                 ++share.total;
                 share.correct += r.correct;
+            }
+            if (r.readings) {
+                ++s.among_readings.total;
+                s.among_readings.correct += right_among_readings(r);
             }
         }
         s.compiled += r.compiled.value_or(false);
@@ -413,6 +464,9 @@ std::string summary_json(const Summary& s, const RunSettings& run) {
         members.insert(members.begin() + 4, {"accuracy_by_repeat", list + "]"});
         members.insert(members.begin() + 4, {"repeats", count(s.repeats)});
     }
+    // Written only for runs that listed assumptions, so other summaries stay as they were.
+    if (s.among_readings.total)
+        members.insert(members.begin() + 4, {"right_among_readings", share_json(s.among_readings)});
     std::string out = "{\n";
     for (std::size_t i = 0; i < members.size(); ++i)
         out += "  \"" + std::string(members[i].first) + "\": " + members[i].second +
@@ -487,6 +541,7 @@ std::string results_table(const std::vector<Problem>& problems, const std::map<s
     if (s.with_assumptions.total || s.without_assumptions.total)
         out += "With assumed numbers: " + share_text(s.with_assumptions) +
                "; without: " + share_text(s.without_assumptions) + ".\n";
+    if (s.among_readings.total) out += "Right answer among the shown readings: " + share_text(s.among_readings) + ".\n";
     if (s.mean_iterations || s.mean_seconds) {
         std::snprintf(figures, sizeof figures, "Mean iterations %s, mean seconds per problem %s.\n",
                       s.mean_iterations ? figure(std::round(*s.mean_iterations * 100) / 100).c_str() : "-",

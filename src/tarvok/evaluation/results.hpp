@@ -31,6 +31,16 @@ struct Assumption {
     std::string line_text;  ///< that line, trimmed
 };
 
+/// An assumption the assumptions step listed and, when the what-if step
+/// explored it, the answer under its alternative reading.
+struct Reading {
+    std::string assumption, alternative, where, kind;
+    bool explored = false;
+    std::optional<std::string> status;  ///< the alternative's solve; none when it gave no model or did not compile
+    std::optional<double> objective, answer;
+    bool matches = false;  ///< its answer (else objective) equals the reference (judged with the record)
+};
+
 /// One finished problem.
 struct Record {
     std::string id;
@@ -63,9 +73,23 @@ struct Record {
     /// that reached its objective; kept when more than one.
     long long samples = 1, sample = 1;
     std::optional<double> confidence;
+    /// The final model's decision expression `answer`: the quantity the
+    /// question asks for, judged in place of the objective when present.
+    std::optional<double> answer;
+    /// What the assumptions step listed, with the what-if answers; none when
+    /// the step was not taken.
+    std::optional<std::vector<Reading>> readings;
 
     std::string key() const { return record_key(id, repeat); }
 };
+
+/// Judges the record against its `expected`: the answer when there is one,
+/// else the objective; each explored reading likewise.
+void judge(Record& record, double rel_tol);
+
+/// Whether the reference equals the main answer or one of the what-if
+/// answers: the right answer was among the readings shown.
+bool right_among_readings(const Record& record);
 
 /// "correct", "wrong", "no_reference" (nothing to judge against) or "error"
 /// (the run raised).
@@ -75,7 +99,9 @@ std::string verdict(const Record& record);
 /// this order: id, repeat (when above 1), class (when there is one), expected (the reference it was judged against),
 /// objective, status, correct, compiled, iterations, compile_errors, seconds,
 /// error, provider_error, verdict, then question_sha256, run, llm_calls,
-/// repair_rounds, tokens_in, tokens_out and assumptions when the record has them.
+/// repair_rounds, tokens_in, tokens_out, assumptions, answer and
+/// listed_assumptions (the readings, an explored one with its status,
+/// objective, answer and match) when the record has them.
 std::string record_line(const Record& record);
 
 /// What an existing results.jsonl holds.
@@ -137,7 +163,10 @@ struct Summary {
     /// By how the samples agreed ("all_agree", "majority", "split"), when voted.
     std::map<std::string, Share> by_agreement;
     Share with_assumptions, without_assumptions;  ///< runs whose data file has numbers the description lacks, or none
-    std::optional<double> execution_rate;         ///< runs whose final model solved to optimality / attempted
+    /// Runs whose assumptions were listed: how often the reference was the
+    /// main answer or one of the what-if answers.
+    Share among_readings;
+    std::optional<double> execution_rate;  ///< runs whose final model solved to optimality / attempted
     std::optional<double> mean_llm_calls, mean_repair_rounds;  ///< over records that count them
     std::optional<long long> tokens_in, tokens_out;            ///< summed where reported
     std::size_t compiled = 0;                                  ///< final model compiles

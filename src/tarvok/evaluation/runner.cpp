@@ -19,6 +19,7 @@ std::optional<std::string> command_option_fault(const CommandOptions& o) {
         return "--provider replay needs --replay PATH (a transcript or a folder of them)";
     if (o.replay && !o.replay_exists) return "replay path not found: " + *o.replay;
     if (o.stop_after_errors < 0) return "--stop-after-errors must be at least 0";
+    if (o.what_if_max < 0) return "--what-if-max must be at least 0";
     if (o.provider && !o.provider_known)
         return "unknown provider '" + *o.provider + "' (choose " + o.provider_choices + ")";
     for (const auto& [key, field] : o.fields)
@@ -74,6 +75,12 @@ const std::vector<ArgumentSpec>& eval_arguments() {
          "repairs); the share that agrees is its confidence (default: 1)"},
         {"--force", K::Flag, nullptr, 0,
          "run in an --out that holds a run with another provider, model or settings; its problems run again"},
+        {"--assumptions", K::Flag, nullptr, 0,
+         "ask which assumptions each final model makes; records keep them, and a model's answer is judged"},
+        {"--what-if", K::Flag, nullptr, 0,
+         "also solve each alternative reading; the summary says how often the reference was among the shown "
+         "readings"},
+        {"--what-if-max", K::Int, "K", 3, "at most K what-if requests per problem (default: 3)"},
     };
     return arguments;
 }
@@ -237,6 +244,11 @@ const char* const kRunEvaluationDoc =
     "repeat runs each problem that many times (the summary gives the accuracy's standard deviation);\n"
     "samples generates each problem that many times and answers with the objective most samples\n"
     "reach (ties: fewer repairs), keeping the agreeing share as the record's 'confidence'.\n"
+    "assumptions asks, once each final model compiles, which assumptions it makes; the record keeps\n"
+    "them ('listed_assumptions') and the model's 'answer', which is judged in place of the objective.\n"
+    "what_if (implying assumptions) also solves each alternative reading, at most what_if_max\n"
+    "requests per problem; the summary's 'right_among_readings' counts the problems whose reference\n"
+    "is the main answer or one of those.\n"
     "Each record keeps the LLM calls, repair rounds and tokens of its run, and the numbers of its\n"
     "data file that the description does not give ('assumptions'); each problem's\n"
     "problem's files go to out_dir/<id>/, one record per finished problem is appended to\n"

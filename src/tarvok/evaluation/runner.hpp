@@ -32,6 +32,7 @@ struct CommandOptions {
     bool replay_exists = false;               ///< whether that path exists
     bool replay_configured = false;           ///< the library's own REPLAY_PATH is set
     long long stop_after_errors = 3;
+    long long what_if_max = 3;
     bool provider_known = true;    ///< `provider_key` names a provider (or none is given)
     std::string provider_choices;  ///< the providers to choose from, spoken ("a, b or c")
     /// The --field-* options given: the record key and the field named.

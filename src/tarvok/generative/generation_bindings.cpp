@@ -75,7 +75,21 @@ struct PerCall {
     py::object execution_check = py::none(), execution_time_limit = py::none();
     py::object few_shot_library, timeout = py::none(), embedding_model = py::none(), on_event = py::none();
     py::object record = py::none(), replay = py::none();  ///< paths, as os.fspath gives them
+    py::object assumptions = py::none(), what_if = py::bool_(false), what_if_max = py::int_(3);
 };
+
+/// The assumptions step of the call: per call, else ASSUMPTIONS_CHECK; the
+/// what-if step implies it and, as it solves, needs the solver library.
+void read_assumptions(Call& c, const PerCall& per_call) {
+    c.run.what_if = host::truthy(per_call.what_if);
+    py::object on = per_call.assumptions.is_none() ? attr("ASSUMPTIONS_CHECK") : per_call.assumptions;
+    c.run.assumptions = c.run.what_if || host::truthy(on);
+    c.run.what_if_max = host::saturated(per_call.what_if_max);
+    if (!c.run.assumptions) return;
+    c.run.description = host::str_of(c.prompt);
+    if (c.run.what_if)
+        host::import_extra("highspy", "The what-if step solves every alternative with HiGHS and", "solve");
+}
 
 /// The execution check of the call: per call, else EXECUTION_CHECK and
 /// EXECUTION_TIME_LIMIT as they stand. An unusable time limit, or a check
@@ -119,6 +133,7 @@ Call prepare(const char* function, const Arguments& a, const PerCall& per_call) 
     c.run.iterations = normalise_iterations(a.iterations);
     c.run.alignment = host::truthy(a.alignment_check.is_none() ? attr("ALIGNMENT_CHECK") : a.alignment_check);
     read_execution_check(c, per_call);
+    read_assumptions(c, per_call);
     c.provider = attr("_infer_provider")(a.llm_provider, a.model_name);
 
     c.run.provider = host::str_of(c.provider.attr("value"));
@@ -139,7 +154,63 @@ struct GenerationResult {
     py::object model_file, data_file;
     bool alignment = true;
     bool execution_check = false;
+    bool assumptions = false, what_if = false;
 };
+
+py::dict assumption_dict(const Assumption& a) {
+    py::dict one;
+    one["assumption"] = host::text(a.assumption);
+    one["alternative"] = host::text(a.alternative);
+    one["where"] = host::text(a.where);
+    one["kind"] = host::text(a.kind);
+    return one;
+}
+
+/// The assumptions as dicts; None when the step was not taken.
+py::object assumptions_list(const GenerationResult& g) {
+    if (!g.result.assumptions_asked) return py::none();
+    py::list out;
+    for (const Assumption& a : g.result.assumptions) out.append(assumption_dict(a));
+    return out;
+}
+
+/// A solve as the what-if table shows it: status, objective, answer.
+py::dict reading(const std::optional<wf::ExecutionOutcome>& execution) {
+    py::dict out;
+    py::object map = execution ? held(execution->host.get()).first : py::object(py::none());
+    out["status"] = map.is_none() ? py::object(py::none()) : py::object(map["status"]);
+    out["objective"] = map.is_none() ? py::object(py::none()) : held(execution->host.get()).second;
+    out["answer"] = map.is_none() ? py::object(py::none()) : map.attr("get")("answer");
+    return out;
+}
+
+/// One explored alternative: its assumption, its files, and how it solved.
+py::dict what_if_dict(const GenerationResult& g, const wf::WhatIf& w) {
+    py::dict one = assumption_dict(g.result.assumptions.at(w.assumption));
+    one["index"] = w.index;
+    bool written = w.pair.host != nullptr && w.not_written.empty();
+    one["model_file"] = written ? alternative_file(g.model_file, w.index) : py::object(py::none());
+    one["data_file"] = written ? alternative_file(g.data_file, w.index) : py::object(py::none());
+    one["compiled"] = w.compiled;
+    one["adopted"] = w.adopted;
+    one["errors"] = text_list(w.errors);
+    one.attr("update")(reading(w.execution));
+    return one;
+}
+
+/// The what-if table: 'main' (the final pair's status, objective and
+/// answer), 'alternatives' (one dict each) and 'unexplored' (alternatives
+/// left out by the request budget); None when the step was not taken.
+py::object what_if_table(const GenerationResult& g) {
+    if (!g.what_if || !g.result.assumptions_asked) return py::none();
+    py::list alternatives;
+    for (const wf::WhatIf& w : g.result.what_if) alternatives.append(what_if_dict(g, w));
+    py::dict out;
+    out["main"] = reading(g.result.main_execution);
+    out["alternatives"] = alternatives;
+    out["unexplored"] = g.result.what_if_unexplored;
+    return out;
+}
 
 /// The map generative_solve returns with return_statistics.
 py::dict statistics(const GenerationResult& g) {
@@ -152,15 +223,21 @@ py::dict statistics(const GenerationResult& g) {
         out["solver_status"] = solved ? py::object(solved->first["status"]) : py::none();
         out["objective"] = solved ? solved->second : py::none();
     }
+    if (g.assumptions) {
+        out["assumptions"] = assumptions_list(g);
+        out["what_if"] = what_if_table(g);
+    }
     return out;
 }
 
-/// The final pair's solver outcome: the execution check's, else a solve of
-/// its compiled model; None when it does not compile.
+/// The final pair's solver outcome: the execution check's (or the what-if
+/// step's), else a solve of its compiled model ('answer' too with the
+/// assumptions step); None when it does not compile.
 py::object execute(const GenerationResult& g, py::object time_limit) {
     if (g.result.execution) return held(g.result.execution->host.get()).first;
+    if (g.result.main_execution) return held(g.result.main_execution->host.get()).first;  // the what-if step's
     if (!g.result.compiled) return py::none();
-    return execution_map(g.result.pair, g.result.compiled_model.get(), time_limit);
+    return execution_map(g.result.pair, g.result.compiled_model.get(), time_limit, g.assumptions);
 }
 
 py::object run_and_wrap(Call& c, const PerCall& per_call) {
@@ -169,7 +246,8 @@ py::object run_and_wrap(Call& c, const PerCall& per_call) {
     if (!per_call.embedding_model.is_none()) options["embedding_model"] = per_call.embedding_model;
     if (!per_call.replay.is_none()) options["replay_path"] = per_call.replay;
     CallOptions scope(options);
-    GenerationResult g{run_loop(c), c.model_file, c.data_file, c.run.alignment, c.run.execution_check};
+    GenerationResult g{run_loop(c),           c.model_file,      c.data_file,  c.run.alignment,
+                       c.run.execution_check, c.run.assumptions, c.run.what_if};
     return py::cast(std::move(g));
 }
 
@@ -182,7 +260,8 @@ py::object generative_solve(py::object prompt, py::object model_file, py::object
     Arguments a{prompt,          model_file,  data_file, model_name,   mode,     iterations,
                 alignment_check, temperature, stop,      llm_provider, progress, few_shot};
     Call c = prepare("generative_solve", a, PerCall{});
-    GenerationResult g{run_loop(c), model_file, data_file, c.run.alignment, c.run.execution_check};
+    GenerationResult g{run_loop(c),           model_file,        data_file,    c.run.alignment,
+                       c.run.execution_check, c.run.assumptions, c.run.what_if};
     if (!host::truthy(return_statistics)) return host::text(g.result.assessment);
     return statistics(g);
 }
@@ -190,8 +269,14 @@ py::object generative_solve(py::object prompt, py::object model_file, py::object
 /// The options only run_generation has, checked before anything is done.
 PerCall per_call_options(py::object few_shot_library, py::object execution_check, py::object execution_time_limit,
                          py::object timeout, py::object embedding_model, py::object on_event, py::object record,
-                         py::object replay) {
+                         py::object replay, py::object assumptions, py::object what_if, py::object what_if_max) {
     const char* fn = "run_generation";
+    host::require(assumptions, fn, "assumptions", Kind::Bool, true);
+    host::require(what_if, fn, "what_if", Kind::Bool);
+    host::require(what_if_max, fn, "what_if_max", Kind::Int);
+    if (what_if_max.cast<long long>() < 0)
+        host::raise(PyExc_ValueError,
+                    "run_generation() argument 'what_if_max' must be at least 0, not " + host::str_of(what_if_max));
     host::require(execution_check, fn, "execution_check", Kind::Bool, true);
     check_seconds(execution_time_limit, "run_generation() argument 'execution_time_limit'");
     check_seconds(timeout, "run_generation() argument 'timeout'");
@@ -207,6 +292,9 @@ PerCall per_call_options(py::object few_shot_library, py::object execution_check
     if (!record.is_none()) per_call.record = fspath(record);
     if (!replay.is_none()) per_call.replay = fspath(replay);
     if (!few_shot_library.is_none()) per_call.few_shot_library = few_shot_library;
+    per_call.assumptions = assumptions;
+    per_call.what_if = what_if;
+    per_call.what_if_max = what_if_max;
     return per_call;
 }
 
@@ -215,9 +303,9 @@ py::object run_generation(py::object prompt, py::object model_file, py::object d
                           py::object temperature, py::object stop, py::object progress, py::object few_shot,
                           py::object few_shot_library, py::object execution_check, py::object execution_time_limit,
                           py::object timeout, py::object embedding_model, py::object on_event, py::object record,
-                          py::object replay) {
+                          py::object replay, py::object assumptions, py::object what_if, py::object what_if_max) {
     PerCall per_call = per_call_options(few_shot_library, execution_check, execution_time_limit, timeout,
-                                        embedding_model, on_event, record, replay);
+                                        embedding_model, on_event, record, replay, assumptions, what_if, what_if_max);
     Arguments a{prompt,
                 model_file,
                 data_file,
@@ -349,14 +437,32 @@ void add_outcome_properties(ResultClass& cls) {
                 return g.result.usage.tokens_out ? py::object(py::int_(*g.result.usage.tokens_out)) : py::none();
             },
             "Reply tokens summed over the requests whose provider reported them; None when none did.")
+        .def_property_readonly("assumptions", &assumptions_list,
+                               "The assumptions the final pair makes (dicts: 'assumption', 'alternative', 'where',\n"
+                               "'kind'), the LLM's first, then the data's numbers the description does not give;\n"
+                               "None when the assumptions step was not taken.")
+        .def_property_readonly(
+            "assumptions_error",
+            [](const GenerationResult& g) {
+                return g.result.assumptions_failure.empty() ? py::object(py::none())
+                                                            : py::object(host::text(g.result.assumptions_failure));
+            },
+            "Why the assumptions reply gave no list, or None.")
+        .def_property_readonly("what_if", &what_if_table,
+                               "The what-if table: 'main' (status, objective and answer of the final pair),\n"
+                               "'alternatives' (per explored assumption: its texts, 'index', 'model_file',\n"
+                               "'data_file', 'compiled', 'errors', 'status', 'objective', 'answer', 'adopted':\n"
+                               "an asked quantity that solves to the main objective becomes the final pair)\n"
+                               "and 'unexplored'; None when the what-if step was not taken.")
         .def_property_readonly("statistics", &statistics,
                                "The map generative_solve returns with return_statistics=True.")
         .def("execute", &execute, py::arg("time_limit") = py::none(),
              host::signed_doc("execute", "self, time_limit=None",
                               "The final pair's solver outcome as the execution check reports it (status, objective,\n"
                               "message, infeasible_constraints): the check's own solve when it made one, else a solve\n"
-                              "of the compiled model (time_limit seconds, None for no limit). None when the final\n"
-                              "pair does not compile.")
+                              "of the compiled model (time_limit seconds, None for no limit); with the assumptions\n"
+                              "step also 'answer' (the model's decision expression answer, or None). None when the\n"
+                              "final pair does not compile.")
                  .c_str())
         .def("__repr__", [](const GenerationResult& g) {
             std::string text = "<GenerationResult iterations=" + std::to_string(g.result.iterations);
@@ -382,7 +488,7 @@ void register_run_generation(py::module_& m) {
               "prompt, model_file, data_file, *, model_name=None, llm_provider=None, mode=None, iterations=None, "
               "alignment_check=None, temperature=None, stop=None, progress=None, few_shot=True, few_shot_library=None, "
               "execution_check=None, execution_time_limit=None, timeout=None, embedding_model=None, on_event=None, "
-              "record=None, replay=None",
+              "record=None, replay=None, assumptions=None, what_if=False, what_if_max=3",
               "Run the generation loop of generative_solve and return a GenerationResult.\n\n"
               "The loop, its files and its failures are those of generative_solve, whose parameters it shares;\n"
               "the options below hold for this call only and leave the module settings as they are. None reads\n"
@@ -398,14 +504,22 @@ void register_run_generation(py::module_& m) {
               "'provider', 'model', 'step' ('generate', 'repair', 'align', 'realign', 'execution', 'assess'),\n"
               "'prompt', 'reply', 'temperature', 'tokens_in' and 'tokens_out' (None where the provider reports\n"
               "no usage) and 'seconds'. replay, a path, is where the provider 'replay' finds its transcripts\n"
-              "for this call (REPLAY_PATH when None).",
+              "for this call (REPLAY_PATH when None).\n\n"
+              "assumptions (None reads ASSUMPTIONS_CHECK) asks, once the final pair compiles (and solves, with\n"
+              "the execution check), which assumptions it makes where the description is silent or ambiguous;\n"
+              "the data's numbers the description does not give join them as 'invented_data'. what_if (the\n"
+              "solve extra; implies assumptions) asks for the pair under each alternative reading, at most\n"
+              "what_if_max requests, compiles and solves it and writes it beside the run's files\n"
+              "(NAME.alt1.mod, NAME.alt1.dat, ...). A reply that is no list is reported in\n"
+              "assumptions_error; the final pair and its answer stay as they are.",
               &run_generation, py::arg("prompt"), py::arg("model_file"), py::arg("data_file"), py::kw_only(),
               py::arg("model_name") = none, py::arg("llm_provider") = none, py::arg("mode") = none,
               py::arg("iterations") = none, py::arg("alignment_check") = none, py::arg("temperature") = none,
               py::arg("stop") = none, py::arg("progress") = none, py::arg("few_shot") = true,
               py::arg("few_shot_library") = none, py::arg("execution_check") = none,
               py::arg("execution_time_limit") = none, py::arg("timeout") = none, py::arg("embedding_model") = none,
-              py::arg("on_event") = none, py::arg("record") = none, py::arg("replay") = none);
+              py::arg("on_event") = none, py::arg("record") = none, py::arg("replay") = none,
+              py::arg("assumptions") = none, py::arg("what_if") = false, py::arg("what_if_max") = 3);
 }
 
 /// The docstring of generative_solve.

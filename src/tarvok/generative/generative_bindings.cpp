@@ -204,7 +204,10 @@ void register_settings(py::module_& m) {
         "EXECUTION_TIME_LIMIT 60.0     seconds for each of those solves; None for no limit (read per call)\n"
         "REPLAY_PATH         None      the transcripts the provider 'replay' answers from: a .jsonl file, or a\n"
         "                              folder searched for *.jsonl; each prompt gets the reply last recorded\n"
-        "                              for it (read per call)\n\n"
+        "                              for it (read per call)\n"
+        "ASSUMPTIONS_CHECK   False     whether generative_solve asks, once the final model compiles, which\n"
+        "                              assumptions it makes; return_statistics then carries 'assumptions'\n"
+        "                              and 'what_if' (read per call)\n\n"
         "run_generation takes what it reads per call as options of that call, which leave the settings as\n"
         "they are.";
     m.attr("MAX_ITERATIONS") = 5;
@@ -220,6 +223,7 @@ void register_settings(py::module_& m) {
     m.attr("EXECUTION_CHECK") = false;
     m.attr("EXECUTION_TIME_LIMIT") = 60.0;  // seconds per solve; None for no limit
     m.attr("REPLAY_PATH") = py::none();
+    m.attr("ASSUMPTIONS_CHECK") = false;  // opt-in: one more request, listing what the model assumes
 }
 
 /// Grammar, and the type of every `progress` parameter for annotations (the stub names it too).

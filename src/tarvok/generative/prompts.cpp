@@ -145,4 +145,37 @@ std::string feedback_prompt(std::string_view question, std::string_view grammar,
                    question_to_model, model_code, model_to_data, data_code, inputs_close, feedback_contract});
 }
 
+std::string assumptions_prompt(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                               std::string_view data_code) {
+    using namespace pieces;
+    return concat({role, assumptions_task, grammar_open, grammar, grammar_close, inputs_problem_open, prompt,
+                   problem_to_model, model_code, model_to_data, data_code, inputs_close, assumptions_contract});
+}
+
+std::string what_if_prompt(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                           std::string_view data_code, std::string_view assumption, std::string_view alternative,
+                           bool asked_quantity) {
+    using namespace pieces;
+    return concat({role,
+                   what_if_task_open,
+                   assumption,
+                   assumption_to_alternative,
+                   alternative,
+                   what_if_task_close,
+                   grammar_open,
+                   grammar,
+                   grammar_close,
+                   problem_open,
+                   prompt,
+                   previous_attempt_open,
+                   model_code,
+                   model_to_data,
+                   data_code,
+                   previous_attempt_close,
+                   what_if_rules_text,
+                   asked_quantity ? asked_quantity_rule : std::string_view(),
+                   what_if_rules_close,
+                   model_data_contract});
+}
+
 }  // namespace tarvok::generative

@@ -330,6 +330,65 @@ inline constexpr std::string_view feedback_goal =
     "Label all constraints and the objective function meaningfully; thoroughly comment the changes to explain the purpose of variables, parameters, objective, and constraints; match these explanations to user's question by following the predicaments of literate programming.\n";
 inline constexpr std::string_view feedback_task = join<task_open, feedback_goal, syntax_reference, task_close>;
 
+// The assumptions a compiling pair makes, and the pair under another reading.
+inline constexpr std::string_view assumptions_goal =
+    "List the assumptions the generated Tarvok model and data make where the problem description is silent or ambiguous.\n"
+    "For each, give the other reasonable reading and the model or data lines it affects.\n"
+    "Look for numbers the data supply that the description does not give, readings of ambiguous phrases, units and scales, conditions at the start or end of a horizon (initial states, final inventories), and a question that asks for a quantity other than the objective's value.\n";
+inline constexpr std::string_view assumptions_task = join<task_open, assumptions_goal, syntax_reference, task_close>;
+inline constexpr std::string_view assumptions_requirements =
+    "<output_requirements>\n"
+    "- Return ONLY a JSON list of objects, each with exactly four keys: \"assumption\", \"alternative\", \"where\" and \"kind\" (all strings).\n"
+    "- \"assumption\" is the reading the model takes, \"alternative\" the other reasonable reading, \"where\" the model or data lines it affects, \"kind\" one of \"invented_data\", \"interpretation\", \"units\", \"boundary_condition\", \"asked_quantity\".\n"
+    "- List the assumptions that could change the answer, the most consequential first; return [] when the description settles every choice.\n"
+    "- No Markdown. No commentary. No additional keys. No trailing commas.\n";
+inline constexpr std::string_view assumptions_schema =
+    "</output_requirements>\n"
+    "\n"
+    "<json_schema>\n"
+    "{\n"
+    "  \"type\": \"array\",\n"
+    "  \"items\": {\n"
+    "    \"type\": \"object\",\n"
+    "    \"additionalProperties\": false,\n"
+    "    \"required\": [\"assumption\", \"alternative\", \"where\", \"kind\"],\n"
+    "    \"properties\": {\n"
+    "      \"assumption\": {\"type\": \"string\"},\n"
+    "      \"alternative\": {\"type\": \"string\"},\n"
+    "      \"where\": {\"type\": \"string\"},\n"
+    "      \"kind\": {\"enum\": [\"invented_data\", \"interpretation\", \"units\", \"boundary_condition\", \"asked_quantity\"]}\n"
+    "    }\n"
+    "  }\n"
+    "}\n"
+    "</json_schema>\n"
+    "\n"
+    "<example_output>\n"
+    "[{ \"assumption\": \"Every generator is off before the first period.\", \"alternative\": \"Generators may already run when the horizon starts.\", \"where\": \"model line 14 (startup)\", \"kind\": \"boundary_condition\" }]\n"
+    "</example_output>\n";
+inline constexpr std::string_view assumptions_contract =
+    join<assumptions_requirements, fence_option, assumptions_schema>;
+inline constexpr std::string_view what_if_task_open =
+    "<task>\n"
+    "The previous attempt produced a Tarvok model and data that compile, and they rest on an assumption the problem description does not settle.\n"
+    "<assumption>\n";
+inline constexpr std::string_view assumption_to_alternative =
+    "\n"
+    "</assumption>\n"
+    "<alternative>\n";
+inline constexpr std::string_view what_if_goal =
+    "\n"
+    "</alternative>\n"
+    "Revise the model and data so that they follow the alternative reading instead, keeping every other modeling choice as it is.\n"
+    "Change only what the alternative reading requires.\n";
+inline constexpr std::string_view what_if_task_close = join<what_if_goal, literate_model, syntax_reference, task_close>;
+inline constexpr std::string_view what_if_rules_text =
+    "<revision_guidelines>\n"
+    "- Apply the alternative reading and nothing else.\n"
+    "- Keep syntax strictly valid.\n";
+inline constexpr std::string_view asked_quantity_rule =
+    "- The alternative concerns the quantity the question asks for: keep the objective and add a decision expression named answer that holds that quantity (dexpr float answer = ...;).\n";
+inline constexpr std::string_view what_if_rules_close = join<no_diffs, guidelines_close>;
+
 }  // namespace pieces
 
 /// One few-shot example as the prompts show it. Paths that the caller did not
@@ -398,5 +457,15 @@ std::string final_assessment_prompt(std::string_view prompt, std::string_view gr
 /// Request that answers a user's question about an existing pair.
 std::string feedback_prompt(std::string_view question, std::string_view grammar, std::string_view model_code,
                             std::string_view data_code);
+
+/// Request for the assumptions a compiling pair makes, as a JSON list.
+std::string assumptions_prompt(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                               std::string_view data_code);
+
+/// Request for the pair under the alternative reading of one assumption;
+/// `asked_quantity` asks for a decision expression `answer` as well.
+std::string what_if_prompt(std::string_view prompt, std::string_view grammar, std::string_view model_code,
+                           std::string_view data_code, std::string_view assumption, std::string_view alternative,
+                           bool asked_quantity);
 
 }  // namespace tarvok::generative

@@ -257,12 +257,43 @@ void register_judging_prompts(py::module_& m) {
         py::arg("user_prompt_text"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"));
 }
 
+/// The requests of the assumptions step: the list, and a pair under one alternative.
+void register_assumption_prompts(py::module_& m) {
+    using host::def;
+    def(
+        m, "_build_assumptions_prompt", "prompt, grammar_implementation, model_code, data_code",
+        "Build the request for the JSON list of assumptions a compiling pair makes where the description\n"
+        "is silent or ambiguous: each with 'assumption', 'alternative', 'where' and 'kind'.",
+        [](py::object prompt, py::object grammar, py::object model_code, py::object data_code) -> py::object {
+            host::Utf8 p = text_form(prompt), g = text_form(grammar), mc = text_form(model_code),
+                       dc = text_form(data_code);
+            return host::text(assumptions_prompt(p.view(), g.view(), mc.view(), dc.view()));
+        },
+        py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"));
+    def(
+        m, "_build_what_if_prompt",
+        "prompt, grammar_implementation, model_code, data_code, assumption, alternative, kind='interpretation'",
+        "Build the request for a pair under the alternative reading of one assumption.\n\n"
+        "For the kind 'asked_quantity' it also asks for a decision expression named answer.",
+        [](py::object prompt, py::object grammar, py::object model_code, py::object data_code, py::object assumption,
+           py::object alternative, py::object kind) -> py::object {
+            host::Utf8 p = text_form(prompt), g = text_form(grammar), mc = text_form(model_code),
+                       dc = text_form(data_code), as = text_form(assumption), alt = text_form(alternative),
+                       k = text_form(kind);
+            return host::text(what_if_prompt(p.view(), g.view(), mc.view(), dc.view(), as.view(), alt.view(),
+                                             k.view() == "asked_quantity"));
+        },
+        py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"),
+        py::arg("assumption"), py::arg("alternative"), py::arg("kind") = "interpretation");
+}
+
 }  // namespace
 
 void register_references_and_prompts(py::module_& m) {
     register_references(m);
     register_pair_prompts(m);
     register_judging_prompts(m);
+    register_assumption_prompts(m);
 }
 
 }  // namespace tarvok::generative::bind

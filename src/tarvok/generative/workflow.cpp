@@ -1,8 +1,11 @@
 #include "generative/workflow.hpp"
 
 #include "common/utf8.hpp"
+#include "generative/grounding.hpp"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 
 namespace tarvok::generative::workflow {
 
@@ -15,6 +18,8 @@ std::string_view step_name(Step step) {
     case Step::Execution: return "execution";
     case Step::Assess: return "assess";
     case Step::Feedback: return "feedback";
+    case Step::Assumptions: return "assumptions";
+    case Step::WhatIf: return "what_if";
     }
     return "generate";
 }
@@ -42,6 +47,13 @@ std::string_view event_name(EventKind kind) {
     case EventKind::FeedbackReceived: return "feedback_received";
     case EventKind::Request: return "request";
     case EventKind::Reply: return "reply";
+    case EventKind::Assumptions: return "assumptions";
+    case EventKind::AssumptionsListed: return "assumptions_listed";
+    case EventKind::AssumptionsInvalid: return "assumptions_invalid";
+    case EventKind::WhatIf: return "what_if";
+    case EventKind::WhatIfSolved: return "what_if_solved";
+    case EventKind::WhatIfFailed: return "what_if_failed";
+    case EventKind::WhatIfBudget: return "what_if_budget";
     }
     return "started";
 }
@@ -59,6 +71,33 @@ std::string trimmed(std::string_view text) {
         end = pos;
     }
     return std::string(text.substr(begin, end - begin));
+}
+
+std::string Steps::assumptions_prompt(const Pair&) { throw std::logic_error("these steps do not ask for assumptions"); }
+std::string Steps::what_if_prompt(const Pair&, const Assumption&) {
+    throw std::logic_error("these steps do not ask for alternatives");
+}
+std::string Steps::write_alternative(const Pair&, long long) {
+    throw std::logic_error("these steps do not write alternatives");
+}
+
+std::string alternative_path(std::string_view path, long long index) {
+    std::size_t name = path.find_last_of("/\\");
+    name = name == std::string_view::npos ? 0 : name + 1;
+    std::size_t dot = path.rfind('.');
+    // A leading dot names a hidden file, not an extension.
+    if (dot == std::string_view::npos || dot <= name) dot = path.size();
+    return std::string(path.substr(0, dot)) + ".alt" + std::to_string(index) + std::string(path.substr(dot));
+}
+
+std::vector<Assumption> invented_numbers(std::string_view description, std::string_view data) {
+    std::vector<Assumption> out;
+    for (const grounding::Finding& f : grounding::ground(description, data).assumptions) {
+        out.push_back({"the data file sets " + f.text + ", a number the description does not give",
+                       "a value the description states or implies",
+                       "data line " + std::to_string(f.line) + ": " + f.line_text, "invented_data"});
+    }
+    return out;
 }
 
 std::string RecordingClient::generate(const std::string& prompt, const RequestOptions& options) {
@@ -277,7 +316,114 @@ class Loop {
                 ask(s_.steps.final_assessment_prompt(read_back_, errors), Step::Assess, judging(run_.temperature, 0.2));
             result_.assessment = trimmed(reply);
         }
+        if (run_.assumptions && result_.compiled && !result_.execution_failed) list_assumptions();
         say(EventKind::Complete, "Generation complete");
+    }
+
+    /// Asks which assumptions the final pair makes, adds the data's numbers
+    /// that the description does not give, and explores the alternatives.
+    /// A reply that is no list is reported; the pair and its answer stay.
+    void list_assumptions() {
+        result_.assumptions_asked = true;
+        say(EventKind::Assumptions, "Asking which assumptions the model makes");
+        std::string reply =
+            ask(s_.steps.assumptions_prompt(read_back_), Step::Assumptions, judging(run_.temperature, 0.0));
+        ParsedAssumptions parsed =
+            reply.empty() ? ParsedAssumptions{std::nullopt, "the reply is empty"} : parse_assumptions(reply);
+        std::size_t listed = 0;
+        if (parsed.list) {
+            result_.assumptions = std::move(*parsed.list);
+            listed = result_.assumptions.size();
+            say(EventKind::AssumptionsListed, "Assumptions listed: " + std::to_string(listed));
+        } else {
+            result_.assumptions_failure =
+                "Invalid assumptions response JSON: " + parsed.failure + "\nResponse: " + s_.steps.shown(reply);
+            s_.progress.log(result_.assumptions_failure);
+            say(EventKind::AssumptionsInvalid, "The assumptions reply is no JSON list; the model stands as it is");
+        }
+        for (Assumption& a : invented_numbers(run_.description, read_back_.data))
+            result_.assumptions.push_back(std::move(a));
+        if (run_.what_if && listed > 0) explore(listed);
+    }
+
+    /// Solves the pair under each of the first `listed` alternatives, within
+    /// the request budget; a fault of one is reported with it.
+    void explore(std::size_t listed) {
+        if (result_.execution) {
+            result_.main_execution = result_.execution;
+        } else {
+            say(EventKind::Solving, "Solving the final model for the what-if table");
+            check_cancelled();
+            result_.main_execution = s_.executor.execute(result_.pair, result_.compiled_model.get());
+        }
+        long long budget = std::max<long long>(run_.what_if_max, 0);
+        std::size_t planned = std::min<std::size_t>(listed, static_cast<std::size_t>(budget));
+        for (std::size_t i = 0; i < listed; ++i) {
+            if (static_cast<long long>(i) >= budget) {
+                result_.what_if_unexplored = static_cast<long long>(listed - i);
+                say(EventKind::WhatIfBudget, "What-if budget reached (" + std::to_string(budget) + " requests); " +
+                                                 std::to_string(listed - i) + " alternatives not explored");
+                break;
+            }
+            result_.what_if.push_back(what_if(i, planned));
+        }
+    }
+
+    WhatIf what_if(std::size_t i, std::size_t planned) {
+        const Assumption& a = result_.assumptions[i];
+        WhatIf w;
+        w.assumption = i;
+        w.index = static_cast<long long>(result_.what_if.size()) + 1;
+        std::string counter = std::to_string(w.index) + "/" + std::to_string(planned);
+        say(EventKind::WhatIf, "What if (" + counter + "): " + a.alternative);
+        std::string reply = ask(s_.steps.what_if_prompt(read_back_, a), Step::WhatIf, run_.temperature);
+        ParsedPair parsed =
+            reply.empty() ? ParsedPair{std::nullopt, "the reply is empty", nullptr} : s_.steps.read_pair(reply);
+        if (!parsed.pair) {
+            w.errors = {"the reply holds no model and data pair: " + parsed.failure};
+            say(EventKind::WhatIfFailed, "Alternative " + counter + " gave no model; the main answer stands");
+            return w;
+        }
+        w.pair = std::move(*parsed.pair);
+        check_cancelled();
+        CompileOutcome compiled = s_.compiler.compile(w.pair);
+        w.not_written = s_.steps.write_alternative(w.pair, w.index);
+        if (!compiled.ok) {
+            w.errors = compiled.errors;
+            say(EventKind::WhatIfFailed, "Alternative " + counter + " does not compile; the main answer stands");
+            return w;
+        }
+        w.compiled = true;
+        check_cancelled();
+        w.execution = s_.executor.execute(w.pair, compiled.compiled.get());
+        Event e = event(EventKind::WhatIfSolved, "Alternative " + counter + ": " + w.execution->verdict.status +
+                                                     ", objective " + w.execution->objective_text);
+        e.execution = &*w.execution;
+        s_.progress.event(e);
+        if (a.kind == "asked_quantity" && names_the_answer(*w.execution)) adopt(w, compiled);
+        return w;
+    }
+
+    /// Whether an alternative for the asked quantity only added it: it
+    /// solves to the main objective and holds an `answer`.
+    bool names_the_answer(const ExecutionOutcome& alt) const {
+        const std::optional<ExecutionOutcome>& main = result_.main_execution;
+        if (!alt.answer || !alt.objective || alt.verdict.status != "optimal") return false;
+        if (!main || !main->objective || main->verdict.status != "optimal") return false;
+        return std::abs(*alt.objective - *main->objective) <= 1e-6 * std::max(1.0, std::abs(*main->objective));
+    }
+
+    /// The final pair becomes the one that names the asked quantity as
+    /// `answer`: the same model and answer, now reporting what was asked.
+    void adopt(WhatIf& w, const CompileOutcome& compiled) {
+        w.adopted = true;
+        result_.pair = w.pair;
+        result_.compiled_model = compiled.compiled;
+        result_.main_execution = w.execution;
+        if (result_.execution) result_.execution = w.execution;
+        read_back_ = s_.steps.write_pair(result_.pair);
+        say(EventKind::FilesWritten, "The final model names the asked quantity as answer; wrote files: " +
+                                         run_.model_file + " \u2022 " + run_.data_file);
     }
 };
 

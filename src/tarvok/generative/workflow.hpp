@@ -10,6 +10,7 @@
 #pragma once
 
 #include "generative/prompts.hpp"
+#include "generative/reply_parsing.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -26,16 +27,18 @@ namespace tarvok::generative::workflow {
 
 /// What a request to the LLM is for.
 enum class Step : uint8_t {
-    Generate,   ///< the first pair
-    Repair,     ///< a pair after compile errors
-    Align,      ///< the alignment verdict on a compiling pair
-    Realign,    ///< a pair after a verdict of not aligned
-    Execution,  ///< a pair after the solver's verdict on the last one
-    Assess,     ///< the closing assessment
-    Feedback,   ///< an answer about an existing pair
+    Generate,     ///< the first pair
+    Repair,       ///< a pair after compile errors
+    Align,        ///< the alignment verdict on a compiling pair
+    Realign,      ///< a pair after a verdict of not aligned
+    Execution,    ///< a pair after the solver's verdict on the last one
+    Assess,       ///< the closing assessment
+    Feedback,     ///< an answer about an existing pair
+    Assumptions,  ///< the assumptions a compiling pair makes
+    WhatIf,       ///< a pair under the alternative reading of one of them
 };
 
-/// "generate", "repair", "align", "realign", "execution", "assess", "feedback".
+/// "generate", "repair", "align", "realign", "execution", "assess", "feedback", "assumptions", "what_if".
 std::string_view step_name(Step step);
 
 struct RequestOptions {
@@ -124,6 +127,7 @@ struct ExecutionOutcome {
     SolverVerdict verdict;            ///< the status word, the solver's message, the infeasible subset
     std::optional<double> objective;  ///< none when there is no solution
     std::string objective_text;       ///< the objective as progress lines write it ("none" when there is none)
+    std::optional<double> answer;     ///< the decision expression `answer`, when the model defines one
     Attached host;                    ///< the outcome as the host holds it
 };
 
@@ -182,6 +186,10 @@ class Steps {
     /// `errors` is empty when the final pair had none.
     virtual std::string final_assessment_prompt(const Pair& pair, const std::vector<std::string>& errors) = 0;
     virtual std::string feedback_prompt() = 0;
+    /// The assumptions request on the final pair (as its files give it back).
+    virtual std::string assumptions_prompt(const Pair& pair);
+    /// The request for `pair` under the alternative reading of `assumption`.
+    virtual std::string what_if_prompt(const Pair& pair, const Assumption& assumption);
 
     virtual ParsedPair read_pair(const std::string& reply) = 0;
     /// May throw: a reply that is no JSON object ends the run as the reader failed.
@@ -192,6 +200,10 @@ class Steps {
     /// returns it as a reader of those files gets it back (text mode: every
     /// line end a line feed).
     virtual Pair write_pair(const Pair& pair) = 0;
+    /// Writes an alternative pair beside the run's files, as
+    /// alternative_path names them, each whole or not at all; empty, or why
+    /// it was not written (a name that is one of the run's own files).
+    virtual std::string write_alternative(const Pair& pair, long long index);
 
     /// Text from a server as messages show it (bounded, keys hidden).
     virtual std::string shown(const std::string& text) = 0;
@@ -219,8 +231,15 @@ enum class EventKind : uint8_t {
     Complete,
     FeedbackRequested,
     FeedbackReceived,
-    Request,  ///< a prompt goes to the LLM (no progress line)
-    Reply,    ///< its reply arrived (no progress line)
+    Request,             ///< a prompt goes to the LLM (no progress line)
+    Reply,               ///< its reply arrived (no progress line)
+    Assumptions,         ///< the assumptions request goes out
+    AssumptionsListed,   ///< its reply read as a list
+    AssumptionsInvalid,  ///< its reply is no list: the run keeps its pair, without the LLM's assumptions
+    WhatIf,              ///< the request for an alternative reading goes out
+    WhatIfSolved,        ///< the alternative compiles and was solved
+    WhatIfFailed,        ///< the alternative gave no pair or does not compile: the main answer stands
+    WhatIfBudget,        ///< what_if_max requests made: the remaining alternatives are not explored
 };
 
 /// "started", "execution_check_on", "iteration", ...
@@ -236,7 +255,8 @@ struct Event {
     double seconds = 0;                                ///< Reply: how long the request took
     const std::vector<std::string>* errors = nullptr;  ///< CompileFailed
     const std::string* assessment = nullptr;           ///< Aligned, NotAligned (trimmed)
-    const ExecutionOutcome* execution = nullptr;       ///< ExecutionFailed, ExecutionPassed, ExecutionInconclusive
+    const ExecutionOutcome* execution =
+        nullptr;  ///< ExecutionFailed, ExecutionPassed, ExecutionInconclusive, WhatIfSolved
 };
 
 class Progress {
@@ -263,21 +283,50 @@ struct Run {
     std::string time_limit_text;  ///< the execution check's limit as progress lines write it; empty for none
     /// Asked between steps; true ends the run with Cancelled.
     std::function<bool()> cancelled;
+    /// After a final pair that compiles (and solves, with the execution
+    /// check), ask which assumptions it makes; `description` is what the
+    /// grounding report reads the data against.
+    bool assumptions = false;
+    std::string description;
+    /// Then ask for the pair under each listed alternative (at most
+    /// `what_if_max` requests), compile and solve it.
+    bool what_if = false;
+    long long what_if_max = 3;
+};
+
+/// One alternative reading, explored.
+struct WhatIf {
+    std::size_t assumption = 0;  ///< its entry of Result::assumptions
+    long long index = 0;         ///< 1-based: its files are alternative_path(..., index)
+    Pair pair;                   ///< as the reply gave it (empty when it gave none)
+    bool compiled = false;
+    std::vector<std::string> errors;            ///< why there is no answer: the compiler's, or the reply's fault
+    std::optional<ExecutionOutcome> execution;  ///< its solve, when it compiles
+    std::string not_written;                    ///< why its files were not written (empty when they were)
+    /// An asked quantity whose alternative solves to the main objective and
+    /// names it as `answer`: that pair became the final one.
+    bool adopted = false;
 };
 
 struct Result {
-    Pair pair;                                  ///< the final pair as written (empty before any reply was read)
-    long long iterations = 0;                   ///< performed
-    bool compiled = false;                      ///< the final pair compiles
-    std::vector<std::string> syntax_errors;     ///< the final pair's (empty when it compiles)
-    Attached compiled_model;                    ///< what the final pair's compile kept
-    bool aligned = false;                       ///< judged aligned (never when the alignment check is off)
-    std::string assessment;                     ///< trimmed
-    std::optional<ExecutionOutcome> execution;  ///< the final pair's solve, when the execution check made one
-    bool execution_failed = false;              ///< the final pair compiles but does not solve
-    long long llm_calls = 0;                    ///< requests that got a reply
-    long long repair_rounds = 0;                ///< of those, the ones that revised a pair
-    Usage usage;                                ///< summed over the requests whose provider reported it
+    Pair pair;                                       ///< the final pair as written (empty before any reply was read)
+    long long iterations = 0;                        ///< performed
+    bool compiled = false;                           ///< the final pair compiles
+    std::vector<std::string> syntax_errors;          ///< the final pair's (empty when it compiles)
+    Attached compiled_model;                         ///< what the final pair's compile kept
+    bool aligned = false;                            ///< judged aligned (never when the alignment check is off)
+    std::string assessment;                          ///< trimmed
+    std::optional<ExecutionOutcome> execution;       ///< the final pair's solve, when the execution check made one
+    bool execution_failed = false;                   ///< the final pair compiles but does not solve
+    long long llm_calls = 0;                         ///< requests that got a reply
+    long long repair_rounds = 0;                     ///< of those, the ones that revised a pair
+    Usage usage;                                     ///< summed over the requests whose provider reported it
+    bool assumptions_asked = false;                  ///< the assumptions request was made
+    std::vector<Assumption> assumptions;             ///< the LLM's, then the data's numbers no description gives
+    std::string assumptions_failure;                 ///< why the reply gave no list (empty when it did)
+    std::optional<ExecutionOutcome> main_execution;  ///< the final pair's solve the alternatives are set beside
+    std::vector<WhatIf> what_if;                     ///< the alternatives explored, in the order of the assumptions
+    long long what_if_unexplored = 0;                ///< listed alternatives left out by what_if_max
 };
 
 /// A failure that ends a run with a message of its own (the host raises it
@@ -320,6 +369,14 @@ Result generate(const Run& run, Services services);
 /// is the caller's: any value sends 0.0.
 Attached feedback(std::optional<double> temperature, const std::vector<std::string>& stop, LlmClient& llm, Steps& steps,
                   Progress& progress);
+
+/// The file an alternative pair's member goes to: "plan.mod" -> "plan.alt2.mod"
+/// ("plan" -> "plan.alt2"); only the last path component's extension moves.
+std::string alternative_path(std::string_view path, long long index);
+
+/// The data file's numbers that the description does not give, as
+/// `invented_data` assumptions.
+std::vector<Assumption> invented_numbers(std::string_view description, std::string_view data);
 
 /// `text` without the host's white space at either end (what str.strip() does).
 std::string trimmed(std::string_view text);

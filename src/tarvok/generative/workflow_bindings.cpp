@@ -5,6 +5,9 @@
 // caller that replaces one is obeyed.
 #include "generative/workflow_bindings.hpp"
 
+#include "common/files.hpp"
+
+#include <filesystem>
 #include <optional>
 
 namespace tarvok::generative::bind {
@@ -213,8 +216,10 @@ class HostExecutor : public wf::Executor {
     explicit HostExecutor(const Call& call) : call_(call) {}
 
     wf::ExecutionOutcome execute(const wf::Pair& pair, const wf::Attachment* compiled) override {
-        py::object map = execution_map(pair, compiled, call_.time_limit);
+        py::object map = execution_map(pair, compiled, call_.time_limit, call_.run.assumptions);
         wf::ExecutionOutcome out;
+        py::object answer = map.attr("get")("answer");
+        if (PyFloat_Check(answer.ptr()) || PyLong_Check(answer.ptr())) out.answer = answer.cast<double>();
         out.verdict = solver_verdict(map);
         py::object objective = map.attr("get")("objective");
         if (PyFloat_Check(objective.ptr()) || PyLong_Check(objective.ptr())) out.objective = objective.cast<double>();
@@ -257,6 +262,14 @@ class HostSteps : public wf::Steps {
     std::string feedback_prompt() override {
         return built("_build_feedback_prompt", call_.prompt, call_.grammar, call_.model_text, call_.data_text);
     }
+    std::string assumptions_prompt(const wf::Pair& p) override {
+        return built("_build_assumptions_prompt", call_.prompt, call_.grammar, model_of(p), data_of(p));
+    }
+    std::string what_if_prompt(const wf::Pair& p, const Assumption& a) override {
+        return built("_build_what_if_prompt", call_.prompt, call_.grammar, model_of(p), data_of(p),
+                     host::text(a.assumption), host::text(a.alternative), host::text(a.kind));
+    }
+    std::string write_alternative(const wf::Pair& pair, long long index) override;
 
     wf::ParsedPair read_pair(const std::string& reply) override;
     wf::Verdict read_verdict(const std::string& reply) override;
@@ -347,6 +360,21 @@ wf::Pair HostSteps::write_pair(const wf::Pair& pair) {
                     std::make_shared<Held>(model_back, data_back)};
 }
 
+std::string HostSteps::write_alternative(const wf::Pair& pair, long long index) {
+    py::object model_path = alternative_file(call_.model_file, index);
+    py::object data_path = alternative_file(call_.data_file, index);
+    for (py::handle own : {call_.model_file, call_.data_file}) {
+        std::filesystem::path mine = host::file_system_path(own);
+        for (py::handle alt : {model_path, data_path}) {
+            if (files::same_file(host::file_system_path(alt), mine))
+                return host::str_of(alt) + " is one of the run's own files";
+        }
+    }
+    host::replace_files(
+        {{model_path, encoded_for_writing(model_of(pair))}, {data_path, encoded_for_writing(data_of(pair))}});
+    return "";
+}
+
 /// An event as `on_event` receives it.
 py::dict event_dict(const Call& call, const wf::Event& e) {
     py::dict out;
@@ -432,7 +460,22 @@ py::object compiled_records(const wf::Attachment* compiled) {
     return kept.second.is_none() ? py::object(py::list()) : kept.second;
 }
 
-py::dict solved_outcome(const std::function<py::object()>& solve) {
+py::object answer_of(py::handle solve_result) {
+    py::object values = solve_result.attr("values");
+    if (!PyDict_Check(values.ptr())) return py::none();
+    PyObject* answer = PyDict_GetItemString(values.ptr(), "answer");
+    if (answer == nullptr || PyBool_Check(answer) || !(PyFloat_Check(answer) || PyLong_Check(answer)))
+        return py::none();
+    return py::reinterpret_borrow<py::object>(answer);
+}
+
+py::object alternative_file(py::handle path, long long index) {
+    py::module_ os = py::module_::import("os");
+    std::string text = host::str_of(os.attr("fsdecode")(path));
+    return host::text(wf::alternative_path(text, index));
+}
+
+py::dict solved_outcome(const std::function<py::object()>& solve, bool with_answer) {
     py::module_ sm = solver();
     py::dict outcome;
     try {
@@ -441,22 +484,26 @@ py::dict solved_outcome(const std::function<py::object()>& solve) {
         outcome["objective"] = result.attr("objective");
         outcome["message"] = result.attr("message");
         outcome["infeasible_constraints"] = result.attr("infeasible_constraints");
+        if (with_answer) outcome["answer"] = answer_of(result);
     } catch (py::error_already_set& e) {
         if (!e.matches(sm.attr("SemanticError"))) throw;
         outcome["status"] = "error";
         outcome["objective"] = py::none();
         outcome["message"] = py::str(e.value());
         outcome["infeasible_constraints"] = py::list();
+        if (with_answer) outcome["answer"] = py::none();
     }
     return outcome;
 }
 
-py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit) {
+py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit,
+                         bool with_answer) {
     py::object execute = attr("_execute_model");
     py::object handle = compiled_handle(compiled);
     if (execute.is(loaded().execute.get([] { return py::none(); })) && !handle.is_none()) {
         return solved_outcome(
-            [&] { return solver().attr("solve_program")(handle.attr("program"), py::arg("time_limit") = time_limit); });
+            [&] { return solver().attr("solve_program")(handle.attr("program"), py::arg("time_limit") = time_limit); },
+            with_answer);
     }
     return execute(model_of(pair), data_of(pair), py::arg("time_limit") = time_limit);
 }

@@ -47,12 +47,21 @@ py::object feedback_value(Call& call);
 /// The solver outcome map of a compiling pair, as `_execute_model` gives it:
 /// the pair's compiled model solved when the module's own `_execute_model`
 /// stands and the compile kept one, else `_execute_model` as it is now.
-py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit);
+/// With `with_answer`, the map also holds 'answer': the decision expression
+/// `answer` of the solution (None when the model defines no such number).
+py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit,
+                         bool with_answer = false);
 
 /// `status`, `objective`, `message` and `infeasible_constraints` of a solve,
 /// or the status "error" with the diagnostics as its message when the model
 /// cannot be expanded with its data.
-py::dict solved_outcome(const std::function<py::object()>& solve);
+py::dict solved_outcome(const std::function<py::object()>& solve, bool with_answer = false);
+
+/// The number a solve result's values hold under `answer`, or None.
+py::object answer_of(py::handle solve_result);
+
+/// The path of an alternative pair's member beside `path` (alternative_path on the host's text of it).
+py::object alternative_file(py::handle path, long long index);
 
 /// The module's pair value (its own object when the host made the pair).
 py::object model_of(const wf::Pair& pair);

@@ -372,3 +372,65 @@ TEST(Summary, NoReferenceClassesRepeatsAndAssumptions) {
     EXPECT_NE(table.find("no_reference"), std::string::npos);
     EXPECT_NE(table.find("a#2"), std::string::npos);
 }
+
+// --------------------------------------------- readings of the assumptions step
+
+TEST(Readings, TheAnswerIsJudgedAndTheReadingsCountWhenOneMatches) {
+    // Three problems with known alternatives: the main answer is right; only an
+    // alternative is; none is. A fourth listed nothing and is right.
+    auto listed = [](std::optional<double> alternative, std::optional<double> answer = std::nullopt) {
+        Reading one{"off at the start", "on at the start", "model line 4", "boundary_condition"};
+        one.explored = true;
+        one.status = "optimal";
+        one.objective = alternative;
+        one.answer = answer;
+        Reading unexplored{"35 per unit", "", "data line 2", "invented_data"};
+        return std::vector<Reading>{one, unexplored};
+    };
+    std::vector<Problem> set = problems({{"right", 7500}, {"shown", 7000}, {"missed", 1}, {"plain", 3}, {"old", 3}});
+    std::map<std::string, Record> by_id;
+    by_id["right"] = finished("right", 7500, "optimal", false);
+    by_id["right"].readings = listed(7000);
+    by_id["shown"] = finished("shown", 7500, "optimal", false);
+    by_id["shown"].readings = listed(1234, 7000);  // an asked quantity: its answer is what counts
+    by_id["missed"] = finished("missed", 7500, "optimal", false);
+    by_id["missed"].readings = listed(std::nullopt);
+    by_id["missed"].readings->front().status = std::nullopt;  // the alternative did not compile
+    by_id["plain"] = finished("plain", 9, "optimal", false);
+    by_id["plain"].answer = 3;  // judged in place of the objective
+    by_id["plain"].readings.emplace();
+    by_id["old"] = finished("old", 3, "optimal", false);  // no assumptions step: not counted among the readings
+    for (const Problem& p : set) {
+        by_id[p.id].expected = p.expected;
+        judge(by_id[p.id], 1e-4);
+    }
+    EXPECT_TRUE(by_id["right"].correct && !by_id["right"].readings->front().matches);
+    EXPECT_TRUE(!by_id["shown"].correct && by_id["shown"].readings->front().matches);
+    EXPECT_TRUE(by_id["plain"].correct && by_id["old"].correct);
+    EXPECT_FALSE(right_among_readings(by_id["missed"]));
+
+    // Read back as written, then judged again as a resumed run does.
+    std::string lines;
+    for (const auto& [id, r] : by_id) lines += record_line(r);
+    RecordedResults back = read_results(lines);
+    EXPECT_EQ(back.by_id.at("shown").readings->front().answer, 7000);
+    EXPECT_FALSE(back.by_id.at("shown").readings->back().explored);
+    EXPECT_EQ(back.by_id.at("plain").answer, 3);
+    EXPECT_FALSE(back.by_id.at("old").readings);
+    EXPECT_EQ(record_line(back.by_id.at("shown")), record_line(by_id["shown"]));
+    ResumePlan plan = plan_resume(set, back.by_id, RunKey{}, 1e-4, false);
+    EXPECT_TRUE(plan.rejudged.empty());
+
+    Summary s = summarize(set, plan.reused, 0);
+    EXPECT_EQ(s.correct, 3u);  // right, plain, old
+    EXPECT_EQ(s.among_readings.total, 4u);
+    EXPECT_EQ(s.among_readings.correct, 3u);  // right, shown, plain
+    std::string json = summary_json(s, RunSettings{});
+    EXPECT_NE(json.find("\"right_among_readings\": {\"total\": 4, \"correct\": 3, \"accuracy\": 0.75}"),
+              std::string::npos);
+    EXPECT_NE(results_table(set, plan.reused, s).find("Right answer among the shown readings: 3 of 4 (75.0%).\n"),
+              std::string::npos);
+    // A run without the step writes neither.
+    Summary none = summarize(set, {{"old", by_id["old"]}}, 0);
+    EXPECT_EQ(summary_json(none, RunSettings{}).find("right_among_readings"), std::string::npos);
+}

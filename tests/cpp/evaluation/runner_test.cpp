@@ -37,6 +37,9 @@ TEST(CommandOptions, TheFirstFaultInCheckingOrderIsTheOneReported) {
     EXPECT_EQ(command_option_fault(fields), "--field-answer must name a field");
     fields.stop_after_errors = -1;
     EXPECT_EQ(command_option_fault(fields), "--stop-after-errors must be at least 0");
+    fields.stop_after_errors = 0;
+    fields.what_if_max = -1;
+    EXPECT_EQ(command_option_fault(fields), "--what-if-max must be at least 0");
 }
 
 TEST(CommandOptions, ReplayAndProviderMustAgree) {

@@ -65,3 +65,45 @@ TEST(BraceScan, ManyOpeningFencesAndBracesWithoutAnEnd) {
     for (int i = 0; i < 200000; ++i) text += "```json {";
     EXPECT_EQ(extract_json_span(text), (Span{0, text.size()}));
 }
+
+// ------------------------------------------------------- assumptions lists
+
+namespace {
+
+using tarvok::generative::parse_assumptions;
+
+}  // namespace
+
+TEST(AssumptionsList, ReadFromTheWholeReplyAFenceOrTheBrackets) {
+    const std::string one = R"([{"assumption": "a", "alternative": "b", "where": "line 2", "kind": "units"}])";
+    for (const std::string& reply :
+         {one, "```json\n" + one + "\n```", "Sure: " + one + " Hope it helps.", "{\"assumptions\": " + one + "}"}) {
+        auto parsed = parse_assumptions(reply);
+        ASSERT_TRUE(parsed.list) << reply << ": " << parsed.failure;
+        ASSERT_EQ(parsed.list->size(), 1u);
+        EXPECT_EQ((*parsed.list)[0].assumption, "a");
+        EXPECT_EQ((*parsed.list)[0].alternative, "b");
+        EXPECT_EQ((*parsed.list)[0].where, "line 2");
+        EXPECT_EQ((*parsed.list)[0].kind, "units");
+    }
+    auto empty = parse_assumptions(" [] ");
+    ASSERT_TRUE(empty.list);
+    EXPECT_TRUE(empty.list->empty());
+}
+
+TEST(AssumptionsList, LenientWithMembersStrictWithTheShape) {
+    auto parsed = parse_assumptions(R"([{"assumption": "x", "where": ["l1", 7], "kind": "guess"}])");
+    ASSERT_TRUE(parsed.list);
+    EXPECT_EQ((*parsed.list)[0].where, "l1, 7");
+    EXPECT_EQ((*parsed.list)[0].alternative, "");
+    EXPECT_EQ((*parsed.list)[0].kind, "interpretation");  // a kind outside the five
+
+    EXPECT_FALSE(parse_assumptions("no list at all").list);
+    EXPECT_EQ(parse_assumptions(R"([{"assumption": 3}])").failure, "entry 1 has no text \"assumption\"");
+    EXPECT_EQ(parse_assumptions(R"([{"assumption": "a", "where": {"l": 1}}])").failure,
+              "entry 1 has a member that is no text");
+    EXPECT_EQ(parse_assumptions(R"({"list": 3})").failure, "expected a JSON list of assumptions");
+    // Deep nesting is refused, not followed.
+    EXPECT_FALSE(parse_assumptions(std::string(100000, '[') + std::string(100000, ']')).list);
+    EXPECT_FALSE(parse_assumptions("```json [ ``` ]").list);
+}

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <string>
 #include <vector>
@@ -50,9 +51,10 @@ struct ScriptedCompiler : Compiler {
         out.ok = error.empty();
         if (!out.ok) out.errors = {error};
         out.diagnosed = true;
-        out.compiled = std::make_shared<Kept>(pair.model);
+        out.compiled = last = std::make_shared<Kept>(pair.model);
         return out;
     }
+    Attached last;  ///< what the latest compile kept
 };
 
 /// Each solve takes the next status.
@@ -511,4 +513,225 @@ TEST_F(LoopTest, ARecordingClientKeepsEveryExchangeWithItsStep) {
     counting.replies.clear();
     EXPECT_THROW(recorder.generate("GEN", {}), std::runtime_error);
     EXPECT_EQ(transcript.exchanges.size(), 5u);
+}
+
+// ------------------------------------------------------ the assumptions step
+
+namespace {
+
+/// The loop's steps with the assumptions requests: "ASSUME:model" and
+/// "WHATIF:model:kind:alternative"; alternatives are written by index.
+struct AssumingSteps : FakeSteps {
+    std::vector<std::pair<long long, std::string>> alternatives;
+    std::string assumptions_prompt(const Pair& p) override { return "ASSUME:" + p.model; }
+    std::string what_if_prompt(const Pair& p, const Assumption& a) override {
+        return "WHATIF:" + p.model + ":" + a.kind + ":" + a.alternative;
+    }
+    std::string write_alternative(const Pair& pair, long long index) override {
+        alternatives.emplace_back(index, pair.model);
+        return "";
+    }
+};
+
+/// Solves every pair to optimality; the objective is the number after 'm' in the model.
+struct ObjectiveExecutor : Executor {
+    std::vector<std::string> solved;
+    ExecutionOutcome execute(const Pair& pair, const Attachment*) override {
+        solved.push_back(pair.model);
+        ExecutionOutcome out;
+        out.verdict.status = "optimal";
+        out.objective = std::stod(pair.model.substr(1));
+        out.objective_text = pair.model.substr(1);
+        if (pair.model.find("answer") != std::string::npos) out.answer = 1.5;
+        return out;
+    }
+};
+
+struct AssumptionsTest : LoopTest {
+    AssumingSteps assuming;
+    ObjectiveExecutor objectives;
+    AssumptionsTest() {
+        settings.alignment = false;
+        settings.assumptions = true;
+    }
+    Result run_assuming() { return generate(settings, Services{llm, compiler, objectives, assuming, progress}); }
+    std::vector<std::string> asked() const {
+        std::vector<std::string> out;
+        for (const auto& [prompt, options] : llm.asked) out.emplace_back(step_name(options.step));
+        return out;
+    }
+};
+
+const std::string kTwo =
+    "Here they are:\n```json\n[{\"assumption\": \"off at start\", \"alternative\": \"on at start\", \"where\": "
+    "[\"line 3\", 4], \"kind\": \"boundary_condition\"},\n {\"assumption\": \"cost\", \"alternative\": \"profit\", "
+    "\"kind\": \"asked_quantity\"}]\n```";
+
+}  // namespace
+
+TEST_F(AssumptionsTest, NoAssumptionsListedLeavesTheAnswerAndAddsTheDataNumbers) {
+    settings.what_if = true;
+    settings.description = "Make at most 10 units.";
+    script({"m7|cap = 10; cost = 35;", "FINAL", "[]"});
+    Result r = run_assuming();
+    EXPECT_EQ(asked(), (std::vector<std::string>{"generate", "assess", "assumptions"}));
+    EXPECT_EQ(llm.prompts().back(), "ASSUME:m7");
+    EXPECT_TRUE(r.assumptions_asked && r.compiled);
+    EXPECT_TRUE(r.assumptions_failure.empty());
+    // Nothing the LLM listed: nothing to explore, not even the main solve.
+    EXPECT_TRUE(r.what_if.empty());
+    EXPECT_FALSE(r.main_execution);
+    ASSERT_EQ(r.assumptions.size(), 1u);
+    EXPECT_EQ(r.assumptions[0].kind, "invented_data");
+    EXPECT_NE(r.assumptions[0].assumption.find("35"), std::string::npos);
+    EXPECT_EQ(r.assumptions[0].where, "data line 1: cap = 10; cost = 35;");
+    EXPECT_EQ(progress.lines().at(progress.lines().size() - 2), "Assumptions listed: 0");
+    EXPECT_EQ(progress.lines().back(), "Generation complete");
+}
+
+TEST_F(AssumptionsTest, SeveralAlternativesAreSolvedAndWrittenBesideTheMainPair) {
+    settings.what_if = true;
+    script({"m7|d", "FINAL", kTwo, "m9|d", "m8answer|d"});
+    Result r = run_assuming();
+    EXPECT_EQ(asked(), (std::vector<std::string>{"generate", "assess", "assumptions", "what_if", "what_if"}));
+    EXPECT_EQ(llm.prompts()[3], "WHATIF:m7:boundary_condition:on at start");
+    EXPECT_EQ(llm.prompts()[4], "WHATIF:m7:asked_quantity:profit");
+    ASSERT_EQ(r.assumptions.size(), 2u);
+    EXPECT_EQ(r.assumptions[0].where, "line 3, 4");
+    EXPECT_EQ(r.assumptions[1].where, "");
+    // The main pair is solved once for the table; each alternative once.
+    EXPECT_EQ(objectives.solved, (std::vector<std::string>{"m7", "m9", "m8answer"}));
+    ASSERT_TRUE(r.main_execution);
+    EXPECT_EQ(r.main_execution->objective, 7.0);
+    ASSERT_EQ(r.what_if.size(), 2u);
+    EXPECT_EQ(r.what_if[0].index, 1);
+    EXPECT_EQ(r.what_if[0].execution->objective, 9.0);
+    EXPECT_EQ(r.what_if[1].assumption, 1u);
+    EXPECT_EQ(r.what_if[1].execution->answer, 1.5);
+    EXPECT_EQ(assuming.alternatives, (std::vector<std::pair<long long, std::string>>{{1, "m9"}, {2, "m8answer"}}));
+    // The run's own pair is never replaced by an alternative.
+    EXPECT_EQ(r.pair.model, "m7");
+    EXPECT_EQ(assuming.written, (std::vector<std::string>{"m7"}));
+    EXPECT_EQ(r.what_if_unexplored, 0);
+    EXPECT_EQ(progress.lines()[progress.lines().size() - 2], "Alternative 2/2: optimal, objective 8answer");
+}
+
+TEST_F(AssumptionsTest, AReplyThatIsNoListIsReportedAndTheRunKeepsItsPair) {
+    settings.what_if = true;
+    for (const std::string& reply : std::vector<std::string>{"I think the model is fine.", "{\"assumptions\": 3}",
+                                                             "[{\"alternative\": \"x\"}]", ""}) {
+        llm.asked.clear();
+        script({"m7|d", "FINAL", reply});
+        Result r = run_assuming();
+        EXPECT_TRUE(r.compiled);
+        EXPECT_EQ(r.pair.model, "m7");
+        EXPECT_TRUE(r.assumptions.empty());
+        EXPECT_TRUE(r.what_if.empty());
+        EXPECT_EQ(r.assumptions_failure.rfind("Invalid assumptions response JSON: ", 0), 0u) << reply;
+        EXPECT_NE(r.assumptions_failure.find("\nResponse: <" + reply + ">"), std::string::npos);
+        EXPECT_EQ(asked().back(), "assumptions");
+    }
+    EXPECT_EQ(progress.kinds()[progress.kinds().size() - 2], EventKind::AssumptionsInvalid);
+}
+
+TEST_F(AssumptionsTest, AnAlternativeThatDoesNotCompileIsReportedAndTheNextIsStillTried) {
+    settings.what_if = true;
+    script({"m7|d", "FINAL", kTwo, "m9|d", "m8|d"}, {"", "bad alternative", ""});
+    Result r = run_assuming();
+    ASSERT_EQ(r.what_if.size(), 2u);
+    EXPECT_FALSE(r.what_if[0].compiled);
+    EXPECT_EQ(r.what_if[0].errors, (std::vector<std::string>{"bad alternative"}));
+    EXPECT_FALSE(r.what_if[0].execution);
+    EXPECT_EQ(r.what_if[1].execution->objective, 8.0);
+    // Kept for a look, still beside the main pair, which stands with its answer.
+    EXPECT_EQ(assuming.alternatives.size(), 2u);
+    EXPECT_EQ(r.main_execution->objective, 7.0);
+    EXPECT_TRUE(r.compiled);
+    auto lines = progress.lines();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "Alternative 1/2 does not compile; the main answer stands"),
+              lines.end());
+}
+
+TEST_F(AssumptionsTest, AReplyWithoutAPairIsReportedAsTheAlternativesFault) {
+    settings.what_if = true;
+    script({"m7|d", "FINAL", kTwo, "no pair here", ""});
+    Result r = run_assuming();
+    ASSERT_EQ(r.what_if.size(), 2u);
+    EXPECT_EQ(r.what_if[0].errors, (std::vector<std::string>{"the reply holds no model and data pair: no bar"}));
+    EXPECT_EQ(r.what_if[1].errors,
+              (std::vector<std::string>{"the reply holds no model and data pair: the reply is empty"}));
+    EXPECT_TRUE(assuming.alternatives.empty());
+}
+
+TEST_F(AssumptionsTest, TheBudgetBoundsTheWhatIfRequests) {
+    settings.what_if = true;
+    settings.what_if_max = 1;
+    script({"m7|d", "FINAL", kTwo, "m9|d"});
+    Result r = run_assuming();
+    EXPECT_EQ(asked(), (std::vector<std::string>{"generate", "assess", "assumptions", "what_if"}));
+    EXPECT_EQ(r.what_if.size(), 1u);
+    EXPECT_EQ(r.what_if_unexplored, 1);
+    EXPECT_EQ(progress.lines()[progress.lines().size() - 2],
+              "What-if budget reached (1 requests); 1 alternatives not explored");
+    settings.what_if_max = 0;
+    script({"m7|d", "FINAL", kTwo});
+    r = run_assuming();
+    EXPECT_TRUE(r.what_if.empty());
+    EXPECT_EQ(r.what_if_unexplored, 2);
+}
+
+TEST_F(AssumptionsTest, TakenOnlyForAFinalPairThatCompilesAndSolves) {
+    // Without what-if nothing is solved; a pair that never compiles is not examined.
+    script({"m7|d", "FINAL", kTwo});
+    Result r = run_assuming();
+    EXPECT_EQ(r.assumptions.size(), 2u);
+    EXPECT_TRUE(objectives.solved.empty() && r.what_if.empty());
+
+    settings.iterations = 1;
+    script({"m7|d", "FINAL"}, {"broken"});
+    r = run_assuming();
+    EXPECT_FALSE(r.assumptions_asked);
+    EXPECT_EQ(asked().back(), "assess");
+
+    // With the execution check, its solve of the final pair is the main answer, and one
+    // that found the pair infeasible ends the run without the step.
+    settings.execution_check = true;
+    settings.what_if = true;
+    script({"m7|d", "FINAL", kTwo, "m9|d", "m8|d"});
+    r = run_assuming();
+    EXPECT_EQ(objectives.solved, (std::vector<std::string>{"m7", "m9", "m8"}));
+    EXPECT_EQ(r.main_execution->objective, 7.0);
+    llm.asked.clear();
+    script({"m7|d", "FINAL"});
+    executor.statuses = {"infeasible"};
+    r = generate(settings, Services{llm, compiler, executor, assuming, progress});
+    EXPECT_FALSE(r.assumptions_asked);
+}
+
+TEST_F(AssumptionsTest, AnAskedQuantityThatKeepsTheObjectiveBecomesTheFinalPair) {
+    settings.what_if = true;
+    // "m7answer" solves to 7 with an answer; "m9answer" changes the objective and is only a reading.
+    const std::string asked = "[{\"assumption\": \"cost\", \"alternative\": \"profit\", \"kind\": \"asked_quantity\"}]";
+    script({"m7|d", "FINAL", asked, "m7answer|d"});
+    Result r = run_assuming();
+    ASSERT_EQ(r.what_if.size(), 1u);
+    EXPECT_TRUE(r.what_if[0].adopted);
+    EXPECT_EQ(r.pair.model, "m7answer");
+    EXPECT_EQ(assuming.written, (std::vector<std::string>{"m7", "m7answer"}));
+    EXPECT_EQ(r.main_execution->answer, 1.5);
+    EXPECT_EQ(r.compiled_model.get(), compiler.last.get());
+
+    script({"m7|d", "FINAL", asked, "m9answer|d"});
+    r = run_assuming();
+    EXPECT_FALSE(r.what_if[0].adopted);
+    EXPECT_EQ(r.pair.model, "m7");
+    EXPECT_FALSE(r.main_execution->answer);
+}
+
+TEST(AlternativePaths, TheIndexGoesBeforeTheLastExtension) {
+    EXPECT_EQ(alternative_path("plan.mod", 1), "plan.alt1.mod");
+    EXPECT_EQ(alternative_path("out/v1.2/plan.dat", 12), "out/v1.2/plan.alt12.dat");
+    EXPECT_EQ(alternative_path("out.d/plan", 2), "out.d/plan.alt2");
+    EXPECT_EQ(alternative_path("dir/.hidden", 3), "dir/.hidden.alt3");
+    EXPECT_EQ(alternative_path("a.b.mod", 1), "a.b.alt1.mod");
 }

@@ -1,0 +1,78 @@
+"""eval with the assumptions step: a small set whose references follow known alternative readings, answered by a
+stand-in LLM over real compiles and solves; the records keep the readings, the answer is judged when present, and
+the summary says how often the right answer was among the shown readings."""
+
+import json
+
+import pytest
+from assumption_fakes import EXAMPLE, LISTED, MORE, AssumingLlm
+
+import tarvok.evaluation as ev
+
+pytest.importorskip("highspy")
+
+DESCRIPTION = (EXAMPLE / "generators.txt").read_text()
+ASKED = DESCRIPTION + "\nHow much of that is the cost of the energy alone?"
+DATASET = [
+    {"id": "as_modelled", "description": DESCRIPTION, "objective": 7500},
+    {"id": "running_at_start", "description": DESCRIPTION, "objective": 7000},  # the first alternative's reading
+    {"id": "elsewhere", "description": DESCRIPTION, "objective": 1},
+    {"id": "energy", "description": ASKED, "objective": 6900},  # the asked quantity, named as answer
+]
+
+
+class ByDescription(AssumingLlm):
+    def __call__(self, **kwargs):
+        self.listed = MORE if "energy alone" in kwargs["input_text"] else LISTED
+        return super().__call__(**kwargs)
+
+
+@pytest.fixture
+def dataset(tmp_path, tg, monkeypatch):
+    monkeypatch.setenv("OPENAI_API_KEY", "sk-test")  # the provider check; no request leaves
+    monkeypatch.setattr(tg, "_llm_generate_text", ByDescription())
+    monkeypatch.setattr(tg, "_gather_few_shots", lambda *a, **k: [])
+    path = tmp_path / "set.jsonl"
+    path.write_text("".join(json.dumps(r) + "\n" for r in DATASET))
+    return path
+
+
+def test_the_right_answer_among_the_shown_readings(dataset, tmp_path):
+    out = tmp_path / "run"
+    summary = ev.run_evaluation(str(dataset), str(out), model="gpt-test", provider="openai", progress=False,
+                                what_if=True, execution_check=True)  # fmt: skip
+    records = {r["id"]: r for r in map(json.loads, (out / "results.jsonl").read_text().splitlines())}
+    assert [records[i]["verdict"] for i in ("as_modelled", "running_at_start", "elsewhere", "energy")] == [
+        "correct",
+        "wrong",
+        "wrong",
+        "correct",
+    ]
+    shown = records["running_at_start"]["listed_assumptions"]
+    assert [a["kind"] for a in shown] == ["boundary_condition", "interpretation"]
+    assert [(a["objective"], a["matches"]) for a in shown] == [(7000.0, True), (8500.0, False)]
+    # The energy problem: the alternative only named the asked quantity and became the final model.
+    assert records["energy"]["objective"] == 7500.0 and records["energy"]["answer"] == 6900.0
+    assert summary["right_among_readings"] == {"total": 4, "correct": 3, "accuracy": 0.75}
+    assert summary["correct"] == 2
+    table = (out / "summary.json").read_text()
+    assert '"right_among_readings"' in table
+
+
+def test_without_the_step_nothing_changes(dataset, tmp_path):
+    summary = ev.run_evaluation(str(dataset), str(tmp_path / "plain"), model="gpt-test", provider="openai",
+                                progress=False)  # fmt: skip
+    assert "right_among_readings" not in summary
+    line = json.loads((tmp_path / "plain" / "results.jsonl").read_text().splitlines()[0])
+    assert "listed_assumptions" not in line and "answer" not in line
+
+
+def test_the_command(dataset, tmp_path, capsys):
+    from tarvok import _cli
+
+    argv = ["eval", str(dataset), "--out", str(tmp_path / "cmd"), "--model", "gpt-test", "--provider", "openai"]
+    assert _cli.main([*argv, "--what-if", "--what-if-max", "1", "--limit", "2", "--json"]) == 0
+    summary = json.loads(capsys.readouterr().out)
+    assert summary["right_among_readings"] == {"total": 2, "correct": 2, "accuracy": 1.0}
+    assert _cli.main(["eval", str(dataset), "--out", str(tmp_path / "bad"), "--what-if-max", "-1"]) == 2
+    assert "--what-if-max must be at least 0" in capsys.readouterr().err

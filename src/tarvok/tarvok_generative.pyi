@@ -153,6 +153,7 @@ def run_generation(
     on_event: Optional[Callable[[ProgressEvent], Any]] = None,
     record: Optional[str | os.PathLike[str]] = None,
     replay: Optional[str | os.PathLike[str]] = None,
+    cancel: Optional[Callable[[], Any]] = None,
 ) -> GenerationResult:
     """Run the generation loop of generative_solve and return a GenerationResult."""
     ...

@@ -42,6 +42,7 @@ constexpr auto kSubcommands = std::to_array<cli::Subcommand>({
     {"eval", cli::add_eval, cli::run_eval},
     {"lsp", cli::add_lsp, cli::run_lsp},
     {"mcp", cli::add_mcp, cli::run_mcp},
+    {"serve", cli::add_serve, cli::run_serve},
 });
 
 std::string exit_status_help() {

@@ -271,5 +271,7 @@ void add_lsp(py::object commands);
 int run_lsp(py::object args);
 void add_mcp(py::object commands);
 int run_mcp(py::object args);
+void add_serve(py::object commands);
+int run_serve(py::object args);
 
 }  // namespace tarvok::cli

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace py = pybind11;
@@ -506,9 +507,9 @@ from starlette.routing import Mount, Route
 from starlette.staticfiles import StaticFiles
 
 def make_app(respond, page, paths, limit_of):
-    async def read_bounded(request, limit):
-        declared = request.headers.get("content-length")
-        if declared is not None and (not declared.isdigit() or int(declared) > limit):
+    async def read_bounded(request):
+        limit = limit_of(request.url.path, request.headers.get("content-length"))
+        if limit is None:
             return None
         chunks, size = [], 0
         async for chunk in request.stream():
@@ -527,7 +528,7 @@ def make_app(respond, page, paths, limit_of):
 
     async def api(request):
         path = request.url.path
-        body = await read_bounded(request, limit_of(path))
+        body = await read_bounded(request)
         answer = await anyio.to_thread.run_sync(respond, path, dict(request.headers), body)
         if isinstance(answer, tuple):
             return Response(answer[1], answer[0], media_type="application/json", headers={"Cache-Control": "no-store"})
@@ -571,9 +572,18 @@ py::object create_app(py::object workdir, py::object loopback_only) {
     py::exec(kApp, scope);
     py::list paths;
     for (const core::Endpoint& e : core::endpoints()) paths.append(host::text(e.path));
-    py::object limit_of = py::cpp_function([](std::string path) -> std::size_t {
+    // The most bytes to read of a request's body; None refuses it on its declared length.
+    py::object limit_of = py::cpp_function([](std::string path, py::object declared) -> py::object {
         const core::Endpoint* e = core::endpoint_at(path);
-        return e ? e->max_body : core::kMaxSmallBody;
+        if (!e) return py::int_(0);
+        std::optional<uint64_t> length;
+        if (!declared.is_none()) {
+            std::string text = host::str_of(declared);
+            bool digits = !text.empty() && text.size() < 20 && text.find_first_not_of("0123456789") == std::string::npos;
+            length = digits ? std::stoull(text) : UINT64_MAX;
+        }
+        if (!core::body_refusal(*e, length).empty()) return py::none();
+        return py::int_(e->max_body);
     });
     py::object respond_here = py::cpp_function(
         [site](std::string path, py::dict headers, py::object body) { return respond(*site, path, headers, body); });

@@ -101,21 +101,20 @@ function makeEditor(box, which) {
   const pre = el("pre", { "aria-hidden": "true" });
   const area = el("textarea", { spellcheck: "false", id: `${which}-text`, "aria-label": which });
   box.append(pre, area);
-  const fit = () => {
-    area.style.height = "0px";
-    const h = Math.max(pre.scrollHeight, area.scrollHeight);
-    box.style.height = `${h + 4}px`;
-    area.style.height = `${h}px`;
-  };
   area.addEventListener("input", () => {
     state[which] = area.value;
     renderCode(pre, area.value, which);
-    fit();
     scheduleCheck();
   });
+  area.addEventListener("keydown", (ev) => {
+    if (ev.key !== "Tab" || ev.shiftKey) return;
+    ev.preventDefault();
+    area.setRangeText("  ", area.selectionStart, area.selectionEnd, "end");
+    area.dispatchEvent(new Event("input"));
+  });
   return {
-    set(text) { area.value = text; renderCode(pre, text, which); fit(); },
-    redraw() { renderCode(pre, area.value, which); fit(); },
+    set(text) { area.value = text; renderCode(pre, text, which); },
+    redraw() { renderCode(pre, area.value, which); },
     focusLine(n) {
       for (const l of pre.querySelectorAll(".line.focus")) l.classList.remove("focus");
       const line = pre.querySelector(`.line[data-line="${n}"]`);
@@ -184,8 +183,8 @@ function stepText(e) {
 }
 
 function addStep(e) {
-  const bad = /fail|error|not_aligned|misaligned/.test(e.kind);
-  const good = /aligned|compiled|done|solved/.test(e.kind) && !bad;
+  const bad = /failed|not_aligned|cancelled/.test(e.kind);
+  const good = /^(aligned|execution_passed|complete|done)$/.test(e.kind);
   const item = el("li", { class: bad ? "bad" : good ? "good" : "" }, el("span", { class: "kind", text: e.kind }), stepText(e));
   if (e.errors && e.errors.length) item.append(el("pre", { text: e.errors.join("\n") }));
   if (e.assessment) item.append(el("div", { text: e.assessment }));

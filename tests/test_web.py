@@ -180,7 +180,12 @@ def test_generate_streams_each_step_then_the_result(client, openai_server):
     assert "iteration" in kinds and "request" in kinds and "aligned" in kinds
     event, result = got[-1]
     assert event == "result"
-    assert (result["model"], result["data"], result["compiled"], result["aligned"]) == (GOOD_MODEL, "x = 7;\n", True, True)
+    assert (result["model"], result["data"], result["compiled"], result["aligned"]) == (
+        GOOD_MODEL,
+        "x = 7;\n",
+        True,
+        True,
+    )
     # 7 is not in the description: the page marks it as assumed.
     assert [(f["text"], f["line"], f["kind"]) for f in result["grounding"]["assumptions"]] == [("7", 1, "assumed")]
     # The loop's files were scratch files of the working folder, gone again.

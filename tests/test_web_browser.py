@@ -129,7 +129,7 @@ def browser():
 
 DESCRIPTION = (
     "A bakery makes bread and cake. Bread earns 3 per batch and cake 2. Each batch takes one hour of oven "
-    "time and there are 4 hours. Bread uses 1 bag of flour and cake 3, with 6 bags in stock; at most 3 "
+    "time and there are 4 hours. Bread uses 1 bag of flour and cake 3, from a small stock of flour; at most 3 "
     "batches of bread can be sold. How many batches of each maximise the earnings?"
 )
 MODEL = """float hours = ...;
@@ -150,6 +150,7 @@ DATA = 'hours = 4;\nflour = 6;\nGoods = {"bread", "cake"};\nprofit = [3, 2];\nba
 
 def test_the_page_generates_solves_and_revises(llm_server, tmp_path, browser, artifacts):
     from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import WebDriverWait
 
     revised = MODEL.replace("<= 3;", "<= 2;")
@@ -176,6 +177,17 @@ def test_the_page_generates_solves_and_revises(llm_server, tmp_path, browser, ar
         wait.until(lambda b: find(By.ID, "check-status").text == "compiles")
         assert find(By.ID, "model-text").get_attribute("value") == MODEL
         assert find(By.CSS_SELECTOR, "#model-editor .tok-kw").text == "float"
+        # The stock of flour is not in the description: its number is marked in the data.
+        assert [m.text for m in browser.find_elements(By.CSS_SELECTOR, "#data-editor mark.assumed")] == ["6"]
+        # Edited in place and checked as it is typed: the error is marked on its line, then gone again.
+        area = find(By.ID, "model-text")
+        area.send_keys(Keys.CONTROL, Keys.END, Keys.NULL, "minimize nothing_here;")
+        wait.until(lambda b: find(By.ID, "check-status").text == "does not compile")
+        assert find(By.CSS_SELECTOR, "#model-editor .line.error").get_attribute("data-line") == "13"
+        assert "model:13:1: error[T0123]" in find(By.ID, "diagnostics").text
+        area.send_keys(Keys.BACKSPACE * len("minimize nothing_here;"))
+        wait.until(lambda b: find(By.ID, "check-status").text == "compiles")
+        assert browser.find_elements(By.CSS_SELECTOR, "#model-editor .line.error") == []
         assert find(By.ID, "assessment").text == "The model follows the description."
         browser.save_screenshot(str(artifacts / "read.png"))
 
@@ -198,7 +210,7 @@ def test_the_page_generates_solves_and_revises(llm_server, tmp_path, browser, ar
         find(By.ID, "question").send_keys("Can we sell only 2 batches of bread?")
         find(By.ID, "ask").click()
         wait.until(lambda b: find(By.ID, "apply").is_enabled())
-        assert "+  sales: make[\"bread\"] <= 2;" in find(By.ID, "diff").text
+        assert '+  sales: make["bread"] <= 2;' in find(By.ID, "diff").text
         find(By.ID, "apply").click()
         wait.until(lambda b: "Wrote" in find(By.ID, "apply-result").text)
         browser.save_screenshot(str(artifacts / "ask.png"))

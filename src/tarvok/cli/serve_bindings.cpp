@@ -13,10 +13,12 @@ void add_serve(py::object commands) {
                                py::arg("help") = "the address to listen on (default: 127.0.0.1, this machine only)");
     serve.attr("add_argument")("--port", py::arg("type") = builtin("int"), py::arg("default") = 8000,
                                py::arg("help") = "the port (default: 8000)");
-    serve.attr("add_argument")("--open", py::arg("action") = "store_true", py::arg("help") = "open the page in a browser");
+    serve.attr("add_argument")("--open", py::arg("action") = "store_true",
+                               py::arg("help") = "open the page in a browser");
     serve.attr("add_argument")("--workdir", py::arg("metavar") = "DIR",
-                               py::arg("help") = "the folder the server writes in (default: a new folder under the "
-                                                 "user's data folder)");
+                               py::arg("help") =
+                                   "the folder the server writes in (default: a new folder under the "
+                                   "user's data folder)");
 }
 
 int run_serve(py::object args) {
@@ -36,8 +38,8 @@ int run_serve(py::object args) {
         if (!e.matches(PyExc_ImportError)) throw;
         fail(ExitStatus::Usage, host::str_of(e.value()));
     }
-    py::module_::import("tarvok.web").attr("serve")(args.attr("host"), port, py::bool_(host::truthy(args.attr("open"))),
-                                                    workdir);
+    py::module_::import("tarvok.web")
+        .attr("serve")(args.attr("host"), port, py::bool_(host::truthy(args.attr("open"))), workdir);
     return 0;
 }
 

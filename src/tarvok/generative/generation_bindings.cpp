@@ -411,8 +411,7 @@ void register_run_generation(py::module_& m) {
               py::arg("stop") = none, py::arg("progress") = none, py::arg("few_shot") = true,
               py::arg("few_shot_library") = none, py::arg("execution_check") = none,
               py::arg("execution_time_limit") = none, py::arg("timeout") = none, py::arg("embedding_model") = none,
-              py::arg("on_event") = none, py::arg("record") = none, py::arg("replay") = none,
-              py::arg("cancel") = none);
+              py::arg("on_event") = none, py::arg("record") = none, py::arg("replay") = none, py::arg("cancel") = none);
 }
 
 /// The docstring of generative_solve.

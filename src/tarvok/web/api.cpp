@@ -223,18 +223,16 @@ Parsed parse_request(const Endpoint& endpoint, const Value& given) {
         return out;
     };
     switch (endpoint.id) {
-    case EndpointId::Check:
-        b.takes({"model", "data"});
-        return done(CheckRequest{b.pair()});
+    case EndpointId::Check: b.takes({"model", "data"}); return done(CheckRequest{b.pair()});
     case EndpointId::Run: {
         b.takes({"model", "data", "time_limit", "mip_gap", "sensitivity"});
         RunRequest r;
         r.pair = b.pair();
         r.time_limit = b.number("time_limit", 0, true, kMaxSolveSeconds).value_or(kDefaultSolveSeconds);
         r.mip_gap = b.number("mip_gap", 0, false, 1);
-        r.sensitivity = b.choice<Sensitivity>("sensitivity", {{"none", Sensitivity::None},
-                                                              {"duals", Sensitivity::Duals},
-                                                              {"full", Sensitivity::Full}})
+        r.sensitivity = b.choice<Sensitivity>(
+                             "sensitivity",
+                             {{"none", Sensitivity::None}, {"duals", Sensitivity::Duals}, {"full", Sensitivity::Full}})
                             .value_or(Sensitivity::None);
         return done(std::move(r));
     }
@@ -242,9 +240,9 @@ Parsed parse_request(const Endpoint& endpoint, const Value& given) {
         b.takes({"model", "data", "format"});
         EmitRequest r;
         r.pair = b.pair();
-        r.format =
-            b.choice<EmitFormat>("format", {{"scipy", EmitFormat::SciPy}, {"mps", EmitFormat::Mps}, {"lp", EmitFormat::Lp}})
-                .value_or(EmitFormat::SciPy);
+        r.format = b.choice<EmitFormat>(
+                        "format", {{"scipy", EmitFormat::SciPy}, {"mps", EmitFormat::Mps}, {"lp", EmitFormat::Lp}})
+                       .value_or(EmitFormat::SciPy);
         return done(std::move(r));
     }
     case EndpointId::Generate: {

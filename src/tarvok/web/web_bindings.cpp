@@ -162,7 +162,8 @@ struct Scratch {
 Answer emit(const core::EmitRequest& r, const fs::path& workdir) {
     py::module_ emitter = py::module_::import("tarvok.scipy_emitter");
     py::dict d;
-    d["format"] = host::text(r.format == core::EmitFormat::SciPy ? "scipy" : std::string(core::suffix_of(r.format)).substr(1));
+    d["format"] =
+        host::text(r.format == core::EmitFormat::SciPy ? "scipy" : std::string(core::suffix_of(r.format)).substr(1));
     d["file_name"] = host::text("model" + std::string(core::suffix_of(r.format)));
     d["media_type"] = host::text(core::media_type_of(r.format));
     try {
@@ -199,8 +200,9 @@ py::object unified_diff(py::object before, py::object after, const char* name) {
     py::list out;
     for (py::handle line : diff) {
         py::str text = py::reinterpret_borrow<py::str>(line);
-        out.append(host::truthy(text.attr("endswith")("\n")) ? text
-                                                             : py::str(text + py::str("\n\\ No newline at end of file\n")));
+        out.append(host::truthy(text.attr("endswith")("\n"))
+                       ? text
+                       : py::str(text + py::str("\n\\ No newline at end of file\n")));
     }
     return py::str("").attr("join")(out);
 }
@@ -214,7 +216,7 @@ Answer feedback(const core::FeedbackRequest& r, const fs::path& workdir) {
     options["model_name"] = r.model ? py::object(host::text(*r.model)) : tg.attr("MODEL_NAME");
     if (r.provider) options["llm_provider"] = host::text(*r.provider);
     py::object reply = tg.attr("generative_feedback")(host::text(r.question), scratch.file("model.mod"),
-                                                     scratch.file("data.dat"), **options);
+                                                      scratch.file("data.dat"), **options);
     py::dict out;
     if (reply.is_none() || !PyDict_Check(reply.ptr())) {
         out["feedback"] = py::none();
@@ -321,8 +323,8 @@ class GenerationRun {
     }
     void cancel() { cancelled_ = true; }
     bool cancelled() const {
-        return cancelled_ || std::chrono::steady_clock::now() - started_ >
-                                 std::chrono::duration<double>(core::kGenerationSeconds);
+        return cancelled_ ||
+               std::chrono::steady_clock::now() - started_ > std::chrono::duration<double>(core::kGenerationSeconds);
     }
 
     /// The next frame; a heartbeat when none came for a while; None once the run is over.
@@ -381,8 +383,8 @@ py::list findings(const std::vector<grounding::Finding>& found) {
 /// grounding report of its data against the description.
 py::dict generation_result(py::object result, const std::string& description) {
     py::dict d;
-    for (const char* key : {"compiled", "aligned", "assessment", "iterations", "diagnostics", "execution",
-                            "syntax_errors", "llm_calls"})
+    for (const char* key :
+         {"compiled", "aligned", "assessment", "iterations", "diagnostics", "execution", "syntax_errors", "llm_calls"})
         d[key] = result.attr(key);
     d["model"] = result.attr("model_text");
     d["data"] = result.attr("data_text");
@@ -406,8 +408,8 @@ void run_generation(std::shared_ptr<GenerationRun> run, core::GenerateRequest r,
         options["embedding_model"] = embedding_model_name();
         options["on_event"] = py::cpp_function([run](py::object event) { run->push(core::FrameKind::Step, event); });
         options["cancel"] = py::cpp_function([run] { return run->cancelled(); });
-        py::object result = generative().attr("run_generation")(
-            host::text(r.description), scratch.file("model.mod"), scratch.file("data.dat"), **options);
+        py::object result = generative().attr("run_generation")(host::text(r.description), scratch.file("model.mod"),
+                                                                scratch.file("data.dat"), **options);
         run->push(core::FrameKind::Result, generation_result(result, r.description));
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e) && !e.matches(PyExc_KeyboardInterrupt)) {
@@ -453,15 +455,15 @@ py::object respond(const Site& site, const std::string& path, py::dict headers, 
         py::object v = headers.attr("get")(name, py::str(""));
         return host::str_of(v);
     };
-    if (auto refusal = core::header_refusal({header("content-type"), header("host"), header("origin")},
-                                            site.loopback_only)) {
+    if (auto refusal =
+            core::header_refusal({header("content-type"), header("host"), header("origin")}, site.loopback_only)) {
         py::dict d;
         d["error"] = host::text(refusal->message);
         return py::make_tuple(refusal->status, json_text(d));
     }
     if (body.is_none())
-        return as_tuple(refused(core::Outcome::TooLarge, path + " takes a body of at most " +
-                                                             std::to_string(endpoint->max_body) + " bytes"));
+        return as_tuple(refused(core::Outcome::TooLarge,
+                                path + " takes a body of at most " + std::to_string(endpoint->max_body) + " bytes"));
     core::Value given;
     try {
         given = host::detail::value_of(py::module_::import("json").attr("loads")(body), 0);
@@ -579,7 +581,8 @@ py::object create_app(py::object workdir, py::object loopback_only) {
         std::optional<uint64_t> length;
         if (!declared.is_none()) {
             std::string text = host::str_of(declared);
-            bool digits = !text.empty() && text.size() < 20 && text.find_first_not_of("0123456789") == std::string::npos;
+            bool digits =
+                !text.empty() && text.size() < 20 && text.find_first_not_of("0123456789") == std::string::npos;
             length = digits ? std::stoull(text) : UINT64_MAX;
         }
         if (!core::body_refusal(*e, length).empty()) return py::none();
@@ -587,8 +590,7 @@ py::object create_app(py::object workdir, py::object loopback_only) {
     });
     py::object respond_here = py::cpp_function(
         [site](std::string path, py::dict headers, py::object body) { return respond(*site, path, headers, body); });
-    py::object app =
-        scope["make_app"](respond_here, host::host_path(package_folder() / "page"), paths, limit_of);
+    py::object app = scope["make_app"](respond_here, host::host_path(package_folder() / "page"), paths, limit_of);
     app.attr("state").attr("workdir") = host::host_path(site->workdir);
     return app;
 }

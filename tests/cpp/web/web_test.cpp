@@ -33,7 +33,8 @@ TEST(Requests, TakeWhatEachEndpointNeedsWithItsDefaults) {
     EXPECT_EQ(r.time_limit, kDefaultSolveSeconds);
     EXPECT_EQ(r.sensitivity, Sensitivity::Duals);
 
-    Parsed emit = parsed("/api/emit", {{"model", Value::of("m")}, {"data", Value::of("d")}, {"format", Value::of("lp")}});
+    Parsed emit =
+        parsed("/api/emit", {{"model", Value::of("m")}, {"data", Value::of("d")}, {"format", Value::of("lp")}});
     ASSERT_TRUE(emit.request) << emit.error;
     EXPECT_EQ(std::get<EmitRequest>(*emit.request).format, EmitFormat::Lp);
     EXPECT_EQ(suffix_of(EmitFormat::Mps), ".mps");
@@ -43,7 +44,8 @@ TEST(Requests, TakeWhatEachEndpointNeedsWithItsDefaults) {
     EXPECT_EQ(std::get<ExamplesRequest>(*examples.request).description, "");
 
     Parsed generate =
-        parsed("/api/generate", {{"description", Value::of("plan")}, {"iterations", Value::of(3.0)}, {"model", Value::null()}});
+        parsed("/api/generate",
+               {{"description", Value::of("plan")}, {"iterations", Value::of(3.0)}, {"model", Value::null()}});
     ASSERT_TRUE(generate.request) << generate.error;
     EXPECT_EQ(std::get<GenerateRequest>(*generate.request).iterations, 3);
     EXPECT_FALSE(std::get<GenerateRequest>(*generate.request).model);

@@ -5,6 +5,8 @@ that fails, and the working folder that nothing escapes."""
 import json
 import subprocess
 import sys
+import threading
+import time
 from pathlib import Path
 
 import pytest
@@ -278,3 +280,37 @@ def test_the_command_refuses_bad_options_before_serving(capsys, tmp_path):
     assert _cli.main(["serve", "--port", "70000"]) == 2
     assert _cli.main(["serve", "--workdir", str(tmp_path / "file")]) == 2
     assert "is not a folder" in capsys.readouterr().err
+
+
+def test_generation_runs_are_bounded_and_each_ends(client, tg, monkeypatch):
+    release = threading.Event()
+    started = []
+
+    def held_run(description, model_file, data_file, **options):
+        started.append(description)
+        options["on_event"]({"kind": "started", "text": "held"})
+        release.wait(30)
+        raise RuntimeError("released")
+
+    monkeypatch.setattr(tg, "run_generation", held_run)
+    answers = []
+    runs = [
+        threading.Thread(target=lambda: answers.append(client.post("/api/generate", json={"description": f"p{i}"})))
+        for i in range(4)
+    ]
+    for r in runs:
+        r.start()
+    deadline = time.monotonic() + 30
+    while len(started) < 4 and time.monotonic() < deadline:
+        time.sleep(0.05)
+    busy = client.post("/api/generate", json={"description": "one more"})
+    assert busy.status_code == 429 and "under way" in busy.json()["error"]
+    release.set()
+    for r in runs:
+        r.join(30)
+    assert [frames(a.text)[-1][0] for a in answers] == ["failed"] * 4
+    # Each run that ended makes room for another.
+    assert frames(client.post("/api/generate", json={"description": "again"}).text)[-1] == (
+        "failed",
+        {"error": "released"},
+    )

@@ -10,10 +10,6 @@ logger: logging.Logger
 #: The paths of the JSON API, in the order the page uses them.
 ENDPOINTS: tuple[str, ...]
 
-class _GenerationRun:
-    def next_frame(self) -> Optional[str]: ...
-    def cancel(self) -> None: ...
-
 def default_workdir() -> str:
     """A new folder under the user's data folder ($XDG_DATA_HOME or ~/.local/share)/tarvok/serve/, named
     by the time; it is made when an app uses it."""

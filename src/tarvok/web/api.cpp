@@ -324,6 +324,7 @@ int http_status(Outcome outcome) {
     case Outcome::ProviderFailed: return 502;
     case Outcome::Failed: return 500;
     case Outcome::Conflict: return 409;
+    case Outcome::Busy: return 429;
     }
     return 500;
 }

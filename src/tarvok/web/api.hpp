@@ -44,6 +44,8 @@ inline constexpr double kMaxSolveSeconds = 600;
 inline constexpr double kRequestSeconds = 180;
 inline constexpr double kGenerationSeconds = 1800;
 inline constexpr int64_t kMaxIterations = 20;
+/// The most generation runs one server keeps going at once.
+inline constexpr int kMaxGenerationRuns = 4;
 inline constexpr int64_t kMaxExamples = 32;
 /// How often an open stream sends something, so that a client gone away is noticed.
 inline constexpr double kHeartbeatSeconds = 1;
@@ -138,7 +140,17 @@ inline constexpr std::size_t kMaxKeyedColumns = 200000;
 
 // ------------------------------------------------------------ outcomes ----
 
-enum class Outcome : uint8_t { Ok, BadRequest, NotFound, TooLarge, DoesNotCompile, ProviderFailed, Failed, Conflict };
+enum class Outcome : uint8_t {
+    Ok,
+    BadRequest,
+    NotFound,
+    TooLarge,
+    DoesNotCompile,
+    ProviderFailed,
+    Failed,
+    Conflict,
+    Busy
+};
 
 /// The HTTP status that answers an outcome.
 int http_status(Outcome outcome);

@@ -396,6 +396,9 @@ py::dict generation_result(py::object result, const std::string& description) {
     return d;
 }
 
+/// The generation runs under way in one app.
+using RunCount = std::shared_ptr<std::atomic<int>>;
+
 void run_generation(std::shared_ptr<GenerationRun> run, core::GenerateRequest r, fs::path workdir) {
     try {
         Scratch scratch(workdir, "generate");
@@ -427,12 +430,24 @@ void run_generation(std::shared_ptr<GenerationRun> run, core::GenerateRequest r,
     run->finish();
 }
 
-std::shared_ptr<GenerationRun> start_generation(const core::GenerateRequest& r, const fs::path& workdir) {
+std::shared_ptr<GenerationRun> start_generation(const core::GenerateRequest& r, const fs::path& workdir,
+                                                RunCount runs) {
     auto run = std::make_shared<GenerationRun>();
-    py::object body = py::cpp_function([run, r, workdir] { run_generation(run, r, workdir); });
-    py::module_::import("threading")
-        .attr("Thread")(py::arg("target") = body, py::arg("name") = "tarvok-generate", py::arg("daemon") = true)
-        .attr("start")();
+    py::object body = py::cpp_function([run, r, workdir, runs] {
+        struct Ended {
+            RunCount runs;
+            ~Ended() { --*runs; }
+        } ended{runs};
+        run_generation(run, r, workdir);
+    });
+    try {
+        py::module_::import("threading")
+            .attr("Thread")(py::arg("target") = body, py::arg("name") = "tarvok-generate", py::arg("daemon") = true)
+            .attr("start")();
+    } catch (...) {
+        --*runs;  // the run never started
+        throw;
+    }
     return run;
 }
 
@@ -442,6 +457,7 @@ std::shared_ptr<GenerationRun> start_generation(const core::GenerateRequest& r, 
 struct Site {
     fs::path workdir;
     bool loopback_only = false;
+    RunCount runs = std::make_shared<std::atomic<int>>(0);
 };
 
 /// Answers one API request: (status, JSON text), or a GenerationRun to
@@ -474,8 +490,15 @@ py::object respond(const Site& site, const std::string& path, py::dict headers, 
     try {
         core::Parsed parsed = core::parse_request(*endpoint, given);
         if (!parsed.request) return as_tuple(refused(core::Outcome::BadRequest, parsed.error));
-        if (auto* g = std::get_if<core::GenerateRequest>(&*parsed.request))
-            return py::cast(start_generation(*g, site.workdir));
+        if (auto* g = std::get_if<core::GenerateRequest>(&*parsed.request)) {
+            if (++*site.runs > core::kMaxGenerationRuns) {
+                --*site.runs;
+                return as_tuple(refused(
+                    core::Outcome::Busy,
+                    std::to_string(core::kMaxGenerationRuns) + " generation runs are under way; wait for one to end"));
+            }
+            return py::cast(start_generation(*g, site.workdir, site.runs));
+        }
         return as_tuple(std::visit(
             [&](const auto& r) -> Answer {
                 using R = std::decay_t<decltype(r)>;
@@ -631,7 +654,10 @@ PYBIND11_MODULE(web, m, py::mod_gil_not_used()) {
 
     py::class_<GenerationRun, std::shared_ptr<GenerationRun>>(m, "_GenerationRun")
         .def("next_frame", &GenerationRun::next_frame)
-        .def("cancel", &GenerationRun::cancel);
+        .def("cancel", &GenerationRun::cancel)
+        .inc_ref();  // kept for the module's life, as the module's names no longer hold it
+    // Only the app's stream holds one: the class stays out of the module's names.
+    py::delattr(m, "_GenerationRun");
     py::list paths;
     for (const core::Endpoint& e : core::endpoints()) paths.append(host::text(e.path));
     m.attr("ENDPOINTS") = py::tuple(paths);

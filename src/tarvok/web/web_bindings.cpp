@@ -47,12 +47,13 @@ def _finite(v):
     if isinstance(v, (list, tuple)): return [_finite(x) for x in v]
     return v
 )";
-    static py::object finite;
-    if (!finite) {
+    // Made once and kept for the life of the process (never released after the host is gone).
+    static host::Memo* made = new host::Memo;
+    py::object finite = made->get([] {
         py::dict scope;
         py::exec(kEncode, scope);
-        finite = scope["_finite"];
-    }
+        return py::object(scope["_finite"]);
+    });
     return py::module_::import("json").attr("dumps")(finite(value), py::arg("ensure_ascii") = false,
                                                      py::arg("allow_nan") = false,
                                                      py::arg("default") = py::module_::import("builtins").attr("str"));

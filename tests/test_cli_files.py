@@ -364,3 +364,15 @@ def test_eval_lines_for_a_reader_are_escaped_and_records_exact(monkeypatch, caps
     assert not re.search(r"[\x00-\x08\x0b-\x1f\x7f-\x9f]", out + err)
     (line,) = (tmp_path / "runs" / "results.jsonl").read_text(encoding="utf-8").splitlines()
     assert json.loads(line)["id"] == hostile
+
+
+def test_emit_to_scipy_is_the_default_and_an_unknown_target_is_one_line(pair):
+    default = tarvok_command("emit", "in/m.mod", "in/d.dat", "-o", "default.py", cwd=pair)
+    named = tarvok_command("emit", "in/m.mod", "in/d.dat", "-o", "named.py", "--to", "scipy", cwd=pair)
+    assert default.returncode == named.returncode == 0, default.stderr + named.stderr
+    assert (pair / "default.py").read_bytes() == (pair / "named.py").read_bytes()
+
+    unknown = tarvok_command("emit", "in/m.mod", "in/d.dat", "-o", "other.py", "--to", "fortran", cwd=pair)
+    assert unknown.returncode == 2
+    assert one_error_line(unknown) == "unknown target 'fortran' (choose scipy)"
+    assert not (pair / "other.py").exists()

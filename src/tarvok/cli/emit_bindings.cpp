@@ -1,7 +1,10 @@
-// `tarvok emit MODEL DATA -o SCRIPT.py`: a Python script that states and
-// solves the model with SciPy. Exit statuses: 0 written, 1 the model does not
-// compile, 2 a file that cannot be read or written.
+// `tarvok emit MODEL DATA -o SCRIPT.py [--to TARGET]`: a script that states
+// and solves the model, by default a Python script for SciPy; the targets are
+// the emitter table's. Exit statuses: 0 written, 1 the model does not
+// compile, 2 a file that cannot be read or written, or an unknown target.
 #include "cli/command.hpp"
+#include "emitter/targets.hpp"
+#include "scipy_emitter/script.hpp"
 
 #include <cctype>
 
@@ -10,10 +13,7 @@ namespace tarvok::cli {
 std::string unusable_script_path(py::object path) {
     py::object os_path = py::module_::import("os").attr("path");
     std::string name = host::str_of(path);
-    std::string lower;
-    for (char ch : name) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    if (lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".npz") == 0)
-        return name + " ends in .npz, the suffix of a script's data file";
+    if (scipy_emitter::names_data_file(name)) return name + " ends in .npz, the suffix of a script's data file";
     if (host::truthy(os_path.attr("isdir")(path))) return name + " is a folder";
     py::object folder = os_path.attr("dirname")(absolute(path));
     if (!host::truthy(os_path.attr("isdir")(folder))) return "no folder " + host::str_of(folder);
@@ -72,18 +72,58 @@ std::string written_line(py::handle written) {
     return line;
 }
 
+/// A target other than the default: the model expanded once, its script
+/// written by the target's emitter.
+EmitOutcome emit_target(std::string_view target, py::object model_text, py::object data_text, py::object path) {
+    EmitOutcome out;
+    py::module_ emitter = py::module_::import("tarvok.scipy_emitter");
+    try {
+        py::object program = py::module_::import("tarvok.solver").attr("instantiate")(model_text, data_text);
+        out.written = emitter.attr("_write_target")(std::string(target), program, path);
+    } catch (py::error_already_set& e) {
+        if (e.matches(emitter.attr("SemanticError"))) {
+            out.diagnostics = host::str_of(e.value());
+            out.status = code(ExitStatus::DoesNotCompile);
+        } else if (e.matches(PyExc_OSError)) {
+            out.failure = "cannot write " + host::str_of(path) + ": " + os_reason(e.value());
+            out.status = code(ExitStatus::Usage);
+        } else {
+            throw;
+        }
+    }
+    return out;
+}
+
+/// The targets' names, as --to's help lists them.
+std::string target_names() {
+    std::string names;
+    for (const emitter::Emitter* t : emitter::targets())
+        names += (names.empty() ? "" : ", ") + std::string(t->name()) + " (" + std::string(t->summary()) + ")";
+    return names;
+}
+
 void add_emit(py::object commands) {
     py::object emit = add_command(commands, "emit", "write a Python script that states and solves a model with SciPy");
     emit.attr("add_argument")("model", py::arg("metavar") = "MODEL.mod");
     emit.attr("add_argument")("data", py::arg("metavar") = "DATA.dat");
     emit.attr("add_argument")("-o", "--output", py::arg("required") = true, py::arg("metavar") = "SCRIPT.py",
                               py::arg("help") = "the script; a large model's numbers go to SCRIPT.npz beside it");
+    std::string default_name(emitter::default_target().name());
+    emit.attr("add_argument")("--to", py::arg("metavar") = "TARGET", py::arg("default") = default_name,
+                              py::arg("help") = "what to write: " + target_names() + "; default: " + default_name);
     add_size_option(emit);
 }
 
 int run_emit(py::object args) {
     TemporarySettings settings;
     apply_size_option(settings, args);
+    std::string target = host::str_of(args.attr("to"));
+    if (!emitter::find_target(target)) {
+        std::string choices;
+        for (const emitter::Emitter* t : emitter::targets())
+            choices += (choices.empty() ? "" : ", ") + std::string(t->name());
+        fail(ExitStatus::Usage, "unknown target '" + target + "' (choose " + choices + ")");
+    }
     py::object script = args.attr("output");
     std::string unusable = unusable_script_path(script);
     if (!unusable.empty()) fail(ExitStatus::Usage, "cannot write a script there: " + unusable);
@@ -92,7 +132,8 @@ int run_emit(py::object args) {
                               "the script's data file");
     py::object model = read_input(args.attr("model"));
     py::object data = read_input(args.attr("data"));
-    EmitOutcome emit = emit_files(model, data, script);
+    EmitOutcome emit = target == emitter::default_target().name() ? emit_files(model, data, script)
+                                                                  : emit_target(target, model, data, script);
     if (emit.status == code(ExitStatus::DoesNotCompile)) say(emit.diagnostics);
     if (emit.status == code(ExitStatus::Usage)) fail(ExitStatus::Usage, emit.failure);
     if (emit.status == 0) say(written_line(emit.written));

@@ -8,6 +8,7 @@
 #include "evaluation/dataset.hpp"
 #include "evaluation/results.hpp"
 #include "evaluation/run_lock.hpp"
+#include "evaluation/runner.hpp"
 #include "evaluation/vote.hpp"
 #include "generative/grounding.hpp"
 #include "generative/providers/providers.hpp"
@@ -93,6 +94,41 @@ long long count_argument(py::handle value, const char* name, bool optional) {
     return n;
 }
 
+/// The record fields the user named.
+ev::Fields fields_from(py::object fields) {
+    ev::Fields out;
+    if (fields.is_none()) return out;
+    if (!PyDict_Check(fields.ptr()))
+        throw py::type_error("run_evaluation() argument 'fields' must be dict or None, not " + host::type_name(fields));
+    for (auto [key, value] : py::reinterpret_borrow<py::dict>(fields)) {
+        if (!PyUnicode_Check(value.ptr()) || host::str_of(value).empty())
+            refuse("fields", "a map of field names (non-empty texts)", fields);
+        if (!ev::assign_field(out, host::str_of(key), host::str_of(value)))
+            refuse("fields", "a map with the keys 'question', 'answer', 'id' and 'class'", fields);
+    }
+    return out;
+}
+
+/// The transcripts to answer from, which must lie apart from the output
+/// folder: each problem's transcript there is written afresh.
+py::object replay_from(py::object replay, py::object out_dir) {
+    if (replay.is_none()) return py::none();
+    py::module_ os = os_module();
+    py::object path = os.attr("path").attr("abspath")(os.attr("fspath")(replay));
+    py::object common = os.attr("path").attr("commonpath")(py::make_tuple(path, out_dir));
+    if (host::equals(common, out_dir) || host::equals(common, path))
+        refuse("replay", "apart from the output folder, whose transcripts the run rewrites", replay);
+    return path;
+}
+
+void check_rel_tol(Settings& s, py::object rel_tol) {
+    if (!host::is_exact(rel_tol, Kind::Float) && !host::is_exact(rel_tol, Kind::Int))
+        throw py::type_error("run_evaluation() argument 'rel_tol' must be float or int, not " +
+                             host::type_name(rel_tol));
+    s.rel_tol = rel_tol.cast<double>();
+    if (!(s.rel_tol >= 0) || !std::isfinite(s.rel_tol)) refuse("rel_tol", "a finite number, at least 0", rel_tol);
+}
+
 Settings settings_from(py::object dataset, py::object out_dir, py::object provider, py::object model, py::object jobs,
                        py::object iterations, py::object execution_check, py::object rel_tol, py::object limit,
                        py::object progress, py::object force, py::object replay, py::object retry_errors,
@@ -112,11 +148,7 @@ Settings settings_from(py::object dataset, py::object out_dir, py::object provid
     s.iterations = iterations.is_none() ? generative().attr("MAX_ITERATIONS") : iterations;
     host::require(execution_check, "run_evaluation", "execution_check", Kind::Bool, true);
     s.execution_check = execution_check;
-    if (!host::is_exact(rel_tol, Kind::Float) && !host::is_exact(rel_tol, Kind::Int))
-        throw py::type_error("run_evaluation() argument 'rel_tol' must be float or int, not " +
-                             host::type_name(rel_tol));
-    s.rel_tol = rel_tol.cast<double>();
-    if (!(s.rel_tol >= 0) || !std::isfinite(s.rel_tol)) refuse("rel_tol", "a finite number, at least 0", rel_tol);
+    check_rel_tol(s, rel_tol);
     if (!limit.is_none()) s.limit = count_argument(limit, "limit", true);
     host::require(progress, "run_evaluation", "progress", Kind::Bool);
     s.progress = host::truthy(progress);
@@ -131,34 +163,8 @@ Settings settings_from(py::object dataset, py::object out_dir, py::object provid
     s.samples = count_argument(samples, "samples", false);
     host::require(alignment_check, "run_evaluation", "alignment_check", Kind::Bool, true);
     s.alignment_check = alignment_check;
-    if (!fields.is_none()) {
-        if (!PyDict_Check(fields.ptr()))
-            throw py::type_error("run_evaluation() argument 'fields' must be dict or None, not " +
-                                 host::type_name(fields));
-        for (auto [key, value] : py::reinterpret_borrow<py::dict>(fields)) {
-            std::string name = host::str_of(key);
-            if (!PyUnicode_Check(value.ptr()) || host::str_of(value).empty())
-                refuse("fields", "a map of field names (non-empty texts)", fields);
-            std::string field = host::str_of(value);
-            if (name == "question")
-                s.fields.question = field;
-            else if (name == "answer")
-                s.fields.answer = field;
-            else if (name == "id")
-                s.fields.id = field;
-            else if (name == "class")
-                s.fields.problem_class = field;
-            else
-                refuse("fields", "a map with the keys 'question', 'answer', 'id' and 'class'", fields);
-        }
-    }
-    if (!replay.is_none()) {
-        s.replay = os.attr("path").attr("abspath")(os.attr("fspath")(replay));
-        // Each problem's transcript is written afresh: transcripts answered from must lie elsewhere.
-        py::object common = os.attr("path").attr("commonpath")(py::make_tuple(s.replay, s.out_dir));
-        if (host::equals(common, s.out_dir) || host::equals(common, s.replay))
-            refuse("replay", "apart from the output folder, whose transcripts the run rewrites", replay);
-    }
+    s.fields = fields_from(fields);
+    s.replay = replay_from(replay, s.out_dir);
     return s;
 }
 
@@ -167,14 +173,12 @@ Settings settings_from(py::object dataset, py::object out_dir, py::object provid
 py::dict problem_dict(const ev::Problem& p) {
     py::dict d;
     d["id"] = host::text(p.id);
-    d["folder"] = host::text(p.folder);
     d["description"] = host::text(p.description);
     d["expected"] = p.expected ? py::object(py::float_(*p.expected)) : py::none();
     d["record"] = p.record;
     d["class"] = host::text(p.problem_class);
     d["repeat"] = p.repeat;
-    // Each further run of a problem keeps its files beside the first run's.
-    if (p.repeat > 1) d["folder"] = host::text(p.folder + "/repeat-" + std::to_string(p.repeat));
+    d["folder"] = host::text(ev::problem_folder(p));
     return d;
 }
 
@@ -198,17 +202,7 @@ ev::Dataset load_dataset(const Settings& s) {
     }
     if (!failure.empty())
         host::raise(PyExc_ValueError, "cannot use data set " + host::str_of(s.dataset) + ": " + failure);
-    if (s.limit && static_cast<long long>(dataset.problems.size()) > *s.limit) dataset.problems.resize(*s.limit);
-    if (s.repeat > 1) {
-        std::vector<ev::Problem> repeated;
-        for (long long r = 1; r <= s.repeat; ++r) {
-            for (const ev::Problem& p : dataset.problems) {
-                repeated.push_back(p);
-                repeated.back().repeat = r;
-            }
-        }
-        dataset.problems = std::move(repeated);
-    }
+    ev::cut_and_repeat(dataset.problems, s.limit, s.repeat);
     py::object sha256 = py::module_::import("hashlib").attr("sha256");
     for (ev::Problem& p : dataset.problems)
         p.question_hash = host::str_of(sha256(py::bytes(p.description)).attr("hexdigest")());
@@ -216,9 +210,7 @@ ev::Dataset load_dataset(const Settings& s) {
 }
 
 std::string bad_record_text(const py::object& dataset, const ev::BadRecord& bad) {
-    std::string where = "record " + std::to_string(bad.record);
-    if (bad.line) where += " (line " + std::to_string(bad.line) + ")";
-    return "tarvok eval: skipped " + where + " of " + host::str_of(dataset) + ": " + bad.reason;
+    return ev::bad_record_line(host::str_of(dataset), bad);
 }
 
 // ------------------------------------------------------------ preflight
@@ -306,13 +298,7 @@ ev::Record record_from(py::handle result, const ev::Problem& problem, double rel
 /// "TypeName: message", as a record keeps what a run raised.
 std::string error_text(const py::error_already_set& e) {
     std::string message = host::str_of(e.value());
-    std::string text = host::type_name(e.value()) + (message.empty() ? "" : ": " + message);
-    if (text.size() > 4000) {
-        size_t cut = 4000;
-        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // a whole character
-        text = text.substr(0, cut) + "...";
-    }
-    return text;
+    return ev::cut_text(host::type_name(e.value()) + (message.empty() ? "" : ": " + message), 4000);
 }
 
 py::object perf_counter() { return py::module_::import("time").attr("perf_counter")(); }
@@ -415,33 +401,23 @@ void generate_once(py::object problem, py::object folder, py::object settings, p
     }
 }
 
-/// The record of a problem generated several times: the voted sample's,
+/// What voting needs of one sample's record map.
+ev::SampleOutcome sample_outcome(const py::dict& one) {
+    ev::SampleOutcome o;
+    o.raised = !one["error"].is_none();
+    o.provider_error = host::truthy(one["provider_error"]);
+    if (!one["status"].is_none()) o.status = host::str_of(one["status"]);
+    if (!o.raised && o.status == "optimal" && !one["objective"].is_none())
+        o.objective = one["objective"].cast<double>();
+    if (!one["repair_rounds"].is_none()) o.repairs = host::saturated(one["repair_rounds"]);
+    return o;
+}
+
+/// The record of a problem generated several times: the picked sample's,
 /// with the calls and tokens of all of them, the agreement and the samples.
-/// A provider error in any sample makes the problem one to try again.
-py::dict voted(const std::vector<py::dict>& samples, double rel_tol) {
-    for (const py::dict& one : samples)
-        if (host::truthy(one["provider_error"])) return one;
-    std::vector<ev::Candidate> candidates;
-    for (const py::dict& one : samples) {
-        ev::Candidate c;
-        bool optimal = one["error"].is_none() && !one["status"].is_none() && host::str_of(one["status"]) == "optimal";
-        if (optimal && !one["objective"].is_none()) c.objective = one["objective"].cast<double>();
-        if (!one["repair_rounds"].is_none()) c.repairs = host::saturated(one["repair_rounds"]);
-        candidates.push_back(c);
-    }
-    ev::Vote vote = ev::vote(candidates, rel_tol);
-    // Without an answer among them, the last sample that did not raise tells why (else the last).
-    std::size_t pick = samples.size() - 1;
-    if (vote.chosen) {
-        pick = *vote.chosen;
-    } else {
-        for (std::size_t i = samples.size(); i-- > 0;)
-            if (samples[i]["error"].is_none()) {
-                pick = i;
-                break;
-            }
-    }
-    py::dict record = samples[pick].attr("copy")();
+py::dict voted(const std::vector<py::dict>& samples, const ev::SamplePick& pick) {
+    if (host::truthy(samples[pick.index]["provider_error"])) return samples[pick.index];  // to try again
+    py::dict record = samples[pick.index].attr("copy")();
     for (const char* key : {"llm_calls", "repair_rounds", "tokens_in", "tokens_out"}) {
         py::object total = py::none();
         for (const py::dict& one : samples)
@@ -449,10 +425,33 @@ py::dict voted(const std::vector<py::dict>& samples, double rel_tol) {
         record[key] = total;
     }
     record["samples"] = samples.size();
-    record["sample"] = pick + 1;
-    record["confidence"] = vote.confidence;
+    record["sample"] = pick.index + 1;
+    record["confidence"] = pick.confidence;
     return record;
 }
+
+/// The host's side of one problem's samples: each generation's record map,
+/// its files in the problem's folder (or a sample folder beside them).
+class HostSamples final : public ev::SampleRunner {
+  public:
+    HostSamples(py::object problem, py::object folder, py::object settings, py::object log)
+        : problem_(problem), folder_(folder), settings_(settings), log_(log),
+          progress_(logged_progress(log, settings.attr("get")("stop"))) {}
+
+    ev::SampleOutcome generate(const std::string& folder) override {
+        py::object where = folder.empty() ? folder_ : join_path(folder_, py::str(folder));
+        records.push_back(empty_record(problem_["id"]));
+        generate_once(problem_, where, settings_, progress_, log_, records.back());
+        return sample_outcome(records.back());
+    }
+    void progress(const std::string& line) override { progress_(py::str(line)); }
+
+    std::vector<py::dict> records;
+
+  private:
+    py::object problem_, folder_, settings_, log_;
+    py::cpp_function progress_;
+};
 
 /// `_run_problem(problem, out_dir, settings)`: one problem, start to end.
 /// `settings` holds the run's options of the loop (model, provider,
@@ -465,21 +464,15 @@ py::dict run_problem(py::object problem, py::object out_dir, py::object settings
     py::object log = py::module_::import("builtins")
                          .attr("open")(join_path(folder, py::str("progress.log")), "w", py::arg("encoding") = "utf-8",
                                        py::arg("errors") = "backslashreplace");
-    py::cpp_function progress = logged_progress(log, settings.attr("get")("stop"));
-    py::object asked = settings.attr("get")("samples", 1);
-    long long count = std::max(1LL, host::saturated(asked));
+    HostSamples host_samples(problem, folder, settings, log);
+    long long count = std::max(1LL, host::saturated(settings.attr("get")("samples", 1)));
     double start = perf_counter().cast<double>();
-    std::vector<py::dict> samples;
-    for (long long k = 1; k <= count; ++k) {
-        // The first sample's files are the problem's own; the others go beside them.
-        py::object where = k == 1 ? folder : join_path(folder, py::str("sample-" + std::to_string(k)));
-        if (count > 1) progress(py::str("Sample " + std::to_string(k) + "/" + std::to_string(count)));
-        samples.push_back(empty_record(problem["id"]));
-        generate_once(problem, where, settings, progress, log, samples.back());
-        if (host::truthy(samples.back()["provider_error"])) break;  // the provider is failing: no use going on
+    std::vector<ev::SampleOutcome> outcomes = ev::run_samples(count, host_samples);
+    py::dict record = host_samples.records.front();
+    if (count > 1) {
+        double rel_tol = settings.attr("get")("rel_tol", 1e-4).cast<double>();
+        record = voted(host_samples.records, ev::pick_sample(outcomes, rel_tol));
     }
-    py::dict record =
-        count == 1 ? samples.front() : voted(samples, settings.attr("get")("rel_tol", 1e-4).cast<double>());
     record["seconds"] = perf_counter().cast<double>() - start;
     log.attr("close")();
     return record;
@@ -532,8 +525,7 @@ void work(const std::shared_ptr<Pool>& pool) {
 /// The progress display: a tqdm bar on a terminal, else one line per problem.
 class Progress {
   public:
-    Progress(bool on, size_t total, size_t done, size_t correct, size_t judged)
-        : on_(on), total_(total), done_(done), correct_(correct), judged_(judged) {
+    Progress(bool on, const ev::RunTally& tally) : on_(on), tally_(tally) {
         if (!on_) return;
         py::object err = py::module_::import("sys").attr("stderr");
         bool terminal = false;
@@ -545,32 +537,24 @@ class Progress {
         if (!terminal) return;
         try {
             py::object tqdm = py::module_::import("tqdm").attr("tqdm");
-            bar_ = tqdm(py::arg("total") = total, py::arg("initial") = done, py::arg("desc") = "tarvok eval",
-                        py::arg("unit") = "problem", py::arg("file") = err, py::arg("dynamic_ncols") = true);
+            bar_ = tqdm(py::arg("total") = tally.total(), py::arg("initial") = tally.done(),
+                        py::arg("desc") = "tarvok eval", py::arg("unit") = "problem", py::arg("file") = err,
+                        py::arg("dynamic_ncols") = true);
             postfix();
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_ImportError)) throw;
         }
     }
 
+    /// After the tally took `r`.
     void finished(const ev::Record& r) {
-        ++done_;
-        correct_ += r.correct;
-        judged_ += r.expected.has_value();
         if (!on_) return;
         if (bar_) {
             postfix();
             bar_.attr("update")(1);
             return;
         }
-        std::string outcome = r.error ? (r.provider_error ? "provider error " : "raised ") + *r.error : ev::verdict(r);
-        if (!r.error) {
-            outcome += " (" + r.status.value_or(r.compiled && !*r.compiled ? "not compiled" : "not solved");
-            if (r.objective) outcome += ", objective " + host::str_of(py::repr(py::float_(*r.objective)));
-            outcome += ")";
-        }
-        tell("[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " + (r.repeat > 1 ? r.key() : r.id) +
-             ": " + outcome + "; accuracy so far " + std::to_string(correct_) + "/" + std::to_string(judged_));
+        tell(tally_.finished_line(r, [](double v) { return host::str_of(py::repr(py::float_(v))); }));
     }
 
     void close() {
@@ -580,11 +564,12 @@ class Progress {
 
   private:
     void postfix() {
-        bar_.attr("set_postfix_str")("accuracy " + std::to_string(correct_) + "/" + std::to_string(judged_),
-                                     py::arg("refresh") = false);
+        bar_.attr("set_postfix_str")(
+            "accuracy " + std::to_string(tally_.correct()) + "/" + std::to_string(tally_.judged()),
+            py::arg("refresh") = false);
     }
     bool on_;
-    size_t total_, done_, correct_, judged_;
+    const ev::RunTally& tally_;
     py::object bar_;
 };
 
@@ -661,9 +646,7 @@ Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
         throw py::error_already_set();
     }
     if (!p.lock) {
-        host::raise(PyExc_RuntimeError, "another tarvok eval is running with the output folder " +
-                                            host::str_of(s.out_dir) + " (it holds " + host::str_of(lock_path) +
-                                            "); wait for it to end, or choose another folder");
+        host::raise(PyExc_RuntimeError, ev::busy_message(host::str_of(s.out_dir), host::str_of(lock_path)));
     }
     p.results_path = join_path(s.out_dir, py::str("results.jsonl"));
     if (host::truthy(os.attr("path").attr("exists")(p.results_path))) {
@@ -676,85 +659,57 @@ Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
              host::truthy(check), host::truthy(alignment),       s.samples};
     p.plan = ev::plan_resume(dataset.problems, p.recorded.by_id, p.key, s.rel_tol, s.force, s.retry_errors);
     if (p.plan.conflict && !s.force) {
-        host::raise(PyExc_ValueError,
-                    host::str_of(s.out_dir) + " holds a run made with other settings: " + *p.plan.conflict +
-                        "; choose another folder, or force this run there (--force, force=True), which runs "
-                        "the problems recorded with other settings again");
+        host::raise(PyExc_ValueError, ev::conflict_message(host::str_of(s.out_dir), *p.plan.conflict));
     }
     return p;
 }
 
-/// The run; `pool` is set as soon as the workers exist, so that a caller can
-/// wait for them after an interrupt.
-Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, std::shared_ptr<Pool>& started) {
-    py::module_ os = os_module();
+/// What a run tells before its first problem starts.
+void tell_start(const Settings& s, const ev::Dataset& dataset, const Prepared& prepared, size_t recorded) {
+    for (const ev::BadRecord& bad : dataset.bad) tell(bad_record_text(s.dataset, bad));
+    tell(ev::start_line({dataset.problems.size(), host::str_of(s.dataset), host::str_of(s.model),
+                         host::str_of(prepared.results_path), recorded, prepared.plan.rerun, prepared.plan.retried}));
+}
+
+/// The example library FEW_SHOT_LIBRARY names when that is a folder here,
+/// else the shipped one (as `tarvok solve` chooses, without moving).
+py::object few_shot_library(bool tell_it) {
     py::module_ tg = generative();
-    py::object results_path = prepared.results_path;
-    py::object results = py::module_::import("builtins").attr("open")(results_path, "ab");
-    ClosedAtEnd closer{results};
-    auto append = [&](const ev::Record& record) {
-        results.attr("write")(py::bytes(ev::record_line(record)));
-        results.attr("flush")();
-        os.attr("fsync")(results.attr("fileno")());
-    };
-    if (!prepared.recorded.ends_in_newline) results.attr("write")(py::bytes("\n"));  // after a line cut off by a kill
-
-    Outcome out;
-    out.problems = dataset.problems;
-    out.records = prepared.plan.reused;
-    // A reused record judged otherwise now (another reference or tolerance)
-    // is written again, so that the file's last word on it is this run's.
-    for (const std::string& id : prepared.plan.rejudged) append(out.records.at(id));
-    const std::vector<const ev::Problem*>& todo = prepared.plan.todo;
-    size_t done_before = out.records.size(), correct_before = 0, judged_before = 0;
-    for (auto& [id, r] : out.records) {
-        correct_before += r.correct;
-        judged_before += r.expected.has_value();
-    }
-
-    if (s.progress) {
-        for (const ev::BadRecord& bad : dataset.bad) tell(bad_record_text(s.dataset, bad));
-        std::string line = "tarvok eval: " + std::to_string(out.problems.size()) + " problems from " +
-                           host::str_of(s.dataset) + ", model " + host::str_of(s.model);
-        if (done_before)
-            line += "; " + std::to_string(done_before) + " already recorded in " + host::str_of(results_path);
-        if (prepared.plan.rerun)
-            line += "; " + std::to_string(prepared.plan.rerun) + " recorded for another question or run, to run again";
-        if (prepared.plan.retried)
-            line += "; " + std::to_string(prepared.plan.retried) + " ended by provider errors, to try again";
-        tell(line);
-    }
-
-    // The example library FEW_SHOT_LIBRARY names when that is a folder here,
-    // else the shipped one (as `tarvok solve` chooses, without moving).
+    py::module_ os = os_module();
     py::object chosen = py::none();
     if (py::hasattr(tg, "FEW_SHOT_LIBRARY")) chosen = tg.attr("FEW_SHOT_LIBRARY");
     if (chosen.is_none() || !host::truthy(os.attr("path").attr("isdir")(chosen))) chosen = package_path("tvl_models");
-    if (s.progress)
-        tell("tarvok eval: few-shot examples from " + host::str_of(os.attr("path").attr("abspath")(chosen)));
+    if (tell_it) tell("tarvok eval: few-shot examples from " + host::str_of(os.attr("path").attr("abspath")(chosen)));
+    return chosen;
+}
 
-    auto pool = std::make_shared<Pool>();
-    started = pool;
-    for (const ev::Problem* p : todo) pool->todo.push_back(problem_dict(*p));
-    pool->queue = py::module_::import("queue").attr("Queue")();
-    pool->stop = py::module_::import("threading").attr("Event")();
-    pool->out_dir = s.out_dir;
+/// The options each problem runs with (see run_problem).
+py::dict problem_settings(const Settings& s, py::object library, py::object stop) {
     py::dict settings;
     settings["model"] = s.model;
     settings["provider"] = s.provider;
     settings["iterations"] = s.iterations;
     settings["execution_check"] = s.execution_check;
-    settings["few_shot_library"] = chosen;
+    settings["few_shot_library"] = library;
     settings["timeout"] = s.timeout;
-    settings["time_limit"] = tg.attr("EXECUTION_TIME_LIMIT");
-    settings["stop"] = pool->stop;
+    settings["time_limit"] = generative().attr("EXECUTION_TIME_LIMIT");
+    settings["stop"] = stop;
     settings["replay"] = s.replay;
     settings["alignment_check"] = s.alignment_check;
     settings["samples"] = s.samples;
     settings["rel_tol"] = s.rel_tol;
-    pool->settings = settings;
+    return settings;
+}
 
-    Progress progress(s.progress, out.problems.size(), done_before, correct_before, judged_before);
+/// The workers of a run, started on the problems still to run.
+std::shared_ptr<Pool> start_workers(const Settings& s, const std::vector<const ev::Problem*>& todo,
+                                    py::object library) {
+    auto pool = std::make_shared<Pool>();
+    for (const ev::Problem* p : todo) pool->todo.push_back(problem_dict(*p));
+    pool->queue = py::module_::import("queue").attr("Queue")();
+    pool->stop = py::module_::import("threading").attr("Event")();
+    pool->out_dir = s.out_dir;
+    pool->settings = problem_settings(s, library, pool->stop);
     py::object thread = py::module_::import("threading").attr("Thread");
     size_t workers = std::min<size_t>(static_cast<size_t>(s.jobs), todo.size());
     // Not daemon threads: the interpreter waits for them at exit rather than
@@ -765,60 +720,87 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, s
         worker.attr("start")();
         pool->threads.append(worker);
     }
+    return pool;
+}
 
+/// results.jsonl, open for appending; each record reaches the disk whole.
+struct ResultsFile {
+    py::object file;
+    void append(const ev::Record& record) {
+        file.attr("write")(py::bytes(ev::record_line(record)));
+        file.attr("flush")();
+        os_module().attr("fsync")(file.attr("fileno")());
+    }
+};
+
+/// Takes the workers' records as they finish, until all are in or the
+/// provider is down (then the message to stop with).
+std::optional<std::string> collect(Pool& pool, const std::vector<const ev::Problem*>& todo, const Settings& s,
+                                   const ev::RunKey& key, ResultsFile& results, ev::RunTally& tally,
+                                   Progress& progress) {
+    py::object empty = py::module_::import("queue").attr("Empty");
+    for (size_t remaining = todo.size(); remaining > 0;) {
+        py::tuple item;
+        try {
+            item = pool.queue.attr("get")(py::arg("timeout") = 0.25);
+        } catch (py::error_already_set& e) {
+            if (e.matches(empty)) continue;
+            throw;
+        }
+        long long index = item[0].cast<long long>();
+        if (index < 0) {
+            PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(item[1].ptr())), item[1].ptr());
+            throw py::error_already_set();
+        }
+        ev::Record record = record_from(item[1], *todo[index], s.rel_tol);
+        record.question_hash = todo[index]->question_hash;
+        record.run = key;
+        results.append(record);
+        std::optional<std::string> down = tally.finish(record);
+        progress.finished(record);
+        --remaining;
+        if (down) return down;
+    }
+    return std::nullopt;
+}
+
+/// The summary of a run, written to summary.json.
+void write_summary(const Settings& s, const ev::Dataset& dataset, const Prepared& prepared, Outcome& out) {
+    out.summary =
+        ev::summarize(out.problems, out.records, dataset.bad.size(), prepared.plan.rerun, prepared.plan.retried);
+    py::object check = s.execution_check.is_none() ? generative().attr("EXECUTION_CHECK") : s.execution_check;
+    ev::RunSettings run_settings{hidden(host::str_of(s.dataset)), s.provider_name,     hidden(host::str_of(s.model)),
+                                 host::saturated(s.iterations),   host::truthy(check), s.rel_tol};
+    out.summary_text = ev::summary_json(out.summary, run_settings);
+    host::replace_files({{join_path(s.out_dir, py::str("summary.json")), out.summary_text}});
+}
+
+/// The run; `started` is set as soon as the workers exist, so that a caller
+/// can wait for them after an interrupt.
+Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, std::shared_ptr<Pool>& started) {
+    ResultsFile results{py::module_::import("builtins").attr("open")(prepared.results_path, "ab")};
+    ClosedAtEnd closer{results.file};
+    if (!prepared.recorded.ends_in_newline)
+        results.file.attr("write")(py::bytes("\n"));  // after a line cut off by a kill
+    // A reused record judged otherwise now (another reference or tolerance)
+    // is written again, so that the file's last word on it is this run's.
+    for (const std::string& id : prepared.plan.rejudged) results.append(prepared.plan.reused.at(id));
+    ev::RunTally tally(prepared.plan.reused, dataset.problems.size(), s.stop_after_errors);
+    if (s.progress) tell_start(s, dataset, prepared, tally.done());
+    py::object library = few_shot_library(s.progress);
+    Progress progress(s.progress, tally);
+    std::shared_ptr<Pool> pool = started = start_workers(s, prepared.plan.todo, library);
+
+    Outcome out;
+    out.problems = dataset.problems;
     auto finish = [&] {
         progress.close();
-        out.summary =
-            ev::summarize(out.problems, out.records, dataset.bad.size(), prepared.plan.rerun, prepared.plan.retried);
-        ev::RunSettings run_settings{
-            hidden(host::str_of(s.dataset)),
-            s.provider_name,
-            hidden(host::str_of(s.model)),
-            host::saturated(s.iterations),
-            host::truthy(s.execution_check.is_none() ? tg.attr("EXECUTION_CHECK") : s.execution_check),
-            s.rel_tol};
-        out.summary_text = ev::summary_json(out.summary, run_settings);
-        host::replace_files({{join_path(s.out_dir, py::str("summary.json")), out.summary_text}});
+        out.records = tally.records();
+        write_summary(s, dataset, prepared, out);
     };
-
     try {
-        py::object empty = py::module_::import("queue").attr("Empty");
-        std::vector<ev::Record> first_finished;  ///< this run's first records, in the order they finished
-        for (size_t remaining = todo.size(); remaining > 0;) {
-            py::tuple item;
-            try {
-                item = pool->queue.attr("get")(py::arg("timeout") = 0.25);
-            } catch (py::error_already_set& e) {
-                if (e.matches(empty)) continue;
-                throw;
-            }
-            long long index = item[0].cast<long long>();
-            if (index < 0) {
-                PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(item[1].ptr())), item[1].ptr());
-                throw py::error_already_set();
-            }
-            ev::Record record = record_from(item[1], *todo[index], s.rel_tol);
-            record.question_hash = todo[index]->question_hash;
-            record.run = prepared.key;
-            append(record);
-            progress.finished(record);
-            if (first_finished.size() < static_cast<size_t>(s.stop_after_errors)) first_finished.push_back(record);
-            std::string key = record.key();
-            out.records[key] = std::move(record);
-            --remaining;
-            if (ev::provider_is_down(first_finished, static_cast<size_t>(s.stop_after_errors))) {
-                // One line: the last error's first line, cut short.
-                std::string last = first_finished.back().error.value_or("");
-                std::size_t cut = std::min(last.find('\n'), std::size_t{300});
-                while (cut < last.size() && cut > 0 && (static_cast<unsigned char>(last[cut]) & 0xC0) == 0x80) --cut;
-                last = last.substr(0, cut);
-                out.provider_down = "the first " + std::to_string(first_finished.size()) +
-                                    " problems failed with provider errors (the last: " + last +
-                                    "); stopped; a run with the same --out tries them again";
-                pool->stop.attr("set")();
-                break;
-            }
-        }
+        out.provider_down = collect(*pool, prepared.plan.todo, s, prepared.key, results, tally, progress);
+        if (out.provider_down) pool->stop.attr("set")();
     } catch (...) {
         pool->stop.attr("set")();  // no further problem; the running ones end at their next step
         py::error_scope keep;
@@ -829,7 +811,7 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, s
         }
         throw;
     }
-    results.attr("close")();  // flushed and closed before the summary is written
+    results.file.attr("close")();  // flushed and closed before the summary is written
     finish();
     if (out.provider_down) {
         // The running problems end at their next step; their records are not kept.
@@ -867,76 +849,24 @@ void add_arguments(py::object parser) {
     py::object builtins = py::module_::import("builtins");
     std::vector<std::string_view> names;
     for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
-    auto add = [&](auto&&... arguments) {
-        parser.attr("add_argument")(std::forward<decltype(arguments)>(arguments)...);  // keywords must stay rvalues
-    };
-    add("dataset", py::arg("nargs") = "?", py::arg("metavar") = "DATASET",
-        py::arg("help") =
-            "a JSON Lines file, a JSON array of records or a .csv file with a header row (default: the shipped "
-            "sample set)");
-    add("--out", py::arg("required") = true, py::arg("metavar") = "DIR",
-        py::arg("help") =
-            "folder for each problem's files, results.jsonl and summary.json; a second run with the "
-            "same folder resumes");
-    add("--provider", py::arg("metavar") = "NAME",
-        py::arg("help") = pv::spoken_list(names, "or") + " (default: inferred from the model name)");
-    add("--model", py::arg("metavar") = "NAME", py::arg("help") = "LLM model name (default: the library's MODEL_NAME)");
-    add("--jobs", py::arg("type") = builtins.attr("int"), py::arg("default") = 1, py::arg("metavar") = "N",
-        py::arg("help") = "problems run at once (default: 1)");
-    add("--iterations", py::arg("type") = builtins.attr("int"), py::arg("metavar") = "K",
-        py::arg("help") = "iterations of the loop per problem (default: MAX_ITERATIONS)");
-    add("--execution-check", py::arg("action") = "store_true",
-        py::arg("help") =
-            "solve every compiling model inside the loop and revise one that is infeasible or "
-            "unbounded");
-    add("--rel-tol", py::arg("type") = builtins.attr("float"), py::arg("default") = 1e-4, py::arg("metavar") = "T",
-        py::arg("help") = "an answer is correct within T * max(1, |reference|) (default: 1e-4)");
-    add("--limit", py::arg("type") = builtins.attr("int"), py::arg("metavar") = "N",
-        py::arg("help") = "run only the first N problems");
-    add("--timeout", py::arg("type") = builtins.attr("float"), py::arg("metavar") = "SECONDS",
-        py::arg("help") = "most seconds one LLM request may take (default: the library's REQUEST_TIMEOUT)");
-    add("--json", py::arg("action") = "store_true", py::arg("help") = "print the summary as JSON instead of the table");
-    add("--max-size", py::arg("type") = builtins.attr("int"), py::arg("metavar") = "N",
-        py::arg("help") =
-            "refuse a model that would expand to more than N columns or rows, or 10 N nonzeros "
-            "(default: tarvok_core.MAX_SIZE)");
-    add("--replay", py::arg("metavar") = "PATH",
-        py::arg("help") =
-            "answer every request with the reply recorded for its prompt in PATH (a transcript, or a folder "
-            "searched for *.jsonl, such as the --out of an earlier run); implies --provider replay");
-    add("--no-retry-errors", py::arg("action") = "store_true",
-        py::arg("help") = "keep the records of problems that provider errors ended (default: run them again)");
-    add("--stop-after-errors", py::arg("type") = builtins.attr("int"), py::arg("default") = 3, py::arg("metavar") = "N",
-        py::arg("help") =
-            "stop with status 5 when the first N problems all fail with provider errors "
-            "(default: 3; 0: never)");
-    add("--field-question", py::arg("metavar") = "NAME",
-        py::arg("help") =
-            "the field that holds each problem's description (default: the first of description, "
-            "question, en_question, problem)");
-    add("--field-answer", py::arg("metavar") = "NAME",
-        py::arg("help") =
-            "the field that holds the reference optimum (default: the first of objective, answer, "
-            "en_answer, optimal_value)");
-    add("--field-id", py::arg("metavar") = "NAME",
-        py::arg("help") = "the field that holds each problem's id (default: id)");
-    add("--field-class", py::arg("metavar") = "NAME",
-        py::arg("help") =
-            "the field that holds each problem's class, for accuracy per class (default: the first of "
-            "problem_class, class, category)");
-    add("--no-alignment", py::arg("action") = "store_true",
-        py::arg("help") = "skip the alignment check (a compiling pair is then the answer)");
-    add("--repeat", py::arg("type") = builtins.attr("int"), py::arg("default") = 1, py::arg("metavar") = "K",
-        py::arg("help") =
-            "run each problem K times and report the mean and standard deviation of the accuracy "
-            "(default: 1)");
-    add("--samples", py::arg("type") = builtins.attr("int"), py::arg("default") = 1, py::arg("metavar") = "N",
-        py::arg("help") =
-            "generate each problem N times and answer with the objective most of them reach (ties: fewer "
-            "repairs); the share that agrees is its confidence (default: 1)");
-    add("--force", py::arg("action") = "store_true",
-        py::arg("help") =
-            "run in an --out that holds a run with another provider, model or settings; its problems run again");
+    using K = ev::ArgumentSpec::Kind;
+    for (const ev::ArgumentSpec& a : ev::eval_arguments()) {
+        std::string help = a.help;
+        if (auto at = help.find("{providers}"); at != std::string::npos)
+            help.replace(at, 11, pv::spoken_list(names, "or"));
+        py::dict options;
+        if (a.metavar) options["metavar"] = a.metavar;
+        if (a.kind == K::Positional) options["nargs"] = "?";
+        if (a.kind == K::Required) options["required"] = true;
+        if (a.kind == K::Flag) options["action"] = "store_true";
+        if (a.kind == K::Int) options["type"] = builtins.attr("int");
+        if (a.kind == K::Float) options["type"] = builtins.attr("float");
+        if (a.kind == K::Int && !std::isnan(a.default_value))
+            options["default"] = static_cast<long long>(a.default_value);
+        if (a.kind == K::Float && !std::isnan(a.default_value)) options["default"] = a.default_value;
+        options["help"] = help;
+        parser.attr("add_argument")(a.name, **options);
+    }
 }
 
 void say(const std::string& text) {
@@ -957,8 +887,7 @@ void wait_for_workers(const std::shared_ptr<Pool>& pool) {
     };
     try {
         if (size_t n = running()) {
-            tell("tarvok eval: stopping " + std::to_string(n) + " running problem" + (n == 1 ? "" : "s") +
-                 " (Ctrl-C again to quit at once)");
+            tell(ev::stopping_line(n));
         }
         for (py::handle t : pool->threads)
             while (host::truthy(t.attr("is_alive")())) t.attr("join")(py::arg("timeout") = 0.25);
@@ -983,9 +912,9 @@ int failed(py::handle args, int status, const std::string& message) {
     return status;
 }
 
-/// `tarvok eval` from parsed arguments (see add_arguments); the exit status.
-int run_command(py::object args) {
-    constexpr int kUsage = 2, kProvider = 5, kInterrupted = 130;
+/// The parsed arguments as the option checks take them.
+ev::CommandOptions command_options(py::object args) {
+    ev::CommandOptions o;
     for (auto [name, option] : {std::pair{"jobs", "--jobs"},
                                 {"iterations", "--iterations"},
                                 {"limit", "--limit"},
@@ -993,124 +922,144 @@ int run_command(py::object args) {
                                 {"samples", "--samples"},
                                 {"max_size", "--max-size"}}) {
         py::object value = args.attr(name);
-        if (!value.is_none() && value.cast<long long>() < 1)
-            return failed(args, kUsage, std::string(option) + " must be at least 1");
+        o.counts.emplace_back(option, value.is_none() ? std::nullopt : std::optional(value.cast<long long>()));
     }
-    double rel_tol = args.attr("rel_tol").cast<double>();
-    if (!(rel_tol >= 0) || !std::isfinite(rel_tol)) return failed(args, kUsage, "--rel-tol must be at least 0");
-    py::object timeout = args.attr("timeout");
-    if (!timeout.is_none() && !(timeout.cast<double>() > 0 && std::isfinite(timeout.cast<double>())))
-        return failed(args, kUsage, "--timeout must be a positive number");
-    py::object provider = args.attr("provider");
-    py::object replay = args.attr("replay");
-    bool replay_named = !provider.is_none() && host::str_of(provider.attr("strip")().attr("lower")()) == "replay";
-    if (!replay.is_none() && !provider.is_none() && !replay_named)
-        return failed(args, kUsage,
-                      "--replay answers requests itself; it cannot go with --provider " + host::str_of(provider));
-    if (!replay.is_none()) provider = py::str("replay");
-    if (replay.is_none() && replay_named && generative().attr("REPLAY_PATH").is_none())
-        return failed(args, kUsage, "--provider replay needs --replay PATH (a transcript or a folder of them)");
-    if (!replay.is_none() && !host::truthy(os_module().attr("path").attr("exists")(replay)))
-        return failed(args, kUsage, "replay path not found: " + host::str_of(replay));
-    if (args.attr("stop_after_errors").cast<long long>() < 0)
-        return failed(args, kUsage, "--stop-after-errors must be at least 0");
-    if (!provider.is_none() &&
-        pv::provider_from_alias(host::str_of(provider.attr("strip")().attr("lower")())) == nullptr) {
+    o.rel_tol = args.attr("rel_tol").cast<double>();
+    if (py::object timeout = args.attr("timeout"); !timeout.is_none()) o.timeout = timeout.cast<double>();
+    py::object provider = args.attr("provider"), replay = args.attr("replay");
+    if (!provider.is_none()) {
+        o.provider = host::str_of(provider);
+        o.provider_key = host::str_of(provider.attr("strip")().attr("lower")());
+        o.provider_known = pv::provider_from_alias(*o.provider_key) != nullptr;
         std::vector<std::string_view> names;
         for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
-        return failed(
-            args, kUsage,
-            "unknown provider '" + host::str_of(provider) + "' (choose " + pv::spoken_list(names, "or") + ")");
+        o.provider_choices = pv::spoken_list(names, "or");
+        if (replay.is_none() && *o.provider_key == "replay")
+            o.replay_configured = !generative().attr("REPLAY_PATH").is_none();
     }
-
-    py::dict fields;
+    if (!replay.is_none()) {
+        o.replay = host::str_of(replay);
+        o.replay_exists = host::truthy(os_module().attr("path").attr("exists")(replay));
+    }
+    o.stop_after_errors = args.attr("stop_after_errors").cast<long long>();
     for (auto [key, attribute] : {std::pair{"question", "field_question"},
                                   {"answer", "field_answer"},
                                   {"id", "field_id"},
                                   {"class", "field_class"}}) {
         py::object named = args.attr(attribute);
-        if (named.is_none()) continue;
-        if (host::str_of(named).empty())
-            return failed(args, kUsage, std::string("--field-") + key + " must name a field");
-        fields[key] = named;
+        if (!named.is_none()) o.fields.emplace_back(key, host::str_of(named));
     }
+    return o;
+}
+
+/// Why the command stops before its run: a usage fault or the provider.
+struct Refusal {
+    bool provider = false;
+    std::string message;
+};
+
+/// The provider and the solver checked, and the output folder prepared.
+std::optional<Refusal> checked_and_prepared(Settings& s, const ev::Dataset& data, Prepared& prepared) {
+    try {
+        check_provider(s);
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        return Refusal{true, host::str_of(e.value())};
+    }
+    try {
+        check_solver();
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        return Refusal{false, host::str_of(e.value())};
+    }
+    try {
+        prepared = prepare(s, data);
+    } catch (py::error_already_set& e) {
+        if (e.matches(PyExc_OSError))
+            return Refusal{false, "cannot write to " + host::str_of(s.out_dir) + ": " + host::str_of(e.value())};
+        if (!e.matches(PyExc_RuntimeError) && !e.matches(PyExc_ValueError)) throw;
+        return Refusal{false, host::str_of(e.value())};
+    }
+    return std::nullopt;
+}
+
+/// The run's settings, its data set and its output folder, made ready from
+/// the parsed arguments; a refusal when one cannot be used.
+std::optional<Refusal> ready(py::object args, const ev::CommandOptions& o, Settings& s, ev::Dataset& data,
+                             Prepared& prepared) {
+    py::object replay = args.attr("replay");
+    py::object provider = replay.is_none() ? args.attr("provider") : py::str("replay");
+    py::dict fields;
+    for (const auto& [key, field] : o.fields) fields[py::str(key)] = host::text(field);
+    try {
+        s = settings_from(args.attr("dataset"), args.attr("out"), provider, args.attr("model"), args.attr("jobs"),
+                          args.attr("iterations"),
+                          host::truthy(args.attr("execution_check")) ? py::object(py::bool_(true)) : py::none(),
+                          py::float_(o.rel_tol), args.attr("limit"), py::bool_(true),
+                          py::bool_(host::truthy(args.attr("force"))), replay,
+                          py::bool_(!host::truthy(args.attr("no_retry_errors"))), args.attr("stop_after_errors"),
+                          fields, host::truthy(args.attr("no_alignment")) ? py::object(py::bool_(false)) : py::none(),
+                          args.attr("repeat"), args.attr("samples"));
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ValueError) || replay.is_none()) throw;
+        return Refusal{false, "--replay " + host::str_of(replay) +
+                                  " and --out must not hold one another: the run rewrites the transcripts of --out"};
+    }
+    try {
+        data = load_dataset(s);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_OSError) && !e.matches(PyExc_ValueError)) throw;
+        return Refusal{false, host::str_of(e.value())};
+    }
+    if (data.problems.empty()) {
+        for (const ev::BadRecord& bad : data.bad) tell(bad_record_text(s.dataset, bad));
+        return Refusal{false, "no usable problem in " + host::str_of(s.dataset)};
+    }
+    return checked_and_prepared(s, data, prepared);
+}
+
+/// The run of the command, its settings ready; a refusal when the output
+/// folder cannot be written or the provider is down.
+std::optional<Refusal> command_run(py::object args, Settings& s, const ev::Dataset& data, Prepared& prepared,
+                                   std::shared_ptr<Pool>& pool) {
+    // The request timeout is an option of the loop's calls; the compiler's
+    // size limit, a setting of its module, holds for this run and is put back.
+    if (py::object timeout = args.attr("timeout"); !timeout.is_none()) s.timeout = py::float_(timeout.cast<double>());
+    std::optional<SettingForRun> size_limit;
+    if (!args.attr("max_size").is_none())
+        size_limit.emplace(host::import_sibling(host::this_module(), "tarvok_core"), "MAX_SIZE", args.attr("max_size"));
+    Outcome out;
+    try {
+        out = run(s, data, prepared, pool);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_OSError)) throw;
+        return Refusal{false, "cannot write to " + host::str_of(s.out_dir) + ": " + host::str_of(e.value())};
+    }
+    if (out.provider_down) return Refusal{true, *out.provider_down};
+    say(host::truthy(args.attr("json")) ? out.summary_text
+                                        : terminal::shown(ev::results_table(out.problems, out.records, out.summary)));
+    tell("tarvok eval: results in " + host::str_of(join_path(s.out_dir, py::str("results.jsonl"))) + ", summary in " +
+         host::str_of(join_path(s.out_dir, py::str("summary.json"))));
+    return std::nullopt;
+}
+
+/// `tarvok eval` from parsed arguments (see add_arguments); the exit status.
+int run_command(py::object args) {
+    constexpr int kUsage = 2, kProvider = 5, kInterrupted = 130;
+    ev::CommandOptions options = command_options(args);
+    if (auto fault = ev::command_option_fault(options)) return failed(args, kUsage, *fault);
     std::shared_ptr<Pool> pool;
     try {
         Settings s;
-        try {
-            s = settings_from(
-                args.attr("dataset"), args.attr("out"), provider, args.attr("model"), args.attr("jobs"),
-                args.attr("iterations"),
-                host::truthy(args.attr("execution_check")) ? py::object(py::bool_(true)) : py::none(),
-                py::float_(rel_tol), args.attr("limit"), py::bool_(true), py::bool_(host::truthy(args.attr("force"))),
-                replay, py::bool_(!host::truthy(args.attr("no_retry_errors"))), args.attr("stop_after_errors"), fields,
-                host::truthy(args.attr("no_alignment")) ? py::object(py::bool_(false)) : py::none(),
-                args.attr("repeat"), args.attr("samples"));
-        } catch (py::error_already_set& e) {
-            if (!e.matches(PyExc_ValueError) || replay.is_none()) throw;
-            return failed(args, kUsage,
-                          "--replay " + host::str_of(replay) +
-                              " and --out must not hold one another: the run rewrites the transcripts of --out");
-        }
         ev::Dataset data;
-        try {
-            data = load_dataset(s);
-        } catch (py::error_already_set& e) {
-            if (!e.matches(PyExc_OSError) && !e.matches(PyExc_ValueError)) throw;
-            return failed(args, kUsage, host::str_of(e.value()));
-        }
-        if (data.problems.empty()) {
-            for (const ev::BadRecord& bad : data.bad) tell(bad_record_text(s.dataset, bad));
-            return failed(args, kUsage, "no usable problem in " + host::str_of(s.dataset));
-        }
-        try {
-            check_provider(s);
-        } catch (py::error_already_set& e) {
-            if (!host::is_ordinary(e)) throw;
-            return failed(args, kProvider, host::str_of(e.value()));
-        }
-        try {
-            check_solver();
-        } catch (py::error_already_set& e) {
-            if (!e.matches(PyExc_ImportError)) throw;
-            return failed(args, kUsage, host::str_of(e.value()));
-        }
         Prepared prepared;
-        try {
-            prepared = prepare(s, data);
-        } catch (py::error_already_set& e) {
-            if (e.matches(PyExc_OSError))
-                return failed(args, kUsage,
-                              "cannot write to " + host::str_of(s.out_dir) + ": " + host::str_of(e.value()));
-            if (!e.matches(PyExc_RuntimeError) && !e.matches(PyExc_ValueError)) throw;
-            return failed(args, kUsage, host::str_of(e.value()));
-        }
-        // The request timeout is an option of the loop's calls; the compiler's
-        // size limit, a setting of its module, holds for this run and is put back.
-        if (!timeout.is_none()) s.timeout = py::float_(timeout.cast<double>());
-        std::optional<SettingForRun> size_limit;
-        if (!args.attr("max_size").is_none())
-            size_limit.emplace(host::import_sibling(host::this_module(), "tarvok_core"), "MAX_SIZE",
-                               args.attr("max_size"));
-        Outcome out;
-        try {
-            out = run(s, data, prepared, pool);
-        } catch (py::error_already_set& e) {
-            if (!e.matches(PyExc_OSError)) throw;
-            return failed(args, kUsage, "cannot write to " + host::str_of(s.out_dir) + ": " + host::str_of(e.value()));
-        }
-        if (out.provider_down) return failed(args, kProvider, *out.provider_down);
-        say(host::truthy(args.attr("json"))
-                ? out.summary_text
-                : terminal::shown(ev::results_table(out.problems, out.records, out.summary)));
-        tell("tarvok eval: results in " + host::str_of(join_path(s.out_dir, py::str("results.jsonl"))) +
-             ", summary in " + host::str_of(join_path(s.out_dir, py::str("summary.json"))));
+        std::optional<Refusal> refused = ready(args, options, s, data, prepared);
+        if (!refused) refused = command_run(args, s, data, prepared, pool);
+        if (refused) return failed(args, refused->provider ? kProvider : kUsage, refused->message);
         return 0;
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_KeyboardInterrupt)) throw;
-        tell(
-            "tarvok eval: interrupted; finished problems are recorded, and a second run with the same --out "
-            "resumes");
+        tell(ev::kInterruptedLine);
         wait_for_workers(pool);
         return kInterrupted;
     }
@@ -1119,11 +1068,7 @@ int run_command(py::object args) {
 int main_impl(py::object argv) {
     py::object parser =
         py::module_::import("argparse")
-            .attr("ArgumentParser")(
-                py::arg("prog") = "tarvok eval",
-                py::arg("description") =
-                    "Measure answer accuracy on a benchmark set of word problems: run the generation loop on each problem, "
-                    "solve the final model with HiGHS and compare its optimum with the reference.");
+            .attr("ArgumentParser")(py::arg("prog") = "tarvok eval", py::arg("description") = ev::kEvalDescription);
     add_arguments(parser);
     return run_command(parser.attr("parse_args")(argv));
 }
@@ -1142,40 +1087,13 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
               "dataset, out_dir, *, provider=None, model=None, jobs=1, iterations=None, execution_check=None, "
               "rel_tol=0.0001, limit=None, progress=True, force=False, replay=None, retry_errors=True, "
               "stop_after_errors=3, fields=None, alignment_check=None, repeat=1, samples=1",
-              "Run the generation loop on every problem of a data set and measure answer accuracy.\n\n"
-              "dataset is a JSON Lines file, a JSON array of records or a .csv file whose header names the\n"
-              "fields (None: the shipped sample set); fields maps 'question', 'answer', 'id' and 'class' to the\n"
-              "record fields that hold them, where the usual names do not fit. A reference that is not a number\n"
-              "(a number, a numeric text with thousands separators or a list of one) is 'no_reference', left\n"
-              "out of the accuracy. alignment_check, when not None, is the loop's alignment check for the run;\n"
-              "repeat runs each problem that many times (the summary gives the accuracy's standard deviation);\n"
-              "samples generates each problem that many times and answers with the objective most samples\n"
-              "reach (ties: fewer repairs), keeping the agreeing share as the record's 'confidence'.\n"
-              "Each record keeps the LLM calls, repair rounds and tokens of its run, and the numbers of its\n"
-              "data file that the description does not give ('assumptions'); each problem's\n"
-              "problem's files go to out_dir/<id>/, one record per finished problem is appended to\n"
-              "out_dir/results.jsonl, and ids recorded there are skipped, so a stopped run resumes: a record is\n"
-              "reused only for the same question (its hash is kept) and judged again against the current reference\n"
-              "and rel_tol. Returns the summary (also written to out_dir/summary.json). jobs problems run at once\n"
-              "on threads; iterations and model default to the loop's settings; execution_check, when not None,\n"
-              "is the loop's execution check for the run (None: EXECUTION_CHECK). An answer is correct when the\n"
-              "final model solves to optimality within rel_tol * max(1, |reference|) of the reference. The\n"
-              "provider's client is made before any problem starts, so a missing key or library fails at once.\n"
-              "Raises RuntimeError while another run uses out_dir, and ValueError when out_dir holds a run with\n"
-              "another provider, model, iterations or execution check, unless force is true (those problems then\n"
-              "run again).\n\n"
-              "Each problem's conversation is written to out_dir/<id>/transcript.jsonl (one JSON line per\n"
-              "exchange); replay, a path outside out_dir, is where the provider 'replay' finds transcripts. A\n"
-              "problem that a provider error ended (the provider down, slow or unreachable) is recorded with\n"
-              "'provider_error' true and runs again on resume unless retry_errors is false; when the first\n"
-              "stop_after_errors problems of a run (0: never) all end so, the run stops and raises\n"
-              "ConnectionError.",
-              &run_evaluation, py::arg("dataset"), py::arg("out_dir"), py::kw_only(), py::arg("provider") = py::none(),
-              py::arg("model") = py::none(), py::arg("jobs") = 1, py::arg("iterations") = py::none(),
-              py::arg("execution_check") = py::none(), py::arg("rel_tol") = 1e-4, py::arg("limit") = py::none(),
-              py::arg("progress") = true, py::arg("force") = false, py::arg("replay") = py::none(),
-              py::arg("retry_errors") = true, py::arg("stop_after_errors") = 3, py::arg("fields") = py::none(),
-              py::arg("alignment_check") = py::none(), py::arg("repeat") = 1, py::arg("samples") = 1);
+              ev::kRunEvaluationDoc, &run_evaluation, py::arg("dataset"), py::arg("out_dir"), py::kw_only(),
+              py::arg("provider") = py::none(), py::arg("model") = py::none(), py::arg("jobs") = 1,
+              py::arg("iterations") = py::none(), py::arg("execution_check") = py::none(), py::arg("rel_tol") = 1e-4,
+              py::arg("limit") = py::none(), py::arg("progress") = true, py::arg("force") = false,
+              py::arg("replay") = py::none(), py::arg("retry_errors") = true, py::arg("stop_after_errors") = 3,
+              py::arg("fields") = py::none(), py::arg("alignment_check") = py::none(), py::arg("repeat") = 1,
+              py::arg("samples") = 1);
     host::def(m, "_run_problem", "problem, out_dir, settings",
               "Run one problem: the loop, then the final model's solve; returns its record as a map.\n\n"
               "What the loop raises is kept in the record's 'error'.",
@@ -1184,10 +1102,5 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
               &add_arguments, py::arg("parser"));
     host::def(m, "_run_command", "args", "Run `tarvok eval` from the parsed arguments and return its exit status.",
               &run_command, py::arg("args"));
-    host::def(m, "main", "argv=None",
-              "Run `tarvok eval` with argv (default: sys.argv[1:]) and return its exit status.\n\n"
-              "0 when the run finished (whatever its accuracy), 2 for a bad argument, an unreadable data set or\n"
-              "output folder, or a missing solver library, 5 when the provider cannot be used or the first\n"
-              "problems all failed with provider errors, 130 when interrupted.",
-              &main_impl, py::arg("argv") = py::none());
+    host::def(m, "main", "argv=None", ev::kMainDoc, &main_impl, py::arg("argv") = py::none());
 }

@@ -9,6 +9,7 @@
 // three build steps put them into the base's attributes in SciPy's standard
 // form, and generate_code writes the script from those attributes, so the
 // script always states what the attributes hold.
+#include "emitter/targets.hpp"
 #include "host/arrays.hpp"
 #include "host/host.hpp"
 #include "scipy_emitter/describe.hpp"
@@ -72,24 +73,18 @@ void check_data_dict(py::handle self, py::handle ast) {
     if (!host::truthy(given)) return;  // none given: the model's own data
     py::object own = get(ast, "data");
     if (given.is(own) || equals(given, own)) return;
-    std::string differing;
-    int listed = 0;
+    std::vector<std::string> keys;
     if (PyDict_Check(given.ptr()) && PyDict_Check(own.ptr())) {
         py::dict a = py::reinterpret_borrow<py::dict>(given), b = py::reinterpret_borrow<py::dict>(own);
-        auto note = [&](py::handle key) {
-            if (++listed <= 5) differing += std::string(listed > 1 ? ", " : "") + "'" + host::str_of(key) + "'";
-        };
         for (auto item : a)
-            if (!b.contains(item.first) || !equals(item.second, b[item.first])) note(item.first);
+            if (!b.contains(item.first) || !equals(item.second, b[item.first]))
+                keys.push_back(host::str_of(item.first));
         for (auto item : b)
-            if (!a.contains(item.first)) note(item.first);
-        if (listed > 5) differing += " and " + std::to_string(listed - 5) + " more";
+            if (!a.contains(item.first)) keys.push_back(host::str_of(item.first));
     }
     raise_semantic_error(
-        "Cannot generate code for this data_dict: it differs from the data the model was compiled "
-        "with" +
-        (differing.empty() ? std::string() : " (in " + differing + ")") +
-        "; compile the model with that data and pass its \"data\" entry");
+        "Cannot generate code for this data_dict: it differs from the data the model was compiled with" +
+        differing_keys(keys) + "; compile the model with that data and pass its \"data\" entry");
 }
 
 py::object load_program(py::object self) {
@@ -279,72 +274,68 @@ std::vector<std::string> texts_of(py::handle self, const char* attribute, size_t
     return out;
 }
 
+using RowEntries = std::vector<std::pair<int32_t, double>>;
+
+void check_width(const char* attribute, size_t width, size_t columns) {
+    if (width != columns)
+        host::raise(PyExc_ValueError, std::string(attribute) + " has " + std::to_string(width) +
+                                          " columns; var_names has " + std::to_string(columns));
+}
+
+SparseRows rows_of_sparse(py::object value, const char* attribute, size_t columns) {
+    py::object csr = value.attr("tocsr")();
+    py::tuple shape = csr.attr("shape");
+    check_width(attribute, shape[1].cast<size_t>(), columns);
+    using Indices = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
+    Indices starts(csr.attr("indptr")), indices(csr.attr("indices"));
+    py::array_t<double, py::array::c_style | py::array::forcecast> data(csr.attr("data"));
+    SparseRows m;
+    RowEntries row;
+    size_t rows = shape[0].cast<size_t>();
+    for (size_t i = 0; i < rows; ++i) {
+        for (int64_t k = starts.at(i); k < starts.at(i + 1); ++k)
+            row.emplace_back(static_cast<int32_t>(indices.at(k)), data.at(k));
+        m.add_row(row);
+    }
+    return m;
+}
+
+SparseRows rows_of_array(py::object value, const char* attribute, size_t columns) {
+    py::array_t<double, py::array::c_style | py::array::forcecast> dense(value);
+    if (dense.ndim() != 2)
+        host::raise(PyExc_ValueError,
+                    std::string(attribute) + " must have two dimensions, not " + std::to_string(dense.ndim()));
+    check_width(attribute, static_cast<size_t>(dense.shape(1)), columns);
+    const double* cells = dense.data();
+    SparseRows m;
+    RowEntries row;
+    for (py::ssize_t i = 0; i < dense.shape(0); ++i) {
+        for (size_t j = 0; j < columns; ++j)
+            if (double v = cells[i * columns + j]; v != 0) row.emplace_back(static_cast<int32_t>(j), v);
+        m.add_row(row);
+    }
+    return m;
+}
+
 /// Rows from anything with tocsr() (a scipy.sparse matrix or array), a
 /// numpy array, or a sequence of rows. Each row ends up with its columns in
 /// order, each once, without zeros.
 SparseRows matrix_of(py::handle self, const char* attribute, size_t columns) {
     py::object value = self.attr(attribute);
+    if (py::hasattr(value, "tocsr")) return rows_of_sparse(value, attribute, columns);
+    if (py::hasattr(value, "__array__")) return rows_of_array(value, attribute, columns);
     SparseRows m;
-    std::vector<std::pair<int32_t, double>> row;
-    auto end_row = [&] {
-        std::sort(row.begin(), row.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (size_t k = 0; k < row.size();) {
-            double sum = 0;
-            size_t same = k;
-            for (; same < row.size() && row[same].first == row[k].first; ++same) sum += row[same].second;
-            if (sum != 0) {
-                m.columns.push_back(row[k].first);
-                m.values.push_back(sum);
-            }
-            k = same;
-        }
-        m.end_row();
-        row.clear();
-    };
-    auto check_width = [&](size_t width) {
-        if (width != columns)
-            host::raise(PyExc_ValueError, std::string(attribute) + " has " + std::to_string(width) +
-                                              " columns; var_names has " + std::to_string(columns));
-    };
-    if (py::hasattr(value, "tocsr")) {
-        py::object csr = value.attr("tocsr")();
-        py::tuple shape = csr.attr("shape");
-        check_width(shape[1].cast<size_t>());
-        using Indices = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
-        Indices starts(csr.attr("indptr")), indices(csr.attr("indices"));
-        py::array_t<double, py::array::c_style | py::array::forcecast> data(csr.attr("data"));
-        size_t rows = shape[0].cast<size_t>();
-        for (size_t i = 0; i < rows; ++i) {
-            for (int64_t k = starts.at(i); k < starts.at(i + 1); ++k)
-                row.emplace_back(static_cast<int32_t>(indices.at(k)), data.at(k));
-            end_row();
-        }
-        return m;
-    }
-    if (py::hasattr(value, "__array__")) {
-        py::array_t<double, py::array::c_style | py::array::forcecast> dense(value);
-        if (dense.ndim() != 2)
-            host::raise(PyExc_ValueError,
-                        std::string(attribute) + " must have two dimensions, not " + std::to_string(dense.ndim()));
-        check_width(static_cast<size_t>(dense.shape(1)));
-        const double* cells = dense.data();
-        for (py::ssize_t i = 0; i < dense.shape(0); ++i) {
-            for (size_t j = 0; j < columns; ++j)
-                if (double v = cells[i * columns + j]; v != 0) row.emplace_back(static_cast<int32_t>(j), v);
-            end_row();
-        }
-        return m;
-    }
+    RowEntries row;
     py::object fast = items_of(self, attribute);
-    for_each_item(fast, [&](size_t i, py::handle item) {
+    for_each_item(fast, [&](size_t, py::handle item) {
         py::object cells = py::reinterpret_steal<py::object>(PySequence_Fast(item.ptr(), attribute));
         if (!cells) throw py::error_already_set();
-        check_width(static_cast<size_t>(PySequence_Fast_GET_SIZE(cells.ptr())));
+        check_width(attribute, static_cast<size_t>(PySequence_Fast_GET_SIZE(cells.ptr())), columns);
         for_each_item(cells, [&](size_t j, py::handle cell) {
             double v = number(cell);
             if (v != 0) row.emplace_back(static_cast<int32_t>(j), v);
         });
-        end_row();
+        m.add_row(row);
     });
     return m;
 }
@@ -384,18 +375,7 @@ ScriptInput script_input(py::object self, const Program& p) {
     in.b_eq = numbers_of(self, "b_eq", in.a_eq.rows());
     in.eq_names = texts_of(self, "eq_names", in.a_eq.rows());
 
-    for (const ReportedVariable& v : in.variables) {
-        uint64_t size = 1;
-        for (uint64_t d : v.shape) size *= d;
-        if (v.first + size > n)
-            host::raise(PyExc_ValueError, "variable '" + v.name + "' needs columns up to " +
-                                              std::to_string(v.first + size) + "; var_names has " + std::to_string(n));
-    }
-    for (const ReportedExpression& d : in.dexprs)
-        for (int32_t j : d.columns)
-            if (static_cast<size_t>(j) >= n)
-                host::raise(PyExc_ValueError, "dexpr '" + d.name + "' uses column " + std::to_string(j) +
-                                                  "; var_names has " + std::to_string(n));
+    if (std::optional<std::string> fault = column_fault(in, n)) host::raise(PyExc_ValueError, *fault);
     in.inline_limit = self.attr("inline_limit").cast<uint64_t>();
     return in;
 }
@@ -455,9 +435,7 @@ py::object script_path(py::handle path) {
     py::object text = py::module_::import("os").attr("fspath")(path);
     if (!PyUnicode_Check(text.ptr()))
         throw py::type_error("the script path must be a str or an os.PathLike of str, not " + host::type_name(path));
-    std::string lower = host::str_of(text);
-    for (char& ch : lower) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    if (lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".npz") == 0)
+    if (names_data_file(host::str_of(text)))
         host::raise(PyExc_ValueError, "'" + host::str_of(text) +
                                           "' ends in .npz, the suffix of a script's data file; "
                                           "name the script SCRIPT.py");
@@ -497,25 +475,38 @@ py::list write(py::object self, py::object path) {
     return write_files(script, host::Utf8(text).view(), self.attr("npz_arrays"));
 }
 
-/// `write_program_script(program, path)`: the script of a Program that is at
-/// hand (one compiled and expanded already), with no compile of its own.
-py::list write_program_script(py::object program, py::object path) {
+/// The script of `program` for one target of the emitter table, written to
+/// `path` with its arrays beside it; `caller` names the function in errors.
+py::list write_target(const tarvok::emitter::Emitter& target, py::object program, py::object path, const char* caller) {
     py::object script = script_path(path);
     std::shared_ptr<Program> p;
     try {
         p = program.cast<std::shared_ptr<Program>>();
     } catch (py::cast_error&) {
-        throw py::type_error("write_program_script() argument 'program' must be a tarvok.solver.Program, not " +
+        throw py::type_error(std::string(caller) + "() argument 'program' must be a tarvok.solver.Program, not " +
                              host::type_name(program));
     }
-    Script rendered;
-    std::string text;
+    tarvok::emitter::Emitted emitted;
     {
         py::gil_scoped_release release;
-        rendered = render_script(program_script_input(*p));
-        text = script_text(rendered);
+        emitted = target.emit(*p);
     }
-    return write_files(script, text, arrays_dict(rendered.arrays));
+    return write_files(script, emitted.text, arrays_dict(emitted.arrays));
+}
+
+/// `write_program_script(program, path)`: the script of a Program that is at
+/// hand (one compiled and expanded already), with no compile of its own.
+py::list write_program_script(py::object program, py::object path) {
+    return write_target(*tarvok::emitter::find_target("scipy"), program, path, "write_program_script");
+}
+
+/// `_write_target(target, program, path)`: the script of another target of
+/// the emitter table, as `tarvok emit --to` writes it.
+py::list write_named_target(py::object name, py::object program, py::object path) {
+    host::require(name, "_write_target", "target", host::Kind::Str);
+    const tarvok::emitter::Emitter* target = tarvok::emitter::find_target(host::str_of(name));
+    if (!target) host::raise(PyExc_ValueError, "no emitter target '" + host::str_of(name) + "'");
+    return write_target(*target, program, path, "_write_target");
 }
 
 py::list write_script(py::object model_text, py::object data_text, py::object path) {
@@ -530,34 +521,36 @@ py::list write_script(py::object model_text, py::object data_text, py::object pa
 
 // ------------------------------------------------------------- the class
 
+const char* const kGeneratorDoc =
+    "Generator of a SciPy script from a compiled Tarvok model.\n\n"
+    "Construct it like the base, SciPyCodeGenerator(ast, data_dict), with `ast` the dict that\n"
+    "TVLCompiler().compile_model(model_text, data_text) returns and `data_dict` its \"data\" entry (or\n"
+    "None). The numbers come from tarvok.solver.instantiate on the texts the dict was compiled from\n"
+    "(its \"source\" entry). The build steps fill the base's attributes in SciPy's standard form,\n"
+    "minimize c @ x subject to A_ub @ x <= b_ub, A_eq @ x == b_eq and the bounds, ready for\n"
+    "scipy.optimize.linprog or milp:\n\n"
+    "  _build_variables    var_names (one name per column, 'ship[Aalborg][Copenhagen]'),\n"
+    "                      var_indices (name -> column), bounds ((lower, upper) per column, None where\n"
+    "                      there is none), integrality (1 for int and boolean columns, else 0), and\n"
+    "                      tuple_types (tuple type name -> its field names)\n"
+    "  _build_objective    c (per column; the negated costs when the model maximizes),\n"
+    "                      objective_offset (the model's constant term) and objective_sense\n"
+    "  _build_constraints  A_ub, b_ub, A_eq, b_eq and the row names ub_names, eq_names; a row written\n"
+    "                      >= is negated and a range lo <= e <= hi gives the two rows e <= hi and\n"
+    "                      -e <= -lo. A_ub and A_eq are numpy arrays of shape (rows, columns) while\n"
+    "                      rows x columns stays within dense_limit, else scipy.sparse.csr_array.\n\n"
+    "generate_code() runs the three steps and writes the script from these attributes with\n"
+    "_add_code_line; write(path) writes it to a file. The script solves the program with\n"
+    "scipy.optimize.milp and prints one JSON object (status, objective, values, message) in the shape\n"
+    "`tarvok run --json` prints. Past inline_limit columns, rows or nonzeros its numbers go to an .npz\n"
+    "file beside it (npz_arrays after generate_code).";
+
 py::object make_generator(py::module_& m) {
     py::object base = host::import_sibling(m, "scipy_emitter_base").attr("SciPyCodeGeneratorBase");
     py::dict ns;
     ns["__module__"] = m.attr("__name__");
     ns["__qualname__"] = "SciPyCodeGenerator";
-    ns["__doc__"] =
-        "Generator of a SciPy script from a compiled Tarvok model.\n\n"
-        "Construct it like the base, SciPyCodeGenerator(ast, data_dict), with `ast` the dict that\n"
-        "TVLCompiler().compile_model(model_text, data_text) returns and `data_dict` its \"data\" entry (or\n"
-        "None). The numbers come from tarvok.solver.instantiate on the texts the dict was compiled from\n"
-        "(its \"source\" entry). The build steps fill the base's attributes in SciPy's standard form,\n"
-        "minimize c @ x subject to A_ub @ x <= b_ub, A_eq @ x == b_eq and the bounds, ready for\n"
-        "scipy.optimize.linprog or milp:\n\n"
-        "  _build_variables    var_names (one name per column, 'ship[Aalborg][Copenhagen]'),\n"
-        "                      var_indices (name -> column), bounds ((lower, upper) per column, None where\n"
-        "                      there is none), integrality (1 for int and boolean columns, else 0), and\n"
-        "                      tuple_types (tuple type name -> its field names)\n"
-        "  _build_objective    c (per column; the negated costs when the model maximizes),\n"
-        "                      objective_offset (the model's constant term) and objective_sense\n"
-        "  _build_constraints  A_ub, b_ub, A_eq, b_eq and the row names ub_names, eq_names; a row written\n"
-        "                      >= is negated and a range lo <= e <= hi gives the two rows e <= hi and\n"
-        "                      -e <= -lo. A_ub and A_eq are numpy arrays of shape (rows, columns) while\n"
-        "                      rows x columns stays within dense_limit, else scipy.sparse.csr_array.\n\n"
-        "generate_code() runs the three steps and writes the script from these attributes with\n"
-        "_add_code_line; write(path) writes it to a file. The script solves the program with\n"
-        "scipy.optimize.milp and prints one JSON object (status, objective, values, message) in the shape\n"
-        "`tarvok run --json` prints. Past inline_limit columns, rows or nonzeros its numbers go to an .npz\n"
-        "file beside it (npz_arrays after generate_code).";
+    ns["__doc__"] = kGeneratorDoc;
     ns["program"] = py::none();
     ns["npz_arrays"] = py::none();
     ns["inline_limit"] = py::int_(5000);
@@ -609,6 +602,9 @@ PYBIND11_MODULE(scipy_emitter, m, py::mod_gil_not_used()) {
               "compiling it again (a Program from tarvok.solver.instantiate or a CompiledModel). Raises\n"
               "ValueError for a path ending in .npz and OSError when a file cannot be written.",
               &write_program_script, py::arg("program"), py::arg("path"));
+    host::def(m, "_write_target", "target, program, path",
+              "Write the script of a Program for a target of `tarvok emit --to`; return the paths written.",
+              &write_named_target, py::arg("target"), py::arg("program"), py::arg("path"));
     host::def(m, "write_script", "model_text, data_text, path",
               "Compile a model with its data and write a SciPy script that solves it; return the paths written.\n\n"
               "Compiles with tarvok.tarvok_core.TVLCompiler, generates with SciPyCodeGenerator and writes with\n"

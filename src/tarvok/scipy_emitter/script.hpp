@@ -14,9 +14,11 @@
 // or a one-line comment, escaped so that it cannot end either early.
 #pragma once
 
+#include "emitter/emitter.hpp"
 #include "scipy_emitter/standard_form.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -90,10 +92,7 @@ struct ScriptInput {
 };
 
 /// An array the script loads from its .npz file.
-struct NamedArray {
-    std::string name;
-    std::variant<std::vector<double>, std::vector<int32_t>, std::vector<int64_t>, std::vector<uint8_t>> data;
-};
+using NamedArray = emitter::DataArray;
 
 struct Script {
     std::vector<Line> lines;
@@ -102,6 +101,19 @@ struct Script {
 
 /// Whether `input`'s numbers go to an .npz file.
 bool needs_npz(const ScriptInput& input);
+
+/// Why the reported variables and dexprs of `input` do not fit its `columns`
+/// columns (a generator's attributes changed after they were described);
+/// none when they fit.
+std::optional<std::string> column_fault(const ScriptInput& input, std::size_t columns);
+
+/// Whether a script path ends in .npz (any case), the suffix of a script's
+/// data file, which the script's own name must not take.
+bool names_data_file(std::string_view path);
+
+/// The keys a data map given to a generator differs in, as a message names
+/// them: " (in 'a', 'b' and 2 more)" (five at most), "" for none.
+std::string differing_keys(const std::vector<std::string>& keys);
 
 /// The script for `input` (whose numbers move into the result's arrays when
 /// they go to an .npz file).

@@ -26,6 +26,11 @@ struct SparseRows {
     size_t rows() const { return starts.size() - 1; }
     size_t nonzeros() const { return columns.size(); }
     void end_row() { starts.push_back(static_cast<int64_t>(columns.size())); }
+
+    /// Adds a row given as (column, value) entries in any order: its columns
+    /// end up in order, each once (repeats summed), without zeros. `entries`
+    /// is left empty for the next row.
+    void add_row(std::vector<std::pair<int32_t, double>>& entries);
 };
 
 /// Which program row a standard-form row stands for.

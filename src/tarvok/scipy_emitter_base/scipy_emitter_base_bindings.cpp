@@ -199,6 +199,12 @@ void add_constructor_signature(py::object& cls) {
     py::setattr(cls, "__signature__", descriptor_cls());
 }
 
+void add_line_methods(py::object& cls);
+void add_declaration_methods(py::object& cls);
+void add_index_methods(py::object& cls);
+void add_declaration_aliases(py::object& cls);
+void add_error_factories(py::object& cls, py::module_& m);
+
 py::object make_generator_base(py::module_& m) {
     py::dict ns;
     ns["__module__"] = m.attr("__name__");
@@ -223,7 +229,16 @@ py::object make_generator_base(py::module_& m) {
     if (!init_method) throw py::error_already_set();
     py::setattr(cls, "__init__", init_method);
     add_constructor_signature(cls);
+    add_line_methods(cls);
+    add_declaration_methods(cls);
+    add_index_methods(cls);
+    add_declaration_aliases(cls);
+    add_error_factories(cls, m);
+    return cls;
+}
 
+/// The line buffer and the build steps concrete generators define.
+void add_line_methods(py::object& cls) {
     add_method(cls, "_indent", "self",
                "Return the indentation prefix for the current `indent_level` (four spaces per level).",
                [](py::object self) -> py::object { return py::str(kIndentUnit) * self.attr("indent_level"); });
@@ -248,7 +263,10 @@ py::object make_generator_base(py::module_& m) {
                [](py::object) -> py::object { not_implemented("_build_objective"); });
     add_method(cls, "_build_constraints", "self", "Build the constraints of the model.",
                [](py::object) -> py::object { not_implemented("_build_constraints"); });
+}
 
+/// Finding the compiled model's declarations.
+void add_declaration_methods(py::object& cls) {
     add_method(
         cls, "find_declaration", "self, name, decl_type=None",
         "Return the first declaration named `name` (of kind `decl_type` when given), or None.",
@@ -272,7 +290,10 @@ py::object make_generator_base(py::module_& m) {
             return found;
         },
         py::arg("name"), py::arg("decl_type") = py::none());
+}
 
+/// Index normalisation and tuple keys.
+void add_index_methods(py::object& cls) {
     add_static(
         cls, "normalize_index", "idx",
         "Return `idx` as a canonical index: lists and tuples become tuples, at every level.\n\n"
@@ -297,7 +318,10 @@ py::object make_generator_base(py::module_& m) {
             return py::tuple(key);
         },
         py::arg("elements"), py::arg("env") = py::none());
+}
 
+/// The private spellings of the declaration look-ups, through the instance.
+void add_declaration_aliases(py::object& cls) {
     add_method(
         cls, "_find_decl", "self, name, decl_type=None", "Return the instance's `find_declaration(name, decl_type)`.",
         [](py::object self, py::object name, py::object decl_type) {
@@ -311,7 +335,11 @@ py::object make_generator_base(py::module_& m) {
             return self.attr("find_declarations")(name, decl_type);
         },
         py::arg("name"), py::arg("decl_type") = py::none());
+}
 
+/// The errors a generator raises for what it cannot translate, built with
+/// the SemanticError the module holds when they are made.
+void add_error_factories(py::object& cls, py::module_& m) {
     py::object module = m;
     add_static(
         cls, "_unsupported_type_error", "context, value",
@@ -330,8 +358,6 @@ py::object make_generator_base(py::module_& m) {
                                               text_form(op) + py::str("'"));
         },
         py::arg("context"), py::arg("op"));
-
-    return cls;
 }
 
 }  // namespace

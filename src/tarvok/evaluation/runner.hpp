@@ -1,0 +1,167 @@
+// The decisions of an evaluation run, apart from the host that runs it: which
+// command-line options are refused and with which line, which problems run
+// (limit, repeats, their folders), how the samples of one problem are run and
+// voted on, what the progress lines and the stop messages say, and when a run
+// stops because the provider is down. The binding converts and calls.
+#pragma once
+
+#include "evaluation/dataset.hpp"
+#include "evaluation/results.hpp"
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvok::evaluation {
+
+// ------------------------------------------------------------ the command
+
+/// The options of `tarvok eval` as parsed, before the run's settings are made.
+struct CommandOptions {
+    /// The counts that must be at least 1, in the order they are checked:
+    /// the option's spelling and its value (none when not given).
+    std::vector<std::pair<std::string, std::optional<long long>>> counts;
+    double rel_tol = 1e-4;
+    std::optional<double> timeout;
+    std::optional<std::string> provider;      ///< as given
+    std::optional<std::string> provider_key;  ///< `provider` trimmed and lower-cased
+    std::optional<std::string> replay;        ///< the --replay path as given
+    bool replay_exists = false;               ///< whether that path exists
+    bool replay_configured = false;           ///< the library's own REPLAY_PATH is set
+    long long stop_after_errors = 3;
+    bool provider_known = true;    ///< `provider_key` names a provider (or none is given)
+    std::string provider_choices;  ///< the providers to choose from, spoken ("a, b or c")
+    /// The --field-* options given: the record key and the field named.
+    std::vector<std::pair<std::string, std::string>> fields;
+};
+
+/// The one line `tarvok eval` prints for the first option it refuses, none
+/// when every option can run.
+std::optional<std::string> command_option_fault(const CommandOptions& options);
+
+/// One argument of `tarvok eval`, as the command's parser gets it.
+struct ArgumentSpec {
+    enum class Kind { Positional, Required, Text, Int, Float, Flag };
+    const char* name;  ///< "dataset" or the option's spelling
+    Kind kind;
+    const char* metavar;   ///< nullptr for a flag
+    double default_value;  ///< for Int and Float options
+    const char* help;      ///< "{providers}" stands for the providers to choose from
+};
+
+/// The arguments of `tarvok eval`, in the order its help lists them.
+const std::vector<ArgumentSpec>& eval_arguments();
+
+/// Sets the field of `fields` for the record key `key` ("question",
+/// "answer", "id" or "class"); false for any other key.
+bool assign_field(Fields& fields, const std::string& key, const std::string& field);
+
+// ---------------------------------------------------------- the problems
+
+/// Cuts the data set's problems to `limit` and repeats each `repeat` times,
+/// all the problems once before any second run.
+void cut_and_repeat(std::vector<Problem>& problems, std::optional<long long> limit, long long repeat);
+
+/// The folder of one run of a problem: each further run keeps its files
+/// beside the first run's.
+std::string problem_folder(const Problem& problem);
+
+/// The folder of sample `k` (from 1) inside the problem's folder: "" for the
+/// first, whose files are the problem's own.
+std::string sample_folder(long long k);
+
+/// The line told for an unusable record of the data set.
+std::string bad_record_line(const std::string& dataset, const BadRecord& bad);
+
+/// `text` cut to at most `limit` bytes on a character boundary, with "..."
+/// when cut.
+std::string cut_text(std::string text, std::size_t limit);
+
+// ----------------------------------------------------- one problem's samples
+
+/// What voting needs of one generation.
+struct SampleOutcome {
+    bool raised = false;          ///< the generation raised
+    bool provider_error = false;  ///< what it raised says the provider was down
+    std::optional<std::string> status;
+    std::optional<double> objective;
+    std::optional<long long> repairs;
+};
+
+/// The host's side of one problem: a generation in a folder, and its log.
+class SampleRunner {
+  public:
+    virtual ~SampleRunner() = default;
+    /// One generation into `folder` ("" for the problem's own folder).
+    virtual SampleOutcome generate(const std::string& folder) = 0;
+    virtual void progress(const std::string& line) = 0;
+};
+
+/// Runs `count` generations of one problem (at least one), stopping at the
+/// first provider error: the provider is failing, no use going on.
+std::vector<SampleOutcome> run_samples(long long count, SampleRunner& runner);
+
+/// The sample whose record stands for the problem, and the share that agrees.
+struct SamplePick {
+    std::size_t index = 0;
+    double confidence = 0;
+};
+
+/// A provider error in any sample picks it (the problem is one to try
+/// again); else the voted sample; without an answer among them, the last
+/// sample that did not raise tells why (else the last).
+SamplePick pick_sample(const std::vector<SampleOutcome>& samples, double rel_tol);
+
+// ------------------------------------------------------------- the run
+
+/// What a run tells as it starts.
+struct StartFacts {
+    std::size_t problems = 0;
+    std::string dataset, model, results_path;
+    std::size_t recorded = 0, rerun = 0, retried = 0;
+};
+std::string start_line(const StartFacts& facts);
+
+/// The records of a run as they arrive, with the counts the progress shows
+/// and the check that the provider is down.
+class RunTally {
+  public:
+    RunTally(std::map<std::string, Record> reused, std::size_t total, long long stop_after_errors);
+
+    /// Takes a finished record; the message to stop with when the first
+    /// problems all met provider errors.
+    std::optional<std::string> finish(const Record& record);
+
+    /// The line for the last finished record, when no progress bar shows it;
+    /// `number` writes an objective as the host writes a float.
+    std::string finished_line(const Record& record, const std::function<std::string(double)>& number) const;
+
+    std::size_t done() const { return done_; }
+    std::size_t correct() const { return correct_; }
+    std::size_t judged() const { return judged_; }
+    std::size_t total() const { return total_; }
+    const std::map<std::string, Record>& records() const { return records_; }
+    std::map<std::string, Record> take_records() { return std::move(records_); }
+
+  private:
+    std::map<std::string, Record> records_;
+    std::vector<Record> first_finished_;  ///< this run's first records, in the order they finished
+    std::size_t total_, done_ = 0, correct_ = 0, judged_ = 0, stop_after_;
+};
+
+/// The messages that stop a run or the command.
+std::string busy_message(const std::string& out_dir, const std::string& lock_path);
+std::string conflict_message(const std::string& out_dir, const std::string& conflict);
+std::string stopping_line(std::size_t running);
+extern const char* const kInterruptedLine;
+
+/// The texts of the module's face: run_evaluation's and main's docstrings,
+/// and the command's description.
+extern const char* const kRunEvaluationDoc;
+extern const char* const kMainDoc;
+extern const char* const kEvalDescription;
+
+}  // namespace tarvok::evaluation

@@ -204,6 +204,19 @@ def test_the_page_generates_solves_and_revises(llm_server, tmp_path, browser, ar
         ]
         assert {r[0]: float(r[1]) for r in rows} == pytest.approx({"bread": 3, "cake": 1})
         assert len(find(By.CSS_SELECTOR, "#chart svg").find_elements(By.CSS_SELECTOR, "rect.bar")) == 2
+        # Sortable: the value column, ascending, puts cake (1) first.
+        find(By.CSS_SELECTOR, 'table.solution[data-variable="make"] th:last-child').click()
+        first = find(By.CSS_SELECTOR, 'table.solution[data-variable="make"] tbody tr td').text
+        assert first == "cake"
+        find(By.ID, "sensitivity").click()
+        find(By.ID, "solve").click()
+        wait.until(lambda b: b.find_elements(By.CSS_SELECTOR, 'table[data-figure="duals"] tbody tr'))
+        duals = {
+            row.find_elements(By.TAG_NAME, "td")[0].text: float(row.find_elements(By.TAG_NAME, "td")[-1].text)
+            for row in find(By.CSS_SELECTOR, 'table[data-figure="duals"]').find_elements(By.CSS_SELECTOR, "tbody tr")
+        }
+        # Any optimal duals price the right-hand sides at the optimum (4 hours, 6 bags, 3 sales).
+        assert 4 * duals["oven"] + 6 * duals["stock"] + 3 * duals["sales"] == pytest.approx(11)
         browser.save_screenshot(str(artifacts / "solve.png"))
 
         find(By.ID, "tab-ask").click()

@@ -379,13 +379,17 @@ function showSolution(s) {
     tables.append(el("h3", { text: name }), table);
     sortable(table, rows, columns);
   }
-  if (s.duals) {
-    const rows = Object.entries(s.duals).flatMap(([name, v]) => rowsOf(name, v).map((r) => ({ keys: [name].concat(r.keys), value: r.value })));
-    const table = el("table", { class: "sensitivity" });
-    $("sensitivity-tables").append(el("h3", { text: "Duals" }), table);
+  // The sensitivity figures, when asked: one table per kind, a row per constraint or column.
+  const figures = [["duals", "Duals", "constraint"], ["slacks", "Slacks", "constraint"], ["reduced_costs", "Reduced costs", "variable"]];
+  for (const [key, title, what] of figures) {
+    if (!s[key]) continue;
+    const rows = Object.entries(s[key]).flatMap(([name, v]) =>
+      rowsOf(name, v, what === "variable" ? (s.index_keys || {})[name] : null).map((r) => ({ keys: [name].concat(r.keys), value: r.value })));
     const dims = Math.max(1, ...rows.map((r) => r.keys.length));
     rows.forEach((r) => { while (r.keys.length < dims) r.keys.push(""); });
-    sortable(table, rows, ["constraint"].concat(Array.from({ length: dims - 1 }, (_, i) => `index ${i + 1}`), ["dual"]));
+    const table = el("table", { class: "sensitivity", "data-figure": key });
+    $("sensitivity-tables").append(el("h3", { text: title }), table);
+    sortable(table, rows, [what].concat(Array.from({ length: dims - 1 }, (_, i) => `index ${i + 1}`), [title.toLowerCase()]));
   }
 }
 

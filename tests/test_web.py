@@ -314,3 +314,10 @@ def test_generation_runs_are_bounded_and_each_ends(client, tg, monkeypatch):
         "failed",
         {"error": "released"},
     )
+
+
+def test_without_a_workdir_the_app_makes_one_under_the_users_data(tmp_path, monkeypatch):
+    monkeypatch.setenv("XDG_DATA_HOME", str(tmp_path / "data"))
+    first, second = Path(web.create_app().state.workdir), Path(web.create_app().state.workdir)
+    assert first.parent == second.parent == tmp_path / "data" / "tarvok" / "serve"
+    assert first != second and first.is_dir() and second.is_dir()

@@ -171,6 +171,18 @@ const Endpoint* endpoint_at(std::string_view path) {
     return nullptr;
 }
 
+std::optional<uint64_t> declared_length(std::optional<std::string_view> header) {
+    if (!header) return std::nullopt;
+    uint64_t n = 0;
+    auto [end, error] = std::from_chars(header->data(), header->data() + header->size(), n);
+    if (header->empty() || error != std::errc() || end != header->data() + header->size()) return UINT64_MAX;
+    return n;
+}
+
+bool is_loopback(std::string_view host) {
+    return host == "127.0.0.1" || host == "localhost" || host == "::1" || host == "[::1]";
+}
+
 std::string body_refusal(const Endpoint& endpoint, std::optional<uint64_t> declared_length) {
     if (declared_length && *declared_length > endpoint.max_body)
         return "the body has " + std::to_string(*declared_length) + " bytes; " + std::string(endpoint.path) +

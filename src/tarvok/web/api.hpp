@@ -50,6 +50,13 @@ inline constexpr int64_t kMaxExamples = 32;
 /// How often an open stream sends something, so that a client gone away is noticed.
 inline constexpr double kHeartbeatSeconds = 1;
 
+/// A Content-Length header's value: nothing when there was none; a value
+/// that is no plain count of bytes is taken as too large to read.
+std::optional<uint64_t> declared_length(std::optional<std::string_view> header);
+
+/// Whether `host`, the address a server listens on, is this machine alone.
+bool is_loopback(std::string_view host);
+
 /// Why a body's declared length is refused, or "" when it may be read.
 std::string body_refusal(const Endpoint& endpoint, std::optional<uint64_t> declared_length);
 

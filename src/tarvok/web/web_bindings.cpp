@@ -576,14 +576,10 @@ fs::path package_folder() {
 
 py::object default_workdir() {
     py::object os = py::module_::import("os");
-    py::object base = os.attr("environ").attr("get")("XDG_DATA_HOME");
-    fs::path root = base.is_none() || !host::truthy(base)
-                        ? host::file_system_path(os.attr("path").attr("expanduser")("~")) / ".local" / "share"
-                        : host::file_system_path(base);
+    std::string base = host::str_of(os.attr("environ").attr("get")("XDG_DATA_HOME", py::str("")));
+    fs::path home = host::file_system_path(os.attr("path").attr("expanduser")("~"));
     std::string stamp = host::str_of(py::module_::import("time").attr("strftime")("%Y%m%d-%H%M%S"));
-    fs::path folder = root / "tarvok" / "serve" / stamp;
-    for (int n = 2; fs::exists(folder); ++n) folder = root / "tarvok" / "serve" / (stamp + "-" + std::to_string(n));
-    return host::host_path(folder);
+    return host::host_path(core::default_workdir(base, home, stamp));
 }
 
 py::object create_app(py::object workdir, py::object loopback_only) {
@@ -602,14 +598,9 @@ py::object create_app(py::object workdir, py::object loopback_only) {
     py::object limit_of = py::cpp_function([](std::string path, py::object declared) -> py::object {
         const core::Endpoint* e = core::endpoint_at(path);
         if (!e) return py::int_(0);
-        std::optional<uint64_t> length;
-        if (!declared.is_none()) {
-            std::string text = host::str_of(declared);
-            bool digits =
-                !text.empty() && text.size() < 20 && text.find_first_not_of("0123456789") == std::string::npos;
-            length = digits ? std::stoull(text) : UINT64_MAX;
-        }
-        if (!core::body_refusal(*e, length).empty()) return py::none();
+        std::optional<std::string> header;
+        if (!declared.is_none()) header = host::str_of(declared);
+        if (!core::body_refusal(*e, core::declared_length(header)).empty()) return py::none();
         return py::int_(e->max_body);
     });
     py::object respond_here = py::cpp_function(
@@ -624,7 +615,7 @@ py::object serve(py::object host_name, py::object port, py::object open_page, py
     host::require(port, "serve", "port", host::Kind::Int);
     py::object uvicorn = host::import_extra("uvicorn", "The page of tarvok serve", "web");
     std::string bound = host::str_of(host_name);
-    bool loopback = bound == "127.0.0.1" || bound == "localhost" || bound == "::1";
+    bool loopback = core::is_loopback(bound);
     py::object app = attr("create_app")(workdir, py::arg("loopback_only") = loopback);
     std::string shown_host = bound.find(':') != std::string::npos ? "[" + bound + "]" : bound;
     std::string url = "http://" + shown_host + ":" + host::str_of(port) + "/";

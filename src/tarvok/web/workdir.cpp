@@ -20,6 +20,14 @@ std::string name_refusal(std::string_view name) {
     return "";
 }
 
+fs::path default_workdir(std::string_view xdg_data_home, const fs::path& home, std::string_view stamp) {
+    fs::path data(xdg_data_home);
+    fs::path root = (data.is_absolute() ? data : home / ".local" / "share") / "tarvok" / "serve";
+    fs::path folder = root / stamp;
+    for (int n = 2; fs::exists(folder); ++n) folder = root / (std::string(stamp) + "-" + std::to_string(n));
+    return folder;
+}
+
 PairFiles pair_files(const fs::path& workdir, std::string_view name) {
     std::string base(name);
     return {workdir / (base + ".mod"), workdir / (base + ".dat")};

@@ -12,6 +12,11 @@ namespace tarvok::web {
 
 namespace fs = std::filesystem;
 
+/// The working folder a server starts with when given none: a new folder
+/// `tarvok/serve/<stamp>` under the user's data folder ($XDG_DATA_HOME when
+/// set and absolute, else ~/.local/share), `<stamp>-2`, ... when one exists.
+fs::path default_workdir(std::string_view xdg_data_home, const fs::path& home, std::string_view stamp);
+
 /// Why `name` cannot name a pair in the working folder (1 to 64 letters,
 /// digits, '_' or '-', not starting with '-'), or "" when it can.
 std::string name_refusal(std::string_view name);

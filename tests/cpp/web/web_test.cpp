@@ -183,3 +183,26 @@ TEST(IndexKeys, SplitAColumnNameOrGiveUp) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Bounds, DeclaredLengthsAndLoopbackAddresses) {
+    EXPECT_EQ(declared_length(std::nullopt), std::nullopt);
+    EXPECT_EQ(declared_length("1024"), 1024u);
+    // Anything but a plain count is too large to read.
+    for (const char* bad : {"", "-1", "12abc", " 12", "99999999999999999999999"})
+        EXPECT_EQ(declared_length(std::string_view(bad)), UINT64_MAX) << bad;
+    for (const char* local : {"127.0.0.1", "localhost", "::1"}) EXPECT_TRUE(is_loopback(local)) << local;
+    for (const char* open : {"0.0.0.0", "::", "192.168.1.2", "127.0.0.1.example"}) EXPECT_FALSE(is_loopback(open));
+}
+
+TEST_F(Workdir, TheDefaultIsANewFolderUnderTheUsersData) {
+    EXPECT_EQ(default_workdir("", root_, "20260101-120000"),
+              root_ / ".local" / "share" / "tarvok" / "serve" / "20260101-120000");
+    // A relative data folder is ignored, as the convention says.
+    EXPECT_EQ(default_workdir("data", root_, "s"), root_ / ".local" / "share" / "tarvok" / "serve" / "s");
+    fs::create_directories(root_ / "xdg" / "tarvok" / "serve" / "s");
+    EXPECT_EQ(default_workdir((root_ / "xdg").string(), "/nowhere", "s"), root_ / "xdg" / "tarvok" / "serve" / "s-2");
+}
+
+}  // namespace

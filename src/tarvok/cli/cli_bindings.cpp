@@ -14,7 +14,7 @@
 //   tarvok mcp
 //
 // Progress goes to stderr as it happens, results to stdout. Every subcommand
-// ends with a status from the one table in exit_status.hpp; a failure says
+// ends with a status from the one table in common/exit_status.hpp; a failure says
 // so in one line on stderr (or as a JSON object on stdout with --json).
 //
 // Each subcommand lives in its own file (solve_bindings.cpp, ...); a new one
@@ -28,9 +28,36 @@ namespace py = pybind11;
 namespace host = tarvok::host;
 namespace cli = tarvok::cli;
 
+// The subcommands, each defined in its own <name>_bindings.cpp.
+namespace tarvok::cli {
+void add_solve(py::object commands);
+int run_solve(py::object args);
+void add_feedback(py::object commands);
+int run_feedback(py::object args);
+void add_models(py::object commands);
+int run_models(py::object args);
+void add_check(py::object commands);
+int run_check(py::object args);
+void add_run(py::object commands);
+int run_run(py::object args);
+void add_emit(py::object commands);
+int run_emit(py::object args);
+void add_rank(py::object commands);
+int run_rank(py::object args);
+void add_eval(py::object commands);
+int run_eval(py::object args);
+void add_lsp(py::object commands);
+int run_lsp(py::object args);
+void add_mcp(py::object commands);
+int run_mcp(py::object args);
+void add_serve(py::object commands);
+int run_serve(py::object args);
+}  // namespace tarvok::cli
+
 namespace {
 
-/// Sized by its rows, so a new subcommand is one line here.
+/// Sized by its rows, so a new subcommand is its file, its two declarations
+/// above and one line here.
 constexpr auto kSubcommands = std::to_array<cli::Subcommand>({
     {"solve", cli::add_solve, cli::run_solve},
     {"feedback", cli::add_feedback, cli::run_feedback},
@@ -47,7 +74,7 @@ constexpr auto kSubcommands = std::to_array<cli::Subcommand>({
 
 std::string exit_status_help() {
     std::string text = "exit statuses:\n";
-    for (const cli::ExitStatusRow& row : cli::kExitStatuses) {
+    for (const tarvok::ExitStatusRow& row : tarvok::kExitStatuses) {
         std::string number = std::to_string(cli::code(row.status));
         text += "  " + number + std::string(5 - number.size(), ' ') + std::string(row.meaning) + "\n";
     }
@@ -129,7 +156,7 @@ int main_impl(py::object argv) {
 
 py::dict exit_statuses() {
     py::dict table;
-    for (const cli::ExitStatusRow& row : cli::kExitStatuses)
+    for (const tarvok::ExitStatusRow& row : tarvok::kExitStatuses)
         table[py::int_(cli::code(row.status))] = host::text(row.meaning);
     return table;
 }

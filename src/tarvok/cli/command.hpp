@@ -4,8 +4,8 @@
 // and a `run_<name>` that returns the exit status.
 #pragma once
 
-#include "cli/exit_status.hpp"
 #include "cli/pair_placement.hpp"
+#include "common/exit_status.hpp"
 #include "host/host.hpp"
 
 #include <initializer_list>
@@ -17,6 +17,8 @@
 namespace tarvok::cli {
 
 namespace py = pybind11;
+using tarvok::code;
+using tarvok::ExitStatus;
 
 class TemporarySettings;
 
@@ -234,6 +236,7 @@ std::string written_line(py::handle written);
 std::string summary_of(py::handle result);
 
 /// A subcommand: `add` makes its parser under `commands`, `run` carries it out.
+/// Each is declared beside its row of the table in cli_bindings.cpp.
 struct Subcommand {
     const char* name;
     void (*add)(py::object commands);
@@ -250,28 +253,5 @@ void use_command_errors(py::object parser);
 /// Whether the command line asked for JSON (set before parsing).
 void request_json(bool on);
 bool json_wanted();
-
-void add_solve(py::object commands);
-int run_solve(py::object args);
-void add_feedback(py::object commands);
-int run_feedback(py::object args);
-void add_models(py::object commands);
-int run_models(py::object args);
-void add_check(py::object commands);
-int run_check(py::object args);
-void add_run(py::object commands);
-int run_run(py::object args);
-void add_emit(py::object commands);
-int run_emit(py::object args);
-void add_rank(py::object commands);
-int run_rank(py::object args);
-void add_eval(py::object commands);
-int run_eval(py::object args);
-void add_lsp(py::object commands);
-int run_lsp(py::object args);
-void add_mcp(py::object commands);
-int run_mcp(py::object args);
-void add_serve(py::object commands);
-int run_serve(py::object args);
 
 }  // namespace tarvok::cli

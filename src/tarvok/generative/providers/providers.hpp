@@ -31,6 +31,8 @@ struct Provider {
     Names aliases = {};                     ///< names a caller may give (trimmed, lower case)
     ModelRule model_rule = {};              ///< model names it serves by default
     std::string_view list_models = {};      ///< the module function listing its models
+    std::string_view listing_prefix = {};   ///< the names that function keeps by default ("": every one)
+    std::string_view client_factory = {};   ///< the module function making its client ("": none to make)
     std::string_view extra = {};            ///< the package extra that installs its client library
     std::string_view missing_library = {};  ///< the error text when that library cannot be imported
     Names environment = {};                 ///< variables the API key is read from, tried in this order
@@ -62,6 +64,8 @@ inline constexpr std::array<Provider, 4> kProviders{{
      .aliases = table::openai_aliases,
      .model_rule = {},
      .list_models = "list_openai_models",
+     .listing_prefix = "gpt",
+     .client_factory = "_openai_client",
      .extra = "openai",
      .missing_library = "openai is not installed. pip install openai",
      .environment = table::openai_environment,
@@ -73,6 +77,8 @@ inline constexpr std::array<Provider, 4> kProviders{{
      .aliases = table::google_aliases,
      .model_rule = {.prefixes = table::google_prefixes},
      .list_models = "list_gemini_models",
+     .listing_prefix = "gemini",
+     .client_factory = "_google_client",
      .extra = "gemini",
      .missing_library = "google.generativeai is not installed. pip install google-generativeai",
      .environment = table::google_environment},
@@ -95,6 +101,7 @@ inline constexpr std::array<Provider, 4> kProviders{{
      .aliases = table::replay_aliases,
      .model_rule = {},
      .list_models = "list_replay_models",
+     .client_factory = "_replay_client",
      .extra = {},
      .missing_library = {},
      .environment = {},
@@ -112,6 +119,16 @@ const Provider& provider_from_model(std::string_view model_name, std::span<const
 /// An explicit, recognised name wins; otherwise the model name decides.
 const Provider& infer_provider(std::optional<std::string_view> name, std::string_view model_name,
                                std::span<const Provider> providers = kProviders);
+
+/// The help text about providers, their keys and extras, ending with the default model.
+std::string providers_help(std::string_view default_model, std::span<const Provider> providers = kProviders);
+
+/// The provider names a caller may give: "openai, google, ollama or replay".
+std::string provider_names(std::span<const Provider> providers = kProviders);
+
+/// The default filters of the model listings, for help texts: "gpt for
+/// openai, gemini for google, none for ollama and replay".
+std::string listing_filters(std::span<const Provider> providers = kProviders);
 
 /// `items` as a sentence list: "a", "a or b", "a, b or c" (with `last` "or").
 std::string spoken_list(const std::vector<std::string_view>& items, std::string_view last);

@@ -1,11 +1,11 @@
-// The exit statuses of the `tarvok` command: one table for every subcommand.
-// The README shows it, and `tarvok --help` prints it.
+// The exit statuses of the `tarvok` command: one table for every subcommand,
+// `eval` included. The README shows it, and `tarvok --help` prints it.
 #pragma once
 
 #include <array>
 #include <string_view>
 
-namespace tarvok::cli {
+namespace tarvok {
 
 enum class ExitStatus : int {
     Success = 0,
@@ -38,4 +38,4 @@ inline constexpr auto kExitStatuses = std::to_array<ExitStatusRow>({
 
 constexpr int code(ExitStatus status) { return static_cast<int>(status); }
 
-}  // namespace tarvok::cli
+}  // namespace tarvok

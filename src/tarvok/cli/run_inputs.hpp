@@ -1,0 +1,91 @@
+// What `tarvok run` decides about its inputs and outputs before and after the
+// solve: which option values it refuses, which paths it may write, how the
+// DATA arguments are read (a .dat file, a JSON object, a folder of CSV files)
+// and the line of sizes and times. The binding converts and calls.
+#pragma once
+
+#include "compiler/data_values.hpp"
+
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvok::cli {
+
+/// Why the solver cannot take the option values, naming the option; nothing
+/// when it can. `threads_shown` is the value as the user wrote it.
+struct SolveOptions {
+    std::optional<double> time_limit;
+    std::optional<double> mip_gap;
+    std::optional<long long> threads;  ///< clamped into long long by the caller when out of range
+    std::string time_limit_shown, mip_gap_shown, threads_shown;
+};
+std::optional<std::string> refused_solve_option(const SolveOptions& options);
+
+/// Whether `name` ends in `suffix`, ignoring ASCII case.
+bool ends_with_ignoring_case(std::string_view name, std::string_view suffix);
+
+/// Why --solution cannot write `name` (it must be FILE.json or FILE.csv); nothing when it can.
+std::optional<std::string> refused_solution_name(std::string_view name);
+
+/// Whether a solution file at `name` is CSV (else JSON).
+bool solution_is_csv(std::string_view name);
+
+/// How one DATA argument is read.
+enum class DataSource { CsvFolder, JsonObject, DatText };
+DataSource data_source(std::string_view path, bool is_folder);
+
+/// `text` appended to `into`, on a line of its own.
+void append_on_new_line(std::string& into, std::string_view text);
+
+/// The name a CSV file in a data folder gives, or nothing for a file that is not NAME.csv.
+std::optional<std::string> csv_data_name(std::string_view file_name);
+
+/// One CSV file of a data folder, read against the declaration of its name:
+/// a set's file lists its elements (a row each, tuple fields as columns); a
+/// parameter's file has its index columns in the order of the declaration's
+/// index sets and the value last. The first row names the columns. Rows keep
+/// their cells as text; the binding makes them values.
+struct CsvEntry {
+    std::size_t line = 0;            ///< line of the file the row is on (1 is the header)
+    std::vector<std::string> cells;  ///< a set: the element's fields; a parameter: its index keys, then the value
+};
+
+struct CsvTable {
+    bool is_set = false;
+    std::size_t dims = 0;           ///< index columns of a parameter
+    std::vector<CsvEntry> entries;  ///< the rows that carry something, in file order
+    std::string error;              ///< "path:line: ..." when the file cannot be read as its declaration says
+};
+
+/// `where` names the file in messages; `rows` are the rows as the CSV reader gave them.
+CsvTable read_csv_table(const std::string& where, const std::string& name,
+                        const std::map<std::string, data::Declared>& declared,
+                        const std::vector<std::vector<std::string>>& rows);
+
+/// The message for a parameter's key given twice, at `line` of `where`.
+std::string repeated_key(const std::string& where, std::size_t line, const std::string& name);
+
+/// Where each data name came from; the second source of a name is refused.
+class DataOrigins {
+  public:
+    /// The message when `name` was already given, else records it.
+    std::optional<std::string> add(const std::string& name, const std::string& where);
+    /// A message about a name, said at the file that gave that name.
+    std::string placed(std::string message) const;
+
+  private:
+    std::map<std::string, std::string> origin_;
+};
+
+/// The solver's figures for the --verbose line and the line after the summary.
+struct SizesAndTimes {
+    std::string columns, integer_columns, rows, nonzeros;  ///< as the host prints them ("" when absent)
+    double compile_seconds = 0, instantiation_seconds = 0, solve_seconds = 0;
+};
+/// "3 columns (1 integer), 2 rows, 4 nonzeros; compile 0.001 s, expansion 0.000 s, solve 0.012 s".
+std::string sizes_and_times(const SizesAndTimes& figures);
+
+}  // namespace tarvok::cli

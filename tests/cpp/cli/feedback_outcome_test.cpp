@@ -1,0 +1,39 @@
+#include "cli/feedback_outcome.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace tarvok::cli;
+using tarvok::ExitStatus;
+
+TEST(RevisionStep, OnlyACompilingChangeIsWrittenOrKept) {
+    EXPECT_EQ(revision_step(true, true, true), RevisionStep::Write);
+    EXPECT_EQ(revision_step(false, true, true), RevisionStep::KeepProposal);
+    EXPECT_EQ(revision_step(true, false, true), RevisionStep::Nothing);
+    EXPECT_EQ(revision_step(false, true, false), RevisionStep::Nothing);
+}
+
+TEST(FeedbackClosing, ARevisionThatDoesNotCompileFailsOnlyWhenApplied) {
+    FeedbackClosing applied = feedback_closing({.apply = true, .compiles = false, .changes = true}, "m.mod:1:1: error");
+    EXPECT_EQ(applied.status, ExitStatus::DoesNotCompile);
+    EXPECT_EQ(applied.warnings,
+              (std::vector<std::string>{"m.mod:1:1: error",
+                                        "tarvok: the proposed revision does not compile; the files are unchanged"}));
+    FeedbackClosing shown = feedback_closing({.apply = false, .compiles = false, .changes = true}, "d");
+    EXPECT_EQ(shown.status, ExitStatus::Success);
+    EXPECT_EQ(shown.warnings.back(), "tarvok: the proposed revision does not compile; it cannot be applied");
+}
+
+TEST(FeedbackClosing, SaysWhereThingsWentOrHowToApply) {
+    FeedbackEnd end{
+        .apply = true, .compiles = true, .changes = true, .applied = true, .model_file = "m.mod", .data_file = "m.dat"};
+    EXPECT_EQ(feedback_closing(end, "").warnings.front(), "Applied the revision to m.mod and m.dat");
+    end.backups = {{"m.mod.bak", "m.dat.bak"}};
+    EXPECT_EQ(feedback_closing(end, "").warnings.front(),
+              "Applied the revision to m.mod and m.dat; the previous files are in m.mod.bak and m.dat.bak");
+    EXPECT_EQ(feedback_closing({.compiles = true, .changes = true}, "").warnings.front(),
+              "To write exactly this revision, run the same command with --apply.");
+    EXPECT_TRUE(feedback_closing({.compiles = true, .changes = false}, "").warnings.empty());
+    EXPECT_EQ(shown_diff(""), "(the revision changes nothing)");
+    EXPECT_EQ(shown_diff("-a\n+b\n\n"), "-a\n+b");
+    EXPECT_EQ(feedback_text(std::nullopt), "(no feedback text)");
+}

@@ -3,6 +3,24 @@ import pytest
 pytest_plugins = ["llm_fixtures"]
 
 
+def _solver_names():
+    from tarvok import solver
+
+    return list(solver._SOLVERS)
+
+
+@pytest.fixture(params=_solver_names())
+def backend(request):
+    """Each solver back-end by name; one whose library is missing is skipped."""
+    from tarvok import solver
+
+    try:
+        solver._check_solver(request.param)
+    except ImportError as missing:
+        pytest.skip(str(missing))
+    return request.param
+
+
 @pytest.fixture
 def tg():
     """The generative module, with its settings restored after each test."""

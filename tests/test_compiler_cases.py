@@ -46,11 +46,11 @@ def test_case(name):
 
 @pytest.mark.skipif(importlib.util.find_spec("highspy") is None, reason="the solve extra is not installed")
 @pytest.mark.parametrize("name", WITH_OBJECTIVE)
-def test_the_stated_objective_is_the_optimum(name):
+def test_the_stated_objective_is_the_optimum(name, backend):
     from tarvok.solver import Status, solve_model
 
     case = CASES[name]
-    result = solve_model(case.model, case.data)
+    result = solve_model(case.model, case.data, solver=backend)
     assert result.status == Status.OPTIMAL, result.message
     assert abs(result.objective - case.objective) <= OBJECTIVE_TOLERANCE * max(1.0, abs(case.objective))
 

@@ -4,6 +4,7 @@ by hand in the comments."""
 
 import contextlib
 import enum
+import importlib.util
 import inspect
 import json
 import os
@@ -61,14 +62,19 @@ Lanes = {<"New York", "x-y", 4>, <"x-y", "New York", 2.5>};
 # 2 * 3 + 2 * 1.5 + 7 + 7 = 23.
 
 
+SOLVER = "highs"  # the back-end solve() uses; TestOutcomes runs on each
+
+
 def solve(model, data="", **options):
+    options.setdefault("solver", SOLVER)
     return solver.solve_model(model, data, **options)
 
 
 class TestFace:
     def test_signatures_and_first_doc_lines(self):
         assert str(inspect.signature(solver.solve_model)) == (
-            "(model_text, data_text, *, time_limit=None, mip_gap=None, threads=None, log=False, sensitivity=False)"
+            "(model_text, data_text, *, time_limit=None, mip_gap=None, threads=None, log=False, sensitivity=False, "
+            "solver='highs')"
         )
         assert str(inspect.signature(solver.instantiate)) == "(model_text, data_text)"
         assert str(inspect.signature(solver.write_model)) == "(model_text, data_text, path)"
@@ -134,8 +140,23 @@ class TestFace:
         with pytest.raises(ImportError, match=r"tarvok\[solve\]"):
             solve(SMALL)
 
+    def test_solver_names_are_checked_and_a_missing_library_names_its_extra(self, monkeypatch):
+        with pytest.raises(ValueError, match="argument 'solver' must be 'highs' or 'scip', not 'glpk'"):
+            solve(SMALL, solver="glpk")
+        with pytest.raises(TypeError, match="argument 'solver' must be str, not NoneType"):
+            solve(SMALL, solver=None)
+        monkeypatch.setitem(sys.modules, "pyscipopt", None)
+        with pytest.raises(ImportError, match=r"needs the 'pyscipopt' package; .* pip install 'tarvok\[scip\]'"):
+            solve(SMALL, solver="scip")
+        # A program settled without a solver needs none.
+        assert solve("float k = 2.5;\nminimize 2 * k;", solver="scip").objective == 5
+
 
 class TestOutcomes:
+    @pytest.fixture(autouse=True)
+    def on_each_backend(self, backend, monkeypatch):
+        monkeypatch.setattr(sys.modules[__name__], "SOLVER", backend)
+
     def test_optimal_lp_with_values_and_json(self):
         result = solve(SMALL)
         assert result.status is solver.Status.OPTIMAL
@@ -321,6 +342,23 @@ class TestRunCommand:
         missing = command("run", "nowhere.mod", "empty.dat", cwd=tmp_path)
         assert missing.returncode == 2 and "cannot read nowhere.mod" in missing.stderr
 
+    def test_solver_option(self, tmp_path):
+        folder = SHIPPED / "transportation"
+        pair = (str(folder / "transportation.mod"), str(folder / "transportation.dat"))
+        unknown = command("run", *pair, "--solver", "glpk")
+        assert unknown.returncode == 2 and "invalid choice: 'glpk'" in unknown.stderr
+        if importlib.util.find_spec("pyscipopt") is None:
+            pytest.skip("the scip extra is not installed")
+        done = command("run", *pair, "--solver", "scip", "--duals", "--json")
+        data = json.loads(done.stdout)
+        assert (done.returncode, data["status"], data["objective"]) == (0, "optimal", 107000)
+        assert data["duals"]
+        ranging = command("run", *pair, "--solver", "scip", "--sensitivity")
+        assert ranging.returncode == 2
+        assert ranging.stderr.strip().splitlines() == [
+            "tarvok: error: --sensitivity needs --solver highs (scip gives no ranging); --duals works with every solver"
+        ]
+
     def test_write_and_verbose(self, tmp_path):
         (tmp_path / "m.mod").write_text(SMALL)
         (tmp_path / "d.dat").write_text("")
@@ -331,11 +369,12 @@ class TestRunCommand:
         assert "HiGHS" not in done.stdout
 
 
-def test_solve_run_prints_the_solution(tg, monkeypatch, capsys, tmp_path):
+def test_solve_run_prints_the_solution(tg, monkeypatch, capsys, tmp_path, backend):
     stand_in_llm(tg, monkeypatch, SMALL)
     monkeypatch.chdir(tmp_path)
     status = _cli.main(
         ["solve", "two products", "-m", "m.mod", "-d", "d.dat", "--no-few-shot", "--no-alignment", "--run"]
+        + ["--solver", backend]
     )
     out = capsys.readouterr().out
     assert status == 0 and out.startswith("Fine.\n\nStatus: optimal\nObjective: 11\n")
@@ -358,7 +397,10 @@ def interrupted_after(code, seconds):
         assert child.wait(timeout=60) == 0
 
 
-def test_ctrl_c_stops_a_long_solve():
+@pytest.mark.parametrize("name", ["highs", "scip"])
+def test_ctrl_c_stops_a_long_solve(name):
+    if name != "highs":
+        pytest.importorskip("pyscipopt")
     # A market-split instance: forty binaries, five equalities with random coefficients; HiGHS needs far longer
     # than the test waits. Ctrl-C must stop the search, not wait for the time limit.
     code = textwrap.dedent(
@@ -374,14 +416,17 @@ def test_ctrl_c_stops_a_long_solve():
         data = "a = %s;\\nb = %s;" % (a, [sum(row) // 2 for row in a])
         print("ready", flush=True)
         try:
-            print(solve_model(model, data, time_limit=120).status, flush=True)
+            print(solve_model(model, data, time_limit=120, solver=SOLVER_NAME).status, flush=True)
         except KeyboardInterrupt:
             print("interrupted", flush=True)
             print(solve_model("dvar float+ y;\\nminimize y;\\nsubject to { y >= 2; }", "").objective, flush=True)
         """
-    )
+    ).replace("SOLVER_NAME", repr(name))
     with interrupted_after(code, 1.5) as out:
-        assert out.readline().strip() == "interrupted"
+        line = out.readline().strip()
+        if line.startswith("pressed CTRL-C"):  # SCIP announces the signal it caught on stdout itself
+            line = out.readline().strip()
+        assert line == "interrupted"
         assert float(out.readline()) == 2.0  # the module still solves afterwards
 
 

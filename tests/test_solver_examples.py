@@ -604,11 +604,11 @@ def shape_of(value):
 
 
 @pytest.mark.parametrize("name", sorted(INDEPENDENT))
-def test_example_optimum(name):
+def test_example_optimum(name, backend):
     model, data = texts(name)
     compiled = TVLCompiler().compile_model(model, data)
     expected = INDEPENDENT[name](compiled["data"])
-    result = solver.solve_model(model, data)
+    result = solver.solve_model(model, data, solver=backend)
     assert result.status is solver.Status.OPTIMAL
     assert result.objective == pytest.approx(expected, rel=1e-6, abs=1e-6)
     # Every variable and dexpr is reported, shaped like its index sets.

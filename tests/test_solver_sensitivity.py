@@ -55,8 +55,8 @@ def mix(cap):
     return MIX.replace("CAP", repr(cap))
 
 
-def test_transport_duals_are_the_solution_of_the_dual_lp():
-    result = solver.solve_model(TRANSPORT, transport_data(), sensitivity="duals")
+def test_transport_duals_are_the_solution_of_the_dual_lp(backend):
+    result = solver.solve_model(TRANSPORT, transport_data(), sensitivity="duals", solver=backend)
     assert result.sensitivity_basis == "lp"
     assert result.ranging is None
     # The primal as min c.x, G x <= h, x >= 0 (demand rows negated), built from the data by hand;
@@ -91,12 +91,12 @@ def test_transport_duals_are_the_solution_of_the_dual_lp():
     "change",
     [("need", "y", 0.01), ("need", "x", -0.01), ("cap", "a", -0.01)],
 )
-def test_transport_duals_match_finite_differences(change):
+def test_transport_duals_match_finite_differences(change, backend):
     label, key, step = change
-    base = solver.solve_model(TRANSPORT, transport_data(), sensitivity=True)
+    base = solver.solve_model(TRANSPORT, transport_data(), sensitivity="duals", solver=backend)
     supply, demand = dict(SUPPLY), dict(DEMAND)
     (demand if label == "need" else supply)[key] += step
-    moved = solver.solve_model(TRANSPORT, transport_data(supply, demand))
+    moved = solver.solve_model(TRANSPORT, transport_data(supply, demand), solver=backend)
     assert (moved.objective - base.objective) / step == pytest.approx(base.duals[label][key], abs=1e-6)
 
 
@@ -125,7 +125,7 @@ def test_a_maximisation_reports_what_the_optimum_gains_and_the_ranges_solved_by_
     json.dumps(result.to_dict(), allow_nan=False)
 
 
-def test_a_mip_reports_the_lp_with_its_integers_fixed():
+def test_a_mip_reports_the_lp_with_its_integers_fixed(backend):
     model = """dvar int+ n;
 dvar float+ y;
 maximize v: 5*n + 3*y;
@@ -134,15 +134,30 @@ subject to {
   room: y <= 2.2 + 0*n;
 }
 """
-    result = solver.solve_model(model, "", sensitivity="duals")
+    result = solver.solve_model(model, "", sensitivity="duals", solver=backend)
     # n = 3 leaves y = 1.5 (19.5); n = 2 would give 10 + 6.6.
     assert result.values == {"n": 3, "y": pytest.approx(1.5)}
     assert result.sensitivity_basis == "fixed_integers"
     assert result.duals == {"cap": pytest.approx(3.0), "room": 0.0}
     assert result.reduced_costs["n"] == pytest.approx(5 - 2 * 3)
     assert "integer columns fixed at the solution" in result.summary()
-    plain = solver.solve_model(model, "")
+    plain = solver.solve_model(model, "", solver=backend)
     assert plain.duals is None and plain.sensitivity_basis is None and "duals" not in plain.to_dict()
+
+
+def test_a_maximisation_has_the_same_duals_on_every_backend(backend):
+    result = solver.solve_model(mix(4.0), "", sensitivity="duals", solver=backend)
+    assert result.values == {"x": 3.0, "y": 1.0}
+    assert (result.duals["cap"], result.duals["lim"]) == (pytest.approx(2.0), pytest.approx(1.0))
+    assert result.reduced_costs == {"x": pytest.approx(1.0), "y": pytest.approx(0.0)}
+
+
+def test_ranging_is_highs_alone():
+    pytest.importorskip("pyscipopt")
+    with pytest.raises(
+        ValueError, match="ranging needs solver='highs'; with solver='scip' ask for sensitivity='duals'"
+    ):
+        solver.solve_model(mix(4.0), "", sensitivity=True, solver="scip")
 
 
 def test_the_option_is_checked():

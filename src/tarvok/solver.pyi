@@ -157,6 +157,7 @@ def solve_program(
     threads: Optional[int] = None,
     log: bool = False,
     sensitivity: bool | str = False,
+    solver: str = "highs",
 ) -> SolveResult:
     """Solve a Program (from instantiate() or a CompiledModel) with HiGHS and return a SolveResult."""
     ...
@@ -174,6 +175,7 @@ def solve_model(
     threads: Optional[int] = None,
     log: bool = False,
     sensitivity: bool | str = False,
+    solver: str = "highs",
 ) -> SolveResult:
     """Solve a model with its data using HiGHS and return a SolveResult."""
     ...

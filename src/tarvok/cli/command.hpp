@@ -213,8 +213,16 @@ struct Expanded {
 
 Expanded expand(py::object compiled_model);
 
-/// `solve --run`: the expanded program solved with the solver's defaults.
-RunOutcome solve_expanded(const Expanded& expanded);
+/// `solve --run`: the expanded program solved with the solver's defaults,
+/// by the solver named (--solver; None for the default).
+RunOutcome solve_expanded(const Expanded& expanded, py::object solver_name = py::none());
+
+/// --solver: the back-ends tarvok.solver offers, the default first.
+void add_solver_option(py::object parser);
+
+/// Refuses (status 2, one line) a --solver whose library is missing, before
+/// any work starts.
+void require_solver(py::object solver_name, const std::string& purpose);
 
 /// Outcome of writing a script for one model and data pair, for `emit` and `solve --emit`.
 struct EmitOutcome {

@@ -32,16 +32,35 @@ Expanded expand(py::object compiled_model) {
     }
 }
 
-RunOutcome solve_expanded(const Expanded& expanded) {
+RunOutcome solve_expanded(const Expanded& expanded, py::object solver_name) {
     RunOutcome out;
     if (expanded.program.is_none()) {
         out.diagnostics = expanded.diagnostics;
         out.status = code(ExitStatus::DoesNotCompile);
         return out;
     }
-    out.result = solver().attr("solve_program")(expanded.program);
+    py::dict options;
+    if (!solver_name.is_none()) options["solver"] = solver_name;
+    out.result = solver().attr("solve_program")(expanded.program, **options);
     out.status = status_of(out.result);
     return out;
+}
+
+void add_solver_option(py::object parser) {
+    py::tuple names = solver().attr("_SOLVERS");
+    parser.attr("add_argument")("--solver", py::arg("choices") = names, py::arg("default") = names[0],
+                                py::arg("help") = "the solver: " + host::str_of(py::str(", ").attr("join")(names)) +
+                                                  " (default: " + host::str_of(names[0]) +
+                                                  "; scip needs the scip extra)");
+}
+
+void require_solver(py::object solver_name, const std::string& purpose) {
+    try {
+        solver().attr("_check_solver")(solver_name, purpose);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        fail(ExitStatus::Usage, one_line(e.value()));
+    }
 }
 
 void add_run(py::object commands) {
@@ -70,6 +89,7 @@ void add_run(py::object commands) {
                              py::arg("help") = "also write the solution as FILE.json or FILE.csv");
     run.attr("add_argument")("--verbose", py::arg("action") = "store_true",
                              py::arg("help") = "solver log and sizes on stderr");
+    add_solver_option(run);
     add_size_option(run);
 }
 
@@ -99,6 +119,8 @@ void check_solve_options(py::object args) {
         py::object clamped = builtin("max")(builtin("min")(threads, py::int_(1 << 17)), py::int_(0));
         options.threads = clamped.cast<long long>(), options.threads_shown = host::str_of(threads);
     }
+    options.solver = host::str_of(args.attr("solver"));
+    options.ranging = host::truthy(args.attr("sensitivity"));
     if (auto refused = refused_solve_option(options)) fail(ExitStatus::Usage, *refused);
 }
 
@@ -396,6 +418,7 @@ py::dict solver_options(py::object args) {
     options["mip_gap"] = args.attr("mip_gap");
     options["threads"] = args.attr("threads");
     options["log"] = py::bool_(host::truthy(args.attr("verbose")));
+    options["solver"] = args.attr("solver");
     if (host::truthy(args.attr("sensitivity")))
         options["sensitivity"] = true;
     else if (host::truthy(args.attr("duals")))

@@ -13,6 +13,9 @@ std::optional<std::string> refused_solve_option(const SolveOptions& o) {
         return "--mip-gap must be a number at least 0, not " + o.mip_gap_shown;
     if (o.threads && (*o.threads < 1 || *o.threads > (1 << 16)))
         return "--threads must be at least 1 and at most 65536, not " + o.threads_shown;
+    if (o.ranging && o.solver != "highs")
+        return "--sensitivity needs --solver highs (" + o.solver +
+               " gives no ranging); --duals works with every solver";
     return std::nullopt;
 }
 

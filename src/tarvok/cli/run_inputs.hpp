@@ -21,6 +21,8 @@ struct SolveOptions {
     std::optional<double> mip_gap;
     std::optional<long long> threads;  ///< clamped into long long by the caller when out of range
     std::string time_limit_shown, mip_gap_shown, threads_shown;
+    std::string solver = "highs";  ///< --solver
+    bool ranging = false;          ///< --sensitivity, whose ranging is HiGHS's alone
 };
 std::optional<std::string> refused_solve_option(const SolveOptions& options);
 

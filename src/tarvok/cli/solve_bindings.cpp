@@ -69,6 +69,7 @@ void add_solve(py::object commands) {
                                py::arg("help") = "print iterations and remaining errors too");
     solve.attr("add_argument")("--run", py::arg("action") = "store_true",
                                py::arg("help") = "solve the final model with HiGHS and print the solution too");
+    add_solver_option(solve);
     solve.attr("add_argument")("--emit", py::arg("metavar") = "SCRIPT.py",
                                py::arg("help") = "also write a SciPy script that solves the final model");
     solve.attr("add_argument")("--execution-check", py::arg("action") = "store_true",
@@ -113,6 +114,8 @@ SolveRequest checked_request(py::object args) {
         fail(ExitStatus::Usage, "--iterations must be at least 1");
     }
     if (r.iterations.is_none()) r.iterations = generative().attr("MAX_ITERATIONS");
+    if (host::truthy(args.attr("run")))
+        require_solver(args.attr("solver"), "--run --solver " + host::str_of(args.attr("solver")));
     r.samples = args.attr("samples").cast<long long>();
     if (r.samples < 1) fail(ExitStatus::Usage, "--samples must be at least 1");
     r.rel_tol = args.attr("rel_tol").cast<double>();
@@ -149,15 +152,8 @@ void load_what_the_loop_needs(py::object args, SolveRequest& r) {
         [&] { return generative().attr("_check_provider")(args.attr("provider"), model_or_default(args), replay); });
     r.execution_check = host::truthy(args.attr("execution_check"));
     if (r.execution_check || r.samples > 1) {
-        try {
-            host::import_extra("highspy",
-                               r.execution_check ? "--execution-check solves models with HiGHS and"
-                                                 : "--samples solves every final model with HiGHS and",
-                               "solve");
-        } catch (py::error_already_set& e) {
-            if (!e.matches(PyExc_ImportError)) throw;
-            fail(ExitStatus::Usage, host::str_of(e.value()));
-        }
+        require_solver(py::str("highs"), r.execution_check ? "--execution-check solves models with HiGHS and"
+                                                           : "--samples solves every final model with HiGHS and");
     }
     if (!r.few_shot) return;
     py::object name = embedding_model(args);
@@ -253,7 +249,7 @@ SolveOutcome place_and_use(py::object args, const SolveRequest& r, StagedPair& p
             compiled = py::module_::import("tarvok.solver")
                            .attr("compile")(result.attr("model_text"), result.attr("data_text"));
         Expanded expanded = expand(compiled);
-        if (o.with_run) o.run = solve_expanded(expanded);
+        if (o.with_run) o.run = solve_expanded(expanded, args.attr("solver"));
         if (o.with_emit) o.emit = emit_expanded(expanded, r.script);
     }
     o.status = with_run_and_emit(o.status, o.with_run ? std::optional(o.run.status) : std::nullopt,

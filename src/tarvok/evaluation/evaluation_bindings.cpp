@@ -235,7 +235,11 @@ void check_provider(Settings& s) {
 }
 
 /// The final models are solved with HiGHS: without it no answer can be judged.
-void check_solver() { host::import_extra("highspy", "tarvok eval solves every final model with HiGHS and", "eval"); }
+void check_solver() {
+    // The solver module's one availability check, looked up when called.
+    py::module_::import("tarvok.solver")
+        .attr("_check_solver")("highs", "tarvok eval solves every final model with HiGHS and", "eval");
+}
 
 // ---------------------------------------------------------- one problem
 

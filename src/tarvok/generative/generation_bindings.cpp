@@ -88,7 +88,8 @@ void read_execution_check(Call& c, const PerCall& per_call) {
     c.time_limit = given ? per_call.execution_time_limit : attr("EXECUTION_TIME_LIMIT");
     check_seconds(c.time_limit, given ? "run_generation() argument 'execution_time_limit'" : "EXECUTION_TIME_LIMIT");
     c.run.time_limit_text = c.time_limit.is_none() ? "" : number_text(c.time_limit);
-    host::import_extra("highspy", "The execution check (EXECUTION_CHECK) solves models with HiGHS and", "solve");
+    py::module_::import("tarvok.solver")
+        .attr("_check_solver")("highs", "The execution check (EXECUTION_CHECK) solves models with HiGHS and", "solve");
 }
 
 /// The arguments that generative_solve and run_generation share.

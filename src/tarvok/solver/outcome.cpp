@@ -26,6 +26,15 @@ Status status_from_highs(std::string_view s) {
     return Status::Error;
 }
 
+Status status_from_scip(std::string_view s) {
+    if (s == "optimal" || s == "gaplimit") return Status::Optimal;
+    if (s == "infeasible") return Status::Infeasible;
+    if (s == "unbounded") return Status::Unbounded;
+    if (s == "inforunbd") return Status::InfeasibleOrUnbounded;
+    if (s == "timelimit") return Status::TimeLimit;
+    return Status::Error;
+}
+
 Status settle_open_status(Status first, bool integer, const std::function<std::optional<Status>(Attempt)>& attempt) {
     if (first != Status::InfeasibleOrUnbounded) return first;
     std::optional<Status> again = attempt(Attempt::WithoutPresolve);

@@ -28,6 +28,11 @@ inline constexpr Status kStatuses[] = {Status::Optimal,   Status::Infeasible,
 /// (iteration limits, interrupts, load errors) is an error.
 Status status_from_highs(std::string_view model_status);
 
+/// Our status for a SCIP status, as PySCIPOpt names it ("optimal",
+/// "timelimit", ...). A gap limit reached is an optimum within the gap asked
+/// for, as HiGHS reports it; other limits and interrupts are errors.
+Status status_from_scip(std::string_view status);
+
 /// Further solves that can settle a program a solver left infeasible or
 /// unbounded: the same program without presolve, its relaxation (integrality
 /// dropped), and the search for any feasible point (objective zero).

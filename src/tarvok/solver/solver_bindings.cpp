@@ -1,18 +1,18 @@
 // tarvok.solver: runs Tarvok models. Compiles and expands a model into a
-// sparse program (the core), hands the arrays to HiGHS through highspy, and
-// reports the outcome as Python values. highspy and numpy are imported on
-// first use, so that the module itself needs neither.
+// sparse program (the core), solves it through a back-end (HiGHS by default;
+// the adapters are the other *_bindings.cpp files here) under the core's
+// strategy, and reports the outcome as Python values. The solver library and
+// numpy are imported on first use, so that the module itself needs neither.
 #include "compiler/diagnostic_records.hpp"
-#include "host/arrays.hpp"
 #include "host/data_values.hpp"
 #include "host/host.hpp"
+#include "solver/backend.hpp"
+#include "solver/bindings.hpp"
 #include "solver/lp_labels.hpp"
 #include "solver/mps.hpp"
 #include "solver/outcome.hpp"
 #include "solver/program.hpp"
 #include "solver/sensitivity.hpp"
-
-#include <pybind11/numpy.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -31,7 +31,42 @@ namespace py = pybind11;
 namespace host = tarvok::host;
 using namespace tarvok::solver;
 
+namespace tarvok::solver::bind {
+
+std::vector<double> doubles(py::handle sequence, size_t expected, const char* what) {
+    py::object fast = py::reinterpret_steal<py::object>(PySequence_Fast(sequence.ptr(), what));
+    if (!fast) throw py::error_already_set();
+    Py_ssize_t n = PySequence_Fast_GET_SIZE(fast.ptr());
+    if (static_cast<size_t>(n) != expected)
+        host::raise(PyExc_ValueError, std::string(what) + " has " + std::to_string(n) + " values; the program has " +
+                                          std::to_string(expected) + " columns");
+    std::vector<double> out(static_cast<size_t>(n));
+    PyObject** items = PySequence_Fast_ITEMS(fast.ptr());
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        out[i] = PyFloat_AsDouble(items[i]);
+        if (out[i] == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    }
+    return out;
+}
+
+py::error_already_set HostBackend::take_interrupt() {
+    if (interrupt_) return std::move(*interrupt_);
+    PyErr_SetNone(PyExc_KeyboardInterrupt);
+    return py::error_already_set();
+}
+
+void HostBackend::hold_interrupt(py::error_already_set raised) {
+    interrupt_ = std::make_unique<py::error_already_set>(std::move(raised));
+}
+
+}  // namespace tarvok::solver::bind
+
 namespace {
+
+using bind::doubles;
+using bind::import_extra;
+using bind::owned;
+using bind::view;
 
 /// This module, for looking up its functions and classes at call time.
 py::module_ self() { return host::this_module(); }
@@ -42,26 +77,7 @@ py::module_ self() { return host::this_module(); }
     throw py::error_already_set();
 }
 
-/// Imports a library of the 'solve' extra, or says how to get it.
-py::module_ import_extra(const char* name, const char* purpose) { return host::import_extra(name, purpose, "solve"); }
-
 // ------------------------------------------------------------- Program
-
-/// A read-only array over memory that `owner` keeps alive.
-template <typename T>
-py::array view(const std::vector<T>& data, py::handle owner) {
-    import_extra("numpy", "the arrays of a Program");
-    py::array_t<T> a({static_cast<py::ssize_t>(data.size())}, {static_cast<py::ssize_t>(sizeof(T))}, data.data(),
-                     owner);
-    a.attr("flags").attr("writeable") = false;
-    return a;
-}
-
-template <typename T>
-py::array owned(std::vector<T> data) {
-    import_extra("numpy", "the arrays of a Program");
-    return host::owned_array(std::move(data));
-}
 
 py::dict culprit_dict(const Culprit& c) {
     py::dict d;
@@ -100,22 +116,6 @@ py::dict values_dict(const Program& p, const std::vector<double>& x) {
         out[host::text(b.name)] = nested(b, x.data() + b.first, 0, next);
     }
     for (const DecisionExpression& d : p.dexprs) out[host::text(d.name)] = number(d.form.value(x.data()), d.integer);
-    return out;
-}
-
-std::vector<double> doubles(py::handle sequence, size_t expected, const char* what) {
-    py::object fast = py::reinterpret_steal<py::object>(PySequence_Fast(sequence.ptr(), what));
-    if (!fast) throw py::error_already_set();
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(fast.ptr());
-    if (static_cast<size_t>(n) != expected)
-        host::raise(PyExc_ValueError, std::string(what) + " has " + std::to_string(n) + " values; the program has " +
-                                          std::to_string(expected) + " columns");
-    std::vector<double> out(static_cast<size_t>(n));
-    PyObject** items = PySequence_Fast_ITEMS(fast.ptr());
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        out[i] = PyFloat_AsDouble(items[i]);
-        if (out[i] == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-    }
     return out;
 }
 
@@ -176,82 +176,7 @@ std::shared_ptr<Program> program_from(py::object model_text, py::object data_tex
     return program.cast<std::shared_ptr<Program>>();
 }
 
-// -------------------------------------------------------------- HiGHS
-
-/// A HiGHS instance holding the program. The plain binding class prints no
-/// banner on stdout; older highspy releases have only `Highs`.
-/// `relaxed` drops integrality; `feasibility` drops the objective, so that
-/// any feasible point is optimal.
-py::object highs_with(const Program& p, py::module_& highspy, py::handle owner, bool relaxed = false,
-                      bool feasibility = false) {
-    py::object h = py::hasattr(highspy, "_Highs") ? highspy.attr("_Highs")() : highspy.attr("Highs")();
-    h.attr("setOptionValue")("output_flag", false);
-    py::object status = h.attr("passModel")(
-        p.columns(), p.rows(), p.nonzeros(), 2 /* row-wise */, static_cast<int>(p.sense), p.offset,
-        feasibility ? owned(std::vector<double>(p.columns(), 0.0)) : view(p.cost, owner), view(p.col_lower, owner),
-        view(p.col_upper, owner), view(p.row_lower, owner), view(p.row_upper, owner), view(p.row_starts, owner),
-        view(p.col_indices, owner), view(p.values, owner),
-        owned(relaxed ? std::vector<int32_t>(p.columns(), 0)
-                      : std::vector<int32_t>(p.integrality.begin(), p.integrality.end())));
-    if (host::str_of(status.attr("name")) == "kError")
-        host::raise(PyExc_RuntimeError, "HiGHS refused the program (" + std::to_string(p.columns()) + " columns, " +
-                                            std::to_string(p.rows()) + " rows)");
-    return h;
-}
-
-/// What HiGHS calls back for while it runs: its log lines, sent to
-/// sys.stderr (looked up per line) when asked for, and its interrupt checks,
-/// where Ctrl-C stops the run. Signal handlers run on the main thread only, so
-/// other threads' runs are not watched. HiGHS takes one callback function; it
-/// serves both.
-class RunHooks {
-  public:
-    RunHooks(py::object& h, py::module_& highspy, bool log) : state_(std::make_shared<State>()) {
-        py::object types = highspy.attr("cb").attr("HighsCallbackType");
-        py::object threading = py::module_::import("threading");
-        bool watch = threading.attr("current_thread")().is(threading.attr("main_thread")());
-        if (!log && !watch) return;
-        std::shared_ptr<State> state = state_;
-        state->logging = py::int_(types.attr("kCallbackLogging")).cast<int>();
-        py::cpp_function hook([state](py::handle type, py::handle message, py::handle, py::handle in, py::handle) {
-            try {
-                if (py::int_(py::reinterpret_borrow<py::object>(type)).cast<int>() == state->logging) {
-                    py::module_::import("sys").attr("stderr").attr("write")(message);
-                    return;
-                }
-                if (!state->raised && PyErr_CheckSignals() != 0)
-                    state->raised = std::make_unique<py::error_already_set>();
-                if (state->raised && !in.is_none()) in.attr("user_interrupt") = true;
-            } catch (const py::error_already_set&) {
-                // Nothing may unwind into HiGHS; a log line that cannot be written is lost.
-            }
-        });
-        h.attr("setCallback")(hook, py::none());
-        if (log) {
-            h.attr("setOptionValue")("output_flag", true);
-            h.attr("setOptionValue")("log_to_console", false);
-            h.attr("startCallback")(types.attr("kCallbackLogging"));
-        }
-        if (watch) {
-            for (const char* check : {"kCallbackSimplexInterrupt", "kCallbackIpmInterrupt", "kCallbackMipInterrupt"})
-                if (py::hasattr(types, check)) h.attr("startCallback")(types.attr(check));
-        }
-    }
-
-    /// Runs HiGHS (which releases the GIL itself); raises what Ctrl-C raised
-    /// once HiGHS has stopped.
-    void run(py::object& h) {
-        h.attr("run")();
-        if (state_->raised) throw py::error_already_set(std::move(*state_->raised));
-    }
-
-  private:
-    struct State {
-        int logging = -1;
-        std::unique_ptr<py::error_already_set> raised;
-    };
-    std::shared_ptr<State> state_;
-};
+// ------------------------------------------------------------ solving
 
 /// A non-negative number option (positive when `positive`); NaN for None.
 double number_option(py::handle value, const char* function, const char* name, bool positive) {
@@ -266,32 +191,6 @@ double number_option(py::handle value, const char* function, const char* name, b
                                           host::str_of(value));
     return v;
 }
-
-/// HiGHS keeps one worker pool per calling thread, sized by that thread's
-/// first run; a later run on the same thread that asks for another size
-/// fails. The pool belongs to this thread alone and no run of it is going on
-/// here, so it may be replaced by one of the size asked for.
-class PoolUse {
-  public:
-    PoolUse(py::object& h, py::handle threads) {
-        thread_local long long size = 0;  // 0: none made yet, or HiGHS chose
-        if (threads.is_none()) {
-            h.attr("setOptionValue")("threads", 0);  // whatever this thread's pool has
-        } else {
-            long long wanted = threads.cast<long long>();
-            if (wanted != size && py::hasattr(h, "resetGlobalScheduler")) h.attr("resetGlobalScheduler")(true);
-            size = wanted;
-            h.attr("setOptionValue")("threads", wanted);
-        }
-        size_ = size;
-    }
-
-    /// The pool size this run was given, or None when HiGHS chose it.
-    py::object size() const { return size_ > 0 ? py::object(py::int_(size_)) : py::none(); }
-
-  private:
-    long long size_ = 0;
-};
 
 /// A figure as JSON carries it: None for no limit.
 py::object figure(double v) { return std::isfinite(v) ? py::object(py::float_(v)) : py::object(py::none()); }
@@ -422,42 +321,56 @@ struct SolveResult {
     }
 };
 
-std::vector<uint32_t> indices(py::handle sequence) {
-    std::vector<uint32_t> out;
-    for (py::handle item : sequence) out.push_back(item.cast<uint32_t>());
+}  // namespace
+
+/// The adapters, one per *_bindings.cpp file beside this one.
+namespace tarvok::solver::bind {
+std::unique_ptr<HostBackend> make_highs_backend(py::module_ highspy, py::handle owner);
+std::unique_ptr<HostBackend> make_scip_backend(py::module_ pyscipopt, py::handle owner);
+}  // namespace tarvok::solver::bind
+
+namespace {
+
+/// The solvers the module offers, the default first.
+const bind::SolverEntry kSolvers[] = {
+    {"highs", "highspy", "solve", &bind::make_highs_backend},
+    {"scip", "pyscipopt", "scip", &bind::make_scip_backend},
+};
+
+/// The solvers' names as messages list them: 'highs' or 'scip'.
+std::string solver_choices() {
+    std::string out;
+    size_t n = std::size(kSolvers);
+    for (size_t k = 0; k < n; ++k)
+        out += std::string(k == 0 ? "" : k + 1 == n ? " or " : ", ") + "'" + kSolvers[k].name + "'";
     return out;
 }
 
-/// Names of the rows and bounds in the irreducible infeasible subset HiGHS
-/// computes, if it can.
-std::vector<Culprit> infeasible_subset(const Program& p, py::object& h, py::module_& highspy) {
-    try {
-        if (py::hasattr(highspy, "IisStrategy")) {
-            py::object strategy = highspy.attr("IisStrategy");
-            int from_lp_irreducible = py::int_(strategy.attr("kIisStrategyFromLp")).cast<int>() |
-                                      py::int_(strategy.attr("kIisStrategyIrreducible")).cast<int>();
-            h.attr("setOptionValue")("iis_strategy", from_lp_irreducible);
-        }
-        py::tuple got = h.attr("getIis")();
-        py::object iis = got[1];
-        if (host::str_of(got[0].attr("name")) == "kError" || !host::truthy(iis.attr("valid_"))) return {};
-        std::vector<int> bound_status;
-        for (py::handle s : iis.attr("col_bound_")) bound_status.push_back(s.cast<int>());
-        return p.explain(indices(iis.attr("row_index_")), indices(iis.attr("col_index_")), bound_status);
-    } catch (py::error_already_set& e) {
-        if (!host::is_ordinary(e)) throw;
-        return {};  // an older highspy without subsets: the status alone is still right
-    }
+const bind::SolverEntry& solver_entry(py::handle value, const char* function) {
+    if (!host::is_exact(value, host::Kind::Str))
+        throw py::type_error(std::string(function) + "() argument 'solver' must be str, not " + host::type_name(value));
+    std::string name = host::str_of(value);
+    for (const bind::SolverEntry& entry : kSolvers)
+        if (name == entry.name) return entry;
+    host::raise(PyExc_ValueError, std::string(function) + "() argument 'solver' must be " + solver_choices() +
+                                      ", not " + host::str_of(py::repr(value)));
+}
+
+/// The library of a solver, imported, or an ImportError saying what needed
+/// it (`purpose`) and which extra installs it (its own unless `extra` names
+/// one). The one availability check of the package: the evaluation and the
+/// execution check call it through the module.
+py::object check_solver(py::object solver, py::object purpose, py::object extra) {
+    const bind::SolverEntry& entry = solver_entry(solver, "_check_solver");
+    std::string why = host::str_of(purpose);
+    std::string from = extra.is_none() ? std::string(entry.extra) : host::str_of(extra);
+    return host::import_extra(entry.library, why.c_str(), from.c_str());
 }
 
 /// The options of one solve, checked; `function` names the caller in errors.
 struct SolveOptions {
-    double limit = std::nan("");  ///< seconds; NaN for none
-    double gap = std::nan("");
-    py::object threads;
-    py::object log;
-    /// 0 none, 1 duals, reduced costs, activities and slacks, 2 also ranging.
-    int sensitivity = 0;
+    SolveSettings settings;
+    const bind::SolverEntry* solver = &kSolvers[0];
 };
 
 int sensitivity_option(py::handle value, const char* function) {
@@ -474,225 +387,90 @@ int sensitivity_option(py::handle value, const char* function) {
                          host::type_name(value));
 }
 
-SolveOptions solve_options(const char* function, py::object time_limit, py::object mip_gap, py::object threads,
-                           py::object log, py::object sensitivity) {
-    SolveOptions options;
-    options.sensitivity = sensitivity_option(sensitivity, function);
-    options.limit = number_option(time_limit, function, "time_limit", true);
-    options.gap = number_option(mip_gap, function, "mip_gap", false);
+std::optional<int> threads_option(py::handle threads, const char* function) {
     host::require(threads, function, "threads", host::Kind::Int, true);
-    if (!threads.is_none() && threads.cast<long long>() < 1)
+    if (threads.is_none()) return std::nullopt;
+    long long n = threads.cast<long long>();
+    if (n < 1)
         host::raise(PyExc_ValueError,
                     std::string(function) + "() argument 'threads' must be at least 1, not " + host::str_of(threads));
+    return static_cast<int>(std::min<long long>(n, 1 << 16));
+}
+
+SolveOptions solve_options(const char* function, py::object time_limit, py::object mip_gap, py::object threads,
+                           py::object log, py::object sensitivity, py::object solver) {
+    SolveOptions options;
+    SolveSettings& s = options.settings;
+    s.sensitivity = sensitivity_option(sensitivity, function);
+    s.time_limit = number_option(time_limit, function, "time_limit", true);
+    s.mip_gap = number_option(mip_gap, function, "mip_gap", false);
+    s.threads = threads_option(threads, function);
     host::require(log, function, "log", host::Kind::Bool);
-    options.threads = threads;
-    options.log = log;
+    s.log = host::truthy(log);
+    options.solver = &solver_entry(solver, function);
+    if (s.sensitivity >= 2 && options.solver != &kSolvers[0])
+        host::raise(PyExc_ValueError, std::string(function) + "() argument 'sensitivity': ranging needs solver='" +
+                                          kSolvers[0].name + "'; with solver='" + options.solver->name +
+                                          "' ask for sensitivity='duals'");
     return options;
 }
 
-/// The first `count` numbers of a sequence (HiGHS may hand over longer ones);
-/// NaN past its end.
-std::vector<double> leading(py::handle sequence, size_t count) {
-    std::vector<double> out(count, std::nan(""));
-    size_t k = 0;
-    for (py::handle item : sequence) {
-        if (k == count) break;
-        out[k++] = item.cast<double>();
-    }
-    return out;
+py::object count(const std::optional<int64_t>& n) { return n ? py::object(py::int_(*n)) : py::object(py::none()); }
+
+py::dict solve_statistics(const Program& p, const SolveReport& r) {
+    py::dict s = program_statistics(p);
+    s["solve_seconds"] = r.solve_seconds;
+    s["mip_gap"] = r.mip_gap ? py::object(py::float_(*r.mip_gap)) : py::object(py::none());
+    if (!r.used_solver) return s;
+    s["threads"] = count(r.counts.threads);
+    if (std::isfinite(r.outcome.best_bound)) s["best_bound"] = r.outcome.best_bound;
+    s["simplex_iterations"] = count(r.counts.simplex_iterations);
+    s["mip_nodes"] = p.integer_columns() > 0 ? count(r.counts.mip_nodes) : py::none();
+    return s;
 }
 
-/// One side of HiGHS's ranging record, per column or row.
-std::vector<RangeEnd> range_ends(py::handle record, size_t count) {
-    std::vector<double> value = leading(record.attr("value_"), count);
-    std::vector<double> objective = leading(record.attr("objective_"), count);
-    std::vector<double> entering = leading(record.attr("in_var_"), count);
-    std::vector<double> leaving = leading(record.attr("ou_var_"), count);
-    std::vector<RangeEnd> out(count);
-    for (size_t k = 0; k < count; ++k)
-        out[k] = {value[k], objective[k], std::isnan(entering[k]) ? -1 : static_cast<int64_t>(entering[k]),
-                  std::isnan(leaving[k]) ? -1 : static_cast<int64_t>(leaving[k])};
-    return out;
-}
-
-/// The sensitivity figures of an optimal solve: from the LP itself, or for a
-/// MIP from the LP with its integer columns fixed at the solution. None when
-/// HiGHS gives no dual solution.
-std::optional<Sensitivity> sensitivity_of(const Program& p, py::object& solved, py::module_& highspy, py::handle owner,
-                                          const Outcome& o, int level) {
-    bool fixed = p.integer_columns() > 0;
-    py::object h = solved;
-    if (fixed) {
-        h = highs_with(p, highspy, owner, true);
-        std::vector<int32_t> columns;
-        std::vector<double> at;
-        for (uint32_t j = 0; j < p.columns(); ++j)
-            if (p.integrality[j]) {
-                columns.push_back(static_cast<int32_t>(j));
-                at.push_back(std::nearbyint(o.x[j]));
-            }
-        h.attr("changeColsBounds")(columns.size(), owned(columns), owned(at), owned(at));
-        RunHooks(h, highspy, false).run(h);
-        if (status_from_highs(host::str_of(h.attr("getModelStatus")().attr("name"))) != Status::Optimal)
-            return std::nullopt;
-    }
-    if (py::int_(h.attr("getInfo")().attr("dual_solution_status")).cast<int>() != 2) return std::nullopt;
-    py::object solution = h.attr("getSolution")();
-    SolverFigures f;
-    f.row_dual = doubles(solution.attr("row_dual"), p.rows(), "the row duals");
-    f.row_activity = doubles(solution.attr("row_value"), p.rows(), "the row activities");
-    f.column_dual = doubles(solution.attr("col_dual"), p.columns(), "the reduced costs");
-    std::vector<double> x = fixed ? doubles(solution.attr("col_value"), p.columns(), "the solution") : o.x;
-    if (level >= 2) {
-        py::tuple got = h.attr("getRanging")();
-        py::object ranging = got[1];
-        if (host::str_of(got[0].attr("name")) != "kError" && host::truthy(ranging.attr("valid"))) {
-            f.has_ranging = true;
-            f.cost_up = range_ends(ranging.attr("col_cost_up"), p.columns());
-            f.cost_down = range_ends(ranging.attr("col_cost_dn"), p.columns());
-            f.bound_up = range_ends(ranging.attr("row_bound_up"), p.rows());
-            f.bound_down = range_ends(ranging.attr("row_bound_dn"), p.rows());
-        }
-    }
-    return shape_sensitivity(p, x, f, fixed);
-}
-
+/// Solves through the chosen back-end under the core's strategy. On Ctrl-C
+/// the run so far rides on the exception, for a caller that shows it.
 py::object solve(std::shared_ptr<Program> program, const SolveOptions& options) {
-    const double limit = options.limit, gap = options.gap;
-    py::object threads = options.threads, log = options.log;
     SolveResult result;
     result.program = std::move(program);
     const Program& p = *result.program;
-    result.statistics = program_statistics(p);
-    result.statistics["solve_seconds"] = 0.0;
-    result.statistics["mip_gap"] = py::none();
-
+    SolveReport report;
+    std::unique_ptr<bind::HostBackend> backend;
     if (std::optional<Outcome> settled = settle_without_solver(p)) {
-        result.outcome = std::move(*settled);
-        return py::cast(std::move(result));
+        report.outcome = std::move(*settled);
+    } else {
+        const bind::SolverEntry& entry = *options.solver;
+        py::object library = self().attr("_check_solver")(entry.name, "solving a model", py::none());
+        backend = entry.make(py::reinterpret_borrow<py::module_>(library), py::cast(result.program));
+        report = solve_with(p, *backend, options.settings);
     }
-    py::module_ highspy = import_extra("highspy", "solving a model");
-    py::object owner = py::cast(result.program);
-    py::object h = highs_with(p, highspy, owner);
-    RunHooks hooks(h, highspy, host::truthy(log));
-    if (!std::isnan(limit)) h.attr("setOptionValue")("time_limit", limit);
-    if (!std::isnan(gap)) h.attr("setOptionValue")("mip_rel_gap", gap);
-    PoolUse pool(h, threads);
-    result.statistics["threads"] = pool.size();
-
-    auto start = std::chrono::steady_clock::now();
-    auto seconds_left = [&] {
-        double used = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        return std::isnan(limit) ? 1.0 : limit - used;
-    };
-    Outcome& o = result.outcome;
-    // The best solution found so far, with the bound and gap of a MIP that
-    // stopped before proving it optimal.
-    auto take_solution = [&](bool stopped_early) {
-        py::object info = h.attr("getInfo")();
-        int primal = py::int_(info.attr("primal_solution_status")).cast<int>();
-        o.has_solution = primal == 2;
-        if (o.has_solution) {
-            o.objective = info.attr("objective_function_value").cast<double>();
-            o.x = doubles(h.attr("getSolution")().attr("col_value"), p.columns(), "the solution");
-            if (p.integer_columns() > 0) result.statistics["mip_gap"] = info.attr("mip_gap");
-        }
-        if (stopped_early && p.integer_columns() > 0) {
-            o.best_bound = info.attr("mip_dual_bound").cast<double>();
-            o.gap = o.has_solution ? info.attr("mip_gap").cast<double>() : std::nan("");
-            if (std::isfinite(o.best_bound)) result.statistics["best_bound"] = o.best_bound;
-        }
-    };
-    try {
-        hooks.run(h);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_KeyboardInterrupt)) throw;
-        // The run so far rides on the interrupt, for a caller that shows it.
-        o.status = Status::Error;
-        o.message = "Stopped by Ctrl-C.";
-        take_solution(true);
-        result.statistics["solve_seconds"] =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        e.value().attr("result") = py::cast(std::move(result));
-        throw;
-    }
-    o.status = status_from_highs(host::str_of(h.attr("getModelStatus")().attr("name")));
-    o.status = settle_open_status(o.status, p.integer_columns() > 0, [&](Attempt attempt) -> std::optional<Status> {
-        if (seconds_left() <= 0) return std::nullopt;
-        auto status_of = [](py::object& highs) {
-            return status_from_highs(host::str_of(highs.attr("getModelStatus")().attr("name")));
-        };
-        if (attempt == Attempt::WithoutPresolve) {
-            h.attr("setOptionValue")("presolve", "off");
-            if (!std::isnan(limit)) h.attr("setOptionValue")("time_limit", seconds_left());
-            hooks.run(h);
-            return status_of(h);
-        }
-        bool relaxed = attempt == Attempt::Relaxation;
-        py::object other = highs_with(p, highspy, owner, relaxed, !relaxed);
-        if (relaxed) other.attr("setOptionValue")("presolve", "off");
-        if (!std::isnan(limit)) other.attr("setOptionValue")("time_limit", seconds_left());
-        RunHooks(other, highspy, false).run(other);
-        Status reached = status_of(other);
-        // An infeasible relaxation names the constraints that conflict.
-        if (relaxed && reached == Status::Infeasible) o.culprits = infeasible_subset(p, other, highspy);
-        return reached;
-    });
-    py::object info = h.attr("getInfo")();
-    if (o.status == Status::Optimal || o.status == Status::TimeLimit) take_solution(o.status == Status::TimeLimit);
-    if (o.status == Status::Infeasible && o.culprits.empty()) {
-        if (p.integer_columns() == 0) {
-            o.culprits = infeasible_subset(p, h, highspy);
-        } else if (seconds_left() > 0) {
-            // The subset of a MIP is the subset of its relaxation, when that is
-            // infeasible too; HiGHS's search for one in the MIP itself may not end.
-            py::object relaxation = highs_with(p, highspy, owner, true);
-            relaxation.attr("setOptionValue")("presolve", "off");
-            if (!std::isnan(limit)) relaxation.attr("setOptionValue")("time_limit", seconds_left());
-            RunHooks(relaxation, highspy, false).run(relaxation);
-            if (status_from_highs(host::str_of(relaxation.attr("getModelStatus")().attr("name"))) == Status::Infeasible)
-                o.culprits = infeasible_subset(p, relaxation, highspy);
-        }
-    }
-    switch (o.status) {
-    case Status::Infeasible: o.message = "No solution satisfies all constraints."; break;
-    case Status::Unbounded: o.message = "The objective can improve without limit."; break;
-    case Status::InfeasibleOrUnbounded: o.message = "The model is infeasible or unbounded."; break;
-    case Status::TimeLimit:
-        if (!o.has_solution) o.message = "No feasible solution was found within the time limit.";
-        break;
-    case Status::Error:
-        o.message = "HiGHS stopped without a result: " +
-                    host::str_of(h.attr("modelStatusToString")(h.attr("getModelStatus")()));
-        break;
-    case Status::Optimal: break;
-    }
-    if (options.sensitivity > 0 && o.status == Status::Optimal && o.has_solution)
-        result.sensitivity = sensitivity_of(p, h, highspy, owner, o, options.sensitivity);
-    result.statistics["solve_seconds"] =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    result.statistics["simplex_iterations"] = info.attr("simplex_iteration_count");
-    result.statistics["mip_nodes"] = p.integer_columns() > 0 ? py::object(info.attr("mip_node_count")) : py::none();
-    return py::cast(std::move(result));
+    result.statistics = solve_statistics(p, report);
+    result.outcome = std::move(report.outcome);
+    result.sensitivity = std::move(report.sensitivity);
+    if (!report.interrupted) return py::cast(std::move(result));
+    py::error_already_set raised = backend->take_interrupt();
+    raised.value().attr("result") = py::cast(std::move(result));
+    throw raised;
 }
 
 py::object solve_model(py::object model_text, py::object data_text, py::object time_limit, py::object mip_gap,
-                       py::object threads, py::object log, py::object sensitivity) {
+                       py::object threads, py::object log, py::object sensitivity, py::object solver) {
     host::require(model_text, "solve_model", "model_text", host::Kind::Str);
     if (!PyUnicode_Check(data_text.ptr())) data_text = host::data_text_of(model_text, data_text, "solve_model");
-    SolveOptions options = solve_options("solve_model", time_limit, mip_gap, threads, log, sensitivity);
+    SolveOptions options = solve_options("solve_model", time_limit, mip_gap, threads, log, sensitivity, solver);
     return solve(program_from(model_text, data_text), options);
 }
 
 py::object solve_program(py::object program, py::object time_limit, py::object mip_gap, py::object threads,
-                         py::object log, py::object sensitivity) {
+                         py::object log, py::object sensitivity, py::object solver) {
     std::shared_ptr<Program> p;
     try {
         p = program.cast<std::shared_ptr<Program>>();
     } catch (py::cast_error&) {
         throw py::type_error("solve_program() argument 'program' must be Program, not " + host::type_name(program));
     }
-    return solve(std::move(p), solve_options("solve_program", time_limit, mip_gap, threads, log, sensitivity));
+    return solve(std::move(p), solve_options("solve_program", time_limit, mip_gap, threads, log, sensitivity, solver));
 }
 
 // ------------------------------------------------------- CompiledModel
@@ -800,17 +578,10 @@ void write_model(py::object model_text, py::object data_text, py::object path) {
         // a full disk; it writes a temporary beside the target, which moves
         // into place only when HiGHS reports success and the file ends as a
         // complete one does.
-        py::module_ highspy = import_extra("highspy", "writing a model file");
-        py::object owner = py::cast(program);
-        py::object h = highs_with(*program, highspy, owner);
         std::vector<std::string> columns = program->export_column_names(format);
         std::vector<std::string> rows = program->export_row_names(format);
-        py::object pass_column = h.attr("passColName"), pass_row = h.attr("passRowName");
-        for (size_t j = 0; j < columns.size(); ++j) pass_column(j, host::text(columns[j]));
-        for (size_t i = 0; i < rows.size(); ++i) pass_row(i, host::text(rows[i]));
         tarvok::files::FileWrittenByPath out(host::file_system_path(fspath));
-        py::object status = h.attr("writeModel")(host::host_path(out.path()));
-        if (host::str_of(status.attr("name")) == "kError") {
+        if (!bind::write_lp_with_highs(*program, py::cast(program), columns, rows, host::host_path(out.path()))) {
             errno = EIO;
             PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, fspath.ptr());
             throw py::error_already_set();
@@ -873,17 +644,11 @@ py::list names(uint32_t count, F name) {
     return out;
 }
 
-}  // namespace
+using ProgramClass = py::class_<Program, std::shared_ptr<Program>>;
 
-PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
-    py::options options;
-    options.disable_function_signatures();
-    host::hold_module(m);
-    m.doc() = "Runs Tarvok models: expands a model and its data into a sparse program and solves it with HiGHS.";
+/// Status: an enum.Enum of the JSON words.
+void define_status(py::module_& m) {
     std::string module_name = py::str(m.attr("__name__")).cast<std::string>();
-
-    m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
-
     py::list words;
     for (Status s : kStatuses) {
         std::string word = status_word(s);
@@ -895,14 +660,17 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
                                                                  py::arg("qualname") = "Status");
     Status.attr("__doc__") = "How a solve ended; the value is the word the JSON output uses.";
     m.attr("Status") = Status;
+}
 
-    py::class_<Program, std::shared_ptr<Program>>(
-        m, "Program",
-        "A model expanded into a sparse linear or mixed-integer program.\n\n"
-        "Columns are the elements of the decision variables, in declaration order and row by row over each\n"
-        "variable's index sets; rows are the constraint instances. Arrays are read-only numpy views.\n"
-        "Names: 'ship[Aalborg][Copenhagen]' for a column, 'label[index values]' for a row; an unlabelled\n"
-        "constraint is named c<line> (c<line>_<column> when several start on one line).")
+/// Program: its sizes and arrays.
+ProgramClass define_program(py::module_& m) {
+    return ProgramClass(
+               m, "Program",
+               "A model expanded into a sparse linear or mixed-integer program.\n\n"
+               "Columns are the elements of the decision variables, in declaration order and row by row over each\n"
+               "variable's index sets; rows are the constraint instances. Arrays are read-only numpy views.\n"
+               "Names: 'ship[Aalborg][Copenhagen]' for a column, 'label[index values]' for a row; an unlabelled\n"
+               "constraint is named c<line> (c<line>_<column> when several start on one line).")
         .def_property_readonly(
             "sense", [](const Program& p) { return p.sense == Sense::Maximize ? "maximize" : "minimize"; },
             "\"minimize\" or \"maximize\".")
@@ -937,7 +705,12 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
             "CSR column index of each nonzero (int32).")
         .def_property_readonly(
             "values", [](py::object s) { return view(s.cast<const Program&>().values, s); },
-            "CSR value of each nonzero (float64).")
+            "CSR value of each nonzero (float64).");
+}
+
+/// Program: its matrix forms, names and what a solution means for it.
+void define_program_views(ProgramClass& program) {
+    program
         .def(
             "csc",
             [](const Program& p) {
@@ -995,7 +768,9 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
                    " integer), " + std::to_string(p.rows()) + " rows, " + std::to_string(p.nonzeros()) + " nonzeros, " +
                    (p.sense == Sense::Maximize ? "maximize" : "minimize") + ">";
         });
+}
 
+void define_solve_result(py::module_& m) {
     py::class_<SolveResult>(m, "SolveResult", "The outcome of solve_model.")
         .def_property_readonly("status", &SolveResult::status, "A Status member.")
         .def_property_readonly("objective", &SolveResult::objective,
@@ -1053,7 +828,9 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
             if (r.outcome.has_solution) s += " objective=" + host::str_of(r.objective());
             return s + ">";
         });
+}
 
+void define_compiled_model(py::module_& m) {
     py::class_<CompiledModel, std::shared_ptr<CompiledModel>>(
         m, "CompiledModel",
         "A model compiled with its data, kept for running.\n\n"
@@ -1098,7 +875,9 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
         .def("__repr__", [](const CompiledModel& c) {
             return std::string("<CompiledModel ") + (c.ok() ? "ok" : "with errors") + ">";
         });
+}
 
+void define_functions(py::module_& m) {
     host::def(m, "compile", "model_text, data_text",
               "Compile a model with its data for running, without building the compiled-model dict.\n\n"
               "Returns a CompiledModel whether or not the pair compiles (see its `ok` and `report`); the\n"
@@ -1106,12 +885,16 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
               "and KeyboardInterrupt on Ctrl-C.",
               &compile_pair, py::arg("model_text"), py::arg("data_text"));
     host::def(m, "solve_program",
-              "program, *, time_limit=None, mip_gap=None, threads=None, log=False, sensitivity=False",
+              "program, *, time_limit=None, mip_gap=None, threads=None, log=False, sensitivity=False, "
+              "solver='highs'",
               "Solve a Program (from instantiate() or a CompiledModel) with HiGHS and return a SolveResult.\n\n"
               "The options are those of solve_model.",
               &solve_program, py::arg("program"), py::kw_only(), py::arg("time_limit") = py::none(),
               py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(), py::arg("log") = false,
-              py::arg("sensitivity") = false);
+              py::arg("sensitivity") = false, py::arg("solver") = "highs");
+    host::def(m, "_check_solver", "solver='highs', purpose='solving a model', extra=None",
+              "Import the library of a solver, or raise the ImportError that names its extra.", &check_solver,
+              py::arg("solver") = "highs", py::arg("purpose") = "solving a model", py::arg("extra") = py::none());
     host::def(
         m, "instantiate", "model_text, data_text",
         "Compile a model with its data and expand it into a sparse Program.\n\n"
@@ -1121,20 +904,23 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
             return instantiate_texts(model_text, data_text, "instantiate");
         },
         py::arg("model_text"), py::arg("data_text"));
-    host::def(
-        m, "solve_model",
-        "model_text, data_text, *, time_limit=None, mip_gap=None, threads=None, log=False, sensitivity=False",
-        "Solve a model with its data using HiGHS and return a SolveResult.\n\n"
-        "time_limit in seconds, mip_gap the relative MIP gap, threads the solver's thread count; log=True sends\n"
-        "the solver log to stderr. sensitivity='duals' adds the duals, reduced costs, row activities and slacks\n"
-        "of an optimal solve (for a MIP: of the LP with its integer columns fixed at the solution);\n"
-        "sensitivity=True (or 'ranging') adds HiGHS's ranging of costs and right-hand sides. Raises SemanticError\n"
-        "when the model does not compile, ImportError when highspy is missing (the 'solve' extra),\n"
-        "KeyboardInterrupt on Ctrl-C (its `result` attribute holds the run so far: the best solution found,\n"
-        "with the MIP's bound).",
-        &solve_model, py::arg("model_text"), py::arg("data_text"), py::kw_only(), py::arg("time_limit") = py::none(),
-        py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(), py::arg("log") = false,
-        py::arg("sensitivity") = false);
+    host::def(m, "solve_model",
+              "model_text, data_text, *, time_limit=None, mip_gap=None, threads=None, log=False, sensitivity=False, "
+              "solver='highs'",
+              "Solve a model with its data using HiGHS and return a SolveResult.\n\n"
+              "time_limit in seconds, mip_gap the relative MIP gap, threads the solver's thread count; log=True sends\n"
+              "the solver log to stderr. sensitivity='duals' adds the duals, reduced costs, row activities and slacks\n"
+              "of an optimal solve (for a MIP: of the LP with its integer columns fixed at the solution);\n"
+              "sensitivity=True (or 'ranging') adds HiGHS's ranging of costs and right-hand sides. solver='scip'\n"
+              "solves with SCIP through PySCIPOpt (the 'scip' extra) instead: the same statuses, values, limits and\n"
+              "gap, and the infeasible subset of SCIP's own finder; its duals where SCIP gives them (else None), no\n"
+              "ranging. Raises\n"
+              "SemanticError when the model does not compile, ImportError when the solver's library is missing\n"
+              "(highspy: the 'solve' extra), ValueError for an unknown solver, KeyboardInterrupt on Ctrl-C (its\n"
+              "`result` attribute holds the run so far: the best solution found, with the MIP's bound).",
+              &solve_model, py::arg("model_text"), py::arg("data_text"), py::kw_only(),
+              py::arg("time_limit") = py::none(), py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(),
+              py::arg("log") = false, py::arg("sensitivity") = false, py::arg("solver") = "highs");
     host::def(m, "write_model", "model_text, data_text, path",
               "Write the expanded model as a free-format .mps or an .lp file (by the path's extension).\n\n"
               "Names are made to fit the format: in .mps files white space becomes '_', in .lp files brackets\n"
@@ -1145,4 +931,25 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
               "named with their lines), and OSError when the file cannot be written (a missing folder, no\n"
               "permission, a full disk).",
               &write_model, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
+}
+
+}  // namespace
+
+PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
+    py::options options;
+    options.disable_function_signatures();
+    host::hold_module(m);
+    m.doc() = "Runs Tarvok models: expands a model and its data into a sparse program and solves it with HiGHS.";
+
+    m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
+    define_status(m);
+    ProgramClass program = define_program(m);
+    define_program_views(program);
+    define_solve_result(m);
+    define_compiled_model(m);
+    define_functions(m);
+    // The names solver= takes, the default first, for the command's --solver.
+    py::tuple solvers(std::size(kSolvers));
+    for (size_t k = 0; k < std::size(kSolvers); ++k) solvers[k] = kSolvers[k].name;
+    m.attr("_SOLVERS") = solvers;
 }

@@ -60,6 +60,11 @@ TEST(RunOptions, RefusedValuesNameTheOption) {
     EXPECT_TRUE(refused_solve_option({.threads = 65537, .threads_shown = "65537"}));
     EXPECT_FALSE(refused_solve_option({.threads = 65536}));
     EXPECT_TRUE(refused_solve_option({.threads = 0}));
+    // Ranging is HiGHS's alone; duals are every solver's.
+    EXPECT_EQ(refused_solve_option({.solver = "scip", .ranging = true}),
+              "--sensitivity needs --solver highs (scip gives no ranging); --duals works with every solver");
+    EXPECT_FALSE(refused_solve_option({.solver = "scip"}));
+    EXPECT_FALSE(refused_solve_option({.ranging = true}));
 }
 
 TEST(RunPaths, SuffixesDecideTheFormIgnoringCase) {

@@ -1,0 +1,71 @@
+// Shared by the binding files of the tarvok.solver module: the module's own
+// face (solver_bindings.cpp) and one adapter per solver library
+// (highs_bindings.cpp, scip_bindings.cpp).
+#pragma once
+
+#include "host/arrays.hpp"
+#include "host/host.hpp"
+#include "solver/backend.hpp"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarvok::solver::bind {
+
+namespace py = pybind11;
+
+/// Imports a library of the 'solve' extra, or says how to get it.
+inline py::module_ import_extra(const char* name, const char* purpose) {
+    return host::import_extra(name, purpose, "solve");
+}
+
+/// A read-only array over memory that `owner` keeps alive.
+template <typename T>
+py::array view(const std::vector<T>& data, py::handle owner) {
+    import_extra("numpy", "the arrays of a Program");
+    py::array_t<T> a({static_cast<py::ssize_t>(data.size())}, {static_cast<py::ssize_t>(sizeof(T))}, data.data(),
+                     owner);
+    a.attr("flags").attr("writeable") = false;
+    return a;
+}
+
+template <typename T>
+py::array owned(std::vector<T> data) {
+    import_extra("numpy", "the arrays of a Program");
+    return host::owned_array(std::move(data));
+}
+
+/// `expected` floats from a Python sequence; ValueError naming `what` when
+/// the count differs.
+std::vector<double> doubles(py::handle sequence, size_t expected, const char* what);
+
+/// A back-end in the host: it keeps what Ctrl-C raised during a run, so that
+/// the module raises it again with the run so far attached.
+class HostBackend : public SolverBackend {
+  public:
+    /// What Ctrl-C raised, or KeyboardInterrupt when the solver caught the
+    /// signal itself.
+    py::error_already_set take_interrupt();
+    void hold_interrupt(py::error_already_set raised);
+
+  private:
+    std::unique_ptr<py::error_already_set> interrupt_;
+};
+
+/// One solver the module offers. To add one: an adapter file beside this
+/// one, a line in kSolvers (solver_bindings.cpp) and its extra in pyproject.toml.
+struct SolverEntry {
+    const char* name;     ///< as `solver=` and --solver take it
+    const char* library;  ///< the Python package it drives
+    const char* extra;    ///< the extra that installs it
+    /// A back-end over `owner`, the Python object that keeps the Program alive.
+    std::unique_ptr<HostBackend> (*make)(py::module_ library, py::handle owner);
+};
+
+/// Writes `program` as HiGHS's .lp file at `path` (a path the host gives
+/// HiGHS), with these names; false when HiGHS reports a failure.
+bool write_lp_with_highs(const Program& program, py::handle owner, const std::vector<std::string>& columns,
+                         const std::vector<std::string>& rows, py::handle path);
+
+}  // namespace tarvok::solver::bind

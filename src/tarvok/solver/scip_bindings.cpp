@@ -1,0 +1,251 @@
+// The SCIP back-end: a Program built as a SCIP model through PySCIPOpt, run
+// with the GIL released, and its answers read back: the solution, the bound
+// and gap of a MIP, an irreducible infeasible subset from SCIP's own finder,
+// and the duals of an LP (re-solved without presolve, as SCIP gives duals
+// only for the LP it last solved). SCIP gives no ranging.
+#include "host/host.hpp"
+#include "solver/bindings.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarvok::solver::bind {
+
+namespace {
+
+/// A bound as PySCIPOpt takes it: None for no bound.
+py::object side(double v) { return std::isfinite(v) ? py::object(py::float_(v)) : py::object(py::none()); }
+
+/// A SCIP model of the program: column j is variable "c<j>", row i
+/// constraint "r<i>", so that an infeasible subset maps back by name.
+struct ScipModel {
+    py::object model;
+    std::vector<py::object> vars, conss;
+    std::vector<double> lower, upper;  ///< the column bounds as loaded
+};
+
+ScipModel build(const Program& p, py::module_& scip, const LoadRequest& r) {
+    ScipModel m;
+    m.model = scip.attr("Model")();
+    m.model.attr("hideOutput")();
+    py::object add_var = m.model.attr("addVar");
+    std::vector<double>&lower = m.lower = p.col_lower, &upper = m.upper = p.col_upper;
+    for (size_t k = 0; k < r.fixed_columns.size(); ++k)
+        lower[r.fixed_columns[k]] = upper[r.fixed_columns[k]] = r.fixed_values[k];
+    m.vars.reserve(p.columns());
+    for (uint32_t j = 0; j < p.columns(); ++j) {
+        const char* type = p.integrality[j] && !r.relaxed ? "I" : "C";
+        m.vars.push_back(add_var(py::arg("name") = "c" + std::to_string(j), py::arg("vtype") = type,
+                                 py::arg("lb") = side(lower[j]), py::arg("ub") = side(upper[j]),
+                                 py::arg("obj") = r.feasibility ? 0.0 : p.cost[j]));
+    }
+    py::object expr = scip.attr("Expr"), cons = scip.attr("ExprCons");
+    py::object add_cons = m.model.attr("addCons"), add_coef = m.model.attr("addCoefLinear");
+    m.conss.reserve(p.rows());
+    for (uint32_t i = 0; i < p.rows(); ++i) {
+        py::object row = cons(expr(), py::arg("lhs") = side(p.row_lower[i]), py::arg("rhs") = side(p.row_upper[i]));
+        m.conss.push_back(add_cons(row, py::arg("name") = "r" + std::to_string(i)));
+        for (int32_t k = p.row_starts[i]; k < p.row_starts[i + 1]; ++k)
+            add_coef(m.conss.back(), m.vars[p.col_indices[k]], p.values[k]);
+    }
+    if (!r.feasibility && p.offset != 0) m.model.attr("addObjoffset")(p.offset);
+    if (p.sense == Sense::Maximize && !r.feasibility) m.model.attr("setMaximize")();
+    return m;
+}
+
+bool on_main_thread() {
+    py::object threading = py::module_::import("threading");
+    return threading.attr("current_thread")().is(threading.attr("main_thread")());
+}
+
+/// The number after the letter of a name this adapter gave.
+uint32_t index_of(const std::string& name) { return static_cast<uint32_t>(std::stoul(name.substr(1))); }
+
+class ScipProgram : public LoadedProgram {
+  public:
+    ScipProgram(HostBackend& backend, const Program& p, py::module_ scip, LoadRequest request)
+        : backend_(backend), p_(p), scip_(std::move(scip)), request_(std::move(request)) {
+        m_ = build(p_, scip_, request_);
+        set_options(m_.model);
+    }
+
+    RunEnd run(bool presolve, double time_limit) override {
+        py::object& model = m_.model;
+        if (solved_) model.attr("freeTransform")();
+        if (!presolve) model.attr("setPresolve")(scip_.attr("SCIP_PARAMSETTING").attr("OFF"));
+        if (!std::isnan(time_limit)) model.attr("setParam")("limits/time", time_limit);
+        optimize(model, request_.log);
+        solved_ = true;
+        std::string status = host::str_of(model.attr("getStatus")());
+        if (status == "userinterrupt" || PyErr_CheckSignals() != 0) {
+            if (PyErr_Occurred()) backend_.hold_interrupt(py::error_already_set());
+            return {Status::Error, true, ""};
+        }
+        return {status_from_scip(status), false, "SCIP status " + status};
+    }
+
+    Incumbent incumbent() override {
+        Incumbent in;
+        py::object& model = m_.model;
+        in.has_solution = model.attr("getNSols")().cast<int>() > 0;
+        if (in.has_solution) {
+            py::object best = model.attr("getBestSol")();
+            in.objective = model.attr("getSolObjVal")(best).cast<double>();
+            py::object value = model.attr("getSolVal");
+            in.x.reserve(p_.columns());
+            for (const py::object& v : m_.vars) in.x.push_back(value(best, v).cast<double>());
+            // SCIP's heuristics leave a column without rows or cost anywhere; HiGHS leaves it nearest zero.
+            settle_free_columns(p_, m_.lower, m_.upper, request_.feasibility, in.x);
+            in.gap = model.attr("getGap")().cast<double>();
+        }
+        in.best_bound = model.attr("getDualbound")().cast<double>();
+        return in;
+    }
+
+    std::vector<Culprit> infeasible_subset() override {
+        try {
+            m_.model.attr("setParam")("iis/silent", true);
+            py::object iis = m_.model.attr("generateIIS")();
+            if (!host::truthy(iis.attr("isSubscipIrreducible")())) return {};
+            py::object sub = iis.attr("getSubscip")();
+            std::vector<uint32_t> rows, columns;
+            for (py::handle c : sub.attr("getConss")()) rows.push_back(index_of(host::str_of(c.attr("name"))));
+            std::vector<int> bounds = needed_bounds(sub, columns);
+            return p_.explain(rows, columns, bounds);
+        } catch (py::error_already_set& e) {
+            if (!host::is_ordinary(e)) throw;
+            return {};  // a PySCIPOpt without the finder: the status alone is still right
+        }
+    }
+
+    /// The finder keeps every bound of the subset's variables; each is
+    /// dropped in turn and kept only when the subset turns feasible without
+    /// it. The columns with bounds that remain, and which (HiGHS's numbering,
+    /// which Program::explain reads).
+    static std::vector<int> needed_bounds(py::object& sub, std::vector<uint32_t>& columns) {
+        constexpr double kInfinite = 1e20;
+        constexpr int kLower = 2, kUpper = 3, kBoxed = 4, kMostChecks = 200;
+        sub.attr("hideOutput")();
+        int checks = 0;
+        std::vector<int> out;
+        for (py::handle v : sub.attr("getVars")()) {
+            bool kept[2] = {false, false};
+            for (int low = 1; low >= 0; --low) {
+                const char* get = low ? "getLbOriginal" : "getUbOriginal";
+                const char* change = low ? "chgVarLb" : "chgVarUb";
+                py::object was = v.attr(get)();
+                if (std::fabs(was.cast<double>()) >= kInfinite) continue;
+                kept[low] = true;
+                if (++checks > kMostChecks) continue;  // a large subset keeps its bounds
+                sub.attr("freeTransform")();
+                sub.attr(change)(v, py::none());
+                sub.attr("optimize")();
+                if (host::str_of(sub.attr("getStatus")()) == "infeasible") {
+                    kept[low] = false;
+                    continue;
+                }
+                sub.attr("freeTransform")();
+                sub.attr(change)(v, was);
+            }
+            if (!kept[0] && !kept[1]) continue;
+            columns.push_back(index_of(host::str_of(v.attr("name"))));
+            out.push_back(kept[0] && kept[1] ? kBoxed : kept[1] ? kLower : kUpper);
+        }
+        return out;
+    }
+
+    /// SCIP's duals are those of the last LP it solved: the program is
+    /// solved again without presolve, propagation or heuristics, so that
+    /// the last LP is the program's own.
+    std::optional<SolverFigures> figures(bool) override {
+        ScipModel lp = build(p_, scip_, request_);
+        py::object off = scip_.attr("SCIP_PARAMSETTING").attr("OFF");
+        lp.model.attr("setPresolve")(off);
+        lp.model.attr("setHeuristics")(off);
+        lp.model.attr("disablePropagation")();
+        optimize(lp.model, false);
+        if (host::str_of(lp.model.attr("getStatus")()) != "optimal") return std::nullopt;
+        py::object best = lp.model.attr("getBestSol")();
+        // SCIP minimises; the duals of a maximisation come in its own sense.
+        double sign = p_.sense == Sense::Maximize ? -1.0 : 1.0;
+        SolverFigures f;
+        try {
+            for (const py::object& c : lp.conss) {
+                f.row_dual.push_back(sign * lp.model.attr("getDualsolLinear")(c).cast<double>());
+                f.row_activity.push_back(lp.model.attr("getActivity")(c, best).cast<double>());
+            }
+            for (const py::object& v : lp.vars)
+                f.column_dual.push_back(lp.model.attr("getVarRedcost")(v).cast<double>());
+        } catch (py::error_already_set& e) {
+            if (!host::is_ordinary(e)) throw;
+            return std::nullopt;  // SCIP kept no duals for this program
+        }
+        return f;
+    }
+
+    RunCounts counts() override {
+        RunCounts c;
+        c.simplex_iterations = m_.model.attr("getNLPIterations")().cast<int64_t>();
+        c.mip_nodes = m_.model.attr("getNNodes")().cast<int64_t>();
+        if (request_.threads) c.threads = *request_.threads;
+        return c;
+    }
+
+  private:
+    void set_options(py::object& model) {
+        if (!std::isnan(request_.mip_gap)) model.attr("setParam")("limits/gap", request_.mip_gap);
+        if (request_.threads) model.attr("setParam")("lp/threads", *request_.threads);
+        // SCIP catches Ctrl-C itself by replacing the process's handler while
+        // it runs: only where signals arrive, the main thread.
+        model.attr("setParam")("misc/catchctrlc", on_main_thread());
+    }
+
+    /// Runs SCIP with the GIL released; its log, when asked for, goes to a
+    /// file and from there to sys.stderr.
+    void optimize(py::object& model, bool log) {
+        if (!log) {
+            model.attr("optimizeNogil")();
+            return;
+        }
+        py::module_ tempfile = py::module_::import("tempfile");
+        py::object folder = tempfile.attr("TemporaryDirectory")();
+        py::object path = py::module_::import("os").attr("path").attr("join")(folder.attr("name"), "scip.log");
+        model.attr("setLogfile")(path);
+        model.attr("optimizeNogil")();
+        model.attr("setLogfile")(py::none());
+        py::object text =
+            py::module_::import("pathlib").attr("Path")(path).attr("read_text")(py::arg("errors") = "replace");
+        py::module_::import("sys").attr("stderr").attr("write")(text);
+        folder.attr("cleanup")();
+    }
+
+    HostBackend& backend_;
+    const Program& p_;
+    py::module_ scip_;
+    LoadRequest request_;
+    ScipModel m_;
+    bool solved_ = false;
+};
+
+class ScipBackend : public HostBackend {
+  public:
+    explicit ScipBackend(py::module_ scip) : scip_(std::move(scip)) {}
+    std::string name() const override { return "SCIP"; }
+    std::unique_ptr<LoadedProgram> load(const Program& p, const LoadRequest& r) override {
+        return std::make_unique<ScipProgram>(*this, p, scip_, r);
+    }
+
+  private:
+    py::module_ scip_;
+};
+
+}  // namespace
+
+std::unique_ptr<HostBackend> make_scip_backend(py::module_ pyscipopt, py::handle) {
+    return std::make_unique<ScipBackend>(std::move(pyscipopt));
+}
+
+}  // namespace tarvok::solver::bind

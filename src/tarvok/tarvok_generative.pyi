@@ -163,6 +163,7 @@ def run_generation(
     assumptions: Optional[bool] = None,
     what_if: bool = False,
     what_if_max: int = 3,
+    cancel: Optional[Callable[[], Any]] = None,
 ) -> GenerationResult:
     """Run the generation loop of generative_solve and return a GenerationResult."""
     ...

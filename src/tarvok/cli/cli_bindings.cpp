@@ -50,6 +50,8 @@ void add_lsp(py::object commands);
 int run_lsp(py::object args);
 void add_mcp(py::object commands);
 int run_mcp(py::object args);
+void add_serve(py::object commands);
+int run_serve(py::object args);
 }  // namespace tarvok::cli
 
 namespace {
@@ -67,6 +69,7 @@ constexpr auto kSubcommands = std::to_array<cli::Subcommand>({
     {"eval", cli::add_eval, cli::run_eval},
     {"lsp", cli::add_lsp, cli::run_lsp},
     {"mcp", cli::add_mcp, cli::run_mcp},
+    {"serve", cli::add_serve, cli::run_serve},
 });
 
 std::string exit_status_help() {

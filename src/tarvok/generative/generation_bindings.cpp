@@ -303,9 +303,13 @@ py::object run_generation(py::object prompt, py::object model_file, py::object d
                           py::object temperature, py::object stop, py::object progress, py::object few_shot,
                           py::object few_shot_library, py::object execution_check, py::object execution_time_limit,
                           py::object timeout, py::object embedding_model, py::object on_event, py::object record,
-                          py::object replay, py::object assumptions, py::object what_if, py::object what_if_max) {
+                          py::object replay, py::object assumptions, py::object what_if, py::object what_if_max,
+                          py::object cancel) {
     PerCall per_call = per_call_options(few_shot_library, execution_check, execution_time_limit, timeout,
                                         embedding_model, on_event, record, replay, assumptions, what_if, what_if_max);
+    if (!cancel.is_none() && !PyCallable_Check(cancel.ptr()))
+        throw py::type_error("run_generation() argument 'cancel' must be callable or None, not " +
+                             host::type_name(cancel));
     Arguments a{prompt,
                 model_file,
                 data_file,
@@ -319,6 +323,11 @@ py::object run_generation(py::object prompt, py::object model_file, py::object d
                 progress,
                 few_shot};
     Call c = prepare("run_generation", a, per_call);
+    if (!cancel.is_none()) {
+        // Shared, so that copies of the run's settings leave the host's reference counts alone.
+        auto asked = std::make_shared<py::object>(cancel);
+        c.run.cancelled = [asked] { return host::truthy((*asked)()); };
+    }
     return run_and_wrap(c, per_call);
 }
 
@@ -488,7 +497,7 @@ void register_run_generation(py::module_& m) {
               "prompt, model_file, data_file, *, model_name=None, llm_provider=None, mode=None, iterations=None, "
               "alignment_check=None, temperature=None, stop=None, progress=None, few_shot=True, few_shot_library=None, "
               "execution_check=None, execution_time_limit=None, timeout=None, embedding_model=None, on_event=None, "
-              "record=None, replay=None, assumptions=None, what_if=False, what_if_max=3",
+              "record=None, replay=None, assumptions=None, what_if=False, what_if_max=3, cancel=None",
               "Run the generation loop of generative_solve and return a GenerationResult.\n\n"
               "The loop, its files and its failures are those of generative_solve, whose parameters it shares;\n"
               "the options below hold for this call only and leave the module settings as they are. None reads\n"
@@ -511,7 +520,9 @@ void register_run_generation(py::module_& m) {
               "solve extra; implies assumptions) asks for the pair under each alternative reading, at most\n"
               "what_if_max requests, compiles and solves it and writes it beside the run's files\n"
               "(NAME.alt1.mod, NAME.alt1.dat, ...). A reply that is no list is reported in\n"
-              "assumptions_error; the final pair and its answer stay as they are.",
+              "assumptions_error; the final pair and its answer stay as they are. cancel, a callable, is asked\n"
+              "between the steps of the loop; once it returns true the run stops there and raises\n"
+              "RuntimeError('the run was cancelled').",
               &run_generation, py::arg("prompt"), py::arg("model_file"), py::arg("data_file"), py::kw_only(),
               py::arg("model_name") = none, py::arg("llm_provider") = none, py::arg("mode") = none,
               py::arg("iterations") = none, py::arg("alignment_check") = none, py::arg("temperature") = none,
@@ -519,7 +530,8 @@ void register_run_generation(py::module_& m) {
               py::arg("few_shot_library") = none, py::arg("execution_check") = none,
               py::arg("execution_time_limit") = none, py::arg("timeout") = none, py::arg("embedding_model") = none,
               py::arg("on_event") = none, py::arg("record") = none, py::arg("replay") = none,
-              py::arg("assumptions") = none, py::arg("what_if") = false, py::arg("what_if_max") = 3);
+              py::arg("assumptions") = none, py::arg("what_if") = false, py::arg("what_if_max") = 3,
+              py::arg("cancel") = none);
 }
 
 /// The docstring of generative_solve.

@@ -1,0 +1,178 @@
+// What the page of `tarvok serve` may ask of its server, and how much: the
+// endpoints with their methods and bounds, the checks that turn a request's
+// JSON body into a typed request (or the one message that says what is
+// wrong), the HTTP status of each outcome, and the frames of the generation
+// stream (server-sent events).
+#pragma once
+
+#include "compiler/data_values.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace tarvok::web {
+
+using data::Value;
+
+enum class EndpointId : uint8_t { Check, Run, Emit, Generate, Feedback, Apply, Examples };
+
+struct Endpoint {
+    EndpointId id;
+    std::string_view path;
+    std::string_view method;
+    std::size_t max_body;  ///< the most bytes its body may have
+};
+
+/// The endpoints, in the order the page uses them.
+const std::vector<Endpoint>& endpoints();
+const Endpoint* endpoint_at(std::string_view path);
+
+/// The most bytes of a body that carries a model and data, and of the others.
+inline constexpr std::size_t kMaxPairBody = 8u << 20;
+inline constexpr std::size_t kMaxSmallBody = 256u << 10;
+/// The most bytes of one model, data, description or question text.
+inline constexpr std::size_t kMaxTextBytes = 4u << 20;
+inline constexpr std::size_t kMaxNameBytes = 64;
+/// Bounds in time: a solve (the default and the most a request may ask),
+/// one LLM request, a whole generation run.
+inline constexpr double kDefaultSolveSeconds = 60;
+inline constexpr double kMaxSolveSeconds = 600;
+inline constexpr double kRequestSeconds = 180;
+inline constexpr double kGenerationSeconds = 1800;
+inline constexpr int64_t kMaxIterations = 20;
+/// The most generation runs one server keeps going at once.
+inline constexpr int kMaxGenerationRuns = 4;
+inline constexpr int64_t kMaxExamples = 32;
+/// How often an open stream sends something, so that a client gone away is noticed.
+inline constexpr double kHeartbeatSeconds = 1;
+
+/// A Content-Length header's value: nothing when there was none; a value
+/// that is no plain count of bytes is taken as too large to read.
+std::optional<uint64_t> declared_length(std::optional<std::string_view> header);
+
+/// Whether `host`, the address a server listens on, is this machine alone.
+bool is_loopback(std::string_view host);
+
+/// Why a body's declared length is refused, or "" when it may be read.
+std::string body_refusal(const Endpoint& endpoint, std::optional<uint64_t> declared_length);
+
+/// The headers that decide whether a request is taken at all.
+struct Headers {
+    std::string content_type;
+    std::string host;    ///< the Host header, with its port
+    std::string origin;  ///< "" when the browser sent none
+};
+
+/// Why a request to the API is refused before its body is read, or nothing.
+/// A body must be sent as JSON, which a page of another site can only do
+/// after asking (so a form or a plain request from elsewhere changes
+/// nothing); a request a browser sends from another origin is refused; and
+/// with `loopback_only` the Host must be a name of this machine, so that a
+/// name of another site that resolves here cannot reach the server.
+struct Refusal {
+    int status;
+    std::string message;
+};
+std::optional<Refusal> header_refusal(const Headers& headers, bool loopback_only);
+
+struct Pair {
+    std::string model;
+    std::string data;
+};
+
+enum class Sensitivity : uint8_t { None, Duals, Full };
+enum class EmitFormat : uint8_t { SciPy, Mps, Lp };
+
+struct CheckRequest {
+    Pair pair;
+};
+struct RunRequest {
+    Pair pair;
+    double time_limit = kDefaultSolveSeconds;
+    std::optional<double> mip_gap;
+    Sensitivity sensitivity = Sensitivity::None;
+};
+struct EmitRequest {
+    Pair pair;
+    EmitFormat format = EmitFormat::SciPy;
+};
+struct GenerateRequest {
+    std::string description;
+    std::optional<std::string> provider, model;
+    std::optional<int64_t> iterations;
+    std::optional<bool> execution_check;
+};
+struct FeedbackRequest {
+    std::string question;
+    Pair pair;
+    std::optional<std::string> provider, model;
+};
+struct ApplyRequest {
+    std::string name;  ///< the pair's name in the working folder
+    Pair pair;
+};
+struct ExamplesRequest {
+    std::string description;  ///< empty: every example, by name
+    int64_t k = 3;
+};
+
+using Request = std::variant<CheckRequest, RunRequest, EmitRequest, GenerateRequest, FeedbackRequest, ApplyRequest,
+                             ExamplesRequest>;
+
+/// A request, or why it cannot be made.
+struct Parsed {
+    std::optional<Request> request;
+    std::string error;
+};
+
+/// Reads the decoded JSON body of a request to `endpoint`.
+Parsed parse_request(const Endpoint& endpoint, const Value& body);
+
+/// The file suffix and media type of an emitted format.
+std::string_view suffix_of(EmitFormat format);
+std::string_view media_type_of(EmitFormat format);
+
+/// The index keys of one column of an indexed variable, from its name as the
+/// solver writes it (`ship[Paris][3]`): one text per dimension, or nothing
+/// when the name does not split into exactly `dimensions` keys (a key that
+/// holds "][" itself); the page then shows positions instead.
+std::optional<std::vector<std::string>> index_keys(std::string_view column_name, std::string_view variable,
+                                                   std::size_t dimensions);
+/// The most columns a solution's index keys are sent for.
+inline constexpr std::size_t kMaxKeyedColumns = 200000;
+
+// ------------------------------------------------------------ outcomes ----
+
+enum class Outcome : uint8_t {
+    Ok,
+    BadRequest,
+    NotFound,
+    TooLarge,
+    DoesNotCompile,
+    ProviderFailed,
+    Failed,
+    Conflict,
+    Busy
+};
+
+/// The HTTP status that answers an outcome.
+int http_status(Outcome outcome);
+
+// -------------------------------------------------------------- stream ----
+
+/// The kinds of frames of the generation stream: each loop step, the final
+/// result, a failure, and the end of a cancelled run.
+enum class FrameKind : uint8_t { Step, Result, Failed, Cancelled };
+std::string_view frame_name(FrameKind kind);
+
+/// One server-sent event carrying `json` (a JSON text; each of its lines
+/// goes on a data line of its own, so no text can end the frame early).
+std::string frame(FrameKind kind, std::string_view json);
+/// A comment frame that keeps the connection busy.
+std::string_view heartbeat();
+
+}  // namespace tarvok::web

@@ -1,0 +1,671 @@
+// tarvok.web: the page of `tarvok serve` and the JSON API under it. The core
+// says which endpoints there are, what each takes and how much, and where
+// files may go; this file converts, calls the package's own modules for the
+// work (compiler, solver, SciPy emitter, generation loop, feedback) and
+// shapes their results as the commands' --json output does. Starlette and
+// uvicorn (the web extra) are imported when an app is made.
+#include "generative/grounding.hpp"
+#include "host/data_values.hpp"
+#include "host/host.hpp"
+#include "web/api.hpp"
+#include "web/workdir.hpp"
+
+#include <pybind11/eval.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace py = pybind11;
+namespace host = tarvok::host;
+namespace core = tarvok::web;
+namespace fs = std::filesystem;
+namespace grounding = tarvok::generative::grounding;
+using host::attr;
+
+namespace {
+
+py::module_ solver() { return py::module_::import("tarvok.solver"); }
+py::module_ generative() { return py::module_::import("tarvok.tarvok_generative"); }
+
+/// A value as JSON text that a browser reads: a number JSON cannot hold
+/// (an infinite bound or range) is written as the text "Infinity",
+/// "-Infinity" or "NaN"; anything else the encoder does not know, as its str().
+py::object json_text(py::handle value) {
+    static const char* kEncode = R"(
+def _finite(v):
+    if isinstance(v, float) and v != v: return "NaN"
+    if isinstance(v, float) and v in (float("inf"), float("-inf")): return "Infinity" if v > 0 else "-Infinity"
+    if isinstance(v, dict): return {str(k): _finite(x) for k, x in v.items()}
+    if isinstance(v, (list, tuple)): return [_finite(x) for x in v]
+    return v
+)";
+    // Made once and kept for the life of the process (never released after the host is gone).
+    static host::Memo* made = new host::Memo;
+    py::object finite = made->get([] {
+        py::dict scope;
+        py::exec(kEncode, scope);
+        return py::object(scope["_finite"]);
+    });
+    return py::module_::import("json").attr("dumps")(finite(value), py::arg("ensure_ascii") = false,
+                                                     py::arg("allow_nan") = false,
+                                                     py::arg("default") = py::module_::import("builtins").attr("str"));
+}
+
+/// Text that reaches the page with any key of the environment masked.
+py::object shown(const std::string& text) { return generative().attr("_hide_keys")(host::text(text)); }
+
+/// One answer of the API: its HTTP status and its JSON body.
+struct Answer {
+    int status = 200;
+    py::object body;
+};
+
+Answer answered(py::object body) { return {200, body}; }
+
+Answer refused(core::Outcome outcome, const std::string& message, py::dict extra = py::dict()) {
+    extra["error"] = shown(message);
+    return {core::http_status(outcome), extra};
+}
+
+/// The answer of a pair that does not compile, in the shape of `tarvok run --json`.
+Answer does_not_compile(py::object diagnostics) {
+    py::dict d;
+    d["status"] = 1;
+    d["diagnostics"] = diagnostics;
+    return refused(core::Outcome::DoesNotCompile, "the model does not compile", d);
+}
+
+/// The message of an error of the host, with its kind.
+std::string error_text(py::error_already_set& e) {
+    std::string message = host::str_of(e.value());
+    std::string kind = host::str_of(py::type::handle_of(e.value()).attr("__name__"));
+    return message.empty() ? kind : message;
+}
+
+// ------------------------------------------------------- pair endpoints ----
+
+Answer check(const core::CheckRequest& r) {
+    py::object compiled = solver().attr("compile")(host::text(r.pair.model), host::text(r.pair.data));
+    py::dict d;
+    d["ok"] = py::bool_(host::truthy(compiled.attr("ok")));
+    d["diagnostics"] = compiled.attr("diagnostics");
+    return answered(d);
+}
+
+/// {variable: [[key, ...] per value, in the order of its values]} for the
+/// indexed variables whose column names split into their keys.
+py::dict index_keys_of(py::object program) {
+    py::dict out;
+    if (program.attr("num_columns").cast<std::size_t>() > core::kMaxKeyedColumns) return out;
+    py::list names = program.attr("column_names");
+    for (py::handle variable : program.attr("variables")) {
+        std::size_t dimensions = py::len(variable["shape"]), count = 1;
+        if (dimensions == 0) continue;
+        for (py::handle n : variable["shape"]) count *= n.cast<std::size_t>();
+        std::size_t first = variable["first_column"].cast<std::size_t>();
+        std::string name = host::str_of(variable["name"]);
+        py::list keys;
+        for (std::size_t i = 0; i < count; ++i) {
+            auto split = core::index_keys(host::str_of(names[first + i]), name, dimensions);
+            if (!split) break;
+            py::list one;
+            for (const std::string& k : *split) one.append(host::text(k));
+            keys.append(one);
+        }
+        if (py::len(keys) == count) out[host::text(name)] = keys;
+    }
+    return out;
+}
+
+Answer run(const core::RunRequest& r) {
+    py::object sm = solver();
+    py::object compiled = sm.attr("compile")(host::text(r.pair.model), host::text(r.pair.data));
+    if (!host::truthy(compiled.attr("ok"))) return does_not_compile(compiled.attr("diagnostics"));
+    py::dict options;
+    options["time_limit"] = r.time_limit;
+    if (r.mip_gap) options["mip_gap"] = *r.mip_gap;
+    if (r.sensitivity == core::Sensitivity::Full) options["sensitivity"] = true;
+    if (r.sensitivity == core::Sensitivity::Duals) options["sensitivity"] = "duals";
+    py::object result;
+    try {
+        result = sm.attr("solve_program")(compiled.attr("program"), **options);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(sm.attr("SemanticError"))) throw;
+        return does_not_compile(py::getattr(e.value(), "diagnostics", py::list()));
+    }
+    // As `tarvok run --json` prints it: the result's dictionary and the diagnostics; and for the
+    // page's tables, the index keys of each indexed variable's values.
+    py::dict out = result.attr("to_dict")();
+    out["diagnostics"] = compiled.attr("diagnostics");
+    out["index_keys"] = index_keys_of(result.attr("program"));
+    return answered(out);
+}
+
+/// A scratch folder of the working folder, removed when this goes.
+struct Scratch {
+    fs::path folder;
+    Scratch(const fs::path& workdir, std::string_view prefix) : folder(core::scratch_folder(workdir, prefix)) {}
+    ~Scratch() {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+    py::object file(const char* name) const { return host::host_path(folder / name); }
+};
+
+Answer emit(const core::EmitRequest& r, const fs::path& workdir) {
+    py::module_ emitter = py::module_::import("tarvok.scipy_emitter");
+    py::dict d;
+    d["format"] =
+        host::text(r.format == core::EmitFormat::SciPy ? "scipy" : std::string(core::suffix_of(r.format)).substr(1));
+    d["file_name"] = host::text("model" + std::string(core::suffix_of(r.format)));
+    d["media_type"] = host::text(core::media_type_of(r.format));
+    try {
+        if (r.format == core::EmitFormat::SciPy) {
+            py::object compiled = py::module_::import("tarvok.tarvok_core")
+                                      .attr("TVLCompiler")()
+                                      .attr("compile_model")(host::text(r.pair.model), host::text(r.pair.data));
+            py::object generator = emitter.attr("SciPyCodeGenerator")(compiled, compiled["data"]);
+            d["text"] = generator.attr("generate_code")();
+            py::object arrays = generator.attr("npz_arrays");
+            if (!arrays.is_none() && host::truthy(arrays))
+                return refused(core::Outcome::TooLarge,
+                               "the model is too large for a script alone: its numbers go to a .npz file beside "
+                               "the script; write both with `tarvok emit MODEL DATA -o SCRIPT.py`");
+            return answered(d);
+        }
+        Scratch scratch(workdir, "emit");
+        py::object path = scratch.file(d["file_name"].cast<std::string>().c_str());
+        solver().attr("write_model")(host::text(r.pair.model), host::text(r.pair.data), path);
+        d["text"] = host::read_input_text(path);
+        return answered(d);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(emitter.attr("SemanticError")) && !e.matches(solver().attr("SemanticError"))) throw;
+        return does_not_compile(py::getattr(e.value(), "diagnostics", py::list()));
+    }
+}
+
+/// The unified diff of one file's text and its revision.
+py::object unified_diff(py::object before, py::object after, const char* name) {
+    auto lines = [](py::object text) -> py::object { return text.attr("splitlines")(py::arg("keepends") = true); };
+    py::object diff = py::module_::import("difflib").attr("unified_diff")(
+        lines(before), lines(after), py::arg("fromfile") = name,
+        py::arg("tofile") = py::str(std::string(name) + " (revised)"));
+    py::list out;
+    for (py::handle line : diff) {
+        py::str text = py::reinterpret_borrow<py::str>(line);
+        out.append(host::truthy(text.attr("endswith")("\n"))
+                       ? text
+                       : py::str(text + py::str("\n\\ No newline at end of file\n")));
+    }
+    return py::str("").attr("join")(out);
+}
+
+Answer feedback(const core::FeedbackRequest& r, const fs::path& workdir) {
+    py::module_ tg = generative();
+    Scratch scratch(workdir, "feedback");
+    py::object model = host::text(r.pair.model), data = host::text(r.pair.data);
+    host::replace_files({{scratch.file("model.mod"), r.pair.model}, {scratch.file("data.dat"), r.pair.data}});
+    py::dict options;
+    options["model_name"] = r.model ? py::object(host::text(*r.model)) : tg.attr("MODEL_NAME");
+    if (r.provider) options["llm_provider"] = host::text(*r.provider);
+    py::object reply = tg.attr("generative_feedback")(host::text(r.question), scratch.file("model.mod"),
+                                                      scratch.file("data.dat"), **options);
+    py::dict out;
+    if (reply.is_none() || !PyDict_Check(reply.ptr())) {
+        out["feedback"] = py::none();
+        return answered(out);
+    }
+    out = py::reinterpret_borrow<py::dict>(reply).attr("copy")();
+    if (!out.contains("revised_model") && !out.contains("revised_data")) return answered(out);
+    // A missing half keeps the text it revises, as `tarvok feedback` does.
+    py::object new_model = out.contains("revised_model") ? out["revised_model"] : model;
+    py::object new_data = out.contains("revised_data") ? out["revised_data"] : data;
+    if (!PyUnicode_Check(new_model.ptr()) || !PyUnicode_Check(new_data.ptr()))
+        return refused(core::Outcome::ProviderFailed, "the proposed revision is not text");
+    out["revised_model"] = new_model;
+    out["revised_data"] = new_data;
+    out["diff"] = unified_diff(model, new_model, "model.mod") + unified_diff(data, new_data, "data.dat");
+    py::object compiled = solver().attr("compile")(new_model, new_data);
+    out["compiles"] = py::bool_(host::truthy(compiled.attr("ok")));
+    out["diagnostics"] = compiled.attr("diagnostics");
+    return answered(out);
+}
+
+Answer apply(const core::ApplyRequest& r, const fs::path& workdir) {
+    std::string refusal = core::name_refusal(r.name);
+    if (!refusal.empty()) return refused(core::Outcome::BadRequest, "'name': " + refusal);
+    py::object compiled = solver().attr("compile")(host::text(r.pair.model), host::text(r.pair.data));
+    if (!host::truthy(compiled.attr("ok"))) return does_not_compile(compiled.attr("diagnostics"));
+    core::Applied applied;
+    {
+        py::gil_scoped_release unlocked;
+        applied = core::apply_pair(workdir, r.name, r.pair.model, r.pair.data);
+    }
+    if (!applied.error.empty()) return refused(core::Outcome::Conflict, applied.error);
+    auto name = [](const fs::path& p) -> py::object {
+        return p.empty() ? py::object(py::none()) : host::host_path(p.filename());
+    };
+    py::dict d;
+    d["applied"] = true;
+    d["model_file"] = name(applied.files.model);
+    d["data_file"] = name(applied.files.data);
+    d["backup_model_file"] = name(applied.backups.model);
+    d["backup_data_file"] = name(applied.backups.data);
+    return answered(d);
+}
+
+// -------------------------------------------------------------- examples ----
+
+/// Every shipped example, or the ones closest to a description, with their texts.
+Answer examples(const core::ExamplesRequest& r) {
+    if (!r.description.empty()) {
+        py::dict arguments;
+        arguments["description"] = host::text(r.description);
+        arguments["k"] = r.k;
+        // The MCP tool's ranking and shape: one way of finding examples.
+        py::dict found = py::module_::import("tarvok.mcp_server").attr("call_tool")("find_examples", arguments);
+        if (host::truthy(found["is_error"])) return refused(core::Outcome::Failed, host::str_of(found["content"]));
+        return answered(found["structured"]);
+    }
+    fs::path library = host::file_system_path(py::module_::import("os").attr("path").attr("dirname")(
+                           py::module_::import("tarvok").attr("__file__"))) /
+                       "tvl_models";
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(library, error)) {
+        std::string name = entry.path().filename().string();
+        if (core::name_refusal(name).empty() && fs::is_regular_file(entry.path() / (name + ".mod"), error))
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    py::list out;
+    for (const std::string& name : names) {
+        py::dict e;
+        e["name"] = host::text(name);
+        const char* parts[][2] = {{"description", ".txt"}, {"model", ".mod"}, {"data", ".dat"}};
+        for (auto& [key, suffix] : parts) {
+            tarvok::files::InputFile read = tarvok::files::read_input_file(library / name / (name + suffix));
+            e[key] = host::text(read.ok() ? read.bytes : std::string());
+        }
+        out.append(e);
+    }
+    py::dict d;
+    d["ranking"] = "name";
+    d["examples"] = out;
+    return answered(d);
+}
+
+// ------------------------------------------------------------ generation ----
+
+/// One generation run streamed to the page: the loop runs on a thread of
+/// its own and leaves its frames here; the stream takes them as they come.
+/// Dropping the stream (the page cancels, or the client goes away) cancels
+/// the run at its next step.
+class GenerationRun {
+  public:
+    void push(core::FrameKind kind, py::handle value) {
+        std::string text = core::frame(kind, host::str_of(json_text(value)));
+        std::lock_guard<std::mutex> lock(mutex_);
+        frames_.push_back(std::move(text));
+        ready_.notify_all();
+    }
+    void finish() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        done_ = true;
+        ready_.notify_all();
+    }
+    void cancel() { cancelled_ = true; }
+    bool cancelled() const {
+        return cancelled_ ||
+               std::chrono::steady_clock::now() - started_ > std::chrono::duration<double>(core::kGenerationSeconds);
+    }
+
+    /// The next frame; a heartbeat when none came for a while; None once the run is over.
+    py::object next_frame() {
+        std::string text;
+        {
+            py::gil_scoped_release unlocked;
+            std::unique_lock<std::mutex> lock(mutex_);
+            ready_.wait_for(lock, std::chrono::duration<double>(core::kHeartbeatSeconds),
+                            [&] { return done_ || !frames_.empty(); });
+            if (!frames_.empty()) {
+                text = std::move(frames_.front());
+                frames_.pop_front();
+            } else if (!done_) {
+                text = core::heartbeat();
+            }
+        }
+        if (text.empty()) return py::none();
+        return host::text(text);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::string> frames_;
+    bool done_ = false;
+    std::atomic<bool> cancelled_{false};
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+};
+
+/// The embedding model to rank examples with: TARVOK_EMBEDDING_MODEL, else the ranker's default.
+py::object embedding_model_name() {
+    py::object chosen = py::module_::import("os").attr("environ").attr("get")("TARVOK_EMBEDDING_MODEL", py::str(""));
+    if (host::truthy(chosen.attr("strip")())) return chosen;
+    return py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME");
+}
+
+py::list findings(const std::vector<grounding::Finding>& found) {
+    py::list out;
+    for (const grounding::Finding& f : found) {
+        py::dict one;
+        one["text"] = host::text(f.text);
+        one["value"] = f.value;
+        one["line"] = f.line;
+        one["kind"] = f.match == grounding::Match::Assumed      ? "assumed"
+                      : f.match == grounding::Match::Percentage ? "percentage"
+                                                                : "scaled";
+        one["source"] = host::text(f.source);
+        one["shown"] = host::text(grounding::finding_text(f));
+        out.append(one);
+    }
+    return out;
+}
+
+/// The final frame of a run: the pair and what the loop found, with the
+/// grounding report of its data against the description.
+py::dict generation_result(py::object result, const std::string& description) {
+    py::dict d;
+    for (const char* key :
+         {"compiled", "aligned", "assessment", "iterations", "diagnostics", "execution", "syntax_errors", "llm_calls"})
+        d[key] = result.attr(key);
+    d["model"] = result.attr("model_text");
+    d["data"] = result.attr("data_text");
+    grounding::Report report = grounding::ground(description, host::str_of(result.attr("data_text")));
+    py::dict g;
+    g["assumptions"] = findings(report.assumptions);
+    g["conversions"] = findings(report.conversions);
+    d["grounding"] = g;
+    return d;
+}
+
+/// The generation runs under way in one app.
+using RunCount = std::shared_ptr<std::atomic<int>>;
+
+void run_generation(std::shared_ptr<GenerationRun> run, core::GenerateRequest r, fs::path workdir) {
+    try {
+        Scratch scratch(workdir, "generate");
+        py::dict options;
+        if (r.provider) options["llm_provider"] = host::text(*r.provider);
+        if (r.model) options["model_name"] = host::text(*r.model);
+        if (r.iterations) options["iterations"] = *r.iterations;
+        if (r.execution_check) options["execution_check"] = *r.execution_check;
+        options["timeout"] = core::kRequestSeconds;
+        options["embedding_model"] = embedding_model_name();
+        options["on_event"] = py::cpp_function([run](py::object event) { run->push(core::FrameKind::Step, event); });
+        options["cancel"] = py::cpp_function([run] { return run->cancelled(); });
+        py::object result = generative().attr("run_generation")(host::text(r.description), scratch.file("model.mod"),
+                                                                scratch.file("data.dat"), **options);
+        run->push(core::FrameKind::Result, generation_result(result, r.description));
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e) && !e.matches(PyExc_KeyboardInterrupt)) {
+            run->finish();
+            throw;
+        }
+        py::dict d;
+        d["error"] = shown(error_text(e));
+        run->push(run->cancelled() ? core::FrameKind::Cancelled : core::FrameKind::Failed, d);
+    } catch (const std::exception& e) {
+        py::dict d;
+        d["error"] = shown(e.what());
+        run->push(run->cancelled() ? core::FrameKind::Cancelled : core::FrameKind::Failed, d);
+    }
+    run->finish();
+}
+
+std::shared_ptr<GenerationRun> start_generation(const core::GenerateRequest& r, const fs::path& workdir,
+                                                RunCount runs) {
+    auto run = std::make_shared<GenerationRun>();
+    py::object body = py::cpp_function([run, r, workdir, runs] {
+        struct Ended {
+            RunCount runs;
+            ~Ended() { --*runs; }
+        } ended{runs};
+        run_generation(run, r, workdir);
+    });
+    try {
+        py::module_::import("threading")
+            .attr("Thread")(py::arg("target") = body, py::arg("name") = "tarvok-generate", py::arg("daemon") = true)
+            .attr("start")();
+    } catch (...) {
+        --*runs;  // the run never started
+        throw;
+    }
+    return run;
+}
+
+// ------------------------------------------------------------- dispatch ----
+
+/// The working folder and the rules of one app.
+struct Site {
+    fs::path workdir;
+    bool loopback_only = false;
+    RunCount runs = std::make_shared<std::atomic<int>>(0);
+};
+
+/// Answers one API request: (status, JSON text), or a GenerationRun to
+/// stream. Every fault of the request or of the work is an answer, so that
+/// the server keeps serving.
+py::object respond(const Site& site, const std::string& path, py::dict headers, py::object body) {
+    auto as_tuple = [](const Answer& a) { return py::make_tuple(a.status, json_text(a.body)); };
+    const core::Endpoint* endpoint = core::endpoint_at(path);
+    if (!endpoint) return as_tuple(refused(core::Outcome::NotFound, "no endpoint " + path));
+    auto header = [&](const char* name) {
+        py::object v = headers.attr("get")(name, py::str(""));
+        return host::str_of(v);
+    };
+    if (auto refusal =
+            core::header_refusal({header("content-type"), header("host"), header("origin")}, site.loopback_only)) {
+        py::dict d;
+        d["error"] = host::text(refusal->message);
+        return py::make_tuple(refusal->status, json_text(d));
+    }
+    if (body.is_none())
+        return as_tuple(refused(core::Outcome::TooLarge,
+                                path + " takes a body of at most " + std::to_string(endpoint->max_body) + " bytes"));
+    core::Value given;
+    try {
+        given = host::detail::value_of(py::module_::import("json").attr("loads")(body), 0);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ValueError) && !e.matches(PyExc_TypeError) && !e.matches(PyExc_RecursionError)) throw;
+        return as_tuple(refused(core::Outcome::BadRequest, "the body is not JSON: " + error_text(e)));
+    }
+    try {
+        core::Parsed parsed = core::parse_request(*endpoint, given);
+        if (!parsed.request) return as_tuple(refused(core::Outcome::BadRequest, parsed.error));
+        if (auto* g = std::get_if<core::GenerateRequest>(&*parsed.request)) {
+            if (++*site.runs > core::kMaxGenerationRuns) {
+                --*site.runs;
+                return as_tuple(refused(
+                    core::Outcome::Busy,
+                    std::to_string(core::kMaxGenerationRuns) + " generation runs are under way; wait for one to end"));
+            }
+            return py::cast(start_generation(*g, site.workdir, site.runs));
+        }
+        return as_tuple(std::visit(
+            [&](const auto& r) -> Answer {
+                using R = std::decay_t<decltype(r)>;
+                if constexpr (std::is_same_v<R, core::CheckRequest>) return check(r);
+                if constexpr (std::is_same_v<R, core::RunRequest>) return run(r);
+                if constexpr (std::is_same_v<R, core::EmitRequest>) return emit(r, site.workdir);
+                if constexpr (std::is_same_v<R, core::FeedbackRequest>) return feedback(r, site.workdir);
+                if constexpr (std::is_same_v<R, core::ApplyRequest>) return apply(r, site.workdir);
+                if constexpr (std::is_same_v<R, core::ExamplesRequest>) return examples(r);
+                return refused(core::Outcome::NotFound, "no endpoint " + path);
+            },
+            *parsed.request));
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        bool provider = path == "/api/feedback";
+        return as_tuple(refused(provider ? core::Outcome::ProviderFailed : core::Outcome::Failed, error_text(e)));
+    } catch (const std::exception& e) {
+        return as_tuple(refused(core::Outcome::Failed, e.what()));
+    }
+}
+
+// -------------------------------------------------------------- the app ----
+
+/// The Starlette app: the page's files, and each endpoint read with its body
+/// bounded before the work goes to a worker thread.
+constexpr const char* kApp = R"(
+import anyio.to_thread
+from starlette.applications import Starlette
+from starlette.responses import FileResponse, Response, StreamingResponse
+from starlette.routing import Mount, Route
+from starlette.staticfiles import StaticFiles
+
+def make_app(respond, page, paths, limit_of):
+    async def read_bounded(request):
+        limit = limit_of(request.url.path, request.headers.get("content-length"))
+        if limit is None:
+            return None
+        chunks, size = [], 0
+        async for chunk in request.stream():
+            size += len(chunk)
+            if size > limit:
+                return None
+            chunks.append(chunk)
+        return b"".join(chunks)
+
+    async def stream(run):
+        try:
+            while (piece := await anyio.to_thread.run_sync(run.next_frame)) is not None:
+                yield piece
+        finally:
+            run.cancel()
+
+    async def api(request):
+        path = request.url.path
+        body = await read_bounded(request)
+        answer = await anyio.to_thread.run_sync(respond, path, dict(request.headers), body)
+        if isinstance(answer, tuple):
+            return Response(answer[1], answer[0], media_type="application/json", headers={"Cache-Control": "no-store"})
+        return StreamingResponse(stream(answer), media_type="text/event-stream",
+                                 headers={"Cache-Control": "no-store", "X-Accel-Buffering": "no"})
+
+    async def index(request):
+        return FileResponse(page + "/index.html", headers={"Cache-Control": "no-store"})
+
+    routes = [Route("/", index)] + [Route(p, api, methods=["POST"]) for p in paths]
+    routes.append(Mount("/page", StaticFiles(directory=page)))
+    return Starlette(routes=routes)
+)";
+
+fs::path package_folder() {
+    return host::file_system_path(
+        py::module_::import("os").attr("path").attr("dirname")(py::module_::import("tarvok").attr("__file__")));
+}
+
+py::object default_workdir() {
+    py::object os = py::module_::import("os");
+    std::string base = host::str_of(os.attr("environ").attr("get")("XDG_DATA_HOME", py::str("")));
+    fs::path home = host::file_system_path(os.attr("path").attr("expanduser")("~"));
+    std::string stamp = host::str_of(py::module_::import("time").attr("strftime")("%Y%m%d-%H%M%S"));
+    return host::host_path(core::default_workdir(base, home, stamp));
+}
+
+py::object create_app(py::object workdir, py::object loopback_only) {
+    host::require(loopback_only, "create_app", "loopback_only", host::Kind::Bool);
+    host::import_extra("starlette", "The page of tarvok serve", "web");
+    auto site = std::make_shared<Site>();
+    site->workdir = host::file_system_path(workdir.is_none() ? attr("default_workdir")() : workdir);
+    site->loopback_only = host::truthy(loopback_only);
+    fs::create_directories(site->workdir);
+    site->workdir = fs::canonical(site->workdir);
+    py::dict scope;
+    py::exec(kApp, scope);
+    py::list paths;
+    for (const core::Endpoint& e : core::endpoints()) paths.append(host::text(e.path));
+    // The most bytes to read of a request's body; None refuses it on its declared length.
+    py::object limit_of = py::cpp_function([](std::string path, py::object declared) -> py::object {
+        const core::Endpoint* e = core::endpoint_at(path);
+        if (!e) return py::int_(0);
+        std::optional<std::string> header;
+        if (!declared.is_none()) header = host::str_of(declared);
+        if (!core::body_refusal(*e, core::declared_length(header)).empty()) return py::none();
+        return py::int_(e->max_body);
+    });
+    py::object respond_here = py::cpp_function(
+        [site](std::string path, py::dict headers, py::object body) { return respond(*site, path, headers, body); });
+    py::object app = scope["make_app"](respond_here, host::host_path(package_folder() / "page"), paths, limit_of);
+    app.attr("state").attr("workdir") = host::host_path(site->workdir);
+    return app;
+}
+
+py::object serve(py::object host_name, py::object port, py::object open_page, py::object workdir) {
+    host::require(host_name, "serve", "host", host::Kind::Str);
+    host::require(port, "serve", "port", host::Kind::Int);
+    py::object uvicorn = host::import_extra("uvicorn", "The page of tarvok serve", "web");
+    std::string bound = host::str_of(host_name);
+    bool loopback = core::is_loopback(bound);
+    py::object app = attr("create_app")(workdir, py::arg("loopback_only") = loopback);
+    std::string shown_host = bound.find(':') != std::string::npos ? "[" + bound + "]" : bound;
+    std::string url = "http://" + shown_host + ":" + host::str_of(port) + "/";
+    py::module_ sys = py::module_::import("sys");
+    sys.attr("stderr").attr("write")(host::text("tarvok serve: " + url + " (working folder " +
+                                                host::str_of(app.attr("state").attr("workdir")) + ")\n"));
+    sys.attr("stderr").attr("flush")();
+    if (host::truthy(open_page)) {
+        py::object open = py::module_::import("webbrowser").attr("open");
+        py::module_::import("threading").attr("Timer")(1.0, open, py::make_tuple(host::text(url))).attr("start")();
+    }
+    uvicorn.attr("run")(app, py::arg("host") = host_name, py::arg("port") = port, py::arg("log_level") = "warning",
+                        py::arg("timeout_graceful_shutdown") = 3);
+    return py::none();
+}
+
+}  // namespace
+
+PYBIND11_MODULE(web, m, py::mod_gil_not_used()) {
+    py::options options;
+    options.disable_function_signatures();
+    host::hold_module(m);
+    m.doc() =
+        "The page of `tarvok serve`: describe a problem, watch the loop, read, solve, ask and revise, download;\n"
+        "and the JSON API it talks to (/api/check, /api/run, /api/emit, /api/generate, /api/feedback,\n"
+        "/api/apply, /api/examples).";
+    host::lazy_logger(m);
+
+    py::class_<GenerationRun, std::shared_ptr<GenerationRun>>(m, "_GenerationRun")
+        .def("next_frame", &GenerationRun::next_frame)
+        .def("cancel", &GenerationRun::cancel)
+        .inc_ref();  // kept for the module's life, as the module's names no longer hold it
+    // Only the app's stream holds one: the class stays out of the module's names.
+    py::delattr(m, "_GenerationRun");
+    py::list paths;
+    for (const core::Endpoint& e : core::endpoints()) paths.append(host::text(e.path));
+    m.attr("ENDPOINTS") = py::tuple(paths);
+
+    host::def(m, "default_workdir", "",
+              "A new folder under the user's data folder ($XDG_DATA_HOME or ~/.local/share)/tarvok/serve/, named\n"
+              "by the time; it is made when an app uses it.",
+              &default_workdir);
+    host::def(m, "create_app", "workdir=None, *, loopback_only=False",
+              "Make the Starlette app of the page and its API; every file it writes is under workdir (made when\n"
+              "missing; default_workdir() when None). With loopback_only, requests must name this machine\n"
+              "(localhost, 127.0.0.1 or [::1]) as their host.\n\n"
+              "Raises ImportError when Starlette (the web extra) is missing.",
+              &create_app, py::arg("workdir") = py::none(), py::kw_only(), py::arg("loopback_only") = false);
+    host::def(m, "serve", "host='127.0.0.1', port=8000, open_page=False, workdir=None",
+              "Serve the page with uvicorn until interrupted; open_page opens it in a browser.", &serve,
+              py::arg("host") = "127.0.0.1", py::arg("port") = 8000, py::arg("open_page") = false,
+              py::arg("workdir") = py::none());
+}

@@ -1,0 +1,122 @@
+#include "web/workdir.hpp"
+
+#include "cli/pair_placement.hpp"
+#include "common/files.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <system_error>
+
+namespace tarvok::web {
+
+std::string name_refusal(std::string_view name) {
+    if (name.empty()) return "the name is empty";
+    if (name.size() > 64) return "the name has more than 64 characters";
+    if (name.front() == '-') return "the name starts with '-'";
+    for (char c : name) {
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+        if (!plain) return "the name may hold only letters, digits, '_' and '-'";
+    }
+    return "";
+}
+
+fs::path default_workdir(std::string_view xdg_data_home, const fs::path& home, std::string_view stamp) {
+    fs::path data(xdg_data_home);
+    fs::path root = (data.is_absolute() ? data : home / ".local" / "share") / "tarvok" / "serve";
+    fs::path folder = root / stamp;
+    for (int n = 2; fs::exists(folder); ++n) folder = root / (std::string(stamp) + "-" + std::to_string(n));
+    return folder;
+}
+
+PairFiles pair_files(const fs::path& workdir, std::string_view name) {
+    std::string base(name);
+    return {workdir / (base + ".mod"), workdir / (base + ".dat")};
+}
+
+bool inside(const fs::path& workdir, const fs::path& path) {
+    std::error_code error;
+    fs::path root = fs::weakly_canonical(workdir, error);
+    if (error) return false;
+    fs::path resolved = fs::weakly_canonical(path, error);
+    if (error) return false;
+    auto r = root.begin();
+    auto p = resolved.begin();
+    for (; r != root.end(); ++r, ++p) {
+        if (r->empty()) continue;  // a trailing separator
+        if (p == resolved.end() || *p != *r) return false;
+    }
+    for (; p != resolved.end(); ++p)
+        if (!p->empty()) return true;
+    return false;
+}
+
+fs::path scratch_folder(const fs::path& workdir, std::string_view prefix) {
+    static std::atomic<unsigned long long> counter{0};
+    fs::path parent = workdir / ".scratch";
+    fs::create_directories(parent);
+    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    while (true) {
+        fs::path folder =
+            parent / (std::string(prefix) + "-" + std::to_string(stamp) + "-" + std::to_string(++counter));
+        if (fs::create_directory(folder)) return folder;
+    }
+}
+
+Applied apply_pair(const fs::path& workdir, std::string_view name, std::string_view model, std::string_view data) {
+    Applied out;
+    out.error = name_refusal(name);
+    if (!out.error.empty()) return out;
+    std::error_code error;
+    fs::create_directories(workdir, error);
+    if (error) {
+        out.error = "cannot make the working folder: " + error.message();
+        return out;
+    }
+    PairFiles target = pair_files(workdir, name);
+    for (const fs::path& file : {target.model, target.data}) {
+        fs::file_status status = fs::symlink_status(file, error);
+        if (fs::is_symlink(status) || fs::is_directory(status) || !inside(workdir, file)) {
+            out.error = file.filename().string() + " in the working folder is a link or a folder; nothing was written";
+            return out;
+        }
+    }
+    error.clear();
+    cli::finish_pending(target.model, error);
+    if (error) {
+        out.error = "an earlier move into " + target.model.filename().string() + " cannot be completed";
+        return out;
+    }
+    fs::path staging;
+    try {
+        staging = scratch_folder(workdir, "apply");
+        files::write_file_atomically(staging / "model.mod", model);
+        files::write_file_atomically(staging / "data.dat", data);
+    } catch (const std::exception& e) {
+        if (!staging.empty()) fs::remove_all(staging, error);
+        out.error = std::string("cannot write the new pair: ") + e.what();
+        return out;
+    }
+    for (auto member : {&PairFiles::model, &PairFiles::data}) {
+        const fs::path& original = target.*member;
+        if (!fs::exists(original)) continue;
+        fs::path copy = cli::with_suffix(original, ".bak");
+        fs::copy_file(original, copy, fs::copy_options::overwrite_existing, error);
+        if (error) {
+            fs::remove_all(staging, error);
+            out.error = "cannot back up " + original.filename().string() + "; nothing was written";
+            return out;
+        }
+        out.backups.*member = copy;
+    }
+    error = cli::place_pair({staging / "model.mod", staging / "data.dat"}, {target.model, target.data});
+    std::error_code ignored;
+    fs::remove_all(staging, ignored);
+    if (error) {
+        out.error = "cannot move the new pair into place: " + error.message();
+        return out;
+    }
+    out.files = target;
+    return out;
+}
+
+}  // namespace tarvok::web

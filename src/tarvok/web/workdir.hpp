@@ -1,0 +1,56 @@
+// The working folder of `tarvok serve`: the one place the server writes.
+// Names that come with a request are data: a name is taken only when it is a
+// plain word, and every path is made here from the folder and such a name,
+// so that nothing a page sends can point elsewhere.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace tarvok::web {
+
+namespace fs = std::filesystem;
+
+/// The working folder a server starts with when given none: a new folder
+/// `tarvok/serve/<stamp>` under the user's data folder ($XDG_DATA_HOME when
+/// set and absolute, else ~/.local/share), `<stamp>-2`, ... when one exists.
+fs::path default_workdir(std::string_view xdg_data_home, const fs::path& home, std::string_view stamp);
+
+/// Why `name` cannot name a pair in the working folder (1 to 64 letters,
+/// digits, '_' or '-', not starting with '-'), or "" when it can.
+std::string name_refusal(std::string_view name);
+
+struct PairFiles {
+    fs::path model;
+    fs::path data;
+};
+
+/// `<workdir>/<name>.mod` and `<workdir>/<name>.dat`; `name` must be one
+/// name_refusal takes.
+PairFiles pair_files(const fs::path& workdir, std::string_view name);
+
+/// Whether `path` lies inside `workdir` once both are resolved (links
+/// followed, '..' taken away); a path that names `workdir` itself is not inside.
+bool inside(const fs::path& workdir, const fs::path& path);
+
+/// A fresh folder `<workdir>/.scratch/<prefix>-N` for one request's files
+/// (the generation loop's pair, a question's pair, a written model); the
+/// caller removes it.
+fs::path scratch_folder(const fs::path& workdir, std::string_view prefix);
+
+/// What writing a pair into the working folder did.
+struct Applied {
+    PairFiles files;    ///< where the pair now is
+    PairFiles backups;  ///< the earlier files, kept as <file>.bak (empty paths: there was none)
+    std::string error;  ///< why nothing was written; "" on success
+};
+
+/// Writes `model` and `data` as the pair `name` of `workdir`: an earlier pair
+/// is kept as <file>.bak and the new one moved into place as one change (the
+/// journal of cli/pair_placement.hpp guards the two renames). A target that
+/// is a link, a folder or outside the folder is refused, and then nothing is
+/// written.
+Applied apply_pair(const fs::path& workdir, std::string_view name, std::string_view model, std::string_view data);
+
+}  // namespace tarvok::web

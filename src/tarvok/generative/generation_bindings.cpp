@@ -423,11 +423,6 @@ void add_outcome_properties(ResultClass& cls) {
             "The execution check's solve of the final pair (status, objective, message,\n"
             "infeasible_constraints), or None when it made none.")
         .def_property_readonly(
-            "compiled_model", [](const GenerationResult& g) { return compiled_handle(g.result.compiled_model.get()); },
-            "The final pair as compiled, a tarvok.solver.CompiledModel (its `program` solves with\n"
-            "tarvok.solver.solve_program and writes out with tarvok.scipy_emitter.write_program_script); None\n"
-            "when a replaced TVLCompiler compiled it.")
-        .def_property_readonly(
             "llm_calls", [](const GenerationResult& g) { return g.result.llm_calls; },
             "Requests to the LLM that got a reply.")
         .def_property_readonly(
@@ -446,23 +441,6 @@ void add_outcome_properties(ResultClass& cls) {
                 return g.result.usage.tokens_out ? py::object(py::int_(*g.result.usage.tokens_out)) : py::none();
             },
             "Reply tokens summed over the requests whose provider reported them; None when none did.")
-        .def_property_readonly("assumptions", &assumptions_list,
-                               "The assumptions the final pair makes (dicts: 'assumption', 'alternative', 'where',\n"
-                               "'kind'), the LLM's first, then the data's numbers the description does not give;\n"
-                               "None when the assumptions step was not taken.")
-        .def_property_readonly(
-            "assumptions_error",
-            [](const GenerationResult& g) {
-                return g.result.assumptions_failure.empty() ? py::object(py::none())
-                                                            : py::object(host::text(g.result.assumptions_failure));
-            },
-            "Why the assumptions reply gave no list, or None.")
-        .def_property_readonly("what_if", &what_if_table,
-                               "The what-if table: 'main' (status, objective and answer of the final pair),\n"
-                               "'alternatives' (per explored assumption: its texts, 'index', 'model_file',\n"
-                               "'data_file', 'compiled', 'errors', 'status', 'objective', 'answer', 'adopted':\n"
-                               "an asked quantity that solves to the main objective becomes the final pair)\n"
-                               "and 'unexplored'; None when the what-if step was not taken.")
         .def_property_readonly("statistics", &statistics,
                                "The map generative_solve returns with return_statistics=True.")
         .def("execute", &execute, py::arg("time_limit") = py::none(),
@@ -481,6 +459,27 @@ void add_outcome_properties(ResultClass& cls) {
         });
 }
 
+/// What the assumptions step found: the listed assumptions and the what-if table.
+void add_assumption_properties(ResultClass& cls) {
+    cls.def_property_readonly("assumptions", &assumptions_list,
+                              "The assumptions the final pair makes (dicts: 'assumption', 'alternative', 'where',\n"
+                              "'kind'), the LLM's first, then the data's numbers the description does not give;\n"
+                              "None when the assumptions step was not taken.")
+        .def_property_readonly(
+            "assumptions_error",
+            [](const GenerationResult& g) {
+                return g.result.assumptions_failure.empty() ? py::object(py::none())
+                                                            : py::object(host::text(g.result.assumptions_failure));
+            },
+            "Why the assumptions reply gave no list, or None.")
+        .def_property_readonly("what_if", &what_if_table,
+                               "The what-if table: 'main' (status, objective and answer of the final pair),\n"
+                               "'alternatives' (per explored assumption: its texts, 'index', 'model_file',\n"
+                               "'data_file', 'compiled', 'errors', 'status', 'objective', 'answer', 'adopted':\n"
+                               "an asked quantity that solves to the main objective becomes the final pair)\n"
+                               "and 'unexplored'; None when the what-if step was not taken.");
+}
+
 void register_result(py::module_& m) {
     ResultClass cls(m, "GenerationResult",
                     "What one run of the loop gave (run_generation).\n\n"
@@ -489,6 +488,7 @@ void register_result(py::module_& m) {
                     "solved it, and its compiled model, which solves and writes out without compiling again.");
     add_pair_properties(cls);
     add_outcome_properties(cls);
+    add_assumption_properties(cls);
 }
 
 void register_run_generation(py::module_& m) {

@@ -53,6 +53,24 @@ def files_under(folder):
     return sorted(str(p.relative_to(folder)) for p in folder.rglob("*") if p.is_file())
 
 
+KEYED_MODEL = """{string} Goods = ...;
+{string} Sites = ...;
+dvar float+ x[Goods][Sites];
+maximize total: sum(g in Goods, s in Sites) x[g][s];
+subject to {
+  forall(g in Goods, s in Sites) cap: x[g][s] <= 1;
+}
+"""
+
+
+def test_index_keys_come_from_the_program_not_from_column_names(client):
+    # A key holding "][" would split wrongly from the name 'x[a][b][north]'.
+    data = 'Goods = {"a][b", "c"};\nSites = {"north", "south"};\n'
+    solved = client.post("/api/run", json={"model": KEYED_MODEL, "data": data}).json()
+    assert solved["values"]["x"] == [[1, 1], [1, 1]]
+    assert solved["index_keys"] == {"x": [["a][b", "north"], ["a][b", "south"], ["c", "north"], ["c", "south"]]}
+
+
 def test_pair_endpoints_answer_as_the_commands_do(client, tmp_path, workdir, capsys):
     checked = client.post("/api/check", json={"model": LP_MODEL, "data": LP_DATA})
     assert checked.status_code == 200 and checked.json() == {"ok": True, "diagnostics": []}

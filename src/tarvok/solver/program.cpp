@@ -63,17 +63,21 @@ tc::Value Program::key_value(uint32_t binding, uint64_t index) const {
     return v;
 }
 
-std::string Program::column_name(uint32_t column) const {
+std::vector<std::string> Program::column_keys(uint32_t column) const {
     const VariableBlock& b = block_of(column);
     uint64_t offset = column - b.first;
-    std::vector<uint64_t> positions(b.dims.size());
+    std::vector<std::string> keys(b.dims.size());
     for (size_t k = b.dims.size(); k-- > 0;) {
         uint64_t size = b.dims[k]->size();
-        positions[k] = offset % size;
+        keys[k] = key_text(b.dims[k]->at(offset % size));
         offset /= size;
     }
-    std::string name = b.name;
-    for (size_t k = 0; k < b.dims.size(); ++k) name += "[" + key_text(b.dims[k]->at(positions[k])) + "]";
+    return keys;
+}
+
+std::string Program::column_name(uint32_t column) const {
+    std::string name = block_of(column).name;
+    for (const std::string& key : column_keys(column)) name += "[" + key + "]";
     return name;
 }
 

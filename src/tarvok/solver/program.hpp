@@ -155,6 +155,8 @@ class Program {
     const VariableBlock& block_of(uint32_t column) const;
 
     std::string column_name(uint32_t column) const;
+    /// A column's index keys, one text per dimension of its variable, as its name writes them.
+    std::vector<std::string> column_keys(uint32_t column) const;
     std::string row_name(uint32_t row) const;
     /// The model line a column's declaration or a row's constraint starts on.
     uint32_t column_line(uint32_t column) const { return block_of(column).at.line; }

@@ -754,6 +754,20 @@ void define_program_views(ProgramClass& program) {
             [](const Program& p) { return names(p.columns(), [&](uint32_t j) { return p.column_name(j); }); },
             "Name of each column, e.g. 'ship[Aalborg][Copenhagen]'.")
         .def_property_readonly(
+            "column_keys",
+            [](const Program& p) {
+                py::list out(p.columns());
+                for (uint32_t j = 0; j < p.columns(); ++j) {
+                    std::vector<std::string> keys = p.column_keys(j);
+                    py::tuple t(keys.size());
+                    for (size_t k = 0; k < keys.size(); ++k) t[k] = host::text(keys[k]);
+                    out[j] = std::move(t);
+                }
+                return out;
+            },
+            "The index keys of each column, a tuple with one text per dimension of its variable, e.g.\n"
+            "('Aalborg', 'Copenhagen'); () for a scalar variable.")
+        .def_property_readonly(
             "row_names", [](const Program& p) { return names(p.rows(), [&](uint32_t i) { return p.row_name(i); }); },
             "Name of each row, e.g. 'plantCapacity[Aalborg]'.")
         .def_property_readonly(

@@ -295,24 +295,6 @@ Parsed parse_request(const Endpoint& endpoint, const Value& given) {
     return out;
 }
 
-std::optional<std::vector<std::string>> index_keys(std::string_view column_name, std::string_view variable,
-                                                   std::size_t dimensions) {
-    if (dimensions == 0 || column_name.size() < variable.size() + 2 ||
-        column_name.substr(0, variable.size()) != variable || column_name[variable.size()] != '[' ||
-        column_name.back() != ']')
-        return std::nullopt;
-    std::string_view inner = column_name.substr(variable.size() + 1, column_name.size() - variable.size() - 2);
-    std::vector<std::string> keys;
-    while (true) {
-        std::size_t cut = inner.find("][");
-        keys.emplace_back(inner.substr(0, cut));
-        if (cut == std::string_view::npos) break;
-        inner.remove_prefix(cut + 2);
-    }
-    if (keys.size() != dimensions) return std::nullopt;
-    return keys;
-}
-
 std::string_view suffix_of(EmitFormat format) {
     switch (format) {
     case EmitFormat::SciPy: return ".py";

@@ -136,12 +136,6 @@ Parsed parse_request(const Endpoint& endpoint, const Value& body);
 std::string_view suffix_of(EmitFormat format);
 std::string_view media_type_of(EmitFormat format);
 
-/// The index keys of one column of an indexed variable, from its name as the
-/// solver writes it (`ship[Paris][3]`): one text per dimension, or nothing
-/// when the name does not split into exactly `dimensions` keys (a key that
-/// holds "][" itself); the page then shows positions instead.
-std::optional<std::vector<std::string>> index_keys(std::string_view column_name, std::string_view variable,
-                                                   std::size_t dimensions);
 /// The most columns a solution's index keys are sent for.
 inline constexpr std::size_t kMaxKeyedColumns = 200000;
 

@@ -101,26 +101,19 @@ Answer check(const core::CheckRequest& r) {
 }
 
 /// {variable: [[key, ...] per value, in the order of its values]} for the
-/// indexed variables whose column names split into their keys.
+/// indexed variables, from the program's own keys.
 py::dict index_keys_of(py::object program) {
     py::dict out;
     if (program.attr("num_columns").cast<std::size_t>() > core::kMaxKeyedColumns) return out;
-    py::list names = program.attr("column_names");
+    py::list keys = program.attr("column_keys");
     for (py::handle variable : program.attr("variables")) {
         std::size_t dimensions = py::len(variable["shape"]), count = 1;
         if (dimensions == 0) continue;
         for (py::handle n : variable["shape"]) count *= n.cast<std::size_t>();
         std::size_t first = variable["first_column"].cast<std::size_t>();
-        std::string name = host::str_of(variable["name"]);
-        py::list keys;
-        for (std::size_t i = 0; i < count; ++i) {
-            auto split = core::index_keys(host::str_of(names[first + i]), name, dimensions);
-            if (!split) break;
-            py::list one;
-            for (const std::string& k : *split) one.append(host::text(k));
-            keys.append(one);
-        }
-        if (py::len(keys) == count) out[host::text(name)] = keys;
+        py::list rows;
+        for (std::size_t i = 0; i < count; ++i) rows.append(py::list(keys[first + i]));
+        out[variable["name"]] = rows;
     }
     return out;
 }

@@ -171,21 +171,6 @@ TEST(Headers, OnlyJsonFromThisMachineAndThisPage) {
 
 namespace {
 
-TEST(IndexKeys, SplitAColumnNameOrGiveUp) {
-    using Keys = std::vector<std::string>;
-    EXPECT_EQ(index_keys("ship[Paris][3]", "ship", 2), (Keys{"Paris", "3"}));
-    EXPECT_EQ(index_keys("z[<p,1>]", "z", 1), (Keys{"<p,1>"}));
-    EXPECT_EQ(index_keys("k[a]b]", "k", 1), (Keys{"a]b"}));
-    // A key holding "][" cannot be told from two keys.
-    EXPECT_FALSE(index_keys("k[a][b]", "k", 1));
-    EXPECT_FALSE(index_keys("y", "y", 0));
-    EXPECT_FALSE(index_keys("other[1]", "k", 1));
-}
-
-}  // namespace
-
-namespace {
-
 TEST(Bounds, DeclaredLengthsAndLoopbackAddresses) {
     EXPECT_EQ(declared_length(std::nullopt), std::nullopt);
     EXPECT_EQ(declared_length("1024"), 1024u);

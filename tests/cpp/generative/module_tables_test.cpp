@@ -38,11 +38,15 @@ TEST(PromptBuilders, RegisterableAndNamed) {
     EXPECT_EQ(names.size(), 9u);
 }
 
-TEST(PromptBuilders, EveryTextArgumentReachesThePrompt) {
+TEST(PromptBuilders, EveryRequiredTextReachesThePrompt) {
     for (const PromptBuilder& b : prompt_builders()) {
         PromptArguments a = numbered_texts(b);
         std::string prompt = b.build(a);
-        for (const auto& text : a.texts) EXPECT_NE(prompt.find(*text), std::string::npos) << b.name << " " << *text;
+        // A text with a default (an assumption's kind) chooses wording rather than appearing.
+        for (std::size_t i = 0; i < b.required(); ++i) {
+            if (b.params[i].input == PromptInput::SolverResult) break;
+            EXPECT_NE(prompt.find(*a.texts[i]), std::string::npos) << b.name << " " << b.params[i].name;
+        }
     }
 }
 

@@ -1,6 +1,7 @@
 // Shared by the binding files of the tarvok_generative module.
 #pragma once
 
+#include "generative/module_face.hpp"
 #include "generative/prompts.hpp"
 #include "host/host.hpp"
 
@@ -87,11 +88,20 @@ inline SignedParam signed_param(const py::arg_v& a) { return {a.name, a.value}; 
 void def_signed(py::module_& m, const char* name, const py::cpp_function& impl, const char* doc,
                 std::vector<SignedParam> params);
 
+/// host::def with the parameter list and docstring of `name` from the
+/// module's table (module_face.hpp).
+template <typename Func, typename... Extra>
+void def_documented(py::module_& m, const char* name, Func&& f, const Extra&... extra) {
+    const FunctionDoc& entry = function_doc(name);
+    host::def(m, name, entry.params, entry.doc, std::forward<Func>(f), extra...);
+}
+
 /// Defines a module function whose defaults a text signature cannot express
 /// (enumeration members): `args` make both its parameters and its signature.
 template <typename Func, typename... Args>
-void def_with_signature(py::module_& m, const char* name, const char* doc, Func&& f, const Args&... args) {
-    def_signed(m, name, py::cpp_function(std::forward<Func>(f), py::name(name), args...), doc, {signed_param(args)...});
+void def_with_signature(py::module_& m, const char* name, Func&& f, const Args&... args) {
+    def_signed(m, name, py::cpp_function(std::forward<Func>(f), py::name(name), args...), function_doc(name).doc,
+               {signed_param(args)...});
 }
 
 /// The solver's verdict from a result map: "status" (required), "message"

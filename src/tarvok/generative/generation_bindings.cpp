@@ -3,7 +3,7 @@
 // check's `_execute_model`. Each checks its arguments, reads the settings it
 // falls back on, runs the core (see workflow_bindings.cpp) and speaks Python.
 #include "common/files.hpp"
-#include "generative/generation_face.hpp"
+#include "generative/module_face.hpp"
 #include "generative/providers/providers.hpp"
 #include "generative/workflow_bindings.hpp"
 
@@ -426,38 +426,38 @@ void register_result(py::module_& m) {
 
 void register_run_generation(py::module_& m) {
     py::object none = py::none();
-    host::def(m, "run_generation", kRunGenerationParams, kRunGenerationDoc, &run_generation, py::arg("prompt"),
-              py::arg("model_file"), py::arg("data_file"), py::kw_only(), py::arg("model_name") = none,
-              py::arg("llm_provider") = none, py::arg("mode") = none, py::arg("iterations") = none,
-              py::arg("alignment_check") = none, py::arg("temperature") = none, py::arg("stop") = none,
-              py::arg("progress") = none, py::arg("few_shot") = true, py::arg("few_shot_library") = none,
-              py::arg("execution_check") = none, py::arg("execution_time_limit") = none, py::arg("timeout") = none,
-              py::arg("embedding_model") = none, py::arg("on_event") = none, py::arg("record") = none,
-              py::arg("replay") = none, py::arg("assumptions") = none, py::arg("what_if") = false,
-              py::arg("what_if_max") = 3, py::arg("cancel") = none);
+    def_documented(m, "run_generation", &run_generation, py::arg("prompt"), py::arg("model_file"), py::arg("data_file"),
+                   py::kw_only(), py::arg("model_name") = none, py::arg("llm_provider") = none, py::arg("mode") = none,
+                   py::arg("iterations") = none, py::arg("alignment_check") = none, py::arg("temperature") = none,
+                   py::arg("stop") = none, py::arg("progress") = none, py::arg("few_shot") = true,
+                   py::arg("few_shot_library") = none, py::arg("execution_check") = none,
+                   py::arg("execution_time_limit") = none, py::arg("timeout") = none, py::arg("embedding_model") = none,
+                   py::arg("on_event") = none, py::arg("record") = none, py::arg("replay") = none,
+                   py::arg("assumptions") = none, py::arg("what_if") = false, py::arg("what_if_max") = 3,
+                   py::arg("cancel") = none);
 }
 
 void register_generative_solve(py::module_& m) {
     py::object model_name = m.attr("MODEL_NAME"), llm_provider = m.attr("LLM_PROVIDER");
     py::object bnf = m.attr("Grammar").attr("BNF"), iterations = m.attr("MAX_ITERATIONS"), none = py::none();
-    def_with_signature(m, "generative_solve", kGenerativeSolveDoc, &generative_solve, py::arg("prompt"),
-                       py::arg("model_file"), py::arg("data_file"), py::arg("model_name") = model_name,
-                       py::arg("mode") = bnf, py::arg("iterations") = iterations, py::arg("return_statistics") = false,
+    def_with_signature(m, "generative_solve", &generative_solve, py::arg("prompt"), py::arg("model_file"),
+                       py::arg("data_file"), py::arg("model_name") = model_name, py::arg("mode") = bnf,
+                       py::arg("iterations") = iterations, py::arg("return_statistics") = false,
                        py::arg("alignment_check") = none, py::arg("temperature") = none, py::arg("stop") = none,
                        py::arg("llm_provider") = llm_provider, py::arg("progress") = none, py::arg("few_shot") = true);
-    def_with_signature(m, "generative_feedback", kGenerativeFeedbackDoc, &generative_feedback, py::arg("prompt"),
-                       py::arg("model_file"), py::arg("data_file"), py::arg("model_name") = model_name,
-                       py::arg("mode") = bnf, py::arg("temperature") = none, py::arg("stop") = none,
-                       py::arg("llm_provider") = llm_provider, py::arg("progress") = none);
+    def_with_signature(m, "generative_feedback", &generative_feedback, py::arg("prompt"), py::arg("model_file"),
+                       py::arg("data_file"), py::arg("model_name") = model_name, py::arg("mode") = bnf,
+                       py::arg("temperature") = none, py::arg("stop") = none, py::arg("llm_provider") = llm_provider,
+                       py::arg("progress") = none);
 }
 
 }  // namespace
 
 void register_workflow(py::module_& m) {
-    host::def(m, "_execute_model", "model_code, data_code, time_limit=None", kExecuteModelDoc, &execute_model,
-              py::arg("model_code"), py::arg("data_code"), py::arg("time_limit") = py::none());
-    host::def(m, "_check_provider", "llm_provider, model_name, replay=None", kCheckProviderDoc, &check_provider,
-              py::arg("llm_provider"), py::arg("model_name"), py::arg("replay") = py::none());
+    def_documented(m, "_execute_model", &execute_model, py::arg("model_code"), py::arg("data_code"),
+                   py::arg("time_limit") = py::none());
+    def_documented(m, "_check_provider", &check_provider, py::arg("llm_provider"), py::arg("model_name"),
+                   py::arg("replay") = py::none());
     register_generative_solve(m);
     register_result(m);
     register_run_generation(m);

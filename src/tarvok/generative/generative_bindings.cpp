@@ -127,11 +127,8 @@ void def_signed(py::module_& m, const char* name, const py::cpp_function& impl, 
 }
 
 void register_reply_parsing(py::module_& m) {
-    host::def(
-        m, "extract_json_from_markdown", "text",
-        "Extract JSON object from a Markdown code block if present.\n\n"
-        "Returns the object text of the first ```json fence (greedy up to the last\n"
-        "closing fence), else the first brace-balanced run, else the text unchanged.",
+    def_documented(
+        m, "extract_json_from_markdown",
         [](py::object text) -> py::object {
             host::require(text, "extract_json_from_markdown", "text", Kind::Str);
             host::Utf8 utf8(text);
@@ -147,11 +144,8 @@ void register_reply_parsing(py::module_& m) {
         },
         py::arg("text"));
 
-    host::def(
-        m, "_json_loads_relaxed", "text",
-        "Parse an LLM reply into a JSON object (or None for null).\n\n"
-        "The reply is tried as it stands, then the text cut out by\n"
-        "extract_json_from_markdown; the second attempt's error propagates.",
+    def_documented(
+        m, "_json_loads_relaxed",
         [](py::object text) -> py::object {
             host::require(text, "_json_loads_relaxed", "text", Kind::Str);
             auto loads = py::module_::import("json").attr("loads");
@@ -208,8 +202,7 @@ void register_kinds(py::module_& m) {
     modes.append("CODE");
     py::object Grammar =
         Enum("Grammar", modes, py::arg("module") = m.attr("__name__"), py::arg("qualname") = "Grammar");
-    Grammar.attr("__doc__") =
-        "What each prompt carries as its grammar reference: nothing, the grammar document, or the compiler source.";
+    Grammar.attr("__doc__") = generative::kGrammarDoc;
     m.attr("Grammar") = Grammar;
     py::module_ typing = py::module_::import("typing");
     m.attr("Progress") = typing.attr("Optional")[typing.attr(
@@ -218,10 +211,8 @@ void register_kinds(py::module_& m) {
 
 /// The progress channel and the hiding of keys in what is shown.
 void register_notify(py::module_& m) {
-    host::def(
-        m, "_notify", "progress, msg",
-        "Send one status line to the progress callback, or to the debug log when there is none.\n\n"
-        "A callback that fails with an ordinary exception is ignored.",
+    bind::def_documented(
+        m, "_notify",
         [](py::object progress, py::object msg) {
             try {
                 if (PyObject_IsTrue(progress.ptr()) == 1) {
@@ -236,11 +227,8 @@ void register_notify(py::module_& m) {
         },
         py::arg("progress"), py::arg("msg"));
 
-    host::def(
-        m, "_hide_keys", "text",
-        "Return text with the configured API keys hidden: each key, and each run of 12 or more of a\n"
-        "key's characters, becomes '[key hidden]'. Every text the package stores or shows that may hold\n"
-        "what a server sent goes through it.",
+    bind::def_documented(
+        m, "_hide_keys",
         [](py::object text) -> py::object {
             host::require(text, "_hide_keys", "text", host::Kind::Str);
             host::Utf8 utf8(text);

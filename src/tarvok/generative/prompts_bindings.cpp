@@ -112,36 +112,24 @@ py::object safe_read_text(py::object path, py::object max_chars) {
 
 /// The readers of the grammar references and example files.
 void register_references(py::module_& m) {
-    using host::def;
     py::object max_chars = m.attr("FEW_SHOT_MAX_CHARS");
 
-    def(
-        m, "_read_file", "path",
-        "Read a whole text file as UTF-8, whatever the locale.\n\n"
-        "Decoding is strict and line ends become line feeds; the content is\n"
-        "returned complete. Errors of the file system or the decoder propagate.",
+    def_documented(
+        m, "_read_file",
         [](py::object path) -> py::object {
             // Only real paths are opened: open() would take an integer as a descriptor.
             return host::read_file(py::module_::import("os").attr("fspath")(path), "r", "utf-8");
         },
         py::arg("path"));
-    def(m, "_read_tarvok_GBNF", "",
-        "Read the GBNF grammar of Tarvok shipped beside the package.\n\n"
-        "The file is docs/grammars/Tarvok_GBNF under the installation root, else the package's own copy.",
-        []() -> py::object { return read_grammar_document("Tarvok_GBNF"); });
-    def(m, "_read_tarvok_grammar", "",
-        "Read the Markdown grammar reference of Tarvok shipped beside the package.\n\n"
-        "The file is docs/grammars/Tarvok grammar.md under the installation root, else the package's own copy.",
-        []() -> py::object { return read_grammar_document("Tarvok grammar.md"); });
-    def(m, "_read_tarvok_code", "", "Read the compiler front-end source shipped in the package.", []() -> py::object {
+    def_documented(m, "_read_tarvok_GBNF", []() -> py::object { return read_grammar_document("Tarvok_GBNF"); });
+    def_documented(m, "_read_tarvok_grammar",
+                   []() -> py::object { return read_grammar_document("Tarvok grammar.md"); });
+    def_documented(m, "_read_tarvok_code", []() -> py::object {
         auto [package_dir, root] = package_and_root();
         return attr("_read_file")(join_path({package_dir, py::str("tarvok_core.cpp")}));
     });
-    def(
-        m, "_get_grammar_implementation", "mode",
-        "Return the grammar reference text for a Grammar mode.\n\n"
-        "NONE gives the empty text, BNF the Markdown grammar, CODE the compiler\n"
-        "source; anything else raises ValueError.",
+    def_documented(
+        m, "_get_grammar_implementation",
         [](py::object mode) -> py::object {
             py::object grammar = attr("Grammar");
             auto is = [&](const char* member) { return host::equals(mode, grammar.attr(member)); };
@@ -151,11 +139,7 @@ void register_references(py::module_& m) {
             host::raise(PyExc_ValueError, "Invalid mode: " + host::str_of(mode));
         },
         py::arg("mode"));
-    def(m, "_safe_read_text", "path, max_chars=2147483647",
-        "Read a UTF-8 text file tolerantly, cut to max_chars and trimmed; empty on any failure.\n\n"
-        "Undecodable bytes are dropped; the cut counts characters and happens\n"
-        "before the trim, and a negative limit drops characters from the end.",
-        &safe_read_text, py::arg("path"), py::arg("max_chars") = max_chars);
+    def_documented(m, "_safe_read_text", &safe_read_text, py::arg("path"), py::arg("max_chars") = max_chars);
 }
 
 /// One argument taken as its parameter says; `held` keeps the texts' UTF-8 alive.

@@ -114,4 +114,12 @@ std::string sizes_and_times(const SizesAndTimes& f) {
            seconds(f.solve_seconds);
 }
 
+std::string summary_with_answer(std::string text, const std::optional<std::string>& answer) {
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    std::size_t objective = text.find("\nObjective: ");
+    if (!answer || objective == std::string::npos) return text;
+    std::size_t end = text.find('\n', objective + 1);
+    return text.insert(end == std::string::npos ? text.size() : end, "\nAnswer: " + *answer);
+}
+
 }  // namespace tarvok::cli

@@ -92,4 +92,9 @@ struct SizesAndTimes {
 /// "3 columns (1 integer), 2 rows, 4 nonzeros; compile 0.001 s, expansion 0.000 s, solve 0.012 s".
 std::string sizes_and_times(const SizesAndTimes& figures);
 
+/// A solve result's report without its final newlines; with an `answer`
+/// (the number the model names `answer`, as the host formats it), its line
+/// stands beside the objective's: "Objective: 12\nAnswer: 3\n...".
+std::string summary_with_answer(std::string summary, const std::optional<std::string>& answer);
+
 }  // namespace tarvok::cli

@@ -86,3 +86,12 @@ TEST(SizesAndTimes, CountsAgreeWithTheirNouns) {
               "1 column, 2 rows, 1 nonzero; compile 0.001 s, expansion 0.000 s, solve 0.012 s");
     EXPECT_EQ(sizes_and_times({"3", "1", "1", "4"}).substr(0, 38), "3 columns (1 integer), 1 row, 4 nonzer");
 }
+
+TEST(Summary, TheAnswerStandsBesideTheObjective) {
+    std::string summary = "Status: optimal\nObjective: 12\nx = 3\n\n";
+    EXPECT_EQ(summary_with_answer(summary, std::nullopt), "Status: optimal\nObjective: 12\nx = 3");
+    EXPECT_EQ(summary_with_answer(summary, "3"), "Status: optimal\nObjective: 12\nAnswer: 3\nx = 3");
+    EXPECT_EQ(summary_with_answer("Status: optimal\nObjective: 12", "3"), "Status: optimal\nObjective: 12\nAnswer: 3");
+    // Without an objective line (an infeasible model) there is nothing to stand beside.
+    EXPECT_EQ(summary_with_answer("Status: infeasible\n", "3"), "Status: infeasible");
+}

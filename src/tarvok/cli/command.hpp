@@ -100,9 +100,6 @@ std::string providers_help();
 /// that does not exist (--replay alone names the provider replay).
 void check_llm_options(py::object args);
 
-/// The --replay part of check_llm_options.
-void check_replay_option(py::object args);
-
 /// A description or question: "@path" reads it from a file (a missing or
 /// unreadable file is a usage error); an empty text is refused.
 py::object required_text(py::object arg, const char* what);

@@ -112,33 +112,21 @@ void require_at_least(const std::string& option, py::handle value, long long lea
 
 std::string providers_help() { return pv::providers_help(host::str_of(generative().attr("MODEL_NAME"))); }
 
-void check_replay_option(py::object args) {
-    py::object replay = args.attr("replay"), provider = args.attr("provider");
-    bool named = !provider.is_none() && host::str_of(provider.attr("strip")().attr("lower")()) == "replay";
-    if (replay.is_none()) {
-        if (named && generative().attr("REPLAY_PATH").is_none())
-            fail(ExitStatus::Usage, "--provider replay needs --replay PATH (a transcript or a folder of them)");
-        return;
-    }
-    if (!provider.is_none() && !named)
-        fail(ExitStatus::Usage,
-             "--replay answers requests itself; it cannot go with --provider " + host::str_of(provider));
-    args.attr("provider") = py::str("replay");
-    if (!host::truthy(py::module_::import("os").attr("path").attr("exists")(replay)))
-        fail(ExitStatus::Usage, "replay path not found: " + host::str_of(replay));
-}
-
 void check_llm_options(py::object args) {
-    py::object provider = args.attr("provider");
+    py::object provider = args.attr("provider"), replay = args.attr("replay"), timeout = args.attr("timeout");
+    LlmChoice choice;
     if (!provider.is_none()) {
-        py::object name = provider.attr("strip")().attr("lower")();
-        if (pv::provider_from_alias(host::Utf8(name).view()) == nullptr)
-            fail(ExitStatus::Usage,
-                 "unknown provider '" + host::str_of(provider) + "'; choose " + pv::provider_names());
+        choice.provider = host::str_of(provider);
+        choice.provider_key = host::str_of(provider.attr("strip")().attr("lower")());
     }
-    check_replay_option(args);
-    py::object timeout = args.attr("timeout");
-    refuse(refused_timeout(timeout.is_none() ? std::nullopt : std::optional(timeout.cast<double>())));
+    if (!replay.is_none()) {
+        choice.replay = host::str_of(replay);
+        choice.replay_exists = host::truthy(py::module_::import("os").attr("path").attr("exists")(replay));
+    }
+    choice.default_replay = !generative().attr("REPLAY_PATH").is_none();
+    if (!timeout.is_none()) choice.timeout = timeout.cast<double>();
+    refuse(refused_llm_choice(choice));
+    if (!replay.is_none()) args.attr("provider") = py::str("replay");  // --replay alone names the provider
 }
 
 py::object read_input(py::object path) {

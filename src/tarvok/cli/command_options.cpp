@@ -5,6 +5,9 @@
 
 #include <cmath>
 
+// The tables name only the fields a row sets; the others keep their defaults.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace tarvok::cli {
 
 namespace pv = tarvok::generative::providers;
@@ -299,6 +302,18 @@ std::string main_epilog(const std::string& model_name) {
 Refusal refused_timeout(std::optional<double> seconds) {
     if (!seconds || (*seconds > 0 && std::isfinite(*seconds))) return std::nullopt;
     return "--timeout must be a positive number";
+}
+
+Refusal refused_llm_choice(const LlmChoice& c) {
+    if (c.provider && pv::provider_from_alias(c.provider_key) == nullptr)
+        return "unknown provider '" + *c.provider + "'; choose " + pv::provider_names();
+    bool named = c.provider && c.provider_key == "replay";
+    if (!c.replay && named && !c.default_replay)
+        return "--provider replay needs --replay PATH (a transcript or a folder of them)";
+    if (c.replay && c.provider && !named)
+        return "--replay answers requests itself; it cannot go with --provider " + *c.provider;
+    if (c.replay && !c.replay_exists) return "replay path not found: " + *c.replay;
+    return refused_timeout(c.timeout);
 }
 
 Refusal refused_below(const std::string& option, double value, long long least) {

@@ -64,6 +64,21 @@ using Refusal = std::optional<std::string>;
 /// --timeout: a positive, finite number of seconds.
 Refusal refused_timeout(std::optional<double> seconds);
 
+/// The LLM options as given, for the checks made before any request.
+struct LlmChoice {
+    std::optional<std::string> provider;  ///< --provider as given
+    std::string provider_key;             ///< --provider trimmed and lower-cased by the host
+    std::optional<std::string> replay;    ///< --replay as given
+    bool replay_exists = false;           ///< the --replay path exists
+    bool default_replay = false;          ///< the library has a transcript of its own to replay
+    std::optional<double> timeout;
+};
+
+/// An unknown provider, --provider replay without a transcript, --replay with
+/// another provider or a path that does not exist, a timeout that is not
+/// positive; the first that holds.
+Refusal refused_llm_choice(const LlmChoice& choice);
+
 /// A number below `least` (or not finite): "--samples must be at least 1".
 Refusal refused_below(const std::string& option, double value, long long least);
 

@@ -222,30 +222,22 @@ GatheredData gather_data(py::object paths, std::string_view model_text) {
     return data;
 }
 
-/// The solution's rows for a CSV file: name, the index keys, the value.
-void solution_rows(py::handle value, std::vector<std::string>& keys, const std::string& name,
-                   std::vector<std::vector<std::string>>& rows) {
+/// A value of the host's solution dictionary, as the core reads it.
+SolutionValue solution_value(py::handle value) {
+    SolutionValue out;
+    out.none = value.is_none();
     if (PyDict_Check(value.ptr())) {
-        for (auto item : py::reinterpret_borrow<py::dict>(value)) {
-            keys.push_back(host::str_of(item.first));
-            solution_rows(item.second, keys, name, rows);
-            keys.pop_back();
-        }
-        return;
+        out.nested = true;
+        for (auto item : py::reinterpret_borrow<py::dict>(value))
+            out.items.emplace_back(host::str_of(item.first), solution_value(item.second));
+    } else if (PyList_Check(value.ptr())) {
+        out.nested = true;
+        std::size_t i = 0;
+        for (py::handle item : value) out.items.emplace_back(std::to_string(i++), solution_value(item));
+    } else if (!out.none) {
+        out.text = host::str_of(value);
     }
-    if (PyList_Check(value.ptr())) {
-        size_t i = 0;
-        for (py::handle item : value) {
-            keys.push_back(std::to_string(i++));
-            solution_rows(item, keys, name, rows);
-            keys.pop_back();
-        }
-        return;
-    }
-    std::vector<std::string> row{name};
-    row.insert(row.end(), keys.begin(), keys.end());
-    row.push_back(value.is_none() ? std::string() : host::str_of(value));
-    rows.push_back(std::move(row));
+    return out;
 }
 
 /// The solution as FILE.json (the result's dictionary) or FILE.csv (a row per
@@ -255,27 +247,9 @@ void write_solution(py::object path, py::object result) {
     std::string text;
     py::dict solved = result.attr("to_dict")();
     if (csv) {
-        std::vector<std::vector<std::string>> rows;
-        std::vector<std::string> keys;
-        if (solved.contains("objective")) solution_rows(solved["objective"], keys, "objective", rows);
-        if (solved.contains("values"))
-            for (auto item : py::reinterpret_borrow<py::dict>(solved["values"]))
-                solution_rows(item.second, keys, host::str_of(item.first), rows);
-        // Sensitivity figures, when computed: `KIND:name` first (no name has a colon), then as values are.
-        if (solved.contains("sensitivity_basis") && !solved["sensitivity_basis"].is_none())
-            solution_rows(solved["sensitivity_basis"], keys, "sensitivity_basis", rows);
-        auto figures = [&](py::handle table, const std::string& kind) {
-            if (table.is_none()) return;
-            for (auto item : py::reinterpret_borrow<py::dict>(table))
-                solution_rows(item.second, keys, kind + ":" + host::str_of(item.first), rows);
-        };
-        for (const char* kind : {"duals", "reduced_costs", "activities", "slacks"})
-            if (solved.contains(kind)) figures(solved[kind], kind);
-        if (solved.contains("ranging") && !solved["ranging"].is_none())
-            for (const char* part : {"costs", "rhs"}) figures(solved["ranging"][part], std::string("ranging.") + part);
         py::object buffer = py::module_::import("io").attr("StringIO")();
         py::object writer = py::module_::import("csv").attr("writer")(buffer, py::arg("lineterminator") = "\n");
-        for (const auto& row : rows) {
+        for (const auto& row : solution_csv_rows(solution_value(solved))) {
             py::list cells;
             for (const auto& cell : row) cells.append(host::text(cell));
             writer.attr("writerow")(cells);

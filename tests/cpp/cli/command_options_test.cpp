@@ -41,7 +41,9 @@ TEST(OptionTables, EveryOptionIsWellFormed) {
                 EXPECT_FALSE(option.default_value || !option.choices.empty() || !option.metavar.empty())
                     << option.flags.front();
             }
-            if (positional) EXPECT_FALSE(option.required || !option.dest.empty()) << option.flags.front();
+            if (positional) {
+                EXPECT_FALSE(option.required || !option.dest.empty()) << option.flags.front();
+            }
             if (!option.choices.empty() && option.default_value) {
                 EXPECT_NE(std::find(option.choices.begin(), option.choices.end(), *option.default_value),
                           option.choices.end());
@@ -58,13 +60,15 @@ TEST(OptionTables, HelpNamesTheLibrarysDefaults) {
     EXPECT_NE(find(solve, "--iterations")->help.find("(default: 5)"), std::string::npos);
     EXPECT_NE(find(solve, "--embedding-model")->help.find("else tiny-embedder,"), std::string::npos);
     EXPECT_NE(find(solve, "--max-size")->help.find("(default: 1000000)"), std::string::npos);
-    const Option* solver = find(run_command(d), "--solver");
+    CommandSpec run = run_command(d);
+    const Option* solver = find(run, "--solver");
     EXPECT_EQ(solver->choices, d.solvers);
     EXPECT_EQ(solver->default_value, "highs");
     EXPECT_EQ(solver->help, "the solver: highs, scip (default: highs; scip needs the scip extra)");
     // The LLM options come with the description's own, --grammar only where prompts are made.
-    EXPECT_NE(find(feedback_command(d), "--grammar"), nullptr);
-    EXPECT_EQ(find(models_command(d), "--grammar"), nullptr);
+    CommandSpec feedback = feedback_command(d), models = models_command(d);
+    EXPECT_NE(find(feedback, "--grammar"), nullptr);
+    EXPECT_EQ(find(models, "--grammar"), nullptr);
     EXPECT_NE(solve.epilog.find("gpt-x"), std::string::npos);
 }
 
@@ -77,7 +81,8 @@ TEST(OptionTables, OnlyTheListingChoicesExcludeEachOther) {
 }
 
 TEST(OptionTables, EmitOffersEveryTargetWithTheDefault) {
-    const Option* to = find(emit_command(defaults()), "--to");
+    CommandSpec emit = emit_command(defaults());
+    const Option* to = find(emit, "--to");
     ASSERT_TRUE(to->default_value);
     EXPECT_NE(to->help.find("default: " + *to->default_value), std::string::npos);
     EXPECT_EQ(refused_target(*to->default_value), std::nullopt);
@@ -107,4 +112,22 @@ TEST(MainHelp, ListsEveryExitStatusAligned) {
         std::string line = "  " + number + std::string(5 - number.size(), ' ') + std::string(row.meaning) + "\n";
         EXPECT_NE(epilog.find(line, table), std::string::npos) << line;
     }
+}
+
+TEST(OptionValues, TheLlmChoiceIsCheckedBeforeAnyRequest) {
+    EXPECT_EQ(refused_llm_choice({}), std::nullopt);
+    EXPECT_EQ(refused_llm_choice({.provider = " OpenAI", .provider_key = "openai"}), std::nullopt);
+    Refusal unknown = refused_llm_choice({.provider = "Nope", .provider_key = "nope", .timeout = -1});
+    ASSERT_TRUE(unknown);  // the first fault is the one reported
+    EXPECT_EQ(unknown->rfind("unknown provider 'Nope'; choose ", 0), 0u);
+    EXPECT_EQ(refused_llm_choice({.provider = "replay", .provider_key = "replay"}),
+              "--provider replay needs --replay PATH (a transcript or a folder of them)");
+    EXPECT_EQ(refused_llm_choice({.provider = "replay", .provider_key = "replay", .default_replay = true}),
+              std::nullopt);
+    EXPECT_EQ(refused_llm_choice(
+                  {.provider = "Ollama", .provider_key = "ollama", .replay = "t.jsonl", .replay_exists = true}),
+              "--replay answers requests itself; it cannot go with --provider Ollama");
+    EXPECT_EQ(refused_llm_choice({.replay = "gone.jsonl"}), "replay path not found: gone.jsonl");
+    EXPECT_EQ(refused_llm_choice({.replay = "t.jsonl", .replay_exists = true, .timeout = 0}),
+              "--timeout must be a positive number");
 }

@@ -95,3 +95,27 @@ TEST(Summary, TheAnswerStandsBesideTheObjective) {
     // Without an objective line (an infeasible model) there is nothing to stand beside.
     EXPECT_EQ(summary_with_answer("Status: infeasible\n", "3"), "Status: infeasible");
 }
+
+TEST(SolutionCsv, ARowPerValueWithItsKeysThenTheFigures) {
+    auto text = [](std::string t) { return SolutionValue{.text = std::move(t)}; };
+    auto table = [](std::vector<std::pair<std::string, SolutionValue>> items) {
+        return SolutionValue{.nested = true, .items = std::move(items)};
+    };
+    SolutionValue none{.none = true};
+    SolutionValue solved = table({
+        {"status", text("optimal")},
+        {"objective", text("12.5")},
+        {"values", table({{"x", table({{"a", table({{"0", text("1")}, {"1", none}})}})}, {"y", text("2")}})},
+        {"sensitivity_basis", none},
+        {"duals", table({{"meet", text("-1.5")}})},
+        {"reduced_costs", none},
+        {"ranging", table({{"costs", table({{"buy", table({{"low", text("1")}})}})}, {"rhs", none}})},
+    });
+    using Rows = std::vector<std::vector<std::string>>;
+    EXPECT_EQ(solution_csv_rows(solved), (Rows{{"objective", "12.5"},
+                                               {"x", "a", "0", "1"},
+                                               {"x", "a", "1", ""},
+                                               {"y", "2"},
+                                               {"duals:meet", "-1.5"},
+                                               {"ranging.costs:buy", "low", "1"}}));
+}

@@ -14,6 +14,18 @@ namespace tarvok::generative::bind {
 
 namespace {
 
+/// `solver` as run_generation takes it: a name of tarvok.solver._SOLVERS
+/// (looked up when called), else ValueError naming them.
+py::object solver_choice(py::object solver) {
+    py::tuple names = py::module_::import("tarvok.solver").attr("_SOLVERS");
+    if (PyUnicode_Check(solver.ptr()) && names.contains(solver)) return solver;
+    std::vector<std::string> quoted;
+    for (py::handle name : names) quoted.push_back("'" + host::str_of(name) + "'");
+    host::raise(PyExc_ValueError, "run_generation() argument 'solver' must be " +
+                                      providers::spoken_list({quoted.begin(), quoted.end()}, "or") + ", not " +
+                                      host::str_of(py::repr(solver)));
+}
+
 void check_request_kinds(const char* function, py::handle temperature, py::handle stop, py::handle llm_provider) {
     host::require(temperature, function, "temperature", Kind::Float, true);
     host::require(stop, function, "stop", Kind::List, true);
@@ -76,6 +88,7 @@ struct PerCall {
     py::object few_shot_library, timeout = py::none(), embedding_model = py::none(), on_event = py::none();
     py::object record = py::none(), replay = py::none();  ///< paths, as os.fspath gives them
     py::object assumptions = py::none(), what_if = py::bool_(false), what_if_max = py::int_(3);
+    py::object solver = py::str("highs");  ///< of every solve the call makes (a name of tarvok.solver._SOLVERS)
 };
 
 /// The assumptions step of the call: per call, else ASSUMPTIONS_CHECK; the
@@ -87,7 +100,11 @@ void read_assumptions(Call& c, const PerCall& per_call) {
     c.run.what_if_max = host::saturated(per_call.what_if_max);
     if (!c.run.assumptions) return;
     c.run.description = host::str_of(c.prompt);
-    if (c.run.what_if)
+    if (c.run.what_if && host::str_of(per_call.solver) != "highs")
+        py::module_::import("tarvok.solver")
+            .attr("_check_solver")(per_call.solver, "The what-if step solves every alternative with " +
+                                                        host::str_of(per_call.solver) + " and");
+    else if (c.run.what_if)
         host::import_extra("highspy", "The what-if step solves every alternative with HiGHS and", "solve");
 }
 
@@ -102,6 +119,12 @@ void read_execution_check(Call& c, const PerCall& per_call) {
     c.time_limit = given ? per_call.execution_time_limit : attr("EXECUTION_TIME_LIMIT");
     check_seconds(c.time_limit, given ? "run_generation() argument 'execution_time_limit'" : "EXECUTION_TIME_LIMIT");
     c.run.time_limit_text = c.time_limit.is_none() ? "" : number_text(c.time_limit);
+    if (host::str_of(per_call.solver) != "highs") {
+        py::module_::import("tarvok.solver")
+            .attr("_check_solver")(per_call.solver, "The execution check (EXECUTION_CHECK) solves models with " +
+                                                        host::str_of(per_call.solver) + " and");
+        return;
+    }
     py::module_::import("tarvok.solver")
         .attr("_check_solver")("highs", "The execution check (EXECUTION_CHECK) solves models with HiGHS and", "solve");
 }
@@ -155,6 +178,7 @@ struct GenerationResult {
     bool alignment = true;
     bool execution_check = false;
     bool assumptions = false, what_if = false;
+    py::object solver = py::str("highs");  ///< of the run's solves, and of execute()'s
 };
 
 py::dict assumption_dict(const Assumption& a) {
@@ -237,6 +261,9 @@ py::object execute(const GenerationResult& g, py::object time_limit) {
     if (g.result.execution) return held(g.result.execution->host.get()).first;
     if (g.result.main_execution) return held(g.result.main_execution->host.get()).first;  // the what-if step's
     if (!g.result.compiled) return py::none();
+    py::dict options;
+    options["solver"] = g.solver;
+    CallOptions scope(options);
     return execution_map(g.result.pair, g.result.compiled_model.get(), time_limit, g.assumptions);
 }
 
@@ -245,9 +272,10 @@ py::object run_and_wrap(Call& c, const PerCall& per_call) {
     if (!per_call.timeout.is_none()) options["timeout"] = py::float_(per_call.timeout.cast<double>());
     if (!per_call.embedding_model.is_none()) options["embedding_model"] = per_call.embedding_model;
     if (!per_call.replay.is_none()) options["replay_path"] = per_call.replay;
+    options["solver"] = per_call.solver;
     CallOptions scope(options);
-    GenerationResult g{run_loop(c),           c.model_file,      c.data_file,  c.run.alignment,
-                       c.run.execution_check, c.run.assumptions, c.run.what_if};
+    GenerationResult g{run_loop(c),           c.model_file,      c.data_file,   c.run.alignment,
+                       c.run.execution_check, c.run.assumptions, c.run.what_if, per_call.solver};
     return py::cast(std::move(g));
 }
 
@@ -304,9 +332,10 @@ py::object run_generation(py::object prompt, py::object model_file, py::object d
                           py::object few_shot_library, py::object execution_check, py::object execution_time_limit,
                           py::object timeout, py::object embedding_model, py::object on_event, py::object record,
                           py::object replay, py::object assumptions, py::object what_if, py::object what_if_max,
-                          py::object cancel) {
+                          py::object cancel, py::object solver) {
     PerCall per_call = per_call_options(few_shot_library, execution_check, execution_time_limit, timeout,
                                         embedding_model, on_event, record, replay, assumptions, what_if, what_if_max);
+    per_call.solver = solver_choice(solver);
     if (!cancel.is_none() && !PyCallable_Check(cancel.ptr()))
         throw py::type_error("run_generation() argument 'cancel' must be callable or None, not " +
                              host::type_name(cancel));
@@ -352,9 +381,11 @@ py::object generative_feedback(py::object prompt, py::object model_file, py::obj
 
 /// `_execute_model(model_code, data_code, time_limit)`: solves a pair with
 /// tarvok.solver and reports the outcome as a map.
-py::object execute_model(py::object model_code, py::object data_code, py::object time_limit) {
-    return solved_outcome(
-        [&] { return solver().attr("solve_model")(model_code, data_code, py::arg("time_limit") = time_limit); });
+py::object execute_model(py::object model_code, py::object data_code, py::object time_limit, py::object solver_name) {
+    return solved_outcome([&] {
+        return solver().attr("solve_model")(model_code, data_code, py::arg("time_limit") = time_limit,
+                                            py::arg("solver") = solver_name);
+    });
 }
 
 /// `_check_provider(llm_provider, model_name, replay=None)`: makes the client of the provider a
@@ -497,7 +528,7 @@ void register_run_generation(py::module_& m) {
               "prompt, model_file, data_file, *, model_name=None, llm_provider=None, mode=None, iterations=None, "
               "alignment_check=None, temperature=None, stop=None, progress=None, few_shot=True, few_shot_library=None, "
               "execution_check=None, execution_time_limit=None, timeout=None, embedding_model=None, on_event=None, "
-              "record=None, replay=None, assumptions=None, what_if=False, what_if_max=3, cancel=None",
+              "record=None, replay=None, assumptions=None, what_if=False, what_if_max=3, cancel=None, solver='highs'",
               "Run the generation loop of generative_solve and return a GenerationResult.\n\n"
               "The loop, its files and its failures are those of generative_solve, whose parameters it shares;\n"
               "the options below hold for this call only and leave the module settings as they are. None reads\n"
@@ -522,7 +553,8 @@ void register_run_generation(py::module_& m) {
               "(NAME.alt1.mod, NAME.alt1.dat, ...). A reply that is no list is reported in\n"
               "assumptions_error; the final pair and its answer stay as they are. cancel, a callable, is asked\n"
               "between the steps of the loop; once it returns true the run stops there and raises\n"
-              "RuntimeError('the run was cancelled').",
+              "RuntimeError('the run was cancelled'). solver ('highs' or 'scip') makes every solve of the call,\n"
+              "and of the result's execute().",
               &run_generation, py::arg("prompt"), py::arg("model_file"), py::arg("data_file"), py::kw_only(),
               py::arg("model_name") = none, py::arg("llm_provider") = none, py::arg("mode") = none,
               py::arg("iterations") = none, py::arg("alignment_check") = none, py::arg("temperature") = none,
@@ -531,7 +563,7 @@ void register_run_generation(py::module_& m) {
               py::arg("execution_time_limit") = none, py::arg("timeout") = none, py::arg("embedding_model") = none,
               py::arg("on_event") = none, py::arg("record") = none, py::arg("replay") = none,
               py::arg("assumptions") = none, py::arg("what_if") = false, py::arg("what_if_max") = 3,
-              py::arg("cancel") = none);
+              py::arg("cancel") = none, py::arg("solver") = "highs");
 }
 
 /// The docstring of generative_solve.
@@ -639,11 +671,12 @@ void register_generative_feedback(py::module_& m) {
 }  // namespace
 
 void register_workflow(py::module_& m) {
-    host::def(m, "_execute_model", "model_code, data_code, time_limit=None",
+    host::def(m, "_execute_model", "model_code, data_code, time_limit=None, solver='highs'",
               "Solve a model and data pair for the execution check and report how it ended.\n\n"
               "Returns a map: 'status' (the solver's status word), 'objective', 'message' and\n"
               "'infeasible_constraints'. A fault that only the data reveals is the status 'error'.",
-              &execute_model, py::arg("model_code"), py::arg("data_code"), py::arg("time_limit") = py::none());
+              &execute_model, py::arg("model_code"), py::arg("data_code"), py::arg("time_limit") = py::none(),
+              py::arg("solver") = "highs");
     host::def(m, "_check_provider", "llm_provider, model_name, replay=None",
               "Make the client of the provider a run would use, once, so that a missing key, library or\n"
               "transcript fails before any work; returns the provider. Nothing is made when the module's\n"

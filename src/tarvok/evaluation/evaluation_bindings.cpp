@@ -386,6 +386,9 @@ py::list assumption_list(const std::string& description, const std::string& data
     return out;
 }
 
+/// The record's counts of the loop's requests, summed over a problem's samples.
+constexpr const char* kCountKeys[] = {"llm_calls", "repair_rounds", "tokens_in", "tokens_out"};
+
 /// A problem's record before anything is known of it.
 py::dict empty_record(py::object id) {
     py::dict record;
@@ -397,8 +400,8 @@ py::dict empty_record(py::object id) {
     record["compile_errors"] = py::list();
     record["error"] = py::none();
     record["provider_error"] = false;
-    for (const char* key : {"llm_calls", "repair_rounds", "tokens_in", "tokens_out", "assumptions"})
-        record[key] = py::none();
+    for (const char* key : kCountKeys) record[key] = py::none();
+    record["assumptions"] = py::none();
     return record;
 }
 
@@ -427,8 +430,7 @@ void generate_once(py::object problem, py::object folder, py::object settings, p
             py::arg("what_if") = settings.attr("get")("what_if", false),
             py::arg("what_if_max") = settings.attr("get")("what_if_max", 3),
             py::arg("solver") = settings.attr("get")("solver", "highs"));
-        for (const char* key : {"llm_calls", "repair_rounds", "tokens_in", "tokens_out"})
-            record[key] = result.attr(key);
+        for (const char* key : kCountKeys) record[key] = result.attr(key);
         std::string data_text = host::str_of(result.attr("data_text"));
         if (!host::str_of(result.attr("model_text")).empty()) {
             record["assumptions"] = assumption_list(host::str_of(problem["description"]), data_text);
@@ -478,7 +480,7 @@ ev::SampleOutcome sample_outcome(const py::dict& one) {
 py::dict voted(const std::vector<py::dict>& samples, const ev::SamplePick& pick) {
     if (host::truthy(samples[pick.index]["provider_error"])) return samples[pick.index];  // to try again
     py::dict record = samples[pick.index].attr("copy")();
-    for (const char* key : {"llm_calls", "repair_rounds", "tokens_in", "tokens_out"}) {
+    for (const char* key : kCountKeys) {
         py::object total = py::none();
         for (const py::dict& one : samples)
             if (!one[key].is_none()) total = total.is_none() ? one[key] : total + one[key];
@@ -553,6 +555,11 @@ struct Pool {
     py::list threads;  ///< the workers, which the interpreter waits for at exit
 
     bool stopping() const { return host::truthy(stop.attr("is_set")()); }
+    /// Waits for every worker, in short steps so that an interrupt gets through.
+    void join() const {
+        for (py::handle t : threads)
+            while (host::truthy(t.attr("is_alive")())) t.attr("join")(py::arg("timeout") = 0.25);
+    }
 };
 
 void work(const std::shared_ptr<Pool>& pool) {
@@ -582,56 +589,34 @@ void work(const std::shared_ptr<Pool>& pool) {
     }
 }
 
-/// The progress display: a tqdm bar on a terminal, else one line per problem.
-class Progress {
-  public:
-    Progress(bool on, const ev::RunTally& tally) : on_(on), tally_(tally) {
-        if (!on_) return;
-        py::object err = py::module_::import("sys").attr("stderr");
-        bool terminal = false;
-        try {
-            terminal = host::truthy(err.attr("isatty")());
-        } catch (py::error_already_set& e) {
-            if (!host::is_ordinary(e)) throw;
-        }
-        if (!terminal) return;
-        try {
-            py::object tqdm = py::module_::import("tqdm").attr("tqdm");
-            bar_ = tqdm(py::arg("total") = tally.total(), py::arg("initial") = tally.done(),
-                        py::arg("desc") = "tarvok eval", py::arg("unit") = "problem", py::arg("file") = err,
-                        py::arg("dynamic_ncols") = true);
-            postfix();
-        } catch (py::error_already_set& e) {
-            if (!e.matches(PyExc_ImportError)) throw;
-        }
-    }
+/// The progress bar's figures after the tally took a record.
+void show_accuracy(py::handle bar, const ev::RunTally& tally) {
+    bar.attr("set_postfix_str")("accuracy " + std::to_string(tally.correct()) + "/" + std::to_string(tally.judged()),
+                                py::arg("refresh") = false);
+}
 
-    /// After the tally took `r`.
-    void finished(const ev::Record& r) {
-        if (!on_) return;
-        if (bar_) {
-            postfix();
-            bar_.attr("update")(1);
-            return;
-        }
-        tell(tally_.finished_line(r, [](double v) { return host::str_of(py::repr(py::float_(v))); }));
+/// A tqdm bar on a terminal; none elsewhere (one line per problem then) or
+/// without tqdm.
+py::object progress_bar(const ev::RunTally& tally) {
+    py::object err = py::module_::import("sys").attr("stderr");
+    bool terminal = false;
+    try {
+        terminal = host::truthy(err.attr("isatty")());
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
     }
-
-    void close() {
-        if (bar_) bar_.attr("close")();
-        bar_ = py::object();
+    if (!terminal) return py::object();
+    try {
+        py::object bar = py::module_::import("tqdm").attr("tqdm")(
+            py::arg("total") = tally.total(), py::arg("initial") = tally.done(), py::arg("desc") = "tarvok eval",
+            py::arg("unit") = "problem", py::arg("file") = err, py::arg("dynamic_ncols") = true);
+        show_accuracy(bar, tally);
+        return bar;
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
     }
-
-  private:
-    void postfix() {
-        bar_.attr("set_postfix_str")(
-            "accuracy " + std::to_string(tally_.correct()) + "/" + std::to_string(tally_.judged()),
-            py::arg("refresh") = false);
-    }
-    bool on_;
-    const ev::RunTally& tally_;
-    py::object bar_;
-};
+    return py::object();
+}
 
 /// A module setting set for the run and put back after it (removed again
 /// when it did not exist).
@@ -802,7 +787,7 @@ class HostRun final : public ev::RunHost {
     void start(const std::vector<const ev::Problem*>& todo, const ev::RunTally& tally) override {
         if (s_.progress) tell_start(s_, dataset_, prepared_, tally.done());
         py::object library = few_shot_library(s_.progress);
-        progress_.emplace(s_.progress, tally);
+        if (s_.progress) bar_ = progress_bar(tally);
         // Set as soon as the workers exist, so that a caller can wait for them after an interrupt.
         started_ = start_workers(s_, todo, library);
     }
@@ -829,19 +814,23 @@ class HostRun final : public ev::RunHost {
         results_.file.attr("flush")();
         os_module().attr("fsync")(results_.file.attr("fileno")());
     }
-    void finished(const ev::Record& record, const ev::RunTally&) override { progress_->finished(record); }
+    void finished(const ev::Record& record, const ev::RunTally& tally) override {
+        if (!s_.progress) return;
+        if (!bar_)
+            return tell(tally.finished_line(record, [](double v) { return host::str_of(py::repr(py::float_(v))); }));
+        show_accuracy(bar_, tally);
+        bar_.attr("update")(1);
+    }
     void stop() override {
         if (started_) started_->stop.attr("set")();
     }
     void close_results() override { results_.file.attr("close")(); }
     void end(const std::string& summary_text) override {
-        if (progress_) progress_->close();
+        if (bar_) bar_.attr("close")();
+        bar_ = py::object();
         host::replace_files({{join_path(s_.out_dir, py::str("summary.json")), summary_text}});
     }
-    void join() override {
-        for (py::handle t : started_->threads)
-            while (host::truthy(t.attr("is_alive")())) t.attr("join")(py::arg("timeout") = 0.25);
-    }
+    void join() override { started_->join(); }
 
   private:
     const Settings& s_;
@@ -849,7 +838,7 @@ class HostRun final : public ev::RunHost {
     const Prepared& prepared_;
     std::shared_ptr<Pool>& started_;
     ClosedAtEnd results_;  ///< results.jsonl, open for appending
-    std::optional<Progress> progress_;
+    py::object bar_;       ///< the progress bar, when one shows
 };
 
 /// The run; `started` is set as soon as the workers exist.
@@ -946,8 +935,7 @@ void wait_for_workers(const std::shared_ptr<Pool>& pool) {
         if (size_t n = running()) {
             tell(ev::stopping_line(n));
         }
-        for (py::handle t : pool->threads)
-            while (host::truthy(t.attr("is_alive")())) t.attr("join")(py::arg("timeout") = 0.25);
+        pool->join();
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_KeyboardInterrupt)) throw;
         for (const char* stream : {"stdout", "stderr"}) py::module_::import("sys").attr(stream).attr("flush")();

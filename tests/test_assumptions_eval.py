@@ -3,6 +3,7 @@ stand-in LLM over real compiles and solves; the records keep the readings, the a
 the summary says how often the right answer was among the shown readings."""
 
 import json
+import sys
 
 import pytest
 from assumption_fakes import EXAMPLE, LISTED, MORE, AssumingLlm
@@ -76,3 +77,43 @@ def test_the_command(dataset, tmp_path, capsys):
     assert summary["right_among_readings"] == {"total": 2, "correct": 2, "accuracy": 1.0}
     assert _cli.main(["eval", str(dataset), "--out", str(tmp_path / "bad"), "--what-if-max", "-1"]) == 2
     assert "--what-if-max must be at least 0" in capsys.readouterr().err
+
+
+def test_the_solver_makes_every_solve_of_the_run(dataset, tmp_path, capsys, monkeypatch, backend):
+    from tarvok import _cli, solver
+
+    used = []
+    for name in ("solve_program", "solve_model"):
+
+        def recorded(*args, _solve=getattr(solver, name), **kwargs):
+            used.append(kwargs.get("solver"))
+            return _solve(*args, **kwargs)
+
+        monkeypatch.setattr(solver, name, recorded)
+    argv = ["eval", str(dataset), "--out", str(tmp_path / backend), "--model", "gpt-test", "--provider", "openai"]
+    assert _cli.main([*argv, "--solver", backend, "--what-if", "--execution-check", "--limit", "2", "--json"]) == 0
+    summary = json.loads(capsys.readouterr().out)
+    assert used and set(used) == {backend}  # the loop's checks, the what-if readings and the final solves
+    records = {r["id"]: r for r in map(json.loads, (tmp_path / backend / "results.jsonl").read_text().splitlines())}
+    # The same optima on every back-end: 7500 as modelled, 7000 and 8500 under the two alternative readings.
+    assert records["as_modelled"]["objective"] == 7500.0 and summary["correct"] == 1
+    assert [a["objective"] for a in records["running_at_start"]["listed_assumptions"]] == [7000.0, 8500.0]
+    assert records["as_modelled"]["run"].get("solver", "highs") == backend
+
+
+def test_solver_usage_faults(dataset, tmp_path, capsys, monkeypatch):
+    from tarvok import _cli
+
+    argv = ["eval", str(dataset), "--out", str(tmp_path / "out"), "--model", "gpt-test"]
+    assert _cli.main([*argv, "--solver", "glpk"]) == 2
+    assert "argument --solver: invalid choice: 'glpk'" in capsys.readouterr().err
+    monkeypatch.setitem(sys.modules, "pyscipopt", None)
+    assert _cli.main([*argv, "--solver", "scip"]) == 2
+    assert capsys.readouterr().err.strip().splitlines() == [
+        "tarvok eval: --solver scip needs the 'pyscipopt' package; install the 'scip' extra: pip install 'tarvok[scip]'"
+    ]
+    assert not (tmp_path / "out" / "results.jsonl").exists()
+    with pytest.raises(ValueError, match=r"^run_evaluation\(\) argument 'solver' must be 'highs' or 'scip', not 'x'$"):
+        ev.run_evaluation(str(dataset), str(tmp_path / "api"), model="gpt-test", solver="x")
+    with pytest.raises(ValueError, match=r"^run_generation\(\) argument 'solver' must be 'highs' or 'scip', not 1$"):
+        __import__("tarvok.tarvok_generative").tarvok_generative.run_generation("p", "m.mod", "d.dat", solver=1)

@@ -103,6 +103,34 @@ def test_a_folder_with_another_run_is_refused_unless_forced(fake_runs, tmp_path,
     assert eval_command(dataset, tmp_path / "out", "--model", "gpt-other") == 0  # the folder holds that run now
 
 
+def test_assumption_options_and_the_solver_belong_to_the_run(fake_runs, tmp_path, capsys):
+    calls, _ = fake_runs
+    dataset = write_jsonl(tmp_path / "set.jsonl", SET[:1])
+    out = tmp_path / "out"
+    assert eval_command(dataset, out) == 0  # written without them: resumes a run without them
+    assert "assumptions" not in read_records(out)[0]["run"]
+    assert eval_command(dataset, out) == 0 and len(calls) == 1
+    capsys.readouterr()
+    for extra, says in [
+        (["--assumptions"], "the assumptions step off instead of on"),
+        (["--what-if"], "the assumptions step off instead of on"),
+    ]:
+        assert eval_command(dataset, out, *extra) == 2
+        assert "other settings: " + says in capsys.readouterr().err
+    assert eval_command(dataset, out, "--what-if", "--force") == 0 and len(calls) == 2
+    assert read_records(out)[-1]["run"]["what_if"] is True
+    for extra, says in [
+        (["--assumptions"], "the what-if step on instead of off"),
+        (["--what-if", "--what-if-max", "1"], "3 what-if requests instead of 1"),
+    ]:
+        assert eval_command(dataset, out, *extra) == 2, extra
+        assert "other settings: " + says in capsys.readouterr().err
+    assert eval_command(dataset, out, "--what-if") == 0 and len(calls) == 2  # the same run resumes
+    # What-if's cap counts only with what-if.
+    assert eval_command(dataset, out, "--assumptions", "--what-if-max", "7", "--force") == 0 and len(calls) == 3
+    assert eval_command(dataset, out, "--assumptions") == 0 and len(calls) == 3
+
+
 def fnv_folder_hash(text):
     h = 14695981039346656037
     for byte in text.encode():

@@ -26,6 +26,7 @@ def run_evaluation(
     assumptions: bool = False,
     what_if: bool = False,
     what_if_max: int = 3,
+    solver: str = "highs",
 ) -> dict[str, Any]:
     """Run the generation loop on every problem of a data set and measure answer accuracy."""
     ...

@@ -164,6 +164,7 @@ def run_generation(
     what_if: bool = False,
     what_if_max: int = 3,
     cancel: Optional[Callable[[], Any]] = None,
+    solver: str = "highs",
 ) -> GenerationResult:
     """Run the generation loop of generative_solve and return a GenerationResult."""
     ...
@@ -263,7 +264,9 @@ def _build_revision_prompt_execution(
     solver_result: Mapping[str, Any],
     few_shots: Optional[list[dict[str, str]]] = None,
 ) -> str: ...
-def _execute_model(model_code: str, data_code: str, time_limit: Optional[float] = None) -> dict[str, Any]: ...
+def _execute_model(
+    model_code: str, data_code: str, time_limit: Optional[float] = None, solver: str = "highs"
+) -> dict[str, Any]: ...
 def _build_alignment_prompt(prompt: str, grammar_implementation: str, model_code: str, data_code: str) -> str: ...
 def _build_final_assessment_prompt(
     prompt: str, grammar_implementation: str, model_code: str, data_code: str, syntax_errors: list[str] | str

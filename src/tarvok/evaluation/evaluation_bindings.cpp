@@ -82,6 +82,7 @@ struct Settings {
     long long samples = 1;                      ///< generations voted on per problem
     bool assumptions = false, what_if = false;  ///< the assumptions step, and its what-if answers
     long long what_if_max = 3;                  ///< what-if requests per problem
+    py::object solver = py::str("highs");       ///< of every solve (a name of tarvok.solver._SOLVERS)
 };
 
 [[noreturn]] void refuse(const std::string& parameter, const std::string& needs, py::handle value) {
@@ -106,6 +107,15 @@ void read_readings(Settings& s, py::object assumptions, py::object what_if, py::
     s.assumptions = s.what_if || host::truthy(assumptions);
     s.what_if_max = host::saturated(what_if_max);
     if (s.what_if_max < 0) refuse("what_if_max", "at least 0", what_if_max);
+}
+
+/// `solver` as run_evaluation takes it: a name of tarvok.solver._SOLVERS.
+py::object solver_from(py::object solver) {
+    py::tuple names = py::module_::import("tarvok.solver").attr("_SOLVERS");
+    if (PyUnicode_Check(solver.ptr()) && names.contains(solver)) return solver;
+    std::vector<std::string> quoted;
+    for (py::handle name : names) quoted.push_back("'" + host::str_of(name) + "'");
+    refuse("solver", pv::spoken_list({quoted.begin(), quoted.end()}, "or"), solver);
 }
 
 /// The record fields the user named.
@@ -247,11 +257,15 @@ void check_provider(Settings& s) {
     }
 }
 
-/// The final models are solved with HiGHS: without it no answer can be judged.
-void check_solver() {
-    // The solver module's one availability check, looked up when called.
-    py::module_::import("tarvok.solver")
-        .attr("_check_solver")("highs", "tarvok eval solves every final model with HiGHS and", "eval");
+/// The final models are solved with the run's solver: without it no answer
+/// can be judged. The solver module's one availability check, looked up
+/// when called.
+void check_solver(const Settings& s) {
+    py::object check = py::module_::import("tarvok.solver").attr("_check_solver");
+    if (host::str_of(s.solver) == "highs")
+        check("highs", "tarvok eval solves every final model with HiGHS and", "eval");
+    else
+        check(s.solver, "--solver " + host::str_of(s.solver));
 }
 
 // ---------------------------------------------------------- one problem
@@ -289,15 +303,11 @@ std::optional<std::vector<ev::Reading>> readings_from(py::handle listed, py::han
     return out;
 }
 
-/// The record of a problem from the map `_run_problem` returns; correctness
-/// is judged here, from the status and objective, against the data set.
-ev::Record record_from(py::handle result, const ev::Problem& problem, double rel_tol) {
+/// The record of a problem from the map `_run_problem` returns; the run
+/// adds the problem's facts and judges it.
+ev::Record record_from(py::handle result) {
     py::object get = result.attr("get");
     ev::Record r;
-    r.id = problem.id;
-    r.repeat = problem.repeat;
-    r.problem_class = problem.problem_class;
-    r.expected = problem.expected;
     r.objective = optional_double(get("objective"));
     r.status = optional_text(get("status"));
     py::object compiled = get("compiled");
@@ -333,7 +343,6 @@ ev::Record record_from(py::handle result, const ev::Problem& problem, double rel
     }
     r.answer = optional_double(get("answer"));
     r.readings = readings_from(get("listed_assumptions"), get("what_if"));
-    ev::judge(r, rel_tol);
     return r;
 }
 
@@ -377,6 +386,9 @@ py::list assumption_list(const std::string& description, const std::string& data
     return out;
 }
 
+/// The record's counts of the loop's requests, summed over a problem's samples.
+constexpr const char* kCountKeys[] = {"llm_calls", "repair_rounds", "tokens_in", "tokens_out"};
+
 /// A problem's record before anything is known of it.
 py::dict empty_record(py::object id) {
     py::dict record;
@@ -388,8 +400,8 @@ py::dict empty_record(py::object id) {
     record["compile_errors"] = py::list();
     record["error"] = py::none();
     record["provider_error"] = false;
-    for (const char* key : {"llm_calls", "repair_rounds", "tokens_in", "tokens_out", "assumptions"})
-        record[key] = py::none();
+    for (const char* key : kCountKeys) record[key] = py::none();
+    record["assumptions"] = py::none();
     return record;
 }
 
@@ -416,9 +428,9 @@ void generate_once(py::object problem, py::object folder, py::object settings, p
             py::arg("alignment_check") = settings.attr("get")("alignment_check"),
             py::arg("assumptions") = settings.attr("get")("assumptions", false),
             py::arg("what_if") = settings.attr("get")("what_if", false),
-            py::arg("what_if_max") = settings.attr("get")("what_if_max", 3));
-        for (const char* key : {"llm_calls", "repair_rounds", "tokens_in", "tokens_out"})
-            record[key] = result.attr(key);
+            py::arg("what_if_max") = settings.attr("get")("what_if_max", 3),
+            py::arg("solver") = settings.attr("get")("solver", "highs"));
+        for (const char* key : kCountKeys) record[key] = result.attr(key);
         std::string data_text = host::str_of(result.attr("data_text"));
         if (!host::str_of(result.attr("model_text")).empty()) {
             record["assumptions"] = assumption_list(host::str_of(problem["description"]), data_text);
@@ -468,7 +480,7 @@ ev::SampleOutcome sample_outcome(const py::dict& one) {
 py::dict voted(const std::vector<py::dict>& samples, const ev::SamplePick& pick) {
     if (host::truthy(samples[pick.index]["provider_error"])) return samples[pick.index];  // to try again
     py::dict record = samples[pick.index].attr("copy")();
-    for (const char* key : {"llm_calls", "repair_rounds", "tokens_in", "tokens_out"}) {
+    for (const char* key : kCountKeys) {
         py::object total = py::none();
         for (const py::dict& one : samples)
             if (!one[key].is_none()) total = total.is_none() ? one[key] : total + one[key];
@@ -543,6 +555,11 @@ struct Pool {
     py::list threads;  ///< the workers, which the interpreter waits for at exit
 
     bool stopping() const { return host::truthy(stop.attr("is_set")()); }
+    /// Waits for every worker, in short steps so that an interrupt gets through.
+    void join() const {
+        for (py::handle t : threads)
+            while (host::truthy(t.attr("is_alive")())) t.attr("join")(py::arg("timeout") = 0.25);
+    }
 };
 
 void work(const std::shared_ptr<Pool>& pool) {
@@ -572,56 +589,34 @@ void work(const std::shared_ptr<Pool>& pool) {
     }
 }
 
-/// The progress display: a tqdm bar on a terminal, else one line per problem.
-class Progress {
-  public:
-    Progress(bool on, const ev::RunTally& tally) : on_(on), tally_(tally) {
-        if (!on_) return;
-        py::object err = py::module_::import("sys").attr("stderr");
-        bool terminal = false;
-        try {
-            terminal = host::truthy(err.attr("isatty")());
-        } catch (py::error_already_set& e) {
-            if (!host::is_ordinary(e)) throw;
-        }
-        if (!terminal) return;
-        try {
-            py::object tqdm = py::module_::import("tqdm").attr("tqdm");
-            bar_ = tqdm(py::arg("total") = tally.total(), py::arg("initial") = tally.done(),
-                        py::arg("desc") = "tarvok eval", py::arg("unit") = "problem", py::arg("file") = err,
-                        py::arg("dynamic_ncols") = true);
-            postfix();
-        } catch (py::error_already_set& e) {
-            if (!e.matches(PyExc_ImportError)) throw;
-        }
-    }
+/// The progress bar's figures after the tally took a record.
+void show_accuracy(py::handle bar, const ev::RunTally& tally) {
+    bar.attr("set_postfix_str")("accuracy " + std::to_string(tally.correct()) + "/" + std::to_string(tally.judged()),
+                                py::arg("refresh") = false);
+}
 
-    /// After the tally took `r`.
-    void finished(const ev::Record& r) {
-        if (!on_) return;
-        if (bar_) {
-            postfix();
-            bar_.attr("update")(1);
-            return;
-        }
-        tell(tally_.finished_line(r, [](double v) { return host::str_of(py::repr(py::float_(v))); }));
+/// A tqdm bar on a terminal; none elsewhere (one line per problem then) or
+/// without tqdm.
+py::object progress_bar(const ev::RunTally& tally) {
+    py::object err = py::module_::import("sys").attr("stderr");
+    bool terminal = false;
+    try {
+        terminal = host::truthy(err.attr("isatty")());
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
     }
-
-    void close() {
-        if (bar_) bar_.attr("close")();
-        bar_ = py::object();
+    if (!terminal) return py::object();
+    try {
+        py::object bar = py::module_::import("tqdm").attr("tqdm")(
+            py::arg("total") = tally.total(), py::arg("initial") = tally.done(), py::arg("desc") = "tarvok eval",
+            py::arg("unit") = "problem", py::arg("file") = err, py::arg("dynamic_ncols") = true);
+        show_accuracy(bar, tally);
+        return bar;
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
     }
-
-  private:
-    void postfix() {
-        bar_.attr("set_postfix_str")(
-            "accuracy " + std::to_string(tally_.correct()) + "/" + std::to_string(tally_.judged()),
-            py::arg("refresh") = false);
-    }
-    bool on_;
-    const ev::RunTally& tally_;
-    py::object bar_;
-};
+    return py::object();
+}
 
 /// A module setting set for the run and put back after it (removed again
 /// when it did not exist).
@@ -658,13 +653,7 @@ struct ClosedAtEnd {
     }
 };
 
-struct Outcome {
-    std::optional<std::string> provider_down;  ///< why the run stopped early, when the provider was down
-    ev::Summary summary;
-    std::string summary_text;
-    std::vector<ev::Problem> problems;
-    std::map<std::string, ev::Record> records;
-};
+using Outcome = ev::RunOutcome;
 
 /// The output folder made ready for one run: locked against a second run,
 /// its records read and weighed against the data set and the run's settings.
@@ -705,8 +694,16 @@ Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
     }
     py::object check = s.execution_check.is_none() ? tg.attr("EXECUTION_CHECK") : s.execution_check;
     py::object alignment = s.alignment_check.is_none() ? tg.attr("ALIGNMENT_CHECK") : s.alignment_check;
-    p.key = {s.provider_name,     hidden(host::str_of(s.model)), host::saturated(s.iterations),
-             host::truthy(check), host::truthy(alignment),       s.samples};
+    p.key = {s.provider_name,
+             hidden(host::str_of(s.model)),
+             host::saturated(s.iterations),
+             host::truthy(check),
+             host::truthy(alignment),
+             s.samples,
+             s.assumptions,
+             s.what_if,
+             s.what_if ? s.what_if_max : 3,
+             host::str_of(s.solver)};
     p.plan = ev::plan_resume(dataset.problems, p.recorded.by_id, p.key, s.rel_tol, s.force, s.retry_errors);
     if (p.plan.conflict && !s.force) {
         host::raise(PyExc_ValueError, ev::conflict_message(host::str_of(s.out_dir), *p.plan.conflict));
@@ -748,6 +745,7 @@ py::dict problem_settings(const Settings& s, py::object library, py::object stop
     settings["alignment_check"] = s.alignment_check;
     settings["samples"] = s.samples;
     settings["rel_tol"] = s.rel_tol;
+    if (host::str_of(s.solver) != "highs") settings["solver"] = s.solver;  // as the options below, when not the default
     if (s.assumptions) {
         settings["assumptions"] = true;
         settings["what_if"] = py::bool_(s.what_if);
@@ -778,102 +776,85 @@ std::shared_ptr<Pool> start_workers(const Settings& s, const std::vector<const e
     return pool;
 }
 
-/// results.jsonl, open for appending; each record reaches the disk whole.
-struct ResultsFile {
-    py::object file;
-    void append(const ev::Record& record) {
-        file.attr("write")(py::bytes(ev::record_line(record)));
-        file.attr("flush")();
-        os_module().attr("fsync")(file.attr("fileno")());
+/// The host's side of a run (see ev::run_problems): the worker threads,
+/// results.jsonl, the progress display and summary.json.
+class HostRun final : public ev::RunHost {
+  public:
+    HostRun(const Settings& s, const ev::Dataset& dataset, const Prepared& prepared, std::shared_ptr<Pool>& started)
+        : s_(s), dataset_(dataset), prepared_(prepared),
+          started_(started), results_{py::module_::import("builtins").attr("open")(prepared.results_path, "ab")} {}
+
+    void start(const std::vector<const ev::Problem*>& todo, const ev::RunTally& tally) override {
+        if (s_.progress) tell_start(s_, dataset_, prepared_, tally.done());
+        py::object library = few_shot_library(s_.progress);
+        if (s_.progress) bar_ = progress_bar(tally);
+        // Set as soon as the workers exist, so that a caller can wait for them after an interrupt.
+        started_ = start_workers(s_, todo, library);
     }
+    ev::Finished next_finished() override {
+        py::object empty = py::module_::import("queue").attr("Empty");
+        for (;;) {
+            py::tuple item;
+            try {
+                item = started_->queue.attr("get")(py::arg("timeout") = 0.25);
+            } catch (py::error_already_set& e) {
+                if (e.matches(empty)) continue;
+                throw;
+            }
+            long long index = item[0].cast<long long>();
+            if (index < 0) {
+                PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(item[1].ptr())), item[1].ptr());
+                throw py::error_already_set();
+            }
+            return {static_cast<size_t>(index), record_from(item[1])};
+        }
+    }
+    void append(const std::string& bytes) override {
+        results_.file.attr("write")(py::bytes(bytes));
+        results_.file.attr("flush")();
+        os_module().attr("fsync")(results_.file.attr("fileno")());
+    }
+    void finished(const ev::Record& record, const ev::RunTally& tally) override {
+        if (!s_.progress) return;
+        if (!bar_)
+            return tell(tally.finished_line(record, [](double v) { return host::str_of(py::repr(py::float_(v))); }));
+        show_accuracy(bar_, tally);
+        bar_.attr("update")(1);
+    }
+    void stop() override {
+        if (started_) started_->stop.attr("set")();
+    }
+    void close_results() override { results_.file.attr("close")(); }
+    void end(const std::string& summary_text) override {
+        if (bar_) bar_.attr("close")();
+        bar_ = py::object();
+        host::replace_files({{join_path(s_.out_dir, py::str("summary.json")), summary_text}});
+    }
+    void join() override { started_->join(); }
+
+  private:
+    const Settings& s_;
+    const ev::Dataset& dataset_;
+    const Prepared& prepared_;
+    std::shared_ptr<Pool>& started_;
+    ClosedAtEnd results_;  ///< results.jsonl, open for appending
+    py::object bar_;       ///< the progress bar, when one shows
 };
 
-/// Takes the workers' records as they finish, until all are in or the
-/// provider is down (then the message to stop with).
-std::optional<std::string> collect(Pool& pool, const std::vector<const ev::Problem*>& todo, const Settings& s,
-                                   const ev::RunKey& key, ResultsFile& results, ev::RunTally& tally,
-                                   Progress& progress) {
-    py::object empty = py::module_::import("queue").attr("Empty");
-    for (size_t remaining = todo.size(); remaining > 0;) {
-        py::tuple item;
-        try {
-            item = pool.queue.attr("get")(py::arg("timeout") = 0.25);
-        } catch (py::error_already_set& e) {
-            if (e.matches(empty)) continue;
-            throw;
-        }
-        long long index = item[0].cast<long long>();
-        if (index < 0) {
-            PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(item[1].ptr())), item[1].ptr());
-            throw py::error_already_set();
-        }
-        ev::Record record = record_from(item[1], *todo[index], s.rel_tol);
-        record.question_hash = todo[index]->question_hash;
-        record.run = key;
-        results.append(record);
-        std::optional<std::string> down = tally.finish(record);
-        progress.finished(record);
-        --remaining;
-        if (down) return down;
-    }
-    return std::nullopt;
-}
-
-/// The summary of a run, written to summary.json.
-void write_summary(const Settings& s, const ev::Dataset& dataset, const Prepared& prepared, Outcome& out) {
-    out.summary =
-        ev::summarize(out.problems, out.records, dataset.bad.size(), prepared.plan.rerun, prepared.plan.retried);
-    py::object check = s.execution_check.is_none() ? generative().attr("EXECUTION_CHECK") : s.execution_check;
-    ev::RunSettings run_settings{hidden(host::str_of(s.dataset)), s.provider_name,     hidden(host::str_of(s.model)),
-                                 host::saturated(s.iterations),   host::truthy(check), s.rel_tol};
-    out.summary_text = ev::summary_json(out.summary, run_settings);
-    host::replace_files({{join_path(s.out_dir, py::str("summary.json")), out.summary_text}});
-}
-
-/// The run; `started` is set as soon as the workers exist, so that a caller
-/// can wait for them after an interrupt.
+/// The run; `started` is set as soon as the workers exist.
 Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, std::shared_ptr<Pool>& started) {
-    ResultsFile results{py::module_::import("builtins").attr("open")(prepared.results_path, "ab")};
-    ClosedAtEnd closer{results.file};
-    if (!prepared.recorded.ends_in_newline)
-        results.file.attr("write")(py::bytes("\n"));  // after a line cut off by a kill
-    // A reused record judged otherwise now (another reference or tolerance)
-    // is written again, so that the file's last word on it is this run's.
-    for (const std::string& id : prepared.plan.rejudged) results.append(prepared.plan.reused.at(id));
-    ev::RunTally tally(prepared.plan.reused, dataset.problems.size(), s.stop_after_errors);
-    if (s.progress) tell_start(s, dataset, prepared, tally.done());
-    py::object library = few_shot_library(s.progress);
-    Progress progress(s.progress, tally);
-    std::shared_ptr<Pool> pool = started = start_workers(s, prepared.plan.todo, library);
-
-    Outcome out;
-    out.problems = dataset.problems;
-    auto finish = [&] {
-        progress.close();
-        out.records = tally.records();
-        write_summary(s, dataset, prepared, out);
-    };
-    try {
-        out.provider_down = collect(*pool, prepared.plan.todo, s, prepared.key, results, tally, progress);
-        if (out.provider_down) pool->stop.attr("set")();
-    } catch (...) {
-        pool->stop.attr("set")();  // no further problem; the running ones end at their next step
-        py::error_scope keep;
-        try {
-            finish();
-        } catch (...) {
-            PyErr_Clear();
-        }
-        throw;
-    }
-    results.file.attr("close")();  // flushed and closed before the summary is written
-    finish();
-    if (out.provider_down) {
-        // The running problems end at their next step; their records are not kept.
-        for (py::handle t : pool->threads)
-            while (host::truthy(t.attr("is_alive")())) t.attr("join")(py::arg("timeout") = 0.25);
-    }
-    return out;
+    HostRun host_run(s, dataset, prepared, started);
+    py::object check = s.execution_check.is_none() ? generative().attr("EXECUTION_CHECK") : s.execution_check;
+    ev::RunPlan plan{&dataset.problems,
+                     &prepared.plan,
+                     prepared.key,
+                     {hidden(host::str_of(s.dataset)), s.provider_name, hidden(host::str_of(s.model)),
+                      host::saturated(s.iterations), host::truthy(check), s.rel_tol},
+                     dataset.bad.size(),
+                     s.rel_tol,
+                     s.stop_after_errors,
+                     prepared.recorded.ends_in_newline};
+    return ev::run_problems(host_run, plan);
 }
 
 py::object summary_object(const Outcome& out) { return py::module_::import("json").attr("loads")(out.summary_text); }
@@ -883,14 +864,15 @@ py::object run_evaluation(py::object dataset, py::object out_dir, py::object pro
                           py::object limit, py::object progress, py::object force, py::object replay,
                           py::object retry_errors, py::object stop_after_errors, py::object fields,
                           py::object alignment_check, py::object repeat, py::object samples, py::object assumptions,
-                          py::object what_if, py::object what_if_max) {
+                          py::object what_if, py::object what_if_max, py::object solver) {
     Settings s =
         settings_from(dataset, out_dir, provider, model, jobs, iterations, execution_check, rel_tol, limit, progress,
                       force, replay, retry_errors, stop_after_errors, fields, alignment_check, repeat, samples);
     read_readings(s, assumptions, what_if, what_if_max);
+    s.solver = solver_from(solver);
     ev::Dataset data = load_dataset(s);
     check_provider(s);
-    check_solver();
+    check_solver(s);
     Prepared prepared = prepare(s, data);
     std::shared_ptr<Pool> pool;
     Outcome out = run(s, data, prepared, pool);
@@ -912,6 +894,13 @@ void add_arguments(py::object parser) {
         if (auto at = help.find("{providers}"); at != std::string::npos)
             help.replace(at, 11, pv::spoken_list(names, "or"));
         py::dict options;
+        if (a.kind == K::Choice) {
+            // The solver module's names, the first the default (as `tarvok run --solver`).
+            py::tuple solvers = py::module_::import("tarvok.solver").attr("_SOLVERS");
+            help.replace(help.find("{solvers}"), 9, host::str_of(py::str(", ").attr("join")(solvers)));
+            options["choices"] = solvers;
+            options["default"] = solvers[0];
+        }
         if (a.metavar) options["metavar"] = a.metavar;
         if (a.kind == K::Positional) options["nargs"] = "?";
         if (a.kind == K::Required) options["required"] = true;
@@ -946,8 +935,7 @@ void wait_for_workers(const std::shared_ptr<Pool>& pool) {
         if (size_t n = running()) {
             tell(ev::stopping_line(n));
         }
-        for (py::handle t : pool->threads)
-            while (host::truthy(t.attr("is_alive")())) t.attr("join")(py::arg("timeout") = 0.25);
+        pool->join();
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_KeyboardInterrupt)) throw;
         for (const char* stream : {"stdout", "stderr"}) py::module_::import("sys").attr(stream).attr("flush")();
@@ -1025,7 +1013,7 @@ std::optional<Refusal> checked_and_prepared(Settings& s, const ev::Dataset& data
         return Refusal{true, host::str_of(e.value())};
     }
     try {
-        check_solver();
+        check_solver(s);
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_ImportError)) throw;
         return Refusal{false, host::str_of(e.value())};
@@ -1060,6 +1048,7 @@ std::optional<Refusal> ready(py::object args, const ev::CommandOptions& o, Setti
                           args.attr("repeat"), args.attr("samples"));
         read_readings(s, py::bool_(host::truthy(args.attr("assumptions"))),
                       py::bool_(host::truthy(args.attr("what_if"))), args.attr("what_if_max"));
+        s.solver = args.attr("solver");
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_ValueError) || replay.is_none()) throw;
         return Refusal{false, "--replay " + host::str_of(replay) +
@@ -1097,7 +1086,7 @@ std::optional<Refusal> command_run(py::object args, Settings& s, const ev::Datas
     }
     if (out.provider_down) return Refusal{true, *out.provider_down};
     say(host::truthy(args.attr("json")) ? out.summary_text
-                                        : terminal::shown(ev::results_table(out.problems, out.records, out.summary)));
+                                        : terminal::shown(ev::results_table(data.problems, out.records, out.summary)));
     tell("tarvok eval: results in " + host::str_of(join_path(s.out_dir, py::str("results.jsonl"))) + ", summary in " +
          host::str_of(join_path(s.out_dir, py::str("summary.json"))));
     return std::nullopt;
@@ -1149,7 +1138,7 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
               "dataset, out_dir, *, provider=None, model=None, jobs=1, iterations=None, execution_check=None, "
               "rel_tol=0.0001, limit=None, progress=True, force=False, replay=None, retry_errors=True, "
               "stop_after_errors=3, fields=None, alignment_check=None, repeat=1, samples=1, assumptions=False, "
-              "what_if=False, what_if_max=3",
+              "what_if=False, what_if_max=3, solver='highs'",
               ev::kRunEvaluationDoc, &run_evaluation, py::arg("dataset"), py::arg("out_dir"), py::kw_only(),
               py::arg("provider") = py::none(), py::arg("model") = py::none(), py::arg("jobs") = 1,
               py::arg("iterations") = py::none(), py::arg("execution_check") = py::none(), py::arg("rel_tol") = 1e-4,
@@ -1157,7 +1146,7 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
               py::arg("replay") = py::none(), py::arg("retry_errors") = true, py::arg("stop_after_errors") = 3,
               py::arg("fields") = py::none(), py::arg("alignment_check") = py::none(), py::arg("repeat") = 1,
               py::arg("samples") = 1, py::arg("assumptions") = false, py::arg("what_if") = false,
-              py::arg("what_if_max") = 3);
+              py::arg("what_if_max") = 3, py::arg("solver") = "highs");
     host::def(m, "_run_problem", "problem, out_dir, settings",
               "Run one problem: the loop, then the final model's solve; returns its record as a map.\n\n"
               "What the loop raises is kept in the record's 'error'.",

@@ -95,7 +95,10 @@ std::string record_line(const Record& r) {
                ", \"model\": " + json::quote(r.run->model) + ", \"iterations\": " + std::to_string(r.run->iterations) +
                ", \"execution_check\": " + (r.run->execution_check ? "true" : "false") +
                (r.run->alignment ? "" : ", \"alignment_check\": false") +
-               (r.run->samples > 1 ? ", \"samples\": " + std::to_string(r.run->samples) : std::string()) + "}";
+               (r.run->samples > 1 ? ", \"samples\": " + std::to_string(r.run->samples) : std::string()) +
+               (r.run->assumptions ? ", \"assumptions\": true" : "") + (r.run->what_if ? ", \"what_if\": true" : "") +
+               (r.run->what_if_max != 3 ? ", \"what_if_max\": " + std::to_string(r.run->what_if_max) : std::string()) +
+               (r.run->solver != "highs" ? ", \"solver\": " + json::quote(r.run->solver) : std::string()) + "}";
     }
     auto count = [&](const char* name, const std::optional<long long>& n) {
         if (n) out += std::string(", \"") + name + "\": " + std::to_string(*n);
@@ -183,6 +186,11 @@ RecordedResults read_results(std::string_view text) {
             key.execution_check = bool_of(run->find("execution_check")).value_or(false);
             key.alignment = bool_of(run->find("alignment_check")).value_or(true);
             if (auto n = number_of(run->find("samples")); n && *n >= 1 && *n < 1e9) key.samples = std::llround(*n);
+            key.assumptions = bool_of(run->find("assumptions")).value_or(false);
+            key.what_if = bool_of(run->find("what_if")).value_or(false);
+            if (auto n = number_of(run->find("what_if_max")); n && *n >= 0 && *n < 1e9)
+                key.what_if_max = std::llround(*n);
+            key.solver = text_of(run->find("solver")).value_or("highs");
             r.run = std::move(key);
         }
         auto count = [&](const char* name) -> std::optional<long long> {
@@ -275,7 +283,15 @@ std::string difference(const RunKey& recorded, const RunKey& now) {
         return "the execution check " + yes_no(recorded.execution_check) + " instead of " + yes_no(now.execution_check);
     if (recorded.alignment != now.alignment)
         return "the alignment check " + yes_no(recorded.alignment) + " instead of " + yes_no(now.alignment);
-    return std::to_string(recorded.samples) + " samples instead of " + std::to_string(now.samples);
+    if (recorded.samples != now.samples)
+        return std::to_string(recorded.samples) + " samples instead of " + std::to_string(now.samples);
+    if (recorded.assumptions != now.assumptions)
+        return "the assumptions step " + yes_no(recorded.assumptions) + " instead of " + yes_no(now.assumptions);
+    if (recorded.what_if != now.what_if)
+        return "the what-if step " + yes_no(recorded.what_if) + " instead of " + yes_no(now.what_if);
+    if (recorded.what_if_max != now.what_if_max)
+        return std::to_string(recorded.what_if_max) + " what-if requests instead of " + std::to_string(now.what_if_max);
+    return "solver " + quoted(recorded.solver) + " instead of " + quoted(now.solver);
 }
 
 }  // namespace

@@ -21,6 +21,12 @@ struct RunKey {
     bool execution_check = false;
     bool alignment = true;  ///< the alignment check (written only when off: older records had it on)
     long long samples = 1;  ///< generations voted on per problem (written only when more than one)
+    /// The assumptions step, its what-if answers and their cap, and the
+    /// solver of every solve; each written only when not the default, so that
+    /// records made before they were kept resume a run with the defaults.
+    bool assumptions = false, what_if = false;
+    long long what_if_max = 3;  ///< counts only with what_if (kept at 3 without it)
+    std::string solver = "highs";
     bool operator==(const RunKey&) const = default;
 };
 

@@ -81,6 +81,8 @@ const std::vector<ArgumentSpec>& eval_arguments() {
          "also solve each alternative reading; the summary says how often the reference was among the shown "
          "readings"},
         {"--what-if-max", K::Int, "K", 3, "at most K what-if requests per problem (default: 3)"},
+        {"--solver", K::Choice, nullptr, 0,
+         "the solver of every solve: {solvers} (default: highs; scip needs the scip extra)"},
     };
     return arguments;
 }
@@ -234,6 +236,52 @@ std::string stopping_line(std::size_t running) {
 const char* const kInterruptedLine =
     "tarvok eval: interrupted; finished problems are recorded, and a second run with the same --out resumes";
 
+RunOutcome run_problems(RunHost& host, const RunPlan& plan) {
+    const ResumePlan& resume = *plan.resume;
+    if (!plan.results_end_in_newline) host.append("\n");
+    // A reused record judged otherwise now (another reference or tolerance)
+    // is written again, so that the file's last word on it is this run's.
+    for (const std::string& id : resume.rejudged) host.append(record_line(resume.reused.at(id)));
+    RunTally tally(resume.reused, plan.problems->size(), plan.stop_after_errors);
+    RunOutcome out;
+    auto finish = [&] {
+        out.records = tally.records();
+        out.summary = summarize(*plan.problems, out.records, plan.bad_records, resume.rerun, resume.retried);
+        out.summary_text = summary_json(out.summary, plan.settings);
+        host.end(out.summary_text);
+    };
+    host.start(resume.todo, tally);
+    try {
+        for (std::size_t remaining = resume.todo.size(); remaining > 0 && !out.provider_down; --remaining) {
+            Finished done = host.next_finished();
+            const Problem& problem = *resume.todo.at(done.index);
+            Record& r = done.record;
+            r.id = problem.id;
+            r.repeat = problem.repeat;
+            r.problem_class = problem.problem_class;
+            r.expected = problem.expected;
+            judge(r, plan.rel_tol);
+            r.question_hash = problem.question_hash;
+            r.run = plan.key;
+            host.append(record_line(r));
+            out.provider_down = tally.finish(r);
+            host.finished(r, tally);
+        }
+        if (out.provider_down) host.stop();
+    } catch (...) {
+        host.stop();
+        try {
+            finish();
+        } catch (...) {  // the first failure is the one raised
+        }
+        throw;
+    }
+    host.close_results();
+    finish();
+    if (out.provider_down) host.join();  // their records are not kept
+    return out;
+}
+
 const char* const kRunEvaluationDoc =
     "Run the generation loop on every problem of a data set and measure answer accuracy.\n\n"
     "dataset is a JSON Lines file, a JSON array of records or a .csv file whose header names the\n"
@@ -248,7 +296,7 @@ const char* const kRunEvaluationDoc =
     "them ('listed_assumptions') and the model's 'answer', which is judged in place of the objective.\n"
     "what_if (implying assumptions) also solves each alternative reading, at most what_if_max\n"
     "requests per problem; the summary's 'right_among_readings' counts the problems whose reference\n"
-    "is the main answer or one of those.\n"
+    "is the main answer or one of those. solver ('highs' or 'scip') makes every solve of the run.\n"
     "Each record keeps the LLM calls, repair rounds and tokens of its run, and the numbers of its\n"
     "data file that the description does not give ('assumptions'); each problem's\n"
     "problem's files go to out_dir/<id>/, one record per finished problem is appended to\n"
@@ -260,8 +308,8 @@ const char* const kRunEvaluationDoc =
     "final model solves to optimality within rel_tol * max(1, |reference|) of the reference. The\n"
     "provider's client is made before any problem starts, so a missing key or library fails at once.\n"
     "Raises RuntimeError while another run uses out_dir, and ValueError when out_dir holds a run with\n"
-    "another provider, model, iterations or execution check, unless force is true (those problems then\n"
-    "run again).\n\n"
+    "another provider, model, iterations, execution check, assumption options or solver, unless force is\n"
+    "true (those problems then run again).\n\n"
     "Each problem's conversation is written to out_dir/<id>/transcript.jsonl (one JSON line per\n"
     "exchange); replay, a path outside out_dir, is where the provider 'replay' finds transcripts. A\n"
     "problem that a provider error ended (the provider down, slow or unreachable) is recorded with\n"
@@ -277,6 +325,6 @@ const char* const kMainDoc =
 
 const char* const kEvalDescription =
     "Measure answer accuracy on a benchmark set of word problems: run the generation loop on each problem, "
-    "solve the final model with HiGHS and compare its optimum with the reference.";
+    "solve the final model (with HiGHS unless --solver says otherwise) and compare its optimum with the reference.";
 
 }  // namespace tarvok::evaluation

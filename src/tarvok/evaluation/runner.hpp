@@ -45,12 +45,14 @@ std::optional<std::string> command_option_fault(const CommandOptions& options);
 
 /// One argument of `tarvok eval`, as the command's parser gets it.
 struct ArgumentSpec {
-    enum class Kind { Positional, Required, Text, Int, Float, Flag };
+    enum class Kind { Positional, Required, Text, Int, Float, Flag, Choice };
     const char* name;  ///< "dataset" or the option's spelling
     Kind kind;
     const char* metavar;   ///< nullptr for a flag
     double default_value;  ///< for Int and Float options
-    const char* help;      ///< "{providers}" stands for the providers to choose from
+    /// "{providers}" stands for the providers to choose from, "{solvers}" for
+    /// the solvers (a Choice option takes one of them, the first by default)
+    const char* help;
 };
 
 /// The arguments of `tarvok eval`, in the order its help lists them.
@@ -152,6 +154,64 @@ class RunTally {
     std::vector<Record> first_finished_;  ///< this run's first records, in the order they finished
     std::size_t total_, done_ = 0, correct_ = 0, judged_ = 0, stop_after_;
 };
+
+// ------------------------------------------------------- the run's course
+
+/// A problem a worker finished: its place among the problems to run, and
+/// its record as the host read it (the run adds the problem's own facts,
+/// the judgement, the question hash and the run key).
+struct Finished {
+    std::size_t index = 0;
+    Record record;
+};
+
+/// The host's side of a run: its workers, its files and its display.
+class RunHost {
+  public:
+    virtual ~RunHost() = default;
+    /// Tells the start and starts the workers on the problems to run.
+    virtual void start(const std::vector<const Problem*>& todo, const RunTally& tally) = 0;
+    /// Waits for the next finished problem (what a worker raised is raised here).
+    virtual Finished next_finished() = 0;
+    /// Appends to results.jsonl, on the disk when it returns.
+    virtual void append(const std::string& bytes) = 0;
+    /// After the tally took a record: the progress display.
+    virtual void finished(const Record& record, const RunTally& tally) = 0;
+    /// No further problem starts; the running ones end at their next step.
+    virtual void stop() = 0;
+    /// results.jsonl flushed and closed (before the summary is written).
+    virtual void close_results() = 0;
+    /// The display ended and summary.json written whole.
+    virtual void end(const std::string& summary_text) = 0;
+    /// Waits for the running problems to end.
+    virtual void join() = 0;
+};
+
+/// What a run starts from: the folder's records weighed against the data set.
+struct RunPlan {
+    const std::vector<Problem>* problems = nullptr;  ///< the data set's, in order
+    const ResumePlan* resume = nullptr;
+    RunKey key;
+    RunSettings settings;
+    std::size_t bad_records = 0;
+    double rel_tol = 1e-4;
+    long long stop_after_errors = 3;
+    bool results_end_in_newline = true;  ///< false after a line cut off by a kill
+};
+
+struct RunOutcome {
+    std::optional<std::string> provider_down;  ///< why the run stopped early, when the provider was down
+    Summary summary;
+    std::string summary_text;
+    std::map<std::string, Record> records;
+};
+
+/// A run from its plan to its summary. Each finished record is judged and
+/// appended as it arrives; the summary is written however the run ends
+/// (what the host raised is raised again after it). When the first
+/// problems all meet provider errors the run stops, waits for the running
+/// problems and keeps none of their records.
+RunOutcome run_problems(RunHost& host, const RunPlan& plan);
 
 /// The messages that stop a run or the command.
 std::string busy_message(const std::string& out_dir, const std::string& lock_path);

@@ -15,6 +15,18 @@ namespace tarvok::generative::bind {
 
 namespace {
 
+/// `solver` as run_generation takes it: a name of tarvok.solver._SOLVERS
+/// (looked up when called), else ValueError naming them.
+py::object solver_choice(py::object solver) {
+    py::tuple names = py::module_::import("tarvok.solver").attr("_SOLVERS");
+    if (PyUnicode_Check(solver.ptr()) && names.contains(solver)) return solver;
+    std::vector<std::string> quoted;
+    for (py::handle name : names) quoted.push_back("'" + host::str_of(name) + "'");
+    host::raise(PyExc_ValueError, "run_generation() argument 'solver' must be " +
+                                      providers::spoken_list({quoted.begin(), quoted.end()}, "or") + ", not " +
+                                      host::str_of(py::repr(solver)));
+}
+
 void check_request_kinds(const char* function, py::handle temperature, py::handle stop, py::handle llm_provider) {
     host::require(temperature, function, "temperature", Kind::Float, true);
     host::require(stop, function, "stop", Kind::List, true);
@@ -77,6 +89,7 @@ struct PerCall {
     py::object few_shot_library, timeout = py::none(), embedding_model = py::none(), on_event = py::none();
     py::object record = py::none(), replay = py::none();  ///< paths, as os.fspath gives them
     py::object assumptions = py::none(), what_if = py::bool_(false), what_if_max = py::int_(3);
+    py::object solver = py::str("highs");  ///< of every solve the call makes (a name of tarvok.solver._SOLVERS)
 };
 
 /// The assumptions step of the call: per call, else ASSUMPTIONS_CHECK; the
@@ -88,7 +101,11 @@ void read_assumptions(Call& c, const PerCall& per_call) {
     c.run.what_if_max = host::saturated(per_call.what_if_max);
     if (!c.run.assumptions) return;
     c.run.description = host::str_of(c.prompt);
-    if (c.run.what_if)
+    if (c.run.what_if && host::str_of(per_call.solver) != "highs")
+        py::module_::import("tarvok.solver")
+            .attr("_check_solver")(per_call.solver, "The what-if step solves every alternative with " +
+                                                        host::str_of(per_call.solver) + " and");
+    else if (c.run.what_if)
         host::import_extra("highspy", "The what-if step solves every alternative with HiGHS and", "solve");
 }
 
@@ -103,6 +120,12 @@ void read_execution_check(Call& c, const PerCall& per_call) {
     c.time_limit = given ? per_call.execution_time_limit : attr("EXECUTION_TIME_LIMIT");
     check_seconds(c.time_limit, given ? "run_generation() argument 'execution_time_limit'" : "EXECUTION_TIME_LIMIT");
     c.run.time_limit_text = c.time_limit.is_none() ? "" : number_text(c.time_limit);
+    if (host::str_of(per_call.solver) != "highs") {
+        py::module_::import("tarvok.solver")
+            .attr("_check_solver")(per_call.solver, "The execution check (EXECUTION_CHECK) solves models with " +
+                                                        host::str_of(per_call.solver) + " and");
+        return;
+    }
     py::module_::import("tarvok.solver")
         .attr("_check_solver")("highs", "The execution check (EXECUTION_CHECK) solves models with HiGHS and", "solve");
 }
@@ -156,6 +179,7 @@ struct GenerationResult {
     bool alignment = true;
     bool execution_check = false;
     bool assumptions = false, what_if = false;
+    py::object solver = py::str("highs");  ///< of the run's solves, and of execute()'s
 };
 
 py::dict assumption_dict(const Assumption& a) {
@@ -238,13 +262,16 @@ py::object execute(const GenerationResult& g, py::object time_limit) {
     if (g.result.execution) return held(g.result.execution->host.get()).first;
     if (g.result.main_execution) return held(g.result.main_execution->host.get()).first;  // the what-if step's
     if (!g.result.compiled) return py::none();
+    py::dict options;
+    options["solver"] = g.solver;
+    CallOptions scope(options);
     return execution_map(g.result.pair, g.result.compiled_model.get(), time_limit, g.assumptions);
 }
 
 /// Runs the loop of the call.
-GenerationResult result_of(Call& c) {
-    return {run_loop(c),           c.model_file,      c.data_file,  c.run.alignment,
-            c.run.execution_check, c.run.assumptions, c.run.what_if};
+GenerationResult result_of(Call& c, py::object solver = py::str("highs")) {
+    return {run_loop(c),           c.model_file,      c.data_file,   c.run.alignment,
+            c.run.execution_check, c.run.assumptions, c.run.what_if, std::move(solver)};
 }
 
 py::object run_and_wrap(Call& c, const PerCall& per_call) {
@@ -252,8 +279,9 @@ py::object run_and_wrap(Call& c, const PerCall& per_call) {
     if (!per_call.timeout.is_none()) options["timeout"] = py::float_(per_call.timeout.cast<double>());
     if (!per_call.embedding_model.is_none()) options["embedding_model"] = per_call.embedding_model;
     if (!per_call.replay.is_none()) options["replay_path"] = per_call.replay;
+    options["solver"] = per_call.solver;
     CallOptions scope(options);
-    return py::cast(result_of(c));
+    return py::cast(result_of(c, per_call.solver));
 }
 
 // ---------------------------------------------------------- entry points
@@ -308,9 +336,10 @@ py::object run_generation(py::object prompt, py::object model_file, py::object d
                           py::object few_shot_library, py::object execution_check, py::object execution_time_limit,
                           py::object timeout, py::object embedding_model, py::object on_event, py::object record,
                           py::object replay, py::object assumptions, py::object what_if, py::object what_if_max,
-                          py::object cancel) {
+                          py::object cancel, py::object solver) {
     PerCall per_call = per_call_options(few_shot_library, execution_check, execution_time_limit, timeout,
                                         embedding_model, on_event, record, replay, assumptions, what_if, what_if_max);
+    per_call.solver = solver_choice(solver);
     if (!cancel.is_none() && !PyCallable_Check(cancel.ptr()))
         throw py::type_error("run_generation() argument 'cancel' must be callable or None, not " +
                              host::type_name(cancel));
@@ -356,9 +385,11 @@ py::object generative_feedback(py::object prompt, py::object model_file, py::obj
 
 /// `_execute_model(model_code, data_code, time_limit)`: solves a pair with
 /// tarvok.solver and reports the outcome as a map.
-py::object execute_model(py::object model_code, py::object data_code, py::object time_limit) {
-    return solved_outcome(
-        [&] { return solver().attr("solve_model")(model_code, data_code, py::arg("time_limit") = time_limit); });
+py::object execute_model(py::object model_code, py::object data_code, py::object time_limit, py::object solver_name) {
+    return solved_outcome([&] {
+        return solver().attr("solve_model")(model_code, data_code, py::arg("time_limit") = time_limit,
+                                            py::arg("solver") = solver_name);
+    });
 }
 
 /// `_check_provider(llm_provider, model_name, replay=None)`: makes the client of the provider a
@@ -434,7 +465,7 @@ void register_run_generation(py::module_& m) {
                    py::arg("execution_time_limit") = none, py::arg("timeout") = none, py::arg("embedding_model") = none,
                    py::arg("on_event") = none, py::arg("record") = none, py::arg("replay") = none,
                    py::arg("assumptions") = none, py::arg("what_if") = false, py::arg("what_if_max") = 3,
-                   py::arg("cancel") = none);
+                   py::arg("cancel") = none, py::arg("solver") = "highs");
 }
 
 void register_generative_solve(py::module_& m) {
@@ -455,7 +486,7 @@ void register_generative_solve(py::module_& m) {
 
 void register_workflow(py::module_& m) {
     def_documented(m, "_execute_model", &execute_model, py::arg("model_code"), py::arg("data_code"),
-                   py::arg("time_limit") = py::none());
+                   py::arg("time_limit") = py::none(), py::arg("solver") = "highs");
     def_documented(m, "_check_provider", &check_provider, py::arg("llm_provider"), py::arg("model_name"),
                    py::arg("replay") = py::none());
     register_generative_solve(m);

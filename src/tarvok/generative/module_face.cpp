@@ -48,7 +48,7 @@ const FunctionDoc& function_doc(std::string_view name) {
          "Gather up to k worked examples similar to the problem description; never fails.\n\n"
          "Each example maps description, model, data, desc_path, model_path and data_path to texts,\n"
          "best match first. Retrieval problems leave fewer examples or none."},
-        {"_execute_model", "model_code, data_code, time_limit=None",
+        {"_execute_model", "model_code, data_code, time_limit=None, solver='highs'",
          "Solve a model and data pair for the execution check and report how it ended.\n\n"
          "Returns a map: 'status' (the solver's status word), 'objective', 'message' and\n"
          "'infeasible_constraints'. A fault that only the data reveals is the status 'error'."},
@@ -111,7 +111,7 @@ const FunctionDoc& function_doc(std::string_view name) {
          "prompt, model_file, data_file, *, model_name=None, llm_provider=None, mode=None, iterations=None, "
          "alignment_check=None, temperature=None, stop=None, progress=None, few_shot=True, few_shot_library=None, "
          "execution_check=None, execution_time_limit=None, timeout=None, embedding_model=None, on_event=None, "
-         "record=None, replay=None, assumptions=None, what_if=False, what_if_max=3, cancel=None",
+         "record=None, replay=None, assumptions=None, what_if=False, what_if_max=3, cancel=None, solver='highs'",
          "Run the generation loop of generative_solve and return a GenerationResult.\n\n"
          "The loop, its files and its failures are those of generative_solve, whose parameters it shares;\n"
          "the options below hold for this call only and leave the module settings as they are. None reads\n"
@@ -136,7 +136,8 @@ const FunctionDoc& function_doc(std::string_view name) {
          "(NAME.alt1.mod, NAME.alt1.dat, ...). A reply that is no list is reported in\n"
          "assumptions_error; the final pair and its answer stay as they are. cancel, a callable, is asked\n"
          "between the steps of the loop; once it returns true the run stops there and raises\n"
-         "RuntimeError('the run was cancelled')."},
+         "RuntimeError('the run was cancelled'). solver ('highs' or 'scip') makes every solve of the call,\n"
+         "and of the result's execute()."},
     };
     for (const FunctionDoc& f : functions)
         if (name == f.name) return f;

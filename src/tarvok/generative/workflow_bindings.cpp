@@ -501,11 +501,20 @@ py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, p
                          bool with_answer) {
     py::object execute = attr("_execute_model");
     py::object handle = compiled_handle(compiled);
+    // The solver run_generation's caller chose; HiGHS when none. A replaced
+    // _execute_model is handed it only when it is another solver.
+    py::object chosen = call_option("solver");
+    if (!chosen || chosen.is_none()) chosen = py::str("highs");
     if (execute.is(loaded().execute.get([] { return py::none(); })) && !handle.is_none()) {
         return solved_outcome(
-            [&] { return solver().attr("solve_program")(handle.attr("program"), py::arg("time_limit") = time_limit); },
+            [&] {
+                return solver().attr("solve_program")(handle.attr("program"), py::arg("time_limit") = time_limit,
+                                                      py::arg("solver") = chosen);
+            },
             with_answer);
     }
+    if (host::str_of(chosen) != "highs")
+        return execute(model_of(pair), data_of(pair), py::arg("time_limit") = time_limit, py::arg("solver") = chosen);
     return execute(model_of(pair), data_of(pair), py::arg("time_limit") = time_limit);
 }
 

@@ -238,6 +238,43 @@ TEST(Results, QuestionHashAndRunKeyReadBack) {
     EXPECT_TRUE(*back.run == *r.run);
 }
 
+TEST(Results, AssumptionOptionsAndSolverAreOfTheRunKey) {
+    auto set = problems({{"a", 1.0}});
+    Record r = finished("a", 1.0, "optimal", true);
+    r.run = RunKey{"openai", "m", 2, false};
+    // A record written without these options says nothing of them and
+    // resumes a run without them.
+    std::string plain = record_line(r);
+    EXPECT_EQ(plain.find("assumptions\": true"), std::string::npos);
+    EXPECT_EQ(plain.find("solver"), std::string::npos);
+    RecordedResults old = read_results(plain);
+    EXPECT_FALSE(plan_resume(set, old.by_id, *r.run, 1e-4, false).conflict);
+    EXPECT_EQ(plan_resume(set, old.by_id, *r.run, 1e-4, false).reused.count("a"), 1u);
+
+    struct Case {
+        void (*change)(RunKey&);
+        const char* says;  // what a resume without the change is told
+    } cases[] = {
+        {[](RunKey& k) { k.assumptions = true; }, "the assumptions step on instead of off (record 'a')"},
+        {[](RunKey& k) { k.what_if = k.assumptions = true; }, "the assumptions step on instead of off (record 'a')"},
+        {[](RunKey& k) { k.what_if_max = 5; }, "5 what-if requests instead of 3 (record 'a')"},
+        {[](RunKey& k) { k.solver = "scip"; }, "solver 'scip' instead of 'highs' (record 'a')"},
+    };
+    for (const Case& c : cases) {
+        Record changed = r;
+        c.change(*changed.run);
+        RecordedResults back = read_results(record_line(changed));
+        const Record& read = back.by_id.at("a");
+        ASSERT_TRUE(read.run);
+        EXPECT_TRUE(*read.run == *changed.run) << record_line(changed);
+        EXPECT_EQ(plan_resume(set, back.by_id, *r.run, 1e-4, false).conflict, c.says);
+        ResumePlan forced = plan_resume(set, back.by_id, *r.run, 1e-4, true);
+        EXPECT_EQ(forced.todo.size(), 1u);  // forced: run again, never reused
+        EXPECT_TRUE(forced.reused.empty());
+        EXPECT_FALSE(plan_resume(set, back.by_id, *changed.run, 1e-4, false).conflict);
+    }
+}
+
 TEST(Results, ProviderErrorsAreNoAnswers) {
     auto set = problems({{"down", 1.0}, {"kept", 2.0}});
     std::map<std::string, Record> by_id;

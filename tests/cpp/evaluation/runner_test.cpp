@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 using namespace tarvok::evaluation;
 
 namespace {
@@ -189,4 +191,116 @@ TEST(RunTally, FinishedLineTellsTheOutcomeAndTheAccuracySoFar) {
     tally.finish(failed);
     EXPECT_EQ(tally.finished_line(failed, number).substr(0, 7), "[2/2] q");
     EXPECT_NE(tally.finished_line(failed, number).find("(not compiled); accuracy so far 1/1"), std::string::npos);
+}
+
+namespace {
+
+/// A host whose workers finish the problems in a scripted order, each with
+/// a scripted record; it keeps what the run asked of it.
+class ScriptedRun final : public RunHost {
+  public:
+    std::vector<Finished> script;
+    bool raise_at_end = false;  ///< next_finished throws once the script is used up
+    std::vector<std::string> calls, appended;
+    std::string summary;
+
+    void start(const std::vector<const Problem*>& todo, const RunTally&) override {
+        calls.push_back("start " + std::to_string(todo.size()));
+    }
+    Finished next_finished() override {
+        if (script.empty()) throw std::runtime_error("worker died");
+        Finished f = script.front();
+        script.erase(script.begin());
+        return f;
+    }
+    void append(const std::string& bytes) override { appended.push_back(bytes); }
+    void finished(const Record& r, const RunTally& tally) override {
+        calls.push_back("finished " + r.id + " " + std::to_string(tally.done()));
+    }
+    void stop() override { calls.push_back("stop"); }
+    void close_results() override { calls.push_back("close"); }
+    void end(const std::string& text) override {
+        calls.push_back("end");
+        summary = text;
+    }
+    void join() override { calls.push_back("join"); }
+};
+
+Finished answered(std::size_t index, double objective) {
+    Finished f{index, {}};
+    f.record.status = "optimal";
+    f.record.objective = objective;
+    f.record.compiled = true;
+    return f;
+}
+
+Finished provider_down(std::size_t index) {
+    Finished f{index, {}};
+    f.record.error = "ConnectionError: refused";
+    f.record.provider_error = true;
+    return f;
+}
+
+std::vector<Problem> three_problems() {
+    std::vector<Problem> out;
+    for (const char* id : {"a", "b", "c"}) {
+        Problem p;
+        p.id = p.folder = id;
+        p.description = "d";
+        p.expected = 10;
+        p.question_hash = std::string("hash-") + id;
+        out.push_back(p);
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(RunProblems, JudgesStampsAndAppendsEachRecordAsItArrivesThenWritesTheSummary) {
+    std::vector<Problem> problems = three_problems();
+    Record kept;  // reused, but judged against another reference before
+    kept.id = "a";
+    kept.status = "optimal";
+    kept.objective = 10;
+    kept.expected = 11;
+    ResumePlan resume = plan_resume(problems, {{"a", kept}}, RunKey{"openai", "m", 2}, 1e-4, false);
+    ASSERT_EQ(resume.rejudged, std::vector<std::string>{"a"});
+    RunPlan plan{&problems, &resume, RunKey{"openai", "m", 2}, {}, 1, 1e-4, 3, false};
+    ScriptedRun host;
+    host.script = {answered(1, 10), answered(0, 9)};  // "c" finishes first, wrongly
+
+    RunOutcome out = run_problems(host, plan);
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"start 2", "finished c 2", "finished b 3", "close", "end"}));
+    ASSERT_EQ(host.appended.size(), 4u);
+    EXPECT_EQ(host.appended[0], "\n");  // after a line cut off by a kill
+    EXPECT_NE(host.appended[1].find("\"id\": \"a\", \"expected\": 10"), std::string::npos) << host.appended[1];
+    EXPECT_NE(host.appended[2].find("\"id\": \"c\""), std::string::npos);
+    EXPECT_NE(host.appended[2].find("\"question_sha256\": \"hash-c\", \"run\": {\"provider\": \"openai\""),
+              std::string::npos);
+    EXPECT_FALSE(out.records.at("b").correct);
+    EXPECT_TRUE(out.records.at("c").correct && out.records.at("a").correct);
+    EXPECT_EQ(out.summary.correct, 2u);
+    EXPECT_EQ(out.summary.skipped_records, 1u);
+    EXPECT_EQ(host.summary, out.summary_text);
+    EXPECT_FALSE(out.provider_down);
+}
+
+TEST(RunProblems, StopsWhenTheProviderIsDownAndWritesTheSummaryWhateverEndsTheRun) {
+    std::vector<Problem> problems = three_problems();
+    ResumePlan resume = plan_resume(problems, {}, RunKey{}, 1e-4, false);
+    RunPlan plan{&problems, &resume, RunKey{}, {}, 0, 1e-4, 2, true};
+    ScriptedRun down;
+    down.script = {provider_down(0), provider_down(1), answered(2, 10)};
+    RunOutcome out = run_problems(down, plan);
+    ASSERT_TRUE(out.provider_down);
+    EXPECT_EQ(down.calls,
+              (std::vector<std::string>{"start 3", "finished a 1", "finished b 2", "stop", "close", "end", "join"}));
+    EXPECT_EQ(down.appended.size(), 2u);  // "c" is not waited for
+    EXPECT_EQ(out.summary.provider_errors, 2u);
+
+    ScriptedRun failing;  // a worker's failure: the summary of what finished, then the failure
+    failing.script = {answered(0, 10)};
+    EXPECT_THROW(run_problems(failing, plan), std::runtime_error);
+    EXPECT_EQ(failing.calls, (std::vector<std::string>{"start 3", "finished a 1", "stop", "end"}));
+    EXPECT_NE(failing.summary.find("\"correct\": 1"), std::string::npos) << failing.summary;
 }

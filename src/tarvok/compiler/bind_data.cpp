@@ -323,6 +323,13 @@ class DataBinder {
             if (!dv.dims_known) return;
             auto array = std::make_unique<ArrayValue>();
             array->dims = dv.dims;
+            // Room for every cell at once, so that a large table is never
+            // copied while it grows; each cell is a node of the data text,
+            // so no more than those are ever reserved.
+            uint64_t cells = 1;
+            for (const auto& dim : dv.dims)
+                if (__builtin_mul_overflow(cells, dim ? dim->size() : 0, &cells)) cells = ast_.exprs.size();
+            array->cells.reserve(std::min<uint64_t>(cells, ast_.exprs.size()));
             std::vector<uint64_t> rows;
             if (!fill(d, value, rows, array->cells, true)) return;
             dv.array = std::move(array);

@@ -63,6 +63,12 @@ class Instantiator {
         coefficient_.reset(new double[std::max(p_.columns(), 1u)]);
         stamp_of_.reset(static_cast<uint32_t*>(std::calloc(std::max(p_.columns(), 1u), sizeof(uint32_t))));
         if (!stamp_of_) throw std::bad_alloc();
+        // Room for an expression over every column, so that the objective of
+        // a large model is never copied while its buffers grow; pages are
+        // touched only as far as the longest expression reaches.
+        touched_.reserve(p_.columns());
+        taken_.columns.reserve(p_.columns());
+        taken_.coefficients.reserve(p_.columns());
         dexprs();
         objective();
         name_constraints();
@@ -97,10 +103,22 @@ class Instantiator {
     double constant_ = 0;
     LinearForm taken_;
 
-    /// Per syntax node: whether an Index node's indices are bindings over
-    /// its variable's own sets (see bound_offset).
-    enum : uint8_t { kUndecided, kBound, kEvaluated };
-    std::vector<uint8_t> bound_index_;
+    /// Per syntax node: for an Index node whose indices are bindings over
+    /// its declaration's own sets (see own_offset), where its dimensions
+    /// start in plan_dims_; kEvaluated for any other node.
+    static constexpr uint32_t kUndecided = std::numeric_limits<uint32_t>::max();
+    static constexpr uint32_t kEvaluated = kUndecided - 1;
+    std::vector<uint32_t> index_plan_;
+    /// One dimension of a planned Index node: the binding that indexes it
+    /// and what its offset needs of its set or range.
+    struct PlanDim {
+        uint32_t binding;
+        bool is_range;
+        int64_t low;
+        uint64_t size;
+        const tc::Domain* domain;
+    };
+    std::vector<PlanDim> plan_dims_;
 
     // The rows and nonzeros of the constraint being expanded, for the size message.
     uint32_t family_ = kNone;
@@ -228,6 +246,7 @@ class Instantiator {
 
     /// The number a data expression denotes.
     bool data_number(ExprId id, double& out) {
+        if (ast_[id].kind == ExprKind::Index && data_cell(id, out)) return true;
         Value v = ev_.value(id);
         if (!v.known()) return false;
         out = v.number();
@@ -362,31 +381,66 @@ class Instantiator {
     /// set or range of its dimension, so that it is inside by construction
     /// and no evaluation is needed; false for any other index.
     bool bound_offset(ExprId id, const Expr& e, const VariableBlock& block, uint64_t& offset) {
+        return own_offset(id, e, block.decl, block.dims, offset);
+    }
+
+    /// `d[i][j]` of a data array indexed like bound_offset: its cell read
+    /// directly, as the evaluator would read it. False (and nothing spent)
+    /// when the general evaluation must judge it, faults included.
+    bool data_cell(ExprId id, double& out) {
+        const Expr& e = ast_[id];
+        const Expr& target = ast_[e.target()];
+        if (target.ref_kind != tc::RefKind::Declaration) return false;
+        const tc::DeclValue& dv = c_.values.decls[target.ref];
+        if (!dv.known || !dv.array || !dv.dims_known || model_.decls[target.ref].kind == DeclKind::Dvar) return false;
+        uint64_t offset = 0;
+        if (!own_offset(id, e, target.ref, dv.dims, offset) || offset >= dv.array->cells.size()) return false;
+        const Value& v = dv.array->cells[offset];
+        if (!v.known() || !budget_.spend()) return false;
+        out = v.number();
+        return true;
+    }
+
+    /// The offset of `e` into the cells of declaration `decl` over `dims`
+    /// when every index is a binding over its dimension's own set.
+    bool own_offset(ExprId id, const Expr& e, uint32_t decl, const std::vector<std::shared_ptr<const tc::Domain>>& dims,
+                    uint64_t& offset) {
         // Whether the indices are such bindings is a matter of the syntax
         // alone: decided once per node, not once per term.
-        if (bound_index_.empty()) bound_index_.assign(ast_.exprs.size(), kUndecided);
-        if (bound_index_[id] == kUndecided) bound_index_[id] = indexed_by_own_sets(e, block) ? kBound : kEvaluated;
-        if (bound_index_[id] != kBound) return false;
+        if (index_plan_.empty()) index_plan_.assign(ast_.exprs.size(), kUndecided);
+        uint32_t plan = index_plan_[id];
+        if (plan == kUndecided) plan = index_plan_[id] = make_plan(e, decl, dims);
+        if (plan == kEvaluated) return false;
         offset = 0;
-        for (uint32_t k = 0; k < e.count; ++k) {
-            const Expr& ix = ast_[ast_.links[e.first + k].expr];
-            const tc::Domain& domain = *block.dims[k];
-            const Value& v = ev_.binding_value(ix.ref);
+        for (const PlanDim *d = plan_dims_.data() + plan, *end = d + e.count; d != end; ++d) {
+            const Value& v = ev_.binding_value(d->binding);
             uint64_t position;
-            if (domain.is_range) {
-                position = static_cast<uint64_t>(v.i) - static_cast<uint64_t>(domain.low);
+            if (d->is_range) {
+                position = static_cast<uint64_t>(v.i) - static_cast<uint64_t>(d->low);
             } else {
-                std::optional<uint64_t> found = domain.find(v);
+                std::optional<uint64_t> found = d->domain->find(v);
                 if (!found) return false;
                 position = *found;
             }
-            offset = offset * domain.size() + position;
+            offset = offset * d->size + position;
         }
         return true;
     }
 
-    bool indexed_by_own_sets(const Expr& e, const VariableBlock& block) const {
-        const Declaration& d = model_.decls[block.decl];
+    /// The plan of an Index node `e` into declaration `decl` (see index_plan_).
+    uint32_t make_plan(const Expr& e, uint32_t decl, const std::vector<std::shared_ptr<const tc::Domain>>& dims) {
+        if (!indexed_by_own_sets(e, decl) || dims.size() != e.count) return kEvaluated;
+        for (const auto& dim : dims)
+            if (!dim) return kEvaluated;
+        uint32_t first = static_cast<uint32_t>(plan_dims_.size());
+        for (uint32_t k = 0; k < e.count; ++k)
+            plan_dims_.push_back({ast_[ast_.links[e.first + k].expr].ref, dims[k]->is_range, dims[k]->low,
+                                  dims[k]->size(), dims[k].get()});
+        return first;
+    }
+
+    bool indexed_by_own_sets(const Expr& e, uint32_t decl) const {
+        const Declaration& d = model_.decls[decl];
         if (e.count != d.dims.size()) return false;
         for (uint32_t k = 0; k < e.count; ++k) {
             const Expr& ix = ast_[ast_.links[e.first + k].expr];

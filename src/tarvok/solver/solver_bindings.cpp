@@ -147,35 +147,49 @@ tarvok::compiler::SizeLimits size_limits() {
     return {limit(0), limit(1), limit(2)};
 }
 
-std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object data_text, const char* function) {
-    host::require(model_text, function, "model_text", host::Kind::Str);
-    host::WrittenData written = host::written_data_of(model_text, data_text, function);
-    data_text = written.text;
-    std::string model(host::Utf8(model_text).view());
-    std::string data(host::Utf8(data_text).view());
-    std::unique_ptr<Program> program;
-    std::string failure;
-    tarvok::compiler::SizeLimits sizes = size_limits();
+/// Runs `work` with Ctrl-C watched; MemoryError saying `out_of_memory` when memory runs out.
+template <typename Work>
+auto watched(Work&& work, const std::string& out_of_memory) {
     // The C++ runtime allocates its exception state on first use; were that
     // first use a failed allocation, the process would abort.
     static thread_local volatile int touched = 0;
     touched = std::uncaught_exceptions();
     try {
-        host::interruptible([&](tarvok::Interrupt* interrupt) {
-            InstantiateOptions options;
+        return host::interruptible(std::forward<Work>(work));
+    } catch (const std::bad_alloc&) {
+        host::raise(PyExc_MemoryError, out_of_memory);
+    }
+}
+
+/// The program `make` expands with these options, or nullptr and in
+/// `failure` why the model cannot be expanded.
+template <typename Make>
+std::unique_ptr<Program> expand(Make make, InstantiateOptions options, std::string& failure) {
+    return watched(
+        [&](tarvok::Interrupt* interrupt) {
             options.compile.interrupt = interrupt;
-            options.compile.sizes = sizes;
-            options.compile.data_origin = written.origin;
             try {
-                program = instantiate(std::move(model), std::move(data), options);
+                return make(options);
             } catch (const ModelError& e) {
                 failure = e.report();
+                return std::unique_ptr<Program>();
             }
-            return 0;
-        });
-    } catch (const std::bad_alloc&) {
-        host::raise(PyExc_MemoryError, "not enough memory to expand the model into a program");
-    }
+        },
+        "not enough memory to expand the model into a program");
+}
+
+std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object data_text, const char* function) {
+    host::require(model_text, function, "model_text", host::Kind::Str);
+    host::WrittenData written = host::written_data_of(model_text, data_text, function);
+    std::string model(host::Utf8(model_text).view());
+    std::string data(host::Utf8(written.text).view());
+    InstantiateOptions options;
+    options.compile.sizes = size_limits();
+    options.compile.data_origin = written.origin;
+    std::string failure;
+    std::unique_ptr<Program> program =
+        expand([&](const InstantiateOptions& o) { return instantiate(std::move(model), std::move(data), o); }, options,
+               failure);
     if (!program) raise_semantic_error(failure);
     return std::shared_ptr<Program>(std::move(program));
 }
@@ -316,23 +330,9 @@ class CompiledModel {
             lock.lock();
         }
         if (!program_ && failure_.empty()) {
-            std::unique_ptr<Program> program;
-            try {
-                host::interruptible([&](tarvok::Interrupt* interrupt) {
-                    InstantiateOptions options;
-                    options.compile.interrupt = interrupt;
-                    options.compile.sizes = sizes_;  // the limit it was compiled within
-                    try {
-                        program = instantiate(std::shared_ptr<const Source>(source_), options);
-                    } catch (const ModelError& e) {
-                        failure_ = e.report();
-                    }
-                    return 0;
-                });
-            } catch (const std::bad_alloc&) {
-                host::raise(PyExc_MemoryError, "not enough memory to expand the model into a program");
-            }
-            program_ = std::move(program);
+            InstantiateOptions options;
+            options.compile.sizes = sizes_;  // the limit it was compiled within
+            program_ = expand([&](const InstantiateOptions& o) { return instantiate(source_, o); }, options, failure_);
         }
         if (!program_) raise_semantic_error(failure_);
         return program_;
@@ -353,23 +353,16 @@ std::shared_ptr<CompiledModel> compile_pair(py::object model_text, py::object da
     std::string model(host::Utf8(model_text).view()), data(host::Utf8(data_text).view());
     size_t kilobytes = (model.size() + data.size()) >> 10;
     tarvok::compiler::SizeLimits sizes = size_limits();
-    // The C++ runtime allocates its exception state on first use; were that
-    // first use a failed allocation, the process would abort.
-    static thread_local volatile int touched = 0;
-    touched = std::uncaught_exceptions();
-    try {
-        std::shared_ptr<Source> source = host::interruptible([&](tarvok::Interrupt* interrupt) {
+    std::shared_ptr<Source> source = watched(
+        [&](tarvok::Interrupt* interrupt) {
             tarvok::compiler::CompileOptions options;
             options.interrupt = interrupt;
             options.sizes = sizes;
             options.data_origin = written.origin;
             return compile_source(std::move(model), std::move(data), options);
-        });
-        return std::make_shared<CompiledModel>(std::move(source), sizes);
-    } catch (const std::bad_alloc&) {
-        host::raise(PyExc_MemoryError,
-                    "not enough memory to compile the model and data (" + std::to_string(kilobytes) + " KB of text)");
-    }
+        },
+        "not enough memory to compile the model and data (" + std::to_string(kilobytes) + " KB of text)");
+    return std::make_shared<CompiledModel>(std::move(source), sizes);
 }
 
 /// OSError for `path`, from errno `error`.

@@ -82,12 +82,16 @@ TEST(Views, FiguresNestByTheForallValuesInModelOrder) {
     SolverFigures f;
     // Rows: pair[1][1..3], pair[2][1..3], row[1], row[2]; lim folds into y's bound.
     f.row_dual = {0, 0, 0, 0, 0, 0, 1, 2};
-    f.row_activity = {1, 2, 3, 4, 5, 6, 2, 5};
+    f.row_activity = {1, 2, 3, 4, 5, 6, 1, 4};
     f.column_dual = {0, 0, 0, 0, 0, 0, 0.5};
-    Solved s = solved_with_figures(kIndexed, {1, 2, 3, 4, 5, 6, 1}, f);
-    EXPECT_EQ(show(s.duals()),
-              "{lim: 0.0, pair: {1: {1: 0.0, 2: 0.0, 3: 0.0}, 2: {1: 0.0, 2: 0.0, 3: 0.0}}, row: {1: 1.0, 2: 2.0}}");
-    EXPECT_EQ(show(s.activities()).substr(0, 30), "{lim: 1.0, pair: {1: {1: 1.0, ");
+    Solved s = solved_with_figures(kIndexed, {1, 2, 3, 4, 5, 6, 0}, f);
+    // Each row's dual its place among the figures: the rows row[1] and row[2],
+    // then pair and lim, which became bounds; the view lists them in model order.
+    for (size_t k = 0; k < s.sensitivity->rows.size(); ++k) s.sensitivity->rows[k].dual = 10.0 * k;
+    EXPECT_EQ(
+        show(s.duals()),
+        "{lim: 80.0, pair: {1: {1: 20.0, 2: 30.0, 3: 40.0}, 2: {1: 50.0, 2: 60.0, 3: 70.0}}, row: {1: 0.0, 2: 10.0}}");
+    EXPECT_EQ(show(s.activities()).substr(0, 30), "{lim: 0.0, pair: {1: {1: 1.0, ");
     EXPECT_EQ(show(s.reduced_costs()), "{n: [[0.0, 0.0, 0.0], [0.0, 0.0, 0.0]], y: 0.5}");
     EXPECT_EQ(s.ranging().kind, Tree::Kind::None);  // not asked for
     EXPECT_EQ(show(s.sensitivity_basis()), "'lp'");
@@ -111,7 +115,8 @@ TEST(Views, ARangeNamesItsEndsAndLeavesOpenEndsNone) {
     std::string costs = show(s.ranging().find("costs")->find("x") ? *s.ranging().find("costs")->find("x") : Tree());
     EXPECT_NE(costs.find("high: None"), std::string::npos) << costs;
     EXPECT_NE(costs.find("entering_at_high: None"), std::string::npos) << costs;
-    EXPECT_EQ(show(*s.ranging().find("rhs")).substr(0, 7), "{cap: {");
+    // The one constraint became x's bound: it is there, with no range of its own.
+    EXPECT_EQ(show(*s.ranging().find("rhs")), "{cap: None}");
 }
 
 TEST(Views, ResultsWithoutASolutionOrFiguresShowNone) {
@@ -121,7 +126,7 @@ TEST(Views, ResultsWithoutASolutionOrFiguresShowNone) {
     EXPECT_EQ(show(s.objective()), "None");
     EXPECT_EQ(show(s.values()), "{}");
     EXPECT_EQ(show(s.duals()), "None");
-    EXPECT_EQ(show(s.infeasible()).substr(0, 30), "[{name: 'c', line: 4, kind: 'c");
+    EXPECT_EQ(show(s.infeasible()).substr(0, 30), "[{name: 'x', line: 1, kind: 'b");
     EXPECT_EQ(keys(s.to_dict()).size(), 6u);  // no sensitivity keys
     EXPECT_EQ(s.repr("None"), "<SolveResult infeasible>");
 }

@@ -244,3 +244,14 @@ def test_faults_in_converted_data_name_their_source(tmp_path):
     done = tarvok("run", "m.mod", "tables", "--json", cwd=tmp_path)
     (record,) = json.loads(done.stdout)["diagnostics"]
     assert record["source"] == "tables/freight.csv:8"
+
+
+def test_tuple_keys_nest_without_touching_the_callers_dicts():
+    model = (
+        "{string} P = ...;\nint cap[P][1..2] = ...;\ndvar float+ x[P][1..2];\n"
+        "maximize sum(p in P, r in 1..2) x[p][r];\nsubject to {\n  forall(p in P, r in 1..2) x[p][r] <= cap[p][r];\n}\n"
+    )
+    given = {"A": {1: 1}, ("A", 2): 2, ("B", 1.0): 3, ("B", np.int64(2)): 4}
+    result = solver.solve_model(model, {"P": ["A", "B"], "cap": given})
+    assert result.values["x"] == [[1.0, 2.0], [3.0, 4.0]]
+    assert given["A"] == {1: 1}  # the key ("A", 2) extends the data, not the dict given under "A"

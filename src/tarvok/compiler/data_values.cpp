@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <unordered_map>
 
 namespace tarvok::data {
 
@@ -435,6 +436,61 @@ std::string too_deep_message() { return "the data nests more than " + std::to_st
 std::string not_a_data_value_message(std::string_view type_name) {
     return "data values are numbers, texts, booleans, lists, tuples, dicts, numpy arrays or pandas objects, not " +
            std::string(type_name);
+}
+
+namespace {
+
+/// A mapping being nested: its members in order, each a value or a mapping
+/// made here, found by key.
+struct Nest {
+    struct Member {
+        std::string key;
+        Value value;
+        std::unique_ptr<Nest> nested;
+    };
+    std::vector<Member> members;
+    std::unordered_map<std::string, size_t> index;
+
+    Member& slot(const std::string& key) {
+        auto [at, added] = index.emplace(key, members.size());
+        if (added) members.push_back({key, Value::null(), nullptr});
+        return members[at->second];
+    }
+    void set(const std::string& key, Value value) {
+        Member& m = slot(key);
+        m.value = std::move(value);
+        m.nested.reset();
+    }
+    /// The mapping under `key`: the one there, a mapping given as a value
+    /// (which the key then extends), or a new one in place of anything else.
+    Nest& inner(const std::string& key) {
+        Member& m = slot(key);
+        if (m.nested) return *m.nested;
+        m.nested = std::make_unique<Nest>();
+        if (m.value.kind == Value::Kind::Object)
+            for (auto& [name, value] : m.value.members) m.nested->set(name, std::move(value));
+        m.value = Value::null();
+        return *m.nested;
+    }
+    Value done() {
+        Value out = Value::object();
+        out.members.reserve(members.size());
+        for (Member& m : members) out.members.emplace_back(m.key, m.nested ? m.nested->done() : std::move(m.value));
+        return out;
+    }
+};
+
+}  // namespace
+
+Value nest_keys(std::vector<std::pair<std::vector<std::string>, Value>> entries) {
+    Nest top;
+    for (auto& [fields, value] : entries) {
+        if (fields.empty()) continue;
+        Nest* level = &top;
+        for (size_t k = 0; k + 1 < fields.size(); ++k) level = &level->inner(fields[k]);
+        level->set(fields.back(), std::move(value));
+    }
+    return top.done();
 }
 
 }  // namespace tarvok::data

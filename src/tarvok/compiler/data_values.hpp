@@ -138,4 +138,11 @@ std::optional<std::string> whole_number_key(double key);
 std::string too_deep_message();
 std::string not_a_data_value_message(std::string_view type_name);
 
+/// The entries of a mapping whose keys may be tuples, as nested objects:
+/// {(a, b): v} becomes {a: {b: v}}. Each entry holds its key's fields (one
+/// for a plain key) as element names, and its value; a later entry replaces
+/// what an earlier one put at its place, as assigning into a dict does, and
+/// a key through a mapping given as a value adds to it.
+Value nest_keys(std::vector<std::pair<std::vector<std::string>, Value>> entries);
+
 }  // namespace tarvok::data

@@ -11,35 +11,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tarvok::host {
 
 namespace detail {
-
-/// A dict whose keys are tuples, nested one level per field: {(a, b): v} as {a: {b: v}}.
-inline py::dict nest_tuple_keys(py::handle mapping) {
-    py::dict out;
-    for (auto item : py::reinterpret_borrow<py::dict>(mapping)) {
-        py::handle key = item.first;
-        if (!PyTuple_Check(key.ptr()) || PyTuple_GET_SIZE(key.ptr()) == 0) {
-            out[key] = item.second;
-            continue;
-        }
-        py::tuple fields = py::reinterpret_borrow<py::tuple>(key);
-        py::dict level = out;
-        size_t last = fields.size() - 1;
-        for (size_t i = 0; i < last; ++i) {
-            py::object inner = level.attr("get")(fields[i]);
-            if (inner.is_none() || !PyDict_Check(inner.ptr())) {
-                inner = py::dict();
-                level[fields[i]] = inner;
-            }
-            level = py::reinterpret_borrow<py::dict>(inner);
-        }
-        level[fields[last]] = item.second;
-    }
-    return out;
-}
 
 /// A key as the data names an element: a text as it is, a number as written.
 inline std::string key_text(py::handle key) {
@@ -80,10 +57,20 @@ inline data::Value value_of(py::handle v, size_t depth) {
     case data::HostValueKind::Other: break;
     }
     if (PyDict_Check(v.ptr()) || py::isinstance(v, py::module_::import("collections.abc").attr("Mapping"))) {
-        py::dict nested = nest_tuple_keys(py::dict(py::reinterpret_borrow<py::object>(v)));
-        Value out = Value::object();
-        for (auto item : nested) out.members.emplace_back(key_text(item.first), value_of(item.second, depth + 1));
-        return out;
+        // A tuple key (a, b) stands for the nesting {a: {b: ...}}; the core nests.
+        std::vector<std::pair<std::vector<std::string>, Value>> entries;
+        for (auto item : py::dict(py::reinterpret_borrow<py::object>(v))) {
+            std::vector<std::string> fields;
+            if (PyTuple_Check(item.first.ptr()) && PyTuple_GET_SIZE(item.first.ptr()) > 0) {
+                for (py::handle field : py::reinterpret_borrow<py::tuple>(item.first))
+                    fields.push_back(key_text(field));
+            } else {
+                fields.push_back(key_text(item.first));
+            }
+            size_t below = depth + fields.size();
+            entries.emplace_back(std::move(fields), value_of(item.second, below));
+        }
+        return data::nest_keys(std::move(entries));
     }
     if (PyList_Check(v.ptr()) || PyTuple_Check(v.ptr()) || PyAnySet_Check(v.ptr())) {
         Value out = Value::array();

@@ -106,6 +106,21 @@ struct SolveReport {
 void settle_free_columns(const Program& program, const std::vector<double>& lower, const std::vector<double>& upper,
                          bool without_objective, std::vector<double>& x);
 
+/// What an infeasible subset is asked about the bounds of its variables:
+/// whether a variable has a (finite) lower or upper one, and whether the
+/// subset stays infeasible without it; a bound found unneeded stays out, a
+/// needed one is put back.
+struct BoundTrials {
+    std::function<bool(size_t variable, bool lower)> has_bound;
+    std::function<bool(size_t variable, bool lower)> infeasible_without;
+};
+
+/// Per variable of an infeasible subset, the bounds it needs, as
+/// Program::explain numbers them (2 lower, 3 upper, 4 both, 0 none): each
+/// bound is left out in turn and kept only when the subset turns feasible
+/// without it. Past `most_trials` trials a large subset keeps its bounds.
+std::vector<int> needed_bounds(size_t variables, const BoundTrials& trials, int most_trials = 200);
+
 /// Solves `program` with `backend` as `settings` ask.
 SolveReport solve_with(const Program& program, SolverBackend& backend, const SolveSettings& settings);
 

@@ -121,38 +121,32 @@ class ScipProgram : public LoadedProgram {
         }
     }
 
-    /// The finder keeps every bound of the subset's variables; each is
-    /// dropped in turn and kept only when the subset turns feasible without
-    /// it. The columns with bounds that remain, and which (HiGHS's numbering,
-    /// which Program::explain reads).
+    /// The finder keeps every bound of the subset's variables; the core keeps
+    /// those the subset needs. The columns with bounds that remain, and which.
     static std::vector<int> needed_bounds(py::object& sub, std::vector<uint32_t>& columns) {
         constexpr double kInfinite = 1e20;
-        constexpr int kLower = 2, kUpper = 3, kBoxed = 4, kMostChecks = 200;
         sub.attr("hideOutput")();
-        int checks = 0;
-        std::vector<int> out;
-        for (py::handle v : sub.attr("getVars")()) {
-            bool kept[2] = {false, false};
-            for (int low = 1; low >= 0; --low) {
-                const char* get = low ? "getLbOriginal" : "getUbOriginal";
-                const char* change = low ? "chgVarLb" : "chgVarUb";
-                py::object was = v.attr(get)();
-                if (std::fabs(was.cast<double>()) >= kInfinite) continue;
-                kept[low] = true;
-                if (++checks > kMostChecks) continue;  // a large subset keeps its bounds
-                sub.attr("freeTransform")();
-                sub.attr(change)(v, py::none());
-                sub.attr("optimize")();
-                if (host::str_of(sub.attr("getStatus")()) == "infeasible") {
-                    kept[low] = false;
-                    continue;
-                }
-                sub.attr("freeTransform")();
-                sub.attr(change)(v, was);
-            }
-            if (!kept[0] && !kept[1]) continue;
-            columns.push_back(index_of(host::str_of(v.attr("name"))));
-            out.push_back(kept[0] && kept[1] ? kBoxed : kept[1] ? kLower : kUpper);
+        std::vector<py::object> vars;
+        for (py::handle v : sub.attr("getVars")()) vars.push_back(py::reinterpret_borrow<py::object>(v));
+        auto bound = [&](size_t v, bool low) { return vars[v].attr(low ? "getLbOriginal" : "getUbOriginal")(); };
+        auto change = [&](size_t v, bool low, py::handle to) {
+            sub.attr("freeTransform")();
+            sub.attr(low ? "chgVarLb" : "chgVarUb")(vars[v], to);
+        };
+        BoundTrials trials{[&](size_t v, bool low) { return std::fabs(bound(v, low).cast<double>()) < kInfinite; },
+                           [&](size_t v, bool low) {
+                               py::object was = bound(v, low);
+                               change(v, low, py::none());
+                               sub.attr("optimize")();
+                               if (host::str_of(sub.attr("getStatus")()) == "infeasible") return true;
+                               change(v, low, was);
+                               return false;
+                           }};
+        std::vector<int> codes = tarvok::solver::needed_bounds(vars.size(), trials), out;
+        for (size_t v = 0; v < vars.size(); ++v) {
+            if (codes[v] == 0) continue;
+            columns.push_back(index_of(host::str_of(vars[v].attr("name"))));
+            out.push_back(codes[v]);
         }
         return out;
     }

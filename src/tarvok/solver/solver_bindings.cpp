@@ -10,21 +10,21 @@
 #include "solver/bindings.hpp"
 #include "solver/lp_labels.hpp"
 #include "solver/mps.hpp"
+#include "solver/options.hpp"
 #include "solver/outcome.hpp"
 #include "solver/program.hpp"
 #include "solver/sensitivity.hpp"
+#include "solver/views.hpp"
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cmath>
 #include <exception>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace py = pybind11;
@@ -77,59 +77,67 @@ py::module_ self() { return host::this_module(); }
     throw py::error_already_set();
 }
 
-// ------------------------------------------------------------- Program
-
-py::dict culprit_dict(const Culprit& c) {
-    py::dict d;
-    d["name"] = host::text(c.name);
-    d["line"] = c.line;
-    d["kind"] = c.kind == Culprit::Kind::Bound ? "bound" : "constraint";
-    return d;
-}
-
-py::list culprit_list(const std::vector<Culprit>& culprits) {
-    py::list out;
-    for (const Culprit& c : culprits) out.append(culprit_dict(c));
-    return out;
-}
-
-py::object number(double v, bool integer) {
-    v = reported_value(v, integer);
-    if (integer && std::fabs(v) < 9e15) return py::int_(static_cast<long long>(v));
-    return py::float_(v);
-}
-
-/// Nested lists over the dimensions, last dimension innermost.
-py::object nested(const VariableBlock& b, const double* x, size_t level, uint64_t& next) {
-    if (level == b.dims.size()) return number(x[next++], b.integer);
-    uint64_t n = b.dims[level]->size();
-    py::list out(n);
-    for (uint64_t i = 0; i < n; ++i) out[i] = nested(b, x, level + 1, next);
-    return out;
-}
-
-/// Variable and dexpr name -> value, in the shape of the compiler's data.
-py::dict values_dict(const Program& p, const std::vector<double>& x) {
-    py::dict out;
-    for (const VariableBlock& b : p.variables) {
-        uint64_t next = 0;
-        out[host::text(b.name)] = nested(b, x.data() + b.first, 0, next);
+/// A view the core shaped, as Python values: one node at a time.
+py::object to_python(const Tree& t) {
+    switch (t.kind) {
+    case Tree::Kind::None: return py::none();
+    case Tree::Kind::Bool: return py::bool_(t.boolean);
+    case Tree::Kind::Int: return py::int_(t.integer);
+    case Tree::Kind::Float: return py::float_(t.number);
+    case Tree::Kind::Text: return host::text(t.text);
+    case Tree::Kind::List:
+    case Tree::Kind::Tuple: {
+        py::list items(t.items.size());
+        for (size_t k = 0; k < t.items.size(); ++k) items[k] = to_python(t.items[k]);
+        return t.kind == Tree::Kind::List ? py::object(std::move(items)) : py::object(py::tuple(items));
     }
-    for (const DecisionExpression& d : p.dexprs) out[host::text(d.name)] = number(d.form.value(x.data()), d.integer);
-    return out;
+    case Tree::Kind::Dict: {
+        py::dict out;
+        for (const auto& [key, value] : t.members) out[host::text(key)] = to_python(value);
+        return out;
+    }
+    }
+    return py::none();
 }
 
-py::dict program_statistics(const Program& p) {
-    py::dict s;
-    s["columns"] = p.columns();
-    s["rows"] = p.rows();
-    s["nonzeros"] = p.nonzeros();
-    s["integer_columns"] = p.integer_columns();
-    s["folded_bounds"] = p.folded_bounds;
-    s["compile_seconds"] = p.compile_seconds;
-    s["instantiation_seconds"] = p.instantiate_seconds;
-    return s;
+/// An argument as the option checks of the core read it. Only exact
+/// built-in kinds are spelt, so no caller's own __str__ or __repr__ runs.
+Argument argument(py::handle v) {
+    Argument a;
+    a.type_name = host::type_name(v);
+    if (v.is_none()) {
+        a.kind = Argument::Kind::None;
+    } else if (host::is_exact(v, host::Kind::Bool)) {
+        a.kind = Argument::Kind::Bool;
+        a.flag = v.ptr() == Py_True;
+    } else if (host::is_exact(v, host::Kind::Int)) {
+        a.kind = Argument::Kind::Int;
+        a.whole = host::saturated(v);
+        a.number = v.cast<double>();
+        a.text = host::str_of(v);
+    } else if (host::is_exact(v, host::Kind::Float)) {
+        a.kind = Argument::Kind::Float;
+        a.number = v.cast<double>();
+        a.text = host::str_of(v);
+    } else if (host::is_exact(v, host::Kind::Str)) {
+        a.kind = Argument::Kind::Str;
+        a.text = host::str_of(v);
+        a.repr = host::str_of(py::repr(v));
+    }
+    return a;
 }
+
+/// What the core accepted, or the TypeError or ValueError it refused with.
+template <typename T>
+T accepted(std::variant<T, Refusal> checked) {
+    if (Refusal* no = std::get_if<Refusal>(&checked)) {
+        if (no->type_error) throw py::type_error(no->message);
+        host::raise(PyExc_ValueError, no->message);
+    }
+    return std::get<T>(std::move(checked));
+}
+
+// ------------------------------------------------------------- Program
 
 /// The compiler's size limit, as its module's MAX_SIZE stands now.
 tarvok::compiler::SizeLimits size_limits() {
@@ -139,35 +147,49 @@ tarvok::compiler::SizeLimits size_limits() {
     return {limit(0), limit(1), limit(2)};
 }
 
-std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object data_text, const char* function) {
-    host::require(model_text, function, "model_text", host::Kind::Str);
-    host::WrittenData written = host::written_data_of(model_text, data_text, function);
-    data_text = written.text;
-    std::string model(host::Utf8(model_text).view());
-    std::string data(host::Utf8(data_text).view());
-    std::unique_ptr<Program> program;
-    std::string failure;
-    tarvok::compiler::SizeLimits sizes = size_limits();
+/// Runs `work` with Ctrl-C watched; MemoryError saying `out_of_memory` when memory runs out.
+template <typename Work>
+auto watched(Work&& work, const std::string& out_of_memory) {
     // The C++ runtime allocates its exception state on first use; were that
     // first use a failed allocation, the process would abort.
     static thread_local volatile int touched = 0;
     touched = std::uncaught_exceptions();
     try {
-        host::interruptible([&](tarvok::Interrupt* interrupt) {
-            InstantiateOptions options;
+        return host::interruptible(std::forward<Work>(work));
+    } catch (const std::bad_alloc&) {
+        host::raise(PyExc_MemoryError, out_of_memory);
+    }
+}
+
+/// The program `make` expands with these options, or nullptr and in
+/// `failure` why the model cannot be expanded.
+template <typename Make>
+std::unique_ptr<Program> expand(Make make, InstantiateOptions options, std::string& failure) {
+    return watched(
+        [&](tarvok::Interrupt* interrupt) {
             options.compile.interrupt = interrupt;
-            options.compile.sizes = sizes;
-            options.compile.data_origin = written.origin;
             try {
-                program = instantiate(std::move(model), std::move(data), options);
+                return make(options);
             } catch (const ModelError& e) {
                 failure = e.report();
+                return std::unique_ptr<Program>();
             }
-            return 0;
-        });
-    } catch (const std::bad_alloc&) {
-        host::raise(PyExc_MemoryError, "not enough memory to expand the model into a program");
-    }
+        },
+        "not enough memory to expand the model into a program");
+}
+
+std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object data_text, const char* function) {
+    host::require(model_text, function, "model_text", host::Kind::Str);
+    host::WrittenData written = host::written_data_of(model_text, data_text, function);
+    std::string model(host::Utf8(model_text).view());
+    std::string data(host::Utf8(written.text).view());
+    InstantiateOptions options;
+    options.compile.sizes = size_limits();
+    options.compile.data_origin = written.origin;
+    std::string failure;
+    std::unique_ptr<Program> program =
+        expand([&](const InstantiateOptions& o) { return instantiate(std::move(model), std::move(data), o); }, options,
+               failure);
     if (!program) raise_semantic_error(failure);
     return std::shared_ptr<Program>(std::move(program));
 }
@@ -180,147 +202,9 @@ std::shared_ptr<Program> program_from(py::object model_text, py::object data_tex
 
 // ------------------------------------------------------------ solving
 
-/// A non-negative number option (positive when `positive`); NaN for None.
-double number_option(py::handle value, const char* function, const char* name, bool positive) {
-    if (value.is_none()) return std::nan("");
-    if (!(host::is_exact(value, host::Kind::Float) || host::is_exact(value, host::Kind::Int)))
-        throw py::type_error(std::string(function) + "() argument '" + name + "' must be float, int or None, not " +
-                             host::type_name(value));
-    double v = value.cast<double>();
-    if (std::isnan(v) || v < 0 || (positive && v == 0))
-        host::raise(PyExc_ValueError, std::string(function) + "() argument '" + name + "' must be " +
-                                          (positive ? "greater than 0" : "at least 0") + ", not " +
-                                          host::str_of(value));
-    return v;
-}
-
-/// A figure as JSON carries it: None for no limit.
-py::object figure(double v) { return std::isfinite(v) ? py::object(py::float_(v)) : py::object(py::none()); }
-
-/// {constraint label: figure, or dicts nested by the forall values}, in model order.
-template <typename Pick>
-py::dict per_constraint(const Program& p, const Sensitivity& s, Pick pick) {
-    std::vector<const RowFigures*> order;
-    for (const RowFigures& r : s.rows) order.push_back(&r);
-    std::stable_sort(order.begin(), order.end(),
-                     [](const RowFigures* a, const RowFigures* b) { return a->constraint < b->constraint; });
-    py::dict out;
-    for (const RowFigures* r : order) {
-        py::str label = host::text(p.constraint_base_name(r->constraint));
-        if (r->keys.empty()) {
-            out[label] = pick(*r);
-            continue;
-        }
-        if (!out.contains(label)) out[label] = py::dict();
-        py::dict level = out[label];
-        for (size_t k = 0; k + 1 < r->keys.size(); ++k) {
-            py::str key = host::text(r->keys[k]);
-            if (!level.contains(key)) level[key] = py::dict();
-            level = level[key];
-        }
-        level[host::text(r->keys.back())] = pick(*r);
-    }
-    return out;
-}
-
-/// {variable: figure, or lists nested over its dimensions}, as values are.
-template <typename Pick>
-py::dict per_variable(const Program& p, const Sensitivity& s, Pick pick) {
-    py::dict out;
-    for (const VariableBlock& b : p.variables) {
-        std::function<py::object(size_t, uint64_t&)> nest = [&](size_t level, uint64_t& next) -> py::object {
-            if (level == b.dims.size()) return pick(s.columns[b.first + next++]);
-            uint64_t n = b.dims[level]->size();
-            py::list items(n);
-            for (uint64_t i = 0; i < n; ++i) items[i] = nest(level + 1, next);
-            return items;
-        };
-        uint64_t next = 0;
-        out[host::text(b.name)] = nest(0, next);
-    }
-    return out;
-}
-
-py::object name_or_none(const std::string& name) {
-    return name.empty() ? py::object(py::none()) : py::object(host::text(name));
-}
-
-py::object range_dict(const std::optional<Range>& r) {
-    if (!r) return py::none();
-    py::dict d;
-    d["low"] = figure(r->low);
-    d["high"] = figure(r->high);
-    d["objective_at_low"] = figure(r->objective_at_low);
-    d["objective_at_high"] = figure(r->objective_at_high);
-    d["entering_at_low"] = name_or_none(r->entering_at_low);
-    d["leaving_at_low"] = name_or_none(r->leaving_at_low);
-    d["entering_at_high"] = name_or_none(r->entering_at_high);
-    d["leaving_at_high"] = name_or_none(r->leaving_at_high);
-    return d;
-}
-
 struct SolveResult {
-    std::shared_ptr<Program> program;
-    Outcome outcome;
-    py::dict statistics;
-    std::optional<Sensitivity> sensitivity;
-
-    py::object duals() const {
-        if (!sensitivity) return py::none();
-        return per_constraint(*program, *sensitivity, [](const RowFigures& r) { return figure(r.dual); });
-    }
-    py::object activities() const {
-        if (!sensitivity) return py::none();
-        return per_constraint(*program, *sensitivity, [](const RowFigures& r) { return figure(r.activity); });
-    }
-    py::object slacks() const {
-        if (!sensitivity) return py::none();
-        return per_constraint(*program, *sensitivity, [](const RowFigures& r) { return figure(r.slack); });
-    }
-    py::object reduced_costs() const {
-        if (!sensitivity) return py::none();
-        return per_variable(*program, *sensitivity, [](const ColumnFigures& c) { return figure(c.reduced_cost); });
-    }
-    py::object ranging() const {
-        if (!sensitivity || !sensitivity->has_ranging) return py::none();
-        py::dict d;
-        d["costs"] = per_variable(*program, *sensitivity, [](const ColumnFigures& c) { return range_dict(c.cost); });
-        d["rhs"] = per_constraint(*program, *sensitivity, [](const RowFigures& r) { return range_dict(r.rhs); });
-        return d;
-    }
-    py::object sensitivity_basis() const {
-        if (!sensitivity) return py::none();
-        return py::str(sensitivity->fixed_integers ? "fixed_integers" : "lp");
-    }
-
-    py::object status() const { return self().attr("Status")(status_word(outcome.status)); }
-    py::object objective() const {
-        return outcome.has_solution ? py::object(py::float_(reported_value(outcome.objective, false))) : py::none();
-    }
-    py::dict values() const { return outcome.has_solution ? values_dict(*program, outcome.x) : py::dict(); }
-    py::list infeasible() const { return culprit_list(outcome.culprits); }
-    py::object message() const {
-        return outcome.message.empty() ? py::none() : py::object(host::text(outcome.message));
-    }
-
-    py::dict to_dict() const {
-        py::dict d;
-        d["status"] = status_word(outcome.status);
-        d["objective"] = objective();
-        d["values"] = values();
-        d["infeasible_constraints"] = infeasible();
-        d["message"] = message();
-        d["statistics"] = statistics;
-        if (sensitivity) {
-            d["sensitivity_basis"] = sensitivity_basis();
-            d["duals"] = duals();
-            d["reduced_costs"] = reduced_costs();
-            d["activities"] = activities();
-            d["slacks"] = slacks();
-            d["ranging"] = ranging();
-        }
-        return d;
-    }
+    Solved solved;
+    py::dict statistics;  ///< made once: every look at it, and to_dict, gives this dict
 };
 
 }  // namespace
@@ -339,23 +223,13 @@ const bind::SolverEntry kSolvers[] = {
     {"scip", "pyscipopt", "scip", &bind::make_scip_backend},
 };
 
-/// The solvers' names as messages list them: 'highs' or 'scip'.
-std::string solver_choices() {
-    std::string out;
-    size_t n = std::size(kSolvers);
-    for (size_t k = 0; k < n; ++k)
-        out += std::string(k == 0 ? "" : k + 1 == n ? " or " : ", ") + "'" + kSolvers[k].name + "'";
-    return out;
-}
-
-const bind::SolverEntry& solver_entry(py::handle value, const char* function) {
-    if (!host::is_exact(value, host::Kind::Str))
-        throw py::type_error(std::string(function) + "() argument 'solver' must be str, not " + host::type_name(value));
-    std::string name = host::str_of(value);
-    for (const bind::SolverEntry& entry : kSolvers)
-        if (name == entry.name) return entry;
-    host::raise(PyExc_ValueError, std::string(function) + "() argument 'solver' must be " + solver_choices() +
-                                      ", not " + host::str_of(py::repr(value)));
+const std::vector<std::string>& solver_names() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> out;
+        for (const bind::SolverEntry& entry : kSolvers) out.push_back(entry.name);
+        return out;
+    }();
+    return names;
 }
 
 /// The library of a solver, imported, or an ImportError saying what needed
@@ -363,105 +237,49 @@ const bind::SolverEntry& solver_entry(py::handle value, const char* function) {
 /// one). The one availability check of the package: the evaluation and the
 /// execution check call it through the module.
 py::object check_solver(py::object solver, py::object purpose, py::object extra) {
-    const bind::SolverEntry& entry = solver_entry(solver, "_check_solver");
+    const bind::SolverEntry& entry =
+        kSolvers[accepted(solver_choice("_check_solver", argument(solver), solver_names()))];
     std::string why = host::str_of(purpose);
     std::string from = extra.is_none() ? std::string(entry.extra) : host::str_of(extra);
     return host::import_extra(entry.library, why.c_str(), from.c_str());
 }
 
-/// The options of one solve, checked; `function` names the caller in errors.
-struct SolveOptions {
-    SolveSettings settings;
-    const bind::SolverEntry* solver = &kSolvers[0];
-};
-
-int sensitivity_option(py::handle value, const char* function) {
-    if (host::is_exact(value, host::Kind::Bool)) return host::truthy(value) ? 2 : 0;
-    if (host::is_exact(value, host::Kind::Str)) {
-        std::string word = host::str_of(value);
-        if (word == "duals") return 1;
-        if (word == "ranging") return 2;
-        host::raise(PyExc_ValueError, std::string(function) +
-                                          "() argument 'sensitivity' must be True, False, 'duals' or 'ranging', not " +
-                                          host::str_of(py::repr(value)));
-    }
-    throw py::type_error(std::string(function) + "() argument 'sensitivity' must be bool or str, not " +
-                         host::type_name(value));
-}
-
-std::optional<int> threads_option(py::handle threads, const char* function) {
-    host::require(threads, function, "threads", host::Kind::Int, true);
-    if (threads.is_none()) return std::nullopt;
-    long long n = threads.cast<long long>();
-    if (n < 1)
-        host::raise(PyExc_ValueError,
-                    std::string(function) + "() argument 'threads' must be at least 1, not " + host::str_of(threads));
-    return static_cast<int>(std::min<long long>(n, 1 << 16));
-}
-
-SolveOptions solve_options(const char* function, py::object time_limit, py::object mip_gap, py::object threads,
-                           py::object log, py::object sensitivity, py::object solver) {
-    SolveOptions options;
-    SolveSettings& s = options.settings;
-    s.sensitivity = sensitivity_option(sensitivity, function);
-    s.time_limit = number_option(time_limit, function, "time_limit", true);
-    s.mip_gap = number_option(mip_gap, function, "mip_gap", false);
-    s.threads = threads_option(threads, function);
-    host::require(log, function, "log", host::Kind::Bool);
-    s.log = host::truthy(log);
-    options.solver = &solver_entry(solver, function);
-    if (s.sensitivity >= 2 && options.solver != &kSolvers[0])
-        host::raise(PyExc_ValueError, std::string(function) + "() argument 'sensitivity': ranging needs solver='" +
-                                          kSolvers[0].name + "'; with solver='" + options.solver->name +
-                                          "' ask for sensitivity='duals'");
-    return options;
-}
-
-py::object count(const std::optional<int64_t>& n) { return n ? py::object(py::int_(*n)) : py::object(py::none()); }
-
-py::dict solve_statistics(const Program& p, const SolveReport& r) {
-    py::dict s = program_statistics(p);
-    s["solve_seconds"] = r.solve_seconds;
-    s["mip_gap"] = r.mip_gap ? py::object(py::float_(*r.mip_gap)) : py::object(py::none());
-    if (!r.used_solver) return s;
-    s["threads"] = count(r.counts.threads);
-    if (std::isfinite(r.outcome.best_bound)) s["best_bound"] = r.outcome.best_bound;
-    s["simplex_iterations"] = count(r.counts.simplex_iterations);
-    s["mip_nodes"] = p.integer_columns() > 0 ? count(r.counts.mip_nodes) : py::none();
-    return s;
+SolveChoice solve_options(const char* function, py::handle time_limit, py::handle mip_gap, py::handle threads,
+                          py::handle log, py::handle sensitivity, py::handle solver) {
+    SolveArguments arguments{argument(time_limit), argument(mip_gap),     argument(threads),
+                             argument(log),        argument(sensitivity), argument(solver)};
+    return accepted(check_solve_options(function, arguments, solver_names()));
 }
 
 /// Solves through the chosen back-end under the core's strategy. On Ctrl-C
 /// the run so far rides on the exception, for a caller that shows it.
-py::object solve(std::shared_ptr<Program> program, const SolveOptions& options) {
+py::object solve(std::shared_ptr<Program> program, const SolveChoice& options) {
     SolveResult result;
-    result.program = std::move(program);
-    const Program& p = *result.program;
+    const Program& p = *program;
     SolveReport report;
     std::unique_ptr<bind::HostBackend> backend;
     if (std::optional<Outcome> settled = settle_without_solver(p)) {
         report.outcome = std::move(*settled);
     } else {
-        const bind::SolverEntry& entry = *options.solver;
+        const bind::SolverEntry& entry = kSolvers[options.solver];
         py::object library = self().attr("_check_solver")(entry.name, "solving a model", py::none());
-        backend = entry.make(py::reinterpret_borrow<py::module_>(library), py::cast(result.program));
+        backend = entry.make(py::reinterpret_borrow<py::module_>(library), py::cast(program));
         report = solve_with(p, *backend, options.settings);
     }
-    result.statistics = solve_statistics(p, report);
-    result.outcome = std::move(report.outcome);
-    result.sensitivity = std::move(report.sensitivity);
+    result.solved = {std::move(program), std::move(report.outcome), std::move(report.sensitivity),
+                     solve_statistics(p, report)};
+    result.statistics = to_python(result.solved.statistics);
     if (!report.interrupted) return py::cast(std::move(result));
     py::error_already_set raised = backend->take_interrupt();
     raised.value().attr("result") = py::cast(std::move(result));
     throw raised;
 }
-
 py::object solve_model(py::object model_text, py::object data_text, py::object time_limit, py::object mip_gap,
                        py::object threads, py::object log, py::object sensitivity, py::object solver) {
     host::require(model_text, "solve_model", "model_text", host::Kind::Str);
     // A mapping goes to `instantiate` as it is, which names its entries in messages.
     if (!PyUnicode_Check(data_text.ptr())) host::written_data_of(model_text, data_text, "solve_model");
-    SolveOptions options = solve_options("solve_model", time_limit, mip_gap, threads, log, sensitivity, solver);
+    SolveChoice options = solve_options("solve_model", time_limit, mip_gap, threads, log, sensitivity, solver);
     return solve(program_from(model_text, data_text), options);
 }
 
@@ -512,23 +330,9 @@ class CompiledModel {
             lock.lock();
         }
         if (!program_ && failure_.empty()) {
-            std::unique_ptr<Program> program;
-            try {
-                host::interruptible([&](tarvok::Interrupt* interrupt) {
-                    InstantiateOptions options;
-                    options.compile.interrupt = interrupt;
-                    options.compile.sizes = sizes_;  // the limit it was compiled within
-                    try {
-                        program = instantiate(std::shared_ptr<const Source>(source_), options);
-                    } catch (const ModelError& e) {
-                        failure_ = e.report();
-                    }
-                    return 0;
-                });
-            } catch (const std::bad_alloc&) {
-                host::raise(PyExc_MemoryError, "not enough memory to expand the model into a program");
-            }
-            program_ = std::move(program);
+            InstantiateOptions options;
+            options.compile.sizes = sizes_;  // the limit it was compiled within
+            program_ = expand([&](const InstantiateOptions& o) { return instantiate(source_, o); }, options, failure_);
         }
         if (!program_) raise_semantic_error(failure_);
         return program_;
@@ -549,23 +353,23 @@ std::shared_ptr<CompiledModel> compile_pair(py::object model_text, py::object da
     std::string model(host::Utf8(model_text).view()), data(host::Utf8(data_text).view());
     size_t kilobytes = (model.size() + data.size()) >> 10;
     tarvok::compiler::SizeLimits sizes = size_limits();
-    // The C++ runtime allocates its exception state on first use; were that
-    // first use a failed allocation, the process would abort.
-    static thread_local volatile int touched = 0;
-    touched = std::uncaught_exceptions();
-    try {
-        std::shared_ptr<Source> source = host::interruptible([&](tarvok::Interrupt* interrupt) {
+    std::shared_ptr<Source> source = watched(
+        [&](tarvok::Interrupt* interrupt) {
             tarvok::compiler::CompileOptions options;
             options.interrupt = interrupt;
             options.sizes = sizes;
             options.data_origin = written.origin;
             return compile_source(std::move(model), std::move(data), options);
-        });
-        return std::make_shared<CompiledModel>(std::move(source), sizes);
-    } catch (const std::bad_alloc&) {
-        host::raise(PyExc_MemoryError,
-                    "not enough memory to compile the model and data (" + std::to_string(kilobytes) + " KB of text)");
-    }
+        },
+        "not enough memory to compile the model and data (" + std::to_string(kilobytes) + " KB of text)");
+    return std::make_shared<CompiledModel>(std::move(source), sizes);
+}
+
+/// OSError for `path`, from errno `error`.
+[[noreturn]] void raise_os_error(int error, py::handle path) {
+    errno = error;
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path.ptr());
+    throw py::error_already_set();
 }
 
 void write_model(py::object model_text, py::object data_text, py::object path) {
@@ -574,16 +378,7 @@ void write_model(py::object model_text, py::object data_text, py::object path) {
         throw py::type_error("write_model() argument 'path' must be a str or os.PathLike path to text, not " +
                              host::type_name(path));
     std::string file = host::str_of(fspath);
-    std::string lower;
-    for (char ch : file) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    auto ends = [&](const std::string& suffix) {
-        return lower.size() >= suffix.size() && lower.compare(lower.size() - suffix.size(), suffix.size(), suffix) == 0;
-    };
-    NameFormat format = NameFormat::Mps;
-    if (ends(".lp"))
-        format = NameFormat::Lp;
-    else if (!ends(".mps"))
-        host::raise(PyExc_ValueError, "write_model() writes .mps or .lp files; '" + file + "' has neither extension");
+    NameFormat format = accepted(model_file_format(file));
 
     std::shared_ptr<Program> program = program_from(model_text, data_text);
     std::string unwritable = unwritable_reason(*program);
@@ -601,68 +396,17 @@ void write_model(py::object model_text, py::object data_text, py::object path) {
         std::vector<std::string> columns = program->export_column_names(format);
         std::vector<std::string> rows = program->export_row_names(format);
         tarvok::files::FileWrittenByPath out(host::file_system_path(fspath));
-        if (!bind::write_lp_with_highs(*program, py::cast(program), columns, rows, host::host_path(out.path()))) {
-            errno = EIO;
-            PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, fspath.ptr());
-            throw py::error_already_set();
-        }
+        if (!bind::write_lp_with_highs(*program, py::cast(program), columns, rows, host::host_path(out.path())))
+            raise_os_error(EIO, fspath);
         // HiGHS names no objective and knows nothing of folded rows; the .lp file gets both afterwards.
-        if (!label_lp_file(out.path(), lp_labels(*program, columns))) {
-            errno = EIO;
-            PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, fspath.ptr());
-            throw py::error_already_set();
-        }
+        if (!label_lp_file(out.path(), lp_labels(*program, columns))) raise_os_error(EIO, fspath);
         out.commit("end\n");
     } catch (const tarvok::files::FileError& e) {
-        errno = e.error_number();
-        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, fspath.ptr());
-        throw py::error_already_set();
+        raise_os_error(e.error_number(), fspath);
     }
 }
 
 // ------------------------------------------------------------ the face
-
-py::list variable_list(const Program& p) {
-    py::list out;
-    for (const VariableBlock& b : p.variables) {
-        py::dict d;
-        d["name"] = host::text(b.name);
-        d["first_column"] = b.first;
-        py::tuple shape(b.dims.size());
-        for (size_t k = 0; k < b.dims.size(); ++k) shape[k] = b.dims[k]->size();
-        d["shape"] = shape;
-        d["integer"] = b.integer;
-        d["line"] = b.at.line;
-        out.append(d);
-    }
-    return out;
-}
-
-py::list dexpr_list(const Program& p) {
-    py::list out;
-    for (const DecisionExpression& x : p.dexprs) {
-        py::dict d;
-        d["name"] = host::text(x.name);
-        py::list columns, coefficients;
-        for (size_t k = 0; k < x.form.columns.size(); ++k) {
-            columns.append(x.form.columns[k]);
-            coefficients.append(x.form.coefficients[k]);
-        }
-        d["columns"] = columns;
-        d["coefficients"] = coefficients;
-        d["constant"] = x.form.constant;
-        d["line"] = x.at.line;
-        out.append(d);
-    }
-    return out;
-}
-
-template <typename F>
-py::list names(uint32_t count, F name) {
-    py::list out(count);
-    for (uint32_t i = 0; i < count; ++i) out[i] = host::text(name(i));
-    return out;
-}
 
 using ProgramClass = py::class_<Program, std::shared_ptr<Program>>;
 
@@ -682,54 +426,86 @@ void define_status(py::module_& m) {
     m.attr("Status") = Status;
 }
 
+/// A view of the program the core shapes, as a Python value.
+template <Tree (*Shape)(const Program&)>
+py::object program_view(py::object self) {
+    return to_python(Shape(self.cast<const Program&>()));
+}
+
+/// A read-only numpy view of one of the program's arrays.
+template <auto Member>
+py::object program_array(py::object self) {
+    return view(self.cast<const Program&>().*Member, self);
+}
+
+/// A read-only property and its docstring.
+template <typename Owner>
+struct Property {
+    const char* name;
+    py::object (*get)(Owner);
+    const char* doc;
+};
+
 /// Program: its sizes and arrays.
 ProgramClass define_program(py::module_& m) {
-    return ProgramClass(
-               m, "Program",
-               "A model expanded into a sparse linear or mixed-integer program.\n\n"
-               "Columns are the elements of the decision variables, in declaration order and row by row over each\n"
-               "variable's index sets; rows are the constraint instances. Arrays are read-only numpy views.\n"
-               "Names: 'ship[Aalborg][Copenhagen]' for a column, 'label[index values]' for a row; an unlabelled\n"
-               "constraint is named c<line> (c<line>_<column> when several start on one line).")
-        .def_property_readonly(
-            "sense", [](const Program& p) { return p.sense == Sense::Maximize ? "maximize" : "minimize"; },
-            "\"minimize\" or \"maximize\".")
-        .def_property_readonly(
-            "objective_offset", [](const Program& p) { return p.offset; }, "The constant term of the objective.")
-        .def_property_readonly("num_columns", &Program::columns, "Number of columns (variable elements).")
-        .def_property_readonly("num_rows", &Program::rows, "Number of rows (constraint instances).")
-        .def_property_readonly("num_nonzeros", &Program::nonzeros, "Number of nonzero coefficients.")
-        .def_property_readonly(
-            "cost", [](py::object s) { return view(s.cast<const Program&>().cost, s); },
-            "Objective coefficient per column (float64).")
-        .def_property_readonly(
-            "column_lower", [](py::object s) { return view(s.cast<const Program&>().col_lower, s); },
-            "Lower bound per column; -inf when there is none.")
-        .def_property_readonly(
-            "column_upper", [](py::object s) { return view(s.cast<const Program&>().col_upper, s); },
-            "Upper bound per column; inf when there is none.")
-        .def_property_readonly(
-            "integrality", [](py::object s) { return view(s.cast<const Program&>().integrality, s); },
-            "1 for integer (int and boolean) columns, 0 for continuous ones (uint8).")
-        .def_property_readonly(
-            "row_lower", [](py::object s) { return view(s.cast<const Program&>().row_lower, s); },
-            "Lower side per row; -inf when there is none.")
-        .def_property_readonly(
-            "row_upper", [](py::object s) { return view(s.cast<const Program&>().row_upper, s); },
-            "Upper side per row; inf when there is none (equal sides: an equation).")
-        .def_property_readonly(
-            "row_starts", [](py::object s) { return view(s.cast<const Program&>().row_starts, s); },
-            "CSR: row i holds column_indices/values[row_starts[i]:row_starts[i+1]] (int32).")
-        .def_property_readonly(
-            "column_indices", [](py::object s) { return view(s.cast<const Program&>().col_indices, s); },
-            "CSR column index of each nonzero (int32).")
-        .def_property_readonly(
-            "values", [](py::object s) { return view(s.cast<const Program&>().values, s); },
-            "CSR value of each nonzero (float64).");
+    static const Property<py::object> kSizesAndArrays[] = {
+        {"sense",
+         [](py::object s) -> py::object {
+             return py::str(s.cast<const Program&>().sense == Sense::Maximize ? "maximize" : "minimize");
+         },
+         "\"minimize\" or \"maximize\"."},
+        {"objective_offset", [](py::object s) -> py::object { return py::float_(s.cast<const Program&>().offset); },
+         "The constant term of the objective."},
+        {"num_columns", [](py::object s) -> py::object { return py::int_(s.cast<const Program&>().columns()); },
+         "Number of columns (variable elements)."},
+        {"num_rows", [](py::object s) -> py::object { return py::int_(s.cast<const Program&>().rows()); },
+         "Number of rows (constraint instances)."},
+        {"num_nonzeros", [](py::object s) -> py::object { return py::int_(s.cast<const Program&>().nonzeros()); },
+         "Number of nonzero coefficients."},
+        {"cost", &program_array<&Program::cost>, "Objective coefficient per column (float64)."},
+        {"column_lower", &program_array<&Program::col_lower>, "Lower bound per column; -inf when there is none."},
+        {"column_upper", &program_array<&Program::col_upper>, "Upper bound per column; inf when there is none."},
+        {"integrality", &program_array<&Program::integrality>,
+         "1 for integer (int and boolean) columns, 0 for continuous ones (uint8)."},
+        {"row_lower", &program_array<&Program::row_lower>, "Lower side per row; -inf when there is none."},
+        {"row_upper", &program_array<&Program::row_upper>,
+         "Upper side per row; inf when there is none (equal sides: an equation)."},
+        {"row_starts", &program_array<&Program::row_starts>,
+         "CSR: row i holds column_indices/values[row_starts[i]:row_starts[i+1]] (int32)."},
+        {"column_indices", &program_array<&Program::col_indices>, "CSR column index of each nonzero (int32)."},
+        {"values", &program_array<&Program::values>, "CSR value of each nonzero (float64)."},
+    };
+    ProgramClass program(
+        m, "Program",
+        "A model expanded into a sparse linear or mixed-integer program.\n\n"
+        "Columns are the elements of the decision variables, in declaration order and row by row over each\n"
+        "variable's index sets; rows are the constraint instances. Arrays are read-only numpy views.\n"
+        "Names: 'ship[Aalborg][Copenhagen]' for a column, 'label[index values]' for a row; an unlabelled\n"
+        "constraint is named c<line> (c<line>_<column> when several start on one line).");
+    for (const auto& p : kSizesAndArrays) program.def_property_readonly(p.name, p.get, p.doc);
+    return program;
 }
 
 /// Program: its matrix forms, names and what a solution means for it.
 void define_program_views(ProgramClass& program) {
+    static const Property<py::object> kViews[] = {
+        {"column_names", &program_view<&column_name_list>, "Name of each column, e.g. 'ship[Aalborg][Copenhagen]'."},
+        {"column_keys", &program_view<&column_key_list>,
+         "The index keys of each column, a tuple with one text per dimension of its variable, e.g.\n"
+         "('Aalborg', 'Copenhagen'); () for a scalar variable."},
+        {"row_names", &program_view<&row_name_list>, "Name of each row, e.g. 'plantCapacity[Aalborg]'."},
+        {"row_lines", &program_view<&row_line_list>, "The model line each row's constraint starts on."},
+        {"variables", &program_view<&variable_list>,
+         "One dict per decision variable: name, first_column, shape, integer, line; its columns are first_column "
+         "onwards, row by row over shape."},
+        {"dexprs", &program_view<&dexpr_list>,
+         "One dict per dexpr: name, columns, coefficients, constant, line (its linear form)."},
+        {"conflicts", [](py::object s) { return to_python(culprit_list(s.cast<const Program&>().conflicts)); },
+         "Constraints and bounds that cannot hold whatever the variables are (name, line, kind)."},
+        {"statistics", &program_view<&program_statistics>,
+         "Sizes and times: columns, rows, nonzeros, integer_columns, folded_bounds, compile_seconds, "
+         "instantiation_seconds."},
+    };
     program
         .def(
             "csc",
@@ -748,120 +524,85 @@ void define_program_views(ProgramClass& program) {
                 return py::make_tuple(owned(std::move(rows)), owned(p.col_indices), owned(p.values));
             },
             host::signed_doc("coo", "self", "The matrix as coordinates: (row_indices, column_indices, values).")
-                .c_str())
-        .def_property_readonly(
-            "column_names",
-            [](const Program& p) { return names(p.columns(), [&](uint32_t j) { return p.column_name(j); }); },
-            "Name of each column, e.g. 'ship[Aalborg][Copenhagen]'.")
-        .def_property_readonly(
-            "column_keys",
-            [](const Program& p) {
-                py::list out(p.columns());
-                for (uint32_t j = 0; j < p.columns(); ++j) {
-                    std::vector<std::string> keys = p.column_keys(j);
-                    py::tuple t(keys.size());
-                    for (size_t k = 0; k < keys.size(); ++k) t[k] = host::text(keys[k]);
-                    out[j] = std::move(t);
-                }
-                return out;
-            },
-            "The index keys of each column, a tuple with one text per dimension of its variable, e.g.\n"
-            "('Aalborg', 'Copenhagen'); () for a scalar variable.")
-        .def_property_readonly(
-            "row_names", [](const Program& p) { return names(p.rows(), [&](uint32_t i) { return p.row_name(i); }); },
-            "Name of each row, e.g. 'plantCapacity[Aalborg]'.")
-        .def_property_readonly(
-            "row_lines",
-            [](const Program& p) {
-                py::list out(p.rows());
-                for (uint32_t i = 0; i < p.rows(); ++i) out[i] = p.row_line(i);
-                return out;
-            },
-            "The model line each row's constraint starts on.")
-        .def_property_readonly("variables", &variable_list,
-                               "One dict per decision variable: name, first_column, shape, integer, line; its columns "
-                               "are first_column onwards, row by row over shape.")
-        .def_property_readonly("dexprs", &dexpr_list,
-                               "One dict per dexpr: name, columns, coefficients, constant, line (its linear form).")
-        .def_property_readonly(
-            "conflicts", [](const Program& p) { return culprit_list(p.conflicts); },
-            "Constraints and bounds that cannot hold whatever the variables are (name, line, kind).")
-        .def_property_readonly("statistics", &program_statistics,
-                               "Sizes and times: columns, rows, nonzeros, integer_columns, folded_bounds, "
-                               "compile_seconds, instantiation_seconds.")
+                .c_str());
+    for (const auto& v : kViews) program.def_property_readonly(v.name, v.get, v.doc);
+    program
         .def(
             "solution_values",
-            [](const Program& p, py::object x) { return values_dict(p, doubles(x, p.columns(), "x")); }, py::arg("x"),
+            [](const Program& p, py::object x) { return to_python(solution_values(p, doubles(x, p.columns(), "x"))); },
+            py::arg("x"),
             host::signed_doc("solution_values", "self, x",
                              "Map a value per column to {variable or dexpr name: value}.\n\n"
                              "A scalar for a scalar variable, nested lists in index-set order for an indexed one;\n"
                              "int and boolean variables come back as rounded ints.")
                 .c_str())
-        .def("__repr__", [](const Program& p) {
-            return "<Program " + std::to_string(p.columns()) + " columns (" + std::to_string(p.integer_columns()) +
-                   " integer), " + std::to_string(p.rows()) + " rows, " + std::to_string(p.nonzeros()) + " nonzeros, " +
-                   (p.sense == Sense::Maximize ? "maximize" : "minimize") + ">";
-        });
+        .def("__repr__", [](const Program& p) { return program_repr(p); });
+}
+
+/// A view of a solve the core shapes, as a Python value.
+template <Tree (Solved::*Shape)() const>
+py::object result_view(const SolveResult& r) {
+    return to_python((r.solved.*Shape)());
 }
 
 void define_solve_result(py::module_& m) {
-    py::class_<SolveResult>(m, "SolveResult", "The outcome of solve_model.")
-        .def_property_readonly("status", &SolveResult::status, "A Status member.")
-        .def_property_readonly("objective", &SolveResult::objective,
-                               "The objective value, or None when there is no solution.")
-        .def_property_readonly("values", &SolveResult::values,
-                               "Variable and dexpr name -> value ({} when there is no solution).")
-        .def_property_readonly(
-            "statistics", [](const SolveResult& r) { return r.statistics; },
-            "Sizes, times (compile, instantiation, solve), mip_gap, best_bound (a MIP stopped before its optimum\n"
-            "was proved), simplex_iterations, mip_nodes.")
-        .def_property_readonly("infeasible_constraints", &SolveResult::infeasible,
-                               "For an infeasible model: dicts with name, line and kind ('constraint' or 'bound') "
-                               "of what cannot hold together.")
-        .def_property_readonly("message", &SolveResult::message, "Why there is no solution, or None.")
-        .def_property_readonly("duals", &SolveResult::duals,
-                               "Constraint label -> dual (the objective's change per unit increase of the active "
-                               "side),\ndicts nested by the forall values (as names write them) for an indexed one; "
-                               "None unless\nsolved with sensitivity.")
-        .def_property_readonly("reduced_costs", &SolveResult::reduced_costs,
-                               "Variable name -> reduced cost, shaped as values are; None unless solved with "
-                               "sensitivity.")
-        .def_property_readonly("activities", &SolveResult::activities,
-                               "Constraint label -> the value of its linear side, shaped as duals are.")
-        .def_property_readonly("slacks", &SolveResult::slacks,
-                               "Constraint label -> distance of the activity from the nearer side (None: no side), "
-                               "shaped as duals are.")
-        .def_property_readonly("ranging", &SolveResult::ranging,
-                               "{'costs': per variable, 'rhs': per constraint} of dicts low, high, objective_at_low,\n"
-                               "objective_at_high, entering_at_low, leaving_at_low, entering_at_high, "
-                               "leaving_at_high (None: no\nlimit, or no name); None unless solved with "
-                               "sensitivity=True.")
-        .def_property_readonly("sensitivity_basis", &SolveResult::sensitivity_basis,
-                               "'lp' for the program's own figures, 'fixed_integers' for those of a MIP's LP with "
-                               "the integer\ncolumns fixed at the solution; None without sensitivity figures.")
-        .def_property_readonly(
-            "program", [](const SolveResult& r) { return r.program; }, "The solved Program.")
-        .def("to_dict", &SolveResult::to_dict,
-             host::signed_doc("to_dict", "self",
-                              "The result as JSON-ready data: status, objective, values, infeasible_constraints, "
-                              "message, statistics.")
-                 .c_str())
+    static const Property<const SolveResult&> kViews[] = {
+        {"status", [](const SolveResult& r) { return self().attr("Status")(status_word(r.solved.outcome.status)); },
+         "A Status member."},
+        {"objective", &result_view<&Solved::objective>, "The objective value, or None when there is no solution."},
+        {"values", &result_view<&Solved::values>, "Variable and dexpr name -> value ({} when there is no solution)."},
+        {"statistics", [](const SolveResult& r) -> py::object { return r.statistics; },
+         "Sizes, times (compile, instantiation, solve), mip_gap, best_bound (a MIP stopped before its optimum\n"
+         "was proved), simplex_iterations, mip_nodes."},
+        {"infeasible_constraints", &result_view<&Solved::infeasible>,
+         "For an infeasible model: dicts with name, line and kind ('constraint' or 'bound') of what cannot hold "
+         "together."},
+        {"message", &result_view<&Solved::message>, "Why there is no solution, or None."},
+        {"duals", &result_view<&Solved::duals>,
+         "Constraint label -> dual (the objective's change per unit increase of the active side),\ndicts nested by "
+         "the forall values (as names write them) for an indexed one; None unless\nsolved with sensitivity."},
+        {"reduced_costs", &result_view<&Solved::reduced_costs>,
+         "Variable name -> reduced cost, shaped as values are; None unless solved with sensitivity."},
+        {"activities", &result_view<&Solved::activities>,
+         "Constraint label -> the value of its linear side, shaped as duals are."},
+        {"slacks", &result_view<&Solved::slacks>,
+         "Constraint label -> distance of the activity from the nearer side (None: no side), shaped as duals are."},
+        {"ranging", &result_view<&Solved::ranging>,
+         "{'costs': per variable, 'rhs': per constraint} of dicts low, high, objective_at_low,\nobjective_at_high, "
+         "entering_at_low, leaving_at_low, entering_at_high, leaving_at_high (None: no\nlimit, or no name); None "
+         "unless solved with sensitivity=True."},
+        {"sensitivity_basis", &result_view<&Solved::sensitivity_basis>,
+         "'lp' for the program's own figures, 'fixed_integers' for those of a MIP's LP with the integer\ncolumns "
+         "fixed at the solution; None without sensitivity figures."},
+        {"program", [](const SolveResult& r) { return py::cast(r.solved.program); }, "The solved Program."},
+    };
+    py::class_<SolveResult> result(m, "SolveResult", "The outcome of solve_model.");
+    for (const auto& v : kViews) result.def_property_readonly(v.name, v.get, v.doc);
+    result
+        .def(
+            "to_dict",
+            [](const SolveResult& r) {
+                py::dict d = to_python(r.solved.to_dict());
+                d["statistics"] = r.statistics;
+                return d;
+            },
+            host::signed_doc("to_dict", "self",
+                             "The result as JSON-ready data: status, objective, values, infeasible_constraints, "
+                             "message, statistics.")
+                .c_str())
         .def(
             "summary",
             [](const SolveResult& r) {
-                std::string report = solution_report(*r.program, r.outcome);
-                if (r.sensitivity) report += sensitivity_report(*r.program, *r.sensitivity);
+                std::string report = solution_report(*r.solved.program, r.solved.outcome);
+                if (r.solved.sensitivity) report += sensitivity_report(*r.solved.program, *r.solved.sensitivity);
                 return host::text(report);
             },
             host::signed_doc("summary", "self",
                              "A readable report: status, objective, the nonzero values grouped by variable with "
                              "one column per index, the dexprs.")
                 .c_str())
-        .def("__repr__", [](const SolveResult& r) {
-            std::string s = std::string("<SolveResult ") + status_word(r.outcome.status);
-            if (r.outcome.has_solution) s += " objective=" + host::str_of(r.objective());
-            return s + ">";
-        });
+        .def("__repr__",
+             [](const SolveResult& r) { return r.solved.repr(host::str_of(to_python(r.solved.objective()))); });
 }
 
 void define_compiled_model(py::module_& m) {

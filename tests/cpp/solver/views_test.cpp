@@ -1,0 +1,154 @@
+#include "solver/views.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <sstream>
+
+namespace tarvok::solver {
+namespace {
+
+/// A tree written compactly: dicts as {k: v}, lists [..], tuples (..), ints
+/// bare, floats with a point, None, texts quoted.
+std::string show(const Tree& t) {
+    std::ostringstream out;
+    switch (t.kind) {
+    case Tree::Kind::None: out << "None"; break;
+    case Tree::Kind::Bool: out << (t.boolean ? "True" : "False"); break;
+    case Tree::Kind::Int: out << t.integer; break;
+    case Tree::Kind::Float: out << t.number << (t.number == std::floor(t.number) ? ".0" : ""); break;
+    case Tree::Kind::Text: out << "'" << t.text << "'"; break;
+    case Tree::Kind::List:
+    case Tree::Kind::Tuple: {
+        out << (t.kind == Tree::Kind::List ? "[" : "(");
+        for (size_t k = 0; k < t.items.size(); ++k) out << (k ? ", " : "") << show(t.items[k]);
+        out << (t.kind == Tree::Kind::List ? "]" : ")");
+        break;
+    }
+    case Tree::Kind::Dict: {
+        out << "{";
+        for (size_t k = 0; k < t.members.size(); ++k)
+            out << (k ? ", " : "") << t.members[k].first << ": " << show(t.members[k].second);
+        out << "}";
+        break;
+    }
+    }
+    return out.str();
+}
+
+std::vector<std::string> keys(const Tree& t) {
+    std::vector<std::string> out;
+    for (const auto& [key, value] : t.members) out.push_back(key);
+    return out;
+}
+
+const char* kIndexed =
+    "dvar int+ n[1..2][1..3];\ndvar float+ y;\ndexpr int both = n[1][1] + n[2][3];\nminimize y;\n"
+    "subject to {\n  lim: y <= 4;\n  forall(i in 1..2, j in 1..3) pair: n[i][j] <= i + j;\n"
+    "  forall(i in 1..2) row: y + n[i][1] >= 1;\n}\n";
+
+TEST(Views, ValuesNestOverTheIndexSetsAndRoundWhatIsInteger) {
+    auto p = instantiate(kIndexed, "");
+    std::vector<double> x = {1.0000000001, 2, 3, 4, 5, 5.9999999999, -1e-12};
+    EXPECT_EQ(show(solution_values(*p, x)), "{n: [[1, 2, 3], [4, 5, 6]], y: 0.0, both: 7}");
+    EXPECT_EQ(show(variable_list(*p)),
+              "[{name: 'n', first_column: 0, shape: (2, 3), integer: True, line: 1}, "
+              "{name: 'y', first_column: 6, shape: (), integer: False, line: 2}]");
+    EXPECT_EQ(show(column_key_list(*p).items[5]), "('2', '3')");
+    EXPECT_EQ(show(column_key_list(*p).items[6]), "()");
+}
+
+TEST(Views, NumbersAsReported) {
+    EXPECT_EQ(show(reported_number(-0.0, false)), "0.0");
+    EXPECT_EQ(show(reported_number(2.6, true)), "3");
+    // Beyond the integers a float holds exactly, an integer stays a float.
+    EXPECT_EQ(reported_number(1e16, true).kind, Tree::Kind::Float);
+    EXPECT_EQ(show(figure(std::numeric_limits<double>::infinity())), "None");
+    EXPECT_EQ(show(figure(std::nan(""))), "None");
+}
+
+Solved solved_with_figures(const char* model, const std::vector<double>& x, const SolverFigures& f) {
+    Solved s;
+    s.program = instantiate(model, "");
+    s.outcome.status = Status::Optimal;
+    s.outcome.has_solution = true;
+    s.outcome.x = x;
+    s.sensitivity = shape_sensitivity(*s.program, x, f, false);
+    return s;
+}
+
+TEST(Views, FiguresNestByTheForallValuesInModelOrder) {
+    SolverFigures f;
+    // Rows: pair[1][1..3], pair[2][1..3], row[1], row[2]; lim folds into y's bound.
+    f.row_dual = {0, 0, 0, 0, 0, 0, 1, 2};
+    f.row_activity = {1, 2, 3, 4, 5, 6, 1, 4};
+    f.column_dual = {0, 0, 0, 0, 0, 0, 0.5};
+    Solved s = solved_with_figures(kIndexed, {1, 2, 3, 4, 5, 6, 0}, f);
+    // Each row's dual its place among the figures: the rows row[1] and row[2],
+    // then pair and lim, which became bounds; the view lists them in model order.
+    for (size_t k = 0; k < s.sensitivity->rows.size(); ++k) s.sensitivity->rows[k].dual = 10.0 * k;
+    EXPECT_EQ(
+        show(s.duals()),
+        "{lim: 80.0, pair: {1: {1: 20.0, 2: 30.0, 3: 40.0}, 2: {1: 50.0, 2: 60.0, 3: 70.0}}, row: {1: 0.0, 2: 10.0}}");
+    EXPECT_EQ(show(s.activities()).substr(0, 30), "{lim: 0.0, pair: {1: {1: 1.0, ");
+    EXPECT_EQ(show(s.reduced_costs()), "{n: [[0.0, 0.0, 0.0], [0.0, 0.0, 0.0]], y: 0.5}");
+    EXPECT_EQ(s.ranging().kind, Tree::Kind::None);  // not asked for
+    EXPECT_EQ(show(s.sensitivity_basis()), "'lp'");
+    EXPECT_EQ(keys(s.to_dict()), (std::vector<std::string>{"status", "objective", "values", "infeasible_constraints",
+                                                           "message", "statistics", "sensitivity_basis", "duals",
+                                                           "reduced_costs", "activities", "slacks", "ranging"}));
+}
+
+TEST(Views, ARangeNamesItsEndsAndLeavesOpenEndsNone) {
+    SolverFigures f;
+    f.row_dual = {2};
+    f.row_activity = {4};
+    f.column_dual = {0};
+    f.has_ranging = true;
+    double inf = std::numeric_limits<double>::infinity();
+    f.cost_up = {{inf, inf, -1, -1}};
+    f.cost_down = {{1, 4, 1, 0}};  // entering: the row, leaving: the column
+    f.bound_up = {{inf, inf, -1, -1}};
+    f.bound_down = {{0, 0, -1, -1}};
+    Solved s = solved_with_figures("dvar float+ x;\nmaximize x;\nsubject to {\n  cap: x <= 4;\n}\n", {4}, f);
+    std::string costs = show(s.ranging().find("costs")->find("x") ? *s.ranging().find("costs")->find("x") : Tree());
+    EXPECT_NE(costs.find("high: None"), std::string::npos) << costs;
+    EXPECT_NE(costs.find("entering_at_high: None"), std::string::npos) << costs;
+    // The one constraint became x's bound: it is there, with no range of its own.
+    EXPECT_EQ(show(*s.ranging().find("rhs")), "{cap: None}");
+}
+
+TEST(Views, ResultsWithoutASolutionOrFiguresShowNone) {
+    Solved s;
+    s.program = instantiate("dvar float+ x;\nminimize x;\nsubject to {\n  c: x <= -1;\n}\n", "");
+    s.outcome = *settle_without_solver(*s.program);
+    EXPECT_EQ(show(s.objective()), "None");
+    EXPECT_EQ(show(s.values()), "{}");
+    EXPECT_EQ(show(s.duals()), "None");
+    EXPECT_EQ(show(s.infeasible()).substr(0, 30), "[{name: 'x', line: 1, kind: 'b");
+    EXPECT_EQ(keys(s.to_dict()).size(), 6u);  // no sensitivity keys
+    EXPECT_EQ(s.repr("None"), "<SolveResult infeasible>");
+}
+
+TEST(Views, StatisticsNameTheSolversCountersOnlyWhenOneRan) {
+    auto p = instantiate(kIndexed, "");
+    SolveReport settled;
+    EXPECT_EQ(keys(solve_statistics(*p, settled)).back(), "mip_gap");
+    SolveReport ran;
+    ran.used_solver = true;
+    ran.counts.simplex_iterations = 9;
+    ran.counts.mip_nodes = 4;
+    Tree s = solve_statistics(*p, ran);
+    EXPECT_EQ(s.find("best_bound"), nullptr);  // NaN: no bound to show
+    EXPECT_EQ(show(*s.find("mip_nodes")), "4");
+    EXPECT_EQ(show(*s.find("threads")), "None");
+    auto lp = instantiate("dvar float+ x;\nminimize x;\nsubject to {\n  c: x >= 1;\n}\n", "");
+    ran.outcome.best_bound = 1;
+    Tree t = solve_statistics(*lp, ran);
+    EXPECT_EQ(show(*t.find("mip_nodes")), "None");  // an LP has no nodes
+    EXPECT_EQ(show(*t.find("best_bound")), "1.0");
+}
+
+}  // namespace
+}  // namespace tarvok::solver

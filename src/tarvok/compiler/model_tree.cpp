@@ -21,6 +21,15 @@ NodeId Builder::container(Kind kind, const std::vector<NodeId>& items) {
     return add(n);
 }
 
+NodeId Builder::close(Kind kind, size_t mark) {
+    Node n{.kind = kind};
+    n.first = static_cast<uint32_t>(tree_.children.size());
+    n.count = static_cast<uint32_t>(stack_.size() - mark);
+    tree_.children.insert(tree_.children.end(), stack_.begin() + static_cast<std::ptrdiff_t>(mark), stack_.end());
+    stack_.resize(mark);
+    return add(n);
+}
+
 NodeId Builder::none() { return add({}); }
 NodeId Builder::boolean(bool value) { return add({.kind = Kind::Bool, .flag = value}); }
 NodeId Builder::integer(int64_t value) { return add({.kind = Kind::Int, .integer = value}); }
@@ -33,21 +42,25 @@ NodeId Builder::owned_text(std::string value) {
 }
 
 NodeId Builder::key(const char* literal) {
-    auto [at, fresh] = keys_.try_emplace(literal, 0);
-    if (fresh) at->second = add({.kind = Kind::Key, .text = literal});
-    return at->second;
+    size_t slot = (reinterpret_cast<uintptr_t>(literal) >> 3) % keys_.size();
+    while (keys_[slot].first != nullptr && keys_[slot].first != literal) slot = (slot + 1) % keys_.size();
+    auto& [known, id] = keys_[slot];
+    if (known == nullptr) {
+        known = literal;
+        id = add({.kind = Kind::Key, .text = literal});
+    }
+    return id;
 }
 
 NodeId Builder::range(int64_t low, int64_t high) { return container(Kind::Range, {integer(low), integer(high)}); }
 
 NodeId Builder::dict(std::initializer_list<std::pair<const char*, NodeId>> entries) {
-    std::vector<NodeId> items;
-    items.reserve(entries.size() * 2);
+    size_t at = mark();
     for (const auto& [name, value] : entries) {
-        items.push_back(key(name));
-        items.push_back(value);
+        push(key(name));
+        push(value);
     }
-    return dict_of(items);
+    return close(Kind::Dict, at);
 }
 
 // ---------------------------------------------------------- diagnostics ----
@@ -182,10 +195,9 @@ class ModelTree {
 
     NodeId list(ExprId id) {
         const Expr& e = ast()[id];
-        std::vector<NodeId> items;
-        items.reserve(e.count);
-        for (uint32_t i = 0; i < e.count; ++i) items.push_back(expr(ast().links[e.first + i].expr));
-        return b_.list(items);
+        size_t at = b_.mark();
+        for (uint32_t i = 0; i < e.count; ++i) b_.push(expr(ast().links[e.first + i].expr));
+        return b_.close(Kind::List, at);
     }
 
     NodeId binary(const char* op, NodeId left, NodeId right) {
@@ -199,9 +211,9 @@ class ModelTree {
     }
 
     NodeId bindings(uint32_t first, uint32_t count) {
-        std::vector<NodeId> items;
-        for (uint32_t i = 0; i < count; ++i) items.push_back(binding(first + i));
-        return b_.list(items);
+        size_t at = b_.mark();
+        for (uint32_t i = 0; i < count; ++i) b_.push(binding(first + i));
+        return b_.close(Kind::List, at);
     }
 
     const char* name_kind(const Expr& e) const {
@@ -245,12 +257,12 @@ class ModelTree {
         if (e.count == 2) return binary(op_text(links[1].op), expr(links[0].expr), expr(links[1].expr));
         // One node for the whole run, built in a loop: a long sum costs no
         // native stack and one list slot per operand.
-        std::vector<NodeId> operands, operators;
-        for (uint32_t i = 0; i < e.count; ++i) {
-            operands.push_back(expr(links[i].expr));
-            if (i > 0) operators.push_back(b_.key(op_text(links[i].op)));
-        }
-        return b_.dict({{"type", b_.key("chain")}, {"operands", b_.list(operands)}, {"operators", b_.list(operators)}});
+        size_t at = b_.mark();
+        for (uint32_t i = 0; i < e.count; ++i) b_.push(expr(links[i].expr));
+        NodeId operands = b_.close(Kind::List, at);
+        for (uint32_t i = 1; i < e.count; ++i) b_.push(b_.key(op_text(links[i].op)));
+        NodeId operators = b_.close(Kind::List, at);
+        return b_.dict({{"type", b_.key("chain")}, {"operands", operands}, {"operators", operators}});
     }
 
     NodeId aggregate(const Expr& e) {
@@ -262,12 +274,14 @@ class ModelTree {
 
     /// A node with one or two expressions under names of its own.
     NodeId with_parts(const char* kind, std::initializer_list<std::pair<const char*, NodeId>> parts) {
-        std::vector<NodeId> items{b_.key("type"), b_.key(kind)};
+        size_t at = b_.mark();
+        b_.push(b_.key("type"));
+        b_.push(b_.key(kind));
         for (const auto& [part, value] : parts) {
-            items.push_back(b_.key(part));
-            items.push_back(value);
+            b_.push(b_.key(part));
+            b_.push(value);
         }
-        return b_.dict_of(items);
+        return b_.close(Kind::Dict, at);
     }
 
     NodeId index(ExprId id, const Expr& e) {
@@ -414,9 +428,9 @@ class ModelTree {
         case VKind::String: return text(v.id);
         case VKind::Tuple:
             return shared(tuples_, v.id, [&] {
-                std::vector<NodeId> items;
-                for (const Value& element : c_.values.tuples[v.id]) items.push_back(value(element));
-                return b_.tuple(items);
+                size_t at = b_.mark();
+                for (const Value& element : c_.values.tuples[v.id]) b_.push(value(element));
+                return b_.close(Kind::Tuple, at);
             });
         }
         return b_.none();
@@ -424,19 +438,17 @@ class ModelTree {
 
     NodeId domain(const Domain& d) {
         if (d.is_range) return b_.range(d.low, d.high);
-        std::vector<NodeId> items;
-        items.reserve(d.elements.size());
-        for (const Value& element : d.elements) items.push_back(value(element));
-        return b_.list(items);
+        size_t at = b_.mark();
+        for (const Value& element : d.elements) b_.push(value(element));
+        return b_.close(Kind::List, at);
     }
 
     NodeId cells(const ArrayValue& a, size_t level, size_t& next) {
         uint64_t n = a.dims[level]->size();
-        std::vector<NodeId> items;
-        items.reserve(n);
+        size_t at = b_.mark();
         for (uint64_t i = 0; i < n; ++i)
-            items.push_back(level + 1 == a.dims.size() ? value(a.cells[next++]) : cells(a, level + 1, next));
-        return b_.list(items);
+            b_.push(level + 1 == a.dims.size() ? value(a.cells[next++]) : cells(a, level + 1, next));
+        return b_.close(Kind::List, at);
     }
 
     NodeId data() {

@@ -6,6 +6,7 @@
 #include "common/interrupt.hpp"
 #include "compiler/compiler.hpp"
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <optional>
@@ -70,6 +71,13 @@ class Builder {
     /// A dict from alternating keys and values, in the order given.
     NodeId dict_of(const std::vector<NodeId>& keys_and_values) { return container(Kind::Dict, keys_and_values); }
 
+    /// Children gathered while they are built (each may have children of its
+    /// own), then made one container: `size_t at = mark(); push(...)...;
+    /// close(Kind::List, at)`. Saves a vector per container.
+    size_t mark() const { return stack_.size(); }
+    void push(NodeId id) { stack_.push_back(id); }
+    NodeId close(Kind kind, size_t mark);
+
     Tree finish() { return std::move(tree_); }
 
   private:
@@ -78,7 +86,9 @@ class Builder {
 
     Tree tree_;
     Interrupt* interrupt_;
-    std::unordered_map<const char*, NodeId> keys_;
+    std::vector<NodeId> stack_;
+    /// Key nodes by the literal's address: few, looked up for every dict entry.
+    std::array<std::pair<const char*, NodeId>, 256> keys_{};
 };
 
 /// The paths `tarvok check --json` gives its records: the model's, and the

@@ -14,6 +14,7 @@
 #include "host/host.hpp"
 #include "scipy_emitter/describe.hpp"
 #include "scipy_emitter/generator_checks.hpp"
+#include "scipy_emitter/generator_face.hpp"
 #include "scipy_emitter/program_script.hpp"
 #include "scipy_emitter/script.hpp"
 #include "scipy_emitter/standard_form.hpp"
@@ -29,7 +30,6 @@
 namespace py = pybind11;
 namespace host = tarvok::host;
 using namespace tarvok::scipy_emitter;
-using host::add_method;
 using host::equals;
 using tarvok::solver::Program;
 
@@ -497,29 +497,17 @@ py::list write_script(py::object model_text, py::object data_text, py::object pa
 
 // ------------------------------------------------------------- the class
 
-const char* const kGeneratorDoc =
-    "Generator of a SciPy script from a compiled Tarvok model.\n\n"
-    "Construct it like the base, SciPyCodeGenerator(ast, data_dict), with `ast` the dict that\n"
-    "TVLCompiler().compile_model(model_text, data_text) returns and `data_dict` its \"data\" entry (or\n"
-    "None). The numbers come from tarvok.solver.instantiate on the texts the dict was compiled from\n"
-    "(its \"source\" entry). The build steps fill the base's attributes in SciPy's standard form,\n"
-    "minimize c @ x subject to A_ub @ x <= b_ub, A_eq @ x == b_eq and the bounds, ready for\n"
-    "scipy.optimize.linprog or milp:\n\n"
-    "  _build_variables    var_names (one name per column, 'ship[Aalborg][Copenhagen]'),\n"
-    "                      var_indices (name -> column), bounds ((lower, upper) per column, None where\n"
-    "                      there is none), integrality (1 for int and boolean columns, else 0), and\n"
-    "                      tuple_types (tuple type name -> its field names)\n"
-    "  _build_objective    c (per column; the negated costs when the model maximizes),\n"
-    "                      objective_offset (the model's constant term) and objective_sense\n"
-    "  _build_constraints  A_ub, b_ub, A_eq, b_eq and the row names ub_names, eq_names; a row written\n"
-    "                      >= is negated and a range lo <= e <= hi gives the two rows e <= hi and\n"
-    "                      -e <= -lo. A_ub and A_eq are numpy arrays of shape (rows, columns) while\n"
-    "                      rows x columns stays within dense_limit, else scipy.sparse.csr_array.\n\n"
-    "generate_code() runs the three steps and writes the script from these attributes with\n"
-    "_add_code_line; write(path) writes it to a file. The script solves the program with\n"
-    "scipy.optimize.milp and prints one JSON object (status, objective, values, message) in the shape\n"
-    "`tarvok run --json` prints. Past inline_limit columns, rows or nonzeros its numbers go to an .npz\n"
-    "file beside it (npz_arrays after generate_code).";
+/// A method of `cls` as its face shows it.
+template <typename Func, typename... Extra>
+void add(py::object& cls, const Face& face, Func&& f, const Extra&... extra) {
+    host::add_method(cls, face.name, face.params, face.doc, std::forward<Func>(f), extra...);
+}
+
+/// A function of module `m` as its face shows it.
+template <typename Func, typename... Extra>
+void def(py::module_& m, const Face& face, Func&& f, const Extra&... extra) {
+    host::def(m, face.name, face.params, face.doc, std::forward<Func>(f), extra...);
+}
 
 py::object make_generator(py::module_& m) {
     py::object base = host::import_sibling(m, "scipy_emitter_base").attr("SciPyCodeGeneratorBase");
@@ -534,32 +522,12 @@ py::object make_generator(py::module_& m) {
     py::object type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type));
     py::object cls = type("SciPyCodeGenerator", py::make_tuple(base), ns);
 
-    add_method(cls, "_load_program", "self",
-               "Return the tarvok.solver.Program the numbers come from, instantiating it on first use.\n\n"
-               "It is made from the model and data texts of the compiled model's \"source\" entry by\n"
-               "tarvok.solver.instantiate and kept in `program`. Raises SemanticError when the dict has no\n"
-               "such entry, or when `data_dict` differs from the data the model was compiled with.",
-               &load_program);
-    add_method(cls, "_build_variables", "self",
-               "Fill var_names, var_indices, bounds, integrality and tuple_types, one entry per column.",
-               &build_variables);
-    add_method(cls, "_build_objective", "self",
-               "Fill c (negated when the model maximizes), objective_offset and objective_sense.", &build_objective);
-    add_method(cls, "_build_constraints", "self",
-               "Fill A_ub, b_ub, A_eq, b_eq, ub_names and eq_names in SciPy's standard form.", &build_constraints);
-    add_method(cls, "generate_code", "self",
-               "Run the three build steps and return the script, written from their attributes.\n\n"
-               "The lines go to scipy_code_lines through _add_code_line (after any lines already there; a\n"
-               "second call replaces those of the first) and the whole buffer is returned as one text. When\n"
-               "the numbers go to an .npz file, npz_arrays holds them; it is empty otherwise.",
-               &generate_code);
-    add_method(cls, "write", "self, path",
-               "Generate the script and write it to `path`; return the paths written.\n\n"
-               "A large program's numbers go to the .npz file of the same name beside the file the script really\n"
-               "is (a symbolic link is followed; the script loads it from there), written first.\n"
-               "Each file is written whole or not at all (a new file in the same folder, flushed, then\n"
-               "renamed over the old one). Raises OSError when a file cannot be written.",
-               &write, py::arg("path"));
+    add(cls, kLoadProgram, &load_program);
+    add(cls, kBuildVariables, &build_variables);
+    add(cls, kBuildObjective, &build_objective);
+    add(cls, kBuildConstraints, &build_constraints);
+    add(cls, kGenerateCode, &generate_code);
+    add(cls, kWrite, &write, py::arg("path"));
     return cls;
 }
 
@@ -572,19 +540,7 @@ PYBIND11_MODULE(scipy_emitter, m, py::mod_gil_not_used()) {
     host::hold_module(m);
     m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
     m.attr("SciPyCodeGenerator") = make_generator(m);
-    host::def(m, "write_program_script", "program, path",
-              "Write the SciPy script of a Program that is at hand; return the paths written.\n\n"
-              "The script is the one write_script writes for the model the program was expanded from, without\n"
-              "compiling it again (a Program from tarvok.solver.instantiate or a CompiledModel). Raises\n"
-              "ValueError for a path ending in .npz and OSError when a file cannot be written.",
-              &write_program_script, py::arg("program"), py::arg("path"));
-    host::def(m, "_write_target", "target, program, path",
-              "Write the script of a Program for a target of `tarvok emit --to`; return the paths written.",
-              &write_named_target, py::arg("target"), py::arg("program"), py::arg("path"));
-    host::def(m, "write_script", "model_text, data_text, path",
-              "Compile a model with its data and write a SciPy script that solves it; return the paths written.\n\n"
-              "Compiles with tarvok.tarvok_core.TVLCompiler, generates with SciPyCodeGenerator and writes with\n"
-              "its write(). Raises SemanticError with the diagnostics when the model does not compile (nothing\n"
-              "is written), ValueError for a path ending in .npz and OSError when a file cannot be written.",
-              &write_script, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
+    def(m, kWriteProgramScript, &write_program_script, py::arg("program"), py::arg("path"));
+    def(m, kWriteTarget, &write_named_target, py::arg("target"), py::arg("program"), py::arg("path"));
+    def(m, kWriteScript, &write_script, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
 }

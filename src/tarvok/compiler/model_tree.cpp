@@ -122,6 +122,17 @@ Tree diagnostic_record_tree(const Compilation& c, bool with_errors, const Record
     return b.finish();
 }
 
+Tree diagnostic_code_tree() {
+    Builder b;
+    size_t at = b.mark();
+    for (const CodeInfo& info : diagnostic_codes())
+        b.push(b.dict({{"code", b.text(info.id)},
+                       {"severity", b.text(severity_text(info.severity))},
+                       {"format", b.text(info.format)}}));
+    b.close(Kind::List, at);
+    return b.finish();
+}
+
 // ------------------------------------------------------- compiled model ----
 
 namespace {

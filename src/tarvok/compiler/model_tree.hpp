@@ -105,6 +105,9 @@ struct RecordPaths {
 NodeId diagnostic_records(Builder& b, const Compilation& c, bool with_errors, const RecordPaths* paths = nullptr);
 Tree diagnostic_record_tree(const Compilation& c, bool with_errors, const RecordPaths* paths = nullptr);
 
+/// The compiler's diagnostic codes: dicts of code, severity and format.
+Tree diagnostic_code_tree();
+
 /// The compiled model of a compilation that succeeded: declarations,
 /// objective, constraints, data and warnings. Equal leaves (numbers, names,
 /// strings, booleans, data tuples) are one node, and a run of three or more

@@ -4,6 +4,7 @@
 #include "common/terminal_text.hpp"
 #include "compiler/check_command.hpp"
 #include "compiler/compiler.hpp"
+#include "compiler/compiler_face.hpp"
 #include "compiler/diagnostic_records.hpp"
 #include "host/data_values.hpp"
 #include "host/host.hpp"
@@ -25,6 +26,7 @@ namespace {
 struct TVLCompiler {};
 
 using tarvok::compiler::records::diagnostic_records;
+using tarvok::compiler::records::host_objects;
 namespace tree = tarvok::compiler::tree;
 
 /// Raises the module's SemanticError as it is at call time (a host may replace it).
@@ -54,53 +56,20 @@ SizeLimits size_limits(py::handle value, const std::string& what) {
 /// The size limit as the module's MAX_SIZE stands now.
 SizeLimits size_setting() { return size_limits(tarvok::host::attr("MAX_SIZE"), "MAX_SIZE"); }
 
-/// Compiles with the GIL released; Ctrl-C stops the compilation within
-/// milliseconds and raises KeyboardInterrupt.
-std::unique_ptr<Compilation> compile_interruptibly(std::string_view model, std::string_view data,
-                                                   const SizeLimits& sizes) {
+/// Runs `work(interrupt, compiled)` with the GIL released; Ctrl-C stops it
+/// within milliseconds and raises KeyboardInterrupt. Memory running out
+/// raises MemoryError, saying whether the texts were being compiled or (once
+/// the work set `compiled`) expanded.
+template <typename Work>
+auto compile_interruptibly(std::string_view model, std::string_view data, Work work) {
     // The C++ runtime keeps its exception state in thread-local storage that
     // it allocates on first use; were that first use a failed allocation,
     // the process would abort instead of raising MemoryError.
     static thread_local volatile int touched = 0;
     touched = std::uncaught_exceptions();  // declared pure: without a use the call would be dropped
-    try {
-        return tarvok::host::interruptible([&](tarvok::Interrupt* interrupt) {
-            CompileOptions options;
-            options.interrupt = interrupt;
-            options.sizes = sizes;
-            return compile(model, data, options);
-        });
-    } catch (const std::bad_alloc&) {
-        tarvok::host::raise(PyExc_MemoryError, "not enough memory to compile the model and data (" +
-                                                   std::to_string((model.size() + data.size()) >> 10) + " KB of text)");
-    }
-}
-
-/// The verdict of `check`: the texts compiled and, when they compile and
-/// `expand`, expanded as running the model would (a fault only the expansion
-/// meets, such as a product of data beyond what the solver reads, is reported
-/// where it is), all with the GIL released and Ctrl-C watched.
-std::shared_ptr<tarvok::solver::Source> check_interruptibly(const std::string& model, const std::string& data,
-                                                            const SizeLimits& sizes, bool expand) {
-    static thread_local volatile int touched = 0;  // see compile_interruptibly
-    touched = std::uncaught_exceptions();
     bool compiled = false;
     try {
-        return tarvok::host::interruptible([&](tarvok::Interrupt* interrupt) {
-            tarvok::solver::InstantiateOptions options;
-            options.compile.interrupt = interrupt;
-            options.compile.sizes = sizes;
-            std::shared_ptr<tarvok::solver::Source> source =
-                tarvok::solver::compile_source(model, data, options.compile);
-            compiled = true;
-            if (expand && source->compilation->ok()) {
-                try {
-                    tarvok::solver::instantiate(source, options);  // its faults land in the compilation
-                } catch (const tarvok::solver::ModelError&) {
-                }
-            }
-            return source;
-        });
+        return tarvok::host::interruptible([&](tarvok::Interrupt* interrupt) { return work(interrupt, compiled); });
     } catch (const std::bad_alloc&) {
         if (compiled) tarvok::host::raise(PyExc_MemoryError, "not enough memory to expand the model into a program");
         tarvok::host::raise(PyExc_MemoryError, "not enough memory to compile the model and data (" +
@@ -108,14 +77,45 @@ std::shared_ptr<tarvok::solver::Source> check_interruptibly(const std::string& m
     }
 }
 
+std::unique_ptr<Compilation> compile_only(std::string_view model, std::string_view data, const SizeLimits& sizes) {
+    return compile_interruptibly(model, data, [&](tarvok::Interrupt* interrupt, bool&) {
+        CompileOptions options;
+        options.interrupt = interrupt;
+        options.sizes = sizes;
+        return compile(model, data, options);
+    });
+}
+
+/// The verdict of `check`: the texts compiled and, when they compile and
+/// `expand`, expanded as running the model would (a fault only the expansion
+/// meets, such as a product of data beyond what the solver reads, is reported
+/// where it is).
+std::shared_ptr<tarvok::solver::Source> check_texts(const std::string& model, const std::string& data,
+                                                    const SizeLimits& sizes, bool expand) {
+    return compile_interruptibly(model, data, [&](tarvok::Interrupt* interrupt, bool& compiled) {
+        tarvok::solver::InstantiateOptions options;
+        options.compile.interrupt = interrupt;
+        options.compile.sizes = sizes;
+        std::shared_ptr<tarvok::solver::Source> source = tarvok::solver::compile_source(model, data, options.compile);
+        compiled = true;
+        if (expand && source->compilation->ok()) {
+            try {
+                tarvok::solver::instantiate(source, options);  // its faults land in the compilation
+            } catch (const tarvok::solver::ModelError&) {
+            }
+        }
+        return source;
+    });
+}
+
 py::dict compile_texts(std::string_view model, std::string_view data) {
-    std::unique_ptr<Compilation> c = compile_interruptibly(model, data, size_setting());
+    std::unique_ptr<Compilation> c = compile_only(model, data, size_setting());
     try {
         if (!c->ok()) raise_semantic_error(*c);
         std::vector<ExprInfo>().swap(c->analysis.info);  // the result needs none of it: room for the dicts
         tree::Tree model_tree = tarvok::host::interruptible(
             [&](tarvok::Interrupt* interrupt) { return tree::compiled_model_tree(*c, interrupt); });
-        return tarvok::compiler::records::host_objects(model_tree).cast<py::dict>();
+        return host_objects(model_tree).cast<py::dict>();
     } catch (const std::bad_alloc&) {
         tarvok::host::raise(PyExc_MemoryError, "not enough memory to build the compiled model");
     }
@@ -213,8 +213,14 @@ int main_entry(py::object argv) {
         }
     }
     std::shared_ptr<tarvok::solver::Source> source =
-        check_interruptibly(texts[0], texts[1], sizes ? *sizes : size_setting(), paths.size() > 1);
+        check_texts(texts[0], texts[1], sizes ? *sizes : size_setting(), paths.size() > 1);
     return report_check(*source->compilation, paths, given.json);
+}
+
+/// A function of module `m` as its face shows it.
+template <typename Func, typename... Extra>
+void def(py::module_& m, const tarvok::Face& face, Func&& f, const Extra&... extra) {
+    tarvok::host::def(m, face.name, face.params, face.doc, std::forward<Func>(f), extra...);
 }
 
 /// `TVLCompiler`, whose one method compiles a model text with its data text.
@@ -237,18 +243,7 @@ void add_compiler_class(py::module_& m) {
                 return compiled;
             },
             py::arg("model_text"), py::arg("data_text"),
-            tarvok::host::signed_doc(
-                "compile_model", "self, model_text, data_text",
-                "Compile a model text together with its data text.\n\n"
-                "Returns the compiled model: a dict with \"declarations\", \"objective\", \"constraints\", "
-                "\"data\", \"warnings\"\n(diagnostic records) and \"source\" ({\"model\": model_text, \"data\": "
-                "data_text}, the texts given); see docs/compiled-model.md.\nA model that would expand to more "
-                "than MAX_SIZE columns or rows (or ten times as many nonzeros) is refused\nbefore anything is "
-                "built (T0707). Raises SemanticError whose text lists "
-                "every error found, one per line as 'model:LINE:COLUMN: message' (or\n'data:...'), each followed "
-                "by the offending line and a caret; its diagnostics attribute holds the records.\nRaises "
-                "MemoryError when memory runs out and KeyboardInterrupt on Ctrl-C.")
-                .c_str());
+            tarvok::host::signed_doc(kCompileModel.name, kCompileModel.params, kCompileModel.doc).c_str());
 }
 
 }  // namespace
@@ -266,39 +261,13 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
 
     add_compiler_class(m);
 
-    tarvok::host::def(m, "_size_limits", "",
-                      "The size limit as MAX_SIZE stands now: (columns, rows, nonzeros), None for no limit.", []() {
-                          SizeLimits l = size_setting();
-                          auto shown = [](uint64_t n) -> py::object {
-                              return n == UINT64_MAX ? py::object(py::none()) : py::object(py::int_(n));
-                          };
-                          return py::make_tuple(shown(l.max_columns), shown(l.max_rows), shown(l.max_nonzeros));
-                      });
-
-    tarvok::host::def(m, "diagnostic_codes", "",
-                      "List the compiler's diagnostic codes.\n\n"
-                      "Returns a list of dicts with \"code\" (like \"T0201\"), \"severity\" (\"error\" or "
-                      "\"warning\") and \"format\",\nthe message with {placeholders} for its variable parts.",
-                      []() {
-                          py::list out;
-                          for (const CodeInfo& info : tarvok::compiler::diagnostic_codes()) {
-                              py::dict d;
-                              d["code"] = py::str(std::string(info.id));
-                              d["severity"] = py::str(std::string(severity_text(info.severity)));
-                              d["format"] = tarvok::host::text(info.format);
-                              out.append(d);
-                          }
-                          return out;
-                      });
-
-    tarvok::host::def(
-        m, "main", "argv=None",
-        "Check a model file with its data file from the command line.\n\n"
-        "argv is [MODEL, DATA, '--json', '--max-size', N] with all but MODEL optional (default: sys.argv[1:]). "
-        "Prints the\ndiagnostics as 'PATH:LINE:COLUMN: error: message' (or warning:) and OK when the "
-        "pair compiles,\nor with --json the diagnostic records as a JSON list, and returns the exit "
-        "status: 0 when the\npair compiles (warnings allowed), 1 when it does not, 2 for wrong "
-        "arguments or unreadable files\n(with --json one object: error, status). With a data file the model is "
-        "also expanded as running it\nwould, so a fault only the data reveal is reported here too.",
-        [](py::object argv) { return main_entry(argv); }, py::arg("argv") = py::none());
+    def(m, kSizeLimitsFace, [] {
+        SizeLimits l = size_setting();
+        auto shown = [](uint64_t n) -> py::object {
+            return n == UINT64_MAX ? py::object(py::none()) : py::object(py::int_(n));
+        };
+        return py::make_tuple(shown(l.max_columns), shown(l.max_rows), shown(l.max_nonzeros));
+    });
+    def(m, kDiagnosticCodes, [] { return host_objects(tree::diagnostic_code_tree()); });
+    def(m, kCheckMain, &main_entry, py::arg("argv") = py::none());
 }

@@ -3,15 +3,9 @@
 // functions, beside the checks and texts of generator_checks.hpp.
 #pragma once
 
-namespace tarvok::scipy_emitter {
+#include "common/function_face.hpp"
 
-/// A function or method as the host shows it: its name, its parameters as
-/// a text signature (methods start with `self`) and its docstring.
-struct Face {
-    const char* name;
-    const char* params;
-    const char* doc;
-};
+namespace tarvok::scipy_emitter {
 
 inline constexpr const char* kGeneratorDoc =
     "Generator of a SciPy script from a compiled Tarvok model.\n\n"

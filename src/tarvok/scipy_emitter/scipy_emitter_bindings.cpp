@@ -31,6 +31,7 @@ namespace py = pybind11;
 namespace host = tarvok::host;
 using namespace tarvok::scipy_emitter;
 using host::equals;
+using tarvok::Face;
 using tarvok::solver::Program;
 
 namespace {

@@ -20,7 +20,7 @@ namespace host = tarvok::host;
 using host::add_method;
 using host::equals;
 using host::text_form;
-using tarvok::scipy_emitter::Face;
+using tarvok::Face;
 namespace face = tarvok::scipy_emitter::base;
 
 namespace {

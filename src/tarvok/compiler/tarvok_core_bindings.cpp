@@ -207,9 +207,8 @@ int main_entry(py::object argv) {
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_OSError)) throw;
             py::object reason = e.value().attr("strerror");
-            std::string why = "cannot read " + shown_path(paths[i]) + ": " +
-                              tarvok::host::str_of(reason.is_none() ? e.value() : reason);
-            return refuse_check({"tarvok check: " + why, why}, given.json);
+            std::string why = tarvok::host::str_of(reason.is_none() ? e.value() : reason);
+            return refuse_check(cc::refused_read(shown_path(paths[i]), why), given.json);
         }
     }
     std::shared_ptr<tarvok::solver::Source> source =

@@ -226,45 +226,39 @@ void build_constraints(py::object self) {
 
 // ------------------------------------------------- reading the attributes
 
-/// The items of a sequence attribute, which must have `expected` of them
-/// (any count when `expected` is npos).
-py::object items_of(py::handle self, const char* attribute, size_t expected = std::string::npos) {
-    py::object value = self.attr(attribute);
-    py::object fast = py::reinterpret_steal<py::object>(PySequence_Fast(value.ptr(), attribute));
-    if (!fast) throw py::error_already_set();
-    size_t n = static_cast<size_t>(PySequence_Fast_GET_SIZE(fast.ptr()));
-    if (expected != std::string::npos && n != expected)
-        host::raise(PyExc_ValueError, count_fault(attribute, n, expected));
-    return fast;
-}
-
 double number(py::handle item) {
     double v = PyFloat_AsDouble(item.ptr());
     if (v == -1.0 && PyErr_Occurred()) throw py::error_already_set();
     return v;
 }
 
+/// Calls `f(index, item)` for each item of the sequence `value`, which must
+/// have `expected` items (any count when `expected` is npos); `attribute`
+/// names it in errors.
 template <typename F>
-void for_each_item(py::handle fast, F f) {
+void for_each_item(py::handle value, const char* attribute, size_t expected, F f) {
+    py::object fast = py::reinterpret_steal<py::object>(PySequence_Fast(value.ptr(), attribute));
+    if (!fast) throw py::error_already_set();
+    size_t n = static_cast<size_t>(PySequence_Fast_GET_SIZE(fast.ptr()));
+    if (expected != std::string::npos && n != expected)
+        host::raise(PyExc_ValueError, count_fault(attribute, n, expected));
     PyObject** items = PySequence_Fast_ITEMS(fast.ptr());
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(fast.ptr());
-    for (Py_ssize_t k = 0; k < n; ++k) f(static_cast<size_t>(k), py::handle(items[k]));
+    for (size_t k = 0; k < n; ++k) f(k, py::handle(items[k]));
 }
 
-std::vector<double> numbers_of(py::handle self, const char* attribute, size_t expected = std::string::npos) {
-    py::object fast = items_of(self, attribute, expected);
-    std::vector<double> out(static_cast<size_t>(PySequence_Fast_GET_SIZE(fast.ptr())));
-    for_each_item(fast, [&](size_t k, py::handle item) { out[k] = number(item); });
+std::vector<double> numbers_of(py::handle self, const char* attribute, size_t expected) {
+    std::vector<double> out;
+    for_each_item(self.attr(attribute), attribute, expected,
+                  [&](size_t, py::handle item) { out.push_back(number(item)); });
     return out;
 }
 
 std::vector<std::string> texts_of(py::handle self, const char* attribute, size_t expected) {
-    py::object fast = items_of(self, attribute, expected);
-    std::vector<std::string> out(expected);
-    for_each_item(fast, [&](size_t k, py::handle item) {
+    std::vector<std::string> out;
+    for_each_item(self.attr(attribute), attribute, expected, [&](size_t, py::handle item) {
         if (!PyUnicode_Check(item.ptr()))
             throw py::type_error(std::string(attribute) + " must hold str, not " + host::type_name(item));
-        out[k] = std::string(host::Utf8(item).view());
+        out.emplace_back(host::Utf8(item).view());
     });
     return out;
 }
@@ -309,14 +303,12 @@ SparseRows matrix_of(py::handle self, const char* attribute, size_t columns) {
     if (py::hasattr(value, "__array__")) return rows_of_array(value, attribute, columns);
     SparseRows m;
     RowEntries row;
-    py::object fast = items_of(self, attribute);
-    for_each_item(fast, [&](size_t, py::handle item) {
+    for_each_item(value, attribute, std::string::npos, [&](size_t, py::handle item) {
         py::object cells = py::reinterpret_steal<py::object>(PySequence_Fast(item.ptr(), attribute));
         if (!cells) throw py::error_already_set();
         check_width(attribute, static_cast<size_t>(PySequence_Fast_GET_SIZE(cells.ptr())), columns);
-        for_each_item(cells, [&](size_t j, py::handle cell) {
-            double v = number(cell);
-            if (v != 0) row.emplace_back(static_cast<int32_t>(j), v);
+        for_each_item(cells, attribute, std::string::npos, [&](size_t j, py::handle cell) {
+            if (double v = number(cell); v != 0) row.emplace_back(static_cast<int32_t>(j), v);
         });
         m.add_row(row);
     });
@@ -329,10 +321,9 @@ ScriptInput script_input(py::object self, const Program& p) {
     describe_program(p, in);
     size_t n = static_cast<size_t>(py::len(self.attr("var_names")));
     in.column_names = texts_of(self, "var_names", n);
-    py::object bounds = items_of(self, "bounds", n);
     in.lower.resize(n);
     in.upper.resize(n);
-    for_each_item(bounds, [&](size_t j, py::handle pair) {
+    for_each_item(self.attr("bounds"), "bounds", n, [&](size_t j, py::handle pair) {
         py::object sides = py::reinterpret_steal<py::object>(PySequence_Fast(pair.ptr(), "bounds"));
         if (!sides) throw py::error_already_set();
         if (PySequence_Fast_GET_SIZE(sides.ptr()) != 2) host::raise(PyExc_ValueError, bounds_pair_fault(j));
@@ -340,9 +331,8 @@ ScriptInput script_input(py::object self, const Program& p) {
         in.lower[j] = lo.is_none() ? -INFINITY : number(lo);
         in.upper[j] = hi.is_none() ? INFINITY : number(hi);
     });
-    py::object integrality = items_of(self, "integrality", n);
-    in.integer.resize(n);
-    for_each_item(integrality, [&](size_t j, py::handle flag) { in.integer[j] = host::truthy(flag) ? 1 : 0; });
+    for_each_item(self.attr("integrality"), "integrality", n,
+                  [&](size_t, py::handle flag) { in.integer.push_back(host::truthy(flag) ? 1 : 0); });
 
     in.maximize = equals(self.attr("objective_sense"), py::str("maximize"));
     in.offset = number(self.attr("objective_offset"));

@@ -50,6 +50,11 @@ CheckRefusal refused_size(const std::string& size) {
     return {std::string(kCheckUsage) + "\ntarvok check: " + why, why};
 }
 
+CheckRefusal refused_read(const std::string& path, const std::string& reason) {
+    std::string why = "cannot read " + path + ": " + reason;
+    return {"tarvok check: " + why, why};
+}
+
 std::string check_ok_line(std::size_t warnings) {
     if (warnings == 0) return "OK";
     return "OK, " + std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings");

@@ -34,6 +34,8 @@ CheckArguments read_check_arguments(const std::vector<std::optional<std::string>
 
 /// The refusal of a --max-size value the host could not read as a whole number of at least 1.
 CheckRefusal refused_size(const std::string& size);
+/// A file that cannot be read: its path as shown and the system's reason.
+CheckRefusal refused_read(const std::string& path, const std::string& reason);
 
 /// "OK", or "OK, 2 warnings".
 std::string check_ok_line(std::size_t warnings);

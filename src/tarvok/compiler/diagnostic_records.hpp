@@ -1,75 +1,91 @@
-// Diagnostics as the host sees them: one dict per diagnostic, the records of
-// SemanticError.diagnostics, `tarvok check --json` and a compiled model.
+// The compiler's neutral trees (the compiled model, the diagnostic records of
+// SemanticError.diagnostics and `tarvok check --json`) as host objects.
 // Shared by the bindings that compile (tarvok_core, solver); it includes
 // pybind11, so only binding files include it.
 #pragma once
 
-#include "compiler/compiler.hpp"
+#include "compiler/model_tree.hpp"
 #include "host/host.hpp"
+
+#include <vector>
 
 namespace tarvok::compiler::records {
 
 namespace py = pybind11;
 
-inline const char* file_text(SourceFile file) { return file == SourceFile::Model ? "model" : "data"; }
-
-/// Host values made through the C interface and checked, so that a failed
-/// allocation reaches the caller as the host's own MemoryError.
-inline py::object checked(PyObject* object) {
-    if (object == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::object>(object);
-}
-
-inline void set_item(py::handle d, const char* key, py::handle value) {
-    if (PyDict_SetItemString(d.ptr(), key, value.ptr()) != 0) throw py::error_already_set();
-}
-
-inline void append(py::handle list, py::handle value) {
-    if (PyList_Append(list.ptr(), value.ptr()) != 0) throw py::error_already_set();
-}
-
-inline py::object integer(int64_t v) { return checked(PyLong_FromLongLong(v)); }
-
-/// One diagnostic: severity, code, file, line, column, end_line, end_column,
-/// message, notes (message, file, line, column) and fix.
-inline py::object record(const Diagnostic& d, const Compilation& c) {
-    auto source_of = [&](SourceFile file) { return file == SourceFile::Model ? c.model_text : c.data_text; };
-    Position end = end_position(d, source_of(d.at.file));
-    py::object r = checked(PyDict_New());
-    set_item(r, "severity", host::text(severity_text(d.severity)));
-    set_item(r, "code", host::text(code_info(d.code).id));
-    set_item(r, "file", host::text(file_text(d.at.file)));
-    set_item(r, "line", integer(d.at.line));
-    set_item(r, "column", integer(d.at.column));
-    set_item(r, "end_line", integer(end.line));
-    set_item(r, "end_column", integer(end.column));
-    set_item(r, "message", host::text(d.message));
-    // Data written from other data: where in that data the place is.
-    if (d.at.file == SourceFile::Data && c.data_origin) {
-        std::string source = c.data_origin(d.at.offset);
-        if (!source.empty()) set_item(r, "source", host::text(source));
+/// The object of one node, its children made already. Made through the
+/// host's C interface and checked, so that a failed allocation reaches the
+/// caller as the host's own MemoryError.
+inline py::object node_object(const tree::Tree& t, const tree::Node& n, const std::vector<py::object>& made) {
+    auto checked = [](PyObject* object) {
+        if (object == nullptr) throw py::error_already_set();
+        return py::reinterpret_steal<py::object>(object);
+    };
+    auto child = [&](uint32_t i) { return made[t.children[n.first + i]].ptr(); };
+    switch (n.kind) {
+    case tree::Kind::None: return py::none();
+    case tree::Kind::Bool: return py::bool_(n.flag);
+    case tree::Kind::Int: return checked(PyLong_FromLongLong(n.integer));
+    case tree::Kind::Real: return checked(PyFloat_FromDouble(n.real));
+    case tree::Kind::Text: return host::text(n.text);
+    case tree::Kind::Key: {
+        py::object key = host::text(n.text);
+        PyUnicode_InternInPlace(&key.ptr());
+        return key;
     }
-    py::object notes = checked(PyList_New(0));
-    for (const Note& n : d.notes) {
-        py::object note = checked(PyDict_New());
-        set_item(note, "message", host::text(n.message));
-        set_item(note, "file", host::text(file_text(n.at.file)));
-        set_item(note, "line", integer(n.at.line));
-        set_item(note, "column", integer(n.at.column));
-        append(notes, note);
+    case tree::Kind::List:
+    case tree::Kind::Tuple: {
+        bool list = n.kind == tree::Kind::List;
+        py::object out = checked(list ? PyList_New(n.count) : PyTuple_New(n.count));
+        for (uint32_t i = 0; i < n.count; ++i) {
+            Py_INCREF(child(i));
+            if (list)
+                PyList_SET_ITEM(out.ptr(), i, child(i));
+            else
+                PyTuple_SET_ITEM(out.ptr(), i, child(i));
+        }
+        return out;
     }
-    set_item(r, "notes", notes);
-    set_item(r, "fix", d.fix ? py::object(host::text(*d.fix)) : py::object(py::none()));
-    return r;
+    case tree::Kind::Dict: {
+        py::object out = checked(PyDict_New());
+        for (uint32_t i = 0; i + 1 < n.count; i += 2)
+            if (PyDict_SetItem(out.ptr(), child(i), child(i + 1)) != 0) throw py::error_already_set();
+        return out;
+    }
+    case tree::Kind::Range:
+        return py::module_::import("builtins")
+            .attr("range")(made[t.children[n.first]], made[t.children[n.first + 1]] + py::int_(1));
+    }
+    return py::none();
 }
 
-/// The records of the errors (in source order) then of the warnings.
-inline py::list diagnostic_records(const Compilation& c, bool with_errors) {
-    py::list out = py::reinterpret_steal<py::list>(checked(PyList_New(0)).release());
-    if (with_errors)
-        for (const Diagnostic* d : in_source_order(c.diagnostics.items())) append(out, record(*d, c));
-    for (const Diagnostic* d : in_source_order(c.diagnostics.warnings())) append(out, record(*d, c));
-    return out;
+/// The objects of `t`, in node order so each is made once (a shared leaf is
+/// one object); returns the root's. The containers are kept from the cyclic
+/// garbage collector until all are made: a tree of millions of fresh
+/// containers would otherwise be traversed by collection after collection.
+/// The tree holds no cycles, so nothing is lost if making stops half-way.
+inline py::object host_objects(const tree::Tree& t) {
+    std::vector<py::object> made(t.nodes.size());
+    std::vector<PyObject*> untracked;
+    for (size_t i = 0; i < t.nodes.size(); ++i) {
+        // Lets Ctrl-C through while a large result is made (the GIL is held).
+        if ((i & 4095) == 4095 && PyErr_CheckSignals() != 0) throw py::error_already_set();
+        made[i] = node_object(t, t.nodes[i], made);
+        PyObject* o = made[i].ptr();
+        if (PyObject_IS_GC(o) && PyObject_GC_IsTracked(o)) {
+            PyObject_GC_UnTrack(o);
+            untracked.push_back(o);
+        }
+    }
+    for (PyObject* o : untracked)
+        if (!PyObject_GC_IsTracked(o)) PyObject_GC_Track(o);
+    return made[t.root()];
+}
+
+/// The records of the errors (in source order, when asked) then of the
+/// warnings; with `paths`, each names the file it is about.
+inline py::list diagnostic_records(const Compilation& c, bool with_errors, const tree::RecordPaths* paths = nullptr) {
+    return host_objects(tree::diagnostic_record_tree(c, with_errors, paths)).cast<py::list>();
 }
 
 }  // namespace tarvok::compiler::records

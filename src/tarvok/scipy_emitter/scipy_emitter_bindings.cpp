@@ -14,6 +14,7 @@
 #include "host/host.hpp"
 #include "scipy_emitter/describe.hpp"
 #include "scipy_emitter/generator_checks.hpp"
+#include "scipy_emitter/generator_face.hpp"
 #include "scipy_emitter/program_script.hpp"
 #include "scipy_emitter/script.hpp"
 #include "scipy_emitter/standard_form.hpp"
@@ -29,8 +30,8 @@
 namespace py = pybind11;
 namespace host = tarvok::host;
 using namespace tarvok::scipy_emitter;
-using host::add_method;
 using host::equals;
+using tarvok::Face;
 using tarvok::solver::Program;
 
 namespace {
@@ -225,45 +226,39 @@ void build_constraints(py::object self) {
 
 // ------------------------------------------------- reading the attributes
 
-/// The items of a sequence attribute, which must have `expected` of them
-/// (any count when `expected` is npos).
-py::object items_of(py::handle self, const char* attribute, size_t expected = std::string::npos) {
-    py::object value = self.attr(attribute);
-    py::object fast = py::reinterpret_steal<py::object>(PySequence_Fast(value.ptr(), attribute));
-    if (!fast) throw py::error_already_set();
-    size_t n = static_cast<size_t>(PySequence_Fast_GET_SIZE(fast.ptr()));
-    if (expected != std::string::npos && n != expected)
-        host::raise(PyExc_ValueError, count_fault(attribute, n, expected));
-    return fast;
-}
-
 double number(py::handle item) {
     double v = PyFloat_AsDouble(item.ptr());
     if (v == -1.0 && PyErr_Occurred()) throw py::error_already_set();
     return v;
 }
 
+/// Calls `f(index, item)` for each item of the sequence `value`, which must
+/// have `expected` items (any count when `expected` is npos); `attribute`
+/// names it in errors.
 template <typename F>
-void for_each_item(py::handle fast, F f) {
+void for_each_item(py::handle value, const char* attribute, size_t expected, F f) {
+    py::object fast = py::reinterpret_steal<py::object>(PySequence_Fast(value.ptr(), attribute));
+    if (!fast) throw py::error_already_set();
+    size_t n = static_cast<size_t>(PySequence_Fast_GET_SIZE(fast.ptr()));
+    if (expected != std::string::npos && n != expected)
+        host::raise(PyExc_ValueError, count_fault(attribute, n, expected));
     PyObject** items = PySequence_Fast_ITEMS(fast.ptr());
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(fast.ptr());
-    for (Py_ssize_t k = 0; k < n; ++k) f(static_cast<size_t>(k), py::handle(items[k]));
+    for (size_t k = 0; k < n; ++k) f(k, py::handle(items[k]));
 }
 
-std::vector<double> numbers_of(py::handle self, const char* attribute, size_t expected = std::string::npos) {
-    py::object fast = items_of(self, attribute, expected);
-    std::vector<double> out(static_cast<size_t>(PySequence_Fast_GET_SIZE(fast.ptr())));
-    for_each_item(fast, [&](size_t k, py::handle item) { out[k] = number(item); });
+std::vector<double> numbers_of(py::handle self, const char* attribute, size_t expected) {
+    std::vector<double> out;
+    for_each_item(self.attr(attribute), attribute, expected,
+                  [&](size_t, py::handle item) { out.push_back(number(item)); });
     return out;
 }
 
 std::vector<std::string> texts_of(py::handle self, const char* attribute, size_t expected) {
-    py::object fast = items_of(self, attribute, expected);
-    std::vector<std::string> out(expected);
-    for_each_item(fast, [&](size_t k, py::handle item) {
+    std::vector<std::string> out;
+    for_each_item(self.attr(attribute), attribute, expected, [&](size_t, py::handle item) {
         if (!PyUnicode_Check(item.ptr()))
             throw py::type_error(std::string(attribute) + " must hold str, not " + host::type_name(item));
-        out[k] = std::string(host::Utf8(item).view());
+        out.emplace_back(host::Utf8(item).view());
     });
     return out;
 }
@@ -308,14 +303,12 @@ SparseRows matrix_of(py::handle self, const char* attribute, size_t columns) {
     if (py::hasattr(value, "__array__")) return rows_of_array(value, attribute, columns);
     SparseRows m;
     RowEntries row;
-    py::object fast = items_of(self, attribute);
-    for_each_item(fast, [&](size_t, py::handle item) {
+    for_each_item(value, attribute, std::string::npos, [&](size_t, py::handle item) {
         py::object cells = py::reinterpret_steal<py::object>(PySequence_Fast(item.ptr(), attribute));
         if (!cells) throw py::error_already_set();
         check_width(attribute, static_cast<size_t>(PySequence_Fast_GET_SIZE(cells.ptr())), columns);
-        for_each_item(cells, [&](size_t j, py::handle cell) {
-            double v = number(cell);
-            if (v != 0) row.emplace_back(static_cast<int32_t>(j), v);
+        for_each_item(cells, attribute, std::string::npos, [&](size_t j, py::handle cell) {
+            if (double v = number(cell); v != 0) row.emplace_back(static_cast<int32_t>(j), v);
         });
         m.add_row(row);
     });
@@ -328,10 +321,9 @@ ScriptInput script_input(py::object self, const Program& p) {
     describe_program(p, in);
     size_t n = static_cast<size_t>(py::len(self.attr("var_names")));
     in.column_names = texts_of(self, "var_names", n);
-    py::object bounds = items_of(self, "bounds", n);
     in.lower.resize(n);
     in.upper.resize(n);
-    for_each_item(bounds, [&](size_t j, py::handle pair) {
+    for_each_item(self.attr("bounds"), "bounds", n, [&](size_t j, py::handle pair) {
         py::object sides = py::reinterpret_steal<py::object>(PySequence_Fast(pair.ptr(), "bounds"));
         if (!sides) throw py::error_already_set();
         if (PySequence_Fast_GET_SIZE(sides.ptr()) != 2) host::raise(PyExc_ValueError, bounds_pair_fault(j));
@@ -339,9 +331,8 @@ ScriptInput script_input(py::object self, const Program& p) {
         in.lower[j] = lo.is_none() ? -INFINITY : number(lo);
         in.upper[j] = hi.is_none() ? INFINITY : number(hi);
     });
-    py::object integrality = items_of(self, "integrality", n);
-    in.integer.resize(n);
-    for_each_item(integrality, [&](size_t j, py::handle flag) { in.integer[j] = host::truthy(flag) ? 1 : 0; });
+    for_each_item(self.attr("integrality"), "integrality", n,
+                  [&](size_t, py::handle flag) { in.integer.push_back(host::truthy(flag) ? 1 : 0); });
 
     in.maximize = equals(self.attr("objective_sense"), py::str("maximize"));
     in.offset = number(self.attr("objective_offset"));
@@ -497,29 +488,17 @@ py::list write_script(py::object model_text, py::object data_text, py::object pa
 
 // ------------------------------------------------------------- the class
 
-const char* const kGeneratorDoc =
-    "Generator of a SciPy script from a compiled Tarvok model.\n\n"
-    "Construct it like the base, SciPyCodeGenerator(ast, data_dict), with `ast` the dict that\n"
-    "TVLCompiler().compile_model(model_text, data_text) returns and `data_dict` its \"data\" entry (or\n"
-    "None). The numbers come from tarvok.solver.instantiate on the texts the dict was compiled from\n"
-    "(its \"source\" entry). The build steps fill the base's attributes in SciPy's standard form,\n"
-    "minimize c @ x subject to A_ub @ x <= b_ub, A_eq @ x == b_eq and the bounds, ready for\n"
-    "scipy.optimize.linprog or milp:\n\n"
-    "  _build_variables    var_names (one name per column, 'ship[Aalborg][Copenhagen]'),\n"
-    "                      var_indices (name -> column), bounds ((lower, upper) per column, None where\n"
-    "                      there is none), integrality (1 for int and boolean columns, else 0), and\n"
-    "                      tuple_types (tuple type name -> its field names)\n"
-    "  _build_objective    c (per column; the negated costs when the model maximizes),\n"
-    "                      objective_offset (the model's constant term) and objective_sense\n"
-    "  _build_constraints  A_ub, b_ub, A_eq, b_eq and the row names ub_names, eq_names; a row written\n"
-    "                      >= is negated and a range lo <= e <= hi gives the two rows e <= hi and\n"
-    "                      -e <= -lo. A_ub and A_eq are numpy arrays of shape (rows, columns) while\n"
-    "                      rows x columns stays within dense_limit, else scipy.sparse.csr_array.\n\n"
-    "generate_code() runs the three steps and writes the script from these attributes with\n"
-    "_add_code_line; write(path) writes it to a file. The script solves the program with\n"
-    "scipy.optimize.milp and prints one JSON object (status, objective, values, message) in the shape\n"
-    "`tarvok run --json` prints. Past inline_limit columns, rows or nonzeros its numbers go to an .npz\n"
-    "file beside it (npz_arrays after generate_code).";
+/// A method of `cls` as its face shows it.
+template <typename Func, typename... Extra>
+void add(py::object& cls, const Face& face, Func&& f, const Extra&... extra) {
+    host::add_method(cls, face.name, face.params, face.doc, std::forward<Func>(f), extra...);
+}
+
+/// A function of module `m` as its face shows it.
+template <typename Func, typename... Extra>
+void def(py::module_& m, const Face& face, Func&& f, const Extra&... extra) {
+    host::def(m, face.name, face.params, face.doc, std::forward<Func>(f), extra...);
+}
 
 py::object make_generator(py::module_& m) {
     py::object base = host::import_sibling(m, "scipy_emitter_base").attr("SciPyCodeGeneratorBase");
@@ -534,32 +513,12 @@ py::object make_generator(py::module_& m) {
     py::object type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type));
     py::object cls = type("SciPyCodeGenerator", py::make_tuple(base), ns);
 
-    add_method(cls, "_load_program", "self",
-               "Return the tarvok.solver.Program the numbers come from, instantiating it on first use.\n\n"
-               "It is made from the model and data texts of the compiled model's \"source\" entry by\n"
-               "tarvok.solver.instantiate and kept in `program`. Raises SemanticError when the dict has no\n"
-               "such entry, or when `data_dict` differs from the data the model was compiled with.",
-               &load_program);
-    add_method(cls, "_build_variables", "self",
-               "Fill var_names, var_indices, bounds, integrality and tuple_types, one entry per column.",
-               &build_variables);
-    add_method(cls, "_build_objective", "self",
-               "Fill c (negated when the model maximizes), objective_offset and objective_sense.", &build_objective);
-    add_method(cls, "_build_constraints", "self",
-               "Fill A_ub, b_ub, A_eq, b_eq, ub_names and eq_names in SciPy's standard form.", &build_constraints);
-    add_method(cls, "generate_code", "self",
-               "Run the three build steps and return the script, written from their attributes.\n\n"
-               "The lines go to scipy_code_lines through _add_code_line (after any lines already there; a\n"
-               "second call replaces those of the first) and the whole buffer is returned as one text. When\n"
-               "the numbers go to an .npz file, npz_arrays holds them; it is empty otherwise.",
-               &generate_code);
-    add_method(cls, "write", "self, path",
-               "Generate the script and write it to `path`; return the paths written.\n\n"
-               "A large program's numbers go to the .npz file of the same name beside the file the script really\n"
-               "is (a symbolic link is followed; the script loads it from there), written first.\n"
-               "Each file is written whole or not at all (a new file in the same folder, flushed, then\n"
-               "renamed over the old one). Raises OSError when a file cannot be written.",
-               &write, py::arg("path"));
+    add(cls, kLoadProgram, &load_program);
+    add(cls, kBuildVariables, &build_variables);
+    add(cls, kBuildObjective, &build_objective);
+    add(cls, kBuildConstraints, &build_constraints);
+    add(cls, kGenerateCode, &generate_code);
+    add(cls, kWrite, &write, py::arg("path"));
     return cls;
 }
 
@@ -572,19 +531,7 @@ PYBIND11_MODULE(scipy_emitter, m, py::mod_gil_not_used()) {
     host::hold_module(m);
     m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
     m.attr("SciPyCodeGenerator") = make_generator(m);
-    host::def(m, "write_program_script", "program, path",
-              "Write the SciPy script of a Program that is at hand; return the paths written.\n\n"
-              "The script is the one write_script writes for the model the program was expanded from, without\n"
-              "compiling it again (a Program from tarvok.solver.instantiate or a CompiledModel). Raises\n"
-              "ValueError for a path ending in .npz and OSError when a file cannot be written.",
-              &write_program_script, py::arg("program"), py::arg("path"));
-    host::def(m, "_write_target", "target, program, path",
-              "Write the script of a Program for a target of `tarvok emit --to`; return the paths written.",
-              &write_named_target, py::arg("target"), py::arg("program"), py::arg("path"));
-    host::def(m, "write_script", "model_text, data_text, path",
-              "Compile a model with its data and write a SciPy script that solves it; return the paths written.\n\n"
-              "Compiles with tarvok.tarvok_core.TVLCompiler, generates with SciPyCodeGenerator and writes with\n"
-              "its write(). Raises SemanticError with the diagnostics when the model does not compile (nothing\n"
-              "is written), ValueError for a path ending in .npz and OSError when a file cannot be written.",
-              &write_script, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
+    def(m, kWriteProgramScript, &write_program_script, py::arg("program"), py::arg("path"));
+    def(m, kWriteTarget, &write_named_target, py::arg("target"), py::arg("program"), py::arg("path"));
+    def(m, kWriteScript, &write_script, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
 }

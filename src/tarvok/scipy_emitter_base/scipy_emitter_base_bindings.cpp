@@ -9,6 +9,7 @@
 // protocols (`==`, `in`, `.get`, `+`, `*`, iteration), so they behave exactly
 // as the same code written in Python would, including for subclassed values.
 #include "host/host.hpp"
+#include "scipy_emitter_base/generator_base_face.hpp"
 
 #include <memory>
 #include <new>
@@ -19,6 +20,8 @@ namespace host = tarvok::host;
 using host::add_method;
 using host::equals;
 using host::text_form;
+using tarvok::Face;
+namespace face = tarvok::scipy_emitter::base;
 
 namespace {
 
@@ -90,12 +93,17 @@ py::object semantic_error(py::handle module, const py::object& message) {
 
 /// Adds `impl` as a staticmethod of `cls`.
 template <typename Func, typename... Extra>
-void add_static(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
-                const Extra&... extra) {
-    std::string full = host::signed_doc(name, params, doc);
-    py::cpp_function target(std::forward<Func>(impl), py::name(name), extra..., full.c_str());
-    py::setattr(cls, name,
-                py::staticmethod(host::host_function(py::handle(), cls.attr("__module__"), name, full, target)));
+void add_static(py::object& cls, const Face& face, Func&& impl, const Extra&... extra) {
+    std::string full = host::signed_doc(face.name, face.params, face.doc);
+    py::cpp_function target(std::forward<Func>(impl), py::name(face.name), extra..., full.c_str());
+    py::setattr(cls, face.name,
+                py::staticmethod(host::host_function(py::handle(), cls.attr("__module__"), face.name, full, target)));
+}
+
+/// Adds `impl` as a method of `cls`.
+template <typename Func, typename... Extra>
+void add(py::object& cls, const Face& face, Func&& impl, const Extra&... extra) {
+    add_method(cls, face.name, face.params, face.doc, std::forward<Func>(impl), extra...);
 }
 
 [[noreturn]] void not_implemented(const char* operation) {
@@ -124,19 +132,14 @@ void init_generator(py::handle self, py::handle ast, py::handle data_dict) {
     py::setattr(self, "ast", ast);
     py::object data = host::truthy(data_dict) ? py::reinterpret_borrow<py::object>(data_dict) : py::dict();
     py::setattr(self, "data_dict", data);
-    py::setattr(self, "scipy_code_lines", py::list());
-    py::setattr(self, "indent_level", py::int_(0));
-    py::setattr(self, "var_names", py::list());
-    py::setattr(self, "var_indices", py::dict());
-    py::setattr(self, "bounds", py::list());
-    py::setattr(self, "c", py::list());
-    py::setattr(self, "A_eq", py::list());
-    py::setattr(self, "b_eq", py::list());
-    py::setattr(self, "A_ub", py::list());
-    py::setattr(self, "b_ub", py::list());
-    py::setattr(self, "results_varname", py::str("results"));
-    py::setattr(self, "integrality", py::list());
-    py::setattr(self, "tuple_types", py::dict());
+    for (const face::Attribute& a : face::kAttributes) {
+        switch (a.value) {
+        case face::Fresh::List: py::setattr(self, a.name, py::list()); break;
+        case face::Fresh::Dict: py::setattr(self, a.name, py::dict()); break;
+        case face::Fresh::Zero: py::setattr(self, a.name, py::int_(0)); break;
+        case face::Fresh::ResultsName: py::setattr(self, a.name, py::str("results")); break;
+        }
+    }
 }
 
 PyObject* init_entry(PyObject*, PyObject* args, PyObject* kwargs) {
@@ -154,12 +157,7 @@ PyObject* init_entry(PyObject*, PyObject* args, PyObject* kwargs) {
 }
 
 PyMethodDef kInitDef = {"__init__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(init_entry)),
-                        METH_VARARGS | METH_KEYWORDS,
-                        "__init__(self, ast, data_dict=None)\n--\n\n"
-                        "Set up an empty generator for the compiled model `ast`.\n\n"
-                        "`ast` is kept as given. A non-empty `data_dict` is held by reference; an empty\n"
-                        "one or None is replaced by a new empty dict, so the caller's empty map is never\n"
-                        "written to. Every list and dict set up here is new for this instance."};
+                        METH_VARARGS | METH_KEYWORDS, face::kInitDoc};
 
 /// Gives `cls` the signature of its constructor for inspect.signature(), which
 /// reads no text signature from a builtin __init__. A class that constructs
@@ -202,21 +200,13 @@ void add_constructor_signature(py::object& cls) {
 void add_line_methods(py::object& cls);
 void add_declaration_methods(py::object& cls);
 void add_index_methods(py::object& cls);
-void add_declaration_aliases(py::object& cls);
 void add_error_factories(py::object& cls, py::module_& m);
 
 py::object make_generator_base(py::module_& m) {
     py::dict ns;
     ns["__module__"] = m.attr("__name__");
     ns["__qualname__"] = "SciPyCodeGeneratorBase";
-    ns["__doc__"] =
-        "Abstract base class for SciPy code generators.\n\n"
-        "Subclasses must implement the required methods.\n\n"
-        "The base holds the compiled model (`ast`), its data (`data_dict`), the buffer of\n"
-        "generated lines with the current indentation level, the registry of decision\n"
-        "variables and the empty pieces of a linear program in SciPy's standard form\n"
-        "(`c`, `A_ub`, `b_ub`, `A_eq`, `b_eq`, `bounds`, `integrality`). Concrete\n"
-        "generators fill them; the base never does.";
+    ns["__doc__"] = face::kBaseDoc;
     py::object type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type));
     py::object cls = type("SciPyCodeGeneratorBase", py::tuple(), ns);
 
@@ -232,44 +222,32 @@ py::object make_generator_base(py::module_& m) {
     add_line_methods(cls);
     add_declaration_methods(cls);
     add_index_methods(cls);
-    add_declaration_aliases(cls);
     add_error_factories(cls, m);
     return cls;
 }
 
 /// The line buffer and the build steps concrete generators define.
 void add_line_methods(py::object& cls) {
-    add_method(cls, "_indent", "self",
-               "Return the indentation prefix for the current `indent_level` (four spaces per level).",
-               [](py::object self) -> py::object { return py::str(kIndentUnit) * self.attr("indent_level"); });
-
-    add_method(
-        cls, "_add_code_line", "self, line",
-        "Append `line`, prefixed by the instance's `_indent()`, to `scipy_code_lines`.\n\n"
-        "The line is kept as given (no trimming, no line terminator); a text holding line\n"
-        "breaks is still one entry. A line that is not text is refused and nothing is added.",
+    add(cls, face::kIndent,
+        [](py::object self) -> py::object { return py::str(kIndentUnit) * self.attr("indent_level"); });
+    add(
+        cls, face::kAddCodeLine,
         [](py::object self, py::object line) {
             py::object append = self.attr("scipy_code_lines").attr("append");
             py::object prefix = self.attr("_indent")();
             append(prefix + line);
         },
         py::arg("line"));
-
-    add_method(cls, "generate_code", "self", "Produce the generated script. Concrete generators define the result.",
-               [](py::object) -> py::object { not_implemented("generate_code"); });
-    add_method(cls, "_build_variables", "self", "Register the decision variables of the model.",
-               [](py::object) -> py::object { not_implemented("_build_variables"); });
-    add_method(cls, "_build_objective", "self", "Build the objective of the model.",
-               [](py::object) -> py::object { not_implemented("_build_objective"); });
-    add_method(cls, "_build_constraints", "self", "Build the constraints of the model.",
-               [](py::object) -> py::object { not_implemented("_build_constraints"); });
+    for (const Face& abstract : face::kAbstract) {
+        const char* name = abstract.name;
+        add(cls, abstract, [name](py::object) -> py::object { not_implemented(name); });
+    }
 }
 
-/// Finding the compiled model's declarations.
+/// Finding the compiled model's declarations, also under their private spellings.
 void add_declaration_methods(py::object& cls) {
-    add_method(
-        cls, "find_declaration", "self, name, decl_type=None",
-        "Return the first declaration named `name` (of kind `decl_type` when given), or None.",
+    add(
+        cls, face::kFindDeclaration,
         [](py::object self, py::object name, py::object decl_type) -> py::object {
             for (py::handle decl : declarations_of(self)) {
                 if (declaration_matches(decl, name, decl_type)) return py::reinterpret_borrow<py::object>(decl);
@@ -277,11 +255,8 @@ void add_declaration_methods(py::object& cls) {
             return py::none();
         },
         py::arg("name"), py::arg("decl_type") = py::none());
-
-    add_method(
-        cls, "find_declarations", "self, name, decl_type=None",
-        "Return a new list of every declaration named `name` (of kind `decl_type` when given),\n"
-        "in declaration order.",
+    add(
+        cls, face::kFindDeclarations,
         [](py::object self, py::object name, py::object decl_type) {
             py::list found;
             for (py::handle decl : declarations_of(self)) {
@@ -290,26 +265,25 @@ void add_declaration_methods(py::object& cls) {
             return found;
         },
         py::arg("name"), py::arg("decl_type") = py::none());
+    for (const auto& [alias, target] : face::kAliases) {
+        add(
+            cls, alias,
+            [target](py::object self, py::object name, py::object decl_type) {
+                return self.attr(target)(name, decl_type);
+            },
+            py::arg("name"), py::arg("decl_type") = py::none());
+    }
 }
 
 /// Index normalisation and tuple keys.
 void add_index_methods(py::object& cls) {
     add_static(
-        cls, "normalize_index", "idx",
-        "Return `idx` as a canonical index: lists and tuples become tuples, at every level.\n\n"
-        "Any other value (text included) is returned unchanged.",
-        [](py::object idx) { return normalize_index(idx); }, py::arg("idx"));
-
-    add_method(
-        cls, "_normalize_index", "self, idx", "Return the instance's `normalize_index(idx)`.",
+        cls, face::kNormalizeIndex, [](py::object idx) { return normalize_index(idx); }, py::arg("idx"));
+    add(
+        cls, face::kPrivateNormalizeIndex,
         [](py::object self, py::object idx) { return self.attr("normalize_index")(idx); }, py::arg("idx"));
-
-    add_method(
-        cls, "_tuple_key", "self, elements, env=None",
-        "Return the tuple key of the tuple-literal `elements`, names resolved against `env`.\n\n"
-        "A name bound in `env` contributes its value, an unbound name itself; numbers and\n"
-        "strings contribute their value, nested tuple literals their own key; anything else\n"
-        "is taken unchanged. `env` is only read.",
+    add(
+        cls, face::kTupleKey,
         [](py::object self, py::object elements, py::object env) {
             if (env.is_none()) env = py::dict();
             RecursionGuard guard(" while building a tuple key");
@@ -320,39 +294,19 @@ void add_index_methods(py::object& cls) {
         py::arg("elements"), py::arg("env") = py::none());
 }
 
-/// The private spellings of the declaration look-ups, through the instance.
-void add_declaration_aliases(py::object& cls) {
-    add_method(
-        cls, "_find_decl", "self, name, decl_type=None", "Return the instance's `find_declaration(name, decl_type)`.",
-        [](py::object self, py::object name, py::object decl_type) {
-            return self.attr("find_declaration")(name, decl_type);
-        },
-        py::arg("name"), py::arg("decl_type") = py::none());
-
-    add_method(
-        cls, "_find_decls", "self, name, decl_type=None", "Return the instance's `find_declarations(name, decl_type)`.",
-        [](py::object self, py::object name, py::object decl_type) {
-            return self.attr("find_declarations")(name, decl_type);
-        },
-        py::arg("name"), py::arg("decl_type") = py::none());
-}
-
 /// The errors a generator raises for what it cannot translate, built with
 /// the SemanticError the module holds when they are made.
 void add_error_factories(py::object& cls, py::module_& m) {
     py::object module = m;
     add_static(
-        cls, "_unsupported_type_error", "context, value",
-        "Return (not raise) a SemanticError for a value kind the generator cannot translate.",
+        cls, face::kUnsupportedTypeError,
         [module](py::object context, py::object value) {
             return semantic_error(module,
                                   py::str("Unsupported ") + text_form(context) + py::str(" type: ") + text_form(value));
         },
         py::arg("context"), py::arg("value"));
-
     add_static(
-        cls, "_unsupported_operator_error", "context, op",
-        "Return (not raise) a SemanticError for an operator the generator cannot translate.",
+        cls, face::kUnsupportedOperatorError,
         [module](py::object context, py::object op) {
             return semantic_error(module, py::str("Unsupported ") + text_form(context) + py::str(" operator: '") +
                                               text_form(op) + py::str("'"));

@@ -27,6 +27,8 @@ TEST(CheckArguments, RefusalsComeInTheOrderOfTheArguments) {
     EXPECT_EQ(read_check_arguments(Args{"a", "b", "c"}).refusal->message,
               "tarvok check MODEL.mod [DATA.dat] [--json] [--max-size N]");
     EXPECT_EQ(refused_size("x").message, "--max-size must be a whole number, at least 1 (x)");
+    EXPECT_EQ(refused_read("m.mod", "No such file or directory").line,
+              "tarvok check: cannot read m.mod: No such file or directory");
     EXPECT_EQ(check_ok_line(0), "OK");
     EXPECT_EQ(check_ok_line(1), "OK, 1 warning");
 }

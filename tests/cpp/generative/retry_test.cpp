@@ -38,10 +38,9 @@ TEST(Retry, WaitsDoublingBetweenFailuresButNotAfterTheLast) {
     EXPECT_FALSE(request.run(3));
     EXPECT_EQ(request.sent, 3u);
     EXPECT_EQ(request.waits, (std::vector<double>{1.5, 3.0}));
-    EXPECT_EQ(request.lines, (std::vector<std::string>{
-                                 "[LLM] OpenAI: 503", "[LLM] OpenAI: retry 1/3 after error: 503", "[LLM] OpenAI: 503",
-                                 "[LLM] OpenAI: retry 2/3 after error: 503", "[LLM] OpenAI: 503",
-                                 "[LLM] OpenAI: failed after 3 attempts"}));
+    EXPECT_EQ(request.lines, (std::vector<std::string>{"[LLM] OpenAI: 503", "[LLM] OpenAI: retry 1/3 after error: 503",
+                                                       "[LLM] OpenAI: 503", "[LLM] OpenAI: retry 2/3 after error: 503",
+                                                       "[LLM] OpenAI: 503", "[LLM] OpenAI: failed after 3 attempts"}));
 }
 
 TEST(Retry, DroppingRejectedParametersRetriesAtOnceAndAnAnswerEndsTheLoop) {

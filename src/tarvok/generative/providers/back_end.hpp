@@ -76,7 +76,8 @@ using pv::BoundedCall;
 
 /// Re-raises `error`; as a RuntimeError naming the provider and the timeout
 /// when it is ordinary and `call` ran into its deadline.
-[[noreturn]] void reraise_timed_out(py::error_already_set& error, const BoundedCall& call, const pv::Provider& provider);
+[[noreturn]] void reraise_timed_out(py::error_already_set& error, const BoundedCall& call,
+                                    const pv::Provider& provider);
 
 /// What a listing request `list` returns (as `read` makes it, if given, within
 /// the same bounded call: a lazy listing fetches its later pages under that

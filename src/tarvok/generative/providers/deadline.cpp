@@ -69,9 +69,7 @@ BoundedCall::~BoundedCall() {
     if (std::shared_ptr<Watch> watch = std::exchange(current, nullptr)) watch->finish();
 }
 
-std::optional<std::string> BoundedCall::timed_out() const {
-    return current ? current->timed_out() : std::nullopt;
-}
+std::optional<std::string> BoundedCall::timed_out() const { return current ? current->timed_out() : std::nullopt; }
 
 RequestWatch watch_for_request(const std::function<std::shared_ptr<Watch>()>& start) {
     const bool owned = calls_running > 0;

@@ -209,12 +209,16 @@ py::object build_create_params(py::object model_name, py::object input_text, py:
     host::require(temperature, fn, "temperature", Kind::Float, true);
     host::require(stop, fn, "stop", Kind::List, true);
     const bool has_stop = !stop.is_none() && PyList_GET_SIZE(stop.ptr()) > 0;
-    const std::pair<std::string_view, py::object> values[] = {
-        {"model", model_name},          {"input", input_text},          {"response_format", py::dict(py::arg("type") = "json")},
-        {"max_output_tokens", max_tokens}, {"temperature", temperature}, {"stop", stop}};
+    const std::pair<std::string_view, py::object> values[] = {{"model", model_name},
+                                                              {"input", input_text},
+                                                              {"response_format", py::dict(py::arg("type") = "json")},
+                                                              {"max_output_tokens", max_tokens},
+                                                              {"temperature", temperature},
+                                                              {"stop", stop}};
     py::dict params;
     for (std::string_view key : pv::create_param_keys(!max_tokens.is_none(), !temperature.is_none(), has_stop)) {
-        params[host::text(key)] = std::find_if(std::begin(values), std::end(values), [&](auto& v) { return v.first == key; })->second;
+        params[host::text(key)] =
+            std::find_if(std::begin(values), std::end(values), [&](auto& v) { return v.first == key; })->second;
     }
     return params;
 }

@@ -49,7 +49,8 @@ std::shared_ptr<const replay::Book> book_at(py::handle path) {
     static pv::BookCache kept;
     return kept.get(signature, [&] {
         auto book = std::make_shared<replay::Book>();
-        for (py::handle file : files) pv::read_transcript(host::Utf8(host::read_file(file, "r", "utf-8")).view(), *book);
+        for (py::handle file : files)
+            pv::read_transcript(host::Utf8(host::read_file(file, "r", "utf-8")).view(), *book);
         return std::shared_ptr<const replay::Book>(book);
     });
 }

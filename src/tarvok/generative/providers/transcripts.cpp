@@ -14,16 +14,18 @@ namespace json = evaluation::json;
 /// The length of the line end at `pos`, or 0 when none starts there.
 std::size_t line_end_at(std::string_view text, std::size_t pos) {
     switch (static_cast<unsigned char>(text[pos])) {
-        case '\r':
-            return pos + 1 < text.size() && text[pos + 1] == '\n' ? 2 : 1;
-        case '\n': case '\v': case '\f': case 0x1c: case 0x1d: case 0x1e:
-            return 1;
-        case 0xc2:  // U+0085
-            return text.substr(pos, 2) == "\xc2\x85" ? 2 : 0;
-        case 0xe2:  // U+2028, U+2029
-            return text.substr(pos, 3) == "\xe2\x80\xa8" || text.substr(pos, 3) == "\xe2\x80\xa9" ? 3 : 0;
-        default:
-            return 0;
+    case '\r': return pos + 1 < text.size() && text[pos + 1] == '\n' ? 2 : 1;
+    case '\n':
+    case '\v':
+    case '\f':
+    case 0x1c:
+    case 0x1d:
+    case 0x1e: return 1;
+    case 0xc2:  // U+0085
+        return text.substr(pos, 2) == "\xc2\x85" ? 2 : 0;
+    case 0xe2:  // U+2028, U+2029
+        return text.substr(pos, 3) == "\xe2\x80\xa8" || text.substr(pos, 3) == "\xe2\x80\xa9" ? 3 : 0;
+    default: return 0;
     }
 }
 
@@ -75,7 +77,8 @@ void read_transcript(std::string_view text, replay::Book& book) {
         const std::string *prompt = text_of(record, "prompt"), *reply = text_of(record, "reply");
         if (!prompt || !reply) continue;
         const std::string* model = text_of(record, "model");
-        book.add(*prompt, {*reply, {count_of(record, "tokens_in"), count_of(record, "tokens_out")}, model ? *model : ""});
+        book.add(*prompt,
+                 {*reply, {count_of(record, "tokens_in"), count_of(record, "tokens_out")}, model ? *model : ""});
     }
 }
 

@@ -60,6 +60,12 @@ bool is_mapping(py::handle value);
 /// naming the variable when it is unset or empty.
 py::object api_key(const pv::Provider& provider);
 
+/// `value` as seconds: an int or a float (no bool) that `in_range` accepts;
+/// else TypeError `not_a_number` or ValueError `out_of_range`, each followed
+/// by the value's type or text.
+double seconds_of(py::handle value, bool (*in_range)(double), const std::string& not_a_number,
+                  const std::string& out_of_range);
+
 /// The call's timeout, else the REQUEST_TIMEOUT setting as it stands: seconds
 /// as a host float, or None for the client's own default. Anything else is refused (TypeError for a
 /// value that is no number, ValueError for one that is not positive and finite).

@@ -75,23 +75,6 @@ void filter_by_signature(py::handle client, py::dict& working) {
     }
 }
 
-/// `backoff_sec` as seconds: an int or a float (not a bool), finite and not negative.
-double backoff_seconds_of(py::handle value) {
-    const char* fn = "_call_openai_with_retry";
-    if (!host::is_exact(value, Kind::Float) && !host::is_exact(value, Kind::Int)) {
-        throw py::type_error(std::string(fn) + "() argument 'backoff_sec' must be float or int, not " +
-                             host::type_name(value));
-    }
-    double seconds = PyFloat_AsDouble(value.ptr());
-    if (seconds == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-    if (!std::isfinite(seconds) || seconds < 0) {
-        host::raise(PyExc_ValueError, std::string(fn) +
-                                          "() argument 'backoff_sec' must be a finite, non-negative number, not " +
-                                          host::str_of(value));
-    }
-    return seconds;
-}
-
 py::object call_openai_with_retry(py::object client, py::object create_params, py::object retries,
                                   py::object backoff_sec, py::object progress) {
     const char* fn = "_call_openai_with_retry";
@@ -100,7 +83,9 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
                              host::type_name(create_params));
     }
     host::require(retries, fn, "retries", Kind::Int);
-    const double backoff = backoff_seconds_of(backoff_sec);
+    const std::string argument = std::string(fn) + "() argument 'backoff_sec' must be ";
+    const double backoff = seconds_of(backoff_sec, pv::is_wait, argument + "float or int, not ",
+                                      argument + "a finite, non-negative number, not ");
     const pv::RetryPolicy policy{provider("openai").label, host::saturated(retries), host::str_of(retries), backoff};
 
     py::dict working =

@@ -184,6 +184,10 @@ bool is_outage_status(long long status);
 /// Whether any of the class names of an error (its class and bases) is an outage kind.
 bool is_outage_kind(std::span<const std::string> class_names);
 
+/// Whether seconds make a wait (finite, not negative) or a timeout (finite, positive).
+bool is_wait(double seconds);
+bool is_timeout(double seconds);
+
 /// The back-off before the next attempt: `backoff_sec` × 2^attempt.
 double backoff_seconds(double backoff_sec, long long attempt);
 

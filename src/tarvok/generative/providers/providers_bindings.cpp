@@ -181,20 +181,23 @@ py::object api_key(const pv::Provider& provider) {
     host::raise(PyExc_RuntimeError, std::string(provider.environment.front()) + " environment variable not set.");
 }
 
+double seconds_of(py::handle value, bool (*in_range)(double), const std::string& not_a_number,
+                  const std::string& out_of_range) {
+    if (!host::is_exact(value, Kind::Float) && !host::is_exact(value, Kind::Int))
+        throw py::type_error(not_a_number + host::type_name(value));
+    double seconds = PyFloat_AsDouble(value.ptr());
+    if (seconds == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    if (!in_range(seconds)) host::raise(PyExc_ValueError, out_of_range + host::str_of(value));
+    return seconds;
+}
+
 py::object request_timeout() {
     // A timeout the call gave (checked when it began) wins over the setting.
     if (py::object given = call_option("timeout")) return given;
     py::object timeout = attr("REQUEST_TIMEOUT");
     if (timeout.is_none()) return timeout;
-    if (!host::is_exact(timeout, Kind::Float) && !host::is_exact(timeout, Kind::Int)) {
-        throw py::type_error("REQUEST_TIMEOUT must be a number of seconds or None, not " + host::type_name(timeout));
-    }
-    double seconds = PyFloat_AsDouble(timeout.ptr());
-    if (seconds == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-    if (!(seconds > 0) || !std::isfinite(seconds)) {
-        host::raise(PyExc_ValueError,
-                    "REQUEST_TIMEOUT must be a positive, finite number of seconds, not " + host::str_of(timeout));
-    }
+    double seconds = seconds_of(timeout, pv::is_timeout, "REQUEST_TIMEOUT must be a number of seconds or None, not ",
+                                "REQUEST_TIMEOUT must be a positive, finite number of seconds, not ");
     return py::float_(seconds);
 }
 

@@ -1,6 +1,7 @@
 // Shared by the binding files of the tarvok_generative module.
 #pragma once
 
+#include "generative/module_face.hpp"
 #include "generative/prompts.hpp"
 #include "host/host.hpp"
 
@@ -76,12 +77,32 @@ class StepOfRequest {
     std::string_view previous_;
 };
 
+/// A parameter of a function with a built signature: its name and default
+/// (a null object for "required").
+using SignedParam = std::pair<const char*, py::object>;
+inline SignedParam signed_param(const py::arg& a) { return {a.name, py::object()}; }
+inline SignedParam signed_param(const py::arg_v& a) { return {a.name, a.value}; }
+
+/// Sets `m.name` to an object callable like the builtin `impl` that carries
+/// a real `__signature__` built from `params`.
+void def_signed(py::module_& m, const char* name, const py::cpp_function& impl, const char* doc,
+                std::vector<SignedParam> params);
+
+/// host::def with the parameter list and docstring of `name` from the
+/// module's table (module_face.hpp).
+template <typename Func, typename... Extra>
+void def_documented(py::module_& m, const char* name, Func&& f, const Extra&... extra) {
+    const FunctionDoc& entry = function_doc(name);
+    host::def(m, name, entry.params, entry.doc, std::forward<Func>(f), extra...);
+}
+
 /// Defines a module function whose defaults a text signature cannot express
-/// (enumeration members): the object is callable like the builtin `impl` and
-/// carries a real `__signature__` built from `params` (name, default or a null
-/// handle for "required").
-void def_with_signature(py::module_& m, const char* name, const py::cpp_function& impl, const char* doc,
-                        std::vector<std::pair<const char*, py::object>> params);
+/// (enumeration members): `args` make both its parameters and its signature.
+template <typename Func, typename... Args>
+void def_with_signature(py::module_& m, const char* name, Func&& f, const Args&... args) {
+    def_signed(m, name, py::cpp_function(std::forward<Func>(f), py::name(name), args...), function_doc(name).doc,
+               {signed_param(args)...});
+}
 
 /// The solver's verdict from a result map: "status" (required), "message"
 /// and "infeasible_constraints" (maps with "name", "line" and "kind"), as

@@ -30,4 +30,33 @@ std::optional<std::string> first_entry_with_suffix(const std::filesystem::path& 
     return best;
 }
 
+void gather_examples(ExampleLibrary& library) {
+    std::size_t hits = 0;
+    try {
+        library.notify("Retrieving few-shot examples (k=" + library.k_shown() + ")");
+        try {
+            library.rank_by_meaning();
+        } catch (const MeaningUnavailable& e) {
+            library.log("Few-shot ranking by meaning unavailable: " + e.reason());
+            library.notify("Embedding model unavailable (" + library.shown(e.reason()) +
+                           "); ranking few-shot examples by word overlap (BM25)");
+            library.rank_lexically();
+        }
+        std::string names = library.hit_names();
+        hits = library.hit_count();
+        library.notify("Found " + std::to_string(hits) + " few-shot candidates: " + names);
+    } catch (const GatheringStepFailed& e) {
+        library.log("Few-shot retrieval skipped: " + e.reason());
+        library.notify("Few-shot retrieval failed; continuing without examples");
+        return;
+    }
+    for (std::size_t i = 0; i < hits; ++i) {
+        try {
+            if (library.take(i)) return;
+        } catch (const GatheringStepFailed& e) {
+            library.log("Skipping example due to error: " + e.reason());
+        }
+    }
+}
+
 }  // namespace tarvok::generative

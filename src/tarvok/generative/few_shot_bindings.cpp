@@ -61,22 +61,6 @@ std::string error_text(py::error_already_set& e) {
     }
 }
 
-/// Runs `step`; an ordinary error (not an interrupt or exit) is handed to
-/// `absorb` with its text instead of propagating. Returns whether it ran clean.
-template <typename Step, typename Absorb>
-bool guarded(Step&& step, Absorb&& absorb) {
-    try {
-        step();
-        return true;
-    } catch (py::error_already_set& e) {
-        if (!host::is_ordinary(e)) throw;
-        absorb(error_text(e));
-    } catch (const std::exception& e) {
-        absorb(std::string(e.what()));
-    }
-    return false;
-}
-
 /// Why ranking by meaning cannot be done, when `error` says the embedding
 /// model cannot be loaded (or its libraries imported); none for other errors.
 std::optional<std::string> embedding_unavailable(py::error_already_set& error) {
@@ -90,99 +74,134 @@ std::optional<std::string> embedding_unavailable(py::error_already_set& error) {
     return error_text(error);
 }
 
-/// The ranking hits: by meaning (`rag_rank`), or, when no embedding model can
-/// be loaded, by the words the descriptions share with the problem (BM25),
-/// which the progress says.
-py::object rank_examples(py::object problem_description, py::object k, py::object models_dir, py::object progress) {
-    std::optional<std::string> unavailable;
+/// Runs one step of the gathering for the core: an ordinary error of the
+/// host (not an interrupt or exit), or of C++, becomes GatheringStepFailed.
+template <typename Step>
+auto step(Step&& body) {
     try {
-        py::object rank = attr("rag_rank");
-        // An embedding model the call chose; else the ranker's own default.
-        if (py::object embedding_model = call_option("embedding_model")) {
-            return rank(py::arg("query") = problem_description, py::arg("models_dir") = models_dir,
-                        py::arg("top_k") = k, py::arg("model_name") = embedding_model);
-        }
-        return rank(py::arg("query") = problem_description, py::arg("models_dir") = models_dir, py::arg("top_k") = k);
+        return body();
+    } catch (const MeaningUnavailable&) {
+        throw;
+    } catch (const GatheringStepFailed&) {
+        throw;
     } catch (py::error_already_set& e) {
-        unavailable = embedding_unavailable(e);
-        if (!unavailable) throw;
+        if (!host::is_ordinary(e)) throw;
+        throw GatheringStepFailed(error_text(e), std::current_exception());
+    } catch (const std::exception& e) {
+        throw GatheringStepFailed(e.what(), std::current_exception());
     }
-    log_debug("Few-shot ranking by meaning unavailable: " + *unavailable);
-    notify(progress, "Embedding model unavailable (" + server_text(host::text(*unavailable)) +
-                         "); ranking few-shot examples by word overlap (BM25)");
-    return host::import_sibling(host::this_module(), "example_ranker")
-        .attr("rank_lexically")(py::arg("query") = problem_description, py::arg("models_dir") = models_dir,
-                                py::arg("top_k") = k);
 }
 
-py::list gather_few_shots(py::object problem_description, py::object k, py::object models_dir, py::object progress) {
-    py::list examples;
-    py::object hits;
-    bool retrieved = guarded(
-        [&] {
-            notify(progress, "Retrieving few-shot examples (k=" + py::str(k).cast<std::string>() + ")");
-            hits = rank_examples(problem_description, k, models_dir, progress);
-            py::list names;
-            for (py::handle hit : hits) names.append(pathlib_path(hit["path"]).attr("name"));
-            notify(progress, "Found " + std::to_string(py::len(hits)) +
-                                 " few-shot candidates: " + py::repr(names).cast<std::string>());
-        },
-        [&](const std::string& reason) {
-            log_debug("Few-shot retrieval skipped: " + reason);
-            notify(progress, "Few-shot retrieval failed; continuing without examples");
-        });
-    if (!retrieved) return py::list();
+/// The library on the host: `rag_rank` (or the lexical ranker), then
+/// `_safe_read_text` and `_find_pair_in_folder` for each hit, all looked up
+/// at call time.
+class HostLibrary : public ExampleLibrary {
+  public:
+    HostLibrary(py::object problem, py::object k, py::object models_dir, py::object progress)
+        : problem_(std::move(problem)), k_(std::move(k)), dir_(std::move(models_dir)), progress_(std::move(progress)) {}
 
-    for (py::handle hit : hits) {
-        bool enough = false;
-        guarded(
-            [&] {
-                py::object desc_path = pathlib_path(hit["path"]);
-                py::object read = attr("_safe_read_text");
-                py::object description = read(desc_path);
-                py::tuple pair = attr("_find_pair_in_folder")(desc_path);
-                if (pair.size() != 2) throw py::value_error("expected a pair of paths");
-                py::object model_path = pair[0], data_path = pair[1];
-                if (!host::truthy(description) || model_path.is_none() || data_path.is_none()) return;
-                py::object model = read(model_path);
-                py::object data = read(data_path);
-                if (!host::truthy(model) || !host::truthy(data)) return;
-                py::dict entry;
-                entry["description"] = description;
-                entry["model"] = model;
-                entry["data"] = data;
-                entry["desc_path"] = py::str(desc_path);
-                entry["model_path"] = py::str(model_path);
-                entry["data_path"] = py::str(data_path);
-                examples.append(entry);
-                PyObject* reached = PyObject_RichCompare(py::int_(py::len(examples)).ptr(), k.ptr(), Py_GE);
-                if (reached == nullptr) throw py::error_already_set();
-                enough = host::truthy(py::reinterpret_steal<py::object>(reached));
-            },
-            [&](const std::string& reason) { log_debug("Skipping example due to error: " + reason); });
-        if (enough) break;
+    py::list examples;
+
+    std::string k_shown() override {
+        return step([&] { return py::str(k_).cast<std::string>(); });
     }
-    return examples;
+    void rank_by_meaning() override {
+        step([&] {
+            try {
+                py::object rank = attr("rag_rank");
+                // An embedding model the call chose; else the ranker's own default.
+                if (py::object embedding_model = call_option("embedding_model")) {
+                    hits_ = rank(py::arg("query") = problem_, py::arg("models_dir") = dir_, py::arg("top_k") = k_,
+                                 py::arg("model_name") = embedding_model);
+                } else {
+                    hits_ = rank(py::arg("query") = problem_, py::arg("models_dir") = dir_, py::arg("top_k") = k_);
+                }
+            } catch (py::error_already_set& e) {
+                if (std::optional<std::string> why = embedding_unavailable(e)) throw MeaningUnavailable(*why);
+                throw;
+            }
+        });
+    }
+    void rank_lexically() override {
+        step([&] {
+            hits_ = host::import_sibling(host::this_module(), "example_ranker")
+                        .attr("rank_lexically")(py::arg("query") = problem_, py::arg("models_dir") = dir_,
+                                                py::arg("top_k") = k_);
+        });
+    }
+    std::string hit_names() override {
+        return step([&] {
+            py::list names;
+            for (py::handle hit : hits_) {
+                items_.append(hit);
+                names.append(pathlib_path(hit["path"]).attr("name"));
+            }
+            return py::repr(names).cast<std::string>();
+        });
+    }
+    std::size_t hit_count() override {
+        return step([&] { return py::len(hits_); });
+    }
+    bool take(std::size_t index) override {
+        return step([&] {
+            py::object desc_path = pathlib_path(items_[index]["path"]);
+            py::object read = attr("_safe_read_text");
+            py::object description = read(desc_path);
+            py::tuple pair = attr("_find_pair_in_folder")(desc_path);
+            if (pair.size() != 2) throw py::value_error("expected a pair of paths");
+            py::object model_path = pair[0], data_path = pair[1];
+            if (!host::truthy(description) || model_path.is_none() || data_path.is_none()) return false;
+            py::object model = read(model_path);
+            py::object data = read(data_path);
+            if (!host::truthy(model) || !host::truthy(data)) return false;
+            py::dict entry;
+            entry["description"] = description;
+            entry["model"] = model;
+            entry["data"] = data;
+            entry["desc_path"] = py::str(desc_path);
+            entry["model_path"] = py::str(model_path);
+            entry["data_path"] = py::str(data_path);
+            examples.append(entry);
+            PyObject* reached = PyObject_RichCompare(py::int_(py::len(examples)).ptr(), k_.ptr(), Py_GE);
+            if (reached == nullptr) throw py::error_already_set();
+            return host::truthy(py::reinterpret_steal<py::object>(reached));
+        });
+    }
+    void notify(const std::string& line) override {
+        step([&] { bind::notify(progress_, line); });
+    }
+    void log(const std::string& line) override {
+        step([&] { log_debug(line); });
+    }
+    std::string shown(const std::string& text) override {
+        return step([&] { return server_text(host::text(text)); });
+    }
+
+  private:
+    py::object problem_, k_, dir_, progress_;
+    py::object hits_ = py::none();
+    py::list items_;  ///< the hits, as the names were read from them
+};
+
+py::list gather_few_shots(py::object problem_description, py::object k, py::object models_dir, py::object progress) {
+    HostLibrary library(problem_description, k, models_dir, progress);
+    try {
+        gather_examples(library);
+    } catch (const GatheringStepFailed& failed) {
+        std::rethrow_exception(failed.error());  // a step outside the core's guard: the host's error, as raised
+    }
+    return library.examples;
 }
 
 }  // namespace
 
 void register_few_shot(py::module_& m) {
-    using host::def;
     py::object top_k = m.attr("FEW_SHOT_TOP_K");
     py::object none = py::none();
 
-    def(m, "_find_pair_in_folder", "desc_path",
-        "Find the model and data files that belong to a problem description file.\n\n"
-        "Each is the same-stem .mod or .dat file beside the description, else the first such file of\n"
-        "the folder by name; None where the folder has none.",
-        &find_pair_in_folder, py::arg("desc_path"));
-    def(m, "_gather_few_shots", "problem_description, k=3, models_dir=None, progress=None",
-        "Gather up to k worked examples similar to the problem description; never fails.\n\n"
-        "Each example maps description, model, data, desc_path, model_path and data_path to texts,\n"
-        "best match first. Retrieval problems leave fewer examples or none.",
-        &gather_few_shots, py::arg("problem_description"), py::arg("k") = top_k, py::arg("models_dir") = none,
-        py::arg("progress") = none);
+    def_documented(m, "_find_pair_in_folder", &find_pair_in_folder, py::arg("desc_path"));
+    def_documented(m, "_gather_few_shots", &gather_few_shots, py::arg("problem_description"), py::arg("k") = top_k,
+                   py::arg("models_dir") = none, py::arg("progress") = none);
 }
 
 }  // namespace tarvok::generative::bind

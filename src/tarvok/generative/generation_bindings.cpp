@@ -3,6 +3,7 @@
 // check's `_execute_model`. Each checks its arguments, reads the settings it
 // falls back on, runs the core (see workflow_bindings.cpp) and speaks Python.
 #include "common/files.hpp"
+#include "generative/module_face.hpp"
 #include "generative/providers/providers.hpp"
 #include "generative/workflow_bindings.hpp"
 
@@ -240,15 +241,19 @@ py::object execute(const GenerationResult& g, py::object time_limit) {
     return execution_map(g.result.pair, g.result.compiled_model.get(), time_limit, g.assumptions);
 }
 
+/// Runs the loop of the call.
+GenerationResult result_of(Call& c) {
+    return {run_loop(c),           c.model_file,      c.data_file,  c.run.alignment,
+            c.run.execution_check, c.run.assumptions, c.run.what_if};
+}
+
 py::object run_and_wrap(Call& c, const PerCall& per_call) {
     py::dict options;
     if (!per_call.timeout.is_none()) options["timeout"] = py::float_(per_call.timeout.cast<double>());
     if (!per_call.embedding_model.is_none()) options["embedding_model"] = per_call.embedding_model;
     if (!per_call.replay.is_none()) options["replay_path"] = per_call.replay;
     CallOptions scope(options);
-    GenerationResult g{run_loop(c),           c.model_file,      c.data_file,  c.run.alignment,
-                       c.run.execution_check, c.run.assumptions, c.run.what_if};
-    return py::cast(std::move(g));
+    return py::cast(result_of(c));
 }
 
 // ---------------------------------------------------------- entry points
@@ -260,8 +265,7 @@ py::object generative_solve(py::object prompt, py::object model_file, py::object
     Arguments a{prompt,          model_file,  data_file, model_name,   mode,     iterations,
                 alignment_check, temperature, stop,      llm_provider, progress, few_shot};
     Call c = prepare("generative_solve", a, PerCall{});
-    GenerationResult g{run_loop(c),           model_file,        data_file,    c.run.alignment,
-                       c.run.execution_check, c.run.assumptions, c.run.what_if};
+    GenerationResult g = result_of(c);
     if (!host::truthy(return_statistics)) return host::text(g.result.assessment);
     return statistics(g);
 }
@@ -374,283 +378,87 @@ py::object check_provider(py::object llm_provider, py::object model_name, py::ob
 
 // --------------------------------------------------------- registration
 
-using ResultClass = py::class_<GenerationResult>;
-
-/// The final pair: its texts, its files, whether and how it compiles.
-void add_pair_properties(ResultClass& cls) {
-    cls.def_property_readonly(
-           "model_text", [](const GenerationResult& g) { return model_of(g.result.pair); },
-           "The final model text, as written to model_file ('' when no reply was read).")
-        .def_property_readonly(
-            "data_text", [](const GenerationResult& g) { return data_of(g.result.pair); },
-            "The final data text, as written to data_file.")
-        .def_readonly("model_file", &GenerationResult::model_file, "The model file, as given.")
-        .def_readonly("data_file", &GenerationResult::data_file, "The data file, as given.")
-        .def_property_readonly(
-            "iterations", [](const GenerationResult& g) { return g.result.iterations; }, "Iterations performed.")
-        .def_property_readonly(
-            "compiled", [](const GenerationResult& g) { return g.result.compiled; }, "Whether the final pair compiles.")
-        .def_property_readonly(
-            "syntax_errors", [](const GenerationResult& g) { return text_list(g.result.syntax_errors); },
-            "The final pair's compiler errors as the repair prompt shows them (empty when it compiles).")
-        .def_property_readonly(
-            "diagnostics", [](const GenerationResult& g) { return compiled_records(g.result.compiled_model.get()); },
-            "The final pair's diagnostic records (dicts as SemanticError.diagnostics holds them): its errors,\n"
-            "or the warnings of a pair that compiles.")
-        .def_property_readonly(
-            "compiled_model", [](const GenerationResult& g) { return compiled_handle(g.result.compiled_model.get()); },
-            "The final pair as compiled, a tarvok.solver.CompiledModel (its `program` solves with\n"
-            "tarvok.solver.solve_program and writes out with tarvok.scipy_emitter.write_program_script); None\n"
-            "when a replaced TVLCompiler compiled it.");
+py::object optional_int(const std::optional<long long>& value) {
+    return value ? py::object(py::int_(*value)) : py::none();
 }
 
-/// What the run made of the final pair: the iterations, the verdict, the solve.
-void add_outcome_properties(ResultClass& cls) {
-    cls.def_property_readonly(
-           "aligned",
-           [](const GenerationResult& g) {
-               return g.alignment ? py::object(py::bool_(g.result.aligned)) : py::object(py::none());
-           },
-           "Whether the final pair was judged aligned; None when the alignment check was off.")
-        .def_property_readonly(
-            "assessment", [](const GenerationResult& g) { return host::text(g.result.assessment); },
-            "The assessment, trimmed: the last verdict's, or the final assessment.")
-        .def_property_readonly(
-            "execution",
-            [](const GenerationResult& g) {
-                return g.result.execution ? held(g.result.execution->host.get()).first : py::object(py::none());
-            },
-            "The execution check's solve of the final pair (status, objective, message,\n"
-            "infeasible_constraints), or None when it made none.")
-        .def_property_readonly(
-            "llm_calls", [](const GenerationResult& g) { return g.result.llm_calls; },
-            "Requests to the LLM that got a reply.")
-        .def_property_readonly(
-            "repair_rounds", [](const GenerationResult& g) { return g.result.repair_rounds; },
-            "Of those, the requests that revised a pair (after compile errors, a verdict of not aligned or\n"
-            "the solver's verdict).")
-        .def_property_readonly(
-            "tokens_in",
-            [](const GenerationResult& g) {
-                return g.result.usage.tokens_in ? py::object(py::int_(*g.result.usage.tokens_in)) : py::none();
-            },
-            "Prompt tokens summed over the requests whose provider reported them; None when none did.")
-        .def_property_readonly(
-            "tokens_out",
-            [](const GenerationResult& g) {
-                return g.result.usage.tokens_out ? py::object(py::int_(*g.result.usage.tokens_out)) : py::none();
-            },
-            "Reply tokens summed over the requests whose provider reported them; None when none did.")
-        .def_property_readonly("statistics", &statistics,
-                               "The map generative_solve returns with return_statistics=True.")
-        .def("execute", &execute, py::arg("time_limit") = py::none(),
-             host::signed_doc("execute", "self, time_limit=None",
-                              "The final pair's solver outcome as the execution check reports it (status, objective,\n"
-                              "message, infeasible_constraints): the check's own solve when it made one, else a solve\n"
-                              "of the compiled model (time_limit seconds, None for no limit); with the assumptions\n"
-                              "step also 'answer' (the model's decision expression answer, or None). None when the\n"
-                              "final pair does not compile.")
-                 .c_str())
-        .def("__repr__", [](const GenerationResult& g) {
-            std::string text = "<GenerationResult iterations=" + std::to_string(g.result.iterations);
-            text += g.result.compiled ? " compiled" : " not compiled";
-            if (g.alignment) text += g.result.aligned ? " aligned" : " not aligned";
-            return text + ">";
-        });
-}
-
-/// What the assumptions step found: the listed assumptions and the what-if table.
-void add_assumption_properties(ResultClass& cls) {
-    cls.def_property_readonly("assumptions", &assumptions_list,
-                              "The assumptions the final pair makes (dicts: 'assumption', 'alternative', 'where',\n"
-                              "'kind'), the LLM's first, then the data's numbers the description does not give;\n"
-                              "None when the assumptions step was not taken.")
-        .def_property_readonly(
-            "assumptions_error",
-            [](const GenerationResult& g) {
-                return g.result.assumptions_failure.empty() ? py::object(py::none())
-                                                            : py::object(host::text(g.result.assumptions_failure));
-            },
-            "Why the assumptions reply gave no list, or None.")
-        .def_property_readonly("what_if", &what_if_table,
-                               "The what-if table: 'main' (status, objective and answer of the final pair),\n"
-                               "'alternatives' (per explored assumption: its texts, 'index', 'model_file',\n"
-                               "'data_file', 'compiled', 'errors', 'status', 'objective', 'answer', 'adopted':\n"
-                               "an asked quantity that solves to the main objective becomes the final pair)\n"
-                               "and 'unexplored'; None when the what-if step was not taken.");
+/// A field of the result as the host sees it.
+py::object field_of(const GenerationResult& g, ResultField field) {
+    const wf::Result& r = g.result;
+    switch (field) {
+    case ResultField::ModelText: return model_of(r.pair);
+    case ResultField::DataText: return data_of(r.pair);
+    case ResultField::ModelFile: return g.model_file;
+    case ResultField::DataFile: return g.data_file;
+    case ResultField::Iterations: return py::int_(r.iterations);
+    case ResultField::Compiled: return py::bool_(r.compiled);
+    case ResultField::SyntaxErrors: return text_list(r.syntax_errors);
+    case ResultField::Diagnostics: return compiled_records(r.compiled_model.get());
+    case ResultField::CompiledModel: return compiled_handle(r.compiled_model.get());
+    case ResultField::Aligned: return g.alignment ? py::object(py::bool_(r.aligned)) : py::none();
+    case ResultField::Assessment: return host::text(r.assessment);
+    case ResultField::Execution: return r.execution ? held(r.execution->host.get()).first : py::none();
+    case ResultField::LlmCalls: return py::int_(r.llm_calls);
+    case ResultField::RepairRounds: return py::int_(r.repair_rounds);
+    case ResultField::TokensIn: return optional_int(r.usage.tokens_in);
+    case ResultField::TokensOut: return optional_int(r.usage.tokens_out);
+    case ResultField::Statistics: return statistics(g);
+    case ResultField::Assumptions: return assumptions_list(g);
+    case ResultField::AssumptionsError:
+        return r.assumptions_failure.empty() ? py::object(py::none()) : host::text(r.assumptions_failure);
+    case ResultField::WhatIf: return what_if_table(g);
+    }
+    return py::none();
 }
 
 void register_result(py::module_& m) {
-    ResultClass cls(m, "GenerationResult",
-                    "What one run of the loop gave (run_generation).\n\n"
-                    "The final pair's texts and files, whether it compiles and its diagnostics, whether it was\n"
-                    "judged aligned, the assessment, the iterations, the solver outcome when the execution check\n"
-                    "solved it, and its compiled model, which solves and writes out without compiling again.");
-    add_pair_properties(cls);
-    add_outcome_properties(cls);
-    add_assumption_properties(cls);
+    py::class_<GenerationResult> cls(m, "GenerationResult", kGenerationResultDoc);
+    for (const ResultFieldDoc& f : result_fields())
+        cls.def_property_readonly(
+            f.name, [field = f.field](const GenerationResult& g) { return field_of(g, field); }, f.doc);
+    cls.def("execute", &execute, py::arg("time_limit") = py::none(),
+            host::signed_doc("execute", "self, time_limit=None", kExecuteDoc).c_str());
+    cls.def("__repr__", [](const GenerationResult& g) {
+        return result_repr(g.result.iterations, g.result.compiled,
+                           g.alignment ? std::optional(g.result.aligned) : std::nullopt);
+    });
 }
 
 void register_run_generation(py::module_& m) {
     py::object none = py::none();
-    host::def(m, "run_generation",
-              "prompt, model_file, data_file, *, model_name=None, llm_provider=None, mode=None, iterations=None, "
-              "alignment_check=None, temperature=None, stop=None, progress=None, few_shot=True, few_shot_library=None, "
-              "execution_check=None, execution_time_limit=None, timeout=None, embedding_model=None, on_event=None, "
-              "record=None, replay=None, assumptions=None, what_if=False, what_if_max=3, cancel=None",
-              "Run the generation loop of generative_solve and return a GenerationResult.\n\n"
-              "The loop, its files and its failures are those of generative_solve, whose parameters it shares;\n"
-              "the options below hold for this call only and leave the module settings as they are. None reads\n"
-              "the setting as it stands: model_name MODEL_NAME, mode Grammar.BNF, iterations MAX_ITERATIONS,\n"
-              "few_shot_library FEW_SHOT_LIBRARY, execution_check EXECUTION_CHECK, execution_time_limit\n"
-              "EXECUTION_TIME_LIMIT (seconds per solve; math.inf for no limit), timeout REQUEST_TIMEOUT (seconds\n"
-              "per request); llm_provider None lets the model name decide, embedding_model None is the ranker's\n"
-              "default. on_event, a callable, receives every step as a dict: 'kind' ('iteration',\n"
-              "'compile_failed', 'aligned', 'request', 'reply', ...), 'text' (the progress line, or None),\n"
-              "'iteration', and what the step is about ('step', 'provider' and 'model' of a request, 'seconds' of\n"
-              "a reply, 'errors', 'assessment', 'execution'); like progress, it cannot break the loop.\n\n"
-              "record, a path, gets one JSON line per exchange with the LLM, appended whole as its reply arrives:\n"
-              "'provider', 'model', 'step' ('generate', 'repair', 'align', 'realign', 'execution', 'assess'),\n"
-              "'prompt', 'reply', 'temperature', 'tokens_in' and 'tokens_out' (None where the provider reports\n"
-              "no usage) and 'seconds'. replay, a path, is where the provider 'replay' finds its transcripts\n"
-              "for this call (REPLAY_PATH when None).\n\n"
-              "assumptions (None reads ASSUMPTIONS_CHECK) asks, once the final pair compiles (and solves, with\n"
-              "the execution check), which assumptions it makes where the description is silent or ambiguous;\n"
-              "the data's numbers the description does not give join them as 'invented_data'. what_if (the\n"
-              "solve extra; implies assumptions) asks for the pair under each alternative reading, at most\n"
-              "what_if_max requests, compiles and solves it and writes it beside the run's files\n"
-              "(NAME.alt1.mod, NAME.alt1.dat, ...). A reply that is no list is reported in\n"
-              "assumptions_error; the final pair and its answer stay as they are. cancel, a callable, is asked\n"
-              "between the steps of the loop; once it returns true the run stops there and raises\n"
-              "RuntimeError('the run was cancelled').",
-              &run_generation, py::arg("prompt"), py::arg("model_file"), py::arg("data_file"), py::kw_only(),
-              py::arg("model_name") = none, py::arg("llm_provider") = none, py::arg("mode") = none,
-              py::arg("iterations") = none, py::arg("alignment_check") = none, py::arg("temperature") = none,
-              py::arg("stop") = none, py::arg("progress") = none, py::arg("few_shot") = true,
-              py::arg("few_shot_library") = none, py::arg("execution_check") = none,
-              py::arg("execution_time_limit") = none, py::arg("timeout") = none, py::arg("embedding_model") = none,
-              py::arg("on_event") = none, py::arg("record") = none, py::arg("replay") = none,
-              py::arg("assumptions") = none, py::arg("what_if") = false, py::arg("what_if_max") = 3,
-              py::arg("cancel") = none);
+    def_documented(m, "run_generation", &run_generation, py::arg("prompt"), py::arg("model_file"), py::arg("data_file"),
+                   py::kw_only(), py::arg("model_name") = none, py::arg("llm_provider") = none, py::arg("mode") = none,
+                   py::arg("iterations") = none, py::arg("alignment_check") = none, py::arg("temperature") = none,
+                   py::arg("stop") = none, py::arg("progress") = none, py::arg("few_shot") = true,
+                   py::arg("few_shot_library") = none, py::arg("execution_check") = none,
+                   py::arg("execution_time_limit") = none, py::arg("timeout") = none, py::arg("embedding_model") = none,
+                   py::arg("on_event") = none, py::arg("record") = none, py::arg("replay") = none,
+                   py::arg("assumptions") = none, py::arg("what_if") = false, py::arg("what_if_max") = 3,
+                   py::arg("cancel") = none);
 }
-
-/// The docstring of generative_solve.
-constexpr const char* kGenerativeSolveDoc =
-    "Generate a Tarvok model and data file from a prompt using OpenAI GPT, validate with tarvok, "
-    "iterate on errors, and assess alignment.\n\n"
-    "Each iteration asks the LLM for a model and data pair, compiles it, and writes both files\n"
-    "(each replaced whole through a temporary file beside it, so a failure leaves the previous\n"
-    "pair); compile errors are sent back for repair, and a compiling pair is judged against the\n"
-    "description when the alignment check is on. With EXECUTION_CHECK on, a compiling pair is\n"
-    "first solved (EXECUTION_TIME_LIMIT seconds) and one that is infeasible, unbounded or fails\n"
-    "in the solver is sent back with the solver's verdict. Files are UTF-8.\n\n"
-    "Parameters:\n"
-    "  prompt             the problem description.\n"
-    "  model_file         path of the model file to write; missing folders are created.\n"
-    "  data_file          path of the data file to write; it must not name the model file\n"
-    "                     (ValueError before any request).\n"
-    "  model_name         the LLM's model name (MODEL_NAME at import).\n"
-    "  mode               the Grammar reference pasted into the prompts (Grammar.BNF).\n"
-    "  iterations         most generate/compile rounds; read as the host's int(), at least 1,\n"
-    "                     MAX_ITERATIONS when it is no number.\n"
-    "  return_statistics  return a dict with 'iterations', 'assessment' and 'syntax_errors'\n"
-    "                     (the last round's compiler errors) instead of the assessment text;\n"
-    "                     with EXECUTION_CHECK on, also 'solver_status' and 'objective' of the\n"
-    "                     final pair (None when it was not solved).\n"
-    "  alignment_check    judge compiling pairs against the description; None reads\n"
-    "                     ALIGNMENT_CHECK.\n"
-    "  temperature        float for the generating requests; judging requests then use 0.0,\n"
-    "                     the final assessment 0.2; None sends no temperature at all.\n"
-    "  stop               list of stop sequences (OpenAI only), or None.\n"
-    "  llm_provider       'openai', 'google' or 'ollama' (or an alias); None or an unknown name\n"
-    "                     lets the model name decide.\n"
-    "  progress           callable taking one status line, or None for the debug log.\n"
-    "  few_shot           put the closest worked examples of FEW_SHOT_LIBRARY into the prompts\n"
-    "                     (FEW_SHOT_TOP_K of them).\n\n"
-    "Returns the assessment text (trimmed), or the statistics dict. Raises RuntimeError for an\n"
-    "empty or unparseable LLM reply and for failed requests (each request is bounded by\n"
-    "REQUEST_TIMEOUT); errors of the files and the client libraries propagate.";
 
 void register_generative_solve(py::module_& m) {
-    py::object model_name = m.attr("MODEL_NAME");
-    py::object llm_provider = m.attr("LLM_PROVIDER");
-    py::object iterations = m.attr("MAX_ITERATIONS");
-    py::object bnf = m.attr("Grammar").attr("BNF");
-    py::object none = py::none();
-    py::cpp_function solve_fn(&generative_solve, py::name("generative_solve"), py::arg("prompt"), py::arg("model_file"),
-                              py::arg("data_file"), py::arg("model_name") = model_name, py::arg("mode") = bnf,
-                              py::arg("iterations") = iterations, py::arg("return_statistics") = false,
-                              py::arg("alignment_check") = none, py::arg("temperature") = none, py::arg("stop") = none,
-                              py::arg("llm_provider") = llm_provider, py::arg("progress") = none,
-                              py::arg("few_shot") = true);
-    def_with_signature(m, "generative_solve", solve_fn, kGenerativeSolveDoc,
-                       {{"prompt", {}},
-                        {"model_file", {}},
-                        {"data_file", {}},
-                        {"model_name", model_name},
-                        {"mode", bnf},
-                        {"iterations", iterations},
-                        {"return_statistics", py::bool_(false)},
-                        {"alignment_check", none},
-                        {"temperature", none},
-                        {"stop", none},
-                        {"llm_provider", llm_provider},
-                        {"progress", none},
-                        {"few_shot", py::bool_(true)}});
-}
-
-void register_generative_feedback(py::module_& m) {
-    py::object model_name = m.attr("MODEL_NAME");
-    py::object llm_provider = m.attr("LLM_PROVIDER");
-    py::object bnf = m.attr("Grammar").attr("BNF");
-    py::object none = py::none();
-    py::cpp_function feedback_fn(&generative_feedback, py::name("generative_feedback"), py::arg("prompt"),
-                                 py::arg("model_file"), py::arg("data_file"), py::arg("model_name") = model_name,
-                                 py::arg("mode") = bnf, py::arg("temperature") = none, py::arg("stop") = none,
-                                 py::arg("llm_provider") = llm_provider, py::arg("progress") = none);
-    def_with_signature(
-        m, "generative_feedback", feedback_fn,
-        "Provide feedback on a given Tarvok model and data file based on a user prompt.\n\n"
-        "One LLM request; nothing is compiled or written.\n\n"
-        "Parameters:\n"
-        "  prompt        the question or request about the model.\n"
-        "  model_file    path of an existing model file (read as UTF-8).\n"
-        "  data_file     path of an existing data file (read as UTF-8).\n"
-        "  model_name    the LLM's model name (MODEL_NAME at import).\n"
-        "  mode          the Grammar reference pasted into the prompt (Grammar.BNF).\n"
-        "  temperature   any float sends temperature 0.0; None sends none.\n"
-        "  stop          list of stop sequences (OpenAI only), or None.\n"
-        "  llm_provider  'openai', 'google' or 'ollama' (or an alias); None lets the model name decide.\n"
-        "  progress      callable taking one status line, or None for the debug log.\n\n"
-        "Returns the parsed reply: 'feedback' and, when changes are proposed, 'revised_model' and\n"
-        "'revised_data' (None when the reply is the JSON null). Raises RuntimeError for an empty or\n"
-        "unparseable reply; a missing file fails before any request.",
-        {{"prompt", {}},
-         {"model_file", {}},
-         {"data_file", {}},
-         {"model_name", model_name},
-         {"mode", bnf},
-         {"temperature", none},
-         {"stop", none},
-         {"llm_provider", llm_provider},
-         {"progress", none}});
+    py::object model_name = m.attr("MODEL_NAME"), llm_provider = m.attr("LLM_PROVIDER");
+    py::object bnf = m.attr("Grammar").attr("BNF"), iterations = m.attr("MAX_ITERATIONS"), none = py::none();
+    def_with_signature(m, "generative_solve", &generative_solve, py::arg("prompt"), py::arg("model_file"),
+                       py::arg("data_file"), py::arg("model_name") = model_name, py::arg("mode") = bnf,
+                       py::arg("iterations") = iterations, py::arg("return_statistics") = false,
+                       py::arg("alignment_check") = none, py::arg("temperature") = none, py::arg("stop") = none,
+                       py::arg("llm_provider") = llm_provider, py::arg("progress") = none, py::arg("few_shot") = true);
+    def_with_signature(m, "generative_feedback", &generative_feedback, py::arg("prompt"), py::arg("model_file"),
+                       py::arg("data_file"), py::arg("model_name") = model_name, py::arg("mode") = bnf,
+                       py::arg("temperature") = none, py::arg("stop") = none, py::arg("llm_provider") = llm_provider,
+                       py::arg("progress") = none);
 }
 
 }  // namespace
 
 void register_workflow(py::module_& m) {
-    host::def(m, "_execute_model", "model_code, data_code, time_limit=None",
-              "Solve a model and data pair for the execution check and report how it ended.\n\n"
-              "Returns a map: 'status' (the solver's status word), 'objective', 'message' and\n"
-              "'infeasible_constraints'. A fault that only the data reveals is the status 'error'.",
-              &execute_model, py::arg("model_code"), py::arg("data_code"), py::arg("time_limit") = py::none());
-    host::def(m, "_check_provider", "llm_provider, model_name, replay=None",
-              "Make the client of the provider a run would use, once, so that a missing key, library or\n"
-              "transcript fails before any work; returns the provider. Nothing is made when the module's\n"
-              "request step or run_generation was replaced.",
-              &check_provider, py::arg("llm_provider"), py::arg("model_name"), py::arg("replay") = py::none());
+    def_documented(m, "_execute_model", &execute_model, py::arg("model_code"), py::arg("data_code"),
+                   py::arg("time_limit") = py::none());
+    def_documented(m, "_check_provider", &check_provider, py::arg("llm_provider"), py::arg("model_name"),
+                   py::arg("replay") = py::none());
     register_generative_solve(m);
-    register_generative_feedback(m);
     register_result(m);
     register_run_generation(m);
     record_loaded_steps();

@@ -5,10 +5,13 @@
 #include "generative/providers/providers.hpp"
 #include "generative/reply_parsing.hpp"
 #include "generative/server_text.hpp"
+#include "generative/settings.hpp"
 
 #include <pybind11/stl.h>
 
 #include <memory>
+#include <type_traits>
+#include <variant>
 
 namespace tarvok::generative::bind {
 
@@ -111,8 +114,8 @@ CallOptions::~CallOptions() {
     PyErr_Clear();
 }
 
-void def_with_signature(py::module_& m, const char* name, const py::cpp_function& impl, const char* doc,
-                        std::vector<std::pair<const char*, py::object>> params) {
+void def_signed(py::module_& m, const char* name, const py::cpp_function& impl, const char* doc,
+                std::vector<SignedParam> params) {
     SignedFunction f{impl, {}};
     for (auto& [param, value] : params) f.params.emplace_back(param, value);
     py::object obj = py::cast(std::move(f));
@@ -124,11 +127,8 @@ void def_with_signature(py::module_& m, const char* name, const py::cpp_function
 }
 
 void register_reply_parsing(py::module_& m) {
-    host::def(
-        m, "extract_json_from_markdown", "text",
-        "Extract JSON object from a Markdown code block if present.\n\n"
-        "Returns the object text of the first ```json fence (greedy up to the last\n"
-        "closing fence), else the first brace-balanced run, else the text unchanged.",
+    def_documented(
+        m, "extract_json_from_markdown",
         [](py::object text) -> py::object {
             host::require(text, "extract_json_from_markdown", "text", Kind::Str);
             host::Utf8 utf8(text);
@@ -144,11 +144,8 @@ void register_reply_parsing(py::module_& m) {
         },
         py::arg("text"));
 
-    host::def(
-        m, "_json_loads_relaxed", "text",
-        "Parse an LLM reply into a JSON object (or None for null).\n\n"
-        "The reply is tried as it stands, then the text cut out by\n"
-        "extract_json_from_markdown; the second attempt's error propagates.",
+    def_documented(
+        m, "_json_loads_relaxed",
         [](py::object text) -> py::object {
             host::require(text, "_json_loads_relaxed", "text", Kind::Str);
             auto loads = py::module_::import("json").attr("loads");
@@ -174,6 +171,7 @@ void register_reply_parsing(py::module_& m) {
 
 namespace bind = tarvok::generative::bind;
 namespace host = tarvok::host;
+namespace generative = tarvok::generative;
 
 namespace {
 
@@ -182,48 +180,17 @@ namespace py = pybind11;
 /// The settings as shipped, described in the module's doc. Parameter defaults
 /// read them at registration, once.
 void register_settings(py::module_& m) {
-    m.doc() =
-        "Generate Tarvok models and data from plain-language problem descriptions with an LLM.\n\n"
-        "Settings (module attributes; assign them to change what later calls do):\n\n"
-        "MAX_ITERATIONS      5         default iterations of generative_solve (bound at import), and its\n"
-        "                              fallback when the iterations argument is no number (read per call)\n"
-        "MAX_OUTPUT_TOKENS   None      output-token limit of every request (read per call by the entry points)\n"
-        "LLM_PROVIDER        'openai'  default provider of the entry points (bound at import)\n"
-        "MODEL_NAME          'gpt-5'   default model of the entry points and list_models (bound at import)\n"
-        "ALIGNMENT_CHECK     True      whether generative_solve asks for an alignment verdict (read per call)\n"
-        "FEW_SHOT_TOP_K      3         worked examples put into the prompts (read per call)\n"
-        "FEW_SHOT_MAX_CHARS  2**31-1   characters read from each example file (bound at import)\n"
-        "FEW_SHOT_LIBRARY    'tvl_models'\n"
-        "                              the example library generative_solve ranks: a folder, relative to the\n"
-        "                              working directory at call time; None, or a folder that does not exist,\n"
-        "                              for the library shipped with the package (read per call)\n"
-        "REQUEST_TIMEOUT     300.0     seconds one LLM request may take, for every provider's client, whose\n"
-        "                              own retries are off; None for the client's own default (read per call)\n"
-        "EXECUTION_CHECK     False     whether generative_solve solves every compiling model and revises one\n"
-        "                              that is infeasible, unbounded or fails in the solver (read per call)\n"
-        "EXECUTION_TIME_LIMIT 60.0     seconds for each of those solves; None for no limit (read per call)\n"
-        "REPLAY_PATH         None      the transcripts the provider 'replay' answers from: a .jsonl file, or a\n"
-        "                              folder searched for *.jsonl; each prompt gets the reply last recorded\n"
-        "                              for it (read per call)\n"
-        "ASSUMPTIONS_CHECK   False     whether generative_solve asks, once the final model compiles, which\n"
-        "                              assumptions it makes; return_statistics then carries 'assumptions'\n"
-        "                              and 'what_if' (read per call)\n\n"
-        "run_generation takes what it reads per call as options of that call, which leave the settings as\n"
-        "they are.";
-    m.attr("MAX_ITERATIONS") = 5;
-    m.attr("MAX_OUTPUT_TOKENS") = py::none();
-    m.attr("LLM_PROVIDER") = "openai";
-    m.attr("MODEL_NAME") = "gpt-5";
-    m.attr("ALIGNMENT_CHECK") = true;
-    m.attr("FEW_SHOT_TOP_K") = 3;
-    m.attr("FEW_SHOT_MAX_CHARS") = 2147483647;
-    m.attr("FEW_SHOT_LIBRARY") = "tvl_models";
-    m.attr("REQUEST_TIMEOUT") = 300.0;
-    // Opt-in: solve every compiling pair and revise it when it does not solve.
-    m.attr("EXECUTION_CHECK") = false;
-    m.attr("EXECUTION_TIME_LIMIT") = 60.0;  // seconds per solve; None for no limit
-    m.attr("REPLAY_PATH") = py::none();
-    m.attr("ASSUMPTIONS_CHECK") = false;  // opt-in: one more request, listing what the model assumes
+    m.doc() = generative::module_doc();
+    for (const generative::Setting& s : generative::settings()) {
+        m.attr(s.name) = std::visit(
+            [](auto value) -> py::object {
+                if constexpr (std::is_same_v<decltype(value), std::monostate>)
+                    return py::none();
+                else
+                    return py::cast(value);
+            },
+            s.value);
+    }
 }
 
 /// Grammar, and the type of every `progress` parameter for annotations (the stub names it too).
@@ -235,8 +202,7 @@ void register_kinds(py::module_& m) {
     modes.append("CODE");
     py::object Grammar =
         Enum("Grammar", modes, py::arg("module") = m.attr("__name__"), py::arg("qualname") = "Grammar");
-    Grammar.attr("__doc__") =
-        "What each prompt carries as its grammar reference: nothing, the grammar document, or the compiler source.";
+    Grammar.attr("__doc__") = generative::kGrammarDoc;
     m.attr("Grammar") = Grammar;
     py::module_ typing = py::module_::import("typing");
     m.attr("Progress") = typing.attr("Optional")[typing.attr(
@@ -245,10 +211,8 @@ void register_kinds(py::module_& m) {
 
 /// The progress channel and the hiding of keys in what is shown.
 void register_notify(py::module_& m) {
-    host::def(
-        m, "_notify", "progress, msg",
-        "Send one status line to the progress callback, or to the debug log when there is none.\n\n"
-        "A callback that fails with an ordinary exception is ignored.",
+    bind::def_documented(
+        m, "_notify",
         [](py::object progress, py::object msg) {
             try {
                 if (PyObject_IsTrue(progress.ptr()) == 1) {
@@ -263,11 +227,8 @@ void register_notify(py::module_& m) {
         },
         py::arg("progress"), py::arg("msg"));
 
-    host::def(
-        m, "_hide_keys", "text",
-        "Return text with the configured API keys hidden: each key, and each run of 12 or more of a\n"
-        "key's characters, becomes '[key hidden]'. Every text the package stores or shows that may hold\n"
-        "what a server sent goes through it.",
+    bind::def_documented(
+        m, "_hide_keys",
         [](py::object text) -> py::object {
             host::require(text, "_hide_keys", "text", host::Kind::Str);
             host::Utf8 utf8(text);

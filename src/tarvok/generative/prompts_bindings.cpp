@@ -1,20 +1,16 @@
 // Grammar references and the prompts.
 #include "generative/bindings.hpp"
-#include "generative/prompts.hpp"
+#include "generative/prompt_builders.hpp"
 
+#include <array>
 #include <initializer_list>
-#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarvok::generative::bind {
 
 namespace {
-
-/// The UTF-8 of a value's text form (`str(value)`); a str is taken as it is.
-host::Utf8 text_form(py::handle value) { return host::Utf8(host::text_form(value)); }
-
-std::string text_of(py::handle value) { return std::string(text_form(value).view()); }
 
 /// The few-shot entries as the prompts show them. Path keys are optional
 /// (looked up with `get`, first, as the headers come first), the three texts
@@ -27,12 +23,12 @@ std::vector<FewShotExample> few_shot_examples(py::handle few_shots) {
         py::object entry = py::reinterpret_borrow<py::object>(item);
         py::object get = entry.attr("get");
         FewShotExample ex;
-        ex.desc_path = text_of(get("desc_path", empty));
-        ex.model_path = text_of(get("model_path", empty));
-        ex.data_path = text_of(get("data_path", empty));
-        ex.description = text_of(entry[py::str("description")]);
-        ex.model = text_of(entry[py::str("model")]);
-        ex.data = text_of(entry[py::str("data")]);
+        ex.desc_path = host::str_of(get("desc_path", empty));
+        ex.model_path = host::str_of(get("model_path", empty));
+        ex.data_path = host::str_of(get("data_path", empty));
+        ex.description = host::str_of(entry[py::str("description")]);
+        ex.model = host::str_of(entry[py::str("model")]);
+        ex.data = host::str_of(entry[py::str("data")]);
         out.push_back(std::move(ex));
     }
     return out;
@@ -75,15 +71,15 @@ py::object read_grammar_document(const char* name) {
 SolverVerdict solver_verdict(py::handle result) {
     SolverVerdict verdict;
     py::object get = result.attr("get");
-    verdict.status = text_of(result[py::str("status")]);
+    verdict.status = host::str_of(result[py::str("status")]);
     py::object message = get("message");
-    if (!message.is_none()) verdict.message = text_of(message);
+    if (!message.is_none()) verdict.message = host::str_of(message);
     py::object subset = get("infeasible_constraints");
     if (subset.is_none()) return verdict;
     for (py::handle entry : py::iter(subset)) {
         py::object entry_get = entry.attr("get");
         InfeasibleItem item;
-        item.name = text_of(entry[py::str("name")]);
+        item.name = host::str_of(entry[py::str("name")]);
         py::object line = entry_get("line");
         if (!line.is_none()) {
             PyObject* number = PyNumber_Index(line.ptr());
@@ -116,184 +112,102 @@ py::object safe_read_text(py::object path, py::object max_chars) {
 
 /// The readers of the grammar references and example files.
 void register_references(py::module_& m) {
-    using host::def;
     py::object max_chars = m.attr("FEW_SHOT_MAX_CHARS");
 
-    def(
-        m, "_read_file", "path",
-        "Read a whole text file as UTF-8, whatever the locale.\n\n"
-        "Decoding is strict and line ends become line feeds; the content is\n"
-        "returned complete. Errors of the file system or the decoder propagate.",
+    def_documented(
+        m, "_read_file",
         [](py::object path) -> py::object {
             // Only real paths are opened: open() would take an integer as a descriptor.
             return host::read_file(py::module_::import("os").attr("fspath")(path), "r", "utf-8");
         },
         py::arg("path"));
-    def(m, "_read_tarvok_GBNF", "",
-        "Read the GBNF grammar of Tarvok shipped beside the package.\n\n"
-        "The file is docs/grammars/Tarvok_GBNF under the installation root, else the package's own copy.",
-        []() -> py::object { return read_grammar_document("Tarvok_GBNF"); });
-    def(m, "_read_tarvok_grammar", "",
-        "Read the Markdown grammar reference of Tarvok shipped beside the package.\n\n"
-        "The file is docs/grammars/Tarvok grammar.md under the installation root, else the package's own copy.",
-        []() -> py::object { return read_grammar_document("Tarvok grammar.md"); });
-    def(m, "_read_tarvok_code", "", "Read the compiler front-end source shipped in the package.", []() -> py::object {
+    def_documented(m, "_read_tarvok_GBNF", []() -> py::object { return read_grammar_document("Tarvok_GBNF"); });
+    def_documented(m, "_read_tarvok_grammar",
+                   []() -> py::object { return read_grammar_document("Tarvok grammar.md"); });
+    def_documented(m, "_read_tarvok_code", []() -> py::object {
         auto [package_dir, root] = package_and_root();
         return attr("_read_file")(join_path({package_dir, py::str("tarvok_core.cpp")}));
     });
-    def(
-        m, "_get_grammar_implementation", "mode",
-        "Return the grammar reference text for a Grammar mode.\n\n"
-        "NONE gives the empty text, BNF the Markdown grammar, CODE the compiler\n"
-        "source; anything else raises ValueError.",
+    def_documented(
+        m, "_get_grammar_implementation",
         [](py::object mode) -> py::object {
             py::object grammar = attr("Grammar");
             auto is = [&](const char* member) { return host::equals(mode, grammar.attr(member)); };
             if (is("NONE")) return py::str("");
             if (is("BNF")) return attr("_read_tarvok_grammar")();
             if (is("CODE")) return attr("_read_tarvok_code")();
-            host::raise(PyExc_ValueError, "Invalid mode: " + text_of(mode));
+            host::raise(PyExc_ValueError, "Invalid mode: " + host::str_of(mode));
         },
         py::arg("mode"));
-    def(m, "_safe_read_text", "path, max_chars=2147483647",
-        "Read a UTF-8 text file tolerantly, cut to max_chars and trimmed; empty on any failure.\n\n"
-        "Undecodable bytes are dropped; the cut counts characters and happens\n"
-        "before the trim, and a negative limit drops characters from the end.",
-        &safe_read_text, py::arg("path"), py::arg("max_chars") = max_chars);
+    def_documented(m, "_safe_read_text", &safe_read_text, py::arg("path"), py::arg("max_chars") = max_chars);
 }
 
-/// The requests for a pair: the first one and the revisions.
-void register_pair_prompts(py::module_& m) {
-    using host::def;
-    py::object none = py::none();
-    def(
-        m, "_build_generation_prompt", "prompt, grammar_implementation, few_shots=None",
-        "Build the first request for a model and data pair.",
-        [](py::object prompt, py::object grammar, py::object few_shots) -> py::object {
-            host::Utf8 p = text_form(prompt), g = text_form(grammar);
-            return host::text(generation_prompt(p.view(), g.view(), few_shot_examples(few_shots)));
-        },
-        py::arg("prompt"), py::arg("grammar_implementation"), py::arg("few_shots") = none);
-    def(
-        m, "_build_revision_prompt_syntax",
-        "prompt, grammar_implementation, model_code, data_code, syntax_errors, few_shots=None",
-        "Build the request that repairs a pair the compiler rejected.\n\n"
-        "A list of error texts is shown as the host's list literal, a text as it is.",
-        [](py::object prompt, py::object grammar, py::object model_code, py::object data_code, py::object syntax_errors,
-           py::object few_shots) -> py::object {
-            host::Utf8 p = text_form(prompt), g = text_form(grammar), mc = text_form(model_code),
-                       dc = text_form(data_code), errors = text_form(syntax_errors);
-            return host::text(syntax_revision_prompt(p.view(), g.view(), mc.view(), dc.view(), errors.view(),
-                                                     few_shot_examples(few_shots)));
-        },
-        py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"),
-        py::arg("syntax_errors"), py::arg("few_shots") = none);
-    def(
-        m, "_build_revision_prompt_alignment",
-        "prompt, grammar_implementation, assessment_text, model_code, data_code, few_shots=None",
-        "Build the request that realigns a compiling pair with the problem description.",
-        [](py::object prompt, py::object grammar, py::object assessment, py::object model_code, py::object data_code,
-           py::object few_shots) -> py::object {
-            host::Utf8 p = text_form(prompt), g = text_form(grammar), a = text_form(assessment),
-                       mc = text_form(model_code), dc = text_form(data_code);
-            return host::text(alignment_revision_prompt(p.view(), g.view(), a.view(), mc.view(), dc.view(),
-                                                        few_shot_examples(few_shots)));
-        },
-        py::arg("prompt"), py::arg("grammar_implementation"), py::arg("assessment_text"), py::arg("model_code"),
-        py::arg("data_code"), py::arg("few_shots") = none);
-    def(
-        m, "_build_revision_prompt_execution",
-        "prompt, grammar_implementation, model_code, data_code, solver_result, few_shots=None",
-        "Build the request that revises a compiling pair the solver could not solve to optimality.\n\n"
-        "solver_result is a map as _execute_model returns it: the status word, the solver's message and,\n"
-        "for an infeasible model, the constraints of the irreducible infeasible subset.",
-        [](py::object prompt, py::object grammar, py::object model_code, py::object data_code, py::object solver_result,
-           py::object few_shots) -> py::object {
-            host::Utf8 p = text_form(prompt), g = text_form(grammar), mc = text_form(model_code),
-                       dc = text_form(data_code);
-            std::string verdict = solver_verdict_text(solver_verdict(solver_result), mc.view());
-            return host::text(execution_revision_prompt(p.view(), g.view(), mc.view(), dc.view(), verdict,
-                                                        few_shot_examples(few_shots)));
-        },
-        py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"),
-        py::arg("solver_result"), py::arg("few_shots") = none);
+/// One argument taken as its parameter says; `held` keeps the texts' UTF-8 alive.
+void take(const PromptParam& param, py::handle value, PromptArguments& into, std::vector<host::Utf8>& held) {
+    switch (param.input) {
+    case PromptInput::TextIfAny:
+        if (!host::truthy(value)) {
+            into.texts.emplace_back();
+            return;
+        }
+        [[fallthrough]];
+    case PromptInput::Text: into.texts.emplace_back(held.emplace_back(host::text_form(value)).view()); return;
+    case PromptInput::SolverResult: into.verdict = solver_verdict(value); return;
+    case PromptInput::FewShots: into.examples = few_shot_examples(value); return;
+    }
 }
 
-/// The requests that judge a pair or answer about one.
-void register_judging_prompts(py::module_& m) {
-    using host::def;
-    def(
-        m, "_build_alignment_prompt", "prompt, grammar_implementation, model_code, data_code",
-        "Build the request for a JSON alignment verdict on a compiling pair.",
-        [](py::object prompt, py::object grammar, py::object model_code, py::object data_code) -> py::object {
-            host::Utf8 p = text_form(prompt), g = text_form(grammar), mc = text_form(model_code),
-                       dc = text_form(data_code);
-            return host::text(alignment_prompt(p.view(), g.view(), mc.view(), dc.view()));
-        },
-        py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"));
-    def(
-        m, "_build_final_assessment_prompt", "prompt, grammar_implementation, model_code, data_code, syntax_errors",
-        "Build the request for a short written assessment at the end of a run.\n\n"
-        "Errors, when there are any, stand in a SYNTAX ERRORS block inside the inputs.",
-        [](py::object prompt, py::object grammar, py::object model_code, py::object data_code,
-           py::object syntax_errors) -> py::object {
-            host::Utf8 p = text_form(prompt), g = text_form(grammar), mc = text_form(model_code),
-                       dc = text_form(data_code);
-            std::optional<host::Utf8> errors;
-            if (host::truthy(syntax_errors)) errors.emplace(host::text_form(syntax_errors));
-            return host::text(final_assessment_prompt(p.view(), g.view(), mc.view(), dc.view(),
-                                                      errors ? std::optional(errors->view()) : std::nullopt));
-        },
-        py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"),
-        py::arg("syntax_errors"));
-    def(
-        m, "_build_feedback_prompt", "user_prompt_text, grammar_implementation, model_code, data_code",
-        "Build the request that answers a question about an existing model and data pair.",
-        [](py::object question, py::object grammar, py::object model_code, py::object data_code) -> py::object {
-            host::Utf8 q = text_form(question), g = text_form(grammar), mc = text_form(model_code),
-                       dc = text_form(data_code);
-            return host::text(feedback_prompt(q.view(), g.view(), mc.view(), dc.view()));
-        },
-        py::arg("user_prompt_text"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"));
+/// The prompt `builder` makes of the arguments, taken in parameter order.
+py::object build(const PromptBuilder& builder, std::initializer_list<py::handle> values) {
+    PromptArguments arguments;
+    std::vector<host::Utf8> held;  // the views point into the host's texts, which these hold
+    auto value = values.begin();
+    for (const PromptParam& param : builder.params) take(param, *value++, arguments, held);
+    return host::text(builder.build(arguments));
 }
 
-/// The requests of the assumptions step: the list, and a pair under one alternative.
-void register_assumption_prompts(py::module_& m) {
-    using host::def;
-    def(
-        m, "_build_assumptions_prompt", "prompt, grammar_implementation, model_code, data_code",
-        "Build the request for the JSON list of assumptions a compiling pair makes where the description\n"
-        "is silent or ambiguous: each with 'assumption', 'alternative', 'where' and 'kind'.",
-        [](py::object prompt, py::object grammar, py::object model_code, py::object data_code) -> py::object {
-            host::Utf8 p = text_form(prompt), g = text_form(grammar), mc = text_form(model_code),
-                       dc = text_form(data_code);
-            return host::text(assumptions_prompt(p.view(), g.view(), mc.view(), dc.view()));
-        },
-        py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"));
-    def(
-        m, "_build_what_if_prompt",
-        "prompt, grammar_implementation, model_code, data_code, assumption, alternative, kind='interpretation'",
-        "Build the request for a pair under the alternative reading of one assumption.\n\n"
-        "For the kind 'asked_quantity' it also asks for a decision expression named answer.",
-        [](py::object prompt, py::object grammar, py::object model_code, py::object data_code, py::object assumption,
-           py::object alternative, py::object kind) -> py::object {
-            host::Utf8 p = text_form(prompt), g = text_form(grammar), mc = text_form(model_code),
-                       dc = text_form(data_code), as = text_form(assumption), alt = text_form(alternative),
-                       k = text_form(kind);
-            return host::text(what_if_prompt(p.view(), g.view(), mc.view(), dc.view(), as.view(), alt.view(),
-                                             k.view() == "asked_quantity"));
-        },
-        py::arg("prompt"), py::arg("grammar_implementation"), py::arg("model_code"), py::arg("data_code"),
-        py::arg("assumption"), py::arg("alternative"), py::arg("kind") = "interpretation");
+py::object default_of(const PromptParam& param) {
+    return param.text_default != nullptr ? py::object(py::str(param.text_default)) : py::object(py::none());
+}
+
+template <std::size_t>
+using Object = py::object;
+
+/// Registers a builder with sizeof...(R) required parameters and sizeof...(D) with defaults.
+template <std::size_t... R, std::size_t... D>
+void def_builder(py::module_& m, const PromptBuilder& b, std::index_sequence<R...>, std::index_sequence<D...>) {
+    constexpr std::size_t required = sizeof...(R);
+    auto call = [builder = &b](Object<R>... r, Object<D>... d) { return build(*builder, {r..., d...}); };
+    host::def(m, b.name, b.parameter_list().c_str(), b.doc, call, py::arg(b.params[R].name)...,
+              py::arg_v(b.params[required + D].name, default_of(b.params[required + D]))...);
+}
+
+using Definer = void (*)(py::module_&, const PromptBuilder&);
+
+template <std::size_t Required, std::size_t Defaulted>
+void def_with_arity(py::module_& m, const PromptBuilder& b) {
+    def_builder(m, b, std::make_index_sequence<Required>(), std::make_index_sequence<Defaulted>());
+}
+
+/// A definer per count of required parameters (up to 7) and of defaulted ones (up to 1).
+template <std::size_t... R>
+constexpr std::array<std::array<Definer, 2>, sizeof...(R)> definers(std::index_sequence<R...>) {
+    return {{{&def_with_arity<R, 0>, &def_with_arity<R, 1>}...}};
+}
+
+void register_prompt_builders(py::module_& m) {
+    static constexpr auto kDefiners = definers(std::make_index_sequence<8>());
+    for (const PromptBuilder& b : prompt_builders()) {
+        std::size_t required = b.required();
+        kDefiners.at(required).at(b.params.size() - required)(m, b);
+    }
 }
 
 }  // namespace
 
 void register_references_and_prompts(py::module_& m) {
     register_references(m);
-    register_pair_prompts(m);
-    register_judging_prompts(m);
-    register_assumption_prompts(m);
+    register_prompt_builders(m);
 }
 
 }  // namespace tarvok::generative::bind

@@ -413,6 +413,16 @@ class HostProgress : public wf::Progress {
     const Call& call_;
 };
 
+/// The number a solve result's values hold under `answer`, or None.
+py::object answer_of(py::handle solve_result) {
+    py::object values = solve_result.attr("values");
+    if (!PyDict_Check(values.ptr())) return py::none();
+    PyObject* answer = PyDict_GetItemString(values.ptr(), "answer");
+    if (answer == nullptr || PyBool_Check(answer) || !(PyFloat_Check(answer) || PyLong_Check(answer)))
+        return py::none();
+    return py::reinterpret_borrow<py::object>(answer);
+}
+
 }  // namespace
 
 Held::~Held() {
@@ -458,15 +468,6 @@ py::object compiled_records(const wf::Attachment* compiled) {
     const Held& kept = held(compiled);
     if (!kept.first.is_none()) return kept.first.attr("diagnostics");
     return kept.second.is_none() ? py::object(py::list()) : kept.second;
-}
-
-py::object answer_of(py::handle solve_result) {
-    py::object values = solve_result.attr("values");
-    if (!PyDict_Check(values.ptr())) return py::none();
-    PyObject* answer = PyDict_GetItemString(values.ptr(), "answer");
-    if (answer == nullptr || PyBool_Check(answer) || !(PyFloat_Check(answer) || PyLong_Check(answer)))
-        return py::none();
-    return py::reinterpret_borrow<py::object>(answer);
 }
 
 py::object alternative_file(py::handle path, long long index) {

@@ -57,9 +57,6 @@ py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, p
 /// cannot be expanded with its data.
 py::dict solved_outcome(const std::function<py::object()>& solve, bool with_answer = false);
 
-/// The number a solve result's values hold under `answer`, or None.
-py::object answer_of(py::handle solve_result);
-
 /// The path of an alternative pair's member beside `path` (alternative_path on the host's text of it).
 py::object alternative_file(py::handle path, long long index);
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <set>
 #include <string>
 #include <vector>
@@ -163,6 +164,14 @@ TEST(Backoff, DoublesPerAttempt) {
     EXPECT_DOUBLE_EQ(pv::backoff_seconds(1.5, 1), 3.0);
     EXPECT_DOUBLE_EQ(pv::backoff_seconds(1.5, 2), 6.0);
     EXPECT_DOUBLE_EQ(pv::backoff_seconds(0.0, 5000), 0.0);
+}
+
+TEST(Backoff, AWaitMayBeZeroButATimeoutMustBePositiveAndBothFinite) {
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_TRUE(pv::is_wait(0.0) && pv::is_wait(-0.0) && pv::is_wait(1.5));
+    EXPECT_FALSE(pv::is_wait(-1e-9) || pv::is_wait(inf) || pv::is_wait(nan));
+    EXPECT_TRUE(pv::is_timeout(1e-9) && pv::is_timeout(30));
+    EXPECT_FALSE(pv::is_timeout(0.0) || pv::is_timeout(-0.0) || pv::is_timeout(inf) || pv::is_timeout(nan));
 }
 
 TEST(Outages, ServerErrorsTimeoutsAndDroppedConnectionsAreOutages) {

@@ -4,8 +4,10 @@
 #pragma once
 
 #include "generative/bindings.hpp"
+#include "generative/providers/deadline.hpp"
 #include "generative/providers/providers.hpp"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -23,6 +25,8 @@ struct Request {
 struct BackEnd {
     /// Sends the prompt and returns the reply text.
     py::object (*generate)(const pv::Provider& provider, const Request& request);
+    /// The model names the provider's listing function then filters by prefix and sorts.
+    py::object (*list_names)(const pv::Provider& provider);
     /// Defines the back-end's own module functions (client, listing, ...).
     void (*define_functions)(py::module_& m, const pv::Provider& provider);
 };
@@ -52,14 +56,15 @@ inline py::object attr_or_none(py::handle obj, const char* name) {
 /// isinstance(value, collections.abc.Mapping)
 bool is_mapping(py::handle value);
 
-inline bool starts_with(py::handle text, py::handle prefix) { return host::truthy(text.attr("startswith")(prefix)); }
-
-/// The distinct values, in ascending order.
-py::list sorted_distinct(py::handle values);
-
 /// The provider's API key from its first environment variable; a RuntimeError
 /// naming the variable when it is unset or empty.
 py::object api_key(const pv::Provider& provider);
+
+/// `value` as seconds: an int or a float (no bool) that `in_range` accepts;
+/// else TypeError `not_a_number` or ValueError `out_of_range`, each followed
+/// by the value's type or text.
+double seconds_of(py::handle value, bool (*in_range)(double), const std::string& not_a_number,
+                  const std::string& out_of_range);
 
 /// The call's timeout, else the REQUEST_TIMEOUT setting as it stands: seconds
 /// as a host float, or None for the client's own default. Anything else is refused (TypeError for a
@@ -72,17 +77,20 @@ py::object request_timeout();
 py::object deadline_hooks(py::object timeout);
 
 /// One call of a back-end that sends requests through a client made with
-/// deadline_hooks, on this thread; not nested. Ending it stops the watch.
-class BoundedCall {
-  public:
-    BoundedCall();
-    ~BoundedCall();
-    BoundedCall(const BoundedCall&) = delete;
-    BoundedCall& operator=(const BoundedCall&) = delete;
-    /// When the call's requests ran into their deadline: the text that says
-    /// so, naming the timeout ("request timed out: ...").
-    std::optional<std::string> timed_out() const;
-};
+/// deadline_hooks, on this thread (see deadline.hpp).
+using pv::BoundedCall;
+
+/// Re-raises `error`; as a RuntimeError naming the provider and the timeout
+/// when it is ordinary and `call` ran into its deadline.
+[[noreturn]] void reraise_timed_out(py::error_already_set& error, const BoundedCall& call,
+                                    const pv::Provider& provider);
+
+/// What a listing request `list` returns (as `read` makes it, if given, within
+/// the same bounded call: a lazy listing fetches its later pages under that
+/// deadline). An ordinary error of the request ends in RuntimeError naming
+/// the listing and the reason.
+py::object listing_request(const pv::Provider& provider, const std::function<py::object()>& list,
+                           const std::function<py::object(py::object)>& read = nullptr);
 
 /// `from module import name` through the host's import system.
 py::object import_from(const char* module, const char* name);
@@ -103,8 +111,5 @@ py::object load_library(const pv::Provider& provider, Import import) {
 bool append_text_of(py::handle obj, py::list& chunks);
 
 inline py::object join(const py::list& chunks) { return py::str("").attr("join")(chunks); }
-
-/// Keeps the names that start with `prefix`, unless it is None or empty.
-py::list with_prefix(py::handle names, py::handle prefix);
 
 }  // namespace tarvok::generative::bind

@@ -95,24 +95,16 @@ bool generates_content(py::handle model) {
     return supported == 1;
 }
 
-py::object list_gemini_models(py::object prefix) {
-    host::require(prefix, "list_gemini_models", "prefix", Kind::Str, true);
+py::object model_names(const pv::Provider& google) {
     py::object genai = attr("_google_client")();
-    py::object models;
-    BoundedCall call;
-    try {
-        if (auto list_models = optional_attr(genai, "list_models")) {
-            models = (*list_models)(py::arg("request_options") = request_options());
-        } else {
-            models = genai.attr("models").attr("list")();
-        }
-    } catch (py::error_already_set& e) {
-        rethrow_unless_ordinary(e);
-        host::raise(PyExc_RuntimeError,
-                    pv::listing_failed(provider("google").label, call.timed_out().value_or(server_text(e.value()))));
-    }
-    py::list names;
-    if (!models.is_none()) {
+    auto list = [&] {
+        auto list_models = optional_attr(genai, "list_models");
+        return list_models ? (*list_models)(py::arg("request_options") = request_options())
+                           : genai.attr("models").attr("list")();
+    };
+    return listing_request(google, list, [](py::object models) {
+        py::list names;
+        if (models.is_none()) return names;
         for (py::handle model : models) {
             if (!generates_content(model)) continue;
             py::object name = model.attr("name");
@@ -120,9 +112,8 @@ py::object list_gemini_models(py::object prefix) {
             host::Utf8 full(name);
             if (auto short_name = pv::listed_model_name(full.view())) names.append(host::text(*short_name));
         }
-    }
-    // An absent or empty prefix lists every model, as the sibling listings do.
-    return sorted_distinct(with_prefix(names, prefix));
+        return names;
+    });
 }
 
 py::object generate(const pv::Provider& google, const Request& r) {
@@ -144,9 +135,7 @@ py::object generate(const pv::Provider& google, const Request& r) {
             response = genai.attr("models").attr("generate_content")(
                 py::arg("model") = r.model_name, py::arg("contents") = r.input_text, py::arg("config") = settings);
         } catch (py::error_already_set& e) {
-            std::optional<std::string> timed_out = call.timed_out();
-            if (!timed_out || !host::is_ordinary(e)) throw;
-            host::raise_from(e, PyExc_RuntimeError, label + " " + *timed_out);
+            reraise_timed_out(e, call, google);
         }
     }
     notify(r.progress, pv::reply_received(label));
@@ -162,11 +151,9 @@ void define_functions(py::module_& m, const pv::Provider&) {
         "When only its successor google.genai is installed, returns a google.genai Client made with\n"
         "that key instead. Either way requests get REQUEST_TIMEOUT and no retries of the library's own.",
         &google_client);
-    def(m, "list_gemini_models", "prefix='gemini'", "Return available Google Generative AI model names.",
-        &list_gemini_models, py::arg("prefix") = "gemini");
 }
 
-[[maybe_unused]] const bool registered = register_back_end("google", {&generate, &define_functions});
+[[maybe_unused]] const bool registered = register_back_end("google", {&generate, &model_names, &define_functions});
 
 }  // namespace
 

@@ -41,9 +41,7 @@ class OllamaFunction {
             } catch (py::error_already_set& e) {
                 rethrow_unless_ordinary(e);
             }
-            std::optional<std::string> timed_out = bounded.timed_out();
-            if (!timed_out || !host::is_ordinary(failed)) throw;
-            host::raise_from(failed, PyExc_RuntimeError, std::string(provider("ollama").label) + " " + *timed_out);
+            reraise_timed_out(failed, bounded, provider("ollama"));
         }
         close();
         return result;
@@ -107,21 +105,16 @@ py::object ollama_generate_text(py::object model_name, py::object prompt, py::ob
     }
 }
 
-py::object list_ollama_models(py::object prefix) {
-    host::require(prefix, "list_ollama_models", "prefix", Kind::Str, true);
+py::object model_tags(const pv::Provider& ollama) {
     OllamaFunction ollama_list("list");
-    py::list tags;
-    try {
-        ollama_list([&](const py::object& call) {
+    return listing_request(ollama, [&] {
+        return ollama_list([](const py::object& call) {
             py::object result = call();
+            py::list tags;
             for (py::handle entry : result[py::str("models")]) tags.append(entry.attr("model"));
-            return py::object(py::none());
+            return py::object(tags);
         });
-    } catch (py::error_already_set& e) {
-        rethrow_unless_ordinary(e);
-        host::raise(PyExc_RuntimeError, pv::listing_failed(provider("ollama").label, server_text(e.value())));
-    }
-    return sorted_distinct(with_prefix(tags, prefix));
+    });
 }
 
 py::object generate(const pv::Provider& ollama, const Request& r) {
@@ -140,12 +133,9 @@ void define_functions(py::module_& m, const pv::Provider&) {
         "The request is one attempt of at most REQUEST_TIMEOUT seconds (no limit when that is None).",
         &ollama_generate_text, py::arg("model_name"), py::arg("prompt"),
         py::arg("num_predict") = m.attr("MAX_OUTPUT_TOKENS"));
-    def(m, "list_ollama_models", "prefix=None",
-        "Return available local Ollama model tags (e.g., 'llama3:8b-instruct').", &list_ollama_models,
-        py::arg("prefix") = py::none());
 }
 
-[[maybe_unused]] const bool registered = register_back_end("ollama", {&generate, &define_functions});
+[[maybe_unused]] const bool registered = register_back_end("ollama", {&generate, &model_tags, &define_functions});
 
 }  // namespace
 

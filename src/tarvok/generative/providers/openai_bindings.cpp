@@ -2,9 +2,11 @@
 // fallback, reply extraction and model listing.
 #include "generative/providers/back_end.hpp"
 #include "generative/providers/back_end_texts.hpp"
+#include "generative/providers/retry.hpp"
 
-#include <climits>
+#include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace tarvok::generative::bind {
 
@@ -73,23 +75,6 @@ void filter_by_signature(py::handle client, py::dict& working) {
     }
 }
 
-/// `backoff_sec` as seconds: an int or a float (not a bool), finite and not negative.
-double backoff_seconds_of(py::handle value) {
-    const char* fn = "_call_openai_with_retry";
-    if (!host::is_exact(value, Kind::Float) && !host::is_exact(value, Kind::Int)) {
-        throw py::type_error(std::string(fn) + "() argument 'backoff_sec' must be float or int, not " +
-                             host::type_name(value));
-    }
-    double seconds = PyFloat_AsDouble(value.ptr());
-    if (seconds == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-    if (!std::isfinite(seconds) || seconds < 0) {
-        host::raise(PyExc_ValueError, std::string(fn) +
-                                          "() argument 'backoff_sec' must be a finite, non-negative number, not " +
-                                          host::str_of(value));
-    }
-    return seconds;
-}
-
 py::object call_openai_with_retry(py::object client, py::object create_params, py::object retries,
                                   py::object backoff_sec, py::object progress) {
     const char* fn = "_call_openai_with_retry";
@@ -98,47 +83,44 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
                              host::type_name(create_params));
     }
     host::require(retries, fn, "retries", Kind::Int);
-    const double backoff = backoff_seconds_of(backoff_sec);
-    const long long attempts = host::saturated(retries);
-    const std::string retries_text = host::str_of(retries);
-    const std::string label(provider("openai").label);
+    const std::string argument = std::string(fn) + "() argument 'backoff_sec' must be ";
+    const double backoff = seconds_of(backoff_sec, pv::is_wait, argument + "float or int, not ",
+                                      argument + "a finite, non-negative number, not ");
+    const pv::RetryPolicy policy{provider("openai").label, host::saturated(retries), host::str_of(retries), backoff};
 
     py::dict working =
         py::reinterpret_steal<py::dict>(PyObject_CallOneArg((PyObject*)&PyDict_Type, create_params.ptr()));
     if (!working) throw py::error_already_set();
     filter_by_signature(client, working);
 
-    py::object last_error = py::none();
-    for (long long attempt = 0; attempt < attempts; ++attempt) {
+    py::object response, last_error = py::none();
+    py::str message;
+    auto send = [&]() -> std::optional<std::string> {
         BoundedCall call;  // each attempt is one request of at most REQUEST_TIMEOUT
         try {
             py::object create = client.attr("responses").attr("create");
             py::object kwargs = py::reinterpret_steal<py::object>(PyDict_Copy(working.ptr()));
             if (!kwargs) throw py::error_already_set();
-            PyObject* response = PyObject_Call(create.ptr(), py::tuple().ptr(), kwargs.ptr());
-            if (response == nullptr) throw py::error_already_set();
-            return py::reinterpret_steal<py::object>(response);
+            response = py::reinterpret_steal<py::object>(PyObject_Call(create.ptr(), py::tuple().ptr(), kwargs.ptr()));
+            if (!response) throw py::error_already_set();
+            return std::nullopt;
         } catch (py::error_already_set& e) {
             rethrow_unless_ordinary(e);
             last_error = e.value();
             if (std::optional<std::string> timed_out = call.timed_out())
                 last_error = py::reinterpret_borrow<py::object>(PyExc_TimeoutError)(host::text(*timed_out));
         }
-        py::str message = host::truthy(last_error) ? host::text_form(last_error) : py::str("unknown error");
-        const std::string msg = server_text(message);
-        notify(progress, pv::attempt_failed(label, msg));
-        if (strip_rejected(message, working)) {
-            notify(progress, pv::retrying_without_rejected(label));
-            continue;
-        }
-        if (attempt + 1 == attempts) break;  // no wait after the last attempt
-        notify(progress, pv::retrying_after(label, attempt, retries_text, msg));
-        host::sleep(pv::backoff_seconds(backoff, attempt));
-    }
-    notify(progress, pv::gave_up(label, retries_text));
+        message = host::truthy(last_error) ? host::text_form(last_error) : py::str("unknown error");
+        return server_text(message);
+    };
+    if (pv::run_with_retry(policy, {.send = send,
+                                    .drop_rejected = [&] { return strip_rejected(message, working); },
+                                    .say = [&](const std::string& line) { notify(progress, line); },
+                                    .wait = [](double seconds) { host::sleep(seconds); }}))
+        return response;
     // The last error is the context of the failure, so that a caller can tell an outage from a refusal.
     py::object failure = py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(
-        host::text(pv::request_failed(label, retries_text, server_text(last_error))));
+        host::text(pv::request_failed(policy.label, policy.retries, server_text(last_error))));
     if (!last_error.is_none()) PyException_SetContext(failure.ptr(), last_error.inc_ref().ptr());
     PyErr_SetObject(PyExc_RuntimeError, failure.ptr());
     throw py::error_already_set();
@@ -212,40 +194,23 @@ py::object build_create_params(py::object model_name, py::object input_text, py:
     host::require(temperature, fn, "temperature", Kind::Float, true);
     host::require(stop, fn, "stop", Kind::List, true);
     const bool has_stop = !stop.is_none() && PyList_GET_SIZE(stop.ptr()) > 0;
+    const std::pair<std::string_view, py::object> values[] = {{"model", model_name},
+                                                              {"input", input_text},
+                                                              {"response_format", py::dict(py::arg("type") = "json")},
+                                                              {"max_output_tokens", max_tokens},
+                                                              {"temperature", temperature},
+                                                              {"stop", stop}};
     py::dict params;
     for (std::string_view key : pv::create_param_keys(!max_tokens.is_none(), !temperature.is_none(), has_stop)) {
-        py::object value;
-        if (key == "model")
-            value = model_name;
-        else if (key == "input")
-            value = input_text;
-        else if (key == "response_format")
-            value = py::dict(py::arg("type") = "json");
-        else if (key == "max_output_tokens")
-            value = max_tokens;
-        else if (key == "temperature")
-            value = temperature;
-        else
-            value = stop;
-        params[host::text(key)] = value;
+        params[host::text(key)] =
+            std::find_if(std::begin(values), std::end(values), [&](auto& v) { return v.first == key; })->second;
     }
     return params;
 }
 
-py::object list_openai_models(py::object prefix) {
-    host::require(prefix, "list_openai_models", "prefix", Kind::Str, true);
+py::object model_ids(const pv::Provider& openai) {
     py::object client = attr("_openai_client")();
-    py::object result;
-    {
-        BoundedCall call;
-        try {
-            result = client.attr("models").attr("list")();
-        } catch (py::error_already_set& e) {
-            rethrow_unless_ordinary(e);
-            host::raise(PyExc_RuntimeError, pv::listing_failed(provider("openai").label,
-                                                               call.timed_out().value_or(server_text(e.value()))));
-        }
-    }
+    py::object result = listing_request(openai, [&] { return client.attr("models").attr("list")(); });
     py::object data = attr_or_none(result, "data");
     py::list entries;
     if (PyList_Check(data.ptr())) {
@@ -260,7 +225,7 @@ py::object list_openai_models(py::object prefix) {
         if (!host::truthy(id)) id = is_mapping(entry) ? entry.attr("get")("id") : py::none();
         if (PyUnicode_Check(id.ptr())) ids.append(id);
     }
-    return sorted_distinct(with_prefix(ids, prefix));
+    return ids;
 }
 
 py::object generate(const pv::Provider& openai, const Request& r) {
@@ -300,11 +265,9 @@ void define_functions(py::module_& m, const pv::Provider&) {
         py::arg("progress") = none);
     def(m, "_coalesce_response_text", "resp", "Extract the reply text from any shape of Responses result.",
         &coalesce_response_text, py::arg("resp"));
-    def(m, "list_openai_models", "prefix='gpt'", "Return available OpenAI model IDs visible to the API key.",
-        &list_openai_models, py::arg("prefix") = "gpt");
 }
 
-[[maybe_unused]] const bool registered = register_back_end("openai", {&generate, &define_functions});
+[[maybe_unused]] const bool registered = register_back_end("openai", {&generate, &model_ids, &define_functions});
 
 }  // namespace
 

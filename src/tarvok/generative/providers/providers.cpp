@@ -136,6 +136,9 @@ bool is_outage_kind(std::span<const std::string> class_names) {
     });
 }
 
+bool is_wait(double seconds) { return std::isfinite(seconds) && seconds >= 0; }
+bool is_timeout(double seconds) { return std::isfinite(seconds) && seconds > 0; }
+
 double backoff_seconds(double backoff_sec, long long attempt) {
     return std::ldexp(backoff_sec, static_cast<int>(attempt > 100000 ? 100000 : attempt));
 }

@@ -32,6 +32,7 @@ struct Provider {
     ModelRule model_rule = {};              ///< model names it serves by default
     std::string_view list_models = {};      ///< the module function listing its models
     std::string_view listing_prefix = {};   ///< the names that function keeps by default ("": every one)
+    std::string_view listing_doc = {};      ///< that function's docstring
     std::string_view client_factory = {};   ///< the module function making its client ("": none to make)
     std::string_view extra = {};            ///< the package extra that installs its client library
     std::string_view missing_library = {};  ///< the error text when that library cannot be imported
@@ -65,6 +66,7 @@ inline constexpr std::array<Provider, 4> kProviders{{
      .model_rule = {},
      .list_models = "list_openai_models",
      .listing_prefix = "gpt",
+     .listing_doc = "Return available OpenAI model IDs visible to the API key.",
      .client_factory = "_openai_client",
      .extra = "openai",
      .missing_library = "openai is not installed. pip install openai",
@@ -78,6 +80,7 @@ inline constexpr std::array<Provider, 4> kProviders{{
      .model_rule = {.prefixes = table::google_prefixes},
      .list_models = "list_gemini_models",
      .listing_prefix = "gemini",
+     .listing_doc = "Return available Google Generative AI model names.",
      .client_factory = "_google_client",
      .extra = "gemini",
      .missing_library = "google.generativeai is not installed. pip install google-generativeai",
@@ -89,6 +92,7 @@ inline constexpr std::array<Provider, 4> kProviders{{
      .aliases = table::ollama_aliases,
      .model_rule = {.prefixes = table::ollama_prefixes, .fragments = table::ollama_fragments},
      .list_models = "list_ollama_models",
+     .listing_doc = "Return available local Ollama model tags (e.g., 'llama3:8b-instruct').",
      .extra = "ollama",
      .missing_library = "ollama package is not installed. pip install ollama",
      .environment = {},
@@ -101,6 +105,7 @@ inline constexpr std::array<Provider, 4> kProviders{{
      .aliases = table::replay_aliases,
      .model_rule = {},
      .list_models = "list_replay_models",
+     .listing_doc = "Return the model names recorded in the transcripts at REPLAY_PATH.",
      .client_factory = "_replay_client",
      .extra = {},
      .missing_library = {},
@@ -178,6 +183,10 @@ bool is_outage_status(long long status);
 
 /// Whether any of the class names of an error (its class and bases) is an outage kind.
 bool is_outage_kind(std::span<const std::string> class_names);
+
+/// Whether seconds make a wait (finite, not negative) or a timeout (finite, positive).
+bool is_wait(double seconds);
+bool is_timeout(double seconds);
 
 /// The back-off before the next attempt: `backoff_sec` × 2^attempt.
 double backoff_seconds(double backoff_sec, long long attempt);

@@ -2,6 +2,7 @@
 // provider inference, dispatch to the registered back-ends and the unified
 // model listing. Each back-end lives in its own <value>_bindings.cpp.
 #include "generative/providers/back_end.hpp"
+#include "generative/providers/back_end_texts.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -99,6 +100,39 @@ std::optional<long long> token_count(py::handle value) {
     return n < 0 ? std::nullopt : std::optional<long long>(n);
 }
 
+/// The distinct values, in ascending order.
+py::list sorted_distinct(py::handle values) {
+    py::object unique = py::reinterpret_steal<py::object>(PySet_New(values.ptr()));
+    if (!unique) throw py::error_already_set();
+    py::list out = py::reinterpret_steal<py::list>(PySequence_List(unique.ptr()));
+    if (!out || PyList_Sort(out.ptr()) < 0) throw py::error_already_set();
+    return out;
+}
+
+/// Keeps the names that start with `prefix`, unless it is None or empty.
+py::list with_prefix(py::handle names, py::handle prefix) {
+    py::list kept;
+    for (py::handle name : names) {
+        if (!host::truthy(prefix) || host::truthy(name.attr("startswith")(prefix))) kept.append(name);
+    }
+    return kept;
+}
+
+/// Defines the provider's listing function: the back-end's names, kept by
+/// prefix (none or "" keeps every one) and sorted.
+void define_listing(py::module_& m, const pv::Provider& p, py::object (*list_names)(const pv::Provider&)) {
+    const char* name = p.list_models.data();  // the table's literals end in NUL
+    std::string params = p.listing_prefix.empty() ? "prefix=None" : "prefix='" + std::string(p.listing_prefix) + "'";
+    py::object default_prefix = p.listing_prefix.empty() ? py::object(py::none()) : host::text(p.listing_prefix);
+    host::def(
+        m, name, params.c_str(), p.listing_doc.data(),
+        [&p, name, list_names](py::object prefix) {
+            host::require(prefix, name, "prefix", Kind::Str, true);
+            return sorted_distinct(with_prefix(list_names(p), prefix));
+        },
+        py::arg("prefix") = default_prefix);
+}
+
 }  // namespace
 
 void report_usage(py::handle tokens_in, py::handle tokens_out) {
@@ -137,14 +171,6 @@ bool is_mapping(py::handle value) {
     return result == 1;
 }
 
-py::list sorted_distinct(py::handle values) {
-    py::object unique = py::reinterpret_steal<py::object>(PySet_New(values.ptr()));
-    if (!unique) throw py::error_already_set();
-    py::list out = py::reinterpret_steal<py::list>(PySequence_List(unique.ptr()));
-    if (!out || PyList_Sort(out.ptr()) < 0) throw py::error_already_set();
-    return out;
-}
-
 py::object api_key(const pv::Provider& provider) {
     py::object environ = py::module_::import("os").attr("environ");
     for (std::string_view name : provider.environment) {
@@ -155,21 +181,44 @@ py::object api_key(const pv::Provider& provider) {
     host::raise(PyExc_RuntimeError, std::string(provider.environment.front()) + " environment variable not set.");
 }
 
+double seconds_of(py::handle value, bool (*in_range)(double), const std::string& not_a_number,
+                  const std::string& out_of_range) {
+    if (!host::is_exact(value, Kind::Float) && !host::is_exact(value, Kind::Int))
+        throw py::type_error(not_a_number + host::type_name(value));
+    double seconds = PyFloat_AsDouble(value.ptr());
+    if (seconds == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    if (!in_range(seconds)) host::raise(PyExc_ValueError, out_of_range + host::str_of(value));
+    return seconds;
+}
+
 py::object request_timeout() {
     // A timeout the call gave (checked when it began) wins over the setting.
     if (py::object given = call_option("timeout")) return given;
     py::object timeout = attr("REQUEST_TIMEOUT");
     if (timeout.is_none()) return timeout;
-    if (!host::is_exact(timeout, Kind::Float) && !host::is_exact(timeout, Kind::Int)) {
-        throw py::type_error("REQUEST_TIMEOUT must be a number of seconds or None, not " + host::type_name(timeout));
-    }
-    double seconds = PyFloat_AsDouble(timeout.ptr());
-    if (seconds == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-    if (!(seconds > 0) || !std::isfinite(seconds)) {
-        host::raise(PyExc_ValueError,
-                    "REQUEST_TIMEOUT must be a positive, finite number of seconds, not " + host::str_of(timeout));
-    }
+    double seconds = seconds_of(timeout, pv::is_timeout, "REQUEST_TIMEOUT must be a number of seconds or None, not ",
+                                "REQUEST_TIMEOUT must be a positive, finite number of seconds, not ");
     return py::float_(seconds);
+}
+
+void reraise_timed_out(py::error_already_set& error, const BoundedCall& call, const pv::Provider& provider) {
+    std::optional<std::string> timed_out = call.timed_out();
+    if (!timed_out || !host::is_ordinary(error)) throw;
+    host::raise_from(error, PyExc_RuntimeError, std::string(provider.label) + " " + *timed_out);
+}
+
+py::object listing_request(const pv::Provider& provider, const std::function<py::object()>& list,
+                           const std::function<py::object(py::object)>& read) {
+    BoundedCall call;
+    py::object listed;
+    try {
+        listed = list();
+    } catch (py::error_already_set& e) {
+        rethrow_unless_ordinary(e);
+        host::raise(PyExc_RuntimeError,
+                    pv::listing_failed(provider.label, call.timed_out().value_or(server_text(e.value()))));
+    }
+    return read ? read(listed) : listed;
 }
 
 py::object import_from(const char* module, const char* name) {
@@ -183,14 +232,6 @@ bool append_text_of(py::handle obj, py::list& chunks) {
     if (!text) return false;
     chunks.append(host::truthy(*text) ? *text : py::str(""));
     return true;
-}
-
-py::list with_prefix(py::handle names, py::handle prefix) {
-    py::list kept;
-    for (py::handle name : names) {
-        if (!host::truthy(prefix) || starts_with(name, prefix)) kept.append(name);
-    }
-    return kept;
 }
 
 void register_providers(py::module_& m) {
@@ -213,6 +254,7 @@ void register_providers(py::module_& m) {
             throw std::logic_error("provider '" + std::string(p.value) + "' has no back-end file");
         }
         found->second.define_functions(m, p);
+        define_listing(m, p, found->second.list_names);
     }
 
     py::object max_tokens = m.attr("MAX_OUTPUT_TOKENS");

@@ -3,26 +3,14 @@
 // transcript file, or a folder searched for *.jsonl). Nothing is sent.
 #include "generative/providers/back_end.hpp"
 #include "generative/providers/back_end_texts.hpp"
+#include "generative/providers/transcripts.hpp"
 #include "generative/replay.hpp"
 
 #include <memory>
-#include <mutex>
 
 namespace tarvok::generative::bind {
 
 namespace {
-
-/// The book of the last path read, kept while its files stay as they were.
-struct Loaded {
-    std::mutex mutex;
-    std::string signature;  ///< the files with their sizes and times of change
-    std::shared_ptr<const replay::Book> book;
-};
-
-Loaded& loaded() {
-    static Loaded* kept = new Loaded;  // never destroyed: the interpreter is gone by then
-    return *kept;
-}
 
 /// The replay path of the call in progress, else REPLAY_PATH.
 py::object replay_path() {
@@ -48,40 +36,6 @@ py::list transcript_files(py::handle path) {
     return files;
 }
 
-std::optional<long long> count_of(py::handle record, const char* key) {
-    py::object value = record.attr("get")(key);
-    if (!host::is_exact(value, Kind::Int)) return std::nullopt;
-    return host::saturated(value);
-}
-
-/// The records of every transcript at `path`. A line that is no record (one
-/// cut off when a run was stopped) is passed over.
-std::shared_ptr<const replay::Book> read_book(const py::list& files) {
-    auto book = std::make_shared<replay::Book>();
-    py::object loads = py::module_::import("json").attr("loads");
-    for (py::handle file : files) {
-        py::object text = host::read_file(file, "r", "utf-8");
-        for (py::handle line : text.attr("splitlines")()) {
-            py::object record;
-            try {
-                record = loads(line);
-            } catch (py::error_already_set& e) {
-                rethrow_unless_ordinary(e);
-                continue;
-            }
-            if (!PyDict_Check(record.ptr())) continue;
-            py::object prompt = record.attr("get")("prompt"), reply = record.attr("get")("reply");
-            if (!PyUnicode_Check(prompt.ptr()) || !PyUnicode_Check(reply.ptr())) continue;
-            py::object model = record.attr("get")("model");
-            replay::Recorded recorded{std::string(host::Utf8(reply).view()),
-                                      {count_of(record, "tokens_in"), count_of(record, "tokens_out")},
-                                      PyUnicode_Check(model.ptr()) ? std::string(host::Utf8(model).view()) : ""};
-            book->add(std::string(host::Utf8(prompt).view()), std::move(recorded));
-        }
-    }
-    return book;
-}
-
 /// The book at `path`, read again only when its files changed.
 std::shared_ptr<const replay::Book> book_at(py::handle path) {
     py::list files = transcript_files(path);
@@ -92,16 +46,13 @@ std::shared_ptr<const replay::Book> book_at(py::handle path) {
         signature += "\n" + host::str_of(file) + "\t" + host::str_of(stat.attr("st_size")) + "\t" +
                      host::str_of(stat.attr("st_mtime_ns"));
     }
-    Loaded& kept = loaded();
-    {
-        std::lock_guard<std::mutex> lock(kept.mutex);
-        if (kept.book && kept.signature == signature) return kept.book;
-    }
-    std::shared_ptr<const replay::Book> book = read_book(files);
-    std::lock_guard<std::mutex> lock(kept.mutex);
-    kept.signature = signature;
-    kept.book = book;
-    return book;
+    static pv::BookCache kept;
+    return kept.get(signature, [&] {
+        auto book = std::make_shared<replay::Book>();
+        for (py::handle file : files)
+            pv::read_transcript(host::Utf8(host::read_file(file, "r", "utf-8")).view(), *book);
+        return std::shared_ptr<const replay::Book>(book);
+    });
 }
 
 std::string sha256_of(py::handle text) {
@@ -128,11 +79,10 @@ py::object replay_client() {
     return py::int_(book_at(path)->size());
 }
 
-py::object list_replay_models(py::object prefix) {
-    host::require(prefix, "list_replay_models", "prefix", Kind::Str, true);
+py::object recorded_models(const pv::Provider&) {
     py::list names;
     for (const std::string& model : book_at(replay_path())->models()) names.append(host::text(model));
-    return sorted_distinct(with_prefix(names, prefix));
+    return names;
 }
 
 void define_functions(py::module_& m, const pv::Provider&) {
@@ -141,11 +91,9 @@ void define_functions(py::module_& m, const pv::Provider&) {
         "Read the transcripts at REPLAY_PATH (a .jsonl file, or a folder searched for *.jsonl) and\n"
         "return how many prompts they answer; RuntimeError when the path is unset or not found.",
         &replay_client);
-    def(m, "list_replay_models", "prefix=None", "Return the model names recorded in the transcripts at REPLAY_PATH.",
-        &list_replay_models, py::arg("prefix") = py::none());
 }
 
-[[maybe_unused]] const bool registered = register_back_end("replay", {&generate, &define_functions});
+[[maybe_unused]] const bool registered = register_back_end("replay", {&generate, &recorded_models, &define_functions});
 
 }  // namespace
 

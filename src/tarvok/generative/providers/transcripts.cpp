@@ -1,0 +1,97 @@
+#include "generative/providers/transcripts.hpp"
+
+#include "evaluation/json.hpp"
+
+#include <charconv>
+#include <climits>
+
+namespace tarvok::generative::providers {
+
+namespace {
+
+namespace json = evaluation::json;
+
+/// The length of the line end at `pos`, or 0 when none starts there.
+std::size_t line_end_at(std::string_view text, std::size_t pos) {
+    switch (static_cast<unsigned char>(text[pos])) {
+    case '\r': return pos + 1 < text.size() && text[pos + 1] == '\n' ? 2 : 1;
+    case '\n':
+    case '\v':
+    case '\f':
+    case 0x1c:
+    case 0x1d:
+    case 0x1e: return 1;
+    case 0xc2:  // U+0085
+        return text.substr(pos, 2) == "\xc2\x85" ? 2 : 0;
+    case 0xe2:  // U+2028, U+2029
+        return text.substr(pos, 3) == "\xe2\x80\xa8" || text.substr(pos, 3) == "\xe2\x80\xa9" ? 3 : 0;
+    default: return 0;
+    }
+}
+
+const std::string* text_of(const json::Value& record, std::string_view key) {
+    const json::Value* value = record.find(key);
+    return value && value->kind == json::Value::Kind::String ? &value->text : nullptr;
+}
+
+/// An integer member (as the host reads JSON: a number with neither fraction
+/// nor exponent), saturated to the range of long long.
+std::optional<long long> count_of(const json::Value& record, std::string_view key) {
+    const json::Value* value = record.find(key);
+    if (!value || value->kind != json::Value::Kind::Number) return std::nullopt;
+    const std::string& digits = value->text;
+    if (digits.find_first_not_of("-0123456789") != std::string::npos) return std::nullopt;
+    long long n = 0;
+    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
+    if (error == std::errc::result_out_of_range) return digits.starts_with('-') ? LLONG_MIN : LLONG_MAX;
+    if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+    return n;
+}
+
+}  // namespace
+
+std::vector<std::string_view> split_lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    for (std::size_t pos = 0; pos < text.size();) {
+        if (std::size_t end = line_end_at(text, pos)) {
+            lines.push_back(text.substr(start, pos - start));
+            start = pos += end;
+        } else {
+            ++pos;
+        }
+    }
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+
+void read_transcript(std::string_view text, replay::Book& book) {
+    for (std::string_view line : split_lines(text)) {
+        json::Value record;
+        try {
+            record = json::parse(line);
+        } catch (const json::ParseError&) {
+            continue;
+        }
+        if (record.kind != json::Value::Kind::Object) continue;
+        const std::string *prompt = text_of(record, "prompt"), *reply = text_of(record, "reply");
+        if (!prompt || !reply) continue;
+        const std::string* model = text_of(record, "model");
+        book.add(*prompt,
+                 {*reply, {count_of(record, "tokens_in"), count_of(record, "tokens_out")}, model ? *model : ""});
+    }
+}
+
+BookCache::Book BookCache::get(const std::string& signature, const std::function<Book()>& read) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (book_ && signature_ == signature) return book_;
+    }
+    Book book = read();
+    std::lock_guard<std::mutex> lock(mutex_);
+    signature_ = signature;
+    book_ = book;
+    return book;
+}
+
+}  // namespace tarvok::generative::providers

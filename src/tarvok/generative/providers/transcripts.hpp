@@ -1,0 +1,42 @@
+// Reading recorded conversations for the replay back-end: the records of a
+// transcript (JSON lines) and the book of the transcripts last read, kept
+// while their files stay as they were.
+#pragma once
+
+#include "generative/replay.hpp"
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvok::generative::providers {
+
+/// The lines of `text` as the host's str.splitlines() cuts them: at every
+/// line end it knows (\n, \r, \r\n, \v, \f, \x1c to \x1e, U+0085, U+2028, U+2029).
+std::vector<std::string_view> split_lines(std::string_view text);
+
+/// Adds the records of one transcript to `book`: each line an object with a
+/// text "prompt" and "reply", and maybe a text "model" and integer
+/// "tokens_in" and "tokens_out". A line that is no record (one cut off when
+/// a run was stopped) is passed over.
+void read_transcript(std::string_view text, replay::Book& book);
+
+/// The book of the files last read.
+class BookCache {
+  public:
+    using Book = std::shared_ptr<const replay::Book>;
+    /// The kept book when `signature` (the files with their sizes and times
+    /// of change) is the one it was read under, else what `read` makes, then
+    /// kept. No lock is held while reading.
+    Book get(const std::string& signature, const std::function<Book()>& read);
+
+  private:
+    std::mutex mutex_;
+    std::string signature_;
+    Book book_;
+};
+
+}  // namespace tarvok::generative::providers

@@ -28,65 +28,43 @@ namespace py = pybind11;
 namespace host = tarvok::host;
 namespace cli = tarvok::cli;
 
-// The subcommands, each defined in its own <name>_bindings.cpp.
+// How each subcommand runs, defined in its own <name>_bindings.cpp; its options are its table in
+// command_options.cpp (eval's belong to tarvok.evaluation).
 namespace tarvok::cli {
-void add_solve(py::object commands);
 int run_solve(py::object args);
-void add_feedback(py::object commands);
 int run_feedback(py::object args);
-void add_models(py::object commands);
 int run_models(py::object args);
-void add_check(py::object commands);
 int run_check(py::object args);
-void add_run(py::object commands);
 int run_run(py::object args);
-void add_emit(py::object commands);
 int run_emit(py::object args);
-void add_rank(py::object commands);
 int run_rank(py::object args);
 void add_eval(py::object commands);
 int run_eval(py::object args);
-void add_lsp(py::object commands);
 int run_lsp(py::object args);
-void add_mcp(py::object commands);
 int run_mcp(py::object args);
-void add_serve(py::object commands);
 int run_serve(py::object args);
 }  // namespace tarvok::cli
 
 namespace {
 
-/// Sized by its rows, so a new subcommand is its file, its two declarations
-/// above and one line here.
+/// Sized by its rows, so a new subcommand is its file, its table, its declaration above and one line here.
 constexpr auto kSubcommands = std::to_array<cli::Subcommand>({
-    {"solve", cli::add_solve, cli::run_solve},
-    {"feedback", cli::add_feedback, cli::run_feedback},
-    {"models", cli::add_models, cli::run_models},
-    {"check", cli::add_check, cli::run_check},
-    {"run", cli::add_run, cli::run_run},
-    {"emit", cli::add_emit, cli::run_emit},
-    {"rank", cli::add_rank, cli::run_rank},
+    {"solve", cli::add_from_table<cli::solve_command>, cli::run_solve},
+    {"feedback", cli::add_from_table<cli::feedback_command>, cli::run_feedback},
+    {"models", cli::add_from_table<cli::models_command>, cli::run_models},
+    {"check", cli::add_from_table<cli::check_command>, cli::run_check},
+    {"run", cli::add_from_table<cli::run_command>, cli::run_run},
+    {"emit", cli::add_from_table<cli::emit_command>, cli::run_emit},
+    {"rank", cli::add_from_table<cli::rank_command>, cli::run_rank},
     {"eval", cli::add_eval, cli::run_eval},
-    {"lsp", cli::add_lsp, cli::run_lsp},
-    {"mcp", cli::add_mcp, cli::run_mcp},
-    {"serve", cli::add_serve, cli::run_serve},
+    {"lsp", cli::add_from_table<cli::lsp_command>, cli::run_lsp},
+    {"mcp", cli::add_from_table<cli::mcp_command>, cli::run_mcp},
+    {"serve", cli::add_from_table<cli::serve_command>, cli::run_serve},
 });
-
-std::string exit_status_help() {
-    std::string text = "exit statuses:\n";
-    for (const tarvok::ExitStatusRow& row : tarvok::kExitStatuses) {
-        std::string number = std::to_string(cli::code(row.status));
-        text += "  " + number + std::string(5 - number.size(), ' ') + std::string(row.meaning) + "\n";
-    }
-    return text;
-}
 
 py::object build_parser() {
     py::module_ argparse = py::module_::import("argparse");
-    std::string epilog = cli::providers_help() +
-                         "TARVOK_EMBEDDING_MODEL: the embedding model that ranks worked examples "
-                         "(solve, rank; see --embedding-model)\n\n" +
-                         exit_status_help();
+    std::string epilog = cli::main_epilog(host::str_of(cli::generative().attr("MODEL_NAME")));
     py::object parser = argparse.attr("ArgumentParser")(
         py::arg("prog") = "tarvok",
         py::arg("description") = "Generate, check and discuss Tarvok optimisation models with an LLM.",

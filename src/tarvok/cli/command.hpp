@@ -4,6 +4,7 @@
 // and a `run_<name>` that returns the exit status.
 #pragma once
 
+#include "cli/command_options.hpp"
 #include "cli/pair_placement.hpp"
 #include "common/exit_status.hpp"
 #include "host/host.hpp"
@@ -65,18 +66,28 @@ struct Failure {
 
 [[noreturn]] void fail(ExitStatus status, std::string message);
 
+/// Fails with status 2 on a refusal.
+void refuse(const Refusal& refusal);
+
+/// Refuses (status 2) a missing optional library, in the line that says which extra to install.
+void require_extra(const char* module, const char* purpose, const char* extra);
+
+/// Calls `body`; a missing optional library (ImportError) is a usage fault
+/// (status 2) in one line that says which extra to install.
+template <typename Body>
+py::object needing_extras(Body body) {
+    try {
+        return body();
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        fail(ExitStatus::Usage, one_line(e.value()));
+    }
+}
+
+/// Refuses (status 2) a number below `least`; None is let through.
+void require_at_least(const std::string& option, py::handle value, long long least);
+
 // ------------------------------------------------------------- arguments ----
-
-/// --model, --provider, --timeout, --replay, --json and, with `with_grammar`, --grammar
-/// and --temperature; the epilog names what each provider reads.
-void add_llm_options(py::object parser, bool with_grammar);
-
-/// --embedding-model, for the commands that rank examples.
-void add_embedding_option(py::object parser);
-
-/// --max-size N, for the commands that compile: the size limit of the
-/// compiler (tarvok_core.MAX_SIZE) for this command.
-void add_size_option(py::object parser);
 
 /// Refuses a --max-size below 1 (status 2), else sets MAX_SIZE for the command.
 void apply_size_option(TemporarySettings& settings, py::object args);
@@ -89,9 +100,6 @@ std::string providers_help();
 /// that does not exist (--replay alone names the provider replay).
 void check_llm_options(py::object args);
 
-/// The --replay part of check_llm_options.
-void check_replay_option(py::object args);
-
 /// A description or question: "@path" reads it from a file (a missing or
 /// unreadable file is a usage error); an empty text is refused.
 py::object required_text(py::object arg, const char* what);
@@ -99,6 +107,13 @@ py::object required_text(py::object arg, const char* what);
 py::object grammar_mode(py::object name);
 py::object absolute(py::object path);
 py::object model_or_default(py::object args);
+
+/// --examples DIR as an absolute path; a folder that does not exist is refused (status 2).
+py::object examples_folder(py::object examples);
+
+/// Why `path` cannot take an output file, or "" when it can: `refused_name`
+/// when its name is refused, else when it is a folder or its folder is missing.
+std::string unusable_output_path(py::object path, const std::string& refused_name);
 
 /// Refuses a model and data path that name the same file, however spelled.
 void refuse_same_file(py::object model_file, py::object data_file);
@@ -184,9 +199,6 @@ class StagedPair {
 
 using host::host_path;
 
-/// Copies each existing target to <target>.bak; the paths of the copies.
-Pair back_up(const Pair& target);
-
 // ---------------------------------------------------------- subcommands ----
 
 /// Outcome of solving one model and data pair, for `run` and `solve --run`.
@@ -196,12 +208,10 @@ struct RunOutcome {
     std::string diagnostics;  ///< compile errors
 };
 
-/// Why `path` cannot take a script, or "" when it can: its folder must exist
-/// and it must not be a folder or end in .npz (the name of a script's data).
-std::string unusable_script_path(py::object path);
-
-/// The .npz file a script at `path` may write beside the file it really is.
-py::object script_data_path(py::object path);
+/// Refuses (status 2) a script path whose folder is missing, that is a
+/// folder or ends in .npz (the name of a script's data), or where the script
+/// or its data file would replace the model or data file.
+void refuse_script_path(py::object path, py::object model_file, py::object data_file);
 
 /// The Program of a compiled model (a tarvok.solver.CompiledModel), expanded
 /// once for everything that runs or writes it; `diagnostics` says why there
@@ -217,9 +227,6 @@ Expanded expand(py::object compiled_model);
 /// by the solver named (--solver; None for the default).
 RunOutcome solve_expanded(const Expanded& expanded, py::object solver_name = py::none());
 
-/// --solver: the back-ends tarvok.solver offers, the default first.
-void add_solver_option(py::object parser);
-
 /// Refuses (status 2, one line) a --solver whose library is missing, before
 /// any work starts.
 void require_solver(py::object solver_name, const std::string& purpose);
@@ -231,8 +238,6 @@ struct EmitOutcome {
     std::string diagnostics;  ///< compile errors
     std::string failure;      ///< why a file could not be written
 };
-
-EmitOutcome emit_files(py::object model_text, py::object data_text, py::object path);
 
 /// `solve --emit`: the script of the expanded program.
 EmitOutcome emit_expanded(const Expanded& expanded, py::object path);
@@ -254,6 +259,18 @@ struct Subcommand {
     void (*add)(py::object commands);
     int (*run)(py::object args);
 };
+
+/// The defaults the option tables name, read from the library's modules.
+OptionDefaults option_defaults();
+
+/// A subparser made from its table (see command_options.hpp).
+py::object add_command(py::object commands, const CommandSpec& spec);
+
+/// The `add` of a subcommand whose options are all in its table.
+template <CommandSpec (*Spec)(const OptionDefaults&)>
+void add_from_table(py::object commands) {
+    add_command(commands, Spec(option_defaults()));
+}
 
 /// A subparser with the command's shared conventions (help layout, errors as
 /// JSON when --json is given).

@@ -1,11 +1,10 @@
 // Helpers every subcommand of the `tarvok` command uses.
 #include "cli/command.hpp"
+#include "cli/run_inputs.hpp"
 #include "cli/ticker.hpp"
 #include "common/terminal_text.hpp"
 #include "example_ranker/load_failure.hpp"
 #include "generative/providers/providers.hpp"
-
-#include <cmath>
 
 namespace tarvok::cli {
 
@@ -92,70 +91,42 @@ py::cpp_function progress_printer() {
 
 [[noreturn]] void fail(ExitStatus status, std::string message) { throw Failure{status, std::move(message)}; }
 
+void refuse(const Refusal& refusal) {
+    if (refusal) fail(ExitStatus::Usage, *refusal);
+}
+
+void require_extra(const char* module, const char* purpose, const char* extra) {
+    try {
+        host::import_extra(module, purpose, extra);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        fail(ExitStatus::Usage, host::str_of(e.value()));
+    }
+}
+
+void require_at_least(const std::string& option, py::handle value, long long least) {
+    if (!value.is_none()) refuse(refused_below(option, value.cast<double>(), least));
+}
+
 // ------------------------------------------------------------- arguments ----
 
 std::string providers_help() { return pv::providers_help(host::str_of(generative().attr("MODEL_NAME"))); }
 
-void add_llm_options(py::object parser, bool with_grammar) {
-    parser.attr("add_argument")(
-        "--model", py::arg("dest") = "model_name", py::arg("metavar") = "NAME",
-        py::arg("help") = "LLM model name (default: " + host::str_of(generative().attr("MODEL_NAME")) + ")");
-    parser.attr("add_argument")("--provider", py::arg("metavar") = "NAME",
-                                py::arg("help") = pv::provider_names() + " (default: inferred from the model name)");
-    parser.attr("add_argument")("--timeout", py::arg("type") = builtin("float"), py::arg("metavar") = "SECONDS",
-                                py::arg("help") = "give up on an LLM request after SECONDS");
-    parser.attr("add_argument")("--replay", py::arg("metavar") = "PATH",
-                                py::arg("help") =
-                                    "answer every request with the reply recorded for its prompt in PATH (a "
-                                    "transcript, or a folder searched for *.jsonl); implies --provider replay");
-    if (with_grammar) {
-        parser.attr("add_argument")("--grammar", py::arg("choices") = py::make_tuple("none", "bnf", "code"),
-                                    py::arg("default") = "bnf",
-                                    py::arg("help") = "grammar reference pasted into the prompts (default: bnf)");
-        parser.attr("add_argument")("--temperature", py::arg("type") = builtin("float"), py::arg("metavar") = "T");
-    }
-    parser.attr("add_argument")("--json", py::arg("action") = "store_true",
-                                py::arg("help") = "print a machine-readable result (and errors as JSON)");
-}
-
-void add_embedding_option(py::object parser) {
-    parser.attr("add_argument")(
-        "--embedding-model", py::arg("metavar") = "NAME_OR_PATH",
-        py::arg("help") = "sentence-embedding model that ranks the examples (default: $TARVOK_EMBEDDING_MODEL, else " +
-                          host::str_of(py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME")) +
-                          ", offline from the rag extra's packaged weights)");
-}
-
-void check_replay_option(py::object args) {
-    py::object replay = args.attr("replay"), provider = args.attr("provider");
-    bool named = !provider.is_none() && host::str_of(provider.attr("strip")().attr("lower")()) == "replay";
-    if (replay.is_none()) {
-        if (named && generative().attr("REPLAY_PATH").is_none())
-            fail(ExitStatus::Usage, "--provider replay needs --replay PATH (a transcript or a folder of them)");
-        return;
-    }
-    if (!provider.is_none() && !named)
-        fail(ExitStatus::Usage,
-             "--replay answers requests itself; it cannot go with --provider " + host::str_of(provider));
-    args.attr("provider") = py::str("replay");
-    if (!host::truthy(py::module_::import("os").attr("path").attr("exists")(replay)))
-        fail(ExitStatus::Usage, "replay path not found: " + host::str_of(replay));
-}
-
 void check_llm_options(py::object args) {
-    py::object provider = args.attr("provider");
+    py::object provider = args.attr("provider"), replay = args.attr("replay"), timeout = args.attr("timeout");
+    LlmChoice choice;
     if (!provider.is_none()) {
-        py::object name = provider.attr("strip")().attr("lower")();
-        if (pv::provider_from_alias(host::Utf8(name).view()) == nullptr)
-            fail(ExitStatus::Usage,
-                 "unknown provider '" + host::str_of(provider) + "'; choose " + pv::provider_names());
+        choice.provider = host::str_of(provider);
+        choice.provider_key = host::str_of(provider.attr("strip")().attr("lower")());
     }
-    check_replay_option(args);
-    py::object timeout = args.attr("timeout");
-    if (!timeout.is_none()) {
-        double seconds = timeout.cast<double>();
-        if (!(seconds > 0) || !std::isfinite(seconds)) fail(ExitStatus::Usage, "--timeout must be a positive number");
+    if (!replay.is_none()) {
+        choice.replay = host::str_of(replay);
+        choice.replay_exists = host::truthy(py::module_::import("os").attr("path").attr("exists")(replay));
     }
+    choice.default_replay = !generative().attr("REPLAY_PATH").is_none();
+    if (!timeout.is_none()) choice.timeout = timeout.cast<double>();
+    refuse(refused_llm_choice(choice));
+    if (!replay.is_none()) args.attr("provider") = py::str("replay");  // --replay alone names the provider
 }
 
 py::object read_input(py::object path) {
@@ -179,9 +150,25 @@ py::object grammar_mode(py::object name) { return generative().attr("Grammar").a
 
 py::object absolute(py::object path) { return py::module_::import("os").attr("path").attr("abspath")(path); }
 
+py::object examples_folder(py::object examples) {
+    py::object folder = absolute(examples);
+    if (!host::truthy(py::module_::import("os").attr("path").attr("isdir")(folder)))
+        fail(ExitStatus::Usage, "examples folder not found: " + host::str_of(folder));
+    return folder;
+}
+
 py::object model_or_default(py::object args) {
     py::object name = args.attr("model_name");
     return name.is_none() ? generative().attr("MODEL_NAME") : name;
+}
+
+std::string unusable_output_path(py::object path, const std::string& refused_name) {
+    if (!refused_name.empty()) return refused_name;
+    py::object os_path = py::module_::import("os").attr("path");
+    if (host::truthy(os_path.attr("isdir")(path))) return host::str_of(path) + " is a folder";
+    py::object folder = os_path.attr("dirname")(absolute(path));
+    if (!host::truthy(os_path.attr("isdir")(folder))) return "no folder " + host::str_of(folder);
+    return "";
 }
 
 void refuse_same_file(py::object model_file, py::object data_file) {
@@ -344,18 +331,10 @@ py::object wait_line_events() {
     });
 }
 
-void add_size_option(py::object parser) {
-    parser.attr("add_argument")("--max-size", py::arg("type") = builtin("int"), py::arg("metavar") = "N",
-                                py::arg("help") =
-                                    "refuse a model that would expand to more than N columns or rows, or 10 N nonzeros "
-                                    "(default: " +
-                                    host::str_of(py::module_::import("tarvok.tarvok_core").attr("MAX_SIZE")) + ")");
-}
-
 void apply_size_option(TemporarySettings& settings, py::object args) {
     py::object size = args.attr("max_size");
     if (size.is_none()) return;
-    if (size.cast<long long>() < 1) fail(ExitStatus::Usage, "--max-size must be at least 1");
+    require_at_least("--max-size", size, 1);
     settings.set(py::module_::import("tarvok.tarvok_core"), "MAX_SIZE", size);
 }
 
@@ -452,20 +431,6 @@ Pair StagedPair::keep_failed() {
     return kept;
 }
 
-Pair back_up(const Pair& target) {
-    Pair copies;
-    for (auto member : {&Pair::model, &Pair::data}) {
-        const fs::path& original = target.*member;
-        if (!fs::exists(original)) continue;
-        std::error_code error;
-        fs::path copy = with_suffix(original, ".bak");
-        fs::copy_file(original, copy, fs::copy_options::overwrite_existing, error);
-        if (error) fail(ExitStatus::Usage, "cannot back up " + original.string() + ": " + error.message());
-        copies.*member = copy;
-    }
-    return copies;
-}
-
 // ---------------------------------------------------------- subcommands ----
 
 namespace {
@@ -488,6 +453,51 @@ py::object add_command(py::object commands, const char* name, const char* help, 
             : commands.attr("add_parser")(name, py::arg("help") = help, py::arg("description") = help,
                                           py::arg("epilog") = epilog, py::arg("formatter_class") = formatter);
     use_command_errors(parser);
+    return parser;
+}
+
+OptionDefaults option_defaults() {
+    py::tuple solvers = py::module_::import("tarvok.solver").attr("_SOLVERS");
+    OptionDefaults d{host::str_of(generative().attr("MODEL_NAME")),
+                     host::str_of(generative().attr("MAX_ITERATIONS")),
+                     host::str_of(py::module_::import("tarvok.tarvok_core").attr("MAX_SIZE")),
+                     host::str_of(py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME")),
+                     {}};
+    for (py::handle name : solvers) d.solvers.push_back(host::str_of(name));
+    return d;
+}
+
+namespace {
+
+py::tuple texts(const std::vector<std::string>& items) {
+    py::tuple out(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) out[i] = host::text(items[i]);
+    return out;
+}
+
+}  // namespace
+
+py::object add_command(py::object commands, const CommandSpec& spec) {
+    py::object parser = add_command(commands, spec.name.c_str(), spec.help.c_str(), spec.epilog);
+    py::object group = py::none();  // made with its first option
+    for (const Option& option : spec.options) {
+        if (option.exclusive && group.is_none()) group = parser.attr("add_mutually_exclusive_group")();
+        py::dict kw;
+        if (!option.dest.empty()) kw["dest"] = host::text(option.dest);
+        if (option.kind == ValueKind::Flag) kw["action"] = "store_true";
+        py::object type = option.kind == ValueKind::Int     ? builtin("int")
+                          : option.kind == ValueKind::Float ? builtin("float")
+                                                            : py::object(py::none());
+        if (!type.is_none()) kw["type"] = type;
+        if (!option.choices.empty()) kw["choices"] = texts(option.choices);
+        if (option.default_value)
+            kw["default"] = type.is_none() ? host::text(*option.default_value) : type(*option.default_value);
+        if (!option.nargs.empty()) kw["nargs"] = host::text(option.nargs);
+        if (option.required) kw["required"] = true;
+        if (!option.metavar.empty()) kw["metavar"] = host::text(option.metavar);
+        if (!option.help.empty()) kw["help"] = host::text(option.help);
+        (option.exclusive ? group : parser).attr("add_argument")(*texts(option.flags), **kw);
+    }
     return parser;
 }
 
@@ -519,15 +529,11 @@ py::object answer_of(py::handle result) {
 }
 
 std::string summary_of(py::handle result) {
-    std::string text = host::str_of(result.attr("summary")());
-    while (!text.empty() && text.back() == '\n') text.pop_back();
     // The quantity the question asks for, when the model names it `answer`, stands beside the objective.
     py::object answer = answer_of(result);
-    std::size_t objective = text.find("\nObjective: ");
-    if (answer.is_none() || objective == std::string::npos) return text;
-    std::size_t end = text.find('\n', objective + 1);
-    std::string line = "\nAnswer: " + host::str_of(builtin("format")(answer, ".12g"));
-    return text.insert(end == std::string::npos ? text.size() : end, line);
+    return summary_with_answer(
+        host::str_of(result.attr("summary")()),
+        answer.is_none() ? std::nullopt : std::optional(host::str_of(builtin("format")(answer, ".12g"))));
 }
 
 }  // namespace tarvok::cli

@@ -30,19 +30,6 @@ void write_new(py::object path, py::object text) {
 
 }  // namespace
 
-void add_feedback(py::object commands) {
-    py::object feedback =
-        add_command(commands, "feedback", "ask a question about an existing model and data file", providers_help());
-    feedback.attr("add_argument")("question", py::arg("help") = "the question, or @file.txt");
-    feedback.attr("add_argument")("-m", "--model-file", py::arg("required") = true, py::arg("metavar") = "FILE.mod");
-    feedback.attr("add_argument")("-d", "--data-file", py::arg("required") = true, py::arg("metavar") = "FILE.dat");
-    add_llm_options(feedback, true);
-    feedback.attr("add_argument")("--apply", py::arg("action") = "store_true",
-                                  py::arg("help") =
-                                      "write the proposed revision once it compiles (the one shown by the same command "
-                                      "without --apply, when there was one); the old files are kept as FILE.bak");
-}
-
 namespace {
 
 /// The files and question of one run, read and checked.
@@ -131,14 +118,17 @@ void settle_revision(Revision& r, py::dict reply, const FeedbackInputs& in, std:
                      bool apply) {
     py::module_ os = py::module_::import("os");
     switch (revision_step(apply, r.diagnostics.empty(), host::truthy(r.diff))) {
-    case RevisionStep::Write:
+    case RevisionStep::Write: {
         write_new(pair->staged_model(), r.model);
         write_new(pair->staged_data(), r.data);
-        r.backups = back_up(pair->target());
+        std::string error;
+        r.backups = back_up(pair->target(), error);
+        if (!error.empty()) fail(ExitStatus::Usage, error);
         pair->place();
         r.applied = true;
         if (host::truthy(os.attr("path").attr("exists")(in.proposal_file))) os.attr("remove")(in.proposal_file);
         break;
+    }
     case RevisionStep::KeepProposal: {
         py::dict saved = in.base;
         saved["answer"] = reply;

@@ -6,18 +6,6 @@ namespace tarvok::cli {
 
 namespace pv = tarvok::generative::providers;
 
-void add_models(py::object commands) {
-    py::object models = add_command(commands, "models", "list a provider's models", providers_help());
-    add_llm_options(models, false);
-    py::object which = models.attr("add_mutually_exclusive_group")();
-    which.attr("add_argument")("--prefix", py::arg("metavar") = "TEXT",
-                               py::arg("help") =
-                                   "only names that start with TEXT (default: the provider's own "
-                                   "filter: " +
-                                   pv::listing_filters() + ")");
-    which.attr("add_argument")("--all", py::arg("action") = "store_true", py::arg("help") = "every model name");
-}
-
 int run_models(py::object args) {
     py::module_ tg = generative();
     check_llm_options(args);

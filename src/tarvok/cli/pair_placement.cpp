@@ -158,4 +158,21 @@ Pair keep_failed(const Pair& staged, const Pair& target, std::error_code& error)
     return kept;
 }
 
+Pair back_up(const Pair& target, std::string& error) {
+    Pair copies;
+    for (auto member : {&Pair::model, &Pair::data}) {
+        const fs::path& original = target.*member;
+        if (!fs::exists(original)) continue;
+        std::error_code failed;
+        fs::path copy = with_suffix(original, ".bak");
+        fs::copy_file(original, copy, fs::copy_options::overwrite_existing, failed);
+        if (failed) {
+            error = "cannot back up " + original.string() + ": " + failed.message();
+            return copies;
+        }
+        copies.*member = copy;
+    }
+    return copies;
+}
+
 }  // namespace tarvok::cli

@@ -57,6 +57,11 @@ Pending finish_pending(const fs::path& model_target, std::error_code& error);
 /// for a file that was never written).
 Pair keep_failed(const Pair& staged, const Pair& target, std::error_code& error);
 
+/// Copies each existing target to `<target>.bak`, replacing an older copy;
+/// the paths of the copies (empty for a file that does not exist). A copy
+/// that fails ends the backing up, with `error` saying which file and why.
+Pair back_up(const Pair& target, std::string& error);
+
 /// `path` with `suffix` appended to its file name.
 fs::path with_suffix(const fs::path& path, const std::string& suffix);
 

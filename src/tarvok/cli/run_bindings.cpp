@@ -46,64 +46,8 @@ RunOutcome solve_expanded(const Expanded& expanded, py::object solver_name) {
     return out;
 }
 
-void add_solver_option(py::object parser) {
-    py::tuple names = solver().attr("_SOLVERS");
-    parser.attr("add_argument")("--solver", py::arg("choices") = names, py::arg("default") = names[0],
-                                py::arg("help") = "the solver: " + host::str_of(py::str(", ").attr("join")(names)) +
-                                                  " (default: " + host::str_of(names[0]) +
-                                                  "; scip needs the scip extra)");
-}
-
 void require_solver(py::object solver_name, const std::string& purpose) {
-    try {
-        solver().attr("_check_solver")(solver_name, purpose);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_ImportError)) throw;
-        fail(ExitStatus::Usage, one_line(e.value()));
-    }
-}
-
-void add_run(py::object commands) {
-    py::object run = add_command(commands, "run", "solve a model and data file with HiGHS and print the solution");
-    run.attr("add_argument")("model", py::arg("metavar") = "MODEL.mod");
-    run.attr("add_argument")("data", py::arg("metavar") = "DATA", py::arg("nargs") = "*",
-                             py::arg("help") =
-                                 "the data: a .dat file, a .json object {name: value}, or a folder of NAME.csv files; "
-                                 "several merge (leave it out when the model needs none)");
-    run.attr("add_argument")("--json", py::arg("action") = "store_true",
-                             py::arg("help") = "print one JSON object: status, objective, values, ...");
-    run.attr("add_argument")("--time-limit", py::arg("type") = builtin("float"), py::arg("metavar") = "S",
-                             py::arg("help") = "stop the solver after S seconds");
-    run.attr("add_argument")("--mip-gap", py::arg("type") = builtin("float"), py::arg("metavar") = "G",
-                             py::arg("help") = "relative MIP gap at which to stop");
-    run.attr("add_argument")("--threads", py::arg("type") = builtin("int"), py::arg("metavar") = "N");
-    run.attr("add_argument")("--duals", py::arg("action") = "store_true",
-                             py::arg("help") =
-                                 "also print duals, reduced costs, row activities and slacks (a MIP: "
-                                 "those of its LP with the integer columns fixed at the solution)");
-    run.attr("add_argument")("--sensitivity", py::arg("action") = "store_true",
-                             py::arg("help") = "as --duals, with the ranges of costs and right-hand sides");
-    run.attr("add_argument")("--write", py::arg("metavar") = "FILE",
-                             py::arg("help") = "also write the expanded model as FILE.mps or FILE.lp");
-    run.attr("add_argument")("--solution", py::arg("metavar") = "FILE",
-                             py::arg("help") = "also write the solution as FILE.json or FILE.csv");
-    run.attr("add_argument")("--verbose", py::arg("action") = "store_true",
-                             py::arg("help") = "solver log and sizes on stderr");
-    add_solver_option(run);
-    add_size_option(run);
-}
-
-/// Why `path` cannot take the expanded model, or "" when it can: it ends in
-/// .mps or .lp, is no folder, and its folder exists.
-std::string unusable_model_path(py::object path) {
-    py::object os_path = py::module_::import("os").attr("path");
-    std::string name = host::str_of(path);
-    if (!ends_with_ignoring_case(name, ".mps") && !ends_with_ignoring_case(name, ".lp"))
-        return name + " ends in neither .mps nor .lp";
-    if (host::truthy(os_path.attr("isdir")(path))) return name + " is a folder";
-    py::object folder = os_path.attr("dirname")(absolute(path));
-    if (!host::truthy(os_path.attr("isdir")(folder))) return "no folder " + host::str_of(folder);
-    return "";
+    needing_extras([&] { return solver().attr("_check_solver")(solver_name, purpose); });
 }
 
 namespace {
@@ -122,18 +66,6 @@ void check_solve_options(py::object args) {
     options.solver = host::str_of(args.attr("solver"));
     options.ranging = host::truthy(args.attr("sensitivity"));
     if (auto refused = refused_solve_option(options)) fail(ExitStatus::Usage, *refused);
-}
-
-/// Calls `body`; a missing optional library (ImportError) is a usage fault
-/// (status 2) in one line that says which extra to install.
-template <typename Body>
-py::object needing_extras(Body body) {
-    try {
-        return body();
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_ImportError)) throw;
-        fail(ExitStatus::Usage, one_line(e.value()));
-    }
 }
 
 /// The diagnostic records with the path of the file each is in, as `check --json` gives them.
@@ -290,30 +222,22 @@ GatheredData gather_data(py::object paths, std::string_view model_text) {
     return data;
 }
 
-/// The solution's rows for a CSV file: name, the index keys, the value.
-void solution_rows(py::handle value, std::vector<std::string>& keys, const std::string& name,
-                   std::vector<std::vector<std::string>>& rows) {
+/// A value of the host's solution dictionary, as the core reads it.
+SolutionValue solution_value(py::handle value) {
+    SolutionValue out;
+    out.none = value.is_none();
     if (PyDict_Check(value.ptr())) {
-        for (auto item : py::reinterpret_borrow<py::dict>(value)) {
-            keys.push_back(host::str_of(item.first));
-            solution_rows(item.second, keys, name, rows);
-            keys.pop_back();
-        }
-        return;
+        out.nested = true;
+        for (auto item : py::reinterpret_borrow<py::dict>(value))
+            out.items.emplace_back(host::str_of(item.first), solution_value(item.second));
+    } else if (PyList_Check(value.ptr())) {
+        out.nested = true;
+        std::size_t i = 0;
+        for (py::handle item : value) out.items.emplace_back(std::to_string(i++), solution_value(item));
+    } else if (!out.none) {
+        out.text = host::str_of(value);
     }
-    if (PyList_Check(value.ptr())) {
-        size_t i = 0;
-        for (py::handle item : value) {
-            keys.push_back(std::to_string(i++));
-            solution_rows(item, keys, name, rows);
-            keys.pop_back();
-        }
-        return;
-    }
-    std::vector<std::string> row{name};
-    row.insert(row.end(), keys.begin(), keys.end());
-    row.push_back(value.is_none() ? std::string() : host::str_of(value));
-    rows.push_back(std::move(row));
+    return out;
 }
 
 /// The solution as FILE.json (the result's dictionary) or FILE.csv (a row per
@@ -323,27 +247,9 @@ void write_solution(py::object path, py::object result) {
     std::string text;
     py::dict solved = result.attr("to_dict")();
     if (csv) {
-        std::vector<std::vector<std::string>> rows;
-        std::vector<std::string> keys;
-        if (solved.contains("objective")) solution_rows(solved["objective"], keys, "objective", rows);
-        if (solved.contains("values"))
-            for (auto item : py::reinterpret_borrow<py::dict>(solved["values"]))
-                solution_rows(item.second, keys, host::str_of(item.first), rows);
-        // Sensitivity figures, when computed: `KIND:name` first (no name has a colon), then as values are.
-        if (solved.contains("sensitivity_basis") && !solved["sensitivity_basis"].is_none())
-            solution_rows(solved["sensitivity_basis"], keys, "sensitivity_basis", rows);
-        auto figures = [&](py::handle table, const std::string& kind) {
-            if (table.is_none()) return;
-            for (auto item : py::reinterpret_borrow<py::dict>(table))
-                solution_rows(item.second, keys, kind + ":" + host::str_of(item.first), rows);
-        };
-        for (const char* kind : {"duals", "reduced_costs", "activities", "slacks"})
-            if (solved.contains(kind)) figures(solved[kind], kind);
-        if (solved.contains("ranging") && !solved["ranging"].is_none())
-            for (const char* part : {"costs", "rhs"}) figures(solved["ranging"][part], std::string("ranging.") + part);
         py::object buffer = py::module_::import("io").attr("StringIO")();
         py::object writer = py::module_::import("csv").attr("writer")(buffer, py::arg("lineterminator") = "\n");
-        for (const auto& row : rows) {
+        for (const auto& row : solution_csv_rows(solution_value(solved))) {
             py::list cells;
             for (const auto& cell : row) cells.append(host::text(cell));
             writer.attr("writerow")(cells);
@@ -379,7 +285,9 @@ void check_outputs(py::object args, const GatheredData& gathered) {
         for (const py::object& input : gathered.inputs) refuse_output_over_inputs(output, {input}, what);
     };
     if (!written.is_none()) {
-        std::string unusable = unusable_model_path(written);
+        std::string name = host::str_of(written);
+        bool mps_or_lp = ends_with_ignoring_case(name, ".mps") || ends_with_ignoring_case(name, ".lp");
+        std::string unusable = unusable_output_path(written, mps_or_lp ? "" : name + " ends in neither .mps nor .lp");
         if (!unusable.empty()) fail(ExitStatus::Usage, "--write cannot write the model there: " + unusable);
         refuse_over_inputs(written, "--write");
     }

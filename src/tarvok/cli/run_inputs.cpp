@@ -114,4 +114,58 @@ std::string sizes_and_times(const SizesAndTimes& f) {
            seconds(f.solve_seconds);
 }
 
+std::string summary_with_answer(std::string text, const std::optional<std::string>& answer) {
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    std::size_t objective = text.find("\nObjective: ");
+    if (!answer || objective == std::string::npos) return text;
+    std::size_t end = text.find('\n', objective + 1);
+    return text.insert(end == std::string::npos ? text.size() : end, "\nAnswer: " + *answer);
+}
+
+const SolutionValue* SolutionValue::find(std::string_view key) const {
+    if (!nested) return nullptr;
+    for (const auto& [name, value] : items)
+        if (name == key) return &value;
+    return nullptr;
+}
+
+namespace {
+
+void add_rows(const SolutionValue& value, std::vector<std::string>& keys, const std::string& name,
+              std::vector<std::vector<std::string>>& rows) {
+    if (value.nested) {
+        for (const auto& [key, item] : value.items) {
+            keys.push_back(key);
+            add_rows(item, keys, name, rows);
+            keys.pop_back();
+        }
+        return;
+    }
+    std::vector<std::string> row{name};
+    row.insert(row.end(), keys.begin(), keys.end());
+    row.push_back(value.none ? std::string() : value.text);
+    rows.push_back(std::move(row));
+}
+
+}  // namespace
+
+std::vector<std::vector<std::string>> solution_csv_rows(const SolutionValue& solved) {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> keys;
+    if (const SolutionValue* objective = solved.find("objective")) add_rows(*objective, keys, "objective", rows);
+    if (const SolutionValue* values = solved.find("values"))
+        for (const auto& [name, value] : values->items) add_rows(value, keys, name, rows);
+    const SolutionValue* basis = solved.find("sensitivity_basis");
+    if (basis && !basis->none) add_rows(*basis, keys, "sensitivity_basis", rows);
+    auto figures = [&](const SolutionValue* table, const std::string& kind) {
+        if (!table || table->none) return;
+        for (const auto& [name, value] : table->items) add_rows(value, keys, kind + ":" + name, rows);
+    };
+    for (const char* kind : {"duals", "reduced_costs", "activities", "slacks"}) figures(solved.find(kind), kind);
+    const SolutionValue* ranging = solved.find("ranging");
+    if (ranging && !ranging->none)
+        for (const char* part : {"costs", "rhs"}) figures(ranging->find(part), std::string("ranging.") + part);
+    return rows;
+}
+
 }  // namespace tarvok::cli

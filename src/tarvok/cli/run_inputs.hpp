@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tarvok::cli {
@@ -91,5 +92,28 @@ struct SizesAndTimes {
 };
 /// "3 columns (1 integer), 2 rows, 4 nonzeros; compile 0.001 s, expansion 0.000 s, solve 0.012 s".
 std::string sizes_and_times(const SizesAndTimes& figures);
+
+/// A solve result's report without its final newlines; with an `answer`
+/// (the number the model names `answer`, as the host formats it), its line
+/// stands beside the objective's: "Objective: 12\nAnswer: 3\n...".
+std::string summary_with_answer(std::string summary, const std::optional<std::string>& answer);
+
+/// A solution's dictionary as the host gave it: a value is a text (a number
+/// as the host writes it), none, or a table or list of values (a list's keys
+/// are the positions), in the host's order.
+struct SolutionValue {
+    std::string text;
+    bool none = false;
+    bool nested = false;
+    std::vector<std::pair<std::string, SolutionValue>> items;
+
+    /// The value under `key` of a table, or nothing.
+    const SolutionValue* find(std::string_view key) const;
+};
+
+/// The rows of a solution's CSV file: a row per value (name, index keys,
+/// value; "" for none): the objective, the values, then the sensitivity
+/// figures when they were computed, `KIND:name` (no name has a colon).
+std::vector<std::vector<std::string>> solution_csv_rows(const SolutionValue& solved);
 
 }  // namespace tarvok::cli

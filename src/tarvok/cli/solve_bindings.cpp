@@ -10,7 +10,6 @@
 #include "generative/grounding.hpp"
 #include "generative/workflow.hpp"
 
-#include <cmath>
 #include <memory>
 #include <optional>
 
@@ -24,13 +23,7 @@ namespace {
 /// --examples DIR, else the shipped one; as an absolute path.
 py::object example_library(py::object examples) {
     py::object path = py::module_::import("os").attr("path");
-    if (!examples.is_none()) {
-        py::object library = absolute(examples);
-        if (!host::truthy(path.attr("isdir")(library))) {
-            fail(ExitStatus::Usage, "examples folder not found: " + host::str_of(library));
-        }
-        return library;
-    }
+    if (!examples.is_none()) return examples_folder(examples);
     if (host::truthy(path.attr("isdir")("tvl_models"))) return absolute(py::str("tvl_models"));
     py::object package = path.attr("dirname")(py::module_::import("tarvok").attr("__file__"));
     return path.attr("join")(package, "tvl_models");
@@ -49,61 +42,6 @@ std::string kept_text(const Pair& kept) {
 }
 
 }  // namespace
-
-void add_solve(py::object commands) {
-    py::object solve =
-        add_command(commands, "solve", "generate a model and data file from a problem description", providers_help());
-    solve.attr("add_argument")("description", py::arg("help") = "the problem in plain words, or @file.txt");
-    solve.attr("add_argument")("-m", "--model-file", py::arg("required") = true, py::arg("metavar") = "FILE.mod");
-    solve.attr("add_argument")("-d", "--data-file", py::arg("required") = true, py::arg("metavar") = "FILE.dat");
-    add_llm_options(solve, true);
-    solve.attr("add_argument")("--iterations", py::arg("type") = builtin("int"), py::arg("metavar") = "N",
-                               py::arg("help") = "at most N generate/compile rounds (default: " +
-                                                 host::str_of(generative().attr("MAX_ITERATIONS")) + ")");
-    solve.attr("add_argument")("--no-alignment", py::arg("action") = "store_true",
-                               py::arg("help") = "skip the alignment check (a compiling pair is then success)");
-    solve.attr("add_argument")("--no-few-shot", py::arg("action") = "store_true",
-                               py::arg("help") = "do not put worked examples into the prompts");
-    solve.attr("add_argument")("--examples", py::arg("metavar") = "DIR",
-                               py::arg("help") = "example library (default: ./tvl_models, else the shipped one)");
-    add_embedding_option(solve);
-    solve.attr("add_argument")("--stats", py::arg("action") = "store_true",
-                               py::arg("help") = "print iterations and remaining errors too");
-    solve.attr("add_argument")("--run", py::arg("action") = "store_true",
-                               py::arg("help") = "solve the final model with HiGHS and print the solution too");
-    add_solver_option(solve);
-    solve.attr("add_argument")("--emit", py::arg("metavar") = "SCRIPT.py",
-                               py::arg("help") = "also write a SciPy script that solves the final model");
-    solve.attr("add_argument")("--execution-check", py::arg("action") = "store_true",
-                               py::arg("help") =
-                                   "solve every compiling model with HiGHS and revise one that is "
-                                   "infeasible or unbounded (the solve extra)");
-    solve.attr("add_argument")("--record", py::arg("metavar") = "FILE.jsonl",
-                               py::arg("help") =
-                                   "append one JSON line per LLM request and reply to FILE.jsonl (provider, model, "
-                                   "step, prompt, reply, temperature, tokens, seconds); --replay answers from it");
-    solve.attr("add_argument")("--samples", py::arg("type") = builtin("int"), py::arg("default") = 1,
-                               py::arg("metavar") = "N",
-                               py::arg("help") =
-                                   "generate N times, one after another, solve every final model that compiles and "
-                                   "keep the one whose objective most samples reach (ties: fewer repairs); the "
-                                   "share that agrees is printed as its confidence (default: 1)");
-    solve.attr("add_argument")(
-        "--rel-tol", py::arg("type") = builtin("float"), py::arg("default") = 1e-4, py::arg("metavar") = "T",
-        py::arg("help") = "with --samples, objectives within T * max(1, |objective|) agree (default: 1e-4)");
-    solve.attr("add_argument")("--assumptions", py::arg("action") = "store_true",
-                               py::arg("help") =
-                                   "once the final model compiles, ask which assumptions it makes where the "
-                                   "description is silent or ambiguous, and print them with their alternatives");
-    solve.attr("add_argument")("--what-if", py::arg("action") = "store_true",
-                               py::arg("help") =
-                                   "with --assumptions: ask for the model under each alternative reading, solve it "
-                                   "and print the answer under each beside the main one; each is kept as "
-                                   "NAME.alt1.mod/.dat, ... (the solve extra)");
-    solve.attr("add_argument")("--what-if-max", py::arg("type") = builtin("int"), py::arg("default") = 3,
-                               py::arg("metavar") = "K", py::arg("help") = "at most K what-if requests (default: 3)");
-    add_size_option(solve);
-}
 
 namespace {
 
@@ -132,8 +70,8 @@ py::object alternative_of(py::handle target, long long index) {
 void check_assumption_options(py::object args, SolveRequest& r) {
     r.what_if = host::truthy(args.attr("what_if"));
     r.assumptions = r.what_if || host::truthy(args.attr("assumptions"));
+    require_at_least("--what-if-max", args.attr("what_if_max"), 0);
     r.what_if_max = args.attr("what_if_max").cast<long long>();
-    if (r.what_if_max < 0) fail(ExitStatus::Usage, "--what-if-max must be at least 0");
     if (!r.what_if) return;
     for (long long k = 1; k <= r.what_if_max; ++k) {
         for (py::object target : {r.model_file, r.data_file}) {
@@ -149,26 +87,21 @@ SolveRequest checked_request(py::object args) {
     SolveRequest r;
     check_llm_options(args);
     r.iterations = args.attr("iterations");
-    if (!r.iterations.is_none() && r.iterations.cast<long long>() < 1) {
-        fail(ExitStatus::Usage, "--iterations must be at least 1");
-    }
+    require_at_least("--iterations", r.iterations, 1);
     if (r.iterations.is_none()) r.iterations = generative().attr("MAX_ITERATIONS");
     if (host::truthy(args.attr("run")))
         require_solver(args.attr("solver"), "--run --solver " + host::str_of(args.attr("solver")));
+    require_at_least("--samples", args.attr("samples"), 1);
     r.samples = args.attr("samples").cast<long long>();
-    if (r.samples < 1) fail(ExitStatus::Usage, "--samples must be at least 1");
+    require_at_least("--rel-tol", args.attr("rel_tol"), 0);
     r.rel_tol = args.attr("rel_tol").cast<double>();
-    if (!(r.rel_tol >= 0) || !std::isfinite(r.rel_tol)) fail(ExitStatus::Usage, "--rel-tol must be at least 0");
     r.description = required_text(args.attr("description"), "description");
     r.model_file = absolute(args.attr("model_file"));
     r.data_file = absolute(args.attr("data_file"));
     refuse_same_file(r.model_file, r.data_file);
     r.script = args.attr("emit");
     if (!r.script.is_none()) {
-        std::string unusable = unusable_script_path(r.script);
-        if (!unusable.empty()) fail(ExitStatus::Usage, "cannot write a script there: " + unusable);
-        refuse_output_over_inputs(r.script, {r.model_file, r.data_file}, "the script");
-        refuse_output_over_inputs(script_data_path(r.script), {r.model_file, r.data_file}, "the script's data file");
+        refuse_script_path(r.script, r.model_file, r.data_file);
     }
     if (!args.attr("record").is_none()) {
         r.record = absolute(args.attr("record"));
@@ -264,6 +197,7 @@ struct SolveOutcome {
     evaluation::Vote vote;            ///< their vote, when there were several
     std::optional<double> voted;      ///< the objective the vote chose
     py::object what_if = py::none();  ///< the what-if table, its alternatives' files beside the targets
+    SolveFacts facts;                 ///< what the loop left, as the command judges it
 };
 
 /// Moves the alternatives the loop wrote beside the staged pair to their
@@ -286,6 +220,14 @@ py::object keep_alternatives(StagedPair& pair, py::object table) {
     return copied;
 }
 
+/// The final pair's compiled model: the loop's own; a compiler put in place
+/// of the library's keeps none, and the final texts are compiled once.
+py::object compiled_model_of(py::object result) {
+    py::object compiled = result.attr("compiled_model");
+    if (!compiled.is_none()) return compiled;
+    return py::module_::import("tarvok.solver").attr("compile")(result.attr("model_text"), result.attr("data_text"));
+}
+
 /// Moves a compiling pair into place (else keeps it as .failed), then runs
 /// and writes out its one Program, expanded from the loop's own compile.
 SolveOutcome place_and_use(py::object args, const SolveRequest& r, StagedPair& pair, py::object result) {
@@ -306,18 +248,14 @@ SolveOutcome place_and_use(py::object args, const SolveRequest& r, StagedPair& p
         o.kept = pair.keep_failed();
     }
     py::object execution = result.attr("execution");
-    SolveFacts facts{o.compiled, r.execution_check, execution.is_none() ? "" : host::str_of(execution["status"]),
-                     r.alignment, o.aligned};
+    SolveFacts& facts = o.facts;
+    facts = {o.compiled, r.execution_check, execution.is_none() ? "" : host::str_of(execution["status"]), r.alignment,
+             o.aligned};
     o.status = loop_status(facts);
     o.with_run = host::truthy(args.attr("run")) && o.compiled;
     o.with_emit = !r.script.is_none() && o.compiled;
     if (o.with_run || o.with_emit) {
-        py::object compiled = result.attr("compiled_model");
-        // A compiler put in place of the library's keeps no compiled model: compile the final texts once.
-        if (compiled.is_none())
-            compiled = py::module_::import("tarvok.solver")
-                           .attr("compile")(result.attr("model_text"), result.attr("data_text"));
-        Expanded expanded = expand(compiled);
+        Expanded expanded = expand(compiled_model_of(result));
         if (o.with_run) o.run = solve_expanded(expanded, args.attr("solver"));
         if (o.with_emit) o.emit = emit_expanded(expanded, r.script);
     }
@@ -343,20 +281,6 @@ py::list findings_json(const std::vector<grounding::Finding>& findings) {
         out.append(one);
     }
     return out;
-}
-
-/// The grounding report under the assessment: numbers the LLM supplied, then
-/// those it took from the description in another form. With the assumptions
-/// step the first are among its assumptions.
-void say_grounding(const grounding::Report& report, bool with_assumptions) {
-    if (!report.assumptions.empty() && !with_assumptions) {
-        say("\nAssumptions (numbers of the data file that the description does not give):");
-        for (const grounding::Finding& f : report.assumptions) say("  " + grounding::finding_text(f));
-    }
-    if (!report.conversions.empty()) {
-        say("\nNumbers of the description in another form:");
-        for (const grounding::Finding& f : report.conversions) say("  " + grounding::finding_text(f));
-    }
 }
 
 int report_json(py::object args, const SolveRequest& r, const SolveOutcome& o) {
@@ -441,18 +365,18 @@ void say_assumptions(py::object args, const SolveRequest& r, const SolveOutcome&
 
 void say_statistics(const SolveRequest& r, const SolveOutcome& o) {
     py::dict stats = o.result.attr("statistics");
-    say("iterations: " + host::str_of(stats["iterations"]));
-    say("syntax errors: " + std::to_string(py::len(stats["syntax_errors"])));
-    for (auto error : stats["syntax_errors"]) say(host::str_of(error));
-    say(std::string("compiled: ") + (o.compiled ? "yes" : "no"));
+    SolveStatistics shown{host::str_of(stats["iterations"]),
+                          {},
+                          "",
+                          "",
+                          host::str_of(o.compiled ? r.model_file : host_path(o.kept.model)),
+                          host::str_of(o.compiled ? r.data_file : host_path(o.kept.data))};
+    for (auto error : stats["syntax_errors"]) shown.syntax_errors.push_back(host::str_of(error));
     if (r.execution_check) {
-        say("solver status: " + host::str_of(stats["solver_status"]));
-        say("objective: " + host::str_of(stats["objective"]));
+        shown.solver_status = host::str_of(stats["solver_status"]);
+        shown.objective = host::str_of(stats["objective"]);
     }
-    say(std::string("aligned: ") + (!r.alignment ? "not checked" : o.aligned ? "yes" : "no"));
-    say("model: " + host::str_of(o.compiled ? r.model_file : host_path(o.kept.model)));
-    say("data: " + host::str_of(o.compiled ? r.data_file : host_path(o.kept.data)));
-    say("");
+    for (const std::string& line : statistics_lines(o.facts, shown)) say(line);
 }
 
 std::string confidence_line(const SolveOutcome& o) {
@@ -468,7 +392,7 @@ int report_text(py::object args, const SolveRequest& r, const SolveOutcome& o) {
     say(host::str_of(o.result.attr("assessment")));
     if (o.samples > 1) say(confidence_line(o));
     if (r.assumptions) say_assumptions(args, r, o);
-    say_grounding(o.grounding, r.assumptions);
+    for (const std::string& line : grounding_lines(o.grounding, r.assumptions)) say(line);
     if (o.with_run) {
         say("");
         say(o.run.status == 1 ? o.run.diagnostics : summary_of(o.run.result));
@@ -494,11 +418,7 @@ int report_text(py::object args, const SolveRequest& r, const SolveOutcome& o) {
 /// defaults; none when it does not compile or does not solve to optimality.
 std::optional<double> objective_of(py::object result) {
     if (!host::truthy(result.attr("compiled"))) return std::nullopt;
-    py::object compiled = result.attr("compiled_model");
-    if (compiled.is_none())
-        compiled =
-            py::module_::import("tarvok.solver").attr("compile")(result.attr("model_text"), result.attr("data_text"));
-    RunOutcome run = solve_expanded(expand(compiled));
+    RunOutcome run = solve_expanded(expand(compiled_model_of(result)));
     if (run.status != 0 || run.result.is_none() || run.result.attr("objective").is_none()) return std::nullopt;
     return run.result.attr("objective").cast<double>();
 }

@@ -33,4 +33,34 @@ std::string closing_line(const SolveFacts& f, const SolvePlaces& p) {
     return "";
 }
 
+std::vector<std::string> statistics_lines(const SolveFacts& f, const SolveStatistics& stats) {
+    std::vector<std::string> lines{"iterations: " + stats.iterations,
+                                   "syntax errors: " + std::to_string(stats.syntax_errors.size())};
+    lines.insert(lines.end(), stats.syntax_errors.begin(), stats.syntax_errors.end());
+    lines.push_back(std::string("compiled: ") + (f.compiled ? "yes" : "no"));
+    if (f.execution_check) {
+        lines.push_back("solver status: " + stats.solver_status);
+        lines.push_back("objective: " + stats.objective);
+    }
+    lines.push_back(std::string("aligned: ") + (!f.alignment ? "not checked" : f.aligned ? "yes" : "no"));
+    lines.push_back("model: " + stats.model_file);
+    lines.push_back("data: " + stats.data_file);
+    lines.push_back("");
+    return lines;
+}
+
+std::vector<std::string> grounding_lines(const generative::grounding::Report& report, bool with_assumptions) {
+    namespace grounding = generative::grounding;
+    std::vector<std::string> lines;
+    auto block = [&](const char* heading, const std::vector<grounding::Finding>& findings) {
+        lines.push_back("");
+        lines.push_back(heading);
+        for (const grounding::Finding& f : findings) lines.push_back("  " + grounding::finding_text(f));
+    };
+    if (!report.assumptions.empty() && !with_assumptions)
+        block("Assumptions (numbers of the data file that the description does not give):", report.assumptions);
+    if (!report.conversions.empty()) block("Numbers of the description in another form:", report.conversions);
+    return lines;
+}
+
 }  // namespace tarvok::cli

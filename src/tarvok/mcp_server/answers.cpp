@@ -91,4 +91,93 @@ ResourceTarget resource_named(std::string_view uri, const std::filesystem::path&
     return {};
 }
 
+// ------------------------------------------- results as the protocol's ----
+
+namespace {
+
+Value text_value(std::string_view text) { return Value::of(std::string(text)); }
+
+Value resource_value(const ResourceSpec& r, const char* uri_key) {
+    return Value::object({{uri_key, Value::of(r.uri)},
+                          {"name", Value::of(r.name)},
+                          {"title", r.title ? Value::of(*r.title) : Value::null()},
+                          {"description", Value::of(r.description)},
+                          {"mimeType", Value::of(r.mime_type)}});
+}
+
+Value text_content(std::string_view text) {
+    return Value::object({{"type", Value::of("text")}, {"text", text_value(text)}});
+}
+
+/// `text` as a JSON string.
+std::string json_string(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            const char* hex = "0123456789abcdef";
+            out += "\\u00";
+            out += hex[(c >> 4) & 0xf];
+            out += hex[c & 0xf];
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+std::string tools_result_json() {
+    auto flag = [](bool b) { return b ? "true" : "false"; };
+    std::string out = "{\"tools\": [";
+    for (const ToolSpec& tool : tools()) {
+        if (&tool != &tools().front()) out += ", ";
+        out += "{\"name\": " + json_string(tool.name) + ", \"title\": " + json_string(tool.title) +
+               ", \"description\": " + json_string(tool.description) +
+               ", \"inputSchema\": " + std::string(tool.input_schema) +
+               ", \"annotations\": {\"title\": " + json_string(tool.title) +
+               ", \"readOnlyHint\": " + flag(tool.read_only) +
+               ", \"destructiveHint\": false, \"idempotentHint\": " + flag(tool.read_only) +
+               ", \"openWorldHint\": " + flag(tool.open_world) + "}}";
+    }
+    return out + "]}";
+}
+
+Value resources_result(const std::vector<std::string>& examples) {
+    Value listed = Value::array();
+    for (const ResourceSpec& r : resources(examples)) listed.items.push_back(resource_value(r, "uri"));
+    return Value::object({{"resources", std::move(listed)}});
+}
+
+Value templates_result() {
+    return Value::object({{"resourceTemplates", Value::array({resource_value(example_template(), "uriTemplate")})}});
+}
+
+Value resource_result(std::string_view uri, std::string_view mime_type, std::string_view text) {
+    Value contents =
+        Value::object({{"uri", text_value(uri)}, {"mimeType", text_value(mime_type)}, {"text", text_value(text)}});
+    return Value::object({{"contents", Value::array({std::move(contents)})}});
+}
+
+Value prompts_result() {
+    Value argument = Value::object({{"name", text_value(kFormulateArgument.name)},
+                                    {"description", text_value(kFormulateArgument.description)},
+                                    {"required", Value::of(kFormulateArgument.required)}});
+    Value prompt = Value::object({{"name", text_value(kFormulatePrompt)},
+                                  {"title", text_value(kFormulateTitle)},
+                                  {"description", text_value(formulate_description())},
+                                  {"arguments", Value::array({std::move(argument)})}});
+    return Value::object({{"prompts", Value::array({std::move(prompt)})}});
+}
+
+Value prompt_result(std::string_view description) {
+    Value message =
+        Value::object({{"role", Value::of("user")}, {"content", text_content(formulate_text(description))}});
+    return Value::object(
+        {{"description", text_value(formulate_description())}, {"messages", Value::array({std::move(message)})}});
+}
+
 }  // namespace tarvok::mcp_server

@@ -78,4 +78,20 @@ inline constexpr std::string_view kFormulateTitle = "Formulate an optimisation m
 inline constexpr PromptArgumentSpec kFormulateArgument = {
     "description", "The problem in plain words (leave it out to be asked for it).", false};
 
+// ------------------------------------------- results as the protocol's ----
+
+// The results of the listings and readings as the protocol's JSON, from which
+// the binding builds the SDK's types.
+
+/// The tools listed (ListToolsResult) as JSON text: their schemas are JSON text already.
+std::string tools_result_json();
+/// The resources listed (ListResourcesResult) and the template (ListResourceTemplatesResult).
+Value resources_result(const std::vector<std::string>& examples);
+Value templates_result();
+/// One resource read (ReadResourceResult).
+Value resource_result(std::string_view uri, std::string_view mime_type, std::string_view text);
+/// The prompts listed (ListPromptsResult), and the formulate prompt for a description (GetPromptResult).
+Value prompts_result();
+Value prompt_result(std::string_view description);
+
 }  // namespace tarvok::mcp_server

@@ -6,6 +6,9 @@
 // results for the agent.
 #include "common/files.hpp"
 #include "host/host.hpp"
+#include "host/json_value.hpp"
+#include "host/package.hpp"
+#include "mcp_server/docs.hpp"
 
 #include <pybind11/eval.h>
 #include "mcp_server/answers.hpp"
@@ -19,6 +22,7 @@
 #include <vector>
 
 namespace py = pybind11;
+namespace docs = tarvok::mcp_server::docs;
 namespace host = tarvok::host;
 namespace core = tarvok::mcp_server;
 using host::attr;
@@ -163,12 +167,7 @@ Answer emit(const core::EmitRequest& r) {
     }
 }
 
-std::filesystem::path package_folder() {
-    return host::file_system_path(
-        py::module_::import("os").attr("path").attr("dirname")(py::module_::import("tarvok").attr("__file__")));
-}
-
-std::filesystem::path example_library() { return package_folder() / "tvl_models"; }
+std::filesystem::path example_library() { return host::package_folder() / "tvl_models"; }
 
 /// A file of the package or its library, as text; a file that cannot be read
 /// stands as an empty text rather than failing the answer around it.
@@ -183,21 +182,14 @@ std::string package_text(const std::filesystem::path& file) {
     return "";
 }
 
-/// The embedding model to rank with: TARVOK_EMBEDDING_MODEL, else the ranker's default.
-py::object embedding_model_name() {
-    py::object chosen = py::module_::import("os").attr("environ").attr("get")("TARVOK_EMBEDDING_MODEL", py::str(""));
-    if (host::truthy(chosen.attr("strip")())) return chosen;
-    return py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME");
-}
-
 Answer examples(const core::ExamplesRequest& r) {
     py::module_ ranker = py::module_::import("tarvok.example_ranker");
     py::object library = host::host_path(example_library());
     py::object ranking;
     std::string how = "embedding";
     try {
-        ranking =
-            ranker.attr("rank_problem_descriptions")(host::text(r.description), library, r.k, embedding_model_name());
+        ranking = ranker.attr("rank_problem_descriptions")(host::text(r.description), library, r.k,
+                                                           host::embedding_model_name());
     } catch (py::error_already_set& e) {
         if (!e.matches(ranker.attr("EmbeddingModelUnavailable"))) throw;
         ranking = ranker.attr("rank_lexically")(host::text(r.description), library, r.k);
@@ -221,33 +213,22 @@ Answer examples(const core::ExamplesRequest& r) {
     return answered(d);
 }
 
-/// Sends a progress notification for the call at hand from the worker thread
-/// the call runs on; the SDK sends nothing when the client asked for none.
-struct ProgressSender {
-    py::object context;
-    int sent = 0;
-    void operator()(py::object message) {
-        py::object report = context.attr("session").attr("report_progress");
-        py::module_::import("anyio.from_thread")
-            .attr("run")(report, py::float_(static_cast<double>(++sent)), py::none(),
-                         host::text(host::str_of(message)));
-    }
-};
-
 Answer generate(const core::GenerateRequest& r, py::object context) {
     py::module_ generative = py::module_::import("tarvok.tarvok_generative");
     py::object folder = py::module_::import("tempfile").attr("TemporaryDirectory")(py::arg("prefix") = "tarvok-mcp-");
     py::object path = folder.attr("__enter__")();
     py::object join = py::module_::import("os").attr("path").attr("join");
-    py::dict options;
-    if (r.provider) options["llm_provider"] = host::text(*r.provider);
-    if (r.model) options["model_name"] = host::text(*r.model);
-    if (r.iterations) options["iterations"] = *r.iterations;
-    if (r.execution_check) options["execution_check"] = *r.execution_check;
-    options["embedding_model"] = embedding_model_name();
+    py::dict options = host::generation_options(r);
     if (!context.is_none()) {
-        auto sender = std::make_shared<ProgressSender>(ProgressSender{context});
-        options["progress"] = py::cpp_function([sender](py::object message) { (*sender)(message); });
+        // A progress notification per step, sent from the worker thread the call runs on; the SDK
+        // sends nothing when the client asked for none.
+        auto sent = std::make_shared<int>(0);
+        options["progress"] = py::cpp_function([context, sent](py::object message) {
+            py::object report = context.attr("session").attr("report_progress");
+            py::module_::import("anyio.from_thread")
+                .attr("run")(report, py::float_(static_cast<double>(++*sent)), py::none(),
+                             host::text(host::str_of(message)));
+        });
     }
     py::object result;
     try {
@@ -259,13 +240,14 @@ Answer generate(const core::GenerateRequest& r, py::object context) {
     }
     folder.attr("cleanup")();
     py::dict d;
-    d["model"] = result.attr("model_text");
-    d["data"] = result.attr("data_text");
-    d["compiled"] = result.attr("compiled");
-    d["aligned"] = result.attr("aligned");
-    d["assessment"] = result.attr("assessment");
-    d["iterations"] = result.attr("iterations");
-    d["diagnostics"] = result.attr("diagnostics");
+    for (auto [key, field] : {std::pair{"model", "model_text"},
+                              {"data", "data_text"},
+                              {"compiled", "compiled"},
+                              {"aligned", "aligned"},
+                              {"assessment", "assessment"},
+                              {"iterations", "iterations"},
+                              {"diagnostics", "diagnostics"}})
+        d[key] = result.attr(field);
     d["solution"] = py::none();
     if (host::truthy(result.attr("compiled"))) {
         // The final pair solved, as run_model would: the numbers an answer can rest on.
@@ -324,51 +306,18 @@ py::object call_tool_result(const Answer& a) {
 
 // ---------------------------------------------------- listings and reading ----
 
-py::object list_tools() {
-    py::module_ t = types();
-    py::object loads = py::module_::import("json").attr("loads");
-    py::list out;
-    for (const core::ToolSpec& tool : core::tools()) {
-        py::object annotations = t.attr("ToolAnnotations")(
-            py::arg("title") = host::text(tool.title), py::arg("read_only_hint") = tool.read_only,
-            py::arg("destructive_hint") = false, py::arg("idempotent_hint") = tool.read_only,
-            py::arg("open_world_hint") = tool.open_world);
-        out.append(t.attr("Tool")(py::arg("name") = host::text(tool.name), py::arg("title") = host::text(tool.title),
-                                  py::arg("description") = host::text(tool.description),
-                                  py::arg("input_schema") = loads(host::text(tool.input_schema)),
-                                  py::arg("annotations") = annotations));
-    }
-    return t.attr("ListToolsResult")(py::arg("tools") = out);
-}
-
-py::object resource(const core::ResourceSpec& r, const char* kind, const char* uri_key) {
-    py::object title = r.title ? py::object(host::text(*r.title)) : py::object(py::none());
-    return types().attr(kind)(py::arg(uri_key) = host::text(r.uri), py::arg("name") = host::text(r.name),
-                              py::arg("title") = title, py::arg("description") = host::text(r.description),
-                              py::arg("mime_type") = host::text(r.mime_type));
-}
-
-py::object list_resources() {
-    py::list out;
-    for (const core::ResourceSpec& r : core::resources(core::example_names(example_library())))
-        out.append(resource(r, "Resource", "uri"));
-    return types().attr("ListResourcesResult")(py::arg("resources") = out);
-}
-
-py::object list_resource_templates() {
-    py::list out;
-    out.append(resource(core::example_template(), "ResourceTemplate", "uri_template"));
-    return types().attr("ListResourceTemplatesResult")(py::arg("resource_templates") = out);
+/// A result the core shaped as the protocol's JSON, as the SDK's type `kind`.
+py::object result(const char* kind, const core::Value& value) {
+    return types().attr(kind).attr("model_validate")(host::object_of(value));
 }
 
 py::object read_resource(py::object params) {
     std::string uri = host::str_of(params.attr("uri"));
-    py::module_ t = types();
     std::string text;
     core::ResourceTarget target = core::resource_named(uri, example_library());
     using Kind = core::ResourceTarget::Kind;
     if (target.kind == Kind::Language) {
-        text = package_text(core::language_file(package_folder()));
+        text = package_text(core::language_file(host::package_folder()));
     } else if (target.kind == Kind::Diagnostics) {
         text = host::str_of(py::module_::import("json").attr("dumps")(
             py::module_::import("tarvok.tarvok_core").attr("diagnostic_codes")(), py::arg("ensure_ascii") = false,
@@ -382,24 +331,7 @@ py::object read_resource(py::object params) {
         // The SDK answers this as a protocol error (resource not found).
         host::raise(PyExc_ValueError, "no resource " + uri);
     }
-    py::list contents;
-    contents.append(t.attr("TextResourceContents")(py::arg("uri") = host::text(uri),
-                                                   py::arg("mime_type") = host::text(target.mime_type),
-                                                   py::arg("text") = host::text(text)));
-    return t.attr("ReadResourceResult")(py::arg("contents") = contents);
-}
-
-py::object list_prompts() {
-    py::module_ t = types();
-    py::list arguments;
-    arguments.append(t.attr("PromptArgument")(py::arg("name") = host::text(core::kFormulateArgument.name),
-                                              py::arg("description") = host::text(core::kFormulateArgument.description),
-                                              py::arg("required") = core::kFormulateArgument.required));
-    py::list out;
-    out.append(t.attr("Prompt")(
-        py::arg("name") = host::text(core::kFormulatePrompt), py::arg("title") = host::text(core::kFormulateTitle),
-        py::arg("description") = host::text(core::formulate_description()), py::arg("arguments") = arguments));
-    return t.attr("ListPromptsResult")(py::arg("prompts") = out);
+    return result("ReadResourceResult", core::resource_result(uri, target.mime_type, text));
 }
 
 py::object get_prompt(py::object params) {
@@ -411,14 +343,7 @@ py::object get_prompt(py::object params) {
         py::object given = arguments.attr("get")("description");
         if (!given.is_none()) description = host::str_of(given);
     }
-    py::module_ t = types();
-    py::list messages;
-    messages.append(t.attr("PromptMessage")(
-        py::arg("role") = "user",
-        py::arg("content") = t.attr("TextContent")(py::arg("type") = "text",
-                                                   py::arg("text") = host::text(core::formulate_text(description)))));
-    return t.attr("GetPromptResult")(py::arg("description") = host::text(core::formulate_description()),
-                                     py::arg("messages") = messages);
+    return result("GetPromptResult", core::prompt_result(description));
 }
 
 // ------------------------------------------------------------ the server ----
@@ -438,16 +363,21 @@ py::object create_server() {
     py::module_ lowlevel = host::import_extra("mcp.server.lowlevel", "the MCP server", "mcp");
     py::object version = py::module_::import("tarvok").attr("__version__");
     py::dict handlers;
-    handlers["on_list_tools"] = on_worker([](py::object, py::object) { return list_tools(); });
+    handlers["on_list_tools"] = on_worker([](py::object, py::object) {
+        return types().attr("ListToolsResult").attr("model_validate_json")(host::text(core::tools_result_json()));
+    });
     handlers["on_call_tool"] = on_worker([](py::object context, py::object params) {
         py::object arguments = params.attr("arguments");
         return call_tool_result(call(host::str_of(params.attr("name")), arguments, context));
     });
-    handlers["on_list_resources"] = on_worker([](py::object, py::object) { return list_resources(); });
-    handlers["on_list_resource_templates"] =
-        on_worker([](py::object, py::object) { return list_resource_templates(); });
+    handlers["on_list_resources"] = on_worker([](py::object, py::object) {
+        return result("ListResourcesResult", core::resources_result(core::example_names(example_library())));
+    });
+    handlers["on_list_resource_templates"] = on_worker(
+        [](py::object, py::object) { return result("ListResourceTemplatesResult", core::templates_result()); });
     handlers["on_read_resource"] = on_worker([](py::object, py::object params) { return read_resource(params); });
-    handlers["on_list_prompts"] = on_worker([](py::object, py::object) { return list_prompts(); });
+    handlers["on_list_prompts"] =
+        on_worker([](py::object, py::object) { return result("ListPromptsResult", core::prompts_result()); });
     handlers["on_get_prompt"] = on_worker([](py::object, py::object params) { return get_prompt(params); });
     return lowlevel.attr("Server")(kServerName, py::arg("version") = version,
                                    py::arg("instructions") = host::text(core::instructions()), **handlers);
@@ -487,21 +417,14 @@ PYBIND11_MODULE(mcp_server, m, py::mod_gil_not_used()) {
     options.disable_function_signatures();
     host::hold_module(m);
 
-    m.doc() =
-        "The Model Context Protocol server of `tarvok mcp`: tools to check, run, emit, find and generate\n"
-        "Tarvok models, the language and examples as resources, and a prompt that walks an agent through them.";
+    m.doc() = docs::kModule;
     host::lazy_logger(m);
     py::tuple names(core::tools().size());
     for (std::size_t i = 0; i < names.size(); ++i) names[i] = host::text(core::tools()[i].name);
     m.attr("TOOLS") = names;
 
-    host::def(m, "create_server", "",
-              "Make the mcp package's low-level Server with the Tarvok tools, resources and prompt, ready to run.\n\n"
-              "Raises ImportError when the mcp package (the mcp extra) is missing.",
-              &create_server);
-    host::def(m, "call_tool", "name, arguments=None",
-              "Run one tool call as the server does and return {\"content\": text, \"structured\": object,\n"
-              "\"is_error\": bool}; no fault of the call raises. generate_model sends no progress from here.",
-              &call_tool, py::arg("name"), py::arg("arguments") = py::none());
-    host::def(m, "serve", "", "Run the MCP server on stdin and stdout until the client closes them.", &serve);
+    host::def(m, "create_server", "", docs::kCreateServer, &create_server);
+    host::def(m, "call_tool", "name, arguments=None", docs::kCallTool, &call_tool, py::arg("name"),
+              py::arg("arguments") = py::none());
+    host::def(m, "serve", "", docs::kServe, &serve);
 }

@@ -1,12 +1,10 @@
 #include "mcp_server/tools.hpp"
 
 #include "compiler/compiler.hpp"
+#include "compiler/json_args.hpp"
 #include "generative/providers/providers.hpp"
 
-#include <charconv>
-#include <cmath>
 #include <map>
-#include <set>
 
 namespace tarvok::mcp_server {
 
@@ -105,94 +103,19 @@ const std::vector<ToolSpec> kTools = {
      false, true},
 };
 
-/// The arguments of one call, each taken once; what is left over is refused.
-class Arguments {
+/// The arguments of one call, read by the servers' one reader of JSON
+/// arguments; none (null) is an empty object.
+class Arguments : public data::JsonArgs {
   public:
-    Arguments(const ToolSpec& tool, const Value& given) : tool_(tool), given_(given) {
+    explicit Arguments(const Value& given) : JsonArgs(given) {
         if (given.kind != Value::Kind::Null && given.kind != Value::Kind::Object)
             fail("the arguments must be an object, not " + describe_kind(given));
-    }
-
-    bool failed() const { return !error_.empty(); }
-    const std::string& error() const { return error_; }
-
-    /// A value that is present and not null.
-    const Value* get(std::string_view name) {
-        known_.insert(std::string(name));
-        if (given_.kind != Value::Kind::Object) return nullptr;
-        const Value* v = given_.find(name);
-        return v && v->kind != Value::Kind::Null ? v : nullptr;
-    }
-
-    std::optional<std::string> text(std::string_view name, bool required, bool nonblank = false) {
-        const Value* v = get(name);
-        if (!v) {
-            if (required) fail("'" + std::string(name) + "' is required");
-            return std::nullopt;
-        }
-        if (v->kind != Value::Kind::String) {
-            fail("'" + std::string(name) + "' must be a string, not " + describe_kind(*v));
-            return std::nullopt;
-        }
-        if (v->text.size() > kMaxTextBytes) {
-            fail("'" + std::string(name) + "' has " + std::to_string(v->text.size()) + " bytes; at most " +
-                 std::to_string(kMaxTextBytes) + " are taken");
-            return std::nullopt;
-        }
-        if (nonblank && v->text.find_first_not_of(" \t\r\n\f\v") == std::string::npos) {
-            fail("'" + std::string(name) + "' is empty");
-            return std::nullopt;
-        }
-        return v->text;
-    }
-
-    std::optional<double> number(std::string_view name, double low, bool low_open) {
-        const Value* v = get(name);
-        if (!v) return std::nullopt;
-        if (v->kind != Value::Kind::Number && v->kind != Value::Kind::Integer) {
-            fail("'" + std::string(name) + "' must be a number, not " + describe_kind(*v));
-            return std::nullopt;
-        }
-        if (!std::isfinite(v->number) || (low_open ? v->number <= low : v->number < low)) {
-            fail("'" + std::string(name) + "' must be a finite number " + (low_open ? "above " : "of at least ") +
-                 shown_number(low));
-            return std::nullopt;
-        }
-        return v->number;
-    }
-
-    std::optional<int64_t> integer(std::string_view name, int64_t low, int64_t high) {
-        const Value* v = get(name);
-        if (!v) return std::nullopt;
-        bool whole = v->kind == Value::Kind::Integer ||
-                     (v->kind == Value::Kind::Number && std::isfinite(v->number) && std::trunc(v->number) == v->number);
-        if (!whole) {
-            fail("'" + std::string(name) + "' must be a whole number, not " + describe_kind(*v));
-            return std::nullopt;
-        }
-        double n = v->kind == Value::Kind::Integer ? static_cast<double>(v->integer) : v->number;
-        if (n < static_cast<double>(low) || n > static_cast<double>(high)) {
-            fail("'" + std::string(name) + "' must be from " + std::to_string(low) + " to " + std::to_string(high));
-            return std::nullopt;
-        }
-        return static_cast<int64_t>(n);
-    }
-
-    std::optional<bool> flag(std::string_view name) {
-        const Value* v = get(name);
-        if (!v) return std::nullopt;
-        if (v->kind != Value::Kind::Boolean) {
-            fail("'" + std::string(name) + "' must be true or false, not " + describe_kind(*v));
-            return std::nullopt;
-        }
-        return v->boolean;
     }
 
     /// The model and its data (a text, a JSON object, or none: an empty text).
     Pair pair() {
         Pair p;
         p.model = text("model", true).value_or("");
-        if (failed()) return p;
         const Value* data = get("data");
         if (!data) return p;
         if (data->kind == Value::Kind::String) {
@@ -209,39 +132,6 @@ class Arguments {
         }
         return p;
     }
-
-    /// Refuses arguments the tool does not take; call after reading them all.
-    void finish() {
-        if (failed() || given_.kind != Value::Kind::Object) return;
-        for (const auto& [key, value] : given_.members) {
-            if (known_.count(key)) continue;
-            std::string names;
-            for (const std::string& k : order_) names += (names.empty() ? "" : ", ") + k;
-            fail("unknown argument '" + key + "'; " + std::string(tool_.name) + " takes " + names);
-            return;
-        }
-    }
-
-    void takes(std::initializer_list<std::string_view> names) {
-        for (std::string_view n : names) order_.emplace_back(n);
-    }
-
-    void fail(std::string message) {
-        if (error_.empty()) error_ = std::move(message);
-    }
-
-    static std::string shown_number(double d) {
-        char buffer[32];
-        auto end = std::to_chars(buffer, buffer + sizeof buffer, d).ptr;
-        return std::string(buffer, end);
-    }
-
-  private:
-    const ToolSpec& tool_;
-    const Value& given_;
-    std::set<std::string> known_;
-    std::vector<std::string> order_;
-    std::string error_;
 };
 
 }  // namespace
@@ -255,10 +145,10 @@ const ToolSpec* tool_named(std::string_view name) {
 }
 
 Parsed parse_request(const ToolSpec& tool, const Value& arguments) {
-    Arguments a(tool, arguments);
+    Arguments a(arguments);
     Parsed out;
     auto done = [&](Request r) {
-        a.finish();
+        a.finish("argument", tool.name);
         if (a.failed())
             out.error = a.error();
         else

@@ -1,9 +1,13 @@
 #include "web/api.hpp"
 
+#include "common/files.hpp"
+#include "compiler/json_args.hpp"
+#include "generative/grounding.hpp"
+#include "web/workdir.hpp"
+
+#include <algorithm>
+
 #include <charconv>
-#include <cmath>
-#include <initializer_list>
-#include <set>
 
 namespace tarvok::web {
 
@@ -19,146 +23,22 @@ const std::vector<Endpoint> kEndpoints = {
     {EndpointId::Examples, "/api/examples", "POST", kMaxSmallBody},
 };
 
-std::string shown_number(double d) {
-    char buffer[32];
-    auto end = std::to_chars(buffer, buffer + sizeof buffer, d).ptr;
-    return std::string(buffer, end);
-}
-
-/// The members of one body, each taken once; what is left over is refused.
-class Body {
+/// The members of one body, read by the servers' one reader of JSON
+/// arguments; a body that is no object is refused first.
+class Body : public data::JsonArgs {
   public:
-    explicit Body(const Value& given) : given_(given) {
-        if (given.kind != Value::Kind::Object) fail("the body must be a JSON object, not " + describe_kind(given));
-    }
-
-    bool failed() const { return !error_.empty(); }
-    const std::string& error() const { return error_; }
-
-    void takes(std::initializer_list<std::string_view> names) {
-        for (std::string_view n : names) {
-            order_.emplace_back(n);
-            known_.emplace(n);
-        }
-    }
-
-    /// A member that is present and not null.
-    const Value* get(std::string_view name) {
-        if (failed()) return nullptr;
-        const Value* v = given_.find(name);
-        return v && v->kind != Value::Kind::Null ? v : nullptr;
-    }
-
-    std::optional<std::string> text(std::string_view name, bool required, bool nonblank = false,
-                                    std::size_t most = kMaxTextBytes) {
-        const Value* v = get(name);
-        if (!v) {
-            if (required) fail("'" + std::string(name) + "' is required");
-            return std::nullopt;
-        }
-        if (v->kind != Value::Kind::String) {
-            fail("'" + std::string(name) + "' must be a string, not " + describe_kind(*v));
-            return std::nullopt;
-        }
-        if (v->text.size() > most) {
-            fail("'" + std::string(name) + "' has " + std::to_string(v->text.size()) + " bytes; at most " +
-                 std::to_string(most) + " are taken");
-            return std::nullopt;
-        }
-        if (nonblank && v->text.find_first_not_of(" \t\r\n\f\v") == std::string::npos) {
-            fail("'" + std::string(name) + "' is empty");
-            return std::nullopt;
-        }
-        return v->text;
-    }
-
-    /// A number in [low, high] (`low` itself excluded when `low_open`).
-    std::optional<double> number(std::string_view name, double low, bool low_open, double high) {
-        const Value* v = get(name);
-        if (!v) return std::nullopt;
-        if (v->kind != Value::Kind::Number && v->kind != Value::Kind::Integer) {
-            fail("'" + std::string(name) + "' must be a number, not " + describe_kind(*v));
-            return std::nullopt;
-        }
-        double n = v->number;
-        if (!std::isfinite(n) || (low_open ? n <= low : n < low) || n > high) {
-            fail("'" + std::string(name) + "' must be a number " + (low_open ? "above " : "of at least ") +
-                 shown_number(low) + " and at most " + shown_number(high));
-            return std::nullopt;
-        }
-        return n;
-    }
-
-    std::optional<int64_t> integer(std::string_view name, int64_t low, int64_t high) {
-        const Value* v = get(name);
-        if (!v) return std::nullopt;
-        bool whole = v->kind == Value::Kind::Integer ||
-                     (v->kind == Value::Kind::Number && std::isfinite(v->number) && std::trunc(v->number) == v->number);
-        if (!whole) {
-            fail("'" + std::string(name) + "' must be a whole number, not " + describe_kind(*v));
-            return std::nullopt;
-        }
-        double n = v->kind == Value::Kind::Integer ? static_cast<double>(v->integer) : v->number;
-        if (n < static_cast<double>(low) || n > static_cast<double>(high)) {
-            fail("'" + std::string(name) + "' must be from " + std::to_string(low) + " to " + std::to_string(high));
-            return std::nullopt;
-        }
-        return static_cast<int64_t>(n);
-    }
-
-    std::optional<bool> flag(std::string_view name) {
-        const Value* v = get(name);
-        if (!v) return std::nullopt;
-        if (v->kind != Value::Kind::Boolean) {
-            fail("'" + std::string(name) + "' must be true or false, not " + describe_kind(*v));
-            return std::nullopt;
-        }
-        return v->boolean;
-    }
-
-    /// One of `choices`, by name.
-    template <typename E>
-    std::optional<E> choice(std::string_view name, std::initializer_list<std::pair<std::string_view, E>> choices) {
-        const Value* v = get(name);
-        if (!v) return std::nullopt;
-        if (v->kind == Value::Kind::String)
-            for (const auto& [word, value] : choices)
-                if (v->text == word) return value;
-        std::string words;
-        for (const auto& [word, value] : choices) words += (words.empty() ? "'" : ", '") + std::string(word) + "'";
-        fail("'" + std::string(name) + "' must be one of " + words);
-        return std::nullopt;
+    explicit Body(const Value& given) : JsonArgs(given) {
+        if (given.kind != Value::Kind::Object)
+            fail("the body must be a JSON object, not " + data::describe_kind(given));
     }
 
     /// The model (required) and its data (a text; none is an empty text).
     Pair pair() {
         Pair p;
-        p.model = text("model", true).value_or("");
-        p.data = text("data", false).value_or("");
+        p.model = text("model", true, false, kMaxTextBytes).value_or("");
+        p.data = text("data", false, false, kMaxTextBytes).value_or("");
         return p;
     }
-
-    /// Refuses members the endpoint does not take; call after reading them all.
-    void finish() {
-        if (failed()) return;
-        for (const auto& [key, value] : given_.members) {
-            if (known_.count(key)) continue;
-            std::string names;
-            for (const std::string& k : order_) names += (names.empty() ? "" : ", ") + k;
-            fail("unknown member '" + key + "'; this endpoint takes " + names);
-            return;
-        }
-    }
-
-    void fail(std::string message) {
-        if (error_.empty()) error_ = std::move(message);
-    }
-
-  private:
-    const Value& given_;
-    std::set<std::string, std::less<>> known_;
-    std::vector<std::string> order_;
-    std::string error_;
 };
 
 }  // namespace
@@ -188,6 +68,13 @@ std::string body_refusal(const Endpoint& endpoint, std::optional<uint64_t> decla
         return "the body has " + std::to_string(*declared_length) + " bytes; " + std::string(endpoint.path) +
                " takes at most " + std::to_string(endpoint.max_body);
     return "";
+}
+
+std::optional<std::size_t> body_limit(std::string_view path, std::optional<std::string_view> declared) {
+    const Endpoint* e = endpoint_at(path);
+    if (!e) return 0;
+    if (!body_refusal(*e, declared_length(declared)).empty()) return std::nullopt;
+    return e->max_body;
 }
 
 namespace {
@@ -227,7 +114,7 @@ Parsed parse_request(const Endpoint& endpoint, const Value& given) {
     Body b(given);
     Parsed out;
     auto done = [&](Request r) {
-        b.finish();
+        b.finish("member", "this endpoint");
         if (b.failed())
             out.error = b.error();
         else
@@ -308,6 +195,24 @@ std::string_view media_type_of(EmitFormat format) {
     return format == EmitFormat::SciPy ? "text/x-python" : "text/plain";
 }
 
+Value applied_answer(const Applied& applied) {
+    auto name = [](const std::filesystem::path& p) {
+        return p.empty() ? Value::null() : Value::of(p.filename().string());
+    };
+    return Value::object({{"applied", Value::of(true)},
+                          {"model_file", name(applied.files.model)},
+                          {"data_file", name(applied.files.data)},
+                          {"backup_model_file", name(applied.backups.model)},
+                          {"backup_data_file", name(applied.backups.data)}});
+}
+
+Value emitted(EmitFormat format) {
+    std::string suffix(suffix_of(format));
+    return Value::object({{"format", Value::of(format == EmitFormat::SciPy ? "scipy" : suffix.substr(1))},
+                          {"file_name", Value::of("model" + suffix)},
+                          {"media_type", Value::of(std::string(media_type_of(format)))}});
+}
+
 int http_status(Outcome outcome) {
     switch (outcome) {
     case Outcome::Ok: return 200;
@@ -350,5 +255,85 @@ std::string frame(FrameKind kind, std::string_view json) {
 }
 
 std::string_view heartbeat() { return ": still working\n\n"; }
+
+void FrameQueue::push(std::string frame) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frames_.push_back(std::move(frame));
+    ready_.notify_all();
+}
+
+void FrameQueue::finish() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_ = true;
+    ready_.notify_all();
+}
+
+bool FrameQueue::cancelled() const {
+    return cancelled_ ||
+           std::chrono::steady_clock::now() - started_ > std::chrono::duration<double>(kGenerationSeconds);
+}
+
+std::optional<std::string> FrameQueue::next() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ready_.wait_for(lock, std::chrono::duration<double>(kHeartbeatSeconds), [&] { return done_ || !frames_.empty(); });
+    if (!frames_.empty()) {
+        std::string frame = std::move(frames_.front());
+        frames_.pop_front();
+        return frame;
+    }
+    if (done_) return std::nullopt;
+    return std::string(heartbeat());
+}
+
+std::optional<std::string> RunSlots::refusal_of_another() {
+    if (++taken_ <= kMaxGenerationRuns) return std::nullopt;
+    --taken_;
+    return std::to_string(kMaxGenerationRuns) + " generation runs are under way; wait for one to end";
+}
+
+// ------------------------------------------------------------- answers ----
+
+Value examples_by_name(const std::filesystem::path& library) {
+    namespace fs = std::filesystem;
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(library, error)) {
+        std::string name = entry.path().filename().string();
+        if (name_refusal(name).empty() && fs::is_regular_file(entry.path() / (name + ".mod"), error))
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    Value listed = Value::array();
+    for (const std::string& name : names) {
+        Value example = Value::object({{"name", Value::of(name)}});
+        for (auto [key, suffix] : {std::pair{"description", ".txt"}, {"model", ".mod"}, {"data", ".dat"}}) {
+            files::InputFile read = files::read_input_file(library / name / (name + suffix));
+            example.members.emplace_back(key, Value::of(read.ok() ? std::move(read.bytes) : std::string()));
+        }
+        listed.items.push_back(std::move(example));
+    }
+    return Value::object({{"ranking", Value::of("name")}, {"examples", std::move(listed)}});
+}
+
+Value grounding_value(std::string_view description, std::string_view data) {
+    namespace grounding = generative::grounding;
+    auto listed = [](const std::vector<grounding::Finding>& found) {
+        Value out = Value::array();
+        for (const grounding::Finding& f : found) {
+            const char* kind = f.match == grounding::Match::Assumed      ? "assumed"
+                               : f.match == grounding::Match::Percentage ? "percentage"
+                                                                         : "scaled";
+            out.items.push_back(Value::object({{"text", Value::of(f.text)},
+                                               {"value", Value::of(f.value)},
+                                               {"line", Value::of(static_cast<int64_t>(f.line))},
+                                               {"kind", Value::of(kind)},
+                                               {"source", Value::of(f.source)},
+                                               {"shown", Value::of(grounding::finding_text(f))}}));
+        }
+        return out;
+    };
+    grounding::Report report = grounding::ground(description, data);
+    return Value::object({{"assumptions", listed(report.assumptions)}, {"conversions", listed(report.conversions)}});
+}
 
 }  // namespace tarvok::web

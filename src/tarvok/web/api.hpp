@@ -7,7 +7,13 @@
 
 #include "compiler/data_values.hpp"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,6 +65,10 @@ bool is_loopback(std::string_view host);
 
 /// Why a body's declared length is refused, or "" when it may be read.
 std::string body_refusal(const Endpoint& endpoint, std::optional<uint64_t> declared_length);
+/// The most bytes to read of a body sent to `path` with a Content-Length of
+/// `declared` (none: not given): 0 for a path that is no endpoint; nothing
+/// when the declared length is refused, so that nothing is read.
+std::optional<std::size_t> body_limit(std::string_view path, std::optional<std::string_view> declared);
 
 /// The headers that decide whether a request is taken at all.
 struct Headers {
@@ -136,6 +146,18 @@ Parsed parse_request(const Endpoint& endpoint, const Value& body);
 std::string_view suffix_of(EmitFormat format);
 std::string_view media_type_of(EmitFormat format);
 
+/// The answer of /api/emit before its text: the format, a file name and its media type.
+Value emitted(EmitFormat format);
+/// Why /api/emit gives no script for a model whose numbers need a .npz file.
+inline constexpr std::string_view kScriptNeedsArrays =
+    "the model is too large for a script alone: its numbers go to a .npz file beside the script; write both "
+    "with `tarvok emit MODEL DATA -o SCRIPT.py`";
+
+/// The answer of /api/apply: the files of the pair and their backups, by
+/// name (null where there was no earlier file).
+struct Applied;  // web/workdir.hpp
+Value applied_answer(const Applied& applied);
+
 /// The most columns a solution's index keys are sent for.
 inline constexpr std::size_t kMaxKeyedColumns = 200000;
 
@@ -168,5 +190,51 @@ std::string_view frame_name(FrameKind kind);
 std::string frame(FrameKind kind, std::string_view json);
 /// A comment frame that keeps the connection busy.
 std::string_view heartbeat();
+
+/// The frames of one generation run, from the thread that runs it to the
+/// stream that sends them. A run is cancelled when asked (the page cancels,
+/// or the client goes away) or once it has taken kGenerationSeconds.
+class FrameQueue {
+  public:
+    void push(std::string frame);
+    /// The run is over: the stream ends once it has sent what is left.
+    void finish();
+    void cancel() { cancelled_ = true; }
+    bool cancelled() const;
+    /// The next frame, waiting at most kHeartbeatSeconds for one: a heartbeat
+    /// when none came; nothing once the run is over and all were taken.
+    std::optional<std::string> next();
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::string> frames_;
+    bool done_ = false;
+    std::atomic<bool> cancelled_{false};
+    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+};
+
+/// The generation runs one app has under way, at most kMaxGenerationRuns.
+class RunSlots {
+  public:
+    /// Takes a slot for a new run: none when all are taken, with why.
+    std::optional<std::string> refusal_of_another();
+    /// A run ended (or never started): its slot is free.
+    void release() { --taken_; }
+
+  private:
+    std::atomic<int> taken_{0};
+};
+
+// ------------------------------------------------------------- answers ----
+
+/// The answer listing every example of `library` by name: each folder NAME
+/// that holds NAME.mod (NAME a plain name), with its description, model and
+/// data texts (a file that cannot be read is an empty text).
+Value examples_by_name(const std::filesystem::path& library);
+
+/// The grounding report of a generated pair's data against its description,
+/// as the result frame carries it: {assumptions: [...], conversions: [...]}.
+Value grounding_value(std::string_view description, std::string_view data);
 
 }  // namespace tarvok::web

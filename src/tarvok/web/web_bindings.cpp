@@ -4,30 +4,26 @@
 // work (compiler, solver, SciPy emitter, generation loop, feedback) and
 // shapes their results as the commands' --json output does. Starlette and
 // uvicorn (the web extra) are imported when an app is made.
-#include "generative/grounding.hpp"
 #include "host/data_values.hpp"
 #include "host/host.hpp"
+#include "host/json_value.hpp"
+#include "host/package.hpp"
 #include "web/api.hpp"
+#include "web/docs.hpp"
 #include "web/workdir.hpp"
 
 #include <pybind11/eval.h>
 
-#include <atomic>
-#include <chrono>
-#include <cmath>
-#include <condition_variable>
-#include <deque>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 namespace py = pybind11;
+namespace docs = tarvok::web::docs;
 namespace host = tarvok::host;
 namespace core = tarvok::web;
 namespace fs = std::filesystem;
-namespace grounding = tarvok::generative::grounding;
 using host::attr;
 
 namespace {
@@ -142,24 +138,12 @@ Answer run(const core::RunRequest& r) {
     return answered(out);
 }
 
-/// A scratch folder of the working folder, removed when this goes.
-struct Scratch {
-    fs::path folder;
-    Scratch(const fs::path& workdir, std::string_view prefix) : folder(core::scratch_folder(workdir, prefix)) {}
-    ~Scratch() {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
-    }
-    py::object file(const char* name) const { return host::host_path(folder / name); }
-};
+/// A file of a scratch folder, as the host names it.
+py::object file_of(const core::Scratch& scratch, const char* name) { return host::host_path(scratch.folder / name); }
 
 Answer emit(const core::EmitRequest& r, const fs::path& workdir) {
     py::module_ emitter = py::module_::import("tarvok.scipy_emitter");
-    py::dict d;
-    d["format"] =
-        host::text(r.format == core::EmitFormat::SciPy ? "scipy" : std::string(core::suffix_of(r.format)).substr(1));
-    d["file_name"] = host::text("model" + std::string(core::suffix_of(r.format)));
-    d["media_type"] = host::text(core::media_type_of(r.format));
+    py::dict d = host::object_of(core::emitted(r.format));
     try {
         if (r.format == core::EmitFormat::SciPy) {
             py::object compiled = py::module_::import("tarvok.tarvok_core")
@@ -169,13 +153,11 @@ Answer emit(const core::EmitRequest& r, const fs::path& workdir) {
             d["text"] = generator.attr("generate_code")();
             py::object arrays = generator.attr("npz_arrays");
             if (!arrays.is_none() && host::truthy(arrays))
-                return refused(core::Outcome::TooLarge,
-                               "the model is too large for a script alone: its numbers go to a .npz file beside "
-                               "the script; write both with `tarvok emit MODEL DATA -o SCRIPT.py`");
+                return refused(core::Outcome::TooLarge, std::string(core::kScriptNeedsArrays));
             return answered(d);
         }
-        Scratch scratch(workdir, "emit");
-        py::object path = scratch.file(d["file_name"].cast<std::string>().c_str());
+        core::Scratch scratch(workdir, "emit");
+        py::object path = file_of(scratch, d["file_name"].cast<std::string>().c_str());
         solver().attr("write_model")(host::text(r.pair.model), host::text(r.pair.data), path);
         d["text"] = host::read_input_text(path);
         return answered(d);
@@ -185,32 +167,16 @@ Answer emit(const core::EmitRequest& r, const fs::path& workdir) {
     }
 }
 
-/// The unified diff of one file's text and its revision.
-py::object unified_diff(py::object before, py::object after, const char* name) {
-    auto lines = [](py::object text) -> py::object { return text.attr("splitlines")(py::arg("keepends") = true); };
-    py::object diff = py::module_::import("difflib").attr("unified_diff")(
-        lines(before), lines(after), py::arg("fromfile") = name,
-        py::arg("tofile") = py::str(std::string(name) + " (revised)"));
-    py::list out;
-    for (py::handle line : diff) {
-        py::str text = py::reinterpret_borrow<py::str>(line);
-        out.append(host::truthy(text.attr("endswith")("\n"))
-                       ? text
-                       : py::str(text + py::str("\n\\ No newline at end of file\n")));
-    }
-    return py::str("").attr("join")(out);
-}
-
 Answer feedback(const core::FeedbackRequest& r, const fs::path& workdir) {
     py::module_ tg = generative();
-    Scratch scratch(workdir, "feedback");
+    core::Scratch scratch(workdir, "feedback");
     py::object model = host::text(r.pair.model), data = host::text(r.pair.data);
-    host::replace_files({{scratch.file("model.mod"), r.pair.model}, {scratch.file("data.dat"), r.pair.data}});
+    host::replace_files({{file_of(scratch, "model.mod"), r.pair.model}, {file_of(scratch, "data.dat"), r.pair.data}});
     py::dict options;
     options["model_name"] = r.model ? py::object(host::text(*r.model)) : tg.attr("MODEL_NAME");
     if (r.provider) options["llm_provider"] = host::text(*r.provider);
-    py::object reply = tg.attr("generative_feedback")(host::text(r.question), scratch.file("model.mod"),
-                                                      scratch.file("data.dat"), **options);
+    py::object reply = tg.attr("generative_feedback")(host::text(r.question), file_of(scratch, "model.mod"),
+                                                      file_of(scratch, "data.dat"), **options);
     py::dict out;
     if (reply.is_none() || !PyDict_Check(reply.ptr())) {
         out["feedback"] = py::none();
@@ -225,7 +191,8 @@ Answer feedback(const core::FeedbackRequest& r, const fs::path& workdir) {
         return refused(core::Outcome::ProviderFailed, "the proposed revision is not text");
     out["revised_model"] = new_model;
     out["revised_data"] = new_data;
-    out["diff"] = unified_diff(model, new_model, "model.mod") + unified_diff(data, new_data, "data.dat");
+    out["diff"] = host::unified_diff(model, new_model, py::str("model.mod")) +
+                  host::unified_diff(data, new_data, py::str("data.dat"));
     py::object compiled = solver().attr("compile")(new_model, new_data);
     out["compiles"] = py::bool_(host::truthy(compiled.attr("ok")));
     out["diagnostics"] = compiled.attr("diagnostics");
@@ -243,16 +210,7 @@ Answer apply(const core::ApplyRequest& r, const fs::path& workdir) {
         applied = core::apply_pair(workdir, r.name, r.pair.model, r.pair.data);
     }
     if (!applied.error.empty()) return refused(core::Outcome::Conflict, applied.error);
-    auto name = [](const fs::path& p) -> py::object {
-        return p.empty() ? py::object(py::none()) : host::host_path(p.filename());
-    };
-    py::dict d;
-    d["applied"] = true;
-    d["model_file"] = name(applied.files.model);
-    d["data_file"] = name(applied.files.data);
-    d["backup_model_file"] = name(applied.backups.model);
-    d["backup_data_file"] = name(applied.backups.data);
-    return answered(d);
+    return answered(host::object_of(core::applied_answer(applied)));
 }
 
 // -------------------------------------------------------------- examples ----
@@ -268,109 +226,24 @@ Answer examples(const core::ExamplesRequest& r) {
         if (host::truthy(found["is_error"])) return refused(core::Outcome::Failed, host::str_of(found["content"]));
         return answered(found["structured"]);
     }
-    fs::path library = host::file_system_path(py::module_::import("os").attr("path").attr("dirname")(
-                           py::module_::import("tarvok").attr("__file__"))) /
-                       "tvl_models";
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(library, error)) {
-        std::string name = entry.path().filename().string();
-        if (core::name_refusal(name).empty() && fs::is_regular_file(entry.path() / (name + ".mod"), error))
-            names.push_back(name);
+    fs::path library = host::package_folder() / "tvl_models";
+    core::Value listed;
+    {
+        py::gil_scoped_release unlocked;
+        listed = core::examples_by_name(library);
     }
-    std::sort(names.begin(), names.end());
-    py::list out;
-    for (const std::string& name : names) {
-        py::dict e;
-        e["name"] = host::text(name);
-        const char* parts[][2] = {{"description", ".txt"}, {"model", ".mod"}, {"data", ".dat"}};
-        for (auto& [key, suffix] : parts) {
-            tarvok::files::InputFile read = tarvok::files::read_input_file(library / name / (name + suffix));
-            e[key] = host::text(read.ok() ? read.bytes : std::string());
-        }
-        out.append(e);
-    }
-    py::dict d;
-    d["ranking"] = "name";
-    d["examples"] = out;
-    return answered(d);
+    return answered(host::object_of(listed));
 }
 
 // ------------------------------------------------------------ generation ----
 
 /// One generation run streamed to the page: the loop runs on a thread of
-/// its own and leaves its frames here; the stream takes them as they come.
-/// Dropping the stream (the page cancels, or the client goes away) cancels
-/// the run at its next step.
-class GenerationRun {
-  public:
-    void push(core::FrameKind kind, py::handle value) {
-        std::string text = core::frame(kind, host::str_of(json_text(value)));
-        std::lock_guard<std::mutex> lock(mutex_);
-        frames_.push_back(std::move(text));
-        ready_.notify_all();
-    }
-    void finish() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        done_ = true;
-        ready_.notify_all();
-    }
-    void cancel() { cancelled_ = true; }
-    bool cancelled() const {
-        return cancelled_ ||
-               std::chrono::steady_clock::now() - started_ > std::chrono::duration<double>(core::kGenerationSeconds);
-    }
+/// its own and leaves its frames in the queue; the stream takes them as they
+/// come. Dropping the stream cancels the run at its next step.
+using GenerationRun = core::FrameQueue;
 
-    /// The next frame; a heartbeat when none came for a while; None once the run is over.
-    py::object next_frame() {
-        std::string text;
-        {
-            py::gil_scoped_release unlocked;
-            std::unique_lock<std::mutex> lock(mutex_);
-            ready_.wait_for(lock, std::chrono::duration<double>(core::kHeartbeatSeconds),
-                            [&] { return done_ || !frames_.empty(); });
-            if (!frames_.empty()) {
-                text = std::move(frames_.front());
-                frames_.pop_front();
-            } else if (!done_) {
-                text = core::heartbeat();
-            }
-        }
-        if (text.empty()) return py::none();
-        return host::text(text);
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::deque<std::string> frames_;
-    bool done_ = false;
-    std::atomic<bool> cancelled_{false};
-    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
-};
-
-/// The embedding model to rank examples with: TARVOK_EMBEDDING_MODEL, else the ranker's default.
-py::object embedding_model_name() {
-    py::object chosen = py::module_::import("os").attr("environ").attr("get")("TARVOK_EMBEDDING_MODEL", py::str(""));
-    if (host::truthy(chosen.attr("strip")())) return chosen;
-    return py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME");
-}
-
-py::list findings(const std::vector<grounding::Finding>& found) {
-    py::list out;
-    for (const grounding::Finding& f : found) {
-        py::dict one;
-        one["text"] = host::text(f.text);
-        one["value"] = f.value;
-        one["line"] = f.line;
-        one["kind"] = f.match == grounding::Match::Assumed      ? "assumed"
-                      : f.match == grounding::Match::Percentage ? "percentage"
-                                                                : "scaled";
-        one["source"] = host::text(f.source);
-        one["shown"] = host::text(grounding::finding_text(f));
-        out.append(one);
-    }
-    return out;
+void push(GenerationRun& run, core::FrameKind kind, py::handle value) {
+    run.push(core::frame(kind, host::str_of(json_text(value))));
 }
 
 /// The final frame of a run: the pair and what the loop found, with the
@@ -382,32 +255,23 @@ py::dict generation_result(py::object result, const std::string& description) {
         d[key] = result.attr(key);
     d["model"] = result.attr("model_text");
     d["data"] = result.attr("data_text");
-    grounding::Report report = grounding::ground(description, host::str_of(result.attr("data_text")));
-    py::dict g;
-    g["assumptions"] = findings(report.assumptions);
-    g["conversions"] = findings(report.conversions);
-    d["grounding"] = g;
+    d["grounding"] = host::object_of(core::grounding_value(description, host::str_of(result.attr("data_text"))));
     return d;
 }
 
 /// The generation runs under way in one app.
-using RunCount = std::shared_ptr<std::atomic<int>>;
+using RunCount = std::shared_ptr<core::RunSlots>;
 
 void run_generation(std::shared_ptr<GenerationRun> run, core::GenerateRequest r, fs::path workdir) {
     try {
-        Scratch scratch(workdir, "generate");
-        py::dict options;
-        if (r.provider) options["llm_provider"] = host::text(*r.provider);
-        if (r.model) options["model_name"] = host::text(*r.model);
-        if (r.iterations) options["iterations"] = *r.iterations;
-        if (r.execution_check) options["execution_check"] = *r.execution_check;
+        core::Scratch scratch(workdir, "generate");
+        py::dict options = host::generation_options(r);
         options["timeout"] = core::kRequestSeconds;
-        options["embedding_model"] = embedding_model_name();
-        options["on_event"] = py::cpp_function([run](py::object event) { run->push(core::FrameKind::Step, event); });
+        options["on_event"] = py::cpp_function([run](py::object event) { push(*run, core::FrameKind::Step, event); });
         options["cancel"] = py::cpp_function([run] { return run->cancelled(); });
-        py::object result = generative().attr("run_generation")(host::text(r.description), scratch.file("model.mod"),
-                                                                scratch.file("data.dat"), **options);
-        run->push(core::FrameKind::Result, generation_result(result, r.description));
+        py::object result = generative().attr("run_generation")(
+            host::text(r.description), file_of(scratch, "model.mod"), file_of(scratch, "data.dat"), **options);
+        push(*run, core::FrameKind::Result, generation_result(result, r.description));
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e) && !e.matches(PyExc_KeyboardInterrupt)) {
             run->finish();
@@ -415,11 +279,11 @@ void run_generation(std::shared_ptr<GenerationRun> run, core::GenerateRequest r,
         }
         py::dict d;
         d["error"] = shown(error_text(e));
-        run->push(run->cancelled() ? core::FrameKind::Cancelled : core::FrameKind::Failed, d);
+        push(*run, run->cancelled() ? core::FrameKind::Cancelled : core::FrameKind::Failed, d);
     } catch (const std::exception& e) {
         py::dict d;
         d["error"] = shown(e.what());
-        run->push(run->cancelled() ? core::FrameKind::Cancelled : core::FrameKind::Failed, d);
+        push(*run, run->cancelled() ? core::FrameKind::Cancelled : core::FrameKind::Failed, d);
     }
     run->finish();
 }
@@ -430,7 +294,7 @@ std::shared_ptr<GenerationRun> start_generation(const core::GenerateRequest& r, 
     py::object body = py::cpp_function([run, r, workdir, runs] {
         struct Ended {
             RunCount runs;
-            ~Ended() { --*runs; }
+            ~Ended() { runs->release(); }
         } ended{runs};
         run_generation(run, r, workdir);
     });
@@ -439,7 +303,7 @@ std::shared_ptr<GenerationRun> start_generation(const core::GenerateRequest& r, 
             .attr("Thread")(py::arg("target") = body, py::arg("name") = "tarvok-generate", py::arg("daemon") = true)
             .attr("start")();
     } catch (...) {
-        --*runs;  // the run never started
+        runs->release();  // the run never started
         throw;
     }
     return run;
@@ -451,7 +315,7 @@ std::shared_ptr<GenerationRun> start_generation(const core::GenerateRequest& r, 
 struct Site {
     fs::path workdir;
     bool loopback_only = false;
-    RunCount runs = std::make_shared<std::atomic<int>>(0);
+    RunCount runs = std::make_shared<core::RunSlots>();
 };
 
 /// Answers one API request: (status, JSON text), or a GenerationRun to
@@ -485,12 +349,7 @@ py::object respond(const Site& site, const std::string& path, py::dict headers, 
         core::Parsed parsed = core::parse_request(*endpoint, given);
         if (!parsed.request) return as_tuple(refused(core::Outcome::BadRequest, parsed.error));
         if (auto* g = std::get_if<core::GenerateRequest>(&*parsed.request)) {
-            if (++*site.runs > core::kMaxGenerationRuns) {
-                --*site.runs;
-                return as_tuple(refused(
-                    core::Outcome::Busy,
-                    std::to_string(core::kMaxGenerationRuns) + " generation runs are under way; wait for one to end"));
-            }
+            if (auto busy = site.runs->refusal_of_another()) return as_tuple(refused(core::Outcome::Busy, *busy));
             return py::cast(start_generation(*g, site.workdir, site.runs));
         }
         return as_tuple(std::visit(
@@ -562,11 +421,6 @@ def make_app(respond, page, paths, limit_of):
     return Starlette(routes=routes)
 )";
 
-fs::path package_folder() {
-    return host::file_system_path(
-        py::module_::import("os").attr("path").attr("dirname")(py::module_::import("tarvok").attr("__file__")));
-}
-
 py::object default_workdir() {
     py::object os = py::module_::import("os");
     std::string base = host::str_of(os.attr("environ").attr("get")("XDG_DATA_HOME", py::str("")));
@@ -589,16 +443,14 @@ py::object create_app(py::object workdir, py::object loopback_only) {
     for (const core::Endpoint& e : core::endpoints()) paths.append(host::text(e.path));
     // The most bytes to read of a request's body; None refuses it on its declared length.
     py::object limit_of = py::cpp_function([](std::string path, py::object declared) -> py::object {
-        const core::Endpoint* e = core::endpoint_at(path);
-        if (!e) return py::int_(0);
         std::optional<std::string> header;
         if (!declared.is_none()) header = host::str_of(declared);
-        if (!core::body_refusal(*e, core::declared_length(header)).empty()) return py::none();
-        return py::int_(e->max_body);
+        std::optional<std::size_t> limit = core::body_limit(path, header);
+        return limit ? py::object(py::int_(*limit)) : py::object(py::none());
     });
     py::object respond_here = py::cpp_function(
         [site](std::string path, py::dict headers, py::object body) { return respond(*site, path, headers, body); });
-    py::object app = scope["make_app"](respond_here, host::host_path(package_folder() / "page"), paths, limit_of);
+    py::object app = scope["make_app"](respond_here, host::host_path(host::package_folder() / "page"), paths, limit_of);
     app.attr("state").attr("workdir") = host::host_path(site->workdir);
     return app;
 }
@@ -631,14 +483,19 @@ PYBIND11_MODULE(web, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
     host::hold_module(m);
-    m.doc() =
-        "The page of `tarvok serve`: describe a problem, watch the loop, read, solve, ask and revise, download;\n"
-        "and the JSON API it talks to (/api/check, /api/run, /api/emit, /api/generate, /api/feedback,\n"
-        "/api/apply, /api/examples).";
+    m.doc() = docs::kModule;
     host::lazy_logger(m);
 
     py::class_<GenerationRun, std::shared_ptr<GenerationRun>>(m, "_GenerationRun")
-        .def("next_frame", &GenerationRun::next_frame)
+        .def("next_frame",
+             [](GenerationRun& run) -> py::object {
+                 std::optional<std::string> frame;
+                 {
+                     py::gil_scoped_release unlocked;
+                     frame = run.next();
+                 }
+                 return frame ? py::object(host::text(*frame)) : py::object(py::none());
+             })
         .def("cancel", &GenerationRun::cancel)
         .inc_ref();  // kept for the module's life, as the module's names no longer hold it
     // Only the app's stream holds one: the class stays out of the module's names.
@@ -647,18 +504,10 @@ PYBIND11_MODULE(web, m, py::mod_gil_not_used()) {
     for (const core::Endpoint& e : core::endpoints()) paths.append(host::text(e.path));
     m.attr("ENDPOINTS") = py::tuple(paths);
 
-    host::def(m, "default_workdir", "",
-              "A new folder under the user's data folder ($XDG_DATA_HOME or ~/.local/share)/tarvok/serve/, named\n"
-              "by the time; it is made when an app uses it.",
-              &default_workdir);
-    host::def(m, "create_app", "workdir=None, *, loopback_only=False",
-              "Make the Starlette app of the page and its API; every file it writes is under workdir (made when\n"
-              "missing; default_workdir() when None). With loopback_only, requests must name this machine\n"
-              "(localhost, 127.0.0.1 or [::1]) as their host.\n\n"
-              "Raises ImportError when Starlette (the web extra) is missing.",
-              &create_app, py::arg("workdir") = py::none(), py::kw_only(), py::arg("loopback_only") = false);
-    host::def(m, "serve", "host='127.0.0.1', port=8000, open_page=False, workdir=None",
-              "Serve the page with uvicorn until interrupted; open_page opens it in a browser.", &serve,
+    host::def(m, "default_workdir", "", docs::kDefaultWorkdir, &default_workdir);
+    host::def(m, "create_app", "workdir=None, *, loopback_only=False", docs::kCreateApp, &create_app,
+              py::arg("workdir") = py::none(), py::kw_only(), py::arg("loopback_only") = false);
+    host::def(m, "serve", "host='127.0.0.1', port=8000, open_page=False, workdir=None", docs::kServe, &serve,
               py::arg("host") = "127.0.0.1", py::arg("port") = 8000, py::arg("open_page") = false,
               py::arg("workdir") = py::none());
 }

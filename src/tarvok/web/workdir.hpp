@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 namespace tarvok::web {
 
@@ -38,6 +39,18 @@ bool inside(const fs::path& workdir, const fs::path& path);
 /// (the generation loop's pair, a question's pair, a written model); the
 /// caller removes it.
 fs::path scratch_folder(const fs::path& workdir, std::string_view prefix);
+
+/// A scratch folder of the working folder, removed with what it holds when this goes.
+struct Scratch {
+    const fs::path folder;
+    Scratch(const fs::path& workdir, std::string_view prefix) : folder(scratch_folder(workdir, prefix)) {}
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    ~Scratch() {
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
+    }
+};
 
 /// What writing a pair into the working folder did.
 struct Applied {

@@ -63,3 +63,40 @@ TEST_F(McpLibrary, ExamplesAndResourcesOfALibrary) {
 }
 
 }  // namespace
+
+TEST(Results, ToolsListingIsJsonWithEachSchemaInPlace) {
+    std::string json = tools_result_json();
+    EXPECT_EQ(json.rfind("{\"tools\": [{\"name\": \"check_model\"", 0), 0u);
+    for (const ToolSpec& tool : tools()) {
+        EXPECT_NE(json.find("\"inputSchema\": " + std::string(tool.input_schema)), std::string::npos) << tool.name;
+    }
+    EXPECT_NE(json.find("\"readOnlyHint\": false, \"destructiveHint\": false, \"idempotentHint\": false, "
+                        "\"openWorldHint\": true"),
+              std::string::npos)
+        << "generate_model talks to a service and changes nothing here";
+    // Descriptions hold quotes and backticks; none may end its string early.
+    std::size_t quotes = 0;
+    for (std::size_t i = 0; i < json.size(); ++i)
+        if (json[i] == '"' && json[i - 1] != '\\') ++quotes;
+    EXPECT_EQ(quotes % 2, 0u);
+}
+
+TEST(Results, ResourcesAndPromptsInTheProtocolsShape) {
+    Value listed = resources_result({"diet"});
+    const std::vector<Value>& resources = listed.find("resources")->items;
+    ASSERT_EQ(resources.size(), 3u);
+    EXPECT_EQ(resources[2].find("uri")->text, "tarvok://examples/diet");
+    EXPECT_EQ(resources[2].find("title")->kind, Value::Kind::Null);
+    EXPECT_EQ(resources[2].find("mimeType")->text, "text/markdown");
+    EXPECT_EQ(templates_result().find("resourceTemplates")->items.at(0).find("uriTemplate")->text,
+              "tarvok://examples/{name}");
+    Value read = resource_result("tarvok://language", "text/markdown", "# Language");
+    EXPECT_EQ(read.find("contents")->items.at(0).find("text")->text, "# Language");
+
+    Value prompt = prompt_result("Plan the shifts.");
+    const Value& message = prompt.find("messages")->items.at(0);
+    EXPECT_EQ(message.find("role")->text, "user");
+    EXPECT_NE(message.find("content")->find("text")->text.find("Plan the shifts."), std::string::npos);
+    EXPECT_EQ(prompts_result().find("prompts")->items.at(0).find("arguments")->items.at(0).find("required")->boolean,
+              false);
+}

@@ -1,0 +1,128 @@
+#include "language_server/answers.hpp"
+
+namespace tarvok::language_server {
+
+namespace {
+
+Value number(uint32_t n) { return Value::of(static_cast<int64_t>(n)); }
+
+Value position_value(const Position& p) {
+    return Value::object({{"line", number(p.line)}, {"character", number(p.character)}});
+}
+
+}  // namespace
+
+Value range_value(const Range& range) {
+    return Value::object({{"start", position_value(range.start)}, {"end", position_value(range.end)}});
+}
+
+Value location_value(const Location& at, std::string_view uri) {
+    bool in_data = is_data_document(uri);
+    std::string target = (at.file == SourceFile::Data) != in_data ? partner_document(uri) : std::string(uri);
+    return Value::object({{"uri", Value::of(std::move(target))}, {"range", range_value(at.range)}});
+}
+
+Value diagnostic_value(const EditorDiagnostic& d, std::string_view uri) {
+    Value out = Value::object({{"range", range_value(d.range)},
+                               {"message", Value::of(d.message)},
+                               {"severity", Value::of(static_cast<int64_t>(d.severity))},
+                               {"code", Value::of(d.code)},
+                               {"source", Value::of(std::string(kServerName))}});
+    if (d.notes.empty()) return out;
+    Value related = Value::array();
+    for (const RelatedNote& note : d.notes)
+        related.items.push_back(
+            Value::object({{"location", location_value(note.at, uri)}, {"message", Value::of(note.message)}}));
+    out.members.emplace_back("relatedInformation", std::move(related));
+    return out;
+}
+
+Value hover_value(const Hover& hover) {
+    Value contents = Value::object({{"kind", Value::of("markdown")}, {"value", Value::of(hover.markdown)}});
+    return Value::object({{"contents", std::move(contents)}, {"range", range_value(hover.range)}});
+}
+
+Value symbol_value(const DocumentSymbol& symbol) {
+    Value out = Value::object({{"name", Value::of(symbol.name)},
+                               {"kind", Value::of(static_cast<int64_t>(symbol.kind))},
+                               {"range", range_value(symbol.range)},
+                               {"selectionRange", range_value(symbol.selection_range)},
+                               {"detail", Value::of(symbol.detail)}});
+    if (symbol.children.empty()) return out;
+    Value children = Value::array();
+    for (const DocumentSymbol& child : symbol.children) children.items.push_back(symbol_value(child));
+    out.members.emplace_back("children", std::move(children));
+    return out;
+}
+
+Value completion_list(const std::vector<CompletionItem>& items) {
+    Value listed = Value::array();
+    for (const CompletionItem& item : items)
+        listed.items.push_back(Value::object({{"label", Value::of(item.label)},
+                                              {"kind", Value::of(static_cast<int64_t>(item.kind))},
+                                              {"detail", Value::of(item.detail)}}));
+    return Value::object({{"isIncomplete", Value::of(false)}, {"items", std::move(listed)}});
+}
+
+std::vector<Value> quick_fix_actions(const Snapshot& snapshot, SourceFile file, const Range& range,
+                                     std::string_view uri) {
+    std::vector<Value> actions;
+    const std::vector<EditorDiagnostic>& all = snapshot.diagnostics(file);
+    for (std::size_t i : snapshot.quick_fixes(file, range)) {
+        const EditorDiagnostic& d = all[i];
+        Value edit = Value::object({{"range", range_value(d.range)}, {"newText", Value::of(*d.fix)}});
+        Value changes = Value::object({{std::string(uri), Value::array({std::move(edit)})}});
+        actions.push_back(Value::object({{"title", Value::of(d.fix_title)},
+                                         {"kind", Value::of("quickfix")},
+                                         {"diagnostics", Value::array({diagnostic_value(d, uri)})},
+                                         {"isPreferred", Value::of(true)},
+                                         {"edit", Value::object({{"changes", std::move(changes)}})}}));
+    }
+    return actions;
+}
+
+// ----------------------------------------------------------- documents ----
+
+DocumentPair Documents::pair_of(const std::string& uri, const Exists& exists) {
+    std::string partner = partner_document(uri);
+    if (!is_data_document(uri)) return {uri, partner};
+    if (!partner.empty() && exists(partner)) return {partner, uri};
+    return {"", uri};
+}
+
+void Documents::keep(const DocumentPair& pair, const std::string& key, std::shared_ptr<Snapshot> snapshot) {
+    snapshots_[key] = std::move(snapshot);
+    for (const std::string& member : {pair.model, pair.data}) {
+        if (member.empty()) continue;
+        auto previous = owner_.find(member);
+        if (previous != owner_.end() && previous->second != key) snapshots_.erase(previous->second);
+        owner_[member] = key;
+    }
+}
+
+void Documents::forget(const std::string& uri) {
+    auto owner = owner_.find(uri);
+    if (owner == owner_.end()) return;
+    snapshots_.erase(owner->second);
+    owner_.erase(owner);
+}
+
+std::shared_ptr<Snapshot> Documents::snapshot_of(const std::string& uri) const {
+    auto owner = owner_.find(uri);
+    if (owner == owner_.end()) return nullptr;
+    auto found = snapshots_.find(owner->second);
+    return found == snapshots_.end() ? nullptr : found->second;
+}
+
+bool Documents::sends(const std::string& uri, bool has_diagnostics, bool always) const {
+    return !uri.empty() && (has_diagnostics || always || shown_.count(uri));
+}
+
+void Documents::sent(const std::string& uri, bool shows_some) {
+    if (shows_some)
+        shown_.insert(uri);
+    else
+        shown_.erase(uri);
+}
+
+}  // namespace tarvok::language_server

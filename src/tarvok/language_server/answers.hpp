@@ -1,0 +1,80 @@
+// What the language server answers, as the protocol's JSON: the binding hands
+// these values to the protocol library, which builds its types from them.
+// Which documents are checked together, which snapshot answers each, and
+// which show diagnostics are decided here too.
+#pragma once
+
+#include "compiler/data_values.hpp"
+#include "language_server/snapshot.hpp"
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvok::language_server {
+
+using data::Value;
+
+/// The name the server gives itself and puts on its diagnostics.
+inline constexpr std::string_view kServerName = "tarvok";
+
+// ------------------------------------------------------------- answers ----
+
+Value range_value(const Range& range);
+/// A place as a location: in the document `uri` asked about, or in its partner.
+Value location_value(const Location& at, std::string_view uri);
+Value diagnostic_value(const EditorDiagnostic& d, std::string_view uri);
+Value hover_value(const Hover& hover);
+Value symbol_value(const DocumentSymbol& symbol);
+Value completion_list(const std::vector<CompletionItem>& items);
+/// The quick fixes of the diagnostics of `uri` whose ranges meet `range`.
+std::vector<Value> quick_fix_actions(const Snapshot& snapshot, SourceFile file, const Range& range,
+                                     std::string_view uri);
+
+// ----------------------------------------------------------- documents ----
+
+/// The documents that belong together: a model and the data file beside it
+/// with the same stem.
+struct DocumentPair {
+    std::string model;  ///< empty for a data file that has no model beside it
+    std::string data;   ///< empty for a model that cannot have one (not a .mod)
+};
+
+/// The open documents' snapshots and what each document shows.
+class Documents {
+  public:
+    /// Whether a document is open in the editor, or a file on disk.
+    using Exists = std::function<bool(const std::string& uri)>;
+
+    /// The pair `uri` belongs to: a data file goes with the model beside it
+    /// when that exists, and stands alone otherwise.
+    static DocumentPair pair_of(const std::string& uri, const Exists& exists);
+
+    /// Keeps `snapshot`, made for `pair` under `key` (its model, or its data
+    /// file when no model text was found); a member last checked with another
+    /// snapshot lets that one go.
+    void keep(const DocumentPair& pair, const std::string& key, std::shared_ptr<Snapshot> snapshot);
+    /// Lets go of the snapshot `uri` was checked with.
+    void forget(const std::string& uri);
+    /// The snapshot `uri` was last checked with, or none.
+    std::shared_ptr<Snapshot> snapshot_of(const std::string& uri) const;
+
+    /// Whether to send diagnostics for `uri`: always when there are some to
+    /// show or `always`; a clearing only when it shows something.
+    bool sends(const std::string& uri, bool has_diagnostics, bool always) const;
+    /// Notes what `uri` shows once they are sent.
+    void sent(const std::string& uri, bool shows_some);
+
+  private:
+    /// The latest snapshot of each model (of a data file alone, by its own name).
+    std::map<std::string, std::shared_ptr<Snapshot>> snapshots_;
+    /// Which model (or lone data file) each document was last checked with.
+    std::map<std::string, std::string> owner_;
+    std::set<std::string> shown_;  ///< documents that have diagnostics showing
+};
+
+}  // namespace tarvok::language_server

@@ -1,0 +1,84 @@
+// Which snapshot answers each document, which documents are sent diagnostics,
+// and the protocol's shape of the answers.
+#include "language_server/answers.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace tarvok::language_server;
+using tarvok::compiler::SourceFile;
+
+namespace {
+
+std::shared_ptr<Snapshot> model_snapshot(std::string text = "dvar float x;\nminimize x;\n") {
+    return std::shared_ptr<Snapshot>(Snapshot::of_model(std::move(text), std::nullopt));
+}
+
+const Value& member(const Value& v, std::string_view name) {
+    const Value* found = v.find(name);
+    EXPECT_NE(found, nullptr) << name;
+    static const Value none;
+    return found ? *found : none;
+}
+
+}  // namespace
+
+TEST(Documents, PairsADataFileWithItsModelOnlyWhenThatExists) {
+    auto none = [](const std::string&) { return false; };
+    auto all = [](const std::string&) { return true; };
+    EXPECT_EQ(Documents::pair_of("file:///a/p.mod", none).data, "file:///a/p.dat");
+    EXPECT_EQ(Documents::pair_of("file:///a/p.dat", none).model, "");
+    EXPECT_EQ(Documents::pair_of("file:///a/p.dat", all).model, "file:///a/p.mod");
+}
+
+TEST(Documents, ADataFileCheckedAloneJoinsItsModelLater) {
+    Documents docs;
+    auto alone = model_snapshot(), together = model_snapshot();
+    docs.keep({"", "p.dat"}, "p.dat", alone);
+    EXPECT_EQ(docs.snapshot_of("p.dat"), alone);
+    docs.keep({"p.mod", "p.dat"}, "p.mod", together);
+    EXPECT_EQ(docs.snapshot_of("p.dat"), together);
+    EXPECT_EQ(docs.snapshot_of("p.mod"), together);
+    EXPECT_EQ(alone.use_count(), 1) << "the lone snapshot is let go";
+    docs.forget("p.mod");
+    EXPECT_EQ(docs.snapshot_of("p.mod"), nullptr);
+    EXPECT_EQ(docs.snapshot_of("p.dat"), nullptr) << "its pair's snapshot went with it";
+    EXPECT_EQ(docs.snapshot_of("q.mod"), nullptr);
+}
+
+TEST(Documents, ClearsOnlyWhatShows) {
+    Documents docs;
+    EXPECT_FALSE(docs.sends("p.mod", false, false));
+    EXPECT_TRUE(docs.sends("p.mod", false, true));
+    EXPECT_TRUE(docs.sends("p.mod", true, false));
+    EXPECT_FALSE(docs.sends("", true, true));
+    docs.sent("p.mod", true);
+    EXPECT_TRUE(docs.sends("p.mod", false, false));
+    docs.sent("p.mod", false);
+    EXPECT_FALSE(docs.sends("p.mod", false, false));
+}
+
+TEST(Answers, PlacesPointIntoTheDocumentThatHoldsThem) {
+    Location in_data{SourceFile::Data, Range{{1, 2}, {1, 5}}};
+    EXPECT_EQ(member(location_value(in_data, "file:///p.mod"), "uri").text, "file:///p.dat");
+    EXPECT_EQ(member(location_value(in_data, "file:///p.dat"), "uri").text, "file:///p.dat");
+    Value location = location_value(in_data, "file:///p.dat");
+    const Value& start = member(member(location, "range"), "start");
+    EXPECT_EQ(member(start, "line").integer, 1);
+    EXPECT_EQ(member(start, "character").integer, 2);
+}
+
+TEST(Answers, QuickFixesCarryTheirEditAndDiagnostic) {
+    auto s = model_snapshot("int cakes = 3;\ndvar float x\nmaximize cake * x;\n");
+    std::vector<Value> actions = quick_fix_actions(*s, SourceFile::Model, Range{{2, 10}, {2, 10}}, "file:///p.mod");
+    ASSERT_EQ(actions.size(), 1u);
+    const Value& action = actions[0];
+    EXPECT_EQ(member(action, "title").text, "Replace 'cake' with 'cakes'");
+    EXPECT_EQ(member(action, "kind").text, "quickfix");
+    const Value& edits = member(member(member(action, "edit"), "changes"), "file:///p.mod");
+    ASSERT_EQ(edits.items.size(), 1u);
+    EXPECT_EQ(member(edits.items[0], "newText").text, "cakes");
+    const Value& diagnostic = member(action, "diagnostics").items.at(0);
+    EXPECT_EQ(member(diagnostic, "code").text, "T0201");
+    EXPECT_EQ(member(diagnostic, "source").text, "tarvok");
+    EXPECT_EQ(diagnostic.find("relatedInformation"), nullptr) << "no notes: no related information";
+}

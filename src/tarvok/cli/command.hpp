@@ -264,12 +264,12 @@ struct Subcommand {
 OptionDefaults option_defaults();
 
 /// A subparser made from its table (see command_options.hpp).
-py::object add_command(py::object commands, const CommandSpec& spec);
+py::object add_command(py::object commands, const OptionTable& command);
 
 /// The `add` of a subcommand whose options are all in its table.
-template <CommandSpec (*Spec)(const OptionDefaults&)>
+template <OptionTable (*Table)(const OptionDefaults&)>
 void add_from_table(py::object commands) {
-    add_command(commands, Spec(option_defaults()));
+    add_command(commands, Table(option_defaults()));
 }
 
 /// A subparser with the command's shared conventions (help layout, errors as

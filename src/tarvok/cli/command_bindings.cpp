@@ -477,10 +477,10 @@ py::tuple texts(const std::vector<std::string>& items) {
 
 }  // namespace
 
-py::object add_command(py::object commands, const CommandSpec& spec) {
-    py::object parser = add_command(commands, spec.name.c_str(), spec.help.c_str(), spec.epilog);
+py::object add_command(py::object commands, const OptionTable& command) {
+    py::object parser = add_command(commands, command.name.c_str(), command.help.c_str(), command.epilog);
     py::object group = py::none();  // made with its first option
-    for (const Option& option : spec.options) {
+    for (const Option& option : command.options) {
         if (option.exclusive && group.is_none()) group = parser.attr("add_mutually_exclusive_group")();
         py::dict kw;
         if (!option.dest.empty()) kw["dest"] = host::text(option.dest);

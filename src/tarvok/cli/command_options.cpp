@@ -88,8 +88,8 @@ void append(std::vector<Option>& to, std::vector<Option> more) {
 
 }  // namespace
 
-CommandSpec solve_command(const OptionDefaults& d) {
-    CommandSpec c{"solve",
+OptionTable solve_command(const OptionDefaults& d) {
+    OptionTable c{"solve",
                   "generate a model and data file from a problem description",
                   pv::providers_help(d.model_name),
                   {{.flags = {"description"}, .help = "the problem in plain words, or @file.txt"}}};
@@ -151,8 +151,8 @@ CommandSpec solve_command(const OptionDefaults& d) {
     return c;
 }
 
-CommandSpec feedback_command(const OptionDefaults& d) {
-    CommandSpec c{"feedback",
+OptionTable feedback_command(const OptionDefaults& d) {
+    OptionTable c{"feedback",
                   "ask a question about an existing model and data file",
                   pv::providers_help(d.model_name),
                   {{.flags = {"question"}, .help = "the question, or @file.txt"}}};
@@ -164,8 +164,8 @@ CommandSpec feedback_command(const OptionDefaults& d) {
     return c;
 }
 
-CommandSpec models_command(const OptionDefaults& d) {
-    CommandSpec c{"models", "list a provider's models", pv::providers_help(d.model_name), llm_options(d, false)};
+OptionTable models_command(const OptionDefaults& d) {
+    OptionTable c{"models", "list a provider's models", pv::providers_help(d.model_name), llm_options(d, false)};
     c.options.push_back(
         {.flags = {"--prefix"},
          .metavar = "TEXT",
@@ -177,7 +177,7 @@ CommandSpec models_command(const OptionDefaults& d) {
     return c;
 }
 
-CommandSpec check_command(const OptionDefaults& d) {
+OptionTable check_command(const OptionDefaults& d) {
     return {"check",
             "compile a model and data file; print the errors and warnings, or OK",
             "",
@@ -190,7 +190,7 @@ CommandSpec check_command(const OptionDefaults& d) {
              size_option(d)}};
 }
 
-CommandSpec run_command(const OptionDefaults& d) {
+OptionTable run_command(const OptionDefaults& d) {
     return {"run",
             "solve a model and data file with HiGHS and print the solution",
             "",
@@ -221,7 +221,7 @@ CommandSpec run_command(const OptionDefaults& d) {
              size_option(d)}};
 }
 
-CommandSpec emit_command(const OptionDefaults& d) {
+OptionTable emit_command(const OptionDefaults& d) {
     std::string targets;
     for (const emitter::Emitter* t : emitter::targets())
         targets += (targets.empty() ? "" : ", ") + std::string(t->name()) + " (" + std::string(t->summary()) + ")";
@@ -242,7 +242,7 @@ CommandSpec emit_command(const OptionDefaults& d) {
              size_option(d)}};
 }
 
-CommandSpec rank_command(const OptionDefaults& d) {
+OptionTable rank_command(const OptionDefaults& d) {
     return {"rank",
             "rank the example library against a problem description",
             "The default embedding model is loaded offline from the weights the rag extra installs; without an "
@@ -258,14 +258,14 @@ CommandSpec rank_command(const OptionDefaults& d) {
              json_option("print the ranking as JSON (and errors as JSON)")}};
 }
 
-CommandSpec lsp_command(const OptionDefaults&) {
+OptionTable lsp_command(const OptionDefaults&) {
     return {"lsp",
             "run the language server for .mod and .dat files (the lsp extra)",
             "Editors start it and talk to it on stdin and stdout; docs/editors.md shows how.",
             {flag({"--stdio"}, "talk on stdin and stdout (the only transport; accepted because editors pass it)")}};
 }
 
-CommandSpec mcp_command(const OptionDefaults&) {
+OptionTable mcp_command(const OptionDefaults&) {
     return {"mcp",
             "run the MCP server for agents: check, run, emit, find and generate models (the mcp extra)",
             "MCP clients start it and talk to it on stdin and stdout; docs/editors.md shows the configuration. "
@@ -273,7 +273,7 @@ CommandSpec mcp_command(const OptionDefaults&) {
             {}};
 }
 
-CommandSpec serve_command(const OptionDefaults&) {
+OptionTable serve_command(const OptionDefaults&) {
     return {"serve",
             "serve a local page to describe, generate, read, solve and revise models (the web extra)",
             "The page reads the provider's key from this process's environment; it never asks for one. Every file it "

@@ -27,7 +27,7 @@ struct Option {
 };
 
 /// A subcommand's parser: its name, its one-line help (also its description), its epilog and its options.
-struct CommandSpec {
+struct OptionTable {
     std::string name, help, epilog;
     std::vector<Option> options;
 };
@@ -41,16 +41,16 @@ struct OptionDefaults {
     std::vector<std::string> solvers;  ///< the solver back-ends, the default first
 };
 
-CommandSpec solve_command(const OptionDefaults& d);
-CommandSpec feedback_command(const OptionDefaults& d);
-CommandSpec models_command(const OptionDefaults& d);
-CommandSpec check_command(const OptionDefaults& d);
-CommandSpec run_command(const OptionDefaults& d);
-CommandSpec emit_command(const OptionDefaults& d);
-CommandSpec rank_command(const OptionDefaults& d);
-CommandSpec lsp_command(const OptionDefaults& d);
-CommandSpec mcp_command(const OptionDefaults& d);
-CommandSpec serve_command(const OptionDefaults& d);
+OptionTable solve_command(const OptionDefaults& d);
+OptionTable feedback_command(const OptionDefaults& d);
+OptionTable models_command(const OptionDefaults& d);
+OptionTable check_command(const OptionDefaults& d);
+OptionTable run_command(const OptionDefaults& d);
+OptionTable emit_command(const OptionDefaults& d);
+OptionTable rank_command(const OptionDefaults& d);
+OptionTable lsp_command(const OptionDefaults& d);
+OptionTable mcp_command(const OptionDefaults& d);
+OptionTable serve_command(const OptionDefaults& d);
 
 /// The epilog of `tarvok --help`: providers, the embedding model's variable, the exit statuses.
 std::string main_epilog(const std::string& model_name);

@@ -12,14 +12,14 @@ namespace {
 
 OptionDefaults defaults() { return {"gpt-x", "5", "1000000", "tiny-embedder", {"highs", "scip"}}; }
 
-const Option* find(const CommandSpec& spec, const std::string& flag) {
-    for (const Option& option : spec.options)
+const Option* find(const OptionTable& command, const std::string& flag) {
+    for (const Option& option : command.options)
         for (const std::string& f : option.flags)
             if (f == flag) return &option;
     return nullptr;
 }
 
-std::vector<CommandSpec> every_command() {
+std::vector<OptionTable> every_command() {
     OptionDefaults d = defaults();
     return {solve_command(d), feedback_command(d), models_command(d), check_command(d), run_command(d),
             emit_command(d),  rank_command(d),     lsp_command(d),    mcp_command(d),   serve_command(d)};
@@ -28,11 +28,11 @@ std::vector<CommandSpec> every_command() {
 }  // namespace
 
 TEST(OptionTables, EveryOptionIsWellFormed) {
-    for (const CommandSpec& spec : every_command()) {
-        SCOPED_TRACE(spec.name);
-        EXPECT_FALSE(spec.help.empty());
+    for (const OptionTable& command : every_command()) {
+        SCOPED_TRACE(command.name);
+        EXPECT_FALSE(command.help.empty());
         std::set<std::string> seen;
-        for (const Option& option : spec.options) {
+        for (const Option& option : command.options) {
             ASSERT_FALSE(option.flags.empty());
             for (const std::string& f : option.flags) EXPECT_TRUE(seen.insert(f).second) << f << " declared twice";
             bool positional = option.flags.front()[0] != '-';
@@ -54,34 +54,34 @@ TEST(OptionTables, EveryOptionIsWellFormed) {
 
 TEST(OptionTables, HelpNamesTheLibrarysDefaults) {
     OptionDefaults d = defaults();
-    CommandSpec solve = solve_command(d);
+    OptionTable solve = solve_command(d);
     EXPECT_EQ(find(solve, "--model")->help, "LLM model name (default: gpt-x)");
     EXPECT_EQ(find(solve, "--model")->dest, "model_name");
     EXPECT_NE(find(solve, "--iterations")->help.find("(default: 5)"), std::string::npos);
     EXPECT_NE(find(solve, "--embedding-model")->help.find("else tiny-embedder,"), std::string::npos);
     EXPECT_NE(find(solve, "--max-size")->help.find("(default: 1000000)"), std::string::npos);
-    CommandSpec run = run_command(d);
+    OptionTable run = run_command(d);
     const Option* solver = find(run, "--solver");
     EXPECT_EQ(solver->choices, d.solvers);
     EXPECT_EQ(solver->default_value, "highs");
     EXPECT_EQ(solver->help, "the solver: highs, scip (default: highs; scip needs the scip extra)");
     // The LLM options come with the description's own, --grammar only where prompts are made.
-    CommandSpec feedback = feedback_command(d), models = models_command(d);
+    OptionTable feedback = feedback_command(d), models = models_command(d);
     EXPECT_NE(find(feedback, "--grammar"), nullptr);
     EXPECT_EQ(find(models, "--grammar"), nullptr);
     EXPECT_NE(solve.epilog.find("gpt-x"), std::string::npos);
 }
 
 TEST(OptionTables, OnlyTheListingChoicesExcludeEachOther) {
-    for (const CommandSpec& spec : every_command())
-        for (const Option& option : spec.options)
+    for (const OptionTable& command : every_command())
+        for (const Option& option : command.options)
             EXPECT_EQ(option.exclusive,
-                      spec.name == "models" && (option.flags[0] == "--prefix" || option.flags[0] == "--all"))
-                << spec.name << " " << option.flags[0];
+                      command.name == "models" && (option.flags[0] == "--prefix" || option.flags[0] == "--all"))
+                << command.name << " " << option.flags[0];
 }
 
 TEST(OptionTables, EmitOffersEveryTargetWithTheDefault) {
-    CommandSpec emit = emit_command(defaults());
+    OptionTable emit = emit_command(defaults());
     const Option* to = find(emit, "--to");
     ASSERT_TRUE(to->default_value);
     EXPECT_NE(to->help.find("default: " + *to->default_value), std::string::npos);

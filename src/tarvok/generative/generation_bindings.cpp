@@ -92,6 +92,15 @@ struct PerCall {
     py::object solver = py::str("highs");  ///< of every solve the call makes (a name of tarvok.solver._SOLVERS)
 };
 
+/// The solver library a step of the call needs, through the solver module's
+/// one availability check; HiGHS comes with the `solve` extra.
+void require_solver(py::object solver, const std::string& step) {
+    bool highs = host::str_of(solver) == "highs";
+    std::string why = step + " " + (highs ? std::string("HiGHS") : host::str_of(solver)) + " and";
+    py::module_::import("tarvok.solver")
+        .attr("_check_solver")(solver, why, highs ? py::object(py::str("solve")) : py::object(py::none()));
+}
+
 /// The assumptions step of the call: per call, else ASSUMPTIONS_CHECK; the
 /// what-if step implies it and, as it solves, needs the solver library.
 void read_assumptions(Call& c, const PerCall& per_call) {
@@ -101,12 +110,7 @@ void read_assumptions(Call& c, const PerCall& per_call) {
     c.run.what_if_max = host::saturated(per_call.what_if_max);
     if (!c.run.assumptions) return;
     c.run.description = host::str_of(c.prompt);
-    if (c.run.what_if && host::str_of(per_call.solver) != "highs")
-        py::module_::import("tarvok.solver")
-            .attr("_check_solver")(per_call.solver, "The what-if step solves every alternative with " +
-                                                        host::str_of(per_call.solver) + " and");
-    else if (c.run.what_if)
-        host::import_extra("highspy", "The what-if step solves every alternative with HiGHS and", "solve");
+    if (c.run.what_if) require_solver(per_call.solver, "The what-if step solves every alternative with");
 }
 
 /// The execution check of the call: per call, else EXECUTION_CHECK and
@@ -120,14 +124,7 @@ void read_execution_check(Call& c, const PerCall& per_call) {
     c.time_limit = given ? per_call.execution_time_limit : attr("EXECUTION_TIME_LIMIT");
     check_seconds(c.time_limit, given ? "run_generation() argument 'execution_time_limit'" : "EXECUTION_TIME_LIMIT");
     c.run.time_limit_text = c.time_limit.is_none() ? "" : number_text(c.time_limit);
-    if (host::str_of(per_call.solver) != "highs") {
-        py::module_::import("tarvok.solver")
-            .attr("_check_solver")(per_call.solver, "The execution check (EXECUTION_CHECK) solves models with " +
-                                                        host::str_of(per_call.solver) + " and");
-        return;
-    }
-    py::module_::import("tarvok.solver")
-        .attr("_check_solver")("highs", "The execution check (EXECUTION_CHECK) solves models with HiGHS and", "solve");
+    require_solver(per_call.solver, "The execution check (EXECUTION_CHECK) solves models with");
 }
 
 /// The arguments that generative_solve and run_generation share.

@@ -62,27 +62,6 @@ py::dict request_options() {
     return options;
 }
 
-/// The reply of a Gemini response: its `text`, else the texts of the parts
-/// of every candidate, else "".
-py::object gemini_text(py::handle response) {
-    py::object text = attr_or_none(response, "text");
-    if (!host::truthy(text)) {
-        py::object candidates = attr_or_none(response, "candidates");
-        if (host::truthy(candidates)) {
-            py::list pieces;
-            for (py::handle candidate : candidates) {
-                py::object content = attr_or_none(candidate, "content");
-                if (!host::truthy(content)) continue;
-                auto parts = optional_attr(content, "parts");
-                if (!parts) continue;
-                for (py::handle part : *parts) append_text_of(part, pieces);
-            }
-            text = join(pieces);
-        }
-    }
-    return host::truthy(text) ? text : py::str("");
-}
-
 /// Whether a listed model can generate content. `google.generativeai`
 /// describes it by `supported_generation_methods`, `google.genai` by
 /// `supported_actions`; a description with neither is an error.
@@ -139,19 +118,11 @@ py::object generate(const pv::Provider& google, const Request& r) {
         }
     }
     notify(r.progress, pv::reply_received(label));
-    py::object usage = attr_or_none(response, "usage_metadata");
-    report_usage(attr_or_none(usage, "prompt_token_count"), attr_or_none(usage, "candidates_token_count"));
-    return gemini_text(response);
+    report_usage_of(response, pv::kGeminiReply);
+    return reply_text(response, pv::kGeminiReply);
 }
 
-void define_functions(py::module_& m, const pv::Provider&) {
-    using host::def;
-    def(m, "_google_client", "",
-        "Load google.generativeai and configure it from GEMINI_API_KEY.\n\n"
-        "When only its successor google.genai is installed, returns a google.genai Client made with\n"
-        "that key instead. Either way requests get REQUEST_TIMEOUT and no retries of the library's own.",
-        &google_client);
-}
+void define_functions(py::module_& m, const pv::Provider&) { def_back_end(m, "_google_client", &google_client); }
 
 [[maybe_unused]] const bool registered = register_back_end("google", {&generate, &model_names, &define_functions});
 

@@ -128,11 +128,38 @@ bool strip_param_from_error_message(const RejectionText& message, ParamKeys& par
     return removed;
 }
 
+std::vector<std::string> rejected_params(const RejectionText& message, std::span<const std::string> present) {
+    /// The present keys, recording what the stripping step removes.
+    class Present : public ParamKeys {
+      public:
+        explicit Present(std::span<const std::string> keys) : keys_(keys.begin(), keys.end()) {}
+        bool contains(std::string_view key) override {
+            return std::find(keys_.begin(), keys_.end(), key) != keys_.end();
+        }
+        void erase(std::string_view key) override {
+            keys_.erase(std::find(keys_.begin(), keys_.end(), key));
+            removed.emplace_back(key);
+        }
+        std::vector<std::string> removed;
+
+      private:
+        std::vector<std::string> keys_;
+    } keys(present);
+    strip_param_from_error_message(message, keys);
+    return keys.removed;
+}
+
 bool is_outage_status(long long status) { return status >= 500 || status == 408 || status == 429; }
 
-bool is_outage_kind(std::span<const std::string> class_names) {
-    return std::any_of(class_names.begin(), class_names.end(), [](const std::string& name) {
-        return std::find(kOutageKinds.begin(), kOutageKinds.end(), name) != kOutageKinds.end();
+bool is_outage_kind(std::span<const ErrorKind> kinds) {
+    return std::any_of(kinds.begin(), kinds.end(), [](const ErrorKind& kind) {
+        return std::find(kOutageKinds.begin(), kOutageKinds.end(), kind.name) != kOutageKinds.end();
+    });
+}
+
+bool is_malformed_reply_kind(std::span<const ErrorKind> kinds) {
+    return std::any_of(kinds.begin(), kinds.end(), [](const ErrorKind& kind) {
+        return kind.name == "ValidationError" && kind.module.starts_with("pydantic");
     });
 }
 

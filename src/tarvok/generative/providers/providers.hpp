@@ -169,6 +169,10 @@ class ParamKeys {
 /// true when anything was removed.
 bool strip_param_from_error_message(const RejectionText& message, ParamKeys& params);
 
+/// The parameters among `present` that the error message rejects, in the
+/// order they are to be removed.
+std::vector<std::string> rejected_params(const RejectionText& message, std::span<const std::string> present);
+
 /// Kinds of error (a class or one of its bases, by name) that say the
 /// provider could not be reached or did not answer in time: an outage, which
 /// a later run may not meet, rather than an answer or a refusal.
@@ -181,8 +185,17 @@ inline constexpr std::array<std::string_view, 14> kOutageKinds{
 /// server error, a timeout or too many requests.
 bool is_outage_status(long long status);
 
-/// Whether any of the class names of an error (its class and bases) is an outage kind.
-bool is_outage_kind(std::span<const std::string> class_names);
+/// A class of an error (the error's own or one of its bases): its name and module.
+struct ErrorKind {
+    std::string name, module;
+};
+
+/// Whether any of the classes of an error is an outage kind.
+bool is_outage_kind(std::span<const ErrorKind> kinds);
+
+/// Whether an error of a client library says that the reply had the wrong
+/// shape: the data validation error of its models (pydantic's ValidationError).
+bool is_malformed_reply_kind(std::span<const ErrorKind> kinds);
 
 /// Whether seconds make a wait (finite, not negative) or a timeout (finite, positive).
 bool is_wait(double seconds);

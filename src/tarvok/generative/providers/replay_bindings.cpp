@@ -85,13 +85,7 @@ py::object recorded_models(const pv::Provider&) {
     return names;
 }
 
-void define_functions(py::module_& m, const pv::Provider&) {
-    using host::def;
-    def(m, "_replay_client", "",
-        "Read the transcripts at REPLAY_PATH (a .jsonl file, or a folder searched for *.jsonl) and\n"
-        "return how many prompts they answer; RuntimeError when the path is unset or not found.",
-        &replay_client);
-}
+void define_functions(py::module_& m, const pv::Provider&) { def_back_end(m, "_replay_client", &replay_client); }
 
 [[maybe_unused]] const bool registered = register_back_end("replay", {&generate, &recorded_models, &define_functions});
 

@@ -110,6 +110,11 @@ TEST(Text, SpokenLists) {
     EXPECT_EQ(pv::spoken_list({"a", "b", "c"}, "or"), "a, b or c");
 }
 
+TEST(Table, EveryBackEndValueHasItsEntry) {
+    for (const pv::Provider& p : pv::kProviders) EXPECT_EQ(&pv::provider(p.value), &p);
+    EXPECT_THROW(pv::provider("OpenAI"), std::logic_error);  // values are exact, not aliases
+}
+
 TEST(CreateParams, KeyOrder) {
     using V = std::vector<std::string_view>;
     EXPECT_EQ(pv::create_param_keys(false, false, false), (V{"model", "input", "response_format"}));

@@ -38,8 +38,7 @@ struct BackEnd {
 /// back-end file calls it once, while the module's shared object loads.
 bool register_back_end(std::string_view value, BackEnd back_end);
 
-/// The table entry whose value is `value` (it must exist).
-const pv::Provider& provider(std::string_view value);
+using pv::provider;
 
 // Helpers shared by the back-ends.
 

@@ -18,17 +18,11 @@ py::object successor_client(const py::module_& genai, const py::object& key) {
     py::object timeout = request_timeout();
     if (!timeout.is_none()) {
         http_options["timeout"] = py::int_(pv::timeout_milliseconds(timeout.cast<double>()));
+        // For the library's HTTP client: the hooks that bound each request as a whole.
+        http_options["client_args"] = py::dict(py::arg("event_hooks") = deadline_hooks(timeout));
     }
-    if (optional_attr(genai.attr("types"), "HttpRetryOptions")) {
-        py::dict one_attempt;
-        one_attempt["attempts"] = 1;
-        http_options["retry_options"] = one_attempt;
-    }
-    if (!timeout.is_none()) {
-        py::dict client_args;  // for the library's HTTP client: the hooks that bound each request as a whole
-        client_args["event_hooks"] = deadline_hooks(timeout);
-        http_options["client_args"] = client_args;
-    }
+    if (optional_attr(genai.attr("types"), "HttpRetryOptions"))
+        http_options["retry_options"] = py::dict(py::arg("attempts") = 1);
     return genai.attr("Client")(py::arg("api_key") = key, py::arg("http_options") = http_options);
 }
 

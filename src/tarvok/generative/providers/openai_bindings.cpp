@@ -53,14 +53,10 @@ void filter_by_signature(py::handle client, py::dict& working) {
         for (py::handle parameter : parameters.attr("values")()) {
             if (host::equals(parameter.attr("kind"), var_keyword)) return;
         }
-        py::object allowed = py::reinterpret_steal<py::object>(PySet_New(parameters.ptr()));
-        if (!allowed || PySet_Discard(allowed.ptr(), py::str("self").ptr()) < 0) throw py::error_already_set();
-        py::list snapshot = py::reinterpret_steal<py::list>(PySequence_List(working.ptr()));
-        if (!snapshot) throw py::error_already_set();
-        for (py::handle key : snapshot) {
-            int known = PySet_Contains(allowed.ptr(), key.ptr());
-            if (known < 0) throw py::error_already_set();
-            if (known == 0 && PyDict_DelItem(working.ptr(), key.ptr()) < 0) throw py::error_already_set();
+        py::set allowed(parameters);
+        allowed.attr("discard")("self");
+        for (py::handle key : py::list(working)) {
+            if (!allowed.contains(key)) working.attr("pop")(key);
         }
     } catch (py::error_already_set& e) {
         rethrow_unless_ordinary(e);
@@ -80,9 +76,7 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
                                       argument + "a finite, non-negative number, not ");
     const pv::RetryPolicy policy{provider("openai").label, host::saturated(retries), host::str_of(retries), backoff};
 
-    py::dict working =
-        py::reinterpret_steal<py::dict>(PyObject_CallOneArg((PyObject*)&PyDict_Type, create_params.ptr()));
-    if (!working) throw py::error_already_set();
+    py::dict working = py::reinterpret_borrow<py::object>((PyObject*)&PyDict_Type)(create_params);
     filter_by_signature(client, working);
 
     py::object response, last_error = py::none();
@@ -90,11 +84,7 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
     auto send = [&]() -> std::optional<std::string> {
         BoundedCall call;  // each attempt is one request of at most REQUEST_TIMEOUT
         try {
-            py::object create = client.attr("responses").attr("create");
-            py::object kwargs = py::reinterpret_steal<py::object>(PyDict_Copy(working.ptr()));
-            if (!kwargs) throw py::error_already_set();
-            response = py::reinterpret_steal<py::object>(PyObject_Call(create.ptr(), py::tuple().ptr(), kwargs.ptr()));
-            if (!response) throw py::error_already_set();
+            response = client.attr("responses").attr("create")(**working);
             return std::nullopt;
         } catch (py::error_already_set& e) {
             rethrow_unless_ordinary(e);
@@ -156,13 +146,8 @@ py::object model_ids(const pv::Provider& openai) {
     py::object client = attr("_openai_client")();
     py::object result = listing_request(openai, [&] { return client.attr("models").attr("list")(); });
     py::object data = attr_or_none(result, "data");
-    py::list entries;
-    if (PyList_Check(data.ptr())) {
-        entries = py::reinterpret_borrow<py::list>(data);
-    } else if (!result.is_none()) {
-        entries = py::reinterpret_steal<py::list>(PySequence_List(result.ptr()));
-        if (!entries) throw py::error_already_set();
-    }
+    // The page's entries, else those the result itself yields.
+    py::list entries = PyList_Check(data.ptr()) ? py::list(data) : result.is_none() ? py::list() : py::list(result);
     py::list ids;
     for (py::handle entry : entries) {
         py::object id = attr_or_none(entry, "id");

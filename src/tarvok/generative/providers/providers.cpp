@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 namespace tarvok::generative::providers {
 
@@ -9,6 +10,13 @@ bool ModelRule::matches(std::string_view model_name) const {
     return std::any_of(prefixes.begin(), prefixes.end(), [&](auto p) { return model_name.starts_with(p); }) ||
            std::any_of(fragments.begin(), fragments.end(),
                        [&](auto f) { return model_name.find(f) != std::string_view::npos; });
+}
+
+const Provider& provider(std::string_view value, std::span<const Provider> providers) {
+    for (const Provider& p : providers) {
+        if (p.value == value) return p;
+    }
+    throw std::logic_error("no provider table entry for back-end '" + std::string(value) + "'");
 }
 
 const Provider* provider_from_alias(std::string_view name, std::span<const Provider> providers) {

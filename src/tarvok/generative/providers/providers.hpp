@@ -114,6 +114,9 @@ inline constexpr std::array<Provider, 4> kProviders{{
      .named_only = true},
 }};
 
+/// The table entry whose value is `value`; std::logic_error when there is none.
+const Provider& provider(std::string_view value, std::span<const Provider> providers = kProviders);
+
 /// The provider a name stands for; `name` is already trimmed and lower-cased
 /// (by the host's own str methods). Nothing for an unknown name.
 const Provider* provider_from_alias(std::string_view name, std::span<const Provider> providers = kProviders);

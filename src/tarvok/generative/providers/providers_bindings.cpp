@@ -6,7 +6,6 @@
 #include "generative/providers/back_end_texts.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <map>
 #include <utility>
 #include <vector>
@@ -140,13 +139,6 @@ StepOfRequest::StepOfRequest(std::string_view step) : previous_(std::exchange(cu
 StepOfRequest::~StepOfRequest() { current_step = previous_; }
 
 bool register_back_end(std::string_view value, BackEnd back_end) { return back_ends().emplace(value, back_end).second; }
-
-const pv::Provider& provider(std::string_view value) {
-    for (const pv::Provider& p : pv::kProviders) {
-        if (p.value == value) return p;
-    }
-    throw std::logic_error("no provider table entry for back-end '" + std::string(value) + "'");
-}
 
 std::optional<py::object> optional_attr(py::handle obj, const char* name) {
     PyObject* value = PyObject_GetAttrString(obj.ptr(), name);

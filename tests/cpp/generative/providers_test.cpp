@@ -115,6 +115,20 @@ TEST(Table, EveryBackEndValueHasItsEntry) {
     EXPECT_THROW(pv::provider("OpenAI"), std::logic_error);  // values are exact, not aliases
 }
 
+TEST(Table, EveryModuleFunctionHasOneEntryAndEveryListingItsParameters) {
+    std::set<std::string_view> names;
+    for (const pv::Provider& p : pv::kProviders) {
+        for (const auto& f : p.functions) {
+            EXPECT_TRUE(names.insert(f.name).second) << f.name;
+            EXPECT_EQ(&pv::back_end_doc(f.name), &f);
+        }
+    }
+    EXPECT_STREQ(pv::back_end_doc("list_models").params, "llm_provider=None, model_name='gpt-5'");
+    EXPECT_THROW(pv::back_end_doc("list_openai_models"), std::out_of_range);  // defined from the row instead
+    EXPECT_EQ(pv::listing_params(pv::provider("openai")), "prefix='gpt'");
+    EXPECT_EQ(pv::listing_params(pv::provider("ollama")), "prefix=None");
+}
+
 TEST(CreateParams, KeyOrder) {
     using V = std::vector<std::string_view>;
     EXPECT_EQ(pv::create_param_keys(false, false, false), (V{"model", "input", "response_format"}));

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "generative/bindings.hpp"
-#include "generative/providers/back_end_faces.hpp"
 #include "generative/providers/deadline.hpp"
 #include "generative/providers/providers.hpp"
 

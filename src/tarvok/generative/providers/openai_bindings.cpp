@@ -1,7 +1,6 @@
 // The OpenAI back-end: client, Responses request with retry and parameter
 // fallback, reply extraction and model listing.
 #include "generative/providers/back_end.hpp"
-#include "generative/providers/back_end_faces.hpp"
 #include "generative/providers/back_end_texts.hpp"
 #include "generative/providers/retry.hpp"
 

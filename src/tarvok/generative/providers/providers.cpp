@@ -19,6 +19,40 @@ const Provider& provider(std::string_view value, std::span<const Provider> provi
     throw std::logic_error("no provider table entry for back-end '" + std::string(value) + "'");
 }
 
+namespace {
+
+/// The functions of the dispatch, which serve every provider.
+constexpr FunctionDoc kDispatchFunctions[] = {
+    {"_infer_provider", "llm_provider, model_name",
+     "Choose the back-end from an explicit provider name, else from the model name."},
+    {"_llm_generate_text",
+     "provider, model_name, input_text, max_tokens=None, temperature=None, stop=None, progress=None",
+     "Send one prompt to the chosen back-end and return the reply text."},
+    {"_is_provider_outage", "error",
+     "Whether an error of a request says the provider was down, slow or unreachable (a server\n"
+     "error, a timeout, a refused or dropped connection), looking through what it was raised from."},
+    {"list_models", "llm_provider=None, model_name='gpt-5'",
+     "Unified helper: returns models for the inferred provider."},
+};
+
+}  // namespace
+
+const FunctionDoc& back_end_doc(std::string_view name, std::span<const Provider> providers) {
+    auto named = [&](const FunctionDoc& f) { return f.name == name; };
+    auto found = std::find_if(std::begin(kDispatchFunctions), std::end(kDispatchFunctions), named);
+    if (found != std::end(kDispatchFunctions)) return *found;
+    for (const Provider& p : providers) {
+        auto own = std::find_if(p.functions.begin(), p.functions.end(), named);
+        if (own != p.functions.end()) return *own;
+    }
+    throw std::out_of_range("no back-end function " + std::string(name));
+}
+
+std::string listing_params(const Provider& provider) {
+    if (provider.listing_prefix.empty()) return "prefix=None";
+    return "prefix='" + std::string(provider.listing_prefix) + "'";
+}
+
 const Provider* provider_from_alias(std::string_view name, std::span<const Provider> providers) {
     for (const Provider& p : providers) {
         if (std::find(p.aliases.begin(), p.aliases.end(), name) != p.aliases.end()) return &p;

@@ -2,7 +2,6 @@
 // provider inference, dispatch to the registered back-ends and the unified
 // model listing. Each back-end lives in its own <value>_bindings.cpp.
 #include "generative/providers/back_end.hpp"
-#include "generative/providers/back_end_faces.hpp"
 #include "generative/providers/back_end_texts.hpp"
 
 #include <algorithm>

@@ -599,24 +599,11 @@ py::object few_shot_library(bool tell_it) {
 /// The options each problem runs with (see run_problem).
 py::dict problem_settings(const Settings& s, py::object library, py::object stop) {
     py::dict settings;
-    settings["model"] = to_host(s.model);
-    settings["provider"] = to_host(s.provider);
-    settings["iterations"] = to_host(s.iterations);
-    settings["execution_check"] = to_host(s.execution_check);
+    ev::each_problem_setting(s, [&](const char* key, const auto& value) { settings[key] = to_host(value); });
     settings["few_shot_library"] = library;
-    settings["timeout"] = to_host(s.timeout);
     settings["time_limit"] = generative().attr("EXECUTION_TIME_LIMIT");
     settings["stop"] = stop;
     settings["replay"] = s.replay;
-    settings["alignment_check"] = to_host(s.alignment_check);
-    settings["samples"] = s.samples;
-    settings["rel_tol"] = s.rel_tol;
-    if (s.solver != "highs") settings["solver"] = s.solver;  // as the options below, when not the default
-    if (s.assumptions) {
-        settings["assumptions"] = true;
-        settings["what_if"] = py::bool_(s.what_if);
-        settings["what_if_max"] = s.what_if_max;
-    }
     return settings;
 }
 
@@ -748,15 +735,20 @@ py::object run_evaluation(py::object dataset, py::object out_dir, py::object pro
 
 // ------------------------------------------------------------ the command
 
+/// The providers to choose from, spoken ("a, b or c").
+std::string providers_spoken() {
+    std::vector<std::string_view> names;
+    for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
+    return pv::spoken_list(names, "or");
+}
+
 /// The arguments of `tarvok eval`, added to `parser` (its own, or the
 /// subparser of the `tarvok` command).
 void add_arguments(py::object parser) {
     py::object builtins = py::module_::import("builtins");
-    std::vector<std::string_view> providers;
-    for (const pv::Provider& p : pv::kProviders) providers.push_back(p.value);
     std::vector<std::string> solvers;
     for (py::handle name : py::module_::import("tarvok.solver").attr("_SOLVERS")) solvers.push_back(host::str_of(name));
-    for (const ev::ParserArgument& a : ev::parser_arguments(pv::spoken_list(providers, "or"), solvers)) {
+    for (const ev::ParserArgument& a : ev::parser_arguments(providers_spoken(), solvers)) {
         py::dict options;
         for (const ev::ParserKeyword& k : a.keywords)
             options[host::text(k.key)] = k.builtin ? builtins.attr(std::get<std::string>(k.value).c_str())
@@ -821,9 +813,7 @@ ev::CommandOptions command_options(py::object args) {
         o.provider = host::str_of(provider);
         o.provider_key = host::str_of(provider.attr("strip")().attr("lower")());
         o.provider_known = pv::provider_from_alias(*o.provider_key) != nullptr;
-        std::vector<std::string_view> names;
-        for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
-        o.provider_choices = pv::spoken_list(names, "or");
+        o.provider_choices = providers_spoken();
         if (replay.is_none() && *o.provider_key == "replay")
             o.replay_configured = !generative().attr("REPLAY_PATH").is_none();
     }

@@ -65,6 +65,27 @@ void each_argument(S& s, Visit&& visit) {
     visit("what_if_max", s.what_if_max);
 }
 
+/// The plain options each problem of the run gets (the map `_run_problem`
+/// takes, beside the host's own: the example library, the solve's time limit,
+/// the stop event and the replay path). The solver and the assumptions
+/// options are there only when not the default.
+template <typename S, typename Visit>
+void each_problem_setting(S& s, Visit&& visit) {
+    visit("model", s.model);
+    visit("provider", s.provider);
+    visit("iterations", s.iterations);
+    visit("execution_check", s.execution_check);
+    visit("timeout", s.timeout);
+    visit("alignment_check", s.alignment_check);
+    visit("samples", s.samples);
+    visit("rel_tol", s.rel_tol);
+    if (s.solver != "highs") visit("solver", s.solver);
+    if (!s.assumptions) return;
+    visit("assumptions", s.assumptions);
+    visit("what_if", s.what_if);
+    visit("what_if_max", s.what_if_max);
+}
+
 /// run_evaluation's arguments as plain values, their kinds checked.
 struct Arguments {
     Settings settings;

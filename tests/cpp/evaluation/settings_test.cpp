@@ -210,3 +210,16 @@ TEST(Parser, KindsBecomeKeywordsAndTheSolversTheChoice) {
     EXPECT_EQ(std::get<std::string>(value("--json", "action")), "store_true");
     for (const ParserKeyword& k : keywords("--limit")) EXPECT_NE(k.key, "default");  // none: no limit
 }
+
+TEST(Arguments, ProblemsGetTheSolverAndAssumptionOptionsOnlyWhenNotTheDefault) {
+    auto keys = [](const Settings& s) {
+        std::string out;
+        each_problem_setting(s, [&](const char* key, const auto&) { out += std::string(key) + " "; });
+        return out;
+    };
+    Settings s;
+    EXPECT_EQ(keys(s), "model provider iterations execution_check timeout alignment_check samples rel_tol ");
+    s.solver = "scip";
+    s.assumptions = true;
+    EXPECT_EQ(keys(s).substr(82), "solver assumptions what_if what_if_max ");
+}

@@ -211,8 +211,8 @@ Settings settings_from(py::object dataset, py::object out_dir, const Given& give
     py::dict shown{py::arg("fields") = fields, py::arg("replay") = replay, py::arg("solver") = solver};
     std::size_t i = 0;
     ev::each_argument(a.settings, [&](const char* name, auto& member) {
-        shown[name] = given[i];
-        read_argument(given[i++], name, member);
+        shown[name] = given.at(i);
+        read_argument(given.at(i++), name, member);
     });
     read_the_rest(a, fields, solver, s, replay);
     if (auto refusal = ev::check_arguments(a))
@@ -851,30 +851,23 @@ Settings command_settings(py::object args, const ev::CommandOptions& o) {
 
 using Failure = std::optional<ev::CommandFailure>;
 
-/// The run of the command, its settings ready: the table (or the summary)
-/// and where the files are; a failure when the provider is down.
-Failure command_run(py::object args, Settings& s, const ev::Dataset& data, Prepared& prepared,
+/// The run of the command, its settings ready. The compiler's size limit,
+/// a setting of its module, holds for this run and is put back.
+Outcome command_run(py::object args, Settings& s, const ev::Dataset& data, Prepared& prepared,
                     std::shared_ptr<Pool>& pool) {
-    // The compiler's size limit, a setting of its module, holds for this run
-    // and is put back.
     std::optional<SettingForRun> size_limit;
     if (!args.attr("max_size").is_none())
         size_limit.emplace(host::import_sibling(host::this_module(), "tarvok_core"), "MAX_SIZE", args.attr("max_size"));
-    Outcome out = run(s, data, prepared, pool);
-    if (out.provider_down) return ev::CommandFailure{tarvok::ExitStatus::LlmFailure, *out.provider_down};
-    say(host::truthy(args.attr("json")) ? out.summary_text
-                                        : terminal::shown(ev::results_table(data.problems, out.records, out.summary)));
-    tell(ev::results_line(host::str_of(host::host_path(prepared.results_path)),
-                          host::str_of(join_path(s.out_dir, py::str(ev::kSummaryFile)))));
-    return std::nullopt;
+    return run(s, data, prepared, pool);
 }
 
 /// The kind of what a step raised, as ev::command_failure tells them apart.
 ev::Raised raised_kind(const py::error_already_set& e) {
     using enum ev::Raised;
     if (!host::is_ordinary(e)) return NotOrdinary;
-    for (auto [type, kind] : {std::pair{PyExc_ValueError, Value},
-                              {PyExc_OSError, OS},
+    // OSError first: an error of both kinds (io.UnsupportedOperation) is the file's.
+    for (auto [type, kind] : {std::pair{PyExc_OSError, OS},
+                              {PyExc_ValueError, Value},
                               {PyExc_ImportError, Import},
                               {PyExc_RuntimeError, Runtime}})
         if (e.matches(type)) return kind;
@@ -887,6 +880,7 @@ Failure run_steps(py::object args, const ev::CommandOptions& o, std::shared_ptr<
     Settings s;
     ev::Dataset data;
     Prepared prepared;
+    Outcome out;
     auto done = [](auto&& step) { return [step]() -> Failure { return step(), std::nullopt; }; };
     const std::pair<Step, std::function<Failure()>> steps[] = {
         {Step::Settings, done([&] { s = command_settings(args, o); })},
@@ -900,7 +894,12 @@ Failure run_steps(py::object args, const ev::CommandOptions& o, std::shared_ptr<
         {Step::Provider, done([&] { check_provider(s); })},
         {Step::Solver, done([&] { check_solver(s); })},
         {Step::Prepare, done([&] { prepared = prepare(s, data); })},
-        {Step::Run, [&] { return command_run(args, s, data, prepared, pool); }},
+        {Step::Run,
+         [&]() -> Failure {
+             out = command_run(args, s, data, prepared, pool);
+             if (!out.provider_down) return std::nullopt;
+             return ev::CommandFailure{tarvok::ExitStatus::LlmFailure, *out.provider_down};
+         }},
     };
     std::optional<std::string> replay;
     if (py::object given = args.attr("replay"); !given.is_none()) replay = host::str_of(given);
@@ -914,6 +913,10 @@ Failure run_steps(py::object args, const ev::CommandOptions& o, std::shared_ptr<
             return failure;
         }
     }
+    say(host::truthy(args.attr("json")) ? out.summary_text
+                                        : terminal::shown(ev::results_table(data.problems, out.records, out.summary)));
+    tell(ev::results_line(host::str_of(host::host_path(prepared.results_path)),
+                          host::str_of(join_path(s.out_dir, py::str(ev::kSummaryFile)))));
     return std::nullopt;
 }
 

@@ -87,6 +87,36 @@ const std::vector<ArgumentSpec>& eval_arguments() {
     return arguments;
 }
 
+std::vector<ParserArgument> parser_arguments(const std::string& providers, const std::vector<std::string>& solvers) {
+    using K = ArgumentSpec::Kind;
+    std::vector<ParserArgument> out;
+    for (const ArgumentSpec& a : eval_arguments()) {
+        std::string help = a.help;
+        if (auto at = help.find("{providers}"); at != std::string::npos) help.replace(at, 11, providers);
+        std::vector<ParserKeyword> k;
+        if (a.kind == K::Choice) {
+            // The solver module's names, the first the default (as `tarvok run --solver`).
+            std::string listed;
+            for (const std::string& name : solvers) listed += (listed.empty() ? "" : ", ") + name;
+            help.replace(help.find("{solvers}"), 9, listed);
+            k.push_back({"choices", solvers});
+            if (!solvers.empty()) k.push_back({"default", solvers.front()});
+        }
+        if (a.metavar) k.push_back({"metavar", std::string(a.metavar)});
+        if (a.kind == K::Positional) k.push_back({"nargs", std::string("?")});
+        if (a.kind == K::Required) k.push_back({"required", true});
+        if (a.kind == K::Flag) k.push_back({"action", std::string("store_true")});
+        if (a.kind == K::Int || a.kind == K::Float)
+            k.push_back({"type", std::string(a.kind == K::Int ? "int" : "float"), true});
+        if (a.kind == K::Int && !std::isnan(a.default_value))
+            k.push_back({"default", static_cast<long long>(a.default_value)});
+        if (a.kind == K::Float && !std::isnan(a.default_value)) k.push_back({"default", a.default_value});
+        k.push_back({"help", help});
+        out.push_back({a.name, std::move(k)});
+    }
+    return out;
+}
+
 bool assign_field(Fields& fields, const std::string& key, const std::string& field) {
     if (key == "question")
         fields.question = field;

@@ -13,6 +13,8 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <variant>
 #include <vector>
 
 namespace tarvok::evaluation {
@@ -39,6 +41,16 @@ struct CommandOptions {
     std::vector<std::pair<std::string, std::string>> fields;
 };
 
+/// The counts of `tarvok eval` in the order they are checked: the parsed
+/// argument's name and the option's spelling.
+inline constexpr std::pair<const char*, const char*> kCountOptions[] = {
+    {"jobs", "--jobs"},     {"iterations", "--iterations"}, {"limit", "--limit"},
+    {"repeat", "--repeat"}, {"samples", "--samples"},       {"max_size", "--max-size"}};
+
+/// The --field-* options: the record key and the parsed argument's name.
+inline constexpr std::pair<const char*, const char*> kFieldOptions[] = {
+    {"question", "field_question"}, {"answer", "field_answer"}, {"id", "field_id"}, {"class", "field_class"}};
+
 /// The one line `tarvok eval` prints for the first option it refuses, none
 /// when every option can run.
 std::optional<std::string> command_option_fault(const CommandOptions& options);
@@ -57,6 +69,24 @@ struct ArgumentSpec {
 
 /// The arguments of `tarvok eval`, in the order its help lists them.
 const std::vector<ArgumentSpec>& eval_arguments();
+
+/// One keyword of argparse's add_argument: a text, a number, true, the
+/// solvers to choose from, or (`builtin`) the name of a builtin type.
+struct ParserKeyword {
+    std::string key;
+    std::variant<std::string, long long, double, bool, std::vector<std::string>> value;
+    bool builtin = false;
+};
+
+/// An argument of `tarvok eval` as the parser takes it, its help filled in.
+struct ParserArgument {
+    std::string name;
+    std::vector<ParserKeyword> keywords;
+};
+
+/// The arguments of `tarvok eval` for its parser: `providers` spoken
+/// ("a, b or c"), `solvers` the solver module's names (the first the default).
+std::vector<ParserArgument> parser_arguments(const std::string& providers, const std::vector<std::string>& solvers);
 
 /// Sets the field of `fields` for the record key `key` ("question",
 /// "answer", "id" or "class"); false for any other key.

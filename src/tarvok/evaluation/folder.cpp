@@ -1,0 +1,75 @@
+#include "evaluation/folder.hpp"
+
+#include "evaluation/runner.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <cerrno>
+#include <system_error>
+
+namespace tarvok::evaluation {
+
+namespace {
+
+[[noreturn]] void fail(const std::filesystem::path& path, int error) {
+    throw std::filesystem::filesystem_error(std::generic_category().message(error), path,
+                                            std::error_code(error, std::generic_category()));
+}
+
+std::string read_whole(const std::filesystem::path& path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) fail(path, errno);
+    std::string bytes;
+    char buffer[1 << 16];
+    for (;;) {
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            int error = errno;
+            ::close(fd);
+            fail(path, error);
+        }
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return bytes;
+}
+
+}  // namespace
+
+Prepared prepare_folder(const std::filesystem::path& out_dir, const std::string& shown,
+                        const std::vector<Problem>& problems, const RunKey& key, const Settings& s) {
+    Prepared p;
+    std::filesystem::path lock_path = out_dir / kLockFile;
+    p.lock = FileLock::try_take(lock_path);
+    if (!p.lock) throw FolderBusy(busy_message(shown, (std::filesystem::path(shown) / kLockFile).string()));
+    p.results_path = out_dir / kResultsFile;
+    if (std::filesystem::exists(p.results_path)) p.recorded = read_results(read_whole(p.results_path));
+    p.key = key;
+    p.plan = plan_resume(problems, p.recorded.by_id, p.key, s.rel_tol, s.force, s.retry_errors);
+    if (p.plan.conflict && !s.force) throw FolderConflict(conflict_message(shown, *p.plan.conflict));
+    return p;
+}
+
+ResultsFile::ResultsFile(const std::filesystem::path& path) : path_(path) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd_ < 0) fail(path, errno);
+}
+
+void ResultsFile::append(std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) fail(path_, errno);
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    if (::fsync(fd_) != 0) fail(path_, errno);
+}
+
+void ResultsFile::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+}  // namespace tarvok::evaluation

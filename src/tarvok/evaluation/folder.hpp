@@ -1,0 +1,64 @@
+// The output folder of a run: locked against a second run, its records read
+// and weighed against the data set and the run's settings, and results.jsonl
+// appended to one record at a time, each on the disk before the next.
+#pragma once
+
+#include "evaluation/dataset.hpp"
+#include "evaluation/results.hpp"
+#include "evaluation/run_lock.hpp"
+#include "evaluation/settings.hpp"
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvok::evaluation {
+
+/// Another run holds the folder (the host's RuntimeError).
+class FolderBusy : public std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+/// The folder holds a run made with other settings (the host's ValueError).
+class FolderConflict : public std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+/// The output folder made ready for one run.
+struct Prepared {
+    std::optional<FileLock> lock;  ///< held until the run ends
+    std::filesystem::path results_path;
+    RecordedResults recorded;
+    RunKey key;
+    ResumePlan plan;  ///< points into the data set's problems
+};
+
+/// Locks the existing folder `out_dir` (shown as `shown`) and weighs its
+/// records against `problems` under `key`. Throws FolderBusy while another
+/// run holds it, FolderConflict when it holds a run with other settings
+/// (unless forced), std::filesystem::filesystem_error when it cannot be read.
+Prepared prepare_folder(const std::filesystem::path& out_dir, const std::string& shown,
+                        const std::vector<Problem>& problems, const RunKey& key, const Settings& settings);
+
+/// results.jsonl, open for appending; closed when the object ends.
+class ResultsFile {
+  public:
+    /// Throws std::filesystem::filesystem_error when it cannot be opened.
+    explicit ResultsFile(const std::filesystem::path& path);
+    ResultsFile(const ResultsFile&) = delete;
+    ResultsFile& operator=(const ResultsFile&) = delete;
+    ~ResultsFile() { close(); }
+
+    /// Appends `bytes`, on the disk when it returns (filesystem_error if not).
+    void append(std::string_view bytes);
+    void close();
+
+  private:
+    std::filesystem::path path_;
+    int fd_ = -1;
+};
+
+}  // namespace tarvok::evaluation

@@ -17,4 +17,6 @@ int run_check(py::object args) {
     return status.is_none() ? 0 : status.cast<int>();
 }
 
+const Registration registration{"check", run_check};
+
 }  // namespace tarvok::cli

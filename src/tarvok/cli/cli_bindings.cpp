@@ -17,50 +17,18 @@
 // ends with a status from the one table in common/exit_status.hpp; a failure says
 // so in one line on stderr (or as a JSON object on stdout with --json).
 //
-// Each subcommand lives in its own file (solve_bindings.cpp, ...); a new one
-// is a file and a line in kSubcommands.
+// Each subcommand lives in its own file (solve_bindings.cpp, ...), where it
+// registers how it runs; a new one is that file and a row in the subcommand
+// table of command_options.cpp.
 #include "cli/command.hpp"
 
-#include <array>
 #include <string>
 
 namespace py = pybind11;
 namespace host = tarvok::host;
 namespace cli = tarvok::cli;
 
-// How each subcommand runs, defined in its own <name>_bindings.cpp; its options are its table in
-// command_options.cpp (eval's belong to tarvok.evaluation).
-namespace tarvok::cli {
-int run_solve(py::object args);
-int run_feedback(py::object args);
-int run_models(py::object args);
-int run_check(py::object args);
-int run_run(py::object args);
-int run_emit(py::object args);
-int run_rank(py::object args);
-void add_eval(py::object commands);
-int run_eval(py::object args);
-int run_lsp(py::object args);
-int run_mcp(py::object args);
-int run_serve(py::object args);
-}  // namespace tarvok::cli
-
 namespace {
-
-/// Sized by its rows, so a new subcommand is its file, its table, its declaration above and one line here.
-constexpr auto kSubcommands = std::to_array<cli::Subcommand>({
-    {"solve", cli::add_from_table<cli::solve_command>, cli::run_solve},
-    {"feedback", cli::add_from_table<cli::feedback_command>, cli::run_feedback},
-    {"models", cli::add_from_table<cli::models_command>, cli::run_models},
-    {"check", cli::add_from_table<cli::check_command>, cli::run_check},
-    {"run", cli::add_from_table<cli::run_command>, cli::run_run},
-    {"emit", cli::add_from_table<cli::emit_command>, cli::run_emit},
-    {"rank", cli::add_from_table<cli::rank_command>, cli::run_rank},
-    {"eval", cli::add_eval, cli::run_eval},
-    {"lsp", cli::add_from_table<cli::lsp_command>, cli::run_lsp},
-    {"mcp", cli::add_from_table<cli::mcp_command>, cli::run_mcp},
-    {"serve", cli::add_from_table<cli::serve_command>, cli::run_serve},
-});
 
 py::object build_parser() {
     py::module_ argparse = py::module_::import("argparse");
@@ -75,16 +43,13 @@ py::object build_parser() {
         py::arg("version") = "tarvok " + host::str_of(py::module_::import("tarvok").attr("__version__")));
     py::object commands = parser.attr("add_subparsers")(py::arg("dest") = "command", py::arg("metavar") = "COMMAND");
     commands.attr("required") = true;
-    for (const cli::Subcommand& subcommand : kSubcommands) subcommand.add(commands);
+    cli::add_subcommands(commands);
     return parser;
 }
 
 void report(const cli::Failure& failure) {
     if (cli::json_wanted()) {
-        py::dict error;
-        error["error"] = host::text(failure.message);
-        error["status"] = cli::code(failure.status);
-        cli::say_json(error);
+        cli::say_json(cli::error_json(host::text(failure.message), failure.status));
     } else {
         cli::warn("tarvok: error: " + failure.message);
     }
@@ -98,11 +63,7 @@ int main_impl(py::object argv) {
     try {
         py::object parser = build_parser();
         py::object args = parser.attr("parse_args")(argv);
-        std::string command = host::str_of(args.attr("command"));
-        for (const cli::Subcommand& subcommand : kSubcommands) {
-            if (command == subcommand.name) return subcommand.run(args);
-        }
-        return cli::code(cli::ExitStatus::Usage);
+        return cli::run_subcommand(host::str_of(args.attr("command")), args);
     } catch (const cli::Failure& failure) {
         report(failure);
         return cli::code(failure.status);

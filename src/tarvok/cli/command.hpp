@@ -1,7 +1,7 @@
 // What the subcommands of the `tarvok` command share: output, argument
-// checks, the LLM phase and the table of subcommands. Each subcommand lives
-// in its own <name>_bindings.cpp with an `add_<name>` that builds its parser
-// and a `run_<name>` that returns the exit status.
+// checks, the LLM phase and the parsers made from the subcommand table. Each
+// subcommand lives in its own <name>_bindings.cpp, which registers the
+// `run_<name>` that returns its exit status under the name of its row.
 #pragma once
 
 #include "cli/command_options.hpp"
@@ -37,6 +37,9 @@ py::object json_dumps(py::handle value);
 /// `value` as JSON on stdout, every character exact.
 void say_json(py::handle value);
 
+/// {"error": message, "status": status}, as a failure is shown with --json.
+py::dict error_json(py::object message, ExitStatus status);
+
 /// The message of an error, on one line.
 std::string one_line(py::handle error);
 
@@ -56,18 +59,6 @@ py::cpp_function progress_printer();
 py::object wait_line_events();
 
 // -------------------------------------------------------------- failures ----
-
-/// A failure the command reports itself: one line (or a JSON object with
-/// --json) and its exit status.
-struct Failure {
-    ExitStatus status;
-    std::string message;
-};
-
-[[noreturn]] void fail(ExitStatus status, std::string message);
-
-/// Fails with status 2 on a refusal.
-void refuse(const Refusal& refusal);
 
 /// Refuses (status 2) a missing optional library, in the line that says which extra to install.
 void require_extra(const char* module, const char* purpose, const char* extra);
@@ -252,25 +243,21 @@ py::object answer_of(py::handle result);
 /// `answer`, its line follows the objective's.
 std::string summary_of(py::handle result);
 
-/// A subcommand: `add` makes its parser under `commands`, `run` carries it out.
-/// Each is declared beside its row of the table in cli_bindings.cpp.
-struct Subcommand {
-    const char* name;
-    void (*add)(py::object commands);
-    int (*run)(py::object args);
+/// How a subcommand runs, registered under its name in its own
+/// <name>_bindings.cpp (`const Registration registration{"name", run_name};`);
+/// its row and options are in the subcommand table (command_options.cpp).
+/// `add` makes its parser instead of the table (eval).
+using RunCommand = int (*)(py::object args);
+using AddCommand = void (*)(py::object commands);
+struct Registration {
+    Registration(std::string_view name, RunCommand run, AddCommand add = nullptr);
 };
 
-/// The defaults the option tables name, read from the library's modules.
-OptionDefaults option_defaults();
+/// Every subcommand's parser under `commands`, in the table's order.
+void add_subcommands(py::object commands);
 
-/// A subparser made from its table (see command_options.hpp).
-py::object add_command(py::object commands, const OptionTable& command);
-
-/// The `add` of a subcommand whose options are all in its table.
-template <OptionTable (*Table)(const OptionDefaults&)>
-void add_from_table(py::object commands) {
-    add_command(commands, Table(option_defaults()));
-}
+/// Carries out the subcommand `name`; its exit status.
+int run_subcommand(const std::string& name, py::object args);
 
 /// A subparser with the command's shared conventions (help layout, errors as
 /// JSON when --json is given).

@@ -6,6 +6,9 @@
 #include "example_ranker/load_failure.hpp"
 #include "generative/providers/providers.hpp"
 
+#include <map>
+#include <stdexcept>
+
 namespace tarvok::cli {
 
 namespace pv = tarvok::generative::providers;
@@ -65,20 +68,16 @@ void say_json(py::handle value) {
     write_raw("stdout", host::str_of(json_dumps(value)) + "\n");
 }
 
-std::string one_line(py::handle error) {
-    std::string message = host::str_of(error);
-    auto newline = message.find('\n');
-    if (newline != std::string::npos) message = message.substr(0, newline) + " ...";
-    if (message.empty()) message = host::type_name(error);
-    return message;
+py::dict error_json(py::object message, ExitStatus status) {
+    py::dict error;
+    error["error"] = message;
+    error["status"] = code(status);
+    return error;
 }
 
-std::string out_of_memory(py::handle error) {
-    std::string message = one_line(error);
-    if (message.rfind("not enough memory", 0) == 0) return message;
-    if (message.empty() || message == host::type_name(error) || message == "std::bad_alloc") return "not enough memory";
-    return "not enough memory: " + message;
-}
+std::string one_line(py::handle error) { return first_line(host::str_of(error), host::type_name(error)); }
+
+std::string out_of_memory(py::handle error) { return out_of_memory_line(one_line(error), host::type_name(error)); }
 
 std::string os_reason(py::handle error) {
     py::object reason = py::getattr(error, "strerror", py::none());
@@ -87,12 +86,6 @@ std::string os_reason(py::handle error) {
 
 py::cpp_function progress_printer() {
     return py::cpp_function([](py::object msg) { warn(host::str_of(msg)); });
-}
-
-[[noreturn]] void fail(ExitStatus status, std::string message) { throw Failure{status, std::move(message)}; }
-
-void refuse(const Refusal& refusal) {
-    if (refusal) fail(ExitStatus::Usage, *refusal);
 }
 
 void require_extra(const char* module, const char* purpose, const char* extra) {
@@ -359,14 +352,8 @@ void apply_llm_options(TemporarySettings& settings, py::object args) {
 StagedPair::StagedPair(py::object model_target, py::object data_target)
     : target_{host::file_system_path(model_target), host::file_system_path(data_target)} {
     py::module_ os = py::module_::import("os");
-    for (py::object target : {model_target, data_target}) {
-        std::string shown = host::str_of(target);
-        if (host::truthy(os.attr("path").attr("isdir")(target))) fail(ExitStatus::Usage, shown + " is a folder");
-        if (host::truthy(os.attr("path").attr("lexists")(target)) &&
-            !host::truthy(os.attr("access")(target, os.attr("W_OK")))) {
-            fail(ExitStatus::Usage, shown + " is not writable");
-        }
-    }
+    for (py::object target : {model_target, data_target})
+        refuse(unwritable_target(host::file_system_path(target), host::str_of(target)));
     std::error_code error;
     Pending pending = finish_pending(target_.model, error);
     if (pending == Pending::Unreadable) {
@@ -456,17 +443,6 @@ py::object add_command(py::object commands, const char* name, const char* help, 
     return parser;
 }
 
-OptionDefaults option_defaults() {
-    py::tuple solvers = py::module_::import("tarvok.solver").attr("_SOLVERS");
-    OptionDefaults d{host::str_of(generative().attr("MODEL_NAME")),
-                     host::str_of(generative().attr("MAX_ITERATIONS")),
-                     host::str_of(py::module_::import("tarvok.tarvok_core").attr("MAX_SIZE")),
-                     host::str_of(py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME")),
-                     {}};
-    for (py::handle name : solvers) d.solvers.push_back(host::str_of(name));
-    return d;
-}
-
 namespace {
 
 py::tuple texts(const std::vector<std::string>& items) {
@@ -475,9 +451,8 @@ py::tuple texts(const std::vector<std::string>& items) {
     return out;
 }
 
-}  // namespace
-
-py::object add_command(py::object commands, const OptionTable& command) {
+/// A subparser made from its table, row by row.
+py::object add_table_command(py::object commands, const OptionTable& command) {
     py::object parser = add_command(commands, command.name.c_str(), command.help.c_str(), command.epilog);
     py::object group = py::none();  // made with its first option
     for (const Option& option : command.options) {
@@ -501,14 +476,60 @@ py::object add_command(py::object commands, const OptionTable& command) {
     return parser;
 }
 
+/// Defaults the option tables name, read from the library's modules.
+OptionDefaults option_defaults() {
+    py::tuple solvers = py::module_::import("tarvok.solver").attr("_SOLVERS");
+    OptionDefaults d{host::str_of(generative().attr("MODEL_NAME")),
+                     host::str_of(generative().attr("MAX_ITERATIONS")),
+                     host::str_of(py::module_::import("tarvok.tarvok_core").attr("MAX_SIZE")),
+                     host::str_of(py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME")),
+                     {}};
+    for (py::handle name : solvers) d.solvers.push_back(host::str_of(name));
+    return d;
+}
+
+struct Registered {
+    RunCommand run;
+    AddCommand add;
+};
+
+/// Filled as the module loads, by each binding file's Registration.
+std::map<std::string, Registered, std::less<>>& registered() {
+    static std::map<std::string, Registered, std::less<>> table;
+    return table;
+}
+
+const Registered& registered_as(std::string_view name) {
+    auto found = registered().find(name);
+    if (found == registered().end())
+        throw std::logic_error("the subcommand " + std::string(name) + " has no registered binding");
+    return found->second;
+}
+
+}  // namespace
+
+Registration::Registration(std::string_view name, RunCommand run, AddCommand add) {
+    registered().emplace(std::string(name), Registered{run, add});
+}
+
+void add_subcommands(py::object commands) {
+    OptionDefaults defaults = option_defaults();
+    for (const Subcommand& subcommand : subcommands()) {
+        const Registered& binding = registered_as(subcommand.name);
+        if (binding.add)
+            binding.add(commands);
+        else
+            add_table_command(commands, subcommand.options(defaults));
+    }
+}
+
+int run_subcommand(const std::string& name, py::object args) { return registered_as(name).run(args); }
+
 void use_command_errors(py::object parser) {
     py::handle borrowed = parser;  // the parser outlives every call of its error()
     parser.attr("error") = py::cpp_function([borrowed](py::object message) {
         if (json_requested) {
-            py::dict error;
-            error["error"] = message;
-            error["status"] = code(ExitStatus::Usage);
-            say_json(error);
+            say_json(error_json(message, ExitStatus::Usage));
         } else {
             clear_wait_line();
             borrowed.attr("print_usage")(py::module_::import("sys").attr("stderr"));

@@ -86,8 +86,6 @@ void append(std::vector<Option>& to, std::vector<Option> more) {
     to.insert(to.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
 }
 
-}  // namespace
-
 OptionTable solve_command(const OptionDefaults& d) {
     OptionTable c{"solve",
                   "generate a model and data file from a problem description",
@@ -288,6 +286,23 @@ OptionTable serve_command(const OptionDefaults&) {
               .help = "the folder the server writes in (default: a new folder under the user's data folder)"}}};
 }
 
+/// Sized by its rows: a new subcommand is one row here (and its table above).
+constexpr Subcommand kSubcommands[] = {
+    {"solve", solve_command}, {"feedback", feedback_command}, {"models", models_command}, {"check", check_command},
+    {"run", run_command},     {"emit", emit_command},         {"rank", rank_command},     {"eval"},
+    {"lsp", lsp_command},     {"mcp", mcp_command},           {"serve", serve_command},
+};
+
+}  // namespace
+
+std::span<const Subcommand> subcommands() { return kSubcommands; }
+
+std::optional<OptionTable> options_of(std::string_view name, const OptionDefaults& d) {
+    for (const Subcommand& subcommand : kSubcommands)
+        if (subcommand.name == name && subcommand.options) return subcommand.options(d);
+    return std::nullopt;
+}
+
 std::string main_epilog(const std::string& model_name) {
     std::string text = pv::providers_help(model_name) +
                        "TARVOK_EMBEDDING_MODEL: the embedding model that ranks worked examples "
@@ -297,6 +312,25 @@ std::string main_epilog(const std::string& model_name) {
         text += "  " + number + std::string(5 - number.size(), ' ') + std::string(row.meaning) + "\n";
     }
     return text;
+}
+
+std::string first_line(std::string message, const std::string& kind) {
+    auto newline = message.find('\n');
+    if (newline != std::string::npos) message = message.substr(0, newline) + " ...";
+    if (message.empty()) message = kind;
+    return message;
+}
+
+std::string out_of_memory_line(const std::string& first, const std::string& kind) {
+    if (first.rfind("not enough memory", 0) == 0) return first;
+    if (first.empty() || first == kind || first == "std::bad_alloc") return "not enough memory";
+    return "not enough memory: " + first;
+}
+
+[[noreturn]] void fail(ExitStatus status, std::string message) { throw Failure{status, std::move(message)}; }
+
+void refuse(const Refusal& refusal) {
+    if (refusal) fail(ExitStatus::Usage, *refusal);
 }
 
 Refusal refused_timeout(std::optional<double> seconds) {

@@ -7,7 +7,9 @@
 #include "common/exit_status.hpp"
 
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvok::cli {
@@ -41,16 +43,20 @@ struct OptionDefaults {
     std::vector<std::string> solvers;  ///< the solver back-ends, the default first
 };
 
-OptionTable solve_command(const OptionDefaults& d);
-OptionTable feedback_command(const OptionDefaults& d);
-OptionTable models_command(const OptionDefaults& d);
-OptionTable check_command(const OptionDefaults& d);
-OptionTable run_command(const OptionDefaults& d);
-OptionTable emit_command(const OptionDefaults& d);
-OptionTable rank_command(const OptionDefaults& d);
-OptionTable lsp_command(const OptionDefaults& d);
-OptionTable mcp_command(const OptionDefaults& d);
-OptionTable serve_command(const OptionDefaults& d);
+/// One subcommand: its name and its options' table; a row without one makes
+/// its parser itself (eval, whose options belong to tarvok.evaluation). A new
+/// subcommand is its row (and table) in command_options.cpp and its own
+/// <name>_bindings.cpp, which registers how it runs under the same name.
+struct Subcommand {
+    std::string_view name;
+    OptionTable (*options)(const OptionDefaults&) = nullptr;
+};
+
+/// Every subcommand, in the order `tarvok --help` lists them.
+std::span<const Subcommand> subcommands();
+
+/// The options' table of the subcommand `name`; nothing for one without a table or a name not in the list.
+std::optional<OptionTable> options_of(std::string_view name, const OptionDefaults& d);
 
 /// The epilog of `tarvok --help`: providers, the embedding model's variable, the exit statuses.
 std::string main_epilog(const std::string& model_name);
@@ -84,5 +90,25 @@ Refusal refused_below(const std::string& option, double value, long long least);
 
 /// The one line of `tarvok emit --to` naming a target that is not in the table; nothing for a known one.
 Refusal refused_target(const std::string& target);
+
+/// The first line of an error's message, " ..." standing for the rest; the
+/// name of its kind when the message is empty.
+std::string first_line(std::string message, const std::string& kind);
+
+/// The line for memory that ran out: "not enough memory", then what the
+/// error says about it (its first line) unless that says nothing more.
+std::string out_of_memory_line(const std::string& first, const std::string& kind);
+
+/// A failure the command reports itself: one line (or a JSON object with
+/// --json) and its exit status.
+struct Failure {
+    ExitStatus status;
+    std::string message;
+};
+
+[[noreturn]] void fail(ExitStatus status, std::string message);
+
+/// Fails with status 2 on a refusal.
+void refuse(const Refusal& refusal);
 
 }  // namespace tarvok::cli

@@ -96,4 +96,6 @@ int run_emit(py::object args) {
     return emit.status;
 }
 
+const Registration registration{"emit", run_emit};
+
 }  // namespace tarvok::cli

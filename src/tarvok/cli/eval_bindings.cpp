@@ -22,4 +22,6 @@ int run_eval(py::object args) {
     return status.cast<int>();
 }
 
+const Registration registration{"eval", run_eval, add_eval};
+
 }  // namespace tarvok::cli

@@ -202,4 +202,6 @@ int run_feedback(py::object args) {
     return close_revision(revision, in, apply);
 }
 
+const Registration registration{"feedback", run_feedback};
+
 }  // namespace tarvok::cli

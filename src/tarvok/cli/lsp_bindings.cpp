@@ -11,4 +11,6 @@ int run_lsp(py::object args) {
     return 0;
 }
 
+const Registration registration{"lsp", run_lsp};
+
 }  // namespace tarvok::cli

@@ -11,4 +11,6 @@ int run_mcp(py::object) {
     return 0;
 }
 
+const Registration registration{"mcp", run_mcp};
+
 }  // namespace tarvok::cli

@@ -32,4 +32,6 @@ int run_models(py::object args) {
     return 0;
 }
 
+const Registration registration{"models", run_models};
+
 }  // namespace tarvok::cli

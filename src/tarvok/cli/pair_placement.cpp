@@ -1,5 +1,6 @@
 #include "cli/pair_placement.hpp"
 
+#include <unistd.h>
 #include <fstream>
 #include <sstream>
 
@@ -173,6 +174,14 @@ Pair back_up(const Pair& target, std::string& error) {
         copies.*member = copy;
     }
     return copies;
+}
+
+std::optional<std::string> unwritable_target(const fs::path& target, const std::string& shown) {
+    std::error_code error;
+    if (fs::is_directory(target, error)) return shown + " is a folder";
+    bool exists = fs::exists(fs::symlink_status(target, error));
+    if (exists && ::access(target.c_str(), W_OK) != 0) return shown + " is not writable";
+    return std::nullopt;
 }
 
 }  // namespace tarvok::cli

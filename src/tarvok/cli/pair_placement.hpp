@@ -65,4 +65,9 @@ Pair back_up(const Pair& target, std::string& error);
 /// `path` with `suffix` appended to its file name.
 fs::path with_suffix(const fs::path& path, const std::string& suffix);
 
+/// Why `target` cannot take a new file: "<shown> is a folder", or "<shown> is
+/// not writable" for an existing file (or link) that cannot be written;
+/// nothing when it can.
+std::optional<std::string> unwritable_target(const fs::path& target, const std::string& shown);
+
 }  // namespace tarvok::cli

@@ -33,4 +33,6 @@ int run_rank(py::object args) {
     return 0;
 }
 
+const Registration registration{"rank", run_rank};
+
 }  // namespace tarvok::cli

@@ -430,9 +430,7 @@ int run_run(py::object args) {
     py::list diagnostics = records_with_paths(compiled.attr("diagnostics"), in.model_path, in.data_path);
     if (expanded.program.is_none()) {
         if (as_json) {
-            py::dict failure;
-            failure["error"] = "the model does not compile";
-            failure["status"] = code(ExitStatus::DoesNotCompile);
+            py::dict failure = error_json(py::str("the model does not compile"), ExitStatus::DoesNotCompile);
             failure["diagnostics"] = diagnostics;
             say_json(failure);
         } else {
@@ -444,5 +442,7 @@ int run_run(py::object args) {
     if (!args.attr("write").is_none()) write_expanded_model(args.attr("write"), in);
     return solve_and_show(args, expanded.program, diagnostics);
 }
+
+const Registration registration{"run", run_run};
 
 }  // namespace tarvok::cli

@@ -21,4 +21,6 @@ int run_serve(py::object args) {
     return 0;
 }
 
+const Registration registration{"serve", run_serve};
+
 }  // namespace tarvok::cli

@@ -9,6 +9,7 @@
 #include "evaluation/vote.hpp"
 #include "generative/grounding.hpp"
 #include "generative/workflow.hpp"
+#include "host/json_value.hpp"
 
 #include <memory>
 #include <optional>
@@ -124,11 +125,8 @@ void load_what_the_loop_needs(py::object args, SolveRequest& r) {
     llm_phase(
         [&] { return generative().attr("_check_provider")(args.attr("provider"), model_or_default(args), replay); });
     r.execution_check = host::truthy(args.attr("execution_check"));
-    if (r.execution_check || r.samples > 1 || r.what_if) {
-        require_solver(py::str("highs"), r.execution_check ? "--execution-check solves models with HiGHS and"
-                                         : r.what_if       ? "--what-if solves every alternative model with HiGHS and"
-                                                           : "--samples solves every final model with HiGHS and");
-    }
+    if (auto purpose = solver_needed_for(r.execution_check, r.what_if, r.samples))
+        require_solver(py::str("highs"), *purpose);
     if (!r.few_shot) return;
     py::object name = embedding_model(args);
     // Without it the loop ranks the examples by the words they share with the
@@ -266,23 +264,6 @@ SolveOutcome place_and_use(py::object args, const SolveRequest& r, StagedPair& p
     return o;
 }
 
-py::list findings_json(const std::vector<grounding::Finding>& findings) {
-    py::list out;
-    for (const grounding::Finding& f : findings) {
-        py::dict one;
-        one["value"] = host::text(f.text);
-        one["line"] = f.line;
-        one["text"] = host::text(f.line_text);
-        if (f.match != grounding::Match::Assumed) {
-            one["kind"] = f.match == grounding::Match::Percentage ? "percentage" : "scaled";
-            one["source"] = host::text(f.source);
-            one["power"] = f.power;
-        }
-        out.append(one);
-    }
-    return out;
-}
-
 int report_json(py::object args, const SolveRequest& r, const SolveOutcome& o) {
     py::dict stats = o.result.attr("statistics");
     py::dict out;
@@ -302,9 +283,10 @@ int report_json(py::object args, const SolveRequest& r, const SolveOutcome& o) {
         out["assumptions_error"] = o.result.attr("assumptions_error");
         if (r.what_if) out["what_if"] = o.what_if;
     } else {
-        out["assumptions"] = o.compiled ? py::object(findings_json(o.grounding.assumptions)) : py::none();
+        out["assumptions"] =
+            o.compiled ? py::object(host::object_of(findings_value(o.grounding.assumptions))) : py::none();
     }
-    out["conversions"] = o.compiled ? py::object(findings_json(o.grounding.conversions)) : py::none();
+    out["conversions"] = o.compiled ? py::object(host::object_of(findings_value(o.grounding.conversions))) : py::none();
     if (o.samples > 1) {
         out["samples"] = o.samples;
         out["confidence"] = o.vote.confidence;
@@ -332,19 +314,18 @@ ShownReading shown_reading(py::handle entry) {
     return {text_of(entry["status"]), text_of(entry["objective"]), text_of(entry["answer"])};
 }
 
-/// The assumptions and, with --what-if, the answer under each reading.
-void say_assumptions(py::object args, const SolveRequest& r, const SolveOutcome& o) {
+/// The assumptions listed and, with --what-if, the answer under each reading.
+void shown_assumptions(py::object args, const SolveRequest& r, const SolveOutcome& o, SolveText& t) {
     py::object listed = o.result.attr("assumptions");
     py::object error = o.result.attr("assumptions_error");
-    if (!error.is_none()) warn("tarvok: " + host::str_of(py::str(error).attr("split")("\n")[0]));
+    if (!error.is_none()) t.assumptions_error = host::str_of(py::str(error).attr("split")("\n")[0]);
     if (listed.is_none()) return;
-    std::vector<ShownAssumption> shown;
+    t.assumptions.emplace();
     for (py::handle a : listed)
-        shown.push_back({text_of(a["assumption"]), text_of(a["alternative"]), text_of(a["where"]), text_of(a["kind"])});
-    say(shown.empty() ? "\nAssumptions: none listed" : "\nAssumptions (where the description is silent or ambiguous):");
-    for (const std::string& line : assumption_lines(shown)) say(line);
+        t.assumptions->push_back(
+            {text_of(a["assumption"]), text_of(a["alternative"]), text_of(a["where"]), text_of(a["kind"])});
     if (o.what_if.is_none()) return;
-    ShownTable table;
+    ShownTable& table = t.what_if.emplace();
     table.main = shown_reading(o.what_if["main"]);
     table.unexplored = o.what_if["unexplored"].cast<long long>();
     table.budget = r.what_if_max;
@@ -359,11 +340,9 @@ void say_assumptions(py::object args, const SolveRequest& r, const SolveOutcome&
                  ? std::string()
                  : host::str_of(alternative_of(args.attr("model_file"), alt["index"].cast<long long>()))});
     }
-    say("\nWhat if (the answer under each reading):");
-    for (const std::string& line : what_if_lines(table)) say(line);
 }
 
-void say_statistics(const SolveRequest& r, const SolveOutcome& o) {
+SolveStatistics statistics_of(const SolveRequest& r, const SolveOutcome& o) {
     py::dict stats = o.result.attr("statistics");
     SolveStatistics shown{host::str_of(stats["iterations"]),
                           {},
@@ -376,41 +355,27 @@ void say_statistics(const SolveRequest& r, const SolveOutcome& o) {
         shown.solver_status = host::str_of(stats["solver_status"]);
         shown.objective = host::str_of(stats["objective"]);
     }
-    for (const std::string& line : statistics_lines(o.facts, shown)) say(line);
-}
-
-std::string confidence_line(const SolveOutcome& o) {
-    std::string share = host::str_of(builtin("round")(o.vote.confidence, 2));
-    if (!o.voted) return "\nconfidence: 0 (no sample's final model solved to optimality)";
-    return "\nconfidence: " + share + " (" + std::to_string(o.vote.agreeing) + " of " + std::to_string(o.samples) +
-           " samples reach the objective " + host::str_of(py::float_(*o.voted)) + ")";
+    return shown;
 }
 
 int report_text(py::object args, const SolveRequest& r, const SolveOutcome& o) {
-    bool with_stats = host::truthy(args.attr("stats"));
-    if (with_stats) say_statistics(r, o);
-    say(host::str_of(o.result.attr("assessment")));
-    if (o.samples > 1) say(confidence_line(o));
-    if (r.assumptions) say_assumptions(args, r, o);
-    for (const std::string& line : grounding_lines(o.grounding, r.assumptions)) say(line);
-    if (o.with_run) {
-        say("");
-        say(o.run.status == 1 ? o.run.diagnostics : summary_of(o.run.result));
-    }
-    if (o.with_emit) {
-        if (o.emit.status == 0)
-            warn(written_line(o.emit.written));
-        else if (o.emit.status == code(ExitStatus::Usage))
-            warn("tarvok: " + o.emit.failure);
-        else if (!o.with_run)
-            say("\n" + o.emit.diagnostics);
-    }
-    if (!o.compiled && !with_stats) {
-        // The final pair's diagnostics, as `check` and `run` print them.
-        py::list errors = o.result.attr("syntax_errors");
-        if (py::len(errors) > 0) say("\n" + host::str_of(errors[0]));
-    }
-    if (!o.outcome.empty()) warn("tarvok: " + o.outcome);
+    SolveText t{.facts = o.facts,
+                .assessment = host::str_of(o.result.attr("assessment")),
+                .with_assumptions = r.assumptions,
+                .grounding = o.grounding,
+                .outcome = o.outcome};
+    if (host::truthy(args.attr("stats"))) t.statistics = statistics_of(r, o);
+    if (o.samples > 1)
+        t.vote = {host::str_of(builtin("round")(o.vote.confidence, 2)), static_cast<long long>(o.vote.agreeing),
+                  o.samples, o.voted ? std::optional(host::str_of(py::float_(*o.voted))) : std::nullopt};
+    if (r.assumptions) shown_assumptions(args, r, o, t);
+    if (o.with_run) t.run = o.run.status == 1 ? o.run.diagnostics : summary_of(o.run.result);
+    if (o.with_emit)
+        t.emit = {o.emit.status, o.emit.status == 0 ? written_line(o.emit.written) : "", o.emit.failure,
+                  o.emit.diagnostics};
+    py::list errors = o.compiled ? py::list() : py::list(o.result.attr("syntax_errors"));
+    if (py::len(errors) > 0) t.final_errors = host::str_of(errors[0]);
+    for (const ReportLine& line : solve_report(t)) line.to_stderr ? warn(line.text) : say(line.text);
     return code(o.status);
 }
 
@@ -471,5 +436,7 @@ int run_solve(py::object args) {
     }
     return host::truthy(args.attr("json")) ? report_json(args, r, o) : report_text(args, r, o);
 }
+
+const Registration registration{"solve", run_solve};
 
 }  // namespace tarvok::cli

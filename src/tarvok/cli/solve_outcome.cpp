@@ -63,4 +63,71 @@ std::vector<std::string> grounding_lines(const generative::grounding::Report& re
     return lines;
 }
 
+data::Value findings_value(const std::vector<generative::grounding::Finding>& findings) {
+    namespace grounding = generative::grounding;
+    data::Value out = data::Value::array();
+    for (const grounding::Finding& f : findings) {
+        data::Value one = data::Value::object({{"value", data::Value::of(f.text)},
+                                               {"line", data::Value::of(static_cast<int64_t>(f.line))},
+                                               {"text", data::Value::of(f.line_text)}});
+        if (f.match != grounding::Match::Assumed) {
+            one.members.emplace_back(
+                "kind", data::Value::of(f.match == grounding::Match::Percentage ? "percentage" : "scaled"));
+            one.members.emplace_back("source", data::Value::of(f.source));
+            one.members.emplace_back("power", data::Value::of(static_cast<int64_t>(f.power)));
+        }
+        out.items.push_back(std::move(one));
+    }
+    return out;
+}
+
+std::optional<std::string> solver_needed_for(bool execution_check, bool what_if, long long samples) {
+    if (execution_check) return "--execution-check solves models with HiGHS and";
+    if (what_if) return "--what-if solves every alternative model with HiGHS and";
+    if (samples > 1) return "--samples solves every final model with HiGHS and";
+    return std::nullopt;
+}
+
+namespace {
+
+void add_assumptions(std::vector<ReportLine>& out, const SolveText& t) {
+    auto say = [&](std::string line) { out.push_back({std::move(line)}); };
+    if (t.assumptions_error) out.push_back({"tarvok: " + *t.assumptions_error, true});
+    if (!t.assumptions) return;
+    say(t.assumptions->empty() ? "\nAssumptions: none listed"
+                               : "\nAssumptions (where the description is silent or ambiguous):");
+    for (std::string& line : assumption_lines(*t.assumptions)) say(std::move(line));
+    if (!t.what_if) return;
+    say("\nWhat if (the answer under each reading):");
+    for (std::string& line : what_if_lines(*t.what_if)) say(std::move(line));
+}
+
+}  // namespace
+
+std::vector<ReportLine> solve_report(const SolveText& t) {
+    std::vector<ReportLine> out;
+    auto say = [&](std::string line) { out.push_back({std::move(line)}); };
+    auto warn = [&](std::string line) { out.push_back({std::move(line), true}); };
+    if (t.statistics)
+        for (std::string& line : statistics_lines(t.facts, *t.statistics)) say(std::move(line));
+    say(t.assessment);
+    if (t.vote && !t.vote->objective) say("\nconfidence: 0 (no sample's final model solved to optimality)");
+    if (t.vote && t.vote->objective)
+        say("\nconfidence: " + t.vote->share + " (" + std::to_string(t.vote->agreeing) + " of " +
+            std::to_string(t.vote->samples) + " samples reach the objective " + *t.vote->objective + ")");
+    if (t.with_assumptions) add_assumptions(out, t);
+    for (std::string& line : grounding_lines(t.grounding, t.with_assumptions)) say(std::move(line));
+    if (t.run) {
+        say("");
+        say(*t.run);
+    }
+    if (t.emit && t.emit->status == 0) warn(t.emit->written);
+    if (t.emit && t.emit->status == code(ExitStatus::Usage)) warn("tarvok: " + t.emit->failure);
+    if (t.emit && t.emit->status != 0 && t.emit->status != code(ExitStatus::Usage) && !t.run)
+        say("\n" + t.emit->diagnostics);
+    if (!t.facts.compiled && !t.statistics && t.final_errors) say("\n" + *t.final_errors);
+    if (!t.outcome.empty()) warn("tarvok: " + t.outcome);
+    return out;
+}
+
 }  // namespace tarvok::cli

@@ -2,7 +2,9 @@
 // and the closing line that says why when it is not success.
 #pragma once
 
+#include "cli/what_if_report.hpp"
 #include "common/exit_status.hpp"
+#include "compiler/data_values.hpp"
 #include "generative/grounding.hpp"
 
 #include <optional>
@@ -55,5 +57,60 @@ std::vector<std::string> statistics_lines(const SolveFacts& facts, const SolveSt
 /// those it took from the description in another form; each block after an
 /// empty line. With the assumptions step the first are among its assumptions.
 std::vector<std::string> grounding_lines(const generative::grounding::Report& report, bool with_assumptions);
+
+/// The findings as `solve --json` lists them: each number's value, line and
+/// line text and, for one taken from the description in another form, its
+/// kind ("percentage" or "scaled"), the description's number and the power of ten.
+data::Value findings_value(const std::vector<generative::grounding::Finding>& findings);
+
+/// The HiGHS check a run needs before the loop starts, as the line of the
+/// missing library begins: --execution-check, --what-if, then --samples;
+/// nothing when none asks for a solve.
+std::optional<std::string> solver_needed_for(bool execution_check, bool what_if, long long samples);
+
+/// One line the command prints: for a reader on stdout, or on stderr.
+struct ReportLine {
+    std::string text;
+    bool to_stderr = false;
+    bool operator==(const ReportLine&) const = default;
+};
+
+/// --samples N: the share of samples that agree (as the host rounds it), how
+/// many reach the voted objective, and that objective (none: no optimum).
+struct ShownVote {
+    std::string share;
+    long long agreeing = 0, samples = 0;
+    std::optional<std::string> objective;
+};
+
+/// --emit: what became of the script.
+struct ShownEmit {
+    int status = 0;
+    std::string written;      ///< "Wrote ..." when it was written
+    std::string failure;      ///< why it could not be written (status 2)
+    std::string diagnostics;  ///< why the model does not compile
+};
+
+/// What `solve` shows without --json; texts as the host writes them.
+struct SolveText {
+    SolveFacts facts;
+    std::optional<SolveStatistics> statistics;  ///< --stats
+    std::string assessment;
+    std::optional<ShownVote> vote;                 ///< --samples above 1
+    bool with_assumptions = false;                 ///< --assumptions
+    std::optional<std::string> assumptions_error;  ///< the first line of why they could not be listed
+    std::optional<std::vector<ShownAssumption>> assumptions;
+    std::optional<ShownTable> what_if;
+    generative::grounding::Report grounding;
+    std::optional<std::string> run;  ///< --run: the solve's summary, or the diagnostics
+    std::optional<ShownEmit> emit;
+    std::optional<std::string> final_errors;  ///< a pair that does not compile: its first report
+    std::string outcome;                      ///< the closing line
+};
+
+/// The lines of `solve`'s report, in order: statistics, assessment,
+/// confidence, assumptions and what-if table, grounding, the run, the
+/// script, the final errors, the closing line.
+std::vector<ReportLine> solve_report(const SolveText& text);
 
 }  // namespace tarvok::cli

@@ -20,12 +20,30 @@ const Option* find(const OptionTable& command, const std::string& flag) {
 }
 
 std::vector<OptionTable> every_command() {
-    OptionDefaults d = defaults();
-    return {solve_command(d), feedback_command(d), models_command(d), check_command(d), run_command(d),
-            emit_command(d),  rank_command(d),     lsp_command(d),    mcp_command(d),   serve_command(d)};
+    std::vector<OptionTable> tables;
+    for (const Subcommand& subcommand : subcommands())
+        if (subcommand.options) tables.push_back(subcommand.options(defaults()));
+    return tables;
 }
 
+OptionTable table(std::string_view name, const OptionDefaults& d = defaults()) { return options_of(name, d).value(); }
+
 }  // namespace
+
+TEST(OptionTables, EverySubcommandOnceWithItsOwnTable) {
+    std::set<std::string_view> names;
+    for (const Subcommand& subcommand : subcommands()) {
+        EXPECT_TRUE(names.insert(subcommand.name).second) << subcommand.name << " listed twice";
+        // A table names the subcommand it is the row of; eval alone makes its parser itself.
+        if (subcommand.options)
+            EXPECT_EQ(subcommand.options(defaults()).name, subcommand.name);
+        else
+            EXPECT_EQ(subcommand.name, "eval");
+    }
+    EXPECT_EQ(names.size(), 11u);
+    EXPECT_EQ(options_of("eval", defaults()), std::nullopt);
+    EXPECT_EQ(options_of("nonesuch", defaults()), std::nullopt);
+}
 
 TEST(OptionTables, EveryOptionIsWellFormed) {
     for (const OptionTable& command : every_command()) {
@@ -54,19 +72,19 @@ TEST(OptionTables, EveryOptionIsWellFormed) {
 
 TEST(OptionTables, HelpNamesTheLibrarysDefaults) {
     OptionDefaults d = defaults();
-    OptionTable solve = solve_command(d);
+    OptionTable solve = table("solve", d);
     EXPECT_EQ(find(solve, "--model")->help, "LLM model name (default: gpt-x)");
     EXPECT_EQ(find(solve, "--model")->dest, "model_name");
     EXPECT_NE(find(solve, "--iterations")->help.find("(default: 5)"), std::string::npos);
     EXPECT_NE(find(solve, "--embedding-model")->help.find("else tiny-embedder,"), std::string::npos);
     EXPECT_NE(find(solve, "--max-size")->help.find("(default: 1000000)"), std::string::npos);
-    OptionTable run = run_command(d);
+    OptionTable run = table("run", d);
     const Option* solver = find(run, "--solver");
     EXPECT_EQ(solver->choices, d.solvers);
     EXPECT_EQ(solver->default_value, "highs");
     EXPECT_EQ(solver->help, "the solver: highs, scip (default: highs; scip needs the scip extra)");
     // The LLM options come with the description's own, --grammar only where prompts are made.
-    OptionTable feedback = feedback_command(d), models = models_command(d);
+    OptionTable feedback = table("feedback", d), models = table("models", d);
     EXPECT_NE(find(feedback, "--grammar"), nullptr);
     EXPECT_EQ(find(models, "--grammar"), nullptr);
     EXPECT_NE(solve.epilog.find("gpt-x"), std::string::npos);
@@ -81,7 +99,7 @@ TEST(OptionTables, OnlyTheListingChoicesExcludeEachOther) {
 }
 
 TEST(OptionTables, EmitOffersEveryTargetWithTheDefault) {
-    OptionTable emit = emit_command(defaults());
+    OptionTable emit = table("emit");
     const Option* to = find(emit, "--to");
     ASSERT_TRUE(to->default_value);
     EXPECT_NE(to->help.find("default: " + *to->default_value), std::string::npos);
@@ -130,4 +148,14 @@ TEST(OptionValues, TheLlmChoiceIsCheckedBeforeAnyRequest) {
     EXPECT_EQ(refused_llm_choice({.replay = "gone.jsonl"}), "replay path not found: gone.jsonl");
     EXPECT_EQ(refused_llm_choice({.replay = "t.jsonl", .replay_exists = true, .timeout = 0}),
               "--timeout must be a positive number");
+}
+
+TEST(FailureLines, OneLineAndWhatRanOutOfMemory) {
+    EXPECT_EQ(first_line("no such file\nTraceback ...", "OSError"), "no such file ...");
+    EXPECT_EQ(first_line("", "KeyError"), "KeyError");
+    EXPECT_EQ(out_of_memory_line("MemoryError", "MemoryError"), "not enough memory");
+    EXPECT_EQ(out_of_memory_line("std::bad_alloc", "MemoryError"), "not enough memory");
+    EXPECT_EQ(out_of_memory_line("not enough memory to expand x", "MemoryError"), "not enough memory to expand x");
+    EXPECT_EQ(out_of_memory_line("the model's 3e9 nonzeros", "MemoryError"),
+              "not enough memory: the model's 3e9 nonzeros");
 }

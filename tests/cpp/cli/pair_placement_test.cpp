@@ -113,3 +113,14 @@ TEST_F(Placement, BackUpCopiesWhatExistsAndSaysWhatFailed) {
     EXPECT_EQ(error.rfind("cannot back up " + target_.model.string() + ": ", 0), 0u) << error;
     EXPECT_TRUE(copies.model.empty());
 }
+
+TEST_F(Placement, ATargetMustBeAFileThatCanBeWritten) {
+    EXPECT_EQ(unwritable_target(target_.model, "plan.mod"), std::nullopt);  // not there yet
+    write(target_.model, "old model");
+    EXPECT_EQ(unwritable_target(target_.model, "plan.mod"), std::nullopt);
+    fs::create_directories(root_ / "plan.dat");
+    EXPECT_EQ(unwritable_target(root_ / "plan.dat", "plan.dat"), "plan.dat is a folder");
+    // A link to nothing cannot be written through.
+    fs::create_symlink(root_ / "nowhere" / "x", root_ / "dangling.mod");
+    EXPECT_EQ(unwritable_target(root_ / "dangling.mod", "d.mod"), "d.mod is not writable");
+}

@@ -335,4 +335,20 @@ bool same_file(const fs::path& a, const fs::path& b) {
     return settled(a) == settled(b);
 }
 
+void append_whole(const fs::path& path, std::string_view bytes) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) throw FileError(errno, path);
+    while (!bytes.empty()) {
+        ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) {
+            int error = errno;
+            ::close(fd);
+            throw FileError(error, path);
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    if (::close(fd) != 0) throw FileError(errno, path);
+}
+
 }  // namespace tarvok::files

@@ -119,4 +119,10 @@ std::filesystem::path follow_links(const std::filesystem::path& path);
 /// file under two names (hard links).
 bool same_file(const std::filesystem::path& a, const std::filesystem::path& b);
 
+/// Appends `bytes` to the file at `path` (created with mode 0644 when it does
+/// not exist) in one run of writes at its end, so that a log whose lines are
+/// appended this way holds only whole lines when a writer stops between
+/// them. Throws FileError.
+void append_whole(const std::filesystem::path& path, std::string_view bytes);
+
 }  // namespace tarvok::files

@@ -5,7 +5,9 @@
 #include "common/files.hpp"
 #include "generative/module_face.hpp"
 #include "generative/providers/providers.hpp"
+#include "generative/result_values.hpp"
 #include "generative/workflow_bindings.hpp"
+#include "host/json_value.hpp"
 
 #include <cmath>
 #include <filesystem>
@@ -179,76 +181,44 @@ struct GenerationResult {
     py::object solver = py::str("highs");  ///< of the run's solves, and of execute()'s
 };
 
-py::dict assumption_dict(const Assumption& a) {
-    py::dict one;
-    one["assumption"] = host::text(a.assumption);
-    one["alternative"] = host::text(a.alternative);
-    one["where"] = host::text(a.where);
-    one["kind"] = host::text(a.kind);
-    return one;
-}
-
-/// The assumptions as dicts; None when the step was not taken.
-py::object assumptions_list(const GenerationResult& g) {
-    if (!g.result.assumptions_asked) return py::none();
-    py::list out;
-    for (const Assumption& a : g.result.assumptions) out.append(assumption_dict(a));
-    return out;
-}
-
-/// A solve as the what-if table shows it: status, objective, answer.
-py::dict reading(const std::optional<wf::ExecutionOutcome>& execution) {
-    py::dict out;
+/// Fills the reading members the core left in a what-if entry with a solve
+/// as the host holds it; they stay None without one.
+void fill_reading(py::handle entry, const std::optional<wf::ExecutionOutcome>& execution) {
     py::object map = execution ? held(execution->host.get()).first : py::object(py::none());
-    out["status"] = map.is_none() ? py::object(py::none()) : py::object(map["status"]);
-    out["objective"] = map.is_none() ? py::object(py::none()) : held(execution->host.get()).second;
-    out["answer"] = map.is_none() ? py::object(py::none()) : map.attr("get")("answer");
-    return out;
+    if (map.is_none()) return;
+    entry["status"] = map["status"];
+    entry["objective"] = held(execution->host.get()).second;
+    entry["answer"] = map.attr("get")("answer");
 }
 
-/// One explored alternative: its assumption, its files, and how it solved.
-py::dict what_if_dict(const GenerationResult& g, const wf::WhatIf& w) {
-    py::dict one = assumption_dict(g.result.assumptions.at(w.assumption));
-    one["index"] = w.index;
-    bool written = w.pair.host != nullptr && w.not_written.empty();
-    one["model_file"] = written ? alternative_file(g.model_file, w.index) : py::object(py::none());
-    one["data_file"] = written ? alternative_file(g.data_file, w.index) : py::object(py::none());
-    one["compiled"] = w.compiled;
-    one["adopted"] = w.adopted;
-    one["errors"] = text_list(w.errors);
-    one.attr("update")(reading(w.execution));
-    return one;
-}
-
-/// The what-if table: 'main' (the final pair's status, objective and
-/// answer), 'alternatives' (one dict each) and 'unexplored' (alternatives
-/// left out by the request budget); None when the step was not taken.
+/// The what-if table (see what_if_value) with the alternatives' files and
+/// every solve filled in; None when the step was not taken.
 py::object what_if_table(const GenerationResult& g) {
     if (!g.what_if || !g.result.assumptions_asked) return py::none();
-    py::list alternatives;
-    for (const wf::WhatIf& w : g.result.what_if) alternatives.append(what_if_dict(g, w));
-    py::dict out;
-    out["main"] = reading(g.result.main_execution);
-    out["alternatives"] = alternatives;
-    out["unexplored"] = g.result.what_if_unexplored;
+    py::object out = host::object_of(wf::what_if_value(g.result));
+    py::object alternatives = out["alternatives"];
+    for (std::size_t i = 0; i < g.result.what_if.size(); ++i) {
+        const wf::WhatIf& w = g.result.what_if[i];
+        py::object one = alternatives[py::int_(i)];
+        if (wf::alternative_written(w)) {
+            one["model_file"] = alternative_file(g.model_file, w.index);
+            one["data_file"] = alternative_file(g.data_file, w.index);
+        }
+        fill_reading(one, w.execution);
+    }
+    fill_reading(out["main"], g.result.main_execution);
     return out;
 }
 
 /// The map generative_solve returns with return_statistics.
-py::dict statistics(const GenerationResult& g) {
-    py::dict out;
-    out["iterations"] = g.result.iterations;
-    out["assessment"] = host::text(g.result.assessment);
-    out["syntax_errors"] = text_list(g.result.syntax_errors);
-    if (g.execution_check) {
-        const Held* solved = g.result.execution ? &held(g.result.execution->host.get()) : nullptr;
-        out["solver_status"] = solved ? py::object(solved->first["status"]) : py::none();
-        out["objective"] = solved ? solved->second : py::none();
+py::object statistics(const GenerationResult& g) {
+    py::object out = host::object_of(wf::statistics_value(g.result, {g.execution_check, g.assumptions}));
+    if (g.execution_check && g.result.execution) {
+        const Held& solved = held(g.result.execution->host.get());
+        out["solver_status"] = solved.first["status"];
+        out["objective"] = solved.second;
     }
-    if (g.assumptions) {
-        out["assumptions"] = assumptions_list(g);
-        out["what_if"] = what_if_table(g);
-    }
+    if (g.assumptions) out["what_if"] = what_if_table(g);
     return out;
 }
 
@@ -431,7 +401,7 @@ py::object field_of(const GenerationResult& g, ResultField field) {
     case ResultField::TokensIn: return optional_int(r.usage.tokens_in);
     case ResultField::TokensOut: return optional_int(r.usage.tokens_out);
     case ResultField::Statistics: return statistics(g);
-    case ResultField::Assumptions: return assumptions_list(g);
+    case ResultField::Assumptions: return host::object_of(wf::assumptions_value(g.result));
     case ResultField::AssumptionsError:
         return r.assumptions_failure.empty() ? py::object(py::none()) : host::text(r.assumptions_failure);
     case ResultField::WhatIf: return what_if_table(g);

@@ -196,12 +196,8 @@ void register_settings(py::module_& m) {
 /// Grammar, and the type of every `progress` parameter for annotations (the stub names it too).
 void register_kinds(py::module_& m) {
     py::object Enum = py::module_::import("enum").attr("Enum");
-    py::list modes;
-    modes.append("NONE");
-    modes.append("BNF");
-    modes.append("CODE");
-    py::object Grammar =
-        Enum("Grammar", modes, py::arg("module") = m.attr("__name__"), py::arg("qualname") = "Grammar");
+    py::object Grammar = Enum("Grammar", py::make_tuple("NONE", "BNF", "CODE"), py::arg("module") = m.attr("__name__"),
+                              py::arg("qualname") = "Grammar");
     Grammar.attr("__doc__") = generative::kGrammarDoc;
     m.attr("Grammar") = Grammar;
     py::module_ typing = py::module_::import("typing");

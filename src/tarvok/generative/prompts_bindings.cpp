@@ -1,8 +1,10 @@
 // Grammar references and the prompts.
 #include "generative/bindings.hpp"
 #include "generative/prompt_builders.hpp"
+#include "generative/references.hpp"
 
 #include <array>
+#include <filesystem>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -34,37 +36,13 @@ std::vector<FewShotExample> few_shot_examples(py::handle few_shots) {
     return out;
 }
 
-py::object os_path(const char* name) { return py::module_::import("os").attr("path").attr(name); }
-
-/// The directory of this module's file and its parent, taken afresh.
-std::pair<py::object, py::object> package_and_root() {
-    py::object dirname = os_path("dirname");
-    py::object package_dir = dirname(attr("__file__"));
-    return {package_dir, dirname(package_dir)};
+/// The folder of this module's file, taken afresh.
+std::filesystem::path package_dir() {
+    return host::file_system_path(py::module_::import("os").attr("path").attr("dirname")(attr("__file__")));
 }
 
-/// os.path.join of the parts, with the host's separator.
-py::object join_path(std::initializer_list<py::object> parts) {
-    py::tuple args(parts.size());
-    std::size_t i = 0;
-    for (const auto& part : parts) args[i++] = part;
-    return os_path("join")(*args);
-}
-
-/// Installation root / docs / grammars / `name`; when no file is there, the
-/// copy the package carries in its own docs / grammars. With neither, the
-/// first path is read, so the error names the documented place.
-py::object read_grammar_document(const char* name) {
-    auto [package_dir, root] = package_and_root();
-    py::str docs("docs"), grammars("grammars"), file(name);
-    py::object path = join_path({root, docs, grammars, file});
-    py::object exists = os_path("exists");
-    if (!host::truthy(exists(path))) {
-        py::object own_copy = join_path({package_dir, docs, grammars, file});
-        if (host::truthy(exists(own_copy))) path = own_copy;
-    }
-    return attr("_read_file")(path);
-}
+/// A file the package ships, read by the module's `_read_file` as it is now.
+py::object read_shipped(const std::filesystem::path& path) { return attr("_read_file")(host::host_path(path)); }
 
 }  // namespace
 
@@ -121,13 +99,12 @@ void register_references(py::module_& m) {
             return host::read_file(py::module_::import("os").attr("fspath")(path), "r", "utf-8");
         },
         py::arg("path"));
-    def_documented(m, "_read_tarvok_GBNF", []() -> py::object { return read_grammar_document("Tarvok_GBNF"); });
+    def_documented(m, "_read_tarvok_GBNF",
+                   []() -> py::object { return read_shipped(grammar_document(package_dir(), "Tarvok_GBNF")); });
     def_documented(m, "_read_tarvok_grammar",
-                   []() -> py::object { return read_grammar_document("Tarvok grammar.md"); });
-    def_documented(m, "_read_tarvok_code", []() -> py::object {
-        auto [package_dir, root] = package_and_root();
-        return attr("_read_file")(join_path({package_dir, py::str("tarvok_core.cpp")}));
-    });
+                   []() -> py::object { return read_shipped(grammar_document(package_dir(), "Tarvok grammar.md")); });
+    def_documented(m, "_read_tarvok_code",
+                   []() -> py::object { return read_shipped(package_dir() / "tarvok_core.cpp"); });
     def_documented(
         m, "_get_grammar_implementation",
         [](py::object mode) -> py::object {

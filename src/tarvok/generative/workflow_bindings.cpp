@@ -6,6 +6,10 @@
 #include "generative/workflow_bindings.hpp"
 
 #include "common/files.hpp"
+#include "generative/result_values.hpp"
+#include "host/json_value.hpp"
+
+#include <cerrno>
 
 #include <filesystem>
 #include <optional>
@@ -116,23 +120,11 @@ class TranscriptFile : public wf::Transcript {
   public:
     explicit TranscriptFile(py::object path) : path_(std::move(path)) {}
 
-    void record(const wf::Exchange& e) override {
-        py::dict line;
-        line["provider"] = host::text(e.provider);
-        line["model"] = host::text(e.model);
-        line["step"] = host::text(wf::step_name(e.step));
-        line["prompt"] = host::text(e.prompt);
-        line["reply"] = host::text(e.reply);
-        line["temperature"] = e.temperature ? py::object(py::float_(*e.temperature)) : py::none();
-        line["tokens_in"] = e.usage.tokens_in ? py::object(py::int_(*e.usage.tokens_in)) : py::none();
-        line["tokens_out"] = e.usage.tokens_out ? py::object(py::int_(*e.usage.tokens_out)) : py::none();
-        line["seconds"] = e.seconds;
-        append(encoded(line));
-    }
+    void record(const wf::Exchange& e) override { append(encoded(host::object_of(wf::exchange_value(e)))); }
 
   private:
     /// The line as UTF-8; a text that is no valid Unicode (a lone surrogate) is escaped instead.
-    static py::bytes encoded(const py::dict& line) {
+    static py::bytes encoded(py::handle line) {
         py::object dumps = py::module_::import("json").attr("dumps");
         py::str text = dumps(line, py::arg("ensure_ascii") = false) + py::str("\n");
         PyObject* bytes = PyUnicode_AsUTF8String(text.ptr());
@@ -141,22 +133,18 @@ class TranscriptFile : public wf::Transcript {
         return dumps(line).attr("__add__")(py::str("\n")).attr("encode")("ascii");
     }
 
-    void append(const py::bytes& bytes) {
-        py::module_ os = py::module_::import("os");
+    /// The line is appended in one run of writes (see files::append_whole), without the GIL.
+    void append(const py::bytes& line) {
         ensure_parent(path_);
-        py::object flags =
-            py::int_(os.attr("O_WRONLY").cast<long>() | os.attr("O_APPEND").cast<long>() |
-                     os.attr("O_CREAT").cast<long>() | py::getattr(os, "O_CLOEXEC", py::int_(0)).cast<long>());
-        py::object fd = os.attr("open")(path_, flags, 0644);
+        std::filesystem::path where = host::file_system_path(path_);
+        std::string_view bytes = line;
         try {
-            py::object rest = py::memoryview(bytes);
-            while (py::len(rest) > 0) rest = rest[py::slice(os.attr("write")(fd, rest).cast<py::ssize_t>(), {}, {})];
-            os.attr("close")(fd);
-        } catch (...) {
-            py::error_scope keep;
-            if (PyObject* done = PyObject_CallMethod(os.ptr(), "close", "O", fd.ptr())) Py_DECREF(done);
-            PyErr_Clear();
-            throw;
+            py::gil_scoped_release unlocked;
+            files::append_whole(where, bytes);
+        } catch (const files::FileError& e) {
+            errno = e.error_number();
+            PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path_.ptr());
+            throw py::error_already_set();
         }
     }
 
@@ -375,20 +363,11 @@ std::string HostSteps::write_alternative(const wf::Pair& pair, long long index) 
     return "";
 }
 
-/// An event as `on_event` receives it.
-py::dict event_dict(const Call& call, const wf::Event& e) {
-    py::dict out;
-    out["kind"] = host::text(wf::event_name(e.kind));
-    out["text"] = e.text.empty() ? py::object(py::none()) : py::object(host::text(e.text));
-    out["iteration"] = e.iteration;
-    if (e.step) out["step"] = host::text(wf::step_name(*e.step));
-    if (e.kind == wf::EventKind::Request) {
-        out["provider"] = call.provider.attr("value");
-        out["model"] = call.model_name;
-    }
-    if (e.kind == wf::EventKind::Reply) out["seconds"] = e.seconds;
-    if (e.errors) out["errors"] = text_list(*e.errors);
-    if (e.assessment) out["assessment"] = host::text(*e.assessment);
+/// An event as `on_event` receives it: the core's shape, with the model
+/// name as the caller gave it and the solver outcome as the host holds it.
+py::object event_dict(const Call& call, const wf::Event& e) {
+    py::object out = host::object_of(wf::event_value(e, call.run.provider));
+    if (e.kind == wf::EventKind::Request) out["model"] = call.model_name;
     if (e.execution) out["execution"] = held(e.execution->host.get()).first;
     return out;
 }
@@ -400,7 +379,7 @@ class HostProgress : public wf::Progress {
     void event(const wf::Event& e) override {
         if (!e.text.empty()) notify(call_.progress, e.text);
         if (call_.on_event.is_none()) return;
-        py::dict shown = event_dict(call_, e);
+        py::object shown = event_dict(call_, e);
         try {
             call_.on_event(shown);
         } catch (py::error_already_set& error) {

@@ -185,13 +185,16 @@ std::vector<std::string> Program::export_row_names(NameFormat format) const {
 }
 
 CscMatrix Program::csc() const {
+    // A counting transpose: starts[j + 2] counts column j, so that after the
+    // prefix sum starts[j + 1] is where column j begins and serves as its
+    // fill position; filling moves it to where column j + 1 begins.
     CscMatrix m;
-    m.starts.assign(columns() + 1, 0);
-    for (int32_t j : col_indices) ++m.starts[j + 1];
-    for (uint32_t j = 0; j < columns(); ++j) m.starts[j + 1] += m.starts[j];
+    m.starts.assign(columns() + 2, 0);
+    for (int32_t j : col_indices) ++m.starts[j + 2];
+    for (uint32_t j = 1; j <= columns(); ++j) m.starts[j + 1] += m.starts[j];
     m.rows.resize(col_indices.size());
     m.values.resize(col_indices.size());
-    std::vector<int32_t> next(m.starts.begin(), m.starts.end() - 1);
+    int32_t* next = m.starts.data() + 1;
     for (uint32_t i = 0; i < rows(); ++i) {
         for (int32_t k = row_starts[i]; k < row_starts[i + 1]; ++k) {
             int32_t slot = next[col_indices[k]]++;
@@ -199,7 +202,13 @@ CscMatrix Program::csc() const {
             m.values[slot] = values[k];
         }
     }
+    m.starts.pop_back();
     return m;
+}
+
+const CscMatrix& Program::columnwise() const {
+    std::call_once(columnwise_->built, [this] { columnwise_->matrix = csc(); });
+    return columnwise_->matrix;
 }
 
 std::vector<Culprit> Program::explain(const std::vector<uint32_t>& iis_rows, const std::vector<uint32_t>& iis_columns,

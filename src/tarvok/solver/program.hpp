@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -174,6 +175,10 @@ class Program {
     std::vector<std::string> export_row_names(NameFormat format) const;
 
     CscMatrix csc() const;
+    /// The matrix column by column, built on first use and kept: the form a
+    /// solver takes without transposing it itself. Safe to call from several
+    /// threads; later calls return the same arrays.
+    const CscMatrix& columnwise() const;
 
     /// What an irreducible infeasible subset is made of, by name: rows (with
     /// which side is involved) and column bounds. A column bound that a
@@ -199,6 +204,12 @@ class Program {
     std::vector<tc::VKind> binding_kinds_;  ///< per binding of the syntax tree
 
     std::vector<std::string> export_names(const std::vector<std::string>& names, NameFormat format) const;
+
+    struct ColumnwiseCache {
+        std::once_flag built;
+        CscMatrix matrix;
+    };
+    mutable std::unique_ptr<ColumnwiseCache> columnwise_ = std::make_unique<ColumnwiseCache>();
 };
 
 /// The bound an integer column really has for a declared or folded bound

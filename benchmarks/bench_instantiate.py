@@ -83,7 +83,7 @@ def tarvok_build(model, data):
         program.num_columns,
         program.num_rows,
         program.num_nonzeros,
-        1,  # column-wise, as HiGHS keeps it
+        2,
         1 if program.sense == "minimize" else -1,
         program.objective_offset,
         program.cost,
@@ -91,9 +91,9 @@ def tarvok_build(model, data):
         program.column_upper,
         program.row_lower,
         program.row_upper,
-        program.column_starts,
-        program.row_indices,
-        program.column_values,
+        program.row_starts,
+        program.column_indices,
+        program.values,
         program.integrality.astype("int32"),
     )
     assert h.getNumCol() == program.num_columns

@@ -21,19 +21,11 @@ py::object highs_with(const Program& p, py::module_& highspy, py::handle owner, 
                       bool feasibility = false) {
     py::object h = py::hasattr(highspy, "_Highs") ? highspy.attr("_Highs")() : highspy.attr("Highs")();
     h.attr("setOptionValue")("output_flag", false);
-    // HiGHS keeps its matrix column by column: handed over so, it copies the
-    // arrays instead of transposing them, and the program's transpose is
-    // made once for every solve of it.
-    const CscMatrix* matrix = nullptr;
-    {
-        py::gil_scoped_release released;
-        matrix = &p.columnwise();
-    }
     py::object status = h.attr("passModel")(
-        p.columns(), p.rows(), p.nonzeros(), 1 /* column-wise */, static_cast<int>(p.sense), p.offset,
+        p.columns(), p.rows(), p.nonzeros(), 2 /* row-wise */, static_cast<int>(p.sense), p.offset,
         feasibility ? owned(std::vector<double>(p.columns(), 0.0)) : view(p.cost, owner), view(p.col_lower, owner),
-        view(p.col_upper, owner), view(p.row_lower, owner), view(p.row_upper, owner), view(matrix->starts, owner),
-        view(matrix->rows, owner), view(matrix->values, owner),
+        view(p.col_upper, owner), view(p.row_lower, owner), view(p.row_upper, owner), view(p.row_starts, owner),
+        view(p.col_indices, owner), view(p.values, owner),
         owned(relaxed ? std::vector<int32_t>(p.columns(), 0)
                       : std::vector<int32_t>(p.integrality.begin(), p.integrality.end())));
     if (host::str_of(status.attr("name")) == "kError")

@@ -120,6 +120,9 @@ class Instantiator {
     };
     std::vector<PlanDim> plan_dims_;
 
+    // The place of the instance being expanded in its constraint's enumeration, and of the next.
+    uint32_t place_ = 0, next_place_ = 0;
+
     // The rows and nonzeros of the constraint being expanded, for the size message.
     uint32_t family_ = kNone;
     uint64_t family_rows_ = 0, family_nonzeros_ = 0;
@@ -564,11 +567,38 @@ class Instantiator {
         const tc::Constraint& k = model_.constraints[ci];
         std::vector<uint32_t> chain;
         for (uint32_t f = k.forall; f != kNone; f = model_.foralls[f].parent) chain.insert(chain.begin(), f);
+        tell_by_position(ci, chain);
+        next_place_ = 0;
         size_t before = c_.diagnostics.size();
         bool done = over(chain, 0, ci);
         // A condition or a set that could not be evaluated skips its
         // instances quietly in the enumeration; its diagnostic ends it here.
         if (!done || c_.diagnostics.size() != before) stop(k.left);
+    }
+
+    /// Whether the instances of constraint `ci` can be told by their place
+    /// in the enumeration (see Program::positional): every binding runs over
+    /// a declared set or range and no forall has a condition, so the
+    /// enumeration is the full product of those sets, in order. Their
+    /// values are then never stored.
+    void tell_by_position(uint32_t ci, const std::vector<uint32_t>& chain) {
+        std::vector<std::shared_ptr<const tc::Domain>> sets;
+        uint64_t places = 1;
+        for (uint32_t f : chain) {
+            const tc::Forall& forall = model_.foralls[f];
+            if (forall.condition != kNone) return;
+            for (uint32_t b = forall.first_binding; b < forall.first_binding + forall.binding_count; ++b) {
+                const Expr& over = ast_[ast_.bindings[b].domain];
+                if (over.kind != ExprKind::Name || over.ref_kind != tc::RefKind::Declaration) return;
+                std::shared_ptr<const tc::Domain> set = ev_.domain(ast_.bindings[b].domain);
+                if (!set || __builtin_mul_overflow(places, set->size(), &places) ||
+                    places > std::numeric_limits<uint32_t>::max())
+                    return;
+                sets.push_back(std::move(set));
+            }
+        }
+        if (p_.positional_.empty()) p_.positional_.resize(model_.constraints.size());
+        p_.positional_[ci] = std::move(sets);
     }
 
     bool over(const std::vector<uint32_t>& chain, size_t level, uint32_t ci) {
@@ -578,7 +608,9 @@ class Instantiator {
     }
 
     /// The current binding values of constraint `ci`, stored; their index.
+    /// An instance told by position stores nothing: its key is its place.
     uint32_t record_keys(uint32_t ci) {
+        if (p_.positional(ci)) return place_;
         uint64_t at = p_.keys.size();
         if (at > std::numeric_limits<uint32_t>::max() - 64)
             stop(model_.constraints[ci].left, "the model has too many constraint instances");
@@ -595,6 +627,7 @@ class Instantiator {
 
     bool instance(uint32_t ci) {
         const tc::Constraint& k = model_.constraints[ci];
+        place_ = next_place_++;
         begin();
         double lower = -kInfinity, upper = kInfinity;
         if (k.middle == kNone) {

@@ -63,6 +63,15 @@ tc::Value Program::key_value(uint32_t binding, uint64_t index) const {
     return v;
 }
 
+tc::Value Program::instance_value(const InstanceRef& ref, size_t k) const {
+    if (!positional(ref.constraint)) return key_value(constraint_bindings_[ref.constraint][k], ref.key + k);
+    // The enumeration runs the innermost binding fastest.
+    const std::vector<std::shared_ptr<const tc::Domain>>& sets = positional_[ref.constraint];
+    uint64_t place = ref.key;
+    for (size_t inner = sets.size() - 1; inner > k; --inner) place /= sets[inner]->size();
+    return sets[k]->at(place % sets[k]->size());
+}
+
 std::vector<std::string> Program::column_keys(uint32_t column) const {
     const VariableBlock& b = block_of(column);
     uint64_t offset = column - b.first;
@@ -84,7 +93,7 @@ std::string Program::column_name(uint32_t column) const {
 std::string Program::instance_name(const InstanceRef& ref) const {
     std::string name = constraint_names_[ref.constraint];
     const std::vector<uint32_t>& bindings = constraint_bindings_[ref.constraint];
-    for (size_t k = 0; k < bindings.size(); ++k) name += "[" + key_text(key_value(bindings[k], ref.key + k)) + "]";
+    for (size_t k = 0; k < bindings.size(); ++k) name += "[" + key_text(instance_value(ref, k)) + "]";
     return name;
 }
 
@@ -92,7 +101,7 @@ std::vector<std::string> Program::instance_keys(const InstanceRef& ref) const {
     const std::vector<uint32_t>& bindings = constraint_bindings_[ref.constraint];
     std::vector<std::string> out;
     out.reserve(bindings.size());
-    for (size_t k = 0; k < bindings.size(); ++k) out.push_back(key_text(key_value(bindings[k], ref.key + k)));
+    for (size_t k = 0; k < bindings.size(); ++k) out.push_back(key_text(instance_value(ref, k)));
     return out;
 }
 
@@ -185,13 +194,16 @@ std::vector<std::string> Program::export_row_names(NameFormat format) const {
 }
 
 CscMatrix Program::csc() const {
+    // A counting transpose: starts[j + 2] counts column j, so that after the
+    // prefix sum starts[j + 1] is where column j begins and serves as its
+    // fill position; filling moves it to where column j + 1 begins.
     CscMatrix m;
-    m.starts.assign(columns() + 1, 0);
-    for (int32_t j : col_indices) ++m.starts[j + 1];
-    for (uint32_t j = 0; j < columns(); ++j) m.starts[j + 1] += m.starts[j];
+    m.starts.assign(columns() + 2, 0);
+    for (int32_t j : col_indices) ++m.starts[j + 2];
+    for (uint32_t j = 1; j <= columns(); ++j) m.starts[j + 1] += m.starts[j];
     m.rows.resize(col_indices.size());
     m.values.resize(col_indices.size());
-    std::vector<int32_t> next(m.starts.begin(), m.starts.end() - 1);
+    int32_t* next = m.starts.data() + 1;
     for (uint32_t i = 0; i < rows(); ++i) {
         for (int32_t k = row_starts[i]; k < row_starts[i + 1]; ++k) {
             int32_t slot = next[col_indices[k]]++;
@@ -199,7 +211,13 @@ CscMatrix Program::csc() const {
             m.values[slot] = values[k];
         }
     }
+    m.starts.pop_back();
     return m;
+}
+
+const CscMatrix& Program::columnwise() const {
+    std::call_once(columnwise_->built, [this] { columnwise_->matrix = csc(); });
+    return columnwise_->matrix;
 }
 
 std::vector<Culprit> Program::explain(const std::vector<uint32_t>& iis_rows, const std::vector<uint32_t>& iis_columns,

@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -70,7 +71,9 @@ struct DecisionExpression {
 };
 
 /// One constraint instance: the constraint and the values of its forall
-/// bindings (`key` is the first of them in Program::keys).
+/// bindings (`key` is the first of them in Program::keys, or, for a
+/// constraint whose instances are told by position, see
+/// Program::positional, the instance's place in the enumeration).
 struct InstanceRef {
     uint32_t constraint = kNone;
     uint32_t key = 0;
@@ -117,9 +120,9 @@ class Program {
     std::vector<VariableBlock> variables;
     std::vector<DecisionExpression> dexprs;
 
-    /// Rows by origin. `keys` holds the binding values of all instances, as
-    /// the 8 bytes of each value (its kind is the same for every value of one
-    /// binding; see key_value).
+    /// Rows by origin. `keys` holds the binding values of the instances of
+    /// constraints not told by position, as the 8 bytes of each value (its
+    /// kind is the same for every value of one binding; see key_value).
     std::vector<InstanceRef> row_origin;
     std::vector<uint64_t> keys;
 
@@ -174,6 +177,10 @@ class Program {
     std::vector<std::string> export_row_names(NameFormat format) const;
 
     CscMatrix csc() const;
+    /// The matrix column by column, built on first use and kept: the form a
+    /// solver takes without transposing it itself. Safe to call from several
+    /// threads; later calls return the same arrays.
+    const CscMatrix& columnwise() const;
 
     /// What an irreducible infeasible subset is made of, by name: rows (with
     /// which side is involved) and column bounds. A column bound that a
@@ -191,14 +198,32 @@ class Program {
     /// The value of binding `binding` stored at `keys[index]`.
     tc::Value key_value(uint32_t binding, uint64_t index) const;
 
+    /// Whether the instances of constraint `index` are told by position:
+    /// its bindings run over declared sets without a condition, so an
+    /// instance's values follow from its place in the enumeration and none
+    /// are stored.
+    bool positional(uint32_t index) const { return index < positional_.size() && !positional_[index].empty(); }
+
+    /// The value of the `k`-th binding (outermost first) of an instance.
+    tc::Value instance_value(const InstanceRef& ref, size_t k) const;
+
   private:
     friend class Instantiator;
     std::vector<std::string> constraint_names_;  ///< per model constraint
     std::vector<std::vector<uint32_t>>
         constraint_bindings_;               ///< per model constraint: its forall bindings, outermost first
     std::vector<tc::VKind> binding_kinds_;  ///< per binding of the syntax tree
+    /// Per model constraint told by position: the sets of its bindings,
+    /// outermost first; empty for the others.
+    std::vector<std::vector<std::shared_ptr<const tc::Domain>>> positional_;
 
     std::vector<std::string> export_names(const std::vector<std::string>& names, NameFormat format) const;
+
+    struct ColumnwiseCache {
+        std::once_flag built;
+        CscMatrix matrix;
+    };
+    mutable std::unique_ptr<ColumnwiseCache> columnwise_ = std::make_unique<ColumnwiseCache>();
 };
 
 /// The bound an integer column really has for a declared or folded bound

@@ -438,6 +438,19 @@ py::object program_array(py::object self) {
     return view(self.cast<const Program&>().*Member, self);
 }
 
+/// A read-only numpy view of one of the arrays of the matrix column by
+/// column, transposed on first use without the GIL.
+template <auto Member>
+py::object columnwise_array(py::object self) {
+    const Program& program = self.cast<const Program&>();
+    const CscMatrix* matrix = nullptr;
+    {
+        py::gil_scoped_release released;
+        matrix = &program.columnwise();
+    }
+    return view(matrix->*Member, self);
+}
+
 /// A read-only property and its docstring.
 template <typename Owner>
 struct Property {
@@ -474,6 +487,12 @@ ProgramClass define_program(py::module_& m) {
          "CSR: row i holds column_indices/values[row_starts[i]:row_starts[i+1]] (int32)."},
         {"column_indices", &program_array<&Program::col_indices>, "CSR column index of each nonzero (int32)."},
         {"values", &program_array<&Program::values>, "CSR value of each nonzero (float64)."},
+        {"column_starts", &columnwise_array<&CscMatrix::starts>,
+         "CSC: column j holds row_indices/column_values[column_starts[j]:column_starts[j+1]] (int32); built on "
+         "first use."},
+        {"row_indices", &columnwise_array<&CscMatrix::rows>,
+         "CSC row index of each nonzero, ascending within a column (int32)."},
+        {"column_values", &columnwise_array<&CscMatrix::values>, "CSC value of each nonzero (float64)."},
     };
     ProgramClass program(
         m, "Program",

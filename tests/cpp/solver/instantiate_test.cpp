@@ -8,6 +8,7 @@
 #include <cmath>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace tarvok::solver;
@@ -124,6 +125,15 @@ TEST(Layout, RowsAreNamedAndOrientedForReading) {
     // ship[Bergen][Kiel] (column 5): plantCapacity[Bergen] and the Kiel demand row.
     EXPECT_EQ(std::vector<int32_t>(m.rows.begin() + m.starts[5], m.rows.begin() + m.starts[6]),
               (std::vector<int32_t>{1, 4}));
+    // The kept transpose is that matrix, made once however many threads ask.
+    std::vector<const CscMatrix*> seen(4);
+    std::vector<std::thread> readers;
+    for (size_t t = 0; t < seen.size(); ++t) readers.emplace_back([&, t] { seen[t] = &p->columnwise(); });
+    for (std::thread& t : readers) t.join();
+    for (const CscMatrix* kept : seen) EXPECT_EQ(kept, &p->columnwise());
+    EXPECT_EQ(p->columnwise().starts, m.starts);
+    EXPECT_EQ(p->columnwise().rows, m.rows);
+    EXPECT_EQ(p->columnwise().values, m.values);
 }
 
 TEST(Layout, RepeatedTermsAreSummedAndZerosDropped) {
@@ -158,6 +168,42 @@ TEST(Layout, TupleAndNumberKeysInNames) {
     EXPECT_EQ(row_names(*p), (std::vector<std::string>{"link[<A,B,2.0>][0.5]", "link[<A,B,2.0>][2.0]"}));
     EXPECT_EQ(p->cost[0], 2);
     EXPECT_EQ(p->cost[1], 0.5);
+}
+
+TEST(Layout, InstancesOverDeclaredSetsAreToldByPosition) {
+    // The same families, once over declared sets alone (told by position,
+    // no values stored) and once behind a condition that always holds (values
+    // stored): names of rows, of folded bounds' sources and of conflicts agree.
+    const std::string model =
+        "tuple Arc { string from; string to; }\n{Arc} Arcs = ...;\n{string} Kinds = {\"a\", \"b\", \"c\"};\n"
+        "range R = 2..4;\n{float} Sizes = {0.5, 2};\n"
+        "dvar float+ flow[Arcs][Kinds];\ndvar float pick[R][Sizes];\nminimize sum(a in Arcs, k in Kinds) flow[a][k];\n"
+        "subject to {\n"
+        "  forall(a in Arcs, k in Kinds WHEN) forall(r in R WHEN) link: flow[a][k] + pick[r][0.5] <= r;\n"
+        "  forall(r in R, s in Sizes WHEN) cap: 2 * pick[r][s] <= r + s;\n"
+        "  forall(r in R WHEN) never: 0 * pick[r][2] >= r;\n}";
+    auto with = [&](const std::string& when) {
+        std::string text = model;
+        for (size_t at; (at = text.find("WHEN")) != std::string::npos;) text.replace(at, 4, when);
+        return build(text, "Arcs = {<\"A\", \"B\">, <\"B\", \"C\">};");
+    };
+    auto told = with(""), stored = with(": 1 == 1");
+    ASSERT_TRUE(told->positional(0) && told->positional(1) && told->positional(2));
+    ASSERT_FALSE(stored->positional(0));
+    EXPECT_TRUE(told->keys.empty());
+    EXPECT_FALSE(stored->keys.empty());
+    ASSERT_EQ(told->rows(), 2u * 3 * 3 + 3);  // the false constants stay as empty rows
+    EXPECT_EQ(row_names(*told), row_names(*stored));
+    EXPECT_EQ(told->row_name(0), "link[<A,B>][a][2]");
+    EXPECT_EQ(told->row_name(17), "link[<B,C>][c][4]");
+    EXPECT_EQ(told->instance_keys(told->row_origin[5]), (std::vector<std::string>{"<A,B>", "b", "4"}));
+    ASSERT_EQ(told->bound_sources.size(), 6u);
+    for (uint32_t k = 0; k < 6; ++k)
+        EXPECT_EQ(told->instance_name(told->bound_sources[k]), stored->instance_name(stored->bound_sources[k]));
+    EXPECT_EQ(told->instance_name(told->bound_sources[3]), "cap[3][2.0]");
+    ASSERT_EQ(told->conflicts.size(), 3u);
+    for (uint32_t k = 0; k < 3; ++k) EXPECT_EQ(told->conflicts[k].name, stored->conflicts[k].name);
+    EXPECT_EQ(told->conflicts[2].name, "never[4]");
 }
 
 TEST(Dexprs, ExpandedWhereUsedAndKeptForReporting) {

@@ -1,6 +1,7 @@
 // `tarvok rank WORDS... [--embedding-model M] [--examples DIR] [--top-k N]`:
 // the closest worked examples of a library.
 #include "cli/command.hpp"
+#include "example_ranker/ranking.hpp"
 
 namespace tarvok::cli {
 
@@ -26,9 +27,9 @@ int run_rank(py::object args) {
         return 0;
     }
     if (!host::truthy(ranking)) say("No descriptions found.");
-    py::str line("{:2d}. {}  score={:.4f}");
-    long number = 0;
-    for (py::handle entry : ranking) say(host::str_of(line.format(++number, entry["path"], entry["score"])));
+    std::size_t number = 0;
+    for (py::handle entry : ranking)
+        say(example_ranker::ranking_line(++number, host::str_of(entry["path"]), py::float_(entry["score"])));
     return 0;
 }
 

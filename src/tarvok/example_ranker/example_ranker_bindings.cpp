@@ -317,11 +317,10 @@ py::int_ run_main(py::object argv) {
         builtins_print("No descriptions found.");
         return py::int_(0);
     }
-    py::str line("{:2d}. {}  score={:.4f}");
-    long number = 0;
-    for (py::handle entry : results) {
-        builtins_print(line.format(++number, entry["path"], entry["score"]));
-    }
+    std::size_t number = 0;
+    for (py::handle entry : results)
+        builtins_print(
+            host::text(core::ranking_line(++number, host::str_of(entry["path"]), py::float_(entry["score"]))));
     return py::int_(0);
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <numeric>
 
 namespace tarvok::example_ranker {
@@ -19,6 +20,17 @@ std::vector<std::size_t> order_by_score(const std::vector<double>& scores) {
 
 std::size_t kept_entries(std::size_t count, long long limit) {
     return limit > 0 && static_cast<std::uint64_t>(limit) < count ? static_cast<std::size_t>(limit) : count;
+}
+
+std::string ranking_line(std::size_t number, std::string_view path, double score) {
+    char shown[400];
+    // As the host writes a float: "nan" whatever its sign bit.
+    if (std::isnan(score))
+        std::snprintf(shown, sizeof shown, "nan");
+    else
+        std::snprintf(shown, sizeof shown, "%.4f", score);
+    std::string head = number < 10 ? " " + std::to_string(number) : std::to_string(number);
+    return head + ". " + std::string(path) + "  score=" + shown;
 }
 
 std::string_view first_line(std::string_view reason) { return reason.substr(0, reason.find('\n')); }

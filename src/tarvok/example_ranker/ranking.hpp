@@ -26,6 +26,9 @@ std::size_t kept_entries(std::size_t count, long long limit);
 /// The first line of a failure's reason, as a one-line message shows it.
 std::string_view first_line(std::string_view reason);
 
+/// One line of a printed ranking, best first from 1: " 1. PATH  score=0.3333".
+std::string ranking_line(std::size_t number, std::string_view path, double score);
+
 /// What ranking raises when the embedding model `model_name` did not load for `reason`.
 std::string unavailable_message(std::string_view model_name, std::string_view reason);
 

@@ -5,6 +5,7 @@
 #include "host/host.hpp"
 
 #include <filesystem>
+#include <string_view>
 
 namespace tarvok::host {
 
@@ -34,5 +35,39 @@ py::dict generation_options(const Request& r) {
     options["embedding_model"] = embedding_model_name();
     return options;
 }
+
+/// The solver module's compilation of a pair: ok, diagnostics, report, program.
+inline py::object compile_pair(std::string_view model, std::string_view data) {
+    return py::module_::import("tarvok.solver").attr("compile")(text(model), text(data));
+}
+
+/// The result of solving the program of `compiled` with `options`; None when
+/// solving finds a fault in the model (the solver module's SemanticError),
+/// which is left in `fault`.
+inline py::object solve_compiled(py::handle compiled, const py::dict& options, py::object& fault) {
+    py::module_ solver = py::module_::import("tarvok.solver");
+    try {
+        return solver.attr("solve_program")(compiled.attr("program"), **options);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(solver.attr("SemanticError"))) throw;
+        fault = e.value();
+        return py::none();
+    }
+}
+
+/// The SciPy script of a pair, or None when its numbers need a .npz file
+/// beside it; a pair that does not compile raises the emitter's SemanticError.
+inline py::object scipy_script(std::string_view model, std::string_view data) {
+    py::object compiled =
+        py::module_::import("tarvok.tarvok_core").attr("TVLCompiler")().attr("compile_model")(text(model), text(data));
+    py::object generator =
+        py::module_::import("tarvok.scipy_emitter").attr("SciPyCodeGenerator")(compiled, compiled["data"]);
+    py::object script = generator.attr("generate_code")();
+    py::object arrays = generator.attr("npz_arrays");
+    return !arrays.is_none() && truthy(arrays) ? py::object(py::none()) : script;
+}
+
+/// The diagnostics a SemanticError carries (none: an empty list).
+inline py::object diagnostics_of(py::handle error) { return py::getattr(error, "diagnostics", py::list()); }
 
 }  // namespace tarvok::host

@@ -81,6 +81,51 @@ std::vector<Value> quick_fix_actions(const Snapshot& snapshot, SourceFile file, 
     return actions;
 }
 
+// ------------------------------------------------------------- queries ----
+
+const std::vector<QuerySpec>& queries() {
+    static const std::vector<QuerySpec> all = {
+        {"textDocument/hover", Query::Hover, "Hover", false, true, false, false},
+        {"textDocument/definition", Query::Definition, "Location", false, true, false, false},
+        {"textDocument/references", Query::References, "Location", true, true, false, true},
+        {"textDocument/documentSymbol", Query::Symbols, "DocumentSymbol", true, false, false, false},
+        {"textDocument/completion", Query::Completion, "CompletionList", false, true, false, false},
+        {"textDocument/codeAction", Query::CodeActions, "CodeAction", true, false, true, false},
+    };
+    return all;
+}
+
+Value answer(Query query, const Snapshot* snapshot, const QueryArgs& args) {
+    if (!snapshot) {
+        // Nothing to read: an empty list where the answer is one, and no completions.
+        if (query == Query::Completion) return completion_list({});
+        for (const QuerySpec& q : queries())
+            if (q.query == query && q.many) return Value::array();
+        return Value::null();
+    }
+    Value many = Value::array();
+    switch (query) {
+    case Query::Hover: {
+        auto hover = snapshot->hover(args.file, args.at);
+        return hover ? hover_value(*hover) : Value::null();
+    }
+    case Query::Definition: {
+        auto at = snapshot->definition(args.file, args.at);
+        return at ? location_value(*at, args.uri) : Value::null();
+    }
+    case Query::References:
+        for (const Location& at : snapshot->references(args.file, args.at, args.with_declaration))
+            many.items.push_back(location_value(at, args.uri));
+        return many;
+    case Query::Symbols:
+        for (const DocumentSymbol& d : snapshot->symbols(args.file)) many.items.push_back(symbol_value(d));
+        return many;
+    case Query::Completion: return completion_list(snapshot->completion(args.file, args.at));
+    case Query::CodeActions: many.items = quick_fix_actions(*snapshot, args.file, args.range, args.uri); return many;
+    }
+    return Value::null();
+}
+
 // ----------------------------------------------------------- documents ----
 
 DocumentPair Documents::pair_of(const std::string& uri, const Exists& exists) {

@@ -35,6 +35,37 @@ Value completion_list(const std::vector<CompletionItem>& items);
 std::vector<Value> quick_fix_actions(const Snapshot& snapshot, SourceFile file, const Range& range,
                                      std::string_view uri);
 
+// ------------------------------------------------------------- queries ----
+
+/// The requests a snapshot answers.
+enum class Query : uint8_t { Hover, Definition, References, Symbols, Completion, CodeActions };
+
+/// One request: its method, the protocol type of its answer (of each item
+/// when `many`), and what it reads of its parameters besides the document.
+struct QuerySpec {
+    std::string_view method;
+    Query query;
+    std::string_view type;
+    bool many;
+    bool reads_position, reads_range, reads_context;
+};
+/// The requests, in the order they are registered.
+const std::vector<QuerySpec>& queries();
+
+/// What a request gives: its document, that document's part of the pair, and
+/// the parameters its QuerySpec reads.
+struct QueryArgs {
+    std::string uri;
+    SourceFile file = SourceFile::Model;
+    Position at;
+    Range range;
+    bool with_declaration = false;
+};
+
+/// The answer of `query` from `snapshot` (null: the document cannot be read):
+/// null when there is nothing to say, an object, or for many an array.
+Value answer(Query query, const Snapshot* snapshot, const QueryArgs& args);
+
 // ----------------------------------------------------------- documents ----
 
 /// The documents that belong together: a model and the data file beside it

@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -177,23 +178,8 @@ py::object guarded(const char* method, Body&& body) {
     return py::none();
 }
 
-/// What a request asks about: its document, the document's part of the
-/// pair, and the snapshot that answers (none when it cannot be read).
-struct Asked {
-    std::string uri;
-    SourceFile file = SourceFile::Model;
-    std::shared_ptr<core::Snapshot> snapshot;
-};
-
-Asked asked(Session& s, py::handle params) {
-    Asked a;
-    a.uri = host::str_of(params.attr("text_document").attr("uri"));
-    a.snapshot = s.snapshot(a.uri, a.file);
-    return a;
-}
-
-// One function per request: each reads the protocol objects, asks the
-// snapshot and builds the protocol's types from the core's answer.
+// Each request reads the protocol objects, asks the snapshot and builds the
+// protocol's types from the core's answer.
 
 py::object opened(Session& s, py::object params) {
     s.changed(host::str_of(params.attr("text_document").attr("uri")));
@@ -205,84 +191,54 @@ py::object closed(Session& s, py::object params) {
     return py::none();
 }
 
-py::object hover(Session& s, py::object params) {
-    Asked a = asked(s, params);
-    auto hover = a.snapshot ? a.snapshot->hover(a.file, s.position_of(params.attr("position"))) : std::nullopt;
-    return hover ? s.as("Hover", core::hover_value(*hover)) : py::none();
-}
-
-py::object definition(Session& s, py::object params) {
-    Asked a = asked(s, params);
-    auto at = a.snapshot ? a.snapshot->definition(a.file, s.position_of(params.attr("position"))) : std::nullopt;
-    return at ? s.as("Location", core::location_value(*at, a.uri)) : py::none();
-}
-
-py::object references(Session& s, py::object params) {
-    Asked a = asked(s, params);
+/// Answers one of the core's queries: reads what its spec says it reads,
+/// and builds its answer (or each item of it) as the protocol's type.
+py::object query(Session& s, const core::QuerySpec& spec, py::object params) {
+    core::QueryArgs args;
+    args.uri = host::str_of(params.attr("text_document").attr("uri"));
+    std::shared_ptr<core::Snapshot> snapshot = s.snapshot(args.uri, args.file);
+    if (snapshot && spec.reads_position) args.at = s.position_of(params.attr("position"));
+    if (snapshot && spec.reads_range) args.range = s.range_of(params.attr("range"));
+    if (snapshot && spec.reads_context)
+        args.with_declaration = host::truthy(params.attr("context").attr("include_declaration"));
+    core::Value answer = core::answer(spec.query, snapshot.get(), args);
+    std::string type(spec.type);
+    if (!spec.many) return answer.kind == core::Value::Kind::Null ? py::none() : s.as(type.c_str(), answer);
     py::list out;
-    if (!a.snapshot) return out;
-    bool with_declaration = host::truthy(params.attr("context").attr("include_declaration"));
-    for (const core::Location& at :
-         a.snapshot->references(a.file, s.position_of(params.attr("position")), with_declaration))
-        out.append(s.as("Location", core::location_value(at, a.uri)));
+    for (const core::Value& item : answer.items) out.append(s.as(type.c_str(), item));
     return out;
 }
 
-py::object document_symbols(Session& s, py::object params) {
-    Asked a = asked(s, params);
-    py::list out;
-    if (!a.snapshot) return out;
-    for (const core::DocumentSymbol& d : a.snapshot->symbols(a.file))
-        out.append(s.as("DocumentSymbol", core::symbol_value(d)));
-    return out;
-}
-
-py::object completion(Session& s, py::object params) {
-    Asked a = asked(s, params);
-    std::vector<core::CompletionItem> items;
-    if (a.snapshot) items = a.snapshot->completion(a.file, s.position_of(params.attr("position")));
-    return s.as("CompletionList", core::completion_list(items));
-}
-
-py::object code_actions(Session& s, py::object params) {
-    Asked a = asked(s, params);
-    py::list actions;
-    if (!a.snapshot) return actions;
-    for (const core::Value& action :
-         core::quick_fix_actions(*a.snapshot, a.file, s.range_of(params.attr("range")), a.uri))
-        actions.append(s.as("CodeAction", action));
-    return actions;
-}
+using Answerer = std::function<py::object(Session&, py::object)>;
 
 void register_features(py::object server, const std::shared_ptr<Session>& session) {
     py::object types = session->types();
     py::object partial = py::module_::import("functools").attr("partial");
     std::weak_ptr<Session> weak = session;
-    auto feature = [&](const char* method, py::object (*answer)(Session&, py::object),
-                       py::object options = py::none()) {
+    auto feature = [&](std::string_view name, Answerer answer, py::object options = py::none()) {
         // pygls marks its handlers with attributes, which a builtin cannot
         // carry; a partial object can.
-        py::cpp_function handler([method, answer, weak](py::object params) {
-            return guarded(method, [&]() -> py::object {
+        py::cpp_function handler([method = std::string(name), answer, weak](py::object params) {
+            return guarded(method.c_str(), [&]() -> py::object {
                 std::shared_ptr<Session> s = weak.lock();
                 if (!s) return py::none();
                 return answer(*s, params);
             });
         });
-        server.attr("feature")(method, options)(partial(handler));
+        server.attr("feature")(host::text(name), options)(partial(handler));
     };
     feature("textDocument/didOpen", opened);
     feature("textDocument/didChange", opened);
     feature("textDocument/didClose", closed);
-    feature("textDocument/hover", hover);
-    feature("textDocument/definition", definition);
-    feature("textDocument/references", references);
-    feature("textDocument/documentSymbol", document_symbols);
-    feature("textDocument/completion", completion);
     py::list kinds;
     kinds.append(types.attr("CodeActionKind").attr("QuickFix"));
-    feature("textDocument/codeAction", code_actions,
-            types.attr("CodeActionOptions")(py::arg("code_action_kinds") = kinds));
+    for (const core::QuerySpec& spec : core::queries()) {
+        py::object options = py::none();
+        if (spec.query == core::Query::CodeActions)
+            options = types.attr("CodeActionOptions")(py::arg("code_action_kinds") = kinds);
+        feature(
+            spec.method, [&spec](Session& s, py::object params) { return query(s, spec, params); }, options);
+    }
 }
 
 py::object create_server() {

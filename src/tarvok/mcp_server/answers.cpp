@@ -1,5 +1,7 @@
 #include "mcp_server/answers.hpp"
 
+#include "common/files.hpp"
+
 #include <algorithm>
 
 namespace tarvok::mcp_server {
@@ -34,6 +36,31 @@ ExampleFiles example_files(const std::filesystem::path& description) {
     files.model = description.parent_path() / (files.name + ".mod");
     files.data = description.parent_path() / (files.name + ".dat");
     return files;
+}
+
+std::string PackageTexts::read(const std::filesystem::path& file) {
+    files::InputFile read = files::read_input_file(file);
+    if (read.ok()) return std::move(read.bytes);
+    unread.emplace_back(file, read.reason());
+    return "";
+}
+
+Value example_entry(const std::filesystem::path& description, double score, PackageTexts& texts) {
+    ExampleFiles files = example_files(description);
+    std::string about = texts.read(files.description), model = texts.read(files.model), data = texts.read(files.data);
+    return Value::object({{"name", Value::of(files.name)},
+                          {"score", Value::of(score)},
+                          {"uri", Value::of(files.uri)},
+                          {"description", Value::of(std::move(about))},
+                          {"model", Value::of(std::move(model))},
+                          {"data", Value::of(std::move(data))}});
+}
+
+std::string example_document_of(const std::filesystem::path& library, const std::string& name, PackageTexts& texts) {
+    std::filesystem::path folder = library / name;
+    std::string description = texts.read(folder / (name + ".txt"));
+    std::string model = texts.read(folder / (name + ".mod"));
+    return example_document(name, description, model, texts.read(folder / (name + ".dat")));
 }
 
 namespace {

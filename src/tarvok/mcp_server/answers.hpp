@@ -42,6 +42,20 @@ ExampleFiles example_files(const std::filesystem::path& description);
 /// The examples of a library a resource can name (a folder holding NAME.mod), sorted.
 std::vector<std::string> example_names(const std::filesystem::path& library);
 
+/// The texts of the package's files, each read whole. A file that cannot be
+/// read stands as an empty text rather than failing the answer around it,
+/// and is noted in `unread` with why, for the log.
+struct PackageTexts {
+    std::string read(const std::filesystem::path& file);
+    std::vector<std::pair<std::filesystem::path, std::string>> unread;
+};
+
+/// One example of a ranking as find_examples answers it: its name, score,
+/// resource address, description, model and data.
+Value example_entry(const std::filesystem::path& description, double score, PackageTexts& texts);
+/// The example `name` of `library` as its resource shows it (example_document).
+std::string example_document_of(const std::filesystem::path& library, const std::string& name, PackageTexts& texts);
+
 /// The language reference inside the package folder.
 std::filesystem::path language_file(const std::filesystem::path& package_folder);
 

@@ -116,7 +116,7 @@ Answer does_not_compile(const std::string& report, py::object diagnostics, const
 py::module_ solver() { return py::module_::import("tarvok.solver"); }
 
 Answer check(const core::CheckRequest& r) {
-    py::object compiled = solver().attr("compile")(host::text(r.pair.model), host::text(r.pair.data));
+    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
     py::dict d;
     d["ok"] = py::bool_(host::truthy(compiled.attr("ok")));
     d["diagnostics"] = compiled.attr("diagnostics");
@@ -125,61 +125,38 @@ Answer check(const core::CheckRequest& r) {
 }
 
 Answer run(const core::RunRequest& r) {
-    py::object sm = solver();
     py::dict options;
     if (r.time_limit) options["time_limit"] = *r.time_limit;
     if (r.mip_gap) options["mip_gap"] = *r.mip_gap;
     if (r.sensitivity) options["sensitivity"] = true;
     // Compiled once: the diagnostics' records when it fails, the program to solve when it does not.
-    py::object compiled = sm.attr("compile")(host::text(r.pair.model), host::text(r.pair.data));
+    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
     if (!host::truthy(compiled.attr("ok")))
         return does_not_compile(host::str_of(compiled.attr("report")), compiled.attr("diagnostics"), r.pair);
-    py::object result;
-    try {
-        result = sm.attr("solve_program")(compiled.attr("program"), **options);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(sm.attr("SemanticError"))) throw;
-        return does_not_compile(host::str_of(e.value()), py::getattr(e.value(), "diagnostics", py::list()), r.pair);
-    }
+    py::object fault, result = host::solve_compiled(compiled, options, fault);
+    if (fault) return does_not_compile(host::str_of(fault), host::diagnostics_of(fault), r.pair);
     return answered(result.attr("to_dict")());
 }
 
 Answer emit(const core::EmitRequest& r) {
-    py::module_ emitter = py::module_::import("tarvok.scipy_emitter");
-    py::object generator;
     try {
-        py::object compiled = py::module_::import("tarvok.tarvok_core")
-                                  .attr("TVLCompiler")()
-                                  .attr("compile_model")(host::text(r.pair.model), host::text(r.pair.data));
-        generator = emitter.attr("SciPyCodeGenerator")(compiled, compiled["data"]);
-        py::object script = generator.attr("generate_code")();
-        py::object arrays = generator.attr("npz_arrays");
-        if (!arrays.is_none() && host::truthy(arrays)) {
-            return failed(std::string(core::kScriptNeedsArrays));
-        }
+        py::object script = host::scipy_script(r.pair.model, r.pair.data);
+        if (script.is_none()) return failed(std::string(core::kScriptNeedsArrays));
         py::dict d;
         d["script"] = script;
         return answered(d, script);
     } catch (py::error_already_set& e) {
-        if (!e.matches(emitter.attr("SemanticError"))) throw;
-        py::object records = py::getattr(e.value(), "diagnostics", py::list());
-        return does_not_compile(host::str_of(e.value()), records, r.pair);
+        if (!e.matches(py::module_::import("tarvok.scipy_emitter").attr("SemanticError"))) throw;
+        return does_not_compile(host::str_of(e.value()), host::diagnostics_of(e.value()), r.pair);
     }
 }
 
 std::filesystem::path example_library() { return host::package_folder() / "tvl_models"; }
 
-/// A file of the package or its library, as text; a file that cannot be read
-/// stands as an empty text rather than failing the answer around it.
-std::string package_text(const std::filesystem::path& file) {
-    tarvok::files::InputFile read;
-    {
-        py::gil_scoped_release unlocked;
-        read = tarvok::files::read_input_file(file);
-    }
-    if (read.ok()) return std::move(read.bytes);
-    attr("logger").attr("warning")("cannot read %s: %s", host::host_path(file), host::text(read.reason()));
-    return "";
+/// Logs the package files `texts` could not read (each stands as an empty text).
+void log_unread(const core::PackageTexts& texts) {
+    for (const auto& [file, reason] : texts.unread)
+        attr("logger").attr("warning")("cannot read %s: %s", host::host_path(file), host::text(reason));
 }
 
 Answer examples(const core::ExamplesRequest& r) {
@@ -195,21 +172,18 @@ Answer examples(const core::ExamplesRequest& r) {
         ranking = ranker.attr("rank_lexically")(host::text(r.description), library, r.k);
         how = "lexical";
     }
-    py::list found;
+    core::PackageTexts texts;
+    std::vector<core::Value> found;
     for (py::handle entry : ranking) {
-        core::ExampleFiles files = core::example_files(host::file_system_path(entry["path"]));
-        py::dict e;
-        e["name"] = host::text(files.name);
-        e["score"] = entry["score"];
-        e["uri"] = host::text(files.uri);
-        e["description"] = host::text(package_text(files.description));
-        e["model"] = host::text(package_text(files.model));
-        e["data"] = host::text(package_text(files.data));
-        found.append(e);
+        std::filesystem::path description = host::file_system_path(entry["path"]);
+        double score = entry["score"].cast<double>();
+        py::gil_scoped_release unlocked;
+        found.push_back(core::example_entry(description, score, texts));
     }
+    log_unread(texts);
     py::dict d;
     d["ranking"] = host::text(how);
-    d["examples"] = found;
+    d["examples"] = host::object_of(core::Value::array(std::move(found)));
     return answered(d);
 }
 
@@ -315,22 +289,25 @@ py::object read_resource(py::object params) {
     std::string uri = host::str_of(params.attr("uri"));
     std::string text;
     core::ResourceTarget target = core::resource_named(uri, example_library());
+    core::PackageTexts texts;
     using Kind = core::ResourceTarget::Kind;
     if (target.kind == Kind::Language) {
-        text = package_text(core::language_file(host::package_folder()));
+        std::filesystem::path language = core::language_file(host::package_folder());
+        py::gil_scoped_release unlocked;
+        text = texts.read(language);
     } else if (target.kind == Kind::Diagnostics) {
         text = host::str_of(py::module_::import("json").attr("dumps")(
             py::module_::import("tarvok.tarvok_core").attr("diagnostic_codes")(), py::arg("ensure_ascii") = false,
             py::arg("indent") = 1));
     } else if (target.kind == Kind::Example) {
-        const std::string& name = target.example;
-        std::filesystem::path folder = example_library() / name;
-        text = core::example_document(name, package_text(folder / (name + ".txt")),
-                                      package_text(folder / (name + ".mod")), package_text(folder / (name + ".dat")));
+        std::filesystem::path library = example_library();
+        py::gil_scoped_release unlocked;
+        text = core::example_document_of(library, target.example, texts);
     } else {
         // The SDK answers this as a protocol error (resource not found).
         host::raise(PyExc_ValueError, "no resource " + uri);
     }
+    log_unread(texts);
     return result("ReadResourceResult", core::resource_result(uri, target.mime_type, text));
 }
 

@@ -63,6 +63,16 @@ bool is_loopback(std::string_view host) {
     return host == "127.0.0.1" || host == "localhost" || host == "::1" || host == "[::1]";
 }
 
+std::string page_url(std::string_view host, std::string_view port) {
+    std::string shown(host);
+    if (shown.find(':') != std::string::npos) shown = "[" + shown + "]";
+    return "http://" + shown + ":" + std::string(port) + "/";
+}
+
+std::string serving_message(std::string_view url, std::string_view workdir) {
+    return "tarvok serve: " + std::string(url) + " (working folder " + std::string(workdir) + ")\n";
+}
+
 std::string body_refusal(const Endpoint& endpoint, std::optional<uint64_t> declared_length) {
     if (declared_length && *declared_length > endpoint.max_body)
         return "the body has " + std::to_string(*declared_length) + " bytes; " + std::string(endpoint.path) +

@@ -62,6 +62,10 @@ std::optional<uint64_t> declared_length(std::optional<std::string_view> header);
 
 /// Whether `host`, the address a server listens on, is this machine alone.
 bool is_loopback(std::string_view host);
+/// The address of the page served on `host` and `port` (an IPv6 address in brackets).
+std::string page_url(std::string_view host, std::string_view port);
+/// What `tarvok serve` says when it starts: where the page is and its working folder.
+std::string serving_message(std::string_view url, std::string_view workdir);
 
 /// Why a body's declared length is refused, or "" when it may be read.
 std::string body_refusal(const Endpoint& endpoint, std::optional<uint64_t> declared_length);

@@ -89,7 +89,7 @@ std::string error_text(py::error_already_set& e) {
 // ------------------------------------------------------- pair endpoints ----
 
 Answer check(const core::CheckRequest& r) {
-    py::object compiled = solver().attr("compile")(host::text(r.pair.model), host::text(r.pair.data));
+    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
     py::dict d;
     d["ok"] = py::bool_(host::truthy(compiled.attr("ok")));
     d["diagnostics"] = compiled.attr("diagnostics");
@@ -115,21 +115,15 @@ py::dict index_keys_of(py::object program) {
 }
 
 Answer run(const core::RunRequest& r) {
-    py::object sm = solver();
-    py::object compiled = sm.attr("compile")(host::text(r.pair.model), host::text(r.pair.data));
+    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
     if (!host::truthy(compiled.attr("ok"))) return does_not_compile(compiled.attr("diagnostics"));
     py::dict options;
     options["time_limit"] = r.time_limit;
     if (r.mip_gap) options["mip_gap"] = *r.mip_gap;
     if (r.sensitivity == core::Sensitivity::Full) options["sensitivity"] = true;
     if (r.sensitivity == core::Sensitivity::Duals) options["sensitivity"] = "duals";
-    py::object result;
-    try {
-        result = sm.attr("solve_program")(compiled.attr("program"), **options);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(sm.attr("SemanticError"))) throw;
-        return does_not_compile(py::getattr(e.value(), "diagnostics", py::list()));
-    }
+    py::object fault, result = host::solve_compiled(compiled, options, fault);
+    if (fault) return does_not_compile(host::diagnostics_of(fault));
     // As `tarvok run --json` prints it: the result's dictionary and the diagnostics; and for the
     // page's tables, the index keys of each indexed variable's values.
     py::dict out = result.attr("to_dict")();
@@ -142,18 +136,11 @@ Answer run(const core::RunRequest& r) {
 py::object file_of(const core::Scratch& scratch, const char* name) { return host::host_path(scratch.folder / name); }
 
 Answer emit(const core::EmitRequest& r, const fs::path& workdir) {
-    py::module_ emitter = py::module_::import("tarvok.scipy_emitter");
     py::dict d = host::object_of(core::emitted(r.format));
     try {
         if (r.format == core::EmitFormat::SciPy) {
-            py::object compiled = py::module_::import("tarvok.tarvok_core")
-                                      .attr("TVLCompiler")()
-                                      .attr("compile_model")(host::text(r.pair.model), host::text(r.pair.data));
-            py::object generator = emitter.attr("SciPyCodeGenerator")(compiled, compiled["data"]);
-            d["text"] = generator.attr("generate_code")();
-            py::object arrays = generator.attr("npz_arrays");
-            if (!arrays.is_none() && host::truthy(arrays))
-                return refused(core::Outcome::TooLarge, std::string(core::kScriptNeedsArrays));
+            d["text"] = host::scipy_script(r.pair.model, r.pair.data);
+            if (d["text"].is_none()) return refused(core::Outcome::TooLarge, std::string(core::kScriptNeedsArrays));
             return answered(d);
         }
         core::Scratch scratch(workdir, "emit");
@@ -162,8 +149,9 @@ Answer emit(const core::EmitRequest& r, const fs::path& workdir) {
         d["text"] = host::read_input_text(path);
         return answered(d);
     } catch (py::error_already_set& e) {
-        if (!e.matches(emitter.attr("SemanticError")) && !e.matches(solver().attr("SemanticError"))) throw;
-        return does_not_compile(py::getattr(e.value(), "diagnostics", py::list()));
+        py::object emitter_fault = py::module_::import("tarvok.scipy_emitter").attr("SemanticError");
+        if (!e.matches(emitter_fault) && !e.matches(solver().attr("SemanticError"))) throw;
+        return does_not_compile(host::diagnostics_of(e.value()));
     }
 }
 
@@ -202,7 +190,7 @@ Answer feedback(const core::FeedbackRequest& r, const fs::path& workdir) {
 Answer apply(const core::ApplyRequest& r, const fs::path& workdir) {
     std::string refusal = core::name_refusal(r.name);
     if (!refusal.empty()) return refused(core::Outcome::BadRequest, "'name': " + refusal);
-    py::object compiled = solver().attr("compile")(host::text(r.pair.model), host::text(r.pair.data));
+    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
     if (!host::truthy(compiled.attr("ok"))) return does_not_compile(compiled.attr("diagnostics"));
     core::Applied applied;
     {
@@ -246,6 +234,13 @@ void push(GenerationRun& run, core::FrameKind kind, py::handle value) {
     run.push(core::frame(kind, host::str_of(json_text(value))));
 }
 
+/// The frame of a run that failed, or ended because it was cancelled.
+void push_failure(GenerationRun& run, const std::string& message) {
+    py::dict d;
+    d["error"] = shown(message);
+    push(run, run.cancelled() ? core::FrameKind::Cancelled : core::FrameKind::Failed, d);
+}
+
 /// The final frame of a run: the pair and what the loop found, with the
 /// grounding report of its data against the description.
 py::dict generation_result(py::object result, const std::string& description) {
@@ -277,13 +272,9 @@ void run_generation(std::shared_ptr<GenerationRun> run, core::GenerateRequest r,
             run->finish();
             throw;
         }
-        py::dict d;
-        d["error"] = shown(error_text(e));
-        push(*run, run->cancelled() ? core::FrameKind::Cancelled : core::FrameKind::Failed, d);
+        push_failure(*run, error_text(e));
     } catch (const std::exception& e) {
-        py::dict d;
-        d["error"] = shown(e.what());
-        push(*run, run->cancelled() ? core::FrameKind::Cancelled : core::FrameKind::Failed, d);
+        push_failure(*run, e.what());
     }
     run->finish();
 }
@@ -462,11 +453,10 @@ py::object serve(py::object host_name, py::object port, py::object open_page, py
     std::string bound = host::str_of(host_name);
     bool loopback = core::is_loopback(bound);
     py::object app = attr("create_app")(workdir, py::arg("loopback_only") = loopback);
-    std::string shown_host = bound.find(':') != std::string::npos ? "[" + bound + "]" : bound;
-    std::string url = "http://" + shown_host + ":" + host::str_of(port) + "/";
+    std::string url = core::page_url(bound, host::str_of(port));
     py::module_ sys = py::module_::import("sys");
-    sys.attr("stderr").attr("write")(host::text("tarvok serve: " + url + " (working folder " +
-                                                host::str_of(app.attr("state").attr("workdir")) + ")\n"));
+    std::string folder = host::str_of(app.attr("state").attr("workdir"));
+    sys.attr("stderr").attr("write")(host::text(core::serving_message(url, folder)));
     sys.attr("stderr").attr("flush")();
     if (host::truthy(open_page)) {
         py::object open = py::module_::import("webbrowser").attr("open");

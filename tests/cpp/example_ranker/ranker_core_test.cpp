@@ -78,3 +78,11 @@ TEST(RankingRules, KeptEntriesAndFailureTexts) {
     EXPECT_EQ(unavailable_message("m", "r"),
               "embedding model 'm' could not be loaded (r), so the descriptions cannot be encoded");
 }
+
+TEST(RankingLine, NumbersAlignAndScoresShowFourDecimals) {
+    EXPECT_EQ(ranking_line(1, "/lib/a.txt", 1.0 / 3), " 1. /lib/a.txt  score=0.3333");
+    EXPECT_EQ(ranking_line(10, "/lib/b.txt", 1.0 / 12), "10. /lib/b.txt  score=0.0833");
+    EXPECT_EQ(ranking_line(2, "x", -0.00004), " 2. x  score=-0.0000");
+    EXPECT_EQ(ranking_line(3, "x", -std::nan("")), " 3. x  score=nan");
+    EXPECT_EQ(ranking_line(4, "x", -HUGE_VAL), " 4. x  score=-inf");
+}

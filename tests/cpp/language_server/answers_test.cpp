@@ -82,3 +82,30 @@ TEST(Answers, QuickFixesCarryTheirEditAndDiagnostic) {
     EXPECT_EQ(member(diagnostic, "source").text, "tarvok");
     EXPECT_EQ(diagnostic.find("relatedInformation"), nullptr) << "no notes: no related information";
 }
+
+TEST(Queries, WithoutASnapshotEachAnswersEmptyInItsShape) {
+    QueryArgs args{"file:///p.mod"};
+    for (const QuerySpec& spec : queries()) {
+        Value v = answer(spec.query, nullptr, args);
+        if (spec.query == Query::Completion)
+            EXPECT_EQ(member(v, "items").items.size(), 0u);
+        else if (spec.many)
+            EXPECT_TRUE(v.kind == Value::Kind::Array && v.items.empty()) << spec.method;
+        else
+            EXPECT_EQ(v.kind, Value::Kind::Null) << spec.method;
+    }
+}
+
+TEST(Queries, AnswerFromTheSnapshotInTheProtocolsShape) {
+    auto s = model_snapshot();
+    QueryArgs args{"file:///p.mod", SourceFile::Model, Position{1, 9}};
+    args.with_declaration = true;
+    EXPECT_EQ(answer(Query::References, s.get(), args).items.size(), 2u);
+    args.with_declaration = false;
+    EXPECT_EQ(answer(Query::References, s.get(), args).items.size(), 1u);
+    EXPECT_EQ(member(member(answer(Query::Definition, s.get(), args), "range"), "start").find("line")->integer, 0);
+    EXPECT_NE(answer(Query::Hover, s.get(), args).find("contents"), nullptr);
+    EXPECT_FALSE(answer(Query::Symbols, s.get(), args).items.empty());
+    args.at = Position{0, 0};  // on a keyword: nothing to hover or jump to
+    EXPECT_EQ(answer(Query::Definition, s.get(), args).kind, Value::Kind::Null);
+}

@@ -62,6 +62,25 @@ TEST_F(McpLibrary, ExamplesAndResourcesOfALibrary) {
     EXPECT_EQ(files.data, lib / "knapsack" / "knapsack.dat");
 }
 
+TEST_F(McpLibrary, AnExampleWithAFileThatCannotBeReadStillAnswers) {
+    write("lib/diet/diet.txt", "Mix foods.");
+    write("lib/diet/diet.mod", "dvar float x;");
+    write("lib/diet/diet.dat", "\xff");  // not UTF-8
+    PackageTexts texts;
+    Value entry = example_entry(root_ / "lib" / "diet" / "diet.txt", 0.5, texts);
+    EXPECT_EQ(entry.find("uri")->text, "tarvok://examples/diet");
+    EXPECT_EQ(entry.find("score")->number, 0.5);
+    EXPECT_EQ(entry.find("description")->text, "Mix foods.");
+    EXPECT_EQ(entry.find("data")->text, "");
+    ASSERT_EQ(texts.unread.size(), 1u);
+    EXPECT_EQ(texts.unread[0].first, root_ / "lib" / "diet" / "diet.dat");
+    EXPECT_NE(texts.unread[0].second.find("not UTF-8"), std::string::npos);
+
+    std::string shown = example_document_of(root_ / "lib", "diet", texts);
+    EXPECT_NE(shown.find("dvar float x;"), std::string::npos);
+    EXPECT_EQ(texts.unread.size(), 2u) << "each unreadable file is noted where it was read";
+}
+
 }  // namespace
 
 TEST(Results, ToolsListingIsJsonWithEachSchemaInPlace) {

@@ -179,6 +179,8 @@ TEST(Bounds, DeclaredLengthsAndLoopbackAddresses) {
         EXPECT_EQ(declared_length(std::string_view(bad)), UINT64_MAX) << bad;
     for (const char* local : {"127.0.0.1", "localhost", "::1"}) EXPECT_TRUE(is_loopback(local)) << local;
     for (const char* open : {"0.0.0.0", "::", "192.168.1.2", "127.0.0.1.example"}) EXPECT_FALSE(is_loopback(open));
+    EXPECT_EQ(page_url("::1", "8000"), "http://[::1]:8000/");
+    EXPECT_EQ(page_url("localhost", "80"), "http://localhost:80/");
 }
 
 TEST_F(Workdir, TheDefaultIsANewFolderUnderTheUsersData) {

@@ -1,5 +1,8 @@
 #include "compiler/check_command.hpp"
 
+#include "common/terminal_text.hpp"
+#include "compiler/model_tree.hpp"
+
 #include <cstring>
 
 namespace tarvok::compiler {
@@ -58,6 +61,28 @@ CheckRefusal refused_read(const std::string& path, const std::string& reason) {
 std::string check_ok_line(std::size_t warnings) {
     if (warnings == 0) return "OK";
     return "OK, " + std::to_string(warnings) + (warnings == 1 ? " warning" : " warnings");
+}
+
+CheckOutput help_output() { return {{{terminal::shown(check_help())}}, 0}; }
+
+CheckOutput refusal_output(const CheckRefusal& refusal, bool as_json) {
+    if (!as_json) return {{{terminal::shown(refusal.line), true}}, 2};
+    tree::Builder b;
+    b.dict({{"error", b.text(refusal.message)}, {"status", b.integer(2)}});
+    return {{{tree::json_text(b.finish())}}, 2};
+}
+
+CheckOutput check_output(const Compilation& c, const FileNames& names, bool data_file, bool as_json) {
+    CheckOutput out{{}, c.ok() ? 0 : 1};
+    if (as_json) {
+        tree::RecordPaths where{names.model, data_file ? std::optional(names.data) : std::nullopt};
+        out.writes.push_back({tree::json_text(tree::diagnostic_record_tree(c, true, &where))});
+        return out;
+    }
+    std::string report = render_for_files(c.diagnostics, c.model_text, c.data_text, names);
+    if (!report.empty()) out.writes.push_back({terminal::shown(report)});
+    if (c.ok()) out.writes.push_back({terminal::shown(check_ok_line(c.diagnostics.warnings().size()))});
+    return out;
 }
 
 }  // namespace tarvok::compiler

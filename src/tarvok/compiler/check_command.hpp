@@ -3,6 +3,8 @@
 // compiles and prints.
 #pragma once
 
+#include "compiler/compiler.hpp"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -39,5 +41,26 @@ CheckRefusal refused_read(const std::string& path, const std::string& reason);
 
 /// "OK", or "OK, 2 warnings".
 std::string check_ok_line(std::size_t warnings);
+
+/// What `tarvok check` prints, one write at a time (each text then a
+/// newline), and its exit status. Lines for a reader show what a terminal
+/// would act on as escapes; JSON keeps every text exact.
+struct CheckOutput {
+    struct Write {
+        std::string text;
+        bool to_stderr = false;
+    };
+    std::vector<Write> writes;
+    int status = 0;
+};
+
+/// The help, exit status 0.
+CheckOutput help_output();
+/// A refusal: its line on stderr, or with `as_json` one object on stdout; status 2.
+CheckOutput refusal_output(const CheckRefusal& refusal, bool as_json);
+/// The diagnostics of a checked pair: the report and OK line, or with
+/// `as_json` the records, each naming its file (`data_file` says whether
+/// the data came from a file of its own); status 0 when it compiles, else 1.
+CheckOutput check_output(const Compilation& c, const FileNames& names, bool data_file, bool as_json);
 
 }  // namespace tarvok::compiler

@@ -13,50 +13,31 @@ namespace tarvok::compiler::records {
 
 namespace py = pybind11;
 
-/// The object of one node, its children made already. Made through the
-/// host's C interface and checked, so that a failed allocation reaches the
-/// caller as the host's own MemoryError.
-inline py::object node_object(const tree::Tree& t, const tree::Node& n, const std::vector<py::object>& made) {
-    auto checked = [](PyObject* object) {
-        if (object == nullptr) throw py::error_already_set();
-        return py::reinterpret_steal<py::object>(object);
-    };
-    auto child = [&](uint32_t i) { return made[t.children[n.first + i]].ptr(); };
+/// The new object of one leaf or container node, its children made already
+/// (a container's items are filled in by host_objects). Made through the
+/// host's C interface, so that a failed allocation reaches the caller as the
+/// host's own MemoryError.
+inline PyObject* new_object(const tree::Tree& t, const tree::Node& n, const std::vector<py::object>& made) {
     switch (n.kind) {
-    case tree::Kind::None: return py::none();
-    case tree::Kind::Bool: return py::bool_(n.flag);
-    case tree::Kind::Int: return checked(PyLong_FromLongLong(n.integer));
-    case tree::Kind::Real: return checked(PyFloat_FromDouble(n.real));
-    case tree::Kind::Text: return host::text(n.text);
+    case tree::Kind::None: return Py_NewRef(Py_None);
+    case tree::Kind::Bool: return PyBool_FromLong(n.flag() ? 1 : 0);
+    case tree::Kind::Int: return PyLong_FromLongLong(n.integer);
+    case tree::Kind::Real: return PyFloat_FromDouble(n.real);
+    case tree::Kind::Text: return host::text(n.text()).release().ptr();
     case tree::Kind::Key: {
-        py::object key = host::text(n.text);
-        PyUnicode_InternInPlace(&key.ptr());
+        PyObject* key = host::text(n.text()).release().ptr();
+        PyUnicode_InternInPlace(&key);
         return key;
     }
-    case tree::Kind::List:
-    case tree::Kind::Tuple: {
-        bool list = n.kind == tree::Kind::List;
-        py::object out = checked(list ? PyList_New(n.count) : PyTuple_New(n.count));
-        for (uint32_t i = 0; i < n.count; ++i) {
-            Py_INCREF(child(i));
-            if (list)
-                PyList_SET_ITEM(out.ptr(), i, child(i));
-            else
-                PyTuple_SET_ITEM(out.ptr(), i, child(i));
-        }
-        return out;
+    case tree::Kind::List: return PyList_New(n.count);
+    case tree::Kind::Tuple: return PyTuple_New(n.count);
+    case tree::Kind::Dict: return PyDict_New();
+    case tree::Kind::Range: {
+        py::object high = made[t.children[n.first + 1]] + py::int_(1);
+        return py::module_::import("builtins").attr("range")(made[t.children[n.first]], high).release().ptr();
     }
-    case tree::Kind::Dict: {
-        py::object out = checked(PyDict_New());
-        for (uint32_t i = 0; i + 1 < n.count; i += 2)
-            if (PyDict_SetItem(out.ptr(), child(i), child(i + 1)) != 0) throw py::error_already_set();
-        return out;
     }
-    case tree::Kind::Range:
-        return py::module_::import("builtins")
-            .attr("range")(made[t.children[n.first]], made[t.children[n.first + 1]] + py::int_(1));
-    }
-    return py::none();
+    return Py_NewRef(Py_None);
 }
 
 /// The objects of `t`, in node order so each is made once (a shared leaf is
@@ -70,8 +51,24 @@ inline py::object host_objects(const tree::Tree& t) {
     for (size_t i = 0; i < t.nodes.size(); ++i) {
         // Lets Ctrl-C through while a large result is made (the GIL is held).
         if ((i & 4095) == 4095 && PyErr_CheckSignals() != 0) throw py::error_already_set();
-        made[i] = node_object(t, t.nodes[i], made);
+        const tree::Node& n = t.nodes[i];
+        made[i] = py::reinterpret_steal<py::object>(new_object(t, n, made));
         PyObject* o = made[i].ptr();
+        if (o == nullptr) throw py::error_already_set();
+        const tree::NodeId* items = n.kind >= tree::Kind::List ? t.children.data() + n.first : nullptr;
+        if (n.kind == tree::Kind::List || n.kind == tree::Kind::Tuple) {
+            for (uint32_t k = 0; k < n.count; ++k) {
+                PyObject* item = Py_NewRef(made[items[k]].ptr());
+                if (n.kind == tree::Kind::List)
+                    PyList_SET_ITEM(o, k, item);
+                else
+                    PyTuple_SET_ITEM(o, k, item);
+            }
+        } else if (n.kind == tree::Kind::Dict) {
+            for (uint32_t k = 0; k + 1 < n.count; k += 2)
+                if (PyDict_SetItem(o, made[items[k]].ptr(), made[items[k + 1]].ptr()) != 0)
+                    throw py::error_already_set();
+        }
         if (PyObject_IS_GC(o) && PyObject_GC_IsTracked(o)) {
             PyObject_GC_UnTrack(o);
             untracked.push_back(o);

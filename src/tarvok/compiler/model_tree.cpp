@@ -1,6 +1,8 @@
 #include "compiler/model_tree.hpp"
 
 #include <array>
+#include <charconv>
+#include <cstdio>
 #include <cstring>
 
 namespace tarvok::compiler::tree {
@@ -13,28 +15,50 @@ NodeId Builder::add(Node node) {
     return static_cast<NodeId>(tree_.nodes.size() - 1);
 }
 
+void Builder::reserve(size_t nodes) {
+    tree_.nodes.reserve(nodes);
+    tree_.children.reserve(nodes);
+}
+
 NodeId Builder::container(Kind kind, const std::vector<NodeId>& items) {
-    Node n{.kind = kind};
+    Node n{.kind = kind, .count = static_cast<uint32_t>(items.size())};
     n.first = static_cast<uint32_t>(tree_.children.size());
-    n.count = static_cast<uint32_t>(items.size());
     tree_.children.insert(tree_.children.end(), items.begin(), items.end());
     return add(n);
 }
 
 NodeId Builder::close(Kind kind, size_t mark) {
-    Node n{.kind = kind};
+    Node n{.kind = kind, .count = static_cast<uint32_t>(stack_.size() - mark)};
     n.first = static_cast<uint32_t>(tree_.children.size());
-    n.count = static_cast<uint32_t>(stack_.size() - mark);
     tree_.children.insert(tree_.children.end(), stack_.begin() + static_cast<std::ptrdiff_t>(mark), stack_.end());
     stack_.resize(mark);
     return add(n);
 }
 
 NodeId Builder::none() { return add({}); }
-NodeId Builder::boolean(bool value) { return add({.kind = Kind::Bool, .flag = value}); }
-NodeId Builder::integer(int64_t value) { return add({.kind = Kind::Int, .integer = value}); }
-NodeId Builder::real(double value) { return add({.kind = Kind::Real, .real = value}); }
-NodeId Builder::text(std::string_view stable) { return add({.kind = Kind::Text, .text = stable}); }
+NodeId Builder::boolean(bool value) {
+    Node n{.kind = Kind::Bool};
+    n.integer = value ? 1 : 0;
+    return add(n);
+}
+
+NodeId Builder::integer(int64_t value) {
+    Node n{.kind = Kind::Int};
+    n.integer = value;
+    return add(n);
+}
+
+NodeId Builder::real(double value) {
+    Node n{.kind = Kind::Real};
+    n.real = value;
+    return add(n);
+}
+
+NodeId Builder::text(std::string_view stable) {
+    Node n{.kind = Kind::Text, .count = static_cast<uint32_t>(stable.size())};
+    n.chars = stable.data();
+    return add(n);
+}
 
 NodeId Builder::owned_text(std::string value) {
     tree_.owned.push_back(std::move(value));
@@ -47,7 +71,9 @@ NodeId Builder::key(const char* literal) {
     auto& [known, id] = keys_[slot];
     if (known == nullptr) {
         known = literal;
-        id = add({.kind = Kind::Key, .text = literal});
+        Node n{.kind = Kind::Key, .count = static_cast<uint32_t>(std::strlen(literal))};
+        n.chars = literal;
+        id = add(n);
     }
     return id;
 }
@@ -122,6 +148,68 @@ Tree diagnostic_record_tree(const Compilation& c, bool with_errors, const Record
     return b.finish();
 }
 
+namespace {
+
+/// The characters json.dumps writes as two-character escapes; it writes the
+/// other control characters as \u00XX and everything else (non-ASCII too) as is.
+constexpr std::string_view kJsonEscaped = "\"\\\n\r\t\b\f", kJsonEscapes = "\"\\nrtbf";
+
+void json_quoted(std::string& out, std::string_view text) {
+    out += '"';
+    for (char c : text) {
+        if (size_t k = kJsonEscaped.find(c); k != std::string_view::npos) {
+            out += '\\';
+            out += kJsonEscapes[k];
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+void json_node(std::string& out, const Tree& t, const Node& n, size_t depth) {
+    switch (n.kind) {
+    case Kind::None: out += "null"; return;
+    case Kind::Bool: out += n.flag() ? "true" : "false"; return;
+    case Kind::Int: out += std::to_string(n.integer); return;
+    case Kind::Real: {
+        char digits[32];
+        out.append(digits, std::to_chars(digits, digits + sizeof digits, n.real).ptr);
+        return;
+    }
+    case Kind::Text:
+    case Kind::Key: json_quoted(out, n.text()); return;
+    default: break;
+    }
+    bool dict = n.kind == Kind::Dict;
+    if (n.count == 0) {
+        out += dict ? "{}" : "[]";
+        return;
+    }
+    out += dict ? '{' : '[';
+    std::string indent = "\n" + std::string(2 * (depth + 1), ' ');
+    for (uint32_t i = 0; i < n.count; i += dict ? 2 : 1) {
+        out += i == 0 ? indent : "," + indent;
+        json_node(out, t, t.child(n, i), depth + 1);
+        if (!dict) continue;
+        out += ": ";
+        json_node(out, t, t.child(n, i + 1), depth + 1);
+    }
+    out += "\n" + std::string(2 * depth, ' ') + (dict ? '}' : ']');
+}
+
+}  // namespace
+
+std::string json_text(const Tree& t) {
+    std::string out;
+    json_node(out, t, t[t.root()], 0);
+    return out;
+}
+
 Tree diagnostic_code_tree() {
     Builder b;
     size_t at = b.mark();
@@ -153,7 +241,12 @@ const char* decl_kind(DeclKind kind) {
 /// dicts, so leaves with the same content are one node (one host object).
 class ModelTree {
   public:
-    ModelTree(const Compilation& c, Interrupt* interrupt) : c_(c), b_(interrupt), texts_(c.ast.texts.size(), kNone) {}
+    ModelTree(const Compilation& c, Interrupt* interrupt)
+        : c_(c), b_(interrupt), texts_(c.ast.texts.size(), kNone), strings_(texts_.size(), kNone),
+          names_(texts_.size() * kNameCodes, kNone) {
+        // About four nodes an expression (its dict, the values under its keys), made once.
+        b_.reserve(c.ast.exprs.size() * 4 + 64);
+    }
 
     Tree build() {
         std::vector<NodeId> declarations, constraints;
@@ -174,9 +267,11 @@ class ModelTree {
   private:
     const Compilation& c_;
     Builder b_;
+    /// name_code() values: unknown, binding, then one per declaration kind.
+    static constexpr size_t kNameCodes = 8;
     std::vector<NodeId> texts_;                     ///< text nodes by TextId
-    std::unordered_map<uint32_t, NodeId> strings_;  ///< string leaves by TextId
-    std::unordered_map<uint64_t, NodeId> names_;    ///< name leaves by TextId and kind
+    std::vector<NodeId> strings_;                   ///< string leaves by TextId
+    std::vector<NodeId> names_;                     ///< name leaves by TextId and name_code()
     std::unordered_map<uint64_t, NodeId> ints_;     ///< int leaves by value
     std::unordered_map<uint64_t, NodeId> reals_;    ///< float leaves by bits
     std::array<NodeId, 2> booleans_{kNone, kNone};  ///< boolean leaves
@@ -253,7 +348,7 @@ class ModelTree {
     }
 
     NodeId name(const Expr& e) {
-        return shared(names_, static_cast<uint64_t>(e.text()) << 8 | name_code(e), [&] {
+        return shared(names_[e.text() * kNameCodes + name_code(e)], [&] {
             return b_.dict({{"type", b_.key("name")}, {"name", text(e.text())}, {"kind", b_.key(name_kind(e))}});
         });
     }
@@ -307,7 +402,7 @@ class ModelTree {
         const Expr& e = ast()[id];
         switch (e.kind) {
         case ExprKind::Number: return number(e.number());
-        case ExprKind::String: return shared(strings_, e.text(), [&] { return leaf("string", text(e.text())); });
+        case ExprKind::String: return shared(strings_[e.text()], [&] { return leaf("string", text(e.text())); });
         case ExprKind::Bool:
             return shared(booleans_[e.flag ? 1 : 0], [&] { return leaf("boolean", b_.boolean(e.flag)); });
         case ExprKind::Name: return name(e);

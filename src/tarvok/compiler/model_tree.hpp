@@ -25,15 +25,21 @@ using NodeId = uint32_t;
 /// integers from its first child to its second, both included.
 enum class Kind : uint8_t { None, Bool, Int, Real, Text, Key, List, Tuple, Dict, Range };
 
+/// Sixteen bytes whatever the kind: a large model makes millions of nodes.
 struct Node {
     Kind kind = Kind::None;
-    bool flag = false;      ///< Bool
-    int64_t integer = 0;    ///< Int
-    double real = 0;        ///< Real
-    std::string_view text;  ///< Text, Key
-    uint32_t first = 0;     ///< containers: where their children start in Tree::children
-    uint32_t count = 0;     ///< containers: how many children (a dict: key, value, key, value, ...)
+    uint32_t count = 0;  ///< containers: how many children (a dict: key, value, key, value, ...); texts: the length
+    union {
+        int64_t integer = 0;  ///< Int; Bool as 0 or 1
+        double real;          ///< Real
+        const char* chars;    ///< Text, Key
+        uint32_t first;       ///< containers: where their children start in Tree::children
+    };
+
+    bool flag() const { return integer != 0; }
+    std::string_view text() const { return {chars, count}; }
 };
+static_assert(sizeof(Node) == 16);
 
 /// A node's children always come before it, so the nodes can be made in
 /// order, each once and with no recursion; a node used twice (a shared leaf)
@@ -54,6 +60,8 @@ struct Tree {
 class Builder {
   public:
     explicit Builder(Interrupt* interrupt = nullptr) : interrupt_(interrupt) {}
+    /// Room for about `nodes` nodes and as many children, made once.
+    void reserve(size_t nodes);
 
     NodeId none();
     NodeId boolean(bool value);
@@ -104,6 +112,10 @@ struct RecordPaths {
 /// and path when `paths` are given.
 NodeId diagnostic_records(Builder& b, const Compilation& c, bool with_errors, const RecordPaths* paths = nullptr);
 Tree diagnostic_record_tree(const Compilation& c, bool with_errors, const RecordPaths* paths = nullptr);
+
+/// `t` as the host's json.dumps(value, indent=2, ensure_ascii=False) writes
+/// the objects it stands for (a Real in the shortest form that reads back).
+std::string json_text(const Tree& t);
 
 /// The compiler's diagnostic codes: dicts of code, severity and format.
 Tree diagnostic_code_tree();

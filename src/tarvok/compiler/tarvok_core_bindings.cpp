@@ -1,7 +1,6 @@
 // tarvok.tarvok_core: the Tarvok compiler as the host sees it. Compiles a
 // model text and a data text together and returns the compiled model as
 // plain dicts and lists, or raises SemanticError with every diagnostic.
-#include "common/terminal_text.hpp"
 #include "compiler/check_command.hpp"
 #include "compiler/compiler.hpp"
 #include "compiler/compiler_face.hpp"
@@ -128,66 +127,28 @@ std::string shown_path(py::handle path) {
     return py::str(raw.attr("decode")("utf-8", "replace")).cast<std::string>();
 }
 
-/// `tarvok check`'s output: human-readable lines show what a terminal would act on as escapes; JSON keeps it exact.
-void write_out(const std::string& text, bool error) {
-    py::object stream = py::module_::import("sys").attr(error ? "stderr" : "stdout");
-    stream.attr("write")(tarvok::host::text(text + "\n"));
-    stream.attr("flush")();
-}
-
-void print_out(const std::string& line, bool error) { write_out(tarvok::terminal::shown(line), error); }
-
-std::string json_text(py::handle value) {
-    return tarvok::host::str_of(
-        py::module_::import("json").attr("dumps")(value, py::arg("indent") = 2, py::arg("ensure_ascii") = false));
-}
-
-/// A refusal is one line on stderr, or with --json one object on stdout; status 2.
-int refuse_check(const tarvok::compiler::CheckRefusal& refusal, bool as_json) {
-    if (!as_json) {
-        print_out(refusal.line, true);
-    } else {
-        py::dict error;
-        error["error"] = tarvok::host::text(refusal.message);
-        error["status"] = 2;
-        write_out(json_text(error), false);
+/// Prints what `tarvok check` says; returns its exit status.
+int put(const tarvok::compiler::CheckOutput& out) {
+    for (const tarvok::compiler::CheckOutput::Write& w : out.writes) {
+        py::object stream = py::module_::import("sys").attr(w.to_stderr ? "stderr" : "stdout");
+        stream.attr("write")(tarvok::host::text(w.text + "\n"));
+        stream.attr("flush")();
     }
-    return 2;
-}
-
-/// The diagnostics of a checked pair, printed; the exit status.
-int report_check(const Compilation& c, const std::vector<py::object>& paths, bool as_json) {
-    FileNames names{shown_path(paths[0]), paths.size() > 1 ? shown_path(paths[1]) : std::string("data")};
-    if (as_json) {
-        tree::RecordPaths where{names.model, paths.size() > 1 ? std::optional(names.data) : std::nullopt};
-        write_out(json_text(diagnostic_records(c, true, &where)), false);
-        return c.ok() ? 0 : 1;
-    }
-    std::string report = render_for_files(c.diagnostics, c.model_text, c.data_text, names);
-    if (!report.empty()) print_out(report, false);
-    if (!c.ok()) return 1;
-    print_out(tarvok::compiler::check_ok_line(c.diagnostics.warnings().size()), false);
-    return 0;
+    return out.status;
 }
 
 int main_entry(py::object argv) {
     namespace cc = tarvok::compiler;
-    py::list args;
-    if (argv.is_none()) {
-        py::list all(py::module_::import("sys").attr("argv"));
-        for (size_t i = 1; i < all.size(); ++i) args.append(all[i]);
-    } else {
-        args = py::list(argv);
-    }
+    py::list args =
+        argv.is_none()
+            ? py::list(py::list(py::module_::import("sys").attr("argv"))[py::slice(1, std::nullopt, std::nullopt)])
+            : py::list(argv);
     std::vector<std::optional<std::string>> texts_of_args;
     for (py::handle arg : args)
         texts_of_args.push_back(PyUnicode_Check(arg.ptr()) ? std::optional(tarvok::host::str_of(arg)) : std::nullopt);
     cc::CheckArguments given = cc::read_check_arguments(texts_of_args);
-    if (given.help) {
-        print_out(cc::check_help(), false);
-        return 0;
-    }
-    if (given.refusal) return refuse_check(*given.refusal, given.json);
+    if (given.help) return put(cc::help_output());
+    if (given.refusal) return put(cc::refusal_output(*given.refusal, given.json));
     std::optional<SizeLimits> sizes;
     if (given.size) {
         try {
@@ -195,7 +156,7 @@ int main_entry(py::object argv) {
                 size_limits(py::module_::import("builtins").attr("int")(tarvok::host::text(*given.size)), "--max-size");
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_ValueError) && !e.matches(PyExc_TypeError)) throw;
-            return refuse_check(cc::refused_size(*given.size), given.json);
+            return put(cc::refusal_output(cc::refused_size(*given.size), given.json));
         }
     }
     std::vector<py::object> paths;
@@ -208,18 +169,13 @@ int main_entry(py::object argv) {
             if (!e.matches(PyExc_OSError)) throw;
             py::object reason = e.value().attr("strerror");
             std::string why = tarvok::host::str_of(reason.is_none() ? e.value() : reason);
-            return refuse_check(cc::refused_read(shown_path(paths[i]), why), given.json);
+            return put(cc::refusal_output(cc::refused_read(shown_path(paths[i]), why), given.json));
         }
     }
     std::shared_ptr<tarvok::solver::Source> source =
         check_texts(texts[0], texts[1], sizes ? *sizes : size_setting(), paths.size() > 1);
-    return report_check(*source->compilation, paths, given.json);
-}
-
-/// A function of module `m` as its face shows it.
-template <typename Func, typename... Extra>
-void def(py::module_& m, const tarvok::Face& face, Func&& f, const Extra&... extra) {
-    tarvok::host::def(m, face.name, face.params, face.doc, std::forward<Func>(f), extra...);
+    FileNames names{shown_path(paths[0]), paths.size() > 1 ? shown_path(paths[1]) : std::string("data")};
+    return put(cc::check_output(*source->compilation, names, paths.size() > 1, given.json));
 }
 
 /// `TVLCompiler`, whose one method compiles a model text with its data text.
@@ -260,13 +216,13 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
 
     add_compiler_class(m);
 
-    def(m, kSizeLimitsFace, [] {
+    tarvok::host::def(m, kSizeLimitsFace, [] {
         SizeLimits l = size_setting();
         auto shown = [](uint64_t n) -> py::object {
             return n == UINT64_MAX ? py::object(py::none()) : py::object(py::int_(n));
         };
         return py::make_tuple(shown(l.max_columns), shown(l.max_rows), shown(l.max_nonzeros));
     });
-    def(m, kDiagnosticCodes, [] { return host_objects(tree::diagnostic_code_tree()); });
-    def(m, kCheckMain, &main_entry, py::arg("argv") = py::none());
+    tarvok::host::def(m, kDiagnosticCodes, [] { return host_objects(tree::diagnostic_code_tree()); });
+    tarvok::host::def(m, kCheckMain, &main_entry, py::arg("argv") = py::none());
 }

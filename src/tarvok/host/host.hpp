@@ -9,6 +9,7 @@
 #pragma once
 
 #include "common/files.hpp"
+#include "common/function_face.hpp"
 #include "common/interrupt.hpp"
 
 #include <pybind11/pybind11.h>
@@ -487,6 +488,22 @@ inline py::object unified_diff(py::handle before, py::handle after, py::handle n
                                                        : py::str(text + py::str("\n\\ No newline at end of file\n")));
     }
     return py::str("").attr("join")(out);
+}
+
+}  // namespace tarvok::host
+
+namespace tarvok::host {
+
+/// A function of module `m` as its face shows it (see def above).
+template <typename Func, typename... Extra>
+void def(py::module_& m, const Face& face, Func&& f, const Extra&... extra) {
+    def(m, face.name, face.params, face.doc, std::forward<Func>(f), extra...);
+}
+
+/// A method of class `cls` as its face shows it (see add_method above).
+template <typename Func, typename... Extra>
+void add_method(py::object& cls, const Face& face, Func&& impl, const Extra&... extra) {
+    add_method(cls, face.name, face.params, face.doc, std::forward<Func>(impl), extra...);
 }
 
 }  // namespace tarvok::host

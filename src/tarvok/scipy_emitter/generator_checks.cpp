@@ -3,6 +3,8 @@
 #include "scipy_emitter/script.hpp"
 
 #include <algorithm>
+#include <stdexcept>
+#include <string>
 
 namespace tarvok::scipy_emitter {
 
@@ -62,6 +64,24 @@ SparseRows rows_of_dense(const double* cells, std::size_t rows, std::size_t colu
     for (std::size_t i = 0; i < rows; ++i) {
         for (std::size_t j = 0; j < columns; ++j)
             if (double v = cells[i * columns + j]; v != 0) row.emplace_back(static_cast<int32_t>(j), v);
+        m.add_row(row);
+    }
+    return m;
+}
+
+SparseRows rows_of_csr(std::span<const int64_t> starts, std::span<const int64_t> indices, std::span<const double> data,
+                       std::size_t rows) {
+    auto at = [](auto array, int64_t k) {
+        if (k < 0 || static_cast<std::size_t>(k) >= array.size())
+            throw std::out_of_range("index " + std::to_string(k) + " is out of bounds for axis 0 with size " +
+                                    std::to_string(array.size()));
+        return array[static_cast<std::size_t>(k)];
+    };
+    SparseRows m;
+    std::vector<std::pair<int32_t, double>> row;
+    for (std::size_t i = 0; i < rows; ++i) {
+        for (int64_t k = at(starts, static_cast<int64_t>(i)); k < at(starts, static_cast<int64_t>(i) + 1); ++k)
+            row.emplace_back(static_cast<int32_t>(at(indices, k)), at(data, k));
         m.add_row(row);
     }
     return m;

@@ -7,6 +7,7 @@
 #include "scipy_emitter/standard_form.hpp"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -42,5 +43,9 @@ bool dense_matrix(uint64_t rows, uint64_t columns, uint64_t dense_limit);
 void fill_dense(const SparseRows& m, uint32_t columns, double* cells);
 /// The rows of a dense matrix, without its zeros.
 SparseRows rows_of_dense(const double* cells, std::size_t rows, std::size_t columns);
+/// The first `rows` rows of a matrix in compressed sparse row form; an
+/// index past the end of an array throws std::out_of_range.
+SparseRows rows_of_csr(std::span<const int64_t> starts, std::span<const int64_t> indices, std::span<const double> data,
+                       std::size_t rows);
 
 }  // namespace tarvok::scipy_emitter

@@ -31,7 +31,6 @@ namespace py = pybind11;
 namespace host = tarvok::host;
 using namespace tarvok::scipy_emitter;
 using host::equals;
-using tarvok::Face;
 using tarvok::solver::Program;
 
 namespace {
@@ -60,9 +59,12 @@ py::object get(py::handle mapping, const char* key) {
     return mapping.attr("get")(key);
 }
 
-/// Whether `value` is a text the core's `accepts` takes.
-bool text_accepted(py::handle value, bool (*accepts)(std::string_view)) {
-    return PyUnicode_Check(value.ptr()) && accepts(host::Utf8(value).view());
+/// Raises the error that the instance's `factory` makes of `context` and
+/// `value` unless `value` is a text the core's `accepts` takes.
+void require_translated(py::handle self, py::handle value, bool (*accepts)(std::string_view), const char* factory,
+                        const char* context) {
+    if (PyUnicode_Check(value.ptr()) && accepts(host::Utf8(value).view())) return;
+    raise_object(self.attr(factory)(context, value));
 }
 
 /// The entries of the list at `mapping[key]`, none when it is missing.
@@ -136,9 +138,7 @@ void build_variables(py::object self) {
     for (const tarvok::solver::VariableBlock& b : p->variables) {
         py::object decl = self.attr("find_declaration")(host::text(b.name), "dvar");
         if (decl.is_none()) raise_semantic_error(no_variable_message(b.name));
-        py::object type = get(decl, "value_type");
-        if (!text_accepted(type, translates_value_type))
-            raise_object(self.attr("_unsupported_type_error")("variable", type));
+        require_translated(self, get(decl, "value_type"), translates_value_type, "_unsupported_type_error", "variable");
     }
     uint32_t n = p->columns();
     py::list names(n), bounds(n), integrality(n);
@@ -170,11 +170,8 @@ void build_variables(py::object self) {
 void build_objective(py::object self) {
     std::shared_ptr<const Program> p = program_of(self);
     py::object objective = get(self.attr("ast"), "objective");
-    if (!objective.is_none()) {
-        py::object sense = get(objective, "sense");
-        if (!text_accepted(sense, translates_sense))
-            raise_object(self.attr("_unsupported_type_error")("objective", sense));
-    }
+    if (!objective.is_none())
+        require_translated(self, get(objective, "sense"), translates_sense, "_unsupported_type_error", "objective");
     StandardObjective o = standard_objective(*p);
     py::setattr(self, "c", float_list(o.c));
     py::setattr(self, "objective_offset", py::float_(o.offset));
@@ -200,11 +197,9 @@ py::object matrix_object(SparseRows m, uint32_t columns, uint64_t dense_limit) {
 
 void build_constraints(py::object self) {
     std::shared_ptr<const Program> p = program_of(self);
-    for (py::handle constraint : entries(self.attr("ast"), "constraints")) {
-        py::object op = get(constraint, "operator");
-        if (!text_accepted(op, translates_operator))
-            raise_object(self.attr("_unsupported_operator_error")("constraint", op));
-    }
+    for (py::handle constraint : entries(self.attr("ast"), "constraints"))
+        require_translated(self, get(constraint, "operator"), translates_operator, "_unsupported_operator_error",
+                           "constraint");
     uint64_t dense_limit = self.attr("dense_limit").cast<uint64_t>();
     StandardConstraints s;
     {
@@ -276,15 +271,9 @@ SparseRows rows_of_sparse(py::object value, const char* attribute, size_t column
     using Indices = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
     Indices starts(csr.attr("indptr")), indices(csr.attr("indices"));
     py::array_t<double, py::array::c_style | py::array::forcecast> data(csr.attr("data"));
-    SparseRows m;
-    RowEntries row;
-    size_t rows = shape[0].cast<size_t>();
-    for (size_t i = 0; i < rows; ++i) {
-        for (int64_t k = starts.at(i); k < starts.at(i + 1); ++k)
-            row.emplace_back(static_cast<int32_t>(indices.at(k)), data.at(k));
-        m.add_row(row);
-    }
-    return m;
+    return rows_of_csr({starts.data(), static_cast<size_t>(starts.size())},
+                       {indices.data(), static_cast<size_t>(indices.size())},
+                       {data.data(), static_cast<size_t>(data.size())}, shape[0].cast<size_t>());
 }
 
 SparseRows rows_of_array(py::object value, const char* attribute, size_t columns) {
@@ -461,12 +450,6 @@ py::list write_target(const tarvok::emitter::Emitter& target, py::object program
     return write_files(script, emitted.text, arrays_dict(emitted.arrays));
 }
 
-/// `write_program_script(program, path)`: the script of a Program that is at
-/// hand (one compiled and expanded already), with no compile of its own.
-py::list write_program_script(py::object program, py::object path) {
-    return write_target(*tarvok::emitter::find_target("scipy"), program, path, "write_program_script");
-}
-
 /// `_write_target(target, program, path)`: the script of another target of
 /// the emitter table, as `tarvok emit --to` writes it.
 py::list write_named_target(py::object name, py::object program, py::object path) {
@@ -488,18 +471,6 @@ py::list write_script(py::object model_text, py::object data_text, py::object pa
 
 // ------------------------------------------------------------- the class
 
-/// A method of `cls` as its face shows it.
-template <typename Func, typename... Extra>
-void add(py::object& cls, const Face& face, Func&& f, const Extra&... extra) {
-    host::add_method(cls, face.name, face.params, face.doc, std::forward<Func>(f), extra...);
-}
-
-/// A function of module `m` as its face shows it.
-template <typename Func, typename... Extra>
-void def(py::module_& m, const Face& face, Func&& f, const Extra&... extra) {
-    host::def(m, face.name, face.params, face.doc, std::forward<Func>(f), extra...);
-}
-
 py::object make_generator(py::module_& m) {
     py::object base = host::import_sibling(m, "scipy_emitter_base").attr("SciPyCodeGeneratorBase");
     py::dict ns;
@@ -513,12 +484,13 @@ py::object make_generator(py::module_& m) {
     py::object type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type));
     py::object cls = type("SciPyCodeGenerator", py::make_tuple(base), ns);
 
-    add(cls, kLoadProgram, &load_program);
-    add(cls, kBuildVariables, &build_variables);
-    add(cls, kBuildObjective, &build_objective);
-    add(cls, kBuildConstraints, &build_constraints);
-    add(cls, kGenerateCode, &generate_code);
-    add(cls, kWrite, &write, py::arg("path"));
+    host::add_method(cls, kLoadProgram, &load_program);
+    for (auto [face, step] : {std::pair{kBuildVariables, &build_variables},
+                              {kBuildObjective, &build_objective},
+                              {kBuildConstraints, &build_constraints}})
+        host::add_method(cls, face, step);
+    host::add_method(cls, kGenerateCode, &generate_code);
+    host::add_method(cls, kWrite, &write, py::arg("path"));
     return cls;
 }
 
@@ -531,7 +503,13 @@ PYBIND11_MODULE(scipy_emitter, m, py::mod_gil_not_used()) {
     host::hold_module(m);
     m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
     m.attr("SciPyCodeGenerator") = make_generator(m);
-    def(m, kWriteProgramScript, &write_program_script, py::arg("program"), py::arg("path"));
-    def(m, kWriteTarget, &write_named_target, py::arg("target"), py::arg("program"), py::arg("path"));
-    def(m, kWriteScript, &write_script, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
+    // The script of a Program that is at hand (compiled and expanded already), with no compile of its own.
+    host::def(
+        m, kWriteProgramScript,
+        [](py::object program, py::object path) {
+            return write_target(*tarvok::emitter::find_target("scipy"), program, path, "write_program_script");
+        },
+        py::arg("program"), py::arg("path"));
+    host::def(m, kWriteTarget, &write_named_target, py::arg("target"), py::arg("program"), py::arg("path"));
+    host::def(m, kWriteScript, &write_script, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
 }

@@ -89,11 +89,25 @@ inline constexpr Face kTupleKey{
     "A name bound in `env` contributes its value, an unbound name itself; numbers and\n"
     "strings contribute their value, nested tuple literals their own key; anything else\n"
     "is taken unchanged. `env` is only read."};
-inline constexpr Face kUnsupportedTypeError{
-    "_unsupported_type_error", "context, value",
-    "Return (not raise) a SemanticError for a value kind the generator cannot translate."};
-inline constexpr Face kUnsupportedOperatorError{
-    "_unsupported_operator_error", "context, op",
-    "Return (not raise) a SemanticError for an operator the generator cannot translate."};
+/// The staticmethods that return (not raise) a SemanticError for what a
+/// generator cannot translate: "Unsupported {context}{between}{value}{after}".
+struct ErrorFactory {
+    Face face;
+    const char* value;  ///< the second parameter's name
+    const char* between;
+    const char* after;
+};
+inline constexpr ErrorFactory kErrorFactories[] = {
+    {{"_unsupported_type_error", "context, value",
+      "Return (not raise) a SemanticError for a value kind the generator cannot translate."},
+     "value",
+     " type: ",
+     ""},
+    {{"_unsupported_operator_error", "context, op",
+      "Return (not raise) a SemanticError for an operator the generator cannot translate."},
+     "op",
+     " operator: '",
+     "'"},
+};
 
 }  // namespace tarvok::scipy_emitter::base

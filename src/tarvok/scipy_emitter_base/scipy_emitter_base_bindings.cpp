@@ -48,16 +48,18 @@ bool contains(py::handle container, py::handle key) {
     return found != 0;
 }
 
-/// Shared declaration test: the name first, the kind only when one is asked
-/// for and the name matched.
-bool declaration_matches(py::handle decl, py::handle name, py::handle decl_type) {
-    if (!equals(decl.attr("get")("name"), name)) return false;
-    return decl_type.is_none() || equals(decl.attr("get")("type"), decl_type);
-}
-
-/// The compiled model's declaration list as an iterator (`ast.get("declarations", [])`).
-py::iterator declarations_of(py::handle self) {
-    return py::iter(self.attr("ast").attr("get")("declarations", py::list()));
+/// The declarations of the compiled model (`ast.get("declarations", [])`)
+/// named `name` and, when one is asked for, of kind `decl_type` (tested only
+/// once the name matched); only the first when `first`.
+py::list matching_declarations(py::handle self, py::handle name, py::handle decl_type, bool first) {
+    py::list found;
+    for (py::handle decl : py::iter(self.attr("ast").attr("get")("declarations", py::list()))) {
+        if (!equals(decl.attr("get")("name"), name)) continue;
+        if (!decl_type.is_none() && !equals(decl.attr("get")("type"), decl_type)) continue;
+        found.append(decl);
+        if (first) break;
+    }
+    return found;
 }
 
 /// The base class's own index normalisation; nested entries never reach a
@@ -86,11 +88,6 @@ py::object key_contribution(py::handle self, py::handle element, py::handle env)
     return same;
 }
 
-/// Builds `SemanticError(message)` with the class the module holds now.
-py::object semantic_error(py::handle module, const py::object& message) {
-    return module.attr("SemanticError")(message);
-}
-
 /// Adds `impl` as a staticmethod of `cls`.
 template <typename Func, typename... Extra>
 void add_static(py::object& cls, const Face& face, Func&& impl, const Extra&... extra) {
@@ -98,12 +95,6 @@ void add_static(py::object& cls, const Face& face, Func&& impl, const Extra&... 
     py::cpp_function target(std::forward<Func>(impl), py::name(face.name), extra..., full.c_str());
     py::setattr(cls, face.name,
                 py::staticmethod(host::host_function(py::handle(), cls.attr("__module__"), face.name, full, target)));
-}
-
-/// Adds `impl` as a method of `cls`.
-template <typename Func, typename... Extra>
-void add(py::object& cls, const Face& face, Func&& impl, const Extra&... extra) {
-    add_method(cls, face.name, face.params, face.doc, std::forward<Func>(impl), extra...);
 }
 
 [[noreturn]] void not_implemented(const char* operation) {
@@ -228,9 +219,9 @@ py::object make_generator_base(py::module_& m) {
 
 /// The line buffer and the build steps concrete generators define.
 void add_line_methods(py::object& cls) {
-    add(cls, face::kIndent,
-        [](py::object self) -> py::object { return py::str(kIndentUnit) * self.attr("indent_level"); });
-    add(
+    add_method(cls, face::kIndent,
+               [](py::object self) -> py::object { return py::str(kIndentUnit) * self.attr("indent_level"); });
+    add_method(
         cls, face::kAddCodeLine,
         [](py::object self, py::object line) {
             py::object append = self.attr("scipy_code_lines").attr("append");
@@ -240,33 +231,27 @@ void add_line_methods(py::object& cls) {
         py::arg("line"));
     for (const Face& abstract : face::kAbstract) {
         const char* name = abstract.name;
-        add(cls, abstract, [name](py::object) -> py::object { not_implemented(name); });
+        add_method(cls, abstract, [name](py::object) -> py::object { not_implemented(name); });
     }
 }
 
 /// Finding the compiled model's declarations, also under their private spellings.
 void add_declaration_methods(py::object& cls) {
-    add(
+    add_method(
         cls, face::kFindDeclaration,
         [](py::object self, py::object name, py::object decl_type) -> py::object {
-            for (py::handle decl : declarations_of(self)) {
-                if (declaration_matches(decl, name, decl_type)) return py::reinterpret_borrow<py::object>(decl);
-            }
-            return py::none();
+            py::list found = matching_declarations(self, name, decl_type, true);
+            return found.empty() ? py::none() : py::object(found[0]);
         },
         py::arg("name"), py::arg("decl_type") = py::none());
-    add(
+    add_method(
         cls, face::kFindDeclarations,
         [](py::object self, py::object name, py::object decl_type) {
-            py::list found;
-            for (py::handle decl : declarations_of(self)) {
-                if (declaration_matches(decl, name, decl_type)) found.append(decl);
-            }
-            return found;
+            return matching_declarations(self, name, decl_type, false);
         },
         py::arg("name"), py::arg("decl_type") = py::none());
     for (const auto& [alias, target] : face::kAliases) {
-        add(
+        add_method(
             cls, alias,
             [target](py::object self, py::object name, py::object decl_type) {
                 return self.attr(target)(name, decl_type);
@@ -279,10 +264,10 @@ void add_declaration_methods(py::object& cls) {
 void add_index_methods(py::object& cls) {
     add_static(
         cls, face::kNormalizeIndex, [](py::object idx) { return normalize_index(idx); }, py::arg("idx"));
-    add(
+    add_method(
         cls, face::kPrivateNormalizeIndex,
         [](py::object self, py::object idx) { return self.attr("normalize_index")(idx); }, py::arg("idx"));
-    add(
+    add_method(
         cls, face::kTupleKey,
         [](py::object self, py::object elements, py::object env) {
             if (env.is_none()) env = py::dict();
@@ -298,20 +283,16 @@ void add_index_methods(py::object& cls) {
 /// the SemanticError the module holds when they are made.
 void add_error_factories(py::object& cls, py::module_& m) {
     py::object module = m;
-    add_static(
-        cls, face::kUnsupportedTypeError,
-        [module](py::object context, py::object value) {
-            return semantic_error(module,
-                                  py::str("Unsupported ") + text_form(context) + py::str(" type: ") + text_form(value));
-        },
-        py::arg("context"), py::arg("value"));
-    add_static(
-        cls, face::kUnsupportedOperatorError,
-        [module](py::object context, py::object op) {
-            return semantic_error(module, py::str("Unsupported ") + text_form(context) + py::str(" operator: '") +
-                                              text_form(op) + py::str("'"));
-        },
-        py::arg("context"), py::arg("op"));
+    for (const face::ErrorFactory& f : face::kErrorFactories) {
+        add_static(
+            cls, f.face,
+            [module, f](py::object context, py::object value) {
+                py::str message = py::str("Unsupported ") + text_form(context) + py::str(f.between) + text_form(value) +
+                                  py::str(f.after);
+                return module.attr("SemanticError")(message);
+            },
+            py::arg("context"), py::arg(f.value));
+    }
 }
 
 }  // namespace

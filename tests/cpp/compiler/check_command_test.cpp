@@ -32,3 +32,29 @@ TEST(CheckArguments, RefusalsComeInTheOrderOfTheArguments) {
     EXPECT_EQ(check_ok_line(0), "OK");
     EXPECT_EQ(check_ok_line(1), "OK, 1 warning");
 }
+
+TEST(CheckOutput, RefusalsAndReportsGoWhereTheyBelong) {
+    CheckRefusal refusal = refused_read("m\x1b.mod", "No such file");
+    CheckOutput plain = refusal_output(refusal, false);
+    ASSERT_EQ(plain.writes.size(), 1u);
+    EXPECT_TRUE(plain.writes[0].to_stderr);
+    EXPECT_EQ(plain.writes[0].text, "tarvok check: cannot read m\\x1b.mod: No such file");  // shown, not acted on
+    CheckOutput json = refusal_output(refusal, true);
+    EXPECT_FALSE(json.writes[0].to_stderr);
+    EXPECT_EQ(json.writes[0].text, "{\n  \"error\": \"cannot read m\\u001b.mod: No such file\",\n  \"status\": 2\n}");
+    EXPECT_EQ(json.status, 2);
+
+    auto c = compile("int n = ...;\nint unused = 3;\n", "n = 2;\n");
+    FileNames names{"m.mod", "d.dat"};
+    CheckOutput report = check_output(*c, names, true, false);
+    EXPECT_EQ(report.status, 0);
+    EXPECT_EQ(report.writes.back().text, check_ok_line(c->diagnostics.warnings().size()));
+    auto broken = compile("int n = \"a\\\"\tb\";\n", "");
+    CheckOutput records = check_output(*broken, names, false, true);
+    EXPECT_EQ(records.status, 1);
+    ASSERT_EQ(records.writes.size(), 1u);
+    const std::string& text = records.writes[0].text;
+    EXPECT_EQ(text.substr(0, 8), "[\n  {\n  ");
+    EXPECT_NE(text.find("\n    \"path\": \"m.mod\"\n  }"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"notes\": []"), std::string::npos) << text;
+}

@@ -25,7 +25,7 @@ std::string shown(const Tree& t, NodeId id) {
     };
     switch (n.kind) {
     case Kind::None: return "None";
-    case Kind::Bool: return n.flag ? "True" : "False";
+    case Kind::Bool: return n.flag() ? "True" : "False";
     case Kind::Int: return std::to_string(n.integer);
     case Kind::Real: {
         char buffer[32];
@@ -33,7 +33,7 @@ std::string shown(const Tree& t, NodeId id) {
         return std::string(buffer) + "f";
     }
     case Kind::Text:
-    case Kind::Key: return "'" + std::string(n.text) + "'";
+    case Kind::Key: return "'" + std::string(n.text()) + "'";
     case Kind::List: return children("[", "]", ", ");
     case Kind::Tuple: return children("(", ")", ", ");
     case Kind::Dict: return children("{", "}", ": ");
@@ -46,7 +46,7 @@ std::string shown(const Tree& t, NodeId id) {
 NodeId at(const Tree& t, NodeId id, std::string_view key) {
     const Node& n = t[id];
     for (uint32_t i = 0; i + 1 < n.count; i += 2)
-        if (t.child(n, i).text == key) return t.children[n.first + i + 1];
+        if (t.child(n, i).text() == key) return t.children[n.first + i + 1];
     ADD_FAILURE() << "no " << key << " in " << shown(t, id);
     return id;
 }
@@ -156,4 +156,14 @@ TEST(ModelTree, ChildrenComeBeforeTheirParents) {
         if (n.kind == Kind::List || n.kind == Kind::Tuple || n.kind == Kind::Dict || n.kind == Kind::Range)
             for (uint32_t i = 0; i < n.count; ++i) EXPECT_LT(t.children[n.first + i], id);
     }
+}
+
+TEST(ModelTree, JsonAsTheHostWritesIt) {
+    Builder b;
+    NodeId empty_list = b.list({}), empty_dict = b.dict_of({});
+    b.dict({{"text", b.text("q\"\\\n\t\x01\x7f é")},
+            {"items", b.list({b.integer(-3), b.none(), b.boolean(true), b.real(0.5), empty_list, empty_dict})}});
+    EXPECT_EQ(json_text(b.finish()),
+              "{\n  \"text\": \"q\\\"\\\\\\n\\t\\u0001\x7f é\",\n"
+              "  \"items\": [\n    -3,\n    null,\n    true,\n    0.5,\n    [],\n    {}\n  ]\n}");
 }

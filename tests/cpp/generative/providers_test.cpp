@@ -110,6 +110,25 @@ TEST(Text, SpokenLists) {
     EXPECT_EQ(pv::spoken_list({"a", "b", "c"}, "or"), "a, b or c");
 }
 
+TEST(Table, EveryBackEndValueHasItsEntry) {
+    for (const pv::Provider& p : pv::kProviders) EXPECT_EQ(&pv::provider(p.value), &p);
+    EXPECT_THROW(pv::provider("OpenAI"), std::logic_error);  // values are exact, not aliases
+}
+
+TEST(Table, EveryModuleFunctionHasOneEntryAndEveryListingItsParameters) {
+    std::set<std::string_view> names;
+    for (const pv::Provider& p : pv::kProviders) {
+        for (const auto& f : p.functions) {
+            EXPECT_TRUE(names.insert(f.name).second) << f.name;
+            EXPECT_EQ(&pv::back_end_doc(f.name), &f);
+        }
+    }
+    EXPECT_STREQ(pv::back_end_doc("list_models").params, "llm_provider=None, model_name='gpt-5'");
+    EXPECT_THROW(pv::back_end_doc("list_openai_models"), std::out_of_range);  // defined from the row instead
+    EXPECT_EQ(pv::listing_params(pv::provider("openai")), "prefix='gpt'");
+    EXPECT_EQ(pv::listing_params(pv::provider("ollama")), "prefix=None");
+}
+
 TEST(CreateParams, KeyOrder) {
     using V = std::vector<std::string_view>;
     EXPECT_EQ(pv::create_param_keys(false, false, false), (V{"model", "input", "response_format"}));
@@ -152,6 +171,16 @@ TEST(Stripping, CapturedNamesRemoveAnyParameterWithExactCase) {
     EXPECT_EQ(both.erased, (std::vector<std::string>{"top_p", "seed"}));
 }
 
+TEST(Stripping, RejectedAmongThePresentKeysEachOnceInRemovalOrder) {
+    using S = std::vector<std::string>;
+    // "stop" is both a mentioned fallback key and the captured name: it goes once.
+    EXPECT_EQ(pv::rejected_params({"unsupported parameter: 'stop' (temperature)", "stop", std::nullopt},
+                                  S{"model", "temperature", "stop"}),
+              (S{"stop", "temperature"}));
+    EXPECT_EQ(pv::rejected_params({"...", "top_p", "seed"}, S{"seed", "top_p"}), (S{"top_p", "seed"}));
+    EXPECT_TRUE(pv::rejected_params({"unsupported parameter: 'seed'", "seed", std::nullopt}, S{"model"}).empty());
+}
+
 TEST(Stripping, NothingMatches) {
     KeySet keys({"model", "input", "response_format"});
     EXPECT_FALSE(pv::strip_param_from_error_message({"rate limit exceeded"}, keys));
@@ -177,12 +206,21 @@ TEST(Backoff, AWaitMayBeZeroButATimeoutMustBePositiveAndBothFinite) {
 TEST(Outages, ServerErrorsTimeoutsAndDroppedConnectionsAreOutages) {
     for (long long status : {500, 502, 503, 504, 408, 429}) EXPECT_TRUE(pv::is_outage_status(status)) << status;
     for (long long status : {400, 401, 403, 404, 422}) EXPECT_FALSE(pv::is_outage_status(status)) << status;
-    std::vector<std::string> refused{"AuthenticationError", "APIStatusError", "Exception"};
-    std::vector<std::string> dropped{"APIConnectionError", "APIError", "Exception"};
-    std::vector<std::string> slow{"ReadTimeout", "TimeoutException", "TransportError"};
+    std::vector<pv::ErrorKind> refused{{"AuthenticationError", "openai"}, {"APIStatusError", "openai"}};
+    std::vector<pv::ErrorKind> dropped{{"APIConnectionError", "openai"}, {"Exception", "builtins"}};
+    std::vector<pv::ErrorKind> slow{{"ReadTimeout", "httpx"}, {"TimeoutException", "httpx"}};
     EXPECT_FALSE(pv::is_outage_kind(refused));
     EXPECT_TRUE(pv::is_outage_kind(dropped));
     EXPECT_TRUE(pv::is_outage_kind(slow));
+}
+
+TEST(Outages, OnlyTheModelsValidationErrorMeansAMalformedReply) {
+    std::vector<pv::ErrorKind> pydantic{{"ValidationError", "pydantic_core._pydantic_core"},
+                                        {"ValueError", "builtins"}};
+    std::vector<pv::ErrorKind> other{{"ValidationError", "jsonschema.exceptions"}, {"ValueError", "builtins"}};
+    EXPECT_TRUE(pv::is_malformed_reply_kind(pydantic));
+    EXPECT_FALSE(pv::is_malformed_reply_kind(other));
+    EXPECT_FALSE(pv::is_malformed_reply_kind(std::vector<pv::ErrorKind>{{"KeyError", "builtins"}}));
 }
 
 TEST(ProviderTexts, HelpAndListingFiltersComeFromTheTable) {

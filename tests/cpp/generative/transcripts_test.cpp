@@ -1,5 +1,7 @@
 #include "generative/providers/transcripts.hpp"
 
+#include "scratch_folder.hpp"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -75,6 +77,25 @@ TEST(Transcripts, TheBookIsReadAgainOnlyWhenItsFilesChanged) {
     EXPECT_EQ(reads, 1);
     EXPECT_NE(cache.get("a\t2", read), first);
     EXPECT_EQ(reads, 2);
+}
+
+using TranscriptFolder = tarvok::testing::ScratchFolder;
+
+TEST_F(TranscriptFolder, AFileIsItselfAndAFolderItsVisibleTranscriptsInNameOrder) {
+    auto first = write("b/2.jsonl", "{}"), second = write("b/sub/1.jsonl", "{}"), third = write("c.jsonl", "{}");
+    write("a.json", "{}");
+    write(".hidden.jsonl", "{}");
+    write(".cache/3.jsonl", "{}");
+    EXPECT_EQ(pv::transcript_files(root_), (std::vector<std::filesystem::path>{first, second, third}));
+    EXPECT_EQ(pv::transcript_files(third), (std::vector<std::filesystem::path>{third}));
+    EXPECT_FALSE(pv::transcript_files(root_ / "nowhere"));
+
+    // The signature changes with a file's content, and marks a file gone meanwhile.
+    std::string before = pv::files_signature({first, third});
+    write("c.jsonl", "{} ");
+    EXPECT_NE(pv::files_signature({first, third}), before);
+    std::filesystem::remove(third);
+    EXPECT_NE(pv::files_signature({first, third}).find("c.jsonl\t?"), std::string::npos);
 }
 
 }  // namespace

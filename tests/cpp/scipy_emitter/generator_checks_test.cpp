@@ -30,6 +30,16 @@ TEST(GeneratorChecks, DenseAndSparseFormsAgree) {
     fill_dense(m, 3, back);
     EXPECT_TRUE(std::equal(std::begin(cells), std::end(cells), std::begin(back)));
 
+    // The same matrix in compressed rows, with a repeated column summed and a stored zero left out.
+    const int64_t starts[] = {0, 2, 3, 5}, indices[] = {1, 1, 0, 2, 0}, overrun[] = {0, 9};
+    const double data[] = {1, 1, 0, 3.5, -1};
+    SparseRows c = rows_of_csr(starts, indices, data, 3);
+    EXPECT_EQ(c.starts, m.starts);
+    EXPECT_EQ(c.columns, (std::vector<int32_t>{1, 0, 2}));
+    EXPECT_EQ(c.values, (std::vector<double>{2, -1, 3.5}));
+    EXPECT_THROW(rows_of_csr(overrun, indices, data, 1), std::out_of_range);  // past the end of indices
+    EXPECT_THROW(rows_of_csr(starts, indices, data, 4), std::out_of_range);   // more rows than starts
+
     EXPECT_TRUE(dense_matrix(1000, 1000, 1'000'000));
     EXPECT_FALSE(dense_matrix(1001, 1000, 1'000'000));
     EXPECT_TRUE(dense_matrix(0, 5, 0));  // no rows: still the (0, columns) array

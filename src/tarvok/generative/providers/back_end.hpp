@@ -11,6 +11,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 namespace tarvok::generative::bind {
 
@@ -35,8 +37,7 @@ struct BackEnd {
 /// back-end file calls it once, while the module's shared object loads.
 bool register_back_end(std::string_view value, BackEnd back_end);
 
-/// The table entry whose value is `value` (it must exist).
-const pv::Provider& provider(std::string_view value);
+using pv::provider;
 
 // Helpers shared by the back-ends.
 
@@ -107,9 +108,24 @@ py::object load_library(const pv::Provider& provider, Import import) {
     }
 }
 
-/// Appends `text or ""` of an object that has a `text` attribute; false when it has none.
-bool append_text_of(py::handle obj, py::list& chunks);
+/// The reply text of a reply object, read where `shape` says; "" when it holds none.
+py::object reply_text(py::handle reply, const pv::ReplyShape& shape);
 
-inline py::object join(const py::list& chunks) { return py::str("").attr("join")(chunks); }
+/// Reports the token counts of a reply object, read where `shape` says.
+void report_usage_of(py::handle reply, const pv::ReplyShape& shape);
+
+/// The classes of an error (its own and its bases) as the error tables name them.
+std::vector<pv::ErrorKind> kinds_of(py::handle error);
+
+/// Refuses arguments of a prompt of the wrong kind, naming the function `fn`.
+void check_prompt_args(const char* fn, py::handle model_name, py::handle input_text, py::handle max_tokens,
+                       py::handle temperature, py::handle stop);
+
+/// host::def with the parameter list and docstring of `name` from the back-ends' table.
+template <typename Func, typename... Extra>
+void def_back_end(py::module_& m, const char* name, Func&& f, const Extra&... extra) {
+    const FunctionDoc& entry = pv::back_end_doc(name);
+    host::def(m, name, entry.params, entry.doc, std::forward<Func>(f), extra...);
+}
 
 }  // namespace tarvok::generative::bind

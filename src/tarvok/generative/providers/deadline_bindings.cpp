@@ -80,10 +80,7 @@ py::object deadline_hooks(py::object timeout) {
         py::object previous = extensions.attr("get")("trace");
         extensions[py::str("trace")] = tracer(watch, previous);
     });
-    py::dict hooks;
-    hooks["request"] = py::make_tuple(on_request);
-    hooks["response"] = py::tuple();
-    return hooks;
+    return py::dict(py::arg("request") = py::make_tuple(on_request), py::arg("response") = py::tuple());
 }
 
 }  // namespace tarvok::generative::bind

@@ -18,17 +18,11 @@ py::object successor_client(const py::module_& genai, const py::object& key) {
     py::object timeout = request_timeout();
     if (!timeout.is_none()) {
         http_options["timeout"] = py::int_(pv::timeout_milliseconds(timeout.cast<double>()));
+        // For the library's HTTP client: the hooks that bound each request as a whole.
+        http_options["client_args"] = py::dict(py::arg("event_hooks") = deadline_hooks(timeout));
     }
-    if (optional_attr(genai.attr("types"), "HttpRetryOptions")) {
-        py::dict one_attempt;
-        one_attempt["attempts"] = 1;
-        http_options["retry_options"] = one_attempt;
-    }
-    if (!timeout.is_none()) {
-        py::dict client_args;  // for the library's HTTP client: the hooks that bound each request as a whole
-        client_args["event_hooks"] = deadline_hooks(timeout);
-        http_options["client_args"] = client_args;
-    }
+    if (optional_attr(genai.attr("types"), "HttpRetryOptions"))
+        http_options["retry_options"] = py::dict(py::arg("attempts") = 1);
     return genai.attr("Client")(py::arg("api_key") = key, py::arg("http_options") = http_options);
 }
 
@@ -60,27 +54,6 @@ py::dict request_options() {
     py::object timeout = request_timeout();
     if (!timeout.is_none()) options["timeout"] = timeout;
     return options;
-}
-
-/// The reply of a Gemini response: its `text`, else the texts of the parts
-/// of every candidate, else "".
-py::object gemini_text(py::handle response) {
-    py::object text = attr_or_none(response, "text");
-    if (!host::truthy(text)) {
-        py::object candidates = attr_or_none(response, "candidates");
-        if (host::truthy(candidates)) {
-            py::list pieces;
-            for (py::handle candidate : candidates) {
-                py::object content = attr_or_none(candidate, "content");
-                if (!host::truthy(content)) continue;
-                auto parts = optional_attr(content, "parts");
-                if (!parts) continue;
-                for (py::handle part : *parts) append_text_of(part, pieces);
-            }
-            text = join(pieces);
-        }
-    }
-    return host::truthy(text) ? text : py::str("");
 }
 
 /// Whether a listed model can generate content. `google.generativeai`
@@ -139,19 +112,11 @@ py::object generate(const pv::Provider& google, const Request& r) {
         }
     }
     notify(r.progress, pv::reply_received(label));
-    py::object usage = attr_or_none(response, "usage_metadata");
-    report_usage(attr_or_none(usage, "prompt_token_count"), attr_or_none(usage, "candidates_token_count"));
-    return gemini_text(response);
+    report_usage_of(response, pv::kGeminiReply);
+    return reply_text(response, pv::kGeminiReply);
 }
 
-void define_functions(py::module_& m, const pv::Provider&) {
-    using host::def;
-    def(m, "_google_client", "",
-        "Load google.generativeai and configure it from GEMINI_API_KEY.\n\n"
-        "When only its successor google.genai is installed, returns a google.genai Client made with\n"
-        "that key instead. Either way requests get REQUEST_TIMEOUT and no retries of the library's own.",
-        &google_client);
-}
+void define_functions(py::module_& m, const pv::Provider&) { def_back_end(m, "_google_client", &google_client); }
 
 [[maybe_unused]] const bool registered = register_back_end("google", {&generate, &model_names, &define_functions});
 

@@ -58,16 +58,6 @@ class OllamaFunction {
     py::object function_;
 };
 
-/// Whether `error` is the data validation error of the library's models
-/// (pydantic's ValidationError), raised for a reply of the wrong shape.
-bool is_validation_error(py::handle error) {
-    for (py::handle kind : py::type::handle_of(error).attr("__mro__")) {
-        if (host::str_of(kind.attr("__name__")) != "ValidationError") continue;
-        if (host::str_of(kind.attr("__module__")).rfind("pydantic", 0) == 0) return true;
-    }
-    return false;
-}
-
 py::object ollama_generate_text(py::object model_name, py::object prompt, py::object num_predict) {
     const char* fn = "_ollama_generate_text";
     host::require(model_name, fn, "model_name", Kind::Str);
@@ -84,7 +74,7 @@ py::object ollama_generate_text(py::object model_name, py::object prompt, py::ob
     } catch (py::error_already_set& e) {
         // A reply whose "response" is no text fails inside the library, whose
         // models check the reply's shape: it is a reply that cannot be read.
-        if (!is_validation_error(e.value())) throw;
+        if (!pv::is_malformed_reply_kind(kinds_of(e.value()))) throw;
         host::raise_from(e, PyExc_RuntimeError, pv::unreadable_reply(provider("ollama").label, server_text(e.value())));
     }
     try {
@@ -127,12 +117,8 @@ py::object generate(const pv::Provider& ollama, const Request& r) {
 }
 
 void define_functions(py::module_& m, const pv::Provider&) {
-    using host::def;
-    def(m, "_ollama_generate_text", "model_name, prompt, num_predict=None",
-        "Generate a reply with a local Ollama server.\n\n"
-        "The request is one attempt of at most REQUEST_TIMEOUT seconds (no limit when that is None).",
-        &ollama_generate_text, py::arg("model_name"), py::arg("prompt"),
-        py::arg("num_predict") = m.attr("MAX_OUTPUT_TOKENS"));
+    def_back_end(m, "_ollama_generate_text", &ollama_generate_text, py::arg("model_name"), py::arg("prompt"),
+                 py::arg("num_predict") = m.attr("MAX_OUTPUT_TOKENS"));
 }
 
 [[maybe_unused]] const bool registered = register_back_end("ollama", {&generate, &model_tags, &define_functions});

@@ -5,29 +5,13 @@
 #include "generative/providers/retry.hpp"
 
 #include <algorithm>
-#include <cmath>
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace tarvok::generative::bind {
 
 namespace {
-
-/// The working request parameters seen by the stripping step.
-class DictKeys : public pv::ParamKeys {
-  public:
-    explicit DictKeys(py::dict& params) : params_(params) {}
-    bool contains(std::string_view key) override {
-        int result = PyDict_Contains(params_.ptr(), host::text(key).ptr());
-        if (result < 0) throw py::error_already_set();
-        return result == 1;
-    }
-    void erase(std::string_view key) override {
-        if (PyDict_DelItem(params_.ptr(), host::text(key).ptr()) < 0) throw py::error_already_set();
-    }
-
-  private:
-    py::dict& params_;
-};
 
 /// Group 1 of the host's case-insensitive search for `pattern` in `message`.
 std::optional<host::Utf8> search(py::module_& re, std::string_view pattern, py::handle message) {
@@ -45,8 +29,15 @@ bool strip_rejected(py::handle message, py::dict& working) {
     auto not_supported = search(re, pv::kParameterNotSupported, message);
     pv::RejectionText text{lowered.view(), unsupported ? std::optional(unsupported->view()) : std::nullopt,
                            not_supported ? std::optional(not_supported->view()) : std::nullopt};
-    DictKeys keys(working);
-    return pv::strip_param_from_error_message(text, keys);
+    std::vector<std::string> present;
+    for (auto [key, value] : working) {
+        if (PyUnicode_Check(key.ptr())) present.emplace_back(host::Utf8(key).view());
+    }
+    std::vector<std::string> rejected = pv::rejected_params(text, present);
+    for (const std::string& key : rejected) {
+        if (PyDict_DelItem(working.ptr(), host::text(key).ptr()) < 0) throw py::error_already_set();
+    }
+    return !rejected.empty();
 }
 
 /// Drops the keys that `client.responses.create` does not declare, unless it
@@ -61,14 +52,10 @@ void filter_by_signature(py::handle client, py::dict& working) {
         for (py::handle parameter : parameters.attr("values")()) {
             if (host::equals(parameter.attr("kind"), var_keyword)) return;
         }
-        py::object allowed = py::reinterpret_steal<py::object>(PySet_New(parameters.ptr()));
-        if (!allowed || PySet_Discard(allowed.ptr(), py::str("self").ptr()) < 0) throw py::error_already_set();
-        py::list snapshot = py::reinterpret_steal<py::list>(PySequence_List(working.ptr()));
-        if (!snapshot) throw py::error_already_set();
-        for (py::handle key : snapshot) {
-            int known = PySet_Contains(allowed.ptr(), key.ptr());
-            if (known < 0) throw py::error_already_set();
-            if (known == 0 && PyDict_DelItem(working.ptr(), key.ptr()) < 0) throw py::error_already_set();
+        py::set allowed(parameters);
+        allowed.attr("discard")("self");
+        for (py::handle key : py::list(working)) {
+            if (!allowed.contains(key)) working.attr("pop")(key);
         }
     } catch (py::error_already_set& e) {
         rethrow_unless_ordinary(e);
@@ -88,9 +75,7 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
                                       argument + "a finite, non-negative number, not ");
     const pv::RetryPolicy policy{provider("openai").label, host::saturated(retries), host::str_of(retries), backoff};
 
-    py::dict working =
-        py::reinterpret_steal<py::dict>(PyObject_CallOneArg((PyObject*)&PyDict_Type, create_params.ptr()));
-    if (!working) throw py::error_already_set();
+    py::dict working = py::reinterpret_borrow<py::object>((PyObject*)&PyDict_Type)(create_params);
     filter_by_signature(client, working);
 
     py::object response, last_error = py::none();
@@ -98,11 +83,7 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
     auto send = [&]() -> std::optional<std::string> {
         BoundedCall call;  // each attempt is one request of at most REQUEST_TIMEOUT
         try {
-            py::object create = client.attr("responses").attr("create");
-            py::object kwargs = py::reinterpret_steal<py::object>(PyDict_Copy(working.ptr()));
-            if (!kwargs) throw py::error_already_set();
-            response = py::reinterpret_steal<py::object>(PyObject_Call(create.ptr(), py::tuple().ptr(), kwargs.ptr()));
-            if (!response) throw py::error_already_set();
+            response = client.attr("responses").attr("create")(**working);
             return std::nullopt;
         } catch (py::error_already_set& e) {
             rethrow_unless_ordinary(e);
@@ -126,49 +107,6 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
     throw py::error_already_set();
 }
 
-py::object coalesce_response_text(py::object resp) {
-    py::object output_text = attr_or_none(resp, "output_text");
-    if (host::truthy(output_text)) return output_text;
-
-    try {
-        py::list chunks;
-        py::object items = attr_or_none(resp, "output");
-        if (host::truthy(items)) {
-            for (py::handle item : items) {
-                py::object content = attr_or_none(item, "content");
-                if (content.is_none()) {
-                    append_text_of(item, chunks);
-                    continue;
-                }
-                for (py::handle block : content) {
-                    if (append_text_of(block, chunks)) continue;
-                    if (is_mapping(block)) {
-                        py::object text = block.attr("get")("text");
-                        if (PyUnicode_Check(text.ptr())) chunks.append(text);
-                    }
-                }
-            }
-        }
-        if (!chunks.empty()) return join(chunks);
-    } catch (py::error_already_set& e) {
-        rethrow_unless_ordinary(e);
-    }
-
-    try {
-        auto first_of = [](py::handle obj, const char* name) -> py::object {
-            py::object seq = optional_attr(obj, name).value_or(py::list());
-            PyObject* item = PySequence_GetItem(seq.ptr(), 0);
-            if (item == nullptr) throw py::error_already_set();
-            return py::reinterpret_steal<py::object>(item);
-        };
-        py::object block = first_of(first_of(resp, "output"), "content");
-        if (auto text = optional_attr(block, "text")) return host::truthy(*text) ? *text : py::str("");
-    } catch (py::error_already_set& e) {
-        rethrow_unless_ordinary(e);
-    }
-    return py::str("");
-}
-
 py::object openai_client() {
     const pv::Provider& openai = provider("openai");
     py::object OpenAI = load_library(openai, [] { return import_from("openai", "OpenAI"); });
@@ -187,12 +125,7 @@ py::object openai_client() {
 
 py::object build_create_params(py::object model_name, py::object input_text, py::object max_tokens,
                                py::object temperature, py::object stop) {
-    const char* fn = "_build_create_params";
-    host::require(model_name, fn, "model_name", Kind::Str);
-    host::require(input_text, fn, "input_text", Kind::Str);
-    host::require(max_tokens, fn, "max_tokens", Kind::Int, true);
-    host::require(temperature, fn, "temperature", Kind::Float, true);
-    host::require(stop, fn, "stop", Kind::List, true);
+    check_prompt_args("_build_create_params", model_name, input_text, max_tokens, temperature, stop);
     const bool has_stop = !stop.is_none() && PyList_GET_SIZE(stop.ptr()) > 0;
     const std::pair<std::string_view, py::object> values[] = {{"model", model_name},
                                                               {"input", input_text},
@@ -212,13 +145,8 @@ py::object model_ids(const pv::Provider& openai) {
     py::object client = attr("_openai_client")();
     py::object result = listing_request(openai, [&] { return client.attr("models").attr("list")(); });
     py::object data = attr_or_none(result, "data");
-    py::list entries;
-    if (PyList_Check(data.ptr())) {
-        entries = py::reinterpret_borrow<py::list>(data);
-    } else if (!result.is_none()) {
-        entries = py::reinterpret_steal<py::list>(PySequence_List(result.ptr()));
-        if (!entries) throw py::error_already_set();
-    }
+    // The page's entries, else those the result itself yields.
+    py::list entries = PyList_Check(data.ptr()) ? py::list(data) : result.is_none() ? py::list() : py::list(result);
     py::list ids;
     for (py::handle entry : entries) {
         py::object id = attr_or_none(entry, "id");
@@ -237,8 +165,7 @@ py::object generate(const pv::Provider& openai, const Request& r) {
     notify(r.progress, pv::request_started(label, r.model));
     py::object response = attr("_call_openai_with_retry")(client, params, py::arg("progress") = r.progress);
     notify(r.progress, pv::reply_received(label));
-    py::object usage = attr_or_none(response, "usage");
-    report_usage(attr_or_none(usage, "input_tokens"), attr_or_none(usage, "output_tokens"));
+    report_usage_of(response, pv::kResponsesReply);
     py::object text = attr("_coalesce_response_text")(response);
     if (!host::truthy(text)) {
         host::raise(PyExc_RuntimeError, pv::empty_reply(label, server_text(response)));
@@ -247,24 +174,16 @@ py::object generate(const pv::Provider& openai, const Request& r) {
 }
 
 void define_functions(py::module_& m, const pv::Provider&) {
-    using host::def;
-    py::object max_tokens = m.attr("MAX_OUTPUT_TOKENS");
     py::object none = py::none();
-    def(m, "_openai_client", "",
-        "Create an OpenAI client from OPENAI_API_KEY.\n\n"
-        "Its timeout is REQUEST_TIMEOUT (the library's own when that is None) and its own retries\n"
-        "are off: the retry loop of _call_openai_with_retry is the only one.",
-        &openai_client);
-    def(m, "_build_create_params", "model_name, input_text, max_tokens=None, temperature=None, stop=None",
-        "Build the parameters of one Responses request.", &build_create_params, py::arg("model_name"),
-        py::arg("input_text"), py::arg("max_tokens") = max_tokens, py::arg("temperature") = none,
-        py::arg("stop") = none);
-    def(m, "_call_openai_with_retry", "client, create_params, retries=3, backoff_sec=1.5, progress=None",
-        "Send a Responses request with back-off and removal of unsupported parameters.", &call_openai_with_retry,
-        py::arg("client"), py::arg("create_params"), py::arg("retries") = 3, py::arg("backoff_sec") = 1.5,
-        py::arg("progress") = none);
-    def(m, "_coalesce_response_text", "resp", "Extract the reply text from any shape of Responses result.",
-        &coalesce_response_text, py::arg("resp"));
+    def_back_end(m, "_openai_client", &openai_client);
+    def_back_end(m, "_build_create_params", &build_create_params, py::arg("model_name"), py::arg("input_text"),
+                 py::arg("max_tokens") = m.attr("MAX_OUTPUT_TOKENS"), py::arg("temperature") = none,
+                 py::arg("stop") = none);
+    def_back_end(m, "_call_openai_with_retry", &call_openai_with_retry, py::arg("client"), py::arg("create_params"),
+                 py::arg("retries") = 3, py::arg("backoff_sec") = 1.5, py::arg("progress") = none);
+    def_back_end(
+        m, "_coalesce_response_text", [](py::object resp) { return reply_text(resp, pv::kResponsesReply); },
+        py::arg("resp"));
 }
 
 [[maybe_unused]] const bool registered = register_back_end("openai", {&generate, &model_ids, &define_functions});

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <stdexcept>
 
 namespace tarvok::generative::providers {
 
@@ -9,6 +10,47 @@ bool ModelRule::matches(std::string_view model_name) const {
     return std::any_of(prefixes.begin(), prefixes.end(), [&](auto p) { return model_name.starts_with(p); }) ||
            std::any_of(fragments.begin(), fragments.end(),
                        [&](auto f) { return model_name.find(f) != std::string_view::npos; });
+}
+
+const Provider& provider(std::string_view value, std::span<const Provider> providers) {
+    for (const Provider& p : providers) {
+        if (p.value == value) return p;
+    }
+    throw std::logic_error("no provider table entry for back-end '" + std::string(value) + "'");
+}
+
+namespace {
+
+/// The functions of the dispatch, which serve every provider.
+constexpr FunctionDoc kDispatchFunctions[] = {
+    {"_infer_provider", "llm_provider, model_name",
+     "Choose the back-end from an explicit provider name, else from the model name."},
+    {"_llm_generate_text",
+     "provider, model_name, input_text, max_tokens=None, temperature=None, stop=None, progress=None",
+     "Send one prompt to the chosen back-end and return the reply text."},
+    {"_is_provider_outage", "error",
+     "Whether an error of a request says the provider was down, slow or unreachable (a server\n"
+     "error, a timeout, a refused or dropped connection), looking through what it was raised from."},
+    {"list_models", "llm_provider=None, model_name='gpt-5'",
+     "Unified helper: returns models for the inferred provider."},
+};
+
+}  // namespace
+
+const FunctionDoc& back_end_doc(std::string_view name, std::span<const Provider> providers) {
+    auto named = [&](const FunctionDoc& f) { return f.name == name; };
+    auto found = std::find_if(std::begin(kDispatchFunctions), std::end(kDispatchFunctions), named);
+    if (found != std::end(kDispatchFunctions)) return *found;
+    for (const Provider& p : providers) {
+        auto own = std::find_if(p.functions.begin(), p.functions.end(), named);
+        if (own != p.functions.end()) return *own;
+    }
+    throw std::out_of_range("no back-end function " + std::string(name));
+}
+
+std::string listing_params(const Provider& provider) {
+    if (provider.listing_prefix.empty()) return "prefix=None";
+    return "prefix='" + std::string(provider.listing_prefix) + "'";
 }
 
 const Provider* provider_from_alias(std::string_view name, std::span<const Provider> providers) {
@@ -128,11 +170,38 @@ bool strip_param_from_error_message(const RejectionText& message, ParamKeys& par
     return removed;
 }
 
+std::vector<std::string> rejected_params(const RejectionText& message, std::span<const std::string> present) {
+    /// The present keys, recording what the stripping step removes.
+    class Present : public ParamKeys {
+      public:
+        explicit Present(std::span<const std::string> keys) : keys_(keys.begin(), keys.end()) {}
+        bool contains(std::string_view key) override {
+            return std::find(keys_.begin(), keys_.end(), key) != keys_.end();
+        }
+        void erase(std::string_view key) override {
+            keys_.erase(std::find(keys_.begin(), keys_.end(), key));
+            removed.emplace_back(key);
+        }
+        std::vector<std::string> removed;
+
+      private:
+        std::vector<std::string> keys_;
+    } keys(present);
+    strip_param_from_error_message(message, keys);
+    return keys.removed;
+}
+
 bool is_outage_status(long long status) { return status >= 500 || status == 408 || status == 429; }
 
-bool is_outage_kind(std::span<const std::string> class_names) {
-    return std::any_of(class_names.begin(), class_names.end(), [](const std::string& name) {
-        return std::find(kOutageKinds.begin(), kOutageKinds.end(), name) != kOutageKinds.end();
+bool is_outage_kind(std::span<const ErrorKind> kinds) {
+    return std::any_of(kinds.begin(), kinds.end(), [](const ErrorKind& kind) {
+        return std::find(kOutageKinds.begin(), kOutageKinds.end(), kind.name) != kOutageKinds.end();
+    });
+}
+
+bool is_malformed_reply_kind(std::span<const ErrorKind> kinds) {
+    return std::any_of(kinds.begin(), kinds.end(), [](const ErrorKind& kind) {
+        return kind.name == "ValidationError" && kind.module.starts_with("pydantic");
     });
 }
 

@@ -5,7 +5,6 @@
 #include "generative/providers/back_end_texts.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <map>
 #include <utility>
 #include <vector>
@@ -41,12 +40,7 @@ py::object infer_provider(py::object llm_provider, py::object model_name) {
 
 py::object llm_generate_text(py::object provider, py::object model_name, py::object input_text, py::object max_tokens,
                              py::object temperature, py::object stop, py::object progress) {
-    const char* fn = "_llm_generate_text";
-    host::require(model_name, fn, "model_name", Kind::Str);
-    host::require(input_text, fn, "input_text", Kind::Str);
-    host::require(max_tokens, fn, "max_tokens", Kind::Int, true);
-    host::require(temperature, fn, "temperature", Kind::Float, true);
-    host::require(stop, fn, "stop", Kind::List, true);
+    check_prompt_args("_llm_generate_text", model_name, input_text, max_tokens, temperature, stop);
     const pv::Provider& target = dispatch_target(provider);
     Request request{model_name, input_text, max_tokens, temperature, stop, progress, host::str_of(model_name)};
     return back_ends().at(target.value).generate(target, request);
@@ -72,10 +66,7 @@ bool is_provider_outage(py::object error) {
         if (e.is_none() || !PyExceptionInstance_Check(e.ptr())) continue;
         if (std::find(seen.begin(), seen.end(), e.ptr()) != seen.end()) continue;
         seen.push_back(e.ptr());
-        std::vector<std::string> names;
-        for (py::handle kind : py::type::handle_of(e).attr("__mro__"))
-            names.push_back(host::str_of(kind.attr("__name__")));
-        if (pv::is_outage_kind(names)) return true;
+        if (pv::is_outage_kind(kinds_of(e))) return true;
         if (auto status = status_of(e); status && *status >= 400 && pv::is_outage_status(*status)) return true;
         pending.push_back(e.attr("__cause__"));
         pending.push_back(e.attr("__context__"));
@@ -122,10 +113,9 @@ py::list with_prefix(py::handle names, py::handle prefix) {
 /// prefix (none or "" keeps every one) and sorted.
 void define_listing(py::module_& m, const pv::Provider& p, py::object (*list_names)(const pv::Provider&)) {
     const char* name = p.list_models.data();  // the table's literals end in NUL
-    std::string params = p.listing_prefix.empty() ? "prefix=None" : "prefix='" + std::string(p.listing_prefix) + "'";
     py::object default_prefix = p.listing_prefix.empty() ? py::object(py::none()) : host::text(p.listing_prefix);
     host::def(
-        m, name, params.c_str(), p.listing_doc.data(),
+        m, name, pv::listing_params(p).c_str(), p.listing_doc.data(),
         [&p, name, list_names](py::object prefix) {
             host::require(prefix, name, "prefix", Kind::Str, true);
             return sorted_distinct(with_prefix(list_names(p), prefix));
@@ -148,13 +138,6 @@ StepOfRequest::StepOfRequest(std::string_view step) : previous_(std::exchange(cu
 StepOfRequest::~StepOfRequest() { current_step = previous_; }
 
 bool register_back_end(std::string_view value, BackEnd back_end) { return back_ends().emplace(value, back_end).second; }
-
-const pv::Provider& provider(std::string_view value) {
-    for (const pv::Provider& p : pv::kProviders) {
-        if (p.value == value) return p;
-    }
-    throw std::logic_error("no provider table entry for back-end '" + std::string(value) + "'");
-}
 
 std::optional<py::object> optional_attr(py::handle obj, const char* name) {
     PyObject* value = PyObject_GetAttrString(obj.ptr(), name);
@@ -227,6 +210,9 @@ py::object import_from(const char* module, const char* name) {
     host::raise(PyExc_ImportError, std::string("cannot import name '") + name + "' from '" + module + "'");
 }
 
+namespace {
+
+/// Appends `text or ""` of an object that has a `text` attribute; false when it has none.
 bool append_text_of(py::handle obj, py::list& chunks) {
     auto text = optional_attr(obj, "text");
     if (!text) return false;
@@ -234,9 +220,78 @@ bool append_text_of(py::handle obj, py::list& chunks) {
     return true;
 }
 
-void register_providers(py::module_& m) {
-    using host::def;
+/// The joined texts of the parts of every item, as `shape` says where they are.
+std::optional<py::object> parts_text(py::handle reply, const pv::ReplyShape& shape) {
+    py::list pieces;
+    py::object items = attr_or_none(reply, shape.items.data());
+    for (py::handle item : host::truthy(items) ? items : py::object(py::list())) {
+        py::object content = attr_or_none(item, "content");
+        if (content.is_none()) {
+            if (shape.item_text) append_text_of(item, pieces);
+            continue;
+        }
+        auto parts = shape.parts.empty() ? std::optional(content) : optional_attr(content, shape.parts.data());
+        for (py::handle part : parts.value_or(py::list())) {
+            if (append_text_of(part, pieces) || !shape.mapping_parts || !is_mapping(part)) continue;
+            py::object text = part.attr("get")("text");
+            if (PyUnicode_Check(text.ptr())) pieces.append(text);
+        }
+    }
+    if (pieces.empty()) return std::nullopt;
+    return py::str("").attr("join")(pieces);
+}
 
+/// The first entry of the sequence `obj.name` (an empty one when it is missing).
+py::object first_of(py::handle obj, const char* name) {
+    py::object seq = optional_attr(obj, name).value_or(py::list());
+    PyObject* item = PySequence_GetItem(seq.ptr(), 0);
+    if (item == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(item);
+}
+
+}  // namespace
+
+py::object reply_text(py::handle reply, const pv::ReplyShape& shape) {
+    py::object whole = attr_or_none(reply, shape.whole_text.data());
+    if (host::truthy(whole)) return whole;
+    try {
+        if (auto joined = parts_text(reply, shape)) return *joined;
+    } catch (py::error_already_set& e) {
+        if (!shape.tolerant) throw;
+        rethrow_unless_ordinary(e);
+    }
+    if (!shape.first_part) return py::str("");
+    try {
+        py::object part = first_of(first_of(reply, shape.items.data()), "content");
+        if (auto text = optional_attr(part, "text")) return host::truthy(*text) ? *text : py::str("");
+    } catch (py::error_already_set& e) {
+        rethrow_unless_ordinary(e);
+    }
+    return py::str("");
+}
+
+void report_usage_of(py::handle reply, const pv::ReplyShape& shape) {
+    py::object usage = attr_or_none(reply, shape.usage.data());
+    report_usage(attr_or_none(usage, shape.tokens_in.data()), attr_or_none(usage, shape.tokens_out.data()));
+}
+
+std::vector<pv::ErrorKind> kinds_of(py::handle error) {
+    std::vector<pv::ErrorKind> kinds;
+    for (py::handle kind : py::type::handle_of(error).attr("__mro__"))
+        kinds.push_back({host::str_of(kind.attr("__name__")), host::str_of(kind.attr("__module__"))});
+    return kinds;
+}
+
+void check_prompt_args(const char* fn, py::handle model_name, py::handle input_text, py::handle max_tokens,
+                       py::handle temperature, py::handle stop) {
+    host::require(model_name, fn, "model_name", Kind::Str);
+    host::require(input_text, fn, "input_text", Kind::Str);
+    host::require(max_tokens, fn, "max_tokens", Kind::Int, true);
+    host::require(temperature, fn, "temperature", Kind::Float, true);
+    host::require(stop, fn, "stop", Kind::List, true);
+}
+
+void register_providers(py::module_& m) {
     py::list members;
     std::vector<std::string_view> described;
     for (const pv::Provider& p : pv::kProviders) {
@@ -257,23 +312,14 @@ void register_providers(py::module_& m) {
         define_listing(m, p, found->second.list_names);
     }
 
-    py::object max_tokens = m.attr("MAX_OUTPUT_TOKENS");
     py::object none = py::none();
-    def(m, "_infer_provider", "llm_provider, model_name",
-        "Choose the back-end from an explicit provider name, else from the model name.", &infer_provider,
-        py::arg("llm_provider"), py::arg("model_name"));
-    def(m, "_llm_generate_text",
-        "provider, model_name, input_text, max_tokens=None, temperature=None, stop=None, progress=None",
-        "Send one prompt to the chosen back-end and return the reply text.", &llm_generate_text, py::arg("provider"),
-        py::arg("model_name"), py::arg("input_text"), py::arg("max_tokens") = max_tokens, py::arg("temperature") = none,
-        py::arg("stop") = none, py::arg("progress") = none);
-    def(m, "_is_provider_outage", "error",
-        "Whether an error of a request says the provider was down, slow or unreachable (a server\n"
-        "error, a timeout, a refused or dropped connection), looking through what it was raised from.",
-        &is_provider_outage, py::arg("error"));
-    def(m, "list_models", "llm_provider=None, model_name='gpt-5'",
-        "Unified helper: returns models for the inferred provider.", &list_models, py::arg("llm_provider") = none,
-        py::arg("model_name") = m.attr("MODEL_NAME"));
+    def_back_end(m, "_infer_provider", &infer_provider, py::arg("llm_provider"), py::arg("model_name"));
+    def_back_end(m, "_llm_generate_text", &llm_generate_text, py::arg("provider"), py::arg("model_name"),
+                 py::arg("input_text"), py::arg("max_tokens") = m.attr("MAX_OUTPUT_TOKENS"),
+                 py::arg("temperature") = none, py::arg("stop") = none, py::arg("progress") = none);
+    def_back_end(m, "_is_provider_outage", &is_provider_outage, py::arg("error"));
+    def_back_end(m, "list_models", &list_models, py::arg("llm_provider") = none,
+                 py::arg("model_name") = m.attr("MODEL_NAME"));
 }
 
 }  // namespace tarvok::generative::bind

@@ -20,37 +20,18 @@ py::object replay_path() {
     return py::module_::import("os").attr("fspath")(path);
 }
 
-/// The transcripts at `path`, in name order (a later file's records win).
-py::list transcript_files(py::handle path) {
-    py::module_ os = py::module_::import("os");
-    if (host::truthy(os.attr("path").attr("isfile")(path))) {
-        py::list one;
-        one.append(path);
-        return one;
-    }
-    if (!host::truthy(os.attr("path").attr("isdir")(path)))
-        host::raise(PyExc_RuntimeError, pv::replay_path_missing(host::str_of(path)));
-    py::object pattern = os.attr("path").attr("join")(path, "**", "*.jsonl");
-    py::list files = py::module_::import("glob").attr("glob")(pattern, py::arg("recursive") = true);
-    files.attr("sort")();
-    return files;
-}
-
-/// The book at `path`, read again only when its files changed.
+/// The book of the transcripts at `path` (a later file's records win), read
+/// again only when its files changed.
 std::shared_ptr<const replay::Book> book_at(py::handle path) {
-    py::list files = transcript_files(path);
-    py::module_ os = py::module_::import("os");
-    std::string signature = host::str_of(path);
-    for (py::handle file : files) {
-        py::object stat = os.attr("stat")(file);
-        signature += "\n" + host::str_of(file) + "\t" + host::str_of(stat.attr("st_size")) + "\t" +
-                     host::str_of(stat.attr("st_mtime_ns"));
-    }
+    auto files = pv::transcript_files(host::file_system_path(path));
+    if (!files) host::raise(PyExc_RuntimeError, pv::replay_path_missing(host::str_of(path)));
     static pv::BookCache kept;
-    return kept.get(signature, [&] {
+    return kept.get(pv::files_signature(*files), [&] {
         auto book = std::make_shared<replay::Book>();
-        for (py::handle file : files)
-            pv::read_transcript(host::Utf8(host::read_file(file, "r", "utf-8")).view(), *book);
+        for (const auto& file : *files) {
+            py::object text = host::read_file(host::host_path(file), "r", "utf-8");
+            pv::read_transcript(host::Utf8(text).view(), *book);
+        }
         return std::shared_ptr<const replay::Book>(book);
     });
 }
@@ -85,13 +66,7 @@ py::object recorded_models(const pv::Provider&) {
     return names;
 }
 
-void define_functions(py::module_& m, const pv::Provider&) {
-    using host::def;
-    def(m, "_replay_client", "",
-        "Read the transcripts at REPLAY_PATH (a .jsonl file, or a folder searched for *.jsonl) and\n"
-        "return how many prompts they answer; RuntimeError when the path is unset or not found.",
-        &replay_client);
-}
+void define_functions(py::module_& m, const pv::Provider&) { def_back_end(m, "_replay_client", &replay_client); }
 
 [[maybe_unused]] const bool registered = register_back_end("replay", {&generate, &recorded_models, &define_functions});
 

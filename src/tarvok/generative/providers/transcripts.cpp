@@ -2,6 +2,7 @@
 
 #include "evaluation/json.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 
@@ -92,6 +93,42 @@ BookCache::Book BookCache::get(const std::string& signature, const std::function
     signature_ = signature;
     book_ = book;
     return book;
+}
+
+std::optional<std::vector<std::filesystem::path>> transcript_files(const std::filesystem::path& path) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::is_regular_file(path, error)) return std::vector<fs::path>{path};
+    if (!fs::is_directory(path, error)) return std::nullopt;
+    std::vector<fs::path> files;
+    // Folder links are followed and unreadable folders passed over, as the host's recursive glob does.
+    auto options = fs::directory_options::follow_directory_symlink | fs::directory_options::skip_permission_denied;
+    for (auto it = fs::recursive_directory_iterator(path, options, error); !error && it != fs::end(it);
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.starts_with(".")) {
+            it.disable_recursion_pending();
+            continue;
+        }
+        if (name.size() > 6 && name.ends_with(".jsonl")) files.push_back(it->path());
+    }
+    std::sort(files.begin(), files.end(), [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
+    return files;
+}
+
+std::string files_signature(const std::vector<std::filesystem::path>& files) {
+    std::string signature;
+    for (const std::filesystem::path& file : files) {
+        std::error_code size_error, time_error;
+        auto size = std::filesystem::file_size(file, size_error);
+        auto changed = std::filesystem::last_write_time(file, time_error);
+        signature += file.native() + "\t";
+        signature += size_error || time_error
+                         ? std::string("?")
+                         : std::to_string(size) + "\t" + std::to_string(changed.time_since_epoch().count());
+        signature += "\n";
+    }
+    return signature;
 }
 
 }  // namespace tarvok::generative::providers

@@ -5,9 +5,11 @@
 
 #include "generative/replay.hpp"
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +25,16 @@ std::vector<std::string_view> split_lines(std::string_view text);
 /// "tokens_in" and "tokens_out". A line that is no record (one cut off when
 /// a run was stopped) is passed over.
 void read_transcript(std::string_view text, replay::Book& book);
+
+/// The transcripts at `path`: the file itself, or the *.jsonl files of the
+/// folder and every folder below it, in name order (names that start with a
+/// dot are passed over, as the host's glob does). Nothing when `path` is
+/// neither a file nor a folder.
+std::optional<std::vector<std::filesystem::path>> transcript_files(const std::filesystem::path& path);
+
+/// What a book of `files` is kept under: each file with its size and time of
+/// last change ("?" for a file gone meanwhile: reading it then fails).
+std::string files_signature(const std::vector<std::filesystem::path>& files);
 
 /// The book of the files last read.
 class BookCache {

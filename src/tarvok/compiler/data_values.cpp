@@ -382,6 +382,16 @@ std::string path_text(const DataPath& path) {
     return path.steps.empty() ? std::string() : path.steps[0] + keys_text(path, 1, path.steps.size());
 }
 
+std::string mapping_path_at(std::string_view model_text, const Value& data, size_t offset) {
+    std::optional<DataPath> path = data_path_at(model_text, data, offset);
+    if (!path) return "";
+    DataPath named = *path;
+    named.steps[0] = "data";
+    named.steps.insert(named.steps.begin() + 1, path->steps[0]);
+    named.positional.insert(named.positional.begin() + 1, false);
+    return path_text(named);
+}
+
 std::string describe_source(const DataSources& sources, size_t offset) {
     if (offset < sources.base) return "";
     std::optional<DataPath> path = data_path_at(sources.model_text, sources.values, offset - sources.base);
@@ -436,6 +446,10 @@ std::string too_deep_message() { return "the data nests more than " + std::to_st
 std::string not_a_data_value_message(std::string_view type_name) {
     return "data values are numbers, texts, booleans, lists, tuples, dicts, numpy arrays or pandas objects, not " +
            std::string(type_name);
+}
+
+std::string data_name_message(std::string_view function, std::string_view type_name) {
+    return std::string(function) + "() data names must be str, not " + std::string(type_name);
 }
 
 namespace {

@@ -95,6 +95,10 @@ std::optional<DataPath> data_path_at(std::string_view model_text, const Value& d
 /// `capacity["Odense"]`, `need[2]`.
 std::string path_text(const DataPath& path);
 
+/// How a place of data given as a mapping in the host is named in messages:
+/// `data["capacity"]["Odense"]`; "" for a place no value wrote.
+std::string mapping_path_at(std::string_view model_text, const Value& data, size_t offset);
+
 /// Data gathered from files and written as (the end of) a data text, with
 /// what it takes to name the file, and the row of a table, each value came from.
 struct DataSources {
@@ -137,6 +141,8 @@ std::optional<std::string> whole_number_key(double key);
 /// Why a value cannot be data: it nests too deeply, or is of `type_name`.
 std::string too_deep_message();
 std::string not_a_data_value_message(std::string_view type_name);
+/// Why a mapping of data is refused for a name that is no text.
+std::string data_name_message(std::string_view function, std::string_view type_name);
 
 /// The entries of a mapping whose keys may be tuples, as nested objects:
 /// {(a, b): v} becomes {a: {b: v}}. Each entry holds its key's fields (one

@@ -87,7 +87,7 @@ inline data::Value values_of(py::handle data, const char* function) {
     data::Value values = data::Value::object();
     for (auto item : py::dict(py::reinterpret_borrow<py::object>(data))) {
         if (!PyUnicode_Check(item.first.ptr()))
-            throw py::type_error(std::string(function) + "() data names must be str, not " + type_name(item.first));
+            throw py::type_error(data::data_name_message(function, type_name(item.first)));
         values.members.emplace_back(std::string(Utf8(item.first).view()), detail::value_of(item.second, 1));
     }
     return values;
@@ -118,14 +118,8 @@ inline WrittenData written_data_of(py::handle model_text, py::handle data, const
         PyErr_SetObject(cls.ptr(), cls(text(std::get<1>(written))).ptr());
         throw py::error_already_set();
     }
-    compiler::DataOrigin origin = [model, values](uint32_t offset) -> std::string {
-        std::optional<data::DataPath> path = data::data_path_at(*model, *values, offset);
-        if (!path) return "";
-        data::DataPath rest = *path;
-        rest.steps[0] = "data";
-        rest.steps.insert(rest.steps.begin() + 1, path->steps[0]);
-        rest.positional.insert(rest.positional.begin() + 1, false);
-        return data::path_text(rest);
+    compiler::DataOrigin origin = [model, values](uint32_t offset) {
+        return data::mapping_path_at(*model, *values, offset);
     };
     return {text(std::get<0>(written)), std::move(origin)};
 }

@@ -53,6 +53,25 @@ class HostBackend : public SolverBackend {
     std::unique_ptr<py::error_already_set> interrupt_;
 };
 
+/// A back-end whose programs load as `Loaded`, each made from the back-end,
+/// the program, the solver library, the object that keeps the program
+/// alive, and the load request.
+template <typename Loaded>
+class LibraryBackend : public HostBackend {
+  public:
+    LibraryBackend(const char* name, py::module_ library, py::handle owner)
+        : name_(name), library_(std::move(library)), owner_(py::reinterpret_borrow<py::object>(owner)) {}
+    std::string name() const override { return name_; }
+    std::unique_ptr<LoadedProgram> load(const Program& p, const LoadRequest& r) override {
+        return std::make_unique<Loaded>(*this, p, library_, owner_, r);
+    }
+
+  private:
+    const char* name_;
+    py::module_ library_;
+    py::object owner_;
+};
+
 /// One solver the module offers. To add one: an adapter file beside this
 /// one, a line in kSolvers (solver_bindings.cpp) and its extra in pyproject.toml.
 struct SolverEntry {

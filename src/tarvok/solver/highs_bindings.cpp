@@ -2,6 +2,7 @@
 // run with its log and Ctrl-C watched, and its answers (solution, infeasible
 // subset, duals and ranging) read back. The only code here that knows HiGHS.
 #include "host/host.hpp"
+#include "solver/adapters.hpp"
 #include "solver/bindings.hpp"
 
 #include <cmath>
@@ -110,38 +111,41 @@ std::vector<uint32_t> indices(py::handle sequence) {
     return out;
 }
 
-/// The first `count` numbers of a sequence (HiGHS may hand over longer ones);
-/// NaN past its end.
-std::vector<double> leading(py::handle sequence, size_t count) {
-    std::vector<double> out(count, std::nan(""));
-    size_t k = 0;
-    for (py::handle item : sequence) {
-        if (k == count) break;
-        out[k++] = item.cast<double>();
-    }
+/// The numbers of a sequence, as many as it has.
+std::vector<double> numbers(py::handle sequence) {
+    std::vector<double> out;
+    for (py::handle item : sequence) out.push_back(item.cast<double>());
     return out;
 }
 
-/// One side of HiGHS's ranging record, per column or row.
-std::vector<RangeEnd> range_ends(py::handle record, size_t count) {
-    std::vector<double> value = leading(record.attr("value_"), count);
-    std::vector<double> objective = leading(record.attr("objective_"), count);
-    std::vector<double> entering = leading(record.attr("in_var_"), count);
-    std::vector<double> leaving = leading(record.attr("ou_var_"), count);
-    std::vector<RangeEnd> out(count);
-    for (size_t k = 0; k < count; ++k)
-        out[k] = {value[k], objective[k], std::isnan(entering[k]) ? -1 : static_cast<int64_t>(entering[k]),
-                  std::isnan(leaving[k]) ? -1 : static_cast<int64_t>(leaving[k])};
+/// HiGHS's ranging record, its sides and their arrays in the order RangingArrays has them.
+RangingArrays ranging_arrays(py::handle record) {
+    static const char* const kSides[] = {"col_cost_up", "col_cost_dn", "row_bound_up", "row_bound_dn"};
+    static const char* const kArrays[] = {"value_", "objective_", "in_var_", "ou_var_"};
+    RangingArrays out;
+    for (size_t s = 0; s < 4; ++s)
+        for (size_t a = 0; a < 4; ++a) out[s][a] = numbers(record.attr(kSides[s]).attr(kArrays[a]));
     return out;
 }
 
-class HighsBackend;
+/// A HiGHS instance holding the program as `r` asks, its fixed columns fixed.
+py::object loaded(const Program& p, py::module_& highspy, py::handle owner, const LoadRequest& r) {
+    py::object h = highs_with(p, highspy, owner, r.relaxed, r.feasibility);
+    if (!r.fixed_columns.empty())
+        h.attr("changeColsBounds")(r.fixed_columns.size(), owned(r.fixed_columns), owned(r.fixed_values),
+                                   owned(r.fixed_values));
+    return h;
+}
 
 /// A program in one HiGHS instance.
 class HighsProgram : public LoadedProgram {
   public:
-    HighsProgram(HostBackend& backend, const Program& p, py::module_ highspy, py::object h, bool log)
-        : backend_(backend), p_(p), highspy_(std::move(highspy)), h_(std::move(h)), hooks_(h_, highspy_, log) {}
+    HighsProgram(HostBackend& backend, const Program& p, py::module_ highspy, py::handle owner, const LoadRequest& r)
+        : backend_(backend), p_(p), highspy_(std::move(highspy)), h_(loaded(p, highspy_, owner, r)),
+          hooks_(h_, highspy_, r.log) {
+        if (!std::isnan(r.mip_gap)) h_.attr("setOptionValue")("mip_rel_gap", r.mip_gap);
+        pool_ = use_pool(h_, r.threads);
+    }
 
     RunEnd run(bool presolve, double time_limit) override {
         if (!presolve) h_.attr("setOptionValue")("presolve", "off");
@@ -201,13 +205,8 @@ class HighsProgram : public LoadedProgram {
         if (!ranging) return f;
         py::tuple got = h_.attr("getRanging")();
         py::object record = got[1];
-        if (host::str_of(got[0].attr("name")) != "kError" && host::truthy(record.attr("valid"))) {
-            f.has_ranging = true;
-            f.cost_up = range_ends(record.attr("col_cost_up"), p_.columns());
-            f.cost_down = range_ends(record.attr("col_cost_dn"), p_.columns());
-            f.bound_up = range_ends(record.attr("row_bound_up"), p_.rows());
-            f.bound_down = range_ends(record.attr("row_bound_dn"), p_.rows());
-        }
+        if (host::str_of(got[0].attr("name")) != "kError" && host::truthy(record.attr("valid")))
+            take_ranging(ranging_arrays(record), p_.columns(), p_.rows(), f);
         return f;
     }
 
@@ -220,8 +219,6 @@ class HighsProgram : public LoadedProgram {
         return c;
     }
 
-    void set_pool(long long size) { pool_ = size; }
-
   private:
     HostBackend& backend_;
     const Program& p_;
@@ -231,33 +228,10 @@ class HighsProgram : public LoadedProgram {
     long long pool_ = 0;
 };
 
-class HighsBackend : public HostBackend {
-  public:
-    HighsBackend(py::module_ highspy, py::handle owner)
-        : highspy_(std::move(highspy)), owner_(py::reinterpret_borrow<py::object>(owner)) {}
-
-    std::string name() const override { return "HiGHS"; }
-
-    std::unique_ptr<LoadedProgram> load(const Program& p, const LoadRequest& r) override {
-        py::object h = highs_with(p, highspy_, owner_, r.relaxed, r.feasibility);
-        if (!r.fixed_columns.empty())
-            h.attr("changeColsBounds")(r.fixed_columns.size(), owned(r.fixed_columns), owned(r.fixed_values),
-                                       owned(r.fixed_values));
-        auto loaded = std::make_unique<HighsProgram>(*this, p, highspy_, h, r.log);
-        if (!std::isnan(r.mip_gap)) h.attr("setOptionValue")("mip_rel_gap", r.mip_gap);
-        loaded->set_pool(use_pool(h, r.threads));
-        return loaded;
-    }
-
-  private:
-    py::module_ highspy_;
-    py::object owner_;
-};
-
 }  // namespace
 
 std::unique_ptr<HostBackend> make_highs_backend(py::module_ highspy, py::handle owner) {
-    return std::make_unique<HighsBackend>(std::move(highspy), owner);
+    return std::make_unique<LibraryBackend<HighsProgram>>("HiGHS", std::move(highspy), owner);
 }
 
 bool write_lp_with_highs(const Program& program, py::handle owner, const std::vector<std::string>& columns,

@@ -4,6 +4,7 @@
 // and the duals of an LP (re-solved without presolve, as SCIP gives duals
 // only for the LP it last solved). SCIP gives no ranging.
 #include "host/host.hpp"
+#include "solver/adapters.hpp"
 #include "solver/bindings.hpp"
 
 #include <algorithm>
@@ -19,40 +20,34 @@ namespace {
 /// A bound as PySCIPOpt takes it: None for no bound.
 py::object side(double v) { return std::isfinite(v) ? py::object(py::float_(v)) : py::object(py::none()); }
 
-/// A SCIP model of the program: column j is variable "c<j>", row i
-/// constraint "r<i>", so that an infeasible subset maps back by name.
+/// A SCIP model of the program as the core plans it.
 struct ScipModel {
     py::object model;
     std::vector<py::object> vars, conss;
-    std::vector<double> lower, upper;  ///< the column bounds as loaded
 };
 
-ScipModel build(const Program& p, py::module_& scip, const LoadRequest& r) {
+ScipModel build(const Program& p, const ModelPlan& plan, py::module_& scip) {
     ScipModel m;
     m.model = scip.attr("Model")();
     m.model.attr("hideOutput")();
     py::object add_var = m.model.attr("addVar");
-    std::vector<double>&lower = m.lower = p.col_lower, &upper = m.upper = p.col_upper;
-    for (size_t k = 0; k < r.fixed_columns.size(); ++k)
-        lower[r.fixed_columns[k]] = upper[r.fixed_columns[k]] = r.fixed_values[k];
-    m.vars.reserve(p.columns());
-    for (uint32_t j = 0; j < p.columns(); ++j) {
-        const char* type = p.integrality[j] && !r.relaxed ? "I" : "C";
-        m.vars.push_back(add_var(py::arg("name") = "c" + std::to_string(j), py::arg("vtype") = type,
-                                 py::arg("lb") = side(lower[j]), py::arg("ub") = side(upper[j]),
-                                 py::arg("obj") = r.feasibility ? 0.0 : p.cost[j]));
-    }
+    m.vars.reserve(plan.columns.size());
+    for (const PlannedColumn& c : plan.columns)
+        m.vars.push_back(add_var(py::arg("name") = c.name, py::arg("vtype") = c.integer ? "I" : "C",
+                                 py::arg("lb") = side(c.lower), py::arg("ub") = side(c.upper),
+                                 py::arg("obj") = c.cost));
     py::object expr = scip.attr("Expr"), cons = scip.attr("ExprCons");
     py::object add_cons = m.model.attr("addCons"), add_coef = m.model.attr("addCoefLinear");
-    m.conss.reserve(p.rows());
-    for (uint32_t i = 0; i < p.rows(); ++i) {
-        py::object row = cons(expr(), py::arg("lhs") = side(p.row_lower[i]), py::arg("rhs") = side(p.row_upper[i]));
-        m.conss.push_back(add_cons(row, py::arg("name") = "r" + std::to_string(i)));
+    m.conss.reserve(plan.rows.size());
+    for (size_t i = 0; i < plan.rows.size(); ++i) {
+        const PlannedRow& r = plan.rows[i];
+        m.conss.push_back(add_cons(cons(expr(), py::arg("lhs") = side(r.lower), py::arg("rhs") = side(r.upper)),
+                                   py::arg("name") = r.name));
         for (int32_t k = p.row_starts[i]; k < p.row_starts[i + 1]; ++k)
             add_coef(m.conss.back(), m.vars[p.col_indices[k]], p.values[k]);
     }
-    if (!r.feasibility && p.offset != 0) m.model.attr("addObjoffset")(p.offset);
-    if (p.sense == Sense::Maximize && !r.feasibility) m.model.attr("setMaximize")();
+    if (plan.offset != 0) m.model.attr("addObjoffset")(plan.offset);
+    if (plan.maximize) m.model.attr("setMaximize")();
     return m;
 }
 
@@ -61,14 +56,12 @@ bool on_main_thread() {
     return threading.attr("current_thread")().is(threading.attr("main_thread")());
 }
 
-/// The number after the letter of a name this adapter gave.
-uint32_t index_of(const std::string& name) { return static_cast<uint32_t>(std::stoul(name.substr(1))); }
-
 class ScipProgram : public LoadedProgram {
   public:
-    ScipProgram(HostBackend& backend, const Program& p, py::module_ scip, LoadRequest request)
-        : backend_(backend), p_(p), scip_(std::move(scip)), request_(std::move(request)) {
-        m_ = build(p_, scip_, request_);
+    ScipProgram(HostBackend& backend, const Program& p, py::module_ scip, py::handle, LoadRequest request)
+        : backend_(backend), p_(p), scip_(std::move(scip)), request_(std::move(request)),
+          plan_(plan_model(p_, request_)) {
+        m_ = build(p_, plan_, scip_);
         set_options(m_.model);
     }
 
@@ -98,7 +91,7 @@ class ScipProgram : public LoadedProgram {
             in.x.reserve(p_.columns());
             for (const py::object& v : m_.vars) in.x.push_back(value(best, v).cast<double>());
             // SCIP's heuristics leave a column without rows or cost anywhere; HiGHS leaves it nearest zero.
-            settle_free_columns(p_, m_.lower, m_.upper, request_.feasibility, in.x);
+            settle_free_columns(p_, plan_.lower, plan_.upper, request_.feasibility, in.x);
             in.gap = model.attr("getGap")().cast<double>();
         }
         in.best_bound = model.attr("getDualbound")().cast<double>();
@@ -112,7 +105,7 @@ class ScipProgram : public LoadedProgram {
             if (!host::truthy(iis.attr("isSubscipIrreducible")())) return {};
             py::object sub = iis.attr("getSubscip")();
             std::vector<uint32_t> rows, columns;
-            for (py::handle c : sub.attr("getConss")()) rows.push_back(index_of(host::str_of(c.attr("name"))));
+            for (py::handle c : sub.attr("getConss")()) rows.push_back(planned_index(host::str_of(c.attr("name"))));
             std::vector<int> bounds = needed_bounds(sub, columns);
             return p_.explain(rows, columns, bounds);
         } catch (py::error_already_set& e) {
@@ -145,7 +138,7 @@ class ScipProgram : public LoadedProgram {
         std::vector<int> codes = tarvok::solver::needed_bounds(vars.size(), trials), out;
         for (size_t v = 0; v < vars.size(); ++v) {
             if (codes[v] == 0) continue;
-            columns.push_back(index_of(host::str_of(vars[v].attr("name"))));
+            columns.push_back(planned_index(host::str_of(vars[v].attr("name"))));
             out.push_back(codes[v]);
         }
         return out;
@@ -155,7 +148,7 @@ class ScipProgram : public LoadedProgram {
     /// solved again without presolve, propagation or heuristics, so that
     /// the last LP is the program's own.
     std::optional<SolverFigures> figures(bool) override {
-        ScipModel lp = build(p_, scip_, request_);
+        ScipModel lp = build(p_, plan_, scip_);
         py::object off = scip_.attr("SCIP_PARAMSETTING").attr("OFF");
         lp.model.attr("setPresolve")(off);
         lp.model.attr("setHeuristics")(off);
@@ -163,12 +156,10 @@ class ScipProgram : public LoadedProgram {
         optimize(lp.model, false);
         if (host::str_of(lp.model.attr("getStatus")()) != "optimal") return std::nullopt;
         py::object best = lp.model.attr("getBestSol")();
-        // SCIP minimises; the duals of a maximisation come in its own sense.
-        double sign = p_.sense == Sense::Maximize ? -1.0 : 1.0;
         SolverFigures f;
         try {
             for (const py::object& c : lp.conss) {
-                f.row_dual.push_back(sign * lp.model.attr("getDualsolLinear")(c).cast<double>());
+                f.row_dual.push_back(plan_.dual_sign * lp.model.attr("getDualsolLinear")(c).cast<double>());
                 f.row_activity.push_back(lp.model.attr("getActivity")(c, best).cast<double>());
             }
             for (const py::object& v : lp.vars)
@@ -220,26 +211,15 @@ class ScipProgram : public LoadedProgram {
     const Program& p_;
     py::module_ scip_;
     LoadRequest request_;
+    ModelPlan plan_;
     ScipModel m_;
     bool solved_ = false;
 };
 
-class ScipBackend : public HostBackend {
-  public:
-    explicit ScipBackend(py::module_ scip) : scip_(std::move(scip)) {}
-    std::string name() const override { return "SCIP"; }
-    std::unique_ptr<LoadedProgram> load(const Program& p, const LoadRequest& r) override {
-        return std::make_unique<ScipProgram>(*this, p, scip_, r);
-    }
-
-  private:
-    py::module_ scip_;
-};
-
 }  // namespace
 
-std::unique_ptr<HostBackend> make_scip_backend(py::module_ pyscipopt, py::handle) {
-    return std::make_unique<ScipBackend>(std::move(pyscipopt));
+std::unique_ptr<HostBackend> make_scip_backend(py::module_ pyscipopt, py::handle owner) {
+    return std::make_unique<LibraryBackend<ScipProgram>>("SCIP", std::move(pyscipopt), owner);
 }
 
 }  // namespace tarvok::solver::bind

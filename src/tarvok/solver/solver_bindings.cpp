@@ -8,22 +8,25 @@
 #include "host/host.hpp"
 #include "solver/backend.hpp"
 #include "solver/bindings.hpp"
-#include "solver/lp_labels.hpp"
+#include "solver/model_file.hpp"
 #include "solver/mps.hpp"
 #include "solver/options.hpp"
 #include "solver/outcome.hpp"
 #include "solver/program.hpp"
 #include "solver/sensitivity.hpp"
+#include "solver/solver_face.hpp"
 #include "solver/views.hpp"
 
 #include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -383,148 +386,69 @@ void write_model(py::object model_text, py::object data_text, py::object path) {
     std::shared_ptr<Program> program = program_from(model_text, data_text);
     std::string unwritable = unwritable_reason(*program);
     if (!unwritable.empty()) host::raise(PyExc_ValueError, "cannot write " + file + ": " + unwritable);
-    try {
-        if (format == NameFormat::Mps) {
-            std::string text = mps_text(*program);
-            tarvok::files::write_file_atomically(host::file_system_path(fspath), text);
-            return;
-        }
-        // The .lp file is HiGHS's. It writes by the path and does not notice
-        // a full disk; it writes a temporary beside the target, which moves
-        // into place only when HiGHS reports success and the file ends as a
-        // complete one does.
-        std::vector<std::string> columns = program->export_column_names(format);
-        std::vector<std::string> rows = program->export_row_names(format);
-        tarvok::files::FileWrittenByPath out(host::file_system_path(fspath));
-        if (!bind::write_lp_with_highs(*program, py::cast(program), columns, rows, host::host_path(out.path())))
-            raise_os_error(EIO, fspath);
-        // HiGHS names no objective and knows nothing of folded rows; the .lp file gets both afterwards.
-        if (!label_lp_file(out.path(), lp_labels(*program, columns))) raise_os_error(EIO, fspath);
-        out.commit("end\n");
-    } catch (const tarvok::files::FileError& e) {
-        raise_os_error(e.error_number(), fspath);
-    }
+    int error = write_model_file(*program, host::file_system_path(fspath), format,
+                                 [&](const auto& columns, const auto& rows, const std::filesystem::path& lp) {
+                                     return bind::write_lp_with_highs(*program, py::cast(program), columns, rows,
+                                                                      host::host_path(lp));
+                                 });
+    if (error != 0) raise_os_error(error, fspath);
 }
 
 // ------------------------------------------------------------ the face
 
-using ProgramClass = py::class_<Program, std::shared_ptr<Program>>;
+/// m.def as the face shows the function.
+template <typename Func, typename... Extra>
+void def(py::module_& m, const tarvok::Face& face, Func&& f, const Extra&... extra) {
+    host::def(m, face.name, face.params, face.doc, std::forward<Func>(f), extra...);
+}
+
+/// A method's docstring as the face shows it.
+std::string doc(const tarvok::Face& face) { return host::signed_doc(face.name, face.params, face.doc); }
 
 /// Status: an enum.Enum of the JSON words.
 void define_status(py::module_& m) {
-    std::string module_name = py::str(m.attr("__name__")).cast<std::string>();
-    py::list words;
-    for (Status s : kStatuses) {
-        std::string word = status_word(s);
-        std::string member;
-        for (char ch : word) member += static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-        words.append(py::make_tuple(member, word));
-    }
-    py::object Status = py::module_::import("enum").attr("Enum")("Status", words, py::arg("module") = module_name,
-                                                                 py::arg("qualname") = "Status");
-    Status.attr("__doc__") = "How a solve ended; the value is the word the JSON output uses.";
+    py::list members;
+    for (const auto& [name, word] : status_members()) members.append(py::make_tuple(name, word));
+    py::object Status = py::module_::import("enum").attr("Enum")(
+        "Status", members, py::arg("module") = m.attr("__name__"), py::arg("qualname") = "Status");
+    Status.attr("__doc__") = kStatusDoc;
     m.attr("Status") = Status;
 }
 
-/// A view of the program the core shapes, as a Python value.
-template <Tree (*Shape)(const Program&)>
-py::object program_view(py::object self) {
-    return to_python(Shape(self.cast<const Program&>()));
-}
-
-/// A read-only numpy view of one of the program's arrays.
-template <auto Member>
-py::object program_array(py::object self) {
-    return view(self.cast<const Program&>().*Member, self);
-}
-
-/// A read-only numpy view of one of the arrays of the matrix column by
-/// column, transposed on first use without the GIL.
-template <auto Member>
-py::object columnwise_array(py::object self) {
-    const Program& program = self.cast<const Program&>();
-    const CscMatrix* matrix = nullptr;
-    {
-        py::gil_scoped_release released;
-        matrix = &program.columnwise();
+/// A property of Program: the core's view as Python values, or a read-only
+/// numpy view of one of its arrays.
+void define_properties(py::class_<Program, std::shared_ptr<Program>>& program,
+                       const std::vector<ProgramProperty>& properties) {
+    for (const ProgramProperty& p : properties) {
+        py::cpp_function get([p](py::object self) -> py::object {
+            const Program& program = self.cast<const Program&>();
+            if (p.shape) return to_python(p.shape(program));
+            return std::visit(
+                [&](auto member) -> py::object {
+                    using Member = decltype(member);
+                    if constexpr (std::is_same_v<Member, std::monostate>) {
+                        return py::none();
+                    } else if constexpr (std::is_member_object_pointer_v<Member> &&
+                                         std::is_same_v<member_owner_t<Member>, CscMatrix>) {
+                        const CscMatrix* matrix = nullptr;
+                        {
+                            py::gil_scoped_release released;  // the transpose, on first use
+                            matrix = &program.columnwise();
+                        }
+                        return view(matrix->*member, self);
+                    } else {
+                        return view(program.*member, self);
+                    }
+                },
+                p.array);
+        });
+        program.def_property_readonly(p.name, get, p.doc);
     }
-    return view(matrix->*Member, self);
 }
 
-/// A read-only property and its docstring.
-template <typename Owner>
-struct Property {
-    const char* name;
-    py::object (*get)(Owner);
-    const char* doc;
-};
-
-/// Program: its sizes and arrays.
-ProgramClass define_program(py::module_& m) {
-    static const Property<py::object> kSizesAndArrays[] = {
-        {"sense",
-         [](py::object s) -> py::object {
-             return py::str(s.cast<const Program&>().sense == Sense::Maximize ? "maximize" : "minimize");
-         },
-         "\"minimize\" or \"maximize\"."},
-        {"objective_offset", [](py::object s) -> py::object { return py::float_(s.cast<const Program&>().offset); },
-         "The constant term of the objective."},
-        {"num_columns", [](py::object s) -> py::object { return py::int_(s.cast<const Program&>().columns()); },
-         "Number of columns (variable elements)."},
-        {"num_rows", [](py::object s) -> py::object { return py::int_(s.cast<const Program&>().rows()); },
-         "Number of rows (constraint instances)."},
-        {"num_nonzeros", [](py::object s) -> py::object { return py::int_(s.cast<const Program&>().nonzeros()); },
-         "Number of nonzero coefficients."},
-        {"cost", &program_array<&Program::cost>, "Objective coefficient per column (float64)."},
-        {"column_lower", &program_array<&Program::col_lower>, "Lower bound per column; -inf when there is none."},
-        {"column_upper", &program_array<&Program::col_upper>, "Upper bound per column; inf when there is none."},
-        {"integrality", &program_array<&Program::integrality>,
-         "1 for integer (int and boolean) columns, 0 for continuous ones (uint8)."},
-        {"row_lower", &program_array<&Program::row_lower>, "Lower side per row; -inf when there is none."},
-        {"row_upper", &program_array<&Program::row_upper>,
-         "Upper side per row; inf when there is none (equal sides: an equation)."},
-        {"row_starts", &program_array<&Program::row_starts>,
-         "CSR: row i holds column_indices/values[row_starts[i]:row_starts[i+1]] (int32)."},
-        {"column_indices", &program_array<&Program::col_indices>, "CSR column index of each nonzero (int32)."},
-        {"values", &program_array<&Program::values>, "CSR value of each nonzero (float64)."},
-        {"column_starts", &columnwise_array<&CscMatrix::starts>,
-         "CSC: column j holds row_indices/column_values[column_starts[j]:column_starts[j+1]] (int32); built on "
-         "first use."},
-        {"row_indices", &columnwise_array<&CscMatrix::rows>,
-         "CSC row index of each nonzero, ascending within a column (int32)."},
-        {"column_values", &columnwise_array<&CscMatrix::values>, "CSC value of each nonzero (float64)."},
-    };
-    ProgramClass program(
-        m, "Program",
-        "A model expanded into a sparse linear or mixed-integer program.\n\n"
-        "Columns are the elements of the decision variables, in declaration order and row by row over each\n"
-        "variable's index sets; rows are the constraint instances. Arrays are read-only numpy views.\n"
-        "Names: 'ship[Aalborg][Copenhagen]' for a column, 'label[index values]' for a row; an unlabelled\n"
-        "constraint is named c<line> (c<line>_<column> when several start on one line).");
-    for (const auto& p : kSizesAndArrays) program.def_property_readonly(p.name, p.get, p.doc);
-    return program;
-}
-
-/// Program: its matrix forms, names and what a solution means for it.
-void define_program_views(ProgramClass& program) {
-    static const Property<py::object> kViews[] = {
-        {"column_names", &program_view<&column_name_list>, "Name of each column, e.g. 'ship[Aalborg][Copenhagen]'."},
-        {"column_keys", &program_view<&column_key_list>,
-         "The index keys of each column, a tuple with one text per dimension of its variable, e.g.\n"
-         "('Aalborg', 'Copenhagen'); () for a scalar variable."},
-        {"row_names", &program_view<&row_name_list>, "Name of each row, e.g. 'plantCapacity[Aalborg]'."},
-        {"row_lines", &program_view<&row_line_list>, "The model line each row's constraint starts on."},
-        {"variables", &program_view<&variable_list>,
-         "One dict per decision variable: name, first_column, shape, integer, line; its columns are first_column "
-         "onwards, row by row over shape."},
-        {"dexprs", &program_view<&dexpr_list>,
-         "One dict per dexpr: name, columns, coefficients, constant, line (its linear form)."},
-        {"conflicts", [](py::object s) { return to_python(culprit_list(s.cast<const Program&>().conflicts)); },
-         "Constraints and bounds that cannot hold whatever the variables are (name, line, kind)."},
-        {"statistics", &program_view<&program_statistics>,
-         "Sizes and times: columns, rows, nonzeros, integer_columns, folded_bounds, compile_seconds, "
-         "instantiation_seconds."},
-    };
+void define_program(py::module_& m) {
+    py::class_<Program, std::shared_ptr<Program>> program(m, "Program", kProgramDoc);
+    define_properties(program, program_sizes_and_arrays());
     program
         .def(
             "csc",
@@ -532,71 +456,41 @@ void define_program_views(ProgramClass& program) {
                 CscMatrix c = p.csc();
                 return py::make_tuple(owned(std::move(c.starts)), owned(std::move(c.rows)), owned(std::move(c.values)));
             },
-            host::signed_doc("csc", "self", "The matrix column by column: (starts, row_indices, values).").c_str())
+            doc(kCscFace).c_str())
         .def(
             "coo",
             [](const Program& p) {
-                std::vector<int32_t> rows(p.nonzeros());
-                for (uint32_t i = 0; i < p.rows(); ++i)
-                    std::fill(rows.begin() + p.row_starts[i], rows.begin() + p.row_starts[i + 1],
-                              static_cast<int32_t>(i));
-                return py::make_tuple(owned(std::move(rows)), owned(p.col_indices), owned(p.values));
+                return py::make_tuple(owned(nonzero_rows(p)), owned(p.col_indices), owned(p.values));
             },
-            host::signed_doc("coo", "self", "The matrix as coordinates: (row_indices, column_indices, values).")
-                .c_str());
-    for (const auto& v : kViews) program.def_property_readonly(v.name, v.get, v.doc);
+            doc(kCooFace).c_str());
+    define_properties(program, program_views());
     program
         .def(
             "solution_values",
             [](const Program& p, py::object x) { return to_python(solution_values(p, doubles(x, p.columns(), "x"))); },
-            py::arg("x"),
-            host::signed_doc("solution_values", "self, x",
-                             "Map a value per column to {variable or dexpr name: value}.\n\n"
-                             "A scalar for a scalar variable, nested lists in index-set order for an indexed one;\n"
-                             "int and boolean variables come back as rounded ints.")
-                .c_str())
+            py::arg("x"), doc(kSolutionValuesFace).c_str())
         .def("__repr__", [](const Program& p) { return program_repr(p); });
 }
 
-/// A view of a solve the core shapes, as a Python value.
-template <Tree (Solved::*Shape)() const>
-py::object result_view(const SolveResult& r) {
-    return to_python((r.solved.*Shape)());
+/// What the host itself answers for a property of SolveResult.
+py::object host_view(const SolveResult& r, HostView view) {
+    switch (view) {
+    case HostView::Status: return self().attr("Status")(status_word(r.solved.outcome.status));
+    case HostView::Statistics: return r.statistics;
+    case HostView::Program: return py::cast(r.solved.program);
+    case HostView::None: break;
+    }
+    return py::none();
 }
 
 void define_solve_result(py::module_& m) {
-    static const Property<const SolveResult&> kViews[] = {
-        {"status", [](const SolveResult& r) { return self().attr("Status")(status_word(r.solved.outcome.status)); },
-         "A Status member."},
-        {"objective", &result_view<&Solved::objective>, "The objective value, or None when there is no solution."},
-        {"values", &result_view<&Solved::values>, "Variable and dexpr name -> value ({} when there is no solution)."},
-        {"statistics", [](const SolveResult& r) -> py::object { return r.statistics; },
-         "Sizes, times (compile, instantiation, solve), mip_gap, best_bound (a MIP stopped before its optimum\n"
-         "was proved), simplex_iterations, mip_nodes."},
-        {"infeasible_constraints", &result_view<&Solved::infeasible>,
-         "For an infeasible model: dicts with name, line and kind ('constraint' or 'bound') of what cannot hold "
-         "together."},
-        {"message", &result_view<&Solved::message>, "Why there is no solution, or None."},
-        {"duals", &result_view<&Solved::duals>,
-         "Constraint label -> dual (the objective's change per unit increase of the active side),\ndicts nested by "
-         "the forall values (as names write them) for an indexed one; None unless\nsolved with sensitivity."},
-        {"reduced_costs", &result_view<&Solved::reduced_costs>,
-         "Variable name -> reduced cost, shaped as values are; None unless solved with sensitivity."},
-        {"activities", &result_view<&Solved::activities>,
-         "Constraint label -> the value of its linear side, shaped as duals are."},
-        {"slacks", &result_view<&Solved::slacks>,
-         "Constraint label -> distance of the activity from the nearer side (None: no side), shaped as duals are."},
-        {"ranging", &result_view<&Solved::ranging>,
-         "{'costs': per variable, 'rhs': per constraint} of dicts low, high, objective_at_low,\nobjective_at_high, "
-         "entering_at_low, leaving_at_low, entering_at_high, leaving_at_high (None: no\nlimit, or no name); None "
-         "unless solved with sensitivity=True."},
-        {"sensitivity_basis", &result_view<&Solved::sensitivity_basis>,
-         "'lp' for the program's own figures, 'fixed_integers' for those of a MIP's LP with the integer\ncolumns "
-         "fixed at the solution; None without sensitivity figures."},
-        {"program", [](const SolveResult& r) { return py::cast(r.solved.program); }, "The solved Program."},
-    };
-    py::class_<SolveResult> result(m, "SolveResult", "The outcome of solve_model.");
-    for (const auto& v : kViews) result.def_property_readonly(v.name, v.get, v.doc);
+    py::class_<SolveResult> result(m, "SolveResult", kSolveResultDoc);
+    for (const ResultProperty& p : result_properties()) {
+        result.def_property_readonly(
+            p.name,
+            [p](const SolveResult& r) { return p.shape ? to_python((r.solved.*p.shape)()) : host_view(r, p.host); },
+            p.doc);
+    }
     result
         .def(
             "to_dict",
@@ -605,10 +499,7 @@ void define_solve_result(py::module_& m) {
                 d["statistics"] = r.statistics;
                 return d;
             },
-            host::signed_doc("to_dict", "self",
-                             "The result as JSON-ready data: status, objective, values, infeasible_constraints, "
-                             "message, statistics.")
-                .c_str())
+            doc(kToDictFace).c_str())
         .def(
             "summary",
             [](const SolveResult& r) {
@@ -616,120 +507,67 @@ void define_solve_result(py::module_& m) {
                 if (r.solved.sensitivity) report += sensitivity_report(*r.solved.program, *r.solved.sensitivity);
                 return host::text(report);
             },
-            host::signed_doc("summary", "self",
-                             "A readable report: status, objective, the nonzero values grouped by variable with "
-                             "one column per index, the dexprs.")
-                .c_str())
+            doc(kSummaryFace).c_str())
         .def("__repr__",
              [](const SolveResult& r) { return r.solved.repr(host::str_of(to_python(r.solved.objective()))); });
 }
 
+std::string report_for(const CompiledModel& c, py::object model_name, py::object data_name) {
+    const Source& s = c.source();
+    tarvok::compiler::FileNames names{std::string(host::Utf8(model_name).view()),
+                                      std::string(host::Utf8(data_name).view()), s.compilation->data_origin};
+    return tarvok::compiler::render_for_files(s.compilation->diagnostics, s.model_text, s.data_text, names);
+}
+
 void define_compiled_model(py::module_& m) {
-    py::class_<CompiledModel, std::shared_ptr<CompiledModel>>(
-        m, "CompiledModel",
-        "A model compiled with its data, kept for running.\n\n"
-        "Made by compile(); `program` expands it into its Program on first use and keeps it, so a model is\n"
-        "compiled once and expanded once however often it is solved or written out.")
-        .def_property_readonly("ok", &CompiledModel::ok, "Whether the pair compiles (warnings allowed).")
+    py::class_<CompiledModel, std::shared_ptr<CompiledModel>>(m, "CompiledModel", kCompiledModelDoc)
+        .def_property_readonly(kOkFace.name, &CompiledModel::ok, kOkFace.doc)
         .def_property_readonly(
-            "report", [](const CompiledModel& c) { return host::text(c.source().compilation->report()); },
-            "The diagnostics as SemanticError shows them: one per line as 'model:LINE:COLUMN: message', each\n"
-            "followed by the offending line and a caret; empty when there are none.")
+            kReportFace.name, [](const CompiledModel& c) { return host::text(c.source().compilation->report()); },
+            kReportFace.doc)
         .def(
-            "report_for",
-            [](const CompiledModel& c, py::object model_name, py::object data_name) {
-                const Source& s = c.source();
-                tarvok::compiler::FileNames names{std::string(host::Utf8(model_name).view()),
-                                                  std::string(host::Utf8(data_name).view()),
-                                                  s.compilation->data_origin};
-                return host::text(
-                    tarvok::compiler::render_for_files(s.compilation->diagnostics, s.model_text, s.data_text, names));
+            kReportForFace.name,
+            [](const CompiledModel& c, py::object model, py::object data) {
+                return host::text(report_for(c, model, data));
             },
-            py::arg("model_name"), py::arg("data_name"),
-            host::signed_doc("report_for", "self, model_name, data_name",
-                             "The diagnostics as the check command prints them: errors, then warnings, each as\n"
-                             "'NAME:LINE:COLUMN: error: message' (or warning:) with the offending line and a caret, "
-                             "the\ntexts named model_name and data_name; empty when there are none.")
-                .c_str())
-        .def("_name_data_sources", &CompiledModel::name_data_sources, py::arg("base"), py::arg("values"),
-             py::arg("files"), py::arg("rows"),
-             "For the run command: data written from JSON and CSV files at byte `base` of the data text, named\n"
-             "in messages by file ({name: file}) and table row ({name: {path: 'file:row'}}).")
+            py::arg("model_name"), py::arg("data_name"), doc(kReportForFace).c_str())
+        .def(kNameDataSourcesFace.name, &CompiledModel::name_data_sources, py::arg("base"), py::arg("values"),
+             py::arg("files"), py::arg("rows"), kNameDataSourcesFace.doc)
         .def_property_readonly(
-            "diagnostics",
+            kDiagnosticsFace.name,
             [](const CompiledModel& c) {
                 return tarvok::compiler::records::diagnostic_records(*c.source().compilation, true);
             },
-            "The diagnostic records, errors then warnings, as SemanticError.diagnostics holds them.")
+            kDiagnosticsFace.doc)
         .def_property_readonly(
-            "model_text", [](const CompiledModel& c) { return host::text(c.source().model_text); },
-            "The model text compiled.")
+            kModelTextFace.name, [](const CompiledModel& c) { return host::text(c.source().model_text); },
+            kModelTextFace.doc)
         .def_property_readonly(
-            "data_text", [](const CompiledModel& c) { return host::text(c.source().data_text); },
-            "The data text compiled.")
-        .def_property_readonly("program", &CompiledModel::program,
-                               "The Program, expanded on first use and kept. Raises SemanticError with the "
-                               "diagnostics when\nthe pair does not compile, or with a located message for a "
-                               "fault only the data reveal.")
+            kDataTextFace.name, [](const CompiledModel& c) { return host::text(c.source().data_text); },
+            kDataTextFace.doc)
+        .def_property_readonly(kProgramFace.name, &CompiledModel::program, kProgramFace.doc)
         .def("__repr__", [](const CompiledModel& c) {
             return std::string("<CompiledModel ") + (c.ok() ? "ok" : "with errors") + ">";
         });
 }
 
 void define_functions(py::module_& m) {
-    host::def(m, "compile", "model_text, data_text",
-              "Compile a model with its data for running, without building the compiled-model dict.\n\n"
-              "Returns a CompiledModel whether or not the pair compiles (see its `ok` and `report`); the\n"
-              "diagnostics are those TVLCompiler().compile_model gives. Raises MemoryError when memory runs out\n"
-              "and KeyboardInterrupt on Ctrl-C.",
-              &compile_pair, py::arg("model_text"), py::arg("data_text"));
-    host::def(m, "solve_program",
-              "program, *, time_limit=None, mip_gap=None, threads=None, log=False, sensitivity=False, "
-              "solver='highs'",
-              "Solve a Program (from instantiate() or a CompiledModel) with HiGHS and return a SolveResult.\n\n"
-              "The options are those of solve_model.",
-              &solve_program, py::arg("program"), py::kw_only(), py::arg("time_limit") = py::none(),
-              py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(), py::arg("log") = false,
-              py::arg("sensitivity") = false, py::arg("solver") = "highs");
-    host::def(m, "_check_solver", "solver='highs', purpose='solving a model', extra=None",
-              "Import the library of a solver, or raise the ImportError that names its extra.", &check_solver,
-              py::arg("solver") = "highs", py::arg("purpose") = "solving a model", py::arg("extra") = py::none());
-    host::def(
-        m, "instantiate", "model_text, data_text",
-        "Compile a model with its data and expand it into a sparse Program.\n\n"
-        "Raises SemanticError with the compiler's diagnostics, or with a located message for a fault only the\n"
-        "data reveals (an index outside its set, a value too large for a float).",
+    def(m, kCompileFace, &compile_pair, py::arg("model_text"), py::arg("data_text"));
+    def(m, kSolveProgramFace, &solve_program, py::arg("program"), py::kw_only(), py::arg("time_limit") = py::none(),
+        py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(), py::arg("log") = false,
+        py::arg("sensitivity") = false, py::arg("solver") = "highs");
+    def(m, kCheckSolverFace, &check_solver, py::arg("solver") = "highs", py::arg("purpose") = "solving a model",
+        py::arg("extra") = py::none());
+    def(
+        m, kInstantiateFace,
         [](py::object model_text, py::object data_text) {
             return instantiate_texts(model_text, data_text, "instantiate");
         },
         py::arg("model_text"), py::arg("data_text"));
-    host::def(m, "solve_model",
-              "model_text, data_text, *, time_limit=None, mip_gap=None, threads=None, log=False, sensitivity=False, "
-              "solver='highs'",
-              "Solve a model with its data using HiGHS and return a SolveResult.\n\n"
-              "time_limit in seconds, mip_gap the relative MIP gap, threads the solver's thread count; log=True sends\n"
-              "the solver log to stderr. sensitivity='duals' adds the duals, reduced costs, row activities and slacks\n"
-              "of an optimal solve (for a MIP: of the LP with its integer columns fixed at the solution);\n"
-              "sensitivity=True (or 'ranging') adds HiGHS's ranging of costs and right-hand sides. solver='scip'\n"
-              "solves with SCIP through PySCIPOpt (the 'scip' extra) instead: the same statuses, values, limits and\n"
-              "gap, and the infeasible subset of SCIP's own finder; its duals where SCIP gives them (else None), no\n"
-              "ranging. Raises\n"
-              "SemanticError when the model does not compile, ImportError when the solver's library is missing\n"
-              "(highspy: the 'solve' extra), ValueError for an unknown solver, KeyboardInterrupt on Ctrl-C (its\n"
-              "`result` attribute holds the run so far: the best solution found, with the MIP's bound).",
-              &solve_model, py::arg("model_text"), py::arg("data_text"), py::kw_only(),
-              py::arg("time_limit") = py::none(), py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(),
-              py::arg("log") = false, py::arg("sensitivity") = false, py::arg("solver") = "highs");
-    host::def(m, "write_model", "model_text, data_text, path",
-              "Write the expanded model as a free-format .mps or an .lp file (by the path's extension).\n\n"
-              "Names are made to fit the format: in .mps files white space becomes '_', in .lp files brackets\n"
-              "become parentheses and other signs '_'; repeated names get '~2', '~3'. The .lp file is HiGHS's;\n"
-              "it keeps the objective's label and lists, in comments at its top, the constraints that became\n"
-              "bounds of one column. The file is written whole or not at all. Raises ValueError for any other\n"
-              "extension and for a model that cannot hold whatever the variables are (crossing sides or bounds,\n"
-              "named with their lines), and OSError when the file cannot be written (a missing folder, no\n"
-              "permission, a full disk).",
-              &write_model, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
+    def(m, kSolveModelFace, &solve_model, py::arg("model_text"), py::arg("data_text"), py::kw_only(),
+        py::arg("time_limit") = py::none(), py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(),
+        py::arg("log") = false, py::arg("sensitivity") = false, py::arg("solver") = "highs");
+    def(m, kWriteModelFace, &write_model, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
 }
 
 }  // namespace
@@ -738,12 +576,11 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
     host::hold_module(m);
-    m.doc() = "Runs Tarvok models: expands a model and its data into a sparse program and solves it with HiGHS.";
+    m.doc() = kModuleDoc;
 
     m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
     define_status(m);
-    ProgramClass program = define_program(m);
-    define_program_views(program);
+    define_program(m);
     define_solve_result(m);
     define_compiled_model(m);
     define_functions(m);

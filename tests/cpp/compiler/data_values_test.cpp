@@ -61,6 +61,11 @@ TEST(DataValues, APlaceOfTheWrittenTextLeadsBackToItsValueFileAndRow) {
     EXPECT_EQ(path_at("\"y\""), "c[\"a\"][1]");
     EXPECT_EQ(path_at("[[1"), "c");
     EXPECT_EQ(path_at("S ="), "S");
+    // Data given as a mapping in the host names the mapping first.
+    auto mapping_at = [&](const std::string& needle) { return data::mapping_path_at(kModel, data, text.find(needle)); };
+    EXPECT_EQ(mapping_at("\"y\""), "data[\"c\"][\"a\"][1]");
+    EXPECT_EQ(mapping_at("S ="), "data[\"S\"]");
+    EXPECT_EQ(data::mapping_path_at(kModel, data, text.size() + 100), "");
 
     data::DataSources sources;
     sources.base = 10;  // a data text of ten bytes came first

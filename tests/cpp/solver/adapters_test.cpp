@@ -1,0 +1,107 @@
+#include "solver/adapters.hpp"
+#include "solver/solver_face.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace tarvok::solver {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+/// max 3x + 2y + 5 over integer x in [0, 4], y in [-inf, 7], with x + y <= 6 and 1 <= x - y.
+Program small_program() {
+    Program p;
+    p.sense = Sense::Maximize;
+    p.offset = 5;
+    p.cost = {3, 2};
+    p.col_lower = {0, -kInf};
+    p.col_upper = {4, 7};
+    p.integrality = {1, 0};
+    p.row_lower = {-kInf, 1};
+    p.row_upper = {6, kInf};
+    p.row_starts = {0, 2, 4};
+    p.col_indices = {0, 1, 0, 1};
+    p.values = {1, 1, 1, -1};
+    return p;
+}
+
+TEST(ModelPlan, NamesVariablesAndConstraintsByPositionWithTheirBoundsTypesAndCosts) {
+    Program p = small_program();
+    ModelPlan plan = plan_model(p, {});
+    ASSERT_EQ(plan.columns.size(), 2u);
+    EXPECT_EQ(plan.columns[0].name, "c0");
+    EXPECT_TRUE(plan.columns[0].integer);
+    EXPECT_FALSE(plan.columns[1].integer);
+    EXPECT_EQ(plan.columns[1].lower, -kInf);
+    EXPECT_EQ(plan.columns[1].cost, 2);
+    ASSERT_EQ(plan.rows.size(), 2u);
+    EXPECT_EQ(plan.rows[1].name, "r1");
+    EXPECT_EQ(plan.rows[1].lower, 1);
+    EXPECT_EQ(plan.rows[0].upper, 6);
+    EXPECT_EQ(plan.offset, 5);
+    EXPECT_TRUE(plan.maximize);
+    EXPECT_EQ(plan.dual_sign, -1);
+    EXPECT_EQ(planned_index(plan.columns[1].name), 1u);
+    EXPECT_EQ(planned_index("r12"), 12u);
+}
+
+TEST(ModelPlan, RelaxedFixedAndFeasibilityLoadsChangeOnlyWhatTheyAskFor) {
+    Program p = small_program();
+    LoadRequest r;
+    r.relaxed = true;
+    r.feasibility = true;
+    r.fixed_columns = {1};
+    r.fixed_values = {2.5};
+    ModelPlan plan = plan_model(p, r);
+    EXPECT_FALSE(plan.columns[0].integer);
+    EXPECT_EQ(plan.columns[1].lower, 2.5);
+    EXPECT_EQ(plan.columns[1].upper, 2.5);
+    EXPECT_EQ(plan.upper[1], 2.5);  // as loaded, for settling free columns
+    EXPECT_EQ(plan.columns[0].cost, 0);
+    EXPECT_EQ(plan.offset, 0);
+    EXPECT_FALSE(plan.maximize);  // no objective: nothing to maximise
+    EXPECT_EQ(plan.dual_sign, -1);
+    EXPECT_EQ(p.col_upper[1], 7);  // the program itself is untouched
+}
+
+TEST(Ranging, ArraysLongerOrShorterThanTheProgramAndMissingNamesAreRead) {
+    RangingArrays a;
+    a[0] = {{{1, 2, 99}, {10, 20, 99}, {1, std::nan("")}, {std::nan(""), 0}}};  // cost up: longer than 2 columns
+    a[1] = {{{-1}, {-10}, {}, {}}};                                             // cost down: shorter
+    a[2] = {{{6}, {30}, {0}, {1}}};
+    a[3] = {{{0}, {5}, {1}, {0}}};
+    SolverFigures f;
+    take_ranging(a, 2, 1, f);
+    EXPECT_TRUE(f.has_ranging);
+    ASSERT_EQ(f.cost_up.size(), 2u);
+    EXPECT_EQ(f.cost_up[1].value, 2);
+    EXPECT_EQ(f.cost_up[0].entering, 1);
+    EXPECT_EQ(f.cost_up[1].entering, -1);
+    EXPECT_EQ(f.cost_up[0].leaving, -1);
+    EXPECT_TRUE(std::isnan(f.cost_down[1].value));
+    EXPECT_EQ(f.cost_down[0].entering, -1);
+    ASSERT_EQ(f.bound_down.size(), 1u);
+    EXPECT_EQ(f.bound_down[0].objective, 5);
+}
+
+TEST(SolverFace, PropertiesHaveDocsAndExactlyOneSource) {
+    Program p = small_program();
+    for (const auto* table : {&program_sizes_and_arrays(), &program_views()})
+        for (const ProgramProperty& prop : *table) {
+            EXPECT_TRUE(prop.doc && *prop.doc) << prop.name;
+            EXPECT_NE(prop.shape == nullptr, prop.array.index() == 0) << prop.name;
+        }
+    for (const ResultProperty& prop : result_properties())
+        EXPECT_NE(prop.shape == nullptr, prop.host == HostView::None) << prop.name;
+    EXPECT_EQ(program_sizes_and_arrays()[0].shape(p).text, "maximize");
+    EXPECT_EQ(nonzero_rows(p), (std::vector<int32_t>{0, 0, 1, 1}));
+    auto members = status_members();
+    ASSERT_FALSE(members.empty());
+    EXPECT_EQ(members[0], (std::pair<std::string, std::string>{"OPTIMAL", "optimal"}));
+}
+
+}  // namespace
+}  // namespace tarvok::solver

@@ -1,9 +1,9 @@
 #include "compiler/model_tree.hpp"
 
 #include <array>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 
 namespace tarvok::compiler::tree {
 
@@ -176,11 +176,10 @@ void json_node(std::string& out, const Tree& t, const Node& n, size_t depth) {
     case Kind::None: out += "null"; return;
     case Kind::Bool: out += n.flag() ? "true" : "false"; return;
     case Kind::Int: out += std::to_string(n.integer); return;
-    case Kind::Real: {
-        char digits[32];
-        out.append(digits, std::to_chars(digits, digits + sizeof digits, n.real).ptr);
-        return;
-    }
+    case Kind::Real:
+        // The host writes a float as its repr (1.0, 1e+16, NaN), which this
+        // text does not copy; the records written here hold no reals.
+        throw std::logic_error("json_text: a real number would not be written as the host writes it");
     case Kind::Text:
     case Kind::Key: json_quoted(out, n.text()); return;
     default: break;

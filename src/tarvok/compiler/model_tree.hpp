@@ -114,7 +114,8 @@ NodeId diagnostic_records(Builder& b, const Compilation& c, bool with_errors, co
 Tree diagnostic_record_tree(const Compilation& c, bool with_errors, const RecordPaths* paths = nullptr);
 
 /// `t` as the host's json.dumps(value, indent=2, ensure_ascii=False) writes
-/// the objects it stands for (a Real in the shortest form that reads back).
+/// the objects it stands for. A tree with a Real throws std::logic_error:
+/// the host's float repr is not copied here.
 std::string json_text(const Tree& t);
 
 /// The compiler's diagnostic codes: dicts of code, severity and format.

@@ -162,8 +162,12 @@ TEST(ModelTree, JsonAsTheHostWritesIt) {
     Builder b;
     NodeId empty_list = b.list({}), empty_dict = b.dict_of({});
     b.dict({{"text", b.text("q\"\\\n\t\x01\x7f é")},
-            {"items", b.list({b.integer(-3), b.none(), b.boolean(true), b.real(0.5), empty_list, empty_dict})}});
+            {"items", b.list({b.integer(-3), b.none(), b.boolean(true), empty_list, empty_dict})}});
     EXPECT_EQ(json_text(b.finish()),
               "{\n  \"text\": \"q\\\"\\\\\\n\\t\\u0001\x7f é\",\n"
-              "  \"items\": [\n    -3,\n    null,\n    true,\n    0.5,\n    [],\n    {}\n  ]\n}");
+              "  \"items\": [\n    -3,\n    null,\n    true,\n    [],\n    {}\n  ]\n}");
+    // 1.0 would come out as "1", where the host writes "1.0": refused, not guessed.
+    Builder with_real;
+    with_real.list({with_real.real(1.0)});
+    EXPECT_THROW(json_text(with_real.finish()), std::logic_error);
 }

@@ -83,8 +83,8 @@ std::vector<Value> quick_fix_actions(const Snapshot& snapshot, SourceFile file, 
 
 // ------------------------------------------------------------- queries ----
 
-const std::vector<QuerySpec>& queries() {
-    static const std::vector<QuerySpec> all = {
+const std::vector<QueryRow>& queries() {
+    static const std::vector<QueryRow> all = {
         {"textDocument/hover", Query::Hover, "Hover", false, true, false, false},
         {"textDocument/definition", Query::Definition, "Location", false, true, false, false},
         {"textDocument/references", Query::References, "Location", true, true, false, true},
@@ -99,7 +99,7 @@ Value answer(Query query, const Snapshot* snapshot, const QueryArgs& args) {
     if (!snapshot) {
         // Nothing to read: an empty list where the answer is one, and no completions.
         if (query == Query::Completion) return completion_list({});
-        for (const QuerySpec& q : queries())
+        for (const QueryRow& q : queries())
             if (q.query == query && q.many) return Value::array();
         return Value::null();
     }

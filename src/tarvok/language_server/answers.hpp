@@ -42,7 +42,7 @@ enum class Query : uint8_t { Hover, Definition, References, Symbols, Completion,
 
 /// One request: its method, the protocol type of its answer (of each item
 /// when `many`), and what it reads of its parameters besides the document.
-struct QuerySpec {
+struct QueryRow {
     std::string_view method;
     Query query;
     std::string_view type;
@@ -50,10 +50,10 @@ struct QuerySpec {
     bool reads_position, reads_range, reads_context;
 };
 /// The requests, in the order they are registered.
-const std::vector<QuerySpec>& queries();
+const std::vector<QueryRow>& queries();
 
 /// What a request gives: its document, that document's part of the pair, and
-/// the parameters its QuerySpec reads.
+/// the parameters its QueryRow reads.
 struct QueryArgs {
     std::string uri;
     SourceFile file = SourceFile::Model;

@@ -191,19 +191,19 @@ py::object closed(Session& s, py::object params) {
     return py::none();
 }
 
-/// Answers one of the core's queries: reads what its spec says it reads,
+/// Answers one of the core's queries: reads what its row of the table says it reads,
 /// and builds its answer (or each item of it) as the protocol's type.
-py::object query(Session& s, const core::QuerySpec& spec, py::object params) {
+py::object query(Session& s, const core::QueryRow& row, py::object params) {
     core::QueryArgs args;
     args.uri = host::str_of(params.attr("text_document").attr("uri"));
     std::shared_ptr<core::Snapshot> snapshot = s.snapshot(args.uri, args.file);
-    if (snapshot && spec.reads_position) args.at = s.position_of(params.attr("position"));
-    if (snapshot && spec.reads_range) args.range = s.range_of(params.attr("range"));
-    if (snapshot && spec.reads_context)
+    if (snapshot && row.reads_position) args.at = s.position_of(params.attr("position"));
+    if (snapshot && row.reads_range) args.range = s.range_of(params.attr("range"));
+    if (snapshot && row.reads_context)
         args.with_declaration = host::truthy(params.attr("context").attr("include_declaration"));
-    core::Value answer = core::answer(spec.query, snapshot.get(), args);
-    std::string type(spec.type);
-    if (!spec.many) return answer.kind == core::Value::Kind::Null ? py::none() : s.as(type.c_str(), answer);
+    core::Value answer = core::answer(row.query, snapshot.get(), args);
+    std::string type(row.type);
+    if (!row.many) return answer.kind == core::Value::Kind::Null ? py::none() : s.as(type.c_str(), answer);
     py::list out;
     for (const core::Value& item : answer.items) out.append(s.as(type.c_str(), item));
     return out;
@@ -232,12 +232,12 @@ void register_features(py::object server, const std::shared_ptr<Session>& sessio
     feature("textDocument/didClose", closed);
     py::list kinds;
     kinds.append(types.attr("CodeActionKind").attr("QuickFix"));
-    for (const core::QuerySpec& spec : core::queries()) {
+    for (const core::QueryRow& row : core::queries()) {
         py::object options = py::none();
-        if (spec.query == core::Query::CodeActions)
+        if (row.query == core::Query::CodeActions)
             options = types.attr("CodeActionOptions")(py::arg("code_action_kinds") = kinds);
         feature(
-            spec.method, [&spec](Session& s, py::object params) { return query(s, spec, params); }, options);
+            row.method, [&row](Session& s, py::object params) { return query(s, row, params); }, options);
     }
 }
 

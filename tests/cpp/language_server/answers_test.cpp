@@ -85,14 +85,14 @@ TEST(Answers, QuickFixesCarryTheirEditAndDiagnostic) {
 
 TEST(Queries, WithoutASnapshotEachAnswersEmptyInItsShape) {
     QueryArgs args{"file:///p.mod"};
-    for (const QuerySpec& spec : queries()) {
-        Value v = answer(spec.query, nullptr, args);
-        if (spec.query == Query::Completion)
+    for (const QueryRow& row : queries()) {
+        Value v = answer(row.query, nullptr, args);
+        if (row.query == Query::Completion)
             EXPECT_EQ(member(v, "items").items.size(), 0u);
-        else if (spec.many)
-            EXPECT_TRUE(v.kind == Value::Kind::Array && v.items.empty()) << spec.method;
+        else if (row.many)
+            EXPECT_TRUE(v.kind == Value::Kind::Array && v.items.empty()) << row.method;
         else
-            EXPECT_EQ(v.kind, Value::Kind::Null) << spec.method;
+            EXPECT_EQ(v.kind, Value::Kind::Null) << row.method;
     }
 }
 

@@ -74,6 +74,14 @@ struct Number {
     bool is_int = true;
     int64_t integer = 0;
     double real = 0;
+
+    /// The 64 bits of the value as it is held: the int's, or the double's.
+    uint64_t bits() const {
+        if (is_int) return static_cast<uint64_t>(integer);
+        uint64_t out = 0;
+        std::memcpy(&out, &real, sizeof out);
+        return out;
+    }
 };
 
 /// One expression node. The two child slots and the payload mean different
@@ -118,11 +126,7 @@ struct Expr {
         return n;
     }
     void set_number(const Number& n) {
-        uint64_t bits = 0;
-        if (n.is_int)
-            bits = static_cast<uint64_t>(n.integer);
-        else
-            std::memcpy(&bits, &n.real, sizeof bits);
+        uint64_t bits = n.bits();
         flag = n.is_int;
         first = static_cast<uint32_t>(bits);
         count = static_cast<uint32_t>(bits >> 32);

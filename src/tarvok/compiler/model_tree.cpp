@@ -336,12 +336,7 @@ class ModelTree {
     // Leaves: one node per distinct content.
 
     NodeId number(const Number& n) {
-        uint64_t bits = 0;
-        if (n.is_int)
-            bits = static_cast<uint64_t>(n.integer);
-        else
-            std::memcpy(&bits, &n.real, sizeof bits);
-        return shared(n.is_int ? ints_ : reals_, bits, [&] {
+        return shared(n.is_int ? ints_ : reals_, n.bits(), [&] {
             return b_.dict({{"type", b_.key("number")}, {"value", n.is_int ? b_.integer(n.integer) : b_.real(n.real)}});
         });
     }

@@ -30,22 +30,6 @@ py::object example_library(py::object examples) {
     return path.attr("join")(package, "tvl_models");
 }
 
-std::string both(const Pair& pair) {
-    return host::str_of(host_path(pair.model)) + " and " + host::str_of(host_path(pair.data));
-}
-
-/// Where the kept attempt is, for a message; empty when nothing was written.
-std::string kept_text(const Pair& kept) {
-    if (kept.model.empty() && kept.data.empty()) return "";
-    if (kept.model.empty()) return host::str_of(host_path(kept.data));
-    if (kept.data.empty()) return host::str_of(host_path(kept.model));
-    return both(kept);
-}
-
-}  // namespace
-
-namespace {
-
 /// What `solve` was asked, checked: everything that can be refused is
 /// refused before the first request.
 struct SolveRequest {
@@ -170,11 +154,11 @@ py::object generate_staged(py::object args, const SolveRequest& r, StagedPair& p
                                                        **options);
         });
     } catch (Failure& failure) {
-        std::string kept = kept_text(pair.keep_failed());
+        std::string kept = pair.kept_text(pair.keep_failed());
         if (!kept.empty()) failure.message += "; the last attempt is kept in " + kept;
         throw;
     } catch (py::error_already_set&) {
-        std::string kept = kept_text(pair.keep_failed());
+        std::string kept = pair.kept_text(pair.keep_failed());
         if (!kept.empty()) warn("tarvok: the last attempt is kept in " + kept);
         throw;
     }
@@ -260,122 +244,62 @@ SolveOutcome place_and_use(py::object args, const SolveRequest& r, StagedPair& p
     o.status = with_run_and_emit(o.status, o.with_run ? std::optional(o.run.status) : std::nullopt,
                                  o.with_emit ? std::optional(o.emit.status) : std::nullopt);
     o.outcome = closing_line(facts, {host::str_of(r.model_file), host::str_of(r.data_file), o.existed,
-                                     o.compiled ? "" : kept_text(o.kept), o.compiled ? both(pair.target()) : ""});
+                                     o.compiled ? "" : pair.kept_text(o.kept), o.compiled ? pair.targets_text() : ""});
     return o;
 }
 
-int report_json(py::object args, const SolveRequest& r, const SolveOutcome& o) {
-    py::dict stats = o.result.attr("statistics");
-    py::dict out;
-    out["model_file"] = r.model_file;
-    out["data_file"] = r.data_file;
-    out["iterations"] = stats["iterations"];
-    out["syntax_errors"] = stats["syntax_errors"];
-    out["assessment"] = stats["assessment"];
-    out["compiled"] = py::bool_(o.compiled);
-    if (r.execution_check) {
-        out["solver_status"] = stats["solver_status"];
-        out["objective"] = stats["objective"];
-    }
-    out["aligned"] = r.alignment ? py::object(py::bool_(o.aligned)) : py::object(py::none());
+/// What `solve` reports, gathered once for either form.
+SolveReport report_of(py::object args, const SolveRequest& r, const SolveOutcome& o) {
+    auto shown_path = [](const fs::path& p) { return p.empty() ? std::string() : host::str_of(host_path(p)); };
+    SolveReport report{
+        .facts = o.facts,
+        .status = o.status,
+        .outcome = o.outcome,
+        .model_file = host::str_of(r.model_file),
+        .data_file = host::str_of(r.data_file),
+        .model_file_given = host::str_of(py::module_::import("os").attr("fsdecode")(args.attr("model_file"))),
+        .kept_model = shown_path(o.kept.model),
+        .kept_data = shown_path(o.kept.data),
+        .statistics = plain_value(o.result.attr("statistics")),
+        .syntax_errors = plain_value(o.result.attr("syntax_errors")),
+        .assessment = host::str_of(o.result.attr("assessment")),
+        .stats = host::truthy(args.attr("stats")),
+        .with_assumptions = r.assumptions,
+        .what_if = r.what_if,
+        .what_if_max = r.what_if_max,
+        .grounding = o.grounding};
     if (r.assumptions) {
-        out["assumptions"] = o.result.attr("assumptions");
-        out["assumptions_error"] = o.result.attr("assumptions_error");
-        if (r.what_if) out["what_if"] = o.what_if;
-    } else {
-        out["assumptions"] =
-            o.compiled ? py::object(host::object_of(findings_value(o.grounding.assumptions))) : py::none();
+        report.assumptions = plain_value(o.result.attr("assumptions"));
+        report.assumptions_error = plain_value(o.result.attr("assumptions_error"));
+        report.what_if_table = plain_value(o.what_if);
     }
-    out["conversions"] = o.compiled ? py::object(host::object_of(findings_value(o.grounding.conversions))) : py::none();
     if (o.samples > 1) {
-        out["samples"] = o.samples;
-        out["confidence"] = o.vote.confidence;
-        out["objective"] = o.voted ? py::object(py::float_(*o.voted)) : py::object(py::none());
+        report.vote = {host::str_of(builtin("round")(o.vote.confidence, 2)), static_cast<long long>(o.vote.agreeing),
+                       o.samples, o.voted ? std::optional(host::str_of(py::float_(*o.voted))) : std::nullopt};
+        report.confidence = o.vote.confidence;
+        report.voted = o.voted;
     }
-    out["status"] = code(o.status);
-    if (!o.compiled) {
-        out["failed_model_file"] = o.kept.model.empty() ? py::object(py::none()) : host_path(o.kept.model);
-        out["failed_data_file"] = o.kept.data.empty() ? py::object(py::none()) : host_path(o.kept.data);
-    }
-    if (host::truthy(args.attr("run"))) {
-        out["run"] = o.with_run && o.run.status != 1 ? o.run.result.attr("to_dict")() : py::object(py::none());
-    }
+    if (host::truthy(args.attr("run")))
+        report.run_json = o.with_run && o.run.status != 1 ? plain_value(o.run.result.attr("to_dict")()) : data::Value();
+    if (o.with_run) report.run = o.run.status == 1 ? o.run.diagnostics : summary_of(o.run.result);
     if (!r.script.is_none())
-        out["emitted"] = o.with_emit && o.emit.status == 0 ? o.emit.written : py::object(py::none());
-    say_json(out);
-    if (o.with_emit && o.emit.status == code(ExitStatus::Usage)) warn("tarvok: " + o.emit.failure);
-    if (!o.outcome.empty()) warn("tarvok: " + o.outcome);
-    return code(o.status);
-}
-
-std::string text_of(py::handle value) { return value.is_none() ? "" : host::str_of(value); }
-
-ShownReading shown_reading(py::handle entry) {
-    return {text_of(entry["status"]), text_of(entry["objective"]), text_of(entry["answer"])};
-}
-
-/// The assumptions listed and, with --what-if, the answer under each reading.
-void shown_assumptions(py::object args, const SolveRequest& r, const SolveOutcome& o, SolveText& t) {
-    py::object listed = o.result.attr("assumptions");
-    py::object error = o.result.attr("assumptions_error");
-    if (!error.is_none()) t.assumptions_error = host::str_of(py::str(error).attr("split")("\n")[0]);
-    if (listed.is_none()) return;
-    t.assumptions.emplace();
-    for (py::handle a : listed)
-        t.assumptions->push_back(
-            {text_of(a["assumption"]), text_of(a["alternative"]), text_of(a["where"]), text_of(a["kind"])});
-    if (o.what_if.is_none()) return;
-    ShownTable& table = t.what_if.emplace();
-    table.main = shown_reading(o.what_if["main"]);
-    table.unexplored = o.what_if["unexplored"].cast<long long>();
-    table.budget = r.what_if_max;
-    for (py::handle alt : o.what_if["alternatives"]) {
-        py::list errors = alt["errors"];
-        std::string first = py::len(errors) > 0 ? host::str_of(errors[0]) : "";
-        first = first.substr(0, first.find('\n'));
-        table.alternatives.push_back(
-            {text_of(alt["alternative"]), host::truthy(alt["compiled"]), first, shown_reading(alt),
-             // named as the user named the model file
-             alt["model_file"].is_none()
-                 ? std::string()
-                 : host::str_of(alternative_of(args.attr("model_file"), alt["index"].cast<long long>()))});
-    }
-}
-
-SolveStatistics statistics_of(const SolveRequest& r, const SolveOutcome& o) {
-    py::dict stats = o.result.attr("statistics");
-    SolveStatistics shown{host::str_of(stats["iterations"]),
-                          {},
-                          "",
-                          "",
-                          host::str_of(o.compiled ? r.model_file : host_path(o.kept.model)),
-                          host::str_of(o.compiled ? r.data_file : host_path(o.kept.data))};
-    for (auto error : stats["syntax_errors"]) shown.syntax_errors.push_back(host::str_of(error));
-    if (r.execution_check) {
-        shown.solver_status = host::str_of(stats["solver_status"]);
-        shown.objective = host::str_of(stats["objective"]);
-    }
-    return shown;
-}
-
-int report_text(py::object args, const SolveRequest& r, const SolveOutcome& o) {
-    SolveText t{.facts = o.facts,
-                .assessment = host::str_of(o.result.attr("assessment")),
-                .with_assumptions = r.assumptions,
-                .grounding = o.grounding,
-                .outcome = o.outcome};
-    if (host::truthy(args.attr("stats"))) t.statistics = statistics_of(r, o);
-    if (o.samples > 1)
-        t.vote = {host::str_of(builtin("round")(o.vote.confidence, 2)), static_cast<long long>(o.vote.agreeing),
-                  o.samples, o.voted ? std::optional(host::str_of(py::float_(*o.voted))) : std::nullopt};
-    if (r.assumptions) shown_assumptions(args, r, o, t);
-    if (o.with_run) t.run = o.run.status == 1 ? o.run.diagnostics : summary_of(o.run.result);
+        report.emitted = o.with_emit && o.emit.status == 0 ? plain_value(o.emit.written) : data::Value();
     if (o.with_emit)
-        t.emit = {o.emit.status, o.emit.status == 0 ? written_line(o.emit.written) : "", o.emit.failure,
-                  o.emit.diagnostics};
-    py::list errors = o.compiled ? py::list() : py::list(o.result.attr("syntax_errors"));
-    if (py::len(errors) > 0) t.final_errors = host::str_of(errors[0]);
-    for (const ReportLine& line : solve_report(t)) line.to_stderr ? warn(line.text) : say(line.text);
+        report.emit = {o.emit.status, o.emit.status == 0 ? written_line(o.emit.written) : "", o.emit.failure,
+                       o.emit.diagnostics};
+    return report;
+}
+
+/// The report on stdout and stderr, as JSON with --json.
+int report(py::object args, const SolveRequest& r, const SolveOutcome& o) {
+    SolveReport shown = report_of(args, r, o);
+    if (host::truthy(args.attr("json"))) {
+        std::vector<std::string> warnings;
+        say_json(host::object_of(solve_json(shown, warnings)));
+        for (const std::string& line : warnings) warn(line);
+    } else {
+        for (const ReportLine& line : solve_report(shown)) line.to_stderr ? warn(line.text) : say(line.text);
+    }
     return code(o.status);
 }
 
@@ -434,7 +358,7 @@ int run_solve(py::object args) {
         o.vote = voted.vote;
         o.voted = voted.candidates[voted.pick].objective;
     }
-    return host::truthy(args.attr("json")) ? report_json(args, r, o) : report_text(args, r, o);
+    return report(args, r, o);
 }
 
 const Registration registration{"solve", run_solve};

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "cli/command_options.hpp"
+#include "cli/output_paths.hpp"
 #include "cli/pair_placement.hpp"
 #include "common/exit_status.hpp"
 #include "compiler/data_values.hpp"
@@ -114,6 +115,9 @@ std::string unusable_output_path(py::object path, const std::string& refused_nam
 
 /// Refuses a model and data path that name the same file, however spelled.
 void refuse_same_file(py::object model_file, py::object data_file);
+
+/// A path of the command line, as the cores check it.
+GivenPath given_path(py::handle path);
 
 /// Refuses (status 2) an output path that would write one of the `inputs`
 /// or the command's other files (by name, through '..', a symbolic link or a

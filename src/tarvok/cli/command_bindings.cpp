@@ -5,9 +5,7 @@
 #include "common/terminal_text.hpp"
 #include "example_ranker/load_failure.hpp"
 #include "generative/providers/providers.hpp"
-
-#include <map>
-#include <stdexcept>
+#include "host/json_value.hpp"
 
 namespace tarvok::cli {
 
@@ -198,14 +196,12 @@ void refuse_same_file(py::object model_file, py::object data_file) {
     }
 }
 
+GivenPath given_path(py::handle path) { return {host::file_system_path(path), host::str_of(path)}; }
+
 void refuse_output_over_inputs(py::object output, std::initializer_list<py::object> inputs, const std::string& what) {
-    fs::path written = host::file_system_path(output);
-    for (const py::object& input : inputs) {
-        if (files::same_file(written, host::file_system_path(input))) {
-            fail(ExitStatus::Usage, what + " " + host::str_of(output) + " is the same file as " + host::str_of(input) +
-                                        "; choose another path");
-        }
-    }
+    std::vector<GivenPath> given;
+    for (const py::object& input : inputs) given.push_back(given_path(input));
+    refuse_output_over(given_path(output), given, what);
 }
 
 py::object embedding_model(py::object args) {
@@ -403,24 +399,17 @@ void request_json(bool on) { json_requested = on; }
 bool json_wanted() { return json_requested; }
 
 py::object add_command(py::object commands, const char* name, const char* help, const std::string& epilog) {
-    py::object formatter = py::module_::import("argparse").attr("RawDescriptionHelpFormatter");
-    py::object parser =
-        epilog.empty()
-            ? commands.attr("add_parser")(name, py::arg("help") = help, py::arg("description") = help,
-                                          py::arg("formatter_class") = formatter)
-            : commands.attr("add_parser")(name, py::arg("help") = help, py::arg("description") = help,
-                                          py::arg("epilog") = epilog, py::arg("formatter_class") = formatter);
+    py::dict kw;
+    kw["help"] = help;
+    kw["description"] = help;
+    if (!epilog.empty()) kw["epilog"] = host::text(epilog);
+    kw["formatter_class"] = py::module_::import("argparse").attr("RawDescriptionHelpFormatter");
+    py::object parser = commands.attr("add_parser")(name, **kw);
     use_command_errors(parser);
     return parser;
 }
 
 namespace {
-
-py::tuple texts(const std::vector<std::string>& items) {
-    py::tuple out(items.size());
-    for (std::size_t i = 0; i < items.size(); ++i) out[i] = host::text(items[i]);
-    return out;
-}
 
 /// A subparser made from its table, row by row.
 py::object add_table_command(py::object commands, const OptionTable& command) {
@@ -429,20 +418,11 @@ py::object add_table_command(py::object commands, const OptionTable& command) {
     for (const Option& option : command.options) {
         if (option.exclusive && group.is_none()) group = parser.attr("add_mutually_exclusive_group")();
         py::dict kw;
-        if (!option.dest.empty()) kw["dest"] = host::text(option.dest);
-        if (option.kind == ValueKind::Flag) kw["action"] = "store_true";
-        py::object type = option.kind == ValueKind::Int     ? builtin("int")
-                          : option.kind == ValueKind::Float ? builtin("float")
-                                                            : py::object(py::none());
-        if (!type.is_none()) kw["type"] = type;
-        if (!option.choices.empty()) kw["choices"] = texts(option.choices);
-        if (option.default_value)
-            kw["default"] = type.is_none() ? host::text(*option.default_value) : type(*option.default_value);
-        if (!option.nargs.empty()) kw["nargs"] = host::text(option.nargs);
-        if (option.required) kw["required"] = true;
-        if (!option.metavar.empty()) kw["metavar"] = host::text(option.metavar);
-        if (!option.help.empty()) kw["help"] = host::text(option.help);
-        (option.exclusive ? group : parser).attr("add_argument")(*texts(option.flags), **kw);
+        for (const auto& [key, value] : parser_keywords(option))
+            kw[host::text(key)] = key == "type" ? builtin(value.text.c_str()) : host::object_of(value);
+        py::list flags;
+        for (const std::string& flag : option.flags) flags.append(host::text(flag));
+        (option.exclusive ? group : parser).attr("add_argument")(*flags, **kw);
     }
     return parser;
 }
@@ -464,29 +444,16 @@ struct Registered {
     AddCommand add;
 };
 
-/// Filled as the module loads, by each binding file's Registration.
-std::map<std::string, Registered, std::less<>>& registered() {
-    static std::map<std::string, Registered, std::less<>> table;
-    return table;
-}
-
-const Registered& registered_as(std::string_view name) {
-    auto found = registered().find(name);
-    if (found == registered().end())
-        throw std::logic_error("the subcommand " + std::string(name) + " has no registered binding");
-    return found->second;
-}
+using Bindings = Registry<Registered>;
 
 }  // namespace
 
-Registration::Registration(std::string_view name, RunCommand run, AddCommand add) {
-    registered().emplace(std::string(name), Registered{run, add});
-}
+Registration::Registration(std::string_view name, RunCommand run, AddCommand add) { Bindings::add(name, {run, add}); }
 
 void add_subcommands(py::object commands) {
     OptionDefaults defaults = option_defaults();
     for (const Subcommand& subcommand : subcommands()) {
-        const Registered& binding = registered_as(subcommand.name);
+        const Registered& binding = Bindings::of(subcommand.name);
         if (binding.add)
             binding.add(commands);
         else
@@ -494,7 +461,7 @@ void add_subcommands(py::object commands) {
     }
 }
 
-int run_subcommand(const std::string& name, py::object args) { return registered_as(name).run(args); }
+int run_subcommand(const std::string& name, py::object args) { return Bindings::of(name).run(args); }
 
 void use_command_errors(py::object parser) {
     py::handle borrowed = parser;  // the parser outlives every call of its error()

@@ -192,6 +192,28 @@ data::Value path_or_null(const std::string& path) { return path.empty() ? data::
 
 }  // namespace
 
+KeptAlternatives kept_alternatives(data::Value table, const std::string& model_target, const std::string& data_target) {
+    auto field = [](data::Value& object, std::string_view key) -> data::Value* {
+        for (auto& [name, value] : object.members)
+            if (name == key) return &value;
+        return nullptr;
+    };
+    KeptAlternatives kept;
+    data::Value* alternatives = field(table, "alternatives");
+    for (data::Value& alt : alternatives ? alternatives->items : kept.table.items) {  // none without a table
+        data::Value *model = field(alt, "model_file"), *data = field(alt, "data_file"), *index = field(alt, "index");
+        if (!model || is_null(*model)) continue;
+        long long k = index ? index->integer : 0;
+        kept.moves.push_back({model->text, data ? data->text : "",
+                              generative::workflow::alternative_path(model_target, k),
+                              generative::workflow::alternative_path(data_target, k)});
+        *model = data::Value::of(kept.moves.back().model_to);
+        if (data) *data = data::Value::of(kept.moves.back().data_to);
+    }
+    kept.table = std::move(table);
+    return kept;
+}
+
 std::vector<ReportLine> solve_report(const SolveReport& r) {
     SolveText t{.facts = r.facts,
                 .assessment = r.assessment,
@@ -216,7 +238,12 @@ data::Value solve_json(const SolveReport& r, std::vector<std::string>& warnings)
                                {"syntax_errors", member(r.statistics, "syntax_errors")},
                                {"assessment", member(r.statistics, "assessment")},
                                {"compiled", Value::of(f.compiled)}});
-    auto add = [&](const char* key, Value value) { out.members.emplace_back(key, std::move(value)); };
+    // A key set again keeps its place and takes the new value, as in the host's dict.
+    auto add = [&](const char* key, Value value) {
+        for (auto& [name, held] : out.members)
+            if (name == key) return void(held = std::move(value));
+        out.members.emplace_back(key, std::move(value));
+    };
     if (f.execution_check) {
         add("solver_status", member(r.statistics, "solver_status"));
         add("objective", member(r.statistics, "objective"));

@@ -113,6 +113,18 @@ struct SolveText {
 /// script, the final errors, the closing line.
 std::vector<ReportLine> solve_report(const SolveText& text);
 
+/// The alternatives' files the loop wrote beside the staged pair, moved to
+/// their places beside the targets (plan.alt1.mod beside plan.mod), each
+/// pair whole; and the what-if table naming those places.
+struct AlternativeMove {
+    std::string model_from, data_from, model_to, data_to;
+};
+struct KeptAlternatives {
+    std::vector<AlternativeMove> moves;
+    data::Value table;
+};
+KeptAlternatives kept_alternatives(data::Value table, const std::string& model_target, const std::string& data_target);
+
 /// Everything `solve` reports, gathered once for either form. Values the
 /// loop handed back are plain values whose scalars keep in `text` what the
 /// host writes for them ("None" for none).

@@ -135,6 +135,28 @@ DocumentPair Documents::pair_of(const std::string& uri, const Exists& exists) {
     return {"", uri};
 }
 
+Documents::Built Documents::build(const DocumentPair& pair, std::optional<std::string> model,
+                                  std::optional<std::string> data, const SnapshotOptions& options) {
+    if (model) return {pair.model, Snapshot::of_model(std::move(*model), std::move(data), options)};
+    if (data) return {pair.data, Snapshot::of_data_alone(std::move(*data), options)};
+    return {};
+}
+
+std::vector<Documents::Shown> Documents::shown(const DocumentPair& pair, const Snapshot& snapshot) {
+    return {{pair.model, snapshot.has_model() ? &snapshot.diagnostics(SourceFile::Model) : nullptr},
+            {pair.data, snapshot.has_data() ? &snapshot.diagnostics(SourceFile::Data) : nullptr}};
+}
+
+Documents::Closing Documents::closing(const DocumentPair& pair, const Exists& is_open) {
+    Closing out;
+    for (const std::string& member : {pair.model, pair.data})
+        if (!member.empty() && is_open(member)) out.recheck = true;
+    if (out.recheck) return out;
+    for (const std::string& member : {pair.model, pair.data})
+        if (!member.empty()) out.cleared.push_back(member);
+    return out;
+}
+
 void Documents::keep(const DocumentPair& pair, const std::string& key, std::shared_ptr<Snapshot> snapshot) {
     snapshots_[key] = std::move(snapshot);
     for (const std::string& member : {pair.model, pair.data}) {

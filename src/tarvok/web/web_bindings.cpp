@@ -88,7 +88,10 @@ std::string error_text(py::error_already_set& e) {
 
 // ------------------------------------------------------- pair endpoints ----
 
-Answer check(const core::CheckRequest& r) {
+// One overload of `answer` per endpoint's request, each given the working folder.
+
+/// /api/check: the diagnostics of the pair.
+Answer answer(const core::CheckRequest& r, const fs::path&) {
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
     py::dict d;
     d["ok"] = py::bool_(host::truthy(compiled.attr("ok")));
@@ -114,7 +117,8 @@ py::dict index_keys_of(py::object program) {
     return out;
 }
 
-Answer run(const core::RunRequest& r) {
+/// /api/run: the pair solved, as `tarvok run --json` prints it.
+Answer answer(const core::RunRequest& r, const fs::path&) {
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
     if (!host::truthy(compiled.attr("ok"))) return does_not_compile(compiled.attr("diagnostics"));
     py::dict options;
@@ -135,7 +139,8 @@ Answer run(const core::RunRequest& r) {
 /// A file of a scratch folder, as the host names it.
 py::object file_of(const core::Scratch& scratch, const char* name) { return host::host_path(scratch.folder / name); }
 
-Answer emit(const core::EmitRequest& r, const fs::path& workdir) {
+/// /api/emit: the pair's SciPy script, or the model written as MPS or LP.
+Answer answer(const core::EmitRequest& r, const fs::path& workdir) {
     py::dict d = host::object_of(core::emitted(r.format));
     try {
         if (r.format == core::EmitFormat::SciPy) {
@@ -155,7 +160,8 @@ Answer emit(const core::EmitRequest& r, const fs::path& workdir) {
     }
 }
 
-Answer feedback(const core::FeedbackRequest& r, const fs::path& workdir) {
+/// /api/feedback: the LLM's answer to a question on the pair, with its revision checked.
+Answer answer(const core::FeedbackRequest& r, const fs::path& workdir) {
     py::module_ tg = generative();
     core::Scratch scratch(workdir, "feedback");
     py::object model = host::text(r.pair.model), data = host::text(r.pair.data);
@@ -187,7 +193,8 @@ Answer feedback(const core::FeedbackRequest& r, const fs::path& workdir) {
     return answered(out);
 }
 
-Answer apply(const core::ApplyRequest& r, const fs::path& workdir) {
+/// /api/apply: the pair written into the working folder.
+Answer answer(const core::ApplyRequest& r, const fs::path& workdir) {
     std::string refusal = core::name_refusal(r.name);
     if (!refusal.empty()) return refused(core::Outcome::BadRequest, "'name': " + refusal);
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
@@ -203,8 +210,8 @@ Answer apply(const core::ApplyRequest& r, const fs::path& workdir) {
 
 // -------------------------------------------------------------- examples ----
 
-/// Every shipped example, or the ones closest to a description, with their texts.
-Answer examples(const core::ExamplesRequest& r) {
+/// /api/examples: every shipped example, or the ones closest to a description, with their texts.
+Answer answer(const core::ExamplesRequest& r, const fs::path&) {
     if (!r.description.empty()) {
         py::dict arguments;
         arguments["description"] = host::text(r.description);
@@ -245,11 +252,7 @@ void push_failure(GenerationRun& run, const std::string& message) {
 /// grounding report of its data against the description.
 py::dict generation_result(py::object result, const std::string& description) {
     py::dict d;
-    for (const char* key :
-         {"compiled", "aligned", "assessment", "iterations", "diagnostics", "execution", "syntax_errors", "llm_calls"})
-        d[key] = result.attr(key);
-    d["model"] = result.attr("model_text");
-    d["data"] = result.attr("data_text");
+    for (const core::ResultField& field : core::kGenerationFields) d[field.key] = result.attr(field.attribute);
     d["grounding"] = host::object_of(core::grounding_value(description, host::str_of(result.attr("data_text"))));
     return d;
 }
@@ -316,10 +319,7 @@ py::object respond(const Site& site, const std::string& path, py::dict headers, 
     auto as_tuple = [](const Answer& a) { return py::make_tuple(a.status, json_text(a.body)); };
     const core::Endpoint* endpoint = core::endpoint_at(path);
     if (!endpoint) return as_tuple(refused(core::Outcome::NotFound, "no endpoint " + path));
-    auto header = [&](const char* name) {
-        py::object v = headers.attr("get")(name, py::str(""));
-        return host::str_of(v);
-    };
+    auto header = [&](const char* name) { return host::str_of(headers.attr("get")(name, py::str(""))); };
     if (auto refusal =
             core::header_refusal({header("content-type"), header("host"), header("origin")}, site.loopback_only)) {
         py::dict d;
@@ -345,20 +345,15 @@ py::object respond(const Site& site, const std::string& path, py::dict headers, 
         }
         return as_tuple(std::visit(
             [&](const auto& r) -> Answer {
-                using R = std::decay_t<decltype(r)>;
-                if constexpr (std::is_same_v<R, core::CheckRequest>) return check(r);
-                if constexpr (std::is_same_v<R, core::RunRequest>) return run(r);
-                if constexpr (std::is_same_v<R, core::EmitRequest>) return emit(r, site.workdir);
-                if constexpr (std::is_same_v<R, core::FeedbackRequest>) return feedback(r, site.workdir);
-                if constexpr (std::is_same_v<R, core::ApplyRequest>) return apply(r, site.workdir);
-                if constexpr (std::is_same_v<R, core::ExamplesRequest>) return examples(r);
-                return refused(core::Outcome::NotFound, "no endpoint " + path);
+                if constexpr (std::is_same_v<std::decay_t<decltype(r)>, core::GenerateRequest>)
+                    return refused(core::Outcome::NotFound, "no endpoint " + path);  // streamed above
+                else
+                    return answer(r, site.workdir);
             },
             *parsed.request));
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e)) throw;
-        bool provider = path == "/api/feedback";
-        return as_tuple(refused(provider ? core::Outcome::ProviderFailed : core::Outcome::Failed, error_text(e)));
+        return as_tuple(refused(endpoint->failure, error_text(e)));
     } catch (const std::exception& e) {
         return as_tuple(refused(core::Outcome::Failed, e.what()));
     }

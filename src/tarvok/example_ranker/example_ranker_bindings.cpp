@@ -141,7 +141,7 @@ py::object load_model(py::object model_name) {
 /// keyed by the model object itself and the texts, at most kKeptLibraries.
 template <typename Encode>
 py::object library_embeddings(const py::object& model, const py::list& texts, Encode&& encode) {
-    constexpr Py_ssize_t kKeptLibraries = 8;
+    constexpr std::size_t kKeptLibraries = 8;
     py::object cache = attr("_embedding_cache");
     py::object key;
     try {
@@ -151,19 +151,16 @@ py::object library_embeddings(const py::object& model, const py::list& texts, En
         if (!e.matches(PyExc_TypeError)) throw;
         return encode(texts);  // a model that cannot be a key is not cached
     }
-    PyObject* kept = PyDict_Check(cache.ptr()) ? PyDict_GetItemWithError(cache.ptr(), key.ptr()) : nullptr;
-    if (kept != nullptr) return py::reinterpret_borrow<py::object>(kept);
-    if (PyErr_Occurred()) throw py::error_already_set();
+    if (!PyDict_Check(cache.ptr())) return encode(texts);  // a cache replaced by something else keeps nothing
+    py::dict dict = py::reinterpret_borrow<py::dict>(cache);
+    if (dict.contains(key)) return dict[key];
     py::object embeddings = encode(texts);
-    if (PyDict_Check(cache.ptr())) {
-        py::dict dict = py::reinterpret_borrow<py::dict>(cache);
-        while (py::len(dict) >= static_cast<size_t>(kKeptLibraries)) {
-            // Dicts keep insertion order: the first key is the oldest.
-            py::object oldest = py::reinterpret_borrow<py::object>(*py::iter(dict));
-            if (PyDict_DelItem(dict.ptr(), oldest.ptr()) < 0) throw py::error_already_set();
-        }
-        dict[key] = embeddings;
+    while (py::len(dict) >= kKeptLibraries) {
+        // Dicts keep insertion order: the first key is the oldest.
+        py::object oldest = py::reinterpret_borrow<py::object>(*py::iter(dict));
+        if (PyDict_DelItem(dict.ptr(), oldest.ptr()) < 0) throw py::error_already_set();
     }
+    dict[key] = embeddings;
     return embeddings;
 }
 
@@ -359,10 +356,9 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
 
     add_rankings(m);
     host::def(m, "_load_model", "model_name", docs::kLoadModel, &load_model, py::arg("model_name"));
-    host::def(m, "_iter_description_files", "models_dir", "Find all .txt files recursively under models_dir.",
-              &iter_description_files, py::arg("models_dir"));
-    host::def(m, "_read_text", "path, max_chars=100000",
-              "Read text content safely with UTF-8, truncating very large files.", &read_text, py::arg("path"),
+    host::def(m, "_iter_description_files", "models_dir", docs::kIterDescriptionFiles, &iter_description_files,
+              py::arg("models_dir"));
+    host::def(m, "_read_text", "path, max_chars=100000", docs::kReadText, &read_text, py::arg("path"),
               py::arg("max_chars") = core::kReadLimit);
     host::def(m, "main", "argv=None", docs::kMain, &run_main, py::arg("argv") = py::none());
 }

@@ -37,6 +37,16 @@ Value diagnostic_value(const EditorDiagnostic& d, std::string_view uri) {
     return out;
 }
 
+Value published_value(std::string_view uri, const std::vector<EditorDiagnostic>* diagnostics,
+                      std::optional<int64_t> version) {
+    Value items = Value::array();
+    if (diagnostics)
+        for (const EditorDiagnostic& d : *diagnostics) items.items.push_back(diagnostic_value(d, uri));
+    return Value::object({{"uri", Value::of(std::string(uri))},
+                          {"diagnostics", std::move(items)},
+                          {"version", version ? Value::of(*version) : Value::null()}});
+}
+
 Value hover_value(const Hover& hover) {
     Value contents = Value::object({{"kind", Value::of("markdown")}, {"value", Value::of(hover.markdown)}});
     return Value::object({{"contents", std::move(contents)}, {"range", range_value(hover.range)}});

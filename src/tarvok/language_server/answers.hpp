@@ -29,6 +29,10 @@ Value range_value(const Range& range);
 /// A place as a location: in the document `uri` asked about, or in its partner.
 Value location_value(const Location& at, std::string_view uri);
 Value diagnostic_value(const EditorDiagnostic& d, std::string_view uri);
+/// The diagnostics `uri` shows (none: an empty list, which clears it), at the
+/// document's version when it is open.
+Value published_value(std::string_view uri, const std::vector<EditorDiagnostic>* diagnostics,
+                      std::optional<int64_t> version);
 Value hover_value(const Hover& hover);
 Value symbol_value(const DocumentSymbol& symbol);
 Value completion_list(const std::vector<CompletionItem>& items);

@@ -101,15 +101,11 @@ std::optional<std::string> Session::text_of(const std::string& uri) const {
 
 void Session::publish(const std::string& uri, const std::vector<core::EditorDiagnostic>* diagnostics, bool always) {
     if (!documents_.sends(uri, diagnostics != nullptr, always)) return;
-    py::list items;
-    if (diagnostics)
-        for (const core::EditorDiagnostic& d : *diagnostics)
-            items.append(as("Diagnostic", core::diagnostic_value(d, uri)));
-    py::object version = py::none();
+    std::optional<int64_t> version;
     py::object document = server_.attr("workspace").attr("text_documents").attr("get")(host::text(uri));
-    if (!document.is_none()) version = document.attr("version");
-    server_.attr("text_document_publish_diagnostics")(types_.attr("PublishDiagnosticsParams")(
-        py::arg("uri") = host::text(uri), py::arg("diagnostics") = items, py::arg("version") = version));
+    if (!document.is_none() && !document.attr("version").is_none()) version = document.attr("version").cast<int64_t>();
+    server_.attr("text_document_publish_diagnostics")(
+        as("PublishDiagnosticsParams", core::published_value(uri, diagnostics, version)));
     documents_.sent(uri, diagnostics && !diagnostics->empty());
 }
 

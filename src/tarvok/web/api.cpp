@@ -80,6 +80,10 @@ std::string body_refusal(const Endpoint& endpoint, std::optional<uint64_t> decla
     return "";
 }
 
+std::string too_large_message(const Endpoint& endpoint) {
+    return std::string(endpoint.path) + " takes a body of at most " + std::to_string(endpoint.max_body) + " bytes";
+}
+
 std::optional<std::size_t> body_limit(std::string_view path, std::optional<std::string_view> declared) {
     const Endpoint* e = endpoint_at(path);
     if (!e) return 0;

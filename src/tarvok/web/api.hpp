@@ -81,6 +81,8 @@ std::string page_url(std::string_view host, std::string_view port);
 /// What `tarvok serve` says when it starts: where the page is and its working folder.
 std::string serving_message(std::string_view url, std::string_view workdir);
 
+/// Why a body that went past the endpoint's bound while it was read is refused.
+std::string too_large_message(const Endpoint& endpoint);
 /// Why a body's declared length is refused, or "" when it may be read.
 std::string body_refusal(const Endpoint& endpoint, std::optional<uint64_t> declared_length);
 /// The most bytes to read of a body sent to `path` with a Content-Length of

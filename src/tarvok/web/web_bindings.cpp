@@ -326,9 +326,7 @@ py::object respond(const Site& site, const std::string& path, py::dict headers, 
         d["error"] = host::text(refusal->message);
         return py::make_tuple(refusal->status, json_text(d));
     }
-    if (body.is_none())
-        return as_tuple(refused(core::Outcome::TooLarge,
-                                path + " takes a body of at most " + std::to_string(endpoint->max_body) + " bytes"));
+    if (body.is_none()) return as_tuple(refused(core::Outcome::TooLarge, core::too_large_message(*endpoint)));
     core::Value given;
     try {
         given = host::detail::value_of(py::module_::import("json").attr("loads")(body), 0);
@@ -407,13 +405,14 @@ def make_app(respond, page, paths, limit_of):
     return Starlette(routes=routes)
 )";
 
-py::object default_workdir() {
-    py::object os = py::module_::import("os");
-    std::string base = host::str_of(os.attr("environ").attr("get")("XDG_DATA_HOME", py::str("")));
-    fs::path home = host::file_system_path(os.attr("path").attr("expanduser")("~"));
-    std::string stamp = host::str_of(py::module_::import("time").attr("strftime")("%Y%m%d-%H%M%S"));
-    return host::host_path(core::default_workdir(base, home, stamp));
+/// The endpoints' paths, in the core's order.
+py::tuple endpoint_paths() {
+    py::list paths;
+    for (const core::Endpoint& e : core::endpoints()) paths.append(host::text(e.path));
+    return py::tuple(paths);
 }
+
+py::object default_workdir() { return host::host_path(core::default_workdir_now()); }
 
 py::object create_app(py::object workdir, py::object loopback_only) {
     host::require(loopback_only, "create_app", "loopback_only", host::Kind::Bool);
@@ -425,8 +424,6 @@ py::object create_app(py::object workdir, py::object loopback_only) {
     site->workdir = fs::canonical(site->workdir);
     py::dict scope;
     py::exec(kApp, scope);
-    py::list paths;
-    for (const core::Endpoint& e : core::endpoints()) paths.append(host::text(e.path));
     // The most bytes to read of a request's body; None refuses it on its declared length.
     py::object limit_of = py::cpp_function([](std::string path, py::object declared) -> py::object {
         std::optional<std::string> header;
@@ -436,7 +433,8 @@ py::object create_app(py::object workdir, py::object loopback_only) {
     });
     py::object respond_here = py::cpp_function(
         [site](std::string path, py::dict headers, py::object body) { return respond(*site, path, headers, body); });
-    py::object app = scope["make_app"](respond_here, host::host_path(host::package_folder() / "page"), paths, limit_of);
+    py::object app =
+        scope["make_app"](respond_here, host::host_path(host::package_folder() / "page"), endpoint_paths(), limit_of);
     app.attr("state").attr("workdir") = host::host_path(site->workdir);
     return app;
 }
@@ -485,9 +483,7 @@ PYBIND11_MODULE(web, m, py::mod_gil_not_used()) {
         .inc_ref();  // kept for the module's life, as the module's names no longer hold it
     // Only the app's stream holds one: the class stays out of the module's names.
     py::delattr(m, "_GenerationRun");
-    py::list paths;
-    for (const core::Endpoint& e : core::endpoints()) paths.append(host::text(e.path));
-    m.attr("ENDPOINTS") = py::tuple(paths);
+    m.attr("ENDPOINTS") = endpoint_paths();
 
     host::def(m, "default_workdir", "", docs::kDefaultWorkdir, &default_workdir);
     host::def(m, "create_app", "workdir=None, *, loopback_only=False", docs::kCreateApp, &create_app,

@@ -174,10 +174,9 @@ struct Library {
 /// FileNotFoundError when that folder does not exist.
 Library read_library(py::object models_dir) {
     py::object directory;
-    if (PyObject_IsTrue(models_dir.ptr()) == 1) {
+    if (host::truthy(models_dir)) {
         directory = pathlib_path(models_dir);
     } else {
-        if (PyErr_Occurred()) throw py::error_already_set();
         py::object repo_root = pathlib_path(attr("__file__")).attr("resolve")().attr("parent");
         directory = repo_root.attr("joinpath")("tvl_models");
     }
@@ -189,12 +188,9 @@ Library read_library(py::object models_dir) {
     py::object read = attr("_read_text");
     for (py::handle path : files) {
         py::object text = read(path);
-        if (PyObject_IsTrue(text.ptr()) == 1) {
-            library.paths.append(path);
-            library.texts.append(text);
-        } else if (PyErr_Occurred()) {
-            throw py::error_already_set();
-        }
+        if (!host::truthy(text)) continue;
+        library.paths.append(path);
+        library.texts.append(text);
     }
     return library;
 }
@@ -284,8 +280,7 @@ py::int_ run_main(py::object argv) {
         }
     }
     py::object query = py::str(" ").attr("join")(argv).attr("strip")();
-    if (PyObject_IsTrue(query.ptr()) != 1) {
-        if (PyErr_Occurred()) throw py::error_already_set();
+    if (!host::truthy(query)) {
         builtins_print(kUsage);
         return py::int_(1);
     }
@@ -309,8 +304,7 @@ py::int_ run_main(py::object argv) {
                        py::arg("file") = py::module_::import("sys").attr("stderr"));
         return py::int_(1);
     }
-    if (PyObject_IsTrue(results.ptr()) != 1) {
-        if (PyErr_Occurred()) throw py::error_already_set();
+    if (!host::truthy(results)) {
         builtins_print("No descriptions found.");
         return py::int_(0);
     }

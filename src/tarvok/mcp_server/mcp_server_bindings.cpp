@@ -80,24 +80,16 @@ struct Answer {
     bool error = false;
 };
 
-Answer failed(const std::string& message, py::object structured = py::none()) {
-    Answer a;
-    a.text = host::text(message);
-    if (structured.is_none()) {
-        py::dict d;
-        d["error"] = a.text;
-        structured = d;
-    }
-    a.structured = structured;
-    a.error = true;
-    return a;
+/// A failed call: its message, and as data `structured` (none given: {"error": message}).
+Answer failed(const std::string& message, py::dict structured = py::dict()) {
+    py::str text = host::text(message);
+    if (structured.empty()) structured["error"] = text;
+    return {structured, text, true};
 }
 
+/// A call that did its work: `structured`, read as `text` (none given: its JSON).
 Answer answered(py::object structured, py::object text = py::none()) {
-    Answer a;
-    a.structured = structured;
-    a.text = text.is_none() ? json_text(structured) : text;
-    return a;
+    return {structured, text.is_none() ? json_text(structured) : text, false};
 }
 
 /// The message of a model that does not compile: the compiler's report, and

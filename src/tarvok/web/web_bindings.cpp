@@ -171,12 +171,8 @@ Answer answer(const core::FeedbackRequest& r, const fs::path& workdir) {
     if (r.provider) options["llm_provider"] = host::text(*r.provider);
     py::object reply = tg.attr("generative_feedback")(host::text(r.question), file_of(scratch, "model.mod"),
                                                       file_of(scratch, "data.dat"), **options);
-    py::dict out;
-    if (reply.is_none() || !PyDict_Check(reply.ptr())) {
-        out["feedback"] = py::none();
-        return answered(out);
-    }
-    out = py::reinterpret_borrow<py::dict>(reply).attr("copy")();
+    if (!PyDict_Check(reply.ptr())) return answered(py::dict(py::arg("feedback") = py::none()));
+    py::dict out = py::reinterpret_borrow<py::dict>(reply).attr("copy")();
     if (!out.contains("revised_model") && !out.contains("revised_data")) return answered(out);
     // A missing half keeps the text it revises, as `tarvok feedback` does.
     py::object new_model = out.contains("revised_model") ? out["revised_model"] : model;

@@ -317,11 +317,8 @@ py::object respond(const Site& site, const std::string& path, py::dict headers, 
     if (!endpoint) return as_tuple(refused(core::Outcome::NotFound, "no endpoint " + path));
     auto header = [&](const char* name) { return host::str_of(headers.attr("get")(name, py::str(""))); };
     if (auto refusal =
-            core::header_refusal({header("content-type"), header("host"), header("origin")}, site.loopback_only)) {
-        py::dict d;
-        d["error"] = host::text(refusal->message);
-        return py::make_tuple(refusal->status, json_text(d));
-    }
+            core::header_refusal({header("content-type"), header("host"), header("origin")}, site.loopback_only))
+        return as_tuple({refusal->status, py::dict(py::arg("error") = host::text(refusal->message))});
     if (body.is_none()) return as_tuple(refused(core::Outcome::TooLarge, core::too_large_message(*endpoint)));
     core::Value given;
     try {
@@ -333,18 +330,16 @@ py::object respond(const Site& site, const std::string& path, py::dict headers, 
     try {
         core::Parsed parsed = core::parse_request(*endpoint, given);
         if (!parsed.request) return as_tuple(refused(core::Outcome::BadRequest, parsed.error));
-        if (auto* g = std::get_if<core::GenerateRequest>(&*parsed.request)) {
-            if (auto busy = site.runs->refusal_of_another()) return as_tuple(refused(core::Outcome::Busy, *busy));
-            return py::cast(start_generation(*g, site.workdir, site.runs));
-        }
-        return as_tuple(std::visit(
-            [&](const auto& r) -> Answer {
-                if constexpr (std::is_same_v<std::decay_t<decltype(r)>, core::GenerateRequest>)
-                    return refused(core::Outcome::NotFound, "no endpoint " + path);  // streamed above
+        return std::visit(
+            [&](const auto& r) -> py::object {
+                if constexpr (!std::is_same_v<std::decay_t<decltype(r)>, core::GenerateRequest>)
+                    return as_tuple(answer(r, site.workdir));
+                else if (auto busy = site.runs->refusal_of_another())
+                    return as_tuple(refused(core::Outcome::Busy, *busy));
                 else
-                    return answer(r, site.workdir);
+                    return py::cast(start_generation(r, site.workdir, site.runs));
             },
-            *parsed.request));
+            *parsed.request);
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e)) throw;
         return as_tuple(refused(endpoint->failure, error_text(e)));

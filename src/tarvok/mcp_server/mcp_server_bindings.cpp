@@ -96,9 +96,7 @@ Answer answered(py::object structured, py::object text = py::none()) {
 /// the data text written from JSON when that is where a data error points.
 Answer does_not_compile(const std::string& report, py::object diagnostics, const core::Pair& pair) {
     std::string message = core::does_not_compile_message(report, pair);
-    py::dict d;
-    d["error"] = host::text(message);
-    d["diagnostics"] = diagnostics;
+    py::dict d(py::arg("error") = host::text(message), py::arg("diagnostics") = diagnostics);
     if (pair.data_from_json) d["data_text"] = host::text(pair.data);
     return failed(message, d);
 }
@@ -112,9 +110,8 @@ py::module_ solver() { return py::module_::import("tarvok.solver"); }
 /// check_model: the diagnostics of the pair.
 Answer answer(const core::CheckRequest& r) {
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
-    py::dict d;
-    d["ok"] = py::bool_(host::truthy(compiled.attr("ok")));
-    d["diagnostics"] = compiled.attr("diagnostics");
+    py::dict d(py::arg("ok") = py::bool_(host::truthy(compiled.attr("ok"))),
+               py::arg("diagnostics") = compiled.attr("diagnostics"));
     if (r.pair.data_from_json) d["data_text"] = host::text(r.pair.data);
     return answered(d);
 }
@@ -139,9 +136,7 @@ Answer answer(const core::EmitRequest& r) {
     try {
         py::object script = host::scipy_script(r.pair.model, r.pair.data);
         if (script.is_none()) return failed(std::string(core::kScriptNeedsArrays));
-        py::dict d;
-        d["script"] = script;
-        return answered(d, script);
+        return answered(py::dict(py::arg("script") = script), script);
     } catch (py::error_already_set& e) {
         if (!e.matches(py::module_::import("tarvok.scipy_emitter").attr("SemanticError"))) throw;
         return does_not_compile(host::str_of(e.value()), host::diagnostics_of(e.value()), r.pair);
@@ -179,10 +174,8 @@ Answer answer(const core::ExamplesRequest& r) {
         found.push_back(core::example_entry(description, score, texts));
     }
     log_unread(texts);
-    py::dict d;
-    d["ranking"] = host::text(how);
-    d["examples"] = host::object_of(core::Value::array(std::move(found)));
-    return answered(d);
+    return answered(host::object_of(
+        core::Value::object({{"ranking", core::Value::of(how)}, {"examples", core::Value::array(std::move(found))}})));
 }
 
 /// generate_model: a pair generated from the description, and solved when it compiles.

@@ -73,10 +73,8 @@ Answer refused(core::Outcome outcome, const std::string& message, py::dict extra
 
 /// The answer of a pair that does not compile, in the shape of `tarvok run --json`.
 Answer does_not_compile(py::object diagnostics) {
-    py::dict d;
-    d["status"] = 1;
-    d["diagnostics"] = diagnostics;
-    return refused(core::Outcome::DoesNotCompile, "the model does not compile", d);
+    return refused(core::Outcome::DoesNotCompile, "the model does not compile",
+                   py::dict(py::arg("status") = 1, py::arg("diagnostics") = diagnostics));
 }
 
 /// The message of an error of the host, with its kind.
@@ -93,10 +91,8 @@ std::string error_text(py::error_already_set& e) {
 /// /api/check: the diagnostics of the pair.
 Answer answer(const core::CheckRequest& r, const fs::path&) {
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
-    py::dict d;
-    d["ok"] = py::bool_(host::truthy(compiled.attr("ok")));
-    d["diagnostics"] = compiled.attr("diagnostics");
-    return answered(d);
+    return answered(py::dict(py::arg("ok") = py::bool_(host::truthy(compiled.attr("ok"))),
+                             py::arg("diagnostics") = compiled.attr("diagnostics")));
 }
 
 /// {variable: [[key, ...] per value, in the order of its values]} for the
@@ -239,9 +235,8 @@ void push(GenerationRun& run, core::FrameKind kind, py::handle value) {
 
 /// The frame of a run that failed, or ended because it was cancelled.
 void push_failure(GenerationRun& run, const std::string& message) {
-    py::dict d;
-    d["error"] = shown(message);
-    push(run, run.cancelled() ? core::FrameKind::Cancelled : core::FrameKind::Failed, d);
+    push(run, run.cancelled() ? core::FrameKind::Cancelled : core::FrameKind::Failed,
+         py::dict(py::arg("error") = shown(message)));
 }
 
 /// The final frame of a run: the pair and what the loop found, with the

@@ -298,16 +298,11 @@ py::int_ run_main(py::object argv) {
         // A model that did not load is told in one line; other errors propagate.
         py::str name(kDefaultModel);
         if (!host::is_ordinary(e) || !attr("_load_errors").contains(name)) throw;
-        std::string reason = host::str_of(attr("_load_errors")[name]);
-        builtins_print(host::text("tarvok-rank: " +
-                                  core::load_failure_message(kDefaultModel, core::first_line(reason), kDefaultModel)),
+        builtins_print(host::text(core::rank_command_failure(host::str_of(attr("_load_errors")[name]))),
                        py::arg("file") = py::module_::import("sys").attr("stderr"));
         return py::int_(1);
     }
-    if (!host::truthy(results)) {
-        builtins_print("No descriptions found.");
-        return py::int_(0);
-    }
+    if (!host::truthy(results)) builtins_print("No descriptions found.");
     std::size_t number = 0;
     for (py::handle entry : results)
         builtins_print(

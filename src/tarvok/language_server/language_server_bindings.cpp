@@ -53,7 +53,11 @@ class Session {
 
   private:
     std::optional<std::string> text_of(const std::string& uri) const;
-    bool is_open(const std::string& uri) const;
+    /// The document open in the editor as `uri`, or None.
+    py::object open_document(const std::string& uri) const {
+        return server_.attr("workspace").attr("text_documents").attr("get")(host::text(uri));
+    }
+    bool is_open(const std::string& uri) const { return !open_document(uri).is_none(); }
     /// Open in the editor, or a file on disk.
     bool exists(const std::string& uri) const;
     /// Sends the diagnostics of `uri`; none (nullptr) clears what it shows,
@@ -67,10 +71,6 @@ class Session {
     core::Documents documents_;
 };
 
-bool Session::is_open(const std::string& uri) const {
-    return host::truthy(server_.attr("workspace").attr("text_documents").attr("__contains__")(host::text(uri)));
-}
-
 bool Session::exists(const std::string& uri) const {
     if (is_open(uri)) return true;
     py::object path = py::module_::import("pygls.uris").attr("to_fs_path")(host::text(uri));
@@ -79,8 +79,7 @@ bool Session::exists(const std::string& uri) const {
 
 std::optional<std::string> Session::text_of(const std::string& uri) const {
     if (uri.empty()) return std::nullopt;
-    py::object documents = server_.attr("workspace").attr("text_documents");
-    py::object document = documents.attr("get")(host::text(uri));
+    py::object document = open_document(uri);
     if (!document.is_none()) return std::string(host::Utf8(document.attr("source")).view());
     // Not open: the file on disk, through the one reader of model and data files.
     py::object path = py::module_::import("pygls.uris").attr("to_fs_path")(host::text(uri));
@@ -102,7 +101,7 @@ std::optional<std::string> Session::text_of(const std::string& uri) const {
 void Session::publish(const std::string& uri, const std::vector<core::EditorDiagnostic>* diagnostics, bool always) {
     if (!documents_.sends(uri, diagnostics != nullptr, always)) return;
     std::optional<int64_t> version;
-    py::object document = server_.attr("workspace").attr("text_documents").attr("get")(host::text(uri));
+    py::object document = open_document(uri);
     if (!document.is_none() && !document.attr("version").is_none()) version = document.attr("version").cast<int64_t>();
     server_.attr("text_document_publish_diagnostics")(
         as("PublishDiagnosticsParams", core::published_value(uri, diagnostics, version)));

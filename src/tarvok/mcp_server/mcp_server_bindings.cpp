@@ -335,11 +335,8 @@ py::object create_server() {
 py::object call_tool(py::object name, py::object arguments) {
     host::require(name, "call_tool", "name", host::Kind::Str);
     Answer a = call(host::str_of(name), arguments, py::none());
-    py::dict d;
-    d["content"] = a.text;
-    d["structured"] = a.structured;
-    d["is_error"] = py::bool_(a.error);
-    return d;
+    return py::dict(py::arg("content") = a.text, py::arg("structured") = a.structured,
+                    py::arg("is_error") = py::bool_(a.error));
 }
 
 py::object serve() {

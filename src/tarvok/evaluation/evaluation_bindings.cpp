@@ -13,6 +13,7 @@
 #include "evaluation/run_lock.hpp"
 #include "evaluation/runner.hpp"
 #include "evaluation/settings.hpp"
+#include "evaluation/work_queue.hpp"
 #include "generative/grounding.hpp"
 #include "generative/providers/providers.hpp"
 #include "host/host.hpp"
@@ -444,34 +445,29 @@ py::object run_problem(py::object problem, py::object out_dir, py::object settin
 
 // ------------------------------------------------------------- the run
 
-/// What the worker threads share. The counters are atomic: the module runs
-/// without the GIL where the host has none.
+/// What the worker threads share.
 struct Pool {
     std::vector<py::object> todo;  ///< problem maps, in data-set order; not changed once workers start
-    std::atomic<size_t> next = 0;
-    /// Set when the run stops early: no problem is taken any more, and the
-    /// running ones end at their next step (see run_problem).
-    py::object stop;   ///< threading.Event
-    py::object queue;  ///< queue.Queue of (index, record map) or (-1, exception)
+    std::unique_ptr<ev::WorkQueue> queue;
+    /// Set when the run stops early, beside the queue's own stop: the
+    /// running problems end at their next step (see run_problem).
+    py::object stop;  ///< threading.Event
     py::object out_dir, settings;
     py::list threads;  ///< the workers, which the interpreter waits for at exit
 
-    bool stopping() const { return host::truthy(stop.attr("is_set")()); }
-    /// Waits for every worker, in short steps so that an interrupt gets through.
+    /// Waits for every worker, interruptibly (see ev::WorkQueue).
     void join() const {
-        for (py::handle t : threads)
-            while (host::truthy(t.attr("is_alive")())) t.attr("join")(py::arg("timeout") = 0.25);
+        host::interruptible([&](tarvok::Interrupt* interrupt) { queue->wait_for_workers(interrupt); });
+        for (py::handle t : threads) t.attr("join")();  // each at its last step by now
     }
 };
 
 void work(const std::shared_ptr<Pool>& pool) {
     try {
-        while (!pool->stopping()) {
-            size_t index = pool->next++;
-            if (index >= pool->todo.size()) break;
+        while (std::optional<size_t> index = pool->queue->take()) {
             py::object result;
             try {
-                result = attr("_run_problem")(pool->todo[index], pool->out_dir, pool->settings);
+                result = attr("_run_problem")(pool->todo[*index], pool->out_dir, pool->settings);
             } catch (py::error_already_set& e) {
                 if (!host::is_ordinary(e)) throw;
                 // A replaced _run_problem that raises still gives a record.
@@ -479,16 +475,13 @@ void work(const std::shared_ptr<Pool>& pool) {
                 raised["error"] = host::text(error_text(e));
                 result = raised;
             }
-            pool->queue.attr("put")(py::make_tuple(index, result));
+            pool->queue->put(*index, record_from(result));
         }
-    } catch (py::error_already_set& e) {
+    } catch (...) {
         // The main thread raises it; a thread that died silently would leave it waiting.
-        pool->queue.attr("put")(py::make_tuple(-1, e.value()));
-    } catch (const std::bad_alloc&) {
-        pool->queue.attr("put")(py::make_tuple(-1, py::reinterpret_borrow<py::object>(PyExc_MemoryError)()));
-    } catch (const std::exception& e) {
-        pool->queue.attr("put")(py::make_tuple(-1, py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(e.what())));
+        pool->queue->fail(std::current_exception());
     }
+    pool->queue->worker_ended();
 }
 
 /// The progress bar's figures after the tally took a record.
@@ -616,12 +609,12 @@ std::shared_ptr<Pool> start_workers(const Settings& s, const std::vector<const e
         shown.folder = ev::problem_folder(*p);
         pool->todo.push_back(to_host(shown));
     }
-    pool->queue = py::module_::import("queue").attr("Queue")();
     pool->stop = py::module_::import("threading").attr("Event")();
     pool->out_dir = s.out_dir;
     pool->settings = problem_settings(s, library, pool->stop);
     py::object thread = py::module_::import("threading").attr("Thread");
     size_t workers = std::min<size_t>(static_cast<size_t>(s.jobs), todo.size());
+    pool->queue = std::make_unique<ev::WorkQueue>(todo.size(), workers);
     // Not daemon threads: the interpreter waits for them at exit rather than
     // ending them in the middle of C++ work.
     for (size_t i = 0; i < workers; ++i) {
@@ -650,22 +643,7 @@ class HostRun final : public ev::RunHost {
         started_ = start_workers(s_, todo, library);
     }
     ev::Finished next_finished() override {
-        py::object empty = py::module_::import("queue").attr("Empty");
-        for (;;) {
-            py::tuple item;
-            try {
-                item = started_->queue.attr("get")(py::arg("timeout") = 0.25);
-            } catch (py::error_already_set& e) {
-                if (e.matches(empty)) continue;
-                throw;
-            }
-            long long index = item[0].cast<long long>();
-            if (index < 0) {
-                PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(item[1].ptr())), item[1].ptr());
-                throw py::error_already_set();
-            }
-            return {static_cast<size_t>(index), record_from(item[1])};
-        }
+        return host::interruptible([&](tarvok::Interrupt* interrupt) { return started_->queue->next(interrupt); });
     }
     void append(const std::string& bytes) override {
         on_host([&] { results_->append(bytes); });
@@ -678,7 +656,9 @@ class HostRun final : public ev::RunHost {
         bar_.attr("update")(1);
     }
     void stop() override {
-        if (started_) started_->stop.attr("set")();
+        if (!started_) return;
+        started_->queue->stop();
+        started_->stop.attr("set")();
     }
     void close_results() override { results_->close(); }
     void end(const std::string& summary_text) override {
@@ -768,15 +748,8 @@ void say(const std::string& text) {
 /// records being on disk already.
 void wait_for_workers(const std::shared_ptr<Pool>& pool) {
     if (!pool) return;
-    auto running = [&] {
-        size_t n = 0;
-        for (py::handle t : pool->threads) n += host::truthy(t.attr("is_alive")());
-        return n;
-    };
     try {
-        if (size_t n = running()) {
-            tell(ev::stopping_line(n));
-        }
+        if (size_t n = pool->queue->running()) tell(ev::stopping_line(n));
         pool->join();
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_KeyboardInterrupt)) throw;

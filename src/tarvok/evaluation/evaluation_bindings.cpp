@@ -6,6 +6,7 @@
 // that is stopped resumes where it was.
 #include "common/exit_status.hpp"
 #include "common/terminal_text.hpp"
+#include "evaluation/command_run.hpp"
 #include "evaluation/dataset.hpp"
 #include "evaluation/folder.hpp"
 #include "evaluation/record_map.hpp"
@@ -177,6 +178,13 @@ void read_argument(py::handle value, const char* name, T& out) {
 /// The arguments that ev::each_argument reads, in its order.
 using Given = std::array<py::object, 17>;
 
+/// The solver module's names of its solvers, as they stand.
+std::vector<std::string> solver_names() {
+    std::vector<std::string> names;
+    for (py::handle name : py::module_::import("tarvok.solver").attr("_SOLVERS")) names.push_back(host::str_of(name));
+    return names;
+}
+
 /// The map `fields`, `solver` and the replay path as the checks take them.
 void read_the_rest(ev::Arguments& a, py::object fields, py::object solver, Settings& s, py::object replay) {
     if (!fields.is_none() && !PyDict_Check(fields.ptr()))
@@ -191,11 +199,9 @@ void read_the_rest(ev::Arguments& a, py::object fields, py::object solver, Setti
         py::object common = path.attr("commonpath")(py::make_tuple(s.replay, s.out_dir));
         a.replay = {{host::str_of(s.replay), host::str_of(s.out_dir), host::str_of(common)}};
     }
+    a.solvers = solver_names();
     std::vector<std::string> quoted;
-    for (py::handle name : py::module_::import("tarvok.solver").attr("_SOLVERS")) {
-        a.solvers.push_back(host::str_of(name));
-        quoted.push_back("'" + a.solvers.back() + "'");
-    }
+    for (const std::string& name : a.solvers) quoted.push_back("'" + name + "'");
     a.solver_choices = pv::spoken_list({quoted.begin(), quoted.end()}, "or");
     if (PyUnicode_Check(solver.ptr())) a.solver = host::str_of(solver);
 }
@@ -726,50 +732,13 @@ std::string providers_spoken() {
 /// subparser of the `tarvok` command).
 void add_arguments(py::object parser) {
     py::object builtins = py::module_::import("builtins");
-    std::vector<std::string> solvers;
-    for (py::handle name : py::module_::import("tarvok.solver").attr("_SOLVERS")) solvers.push_back(host::str_of(name));
-    for (const ev::ParserArgument& a : ev::parser_arguments(providers_spoken(), solvers)) {
+    for (const ev::ParserArgument& a : ev::parser_arguments(providers_spoken(), solver_names())) {
         py::dict options;
         for (const ev::ParserKeyword& k : a.keywords)
             options[host::text(k.key)] = k.builtin ? builtins.attr(std::get<std::string>(k.value).c_str())
                                                    : std::visit([](const auto& v) { return to_host(v); }, k.value);
         parser.attr("add_argument")(a.name, **options);
     }
-}
-
-void say(const std::string& text) {
-    py::object out = py::module_::import("sys").attr("stdout");
-    out.attr("write")(host::text(hidden(text)));
-    out.attr("flush")();
-}
-
-/// After an interrupt: the running problems end at their next step (one
-/// request at most); a second interrupt ends the command at once, its
-/// records being on disk already.
-void wait_for_workers(const std::shared_ptr<Pool>& pool) {
-    if (!pool) return;
-    try {
-        if (size_t n = pool->queue->running()) tell(ev::stopping_line(n));
-        pool->join();
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_KeyboardInterrupt)) throw;
-        for (const char* stream : {"stdout", "stderr"}) py::module_::import("sys").attr(stream).attr("flush")();
-        py::module_::import("os").attr("_exit")(tarvok::code(tarvok::ExitStatus::Interrupted));
-    }
-}
-
-/// A failure of the command: one line on stderr, or with --json an object
-/// on stdout, as every subcommand of `tarvok` reports one.
-int failed(py::handle args, int status, const std::string& message) {
-    if (host::truthy(args.attr("json"))) {
-        py::dict error;
-        error["error"] = host::text(message);
-        error["status"] = status;
-        say(host::str_of(py::module_::import("json").attr("dumps")(error, py::arg("ensure_ascii") = false)) + "\n");
-    } else {
-        tell(ev::command_error_line(message));
-    }
-    return status;
 }
 
 /// The parsed arguments as the option checks take them.
@@ -822,8 +791,6 @@ Settings command_settings(py::object args, const ev::CommandOptions& o) {
     return s;
 }
 
-using Failure = std::optional<ev::CommandFailure>;
-
 /// The run of the command, its settings ready. The compiler's size limit,
 /// a setting of its module, holds for this run and is put back.
 Outcome command_run(py::object args, Settings& s, const ev::Dataset& data, Prepared& prepared,
@@ -847,68 +814,69 @@ ev::Raised raised_kind(const py::error_already_set& e) {
     return Other;
 }
 
-/// The steps of the command in their order, until one fails: its failure.
-Failure run_steps(py::object args, const ev::CommandOptions& o, std::shared_ptr<Pool>& pool) {
-    using ev::Step;
-    Settings s;
-    ev::Dataset data;
-    Prepared prepared;
-    Outcome out;
-    auto done = [](auto&& step) { return [step]() -> Failure { return step(), std::nullopt; }; };
-    const std::pair<Step, std::function<Failure()>> steps[] = {
-        {Step::Settings, done([&] { s = command_settings(args, o); })},
-        {Step::Dataset,
-         [&]() -> Failure {
-             data = load_dataset(s);
-             if (!data.problems.empty()) return std::nullopt;
-             for (const ev::BadRecord& bad : data.bad) tell(ev::bad_record_line(host::str_of(s.dataset), bad));
-             return ev::CommandFailure{tarvok::ExitStatus::Usage, ev::no_usable_problem(host::str_of(s.dataset))};
-         }},
-        {Step::Provider, done([&] { check_provider(s); })},
-        {Step::Solver, done([&] { check_solver(s); })},
-        {Step::Prepare, done([&] { prepared = prepare(s, data); })},
-        {Step::Run,
-         [&]() -> Failure {
-             out = command_run(args, s, data, prepared, pool);
-             if (!out.provider_down) return std::nullopt;
-             return ev::CommandFailure{tarvok::ExitStatus::LlmFailure, *out.provider_down};
-         }},
-    };
-    std::optional<std::string> replay;
-    if (py::object given = args.attr("replay"); !given.is_none()) replay = host::str_of(given);
-    for (const auto& [step, body] : steps) {
+/// The host's side of `tarvok eval` (see ev::run_command): its steps on
+/// the parsed arguments, and its output.
+class HostCommand final : public ev::CommandHost {
+  public:
+    HostCommand(py::object args, const ev::CommandOptions& o) : args_(args), options_(o) {}
+
+    void make_settings() override { s_ = command_settings(args_, options_); }
+    const ev::Dataset& load_dataset() override { return data_ = ::load_dataset(s_); }
+    void check_provider() override { ::check_provider(s_); }
+    void check_solver() override { ::check_solver(s_); }
+    void prepare() override { prepared_ = ::prepare(s_, data_); }
+    const Outcome& run() override { return out_ = command_run(args_, s_, data_, prepared_, pool_); }
+
+    ev::Caught caught() override {
         try {
-            if (Failure failure = body()) return failure;
+            throw;
         } catch (py::error_already_set& e) {
-            std::string out_dir = s.out_dir ? host::str_of(s.out_dir) : std::string();
-            Failure failure = ev::command_failure(step, raised_kind(e), host::str_of(e.value()), out_dir, replay);
-            if (!failure) throw;
-            return failure;
+            return {raised_kind(e), host::str_of(e.value()), e.matches(PyExc_KeyboardInterrupt)};
         }
     }
-    say(host::truthy(args.attr("json")) ? out.summary_text
-                                        : terminal::shown(ev::results_table(data.problems, out.records, out.summary)));
-    tell(ev::results_line(host::str_of(host::host_path(prepared.results_path)),
-                          host::str_of(join_path(s.out_dir, py::str(ev::kSummaryFile)))));
-    return std::nullopt;
-}
+    ev::CommandNames names() override {
+        if (!s_.out_dir) return {};
+        return {host::str_of(s_.dataset), host::str_of(s_.out_dir),
+                host::str_of(host::host_path(prepared_.results_path)),
+                host::str_of(join_path(s_.out_dir, py::str(ev::kSummaryFile)))};
+    }
+    void say(const std::string& text) override {
+        py::object out = py::module_::import("sys").attr("stdout");
+        out.attr("write")(host::text(hidden(text)));
+        out.attr("flush")();
+    }
+    void tell(const std::string& line) override { ::tell(line); }
+    void fail(const ev::CommandFailure& failure) override {
+        if (!host::truthy(args_.attr("json"))) return tell(ev::command_error_line(failure.message));
+        py::dict error;
+        error["error"] = host::text(failure.message);
+        error["status"] = tarvok::code(failure.status);
+        say(host::str_of(py::module_::import("json").attr("dumps")(error, py::arg("ensure_ascii") = false)) + "\n");
+    }
+    size_t running() override { return pool_ ? pool_->queue->running() : 0; }
+    void join() override {
+        if (pool_) pool_->join();
+    }
+    void quit(tarvok::ExitStatus status) override {
+        for (const char* stream : {"stdout", "stderr"}) py::module_::import("sys").attr(stream).attr("flush")();
+        os_module().attr("_exit")(tarvok::code(status));
+    }
+
+  private:
+    py::object args_;
+    const ev::CommandOptions& options_;
+    Settings s_;
+    ev::Dataset data_;
+    Prepared prepared_;
+    Outcome out_;
+    std::shared_ptr<Pool> pool_;
+};
 
 /// `tarvok eval` from parsed arguments (see add_arguments); the exit status.
 int run_command(py::object args) {
-    using tarvok::ExitStatus;
     ev::CommandOptions options = command_options(args);
-    if (auto fault = ev::command_option_fault(options)) return failed(args, tarvok::code(ExitStatus::Usage), *fault);
-    std::shared_ptr<Pool> pool;
-    try {
-        if (Failure failure = run_steps(args, options, pool))
-            return failed(args, tarvok::code(failure->status), failure->message);
-        return tarvok::code(ExitStatus::Success);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_KeyboardInterrupt)) throw;
-        tell(ev::kInterruptedLine);
-        wait_for_workers(pool);
-        return tarvok::code(ExitStatus::Interrupted);
-    }
+    HostCommand command(args, options);
+    return ev::run_command(command, options, host::truthy(args.attr("json")));
 }
 
 int main_impl(py::object argv) {
@@ -929,12 +897,7 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
         "Answer accuracy on benchmark sets: the generation loop on each word problem, its model solved and "
         "compared with the reference optimum.";
 
-    host::def(m, "run_evaluation",
-              "dataset, out_dir, *, provider=None, model=None, jobs=1, iterations=None, execution_check=None, "
-              "rel_tol=0.0001, limit=None, progress=True, force=False, replay=None, retry_errors=True, "
-              "stop_after_errors=3, fields=None, alignment_check=None, repeat=1, samples=1, assumptions=False, "
-              "what_if=False, what_if_max=3, solver='highs'",
-              ev::kRunEvaluationDoc, &run_evaluation, py::arg("dataset"), py::arg("out_dir"), py::kw_only(),
+    host::def(m, ev::kRunEvaluationFace, &run_evaluation, py::arg("dataset"), py::arg("out_dir"), py::kw_only(),
               py::arg("provider") = py::none(), py::arg("model") = py::none(), py::arg("jobs") = 1,
               py::arg("iterations") = py::none(), py::arg("execution_check") = py::none(), py::arg("rel_tol") = 1e-4,
               py::arg("limit") = py::none(), py::arg("progress") = true, py::arg("force") = false,
@@ -942,13 +905,8 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
               py::arg("fields") = py::none(), py::arg("alignment_check") = py::none(), py::arg("repeat") = 1,
               py::arg("samples") = 1, py::arg("assumptions") = false, py::arg("what_if") = false,
               py::arg("what_if_max") = 3, py::arg("solver") = "highs");
-    host::def(m, "_run_problem", "problem, out_dir, settings",
-              "Run one problem: the loop, then the final model's solve; returns its record as a map.\n\n"
-              "What the loop raises is kept in the record's 'error'.",
-              &run_problem, py::arg("problem"), py::arg("out_dir"), py::arg("settings"));
-    host::def(m, "_add_arguments", "parser", "Add the arguments of `tarvok eval` to an argparse parser.",
-              &add_arguments, py::arg("parser"));
-    host::def(m, "_run_command", "args", "Run `tarvok eval` from the parsed arguments and return its exit status.",
-              &run_command, py::arg("args"));
-    host::def(m, "main", "argv=None", ev::kMainDoc, &main_impl, py::arg("argv") = py::none());
+    host::def(m, ev::kRunProblemFace, &run_problem, py::arg("problem"), py::arg("out_dir"), py::arg("settings"));
+    host::def(m, ev::kAddArgumentsFace, &add_arguments, py::arg("parser"));
+    host::def(m, ev::kRunCommandFace, &run_command, py::arg("args"));
+    host::def(m, ev::kMainFace, &main_impl, py::arg("argv") = py::none());
 }

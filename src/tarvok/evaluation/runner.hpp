@@ -5,6 +5,7 @@
 // stops because the provider is down. The binding converts and calls.
 #pragma once
 
+#include "common/function_face.hpp"
 #include "evaluation/dataset.hpp"
 #include "evaluation/results.hpp"
 
@@ -249,10 +250,8 @@ std::string conflict_message(const std::string& out_dir, const std::string& conf
 std::string stopping_line(std::size_t running);
 extern const char* const kInterruptedLine;
 
-/// The texts of the module's face: run_evaluation's and main's docstrings,
-/// and the command's description.
-extern const char* const kRunEvaluationDoc;
-extern const char* const kMainDoc;
+/// The module's functions as the host shows them, and the command's description.
+extern const Face kRunEvaluationFace, kRunProblemFace, kAddArgumentsFace, kRunCommandFace, kMainFace;
 extern const char* const kEvalDescription;
 
 }  // namespace tarvok::evaluation

@@ -131,12 +131,15 @@ template <typename T>
 void from_host(py::handle v, std::vector<T>& out) {
     for (py::handle one : v) from_host(one, out.emplace_back());
 }
+/// `value` into `field` unless it is None, which keeps the field's default.
+template <typename T>
+void read_into(py::handle value, T& field) {
+    if (!value.is_none()) from_host(value, field);
+}
 template <HasFields S>
 void from_host(py::handle map, S& plain) {
     py::object get = map.attr("get");
-    ev::each_field(plain, [&](const char* key, auto& field) {
-        if (py::object value = get(key); !value.is_none()) from_host(value, field);
-    });
+    ev::each_field(plain, [&](const char* key, auto& field) { read_into(get(key), field); });
 }
 
 // ------------------------------------------------------------ settings
@@ -361,42 +364,39 @@ ev::Record generate_once(py::object problem, py::object folder, py::object setti
     // The conversation of this run of the problem only.
     py::object transcript = join_path(folder, py::str(ev::kTranscriptFile));
     if (host::truthy(os.attr("path").attr("lexists")(transcript))) os.attr("remove")(transcript);
-    py::dict found;  ///< the record's fields as the loop gives them
-    std::optional<std::vector<ev::Assumption>> assumptions;
+    ev::Record record;
     py::object what_if = py::none();
     try {
         py::object result = run_generation(problem, folder, settings, progress);
-        for (const char* key : {"llm_calls", "repair_rounds", "tokens_in", "tokens_out", "iterations", "compiled"})
-            found[key] = result.attr(key);
-        found["compile_errors"] = result.attr("syntax_errors");
-        std::string data_text = host::str_of(result.attr("data_text"));
+        ev::each_loop_fact(record, [&](const char* name, auto& field) { read_into(result.attr(name), field); });
         if (!host::str_of(result.attr("model_text")).empty())
-            assumptions = assumption_list(host::str_of(problem["description"]), data_text);
+            record.assumptions =
+                assumption_list(host::str_of(problem["description"]), host::str_of(result.attr("data_text")));
         if (host::truthy(result.attr("compiled"))) {
             // The loop's own solve of the final pair when the execution check made one, else a solve of
             // the pair as the loop compiled it.
             py::object outcome = result.attr("execute")(py::arg("time_limit") = settings["time_limit"]);
-            found["status"] = outcome["status"];
-            found["objective"] = outcome.attr("get")("objective");
+            py::object status = outcome["status"], objective = outcome.attr("get")("objective");
+            read_into(status, record.status);
+            read_into(objective, record.objective);
             if (host::truthy(settings.attr("get")("assumptions", false))) {
-                found["answer"] = outcome.attr("get")("answer");
-                found["listed_assumptions"] = result.attr("assumptions");
+                read_into(outcome.attr("get")("answer"), record.answer);
+                read_into(result.attr("assumptions"), record.readings);
                 what_if = result.attr("what_if");
             }
-            progress(host::text(ev::final_model_line(host::str_of(found["status"]), host::str_of(found["objective"]))));
+            progress(host::text(ev::final_model_line(host::str_of(status), host::str_of(objective))));
         }
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e)) {
             log.attr("close")();
             throw;
         }
-        found["error"] = host::text(hidden(error_text(e)));
-        found["provider_error"] = generative().attr("_is_provider_outage")(e.value());
-        progress(found["error"]);
+        record.error = hidden(error_text(e));
+        record.provider_error = host::truthy(generative().attr("_is_provider_outage")(e.value()));
+        progress(host::text(*record.error));
     }
-    ev::Record record = record_from(found);
+    ev::settle(record);
     record.id = host::str_of(problem["id"]);
-    record.assumptions = std::move(assumptions);
     std::vector<ev::Reading> alternatives;
     if (!what_if.is_none()) from_host(what_if["alternatives"], alternatives);
     if (record.readings) ev::explore(*record.readings, alternatives);

@@ -721,18 +721,11 @@ py::object run_evaluation(py::object dataset, py::object out_dir, py::object pro
 
 // ------------------------------------------------------------ the command
 
-/// The providers to choose from, spoken ("a, b or c").
-std::string providers_spoken() {
-    std::vector<std::string_view> names;
-    for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
-    return pv::spoken_list(names, "or");
-}
-
 /// The arguments of `tarvok eval`, added to `parser` (its own, or the
 /// subparser of the `tarvok` command).
 void add_arguments(py::object parser) {
     py::object builtins = py::module_::import("builtins");
-    for (const ev::ParserArgument& a : ev::parser_arguments(providers_spoken(), solver_names())) {
+    for (const ev::ParserArgument& a : ev::parser_arguments(pv::provider_names(), solver_names())) {
         py::dict options;
         for (const ev::ParserKeyword& k : a.keywords)
             options[host::text(k.key)] = k.builtin ? builtins.attr(std::get<std::string>(k.value).c_str())
@@ -755,7 +748,7 @@ ev::CommandOptions command_options(py::object args) {
         o.provider = host::str_of(provider);
         o.provider_key = host::str_of(provider.attr("strip")().attr("lower")());
         o.provider_known = pv::provider_from_alias(*o.provider_key) != nullptr;
-        o.provider_choices = providers_spoken();
+        o.provider_choices = pv::provider_names();
         if (replay.is_none() && *o.provider_key == "replay")
             o.replay_configured = !generative().attr("REPLAY_PATH").is_none();
     }

@@ -69,6 +69,10 @@ template <typename T>
 struct IsOptional : std::false_type {};
 template <typename T>
 struct IsOptional<std::optional<T>> : std::true_type {};
+template <typename T>
+struct IsVector : std::false_type {};
+template <typename T>
+struct IsVector<std::vector<T>> : std::true_type {};
 
 template <typename T>
 concept HasFields = requires(T& plain) {
@@ -79,67 +83,54 @@ concept HasFields = requires(T& plain) {
 // a map (any object with `get`) becomes a struct through it: a field the
 // map lacks or holds as None keeps its default. Texts read back are shown
 // with the keys hidden, as every record of a run holds them.
-py::object to_host(const std::string& v) { return host::text(v); }
-py::object to_host(double v) { return py::float_(v); }
-py::object to_host(long long v) { return py::int_(v); }
-py::object to_host(std::size_t v) { return py::int_(v); }
-py::object to_host(bool v) { return py::bool_(v); }
 template <typename T>
-py::object to_host(const std::optional<T>& v);
-template <typename T>
-py::object to_host(const std::vector<T>& v);
-template <HasFields S>
-py::object to_host(const S& plain);
-
-void from_host(py::handle v, std::string& out) { out = hidden(host::str_of(v)); }
-void from_host(py::handle v, long long& out) { out = host::saturated(v); }
-void from_host(py::handle v, std::size_t& out) { out = v.cast<std::size_t>(); }
-void from_host(py::handle v, bool& out) { out = host::truthy(v); }
-void from_host(py::handle v, double& out) {
-    out = PyFloat_AsDouble(v.ptr());
-    if (out == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-}
-template <typename T>
-void from_host(py::handle v, std::optional<T>& out);
-template <typename T>
-void from_host(py::handle v, std::vector<T>& out);
-template <HasFields S>
-void from_host(py::handle map, S& plain);
-
-template <typename T>
-py::object to_host(const std::optional<T>& v) {
-    return v ? to_host(*v) : py::none();
-}
-template <typename T>
-py::object to_host(const std::vector<T>& v) {
-    py::list out;
-    for (const T& one : v) out.append(to_host(one));
-    return out;
-}
-template <HasFields S>
-py::object to_host(const S& plain) {
-    py::dict out;
-    ev::each_field(plain, [&](const char* key, const auto& field) { out[key] = to_host(field); });
-    return out;
+py::object to_host(const T& v) {
+    if constexpr (IsOptional<T>::value) {
+        return v ? to_host(*v) : py::none();
+    } else if constexpr (IsVector<T>::value) {
+        py::list out;
+        for (const auto& one : v) out.append(to_host(one));
+        return out;
+    } else if constexpr (HasFields<T>) {
+        py::dict out;
+        ev::each_field(v, [&](const char* key, const auto& field) { out[key] = to_host(field); });
+        return out;
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        return host::text(v);
+    } else {
+        return py::cast(v);  // a number or a truth value
+    }
 }
 
 template <typename T>
-void from_host(py::handle v, std::optional<T>& out) {
-    from_host(v, out.emplace());
+void from_host(py::handle v, T& out) {
+    if constexpr (IsOptional<T>::value) {
+        from_host(v, out.emplace());
+    } else if constexpr (IsVector<T>::value) {
+        for (py::handle one : v) from_host(one, out.emplace_back());
+    } else if constexpr (HasFields<T>) {
+        py::object get = v.attr("get");
+        ev::each_field(out, [&](const char* key, auto& field) {
+            if (py::object value = get(key); !value.is_none()) from_host(value, field);
+        });
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        out = hidden(host::str_of(v));
+    } else if constexpr (std::is_same_v<T, long long>) {
+        out = host::saturated(v);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        out = host::truthy(v);
+    } else if constexpr (std::is_same_v<T, double>) {
+        out = PyFloat_AsDouble(v.ptr());
+        if (out == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    } else {
+        out = v.cast<T>();
+    }
 }
-template <typename T>
-void from_host(py::handle v, std::vector<T>& out) {
-    for (py::handle one : v) from_host(one, out.emplace_back());
-}
+
 /// `value` into `field` unless it is None, which keeps the field's default.
 template <typename T>
 void read_into(py::handle value, T& field) {
     if (!value.is_none()) from_host(value, field);
-}
-template <HasFields S>
-void from_host(py::handle map, S& plain) {
-    py::object get = map.attr("get");
-    ev::each_field(plain, [&](const char* key, auto& field) { read_into(get(key), field); });
 }
 
 // ------------------------------------------------------------ settings

@@ -278,11 +278,8 @@ void check_provider(Settings& s) {
 /// can be judged. The solver module's one availability check, looked up
 /// when called.
 void check_solver(const Settings& s) {
-    py::object check = py::module_::import("tarvok.solver").attr("_check_solver");
-    if (s.solver == "highs")
-        check("highs", "tarvok eval solves every final model with HiGHS and", "eval");
-    else
-        check(s.solver, "--solver " + s.solver);
+    ev::SolverNeed need = ev::solver_need(s.solver);
+    py::module_::import("tarvok.solver").attr("_check_solver")(s.solver, need.purpose, to_host(need.extra));
 }
 
 // ---------------------------------------------------------- one problem

@@ -138,6 +138,15 @@ inline constexpr const char* kModelFile = "model.mod";
 inline constexpr const char* kDataFile = "data.dat";
 inline constexpr const char* kTranscriptFile = "transcript.jsonl";
 
+/// What the solver module's availability check is told of the run's solver:
+/// what the run needs it for, and the extra that brings it (none: the
+/// solver's own).
+struct SolverNeed {
+    std::string purpose;
+    std::optional<std::string> extra;
+};
+SolverNeed solver_need(const std::string& solver);
+
 /// The progress bar's figures.
 std::string accuracy_postfix(std::size_t correct, std::size_t judged);
 /// The line a problem's log ends with when its final model was solved.

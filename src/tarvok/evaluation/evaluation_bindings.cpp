@@ -563,14 +563,6 @@ Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
     });
 }
 
-/// What a run tells before its first problem starts.
-void tell_start(const Settings& s, const ev::Dataset& dataset, const Prepared& prepared, size_t recorded) {
-    for (const ev::BadRecord& bad : dataset.bad) tell(ev::bad_record_line(host::str_of(s.dataset), bad));
-    tell(ev::start_line({dataset.problems.size(), host::str_of(s.dataset), *s.model,
-                         host::str_of(host::host_path(prepared.results_path)), recorded, prepared.plan.rerun,
-                         prepared.plan.retried}));
-}
-
 /// The example library FEW_SHOT_LIBRARY names when that is a folder here,
 /// else the shipped one (as `tarvok solve` chooses, without moving).
 py::object few_shot_library(bool tell_it) {
@@ -624,18 +616,17 @@ std::shared_ptr<Pool> start_workers(const Settings& s, const std::vector<const e
 /// results.jsonl, the progress display and summary.json.
 class HostRun final : public ev::RunHost {
   public:
-    HostRun(const Settings& s, const ev::Dataset& dataset, const Prepared& prepared, std::shared_ptr<Pool>& started)
-        : s_(s), dataset_(dataset), prepared_(prepared), started_(started) {
+    HostRun(const Settings& s, const Prepared& prepared, std::shared_ptr<Pool>& started) : s_(s), started_(started) {
         on_host([&] { results_.emplace(prepared.results_path); });
     }
 
     void start(const std::vector<const ev::Problem*>& todo, const ev::RunTally& tally) override {
-        if (s_.progress) tell_start(s_, dataset_, prepared_, tally.done());
         py::object library = few_shot_library(s_.progress);
         if (s_.progress) bar_ = progress_bar(tally);
         // Set as soon as the workers exist, so that a caller can wait for them after an interrupt.
         started_ = start_workers(s_, todo, library);
     }
+    void tell(const std::string& line) override { ::tell(line); }
     ev::Finished next_finished() override {
         return host::interruptible([&](tarvok::Interrupt* interrupt) { return started_->queue->next(interrupt); });
     }
@@ -664,8 +655,6 @@ class HostRun final : public ev::RunHost {
 
   private:
     const Settings& s_;
-    const ev::Dataset& dataset_;
-    const Prepared& prepared_;
     std::shared_ptr<Pool>& started_;
     std::optional<ev::ResultsFile> results_;
     py::object bar_;  ///< the progress bar, when one shows
@@ -673,7 +662,7 @@ class HostRun final : public ev::RunHost {
 
 /// The run; `started` is set as soon as the workers exist.
 Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, std::shared_ptr<Pool>& started) {
-    HostRun host_run(s, dataset, prepared, started);
+    HostRun host_run(s, prepared, started);
     ev::RunPlan plan{&dataset.problems,
                      &prepared.plan,
                      prepared.key,
@@ -683,6 +672,10 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, s
                      s.rel_tol,
                      s.stop_after_errors,
                      prepared.recorded.ends_in_newline};
+    if (s.progress)
+        plan.start = ev::StartFacts{dataset.problems.size(), host::str_of(s.dataset), *s.model,
+                                    host::str_of(host::host_path(prepared.results_path))};
+    plan.bad = &dataset.bad;
     return ev::run_problems(host_run, plan);
 }
 

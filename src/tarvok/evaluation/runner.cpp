@@ -280,6 +280,14 @@ RunOutcome run_problems(RunHost& host, const RunPlan& plan) {
         out.summary_text = summary_json(out.summary, plan.settings);
         host.end(out.summary_text);
     };
+    if (plan.start) {
+        StartFacts facts = *plan.start;
+        for (const BadRecord& bad : *plan.bad) host.tell(bad_record_line(facts.dataset, bad));
+        facts.recorded = tally.done();
+        facts.rerun = resume.rerun;
+        facts.retried = resume.retried;
+        host.tell(start_line(facts));
+    }
     host.start(resume.todo, tally);
     try {
         for (std::size_t remaining = resume.todo.size(); remaining > 0 && !out.provider_down; --remaining) {

@@ -200,8 +200,10 @@ struct Finished {
 class RunHost {
   public:
     virtual ~RunHost() = default;
-    /// Tells the start and starts the workers on the problems to run.
+    /// Starts the workers on the problems to run (and its own display).
     virtual void start(const std::vector<const Problem*>& todo, const RunTally& tally) = 0;
+    /// One line for the reader (on stderr).
+    virtual void tell(const std::string& line) = 0;
     /// Waits for the next finished problem (what a worker raised is raised here).
     virtual Finished next_finished() = 0;
     /// Appends to results.jsonl, on the disk when it returns.
@@ -228,6 +230,10 @@ struct RunPlan {
     double rel_tol = 1e-4;
     long long stop_after_errors = 3;
     bool results_end_in_newline = true;  ///< false after a line cut off by a kill
+    /// When the run shows its progress: what it tells as it starts (the run
+    /// counts the records it reuses), after the data set's unusable records.
+    std::optional<StartFacts> start;
+    const std::vector<BadRecord>* bad = nullptr;
 };
 
 struct RunOutcome {

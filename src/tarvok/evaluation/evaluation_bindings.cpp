@@ -158,8 +158,7 @@ void read_argument(py::handle value, const char* name, T& out) {
         if (!value.is_none()) read_argument(value, name, out.emplace());
     } else if constexpr (std::is_same_v<T, double>) {
         if (!host::is_exact(value, Kind::Float) && !host::is_exact(value, Kind::Int))
-            throw py::type_error(std::string("run_evaluation() argument '") + name + "' must be float or int, not " +
-                                 host::type_name(value));
+            throw py::type_error(ev::refusal_text({name, "float or int"}, host::type_name(value)));
         out = value.cast<double>();
     } else {
         host::require(value, "run_evaluation", name, kind_of<T>());
@@ -182,7 +181,7 @@ std::vector<std::string> solver_names() {
 /// The map `fields`, `solver` and the replay path as the checks take them.
 void read_the_rest(ev::Arguments& a, py::object fields, py::object solver, Settings& s, py::object replay) {
     if (!fields.is_none() && !PyDict_Check(fields.ptr()))
-        throw py::type_error("run_evaluation() argument 'fields' must be dict or None, not " + host::type_name(fields));
+        throw py::type_error(ev::refusal_text({"fields", "dict or None"}, host::type_name(fields)));
     if (!fields.is_none())
         for (auto [key, value] : py::reinterpret_borrow<py::dict>(fields))
             a.fields.emplace_back(host::str_of(key),
@@ -295,8 +294,7 @@ ev::Record record_from(py::handle map) {
 
 /// "TypeName: message", as a record keeps what a run raised.
 std::string error_text(const py::error_already_set& e) {
-    std::string message = host::str_of(e.value());
-    return ev::cut_text(host::type_name(e.value()) + (message.empty() ? "" : ": " + message), 4000);
+    return ev::raised_text(host::type_name(e.value()), host::str_of(e.value()));
 }
 
 py::object perf_counter() { return py::module_::import("time").attr("perf_counter")(); }

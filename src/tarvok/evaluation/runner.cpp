@@ -165,6 +165,10 @@ std::string cut_text(std::string text, std::size_t limit) {
     return text.substr(0, cut) + "...";
 }
 
+std::string raised_text(const std::string& type, const std::string& message) {
+    return cut_text(type + (message.empty() ? "" : ": " + message), 4000);
+}
+
 std::vector<SampleOutcome> run_samples(long long count, SampleRunner& runner) {
     count = std::max(1LL, count);
     std::vector<SampleOutcome> samples;

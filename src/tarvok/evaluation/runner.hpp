@@ -114,6 +114,10 @@ std::string bad_record_line(const std::string& dataset, const BadRecord& bad);
 /// when cut.
 std::string cut_text(std::string text, std::size_t limit);
 
+/// "TypeName: message" (the type alone without a message), cut to 4000
+/// bytes, as a record keeps what a generation raised.
+std::string raised_text(const std::string& type, const std::string& message);
+
 // ----------------------------------------------------- one problem's samples
 
 /// What voting needs of one generation.

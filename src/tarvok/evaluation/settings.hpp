@@ -109,7 +109,8 @@ struct Refusal {
 /// refusal, if any.
 std::optional<Refusal> check_arguments(Arguments& arguments);
 
-/// The ValueError's text for a refusal; `shown` is the host's repr of the value.
+/// The error's text for a refusal; `shown` is the host's repr of the value
+/// (a ValueError), or the name of its type when the kind is wrong (a TypeError).
 std::string refusal_text(const Refusal& refusal, const std::string& shown);
 
 /// The key under which the run's records are answers: `execution_check`

@@ -95,6 +95,8 @@ TEST(Problems, CutTextKeepsWholeCharacters) {
     EXPECT_EQ(cut_text("short", 10), "short");
     EXPECT_EQ(cut_text("abc\xC3\xA9z", 4), "abc...");  // é would be split at byte 4
     EXPECT_EQ(cut_text("abcdef", 3), "abc...");
+    EXPECT_EQ(raised_text("KeyError", ""), "KeyError");
+    EXPECT_EQ(raised_text("RuntimeError", std::string(5000, 'x')).size(), 4003u);
 }
 
 namespace {

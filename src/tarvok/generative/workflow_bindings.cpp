@@ -13,6 +13,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <variant>
 
 namespace tarvok::generative::bind {
 
@@ -37,11 +38,13 @@ std::string text_from(py::handle value, const char* step) {
     return std::string(host::Utf8(value).view());
 }
 
-/// The prompt the module's `builder`, as it is now, makes of `args`.
-template <typename... Args>
-std::string built(const char* builder, Args&&... args) {
-    return text_from(attr(builder)(std::forward<Args>(args)...), builder);
-}
+/// A prompt's argument as the builders take it.
+struct HostValue {
+    py::object operator()(const std::string& text) const { return host::text(text); }
+    py::object operator()(const std::vector<std::string>& texts) const { return text_list(texts); }
+    py::object operator()(const wf::PairText& p) const { return p.data ? data_of(*p.pair) : model_of(*p.pair); }
+    py::object operator()(const wf::ExecutionOutcome* solved) const { return held(solved->host.get()).first; }
+};
 
 /// The UTF-8 bytes a text file of the caller gets for `value`. A value that
 /// is not text, or a text holding a lone surrogate, gets the host's error for
@@ -107,11 +110,11 @@ class HostLlm : public wf::LlmClient {
         return text_from(reply, "_llm_generate_text");
     }
 
-    wf::Usage last_usage() override { return {usage_.tokens_in, usage_.tokens_out}; }
+    wf::Usage last_usage() override { return usage_; }
 
   private:
     const Call& call_;
-    ReportedUsage usage_;
+    wf::Usage usage_;
 };
 
 /// A transcript file: one JSON line per exchange, each appended whole and
@@ -225,37 +228,16 @@ class HostSteps : public wf::Steps {
     explicit HostSteps(Call& call) : call_(call) {}
 
     void gather_examples() override;
-    std::string generation_prompt() override {
-        return built("_build_generation_prompt", call_.prompt, call_.grammar, py::arg("few_shots") = call_.few_shots);
-    }
-    std::string repair_prompt(const wf::Pair& p, const std::vector<std::string>& errors) override {
-        return built("_build_revision_prompt_syntax", call_.prompt, call_.grammar, model_of(p), data_of(p),
-                     text_list(errors), py::arg("few_shots") = call_.few_shots);
-    }
-    std::string realign_prompt(const wf::Pair& p, const std::string& assessment) override {
-        return built("_build_revision_prompt_alignment", call_.prompt, call_.grammar, host::text(assessment),
-                     model_of(p), data_of(p), py::arg("few_shots") = call_.few_shots);
-    }
-    std::string execution_prompt(const wf::Pair& p, const wf::ExecutionOutcome& outcome) override {
-        return built("_build_revision_prompt_execution", call_.prompt, call_.grammar, model_of(p), data_of(p),
-                     held(outcome.host.get()).first, py::arg("few_shots") = call_.few_shots);
-    }
-    std::string alignment_prompt(const wf::Pair& p) override {
-        return built("_build_alignment_prompt", call_.prompt, call_.grammar, model_of(p), data_of(p));
-    }
-    std::string final_assessment_prompt(const wf::Pair& p, const std::vector<std::string>& errors) override {
-        return built("_build_final_assessment_prompt", call_.prompt, call_.grammar, model_of(p), data_of(p),
-                     text_list(errors));
-    }
-    std::string feedback_prompt() override {
-        return built("_build_feedback_prompt", call_.prompt, call_.grammar, call_.model_text, call_.data_text);
-    }
-    std::string assumptions_prompt(const wf::Pair& p) override {
-        return built("_build_assumptions_prompt", call_.prompt, call_.grammar, model_of(p), data_of(p));
-    }
-    std::string what_if_prompt(const wf::Pair& p, const Assumption& a) override {
-        return built("_build_what_if_prompt", call_.prompt, call_.grammar, model_of(p), data_of(p),
-                     host::text(a.assumption), host::text(a.alternative), host::text(a.kind));
+    /// Built by the module's builder as it is now, with the run's description and grammar reference first.
+    std::string prompt(const wf::PromptRequest& request) override {
+        py::list args;
+        args.append(call_.prompt);
+        args.append(call_.grammar);
+        for (const wf::PromptValue& value : request.arguments) args.append(std::visit(HostValue{}, value));
+        py::dict keywords;
+        if (request.few_shots) keywords["few_shots"] = call_.few_shots;
+        std::string builder(request.builder);
+        return text_from(attr(builder.c_str())(*args, **keywords), builder.c_str());
     }
     std::string write_alternative(const wf::Pair& pair, long long index) override;
 
@@ -518,8 +500,10 @@ py::object feedback_value(Call& call) {
     HostLlm llm(call);
     HostSteps steps(call);
     HostProgress progress(call);
+    wf::Pair files{std::string(host::Utf8(call.model_text).view()), std::string(host::Utf8(call.data_text).view()),
+                   std::make_shared<Held>(call.model_text, call.data_text)};
     wf::Attached value =
-        host_failures([&] { return wf::feedback(call.run.temperature, call.run.stop, llm, steps, progress); });
+        host_failures([&] { return wf::feedback(call.run.temperature, call.run.stop, files, llm, steps, progress); });
     return held(value.get()).first;
 }
 

@@ -81,9 +81,6 @@ py::object list_models(py::object llm_provider, py::object model_name) {
     return attr(std::string(target.list_models).c_str())();
 }
 
-thread_local ReportedUsage reported_usage;
-thread_local std::string_view current_step;
-
 /// A token count: an int that is no bool and not negative; anything else is none.
 std::optional<long long> token_count(py::handle value) {
     if (!host::is_exact(value, Kind::Int)) return std::nullopt;
@@ -126,16 +123,8 @@ void define_listing(py::module_& m, const pv::Provider& p, py::object (*list_nam
 }  // namespace
 
 void report_usage(py::handle tokens_in, py::handle tokens_out) {
-    reported_usage = {token_count(tokens_in), token_count(tokens_out)};
+    report_usage(workflow::Usage{token_count(tokens_in), token_count(tokens_out)});
 }
-void report_usage(const ReportedUsage& usage) { reported_usage = usage; }
-
-ReportedUsage take_usage() { return std::exchange(reported_usage, ReportedUsage{}); }
-
-std::string_view request_step() { return current_step; }
-
-StepOfRequest::StepOfRequest(std::string_view step) : previous_(std::exchange(current_step, step)) {}
-StepOfRequest::~StepOfRequest() { current_step = previous_; }
 
 bool register_back_end(std::string_view value, BackEnd back_end) { return back_ends().emplace(value, back_end).second; }
 

@@ -9,6 +9,8 @@
 #include "generative/workflow_bindings.hpp"
 #include "host/json_value.hpp"
 
+#include <pybind11/stl.h>
+
 #include <cmath>
 #include <filesystem>
 #include <string_view>
@@ -229,9 +231,7 @@ py::object execute(const GenerationResult& g, py::object time_limit) {
     if (g.result.execution) return held(g.result.execution->host.get()).first;
     if (g.result.main_execution) return held(g.result.main_execution->host.get()).first;  // the what-if step's
     if (!g.result.compiled) return py::none();
-    py::dict options;
-    options["solver"] = g.solver;
-    CallOptions scope(options);
+    CallOptions scope(py::dict(py::arg("solver") = g.solver));
     return execution_map(g.result.pair, g.result.compiled_model.get(), time_limit, g.assumptions);
 }
 
@@ -310,18 +310,12 @@ py::object run_generation(py::object prompt, py::object model_file, py::object d
     if (!cancel.is_none() && !PyCallable_Check(cancel.ptr()))
         throw py::type_error("run_generation() argument 'cancel' must be callable or None, not " +
                              host::type_name(cancel));
-    Arguments a{prompt,
-                model_file,
-                data_file,
-                model_name.is_none() ? attr("MODEL_NAME") : model_name,
-                mode.is_none() ? attr("Grammar").attr("BNF") : mode,
-                iterations.is_none() ? attr("MAX_ITERATIONS") : iterations,
-                alignment_check,
-                temperature,
-                stop,
-                llm_provider,
-                progress,
-                few_shot};
+    // The settings as they stand now stand in for the arguments not given.
+    if (model_name.is_none()) model_name = attr("MODEL_NAME");
+    if (mode.is_none()) mode = attr("Grammar").attr("BNF");
+    if (iterations.is_none()) iterations = attr("MAX_ITERATIONS");
+    Arguments a{prompt,          model_file,  data_file, model_name,   mode,     iterations,
+                alignment_check, temperature, stop,      llm_provider, progress, few_shot};
     Call c = prepare("run_generation", a, per_call);
     if (!cancel.is_none()) {
         // Shared, so that copies of the run's settings leave the host's reference counts alone.
@@ -376,10 +370,6 @@ py::object check_provider(py::object llm_provider, py::object model_name, py::ob
 
 // --------------------------------------------------------- registration
 
-py::object optional_int(const std::optional<long long>& value) {
-    return value ? py::object(py::int_(*value)) : py::none();
-}
-
 /// A field of the result as the host sees it.
 py::object field_of(const GenerationResult& g, ResultField field) {
     const wf::Result& r = g.result;
@@ -398,8 +388,8 @@ py::object field_of(const GenerationResult& g, ResultField field) {
     case ResultField::Execution: return r.execution ? held(r.execution->host.get()).first : py::none();
     case ResultField::LlmCalls: return py::int_(r.llm_calls);
     case ResultField::RepairRounds: return py::int_(r.repair_rounds);
-    case ResultField::TokensIn: return optional_int(r.usage.tokens_in);
-    case ResultField::TokensOut: return optional_int(r.usage.tokens_out);
+    case ResultField::TokensIn: return py::cast(r.usage.tokens_in);
+    case ResultField::TokensOut: return py::cast(r.usage.tokens_out);
     case ResultField::Statistics: return statistics(g);
     case ResultField::Assumptions: return host::object_of(wf::assumptions_value(g.result));
     case ResultField::AssumptionsError:

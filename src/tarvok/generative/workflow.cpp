@@ -311,7 +311,8 @@ class Loop {
     bool judge(const Pair& pair) {
         s_.progress.log("Checking alignment with original prompt...");
         say(EventKind::CheckingAlignment, "Checking alignment with original prompt...");
-        std::string reply = ask(s_.steps.prompt(prompt_request(Step::Align, pair_then(pair))), Step::Align, judging(run_.temperature, 0.0));
+        std::string reply = ask(s_.steps.prompt(prompt_request(Step::Align, pair_then(pair))), Step::Align,
+                                judging(run_.temperature, 0.0));
         if (reply.empty()) throw Failure(Failure::Kind::EmptyReply, "Empty alignment response.");
         Verdict verdict = s_.steps.read_verdict(reply);
         if (verdict.shape == Verdict::Shape::Invalid) {
@@ -330,7 +331,8 @@ class Loop {
         }
         s_.progress.log("Model and data are syntactically valid but NOT aligned with the prompt. Assessment: " +
                         result_.assessment);
-        prompt_ = s_.steps.prompt(prompt_request(Step::Realign, {result_.assessment, PairText{&pair, false}, PairText{&pair, true}}));
+        prompt_ = s_.steps.prompt(
+            prompt_request(Step::Realign, {result_.assessment, PairText{&pair, false}, PairText{&pair, true}}));
         step_ = Step::Realign;
         return false;
     }
@@ -345,8 +347,8 @@ class Loop {
             // A pair that compiles but does not solve is assessed with the solver's verdict as its error.
             std::vector<std::string> errors = result_.syntax_errors;
             if (result_.execution_failed) errors = {solver_verdict_text(result_.execution->verdict, read_back_.model)};
-            std::string reply =
-                ask(s_.steps.prompt(prompt_request(Step::Assess, pair_then(read_back_, {errors}))), Step::Assess, judging(run_.temperature, 0.2));
+            std::string reply = ask(s_.steps.prompt(prompt_request(Step::Assess, pair_then(read_back_, {errors}))),
+                                    Step::Assess, judging(run_.temperature, 0.2));
             result_.assessment = trimmed(reply);
         }
         if (run_.assumptions && result_.compiled && !result_.execution_failed) list_assumptions();
@@ -359,8 +361,8 @@ class Loop {
     void list_assumptions() {
         result_.assumptions_asked = true;
         say(EventKind::Assumptions, "Asking which assumptions the model makes");
-        std::string reply =
-            ask(s_.steps.prompt(prompt_request(Step::Assumptions, pair_then(read_back_))), Step::Assumptions, judging(run_.temperature, 0.0));
+        std::string reply = ask(s_.steps.prompt(prompt_request(Step::Assumptions, pair_then(read_back_))),
+                                Step::Assumptions, judging(run_.temperature, 0.0));
         ParsedAssumptions parsed =
             reply.empty() ? ParsedAssumptions{std::nullopt, "the reply is empty"} : parse_assumptions(reply);
         std::size_t listed = 0;
@@ -409,7 +411,9 @@ class Loop {
         w.index = static_cast<long long>(result_.what_if.size()) + 1;
         std::string counter = std::to_string(w.index) + "/" + std::to_string(planned);
         say(EventKind::WhatIf, "What if (" + counter + "): " + a.alternative);
-        std::string reply = ask(s_.steps.prompt(prompt_request(Step::WhatIf, pair_then(read_back_, {a.assumption, a.alternative, a.kind}))), Step::WhatIf, run_.temperature);
+        std::string reply = ask(
+            s_.steps.prompt(prompt_request(Step::WhatIf, pair_then(read_back_, {a.assumption, a.alternative, a.kind}))),
+            Step::WhatIf, run_.temperature);
         ParsedPair parsed =
             reply.empty() ? ParsedPair{std::nullopt, "the reply is empty", nullptr} : s_.steps.read_pair(reply);
         if (!parsed.pair) {

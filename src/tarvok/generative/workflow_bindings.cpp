@@ -11,6 +11,8 @@
 
 #include <cerrno>
 
+#include <algorithm>
+#include <array>
 #include <filesystem>
 #include <optional>
 #include <variant>
@@ -19,15 +21,20 @@ namespace tarvok::generative::bind {
 
 namespace {
 
-/// The steps as the module was loaded with them.
-struct Loaded {
-    host::Memo compiler, error, execute, llm, run_generation;
-};
+/// The steps whose replacement changes how the loop reaches them.
+constexpr const char* kLoadedSteps[] = {"TVLCompiler", "SemanticError", "_execute_model", "_llm_generate_text",
+                                        "run_generation"};
 
-/// Kept for the life of the process (never destroyed: the interpreter is gone by then).
-Loaded& loaded() {
-    static Loaded* steps = new Loaded;
-    return *steps;
+/// Each of them as the module was loaded with it, kept for the life of the
+/// process (never destroyed: the interpreter is gone by then).
+host::Memo& loaded(std::string_view name) {
+    static auto* steps = new std::array<host::Memo, std::size(kLoadedSteps)>;
+    return steps->at(std::find(std::begin(kLoadedSteps), std::end(kLoadedSteps), name) - std::begin(kLoadedSteps));
+}
+
+/// Whether the module's `name` is still the one it was loaded with.
+bool as_loaded(const char* name) {
+    return attr(name).is(loaded(name).get([] { return py::none(); }));
 }
 
 /// The text of a value a step returned that must be text.
@@ -185,9 +192,8 @@ class HostCompiler : public wf::Compiler {
     /// dict and keeps the compiled model for running it. A compiler or error
     /// class the caller put in their place is asked as given.
     static bool compiles_to_handle(py::handle model, py::handle data) {
-        return attr("TVLCompiler").is(loaded().compiler.get([] { return py::none(); })) &&
-               attr("SemanticError").is(loaded().error.get([] { return py::none(); })) &&
-               host::is_exact(model, Kind::Str) && host::is_exact(data, Kind::Str);
+        return as_loaded("TVLCompiler") && as_loaded("SemanticError") && host::is_exact(model, Kind::Str) &&
+               host::is_exact(data, Kind::Str);
     }
 
     static wf::CompileOutcome from_handle(py::object handle) {
@@ -272,9 +278,22 @@ void HostSteps::gather_examples() {
     }
 }
 
-wf::ParsedPair HostSteps::read_pair(const std::string& reply) {
-    wf::ParsedPair out;
+/// Reads a reply with `read`; an ordinary error of the host is kept in `out` as why it could not be read.
+template <typename Parsed, typename Read>
+Parsed read_reply(Read read) {
+    Parsed out;
     try {
+        read(out);
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        out.failure = server_text(e.value());
+        out.cause = std::make_shared<Held>(e.value());
+    }
+    return out;
+}
+
+wf::ParsedPair HostSteps::read_pair(const std::string& reply) {
+    return read_reply<wf::ParsedPair>([&](wf::ParsedPair& out) {
         py::object result = attr("_json_loads_relaxed")(host::text(reply));
         py::object model = result["model"], data = result["data"];
         wf::Pair pair;
@@ -282,12 +301,7 @@ wf::ParsedPair HostSteps::read_pair(const std::string& reply) {
         if (PyUnicode_Check(data.ptr())) pair.data = host::Utf8(data).view();
         pair.host = std::make_shared<Held>(model, data);  // a value that is no text: writing refuses it
         out.pair = std::move(pair);
-    } catch (py::error_already_set& e) {
-        if (!host::is_ordinary(e)) throw;
-        out.failure = server_text(e.value());
-        out.cause = std::make_shared<Held>(e.value());
-    }
-    return out;
+    });
 }
 
 wf::Verdict HostSteps::read_verdict(const std::string& reply) {
@@ -307,16 +321,10 @@ wf::Verdict HostSteps::read_verdict(const std::string& reply) {
 }
 
 wf::ParsedFeedback HostSteps::read_feedback(const std::string& reply) {
-    wf::ParsedFeedback out;
-    try {
+    return read_reply<wf::ParsedFeedback>([&](wf::ParsedFeedback& out) {
         out.value = std::make_shared<Held>(attr("_json_loads_relaxed")(host::text(reply)));
         out.ok = true;
-    } catch (py::error_already_set& e) {
-        if (!host::is_ordinary(e)) throw;
-        out.failure = server_text(e.value());
-        out.cause = std::make_shared<Held>(e.value());
-    }
-    return out;
+    });
 }
 
 wf::Pair HostSteps::write_pair(const wf::Pair& pair) {
@@ -408,17 +416,10 @@ std::string number_text(py::handle value) { return value.is_none() ? "none" : ho
 py::module_ solver() { return host::import_sibling(host::this_module(), "solver"); }
 
 void record_loaded_steps() {
-    loaded().compiler.get([] { return attr("TVLCompiler"); });
-    loaded().error.get([] { return attr("SemanticError"); });
-    loaded().execute.get([] { return attr("_execute_model"); });
-    loaded().llm.get([] { return attr("_llm_generate_text"); });
-    loaded().run_generation.get([] { return attr("run_generation"); });
+    for (const char* name : kLoadedSteps) loaded(name).get([name] { return attr(name); });
 }
 
-bool requests_go_to_providers() {
-    return attr("_llm_generate_text").is(loaded().llm.get([] { return py::none(); })) &&
-           attr("run_generation").is(loaded().run_generation.get([] { return py::none(); }));
-}
+bool requests_go_to_providers() { return as_loaded("_llm_generate_text") && as_loaded("run_generation"); }
 
 py::object compiled_handle(const wf::Attachment* compiled) {
     return compiled != nullptr ? held(compiled).first : py::object(py::none());
@@ -466,7 +467,7 @@ py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, p
     // _execute_model is handed it only when it is another solver.
     py::object chosen = call_option("solver");
     if (!chosen || chosen.is_none()) chosen = py::str("highs");
-    if (execute.is(loaded().execute.get([] { return py::none(); })) && !handle.is_none()) {
+    if (as_loaded("_execute_model") && !handle.is_none()) {
         return solved_outcome(
             [&] {
                 return solver().attr("solve_program")(handle.attr("program"), py::arg("time_limit") = time_limit,

@@ -26,10 +26,6 @@ void notify(py::handle progress, const std::string& msg);
 /// configured API keys hidden (see server_text.hpp).
 std::string server_text(py::handle value);
 
-/// `text` with the configured API keys hidden (the provider table's key
-/// variables as they stand now; see hide_keys in server_text.hpp).
-std::string without_keys(std::string_view text);
-
 /// Logs one line at debug level on the module logger.
 void log_debug(const std::string& msg);
 

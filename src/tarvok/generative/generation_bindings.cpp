@@ -37,6 +37,21 @@ void check_request_kinds(const char* function, py::handle temperature, py::handl
     host::require(llm_provider, function, "llm_provider", Kind::Str, true);
 }
 
+/// The caller's temperature and stop list (checked), as the requests of the call send them.
+void take_request_options(Call& c, py::handle temperature, py::object stop) {
+    if (!temperature.is_none()) c.run.temperature = temperature.cast<double>();
+    if (!stop.is_none())
+        for (py::handle s : stop) c.run.stop.push_back(host::str_of(s));
+}
+
+/// Its diagnostics records: the compiled model's, or the SemanticError's.
+py::object compiled_records(const wf::Attachment* compiled) {
+    if (compiled == nullptr) return py::list();
+    const Held& kept = held(compiled);
+    if (!kept.first.is_none()) return kept.first.attr("diagnostics");
+    return kept.second.is_none() ? py::object(py::list()) : kept.second;
+}
+
 /// Refuses a model and a data path that name one file (two spellings, a
 /// link), which would have the data overwrite the model. Arguments that are no
 /// paths are left to the writing step to refuse.
@@ -147,8 +162,6 @@ Call prepare(const char* function, const Arguments& a, const PerCall& per_call) 
     c.model_file = a.model_file;
     c.data_file = a.data_file;
     c.model_name = a.model_name;
-    c.temperature = a.temperature;
-    c.stop = a.stop;
     c.progress = a.progress;
     c.few_shot = a.few_shot;
     c.few_shot_library = per_call.few_shot_library;
@@ -163,9 +176,7 @@ Call prepare(const char* function, const Arguments& a, const PerCall& per_call) 
 
     c.run.provider = host::str_of(c.provider.attr("value"));
     c.run.model = host::str_of(a.model_name);
-    if (!a.temperature.is_none()) c.run.temperature = a.temperature.cast<double>();
-    if (!a.stop.is_none())
-        for (py::handle s : a.stop) c.run.stop.push_back(host::str_of(s));
+    take_request_options(c, a.temperature, a.stop);
     c.run.model_file = host::str_of(a.model_file);
     c.run.data_file = host::str_of(a.data_file);
     return c;
@@ -336,11 +347,8 @@ py::object generative_feedback(py::object prompt, py::object model_file, py::obj
     c.data_text = host::read_file(data_file, "r", "utf-8");
     c.prompt = prompt;
     c.model_name = model_name;
-    c.stop = stop;
     c.progress = progress;
-    if (!temperature.is_none()) c.run.temperature = temperature.cast<double>();
-    if (!stop.is_none())
-        for (py::handle s : stop) c.run.stop.push_back(host::str_of(s));
+    take_request_options(c, temperature, stop);
     return feedback_value(c);
 }
 

@@ -425,13 +425,6 @@ py::object compiled_handle(const wf::Attachment* compiled) {
     return compiled != nullptr ? held(compiled).first : py::object(py::none());
 }
 
-py::object compiled_records(const wf::Attachment* compiled) {
-    if (compiled == nullptr) return py::list();
-    const Held& kept = held(compiled);
-    if (!kept.first.is_none()) return kept.first.attr("diagnostics");
-    return kept.second.is_none() ? py::object(py::list()) : kept.second;
-}
-
 py::object alternative_file(py::handle path, long long index) {
     py::module_ os = py::module_::import("os");
     std::string text = host::str_of(os.attr("fsdecode")(path));

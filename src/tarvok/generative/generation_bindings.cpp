@@ -39,6 +39,7 @@ void check_request_kinds(const char* function, py::handle temperature, py::handl
 
 /// The caller's temperature and stop list (checked), as the requests of the call send them.
 void take_request_options(Call& c, py::handle temperature, py::object stop) {
+    c.stop = stop;
     if (!temperature.is_none()) c.run.temperature = temperature.cast<double>();
     if (!stop.is_none())
         for (py::handle s : stop) c.run.stop.push_back(host::str_of(s));

@@ -101,6 +101,13 @@ void check_seconds(py::handle value, const std::string& what) {
         host::raise(PyExc_ValueError, what + " must be greater than 0, not " + host::str_of(value));
 }
 
+/// A callable run_generation is given, or None.
+void require_callable(py::handle value, const char* name) {
+    if (value.is_none() || PyCallable_Check(value.ptr())) return;
+    throw py::type_error(std::string("run_generation() argument '") + name + "' must be callable or None, not " +
+                         host::type_name(value));
+}
+
 /// What run_generation gives for one call in place of the module settings;
 /// an unset option (a null object, or None where None means "not given")
 /// leaves the setting as it stands.
@@ -295,17 +302,13 @@ PerCall per_call_options(py::object few_shot_library, py::object execution_check
         host::raise(PyExc_ValueError,
                     "run_generation() argument 'timeout' must be finite, not " + host::str_of(timeout));
     host::require(embedding_model, fn, "embedding_model", Kind::Str, true);
-    if (!on_event.is_none() && !PyCallable_Check(on_event.ptr()))
-        throw py::type_error("run_generation() argument 'on_event' must be callable or None, not " +
-                             host::type_name(on_event));
-    PerCall per_call{execution_check, execution_time_limit, py::object(), timeout, embedding_model, on_event};
+    require_callable(on_event, "on_event");
+    PerCall per_call{execution_check, execution_time_limit, py::object(), timeout, embedding_model, on_event,
+                     py::none(),      py::none(),           assumptions,  what_if, what_if_max};
     py::object fspath = py::module_::import("os").attr("fspath");
     if (!record.is_none()) per_call.record = fspath(record);
     if (!replay.is_none()) per_call.replay = fspath(replay);
     if (!few_shot_library.is_none()) per_call.few_shot_library = few_shot_library;
-    per_call.assumptions = assumptions;
-    per_call.what_if = what_if;
-    per_call.what_if_max = what_if_max;
     return per_call;
 }
 
@@ -319,9 +322,7 @@ py::object run_generation(py::object prompt, py::object model_file, py::object d
     PerCall per_call = per_call_options(few_shot_library, execution_check, execution_time_limit, timeout,
                                         embedding_model, on_event, record, replay, assumptions, what_if, what_if_max);
     per_call.solver = solver_choice(solver);
-    if (!cancel.is_none() && !PyCallable_Check(cancel.ptr()))
-        throw py::type_error("run_generation() argument 'cancel' must be callable or None, not " +
-                             host::type_name(cancel));
+    require_callable(cancel, "cancel");
     // The settings as they stand now stand in for the arguments not given.
     if (model_name.is_none()) model_name = attr("MODEL_NAME");
     if (mode.is_none()) mode = attr("Grammar").attr("BNF");

@@ -44,8 +44,7 @@ class RunHooks {
   public:
     RunHooks(py::object& h, py::module_& highspy, bool log) : state_(std::make_shared<State>()) {
         py::object types = highspy.attr("cb").attr("HighsCallbackType");
-        py::object threading = py::module_::import("threading");
-        bool watch = threading.attr("current_thread")().is(threading.attr("main_thread")());
+        bool watch = on_main_thread();
         if (!log && !watch) return;
         std::shared_ptr<State> state = state_;
         state->logging = py::int_(types.attr("kCallbackLogging")).cast<int>();

@@ -341,11 +341,7 @@ void write_model(py::object model_text, py::object data_text, py::object path) {
 
 // ------------------------------------------------------------ the face
 
-/// m.def as the face shows the function.
-template <typename Func, typename... Extra>
-void def(py::module_& m, const tarvok::Face& face, Func&& f, const Extra&... extra) {
-    host::def(m, face.name, face.params, face.doc, std::forward<Func>(f), extra...);
-}
+using host::def;  // as the face shows the function
 
 /// A method's docstring as the face shows it.
 std::string doc(const tarvok::Face& face) { return host::signed_doc(face.name, face.params, face.doc); }
@@ -457,13 +453,6 @@ void define_solve_result(py::module_& m) {
              [](const SolveResult& r) { return r.solved.repr(host::str_of(to_python(r.solved.objective()))); });
 }
 
-std::string report_for(const CompiledModel& c, py::object model_name, py::object data_name) {
-    const Source& s = c.source();
-    tarvok::compiler::FileNames names{std::string(host::Utf8(model_name).view()),
-                                      std::string(host::Utf8(data_name).view()), s.compilation->data_origin};
-    return tarvok::compiler::render_for_files(s.compilation->diagnostics, s.model_text, s.data_text, names);
-}
-
 void define_compiled_model(py::module_& m) {
     py::class_<CompiledModel, std::shared_ptr<CompiledModel>> cls(m, "CompiledModel", kCompiledModelDoc);
     for (const SourceText& t : source_texts())
@@ -473,7 +462,8 @@ void define_compiled_model(py::module_& m) {
         .def(
             kReportForFace.name,
             [](const CompiledModel& c, py::object model, py::object data) {
-                return host::text(report_for(c, model, data));
+                return host::text(report_for_files(c.source(), std::string(host::Utf8(model).view()),
+                                                   std::string(host::Utf8(data).view())));
             },
             py::arg("model_name"), py::arg("data_name"), doc(kReportForFace).c_str())
         .def(kNameDataSourcesFace.name, &CompiledModel::name_data_sources, py::arg("base"), py::arg("values"),

@@ -35,6 +35,12 @@ compiler::tree::NodeId add_neutral(compiler::tree::Builder& b, const Tree& t) {
 
 }  // namespace
 
+std::string report_for_files(const Source& source, std::string model_name, std::string data_name) {
+    const compiler::Compilation& c = *source.compilation;
+    compiler::FileNames names{std::move(model_name), std::move(data_name), c.data_origin};
+    return compiler::render_for_files(c.diagnostics, source.model_text, source.data_text, names);
+}
+
 compiler::tree::Tree neutral_tree(const Tree& t) {
     compiler::tree::Builder b;
     add_neutral(b, t);

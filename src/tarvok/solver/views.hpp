@@ -52,6 +52,10 @@ struct Tree {
 /// which must outlive it.
 compiler::tree::Tree neutral_tree(const Tree& t);
 
+/// The diagnostics of `source` as the check command prints them, the texts
+/// named `model_name` and `data_name` (see compiler::render_for_files).
+std::string report_for_files(const Source& source, std::string model_name, std::string data_name);
+
 /// A number as a value is reported: an int for an integer variable (rounded),
 /// a float otherwise; near-zero values are 0.
 Tree reported_number(double v, bool integer);

@@ -310,7 +310,7 @@ class DataBinder {
 
     /// The cells of an array parameter from numbers given packed, when they
     /// are exactly what the data text would give it: the declared shape, ints
-    /// for ints, finite numbers. False for anything else, which the data text
+    /// for ints, floats short of the solver's infinity. False for anything else, which the data text
     /// then reports.
     bool from_given(const Declaration& d, DeclValue& dv, const GivenArray& g) {
         if (d.kind != DeclKind::Parameter || d.init != kNone || d.dims.size() != g.shape.size()) return false;
@@ -335,7 +335,8 @@ class DataBinder {
                 for (uint64_t i = start; i < stop; ++i) out[i] = Value::real(static_cast<double>(g.integers[i]));
             } else {
                 for (uint64_t i = start; i < stop; ++i) {
-                    if (!std::isfinite(g.reals[i])) return false;
+                    // The data text refuses a number that is not finite, or one the solver reads as infinity.
+                    if (!(std::fabs(g.reals[i]) < kSolverInfinity)) return false;
                     out[i] = Value::real(g.reals[i]);
                 }
             }

@@ -43,10 +43,32 @@ struct PackedData {
 
 namespace detail {
 
+/// Appends one number as the data text would read it; false for anything
+/// else (a bool, an int past 64 bits, a float that is not finite).
+inline bool pack_number(PyObject* item, PackedData::Numbers& out) {
+    if (PyLong_Check(item) && !PyBool_Check(item)) {
+        int overflow = 0;
+        long long whole = PyLong_AsLongLongAndOverflow(item, &overflow);
+        if (overflow) return false;
+        if (out.is_int)
+            out.integers.push_back(whole);
+        else
+            out.reals.push_back(static_cast<double>(whole));
+        return true;
+    }
+    if (!PyFloat_Check(item) || !std::isfinite(PyFloat_AS_DOUBLE(item))) return false;
+    if (out.is_int) {  // from here on every number is a double, as the data text reads them into a float
+        out.is_int = false;
+        out.reals.assign(out.integers.begin(), out.integers.end());
+        out.integers.clear();
+    }
+    out.reals.push_back(PyFloat_AS_DOUBLE(item));
+    return true;
+}
+
 /// Appends the numbers of lists (or tuples) nested `dims` deep, every row of
 /// a level alike long; false for anything the data text would write
-/// otherwise (a bool, an int past 64 bits, a number that is not finite, a
-/// ragged or empty nesting), which is then written as text.
+/// otherwise (see pack_number; a ragged nesting), which is then written as text.
 inline bool pack_lists(PyObject* o, size_t level, size_t dims, PackedData::Numbers& out) {
     if (!PyList_Check(o) && !PyTuple_Check(o)) return false;
     auto n = static_cast<uint64_t>(PySequence_Fast_GET_SIZE(o));
@@ -55,34 +77,8 @@ inline bool pack_lists(PyObject* o, size_t level, size_t dims, PackedData::Numbe
         out.shape.push_back(n);
     else if (out.shape[level] != n)
         return false;
-    if (level + 1 < dims) {
-        for (uint64_t i = 0; i < n; ++i)
-            if (!pack_lists(items[i], level + 1, dims, out)) return false;
-        return true;
-    }
-    for (uint64_t i = 0; i < n; ++i) {
-        PyObject* item = items[i];
-        if (PyLong_Check(item) && !PyBool_Check(item)) {
-            int overflow = 0;
-            long long whole = PyLong_AsLongLongAndOverflow(item, &overflow);
-            if (overflow) return false;
-            if (out.is_int)
-                out.integers.push_back(whole);
-            else
-                out.reals.push_back(static_cast<double>(whole));
-        } else if (PyFloat_Check(item)) {
-            double real = PyFloat_AS_DOUBLE(item);
-            if (!std::isfinite(real)) return false;
-            if (out.is_int) {  // from here on every number is a double, as the data text reads them into a float
-                out.is_int = false;
-                out.reals.assign(out.integers.begin(), out.integers.end());
-                out.integers.clear();
-            }
-            out.reals.push_back(real);
-        } else {
-            return false;
-        }
-    }
+    for (uint64_t i = 0; i < n; ++i)
+        if (!(level + 1 < dims ? pack_lists(items[i], level + 1, dims, out) : pack_number(items[i], out))) return false;
     return true;
 }
 

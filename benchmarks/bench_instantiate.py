@@ -2,7 +2,9 @@
 arrays to highspy) against Pyomo (its persistent HiGHS interface loaded) and
 linopy (its highspy model built). Prints time and peak memory per size for the
 "basic model" and a p-median model, then the expansion time of every shipped
-example.
+example. Tarvok is measured twice: `tarvok` with its data as a data text,
+`tarvok-numpy` with the distance matrix as the numpy array linopy gets. The
+data (text, array or lists) exists before each build starts.
 
 Each build runs in a fresh process so that peak memory (max RSS above what the
 process held before the build) belongs to that build alone. Pyomo and linopy
@@ -10,7 +12,7 @@ are needed only here: pip install pyomo linopy.
 
     python benchmarks/bench_instantiate.py                 # everything
     python benchmarks/bench_instantiate.py --quick         # the two smaller sizes only
-    python benchmarks/bench_instantiate.py --tools tarvok,linopy
+    python benchmarks/bench_instantiate.py --tools tarvok,linopy   # tarvok-numpy rides along with tarvok
     python benchmarks/bench_instantiate.py --repeat 5            # fastest of 5 builds per tool and size
     python benchmarks/bench_instantiate.py --clock cpu           # processor seconds, for a shared machine
 """
@@ -71,6 +73,10 @@ def median_data_text(customers, sites, p):
 # --------------------------------------------------------------- builders
 
 
+def median_data_arrays(customers, sites, p, d):
+    return {"customers": customers, "sites": sites, "p": p, "d": d}
+
+
 def tarvok_build(model, data):
     import highspy
 
@@ -113,10 +119,9 @@ def pyomo_basic(n):
     return pyomo_load(m)
 
 
-def pyomo_median(customers, sites, p):
+def pyomo_median(customers, sites, p, d):
     import pyomo.environ as pe
 
-    d = distances(customers, sites)
     m = pe.ConcreteModel()
     m.C = pe.RangeSet(1, customers)
     m.F = pe.RangeSet(1, sites)
@@ -155,14 +160,13 @@ def linopy_basic(n):
     return m.to_highspy()
 
 
-def linopy_median(customers, sites, p):
+def linopy_median(customers, sites, p, d):
     import linopy
-    import numpy as np
     import xarray as xr
 
     m = linopy.Model()
     c, f = pd_index(customers, "c"), pd_index(sites, "f")
-    d = xr.DataArray(np.array(distances(customers, sites), dtype=float), coords=[c, f])
+    d = xr.DataArray(d, coords=[c, f])
     open_ = m.add_variables(coords=[f], name="open", binary=True)
     serve = m.add_variables(lower=0, coords=[c, f], name="serve")
     m.add_constraints(serve.sum("f") == 1, name="served")
@@ -178,14 +182,28 @@ def pd_index(n, name):
     return pd.RangeIndex(1, n + 1, name=name)
 
 
-def build(tool, case, size):
+def prepared(tool, case, size):
+    """The data as it exists before a build: a data text for Tarvok, the
+    distance matrix as a numpy array for linopy and `tarvok-numpy`, as lists
+    for Pyomo."""
     if case == "basic":
-        if tool == "tarvok":
-            return tarvok_build(BASIC_MODEL, f"n = {size[0]};")
-        return {"pyomo": pyomo_basic, "linopy": linopy_basic}[tool](size[0])
+        return {"tarvok": f"n = {size[0]};", "tarvok-numpy": {"n": size[0]}}.get(tool)
     if tool == "tarvok":
-        return tarvok_build(MEDIAN_MODEL, median_data_text(*size))
-    return {"pyomo": pyomo_median, "linopy": linopy_median}[tool](*size)
+        return median_data_text(*size)
+    if tool == "pyomo":
+        return distances(*size[:2])
+    import numpy as np
+
+    d = np.array(distances(*size[:2]), dtype=float)
+    return median_data_arrays(*size, d) if tool == "tarvok-numpy" else d
+
+
+def build(tool, case, size, data):
+    if tool.startswith("tarvok"):
+        return tarvok_build(BASIC_MODEL if case == "basic" else MEDIAN_MODEL, data)
+    if case == "basic":
+        return {"pyomo": pyomo_basic, "linopy": linopy_basic}[tool](size[0])
+    return {"pyomo": pyomo_median, "linopy": linopy_median}[tool](*size, data)
 
 
 # ------------------------------------------------------------ measuring
@@ -195,12 +213,10 @@ def child(tool, case, size):
     """Runs one build in this process and prints seconds and peak MiB."""
     import resource
 
-    if tool == "tarvok":
+    if tool.startswith("tarvok"):
         import highspy  # noqa: F401  (imports are not part of the build)
 
         from tarvok import solver  # noqa: F401
-
-        data = median_data_text(*size) if case == "median" else None
     elif tool == "pyomo":
         import pyomo.environ  # noqa: F401
 
@@ -210,12 +226,10 @@ def child(tool, case, size):
             import pyomo.contrib.appsi.solvers.highs  # noqa: F401
     else:
         import linopy  # noqa: F401
+    data = prepared(tool, case, size)  # the data exists before the build, for every tool alike
     before = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     start, cpu_start = time.perf_counter(), time.process_time()
-    if tool == "tarvok" and case == "median":
-        tarvok_build(MEDIAN_MODEL, data)  # the data text exists before the build, as the arrays do for the others
-    else:
-        build(tool, case, size)
+    build(tool, case, size, data)
     seconds, cpu_seconds = time.perf_counter() - start, time.process_time() - cpu_start
     peak = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
     print(json.dumps({"seconds": seconds, "cpu_seconds": cpu_seconds, "peak_mib": max(peak - before, 0) / 1024}))
@@ -269,6 +283,11 @@ def best_of(tool, case, size, timeout, repeat, clock="wall"):
     return {"seconds": min(r[key] for r in runs), "peak_mib": max(r["peak_mib"] for r in runs)}
 
 
+def width(tool, least):
+    """The width of a tool's column: its heading's, at least `least`."""
+    return max(least, len(tool) + 4)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--child", nargs=3, help=argparse.SUPPRESS)
@@ -285,30 +304,32 @@ def main():
         child(tool, case, json.loads(size))
         return
     tools = args.tools.split(",")
-    others = [t for t in tools if t != "tarvok"]
+    if "tarvok" in tools and "tarvok-numpy" not in tools:
+        tools.insert(tools.index("tarvok") + 1, "tarvok-numpy")
+    ours = [t for t in tools if t.startswith("tarvok")]
+    others = [t for t in tools if t not in ours]
+    pairs = [(t, o) for o in ours for t in others]
     cases = [("basic", [[n] for n in BASIC_SIZES]), ("median", [list(s) for s in MEDIAN_SIZES])]
     # Seconds of every tool, then how many times faster Tarvok is, then peak MiB.
     print(
         f"{'model':8} {'size':>16} {'nonzeros':>10} "
-        + " ".join(f"{t + ' s':>9}" for t in tools)
+        + " ".join(f"{t + ' s':>{width(t, 9)}}" for t in tools)
         + " "
-        + " ".join(f"{t + '/tarvok':>14}" for t in others)
+        + " ".join(f"{t + '/' + o:>19}" for t, o in pairs)
         + " "
-        + " ".join(f"{t + ' MiB':>11}" for t in tools)
+        + " ".join(f"{t + ' MiB':>{width(t, 11)}}" for t in tools)
     )
     for case, sizes in cases:
         for size in sizes[:2] if args.quick else sizes:
             nonzeros = 4 * size[0] ** 2 if case == "basic" else 3 * size[0] * size[1] + size[1]
             repeat = 1 if args.repeat < 1 else args.repeat
             got = {t: best_of(t, case, size, args.timeout, 1 if t == "pyomo" else repeat, args.clock) for t in tools}
-            seconds = [f"{got[t]['seconds']:9.3f}" if got[t] else f"{'—':>9}" for t in tools]
+            seconds = [f"{got[t]['seconds']:{width(t, 9)}.3f}" if got[t] else f"{'—':>{width(t, 9)}}" for t in tools]
             ratios = [
-                f"{got[t]['seconds'] / got['tarvok']['seconds']:13.1f}x"
-                if got.get(t) and got.get("tarvok")
-                else f"{'—':>14}"
-                for t in others
+                f"{got[t]['seconds'] / got[o]['seconds']:18.1f}x" if got.get(t) and got.get(o) else f"{'—':>19}"
+                for t, o in pairs
             ]
-            memory = [f"{got[t]['peak_mib']:11.1f}" if got[t] else f"{'—':>11}" for t in tools]
+            memory = [f"{got[t]['peak_mib']:{width(t, 11)}.1f}" if got[t] else f"{'—':>{width(t, 11)}}" for t in tools]
             label = "n=%d" % size[0] if case == "basic" else "%dx%d p=%d" % tuple(size)
             print(
                 f"{case:8} {label:>16} {nonzeros:>10} "

@@ -9,6 +9,8 @@
 #include "compiler/evaluate.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -41,10 +43,16 @@ class DataBinder {
   public:
     DataBinder(const Ast& ast, const Model& model, const DataFile& data, const Analysis& analysis,
                std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget,
-               uint64_t steps_per_declaration, uint64_t max_computed)
+               uint64_t steps_per_declaration, uint64_t max_computed, const std::vector<GivenArray>& given,
+               bool* given_misfit)
         : ast_(ast), model_(model), data_(data), analysis_(analysis), values_(values), diagnostics_(diagnostics),
           total_(budget), steps_per_declaration_(steps_per_declaration), max_computed_(max_computed),
-          evaluator_(ast, model, analysis, model_text, values, diagnostics, budget_) {}
+          evaluator_(ast, model, analysis, model_text, values, diagnostics, budget_), given_misfit_(given_misfit) {
+        for (const GivenArray& g : given) {
+            std::optional<TextId> name = ast.texts.find(g.name);
+            if (!name || !given_.emplace(*name, &g).second) misfit();
+        }
+    }
 
     void run() {
         values_.decls.resize(model_.decls.size());
@@ -67,6 +75,7 @@ class DataBinder {
             bind(i);
             total_.left -= share - budget_.left;
         }
+        if (!given_.empty()) misfit();  // given under a name no parameter of the model took
         std::vector<std::string_view> data_names;
         for (const Declaration& d : model_.decls)
             if (d.kind == DeclKind::Parameter || d.kind == DeclKind::Set) data_names.push_back(ast_.texts[d.name]);
@@ -101,6 +110,12 @@ class DataBinder {
     std::unordered_map<TextId, uint32_t> assignment_;
     std::vector<bool> used_;
     std::vector<bool> data_broken_;  ///< per name: named by a data statement that did not parse
+    bool* given_misfit_;
+    std::unordered_map<TextId, const GivenArray*> given_;  ///< arrays given packed, not yet taken
+
+    void misfit() {
+        if (given_misfit_) *given_misfit_ = true;
+    }
 
     Diagnostic* error(Code code, const Location& at, std::string message, uint32_t end = kWordEnd) {
         return diagnostics_.error(code, at, std::move(message), end);
@@ -127,6 +142,12 @@ class DataBinder {
         }
         DeclValue& dv = values_.decls[index];
         const DataAssignment* entry = take_entry(d.name);
+        if (auto packed = given_.find(d.name); packed != given_.end()) {
+            const GivenArray& g = *packed->second;
+            given_.erase(packed);
+            if (entry || !analysis_.decl_ok[index] || !from_given(d, dv, g)) misfit();
+            return;
+        }
         if (!analysis_.decl_ok[index]) return;
         std::string quoted = "'" + name(d.name) + "'";
         auto refuse = [&](const std::string& what) {
@@ -283,6 +304,46 @@ class DataBinder {
             return {};
         }
         return v;
+    }
+
+    // --------------------------------------------------- arrays given packed
+
+    /// The cells of an array parameter from numbers given packed, when they
+    /// are exactly what the data text would give it: the declared shape, ints
+    /// for ints, floats short of the solver's infinity. False for anything else, which the data text
+    /// then reports.
+    bool from_given(const Declaration& d, DeclValue& dv, const GivenArray& g) {
+        if (d.kind != DeclKind::Parameter || d.init != kNone || d.dims.size() != g.shape.size()) return false;
+        ValueType type = value_type(d.type);
+        if (type.base != Base::Float && !(type.base == Base::Int && g.is_int)) return false;
+        dimensions(d, dv);
+        if (!dv.dims_known) return false;
+        for (size_t k = 0; k < g.shape.size(); ++k)
+            if (dv.dims[k]->size() != g.shape[k]) return false;
+        auto array = std::make_unique<ArrayValue>();
+        array->dims = dv.dims;
+        uint64_t cells = g.cells();
+        array->cells.resize(cells);
+        constexpr uint64_t kTickEvery = 4096;
+        for (uint64_t start = 0; start < cells; start += kTickEvery) {
+            tick(total_.interrupt);
+            uint64_t stop = std::min(cells, start + kTickEvery);
+            Value* out = array->cells.data();
+            if (g.is_int && type.base == Base::Int) {
+                for (uint64_t i = start; i < stop; ++i) out[i] = Value::integer(g.integers[i]);
+            } else if (g.is_int) {
+                for (uint64_t i = start; i < stop; ++i) out[i] = Value::real(static_cast<double>(g.integers[i]));
+            } else {
+                for (uint64_t i = start; i < stop; ++i) {
+                    // The data text refuses a number that is not finite, or one the solver reads as infinity.
+                    if (!(std::fabs(g.reals[i]) < kSolverInfinity)) return false;
+                    out[i] = Value::real(g.reals[i]);
+                }
+            }
+        }
+        dv.array = std::move(array);
+        dv.known = true;
+        return true;
     }
 
     // ----------------------------------------------------------- data text
@@ -489,9 +550,10 @@ class DataBinder {
 
 void bind_data(const Ast& ast, const Model& model, const DataFile& data, const Analysis& analysis,
                std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget,
-               uint64_t steps_per_declaration, uint64_t max_computed_values) {
+               uint64_t steps_per_declaration, uint64_t max_computed_values,
+               const std::vector<GivenArray>& given_arrays, bool* given_misfit) {
     DataBinder(ast, model, data, analysis, model_text, values, diagnostics, budget, steps_per_declaration,
-               max_computed_values)
+               max_computed_values, given_arrays, given_misfit)
         .run();
 }
 

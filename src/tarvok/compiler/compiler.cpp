@@ -4,6 +4,13 @@
 
 namespace tarvok::compiler {
 
+uint64_t GivenArray::cells() const {
+    uint64_t n = 1;
+    for (uint64_t extent : shape)
+        if (__builtin_mul_overflow(n, extent, &n)) return UINT64_MAX;
+    return n;
+}
+
 std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_view data_text,
                                      const CompileOptions& options) {
     auto c = std::make_unique<Compilation>();
@@ -38,10 +45,21 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
     resolve(c->ast, c->model, model_text, c->diagnostics, options.interrupt);
     c->analysis = check_types(c->ast, c->model, model_text, c->diagnostics, options.interrupt);
 
+    // Each given number stands for a node of the data text it replaces, and
+    // for one byte of it (at least: a digit, or more with its separator), so
+    // that what the text would refuse as too large is refused alike.
+    uint64_t given_cells = 0;
+    for (const GivenArray& g : options.given_arrays)
+        if (__builtin_add_overflow(given_cells, g.cells(), &given_cells)) given_cells = UINT64_MAX;
+    if (given_cells > limits.max_nodes - std::min<uint64_t>(limits.max_nodes, c->ast.exprs.size())) {
+        c->given_misfit = true;
+        return c;
+    }
     Budget data_budget{options.data_steps, false, options.interrupt};
     bind_data(c->ast, c->model, c->data, c->analysis, model_text, c->values, c->diagnostics, data_budget,
               options.steps_per_declaration,
-              std::max<uint64_t>(options.computed_values, model_text.size() + data_text.size()));
+              std::max<uint64_t>(options.computed_values, model_text.size() + data_text.size() + given_cells),
+              options.given_arrays, &c->given_misfit);
 
     // A model too large to build is not checked member by member either.
     bool too_large = measure_sizes(c->ast, c->model, c->analysis, model_text, c->values, c->diagnostics, options.sizes,

@@ -41,6 +41,20 @@ std::string size_count(uint64_t n);
 std::string too_large_message(std::string_view what, std::string_view amount, std::string_view total, uint64_t limit,
                               std::string_view unit);
 
+/// The numbers of an array parameter handed over packed, row by row over its
+/// dimensions, instead of written into the data text: read straight into the
+/// parameter's cells when they fit its declaration. The numbers are a view
+/// of the caller's memory, which must outlive the compilation.
+struct GivenArray {
+    std::string name;
+    std::vector<uint64_t> shape;
+    bool is_int = false;
+    const int64_t* integers = nullptr;  ///< is_int
+    const double* reals = nullptr;      ///< !is_int
+
+    uint64_t cells() const;
+};
+
 struct CompileOptions {
     size_t max_diagnostics = 20;
     /// Polled every few milliseconds of work; when it says stop, `compile`
@@ -64,6 +78,12 @@ struct CompileOptions {
     /// Names the source of a place in a data text written from other data
     /// (see render); kept by the compilation for its report.
     DataOrigin data_origin;
+    /// Arrays given packed rather than in the data text. One that does not
+    /// fit its declaration exactly (shape, kind, a number that is not finite,
+    /// a name the text assigns too) is not read and marks the compilation
+    /// (`given_misfit`): the caller writes it as data text instead, whose
+    /// reading reports the fault where it is.
+    std::vector<GivenArray> given_arrays;
     /// Counting the members of constraint families whose conditions decide
     /// them (only when their bounds pass a limit); a count cut short is a
     /// lower bound and refuses nothing it cannot be sure of.
@@ -91,8 +111,11 @@ struct Compilation {
     Diagnostics diagnostics;
     std::vector<FamilySize> family_sizes;  ///< per constraint, when the sizes were measured
     DataOrigin data_origin;
+    /// A given array did not fit (see CompileOptions::given_arrays); nothing
+    /// reports it, and the compilation is not ok.
+    bool given_misfit = false;
 
-    bool ok() const { return diagnostics.empty(); }
+    bool ok() const { return diagnostics.empty() && !given_misfit; }
     /// All diagnostics, rendered for people and LLMs alike.
     std::string report() const { return render(diagnostics, model_text, data_text, data_origin); }
 };
@@ -103,7 +126,8 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
 /// Pass 3: values of parameters, sets and ranges from initializers and data.
 void bind_data(const Ast& ast, const Model& model, const DataFile& data, const Analysis& analysis,
                std::string_view model_text, Values& values, Diagnostics& diagnostics, Budget& budget,
-               uint64_t steps_per_declaration, uint64_t max_computed_values);
+               uint64_t steps_per_declaration, uint64_t max_computed_values,
+               const std::vector<GivenArray>& given_arrays = {}, bool* given_misfit = nullptr);
 
 /// Pass 5: warnings about what compiles but is likely not meant. Unused
 /// declarations are reported only when the model text parsed without error.

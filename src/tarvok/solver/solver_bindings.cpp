@@ -6,6 +6,7 @@
 #include "compiler/diagnostic_records.hpp"
 #include "host/data_values.hpp"
 #include "host/host.hpp"
+#include "host/packed_data.hpp"
 #include "solver/backend.hpp"
 #include "solver/bindings.hpp"
 #include "solver/model_file.hpp"
@@ -134,16 +135,25 @@ std::unique_ptr<Program> expand(Make make, InstantiateOptions options, std::stri
 
 std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object data_text, const char* function) {
     host::require(model_text, function, "model_text", host::Kind::Str);
-    host::WrittenData written = host::written_data_of(model_text, data_text, function);
-    std::string model(host::Utf8(model_text).view());
-    std::string data(host::Utf8(written.text).view());
-    InstantiateOptions options;
-    options.compile.sizes = size_limits();
-    options.compile.data_origin = written.origin;
     std::string failure;
-    std::unique_ptr<Program> program = expand(
-        [&](const InstantiateOptions& o) { return compile_source(std::move(model), std::move(data), o.compile); },
-        options, failure);
+    auto attempt = [&](std::string data, tarvok::compiler::DataOrigin origin,
+                       std::vector<tarvok::compiler::GivenArray> arrays) {
+        InstantiateOptions options;
+        options.compile.sizes = size_limits();
+        options.compile.data_origin = std::move(origin);
+        options.compile.given_arrays = std::move(arrays);
+        std::string model(host::Utf8(model_text).view());
+        return expand(
+            [&](const InstantiateOptions& o) { return compile_source(std::move(model), std::move(data), o.compile); },
+            options, failure);
+    };
+    // The numeric arrays of a mapping are read packed; should anything fail
+    // so, the data written whole as text is read instead, and says why.
+    if (std::optional<host::PackedData> packed = host::packed_data_of(model_text, data_text, function))
+        if (std::unique_ptr<Program> program = attempt(std::move(packed->text), packed->origin, packed->arrays))
+            return std::shared_ptr<Program>(std::move(program));
+    host::WrittenData written = host::written_data_of(model_text, data_text, function);
+    std::unique_ptr<Program> program = attempt(std::string(host::Utf8(written.text).view()), written.origin, {});
     if (!program) raise_semantic_error(failure);
     return std::shared_ptr<Program>(std::move(program));
 }

@@ -5,8 +5,10 @@
 #pragma once
 
 #include "cli/command_options.hpp"
+#include "cli/output_paths.hpp"
 #include "cli/pair_placement.hpp"
 #include "common/exit_status.hpp"
+#include "compiler/data_values.hpp"
 #include "host/host.hpp"
 
 #include <initializer_list>
@@ -34,6 +36,11 @@ void say(const std::string& line);   ///< one line on stdout, for a reader
 void warn(const std::string& line);  ///< one line on stderr, for a reader
 
 py::object json_dumps(py::handle value);
+
+/// A plain host value (None, bool, int, float, str, list, tuple, dict) as the
+/// cores' value, for a core to read or shape; each scalar keeps in `text`
+/// what the host writes for it (str()), a dict's keys are their str().
+data::Value plain_value(py::handle value);
 /// `value` as JSON on stdout, every character exact.
 void say_json(py::handle value);
 
@@ -109,6 +116,9 @@ std::string unusable_output_path(py::object path, const std::string& refused_nam
 /// Refuses a model and data path that name the same file, however spelled.
 void refuse_same_file(py::object model_file, py::object data_file);
 
+/// A path of the command line, as the cores check it.
+GivenPath given_path(py::handle path);
+
 /// Refuses (status 2) an output path that would write one of the `inputs`
 /// or the command's other files (by name, through '..', a symbolic link or a
 /// hard link); `what` names the output in the message ("the script", "--write").
@@ -161,31 +171,19 @@ py::object llm_phase(Body body) {
 
 // ----------------------------------------------------------- files --------
 
-/// A new model and data pair written beside its targets and moved into place
-/// together (see pair_placement.hpp). The staging folders are removed when
-/// this object goes.
-class StagedPair {
+/// A new model and data pair staged beside its targets (see PairStage),
+/// its paths shown and its staging folders made as the host does.
+class StagedPair : public PairStage {
   public:
-    /// Refuses (status 2) targets whose folders cannot be created or written,
-    /// and targets that are folders or read-only files. Finishes a move that an
-    /// earlier run left half done.
     StagedPair(py::object model_target, py::object data_target);
-    StagedPair(const StagedPair&) = delete;
-    StagedPair& operator=(const StagedPair&) = delete;
-    ~StagedPair();
-
-    py::object staged_model() const;
-    py::object staged_data() const;
-    const Pair& target() const { return target_; }
-
-    /// Moves the staged pair onto the targets.
-    void place();
-    /// Keeps what was staged as <target>.failed; the paths it is kept under.
-    Pair keep_failed();
+    py::object staged_model() const { return host::host_path(staged().model); }
+    py::object staged_data() const { return host::host_path(staged().data); }
 
   private:
-    Pair staged_, target_;
-    std::vector<fs::path> folders_;
+    std::string shown(const fs::path& path) const override { return host::str_of(host::host_path(path)); }
+    void warn(const std::string& line) override;
+    fs::path make_folder(const fs::path& parent) override;
+    std::error_code move(const Pair& staged, const Pair& target) override;
 };
 
 using host::host_path;

@@ -5,9 +5,7 @@
 #include "common/terminal_text.hpp"
 #include "example_ranker/load_failure.hpp"
 #include "generative/providers/providers.hpp"
-
-#include <map>
-#include <stdexcept>
+#include "host/json_value.hpp"
 
 namespace tarvok::cli {
 
@@ -61,6 +59,34 @@ void warn(const std::string& line) {
 
 py::object json_dumps(py::handle value) {
     return py::module_::import("json").attr("dumps")(value, py::arg("indent") = 2, py::arg("ensure_ascii") = false);
+}
+
+data::Value plain_value(py::handle value) {
+    data::Value out;
+    PyObject* v = value.ptr();
+    if (PyDict_Check(v)) {
+        out = data::Value::object();
+        for (auto item : py::reinterpret_borrow<py::dict>(value))
+            out.members.emplace_back(host::str_of(item.first), plain_value(item.second));
+        return out;
+    }
+    if (PyList_Check(v) || PyTuple_Check(v)) {
+        out = data::Value::array();
+        for (py::handle item : value) out.items.push_back(plain_value(item));
+        return out;
+    }
+    int overflow = 0;
+    long long whole = PyLong_Check(v) && !PyBool_Check(v) ? PyLong_AsLongLongAndOverflow(v, &overflow) : 0;
+    if (PyBool_Check(v))
+        out = data::Value::of(v == Py_True);
+    else if (PyLong_Check(v) && !overflow)
+        out = data::Value::of(static_cast<int64_t>(whole));
+    else if (PyLong_Check(v) || PyFloat_Check(v))
+        out = data::Value::of(py::cast<double>(value));
+    else if (!value.is_none())
+        out.kind = data::Value::Kind::String;
+    out.text = host::str_of(value);
+    return out;
 }
 
 void say_json(py::handle value) {
@@ -170,14 +196,12 @@ void refuse_same_file(py::object model_file, py::object data_file) {
     }
 }
 
+GivenPath given_path(py::handle path) { return {host::file_system_path(path), host::str_of(path)}; }
+
 void refuse_output_over_inputs(py::object output, std::initializer_list<py::object> inputs, const std::string& what) {
-    fs::path written = host::file_system_path(output);
-    for (const py::object& input : inputs) {
-        if (files::same_file(written, host::file_system_path(input))) {
-            fail(ExitStatus::Usage, what + " " + host::str_of(output) + " is the same file as " + host::str_of(input) +
-                                        "; choose another path");
-        }
-    }
+    std::vector<GivenPath> given;
+    for (const py::object& input : inputs) given.push_back(given_path(input));
+    refuse_output_over(given_path(output), given, what);
 }
 
 py::object embedding_model(py::object args) {
@@ -235,27 +259,23 @@ TemporarySettings::~TemporarySettings() {
 
 namespace {
 
-/// The waiting line of one request: drawn by a ticker thread from the first
-/// tick on, cleared when it stops. Made and stopped under the GIL.
-class WaitLine {
+/// The waiting line of one request on stderr (see cli::WaitLine); its ticks
+/// draw under the GIL. Made and stopped under the GIL.
+class StderrWaitLine {
   public:
-    explicit WaitLine(std::string what)
-        : shared_(std::make_shared<Shared>(Shared{std::move(what)})),
-          ticker_(
-              [shared = shared_](double seconds, unsigned long tick) {
-                  py::gil_scoped_acquire gil;
-                  if (shared->stopped) return;
-                  try {
-                      write_raw("stderr", "\r" + terminal::shown(waiting_line(shared->what, seconds, tick)) + "\x1b[K");
-                      wait_line_shown = true;
-                  } catch (py::error_already_set&) {
-                      shared->stopped = true;  // a closed stderr: stop drawing
-                  }
-              },
-              std::chrono::milliseconds(200)) {}
-    WaitLine(const WaitLine&) = delete;
-    WaitLine& operator=(const WaitLine&) = delete;
-    ~WaitLine() {
+    explicit StderrWaitLine(std::string what)
+        : line_(std::move(what), [](const std::string& text, const std::atomic<bool>& stopped) {
+              py::gil_scoped_acquire gil;
+              if (stopped) return true;
+              try {
+                  write_raw("stderr", "\r" + terminal::shown(text) + "\x1b[K");
+                  wait_line_shown = true;
+                  return true;
+              } catch (py::error_already_set&) {
+                  return false;  // a closed stderr: stop drawing
+              }
+          }) {}
+    ~StderrWaitLine() {
         try {
             stop();
         } catch (py::error_already_set&) {
@@ -264,30 +284,22 @@ class WaitLine {
     }
 
     void stop() {
-        if (shared_->stopped && !running_) return;
-        shared_->stopped = true;
-        running_ = false;
+        bool was_running;
         {
             py::gil_scoped_release unlocked;  // a tick may be waiting for the GIL
-            ticker_.stop();
+            was_running = line_.stop();
         }
-        clear_wait_line();
+        if (was_running) clear_wait_line();
     }
 
   private:
-    struct Shared {
-        std::string what;
-        bool stopped = false;  ///< under the GIL
-    };
-    std::shared_ptr<Shared> shared_;
-    Ticker ticker_;
-    bool running_ = true;
+    WaitLine line_;
 };
 
 /// Shows the waiting line while `body` runs.
 template <typename Body>
 py::object with_wait_line(const std::string& what, Body body) {
-    WaitLine line(what);
+    StderrWaitLine line(what);
     py::object result = body();
     line.stop();
     return result;
@@ -315,12 +327,12 @@ py::object wait_for(const std::string& what, py::object call) {
 py::object wait_line_events() {
     if (!stderr_is_terminal()) return py::none();
     // Dropped with the handler: the last request's line cannot outlive the run.
-    auto line = std::make_shared<std::unique_ptr<WaitLine>>();
+    auto line = std::make_shared<std::unique_ptr<StderrWaitLine>>();
     return py::cpp_function([line](py::dict event) {
         if (*line) (*line)->stop();
         line->reset();
         if (host::str_of(event["kind"]) != "request") return;
-        *line = std::make_unique<WaitLine>(host::str_of(event["provider"]) + " " + host::str_of(event["model"]));
+        *line = std::make_unique<StderrWaitLine>(host::str_of(event["provider"]) + " " + host::str_of(event["model"]));
     });
 }
 
@@ -350,72 +362,27 @@ void apply_llm_options(TemporarySettings& settings, py::object args) {
 // ----------------------------------------------------------------- files ----
 
 StagedPair::StagedPair(py::object model_target, py::object data_target)
-    : target_{host::file_system_path(model_target), host::file_system_path(data_target)} {
-    py::module_ os = py::module_::import("os");
-    for (py::object target : {model_target, data_target})
-        refuse(unwritable_target(host::file_system_path(target), host::str_of(target)));
-    std::error_code error;
-    Pending pending = finish_pending(target_.model, error);
-    if (pending == Pending::Unreadable) {
-        fail(ExitStatus::Usage, host::str_of(host_path(journal_path(target_.model))) +
-                                    " records an unfinished move that cannot be completed; look at it and remove it");
-    }
-    if (pending == Pending::Finished) {
-        warn("tarvok: finished moving the pair that an earlier run left half moved into " + host::str_of(model_target) +
-             " and " + host::str_of(data_target));
-    }
-    py::object mkdtemp = py::module_::import("tempfile").attr("mkdtemp");
-    std::vector<py::object> staged;
-    for (py::object target : {model_target, data_target}) {
-        py::object parent = os.attr("path").attr("dirname")(target);
-        py::object folder;
-        try {
-            os.attr("makedirs")(parent, py::arg("exist_ok") = true);
-            fs::path parent_path = host::file_system_path(parent);
-            if (!folders_.empty() && folders_.front().parent_path() == parent_path) {
-                folder = host_path(folders_.front());
-            } else {
-                folder = mkdtemp(py::arg("prefix") = ".tarvok-", py::arg("dir") = parent);
-                folders_.push_back(host::file_system_path(folder));
-            }
-        } catch (py::error_already_set& e) {
-            if (!e.matches(PyExc_OSError)) throw;
-            fail(ExitStatus::Usage, "cannot write in " + host::str_of(parent) + ": " + one_line(e.value()));
-        }
-        staged.push_back(os.attr("path").attr("join")(folder, os.attr("path").attr("basename")(target)));
-    }
-    staged_ = {host::file_system_path(staged[0]), host::file_system_path(staged[1])};
+    : PairStage({host::file_system_path(model_target), host::file_system_path(data_target)}) {
+    stage();
 }
 
-StagedPair::~StagedPair() {
-    for (const fs::path& folder : folders_) {
-        std::error_code ignored;
-        fs::remove_all(folder, ignored);
+void StagedPair::warn(const std::string& line) { cli::warn(line); }
+
+fs::path StagedPair::make_folder(const fs::path& parent) {
+    py::object folder = host_path(parent);
+    try {
+        py::module_::import("os").attr("makedirs")(folder, py::arg("exist_ok") = true);
+        return host::file_system_path(
+            py::module_::import("tempfile").attr("mkdtemp")(py::arg("prefix") = ".tarvok-", py::arg("dir") = folder));
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_OSError)) throw;
+        fail(ExitStatus::Usage, "cannot write in " + host::str_of(folder) + ": " + one_line(e.value()));
     }
 }
 
-py::object StagedPair::staged_model() const { return host_path(staged_.model); }
-py::object StagedPair::staged_data() const { return host_path(staged_.data); }
-
-void StagedPair::place() {
-    std::error_code error;
-    {
-        py::gil_scoped_release unlocked;
-        error = place_pair(staged_, target_);
-    }
-    if (!error) return;
-    std::string message = "cannot move the new pair into place: " + error.message();
-    if (fs::exists(journal_path(target_.model))) {
-        message += "; the move is recorded in " + host::str_of(host_path(journal_path(target_.model)));
-    }
-    fail(ExitStatus::Usage, message);
-}
-
-Pair StagedPair::keep_failed() {
-    std::error_code error;
-    Pair kept = cli::keep_failed(staged_, target_, error);
-    if (error) warn("tarvok: could not keep the last attempt: " + error.message());
-    return kept;
+std::error_code StagedPair::move(const Pair& staged, const Pair& target) {
+    py::gil_scoped_release unlocked;
+    return PairStage::move(staged, target);
 }
 
 // ---------------------------------------------------------- subcommands ----
@@ -432,24 +399,17 @@ void request_json(bool on) { json_requested = on; }
 bool json_wanted() { return json_requested; }
 
 py::object add_command(py::object commands, const char* name, const char* help, const std::string& epilog) {
-    py::object formatter = py::module_::import("argparse").attr("RawDescriptionHelpFormatter");
-    py::object parser =
-        epilog.empty()
-            ? commands.attr("add_parser")(name, py::arg("help") = help, py::arg("description") = help,
-                                          py::arg("formatter_class") = formatter)
-            : commands.attr("add_parser")(name, py::arg("help") = help, py::arg("description") = help,
-                                          py::arg("epilog") = epilog, py::arg("formatter_class") = formatter);
+    py::dict kw;
+    kw["help"] = help;
+    kw["description"] = help;
+    if (!epilog.empty()) kw["epilog"] = host::text(epilog);
+    kw["formatter_class"] = py::module_::import("argparse").attr("RawDescriptionHelpFormatter");
+    py::object parser = commands.attr("add_parser")(name, **kw);
     use_command_errors(parser);
     return parser;
 }
 
 namespace {
-
-py::tuple texts(const std::vector<std::string>& items) {
-    py::tuple out(items.size());
-    for (std::size_t i = 0; i < items.size(); ++i) out[i] = host::text(items[i]);
-    return out;
-}
 
 /// A subparser made from its table, row by row.
 py::object add_table_command(py::object commands, const OptionTable& command) {
@@ -458,20 +418,11 @@ py::object add_table_command(py::object commands, const OptionTable& command) {
     for (const Option& option : command.options) {
         if (option.exclusive && group.is_none()) group = parser.attr("add_mutually_exclusive_group")();
         py::dict kw;
-        if (!option.dest.empty()) kw["dest"] = host::text(option.dest);
-        if (option.kind == ValueKind::Flag) kw["action"] = "store_true";
-        py::object type = option.kind == ValueKind::Int     ? builtin("int")
-                          : option.kind == ValueKind::Float ? builtin("float")
-                                                            : py::object(py::none());
-        if (!type.is_none()) kw["type"] = type;
-        if (!option.choices.empty()) kw["choices"] = texts(option.choices);
-        if (option.default_value)
-            kw["default"] = type.is_none() ? host::text(*option.default_value) : type(*option.default_value);
-        if (!option.nargs.empty()) kw["nargs"] = host::text(option.nargs);
-        if (option.required) kw["required"] = true;
-        if (!option.metavar.empty()) kw["metavar"] = host::text(option.metavar);
-        if (!option.help.empty()) kw["help"] = host::text(option.help);
-        (option.exclusive ? group : parser).attr("add_argument")(*texts(option.flags), **kw);
+        for (const auto& [key, value] : parser_keywords(option))
+            kw[host::text(key)] = key == "type" ? builtin(value.text.c_str()) : host::object_of(value);
+        py::list flags;
+        for (const std::string& flag : option.flags) flags.append(host::text(flag));
+        (option.exclusive ? group : parser).attr("add_argument")(*flags, **kw);
     }
     return parser;
 }
@@ -493,29 +444,16 @@ struct Registered {
     AddCommand add;
 };
 
-/// Filled as the module loads, by each binding file's Registration.
-std::map<std::string, Registered, std::less<>>& registered() {
-    static std::map<std::string, Registered, std::less<>> table;
-    return table;
-}
-
-const Registered& registered_as(std::string_view name) {
-    auto found = registered().find(name);
-    if (found == registered().end())
-        throw std::logic_error("the subcommand " + std::string(name) + " has no registered binding");
-    return found->second;
-}
+using Bindings = Registry<Registered>;
 
 }  // namespace
 
-Registration::Registration(std::string_view name, RunCommand run, AddCommand add) {
-    registered().emplace(std::string(name), Registered{run, add});
-}
+Registration::Registration(std::string_view name, RunCommand run, AddCommand add) { Bindings::add(name, {run, add}); }
 
 void add_subcommands(py::object commands) {
     OptionDefaults defaults = option_defaults();
     for (const Subcommand& subcommand : subcommands()) {
-        const Registered& binding = registered_as(subcommand.name);
+        const Registered& binding = Bindings::of(subcommand.name);
         if (binding.add)
             binding.add(commands);
         else
@@ -523,7 +461,7 @@ void add_subcommands(py::object commands) {
     }
 }
 
-int run_subcommand(const std::string& name, py::object args) { return registered_as(name).run(args); }
+int run_subcommand(const std::string& name, py::object args) { return Bindings::of(name).run(args); }
 
 void use_command_errors(py::object parser) {
     py::handle borrowed = parser;  // the parser outlives every call of its error()

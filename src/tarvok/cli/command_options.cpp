@@ -363,4 +363,32 @@ Refusal refused_target(const std::string& target) {
     return "unknown target '" + target + "' (choose " + choices + ")";
 }
 
+std::vector<std::pair<std::string, data::Value>> parser_keywords(const Option& option) {
+    using data::Value;
+    std::vector<std::pair<std::string, Value>> kw;
+    auto text = [&](const char* key, const std::string& value) {
+        if (!value.empty()) kw.emplace_back(key, Value::of(value));
+    };
+    text("dest", option.dest);
+    if (option.kind == ValueKind::Flag) kw.emplace_back("action", Value::of("store_true"));
+    if (option.kind == ValueKind::Int) kw.emplace_back("type", Value::of("int"));
+    if (option.kind == ValueKind::Float) kw.emplace_back("type", Value::of("float"));
+    if (!option.choices.empty()) {
+        Value choices = Value::array();
+        for (const std::string& choice : option.choices) choices.items.push_back(Value::of(choice));
+        kw.emplace_back("choices", std::move(choices));
+    }
+    if (option.default_value) {
+        const std::string& given = *option.default_value;
+        kw.emplace_back("default", option.kind == ValueKind::Int ? Value::of(static_cast<int64_t>(std::stoll(given)))
+                                   : option.kind == ValueKind::Float ? Value::of(std::stod(given))
+                                                                     : Value::of(given));
+    }
+    text("nargs", option.nargs);
+    if (option.required) kw.emplace_back("required", Value::of(true));
+    text("metavar", option.metavar);
+    text("help", option.help);
+    return kw;
+}
+
 }  // namespace tarvok::cli

@@ -5,9 +5,12 @@
 #pragma once
 
 #include "common/exit_status.hpp"
+#include "compiler/data_values.hpp"
 
+#include <map>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -33,6 +36,12 @@ struct OptionTable {
     std::string name, help, epilog;
     std::vector<Option> options;
 };
+
+/// The keyword arguments of the parser's add_argument for `option`, in
+/// order: dest, action, type ("int" or "float", the host's type of that
+/// name), choices, default (read as the type says), nargs, required,
+/// metavar, help. Empty texts are left out.
+std::vector<std::pair<std::string, data::Value>> parser_keywords(const Option& option);
 
 /// What the help texts name that the library's modules hold, read when the parser is built.
 struct OptionDefaults {
@@ -110,5 +119,26 @@ struct Failure {
 
 /// Fails with status 2 on a refusal.
 void refuse(const Refusal& refusal);
+
+/// What each subcommand's binding file registers under the subcommand's
+/// name, filled as the module loads, before any command runs.
+template <typename Entry>
+class Registry {
+  public:
+    static void add(std::string_view name, Entry entry) { table().emplace(std::string(name), std::move(entry)); }
+    /// The entry of `name`; a row of the table without one is a fault of the build.
+    static const Entry& of(std::string_view name) {
+        auto found = table().find(name);
+        if (found == table().end())
+            throw std::logic_error("the subcommand " + std::string(name) + " has no registered binding");
+        return found->second;
+    }
+
+  private:
+    static std::map<std::string, Entry, std::less<>>& table() {
+        static std::map<std::string, Entry, std::less<>> entries;
+        return entries;
+    }
+};
 
 }  // namespace tarvok::cli

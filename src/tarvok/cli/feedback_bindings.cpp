@@ -6,6 +6,7 @@
 // change.
 #include "cli/command.hpp"
 #include "cli/feedback_outcome.hpp"
+#include "host/json_value.hpp"
 
 namespace tarvok::cli {
 
@@ -82,11 +83,6 @@ py::object ask_for_feedback(py::object args, const FeedbackInputs& in) {
     });
 }
 
-std::optional<std::string> feedback_of(py::dict reply) {
-    if (!reply.contains("feedback")) return std::nullopt;
-    return host::str_of(reply["feedback"]);
-}
-
 /// A revision and what became of it.
 struct Revision {
     py::object model, data, diff;
@@ -143,20 +139,15 @@ void settle_revision(Revision& r, py::dict reply, const FeedbackInputs& in, std:
 
 void show_revision(const Revision& r, py::dict reply, bool as_json) {
     if (!as_json) {
-        say(feedback_text(feedback_of(reply)));
+        say(feedback_text(feedback_of(plain_value(reply))));
         say("");
         say(shown_diff(host::str_of(r.diff)));
         return;
     }
-    py::dict out = reply.attr("copy")();
-    out["diff"] = r.diff;
-    out["compiles"] = py::bool_(r.diagnostics.empty());
-    out["applied"] = py::bool_(r.applied);
-    if (r.applied) {
-        out["backup_model_file"] = r.backups.model.empty() ? py::object(py::none()) : host_path(r.backups.model);
-        out["backup_data_file"] = r.backups.data.empty() ? py::object(py::none()) : host_path(r.backups.data);
-    }
-    say_json(out);
+    auto shown = [](const fs::path& p) { return p.empty() ? std::string() : host::str_of(host_path(p)); };
+    say_json(host::object_of(revision_json(
+        plain_value(reply), host::str_of(r.diff), r.diagnostics.empty(),
+        r.applied ? std::optional(std::pair(shown(r.backups.model), shown(r.backups.data))) : std::nullopt)));
 }
 
 int close_revision(const Revision& r, const FeedbackInputs& in, bool apply) {
@@ -181,21 +172,16 @@ int run_feedback(py::object args) {
 
     py::object answer = apply ? kept_answer(in) : py::object(py::none());
     if (answer.is_none()) answer = ask_for_feedback(args, in);
-    if (answer.is_none() || !PyDict_Check(answer.ptr())) {
+    ReplyKind kind = reply_kind(plain_value(answer));
+    if (kind != ReplyKind::Revision) {
         if (as_json)
             say_json(answer);
         else
-            say("The model gave no feedback.");
+            say(kind == ReplyKind::NoFeedback ? "The model gave no feedback."
+                                              : feedback_text(feedback_of(plain_value(answer))));
         return code(ExitStatus::Success);
     }
     py::dict reply = answer;
-    if (!reply.contains("revised_model") && !reply.contains("revised_data")) {
-        if (as_json)
-            say_json(reply);
-        else
-            say(feedback_text(feedback_of(reply)));
-        return code(ExitStatus::Success);
-    }
     Revision revision = revision_of(reply, in);
     settle_revision(revision, reply, in, pair, apply);
     show_revision(revision, reply, as_json);

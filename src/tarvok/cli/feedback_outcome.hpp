@@ -4,6 +4,7 @@
 #pragma once
 
 #include "common/exit_status.hpp"
+#include "compiler/data_values.hpp"
 
 #include <optional>
 #include <string>
@@ -43,5 +44,19 @@ std::string feedback_text(const std::optional<std::string>& feedback);
 
 /// The diff shown to a reader ("" when the revision changes nothing).
 std::string shown_diff(const std::string& diff);
+
+/// What the LLM's reply to a question holds: nothing to show (it is no
+/// object), feedback alone, or a revision (revised_model, revised_data or both).
+enum class ReplyKind { NoFeedback, FeedbackOnly, Revision };
+ReplyKind reply_kind(const data::Value& reply);
+
+/// The reply's "feedback" as the host writes it, when it has one.
+std::optional<std::string> feedback_of(const data::Value& reply);
+
+/// A shown revision as `feedback --json` prints it: the reply, then its
+/// diff, whether it compiles, whether it was applied and, when it was, where
+/// the previous files are kept ("" for a file there was none of).
+data::Value revision_json(data::Value reply, const std::string& diff, bool compiles,
+                          const std::optional<std::pair<std::string, std::string>>& applied_backups);
 
 }  // namespace tarvok::cli

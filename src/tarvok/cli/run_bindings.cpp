@@ -5,8 +5,8 @@
 #include "cli/command.hpp"
 #include "cli/run_inputs.hpp"
 #include "common/files.hpp"
-#include "compiler/data_values.hpp"
 #include "host/data_values.hpp"
+#include "host/json_value.hpp"
 
 namespace tarvok::cli {
 
@@ -68,177 +68,47 @@ void check_solve_options(py::object args) {
     if (auto refused = refused_solve_option(options)) fail(ExitStatus::Usage, *refused);
 }
 
-/// The diagnostic records with the path of the file each is in, as `check --json` gives them.
-py::list records_with_paths(py::object records, py::object model_path, py::object data_path) {
-    py::list out;
-    for (py::handle record : records) {
-        py::dict r = py::reinterpret_borrow<py::dict>(record);
-        bool model = host::str_of(r["file"]) == "model";
-        r["path"] = model                 ? host::text(host::str_of(model_path))
-                    : data_path.is_none() ? py::object(py::none())
-                                          : host::text(host::str_of(data_path));
-        out.append(r);
+/// The host's readers for `run`'s DATA arguments (see DataReader).
+class HostDataReader : public DataReader {
+  public:
+    bool is_folder(const std::string& path) override {
+        return host::truthy(py::module_::import("os").attr("path").attr("isdir")(host::text(path)));
     }
-    return out;
-}
-
-/// The solver's statistics as the line after the summary.
-std::string sizes_and_times_of(py::dict statistics) {
-    auto text = [&](const char* key) { return statistics.contains(key) ? host::str_of(statistics[key]) : ""; };
-    auto seconds = [&](const char* key) { return statistics.contains(key) ? statistics[key].cast<double>() : 0.0; };
-    return sizes_and_times({text("columns"), text("integer_columns"), text("rows"), text("nonzeros"),
-                            seconds("compile_seconds"), seconds("instantiation_seconds"), seconds("solve_seconds")});
-}
-
-/// A cell of a CSV file: a whole number, a number, or a text.
-py::object cell_value(const std::string& cell) {
-    std::string_view s = cell;
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
-    if (!s.empty()) {
+    std::vector<std::string> listing(const std::string& folder) override {
+        std::vector<std::string> names;
+        for (py::handle entry : builtin("sorted")(py::module_::import("os").attr("listdir")(host::text(folder))))
+            names.push_back(host::str_of(entry));
+        return names;
+    }
+    std::string text(const std::string& path) override { return host::str_of(read_input(host::text(path))); }
+    data::Value json(const std::string& path) override {
+        py::object text = read_input(host::text(path));
         try {
-            return builtin("int")(host::text(s));
-        } catch (py::error_already_set&) {
-        }
-        try {
-            return builtin("float")(host::text(s));
-        } catch (py::error_already_set&) {
+            return plain_value(py::module_::import("json").attr("loads")(text));
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_ValueError)) throw;
+            fail(ExitStatus::DoesNotCompile, path + ": " + one_line(e.value()));
         }
     }
-    return host::text(s);
-}
-
-/// Data gathered from the DATA arguments: `.dat` texts as they are, values
-/// from JSON objects and CSV folders by name, each name's source remembered.
-struct GatheredData {
-    std::string dat_text;
-    py::dict values;
-    DataOrigins origins;
-    py::dict rows;                   ///< per table name: the key path of each row -> "file:row"
-    std::vector<py::object> inputs;  ///< every file read, so that no output replaces one
-};
-
-void add_value(GatheredData& data, const std::string& name, py::object value, const std::string& where) {
-    if (auto twice = data.origins.add(name, where)) fail(ExitStatus::DoesNotCompile, *twice);
-    data.values[host::text(name)] = value;
-}
-
-void gather_json(GatheredData& data, py::object path) {
-    py::object text = read_input(path);
-    std::string where = host::str_of(path);
-    py::object parsed;
-    try {
-        parsed = py::module_::import("json").attr("loads")(text);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_ValueError)) throw;
-        fail(ExitStatus::DoesNotCompile, where + ": " + one_line(e.value()));
-    }
-    if (!PyDict_Check(parsed.ptr())) fail(ExitStatus::DoesNotCompile, where + ": the data must be a JSON object");
-    for (auto item : py::reinterpret_borrow<py::dict>(parsed))
-        add_value(data, host::str_of(item.first), py::reinterpret_borrow<py::object>(item.second), where);
-}
-
-/// The rows of a CSV file as its cells' texts, read by the host's CSV reader.
-std::vector<std::vector<std::string>> csv_rows(py::object path) {
-    py::object reader =
-        py::module_::import("csv").attr("reader")(py::module_::import("io").attr("StringIO")(read_input(path)));
-    std::vector<std::vector<std::string>> rows;
-    for (py::handle row : reader) {
-        rows.emplace_back();
-        for (py::handle cell : row) rows.back().push_back(host::str_of(cell));
-    }
-    return rows;
-}
-
-/// The value of one CSV file (see read_csv_table), its cells made values;
-/// `places` gets the place of each row's value as messages name it
-/// (`["Aalborg"]`, `[2]` for a set's element) -> "file:line".
-py::object csv_value(const CsvTable& table, const std::string& where, const std::string& name, py::dict& places) {
-    py::list elements;
-    py::dict keyed;
-    py::object single = py::none();
-    auto values = [](const std::vector<std::string>& cells, std::size_t from, std::size_t to) -> py::object {
-        if (to - from == 1) return cell_value(cells[from]);
-        py::tuple fields(to - from);
-        for (std::size_t i = from; i < to; ++i) fields[i - from] = cell_value(cells[i]);
-        return fields;
-    };
-    for (const CsvEntry& entry : table.entries) {
-        py::str place(where + ":" + std::to_string(entry.line));
-        if (table.is_set) {
-            places[host::text("[" + std::to_string(py::len(elements)) + "]")] = place;
-            elements.append(values(entry.cells, 0, entry.cells.size()));
-        } else if (table.dims == 0) {
-            single = cell_value(entry.cells[0]);
-            places[host::text("")] = place;
-        } else {
-            py::object key = values(entry.cells, 0, table.dims);
-            if (keyed.contains(key)) fail(ExitStatus::DoesNotCompile, repeated_key(where, entry.line, name));
-            keyed[key] = cell_value(entry.cells[table.dims]);
-            std::string path;
-            for (std::size_t i = 0; i < table.dims; ++i)
-                path += "[\"" + host::detail::key_text(cell_value(entry.cells[i])) + "\"]";
-            places[host::text(path)] = place;
-        }
-    }
-    if (!table.error.empty()) fail(ExitStatus::DoesNotCompile, table.error);
-    return table.is_set ? py::object(elements) : table.dims == 0 ? single : py::object(keyed);
-}
-
-/// A folder of NAME.csv files, in the order of their names.
-void gather_csv_folder(GatheredData& data, py::object folder, std::string_view model_text) {
-    std::map<std::string, tarvok::data::Declared> declared = tarvok::data::declared_names(model_text);
-    py::object os = py::module_::import("os");
-    for (py::handle entry : builtin("sorted")(os.attr("listdir")(folder))) {
-        std::optional<std::string> name = csv_data_name(host::str_of(entry));
-        if (!name) continue;
-        py::object path = os.attr("path").attr("join")(folder, entry);
-        data.inputs.push_back(path);
-        std::string where = host::str_of(path);
+    std::vector<std::vector<std::string>> csv_rows(const std::string& path) override {
+        py::object text = py::module_::import("io").attr("StringIO")(read_input(host::text(path)));
         std::vector<std::vector<std::string>> rows;
-        if (declared.contains(*name)) rows = csv_rows(path);
-        py::dict places;
-        add_value(data, *name, csv_value(read_csv_table(where, *name, declared, rows), where, *name, places), where);
-        data.rows[host::text(*name)] = places;
-    }
-}
-
-GatheredData gather_data(py::object paths, std::string_view model_text) {
-    GatheredData data;
-    py::object os_path = py::module_::import("os").attr("path");
-    for (py::handle p : paths) {
-        py::object path = py::reinterpret_borrow<py::object>(p);
-        DataSource source = data_source(host::str_of(path), host::truthy(os_path.attr("isdir")(path)));
-        if (source == DataSource::CsvFolder) {
-            gather_csv_folder(data, path, model_text);
-            continue;
+        for (py::handle row : py::module_::import("csv").attr("reader")(text)) {
+            rows.emplace_back();
+            for (py::handle cell : row) rows.back().push_back(host::str_of(cell));
         }
-        data.inputs.push_back(path);
-        if (source == DataSource::JsonObject)
-            gather_json(data, path);
-        else
-            append_on_new_line(data.dat_text, host::str_of(read_input(path)));
+        return rows;
     }
-    return data;
-}
-
-/// A value of the host's solution dictionary, as the core reads it.
-SolutionValue solution_value(py::handle value) {
-    SolutionValue out;
-    out.none = value.is_none();
-    if (PyDict_Check(value.ptr())) {
-        out.nested = true;
-        for (auto item : py::reinterpret_borrow<py::dict>(value))
-            out.items.emplace_back(host::str_of(item.first), solution_value(item.second));
-    } else if (PyList_Check(value.ptr())) {
-        out.nested = true;
-        std::size_t i = 0;
-        for (py::handle item : value) out.items.emplace_back(std::to_string(i++), solution_value(item));
-    } else if (!out.none) {
-        out.text = host::str_of(value);
+    data::Value cell(const std::string& trimmed) override {
+        for (const char* kind : {"int", "float"}) {
+            try {
+                if (!trimmed.empty()) return plain_value(builtin(kind)(host::text(trimmed)));
+            } catch (py::error_already_set&) {
+            }
+        }
+        return data::Value::of(trimmed);
     }
-    return out;
-}
+};
 
 /// The solution as FILE.json (the result's dictionary) or FILE.csv (a row per
 /// value: name, index keys, value), written whole.
@@ -249,7 +119,7 @@ void write_solution(py::object path, py::object result) {
     if (csv) {
         py::object buffer = py::module_::import("io").attr("StringIO")();
         py::object writer = py::module_::import("csv").attr("writer")(buffer, py::arg("lineterminator") = "\n");
-        for (const auto& row : solution_csv_rows(solution_value(solved))) {
+        for (const auto& row : solution_csv_rows(solution_of(plain_value(solved)))) {
             py::list cells;
             for (const auto& cell : row) cells.append(host::text(cell));
             writer.attr("writerow")(cells);
@@ -279,33 +149,30 @@ struct RunInputs {
 
 /// Refuses (status 2) --write and --solution paths that cannot take their file or would replace an input.
 void check_outputs(py::object args, const GatheredData& gathered) {
-    py::object model_path = args.attr("model"), written = args.attr("write"), solution = args.attr("solution");
-    auto refuse_over_inputs = [&](py::object output, const std::string& what) {
-        refuse_output_over_inputs(output, {model_path}, what);
-        for (const py::object& input : gathered.inputs) refuse_output_over_inputs(output, {input}, what);
-    };
+    py::object written = args.attr("write"), solution = args.attr("solution");
+    std::vector<GivenPath> inputs{given_path(args.attr("model"))};
+    for (const std::string& input : gathered.inputs) inputs.push_back(given_path(host::text(input)));
     if (!written.is_none()) {
-        std::string name = host::str_of(written);
-        bool mps_or_lp = ends_with_ignoring_case(name, ".mps") || ends_with_ignoring_case(name, ".lp");
-        std::string unusable = unusable_output_path(written, mps_or_lp ? "" : name + " ends in neither .mps nor .lp");
+        std::string unusable =
+            unusable_output_path(written, refused_model_file_name(host::str_of(written)).value_or(""));
         if (!unusable.empty()) fail(ExitStatus::Usage, "--write cannot write the model there: " + unusable);
-        refuse_over_inputs(written, "--write");
+        refuse_output_over(given_path(written), inputs, "--write");
     }
     if (!solution.is_none()) {
         if (auto refused = refused_solution_name(host::str_of(solution))) fail(ExitStatus::Usage, *refused);
-        refuse_over_inputs(solution, "--solution");
+        refuse_output_over(given_path(solution), inputs, "--solution");
     }
 }
 
 /// The data's text: the .dat texts, then the values of JSON objects and CSV folders written as data.
 /// `values_at` gets where the text written from the values starts.
-py::object data_text_of(py::object model_text, const GatheredData& gathered, size_t& values_at) {
+py::object data_text_of(py::object model_text, const GatheredData& gathered, py::object values, size_t& values_at) {
     std::string data_string = gathered.dat_text;
-    if (gathered.values.empty()) return host::text(data_string);
+    if (gathered.values.members.empty()) return host::text(data_string);
     try {
         append_on_new_line(data_string, "");
         values_at = data_string.size();
-        data_string += host::str_of(host::data_text_of(model_text, gathered.values, "run"));
+        data_string += host::str_of(host::data_text_of(model_text, values, "run"));
     } catch (py::error_already_set& e) {
         if (!e.matches(py::module_::import("tarvok.semantic_error").attr("SemanticError"))) throw;
         fail(ExitStatus::DoesNotCompile, gathered.origins.placed(host::str_of(e.value())));
@@ -318,18 +185,23 @@ RunInputs read_run_inputs(py::object args) {
     py::object data_paths = args.attr("data");
     in.model_path = args.attr("model");
     in.model_text = read_input(in.model_path);
-    GatheredData gathered = gather_data(data_paths, host::Utf8(in.model_text).view());
-    if (py::len(data_paths) == 1 && gathered.values.empty()) in.data_path = data_paths[py::int_(0)];
+    std::vector<std::string> paths;
+    for (py::handle path : data_paths) paths.push_back(host::str_of(path));
+    HostDataReader reader;
+    GatheredData gathered = gather_data(paths, host::Utf8(in.model_text).view(), reader);
+    bool from_values = !gathered.values.members.empty();
+    if (py::len(data_paths) == 1 && !from_values) in.data_path = data_paths[py::int_(0)];
     check_outputs(args, gathered);
     size_t values_at = 0;
-    in.data_text = data_text_of(in.model_text, gathered, values_at);
-    if (!gathered.values.empty()) {
+    py::object values = host::object_of(gathered.values);
+    in.data_text = data_text_of(in.model_text, gathered, values, values_at);
+    if (from_values) {
         py::dict files, sources;
         for (const auto& [name, where] : gathered.origins.names()) files[host::text(name)] = host::text(where);
         sources["base"] = values_at;
-        sources["values"] = gathered.values;
+        sources["values"] = values;
         sources["files"] = files;
-        sources["rows"] = gathered.rows;
+        sources["rows"] = host::object_of(gathered.rows);
         in.sources = sources;
     }
     fs::path journal = journal_path(host::file_system_path(absolute(in.model_path)));
@@ -359,11 +231,8 @@ void write_expanded_model(py::object written, const RunInputs& in) {
 
 py::dict solver_options(py::object args) {
     py::dict options;
-    options["time_limit"] = args.attr("time_limit");
-    options["mip_gap"] = args.attr("mip_gap");
-    options["threads"] = args.attr("threads");
+    for (const char* name : {"time_limit", "mip_gap", "threads", "solver"}) options[name] = args.attr(name);
     options["log"] = py::bool_(host::truthy(args.attr("verbose")));
-    options["solver"] = args.attr("solver");
     if (host::truthy(args.attr("sensitivity")))
         options["sensitivity"] = true;
     else if (host::truthy(args.attr("duals")))
@@ -371,17 +240,8 @@ py::dict solver_options(py::object args) {
     return options;
 }
 
-/// The solver's statistics on one line of stderr, for --verbose.
-void warn_statistics(py::object result) {
-    py::dict stats = result.attr("statistics");
-    std::string line;
-    for (auto item : stats)
-        line += (line.empty() ? "" : ", ") + host::str_of(item.first) + " " + host::str_of(item.second);
-    warn(line);
-}
-
 /// Solves the program and shows the result; Ctrl-C shows the best solution found so far, then the interrupt.
-int solve_and_show(py::object args, py::object program, py::list diagnostics) {
+int solve_and_show(py::object args, py::object program, py::object diagnostics) {
     bool as_json = host::truthy(args.attr("json"));
     auto show = [&](py::object solved) {
         if (as_json) {
@@ -392,7 +252,7 @@ int solve_and_show(py::object args, py::object program, py::list diagnostics) {
             say_json(out);
         } else {
             say(summary_of(solved));
-            say(sizes_and_times_of(solved.attr("statistics")));
+            say(sizes_and_times(plain_value(solved.attr("statistics"))));
         }
     };
     py::dict options = solver_options(args);
@@ -405,7 +265,7 @@ int solve_and_show(py::object args, py::object program, py::list diagnostics) {
         warn("tarvok: interrupted");
         return code(ExitStatus::Interrupted);
     }
-    if (host::truthy(args.attr("verbose"))) warn_statistics(result);
+    if (host::truthy(args.attr("verbose"))) warn(statistics_line(plain_value(result.attr("statistics"))));
     show(result);
     if (!args.attr("solution").is_none()) write_solution(args.attr("solution"), result);
     return status_of(result);
@@ -427,7 +287,9 @@ int run_run(py::object args) {
     py::object report = compiled.attr("report_for")(
         host::text(host::str_of(in.model_path)),
         in.data_path.is_none() ? py::object(py::str("data")) : host::text(host::str_of(in.data_path)));
-    py::list diagnostics = records_with_paths(compiled.attr("diagnostics"), in.model_path, in.data_path);
+    py::object diagnostics = host::object_of(
+        records_with_paths(plain_value(compiled.attr("diagnostics")), host::str_of(in.model_path),
+                           in.data_path.is_none() ? std::nullopt : std::optional(host::str_of(in.data_path))));
     if (expanded.program.is_none()) {
         if (as_json) {
             py::dict failure = error_json(py::str("the model does not compile"), ExitStatus::DoesNotCompile);

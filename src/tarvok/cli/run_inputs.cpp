@@ -1,5 +1,10 @@
 #include "cli/run_inputs.hpp"
 
+#include "cli/command_options.hpp"
+
+#include <algorithm>
+#include <set>
+
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -26,6 +31,11 @@ bool ends_with_ignoring_case(std::string_view name, std::string_view suffix) {
         if (std::tolower(static_cast<unsigned char>(tail[i])) != std::tolower(static_cast<unsigned char>(suffix[i])))
             return false;
     return true;
+}
+
+std::optional<std::string> refused_model_file_name(std::string_view name) {
+    if (ends_with_ignoring_case(name, ".mps") || ends_with_ignoring_case(name, ".lp")) return std::nullopt;
+    return std::string(name) + " ends in neither .mps nor .lp";
 }
 
 std::optional<std::string> refused_solution_name(std::string_view name) {
@@ -166,6 +176,150 @@ std::vector<std::vector<std::string>> solution_csv_rows(const SolutionValue& sol
     if (ranging && !ranging->none)
         for (const char* part : {"costs", "rhs"}) figures(ranging->find(part), std::string("ranging.") + part);
     return rows;
+}
+
+namespace {
+
+void add_value(GatheredData& data, const std::string& name, data::Value value, const std::string& where) {
+    if (auto twice = data.origins.add(name, where)) fail(ExitStatus::DoesNotCompile, *twice);
+    data.values.members.emplace_back(name, std::move(value));
+}
+
+/// The element name a cell's value stands for as a key, as the host's data names it.
+std::string key_text(const data::Value& cell) {
+    if (cell.kind == data::Value::Kind::Number) {
+        if (auto whole = data::whole_number_key(cell.number)) return *whole;
+    }
+    return cell.text;
+}
+
+std::string trimmed(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);
+    return std::string(s);
+}
+
+/// The value of one CSV file (see read_csv_table), its cells made values;
+/// `places` gets the place of each row's value as messages name it
+/// (`["Aalborg"]`, `[2]` for a set's element) -> "file:line".
+data::Value csv_value(const CsvTable& table, const std::string& where, const std::string& name, DataReader& reader,
+                      data::Value& places) {
+    data::Value elements = data::Value::array(), single;
+    std::vector<std::pair<std::vector<std::string>, data::Value>> keyed;
+    std::set<std::vector<std::string>> keys;
+    auto cells = [&](const std::vector<std::string>& texts, std::size_t from, std::size_t to) {
+        std::vector<data::Value> out;
+        for (std::size_t i = from; i < to; ++i) out.push_back(reader.cell(trimmed(texts[i])));
+        return out;
+    };
+    for (const CsvEntry& entry : table.entries) {
+        data::Value place = data::Value::of(where + ":" + std::to_string(entry.line));
+        if (table.is_set) {
+            places.members.emplace_back("[" + std::to_string(elements.items.size()) + "]", place);
+            std::vector<data::Value> fields = cells(entry.cells, 0, entry.cells.size());
+            elements.items.push_back(fields.size() == 1 ? fields[0] : data::Value::array(std::move(fields)));
+        } else if (table.dims == 0) {
+            single = reader.cell(trimmed(entry.cells[0]));
+            places.members.emplace_back("", place);
+        } else {
+            std::vector<std::string> key;
+            std::string path;
+            for (const data::Value& field : cells(entry.cells, 0, table.dims)) {
+                key.push_back(key_text(field));
+                path += "[\"" + key.back() + "\"]";
+            }
+            if (!keys.insert(key).second) fail(ExitStatus::DoesNotCompile, repeated_key(where, entry.line, name));
+            keyed.emplace_back(key, reader.cell(trimmed(entry.cells[table.dims])));
+            places.members.emplace_back(path, place);
+        }
+    }
+    if (!table.error.empty()) fail(ExitStatus::DoesNotCompile, table.error);
+    return table.is_set ? elements : table.dims == 0 ? single : data::nest_keys(std::move(keyed));
+}
+
+/// A folder of NAME.csv files, in the order of their names.
+void gather_csv_folder(GatheredData& data, const std::string& folder, std::string_view model_text, DataReader& reader) {
+    std::map<std::string, data::Declared> declared = data::declared_names(model_text);
+    for (const std::string& entry : reader.listing(folder)) {
+        std::optional<std::string> name = csv_data_name(entry);
+        if (!name) continue;
+        std::string path = folder.empty() || folder.back() == '/' ? folder + entry : folder + "/" + entry;
+        data.inputs.push_back(path);
+        std::vector<std::vector<std::string>> rows;
+        if (declared.contains(*name)) rows = reader.csv_rows(path);
+        data::Value places = data::Value::object();
+        add_value(data, *name, csv_value(read_csv_table(path, *name, declared, rows), path, *name, reader, places),
+                  path);
+        data.rows.members.emplace_back(*name, std::move(places));
+    }
+}
+
+}  // namespace
+
+GatheredData gather_data(const std::vector<std::string>& paths, std::string_view model_text, DataReader& reader) {
+    GatheredData data;
+    for (const std::string& path : paths) {
+        DataSource source = data_source(path, reader.is_folder(path));
+        if (source == DataSource::CsvFolder) {
+            gather_csv_folder(data, path, model_text, reader);
+            continue;
+        }
+        data.inputs.push_back(path);
+        if (source == DataSource::DatText) {
+            append_on_new_line(data.dat_text, reader.text(path));
+            continue;
+        }
+        data::Value parsed = reader.json(path);
+        if (parsed.kind != data::Value::Kind::Object)
+            fail(ExitStatus::DoesNotCompile, path + ": the data must be a JSON object");
+        for (auto& [name, value] : parsed.members) add_value(data, name, std::move(value), path);
+    }
+    return data;
+}
+
+std::string sizes_and_times(const data::Value& statistics) {
+    auto text = [&](const char* key) {
+        const data::Value* v = statistics.find(key);
+        return v ? v->text : "";
+    };
+    auto seconds = [&](const char* key) {
+        const data::Value* v = statistics.find(key);
+        return v ? v->number : 0.0;
+    };
+    return sizes_and_times({text("columns"), text("integer_columns"), text("rows"), text("nonzeros"),
+                            seconds("compile_seconds"), seconds("instantiation_seconds"), seconds("solve_seconds")});
+}
+
+std::string statistics_line(const data::Value& statistics) {
+    std::string line;
+    for (const auto& [name, value] : statistics.members) line += (line.empty() ? "" : ", ") + name + " " + value.text;
+    return line;
+}
+
+data::Value records_with_paths(data::Value records, const std::string& model, const std::optional<std::string>& data) {
+    for (data::Value& record : records.items) {
+        const data::Value* file = record.find("file");
+        bool about_model = file && file->text == "model";
+        data::Value path = about_model ? data::Value::of(model) : data ? data::Value::of(*data) : data::Value::null();
+        auto held = std::find_if(record.members.begin(), record.members.end(),
+                                 [](const auto& member) { return member.first == "path"; });
+        if (held != record.members.end())
+            held->second = std::move(path);
+        else
+            record.members.emplace_back("path", std::move(path));
+    }
+    return records;
+}
+
+SolutionValue solution_of(const data::Value& solved) {
+    using Kind = data::Value::Kind;
+    SolutionValue out{.none = solved.kind == Kind::Null,
+                      .nested = solved.kind == Kind::Object || solved.kind == Kind::Array};
+    for (const auto& [key, value] : solved.members) out.items.emplace_back(key, solution_of(value));
+    for (std::size_t i = 0; i < solved.items.size(); ++i)
+        out.items.emplace_back(std::to_string(i), solution_of(solved.items[i]));
+    if (!out.none && !out.nested) out.text = solved.text;
+    return out;
 }
 
 }  // namespace tarvok::cli

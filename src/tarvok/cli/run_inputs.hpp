@@ -30,6 +30,9 @@ std::optional<std::string> refused_solve_option(const SolveOptions& options);
 /// Whether `name` ends in `suffix`, ignoring ASCII case.
 bool ends_with_ignoring_case(std::string_view name, std::string_view suffix);
 
+/// Why --write cannot write the model to `name` (it must be FILE.mps or FILE.lp); nothing when it can.
+std::optional<std::string> refused_model_file_name(std::string_view name);
+
 /// Why --solution cannot write `name` (it must be FILE.json or FILE.csv); nothing when it can.
 std::optional<std::string> refused_solution_name(std::string_view name);
 
@@ -85,6 +88,42 @@ class DataOrigins {
     std::map<std::string, std::string> origin_;
 };
 
+/// How `run` reads its DATA arguments: the host's own readers, so that
+/// files, JSON and CSV read exactly as the host reads them. Each fails
+/// (status 1 or 2, see the binding) with the host's message when it cannot.
+class DataReader {
+  public:
+    virtual ~DataReader() = default;
+    virtual bool is_folder(const std::string& path) = 0;
+    /// The names of the entries of `folder`, sorted.
+    virtual std::vector<std::string> listing(const std::string& folder) = 0;
+    /// A .dat file's text.
+    virtual std::string text(const std::string& path) = 0;
+    /// The value a JSON file holds (any kind; an object is the data).
+    virtual data::Value json(const std::string& path) = 0;
+    /// The rows of a CSV file, as the host's CSV reader gives them.
+    virtual std::vector<std::vector<std::string>> csv_rows(const std::string& path) = 0;
+    /// A CSV cell (its blanks trimmed) as the host reads a number: a whole
+    /// number, else a number, else the text; a number's `text` as the host writes it.
+    virtual data::Value cell(const std::string& trimmed) = 0;
+};
+
+/// Data gathered from the DATA arguments: `.dat` texts as they are, values
+/// from JSON objects and CSV folders by name, each name's source remembered.
+struct GatheredData {
+    std::string dat_text;
+    data::Value values = data::Value::object();
+    DataOrigins origins;
+    data::Value rows = data::Value::object();  ///< per CSV name: the key path of each row -> "file:line"
+    std::vector<std::string> inputs;           ///< every file read, so that no output replaces one
+};
+
+/// Reads every DATA argument in order; a folder's NAME.csv files in the
+/// order of their names, each read against the declaration of its name in
+/// `model_text`. A name given twice, a JSON file that is no object and a CSV
+/// file that its declaration cannot read fail (status 1).
+GatheredData gather_data(const std::vector<std::string>& paths, std::string_view model_text, DataReader& reader);
+
 /// The solver's figures for the --verbose line and the line after the summary.
 struct SizesAndTimes {
     std::string columns, integer_columns, rows, nonzeros;  ///< as the host prints them ("" when absent)
@@ -92,6 +131,17 @@ struct SizesAndTimes {
 };
 /// "3 columns (1 integer), 2 rows, 4 nonzeros; compile 0.001 s, expansion 0.000 s, solve 0.012 s".
 std::string sizes_and_times(const SizesAndTimes& figures);
+
+/// The same from the solver's statistics as plain values (see SizesAndTimes).
+std::string sizes_and_times(const data::Value& statistics);
+
+/// Every statistic as "name value", joined by ", ", for --verbose.
+std::string statistics_line(const data::Value& statistics);
+
+/// The diagnostic records with the path of the file each is about, as
+/// `check --json` gives them: `model` for the model's, `data` for the
+/// data's (none when the data came from no single file).
+data::Value records_with_paths(data::Value records, const std::string& model, const std::optional<std::string>& data);
 
 /// A solve result's report without its final newlines; with an `answer`
 /// (the number the model names `answer`, as the host formats it), its line
@@ -110,6 +160,10 @@ struct SolutionValue {
     /// The value under `key` of a table, or nothing.
     const SolutionValue* find(std::string_view key) const;
 };
+
+/// A solution's dictionary as plain values (see SolutionValue): a list's
+/// keys are its positions, a scalar keeps the text the host writes for it.
+SolutionValue solution_of(const data::Value& solved);
 
 /// The rows of a solution's CSV file: a row per value (name, index keys,
 /// value; "" for none): the objective, the values, then the sensitivity

@@ -8,7 +8,6 @@
 #include "cli/what_if_report.hpp"
 #include "evaluation/vote.hpp"
 #include "generative/grounding.hpp"
-#include "generative/workflow.hpp"
 #include "host/json_value.hpp"
 
 #include <memory>
@@ -30,22 +29,6 @@ py::object example_library(py::object examples) {
     return path.attr("join")(package, "tvl_models");
 }
 
-std::string both(const Pair& pair) {
-    return host::str_of(host_path(pair.model)) + " and " + host::str_of(host_path(pair.data));
-}
-
-/// Where the kept attempt is, for a message; empty when nothing was written.
-std::string kept_text(const Pair& kept) {
-    if (kept.model.empty() && kept.data.empty()) return "";
-    if (kept.model.empty()) return host::str_of(host_path(kept.data));
-    if (kept.data.empty()) return host::str_of(host_path(kept.model));
-    return both(kept);
-}
-
-}  // namespace
-
-namespace {
-
 /// What `solve` was asked, checked: everything that can be refused is
 /// refused before the first request.
 struct SolveRequest {
@@ -60,12 +43,6 @@ struct SolveRequest {
     long long what_if_max = 3;
 };
 
-/// The file of alternative `index` beside `target` (plan.mod -> plan.alt1.mod).
-py::object alternative_of(py::handle target, long long index) {
-    std::string text = host::str_of(py::module_::import("os").attr("fsdecode")(target));
-    return host::text(generative::workflow::alternative_path(text, index));
-}
-
 /// --assumptions, --what-if and --what-if-max, checked; the alternatives'
 /// files may not fall on the command's other files.
 void check_assumption_options(py::object args, SolveRequest& r) {
@@ -74,14 +51,10 @@ void check_assumption_options(py::object args, SolveRequest& r) {
     require_at_least("--what-if-max", args.attr("what_if_max"), 0);
     r.what_if_max = args.attr("what_if_max").cast<long long>();
     if (!r.what_if) return;
-    for (long long k = 1; k <= r.what_if_max; ++k) {
-        for (py::object target : {r.model_file, r.data_file}) {
-            py::object alt = alternative_of(target, k);
-            refuse_output_over_inputs(alt, {r.model_file, r.data_file}, "the alternative " + host::str_of(alt));
-            if (!r.record.is_none()) refuse_output_over_inputs(alt, {r.record}, "the alternative");
-            if (!r.script.is_none()) refuse_output_over_inputs(alt, {r.script}, "the alternative");
-        }
-    }
+    auto optional = [](py::object path) { return path.is_none() ? std::nullopt : std::optional(given_path(path)); };
+    refuse_alternatives_over(
+        {given_path(r.model_file), given_path(r.data_file), optional(r.record), optional(r.script), r.what_if_max},
+        [](const std::string& text) { return host::file_system_path(host::text(text)); });
 }
 
 SolveRequest checked_request(py::object args) {
@@ -170,52 +143,28 @@ py::object generate_staged(py::object args, const SolveRequest& r, StagedPair& p
                                                        **options);
         });
     } catch (Failure& failure) {
-        std::string kept = kept_text(pair.keep_failed());
+        std::string kept = pair.kept_text(pair.keep_failed());
         if (!kept.empty()) failure.message += "; the last attempt is kept in " + kept;
         throw;
     } catch (py::error_already_set&) {
-        std::string kept = kept_text(pair.keep_failed());
+        std::string kept = pair.kept_text(pair.keep_failed());
         if (!kept.empty()) warn("tarvok: the last attempt is kept in " + kept);
         throw;
     }
 }
 
-/// Where the loop left things, and what --run and --emit made of the final pair.
-struct SolveOutcome {
-    py::object result;  ///< the GenerationResult
-    bool compiled = false, aligned = false, existed = false;
-    Pair kept;  ///< where a pair that does not compile is kept
-    ExitStatus status = ExitStatus::Success;
-    bool with_run = false, with_emit = false;
-    RunOutcome run;
-    EmitOutcome emit;
-    std::string outcome;              ///< the closing line, when there is one
-    grounding::Report grounding;      ///< the final data's numbers that the description does not give as written
-    long long samples = 1;            ///< generations voted on
-    evaluation::Vote vote;            ///< their vote, when there were several
-    std::optional<double> voted;      ///< the objective the vote chose
-    py::object what_if = py::none();  ///< the what-if table, its alternatives' files beside the targets
-    SolveFacts facts;                 ///< what the loop left, as the command judges it
-};
-
 /// Moves the alternatives the loop wrote beside the staged pair to their
 /// places beside the targets (each pair whole or not at all); the what-if
 /// table naming them there.
-py::object keep_alternatives(StagedPair& pair, py::object table) {
-    if (table.is_none()) return table;
-    py::object copied = py::module_::import("copy").attr("deepcopy")(table);
-    for (py::handle alt : copied["alternatives"]) {
-        if (alt["model_file"].is_none()) continue;
-        long long index = alt["index"].cast<long long>();
-        py::object model = host_path(pair.target().model), data = host_path(pair.target().data);
-        py::object model_to = alternative_of(model, index), data_to = alternative_of(data, index);
-        py::bytes model_bytes = host::read_file(alt["model_file"], "rb"),
-                  data_bytes = host::read_file(alt["data_file"], "rb");
-        host::replace_files({{model_to, model_bytes}, {data_to, data_bytes}});
-        alt["model_file"] = model_to;
-        alt["data_file"] = data_to;
+data::Value keep_alternatives(StagedPair& pair, py::object table) {
+    KeptAlternatives kept = kept_alternatives(plain_value(table), host::str_of(host_path(pair.target().model)),
+                                              host::str_of(host_path(pair.target().data)));
+    for (const AlternativeMove& move : kept.moves) {
+        py::bytes model = host::read_file(host::text(move.model_from), "rb"),
+                  data = host::read_file(host::text(move.data_from), "rb");
+        host::replace_files({{host::text(move.model_to), model}, {host::text(move.data_to), data}});
     }
-    return copied;
+    return kept.table;
 }
 
 /// The final pair's compiled model: the loop's own; a compiler put in place
@@ -226,157 +175,87 @@ py::object compiled_model_of(py::object result) {
     return py::module_::import("tarvok.solver").attr("compile")(result.attr("model_text"), result.attr("data_text"));
 }
 
-/// Moves a compiling pair into place (else keeps it as .failed), then runs
-/// and writes out its one Program, expanded from the loop's own compile.
-SolveOutcome place_and_use(py::object args, const SolveRequest& r, StagedPair& pair, py::object result) {
-    SolveOutcome o;
-    o.result = result;
-    o.compiled = host::truthy(result.attr("compiled"));
-    o.aligned = r.alignment && host::truthy(result.attr("aligned"));
-    o.existed = fs::exists(pair.target().model) || fs::exists(pair.target().data);
-    if (o.compiled) {
-        std::string description = host::str_of(r.description), data = host::str_of(result.attr("data_text"));
-        py::gil_scoped_release unlocked;
-        o.grounding = grounding::ground(description, data);
-    }
-    if (o.compiled) {
-        pair.place();
-        if (r.what_if) o.what_if = keep_alternatives(pair, result.attr("what_if"));
-    } else {
-        o.kept = pair.keep_failed();
-    }
+/// What the loop handed back, as the report reads it.
+SolveReport loop_report(py::object args, const SolveRequest& r, py::object result) {
     py::object execution = result.attr("execution");
-    SolveFacts& facts = o.facts;
-    facts = {o.compiled, r.execution_check, execution.is_none() ? "" : host::str_of(execution["status"]), r.alignment,
-             o.aligned};
-    o.status = loop_status(facts);
-    o.with_run = host::truthy(args.attr("run")) && o.compiled;
-    o.with_emit = !r.script.is_none() && o.compiled;
-    if (o.with_run || o.with_emit) {
-        Expanded expanded = expand(compiled_model_of(result));
-        if (o.with_run) o.run = solve_expanded(expanded, args.attr("solver"));
-        if (o.with_emit) o.emit = emit_expanded(expanded, r.script);
+    bool compiled = host::truthy(result.attr("compiled"));
+    SolveReport o{.facts = {compiled, r.execution_check, execution.is_none() ? "" : host::str_of(execution["status"]),
+                            r.alignment, r.alignment && host::truthy(result.attr("aligned"))},
+                  .model_file = host::str_of(r.model_file),
+                  .data_file = host::str_of(r.data_file),
+                  .model_file_given = host::str_of(py::module_::import("os").attr("fsdecode")(args.attr("model_file"))),
+                  .statistics = plain_value(result.attr("statistics")),
+                  .syntax_errors = plain_value(result.attr("syntax_errors")),
+                  .assessment = host::str_of(result.attr("assessment")),
+                  .stats = host::truthy(args.attr("stats")),
+                  .with_assumptions = r.assumptions,
+                  .what_if = r.what_if,
+                  .what_if_max = r.what_if_max};
+    if (r.assumptions) {
+        o.assumptions = plain_value(result.attr("assumptions"));
+        o.assumptions_error = plain_value(result.attr("assumptions_error"));
     }
-    o.status = with_run_and_emit(o.status, o.with_run ? std::optional(o.run.status) : std::nullopt,
-                                 o.with_emit ? std::optional(o.emit.status) : std::nullopt);
-    o.outcome = closing_line(facts, {host::str_of(r.model_file), host::str_of(r.data_file), o.existed,
-                                     o.compiled ? "" : kept_text(o.kept), o.compiled ? both(pair.target()) : ""});
     return o;
 }
 
-int report_json(py::object args, const SolveRequest& r, const SolveOutcome& o) {
-    py::dict stats = o.result.attr("statistics");
-    py::dict out;
-    out["model_file"] = r.model_file;
-    out["data_file"] = r.data_file;
-    out["iterations"] = stats["iterations"];
-    out["syntax_errors"] = stats["syntax_errors"];
-    out["assessment"] = stats["assessment"];
-    out["compiled"] = py::bool_(o.compiled);
-    if (r.execution_check) {
-        out["solver_status"] = stats["solver_status"];
-        out["objective"] = stats["objective"];
+/// --run and --emit on the final pair's one Program, expanded from the loop's
+/// own compile; the exit status with theirs.
+void run_and_emit(py::object args, const SolveRequest& r, py::object result, SolveReport& o) {
+    bool compiled = o.facts.compiled;
+    bool with_run = host::truthy(args.attr("run")) && compiled, with_emit = !r.script.is_none() && compiled;
+    RunOutcome run;
+    EmitOutcome emit;
+    if (with_run || with_emit) {
+        Expanded expanded = expand(compiled_model_of(result));
+        if (with_run) run = solve_expanded(expanded, args.attr("solver"));
+        if (with_emit) emit = emit_expanded(expanded, r.script);
     }
-    out["aligned"] = r.alignment ? py::object(py::bool_(o.aligned)) : py::object(py::none());
-    if (r.assumptions) {
-        out["assumptions"] = o.result.attr("assumptions");
-        out["assumptions_error"] = o.result.attr("assumptions_error");
-        if (r.what_if) out["what_if"] = o.what_if;
+    o.status = with_run_and_emit(loop_status(o.facts), with_run ? std::optional(run.status) : std::nullopt,
+                                 with_emit ? std::optional(emit.status) : std::nullopt);
+    if (host::truthy(args.attr("run")))
+        o.run_json = with_run && run.status != 1 ? plain_value(run.result.attr("to_dict")()) : data::Value();
+    if (with_run) o.run = run.status == 1 ? run.diagnostics : summary_of(run.result);
+    if (!r.script.is_none()) o.emitted = with_emit && emit.status == 0 ? plain_value(emit.written) : data::Value();
+    if (with_emit)
+        o.emit = {emit.status, emit.status == 0 ? written_line(emit.written) : "", emit.failure, emit.diagnostics};
+}
+
+/// Moves a compiling pair into place (else keeps it as .failed), then runs
+/// and writes out its one Program.
+SolveReport place_and_use(py::object args, const SolveRequest& r, StagedPair& pair, py::object result) {
+    SolveReport o = loop_report(args, r, result);
+    bool compiled = o.facts.compiled;
+    bool existed = fs::exists(pair.target().model) || fs::exists(pair.target().data);
+    Pair kept;
+    if (compiled) {
+        std::string description = host::str_of(r.description), data = host::str_of(result.attr("data_text"));
+        {
+            py::gil_scoped_release unlocked;
+            o.grounding = grounding::ground(description, data);
+        }
+        pair.place();
+        if (r.what_if) o.what_if_table = keep_alternatives(pair, result.attr("what_if"));
     } else {
-        out["assumptions"] =
-            o.compiled ? py::object(host::object_of(findings_value(o.grounding.assumptions))) : py::none();
+        kept = pair.keep_failed();
+        o.kept_model = kept.model.empty() ? "" : host::str_of(host_path(kept.model));
+        o.kept_data = kept.data.empty() ? "" : host::str_of(host_path(kept.data));
     }
-    out["conversions"] = o.compiled ? py::object(host::object_of(findings_value(o.grounding.conversions))) : py::none();
-    if (o.samples > 1) {
-        out["samples"] = o.samples;
-        out["confidence"] = o.vote.confidence;
-        out["objective"] = o.voted ? py::object(py::float_(*o.voted)) : py::object(py::none());
-    }
-    out["status"] = code(o.status);
-    if (!o.compiled) {
-        out["failed_model_file"] = o.kept.model.empty() ? py::object(py::none()) : host_path(o.kept.model);
-        out["failed_data_file"] = o.kept.data.empty() ? py::object(py::none()) : host_path(o.kept.data);
-    }
-    if (host::truthy(args.attr("run"))) {
-        out["run"] = o.with_run && o.run.status != 1 ? o.run.result.attr("to_dict")() : py::object(py::none());
-    }
-    if (!r.script.is_none())
-        out["emitted"] = o.with_emit && o.emit.status == 0 ? o.emit.written : py::object(py::none());
-    say_json(out);
-    if (o.with_emit && o.emit.status == code(ExitStatus::Usage)) warn("tarvok: " + o.emit.failure);
-    if (!o.outcome.empty()) warn("tarvok: " + o.outcome);
-    return code(o.status);
+    run_and_emit(args, r, result, o);
+    o.outcome = closing_line(o.facts, {o.model_file, o.data_file, existed, compiled ? "" : pair.kept_text(kept),
+                                       compiled ? pair.targets_text() : ""});
+    return o;
 }
 
-std::string text_of(py::handle value) { return value.is_none() ? "" : host::str_of(value); }
-
-ShownReading shown_reading(py::handle entry) {
-    return {text_of(entry["status"]), text_of(entry["objective"]), text_of(entry["answer"])};
-}
-
-/// The assumptions listed and, with --what-if, the answer under each reading.
-void shown_assumptions(py::object args, const SolveRequest& r, const SolveOutcome& o, SolveText& t) {
-    py::object listed = o.result.attr("assumptions");
-    py::object error = o.result.attr("assumptions_error");
-    if (!error.is_none()) t.assumptions_error = host::str_of(py::str(error).attr("split")("\n")[0]);
-    if (listed.is_none()) return;
-    t.assumptions.emplace();
-    for (py::handle a : listed)
-        t.assumptions->push_back(
-            {text_of(a["assumption"]), text_of(a["alternative"]), text_of(a["where"]), text_of(a["kind"])});
-    if (o.what_if.is_none()) return;
-    ShownTable& table = t.what_if.emplace();
-    table.main = shown_reading(o.what_if["main"]);
-    table.unexplored = o.what_if["unexplored"].cast<long long>();
-    table.budget = r.what_if_max;
-    for (py::handle alt : o.what_if["alternatives"]) {
-        py::list errors = alt["errors"];
-        std::string first = py::len(errors) > 0 ? host::str_of(errors[0]) : "";
-        first = first.substr(0, first.find('\n'));
-        table.alternatives.push_back(
-            {text_of(alt["alternative"]), host::truthy(alt["compiled"]), first, shown_reading(alt),
-             // named as the user named the model file
-             alt["model_file"].is_none()
-                 ? std::string()
-                 : host::str_of(alternative_of(args.attr("model_file"), alt["index"].cast<long long>()))});
+/// The report on stdout and stderr, as JSON with --json.
+int report(py::object args, const SolveReport& shown) {
+    if (host::truthy(args.attr("json"))) {
+        std::vector<std::string> warnings;
+        say_json(host::object_of(solve_json(shown, warnings)));
+        for (const std::string& line : warnings) warn(line);
+    } else {
+        for (const ReportLine& line : solve_report(shown)) line.to_stderr ? warn(line.text) : say(line.text);
     }
-}
-
-SolveStatistics statistics_of(const SolveRequest& r, const SolveOutcome& o) {
-    py::dict stats = o.result.attr("statistics");
-    SolveStatistics shown{host::str_of(stats["iterations"]),
-                          {},
-                          "",
-                          "",
-                          host::str_of(o.compiled ? r.model_file : host_path(o.kept.model)),
-                          host::str_of(o.compiled ? r.data_file : host_path(o.kept.data))};
-    for (auto error : stats["syntax_errors"]) shown.syntax_errors.push_back(host::str_of(error));
-    if (r.execution_check) {
-        shown.solver_status = host::str_of(stats["solver_status"]);
-        shown.objective = host::str_of(stats["objective"]);
-    }
-    return shown;
-}
-
-int report_text(py::object args, const SolveRequest& r, const SolveOutcome& o) {
-    SolveText t{.facts = o.facts,
-                .assessment = host::str_of(o.result.attr("assessment")),
-                .with_assumptions = r.assumptions,
-                .grounding = o.grounding,
-                .outcome = o.outcome};
-    if (host::truthy(args.attr("stats"))) t.statistics = statistics_of(r, o);
-    if (o.samples > 1)
-        t.vote = {host::str_of(builtin("round")(o.vote.confidence, 2)), static_cast<long long>(o.vote.agreeing),
-                  o.samples, o.voted ? std::optional(host::str_of(py::float_(*o.voted))) : std::nullopt};
-    if (r.assumptions) shown_assumptions(args, r, o, t);
-    if (o.with_run) t.run = o.run.status == 1 ? o.run.diagnostics : summary_of(o.run.result);
-    if (o.with_emit)
-        t.emit = {o.emit.status, o.emit.status == 0 ? written_line(o.emit.written) : "", o.emit.failure,
-                  o.emit.diagnostics};
-    py::list errors = o.compiled ? py::list() : py::list(o.result.attr("syntax_errors"));
-    if (py::len(errors) > 0) t.final_errors = host::str_of(errors[0]);
-    for (const ReportLine& line : solve_report(t)) line.to_stderr ? warn(line.text) : say(line.text);
-    return code(o.status);
+    return code(shown.status);
 }
 
 /// The objective the final model of a generation reaches with the solver's
@@ -424,17 +303,16 @@ int run_solve(py::object args) {
     pairs.push_back(std::make_unique<StagedPair>(r.model_file, r.data_file));
     load_what_the_loop_needs(args, r);
     r.alignment = !host::truthy(args.attr("no_alignment")) && host::truthy(generative().attr("ALIGNMENT_CHECK"));
-    SolveOutcome o;
-    if (r.samples == 1) {
-        o = place_and_use(args, r, *pairs.front(), generate_staged(args, r, *pairs.front()));
-    } else {
-        Voted voted = generate_voted(args, r, pairs);
-        o = place_and_use(args, r, *pairs[voted.pick], voted.results[voted.pick]);
-        o.samples = r.samples;
-        o.vote = voted.vote;
-        o.voted = voted.candidates[voted.pick].objective;
-    }
-    return host::truthy(args.attr("json")) ? report_json(args, r, o) : report_text(args, r, o);
+    if (r.samples == 1)
+        return report(args, place_and_use(args, r, *pairs.front(), generate_staged(args, r, *pairs.front())));
+    Voted voted = generate_voted(args, r, pairs);
+    SolveReport o = place_and_use(args, r, *pairs[voted.pick], voted.results[voted.pick]);
+    std::optional<double> objective = voted.candidates[voted.pick].objective;
+    o.vote = {host::str_of(builtin("round")(voted.vote.confidence, 2)), static_cast<long long>(voted.vote.agreeing),
+              r.samples, objective ? std::optional(host::str_of(py::float_(*objective))) : std::nullopt};
+    o.confidence = voted.vote.confidence;
+    o.voted = objective;
+    return report(args, o);
 }
 
 const Registration registration{"solve", run_solve};

@@ -1,5 +1,7 @@
 #include "cli/solve_outcome.hpp"
 
+#include "generative/workflow.hpp"
+
 namespace tarvok::cli {
 
 bool unsolvable(const SolveFacts& f) {
@@ -127,6 +129,148 @@ std::vector<ReportLine> solve_report(const SolveText& t) {
         say("\n" + t.emit->diagnostics);
     if (!t.facts.compiled && !t.statistics && t.final_errors) say("\n" + *t.final_errors);
     if (!t.outcome.empty()) warn("tarvok: " + t.outcome);
+    return out;
+}
+
+namespace {
+
+data::Value member(const data::Value& object, std::string_view key) {
+    const data::Value* found = object.find(key);
+    return found ? *found : data::Value::null();
+}
+
+bool is_null(const data::Value& v) { return v.kind == data::Value::Kind::Null; }
+
+/// What the host writes for a scalar; "" for none.
+std::string text_or_empty(const data::Value& v) { return is_null(v) ? "" : v.text; }
+
+std::string first_line_of(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+ShownReading reading_of(const data::Value& entry) {
+    return {text_or_empty(member(entry, "status")), text_or_empty(member(entry, "objective")),
+            text_or_empty(member(entry, "answer"))};
+}
+
+ShownTable table_of(const SolveReport& r) {
+    const data::Value& table = r.what_if_table;
+    ShownTable shown{reading_of(member(table, "main")), {}, member(table, "unexplored").integer, r.what_if_max};
+    for (const data::Value& alt : member(table, "alternatives").items) {
+        const data::Value errors = member(alt, "errors");
+        bool written = !is_null(member(alt, "model_file"));
+        shown.alternatives.push_back(
+            {text_or_empty(member(alt, "alternative")), member(alt, "compiled").boolean,
+             errors.items.empty() ? "" : first_line_of(errors.items.front().text), reading_of(alt),
+             written ? generative::workflow::alternative_path(r.model_file_given, member(alt, "index").integer) : ""});
+    }
+    return shown;
+}
+
+void add_assumptions(SolveText& t, const SolveReport& r) {
+    if (!is_null(r.assumptions_error)) t.assumptions_error = first_line_of(r.assumptions_error.text);
+    if (is_null(r.assumptions)) return;
+    t.assumptions.emplace();
+    for (const data::Value& a : r.assumptions.items)
+        t.assumptions->push_back({text_or_empty(member(a, "assumption")), text_or_empty(member(a, "alternative")),
+                                  text_or_empty(member(a, "where")), text_or_empty(member(a, "kind"))});
+    if (r.what_if && !is_null(r.what_if_table)) t.what_if = table_of(r);
+}
+
+SolveStatistics statistics_of(const SolveReport& r) {
+    const data::Value& stats = r.statistics;
+    bool compiled = r.facts.compiled;
+    SolveStatistics shown{member(stats, "iterations").text,    {}, "", "", compiled ? r.model_file : r.kept_model,
+                          compiled ? r.data_file : r.kept_data};
+    for (const data::Value& error : member(stats, "syntax_errors").items) shown.syntax_errors.push_back(error.text);
+    if (r.facts.execution_check) {
+        shown.solver_status = member(stats, "solver_status").text;
+        shown.objective = member(stats, "objective").text;
+    }
+    return shown;
+}
+
+data::Value path_or_null(const std::string& path) { return path.empty() ? data::Value::null() : data::Value::of(path); }
+
+}  // namespace
+
+KeptAlternatives kept_alternatives(data::Value table, const std::string& model_target, const std::string& data_target) {
+    auto field = [](data::Value& object, std::string_view key) -> data::Value* {
+        for (auto& [name, value] : object.members)
+            if (name == key) return &value;
+        return nullptr;
+    };
+    KeptAlternatives kept;
+    data::Value* alternatives = field(table, "alternatives");
+    for (data::Value& alt : alternatives ? alternatives->items : kept.table.items) {  // none without a table
+        data::Value *model = field(alt, "model_file"), *data = field(alt, "data_file"), *index = field(alt, "index");
+        if (!model || is_null(*model)) continue;
+        long long k = index ? index->integer : 0;
+        kept.moves.push_back({model->text, data ? data->text : "",
+                              generative::workflow::alternative_path(model_target, k),
+                              generative::workflow::alternative_path(data_target, k)});
+        *model = data::Value::of(kept.moves.back().model_to);
+        if (data) *data = data::Value::of(kept.moves.back().data_to);
+    }
+    kept.table = std::move(table);
+    return kept;
+}
+
+std::vector<ReportLine> solve_report(const SolveReport& r) {
+    SolveText t{.facts = r.facts,
+                .assessment = r.assessment,
+                .with_assumptions = r.with_assumptions,
+                .grounding = r.grounding,
+                .outcome = r.outcome};
+    if (r.stats) t.statistics = statistics_of(r);
+    t.vote = r.vote;
+    if (r.with_assumptions) add_assumptions(t, r);
+    t.run = r.run;
+    t.emit = r.emit;
+    if (!r.facts.compiled && !r.syntax_errors.items.empty()) t.final_errors = r.syntax_errors.items.front().text;
+    return solve_report(t);
+}
+
+data::Value solve_json(const SolveReport& r, std::vector<std::string>& warnings) {
+    using data::Value;
+    const SolveFacts& f = r.facts;
+    Value out = Value::object({{"model_file", Value::of(r.model_file)},
+                               {"data_file", Value::of(r.data_file)},
+                               {"iterations", member(r.statistics, "iterations")},
+                               {"syntax_errors", member(r.statistics, "syntax_errors")},
+                               {"assessment", member(r.statistics, "assessment")},
+                               {"compiled", Value::of(f.compiled)}});
+    // A key set again keeps its place and takes the new value, as in the host's dict.
+    auto add = [&](const char* key, Value value) {
+        for (auto& [name, held] : out.members)
+            if (name == key) return void(held = std::move(value));
+        out.members.emplace_back(key, std::move(value));
+    };
+    if (f.execution_check) {
+        add("solver_status", member(r.statistics, "solver_status"));
+        add("objective", member(r.statistics, "objective"));
+    }
+    add("aligned", f.alignment ? Value::of(f.aligned) : Value::null());
+    if (r.with_assumptions) {
+        add("assumptions", r.assumptions);
+        add("assumptions_error", r.assumptions_error);
+        if (r.what_if) add("what_if", r.what_if_table);
+    } else {
+        add("assumptions", f.compiled ? findings_value(r.grounding.assumptions) : Value::null());
+    }
+    add("conversions", f.compiled ? findings_value(r.grounding.conversions) : Value::null());
+    if (r.vote) {
+        add("samples", Value::of(static_cast<int64_t>(r.vote->samples)));
+        add("confidence", Value::of(r.confidence));
+        add("objective", r.voted ? Value::of(*r.voted) : Value::null());
+    }
+    add("status", Value::of(static_cast<int64_t>(code(r.status))));
+    if (!f.compiled) {
+        add("failed_model_file", path_or_null(r.kept_model));
+        add("failed_data_file", path_or_null(r.kept_data));
+    }
+    if (r.run_json) add("run", *r.run_json);
+    if (r.emitted) add("emitted", *r.emitted);
+    if (r.emit && r.emit->status == code(ExitStatus::Usage)) warnings.push_back("tarvok: " + r.emit->failure);
+    if (!r.outcome.empty()) warnings.push_back("tarvok: " + r.outcome);
     return out;
 }
 

@@ -113,4 +113,52 @@ struct SolveText {
 /// script, the final errors, the closing line.
 std::vector<ReportLine> solve_report(const SolveText& text);
 
+/// The alternatives' files the loop wrote beside the staged pair, moved to
+/// their places beside the targets (plan.alt1.mod beside plan.mod), each
+/// pair whole; and the what-if table naming those places.
+struct AlternativeMove {
+    std::string model_from, data_from, model_to, data_to;
+};
+struct KeptAlternatives {
+    std::vector<AlternativeMove> moves;
+    data::Value table;
+};
+KeptAlternatives kept_alternatives(data::Value table, const std::string& model_target, const std::string& data_target);
+
+/// Everything `solve` reports, gathered once for either form. Values the
+/// loop handed back are plain values whose scalars keep in `text` what the
+/// host writes for them ("None" for none).
+struct SolveReport {
+    SolveFacts facts;
+    ExitStatus status = ExitStatus::Success;
+    std::string outcome;                ///< the closing line
+    std::string model_file, data_file;  ///< the targets, absolute
+    std::string model_file_given;       ///< as the user named it, which names the alternatives' files
+    std::string kept_model, kept_data;  ///< where a pair that does not compile is kept ("" for a file not written)
+    data::Value statistics;             ///< iterations, syntax_errors, assessment, solver_status, objective
+    data::Value syntax_errors;          ///< the final pair's reports
+    std::string assessment;
+    bool stats = false;  ///< --stats
+    bool with_assumptions = false, what_if = false;
+    long long what_if_max = 0;
+    data::Value assumptions, assumptions_error;  ///< as the loop listed them
+    data::Value what_if_table;                   ///< its alternatives' files beside the targets
+    generative::grounding::Report grounding;
+    std::optional<ShownVote> vote;  ///< --samples above 1
+    double confidence = 0;
+    std::optional<double> voted;  ///< the objective the vote chose
+    /// --run: the solve's dictionary (null when nothing was solved) and its summary or diagnostics.
+    std::optional<data::Value> run_json;
+    std::optional<std::string> run;
+    /// --emit: the paths written (null when none were) and what became of the script.
+    std::optional<data::Value> emitted;
+    std::optional<ShownEmit> emit;
+};
+
+/// The lines `solve` prints without --json.
+std::vector<ReportLine> solve_report(const SolveReport& report);
+
+/// The object `solve --json` prints; `warnings` gets the lines that follow it on stderr.
+data::Value solve_json(const SolveReport& report, std::vector<std::string>& warnings);
+
 }  // namespace tarvok::cli

@@ -56,4 +56,21 @@ void Ticker::run() {
     }
 }
 
+WaitLine::WaitLine(std::string what, Draw draw, std::chrono::milliseconds interval)
+    : what_(std::move(what)), draw_(std::move(draw)), ticker_(
+                                                          [this](double seconds, unsigned long tick) {
+                                                              if (stopped_) return;
+                                                              if (!draw_(waiting_line(what_, seconds, tick), stopped_))
+                                                                  stopped_ = true;
+                                                          },
+                                                          interval) {}
+
+bool WaitLine::stop() {
+    if (!running_) return false;
+    running_ = false;
+    stopped_ = true;
+    ticker_.stop();
+    return true;
+}
+
 }  // namespace tarvok::cli

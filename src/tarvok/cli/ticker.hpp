@@ -1,6 +1,7 @@
 // A line that shows how long the command has been waiting for an answer.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -42,6 +43,30 @@ class Ticker {
     std::condition_variable wake_;
     bool stopping_ = false;
     std::thread thread_;
+};
+
+/// The waiting line of one request, drawn on every tick from the first on
+/// until stop(). `draw(text, stopped)` writes it under the host's lock, where
+/// it reads `stopped` again: a tick that waited for the lock while stop()
+/// began draws nothing. A `draw` that returns false (its stream is closed)
+/// ends the drawing.
+class WaitLine {
+  public:
+    using Draw = std::function<bool(const std::string& text, const std::atomic<bool>& stopped)>;
+    WaitLine(std::string what, Draw draw, std::chrono::milliseconds interval = std::chrono::milliseconds(200));
+    WaitLine(const WaitLine&) = delete;
+    WaitLine& operator=(const WaitLine&) = delete;
+
+    /// Ends the drawing and waits for a tick under way; true the first time,
+    /// when a line may be left to clear.
+    bool stop();
+
+  private:
+    std::string what_;
+    Draw draw_;
+    std::atomic<bool> stopped_ = false;
+    bool running_ = true;
+    Ticker ticker_;  ///< last: its thread starts once the rest is made
 };
 
 }  // namespace tarvok::cli

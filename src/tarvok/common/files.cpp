@@ -239,6 +239,11 @@ void FileWrittenByPath::commit(std::string_view ending) {
     sync_folder(where_.parent_path());
 }
 
+int InputFile::error_code() const {
+    if (failure == Failure::TooLarge) return EFBIG;
+    return failure == Failure::NotUtf8 ? EILSEQ : error_number;
+}
+
 std::string InputFile::reason() const {
     char buffer[96];
     switch (failure) {

@@ -101,6 +101,8 @@ struct InputFile {
     bool ok() const { return failure == Failure::None; }
     /// The reason in words, e.g. "not UTF-8: byte 0xff at line 3, column 5".
     std::string reason() const;
+    /// The errno the failure stands for: the system's, EFBIG or EILSEQ.
+    int error_code() const;
 };
 
 /// The one reader of model and data files: the file's bytes exactly as they

@@ -2,6 +2,8 @@
 // so that the bindings only register it.
 #pragma once
 
+#include <string>
+
 namespace tarvok {
 
 /// Its name, its parameters as a text signature (a method's start with
@@ -11,5 +13,13 @@ struct Face {
     const char* params;
     const char* doc;
 };
+
+/// Docstring in the host's text-signature convention, so that
+/// inspect.signature() works on the builtin and __doc__ starts with `doc`.
+/// Methods name `self` plainly: pybind11 functions carry a `__self__` of
+/// their own, so a `$self` marker would be stripped twice.
+inline std::string signed_doc(const char* name, const char* params, const char* doc) {
+    return std::string(name) + "(" + params + ")\n--\n\n" + doc;
+}
 
 }  // namespace tarvok

@@ -507,4 +507,13 @@ Value nest_keys(std::vector<std::pair<std::vector<std::string>, Value>> entries)
     return top.done();
 }
 
+std::variant<WrittenMapping, std::string> write_mapping(std::string model_text, Value data) {
+    auto model = std::make_shared<const std::string>(std::move(model_text));
+    auto values = std::make_shared<const Value>(std::move(data));
+    std::variant<std::string, std::string> written = data_from_json(*model, *values);
+    if (written.index() == 1) return std::get<1>(std::move(written));
+    return WrittenMapping{std::get<0>(std::move(written)),
+                          [model, values](uint32_t offset) { return mapping_path_at(*model, *values, offset); }};
+}
+
 }  // namespace tarvok::data

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -98,6 +99,17 @@ std::string path_text(const DataPath& path);
 /// How a place of data given as a mapping in the host is named in messages:
 /// `data["capacity"]["Odense"]`; "" for a place no value wrote.
 std::string mapping_path_at(std::string_view model_text, const Value& data, size_t offset);
+
+/// Data given as a mapping in the host, written as the model's data text,
+/// with how to name the entry a place of the text was written from.
+struct WrittenMapping {
+    std::string text;
+    std::function<std::string(uint32_t offset)> origin;  ///< mapping_path_at over what was written
+};
+
+/// data_from_json for data given as a mapping: what it wrote, or the message
+/// of what cannot be written.
+std::variant<WrittenMapping, std::string> write_mapping(std::string model_text, Value data);
 
 /// Data gathered from files and written as (the end of) a data text, with
 /// what it takes to name the file, and the row of a table, each value came from.

@@ -10,7 +10,6 @@
 #include "solver/program.hpp"
 
 #include <cstdint>
-#include <exception>
 #include <new>
 #include <optional>
 #include <string>
@@ -61,19 +60,10 @@ SizeLimits size_setting() { return size_limits(tarvok::host::attr("MAX_SIZE"), "
 /// the work set `compiled`) expanded.
 template <typename Work>
 auto compile_interruptibly(std::string_view model, std::string_view data, Work work) {
-    // The C++ runtime keeps its exception state in thread-local storage that
-    // it allocates on first use; were that first use a failed allocation,
-    // the process would abort instead of raising MemoryError.
-    static thread_local volatile int touched = 0;
-    touched = std::uncaught_exceptions();  // declared pure: without a use the call would be dropped
     bool compiled = false;
-    try {
-        return tarvok::host::interruptible([&](tarvok::Interrupt* interrupt) { return work(interrupt, compiled); });
-    } catch (const std::bad_alloc&) {
-        if (compiled) tarvok::host::raise(PyExc_MemoryError, "not enough memory to expand the model into a program");
-        tarvok::host::raise(PyExc_MemoryError, "not enough memory to compile the model and data (" +
-                                                   std::to_string((model.size() + data.size()) >> 10) + " KB of text)");
-    }
+    return tarvok::host::watched(
+        [&](tarvok::Interrupt* interrupt) { return work(interrupt, compiled); },
+        [&] { return tarvok::solver::out_of_memory_message(model.size() + data.size(), compiled); });
 }
 
 std::unique_ptr<Compilation> compile_only(std::string_view model, std::string_view data, const SizeLimits& sizes) {
@@ -85,25 +75,14 @@ std::unique_ptr<Compilation> compile_only(std::string_view model, std::string_vi
     });
 }
 
-/// The verdict of `check`: the texts compiled and, when they compile and
-/// `expand`, expanded as running the model would (a fault only the expansion
-/// meets, such as a product of data beyond what the solver reads, is reported
-/// where it is).
+/// The verdict of `check` (see solver::check_source).
 std::shared_ptr<tarvok::solver::Source> check_texts(const std::string& model, const std::string& data,
                                                     const SizeLimits& sizes, bool expand) {
     return compile_interruptibly(model, data, [&](tarvok::Interrupt* interrupt, bool& compiled) {
         tarvok::solver::InstantiateOptions options;
         options.compile.interrupt = interrupt;
         options.compile.sizes = sizes;
-        std::shared_ptr<tarvok::solver::Source> source = tarvok::solver::compile_source(model, data, options.compile);
-        compiled = true;
-        if (expand && source->compilation->ok()) {
-            try {
-                tarvok::solver::instantiate(source, options);  // its faults land in the compilation
-            } catch (const tarvok::solver::ModelError&) {
-            }
-        }
-        return source;
+        return tarvok::solver::check_source(model, data, options, expand, compiled);
     });
 }
 

@@ -6,6 +6,7 @@
 // that is stopped resumes where it was.
 #include "common/exit_status.hpp"
 #include "common/terminal_text.hpp"
+#include "evaluation/command_run.hpp"
 #include "evaluation/dataset.hpp"
 #include "evaluation/folder.hpp"
 #include "evaluation/record_map.hpp"
@@ -13,6 +14,7 @@
 #include "evaluation/run_lock.hpp"
 #include "evaluation/runner.hpp"
 #include "evaluation/settings.hpp"
+#include "evaluation/work_queue.hpp"
 #include "generative/grounding.hpp"
 #include "generative/providers/providers.hpp"
 #include "host/host.hpp"
@@ -67,6 +69,10 @@ template <typename T>
 struct IsOptional : std::false_type {};
 template <typename T>
 struct IsOptional<std::optional<T>> : std::true_type {};
+template <typename T>
+struct IsVector : std::false_type {};
+template <typename T>
+struct IsVector<std::vector<T>> : std::true_type {};
 
 template <typename T>
 concept HasFields = requires(T& plain) {
@@ -77,64 +83,54 @@ concept HasFields = requires(T& plain) {
 // a map (any object with `get`) becomes a struct through it: a field the
 // map lacks or holds as None keeps its default. Texts read back are shown
 // with the keys hidden, as every record of a run holds them.
-py::object to_host(const std::string& v) { return host::text(v); }
-py::object to_host(double v) { return py::float_(v); }
-py::object to_host(long long v) { return py::int_(v); }
-py::object to_host(std::size_t v) { return py::int_(v); }
-py::object to_host(bool v) { return py::bool_(v); }
 template <typename T>
-py::object to_host(const std::optional<T>& v);
-template <typename T>
-py::object to_host(const std::vector<T>& v);
-template <HasFields S>
-py::object to_host(const S& plain);
-
-void from_host(py::handle v, std::string& out) { out = hidden(host::str_of(v)); }
-void from_host(py::handle v, long long& out) { out = host::saturated(v); }
-void from_host(py::handle v, std::size_t& out) { out = v.cast<std::size_t>(); }
-void from_host(py::handle v, bool& out) { out = host::truthy(v); }
-void from_host(py::handle v, double& out) {
-    out = PyFloat_AsDouble(v.ptr());
-    if (out == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-}
-template <typename T>
-void from_host(py::handle v, std::optional<T>& out);
-template <typename T>
-void from_host(py::handle v, std::vector<T>& out);
-template <HasFields S>
-void from_host(py::handle map, S& plain);
-
-template <typename T>
-py::object to_host(const std::optional<T>& v) {
-    return v ? to_host(*v) : py::none();
-}
-template <typename T>
-py::object to_host(const std::vector<T>& v) {
-    py::list out;
-    for (const T& one : v) out.append(to_host(one));
-    return out;
-}
-template <HasFields S>
-py::object to_host(const S& plain) {
-    py::dict out;
-    ev::each_field(plain, [&](const char* key, const auto& field) { out[key] = to_host(field); });
-    return out;
+py::object to_host(const T& v) {
+    if constexpr (IsOptional<T>::value) {
+        return v ? to_host(*v) : py::none();
+    } else if constexpr (IsVector<T>::value) {
+        py::list out;
+        for (const auto& one : v) out.append(to_host(one));
+        return out;
+    } else if constexpr (HasFields<T>) {
+        py::dict out;
+        ev::each_field(v, [&](const char* key, const auto& field) { out[key] = to_host(field); });
+        return out;
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        return host::text(v);
+    } else {
+        return py::cast(v);  // a number or a truth value
+    }
 }
 
 template <typename T>
-void from_host(py::handle v, std::optional<T>& out) {
-    from_host(v, out.emplace());
+void from_host(py::handle v, T& out) {
+    if constexpr (IsOptional<T>::value) {
+        from_host(v, out.emplace());
+    } else if constexpr (IsVector<T>::value) {
+        for (py::handle one : v) from_host(one, out.emplace_back());
+    } else if constexpr (HasFields<T>) {
+        py::object get = v.attr("get");
+        ev::each_field(out, [&](const char* key, auto& field) {
+            if (py::object value = get(key); !value.is_none()) from_host(value, field);
+        });
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        out = hidden(host::str_of(v));
+    } else if constexpr (std::is_same_v<T, long long>) {
+        out = host::saturated(v);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        out = host::truthy(v);
+    } else if constexpr (std::is_same_v<T, double>) {
+        out = PyFloat_AsDouble(v.ptr());
+        if (out == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    } else {
+        out = v.cast<T>();
+    }
 }
+
+/// `value` into `field` unless it is None, which keeps the field's default.
 template <typename T>
-void from_host(py::handle v, std::vector<T>& out) {
-    for (py::handle one : v) from_host(one, out.emplace_back());
-}
-template <HasFields S>
-void from_host(py::handle map, S& plain) {
-    py::object get = map.attr("get");
-    ev::each_field(plain, [&](const char* key, auto& field) {
-        if (py::object value = get(key); !value.is_none()) from_host(value, field);
-    });
+void read_into(py::handle value, T& field) {
+    if (!value.is_none()) from_host(value, field);
 }
 
 // ------------------------------------------------------------ settings
@@ -162,8 +158,7 @@ void read_argument(py::handle value, const char* name, T& out) {
         if (!value.is_none()) read_argument(value, name, out.emplace());
     } else if constexpr (std::is_same_v<T, double>) {
         if (!host::is_exact(value, Kind::Float) && !host::is_exact(value, Kind::Int))
-            throw py::type_error(std::string("run_evaluation() argument '") + name + "' must be float or int, not " +
-                                 host::type_name(value));
+            throw py::type_error(ev::refusal_text({name, "float or int"}, host::type_name(value)));
         out = value.cast<double>();
     } else {
         host::require(value, "run_evaluation", name, kind_of<T>());
@@ -176,10 +171,17 @@ void read_argument(py::handle value, const char* name, T& out) {
 /// The arguments that ev::each_argument reads, in its order.
 using Given = std::array<py::object, 17>;
 
+/// The solver module's names of its solvers, as they stand.
+std::vector<std::string> solver_names() {
+    std::vector<std::string> names;
+    for (py::handle name : py::module_::import("tarvok.solver").attr("_SOLVERS")) names.push_back(host::str_of(name));
+    return names;
+}
+
 /// The map `fields`, `solver` and the replay path as the checks take them.
 void read_the_rest(ev::Arguments& a, py::object fields, py::object solver, Settings& s, py::object replay) {
     if (!fields.is_none() && !PyDict_Check(fields.ptr()))
-        throw py::type_error("run_evaluation() argument 'fields' must be dict or None, not " + host::type_name(fields));
+        throw py::type_error(ev::refusal_text({"fields", "dict or None"}, host::type_name(fields)));
     if (!fields.is_none())
         for (auto [key, value] : py::reinterpret_borrow<py::dict>(fields))
             a.fields.emplace_back(host::str_of(key),
@@ -190,11 +192,9 @@ void read_the_rest(ev::Arguments& a, py::object fields, py::object solver, Setti
         py::object common = path.attr("commonpath")(py::make_tuple(s.replay, s.out_dir));
         a.replay = {{host::str_of(s.replay), host::str_of(s.out_dir), host::str_of(common)}};
     }
+    a.solvers = solver_names();
     std::vector<std::string> quoted;
-    for (py::handle name : py::module_::import("tarvok.solver").attr("_SOLVERS")) {
-        a.solvers.push_back(host::str_of(name));
-        quoted.push_back("'" + a.solvers.back() + "'");
-    }
+    for (const std::string& name : a.solvers) quoted.push_back("'" + name + "'");
     a.solver_choices = pv::spoken_list({quoted.begin(), quoted.end()}, "or");
     if (PyUnicode_Check(solver.ptr())) a.solver = host::str_of(solver);
 }
@@ -277,11 +277,8 @@ void check_provider(Settings& s) {
 /// can be judged. The solver module's one availability check, looked up
 /// when called.
 void check_solver(const Settings& s) {
-    py::object check = py::module_::import("tarvok.solver").attr("_check_solver");
-    if (s.solver == "highs")
-        check("highs", "tarvok eval solves every final model with HiGHS and", "eval");
-    else
-        check(s.solver, "--solver " + s.solver);
+    ev::SolverNeed need = ev::solver_need(s.solver);
+    py::module_::import("tarvok.solver").attr("_check_solver")(s.solver, need.purpose, to_host(need.extra));
 }
 
 // ---------------------------------------------------------- one problem
@@ -297,8 +294,7 @@ ev::Record record_from(py::handle map) {
 
 /// "TypeName: message", as a record keeps what a run raised.
 std::string error_text(const py::error_already_set& e) {
-    std::string message = host::str_of(e.value());
-    return ev::cut_text(host::type_name(e.value()) + (message.empty() ? "" : ": " + message), 4000);
+    return ev::raised_text(host::type_name(e.value()), host::str_of(e.value()));
 }
 
 py::object perf_counter() { return py::module_::import("time").attr("perf_counter")(); }
@@ -354,42 +350,39 @@ ev::Record generate_once(py::object problem, py::object folder, py::object setti
     // The conversation of this run of the problem only.
     py::object transcript = join_path(folder, py::str(ev::kTranscriptFile));
     if (host::truthy(os.attr("path").attr("lexists")(transcript))) os.attr("remove")(transcript);
-    py::dict found;  ///< the record's fields as the loop gives them
-    std::optional<std::vector<ev::Assumption>> assumptions;
+    ev::Record record;
     py::object what_if = py::none();
     try {
         py::object result = run_generation(problem, folder, settings, progress);
-        for (const char* key : {"llm_calls", "repair_rounds", "tokens_in", "tokens_out", "iterations", "compiled"})
-            found[key] = result.attr(key);
-        found["compile_errors"] = result.attr("syntax_errors");
-        std::string data_text = host::str_of(result.attr("data_text"));
+        ev::each_loop_fact(record, [&](const char* name, auto& field) { read_into(result.attr(name), field); });
         if (!host::str_of(result.attr("model_text")).empty())
-            assumptions = assumption_list(host::str_of(problem["description"]), data_text);
+            record.assumptions =
+                assumption_list(host::str_of(problem["description"]), host::str_of(result.attr("data_text")));
         if (host::truthy(result.attr("compiled"))) {
             // The loop's own solve of the final pair when the execution check made one, else a solve of
             // the pair as the loop compiled it.
             py::object outcome = result.attr("execute")(py::arg("time_limit") = settings["time_limit"]);
-            found["status"] = outcome["status"];
-            found["objective"] = outcome.attr("get")("objective");
+            py::object status = outcome["status"], objective = outcome.attr("get")("objective");
+            read_into(status, record.status);
+            read_into(objective, record.objective);
             if (host::truthy(settings.attr("get")("assumptions", false))) {
-                found["answer"] = outcome.attr("get")("answer");
-                found["listed_assumptions"] = result.attr("assumptions");
+                read_into(outcome.attr("get")("answer"), record.answer);
+                read_into(result.attr("assumptions"), record.readings);
                 what_if = result.attr("what_if");
             }
-            progress(host::text(ev::final_model_line(host::str_of(found["status"]), host::str_of(found["objective"]))));
+            progress(host::text(ev::final_model_line(host::str_of(status), host::str_of(objective))));
         }
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e)) {
             log.attr("close")();
             throw;
         }
-        found["error"] = host::text(hidden(error_text(e)));
-        found["provider_error"] = generative().attr("_is_provider_outage")(e.value());
-        progress(found["error"]);
+        record.error = hidden(error_text(e));
+        record.provider_error = host::truthy(generative().attr("_is_provider_outage")(e.value()));
+        progress(host::text(*record.error));
     }
-    ev::Record record = record_from(found);
+    ev::settle(record);
     record.id = host::str_of(problem["id"]);
-    record.assumptions = std::move(assumptions);
     std::vector<ev::Reading> alternatives;
     if (!what_if.is_none()) from_host(what_if["alternatives"], alternatives);
     if (record.readings) ev::explore(*record.readings, alternatives);
@@ -444,34 +437,29 @@ py::object run_problem(py::object problem, py::object out_dir, py::object settin
 
 // ------------------------------------------------------------- the run
 
-/// What the worker threads share. The counters are atomic: the module runs
-/// without the GIL where the host has none.
+/// What the worker threads share.
 struct Pool {
     std::vector<py::object> todo;  ///< problem maps, in data-set order; not changed once workers start
-    std::atomic<size_t> next = 0;
-    /// Set when the run stops early: no problem is taken any more, and the
-    /// running ones end at their next step (see run_problem).
-    py::object stop;   ///< threading.Event
-    py::object queue;  ///< queue.Queue of (index, record map) or (-1, exception)
+    std::unique_ptr<ev::WorkQueue> queue;
+    /// Set when the run stops early, beside the queue's own stop: the
+    /// running problems end at their next step (see run_problem).
+    py::object stop;  ///< threading.Event
     py::object out_dir, settings;
     py::list threads;  ///< the workers, which the interpreter waits for at exit
 
-    bool stopping() const { return host::truthy(stop.attr("is_set")()); }
-    /// Waits for every worker, in short steps so that an interrupt gets through.
+    /// Waits for every worker, interruptibly (see ev::WorkQueue).
     void join() const {
-        for (py::handle t : threads)
-            while (host::truthy(t.attr("is_alive")())) t.attr("join")(py::arg("timeout") = 0.25);
+        host::interruptible([&](tarvok::Interrupt* interrupt) { queue->wait_for_workers(interrupt); });
+        for (py::handle t : threads) t.attr("join")();  // each at its last step by now
     }
 };
 
 void work(const std::shared_ptr<Pool>& pool) {
     try {
-        while (!pool->stopping()) {
-            size_t index = pool->next++;
-            if (index >= pool->todo.size()) break;
+        while (std::optional<size_t> index = pool->queue->take()) {
             py::object result;
             try {
-                result = attr("_run_problem")(pool->todo[index], pool->out_dir, pool->settings);
+                result = attr("_run_problem")(pool->todo[*index], pool->out_dir, pool->settings);
             } catch (py::error_already_set& e) {
                 if (!host::is_ordinary(e)) throw;
                 // A replaced _run_problem that raises still gives a record.
@@ -479,16 +467,13 @@ void work(const std::shared_ptr<Pool>& pool) {
                 raised["error"] = host::text(error_text(e));
                 result = raised;
             }
-            pool->queue.attr("put")(py::make_tuple(index, result));
+            pool->queue->put(*index, record_from(result));
         }
-    } catch (py::error_already_set& e) {
+    } catch (...) {
         // The main thread raises it; a thread that died silently would leave it waiting.
-        pool->queue.attr("put")(py::make_tuple(-1, e.value()));
-    } catch (const std::bad_alloc&) {
-        pool->queue.attr("put")(py::make_tuple(-1, py::reinterpret_borrow<py::object>(PyExc_MemoryError)()));
-    } catch (const std::exception& e) {
-        pool->queue.attr("put")(py::make_tuple(-1, py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(e.what())));
+        pool->queue->fail(std::current_exception());
     }
+    pool->queue->worker_ended();
 }
 
 /// The progress bar's figures after the tally took a record.
@@ -576,14 +561,6 @@ Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
     });
 }
 
-/// What a run tells before its first problem starts.
-void tell_start(const Settings& s, const ev::Dataset& dataset, const Prepared& prepared, size_t recorded) {
-    for (const ev::BadRecord& bad : dataset.bad) tell(ev::bad_record_line(host::str_of(s.dataset), bad));
-    tell(ev::start_line({dataset.problems.size(), host::str_of(s.dataset), *s.model,
-                         host::str_of(host::host_path(prepared.results_path)), recorded, prepared.plan.rerun,
-                         prepared.plan.retried}));
-}
-
 /// The example library FEW_SHOT_LIBRARY names when that is a folder here,
 /// else the shipped one (as `tarvok solve` chooses, without moving).
 py::object few_shot_library(bool tell_it) {
@@ -616,12 +593,12 @@ std::shared_ptr<Pool> start_workers(const Settings& s, const std::vector<const e
         shown.folder = ev::problem_folder(*p);
         pool->todo.push_back(to_host(shown));
     }
-    pool->queue = py::module_::import("queue").attr("Queue")();
     pool->stop = py::module_::import("threading").attr("Event")();
     pool->out_dir = s.out_dir;
     pool->settings = problem_settings(s, library, pool->stop);
     py::object thread = py::module_::import("threading").attr("Thread");
     size_t workers = std::min<size_t>(static_cast<size_t>(s.jobs), todo.size());
+    pool->queue = std::make_unique<ev::WorkQueue>(todo.size(), workers);
     // Not daemon threads: the interpreter waits for them at exit rather than
     // ending them in the middle of C++ work.
     for (size_t i = 0; i < workers; ++i) {
@@ -637,35 +614,19 @@ std::shared_ptr<Pool> start_workers(const Settings& s, const std::vector<const e
 /// results.jsonl, the progress display and summary.json.
 class HostRun final : public ev::RunHost {
   public:
-    HostRun(const Settings& s, const ev::Dataset& dataset, const Prepared& prepared, std::shared_ptr<Pool>& started)
-        : s_(s), dataset_(dataset), prepared_(prepared), started_(started) {
+    HostRun(const Settings& s, const Prepared& prepared, std::shared_ptr<Pool>& started) : s_(s), started_(started) {
         on_host([&] { results_.emplace(prepared.results_path); });
     }
 
     void start(const std::vector<const ev::Problem*>& todo, const ev::RunTally& tally) override {
-        if (s_.progress) tell_start(s_, dataset_, prepared_, tally.done());
         py::object library = few_shot_library(s_.progress);
         if (s_.progress) bar_ = progress_bar(tally);
         // Set as soon as the workers exist, so that a caller can wait for them after an interrupt.
         started_ = start_workers(s_, todo, library);
     }
+    void tell(const std::string& line) override { ::tell(line); }
     ev::Finished next_finished() override {
-        py::object empty = py::module_::import("queue").attr("Empty");
-        for (;;) {
-            py::tuple item;
-            try {
-                item = started_->queue.attr("get")(py::arg("timeout") = 0.25);
-            } catch (py::error_already_set& e) {
-                if (e.matches(empty)) continue;
-                throw;
-            }
-            long long index = item[0].cast<long long>();
-            if (index < 0) {
-                PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(item[1].ptr())), item[1].ptr());
-                throw py::error_already_set();
-            }
-            return {static_cast<size_t>(index), record_from(item[1])};
-        }
+        return host::interruptible([&](tarvok::Interrupt* interrupt) { return started_->queue->next(interrupt); });
     }
     void append(const std::string& bytes) override {
         on_host([&] { results_->append(bytes); });
@@ -678,7 +639,9 @@ class HostRun final : public ev::RunHost {
         bar_.attr("update")(1);
     }
     void stop() override {
-        if (started_) started_->stop.attr("set")();
+        if (!started_) return;
+        started_->queue->stop();
+        started_->stop.attr("set")();
     }
     void close_results() override { results_->close(); }
     void end(const std::string& summary_text) override {
@@ -690,8 +653,6 @@ class HostRun final : public ev::RunHost {
 
   private:
     const Settings& s_;
-    const ev::Dataset& dataset_;
-    const Prepared& prepared_;
     std::shared_ptr<Pool>& started_;
     std::optional<ev::ResultsFile> results_;
     py::object bar_;  ///< the progress bar, when one shows
@@ -699,7 +660,7 @@ class HostRun final : public ev::RunHost {
 
 /// The run; `started` is set as soon as the workers exist.
 Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, std::shared_ptr<Pool>& started) {
-    HostRun host_run(s, dataset, prepared, started);
+    HostRun host_run(s, prepared, started);
     ev::RunPlan plan{&dataset.problems,
                      &prepared.plan,
                      prepared.key,
@@ -709,6 +670,10 @@ Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, s
                      s.rel_tol,
                      s.stop_after_errors,
                      prepared.recorded.ends_in_newline};
+    if (s.progress)
+        plan.start = ev::StartFacts{dataset.problems.size(), host::str_of(s.dataset), *s.model,
+                                    host::str_of(host::host_path(prepared.results_path))};
+    plan.bad = &dataset.bad;
     return ev::run_problems(host_run, plan);
 }
 
@@ -735,68 +700,17 @@ py::object run_evaluation(py::object dataset, py::object out_dir, py::object pro
 
 // ------------------------------------------------------------ the command
 
-/// The providers to choose from, spoken ("a, b or c").
-std::string providers_spoken() {
-    std::vector<std::string_view> names;
-    for (const pv::Provider& p : pv::kProviders) names.push_back(p.value);
-    return pv::spoken_list(names, "or");
-}
-
 /// The arguments of `tarvok eval`, added to `parser` (its own, or the
 /// subparser of the `tarvok` command).
 void add_arguments(py::object parser) {
     py::object builtins = py::module_::import("builtins");
-    std::vector<std::string> solvers;
-    for (py::handle name : py::module_::import("tarvok.solver").attr("_SOLVERS")) solvers.push_back(host::str_of(name));
-    for (const ev::ParserArgument& a : ev::parser_arguments(providers_spoken(), solvers)) {
+    for (const ev::ParserArgument& a : ev::parser_arguments(pv::provider_names(), solver_names())) {
         py::dict options;
         for (const ev::ParserKeyword& k : a.keywords)
             options[host::text(k.key)] = k.builtin ? builtins.attr(std::get<std::string>(k.value).c_str())
                                                    : std::visit([](const auto& v) { return to_host(v); }, k.value);
         parser.attr("add_argument")(a.name, **options);
     }
-}
-
-void say(const std::string& text) {
-    py::object out = py::module_::import("sys").attr("stdout");
-    out.attr("write")(host::text(hidden(text)));
-    out.attr("flush")();
-}
-
-/// After an interrupt: the running problems end at their next step (one
-/// request at most); a second interrupt ends the command at once, its
-/// records being on disk already.
-void wait_for_workers(const std::shared_ptr<Pool>& pool) {
-    if (!pool) return;
-    auto running = [&] {
-        size_t n = 0;
-        for (py::handle t : pool->threads) n += host::truthy(t.attr("is_alive")());
-        return n;
-    };
-    try {
-        if (size_t n = running()) {
-            tell(ev::stopping_line(n));
-        }
-        pool->join();
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_KeyboardInterrupt)) throw;
-        for (const char* stream : {"stdout", "stderr"}) py::module_::import("sys").attr(stream).attr("flush")();
-        py::module_::import("os").attr("_exit")(tarvok::code(tarvok::ExitStatus::Interrupted));
-    }
-}
-
-/// A failure of the command: one line on stderr, or with --json an object
-/// on stdout, as every subcommand of `tarvok` reports one.
-int failed(py::handle args, int status, const std::string& message) {
-    if (host::truthy(args.attr("json"))) {
-        py::dict error;
-        error["error"] = host::text(message);
-        error["status"] = status;
-        say(host::str_of(py::module_::import("json").attr("dumps")(error, py::arg("ensure_ascii") = false)) + "\n");
-    } else {
-        tell(ev::command_error_line(message));
-    }
-    return status;
 }
 
 /// The parsed arguments as the option checks take them.
@@ -813,7 +727,7 @@ ev::CommandOptions command_options(py::object args) {
         o.provider = host::str_of(provider);
         o.provider_key = host::str_of(provider.attr("strip")().attr("lower")());
         o.provider_known = pv::provider_from_alias(*o.provider_key) != nullptr;
-        o.provider_choices = providers_spoken();
+        o.provider_choices = pv::provider_names();
         if (replay.is_none() && *o.provider_key == "replay")
             o.replay_configured = !generative().attr("REPLAY_PATH").is_none();
     }
@@ -849,8 +763,6 @@ Settings command_settings(py::object args, const ev::CommandOptions& o) {
     return s;
 }
 
-using Failure = std::optional<ev::CommandFailure>;
-
 /// The run of the command, its settings ready. The compiler's size limit,
 /// a setting of its module, holds for this run and is put back.
 Outcome command_run(py::object args, Settings& s, const ev::Dataset& data, Prepared& prepared,
@@ -874,68 +786,69 @@ ev::Raised raised_kind(const py::error_already_set& e) {
     return Other;
 }
 
-/// The steps of the command in their order, until one fails: its failure.
-Failure run_steps(py::object args, const ev::CommandOptions& o, std::shared_ptr<Pool>& pool) {
-    using ev::Step;
-    Settings s;
-    ev::Dataset data;
-    Prepared prepared;
-    Outcome out;
-    auto done = [](auto&& step) { return [step]() -> Failure { return step(), std::nullopt; }; };
-    const std::pair<Step, std::function<Failure()>> steps[] = {
-        {Step::Settings, done([&] { s = command_settings(args, o); })},
-        {Step::Dataset,
-         [&]() -> Failure {
-             data = load_dataset(s);
-             if (!data.problems.empty()) return std::nullopt;
-             for (const ev::BadRecord& bad : data.bad) tell(ev::bad_record_line(host::str_of(s.dataset), bad));
-             return ev::CommandFailure{tarvok::ExitStatus::Usage, ev::no_usable_problem(host::str_of(s.dataset))};
-         }},
-        {Step::Provider, done([&] { check_provider(s); })},
-        {Step::Solver, done([&] { check_solver(s); })},
-        {Step::Prepare, done([&] { prepared = prepare(s, data); })},
-        {Step::Run,
-         [&]() -> Failure {
-             out = command_run(args, s, data, prepared, pool);
-             if (!out.provider_down) return std::nullopt;
-             return ev::CommandFailure{tarvok::ExitStatus::LlmFailure, *out.provider_down};
-         }},
-    };
-    std::optional<std::string> replay;
-    if (py::object given = args.attr("replay"); !given.is_none()) replay = host::str_of(given);
-    for (const auto& [step, body] : steps) {
+/// The host's side of `tarvok eval` (see ev::run_command): its steps on
+/// the parsed arguments, and its output.
+class HostCommand final : public ev::CommandHost {
+  public:
+    HostCommand(py::object args, const ev::CommandOptions& o) : args_(args), options_(o) {}
+
+    void make_settings() override { s_ = command_settings(args_, options_); }
+    const ev::Dataset& load_dataset() override { return data_ = ::load_dataset(s_); }
+    void check_provider() override { ::check_provider(s_); }
+    void check_solver() override { ::check_solver(s_); }
+    void prepare() override { prepared_ = ::prepare(s_, data_); }
+    const Outcome& run() override { return out_ = command_run(args_, s_, data_, prepared_, pool_); }
+
+    ev::Caught caught() override {
         try {
-            if (Failure failure = body()) return failure;
+            throw;
         } catch (py::error_already_set& e) {
-            std::string out_dir = s.out_dir ? host::str_of(s.out_dir) : std::string();
-            Failure failure = ev::command_failure(step, raised_kind(e), host::str_of(e.value()), out_dir, replay);
-            if (!failure) throw;
-            return failure;
+            return {raised_kind(e), host::str_of(e.value()), e.matches(PyExc_KeyboardInterrupt)};
         }
     }
-    say(host::truthy(args.attr("json")) ? out.summary_text
-                                        : terminal::shown(ev::results_table(data.problems, out.records, out.summary)));
-    tell(ev::results_line(host::str_of(host::host_path(prepared.results_path)),
-                          host::str_of(join_path(s.out_dir, py::str(ev::kSummaryFile)))));
-    return std::nullopt;
-}
+    ev::CommandNames names() override {
+        if (!s_.out_dir) return {};
+        return {host::str_of(s_.dataset), host::str_of(s_.out_dir),
+                host::str_of(host::host_path(prepared_.results_path)),
+                host::str_of(join_path(s_.out_dir, py::str(ev::kSummaryFile)))};
+    }
+    void say(const std::string& text) override {
+        py::object out = py::module_::import("sys").attr("stdout");
+        out.attr("write")(host::text(hidden(text)));
+        out.attr("flush")();
+    }
+    void tell(const std::string& line) override { ::tell(line); }
+    void fail(const ev::CommandFailure& failure) override {
+        if (!host::truthy(args_.attr("json"))) return tell(ev::command_error_line(failure.message));
+        py::dict error;
+        error["error"] = host::text(failure.message);
+        error["status"] = tarvok::code(failure.status);
+        say(host::str_of(py::module_::import("json").attr("dumps")(error, py::arg("ensure_ascii") = false)) + "\n");
+    }
+    size_t running() override { return pool_ ? pool_->queue->running() : 0; }
+    void join() override {
+        if (pool_) pool_->join();
+    }
+    void quit(tarvok::ExitStatus status) override {
+        for (const char* stream : {"stdout", "stderr"}) py::module_::import("sys").attr(stream).attr("flush")();
+        os_module().attr("_exit")(tarvok::code(status));
+    }
+
+  private:
+    py::object args_;
+    const ev::CommandOptions& options_;
+    Settings s_;
+    ev::Dataset data_;
+    Prepared prepared_;
+    Outcome out_;
+    std::shared_ptr<Pool> pool_;
+};
 
 /// `tarvok eval` from parsed arguments (see add_arguments); the exit status.
 int run_command(py::object args) {
-    using tarvok::ExitStatus;
     ev::CommandOptions options = command_options(args);
-    if (auto fault = ev::command_option_fault(options)) return failed(args, tarvok::code(ExitStatus::Usage), *fault);
-    std::shared_ptr<Pool> pool;
-    try {
-        if (Failure failure = run_steps(args, options, pool))
-            return failed(args, tarvok::code(failure->status), failure->message);
-        return tarvok::code(ExitStatus::Success);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_KeyboardInterrupt)) throw;
-        tell(ev::kInterruptedLine);
-        wait_for_workers(pool);
-        return tarvok::code(ExitStatus::Interrupted);
-    }
+    HostCommand command(args, options);
+    return ev::run_command(command, options, host::truthy(args.attr("json")));
 }
 
 int main_impl(py::object argv) {
@@ -956,12 +869,7 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
         "Answer accuracy on benchmark sets: the generation loop on each word problem, its model solved and "
         "compared with the reference optimum.";
 
-    host::def(m, "run_evaluation",
-              "dataset, out_dir, *, provider=None, model=None, jobs=1, iterations=None, execution_check=None, "
-              "rel_tol=0.0001, limit=None, progress=True, force=False, replay=None, retry_errors=True, "
-              "stop_after_errors=3, fields=None, alignment_check=None, repeat=1, samples=1, assumptions=False, "
-              "what_if=False, what_if_max=3, solver='highs'",
-              ev::kRunEvaluationDoc, &run_evaluation, py::arg("dataset"), py::arg("out_dir"), py::kw_only(),
+    host::def(m, ev::kRunEvaluationFace, &run_evaluation, py::arg("dataset"), py::arg("out_dir"), py::kw_only(),
               py::arg("provider") = py::none(), py::arg("model") = py::none(), py::arg("jobs") = 1,
               py::arg("iterations") = py::none(), py::arg("execution_check") = py::none(), py::arg("rel_tol") = 1e-4,
               py::arg("limit") = py::none(), py::arg("progress") = true, py::arg("force") = false,
@@ -969,13 +877,8 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
               py::arg("fields") = py::none(), py::arg("alignment_check") = py::none(), py::arg("repeat") = 1,
               py::arg("samples") = 1, py::arg("assumptions") = false, py::arg("what_if") = false,
               py::arg("what_if_max") = 3, py::arg("solver") = "highs");
-    host::def(m, "_run_problem", "problem, out_dir, settings",
-              "Run one problem: the loop, then the final model's solve; returns its record as a map.\n\n"
-              "What the loop raises is kept in the record's 'error'.",
-              &run_problem, py::arg("problem"), py::arg("out_dir"), py::arg("settings"));
-    host::def(m, "_add_arguments", "parser", "Add the arguments of `tarvok eval` to an argparse parser.",
-              &add_arguments, py::arg("parser"));
-    host::def(m, "_run_command", "args", "Run `tarvok eval` from the parsed arguments and return its exit status.",
-              &run_command, py::arg("args"));
-    host::def(m, "main", "argv=None", ev::kMainDoc, &main_impl, py::arg("argv") = py::none());
+    host::def(m, ev::kRunProblemFace, &run_problem, py::arg("problem"), py::arg("out_dir"), py::arg("settings"));
+    host::def(m, ev::kAddArgumentsFace, &add_arguments, py::arg("parser"));
+    host::def(m, ev::kRunCommandFace, &run_command, py::arg("args"));
+    host::def(m, ev::kMainFace, &main_impl, py::arg("argv") = py::none());
 }

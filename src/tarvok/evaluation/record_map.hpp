@@ -43,6 +43,20 @@ void each_field(R& r, Visit&& visit) {
     visit("seconds", r.seconds);
 }
 
+/// The facts of the generation loop's result that a record keeps: the
+/// result's attribute and the record's field (the loop's syntax errors are
+/// the record's compile errors).
+template <Of<Record> R, typename Visit>
+void each_loop_fact(R& r, Visit&& visit) {
+    visit("llm_calls", r.llm_calls);
+    visit("repair_rounds", r.repair_rounds);
+    visit("tokens_in", r.tokens_in);
+    visit("tokens_out", r.tokens_out);
+    visit("iterations", r.iterations);
+    visit("compiled", r.compiled);
+    visit("syntax_errors", r.compile_errors);
+}
+
 template <Of<Assumption> A, typename Visit>
 void each_field(A& a, Visit&& visit) {
     visit("value", a.value);

@@ -165,6 +165,10 @@ std::string cut_text(std::string text, std::size_t limit) {
     return text.substr(0, cut) + "...";
 }
 
+std::string raised_text(const std::string& type, const std::string& message) {
+    return cut_text(type + (message.empty() ? "" : ": " + message), 4000);
+}
+
 std::vector<SampleOutcome> run_samples(long long count, SampleRunner& runner) {
     count = std::max(1LL, count);
     std::vector<SampleOutcome> samples;
@@ -280,6 +284,14 @@ RunOutcome run_problems(RunHost& host, const RunPlan& plan) {
         out.summary_text = summary_json(out.summary, plan.settings);
         host.end(out.summary_text);
     };
+    if (plan.start) {
+        StartFacts facts = *plan.start;
+        for (const BadRecord& bad : *plan.bad) host.tell(bad_record_line(facts.dataset, bad));
+        facts.recorded = tally.done();
+        facts.rerun = resume.rerun;
+        facts.retried = resume.retried;
+        host.tell(start_line(facts));
+    }
     host.start(resume.todo, tally);
     try {
         for (std::size_t remaining = resume.todo.size(); remaining > 0 && !out.provider_down; --remaining) {
@@ -312,7 +324,12 @@ RunOutcome run_problems(RunHost& host, const RunPlan& plan) {
     return out;
 }
 
-const char* const kRunEvaluationDoc =
+const Face kRunEvaluationFace{
+    "run_evaluation",
+    "dataset, out_dir, *, provider=None, model=None, jobs=1, iterations=None, execution_check=None, "
+    "rel_tol=0.0001, limit=None, progress=True, force=False, replay=None, retry_errors=True, "
+    "stop_after_errors=3, fields=None, alignment_check=None, repeat=1, samples=1, assumptions=False, "
+    "what_if=False, what_if_max=3, solver='highs'",
     "Run the generation loop on every problem of a data set and measure answer accuracy.\n\n"
     "dataset is a JSON Lines file, a JSON array of records or a .csv file whose header names the\n"
     "fields (None: the shipped sample set); fields maps 'question', 'answer', 'id' and 'class' to the\n"
@@ -345,13 +362,21 @@ const char* const kRunEvaluationDoc =
     "problem that a provider error ended (the provider down, slow or unreachable) is recorded with\n"
     "'provider_error' true and runs again on resume unless retry_errors is false; when the first\n"
     "stop_after_errors problems of a run (0: never) all end so, the run stops and raises\n"
-    "ConnectionError.";
+    "ConnectionError."};
 
-const char* const kMainDoc =
+const Face kRunProblemFace{"_run_problem", "problem, out_dir, settings",
+                           "Run one problem: the loop, then the final model's solve; returns its record as a map.\n\n"
+                           "What the loop raises is kept in the record's 'error'."};
+const Face kAddArgumentsFace{"_add_arguments", "parser", "Add the arguments of `tarvok eval` to an argparse parser."};
+const Face kRunCommandFace{"_run_command", "args",
+                           "Run `tarvok eval` from the parsed arguments and return its exit status."};
+
+const Face kMainFace{
+    "main", "argv=None",
     "Run `tarvok eval` with argv (default: sys.argv[1:]) and return its exit status.\n\n"
     "0 when the run finished (whatever its accuracy), 2 for a bad argument, an unreadable data set or\n"
     "output folder, or a missing solver library, 5 when the provider cannot be used or the first\n"
-    "problems all failed with provider errors, 130 when interrupted.";
+    "problems all failed with provider errors, 130 when interrupted."};
 
 const char* const kEvalDescription =
     "Measure answer accuracy on a benchmark set of word problems: run the generation loop on each problem, "

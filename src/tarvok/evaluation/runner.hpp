@@ -5,6 +5,7 @@
 // stops because the provider is down. The binding converts and calls.
 #pragma once
 
+#include "common/function_face.hpp"
 #include "evaluation/dataset.hpp"
 #include "evaluation/results.hpp"
 
@@ -113,6 +114,10 @@ std::string bad_record_line(const std::string& dataset, const BadRecord& bad);
 /// when cut.
 std::string cut_text(std::string text, std::size_t limit);
 
+/// "TypeName: message" (the type alone without a message), cut to 4000
+/// bytes, as a record keeps what a generation raised.
+std::string raised_text(const std::string& type, const std::string& message);
+
 // ----------------------------------------------------- one problem's samples
 
 /// What voting needs of one generation.
@@ -199,8 +204,10 @@ struct Finished {
 class RunHost {
   public:
     virtual ~RunHost() = default;
-    /// Tells the start and starts the workers on the problems to run.
+    /// Starts the workers on the problems to run (and its own display).
     virtual void start(const std::vector<const Problem*>& todo, const RunTally& tally) = 0;
+    /// One line for the reader (on stderr).
+    virtual void tell(const std::string& line) = 0;
     /// Waits for the next finished problem (what a worker raised is raised here).
     virtual Finished next_finished() = 0;
     /// Appends to results.jsonl, on the disk when it returns.
@@ -227,6 +234,10 @@ struct RunPlan {
     double rel_tol = 1e-4;
     long long stop_after_errors = 3;
     bool results_end_in_newline = true;  ///< false after a line cut off by a kill
+    /// When the run shows its progress: what it tells as it starts (the run
+    /// counts the records it reuses), after the data set's unusable records.
+    std::optional<StartFacts> start;
+    const std::vector<BadRecord>* bad = nullptr;
 };
 
 struct RunOutcome {
@@ -249,10 +260,8 @@ std::string conflict_message(const std::string& out_dir, const std::string& conf
 std::string stopping_line(std::size_t running);
 extern const char* const kInterruptedLine;
 
-/// The texts of the module's face: run_evaluation's and main's docstrings,
-/// and the command's description.
-extern const char* const kRunEvaluationDoc;
-extern const char* const kMainDoc;
+/// The module's functions as the host shows them, and the command's description.
+extern const Face kRunEvaluationFace, kRunProblemFace, kAddArgumentsFace, kRunCommandFace, kMainFace;
 extern const char* const kEvalDescription;
 
 }  // namespace tarvok::evaluation

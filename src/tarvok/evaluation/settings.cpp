@@ -93,6 +93,11 @@ std::string final_model_line(const std::string& status, const std::string& objec
     return "Final model: " + status + ", objective " + objective;
 }
 
+SolverNeed solver_need(const std::string& solver) {
+    if (solver == "highs") return {"tarvok eval solves every final model with HiGHS and", "eval"};
+    return {"--solver " + solver, std::nullopt};
+}
+
 std::string few_shot_line(const std::string& library) { return "tarvok eval: few-shot examples from " + library; }
 
 std::string results_line(const std::string& results_path, const std::string& summary_path) {

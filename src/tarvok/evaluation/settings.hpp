@@ -109,7 +109,8 @@ struct Refusal {
 /// refusal, if any.
 std::optional<Refusal> check_arguments(Arguments& arguments);
 
-/// The ValueError's text for a refusal; `shown` is the host's repr of the value.
+/// The error's text for a refusal; `shown` is the host's repr of the value
+/// (a ValueError), or the name of its type when the kind is wrong (a TypeError).
 std::string refusal_text(const Refusal& refusal, const std::string& shown);
 
 /// The key under which the run's records are answers: `execution_check`
@@ -137,6 +138,15 @@ inline constexpr const char* kProgressLog = "progress.log";
 inline constexpr const char* kModelFile = "model.mod";
 inline constexpr const char* kDataFile = "data.dat";
 inline constexpr const char* kTranscriptFile = "transcript.jsonl";
+
+/// What the solver module's availability check is told of the run's solver:
+/// what the run needs it for, and the extra that brings it (none: the
+/// solver's own).
+struct SolverNeed {
+    std::string purpose;
+    std::optional<std::string> extra;
+};
+SolverNeed solver_need(const std::string& solver);
 
 /// The progress bar's figures.
 std::string accuracy_postfix(std::size_t correct, std::size_t judged);

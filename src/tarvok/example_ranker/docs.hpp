@@ -41,4 +41,7 @@ inline constexpr const char* kMain =
     "Returns the exit status: 1 (after a usage line) when the description is empty or (after one\n"
     "line saying why) when the embedding model cannot be loaded, else 0. -h or --help prints help.";
 
+inline constexpr const char* kIterDescriptionFiles = "Find all .txt files recursively under models_dir.";
+inline constexpr const char* kReadText = "Read text content safely with UTF-8, truncating very large files.";
+
 }  // namespace tarvok::example_ranker::docs

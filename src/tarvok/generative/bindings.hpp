@@ -3,6 +3,7 @@
 
 #include "generative/module_face.hpp"
 #include "generative/prompts.hpp"
+#include "generative/request_state.hpp"
 #include "host/host.hpp"
 
 #include <optional>
@@ -25,10 +26,6 @@ void notify(py::handle progress, const std::string& msg);
 /// configured API keys hidden (see server_text.hpp).
 std::string server_text(py::handle value);
 
-/// `text` with the configured API keys hidden (the provider table's key
-/// variables as they stand now; see hide_keys in server_text.hpp).
-std::string without_keys(std::string_view text);
-
 /// Logs one line at debug level on the module logger.
 void log_debug(const std::string& msg);
 
@@ -50,32 +47,10 @@ class CallOptions {
     py::object token_;
 };
 
-/// Tokens of one request as its provider reported them; none where it did not.
-struct ReportedUsage {
-    std::optional<long long> tokens_in, tokens_out;
-};
-
-/// A back-end reports the usage of the request it just sent on this thread.
+/// A back-end reports the usage of the request it just sent on this thread
+/// (see request_state.hpp): counts that are no int, or negative, are none.
 void report_usage(py::handle tokens_in, py::handle tokens_out);
-void report_usage(const ReportedUsage& usage);
-/// The usage reported since the last call on this thread (then forgotten).
-ReportedUsage take_usage();
-
-/// The loop step of the request this thread is sending ("" outside the loop),
-/// for the back-ends' messages.
-std::string_view request_step();
-
-/// Names the step of the requests this thread sends until this object goes.
-class StepOfRequest {
-  public:
-    explicit StepOfRequest(std::string_view step);
-    StepOfRequest(const StepOfRequest&) = delete;
-    StepOfRequest& operator=(const StepOfRequest&) = delete;
-    ~StepOfRequest();
-
-  private:
-    std::string_view previous_;
-};
+using generative::report_usage;
 
 /// A parameter of a function with a built signature: its name and default
 /// (a null object for "required").

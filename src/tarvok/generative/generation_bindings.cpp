@@ -9,6 +9,8 @@
 #include "generative/workflow_bindings.hpp"
 #include "host/json_value.hpp"
 
+#include <pybind11/stl.h>
+
 #include <cmath>
 #include <filesystem>
 #include <string_view>
@@ -33,6 +35,22 @@ void check_request_kinds(const char* function, py::handle temperature, py::handl
     host::require(temperature, function, "temperature", Kind::Float, true);
     host::require(stop, function, "stop", Kind::List, true);
     host::require(llm_provider, function, "llm_provider", Kind::Str, true);
+}
+
+/// The caller's temperature and stop list (checked), as the requests of the call send them.
+void take_request_options(Call& c, py::handle temperature, py::object stop) {
+    c.stop = stop;
+    if (!temperature.is_none()) c.run.temperature = temperature.cast<double>();
+    if (!stop.is_none())
+        for (py::handle s : stop) c.run.stop.push_back(host::str_of(s));
+}
+
+/// Its diagnostics records: the compiled model's, or the SemanticError's.
+py::object compiled_records(const wf::Attachment* compiled) {
+    if (compiled == nullptr) return py::list();
+    const Held& kept = held(compiled);
+    if (!kept.first.is_none()) return kept.first.attr("diagnostics");
+    return kept.second.is_none() ? py::object(py::list()) : kept.second;
 }
 
 /// Refuses a model and a data path that name one file (two spellings, a
@@ -81,6 +99,13 @@ void check_seconds(py::handle value, const std::string& what) {
     }
     if (!(value.cast<double>() > 0))
         host::raise(PyExc_ValueError, what + " must be greater than 0, not " + host::str_of(value));
+}
+
+/// A callable run_generation is given, or None.
+void require_callable(py::handle value, const char* name) {
+    if (value.is_none() || PyCallable_Check(value.ptr())) return;
+    throw py::type_error(std::string("run_generation() argument '") + name + "' must be callable or None, not " +
+                         host::type_name(value));
 }
 
 /// What run_generation gives for one call in place of the module settings;
@@ -145,8 +170,6 @@ Call prepare(const char* function, const Arguments& a, const PerCall& per_call) 
     c.model_file = a.model_file;
     c.data_file = a.data_file;
     c.model_name = a.model_name;
-    c.temperature = a.temperature;
-    c.stop = a.stop;
     c.progress = a.progress;
     c.few_shot = a.few_shot;
     c.few_shot_library = per_call.few_shot_library;
@@ -161,9 +184,7 @@ Call prepare(const char* function, const Arguments& a, const PerCall& per_call) 
 
     c.run.provider = host::str_of(c.provider.attr("value"));
     c.run.model = host::str_of(a.model_name);
-    if (!a.temperature.is_none()) c.run.temperature = a.temperature.cast<double>();
-    if (!a.stop.is_none())
-        for (py::handle s : a.stop) c.run.stop.push_back(host::str_of(s));
+    take_request_options(c, a.temperature, a.stop);
     c.run.model_file = host::str_of(a.model_file);
     c.run.data_file = host::str_of(a.data_file);
     return c;
@@ -229,9 +250,7 @@ py::object execute(const GenerationResult& g, py::object time_limit) {
     if (g.result.execution) return held(g.result.execution->host.get()).first;
     if (g.result.main_execution) return held(g.result.main_execution->host.get()).first;  // the what-if step's
     if (!g.result.compiled) return py::none();
-    py::dict options;
-    options["solver"] = g.solver;
-    CallOptions scope(options);
+    CallOptions scope(py::dict(py::arg("solver") = g.solver));
     return execution_map(g.result.pair, g.result.compiled_model.get(), time_limit, g.assumptions);
 }
 
@@ -283,17 +302,13 @@ PerCall per_call_options(py::object few_shot_library, py::object execution_check
         host::raise(PyExc_ValueError,
                     "run_generation() argument 'timeout' must be finite, not " + host::str_of(timeout));
     host::require(embedding_model, fn, "embedding_model", Kind::Str, true);
-    if (!on_event.is_none() && !PyCallable_Check(on_event.ptr()))
-        throw py::type_error("run_generation() argument 'on_event' must be callable or None, not " +
-                             host::type_name(on_event));
-    PerCall per_call{execution_check, execution_time_limit, py::object(), timeout, embedding_model, on_event};
+    require_callable(on_event, "on_event");
+    PerCall per_call{execution_check, execution_time_limit, py::object(), timeout, embedding_model, on_event,
+                     py::none(),      py::none(),           assumptions,  what_if, what_if_max};
     py::object fspath = py::module_::import("os").attr("fspath");
     if (!record.is_none()) per_call.record = fspath(record);
     if (!replay.is_none()) per_call.replay = fspath(replay);
     if (!few_shot_library.is_none()) per_call.few_shot_library = few_shot_library;
-    per_call.assumptions = assumptions;
-    per_call.what_if = what_if;
-    per_call.what_if_max = what_if_max;
     return per_call;
 }
 
@@ -307,21 +322,13 @@ py::object run_generation(py::object prompt, py::object model_file, py::object d
     PerCall per_call = per_call_options(few_shot_library, execution_check, execution_time_limit, timeout,
                                         embedding_model, on_event, record, replay, assumptions, what_if, what_if_max);
     per_call.solver = solver_choice(solver);
-    if (!cancel.is_none() && !PyCallable_Check(cancel.ptr()))
-        throw py::type_error("run_generation() argument 'cancel' must be callable or None, not " +
-                             host::type_name(cancel));
-    Arguments a{prompt,
-                model_file,
-                data_file,
-                model_name.is_none() ? attr("MODEL_NAME") : model_name,
-                mode.is_none() ? attr("Grammar").attr("BNF") : mode,
-                iterations.is_none() ? attr("MAX_ITERATIONS") : iterations,
-                alignment_check,
-                temperature,
-                stop,
-                llm_provider,
-                progress,
-                few_shot};
+    require_callable(cancel, "cancel");
+    // The settings as they stand now stand in for the arguments not given.
+    if (model_name.is_none()) model_name = attr("MODEL_NAME");
+    if (mode.is_none()) mode = attr("Grammar").attr("BNF");
+    if (iterations.is_none()) iterations = attr("MAX_ITERATIONS");
+    Arguments a{prompt,          model_file,  data_file, model_name,   mode,     iterations,
+                alignment_check, temperature, stop,      llm_provider, progress, few_shot};
     Call c = prepare("run_generation", a, per_call);
     if (!cancel.is_none()) {
         // Shared, so that copies of the run's settings leave the host's reference counts alone.
@@ -342,11 +349,8 @@ py::object generative_feedback(py::object prompt, py::object model_file, py::obj
     c.data_text = host::read_file(data_file, "r", "utf-8");
     c.prompt = prompt;
     c.model_name = model_name;
-    c.stop = stop;
     c.progress = progress;
-    if (!temperature.is_none()) c.run.temperature = temperature.cast<double>();
-    if (!stop.is_none())
-        for (py::handle s : stop) c.run.stop.push_back(host::str_of(s));
+    take_request_options(c, temperature, stop);
     return feedback_value(c);
 }
 
@@ -376,10 +380,6 @@ py::object check_provider(py::object llm_provider, py::object model_name, py::ob
 
 // --------------------------------------------------------- registration
 
-py::object optional_int(const std::optional<long long>& value) {
-    return value ? py::object(py::int_(*value)) : py::none();
-}
-
 /// A field of the result as the host sees it.
 py::object field_of(const GenerationResult& g, ResultField field) {
     const wf::Result& r = g.result;
@@ -398,8 +398,8 @@ py::object field_of(const GenerationResult& g, ResultField field) {
     case ResultField::Execution: return r.execution ? held(r.execution->host.get()).first : py::none();
     case ResultField::LlmCalls: return py::int_(r.llm_calls);
     case ResultField::RepairRounds: return py::int_(r.repair_rounds);
-    case ResultField::TokensIn: return optional_int(r.usage.tokens_in);
-    case ResultField::TokensOut: return optional_int(r.usage.tokens_out);
+    case ResultField::TokensIn: return py::cast(r.usage.tokens_in);
+    case ResultField::TokensOut: return py::cast(r.usage.tokens_out);
     case ResultField::Statistics: return statistics(g);
     case ResultField::Assumptions: return host::object_of(wf::assumptions_value(g.result));
     case ResultField::AssumptionsError:

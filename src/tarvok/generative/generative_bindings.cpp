@@ -74,9 +74,11 @@ class ConfiguredKeys {
     std::vector<std::string_view> views_;
 };
 
-}  // namespace
-
+/// `text` with the configured API keys hidden (the provider table's key
+/// variables as they stand now; see hide_keys in server_text.hpp).
 std::string without_keys(std::string_view text) { return hide_keys(text, ConfiguredKeys().views()); }
+
+}  // namespace
 
 void notify(py::handle progress, const std::string& msg) { attr("_notify")(progress, host::text(without_keys(msg))); }
 

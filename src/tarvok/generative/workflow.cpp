@@ -73,10 +73,43 @@ std::string trimmed(std::string_view text) {
     return std::string(text.substr(begin, end - begin));
 }
 
-std::string Steps::assumptions_prompt(const Pair&) { throw std::logic_error("these steps do not ask for assumptions"); }
-std::string Steps::what_if_prompt(const Pair&, const Assumption&) {
-    throw std::logic_error("these steps do not ask for alternatives");
+namespace {
+
+/// The module function building each step's prompt, and whether the run's
+/// examples go with it (the prompts that ask for a pair show them).
+struct PromptBuilderRow {
+    Step step;
+    std::string_view builder;
+    bool few_shots;
+};
+
+constexpr PromptBuilderRow kPromptBuilders[] = {
+    {Step::Generate, "_build_generation_prompt", true},
+    {Step::Repair, "_build_revision_prompt_syntax", true},
+    {Step::Align, "_build_alignment_prompt", false},
+    {Step::Realign, "_build_revision_prompt_alignment", true},
+    {Step::Execution, "_build_revision_prompt_execution", true},
+    {Step::Assess, "_build_final_assessment_prompt", false},
+    {Step::Feedback, "_build_feedback_prompt", false},
+    {Step::Assumptions, "_build_assumptions_prompt", false},
+    {Step::WhatIf, "_build_what_if_prompt", false},
+};
+
+/// A pair's model and data, then `more`.
+std::vector<PromptValue> pair_then(const Pair& pair, std::vector<PromptValue> more = {}) {
+    more.insert(more.begin(), {PairText{&pair, false}, PairText{&pair, true}});
+    return more;
 }
+
+}  // namespace
+
+PromptRequest prompt_request(Step step, std::vector<PromptValue> arguments) {
+    for (const PromptBuilderRow& row : kPromptBuilders) {
+        if (row.step == step) return {step, row.builder, std::move(arguments), row.few_shots};
+    }
+    throw std::logic_error("no prompt builder for the step " + std::string(step_name(step)));
+}
+
 std::string Steps::write_alternative(const Pair&, long long) {
     throw std::logic_error("these steps do not write alternatives");
 }
@@ -137,7 +170,7 @@ class Loop {
                 "Execution check on: every compiling model is solved (time limit " + limit + ")");
         }
         s_.steps.gather_examples();
-        prompt_ = s_.steps.generation_prompt();
+        prompt_ = s_.steps.prompt(prompt_request(Step::Generate, {}));
         for (long long i = 0; i < run_.iterations; ++i) {
             iteration_ = i + 1;
             if (!iterate()) break;
@@ -238,7 +271,7 @@ class Loop {
         failed.errors = &result_.syntax_errors;
         s_.progress.event(failed);
         s_.progress.log("Model or data has syntax errors; revising...");
-        prompt_ = s_.steps.repair_prompt(pair, result_.syntax_errors);
+        prompt_ = s_.steps.prompt(prompt_request(Step::Repair, pair_then(pair, {result_.syntax_errors})));
         step_ = Step::Repair;
         return true;
     }
@@ -256,7 +289,7 @@ class Loop {
             e.text = "Execution check failed: the solver's verdict is " + status + "; revising...";
             s_.progress.event(e);
             s_.progress.log("Model and data compile but do not solve (" + status + "); revising...");
-            prompt_ = s_.steps.execution_prompt(pair, outcome);
+            prompt_ = s_.steps.prompt(prompt_request(Step::Execution, pair_then(pair, {&outcome})));
             step_ = Step::Execution;
             result_.execution_failed = true;
             return false;
@@ -278,7 +311,8 @@ class Loop {
     bool judge(const Pair& pair) {
         s_.progress.log("Checking alignment with original prompt...");
         say(EventKind::CheckingAlignment, "Checking alignment with original prompt...");
-        std::string reply = ask(s_.steps.alignment_prompt(pair), Step::Align, judging(run_.temperature, 0.0));
+        std::string reply = ask(s_.steps.prompt(prompt_request(Step::Align, pair_then(pair))), Step::Align,
+                                judging(run_.temperature, 0.0));
         if (reply.empty()) throw Failure(Failure::Kind::EmptyReply, "Empty alignment response.");
         Verdict verdict = s_.steps.read_verdict(reply);
         if (verdict.shape == Verdict::Shape::Invalid) {
@@ -297,7 +331,8 @@ class Loop {
         }
         s_.progress.log("Model and data are syntactically valid but NOT aligned with the prompt. Assessment: " +
                         result_.assessment);
-        prompt_ = s_.steps.realign_prompt(pair, result_.assessment);
+        prompt_ = s_.steps.prompt(
+            prompt_request(Step::Realign, {result_.assessment, PairText{&pair, false}, PairText{&pair, true}}));
         step_ = Step::Realign;
         return false;
     }
@@ -312,8 +347,8 @@ class Loop {
             // A pair that compiles but does not solve is assessed with the solver's verdict as its error.
             std::vector<std::string> errors = result_.syntax_errors;
             if (result_.execution_failed) errors = {solver_verdict_text(result_.execution->verdict, read_back_.model)};
-            std::string reply =
-                ask(s_.steps.final_assessment_prompt(read_back_, errors), Step::Assess, judging(run_.temperature, 0.2));
+            std::string reply = ask(s_.steps.prompt(prompt_request(Step::Assess, pair_then(read_back_, {errors}))),
+                                    Step::Assess, judging(run_.temperature, 0.2));
             result_.assessment = trimmed(reply);
         }
         if (run_.assumptions && result_.compiled && !result_.execution_failed) list_assumptions();
@@ -326,8 +361,8 @@ class Loop {
     void list_assumptions() {
         result_.assumptions_asked = true;
         say(EventKind::Assumptions, "Asking which assumptions the model makes");
-        std::string reply =
-            ask(s_.steps.assumptions_prompt(read_back_), Step::Assumptions, judging(run_.temperature, 0.0));
+        std::string reply = ask(s_.steps.prompt(prompt_request(Step::Assumptions, pair_then(read_back_))),
+                                Step::Assumptions, judging(run_.temperature, 0.0));
         ParsedAssumptions parsed =
             reply.empty() ? ParsedAssumptions{std::nullopt, "the reply is empty"} : parse_assumptions(reply);
         std::size_t listed = 0;
@@ -376,7 +411,9 @@ class Loop {
         w.index = static_cast<long long>(result_.what_if.size()) + 1;
         std::string counter = std::to_string(w.index) + "/" + std::to_string(planned);
         say(EventKind::WhatIf, "What if (" + counter + "): " + a.alternative);
-        std::string reply = ask(s_.steps.what_if_prompt(read_back_, a), Step::WhatIf, run_.temperature);
+        std::string reply = ask(
+            s_.steps.prompt(prompt_request(Step::WhatIf, pair_then(read_back_, {a.assumption, a.alternative, a.kind}))),
+            Step::WhatIf, run_.temperature);
         ParsedPair parsed =
             reply.empty() ? ParsedPair{std::nullopt, "the reply is empty", nullptr} : s_.steps.read_pair(reply);
         if (!parsed.pair) {
@@ -431,13 +468,13 @@ class Loop {
 
 Result generate(const Run& run, Services services) { return Loop(run, services).run(); }
 
-Attached feedback(std::optional<double> temperature, const std::vector<std::string>& stop, LlmClient& llm, Steps& steps,
-                  Progress& progress) {
+Attached feedback(std::optional<double> temperature, const std::vector<std::string>& stop, const Pair& files,
+                  LlmClient& llm, Steps& steps, Progress& progress) {
     Event requested;
     requested.kind = EventKind::FeedbackRequested;
     requested.text = "Generating feedback from LLM";
     progress.event(requested);
-    std::string prompt = steps.feedback_prompt();
+    std::string prompt = steps.prompt(prompt_request(Step::Feedback, pair_then(files)));
     Event request;
     request.kind = EventKind::Request;
     request.step = Step::Feedback;

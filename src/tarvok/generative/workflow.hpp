@@ -19,6 +19,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 namespace tarvok::generative::workflow {
@@ -169,6 +170,28 @@ class Executor {
     virtual ExecutionOutcome execute(const Pair& pair, const Attachment* compiled) = 0;
 };
 
+/// A pair's model (or data) text as an argument of a prompt.
+struct PairText {
+    const Pair* pair = nullptr;
+    bool data = false;
+};
+
+/// An argument of a prompt: a text, a list of texts, a pair's member, or a solve.
+using PromptValue = std::variant<std::string, std::vector<std::string>, PairText, const ExecutionOutcome*>;
+
+/// A prompt the loop asks for: the module function that builds it, the
+/// arguments it takes after the run's description and grammar reference,
+/// and whether the run's examples go with them (its `few_shots` keyword).
+struct PromptRequest {
+    Step step = Step::Generate;
+    std::string_view builder;
+    std::vector<PromptValue> arguments;
+    bool few_shots = false;
+};
+
+/// The request for the prompt of `step`, with its arguments in the builder's order.
+PromptRequest prompt_request(Step step, std::vector<PromptValue> arguments);
+
 /// The steps the loop delegates: prompts, reading replies, writing files.
 /// Prompts for one run share its description, grammar reference and examples,
 /// which the implementation holds.
@@ -178,18 +201,8 @@ class Steps {
     /// Finds the worked examples the generating prompts show (perhaps none);
     /// called once, before the first prompt.
     virtual void gather_examples() = 0;
-    virtual std::string generation_prompt() = 0;
-    virtual std::string repair_prompt(const Pair& pair, const std::vector<std::string>& errors) = 0;
-    virtual std::string realign_prompt(const Pair& pair, const std::string& assessment) = 0;
-    virtual std::string execution_prompt(const Pair& pair, const ExecutionOutcome& outcome) = 0;
-    virtual std::string alignment_prompt(const Pair& pair) = 0;
-    /// `errors` is empty when the final pair had none.
-    virtual std::string final_assessment_prompt(const Pair& pair, const std::vector<std::string>& errors) = 0;
-    virtual std::string feedback_prompt() = 0;
-    /// The assumptions request on the final pair (as its files give it back).
-    virtual std::string assumptions_prompt(const Pair& pair);
-    /// The request for `pair` under the alternative reading of `assumption`.
-    virtual std::string what_if_prompt(const Pair& pair, const Assumption& assumption);
+    /// The text of a prompt the loop asks for.
+    virtual std::string prompt(const PromptRequest& request) = 0;
 
     virtual ParsedPair read_pair(const std::string& reply) = 0;
     /// May throw: a reply that is no JSON object ends the run as the reader failed.
@@ -365,10 +378,10 @@ struct Services {
 /// The generate → compile → repair → align → assess loop.
 Result generate(const Run& run, Services services);
 
-/// Feedback's one request: the reply read as the host's value. `temperature`
-/// is the caller's: any value sends 0.0.
-Attached feedback(std::optional<double> temperature, const std::vector<std::string>& stop, LlmClient& llm, Steps& steps,
-                  Progress& progress);
+/// Feedback's one request about the pair of `files` (their texts): the reply
+/// read as the host's value. `temperature` is the caller's: any value sends 0.0.
+Attached feedback(std::optional<double> temperature, const std::vector<std::string>& stop, const Pair& files,
+                  LlmClient& llm, Steps& steps, Progress& progress);
 
 /// The file an alternative pair's member goes to: "plan.mod" -> "plan.alt2.mod"
 /// ("plan" -> "plan.alt2"); only the last path component's extension moves.

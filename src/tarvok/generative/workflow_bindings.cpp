@@ -11,22 +11,30 @@
 
 #include <cerrno>
 
+#include <algorithm>
+#include <array>
 #include <filesystem>
 #include <optional>
+#include <variant>
 
 namespace tarvok::generative::bind {
 
 namespace {
 
-/// The steps as the module was loaded with them.
-struct Loaded {
-    host::Memo compiler, error, execute, llm, run_generation;
-};
+/// The steps whose replacement changes how the loop reaches them.
+constexpr const char* kLoadedSteps[] = {"TVLCompiler", "SemanticError", "_execute_model", "_llm_generate_text",
+                                        "run_generation"};
 
-/// Kept for the life of the process (never destroyed: the interpreter is gone by then).
-Loaded& loaded() {
-    static Loaded* steps = new Loaded;
-    return *steps;
+/// Each of them as the module was loaded with it, kept for the life of the
+/// process (never destroyed: the interpreter is gone by then).
+host::Memo& loaded(std::string_view name) {
+    static auto* steps = new std::array<host::Memo, std::size(kLoadedSteps)>;
+    return steps->at(std::find(std::begin(kLoadedSteps), std::end(kLoadedSteps), name) - std::begin(kLoadedSteps));
+}
+
+/// Whether the module's `name` is still the one it was loaded with.
+bool as_loaded(const char* name) {
+    return attr(name).is(loaded(name).get([] { return py::none(); }));
 }
 
 /// The text of a value a step returned that must be text.
@@ -37,11 +45,13 @@ std::string text_from(py::handle value, const char* step) {
     return std::string(host::Utf8(value).view());
 }
 
-/// The prompt the module's `builder`, as it is now, makes of `args`.
-template <typename... Args>
-std::string built(const char* builder, Args&&... args) {
-    return text_from(attr(builder)(std::forward<Args>(args)...), builder);
-}
+/// A prompt's argument as the builders take it.
+struct HostValue {
+    py::object operator()(const std::string& text) const { return host::text(text); }
+    py::object operator()(const std::vector<std::string>& texts) const { return text_list(texts); }
+    py::object operator()(const wf::PairText& p) const { return p.data ? data_of(*p.pair) : model_of(*p.pair); }
+    py::object operator()(const wf::ExecutionOutcome* solved) const { return held(solved->host.get()).first; }
+};
 
 /// The UTF-8 bytes a text file of the caller gets for `value`. A value that
 /// is not text, or a text holding a lone surrogate, gets the host's error for
@@ -107,11 +117,11 @@ class HostLlm : public wf::LlmClient {
         return text_from(reply, "_llm_generate_text");
     }
 
-    wf::Usage last_usage() override { return {usage_.tokens_in, usage_.tokens_out}; }
+    wf::Usage last_usage() override { return usage_; }
 
   private:
     const Call& call_;
-    ReportedUsage usage_;
+    wf::Usage usage_;
 };
 
 /// A transcript file: one JSON line per exchange, each appended whole and
@@ -182,9 +192,8 @@ class HostCompiler : public wf::Compiler {
     /// dict and keeps the compiled model for running it. A compiler or error
     /// class the caller put in their place is asked as given.
     static bool compiles_to_handle(py::handle model, py::handle data) {
-        return attr("TVLCompiler").is(loaded().compiler.get([] { return py::none(); })) &&
-               attr("SemanticError").is(loaded().error.get([] { return py::none(); })) &&
-               host::is_exact(model, Kind::Str) && host::is_exact(data, Kind::Str);
+        return as_loaded("TVLCompiler") && as_loaded("SemanticError") && host::is_exact(model, Kind::Str) &&
+               host::is_exact(data, Kind::Str);
     }
 
     static wf::CompileOutcome from_handle(py::object handle) {
@@ -225,37 +234,16 @@ class HostSteps : public wf::Steps {
     explicit HostSteps(Call& call) : call_(call) {}
 
     void gather_examples() override;
-    std::string generation_prompt() override {
-        return built("_build_generation_prompt", call_.prompt, call_.grammar, py::arg("few_shots") = call_.few_shots);
-    }
-    std::string repair_prompt(const wf::Pair& p, const std::vector<std::string>& errors) override {
-        return built("_build_revision_prompt_syntax", call_.prompt, call_.grammar, model_of(p), data_of(p),
-                     text_list(errors), py::arg("few_shots") = call_.few_shots);
-    }
-    std::string realign_prompt(const wf::Pair& p, const std::string& assessment) override {
-        return built("_build_revision_prompt_alignment", call_.prompt, call_.grammar, host::text(assessment),
-                     model_of(p), data_of(p), py::arg("few_shots") = call_.few_shots);
-    }
-    std::string execution_prompt(const wf::Pair& p, const wf::ExecutionOutcome& outcome) override {
-        return built("_build_revision_prompt_execution", call_.prompt, call_.grammar, model_of(p), data_of(p),
-                     held(outcome.host.get()).first, py::arg("few_shots") = call_.few_shots);
-    }
-    std::string alignment_prompt(const wf::Pair& p) override {
-        return built("_build_alignment_prompt", call_.prompt, call_.grammar, model_of(p), data_of(p));
-    }
-    std::string final_assessment_prompt(const wf::Pair& p, const std::vector<std::string>& errors) override {
-        return built("_build_final_assessment_prompt", call_.prompt, call_.grammar, model_of(p), data_of(p),
-                     text_list(errors));
-    }
-    std::string feedback_prompt() override {
-        return built("_build_feedback_prompt", call_.prompt, call_.grammar, call_.model_text, call_.data_text);
-    }
-    std::string assumptions_prompt(const wf::Pair& p) override {
-        return built("_build_assumptions_prompt", call_.prompt, call_.grammar, model_of(p), data_of(p));
-    }
-    std::string what_if_prompt(const wf::Pair& p, const Assumption& a) override {
-        return built("_build_what_if_prompt", call_.prompt, call_.grammar, model_of(p), data_of(p),
-                     host::text(a.assumption), host::text(a.alternative), host::text(a.kind));
+    /// Built by the module's builder as it is now, with the run's description and grammar reference first.
+    std::string prompt(const wf::PromptRequest& request) override {
+        py::list args;
+        args.append(call_.prompt);
+        args.append(call_.grammar);
+        for (const wf::PromptValue& value : request.arguments) args.append(std::visit(HostValue{}, value));
+        py::dict keywords;
+        if (request.few_shots) keywords["few_shots"] = call_.few_shots;
+        std::string builder(request.builder);
+        return text_from(attr(builder.c_str())(*args, **keywords), builder.c_str());
     }
     std::string write_alternative(const wf::Pair& pair, long long index) override;
 
@@ -290,9 +278,22 @@ void HostSteps::gather_examples() {
     }
 }
 
-wf::ParsedPair HostSteps::read_pair(const std::string& reply) {
-    wf::ParsedPair out;
+/// Reads a reply with `read`; an ordinary error of the host is kept in `out` as why it could not be read.
+template <typename Parsed, typename Read>
+Parsed read_reply(Read read) {
+    Parsed out;
     try {
+        read(out);
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        out.failure = server_text(e.value());
+        out.cause = std::make_shared<Held>(e.value());
+    }
+    return out;
+}
+
+wf::ParsedPair HostSteps::read_pair(const std::string& reply) {
+    return read_reply<wf::ParsedPair>([&](wf::ParsedPair& out) {
         py::object result = attr("_json_loads_relaxed")(host::text(reply));
         py::object model = result["model"], data = result["data"];
         wf::Pair pair;
@@ -300,12 +301,7 @@ wf::ParsedPair HostSteps::read_pair(const std::string& reply) {
         if (PyUnicode_Check(data.ptr())) pair.data = host::Utf8(data).view();
         pair.host = std::make_shared<Held>(model, data);  // a value that is no text: writing refuses it
         out.pair = std::move(pair);
-    } catch (py::error_already_set& e) {
-        if (!host::is_ordinary(e)) throw;
-        out.failure = server_text(e.value());
-        out.cause = std::make_shared<Held>(e.value());
-    }
-    return out;
+    });
 }
 
 wf::Verdict HostSteps::read_verdict(const std::string& reply) {
@@ -325,16 +321,10 @@ wf::Verdict HostSteps::read_verdict(const std::string& reply) {
 }
 
 wf::ParsedFeedback HostSteps::read_feedback(const std::string& reply) {
-    wf::ParsedFeedback out;
-    try {
+    return read_reply<wf::ParsedFeedback>([&](wf::ParsedFeedback& out) {
         out.value = std::make_shared<Held>(attr("_json_loads_relaxed")(host::text(reply)));
         out.ok = true;
-    } catch (py::error_already_set& e) {
-        if (!host::is_ordinary(e)) throw;
-        out.failure = server_text(e.value());
-        out.cause = std::make_shared<Held>(e.value());
-    }
-    return out;
+    });
 }
 
 wf::Pair HostSteps::write_pair(const wf::Pair& pair) {
@@ -426,27 +416,13 @@ std::string number_text(py::handle value) { return value.is_none() ? "none" : ho
 py::module_ solver() { return host::import_sibling(host::this_module(), "solver"); }
 
 void record_loaded_steps() {
-    loaded().compiler.get([] { return attr("TVLCompiler"); });
-    loaded().error.get([] { return attr("SemanticError"); });
-    loaded().execute.get([] { return attr("_execute_model"); });
-    loaded().llm.get([] { return attr("_llm_generate_text"); });
-    loaded().run_generation.get([] { return attr("run_generation"); });
+    for (const char* name : kLoadedSteps) loaded(name).get([name] { return attr(name); });
 }
 
-bool requests_go_to_providers() {
-    return attr("_llm_generate_text").is(loaded().llm.get([] { return py::none(); })) &&
-           attr("run_generation").is(loaded().run_generation.get([] { return py::none(); }));
-}
+bool requests_go_to_providers() { return as_loaded("_llm_generate_text") && as_loaded("run_generation"); }
 
 py::object compiled_handle(const wf::Attachment* compiled) {
     return compiled != nullptr ? held(compiled).first : py::object(py::none());
-}
-
-py::object compiled_records(const wf::Attachment* compiled) {
-    if (compiled == nullptr) return py::list();
-    const Held& kept = held(compiled);
-    if (!kept.first.is_none()) return kept.first.attr("diagnostics");
-    return kept.second.is_none() ? py::object(py::list()) : kept.second;
 }
 
 py::object alternative_file(py::handle path, long long index) {
@@ -484,7 +460,7 @@ py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, p
     // _execute_model is handed it only when it is another solver.
     py::object chosen = call_option("solver");
     if (!chosen || chosen.is_none()) chosen = py::str("highs");
-    if (execute.is(loaded().execute.get([] { return py::none(); })) && !handle.is_none()) {
+    if (as_loaded("_execute_model") && !handle.is_none()) {
         return solved_outcome(
             [&] {
                 return solver().attr("solve_program")(handle.attr("program"), py::arg("time_limit") = time_limit,
@@ -518,8 +494,10 @@ py::object feedback_value(Call& call) {
     HostLlm llm(call);
     HostSteps steps(call);
     HostProgress progress(call);
+    wf::Pair files{std::string(host::Utf8(call.model_text).view()), std::string(host::Utf8(call.data_text).view()),
+                   std::make_shared<Held>(call.model_text, call.data_text)};
     wf::Attached value =
-        host_failures([&] { return wf::feedback(call.run.temperature, call.run.stop, llm, steps, progress); });
+        host_failures([&] { return wf::feedback(call.run.temperature, call.run.stop, files, llm, steps, progress); });
     return held(value.get()).first;
 }
 

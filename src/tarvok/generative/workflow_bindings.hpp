@@ -27,7 +27,7 @@ struct Call {
     py::object prompt;  ///< the description, or feedback's question
     py::object model_file = py::none(), data_file = py::none();
     py::object model_text = py::none(), data_text = py::none();  ///< feedback: the files' texts
-    py::object model_name, grammar, temperature = py::none(), stop = py::none(), provider;
+    py::object model_name, grammar, stop = py::none(), provider;
     py::object progress = py::none();
     py::object few_shot = py::bool_(false);
     py::object few_shot_library;  ///< null: FEW_SHOT_LIBRARY as it stands when the examples are gathered
@@ -66,8 +66,6 @@ py::object data_of(const wf::Pair& pair);
 
 /// The compiled model a compile kept (a tarvok.solver.CompiledModel), or None.
 py::object compiled_handle(const wf::Attachment* compiled);
-/// Its diagnostics records: the compiled model's, or the SemanticError's.
-py::object compiled_records(const wf::Attachment* compiled);
 
 py::list text_list(const std::vector<std::string>& texts);
 

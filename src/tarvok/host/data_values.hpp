@@ -8,10 +8,10 @@
 #include "compiler/data_values.hpp"
 #include "host/host.hpp"
 
-#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace tarvok::host {
@@ -110,18 +110,11 @@ inline WrittenData written_data_of(py::handle model_text, py::handle data, const
     if (!PyDict_Check(data.ptr()) && !py::isinstance(data, py::module_::import("collections.abc").attr("Mapping")))
         require(data, function, parameter, Kind::Str);
     require(model_text, function, "model_text", Kind::Str);
-    auto values = std::make_shared<data::Value>(values_of(data, function));
-    auto model = std::make_shared<std::string>(Utf8(model_text).view());
-    auto written = data::data_from_json(*model, *values);
-    if (written.index() == 1) {
-        py::object cls = py::module_::import("tarvok.semantic_error").attr("SemanticError");
-        PyErr_SetObject(cls.ptr(), cls(text(std::get<1>(written))).ptr());
-        throw py::error_already_set();
-    }
-    compiler::DataOrigin origin = [model, values](uint32_t offset) {
-        return data::mapping_path_at(*model, *values, offset);
-    };
-    return {text(std::get<0>(written)), std::move(origin)};
+    auto written = data::write_mapping(std::string(Utf8(model_text).view()), values_of(data, function));
+    if (const std::string* refusal = std::get_if<std::string>(&written))
+        raise_new(py::module_::import("tarvok.semantic_error").attr("SemanticError"), *refusal);
+    data::WrittenMapping& mapping = std::get<data::WrittenMapping>(written);
+    return {text(mapping.text), std::move(mapping.origin)};
 }
 
 /// The data text alone (see written_data_of).

@@ -18,9 +18,11 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <exception>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -210,11 +212,9 @@ inline std::string read_input_bytes(py::handle path) {
         file = files::read_input_file(where);
     }
     if (file.ok()) return std::move(file.bytes);
-    int error = file.failure == files::InputFile::Failure::System     ? file.error_number
-                : file.failure == files::InputFile::Failure::TooLarge ? EFBIG
-                                                                      : EILSEQ;
     py::object shown = py::module_::import("os").attr("fspath")(path);
-    py::object exception = py::reinterpret_borrow<py::object>(PyExc_OSError)(error, text(file.reason()), shown);
+    py::object exception =
+        py::reinterpret_borrow<py::object>(PyExc_OSError)(file.error_code(), text(file.reason()), shown);
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr());
     throw py::error_already_set();
 }
@@ -298,13 +298,7 @@ inline void sleep(double seconds) { py::module_::import("time").attr("sleep")(se
 
 // ----------------------------------------------------------- functions ----
 
-/// Docstring in the host's text-signature convention, so that
-/// inspect.signature() works on the builtin and __doc__ starts with `doc`.
-/// Methods name `self` plainly: pybind11 functions carry a `__self__` of
-/// their own, so a `$self` marker would be stripped twice.
-inline std::string signed_doc(const char* name, const char* params, const char* doc) {
-    return std::string(name) + "(" + params + ")\n--\n\n" + doc;
-}
+using tarvok::signed_doc;  // the one home is common/function_face.hpp
 
 namespace detail {
 
@@ -504,6 +498,78 @@ void def(py::module_& m, const Face& face, Func&& f, const Extra&... extra) {
 template <typename Func, typename... Extra>
 void add_method(py::object& cls, const Face& face, Func&& impl, const Extra&... extra) {
     add_method(cls, face.name, face.params, face.doc, std::forward<Func>(impl), extra...);
+}
+
+}  // namespace tarvok::host
+
+// ------------------------------------------- t-solv: shared by the solver, compiler and emitter bindings ----
+
+namespace tarvok::host {
+
+/// Runs `work(Interrupt*)` as `interruptible` does; memory running out
+/// raises MemoryError saying what `out_of_memory()` returns.
+template <typename Work, typename Message>
+auto watched(Work&& work, Message&& out_of_memory) {
+    // The C++ runtime keeps its exception state in thread-local storage that
+    // it allocates on first use; were that first use a failed allocation,
+    // the process would abort instead of raising MemoryError.
+    static thread_local volatile int touched = 0;
+    touched = std::uncaught_exceptions();  // declared pure: without a use the call would be dropped
+    try {
+        return interruptible(std::forward<Work>(work));
+    } catch (const std::bad_alloc&) {
+        raise(PyExc_MemoryError, out_of_memory());
+    }
+}
+
+/// Raises `cls(message)`: an error class the caller looked up at call time
+/// (a module's SemanticError, which a host may replace).
+[[noreturn]] inline void raise_new(py::handle cls, const std::string& message) {
+    py::object error = py::reinterpret_borrow<py::object>(cls)(text(message));
+    PyErr_SetObject(cls.ptr(), error.ptr());
+    throw py::error_already_set();
+}
+
+/// The C++ object `T` behind `value`, or a TypeError saying `refusal`
+/// followed by the type `value` has.
+template <typename T>
+T cast_or_refuse(py::handle value, const std::string& refusal) {
+    try {
+        return value.cast<T>();
+    } catch (py::cast_error&) {
+        throw py::type_error(refusal + type_name(value));
+    }
+}
+
+/// The host's os.fspath(path) when it is text; else a TypeError saying
+/// `refusal` followed by the type of `path`.
+inline py::object text_path(py::handle path, const std::string& refusal) {
+    py::object text = py::module_::import("os").attr("fspath")(path);
+    if (!PyUnicode_Check(text.ptr())) throw py::type_error(refusal + type_name(path));
+    return text;
+}
+
+/// The items of a sequence, viewed while this object lives: a list or tuple
+/// as it is, anything else iterated into a list once. `what` names it in the
+/// TypeError for a value that is not iterable.
+class Items {
+  public:
+    Items(py::handle sequence, const char* what)
+        : fast_(py::reinterpret_steal<py::object>(PySequence_Fast(sequence.ptr(), what))) {
+        if (!fast_) throw py::error_already_set();
+    }
+    size_t size() const { return static_cast<size_t>(PySequence_Fast_GET_SIZE(fast_.ptr())); }
+    py::handle operator[](size_t k) const { return PySequence_Fast_GET_ITEM(fast_.ptr(), static_cast<Py_ssize_t>(k)); }
+
+  private:
+    py::object fast_;
+};
+
+/// The host's float(item) of a number; its TypeError for anything else.
+inline double number(py::handle item) {
+    double v = PyFloat_AsDouble(item.ptr());
+    if (v == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+    return v;
 }
 
 }  // namespace tarvok::host

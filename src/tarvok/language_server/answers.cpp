@@ -37,6 +37,16 @@ Value diagnostic_value(const EditorDiagnostic& d, std::string_view uri) {
     return out;
 }
 
+Value published_value(std::string_view uri, const std::vector<EditorDiagnostic>* diagnostics,
+                      std::optional<int64_t> version) {
+    Value items = Value::array();
+    if (diagnostics)
+        for (const EditorDiagnostic& d : *diagnostics) items.items.push_back(diagnostic_value(d, uri));
+    return Value::object({{"uri", Value::of(std::string(uri))},
+                          {"diagnostics", std::move(items)},
+                          {"version", version ? Value::of(*version) : Value::null()}});
+}
+
 Value hover_value(const Hover& hover) {
     Value contents = Value::object({{"kind", Value::of("markdown")}, {"value", Value::of(hover.markdown)}});
     return Value::object({{"contents", std::move(contents)}, {"range", range_value(hover.range)}});
@@ -133,6 +143,28 @@ DocumentPair Documents::pair_of(const std::string& uri, const Exists& exists) {
     if (!is_data_document(uri)) return {uri, partner};
     if (!partner.empty() && exists(partner)) return {partner, uri};
     return {"", uri};
+}
+
+Documents::Built Documents::build(const DocumentPair& pair, std::optional<std::string> model,
+                                  std::optional<std::string> data, const SnapshotOptions& options) {
+    if (model) return {pair.model, Snapshot::of_model(std::move(*model), std::move(data), options)};
+    if (data) return {pair.data, Snapshot::of_data_alone(std::move(*data), options)};
+    return {};
+}
+
+std::vector<Documents::Shown> Documents::shown(const DocumentPair& pair, const Snapshot& snapshot) {
+    return {{pair.model, snapshot.has_model() ? &snapshot.diagnostics(SourceFile::Model) : nullptr},
+            {pair.data, snapshot.has_data() ? &snapshot.diagnostics(SourceFile::Data) : nullptr}};
+}
+
+Documents::Closing Documents::closing(const DocumentPair& pair, const Exists& is_open) {
+    Closing out;
+    for (const std::string& member : {pair.model, pair.data})
+        if (!member.empty() && is_open(member)) out.recheck = true;
+    if (out.recheck) return out;
+    for (const std::string& member : {pair.model, pair.data})
+        if (!member.empty()) out.cleared.push_back(member);
+    return out;
 }
 
 void Documents::keep(const DocumentPair& pair, const std::string& key, std::shared_ptr<Snapshot> snapshot) {

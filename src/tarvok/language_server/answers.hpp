@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -28,6 +29,10 @@ Value range_value(const Range& range);
 /// A place as a location: in the document `uri` asked about, or in its partner.
 Value location_value(const Location& at, std::string_view uri);
 Value diagnostic_value(const EditorDiagnostic& d, std::string_view uri);
+/// The diagnostics `uri` shows (none: an empty list, which clears it), at the
+/// document's version when it is open.
+Value published_value(std::string_view uri, const std::vector<EditorDiagnostic>* diagnostics,
+                      std::optional<int64_t> version);
 Value hover_value(const Hover& hover);
 Value symbol_value(const DocumentSymbol& symbol);
 Value completion_list(const std::vector<CompletionItem>& items);
@@ -84,6 +89,34 @@ class Documents {
     /// The pair `uri` belongs to: a data file goes with the model beside it
     /// when that exists, and stands alone otherwise.
     static DocumentPair pair_of(const std::string& uri, const Exists& exists);
+
+    /// A snapshot made for a pair and the name it is kept under.
+    struct Built {
+        std::string key;
+        std::shared_ptr<Snapshot> snapshot;  ///< none when neither text could be read
+    };
+    /// The snapshot of `pair` from the texts read for its members (none: not
+    /// read): the model with its data, kept under the model; else the data
+    /// alone, kept under the data file.
+    static Built build(const DocumentPair& pair, std::optional<std::string> model, std::optional<std::string> data,
+                       const SnapshotOptions& options);
+
+    /// What a member of a pair shows once checked: its diagnostics, or none
+    /// (nullptr) when the snapshot does not hold it, which clears it.
+    struct Shown {
+        std::string uri;  ///< empty for a member the pair does not have
+        const std::vector<EditorDiagnostic>* diagnostics;
+    };
+    static std::vector<Shown> shown(const DocumentPair& pair, const Snapshot& snapshot);
+
+    /// What closing a member of `pair` leaves to do: while a member is still
+    /// open the pair is checked again (the closed one from the file on disk);
+    /// else what each member shows goes, and its snapshot with it.
+    struct Closing {
+        bool recheck = false;
+        std::vector<std::string> cleared;
+    };
+    static Closing closing(const DocumentPair& pair, const Exists& is_open);
 
     /// Keeps `snapshot`, made for `pair` under `key` (its model, or its data
     /// file when no model text was found); a member last checked with another

@@ -53,21 +53,23 @@ class Session {
 
   private:
     std::optional<std::string> text_of(const std::string& uri) const;
-    bool is_open(const std::string& uri) const;
+    /// The document open in the editor as `uri`, or None.
+    py::object open_document(const std::string& uri) const {
+        return server_.attr("workspace").attr("text_documents").attr("get")(host::text(uri));
+    }
+    bool is_open(const std::string& uri) const { return !open_document(uri).is_none(); }
     /// Open in the editor, or a file on disk.
     bool exists(const std::string& uri) const;
     /// Sends the diagnostics of `uri`; none (nullptr) clears what it shows,
     /// which is sent only when it shows something, unless `always`.
     void publish(const std::string& uri, const std::vector<core::EditorDiagnostic>* diagnostics, bool always = false);
-    std::shared_ptr<core::Snapshot> build(const core::DocumentPair& pair, std::string& key);
+    core::DocumentPair pair_of(const std::string& uri) const {
+        return core::Documents::pair_of(uri, [this](const std::string& u) { return exists(u); });
+    }
 
     py::object server_, types_, structure_;
     core::Documents documents_;
 };
-
-bool Session::is_open(const std::string& uri) const {
-    return host::truthy(server_.attr("workspace").attr("text_documents").attr("__contains__")(host::text(uri)));
-}
 
 bool Session::exists(const std::string& uri) const {
     if (is_open(uri)) return true;
@@ -77,8 +79,7 @@ bool Session::exists(const std::string& uri) const {
 
 std::optional<std::string> Session::text_of(const std::string& uri) const {
     if (uri.empty()) return std::nullopt;
-    py::object documents = server_.attr("workspace").attr("text_documents");
-    py::object document = documents.attr("get")(host::text(uri));
+    py::object document = open_document(uri);
     if (!document.is_none()) return std::string(host::Utf8(document.attr("source")).view());
     // Not open: the file on disk, through the one reader of model and data files.
     py::object path = py::module_::import("pygls.uris").attr("to_fs_path")(host::text(uri));
@@ -97,58 +98,40 @@ std::optional<std::string> Session::text_of(const std::string& uri) const {
     return std::nullopt;
 }
 
-std::shared_ptr<core::Snapshot> Session::build(const core::DocumentPair& pair, std::string& key) {
+void Session::publish(const std::string& uri, const std::vector<core::EditorDiagnostic>* diagnostics, bool always) {
+    if (!documents_.sends(uri, diagnostics != nullptr, always)) return;
+    std::optional<int64_t> version;
+    py::object document = open_document(uri);
+    if (!document.is_none() && !document.attr("version").is_none()) version = document.attr("version").cast<int64_t>();
+    server_.attr("text_document_publish_diagnostics")(
+        as("PublishDiagnosticsParams", core::published_value(uri, diagnostics, version)));
+    documents_.sent(uri, diagnostics && !diagnostics->empty());
+}
+
+void Session::changed(const std::string& uri) {
+    core::DocumentPair pair = pair_of(uri);
     core::SnapshotOptions options;
     py::object name = server_.attr("workspace").attr("position_encoding");
     if (!name.is_none()) options.encoding = core::encoding_named(host::str_of(name)).value_or(core::Encoding::Utf16);
     std::optional<std::string> model = text_of(pair.model);
     std::optional<std::string> data = text_of(pair.data);
-    std::unique_ptr<core::Snapshot> made;
-    if (model) {
-        key = pair.model;
+    core::Documents::Built built;
+    {
         py::gil_scoped_release unlocked;
-        made = core::Snapshot::of_model(std::move(*model), std::move(data), options);
-    } else if (data) {
-        key = pair.data;
-        py::gil_scoped_release unlocked;
-        made = core::Snapshot::of_data_alone(std::move(*data), options);
+        built = core::Documents::build(pair, std::move(model), std::move(data), options);
     }
-    return std::shared_ptr<core::Snapshot>(std::move(made));
-}
-
-void Session::publish(const std::string& uri, const std::vector<core::EditorDiagnostic>* diagnostics, bool always) {
-    if (!documents_.sends(uri, diagnostics != nullptr, always)) return;
-    py::list items;
-    if (diagnostics)
-        for (const core::EditorDiagnostic& d : *diagnostics)
-            items.append(as("Diagnostic", core::diagnostic_value(d, uri)));
-    py::object version = py::none();
-    py::object document = server_.attr("workspace").attr("text_documents").attr("get")(host::text(uri));
-    if (!document.is_none()) version = document.attr("version");
-    server_.attr("text_document_publish_diagnostics")(types_.attr("PublishDiagnosticsParams")(
-        py::arg("uri") = host::text(uri), py::arg("diagnostics") = items, py::arg("version") = version));
-    documents_.sent(uri, diagnostics && !diagnostics->empty());
-}
-
-void Session::changed(const std::string& uri) {
-    core::DocumentPair pair = core::Documents::pair_of(uri, [this](const std::string& u) { return exists(u); });
-    std::string key;
-    std::shared_ptr<core::Snapshot> snapshot = build(pair, key);
-    if (!snapshot) return;
-    documents_.keep(pair, key, snapshot);
-    publish(pair.model, snapshot->has_model() ? &snapshot->diagnostics(SourceFile::Model) : nullptr);
-    publish(pair.data, snapshot->has_data() ? &snapshot->diagnostics(SourceFile::Data) : nullptr);
+    if (!built.snapshot) return;
+    documents_.keep(pair, built.key, built.snapshot);
+    for (const auto& [member, diagnostics] : core::Documents::shown(pair, *built.snapshot))
+        publish(member, diagnostics);
 }
 
 void Session::closed(const std::string& uri) {
-    core::DocumentPair pair = core::Documents::pair_of(uri, [this](const std::string& u) { return exists(u); });
-    if ((!pair.model.empty() && is_open(pair.model)) || (!pair.data.empty() && is_open(pair.data))) {
-        changed(uri);  // the partner stays open: check it against the file on disk
-        return;
-    }
-    // Neither is open any more: what was shown for them goes.
-    for (const std::string& member : {pair.model, pair.data}) {
-        if (member.empty()) continue;
+    core::DocumentPair pair = pair_of(uri);
+    core::Documents::Closing closing =
+        core::Documents::closing(pair, [this](const std::string& u) { return is_open(u); });
+    if (closing.recheck) return changed(uri);
+    for (const std::string& member : closing.cleared) {
         publish(member, nullptr, true);
         documents_.forget(member);
     }

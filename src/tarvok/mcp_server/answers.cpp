@@ -3,6 +3,8 @@
 #include "common/files.hpp"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdlib>
 
 namespace tarvok::mcp_server {
 
@@ -88,6 +90,23 @@ std::filesystem::path language_file(const std::filesystem::path& package_folder)
     return package_folder / "docs" / "grammars" / "Tarvok grammar.md";
 }
 
+std::filesystem::path example_library(const std::filesystem::path& package_folder) {
+    return package_folder / "tvl_models";
+}
+
+RunFolder::RunFolder() {
+    std::string name = (std::filesystem::temp_directory_path() / "tarvok-mcp-XXXXXX").string();
+    if (::mkdtemp(name.data()) == nullptr)
+        throw std::filesystem::filesystem_error("cannot make a folder for the run", name,
+                                                std::error_code(errno, std::generic_category()));
+    folder_ = name;
+}
+
+RunFolder::~RunFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+}
+
 std::vector<ResourceSpec> resources(const std::vector<std::string>& examples) {
     std::vector<ResourceSpec> out;
     out.push_back({std::string(kLanguageUri), "language", "The Tarvok language",
@@ -116,6 +135,14 @@ ResourceTarget resource_named(std::string_view uri, const std::filesystem::path&
     if (auto name = example_named_by(uri); name && holds_example(library, *name))
         return {ResourceTarget::Kind::Example, *name, "text/markdown"};
     return {};
+}
+
+std::string package_resource_text(const ResourceTarget& target, const std::filesystem::path& package_folder,
+                                  PackageTexts& texts) {
+    if (target.kind == ResourceTarget::Kind::Language) return texts.read(language_file(package_folder));
+    if (target.kind == ResourceTarget::Kind::Example)
+        return example_document_of(example_library(package_folder), target.example, texts);
+    return "";
 }
 
 // ------------------------------------------- results as the protocol's ----

@@ -56,8 +56,36 @@ Value example_entry(const std::filesystem::path& description, double score, Pack
 /// The example `name` of `library` as its resource shows it (example_document).
 std::string example_document_of(const std::filesystem::path& library, const std::string& name, PackageTexts& texts);
 
-/// The language reference inside the package folder.
+/// The language reference and the example library inside the package folder.
 std::filesystem::path language_file(const std::filesystem::path& package_folder);
+std::filesystem::path example_library(const std::filesystem::path& package_folder);
+
+// ------------------------------------------------------- generate_model ----
+
+/// A fresh folder `<temp>/tarvok-mcp-XXXXXX`, readable by its owner alone, for
+/// the files of one generation run; removed with what it holds when this goes.
+class RunFolder {
+  public:
+    RunFolder();
+    ~RunFolder();
+    RunFolder(const RunFolder&) = delete;
+    RunFolder& operator=(const RunFolder&) = delete;
+    std::filesystem::path model_file() const { return folder_ / "model.mod"; }
+    std::filesystem::path data_file() const { return folder_ / "data.dat"; }
+    const std::filesystem::path& folder() const { return folder_; }
+
+  private:
+    std::filesystem::path folder_;
+};
+
+/// A member of generate_model's answer and the generation result's attribute it copies.
+struct ResultField {
+    const char* key;
+    const char* attribute;
+};
+inline constexpr ResultField kGenerationFields[] = {
+    {"model", "model_text"},      {"data", "data_text"},        {"compiled", "compiled"},      {"aligned", "aligned"},
+    {"assessment", "assessment"}, {"iterations", "iterations"}, {"diagnostics", "diagnostics"}};
 
 // ------------------------------------------------ resources and prompt ----
 
@@ -82,6 +110,10 @@ struct ResourceTarget {
     std::string mime_type;
 };
 ResourceTarget resource_named(std::string_view uri, const std::filesystem::path& library);
+/// The text of a resource the package's files hold: the language reference,
+/// or an example of the package's library ("" for the others).
+std::string package_resource_text(const ResourceTarget& target, const std::filesystem::path& package_folder,
+                                  PackageTexts& texts);
 
 struct PromptArgumentSpec {
     std::string_view name;

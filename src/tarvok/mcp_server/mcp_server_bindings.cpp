@@ -80,33 +80,23 @@ struct Answer {
     bool error = false;
 };
 
-Answer failed(const std::string& message, py::object structured = py::none()) {
-    Answer a;
-    a.text = host::text(message);
-    if (structured.is_none()) {
-        py::dict d;
-        d["error"] = a.text;
-        structured = d;
-    }
-    a.structured = structured;
-    a.error = true;
-    return a;
+/// A failed call: its message, and as data `structured` (none given: {"error": message}).
+Answer failed(const std::string& message, py::dict structured = py::dict()) {
+    py::str text = host::text(message);
+    if (structured.empty()) structured["error"] = text;
+    return {structured, text, true};
 }
 
+/// A call that did its work: `structured`, read as `text` (none given: its JSON).
 Answer answered(py::object structured, py::object text = py::none()) {
-    Answer a;
-    a.structured = structured;
-    a.text = text.is_none() ? json_text(structured) : text;
-    return a;
+    return {structured, text.is_none() ? json_text(structured) : text, false};
 }
 
 /// The message of a model that does not compile: the compiler's report, and
 /// the data text written from JSON when that is where a data error points.
 Answer does_not_compile(const std::string& report, py::object diagnostics, const core::Pair& pair) {
     std::string message = core::does_not_compile_message(report, pair);
-    py::dict d;
-    d["error"] = host::text(message);
-    d["diagnostics"] = diagnostics;
+    py::dict d(py::arg("error") = host::text(message), py::arg("diagnostics") = diagnostics);
     if (pair.data_from_json) d["data_text"] = host::text(pair.data);
     return failed(message, d);
 }
@@ -115,16 +105,19 @@ Answer does_not_compile(const std::string& report, py::object diagnostics, const
 
 py::module_ solver() { return py::module_::import("tarvok.solver"); }
 
-Answer check(const core::CheckRequest& r) {
+// One overload of `answer` per tool's request (generate_model's also takes the call's context).
+
+/// check_model: the diagnostics of the pair.
+Answer answer(const core::CheckRequest& r) {
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
-    py::dict d;
-    d["ok"] = py::bool_(host::truthy(compiled.attr("ok")));
-    d["diagnostics"] = compiled.attr("diagnostics");
+    py::dict d(py::arg("ok") = py::bool_(host::truthy(compiled.attr("ok"))),
+               py::arg("diagnostics") = compiled.attr("diagnostics"));
     if (r.pair.data_from_json) d["data_text"] = host::text(r.pair.data);
     return answered(d);
 }
 
-Answer run(const core::RunRequest& r) {
+/// run_model: the pair solved.
+Answer answer(const core::RunRequest& r) {
     py::dict options;
     if (r.time_limit) options["time_limit"] = *r.time_limit;
     if (r.mip_gap) options["mip_gap"] = *r.mip_gap;
@@ -138,20 +131,19 @@ Answer run(const core::RunRequest& r) {
     return answered(result.attr("to_dict")());
 }
 
-Answer emit(const core::EmitRequest& r) {
+/// emit_script: the pair's SciPy script.
+Answer answer(const core::EmitRequest& r) {
     try {
         py::object script = host::scipy_script(r.pair.model, r.pair.data);
         if (script.is_none()) return failed(std::string(core::kScriptNeedsArrays));
-        py::dict d;
-        d["script"] = script;
-        return answered(d, script);
+        return answered(py::dict(py::arg("script") = script), script);
     } catch (py::error_already_set& e) {
         if (!e.matches(py::module_::import("tarvok.scipy_emitter").attr("SemanticError"))) throw;
         return does_not_compile(host::str_of(e.value()), host::diagnostics_of(e.value()), r.pair);
     }
 }
 
-std::filesystem::path example_library() { return host::package_folder() / "tvl_models"; }
+std::filesystem::path example_library() { return core::example_library(host::package_folder()); }
 
 /// Logs the package files `texts` could not read (each stands as an empty text).
 void log_unread(const core::PackageTexts& texts) {
@@ -159,7 +151,8 @@ void log_unread(const core::PackageTexts& texts) {
         attr("logger").attr("warning")("cannot read %s: %s", host::host_path(file), host::text(reason));
 }
 
-Answer examples(const core::ExamplesRequest& r) {
+/// find_examples: the closest worked examples, by meaning when the embedding model loads, else by words.
+Answer answer(const core::ExamplesRequest& r) {
     py::module_ ranker = py::module_::import("tarvok.example_ranker");
     py::object library = host::host_path(example_library());
     py::object ranking;
@@ -181,17 +174,12 @@ Answer examples(const core::ExamplesRequest& r) {
         found.push_back(core::example_entry(description, score, texts));
     }
     log_unread(texts);
-    py::dict d;
-    d["ranking"] = host::text(how);
-    d["examples"] = host::object_of(core::Value::array(std::move(found)));
-    return answered(d);
+    return answered(host::object_of(
+        core::Value::object({{"ranking", core::Value::of(how)}, {"examples", core::Value::array(std::move(found))}})));
 }
 
-Answer generate(const core::GenerateRequest& r, py::object context) {
-    py::module_ generative = py::module_::import("tarvok.tarvok_generative");
-    py::object folder = py::module_::import("tempfile").attr("TemporaryDirectory")(py::arg("prefix") = "tarvok-mcp-");
-    py::object path = folder.attr("__enter__")();
-    py::object join = py::module_::import("os").attr("path").attr("join");
+/// generate_model: a pair generated from the description, and solved when it compiles.
+Answer answer(const core::GenerateRequest& r, py::object context) {
     py::dict options = host::generation_options(r);
     if (!context.is_none()) {
         // A progress notification per step, sent from the worker thread the call runs on; the SDK
@@ -205,23 +193,14 @@ Answer generate(const core::GenerateRequest& r, py::object context) {
         });
     }
     py::object result;
-    try {
-        result = generative.attr("run_generation")(host::text(r.description), join(path, "model.mod"),
-                                                   join(path, "data.dat"), **options);
-    } catch (...) {
-        folder.attr("cleanup")();
-        throw;
+    {
+        core::RunFolder folder;
+        result = py::module_::import("tarvok.tarvok_generative")
+                     .attr("run_generation")(host::text(r.description), host::host_path(folder.model_file()),
+                                             host::host_path(folder.data_file()), **options);
     }
-    folder.attr("cleanup")();
     py::dict d;
-    for (auto [key, field] : {std::pair{"model", "model_text"},
-                              {"data", "data_text"},
-                              {"compiled", "compiled"},
-                              {"aligned", "aligned"},
-                              {"assessment", "assessment"},
-                              {"iterations", "iterations"},
-                              {"diagnostics", "diagnostics"}})
-        d[key] = result.attr(field);
+    for (const core::ResultField& field : core::kGenerationFields) d[field.key] = result.attr(field.attribute);
     d["solution"] = py::none();
     if (host::truthy(result.attr("compiled"))) {
         // The final pair solved, as run_model would: the numbers an answer can rest on.
@@ -253,12 +232,10 @@ Answer call(const std::string& name, py::object arguments, py::object context) {
         if (!parsed.request) return failed(std::string(tool->name) + ": " + parsed.error);
         return std::visit(
             [&](const auto& r) -> Answer {
-                using R = std::decay_t<decltype(r)>;
-                if constexpr (std::is_same_v<R, core::CheckRequest>) return check(r);
-                if constexpr (std::is_same_v<R, core::RunRequest>) return run(r);
-                if constexpr (std::is_same_v<R, core::EmitRequest>) return emit(r);
-                if constexpr (std::is_same_v<R, core::ExamplesRequest>) return examples(r);
-                if constexpr (std::is_same_v<R, core::GenerateRequest>) return generate(r, context);
+                if constexpr (std::is_same_v<std::decay_t<decltype(r)>, core::GenerateRequest>)
+                    return answer(r, context);
+                else
+                    return answer(r);
             },
             *parsed.request);
     } catch (py::error_already_set& e) {
@@ -287,25 +264,20 @@ py::object result(const char* kind, const core::Value& value) {
 
 py::object read_resource(py::object params) {
     std::string uri = host::str_of(params.attr("uri"));
-    std::string text;
-    core::ResourceTarget target = core::resource_named(uri, example_library());
-    core::PackageTexts texts;
+    std::filesystem::path package = host::package_folder();
+    core::ResourceTarget target = core::resource_named(uri, core::example_library(package));
     using Kind = core::ResourceTarget::Kind;
-    if (target.kind == Kind::Language) {
-        std::filesystem::path language = core::language_file(host::package_folder());
-        py::gil_scoped_release unlocked;
-        text = texts.read(language);
-    } else if (target.kind == Kind::Diagnostics) {
+    // The SDK answers this as a protocol error (resource not found).
+    if (target.kind == Kind::None) host::raise(PyExc_ValueError, "no resource " + uri);
+    core::PackageTexts texts;
+    std::string text;
+    if (target.kind == Kind::Diagnostics) {
         text = host::str_of(py::module_::import("json").attr("dumps")(
             py::module_::import("tarvok.tarvok_core").attr("diagnostic_codes")(), py::arg("ensure_ascii") = false,
             py::arg("indent") = 1));
-    } else if (target.kind == Kind::Example) {
-        std::filesystem::path library = example_library();
-        py::gil_scoped_release unlocked;
-        text = core::example_document_of(library, target.example, texts);
     } else {
-        // The SDK answers this as a protocol error (resource not found).
-        host::raise(PyExc_ValueError, "no resource " + uri);
+        py::gil_scoped_release unlocked;
+        text = core::package_resource_text(target, package, texts);
     }
     log_unread(texts);
     return result("ReadResourceResult", core::resource_result(uri, target.mime_type, text));
@@ -363,11 +335,8 @@ py::object create_server() {
 py::object call_tool(py::object name, py::object arguments) {
     host::require(name, "call_tool", "name", host::Kind::Str);
     Answer a = call(host::str_of(name), arguments, py::none());
-    py::dict d;
-    d["content"] = a.text;
-    d["structured"] = a.structured;
-    d["is_error"] = py::bool_(a.error);
-    return d;
+    return py::dict(py::arg("content") = a.text, py::arg("structured") = a.structured,
+                    py::arg("is_error") = py::bool_(a.error));
 }
 
 py::object serve() {

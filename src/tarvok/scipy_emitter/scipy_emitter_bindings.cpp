@@ -39,9 +39,7 @@ namespace {
 py::module_ sibling(const char* name) { return host::import_sibling(host::this_module(), name); }
 
 [[noreturn]] void raise_semantic_error(const std::string& message) {
-    py::object cls = host::attr("SemanticError");
-    PyErr_SetObject(cls.ptr(), cls(host::text(message)).ptr());
-    throw py::error_already_set();
+    host::raise_new(host::attr("SemanticError"), message);
 }
 
 /// Raises an exception object that a helper of the base built.
@@ -109,12 +107,8 @@ py::object load_program(py::object self) {
 
 /// The C++ program behind the instance's `_load_program()`.
 std::shared_ptr<const Program> program_of(py::handle self) {
-    py::object program = self.attr("_load_program")();
-    try {
-        return program.cast<std::shared_ptr<Program>>();
-    } catch (py::cast_error&) {
-        throw py::type_error("_load_program() must return a tarvok.solver.Program, not " + host::type_name(program));
-    }
+    return host::cast_or_refuse<std::shared_ptr<Program>>(self.attr("_load_program")(),
+                                                          "_load_program() must return a tarvok.solver.Program, not ");
 }
 
 // ------------------------------------------------------- the build steps
@@ -221,24 +215,17 @@ void build_constraints(py::object self) {
 
 // ------------------------------------------------- reading the attributes
 
-double number(py::handle item) {
-    double v = PyFloat_AsDouble(item.ptr());
-    if (v == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-    return v;
-}
+using host::number;
 
 /// Calls `f(index, item)` for each item of the sequence `value`, which must
 /// have `expected` items (any count when `expected` is npos); `attribute`
 /// names it in errors.
 template <typename F>
 void for_each_item(py::handle value, const char* attribute, size_t expected, F f) {
-    py::object fast = py::reinterpret_steal<py::object>(PySequence_Fast(value.ptr(), attribute));
-    if (!fast) throw py::error_already_set();
-    size_t n = static_cast<size_t>(PySequence_Fast_GET_SIZE(fast.ptr()));
-    if (expected != std::string::npos && n != expected)
-        host::raise(PyExc_ValueError, count_fault(attribute, n, expected));
-    PyObject** items = PySequence_Fast_ITEMS(fast.ptr());
-    for (size_t k = 0; k < n; ++k) f(k, py::handle(items[k]));
+    host::Items items(value, attribute);
+    if (expected != std::string::npos && items.size() != expected)
+        host::raise(PyExc_ValueError, count_fault(attribute, items.size(), expected));
+    for (size_t k = 0; k < items.size(); ++k) f(k, items[k]);
 }
 
 std::vector<double> numbers_of(py::handle self, const char* attribute, size_t expected) {
@@ -293,12 +280,10 @@ SparseRows matrix_of(py::handle self, const char* attribute, size_t columns) {
     SparseRows m;
     RowEntries row;
     for_each_item(value, attribute, std::string::npos, [&](size_t, py::handle item) {
-        py::object cells = py::reinterpret_steal<py::object>(PySequence_Fast(item.ptr(), attribute));
-        if (!cells) throw py::error_already_set();
-        check_width(attribute, static_cast<size_t>(PySequence_Fast_GET_SIZE(cells.ptr())), columns);
-        for_each_item(cells, attribute, std::string::npos, [&](size_t j, py::handle cell) {
-            if (double v = number(cell); v != 0) row.emplace_back(static_cast<int32_t>(j), v);
-        });
+        host::Items cells(item, attribute);
+        check_width(attribute, cells.size(), columns);
+        for (size_t j = 0; j < cells.size(); ++j)
+            if (double v = number(cells[j]); v != 0) row.emplace_back(static_cast<int32_t>(j), v);
         m.add_row(row);
     });
     return m;
@@ -313,10 +298,9 @@ ScriptInput script_input(py::object self, const Program& p) {
     in.lower.resize(n);
     in.upper.resize(n);
     for_each_item(self.attr("bounds"), "bounds", n, [&](size_t j, py::handle pair) {
-        py::object sides = py::reinterpret_steal<py::object>(PySequence_Fast(pair.ptr(), "bounds"));
-        if (!sides) throw py::error_already_set();
-        if (PySequence_Fast_GET_SIZE(sides.ptr()) != 2) host::raise(PyExc_ValueError, bounds_pair_fault(j));
-        py::handle lo = PySequence_Fast_GET_ITEM(sides.ptr(), 0), hi = PySequence_Fast_GET_ITEM(sides.ptr(), 1);
+        host::Items sides(pair, "bounds");
+        if (sides.size() != 2) host::raise(PyExc_ValueError, bounds_pair_fault(j));
+        py::handle lo = sides[0], hi = sides[1];
         in.lower[j] = lo.is_none() ? -INFINITY : number(lo);
         in.upper[j] = hi.is_none() ? INFINITY : number(hi);
     });
@@ -393,9 +377,7 @@ py::object generate_code(py::object self) {
 
 /// The path's text, refusing the name the script's own .npz would have.
 py::object script_path(py::handle path) {
-    py::object text = py::module_::import("os").attr("fspath")(path);
-    if (!PyUnicode_Check(text.ptr()))
-        throw py::type_error("the script path must be a str or an os.PathLike of str, not " + host::type_name(path));
+    py::object text = host::text_path(path, "the script path must be a str or an os.PathLike of str, not ");
     if (names_data_file(host::str_of(text))) host::raise(PyExc_ValueError, data_file_name_fault(host::str_of(text)));
     return text;
 }
@@ -435,13 +417,8 @@ py::list write(py::object self, py::object path) {
 /// `path` with its arrays beside it; `caller` names the function in errors.
 py::list write_target(const tarvok::emitter::Emitter& target, py::object program, py::object path, const char* caller) {
     py::object script = script_path(path);
-    std::shared_ptr<Program> p;
-    try {
-        p = program.cast<std::shared_ptr<Program>>();
-    } catch (py::cast_error&) {
-        throw py::type_error(std::string(caller) + "() argument 'program' must be a tarvok.solver.Program, not " +
-                             host::type_name(program));
-    }
+    auto p = host::cast_or_refuse<std::shared_ptr<Program>>(
+        program, std::string(caller) + "() argument 'program' must be a tarvok.solver.Program, not ");
     tarvok::emitter::Emitted emitted;
     {
         py::gil_scoped_release release;

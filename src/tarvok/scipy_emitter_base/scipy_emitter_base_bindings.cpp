@@ -14,6 +14,7 @@
 #include <memory>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace py = pybind11;
 namespace host = tarvok::host;
@@ -237,19 +238,17 @@ void add_line_methods(py::object& cls) {
 
 /// Finding the compiled model's declarations, also under their private spellings.
 void add_declaration_methods(py::object& cls) {
-    add_method(
-        cls, face::kFindDeclaration,
-        [](py::object self, py::object name, py::object decl_type) -> py::object {
-            py::list found = matching_declarations(self, name, decl_type, true);
-            return found.empty() ? py::none() : py::object(found[0]);
-        },
-        py::arg("name"), py::arg("decl_type") = py::none());
-    add_method(
-        cls, face::kFindDeclarations,
-        [](py::object self, py::object name, py::object decl_type) {
-            return matching_declarations(self, name, decl_type, false);
-        },
-        py::arg("name"), py::arg("decl_type") = py::none());
+    // find_declaration gives the first match or None, find_declarations the list.
+    for (auto [f, first] : {std::pair{face::kFindDeclaration, true}, {face::kFindDeclarations, false}}) {
+        add_method(
+            cls, f,
+            [first](py::object self, py::object name, py::object decl_type) -> py::object {
+                py::list found = matching_declarations(self, name, decl_type, first);
+                if (!first) return found;
+                return found.empty() ? py::none() : py::object(found[0]);
+            },
+            py::arg("name"), py::arg("decl_type") = py::none());
+    }
     for (const auto& [alias, target] : face::kAliases) {
         add_method(
             cls, alias,

@@ -20,6 +20,12 @@ inline py::module_ import_extra(const char* name, const char* purpose) {
     return host::import_extra(name, purpose, "solve");
 }
 
+/// Whether this is the host's main thread, the one signals arrive on.
+inline bool on_main_thread() {
+    py::object threading = py::module_::import("threading");
+    return threading.attr("current_thread")().is(threading.attr("main_thread")());
+}
+
 /// A read-only array over memory that `owner` keeps alive.
 template <typename T>
 py::array view(const std::vector<T>& data, py::handle owner) {

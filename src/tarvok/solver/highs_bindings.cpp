@@ -44,8 +44,7 @@ class RunHooks {
   public:
     RunHooks(py::object& h, py::module_& highspy, bool log) : state_(std::make_shared<State>()) {
         py::object types = highspy.attr("cb").attr("HighsCallbackType");
-        py::object threading = py::module_::import("threading");
-        bool watch = threading.attr("current_thread")().is(threading.attr("main_thread")());
+        bool watch = on_main_thread();
         if (!log && !watch) return;
         std::shared_ptr<State> state = state_;
         state->logging = py::int_(types.attr("kCallbackLogging")).cast<int>();
@@ -105,16 +104,11 @@ long long use_pool(py::object& h, std::optional<int> threads) {
     return size;
 }
 
-std::vector<uint32_t> indices(py::handle sequence) {
-    std::vector<uint32_t> out;
-    for (py::handle item : sequence) out.push_back(item.cast<uint32_t>());
-    return out;
-}
-
-/// The numbers of a sequence, as many as it has.
-std::vector<double> numbers(py::handle sequence) {
-    std::vector<double> out;
-    for (py::handle item : sequence) out.push_back(item.cast<double>());
+/// The items of a sequence as `T`, as many as it has.
+template <typename T>
+std::vector<T> items_as(py::handle sequence) {
+    std::vector<T> out;
+    for (py::handle item : sequence) out.push_back(item.cast<T>());
     return out;
 }
 
@@ -124,7 +118,7 @@ RangingArrays ranging_arrays(py::handle record) {
     static const char* const kArrays[] = {"value_", "objective_", "in_var_", "ou_var_"};
     RangingArrays out;
     for (size_t s = 0; s < 4; ++s)
-        for (size_t a = 0; a < 4; ++a) out[s][a] = numbers(record.attr(kSides[s]).attr(kArrays[a]));
+        for (size_t a = 0; a < 4; ++a) out[s][a] = items_as<double>(record.attr(kSides[s]).attr(kArrays[a]));
     return out;
 }
 
@@ -186,9 +180,8 @@ class HighsProgram : public LoadedProgram {
             py::tuple got = h_.attr("getIis")();
             py::object iis = got[1];
             if (host::str_of(got[0].attr("name")) == "kError" || !host::truthy(iis.attr("valid_"))) return {};
-            std::vector<int> bound_status;
-            for (py::handle s : iis.attr("col_bound_")) bound_status.push_back(s.cast<int>());
-            return p_.explain(indices(iis.attr("row_index_")), indices(iis.attr("col_index_")), bound_status);
+            return p_.explain(items_as<uint32_t>(iis.attr("row_index_")), items_as<uint32_t>(iis.attr("col_index_")),
+                              items_as<int>(iis.attr("col_bound_")));
         } catch (py::error_already_set& e) {
             if (!host::is_ordinary(e)) throw;
             return {};  // an older highspy without subsets: the status alone is still right

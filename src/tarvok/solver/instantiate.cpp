@@ -855,4 +855,28 @@ std::unique_ptr<Program> instantiate(std::string model_text, std::string data_te
     return instantiate(compile_source(std::move(model_text), std::move(data_text), options.compile), options);
 }
 
+std::unique_ptr<Program> instantiate_or_explain(std::shared_ptr<const Source> source, const InstantiateOptions& options,
+                                                std::string& failure) {
+    try {
+        return instantiate(std::move(source), options);
+    } catch (const ModelError& e) {
+        failure = e.report();
+        return nullptr;
+    }
+}
+
+std::shared_ptr<Source> check_source(std::string model_text, std::string data_text, const InstantiateOptions& options,
+                                     bool expand, bool& compiled) {
+    std::shared_ptr<Source> source = compile_source(std::move(model_text), std::move(data_text), options.compile);
+    compiled = true;
+    std::string failure;  // the expansion's faults land in the compilation too
+    if (expand && source->compilation->ok()) instantiate_or_explain(source, options, failure);
+    return source;
+}
+
+std::string out_of_memory_message(size_t text_bytes, bool compiled) {
+    if (compiled) return "not enough memory to expand the model into a program";
+    return "not enough memory to compile the model and data (" + std::to_string(text_bytes >> 10) + " KB of text)";
+}
+
 }  // namespace tarvok::solver

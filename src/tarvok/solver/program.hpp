@@ -277,4 +277,19 @@ std::unique_ptr<Program> instantiate(std::shared_ptr<const Source> source, const
 std::unique_ptr<Program> instantiate(std::string model_text, std::string data_text,
                                      const InstantiateOptions& options = {});
 
+/// instantiate, or nullptr and in `failure` why the model cannot be expanded.
+std::unique_ptr<Program> instantiate_or_explain(std::shared_ptr<const Source> source, const InstantiateOptions& options,
+                                                std::string& failure);
+
+/// The texts compiled as `tarvok check` does and, when they compile and
+/// `expand`, expanded as running the model would, so that a fault only the
+/// expansion meets (a product of data beyond what the solver reads) lands in
+/// the compilation where it is. `compiled` turns true once compiling is done.
+std::shared_ptr<Source> check_source(std::string model_text, std::string data_text, const InstantiateOptions& options,
+                                     bool expand, bool& compiled);
+
+/// What MemoryError says when memory runs out while compiling texts of
+/// `text_bytes` or, once `compiled`, while expanding their model.
+std::string out_of_memory_message(size_t text_bytes, bool compiled);
+
 }  // namespace tarvok::solver

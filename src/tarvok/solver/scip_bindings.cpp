@@ -51,11 +51,6 @@ ScipModel build(const Program& p, const ModelPlan& plan, py::module_& scip) {
     return m;
 }
 
-bool on_main_thread() {
-    py::object threading = py::module_::import("threading");
-    return threading.attr("current_thread")().is(threading.attr("main_thread")());
-}
-
 class ScipProgram : public LoadedProgram {
   public:
     ScipProgram(HostBackend& backend, const Program& p, py::module_ scip, py::handle, LoadRequest request)

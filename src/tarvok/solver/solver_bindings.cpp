@@ -20,11 +20,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <exception>
 #include <filesystem>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -38,18 +36,12 @@ using namespace tarvok::solver;
 namespace tarvok::solver::bind {
 
 std::vector<double> doubles(py::handle sequence, size_t expected, const char* what) {
-    py::object fast = py::reinterpret_steal<py::object>(PySequence_Fast(sequence.ptr(), what));
-    if (!fast) throw py::error_already_set();
-    Py_ssize_t n = PySequence_Fast_GET_SIZE(fast.ptr());
-    if (static_cast<size_t>(n) != expected)
-        host::raise(PyExc_ValueError, std::string(what) + " has " + std::to_string(n) + " values; the program has " +
-                                          std::to_string(expected) + " columns");
-    std::vector<double> out(static_cast<size_t>(n));
-    PyObject** items = PySequence_Fast_ITEMS(fast.ptr());
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        out[i] = PyFloat_AsDouble(items[i]);
-        if (out[i] == -1.0 && PyErr_Occurred()) throw py::error_already_set();
-    }
+    host::Items items(sequence, what);
+    if (items.size() != expected)
+        host::raise(PyExc_ValueError, std::string(what) + " has " + std::to_string(items.size()) +
+                                          " values; the program has " + std::to_string(expected) + " columns");
+    std::vector<double> out(items.size());
+    for (size_t i = 0; i < out.size(); ++i) out[i] = host::number(items[i]);
     return out;
 }
 
@@ -76,33 +68,11 @@ using bind::view;
 py::module_ self() { return host::this_module(); }
 
 [[noreturn]] void raise_semantic_error(const std::string& report) {
-    py::object cls = self().attr("SemanticError");
-    PyErr_SetObject(cls.ptr(), cls(host::text(report)).ptr());
-    throw py::error_already_set();
+    host::raise_new(self().attr("SemanticError"), report);
 }
 
-/// A view the core shaped, as Python values: one node at a time.
-py::object to_python(const Tree& t) {
-    switch (t.kind) {
-    case Tree::Kind::None: return py::none();
-    case Tree::Kind::Bool: return py::bool_(t.boolean);
-    case Tree::Kind::Int: return py::int_(t.integer);
-    case Tree::Kind::Float: return py::float_(t.number);
-    case Tree::Kind::Text: return host::text(t.text);
-    case Tree::Kind::List:
-    case Tree::Kind::Tuple: {
-        py::list items(t.items.size());
-        for (size_t k = 0; k < t.items.size(); ++k) items[k] = to_python(t.items[k]);
-        return t.kind == Tree::Kind::List ? py::object(std::move(items)) : py::object(py::tuple(items));
-    }
-    case Tree::Kind::Dict: {
-        py::dict out;
-        for (const auto& [key, value] : t.members) out[host::text(key)] = to_python(value);
-        return out;
-    }
-    }
-    return py::none();
-}
+/// A view the core shaped, as Python values, by the compiled model's converter.
+py::object to_python(const Tree& t) { return tarvok::compiler::records::host_objects(neutral_tree(t)); }
 
 /// An argument as the option checks of the core read it. Only exact
 /// built-in kinds are spelt, so no caller's own __str__ or __repr__ runs.
@@ -151,35 +121,16 @@ tarvok::compiler::SizeLimits size_limits() {
     return {limit(0), limit(1), limit(2)};
 }
 
-/// Runs `work` with Ctrl-C watched; MemoryError saying `out_of_memory` when memory runs out.
-template <typename Work>
-auto watched(Work&& work, const std::string& out_of_memory) {
-    // The C++ runtime allocates its exception state on first use; were that
-    // first use a failed allocation, the process would abort.
-    static thread_local volatile int touched = 0;
-    touched = std::uncaught_exceptions();
-    try {
-        return host::interruptible(std::forward<Work>(work));
-    } catch (const std::bad_alloc&) {
-        host::raise(PyExc_MemoryError, out_of_memory);
-    }
-}
-
-/// The program `make` expands with these options, or nullptr and in
-/// `failure` why the model cannot be expanded.
+/// The program of the source `make` gives, expanded with these options and
+/// Ctrl-C watched, or nullptr and in `failure` why the model cannot be expanded.
 template <typename Make>
 std::unique_ptr<Program> expand(Make make, InstantiateOptions options, std::string& failure) {
-    return watched(
+    return host::watched(
         [&](tarvok::Interrupt* interrupt) {
             options.compile.interrupt = interrupt;
-            try {
-                return make(options);
-            } catch (const ModelError& e) {
-                failure = e.report();
-                return std::unique_ptr<Program>();
-            }
+            return instantiate_or_explain(make(options), options, failure);
         },
-        "not enough memory to expand the model into a program");
+        [] { return out_of_memory_message(0, true); });
 }
 
 std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object data_text, const char* function) {
@@ -192,8 +143,9 @@ std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object dat
         options.compile.data_origin = std::move(origin);
         options.compile.given_arrays = std::move(arrays);
         std::string model(host::Utf8(model_text).view());
-        return expand([&](const InstantiateOptions& o) { return instantiate(std::move(model), std::move(data), o); },
-                      options, failure);
+        return expand(
+            [&](const InstantiateOptions& o) { return compile_source(std::move(model), std::move(data), o.compile); },
+            options, failure);
     };
     // The numeric arrays of a mapping are read packed; should anything fail
     // so, the data written whole as text is read instead, and says why.
@@ -297,12 +249,8 @@ py::object solve_model(py::object model_text, py::object data_text, py::object t
 
 py::object solve_program(py::object program, py::object time_limit, py::object mip_gap, py::object threads,
                          py::object log, py::object sensitivity, py::object solver) {
-    std::shared_ptr<Program> p;
-    try {
-        p = program.cast<std::shared_ptr<Program>>();
-    } catch (py::cast_error&) {
-        throw py::type_error("solve_program() argument 'program' must be Program, not " + host::type_name(program));
-    }
+    auto p = host::cast_or_refuse<std::shared_ptr<Program>>(program,
+                                                            "solve_program() argument 'program' must be Program, not ");
     return solve(std::move(p), solve_options("solve_program", time_limit, mip_gap, threads, log, sensitivity, solver));
 }
 
@@ -344,7 +292,7 @@ class CompiledModel {
         if (!program_ && failure_.empty()) {
             InstantiateOptions options;
             options.compile.sizes = sizes_;  // the limit it was compiled within
-            program_ = expand([&](const InstantiateOptions& o) { return instantiate(source_, o); }, options, failure_);
+            program_ = expand([&](const InstantiateOptions&) { return source_; }, options, failure_);
         }
         if (!program_) raise_semantic_error(failure_);
         return program_;
@@ -363,9 +311,9 @@ std::shared_ptr<CompiledModel> compile_pair(py::object model_text, py::object da
     host::WrittenData written = host::written_data_of(model_text, data_text, "compile");
     data_text = written.text;
     std::string model(host::Utf8(model_text).view()), data(host::Utf8(data_text).view());
-    size_t kilobytes = (model.size() + data.size()) >> 10;
+    size_t bytes = model.size() + data.size();
     tarvok::compiler::SizeLimits sizes = size_limits();
-    std::shared_ptr<Source> source = watched(
+    std::shared_ptr<Source> source = host::watched(
         [&](tarvok::Interrupt* interrupt) {
             tarvok::compiler::CompileOptions options;
             options.interrupt = interrupt;
@@ -373,7 +321,7 @@ std::shared_ptr<CompiledModel> compile_pair(py::object model_text, py::object da
             options.data_origin = written.origin;
             return compile_source(std::move(model), std::move(data), options);
         },
-        "not enough memory to compile the model and data (" + std::to_string(kilobytes) + " KB of text)");
+        [&] { return out_of_memory_message(bytes, false); });
     return std::make_shared<CompiledModel>(std::move(source), sizes);
 }
 
@@ -385,10 +333,8 @@ std::shared_ptr<CompiledModel> compile_pair(py::object model_text, py::object da
 }
 
 void write_model(py::object model_text, py::object data_text, py::object path) {
-    py::object fspath = py::module_::import("os").attr("fspath")(path);
-    if (!PyUnicode_Check(fspath.ptr()))
-        throw py::type_error("write_model() argument 'path' must be a str or os.PathLike path to text, not " +
-                             host::type_name(path));
+    py::object fspath =
+        host::text_path(path, "write_model() argument 'path' must be a str or os.PathLike path to text, not ");
     std::string file = host::str_of(fspath);
     NameFormat format = accepted(model_file_format(file));
 
@@ -405,11 +351,7 @@ void write_model(py::object model_text, py::object data_text, py::object path) {
 
 // ------------------------------------------------------------ the face
 
-/// m.def as the face shows the function.
-template <typename Func, typename... Extra>
-void def(py::module_& m, const tarvok::Face& face, Func&& f, const Extra&... extra) {
-    host::def(m, face.name, face.params, face.doc, std::forward<Func>(f), extra...);
-}
+using host::def;  // as the face shows the function
 
 /// A method's docstring as the face shows it.
 std::string doc(const tarvok::Face& face) { return host::signed_doc(face.name, face.params, face.doc); }
@@ -521,23 +463,17 @@ void define_solve_result(py::module_& m) {
              [](const SolveResult& r) { return r.solved.repr(host::str_of(to_python(r.solved.objective()))); });
 }
 
-std::string report_for(const CompiledModel& c, py::object model_name, py::object data_name) {
-    const Source& s = c.source();
-    tarvok::compiler::FileNames names{std::string(host::Utf8(model_name).view()),
-                                      std::string(host::Utf8(data_name).view()), s.compilation->data_origin};
-    return tarvok::compiler::render_for_files(s.compilation->diagnostics, s.model_text, s.data_text, names);
-}
-
 void define_compiled_model(py::module_& m) {
-    py::class_<CompiledModel, std::shared_ptr<CompiledModel>>(m, "CompiledModel", kCompiledModelDoc)
-        .def_property_readonly(kOkFace.name, &CompiledModel::ok, kOkFace.doc)
-        .def_property_readonly(
-            kReportFace.name, [](const CompiledModel& c) { return host::text(c.source().compilation->report()); },
-            kReportFace.doc)
+    py::class_<CompiledModel, std::shared_ptr<CompiledModel>> cls(m, "CompiledModel", kCompiledModelDoc);
+    for (const SourceText& t : source_texts())
+        cls.def_property_readonly(
+            t.face.name, [t](const CompiledModel& c) { return host::text(t.text(c.source())); }, t.face.doc);
+    cls.def_property_readonly(kOkFace.name, &CompiledModel::ok, kOkFace.doc)
         .def(
             kReportForFace.name,
             [](const CompiledModel& c, py::object model, py::object data) {
-                return host::text(report_for(c, model, data));
+                return host::text(report_for_files(c.source(), std::string(host::Utf8(model).view()),
+                                                   std::string(host::Utf8(data).view())));
             },
             py::arg("model_name"), py::arg("data_name"), doc(kReportForFace).c_str())
         .def(kNameDataSourcesFace.name, &CompiledModel::name_data_sources, py::arg("base"), py::arg("values"),
@@ -548,12 +484,6 @@ void define_compiled_model(py::module_& m) {
                 return tarvok::compiler::records::diagnostic_records(*c.source().compilation, true);
             },
             kDiagnosticsFace.doc)
-        .def_property_readonly(
-            kModelTextFace.name, [](const CompiledModel& c) { return host::text(c.source().model_text); },
-            kModelTextFace.doc)
-        .def_property_readonly(
-            kDataTextFace.name, [](const CompiledModel& c) { return host::text(c.source().data_text); },
-            kDataTextFace.doc)
         .def_property_readonly(kProgramFace.name, &CompiledModel::program, kProgramFace.doc)
         .def("__repr__", [](const CompiledModel& c) {
             return std::string("<CompiledModel ") + (c.ok() ? "ok" : "with errors") + ">";

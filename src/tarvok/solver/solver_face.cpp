@@ -133,4 +133,13 @@ std::vector<std::pair<std::string, std::string>> status_members() {
     return members;
 }
 
+const std::vector<SourceText>& source_texts() {
+    static const std::vector<SourceText> texts = {
+        {kReportFace, [](const Source& s) { return s.compilation->report(); }},
+        {kModelTextFace, [](const Source& s) { return s.model_text; }},
+        {kDataTextFace, [](const Source& s) { return s.data_text; }},
+    };
+    return texts;
+}
+
 }  // namespace tarvok::solver

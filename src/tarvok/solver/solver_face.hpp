@@ -181,4 +181,13 @@ inline constexpr Face kProgramFace{
     "The Program, expanded on first use and kept. Raises SemanticError with the diagnostics when\nthe pair does "
     "not compile, or with a located message for a fault only the data reveal."};
 
+/// A text property of CompiledModel: its face and what of the source it shows.
+struct SourceText {
+    Face face;
+    std::string (*text)(const Source&);
+};
+
+/// report, model_text and data_text.
+const std::vector<SourceText>& source_texts();
+
 }  // namespace tarvok::solver

@@ -7,6 +7,46 @@
 
 namespace tarvok::solver {
 
+namespace {
+
+compiler::tree::NodeId add_neutral(compiler::tree::Builder& b, const Tree& t) {
+    using K = compiler::tree::Kind;
+    size_t at = b.mark();
+    switch (t.kind) {
+    case Tree::Kind::None: return b.none();
+    case Tree::Kind::Bool: return b.boolean(t.boolean);
+    case Tree::Kind::Int: return b.integer(t.integer);
+    case Tree::Kind::Float: return b.real(t.number);
+    case Tree::Kind::Text: return b.text(t.text);
+    case Tree::Kind::List:
+    case Tree::Kind::Tuple:
+        for (const Tree& item : t.items) b.push(add_neutral(b, item));
+        return b.close(t.kind == Tree::Kind::List ? K::List : K::Tuple, at);
+    case Tree::Kind::Dict:
+        for (const auto& [key, value] : t.members) {
+            compiler::tree::NodeId name = b.text(key);
+            b.push(name);
+            b.push(add_neutral(b, value));
+        }
+        return b.close(K::Dict, at);
+    }
+    return b.none();
+}
+
+}  // namespace
+
+std::string report_for_files(const Source& source, std::string model_name, std::string data_name) {
+    const compiler::Compilation& c = *source.compilation;
+    compiler::FileNames names{std::move(model_name), std::move(data_name), c.data_origin};
+    return compiler::render_for_files(c.diagnostics, source.model_text, source.data_text, names);
+}
+
+compiler::tree::Tree neutral_tree(const Tree& t) {
+    compiler::tree::Builder b;
+    add_neutral(b, t);
+    return b.finish();
+}
+
 Tree Tree::flag(bool b) {
     Tree t;
     t.kind = Kind::Bool;

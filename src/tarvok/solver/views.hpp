@@ -5,6 +5,7 @@
 // every rounding is decided in this file.
 #pragma once
 
+#include "compiler/model_tree.hpp"
 #include "solver/backend.hpp"
 #include "solver/outcome.hpp"
 #include "solver/program.hpp"
@@ -45,6 +46,15 @@ struct Tree {
     /// The member named `key`, or nullptr.
     Tree* find(std::string_view key);
 };
+
+/// `t` as the compiler's neutral tree, so that the host makes its objects
+/// with the one converter of the compiled model; its texts are views of `t`,
+/// which must outlive it.
+compiler::tree::Tree neutral_tree(const Tree& t);
+
+/// The diagnostics of `source` as the check command prints them, the texts
+/// named `model_name` and `data_name` (see compiler::render_for_files).
+std::string report_for_files(const Source& source, std::string model_name, std::string data_name);
 
 /// A number as a value is reported: an int for an integer variable (rounded),
 /// a float otherwise; near-zero values are 0.

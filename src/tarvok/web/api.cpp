@@ -14,13 +14,13 @@ namespace tarvok::web {
 namespace {
 
 const std::vector<Endpoint> kEndpoints = {
-    {EndpointId::Check, "/api/check", "POST", kMaxPairBody},
-    {EndpointId::Run, "/api/run", "POST", kMaxPairBody},
-    {EndpointId::Emit, "/api/emit", "POST", kMaxPairBody},
-    {EndpointId::Generate, "/api/generate", "POST", kMaxSmallBody},
-    {EndpointId::Feedback, "/api/feedback", "POST", kMaxPairBody},
-    {EndpointId::Apply, "/api/apply", "POST", kMaxPairBody},
-    {EndpointId::Examples, "/api/examples", "POST", kMaxSmallBody},
+    {EndpointId::Check, "/api/check", "POST", kMaxPairBody, Outcome::Failed},
+    {EndpointId::Run, "/api/run", "POST", kMaxPairBody, Outcome::Failed},
+    {EndpointId::Emit, "/api/emit", "POST", kMaxPairBody, Outcome::Failed},
+    {EndpointId::Generate, "/api/generate", "POST", kMaxSmallBody, Outcome::Failed},
+    {EndpointId::Feedback, "/api/feedback", "POST", kMaxPairBody, Outcome::ProviderFailed},
+    {EndpointId::Apply, "/api/apply", "POST", kMaxPairBody, Outcome::Failed},
+    {EndpointId::Examples, "/api/examples", "POST", kMaxSmallBody, Outcome::Failed},
 };
 
 /// The members of one body, read by the servers' one reader of JSON
@@ -78,6 +78,10 @@ std::string body_refusal(const Endpoint& endpoint, std::optional<uint64_t> decla
         return "the body has " + std::to_string(*declared_length) + " bytes; " + std::string(endpoint.path) +
                " takes at most " + std::to_string(endpoint.max_body);
     return "";
+}
+
+std::string too_large_message(const Endpoint& endpoint) {
+    return std::string(endpoint.path) + " takes a body of at most " + std::to_string(endpoint.max_body) + " bytes";
 }
 
 std::optional<std::size_t> body_limit(std::string_view path, std::optional<std::string_view> declared) {

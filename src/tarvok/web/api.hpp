@@ -26,11 +26,25 @@ using data::Value;
 
 enum class EndpointId : uint8_t { Check, Run, Emit, Generate, Feedback, Apply, Examples };
 
+/// What an answer of the API says happened; each has its HTTP status (http_status).
+enum class Outcome : uint8_t {
+    Ok,
+    BadRequest,
+    NotFound,
+    TooLarge,
+    DoesNotCompile,
+    ProviderFailed,
+    Failed,
+    Conflict,
+    Busy
+};
+
 struct Endpoint {
     EndpointId id;
     std::string_view path;
     std::string_view method;
     std::size_t max_body;  ///< the most bytes its body may have
+    Outcome failure;       ///< what an error of its work is: of the LLM service for feedback, else of the server
 };
 
 /// The endpoints, in the order the page uses them.
@@ -67,6 +81,8 @@ std::string page_url(std::string_view host, std::string_view port);
 /// What `tarvok serve` says when it starts: where the page is and its working folder.
 std::string serving_message(std::string_view url, std::string_view workdir);
 
+/// Why a body that went past the endpoint's bound while it was read is refused.
+std::string too_large_message(const Endpoint& endpoint);
 /// Why a body's declared length is refused, or "" when it may be read.
 std::string body_refusal(const Endpoint& endpoint, std::optional<uint64_t> declared_length);
 /// The most bytes to read of a body sent to `path` with a Content-Length of
@@ -162,22 +178,27 @@ inline constexpr std::string_view kScriptNeedsArrays =
 struct Applied;  // web/workdir.hpp
 Value applied_answer(const Applied& applied);
 
+/// A member of the generation stream's result frame and the generation
+/// result's attribute it copies, in the frame's order (its grounding report follows).
+struct ResultField {
+    const char* key;
+    const char* attribute;
+};
+inline constexpr ResultField kGenerationFields[] = {{"compiled", "compiled"},
+                                                    {"aligned", "aligned"},
+                                                    {"assessment", "assessment"},
+                                                    {"iterations", "iterations"},
+                                                    {"diagnostics", "diagnostics"},
+                                                    {"execution", "execution"},
+                                                    {"syntax_errors", "syntax_errors"},
+                                                    {"llm_calls", "llm_calls"},
+                                                    {"model", "model_text"},
+                                                    {"data", "data_text"}};
+
 /// The most columns a solution's index keys are sent for.
 inline constexpr std::size_t kMaxKeyedColumns = 200000;
 
 // ------------------------------------------------------------ outcomes ----
-
-enum class Outcome : uint8_t {
-    Ok,
-    BadRequest,
-    NotFound,
-    TooLarge,
-    DoesNotCompile,
-    ProviderFailed,
-    Failed,
-    Conflict,
-    Busy
-};
 
 /// The HTTP status that answers an outcome.
 int http_status(Outcome outcome);

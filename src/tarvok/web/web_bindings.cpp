@@ -73,10 +73,8 @@ Answer refused(core::Outcome outcome, const std::string& message, py::dict extra
 
 /// The answer of a pair that does not compile, in the shape of `tarvok run --json`.
 Answer does_not_compile(py::object diagnostics) {
-    py::dict d;
-    d["status"] = 1;
-    d["diagnostics"] = diagnostics;
-    return refused(core::Outcome::DoesNotCompile, "the model does not compile", d);
+    return refused(core::Outcome::DoesNotCompile, "the model does not compile",
+                   py::dict(py::arg("status") = 1, py::arg("diagnostics") = diagnostics));
 }
 
 /// The message of an error of the host, with its kind.
@@ -88,12 +86,13 @@ std::string error_text(py::error_already_set& e) {
 
 // ------------------------------------------------------- pair endpoints ----
 
-Answer check(const core::CheckRequest& r) {
+// One overload of `answer` per endpoint's request, each given the working folder.
+
+/// /api/check: the diagnostics of the pair.
+Answer answer(const core::CheckRequest& r, const fs::path&) {
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
-    py::dict d;
-    d["ok"] = py::bool_(host::truthy(compiled.attr("ok")));
-    d["diagnostics"] = compiled.attr("diagnostics");
-    return answered(d);
+    return answered(py::dict(py::arg("ok") = py::bool_(host::truthy(compiled.attr("ok"))),
+                             py::arg("diagnostics") = compiled.attr("diagnostics")));
 }
 
 /// {variable: [[key, ...] per value, in the order of its values]} for the
@@ -114,7 +113,8 @@ py::dict index_keys_of(py::object program) {
     return out;
 }
 
-Answer run(const core::RunRequest& r) {
+/// /api/run: the pair solved, as `tarvok run --json` prints it.
+Answer answer(const core::RunRequest& r, const fs::path&) {
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
     if (!host::truthy(compiled.attr("ok"))) return does_not_compile(compiled.attr("diagnostics"));
     py::dict options;
@@ -135,7 +135,8 @@ Answer run(const core::RunRequest& r) {
 /// A file of a scratch folder, as the host names it.
 py::object file_of(const core::Scratch& scratch, const char* name) { return host::host_path(scratch.folder / name); }
 
-Answer emit(const core::EmitRequest& r, const fs::path& workdir) {
+/// /api/emit: the pair's SciPy script, or the model written as MPS or LP.
+Answer answer(const core::EmitRequest& r, const fs::path& workdir) {
     py::dict d = host::object_of(core::emitted(r.format));
     try {
         if (r.format == core::EmitFormat::SciPy) {
@@ -155,7 +156,8 @@ Answer emit(const core::EmitRequest& r, const fs::path& workdir) {
     }
 }
 
-Answer feedback(const core::FeedbackRequest& r, const fs::path& workdir) {
+/// /api/feedback: the LLM's answer to a question on the pair, with its revision checked.
+Answer answer(const core::FeedbackRequest& r, const fs::path& workdir) {
     py::module_ tg = generative();
     core::Scratch scratch(workdir, "feedback");
     py::object model = host::text(r.pair.model), data = host::text(r.pair.data);
@@ -165,12 +167,8 @@ Answer feedback(const core::FeedbackRequest& r, const fs::path& workdir) {
     if (r.provider) options["llm_provider"] = host::text(*r.provider);
     py::object reply = tg.attr("generative_feedback")(host::text(r.question), file_of(scratch, "model.mod"),
                                                       file_of(scratch, "data.dat"), **options);
-    py::dict out;
-    if (reply.is_none() || !PyDict_Check(reply.ptr())) {
-        out["feedback"] = py::none();
-        return answered(out);
-    }
-    out = py::reinterpret_borrow<py::dict>(reply).attr("copy")();
+    if (!PyDict_Check(reply.ptr())) return answered(py::dict(py::arg("feedback") = py::none()));
+    py::dict out = py::reinterpret_borrow<py::dict>(reply).attr("copy")();
     if (!out.contains("revised_model") && !out.contains("revised_data")) return answered(out);
     // A missing half keeps the text it revises, as `tarvok feedback` does.
     py::object new_model = out.contains("revised_model") ? out["revised_model"] : model;
@@ -187,7 +185,8 @@ Answer feedback(const core::FeedbackRequest& r, const fs::path& workdir) {
     return answered(out);
 }
 
-Answer apply(const core::ApplyRequest& r, const fs::path& workdir) {
+/// /api/apply: the pair written into the working folder.
+Answer answer(const core::ApplyRequest& r, const fs::path& workdir) {
     std::string refusal = core::name_refusal(r.name);
     if (!refusal.empty()) return refused(core::Outcome::BadRequest, "'name': " + refusal);
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
@@ -203,8 +202,8 @@ Answer apply(const core::ApplyRequest& r, const fs::path& workdir) {
 
 // -------------------------------------------------------------- examples ----
 
-/// Every shipped example, or the ones closest to a description, with their texts.
-Answer examples(const core::ExamplesRequest& r) {
+/// /api/examples: every shipped example, or the ones closest to a description, with their texts.
+Answer answer(const core::ExamplesRequest& r, const fs::path&) {
     if (!r.description.empty()) {
         py::dict arguments;
         arguments["description"] = host::text(r.description);
@@ -236,20 +235,15 @@ void push(GenerationRun& run, core::FrameKind kind, py::handle value) {
 
 /// The frame of a run that failed, or ended because it was cancelled.
 void push_failure(GenerationRun& run, const std::string& message) {
-    py::dict d;
-    d["error"] = shown(message);
-    push(run, run.cancelled() ? core::FrameKind::Cancelled : core::FrameKind::Failed, d);
+    push(run, run.cancelled() ? core::FrameKind::Cancelled : core::FrameKind::Failed,
+         py::dict(py::arg("error") = shown(message)));
 }
 
 /// The final frame of a run: the pair and what the loop found, with the
 /// grounding report of its data against the description.
 py::dict generation_result(py::object result, const std::string& description) {
     py::dict d;
-    for (const char* key :
-         {"compiled", "aligned", "assessment", "iterations", "diagnostics", "execution", "syntax_errors", "llm_calls"})
-        d[key] = result.attr(key);
-    d["model"] = result.attr("model_text");
-    d["data"] = result.attr("data_text");
+    for (const core::ResultField& field : core::kGenerationFields) d[field.key] = result.attr(field.attribute);
     d["grounding"] = host::object_of(core::grounding_value(description, host::str_of(result.attr("data_text"))));
     return d;
 }
@@ -316,19 +310,11 @@ py::object respond(const Site& site, const std::string& path, py::dict headers, 
     auto as_tuple = [](const Answer& a) { return py::make_tuple(a.status, json_text(a.body)); };
     const core::Endpoint* endpoint = core::endpoint_at(path);
     if (!endpoint) return as_tuple(refused(core::Outcome::NotFound, "no endpoint " + path));
-    auto header = [&](const char* name) {
-        py::object v = headers.attr("get")(name, py::str(""));
-        return host::str_of(v);
-    };
+    auto header = [&](const char* name) { return host::str_of(headers.attr("get")(name, py::str(""))); };
     if (auto refusal =
-            core::header_refusal({header("content-type"), header("host"), header("origin")}, site.loopback_only)) {
-        py::dict d;
-        d["error"] = host::text(refusal->message);
-        return py::make_tuple(refusal->status, json_text(d));
-    }
-    if (body.is_none())
-        return as_tuple(refused(core::Outcome::TooLarge,
-                                path + " takes a body of at most " + std::to_string(endpoint->max_body) + " bytes"));
+            core::header_refusal({header("content-type"), header("host"), header("origin")}, site.loopback_only))
+        return as_tuple({refusal->status, py::dict(py::arg("error") = host::text(refusal->message))});
+    if (body.is_none()) return as_tuple(refused(core::Outcome::TooLarge, core::too_large_message(*endpoint)));
     core::Value given;
     try {
         given = host::detail::value_of(py::module_::import("json").attr("loads")(body), 0);
@@ -339,26 +325,19 @@ py::object respond(const Site& site, const std::string& path, py::dict headers, 
     try {
         core::Parsed parsed = core::parse_request(*endpoint, given);
         if (!parsed.request) return as_tuple(refused(core::Outcome::BadRequest, parsed.error));
-        if (auto* g = std::get_if<core::GenerateRequest>(&*parsed.request)) {
-            if (auto busy = site.runs->refusal_of_another()) return as_tuple(refused(core::Outcome::Busy, *busy));
-            return py::cast(start_generation(*g, site.workdir, site.runs));
-        }
-        return as_tuple(std::visit(
-            [&](const auto& r) -> Answer {
-                using R = std::decay_t<decltype(r)>;
-                if constexpr (std::is_same_v<R, core::CheckRequest>) return check(r);
-                if constexpr (std::is_same_v<R, core::RunRequest>) return run(r);
-                if constexpr (std::is_same_v<R, core::EmitRequest>) return emit(r, site.workdir);
-                if constexpr (std::is_same_v<R, core::FeedbackRequest>) return feedback(r, site.workdir);
-                if constexpr (std::is_same_v<R, core::ApplyRequest>) return apply(r, site.workdir);
-                if constexpr (std::is_same_v<R, core::ExamplesRequest>) return examples(r);
-                return refused(core::Outcome::NotFound, "no endpoint " + path);
+        return std::visit(
+            [&](const auto& r) -> py::object {
+                if constexpr (!std::is_same_v<std::decay_t<decltype(r)>, core::GenerateRequest>)
+                    return as_tuple(answer(r, site.workdir));
+                else if (auto busy = site.runs->refusal_of_another())
+                    return as_tuple(refused(core::Outcome::Busy, *busy));
+                else
+                    return py::cast(start_generation(r, site.workdir, site.runs));
             },
-            *parsed.request));
+            *parsed.request);
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e)) throw;
-        bool provider = path == "/api/feedback";
-        return as_tuple(refused(provider ? core::Outcome::ProviderFailed : core::Outcome::Failed, error_text(e)));
+        return as_tuple(refused(endpoint->failure, error_text(e)));
     } catch (const std::exception& e) {
         return as_tuple(refused(core::Outcome::Failed, e.what()));
     }
@@ -412,13 +391,14 @@ def make_app(respond, page, paths, limit_of):
     return Starlette(routes=routes)
 )";
 
-py::object default_workdir() {
-    py::object os = py::module_::import("os");
-    std::string base = host::str_of(os.attr("environ").attr("get")("XDG_DATA_HOME", py::str("")));
-    fs::path home = host::file_system_path(os.attr("path").attr("expanduser")("~"));
-    std::string stamp = host::str_of(py::module_::import("time").attr("strftime")("%Y%m%d-%H%M%S"));
-    return host::host_path(core::default_workdir(base, home, stamp));
+/// The endpoints' paths, in the core's order.
+py::tuple endpoint_paths() {
+    py::list paths;
+    for (const core::Endpoint& e : core::endpoints()) paths.append(host::text(e.path));
+    return py::tuple(paths);
 }
+
+py::object default_workdir() { return host::host_path(core::default_workdir_now()); }
 
 py::object create_app(py::object workdir, py::object loopback_only) {
     host::require(loopback_only, "create_app", "loopback_only", host::Kind::Bool);
@@ -430,8 +410,6 @@ py::object create_app(py::object workdir, py::object loopback_only) {
     site->workdir = fs::canonical(site->workdir);
     py::dict scope;
     py::exec(kApp, scope);
-    py::list paths;
-    for (const core::Endpoint& e : core::endpoints()) paths.append(host::text(e.path));
     // The most bytes to read of a request's body; None refuses it on its declared length.
     py::object limit_of = py::cpp_function([](std::string path, py::object declared) -> py::object {
         std::optional<std::string> header;
@@ -441,7 +419,8 @@ py::object create_app(py::object workdir, py::object loopback_only) {
     });
     py::object respond_here = py::cpp_function(
         [site](std::string path, py::dict headers, py::object body) { return respond(*site, path, headers, body); });
-    py::object app = scope["make_app"](respond_here, host::host_path(host::package_folder() / "page"), paths, limit_of);
+    py::object app =
+        scope["make_app"](respond_here, host::host_path(host::package_folder() / "page"), endpoint_paths(), limit_of);
     app.attr("state").attr("workdir") = host::host_path(site->workdir);
     return app;
 }
@@ -490,9 +469,7 @@ PYBIND11_MODULE(web, m, py::mod_gil_not_used()) {
         .inc_ref();  // kept for the module's life, as the module's names no longer hold it
     // Only the app's stream holds one: the class stays out of the module's names.
     py::delattr(m, "_GenerationRun");
-    py::list paths;
-    for (const core::Endpoint& e : core::endpoints()) paths.append(host::text(e.path));
-    m.attr("ENDPOINTS") = py::tuple(paths);
+    m.attr("ENDPOINTS") = endpoint_paths();
 
     host::def(m, "default_workdir", "", docs::kDefaultWorkdir, &default_workdir);
     host::def(m, "create_app", "workdir=None, *, loopback_only=False", docs::kCreateApp, &create_app,

@@ -3,8 +3,13 @@
 #include "cli/pair_placement.hpp"
 #include "common/files.hpp"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <system_error>
 
 namespace tarvok::web {
@@ -26,6 +31,35 @@ fs::path default_workdir(std::string_view xdg_data_home, const fs::path& home, s
     fs::path folder = root / stamp;
     for (int n = 2; fs::exists(folder); ++n) folder = root / (std::string(stamp) + "-" + std::to_string(n));
     return folder;
+}
+
+namespace {
+
+/// The folder `~` names: $HOME without its trailing '/' ("/" when that leaves
+/// nothing), else the user's entry, else `~` itself.
+fs::path home_folder() {
+    std::string home;
+    if (const char* set = std::getenv("HOME")) {
+        home = set;
+    } else if (const passwd* user = getpwuid(getuid())) {
+        home = user->pw_dir;
+    } else {
+        return "~";
+    }
+    while (!home.empty() && home.back() == '/') home.pop_back();
+    return home.empty() ? fs::path("/") : fs::path(home);
+}
+
+}  // namespace
+
+fs::path default_workdir_now() {
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::size_t length = std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    return default_workdir(xdg ? xdg : "", home_folder(), std::string_view(stamp, length));
 }
 
 PairFiles pair_files(const fs::path& workdir, std::string_view name) {

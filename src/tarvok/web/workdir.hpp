@@ -17,6 +17,10 @@ namespace fs = std::filesystem;
 /// `tarvok/serve/<stamp>` under the user's data folder ($XDG_DATA_HOME when
 /// set and absolute, else ~/.local/share), `<stamp>-2`, ... when one exists.
 fs::path default_workdir(std::string_view xdg_data_home, const fs::path& home, std::string_view stamp);
+/// default_workdir for this process now: its environment's $XDG_DATA_HOME,
+/// the home folder as `~` names it ($HOME, else the user's entry) and the
+/// local time as the stamp (YYYYmmdd-HHMMSS).
+fs::path default_workdir_now();
 
 /// Why `name` cannot name a pair in the working folder (1 to 64 letters,
 /// digits, '_' or '-', not starting with '-'), or "" when it can.

@@ -159,3 +159,30 @@ TEST(FailureLines, OneLineAndWhatRanOutOfMemory) {
     EXPECT_EQ(out_of_memory_line("the model's 3e9 nonzeros", "MemoryError"),
               "not enough memory: the model's 3e9 nonzeros");
 }
+
+TEST(OptionTables, ParserKeywordsAreTypedAndLeaveOutWhatARowDoesNotSet) {
+    Option port{.flags = {"--port"}, .kind = ValueKind::Int, .help = "the port", .default_value = "8000"};
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : parser_keywords(port)) keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"type", "default", "help"}));
+    EXPECT_EQ(parser_keywords(port)[0].second.text, "int");
+    EXPECT_EQ(parser_keywords(port)[1].second.integer, 8000);
+    Option tolerance{.flags = {"--rel-tol"}, .kind = ValueKind::Float, .default_value = "1e-4"};
+    EXPECT_EQ(parser_keywords(tolerance)[1].second.number, 1e-4);
+    Option grammar{.flags = {"--grammar"}, .default_value = "bnf", .choices = {"bnf", "none"}, .required = true};
+    auto kw = parser_keywords(grammar);
+    EXPECT_EQ(kw[0].first, "choices");
+    EXPECT_EQ(kw[0].second.items.size(), 2u);
+    EXPECT_EQ(kw[1].second.text, "bnf");
+    EXPECT_EQ(kw[2].first, "required");
+    EXPECT_EQ(parser_keywords(Option{.flags = {"--json"}, .kind = ValueKind::Flag})[0].second.text, "store_true");
+}
+
+TEST(OptionTables, TheRegistryFindsWhatWasRegisteredAndRefusesTheRest) {
+    struct Tag {
+        int value;
+    };
+    Registry<Tag>::add("solve", {3});
+    EXPECT_EQ(Registry<Tag>::of("solve").value, 3);
+    EXPECT_THROW(Registry<Tag>::of("nonesuch"), std::logic_error);
+}

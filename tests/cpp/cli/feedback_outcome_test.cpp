@@ -37,3 +37,27 @@ TEST(FeedbackClosing, SaysWhereThingsWentOrHowToApply) {
     EXPECT_EQ(shown_diff("-a\n+b\n\n"), "-a\n+b");
     EXPECT_EQ(feedback_text(std::nullopt), "(no feedback text)");
 }
+
+TEST(FeedbackReply, TheReplysKindAndItsJsonKeepTheReplysOwnKeysInPlace) {
+    using tarvok::data::Value;
+    EXPECT_EQ(reply_kind(Value::null()), ReplyKind::NoFeedback);
+    EXPECT_EQ(reply_kind(Value::array()), ReplyKind::NoFeedback);
+    Value reply = Value::object({{"feedback", Value::of("Looks right.")}});
+    EXPECT_EQ(reply_kind(reply), ReplyKind::FeedbackOnly);
+    EXPECT_EQ(feedback_of(reply), "Looks right.");
+    EXPECT_EQ(feedback_of(Value::object()), std::nullopt);
+    reply.members.emplace_back("diff", Value::of("the LLM's own"));
+    reply.members.emplace_back("revised_data", Value::of("param n := 2;"));
+    EXPECT_EQ(reply_kind(reply), ReplyKind::Revision);
+
+    Value shown = revision_json(reply, "--- m.dat\n", true, std::nullopt);
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : shown.members) keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"feedback", "diff", "revised_data", "compiles", "applied"}));
+    EXPECT_EQ(shown.find("diff")->text, "--- m.dat\n");  // ours replaces the reply's where it stood
+    EXPECT_FALSE(shown.find("applied")->boolean);
+    shown = revision_json(reply, "", true, std::pair<std::string, std::string>{"m.mod.bak", ""});
+    EXPECT_TRUE(shown.find("applied")->boolean);
+    EXPECT_EQ(shown.find("backup_model_file")->text, "m.mod.bak");
+    EXPECT_EQ(shown.find("backup_data_file")->kind, Value::Kind::Null);  // there was no data file to keep
+}

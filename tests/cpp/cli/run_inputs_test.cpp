@@ -1,7 +1,9 @@
 #include "cli/run_inputs.hpp"
+#include "cli/command_options.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 
 using namespace tarvok::cli;
@@ -73,6 +75,8 @@ TEST(RunPaths, SuffixesDecideTheFormIgnoringCase) {
     EXPECT_EQ(data_source("json", false), DataSource::DatText);
     EXPECT_FALSE(refused_solution_name("out.CSV"));
     EXPECT_EQ(refused_solution_name("out.txt"), "--solution writes FILE.json or FILE.csv, not out.txt");
+    EXPECT_FALSE(refused_model_file_name("plan.LP"));
+    EXPECT_EQ(refused_model_file_name("plan.txt"), "plan.txt ends in neither .mps nor .lp");
     EXPECT_EQ(csv_data_name("cost.csv"), "cost");
     EXPECT_FALSE(csv_data_name(".csv"));
     EXPECT_FALSE(csv_data_name("cost.CSV"));  // a folder's files are named exactly
@@ -118,4 +122,109 @@ TEST(SolutionCsv, ARowPerValueWithItsKeysThenTheFigures) {
                                                {"y", "2"},
                                                {"duals:meet", "-1.5"},
                                                {"ranging.costs:buy", "low", "1"}}));
+}
+
+namespace {
+
+/// The host's readers played from memory: files by path, a folder by its listing.
+class MemoryReader : public DataReader {
+  public:
+    std::map<std::string, std::vector<std::string>> folders;
+    std::map<std::string, std::string> texts;
+    std::map<std::string, Rows> tables;
+    std::map<std::string, tarvok::data::Value> objects;
+
+    bool is_folder(const std::string& path) override { return folders.contains(path); }
+    std::vector<std::string> listing(const std::string& folder) override { return folders.at(folder); }
+    std::string text(const std::string& path) override { return texts.at(path); }
+    tarvok::data::Value json(const std::string& path) override { return objects.at(path); }
+    Rows csv_rows(const std::string& path) override { return tables.at(path); }
+    /// Whole numbers are numbers; "2.0" is a float the host names "2".
+    tarvok::data::Value cell(const std::string& trimmed) override {
+        tarvok::data::Value v = trimmed.find('.') != std::string::npos ? tarvok::data::Value::of(std::stod(trimmed))
+                                : std::isdigit(static_cast<unsigned char>(trimmed[0]))
+                                    ? tarvok::data::Value::of(static_cast<int64_t>(std::stoll(trimmed)))
+                                    : tarvok::data::Value::of(trimmed);
+        v.text = trimmed;
+        return v;
+    }
+};
+
+const char* kModel = "{string} Items = ...;\nfloat cap = ...;\nfloat cost[Items][Items] = ...;\n";
+
+}  // namespace
+
+TEST(GatherData, ReadsDatTextsJsonObjectsAndCsvFoldersInOrder) {
+    MemoryReader reader;
+    reader.texts["a.dat"] = "param cap := 3;";
+    reader.folders["tables/"] = {"Items.csv", "cost.csv", "notes.txt"};
+    reader.tables["tables/Items.csv"] = Rows{{"item"}, {" a "}, {"b"}};
+    reader.tables["tables/cost.csv"] = Rows{{"i", "j", "v"}, {"a", "b", "1.5"}, {"2.0", "b", "4"}};
+    GatheredData data = gather_data({"a.dat", "tables/"}, kModel, reader);
+    EXPECT_EQ(data.dat_text, "param cap := 3;");
+    EXPECT_EQ(data.inputs, (std::vector<std::string>{"a.dat", "tables/Items.csv", "tables/cost.csv"}));
+    ASSERT_EQ(data.values.members.size(), 2u);
+    const tarvok::data::Value& items = data.values.members[0].second;
+    EXPECT_EQ(items.items[0].text, "a");  // blanks around a cell are trimmed
+    const tarvok::data::Value& cost = data.values.members[1].second;
+    ASSERT_NE(cost.find("2"), nullptr);  // the float 2.0 keys the element "2"
+    EXPECT_EQ(cost.find("a")->find("b")->number, 1.5);
+    const tarvok::data::Value* places = data.rows.find("cost");
+    EXPECT_EQ(places->find("[\"2\"][\"b\"]")->text, "tables/cost.csv:3");
+    EXPECT_EQ(data.rows.find("Items")->find("[1]")->text, "tables/Items.csv:3");
+}
+
+TEST(GatherData, RefusesANameTwiceARepeatedKeyAndJsonThatIsNoObject) {
+    auto refusal = [](MemoryReader& reader, std::vector<std::string> paths) {
+        try {
+            gather_data(paths, kModel, reader);
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.status, tarvok::ExitStatus::DoesNotCompile);
+            return failure.message;
+        }
+        return std::string("taken");
+    };
+    MemoryReader reader;
+    reader.objects["a.json"] = tarvok::data::Value::object({{"cap", tarvok::data::Value::of(int64_t{3})}});
+    reader.objects["b.json"] = reader.objects["a.json"];
+    reader.objects["list.json"] = tarvok::data::Value::array();
+    EXPECT_NE(refusal(reader, {"a.json", "b.json"}).find("cap"), std::string::npos);
+    EXPECT_EQ(refusal(reader, {"list.json"}), "list.json: the data must be a JSON object");
+    reader.folders["t"] = {"cost.csv"};
+    reader.tables["t/cost.csv"] = Rows{{"i", "j", "v"}, {"1", "b", "1"}, {"1.0", "b", "2"}};
+    EXPECT_EQ(refusal(reader, {"t"}), repeated_key("t/cost.csv", 3, "cost"));  // 1 and 1.0 are one key
+}
+
+TEST(SolverFigures, StatisticsReadFromThePlainValuesAndRecordsNamedByTheirFile) {
+    using tarvok::data::Value;
+    auto scalar = [](Value v, std::string text) {
+        v.text = std::move(text);
+        return v;
+    };
+    Value stats = Value::object({{"columns", scalar(Value::of(int64_t{3}), "3")},
+                                 {"rows", scalar(Value::of(int64_t{1}), "1")},
+                                 {"mip_gap", scalar(Value::null(), "None")},
+                                 {"solve_seconds", scalar(Value::of(0.25), "0.25")}});
+    EXPECT_EQ(statistics_line(stats), "columns 3, rows 1, mip_gap None, solve_seconds 0.25");
+    EXPECT_EQ(sizes_and_times(stats), sizes_and_times(SizesAndTimes{"3", "", "1", "", 0, 0, 0.25}));
+
+    Value model_record = Value::object({{"file", Value::of("model")}, {"path", Value::of("stale")}});
+    Value data_record = Value::object({{"file", Value::of("data")}});
+    Value records = records_with_paths(Value::array({model_record, data_record}), "m.mod", std::nullopt);
+    EXPECT_EQ(records.items[0].members.size(), 2u);  // the old path replaced where it stood
+    EXPECT_EQ(records.items[0].find("path")->text, "m.mod");
+    EXPECT_EQ(records.items[1].find("path")->kind, Value::Kind::Null);  // data merged from several files
+    records = records_with_paths(Value::array({data_record}), "m.mod", "m.dat");
+    EXPECT_EQ(records.items[0].find("path")->text, "m.dat");
+}
+
+TEST(SolutionCsv, PlainValuesReadAsTheHostsDictionary) {
+    using tarvok::data::Value;
+    Value one = Value::of(int64_t{1});
+    one.text = "1";
+    Value solved = Value::object({{"objective", one},
+                                  {"values", Value::object({{"x", Value::array({one, Value::null()})}})},
+                                  {"duals", Value::null()}});
+    using Rows = std::vector<std::vector<std::string>>;
+    EXPECT_EQ(solution_csv_rows(solution_of(solved)), (Rows{{"objective", "1"}, {"x", "0", "1"}, {"x", "1", ""}}));
 }

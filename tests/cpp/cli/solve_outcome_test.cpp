@@ -100,3 +100,109 @@ TEST(SolveJson, FindingsSayWhereANumberCameFrom) {
     EXPECT_EQ(solver_needed_for(true, true, 5)->rfind("--execution-check", 0), 0u);
     EXPECT_EQ(solver_needed_for(false, false, 2)->rfind("--samples", 0), 0u);
 }
+
+namespace {
+
+using tarvok::data::Value;
+
+/// A scalar as the binding hands it over: its value and what the host writes for it.
+Value shown(Value v, std::string text) {
+    v.text = std::move(text);
+    return v;
+}
+
+std::vector<std::string> keys_of(const Value& object) {
+    std::vector<std::string> keys;
+    for (const auto& [key, value] : object.members) keys.push_back(key);
+    return keys;
+}
+
+SolveReport failed_report() {
+    SolveReport r{.facts = {.compiled = false, .execution_check = true, .alignment = true},
+                  .status = ExitStatus::DoesNotCompile,
+                  .outcome = "the final model does not compile",
+                  .model_file = "/w/m.mod",
+                  .data_file = "/w/m.dat",
+                  .model_file_given = "m.mod",
+                  .kept_model = "/w/m.mod.failed"};
+    r.statistics = Value::object({{"iterations", shown(Value::of(int64_t{3}), "3")},
+                                  {"syntax_errors", Value::array({shown(Value::of("e1"), "e1")})},
+                                  {"assessment", shown(Value::null(), "None")},
+                                  {"solver_status", shown(Value::null(), "None")},
+                                  {"objective", shown(Value::of(1.5), "1.5")}});
+    r.syntax_errors = Value::array({shown(Value::of("m.mod:1:1: error: x\nmore"), "m.mod:1:1: error: x\nmore")});
+    return r;
+}
+
+}  // namespace
+
+TEST(SolveJson, KeysInTheirOrderAndOnlyThoseTheRunAskedFor) {
+    SolveReport r = failed_report();
+    std::vector<std::string> warnings;
+    Value out = solve_json(r, warnings);
+    EXPECT_EQ(keys_of(out),
+              (std::vector<std::string>{"model_file", "data_file", "iterations", "syntax_errors", "assessment",
+                                        "compiled", "solver_status", "objective", "aligned", "assumptions",
+                                        "conversions", "status", "failed_model_file", "failed_data_file"}));
+    EXPECT_EQ(out.find("failed_model_file")->text, "/w/m.mod.failed");
+    EXPECT_EQ(out.find("failed_data_file")->kind, Value::Kind::Null);  // never written
+    EXPECT_EQ(out.find("aligned")->kind, Value::Kind::Boolean);
+    EXPECT_EQ(out.find("status")->integer, 1);
+    EXPECT_EQ(warnings, std::vector<std::string>{"tarvok: the final model does not compile"});
+
+    // Voting replaces the execution check's objective where it stands; --run and --emit add theirs.
+    r.facts.compiled = true;
+    r.facts.alignment = false;
+    r.vote = ShownVote{"0.5", 1, 2, std::nullopt};
+    r.confidence = 0.5;
+    r.run_json = Value::null();
+    r.emitted = Value::array({Value::of("s.py"), Value::of("s.npz")});
+    r.emit = ShownEmit{.status = 2, .failure = "cannot write s.py: denied"};
+    warnings.clear();
+    out = solve_json(r, warnings);
+    EXPECT_EQ(keys_of(out),
+              (std::vector<std::string>{"model_file", "data_file", "iterations", "syntax_errors", "assessment",
+                                        "compiled", "solver_status", "objective", "aligned", "assumptions",
+                                        "conversions", "samples", "confidence", "status", "run", "emitted"}));
+    EXPECT_EQ(out.find("objective")->kind, Value::Kind::Null);
+    EXPECT_EQ(out.find("aligned")->kind, Value::Kind::Null);  // alignment was not checked
+    EXPECT_EQ(warnings.front(), "tarvok: cannot write s.py: denied");
+}
+
+TEST(SolveReport, ReadsStatisticsAndTheWhatIfTableFromTheLoopsValues) {
+    SolveReport r = failed_report();
+    r.stats = true;
+    std::vector<ReportLine> lines = solve_report(r);
+    std::string all;
+    for (const ReportLine& line : lines) all += line.text + "\n";
+    EXPECT_NE(all.find("/w/m.mod.failed"), std::string::npos) << all;      // where the failed pair is
+    EXPECT_NE(all.find("None"), std::string::npos) << all;                 // the host's word for no status
+    EXPECT_EQ(all.find("m.mod:1:1: error: x"), std::string::npos) << all;  // --stats lists errors instead
+
+    r = failed_report();
+    r.facts = {.compiled = true};
+    r.with_assumptions = r.what_if = true;
+    r.what_if_max = 2;
+    r.assumptions = Value::array({Value::object({{"assumption", shown(Value::of("units start off"), "units start off")},
+                                                 {"kind", shown(Value::of("boundary"), "boundary")}})});
+    r.assumptions_error = shown(Value::of("first\nsecond"), "first\nsecond");
+    Value reading = Value::object({{"status", shown(Value::of("optimal"), "optimal")},
+                                   {"objective", shown(Value::of(12.0), "12.0")},
+                                   {"answer", shown(Value::null(), "None")}});
+    Value alternative = Value::object({{"index", Value::of(int64_t{1})},
+                                       {"alternative", shown(Value::of("units may run"), "units may run")},
+                                       {"compiled", Value::of(true)},
+                                       {"errors", Value::array()},
+                                       {"model_file", shown(Value::of("/w/m.alt1.mod"), "/w/m.alt1.mod")},
+                                       {"status", shown(Value::of("optimal"), "optimal")},
+                                       {"objective", shown(Value::of(9.5), "9.5")}});
+    r.what_if_table = Value::object(
+        {{"main", reading}, {"alternatives", Value::array({alternative})}, {"unexplored", Value::of(int64_t{0})}});
+    all.clear();
+    for (const ReportLine& line : solve_report(r)) all += line.text + "\n";
+    EXPECT_NE(all.find("tarvok: first\n"), std::string::npos) << all;  // the first line of why
+    EXPECT_NE(all.find("units start off"), std::string::npos) << all;
+    EXPECT_NE(all.find("9.5"), std::string::npos) << all;
+    EXPECT_NE(all.find("m.alt1.mod"), std::string::npos) << all;  // named after the model file as given
+    EXPECT_EQ(all.find("/w/m.alt1.mod"), std::string::npos) << all;
+}

@@ -95,3 +95,17 @@ TEST(DataValues, DiagnosticsAtWrittenPlacesAreHeadedByTheirSource) {
     std::string for_files = compiler::render_for_files(c->diagnostics, c->model_text, c->data_text, names);
     EXPECT_EQ(for_files.rfind("d.json: d[1]: error: ", 0), 0u) << for_files;
 }
+
+TEST(DataValues, AMappingIsWrittenWithTheNamerOfItsPlacesOrRefused) {
+    Value n = Value::of(int64_t{2});
+    auto out = data::write_mapping(kModel, Value::object({{"n", n}, {"d", Value::array({n, Value::of("x")})}}));
+    ASSERT_EQ(out.index(), 0u);
+    // The namer keeps its own copies: what was given is gone by now.
+    const data::WrittenMapping& w = std::get<0>(out);
+    EXPECT_EQ(w.text, "n = 2;\nd = [2, \"x\"];\n");
+    EXPECT_EQ(w.origin(static_cast<uint32_t>(w.text.find("\"x\""))), "data[\"d\"][1]");
+    EXPECT_EQ(w.origin(static_cast<uint32_t>(w.text.size() + 5)), "");
+    auto refused = data::write_mapping(kModel, Value::object({{"n", n}, {"d", keyed({{"1", n}, {"4", n}})}}));
+    ASSERT_EQ(refused.index(), 1u);
+    EXPECT_EQ(std::get<1>(refused), "data 'd': key '4' is not in T");
+}

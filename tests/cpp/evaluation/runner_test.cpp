@@ -95,6 +95,8 @@ TEST(Problems, CutTextKeepsWholeCharacters) {
     EXPECT_EQ(cut_text("short", 10), "short");
     EXPECT_EQ(cut_text("abc\xC3\xA9z", 4), "abc...");  // é would be split at byte 4
     EXPECT_EQ(cut_text("abcdef", 3), "abc...");
+    EXPECT_EQ(raised_text("KeyError", ""), "KeyError");
+    EXPECT_EQ(raised_text("RuntimeError", std::string(5000, 'x')).size(), 4003u);
 }
 
 namespace {
@@ -207,6 +209,7 @@ class ScriptedRun final : public RunHost {
     void start(const std::vector<const Problem*>& todo, const RunTally&) override {
         calls.push_back("start " + std::to_string(todo.size()));
     }
+    void tell(const std::string& line) override { calls.push_back("tell " + line); }
     Finished next_finished() override {
         if (script.empty()) throw std::runtime_error("worker died");
         Finished f = script.front();
@@ -303,4 +306,23 @@ TEST(RunProblems, StopsWhenTheProviderIsDownAndWritesTheSummaryWhateverEndsTheRu
     EXPECT_THROW(run_problems(failing, plan), std::runtime_error);
     EXPECT_EQ(failing.calls, (std::vector<std::string>{"start 3", "finished a 1", "stop", "end"}));
     EXPECT_NE(failing.summary.find("\"correct\": 1"), std::string::npos) << failing.summary;
+}
+
+TEST(RunProblems, WithItsProgressShownARunTellsItsStartBeforeAnyWorkerStarts) {
+    std::vector<Problem> problems = three_problems();
+    Record kept;
+    kept.id = "a";
+    kept.status = "optimal";
+    kept.objective = 10;
+    ResumePlan resume = plan_resume(problems, {{"a", kept}}, RunKey{}, 1e-4, false);
+    std::vector<BadRecord> bad = {{4, 5, "no description"}};
+    RunPlan plan{&problems, &resume, RunKey{}, {}, 1, 1e-4, 3, true, StartFacts{3, "set.jsonl", "m", "out/r.jsonl"},
+                 &bad};
+    ScriptedRun host;
+    host.script = {answered(0, 10), answered(1, 10)};
+    run_problems(host, plan);
+    ASSERT_GE(host.calls.size(), 3u);
+    EXPECT_EQ(host.calls[0], "tell " + bad_record_line("set.jsonl", bad[0]));
+    EXPECT_EQ(host.calls[1], "tell tarvok eval: 3 problems from set.jsonl, model m; 1 already recorded in out/r.jsonl");
+    EXPECT_EQ(host.calls[2], "start 2");
 }

@@ -1,4 +1,5 @@
 #include "example_ranker/description_files.hpp"
+#include "example_ranker/load_failure.hpp"
 #include "example_ranker/ranking.hpp"
 #include "scratch_folder.hpp"
 
@@ -77,6 +78,10 @@ TEST(RankingRules, KeptEntriesAndFailureTexts) {
     EXPECT_EQ(first_line("\nlater"), "");
     EXPECT_EQ(unavailable_message("m", "r"),
               "embedding model 'm' could not be loaded (r), so the descriptions cannot be encoded");
+    // The command's one line names the default model and only the first line of why.
+    EXPECT_EQ(rank_command_failure("No module named 'torch'\nTraceback (most recent call last)"),
+              "tarvok-rank: cannot load the embedding model 'sentence-transformers/all-MiniLM-L6-v2' (No module "
+              "named 'torch'); install the rag extra: pip install \"tarvok[rag]\"");
 }
 
 TEST(RankingLine, NumbersAlignAndScoresShowFourDecimals) {

@@ -82,22 +82,30 @@ struct FakeSteps : Steps {
 
     int gathered = 0;
     void gather_examples() override { ++gathered; }
-    std::string generation_prompt() override { return "GEN" + std::string(gathered == 1 ? "" : "?"); }
-    std::string repair_prompt(const Pair& p, const std::vector<std::string>& errors) override {
-        return "FIX:" + p.model + ":" + errors.at(0);
+    /// The prompts name their step and the arguments the loop gave, in the builder's order.
+    std::string prompt(const PromptRequest& r) override {
+        auto text = [&](std::size_t i) -> std::string {
+            const PromptValue& v = r.arguments.at(i);
+            if (const auto* p = std::get_if<PairText>(&v)) return p->data ? p->pair->data : p->pair->model;
+            if (const auto* outcome = std::get_if<const ExecutionOutcome*>(&v)) return (*outcome)->verdict.status;
+            if (const auto* t = std::get_if<std::string>(&v)) return *t;
+            return std::get<std::vector<std::string>>(v).at(0);
+        };
+        switch (r.step) {
+        case Step::Generate: return "GEN" + std::string(gathered == 1 ? "" : "?");
+        case Step::Repair: return "FIX:" + text(0) + ":" + text(2);
+        case Step::Realign: return "REALIGN:" + text(1) + ":" + text(0);
+        case Step::Execution: return "EXEC:" + text(0) + ":" + text(2);
+        case Step::Align: return "JUDGE:" + text(0);
+        case Step::Assess:
+            final_errors = std::get<std::vector<std::string>>(r.arguments.at(2));
+            return "FINAL:" + text(0);
+        case Step::Feedback: return "FEEDBACK:" + text(0) + ":" + text(1);
+        case Step::Assumptions: return "ASSUME:" + text(0);
+        case Step::WhatIf: return "WHATIF:" + text(0) + ":" + text(4) + ":" + text(3);
+        }
+        return "";
     }
-    std::string realign_prompt(const Pair& p, const std::string& assessment) override {
-        return "REALIGN:" + p.model + ":" + assessment;
-    }
-    std::string execution_prompt(const Pair& p, const ExecutionOutcome& o) override {
-        return "EXEC:" + p.model + ":" + o.verdict.status;
-    }
-    std::string alignment_prompt(const Pair& p) override { return "JUDGE:" + p.model; }
-    std::string final_assessment_prompt(const Pair& p, const std::vector<std::string>& errors) override {
-        final_errors = errors;
-        return "FINAL:" + p.model;
-    }
-    std::string feedback_prompt() override { return "FEEDBACK"; }
 
     ParsedPair read_pair(const std::string& reply) override {
         ParsedPair out;
@@ -433,8 +441,10 @@ TEST(Feedback, OneRequestAtJudgingTemperature) {
     FakeSteps steps;
     RecordingProgress progress;
     llm.replies = {"{\"feedback\": \"ok\"}"};
-    Attached value = feedback(0.9, {}, llm, steps, progress);
+    const Pair files{"m", "d", nullptr};
+    Attached value = feedback(0.9, {}, files, llm, steps, progress);
     EXPECT_EQ(dynamic_cast<const Kept*>(value.get())->model, "{\"feedback\": \"ok\"}");
+    EXPECT_EQ(llm.asked.at(0).first, "FEEDBACK:m:d");  // the files' model, then their data
     EXPECT_EQ(llm.asked.at(0).second.temperature, 0.0);
     EXPECT_EQ(llm.asked.at(0).second.step, Step::Feedback);
     EXPECT_EQ(progress.lines(),
@@ -442,14 +452,24 @@ TEST(Feedback, OneRequestAtJudgingTemperature) {
 
     llm.replies = {"plain prose"};
     try {
-        feedback(std::nullopt, {}, llm, steps, progress);
+        feedback(std::nullopt, {}, files, llm, steps, progress);
         FAIL();
     } catch (const Failure& f) {
         EXPECT_STREQ(f.what(), "Failed to parse feedback response as JSON: Expecting value\nResponse: <plain prose>");
     }
     EXPECT_FALSE(llm.asked.at(1).second.temperature.has_value());
     llm.replies = {""};
-    EXPECT_THROW(feedback(std::nullopt, {}, llm, steps, progress), Failure);
+    EXPECT_THROW(feedback(std::nullopt, {}, files, llm, steps, progress), Failure);
+}
+
+TEST(PromptRequests, NameTheirBuilderAndShowExamplesOnlyWhereAPairIsAskedFor) {
+    for (Step step : {Step::Generate, Step::Repair, Step::Realign, Step::Execution})
+        EXPECT_TRUE(prompt_request(step, {}).few_shots) << step_name(step);
+    for (Step step : {Step::Align, Step::Assess, Step::Feedback, Step::Assumptions, Step::WhatIf})
+        EXPECT_FALSE(prompt_request(step, {}).few_shots) << step_name(step);
+    EXPECT_EQ(prompt_request(Step::Repair, {}).builder, "_build_revision_prompt_syntax");
+    EXPECT_EQ(prompt_request(Step::Assess, {}).builder, "_build_final_assessment_prompt");
+    EXPECT_EQ(prompt_request(Step::WhatIf, {"a"}).arguments.size(), 1u);
 }
 
 TEST(Trimmed, StripsTheHostsWhiteSpace) {
@@ -523,10 +543,6 @@ namespace {
 /// "WHATIF:model:kind:alternative"; alternatives are written by index.
 struct AssumingSteps : FakeSteps {
     std::vector<std::pair<long long, std::string>> alternatives;
-    std::string assumptions_prompt(const Pair& p) override { return "ASSUME:" + p.model; }
-    std::string what_if_prompt(const Pair& p, const Assumption& a) override {
-        return "WHATIF:" + p.model + ":" + a.kind + ":" + a.alternative;
-    }
     std::string write_alternative(const Pair& pair, long long index) override {
         alternatives.emplace_back(index, pair.model);
         return "";

@@ -57,6 +57,49 @@ TEST(Documents, ClearsOnlyWhatShows) {
     EXPECT_FALSE(docs.sends("p.mod", false, false));
 }
 
+TEST(Documents, BuildsFromTheTextsThatWereRead) {
+    DocumentPair pair{"p.mod", "p.dat"};
+    Documents::Built both = Documents::build(pair, "int n = ...;\ndvar float x;\n", "n = ;", {});
+    ASSERT_TRUE(both.snapshot);
+    EXPECT_EQ(both.key, "p.mod");
+    std::vector<Documents::Shown> shown = Documents::shown(pair, *both.snapshot);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0].uri, "p.mod");
+    ASSERT_NE(shown[1].diagnostics, nullptr);
+    EXPECT_FALSE(shown[1].diagnostics->empty()) << "the data's fault shows on the data";
+
+    // A model that cannot be read: its data is checked alone, kept under its own name.
+    Documents::Built alone = Documents::build(pair, std::nullopt, "n = 1;", {});
+    EXPECT_EQ(alone.key, "p.dat");
+    ASSERT_TRUE(alone.snapshot);
+    EXPECT_EQ(Documents::shown(pair, *alone.snapshot)[0].diagnostics, nullptr) << "the model shows nothing";
+    EXPECT_FALSE(Documents::build(pair, std::nullopt, std::nullopt, {}).snapshot);
+}
+
+TEST(Documents, ClosingRechecksWhileAPartnerIsOpen) {
+    DocumentPair pair{"p.mod", "p.dat"};
+    auto open_is = [](std::string uri) { return [uri](const std::string& u) { return u == uri; }; };
+    EXPECT_TRUE(Documents::closing(pair, open_is("p.dat")).recheck);
+    EXPECT_TRUE(Documents::closing(pair, open_is("p.mod")).recheck);
+    Documents::Closing last = Documents::closing(pair, open_is("q.mod"));
+    EXPECT_FALSE(last.recheck);
+    EXPECT_EQ(last.cleared, (std::vector<std::string>{"p.mod", "p.dat"}));
+    EXPECT_EQ(Documents::closing({"", "q.dat"}, open_is("")).cleared, (std::vector<std::string>{"q.dat"}))
+        << "a member the pair does not have is neither asked about nor cleared";
+}
+
+TEST(Answers, PublishedDiagnosticsCarryTheVersionOfAnOpenDocument) {
+    auto snapshot = model_snapshot("dvar float x\n");
+    Value sent = published_value("file:///p.mod", &snapshot->diagnostics(SourceFile::Model), 7);
+    EXPECT_EQ(member(sent, "uri").text, "file:///p.mod");
+    EXPECT_EQ(member(sent, "version").integer, 7);
+    ASSERT_FALSE(member(sent, "diagnostics").items.empty());
+    EXPECT_EQ(member(member(sent, "diagnostics").items[0], "source").text, "tarvok");
+    Value cleared = published_value("file:///p.mod", nullptr, std::nullopt);
+    EXPECT_TRUE(member(cleared, "diagnostics").items.empty());
+    EXPECT_EQ(member(cleared, "version").kind, Value::Kind::Null);
+}
+
 TEST(Answers, PlacesPointIntoTheDocumentThatHoldsThem) {
     Location in_data{SourceFile::Data, Range{{1, 2}, {1, 5}}};
     EXPECT_EQ(member(location_value(in_data, "file:///p.mod"), "uri").text, "file:///p.dat");

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 using namespace tarvok::mcp_server;
 
 namespace {
@@ -81,6 +83,24 @@ TEST_F(McpLibrary, AnExampleWithAFileThatCannotBeReadStillAnswers) {
     EXPECT_EQ(texts.unread.size(), 2u) << "each unreadable file is noted where it was read";
 }
 
+TEST_F(McpLibrary, ResourcesReadFromThePackageFolder) {
+    write("pkg/docs/grammars/Tarvok grammar.md", "# The language");
+    write("pkg/tvl_models/diet/diet.mod", "dvar float x;");
+    std::filesystem::path package = root_ / "pkg";
+    PackageTexts texts;
+    auto read = [&](std::string_view uri) {
+        return package_resource_text(resource_named(uri, example_library(package)), package, texts);
+    };
+    EXPECT_EQ(read("tarvok://language"), "# The language");
+    EXPECT_NE(read("tarvok://examples/diet").find("dvar float x;"), std::string::npos);
+    EXPECT_EQ(read("tarvok://diagnostics"), "") << "the codes come from the compiler module";
+    EXPECT_EQ(read("tarvok://examples/missing"), "");
+    std::filesystem::remove(package / "docs" / "grammars" / "Tarvok grammar.md");
+    texts.unread.clear();
+    EXPECT_EQ(read("tarvok://language"), "");
+    EXPECT_EQ(texts.unread.size(), 1u);
+}
+
 }  // namespace
 
 TEST(Results, ToolsListingIsJsonWithEachSchemaInPlace) {
@@ -118,4 +138,20 @@ TEST(Results, ResourcesAndPromptsInTheProtocolsShape) {
     EXPECT_NE(message.find("content")->find("text")->text.find("Plan the shifts."), std::string::npos);
     EXPECT_EQ(prompts_result().find("prompts")->items.at(0).find("arguments")->items.at(0).find("required")->boolean,
               false);
+}
+
+TEST(McpRunFolder, PrivateFreshAndRemovedWithItsFiles) {
+    std::filesystem::path kept;
+    {
+        RunFolder first, second;
+        kept = first.folder();
+        EXPECT_NE(first.folder(), second.folder());
+        EXPECT_EQ(kept.filename().string().rfind("tarvok-mcp-", 0), 0u) << kept;
+        auto permissions = std::filesystem::status(kept).permissions();
+        EXPECT_EQ(permissions & (std::filesystem::perms::group_all | std::filesystem::perms::others_all),
+                  std::filesystem::perms::none);
+        std::ofstream(first.model_file()) << "dvar float x;";
+        EXPECT_EQ(first.data_file().parent_path(), kept);
+    }
+    EXPECT_FALSE(std::filesystem::exists(kept));
 }

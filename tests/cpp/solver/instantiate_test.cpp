@@ -503,3 +503,20 @@ TEST(OpenStatus, FurtherSolvesSettleInfeasibleOrUnbounded) {
     EXPECT_EQ(settle(Status::InfeasibleOrUnbounded, false, {{A::FeasiblePoint, Status::TimeLimit}}).first,
               Status::InfeasibleOrUnbounded);
 }
+
+TEST(Check, AFaultOnlyTheExpansionMeetsLandsInTheCompilationWhenExpanding) {
+    const std::string model = "float h = 1e19;\ndvar float x;\nminimize h * h * x;";
+    for (bool expand : {false, true}) {
+        bool compiled = false;
+        std::shared_ptr<Source> s = check_source(model, "", {}, expand, compiled);
+        EXPECT_TRUE(compiled);
+        EXPECT_EQ(s->compilation->ok(), !expand) << s->compilation->report();
+    }
+    std::string why;
+    EXPECT_EQ(instantiate_or_explain(compile_source(model, ""), {}, why), nullptr);
+    EXPECT_EQ(why, failure(model));
+    EXPECT_NE(instantiate_or_explain(compile_source("dvar float x;", ""), {}, why), nullptr);
+    // Memory running out says which step it stopped.
+    EXPECT_EQ(out_of_memory_message(3 << 10, false), "not enough memory to compile the model and data (3 KB of text)");
+    EXPECT_EQ(out_of_memory_message(3 << 10, true), "not enough memory to expand the model into a program");
+}

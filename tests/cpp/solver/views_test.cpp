@@ -150,5 +150,33 @@ TEST(Views, StatisticsNameTheSolversCountersOnlyWhenOneRan) {
     EXPECT_EQ(show(*t.find("best_bound")), "1.0");
 }
 
+TEST(NeutralTree, KeepsEveryKindInOrderAndNested) {
+    namespace nt = compiler::tree;
+    Tree t = Tree::dict();
+    t.add("status", Tree::str("optimal"));
+    t.add("values", Tree::list().add(Tree::whole(-3)).add(Tree::tuple().add(Tree::str("a")).add(Tree::none())));
+    t.add("ok", Tree::flag(true));
+    t.add("objective", Tree::real(2.5));
+    nt::Tree n = neutral_tree(t);
+    const nt::Node& root = n[n.root()];
+    ASSERT_EQ(root.kind, nt::Kind::Dict);
+    ASSERT_EQ(root.count, 8u);
+    EXPECT_EQ(n.child(root, 0).text(), "status");
+    EXPECT_EQ(n.child(root, 1).text(), "optimal");
+    EXPECT_EQ(n.child(root, 5).flag(), true);
+    EXPECT_EQ(n.child(root, 6).text(), "objective");
+    EXPECT_EQ(n.child(root, 7).real, 2.5);
+    const nt::Node& values = n.child(root, 3);
+    ASSERT_EQ(values.kind, nt::Kind::List);
+    ASSERT_EQ(values.count, 2u);
+    EXPECT_EQ(n.child(values, 0).integer, -3);
+    const nt::Node& pair = n.child(values, 1);
+    ASSERT_EQ(pair.kind, nt::Kind::Tuple);
+    EXPECT_EQ(n.child(pair, 0).text(), "a");
+    EXPECT_EQ(n.child(pair, 1).kind, nt::Kind::None);
+    nt::Tree leaf = neutral_tree(Tree::whole(7));  // a leaf alone is the root
+    EXPECT_EQ(leaf[leaf.root()].integer, 7);
+}
+
 }  // namespace
 }  // namespace tarvok::solver

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 using namespace tarvok::web;
@@ -193,3 +195,42 @@ TEST_F(Workdir, TheDefaultIsANewFolderUnderTheUsersData) {
 }
 
 }  // namespace
+
+/// Sets an environment variable for one scope; unset (nullptr) removes it.
+class ScopedVariable {
+  public:
+    ScopedVariable(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        value ? setenv(name, value, 1) : unsetenv(name);
+    }
+    ~ScopedVariable() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+TEST_F(Workdir, TheDefaultFolderFollowsTheEnvironment) {
+    {
+        ScopedVariable data("XDG_DATA_HOME", (root_ / "data").c_str());
+        fs::path made = default_workdir_now();
+        EXPECT_EQ(made.parent_path(), root_ / "data" / "tarvok" / "serve");
+        EXPECT_EQ(made.filename().string().size(), std::string("20261209-101500").size()) << made;
+    }
+    // A relative XDG_DATA_HOME is ignored; home is $HOME without its trailing '/', and "/" when empty.
+    ScopedVariable relative("XDG_DATA_HOME", "relative");
+    {
+        ScopedVariable home("HOME", (root_.string() + "/h//").c_str());
+        EXPECT_EQ(default_workdir_now().parent_path(), root_ / "h" / ".local" / "share" / "tarvok" / "serve");
+    }
+    ScopedVariable home("HOME", "");
+    EXPECT_EQ(default_workdir_now().parent_path(), fs::path("/.local/share/tarvok/serve"));
+}
+
+TEST(Endpoints, FailuresOfTheWorkAndBodiesPastTheBound) {
+    for (const Endpoint& e : endpoints()) {
+        Outcome expected = e.path == "/api/feedback" ? Outcome::ProviderFailed : Outcome::Failed;
+        EXPECT_EQ(e.failure, expected) << e.path;
+    }
+    EXPECT_EQ(too_large_message(*endpoint_at("/api/examples")), "/api/examples takes a body of at most 262144 bytes");
+}

@@ -110,17 +110,18 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
 py::object openai_client() {
     const pv::Provider& openai = provider("openai");
     py::object OpenAI = load_library(openai, [] { return import_from("openai", "OpenAI"); });
-    py::object key = api_key(openai);
     // One attempt of the retry loop is one request of bounded time: the
     // client's own retries are off and its timeout is the module's.
+    py::dict options(py::arg("api_key") = api_key(openai));
     py::object timeout = request_timeout();
-    if (timeout.is_none()) return OpenAI(py::arg("api_key") = key, py::arg("max_retries") = 0);
+    if (!timeout.is_none()) options["timeout"] = timeout;
+    options["max_retries"] = 0;
+    if (timeout.is_none()) return OpenAI(**options);
     // The library's own HTTP client with its defaults, and the hooks that
     // bound each request as a whole.
-    auto http_client = optional_attr(py::module_::import("openai"), "DefaultHttpxClient");
-    if (!http_client) return OpenAI(py::arg("api_key") = key, py::arg("timeout") = timeout, py::arg("max_retries") = 0);
-    return OpenAI(py::arg("api_key") = key, py::arg("timeout") = timeout, py::arg("max_retries") = 0,
-                  py::arg("http_client") = (*http_client)(py::arg("event_hooks") = deadline_hooks(timeout)));
+    if (auto http_client = optional_attr(py::module_::import("openai"), "DefaultHttpxClient"))
+        options["http_client"] = (*http_client)(py::arg("event_hooks") = deadline_hooks(timeout));
+    return OpenAI(**options);
 }
 
 py::object build_create_params(py::object model_name, py::object input_text, py::object max_tokens,

@@ -81,9 +81,6 @@ py::object list_models(py::object llm_provider, py::object model_name) {
     return attr(std::string(target.list_models).c_str())();
 }
 
-thread_local ReportedUsage reported_usage;
-thread_local std::string_view current_step;
-
 /// A token count: an int that is no bool and not negative; anything else is none.
 std::optional<long long> token_count(py::handle value) {
     if (!host::is_exact(value, Kind::Int)) return std::nullopt;
@@ -91,22 +88,16 @@ std::optional<long long> token_count(py::handle value) {
     return n < 0 ? std::nullopt : std::optional<long long>(n);
 }
 
-/// The distinct values, in ascending order.
-py::list sorted_distinct(py::handle values) {
-    py::object unique = py::reinterpret_steal<py::object>(PySet_New(values.ptr()));
-    if (!unique) throw py::error_already_set();
-    py::list out = py::reinterpret_steal<py::list>(PySequence_List(unique.ptr()));
+/// The distinct names that start with `prefix` (every one when it is None
+/// or empty), in ascending order.
+py::list sorted_with_prefix(py::handle names, py::handle prefix) {
+    py::set kept;
+    for (py::handle name : names) {
+        if (!host::truthy(prefix) || host::truthy(name.attr("startswith")(prefix))) kept.add(name);
+    }
+    py::list out = py::reinterpret_steal<py::list>(PySequence_List(kept.ptr()));
     if (!out || PyList_Sort(out.ptr()) < 0) throw py::error_already_set();
     return out;
-}
-
-/// Keeps the names that start with `prefix`, unless it is None or empty.
-py::list with_prefix(py::handle names, py::handle prefix) {
-    py::list kept;
-    for (py::handle name : names) {
-        if (!host::truthy(prefix) || host::truthy(name.attr("startswith")(prefix))) kept.append(name);
-    }
-    return kept;
 }
 
 /// Defines the provider's listing function: the back-end's names, kept by
@@ -118,7 +109,7 @@ void define_listing(py::module_& m, const pv::Provider& p, py::object (*list_nam
         m, name, pv::listing_params(p).c_str(), p.listing_doc.data(),
         [&p, name, list_names](py::object prefix) {
             host::require(prefix, name, "prefix", Kind::Str, true);
-            return sorted_distinct(with_prefix(list_names(p), prefix));
+            return sorted_with_prefix(list_names(p), prefix);
         },
         py::arg("prefix") = default_prefix);
 }
@@ -126,16 +117,8 @@ void define_listing(py::module_& m, const pv::Provider& p, py::object (*list_nam
 }  // namespace
 
 void report_usage(py::handle tokens_in, py::handle tokens_out) {
-    reported_usage = {token_count(tokens_in), token_count(tokens_out)};
+    report_usage(workflow::Usage{token_count(tokens_in), token_count(tokens_out)});
 }
-void report_usage(const ReportedUsage& usage) { reported_usage = usage; }
-
-ReportedUsage take_usage() { return std::exchange(reported_usage, ReportedUsage{}); }
-
-std::string_view request_step() { return current_step; }
-
-StepOfRequest::StepOfRequest(std::string_view step) : previous_(std::exchange(current_step, step)) {}
-StepOfRequest::~StepOfRequest() { current_step = previous_; }
 
 bool register_back_end(std::string_view value, BackEnd back_end) { return back_ends().emplace(value, back_end).second; }
 

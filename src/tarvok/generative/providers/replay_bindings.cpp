@@ -51,7 +51,7 @@ py::object generate(const pv::Provider& replayed, const Request& r) {
                     replay::missing_reply(request_step(), prompt.view(), sha256_of(r.input_text), host::str_of(path)));
     }
     notify(r.progress, pv::recorded_reply(replayed.label));
-    report_usage(ReportedUsage{found->usage.tokens_in, found->usage.tokens_out});
+    report_usage(found->usage);
     return host::text(found->reply);
 }
 

@@ -116,13 +116,13 @@ inline bool pack_array(py::handle v, size_t dims, PackedData& into, compiler::Gi
 /// written (then the data written whole says why).
 inline std::optional<PackedData> packed_data_of(py::handle model_text, py::handle data, const char* function) {
     if (!PyDict_Check(data.ptr()) || !PyUnicode_Check(model_text.ptr())) return std::nullopt;
-    auto model = std::make_shared<std::string>(Utf8(model_text).view());
+    std::string model(Utf8(model_text).view());
     std::map<std::string, data::Declared> declared;
     PackedData packed;
     py::dict rest;
     for (auto [key, value] : py::reinterpret_borrow<py::dict>(data)) {
         if (!PyUnicode_Check(key.ptr())) return std::nullopt;
-        if (declared.empty()) declared = data::declared_names(*model);
+        if (declared.empty()) declared = data::declared_names(model);
         auto found = declared.find(std::string(Utf8(key).view()));
         size_t dims = found == declared.end() || found->second.is_set ? 0 : found->second.dims;
         compiler::GivenArray given;
@@ -144,11 +144,11 @@ inline std::optional<PackedData> packed_data_of(py::handle model_text, py::handl
         rest[key] = value;
     }
     if (packed.arrays.empty()) return std::nullopt;
-    auto values = std::make_shared<data::Value>(values_of(rest, function));
-    auto written = data::data_from_json(*model, *values);
-    if (written.index() == 1) return std::nullopt;
-    packed.text = std::move(std::get<0>(written));
-    packed.origin = [model, values](uint32_t offset) { return data::mapping_path_at(*model, *values, offset); };
+    auto written = data::write_mapping(std::move(model), values_of(rest, function));
+    data::WrittenMapping* mapping = std::get_if<data::WrittenMapping>(&written);
+    if (!mapping) return std::nullopt;
+    packed.text = std::move(mapping->text);
+    packed.origin = std::move(mapping->origin);
     return packed;
 }
 

@@ -21,7 +21,7 @@ void refuse_alternatives_over(const AlternativeOutputs& o,
         for (const GivenPath* target : {&o.model, &o.data}) {
             std::string shown = generative::workflow::alternative_path(target->shown, k);
             GivenPath alternative{path_of(shown), shown};
-            refuse_output_over(alternative, {o.model, o.data}, "the alternative " + shown);
+            refuse_output_over(alternative, {o.model, o.data}, "the alternative");
             if (o.record) refuse_output_over(alternative, {*o.record}, "the alternative");
             if (o.script) refuse_output_over(alternative, {*o.script}, "the alternative");
         }

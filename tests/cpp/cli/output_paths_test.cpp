@@ -52,5 +52,5 @@ TEST_F(OutputPaths, AnAlternativesFilesMayNotFallOnTheCommandsOtherFiles) {
     EXPECT_EQ(refusal([&] { refuse_alternatives_over(outputs, path_of); }), "");
     fs::create_symlink(root_ / "plan.mod", root_ / "plan.alt1.mod");
     EXPECT_EQ(refusal([&] { refuse_alternatives_over(outputs, path_of); }),
-              "the alternative plan.alt1.mod plan.alt1.mod is the same file as plan.mod; choose another path");
+              "the alternative plan.alt1.mod is the same file as plan.mod; choose another path");
 }

@@ -266,6 +266,63 @@ class TestOverrides:
         assert run_script(path)[1]["values"] == {"x": 1.0, "y": 1}
 
 
+def spoiled(**changes):
+    """A generator of HAND whose attributes get `changes` (values, or functions of the instance) after the build."""
+
+    class Spoiled(SciPyCodeGenerator):
+        def _build_constraints(self):
+            super()._build_constraints()
+            for name, value in changes.items():
+                setattr(self, name, value(self) if callable(value) else value)
+
+    return generator(HAND, cls=Spoiled)
+
+
+class TestChangedAttributes:
+    @pytest.mark.parametrize(
+        "changes, kind, message",
+        [
+            ({"c": [1.0, 2.0, 3.0]}, ValueError, "c has 3 entries; var_names has 2"),
+            ({"integrality": [0]}, ValueError, "integrality has 1 entries; var_names has 2"),
+            ({"bounds": [(0, 1), (0, 1, 2)]}, ValueError, r"bounds\[1\] is not a \(lower, upper\) pair"),
+            ({"bounds": [(0, 1), 5]}, TypeError, "bounds"),
+            ({"var_names": ["x", 2]}, TypeError, "var_names must hold str, not int"),
+            ({"ub_names": ["r", "r", 3]}, TypeError, "ub_names must hold str, not int"),
+            ({"b_ub": [4.0]}, ValueError, "b_ub has 1 entries"),
+            ({"c": [1.0, "two"]}, TypeError, "must be real number, not str"),
+            ({"A_ub": [[1.0, 1.0, 0.0]], "b_ub": [4.0], "ub_names": ["r"]}, ValueError, "A_ub has 3 columns"),
+            ({"A_eq": lambda g: g.A_eq[0]}, ValueError, "A_eq must have two dimensions, not 1"),
+            ({"A_eq": lambda g: np.ones((1, 3))}, ValueError, "A_eq has 3 columns; var_names has 2"),
+            (
+                {"var_names": ["x"], "bounds": [(0, 1)], "integrality": [0], "c": [1.0]},
+                ValueError,
+                "A_ub has 2 columns",
+            ),
+        ],
+    )
+    def test_faults_are_named(self, changes, kind, message):
+        with pytest.raises(kind, match=message):
+            spoiled(**changes).generate_code()
+
+    def test_changes_in_any_form_reach_the_script(self, tmp_path):
+        from scipy.sparse import csr_array
+
+        # y <= 0 as a sparse row, x free below, and the objective turned to minimizing x + y.
+        g = spoiled(
+            A_ub=lambda g: csr_array(np.vstack([g.A_ub, [[0.0, 1.0]]])),
+            b_ub=lambda g: g.b_ub + [0.0],
+            ub_names=lambda g: g.ub_names + ["cap"],
+            bounds=[(None, None), (0, 5)],
+            objective_sense="minimize",
+            c=[1.0, 1.0],
+            objective_offset=0,
+        )
+        path = tmp_path / "changed.py"
+        path.write_text(g.generate_code())
+        # y = 0 leaves x = 3 from the equation: objective 3.
+        assert run_script(path)[1]["objective"] == 3.0 and '("cap", {1: 1}, 0),' in path.read_text()
+
+
 # ------------------------------------------------ scripts against tarvok.solver
 
 OUTCOMES = {

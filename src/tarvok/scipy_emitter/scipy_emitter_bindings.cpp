@@ -12,7 +12,7 @@
 #include "emitter/targets.hpp"
 #include "host/arrays.hpp"
 #include "host/host.hpp"
-#include "scipy_emitter/describe.hpp"
+#include "scipy_emitter/generator_attributes.hpp"
 #include "scipy_emitter/generator_checks.hpp"
 #include "scipy_emitter/generator_face.hpp"
 #include "scipy_emitter/program_script.hpp"
@@ -20,9 +20,10 @@
 #include "scipy_emitter/standard_form.hpp"
 #include "solver/program.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -215,114 +216,93 @@ void build_constraints(py::object self) {
 
 // ------------------------------------------------- reading the attributes
 
-using host::number;
+using Numbers = py::array_t<double, py::array::c_style | py::array::forcecast>;
+using Indices = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
 
-/// Calls `f(index, item)` for each item of the sequence `value`, which must
-/// have `expected` items (any count when `expected` is npos); `attribute`
-/// names it in errors.
-template <typename F>
-void for_each_item(py::handle value, const char* attribute, size_t expected, F f) {
-    host::Items items(value, attribute);
-    if (expected != std::string::npos && items.size() != expected)
-        host::raise(PyExc_ValueError, count_fault(attribute, items.size(), expected));
-    for (size_t k = 0; k < items.size(); ++k) f(k, items[k]);
+template <typename T>
+std::span<const T> span_of(const py::array_t<T, py::array::c_style | py::array::forcecast>& array) {
+    return {array.data(), static_cast<size_t>(array.size())};
 }
 
-std::vector<double> numbers_of(py::handle self, const char* attribute, size_t expected) {
-    std::vector<double> out;
-    for_each_item(self.attr(attribute), attribute, expected,
-                  [&](size_t, py::handle item) { out.push_back(number(item)); });
-    return out;
-}
+/// The instance's attributes as read_script_input asks for them.
+class InstanceAttributes final : public GeneratorAttributes {
+  public:
+    explicit InstanceAttributes(py::handle self) : self_(self) {}
 
-std::vector<std::string> texts_of(py::handle self, const char* attribute, size_t expected) {
-    std::vector<std::string> out;
-    for_each_item(self.attr(attribute), attribute, expected, [&](size_t, py::handle item) {
+    size_t length(const char* attribute) override { return py::len(self_.attr(attribute)); }
+    size_t open(const char* attribute) override {
+        attribute_ = attribute;
+        items_.emplace(self_.attr(attribute), attribute);
+        return items_->size();
+    }
+    double number(size_t k) override { return host::number((*items_)[k]); }
+    std::string text(size_t k) override {
+        py::handle item = (*items_)[k];
         if (!PyUnicode_Check(item.ptr()))
-            throw py::type_error(std::string(attribute) + " must hold str, not " + host::type_name(item));
-        out.emplace_back(host::Utf8(item).view());
-    });
-    return out;
-}
+            throw py::type_error(std::string(attribute_) + " must hold str, not " + host::type_name(item));
+        return std::string(host::Utf8(item).view());
+    }
+    bool flag(size_t k) override { return host::truthy((*items_)[k]); }
+    std::optional<BoundSides> sides(size_t k) override {
+        host::Items pair((*items_)[k], attribute_);
+        if (pair.size() != 2) return std::nullopt;
+        return BoundSides{side(pair[0]), side(pair[1])};
+    }
+    double scalar(const char* attribute) override { return host::number(self_.attr(attribute)); }
+    uint64_t count(const char* attribute) override { return self_.attr(attribute).cast<uint64_t>(); }
+    bool holds(const char* attribute, std::string_view text) override {
+        return equals(self_.attr(attribute), host::text(text));
+    }
 
-using RowEntries = std::vector<std::pair<int32_t, double>>;
+    /// Rows from anything with tocsr() (a scipy.sparse matrix or array), a
+    /// numpy array, or a sequence of rows.
+    SparseRows matrix(const char* attribute, size_t columns) override {
+        py::object value = self_.attr(attribute);
+        if (py::hasattr(value, "tocsr")) {
+            py::object csr = value.attr("tocsr")();
+            py::tuple shape = csr.attr("shape");
+            check_width(attribute, shape[1].cast<size_t>(), columns);
+            Indices starts(csr.attr("indptr")), indices(csr.attr("indices"));
+            Numbers data(csr.attr("data"));
+            return rows_of_csr(span_of(starts), span_of(indices), span_of(data), shape[0].cast<size_t>());
+        }
+        if (py::hasattr(value, "__array__")) {
+            Numbers dense(value);
+            check_dimensions(attribute, dense.ndim());
+            check_width(attribute, static_cast<size_t>(dense.shape(1)), columns);
+            return rows_of_dense(dense.data(), static_cast<size_t>(dense.shape(0)), columns);
+        }
+        SparseRows m;
+        std::vector<std::pair<int32_t, double>> row;
+        host::Items rows(value, attribute);
+        for (size_t i = 0; i < rows.size(); ++i) {
+            host::Items cells(rows[i], attribute);
+            check_width(attribute, cells.size(), columns);
+            for (size_t j = 0; j < cells.size(); ++j)
+                if (double v = host::number(cells[j]); v != 0) row.emplace_back(static_cast<int32_t>(j), v);
+            m.add_row(row);
+        }
+        return m;
+    }
 
-void check_width(const char* attribute, size_t width, size_t columns) {
-    if (width != columns) host::raise(PyExc_ValueError, width_fault(attribute, width, columns));
-}
+  private:
+    static std::optional<double> side(py::handle value) {
+        return value.is_none() ? std::nullopt : std::optional<double>(host::number(value));
+    }
 
-SparseRows rows_of_sparse(py::object value, const char* attribute, size_t columns) {
-    py::object csr = value.attr("tocsr")();
-    py::tuple shape = csr.attr("shape");
-    check_width(attribute, shape[1].cast<size_t>(), columns);
-    using Indices = py::array_t<int64_t, py::array::c_style | py::array::forcecast>;
-    Indices starts(csr.attr("indptr")), indices(csr.attr("indices"));
-    py::array_t<double, py::array::c_style | py::array::forcecast> data(csr.attr("data"));
-    return rows_of_csr({starts.data(), static_cast<size_t>(starts.size())},
-                       {indices.data(), static_cast<size_t>(indices.size())},
-                       {data.data(), static_cast<size_t>(data.size())}, shape[0].cast<size_t>());
-}
+    py::handle self_;
+    const char* attribute_ = "";
+    std::optional<host::Items> items_;
+};
 
-SparseRows rows_of_array(py::object value, const char* attribute, size_t columns) {
-    py::array_t<double, py::array::c_style | py::array::forcecast> dense(value);
-    if (dense.ndim() != 2) host::raise(PyExc_ValueError, dimension_fault(attribute, dense.ndim()));
-    check_width(attribute, static_cast<size_t>(dense.shape(1)), columns);
-    return rows_of_dense(dense.data(), static_cast<size_t>(dense.shape(0)), columns);
-}
-
-/// Rows from anything with tocsr() (a scipy.sparse matrix or array), a
-/// numpy array, or a sequence of rows. Each row ends up with its columns in
-/// order, each once, without zeros.
-SparseRows matrix_of(py::handle self, const char* attribute, size_t columns) {
-    py::object value = self.attr(attribute);
-    if (py::hasattr(value, "tocsr")) return rows_of_sparse(value, attribute, columns);
-    if (py::hasattr(value, "__array__")) return rows_of_array(value, attribute, columns);
-    SparseRows m;
-    RowEntries row;
-    for_each_item(value, attribute, std::string::npos, [&](size_t, py::handle item) {
-        host::Items cells(item, attribute);
-        check_width(attribute, cells.size(), columns);
-        for (size_t j = 0; j < cells.size(); ++j)
-            if (double v = number(cells[j]); v != 0) row.emplace_back(static_cast<int32_t>(j), v);
-        m.add_row(row);
-    });
-    return m;
-}
-
-/// The script's input as the attributes hold it, described from the program.
+/// The script's input as the attributes hold it; a fault in them is a ValueError.
 ScriptInput script_input(py::object self, const Program& p) {
-    ScriptInput in;
-    describe_program(p, in);
-    size_t n = static_cast<size_t>(py::len(self.attr("var_names")));
-    in.column_names = texts_of(self, "var_names", n);
-    in.lower.resize(n);
-    in.upper.resize(n);
-    for_each_item(self.attr("bounds"), "bounds", n, [&](size_t j, py::handle pair) {
-        host::Items sides(pair, "bounds");
-        if (sides.size() != 2) host::raise(PyExc_ValueError, bounds_pair_fault(j));
-        py::handle lo = sides[0], hi = sides[1];
-        in.lower[j] = lo.is_none() ? -INFINITY : number(lo);
-        in.upper[j] = hi.is_none() ? INFINITY : number(hi);
-    });
-    for_each_item(self.attr("integrality"), "integrality", n,
-                  [&](size_t, py::handle flag) { in.integer.push_back(host::truthy(flag) ? 1 : 0); });
-
-    in.maximize = equals(self.attr("objective_sense"), py::str("maximize"));
-    in.offset = number(self.attr("objective_offset"));
-    in.cost = numbers_of(self, "c", n);
-    if (in.maximize)
-        for (double& v : in.cost) v = -v;
-
-    in.a_ub = matrix_of(self, "A_ub", n);
-    in.b_ub = numbers_of(self, "b_ub", in.a_ub.rows());
-    in.ub_names = texts_of(self, "ub_names", in.a_ub.rows());
-    in.a_eq = matrix_of(self, "A_eq", n);
-    in.b_eq = numbers_of(self, "b_eq", in.a_eq.rows());
-    in.eq_names = texts_of(self, "eq_names", in.a_eq.rows());
-
-    if (std::optional<std::string> fault = column_fault(in, n)) host::raise(PyExc_ValueError, *fault);
-    in.inline_limit = self.attr("inline_limit").cast<uint64_t>();
-    return in;
+    InstanceAttributes attributes(self);
+    try {
+        return read_script_input(p, attributes);
+    } catch (const AttributeFault& fault) {
+        host::raise(PyExc_ValueError, fault.what());
+    }
 }
 
 py::dict arrays_dict(std::vector<NamedArray>& arrays) {

@@ -18,12 +18,11 @@ inline constexpr const char* kBaseDoc =
     "(`c`, `A_ub`, `b_ub`, `A_eq`, `b_eq`, `bounds`, `integrality`). Concrete\n"
     "generators fill them; the base never does.";
 
-inline constexpr const char* kInitDoc =
-    "__init__(self, ast, data_dict=None)\n--\n\n"
-    "Set up an empty generator for the compiled model `ast`.\n\n"
-    "`ast` is kept as given. A non-empty `data_dict` is held by reference; an empty\n"
-    "one or None is replaced by a new empty dict, so the caller's empty map is never\n"
-    "written to. Every list and dict set up here is new for this instance.";
+inline constexpr Face kInit{"__init__", "self, ast, data_dict=None",
+                            "Set up an empty generator for the compiled model `ast`.\n\n"
+                            "`ast` is kept as given. A non-empty `data_dict` is held by reference; an empty\n"
+                            "one or None is replaced by a new empty dict, so the caller's empty map is never\n"
+                            "written to. Every list and dict set up here is new for this instance."};
 
 /// What each instance starts with after `ast` and `data_dict`, in this order.
 enum class Fresh { List, Dict, Zero, ResultsName };

@@ -12,7 +12,6 @@
 #include "scipy_emitter_base/generator_base_face.hpp"
 
 #include <memory>
-#include <new>
 #include <string>
 #include <utility>
 
@@ -102,24 +101,6 @@ void add_static(py::object& cls, const Face& face, Func&& impl, const Extra&... 
     host::raise(PyExc_NotImplementedError, std::string("Subclasses must implement ") + operation + "()");
 }
 
-/// Runs `body` and turns a C++ exception into the pending host error, for
-/// functions the host calls directly.
-template <typename Body>
-PyObject* guarded(Body&& body) {
-    try {
-        return body();
-    } catch (py::error_already_set& e) {
-        e.restore();
-    } catch (py::builtin_exception& e) {
-        e.set_error();
-    } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
-    } catch (const std::exception& e) {
-        PyErr_SetString(PyExc_RuntimeError, e.what());
-    }
-    return nullptr;
-}
-
 void init_generator(py::handle self, py::handle ast, py::handle data_dict) {
     py::setattr(self, "ast", ast);
     py::object data = host::truthy(data_dict) ? py::reinterpret_borrow<py::object>(data_dict) : py::dict();
@@ -134,22 +115,29 @@ void init_generator(py::handle self, py::handle ast, py::handle data_dict) {
     }
 }
 
-PyObject* init_entry(PyObject*, PyObject* args, PyObject* kwargs) {
-    static const char* keywords[] = {"self", "ast", "data_dict", nullptr};
-    PyObject* self = nullptr;
-    PyObject* ast = nullptr;
-    PyObject* data_dict = Py_None;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "OO|O:__init__", const_cast<char**>(keywords), &self, &ast,
-                                     &data_dict))
-        return nullptr;
-    return guarded([&]() -> PyObject* {
-        init_generator(self, ast, data_dict);
-        Py_RETURN_NONE;
-    });
+/// Gives `cls` its constructor: a plain host method whose arguments the host's
+/// own parser takes, as for a function written in C. pybind11 gives any
+/// function named __init__ its own constructor protocol, which only suits its
+/// own classes, so the function behind it has another name.
+void add_init(py::object& cls) {
+    py::cpp_function parse(
+        [](py::args args, py::kwargs kwargs) {
+            static const char* keywords[] = {"self", "ast", "data_dict", nullptr};
+            PyObject* self = nullptr;
+            PyObject* ast = nullptr;
+            PyObject* data_dict = Py_None;
+            if (!PyArg_ParseTupleAndKeywords(args.ptr(), kwargs.ptr(), "OO|O:__init__", const_cast<char**>(keywords),
+                                             &self, &ast, &data_dict))
+                throw py::error_already_set();
+            init_generator(self, ast, data_dict);
+        },
+        py::name("_init_generator"));
+    std::string doc = host::signed_doc(face::kInit.name, face::kInit.params, face::kInit.doc);
+    py::object init = host::host_function(py::handle(), cls.attr("__module__"), face::kInit.name, doc, parse);
+    py::object method = py::reinterpret_steal<py::object>(PyInstanceMethod_New(init.ptr()));
+    if (!method) throw py::error_already_set();
+    py::setattr(cls, face::kInit.name, method);
 }
-
-PyMethodDef kInitDef = {"__init__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(init_entry)),
-                        METH_VARARGS | METH_KEYWORDS, face::kInitDoc};
 
 /// Gives `cls` the signature of its constructor for inspect.signature(), which
 /// reads no text signature from a builtin __init__. A class that constructs
@@ -202,14 +190,7 @@ py::object make_generator_base(py::module_& m) {
     py::object type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyType_Type));
     py::object cls = type("SciPyCodeGeneratorBase", py::tuple(), ns);
 
-    // pybind11 gives any function named __init__ its own constructor protocol,
-    // which only suits its own classes; this one is a plain host method.
-    py::object module_name = m.attr("__name__");
-    py::object init = py::reinterpret_steal<py::object>(PyCFunction_NewEx(&kInitDef, nullptr, module_name.ptr()));
-    if (!init) throw py::error_already_set();
-    py::object init_method = py::reinterpret_steal<py::object>(PyInstanceMethod_New(init.ptr()));
-    if (!init_method) throw py::error_already_set();
-    py::setattr(cls, "__init__", init_method);
+    add_init(cls);
     add_constructor_signature(cls);
     add_line_methods(cls);
     add_declaration_methods(cls);

@@ -95,8 +95,7 @@ void from_host(py::handle v, T& out) {
     } else if constexpr (std::is_same_v<T, bool>) {
         out = host::truthy(v);
     } else if constexpr (std::is_same_v<T, double>) {
-        out = PyFloat_AsDouble(v.ptr());
-        if (out == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+        out = host::number(v);
     } else {
         out = v.cast<T>();
     }

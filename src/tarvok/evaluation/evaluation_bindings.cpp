@@ -9,6 +9,7 @@
 #include "evaluation/command_run.hpp"
 #include "evaluation/dataset.hpp"
 #include "evaluation/folder.hpp"
+#include "evaluation/problem_run.hpp"
 #include "evaluation/record_map.hpp"
 #include "evaluation/results.hpp"
 #include "evaluation/run_lock.hpp"
@@ -18,6 +19,7 @@
 #include "generative/grounding.hpp"
 #include "generative/providers/providers.hpp"
 #include "host/host.hpp"
+#include "host/json_value.hpp"
 
 #include <array>
 #include <atomic>
@@ -65,50 +67,23 @@ py::object package_path(const char* name) {
 
 // ------------------------------------------------ plain values and host values
 
-template <typename T>
-struct IsOptional : std::false_type {};
-template <typename T>
-struct IsOptional<std::optional<T>> : std::true_type {};
-template <typename T>
-struct IsVector : std::false_type {};
-template <typename T>
-struct IsVector<std::vector<T>> : std::true_type {};
-
-template <typename T>
-concept HasFields = requires(T& plain) {
-    ev::each_field(plain, [](const char*, auto&) {});
-};
-
-// A struct becomes a dict through its table of fields (ev::each_field), and
-// a map (any object with `get`) becomes a struct through it: a field the
-// map lacks or holds as None keeps its default. Texts read back are shown
-// with the keys hidden, as every record of a run holds them.
+/// A plain value as the host's object (see ev::value_of).
 template <typename T>
 py::object to_host(const T& v) {
-    if constexpr (IsOptional<T>::value) {
-        return v ? to_host(*v) : py::none();
-    } else if constexpr (IsVector<T>::value) {
-        py::list out;
-        for (const auto& one : v) out.append(to_host(one));
-        return out;
-    } else if constexpr (HasFields<T>) {
-        py::dict out;
-        ev::each_field(v, [&](const char* key, const auto& field) { out[key] = to_host(field); });
-        return out;
-    } else if constexpr (std::is_same_v<T, std::string>) {
-        return host::text(v);
-    } else {
-        return py::cast(v);  // a number or a truth value
-    }
+    return host::object_of(ev::value_of(v));
 }
 
+// A map (any object with `get`) becomes a struct through its table of
+// fields (ev::each_field): a field the map lacks or holds as None keeps its
+// default. Texts read back are shown with the keys hidden, as every record
+// of a run holds them.
 template <typename T>
 void from_host(py::handle v, T& out) {
-    if constexpr (IsOptional<T>::value) {
+    if constexpr (ev::IsOptional<T>::value) {
         from_host(v, out.emplace());
-    } else if constexpr (IsVector<T>::value) {
+    } else if constexpr (ev::IsVector<T>::value) {
         for (py::handle one : v) from_host(one, out.emplace_back());
-    } else if constexpr (HasFields<T>) {
+    } else if constexpr (ev::HasFields<T>) {
         py::object get = v.attr("get");
         ev::each_field(out, [&](const char* key, auto& field) {
             if (py::object value = get(key); !value.is_none()) from_host(value, field);
@@ -120,8 +95,7 @@ void from_host(py::handle v, T& out) {
     } else if constexpr (std::is_same_v<T, bool>) {
         out = host::truthy(v);
     } else if constexpr (std::is_same_v<T, double>) {
-        out = PyFloat_AsDouble(v.ptr());
-        if (out == -1.0 && PyErr_Occurred()) throw py::error_already_set();
+        out = host::number(v);
     } else {
         out = v.cast<T>();
     }
@@ -153,7 +127,7 @@ constexpr Kind kind_of() {
 /// exactly of its kind (the tolerance: a float or an int).
 template <typename T>
 void read_argument(py::handle value, const char* name, T& out) {
-    if constexpr (IsOptional<T>::value) {
+    if constexpr (ev::IsOptional<T>::value) {
         host::require(value, "run_evaluation", name, kind_of<typename T::value_type>(), true);
         if (!value.is_none()) read_argument(value, name, out.emplace());
     } else if constexpr (std::is_same_v<T, double>) {
@@ -178,14 +152,21 @@ std::vector<std::string> solver_names() {
     return names;
 }
 
-/// The map `fields`, `solver` and the replay path as the checks take them.
-void read_the_rest(ev::Arguments& a, py::object fields, py::object solver, Settings& s, py::object replay) {
-    if (!fields.is_none() && !PyDict_Check(fields.ptr()))
-        throw py::type_error(ev::refusal_text({"fields", "dict or None"}, host::type_name(fields)));
-    if (!fields.is_none())
-        for (auto [key, value] : py::reinterpret_borrow<py::dict>(fields))
-            a.fields.emplace_back(host::str_of(key),
-                                  PyUnicode_Check(value.ptr()) ? std::optional(host::str_of(value)) : std::nullopt);
+/// The data set (the shipped sample set when none) and the output folder
+/// (absolute), as the host names them.
+Settings run_paths(py::object dataset, py::object out_dir) {
+    Settings s;
+    py::module_ os = os_module();
+    s.dataset =
+        dataset.is_none() ? join_path(package_path("datasets"), py::str("sample.jsonl")) : os.attr("fspath")(dataset);
+    s.out_dir = os.attr("path").attr("abspath")(os.attr("fspath")(out_dir));
+    return s;
+}
+
+/// The run's settings completed from its arguments, checked once (with the
+/// replay path and the solvers); `shown` maps each argument to its value
+/// as given, which a refusal shows.
+void complete(Settings& s, ev::Arguments& a, py::object replay, py::object shown) {
     if (!replay.is_none()) {
         py::object path = os_module().attr("path");
         s.replay = path.attr("abspath")(os_module().attr("fspath")(replay));
@@ -196,17 +177,18 @@ void read_the_rest(ev::Arguments& a, py::object fields, py::object solver, Setti
     std::vector<std::string> quoted;
     for (const std::string& name : a.solvers) quoted.push_back("'" + name + "'");
     a.solver_choices = pv::spoken_list({quoted.begin(), quoted.end()}, "or");
-    if (PyUnicode_Check(solver.ptr())) a.solver = host::str_of(solver);
+    if (auto refusal = ev::check_arguments(a))
+        host::raise(PyExc_ValueError,
+                    ev::refusal_text(*refusal, host::str_of(py::repr(shown.attr("get")(refusal->parameter)))));
+    static_cast<ev::Settings&>(s) = a.settings;
+    if (!s.model) s.model = host::str_of(generative().attr("MODEL_NAME"));
+    if (!s.iterations) s.iterations = host::saturated(generative().attr("MAX_ITERATIONS"));
 }
 
 /// The run's settings from run_evaluation's arguments, checked once.
 Settings settings_from(py::object dataset, py::object out_dir, const Given& given, py::object fields, py::object replay,
                        py::object solver) {
-    Settings s;
-    py::module_ os = os_module();
-    s.dataset =
-        dataset.is_none() ? join_path(package_path("datasets"), py::str("sample.jsonl")) : os.attr("fspath")(dataset);
-    s.out_dir = os.attr("path").attr("abspath")(os.attr("fspath")(out_dir));
+    Settings s = run_paths(dataset, out_dir);
     ev::Arguments a;
     py::dict shown{py::arg("fields") = fields, py::arg("replay") = replay, py::arg("solver") = solver};
     std::size_t i = 0;
@@ -214,13 +196,14 @@ Settings settings_from(py::object dataset, py::object out_dir, const Given& give
         shown[name] = given.at(i);
         read_argument(given.at(i++), name, member);
     });
-    read_the_rest(a, fields, solver, s, replay);
-    if (auto refusal = ev::check_arguments(a))
-        host::raise(PyExc_ValueError,
-                    ev::refusal_text(*refusal, host::str_of(py::repr(shown[refusal->parameter.c_str()]))));
-    static_cast<ev::Settings&>(s) = a.settings;
-    if (!s.model) s.model = host::str_of(generative().attr("MODEL_NAME"));
-    if (!s.iterations) s.iterations = host::saturated(generative().attr("MAX_ITERATIONS"));
+    if (!fields.is_none() && !PyDict_Check(fields.ptr()))
+        throw py::type_error(ev::refusal_text({"fields", "dict or None"}, host::type_name(fields)));
+    if (!fields.is_none())
+        for (auto [key, value] : py::reinterpret_borrow<py::dict>(fields))
+            a.fields.emplace_back(host::str_of(key),
+                                  PyUnicode_Check(value.ptr()) ? std::optional(host::str_of(value)) : std::nullopt);
+    if (PyUnicode_Check(solver.ptr())) a.solver = host::str_of(solver);
+    complete(s, a, replay, shown);
     return s;
 }
 
@@ -236,17 +219,14 @@ bool loop_option(std::optional<bool> own, const char* setting) {
 /// repeats it) and its unusable records.
 ev::Dataset load_dataset(const Settings& s) {
     std::string bytes = py::bytes(host::read_file(s.dataset, "rb"));
-    std::string path = host::str_of(s.dataset), failure;
+    std::string path = host::str_of(s.dataset);
     ev::Dataset dataset;
-    {
+    try {
         py::gil_scoped_release unlocked;
-        try {
-            dataset = ev::load_dataset(bytes, path, s);
-        } catch (const ev::DatasetError& e) {
-            failure = e.what();
-        }
+        dataset = ev::load_dataset(bytes, path, s);
+    } catch (const ev::DatasetError& e) {
+        host::raise(PyExc_ValueError, e.what());  // the GIL held again: `unlocked` ended with the try block
     }
-    if (!failure.empty()) host::raise(PyExc_ValueError, failure);
     py::object sha256 = py::module_::import("hashlib").attr("sha256");
     for (ev::Problem& p : dataset.problems)
         p.question_hash = host::str_of(sha256(py::bytes(p.description)).attr("hexdigest")());
@@ -297,8 +277,6 @@ std::string error_text(const py::error_already_set& e) {
     return ev::raised_text(host::type_name(e.value()), host::str_of(e.value()));
 }
 
-py::object perf_counter() { return py::module_::import("time").attr("perf_counter")(); }
-
 /// The progress callback of one problem: each line goes to its log. A run
 /// that stops early ends the problem at its next step: the loop lets an
 /// interrupt raised by its progress callback through.
@@ -326,88 +304,76 @@ std::vector<ev::Assumption> assumption_list(const std::string& description, cons
 }
 
 /// The loop's call of one generation into `folder`, with the run's own
-/// options; the module settings stay as they are.
+/// options (see ev::loop_keywords); the module settings stay as they are.
 py::object run_generation(py::object problem, py::object folder, py::object settings, py::object progress) {
-    py::object get = settings.attr("get");
-    return generative().attr("run_generation")(
-        problem["description"], join_path(folder, py::str(ev::kModelFile)), join_path(folder, py::str(ev::kDataFile)),
-        py::arg("model_name") = settings["model"], py::arg("iterations") = settings["iterations"],
-        py::arg("llm_provider") = settings["provider"], py::arg("progress") = progress,
-        py::arg("few_shot_library") = settings["few_shot_library"],
-        py::arg("execution_check") = settings["execution_check"], py::arg("timeout") = settings["timeout"],
-        py::arg("record") = join_path(folder, py::str(ev::kTranscriptFile)), py::arg("replay") = get("replay"),
-        py::arg("alignment_check") = get("alignment_check"), py::arg("assumptions") = get("assumptions", false),
-        py::arg("what_if") = get("what_if", false), py::arg("what_if_max") = get("what_if_max", 3),
-        py::arg("solver") = get("solver", "highs"));
+    py::dict keywords;
+    for (const ev::LoopKeyword& k : ev::loop_keywords())
+        keywords[k.keyword] =
+            k.fallback ? settings.attr("get")(k.setting, host::object_of(*k.fallback)) : settings[k.setting];
+    keywords["progress"] = progress;
+    keywords["record"] = join_path(folder, py::str(ev::kTranscriptFile));
+    return generative().attr("run_generation")(problem["description"], join_path(folder, py::str(ev::kModelFile)),
+                                               join_path(folder, py::str(ev::kDataFile)), **keywords);
 }
 
-/// One generation of a problem in `folder`: the loop, then the final model's
-/// solve. What the loop raises is kept in the record.
-ev::Record generate_once(py::object problem, py::object folder, py::object settings, py::object progress,
-                         py::object log) {
-    py::module_ os = os_module();
-    os.attr("makedirs")(folder, py::arg("exist_ok") = true);
-    // The conversation of this run of the problem only.
-    py::object transcript = join_path(folder, py::str(ev::kTranscriptFile));
-    if (host::truthy(os.attr("path").attr("lexists")(transcript))) os.attr("remove")(transcript);
-    ev::Record record;
-    py::object what_if = py::none();
-    try {
-        py::object result = run_generation(problem, folder, settings, progress);
-        ev::each_loop_fact(record, [&](const char* name, auto& field) { read_into(result.attr(name), field); });
-        if (!host::str_of(result.attr("model_text")).empty())
-            record.assumptions =
-                assumption_list(host::str_of(problem["description"]), host::str_of(result.attr("data_text")));
-        if (host::truthy(result.attr("compiled"))) {
-            // The loop's own solve of the final pair when the execution check made one, else a solve of
-            // the pair as the loop compiled it.
-            py::object outcome = result.attr("execute")(py::arg("time_limit") = settings["time_limit"]);
-            py::object status = outcome["status"], objective = outcome.attr("get")("objective");
-            read_into(status, record.status);
-            read_into(objective, record.objective);
-            if (host::truthy(settings.attr("get")("assumptions", false))) {
-                read_into(outcome.attr("get")("answer"), record.answer);
-                read_into(result.attr("assumptions"), record.readings);
-                what_if = result.attr("what_if");
-            }
-            progress(host::text(ev::final_model_line(host::str_of(status), host::str_of(objective))));
-        }
-    } catch (py::error_already_set& e) {
-        if (!host::is_ordinary(e)) {
-            log.attr("close")();
-            throw;
-        }
-        record.error = hidden(error_text(e));
-        record.provider_error = host::truthy(generative().attr("_is_provider_outage")(e.value()));
-        progress(host::text(*record.error));
-    }
-    ev::settle(record);
-    record.id = host::str_of(problem["id"]);
-    std::vector<ev::Reading> alternatives;
-    if (!what_if.is_none()) from_host(what_if["alternatives"], alternatives);
-    if (record.readings) ev::explore(*record.readings, alternatives);
-    return record;
-}
-
-/// The host's side of one problem's samples: each generation's record, its
-/// files in the problem's folder (or a sample folder beside them).
-class HostSamples final : public ev::SampleRunner {
+/// The host's side of one problem (see ev::problem_record): the loop, the
+/// solve and the log, in the problem's folder or a sample folder in it.
+class HostProblem final : public ev::ProblemHost {
   public:
-    HostSamples(py::object problem, py::object folder, py::object settings, py::object log)
+    HostProblem(py::object problem, py::object folder, py::object settings, py::object log)
         : problem_(problem), folder_(folder), settings_(settings), log_(log),
           progress_(logged_progress(log, settings.attr("get")("stop"))) {}
 
-    ev::SampleOutcome generate(const std::string& folder) override {
-        py::object where = folder.empty() ? folder_ : join_path(folder_, py::str(folder));
-        records.push_back(generate_once(problem_, where, settings_, progress_, log_));
-        return ev::sample_outcome(records.back());
+    void enter(const std::string& sample) override {
+        where_ = sample.empty() ? folder_ : join_path(folder_, py::str(sample));
+        py::module_ os = os_module();
+        os.attr("makedirs")(where_, py::arg("exist_ok") = true);
+        // The conversation of this run of the problem only.
+        py::object transcript = join_path(where_, py::str(ev::kTranscriptFile));
+        if (host::truthy(os.attr("path").attr("lexists")(transcript))) os.attr("remove")(transcript);
+        what_if_ = py::none();
     }
-    void progress(const std::string& line) override { progress_(py::str(line)); }
-
-    std::vector<ev::Record> records;
+    bool generate(ev::Record& record) override {
+        result_ = run_generation(problem_, where_, settings_, progress_);
+        ev::each_loop_fact(record, [&](const char* name, auto& field) { read_into(result_.attr(name), field); });
+        return !host::str_of(result_.attr("model_text")).empty();
+    }
+    std::vector<ev::Assumption> assumptions() override {
+        return assumption_list(host::str_of(problem_["description"]), host::str_of(result_.attr("data_text")));
+    }
+    ev::FinalSolve solve(ev::Record& record, bool readings) override {
+        py::object outcome = result_.attr("execute")(py::arg("time_limit") = settings_["time_limit"]);
+        py::object status = outcome["status"], objective = outcome.attr("get")("objective");
+        read_into(status, record.status);
+        read_into(objective, record.objective);
+        if (readings) {
+            read_into(outcome.attr("get")("answer"), record.answer);
+            read_into(result_.attr("assumptions"), record.readings);
+            what_if_ = result_.attr("what_if");
+        }
+        return {host::str_of(status), host::str_of(objective)};
+    }
+    std::vector<ev::Reading> alternatives() override {
+        std::vector<ev::Reading> out;
+        if (!what_if_.is_none()) from_host(what_if_["alternatives"], out);
+        return out;
+    }
+    void progress(const std::string& line) override { progress_(host::text(line)); }
+    std::string problem_id() override { return host::str_of(problem_["id"]); }
+    ev::GenerationError caught() override {
+        try {
+            throw;
+        } catch (py::error_already_set& e) {
+            if (!host::is_ordinary(e)) {
+                log_.attr("close")();
+                throw;
+            }
+            return {hidden(error_text(e)), host::truthy(generative().attr("_is_provider_outage")(e.value()))};
+        }
+    }
 
   private:
-    py::object problem_, folder_, settings_, log_;
+    py::object problem_, folder_, settings_, log_, where_, result_, what_if_ = py::none();
     py::cpp_function progress_;
 };
 
@@ -421,16 +387,11 @@ py::object run_problem(py::object problem, py::object out_dir, py::object settin
     py::object log = py::module_::import("builtins")
                          .attr("open")(join_path(folder, py::str(ev::kProgressLog)), "w", py::arg("encoding") = "utf-8",
                                        py::arg("errors") = "backslashreplace");
-    HostSamples host_samples(problem, folder, settings, log);
-    long long count = std::max(1LL, host::saturated(settings.attr("get")("samples", 1)));
-    double start = perf_counter().cast<double>();
-    std::vector<ev::SampleOutcome> outcomes = ev::run_samples(count, host_samples);
-    ev::Record record = host_samples.records.front();
-    if (count > 1) {
-        double rel_tol = settings.attr("get")("rel_tol", 1e-4).cast<double>();
-        record = ev::voted(host_samples.records, ev::pick_sample(outcomes, rel_tol));
-    }
-    record.seconds = perf_counter().cast<double>() - start;
+    HostProblem host_problem(problem, folder, settings, log);
+    py::object get = settings.attr("get");
+    ev::Record record =
+        ev::problem_record(host_problem, {host::saturated(get("samples", 1)), get("rel_tol", 1e-4).cast<double>(),
+                                          host::truthy(get("assumptions", false))});
     log.attr("close")();
     return to_host(record);
 }
@@ -588,22 +549,18 @@ py::dict problem_settings(const Settings& s, py::object library, py::object stop
 std::shared_ptr<Pool> start_workers(const Settings& s, const std::vector<const ev::Problem*>& todo,
                                     py::object library) {
     auto pool = std::make_shared<Pool>();
-    for (const ev::Problem* p : todo) {
-        ev::Problem shown = *p;
-        shown.folder = ev::problem_folder(*p);
-        pool->todo.push_back(to_host(shown));
-    }
+    ev::WorkerPlan plan = ev::plan_workers(todo, s.jobs);
+    for (const ev::Problem& p : plan.problems) pool->todo.push_back(to_host(p));
     pool->stop = py::module_::import("threading").attr("Event")();
     pool->out_dir = s.out_dir;
     pool->settings = problem_settings(s, library, pool->stop);
     py::object thread = py::module_::import("threading").attr("Thread");
-    size_t workers = std::min<size_t>(static_cast<size_t>(s.jobs), todo.size());
-    pool->queue = std::make_unique<ev::WorkQueue>(todo.size(), workers);
+    pool->queue = std::make_unique<ev::WorkQueue>(todo.size(), plan.names.size());
     // Not daemon threads: the interpreter waits for them at exit rather than
     // ending them in the middle of C++ work.
-    for (size_t i = 0; i < workers; ++i) {
+    for (const std::string& name : plan.names) {
         py::cpp_function body([pool]() { work(pool); });
-        py::object worker = thread(py::arg("target") = body, py::arg("name") = "tarvok-eval-" + std::to_string(i + 1));
+        py::object worker = thread(py::arg("target") = body, py::arg("name") = name);
         worker.attr("start")();
         pool->threads.append(worker);
     }
@@ -661,19 +618,11 @@ class HostRun final : public ev::RunHost {
 /// The run; `started` is set as soon as the workers exist.
 Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, std::shared_ptr<Pool>& started) {
     HostRun host_run(s, prepared, started);
-    ev::RunPlan plan{&dataset.problems,
-                     &prepared.plan,
-                     prepared.key,
-                     {hidden(host::str_of(s.dataset)), s.provider_name, hidden(*s.model), *s.iterations,
-                      loop_option(s.execution_check, "EXECUTION_CHECK"), s.rel_tol},
-                     dataset.bad.size(),
-                     s.rel_tol,
-                     s.stop_after_errors,
-                     prepared.recorded.ends_in_newline};
-    if (s.progress)
-        plan.start = ev::StartFacts{dataset.problems.size(), host::str_of(s.dataset), *s.model,
-                                    host::str_of(host::host_path(prepared.results_path))};
-    plan.bad = &dataset.bad;
+    std::string dataset_path = host::str_of(s.dataset);
+    ev::RunPlan plan = ev::run_plan(
+        s, dataset, prepared,
+        {hidden(dataset_path), hidden(*s.model), dataset_path, *s.model,
+         host::str_of(host::host_path(prepared.results_path)), loop_option(s.execution_check, "EXECUTION_CHECK")});
     return ev::run_problems(host_run, plan);
 }
 
@@ -713,53 +662,41 @@ void add_arguments(py::object parser) {
     }
 }
 
-/// The parsed arguments as the option checks take them.
-ev::CommandOptions command_options(py::object args) {
-    ev::CommandOptions o;
-    for (auto [name, option] : ev::kCountOptions) {
-        py::object value = args.attr(name);
-        o.counts.emplace_back(option, value.is_none() ? std::nullopt : std::optional(value.cast<long long>()));
+/// The parsed arguments as plain values, by the parser's names (see ev::ParsedArguments).
+ev::ParsedArguments parsed_arguments(py::object args) {
+    using Kind = ev::ArgumentSpec::Kind;
+    ev::ParsedArguments parsed;
+    for (const ev::ArgumentSpec& a : ev::eval_arguments()) {
+        std::string name = ev::parsed_name(a.name);
+        py::object value = args.attr(name.c_str());
+        if (value.is_none()) continue;
+        using Value = ev::ParsedArguments::mapped_type;
+        parsed[name] = a.kind == Kind::Int     ? Value(value.cast<long long>())
+                       : a.kind == Kind::Float ? Value(value.cast<double>())
+                       : a.kind == Kind::Flag  ? Value(host::truthy(value))
+                                               : Value(host::str_of(value));
     }
-    o.rel_tol = args.attr("rel_tol").cast<double>();
-    if (py::object timeout = args.attr("timeout"); !timeout.is_none()) o.timeout = timeout.cast<double>();
-    py::object provider = args.attr("provider"), replay = args.attr("replay");
-    if (!provider.is_none()) {
-        o.provider = host::str_of(provider);
-        o.provider_key = host::str_of(provider.attr("strip")().attr("lower")());
+    return parsed;
+}
+
+/// The parsed arguments as the option checks take them, with what the host knows of the provider and the replay path.
+ev::CommandOptions command_options(py::object args, const ev::ParsedArguments& parsed) {
+    ev::CommandOptions o = ev::command_options(parsed);
+    if (o.provider) {
+        o.provider_key = host::str_of(args.attr("provider").attr("strip")().attr("lower")());
         o.provider_known = pv::provider_from_alias(*o.provider_key) != nullptr;
         o.provider_choices = pv::provider_names();
-        if (replay.is_none() && *o.provider_key == "replay")
-            o.replay_configured = !generative().attr("REPLAY_PATH").is_none();
+        if (!o.replay && *o.provider_key == "replay") o.replay_configured = !generative().attr("REPLAY_PATH").is_none();
     }
-    if (!replay.is_none()) {
-        o.replay = host::str_of(replay);
-        o.replay_exists = host::truthy(os_module().attr("path").attr("exists")(replay));
-    }
-    o.stop_after_errors = args.attr("stop_after_errors").cast<long long>();
-    o.what_if_max = args.attr("what_if_max").cast<long long>();
-    for (auto [key, attribute] : ev::kFieldOptions) {
-        py::object named = args.attr(attribute);
-        if (!named.is_none()) o.fields.emplace_back(key, host::str_of(named));
-    }
+    if (o.replay) o.replay_exists = host::truthy(os_module().attr("path").attr("exists")(args.attr("replay")));
     return o;
 }
 
 /// The run's settings from the parsed arguments, made as run_evaluation makes them.
-Settings command_settings(py::object args, const ev::CommandOptions& o) {
-    py::object replay = args.attr("replay");
-    py::object provider = replay.is_none() ? args.attr("provider") : py::str("replay");
-    py::dict fields;
-    for (const auto& [key, field] : o.fields) fields[py::str(key)] = host::text(field);
-    auto flag = [&](const char* name) { return py::bool_(host::truthy(args.attr(name))); };
-    Settings s = settings_from(
-        args.attr("dataset"), args.attr("out"),
-        {provider, args.attr("model"), args.attr("jobs"), args.attr("iterations"),
-         flag("execution_check") ? py::object(py::bool_(true)) : py::none(), py::float_(o.rel_tol), args.attr("limit"),
-         py::bool_(true), flag("force"), py::bool_(!flag("no_retry_errors")), args.attr("stop_after_errors"),
-         args.attr("repeat"), args.attr("samples"), flag("no_alignment") ? py::object(py::bool_(false)) : py::none(),
-         flag("assumptions"), flag("what_if"), args.attr("what_if_max")},
-        fields, replay, args.attr("solver"));
-    s.timeout = o.timeout;  // an option of the loop's calls
+Settings command_settings(py::object args, const ev::ParsedArguments& parsed) {
+    Settings s = run_paths(args.attr("dataset"), args.attr("out"));
+    ev::Arguments a = ev::command_arguments(parsed);
+    complete(s, a, args.attr("replay"), py::module_::import("builtins").attr("vars")(args));
     return s;
 }
 
@@ -790,9 +727,9 @@ ev::Raised raised_kind(const py::error_already_set& e) {
 /// the parsed arguments, and its output.
 class HostCommand final : public ev::CommandHost {
   public:
-    HostCommand(py::object args, const ev::CommandOptions& o) : args_(args), options_(o) {}
+    HostCommand(py::object args, const ev::ParsedArguments& parsed) : args_(args), parsed_(parsed) {}
 
-    void make_settings() override { s_ = command_settings(args_, options_); }
+    void make_settings() override { s_ = command_settings(args_, parsed_); }
     const ev::Dataset& load_dataset() override { return data_ = ::load_dataset(s_); }
     void check_provider() override { ::check_provider(s_); }
     void check_solver() override { ::check_solver(s_); }
@@ -836,7 +773,7 @@ class HostCommand final : public ev::CommandHost {
 
   private:
     py::object args_;
-    const ev::CommandOptions& options_;
+    const ev::ParsedArguments& parsed_;
     Settings s_;
     ev::Dataset data_;
     Prepared prepared_;
@@ -846,8 +783,9 @@ class HostCommand final : public ev::CommandHost {
 
 /// `tarvok eval` from parsed arguments (see add_arguments); the exit status.
 int run_command(py::object args) {
-    ev::CommandOptions options = command_options(args);
-    HostCommand command(args, options);
+    ev::ParsedArguments parsed = parsed_arguments(args);
+    ev::CommandOptions options = command_options(args, parsed);
+    HostCommand command(args, parsed);
     return ev::run_command(command, options, host::truthy(args.attr("json")));
 }
 

@@ -72,4 +72,22 @@ void ResultsFile::close() {
     fd_ = -1;
 }
 
+RunPlan run_plan(const Settings& s, const Dataset& dataset, const Prepared& prepared, RunNames names) {
+    RunPlan plan;
+    plan.problems = &dataset.problems;
+    plan.resume = &prepared.plan;
+    plan.key = prepared.key;
+    plan.settings = {std::move(names.dataset_shown), s.provider_name,       std::move(names.model_shown),
+                     s.iterations.value_or(0),       names.execution_check, s.rel_tol};
+    plan.bad_records = dataset.bad.size();
+    plan.rel_tol = s.rel_tol;
+    plan.stop_after_errors = s.stop_after_errors;
+    plan.results_end_in_newline = prepared.recorded.ends_in_newline;
+    if (s.progress)
+        plan.start = StartFacts{dataset.problems.size(), std::move(names.dataset), std::move(names.model),
+                                std::move(names.results_path)};
+    plan.bad = &dataset.bad;
+    return plan;
+}
+
 }  // namespace tarvok::evaluation

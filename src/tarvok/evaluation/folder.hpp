@@ -43,6 +43,18 @@ struct Prepared {
 Prepared prepare_folder(const std::filesystem::path& out_dir, const std::string& shown,
                         const std::vector<Problem>& problems, const RunKey& key, const Settings& settings);
 
+/// A run's names as the host gives them: the data set's path and the model
+/// as the summary shows them (the keys hidden) and as the start line tells
+/// them, the results file, and the execution check as the run makes it.
+struct RunNames {
+    std::string dataset_shown, model_shown, dataset, model, results_path;
+    bool execution_check = false;
+};
+
+/// The plan of a run (see run_problems) from its settings, its data set
+/// and its prepared folder; it tells its start only when its progress shows.
+RunPlan run_plan(const Settings& settings, const Dataset& dataset, const Prepared& prepared, RunNames names);
+
 /// results.jsonl, open for appending; closed when the object ends.
 class ResultsFile {
   public:

@@ -1,14 +1,19 @@
 // A problem's record as the run's workers pass it on (the map that
 // `_run_problem` returns) and a problem as they get it: one table of fields
-// per struct, which the binding walks to convert either way. Beside them,
+// per struct, which the binding walks to read a host's map, and which
+// value_of walks to shape the plain value the host is handed. Beside them,
 // the shaping of one problem's record from its samples.
 #pragma once
 
+#include "compiler/data_values.hpp"
 #include "evaluation/dataset.hpp"
 #include "evaluation/results.hpp"
 #include "evaluation/runner.hpp"
 
 #include <concepts>
+#include <cstdint>
+#include <optional>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -89,6 +94,44 @@ void each_field(P& p, Visit&& visit) {
     visit("class", p.problem_class);
     visit("repeat", p.repeat);
     visit("folder", p.folder);
+}
+
+template <typename T>
+struct IsOptional : std::false_type {};
+template <typename T>
+struct IsOptional<std::optional<T>> : std::true_type {};
+template <typename T>
+struct IsVector : std::false_type {};
+template <typename T>
+struct IsVector<std::vector<T>> : std::true_type {};
+
+template <typename T>
+concept HasFields = requires(T& plain) {
+    each_field(plain, [](const char*, auto&) {});
+};
+
+/// A plain value as the host is handed it: a struct as an object through
+/// its table of fields, an empty optional as null, a number as an integer
+/// or a float as its type says.
+template <typename T>
+data::Value value_of(const T& v) {
+    if constexpr (IsOptional<T>::value) {
+        return v ? value_of(*v) : data::Value::null();
+    } else if constexpr (IsVector<T>::value) {
+        data::Value out = data::Value::array();
+        for (const auto& one : v) out.items.push_back(value_of(one));
+        return out;
+    } else if constexpr (HasFields<T>) {
+        data::Value out = data::Value::object();
+        each_field(v, [&](const char* key, const auto& field) { out.members.emplace_back(key, value_of(field)); });
+        return out;
+    } else if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, bool>) {
+        return data::Value::of(v);
+    } else if constexpr (std::is_integral_v<T>) {
+        return data::Value::of(static_cast<std::int64_t>(v));
+    } else {
+        return data::Value::of(static_cast<double>(v));
+    }
 }
 
 /// A record read back from a map: a provider error only with an error, and

@@ -49,6 +49,84 @@ std::optional<Refusal> check_arguments(Arguments& a) {
     return std::nullopt;
 }
 
+const std::vector<LoopKeyword>& loop_keywords() {
+    using data::Value;
+    static const std::vector<LoopKeyword> keywords{
+        {"model_name", "model", std::nullopt},
+        {"iterations", "iterations", std::nullopt},
+        {"llm_provider", "provider", std::nullopt},
+        {"few_shot_library", "few_shot_library", std::nullopt},
+        {"execution_check", "execution_check", std::nullopt},
+        {"timeout", "timeout", std::nullopt},
+        {"replay", "replay", Value::null()},
+        {"alignment_check", "alignment_check", Value::null()},
+        {"assumptions", "assumptions", Value::of(false)},
+        {"what_if", "what_if", Value::of(false)},
+        {"what_if_max", "what_if_max", Value::of(std::int64_t{3})},
+        {"solver", "solver", Value::of("highs")},
+    };
+    return keywords;
+}
+
+std::string parsed_name(std::string_view argument) {
+    std::string name(argument.substr(argument.starts_with("--") ? 2 : 0));
+    for (char& c : name) c = c == '-' ? '_' : c;
+    return name;
+}
+
+namespace {
+
+template <typename T>
+std::optional<T> parsed_value(const ParsedArguments& parsed, const std::string& name) {
+    auto found = parsed.find(name);
+    if (found == parsed.end()) return std::nullopt;
+    return std::get<T>(found->second);
+}
+
+}  // namespace
+
+CommandOptions command_options(const ParsedArguments& parsed) {
+    CommandOptions o;
+    for (auto [name, option] : kCountOptions) o.counts.emplace_back(option, parsed_value<long long>(parsed, name));
+    o.rel_tol = parsed_value<double>(parsed, "rel_tol").value_or(1e-4);
+    o.timeout = parsed_value<double>(parsed, "timeout");
+    o.provider = parsed_value<std::string>(parsed, "provider");
+    o.replay = parsed_value<std::string>(parsed, "replay");
+    o.stop_after_errors = parsed_value<long long>(parsed, "stop_after_errors").value_or(3);
+    o.what_if_max = parsed_value<long long>(parsed, "what_if_max").value_or(3);
+    for (auto [key, name] : kFieldOptions)
+        if (auto field = parsed_value<std::string>(parsed, name)) o.fields.emplace_back(key, *field);
+    return o;
+}
+
+Arguments command_arguments(const ParsedArguments& parsed) {
+    auto flag = [&](const char* name) { return parsed_value<bool>(parsed, name).value_or(false); };
+    auto count = [&](const char* name) { return parsed_value<long long>(parsed, name); };
+    Arguments a;
+    Settings& s = a.settings;
+    s.provider = parsed.contains("replay") ? "replay" : parsed_value<std::string>(parsed, "provider");
+    s.model = parsed_value<std::string>(parsed, "model");
+    s.jobs = count("jobs").value_or(s.jobs);
+    s.iterations = count("iterations");
+    if (flag("execution_check")) s.execution_check = true;
+    s.rel_tol = parsed_value<double>(parsed, "rel_tol").value_or(s.rel_tol);
+    s.limit = count("limit");
+    s.force = flag("force");
+    s.retry_errors = !flag("no_retry_errors");
+    s.stop_after_errors = count("stop_after_errors").value_or(s.stop_after_errors);
+    s.repeat = count("repeat").value_or(s.repeat);
+    s.samples = count("samples").value_or(s.samples);
+    if (flag("no_alignment")) s.alignment_check = false;
+    s.assumptions = flag("assumptions");
+    s.what_if = flag("what_if");
+    s.what_if_max = count("what_if_max").value_or(s.what_if_max);
+    s.timeout = parsed_value<double>(parsed, "timeout");  // an option of the loop's calls
+    for (auto [key, name] : kFieldOptions)
+        if (auto field = parsed_value<std::string>(parsed, name)) a.fields.emplace_back(key, field);
+    a.solver = parsed_value<std::string>(parsed, "solver");
+    return a;
+}
+
 std::string refusal_text(const Refusal& r, const std::string& shown) {
     return "run_evaluation() argument '" + r.parameter + "' must be " + r.needs + ", not " + shown;
 }

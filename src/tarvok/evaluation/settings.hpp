@@ -6,14 +6,18 @@
 #pragma once
 
 #include "common/exit_status.hpp"
+#include "compiler/data_values.hpp"
 #include "evaluation/dataset.hpp"
 #include "evaluation/results.hpp"
+#include "evaluation/runner.hpp"
 
 #include <array>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace tarvok::evaluation {
@@ -86,6 +90,19 @@ void each_problem_setting(S& s, Visit&& visit) {
     visit("what_if_max", s.what_if_max);
 }
 
+/// A keyword of the generation loop's call for one problem: the problem
+/// setting it takes (see each_problem_setting), and what stands in when the
+/// settings lack it (none: the setting must be there).
+struct LoopKeyword {
+    const char* keyword;
+    const char* setting;
+    std::optional<data::Value> fallback;
+};
+
+/// The keywords each generation of a run is called with, beside its
+/// progress callback and the transcript it records.
+const std::vector<LoopKeyword>& loop_keywords();
+
 /// run_evaluation's arguments as plain values, their kinds checked.
 struct Arguments {
     Settings settings;
@@ -112,6 +129,25 @@ std::optional<Refusal> check_arguments(Arguments& arguments);
 /// The error's text for a refusal; `shown` is the host's repr of the value
 /// (a ValueError), or the name of its type when the kind is wrong (a TypeError).
 std::string refusal_text(const Refusal& refusal, const std::string& shown);
+
+// ------------------------------------------------------------- the command
+
+/// The parsed arguments of `tarvok eval` (see eval_arguments) as plain
+/// values, by the names the parser gives them; one left None is absent.
+using ParsedArguments = std::map<std::string, std::variant<std::string, long long, double, bool>>;
+
+/// The name the parser gives an argument's value: "--rel-tol" is "rel_tol".
+std::string parsed_name(std::string_view argument);
+
+/// The options as their checks take them, but for what the host alone
+/// knows: the provider's key and whether it names one, the providers to
+/// choose from, whether the replay path exists and the library's REPLAY_PATH.
+CommandOptions command_options(const ParsedArguments& parsed);
+
+/// run_evaluation's arguments as the command makes them from its options:
+/// --replay implies the provider replay, the flags turn the loop's checks
+/// on or off or leave them to the library, and the progress shows.
+Arguments command_arguments(const ParsedArguments& parsed);
 
 /// The key under which the run's records are answers: `execution_check`
 /// and `alignment` as the run makes them (the library's own when the

@@ -1,9 +1,21 @@
 #include "evaluation/work_queue.hpp"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
 namespace tarvok::evaluation {
+
+WorkerPlan plan_workers(const std::vector<const Problem*>& todo, long long jobs) {
+    WorkerPlan plan;
+    for (const Problem* p : todo) {
+        plan.problems.push_back(*p);
+        plan.problems.back().folder = problem_folder(*p);
+    }
+    std::size_t workers = std::min(static_cast<std::size_t>(std::max(jobs, 1LL)), todo.size());
+    for (std::size_t i = 1; i <= workers; ++i) plan.names.push_back("tarvok-eval-" + std::to_string(i));
+    return plan;
+}
 
 namespace {
 

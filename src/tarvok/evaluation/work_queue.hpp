@@ -14,8 +14,19 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <string>
+#include <vector>
 
 namespace tarvok::evaluation {
+
+/// What a run's workers start with: the problems as they are handed out
+/// (each with the folder of its run, see problem_folder) and the names of
+/// the workers, at most `jobs` of them and no more than there are problems.
+struct WorkerPlan {
+    std::vector<Problem> problems;
+    std::vector<std::string> names;  ///< tarvok-eval-1, tarvok-eval-2, ...
+};
+WorkerPlan plan_workers(const std::vector<const Problem*>& todo, long long jobs);
 
 class WorkQueue {
   public:

@@ -223,3 +223,96 @@ TEST(Arguments, ProblemsGetTheSolverAndAssumptionOptionsOnlyWhenNotTheDefault) {
     s.assumptions = true;
     EXPECT_EQ(keys(s).substr(82), "solver assumptions what_if what_if_max ");
 }
+
+TEST(Command, OptionsMakeTheRunsArgumentsAsRunEvaluationTakesThem) {
+    for (const char* name : {"dataset", "--rel-tol", "--no-retry-errors"})
+        EXPECT_EQ(parsed_name(name).find('-'), std::string::npos);
+    EXPECT_EQ(parsed_name("--field-question"), "field_question");
+
+    ParsedArguments plain{{"jobs", 2LL},
+                          {"rel_tol", 1e-4},
+                          {"stop_after_errors", 3LL},
+                          {"what_if_max", 3LL},
+                          {"solver", std::string("highs")}};
+    Arguments a = command_arguments(plain);
+    EXPECT_FALSE(a.settings.provider);
+    EXPECT_FALSE(a.settings.execution_check);  // the library's own, as the flags leave them
+    EXPECT_FALSE(a.settings.alignment_check);
+    EXPECT_TRUE(a.settings.retry_errors);
+    EXPECT_TRUE(a.settings.progress);
+    EXPECT_EQ(a.settings.jobs, 2);
+    EXPECT_EQ(a.solver, "highs");
+
+    ParsedArguments flags = plain;
+    flags.insert({{"replay", std::string("talks")},
+                  {"provider", std::string("openai")},
+                  {"execution_check", true},
+                  {"no_alignment", true},
+                  {"no_retry_errors", true},
+                  {"field_answer", std::string("y")},
+                  {"timeout", 2.5}});
+    a = command_arguments(flags);
+    EXPECT_EQ(a.settings.provider, "replay");  // --replay answers every request
+    EXPECT_EQ(a.settings.execution_check, true);
+    EXPECT_EQ(a.settings.alignment_check, false);
+    EXPECT_FALSE(a.settings.retry_errors);
+    EXPECT_EQ(a.settings.timeout, 2.5);
+    ASSERT_EQ(a.fields.size(), 1u);
+    EXPECT_EQ(a.fields[0].first, "answer");
+
+    CommandOptions o = command_options(flags);
+    EXPECT_EQ(o.provider, "openai");
+    EXPECT_EQ(o.replay, "talks");
+    ASSERT_EQ(o.counts.size(), std::size(kCountOptions));
+    EXPECT_EQ(o.counts[0], (std::pair<std::string, std::optional<long long>>{"--jobs", 2}));
+    EXPECT_FALSE(o.counts[1].second);  // --iterations not given
+    EXPECT_EQ(o.fields, (std::vector<std::pair<std::string, std::string>>{{"answer", "y"}}));
+}
+
+namespace {
+
+const tarvok::data::Value& member(const tarvok::data::Value& object, const std::string& key) {
+    for (const auto& [name, value] : object.members)
+        if (name == key) return value;
+    throw std::out_of_range(key);
+}
+
+}  // namespace
+
+TEST(RecordMap, ARecordIsHandedOverWithItsFieldsInOrderAndItsNumbersOfTheirKind) {
+    Record r;
+    r.id = "p1";
+    r.seconds = 2;
+    r.assumptions = std::vector<Assumption>{{"7", 3, "cap = 7;"}};
+    tarvok::data::Value v = value_of(r);
+    ASSERT_EQ(v.kind, tarvok::data::Value::Kind::Object);
+    EXPECT_EQ(v.members.front().first, "id");
+    EXPECT_EQ(v.members.back().first, "seconds");
+    EXPECT_EQ(member(v, "seconds").kind, tarvok::data::Value::Kind::Number);  // 2.0, not 2
+    EXPECT_EQ(member(v, "samples").kind, tarvok::data::Value::Kind::Integer);
+    EXPECT_EQ(member(v, "objective").kind, tarvok::data::Value::Kind::Null);
+    EXPECT_EQ(member(v, "compile_errors").kind, tarvok::data::Value::Kind::Array);
+    EXPECT_EQ(member(member(v, "assumptions").items.at(0), "text").text, "cap = 7;");
+}
+
+TEST(RunPlan, TheStartIsToldOnlyWhenTheProgressShowsAndTheSummaryShowsTheHiddenNames) {
+    Settings s;
+    s.provider_name = "openai";
+    s.iterations = 4;
+    s.progress = false;
+    Dataset dataset;
+    dataset.problems.resize(2);
+    Prepared prepared;
+    RunNames names{"set.jsonl", "gpt-****", "set.jsonl", "gpt-secret", "out/results.jsonl", true};
+    RunPlan quiet = run_plan(s, dataset, prepared, names);
+    EXPECT_FALSE(quiet.start);
+    EXPECT_EQ(quiet.settings.model, "gpt-****");
+    EXPECT_EQ(quiet.settings.iterations, 4);
+    EXPECT_TRUE(quiet.settings.execution_check);
+
+    s.progress = true;
+    RunPlan told = run_plan(s, dataset, prepared, names);
+    ASSERT_TRUE(told.start);
+    EXPECT_EQ(told.start->problems, 2u);
+    EXPECT_EQ(told.start->results_path, "out/results.jsonl");
+}

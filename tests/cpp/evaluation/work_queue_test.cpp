@@ -65,3 +65,16 @@ TEST(WorkQueue, AnInterruptEndsAWaitThatNothingWouldEnd) {
     queue.wait_for_workers(&interrupt);  // none running: no wait, no poll
     EXPECT_EQ(polls, 0);
 }
+
+TEST(WorkerPlan, NoMoreWorkersThanProblemsAndEachRepeatInItsOwnFolder) {
+    std::vector<Problem> problems(2);
+    problems[0].id = problems[0].folder = problems[1].id = problems[1].folder = "p";
+    problems[1].repeat = 2;
+    std::vector<const Problem*> todo{&problems[0], &problems[1]};
+    WorkerPlan plan = plan_workers(todo, 8);
+    EXPECT_EQ(plan.names, (std::vector<std::string>{"tarvok-eval-1", "tarvok-eval-2"}));
+    EXPECT_EQ(plan.problems.at(0).folder, "p");
+    EXPECT_EQ(plan.problems.at(1).folder, "p/repeat-2");
+    EXPECT_EQ(plan_workers(todo, 1).names.size(), 1u);
+    EXPECT_TRUE(plan_workers({}, 4).names.empty());
+}

@@ -47,34 +47,20 @@ py::object build_parser() {
     return parser;
 }
 
-void report(const cli::Failure& failure) {
-    if (cli::json_wanted()) {
-        cli::say_json(cli::error_json(host::text(failure.message), failure.status));
-    } else {
-        cli::warn("tarvok: error: " + failure.message);
-    }
-}
-
 int main_impl(py::object argv) {
     if (argv.is_none()) argv = py::module_::import("sys").attr("argv")[py::slice(1, std::nullopt, std::nullopt)];
     bool json = false;
     for (py::handle arg : argv) json = json || host::equals(arg, py::str("--json"));
     cli::request_json(json);
+    cli::HostOutput out;
     try {
         py::object parser = build_parser();
         py::object args = parser.attr("parse_args")(argv);
         return cli::run_subcommand(host::str_of(args.attr("command")), args);
     } catch (const cli::Failure& failure) {
-        report(failure);
-        return cli::code(failure.status);
+        return cli::tell(out, failure, json);
     } catch (py::error_already_set& e) {
-        if (e.matches(PyExc_KeyboardInterrupt)) {
-            if (cli::json_wanted())
-                report({cli::ExitStatus::Interrupted, "interrupted"});
-            else
-                cli::warn("tarvok: interrupted");
-            return cli::code(cli::ExitStatus::Interrupted);
-        }
+        if (e.matches(PyExc_KeyboardInterrupt)) return cli::tell_interrupt(out, json);
         if (e.matches(PyExc_SystemExit)) {  // argparse: --help, --version and usage errors
             py::object status = e.value().attr("code");
             if (status.is_none()) return 0;
@@ -82,14 +68,10 @@ int main_impl(py::object argv) {
             cli::warn(host::str_of(status));
             return cli::code(cli::ExitStatus::Usage);
         }
-        if (e.matches(PyExc_MemoryError)) {
-            // Memory that ran out is no verdict on the model: its own line, a status of its own kind.
-            report({cli::ExitStatus::Usage, cli::out_of_memory(e.value())});
-            return cli::code(cli::ExitStatus::Usage);
-        }
         if (!host::is_ordinary(e)) throw;
-        report({cli::ExitStatus::DoesNotCompile, cli::one_line(e.value())});
-        return 1;
+        bool memory = e.matches(PyExc_MemoryError);
+        return cli::tell(out, cli::unhandled(memory, memory ? cli::out_of_memory(e.value()) : cli::one_line(e.value())),
+                         json);
     }
 }
 

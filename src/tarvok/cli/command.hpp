@@ -5,6 +5,7 @@
 #pragma once
 
 #include "cli/command_options.hpp"
+#include "cli/output.hpp"
 #include "cli/output_paths.hpp"
 #include "cli/pair_placement.hpp"
 #include "common/exit_status.hpp"
@@ -37,15 +38,23 @@ void warn(const std::string& line);  ///< one line on stderr, for a reader
 
 py::object json_dumps(py::handle value);
 
+/// The host's str() of each item of `items`, in order.
+std::vector<std::string> strings_of(py::handle items);
+
+/// The command's output as its cores see it, on the host's stdout and stderr.
+class HostOutput : public Output {
+  public:
+    void say(const std::string& line) override { cli::say(line); }
+    void warn(const std::string& line) override { cli::warn(line); }
+    void say_json(const data::Value& value) override;
+};
+
 /// A plain host value (None, bool, int, float, str, list, tuple, dict) as the
 /// cores' value, for a core to read or shape; each scalar keeps in `text`
 /// what the host writes for it (str()), a dict's keys are their str().
 data::Value plain_value(py::handle value);
 /// `value` as JSON on stdout, every character exact.
 void say_json(py::handle value);
-
-/// {"error": message, "status": status}, as a failure is shown with --json.
-py::dict error_json(py::object message, ExitStatus status);
 
 /// The message of an error, on one line.
 std::string one_line(py::handle error);
@@ -171,6 +180,9 @@ py::object llm_phase(Body body) {
 
 // ----------------------------------------------------------- files --------
 
+/// A path of the file system as the host names it ("" for none).
+inline std::string shown_path(const fs::path& path) { return host::str_of(host::host_path(path)); }
+
 /// A new model and data pair staged beside its targets (see PairStage),
 /// its paths shown and its staging folders made as the host does.
 class StagedPair : public PairStage {
@@ -180,7 +192,7 @@ class StagedPair : public PairStage {
     py::object staged_data() const { return host::host_path(staged().data); }
 
   private:
-    std::string shown(const fs::path& path) const override { return host::str_of(host::host_path(path)); }
+    std::string shown(const fs::path& path) const override { return shown_path(path); }
     void warn(const std::string& line) override;
     fs::path make_folder(const fs::path& parent) override;
     std::error_code move(const Pair& staged, const Pair& target) override;
@@ -231,9 +243,6 @@ struct EmitOutcome {
 /// `solve --emit`: the script of the expanded program.
 EmitOutcome emit_expanded(const Expanded& expanded, py::object path);
 
-/// "Wrote A and B" for the paths written.
-std::string written_line(py::handle written);
-
 /// The number a solve result's values hold under `answer` (the decision
 /// expression naming the quantity a question asks for), or None.
 py::object answer_of(py::handle result);
@@ -266,6 +275,5 @@ void use_command_errors(py::object parser);
 
 /// Whether the command line asked for JSON (set before parsing).
 void request_json(bool on);
-bool json_wanted();
 
 }  // namespace tarvok::cli

@@ -6,6 +6,7 @@
 #include "example_ranker/load_failure.hpp"
 #include "generative/providers/providers.hpp"
 #include "host/json_value.hpp"
+#include "host/package.hpp"
 
 namespace tarvok::cli {
 
@@ -61,6 +62,12 @@ py::object json_dumps(py::handle value) {
     return py::module_::import("json").attr("dumps")(value, py::arg("indent") = 2, py::arg("ensure_ascii") = false);
 }
 
+std::vector<std::string> strings_of(py::handle items) {
+    std::vector<std::string> out;
+    for (py::handle item : items) out.push_back(host::str_of(item));
+    return out;
+}
+
 data::Value plain_value(py::handle value) {
     data::Value out;
     PyObject* v = value.ptr();
@@ -89,16 +96,11 @@ data::Value plain_value(py::handle value) {
     return out;
 }
 
+void HostOutput::say_json(const data::Value& value) { cli::say_json(host::object_of(value)); }
+
 void say_json(py::handle value) {
     clear_wait_line();
     write_raw("stdout", host::str_of(json_dumps(value)) + "\n");
-}
-
-py::dict error_json(py::object message, ExitStatus status) {
-    py::dict error;
-    error["error"] = message;
-    error["status"] = code(status);
-    return error;
 }
 
 std::string one_line(py::handle error) { return first_line(host::str_of(error), host::type_name(error)); }
@@ -206,11 +208,7 @@ void refuse_output_over_inputs(py::object output, std::initializer_list<py::obje
 
 py::object embedding_model(py::object args) {
     py::object chosen = args.attr("embedding_model");
-    if (!chosen.is_none() && host::truthy(chosen)) return chosen;
-    py::object from_environment =
-        py::module_::import("os").attr("environ").attr("get")("TARVOK_EMBEDDING_MODEL", py::str(""));
-    if (host::truthy(from_environment.attr("strip")())) return from_environment;
-    return py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME");
+    return !chosen.is_none() && host::truthy(chosen) ? chosen : host::embedding_model_name();
 }
 
 std::optional<std::string> load_embedding_model(py::object name) {
@@ -396,7 +394,6 @@ bool json_requested = false;
 }  // namespace
 
 void request_json(bool on) { json_requested = on; }
-bool json_wanted() { return json_requested; }
 
 py::object add_command(py::object commands, const char* name, const char* help, const std::string& epilog) {
     py::dict kw;
@@ -429,14 +426,10 @@ py::object add_table_command(py::object commands, const OptionTable& command) {
 
 /// Defaults the option tables name, read from the library's modules.
 OptionDefaults option_defaults() {
-    py::tuple solvers = py::module_::import("tarvok.solver").attr("_SOLVERS");
-    OptionDefaults d{host::str_of(generative().attr("MODEL_NAME")),
-                     host::str_of(generative().attr("MAX_ITERATIONS")),
-                     host::str_of(py::module_::import("tarvok.tarvok_core").attr("MAX_SIZE")),
-                     host::str_of(py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME")),
-                     {}};
-    for (py::handle name : solvers) d.solvers.push_back(host::str_of(name));
-    return d;
+    return {host::str_of(generative().attr("MODEL_NAME")), host::str_of(generative().attr("MAX_ITERATIONS")),
+            host::str_of(py::module_::import("tarvok.tarvok_core").attr("MAX_SIZE")),
+            host::str_of(py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME")),
+            strings_of(py::module_::import("tarvok.solver").attr("_SOLVERS"))};
 }
 
 struct Registered {
@@ -467,7 +460,7 @@ void use_command_errors(py::object parser) {
     py::handle borrowed = parser;  // the parser outlives every call of its error()
     parser.attr("error") = py::cpp_function([borrowed](py::object message) {
         if (json_requested) {
-            say_json(error_json(message, ExitStatus::Usage));
+            say_json(host::object_of(failure_json({ExitStatus::Usage, host::str_of(message)})));
         } else {
             clear_wait_line();
             borrowed.attr("print_usage")(py::module_::import("sys").attr("stderr"));

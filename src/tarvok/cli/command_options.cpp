@@ -329,6 +329,11 @@ std::string out_of_memory_line(const std::string& first, const std::string& kind
 
 [[noreturn]] void fail(ExitStatus status, std::string message) { throw Failure{status, std::move(message)}; }
 
+data::Value failure_json(const Failure& failure) {
+    return data::Value::object({{"error", data::Value::of(failure.message)},
+                                {"status", data::Value::of(static_cast<int64_t>(code(failure.status)))}});
+}
+
 void refuse(const Refusal& refusal) {
     if (refusal) fail(ExitStatus::Usage, *refusal);
 }

@@ -117,6 +117,9 @@ struct Failure {
 
 [[noreturn]] void fail(ExitStatus status, std::string message);
 
+/// A failure as it is shown with --json: {"error": message, "status": status}.
+data::Value failure_json(const Failure& failure);
+
 /// Fails with status 2 on a refusal.
 void refuse(const Refusal& refusal);
 

@@ -21,12 +21,8 @@ void refuse_script_path(py::object path, py::object model_file, py::object data_
 }
 
 EmitOutcome emit_expanded(const Expanded& expanded, py::object path) {
+    if (expanded.program.is_none()) return {code(ExitStatus::DoesNotCompile), py::none(), expanded.diagnostics};
     EmitOutcome out;
-    if (expanded.program.is_none()) {
-        out.diagnostics = expanded.diagnostics;
-        out.status = code(ExitStatus::DoesNotCompile);
-        return out;
-    }
     try {
         out.written = py::module_::import("tarvok.scipy_emitter").attr("write_program_script")(expanded.program, path);
     } catch (py::error_already_set& e) {
@@ -35,13 +31,6 @@ EmitOutcome emit_expanded(const Expanded& expanded, py::object path) {
         out.status = code(ExitStatus::Usage);
     }
     return out;
-}
-
-std::string written_line(py::handle written) {
-    std::string line = "Wrote";
-    size_t k = 0;
-    for (py::handle path : written) line += (k++ ? " and " : " ") + host::str_of(path);
-    return line;
 }
 
 namespace {
@@ -92,7 +81,7 @@ int run_emit(py::object args) {
     EmitOutcome emit = emit_script(target, model, data, script);
     if (emit.status == code(ExitStatus::DoesNotCompile)) say(emit.diagnostics);
     if (emit.status == code(ExitStatus::Usage)) fail(ExitStatus::Usage, emit.failure);
-    if (emit.status == 0) say(written_line(emit.written));
+    if (emit.status == 0) say(written_line(strings_of(emit.written)));
     return emit.status;
 }
 

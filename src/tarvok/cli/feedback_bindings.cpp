@@ -18,16 +18,8 @@ py::object sha256(py::handle text) {
         .attr("hexdigest")();
 }
 
-void write_new(py::object path, py::object text) {
-    py::object file = builtin("open")(path, "w", py::arg("encoding") = "utf-8");
-    try {
-        file.attr("write")(text);
-    } catch (...) {
-        file.attr("close")();
-        throw;
-    }
-    file.attr("close")();
-}
+/// A text as the bytes of a file: UTF-8, and a text the host cannot encode is its UnicodeEncodeError.
+std::string encoded(py::handle text) { return text.attr("encode")("utf-8").cast<std::string>(); }
 
 }  // namespace
 
@@ -83,109 +75,76 @@ py::object ask_for_feedback(py::object args, const FeedbackInputs& in) {
     });
 }
 
-/// A revision and what became of it.
-struct Revision {
-    py::object model, data, diff;
-    std::string diagnostics;  ///< the compiler's report when it does not compile
-    bool applied = false;
-    Pair backups;
-};
-
-/// The revised pair (a missing half keeps the file's text), its diff and whether it compiles.
-Revision revision_of(py::dict reply, const FeedbackInputs& in) {
-    Revision r;
-    r.model = reply.contains("revised_model") ? reply["revised_model"] : in.model_text;
-    r.data = reply.contains("revised_data") ? reply["revised_data"] : in.data_text;
-    if (!PyUnicode_Check(r.model.ptr()) || !PyUnicode_Check(r.data.ptr()))
-        fail(ExitStatus::LlmFailure, "the proposed revision is not text; nothing was written");
-    r.diff = host::unified_diff(in.model_text, r.model, in.model_file) +
-             host::unified_diff(in.data_text, r.data, in.data_file);
-    try {
-        generative().attr("TVLCompiler")().attr("compile_model")(r.model, r.data);
-    } catch (py::error_already_set& e) {
-        if (!host::is_ordinary(e)) throw;
-        r.diagnostics = host::str_of(e.value());
+/// `feedback` on the host: the question and the files read, the reply held as it came.
+class HostFeedback : public FeedbackHost {
+  public:
+    explicit HostFeedback(py::object args) : args_(args), in_(read_feedback_inputs(args)) {
+        if (host::truthy(args.attr("apply"))) pair_.emplace(in_.model_file, in_.data_file);
     }
-    return r;
-}
+    FeedbackOptions options() const {
+        return {pair_.has_value(), host::truthy(args_.attr("json")), host::str_of(in_.model_file),
+                host::str_of(in_.data_file)};
+    }
 
-/// Writes the revision into place (keeping backups), or keeps it for --apply, as revision_step says.
-void settle_revision(Revision& r, py::dict reply, const FeedbackInputs& in, std::optional<StagedPair>& pair,
-                     bool apply) {
-    py::module_ os = py::module_::import("os");
-    switch (revision_step(apply, r.diagnostics.empty(), host::truthy(r.diff))) {
-    case RevisionStep::Write: {
-        write_new(pair->staged_model(), r.model);
-        write_new(pair->staged_data(), r.data);
+    bool take_kept_reply() override {
+        answer_ = kept_answer(in_);
+        return !answer_.is_none();
+    }
+    void ask() override { answer_ = ask_for_feedback(args_, in_); }
+    data::Value reply() override { return plain_value(answer_); }
+
+    ProposedRevision revise() override {
+        py::dict reply = answer_;
+        model_ = reply.contains("revised_model") ? reply["revised_model"] : in_.model_text;
+        data_ = reply.contains("revised_data") ? reply["revised_data"] : in_.data_text;
+        if (!PyUnicode_Check(model_.ptr()) || !PyUnicode_Check(data_.ptr()))
+            fail(ExitStatus::LlmFailure, "the proposed revision is not text; nothing was written");
+        ProposedRevision revision{host::str_of(host::unified_diff(in_.model_text, model_, in_.model_file) +
+                                               host::unified_diff(in_.data_text, data_, in_.data_file)),
+                                  ""};
+        try {
+            generative().attr("TVLCompiler")().attr("compile_model")(model_, data_);
+        } catch (py::error_already_set& e) {
+            if (!host::is_ordinary(e)) throw;
+            revision.diagnostics = host::str_of(e.value());
+        }
+        return revision;
+    }
+
+    Backups write_revision() override {
+        host::replace_files({{pair_->staged_model(), encoded(model_)}, {pair_->staged_data(), encoded(data_)}});
         std::string error;
-        r.backups = back_up(pair->target(), error);
+        Pair backups = back_up(pair_->target(), error);
         if (!error.empty()) fail(ExitStatus::Usage, error);
-        pair->place();
-        r.applied = true;
-        if (host::truthy(os.attr("path").attr("exists")(in.proposal_file))) os.attr("remove")(in.proposal_file);
-        break;
+        pair_->place();
+        py::module_ os = py::module_::import("os");
+        if (host::truthy(os.attr("path").attr("exists")(in_.proposal_file))) os.attr("remove")(in_.proposal_file);
+        return {shown_path(backups.model), shown_path(backups.data)};
     }
-    case RevisionStep::KeepProposal: {
-        py::dict saved = in.base;
-        saved["answer"] = reply;
-        py::object draft = in.proposal_file + py::str(".tmp");
-        write_new(draft, json_dumps(saved));
-        os.attr("replace")(draft, in.proposal_file);
-        break;
-    }
-    case RevisionStep::Nothing: break;
-    }
-}
 
-void show_revision(const Revision& r, py::dict reply, bool as_json) {
-    if (!as_json) {
-        say(feedback_text(feedback_of(plain_value(reply))));
-        say("");
-        say(shown_diff(host::str_of(r.diff)));
-        return;
+    void keep_reply() override {
+        py::dict saved = in_.base;
+        saved["answer"] = answer_;
+        host::replace_files({{in_.proposal_file, encoded(json_dumps(saved))}});
     }
-    auto shown = [](const fs::path& p) { return p.empty() ? std::string() : host::str_of(host_path(p)); };
-    say_json(host::object_of(revision_json(
-        plain_value(reply), host::str_of(r.diff), r.diagnostics.empty(),
-        r.applied ? std::optional(std::pair(shown(r.backups.model), shown(r.backups.data))) : std::nullopt)));
-}
 
-int close_revision(const Revision& r, const FeedbackInputs& in, bool apply) {
-    FeedbackEnd end{apply,     r.diagnostics.empty(),       host::truthy(r.diff),
-                    r.applied, host::str_of(in.model_file), host::str_of(in.data_file)};
-    if (!r.backups.model.empty() || !r.backups.data.empty())
-        end.backups = {host::str_of(host_path(r.backups.model)), host::str_of(host_path(r.backups.data))};
-    FeedbackClosing closing = feedback_closing(end, r.diagnostics);
-    for (const std::string& line : closing.warnings) warn(line);
-    return code(closing.status);
-}
+    void say_reply_json() override { say_json(answer_); }
+
+  private:
+    py::object args_;
+    FeedbackInputs in_;
+    std::optional<StagedPair> pair_;  ///< with --apply
+    py::object answer_ = py::none();
+    py::object model_, data_;  ///< the revised pair
+};
 
 }  // namespace
 
 int run_feedback(py::object args) {
     check_llm_options(args);
-    FeedbackInputs in = read_feedback_inputs(args);
-    bool apply = host::truthy(args.attr("apply"));
-    bool as_json = host::truthy(args.attr("json"));
-    std::optional<StagedPair> pair;
-    if (apply) pair.emplace(in.model_file, in.data_file);
-
-    py::object answer = apply ? kept_answer(in) : py::object(py::none());
-    if (answer.is_none()) answer = ask_for_feedback(args, in);
-    ReplyKind kind = reply_kind(plain_value(answer));
-    if (kind != ReplyKind::Revision) {
-        if (as_json)
-            say_json(answer);
-        else
-            say(kind == ReplyKind::NoFeedback ? "The model gave no feedback."
-                                              : feedback_text(feedback_of(plain_value(answer))));
-        return code(ExitStatus::Success);
-    }
-    py::dict reply = answer;
-    Revision revision = revision_of(reply, in);
-    settle_revision(revision, reply, in, pair, apply);
-    show_revision(revision, reply, as_json);
-    return close_revision(revision, in, apply);
+    HostFeedback feedback(args);
+    HostOutput out;
+    return answer_feedback(feedback, out, feedback.options());
 }
 
 const Registration registration{"feedback", run_feedback};

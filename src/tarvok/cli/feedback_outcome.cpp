@@ -46,6 +46,15 @@ std::optional<std::string> feedback_of(const data::Value& reply) {
     return feedback ? std::optional(feedback->text) : std::nullopt;
 }
 
+std::vector<std::string> reply_lines(const data::Value& reply, const std::string& diff) {
+    switch (reply_kind(reply)) {
+    case ReplyKind::NoFeedback: return {"The model gave no feedback."};
+    case ReplyKind::FeedbackOnly: return {feedback_text(feedback_of(reply))};
+    case ReplyKind::Revision: return {feedback_text(feedback_of(reply)), "", shown_diff(diff)};
+    }
+    return {};
+}
+
 data::Value revision_json(data::Value reply, const std::string& diff, bool compiles,
                           const std::optional<std::pair<std::string, std::string>>& applied_backups) {
     using data::Value;
@@ -64,6 +73,39 @@ data::Value revision_json(data::Value reply, const std::string& diff, bool compi
         set("backup_data_file", path(applied_backups->second));
     }
     return reply;
+}
+
+int answer_feedback(FeedbackHost& host, Output& out, const FeedbackOptions& run) {
+    if (!(run.apply && host.take_kept_reply())) host.ask();
+    data::Value reply = host.reply();
+    if (reply_kind(reply) != ReplyKind::Revision) {
+        if (run.json)
+            host.say_reply_json();
+        else
+            out.say(reply_lines(reply, "").front());
+        return code(ExitStatus::Success);
+    }
+    ProposedRevision revision = host.revise();
+    FeedbackEnd end{run.apply,    revision.diagnostics.empty(), !revision.diff.empty(), false, run.model_file,
+                    run.data_file};
+    std::optional<Backups> applied;
+    switch (revision_step(end.apply, end.compiles, end.changes)) {
+    case RevisionStep::Write:
+        applied = host.write_revision();
+        end.applied = true;
+        if (!applied->first.empty() || !applied->second.empty()) end.backups = applied;
+        break;
+    case RevisionStep::KeepProposal: host.keep_reply(); break;
+    case RevisionStep::Nothing: break;
+    }
+    if (run.json) {
+        out.say_json(revision_json(std::move(reply), revision.diff, end.compiles, applied));
+    } else {
+        for (const std::string& line : reply_lines(reply, revision.diff)) out.say(line);
+    }
+    FeedbackClosing closing = feedback_closing(end, revision.diagnostics);
+    for (const std::string& line : closing.warnings) out.warn(line);
+    return code(closing.status);
 }
 
 }  // namespace tarvok::cli

@@ -3,6 +3,7 @@
 // files, asks the LLM and compiles.
 #pragma once
 
+#include "cli/output.hpp"
 #include "common/exit_status.hpp"
 #include "compiler/data_values.hpp"
 
@@ -53,10 +54,58 @@ ReplyKind reply_kind(const data::Value& reply);
 /// The reply's "feedback" as the host writes it, when it has one.
 std::optional<std::string> feedback_of(const data::Value& reply);
 
+/// What `feedback` says of a reply without --json: its feedback (or that
+/// the model gave none); for a revision also an empty line, then the diff
+/// as shown_diff shows it.
+std::vector<std::string> reply_lines(const data::Value& reply, const std::string& diff);
+
 /// A shown revision as `feedback --json` prints it: the reply, then its
 /// diff, whether it compiles, whether it was applied and, when it was, where
 /// the previous files are kept ("" for a file there was none of).
 data::Value revision_json(data::Value reply, const std::string& diff, bool compiles,
                           const std::optional<std::pair<std::string, std::string>>& applied_backups);
+
+/// A revision the reply proposes, as the host found it.
+struct ProposedRevision {
+    std::string diff;         ///< of both files ("" when it changes nothing)
+    std::string diagnostics;  ///< the compiler's report ("" when it compiles)
+};
+
+/// Where the previous files of an applied revision are kept ("" for a file there was none of).
+using Backups = std::pair<std::string, std::string>;
+
+/// The host's side of `feedback`, once the question and the files are read:
+/// it holds the reply as it came, reads and writes the files, compiles and
+/// shows the reply as it came. Each step may fail the command.
+class FeedbackHost {
+  public:
+    virtual ~FeedbackHost() = default;
+    /// Takes the reply kept beside the model for this question and these very files, when there is one.
+    virtual bool take_kept_reply() = 0;
+    /// Asks the LLM for its reply.
+    virtual void ask() = 0;
+    /// The reply held, as plain values.
+    virtual data::Value reply() = 0;
+    /// The revised pair (a half the reply leaves out keeps its file's text): its diff and whether it compiles.
+    virtual ProposedRevision revise() = 0;
+    /// Writes the revised pair into place, keeping the previous files, and drops a kept reply.
+    virtual Backups write_revision() = 0;
+    /// Keeps the reply beside the model, so that --apply writes exactly this revision.
+    virtual void keep_reply() = 0;
+    /// The reply on stdout as JSON, every value as it came.
+    virtual void say_reply_json() = 0;
+};
+
+/// What `feedback` was asked: --apply, --json, and the files as messages name them.
+struct FeedbackOptions {
+    bool apply = false, json = false;
+    std::string model_file, data_file;
+};
+
+/// `feedback` from the reply to its exit status: with --apply a kept reply
+/// is used rather than asking again; a reply without a revision is shown
+/// and ends well; a revision is written or kept (see revision_step), then
+/// shown, then the closing lines say what became of it.
+int answer_feedback(FeedbackHost& host, Output& out, const FeedbackOptions& run);
 
 }  // namespace tarvok::cli

@@ -28,4 +28,10 @@ void refuse_alternatives_over(const AlternativeOutputs& o,
     }
 }
 
+std::string written_line(const std::vector<std::string>& written) {
+    std::string line = "Wrote";
+    for (std::size_t k = 0; k < written.size(); ++k) line += (k ? " and " : " ") + written[k];
+    return line;
+}
+
 }  // namespace tarvok::cli

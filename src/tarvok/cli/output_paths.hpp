@@ -34,4 +34,7 @@ struct AlternativeOutputs {
 void refuse_alternatives_over(const AlternativeOutputs& outputs,
                               const std::function<std::filesystem::path(const std::string&)>& path_of);
 
+/// "Wrote A and B": the line for the files a command wrote, in order.
+std::string written_line(const std::vector<std::string>& written);
+
 }  // namespace tarvok::cli

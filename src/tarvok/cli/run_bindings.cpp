@@ -5,7 +5,6 @@
 #include "cli/command.hpp"
 #include "cli/run_inputs.hpp"
 #include "common/files.hpp"
-#include "host/data_values.hpp"
 #include "host/json_value.hpp"
 
 namespace tarvok::cli {
@@ -33,12 +32,8 @@ Expanded expand(py::object compiled_model) {
 }
 
 RunOutcome solve_expanded(const Expanded& expanded, py::object solver_name) {
+    if (expanded.program.is_none()) return {code(ExitStatus::DoesNotCompile), py::none(), expanded.diagnostics};
     RunOutcome out;
-    if (expanded.program.is_none()) {
-        out.diagnostics = expanded.diagnostics;
-        out.status = code(ExitStatus::DoesNotCompile);
-        return out;
-    }
     py::dict options;
     if (!solver_name.is_none()) options["solver"] = solver_name;
     out.result = solver().attr("solve_program")(expanded.program, **options);
@@ -58,11 +53,8 @@ void check_solve_options(py::object args) {
     py::object limit = args.attr("time_limit"), gap = args.attr("mip_gap"), threads = args.attr("threads");
     if (!limit.is_none()) options.time_limit = limit.cast<double>(), options.time_limit_shown = host::str_of(limit);
     if (!gap.is_none()) options.mip_gap = gap.cast<double>(), options.mip_gap_shown = host::str_of(gap);
-    if (!threads.is_none()) {
-        // Any int: one past either end stands for every value beyond it.
-        py::object clamped = builtin("max")(builtin("min")(threads, py::int_(1 << 17)), py::int_(0));
-        options.threads = clamped.cast<long long>(), options.threads_shown = host::str_of(threads);
-    }
+    // Any int: a value beyond long long stands at its end, still out of range.
+    if (!threads.is_none()) options.threads = host::saturated(threads), options.threads_shown = host::str_of(threads);
     options.solver = host::str_of(args.attr("solver"));
     options.ranging = host::truthy(args.attr("sensitivity"));
     if (auto refused = refused_solve_option(options)) fail(ExitStatus::Usage, *refused);
@@ -75,10 +67,7 @@ class HostDataReader : public DataReader {
         return host::truthy(py::module_::import("os").attr("path").attr("isdir")(host::text(path)));
     }
     std::vector<std::string> listing(const std::string& folder) override {
-        std::vector<std::string> names;
-        for (py::handle entry : builtin("sorted")(py::module_::import("os").attr("listdir")(host::text(folder))))
-            names.push_back(host::str_of(entry));
-        return names;
+        return strings_of(builtin("sorted")(py::module_::import("os").attr("listdir")(host::text(folder))));
     }
     std::string text(const std::string& path) override { return host::str_of(read_input(host::text(path))); }
     data::Value json(const std::string& path) override {
@@ -93,10 +82,7 @@ class HostDataReader : public DataReader {
     std::vector<std::vector<std::string>> csv_rows(const std::string& path) override {
         py::object text = py::module_::import("io").attr("StringIO")(read_input(host::text(path)));
         std::vector<std::vector<std::string>> rows;
-        for (py::handle row : py::module_::import("csv").attr("reader")(text)) {
-            rows.emplace_back();
-            for (py::handle cell : row) rows.back().push_back(host::str_of(cell));
-        }
+        for (py::handle row : py::module_::import("csv").attr("reader")(text)) rows.push_back(strings_of(row));
         return rows;
     }
     data::Value cell(const std::string& trimmed) override {
@@ -140,11 +126,12 @@ void write_solution(py::object path, py::object result) {
 namespace {
 
 /// The pair `run` solves, read and checked: the model's text, the data's
-/// text made from every DATA argument, and the name diagnostics give the data.
+/// text made from every DATA argument, and the names diagnostics give both.
 struct RunInputs {
     py::object model_path, model_text, data_text;
-    py::object data_path = py::none();  ///< one data file names itself; data merged from several is "data"
-    py::object sources = py::none();    ///< for data from JSON and CSV: how messages name its files and rows
+    std::string model_shown;
+    std::optional<std::string> data_shown;  ///< one data file names itself; data merged from several is "data"
+    py::object sources = py::none();        ///< for data from JSON and CSV: how messages name its files and rows
 };
 
 /// Refuses (status 2) --write and --solution paths that cannot take their file or would replace an input.
@@ -164,52 +151,26 @@ void check_outputs(py::object args, const GatheredData& gathered) {
     }
 }
 
-/// The data's text: the .dat texts, then the values of JSON objects and CSV folders written as data.
-/// `values_at` gets where the text written from the values starts.
-py::object data_text_of(py::object model_text, const GatheredData& gathered, py::object values, size_t& values_at) {
-    std::string data_string = gathered.dat_text;
-    if (gathered.values.members.empty()) return host::text(data_string);
-    try {
-        append_on_new_line(data_string, "");
-        values_at = data_string.size();
-        data_string += host::str_of(host::data_text_of(model_text, values, "run"));
-    } catch (py::error_already_set& e) {
-        if (!e.matches(py::module_::import("tarvok.semantic_error").attr("SemanticError"))) throw;
-        fail(ExitStatus::DoesNotCompile, gathered.origins.placed(host::str_of(e.value())));
-    }
-    return host::text(data_string);
-}
-
 RunInputs read_run_inputs(py::object args) {
     RunInputs in;
-    py::object data_paths = args.attr("data");
     in.model_path = args.attr("model");
+    in.model_shown = host::str_of(in.model_path);
     in.model_text = read_input(in.model_path);
-    std::vector<std::string> paths;
-    for (py::handle path : data_paths) paths.push_back(host::str_of(path));
+    std::string model_text(host::Utf8(in.model_text).view());
+    std::vector<std::string> paths = strings_of(args.attr("data"));
     HostDataReader reader;
-    GatheredData gathered = gather_data(paths, host::Utf8(in.model_text).view(), reader);
-    bool from_values = !gathered.values.members.empty();
-    if (py::len(data_paths) == 1 && !from_values) in.data_path = data_paths[py::int_(0)];
+    GatheredData gathered = gather_data(paths, model_text, reader);
+    if (paths.size() == 1 && gathered.values.members.empty()) in.data_shown = paths.front();
     check_outputs(args, gathered);
-    size_t values_at = 0;
-    py::object values = host::object_of(gathered.values);
-    in.data_text = data_text_of(in.model_text, gathered, values, values_at);
-    if (from_values) {
-        py::dict files, sources;
-        for (const auto& [name, where] : gathered.origins.names()) files[host::text(name)] = host::text(where);
-        sources["base"] = values_at;
-        sources["values"] = values;
-        sources["files"] = files;
-        sources["rows"] = host::object_of(gathered.rows);
-        in.sources = sources;
+    RunData data;
+    {
+        py::gil_scoped_release unlocked;
+        data = run_data(model_text, gathered);
     }
+    in.data_text = host::text(data.text);
+    if (data.sources) in.sources = host::object_of(*data.sources);
     fs::path journal = journal_path(host::file_system_path(absolute(in.model_path)));
-    if (fs::exists(journal)) {
-        warn("tarvok run: warning: " + host::str_of(in.model_path) +
-             " may not belong with its data: an earlier move into place stopped part way (see " +
-             host::str_of(host_path(journal)) + ")");
-    }
+    if (fs::exists(journal)) warn(unfinished_move_warning(in.model_shown, shown_path(journal)));
     return in;
 }
 
@@ -284,17 +245,12 @@ int run_run(py::object args) {
     py::object compiled = solver().attr("compile")(in.model_text, in.data_text);
     if (!in.sources.is_none()) compiled.attr("_name_data_sources")(**py::reinterpret_borrow<py::dict>(in.sources));
     Expanded expanded = expand(compiled);
-    py::object report = compiled.attr("report_for")(
-        host::text(host::str_of(in.model_path)),
-        in.data_path.is_none() ? py::object(py::str("data")) : host::text(host::str_of(in.data_path)));
-    py::object diagnostics = host::object_of(
-        records_with_paths(plain_value(compiled.attr("diagnostics")), host::str_of(in.model_path),
-                           in.data_path.is_none() ? std::nullopt : std::optional(host::str_of(in.data_path))));
+    py::object report =
+        compiled.attr("report_for")(host::text(in.model_shown), host::text(in.data_shown.value_or("data")));
+    data::Value records = records_with_paths(plain_value(compiled.attr("diagnostics")), in.model_shown, in.data_shown);
     if (expanded.program.is_none()) {
         if (as_json) {
-            py::dict failure = error_json(py::str("the model does not compile"), ExitStatus::DoesNotCompile);
-            failure["diagnostics"] = diagnostics;
-            say_json(failure);
+            say_json(host::object_of(does_not_compile_json(std::move(records))));
         } else {
             say(host::str_of(report));
         }
@@ -302,7 +258,7 @@ int run_run(py::object args) {
     }
     if (!as_json && host::truthy(report)) say(host::str_of(report));
     if (!args.attr("write").is_none()) write_expanded_model(args.attr("write"), in);
-    return solve_and_show(args, expanded.program, diagnostics);
+    return solve_and_show(args, expanded.program, host::object_of(records));
 }
 
 const Registration registration{"run", run_run};

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <set>
+#include <variant>
 
 #include <cctype>
 #include <cmath>
@@ -275,6 +276,51 @@ GatheredData gather_data(const std::vector<std::string>& paths, std::string_view
         for (auto& [name, value] : parsed.members) add_value(data, name, std::move(value), path);
     }
     return data;
+}
+
+namespace {
+
+/// Whether a value given at `depth` (a name's value is at 1) nests more deeply than data may.
+bool nests_too_deeply(const data::Value& value, std::size_t depth) {
+    if (depth > data::kMaxDataDepth) return true;
+    for (const data::Value& item : value.items)
+        if (nests_too_deeply(item, depth + 1)) return true;
+    for (const auto& [key, member] : value.members)
+        if (nests_too_deeply(member, depth + 1)) return true;
+    return false;
+}
+
+}  // namespace
+
+RunData run_data(std::string_view model_text, const GatheredData& gathered) {
+    RunData out{gathered.dat_text, std::nullopt};
+    if (gathered.values.members.empty()) return out;
+    for (const auto& [name, value] : gathered.values.members)
+        if (nests_too_deeply(value, 1)) fail(ExitStatus::DoesNotCompile, data::too_deep_message());
+    auto written = data::write_mapping(std::string(model_text), gathered.values);
+    if (const std::string* refusal = std::get_if<std::string>(&written))
+        fail(ExitStatus::DoesNotCompile, gathered.origins.placed(*refusal));
+    append_on_new_line(out.text, "");
+    std::size_t base = out.text.size();
+    out.text += std::get<data::WrittenMapping>(written).text;
+    data::Value files = data::Value::object();
+    for (const auto& [name, where] : gathered.origins.names()) files.members.emplace_back(name, data::Value::of(where));
+    out.sources = data::Value::object({{"base", data::Value::of(static_cast<int64_t>(base))},
+                                       {"values", gathered.values},
+                                       {"files", std::move(files)},
+                                       {"rows", gathered.rows}});
+    return out;
+}
+
+data::Value does_not_compile_json(data::Value records) {
+    data::Value out = failure_json({ExitStatus::DoesNotCompile, "the model does not compile"});
+    out.members.emplace_back("diagnostics", std::move(records));
+    return out;
+}
+
+std::string unfinished_move_warning(const std::string& model, const std::string& journal) {
+    return "tarvok run: warning: " + model +
+           " may not belong with its data: an earlier move into place stopped part way (see " + journal + ")";
 }
 
 std::string sizes_and_times(const data::Value& statistics) {

@@ -124,6 +124,25 @@ struct GatheredData {
 /// file that its declaration cannot read fail (status 1).
 GatheredData gather_data(const std::vector<std::string>& paths, std::string_view model_text, DataReader& reader);
 
+/// The data text `run` compiles: the .dat texts, then the values of JSON
+/// objects and CSV folders written as data for `model_text`, on a line of
+/// their own; with values, also how messages name the file and the row each
+/// came from (`base`, `values`, `files`, `rows`, as a compiled model's
+/// `_name_data_sources` takes them). Values nested more deeply than data may
+/// be, or that the model cannot take, fail (status 1); the latter is said at
+/// the file that gave the name.
+struct RunData {
+    std::string text;
+    std::optional<data::Value> sources;
+};
+RunData run_data(std::string_view model_text, const GatheredData& gathered);
+
+/// `run --json` for a model that does not compile: the error, its status and the diagnostic records.
+data::Value does_not_compile_json(data::Value records);
+
+/// The warning for a model whose journal (`journal`) says an earlier move into place stopped part way.
+std::string unfinished_move_warning(const std::string& model, const std::string& journal);
+
 /// The solver's figures for the --verbose line and the line after the summary.
 struct SizesAndTimes {
     std::string columns, integer_columns, rows, nonzeros;  ///< as the host prints them ("" when absent)

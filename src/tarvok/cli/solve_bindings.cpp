@@ -9,6 +9,7 @@
 #include "evaluation/vote.hpp"
 #include "generative/grounding.hpp"
 #include "host/json_value.hpp"
+#include "host/package.hpp"
 
 #include <memory>
 #include <optional>
@@ -22,11 +23,10 @@ namespace {
 /// The example library for this run: ./tvl_models when it exists, else
 /// --examples DIR, else the shipped one; as an absolute path.
 py::object example_library(py::object examples) {
-    py::object path = py::module_::import("os").attr("path");
     if (!examples.is_none()) return examples_folder(examples);
-    if (host::truthy(path.attr("isdir")("tvl_models"))) return absolute(py::str("tvl_models"));
-    py::object package = path.attr("dirname")(py::module_::import("tarvok").attr("__file__"));
-    return path.attr("join")(package, "tvl_models");
+    if (host::truthy(py::module_::import("os").attr("path").attr("isdir")("tvl_models")))
+        return absolute(py::str("tvl_models"));
+    return host_path(host::package_folder() / "tvl_models");
 }
 
 /// What `solve` was asked, checked: everything that can be refused is
@@ -34,6 +34,7 @@ py::object example_library(py::object examples) {
 struct SolveRequest {
     py::object description, model_file, data_file, script, iterations;
     py::object record = py::none();           ///< the transcript file, absolute
+    py::object replay = py::none();           ///< the recorded replies, absolute
     py::object library = py::none();          ///< the example library, when few-shot is on
     py::object embedding_model = py::none();  ///< one other than the ranker's default
     bool few_shot = true, execution_check = false, alignment = true;
@@ -84,6 +85,7 @@ SolveRequest checked_request(py::object args) {
         refuse_output_over_inputs(r.record, {r.model_file, r.data_file}, "--record");
         if (!r.script.is_none()) refuse_output_over_inputs(r.record, {r.script}, "--record");
     }
+    if (!args.attr("replay").is_none()) r.replay = absolute(args.attr("replay"));
     r.few_shot = !host::truthy(args.attr("no_few_shot"));
     if (r.few_shot) r.library = example_library(args.attr("examples"));
     check_assumption_options(args, r);
@@ -94,9 +96,8 @@ SolveRequest checked_request(py::object args) {
 /// examples, loaded before the loop starts.
 void load_what_the_loop_needs(py::object args, SolveRequest& r) {
     // The provider's client first: a missing key or library ends the command before any loading.
-    py::object replay = args.attr("replay").is_none() ? py::object(py::none()) : absolute(args.attr("replay"));
     llm_phase(
-        [&] { return generative().attr("_check_provider")(args.attr("provider"), model_or_default(args), replay); });
+        [&] { return generative().attr("_check_provider")(args.attr("provider"), model_or_default(args), r.replay); });
     r.execution_check = host::truthy(args.attr("execution_check"));
     if (auto purpose = solver_needed_for(r.execution_check, r.what_if, r.samples))
         require_solver(py::str("highs"), *purpose);
@@ -131,7 +132,7 @@ py::object generate_staged(py::object args, const SolveRequest& r, StagedPair& p
     options["timeout"] = args.attr("timeout").is_none() ? py::none() : builtin("float")(args.attr("timeout"));
     options["on_event"] = wait_line_events();
     options["record"] = r.record;
-    options["replay"] = args.attr("replay").is_none() ? py::object(py::none()) : absolute(args.attr("replay"));
+    options["replay"] = r.replay;
     if (r.assumptions) {
         options["assumptions"] = true;
         options["what_if"] = py::bool_(r.what_if);
@@ -157,8 +158,8 @@ py::object generate_staged(py::object args, const SolveRequest& r, StagedPair& p
 /// places beside the targets (each pair whole or not at all); the what-if
 /// table naming them there.
 data::Value keep_alternatives(StagedPair& pair, py::object table) {
-    KeptAlternatives kept = kept_alternatives(plain_value(table), host::str_of(host_path(pair.target().model)),
-                                              host::str_of(host_path(pair.target().data)));
+    KeptAlternatives kept =
+        kept_alternatives(plain_value(table), shown_path(pair.target().model), shown_path(pair.target().data));
     for (const AlternativeMove& move : kept.moves) {
         py::bytes model = host::read_file(host::text(move.model_from), "rb"),
                   data = host::read_file(host::text(move.data_from), "rb");
@@ -217,7 +218,8 @@ void run_and_emit(py::object args, const SolveRequest& r, py::object result, Sol
     if (with_run) o.run = run.status == 1 ? run.diagnostics : summary_of(run.result);
     if (!r.script.is_none()) o.emitted = with_emit && emit.status == 0 ? plain_value(emit.written) : data::Value();
     if (with_emit)
-        o.emit = {emit.status, emit.status == 0 ? written_line(emit.written) : "", emit.failure, emit.diagnostics};
+        o.emit = {emit.status, emit.status == 0 ? written_line(strings_of(emit.written)) : "", emit.failure,
+                  emit.diagnostics};
 }
 
 /// Moves a compiling pair into place (else keeps it as .failed), then runs
@@ -237,8 +239,7 @@ SolveReport place_and_use(py::object args, const SolveRequest& r, StagedPair& pa
         if (r.what_if) o.what_if_table = keep_alternatives(pair, result.attr("what_if"));
     } else {
         kept = pair.keep_failed();
-        o.kept_model = kept.model.empty() ? "" : host::str_of(host_path(kept.model));
-        o.kept_data = kept.data.empty() ? "" : host::str_of(host_path(kept.data));
+        o.kept_model = shown_path(kept.model), o.kept_data = shown_path(kept.data);
     }
     run_and_emit(args, r, result, o);
     o.outcome = closing_line(o.facts, {o.model_file, o.data_file, existed, compiled ? "" : pair.kept_text(kept),
@@ -248,14 +249,8 @@ SolveReport place_and_use(py::object args, const SolveRequest& r, StagedPair& pa
 
 /// The report on stdout and stderr, as JSON with --json.
 int report(py::object args, const SolveReport& shown) {
-    if (host::truthy(args.attr("json"))) {
-        std::vector<std::string> warnings;
-        say_json(host::object_of(solve_json(shown, warnings)));
-        for (const std::string& line : warnings) warn(line);
-    } else {
-        for (const ReportLine& line : solve_report(shown)) line.to_stderr ? warn(line.text) : say(line.text);
-    }
-    return code(shown.status);
+    HostOutput out;
+    return show_solve(out, shown, host::truthy(args.attr("json")));
 }
 
 /// The objective the final model of a generation reaches with the solver's

@@ -274,4 +274,15 @@ data::Value solve_json(const SolveReport& r, std::vector<std::string>& warnings)
     return out;
 }
 
+int show_solve(Output& out, const SolveReport& report, bool json) {
+    if (json) {
+        std::vector<std::string> warnings;
+        out.say_json(solve_json(report, warnings));
+        for (const std::string& line : warnings) out.warn(line);
+    } else {
+        for (const ReportLine& line : solve_report(report)) line.to_stderr ? out.warn(line.text) : out.say(line.text);
+    }
+    return code(report.status);
+}
+
 }  // namespace tarvok::cli

@@ -2,6 +2,7 @@
 // and the closing line that says why when it is not success.
 #pragma once
 
+#include "cli/output.hpp"
 #include "cli/what_if_report.hpp"
 #include "common/exit_status.hpp"
 #include "compiler/data_values.hpp"
@@ -160,5 +161,8 @@ std::vector<ReportLine> solve_report(const SolveReport& report);
 
 /// The object `solve --json` prints; `warnings` gets the lines that follow it on stderr.
 data::Value solve_json(const SolveReport& report, std::vector<std::string>& warnings);
+
+/// The report on `out`, as JSON with `json`; the exit status.
+int show_solve(Output& out, const SolveReport& report, bool json);
 
 }  // namespace tarvok::cli

@@ -61,3 +61,89 @@ TEST(FeedbackReply, TheReplysKindAndItsJsonKeepTheReplysOwnKeysInPlace) {
     EXPECT_EQ(shown.find("backup_model_file")->text, "m.mod.bak");
     EXPECT_EQ(shown.find("backup_data_file")->kind, Value::Kind::Null);  // there was no data file to keep
 }
+
+namespace {
+
+/// A host that plays a given reply and revision and records each step in order.
+class FakeFeedback : public FeedbackHost, public Output {
+  public:
+    tarvok::data::Value kept, asked;
+    ProposedRevision revision;
+    Backups backups;
+    std::vector<std::string> log;
+
+    bool take_kept_reply() override {
+        log.push_back("kept?");
+        held_ = kept;
+        return kept.kind != tarvok::data::Value::Kind::Null;
+    }
+    void ask() override {
+        log.push_back("ask");
+        held_ = asked;
+    }
+    tarvok::data::Value reply() override { return held_; }
+    ProposedRevision revise() override { return revision; }
+    Backups write_revision() override {
+        log.push_back("write");
+        return backups;
+    }
+    void keep_reply() override { log.push_back("keep"); }
+    void say_reply_json() override { log.push_back("reply json"); }
+    void say_json(const tarvok::data::Value& value) override {
+        log.push_back(std::string("json applied=") + (value.find("applied")->boolean ? "true" : "false"));
+    }
+    void say(const std::string& line) override { log.push_back("say " + line); }
+    void warn(const std::string& line) override { log.push_back("warn " + line); }
+
+  private:
+    tarvok::data::Value held_;
+};
+
+tarvok::data::Value revising(const char* feedback) {
+    using tarvok::data::Value;
+    return Value::object({{"feedback", Value::of(feedback)}, {"revised_model", Value::of("var x;")}});
+}
+
+}  // namespace
+
+TEST(AnswerFeedback, AKeptReplyIsUsedOnlyWithApplyAndAReplyWithoutRevisionEndsWell) {
+    FakeFeedback host;
+    host.kept = revising("kept");
+    host.asked = tarvok::data::Value::object({{"feedback", tarvok::data::Value::of("Fine.")}});
+    EXPECT_EQ(answer_feedback(host, host, {.apply = false}), 0);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"ask", "say Fine."}));
+
+    host.log.clear();
+    host.asked = tarvok::data::Value::null();
+    EXPECT_EQ(answer_feedback(host, host, {.apply = false, .json = true}), 0);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"ask", "reply json"}));
+
+    host.log.clear();
+    host.revision = {"-a\n+b\n", ""};
+    host.backups = {"m.mod.bak", "m.dat.bak"};
+    EXPECT_EQ(answer_feedback(host, host, {.apply = true, .model_file = "m.mod", .data_file = "m.dat"}), 0);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"kept?", "write", "say kept", "say ", "say -a\n+b",
+                                                  "warn Applied the revision to m.mod and m.dat; the previous "
+                                                  "files are in m.mod.bak and m.dat.bak"}));
+}
+
+TEST(AnswerFeedback, ARevisionIsWrittenOrKeptOnlyWhenItCompilesAndChangesSomething) {
+    FakeFeedback host;
+    host.asked = revising("Try this.");
+    host.revision = {"-a\n+b\n", ""};
+    EXPECT_EQ(answer_feedback(host, host, {.json = true}), 0);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"ask", "keep", "json applied=false",
+                                                  "warn To write exactly this revision, run the same command with "
+                                                  "--apply."}));
+
+    host.log.clear();
+    host.revision = {"-a\n+b\n", "m.mod:1:1: error"};
+    EXPECT_EQ(answer_feedback(host, host, {.apply = true, .json = true}), tarvok::code(ExitStatus::DoesNotCompile));
+    EXPECT_EQ(host.log[2], "json applied=false");  // asked ("kept?" found none), then shown: nothing written
+    EXPECT_EQ(host.log[3], "warn m.mod:1:1: error");
+
+    host.log.clear();
+    host.revision = {"", ""};
+    EXPECT_EQ(answer_feedback(host, host, {.apply = true, .json = true}), 0);
+    EXPECT_EQ(host.log, (std::vector<std::string>{"kept?", "ask", "json applied=false"}));
+}

@@ -195,6 +195,48 @@ TEST(GatherData, RefusesANameTwiceARepeatedKeyAndJsonThatIsNoObject) {
     EXPECT_EQ(refusal(reader, {"t"}), repeated_key("t/cost.csv", 3, "cost"));  // 1 and 1.0 are one key
 }
 
+TEST(RunData, ValuesFollowTheDatTextsAndNameTheirFiles) {
+    using tarvok::data::Value;
+    MemoryReader reader;
+    reader.texts["a.dat"] = "Items = {\"a\"};";
+    reader.objects["v.json"] = Value::object({{"cap", Value::of(int64_t{3})}});
+    EXPECT_EQ(run_data(kModel, gather_data({"a.dat"}, kModel, reader)).sources, std::nullopt);
+
+    RunData both = run_data(kModel, gather_data({"a.dat", "v.json"}, kModel, reader));
+    ASSERT_TRUE(both.sources);
+    const Value* base = both.sources->find("base");
+    ASSERT_NE(base, nullptr);
+    EXPECT_EQ(both.text.substr(0, base->integer), "Items = {\"a\"};\n");  // the values start a line of their own
+    EXPECT_NE(both.text.find("cap", base->integer), std::string::npos);
+    EXPECT_EQ(both.sources->find("files")->find("cap")->text, "v.json");
+    EXPECT_NE(both.sources->find("values")->find("cap"), nullptr);
+    EXPECT_NE(both.sources->find("rows"), nullptr);
+}
+
+TEST(RunData, ValuesTheModelCannotTakeFailAtTheirFileAndTooDeepOnesFirst) {
+    using tarvok::data::Value;
+    auto refusal = [](Value cap) {
+        MemoryReader reader;
+        reader.objects["v.json"] = Value::object({{"cap", std::move(cap)}});
+        try {
+            run_data(kModel, gather_data({"v.json"}, kModel, reader));
+        } catch (const Failure& failure) {
+            EXPECT_EQ(failure.status, tarvok::ExitStatus::DoesNotCompile);
+            return failure.message;
+        }
+        return std::string("taken");
+    };
+    auto nested = [](std::size_t levels) {
+        Value v = Value::of(int64_t{1});
+        for (std::size_t k = 0; k < levels; ++k) v = Value::array({std::move(v)});
+        return v;
+    };
+    EXPECT_EQ(refusal(Value::null()), "v.json: 'cap' holds a null");
+    // A name's value is at depth 1: 63 lists around a number stay within the 64 levels.
+    EXPECT_EQ(refusal(nested(63)).rfind("v.json: ", 0), 0u);
+    EXPECT_EQ(refusal(nested(64)), tarvok::data::too_deep_message());
+}
+
 TEST(SolverFigures, StatisticsReadFromThePlainValuesAndRecordsNamedByTheirFile) {
     using tarvok::data::Value;
     auto scalar = [](Value v, std::string text) {

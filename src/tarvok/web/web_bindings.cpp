@@ -13,6 +13,7 @@
 #include "web/workdir.hpp"
 
 #include <pybind11/eval.h>
+#include <pybind11/stl.h>
 
 #include <filesystem>
 #include <memory>
@@ -376,12 +377,8 @@ py::object create_app(py::object workdir, py::object loopback_only) {
     py::dict scope;
     py::exec(kApp, scope);
     // The most bytes to read of a request's body; None refuses it on its declared length.
-    py::object limit_of = py::cpp_function([](std::string path, py::object declared) -> py::object {
-        std::optional<std::string> header;
-        if (!declared.is_none()) header = host::str_of(declared);
-        std::optional<std::size_t> limit = core::body_limit(path, header);
-        return limit ? py::object(py::int_(*limit)) : py::object(py::none());
-    });
+    py::object limit_of = py::cpp_function(
+        [](std::string path, std::optional<std::string> declared) { return core::body_limit(path, declared); });
     py::object respond_here = py::cpp_function(
         [site](std::string path, py::dict headers, py::object body) { return respond(*site, path, headers, body); });
     py::object app =

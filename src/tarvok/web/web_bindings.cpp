@@ -90,10 +90,9 @@ py::dict index_keys_of(py::object program) {
         std::size_t dimensions = py::len(variable["shape"]), count = 1;
         if (dimensions == 0) continue;
         for (py::handle n : variable["shape"]) count *= n.cast<std::size_t>();
-        std::size_t first = variable["first_column"].cast<std::size_t>();
-        py::list rows;
-        for (std::size_t i = 0; i < count; ++i) rows.append(py::list(keys[first + i]));
-        out[variable["name"]] = rows;
+        auto first = variable["first_column"].cast<py::ssize_t>();
+        // A key tuple is written as the list it is in JSON.
+        out[variable["name"]] = keys[py::slice(first, first + static_cast<py::ssize_t>(count), 1)];
     }
     return out;
 }

@@ -32,11 +32,11 @@ constexpr const char* kServerName = "tarvok";
 
 py::module_ types() { return py::module_::import("mcp.types"); }
 
+// -------------------------------------------------------------- answers ----
+
 py::object json_text(py::handle value) {
     return py::module_::import("json").attr("dumps")(value, py::arg("ensure_ascii") = false);
 }
-
-// -------------------------------------------------------- JSON in and out ----
 
 /// One tool call's answer: what the agent reads (`text`), the same as data
 /// (`structured`, an object) and whether the call failed.

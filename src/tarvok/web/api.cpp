@@ -359,6 +359,10 @@ RunSlots::Taken RunSlots::take() {
 
 // ------------------------------------------------------------- answers ----
 
+Value find_examples_arguments(const ExamplesRequest& request) {
+    return Value::object({{"description", Value::of(request.description)}, {"k", Value::of(request.k)}});
+}
+
 Value examples_by_name(const std::filesystem::path& library) {
     namespace fs = std::filesystem;
     std::vector<std::string> names;

@@ -283,6 +283,10 @@ class RunSlots {
 /// data texts (a file that cannot be read is an empty text).
 Value examples_by_name(const std::filesystem::path& library);
 
+/// What the examples closest to a description are asked of the MCP server's
+/// find_examples tool with: the description and how many.
+Value find_examples_arguments(const ExamplesRequest& request);
+
 /// The grounding report of a generated pair's data against its description,
 /// as the result frame carries it: {assumptions: [...], conversions: [...]}.
 Value grounding_value(std::string_view description, std::string_view data);

@@ -150,12 +150,10 @@ Answer answer(const core::FeedbackRequest& r, const fs::path& workdir) {
     py::dict out = py::reinterpret_borrow<py::dict>(reply).attr("copy")();
     if (!out.contains("revised_model") && !out.contains("revised_data")) return answered(out);
     // A missing half keeps the text it revises, as `tarvok feedback` does.
-    py::object new_model = out.contains("revised_model") ? out["revised_model"] : model;
-    py::object new_data = out.contains("revised_data") ? out["revised_data"] : data;
+    py::object new_model = out.attr("setdefault")("revised_model", model);
+    py::object new_data = out.attr("setdefault")("revised_data", data);
     if (!PyUnicode_Check(new_model.ptr()) || !PyUnicode_Check(new_data.ptr()))
         return refused(core::Outcome::ProviderFailed, "the proposed revision is not text");
-    out["revised_model"] = new_model;
-    out["revised_data"] = new_data;
     out["diff"] = host::unified_diff(model, new_model, py::str("model.mod")) +
                   host::unified_diff(data, new_data, py::str("data.dat"));
     py::object compiled = solver().attr("compile")(new_model, new_data);
@@ -182,11 +180,9 @@ Answer answer(const core::ApplyRequest& r, const fs::path& workdir) {
 /// /api/examples: every shipped example, or the ones closest to a description, with their texts.
 Answer answer(const core::ExamplesRequest& r, const fs::path&) {
     if (!r.description.empty()) {
-        py::dict arguments;
-        arguments["description"] = host::text(r.description);
-        arguments["k"] = r.k;
         // The MCP tool's ranking and shape: one way of finding examples.
-        py::dict found = py::module_::import("tarvok.mcp_server").attr("call_tool")("find_examples", arguments);
+        py::dict found = py::module_::import("tarvok.mcp_server")
+                             .attr("call_tool")("find_examples", host::object_of(core::find_examples_arguments(r)));
         if (host::truthy(found["is_error"])) return refused(core::Outcome::Failed, host::str_of(found["content"]));
         return answered(found["structured"]);
     }

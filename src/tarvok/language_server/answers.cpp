@@ -1,5 +1,7 @@
 #include "language_server/answers.hpp"
 
+#include "common/files.hpp"
+
 namespace tarvok::language_server {
 
 namespace {
@@ -105,6 +107,20 @@ const std::vector<QueryRow>& queries() {
     return all;
 }
 
+RegistrationOptions registration_options(Query query) {
+    if (query != Query::CodeActions) return {};
+    return {"CodeActionOptions", Value::object({{"codeActionKinds", Value::array({Value::of("quickfix")})}})};
+}
+
+const std::vector<NoticeRow>& notices() {
+    static const std::vector<NoticeRow> all = {
+        {"textDocument/didOpen", Notice::Changed},
+        {"textDocument/didChange", Notice::Changed},
+        {"textDocument/didClose", Notice::Closed},
+    };
+    return all;
+}
+
 Value answer(Query query, const Snapshot* snapshot, const QueryArgs& args) {
     if (!snapshot) {
         // Nothing to read: an empty list where the answer is one, and no completions.
@@ -137,6 +153,15 @@ Value answer(Query query, const Snapshot* snapshot, const QueryArgs& args) {
 }
 
 // ----------------------------------------------------------- documents ----
+
+std::optional<std::string> document_on_disk(const std::filesystem::path& file, std::string& refusal) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error)) return std::nullopt;
+    files::InputFile read = files::read_input_file(file);
+    if (read.ok()) return std::move(read.bytes);
+    refusal = read.reason();
+    return std::nullopt;
+}
 
 DocumentPair Documents::pair_of(const std::string& uri, const Exists& exists) {
     std::string partner = partner_document(uri);

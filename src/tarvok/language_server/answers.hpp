@@ -7,6 +7,7 @@
 #include "compiler/data_values.hpp"
 #include "language_server/snapshot.hpp"
 
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -56,6 +57,23 @@ struct QueryRow {
 };
 /// The requests, in the order they are registered.
 const std::vector<QueryRow>& queries();
+/// What the server registers for a request besides its method: the protocol
+/// type of its options and their JSON (no type: none). The code actions it
+/// offers are quick fixes.
+struct RegistrationOptions {
+    std::string_view type;
+    Value options;
+};
+RegistrationOptions registration_options(Query query);
+
+/// The notifications that change what the server holds: a document opened or
+/// changed is read and checked again; a closed one leaves its pair.
+enum class Notice : uint8_t { Changed, Closed };
+struct NoticeRow {
+    std::string_view method;
+    Notice notice;
+};
+const std::vector<NoticeRow>& notices();
 
 /// What a request gives: its document, that document's part of the pair, and
 /// the parameters its QueryRow reads.
@@ -79,6 +97,11 @@ struct DocumentPair {
     std::string model;  ///< empty for a data file that has no model beside it
     std::string data;   ///< empty for a model that cannot have one (not a .mod)
 };
+
+/// A document that is not open, as read from its file: none when the file is
+/// no regular file, or one the commands would refuse (not UTF-8, too large),
+/// whose reason is then left in `refusal`.
+std::optional<std::string> document_on_disk(const std::filesystem::path& file, std::string& refusal);
 
 /// The open documents' snapshots and what each document shows.
 class Documents {

@@ -4,14 +4,12 @@
 // texts and shapes each answer as the protocol's JSON; this file reads the
 // requests, keeps one snapshot per model and builds the protocol's types
 // from the core's answers.
-#include "common/files.hpp"
 #include "compiler/front_end.hpp"
 #include "host/host.hpp"
 #include "host/json_value.hpp"
 #include "language_server/answers.hpp"
 #include "language_server/docs.hpp"
 
-#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -27,11 +25,6 @@ using tarvok::compiler::SourceFile;
 
 namespace {
 
-uint32_t count(py::handle value) {
-    long long n = host::saturated(value);
-    return static_cast<uint32_t>(std::clamp<long long>(n, 0, UINT32_MAX));
-}
-
 class Session {
   public:
     Session(py::object server, py::object types)
@@ -46,10 +39,10 @@ class Session {
     py::object as(const char* kind, const core::Value& value) const {
         return structure_(host::object_of(value), types_.attr(kind));
     }
-    core::Position position_of(py::handle p) const { return {count(p.attr("line")), count(p.attr("character"))}; }
+    core::Position position_of(py::handle p) const {
+        return core::Position::clamped(host::saturated(p.attr("line")), host::saturated(p.attr("character")));
+    }
     core::Range range_of(py::handle r) const { return {position_of(r.attr("start")), position_of(r.attr("end"))}; }
-
-    const py::object& types() const { return types_; }
 
   private:
     std::optional<std::string> text_of(const std::string& uri) const;
@@ -85,17 +78,15 @@ std::optional<std::string> Session::text_of(const std::string& uri) const {
     py::object path = py::module_::import("pygls.uris").attr("to_fs_path")(host::text(uri));
     if (path.is_none()) return std::nullopt;
     std::filesystem::path file = host::file_system_path(path);
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error)) return std::nullopt;
-    tarvok::files::InputFile read;
+    std::string refusal;
+    std::optional<std::string> text;
     {
         py::gil_scoped_release unlocked;
-        read = tarvok::files::read_input_file(file);
+        text = core::document_on_disk(file, refusal);
     }
-    if (read.ok()) return std::move(read.bytes);
-    // A file the commands would refuse (not UTF-8, too large) is left out, and the log says why.
-    attr("logger").attr("warning")("cannot read %s: %s", path, host::text(read.reason()));
-    return std::nullopt;
+    // A file the commands would refuse is left out, and the log says why.
+    if (!refusal.empty()) attr("logger").attr("warning")("cannot read %s: %s", path, host::text(refusal));
+    return text;
 }
 
 void Session::publish(const std::string& uri, const std::vector<core::EditorDiagnostic>* diagnostics, bool always) {
@@ -164,13 +155,14 @@ py::object guarded(const char* method, Body&& body) {
 // Each request reads the protocol objects, asks the snapshot and builds the
 // protocol's types from the core's answer.
 
-py::object opened(Session& s, py::object params) {
-    s.changed(host::str_of(params.attr("text_document").attr("uri")));
-    return py::none();
-}
+std::string uri_of(py::handle params) { return host::str_of(params.attr("text_document").attr("uri")); }
 
-py::object closed(Session& s, py::object params) {
-    s.closed(host::str_of(params.attr("text_document").attr("uri")));
+/// Takes one of the core's notifications: the document is read again, or leaves its pair.
+py::object notified(Session& s, core::Notice notice, py::object params) {
+    if (notice == core::Notice::Closed)
+        s.closed(uri_of(params));
+    else
+        s.changed(uri_of(params));
     return py::none();
 }
 
@@ -178,7 +170,7 @@ py::object closed(Session& s, py::object params) {
 /// and builds its answer (or each item of it) as the protocol's type.
 py::object query(Session& s, const core::QueryRow& row, py::object params) {
     core::QueryArgs args;
-    args.uri = host::str_of(params.attr("text_document").attr("uri"));
+    args.uri = uri_of(params);
     std::shared_ptr<core::Snapshot> snapshot = s.snapshot(args.uri, args.file);
     if (snapshot && row.reads_position) args.at = s.position_of(params.attr("position"));
     if (snapshot && row.reads_range) args.range = s.range_of(params.attr("range"));
@@ -195,7 +187,6 @@ py::object query(Session& s, const core::QueryRow& row, py::object params) {
 using Answerer = std::function<py::object(Session&, py::object)>;
 
 void register_features(py::object server, const std::shared_ptr<Session>& session) {
-    py::object types = session->types();
     py::object partial = py::module_::import("functools").attr("partial");
     std::weak_ptr<Session> weak = session;
     auto feature = [&](std::string_view name, Answerer answer, py::object options = py::none()) {
@@ -210,17 +201,14 @@ void register_features(py::object server, const std::shared_ptr<Session>& sessio
         });
         server.attr("feature")(host::text(name), options)(partial(handler));
     };
-    feature("textDocument/didOpen", opened);
-    feature("textDocument/didChange", opened);
-    feature("textDocument/didClose", closed);
-    py::list kinds;
-    kinds.append(types.attr("CodeActionKind").attr("QuickFix"));
+    for (const core::NoticeRow& row : core::notices())
+        feature(row.method, [&row](Session& s, py::object params) { return notified(s, row.notice, params); });
     for (const core::QueryRow& row : core::queries()) {
-        py::object options = py::none();
-        if (row.query == core::Query::CodeActions)
-            options = types.attr("CodeActionOptions")(py::arg("code_action_kinds") = kinds);
+        core::RegistrationOptions options = core::registration_options(row.query);
+        std::string type(options.type);
         feature(
-            row.method, [&row](Session& s, py::object params) { return query(s, row, params); }, options);
+            row.method, [&row](Session& s, py::object params) { return query(s, row, params); },
+            type.empty() ? py::object(py::none()) : session->as(type.c_str(), options.options));
     }
 }
 

@@ -2,6 +2,7 @@
 // "\r", and characters in the unit the client and server agreed on.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -23,6 +24,12 @@ struct Position {
     uint32_t character = 0;
     bool operator==(const Position&) const = default;
     auto operator<=>(const Position&) const = default;
+
+    /// A position as an editor sent it: counts below 0 or past 32 bits are held at the nearest end.
+    static Position clamped(long long line, long long character) {
+        auto count = [](long long n) { return static_cast<uint32_t>(std::clamp<long long>(n, 0, UINT32_MAX)); };
+        return {count(line), count(character)};
+    }
 };
 
 struct Range {

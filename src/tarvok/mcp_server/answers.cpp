@@ -227,6 +227,19 @@ Value prompts_result() {
     return Value::object({{"prompts", Value::array({std::move(prompt)})}});
 }
 
+const std::vector<Listing>& listings() {
+    static const std::vector<Listing> all = {
+        {"on_list_resources", "ListResourcesResult",
+         [](const std::filesystem::path& package) {
+             return resources_result(example_names(example_library(package)));
+         }},
+        {"on_list_resource_templates", "ListResourceTemplatesResult",
+         [](const std::filesystem::path&) { return templates_result(); }},
+        {"on_list_prompts", "ListPromptsResult", [](const std::filesystem::path&) { return prompts_result(); }},
+    };
+    return all;
+}
+
 Value prompt_result(std::string_view description) {
     Value message =
         Value::object({{"role", Value::of("user")}, {"content", text_content(formulate_text(description))}});

@@ -140,4 +140,14 @@ Value resource_result(std::string_view uri, std::string_view mime_type, std::str
 Value prompts_result();
 Value prompt_result(std::string_view description);
 
+/// A listing the server answers from the package alone: the SDK's handler
+/// that answers it, the SDK type of its result, and the result.
+struct Listing {
+    const char* handler;
+    const char* type;
+    Value (*result)(const std::filesystem::path& package_folder);
+};
+/// The resources, the resource templates and the prompts.
+const std::vector<Listing>& listings();
+
 }  // namespace tarvok::mcp_server

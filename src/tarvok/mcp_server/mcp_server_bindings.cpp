@@ -14,7 +14,6 @@
 #include "mcp_server/answers.hpp"
 
 #include <algorithm>
-#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -33,43 +32,10 @@ constexpr const char* kServerName = "tarvok";
 
 py::module_ types() { return py::module_::import("mcp.types"); }
 
+// -------------------------------------------------------------- answers ----
+
 py::object json_text(py::handle value) {
     return py::module_::import("json").attr("dumps")(value, py::arg("ensure_ascii") = false);
-}
-
-// -------------------------------------------------------- JSON in and out ----
-
-/// What the protocol handed over (the JSON kinds the SDK decodes to) as the core's value.
-core::Value value_of(py::handle v, std::size_t depth = 0) {
-    if (depth > 2 * core::kMaxDataDepth) throw std::runtime_error("the arguments nest too deeply");
-    if (v.is_none()) return core::Value::null();
-    if (PyBool_Check(v.ptr())) return core::Value::of(v.ptr() == Py_True);
-    if (PyLong_Check(v.ptr())) {
-        int overflow = 0;
-        long long n = PyLong_AsLongLongAndOverflow(v.ptr(), &overflow);
-        if (overflow == 0 && !PyErr_Occurred()) return core::Value::of(static_cast<int64_t>(n));
-        PyErr_Clear();
-        double d = PyLong_AsDouble(v.ptr());
-        if (d == -1.0 && PyErr_Occurred()) {
-            PyErr_Clear();
-            d = overflow > 0 ? HUGE_VAL : -HUGE_VAL;
-        }
-        return core::Value::of(d);
-    }
-    if (PyFloat_Check(v.ptr())) return core::Value::of(PyFloat_AsDouble(v.ptr()));
-    if (PyUnicode_Check(v.ptr())) return core::Value::of(std::string(host::Utf8(v).view()));
-    if (PyDict_Check(v.ptr())) {
-        std::vector<std::pair<std::string, core::Value>> members;
-        for (auto item : py::reinterpret_borrow<py::dict>(v))
-            members.emplace_back(host::str_of(item.first), value_of(item.second, depth + 1));
-        return core::Value::object(std::move(members));
-    }
-    if (PyList_Check(v.ptr()) || PyTuple_Check(v.ptr())) {
-        std::vector<core::Value> items;
-        for (py::handle item : v) items.push_back(value_of(item, depth + 1));
-        return core::Value::array(std::move(items));
-    }
-    return core::Value::of(host::str_of(v));
 }
 
 /// One tool call's answer: what the agent reads (`text`), the same as data
@@ -118,15 +84,11 @@ Answer answer(const core::CheckRequest& r) {
 
 /// run_model: the pair solved.
 Answer answer(const core::RunRequest& r) {
-    py::dict options;
-    if (r.time_limit) options["time_limit"] = *r.time_limit;
-    if (r.mip_gap) options["mip_gap"] = *r.mip_gap;
-    if (r.sensitivity) options["sensitivity"] = true;
     // Compiled once: the diagnostics' records when it fails, the program to solve when it does not.
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
     if (!host::truthy(compiled.attr("ok")))
         return does_not_compile(host::str_of(compiled.attr("report")), compiled.attr("diagnostics"), r.pair);
-    py::object fault, result = host::solve_compiled(compiled, options, fault);
+    py::object fault, result = host::solve_compiled(compiled, host::object_of(core::solve_options(r)), fault);
     if (fault) return does_not_compile(host::str_of(fault), host::diagnostics_of(fault), r.pair);
     return answered(result.attr("to_dict")());
 }
@@ -223,11 +185,14 @@ Answer call(const std::string& name, py::object arguments, py::object context) {
     const core::ToolSpec* tool = core::tool_named(name);
     if (!tool) return failed(core::unknown_tool_message(name));
     try {
-        core::Value given = value_of(arguments);
+        // The arguments as JSON text (what JSON cannot hold as its str()), read by the core.
+        py::object json = py::module_::import("json").attr("dumps")(
+            arguments, py::arg("default") = py::module_::import("builtins").attr("str"));
+        host::Utf8 text(json);
         core::Parsed parsed;
         {
             py::gil_scoped_release unlocked;
-            parsed = core::parse_request(*tool, given);
+            parsed = core::parse_request(*tool, core::arguments_of(text.view()));
         }
         if (!parsed.request) return failed(std::string(tool->name) + ": " + parsed.error);
         return std::visit(
@@ -319,14 +284,11 @@ py::object create_server() {
         py::object arguments = params.attr("arguments");
         return call_tool_result(call(host::str_of(params.attr("name")), arguments, context));
     });
-    handlers["on_list_resources"] = on_worker([](py::object, py::object) {
-        return result("ListResourcesResult", core::resources_result(core::example_names(example_library())));
-    });
-    handlers["on_list_resource_templates"] = on_worker(
-        [](py::object, py::object) { return result("ListResourceTemplatesResult", core::templates_result()); });
+    for (const core::Listing& listing : core::listings())
+        handlers[listing.handler] = on_worker([&listing](py::object, py::object) {
+            return result(listing.type, listing.result(host::package_folder()));
+        });
     handlers["on_read_resource"] = on_worker([](py::object, py::object params) { return read_resource(params); });
-    handlers["on_list_prompts"] =
-        on_worker([](py::object, py::object) { return result("ListPromptsResult", core::prompts_result()); });
     handlers["on_get_prompt"] = on_worker([](py::object, py::object params) { return get_prompt(params); });
     return lowlevel.attr("Server")(kServerName, py::arg("version") = version,
                                    py::arg("instructions") = host::text(core::instructions()), **handlers);

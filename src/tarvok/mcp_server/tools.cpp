@@ -2,9 +2,12 @@
 
 #include "compiler/compiler.hpp"
 #include "compiler/json_args.hpp"
+#include "evaluation/json.hpp"
 #include "generative/providers/providers.hpp"
 
+#include <charconv>
 #include <map>
+#include <stdexcept>
 
 namespace tarvok::mcp_server {
 
@@ -200,6 +203,55 @@ Parsed parse_request(const ToolSpec& tool, const Value& arguments) {
 }
 
 // ------------------------------------------------------------ resources ----
+
+namespace {
+
+/// One value of a call's arguments, `depth` levels down.
+Value argument_value(const evaluation::json::Value& v, std::size_t depth) {
+    using Kind = evaluation::json::Value::Kind;
+    if (depth > 2 * kMaxDataDepth) throw std::runtime_error("the arguments nest too deeply");
+    switch (v.kind) {
+    case Kind::Null: return Value::null();
+    case Kind::Bool: return Value::of(v.boolean);
+    case Kind::Number: {
+        int64_t whole = 0;
+        const char* last = v.text.data() + v.text.size();
+        auto [end, error] = std::from_chars(v.text.data(), last, whole);
+        return error == std::errc() && end == last ? Value::of(whole) : Value::of(v.number);
+    }
+    case Kind::String: return Value::of(v.text);
+    case Kind::Array: {
+        std::vector<Value> items;
+        for (const auto& item : v.items) items.push_back(argument_value(item, depth + 1));
+        return Value::array(std::move(items));
+    }
+    case Kind::Object: {
+        std::vector<std::pair<std::string, Value>> members;
+        for (const auto& [key, item] : v.members) members.emplace_back(key, argument_value(item, depth + 1));
+        return Value::object(std::move(members));
+    }
+    }
+    return Value::null();
+}
+
+}  // namespace
+
+Value arguments_of(std::string_view json) {
+    try {
+        return argument_value(evaluation::json::parse(json), 0);
+    } catch (const evaluation::json::ParseError&) {
+        // The host's encoder writes JSON: only nesting past the reader's own bound is refused.
+        throw std::runtime_error("the arguments nest too deeply");
+    }
+}
+
+Value solve_options(const RunRequest& request) {
+    Value options = Value::object();
+    if (request.time_limit) options.members.emplace_back("time_limit", Value::of(*request.time_limit));
+    if (request.mip_gap) options.members.emplace_back("mip_gap", Value::of(*request.mip_gap));
+    if (request.sensitivity) options.members.emplace_back("sensitivity", Value::of(true));
+    return options;
+}
 
 std::optional<std::string> example_named_by(std::string_view uri) {
     if (uri.substr(0, kExampleUriPrefix.size()) != kExampleUriPrefix) return std::nullopt;

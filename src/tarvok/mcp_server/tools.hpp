@@ -85,8 +85,18 @@ struct Parsed {
     std::string error;
 };
 
+/// A call's arguments as the host's JSON encoder wrote them (what it does not
+/// know as its str()), as the core's values: a whole number within 64 bits
+/// is an integer, any other a float (infinite beyond a double's range).
+/// Nesting deeper than twice kMaxDataDepth is refused (std::runtime_error).
+Value arguments_of(std::string_view json);
+
 /// Reads the arguments of a call of `tool` (an object, or null for none).
 Parsed parse_request(const ToolSpec& tool, const Value& arguments);
+
+/// The solver's keyword options of run_model: the time limit and gap when
+/// asked for, and the sensitivity figures when asked for.
+Value solve_options(const RunRequest& request);
 
 using data::data_from_json;
 

@@ -124,6 +124,53 @@ std::optional<Refusal> header_refusal(const Headers& headers, bool loopback_only
     return std::nullopt;
 }
 
+std::string browser_json(std::string_view json) {
+    std::string out;
+    out.reserve(json.size());
+    bool in_string = false;
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        char c = json[i];
+        if (in_string) {
+            out += c;
+            if (c == '\\' && i + 1 < json.size())
+                out += json[++i];
+            else if (c == '"')
+                in_string = false;
+            continue;
+        }
+        in_string = c == '"';
+        std::string_view rest = json.substr(i);
+        std::size_t word = 0;
+        for (std::string_view bare : {"NaN", "Infinity", "-Infinity"})
+            if (rest.substr(0, bare.size()) == bare) word = bare.size();
+        if (word == 0) {
+            out += c;
+            continue;
+        }
+        out += '"';
+        out += rest.substr(0, word);
+        out += '"';
+        i += word - 1;
+    }
+    return out;
+}
+
+Admission admit(std::string_view path, const Headers& headers, bool body_read, bool loopback_only) {
+    const Endpoint* endpoint = endpoint_at(path);
+    if (!endpoint) return {nullptr, Refusal{http_status(Outcome::NotFound), "no endpoint " + std::string(path)}};
+    if (auto refusal = header_refusal(headers, loopback_only)) return {endpoint, std::move(refusal)};
+    if (!body_read) return {endpoint, Refusal{http_status(Outcome::TooLarge), too_large_message(*endpoint)}};
+    return {endpoint, std::nullopt};
+}
+
+Value solve_options(const RunRequest& request) {
+    Value options = Value::object({{"time_limit", Value::of(request.time_limit)}});
+    if (request.mip_gap) options.members.emplace_back("mip_gap", Value::of(*request.mip_gap));
+    if (request.sensitivity == Sensitivity::Full) options.members.emplace_back("sensitivity", Value::of(true));
+    if (request.sensitivity == Sensitivity::Duals) options.members.emplace_back("sensitivity", Value::of("duals"));
+    return options;
+}
+
 Parsed parse_request(const Endpoint& endpoint, const Value& given) {
     Body b(given);
     Parsed out;
@@ -182,7 +229,11 @@ Parsed parse_request(const Endpoint& endpoint, const Value& given) {
         ApplyRequest r;
         r.name = b.text("name", true, false, 4 * kMaxNameBytes).value_or("");
         r.pair = b.pair();
-        return done(std::move(r));
+        std::string name = r.name;
+        // A name the working folder would not take refuses a request that is otherwise whole.
+        if (done(std::move(r)).request && !name_refusal(name).empty())
+            return {std::nullopt, "'name': " + name_refusal(name)};
+        return out;
     }
     case EndpointId::Examples: {
         b.takes({"description", "k"});
@@ -299,13 +350,18 @@ std::optional<std::string> FrameQueue::next() {
     return std::string(heartbeat());
 }
 
-std::optional<std::string> RunSlots::refusal_of_another() {
-    if (++taken_ <= kMaxGenerationRuns) return std::nullopt;
-    --taken_;
-    return std::to_string(kMaxGenerationRuns) + " generation runs are under way; wait for one to end";
+RunSlots::Taken RunSlots::take() {
+    std::shared_ptr<std::atomic<int>> taken = taken_;
+    if (++*taken <= kMaxGenerationRuns) return {Slot(taken.get(), [taken](const void*) { --*taken; }), ""};
+    --*taken;
+    return {nullptr, std::to_string(kMaxGenerationRuns) + " generation runs are under way; wait for one to end"};
 }
 
 // ------------------------------------------------------------- answers ----
+
+Value find_examples_arguments(const ExamplesRequest& request) {
+    return Value::object({{"description", Value::of(request.description)}, {"k", Value::of(request.k)}});
+}
 
 Value examples_by_name(const std::filesystem::path& library) {
     namespace fs = std::filesystem;

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -109,6 +110,16 @@ struct Refusal {
 };
 std::optional<Refusal> header_refusal(const Headers& headers, bool loopback_only);
 
+/// Whether a request to the API is taken: the endpoint at its path, or why
+/// it is refused before its body is decoded (no endpoint there, headers that
+/// header_refusal refuses, a body that went past the endpoint's bound, which
+/// the reader hands over as none).
+struct Admission {
+    const Endpoint* endpoint = nullptr;
+    std::optional<Refusal> refusal;
+};
+Admission admit(std::string_view path, const Headers& headers, bool body_read, bool loopback_only);
+
 struct Pair {
     std::string model;
     std::string data;
@@ -162,6 +173,10 @@ struct Parsed {
 /// Reads the decoded JSON body of a request to `endpoint`.
 Parsed parse_request(const Endpoint& endpoint, const Value& body);
 
+/// The solver's keyword options of a run: its time limit, the gap when one is
+/// asked for, and the sensitivity figures (all of them: true; duals alone: "duals").
+Value solve_options(const RunRequest& request);
+
 /// The file suffix and media type of an emitted format.
 std::string_view suffix_of(EmitFormat format);
 std::string_view media_type_of(EmitFormat format);
@@ -203,6 +218,11 @@ inline constexpr std::size_t kMaxKeyedColumns = 200000;
 /// The HTTP status that answers an outcome.
 int http_status(Outcome outcome);
 
+/// The JSON text a browser reads, from one the host's encoder wrote with the
+/// numbers JSON cannot hold as bare NaN, Infinity and -Infinity: those are
+/// sent as the texts "NaN", "Infinity" and "-Infinity" (strings are left as they are).
+std::string browser_json(std::string_view json);
+
 // -------------------------------------------------------------- stream ----
 
 /// The kinds of frames of the generation stream: each loop step, the final
@@ -242,13 +262,18 @@ class FrameQueue {
 /// The generation runs one app has under way, at most kMaxGenerationRuns.
 class RunSlots {
   public:
-    /// Takes a slot for a new run: none when all are taken, with why.
-    std::optional<std::string> refusal_of_another();
-    /// A run ended (or never started): its slot is free.
-    void release() { --taken_; }
+    /// A run's hold on its slot: the slot is free again once every copy of it
+    /// is gone (the run ended, or never started).
+    using Slot = std::shared_ptr<const void>;
+    struct Taken {
+        Slot slot;            ///< none when all are taken
+        std::string refusal;  ///< why, then
+    };
+    /// Takes a slot for a new run.
+    Taken take();
 
   private:
-    std::atomic<int> taken_{0};
+    std::shared_ptr<std::atomic<int>> taken_ = std::make_shared<std::atomic<int>>(0);
 };
 
 // ------------------------------------------------------------- answers ----
@@ -257,6 +282,10 @@ class RunSlots {
 /// that holds NAME.mod (NAME a plain name), with its description, model and
 /// data texts (a file that cannot be read is an empty text).
 Value examples_by_name(const std::filesystem::path& library);
+
+/// What the examples closest to a description are asked of the MCP server's
+/// find_examples tool with: the description and how many.
+Value find_examples_arguments(const ExamplesRequest& request);
 
 /// The grounding report of a generated pair's data against its description,
 /// as the result frame carries it: {assumptions: [...], conversions: [...]}.

@@ -13,6 +13,7 @@
 #include "web/workdir.hpp"
 
 #include <pybind11/eval.h>
+#include <pybind11/stl.h>
 
 #include <filesystem>
 #include <memory>
@@ -31,28 +32,12 @@ namespace {
 py::module_ solver() { return py::module_::import("tarvok.solver"); }
 py::module_ generative() { return py::module_::import("tarvok.tarvok_generative"); }
 
-/// A value as JSON text that a browser reads: a number JSON cannot hold
-/// (an infinite bound or range) is written as the text "Infinity",
-/// "-Infinity" or "NaN"; anything else the encoder does not know, as its str().
+/// A value as JSON text that a browser reads (see browser_json); anything
+/// else the encoder does not know, as its str().
 py::object json_text(py::handle value) {
-    static const char* kEncode = R"(
-def _finite(v):
-    if isinstance(v, float) and v != v: return "NaN"
-    if isinstance(v, float) and v in (float("inf"), float("-inf")): return "Infinity" if v > 0 else "-Infinity"
-    if isinstance(v, dict): return {str(k): _finite(x) for k, x in v.items()}
-    if isinstance(v, (list, tuple)): return [_finite(x) for x in v]
-    return v
-)";
-    // Made once and kept for the life of the process (never released after the host is gone).
-    static host::Memo* made = new host::Memo;
-    py::object finite = made->get([] {
-        py::dict scope;
-        py::exec(kEncode, scope);
-        return py::object(scope["_finite"]);
-    });
-    return py::module_::import("json").attr("dumps")(finite(value), py::arg("ensure_ascii") = false,
-                                                     py::arg("allow_nan") = false,
-                                                     py::arg("default") = py::module_::import("builtins").attr("str"));
+    py::object json = py::module_::import("json").attr("dumps")(
+        value, py::arg("ensure_ascii") = false, py::arg("default") = py::module_::import("builtins").attr("str"));
+    return host::text(core::browser_json(host::Utf8(json).view()));
 }
 
 /// Text that reaches the page with any key of the environment masked.
@@ -105,10 +90,9 @@ py::dict index_keys_of(py::object program) {
         std::size_t dimensions = py::len(variable["shape"]), count = 1;
         if (dimensions == 0) continue;
         for (py::handle n : variable["shape"]) count *= n.cast<std::size_t>();
-        std::size_t first = variable["first_column"].cast<std::size_t>();
-        py::list rows;
-        for (std::size_t i = 0; i < count; ++i) rows.append(py::list(keys[first + i]));
-        out[variable["name"]] = rows;
+        auto first = variable["first_column"].cast<py::ssize_t>();
+        // A key tuple is written as the list it is in JSON.
+        out[variable["name"]] = keys[py::slice(first, first + static_cast<py::ssize_t>(count), 1)];
     }
     return out;
 }
@@ -117,12 +101,7 @@ py::dict index_keys_of(py::object program) {
 Answer answer(const core::RunRequest& r, const fs::path&) {
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
     if (!host::truthy(compiled.attr("ok"))) return does_not_compile(compiled.attr("diagnostics"));
-    py::dict options;
-    options["time_limit"] = r.time_limit;
-    if (r.mip_gap) options["mip_gap"] = *r.mip_gap;
-    if (r.sensitivity == core::Sensitivity::Full) options["sensitivity"] = true;
-    if (r.sensitivity == core::Sensitivity::Duals) options["sensitivity"] = "duals";
-    py::object fault, result = host::solve_compiled(compiled, options, fault);
+    py::object fault, result = host::solve_compiled(compiled, host::object_of(core::solve_options(r)), fault);
     if (fault) return does_not_compile(host::diagnostics_of(fault));
     // As `tarvok run --json` prints it: the result's dictionary and the diagnostics; and for the
     // page's tables, the index keys of each indexed variable's values.
@@ -171,12 +150,10 @@ Answer answer(const core::FeedbackRequest& r, const fs::path& workdir) {
     py::dict out = py::reinterpret_borrow<py::dict>(reply).attr("copy")();
     if (!out.contains("revised_model") && !out.contains("revised_data")) return answered(out);
     // A missing half keeps the text it revises, as `tarvok feedback` does.
-    py::object new_model = out.contains("revised_model") ? out["revised_model"] : model;
-    py::object new_data = out.contains("revised_data") ? out["revised_data"] : data;
+    py::object new_model = out.attr("setdefault")("revised_model", model);
+    py::object new_data = out.attr("setdefault")("revised_data", data);
     if (!PyUnicode_Check(new_model.ptr()) || !PyUnicode_Check(new_data.ptr()))
         return refused(core::Outcome::ProviderFailed, "the proposed revision is not text");
-    out["revised_model"] = new_model;
-    out["revised_data"] = new_data;
     out["diff"] = host::unified_diff(model, new_model, py::str("model.mod")) +
                   host::unified_diff(data, new_data, py::str("data.dat"));
     py::object compiled = solver().attr("compile")(new_model, new_data);
@@ -187,8 +164,6 @@ Answer answer(const core::FeedbackRequest& r, const fs::path& workdir) {
 
 /// /api/apply: the pair written into the working folder.
 Answer answer(const core::ApplyRequest& r, const fs::path& workdir) {
-    std::string refusal = core::name_refusal(r.name);
-    if (!refusal.empty()) return refused(core::Outcome::BadRequest, "'name': " + refusal);
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
     if (!host::truthy(compiled.attr("ok"))) return does_not_compile(compiled.attr("diagnostics"));
     core::Applied applied;
@@ -205,11 +180,9 @@ Answer answer(const core::ApplyRequest& r, const fs::path& workdir) {
 /// /api/examples: every shipped example, or the ones closest to a description, with their texts.
 Answer answer(const core::ExamplesRequest& r, const fs::path&) {
     if (!r.description.empty()) {
-        py::dict arguments;
-        arguments["description"] = host::text(r.description);
-        arguments["k"] = r.k;
         // The MCP tool's ranking and shape: one way of finding examples.
-        py::dict found = py::module_::import("tarvok.mcp_server").attr("call_tool")("find_examples", arguments);
+        py::dict found = py::module_::import("tarvok.mcp_server")
+                             .attr("call_tool")("find_examples", host::object_of(core::find_examples_arguments(r)));
         if (host::truthy(found["is_error"])) return refused(core::Outcome::Failed, host::str_of(found["content"]));
         return answered(found["structured"]);
     }
@@ -248,9 +221,6 @@ py::dict generation_result(py::object result, const std::string& description) {
     return d;
 }
 
-/// The generation runs under way in one app.
-using RunCount = std::shared_ptr<core::RunSlots>;
-
 void run_generation(std::shared_ptr<GenerationRun> run, core::GenerateRequest r, fs::path workdir) {
     try {
         core::Scratch scratch(workdir, "generate");
@@ -273,24 +243,15 @@ void run_generation(std::shared_ptr<GenerationRun> run, core::GenerateRequest r,
     run->finish();
 }
 
+/// Starts a run on a thread of its own, which holds the run's slot for as
+/// long as it keeps its target (a thread that never started frees it at once).
 std::shared_ptr<GenerationRun> start_generation(const core::GenerateRequest& r, const fs::path& workdir,
-                                                RunCount runs) {
+                                                core::RunSlots::Slot slot) {
     auto run = std::make_shared<GenerationRun>();
-    py::object body = py::cpp_function([run, r, workdir, runs] {
-        struct Ended {
-            RunCount runs;
-            ~Ended() { runs->release(); }
-        } ended{runs};
-        run_generation(run, r, workdir);
-    });
-    try {
-        py::module_::import("threading")
-            .attr("Thread")(py::arg("target") = body, py::arg("name") = "tarvok-generate", py::arg("daemon") = true)
-            .attr("start")();
-    } catch (...) {
-        runs->release();  // the run never started
-        throw;
-    }
+    py::object body = py::cpp_function([run, r, workdir, slot] { run_generation(run, r, workdir); });
+    py::module_::import("threading")
+        .attr("Thread")(py::arg("target") = body, py::arg("name") = "tarvok-generate", py::arg("daemon") = true)
+        .attr("start")();
     return run;
 }
 
@@ -300,7 +261,7 @@ std::shared_ptr<GenerationRun> start_generation(const core::GenerateRequest& r, 
 struct Site {
     fs::path workdir;
     bool loopback_only = false;
-    RunCount runs = std::make_shared<core::RunSlots>();
+    std::shared_ptr<core::RunSlots> runs = std::make_shared<core::RunSlots>();
 };
 
 /// Answers one API request: (status, JSON text), or a GenerationRun to
@@ -308,13 +269,12 @@ struct Site {
 /// the server keeps serving.
 py::object respond(const Site& site, const std::string& path, py::dict headers, py::object body) {
     auto as_tuple = [](const Answer& a) { return py::make_tuple(a.status, json_text(a.body)); };
-    const core::Endpoint* endpoint = core::endpoint_at(path);
-    if (!endpoint) return as_tuple(refused(core::Outcome::NotFound, "no endpoint " + path));
     auto header = [&](const char* name) { return host::str_of(headers.attr("get")(name, py::str(""))); };
-    if (auto refusal =
-            core::header_refusal({header("content-type"), header("host"), header("origin")}, site.loopback_only))
-        return as_tuple({refusal->status, py::dict(py::arg("error") = host::text(refusal->message))});
-    if (body.is_none()) return as_tuple(refused(core::Outcome::TooLarge, core::too_large_message(*endpoint)));
+    core::Admission admitted = core::admit(path, {header("content-type"), header("host"), header("origin")},
+                                           !body.is_none(), site.loopback_only);
+    if (admitted.refusal)
+        return as_tuple({admitted.refusal->status, py::dict(py::arg("error") = shown(admitted.refusal->message))});
+    const core::Endpoint* endpoint = admitted.endpoint;
     core::Value given;
     try {
         given = host::detail::value_of(py::module_::import("json").attr("loads")(body), 0);
@@ -327,12 +287,13 @@ py::object respond(const Site& site, const std::string& path, py::dict headers, 
         if (!parsed.request) return as_tuple(refused(core::Outcome::BadRequest, parsed.error));
         return std::visit(
             [&](const auto& r) -> py::object {
-                if constexpr (!std::is_same_v<std::decay_t<decltype(r)>, core::GenerateRequest>)
+                if constexpr (!std::is_same_v<std::decay_t<decltype(r)>, core::GenerateRequest>) {
                     return as_tuple(answer(r, site.workdir));
-                else if (auto busy = site.runs->refusal_of_another())
-                    return as_tuple(refused(core::Outcome::Busy, *busy));
-                else
-                    return py::cast(start_generation(r, site.workdir, site.runs));
+                } else {
+                    core::RunSlots::Taken taken = site.runs->take();
+                    if (!taken.slot) return as_tuple(refused(core::Outcome::Busy, taken.refusal));
+                    return py::cast(start_generation(r, site.workdir, taken.slot));
+                }
             },
             *parsed.request);
     } catch (py::error_already_set& e) {
@@ -411,12 +372,8 @@ py::object create_app(py::object workdir, py::object loopback_only) {
     py::dict scope;
     py::exec(kApp, scope);
     // The most bytes to read of a request's body; None refuses it on its declared length.
-    py::object limit_of = py::cpp_function([](std::string path, py::object declared) -> py::object {
-        std::optional<std::string> header;
-        if (!declared.is_none()) header = host::str_of(declared);
-        std::optional<std::size_t> limit = core::body_limit(path, header);
-        return limit ? py::object(py::int_(*limit)) : py::object(py::none());
-    });
+    py::object limit_of = py::cpp_function(
+        [](std::string path, std::optional<std::string> declared) { return core::body_limit(path, declared); });
     py::object respond_here = py::cpp_function(
         [site](std::string path, py::dict headers, py::object body) { return respond(*site, path, headers, body); });
     py::object app =

@@ -110,6 +110,13 @@ TEST(Text, SpokenLists) {
     EXPECT_EQ(pv::spoken_list({"a", "b", "c"}, "or"), "a, b or c");
 }
 
+TEST(Text, TheEnumerationNamesEveryBackEndAsDocumentsDo) {
+    const pv::Provider table[] = {{.member = "A", .value = "a", .described = "the first"},
+                                  {.member = "B", .value = "b", .described = "a local one"},
+                                  {.member = "C", .value = "c", .described = "recordings"}};
+    EXPECT_EQ(pv::enumeration_doc(table), "The LLM back-ends: the first, a local one and recordings.");
+}
+
 TEST(Table, EveryBackEndValueHasItsEntry) {
     for (const pv::Provider& p : pv::kProviders) EXPECT_EQ(&pv::provider(p.value), &p);
     EXPECT_THROW(pv::provider("OpenAI"), std::logic_error);  // values are exact, not aliases

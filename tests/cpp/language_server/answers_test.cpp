@@ -2,7 +2,11 @@
 // and the protocol's shape of the answers.
 #include "language_server/answers.hpp"
 
+#include "scratch_folder.hpp"
+
 #include <gtest/gtest.h>
+
+#include <map>
 
 using namespace tarvok::language_server;
 using tarvok::compiler::SourceFile;
@@ -88,6 +92,18 @@ TEST(Documents, ClosingRechecksWhileAPartnerIsOpen) {
         << "a member the pair does not have is neither asked about nor cleared";
 }
 
+class DocumentFiles : public tarvok::testing::ScratchFolder {};
+
+TEST_F(DocumentFiles, OnlyFilesTheCommandsReadAreRead) {
+    std::string refusal;
+    EXPECT_EQ(document_on_disk(write("p.mod", "dvar float x;\r\n"), refusal), "dvar float x;\r\n");
+    EXPECT_EQ(document_on_disk(root_, refusal), std::nullopt) << "a folder";
+    EXPECT_EQ(document_on_disk(root_ / "missing.mod", refusal), std::nullopt);
+    EXPECT_EQ(refusal, "") << "no file is no refusal";
+    EXPECT_EQ(document_on_disk(write("q.dat", "n = 1;\n\xff"), refusal), std::nullopt);
+    EXPECT_EQ(refusal, "not UTF-8: byte 0xff at line 2, column 1");
+}
+
 TEST(Answers, PublishedDiagnosticsCarryTheVersionOfAnOpenDocument) {
     auto snapshot = model_snapshot("dvar float x\n");
     Value sent = published_value("file:///p.mod", &snapshot->diagnostics(SourceFile::Model), 7);
@@ -137,6 +153,23 @@ TEST(Queries, WithoutASnapshotEachAnswersEmptyInItsShape) {
         else
             EXPECT_EQ(v.kind, Value::Kind::Null) << row.method;
     }
+}
+
+TEST(Queries, OnlyCodeActionsRegisterOptionsAndAChangeIsReadAgain) {
+    for (const QueryRow& row : queries()) {
+        RegistrationOptions options = registration_options(row.query);
+        if (row.query != Query::CodeActions) {
+            EXPECT_TRUE(options.type.empty()) << row.method;
+            continue;
+        }
+        EXPECT_EQ(options.type, "CodeActionOptions");
+        EXPECT_EQ(member(options.options, "codeActionKinds").items.at(0).text, "quickfix");
+    }
+    std::map<std::string_view, Notice> taken;
+    for (const NoticeRow& row : notices()) taken[row.method] = row.notice;
+    EXPECT_EQ(taken, (std::map<std::string_view, Notice>{{"textDocument/didChange", Notice::Changed},
+                                                         {"textDocument/didClose", Notice::Closed},
+                                                         {"textDocument/didOpen", Notice::Changed}}));
 }
 
 TEST(Queries, AnswerFromTheSnapshotInTheProtocolsShape) {

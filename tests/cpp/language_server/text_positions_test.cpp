@@ -48,6 +48,9 @@ TEST(LineMap, AnyPositionLandsOnACharacterStartInTheText) {
     LineMap empty("", Encoding::Utf16);
     EXPECT_EQ(empty.offset(at(3, 3)), 0u);
     EXPECT_EQ(empty.position(5), at(0, 0));
+    // What an editor sends is held within the counts a position has.
+    EXPECT_EQ(Position::clamped(-1, 1LL << 40), at(0, UINT32_MAX));
+    EXPECT_EQ(map.offset(Position::clamped(1, -7)), text.find("short"));
 }
 
 TEST(LineMap, LoneSurrogatesAndBrokenBytesCountAsOneCharacter) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 
 using namespace tarvok::mcp_server;
 
@@ -99,6 +100,20 @@ TEST_F(McpLibrary, ResourcesReadFromThePackageFolder) {
     texts.unread.clear();
     EXPECT_EQ(read("tarvok://language"), "");
     EXPECT_EQ(texts.unread.size(), 1u);
+}
+
+TEST_F(McpLibrary, ListingsAnswerFromThePackageFolder) {
+    write("pkg/tvl_models/diet/diet.mod", "dvar float x;");
+    std::map<std::string, std::string> types;
+    for (const Listing& listing : listings()) {
+        types[listing.handler] = listing.type;
+        if (std::string_view(listing.handler) != "on_list_resources") continue;
+        Value listed = listing.result(root_ / "pkg");
+        EXPECT_EQ(listed.find("resources")->items.back().find("uri")->text, "tarvok://examples/diet");
+    }
+    EXPECT_EQ(types, (std::map<std::string, std::string>{{"on_list_prompts", "ListPromptsResult"},
+                                                         {"on_list_resource_templates", "ListResourceTemplatesResult"},
+                                                         {"on_list_resources", "ListResourcesResult"}}));
 }
 
 }  // namespace

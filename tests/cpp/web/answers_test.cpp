@@ -87,11 +87,28 @@ TEST(Answers, EmittedFormatsAndAppliedFiles) {
 
 TEST(RunSlots, RefusesTheRunBeyondTheLimitUntilOneEnds) {
     RunSlots slots;
-    for (int i = 0; i < kMaxGenerationRuns; ++i) EXPECT_EQ(slots.refusal_of_another(), std::nullopt);
-    EXPECT_EQ(slots.refusal_of_another(), "4 generation runs are under way; wait for one to end");
-    EXPECT_TRUE(slots.refusal_of_another()) << "a refusal takes no slot";
-    slots.release();
-    EXPECT_EQ(slots.refusal_of_another(), std::nullopt);
+    std::vector<RunSlots::Slot> held;
+    for (int i = 0; i < kMaxGenerationRuns; ++i) {
+        held.push_back(slots.take().slot);
+        EXPECT_TRUE(held.back());
+    }
+    RunSlots::Taken refused = slots.take();
+    EXPECT_FALSE(refused.slot);
+    EXPECT_EQ(refused.refusal, "4 generation runs are under way; wait for one to end");
+    EXPECT_FALSE(slots.take().slot) << "a refusal takes no slot";
+    RunSlots::Slot copy = held.back();
+    held.pop_back();
+    EXPECT_FALSE(slots.take().slot) << "a copy of the slot still holds it";
+    copy.reset();
+    RunSlots::Slot again = slots.take().slot;
+    EXPECT_TRUE(again);
+    // A slot outlives the app that gave it.
+    RunSlots::Slot kept;
+    {
+        RunSlots gone;
+        kept = gone.take().slot;
+    }
+    kept.reset();
 }
 
 TEST(BodyLimit, ReadsAtMostTheEndpointsBoundAndNothingPastADeclaredExcess) {

@@ -70,6 +70,10 @@ TEST(Requests, BadBodiesSayWhatIsWrong) {
     EXPECT_EQ(refused("/api/generate", {{"description", Value::of("x")}, {"iterations", Value::of(int64_t{99})}}),
               "'iterations' must be from 1 to 20");
     EXPECT_EQ(refused("/api/feedback", {{"model", Value::of("m")}}), "'question' is required");
+    EXPECT_EQ(refused("/api/apply", {{"name", Value::of("../up")}, {"model", Value::of("m")}}).rfind("'name': ", 0),
+              0u);
+    EXPECT_EQ(refused("/api/apply", {{"name", Value::of("../up")}}), "'model' is required")
+        << "the body's own faults first";
     std::string huge(kMaxTextBytes + 1, 'x');
     EXPECT_EQ(refused("/api/check", {{"model", Value::of(huge)}}),
               "'model' has " + std::to_string(huge.size()) + " bytes; at most 4194304 are taken");
@@ -93,6 +97,14 @@ TEST(Stream, AFrameCannotBeEndedByItsText) {
               "event: failed\ndata: a\ndata: \ndata: event: result\ndata: b\ndata: c\n\n");
     EXPECT_EQ(heartbeat().front(), ':');
     EXPECT_EQ(frame_name(FrameKind::Cancelled), "cancelled");
+}
+
+TEST(Stream, NumbersJsonCannotHoldArriveAsTexts) {
+    EXPECT_EQ(browser_json(R"({"up": Infinity, "down": -Infinity, "gap": NaN, "x": [-1.5e+300, 2]})"),
+              R"({"up": "Infinity", "down": "-Infinity", "gap": "NaN", "x": [-1.5e+300, 2]})");
+    // Inside a text the words are the text's own, escaped quotes included.
+    EXPECT_EQ(browser_json(R"(["NaN", "say \"Infinity\" -Infinity\\", NaN])"),
+              R"(["NaN", "say \"Infinity\" -Infinity\\", "NaN"])");
 }
 
 TEST(Names, OnlyPlainWordsNameAPair) {
@@ -225,6 +237,39 @@ TEST_F(Workdir, TheDefaultFolderFollowsTheEnvironment) {
     }
     ScopedVariable home("HOME", "");
     EXPECT_EQ(default_workdir_now().parent_path(), fs::path("/.local/share/tarvok/serve"));
+}
+
+TEST(Endpoints, AdmissionRefusesByPathThenHeadersThenBody) {
+    Headers json{"application/json", "127.0.0.1:8000", ""};
+    Admission taken = admit("/api/run", json, true, true);
+    EXPECT_EQ(taken.endpoint, endpoint_at("/api/run"));
+    EXPECT_FALSE(taken.refusal);
+    auto refusal = [](Admission a) {
+        return a.refusal ? std::to_string(a.refusal->status) + " " + a.refusal->message : "";
+    };
+    EXPECT_EQ(refusal(admit("/api/none", {"text/plain", "", ""}, false, true)), "404 no endpoint /api/none");
+    // Headers are refused before a body that went past its bound is mentioned.
+    EXPECT_EQ(refusal(admit("/api/run", {"text/plain", "127.0.0.1", ""}, false, true)),
+              "415 send the body as application/json");
+    EXPECT_EQ(refusal(admit("/api/examples", json, false, true)),
+              "413 /api/examples takes a body of at most 262144 bytes");
+}
+
+TEST(Endpoints, ARunAsksTheSolverForWhatItsRequestSays) {
+    auto options = [](RunRequest r) {
+        std::string out;
+        for (const auto& [key, value] : solve_options(r).members)
+            out += key + "=" +
+                   (value.kind == Value::Kind::String    ? value.text
+                    : value.kind == Value::Kind::Boolean ? "true"
+                                                         : std::to_string(value.number)) +
+                   " ";
+        return out;
+    };
+    EXPECT_EQ(options(RunRequest{}), "time_limit=60.000000 ");
+    EXPECT_EQ(options(RunRequest{{}, 5, 0.01, Sensitivity::Full}),
+              "time_limit=5.000000 mip_gap=0.010000 sensitivity=true ");
+    EXPECT_EQ(options(RunRequest{{}, 5, std::nullopt, Sensitivity::Duals}), "time_limit=5.000000 sensitivity=duals ");
 }
 
 TEST(Endpoints, FailuresOfTheWorkAndBodiesPastTheBound) {

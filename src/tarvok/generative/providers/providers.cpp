@@ -75,6 +75,12 @@ const Provider& infer_provider(std::optional<std::string_view> name, std::string
     return provider_from_model(model_name, providers);
 }
 
+std::string enumeration_doc(std::span<const Provider> providers) {
+    std::vector<std::string_view> described;
+    for (const Provider& p : providers) described.push_back(p.described);
+    return "The LLM back-ends: " + spoken_list(described, "and") + ".";
+}
+
 std::string spoken_list(const std::vector<std::string_view>& items, std::string_view last) {
     std::string out;
     for (std::size_t i = 0; i < items.size(); ++i) {

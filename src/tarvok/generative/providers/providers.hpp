@@ -182,6 +182,9 @@ std::string provider_names(std::span<const Provider> providers = kProviders);
 /// openai, gemini for google, none for ollama and replay".
 std::string listing_filters(std::span<const Provider> providers = kProviders);
 
+/// The docstring of the LLMProvider enumeration: the back-ends as documents name them.
+std::string enumeration_doc(std::span<const Provider> providers = kProviders);
+
 /// `items` as a sentence list: "a", "a or b", "a, b or c" (with `last` "or").
 std::string spoken_list(const std::vector<std::string_view>& items, std::string_view last);
 

@@ -276,14 +276,11 @@ void check_prompt_args(const char* fn, py::handle model_name, py::handle input_t
 
 void register_providers(py::module_& m) {
     py::list members;
-    std::vector<std::string_view> described;
-    for (const pv::Provider& p : pv::kProviders) {
+    for (const pv::Provider& p : pv::kProviders)
         members.append(py::make_tuple(host::text(p.member), host::text(p.value)));
-        described.push_back(p.described);
-    }
     py::object LLMProvider = py::module_::import("enum").attr("Enum")(
         "LLMProvider", members, py::arg("module") = m.attr("__name__"), py::arg("qualname") = "LLMProvider");
-    LLMProvider.attr("__doc__") = host::text("The LLM back-ends: " + pv::spoken_list(described, "and") + ".");
+    LLMProvider.attr("__doc__") = host::text(pv::enumeration_doc());
     m.attr("LLMProvider") = LLMProvider;
 
     for (const pv::Provider& p : pv::kProviders) {

@@ -11,6 +11,7 @@
 #include "common/exit_status.hpp"
 #include "compiler/data_values.hpp"
 #include "host/host.hpp"
+#include "host/module_settings.hpp"
 
 #include <initializer_list>
 #include <optional>
@@ -24,7 +25,8 @@ namespace py = pybind11;
 using tarvok::code;
 using tarvok::ExitStatus;
 
-class TemporarySettings;
+/// Module settings replaced for the length of one command and put back after.
+using TemporarySettings = host::ModuleSettings;
 
 py::module_ generative();
 py::object builtin(const char* name);
@@ -147,17 +149,6 @@ py::object embedding_model(py::object args);
 std::optional<std::string> load_embedding_model(py::object name);
 
 // --------------------------------------------------------- the LLM phase ----
-
-/// Module settings replaced for the length of one command and put back after
-/// (an attribute that did not exist is removed again).
-class TemporarySettings {
-  public:
-    void set(py::object module, const char* name, py::object value);
-    ~TemporarySettings();
-
-  private:
-    std::vector<std::tuple<py::object, std::string, std::optional<py::object>>> saved_;
-};
 
 /// The options of the LLM phase applied to the module: --timeout, the waiting
 /// line on a terminal.

@@ -234,27 +234,6 @@ std::optional<std::string> load_embedding_model(py::object name) {
 
 // --------------------------------------------------------- the LLM phase ----
 
-void TemporarySettings::set(py::object module, const char* name, py::object value) {
-    std::optional<py::object> old;
-    if (py::hasattr(module, name)) old = module.attr(name);
-    saved_.emplace_back(module, name, old);
-    module.attr(name) = value;
-}
-
-TemporarySettings::~TemporarySettings() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-        auto& [module, name, old] = *it;
-        try {
-            if (old)
-                module.attr(name.c_str()) = *old;
-            else
-                py::delattr(module, name.c_str());
-        } catch (py::error_already_set&) {
-            // Nothing sensible to do while the command is ending.
-        }
-    }
-}
-
 namespace {
 
 /// The waiting line of one request on stderr (see cli::WaitLine); its ticks

@@ -20,6 +20,7 @@
 #include "generative/providers/providers.hpp"
 #include "host/host.hpp"
 #include "host/json_value.hpp"
+#include "host/module_settings.hpp"
 
 #include <array>
 #include <atomic>
@@ -465,31 +466,6 @@ py::object progress_bar(const ev::RunTally& tally) {
     return py::object();
 }
 
-/// A module setting set for the run and put back after it (removed again
-/// when it did not exist).
-class SettingForRun {
-  public:
-    SettingForRun(py::module_ module, const char* name, py::object value) : module_(module), name_(name) {
-        existed_ = py::hasattr(module, name);
-        if (existed_) saved_ = module.attr(name);
-        module.attr(name) = value;
-    }
-    ~SettingForRun() {
-        py::error_scope keep;  // restoring must not disturb an error in flight
-        if (existed_)
-            PyObject_SetAttrString(module_.ptr(), name_, saved_.ptr());
-        else
-            PyObject_DelAttrString(module_.ptr(), name_);
-        PyErr_Clear();
-    }
-
-  private:
-    py::module_ module_;
-    const char* name_;
-    bool existed_ = false;
-    py::object saved_;
-};
-
 using Outcome = ev::RunOutcome;
 using ev::Prepared;
 
@@ -704,9 +680,9 @@ Settings command_settings(py::object args, const ev::ParsedArguments& parsed) {
 /// a setting of its module, holds for this run and is put back.
 Outcome command_run(py::object args, Settings& s, const ev::Dataset& data, Prepared& prepared,
                     std::shared_ptr<Pool>& pool) {
-    std::optional<SettingForRun> size_limit;
+    host::ModuleSettings settings;
     if (!args.attr("max_size").is_none())
-        size_limit.emplace(host::import_sibling(host::this_module(), "tarvok_core"), "MAX_SIZE", args.attr("max_size"));
+        settings.set(host::import_sibling(host::this_module(), "tarvok_core"), "MAX_SIZE", args.attr("max_size"));
     return run(s, data, prepared, pool);
 }
 

@@ -230,8 +230,7 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
             host::text(core::unavailable_message(host::str_of(model_name), host::str_of(reason))));
         error.attr("model_name") = model_name;
         error.attr("reason") = reason;
-        PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
-        throw py::error_already_set();
+        host::raise_object(error);
     }
     auto encode = [&](py::object texts) {
         return model.attr("encode")(texts, py::arg("convert_to_tensor") = true, py::arg("normalize_embeddings") = true,

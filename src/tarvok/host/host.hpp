@@ -164,6 +164,12 @@ inline bool is_ordinary(const py::error_already_set& error) { return error.match
     throw py::error_already_set();
 }
 
+/// Raises an exception object already made (its attributes set by the caller).
+[[noreturn]] inline void raise_object(py::handle error) {
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+    throw py::error_already_set();
+}
+
 // ---------------------------------------------------------------- files ----
 
 /// The whole content of the file at `path`, opened with the host's `open`
@@ -215,8 +221,7 @@ inline std::string read_input_bytes(py::handle path) {
     py::object shown = py::module_::import("os").attr("fspath")(path);
     py::object exception =
         py::reinterpret_borrow<py::object>(PyExc_OSError)(file.error_code(), text(file.reason()), shown);
-    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exception.ptr())), exception.ptr());
-    throw py::error_already_set();
+    raise_object(exception);
 }
 
 /// A model or data file as the host's text (read_input_bytes, decoded).

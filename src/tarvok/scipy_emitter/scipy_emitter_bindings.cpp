@@ -43,12 +43,6 @@ py::module_ sibling(const char* name) { return host::import_sibling(host::this_m
     host::raise_new(host::attr("SemanticError"), message);
 }
 
-/// Raises an exception object that a helper of the base built.
-[[noreturn]] void raise_object(py::handle error) {
-    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
-    throw py::error_already_set();
-}
-
 /// Imports a library of the 'scipy' extra, or says how to get it.
 py::module_ import_extra(const char* name, const char* purpose) { return host::import_extra(name, purpose, "scipy"); }
 
@@ -63,7 +57,7 @@ py::object get(py::handle mapping, const char* key) {
 void require_translated(py::handle self, py::handle value, bool (*accepts)(std::string_view), const char* factory,
                         const char* context) {
     if (PyUnicode_Check(value.ptr()) && accepts(host::Utf8(value).view())) return;
-    raise_object(self.attr(factory)(context, value));
+    host::raise_object(self.attr(factory)(context, value));
 }
 
 /// The entries of the list at `mapping[key]`, none when it is missing.

@@ -6,10 +6,10 @@
 
 #include "compiler/compiler.hpp"
 #include "compiler/data_values.hpp"
+#include "compiler/packed_numbers.hpp"
 #include "host/data_values.hpp"
 #include "host/host.hpp"
 
-#include <cmath>
 #include <deque>
 #include <memory>
 #include <optional>
@@ -25,13 +25,7 @@ struct PackedData {
     compiler::DataOrigin origin;
     std::vector<compiler::GivenArray> arrays;
 
-    struct Numbers {
-        std::vector<uint64_t> shape;
-        bool is_int = true;
-        std::vector<int64_t> integers;
-        std::vector<double> reals;
-    };
-    std::deque<Numbers> lists;  ///< the numbers of nested lists
+    std::deque<data::PackedNumbers> lists;  ///< the numbers of nested lists
     struct Released {
         void operator()(Py_buffer* view) const {
             PyBuffer_Release(view);
@@ -45,38 +39,24 @@ namespace detail {
 
 /// Appends one number as the data text would read it; false for anything
 /// else (a bool, an int past 64 bits, a float that is not finite).
-inline bool pack_number(PyObject* item, PackedData::Numbers& out) {
+inline bool pack_number(PyObject* item, data::PackedNumbers& out) {
     if (PyLong_Check(item) && !PyBool_Check(item)) {
         int overflow = 0;
         long long whole = PyLong_AsLongLongAndOverflow(item, &overflow);
-        if (overflow) return false;
-        if (out.is_int)
-            out.integers.push_back(whole);
-        else
-            out.reals.push_back(static_cast<double>(whole));
-        return true;
+        if (!overflow) out.add_whole(whole);
+        return !overflow;
     }
-    if (!PyFloat_Check(item) || !std::isfinite(PyFloat_AS_DOUBLE(item))) return false;
-    if (out.is_int) {  // from here on every number is a double, as the data text reads them into a float
-        out.is_int = false;
-        out.reals.assign(out.integers.begin(), out.integers.end());
-        out.integers.clear();
-    }
-    out.reals.push_back(PyFloat_AS_DOUBLE(item));
-    return true;
+    return PyFloat_Check(item) && out.add_real(PyFloat_AS_DOUBLE(item));
 }
 
 /// Appends the numbers of lists (or tuples) nested `dims` deep, every row of
 /// a level alike long; false for anything the data text would write
 /// otherwise (see pack_number; a ragged nesting), which is then written as text.
-inline bool pack_lists(PyObject* o, size_t level, size_t dims, PackedData::Numbers& out) {
+inline bool pack_lists(PyObject* o, size_t level, size_t dims, data::PackedNumbers& out) {
     if (!PyList_Check(o) && !PyTuple_Check(o)) return false;
     auto n = static_cast<uint64_t>(PySequence_Fast_GET_SIZE(o));
     PyObject** items = PySequence_Fast_ITEMS(o);
-    if (out.shape.size() == level)
-        out.shape.push_back(n);
-    else if (out.shape[level] != n)
-        return false;
+    if (!out.enter_row(level, n)) return false;
     for (uint64_t i = 0; i < n; ++i)
         if (!(level + 1 < dims ? pack_lists(items[i], level + 1, dims, out) : pack_number(items[i], out))) return false;
     return true;
@@ -95,13 +75,12 @@ inline bool pack_array(py::handle v, size_t dims, PackedData& into, compiler::Gi
         PyErr_Clear();
         return false;
     }
-    std::string_view format = view->format ? view->format : "B";
-    if (!format.empty() && (format[0] == '@' || format[0] == '=' || format[0] == '<')) format.remove_prefix(1);
-    bool reals = format == "d", integers = format == "l" || format == "q";
-    if (static_cast<size_t>(view->ndim) != dims || view->itemsize != 8 || !(reals || integers)) return false;
+    std::optional<bool> integers = data::packed_buffer_is_int(view->format ? view->format : "B", view->ndim,
+                                                              static_cast<size_t>(view->itemsize), dims);
+    if (!integers) return false;
     for (int k = 0; k < view->ndim; ++k) given.shape.push_back(static_cast<uint64_t>(view->shape[k]));
-    given.is_int = integers;
-    if (integers)
+    given.is_int = *integers;
+    if (*integers)
         given.integers = static_cast<const int64_t*>(view->buf);
     else
         given.reals = static_cast<const double*>(view->buf);
@@ -123,22 +102,16 @@ inline std::optional<PackedData> packed_data_of(py::handle model_text, py::handl
     for (auto [key, value] : py::reinterpret_borrow<py::dict>(data)) {
         if (!PyUnicode_Check(key.ptr())) return std::nullopt;
         if (declared.empty()) declared = data::declared_names(model);
-        auto found = declared.find(std::string(Utf8(key).view()));
-        size_t dims = found == declared.end() || found->second.is_set ? 0 : found->second.dims;
         compiler::GivenArray given;
-        given.name = found == declared.end() ? "" : found->first;
+        given.name = std::string(Utf8(key).view());
+        size_t dims = data::packed_dimensions(declared, given.name);
         if (dims > 0 && detail::pack_array(value, dims, packed, given)) {
             packed.arrays.push_back(std::move(given));
             continue;
         }
-        PackedData::Numbers numbers;
+        data::PackedNumbers numbers;
         if (dims > 0 && detail::pack_lists(value.ptr(), 0, dims, numbers) && numbers.shape.size() == dims) {
-            given.shape = numbers.shape;
-            given.is_int = numbers.is_int;
-            PackedData::Numbers& kept = packed.lists.emplace_back(std::move(numbers));
-            given.integers = kept.integers.data();
-            given.reals = kept.reals.data();
-            packed.arrays.push_back(std::move(given));
+            packed.arrays.push_back(packed.lists.emplace_back(std::move(numbers)).given(std::move(given.name)));
             continue;
         }
         rest[key] = value;

@@ -49,4 +49,26 @@ ModelPlan plan_model(const Program& p, const LoadRequest& request) {
 
 uint32_t planned_index(const std::string& name) { return static_cast<uint32_t>(std::stoul(name.substr(1))); }
 
+PoolPlan plan_pool(std::optional<int> threads, long long& size) {
+    if (!threads) return {};
+    PoolPlan plan{*threads != size, *threads};
+    size = *threads;
+    return plan;
+}
+
+std::vector<const char*> highs_callbacks(bool log, bool watch) {
+    std::vector<const char*> out;
+    if (log) out.push_back("kCallbackLogging");
+    if (watch) out.insert(out.end(), {"kCallbackSimplexInterrupt", "kCallbackIpmInterrupt", "kCallbackMipInterrupt"});
+    return out;
+}
+
+std::vector<LibraryParameter> scip_parameters(const LoadRequest& request, bool main_thread) {
+    std::vector<LibraryParameter> out;
+    if (!std::isnan(request.mip_gap)) out.push_back({"limits/gap", request.mip_gap});
+    if (request.threads) out.push_back({"lp/threads", *request.threads});
+    out.push_back({"misc/catchctrlc", main_thread});
+    return out;
+}
+
 }  // namespace tarvok::solver

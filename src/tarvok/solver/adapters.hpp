@@ -10,7 +10,9 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace tarvok::solver {
@@ -24,6 +26,37 @@ using RangingArrays = std::array<std::array<std::vector<double>, 4>, 4>;
 /// sides per row; a value past the end of an array is NaN, and an entering
 /// or leaving column given as NaN is none.
 void take_ranging(const RangingArrays& arrays, size_t columns, size_t rows, SolverFigures& figures);
+
+/// What a HiGHS run asks of the worker pool of its thread. HiGHS keeps one
+/// pool per calling thread, sized by that thread's first run; a later run on
+/// the same thread that asks for another size fails. The pool belongs to
+/// that thread alone and no run of it is going on then, so it may be
+/// replaced by one of the size asked for.
+struct PoolPlan {
+    bool replace = false;  ///< make the thread's pool anew before the run
+    int threads = 0;       ///< HiGHS's threads option; 0: whatever the pool has
+};
+
+/// The plan for a run asking for `threads` (nullopt: HiGHS's choice);
+/// `size` is the pool the thread made (0: none yet, or HiGHS chose), and
+/// becomes the one it has after the run.
+PoolPlan plan_pool(std::optional<int> threads, long long& size);
+
+/// The HiGHS callbacks a run starts: its log lines when `log`, its checks
+/// for an interrupt when `watch` (a run on the thread signals arrive on).
+std::vector<const char*> highs_callbacks(bool log, bool watch);
+
+/// A parameter of a solver library and the value it is set to.
+struct LibraryParameter {
+    const char* name;
+    std::variant<bool, int, double> value;
+};
+
+/// SCIP's parameters for a load as `request` asks: the gap and the LP's
+/// threads when given, and whether SCIP catches Ctrl-C itself. It does so by
+/// replacing the process's handler while it runs: only where signals arrive,
+/// on the `main_thread`.
+std::vector<LibraryParameter> scip_parameters(const LoadRequest& request, bool main_thread);
 
 /// A variable of a planned model.
 struct PlannedColumn {

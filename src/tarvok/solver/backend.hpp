@@ -124,4 +124,9 @@ std::vector<int> needed_bounds(size_t variables, const BoundTrials& trials, int 
 /// Solves `program` with `backend` as `settings` ask.
 SolveReport solve_with(const Program& program, SolverBackend& backend, const SolveSettings& settings);
 
+/// solve_with, the back-end made by `make` only when the program needs a
+/// solver (so that a program that settles without one needs no solver library).
+SolveReport solve_with(const Program& program, const std::function<SolverBackend&()>& make,
+                       const SolveSettings& settings);
+
 }  // namespace tarvok::solver

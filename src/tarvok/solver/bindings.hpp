@@ -78,15 +78,8 @@ class LibraryBackend : public HostBackend {
     py::object owner_;
 };
 
-/// One solver the module offers. To add one: an adapter file beside this
-/// one, a line in kSolvers (solver_bindings.cpp) and its extra in pyproject.toml.
-struct SolverEntry {
-    const char* name;     ///< as `solver=` and --solver take it
-    const char* library;  ///< the Python package it drives
-    const char* extra;    ///< the extra that installs it
-    /// A back-end over `owner`, the Python object that keeps the Program alive.
-    std::unique_ptr<HostBackend> (*make)(py::module_ library, py::handle owner);
-};
+/// Makes a back-end over `owner`, the Python object that keeps the Program alive.
+using MakeBackend = std::unique_ptr<HostBackend> (*)(py::module_ library, py::handle owner);
 
 /// Writes `program` as HiGHS's .lp file at `path` (a path the host gives
 /// HiGHS), with these names; false when HiGHS reports a failure.

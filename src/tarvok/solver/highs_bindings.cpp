@@ -65,12 +65,9 @@ class RunHooks {
         if (log) {
             h.attr("setOptionValue")("output_flag", true);
             h.attr("setOptionValue")("log_to_console", false);
-            h.attr("startCallback")(types.attr("kCallbackLogging"));
         }
-        if (watch) {
-            for (const char* check : {"kCallbackSimplexInterrupt", "kCallbackIpmInterrupt", "kCallbackMipInterrupt"})
-                if (py::hasattr(types, check)) h.attr("startCallback")(types.attr(check));
-        }
+        for (const char* callback : highs_callbacks(log, watch))
+            if (py::hasattr(types, callback)) h.attr("startCallback")(types.attr(callback));
     }
 
     /// Runs HiGHS (which releases the GIL itself); what Ctrl-C raised, if it
@@ -88,19 +85,12 @@ class RunHooks {
     std::shared_ptr<State> state_;
 };
 
-/// HiGHS keeps one worker pool per calling thread, sized by that thread's
-/// first run; a later run on the same thread that asks for another size
-/// fails. The pool belongs to this thread alone and no run of it is going on
-/// here, so it may be replaced by one of the size asked for.
+/// Sets the threads of a run (see plan_pool); the size of this thread's pool.
 long long use_pool(py::object& h, std::optional<int> threads) {
     thread_local long long size = 0;  // 0: none made yet, or HiGHS chose
-    if (!threads) {
-        h.attr("setOptionValue")("threads", 0);  // whatever this thread's pool has
-    } else {
-        if (*threads != size && py::hasattr(h, "resetGlobalScheduler")) h.attr("resetGlobalScheduler")(true);
-        size = *threads;
-        h.attr("setOptionValue")("threads", *threads);
-    }
+    PoolPlan plan = plan_pool(threads, size);
+    if (plan.replace && py::hasattr(h, "resetGlobalScheduler")) h.attr("resetGlobalScheduler")(true);
+    h.attr("setOptionValue")("threads", plan.threads);
     return size;
 }
 

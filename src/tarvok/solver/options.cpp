@@ -6,6 +6,15 @@
 
 namespace tarvok::solver {
 
+const std::vector<std::string>& solver_names() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> out;
+        for (const SolverLibrary& solver : kSolverLibraries) out.emplace_back(solver.name);
+        return out;
+    }();
+    return names;
+}
+
 namespace {
 
 std::string prefix(std::string_view function, const char* name) {

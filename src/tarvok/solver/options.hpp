@@ -14,6 +14,25 @@
 
 namespace tarvok::solver {
 
+/// A solver the module offers: its name as `solver=` and --solver take it,
+/// the Python package it drives and the extra that installs it.
+struct SolverLibrary {
+    const char* name;
+    const char* library;
+    const char* extra;
+};
+
+/// The solvers, the default (the only one that ranges) first. To add one: a
+/// line here, its adapter file beside solver_bindings.cpp (and a line in its
+/// kBackendMakers, in this order) and its extra in pyproject.toml.
+inline constexpr SolverLibrary kSolverLibraries[] = {
+    {"highs", "highspy", "solve"},
+    {"scip", "pyscipopt", "scip"},
+};
+
+/// The names of kSolverLibraries, in their order.
+const std::vector<std::string>& solver_names();
+
 /// An argument as the host holds it: its exact built-in kind (a bool is no
 /// int, a str subclass no str), its value, and how messages spell it.
 struct Argument {

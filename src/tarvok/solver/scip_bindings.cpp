@@ -11,6 +11,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace tarvok::solver::bind {
@@ -176,11 +177,8 @@ class ScipProgram : public LoadedProgram {
 
   private:
     void set_options(py::object& model) {
-        if (!std::isnan(request_.mip_gap)) model.attr("setParam")("limits/gap", request_.mip_gap);
-        if (request_.threads) model.attr("setParam")("lp/threads", *request_.threads);
-        // SCIP catches Ctrl-C itself by replacing the process's handler while
-        // it runs: only where signals arrive, the main thread.
-        model.attr("setParam")("misc/catchctrlc", on_main_thread());
+        for (const LibraryParameter& p : scip_parameters(request_, on_main_thread()))
+            std::visit([&](auto value) { model.attr("setParam")(p.name, value); }, p.value);
     }
 
     /// Runs SCIP with the GIL released; its log, when asked for, goes to a

@@ -9,6 +9,7 @@
 #include "host/packed_data.hpp"
 #include "solver/backend.hpp"
 #include "solver/bindings.hpp"
+#include "solver/compiled_model.hpp"
 #include "solver/model_file.hpp"
 #include "solver/mps.hpp"
 #include "solver/options.hpp"
@@ -21,11 +22,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <filesystem>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -121,16 +121,9 @@ tarvok::compiler::SizeLimits size_limits() {
     return {limit(0), limit(1), limit(2)};
 }
 
-/// The program of the source `make` gives, expanded with these options and
-/// Ctrl-C watched, or nullptr and in `failure` why the model cannot be expanded.
-template <typename Make>
-std::unique_ptr<Program> expand(Make make, InstantiateOptions options, std::string& failure) {
-    return host::watched(
-        [&](tarvok::Interrupt* interrupt) {
-            options.compile.interrupt = interrupt;
-            return instantiate_or_explain(make(options), options, failure);
-        },
-        [] { return out_of_memory_message(0, true); });
+/// `expand(interrupt)` with Ctrl-C watched; MemoryError when memory runs out.
+std::unique_ptr<Program> watched_expansion(const std::function<std::unique_ptr<Program>(tarvok::Interrupt*)>& expand) {
+    return host::watched(expand, [] { return out_of_memory_message(0, true); });
 }
 
 std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object data_text, const char* function) {
@@ -138,14 +131,12 @@ std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object dat
     std::string failure;
     auto attempt = [&](std::string data, tarvok::compiler::DataOrigin origin,
                        std::vector<tarvok::compiler::GivenArray> arrays) {
-        InstantiateOptions options;
-        options.compile.sizes = size_limits();
-        options.compile.data_origin = std::move(origin);
-        options.compile.given_arrays = std::move(arrays);
+        tarvok::compiler::SizeLimits sizes = size_limits();
         std::string model(host::Utf8(model_text).view());
-        return expand(
-            [&](const InstantiateOptions& o) { return compile_source(std::move(model), std::move(data), o.compile); },
-            options, failure);
+        return watched_expansion([&](tarvok::Interrupt* interrupt) {
+            return expand_texts(std::move(model), std::move(data), sizes, std::move(origin), std::move(arrays),
+                                interrupt, failure);
+        });
     };
     // The numeric arrays of a mapping are read packed; should anything fail
     // so, the data written whole as text is read instead, and says why.
@@ -181,28 +172,17 @@ std::unique_ptr<HostBackend> make_scip_backend(py::module_ pyscipopt, py::handle
 
 namespace {
 
-/// The solvers the module offers, the default first.
-const bind::SolverEntry kSolvers[] = {
-    {"highs", "highspy", "solve", &bind::make_highs_backend},
-    {"scip", "pyscipopt", "scip", &bind::make_scip_backend},
-};
-
-const std::vector<std::string>& solver_names() {
-    static const std::vector<std::string> names = [] {
-        std::vector<std::string> out;
-        for (const bind::SolverEntry& entry : kSolvers) out.push_back(entry.name);
-        return out;
-    }();
-    return names;
-}
+/// The adapters of kSolverLibraries, in their order.
+const bind::MakeBackend kBackendMakers[] = {&bind::make_highs_backend, &bind::make_scip_backend};
+static_assert(std::size(kBackendMakers) == std::size(kSolverLibraries));
 
 /// The library of a solver, imported, or an ImportError saying what needed
 /// it (`purpose`) and which extra installs it (its own unless `extra` names
 /// one). The one availability check of the package: the evaluation and the
 /// execution check call it through the module.
 py::object check_solver(py::object solver, py::object purpose, py::object extra) {
-    const bind::SolverEntry& entry =
-        kSolvers[accepted(solver_choice("_check_solver", argument(solver), solver_names()))];
+    const SolverLibrary& entry =
+        kSolverLibraries[accepted(solver_choice("_check_solver", argument(solver), solver_names()))];
     std::string why = host::str_of(purpose);
     std::string from = extra.is_none() ? std::string(entry.extra) : host::str_of(extra);
     return host::import_extra(entry.library, why.c_str(), from.c_str());
@@ -218,22 +198,18 @@ SolveChoice solve_options(const char* function, py::handle time_limit, py::handl
 /// Solves through the chosen back-end under the core's strategy. On Ctrl-C
 /// the run so far rides on the exception, for a caller that shows it.
 py::object solve(std::shared_ptr<Program> program, const SolveChoice& options) {
-    SolveResult result;
-    const Program& p = *program;
-    SolveReport report;
     std::unique_ptr<bind::HostBackend> backend;
-    if (std::optional<Outcome> settled = settle_without_solver(p)) {
-        report.outcome = std::move(*settled);
-    } else {
-        const bind::SolverEntry& entry = kSolvers[options.solver];
-        py::object library = self().attr("_check_solver")(entry.name, "solving a model", py::none());
-        backend = entry.make(py::reinterpret_borrow<py::module_>(library), py::cast(program));
-        report = solve_with(p, *backend, options.settings);
-    }
-    result.solved = {std::move(program), std::move(report.outcome), std::move(report.sensitivity),
-                     solve_statistics(p, report)};
+    auto make_backend = [&]() -> SolverBackend& {
+        const char* name = kSolverLibraries[options.solver].name;
+        py::object library = self().attr("_check_solver")(name, "solving a model", py::none());
+        backend = kBackendMakers[options.solver](py::reinterpret_borrow<py::module_>(library), py::cast(program));
+        return *backend;
+    };
+    SolveReport report = solve_with(*program, make_backend, options.settings);
+    bool interrupted = report.interrupted;
+    SolveResult result{solved(std::move(program), std::move(report)), {}};
     result.statistics = to_python(result.solved.statistics);
-    if (!report.interrupted) return py::cast(std::move(result));
+    if (!interrupted) return py::cast(std::move(result));
     py::error_already_set raised = backend->take_interrupt();
     raised.value().attr("result") = py::cast(std::move(result));
     throw raised;
@@ -256,70 +232,45 @@ py::object solve_program(py::object program, py::object time_limit, py::object m
 
 // ------------------------------------------------------- CompiledModel
 
-/// A model compiled with its data, kept for running: expanded into its
-/// Program on first use, once.
-class CompiledModel {
-  public:
-    CompiledModel(std::shared_ptr<Source> source, tarvok::compiler::SizeLimits sizes)
-        : source_(std::move(source)), sizes_(sizes) {}
+/// Names the files (and rows of tables) that data written from them came from, in messages.
+void name_data_sources(CompiledModel& c, py::int_ base, py::handle values, py::dict files, py::dict rows) {
+    tarvok::data::DataSources sources;
+    sources.base = base.cast<size_t>();
+    sources.values = host::values_of(values, "_name_data_sources");
+    for (auto [name, file] : files) sources.files[host::str_of(name)] = host::str_of(file);
+    for (auto [name, table] : rows)
+        for (auto [path, row] : py::reinterpret_borrow<py::dict>(table))
+            sources.rows[host::str_of(name)][host::str_of(path)] = host::str_of(row);
+    c.name_data_sources(std::move(sources));
+}
 
-    const Source& source() const { return *source_; }
-    bool ok() const { return source_->compilation->ok(); }
-
-    /// Names the files (and rows of tables) that data written from them came from, in messages.
-    void name_data_sources(py::int_ base, py::handle values, py::dict files, py::dict rows) {
-        auto sources = std::make_shared<tarvok::data::DataSources>();
-        sources->base = base.cast<size_t>();
-        sources->model_text = source_->model_text;
-        sources->values = host::values_of(values, "_name_data_sources");
-        for (auto [name, file] : files) sources->files[host::str_of(name)] = host::str_of(file);
-        for (auto [name, table] : rows)
-            for (auto [path, row] : py::reinterpret_borrow<py::dict>(table))
-                sources->rows[host::str_of(name)][host::str_of(path)] = host::str_of(row);
-        source_->compilation->data_origin = [sources](uint32_t offset) {
-            return tarvok::data::describe_source(*sources, offset);
-        };
+/// The program, made on first use; SemanticError when the model does not
+/// compile or its data make it impossible to expand.
+std::shared_ptr<Program> compiled_program(CompiledModel& c) {
+    std::string failure;
+    std::shared_ptr<Program> program;
+    {
+        py::gil_scoped_release unlocked;  // the one making it may need the GIL to watch for Ctrl-C
+        program = c.program(
+            [](const auto& expand) {
+                py::gil_scoped_acquire gil;
+                return watched_expansion(expand);
+            },
+            failure);
     }
-
-    /// The program, made on first use; SemanticError when the model does not
-    /// compile or its data make it impossible to expand.
-    std::shared_ptr<Program> program() {
-        std::unique_lock<std::mutex> lock(made_, std::defer_lock);
-        {
-            py::gil_scoped_release unlocked;  // the one making it may need the GIL to watch for Ctrl-C
-            lock.lock();
-        }
-        if (!program_ && failure_.empty()) {
-            InstantiateOptions options;
-            options.compile.sizes = sizes_;  // the limit it was compiled within
-            program_ = expand([&](const InstantiateOptions&) { return source_; }, options, failure_);
-        }
-        if (!program_) raise_semantic_error(failure_);
-        return program_;
-    }
-
-  private:
-    std::shared_ptr<Source> source_;
-    tarvok::compiler::SizeLimits sizes_;
-    std::mutex made_;
-    std::shared_ptr<Program> program_;
-    std::string failure_;  ///< why the program could not be made
-};
+    if (!program) raise_semantic_error(failure);
+    return program;
+}
 
 std::shared_ptr<CompiledModel> compile_pair(py::object model_text, py::object data_text) {
     host::require(model_text, "compile", "model_text", host::Kind::Str);
     host::WrittenData written = host::written_data_of(model_text, data_text, "compile");
-    data_text = written.text;
-    std::string model(host::Utf8(model_text).view()), data(host::Utf8(data_text).view());
+    std::string model(host::Utf8(model_text).view()), data(host::Utf8(written.text).view());
     size_t bytes = model.size() + data.size();
     tarvok::compiler::SizeLimits sizes = size_limits();
     std::shared_ptr<Source> source = host::watched(
         [&](tarvok::Interrupt* interrupt) {
-            tarvok::compiler::CompileOptions options;
-            options.interrupt = interrupt;
-            options.sizes = sizes;
-            options.data_origin = written.origin;
-            return compile_source(std::move(model), std::move(data), options);
+            return compile_texts(std::move(model), std::move(data), sizes, written.origin, interrupt);
         },
         [&] { return out_of_memory_message(bytes, false); });
     return std::make_shared<CompiledModel>(std::move(source), sizes);
@@ -353,8 +304,11 @@ void write_model(py::object model_text, py::object data_text, py::object path) {
 
 using host::def;  // as the face shows the function
 
-/// A method's docstring as the face shows it.
-std::string doc(const tarvok::Face& face) { return host::signed_doc(face.name, face.params, face.doc); }
+/// Adds to `cls` the method its face shows, its docstring signed.
+template <typename Class, typename Func, typename... Extra>
+void def_method(Class& cls, const tarvok::Face& face, Func&& f, const Extra&... extra) {
+    cls.def(face.name, std::forward<Func>(f), extra..., host::signed_doc(face.name, face.params, face.doc).c_str());
+}
 
 /// Status: an enum.Enum of the JSON words.
 void define_status(py::module_& m) {
@@ -374,24 +328,13 @@ void define_properties(py::class_<Program, std::shared_ptr<Program>>& program,
         py::cpp_function get([p](py::object self) -> py::object {
             const Program& program = self.cast<const Program&>();
             if (p.shape) return to_python(p.shape(program));
-            return std::visit(
-                [&](auto member) -> py::object {
-                    using Member = decltype(member);
-                    if constexpr (std::is_same_v<Member, std::monostate>) {
-                        return py::none();
-                    } else if constexpr (std::is_member_object_pointer_v<Member> &&
-                                         std::is_same_v<member_owner_t<Member>, CscMatrix>) {
-                        const CscMatrix* matrix = nullptr;
-                        {
-                            py::gil_scoped_release released;  // the transpose, on first use
-                            matrix = &program.columnwise();
-                        }
-                        return view(matrix->*member, self);
-                    } else {
-                        return view(program.*member, self);
-                    }
-                },
-                p.array);
+            std::optional<ArrayMemory> memory;
+            {
+                py::gil_scoped_release released;  // the transpose, on first use
+                memory = array_memory(program, p.array);
+            }
+            if (!memory) return py::none();
+            return std::visit([&](auto data) { return py::object(view(*data, self)); }, *memory);
         });
         program.def_property_readonly(p.name, get, p.doc);
     }
@@ -400,27 +343,19 @@ void define_properties(py::class_<Program, std::shared_ptr<Program>>& program,
 void define_program(py::module_& m) {
     py::class_<Program, std::shared_ptr<Program>> program(m, "Program", kProgramDoc);
     define_properties(program, program_sizes_and_arrays());
-    program
-        .def(
-            "csc",
-            [](const Program& p) {
-                CscMatrix c = p.csc();
-                return py::make_tuple(owned(std::move(c.starts)), owned(std::move(c.rows)), owned(std::move(c.values)));
-            },
-            doc(kCscFace).c_str())
-        .def(
-            "coo",
-            [](const Program& p) {
-                return py::make_tuple(owned(nonzero_rows(p)), owned(p.col_indices), owned(p.values));
-            },
-            doc(kCooFace).c_str());
+    def_method(program, kCscFace, [](const Program& p) {
+        CscMatrix c = p.csc();
+        return py::make_tuple(owned(std::move(c.starts)), owned(std::move(c.rows)), owned(std::move(c.values)));
+    });
+    def_method(program, kCooFace, [](const Program& p) {
+        return py::make_tuple(owned(nonzero_rows(p)), owned(p.col_indices), owned(p.values));
+    });
     define_properties(program, program_views());
-    program
-        .def(
-            "solution_values",
-            [](const Program& p, py::object x) { return to_python(solution_values(p, doubles(x, p.columns(), "x"))); },
-            py::arg("x"), doc(kSolutionValuesFace).c_str())
-        .def("__repr__", [](const Program& p) { return program_repr(p); });
+    def_method(
+        program, kSolutionValuesFace,
+        [](const Program& p, py::object x) { return to_python(solution_values(p, doubles(x, p.columns(), "x"))); },
+        py::arg("x"));
+    program.def("__repr__", [](const Program& p) { return program_repr(p); });
 }
 
 /// What the host itself answers for a property of SolveResult.
@@ -442,25 +377,14 @@ void define_solve_result(py::module_& m) {
             [p](const SolveResult& r) { return p.shape ? to_python((r.solved.*p.shape)()) : host_view(r, p.host); },
             p.doc);
     }
-    result
-        .def(
-            "to_dict",
-            [](const SolveResult& r) {
-                py::dict d = to_python(r.solved.to_dict());
-                d["statistics"] = r.statistics;
-                return d;
-            },
-            doc(kToDictFace).c_str())
-        .def(
-            "summary",
-            [](const SolveResult& r) {
-                std::string report = solution_report(*r.solved.program, r.solved.outcome);
-                if (r.solved.sensitivity) report += sensitivity_report(*r.solved.program, *r.solved.sensitivity);
-                return host::text(report);
-            },
-            doc(kSummaryFace).c_str())
-        .def("__repr__",
-             [](const SolveResult& r) { return r.solved.repr(host::str_of(to_python(r.solved.objective()))); });
+    def_method(result, kToDictFace, [](const SolveResult& r) {
+        py::dict d = to_python(r.solved.to_dict());
+        d["statistics"] = r.statistics;
+        return d;
+    });
+    def_method(result, kSummaryFace, [](const SolveResult& r) { return host::text(r.solved.summary()); });
+    result.def("__repr__",
+               [](const SolveResult& r) { return r.solved.repr(host::str_of(to_python(r.solved.objective()))); });
 }
 
 void define_compiled_model(py::module_& m) {
@@ -468,26 +392,24 @@ void define_compiled_model(py::module_& m) {
     for (const SourceText& t : source_texts())
         cls.def_property_readonly(
             t.face.name, [t](const CompiledModel& c) { return host::text(t.text(c.source())); }, t.face.doc);
-    cls.def_property_readonly(kOkFace.name, &CompiledModel::ok, kOkFace.doc)
-        .def(
-            kReportForFace.name,
-            [](const CompiledModel& c, py::object model, py::object data) {
-                return host::text(report_for_files(c.source(), std::string(host::Utf8(model).view()),
-                                                   std::string(host::Utf8(data).view())));
-            },
-            py::arg("model_name"), py::arg("data_name"), doc(kReportForFace).c_str())
-        .def(kNameDataSourcesFace.name, &CompiledModel::name_data_sources, py::arg("base"), py::arg("values"),
-             py::arg("files"), py::arg("rows"), kNameDataSourcesFace.doc)
+    cls.def_property_readonly(kOkFace.name, &CompiledModel::ok, kOkFace.doc);
+    def_method(
+        cls, kReportForFace,
+        [](const CompiledModel& c, py::object model, py::object data) {
+            return host::text(report_for_files(c.source(), std::string(host::Utf8(model).view()),
+                                               std::string(host::Utf8(data).view())));
+        },
+        py::arg("model_name"), py::arg("data_name"));
+    cls.def(kNameDataSourcesFace.name, &name_data_sources, py::arg("base"), py::arg("values"), py::arg("files"),
+            py::arg("rows"), kNameDataSourcesFace.doc)
         .def_property_readonly(
             kDiagnosticsFace.name,
             [](const CompiledModel& c) {
                 return tarvok::compiler::records::diagnostic_records(*c.source().compilation, true);
             },
             kDiagnosticsFace.doc)
-        .def_property_readonly(kProgramFace.name, &CompiledModel::program, kProgramFace.doc)
-        .def("__repr__", [](const CompiledModel& c) {
-            return std::string("<CompiledModel ") + (c.ok() ? "ok" : "with errors") + ">";
-        });
+        .def_property_readonly(kProgramFace.name, &compiled_program, kProgramFace.doc)
+        .def("__repr__", &CompiledModel::repr);
 }
 
 void define_functions(py::module_& m) {
@@ -524,7 +446,7 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
     define_compiled_model(m);
     define_functions(m);
     // The names solver= takes, the default first, for the command's --solver.
-    py::tuple solvers(std::size(kSolvers));
-    for (size_t k = 0; k < std::size(kSolvers); ++k) solvers[k] = kSolvers[k].name;
+    py::tuple solvers(std::size(kSolverLibraries));
+    for (size_t k = 0; k < std::size(kSolverLibraries); ++k) solvers[k] = kSolverLibraries[k].name;
     m.attr("_SOLVERS") = solvers;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <type_traits>
 
 namespace tarvok::solver {
 
@@ -75,6 +76,21 @@ const std::vector<ProgramProperty>& program_views() {
          {}},
     };
     return properties;
+}
+
+std::optional<ArrayMemory> array_memory(const Program& p, const ProgramArray& array) {
+    return std::visit(
+        [&](auto member) -> std::optional<ArrayMemory> {
+            using Member = decltype(member);
+            if constexpr (std::is_same_v<Member, std::monostate>) {
+                return std::nullopt;
+            } else if constexpr (std::is_invocable_v<Member, const CscMatrix&>) {
+                return &(p.columnwise().*member);
+            } else {
+                return &(p.*member);
+            }
+        },
+        array);
 }
 
 std::vector<int32_t> nonzero_rows(const Program& p) {

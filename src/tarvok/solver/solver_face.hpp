@@ -9,6 +9,7 @@
 #include "solver/views.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <variant>
@@ -94,15 +95,12 @@ using ProgramArray =
     std::variant<std::monostate, std::vector<double> Program::*, std::vector<uint8_t> Program::*,
                  std::vector<int32_t> Program::*, std::vector<int32_t> CscMatrix::*, std::vector<double> CscMatrix::*>;
 
-/// The class a member pointer belongs to.
-template <typename T>
-struct member_owner;
-template <typename Value, typename Owner>
-struct member_owner<Value Owner::*> {
-    using type = Owner;
-};
-template <typename T>
-using member_owner_t = typename member_owner<T>::type;
+/// The memory of one of the program's arrays, which the host views.
+using ArrayMemory = std::variant<const std::vector<double>*, const std::vector<uint8_t>*, const std::vector<int32_t>*>;
+
+/// The array `array` names in `p`, or nullopt for none; the column-wise
+/// matrix is built on first use (see Program::columnwise), which may take a while.
+std::optional<ArrayMemory> array_memory(const Program& p, const ProgramArray& array);
 
 /// A read-only property of Program: a view the core shapes, or an array.
 struct ProgramProperty {

@@ -188,12 +188,18 @@ void settle_free_columns(const Program& p, const std::vector<double>& lower, con
 }
 
 SolveReport solve_with(const Program& program, SolverBackend& backend, const SolveSettings& settings) {
+    return solve_with(
+        program, [&]() -> SolverBackend& { return backend; }, settings);
+}
+
+SolveReport solve_with(const Program& program, const std::function<SolverBackend&()>& make,
+                       const SolveSettings& settings) {
     if (std::optional<Outcome> settled = settle_without_solver(program)) {
         SolveReport report;
         report.outcome = std::move(*settled);
         return report;
     }
-    return Strategy(program, backend, settings).run();
+    return Strategy(program, make(), settings).run();
 }
 
 }  // namespace tarvok::solver

@@ -361,6 +361,17 @@ Tree Solved::to_dict() const {
         .add("ranging", ranging());
 }
 
+std::string Solved::summary() const {
+    std::string report = solution_report(*program, outcome);
+    if (sensitivity) report += sensitivity_report(*program, *sensitivity);
+    return report;
+}
+
+Solved solved(std::shared_ptr<Program> program, SolveReport report) {
+    Tree statistics = solve_statistics(*program, report);
+    return {std::move(program), std::move(report.outcome), std::move(report.sensitivity), std::move(statistics)};
+}
+
 std::string Solved::repr(const std::string& objective) const {
     std::string s = std::string("<SolveResult ") + status_word(outcome.status);
     if (outcome.has_solution) s += " objective=" + objective;

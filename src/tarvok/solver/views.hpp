@@ -111,10 +111,15 @@ struct Solved {
     /// The JSON form: status, objective, values, infeasible_constraints,
     /// message, statistics, then the sensitivity views when there are any.
     Tree to_dict() const;
+    /// The readable report: the solution, then the sensitivity figures when there are any.
+    std::string summary() const;
     /// `<SolveResult optimal objective=12.0>`; `objective` is the host's own
     /// spelling of the objective.
     std::string repr(const std::string& objective) const;
 };
+
+/// `program` solved as `report` says, with the statistics of the solve.
+Solved solved(std::shared_ptr<Program> program, SolveReport report);
 
 /// `<Program 2 columns (0 integer), 1 rows, 2 nonzeros, maximize>`.
 std::string program_repr(const Program& p);

@@ -2,9 +2,13 @@
 // messages that name where in the given data a fault lies.
 #include "compiler/data_values.hpp"
 #include "compiler/compiler.hpp"
+#include "compiler/packed_numbers.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
+#include <map>
 #include <string>
 #include <variant>
 
@@ -109,3 +113,49 @@ TEST(DataValues, AMappingIsWrittenWithTheNamerOfItsPlacesOrRefused) {
     ASSERT_EQ(refused.index(), 1u);
     EXPECT_EQ(std::get<1>(refused), "data 'd': key '4' is not in T");
 }
+
+namespace tarvok::data {
+namespace {
+
+TEST(PackedNumbers, ReadNumbersAsTheDataTextWouldAndRefuseWhatOnlyTheTextCanSpell) {
+    PackedNumbers n;
+    EXPECT_TRUE(n.enter_row(0, 2));
+    EXPECT_TRUE(n.enter_row(1, 2));
+    n.add_whole(1);
+    n.add_whole(2);
+    EXPECT_TRUE(n.is_int);
+    EXPECT_TRUE(n.enter_row(1, 2));
+    EXPECT_TRUE(n.add_real(0.5));  // from the first float on, every number is one
+    n.add_whole(4);
+    EXPECT_FALSE(n.is_int);
+    EXPECT_TRUE(n.integers.empty());
+    EXPECT_EQ(n.reals, (std::vector<double>{1, 2, 0.5, 4}));
+    compiler::GivenArray given = n.given("cost");
+    EXPECT_EQ(given.name, "cost");
+    EXPECT_EQ(given.shape, (std::vector<uint64_t>{2, 2}));
+    EXPECT_FALSE(given.is_int);
+    EXPECT_EQ(given.reals, n.reals.data());
+    EXPECT_FALSE(n.enter_row(1, 3));  // ragged
+    EXPECT_FALSE(n.add_real(std::numeric_limits<double>::infinity()));
+    EXPECT_FALSE(n.add_real(std::nan("")));
+}
+
+TEST(PackedNumbers, OnlyEightByteNumbersOfTheDeclaredDimensionsAreViewed) {
+    EXPECT_EQ(packed_buffer_is_int("d", 2, 8, 2), false);
+    EXPECT_EQ(packed_buffer_is_int("<q", 1, 8, 1), true);
+    EXPECT_EQ(packed_buffer_is_int("@l", 1, 8, 1), true);
+    EXPECT_EQ(packed_buffer_is_int("=d", 1, 8, 1), false);
+    EXPECT_FALSE(packed_buffer_is_int(">d", 1, 8, 1));  // big-endian
+    EXPECT_FALSE(packed_buffer_is_int("f", 1, 4, 1));
+    EXPECT_FALSE(packed_buffer_is_int("i", 1, 8, 1));
+    EXPECT_FALSE(packed_buffer_is_int("d", 1, 8, 2));
+    std::map<std::string, Declared> declared =
+        declared_names("{string} S = ...;\nint n = ...;\nfloat c[S][S] = ...;\n");
+    EXPECT_EQ(packed_dimensions(declared, "c"), 2u);
+    EXPECT_EQ(packed_dimensions(declared, "S"), 0u);
+    EXPECT_EQ(packed_dimensions(declared, "n"), 0u);
+    EXPECT_EQ(packed_dimensions(declared, "missing"), 0u);
+}
+
+}  // namespace
+}  // namespace tarvok::data

@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <limits>
+#include <map>
+#include <string>
 
 namespace tarvok::solver {
 namespace {
@@ -101,6 +103,54 @@ TEST(SolverFace, PropertiesHaveDocsAndExactlyOneSource) {
     auto members = status_members();
     ASSERT_FALSE(members.empty());
     EXPECT_EQ(members[0], (std::pair<std::string, std::string>{"OPTIMAL", "optimal"}));
+}
+
+TEST(SolverFace, ArrayPropertiesViewTheProgramsOwnMemoryTheColumnwiseOnesBuiltOnFirstUse) {
+    Program p = small_program();
+    std::map<std::string, ArrayMemory> memory;
+    for (const ProgramProperty& prop : program_sizes_and_arrays())
+        if (std::optional<ArrayMemory> m = array_memory(p, prop.array)) memory.emplace(prop.name, *m);
+    EXPECT_EQ(memory.size(), 12u);  // the sizes have no array
+    EXPECT_EQ(std::get<const std::vector<double>*>(memory.at("cost")), &p.cost);
+    EXPECT_EQ(std::get<const std::vector<uint8_t>*>(memory.at("integrality")), &p.integrality);
+    const std::vector<int32_t>* rows = std::get<const std::vector<int32_t>*>(memory.at("row_indices"));
+    EXPECT_EQ(rows, &p.columnwise().rows);
+    EXPECT_EQ(*rows, (std::vector<int32_t>{0, 1, 0, 1}));
+    EXPECT_EQ(*std::get<const std::vector<double>*>(memory.at("column_values")), (std::vector<double>{1, 1, 1, -1}));
+}
+
+TEST(HighsPool, AThreadKeepsItsPoolUntilARunAsksForAnotherSize) {
+    long long size = 0;  // no pool made on this thread yet
+    PoolPlan first = plan_pool(4, size);
+    EXPECT_TRUE(first.replace);
+    EXPECT_EQ(first.threads, 4);
+    EXPECT_EQ(size, 4);
+    EXPECT_FALSE(plan_pool(4, size).replace);
+    PoolPlan chosen = plan_pool(std::nullopt, size);  // HiGHS's choice: whatever the pool has
+    EXPECT_FALSE(chosen.replace);
+    EXPECT_EQ(chosen.threads, 0);
+    EXPECT_EQ(size, 4);
+    PoolPlan other = plan_pool(2, size);
+    EXPECT_TRUE(other.replace);
+    EXPECT_EQ(other.threads, 2);
+    EXPECT_EQ(size, 2);
+}
+
+TEST(ScipParameters, OnlyWhatIsAskedForIsSetAndCtrlCIsCaughtOnlyOnTheMainThread) {
+    std::vector<LibraryParameter> plain = scip_parameters({}, false);
+    ASSERT_EQ(plain.size(), 1u);
+    EXPECT_STREQ(plain[0].name, "misc/catchctrlc");
+    EXPECT_EQ(plain[0].value, (std::variant<bool, int, double>(false)));
+    LoadRequest r;
+    r.mip_gap = 0.01;
+    r.threads = 3;
+    std::vector<LibraryParameter> asked = scip_parameters(r, true);
+    ASSERT_EQ(asked.size(), 3u);
+    EXPECT_STREQ(asked[0].name, "limits/gap");
+    EXPECT_EQ(asked[0].value, (std::variant<bool, int, double>(0.01)));
+    EXPECT_STREQ(asked[1].name, "lp/threads");
+    EXPECT_EQ(asked[1].value, (std::variant<bool, int, double>(3)));
+    EXPECT_EQ(asked[2].value, (std::variant<bool, int, double>(true)));
 }
 
 }  // namespace

@@ -7,7 +7,7 @@
 namespace tarvok::solver {
 namespace {
 
-const std::vector<std::string> kSolvers = {"highs", "scip"};
+const std::vector<std::string>& kSolvers = solver_names();
 
 Argument none() {
     Argument a;

@@ -121,6 +121,24 @@ TEST(Strategy, AProgramInfeasibleOnItsFaceNeedsNoSolver) {
     EXPECT_TRUE(s.log.empty());
 }
 
+TEST(Strategy, TheBackEndIsMadeOnlyForAProgramThatNeedsASolver) {
+    Script s;
+    FakeBackend backend(s);
+    int made = 0;
+    auto make = [&]() -> SolverBackend& {
+        ++made;
+        return backend;
+    };
+    auto settled = instantiate("dvar float+ x;\nminimize x;\nsubject to {\n  c: x <= -1;\n}\n", "");
+    EXPECT_EQ(solve_with(*settled, make, {}).outcome.status, Status::Infeasible);
+    EXPECT_EQ(solve_with(*instantiate("minimize 0;\n", ""), make, {}).outcome.status, Status::Optimal);
+    EXPECT_EQ(made, 0);
+    s.incumbent = at({4, 0}, 12);
+    EXPECT_EQ(solve_with(*instantiate(kLp, ""), make, {}).outcome.status, Status::Optimal);
+    EXPECT_EQ(made, 1);
+    EXPECT_EQ(s.log, (Log{"load main", "run main presolve"}));
+}
+
 TEST(Strategy, InfeasibleProgramsNameTheirSubsetWhereOneIsFound) {
     Culprit cap{"cap", 5, Culprit::Kind::Constraint};
     {  // an LP: the subset of the run itself

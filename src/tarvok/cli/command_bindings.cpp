@@ -7,6 +7,7 @@
 #include "generative/providers/providers.hpp"
 #include "host/json_value.hpp"
 #include "host/package.hpp"
+#include "solver/options.hpp"
 
 namespace tarvok::cli {
 
@@ -408,7 +409,7 @@ OptionDefaults option_defaults() {
     return {host::str_of(generative().attr("MODEL_NAME")), host::str_of(generative().attr("MAX_ITERATIONS")),
             host::str_of(py::module_::import("tarvok.tarvok_core").attr("MAX_SIZE")),
             host::str_of(py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME")),
-            strings_of(py::module_::import("tarvok.solver").attr("_SOLVERS"))};
+            tarvok::solver::solver_names()};
 }
 
 struct Registered {

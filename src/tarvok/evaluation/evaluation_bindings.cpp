@@ -21,6 +21,7 @@
 #include "host/host.hpp"
 #include "host/json_value.hpp"
 #include "host/module_settings.hpp"
+#include "solver/options.hpp"
 
 #include <array>
 #include <atomic>
@@ -146,13 +147,6 @@ void read_argument(py::handle value, const char* name, T& out) {
 /// The arguments that ev::each_argument reads, in its order.
 using Given = std::array<py::object, 17>;
 
-/// The solver module's names of its solvers, as they stand.
-std::vector<std::string> solver_names() {
-    std::vector<std::string> names;
-    for (py::handle name : py::module_::import("tarvok.solver").attr("_SOLVERS")) names.push_back(host::str_of(name));
-    return names;
-}
-
 /// The data set (the shipped sample set when none) and the output folder
 /// (absolute), as the host names them.
 Settings run_paths(py::object dataset, py::object out_dir) {
@@ -174,7 +168,7 @@ void complete(Settings& s, ev::Arguments& a, py::object replay, py::object shown
         py::object common = path.attr("commonpath")(py::make_tuple(s.replay, s.out_dir));
         a.replay = {{host::str_of(s.replay), host::str_of(s.out_dir), host::str_of(common)}};
     }
-    a.solvers = solver_names();
+    a.solvers = tarvok::solver::solver_names();
     std::vector<std::string> quoted;
     for (const std::string& name : a.solvers) quoted.push_back("'" + name + "'");
     a.solver_choices = pv::spoken_list({quoted.begin(), quoted.end()}, "or");
@@ -629,7 +623,7 @@ py::object run_evaluation(py::object dataset, py::object out_dir, py::object pro
 /// subparser of the `tarvok` command).
 void add_arguments(py::object parser) {
     py::object builtins = py::module_::import("builtins");
-    for (const ev::ParserArgument& a : ev::parser_arguments(pv::provider_names(), solver_names())) {
+    for (const ev::ParserArgument& a : ev::parser_arguments(pv::provider_names(), tarvok::solver::solver_names())) {
         py::dict options;
         for (const ev::ParserKeyword& k : a.keywords)
             options[host::text(k.key)] = k.builtin ? builtins.attr(std::get<std::string>(k.value).c_str())

@@ -233,6 +233,14 @@ struct NewContent {
     std::string_view bytes;
 };
 
+/// The host's OSError for `path` from errno `error`, as the host's own
+/// file functions raise it.
+[[noreturn]] inline void raise_os_error(int error, py::handle path) {
+    errno = error;
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path.ptr());
+    throw py::error_already_set();
+}
+
 /// Gives each file its new bytes whole or not at all (files::replace_files),
 /// without the GIL. A failure is the host's OSError for the path as the
 /// caller gave it.
@@ -246,9 +254,7 @@ inline void replace_files(std::initializer_list<NewContent> wanted) {
         py::handle named = wanted.begin()->path;
         for (size_t i = 0; i < contents.size(); ++i)
             if (contents[i].target == e.path()) named = (wanted.begin() + i)->path;
-        errno = e.error_number();
-        PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, named.ptr());
-        throw py::error_already_set();
+        raise_os_error(e.error_number(), named);
     }
 }
 

@@ -276,13 +276,6 @@ std::shared_ptr<CompiledModel> compile_pair(py::object model_text, py::object da
     return std::make_shared<CompiledModel>(std::move(source), sizes);
 }
 
-/// OSError for `path`, from errno `error`.
-[[noreturn]] void raise_os_error(int error, py::handle path) {
-    errno = error;
-    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path.ptr());
-    throw py::error_already_set();
-}
-
 void write_model(py::object model_text, py::object data_text, py::object path) {
     py::object fspath =
         host::text_path(path, "write_model() argument 'path' must be a str or os.PathLike path to text, not ");
@@ -297,7 +290,7 @@ void write_model(py::object model_text, py::object data_text, py::object path) {
                                      return bind::write_lp_with_highs(*program, py::cast(program), columns, rows,
                                                                       host::host_path(lp));
                                  });
-    if (error != 0) raise_os_error(error, fspath);
+    if (error != 0) host::raise_os_error(error, fspath);
 }
 
 // ------------------------------------------------------------ the face

@@ -10,7 +10,6 @@
 #include <pybind11/stl.h>
 
 #include <memory>
-#include <type_traits>
 #include <variant>
 
 namespace tarvok::generative::bind {
@@ -183,16 +182,7 @@ namespace py = pybind11;
 /// read them at registration, once.
 void register_settings(py::module_& m) {
     m.doc() = generative::module_doc();
-    for (const generative::Setting& s : generative::settings()) {
-        m.attr(s.name) = std::visit(
-            [](auto value) -> py::object {
-                if constexpr (std::is_same_v<decltype(value), std::monostate>)
-                    return py::none();
-                else
-                    return py::cast(value);
-            },
-            s.value);
-    }
+    for (const generative::Setting& s : generative::settings()) m.attr(s.name) = py::cast(s.value);  // monostate: None
 }
 
 /// Grammar, and the type of every `progress` parameter for annotations (the stub names it too).

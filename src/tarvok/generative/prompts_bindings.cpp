@@ -147,9 +147,6 @@ py::object default_of(const PromptParam& param) {
     return param.text_default != nullptr ? py::object(py::str(param.text_default)) : py::object(py::none());
 }
 
-template <std::size_t>
-using Object = py::object;
-
 /// Registers a builder with sizeof...(R) required parameters and sizeof...(D) with defaults.
 template <std::size_t... R, std::size_t... D>
 void def_builder(py::module_& m, const PromptBuilder& b, std::index_sequence<R...>, std::index_sequence<D...>) {

@@ -53,29 +53,16 @@ void register_signed_function_type(py::module_& m) {
 
 namespace {
 
-/// The values of every provider's key variables, as they stand now.
-class ConfiguredKeys {
-  public:
-    ConfiguredKeys() {
-        py::object environ = py::module_::import("os").attr("environ");
-        for (const providers::Provider& p : providers::kProviders) {
-            for (std::string_view name : p.environment) {
-                py::object value = environ.attr("get")(host::text(name));
-                if (PyUnicode_Check(value.ptr())) held_.emplace_back(value);
-            }
-        }
-        for (const host::Utf8& key : held_) views_.push_back(key.view());
-    }
-    std::span<const std::string_view> views() const { return views_; }
-
-  private:
-    std::vector<host::Utf8> held_;
-    std::vector<std::string_view> views_;
-};
+/// An environment variable as os.environ holds it now, when it is text.
+std::optional<std::string> environment_text(std::string_view name) {
+    py::object value = py::module_::import("os").attr("environ").attr("get")(host::text(name));
+    if (!PyUnicode_Check(value.ptr())) return std::nullopt;
+    return std::string(host::Utf8(value).view());
+}
 
 /// `text` with the configured API keys hidden (the provider table's key
 /// variables as they stand now; see hide_keys in server_text.hpp).
-std::string without_keys(std::string_view text) { return hide_keys(text, ConfiguredKeys().views()); }
+std::string without_keys(std::string_view text) { return hide_keys(text, ConfiguredKeys(environment_text).views()); }
 
 }  // namespace
 
@@ -83,7 +70,7 @@ void notify(py::handle progress, const std::string& msg) { attr("_notify")(progr
 
 std::string server_text(py::handle value) {
     std::string text = host::str_of(value);
-    return shown_server_text(text, ConfiguredKeys().views());
+    return shown_server_text(text, ConfiguredKeys(environment_text).views());
 }
 
 void log_debug(const std::string& msg) { attr("logger").attr("debug")(host::text(without_keys(msg))); }

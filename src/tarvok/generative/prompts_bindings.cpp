@@ -99,20 +99,15 @@ void register_references(py::module_& m) {
             return host::read_file(py::module_::import("os").attr("fspath")(path), "r", "utf-8");
         },
         py::arg("path"));
-    def_documented(m, "_read_tarvok_GBNF",
-                   []() -> py::object { return read_shipped(grammar_document(package_dir(), "Tarvok_GBNF")); });
-    def_documented(m, "_read_tarvok_grammar",
-                   []() -> py::object { return read_shipped(grammar_document(package_dir(), "Tarvok grammar.md")); });
-    def_documented(m, "_read_tarvok_code",
-                   []() -> py::object { return read_shipped(package_dir() / "tarvok_core.cpp"); });
+    for (const ShippedReference& r : kShippedReferences)
+        def_documented(m, r.reader,
+                       [ref = &r]() -> py::object { return read_shipped(shipped_path(package_dir(), *ref)); });
     def_documented(
         m, "_get_grammar_implementation",
         [](py::object mode) -> py::object {
             py::object grammar = attr("Grammar");
-            auto is = [&](const char* member) { return host::equals(mode, grammar.attr(member)); };
-            if (is("NONE")) return py::str("");
-            if (is("BNF")) return attr("_read_tarvok_grammar")();
-            if (is("CODE")) return attr("_read_tarvok_code")();
+            for (const GrammarMode& g : kGrammarModes)
+                if (host::equals(mode, grammar.attr(g.member))) return g.reader ? attr(g.reader)() : py::str("");
             host::raise(PyExc_ValueError, "Invalid mode: " + host::str_of(mode));
         },
         py::arg("mode"));

@@ -91,13 +91,11 @@ class HostLibrary : public ExampleLibrary {
         step([&] {
             try {
                 py::object rank = attr("rag_rank");
+                py::dict options(py::arg("query") = problem_, py::arg("models_dir") = dir_, py::arg("top_k") = k_);
                 // An embedding model the call chose; else the ranker's own default.
-                if (py::object embedding_model = call_option("embedding_model")) {
-                    hits_ = rank(py::arg("query") = problem_, py::arg("models_dir") = dir_, py::arg("top_k") = k_,
-                                 py::arg("model_name") = embedding_model);
-                } else {
-                    hits_ = rank(py::arg("query") = problem_, py::arg("models_dir") = dir_, py::arg("top_k") = k_);
-                }
+                if (py::object embedding_model = call_option("embedding_model"))
+                    options["model_name"] = embedding_model;
+                hits_ = rank(**options);
             } catch (py::error_already_set& e) {
                 if (std::optional<std::string> why = embedding_unavailable(e)) throw MeaningUnavailable(*why);
                 throw;

@@ -67,7 +67,8 @@ struct RunArgs {
     const py::object& operator[](RunArg arg) const { return values[static_cast<std::size_t>(arg)]; }
 };
 
-/// The defaults of kRunParameters as the host reads them, made once and kept
+/// The defaults of kRunParameters as the host reads them, made once while the
+/// module registers run_generation (so no call waits on their making) and kept
 /// for the life of the process (never destroyed: the interpreter is gone by then).
 const RunArgs& run_defaults() {
     static const RunArgs* defaults = [] {

@@ -96,6 +96,15 @@ Value event_value(const Event& e, const std::string& provider) {
     return out;
 }
 
+Value unexpandable_outcome(const std::string& diagnostics, bool with_answer) {
+    Value out = Value::object({{"status", Value::of("error")},
+                               {"objective", Value::null()},
+                               {"message", Value::of(diagnostics)},
+                               {"infeasible_constraints", Value::array()}});
+    if (with_answer) out.members.emplace_back("answer", Value::null());
+    return out;
+}
+
 std::optional<Value> result_field_value(const Result& r, ResultField field, bool alignment) {
     switch (field) {
     case ResultField::Iterations: return integer(r.iterations);

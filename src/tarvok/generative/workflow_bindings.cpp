@@ -436,11 +436,7 @@ py::dict solved_outcome(const std::function<py::object()>& solve, bool with_answ
         if (with_answer) outcome["answer"] = answer_of(result);
     } catch (py::error_already_set& e) {
         if (!e.matches(sm.attr("SemanticError"))) throw;
-        outcome["status"] = "error";
-        outcome["objective"] = py::none();
-        outcome["message"] = py::str(e.value());
-        outcome["infeasible_constraints"] = py::list();
-        if (with_answer) outcome["answer"] = py::none();
+        return host::object_of(wf::unexpandable_outcome(host::str_of(e.value()), with_answer));
     }
     return outcome;
 }

@@ -133,4 +133,13 @@ TEST(ResultValues, ResultFieldsAreThePlainValuesOrLeftToTheHost) {
         EXPECT_FALSE(field(host).has_value());
 }
 
+TEST(ResultValues, AnUnexpandablePairIsAnErrorOutcomeWithItsDiagnostics) {
+    Value plain = wf::unexpandable_outcome("line 4: index 9 out of range", false);
+    EXPECT_EQ(names(plain), (std::vector<std::string>{"status", "objective", "message", "infeasible_constraints"}));
+    EXPECT_EQ(at(plain, "status").text, "error");
+    EXPECT_EQ(at(plain, "message").text, "line 4: index 9 out of range");
+    EXPECT_TRUE(at(plain, "infeasible_constraints").items.empty());
+    EXPECT_EQ(at(wf::unexpandable_outcome("", true), "answer").kind, Value::Kind::Null);
+}
+
 }  // namespace

@@ -91,6 +91,10 @@ Refusal choice_refusal(std::string_view subject, const std::vector<std::string>&
     return value_refusal(subject, providers::spoken_list({quoted.begin(), quoted.end()}, "or"), shown);
 }
 
+std::string same_file_refusal(std::string_view function, std::string_view shown) {
+    return std::string(function) + "(): model_file and data_file name the same file: " + std::string(shown);
+}
+
 SolverNeed solver_need(std::string_view step, std::string_view solver) {
     bool highs = solver == "highs";
     return {std::string(step) + " " + std::string(highs ? "HiGHS" : solver) + " and", highs};

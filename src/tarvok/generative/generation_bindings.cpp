@@ -125,10 +125,7 @@ void refuse_same_file(const char* function, py::handle model_file, py::handle da
         py::gil_scoped_release unlocked;
         same = files::same_file(model, data);
     }
-    if (same) {
-        host::raise(PyExc_ValueError, std::string(function) + "(): model_file and data_file name the same file: " +
-                                          host::str_of(data_file));
-    }
+    if (same) host::raise(PyExc_ValueError, same_file_refusal(function, host::str_of(data_file)));
 }
 
 /// The number of iterations as the host's int() reads the argument, at least
@@ -270,8 +267,7 @@ py::object statistics(const GenerationResult& g) {
 /// step's), else a solve of its compiled model ('answer' too with the
 /// assumptions step); None when it does not compile.
 py::object execute(const GenerationResult& g, py::object time_limit) {
-    if (g.result.execution) return held(g.result.execution->host.get()).first;
-    if (g.result.main_execution) return held(g.result.main_execution->host.get()).first;  // the what-if step's
+    if (const wf::ExecutionOutcome* solved = wf::final_solve(g.result)) return held(solved->host.get()).first;
     if (!g.result.compiled) return py::none();
     CallOptions scope(py::dict(py::arg("solver") = g.solver));
     return execution_map(g.result.pair, g.result.compiled_model.get(), time_limit, g.assumptions);

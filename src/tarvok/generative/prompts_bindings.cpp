@@ -14,9 +14,9 @@ namespace tarvok::generative::bind {
 
 namespace {
 
-/// The few-shot entries as the prompts show them. Path keys are optional
-/// (looked up with `get`, first, as the headers come first), the three texts
-/// are not: a missing one raises the host's KeyError naming it.
+/// The few-shot entries as the prompts show them (see kFewShotFields): an
+/// optional key is looked up with `get`, a missing text raises the host's
+/// KeyError naming it.
 std::vector<FewShotExample> few_shot_examples(py::handle few_shots) {
     std::vector<FewShotExample> out;
     if (!host::truthy(few_shots)) return out;
@@ -25,12 +25,8 @@ std::vector<FewShotExample> few_shot_examples(py::handle few_shots) {
         py::object entry = py::reinterpret_borrow<py::object>(item);
         py::object get = entry.attr("get");
         FewShotExample ex;
-        ex.desc_path = host::str_of(get("desc_path", empty));
-        ex.model_path = host::str_of(get("model_path", empty));
-        ex.data_path = host::str_of(get("data_path", empty));
-        ex.description = host::str_of(entry[py::str("description")]);
-        ex.model = host::str_of(entry[py::str("model")]);
-        ex.data = host::str_of(entry[py::str("data")]);
+        for (const FewShotField& f : kFewShotFields)
+            ex.*f.member = host::str_of(f.optional ? get(f.key, empty) : py::object(entry[py::str(f.key)]));
         out.push_back(std::move(ex));
     }
     return out;

@@ -114,6 +114,11 @@ std::string Steps::write_alternative(const Pair&, long long) {
     throw std::logic_error("these steps do not write alternatives");
 }
 
+const ExecutionOutcome* final_solve(const Result& result) {
+    if (result.execution) return &*result.execution;
+    return result.main_execution ? &*result.main_execution : nullptr;
+}
+
 CompileOutcome refused_compile(bool diagnosed, std::string_view kind, std::string_view text) {
     CompileOutcome out;
     out.diagnosed = diagnosed;

@@ -390,6 +390,10 @@ Result generate(const Run& run, Services services, Transcript* transcript);
 Attached feedback(std::optional<double> temperature, const std::vector<std::string>& stop, const Pair& files,
                   LlmClient& llm, Steps& steps, Progress& progress);
 
+/// The final pair's solve the run made: the execution check's, else the
+/// what-if step's; null when neither solved it.
+const ExecutionOutcome* final_solve(const Result& result);
+
 /// The file an alternative pair's member goes to: "plan.mod" -> "plan.alt2.mod"
 /// ("plan" -> "plan.alt2"); only the last path component's extension moves.
 std::string alternative_path(std::string_view path, long long index);

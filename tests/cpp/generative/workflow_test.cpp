@@ -502,6 +502,15 @@ struct CountingLlm : ScriptedLlm {
 
 }  // namespace
 
+TEST(FinalSolve, TheExecutionChecksSolveComesFirstThenTheWhatIfSteps) {
+    Result r;
+    EXPECT_EQ(final_solve(r), nullptr);
+    r.main_execution = ExecutionOutcome{};
+    EXPECT_EQ(final_solve(r), &*r.main_execution);
+    r.execution = ExecutionOutcome{};
+    EXPECT_EQ(final_solve(r), &*r.execution);
+}
+
 TEST(CompileRefusals, ADiagnosedPairShowsTheReportElseWhatWasRaisedIsNamed) {
     CompileOutcome diagnosed = refused_compile(true, "SemanticError", "line 2: unknown set 'J'");
     EXPECT_FALSE(diagnosed.ok);

@@ -58,6 +58,10 @@ using SignedParam = std::pair<const char*, py::object>;
 inline SignedParam signed_param(const py::arg& a) { return {a.name, py::object()}; }
 inline SignedParam signed_param(const py::arg_v& a) { return {a.name, a.value}; }
 
+/// py::object for each index of a pack: a function of as many parameters as a table has rows.
+template <std::size_t>
+using Object = py::object;
+
 /// Sets `m.name` to an object callable like the builtin `impl` that carries
 /// a real `__signature__` built from `params`.
 void def_signed(py::module_& m, const char* name, const py::cpp_function& impl, const char* doc,

@@ -2,6 +2,7 @@
 
 #include "common/file_names.hpp"
 
+#include <cerrno>
 #include <system_error>
 
 namespace tarvok::generative {
@@ -28,6 +29,32 @@ std::optional<std::string> first_entry_with_suffix(const std::filesystem::path& 
     }
     if (ec) throw fs::filesystem_error("cannot list folder", folder, ec);
     return best;
+}
+
+namespace {
+
+/// The status of what `path` names; none when the host's path checks find it absent.
+std::optional<std::filesystem::file_status> host_status(const std::filesystem::path& path) {
+    if (path.native().find('\0') != std::string::npos) return std::nullopt;  // no file can have that name
+    std::error_code ec;
+    std::filesystem::file_status status = std::filesystem::status(path, ec);
+    if (!ec) return status;
+    int error = ec.value();
+    if (error == ENOENT || error == ENOTDIR || error == EBADF || error == ELOOP) return std::nullopt;
+    throw std::filesystem::filesystem_error("cannot check file", path, ec);
+}
+
+}  // namespace
+
+std::optional<std::filesystem::path> file_beside(const std::filesystem::path& folder,
+                                                 const std::filesystem::path& same_stem, std::string_view suffix) {
+    std::optional<std::filesystem::file_status> own = host_status(same_stem);
+    if (own && std::filesystem::is_regular_file(*own)) return same_stem;
+    std::optional<std::string> name = first_entry_with_suffix(folder, suffix);
+    if (!name) return std::nullopt;
+    std::filesystem::path found = folder / *name;
+    if (!host_status(found)) return std::nullopt;
+    return found;
 }
 
 void gather_examples(ExampleLibrary& library) {

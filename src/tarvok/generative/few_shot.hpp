@@ -17,6 +17,17 @@ namespace tarvok::generative {
 /// std::filesystem::filesystem_error when the folder cannot be listed.
 std::optional<std::string> first_entry_with_suffix(const std::filesystem::path& folder, std::string_view suffix);
 
+/// The file beside a stored description that holds its model or data
+/// (`suffix` ".mod" or ".dat"): `same_stem` (the description's name with the
+/// suffix, in `folder`) when it is a regular file, else the folder's first
+/// entry with the suffix; none when that does not exist. Checks go as the
+/// host's path checks go: a missing file, a path through a non-folder, a loop
+/// of links or a name with a NUL is absent; any other error of the file
+/// system (a folder that cannot be searched or listed) throws
+/// std::filesystem::filesystem_error naming the path.
+std::optional<std::filesystem::path> file_beside(const std::filesystem::path& folder,
+                                                 const std::filesystem::path& same_stem, std::string_view suffix);
+
 /// A step of the gathering that failed; it costs that step, never the run.
 class GatheringStepFailed : public std::runtime_error {
   public:

@@ -10,44 +10,26 @@ namespace {
 
 py::object pathlib_path(py::handle value) { return py::module_::import("pathlib").attr("Path")(value); }
 
-/// The first entry of `folder` named "*" + `suffix`, as a path object, or None.
-/// A folder that cannot be listed raises the host's OSError for it.
-py::object first_match(const py::object& folder, const char* suffix) {
-    std::filesystem::path fs_folder = host::file_system_path(folder);
-    std::optional<std::string> name;
-    try {
-        py::gil_scoped_release unlocked;
-        name = first_entry_with_suffix(fs_folder, suffix);
-    } catch (const std::filesystem::filesystem_error& e) {
-        py::tuple args = py::make_tuple(e.code().value(), e.code().message(), py::str(folder));
-        PyErr_SetObject(PyExc_OSError, args.ptr());
-        throw py::error_already_set();
-    }
-    if (!name) return py::none();
-    PyObject* decoded = PyUnicode_DecodeFSDefaultAndSize(name->data(), static_cast<Py_ssize_t>(name->size()));
-    if (decoded == nullptr) throw py::error_already_set();
-    return folder.attr("joinpath")(py::reinterpret_steal<py::str>(decoded));
-}
-
-/// Same-stem file if it is a regular file, else the folder's first match.
-py::object candidate(const py::object& folder, const py::object& stem, const char* suffix) {
-    py::object same_stem = folder.attr("joinpath")(stem + py::str(suffix));
-    if (same_stem.attr("is_file")().cast<bool>()) return same_stem;
-    return first_match(folder, suffix);
-}
-
-py::object existing_or_none(const py::object& path) {
-    if (path.is_none() || !path.attr("exists")().cast<bool>()) return py::none();
-    return path;
-}
-
+/// The model and data files beside a stored description, as paths or None
+/// (see file_beside); the host's OSError when a folder cannot be searched or listed.
 py::tuple find_pair_in_folder(py::object desc_path) {
-    py::object desc = pathlib_path(desc_path);
-    py::object folder = desc.attr("parent");
-    py::object stem = desc.attr("stem");
-    py::object model = candidate(folder, stem, ".mod");
-    py::object data = candidate(folder, stem, ".dat");
-    return py::make_tuple(existing_or_none(model), existing_or_none(data));
+    py::object desc = pathlib_path(desc_path), folder = desc.attr("parent"), stem = desc.attr("stem");
+    std::filesystem::path fs_folder = host::file_system_path(folder);
+    py::list found;
+    for (const char* suffix : {".mod", ".dat"}) {
+        std::filesystem::path same_stem = host::file_system_path(folder.attr("joinpath")(stem + py::str(suffix)));
+        std::optional<std::filesystem::path> file;
+        try {
+            py::gil_scoped_release unlocked;
+            file = file_beside(fs_folder, same_stem, suffix);
+        } catch (const std::filesystem::filesystem_error& e) {
+            py::tuple args = py::make_tuple(e.code().value(), e.code().message(), host::host_path(e.path1()));
+            PyErr_SetObject(PyExc_OSError, args.ptr());
+            throw py::error_already_set();
+        }
+        found.append(file ? pathlib_path(host::host_path(*file)) : py::none());
+    }
+    return py::tuple(found);
 }
 
 /// The text form of an error for a log line; an error whose text cannot be
@@ -109,13 +91,11 @@ class HostLibrary : public ExampleLibrary {
         step([&] {
             try {
                 py::object rank = attr("rag_rank");
+                py::dict options(py::arg("query") = problem_, py::arg("models_dir") = dir_, py::arg("top_k") = k_);
                 // An embedding model the call chose; else the ranker's own default.
-                if (py::object embedding_model = call_option("embedding_model")) {
-                    hits_ = rank(py::arg("query") = problem_, py::arg("models_dir") = dir_, py::arg("top_k") = k_,
-                                 py::arg("model_name") = embedding_model);
-                } else {
-                    hits_ = rank(py::arg("query") = problem_, py::arg("models_dir") = dir_, py::arg("top_k") = k_);
-                }
+                if (py::object embedding_model = call_option("embedding_model"))
+                    options["model_name"] = embedding_model;
+                hits_ = rank(**options);
             } catch (py::error_already_set& e) {
                 if (std::optional<std::string> why = embedding_unavailable(e)) throw MeaningUnavailable(*why);
                 throw;

@@ -3,6 +3,7 @@
 // check's `_execute_model`. Each checks its arguments, reads the settings it
 // falls back on, runs the core (see workflow_bindings.cpp) and speaks Python.
 #include "common/files.hpp"
+#include "generative/call_arguments.hpp"
 #include "generative/module_face.hpp"
 #include "generative/providers/providers.hpp"
 #include "generative/result_values.hpp"
@@ -11,30 +12,84 @@
 
 #include <pybind11/stl.h>
 
-#include <cmath>
+#include <array>
 #include <filesystem>
 #include <string_view>
+#include <utility>
 
 namespace tarvok::generative::bind {
 
 namespace {
+
+/// An argument's exact built-in kind, as the rules of call_arguments.hpp judge it.
+SeenKind seen_kind(py::handle value) {
+    constexpr std::pair<Kind, SeenKind> kKinds[] = {{Kind::Bool, SeenKind::Bool},
+                                                    {Kind::Int, SeenKind::Int},
+                                                    {Kind::Float, SeenKind::Float},
+                                                    {Kind::Str, SeenKind::Str},
+                                                    {Kind::List, SeenKind::List}};
+    if (value.is_none()) return SeenKind::None;
+    for (auto [kind, seen] : kKinds)
+        if (host::is_exact(value, kind)) return seen;
+    return SeenKind::Other;
+}
+
+[[noreturn]] void raise_refusal(const Refusal& refusal) {
+    host::raise(refusal.error == Refusal::Error::Type ? PyExc_TypeError : PyExc_ValueError, refusal.message);
+}
+
+/// Refuses `value` as `expect` says; `subject` names it in the error.
+void check_value(const std::string& subject, Expect expect, py::handle value) {
+    bool callable = PyCallable_Check(value.ptr()) == 1;
+    if (auto refusal = kind_refusal(subject, expect, seen_kind(value), callable, host::type_name(value)))
+        raise_refusal(*refusal);
+    if (value.is_none() || !judges_number(expect)) return;
+    double number = expect == Expect::Count ? static_cast<double>(value.cast<long long>()) : value.cast<double>();
+    if (auto refusal = number_refusal(subject, expect, number, host::str_of(value))) raise_refusal(*refusal);
+}
+
+/// Refuses `value` as `rule` says.
+void check_argument(const char* function, const ArgumentRule& rule, py::handle value) {
+    check_value(argument_subject(function, parameter(rule.arg).name), rule.expect, value);
+}
+
+/// Checks the values of every request's options, in the order of kRequestArguments.
+void check_request_options(const char* function, py::handle temperature, py::handle stop, py::handle llm_provider) {
+    py::handle values[] = {temperature, stop, llm_provider};
+    for (std::size_t i = 0; i < std::size(values); ++i) check_argument(function, kRequestArguments[i], values[i]);
+}
+
+/// A call's arguments by run_generation's parameters; generative_solve gives
+/// its own, the others keep their defaults.
+struct RunArgs {
+    std::array<py::object, std::size(kRunParameters)> values;
+    py::object& operator[](RunArg arg) { return values[static_cast<std::size_t>(arg)]; }
+    const py::object& operator[](RunArg arg) const { return values[static_cast<std::size_t>(arg)]; }
+};
+
+/// The defaults of kRunParameters as the host reads them, made once while the
+/// module registers run_generation (so no call waits on their making) and kept
+/// for the life of the process (never destroyed: the interpreter is gone by then).
+const RunArgs& run_defaults() {
+    static const RunArgs* defaults = [] {
+        auto* out = new RunArgs;
+        py::object literal_eval = py::module_::import("ast").attr("literal_eval");
+        for (std::size_t i = 0; i < std::size(kRunParameters); ++i)
+            if (kRunParameters[i].given != nullptr) out->values[i] = literal_eval(kRunParameters[i].given);
+        return out;
+    }();
+    return *defaults;
+}
 
 /// `solver` as run_generation takes it: a name of tarvok.solver._SOLVERS
 /// (looked up when called), else ValueError naming them.
 py::object solver_choice(py::object solver) {
     py::tuple names = py::module_::import("tarvok.solver").attr("_SOLVERS");
     if (PyUnicode_Check(solver.ptr()) && names.contains(solver)) return solver;
-    std::vector<std::string> quoted;
-    for (py::handle name : names) quoted.push_back("'" + host::str_of(name) + "'");
-    host::raise(PyExc_ValueError, "run_generation() argument 'solver' must be " +
-                                      providers::spoken_list({quoted.begin(), quoted.end()}, "or") + ", not " +
-                                      host::str_of(py::repr(solver)));
-}
-
-void check_request_kinds(const char* function, py::handle temperature, py::handle stop, py::handle llm_provider) {
-    host::require(temperature, function, "temperature", Kind::Float, true);
-    host::require(stop, function, "stop", Kind::List, true);
-    host::require(llm_provider, function, "llm_provider", Kind::Str, true);
+    std::vector<std::string> texts;
+    for (py::handle name : names) texts.push_back(host::str_of(name));
+    raise_refusal(choice_refusal(argument_subject("run_generation", parameter(RunArg::Solver).name), texts,
+                                 host::str_of(py::repr(solver))));
 }
 
 /// The caller's temperature and stop list (checked), as the requests of the call send them.
@@ -70,10 +125,7 @@ void refuse_same_file(const char* function, py::handle model_file, py::handle da
         py::gil_scoped_release unlocked;
         same = files::same_file(model, data);
     }
-    if (same) {
-        host::raise(PyExc_ValueError, std::string(function) + "(): model_file and data_file name the same file: " +
-                                          host::str_of(data_file));
-    }
+    if (same) host::raise(PyExc_ValueError, same_file_refusal(function, host::str_of(data_file)));
 }
 
 /// The number of iterations as the host's int() reads the argument, at least
@@ -91,102 +143,70 @@ long long normalise_iterations(py::handle iterations) {
     return host::saturated(fallback);
 }
 
-/// A number of seconds or None; `what` names it in the errors.
-void check_seconds(py::handle value, const std::string& what) {
-    if (value.is_none()) return;
-    if (!host::is_exact(value, Kind::Float) && !host::is_exact(value, Kind::Int)) {
-        throw py::type_error(what + " must be a number of seconds or None, not " + host::type_name(value));
-    }
-    if (!(value.cast<double>() > 0))
-        host::raise(PyExc_ValueError, what + " must be greater than 0, not " + host::str_of(value));
-}
-
-/// A callable run_generation is given, or None.
-void require_callable(py::handle value, const char* name) {
-    if (value.is_none() || PyCallable_Check(value.ptr())) return;
-    throw py::type_error(std::string("run_generation() argument '") + name + "' must be callable or None, not " +
-                         host::type_name(value));
-}
-
-/// What run_generation gives for one call in place of the module settings;
-/// an unset option (a null object, or None where None means "not given")
-/// leaves the setting as it stands.
-struct PerCall {
-    py::object execution_check = py::none(), execution_time_limit = py::none();
-    py::object few_shot_library, timeout = py::none(), embedding_model = py::none(), on_event = py::none();
-    py::object record = py::none(), replay = py::none();  ///< paths, as os.fspath gives them
-    py::object assumptions = py::none(), what_if = py::bool_(false), what_if_max = py::int_(3);
-    py::object solver = py::str("highs");  ///< of every solve the call makes (a name of tarvok.solver._SOLVERS)
-};
-
 /// The solver library a step of the call needs, through the solver module's
 /// one availability check; HiGHS comes with the `solve` extra.
-void require_solver(py::object solver, const std::string& step) {
-    bool highs = host::str_of(solver) == "highs";
-    std::string why = step + " " + (highs ? std::string("HiGHS") : host::str_of(solver)) + " and";
+void require_solver(py::object solver, const char* step) {
+    SolverNeed need = solver_need(step, host::str_of(solver));
     py::module_::import("tarvok.solver")
-        .attr("_check_solver")(solver, why, highs ? py::object(py::str("solve")) : py::object(py::none()));
+        .attr("_check_solver")(solver, need.why, need.in_solve_extra ? py::object(py::str("solve")) : py::none());
 }
 
 /// The assumptions step of the call: per call, else ASSUMPTIONS_CHECK; the
 /// what-if step implies it and, as it solves, needs the solver library.
-void read_assumptions(Call& c, const PerCall& per_call) {
-    c.run.what_if = host::truthy(per_call.what_if);
-    py::object on = per_call.assumptions.is_none() ? attr("ASSUMPTIONS_CHECK") : per_call.assumptions;
+void read_assumptions(Call& c, const RunArgs& a) {
+    c.run.what_if = host::truthy(a[RunArg::WhatIf]);
+    py::object on = a[RunArg::Assumptions].is_none() ? attr("ASSUMPTIONS_CHECK") : a[RunArg::Assumptions];
     c.run.assumptions = c.run.what_if || host::truthy(on);
-    c.run.what_if_max = host::saturated(per_call.what_if_max);
+    c.run.what_if_max = host::saturated(a[RunArg::WhatIfMax]);
     if (!c.run.assumptions) return;
     c.run.description = host::str_of(c.prompt);
-    if (c.run.what_if) require_solver(per_call.solver, "The what-if step solves every alternative with");
+    if (c.run.what_if) require_solver(a[RunArg::Solver], kWhatIfSolves);
 }
 
 /// The execution check of the call: per call, else EXECUTION_CHECK and
 /// EXECUTION_TIME_LIMIT as they stand. An unusable time limit, or a check
 /// without the solver library, is refused before any request is sent.
-void read_execution_check(Call& c, const PerCall& per_call) {
-    py::object on = per_call.execution_check.is_none() ? attr("EXECUTION_CHECK") : per_call.execution_check;
-    c.run.execution_check = host::truthy(on);
+void read_execution_check(Call& c, const RunArgs& a) {
+    const py::object& given = a[RunArg::ExecutionTimeLimit];
+    c.run.execution_check =
+        host::truthy(a[RunArg::ExecutionCheck].is_none() ? attr("EXECUTION_CHECK") : a[RunArg::ExecutionCheck]);
     if (!c.run.execution_check) return;
-    bool given = !per_call.execution_time_limit.is_none();
-    c.time_limit = given ? per_call.execution_time_limit : attr("EXECUTION_TIME_LIMIT");
-    check_seconds(c.time_limit, given ? "run_generation() argument 'execution_time_limit'" : "EXECUTION_TIME_LIMIT");
+    c.time_limit = given.is_none() ? attr("EXECUTION_TIME_LIMIT") : given;
+    check_value(given.is_none() ? "EXECUTION_TIME_LIMIT"
+                                : argument_subject("run_generation", parameter(RunArg::ExecutionTimeLimit).name),
+                Expect::Seconds, c.time_limit);
     c.run.time_limit_text = c.time_limit.is_none() ? "" : number_text(c.time_limit);
-    require_solver(per_call.solver, "The execution check (EXECUTION_CHECK) solves models with");
+    require_solver(a[RunArg::Solver], kExecutionCheckSolves);
 }
-
-/// The arguments that generative_solve and run_generation share.
-struct Arguments {
-    py::object prompt, model_file, data_file, model_name, mode, iterations, alignment_check, temperature, stop,
-        llm_provider, progress, few_shot;
-};
 
 /// A call of the loop from its arguments, in the order the loop has always
 /// read them: nothing is sent before all of them are checked.
-Call prepare(const char* function, const Arguments& a, const PerCall& per_call) {
-    check_request_kinds(function, a.temperature, a.stop, a.llm_provider);
-    refuse_same_file(function, a.model_file, a.data_file);
+Call prepare(const char* function, const RunArgs& a) {
+    using enum RunArg;
+    check_request_options(function, a[Temperature], a[Stop], a[LlmProvider]);
+    refuse_same_file(function, a[ModelFile], a[DataFile]);
     Call c;
-    c.prompt = a.prompt;
-    c.model_file = a.model_file;
-    c.data_file = a.data_file;
-    c.model_name = a.model_name;
-    c.progress = a.progress;
-    c.few_shot = a.few_shot;
-    c.few_shot_library = per_call.few_shot_library;
-    c.on_event = per_call.on_event;
-    c.record = per_call.record;
-    c.grammar = attr("_get_grammar_implementation")(a.mode);
-    c.run.iterations = normalise_iterations(a.iterations);
-    c.run.alignment = host::truthy(a.alignment_check.is_none() ? attr("ALIGNMENT_CHECK") : a.alignment_check);
-    read_execution_check(c, per_call);
-    read_assumptions(c, per_call);
-    c.provider = attr("_infer_provider")(a.llm_provider, a.model_name);
+    c.prompt = a[Prompt];
+    c.model_file = a[ModelFile];
+    c.data_file = a[DataFile];
+    c.model_name = a[ModelName];
+    c.progress = a[Progress];
+    c.few_shot = a[FewShot];
+    if (!a[FewShotLibrary].is_none()) c.few_shot_library = a[FewShotLibrary];
+    c.on_event = a[OnEvent];
+    c.record = a[Record];
+    c.grammar = attr("_get_grammar_implementation")(a[Mode]);
+    c.run.iterations = normalise_iterations(a[Iterations]);
+    c.run.alignment = host::truthy(a[AlignmentCheck].is_none() ? attr("ALIGNMENT_CHECK") : a[AlignmentCheck]);
+    read_execution_check(c, a);
+    read_assumptions(c, a);
+    c.provider = attr("_infer_provider")(a[LlmProvider], a[ModelName]);
 
     c.run.provider = host::str_of(c.provider.attr("value"));
-    c.run.model = host::str_of(a.model_name);
-    take_request_options(c, a.temperature, a.stop);
-    c.run.model_file = host::str_of(a.model_file);
-    c.run.data_file = host::str_of(a.data_file);
+    c.run.model = host::str_of(a[ModelName]);
+    take_request_options(c, a[Temperature], a[Stop]);
+    c.run.model_file = host::str_of(a[ModelFile]);
+    c.run.data_file = host::str_of(a[DataFile]);
     return c;
 }
 
@@ -247,8 +267,7 @@ py::object statistics(const GenerationResult& g) {
 /// step's), else a solve of its compiled model ('answer' too with the
 /// assumptions step); None when it does not compile.
 py::object execute(const GenerationResult& g, py::object time_limit) {
-    if (g.result.execution) return held(g.result.execution->host.get()).first;
-    if (g.result.main_execution) return held(g.result.main_execution->host.get()).first;  // the what-if step's
+    if (const wf::ExecutionOutcome* solved = wf::final_solve(g.result)) return held(solved->host.get()).first;
     if (!g.result.compiled) return py::none();
     CallOptions scope(py::dict(py::arg("solver") = g.solver));
     return execution_map(g.result.pair, g.result.compiled_model.get(), time_limit, g.assumptions);
@@ -260,14 +279,15 @@ GenerationResult result_of(Call& c, py::object solver = py::str("highs")) {
             c.run.execution_check, c.run.assumptions, c.run.what_if, std::move(solver)};
 }
 
-py::object run_and_wrap(Call& c, const PerCall& per_call) {
+py::object run_and_wrap(Call& c, const RunArgs& a) {
+    using enum RunArg;
     py::dict options;
-    if (!per_call.timeout.is_none()) options["timeout"] = py::float_(per_call.timeout.cast<double>());
-    if (!per_call.embedding_model.is_none()) options["embedding_model"] = per_call.embedding_model;
-    if (!per_call.replay.is_none()) options["replay_path"] = per_call.replay;
-    options["solver"] = per_call.solver;
+    if (!a[Timeout].is_none()) options["timeout"] = py::float_(a[Timeout].cast<double>());
+    if (!a[EmbeddingModel].is_none()) options["embedding_model"] = a[EmbeddingModel];
+    if (!a[Replay].is_none()) options["replay_path"] = a[Replay];
+    options["solver"] = a[Solver];
     CallOptions scope(options);
-    return py::cast(result_of(c, per_call.solver));
+    return py::cast(result_of(c, a[Solver]));
 }
 
 // ---------------------------------------------------------- entry points
@@ -276,72 +296,42 @@ py::object generative_solve(py::object prompt, py::object model_file, py::object
                             py::object mode, py::object iterations, py::object return_statistics,
                             py::object alignment_check, py::object temperature, py::object stop,
                             py::object llm_provider, py::object progress, py::object few_shot) {
-    Arguments a{prompt,          model_file,  data_file, model_name,   mode,     iterations,
-                alignment_check, temperature, stop,      llm_provider, progress, few_shot};
-    Call c = prepare("generative_solve", a, PerCall{});
+    RunArgs a = run_defaults();
+    py::handle given[] = {prompt,          model_file,  data_file, model_name,   mode,     iterations,
+                          alignment_check, temperature, stop,      llm_provider, progress, few_shot};
+    for (std::size_t i = 0; i < std::size(given); ++i)
+        a[kSolveArguments[i]] = py::reinterpret_borrow<py::object>(given[i]);
+    Call c = prepare("generative_solve", a);
     GenerationResult g = result_of(c);
     if (!host::truthy(return_statistics)) return host::text(g.result.assessment);
     return statistics(g);
 }
 
-/// The options only run_generation has, checked before anything is done.
-PerCall per_call_options(py::object few_shot_library, py::object execution_check, py::object execution_time_limit,
-                         py::object timeout, py::object embedding_model, py::object on_event, py::object record,
-                         py::object replay, py::object assumptions, py::object what_if, py::object what_if_max) {
-    const char* fn = "run_generation";
-    host::require(assumptions, fn, "assumptions", Kind::Bool, true);
-    host::require(what_if, fn, "what_if", Kind::Bool);
-    host::require(what_if_max, fn, "what_if_max", Kind::Int);
-    if (what_if_max.cast<long long>() < 0)
-        host::raise(PyExc_ValueError,
-                    "run_generation() argument 'what_if_max' must be at least 0, not " + host::str_of(what_if_max));
-    host::require(execution_check, fn, "execution_check", Kind::Bool, true);
-    check_seconds(execution_time_limit, "run_generation() argument 'execution_time_limit'");
-    check_seconds(timeout, "run_generation() argument 'timeout'");
-    if (!timeout.is_none() && !std::isfinite(timeout.cast<double>()))
-        host::raise(PyExc_ValueError,
-                    "run_generation() argument 'timeout' must be finite, not " + host::str_of(timeout));
-    host::require(embedding_model, fn, "embedding_model", Kind::Str, true);
-    require_callable(on_event, "on_event");
-    PerCall per_call{execution_check, execution_time_limit, py::object(), timeout, embedding_model, on_event,
-                     py::none(),      py::none(),           assumptions,  what_if, what_if_max};
+py::object run_generation(RunArgs a) {
+    using enum RunArg;
+    for (const ArgumentRule& rule : kPerCallArguments) check_argument("run_generation", rule, a[rule.arg]);
     py::object fspath = py::module_::import("os").attr("fspath");
-    if (!record.is_none()) per_call.record = fspath(record);
-    if (!replay.is_none()) per_call.replay = fspath(replay);
-    if (!few_shot_library.is_none()) per_call.few_shot_library = few_shot_library;
-    return per_call;
-}
-
-py::object run_generation(py::object prompt, py::object model_file, py::object data_file, py::object model_name,
-                          py::object llm_provider, py::object mode, py::object iterations, py::object alignment_check,
-                          py::object temperature, py::object stop, py::object progress, py::object few_shot,
-                          py::object few_shot_library, py::object execution_check, py::object execution_time_limit,
-                          py::object timeout, py::object embedding_model, py::object on_event, py::object record,
-                          py::object replay, py::object assumptions, py::object what_if, py::object what_if_max,
-                          py::object cancel, py::object solver) {
-    PerCall per_call = per_call_options(few_shot_library, execution_check, execution_time_limit, timeout,
-                                        embedding_model, on_event, record, replay, assumptions, what_if, what_if_max);
-    per_call.solver = solver_choice(solver);
-    require_callable(cancel, "cancel");
+    for (RunArg path : {Record, Replay})
+        if (!a[path].is_none()) a[path] = fspath(a[path]);
+    a[Solver] = solver_choice(a[Solver]);
+    check_argument("run_generation", kCancelArgument, a[Cancel]);
     // The settings as they stand now stand in for the arguments not given.
-    if (model_name.is_none()) model_name = attr("MODEL_NAME");
-    if (mode.is_none()) mode = attr("Grammar").attr("BNF");
-    if (iterations.is_none()) iterations = attr("MAX_ITERATIONS");
-    Arguments a{prompt,          model_file,  data_file, model_name,   mode,     iterations,
-                alignment_check, temperature, stop,      llm_provider, progress, few_shot};
-    Call c = prepare("run_generation", a, per_call);
-    if (!cancel.is_none()) {
+    if (a[ModelName].is_none()) a[ModelName] = attr("MODEL_NAME");
+    if (a[Mode].is_none()) a[Mode] = attr("Grammar").attr("BNF");
+    if (a[Iterations].is_none()) a[Iterations] = attr("MAX_ITERATIONS");
+    Call c = prepare("run_generation", a);
+    if (!a[Cancel].is_none()) {
         // Shared, so that copies of the run's settings leave the host's reference counts alone.
-        auto asked = std::make_shared<py::object>(cancel);
+        auto asked = std::make_shared<py::object>(a[Cancel]);
         c.run.cancelled = [asked] { return host::truthy((*asked)()); };
     }
-    return run_and_wrap(c, per_call);
+    return run_and_wrap(c, a);
 }
 
 py::object generative_feedback(py::object prompt, py::object model_file, py::object data_file, py::object model_name,
                                py::object mode, py::object temperature, py::object stop, py::object llm_provider,
                                py::object progress) {
-    check_request_kinds("generative_feedback", temperature, stop, llm_provider);
+    check_request_options("generative_feedback", temperature, stop, llm_provider);
     Call c;
     c.provider = attr("_infer_provider")(llm_provider, model_name);
     c.grammar = attr("_get_grammar_implementation")(mode);
@@ -380,33 +370,23 @@ py::object check_provider(py::object llm_provider, py::object model_name, py::ob
 
 // --------------------------------------------------------- registration
 
-/// A field of the result as the host sees it.
+/// A field of the result as the host sees it: the core's plain value, else what the host holds.
 py::object field_of(const GenerationResult& g, ResultField field) {
+    if (std::optional<data::Value> plain = wf::result_field_value(g.result, field, g.alignment))
+        return host::object_of(*plain);
     const wf::Result& r = g.result;
     switch (field) {
     case ResultField::ModelText: return model_of(r.pair);
     case ResultField::DataText: return data_of(r.pair);
     case ResultField::ModelFile: return g.model_file;
     case ResultField::DataFile: return g.data_file;
-    case ResultField::Iterations: return py::int_(r.iterations);
-    case ResultField::Compiled: return py::bool_(r.compiled);
-    case ResultField::SyntaxErrors: return text_list(r.syntax_errors);
     case ResultField::Diagnostics: return compiled_records(r.compiled_model.get());
     case ResultField::CompiledModel: return compiled_handle(r.compiled_model.get());
-    case ResultField::Aligned: return g.alignment ? py::object(py::bool_(r.aligned)) : py::none();
-    case ResultField::Assessment: return host::text(r.assessment);
     case ResultField::Execution: return r.execution ? held(r.execution->host.get()).first : py::none();
-    case ResultField::LlmCalls: return py::int_(r.llm_calls);
-    case ResultField::RepairRounds: return py::int_(r.repair_rounds);
-    case ResultField::TokensIn: return py::cast(r.usage.tokens_in);
-    case ResultField::TokensOut: return py::cast(r.usage.tokens_out);
     case ResultField::Statistics: return statistics(g);
-    case ResultField::Assumptions: return host::object_of(wf::assumptions_value(g.result));
-    case ResultField::AssumptionsError:
-        return r.assumptions_failure.empty() ? py::object(py::none()) : host::text(r.assumptions_failure);
     case ResultField::WhatIf: return what_if_table(g);
+    default: return py::none();
     }
-    return py::none();
 }
 
 void register_result(py::module_& m) {
@@ -422,17 +402,23 @@ void register_result(py::module_& m) {
     });
 }
 
+/// run_generation with the parameters of kRunParameters: P the positional
+/// ones, K the keyword-only ones after them.
+template <std::size_t... P, std::size_t... K>
+void def_run_generation(py::module_& m, std::index_sequence<P...>, std::index_sequence<K...>) {
+    const RunArgs& d = run_defaults();
+    def_documented(
+        m, "run_generation",
+        [](Object<P>... p, Object<K>... k) {
+            return run_generation(RunArgs{{p..., k...}});
+        },
+        py::arg(kRunParameters[P].name)..., py::kw_only(),
+        py::arg_v(kRunParameters[kRunPositional + K].name, d.values[kRunPositional + K])...);
+}
+
 void register_run_generation(py::module_& m) {
-    py::object none = py::none();
-    def_documented(m, "run_generation", &run_generation, py::arg("prompt"), py::arg("model_file"), py::arg("data_file"),
-                   py::kw_only(), py::arg("model_name") = none, py::arg("llm_provider") = none, py::arg("mode") = none,
-                   py::arg("iterations") = none, py::arg("alignment_check") = none, py::arg("temperature") = none,
-                   py::arg("stop") = none, py::arg("progress") = none, py::arg("few_shot") = true,
-                   py::arg("few_shot_library") = none, py::arg("execution_check") = none,
-                   py::arg("execution_time_limit") = none, py::arg("timeout") = none, py::arg("embedding_model") = none,
-                   py::arg("on_event") = none, py::arg("record") = none, py::arg("replay") = none,
-                   py::arg("assumptions") = none, py::arg("what_if") = false, py::arg("what_if_max") = 3,
-                   py::arg("cancel") = none, py::arg("solver") = "highs");
+    def_run_generation(m, std::make_index_sequence<kRunPositional>(),
+                       std::make_index_sequence<std::size(kRunParameters) - kRunPositional>());
 }
 
 void register_generative_solve(py::module_& m) {

@@ -10,7 +10,6 @@
 #include <pybind11/stl.h>
 
 #include <memory>
-#include <type_traits>
 #include <variant>
 
 namespace tarvok::generative::bind {
@@ -54,29 +53,16 @@ void register_signed_function_type(py::module_& m) {
 
 namespace {
 
-/// The values of every provider's key variables, as they stand now.
-class ConfiguredKeys {
-  public:
-    ConfiguredKeys() {
-        py::object environ = py::module_::import("os").attr("environ");
-        for (const providers::Provider& p : providers::kProviders) {
-            for (std::string_view name : p.environment) {
-                py::object value = environ.attr("get")(host::text(name));
-                if (PyUnicode_Check(value.ptr())) held_.emplace_back(value);
-            }
-        }
-        for (const host::Utf8& key : held_) views_.push_back(key.view());
-    }
-    std::span<const std::string_view> views() const { return views_; }
-
-  private:
-    std::vector<host::Utf8> held_;
-    std::vector<std::string_view> views_;
-};
+/// An environment variable as os.environ holds it now, when it is text.
+std::optional<std::string> environment_text(std::string_view name) {
+    py::object value = py::module_::import("os").attr("environ").attr("get")(host::text(name));
+    if (!PyUnicode_Check(value.ptr())) return std::nullopt;
+    return std::string(host::Utf8(value).view());
+}
 
 /// `text` with the configured API keys hidden (the provider table's key
 /// variables as they stand now; see hide_keys in server_text.hpp).
-std::string without_keys(std::string_view text) { return hide_keys(text, ConfiguredKeys().views()); }
+std::string without_keys(std::string_view text) { return hide_keys(text, ConfiguredKeys(environment_text).views()); }
 
 }  // namespace
 
@@ -84,7 +70,7 @@ void notify(py::handle progress, const std::string& msg) { attr("_notify")(progr
 
 std::string server_text(py::handle value) {
     std::string text = host::str_of(value);
-    return shown_server_text(text, ConfiguredKeys().views());
+    return shown_server_text(text, ConfiguredKeys(environment_text).views());
 }
 
 void log_debug(const std::string& msg) { attr("logger").attr("debug")(host::text(without_keys(msg))); }
@@ -183,16 +169,7 @@ namespace py = pybind11;
 /// read them at registration, once.
 void register_settings(py::module_& m) {
     m.doc() = generative::module_doc();
-    for (const generative::Setting& s : generative::settings()) {
-        m.attr(s.name) = std::visit(
-            [](auto value) -> py::object {
-                if constexpr (std::is_same_v<decltype(value), std::monostate>)
-                    return py::none();
-                else
-                    return py::cast(value);
-            },
-            s.value);
-    }
+    for (const generative::Setting& s : generative::settings()) m.attr(s.name) = py::cast(s.value);  // monostate: None
 }
 
 /// Grammar, and the type of every `progress` parameter for annotations (the stub names it too).

@@ -1,10 +1,13 @@
 #include "generative/module_face.hpp"
 
+#include "generative/call_arguments.hpp"
+
 #include <stdexcept>
 
 namespace tarvok::generative {
 
 const FunctionDoc& function_doc(std::string_view name) {
+    static const std::string run_parameters = run_parameter_list();  // its one home is the table of its parameters
     static const std::vector<FunctionDoc> functions{
         {"extract_json_from_markdown", "text",
          "Extract JSON object from a Markdown code block if present.\n\n"
@@ -107,11 +110,7 @@ const FunctionDoc& function_doc(std::string_view name) {
          "Returns the parsed reply: 'feedback' and, when changes are proposed, 'revised_model' and\n"
          "'revised_data' (None when the reply is the JSON null). Raises RuntimeError for an empty or\n"
          "unparseable reply; a missing file fails before any request."},
-        {"run_generation",
-         "prompt, model_file, data_file, *, model_name=None, llm_provider=None, mode=None, iterations=None, "
-         "alignment_check=None, temperature=None, stop=None, progress=None, few_shot=True, few_shot_library=None, "
-         "execution_check=None, execution_time_limit=None, timeout=None, embedding_model=None, on_event=None, "
-         "record=None, replay=None, assumptions=None, what_if=False, what_if_max=3, cancel=None, solver='highs'",
+        {"run_generation", run_parameters.c_str(),
          "Run the generation loop of generative_solve and return a GenerationResult.\n\n"
          "The loop, its files and its failures are those of generative_solve, whose parameters it shares;\n"
          "the options below hold for this call only and leave the module settings as they are. None reads\n"

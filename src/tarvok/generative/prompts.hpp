@@ -402,6 +402,20 @@ struct FewShotExample {
     std::string data_path;
 };
 
+/// A member of a few-shot entry: its key, where it goes, and whether an entry
+/// may lack it (the paths; an entry without one of the texts is refused).
+struct FewShotField {
+    const char* key;
+    std::string FewShotExample::*member;
+    bool optional;
+};
+
+/// The members in the order they are read: the paths first, as the headers come first.
+inline constexpr FewShotField kFewShotFields[] = {
+    {"desc_path", &FewShotExample::desc_path, true}, {"model_path", &FewShotExample::model_path, true},
+    {"data_path", &FewShotExample::data_path, true}, {"description", &FewShotExample::description, false},
+    {"model", &FewShotExample::model, false},        {"data", &FewShotExample::data, false}};
+
 /// The few-shot section: empty for no examples, else the wrapped, numbered
 /// example blocks in order.
 std::string few_shot_section(const std::vector<FewShotExample>& examples);

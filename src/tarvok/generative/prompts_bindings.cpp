@@ -14,9 +14,9 @@ namespace tarvok::generative::bind {
 
 namespace {
 
-/// The few-shot entries as the prompts show them. Path keys are optional
-/// (looked up with `get`, first, as the headers come first), the three texts
-/// are not: a missing one raises the host's KeyError naming it.
+/// The few-shot entries as the prompts show them (see kFewShotFields): an
+/// optional key is looked up with `get`, a missing text raises the host's
+/// KeyError naming it.
 std::vector<FewShotExample> few_shot_examples(py::handle few_shots) {
     std::vector<FewShotExample> out;
     if (!host::truthy(few_shots)) return out;
@@ -25,12 +25,8 @@ std::vector<FewShotExample> few_shot_examples(py::handle few_shots) {
         py::object entry = py::reinterpret_borrow<py::object>(item);
         py::object get = entry.attr("get");
         FewShotExample ex;
-        ex.desc_path = host::str_of(get("desc_path", empty));
-        ex.model_path = host::str_of(get("model_path", empty));
-        ex.data_path = host::str_of(get("data_path", empty));
-        ex.description = host::str_of(entry[py::str("description")]);
-        ex.model = host::str_of(entry[py::str("model")]);
-        ex.data = host::str_of(entry[py::str("data")]);
+        for (const FewShotField& f : kFewShotFields)
+            ex.*f.member = host::str_of(f.optional ? get(f.key, empty) : py::object(entry[py::str(f.key)]));
         out.push_back(std::move(ex));
     }
     return out;
@@ -99,20 +95,15 @@ void register_references(py::module_& m) {
             return host::read_file(py::module_::import("os").attr("fspath")(path), "r", "utf-8");
         },
         py::arg("path"));
-    def_documented(m, "_read_tarvok_GBNF",
-                   []() -> py::object { return read_shipped(grammar_document(package_dir(), "Tarvok_GBNF")); });
-    def_documented(m, "_read_tarvok_grammar",
-                   []() -> py::object { return read_shipped(grammar_document(package_dir(), "Tarvok grammar.md")); });
-    def_documented(m, "_read_tarvok_code",
-                   []() -> py::object { return read_shipped(package_dir() / "tarvok_core.cpp"); });
+    for (const ShippedReference& r : kShippedReferences)
+        def_documented(m, r.reader,
+                       [ref = &r]() -> py::object { return read_shipped(shipped_path(package_dir(), *ref)); });
     def_documented(
         m, "_get_grammar_implementation",
         [](py::object mode) -> py::object {
             py::object grammar = attr("Grammar");
-            auto is = [&](const char* member) { return host::equals(mode, grammar.attr(member)); };
-            if (is("NONE")) return py::str("");
-            if (is("BNF")) return attr("_read_tarvok_grammar")();
-            if (is("CODE")) return attr("_read_tarvok_code")();
+            for (const GrammarMode& g : kGrammarModes)
+                if (host::equals(mode, grammar.attr(g.member))) return g.reader ? attr(g.reader)() : py::str("");
             host::raise(PyExc_ValueError, "Invalid mode: " + host::str_of(mode));
         },
         py::arg("mode"));
@@ -146,9 +137,6 @@ py::object build(const PromptBuilder& builder, std::initializer_list<py::handle>
 py::object default_of(const PromptParam& param) {
     return param.text_default != nullptr ? py::object(py::str(param.text_default)) : py::object(py::none());
 }
-
-template <std::size_t>
-using Object = py::object;
 
 /// Registers a builder with sizeof...(R) required parameters and sizeof...(D) with defaults.
 template <std::size_t... R, std::size_t... D>

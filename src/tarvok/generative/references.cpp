@@ -13,4 +13,9 @@ std::filesystem::path grammar_document(const std::filesystem::path& package_dir,
     return own_copy;
 }
 
+std::filesystem::path shipped_path(const std::filesystem::path& package_dir, const ShippedReference& reference) {
+    if (reference.grammar) return grammar_document(package_dir, reference.name);
+    return package_dir / reference.name;
+}
+
 }  // namespace tarvok::generative

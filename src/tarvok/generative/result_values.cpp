@@ -96,6 +96,33 @@ Value event_value(const Event& e, const std::string& provider) {
     return out;
 }
 
+Value unexpandable_outcome(const std::string& diagnostics, bool with_answer) {
+    Value out = Value::object({{"status", Value::of("error")},
+                               {"objective", Value::null()},
+                               {"message", Value::of(diagnostics)},
+                               {"infeasible_constraints", Value::array()}});
+    if (with_answer) out.members.emplace_back("answer", Value::null());
+    return out;
+}
+
+std::optional<Value> result_field_value(const Result& r, ResultField field, bool alignment) {
+    switch (field) {
+    case ResultField::Iterations: return integer(r.iterations);
+    case ResultField::Compiled: return Value::of(r.compiled);
+    case ResultField::SyntaxErrors: return texts(r.syntax_errors);
+    case ResultField::Aligned: return alignment ? Value::of(r.aligned) : Value::null();
+    case ResultField::Assessment: return Value::of(r.assessment);
+    case ResultField::LlmCalls: return integer(r.llm_calls);
+    case ResultField::RepairRounds: return integer(r.repair_rounds);
+    case ResultField::TokensIn: return optional_of(r.usage.tokens_in);
+    case ResultField::TokensOut: return optional_of(r.usage.tokens_out);
+    case ResultField::Assumptions: return assumptions_value(r);
+    case ResultField::AssumptionsError:
+        return r.assumptions_failure.empty() ? Value::null() : Value::of(r.assumptions_failure);
+    default: return std::nullopt;  // the host's
+    }
+}
+
 Value exchange_value(const Exchange& e) {
     return Value::object({{"provider", Value::of(e.provider)},
                           {"model", Value::of(e.model)},

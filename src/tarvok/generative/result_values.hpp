@@ -7,7 +7,10 @@
 #pragma once
 
 #include "compiler/data_values.hpp"
+#include "generative/module_face.hpp"
 #include "generative/workflow.hpp"
+
+#include <optional>
 
 namespace tarvok::generative::workflow {
 
@@ -39,6 +42,18 @@ data::Value statistics_value(const Result& result, StatisticsShape shape);
 /// An event as `on_event` receives it; a Request's model and an execution
 /// event's "execution" are null for the host's own values.
 data::Value event_value(const Event& event, const std::string& provider);
+
+/// The solver outcome map of a pair that cannot be expanded with its data, as
+/// `_execute_model` gives it: status "error", the diagnostics as its message,
+/// no objective and no infeasible constraints (and no answer, `with_answer`).
+data::Value unexpandable_outcome(const std::string& diagnostics, bool with_answer);
+
+/// A field of GenerationResult that the result holds as a plain value
+/// (`alignment`: the alignment check was on; off, `aligned` is null). None
+/// for the fields only the host holds: the pair's texts and files, the
+/// diagnostics records, the compiled model, the solver outcome, the
+/// statistics and the what-if table.
+std::optional<data::Value> result_field_value(const Result& result, ResultField field, bool alignment);
 
 /// One line of a transcript file.
 data::Value exchange_value(const Exchange& exchange);

@@ -1,6 +1,7 @@
 #include "generative/server_text.hpp"
 
 #include "common/utf8.hpp"
+#include "generative/providers/providers.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -95,6 +96,15 @@ std::string shown_server_text(std::string_view text, std::span<const std::string
     out.resize(pos);
     out += " [... cut after " + std::to_string(limit) + " of " + std::to_string(total) + " characters]";
     return out;
+}
+
+ConfiguredKeys::ConfiguredKeys(const ReadVariable& read) {
+    for (const providers::Provider& p : providers::kProviders) {
+        for (std::string_view name : p.environment) {
+            if (std::optional<std::string> value = read(name)) keys_.push_back(std::move(*value));
+        }
+    }
+    views_.assign(keys_.begin(), keys_.end());
 }
 
 }  // namespace tarvok::generative

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvok::generative {
 
@@ -25,6 +28,22 @@ inline constexpr std::size_t kKeyFragment = 12;
 /// cut short, or its middle), replaced by kKeyMask; each stretch of hidden
 /// bytes becomes one mask. Time linear in the text.
 std::string hide_keys(std::string_view text, std::span<const std::string_view> keys);
+
+/// How the host reads an environment variable: its text, or none when it is
+/// unset or holds no text.
+using ReadVariable = std::function<std::optional<std::string>(std::string_view name)>;
+
+/// The keys configured now: the value of every key variable of the provider
+/// table, in its order, as `read` finds it.
+class ConfiguredKeys {
+  public:
+    explicit ConfiguredKeys(const ReadVariable& read);
+    std::span<const std::string_view> views() const { return views_; }
+
+  private:
+    std::vector<std::string> keys_;
+    std::vector<std::string_view> views_;
+};
 
 /// `text` (UTF-8 as the host hands it over) with the keys hidden (see
 /// hide_keys), then, when longer than `limit`

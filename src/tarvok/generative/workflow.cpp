@@ -114,6 +114,18 @@ std::string Steps::write_alternative(const Pair&, long long) {
     throw std::logic_error("these steps do not write alternatives");
 }
 
+const ExecutionOutcome* final_solve(const Result& result) {
+    if (result.execution) return &*result.execution;
+    return result.main_execution ? &*result.main_execution : nullptr;
+}
+
+CompileOutcome refused_compile(bool diagnosed, std::string_view kind, std::string_view text) {
+    CompileOutcome out;
+    out.diagnosed = diagnosed;
+    out.errors.push_back(diagnosed ? std::string(text) : std::string(kind) + ": " + std::string(text));
+    return out;
+}
+
 std::string alternative_path(std::string_view path, long long index) {
     std::size_t name = path.find_last_of("/\\");
     name = name == std::string_view::npos ? 0 : name + 1;
@@ -467,6 +479,12 @@ class Loop {
 }  // namespace
 
 Result generate(const Run& run, Services services) { return Loop(run, services).run(); }
+
+Result generate(const Run& run, Services services, Transcript* transcript) {
+    if (transcript == nullptr) return generate(run, services);
+    RecordingClient recording(services.llm, *transcript, run.provider, run.model);
+    return generate(run, {recording, services.compiler, services.executor, services.steps, services.progress});
+}
 
 Attached feedback(std::optional<double> temperature, const std::vector<std::string>& stop, const Pair& files,
                   LlmClient& llm, Steps& steps, Progress& progress) {

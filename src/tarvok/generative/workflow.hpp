@@ -123,6 +123,10 @@ struct CompileOutcome {
     Attached compiled;       ///< the compiled model and its diagnostics records, when the compiler keeps them
 };
 
+/// A pair the compiler did not take: `text` alone when it diagnosed the pair,
+/// else `kind` (the name of what it raised instead) and `text`.
+CompileOutcome refused_compile(bool diagnosed, std::string_view kind, std::string_view text);
+
 /// How solving a compiling pair ended.
 struct ExecutionOutcome {
     SolverVerdict verdict;            ///< the status word, the solver's message, the infeasible subset
@@ -378,10 +382,17 @@ struct Services {
 /// The generate → compile → repair → align → assess loop.
 Result generate(const Run& run, Services services);
 
+/// The loop with every exchange recorded in `transcript` (see RecordingClient), when there is one.
+Result generate(const Run& run, Services services, Transcript* transcript);
+
 /// Feedback's one request about the pair of `files` (their texts): the reply
 /// read as the host's value. `temperature` is the caller's: any value sends 0.0.
 Attached feedback(std::optional<double> temperature, const std::vector<std::string>& stop, const Pair& files,
                   LlmClient& llm, Steps& steps, Progress& progress);
+
+/// The final pair's solve the run made: the execution check's, else the
+/// what-if step's; null when neither solved it.
+const ExecutionOutcome* final_solve(const Result& result);
 
 /// The file an alternative pair's member goes to: "plan.mod" -> "plan.alt2.mod"
 /// ("plan" -> "plan.alt2"); only the last path component's extension moves.

@@ -174,13 +174,9 @@ class HostCompiler : public wf::Compiler {
         } catch (py::error_already_set& e) {
             // Memory that ran out says nothing about the model: it is not fed back as a compile error.
             if (!host::is_ordinary(e) || e.matches(PyExc_MemoryError)) throw;
-            out.diagnosed = PyObject_IsInstance(e.value().ptr(), attr("SemanticError").ptr()) == 1;
-            if (out.diagnosed) {
-                out.errors.push_back(host::str_of(e.value()));
-                records = py::getattr(e.value(), "diagnostics", py::list());
-            } else {
-                out.errors.push_back(host::type_name(e.value()) + ": " + host::str_of(e.value()));
-            }
+            bool diagnosed = PyObject_IsInstance(e.value().ptr(), attr("SemanticError").ptr()) == 1;
+            out = wf::refused_compile(diagnosed, host::type_name(e.value()), host::str_of(e.value()));
+            if (diagnosed) records = py::getattr(e.value(), "diagnostics", py::list());
         }
         out.compiled = std::make_shared<Held>(py::none(), records);
         return out;
@@ -199,10 +195,7 @@ class HostCompiler : public wf::Compiler {
     static wf::CompileOutcome from_handle(py::object handle) {
         wf::CompileOutcome out;
         out.ok = host::truthy(handle.attr("ok"));
-        if (!out.ok) {
-            out.errors.push_back(host::str_of(handle.attr("report")));
-            out.diagnosed = true;
-        }
+        if (!out.ok) out = wf::refused_compile(true, "", host::str_of(handle.attr("report")));
         out.compiled = std::make_shared<Held>(handle);
         return out;
     }
@@ -443,11 +436,7 @@ py::dict solved_outcome(const std::function<py::object()>& solve, bool with_answ
         if (with_answer) outcome["answer"] = answer_of(result);
     } catch (py::error_already_set& e) {
         if (!e.matches(sm.attr("SemanticError"))) throw;
-        outcome["status"] = "error";
-        outcome["objective"] = py::none();
-        outcome["message"] = py::str(e.value());
-        outcome["infeasible_constraints"] = py::list();
-        if (with_answer) outcome["answer"] = py::none();
+        return host::object_of(wf::unexpandable_outcome(host::str_of(e.value()), with_answer));
     }
     return outcome;
 }
@@ -474,20 +463,15 @@ py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, p
 }
 
 wf::Result run_loop(Call& call) {
-    HostLlm host_llm(call);
+    HostLlm llm(call);
     HostCompiler compiler;
     HostExecutor executor(call);
     HostSteps steps(call);
     HostProgress progress(call);
     std::optional<TranscriptFile> transcript;
-    std::optional<wf::RecordingClient> recording;
-    wf::LlmClient* llm = &host_llm;
-    if (!call.record.is_none()) {
-        transcript.emplace(call.record);
-        recording.emplace(host_llm, *transcript, call.run.provider, call.run.model);
-        llm = &*recording;
-    }
-    return host_failures([&] { return wf::generate(call.run, {*llm, compiler, executor, steps, progress}); });
+    if (!call.record.is_none()) transcript.emplace(call.record);
+    wf::Transcript* record = transcript ? &*transcript : nullptr;
+    return host_failures([&] { return wf::generate(call.run, {llm, compiler, executor, steps, progress}, record); });
 }
 
 py::object feedback_value(Call& call) {

@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <string_view>
+
 namespace fs = std::filesystem;
 using tarvok::generative::grammar_document;
 
@@ -20,6 +24,21 @@ TEST_F(GrammarDocument, TheInstallationsCopyComesFirstThenThePackagesThenTheDocu
     write("docs/grammars/Tarvok grammar.md", "installed");
     EXPECT_EQ(grammar_document(package, "Tarvok grammar.md"), documented);
     EXPECT_EQ(grammar_document(package, "Tarvok_GBNF"), root_ / "docs" / "grammars" / "Tarvok_GBNF");
+}
+
+TEST_F(GrammarDocument, EveryGrammarModeIsReadByAShippedReader) {
+    using namespace tarvok::generative;
+    fs::path package = root_ / "tarvok";
+    for (const GrammarMode& mode : kGrammarModes) {
+        if (mode.reader == nullptr) continue;  // no reference
+        auto shipped =
+            std::find_if(std::begin(kShippedReferences), std::end(kShippedReferences),
+                         [&](const ShippedReference& r) { return std::string_view(r.reader) == mode.reader; });
+        ASSERT_NE(shipped, std::end(kShippedReferences)) << mode.member;
+    }
+    // The compiler source lies beside the package's modules; grammars are looked up as documents.
+    EXPECT_EQ(shipped_path(package, kShippedReferences[2]), package / "tarvok_core.cpp");
+    EXPECT_EQ(shipped_path(package, kShippedReferences[0]), root_ / "docs" / "grammars" / "Tarvok_GBNF");
 }
 
 }  // namespace

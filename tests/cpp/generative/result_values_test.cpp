@@ -107,4 +107,39 @@ TEST(ResultValues, ATranscriptLineHasEveryMemberAndNullsWhereNothingWasReported)
     EXPECT_EQ(at(line, "seconds").number, 0.5);
 }
 
+TEST(ResultValues, ResultFieldsAreThePlainValuesOrLeftToTheHost) {
+    wf::Result r;
+    r.iterations = 2;
+    r.syntax_errors = {"line 3: ';' expected"};
+    r.usage.tokens_out = 40;
+    auto field = [&](tarvok::generative::ResultField f, bool alignment = true) {
+        return wf::result_field_value(r, f, alignment);
+    };
+    using F = tarvok::generative::ResultField;
+    EXPECT_EQ(field(F::Iterations)->integer, 2);
+    EXPECT_EQ(field(F::SyntaxErrors)->items.at(0).text, "line 3: ';' expected");
+    EXPECT_EQ(field(F::TokensIn)->kind, Value::Kind::Null);  // not reported
+    EXPECT_EQ(field(F::TokensOut)->integer, 40);
+    // Aligned is false while the check is on, null when it is off.
+    EXPECT_EQ(field(F::Aligned)->kind, Value::Kind::Boolean);
+    EXPECT_EQ(field(F::Aligned, false)->kind, Value::Kind::Null);
+    // No failure and no assumptions step: both null.
+    EXPECT_EQ(field(F::AssumptionsError)->kind, Value::Kind::Null);
+    EXPECT_EQ(field(F::Assumptions)->kind, Value::Kind::Null);
+    r.assumptions_failure = "not JSON";
+    EXPECT_EQ(field(F::AssumptionsError)->text, "not JSON");
+    for (F host : {F::ModelText, F::DataText, F::ModelFile, F::DataFile, F::Diagnostics, F::CompiledModel, F::Execution,
+                   F::Statistics, F::WhatIf})
+        EXPECT_FALSE(field(host).has_value());
+}
+
+TEST(ResultValues, AnUnexpandablePairIsAnErrorOutcomeWithItsDiagnostics) {
+    Value plain = wf::unexpandable_outcome("line 4: index 9 out of range", false);
+    EXPECT_EQ(names(plain), (std::vector<std::string>{"status", "objective", "message", "infeasible_constraints"}));
+    EXPECT_EQ(at(plain, "status").text, "error");
+    EXPECT_EQ(at(plain, "message").text, "line 4: index 9 out of range");
+    EXPECT_TRUE(at(plain, "infeasible_constraints").items.empty());
+    EXPECT_EQ(at(wf::unexpandable_outcome("", true), "answer").kind, Value::Kind::Null);
+}
+
 }  // namespace

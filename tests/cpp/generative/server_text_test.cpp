@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 using tarvok::generative::shown_server_text;
 
@@ -55,4 +58,21 @@ TEST(ServerText, HidingIsLinearAndExactOnLongTexts) {
     std::string hidden = hide_keys(text, keys);
     EXPECT_EQ(hidden.size(), text.size() - 20 + 12);
     EXPECT_EQ(hidden.substr(200000, 12), "[key hidden]");
+}
+
+TEST(ServerText, TheConfiguredKeysAreEveryProvidersKeyVariablesThatHoldText) {
+    std::vector<std::string> asked;
+    tarvok::generative::ConfiguredKeys keys([&](std::string_view name) -> std::optional<std::string> {
+        asked.emplace_back(name);
+        if (name == "OPENAI_API_KEY") return "sk-open-0123456789";
+        if (name == "GOOGLE_API_KEY") return "g-key-0123456789";
+        return std::nullopt;  // unset, or no text
+    });
+    // Google's variables are tried in the table's order; the unset one gives no key.
+    auto at = [&](const char* name) { return std::find(asked.begin(), asked.end(), name) - asked.begin(); };
+    EXPECT_LT(at("GEMINI_API_KEY"), at("GOOGLE_API_KEY"));
+    EXPECT_LT(at("GOOGLE_API_KEY"), static_cast<long>(asked.size()));
+    std::vector<std::string_view> views(keys.views().begin(), keys.views().end());
+    EXPECT_EQ(views, (std::vector<std::string_view>{"sk-open-0123456789", "g-key-0123456789"}));
+    EXPECT_EQ(shown_server_text("bad key sk-open-0123456789", keys.views()), "bad key [key hidden]");
 }

@@ -502,14 +502,34 @@ struct CountingLlm : ScriptedLlm {
 
 }  // namespace
 
+TEST(FinalSolve, TheExecutionChecksSolveComesFirstThenTheWhatIfSteps) {
+    Result r;
+    EXPECT_EQ(final_solve(r), nullptr);
+    r.main_execution = ExecutionOutcome{};
+    EXPECT_EQ(final_solve(r), &*r.main_execution);
+    r.execution = ExecutionOutcome{};
+    EXPECT_EQ(final_solve(r), &*r.execution);
+}
+
+TEST(CompileRefusals, ADiagnosedPairShowsTheReportElseWhatWasRaisedIsNamed) {
+    CompileOutcome diagnosed = refused_compile(true, "SemanticError", "line 2: unknown set 'J'");
+    EXPECT_FALSE(diagnosed.ok);
+    EXPECT_TRUE(diagnosed.diagnosed);
+    EXPECT_EQ(diagnosed.errors, (std::vector<std::string>{"line 2: unknown set 'J'"}));
+    CompileOutcome failed = refused_compile(false, "RecursionError", "too deep");
+    EXPECT_FALSE(failed.diagnosed);
+    EXPECT_EQ(failed.errors, (std::vector<std::string>{"RecursionError: too deep"}));
+}
+
 TEST_F(LoopTest, ARecordingClientKeepsEveryExchangeWithItsStep) {
     CountingLlm counting;
     counting.replies = {"m1|d1", "m2|d2", "no:Off.", "m3|d3", "yes:Fine."};
     compiler.errors = {"bad", "", ""};
     KeptExchanges transcript;
-    RecordingClient recorder(counting, transcript, "openai", "gpt-5");
+    settings.provider = "openai";
+    settings.model = "gpt-5";
     settings.temperature = 0.5;
-    Result r = generate(settings, Services{recorder, compiler, executor, steps, progress});
+    Result r = generate(settings, Services{counting, compiler, executor, steps, progress}, &transcript);
     EXPECT_TRUE(r.aligned);
     std::vector<std::string> steps_seen, replies;
     for (const Exchange& e : transcript.exchanges) {
@@ -530,6 +550,7 @@ TEST_F(LoopTest, ARecordingClientKeepsEveryExchangeWithItsStep) {
     EXPECT_EQ(steps_seen, (std::vector<std::string>{"generate", "repair", "align", "realign", "align"}));
     EXPECT_EQ(replies, (std::vector<std::string>{"m1|d1", "m2|d2", "no:Off.", "m3|d3", "yes:Fine."}));
     // A request that fails leaves no record.
+    RecordingClient recorder(counting, transcript, "openai", "gpt-5");
     counting.replies.clear();
     EXPECT_THROW(recorder.generate("GEN", {}), std::runtime_error);
     EXPECT_EQ(transcript.exchanges.size(), 5u);

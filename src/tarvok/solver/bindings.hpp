@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvok::solver::bind {
@@ -80,6 +81,16 @@ class LibraryBackend : public HostBackend {
 
 /// Makes a back-end over `owner`, the Python object that keeps the Program alive.
 using MakeBackend = std::unique_ptr<HostBackend> (*)(py::module_ library, py::handle owner);
+
+/// An adapter file registers its factory under its solver's name in
+/// kSolverLibraries (one of these at namespace scope), so a new solver touches
+/// its own file and the core's table only.
+struct BackendRegistration {
+    BackendRegistration(std::string_view name, MakeBackend make);
+};
+
+/// The factory registered under `name`; std::logic_error when none is.
+MakeBackend backend_maker(std::string_view name);
 
 /// Writes `program` as HiGHS's .lp file at `path` (a path the host gives
 /// HiGHS), with these names; false when HiGHS reports a failure.

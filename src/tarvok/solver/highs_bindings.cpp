@@ -211,11 +211,13 @@ class HighsProgram : public LoadedProgram {
     long long pool_ = 0;
 };
 
-}  // namespace
-
 std::unique_ptr<HostBackend> make_highs_backend(py::module_ highspy, py::handle owner) {
     return std::make_unique<LibraryBackend<HighsProgram>>("HiGHS", std::move(highspy), owner);
 }
+
+const BackendRegistration kRegistered{"highs", &make_highs_backend};
+
+}  // namespace
 
 bool write_lp_with_highs(const Program& program, py::handle owner, const std::vector<std::string>& columns,
                          const std::vector<std::string>& rows, py::handle path) {

@@ -23,8 +23,8 @@ struct SolverLibrary {
 };
 
 /// The solvers, the default (the only one that ranges) first. To add one: a
-/// line here, its adapter file beside solver_bindings.cpp (and a line in its
-/// kBackendMakers, in this order) and its extra in pyproject.toml.
+/// line here, its adapter file beside solver_bindings.cpp (which registers its
+/// factory under the same name) and its extra in pyproject.toml.
 inline constexpr SolverLibrary kSolverLibraries[] = {
     {"highs", "highspy", "solve"},
     {"scip", "pyscipopt", "scip"},

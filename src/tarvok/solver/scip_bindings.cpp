@@ -209,10 +209,12 @@ class ScipProgram : public LoadedProgram {
     bool solved_ = false;
 };
 
-}  // namespace
-
 std::unique_ptr<HostBackend> make_scip_backend(py::module_ pyscipopt, py::handle owner) {
     return std::make_unique<LibraryBackend<ScipProgram>>("SCIP", std::move(pyscipopt), owner);
 }
+
+const BackendRegistration kRegistered{"scip", &make_scip_backend};
+
+}  // namespace
 
 }  // namespace tarvok::solver::bind

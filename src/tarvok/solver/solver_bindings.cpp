@@ -25,7 +25,10 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -164,17 +167,28 @@ struct SolveResult {
 
 }  // namespace
 
-/// The adapters, one per *_bindings.cpp file beside this one.
+/// The adapters, one per *_bindings.cpp file beside this one, each registered
+/// while the module loads.
 namespace tarvok::solver::bind {
-std::unique_ptr<HostBackend> make_highs_backend(py::module_ highspy, py::handle owner);
-std::unique_ptr<HostBackend> make_scip_backend(py::module_ pyscipopt, py::handle owner);
+
+static std::vector<std::pair<std::string_view, MakeBackend>>& registered_backends() {
+    static std::vector<std::pair<std::string_view, MakeBackend>> makers;
+    return makers;
+}
+
+BackendRegistration::BackendRegistration(std::string_view name, MakeBackend make) {
+    registered_backends().emplace_back(name, make);
+}
+
+MakeBackend backend_maker(std::string_view name) {
+    for (const auto& [registered, make] : registered_backends())
+        if (registered == name) return make;
+    throw std::logic_error("no solver adapter is registered under " + std::string(name));
+}
+
 }  // namespace tarvok::solver::bind
 
 namespace {
-
-/// The adapters of kSolverLibraries, in their order.
-const bind::MakeBackend kBackendMakers[] = {&bind::make_highs_backend, &bind::make_scip_backend};
-static_assert(std::size(kBackendMakers) == std::size(kSolverLibraries));
 
 /// The library of a solver, imported, or an ImportError saying what needed
 /// it (`purpose`) and which extra installs it (its own unless `extra` names
@@ -202,7 +216,7 @@ py::object solve(std::shared_ptr<Program> program, const SolveChoice& options) {
     auto make_backend = [&]() -> SolverBackend& {
         const char* name = kSolverLibraries[options.solver].name;
         py::object library = self().attr("_check_solver")(name, "solving a model", py::none());
-        backend = kBackendMakers[options.solver](py::reinterpret_borrow<py::module_>(library), py::cast(program));
+        backend = bind::backend_maker(name)(py::reinterpret_borrow<py::module_>(library), py::cast(program));
         return *backend;
     };
     SolveReport report = solve_with(*program, make_backend, options.settings);

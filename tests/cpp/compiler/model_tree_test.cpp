@@ -153,8 +153,9 @@ TEST(ModelTree, ChildrenComeBeforeTheirParents) {
     Tree t = compiled_model_tree(*c);
     for (NodeId id = 0; id < t.nodes.size(); ++id) {
         const Node& n = t[id];
-        if (n.kind == Kind::List || n.kind == Kind::Tuple || n.kind == Kind::Dict || n.kind == Kind::Range)
+        if (n.kind == Kind::List || n.kind == Kind::Tuple || n.kind == Kind::Dict || n.kind == Kind::Range) {
             for (uint32_t i = 0; i < n.count; ++i) EXPECT_LT(t.children[n.first + i], id);
+        }
     }
 }
 

@@ -46,7 +46,9 @@ TEST(Table, NamesAreUniqueLowerCaseAndComplete) {
         EXPECT_FALSE(p.label.empty());
         // A provider with a client library names its extra and how to install it.
         EXPECT_EQ(p.extra.empty(), p.missing_library.empty()) << p.member;
-        if (!p.extra.empty()) EXPECT_NE(p.missing_library.find("pip install"), std::string_view::npos);
+        if (!p.extra.empty()) {
+            EXPECT_NE(p.missing_library.find("pip install"), std::string_view::npos);
+        }
     }
     // Only the default provider and those served by name only go without a model rule.
     for (std::size_t i = 1; i < pv::kProviders.size(); ++i) {

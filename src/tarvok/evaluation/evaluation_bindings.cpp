@@ -169,9 +169,7 @@ void complete(Settings& s, ev::Arguments& a, py::object replay, py::object shown
         a.replay = {{host::str_of(s.replay), host::str_of(s.out_dir), host::str_of(common)}};
     }
     a.solvers = tarvok::solver::solver_names();
-    std::vector<std::string> quoted;
-    for (const std::string& name : a.solvers) quoted.push_back("'" + name + "'");
-    a.solver_choices = pv::spoken_list({quoted.begin(), quoted.end()}, "or");
+    a.solver_choices = tarvok::solver::choices(a.solvers);
     if (auto refusal = ev::check_arguments(a))
         host::raise(PyExc_ValueError,
                     ev::refusal_text(*refusal, host::str_of(py::repr(shown.attr("get")(refusal->parameter)))));

@@ -9,9 +9,11 @@
 #include "generative/result_values.hpp"
 #include "generative/workflow_bindings.hpp"
 #include "host/json_value.hpp"
+#include "solver/options.hpp"
 
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <array>
 #include <filesystem>
 #include <string_view>
@@ -81,14 +83,13 @@ const RunArgs& run_defaults() {
     return *defaults;
 }
 
-/// `solver` as run_generation takes it: a name of tarvok.solver._SOLVERS
-/// (looked up when called), else ValueError naming them.
+/// `solver` as run_generation takes it: a name of the solver core's table,
+/// else ValueError naming them.
 py::object solver_choice(py::object solver) {
-    py::tuple names = py::module_::import("tarvok.solver").attr("_SOLVERS");
-    if (PyUnicode_Check(solver.ptr()) && names.contains(solver)) return solver;
-    std::vector<std::string> texts;
-    for (py::handle name : names) texts.push_back(host::str_of(name));
-    raise_refusal(choice_refusal(argument_subject("run_generation", parameter(RunArg::Solver).name), texts,
+    const std::vector<std::string>& names = tarvok::solver::solver_names();
+    if (PyUnicode_Check(solver.ptr()) && std::ranges::find(names, host::Utf8(solver).view()) != names.end())
+        return solver;
+    raise_refusal(choice_refusal(argument_subject("run_generation", parameter(RunArg::Solver).name), names,
                                  host::str_of(py::repr(solver))));
 }
 

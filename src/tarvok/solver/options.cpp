@@ -55,7 +55,8 @@ std::variant<std::optional<int>, Refusal> threads_option(std::string_view functi
     return std::optional<int>(static_cast<int>(std::min<long long>(a.whole, 1 << 16)));
 }
 
-/// The solvers' names as messages list them: 'highs' or 'scip'.
+}  // namespace
+
 std::string choices(const std::vector<std::string>& solvers) {
     std::string out;
     size_t n = solvers.size();
@@ -63,8 +64,6 @@ std::string choices(const std::vector<std::string>& solvers) {
         out += std::string(k == 0 ? "" : k + 1 == n ? " or " : ", ") + "'" + solvers[k] + "'";
     return out;
 }
-
-}  // namespace
 
 std::variant<size_t, Refusal> solver_choice(std::string_view function, const Argument& solver,
                                             const std::vector<std::string>& solvers) {

@@ -33,6 +33,9 @@ inline constexpr SolverLibrary kSolverLibraries[] = {
 /// The names of kSolverLibraries, in their order.
 const std::vector<std::string>& solver_names();
 
+/// The solvers' names as messages list them: 'highs' or 'scip'.
+std::string choices(const std::vector<std::string>& solvers);
+
 /// An argument as the host holds it: its exact built-in kind (a bool is no
 /// int, a str subclass no str), its value, and how messages spell it.
 struct Argument {

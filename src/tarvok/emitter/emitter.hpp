@@ -4,26 +4,19 @@
 // Emitter, listed once in targets.cpp.
 #pragma once
 
+#include "common/named_array.hpp"
 #include "solver/program.hpp"
 
-#include <cstdint>
 #include <string>
 #include <string_view>
-#include <variant>
 #include <vector>
 
 namespace tarvok::emitter {
 
-/// Numbers a script loads from the data file beside it.
-struct DataArray {
-    std::string name;
-    std::variant<std::vector<double>, std::vector<int32_t>, std::vector<int64_t>, std::vector<uint8_t>> data;
-};
-
 /// A script: its whole text and, when there are any, its arrays.
 struct Emitted {
     std::string text;
-    std::vector<DataArray> arrays;
+    std::vector<NamedArray> arrays;
 };
 
 class Emitter {

@@ -2,7 +2,7 @@
 // record's description, reference objective and id, and naming its folder.
 #pragma once
 
-#include "evaluation/json.hpp"
+#include "common/json.hpp"
 
 #include <cstddef>
 #include <optional>

@@ -1,7 +1,7 @@
 #include "generative/reply_parsing.hpp"
 
 #include "common/utf8.hpp"
-#include "evaluation/json.hpp"
+#include "common/json.hpp"
 
 #include <algorithm>
 
@@ -79,8 +79,6 @@ const std::vector<std::string>& assumption_kinds() {
 }
 
 namespace {
-
-namespace json = tarvok::evaluation::json;
 
 /// The text of a member that may be missing: a string as it is, a number by
 /// its source text, a list of those joined with ", ".

@@ -2,7 +2,7 @@
 
 #include "compiler/compiler.hpp"
 #include "compiler/json_args.hpp"
-#include "evaluation/json.hpp"
+#include "common/json.hpp"
 #include "generative/providers/providers.hpp"
 
 #include <charconv>
@@ -207,8 +207,8 @@ Parsed parse_request(const ToolSpec& tool, const Value& arguments) {
 namespace {
 
 /// One value of a call's arguments, `depth` levels down.
-Value argument_value(const evaluation::json::Value& v, std::size_t depth) {
-    using Kind = evaluation::json::Value::Kind;
+Value argument_value(const json::Value& v, std::size_t depth) {
+    using Kind = json::Value::Kind;
     if (depth > 2 * kMaxDataDepth) throw std::runtime_error("the arguments nest too deeply");
     switch (v.kind) {
     case Kind::Null: return Value::null();
@@ -238,8 +238,8 @@ Value argument_value(const evaluation::json::Value& v, std::size_t depth) {
 
 Value arguments_of(std::string_view json) {
     try {
-        return argument_value(evaluation::json::parse(json), 0);
-    } catch (const evaluation::json::ParseError&) {
+        return argument_value(json::parse(json), 0);
+    } catch (const json::ParseError&) {
         // The host's encoder writes JSON: only nesting past the reader's own bound is refused.
         throw std::runtime_error("the arguments nest too deeply");
     }

@@ -14,7 +14,7 @@
 // or a one-line comment, escaped so that it cannot end either early.
 #pragma once
 
-#include "emitter/emitter.hpp"
+#include "common/named_array.hpp"
 #include "scipy_emitter/standard_form.hpp"
 
 #include <cstdint>
@@ -90,9 +90,6 @@ struct ScriptInput {
     /// script itself; past it they go to the .npz.
     uint64_t inline_limit = 5000;
 };
-
-/// An array the script loads from its .npz file.
-using NamedArray = emitter::DataArray;
 
 struct Script {
     std::vector<Line> lines;

@@ -1,6 +1,6 @@
 #include "web/workdir.hpp"
 
-#include "cli/pair_placement.hpp"
+#include "common/pair_placement.hpp"
 #include "common/files.hpp"
 
 #include <pwd.h>
@@ -115,7 +115,7 @@ Applied apply_pair(const fs::path& workdir, std::string_view name, std::string_v
         }
     }
     error.clear();
-    cli::finish_pending(target.model, error);
+    files::finish_pending(target.model, error);
     if (error) {
         out.error = "an earlier move into " + target.model.filename().string() + " cannot be completed";
         return out;
@@ -133,7 +133,7 @@ Applied apply_pair(const fs::path& workdir, std::string_view name, std::string_v
     for (auto member : {&PairFiles::model, &PairFiles::data}) {
         const fs::path& original = target.*member;
         if (!fs::exists(original)) continue;
-        fs::path copy = cli::with_suffix(original, ".bak");
+        fs::path copy = files::with_suffix(original, ".bak");
         fs::copy_file(original, copy, fs::copy_options::overwrite_existing, error);
         if (error) {
             fs::remove_all(staging, error);
@@ -142,7 +142,7 @@ Applied apply_pair(const fs::path& workdir, std::string_view name, std::string_v
         }
         out.backups.*member = copy;
     }
-    error = cli::place_pair({staging / "model.mod", staging / "data.dat"}, {target.model, target.data});
+    error = files::place_pair({staging / "model.mod", staging / "data.dat"}, {target.model, target.data});
     std::error_code ignored;
     fs::remove_all(staging, ignored);
     if (error) {

@@ -65,7 +65,7 @@ struct Applied {
 
 /// Writes `model` and `data` as the pair `name` of `workdir`: an earlier pair
 /// is kept as <file>.bak and the new one moved into place as one change (the
-/// journal of cli/pair_placement.hpp guards the two renames). A target that
+/// journal of common/pair_placement.hpp guards the two renames). A target that
 /// is a link, a folder or outside the folder is refused, and then nothing is
 /// written.
 Applied apply_pair(const fs::path& workdir, std::string_view name, std::string_view model, std::string_view data);

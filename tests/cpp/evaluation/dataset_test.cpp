@@ -6,6 +6,7 @@
 #include <string>
 
 using namespace tarvok::evaluation;
+namespace json = tarvok::json;
 
 TEST(Dataset, JsonLinesWithBlankAndBadLines) {
     std::string text =

@@ -7,6 +7,7 @@
 #include <tuple>
 
 using namespace tarvok::evaluation;
+namespace json = tarvok::json;
 
 namespace {
 

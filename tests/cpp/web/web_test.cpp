@@ -1,4 +1,4 @@
-#include "cli/pair_placement.hpp"
+#include "common/pair_placement.hpp"
 #include "scratch_folder.hpp"
 #include "web/api.hpp"
 #include "web/workdir.hpp"
@@ -141,7 +141,7 @@ TEST_F(Workdir, ApplyKeepsTheEarlierPairAsBackups) {
     EXPECT_EQ(read(work / "plan.dat"), "data 2");
     EXPECT_EQ(read(second.backups.model), "model 1");
     EXPECT_EQ(read(second.backups.data), "data 1");
-    EXPECT_FALSE(fs::exists(tarvok::cli::journal_path(work / "plan.mod")));
+    EXPECT_FALSE(fs::exists(tarvok::files::journal_path(work / "plan.mod")));
     // The staging folder is gone again.
     EXPECT_TRUE(fs::is_empty(work / ".scratch"));
 }

@@ -1,6 +1,6 @@
 #include "generative/providers/transcripts.hpp"
 
-#include "evaluation/json.hpp"
+#include "common/json.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -10,7 +10,6 @@ namespace tarvok::generative::providers {
 
 namespace {
 
-namespace json = evaluation::json;
 
 /// The length of the line end at `pos`, or 0 when none starts there.
 std::size_t line_end_at(std::string_view text, std::size_t pos) {

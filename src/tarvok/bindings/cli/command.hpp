@@ -1,0 +1,270 @@
+// What the subcommands of the `tarvok` command share: output, argument
+// checks, the LLM phase and the parsers made from the subcommand table. Each
+// subcommand lives in its own <name>_bindings.cpp, which registers the
+// `run_<name>` that returns its exit status under the name of its row.
+#pragma once
+
+#include "cli/command_options.hpp"
+#include "cli/output.hpp"
+#include "cli/output_paths.hpp"
+#include "cli/pair_stage.hpp"
+#include "common/exit_status.hpp"
+#include "compiler/data_values.hpp"
+#include "bindings/host/host.hpp"
+#include "bindings/host/module_settings.hpp"
+
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tarvok::cli {
+
+namespace py = pybind11;
+using tarvok::code;
+using tarvok::ExitStatus;
+
+/// Module settings replaced for the length of one command and put back after.
+using TemporarySettings = host::ModuleSettings;
+
+py::module_ generative();
+py::object builtin(const char* name);
+
+// ---------------------------------------------------------------- output ----
+
+// Human-readable lines show what a terminal would act on as escapes
+// (terminal::shown); JSON keeps every character exact.
+void say(const std::string& line);   ///< one line on stdout, for a reader
+void warn(const std::string& line);  ///< one line on stderr, for a reader
+
+py::object json_dumps(py::handle value);
+
+/// The host's str() of each item of `items`, in order.
+std::vector<std::string> strings_of(py::handle items);
+
+/// The command's output as its cores see it, on the host's stdout and stderr.
+class HostOutput : public Output {
+  public:
+    void say(const std::string& line) override { cli::say(line); }
+    void warn(const std::string& line) override { cli::warn(line); }
+    void say_json(const data::Value& value) override;
+};
+
+/// A plain host value (None, bool, int, float, str, list, tuple, dict) as the
+/// cores' value, for a core to read or shape; each scalar keeps in `text`
+/// what the host writes for it (str()), a dict's keys are their str().
+data::Value plain_value(py::handle value);
+/// `value` as JSON on stdout, every character exact.
+void say_json(py::handle value);
+
+/// The message of an error, on one line.
+std::string one_line(py::handle error);
+
+/// The reason an OSError gives (its strerror, without the number and the
+/// path), else its one line.
+std::string os_reason(py::handle error);
+
+/// The line for a MemoryError: "not enough memory", with what ran out of it.
+std::string out_of_memory(py::handle error);
+
+/// Progress lines of the library, printed to stderr as they arrive.
+py::cpp_function progress_printer();
+
+/// A handler of the loop's events (run_generation's on_event) that shows the
+/// waiting line while a request is out, on a terminal; None elsewhere. The
+/// line goes with the next event, and when the handler is dropped.
+py::object wait_line_events();
+
+// -------------------------------------------------------------- failures ----
+
+/// Refuses (status 2) a missing optional library, in the line that says which extra to install.
+void require_extra(const char* module, const char* purpose, const char* extra);
+
+/// Calls `body`; a missing optional library (ImportError) is a usage fault
+/// (status 2) in one line that says which extra to install.
+template <typename Body>
+py::object needing_extras(Body body) {
+    try {
+        return body();
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        fail(ExitStatus::Usage, one_line(e.value()));
+    }
+}
+
+/// Refuses (status 2) a number below `least`; None is let through.
+void require_at_least(const std::string& option, py::handle value, long long least);
+
+// ------------------------------------------------------------- arguments ----
+
+/// Refuses a --max-size below 1 (status 2), else sets MAX_SIZE for the command.
+void apply_size_option(TemporarySettings& settings, py::object args);
+
+/// The help text about providers, their keys and extras, from the provider table.
+std::string providers_help();
+
+/// Options that are refused before any request: an unknown provider, a
+/// timeout that is not positive, --replay with another provider or a path
+/// that does not exist (--replay alone names the provider replay).
+void check_llm_options(py::object args);
+
+/// A description or question: "@path" reads it from a file (a missing or
+/// unreadable file is a usage error); an empty text is refused.
+py::object required_text(py::object arg, const char* what);
+
+py::object grammar_mode(py::object name);
+py::object absolute(py::object path);
+py::object model_or_default(py::object args);
+
+/// --examples DIR as an absolute path; a folder that does not exist is refused (status 2).
+py::object examples_folder(py::object examples);
+
+/// Why `path` cannot take an output file, or "" when it can: `refused_name`
+/// when its name is refused, else when it is a folder or its folder is missing.
+std::string unusable_output_path(py::object path, const std::string& refused_name);
+
+/// Refuses a model and data path that name the same file, however spelled.
+void refuse_same_file(py::object model_file, py::object data_file);
+
+/// A path of the command line, as the cores check it.
+GivenPath given_path(py::handle path);
+
+/// Refuses (status 2) an output path that would write one of the `inputs`
+/// or the command's other files (by name, through '..', a symbolic link or a
+/// hard link); `what` names the output in the message ("the script", "--write").
+void refuse_output_over_inputs(py::object output, std::initializer_list<py::object> inputs, const std::string& what);
+
+/// Reads a model, data or description file the command was given through the
+/// one reader (host::read_input_text); one that cannot be read (missing, too
+/// large, not UTF-8) is a usage error that names the path and the reason.
+py::object read_input(py::object path);
+
+/// The embedding model: --embedding-model, else TARVOK_EMBEDDING_MODEL, else
+/// the ranker's default.
+py::object embedding_model(py::object args);
+
+/// Loads the embedding model once, before the work that needs it; on failure
+/// the one line that names the model and says what to do.
+std::optional<std::string> load_embedding_model(py::object name);
+
+// --------------------------------------------------------- the LLM phase ----
+
+/// The options of the LLM phase applied to the module: --timeout, the waiting
+/// line on a terminal.
+void apply_llm_options(TemporarySettings& settings, py::object args);
+
+/// Calls `call` with the waiting line shown on a terminal.
+py::object wait_for(const std::string& what, py::object call);
+
+/// Runs `body`, the part of a command that talks to the LLM; an ordinary
+/// error there is an LLM failure (status 5), one line on stderr.
+template <typename Body>
+py::object llm_phase(Body body) {
+    try {
+        return body();
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e) || e.matches(PyExc_MemoryError)) throw;
+        fail(ExitStatus::LlmFailure, one_line(e.value()));
+    }
+}
+
+// ----------------------------------------------------------- files --------
+
+/// A path of the file system as the host names it ("" for none).
+inline std::string shown_path(const fs::path& path) { return host::str_of(host::host_path(path)); }
+
+/// A new model and data pair staged beside its targets (see PairStage),
+/// its paths shown and its staging folders made as the host does.
+class StagedPair : public PairStage {
+  public:
+    StagedPair(py::object model_target, py::object data_target);
+    py::object staged_model() const { return host::host_path(staged().model); }
+    py::object staged_data() const { return host::host_path(staged().data); }
+
+  private:
+    std::string shown(const fs::path& path) const override { return shown_path(path); }
+    void warn(const std::string& line) override;
+    fs::path make_folder(const fs::path& parent) override;
+    std::error_code move(const Pair& staged, const Pair& target) override;
+};
+
+using host::host_path;
+
+// ---------------------------------------------------------- subcommands ----
+
+/// Outcome of solving one model and data pair, for `run` and `solve --run`.
+struct RunOutcome {
+    int status = 0;           ///< exit status
+    py::object result;        ///< the SolveResult, when there is one
+    std::string diagnostics;  ///< compile errors
+};
+
+/// Refuses (status 2) a script path whose folder is missing, that is a
+/// folder or ends in .npz (the name of a script's data), or where the script
+/// or its data file would replace the model or data file.
+void refuse_script_path(py::object path, py::object model_file, py::object data_file);
+
+/// The Program of a compiled model (a tarvok.solver.CompiledModel), expanded
+/// once for everything that runs or writes it; `diagnostics` says why there
+/// is none (the data make it impossible to expand).
+struct Expanded {
+    py::object program;
+    std::string diagnostics;
+};
+
+Expanded expand(py::object compiled_model);
+
+/// `solve --run`: the expanded program solved with the solver's defaults,
+/// by the solver named (--solver; None for the default).
+RunOutcome solve_expanded(const Expanded& expanded, py::object solver_name = py::none());
+
+/// Refuses (status 2, one line) a --solver whose library is missing, before
+/// any work starts.
+void require_solver(py::object solver_name, const std::string& purpose);
+
+/// Outcome of writing a script for one model and data pair, for `emit` and `solve --emit`.
+struct EmitOutcome {
+    int status = 0;           ///< exit status
+    py::object written;       ///< the paths written, when there are some
+    std::string diagnostics;  ///< compile errors
+    std::string failure;      ///< why a file could not be written
+};
+
+/// `solve --emit`: the script of the expanded program.
+EmitOutcome emit_expanded(const Expanded& expanded, py::object path);
+
+/// The number a solve result's values hold under `answer` (the decision
+/// expression naming the quantity a question asks for), or None.
+py::object answer_of(py::handle result);
+/// The readable report of a SolveResult, without its final newline; with an
+/// `answer`, its line follows the objective's.
+std::string summary_of(py::handle result);
+
+/// How a subcommand runs, registered under its name in its own
+/// <name>_bindings.cpp (`const Registration registration{"name", run_name};`);
+/// its row and options are in the subcommand table (command_options.cpp).
+/// `add` makes its parser instead of the table (eval).
+using RunCommand = int (*)(py::object args);
+using AddCommand = void (*)(py::object commands);
+struct Registration {
+    Registration(std::string_view name, RunCommand run, AddCommand add = nullptr);
+};
+
+/// Every subcommand's parser under `commands`, in the table's order.
+void add_subcommands(py::object commands);
+
+/// Carries out the subcommand `name`; its exit status.
+int run_subcommand(const std::string& name, py::object args);
+
+/// A subparser with the command's shared conventions (help layout, errors as
+/// JSON when --json is given).
+py::object add_command(py::object commands, const char* name, const char* help, const std::string& epilog = {});
+
+/// Makes argparse's errors on `parser` follow the command's conventions.
+void use_command_errors(py::object parser);
+
+/// Whether the command line asked for JSON (set before parsing).
+void request_json(bool on);
+
+}  // namespace tarvok::cli

@@ -1,0 +1,471 @@
+// Helpers every subcommand of the `tarvok` command uses.
+#include "bindings/cli/command.hpp"
+#include "cli/run_inputs.hpp"
+#include "cli/ticker.hpp"
+#include "common/terminal_text.hpp"
+#include "example_ranker/load_failure.hpp"
+#include "generative/providers/providers.hpp"
+#include "bindings/host/json_value.hpp"
+#include "bindings/host/package.hpp"
+#include "solver/options.hpp"
+
+namespace tarvok::cli {
+
+namespace pv = tarvok::generative::providers;
+
+py::module_ generative() { return py::module_::import("tarvok.tarvok_generative"); }
+
+py::object builtin(const char* name) { return py::module_::import("builtins").attr(name); }
+
+// ---------------------------------------------------------------- output ----
+
+namespace {
+
+/// Whether the waiting line is on the terminal now; read and written under the GIL.
+bool wait_line_shown = false;
+
+/// Everything the command prints goes out with the configured API keys hidden.
+void write_raw(const char* stream, const std::string& text) {
+    py::object out = py::module_::import("sys").attr(stream);
+    out.attr("write")(generative().attr("_hide_keys")(host::text(text)));
+    out.attr("flush")();
+}
+
+void clear_wait_line() {
+    if (!wait_line_shown) return;
+    wait_line_shown = false;
+    write_raw("stderr", "\r\x1b[K");
+}
+
+bool stderr_is_terminal() {
+    py::object err = py::module_::import("sys").attr("stderr");
+    try {
+        return !err.is_none() && host::truthy(err.attr("isatty")());
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        return false;
+    }
+}
+
+}  // namespace
+
+void say(const std::string& line) {
+    clear_wait_line();
+    write_raw("stdout", terminal::shown(line) + "\n");
+}
+
+void warn(const std::string& line) {
+    clear_wait_line();
+    write_raw("stderr", terminal::shown(line) + "\n");
+}
+
+py::object json_dumps(py::handle value) {
+    return py::module_::import("json").attr("dumps")(value, py::arg("indent") = 2, py::arg("ensure_ascii") = false);
+}
+
+std::vector<std::string> strings_of(py::handle items) {
+    std::vector<std::string> out;
+    for (py::handle item : items) out.push_back(host::str_of(item));
+    return out;
+}
+
+data::Value plain_value(py::handle value) {
+    data::Value out;
+    PyObject* v = value.ptr();
+    if (PyDict_Check(v)) {
+        out = data::Value::object();
+        for (auto item : py::reinterpret_borrow<py::dict>(value))
+            out.members.emplace_back(host::str_of(item.first), plain_value(item.second));
+        return out;
+    }
+    if (PyList_Check(v) || PyTuple_Check(v)) {
+        out = data::Value::array();
+        for (py::handle item : value) out.items.push_back(plain_value(item));
+        return out;
+    }
+    int overflow = 0;
+    long long whole = PyLong_Check(v) && !PyBool_Check(v) ? PyLong_AsLongLongAndOverflow(v, &overflow) : 0;
+    if (PyBool_Check(v))
+        out = data::Value::of(v == Py_True);
+    else if (PyLong_Check(v) && !overflow)
+        out = data::Value::of(static_cast<int64_t>(whole));
+    else if (PyLong_Check(v) || PyFloat_Check(v))
+        out = data::Value::of(py::cast<double>(value));
+    else if (!value.is_none())
+        out.kind = data::Value::Kind::String;
+    out.text = host::str_of(value);
+    return out;
+}
+
+void HostOutput::say_json(const data::Value& value) { cli::say_json(host::object_of(value)); }
+
+void say_json(py::handle value) {
+    clear_wait_line();
+    write_raw("stdout", host::str_of(json_dumps(value)) + "\n");
+}
+
+std::string one_line(py::handle error) { return first_line(host::str_of(error), host::type_name(error)); }
+
+std::string out_of_memory(py::handle error) { return out_of_memory_line(one_line(error), host::type_name(error)); }
+
+std::string os_reason(py::handle error) {
+    py::object reason = py::getattr(error, "strerror", py::none());
+    return reason.is_none() ? one_line(error) : host::str_of(reason);
+}
+
+py::cpp_function progress_printer() {
+    return py::cpp_function([](py::object msg) { warn(host::str_of(msg)); });
+}
+
+void require_extra(const char* module, const char* purpose, const char* extra) {
+    try {
+        host::import_extra(module, purpose, extra);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+        fail(ExitStatus::Usage, host::str_of(e.value()));
+    }
+}
+
+void require_at_least(const std::string& option, py::handle value, long long least) {
+    if (!value.is_none()) refuse(refused_below(option, value.cast<double>(), least));
+}
+
+// ------------------------------------------------------------- arguments ----
+
+std::string providers_help() { return pv::providers_help(host::str_of(generative().attr("MODEL_NAME"))); }
+
+void check_llm_options(py::object args) {
+    py::object provider = args.attr("provider"), replay = args.attr("replay"), timeout = args.attr("timeout");
+    LlmChoice choice;
+    if (!provider.is_none()) {
+        choice.provider = host::str_of(provider);
+        choice.provider_key = host::str_of(provider.attr("strip")().attr("lower")());
+    }
+    if (!replay.is_none()) {
+        choice.replay = host::str_of(replay);
+        choice.replay_exists = host::truthy(py::module_::import("os").attr("path").attr("exists")(replay));
+    }
+    choice.default_replay = !generative().attr("REPLAY_PATH").is_none();
+    if (!timeout.is_none()) choice.timeout = timeout.cast<double>();
+    refuse(refused_llm_choice(choice));
+    if (!replay.is_none()) args.attr("provider") = py::str("replay");  // --replay alone names the provider
+}
+
+py::object read_input(py::object path) {
+    try {
+        return host::read_input_text(path);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_OSError)) throw;
+        fail(ExitStatus::Usage, "cannot read " + host::str_of(path) + ": " + os_reason(e.value()));
+    }
+}
+
+py::object required_text(py::object arg, const char* what) {
+    py::object text = arg;
+    std::string s = host::str_of(arg);
+    if (s.size() > 1 && s[0] == '@') text = read_input(host::text(s.substr(1)));
+    if (!host::truthy(text.attr("strip")())) fail(ExitStatus::Usage, std::string("the ") + what + " is empty");
+    return text;
+}
+
+py::object grammar_mode(py::object name) { return generative().attr("Grammar").attr(py::str(name).attr("upper")()); }
+
+py::object absolute(py::object path) { return py::module_::import("os").attr("path").attr("abspath")(path); }
+
+py::object examples_folder(py::object examples) {
+    py::object folder = absolute(examples);
+    if (!host::truthy(py::module_::import("os").attr("path").attr("isdir")(folder)))
+        fail(ExitStatus::Usage, "examples folder not found: " + host::str_of(folder));
+    return folder;
+}
+
+py::object model_or_default(py::object args) {
+    py::object name = args.attr("model_name");
+    return name.is_none() ? generative().attr("MODEL_NAME") : name;
+}
+
+std::string unusable_output_path(py::object path, const std::string& refused_name) {
+    if (!refused_name.empty()) return refused_name;
+    py::object os_path = py::module_::import("os").attr("path");
+    if (host::truthy(os_path.attr("isdir")(path))) return host::str_of(path) + " is a folder";
+    py::object folder = os_path.attr("dirname")(absolute(path));
+    if (!host::truthy(os_path.attr("isdir")(folder))) return "no folder " + host::str_of(folder);
+    return "";
+}
+
+void refuse_same_file(py::object model_file, py::object data_file) {
+    if (files::same_file(host::file_system_path(model_file), host::file_system_path(data_file))) {
+        fail(ExitStatus::Usage, "the model and data files are the same file (" + host::str_of(model_file) + ")");
+    }
+}
+
+GivenPath given_path(py::handle path) { return {host::file_system_path(path), host::str_of(path)}; }
+
+void refuse_output_over_inputs(py::object output, std::initializer_list<py::object> inputs, const std::string& what) {
+    std::vector<GivenPath> given;
+    for (const py::object& input : inputs) given.push_back(given_path(input));
+    refuse_output_over(given_path(output), given, what);
+}
+
+py::object embedding_model(py::object args) {
+    py::object chosen = args.attr("embedding_model");
+    return !chosen.is_none() && host::truthy(chosen) ? chosen : host::embedding_model_name();
+}
+
+std::optional<std::string> load_embedding_model(py::object name) {
+    py::module_ ranker = py::module_::import("tarvok.example_ranker");
+    // The ranker logs its own warning on a failed load; the command prints one
+    // line that also says what to do, so the warning is held back here.
+    py::object logger = ranker.attr("logger");
+    py::cpp_function quiet([](py::object) { return false; });
+    logger.attr("addFilter")(quiet);
+    py::object model;
+    try {
+        model = ranker.attr("_load_model")(name);  // the ranker's own loader, which keeps why a load failed
+    } catch (...) {
+        logger.attr("removeFilter")(quiet);
+        throw;
+    }
+    logger.attr("removeFilter")(quiet);
+    if (!model.is_none()) return std::nullopt;
+    py::object reason = ranker.attr("_load_errors").attr("get")(name, py::str("unknown reason"));
+    return tarvok::example_ranker::load_failure_message(host::Utf8(name).view(), one_line(reason),
+                                                        host::Utf8(ranker.attr("DEFAULT_MODEL_NAME")).view());
+}
+
+// --------------------------------------------------------- the LLM phase ----
+
+namespace {
+
+/// The waiting line of one request on stderr (see cli::WaitLine); its ticks
+/// draw under the GIL. Made and stopped under the GIL.
+class StderrWaitLine {
+  public:
+    explicit StderrWaitLine(std::string what)
+        : line_(std::move(what), [](const std::string& text, const std::atomic<bool>& stopped) {
+              py::gil_scoped_acquire gil;
+              if (stopped) return true;
+              try {
+                  write_raw("stderr", "\r" + terminal::shown(text) + "\x1b[K");
+                  wait_line_shown = true;
+                  return true;
+              } catch (py::error_already_set&) {
+                  return false;  // a closed stderr: stop drawing
+              }
+          }) {}
+    ~StderrWaitLine() {
+        try {
+            stop();
+        } catch (py::error_already_set&) {
+            // A stderr that cannot be written: nothing is drawn on it either.
+        }
+    }
+
+    void stop() {
+        bool was_running;
+        {
+            py::gil_scoped_release unlocked;  // a tick may be waiting for the GIL
+            was_running = line_.stop();
+        }
+        if (was_running) clear_wait_line();
+    }
+
+  private:
+    WaitLine line_;
+};
+
+/// Shows the waiting line while `body` runs.
+template <typename Body>
+py::object with_wait_line(const std::string& what, Body body) {
+    StderrWaitLine line(what);
+    py::object result = body();
+    line.stop();
+    return result;
+}
+
+std::string request_label(const py::args& args, const py::kwargs& kwargs) {
+    py::object provider = kwargs.contains("provider") ? kwargs["provider"]
+                          : args.size() > 0           ? py::object(args[0])
+                                                      : py::none();
+    py::object model = kwargs.contains("model_name") ? kwargs["model_name"]
+                       : args.size() > 1             ? py::object(args[1])
+                                                     : py::none();
+    std::string label = py::hasattr(provider, "value") ? host::str_of(provider.attr("value")) : "the LLM";
+    if (!model.is_none()) label += " " + host::str_of(model);
+    return label;
+}
+
+}  // namespace
+
+py::object wait_for(const std::string& what, py::object call) {
+    if (!stderr_is_terminal()) return call();
+    return with_wait_line(what, [&] { return call(); });
+}
+
+py::object wait_line_events() {
+    if (!stderr_is_terminal()) return py::none();
+    // Dropped with the handler: the last request's line cannot outlive the run.
+    auto line = std::make_shared<std::unique_ptr<StderrWaitLine>>();
+    return py::cpp_function([line](py::dict event) {
+        if (*line) (*line)->stop();
+        line->reset();
+        if (host::str_of(event["kind"]) != "request") return;
+        *line = std::make_unique<StderrWaitLine>(host::str_of(event["provider"]) + " " + host::str_of(event["model"]));
+    });
+}
+
+void apply_size_option(TemporarySettings& settings, py::object args) {
+    py::object size = args.attr("max_size");
+    if (size.is_none()) return;
+    require_at_least("--max-size", size, 1);
+    settings.set(py::module_::import("tarvok.tarvok_core"), "MAX_SIZE", size);
+}
+
+void apply_llm_options(TemporarySettings& settings, py::object args) {
+    // For feedback and models, whose library functions take no options per
+    // call: the module's request timeout, and its LLM step (wrapped to show
+    // the waiting line), both put back when the command ends.
+    py::module_ tg = generative();
+    py::object timeout = args.attr("timeout");
+    if (!timeout.is_none()) settings.set(tg, "REQUEST_TIMEOUT", builtin("float")(timeout));
+    if (!args.attr("replay").is_none()) settings.set(tg, "REPLAY_PATH", absolute(args.attr("replay")));
+    if (stderr_is_terminal()) {
+        py::object original = tg.attr("_llm_generate_text");
+        settings.set(tg, "_llm_generate_text", py::cpp_function([original](py::args a, py::kwargs k) {
+                         return with_wait_line(request_label(a, k), [&] { return original(*a, **k); });
+                     }));
+    }
+}
+
+// ----------------------------------------------------------------- files ----
+
+StagedPair::StagedPair(py::object model_target, py::object data_target)
+    : PairStage({host::file_system_path(model_target), host::file_system_path(data_target)}) {
+    stage();
+}
+
+void StagedPair::warn(const std::string& line) { cli::warn(line); }
+
+fs::path StagedPair::make_folder(const fs::path& parent) {
+    py::object folder = host_path(parent);
+    try {
+        py::module_::import("os").attr("makedirs")(folder, py::arg("exist_ok") = true);
+        return host::file_system_path(
+            py::module_::import("tempfile").attr("mkdtemp")(py::arg("prefix") = ".tarvok-", py::arg("dir") = folder));
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_OSError)) throw;
+        fail(ExitStatus::Usage, "cannot write in " + host::str_of(folder) + ": " + one_line(e.value()));
+    }
+}
+
+std::error_code StagedPair::move(const Pair& staged, const Pair& target) {
+    py::gil_scoped_release unlocked;
+    return PairStage::move(staged, target);
+}
+
+// ---------------------------------------------------------- subcommands ----
+
+namespace {
+
+/// Whether the command line asks for JSON; set by main before parsing, so that
+/// argparse's errors can be JSON too.
+bool json_requested = false;
+
+}  // namespace
+
+void request_json(bool on) { json_requested = on; }
+
+py::object add_command(py::object commands, const char* name, const char* help, const std::string& epilog) {
+    py::dict kw;
+    kw["help"] = help;
+    kw["description"] = help;
+    if (!epilog.empty()) kw["epilog"] = host::text(epilog);
+    kw["formatter_class"] = py::module_::import("argparse").attr("RawDescriptionHelpFormatter");
+    py::object parser = commands.attr("add_parser")(name, **kw);
+    use_command_errors(parser);
+    return parser;
+}
+
+namespace {
+
+/// A subparser made from its table, row by row.
+py::object add_table_command(py::object commands, const OptionTable& command) {
+    py::object parser = add_command(commands, command.name.c_str(), command.help.c_str(), command.epilog);
+    py::object group = py::none();  // made with its first option
+    for (const Option& option : command.options) {
+        if (option.exclusive && group.is_none()) group = parser.attr("add_mutually_exclusive_group")();
+        py::dict kw;
+        for (const auto& [key, value] : parser_keywords(option))
+            kw[host::text(key)] = key == "type" ? builtin(value.text.c_str()) : host::object_of(value);
+        py::list flags;
+        for (const std::string& flag : option.flags) flags.append(host::text(flag));
+        (option.exclusive ? group : parser).attr("add_argument")(*flags, **kw);
+    }
+    return parser;
+}
+
+/// Defaults the option tables name, read from the library's modules.
+OptionDefaults option_defaults() {
+    return {host::str_of(generative().attr("MODEL_NAME")), host::str_of(generative().attr("MAX_ITERATIONS")),
+            host::str_of(py::module_::import("tarvok.tarvok_core").attr("MAX_SIZE")),
+            host::str_of(py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME")),
+            tarvok::solver::solver_names()};
+}
+
+struct Registered {
+    RunCommand run;
+    AddCommand add;
+};
+
+using Bindings = Registry<Registered>;
+
+}  // namespace
+
+Registration::Registration(std::string_view name, RunCommand run, AddCommand add) { Bindings::add(name, {run, add}); }
+
+void add_subcommands(py::object commands) {
+    OptionDefaults defaults = option_defaults();
+    for (const Subcommand& subcommand : subcommands()) {
+        const Registered& binding = Bindings::of(subcommand.name);
+        if (binding.add)
+            binding.add(commands);
+        else
+            add_table_command(commands, subcommand.options(defaults));
+    }
+}
+
+int run_subcommand(const std::string& name, py::object args) { return Bindings::of(name).run(args); }
+
+void use_command_errors(py::object parser) {
+    py::handle borrowed = parser;  // the parser outlives every call of its error()
+    parser.attr("error") = py::cpp_function([borrowed](py::object message) {
+        if (json_requested) {
+            say_json(host::object_of(failure_json({ExitStatus::Usage, host::str_of(message)})));
+        } else {
+            clear_wait_line();
+            borrowed.attr("print_usage")(py::module_::import("sys").attr("stderr"));
+            warn(host::str_of(borrowed.attr("prog")) + ": error: " + host::str_of(message));
+        }
+        PyErr_SetObject(PyExc_SystemExit, py::int_(code(ExitStatus::Usage)).ptr());
+        throw py::error_already_set();
+    });
+}
+
+py::object answer_of(py::handle result) {
+    py::object values = result.attr("values");
+    if (!PyDict_Check(values.ptr())) return py::none();
+    PyObject* answer = PyDict_GetItemString(values.ptr(), "answer");
+    if (answer == nullptr || PyBool_Check(answer) || !(PyFloat_Check(answer) || PyLong_Check(answer)))
+        return py::none();
+    return py::reinterpret_borrow<py::object>(answer);
+}
+
+std::string summary_of(py::handle result) {
+    // The quantity the question asks for, when the model names it `answer`, stands beside the objective.
+    py::object answer = answer_of(result);
+    return summary_with_answer(
+        host::str_of(result.attr("summary")()),
+        answer.is_none() ? std::nullopt : std::optional(host::str_of(builtin("format")(answer, ".12g"))));
+}
+
+}  // namespace tarvok::cli

@@ -1,0 +1,16 @@
+// `tarvok lsp [--stdio]`: the language server for .mod and .dat files, which
+// an editor starts and talks to on stdin and stdout.
+#include "bindings/cli/command.hpp"
+
+namespace tarvok::cli {
+
+int run_lsp(py::object args) {
+    require_extra("pygls", "tarvok lsp", "lsp");
+    // stdout carries the protocol from here on; messages go to stderr.
+    py::module_::import("tarvok.language_server").attr("serve")();
+    return 0;
+}
+
+const Registration registration{"lsp", run_lsp};
+
+}  // namespace tarvok::cli

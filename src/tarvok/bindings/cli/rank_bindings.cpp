@@ -1,0 +1,38 @@
+// `tarvok rank WORDS... [--embedding-model M] [--examples DIR] [--top-k N]`:
+// the closest worked examples of a library.
+#include "bindings/cli/command.hpp"
+#include "example_ranker/ranking.hpp"
+
+namespace tarvok::cli {
+
+int run_rank(py::object args) {
+    py::object query = py::str(" ").attr("join")(args.attr("query")).attr("strip")();
+    if (!host::truthy(query)) fail(ExitStatus::Usage, "the description is empty");
+    py::object examples = args.attr("examples");
+    if (!examples.is_none()) examples = examples_folder(examples);
+    py::object name = embedding_model(args);
+    py::module_ ranker = py::module_::import("tarvok.example_ranker");
+    py::object ranking;
+    if (auto problem = load_embedding_model(name)) {
+        warn("tarvok: " + *problem + "; ranking by word overlap (BM25) instead");
+        ranking = ranker.attr("rank_lexically")(query, py::arg("models_dir") = examples,
+                                                py::arg("top_k") = args.attr("top_k"));
+    } else {
+        ranking = ranker.attr("rank_problem_descriptions")(query, py::arg("models_dir") = examples,
+                                                           py::arg("top_k") = args.attr("top_k"),
+                                                           py::arg("model_name") = name);
+    }
+    if (host::truthy(args.attr("json"))) {
+        say_json(ranking);
+        return 0;
+    }
+    if (!host::truthy(ranking)) say("No descriptions found.");
+    std::size_t number = 0;
+    for (py::handle entry : ranking)
+        say(example_ranker::ranking_line(++number, host::str_of(entry["path"]), py::float_(entry["score"])));
+    return 0;
+}
+
+const Registration registration{"rank", run_rank};
+
+}  // namespace tarvok::cli

@@ -1,0 +1,315 @@
+// `tarvok solve DESCRIPTION -m MODEL -d DATA`: the generation loop, run on a
+// staged pair beside the targets. The pair replaces the targets only when it
+// compiles; a broken last attempt is kept as <target>.failed. What the loop
+// found comes back as one result (run_generation); --run and --emit use the
+// loop's own compile of the final pair.
+#include "bindings/cli/command.hpp"
+#include "cli/solve_outcome.hpp"
+#include "cli/what_if_report.hpp"
+#include "evaluation/vote.hpp"
+#include "generative/grounding.hpp"
+#include "bindings/host/json_value.hpp"
+#include "bindings/host/package.hpp"
+
+#include <memory>
+#include <optional>
+
+namespace tarvok::cli {
+
+namespace grounding = tarvok::generative::grounding;
+
+namespace {
+
+/// The example library for this run: ./tvl_models when it exists, else
+/// --examples DIR, else the shipped one; as an absolute path.
+py::object example_library(py::object examples) {
+    if (!examples.is_none()) return examples_folder(examples);
+    if (host::truthy(py::module_::import("os").attr("path").attr("isdir")("tvl_models")))
+        return absolute(py::str("tvl_models"));
+    return host_path(host::package_folder() / "tvl_models");
+}
+
+/// What `solve` was asked, checked: everything that can be refused is
+/// refused before the first request.
+struct SolveRequest {
+    py::object description, model_file, data_file, script, iterations;
+    py::object record = py::none();           ///< the transcript file, absolute
+    py::object replay = py::none();           ///< the recorded replies, absolute
+    py::object library = py::none();          ///< the example library, when few-shot is on
+    py::object embedding_model = py::none();  ///< one other than the ranker's default
+    bool few_shot = true, execution_check = false, alignment = true;
+    long long samples = 1;  ///< generations voted on
+    double rel_tol = 1e-4;  ///< how near two voted objectives must be to agree
+    bool assumptions = false, what_if = false;
+    long long what_if_max = 3;
+};
+
+/// --assumptions, --what-if and --what-if-max, checked; the alternatives'
+/// files may not fall on the command's other files.
+void check_assumption_options(py::object args, SolveRequest& r) {
+    r.what_if = host::truthy(args.attr("what_if"));
+    r.assumptions = r.what_if || host::truthy(args.attr("assumptions"));
+    require_at_least("--what-if-max", args.attr("what_if_max"), 0);
+    r.what_if_max = args.attr("what_if_max").cast<long long>();
+    if (!r.what_if) return;
+    auto optional = [](py::object path) { return path.is_none() ? std::nullopt : std::optional(given_path(path)); };
+    refuse_alternatives_over(
+        {given_path(r.model_file), given_path(r.data_file), optional(r.record), optional(r.script), r.what_if_max},
+        [](const std::string& text) { return host::file_system_path(host::text(text)); });
+}
+
+SolveRequest checked_request(py::object args) {
+    SolveRequest r;
+    check_llm_options(args);
+    r.iterations = args.attr("iterations");
+    require_at_least("--iterations", r.iterations, 1);
+    if (r.iterations.is_none()) r.iterations = generative().attr("MAX_ITERATIONS");
+    if (host::truthy(args.attr("run")))
+        require_solver(args.attr("solver"), "--run --solver " + host::str_of(args.attr("solver")));
+    require_at_least("--samples", args.attr("samples"), 1);
+    r.samples = args.attr("samples").cast<long long>();
+    require_at_least("--rel-tol", args.attr("rel_tol"), 0);
+    r.rel_tol = args.attr("rel_tol").cast<double>();
+    r.description = required_text(args.attr("description"), "description");
+    r.model_file = absolute(args.attr("model_file"));
+    r.data_file = absolute(args.attr("data_file"));
+    refuse_same_file(r.model_file, r.data_file);
+    r.script = args.attr("emit");
+    if (!r.script.is_none()) {
+        refuse_script_path(r.script, r.model_file, r.data_file);
+    }
+    if (!args.attr("record").is_none()) {
+        r.record = absolute(args.attr("record"));
+        if (host::truthy(py::module_::import("os").attr("path").attr("isdir")(r.record)))
+            fail(ExitStatus::Usage, "--record " + host::str_of(r.record) + " is a folder");
+        refuse_output_over_inputs(r.record, {r.model_file, r.data_file}, "--record");
+        if (!r.script.is_none()) refuse_output_over_inputs(r.record, {r.script}, "--record");
+    }
+    if (!args.attr("replay").is_none()) r.replay = absolute(args.attr("replay"));
+    r.few_shot = !host::truthy(args.attr("no_few_shot"));
+    if (r.few_shot) r.library = example_library(args.attr("examples"));
+    check_assumption_options(args, r);
+    return r;
+}
+
+/// The solver for --execution-check and the embedding model for the
+/// examples, loaded before the loop starts.
+void load_what_the_loop_needs(py::object args, SolveRequest& r) {
+    // The provider's client first: a missing key or library ends the command before any loading.
+    llm_phase(
+        [&] { return generative().attr("_check_provider")(args.attr("provider"), model_or_default(args), r.replay); });
+    r.execution_check = host::truthy(args.attr("execution_check"));
+    if (auto purpose = solver_needed_for(r.execution_check, r.what_if, r.samples))
+        require_solver(py::str("highs"), *purpose);
+    if (!r.few_shot) return;
+    py::object name = embedding_model(args);
+    // Without it the loop ranks the examples by the words they share with the
+    // description (BM25), and says so.
+    if (auto problem = load_embedding_model(name)) {
+        warn("tarvok: " + *problem + "; ranking worked examples by word overlap (BM25) instead");
+    }
+    if (!host::equals(name, py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME"))) {
+        r.embedding_model = name;
+    }
+    warn("Few-shot examples from " + host::str_of(r.library));
+}
+
+/// The loop on the staged pair, with this command's options for this call
+/// only. An attempt that ends in a failure is kept as <target>.failed.
+py::object generate_staged(py::object args, const SolveRequest& r, StagedPair& pair) {
+    py::dict options;
+    options["model_name"] = model_or_default(args);
+    options["mode"] = grammar_mode(args.attr("grammar"));
+    options["iterations"] = r.iterations;
+    options["alignment_check"] = host::truthy(args.attr("no_alignment")) ? py::object(py::bool_(false)) : py::none();
+    options["temperature"] = args.attr("temperature");
+    options["llm_provider"] = args.attr("provider");
+    options["progress"] = progress_printer();
+    options["few_shot"] = py::bool_(r.few_shot);
+    options["few_shot_library"] = r.library;
+    options["embedding_model"] = r.embedding_model;
+    options["execution_check"] = r.execution_check ? py::object(py::bool_(true)) : py::none();
+    options["timeout"] = args.attr("timeout").is_none() ? py::none() : builtin("float")(args.attr("timeout"));
+    options["on_event"] = wait_line_events();
+    options["record"] = r.record;
+    options["replay"] = r.replay;
+    if (r.assumptions) {
+        options["assumptions"] = true;
+        options["what_if"] = py::bool_(r.what_if);
+        options["what_if_max"] = r.what_if_max;
+    }
+    try {
+        return llm_phase([&] {
+            return generative().attr("run_generation")(r.description, pair.staged_model(), pair.staged_data(),
+                                                       **options);
+        });
+    } catch (Failure& failure) {
+        std::string kept = pair.kept_text(pair.keep_failed());
+        if (!kept.empty()) failure.message += "; the last attempt is kept in " + kept;
+        throw;
+    } catch (py::error_already_set&) {
+        std::string kept = pair.kept_text(pair.keep_failed());
+        if (!kept.empty()) warn("tarvok: the last attempt is kept in " + kept);
+        throw;
+    }
+}
+
+/// Moves the alternatives the loop wrote beside the staged pair to their
+/// places beside the targets (each pair whole or not at all); the what-if
+/// table naming them there.
+data::Value keep_alternatives(StagedPair& pair, py::object table) {
+    KeptAlternatives kept =
+        kept_alternatives(plain_value(table), shown_path(pair.target().model), shown_path(pair.target().data));
+    for (const AlternativeMove& move : kept.moves) {
+        py::bytes model = host::read_file(host::text(move.model_from), "rb"),
+                  data = host::read_file(host::text(move.data_from), "rb");
+        host::replace_files({{host::text(move.model_to), model}, {host::text(move.data_to), data}});
+    }
+    return kept.table;
+}
+
+/// The final pair's compiled model: the loop's own; a compiler put in place
+/// of the library's keeps none, and the final texts are compiled once.
+py::object compiled_model_of(py::object result) {
+    py::object compiled = result.attr("compiled_model");
+    if (!compiled.is_none()) return compiled;
+    return py::module_::import("tarvok.solver").attr("compile")(result.attr("model_text"), result.attr("data_text"));
+}
+
+/// What the loop handed back, as the report reads it.
+SolveReport loop_report(py::object args, const SolveRequest& r, py::object result) {
+    py::object execution = result.attr("execution");
+    bool compiled = host::truthy(result.attr("compiled"));
+    SolveReport o{.facts = {compiled, r.execution_check, execution.is_none() ? "" : host::str_of(execution["status"]),
+                            r.alignment, r.alignment && host::truthy(result.attr("aligned"))},
+                  .model_file = host::str_of(r.model_file),
+                  .data_file = host::str_of(r.data_file),
+                  .model_file_given = host::str_of(py::module_::import("os").attr("fsdecode")(args.attr("model_file"))),
+                  .statistics = plain_value(result.attr("statistics")),
+                  .syntax_errors = plain_value(result.attr("syntax_errors")),
+                  .assessment = host::str_of(result.attr("assessment")),
+                  .stats = host::truthy(args.attr("stats")),
+                  .with_assumptions = r.assumptions,
+                  .what_if = r.what_if,
+                  .what_if_max = r.what_if_max};
+    if (r.assumptions) {
+        o.assumptions = plain_value(result.attr("assumptions"));
+        o.assumptions_error = plain_value(result.attr("assumptions_error"));
+    }
+    return o;
+}
+
+/// --run and --emit on the final pair's one Program, expanded from the loop's
+/// own compile; the exit status with theirs.
+void run_and_emit(py::object args, const SolveRequest& r, py::object result, SolveReport& o) {
+    bool compiled = o.facts.compiled;
+    bool with_run = host::truthy(args.attr("run")) && compiled, with_emit = !r.script.is_none() && compiled;
+    RunOutcome run;
+    EmitOutcome emit;
+    if (with_run || with_emit) {
+        Expanded expanded = expand(compiled_model_of(result));
+        if (with_run) run = solve_expanded(expanded, args.attr("solver"));
+        if (with_emit) emit = emit_expanded(expanded, r.script);
+    }
+    o.status = with_run_and_emit(loop_status(o.facts), with_run ? std::optional(run.status) : std::nullopt,
+                                 with_emit ? std::optional(emit.status) : std::nullopt);
+    if (host::truthy(args.attr("run")))
+        o.run_json = with_run && run.status != 1 ? plain_value(run.result.attr("to_dict")()) : data::Value();
+    if (with_run) o.run = run.status == 1 ? run.diagnostics : summary_of(run.result);
+    if (!r.script.is_none()) o.emitted = with_emit && emit.status == 0 ? plain_value(emit.written) : data::Value();
+    if (with_emit)
+        o.emit = {emit.status, emit.status == 0 ? written_line(strings_of(emit.written)) : "", emit.failure,
+                  emit.diagnostics};
+}
+
+/// Moves a compiling pair into place (else keeps it as .failed), then runs
+/// and writes out its one Program.
+SolveReport place_and_use(py::object args, const SolveRequest& r, StagedPair& pair, py::object result) {
+    SolveReport o = loop_report(args, r, result);
+    bool compiled = o.facts.compiled;
+    bool existed = fs::exists(pair.target().model) || fs::exists(pair.target().data);
+    Pair kept;
+    if (compiled) {
+        std::string description = host::str_of(r.description), data = host::str_of(result.attr("data_text"));
+        {
+            py::gil_scoped_release unlocked;
+            o.grounding = grounding::ground(description, data);
+        }
+        pair.place();
+        if (r.what_if) o.what_if_table = keep_alternatives(pair, result.attr("what_if"));
+    } else {
+        kept = pair.keep_failed();
+        o.kept_model = shown_path(kept.model), o.kept_data = shown_path(kept.data);
+    }
+    run_and_emit(args, r, result, o);
+    o.outcome = closing_line(o.facts, {o.model_file, o.data_file, existed, compiled ? "" : pair.kept_text(kept),
+                                       compiled ? pair.targets_text() : ""});
+    return o;
+}
+
+/// The report on stdout and stderr, as JSON with --json.
+int report(py::object args, const SolveReport& shown) {
+    HostOutput out;
+    return show_solve(out, shown, host::truthy(args.attr("json")));
+}
+
+/// The objective the final model of a generation reaches with the solver's
+/// defaults; none when it does not compile or does not solve to optimality.
+std::optional<double> objective_of(py::object result) {
+    if (!host::truthy(result.attr("compiled"))) return std::nullopt;
+    RunOutcome run = solve_expanded(expand(compiled_model_of(result)));
+    if (run.status != 0 || run.result.is_none() || run.result.attr("objective").is_none()) return std::nullopt;
+    return run.result.attr("objective").cast<double>();
+}
+
+struct Voted {
+    std::vector<py::object> results;  ///< each generation's GenerationResult
+    std::vector<evaluation::Candidate> candidates;
+    evaluation::Vote vote;
+    std::size_t pick = 0;  ///< the one whose pair is placed
+};
+
+/// --samples N: the loop run N times, one after another (they share this
+/// process's progress lines and the GIL), each on a pair of its own staged
+/// beside the targets; only the voted pair is placed.
+Voted generate_voted(py::object args, const SolveRequest& r, std::vector<std::unique_ptr<StagedPair>>& pairs) {
+    Voted voted;
+    for (long long k = 1; k <= r.samples; ++k) {
+        if (k > 1) pairs.push_back(std::make_unique<StagedPair>(r.model_file, r.data_file));
+        warn("Sample " + std::to_string(k) + "/" + std::to_string(r.samples));
+        py::object result = generate_staged(args, r, *pairs.back());
+        voted.candidates.push_back({objective_of(result), result.attr("repair_rounds").cast<long long>()});
+        voted.results.push_back(result);
+    }
+    voted.vote = evaluation::vote(voted.candidates, r.rel_tol);
+    // Without an answer among them the last generation tells why, as in eval.
+    voted.pick = voted.vote.chosen.value_or(voted.results.size() - 1);
+    return voted;
+}
+
+}  // namespace
+
+int run_solve(py::object args) {
+    SolveRequest r = checked_request(args);
+    // The compiler's size limit is a setting of its module: set for this command, put back after it.
+    TemporarySettings settings;
+    apply_size_option(settings, args);
+    std::vector<std::unique_ptr<StagedPair>> pairs;
+    pairs.push_back(std::make_unique<StagedPair>(r.model_file, r.data_file));
+    load_what_the_loop_needs(args, r);
+    r.alignment = !host::truthy(args.attr("no_alignment")) && host::truthy(generative().attr("ALIGNMENT_CHECK"));
+    if (r.samples == 1)
+        return report(args, place_and_use(args, r, *pairs.front(), generate_staged(args, r, *pairs.front())));
+    Voted voted = generate_voted(args, r, pairs);
+    SolveReport o = place_and_use(args, r, *pairs[voted.pick], voted.results[voted.pick]);
+    std::optional<double> objective = voted.candidates[voted.pick].objective;
+    o.vote = {host::str_of(builtin("round")(voted.vote.confidence, 2)), static_cast<long long>(voted.vote.agreeing),
+              r.samples, objective ? std::optional(host::str_of(py::float_(*objective))) : std::nullopt};
+    o.confidence = voted.vote.confidence;
+    o.voted = objective;
+    return report(args, o);
+}
+
+const Registration registration{"solve", run_solve};
+
+}  // namespace tarvok::cli

@@ -1,0 +1,790 @@
+// tarvok.evaluation: answer accuracy on benchmark sets of word problems. For
+// each problem it runs the generation loop of tarvok_generative, solves the
+// final model and compares the optimum with the set's reference. Problems run
+// on Python threads (the loop waits on the network); the main thread alone
+// writes results.jsonl, one flushed line per finished problem, so that a run
+// that is stopped resumes where it was.
+#include "common/exit_status.hpp"
+#include "common/terminal_text.hpp"
+#include "evaluation/command_run.hpp"
+#include "evaluation/dataset.hpp"
+#include "evaluation/folder.hpp"
+#include "evaluation/problem_run.hpp"
+#include "evaluation/record_map.hpp"
+#include "evaluation/results.hpp"
+#include "evaluation/run_lock.hpp"
+#include "evaluation/runner.hpp"
+#include "evaluation/settings.hpp"
+#include "evaluation/work_queue.hpp"
+#include "generative/grounding.hpp"
+#include "generative/providers/providers.hpp"
+#include "bindings/host/host.hpp"
+#include "bindings/host/json_value.hpp"
+#include "bindings/host/module_settings.hpp"
+#include "solver/options.hpp"
+
+#include <array>
+#include <atomic>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <new>
+#include <optional>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+namespace py = pybind11;
+namespace host = tarvok::host;
+namespace ev = tarvok::evaluation;
+namespace terminal = tarvok::terminal;
+namespace pv = tarvok::generative::providers;
+
+namespace {
+
+using host::attr;
+using host::Kind;
+
+py::module_ generative() { return host::import_sibling(host::this_module(), "tarvok_generative"); }
+py::module_ os_module() { return py::module_::import("os"); }
+py::object join_path(py::handle a, py::handle b) { return os_module().attr("path").attr("join")(a, b); }
+
+/// `text` with the configured API keys hidden, as every record, summary and
+/// message of a run holds text.
+std::string hidden(const std::string& text) { return host::str_of(generative().attr("_hide_keys")(host::text(text))); }
+
+/// Writes one line for a reader to sys.stderr (looked up per line), with
+/// what a terminal would act on shown as escapes and the keys hidden.
+void tell(const std::string& line) {
+    py::object err = py::module_::import("sys").attr("stderr");
+    err.attr("write")(host::text(terminal::shown(hidden(line)) + "\n"));
+    err.attr("flush")();
+}
+
+/// The shipped data set and example library, beside this module.
+py::object package_path(const char* name) {
+    py::object folder = os_module().attr("path").attr("dirname")(attr("__file__"));
+    return join_path(folder, py::str(name));
+}
+
+// ------------------------------------------------ plain values and host values
+
+/// A plain value as the host's object (see ev::value_of).
+template <typename T>
+py::object to_host(const T& v) {
+    return host::object_of(ev::value_of(v));
+}
+
+// A map (any object with `get`) becomes a struct through its table of
+// fields (ev::each_field): a field the map lacks or holds as None keeps its
+// default. Texts read back are shown with the keys hidden, as every record
+// of a run holds them.
+template <typename T>
+void from_host(py::handle v, T& out) {
+    if constexpr (ev::IsOptional<T>::value) {
+        from_host(v, out.emplace());
+    } else if constexpr (ev::IsVector<T>::value) {
+        for (py::handle one : v) from_host(one, out.emplace_back());
+    } else if constexpr (ev::HasFields<T>) {
+        py::object get = v.attr("get");
+        ev::each_field(out, [&](const char* key, auto& field) {
+            if (py::object value = get(key); !value.is_none()) from_host(value, field);
+        });
+    } else if constexpr (std::is_same_v<T, std::string>) {
+        out = hidden(host::str_of(v));
+    } else if constexpr (std::is_same_v<T, long long>) {
+        out = host::saturated(v);
+    } else if constexpr (std::is_same_v<T, bool>) {
+        out = host::truthy(v);
+    } else if constexpr (std::is_same_v<T, double>) {
+        out = host::number(v);
+    } else {
+        out = v.cast<T>();
+    }
+}
+
+/// `value` into `field` unless it is None, which keeps the field's default.
+template <typename T>
+void read_into(py::handle value, T& field) {
+    if (!value.is_none()) from_host(value, field);
+}
+
+// ------------------------------------------------------------ settings
+
+/// One run's settings: the plain ones, and the paths as the host names them.
+struct Settings : ev::Settings {
+    py::object dataset;              ///< path of the data set
+    py::object out_dir;              ///< absolute path of the output folder
+    py::object replay = py::none();  ///< the transcripts the provider replay answers from (absolute)
+};
+
+template <typename T>
+constexpr Kind kind_of() {
+    if constexpr (std::is_same_v<T, std::string>) return Kind::Str;
+    if constexpr (std::is_same_v<T, bool>) return Kind::Bool;
+    return Kind::Int;
+}
+
+/// One argument of run_evaluation, refused with a TypeError unless it is
+/// exactly of its kind (the tolerance: a float or an int).
+template <typename T>
+void read_argument(py::handle value, const char* name, T& out) {
+    if constexpr (ev::IsOptional<T>::value) {
+        host::require(value, "run_evaluation", name, kind_of<typename T::value_type>(), true);
+        if (!value.is_none()) read_argument(value, name, out.emplace());
+    } else if constexpr (std::is_same_v<T, double>) {
+        if (!host::is_exact(value, Kind::Float) && !host::is_exact(value, Kind::Int))
+            throw py::type_error(ev::refusal_text({name, "float or int"}, host::type_name(value)));
+        out = value.cast<double>();
+    } else {
+        host::require(value, "run_evaluation", name, kind_of<T>());
+        if constexpr (std::is_same_v<T, std::string>) out = host::str_of(value);
+        if constexpr (std::is_same_v<T, bool>) out = host::truthy(value);
+        if constexpr (std::is_same_v<T, long long>) out = host::saturated(value);
+    }
+}
+
+/// The arguments that ev::each_argument reads, in its order.
+using Given = std::array<py::object, 17>;
+
+/// The data set (the shipped sample set when none) and the output folder
+/// (absolute), as the host names them.
+Settings run_paths(py::object dataset, py::object out_dir) {
+    Settings s;
+    py::module_ os = os_module();
+    s.dataset =
+        dataset.is_none() ? join_path(package_path("datasets"), py::str("sample.jsonl")) : os.attr("fspath")(dataset);
+    s.out_dir = os.attr("path").attr("abspath")(os.attr("fspath")(out_dir));
+    return s;
+}
+
+/// The run's settings completed from its arguments, checked once (with the
+/// replay path and the solvers); `shown` maps each argument to its value
+/// as given, which a refusal shows.
+void complete(Settings& s, ev::Arguments& a, py::object replay, py::object shown) {
+    if (!replay.is_none()) {
+        py::object path = os_module().attr("path");
+        s.replay = path.attr("abspath")(os_module().attr("fspath")(replay));
+        py::object common = path.attr("commonpath")(py::make_tuple(s.replay, s.out_dir));
+        a.replay = {{host::str_of(s.replay), host::str_of(s.out_dir), host::str_of(common)}};
+    }
+    a.solvers = tarvok::solver::solver_names();
+    a.solver_choices = tarvok::solver::choices(a.solvers);
+    if (auto refusal = ev::check_arguments(a))
+        host::raise(PyExc_ValueError,
+                    ev::refusal_text(*refusal, host::str_of(py::repr(shown.attr("get")(refusal->parameter)))));
+    static_cast<ev::Settings&>(s) = a.settings;
+    if (!s.model) s.model = host::str_of(generative().attr("MODEL_NAME"));
+    if (!s.iterations) s.iterations = host::saturated(generative().attr("MAX_ITERATIONS"));
+}
+
+/// The run's settings from run_evaluation's arguments, checked once.
+Settings settings_from(py::object dataset, py::object out_dir, const Given& given, py::object fields, py::object replay,
+                       py::object solver) {
+    Settings s = run_paths(dataset, out_dir);
+    ev::Arguments a;
+    py::dict shown{py::arg("fields") = fields, py::arg("replay") = replay, py::arg("solver") = solver};
+    std::size_t i = 0;
+    ev::each_argument(a.settings, [&](const char* name, auto& member) {
+        shown[name] = given.at(i);
+        read_argument(given.at(i++), name, member);
+    });
+    if (!fields.is_none() && !PyDict_Check(fields.ptr()))
+        throw py::type_error(ev::refusal_text({"fields", "dict or None"}, host::type_name(fields)));
+    if (!fields.is_none())
+        for (auto [key, value] : py::reinterpret_borrow<py::dict>(fields))
+            a.fields.emplace_back(host::str_of(key),
+                                  PyUnicode_Check(value.ptr()) ? std::optional(host::str_of(value)) : std::nullopt);
+    if (PyUnicode_Check(solver.ptr())) a.solver = host::str_of(solver);
+    complete(s, a, replay, shown);
+    return s;
+}
+
+/// A loop option as the run makes it: the run's own, else the module
+/// setting as it stands.
+bool loop_option(std::optional<bool> own, const char* setting) {
+    return own ? *own : host::truthy(generative().attr(setting));
+}
+
+// --------------------------------------------------------- the data set
+
+/// The data set's problems (cut to the limit, each as many times as the run
+/// repeats it) and its unusable records.
+ev::Dataset load_dataset(const Settings& s) {
+    std::string bytes = py::bytes(host::read_file(s.dataset, "rb"));
+    std::string path = host::str_of(s.dataset);
+    ev::Dataset dataset;
+    try {
+        py::gil_scoped_release unlocked;
+        dataset = ev::load_dataset(bytes, path, s);
+    } catch (const ev::DatasetError& e) {
+        host::raise(PyExc_ValueError, e.what());  // the GIL held again: `unlocked` ended with the try block
+    }
+    py::object sha256 = py::module_::import("hashlib").attr("sha256");
+    for (ev::Problem& p : dataset.problems)
+        p.question_hash = host::str_of(sha256(py::bytes(p.description)).attr("hexdigest")());
+    return dataset;
+}
+
+// ------------------------------------------------------------ preflight
+
+/// Fails now, before any problem starts, when the provider cannot be used:
+/// its client (the library and the API key) is made once, as each request
+/// would make it.
+void check_provider(Settings& s) {
+    py::module_ tg = generative();
+    // The loop's own private steps, as each request calls them: the provider
+    // inference and the provider's client factory.
+    py::object provider = tg.attr("_infer_provider")(to_host(s.provider), to_host(s.model));
+    s.provider_name = host::str_of(provider.attr("value"));
+    const pv::Provider* entry = pv::provider_from_alias(s.provider_name);
+    std::string client = entry ? std::string(entry->client_factory) : std::string();
+    if (s.provider_name == "replay") {
+        tg.attr("_check_provider")(to_host(s.provider), to_host(s.model), s.replay);
+    } else if (!client.empty() && py::hasattr(tg, client.c_str())) {
+        tg.attr(client.c_str())();
+    }
+}
+
+/// The final models are solved with the run's solver: without it no answer
+/// can be judged. The solver module's one availability check, looked up
+/// when called.
+void check_solver(const Settings& s) {
+    ev::SolverNeed need = ev::solver_need(s.solver);
+    py::module_::import("tarvok.solver").attr("_check_solver")(s.solver, need.purpose, to_host(need.extra));
+}
+
+// ---------------------------------------------------------- one problem
+
+/// A problem's record from the map `_run_problem` returns; the run adds the
+/// problem's facts and judges it.
+ev::Record record_from(py::handle map) {
+    ev::Record r;
+    from_host(map, r);
+    ev::settle(r);
+    return r;
+}
+
+/// "TypeName: message", as a record keeps what a run raised.
+std::string error_text(const py::error_already_set& e) {
+    return ev::raised_text(host::type_name(e.value()), host::str_of(e.value()));
+}
+
+/// The progress callback of one problem: each line goes to its log. A run
+/// that stops early ends the problem at its next step: the loop lets an
+/// interrupt raised by its progress callback through.
+py::cpp_function logged_progress(py::object log, py::object stop) {
+    return py::cpp_function([log, stop](py::object message) {
+        log.attr("write")(py::str(message) + py::str("\n"));
+        log.attr("flush")();
+        if (!stop.is_none() && host::truthy(stop.attr("is_set")())) {
+            PyErr_SetString(PyExc_KeyboardInterrupt, "the evaluation run stopped");
+            throw py::error_already_set();
+        }
+    });
+}
+
+/// The numbers of a generated data file that the description does not give.
+std::vector<ev::Assumption> assumption_list(const std::string& description, const std::string& data) {
+    tarvok::generative::grounding::Report report;
+    {
+        py::gil_scoped_release unlocked;
+        report = tarvok::generative::grounding::ground(description, data);
+    }
+    std::vector<ev::Assumption> out;
+    for (const auto& f : report.assumptions) out.push_back({f.text, f.line, f.line_text});
+    return out;
+}
+
+/// The loop's call of one generation into `folder`, with the run's own
+/// options (see ev::loop_keywords); the module settings stay as they are.
+py::object run_generation(py::object problem, py::object folder, py::object settings, py::object progress) {
+    py::dict keywords;
+    for (const ev::LoopKeyword& k : ev::loop_keywords())
+        keywords[k.keyword] =
+            k.fallback ? settings.attr("get")(k.setting, host::object_of(*k.fallback)) : settings[k.setting];
+    keywords["progress"] = progress;
+    keywords["record"] = join_path(folder, py::str(ev::kTranscriptFile));
+    return generative().attr("run_generation")(problem["description"], join_path(folder, py::str(ev::kModelFile)),
+                                               join_path(folder, py::str(ev::kDataFile)), **keywords);
+}
+
+/// The host's side of one problem (see ev::problem_record): the loop, the
+/// solve and the log, in the problem's folder or a sample folder in it.
+class HostProblem final : public ev::ProblemHost {
+  public:
+    HostProblem(py::object problem, py::object folder, py::object settings, py::object log)
+        : problem_(problem), folder_(folder), settings_(settings), log_(log),
+          progress_(logged_progress(log, settings.attr("get")("stop"))) {}
+
+    void enter(const std::string& sample) override {
+        where_ = sample.empty() ? folder_ : join_path(folder_, py::str(sample));
+        py::module_ os = os_module();
+        os.attr("makedirs")(where_, py::arg("exist_ok") = true);
+        // The conversation of this run of the problem only.
+        py::object transcript = join_path(where_, py::str(ev::kTranscriptFile));
+        if (host::truthy(os.attr("path").attr("lexists")(transcript))) os.attr("remove")(transcript);
+        what_if_ = py::none();
+    }
+    bool generate(ev::Record& record) override {
+        result_ = run_generation(problem_, where_, settings_, progress_);
+        ev::each_loop_fact(record, [&](const char* name, auto& field) { read_into(result_.attr(name), field); });
+        return !host::str_of(result_.attr("model_text")).empty();
+    }
+    std::vector<ev::Assumption> assumptions() override {
+        return assumption_list(host::str_of(problem_["description"]), host::str_of(result_.attr("data_text")));
+    }
+    ev::FinalSolve solve(ev::Record& record, bool readings) override {
+        py::object outcome = result_.attr("execute")(py::arg("time_limit") = settings_["time_limit"]);
+        py::object status = outcome["status"], objective = outcome.attr("get")("objective");
+        read_into(status, record.status);
+        read_into(objective, record.objective);
+        if (readings) {
+            read_into(outcome.attr("get")("answer"), record.answer);
+            read_into(result_.attr("assumptions"), record.readings);
+            what_if_ = result_.attr("what_if");
+        }
+        return {host::str_of(status), host::str_of(objective)};
+    }
+    std::vector<ev::Reading> alternatives() override {
+        std::vector<ev::Reading> out;
+        if (!what_if_.is_none()) from_host(what_if_["alternatives"], out);
+        return out;
+    }
+    void progress(const std::string& line) override { progress_(host::text(line)); }
+    std::string problem_id() override { return host::str_of(problem_["id"]); }
+    ev::GenerationError caught() override {
+        try {
+            throw;
+        } catch (py::error_already_set& e) {
+            if (!host::is_ordinary(e)) {
+                log_.attr("close")();
+                throw;
+            }
+            return {hidden(error_text(e)), host::truthy(generative().attr("_is_provider_outage")(e.value()))};
+        }
+    }
+
+  private:
+    py::object problem_, folder_, settings_, log_, where_, result_, what_if_ = py::none();
+    py::cpp_function progress_;
+};
+
+/// `_run_problem(problem, out_dir, settings)`: one problem, start to end.
+/// `settings` holds the run's options of the loop (model, provider,
+/// iterations, execution_check, alignment_check, few_shot_library, timeout),
+/// the final solve's time_limit, and samples with rel_tol for voting.
+py::object run_problem(py::object problem, py::object out_dir, py::object settings) {
+    py::object folder = join_path(out_dir, problem["folder"]);
+    os_module().attr("makedirs")(folder, py::arg("exist_ok") = true);
+    py::object log = py::module_::import("builtins")
+                         .attr("open")(join_path(folder, py::str(ev::kProgressLog)), "w", py::arg("encoding") = "utf-8",
+                                       py::arg("errors") = "backslashreplace");
+    HostProblem host_problem(problem, folder, settings, log);
+    py::object get = settings.attr("get");
+    ev::Record record =
+        ev::problem_record(host_problem, {host::saturated(get("samples", 1)), get("rel_tol", 1e-4).cast<double>(),
+                                          host::truthy(get("assumptions", false))});
+    log.attr("close")();
+    return to_host(record);
+}
+
+// ------------------------------------------------------------- the run
+
+/// What the worker threads share.
+struct Pool {
+    std::vector<py::object> todo;  ///< problem maps, in data-set order; not changed once workers start
+    std::unique_ptr<ev::WorkQueue> queue;
+    /// Set when the run stops early, beside the queue's own stop: the
+    /// running problems end at their next step (see run_problem).
+    py::object stop;  ///< threading.Event
+    py::object out_dir, settings;
+    py::list threads;  ///< the workers, which the interpreter waits for at exit
+
+    /// Waits for every worker, interruptibly (see ev::WorkQueue).
+    void join() const {
+        host::interruptible([&](tarvok::Interrupt* interrupt) { queue->wait_for_workers(interrupt); });
+        for (py::handle t : threads) t.attr("join")();  // each at its last step by now
+    }
+};
+
+void work(const std::shared_ptr<Pool>& pool) {
+    try {
+        while (std::optional<size_t> index = pool->queue->take()) {
+            py::object result;
+            try {
+                result = attr("_run_problem")(pool->todo[*index], pool->out_dir, pool->settings);
+            } catch (py::error_already_set& e) {
+                if (!host::is_ordinary(e)) throw;
+                // A replaced _run_problem that raises still gives a record.
+                py::dict raised;
+                raised["error"] = host::text(error_text(e));
+                result = raised;
+            }
+            pool->queue->put(*index, record_from(result));
+        }
+    } catch (...) {
+        // The main thread raises it; a thread that died silently would leave it waiting.
+        pool->queue->fail(std::current_exception());
+    }
+    pool->queue->worker_ended();
+}
+
+/// The progress bar's figures after the tally took a record.
+void show_accuracy(py::handle bar, const ev::RunTally& tally) {
+    bar.attr("set_postfix_str")(ev::accuracy_postfix(tally.correct(), tally.judged()), py::arg("refresh") = false);
+}
+
+/// A tqdm bar on a terminal; none elsewhere (one line per problem then) or
+/// without tqdm.
+py::object progress_bar(const ev::RunTally& tally) {
+    py::object err = py::module_::import("sys").attr("stderr");
+    bool terminal = false;
+    try {
+        terminal = host::truthy(err.attr("isatty")());
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+    }
+    if (!terminal) return py::object();
+    try {
+        py::object bar = py::module_::import("tqdm").attr("tqdm")(
+            py::arg("total") = tally.total(), py::arg("initial") = tally.done(), py::arg("desc") = "tarvok eval",
+            py::arg("unit") = "problem", py::arg("file") = err, py::arg("dynamic_ncols") = true);
+        show_accuracy(bar, tally);
+        return bar;
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ImportError)) throw;
+    }
+    return py::object();
+}
+
+using Outcome = ev::RunOutcome;
+using ev::Prepared;
+
+/// What a core raises about files, the folder or the lock, raised as the
+/// host's exception: OSError (the subclass its errno names), RuntimeError
+/// for a folder another run holds, ValueError for one with other settings.
+template <typename Work>
+auto on_host(Work&& work) {
+    try {
+        return work();
+    } catch (const std::filesystem::filesystem_error& e) {
+        PyErr_SetObject(PyExc_OSError,
+                        py::make_tuple(e.code().value(), e.code().message(), host::host_path(e.path1())).ptr());
+        throw py::error_already_set();
+    } catch (const ev::FolderBusy& e) {
+        host::raise(PyExc_RuntimeError, e.what());
+    } catch (const ev::FolderConflict& e) {
+        host::raise(PyExc_ValueError, e.what());
+    }
+}
+
+/// Makes the output folder ready, or refuses it (see ev::prepare_folder).
+Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
+    os_module().attr("makedirs")(s.out_dir, py::arg("exist_ok") = true);
+    ev::RunKey key = ev::run_key(s, loop_option(s.execution_check, "EXECUTION_CHECK"),
+                                 loop_option(s.alignment_check, "ALIGNMENT_CHECK"));
+    key.model = hidden(key.model);
+    return on_host([&] {
+        return ev::prepare_folder(host::file_system_path(s.out_dir), host::str_of(s.out_dir), dataset.problems, key, s);
+    });
+}
+
+/// The example library FEW_SHOT_LIBRARY names when that is a folder here,
+/// else the shipped one (as `tarvok solve` chooses, without moving).
+py::object few_shot_library(bool tell_it) {
+    py::module_ tg = generative();
+    py::module_ os = os_module();
+    py::object chosen = py::none();
+    if (py::hasattr(tg, "FEW_SHOT_LIBRARY")) chosen = tg.attr("FEW_SHOT_LIBRARY");
+    if (chosen.is_none() || !host::truthy(os.attr("path").attr("isdir")(chosen))) chosen = package_path("tvl_models");
+    if (tell_it) tell(ev::few_shot_line(host::str_of(os.attr("path").attr("abspath")(chosen))));
+    return chosen;
+}
+
+/// The options each problem runs with (see run_problem).
+py::dict problem_settings(const Settings& s, py::object library, py::object stop) {
+    py::dict settings;
+    ev::each_problem_setting(s, [&](const char* key, const auto& value) { settings[key] = to_host(value); });
+    settings["few_shot_library"] = library;
+    settings["time_limit"] = generative().attr("EXECUTION_TIME_LIMIT");
+    settings["stop"] = stop;
+    settings["replay"] = s.replay;
+    return settings;
+}
+
+/// The workers of a run, started on the problems still to run.
+std::shared_ptr<Pool> start_workers(const Settings& s, const std::vector<const ev::Problem*>& todo,
+                                    py::object library) {
+    auto pool = std::make_shared<Pool>();
+    ev::WorkerPlan plan = ev::plan_workers(todo, s.jobs);
+    for (const ev::Problem& p : plan.problems) pool->todo.push_back(to_host(p));
+    pool->stop = py::module_::import("threading").attr("Event")();
+    pool->out_dir = s.out_dir;
+    pool->settings = problem_settings(s, library, pool->stop);
+    py::object thread = py::module_::import("threading").attr("Thread");
+    pool->queue = std::make_unique<ev::WorkQueue>(todo.size(), plan.names.size());
+    // Not daemon threads: the interpreter waits for them at exit rather than
+    // ending them in the middle of C++ work.
+    for (const std::string& name : plan.names) {
+        py::cpp_function body([pool]() { work(pool); });
+        py::object worker = thread(py::arg("target") = body, py::arg("name") = name);
+        worker.attr("start")();
+        pool->threads.append(worker);
+    }
+    return pool;
+}
+
+/// The host's side of a run (see ev::run_problems): the worker threads,
+/// results.jsonl, the progress display and summary.json.
+class HostRun final : public ev::RunHost {
+  public:
+    HostRun(const Settings& s, const Prepared& prepared, std::shared_ptr<Pool>& started) : s_(s), started_(started) {
+        on_host([&] { results_.emplace(prepared.results_path); });
+    }
+
+    void start(const std::vector<const ev::Problem*>& todo, const ev::RunTally& tally) override {
+        py::object library = few_shot_library(s_.progress);
+        if (s_.progress) bar_ = progress_bar(tally);
+        // Set as soon as the workers exist, so that a caller can wait for them after an interrupt.
+        started_ = start_workers(s_, todo, library);
+    }
+    void tell(const std::string& line) override { ::tell(line); }
+    ev::Finished next_finished() override {
+        return host::interruptible([&](tarvok::Interrupt* interrupt) { return started_->queue->next(interrupt); });
+    }
+    void append(const std::string& bytes) override {
+        on_host([&] { results_->append(bytes); });
+    }
+    void finished(const ev::Record& record, const ev::RunTally& tally) override {
+        if (!s_.progress) return;
+        if (!bar_)
+            return tell(tally.finished_line(record, [](double v) { return host::str_of(py::repr(py::float_(v))); }));
+        show_accuracy(bar_, tally);
+        bar_.attr("update")(1);
+    }
+    void stop() override {
+        if (!started_) return;
+        started_->queue->stop();
+        started_->stop.attr("set")();
+    }
+    void close_results() override { results_->close(); }
+    void end(const std::string& summary_text) override {
+        if (bar_) bar_.attr("close")();
+        bar_ = py::object();
+        host::replace_files({{join_path(s_.out_dir, py::str(ev::kSummaryFile)), summary_text}});
+    }
+    void join() override { started_->join(); }
+
+  private:
+    const Settings& s_;
+    std::shared_ptr<Pool>& started_;
+    std::optional<ev::ResultsFile> results_;
+    py::object bar_;  ///< the progress bar, when one shows
+};
+
+/// The run; `started` is set as soon as the workers exist.
+Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, std::shared_ptr<Pool>& started) {
+    HostRun host_run(s, prepared, started);
+    std::string dataset_path = host::str_of(s.dataset);
+    ev::RunPlan plan = ev::run_plan(
+        s, dataset, prepared,
+        {hidden(dataset_path), hidden(*s.model), dataset_path, *s.model,
+         host::str_of(host::host_path(prepared.results_path)), loop_option(s.execution_check, "EXECUTION_CHECK")});
+    return ev::run_problems(host_run, plan);
+}
+
+py::object run_evaluation(py::object dataset, py::object out_dir, py::object provider, py::object model,
+                          py::object jobs, py::object iterations, py::object execution_check, py::object rel_tol,
+                          py::object limit, py::object progress, py::object force, py::object replay,
+                          py::object retry_errors, py::object stop_after_errors, py::object fields,
+                          py::object alignment_check, py::object repeat, py::object samples, py::object assumptions,
+                          py::object what_if, py::object what_if_max, py::object solver) {
+    Settings s = settings_from(
+        dataset, out_dir,
+        {provider, model, jobs, iterations, execution_check, rel_tol, limit, progress, force, retry_errors,
+         stop_after_errors, repeat, samples, alignment_check, assumptions, what_if, what_if_max},
+        fields, replay, solver);
+    ev::Dataset data = load_dataset(s);
+    check_provider(s);
+    check_solver(s);
+    Prepared prepared = prepare(s, data);
+    std::shared_ptr<Pool> pool;
+    Outcome out = run(s, data, prepared, pool);
+    if (out.provider_down) host::raise(PyExc_ConnectionError, *out.provider_down);
+    return py::module_::import("json").attr("loads")(out.summary_text);
+}
+
+// ------------------------------------------------------------ the command
+
+/// The arguments of `tarvok eval`, added to `parser` (its own, or the
+/// subparser of the `tarvok` command).
+void add_arguments(py::object parser) {
+    py::object builtins = py::module_::import("builtins");
+    for (const ev::ParserArgument& a : ev::parser_arguments(pv::provider_names(), tarvok::solver::solver_names())) {
+        py::dict options;
+        for (const ev::ParserKeyword& k : a.keywords)
+            options[host::text(k.key)] = k.builtin ? builtins.attr(std::get<std::string>(k.value).c_str())
+                                                   : std::visit([](const auto& v) { return to_host(v); }, k.value);
+        parser.attr("add_argument")(a.name, **options);
+    }
+}
+
+/// The parsed arguments as plain values, by the parser's names (see ev::ParsedArguments).
+ev::ParsedArguments parsed_arguments(py::object args) {
+    using Kind = ev::ArgumentSpec::Kind;
+    ev::ParsedArguments parsed;
+    for (const ev::ArgumentSpec& a : ev::eval_arguments()) {
+        std::string name = ev::parsed_name(a.name);
+        py::object value = args.attr(name.c_str());
+        if (value.is_none()) continue;
+        using Value = ev::ParsedArguments::mapped_type;
+        parsed[name] = a.kind == Kind::Int     ? Value(value.cast<long long>())
+                       : a.kind == Kind::Float ? Value(value.cast<double>())
+                       : a.kind == Kind::Flag  ? Value(host::truthy(value))
+                                               : Value(host::str_of(value));
+    }
+    return parsed;
+}
+
+/// The parsed arguments as the option checks take them, with what the host knows of the provider and the replay path.
+ev::CommandOptions command_options(py::object args, const ev::ParsedArguments& parsed) {
+    ev::CommandOptions o = ev::command_options(parsed);
+    if (o.provider) {
+        o.provider_key = host::str_of(args.attr("provider").attr("strip")().attr("lower")());
+        o.provider_known = pv::provider_from_alias(*o.provider_key) != nullptr;
+        o.provider_choices = pv::provider_names();
+        if (!o.replay && *o.provider_key == "replay") o.replay_configured = !generative().attr("REPLAY_PATH").is_none();
+    }
+    if (o.replay) o.replay_exists = host::truthy(os_module().attr("path").attr("exists")(args.attr("replay")));
+    return o;
+}
+
+/// The run's settings from the parsed arguments, made as run_evaluation makes them.
+Settings command_settings(py::object args, const ev::ParsedArguments& parsed) {
+    Settings s = run_paths(args.attr("dataset"), args.attr("out"));
+    ev::Arguments a = ev::command_arguments(parsed);
+    complete(s, a, args.attr("replay"), py::module_::import("builtins").attr("vars")(args));
+    return s;
+}
+
+/// The run of the command, its settings ready. The compiler's size limit,
+/// a setting of its module, holds for this run and is put back.
+Outcome command_run(py::object args, Settings& s, const ev::Dataset& data, Prepared& prepared,
+                    std::shared_ptr<Pool>& pool) {
+    host::ModuleSettings settings;
+    if (!args.attr("max_size").is_none())
+        settings.set(host::import_sibling(host::this_module(), "tarvok_core"), "MAX_SIZE", args.attr("max_size"));
+    return run(s, data, prepared, pool);
+}
+
+/// The kind of what a step raised, as ev::command_failure tells them apart.
+ev::Raised raised_kind(const py::error_already_set& e) {
+    using enum ev::Raised;
+    if (!host::is_ordinary(e)) return NotOrdinary;
+    // OSError first: an error of both kinds (io.UnsupportedOperation) is the file's.
+    for (auto [type, kind] : {std::pair{PyExc_OSError, OS},
+                              {PyExc_ValueError, Value},
+                              {PyExc_ImportError, Import},
+                              {PyExc_RuntimeError, Runtime}})
+        if (e.matches(type)) return kind;
+    return Other;
+}
+
+/// The host's side of `tarvok eval` (see ev::run_command): its steps on
+/// the parsed arguments, and its output.
+class HostCommand final : public ev::CommandHost {
+  public:
+    HostCommand(py::object args, const ev::ParsedArguments& parsed) : args_(args), parsed_(parsed) {}
+
+    void make_settings() override { s_ = command_settings(args_, parsed_); }
+    const ev::Dataset& load_dataset() override { return data_ = ::load_dataset(s_); }
+    void check_provider() override { ::check_provider(s_); }
+    void check_solver() override { ::check_solver(s_); }
+    void prepare() override { prepared_ = ::prepare(s_, data_); }
+    const Outcome& run() override { return out_ = command_run(args_, s_, data_, prepared_, pool_); }
+
+    ev::Caught caught() override {
+        try {
+            throw;
+        } catch (py::error_already_set& e) {
+            return {raised_kind(e), host::str_of(e.value()), e.matches(PyExc_KeyboardInterrupt)};
+        }
+    }
+    ev::CommandNames names() override {
+        if (!s_.out_dir) return {};
+        return {host::str_of(s_.dataset), host::str_of(s_.out_dir),
+                host::str_of(host::host_path(prepared_.results_path)),
+                host::str_of(join_path(s_.out_dir, py::str(ev::kSummaryFile)))};
+    }
+    void say(const std::string& text) override {
+        py::object out = py::module_::import("sys").attr("stdout");
+        out.attr("write")(host::text(hidden(text)));
+        out.attr("flush")();
+    }
+    void tell(const std::string& line) override { ::tell(line); }
+    void fail(const ev::CommandFailure& failure) override {
+        if (!host::truthy(args_.attr("json"))) return tell(ev::command_error_line(failure.message));
+        py::dict error;
+        error["error"] = host::text(failure.message);
+        error["status"] = tarvok::code(failure.status);
+        say(host::str_of(py::module_::import("json").attr("dumps")(error, py::arg("ensure_ascii") = false)) + "\n");
+    }
+    size_t running() override { return pool_ ? pool_->queue->running() : 0; }
+    void join() override {
+        if (pool_) pool_->join();
+    }
+    void quit(tarvok::ExitStatus status) override {
+        for (const char* stream : {"stdout", "stderr"}) py::module_::import("sys").attr(stream).attr("flush")();
+        os_module().attr("_exit")(tarvok::code(status));
+    }
+
+  private:
+    py::object args_;
+    const ev::ParsedArguments& parsed_;
+    Settings s_;
+    ev::Dataset data_;
+    Prepared prepared_;
+    Outcome out_;
+    std::shared_ptr<Pool> pool_;
+};
+
+/// `tarvok eval` from parsed arguments (see add_arguments); the exit status.
+int run_command(py::object args) {
+    ev::ParsedArguments parsed = parsed_arguments(args);
+    ev::CommandOptions options = command_options(args, parsed);
+    HostCommand command(args, parsed);
+    return ev::run_command(command, options, host::truthy(args.attr("json")));
+}
+
+int main_impl(py::object argv) {
+    py::object parser =
+        py::module_::import("argparse")
+            .attr("ArgumentParser")(py::arg("prog") = "tarvok eval", py::arg("description") = ev::kEvalDescription);
+    add_arguments(parser);
+    return run_command(parser.attr("parse_args")(argv));
+}
+
+}  // namespace
+
+PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
+    py::options options;
+    options.disable_function_signatures();
+    host::hold_module(m);
+    m.doc() =
+        "Answer accuracy on benchmark sets: the generation loop on each word problem, its model solved and "
+        "compared with the reference optimum.";
+
+    host::def(m, ev::kRunEvaluationFace, &run_evaluation, py::arg("dataset"), py::arg("out_dir"), py::kw_only(),
+              py::arg("provider") = py::none(), py::arg("model") = py::none(), py::arg("jobs") = 1,
+              py::arg("iterations") = py::none(), py::arg("execution_check") = py::none(), py::arg("rel_tol") = 1e-4,
+              py::arg("limit") = py::none(), py::arg("progress") = true, py::arg("force") = false,
+              py::arg("replay") = py::none(), py::arg("retry_errors") = true, py::arg("stop_after_errors") = 3,
+              py::arg("fields") = py::none(), py::arg("alignment_check") = py::none(), py::arg("repeat") = 1,
+              py::arg("samples") = 1, py::arg("assumptions") = false, py::arg("what_if") = false,
+              py::arg("what_if_max") = 3, py::arg("solver") = "highs");
+    host::def(m, ev::kRunProblemFace, &run_problem, py::arg("problem"), py::arg("out_dir"), py::arg("settings"));
+    host::def(m, ev::kAddArgumentsFace, &add_arguments, py::arg("parser"));
+    host::def(m, ev::kRunCommandFace, &run_command, py::arg("args"));
+    host::def(m, ev::kMainFace, &main_impl, py::arg("argv") = py::none());
+}

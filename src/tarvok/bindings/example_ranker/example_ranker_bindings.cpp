@@ -1,0 +1,352 @@
+// tarvok.example_ranker: ranks stored problem descriptions by embedding
+// similarity to a new description.
+#include "example_ranker/description_files.hpp"
+#include "bindings/example_ranker/docs.hpp"
+#include "example_ranker/lexical.hpp"
+#include "example_ranker/load_failure.hpp"
+#include "example_ranker/ranking.hpp"
+#include "bindings/host/host.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace py = pybind11;
+namespace host = tarvok::host;
+namespace core = tarvok::example_ranker;
+namespace docs = tarvok::example_ranker::docs;
+using host::attr;
+using host::Kind;
+
+namespace {
+
+using core::kDefaultModel;
+using core::kHelp;
+using core::kUsage;
+
+py::object pathlib_path(py::handle value) { return py::module_::import("pathlib").attr("Path")(value); }
+
+/// A raw file name as the host spells it (undecodable bytes as surrogates).
+py::str host_name(const std::string& raw) {
+    PyObject* s = PyUnicode_DecodeFSDefaultAndSize(raw.data(), static_cast<Py_ssize_t>(raw.size()));
+    if (s == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::str>(s);
+}
+
+py::list iter_description_files(py::object models_dir) {
+    py::object root = pathlib_path(models_dir);
+    std::filesystem::path fs_root = host::file_system_path(root);
+    std::vector<core::RelativePath> found;
+    {
+        py::gil_scoped_release unlocked;
+        found = core::list_description_files(fs_root);
+    }
+    py::list paths;
+    py::object joinpath = root.attr("joinpath");
+    for (const auto& parts : found) {
+        py::tuple names(parts.size());
+        for (std::size_t i = 0; i < parts.size(); ++i) names[i] = host_name(parts[i]);
+        paths.append(joinpath(*names));
+    }
+    return paths;
+}
+
+/// `open(path, encoding="utf-8", errors="ignore").read(max_chars + 1)[:max_chars].strip()`,
+/// all by the host (universal newlines included), or "" when that fails.
+py::object read_text(py::object path, py::object max_chars) {
+    host::require(max_chars, "_read_text", "max_chars", Kind::Int);
+    // A limit beyond what read() takes saturates, which keeps its meaning.
+    long long limit = std::min<long long>(host::saturated(max_chars), PY_SSIZE_T_MAX - 1);
+    try {
+        // Only real paths are opened: open() would take an integer as a descriptor.
+        py::object fspath = py::module_::import("os").attr("fspath")(path);
+        py::object file = py::module_::import("builtins")
+                              .attr("open")(fspath, "r", py::arg("encoding") = "utf-8", py::arg("errors") = "ignore");
+        py::object text;
+        try {
+            text = file.attr("read")(limit + 1);
+        } catch (py::error_already_set&) {
+            file.attr("close")();
+            throw;
+        }
+        file.attr("close")();
+        return text[py::slice(std::nullopt, static_cast<py::ssize_t>(limit), std::nullopt)].attr("strip")();
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        return py::str("");
+    }
+}
+
+/// Where the default model's weights are on disk, when the package that ships
+/// them is installed; None for every other name, and when it is not.
+py::object packaged_weights(py::object model_name) {
+    if (!host::equals(model_name, py::str(kDefaultModel))) return py::none();
+    std::string module(core::kPackagedWeightsModule);
+    if (py::module_::import("importlib.util").attr("find_spec")(module).is_none()) return py::none();
+    return py::str(py::module_::import(module.c_str()).attr("get_model_path")());
+}
+
+/// Constructs the model from a folder on disk with the weight-loading progress
+/// bar switched off for this load (and switched back on after it).
+py::object load_from_folder(py::object SentenceTransformer, py::object folder) {
+    py::object bars = py::none();
+    try {
+        bars = py::module_::import("importlib").attr("import_module")("transformers.utils.logging");
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+    }
+    bool was_on = !bars.is_none() && host::truthy(bars.attr("is_progress_bar_enabled")());
+    if (!was_on) return SentenceTransformer(folder);
+    py::object hub = py::module_::import("importlib").attr("import_module")("huggingface_hub.utils");
+    bool hub_was_off = host::truthy(hub.attr("are_progress_bars_disabled")());
+    bars.attr("disable_progress_bar")();
+    auto restore = [&] {
+        bars.attr("enable_progress_bar")();
+        if (hub_was_off) hub.attr("disable_progress_bars")();
+    };
+    try {
+        py::object model = SentenceTransformer(folder);
+        restore();
+        return model;
+    } catch (...) {
+        restore();
+        throw;
+    }
+}
+
+py::object load_model(py::object model_name) {
+    host::require(model_name, "_load_model", "model_name", Kind::Str);
+    py::object cache = attr("_model_cache");
+    if (cache.contains(model_name)) return cache[model_name];
+    py::object model = py::none();
+    try {
+        py::object SentenceTransformer = py::module_::import("sentence_transformers").attr("SentenceTransformer");
+        py::object folder = packaged_weights(model_name);
+        model = folder.is_none() ? SentenceTransformer(model_name) : load_from_folder(SentenceTransformer, folder);
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        py::str reason(e.value());
+        attr("_load_errors")[model_name] = reason;
+        attr("logger").attr("warning")("RAG disabled (embedding model load failed): %s", reason);
+        model = py::none();
+    }
+    cache[model_name] = model;
+    return model;
+}
+
+/// The embeddings of the library's texts, encoded once per model and texts:
+/// a run that ranks many queries against one library (a benchmark set, a
+/// batch of problems) pays for the library once. Kept in `_embedding_cache`,
+/// keyed by the model object itself and the texts, at most kKeptLibraries.
+template <typename Encode>
+py::object library_embeddings(const py::object& model, const py::list& texts, Encode&& encode) {
+    constexpr std::size_t kKeptLibraries = 8;
+    py::object cache = attr("_embedding_cache");
+    py::object key;
+    try {
+        key = py::make_tuple(model, py::tuple(texts));
+        py::hash(key);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_TypeError)) throw;
+        return encode(texts);  // a model that cannot be a key is not cached
+    }
+    if (!PyDict_Check(cache.ptr())) return encode(texts);  // a cache replaced by something else keeps nothing
+    py::dict dict = py::reinterpret_borrow<py::dict>(cache);
+    if (dict.contains(key)) return dict[key];
+    py::object embeddings = encode(texts);
+    while (py::len(dict) >= kKeptLibraries) {
+        // Dicts keep insertion order: the first key is the oldest.
+        py::object oldest = py::reinterpret_borrow<py::object>(*py::iter(dict));
+        if (PyDict_DelItem(dict.ptr(), oldest.ptr()) < 0) throw py::error_already_set();
+    }
+    dict[key] = embeddings;
+    return embeddings;
+}
+
+/// The descriptions of a library that have text, in listing order.
+struct Library {
+    py::list paths;
+    py::list texts;
+};
+
+/// The library `models_dir` names (None or "": the one beside this module);
+/// FileNotFoundError when that folder does not exist.
+Library read_library(py::object models_dir) {
+    py::object directory;
+    if (host::truthy(models_dir)) {
+        directory = pathlib_path(models_dir);
+    } else {
+        py::object repo_root = pathlib_path(attr("__file__")).attr("resolve")().attr("parent");
+        directory = repo_root.attr("joinpath")("tvl_models");
+    }
+    if (!directory.attr("exists")().cast<bool>()) {
+        host::raise(PyExc_FileNotFoundError, "Models directory not found: " + py::str(directory).cast<std::string>());
+    }
+    Library library;
+    py::object files = attr("_iter_description_files")(directory);
+    py::object read = attr("_read_text");
+    for (py::handle path : files) {
+        py::object text = read(path);
+        if (!host::truthy(text)) continue;
+        library.paths.append(path);
+        library.texts.append(text);
+    }
+    return library;
+}
+
+/// The ranking entries of the best `top_k` descriptions by `scores`.
+py::list ranking_entries(const Library& library, const std::vector<double>& scores, py::object top_k) {
+    std::vector<std::size_t> order = core::order_by_score(scores);
+    std::size_t keep = core::kept_entries(scores.size(), host::saturated(top_k));
+    py::list ranking;
+    for (std::size_t n = 0; n < keep; ++n) {
+        std::size_t i = order[n];
+        py::dict entry;
+        entry["path"] = py::str(library.paths[i]);
+        entry["score"] = py::float_(scores[i]);
+        py::object cut =
+            library.texts[i][py::slice(std::nullopt, static_cast<py::ssize_t>(core::kPreviewLength), std::nullopt)];
+        entry["preview"] = cut.attr("replace")("\n", " ");
+        ranking.append(entry);
+    }
+    return ranking;
+}
+
+py::list rank(py::object query, py::object models_dir, py::object top_k, py::object model_name) {
+    host::require(query, "rank_problem_descriptions", "query", Kind::Str);
+    host::require(top_k, "rank_problem_descriptions", "top_k", Kind::Int);
+    host::require(model_name, "rank_problem_descriptions", "model_name", Kind::Str);
+
+    Library library = read_library(models_dir);
+    if (library.paths.empty()) return py::list();
+
+    py::object model = attr("_load_model")(model_name);
+    if (model.is_none()) {
+        // The failed load was logged once; every ranking with this name fails
+        // here, and says why rather than that None has no 'encode'.
+        py::object reason = attr("_load_errors").attr("get")(model_name, py::str("unknown reason"));
+        py::object error = attr("EmbeddingModelUnavailable")(
+            host::text(core::unavailable_message(host::str_of(model_name), host::str_of(reason))));
+        error.attr("model_name") = model_name;
+        error.attr("reason") = reason;
+        host::raise_object(error);
+    }
+    auto encode = [&](py::object texts) {
+        return model.attr("encode")(texts, py::arg("convert_to_tensor") = true, py::arg("normalize_embeddings") = true,
+                                    py::arg("show_progress_bar") = false);
+    };
+    py::object doc_embs = library_embeddings(model, library.texts, encode);
+    py::list query_list;
+    query_list.append(query);
+    py::object query_emb = encode(query_list)[py::int_(0)];
+    py::object torch = py::module_::import("torch");
+    py::object scores = torch.attr("matmul")(doc_embs, query_emb).attr("cpu")().attr("tolist")();
+
+    std::size_t count = library.paths.size();
+    std::vector<double> values(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        values[i] = py::float_(scores[py::int_(i)]).cast<double>();
+    }
+    return ranking_entries(library, values, top_k);
+}
+
+py::list rank_lexically(py::object query, py::object models_dir, py::object top_k) {
+    host::require(query, "rank_lexically", "query", Kind::Str);
+    host::require(top_k, "rank_lexically", "top_k", Kind::Int);
+    Library library = read_library(models_dir);
+    if (library.paths.empty()) return py::list();
+    std::vector<host::Utf8> texts;
+    for (py::handle text : library.texts) texts.emplace_back(text);
+    host::Utf8 wanted(query);
+    std::vector<double> scores;
+    {
+        std::vector<std::string_view> documents;
+        for (const host::Utf8& text : texts) documents.push_back(text.view());
+        py::gil_scoped_release unlocked;
+        scores = core::bm25_scores(wanted.view(), documents);
+    }
+    return ranking_entries(library, scores, top_k);
+}
+
+py::int_ run_main(py::object argv) {
+    py::object builtins_print = py::module_::import("builtins").attr("print");
+    if (argv.is_none()) argv = py::module_::import("sys").attr("argv")[py::slice(1, std::nullopt, std::nullopt)];
+    for (py::handle arg : argv) {
+        if (PyUnicode_Check(arg.ptr()) && (host::equals(arg, py::str("-h")) || host::equals(arg, py::str("--help")))) {
+            builtins_print(kHelp);
+            return py::int_(0);
+        }
+    }
+    py::object query = py::str(" ").attr("join")(argv).attr("strip")();
+    if (!host::truthy(query)) {
+        builtins_print(kUsage);
+        return py::int_(1);
+    }
+    py::object results;
+    // A failed load is told below in one line that says what to do, so the
+    // logged warning is held back for the length of this call.
+    py::object logger = attr("logger");
+    py::cpp_function quiet([](py::object) { return false; });
+    logger.attr("addFilter")(quiet);
+    try {
+        results = attr("rank_problem_descriptions")(py::arg("query") = query, py::arg("top_k") = 10);
+        logger.attr("removeFilter")(quiet);
+    } catch (py::error_already_set& e) {
+        logger.attr("removeFilter")(quiet);
+        // A model that did not load is told in one line; other errors propagate.
+        py::str name(kDefaultModel);
+        if (!host::is_ordinary(e) || !attr("_load_errors").contains(name)) throw;
+        builtins_print(host::text(core::rank_command_failure(host::str_of(attr("_load_errors")[name]))),
+                       py::arg("file") = py::module_::import("sys").attr("stderr"));
+        return py::int_(1);
+    }
+    if (!host::truthy(results)) builtins_print("No descriptions found.");
+    std::size_t number = 0;
+    for (py::handle entry : results)
+        builtins_print(
+            host::text(core::ranking_line(++number, host::str_of(entry["path"]), py::float_(entry["score"]))));
+    return py::int_(0);
+}
+
+/// The two rankings: by meaning with an embedding model, and by shared words.
+void add_rankings(py::module_& m) {
+    host::def(m, "rank_problem_descriptions",
+              "query, models_dir=None, top_k=10, model_name='sentence-transformers/all-MiniLM-L6-v2'", docs::kRank,
+              &rank, py::arg("query"), py::arg("models_dir") = py::none(), py::arg("top_k") = 10,
+              py::arg("model_name") = kDefaultModel);
+    host::def(m, "rank_lexically", "query, models_dir=None, top_k=10", docs::kRankLexically, &rank_lexically,
+              py::arg("query"), py::arg("models_dir") = py::none(), py::arg("top_k") = 10);
+}
+
+}  // namespace
+
+PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
+    py::options options;
+    options.disable_function_signatures();
+    host::hold_module(m);
+
+    m.doc() = docs::kModule;
+    host::lazy_logger(m);
+    // Outcome of the first load of each embedding model (the model, or None
+    // after a failure), kept for the life of the process.
+    m.attr("_model_cache") = py::dict();
+    // Why each failed load failed (the text of its error), by model name.
+    m.attr("_load_errors") = py::dict();
+    m.attr("DEFAULT_MODEL_NAME") = kDefaultModel;
+    // What ranking raises when the embedding model cannot be loaded: an
+    // AttributeError, as encoding with no model would be, that names the
+    // model (`model_name`) and why it did not load (`reason`).
+    m.attr("EmbeddingModelUnavailable") = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
+        "tarvok.example_ranker.EmbeddingModelUnavailable", docs::kUnavailable, PyExc_AttributeError, nullptr));
+    // Library embeddings per model and texts (see library_embeddings).
+    m.attr("_embedding_cache") = py::dict();
+
+    add_rankings(m);
+    host::def(m, "_load_model", "model_name", docs::kLoadModel, &load_model, py::arg("model_name"));
+    host::def(m, "_iter_description_files", "models_dir", docs::kIterDescriptionFiles, &iter_description_files,
+              py::arg("models_dir"));
+    host::def(m, "_read_text", "path, max_chars=100000", docs::kReadText, &read_text, py::arg("path"),
+              py::arg("max_chars") = core::kReadLimit);
+    host::def(m, "main", "argv=None", docs::kMain, &run_main, py::arg("argv") = py::none());
+}

@@ -1,0 +1,151 @@
+// This module: its slot, its attributes looked up at call time, and the
+// functions and methods it defines with the signatures help() shows.
+#pragma once
+
+#include "bindings/host/text.hpp"
+#include "common/function_face.hpp"
+
+#include <pybind11/pybind11.h>
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+namespace tarvok::host {
+
+namespace py = pybind11;
+
+/// The extension module being defined by this shared object. Each module is
+/// its own shared object built with hidden symbols (as pybind11 builds them),
+/// so each has its own slot; it holds a strong reference for the life of the
+/// process.
+inline PyObject*& module_slot() {
+    static PyObject* module = nullptr;
+    return module;
+}
+
+/// Records `m` as this shared object's module; called once, at its import.
+inline void hold_module(py::module_& m) { module_slot() = m.inc_ref().ptr(); }
+
+inline py::module_ this_module() {
+    PyObject* module = module_slot();
+    if (module == nullptr) throw std::logic_error("the module did not record itself with host::hold_module");
+    return py::reinterpret_borrow<py::module_>(module);
+}
+
+/// A module attribute as it is at this moment. Calls between a module's
+/// functions go through here, so a host that replaces one (monkeypatching a
+/// back-end, the compiler, the ranker) is obeyed.
+inline py::object attr(const char* name) { return this_module().attr(name); }
+
+/// Imports a module that lives in the same package as `module`.
+inline py::module_ import_sibling(py::handle module, const char* name) {
+    std::string qualified = py::str(module.attr("__name__")).cast<std::string>();
+    auto dot = qualified.rfind('.');
+    std::string package = dot == std::string::npos ? std::string() : qualified.substr(0, dot + 1);
+    return py::module_::import((package + name).c_str());
+}
+
+using tarvok::signed_doc;  // the one home is common/function_face.hpp
+
+namespace detail {
+
+/// Builtins made by host_function call their target through one of these
+/// slots: a function written in C learns nothing but its `self`, which must
+/// stay the module, so each target gets a C entry point of its own. Every
+/// extension module is its own shared object with hidden symbols, so each has
+/// its own slots.
+inline constexpr std::size_t kFunctionSlots = 256;
+using FastCall = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+inline std::array<PyObject*, kFunctionSlots>& slot_targets() {
+    static std::array<PyObject*, kFunctionSlots> targets{};
+    return targets;
+}
+
+template <std::size_t I>
+PyObject* call_slot(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return PyObject_Vectorcall(slot_targets()[I], args, static_cast<std::size_t>(nargs), kwnames);
+}
+
+template <std::size_t... I>
+constexpr std::array<FastCall, sizeof...(I)> slot_entries(std::index_sequence<I...>) {
+    return {&call_slot<I>...};
+}
+
+/// The entry point for a new target, which is kept for the life of the process.
+inline FastCall claim_slot(py::object target) {
+    static constexpr auto entries = slot_entries(std::make_index_sequence<kFunctionSlots>());
+    static std::atomic<std::size_t> used{0};
+    std::size_t slot = used.fetch_add(1);
+    if (slot >= kFunctionSlots) throw std::logic_error("more module functions than host function slots");
+    slot_targets()[slot] = target.release().ptr();
+    return entries[slot];
+}
+
+}  // namespace detail
+
+/// A builtin function that calls `target`, with `signed_` (see signed_doc) as
+/// its docstring and `module_name` as its `__module__`. Its `__self__` is
+/// `self` (a module, or nothing for a function that a class holds), as for
+/// any function written in C; pybind11's own functions name an internal
+/// record there, which help() shows ("method of pybind11_detail_function_record
+/// instance").
+inline py::object host_function(py::handle self, py::handle module_name, const char* name, const std::string& signed_,
+                                py::object target) {
+    // These functions live as long as the process; so do their descriptions.
+    auto* def = new PyMethodDef{};
+    def->ml_name = (new std::string(name))->c_str();
+    def->ml_doc = (new std::string(signed_))->c_str();
+    def->ml_flags = METH_FASTCALL | METH_KEYWORDS;
+    def->ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(detail::claim_slot(std::move(target))));
+    PyObject* function = PyCFunction_NewEx(def, self.ptr(), module_name.ptr());
+    if (function == nullptr) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(function);
+}
+
+/// A function of module `m` that calls `target` (see host_function).
+inline py::object module_function(py::module_& m, const char* name, const std::string& signed_, py::object target) {
+    return host_function(m, m.attr("__name__"), name, signed_, target);
+}
+
+/// m.def with a docstring in the text-signature convention: `params` is the
+/// parameter list as the host shows it (defaults as literals).
+template <typename Func, typename... Extra>
+void def(py::module_& m, const char* name, const char* params, const char* doc, Func&& f, const Extra&... extra) {
+    std::string signed_ = signed_doc(name, params, doc);
+    py::cpp_function target(std::forward<Func>(f), py::name(name), py::scope(m), extra..., signed_.c_str());
+    py::setattr(m, name, module_function(m, name, signed_, target));
+}
+
+/// Adds `impl` as a method of the class `cls` (bound to instances like a
+/// Python function) with a text signature whose first parameter is `self`.
+/// The function is a plain builtin (as C code would make it), so help() shows
+/// nothing of pybind11.
+template <typename Func, typename... Extra>
+void add_method(py::object& cls, const char* name, const char* params, const char* doc, Func&& impl,
+                const Extra&... extra) {
+    std::string full = signed_doc(name, params, doc);
+    py::cpp_function target(std::forward<Func>(impl), py::name(name), py::arg("self"), extra..., full.c_str());
+    py::object function = host_function(py::handle(), cls.attr("__module__"), name, full, target);
+    py::object method = py::reinterpret_steal<py::object>(PyInstanceMethod_New(function.ptr()));
+    if (!method) throw py::error_already_set();
+    py::setattr(cls, name, method);
+}
+
+/// A function of module `m` as its face shows it (see def above).
+template <typename Func, typename... Extra>
+void def(py::module_& m, const Face& face, Func&& f, const Extra&... extra) {
+    def(m, face.name, face.params, face.doc, std::forward<Func>(f), extra...);
+}
+
+/// A method of class `cls` as its face shows it (see add_method above).
+template <typename Func, typename... Extra>
+void add_method(py::object& cls, const Face& face, Func&& impl, const Extra&... extra) {
+    add_method(cls, face.name, face.params, face.doc, std::forward<Func>(impl), extra...);
+}
+
+}  // namespace tarvok::host

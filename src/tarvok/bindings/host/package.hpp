@@ -1,0 +1,73 @@
+// Where the installed package keeps its files, and what the servers ask of
+// the package alike.
+#pragma once
+
+#include "bindings/host/host.hpp"
+
+#include <filesystem>
+#include <string_view>
+
+namespace tarvok::host {
+
+/// The folder of the installed package: its page, language reference and example library.
+inline std::filesystem::path package_folder() {
+    return file_system_path(
+        py::module_::import("os").attr("path").attr("dirname")(py::module_::import("tarvok").attr("__file__")));
+}
+
+/// The embedding model that ranks worked examples: TARVOK_EMBEDDING_MODEL, else the ranker's default.
+inline py::object embedding_model_name() {
+    py::object chosen = py::module_::import("os").attr("environ").attr("get")("TARVOK_EMBEDDING_MODEL", py::str(""));
+    if (truthy(chosen.attr("strip")())) return chosen;
+    return py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME");
+}
+
+/// The options of the generation loop that a server's request asks for
+/// (its provider, model, iterations and execution check, each when given),
+/// with the embedding model that ranks the examples.
+template <typename Request>
+py::dict generation_options(const Request& r) {
+    py::dict options;
+    if (r.provider) options["llm_provider"] = text(*r.provider);
+    if (r.model) options["model_name"] = text(*r.model);
+    if (r.iterations) options["iterations"] = *r.iterations;
+    if (r.execution_check) options["execution_check"] = *r.execution_check;
+    options["embedding_model"] = embedding_model_name();
+    return options;
+}
+
+/// The solver module's compilation of a pair: ok, diagnostics, report, program.
+inline py::object compile_pair(std::string_view model, std::string_view data) {
+    return py::module_::import("tarvok.solver").attr("compile")(text(model), text(data));
+}
+
+/// The result of solving the program of `compiled` with `options`; None when
+/// solving finds a fault in the model (the solver module's SemanticError),
+/// which is left in `fault`.
+inline py::object solve_compiled(py::handle compiled, const py::dict& options, py::object& fault) {
+    py::module_ solver = py::module_::import("tarvok.solver");
+    try {
+        return solver.attr("solve_program")(compiled.attr("program"), **options);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(solver.attr("SemanticError"))) throw;
+        fault = e.value();
+        return py::none();
+    }
+}
+
+/// The SciPy script of a pair, or None when its numbers need a .npz file
+/// beside it; a pair that does not compile raises the emitter's SemanticError.
+inline py::object scipy_script(std::string_view model, std::string_view data) {
+    py::object compiled =
+        py::module_::import("tarvok.tarvok_core").attr("TVLCompiler")().attr("compile_model")(text(model), text(data));
+    py::object generator =
+        py::module_::import("tarvok.scipy_emitter").attr("SciPyCodeGenerator")(compiled, compiled["data"]);
+    py::object script = generator.attr("generate_code")();
+    py::object arrays = generator.attr("npz_arrays");
+    return !arrays.is_none() && truthy(arrays) ? py::object(py::none()) : script;
+}
+
+/// The diagnostics a SemanticError carries (none: an empty list).
+inline py::object diagnostics_of(py::handle error) { return py::getattr(error, "diagnostics", py::list()); }
+
+}  // namespace tarvok::host

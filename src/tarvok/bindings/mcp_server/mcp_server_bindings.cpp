@@ -1,0 +1,338 @@
+// tarvok.mcp_server: the Model Context Protocol server of `tarvok mcp`. The
+// mcp package speaks the protocol on stdio (imported when a server is made,
+// not with this module); the core says what the tools are and reads their
+// arguments; this file converts, calls the package's own modules (compiler,
+// solver, SciPy emitter, example ranker, generation loop) and shapes their
+// results for the agent.
+#include "common/files.hpp"
+#include "bindings/host/host.hpp"
+#include "bindings/host/json_value.hpp"
+#include "bindings/host/package.hpp"
+#include "bindings/mcp_server/docs.hpp"
+
+#include <pybind11/eval.h>
+#include "mcp_server/answers.hpp"
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace py = pybind11;
+namespace docs = tarvok::mcp_server::docs;
+namespace host = tarvok::host;
+namespace core = tarvok::mcp_server;
+using host::attr;
+
+namespace {
+
+constexpr const char* kServerName = "tarvok";
+
+py::module_ types() { return py::module_::import("mcp.types"); }
+
+// -------------------------------------------------------------- answers ----
+
+py::object json_text(py::handle value) {
+    return py::module_::import("json").attr("dumps")(value, py::arg("ensure_ascii") = false);
+}
+
+/// One tool call's answer: what the agent reads (`text`), the same as data
+/// (`structured`, an object) and whether the call failed.
+struct Answer {
+    py::object structured = py::none();
+    py::object text;
+    bool error = false;
+};
+
+/// A failed call: its message, and as data `structured` (none given: {"error": message}).
+Answer failed(const std::string& message, py::dict structured = py::dict()) {
+    py::str text = host::text(message);
+    if (structured.empty()) structured["error"] = text;
+    return {structured, text, true};
+}
+
+/// A call that did its work: `structured`, read as `text` (none given: its JSON).
+Answer answered(py::object structured, py::object text = py::none()) {
+    return {structured, text.is_none() ? json_text(structured) : text, false};
+}
+
+/// The message of a model that does not compile: the compiler's report, and
+/// the data text written from JSON when that is where a data error points.
+Answer does_not_compile(const std::string& report, py::object diagnostics, const core::Pair& pair) {
+    std::string message = core::does_not_compile_message(report, pair);
+    py::dict d(py::arg("error") = host::text(message), py::arg("diagnostics") = diagnostics);
+    if (pair.data_from_json) d["data_text"] = host::text(pair.data);
+    return failed(message, d);
+}
+
+// ------------------------------------------------------------------ tools ----
+
+py::module_ solver() { return py::module_::import("tarvok.solver"); }
+
+// One overload of `answer` per tool's request (generate_model's also takes the call's context).
+
+/// check_model: the diagnostics of the pair.
+Answer answer(const core::CheckRequest& r) {
+    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
+    py::dict d(py::arg("ok") = py::bool_(host::truthy(compiled.attr("ok"))),
+               py::arg("diagnostics") = compiled.attr("diagnostics"));
+    if (r.pair.data_from_json) d["data_text"] = host::text(r.pair.data);
+    return answered(d);
+}
+
+/// run_model: the pair solved.
+Answer answer(const core::RunRequest& r) {
+    // Compiled once: the diagnostics' records when it fails, the program to solve when it does not.
+    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
+    if (!host::truthy(compiled.attr("ok")))
+        return does_not_compile(host::str_of(compiled.attr("report")), compiled.attr("diagnostics"), r.pair);
+    py::object fault, result = host::solve_compiled(compiled, host::object_of(core::solve_options(r)), fault);
+    if (fault) return does_not_compile(host::str_of(fault), host::diagnostics_of(fault), r.pair);
+    return answered(result.attr("to_dict")());
+}
+
+/// emit_script: the pair's SciPy script.
+Answer answer(const core::EmitRequest& r) {
+    try {
+        py::object script = host::scipy_script(r.pair.model, r.pair.data);
+        if (script.is_none()) return failed(std::string(core::kScriptNeedsArrays));
+        return answered(py::dict(py::arg("script") = script), script);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(py::module_::import("tarvok.scipy_emitter").attr("SemanticError"))) throw;
+        return does_not_compile(host::str_of(e.value()), host::diagnostics_of(e.value()), r.pair);
+    }
+}
+
+std::filesystem::path example_library() { return core::example_library(host::package_folder()); }
+
+/// Logs the package files `texts` could not read (each stands as an empty text).
+void log_unread(const core::PackageTexts& texts) {
+    for (const auto& [file, reason] : texts.unread)
+        attr("logger").attr("warning")("cannot read %s: %s", host::host_path(file), host::text(reason));
+}
+
+/// find_examples: the closest worked examples, by meaning when the embedding model loads, else by words.
+Answer answer(const core::ExamplesRequest& r) {
+    py::module_ ranker = py::module_::import("tarvok.example_ranker");
+    py::object library = host::host_path(example_library());
+    py::object ranking;
+    std::string how = "embedding";
+    try {
+        ranking = ranker.attr("rank_problem_descriptions")(host::text(r.description), library, r.k,
+                                                           host::embedding_model_name());
+    } catch (py::error_already_set& e) {
+        if (!e.matches(ranker.attr("EmbeddingModelUnavailable"))) throw;
+        ranking = ranker.attr("rank_lexically")(host::text(r.description), library, r.k);
+        how = "lexical";
+    }
+    core::PackageTexts texts;
+    std::vector<core::Value> found;
+    for (py::handle entry : ranking) {
+        std::filesystem::path description = host::file_system_path(entry["path"]);
+        double score = entry["score"].cast<double>();
+        py::gil_scoped_release unlocked;
+        found.push_back(core::example_entry(description, score, texts));
+    }
+    log_unread(texts);
+    return answered(host::object_of(
+        core::Value::object({{"ranking", core::Value::of(how)}, {"examples", core::Value::array(std::move(found))}})));
+}
+
+/// generate_model: a pair generated from the description, and solved when it compiles.
+Answer answer(const core::GenerateRequest& r, py::object context) {
+    py::dict options = host::generation_options(r);
+    if (!context.is_none()) {
+        // A progress notification per step, sent from the worker thread the call runs on; the SDK
+        // sends nothing when the client asked for none.
+        auto sent = std::make_shared<int>(0);
+        options["progress"] = py::cpp_function([context, sent](py::object message) {
+            py::object report = context.attr("session").attr("report_progress");
+            py::module_::import("anyio.from_thread")
+                .attr("run")(report, py::float_(static_cast<double>(++*sent)), py::none(),
+                             host::text(host::str_of(message)));
+        });
+    }
+    py::object result;
+    {
+        core::RunFolder folder;
+        result = py::module_::import("tarvok.tarvok_generative")
+                     .attr("run_generation")(host::text(r.description), host::host_path(folder.model_file()),
+                                             host::host_path(folder.data_file()), **options);
+    }
+    py::dict d;
+    for (const core::ResultField& field : core::kGenerationFields) d[field.key] = result.attr(field.attribute);
+    d["solution"] = py::none();
+    if (host::truthy(result.attr("compiled"))) {
+        // The final pair solved, as run_model would: the numbers an answer can rest on.
+        try {
+            d["solution"] = solver()
+                                .attr("solve_model")(result.attr("model_text"), result.attr("data_text"),
+                                                     py::arg("time_limit") = core::kSolutionSeconds)
+                                .attr("to_dict")();
+        } catch (py::error_already_set& e) {
+            if (!host::is_ordinary(e)) throw;
+            d["solution_error"] = host::text(host::str_of(e.value()));
+        }
+    }
+    return answered(d);
+}
+
+/// Runs a call of `name`; every fault of the call, of its input or of the
+/// work it does, is an answer with isError, so that the server stays up.
+Answer call(const std::string& name, py::object arguments, py::object context) {
+    const core::ToolSpec* tool = core::tool_named(name);
+    if (!tool) return failed(core::unknown_tool_message(name));
+    try {
+        // The arguments as JSON text (what JSON cannot hold as its str()), read by the core.
+        py::object json = py::module_::import("json").attr("dumps")(
+            arguments, py::arg("default") = py::module_::import("builtins").attr("str"));
+        host::Utf8 text(json);
+        core::Parsed parsed;
+        {
+            py::gil_scoped_release unlocked;
+            parsed = core::parse_request(*tool, core::arguments_of(text.view()));
+        }
+        if (!parsed.request) return failed(std::string(tool->name) + ": " + parsed.error);
+        return std::visit(
+            [&](const auto& r) -> Answer {
+                if constexpr (std::is_same_v<std::decay_t<decltype(r)>, core::GenerateRequest>)
+                    return answer(r, context);
+                else
+                    return answer(r);
+            },
+            *parsed.request);
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        std::string kind = host::str_of(py::type::handle_of(e.value()).attr("__name__"));
+        return failed(core::failure_message(tool->name, kind, host::str_of(e.value()), e.matches(PyExc_MemoryError)));
+    } catch (const std::exception& e) {
+        return failed(core::failure_message(tool->name, "", e.what(), false));
+    }
+}
+
+py::object call_tool_result(const Answer& a) {
+    py::module_ t = types();
+    py::list content;
+    content.append(t.attr("TextContent")(py::arg("type") = "text", py::arg("text") = a.text));
+    return t.attr("CallToolResult")(py::arg("content") = content, py::arg("structured_content") = a.structured,
+                                    py::arg("is_error") = a.error);
+}
+
+// ---------------------------------------------------- listings and reading ----
+
+/// A result the core shaped as the protocol's JSON, as the SDK's type `kind`.
+py::object result(const char* kind, const core::Value& value) {
+    return types().attr(kind).attr("model_validate")(host::object_of(value));
+}
+
+py::object read_resource(py::object params) {
+    std::string uri = host::str_of(params.attr("uri"));
+    std::filesystem::path package = host::package_folder();
+    core::ResourceTarget target = core::resource_named(uri, core::example_library(package));
+    using Kind = core::ResourceTarget::Kind;
+    // The SDK answers this as a protocol error (resource not found).
+    if (target.kind == Kind::None) host::raise(PyExc_ValueError, "no resource " + uri);
+    core::PackageTexts texts;
+    std::string text;
+    if (target.kind == Kind::Diagnostics) {
+        text = host::str_of(py::module_::import("json").attr("dumps")(
+            py::module_::import("tarvok.tarvok_core").attr("diagnostic_codes")(), py::arg("ensure_ascii") = false,
+            py::arg("indent") = 1));
+    } else {
+        py::gil_scoped_release unlocked;
+        text = core::package_resource_text(target, package, texts);
+    }
+    log_unread(texts);
+    return result("ReadResourceResult", core::resource_result(uri, target.mime_type, text));
+}
+
+py::object get_prompt(py::object params) {
+    std::string name = host::str_of(params.attr("name"));
+    if (name != core::kFormulatePrompt) host::raise(PyExc_ValueError, "no prompt " + name);
+    std::string description;
+    py::object arguments = params.attr("arguments");
+    if (!arguments.is_none()) {
+        py::object given = arguments.attr("get")("description");
+        if (!given.is_none()) description = host::str_of(given);
+    }
+    return result("GetPromptResult", core::prompt_result(description));
+}
+
+// ------------------------------------------------------------ the server ----
+
+/// An SDK handler `(ctx, params)` awaiting `work` on a worker thread, so that
+/// the protocol keeps flowing (pings, other calls) while a model compiles,
+/// solves or is generated.
+py::object on_worker(std::function<py::object(py::object, py::object)> work) {
+    py::object partial = py::module_::import("functools").attr("partial");
+    py::object body = py::cpp_function(std::move(work));
+    return py::cpp_function([body, partial](py::object context, py::object params) {
+        return py::module_::import("anyio.to_thread").attr("run_sync")(partial(body, context, params));
+    });
+}
+
+py::object create_server() {
+    py::module_ lowlevel = host::import_extra("mcp.server.lowlevel", "the MCP server", "mcp");
+    py::object version = py::module_::import("tarvok").attr("__version__");
+    py::dict handlers;
+    handlers["on_list_tools"] = on_worker([](py::object, py::object) {
+        return types().attr("ListToolsResult").attr("model_validate_json")(host::text(core::tools_result_json()));
+    });
+    handlers["on_call_tool"] = on_worker([](py::object context, py::object params) {
+        py::object arguments = params.attr("arguments");
+        return call_tool_result(call(host::str_of(params.attr("name")), arguments, context));
+    });
+    for (const core::Listing& listing : core::listings())
+        handlers[listing.handler] = on_worker([&listing](py::object, py::object) {
+            return result(listing.type, listing.result(host::package_folder()));
+        });
+    handlers["on_read_resource"] = on_worker([](py::object, py::object params) { return read_resource(params); });
+    handlers["on_get_prompt"] = on_worker([](py::object, py::object params) { return get_prompt(params); });
+    return lowlevel.attr("Server")(kServerName, py::arg("version") = version,
+                                   py::arg("instructions") = host::text(core::instructions()), **handlers);
+}
+
+py::object call_tool(py::object name, py::object arguments) {
+    host::require(name, "call_tool", "name", host::Kind::Str);
+    Answer a = call(host::str_of(name), arguments, py::none());
+    return py::dict(py::arg("content") = a.text, py::arg("structured") = a.structured,
+                    py::arg("is_error") = py::bool_(a.error));
+}
+
+py::object serve() {
+    py::object server = attr("create_server")();
+    py::object stdio = host::import_extra("mcp.server.stdio", "the MCP server", "mcp");
+    py::dict globals;
+    globals["server"] = server;
+    globals["stdio_server"] = stdio.attr("stdio_server");
+    // The SDK's own loop: the transport's streams into the server until the client closes them.
+    py::exec(R"(
+async def _serve():
+    async with stdio_server() as (read_stream, write_stream):
+        await server.run(read_stream, write_stream, server.create_initialization_options())
+)",
+             globals);
+    py::module_::import("anyio").attr("run")(globals["_serve"]);
+    return py::none();
+}
+
+}  // namespace
+
+PYBIND11_MODULE(mcp_server, m, py::mod_gil_not_used()) {
+    py::options options;
+    options.disable_function_signatures();
+    host::hold_module(m);
+
+    m.doc() = docs::kModule;
+    host::lazy_logger(m);
+    py::tuple names(core::tools().size());
+    for (std::size_t i = 0; i < names.size(); ++i) names[i] = host::text(core::tools()[i].name);
+    m.attr("TOOLS") = names;
+
+    host::def(m, "create_server", "", docs::kCreateServer, &create_server);
+    host::def(m, "call_tool", "name, arguments=None", docs::kCallTool, &call_tool, py::arg("name"),
+              py::arg("arguments") = py::none());
+    host::def(m, "serve", "", docs::kServe, &serve);
+}

@@ -1,0 +1,459 @@
+// tarvok.solver: runs Tarvok models. Compiles and expands a model into a
+// sparse program (the core), solves it through a back-end (HiGHS by default;
+// the adapters are the other *_bindings.cpp files here) under the core's
+// strategy, and reports the outcome as Python values. The solver library and
+// numpy are imported on first use, so that the module itself needs neither.
+#include "bindings/tarvok_core/diagnostic_records.hpp"
+#include "bindings/host/data_values.hpp"
+#include "bindings/host/host.hpp"
+#include "bindings/host/packed_data.hpp"
+#include "solver/backend.hpp"
+#include "bindings/solver/bindings.hpp"
+#include "solver/compiled_model.hpp"
+#include "solver/model_file.hpp"
+#include "solver/mps.hpp"
+#include "solver/options.hpp"
+#include "solver/outcome.hpp"
+#include "solver/program.hpp"
+#include "solver/sensitivity.hpp"
+#include "solver/solver_face.hpp"
+#include "solver/views.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+namespace py = pybind11;
+namespace host = tarvok::host;
+using namespace tarvok::solver;
+
+namespace tarvok::solver::bind {
+
+std::vector<double> doubles(py::handle sequence, size_t expected, const char* what) {
+    host::Items items(sequence, what);
+    if (items.size() != expected)
+        host::raise(PyExc_ValueError, std::string(what) + " has " + std::to_string(items.size()) +
+                                          " values; the program has " + std::to_string(expected) + " columns");
+    std::vector<double> out(items.size());
+    for (size_t i = 0; i < out.size(); ++i) out[i] = host::number(items[i]);
+    return out;
+}
+
+py::error_already_set HostBackend::take_interrupt() {
+    if (interrupt_) return std::move(*interrupt_);
+    PyErr_SetNone(PyExc_KeyboardInterrupt);
+    return py::error_already_set();
+}
+
+void HostBackend::hold_interrupt(py::error_already_set raised) {
+    interrupt_ = std::make_unique<py::error_already_set>(std::move(raised));
+}
+
+}  // namespace tarvok::solver::bind
+
+namespace {
+
+using bind::doubles;
+using bind::import_extra;
+using bind::owned;
+using bind::view;
+
+/// This module, for looking up its functions and classes at call time.
+py::module_ self() { return host::this_module(); }
+
+[[noreturn]] void raise_semantic_error(const std::string& report) {
+    host::raise_new(self().attr("SemanticError"), report);
+}
+
+/// A view the core shaped, as Python values, by the compiled model's converter.
+py::object to_python(const Tree& t) { return tarvok::compiler::records::host_objects(neutral_tree(t)); }
+
+/// An argument as the option checks of the core read it. Only exact
+/// built-in kinds are spelt, so no caller's own __str__ or __repr__ runs.
+Argument argument(py::handle v) {
+    Argument a;
+    a.type_name = host::type_name(v);
+    if (v.is_none()) {
+        a.kind = Argument::Kind::None;
+    } else if (host::is_exact(v, host::Kind::Bool)) {
+        a.kind = Argument::Kind::Bool;
+        a.flag = v.ptr() == Py_True;
+    } else if (host::is_exact(v, host::Kind::Int)) {
+        a.kind = Argument::Kind::Int;
+        a.whole = host::saturated(v);
+        a.number = v.cast<double>();
+        a.text = host::str_of(v);
+    } else if (host::is_exact(v, host::Kind::Float)) {
+        a.kind = Argument::Kind::Float;
+        a.number = v.cast<double>();
+        a.text = host::str_of(v);
+    } else if (host::is_exact(v, host::Kind::Str)) {
+        a.kind = Argument::Kind::Str;
+        a.text = host::str_of(v);
+        a.repr = host::str_of(py::repr(v));
+    }
+    return a;
+}
+
+/// What the core accepted, or the TypeError or ValueError it refused with.
+template <typename T>
+T accepted(std::variant<T, Refusal> checked) {
+    if (Refusal* no = std::get_if<Refusal>(&checked)) {
+        if (no->type_error) throw py::type_error(no->message);
+        host::raise(PyExc_ValueError, no->message);
+    }
+    return std::get<T>(std::move(checked));
+}
+
+// ------------------------------------------------------------- Program
+
+/// The compiler's size limit, as its module's MAX_SIZE stands now.
+tarvok::compiler::SizeLimits size_limits() {
+    // tarvok_core's own reading of its setting, so that both modules refuse alike.
+    py::tuple limits = py::module_::import("tarvok.tarvok_core").attr("_size_limits")();
+    auto limit = [&](size_t k) { return limits[k].is_none() ? UINT64_MAX : limits[k].cast<uint64_t>(); };
+    return {limit(0), limit(1), limit(2)};
+}
+
+/// `expand(interrupt)` with Ctrl-C watched; MemoryError when memory runs out.
+std::unique_ptr<Program> watched_expansion(const std::function<std::unique_ptr<Program>(tarvok::Interrupt*)>& expand) {
+    return host::watched(expand, [] { return out_of_memory_message(0, true); });
+}
+
+std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object data_text, const char* function) {
+    host::require(model_text, function, "model_text", host::Kind::Str);
+    std::string failure;
+    auto attempt = [&](std::string data, tarvok::compiler::DataOrigin origin,
+                       std::vector<tarvok::compiler::GivenArray> arrays) {
+        tarvok::compiler::SizeLimits sizes = size_limits();
+        std::string model(host::Utf8(model_text).view());
+        return watched_expansion([&](tarvok::Interrupt* interrupt) {
+            return expand_texts(std::move(model), std::move(data), sizes, std::move(origin), std::move(arrays),
+                                interrupt, failure);
+        });
+    };
+    // The numeric arrays of a mapping are read packed; should anything fail
+    // so, the data written whole as text is read instead, and says why.
+    if (std::optional<host::PackedData> packed = host::packed_data_of(model_text, data_text, function))
+        if (std::unique_ptr<Program> program = attempt(std::move(packed->text), packed->origin, packed->arrays))
+            return std::shared_ptr<Program>(std::move(program));
+    host::WrittenData written = host::written_data_of(model_text, data_text, function);
+    std::unique_ptr<Program> program = attempt(std::string(host::Utf8(written.text).view()), written.origin, {});
+    if (!program) raise_semantic_error(failure);
+    return std::shared_ptr<Program>(std::move(program));
+}
+
+/// The program `instantiate` (as the module has it now) returns.
+std::shared_ptr<Program> program_from(py::object model_text, py::object data_text) {
+    py::object program = self().attr("instantiate")(model_text, data_text);
+    return program.cast<std::shared_ptr<Program>>();
+}
+
+// ------------------------------------------------------------ solving
+
+struct SolveResult {
+    Solved solved;
+    py::dict statistics;  ///< made once: every look at it, and to_dict, gives this dict
+};
+
+}  // namespace
+
+/// The adapters, one per *_bindings.cpp file beside this one, each registered
+/// while the module loads.
+namespace tarvok::solver::bind {
+
+static std::vector<std::pair<std::string_view, MakeBackend>>& registered_backends() {
+    static std::vector<std::pair<std::string_view, MakeBackend>> makers;
+    return makers;
+}
+
+BackendRegistration::BackendRegistration(std::string_view name, MakeBackend make) {
+    registered_backends().emplace_back(name, make);
+}
+
+MakeBackend backend_maker(std::string_view name) {
+    for (const auto& [registered, make] : registered_backends())
+        if (registered == name) return make;
+    throw std::logic_error("no solver adapter is registered under " + std::string(name));
+}
+
+}  // namespace tarvok::solver::bind
+
+namespace {
+
+/// The library of a solver, imported, or an ImportError saying what needed
+/// it (`purpose`) and which extra installs it (its own unless `extra` names
+/// one). The one availability check of the package: the evaluation and the
+/// execution check call it through the module.
+py::object check_solver(py::object solver, py::object purpose, py::object extra) {
+    const SolverLibrary& entry =
+        kSolverLibraries[accepted(solver_choice("_check_solver", argument(solver), solver_names()))];
+    std::string why = host::str_of(purpose);
+    std::string from = extra.is_none() ? std::string(entry.extra) : host::str_of(extra);
+    return host::import_extra(entry.library, why.c_str(), from.c_str());
+}
+
+SolveChoice solve_options(const char* function, py::handle time_limit, py::handle mip_gap, py::handle threads,
+                          py::handle log, py::handle sensitivity, py::handle solver) {
+    SolveArguments arguments{argument(time_limit), argument(mip_gap),     argument(threads),
+                             argument(log),        argument(sensitivity), argument(solver)};
+    return accepted(check_solve_options(function, arguments, solver_names()));
+}
+
+/// Solves through the chosen back-end under the core's strategy. On Ctrl-C
+/// the run so far rides on the exception, for a caller that shows it.
+py::object solve(std::shared_ptr<Program> program, const SolveChoice& options) {
+    std::unique_ptr<bind::HostBackend> backend;
+    auto make_backend = [&]() -> SolverBackend& {
+        const char* name = kSolverLibraries[options.solver].name;
+        py::object library = self().attr("_check_solver")(name, "solving a model", py::none());
+        backend = bind::backend_maker(name)(py::reinterpret_borrow<py::module_>(library), py::cast(program));
+        return *backend;
+    };
+    SolveReport report = solve_with(*program, make_backend, options.settings);
+    bool interrupted = report.interrupted;
+    SolveResult result{solved(std::move(program), std::move(report)), {}};
+    result.statistics = to_python(result.solved.statistics);
+    if (!interrupted) return py::cast(std::move(result));
+    py::error_already_set raised = backend->take_interrupt();
+    raised.value().attr("result") = py::cast(std::move(result));
+    throw raised;
+}
+py::object solve_model(py::object model_text, py::object data_text, py::object time_limit, py::object mip_gap,
+                       py::object threads, py::object log, py::object sensitivity, py::object solver) {
+    host::require(model_text, "solve_model", "model_text", host::Kind::Str);
+    // A mapping goes to `instantiate` as it is, which names its entries in messages.
+    if (!PyUnicode_Check(data_text.ptr())) host::written_data_of(model_text, data_text, "solve_model");
+    SolveChoice options = solve_options("solve_model", time_limit, mip_gap, threads, log, sensitivity, solver);
+    return solve(program_from(model_text, data_text), options);
+}
+
+py::object solve_program(py::object program, py::object time_limit, py::object mip_gap, py::object threads,
+                         py::object log, py::object sensitivity, py::object solver) {
+    auto p = host::cast_or_refuse<std::shared_ptr<Program>>(program,
+                                                            "solve_program() argument 'program' must be Program, not ");
+    return solve(std::move(p), solve_options("solve_program", time_limit, mip_gap, threads, log, sensitivity, solver));
+}
+
+// ------------------------------------------------------- CompiledModel
+
+/// Names the files (and rows of tables) that data written from them came from, in messages.
+void name_data_sources(CompiledModel& c, py::int_ base, py::handle values, py::dict files, py::dict rows) {
+    tarvok::data::DataSources sources;
+    sources.base = base.cast<size_t>();
+    sources.values = host::values_of(values, "_name_data_sources");
+    for (auto [name, file] : files) sources.files[host::str_of(name)] = host::str_of(file);
+    for (auto [name, table] : rows)
+        for (auto [path, row] : py::reinterpret_borrow<py::dict>(table))
+            sources.rows[host::str_of(name)][host::str_of(path)] = host::str_of(row);
+    c.name_data_sources(std::move(sources));
+}
+
+/// The program, made on first use; SemanticError when the model does not
+/// compile or its data make it impossible to expand.
+std::shared_ptr<Program> compiled_program(CompiledModel& c) {
+    std::string failure;
+    std::shared_ptr<Program> program;
+    {
+        py::gil_scoped_release unlocked;  // the one making it may need the GIL to watch for Ctrl-C
+        program = c.program(
+            [](const auto& expand) {
+                py::gil_scoped_acquire gil;
+                return watched_expansion(expand);
+            },
+            failure);
+    }
+    if (!program) raise_semantic_error(failure);
+    return program;
+}
+
+std::shared_ptr<CompiledModel> compile_pair(py::object model_text, py::object data_text) {
+    host::require(model_text, "compile", "model_text", host::Kind::Str);
+    host::WrittenData written = host::written_data_of(model_text, data_text, "compile");
+    std::string model(host::Utf8(model_text).view()), data(host::Utf8(written.text).view());
+    size_t bytes = model.size() + data.size();
+    tarvok::compiler::SizeLimits sizes = size_limits();
+    std::shared_ptr<Source> source = host::watched(
+        [&](tarvok::Interrupt* interrupt) {
+            return compile_texts(std::move(model), std::move(data), sizes, written.origin, interrupt);
+        },
+        [&] { return out_of_memory_message(bytes, false); });
+    return std::make_shared<CompiledModel>(std::move(source), sizes);
+}
+
+void write_model(py::object model_text, py::object data_text, py::object path) {
+    py::object fspath =
+        host::text_path(path, "write_model() argument 'path' must be a str or os.PathLike path to text, not ");
+    std::string file = host::str_of(fspath);
+    NameFormat format = accepted(model_file_format(file));
+
+    std::shared_ptr<Program> program = program_from(model_text, data_text);
+    std::string unwritable = unwritable_reason(*program);
+    if (!unwritable.empty()) host::raise(PyExc_ValueError, "cannot write " + file + ": " + unwritable);
+    int error = write_model_file(*program, host::file_system_path(fspath), format,
+                                 [&](const auto& columns, const auto& rows, const std::filesystem::path& lp) {
+                                     return bind::write_lp_with_highs(*program, py::cast(program), columns, rows,
+                                                                      host::host_path(lp));
+                                 });
+    if (error != 0) host::raise_os_error(error, fspath);
+}
+
+// ------------------------------------------------------------ the face
+
+using host::def;  // as the face shows the function
+
+/// Adds to `cls` the method its face shows, its docstring signed.
+template <typename Class, typename Func, typename... Extra>
+void def_method(Class& cls, const tarvok::Face& face, Func&& f, const Extra&... extra) {
+    cls.def(face.name, std::forward<Func>(f), extra..., host::signed_doc(face.name, face.params, face.doc).c_str());
+}
+
+/// Status: an enum.Enum of the JSON words.
+void define_status(py::module_& m) {
+    py::list members;
+    for (const auto& [name, word] : status_members()) members.append(py::make_tuple(name, word));
+    py::object Status = py::module_::import("enum").attr("Enum")(
+        "Status", members, py::arg("module") = m.attr("__name__"), py::arg("qualname") = "Status");
+    Status.attr("__doc__") = kStatusDoc;
+    m.attr("Status") = Status;
+}
+
+/// A property of Program: the core's view as Python values, or a read-only
+/// numpy view of one of its arrays.
+void define_properties(py::class_<Program, std::shared_ptr<Program>>& program,
+                       const std::vector<ProgramProperty>& properties) {
+    for (const ProgramProperty& p : properties) {
+        py::cpp_function get([p](py::object self) -> py::object {
+            const Program& program = self.cast<const Program&>();
+            if (p.shape) return to_python(p.shape(program));
+            std::optional<ArrayMemory> memory;
+            {
+                py::gil_scoped_release released;  // the transpose, on first use
+                memory = array_memory(program, p.array);
+            }
+            if (!memory) return py::none();
+            return std::visit([&](auto data) { return py::object(view(*data, self)); }, *memory);
+        });
+        program.def_property_readonly(p.name, get, p.doc);
+    }
+}
+
+void define_program(py::module_& m) {
+    py::class_<Program, std::shared_ptr<Program>> program(m, "Program", kProgramDoc);
+    define_properties(program, program_sizes_and_arrays());
+    def_method(program, kCscFace, [](const Program& p) {
+        CscMatrix c = p.csc();
+        return py::make_tuple(owned(std::move(c.starts)), owned(std::move(c.rows)), owned(std::move(c.values)));
+    });
+    def_method(program, kCooFace, [](const Program& p) {
+        return py::make_tuple(owned(nonzero_rows(p)), owned(p.col_indices), owned(p.values));
+    });
+    define_properties(program, program_views());
+    def_method(
+        program, kSolutionValuesFace,
+        [](const Program& p, py::object x) { return to_python(solution_values(p, doubles(x, p.columns(), "x"))); },
+        py::arg("x"));
+    program.def("__repr__", [](const Program& p) { return program_repr(p); });
+}
+
+/// What the host itself answers for a property of SolveResult.
+py::object host_view(const SolveResult& r, HostView view) {
+    switch (view) {
+    case HostView::Status: return self().attr("Status")(status_word(r.solved.outcome.status));
+    case HostView::Statistics: return r.statistics;
+    case HostView::Program: return py::cast(r.solved.program);
+    case HostView::None: break;
+    }
+    return py::none();
+}
+
+void define_solve_result(py::module_& m) {
+    py::class_<SolveResult> result(m, "SolveResult", kSolveResultDoc);
+    for (const ResultProperty& p : result_properties()) {
+        result.def_property_readonly(
+            p.name,
+            [p](const SolveResult& r) { return p.shape ? to_python((r.solved.*p.shape)()) : host_view(r, p.host); },
+            p.doc);
+    }
+    def_method(result, kToDictFace, [](const SolveResult& r) {
+        py::dict d = to_python(r.solved.to_dict());
+        d["statistics"] = r.statistics;
+        return d;
+    });
+    def_method(result, kSummaryFace, [](const SolveResult& r) { return host::text(r.solved.summary()); });
+    result.def("__repr__",
+               [](const SolveResult& r) { return r.solved.repr(host::str_of(to_python(r.solved.objective()))); });
+}
+
+void define_compiled_model(py::module_& m) {
+    py::class_<CompiledModel, std::shared_ptr<CompiledModel>> cls(m, "CompiledModel", kCompiledModelDoc);
+    for (const SourceText& t : source_texts())
+        cls.def_property_readonly(
+            t.face.name, [t](const CompiledModel& c) { return host::text(t.text(c.source())); }, t.face.doc);
+    cls.def_property_readonly(kOkFace.name, &CompiledModel::ok, kOkFace.doc);
+    def_method(
+        cls, kReportForFace,
+        [](const CompiledModel& c, py::object model, py::object data) {
+            return host::text(report_for_files(c.source(), std::string(host::Utf8(model).view()),
+                                               std::string(host::Utf8(data).view())));
+        },
+        py::arg("model_name"), py::arg("data_name"));
+    cls.def(kNameDataSourcesFace.name, &name_data_sources, py::arg("base"), py::arg("values"), py::arg("files"),
+            py::arg("rows"), kNameDataSourcesFace.doc)
+        .def_property_readonly(
+            kDiagnosticsFace.name,
+            [](const CompiledModel& c) {
+                return tarvok::compiler::records::diagnostic_records(*c.source().compilation, true);
+            },
+            kDiagnosticsFace.doc)
+        .def_property_readonly(kProgramFace.name, &compiled_program, kProgramFace.doc)
+        .def("__repr__", &CompiledModel::repr);
+}
+
+void define_functions(py::module_& m) {
+    def(m, kCompileFace, &compile_pair, py::arg("model_text"), py::arg("data_text"));
+    def(m, kSolveProgramFace, &solve_program, py::arg("program"), py::kw_only(), py::arg("time_limit") = py::none(),
+        py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(), py::arg("log") = false,
+        py::arg("sensitivity") = false, py::arg("solver") = "highs");
+    def(m, kCheckSolverFace, &check_solver, py::arg("solver") = "highs", py::arg("purpose") = "solving a model",
+        py::arg("extra") = py::none());
+    def(
+        m, kInstantiateFace,
+        [](py::object model_text, py::object data_text) {
+            return instantiate_texts(model_text, data_text, "instantiate");
+        },
+        py::arg("model_text"), py::arg("data_text"));
+    def(m, kSolveModelFace, &solve_model, py::arg("model_text"), py::arg("data_text"), py::kw_only(),
+        py::arg("time_limit") = py::none(), py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(),
+        py::arg("log") = false, py::arg("sensitivity") = false, py::arg("solver") = "highs");
+    def(m, kWriteModelFace, &write_model, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
+}
+
+}  // namespace
+
+PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
+    py::options options;
+    options.disable_function_signatures();
+    host::hold_module(m);
+    m.doc() = kModuleDoc;
+
+    m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
+    define_status(m);
+    define_program(m);
+    define_solve_result(m);
+    define_compiled_model(m);
+    define_functions(m);
+    // The names solver= takes, the default first, for the command's --solver.
+    py::tuple solvers(std::size(kSolverLibraries));
+    for (size_t k = 0; k < std::size(kSolverLibraries); ++k) solvers[k] = kSolverLibraries[k].name;
+    m.attr("_SOLVERS") = solvers;
+}

@@ -1,0 +1,207 @@
+// tarvok.tarvok_core: the Tarvok compiler as the host sees it. Compiles a
+// model text and a data text together and returns the compiled model as
+// plain dicts and lists, or raises SemanticError with every diagnostic.
+#include "cli/check_command.hpp"
+#include "compiler/compiler.hpp"
+#include "bindings/tarvok_core/compiler_face.hpp"
+#include "bindings/tarvok_core/diagnostic_records.hpp"
+#include "bindings/host/data_values.hpp"
+#include "bindings/host/host.hpp"
+#include "solver/program.hpp"
+
+#include <cstdint>
+#include <new>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace py = pybind11;
+using namespace tarvok::compiler;
+using tarvok::host::Kind;
+
+namespace {
+
+struct TVLCompiler {};
+
+using tarvok::compiler::records::diagnostic_records;
+using tarvok::compiler::records::host_objects;
+namespace tree = tarvok::compiler::tree;
+
+/// Raises the module's SemanticError as it is at call time (a host may replace it).
+[[noreturn]] void raise_semantic_error(const Compilation& c) {
+    py::object cls = tarvok::host::attr("SemanticError");
+    py::object error = cls(tarvok::host::text(c.report()));
+    error.attr("diagnostics") = diagnostic_records(c, true);
+    PyErr_SetObject(cls.ptr(), error.ptr());
+    throw py::error_already_set();
+}
+
+/// The default of MAX_SIZE: the most columns (and rows) a model may expand to.
+constexpr long long kDefaultMaxSize = 50'000'000;
+
+/// A size limit as `--max-size` and MAX_SIZE give it: a whole number, at
+/// least 1, or None for no limit of the compiler's own. `what` names it in errors.
+SizeLimits size_limits(py::handle value, const std::string& what) {
+    if (value.is_none()) return {UINT64_MAX, UINT64_MAX, UINT64_MAX};
+    if (!tarvok::host::is_exact(value, Kind::Int))
+        throw py::type_error(what + " must be a whole number of columns and rows, or None, not " +
+                             tarvok::host::type_name(value));
+    long long n = tarvok::host::saturated(value);
+    if (n < 1) tarvok::host::raise(PyExc_ValueError, what + " must be at least 1, not " + tarvok::host::str_of(value));
+    return SizeLimits::of_size(static_cast<uint64_t>(n));
+}
+
+/// The size limit as the module's MAX_SIZE stands now.
+SizeLimits size_setting() { return size_limits(tarvok::host::attr("MAX_SIZE"), "MAX_SIZE"); }
+
+/// Runs `work(interrupt, compiled)` with the GIL released; Ctrl-C stops it
+/// within milliseconds and raises KeyboardInterrupt. Memory running out
+/// raises MemoryError, saying whether the texts were being compiled or (once
+/// the work set `compiled`) expanded.
+template <typename Work>
+auto compile_interruptibly(std::string_view model, std::string_view data, Work work) {
+    bool compiled = false;
+    return tarvok::host::watched(
+        [&](tarvok::Interrupt* interrupt) { return work(interrupt, compiled); },
+        [&] { return tarvok::solver::out_of_memory_message(model.size() + data.size(), compiled); });
+}
+
+std::unique_ptr<Compilation> compile_only(std::string_view model, std::string_view data, const SizeLimits& sizes) {
+    return compile_interruptibly(model, data, [&](tarvok::Interrupt* interrupt, bool&) {
+        CompileOptions options;
+        options.interrupt = interrupt;
+        options.sizes = sizes;
+        return compile(model, data, options);
+    });
+}
+
+/// The verdict of `check` (see solver::check_source).
+std::shared_ptr<tarvok::solver::Source> check_texts(const std::string& model, const std::string& data,
+                                                    const SizeLimits& sizes, bool expand) {
+    return compile_interruptibly(model, data, [&](tarvok::Interrupt* interrupt, bool& compiled) {
+        tarvok::solver::InstantiateOptions options;
+        options.compile.interrupt = interrupt;
+        options.compile.sizes = sizes;
+        return tarvok::solver::check_source(model, data, options, expand, compiled);
+    });
+}
+
+py::dict compile_texts(std::string_view model, std::string_view data) {
+    std::unique_ptr<Compilation> c = compile_only(model, data, size_setting());
+    try {
+        if (!c->ok()) raise_semantic_error(*c);
+        std::vector<ExprInfo>().swap(c->analysis.info);  // the result needs none of it: room for the dicts
+        tree::Tree model_tree = tarvok::host::interruptible(
+            [&](tarvok::Interrupt* interrupt) { return tree::compiled_model_tree(*c, interrupt); });
+        return host_objects(model_tree).cast<py::dict>();
+    } catch (const std::bad_alloc&) {
+        tarvok::host::raise(PyExc_MemoryError, "not enough memory to build the compiled model");
+    }
+}
+
+/// A path as a terminal can show it, whatever bytes the file name holds.
+std::string shown_path(py::handle path) {
+    py::module_ os = py::module_::import("os");
+    py::object raw = os.attr("fsencode")(os.attr("fspath")(path));
+    return py::str(raw.attr("decode")("utf-8", "replace")).cast<std::string>();
+}
+
+/// Prints what `tarvok check` says; returns its exit status.
+int put(const tarvok::cli::CheckOutput& out) {
+    for (const tarvok::cli::CheckOutput::Write& w : out.writes) {
+        py::object stream = py::module_::import("sys").attr(w.to_stderr ? "stderr" : "stdout");
+        stream.attr("write")(tarvok::host::text(w.text + "\n"));
+        stream.attr("flush")();
+    }
+    return out.status;
+}
+
+int main_entry(py::object argv) {
+    namespace cc = tarvok::cli;
+    py::list args =
+        argv.is_none()
+            ? py::list(py::list(py::module_::import("sys").attr("argv"))[py::slice(1, std::nullopt, std::nullopt)])
+            : py::list(argv);
+    std::vector<std::optional<std::string>> texts_of_args;
+    for (py::handle arg : args)
+        texts_of_args.push_back(PyUnicode_Check(arg.ptr()) ? std::optional(tarvok::host::str_of(arg)) : std::nullopt);
+    cc::CheckArguments given = cc::read_check_arguments(texts_of_args);
+    if (given.help) return put(cc::help_output());
+    if (given.refusal) return put(cc::refusal_output(*given.refusal, given.json));
+    std::optional<SizeLimits> sizes;
+    if (given.size) {
+        try {
+            sizes =
+                size_limits(py::module_::import("builtins").attr("int")(tarvok::host::text(*given.size)), "--max-size");
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_ValueError) && !e.matches(PyExc_TypeError)) throw;
+            return put(cc::refusal_output(cc::refused_size(*given.size), given.json));
+        }
+    }
+    std::vector<py::object> paths;
+    for (std::size_t i : given.paths) paths.push_back(args[i]);
+    std::string texts[2];
+    for (size_t i = 0; i < paths.size(); ++i) {
+        try {
+            texts[i] = tarvok::host::read_input_bytes(paths[i]);
+        } catch (py::error_already_set& e) {
+            if (!e.matches(PyExc_OSError)) throw;
+            py::object reason = e.value().attr("strerror");
+            std::string why = tarvok::host::str_of(reason.is_none() ? e.value() : reason);
+            return put(cc::refusal_output(cc::refused_read(shown_path(paths[i]), why), given.json));
+        }
+    }
+    std::shared_ptr<tarvok::solver::Source> source =
+        check_texts(texts[0], texts[1], sizes ? *sizes : size_setting(), paths.size() > 1);
+    FileNames names{shown_path(paths[0]), paths.size() > 1 ? shown_path(paths[1]) : std::string("data")};
+    return put(cc::check_output(*source->compilation, names, paths.size() > 1, given.json));
+}
+
+/// `TVLCompiler`, whose one method compiles a model text with its data text.
+void add_compiler_class(py::module_& m) {
+    py::class_<TVLCompiler>(m, "TVLCompiler", "Compiler for Tarvok model and data texts.")
+        .def(py::init<>(), tarvok::host::signed_doc("__init__", "self", "Create a compiler.").c_str())
+        .def(
+            "compile_model",
+            [](TVLCompiler&, py::object model_text, py::object data_text) -> py::dict {
+                tarvok::host::require(model_text, "compile_model", "model_text", Kind::Str);
+                data_text = tarvok::host::data_text_of(model_text, data_text, "compile_model");
+                tarvok::host::Utf8 model(model_text);
+                tarvok::host::Utf8 data(data_text);
+                py::dict compiled = compile_texts(model.view(), data.view());
+                // The texts themselves, for generators that expand the model again.
+                py::dict source;
+                source["model"] = model_text;
+                source["data"] = data_text;
+                compiled["source"] = source;
+                return compiled;
+            },
+            py::arg("model_text"), py::arg("data_text"),
+            tarvok::host::signed_doc(kCompileModel.name, kCompileModel.params, kCompileModel.doc).c_str());
+}
+
+}  // namespace
+
+PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
+    py::options options;
+    options.disable_function_signatures();
+    m.doc() = "The Tarvok compiler: checks a model text and a data text together.";
+    tarvok::host::hold_module(m);
+
+    m.attr("SemanticError") = tarvok::host::import_sibling(m, "semantic_error").attr("SemanticError");
+    // Read on every compile (and by every expansion of a model): the most columns and rows a model may expand
+    // to, and ten times as many nonzeros; None leaves only the hard limits of the expansion.
+    m.attr("MAX_SIZE") = py::int_(kDefaultMaxSize);
+
+    add_compiler_class(m);
+
+    tarvok::host::def(m, kSizeLimitsFace, [] {
+        SizeLimits l = size_setting();
+        auto shown = [](uint64_t n) -> py::object {
+            return n == UINT64_MAX ? py::object(py::none()) : py::object(py::int_(n));
+        };
+        return py::make_tuple(shown(l.max_columns), shown(l.max_rows), shown(l.max_nonzeros));
+    });
+    tarvok::host::def(m, kDiagnosticCodes, [] { return host_objects(tree::diagnostic_code_tree()); });
+    tarvok::host::def(m, kCheckMain, &main_entry, py::arg("argv") = py::none());
+}

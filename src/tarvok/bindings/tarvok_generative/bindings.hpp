@@ -1,0 +1,98 @@
+// Shared by the binding files of the tarvok_generative module.
+#pragma once
+
+#include "generative/module_face.hpp"
+#include "generative/prompts.hpp"
+#include "generative/request_state.hpp"
+#include "bindings/host/host.hpp"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tarvok::generative::bind {
+
+namespace py = pybind11;
+using host::attr;
+using host::Kind;
+
+/// Sends one status line through the module's `_notify`.
+void notify(py::handle progress, const std::string& msg);
+
+/// The host's str(value) as the package's messages show text that came from a
+/// server or a client library: cut to a few thousand characters, with the
+/// configured API keys hidden (see server_text.hpp).
+std::string server_text(py::handle value);
+
+/// Logs one line at debug level on the module logger.
+void log_debug(const std::string& msg);
+
+/// An option that the call in progress gives the steps under the loop (the
+/// request timeout, the embedding model), or a null object when it gives
+/// none. Options live in a context variable, so a call on another thread
+/// keeps its own and the module settings stay as they are.
+py::object call_option(const char* name);
+
+/// Gives the steps of this thread's call `options` until this object goes.
+class CallOptions {
+  public:
+    explicit CallOptions(py::dict options);
+    CallOptions(const CallOptions&) = delete;
+    CallOptions& operator=(const CallOptions&) = delete;
+    ~CallOptions();
+
+  private:
+    py::object token_;
+};
+
+/// A back-end reports the usage of the request it just sent on this thread
+/// (see request_state.hpp): counts that are no int, or negative, are none.
+void report_usage(py::handle tokens_in, py::handle tokens_out);
+using generative::report_usage;
+
+/// A parameter of a function with a built signature: its name and default
+/// (a null object for "required").
+using SignedParam = std::pair<const char*, py::object>;
+inline SignedParam signed_param(const py::arg& a) { return {a.name, py::object()}; }
+inline SignedParam signed_param(const py::arg_v& a) { return {a.name, a.value}; }
+
+/// py::object for each index of a pack: a function of as many parameters as a table has rows.
+template <std::size_t>
+using Object = py::object;
+
+/// Sets `m.name` to an object callable like the builtin `impl` that carries
+/// a real `__signature__` built from `params`.
+void def_signed(py::module_& m, const char* name, const py::cpp_function& impl, const char* doc,
+                std::vector<SignedParam> params);
+
+/// host::def with the parameter list and docstring of `name` from the
+/// module's table (module_face.hpp).
+template <typename Func, typename... Extra>
+void def_documented(py::module_& m, const char* name, Func&& f, const Extra&... extra) {
+    const FunctionDoc& entry = function_doc(name);
+    host::def(m, name, entry.params, entry.doc, std::forward<Func>(f), extra...);
+}
+
+/// Defines a module function whose defaults a text signature cannot express
+/// (enumeration members): `args` make both its parameters and its signature.
+template <typename Func, typename... Args>
+void def_with_signature(py::module_& m, const char* name, Func&& f, const Args&... args) {
+    def_signed(m, name, py::cpp_function(std::forward<Func>(f), py::name(name), args...), function_doc(name).doc,
+               {signed_param(args)...});
+}
+
+/// The solver's verdict from a result map: "status" (required), "message"
+/// and "infeasible_constraints" (maps with "name", "line" and "kind"), as
+/// `_execute_model` returns them. Absent or None entries count as empty.
+SolverVerdict solver_verdict(py::handle result);
+
+// Each binding file registers the functions of one subsystem.
+void register_reply_parsing(py::module_& m);
+void register_references_and_prompts(py::module_& m);
+void register_few_shot(py::module_& m);
+void register_providers(py::module_& m);
+void register_workflow(py::module_& m);
+
+}  // namespace tarvok::generative::bind

@@ -1,0 +1,194 @@
+// The OpenAI back-end: client, Responses request with retry and parameter
+// fallback, reply extraction and model listing.
+#include "bindings/tarvok_generative/providers/back_end.hpp"
+#include "generative/providers/back_end_texts.hpp"
+#include "generative/providers/retry.hpp"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tarvok::generative::bind {
+
+namespace {
+
+/// Group 1 of the host's case-insensitive search for `pattern` in `message`.
+std::optional<host::Utf8> search(py::module_& re, std::string_view pattern, py::handle message) {
+    py::object match = re.attr("search")(host::text(pattern), message, re.attr("IGNORECASE"));
+    if (match.is_none()) return std::nullopt;
+    return host::Utf8(match.attr("group")(1));
+}
+
+/// Removes what the error message rejects, read by the host's own lower()
+/// and regular-expression engine; true when anything was removed.
+bool strip_rejected(py::handle message, py::dict& working) {
+    py::module_ re = py::module_::import("re");
+    host::Utf8 lowered(message.attr("lower")());
+    auto unsupported = search(re, pv::kUnsupportedParameter, message);
+    auto not_supported = search(re, pv::kParameterNotSupported, message);
+    pv::RejectionText text{lowered.view(), unsupported ? std::optional(unsupported->view()) : std::nullopt,
+                           not_supported ? std::optional(not_supported->view()) : std::nullopt};
+    std::vector<std::string> present;
+    for (auto [key, value] : working) {
+        if (PyUnicode_Check(key.ptr())) present.emplace_back(host::Utf8(key).view());
+    }
+    std::vector<std::string> rejected = pv::rejected_params(text, present);
+    for (const std::string& key : rejected) {
+        if (PyDict_DelItem(working.ptr(), host::text(key).ptr()) < 0) throw py::error_already_set();
+    }
+    return !rejected.empty();
+}
+
+/// Drops the keys that `client.responses.create` does not declare, unless it
+/// takes arbitrary keywords. Best effort: an ordinary error leaves the
+/// parameters as they are at that moment.
+void filter_by_signature(py::handle client, py::dict& working) {
+    try {
+        py::module_ inspect = py::module_::import("inspect");
+        py::object create = client.attr("responses").attr("create");
+        py::object parameters = inspect.attr("signature")(create).attr("parameters");
+        py::object var_keyword = inspect.attr("Parameter").attr("VAR_KEYWORD");
+        for (py::handle parameter : parameters.attr("values")()) {
+            if (host::equals(parameter.attr("kind"), var_keyword)) return;
+        }
+        py::set allowed(parameters);
+        allowed.attr("discard")("self");
+        for (py::handle key : py::list(working)) {
+            if (!allowed.contains(key)) working.attr("pop")(key);
+        }
+    } catch (py::error_already_set& e) {
+        rethrow_unless_ordinary(e);
+    }
+}
+
+py::object call_openai_with_retry(py::object client, py::object create_params, py::object retries,
+                                  py::object backoff_sec, py::object progress) {
+    const char* fn = "_call_openai_with_retry";
+    if (!is_mapping(create_params)) {
+        throw py::type_error(std::string(fn) + "() argument 'create_params' must be a mapping, not " +
+                             host::type_name(create_params));
+    }
+    host::require(retries, fn, "retries", Kind::Int);
+    const std::string argument = std::string(fn) + "() argument 'backoff_sec' must be ";
+    const double backoff = seconds_of(backoff_sec, pv::is_wait, argument + "float or int, not ",
+                                      argument + "a finite, non-negative number, not ");
+    const pv::RetryPolicy policy{provider("openai").label, host::saturated(retries), host::str_of(retries), backoff};
+
+    py::dict working = py::reinterpret_borrow<py::object>((PyObject*)&PyDict_Type)(create_params);
+    filter_by_signature(client, working);
+
+    py::object response, last_error = py::none();
+    py::str message;
+    auto send = [&]() -> std::optional<std::string> {
+        BoundedCall call;  // each attempt is one request of at most REQUEST_TIMEOUT
+        try {
+            response = client.attr("responses").attr("create")(**working);
+            return std::nullopt;
+        } catch (py::error_already_set& e) {
+            rethrow_unless_ordinary(e);
+            last_error = e.value();
+            if (std::optional<std::string> timed_out = call.timed_out())
+                last_error = py::reinterpret_borrow<py::object>(PyExc_TimeoutError)(host::text(*timed_out));
+        }
+        message = host::truthy(last_error) ? host::text_form(last_error) : py::str("unknown error");
+        return server_text(message);
+    };
+    if (pv::run_with_retry(policy, {.send = send,
+                                    .drop_rejected = [&] { return strip_rejected(message, working); },
+                                    .say = [&](const std::string& line) { notify(progress, line); },
+                                    .wait = [](double seconds) { host::sleep(seconds); }}))
+        return response;
+    // The last error is the context of the failure, so that a caller can tell an outage from a refusal.
+    py::object failure = py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(
+        host::text(pv::request_failed(policy.label, policy.retries, server_text(last_error))));
+    if (!last_error.is_none()) PyException_SetContext(failure.ptr(), last_error.inc_ref().ptr());
+    PyErr_SetObject(PyExc_RuntimeError, failure.ptr());
+    throw py::error_already_set();
+}
+
+py::object openai_client() {
+    const pv::Provider& openai = provider("openai");
+    py::object OpenAI = load_library(openai, [] { return import_from("openai", "OpenAI"); });
+    // One attempt of the retry loop is one request of bounded time: the
+    // client's own retries are off and its timeout is the module's.
+    py::dict options(py::arg("api_key") = api_key(openai));
+    py::object timeout = request_timeout();
+    if (!timeout.is_none()) options["timeout"] = timeout;
+    options["max_retries"] = 0;
+    if (timeout.is_none()) return OpenAI(**options);
+    // The library's own HTTP client with its defaults, and the hooks that
+    // bound each request as a whole.
+    if (auto http_client = optional_attr(py::module_::import("openai"), "DefaultHttpxClient"))
+        options["http_client"] = (*http_client)(py::arg("event_hooks") = deadline_hooks(timeout));
+    return OpenAI(**options);
+}
+
+py::object build_create_params(py::object model_name, py::object input_text, py::object max_tokens,
+                               py::object temperature, py::object stop) {
+    check_prompt_args("_build_create_params", model_name, input_text, max_tokens, temperature, stop);
+    const bool has_stop = !stop.is_none() && PyList_GET_SIZE(stop.ptr()) > 0;
+    const std::pair<std::string_view, py::object> values[] = {{"model", model_name},
+                                                              {"input", input_text},
+                                                              {"response_format", py::dict(py::arg("type") = "json")},
+                                                              {"max_output_tokens", max_tokens},
+                                                              {"temperature", temperature},
+                                                              {"stop", stop}};
+    py::dict params;
+    for (std::string_view key : pv::create_param_keys(!max_tokens.is_none(), !temperature.is_none(), has_stop)) {
+        params[host::text(key)] =
+            std::find_if(std::begin(values), std::end(values), [&](auto& v) { return v.first == key; })->second;
+    }
+    return params;
+}
+
+py::object model_ids(const pv::Provider& openai) {
+    py::object client = attr("_openai_client")();
+    py::object result = listing_request(openai, [&] { return client.attr("models").attr("list")(); });
+    py::object data = attr_or_none(result, "data");
+    // The page's entries, else those the result itself yields.
+    py::list entries = PyList_Check(data.ptr()) ? py::list(data) : result.is_none() ? py::list() : py::list(result);
+    py::list ids;
+    for (py::handle entry : entries) {
+        py::object id = attr_or_none(entry, "id");
+        if (!host::truthy(id)) id = is_mapping(entry) ? entry.attr("get")("id") : py::none();
+        if (PyUnicode_Check(id.ptr())) ids.append(id);
+    }
+    return ids;
+}
+
+py::object generate(const pv::Provider& openai, const Request& r) {
+    const std::string label(openai.label);
+    py::object client = attr("_openai_client")();
+    py::object params = attr("_build_create_params")(
+        py::arg("model_name") = r.model_name, py::arg("input_text") = r.input_text,
+        py::arg("max_tokens") = r.max_tokens, py::arg("temperature") = r.temperature, py::arg("stop") = r.stop);
+    notify(r.progress, pv::request_started(label, r.model));
+    py::object response = attr("_call_openai_with_retry")(client, params, py::arg("progress") = r.progress);
+    notify(r.progress, pv::reply_received(label));
+    report_usage_of(response, pv::kResponsesReply);
+    py::object text = attr("_coalesce_response_text")(response);
+    if (!host::truthy(text)) {
+        host::raise(PyExc_RuntimeError, pv::empty_reply(label, server_text(response)));
+    }
+    return text;
+}
+
+void define_functions(py::module_& m, const pv::Provider&) {
+    py::object none = py::none();
+    def_back_end(m, "_openai_client", &openai_client);
+    def_back_end(m, "_build_create_params", &build_create_params, py::arg("model_name"), py::arg("input_text"),
+                 py::arg("max_tokens") = m.attr("MAX_OUTPUT_TOKENS"), py::arg("temperature") = none,
+                 py::arg("stop") = none);
+    def_back_end(m, "_call_openai_with_retry", &call_openai_with_retry, py::arg("client"), py::arg("create_params"),
+                 py::arg("retries") = 3, py::arg("backoff_sec") = 1.5, py::arg("progress") = none);
+    def_back_end(
+        m, "_coalesce_response_text", [](py::object resp) { return reply_text(resp, pv::kResponsesReply); },
+        py::arg("resp"));
+}
+
+[[maybe_unused]] const bool registered = register_back_end("openai", {&generate, &model_ids, &define_functions});
+
+}  // namespace
+
+}  // namespace tarvok::generative::bind

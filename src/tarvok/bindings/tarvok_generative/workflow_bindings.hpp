@@ -1,0 +1,85 @@
+// Shared by the binding files of the loop: the services it is given on the
+// host (workflow_bindings.cpp) and the entry points that run it
+// (generation_bindings.cpp).
+#pragma once
+
+#include "bindings/tarvok_generative/bindings.hpp"
+#include "generative/workflow.hpp"
+
+#include <functional>
+
+namespace tarvok::generative::bind {
+
+namespace wf = workflow;
+
+/// Host objects kept with a value of the loop: a pair's model and data, a
+/// compiled model and its diagnostics records, a solver outcome, an error.
+struct Held : wf::Attachment {
+    py::object first, second;
+    explicit Held(py::object a, py::object b = py::none()) : first(std::move(a)), second(std::move(b)) {}
+    ~Held() override;  ///< releases the objects under the GIL
+};
+
+const Held& held(const wf::Attachment* attachment);
+
+/// One call of an entry point: its arguments, checked, and what its steps share.
+struct Call {
+    py::object prompt;  ///< the description, or feedback's question
+    py::object model_file = py::none(), data_file = py::none();
+    py::object model_text = py::none(), data_text = py::none();  ///< feedback: the files' texts
+    py::object model_name, grammar, stop = py::none(), provider;
+    py::object progress = py::none();
+    py::object few_shot = py::bool_(false);
+    py::object few_shot_library;  ///< null: FEW_SHOT_LIBRARY as it stands when the examples are gathered
+    py::object few_shots = py::list();
+    py::object time_limit = py::none();  ///< seconds for each solve of the execution check
+    py::object on_event = py::none();
+    py::object record = py::none();  ///< the transcript file every exchange is appended to, or None
+    wf::Run run;
+};
+
+/// The loop on the host; a failure of its own is raised as RuntimeError.
+wf::Result run_loop(Call& call);
+
+/// Feedback's one request on the host: the reply as the host's value.
+py::object feedback_value(Call& call);
+
+/// The solver outcome map of a compiling pair, as `_execute_model` gives it:
+/// the pair's compiled model solved when the module's own `_execute_model`
+/// stands and the compile kept one, else `_execute_model` as it is now.
+/// With `with_answer`, the map also holds 'answer': the decision expression
+/// `answer` of the solution (None when the model defines no such number).
+py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit,
+                         bool with_answer = false);
+
+/// `status`, `objective`, `message` and `infeasible_constraints` of a solve,
+/// or the status "error" with the diagnostics as its message when the model
+/// cannot be expanded with its data.
+py::dict solved_outcome(const std::function<py::object()>& solve, bool with_answer = false);
+
+/// The path of an alternative pair's member beside `path` (alternative_path on the host's text of it).
+py::object alternative_file(py::handle path, long long index);
+
+/// The module's pair value (its own object when the host made the pair).
+py::object model_of(const wf::Pair& pair);
+py::object data_of(const wf::Pair& pair);
+
+/// The compiled model a compile kept (a tarvok.solver.CompiledModel), or None.
+py::object compiled_handle(const wf::Attachment* compiled);
+
+py::list text_list(const std::vector<std::string>& texts);
+
+/// A number as progress lines write it ("none" for None).
+std::string number_text(py::handle value);
+
+/// The steps the module was loaded with, recorded once it has them all; a
+/// step a caller replaced since is asked as the caller gave it.
+void record_loaded_steps();
+
+/// Whether the loop's requests go to the providers: neither the request step
+/// nor the loop was replaced since the module was loaded.
+bool requests_go_to_providers();
+
+py::module_ solver();
+
+}  // namespace tarvok::generative::bind

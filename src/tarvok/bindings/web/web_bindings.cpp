@@ -1,0 +1,437 @@
+// tarvok.web: the page of `tarvok serve` and the JSON API under it. The core
+// says which endpoints there are, what each takes and how much, and where
+// files may go; this file converts, calls the package's own modules for the
+// work (compiler, solver, SciPy emitter, generation loop, feedback) and
+// shapes their results as the commands' --json output does. Starlette and
+// uvicorn (the web extra) are imported when an app is made.
+#include "bindings/host/data_values.hpp"
+#include "bindings/host/host.hpp"
+#include "bindings/host/json_value.hpp"
+#include "bindings/host/package.hpp"
+#include "web/api.hpp"
+#include "bindings/web/docs.hpp"
+#include "web/workdir.hpp"
+
+#include <pybind11/eval.h>
+#include <pybind11/stl.h>
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace py = pybind11;
+namespace docs = tarvok::web::docs;
+namespace host = tarvok::host;
+namespace core = tarvok::web;
+namespace fs = std::filesystem;
+using host::attr;
+
+namespace {
+
+py::module_ solver() { return py::module_::import("tarvok.solver"); }
+py::module_ generative() { return py::module_::import("tarvok.tarvok_generative"); }
+
+/// A value as JSON text that a browser reads (see browser_json); anything
+/// else the encoder does not know, as its str().
+py::object json_text(py::handle value) {
+    py::object json = py::module_::import("json").attr("dumps")(
+        value, py::arg("ensure_ascii") = false, py::arg("default") = py::module_::import("builtins").attr("str"));
+    return host::text(core::browser_json(host::Utf8(json).view()));
+}
+
+/// Text that reaches the page with any key of the environment masked.
+py::object shown(const std::string& text) { return generative().attr("_hide_keys")(host::text(text)); }
+
+/// One answer of the API: its HTTP status and its JSON body.
+struct Answer {
+    int status = 200;
+    py::object body;
+};
+
+Answer answered(py::object body) { return {200, body}; }
+
+Answer refused(core::Outcome outcome, const std::string& message, py::dict extra = py::dict()) {
+    extra["error"] = shown(message);
+    return {core::http_status(outcome), extra};
+}
+
+/// The answer of a pair that does not compile, in the shape of `tarvok run --json`.
+Answer does_not_compile(py::object diagnostics) {
+    return refused(core::Outcome::DoesNotCompile, "the model does not compile",
+                   py::dict(py::arg("status") = 1, py::arg("diagnostics") = diagnostics));
+}
+
+/// The message of an error of the host, with its kind.
+std::string error_text(py::error_already_set& e) {
+    std::string message = host::str_of(e.value());
+    std::string kind = host::str_of(py::type::handle_of(e.value()).attr("__name__"));
+    return message.empty() ? kind : message;
+}
+
+// ------------------------------------------------------- pair endpoints ----
+
+// One overload of `answer` per endpoint's request, each given the working folder.
+
+/// /api/check: the diagnostics of the pair.
+Answer answer(const core::CheckRequest& r, const fs::path&) {
+    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
+    return answered(py::dict(py::arg("ok") = py::bool_(host::truthy(compiled.attr("ok"))),
+                             py::arg("diagnostics") = compiled.attr("diagnostics")));
+}
+
+/// {variable: [[key, ...] per value, in the order of its values]} for the
+/// indexed variables, from the program's own keys.
+py::dict index_keys_of(py::object program) {
+    py::dict out;
+    if (program.attr("num_columns").cast<std::size_t>() > core::kMaxKeyedColumns) return out;
+    py::list keys = program.attr("column_keys");
+    for (py::handle variable : program.attr("variables")) {
+        std::size_t dimensions = py::len(variable["shape"]), count = 1;
+        if (dimensions == 0) continue;
+        for (py::handle n : variable["shape"]) count *= n.cast<std::size_t>();
+        auto first = variable["first_column"].cast<py::ssize_t>();
+        // A key tuple is written as the list it is in JSON.
+        out[variable["name"]] = keys[py::slice(first, first + static_cast<py::ssize_t>(count), 1)];
+    }
+    return out;
+}
+
+/// /api/run: the pair solved, as `tarvok run --json` prints it.
+Answer answer(const core::RunRequest& r, const fs::path&) {
+    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
+    if (!host::truthy(compiled.attr("ok"))) return does_not_compile(compiled.attr("diagnostics"));
+    py::object fault, result = host::solve_compiled(compiled, host::object_of(core::solve_options(r)), fault);
+    if (fault) return does_not_compile(host::diagnostics_of(fault));
+    // As `tarvok run --json` prints it: the result's dictionary and the diagnostics; and for the
+    // page's tables, the index keys of each indexed variable's values.
+    py::dict out = result.attr("to_dict")();
+    out["diagnostics"] = compiled.attr("diagnostics");
+    out["index_keys"] = index_keys_of(result.attr("program"));
+    return answered(out);
+}
+
+/// A file of a scratch folder, as the host names it.
+py::object file_of(const core::Scratch& scratch, const char* name) { return host::host_path(scratch.folder / name); }
+
+/// /api/emit: the pair's SciPy script, or the model written as MPS or LP.
+Answer answer(const core::EmitRequest& r, const fs::path& workdir) {
+    py::dict d = host::object_of(core::emitted(r.format));
+    try {
+        if (r.format == core::EmitFormat::SciPy) {
+            d["text"] = host::scipy_script(r.pair.model, r.pair.data);
+            if (d["text"].is_none()) return refused(core::Outcome::TooLarge, std::string(core::kScriptNeedsArrays));
+            return answered(d);
+        }
+        core::Scratch scratch(workdir, "emit");
+        py::object path = file_of(scratch, d["file_name"].cast<std::string>().c_str());
+        solver().attr("write_model")(host::text(r.pair.model), host::text(r.pair.data), path);
+        d["text"] = host::read_input_text(path);
+        return answered(d);
+    } catch (py::error_already_set& e) {
+        py::object emitter_fault = py::module_::import("tarvok.scipy_emitter").attr("SemanticError");
+        if (!e.matches(emitter_fault) && !e.matches(solver().attr("SemanticError"))) throw;
+        return does_not_compile(host::diagnostics_of(e.value()));
+    }
+}
+
+/// /api/feedback: the LLM's answer to a question on the pair, with its revision checked.
+Answer answer(const core::FeedbackRequest& r, const fs::path& workdir) {
+    py::module_ tg = generative();
+    core::Scratch scratch(workdir, "feedback");
+    py::object model = host::text(r.pair.model), data = host::text(r.pair.data);
+    host::replace_files({{file_of(scratch, "model.mod"), r.pair.model}, {file_of(scratch, "data.dat"), r.pair.data}});
+    py::dict options;
+    options["model_name"] = r.model ? py::object(host::text(*r.model)) : tg.attr("MODEL_NAME");
+    if (r.provider) options["llm_provider"] = host::text(*r.provider);
+    py::object reply = tg.attr("generative_feedback")(host::text(r.question), file_of(scratch, "model.mod"),
+                                                      file_of(scratch, "data.dat"), **options);
+    if (!PyDict_Check(reply.ptr())) return answered(py::dict(py::arg("feedback") = py::none()));
+    py::dict out = py::reinterpret_borrow<py::dict>(reply).attr("copy")();
+    if (!out.contains("revised_model") && !out.contains("revised_data")) return answered(out);
+    // A missing half keeps the text it revises, as `tarvok feedback` does.
+    py::object new_model = out.attr("setdefault")("revised_model", model);
+    py::object new_data = out.attr("setdefault")("revised_data", data);
+    if (!PyUnicode_Check(new_model.ptr()) || !PyUnicode_Check(new_data.ptr()))
+        return refused(core::Outcome::ProviderFailed, "the proposed revision is not text");
+    out["diff"] = host::unified_diff(model, new_model, py::str("model.mod")) +
+                  host::unified_diff(data, new_data, py::str("data.dat"));
+    py::object compiled = solver().attr("compile")(new_model, new_data);
+    out["compiles"] = py::bool_(host::truthy(compiled.attr("ok")));
+    out["diagnostics"] = compiled.attr("diagnostics");
+    return answered(out);
+}
+
+/// /api/apply: the pair written into the working folder.
+Answer answer(const core::ApplyRequest& r, const fs::path& workdir) {
+    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
+    if (!host::truthy(compiled.attr("ok"))) return does_not_compile(compiled.attr("diagnostics"));
+    core::Applied applied;
+    {
+        py::gil_scoped_release unlocked;
+        applied = core::apply_pair(workdir, r.name, r.pair.model, r.pair.data);
+    }
+    if (!applied.error.empty()) return refused(core::Outcome::Conflict, applied.error);
+    return answered(host::object_of(core::applied_answer(applied)));
+}
+
+// -------------------------------------------------------------- examples ----
+
+/// /api/examples: every shipped example, or the ones closest to a description, with their texts.
+Answer answer(const core::ExamplesRequest& r, const fs::path&) {
+    if (!r.description.empty()) {
+        // The MCP tool's ranking and shape: one way of finding examples.
+        py::dict found = py::module_::import("tarvok.mcp_server")
+                             .attr("call_tool")("find_examples", host::object_of(core::find_examples_arguments(r)));
+        if (host::truthy(found["is_error"])) return refused(core::Outcome::Failed, host::str_of(found["content"]));
+        return answered(found["structured"]);
+    }
+    fs::path library = host::package_folder() / "tvl_models";
+    core::Value listed;
+    {
+        py::gil_scoped_release unlocked;
+        listed = core::examples_by_name(library);
+    }
+    return answered(host::object_of(listed));
+}
+
+// ------------------------------------------------------------ generation ----
+
+/// One generation run streamed to the page: the loop runs on a thread of
+/// its own and leaves its frames in the queue; the stream takes them as they
+/// come. Dropping the stream cancels the run at its next step.
+using GenerationRun = core::FrameQueue;
+
+void push(GenerationRun& run, core::FrameKind kind, py::handle value) {
+    run.push(core::frame(kind, host::str_of(json_text(value))));
+}
+
+/// The frame of a run that failed, or ended because it was cancelled.
+void push_failure(GenerationRun& run, const std::string& message) {
+    push(run, run.cancelled() ? core::FrameKind::Cancelled : core::FrameKind::Failed,
+         py::dict(py::arg("error") = shown(message)));
+}
+
+/// The final frame of a run: the pair and what the loop found, with the
+/// grounding report of its data against the description.
+py::dict generation_result(py::object result, const std::string& description) {
+    py::dict d;
+    for (const core::ResultField& field : core::kGenerationFields) d[field.key] = result.attr(field.attribute);
+    d["grounding"] = host::object_of(core::grounding_value(description, host::str_of(result.attr("data_text"))));
+    return d;
+}
+
+void run_generation(std::shared_ptr<GenerationRun> run, core::GenerateRequest r, fs::path workdir) {
+    try {
+        core::Scratch scratch(workdir, "generate");
+        py::dict options = host::generation_options(r);
+        options["timeout"] = core::kRequestSeconds;
+        options["on_event"] = py::cpp_function([run](py::object event) { push(*run, core::FrameKind::Step, event); });
+        options["cancel"] = py::cpp_function([run] { return run->cancelled(); });
+        py::object result = generative().attr("run_generation")(
+            host::text(r.description), file_of(scratch, "model.mod"), file_of(scratch, "data.dat"), **options);
+        push(*run, core::FrameKind::Result, generation_result(result, r.description));
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e) && !e.matches(PyExc_KeyboardInterrupt)) {
+            run->finish();
+            throw;
+        }
+        push_failure(*run, error_text(e));
+    } catch (const std::exception& e) {
+        push_failure(*run, e.what());
+    }
+    run->finish();
+}
+
+/// Starts a run on a thread of its own, which holds the run's slot for as
+/// long as it keeps its target (a thread that never started frees it at once).
+std::shared_ptr<GenerationRun> start_generation(const core::GenerateRequest& r, const fs::path& workdir,
+                                                core::RunSlots::Slot slot) {
+    auto run = std::make_shared<GenerationRun>();
+    py::object body = py::cpp_function([run, r, workdir, slot] { run_generation(run, r, workdir); });
+    py::module_::import("threading")
+        .attr("Thread")(py::arg("target") = body, py::arg("name") = "tarvok-generate", py::arg("daemon") = true)
+        .attr("start")();
+    return run;
+}
+
+// ------------------------------------------------------------- dispatch ----
+
+/// The working folder and the rules of one app.
+struct Site {
+    fs::path workdir;
+    bool loopback_only = false;
+    std::shared_ptr<core::RunSlots> runs = std::make_shared<core::RunSlots>();
+};
+
+/// Answers one API request: (status, JSON text), or a GenerationRun to
+/// stream. Every fault of the request or of the work is an answer, so that
+/// the server keeps serving.
+py::object respond(const Site& site, const std::string& path, py::dict headers, py::object body) {
+    auto as_tuple = [](const Answer& a) { return py::make_tuple(a.status, json_text(a.body)); };
+    auto header = [&](const char* name) { return host::str_of(headers.attr("get")(name, py::str(""))); };
+    core::Admission admitted = core::admit(path, {header("content-type"), header("host"), header("origin")},
+                                           !body.is_none(), site.loopback_only);
+    if (admitted.refusal)
+        return as_tuple({admitted.refusal->status, py::dict(py::arg("error") = shown(admitted.refusal->message))});
+    const core::Endpoint* endpoint = admitted.endpoint;
+    core::Value given;
+    try {
+        given = host::detail::value_of(py::module_::import("json").attr("loads")(body), 0);
+    } catch (py::error_already_set& e) {
+        if (!e.matches(PyExc_ValueError) && !e.matches(PyExc_TypeError) && !e.matches(PyExc_RecursionError)) throw;
+        return as_tuple(refused(core::Outcome::BadRequest, "the body is not JSON: " + error_text(e)));
+    }
+    try {
+        core::Parsed parsed = core::parse_request(*endpoint, given);
+        if (!parsed.request) return as_tuple(refused(core::Outcome::BadRequest, parsed.error));
+        return std::visit(
+            [&](const auto& r) -> py::object {
+                if constexpr (!std::is_same_v<std::decay_t<decltype(r)>, core::GenerateRequest>) {
+                    return as_tuple(answer(r, site.workdir));
+                } else {
+                    core::RunSlots::Taken taken = site.runs->take();
+                    if (!taken.slot) return as_tuple(refused(core::Outcome::Busy, taken.refusal));
+                    return py::cast(start_generation(r, site.workdir, taken.slot));
+                }
+            },
+            *parsed.request);
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        return as_tuple(refused(endpoint->failure, error_text(e)));
+    } catch (const std::exception& e) {
+        return as_tuple(refused(core::Outcome::Failed, e.what()));
+    }
+}
+
+// -------------------------------------------------------------- the app ----
+
+/// The Starlette app: the page's files, and each endpoint read with its body
+/// bounded before the work goes to a worker thread.
+constexpr const char* kApp = R"(
+import anyio.to_thread
+from starlette.applications import Starlette
+from starlette.responses import FileResponse, Response, StreamingResponse
+from starlette.routing import Mount, Route
+from starlette.staticfiles import StaticFiles
+
+def make_app(respond, page, paths, limit_of):
+    async def read_bounded(request):
+        limit = limit_of(request.url.path, request.headers.get("content-length"))
+        if limit is None:
+            return None
+        chunks, size = [], 0
+        async for chunk in request.stream():
+            size += len(chunk)
+            if size > limit:
+                return None
+            chunks.append(chunk)
+        return b"".join(chunks)
+
+    async def stream(run):
+        try:
+            while (piece := await anyio.to_thread.run_sync(run.next_frame)) is not None:
+                yield piece
+        finally:
+            run.cancel()
+
+    async def api(request):
+        path = request.url.path
+        body = await read_bounded(request)
+        answer = await anyio.to_thread.run_sync(respond, path, dict(request.headers), body)
+        if isinstance(answer, tuple):
+            return Response(answer[1], answer[0], media_type="application/json", headers={"Cache-Control": "no-store"})
+        return StreamingResponse(stream(answer), media_type="text/event-stream",
+                                 headers={"Cache-Control": "no-store", "X-Accel-Buffering": "no"})
+
+    async def index(request):
+        return FileResponse(page + "/index.html", headers={"Cache-Control": "no-store"})
+
+    routes = [Route("/", index)] + [Route(p, api, methods=["POST"]) for p in paths]
+    routes.append(Mount("/page", StaticFiles(directory=page)))
+    return Starlette(routes=routes)
+)";
+
+/// The endpoints' paths, in the core's order.
+py::tuple endpoint_paths() {
+    py::list paths;
+    for (const core::Endpoint& e : core::endpoints()) paths.append(host::text(e.path));
+    return py::tuple(paths);
+}
+
+py::object default_workdir() { return host::host_path(core::default_workdir_now()); }
+
+py::object create_app(py::object workdir, py::object loopback_only) {
+    host::require(loopback_only, "create_app", "loopback_only", host::Kind::Bool);
+    host::import_extra("starlette", "The page of tarvok serve", "web");
+    auto site = std::make_shared<Site>();
+    site->workdir = host::file_system_path(workdir.is_none() ? attr("default_workdir")() : workdir);
+    site->loopback_only = host::truthy(loopback_only);
+    fs::create_directories(site->workdir);
+    site->workdir = fs::canonical(site->workdir);
+    py::dict scope;
+    py::exec(kApp, scope);
+    // The most bytes to read of a request's body; None refuses it on its declared length.
+    py::object limit_of = py::cpp_function(
+        [](std::string path, std::optional<std::string> declared) { return core::body_limit(path, declared); });
+    py::object respond_here = py::cpp_function(
+        [site](std::string path, py::dict headers, py::object body) { return respond(*site, path, headers, body); });
+    py::object app =
+        scope["make_app"](respond_here, host::host_path(host::package_folder() / "page"), endpoint_paths(), limit_of);
+    app.attr("state").attr("workdir") = host::host_path(site->workdir);
+    return app;
+}
+
+py::object serve(py::object host_name, py::object port, py::object open_page, py::object workdir) {
+    host::require(host_name, "serve", "host", host::Kind::Str);
+    host::require(port, "serve", "port", host::Kind::Int);
+    py::object uvicorn = host::import_extra("uvicorn", "The page of tarvok serve", "web");
+    std::string bound = host::str_of(host_name);
+    bool loopback = core::is_loopback(bound);
+    py::object app = attr("create_app")(workdir, py::arg("loopback_only") = loopback);
+    std::string url = core::page_url(bound, host::str_of(port));
+    py::module_ sys = py::module_::import("sys");
+    std::string folder = host::str_of(app.attr("state").attr("workdir"));
+    sys.attr("stderr").attr("write")(host::text(core::serving_message(url, folder)));
+    sys.attr("stderr").attr("flush")();
+    if (host::truthy(open_page)) {
+        py::object open = py::module_::import("webbrowser").attr("open");
+        py::module_::import("threading").attr("Timer")(1.0, open, py::make_tuple(host::text(url))).attr("start")();
+    }
+    uvicorn.attr("run")(app, py::arg("host") = host_name, py::arg("port") = port, py::arg("log_level") = "warning",
+                        py::arg("timeout_graceful_shutdown") = 3);
+    return py::none();
+}
+
+}  // namespace
+
+PYBIND11_MODULE(web, m, py::mod_gil_not_used()) {
+    py::options options;
+    options.disable_function_signatures();
+    host::hold_module(m);
+    m.doc() = docs::kModule;
+    host::lazy_logger(m);
+
+    py::class_<GenerationRun, std::shared_ptr<GenerationRun>>(m, "_GenerationRun")
+        .def("next_frame",
+             [](GenerationRun& run) -> py::object {
+                 std::optional<std::string> frame;
+                 {
+                     py::gil_scoped_release unlocked;
+                     frame = run.next();
+                 }
+                 return frame ? py::object(host::text(*frame)) : py::object(py::none());
+             })
+        .def("cancel", &GenerationRun::cancel)
+        .inc_ref();  // kept for the module's life, as the module's names no longer hold it
+    // Only the app's stream holds one: the class stays out of the module's names.
+    py::delattr(m, "_GenerationRun");
+    m.attr("ENDPOINTS") = endpoint_paths();
+
+    host::def(m, "default_workdir", "", docs::kDefaultWorkdir, &default_workdir);
+    host::def(m, "create_app", "workdir=None, *, loopback_only=False", docs::kCreateApp, &create_app,
+              py::arg("workdir") = py::none(), py::kw_only(), py::arg("loopback_only") = false);
+    host::def(m, "serve", "host='127.0.0.1', port=8000, open_page=False, workdir=None", docs::kServe, &serve,
+              py::arg("host") = "127.0.0.1", py::arg("port") = 8000, py::arg("open_page") = false,
+              py::arg("workdir") = py::none());
+}

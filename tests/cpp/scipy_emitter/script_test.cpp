@@ -13,6 +13,7 @@
 #include <vector>
 
 using namespace tarvok::scipy_emitter;
+using tarvok::NamedArray;
 
 namespace {
 

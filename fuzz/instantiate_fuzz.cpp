@@ -63,9 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     try {
         auto program = instantiate(std::string(model), std::string(data), options);
         check_program(*program);
-    } catch (const ModelError& e) {
-        check(!e.report().empty() && tarvok::utf8::is_valid(e.report()), "an empty or broken refusal");
-        check(e.report().rfind("model:", 0) == 0 || e.report().rfind("data:", 0) == 0, "a refusal without a place");
+    } catch (const tarvok::Error& e) {
+        check(!e.message().empty() && tarvok::utf8::is_valid(e.message()), "an empty or broken refusal");
+        check(e.message().rfind("model:", 0) == 0 || e.message().rfind("data:", 0) == 0, "a refusal without a place");
     }
     time.check(size, "an input took more than a second");
     return 0;

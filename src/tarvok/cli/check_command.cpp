@@ -9,6 +9,13 @@ namespace tarvok::cli {
 
 using namespace compiler;
 
+namespace {
+
+/// As json.dumps(value, indent=2, ensure_ascii=False) writes it.
+constexpr json::WriteOptions kAsJsonDumps{.indent = 2, .ensure_ascii = false};
+
+}  // namespace
+
 std::string check_help() {
     return std::string(kCheckUsage) +
            "\nCompiles a Tarvok model with its data (the data file may be left out when the model needs "
@@ -69,16 +76,15 @@ CheckOutput help_output() { return {{{terminal::shown(check_help())}}, 0}; }
 
 CheckOutput refusal_output(const CheckRefusal& refusal, bool as_json) {
     if (!as_json) return {{{terminal::shown(refusal.line), true}}, 2};
-    tree::Builder b;
-    b.dict({{"error", b.text(refusal.message)}, {"status", b.integer(2)}});
-    return {{{tree::json_text(b.finish())}}, 2};
+    json::Value answer = json::Value::object({{"error", json::Value::of(refusal.message)}, {"status", json::Value::of(2)}});
+    return {{{json::write(answer, kAsJsonDumps)}}, 2};
 }
 
 CheckOutput check_output(const Compilation& c, const FileNames& names, bool data_file, bool as_json) {
     CheckOutput out{{}, c.ok() ? 0 : 1};
     if (as_json) {
         tree::RecordPaths where{names.model, data_file ? std::optional(names.data) : std::nullopt};
-        out.writes.push_back({tree::json_text(tree::diagnostic_record_tree(c, true, &where))});
+        out.writes.push_back({json::write(tree::diagnostic_record_tree(c, true, &where), kAsJsonDumps)});
         return out;
     }
     std::string report = render_for_files(c.diagnostics, c.model_text, c.data_text, names);

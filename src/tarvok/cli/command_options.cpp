@@ -380,7 +380,7 @@ std::vector<std::pair<std::string, data::Value>> parser_keywords(const Option& o
     if (option.kind == ValueKind::Float) kw.emplace_back("type", Value::of("float"));
     if (!option.choices.empty()) {
         Value choices = Value::array();
-        for (const std::string& choice : option.choices) choices.items.push_back(Value::of(choice));
+        for (const std::string& choice : option.choices) choices.items().push_back(Value::of(choice));
         kw.emplace_back("choices", std::move(choices));
     }
     if (option.default_value) {

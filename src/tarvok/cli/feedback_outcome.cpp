@@ -37,13 +37,13 @@ std::string shown_diff(const std::string& diff) {
 }
 
 ReplyKind reply_kind(const data::Value& reply) {
-    if (reply.kind != data::Value::Kind::Object) return ReplyKind::NoFeedback;
+    if (reply.kind() != data::Value::Kind::Object) return ReplyKind::NoFeedback;
     return reply.find("revised_model") || reply.find("revised_data") ? ReplyKind::Revision : ReplyKind::FeedbackOnly;
 }
 
 std::optional<std::string> feedback_of(const data::Value& reply) {
     const data::Value* feedback = reply.find("feedback");
-    return feedback ? std::optional(feedback->text) : std::nullopt;
+    return feedback ? std::optional(feedback->text()) : std::nullopt;
 }
 
 std::vector<std::string> reply_lines(const data::Value& reply, const std::string& diff) {
@@ -60,9 +60,9 @@ data::Value revision_json(data::Value reply, const std::string& diff, bool compi
     using data::Value;
     // A key the reply has already keeps its place and takes the new value, as in the host's dict.
     auto set = [&](const char* key, Value value) {
-        for (auto& [name, held] : reply.members)
+        for (auto& [name, held] : reply.members())
             if (name == key) return void(held = std::move(value));
-        reply.members.emplace_back(key, std::move(value));
+        reply.members().emplace_back(key, std::move(value));
     };
     auto path = [](const std::string& p) { return p.empty() ? Value::null() : Value::of(p); };
     set("diff", Value::of(diff));

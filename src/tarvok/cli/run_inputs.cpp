@@ -183,15 +183,15 @@ namespace {
 
 void add_value(GatheredData& data, const std::string& name, data::Value value, const std::string& where) {
     if (auto twice = data.origins.add(name, where)) fail(ExitStatus::DoesNotCompile, *twice);
-    data.values.members.emplace_back(name, std::move(value));
+    data.values.members().emplace_back(name, std::move(value));
 }
 
 /// The element name a cell's value stands for as a key, as the host's data names it.
 std::string key_text(const data::Value& cell) {
-    if (cell.kind == data::Value::Kind::Number) {
-        if (auto whole = data::whole_number_key(cell.number)) return *whole;
+    if (cell.kind() == data::Value::Kind::Number) {
+        if (auto whole = data::whole_number_key(cell.number())) return *whole;
     }
-    return cell.text;
+    return json::str(cell);
 }
 
 std::string trimmed(std::string_view s) {
@@ -216,12 +216,12 @@ data::Value csv_value(const CsvTable& table, const std::string& where, const std
     for (const CsvEntry& entry : table.entries) {
         data::Value place = data::Value::of(where + ":" + std::to_string(entry.line));
         if (table.is_set) {
-            places.members.emplace_back("[" + std::to_string(elements.items.size()) + "]", place);
+            places.members().emplace_back("[" + std::to_string(elements.items().size()) + "]", place);
             std::vector<data::Value> fields = cells(entry.cells, 0, entry.cells.size());
-            elements.items.push_back(fields.size() == 1 ? fields[0] : data::Value::array(std::move(fields)));
+            elements.items().push_back(fields.size() == 1 ? fields[0] : data::Value::array(std::move(fields)));
         } else if (table.dims == 0) {
             single = reader.cell(trimmed(entry.cells[0]));
-            places.members.emplace_back("", place);
+            places.members().emplace_back("", place);
         } else {
             std::vector<std::string> key;
             std::string path;
@@ -231,7 +231,7 @@ data::Value csv_value(const CsvTable& table, const std::string& where, const std
             }
             if (!keys.insert(key).second) fail(ExitStatus::DoesNotCompile, repeated_key(where, entry.line, name));
             keyed.emplace_back(key, reader.cell(trimmed(entry.cells[table.dims])));
-            places.members.emplace_back(path, place);
+            places.members().emplace_back(path, place);
         }
     }
     if (!table.error.empty()) fail(ExitStatus::DoesNotCompile, table.error);
@@ -251,7 +251,7 @@ void gather_csv_folder(GatheredData& data, const std::string& folder, std::strin
         data::Value places = data::Value::object();
         add_value(data, *name, csv_value(read_csv_table(path, *name, declared, rows), path, *name, reader, places),
                   path);
-        data.rows.members.emplace_back(*name, std::move(places));
+        data.rows.members().emplace_back(*name, std::move(places));
     }
 }
 
@@ -271,9 +271,9 @@ GatheredData gather_data(const std::vector<std::string>& paths, std::string_view
             continue;
         }
         data::Value parsed = reader.json(path);
-        if (parsed.kind != data::Value::Kind::Object)
+        if (parsed.kind() != data::Value::Kind::Object)
             fail(ExitStatus::DoesNotCompile, path + ": the data must be a JSON object");
-        for (auto& [name, value] : parsed.members) add_value(data, name, std::move(value), path);
+        for (auto& [name, value] : parsed.members()) add_value(data, name, std::move(value), path);
     }
     return data;
 }
@@ -283,9 +283,9 @@ namespace {
 /// Whether a value given at `depth` (a name's value is at 1) nests more deeply than data may.
 bool nests_too_deeply(const data::Value& value, std::size_t depth) {
     if (depth > data::kMaxDataDepth) return true;
-    for (const data::Value& item : value.items)
+    for (const data::Value& item : value.items())
         if (nests_too_deeply(item, depth + 1)) return true;
-    for (const auto& [key, member] : value.members)
+    for (const auto& [key, member] : value.members())
         if (nests_too_deeply(member, depth + 1)) return true;
     return false;
 }
@@ -294,8 +294,8 @@ bool nests_too_deeply(const data::Value& value, std::size_t depth) {
 
 RunData run_data(std::string_view model_text, const GatheredData& gathered) {
     RunData out{gathered.dat_text, std::nullopt};
-    if (gathered.values.members.empty()) return out;
-    for (const auto& [name, value] : gathered.values.members)
+    if (gathered.values.members().empty()) return out;
+    for (const auto& [name, value] : gathered.values.members())
         if (nests_too_deeply(value, 1)) fail(ExitStatus::DoesNotCompile, data::too_deep_message());
     auto written = data::write_mapping(std::string(model_text), gathered.values);
     if (const std::string* refusal = std::get_if<std::string>(&written))
@@ -304,7 +304,7 @@ RunData run_data(std::string_view model_text, const GatheredData& gathered) {
     std::size_t base = out.text.size();
     out.text += std::get<data::WrittenMapping>(written).text;
     data::Value files = data::Value::object();
-    for (const auto& [name, where] : gathered.origins.names()) files.members.emplace_back(name, data::Value::of(where));
+    for (const auto& [name, where] : gathered.origins.names()) files.members().emplace_back(name, data::Value::of(where));
     out.sources = data::Value::object({{"base", data::Value::of(static_cast<int64_t>(base))},
                                        {"values", gathered.values},
                                        {"files", std::move(files)},
@@ -314,7 +314,7 @@ RunData run_data(std::string_view model_text, const GatheredData& gathered) {
 
 data::Value does_not_compile_json(data::Value records) {
     data::Value out = failure_json({ExitStatus::DoesNotCompile, "the model does not compile"});
-    out.members.emplace_back("diagnostics", std::move(records));
+    out.members().emplace_back("diagnostics", std::move(records));
     return out;
 }
 
@@ -326,11 +326,11 @@ std::string unfinished_move_warning(const std::string& model, const std::string&
 std::string sizes_and_times(const data::Value& statistics) {
     auto text = [&](const char* key) {
         const data::Value* v = statistics.find(key);
-        return v ? v->text : "";
+        return v ? v->text() : "";
     };
     auto seconds = [&](const char* key) {
         const data::Value* v = statistics.find(key);
-        return v ? v->number : 0.0;
+        return v ? v->number() : 0.0;
     };
     return sizes_and_times({text("columns"), text("integer_columns"), text("rows"), text("nonzeros"),
                             seconds("compile_seconds"), seconds("instantiation_seconds"), seconds("solve_seconds")});
@@ -338,33 +338,33 @@ std::string sizes_and_times(const data::Value& statistics) {
 
 std::string statistics_line(const data::Value& statistics) {
     std::string line;
-    for (const auto& [name, value] : statistics.members) line += (line.empty() ? "" : ", ") + name + " " + value.text;
+    for (const auto& [name, value] : statistics.members()) line += (line.empty() ? "" : ", ") + name + " " + json::str(value);
     return line;
 }
 
 data::Value records_with_paths(data::Value records, const std::string& model, const std::optional<std::string>& data) {
-    for (data::Value& record : records.items) {
+    for (data::Value& record : records.items()) {
         const data::Value* file = record.find("file");
-        bool about_model = file && file->text == "model";
+        bool about_model = file && file->text() == "model";
         data::Value path = about_model ? data::Value::of(model) : data ? data::Value::of(*data) : data::Value::null();
-        auto held = std::find_if(record.members.begin(), record.members.end(),
+        auto held = std::find_if(record.members().begin(), record.members().end(),
                                  [](const auto& member) { return member.first == "path"; });
-        if (held != record.members.end())
+        if (held != record.members().end())
             held->second = std::move(path);
         else
-            record.members.emplace_back("path", std::move(path));
+            record.members().emplace_back("path", std::move(path));
     }
     return records;
 }
 
 SolutionValue solution_of(const data::Value& solved) {
     using Kind = data::Value::Kind;
-    SolutionValue out{.none = solved.kind == Kind::Null,
-                      .nested = solved.kind == Kind::Object || solved.kind == Kind::Array};
-    for (const auto& [key, value] : solved.members) out.items.emplace_back(key, solution_of(value));
-    for (std::size_t i = 0; i < solved.items.size(); ++i)
-        out.items.emplace_back(std::to_string(i), solution_of(solved.items[i]));
-    if (!out.none && !out.nested) out.text = solved.text;
+    SolutionValue out{.none = solved.kind() == Kind::Null,
+                      .nested = solved.kind() == Kind::Object || solved.kind() == Kind::Array};
+    for (const auto& [key, value] : solved.members()) out.items.emplace_back(key, solution_of(value));
+    for (std::size_t i = 0; i < solved.items().size(); ++i)
+        out.items.emplace_back(std::to_string(i), solution_of(solved.items()[i]));
+    if (!out.none && !out.nested) out.text = json::str(solved);
     return out;
 }
 

@@ -73,12 +73,12 @@ data::Value findings_value(const std::vector<generative::grounding::Finding>& fi
                                                {"line", data::Value::of(static_cast<int64_t>(f.line))},
                                                {"text", data::Value::of(f.line_text)}});
         if (f.match != grounding::Match::Assumed) {
-            one.members.emplace_back(
+            one.members().emplace_back(
                 "kind", data::Value::of(f.match == grounding::Match::Percentage ? "percentage" : "scaled"));
-            one.members.emplace_back("source", data::Value::of(f.source));
-            one.members.emplace_back("power", data::Value::of(static_cast<int64_t>(f.power)));
+            one.members().emplace_back("source", data::Value::of(f.source));
+            one.members().emplace_back("power", data::Value::of(static_cast<int64_t>(f.power)));
         }
-        out.items.push_back(std::move(one));
+        out.items().push_back(std::move(one));
     }
     return out;
 }
@@ -139,10 +139,10 @@ data::Value member(const data::Value& object, std::string_view key) {
     return found ? *found : data::Value::null();
 }
 
-bool is_null(const data::Value& v) { return v.kind == data::Value::Kind::Null; }
+bool is_null(const data::Value& v) { return v.kind() == data::Value::Kind::Null; }
 
 /// What the host writes for a scalar; "" for none.
-std::string text_or_empty(const data::Value& v) { return is_null(v) ? "" : v.text; }
+std::string text_or_empty(const data::Value& v) { return is_null(v) ? "" : json::str(v); }
 
 std::string first_line_of(const std::string& text) { return text.substr(0, text.find('\n')); }
 
@@ -153,23 +153,23 @@ ShownReading reading_of(const data::Value& entry) {
 
 ShownTable table_of(const SolveReport& r) {
     const data::Value& table = r.what_if_table;
-    ShownTable shown{reading_of(member(table, "main")), {}, member(table, "unexplored").integer, r.what_if_max};
-    for (const data::Value& alt : member(table, "alternatives").items) {
+    ShownTable shown{reading_of(member(table, "main")), {}, member(table, "unexplored").integer(), r.what_if_max};
+    for (const data::Value& alt : member(table, "alternatives").items()) {
         const data::Value errors = member(alt, "errors");
         bool written = !is_null(member(alt, "model_file"));
         shown.alternatives.push_back(
-            {text_or_empty(member(alt, "alternative")), member(alt, "compiled").boolean,
-             errors.items.empty() ? "" : first_line_of(errors.items.front().text), reading_of(alt),
-             written ? generative::workflow::alternative_path(r.model_file_given, member(alt, "index").integer) : ""});
+            {text_or_empty(member(alt, "alternative")), member(alt, "compiled").boolean(),
+             errors.items().empty() ? "" : first_line_of(errors.items().front().text()), reading_of(alt),
+             written ? generative::workflow::alternative_path(r.model_file_given, member(alt, "index").integer()) : ""});
     }
     return shown;
 }
 
 void add_assumptions(SolveText& t, const SolveReport& r) {
-    if (!is_null(r.assumptions_error)) t.assumptions_error = first_line_of(r.assumptions_error.text);
+    if (!is_null(r.assumptions_error)) t.assumptions_error = first_line_of(r.assumptions_error.text());
     if (is_null(r.assumptions)) return;
     t.assumptions.emplace();
-    for (const data::Value& a : r.assumptions.items)
+    for (const data::Value& a : r.assumptions.items())
         t.assumptions->push_back({text_or_empty(member(a, "assumption")), text_or_empty(member(a, "alternative")),
                                   text_or_empty(member(a, "where")), text_or_empty(member(a, "kind"))});
     if (r.what_if && !is_null(r.what_if_table)) t.what_if = table_of(r);
@@ -178,12 +178,12 @@ void add_assumptions(SolveText& t, const SolveReport& r) {
 SolveStatistics statistics_of(const SolveReport& r) {
     const data::Value& stats = r.statistics;
     bool compiled = r.facts.compiled;
-    SolveStatistics shown{member(stats, "iterations").text,    {}, "", "", compiled ? r.model_file : r.kept_model,
+    SolveStatistics shown{json::str(member(stats, "iterations")),    {}, "", "", compiled ? r.model_file : r.kept_model,
                           compiled ? r.data_file : r.kept_data};
-    for (const data::Value& error : member(stats, "syntax_errors").items) shown.syntax_errors.push_back(error.text);
+    for (const data::Value& error : member(stats, "syntax_errors").items()) shown.syntax_errors.push_back(error.text());
     if (r.facts.execution_check) {
-        shown.solver_status = member(stats, "solver_status").text;
-        shown.objective = member(stats, "objective").text;
+        shown.solver_status = json::str(member(stats, "solver_status"));
+        shown.objective = json::str(member(stats, "objective"));
     }
     return shown;
 }
@@ -194,17 +194,17 @@ data::Value path_or_null(const std::string& path) { return path.empty() ? data::
 
 KeptAlternatives kept_alternatives(data::Value table, const std::string& model_target, const std::string& data_target) {
     auto field = [](data::Value& object, std::string_view key) -> data::Value* {
-        for (auto& [name, value] : object.members)
+        for (auto& [name, value] : object.members())
             if (name == key) return &value;
         return nullptr;
     };
     KeptAlternatives kept;
     data::Value* alternatives = field(table, "alternatives");
-    for (data::Value& alt : alternatives ? alternatives->items : kept.table.items) {  // none without a table
+    for (data::Value& alt : alternatives ? alternatives->items() : kept.table.items()) {  // none without a table
         data::Value *model = field(alt, "model_file"), *data = field(alt, "data_file"), *index = field(alt, "index");
         if (!model || is_null(*model)) continue;
-        long long k = index ? index->integer : 0;
-        kept.moves.push_back({model->text, data ? data->text : "",
+        long long k = index ? index->integer() : 0;
+        kept.moves.push_back({model->text(), data ? data->text() : "",
                               generative::workflow::alternative_path(model_target, k),
                               generative::workflow::alternative_path(data_target, k)});
         *model = data::Value::of(kept.moves.back().model_to);
@@ -225,7 +225,7 @@ std::vector<ReportLine> solve_report(const SolveReport& r) {
     if (r.with_assumptions) add_assumptions(t, r);
     t.run = r.run;
     t.emit = r.emit;
-    if (!r.facts.compiled && !r.syntax_errors.items.empty()) t.final_errors = r.syntax_errors.items.front().text;
+    if (!r.facts.compiled && !r.syntax_errors.items().empty()) t.final_errors = r.syntax_errors.items().front().text();
     return solve_report(t);
 }
 
@@ -240,9 +240,9 @@ data::Value solve_json(const SolveReport& r, std::vector<std::string>& warnings)
                                {"compiled", Value::of(f.compiled)}});
     // A key set again keeps its place and takes the new value, as in the host's dict.
     auto add = [&](const char* key, Value value) {
-        for (auto& [name, held] : out.members)
+        for (auto& [name, held] : out.members())
             if (name == key) return void(held = std::move(value));
-        out.members.emplace_back(key, std::move(value));
+        out.members().emplace_back(key, std::move(value));
     };
     if (f.execution_check) {
         add("solver_status", member(r.statistics, "solver_status"));

@@ -16,6 +16,11 @@
 
 namespace tarvok::files {
 
+FileError::FileError(int error_number, std::filesystem::path path)
+    : Error(Error::file(error_number, path.native(),
+                        "cannot write '" + path.native() + "': " + std::generic_category().message(error_number))),
+      error_number_(error_number), path_(std::move(path)) {}
+
 namespace fs = std::filesystem;
 
 namespace {

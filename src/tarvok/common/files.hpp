@@ -3,6 +3,8 @@
 // files, and two paths recognised when they name one file.
 #pragma once
 
+#include "common/error.hpp"
+
 #include <cstddef>
 #include <filesystem>
 #include <span>
@@ -12,17 +14,16 @@
 
 namespace tarvok::files {
 
-/// A file operation that failed: the system's error number and the path the
-/// caller named (not the temporary beside it).
-class FileError : public std::system_error {
+/// A file operation that failed (an Error of kind File): the system's error
+/// number and the path the caller named (not the temporary beside it).
+class FileError : public Error {
   public:
-    FileError(int error_number, std::filesystem::path path)
-        : std::system_error(error_number, std::generic_category(), "cannot write '" + path.native() + "'"),
-          path_(std::move(path)) {}
-    int error_number() const { return code().value(); }
+    FileError(int error_number, std::filesystem::path path);
+    int error_number() const { return error_number_; }
     const std::filesystem::path& path() const { return path_; }
 
   private:
+    int error_number_;
     std::filesystem::path path_;
 };
 

@@ -4,19 +4,257 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 #include <system_error>
+#include <algorithm>
+#include <unordered_map>
 
 namespace tarvok::json {
 
+using detail::ItemsPayload;
+using detail::MembersPayload;
+using detail::Payload;
+using detail::TextPayload;
+
+// ------------------------------------------------------------------ values ----
+
+namespace {
+
+const std::string kNoText;
+const Items kNoItems;
+const Members kNoMembers;
+
+TextPayload* text_of(Payload* p) { return static_cast<TextPayload*>(p); }
+ItemsPayload* items_of(Payload* p) { return static_cast<ItemsPayload*>(p); }
+MembersPayload* members_of(Payload* p) { return static_cast<MembersPayload*>(p); }
+
+}  // namespace
+
+void Value::release() noexcept {
+    if (!held_) return;
+    held_ = false;
+    Payload* p = u_.payload;
+    if (p->references.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    switch (kind_) {
+    case Kind::Array: delete items_of(p); break;
+    case Kind::Object: delete members_of(p); break;
+    default: delete text_of(p); break;
+    }
+}
+
+bool Value::is_shared() const { return held_ && u_.payload->references.load(std::memory_order_acquire) > 1; }
+
+void Value::own() {
+    if (!is_shared()) return;
+    Payload* p = u_.payload;
+    Payload* copy = nullptr;
+    switch (kind_) {
+    case Kind::Array: copy = new ItemsPayload{{}, items_of(p)->items}; break;
+    case Kind::Object: copy = new MembersPayload{{}, members_of(p)->members}; break;
+    default: {
+        const TextPayload* t = text_of(p);
+        copy = new TextPayload{{}, t->text, t->number, t->integer, t->big};
+        break;
+    }
+    }
+    release();
+    u_.payload = copy;
+    held_ = true;
+}
+
+Value Value::of(bool b) {
+    Value v;
+    v.kind_ = Kind::Boolean;
+    v.u_.boolean = b;
+    return v;
+}
+
+Value Value::integer_of(int64_t i) {
+    Value v;
+    v.kind_ = Kind::Integer;
+    v.u_.integer = i;
+    return v;
+}
+
+Value Value::of(double d) {
+    Value v;
+    v.kind_ = Kind::Number;
+    v.u_.number = d;
+    return v;
+}
+
+Value Value::of(std::string s) {
+    Value v;
+    v.kind_ = Kind::String;
+    v.u_.payload = new TextPayload{{}, std::move(s)};
+    v.held_ = true;
+    return v;
+}
+
+Value Value::big_integer(std::string digits) {
+    bool negative = !digits.empty() && digits[0] == '-';
+    int64_t saturated = negative ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
+    Value v = integer_as_written(saturated, std::move(digits));
+    text_of(v.u_.payload)->big = true;
+    return v;
+}
+
+Value Value::integer_as_written(int64_t i, std::string text) {
+    Value v;
+    v.kind_ = Kind::Integer;
+    v.u_.payload = new TextPayload{{}, std::move(text), static_cast<double>(i), i};
+    v.held_ = true;
+    return v;
+}
+
+Value Value::number_as_written(double d, std::string text) {
+    Value v;
+    v.kind_ = Kind::Number;
+    v.u_.payload = new TextPayload{{}, std::move(text), d};
+    v.held_ = true;
+    return v;
+}
+
+Value Value::array(Items items) {
+    Value v;
+    v.kind_ = Kind::Array;
+    v.u_.payload = new ItemsPayload{{}, std::move(items)};
+    v.held_ = true;
+    return v;
+}
+
+Value Value::tuple(Items items) {
+    Value v = array(std::move(items));
+    v.shape_ = Shape::Tuple;
+    return v;
+}
+
+Value Value::range(int64_t first, int64_t last) {
+    Value v = array({of(first), of(last)});
+    v.shape_ = Shape::Range;
+    return v;
+}
+
+Value Value::object(Members members) {
+    Value v;
+    v.kind_ = Kind::Object;
+    v.u_.payload = new MembersPayload{{}, std::move(members)};
+    v.held_ = true;
+    return v;
+}
+
+bool Value::is_big() const { return kind_ == Kind::Integer && held_ && text_of(u_.payload)->big; }
+
+int64_t Value::integer() const {
+    if (kind_ != Kind::Integer) return 0;
+    return held_ ? text_of(u_.payload)->integer : u_.integer;
+}
+
+double Value::number() const {
+    if (kind_ == Kind::Number) return held_ ? text_of(u_.payload)->number : u_.number;
+    if (kind_ != Kind::Integer) return 0;
+    if (is_big()) return std::strtod(text_of(u_.payload)->text.c_str(), nullptr);
+    return static_cast<double>(integer());
+}
+
+const std::string& Value::text() const {
+    bool textual = kind_ == Kind::String || kind_ == Kind::Integer || kind_ == Kind::Number;
+    return textual && held_ ? text_of(u_.payload)->text : kNoText;
+}
+
+const Items& Value::items() const { return kind_ == Kind::Array ? items_of(u_.payload)->items : kNoItems; }
+
+const Members& Value::members() const {
+    return kind_ == Kind::Object ? members_of(u_.payload)->members : kNoMembers;
+}
+
+Items& Value::items() {
+    if (kind_ != Kind::Array) throw std::logic_error("json: the items of a value that is no array");
+    own();
+    return items_of(u_.payload)->items;
+}
+
+Members& Value::members() {
+    if (kind_ != Kind::Object) throw std::logic_error("json: the members of a value that is no object");
+    own();
+    return members_of(u_.payload)->members;
+}
+
+std::size_t Value::size() const {
+    if (kind_ == Kind::Array) return items_of(u_.payload)->items.size();
+    if (kind_ == Kind::Object) return members_of(u_.payload)->members.size();
+    return 0;
+}
+
 const Value* Value::find(std::string_view key) const {
-    for (auto it = members.rbegin(); it != members.rend(); ++it)
+    const Members& all = members();
+    for (auto it = all.rbegin(); it != all.rend(); ++it)
         if (it->first == key) return &it->second;
     return nullptr;
 }
 
+Value* Value::find(std::string_view key) {
+    if (kind_ != Kind::Object) return nullptr;
+    Members& all = members();
+    for (auto it = all.rbegin(); it != all.rend(); ++it)
+        if (it->first == key) return &it->second;
+    return nullptr;
+}
+
+Value& Value::add(std::string key, Value value) {
+    members().emplace_back(std::move(key), std::move(value));
+    return *this;
+}
+
+Value& Value::add(Value value) {
+    items().push_back(std::move(value));
+    return *this;
+}
+
+bool operator==(const Value& a, const Value& b) {
+    if (a.kind_ != b.kind_ || a.shape_ != b.shape_) return false;
+    switch (a.kind_) {
+    case Value::Kind::Null: return true;
+    case Value::Kind::Boolean: return a.u_.boolean == b.u_.boolean;
+    case Value::Kind::Integer: return a.integer() == b.integer() && a.is_big() == b.is_big() &&
+                                      (!a.is_big() || a.text() == b.text());
+    case Value::Kind::Number: return a.number() == b.number();
+    case Value::Kind::String: return a.text() == b.text();
+    case Value::Kind::Array: return a.identity() == b.identity() || a.items() == b.items();
+    case Value::Kind::Object: return a.identity() == b.identity() || a.members() == b.members();
+    }
+    return false;
+}
+
+std::string str(const Value& v) {
+    switch (v.kind()) {
+    case Value::Kind::Null: return "None";
+    case Value::Kind::Boolean: return v.boolean() ? "True" : "False";
+    case Value::Kind::Integer: return v.is_big() ? v.text() : std::to_string(v.integer());
+    case Value::Kind::Number: return float_repr(v.number());
+    case Value::Kind::String: return v.text();
+    default: return write(v);
+    }
+}
+
+std::string describe_kind(const Value& v) {
+    switch (v.kind()) {
+    case Value::Kind::Null: return "null";
+    case Value::Kind::Boolean: return "a boolean";
+    case Value::Kind::Integer:
+    case Value::Kind::Number: return "a number";
+    case Value::Kind::String: return "a string";
+    case Value::Kind::Array: return "a list";
+    case Value::Kind::Object: return "an object";
+    }
+    return "a value";
+}
+
+// ----------------------------------------------------------------- reading ----
+
 ParseError::ParseError(const std::string& reason, std::size_t line, std::size_t column)
-    : std::runtime_error(reason + " at line " + std::to_string(line) + " column " + std::to_string(column)),
+    : Error(Kind::Value, reason + " at line " + std::to_string(line) + " column " + std::to_string(column)),
       reason_(reason), line_(line), column_(column) {}
 
 namespace {
@@ -25,7 +263,7 @@ constexpr int kMaxDepth = 512;
 
 class Parser {
   public:
-    explicit Parser(std::string_view text) : s_(text) {}
+    Parser(std::string_view text, const ParseOptions& options) : s_(text), options_(options) {}
 
     Value document() {
         skip_space();
@@ -37,11 +275,14 @@ class Parser {
 
   private:
     std::string_view s_;
+    const ParseOptions& options_;
     std::size_t pos_ = 0;
 
-    [[noreturn]] void fail(const std::string& reason) const { fail_at(reason, pos_); }
+    struct Place {
+        std::size_t line, column;
+    };
 
-    [[noreturn]] void fail_at(const std::string& reason, std::size_t at) const {
+    Place place(std::size_t at) const {
         std::size_t line = 1, start = 0;
         for (std::size_t i = 0; i < at && i < s_.size(); ++i) {
             if (s_[i] == '\n') {
@@ -49,7 +290,14 @@ class Parser {
                 start = i + 1;
             }
         }
-        throw ParseError(reason, line, at - start + 1);
+        return {line, at - start + 1};
+    }
+
+    [[noreturn]] void fail(const std::string& reason) const { fail_at(reason, pos_); }
+
+    [[noreturn]] void fail_at(const std::string& reason, std::size_t at) const {
+        Place p = place(at);
+        throw ParseError(reason, p.line, p.column);
     }
 
     void skip_space() {
@@ -66,28 +314,24 @@ class Parser {
     Value value(int depth) {
         if (pos_ >= s_.size()) fail("expected a value, found the end of the text");
         char c = s_[pos_];
-        Value v;
         if (c == '{' || c == '[') {
             if (depth >= kMaxDepth) fail("values nested more than 512 deep");
             return c == '{' ? object(depth) : array(depth);
         }
-        if (c == '"') {
-            v.kind = Value::Kind::String;
-            v.text = string();
-            return v;
-        }
-        if (take("true") || take("false")) {
-            v.kind = Value::Kind::Bool;
-            v.boolean = c == 't';
-            return v;
-        }
-        if (take("null")) return v;
+        if (c == '"') return Value::of(string());
+        if (take("true")) return Value::of(true);
+        if (take("false")) return Value::of(false);
+        if (take("null")) return Value::null();
         return numeral();
     }
 
     Value object(int depth) {
-        Value v;
-        v.kind = Value::Kind::Object;
+        Value v = Value::object();
+        Members& members = v.members();
+        // Where each key was given, for a key given twice: looked up along
+        // the members while they are few, through a map once they are many.
+        std::vector<std::size_t> places;
+        std::unordered_map<std::string, std::size_t> index;
         ++pos_;
         skip_space();
         if (pos_ < s_.size() && s_[pos_] == '}') {
@@ -97,12 +341,27 @@ class Parser {
         while (true) {
             skip_space();
             if (pos_ >= s_.size() || s_[pos_] != '"') fail("expected a member name in double quotes");
+            std::size_t key_at = pos_;
             std::string key = string();
+            if (!options_.repeated_keys) {
+                std::size_t first = std::string::npos;
+                if (members.size() < kFewMembers) {
+                    for (std::size_t i = 0; i < members.size(); ++i)
+                        if (members[i].first == key) first = places[i];
+                } else {
+                    if (index.empty())
+                        for (std::size_t i = 0; i < members.size(); ++i) index.emplace(members[i].first, places[i]);
+                    auto [known, fresh] = index.emplace(key, key_at);
+                    if (!fresh) first = known->second;
+                }
+                if (first != std::string::npos) repeated(key, first, key_at);
+                places.push_back(key_at);
+            }
             skip_space();
             if (pos_ >= s_.size() || s_[pos_] != ':') fail("expected ':' after a member name");
             ++pos_;
             skip_space();
-            v.members.emplace_back(std::move(key), value(depth + 1));
+            members.emplace_back(std::move(key), value(depth + 1));
             skip_space();
             if (pos_ < s_.size() && s_[pos_] == ',') {
                 ++pos_;
@@ -116,9 +375,20 @@ class Parser {
         }
     }
 
+    static constexpr std::size_t kFewMembers = 16;
+
+    [[noreturn]] void repeated(const std::string& key, std::size_t first, std::size_t again) const {
+        std::string reason = "the key " + quote(key) + " is given twice";
+        if (first != std::string::npos) {
+            Place p = place(first);
+            reason += " (first at line " + std::to_string(p.line) + " column " + std::to_string(p.column) + ")";
+        }
+        fail_at(reason, again);
+    }
+
     Value array(int depth) {
-        Value v;
-        v.kind = Value::Kind::Array;
+        Value v = Value::array();
+        Items& items = v.items();
         ++pos_;
         skip_space();
         if (pos_ < s_.size() && s_[pos_] == ']') {
@@ -127,7 +397,7 @@ class Parser {
         }
         while (true) {
             skip_space();
-            v.items.push_back(value(depth + 1));
+            items.push_back(value(depth + 1));
             skip_space();
             if (pos_ < s_.size() && s_[pos_] == ',') {
                 ++pos_;
@@ -212,24 +482,20 @@ class Parser {
 
     Value numeral() {
         std::size_t start = pos_;
-        Value v;
-        v.kind = Value::Kind::Number;
-        auto special = [&](std::string_view word, double value) {
-            if (!take(word)) return false;
-            v.number = value;
-            return true;
-        };
         constexpr double inf = std::numeric_limits<double>::infinity();
-        if (special("NaN", std::numeric_limits<double>::quiet_NaN()) || special("Infinity", inf) ||
-            special("-Infinity", -inf)) {
-            v.text = std::string(s_.substr(start, pos_ - start));
-            return v;
-        }
+        auto special = [&](double value) {
+            std::string written(s_.substr(start, pos_ - start));
+            return options_.number_text ? Value::number_as_written(value, std::move(written)) : Value::of(value);
+        };
+        if (take("NaN")) return special(std::numeric_limits<double>::quiet_NaN());
+        if (take("Infinity")) return special(inf);
+        if (take("-Infinity")) return special(-inf);
         auto digits = [&] {
             std::size_t from = pos_;
             while (pos_ < s_.size() && s_[pos_] >= '0' && s_[pos_] <= '9') ++pos_;
             return pos_ - from;
         };
+        bool whole = true;
         if (pos_ < s_.size() && s_[pos_] == '-') ++pos_;
         if (pos_ < s_.size() && s_[pos_] == '0')
             ++pos_;
@@ -237,39 +503,226 @@ class Parser {
             fail_at("expected a value", start);
         if (pos_ < s_.size() && s_[pos_] == '.') {
             ++pos_;
+            whole = false;
             if (digits() == 0) fail("expected digits after '.'");
         }
         if (pos_ < s_.size() && (s_[pos_] == 'e' || s_[pos_] == 'E')) {
             ++pos_;
+            whole = false;
             if (pos_ < s_.size() && (s_[pos_] == '+' || s_[pos_] == '-')) ++pos_;
             if (digits() == 0) fail("expected digits in the exponent");
         }
-        v.text = std::string(s_.substr(start, pos_ - start));
-        const char* first = v.text.data();
-        const char* last = first + v.text.size();
-        auto [end, error] = std::from_chars(first, last, v.number);
+        std::string_view written = s_.substr(start, pos_ - start);
+        const char* first = written.data();
+        const char* last = first + written.size();
+        if (whole) {
+            int64_t i = 0;
+            auto [end, error] = std::from_chars(first, last, i);
+            if (error != std::errc() || end != last) return Value::big_integer(std::string(written));
+            return options_.number_text ? Value::integer_as_written(i, std::string(written)) : Value::of(i);
+        }
+        double d = 0;
+        auto [end, error] = std::from_chars(first, last, d);
         if (error == std::errc::result_out_of_range) {
             // Too large becomes infinite, too small zero, as the host reads them.
-            bool negative = v.text[0] == '-';
-            auto e = v.text.find_first_of("eE");
-            bool tiny = e != std::string::npos && v.text.find('-', e) != std::string::npos;
-            v.number = tiny ? (negative ? -0.0 : 0.0) : (negative ? -inf : inf);
+            bool negative = written[0] == '-';
+            auto e = written.find_first_of("eE");
+            bool tiny = e != std::string_view::npos && written.find('-', e) != std::string_view::npos;
+            d = tiny ? (negative ? -0.0 : 0.0) : (negative ? -inf : inf);
         } else if (error != std::errc() || end != last) {
             fail_at("invalid number", start);
         }
-        return v;
+        return options_.number_text ? Value::number_as_written(d, std::string(written)) : Value::of(d);
     }
 };
 
+}  // namespace
+
+Value parse(std::string_view text, const ParseOptions& options) { return Parser(text, options).document(); }
+
+// ----------------------------------------------------------------- writing ----
+
+namespace {
+
+const char* const kHex = "0123456789abcdef";
+
 void append_escape(std::string& out, unsigned code) {
-    static const char* digits = "0123456789abcdef";
     out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) out += digits[(code >> shift) & 0xF];
+    for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(code >> shift) & 0xF];
 }
+
+/// A string as json.dumps writes it: with `ascii`, every character beyond
+/// ASCII (and DEL) as \uXXXX; without, only quotes, backslashes and control
+/// characters escaped.
+void write_string(std::string& out, std::string_view text, bool ascii) {
+    out += '"';
+    for (std::size_t pos = 0; pos < text.size();) {
+        utf8::Step step = utf8::decode(text, pos, true);
+        char32_t c = step.ok ? step.code_point : 0xFFFD;
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        case '\b': out += "\\b"; break;
+        case '\f': out += "\\f"; break;
+        default:
+            if (c < 0x20 || (ascii && c > 0x7E)) {
+                if (c > 0xFFFF) {
+                    char32_t v = c - 0x10000;
+                    append_escape(out, 0xD800 + (v >> 10));
+                    append_escape(out, 0xDC00 + (v & 0x3FF));
+                } else {
+                    append_escape(out, static_cast<unsigned>(c));
+                }
+            } else if (step.ok) {
+                out.append(text.substr(pos, step.length));
+            } else {
+                out += "\xEF\xBF\xBD";
+            }
+        }
+        pos += step.length;
+    }
+    out += '"';
+}
+
+void write_number(std::string& out, double d) {
+    if (std::isnan(d))
+        out += "NaN";
+    else if (std::isinf(d))
+        out += d > 0 ? "Infinity" : "-Infinity";
+    else
+        out += float_repr(d);
+}
+
+class Writer {
+  public:
+    explicit Writer(const WriteOptions& options) : options_(options) {}
+
+    void value(const Value& v, int depth) {
+        switch (v.kind()) {
+        case Value::Kind::Null: out += "null"; return;
+        case Value::Kind::Boolean: out += v.boolean() ? "true" : "false"; return;
+        case Value::Kind::Integer:
+            if (v.is_big())
+                out += v.text();
+            else
+                out += std::to_string(v.integer());
+            return;
+        case Value::Kind::Number: write_number(out, v.number()); return;
+        case Value::Kind::String: write_string(out, v.text(), options_.ensure_ascii); return;
+        case Value::Kind::Array: array(v, depth); return;
+        case Value::Kind::Object: object(v, depth); return;
+        }
+    }
+
+    std::string out;
+
+  private:
+    const WriteOptions& options_;
+
+    /// Before an item: a newline and the indent of `depth`, or ", " after the first.
+    void separate(bool first, int depth) {
+        if (options_.indent) {
+            if (!first) out += ',';
+            out += '\n';
+            out.append(static_cast<std::size_t>(std::max(0, *options_.indent) * depth), ' ');
+        } else if (!first) {
+            out += ", ";
+        }
+    }
+
+    void close(int depth, char bracket) {
+        if (options_.indent) {
+            out += '\n';
+            out.append(static_cast<std::size_t>(std::max(0, *options_.indent) * depth), ' ');
+        }
+        out += bracket;
+    }
+
+    void array(const Value& v, int depth) {
+        const Items& items = v.items();
+        if (v.shape() == Value::Shape::Range) {
+            Items all;
+            for (int64_t i = items[0].integer(); i <= items[1].integer(); ++i) all.push_back(Value::of(i));
+            array(Value::array(std::move(all)), depth);
+            return;
+        }
+        if (items.empty()) {
+            out += "[]";
+            return;
+        }
+        out += '[';
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            separate(i == 0, depth + 1);
+            value(items[i], depth + 1);
+        }
+        close(depth, ']');
+    }
+
+    void object(const Value& v, int depth) {
+        const Members& members = v.members();
+        if (members.empty()) {
+            out += "{}";
+            return;
+        }
+        out += '{';
+        for (std::size_t i = 0; i < members.size(); ++i) {
+            separate(i == 0, depth + 1);
+            write_string(out, members[i].first, options_.ensure_ascii);
+            out += ": ";
+            value(members[i].second, depth + 1);
+        }
+        close(depth, '}');
+    }
+};
 
 }  // namespace
 
-Value parse(std::string_view text) { return Parser(text).document(); }
+std::string write(const Value& v, const WriteOptions& options) {
+    Writer writer(options);
+    writer.value(v, 0);
+    return std::move(writer.out);
+}
+
+std::string float_repr(double value) {
+    if (std::isnan(value)) return "nan";
+    if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
+    // The shortest digits that read back as `value`, and where the point goes.
+    char buffer[40];
+    auto [end, error] = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+    std::string_view s(buffer, static_cast<std::size_t>(end - buffer));
+    std::string out;
+    if (s[0] == '-') {
+        out += '-';
+        s.remove_prefix(1);
+    }
+    std::size_t e = s.find('e');
+    std::string digits;
+    for (char c : s.substr(0, e))
+        if (c != '.') digits += c;
+    int exponent = 0;
+    std::string_view power = s.substr(e + 1);
+    if (!power.empty() && power[0] == '+') power.remove_prefix(1);
+    std::from_chars(power.data(), power.data() + power.size(), exponent);
+    int point = exponent + 1;  // digits before the decimal point
+    if (point <= -4 || point > 16) {
+        out += digits[0];
+        if (digits.size() > 1) out += "." + digits.substr(1);
+        out += exponent < 0 ? "e-" : "e+";
+        std::string magnitude = std::to_string(exponent < 0 ? -exponent : exponent);
+        if (magnitude.size() < 2) out += '0';
+        out += magnitude;
+    } else if (point <= 0) {
+        out += "0." + std::string(static_cast<std::size_t>(-point), '0') + digits;
+    } else if (static_cast<std::size_t>(point) >= digits.size()) {
+        out += digits + std::string(static_cast<std::size_t>(point) - digits.size(), '0') + ".0";
+    } else {
+        out += digits.substr(0, static_cast<std::size_t>(point)) + "." + digits.substr(static_cast<std::size_t>(point));
+    }
+    return out;
+}
 
 std::string quote(std::string_view text) {
     std::string out;

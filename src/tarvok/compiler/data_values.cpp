@@ -6,28 +6,10 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <unordered_map>
 
 namespace tarvok::data {
-
-const Value* Value::find(std::string_view name) const {
-    for (const auto& [key, value] : members)
-        if (key == name) return &value;
-    return nullptr;
-}
-
-std::string describe_kind(const Value& v) {
-    switch (v.kind) {
-    case Value::Kind::Null: return "null";
-    case Value::Kind::Boolean: return "a boolean";
-    case Value::Kind::Integer:
-    case Value::Kind::Number: return "a number";
-    case Value::Kind::String: return "a string";
-    case Value::Kind::Array: return "a list";
-    case Value::Kind::Object: return "an object";
-    }
-    return "a value";
-}
 
 namespace {
 
@@ -100,7 +82,7 @@ class DataWriter {
         none.unknown = true;
         const Shape& shape = found == shapes_.end() ? none : found->second;
         where_ = name;
-        if (shape.unknown && value.kind == Value::Kind::Object)
+        if (shape.unknown && value.kind() == Value::Kind::Object)
             return fail("the model declares no '" + name + "' to take an object");
         bool ok = shape.kind == compiler::DeclKind::Set ? set(shape, value) : array(shape, value, shape.dims, 0);
         out_ += ";\n";
@@ -135,12 +117,12 @@ class DataWriter {
     }
 
     bool set(const Shape& shape, const Value& value) {
-        if (value.kind != Value::Kind::Array)
+        if (value.kind() != Value::Kind::Array)
             return fail("'" + where_ + "' is a set; give its elements as a list, not " + describe_kind(value));
         out_ += "{";
-        for (size_t i = 0; i < value.items.size(); ++i) {
+        for (size_t i = 0; i < value.items().size(); ++i) {
             if (i) out_ += ", ";
-            if (!at_path(std::to_string(i), true, [&] { return element(shape, value.items[i], 1); })) return false;
+            if (!at_path(std::to_string(i), true, [&] { return element(shape, value.items()[i], 1); })) return false;
         }
         out_ += "}";
         return true;
@@ -150,13 +132,13 @@ class DataWriter {
     bool array(const Shape& shape, const Value& value, size_t dims, size_t depth) {
         if (depth > kMaxDataDepth) return fail("'" + where_ + "' nests more than " + std::to_string(kMaxDataDepth));
         if (dims == 0 && !shape.unknown) return element(shape, value, depth);
-        if (value.kind == Value::Kind::Object && dims > 0 && !shape.unknown) return keyed(shape, value, dims, depth);
-        if (value.kind != Value::Kind::Array) return element(shape, value, depth);
+        if (value.kind() == Value::Kind::Object && dims > 0 && !shape.unknown) return keyed(shape, value, dims, depth);
+        if (value.kind() != Value::Kind::Array) return element(shape, value, depth);
         out_ += "[";
-        for (size_t i = 0; i < value.items.size(); ++i) {
+        for (size_t i = 0; i < value.items().size(); ++i) {
             if (i) out_ += ", ";
             if (!at_path(std::to_string(i), true,
-                         [&] { return array(shape, value.items[i], dims ? dims - 1 : 0, depth + 1); }))
+                         [&] { return array(shape, value.items()[i], dims ? dims - 1 : 0, depth + 1); }))
                 return false;
         }
         out_ += "]";
@@ -165,9 +147,9 @@ class DataWriter {
 
     bool element(const Shape& shape, const Value& value, size_t depth) {
         if (depth > kMaxDataDepth) return fail("'" + where_ + "' nests more than " + std::to_string(kMaxDataDepth));
-        if (value.kind == Value::Kind::Object) {
+        if (value.kind() == Value::Kind::Object) {
             if (!shape.is_tuple) return fail("'" + where_ + "' takes no tuples, but an object was given");
-            for (const auto& [key, v] : value.members) {
+            for (const auto& [key, v] : value.members()) {
                 bool known = false;
                 for (const std::string& f : shape.fields) known = known || f == key;
                 if (!known) return fail("'" + where_ + "': the tuple has no field '" + key + "'");
@@ -182,12 +164,12 @@ class DataWriter {
             out_ += ">";
             return true;
         }
-        if (value.kind == Value::Kind::Array) {
+        if (value.kind() == Value::Kind::Array) {
             if (!shape.is_tuple) return fail("'" + where_ + "' has a list where a single value belongs");
             out_ += "<";
-            for (size_t i = 0; i < value.items.size(); ++i) {
+            for (size_t i = 0; i < value.items().size(); ++i) {
                 if (i) out_ += ", ";
-                if (!scalar(value.items[i])) return false;
+                if (!scalar(value.items()[i])) return false;
             }
             out_ += ">";
             return true;
@@ -196,14 +178,14 @@ class DataWriter {
     }
 
     bool scalar(const Value& value) {
-        switch (value.kind) {
+        switch (value.kind()) {
         case Value::Kind::Null: return fail("'" + where_ + "' holds a null");
-        case Value::Kind::Boolean: out_ += value.boolean ? "true" : "false"; return true;
-        case Value::Kind::Integer: out_ += std::to_string(value.integer); return true;
+        case Value::Kind::Boolean: out_ += value.boolean() ? "true" : "false"; return true;
+        case Value::Kind::Integer: out_ += std::to_string(value.integer()); return true;
         case Value::Kind::Number: {
-            if (!std::isfinite(value.number)) return fail("'" + where_ + "' holds a number that is not finite");
+            if (!std::isfinite(value.number())) return fail("'" + where_ + "' holds a number that is not finite");
             char buffer[32];
-            auto end = std::to_chars(buffer, buffer + sizeof buffer, value.number).ptr;
+            auto end = std::to_chars(buffer, buffer + sizeof buffer, value.number()).ptr;
             std::string_view written(buffer, static_cast<size_t>(end - buffer));
             out_ += written;
             // A number JSON gave with a fraction or exponent stays a float: 1e19 written "10000000000000000000"
@@ -213,7 +195,7 @@ class DataWriter {
         }
         case Value::Kind::String: {
             out_ += '"';
-            for (char c : value.text) {
+            for (char c : value.text()) {
                 switch (c) {
                 case '"': out_ += "\\\""; break;
                 case '\\': out_ += "\\\\"; break;
@@ -236,14 +218,14 @@ class DataWriter {
     /// whole numbers only), or nothing.
     const std::vector<Value>* listed_elements(const std::string& name) const {
         const Value* set = data_.find(name);
-        if (!set || set->kind != Value::Kind::Array) return nullptr;
-        for (const Value& e : set->items)
-            if (e.kind != Value::Kind::String && e.kind != Value::Kind::Integer) return nullptr;
-        return &set->items;
+        if (!set || set->kind() != Value::Kind::Array) return nullptr;
+        for (const Value& e : set->items())
+            if (e.kind() != Value::Kind::String && e.kind() != Value::Kind::Integer) return nullptr;
+        return &set->items();
     }
 
     static std::string key_of(const Value& element) {
-        return element.kind == Value::Kind::String ? element.text : std::to_string(element.integer);
+        return element.kind() == Value::Kind::String ? element.text() : std::to_string(element.integer());
     }
 
     /// The keys of dimension `k` of the declaration, in its order: the
@@ -283,9 +265,9 @@ class DataWriter {
     /// what the sizes of its ranges are made of.
     const compiler::Compilation& evaluated() {
         if (!evaluated_) {
-            for (const auto& [name, value] : data_.members) {
-                bool single = value.kind == Value::Kind::Integer || value.kind == Value::Kind::Number ||
-                              value.kind == Value::Kind::String || value.kind == Value::Kind::Boolean;
+            for (const auto& [name, value] : data_.members()) {
+                bool single = value.kind() == Value::Kind::Integer || value.kind() == Value::Kind::Number ||
+                              value.kind() == Value::Kind::String || value.kind() == Value::Kind::Boolean;
                 auto found = shapes_.find(name);
                 if (!single || !is_identifier(name) || found == shapes_.end() || found->second.dims != 0 ||
                     found->second.kind == compiler::DeclKind::Set)
@@ -315,7 +297,7 @@ class DataWriter {
                         "' is an array; give its values as a list in the order of its index set, or as an object "
                         "keyed by the elements of a set this data lists or a range the model defines");
         std::string named = set.empty() ? "its index range" : set;
-        for (const auto& [key, v] : value.members) {
+        for (const auto& [key, v] : value.members()) {
             bool known = false;
             for (const std::string& e : *keys) known = known || e == key;
             if (!known) return fail("data '" + where_ + "': key '" + key + "' is not in " + named);
@@ -346,9 +328,9 @@ class DataWriter {
 
 std::variant<std::string, std::string> data_from_json(std::string_view model_text, const Value& data) {
     using Result = std::variant<std::string, std::string>;
-    if (data.kind != Value::Kind::Object) return Result(std::in_place_index<1>, "the data must be an object");
+    if (data.kind() != Value::Kind::Object) return Result(std::in_place_index<1>, "the data must be an object");
     DataWriter writer(model_text, data);
-    for (const auto& [name, value] : data.members)
+    for (const auto& [name, value] : data.members())
         if (!writer.assignment(name, value)) return Result(std::in_place_index<1>, writer.error());
     if (writer.text().size() > kMaxTextBytes)
         return Result(std::in_place_index<1>,
@@ -357,10 +339,10 @@ std::variant<std::string, std::string> data_from_json(std::string_view model_tex
 }
 
 std::optional<DataPath> data_path_at(std::string_view model_text, const Value& data, size_t offset) {
-    if (data.kind != Value::Kind::Object) return std::nullopt;
+    if (data.kind() != Value::Kind::Object) return std::nullopt;
     DataWriter writer(model_text, data);
     writer.watch(offset);
-    for (const auto& [name, value] : data.members)
+    for (const auto& [name, value] : data.members())
         if (!writer.assignment(name, value) || writer.text().size() > offset) break;
     if (writer.found().steps.empty()) return std::nullopt;
     return writer.found();
@@ -421,15 +403,31 @@ std::map<std::string, Declared> declared_names(std::string_view model_text) {
     return out;
 }
 
-HostValueKind host_value_kind(std::string_view module, std::string_view type_name) {
-    auto from = [&](std::string_view package) { return module.substr(0, package.size()) == package; };
-    if (from("numpy")) return HostValueKind::ArrayLike;
-    if (from("pandas")) {
-        if (type_name == "DataFrame") return HostValueKind::Table;
-        if (type_name == "Series") return HostValueKind::Series;
-        if (type_name == "Index" || type_name == "MultiIndex") return HostValueKind::Labels;
+namespace {
+
+Value host_numbers_at(const Value& v, std::size_t depth, std::size_t most, const std::string& too_deep) {
+    if (depth > most) throw std::runtime_error(too_deep);
+    if (v.is_big()) return Value::of(v.number());
+    if (v.kind() == Value::Kind::Array) {
+        json::Items items;
+        items.reserve(v.size());
+        for (const Value& item : v.items()) items.push_back(host_numbers_at(item, depth + 1, most, too_deep));
+        return Value::array(std::move(items));
     }
-    return HostValueKind::Other;
+    if (v.kind() == Value::Kind::Object) {
+        json::Members members;
+        members.reserve(v.size());
+        for (const auto& [key, item] : v.members())
+            members.emplace_back(key, host_numbers_at(item, depth + 1, most, too_deep));
+        return Value::object(std::move(members));
+    }
+    return v;
+}
+
+}  // namespace
+
+Value host_numbers(const Value& given, std::size_t most, const std::string& too_deep) {
+    return host_numbers_at(given, 0, most, too_deep);
 }
 
 std::optional<std::string> whole_number_key(double key) {
@@ -481,15 +479,15 @@ struct Nest {
         Member& m = slot(key);
         if (m.nested) return *m.nested;
         m.nested = std::make_unique<Nest>();
-        if (m.value.kind == Value::Kind::Object)
-            for (auto& [name, value] : m.value.members) m.nested->set(name, std::move(value));
+        if (m.value.kind() == Value::Kind::Object)
+            for (auto& [name, value] : m.value.members()) m.nested->set(name, std::move(value));
         m.value = Value::null();
         return *m.nested;
     }
     Value done() {
         Value out = Value::object();
-        out.members.reserve(members.size());
-        for (Member& m : members) out.members.emplace_back(m.key, m.nested ? m.nested->done() : std::move(m.value));
+        out.members().reserve(members.size());
+        for (Member& m : members) out.members().emplace_back(m.key, m.nested ? m.nested->done() : std::move(m.value));
         return out;
     }
 };

@@ -3,6 +3,8 @@
 // that it meets the same checks and messages as a data file.
 #pragma once
 
+#include "common/json.hpp"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -20,61 +22,14 @@ inline constexpr std::size_t kMaxTextBytes = 16u << 20;
 /// How deeply values may nest.
 inline constexpr std::size_t kMaxDataDepth = 64;
 
-/// A JSON value as the protocol carries it.
-struct Value {
-    enum class Kind : uint8_t { Null, Boolean, Integer, Number, String, Array, Object };
-    Kind kind = Kind::Null;
-    bool boolean = false;
-    int64_t integer = 0;  ///< Kind::Integer: a whole number that fits
-    double number = 0;    ///< Kind::Number (and Integer, as a double)
-    std::string text;
-    std::vector<Value> items;
-    std::vector<std::pair<std::string, Value>> members;  ///< in the order given
+/// Data given as values is a JSON value (common/json.hpp).
+using Value = json::Value;
+using json::describe_kind;
 
-    static Value null() { return {}; }
-    static Value of(bool b) {
-        Value v;
-        v.kind = Kind::Boolean;
-        v.boolean = b;
-        return v;
-    }
-    static Value of(int64_t i) {
-        Value v;
-        v.kind = Kind::Integer;
-        v.integer = i;
-        v.number = static_cast<double>(i);
-        return v;
-    }
-    static Value of(double d) {
-        Value v;
-        v.kind = Kind::Number;
-        v.number = d;
-        return v;
-    }
-    static Value of(std::string s) {
-        Value v;
-        v.kind = Kind::String;
-        v.text = std::move(s);
-        return v;
-    }
-    static Value of(const char* s) { return of(std::string(s)); }
-    static Value array(std::vector<Value> items = {}) {
-        Value v;
-        v.kind = Kind::Array;
-        v.items = std::move(items);
-        return v;
-    }
-    static Value object(std::vector<std::pair<std::string, Value>> members = {}) {
-        Value v;
-        v.kind = Kind::Object;
-        v.members = std::move(members);
-        return v;
-    }
-    const Value* find(std::string_view name) const;
-};
-
-/// "a number", "a list": a value's kind as messages name it.
-std::string describe_kind(const Value& v);
+/// `given` as data read through the host's JSON reader holds it: an integer
+/// beyond 64 bits is the float the host's float() makes of it. Nesting deeper
+/// than `most` levels throws std::runtime_error saying `too_deep`.
+Value host_numbers(const Value& given, std::size_t most, const std::string& too_deep);
 
 /// The data text for `model_text` from a JSON object {name: value}: sets as
 /// braces, arrays as nested brackets in the order given, tuples from objects
@@ -135,16 +90,6 @@ struct Declared {
 std::map<std::string, Declared> declared_names(std::string_view model_text);
 
 // ------------------------------------------- values given as host objects ----
-
-/// How a host object that is no plain value is read, by its type's module and name.
-enum class HostValueKind {
-    ArrayLike,  ///< numpy arrays and scalars: their plain values (tolist)
-    Table,      ///< a pandas DataFrame: {row label: {column: value}}
-    Series,     ///< a pandas Series: {label: value}
-    Labels,     ///< a pandas Index or MultiIndex: its labels as a list
-    Other,
-};
-HostValueKind host_value_kind(std::string_view module, std::string_view type_name);
 
 /// The element name a float key stands for when it is a whole number in the
 /// range of the integers ("3" for 3.0); nothing otherwise, and the host spells it.

@@ -52,7 +52,7 @@ class JsonArgs {
         if (!v) return std::nullopt;
         std::vector<std::string_view> words;
         for (const auto& [word, value] : choices) {
-            if (v->kind == Value::Kind::String && v->text == word) return value;
+            if (v->kind() == Value::Kind::String && v->text() == word) return value;
             words.push_back(word);
         }
         fail(not_one_of(name, words));

@@ -1,92 +1,51 @@
 #include "compiler/model_tree.hpp"
 
 #include <array>
-#include <cstdio>
 #include <cstring>
-#include <stdexcept>
 
 namespace tarvok::compiler::tree {
 
 // ------------------------------------------------------------ builder ----
 
-NodeId Builder::add(Node node) {
-    if (interrupt_) interrupt_->tick();
-    tree_.nodes.push_back(node);
-    return static_cast<NodeId>(tree_.nodes.size() - 1);
-}
+using Node = json::Value;
 
-void Builder::reserve(size_t nodes) {
-    tree_.nodes.reserve(nodes);
-    tree_.children.reserve(nodes);
-}
-
-NodeId Builder::container(Kind kind, const std::vector<NodeId>& items) {
-    Node n{.kind = kind, .count = static_cast<uint32_t>(items.size())};
-    n.first = static_cast<uint32_t>(tree_.children.size());
-    tree_.children.insert(tree_.children.end(), items.begin(), items.end());
-    return add(n);
-}
-
-NodeId Builder::close(Kind kind, size_t mark) {
-    Node n{.kind = kind, .count = static_cast<uint32_t>(stack_.size() - mark)};
-    n.first = static_cast<uint32_t>(tree_.children.size());
-    tree_.children.insert(tree_.children.end(), stack_.begin() + static_cast<std::ptrdiff_t>(mark), stack_.end());
-    stack_.resize(mark);
-    return add(n);
-}
-
-NodeId Builder::none() { return add({}); }
-NodeId Builder::boolean(bool value) {
-    Node n{.kind = Kind::Bool};
-    n.integer = value ? 1 : 0;
-    return add(n);
-}
-
-NodeId Builder::integer(int64_t value) {
-    Node n{.kind = Kind::Int};
-    n.integer = value;
-    return add(n);
-}
-
-NodeId Builder::real(double value) {
-    Node n{.kind = Kind::Real};
-    n.real = value;
-    return add(n);
-}
-
-NodeId Builder::text(std::string_view stable) {
-    Node n{.kind = Kind::Text, .count = static_cast<uint32_t>(stable.size())};
-    n.chars = stable.data();
-    return add(n);
-}
-
-NodeId Builder::owned_text(std::string value) {
-    tree_.owned.push_back(std::move(value));
-    return text(tree_.owned.back());
-}
-
-NodeId Builder::key(const char* literal) {
+Node Builder::key(const char* literal) {
     size_t slot = (reinterpret_cast<uintptr_t>(literal) >> 3) % keys_.size();
     while (keys_[slot].first != nullptr && keys_[slot].first != literal) slot = (slot + 1) % keys_.size();
-    auto& [known, id] = keys_[slot];
+    auto& [known, value] = keys_[slot];
     if (known == nullptr) {
         known = literal;
-        Node n{.kind = Kind::Key, .count = static_cast<uint32_t>(std::strlen(literal))};
-        n.chars = literal;
-        id = add(n);
+        value = text(literal);
     }
-    return id;
+    return value;
 }
 
-NodeId Builder::range(int64_t low, int64_t high) { return container(Kind::Range, {integer(low), integer(high)}); }
+Node Builder::dict(std::initializer_list<std::pair<const char*, Node>> entries) {
+    json::Members members;
+    members.reserve(entries.size());
+    for (const auto& [name, value] : entries) members.emplace_back(name, value);
+    return made(Node::object(std::move(members)));
+}
 
-NodeId Builder::dict(std::initializer_list<std::pair<const char*, NodeId>> entries) {
-    size_t at = mark();
-    for (const auto& [name, value] : entries) {
-        push(key(name));
-        push(value);
+Node Builder::dict_of(const std::vector<Node>& keys_and_values) {
+    json::Members members;
+    members.reserve(keys_and_values.size() / 2);
+    for (size_t i = 0; i + 1 < keys_and_values.size(); i += 2)
+        members.emplace_back(keys_and_values[i].text(), keys_and_values[i + 1]);
+    return made(Node::object(std::move(members)));
+}
+
+Node Builder::close(Kind kind, size_t mark) {
+    auto first = stack_.begin() + static_cast<std::ptrdiff_t>(mark);
+    Node out;
+    if (kind == Kind::Dict) {
+        out = dict_of(std::vector<Node>(std::make_move_iterator(first), std::make_move_iterator(stack_.end())));
+    } else {
+        std::vector<Node> items(std::make_move_iterator(first), std::make_move_iterator(stack_.end()));
+        out = kind == Kind::List ? list(std::move(items)) : tuple(std::move(items));
     }
-    return close(Kind::Dict, at);
+    stack_.resize(mark);
+    return out;
 }
 
 // ---------------------------------------------------------- diagnostics ----
@@ -95,11 +54,11 @@ namespace {
 
 const char* file_text(SourceFile file) { return file == SourceFile::Model ? "model" : "data"; }
 
-NodeId record(Builder& b, const Diagnostic& d, const Compilation& c, const RecordPaths* paths) {
+Node record(Builder& b, const Diagnostic& d, const Compilation& c, const RecordPaths* paths) {
     std::string_view source = d.at.file == SourceFile::Model ? c.model_text : c.data_text;
     Position end = end_position(d, source);
-    std::vector<NodeId> r;
-    auto put = [&](const char* name, NodeId value) {
+    std::vector<Node> r;
+    auto put = [&](const char* name, Node value) {
         r.push_back(b.key(name));
         r.push_back(value);
     };
@@ -116,7 +75,7 @@ NodeId record(Builder& b, const Diagnostic& d, const Compilation& c, const Recor
         std::string origin = c.data_origin(d.at.offset);
         if (!origin.empty()) put("source", b.owned_text(std::move(origin)));
     }
-    std::vector<NodeId> notes;
+    std::vector<Node> notes;
     for (const Note& n : d.notes)
         notes.push_back(b.dict({{"message", b.text(n.message)},
                                 {"file", b.key(file_text(n.at.file))},
@@ -134,90 +93,27 @@ NodeId record(Builder& b, const Diagnostic& d, const Compilation& c, const Recor
 
 }  // namespace
 
-NodeId diagnostic_records(Builder& b, const Compilation& c, bool with_errors, const RecordPaths* paths) {
-    std::vector<NodeId> out;
+Node diagnostic_records(Builder& b, const Compilation& c, bool with_errors, const RecordPaths* paths) {
+    std::vector<Node> out;
     if (with_errors)
         for (const Diagnostic* d : in_source_order(c.diagnostics.items())) out.push_back(record(b, *d, c, paths));
     for (const Diagnostic* d : in_source_order(c.diagnostics.warnings())) out.push_back(record(b, *d, c, paths));
     return b.list(out);
 }
 
-Tree diagnostic_record_tree(const Compilation& c, bool with_errors, const RecordPaths* paths) {
+Node diagnostic_record_tree(const Compilation& c, bool with_errors, const RecordPaths* paths) {
     Builder b;
-    diagnostic_records(b, c, with_errors, paths);
-    return b.finish();
+    return diagnostic_records(b, c, with_errors, paths);
 }
 
-namespace {
-
-/// The characters json.dumps writes as two-character escapes; it writes the
-/// other control characters as \u00XX and everything else (non-ASCII too) as is.
-constexpr std::string_view kJsonEscaped = "\"\\\n\r\t\b\f", kJsonEscapes = "\"\\nrtbf";
-
-void json_quoted(std::string& out, std::string_view text) {
-    out += '"';
-    for (char c : text) {
-        if (size_t k = kJsonEscaped.find(c); k != std::string_view::npos) {
-            out += '\\';
-            out += kJsonEscapes[k];
-        } else if (static_cast<unsigned char>(c) < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-            out += escape;
-        } else {
-            out += c;
-        }
-    }
-    out += '"';
-}
-
-void json_node(std::string& out, const Tree& t, const Node& n, size_t depth) {
-    switch (n.kind) {
-    case Kind::None: out += "null"; return;
-    case Kind::Bool: out += n.flag() ? "true" : "false"; return;
-    case Kind::Int: out += std::to_string(n.integer); return;
-    case Kind::Real:
-        // The host writes a float as its repr (1.0, 1e+16, NaN), which this
-        // text does not copy; the records written here hold no reals.
-        throw std::logic_error("json_text: a real number would not be written as the host writes it");
-    case Kind::Text:
-    case Kind::Key: json_quoted(out, n.text()); return;
-    default: break;
-    }
-    bool dict = n.kind == Kind::Dict;
-    if (n.count == 0) {
-        out += dict ? "{}" : "[]";
-        return;
-    }
-    out += dict ? '{' : '[';
-    std::string indent = "\n" + std::string(2 * (depth + 1), ' ');
-    for (uint32_t i = 0; i < n.count; i += dict ? 2 : 1) {
-        out += i == 0 ? indent : "," + indent;
-        json_node(out, t, t.child(n, i), depth + 1);
-        if (!dict) continue;
-        out += ": ";
-        json_node(out, t, t.child(n, i + 1), depth + 1);
-    }
-    out += "\n" + std::string(2 * depth, ' ') + (dict ? '}' : ']');
-}
-
-}  // namespace
-
-std::string json_text(const Tree& t) {
-    std::string out;
-    json_node(out, t, t[t.root()], 0);
-    return out;
-}
-
-Tree diagnostic_code_tree() {
+Node diagnostic_code_tree() {
     Builder b;
     size_t at = b.mark();
     for (const CodeInfo& info : diagnostic_codes())
         b.push(b.dict({{"code", b.text(info.id)},
                        {"severity", b.text(severity_text(info.severity))},
                        {"format", b.text(info.format)}}));
-    b.close(Kind::List, at);
-    return b.finish();
+    return b.close(Kind::List, at);
 }
 
 // ------------------------------------------------------- compiled model ----
@@ -241,26 +137,22 @@ const char* decl_kind(DeclKind kind) {
 class ModelTree {
   public:
     ModelTree(const Compilation& c, Interrupt* interrupt)
-        : c_(c), b_(interrupt), texts_(c.ast.texts.size(), kNone), strings_(texts_.size(), kNone),
-          names_(texts_.size() * kNameCodes, kNone) {
-        // About four nodes an expression (its dict, the values under its keys), made once.
-        b_.reserve(c.ast.exprs.size() * 4 + 64);
-    }
+        : c_(c), b_(interrupt), texts_(c.ast.texts.size()), strings_(texts_.size()),
+          names_(texts_.size() * kNameCodes) {}
 
-    Tree build() {
-        std::vector<NodeId> declarations, constraints;
+    Node build() {
+        std::vector<Node> declarations, constraints;
         for (const Declaration& d : c_.model.decls) declarations.push_back(declaration(d));
-        NodeId objective_node = objective();
+        Node objective_node = objective();
         for (const Constraint& k : c_.model.constraints) constraints.push_back(constraint(k));
-        NodeId declarations_node = b_.list(declarations);
-        NodeId constraints_node = b_.list(constraints);
-        NodeId data_node = data();
-        b_.dict({{"declarations", declarations_node},
-                 {"objective", objective_node},
-                 {"constraints", constraints_node},
-                 {"data", data_node},
-                 {"warnings", diagnostic_records(b_, c_, false)}});
-        return b_.finish();
+        Node declarations_node = b_.list(declarations);
+        Node constraints_node = b_.list(constraints);
+        Node data_node = data();
+        return b_.dict({{"declarations", declarations_node},
+                        {"objective", objective_node},
+                        {"constraints", constraints_node},
+                        {"data", data_node},
+                        {"warnings", diagnostic_records(b_, c_, false)}});
     }
 
   private:
@@ -268,54 +160,54 @@ class ModelTree {
     Builder b_;
     /// name_code() values: unknown, binding, then one per declaration kind.
     static constexpr size_t kNameCodes = 8;
-    std::vector<NodeId> texts_;                     ///< text nodes by TextId
-    std::vector<NodeId> strings_;                   ///< string leaves by TextId
-    std::vector<NodeId> names_;                     ///< name leaves by TextId and name_code()
-    std::unordered_map<uint64_t, NodeId> ints_;     ///< int leaves by value
-    std::unordered_map<uint64_t, NodeId> reals_;    ///< float leaves by bits
-    std::array<NodeId, 2> booleans_{kNone, kNone};  ///< boolean leaves
-    std::unordered_map<uint32_t, NodeId> tuples_;   ///< data tuples by pool id
+    std::vector<Node> texts_;                     ///< text nodes by TextId
+    std::vector<Node> strings_;                   ///< string leaves by TextId
+    std::vector<Node> names_;                     ///< name leaves by TextId and name_code()
+    std::unordered_map<uint64_t, Node> ints_;     ///< int leaves by value
+    std::unordered_map<uint64_t, Node> reals_;    ///< float leaves by bits
+    std::array<Node, 2> booleans_;             ///< boolean leaves
+    std::unordered_map<uint32_t, Node> tuples_;   ///< data tuples by pool id
 
     const Ast& ast() const { return c_.ast; }
 
-    NodeId text(TextId id) {
-        if (texts_[id] == kNone) texts_[id] = b_.text(ast().texts[id]);
+    Node text(TextId id) {
+        if (texts_[id].is_null()) texts_[id] = b_.text(ast().texts[id]);
         return texts_[id];
     }
 
     /// The node of `make()` kept in `slot`, made on first use.
     template <typename Make>
-    NodeId shared(NodeId& slot, Make make) {
-        if (slot == kNone) slot = make();
+    Node shared(Node& slot, Make make) {
+        if (slot.is_null()) slot = make();
         return slot;
     }
     template <typename Map, typename Make>
-    NodeId shared(Map& map, typename Map::key_type key, Make make) {
-        auto [at, fresh] = map.try_emplace(key, kNone);
+    Node shared(Map& map, typename Map::key_type key, Make make) {
+        auto [at, fresh] = map.try_emplace(key);
         if (fresh) at->second = make();
         return at->second;
     }
 
-    NodeId optional(ExprId id) { return id == kNone ? b_.none() : expr(id); }
+    Node optional(ExprId id) { return id == kNone ? b_.none() : expr(id); }
 
-    NodeId list(ExprId id) {
+    Node list(ExprId id) {
         const Expr& e = ast()[id];
         size_t at = b_.mark();
         for (uint32_t i = 0; i < e.count; ++i) b_.push(expr(ast().links[e.first + i].expr));
         return b_.close(Kind::List, at);
     }
 
-    NodeId binary(const char* op, NodeId left, NodeId right) {
+    Node binary(const char* op, Node left, Node right) {
         return b_.dict({{"type", b_.key("binary")}, {"op", b_.key(op)}, {"left", left}, {"right", right}});
     }
 
-    NodeId binding(uint32_t index) {
+    Node binding(uint32_t index) {
         const Binding& binding = ast().bindings[index];
-        NodeId name = text(binding.name);
+        Node name = text(binding.name);
         return b_.dict({{"name", name}, {"set", expr(binding.domain)}});
     }
 
-    NodeId bindings(uint32_t first, uint32_t count) {
+    Node bindings(uint32_t first, uint32_t count) {
         size_t at = b_.mark();
         for (uint32_t i = 0; i < count; ++i) b_.push(binding(first + i));
         return b_.close(Kind::List, at);
@@ -335,45 +227,45 @@ class ModelTree {
 
     // Leaves: one node per distinct content.
 
-    NodeId number(const Number& n) {
+    Node number(const Number& n) {
         return shared(n.is_int ? ints_ : reals_, n.bits(), [&] {
             return b_.dict({{"type", b_.key("number")}, {"value", n.is_int ? b_.integer(n.integer) : b_.real(n.real)}});
         });
     }
 
-    NodeId name(const Expr& e) {
+    Node name(const Expr& e) {
         return shared(names_[e.text() * kNameCodes + name_code(e)], [&] {
             return b_.dict({{"type", b_.key("name")}, {"name", text(e.text())}, {"kind", b_.key(name_kind(e))}});
         });
     }
 
-    NodeId leaf(const char* type, NodeId value) { return b_.dict({{"type", b_.key(type)}, {"value", value}}); }
+    Node leaf(const char* type, Node value) { return b_.dict({{"type", b_.key(type)}, {"value", value}}); }
 
     /// A tuple, set or array literal: its elements in order.
-    NodeId elements(const char* kind, ExprId id) { return b_.dict({{"type", b_.key(kind)}, {"elements", list(id)}}); }
+    Node elements(const char* kind, ExprId id) { return b_.dict({{"type", b_.key(kind)}, {"elements", list(id)}}); }
 
-    NodeId chain(const Expr& e) {
+    Node chain(const Expr& e) {
         const Link* links = ast().links_of(e);
         if (e.count == 2) return binary(op_text(links[1].op), expr(links[0].expr), expr(links[1].expr));
         // One node for the whole run, built in a loop: a long sum costs no
         // native stack and one list slot per operand.
         size_t at = b_.mark();
         for (uint32_t i = 0; i < e.count; ++i) b_.push(expr(links[i].expr));
-        NodeId operands = b_.close(Kind::List, at);
+        Node operands = b_.close(Kind::List, at);
         for (uint32_t i = 1; i < e.count; ++i) b_.push(b_.key(op_text(links[i].op)));
-        NodeId operators = b_.close(Kind::List, at);
+        Node operators = b_.close(Kind::List, at);
         return b_.dict({{"type", b_.key("chain")}, {"operands", operands}, {"operators", operators}});
     }
 
-    NodeId aggregate(const Expr& e) {
-        NodeId type = b_.key(op_text(e.op));
-        NodeId over = bindings(e.first, e.count);
-        NodeId condition = optional(e.condition());
+    Node aggregate(const Expr& e) {
+        Node type = b_.key(op_text(e.op));
+        Node over = bindings(e.first, e.count);
+        Node condition = optional(e.condition());
         return b_.dict({{"type", type}, {"bindings", over}, {"condition", condition}, {"body", expr(e.body())}});
     }
 
     /// A node with one or two expressions under names of its own.
-    NodeId with_parts(const char* kind, std::initializer_list<std::pair<const char*, NodeId>> parts) {
+    Node with_parts(const char* kind, std::initializer_list<std::pair<const char*, Node>> parts) {
         size_t at = b_.mark();
         b_.push(b_.key("type"));
         b_.push(b_.key(kind));
@@ -384,7 +276,7 @@ class ModelTree {
         return b_.close(Kind::Dict, at);
     }
 
-    NodeId index(ExprId id, const Expr& e) {
+    Node index(ExprId id, const Expr& e) {
         const Expr& target = ast()[e.target()];
         return b_.dict({{"type", b_.key("index")},
                         {"name", text(target.text())},
@@ -392,7 +284,7 @@ class ModelTree {
                         {"indices", list(id)}});
     }
 
-    NodeId expr(ExprId id) {
+    Node expr(ExprId id) {
         const Expr& e = ast()[id];
         switch (e.kind) {
         case ExprKind::Number: return number(e.number());
@@ -420,7 +312,7 @@ class ModelTree {
     }
 
     /// `items` followed by the declaration's line and column, as a dict.
-    NodeId placed(std::vector<NodeId>& items, const Location& at) {
+    Node placed(std::vector<Node>& items, const Location& at) {
         for (auto [part, value] : {std::pair{"line", at.line}, std::pair{"column", at.column}}) {
             items.push_back(b_.key(part));
             items.push_back(b_.integer(value));
@@ -428,20 +320,20 @@ class ModelTree {
         return b_.dict_of(items);
     }
 
-    NodeId low_high(ExprId range) {
+    Node low_high(ExprId range) {
         return b_.dict({{"low", expr(ast()[range].low())}, {"high", expr(ast()[range].high())}});
     }
 
-    NodeId declaration(const Declaration& decl) {
-        std::vector<NodeId> d{b_.key("name"), text(decl.name), b_.key("type"), b_.key(decl_kind(decl.kind))};
-        auto put = [&](const char* part, NodeId value) {
+    Node declaration(const Declaration& decl) {
+        std::vector<Node> d{b_.key("name"), text(decl.name), b_.key("type"), b_.key(decl_kind(decl.kind))};
+        auto put = [&](const char* part, Node value) {
             d.push_back(b_.key(part));
             d.push_back(value);
         };
         if (decl.kind == DeclKind::TupleType) {
-            std::vector<NodeId> fields;
+            std::vector<Node> fields;
             for (const auto& field : decl.fields) {
-                NodeId field_name = text(field.name);
+                Node field_name = text(field.name);
                 fields.push_back(
                     b_.dict({{"name", field_name}, {"value_type", b_.owned_text(type_text(field.type, ast()))}}));
             }
@@ -450,7 +342,7 @@ class ModelTree {
         }
         put("value_type", b_.owned_text(type_text(decl.type, ast())));
         if (decl.kind == DeclKind::Parameter || decl.kind == DeclKind::Dvar) {
-            std::vector<NodeId> dims;
+            std::vector<Node> dims;
             for (ExprId dim : decl.dims) dims.push_back(expr(dim));
             put("dimensions", b_.list(dims));
         }
@@ -474,33 +366,33 @@ class ModelTree {
         return placed(d, decl.at);
     }
 
-    NodeId label(TextId id) { return id == kNone ? b_.none() : text(id); }
+    Node label(TextId id) { return id == kNone ? b_.none() : text(id); }
 
-    NodeId objective() {
+    Node objective() {
         const Objective& o = c_.model.objective;
         if (!o.present) return b_.none();
-        std::vector<NodeId> d{b_.key("sense"),      b_.key(o.maximize ? "maximize" : "minimize"),
+        std::vector<Node> d{b_.key("sense"),      b_.key(o.maximize ? "maximize" : "minimize"),
                               b_.key("label"),      label(o.label),
                               b_.key("expression"), expr(o.expr)};
         return placed(d, o.at);
     }
 
-    NodeId constraint(const Constraint& k) {
+    Node constraint(const Constraint& k) {
         std::vector<uint32_t> chain;
         for (uint32_t f = k.forall; f != kNone; f = c_.model.foralls[f].parent) chain.insert(chain.begin(), f);
-        std::vector<NodeId> all_bindings;
-        NodeId condition = kNone;
+        std::vector<Node> all_bindings;
+        std::optional<Node> condition;
         for (uint32_t f : chain) {
             const Forall& forall = c_.model.foralls[f];
             for (uint32_t i = 0; i < forall.binding_count; ++i)
                 all_bindings.push_back(binding(forall.first_binding + i));
             if (forall.condition == kNone) continue;
-            NodeId next = expr(forall.condition);
-            condition = condition == kNone ? next : binary("&&", condition, next);
+            Node next = expr(forall.condition);
+            condition = condition ? binary("&&", *condition, next) : next;
         }
-        std::vector<NodeId> d{b_.key("label"),       label(k.label),      b_.key("bindings"),
-                              b_.list(all_bindings), b_.key("condition"), condition == kNone ? b_.none() : condition};
-        auto put = [&](const char* part, NodeId value) {
+        std::vector<Node> d{b_.key("label"),       label(k.label),      b_.key("bindings"),
+                              b_.list(all_bindings), b_.key("condition"), condition ? *condition : b_.none()};
+        auto put = [&](const char* part, Node value) {
             d.push_back(b_.key(part));
             d.push_back(value);
         };
@@ -519,7 +411,7 @@ class ModelTree {
 
     // ------------------------------------------------------------- data ----
 
-    NodeId value(const Value& v) {
+    Node value(const Value& v) {
         switch (v.kind) {
         case VKind::Unknown: return b_.none();
         case VKind::Int: return b_.integer(v.i);
@@ -536,14 +428,14 @@ class ModelTree {
         return b_.none();
     }
 
-    NodeId domain(const Domain& d) {
+    Node domain(const Domain& d) {
         if (d.is_range) return b_.range(d.low, d.high);
         size_t at = b_.mark();
         for (const Value& element : d.elements) b_.push(value(element));
         return b_.close(Kind::List, at);
     }
 
-    NodeId cells(const ArrayValue& a, size_t level, size_t& next) {
+    Node cells(const ArrayValue& a, size_t level, size_t& next) {
         uint64_t n = a.dims[level]->size();
         size_t at = b_.mark();
         for (uint64_t i = 0; i < n; ++i)
@@ -551,13 +443,13 @@ class ModelTree {
         return b_.close(Kind::List, at);
     }
 
-    NodeId data() {
-        std::vector<NodeId> out;
+    Node data() {
+        std::vector<Node> out;
         for (size_t i = 0; i < c_.model.decls.size(); ++i) {
             const Declaration& d = c_.model.decls[i];
             const DeclValue& dv = c_.values.decls[i];
             if (!dv.known) continue;
-            NodeId v = kNone;
+            Node v;
             if (d.kind == DeclKind::Set || d.kind == DeclKind::Range) {
                 v = domain(*dv.set);
             } else if (d.kind == DeclKind::Parameter && dv.array) {
@@ -577,6 +469,6 @@ class ModelTree {
 
 }  // namespace
 
-Tree compiled_model_tree(const Compilation& c, Interrupt* interrupt) { return ModelTree(c, interrupt).build(); }
+Node compiled_model_tree(const Compilation& c, Interrupt* interrupt) { return ModelTree(c, interrupt).build(); }
 
 }  // namespace tarvok::compiler::tree

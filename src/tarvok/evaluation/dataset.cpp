@@ -17,6 +17,11 @@ namespace {
 
 using json::Value;
 
+/// Data sets are read as the host's json module reads them: a repeated key
+/// keeps its last value, and a number the text it was written as (an id
+/// written 7.0 stays "7.0").
+constexpr json::ParseOptions kAsTheHostReads{.repeated_keys = true, .number_text = true};
+
 /// The first key of `keys` whose value is present and not null.
 const Value* first_present(const Value& record, std::span<const std::string_view> keys, std::string_view* chosen) {
     for (std::string_view key : keys) {
@@ -51,7 +56,7 @@ std::span<const std::string_view> keys_for(const std::string& named, std::span<c
 /// The problem a record holds, or the reason it holds none.
 std::optional<Problem> problem_from(const Value& record, std::size_t number, const Fields& fields,
                                     std::string& reason) {
-    if (record.kind != Value::Kind::Object) {
+    if (record.kind() != Value::Kind::Object) {
         reason = "not a JSON object";
         return std::nullopt;
     }
@@ -64,28 +69,28 @@ std::optional<Problem> problem_from(const Value& record, std::size_t number, con
         reason = "no description (" + quoted_list(description_keys) + ")";
         return std::nullopt;
     }
-    if (description->kind != Value::Kind::String) {
+    if (description->kind() != Value::Kind::String) {
         reason = "'" + std::string(key) + "' is not a text";
         return std::nullopt;
     }
-    if (is_blank(description->text)) {
+    if (is_blank(description->text())) {
         reason = "'" + std::string(key) + "' is empty";
         return std::nullopt;
     }
-    p.description = description->text;
+    p.description = description->text();
     if (const Value* expected = first_present(record, keys_for(fields.answer, kObjectiveKeys, named_answer), &key))
         p.expected = reference_value(*expected);
     if (const Value* kind = first_present(record, keys_for(fields.problem_class, kClassKeys, named_class), &key)) {
-        if (kind->kind == Value::Kind::String || kind->kind == Value::Kind::Number) p.problem_class = kind->text;
+        if (kind->kind() == Value::Kind::String || kind->is_numeric()) p.problem_class = kind->text();
     }
 
     const Value* id = record.find(fields.id.empty() ? std::string_view("id") : std::string_view(fields.id));
     if (id == nullptr || id->is_null()) {
         p.id = std::to_string(number);
-    } else if (id->kind == Value::Kind::String && !id->text.empty()) {
-        p.id = id->text;
-    } else if (id->kind == Value::Kind::Number && std::isfinite(id->number)) {
-        p.id = id->text;  // as written: 7 stays "7", 7.0 stays "7.0"
+    } else if (id->kind() == Value::Kind::String && !id->text().empty()) {
+        p.id = id->text();
+    } else if (id->is_numeric() && std::isfinite(id->number())) {
+        p.id = id->text();  // as written: 7 stays "7", 7.0 stays "7.0"
     } else {
         reason = "'" + (fields.id.empty() ? std::string("id") : fields.id) + "' must be a non-empty text or a number";
         return std::nullopt;
@@ -197,15 +202,10 @@ std::vector<Entry> csv_records(std::string_view text) {
             entry.unreadable =
                 std::to_string(rows[r].size()) + " fields where the header names " + std::to_string(header.size());
         } else {
-            Value object;
-            object.kind = Value::Kind::Object;
+            Value object = Value::object();
             for (std::size_t c = 0; c < header.size(); ++c) {
-                Value v;
-                if (c < rows[r].size() && !is_blank(rows[r][c])) {
-                    v.kind = Value::Kind::String;
-                    v.text = rows[r][c];
-                }
-                object.members.emplace_back(header[c], std::move(v));
+                bool given = c < rows[r].size() && !is_blank(rows[r][c]);
+                object.add(header[c], given ? Value::of(rows[r][c]) : Value::null());
             }
             entry.value = std::move(object);
         }
@@ -216,20 +216,20 @@ std::vector<Entry> csv_records(std::string_view text) {
 
 /// reference_value, through at most one list (a list in a text included).
 std::optional<double> reference_value_at(const Value& value, int depth) {
-    if (value.kind == Value::Kind::Number) {
-        if (std::isfinite(value.number)) return value.number;
+    if (value.is_numeric()) {
+        if (std::isfinite(value.number())) return value.number();
         return std::nullopt;
     }
-    if (value.kind == Value::Kind::Array) {
-        if (depth > 0 || value.items.size() != 1) return std::nullopt;
-        return reference_value_at(value.items.front(), depth + 1);
+    if (value.kind() == Value::Kind::Array) {
+        if (depth > 0 || value.items().size() != 1) return std::nullopt;
+        return reference_value_at(value.items().front(), depth + 1);
     }
-    if (value.kind != Value::Kind::String) return std::nullopt;
-    if (auto number = numeric_text(value.text)) return number;
-    std::size_t first = value.text.find_first_not_of(" \t\r\n");
-    if (depth > 0 || first == std::string::npos || value.text[first] != '[') return std::nullopt;
+    if (value.kind() != Value::Kind::String) return std::nullopt;
+    if (auto number = numeric_text(value.text())) return number;
+    std::size_t first = value.text().find_first_not_of(" \t\r\n");
+    if (depth > 0 || first == std::string::npos || value.text()[first] != '[') return std::nullopt;
     try {
-        return reference_value_at(json::parse(value.text), depth);
+        return reference_value_at(json::parse(value.text(), kAsTheHostReads), depth);
     } catch (const json::ParseError&) {
         return std::nullopt;
     }
@@ -338,11 +338,11 @@ Dataset read_dataset(std::string_view text, const Fields& fields, Format format)
         // A JSON array: the whole file is one value.
         Value all;
         try {
-            all = json::parse(text);
+            all = json::parse(text, kAsTheHostReads);
         } catch (const json::ParseError& e) {
             throw DatasetError(std::string("not a JSON array of records nor JSON Lines: ") + e.what());
         }
-        for (Value& item : all.items) records.push_back({0, std::move(item), {}});
+        for (Value& item : all.items()) records.push_back({0, std::move(item), {}});
     } else {
         std::size_t line = 0;
         for (std::size_t pos = 0; pos <= text.size();) {
@@ -353,7 +353,7 @@ Dataset read_dataset(std::string_view text, const Fields& fields, Format format)
             pos = end + 1;
             if (row.find_first_not_of(" \t\r") == std::string_view::npos) continue;
             try {
-                records.push_back({line, json::parse(row), {}});
+                records.push_back({line, json::parse(row, kAsTheHostReads), {}});
             } catch (const json::ParseError& e) {
                 records.push_back({line, std::nullopt, parse_reason(e)});
             }

@@ -2,6 +2,7 @@
 // record's description, reference objective and id, and naming its folder.
 #pragma once
 
+#include "common/error.hpp"
 #include "common/json.hpp"
 
 #include <cstddef>
@@ -42,10 +43,10 @@ struct Dataset {
     std::vector<BadRecord> bad;
 };
 
-/// The file as a whole cannot be read as a data set.
-class DatasetError : public std::runtime_error {
+/// The file as a whole cannot be read as a data set (an Error of kind Value).
+class DatasetError : public Error {
   public:
-    using std::runtime_error::runtime_error;
+    explicit DatasetError(const std::string& message) : Error(Kind::Value, message) {}
 };
 
 /// Keys tried in order; the first present one (not null) decides.

@@ -119,11 +119,11 @@ data::Value value_of(const T& v) {
         return v ? value_of(*v) : data::Value::null();
     } else if constexpr (IsVector<T>::value) {
         data::Value out = data::Value::array();
-        for (const auto& one : v) out.items.push_back(value_of(one));
+        for (const auto& one : v) out.items().push_back(value_of(one));
         return out;
     } else if constexpr (HasFields<T>) {
         data::Value out = data::Value::object();
-        each_field(v, [&](const char* key, const auto& field) { out.members.emplace_back(key, value_of(field)); });
+        each_field(v, [&](const char* key, const auto& field) { out.members().emplace_back(key, value_of(field)); });
         return out;
     } else if constexpr (std::is_same_v<T, std::string> || std::is_same_v<T, bool>) {
         return data::Value::of(v);

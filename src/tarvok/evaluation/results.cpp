@@ -18,18 +18,18 @@ std::string optional_number(std::optional<double> v) { return v ? json::number(*
 std::string optional_text(const std::optional<std::string>& v) { return v ? json::quote(*v) : "null"; }
 
 std::optional<double> number_of(const Value* v) {
-    if (v == nullptr || v->kind != Value::Kind::Number) return std::nullopt;
-    return v->number;
+    if (v == nullptr || !v->is_numeric()) return std::nullopt;
+    return v->number();
 }
 
 std::optional<std::string> text_of(const Value* v) {
-    if (v == nullptr || v->kind != Value::Kind::String) return std::nullopt;
-    return v->text;
+    if (v == nullptr || v->kind() != Value::Kind::String) return std::nullopt;
+    return v->text();
 }
 
 std::optional<bool> bool_of(const Value* v) {
-    if (v == nullptr || v->kind != Value::Kind::Bool) return std::nullopt;
-    return v->boolean;
+    if (v == nullptr || v->kind() != Value::Kind::Boolean) return std::nullopt;
+    return v->boolean();
 }
 
 /// A figure for the table: up to ten significant digits.
@@ -150,12 +150,12 @@ RecordedResults read_results(std::string_view text) {
         if (line.find_first_not_of(" \t\r") == std::string_view::npos) continue;
         Value v;
         try {
-            v = json::parse(line);
+            v = json::parse(line, {.repeated_keys = true});
         } catch (const json::ParseError&) {
             ++out.unreadable;
             continue;
         }
-        std::optional<std::string> id = v.kind == Value::Kind::Object ? text_of(v.find("id")) : std::nullopt;
+        std::optional<std::string> id = v.kind() == Value::Kind::Object ? text_of(v.find("id")) : std::nullopt;
         if (!id) {
             ++out.unreadable;
             continue;
@@ -170,15 +170,15 @@ RecordedResults read_results(std::string_view text) {
         r.correct = bool_of(v.find("correct")).value_or(false);
         r.compiled = bool_of(v.find("compiled"));
         if (auto n = number_of(v.find("iterations")); n && std::isfinite(*n)) r.iterations = std::llround(*n);
-        if (const Value* errors = v.find("compile_errors"); errors && errors->kind == Value::Kind::Array) {
-            for (const Value& e : errors->items)
-                if (e.kind == Value::Kind::String) r.compile_errors.push_back(e.text);
+        if (const Value* errors = v.find("compile_errors"); errors && errors->kind() == Value::Kind::Array) {
+            for (const Value& e : errors->items())
+                if (e.kind() == Value::Kind::String) r.compile_errors.push_back(e.text());
         }
         r.seconds = number_of(v.find("seconds")).value_or(0);
         r.error = text_of(v.find("error"));
         r.provider_error = r.error && bool_of(v.find("provider_error")).value_or(false);
         r.question_hash = text_of(v.find("question_sha256"));
-        if (const Value* run = v.find("run"); run && run->kind == Value::Kind::Object) {
+        if (const Value* run = v.find("run"); run && run->kind() == Value::Kind::Object) {
             RunKey key;
             key.provider = text_of(run->find("provider")).value_or("");
             key.model = text_of(run->find("model")).value_or("");
@@ -205,10 +205,10 @@ RecordedResults read_results(std::string_view text) {
         r.repair_rounds = count("repair_rounds");
         r.tokens_in = count("tokens_in");
         r.tokens_out = count("tokens_out");
-        if (const Value* list = v.find("assumptions"); list && list->kind == Value::Kind::Array) {
+        if (const Value* list = v.find("assumptions"); list && list->kind() == Value::Kind::Array) {
             r.assumptions.emplace();
-            for (const Value& a : list->items) {
-                if (a.kind != Value::Kind::Object) continue;
+            for (const Value& a : list->items()) {
+                if (a.kind() != Value::Kind::Object) continue;
                 Assumption one;
                 one.value = text_of(a.find("value")).value_or("");
                 if (auto n = number_of(a.find("line")); n && *n >= 0 && *n < 1e12)
@@ -218,10 +218,10 @@ RecordedResults read_results(std::string_view text) {
             }
         }
         r.answer = number_of(v.find("answer"));
-        if (const Value* list = v.find("listed_assumptions"); list && list->kind == Value::Kind::Array) {
+        if (const Value* list = v.find("listed_assumptions"); list && list->kind() == Value::Kind::Array) {
             r.readings.emplace();
-            for (const Value& a : list->items) {
-                if (a.kind != Value::Kind::Object) continue;
+            for (const Value& a : list->items()) {
+                if (a.kind() != Value::Kind::Object) continue;
                 Reading one;
                 one.assumption = text_of(a.find("assumption")).value_or("");
                 one.alternative = text_of(a.find("alternative")).value_or("");

@@ -86,12 +86,12 @@ std::optional<std::string> text_member(const json::Value& entry, std::string_vie
     const json::Value* v = entry.find(key);
     if (v == nullptr || v->is_null()) return std::string();
     auto scalar = [](const json::Value& x) -> std::optional<std::string> {
-        if (x.kind == json::Value::Kind::String || x.kind == json::Value::Kind::Number) return x.text;
+        if (x.kind() == json::Value::Kind::String || x.is_numeric()) return x.text();
         return std::nullopt;
     };
-    if (v->kind != json::Value::Kind::Array) return scalar(*v);
+    if (v->kind() != json::Value::Kind::Array) return scalar(*v);
     std::string joined;
-    for (const json::Value& item : v->items) {
+    for (const json::Value& item : v->items()) {
         std::optional<std::string> one = scalar(item);
         if (!one) return std::nullopt;
         if (!joined.empty()) joined += ", ";
@@ -104,21 +104,21 @@ std::optional<std::string> text_member(const json::Value& entry, std::string_vie
 ParsedAssumptions from_value(const json::Value& value) {
     ParsedAssumptions out;
     const json::Value* list = &value;
-    if (value.kind == json::Value::Kind::Object) list = value.find("assumptions");
-    if (list == nullptr || list->kind != json::Value::Kind::Array) {
+    if (value.kind() == json::Value::Kind::Object) list = value.find("assumptions");
+    if (list == nullptr || list->kind() != json::Value::Kind::Array) {
         out.failure = "expected a JSON list of assumptions";
         return out;
     }
     std::vector<Assumption> entries;
-    for (const json::Value& item : list->items) {
+    for (const json::Value& item : list->items()) {
         std::size_t n = entries.size() + 1;
-        const json::Value* said = item.kind == json::Value::Kind::Object ? item.find("assumption") : nullptr;
-        if (said == nullptr || said->kind != json::Value::Kind::String) {
+        const json::Value* said = item.kind() == json::Value::Kind::Object ? item.find("assumption") : nullptr;
+        if (said == nullptr || said->kind() != json::Value::Kind::String) {
             out.failure = "entry " + std::to_string(n) + " has no text \"assumption\"";
             return out;
         }
         Assumption a;
-        a.assumption = said->text;
+        a.assumption = said->text();
         std::optional<std::string> alternative = text_member(item, "alternative"), where = text_member(item, "where"),
                                    kind = text_member(item, "kind");
         if (!alternative || !where || !kind) {
@@ -157,7 +157,7 @@ ParsedAssumptions parse_assumptions(std::string_view reply) {
     std::string failure;
     for (std::string_view text : candidates) {
         try {
-            ParsedAssumptions parsed = from_value(json::parse(text));
+            ParsedAssumptions parsed = from_value(json::parse(text, {.repeated_keys = true, .number_text = true}));
             if (parsed.list) return parsed;
             if (failure.empty()) failure = parsed.failure;
         } catch (const json::ParseError& e) {

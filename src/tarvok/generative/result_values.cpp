@@ -8,7 +8,7 @@ using data::Value;
 
 Value texts(const std::vector<std::string>& items) {
     Value out = Value::array();
-    for (const std::string& item : items) out.items.push_back(Value::of(item));
+    for (const std::string& item : items) out.items().push_back(Value::of(item));
     return out;
 }
 
@@ -25,7 +25,7 @@ Value optional_of(const std::optional<T>& value) {
 
 /// `entry` with the members of a reading added, null for the host to fill in.
 void add_reading(Value& entry) {
-    for (const char* member : kReadingMembers) entry.members.emplace_back(member, Value::null());
+    for (const char* member : kReadingMembers) entry.members().emplace_back(member, Value::null());
 }
 
 }  // namespace
@@ -40,7 +40,7 @@ Value assumption_value(const Assumption& a) {
 Value assumptions_value(const Result& result) {
     if (!result.assumptions_asked) return Value::null();
     Value out = Value::array();
-    for (const Assumption& a : result.assumptions) out.items.push_back(assumption_value(a));
+    for (const Assumption& a : result.assumptions) out.items().push_back(assumption_value(a));
     return out;
 }
 
@@ -52,14 +52,14 @@ Value what_if_value(const Result& result) {
     Value alternatives = Value::array();
     for (const WhatIf& w : result.what_if) {
         Value one = assumption_value(result.assumptions.at(w.assumption));
-        one.members.emplace_back("index", integer(w.index));
-        one.members.emplace_back("model_file", Value::null());
-        one.members.emplace_back("data_file", Value::null());
-        one.members.emplace_back("compiled", Value::of(w.compiled));
-        one.members.emplace_back("adopted", Value::of(w.adopted));
-        one.members.emplace_back("errors", texts(w.errors));
+        one.members().emplace_back("index", integer(w.index));
+        one.members().emplace_back("model_file", Value::null());
+        one.members().emplace_back("data_file", Value::null());
+        one.members().emplace_back("compiled", Value::of(w.compiled));
+        one.members().emplace_back("adopted", Value::of(w.adopted));
+        one.members().emplace_back("errors", texts(w.errors));
         add_reading(one);
-        alternatives.items.push_back(std::move(one));
+        alternatives.items().push_back(std::move(one));
     }
     return Value::object(
         {{"main", main}, {"alternatives", alternatives}, {"unexplored", integer(result.what_if_unexplored)}});
@@ -70,12 +70,12 @@ Value statistics_value(const Result& result, StatisticsShape shape) {
                                {"assessment", Value::of(result.assessment)},
                                {"syntax_errors", texts(result.syntax_errors)}});
     if (shape.execution_check) {
-        out.members.emplace_back("solver_status", Value::null());
-        out.members.emplace_back("objective", Value::null());
+        out.members().emplace_back("solver_status", Value::null());
+        out.members().emplace_back("objective", Value::null());
     }
     if (shape.assumptions) {
-        out.members.emplace_back("assumptions", assumptions_value(result));
-        out.members.emplace_back("what_if", Value::null());
+        out.members().emplace_back("assumptions", assumptions_value(result));
+        out.members().emplace_back("what_if", Value::null());
     }
     return out;
 }
@@ -84,15 +84,15 @@ Value event_value(const Event& e, const std::string& provider) {
     Value out = Value::object({{"kind", Value::of(std::string(event_name(e.kind)))},
                                {"text", e.text.empty() ? Value::null() : Value::of(e.text)},
                                {"iteration", integer(e.iteration)}});
-    if (e.step) out.members.emplace_back("step", Value::of(std::string(step_name(*e.step))));
+    if (e.step) out.members().emplace_back("step", Value::of(std::string(step_name(*e.step))));
     if (e.kind == EventKind::Request) {
-        out.members.emplace_back("provider", Value::of(provider));
-        out.members.emplace_back("model", Value::null());
+        out.members().emplace_back("provider", Value::of(provider));
+        out.members().emplace_back("model", Value::null());
     }
-    if (e.kind == EventKind::Reply) out.members.emplace_back("seconds", Value::of(e.seconds));
-    if (e.errors) out.members.emplace_back("errors", texts(*e.errors));
-    if (e.assessment) out.members.emplace_back("assessment", Value::of(*e.assessment));
-    if (e.execution) out.members.emplace_back("execution", Value::null());
+    if (e.kind == EventKind::Reply) out.members().emplace_back("seconds", Value::of(e.seconds));
+    if (e.errors) out.members().emplace_back("errors", texts(*e.errors));
+    if (e.assessment) out.members().emplace_back("assessment", Value::of(*e.assessment));
+    if (e.execution) out.members().emplace_back("execution", Value::null());
     return out;
 }
 
@@ -101,7 +101,7 @@ Value unexpandable_outcome(const std::string& diagnostics, bool with_answer) {
                                {"objective", Value::null()},
                                {"message", Value::of(diagnostics)},
                                {"infeasible_constraints", Value::array()}});
-    if (with_answer) out.members.emplace_back("answer", Value::null());
+    if (with_answer) out.members().emplace_back("answer", Value::null());
     return out;
 }
 

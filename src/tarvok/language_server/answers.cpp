@@ -33,9 +33,9 @@ Value diagnostic_value(const EditorDiagnostic& d, std::string_view uri) {
     if (d.notes.empty()) return out;
     Value related = Value::array();
     for (const RelatedNote& note : d.notes)
-        related.items.push_back(
+        related.items().push_back(
             Value::object({{"location", location_value(note.at, uri)}, {"message", Value::of(note.message)}}));
-    out.members.emplace_back("relatedInformation", std::move(related));
+    out.members().emplace_back("relatedInformation", std::move(related));
     return out;
 }
 
@@ -43,7 +43,7 @@ Value published_value(std::string_view uri, const std::vector<EditorDiagnostic>*
                       std::optional<int64_t> version) {
     Value items = Value::array();
     if (diagnostics)
-        for (const EditorDiagnostic& d : *diagnostics) items.items.push_back(diagnostic_value(d, uri));
+        for (const EditorDiagnostic& d : *diagnostics) items.items().push_back(diagnostic_value(d, uri));
     return Value::object({{"uri", Value::of(std::string(uri))},
                           {"diagnostics", std::move(items)},
                           {"version", version ? Value::of(*version) : Value::null()}});
@@ -62,15 +62,15 @@ Value symbol_value(const DocumentSymbol& symbol) {
                                {"detail", Value::of(symbol.detail)}});
     if (symbol.children.empty()) return out;
     Value children = Value::array();
-    for (const DocumentSymbol& child : symbol.children) children.items.push_back(symbol_value(child));
-    out.members.emplace_back("children", std::move(children));
+    for (const DocumentSymbol& child : symbol.children) children.items().push_back(symbol_value(child));
+    out.members().emplace_back("children", std::move(children));
     return out;
 }
 
 Value completion_list(const std::vector<CompletionItem>& items) {
     Value listed = Value::array();
     for (const CompletionItem& item : items)
-        listed.items.push_back(Value::object({{"label", Value::of(item.label)},
+        listed.items().push_back(Value::object({{"label", Value::of(item.label)},
                                               {"kind", Value::of(static_cast<int64_t>(item.kind))},
                                               {"detail", Value::of(item.detail)}}));
     return Value::object({{"isIncomplete", Value::of(false)}, {"items", std::move(listed)}});
@@ -141,13 +141,13 @@ Value answer(Query query, const Snapshot* snapshot, const QueryArgs& args) {
     }
     case Query::References:
         for (const Location& at : snapshot->references(args.file, args.at, args.with_declaration))
-            many.items.push_back(location_value(at, args.uri));
+            many.items().push_back(location_value(at, args.uri));
         return many;
     case Query::Symbols:
-        for (const DocumentSymbol& d : snapshot->symbols(args.file)) many.items.push_back(symbol_value(d));
+        for (const DocumentSymbol& d : snapshot->symbols(args.file)) many.items().push_back(symbol_value(d));
         return many;
     case Query::Completion: return completion_list(snapshot->completion(args.file, args.at));
-    case Query::CodeActions: many.items = quick_fix_actions(*snapshot, args.file, args.range, args.uri); return many;
+    case Query::CodeActions: many.items() = quick_fix_actions(*snapshot, args.file, args.range, args.uri); return many;
     }
     return Value::null();
 }

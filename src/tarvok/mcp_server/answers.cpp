@@ -202,7 +202,7 @@ std::string tools_result_json() {
 
 Value resources_result(const std::vector<std::string>& examples) {
     Value listed = Value::array();
-    for (const ResourceSpec& r : resources(examples)) listed.items.push_back(resource_value(r, "uri"));
+    for (const ResourceSpec& r : resources(examples)) listed.items().push_back(resource_value(r, "uri"));
     return Value::object({{"resources", std::move(listed)}});
 }
 

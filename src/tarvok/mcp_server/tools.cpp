@@ -111,7 +111,7 @@ const std::vector<ToolSpec> kTools = {
 class Arguments : public data::JsonArgs {
   public:
     explicit Arguments(const Value& given) : JsonArgs(given) {
-        if (given.kind != Value::Kind::Null && given.kind != Value::Kind::Object)
+        if (given.kind() != Value::Kind::Null && given.kind() != Value::Kind::Object)
             fail("the arguments must be an object, not " + describe_kind(given));
     }
 
@@ -121,9 +121,9 @@ class Arguments : public data::JsonArgs {
         p.model = text("model", true).value_or("");
         const Value* data = get("data");
         if (!data) return p;
-        if (data->kind == Value::Kind::String) {
+        if (data->kind() == Value::Kind::String) {
             p.data = text("data", false).value_or("");
-        } else if (data->kind == Value::Kind::Object) {
+        } else if (data->kind() == Value::Kind::Object) {
             auto written = data_from_json(p.model, *data);
             if (written.index() == 1)
                 fail("'data': " + std::get<1>(written));
@@ -204,52 +204,15 @@ Parsed parse_request(const ToolSpec& tool, const Value& arguments) {
 
 // ------------------------------------------------------------ resources ----
 
-namespace {
-
-/// One value of a call's arguments, `depth` levels down.
-Value argument_value(const json::Value& v, std::size_t depth) {
-    using Kind = json::Value::Kind;
-    if (depth > 2 * kMaxDataDepth) throw std::runtime_error("the arguments nest too deeply");
-    switch (v.kind) {
-    case Kind::Null: return Value::null();
-    case Kind::Bool: return Value::of(v.boolean);
-    case Kind::Number: {
-        int64_t whole = 0;
-        const char* last = v.text.data() + v.text.size();
-        auto [end, error] = std::from_chars(v.text.data(), last, whole);
-        return error == std::errc() && end == last ? Value::of(whole) : Value::of(v.number);
-    }
-    case Kind::String: return Value::of(v.text);
-    case Kind::Array: {
-        std::vector<Value> items;
-        for (const auto& item : v.items) items.push_back(argument_value(item, depth + 1));
-        return Value::array(std::move(items));
-    }
-    case Kind::Object: {
-        std::vector<std::pair<std::string, Value>> members;
-        for (const auto& [key, item] : v.members) members.emplace_back(key, argument_value(item, depth + 1));
-        return Value::object(std::move(members));
-    }
-    }
-    return Value::null();
-}
-
-}  // namespace
-
-Value arguments_of(std::string_view json) {
-    try {
-        return argument_value(json::parse(json), 0);
-    } catch (const json::ParseError&) {
-        // The host's encoder writes JSON: only nesting past the reader's own bound is refused.
-        throw std::runtime_error("the arguments nest too deeply");
-    }
+Value arguments_of(const Value& given) {
+    return data::host_numbers(given, 2 * kMaxDataDepth, "the arguments nest too deeply");
 }
 
 Value solve_options(const RunRequest& request) {
     Value options = Value::object();
-    if (request.time_limit) options.members.emplace_back("time_limit", Value::of(*request.time_limit));
-    if (request.mip_gap) options.members.emplace_back("mip_gap", Value::of(*request.mip_gap));
-    if (request.sensitivity) options.members.emplace_back("sensitivity", Value::of(true));
+    if (request.time_limit) options.members().emplace_back("time_limit", Value::of(*request.time_limit));
+    if (request.mip_gap) options.members().emplace_back("mip_gap", Value::of(*request.mip_gap));
+    if (request.sensitivity) options.members().emplace_back("sensitivity", Value::of(true));
     return options;
 }
 

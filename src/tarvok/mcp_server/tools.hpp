@@ -85,11 +85,10 @@ struct Parsed {
     std::string error;
 };
 
-/// A call's arguments as the host's JSON encoder wrote them (what it does not
-/// know as its str()), as the core's values: a whole number within 64 bits
-/// is an integer, any other a float (infinite beyond a double's range).
-/// Nesting deeper than twice kMaxDataDepth is refused (std::runtime_error).
-Value arguments_of(std::string_view json);
+/// A call's arguments as the core reads them: a whole number within 64 bits
+/// is an integer, a larger one the float the host makes of it. Nesting
+/// deeper than twice kMaxDataDepth is refused (std::runtime_error).
+Value arguments_of(const Value& given);
 
 /// Reads the arguments of a call of `tool` (an object, or null for none).
 Parsed parse_request(const ToolSpec& tool, const Value& arguments);

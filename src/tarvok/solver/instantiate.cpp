@@ -836,7 +836,7 @@ std::unique_ptr<Program> instantiate(std::shared_ptr<const Source> source, const
     options.max_rows = std::min(options.max_rows, options.compile.sizes.max_rows);
     options.max_nonzeros = std::min(options.max_nonzeros, options.compile.sizes.max_nonzeros);
     tc::Compilation& c = *source->compilation;
-    if (!c.ok()) throw ModelError(c.report(), false);
+    if (!c.ok()) throw Error::model(c.report(), false);
 
     auto program = std::make_unique<Program>();
     program->compile_seconds = source->compile_seconds;
@@ -845,7 +845,7 @@ std::unique_ptr<Program> instantiate(std::shared_ptr<const Source> source, const
     try {
         Instantiator(*program, c, options).run();
     } catch (const Stopped&) {
-        throw ModelError(c.report(), true);
+        throw Error::model(c.report(), true);
     }
     program->instantiate_seconds = since(start);
     return program;
@@ -859,8 +859,9 @@ std::unique_ptr<Program> instantiate_or_explain(std::shared_ptr<const Source> so
                                                 std::string& failure) {
     try {
         return instantiate(std::move(source), options);
-    } catch (const ModelError& e) {
-        failure = e.report();
+    } catch (const Error& e) {
+        if (e.kind() != Error::Kind::Model) throw;
+        failure = e.message();
         return nullptr;
     }
 }

@@ -3,6 +3,8 @@
 // spelling, and raises what comes back.
 #pragma once
 
+#include "common/error.hpp"
+
 #include "solver/backend.hpp"
 #include "solver/program.hpp"
 
@@ -49,11 +51,6 @@ struct Argument {
     std::string type_name;  ///< type(value).__name__
 };
 
-/// An argument refused: the host raises TypeError or ValueError with `message`.
-struct Refusal {
-    bool type_error = false;
-    std::string message;
-};
 
 struct SolveArguments {
     Argument time_limit, mip_gap, threads, log, sensitivity, solver;
@@ -68,16 +65,16 @@ struct SolveChoice {
 
 /// The solver named by `solver`, an index in `solvers` (the default first,
 /// the only one that ranges); `function` names the caller in messages.
-std::variant<size_t, Refusal> solver_choice(std::string_view function, const Argument& solver,
+std::variant<size_t, Error> solver_choice(std::string_view function, const Argument& solver,
                                             const std::vector<std::string>& solvers);
 
 /// Checks the options in the order of the signature (sensitivity first, as
 /// it decides what else is asked for).
-std::variant<SolveChoice, Refusal> check_solve_options(std::string_view function, const SolveArguments& arguments,
+std::variant<SolveChoice, Error> check_solve_options(std::string_view function, const SolveArguments& arguments,
                                                        const std::vector<std::string>& solvers);
 
 /// The format a model file is written in, by its extension (any case), or
 /// the message refusing any other extension.
-std::variant<NameFormat, Refusal> model_file_format(const std::string& path);
+std::variant<NameFormat, Error> model_file_format(const std::string& path);
 
 }  // namespace tarvok::solver

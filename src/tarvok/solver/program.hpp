@@ -13,6 +13,7 @@
 // language writes them, tuples as <a,b,3>.
 #pragma once
 
+#include "common/error.hpp"
 #include "compiler/compiler.hpp"
 
 #include <cstdint>
@@ -245,35 +246,19 @@ struct InstantiateOptions {
     tc::CompileOptions compile;
 };
 
-/// A model that does not compile, or that the data makes impossible to
-/// instantiate (an index outside its set, a value too large); `report` is
-/// rendered like the compiler's diagnostics.
-class ModelError : public std::exception {
-  public:
-    ModelError(std::string report, bool compiled) : report_(std::move(report)), compiled_(compiled) {}
-    const char* what() const noexcept override { return report_.c_str(); }
-    const std::string& report() const { return report_; }
-    /// False when the compiler itself refused the texts.
-    bool compiled() const { return compiled_; }
-
-  private:
-    std::string report_;
-    bool compiled_;
-};
-
 /// Compiles the texts and keeps them with their compilation, which may have
 /// errors (see Compilation::ok).
 std::shared_ptr<Source> compile_source(std::string model_text, std::string data_text,
                                        const tc::CompileOptions& options = {});
 
 /// Expands a compiled model into a program, within the size limit of
-/// `options.compile` (the one it was compiled with); throws ModelError.
+/// `options.compile` (the one it was compiled with); throws an Error of kind Model (Error::model).
 /// Expanding evaluates into the compilation, so each source is expanded at
 /// most once.
 std::unique_ptr<Program> instantiate(std::shared_ptr<const Source> source, const InstantiateOptions& options = {});
 
-/// Compiles the texts and expands the model into a program; throws
-/// ModelError.
+/// Compiles the texts and expands the model into a program; throws an Error
+/// of kind Model.
 std::unique_ptr<Program> instantiate(std::string model_text, std::string data_text,
                                      const InstantiateOptions& options = {});
 

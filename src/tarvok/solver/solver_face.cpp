@@ -8,12 +8,12 @@ namespace tarvok::solver {
 
 namespace {
 
-Tree sense_of(const Program& p) { return Tree::str(p.sense == Sense::Maximize ? "maximize" : "minimize"); }
-Tree offset_of(const Program& p) { return Tree::real(p.offset); }
-Tree columns_of(const Program& p) { return Tree::whole(p.columns()); }
-Tree rows_of(const Program& p) { return Tree::whole(p.rows()); }
-Tree nonzeros_of(const Program& p) { return Tree::whole(p.nonzeros()); }
-Tree conflicts_of(const Program& p) { return culprit_list(p.conflicts); }
+json::Value sense_of(const Program& p) { return json::Value::of(p.sense == Sense::Maximize ? "maximize" : "minimize"); }
+json::Value offset_of(const Program& p) { return json::Value::real(p.offset); }
+json::Value columns_of(const Program& p) { return json::Value::of(p.columns()); }
+json::Value rows_of(const Program& p) { return json::Value::of(p.rows()); }
+json::Value nonzeros_of(const Program& p) { return json::Value::of(p.nonzeros()); }
+json::Value conflicts_of(const Program& p) { return culprit_list(p.conflicts); }
 
 }  // namespace
 

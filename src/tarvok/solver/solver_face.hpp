@@ -106,7 +106,7 @@ std::optional<ArrayMemory> array_memory(const Program& p, const ProgramArray& ar
 struct ProgramProperty {
     const char* name;
     const char* doc;
-    Tree (*shape)(const Program&);  ///< null for an array
+    json::Value (*shape)(const Program&);  ///< null for an array
     ProgramArray array;
 };
 
@@ -137,7 +137,7 @@ enum class HostView : uint8_t { None, Status, Statistics, Program };
 struct ResultProperty {
     const char* name;
     const char* doc;
-    Tree (Solved::*shape)() const;  ///< null where `host` answers
+    json::Value (Solved::*shape)() const;  ///< null where `host` answers
     HostView host;
 };
 

@@ -7,132 +7,35 @@
 
 namespace tarvok::solver {
 
-namespace {
-
-compiler::tree::NodeId add_neutral(compiler::tree::Builder& b, const Tree& t) {
-    using K = compiler::tree::Kind;
-    size_t at = b.mark();
-    switch (t.kind) {
-    case Tree::Kind::None: return b.none();
-    case Tree::Kind::Bool: return b.boolean(t.boolean);
-    case Tree::Kind::Int: return b.integer(t.integer);
-    case Tree::Kind::Float: return b.real(t.number);
-    case Tree::Kind::Text: return b.text(t.text);
-    case Tree::Kind::List:
-    case Tree::Kind::Tuple:
-        for (const Tree& item : t.items) b.push(add_neutral(b, item));
-        return b.close(t.kind == Tree::Kind::List ? K::List : K::Tuple, at);
-    case Tree::Kind::Dict:
-        for (const auto& [key, value] : t.members) {
-            compiler::tree::NodeId name = b.text(key);
-            b.push(name);
-            b.push(add_neutral(b, value));
-        }
-        return b.close(K::Dict, at);
-    }
-    return b.none();
-}
-
-}  // namespace
-
 std::string report_for_files(const Source& source, std::string model_name, std::string data_name) {
     const compiler::Compilation& c = *source.compilation;
     compiler::FileNames names{std::move(model_name), std::move(data_name), c.data_origin};
     return compiler::render_for_files(c.diagnostics, source.model_text, source.data_text, names);
 }
 
-compiler::tree::Tree neutral_tree(const Tree& t) {
-    compiler::tree::Builder b;
-    add_neutral(b, t);
-    return b.finish();
-}
-
-Tree Tree::flag(bool b) {
-    Tree t;
-    t.kind = Kind::Bool;
-    t.boolean = b;
-    return t;
-}
-
-Tree Tree::whole(int64_t i) {
-    Tree t;
-    t.kind = Kind::Int;
-    t.integer = i;
-    return t;
-}
-
-Tree Tree::real(double d) {
-    Tree t;
-    t.kind = Kind::Float;
-    t.number = d;
-    return t;
-}
-
-Tree Tree::str(std::string s) {
-    Tree t;
-    t.kind = Kind::Text;
-    t.text = std::move(s);
-    return t;
-}
-
-Tree Tree::list(size_t reserve) {
-    Tree t;
-    t.kind = Kind::List;
-    t.items.reserve(reserve);
-    return t;
-}
-
-Tree Tree::tuple(size_t reserve) {
-    Tree t = list(reserve);
-    t.kind = Kind::Tuple;
-    return t;
-}
-
-Tree Tree::dict() {
-    Tree t;
-    t.kind = Kind::Dict;
-    return t;
-}
-
-Tree& Tree::add(std::string key, Tree value) {
-    members.emplace_back(std::move(key), std::move(value));
-    return *this;
-}
-
-Tree& Tree::add(Tree value) {
-    items.push_back(std::move(value));
-    return *this;
-}
-
-Tree* Tree::find(std::string_view key) {
-    for (auto& [name, value] : members)
-        if (name == key) return &value;
-    return nullptr;
-}
-
-Tree reported_number(double v, bool integer) {
+json::Value reported_number(double v, bool integer) {
     v = reported_value(v, integer);
-    if (integer && std::fabs(v) < 9e15) return Tree::whole(static_cast<int64_t>(v));
-    return Tree::real(v);
+    if (integer && std::fabs(v) < 9e15) return json::Value::of(static_cast<int64_t>(v));
+    return json::Value::real(v);
 }
 
-Tree figure(double v) { return std::isfinite(v) ? Tree::real(v) : Tree::none(); }
+json::Value figure(double v) { return std::isfinite(v) ? json::Value::real(v) : json::Value::null(); }
 
 namespace {
 
 /// Lists nested over the dimensions of `b`, last dimension innermost; `leaf`
 /// gives the value of the block's next column.
-Tree nested(const VariableBlock& b, size_t level, const std::function<Tree()>& leaf) {
+json::Value nested(const VariableBlock& b, size_t level, const std::function<json::Value()>& leaf) {
     if (level == b.dims.size()) return leaf();
     uint64_t n = b.dims[level]->size();
-    Tree out = Tree::list(n);
+    json::Value out = json::Value::array();
     for (uint64_t i = 0; i < n; ++i) out.add(nested(b, level + 1, leaf));
     return out;
 }
 
 /// {variable: lists nested over its dimensions}, `pick` giving column j's value.
-Tree per_variable(const Program& p, const std::function<Tree(uint32_t)>& pick) {
-    Tree out = Tree::dict();
+json::Value per_variable(const Program& p, const std::function<json::Value(uint32_t)>& pick) {
+    json::Value out = json::Value::object();
     for (const VariableBlock& b : p.variables) {
         uint32_t next = b.first;
         out.add(b.name, nested(b, 0, [&] { return pick(next++); }));
@@ -143,23 +46,23 @@ Tree per_variable(const Program& p, const std::function<Tree(uint32_t)>& pick) {
 /// {constraint label: figure, or dicts nested by the forall values}, in
 /// model order. A later row with the same label and keys replaces the
 /// earlier figure, as assigning into a dict does.
-Tree per_constraint(const Program& p, const Sensitivity& s, const std::function<Tree(const RowFigures&)>& pick) {
+json::Value per_constraint(const Program& p, const Sensitivity& s, const std::function<json::Value(const RowFigures&)>& pick) {
     std::vector<const RowFigures*> order;
     for (const RowFigures& r : s.rows) order.push_back(&r);
     std::stable_sort(order.begin(), order.end(),
                      [](const RowFigures* a, const RowFigures* b) { return a->constraint < b->constraint; });
-    Tree out = Tree::dict();
+    json::Value out = json::Value::object();
     // Where each dict built so far keeps a key, by the path to it: lookups stay
     // constant-time however many instances a constraint has.
     std::unordered_map<std::string, size_t> index;
-    auto member = [&](Tree& level, std::string& path, const std::string& key, Tree fresh, bool replace) -> Tree& {
+    auto member = [&](json::Value& level, std::string& path, const std::string& key, json::Value fresh, bool replace) -> json::Value& {
         path += std::to_string(key.size()) + ':' + key;
-        auto [at, added] = index.emplace(path, level.members.size());
+        auto [at, added] = index.emplace(path, level.members().size());
         if (added)
             level.add(key, std::move(fresh));
-        else if (replace || level.members[at->second].second.kind != Tree::Kind::Dict)
-            level.members[at->second].second = std::move(fresh);
-        return level.members[at->second].second;
+        else if (replace || level.members()[at->second].second.kind() != json::Value::Kind::Object)
+            level.members()[at->second].second = std::move(fresh);
+        return level.members()[at->second].second;
     };
     for (const RowFigures* r : order) {
         const std::string& label = p.constraint_base_name(r->constraint);
@@ -168,18 +71,18 @@ Tree per_constraint(const Program& p, const Sensitivity& s, const std::function<
             member(out, path, label, pick(*r), true);
             continue;
         }
-        Tree* level = &member(out, path, label, Tree::dict(), false);
-        for (size_t k = 0; k + 1 < r->keys.size(); ++k) level = &member(*level, path, r->keys[k], Tree::dict(), false);
+        json::Value* level = &member(out, path, label, json::Value::object(), false);
+        for (size_t k = 0; k + 1 < r->keys.size(); ++k) level = &member(*level, path, r->keys[k], json::Value::object(), false);
         member(*level, path, r->keys.back(), pick(*r), true);
     }
     return out;
 }
 
-Tree name_or_none(const std::string& name) { return name.empty() ? Tree::none() : Tree::str(name); }
+json::Value name_or_none(const std::string& name) { return name.empty() ? json::Value::null() : json::Value::of(name); }
 
-Tree range_dict(const std::optional<Range>& r) {
-    if (!r) return Tree::none();
-    return Tree::dict()
+json::Value range_dict(const std::optional<Range>& r) {
+    if (!r) return json::Value::null();
+    return json::Value::object()
         .add("low", figure(r->low))
         .add("high", figure(r->high))
         .add("objective_at_low", figure(r->objective_at_low))
@@ -190,19 +93,19 @@ Tree range_dict(const std::optional<Range>& r) {
         .add("leaving_at_high", name_or_none(r->leaving_at_high));
 }
 
-Tree count(const std::optional<int64_t>& n) { return n ? Tree::whole(*n) : Tree::none(); }
+json::Value count(const std::optional<int64_t>& n) { return n ? json::Value::of(*n) : json::Value::null(); }
 
 template <typename Name>
-Tree names(uint32_t count, Name name) {
-    Tree out = Tree::list(count);
-    for (uint32_t i = 0; i < count; ++i) out.add(Tree::str(name(i)));
+json::Value names(uint32_t count, Name name) {
+    json::Value out = json::Value::array();
+    for (uint32_t i = 0; i < count; ++i) out.add(json::Value::of(name(i)));
     return out;
 }
 
 }  // namespace
 
-Tree solution_values(const Program& p, const std::vector<double>& x) {
-    Tree out = Tree::dict();
+json::Value solution_values(const Program& p, const std::vector<double>& x) {
+    json::Value out = json::Value::object();
     for (const VariableBlock& b : p.variables) {
         uint32_t next = b.first;
         out.add(b.name, nested(b, 0, [&] { return reported_number(x[next++], b.integer); }));
@@ -211,142 +114,142 @@ Tree solution_values(const Program& p, const std::vector<double>& x) {
     return out;
 }
 
-Tree program_statistics(const Program& p) {
-    return Tree::dict()
-        .add("columns", Tree::whole(p.columns()))
-        .add("rows", Tree::whole(p.rows()))
-        .add("nonzeros", Tree::whole(static_cast<int64_t>(p.nonzeros())))
-        .add("integer_columns", Tree::whole(p.integer_columns()))
-        .add("folded_bounds", Tree::whole(static_cast<int64_t>(p.folded_bounds)))
-        .add("compile_seconds", Tree::real(p.compile_seconds))
-        .add("instantiation_seconds", Tree::real(p.instantiate_seconds));
+json::Value program_statistics(const Program& p) {
+    return json::Value::object()
+        .add("columns", json::Value::of(p.columns()))
+        .add("rows", json::Value::of(p.rows()))
+        .add("nonzeros", json::Value::of(static_cast<int64_t>(p.nonzeros())))
+        .add("integer_columns", json::Value::of(p.integer_columns()))
+        .add("folded_bounds", json::Value::of(static_cast<int64_t>(p.folded_bounds)))
+        .add("compile_seconds", json::Value::real(p.compile_seconds))
+        .add("instantiation_seconds", json::Value::real(p.instantiate_seconds));
 }
 
-Tree solve_statistics(const Program& p, const SolveReport& r) {
-    Tree s = program_statistics(p);
-    s.add("solve_seconds", Tree::real(r.solve_seconds));
-    s.add("mip_gap", r.mip_gap ? Tree::real(*r.mip_gap) : Tree::none());
+json::Value solve_statistics(const Program& p, const SolveReport& r) {
+    json::Value s = program_statistics(p);
+    s.add("solve_seconds", json::Value::real(r.solve_seconds));
+    s.add("mip_gap", r.mip_gap ? json::Value::real(*r.mip_gap) : json::Value::null());
     if (!r.used_solver) return s;
     s.add("threads", count(r.counts.threads));
-    if (std::isfinite(r.outcome.best_bound)) s.add("best_bound", Tree::real(r.outcome.best_bound));
+    if (std::isfinite(r.outcome.best_bound)) s.add("best_bound", json::Value::real(r.outcome.best_bound));
     s.add("simplex_iterations", count(r.counts.simplex_iterations));
-    s.add("mip_nodes", p.integer_columns() > 0 ? count(r.counts.mip_nodes) : Tree::none());
+    s.add("mip_nodes", p.integer_columns() > 0 ? count(r.counts.mip_nodes) : json::Value::null());
     return s;
 }
 
-Tree culprit_list(const std::vector<Culprit>& culprits) {
-    Tree out = Tree::list(culprits.size());
+json::Value culprit_list(const std::vector<Culprit>& culprits) {
+    json::Value out = json::Value::array();
     for (const Culprit& c : culprits)
-        out.add(Tree::dict()
-                    .add("name", Tree::str(c.name))
-                    .add("line", Tree::whole(c.line))
-                    .add("kind", Tree::str(c.kind == Culprit::Kind::Bound ? "bound" : "constraint")));
+        out.add(json::Value::object()
+                    .add("name", json::Value::of(c.name))
+                    .add("line", json::Value::of(c.line))
+                    .add("kind", json::Value::of(c.kind == Culprit::Kind::Bound ? "bound" : "constraint")));
     return out;
 }
 
-Tree variable_list(const Program& p) {
-    Tree out = Tree::list(p.variables.size());
+json::Value variable_list(const Program& p) {
+    json::Value out = json::Value::array();
     for (const VariableBlock& b : p.variables) {
-        Tree shape = Tree::tuple(b.dims.size());
-        for (const auto& dim : b.dims) shape.add(Tree::whole(static_cast<int64_t>(dim->size())));
-        out.add(Tree::dict()
-                    .add("name", Tree::str(b.name))
-                    .add("first_column", Tree::whole(b.first))
+        json::Value shape = json::Value::tuple();
+        for (const auto& dim : b.dims) shape.add(json::Value::of(static_cast<int64_t>(dim->size())));
+        out.add(json::Value::object()
+                    .add("name", json::Value::of(b.name))
+                    .add("first_column", json::Value::of(b.first))
                     .add("shape", std::move(shape))
-                    .add("integer", Tree::flag(b.integer))
-                    .add("line", Tree::whole(b.at.line)));
+                    .add("integer", json::Value::of(b.integer))
+                    .add("line", json::Value::of(b.at.line)));
     }
     return out;
 }
 
-Tree dexpr_list(const Program& p) {
-    Tree out = Tree::list(p.dexprs.size());
+json::Value dexpr_list(const Program& p) {
+    json::Value out = json::Value::array();
     for (const DecisionExpression& x : p.dexprs) {
-        Tree columns = Tree::list(), coefficients = Tree::list();
+        json::Value columns = json::Value::array(), coefficients = json::Value::array();
         for (size_t k = 0; k < x.form.columns.size(); ++k) {
-            columns.add(Tree::whole(x.form.columns[k]));
-            coefficients.add(Tree::real(x.form.coefficients[k]));
+            columns.add(json::Value::of(x.form.columns[k]));
+            coefficients.add(json::Value::real(x.form.coefficients[k]));
         }
-        out.add(Tree::dict()
-                    .add("name", Tree::str(x.name))
+        out.add(json::Value::object()
+                    .add("name", json::Value::of(x.name))
                     .add("columns", std::move(columns))
                     .add("coefficients", std::move(coefficients))
-                    .add("constant", Tree::real(x.form.constant))
-                    .add("line", Tree::whole(x.at.line)));
+                    .add("constant", json::Value::real(x.form.constant))
+                    .add("line", json::Value::of(x.at.line)));
     }
     return out;
 }
 
-Tree column_key_list(const Program& p) {
-    Tree out = Tree::list(p.columns());
+json::Value column_key_list(const Program& p) {
+    json::Value out = json::Value::array();
     for (uint32_t j = 0; j < p.columns(); ++j) {
         std::vector<std::string> keys = p.column_keys(j);
-        Tree t = Tree::tuple(keys.size());
-        for (std::string& key : keys) t.add(Tree::str(std::move(key)));
+        json::Value t = json::Value::tuple();
+        for (std::string& key : keys) t.add(json::Value::of(std::move(key)));
         out.add(std::move(t));
     }
     return out;
 }
 
-Tree column_name_list(const Program& p) {
+json::Value column_name_list(const Program& p) {
     return names(p.columns(), [&](uint32_t j) { return p.column_name(j); });
 }
 
-Tree row_name_list(const Program& p) {
+json::Value row_name_list(const Program& p) {
     return names(p.rows(), [&](uint32_t i) { return p.row_name(i); });
 }
 
-Tree row_line_list(const Program& p) {
-    Tree out = Tree::list(p.rows());
-    for (uint32_t i = 0; i < p.rows(); ++i) out.add(Tree::whole(p.row_line(i)));
+json::Value row_line_list(const Program& p) {
+    json::Value out = json::Value::array();
+    for (uint32_t i = 0; i < p.rows(); ++i) out.add(json::Value::of(p.row_line(i)));
     return out;
 }
 
-Tree Solved::objective() const {
-    return outcome.has_solution ? Tree::real(reported_value(outcome.objective, false)) : Tree::none();
+json::Value Solved::objective() const {
+    return outcome.has_solution ? json::Value::real(reported_value(outcome.objective, false)) : json::Value::null();
 }
 
-Tree Solved::values() const { return outcome.has_solution ? solution_values(*program, outcome.x) : Tree::dict(); }
+json::Value Solved::values() const { return outcome.has_solution ? solution_values(*program, outcome.x) : json::Value::object(); }
 
-Tree Solved::infeasible() const { return culprit_list(outcome.culprits); }
+json::Value Solved::infeasible() const { return culprit_list(outcome.culprits); }
 
-Tree Solved::message() const { return outcome.message.empty() ? Tree::none() : Tree::str(outcome.message); }
+json::Value Solved::message() const { return outcome.message.empty() ? json::Value::null() : json::Value::of(outcome.message); }
 
-Tree Solved::duals() const {
-    if (!sensitivity) return Tree::none();
+json::Value Solved::duals() const {
+    if (!sensitivity) return json::Value::null();
     return per_constraint(*program, *sensitivity, [](const RowFigures& r) { return figure(r.dual); });
 }
 
-Tree Solved::activities() const {
-    if (!sensitivity) return Tree::none();
+json::Value Solved::activities() const {
+    if (!sensitivity) return json::Value::null();
     return per_constraint(*program, *sensitivity, [](const RowFigures& r) { return figure(r.activity); });
 }
 
-Tree Solved::slacks() const {
-    if (!sensitivity) return Tree::none();
+json::Value Solved::slacks() const {
+    if (!sensitivity) return json::Value::null();
     return per_constraint(*program, *sensitivity, [](const RowFigures& r) { return figure(r.slack); });
 }
 
-Tree Solved::reduced_costs() const {
-    if (!sensitivity) return Tree::none();
+json::Value Solved::reduced_costs() const {
+    if (!sensitivity) return json::Value::null();
     return per_variable(*program, [&](uint32_t j) { return figure(sensitivity->columns[j].reduced_cost); });
 }
 
-Tree Solved::ranging() const {
-    if (!sensitivity || !sensitivity->has_ranging) return Tree::none();
-    return Tree::dict()
+json::Value Solved::ranging() const {
+    if (!sensitivity || !sensitivity->has_ranging) return json::Value::null();
+    return json::Value::object()
         .add("costs", per_variable(*program, [&](uint32_t j) { return range_dict(sensitivity->columns[j].cost); }))
         .add("rhs", per_constraint(*program, *sensitivity, [](const RowFigures& r) { return range_dict(r.rhs); }));
 }
 
-Tree Solved::sensitivity_basis() const {
-    if (!sensitivity) return Tree::none();
-    return Tree::str(sensitivity->fixed_integers ? "fixed_integers" : "lp");
+json::Value Solved::sensitivity_basis() const {
+    if (!sensitivity) return json::Value::null();
+    return json::Value::of(sensitivity->fixed_integers ? "fixed_integers" : "lp");
 }
 
-Tree Solved::to_dict() const {
-    Tree d = Tree::dict()
-                 .add("status", Tree::str(status_word(outcome.status)))
+json::Value Solved::to_dict() const {
+    json::Value d = json::Value::object()
+                 .add("status", json::Value::of(status_word(outcome.status)))
                  .add("objective", objective())
                  .add("values", values())
                  .add("infeasible_constraints", infeasible())
@@ -368,7 +271,7 @@ std::string Solved::summary() const {
 }
 
 Solved solved(std::shared_ptr<Program> program, SolveReport report) {
-    Tree statistics = solve_statistics(*program, report);
+    json::Value statistics = solve_statistics(*program, report);
     return {std::move(program), std::move(report.outcome), std::move(report.sensitivity), std::move(statistics)};
 }
 

@@ -1,11 +1,11 @@
-// What a Program and a solve show their callers, shaped here as plain trees:
+// What a Program and a solve show their callers, shaped here as JSON values:
 // values nested over the index sets, figures nested by the forall values,
-// statistics, culprits, the JSON form of a result. The host turns a tree into
-// its own lists, tuples and dicts one node at a time, so every shape and
+// statistics, culprits, the JSON form of a result. The host turns a value into
+// its own lists, tuples and dicts, so every shape and
 // every rounding is decided in this file.
 #pragma once
 
-#include "compiler/model_tree.hpp"
+#include "common/json.hpp"
 #include "solver/backend.hpp"
 #include "solver/outcome.hpp"
 #include "solver/program.hpp"
@@ -20,97 +20,65 @@
 
 namespace tarvok::solver {
 
-/// A value as a caller receives it.
-struct Tree {
-    enum class Kind : uint8_t { None, Bool, Int, Float, Text, List, Tuple, Dict };
-    Kind kind = Kind::None;
-    bool boolean = false;
-    int64_t integer = 0;
-    double number = 0;
-    std::string text;
-    std::vector<Tree> items;                            ///< List, Tuple
-    std::vector<std::pair<std::string, Tree>> members;  ///< Dict, in order
-
-    static Tree none() { return {}; }
-    static Tree flag(bool b);
-    static Tree whole(int64_t i);
-    static Tree real(double d);
-    static Tree str(std::string s);
-    static Tree list(size_t reserve = 0);
-    static Tree tuple(size_t reserve = 0);
-    static Tree dict();
-
-    /// Adds a member (a Dict) or an item (a List or Tuple); returns *this.
-    Tree& add(std::string key, Tree value);
-    Tree& add(Tree value);
-    /// The member named `key`, or nullptr.
-    Tree* find(std::string_view key);
-};
-
-/// `t` as the compiler's neutral tree, so that the host makes its objects
-/// with the one converter of the compiled model; its texts are views of `t`,
-/// which must outlive it.
-compiler::tree::Tree neutral_tree(const Tree& t);
-
 /// The diagnostics of `source` as the check command prints them, the texts
 /// named `model_name` and `data_name` (see compiler::render_for_files).
 std::string report_for_files(const Source& source, std::string model_name, std::string data_name);
 
 /// A number as a value is reported: an int for an integer variable (rounded),
 /// a float otherwise; near-zero values are 0.
-Tree reported_number(double v, bool integer);
+json::Value reported_number(double v, bool integer);
 
 /// A figure as JSON carries it: None for no limit (an infinity or NaN).
-Tree figure(double v);
+json::Value figure(double v);
 
 /// Variable and dexpr name -> value at `x` (one value per column): a scalar
 /// for a scalar variable, lists nested in index-set order for an indexed one.
-Tree solution_values(const Program& p, const std::vector<double>& x);
+json::Value solution_values(const Program& p, const std::vector<double>& x);
 
 /// Sizes and times of the program.
-Tree program_statistics(const Program& p);
+json::Value program_statistics(const Program& p);
 
 /// Sizes and times of a solve, with the solver's counters when one ran.
-Tree solve_statistics(const Program& p, const SolveReport& r);
+json::Value solve_statistics(const Program& p, const SolveReport& r);
 
 /// Dicts with name, line and kind ('constraint' or 'bound').
-Tree culprit_list(const std::vector<Culprit>& culprits);
+json::Value culprit_list(const std::vector<Culprit>& culprits);
 
 /// One dict per decision variable: name, first_column, shape, integer, line.
-Tree variable_list(const Program& p);
+json::Value variable_list(const Program& p);
 /// One dict per dexpr: name, columns, coefficients, constant, line.
-Tree dexpr_list(const Program& p);
+json::Value dexpr_list(const Program& p);
 /// Per column, its index keys as a tuple of texts.
-Tree column_key_list(const Program& p);
-Tree column_name_list(const Program& p);
-Tree row_name_list(const Program& p);
-Tree row_line_list(const Program& p);
+json::Value column_key_list(const Program& p);
+json::Value column_name_list(const Program& p);
+json::Value row_name_list(const Program& p);
+json::Value row_line_list(const Program& p);
 
 /// A Program solved: what its result shows, each view built on demand.
 struct Solved {
     std::shared_ptr<Program> program;
     Outcome outcome;
     std::optional<Sensitivity> sensitivity;
-    Tree statistics;
+    json::Value statistics;
 
-    Tree objective() const;
-    Tree values() const;
-    Tree infeasible() const;
-    Tree message() const;
+    json::Value objective() const;
+    json::Value values() const;
+    json::Value infeasible() const;
+    json::Value message() const;
     /// Constraint label -> figure, dicts nested by the forall values for an
     /// indexed constraint; None without sensitivity figures.
-    Tree duals() const;
-    Tree activities() const;
-    Tree slacks() const;
+    json::Value duals() const;
+    json::Value activities() const;
+    json::Value slacks() const;
     /// Variable name -> figure, shaped as values are; None without figures.
-    Tree reduced_costs() const;
+    json::Value reduced_costs() const;
     /// {'costs': per variable, 'rhs': per constraint} of range dicts; None
     /// unless ranging was asked for and given.
-    Tree ranging() const;
-    Tree sensitivity_basis() const;
+    json::Value ranging() const;
+    json::Value sensitivity_basis() const;
     /// The JSON form: status, objective, values, infeasible_constraints,
     /// message, statistics, then the sensitivity views when there are any.
-    Tree to_dict() const;
+    json::Value to_dict() const;
     /// The readable report: the solution, then the sensitivity figures when there are any.
     std::string summary() const;
     /// `<SolveResult optimal objective=12.0>`; `objective` is the host's own

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include <charconv>
+#include <limits>
 
 namespace tarvok::web {
 
@@ -28,7 +29,7 @@ const std::vector<Endpoint> kEndpoints = {
 class Body : public data::JsonArgs {
   public:
     explicit Body(const Value& given) : JsonArgs(given) {
-        if (given.kind != Value::Kind::Object)
+        if (given.kind() != Value::Kind::Object)
             fail("the body must be a JSON object, not " + data::describe_kind(given));
     }
 
@@ -165,10 +166,16 @@ Admission admit(std::string_view path, const Headers& headers, bool body_read, b
 
 Value solve_options(const RunRequest& request) {
     Value options = Value::object({{"time_limit", Value::of(request.time_limit)}});
-    if (request.mip_gap) options.members.emplace_back("mip_gap", Value::of(*request.mip_gap));
-    if (request.sensitivity == Sensitivity::Full) options.members.emplace_back("sensitivity", Value::of(true));
-    if (request.sensitivity == Sensitivity::Duals) options.members.emplace_back("sensitivity", Value::of("duals"));
+    if (request.mip_gap) options.members().emplace_back("mip_gap", Value::of(*request.mip_gap));
+    if (request.sensitivity == Sensitivity::Full) options.members().emplace_back("sensitivity", Value::of(true));
+    if (request.sensitivity == Sensitivity::Duals) options.members().emplace_back("sensitivity", Value::of("duals"));
     return options;
+}
+
+Value body_value(std::string_view body) {
+    if (body.starts_with("\xEF\xBB\xBF")) body.remove_prefix(3);
+    Value given = json::parse(body, {.repeated_keys = true});
+    return data::host_numbers(given, std::numeric_limits<std::size_t>::max(), "");
 }
 
 Parsed parse_request(const Endpoint& endpoint, const Value& given) {
@@ -378,9 +385,9 @@ Value examples_by_name(const std::filesystem::path& library) {
         Value example = Value::object({{"name", Value::of(name)}});
         for (auto [key, suffix] : {std::pair{"description", ".txt"}, {"model", ".mod"}, {"data", ".dat"}}) {
             files::InputFile read = files::read_input_file(library / name / (name + suffix));
-            example.members.emplace_back(key, Value::of(read.ok() ? std::move(read.bytes) : std::string()));
+            example.members().emplace_back(key, Value::of(read.ok() ? std::move(read.bytes) : std::string()));
         }
-        listed.items.push_back(std::move(example));
+        listed.items().push_back(std::move(example));
     }
     return Value::object({{"ranking", Value::of("name")}, {"examples", std::move(listed)}});
 }
@@ -393,7 +400,7 @@ Value grounding_value(std::string_view description, std::string_view data) {
             const char* kind = f.match == grounding::Match::Assumed      ? "assumed"
                                : f.match == grounding::Match::Percentage ? "percentage"
                                                                          : "scaled";
-            out.items.push_back(Value::object({{"text", Value::of(f.text)},
+            out.items().push_back(Value::object({{"text", Value::of(f.text)},
                                                {"value", Value::of(f.value)},
                                                {"line", Value::of(static_cast<int64_t>(f.line))},
                                                {"kind", Value::of(kind)},

@@ -173,6 +173,11 @@ struct Parsed {
 /// Reads the decoded JSON body of a request to `endpoint`.
 Parsed parse_request(const Endpoint& endpoint, const Value& body);
 
+/// A request's body (bytes) as the host's json.loads reads it: UTF-8, a byte
+/// order mark allowed, a repeated key keeping its last value, an integer
+/// beyond 64 bits read as a float. Throws json::ParseError.
+Value body_value(std::string_view body);
+
 /// The solver's keyword options of a run: its time limit, the gap when one is
 /// asked for, and the sensitivity figures (all of them: true; duals alone: "duals").
 Value solve_options(const RunRequest& request);

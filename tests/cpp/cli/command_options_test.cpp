@@ -165,17 +165,17 @@ TEST(OptionTables, ParserKeywordsAreTypedAndLeaveOutWhatARowDoesNotSet) {
     std::vector<std::string> keys;
     for (const auto& [key, value] : parser_keywords(port)) keys.push_back(key);
     EXPECT_EQ(keys, (std::vector<std::string>{"type", "default", "help"}));
-    EXPECT_EQ(parser_keywords(port)[0].second.text, "int");
-    EXPECT_EQ(parser_keywords(port)[1].second.integer, 8000);
+    EXPECT_EQ(parser_keywords(port)[0].second.text(), "int");
+    EXPECT_EQ(parser_keywords(port)[1].second.integer(), 8000);
     Option tolerance{.flags = {"--rel-tol"}, .kind = ValueKind::Float, .default_value = "1e-4"};
-    EXPECT_EQ(parser_keywords(tolerance)[1].second.number, 1e-4);
+    EXPECT_EQ(parser_keywords(tolerance)[1].second.number(), 1e-4);
     Option grammar{.flags = {"--grammar"}, .default_value = "bnf", .choices = {"bnf", "none"}, .required = true};
     auto kw = parser_keywords(grammar);
     EXPECT_EQ(kw[0].first, "choices");
-    EXPECT_EQ(kw[0].second.items.size(), 2u);
-    EXPECT_EQ(kw[1].second.text, "bnf");
+    EXPECT_EQ(kw[0].second.items().size(), 2u);
+    EXPECT_EQ(kw[1].second.text(), "bnf");
     EXPECT_EQ(kw[2].first, "required");
-    EXPECT_EQ(parser_keywords(Option{.flags = {"--json"}, .kind = ValueKind::Flag})[0].second.text, "store_true");
+    EXPECT_EQ(parser_keywords(Option{.flags = {"--json"}, .kind = ValueKind::Flag})[0].second.text(), "store_true");
 }
 
 TEST(OptionTables, TheRegistryFindsWhatWasRegisteredAndRefusesTheRest) {

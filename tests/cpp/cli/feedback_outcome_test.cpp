@@ -46,20 +46,20 @@ TEST(FeedbackReply, TheReplysKindAndItsJsonKeepTheReplysOwnKeysInPlace) {
     EXPECT_EQ(reply_kind(reply), ReplyKind::FeedbackOnly);
     EXPECT_EQ(feedback_of(reply), "Looks right.");
     EXPECT_EQ(feedback_of(Value::object()), std::nullopt);
-    reply.members.emplace_back("diff", Value::of("the LLM's own"));
-    reply.members.emplace_back("revised_data", Value::of("param n := 2;"));
+    reply.members().emplace_back("diff", Value::of("the LLM's own"));
+    reply.members().emplace_back("revised_data", Value::of("param n := 2;"));
     EXPECT_EQ(reply_kind(reply), ReplyKind::Revision);
 
     Value shown = revision_json(reply, "--- m.dat\n", true, std::nullopt);
     std::vector<std::string> keys;
-    for (const auto& [key, value] : shown.members) keys.push_back(key);
+    for (const auto& [key, value] : shown.members()) keys.push_back(key);
     EXPECT_EQ(keys, (std::vector<std::string>{"feedback", "diff", "revised_data", "compiles", "applied"}));
-    EXPECT_EQ(shown.find("diff")->text, "--- m.dat\n");  // ours replaces the reply's where it stood
-    EXPECT_FALSE(shown.find("applied")->boolean);
+    EXPECT_EQ(shown.find("diff")->text(), "--- m.dat\n");  // ours replaces the reply's where it stood
+    EXPECT_FALSE(shown.find("applied")->boolean());
     shown = revision_json(reply, "", true, std::pair<std::string, std::string>{"m.mod.bak", ""});
-    EXPECT_TRUE(shown.find("applied")->boolean);
-    EXPECT_EQ(shown.find("backup_model_file")->text, "m.mod.bak");
-    EXPECT_EQ(shown.find("backup_data_file")->kind, Value::Kind::Null);  // there was no data file to keep
+    EXPECT_TRUE(shown.find("applied")->boolean());
+    EXPECT_EQ(shown.find("backup_model_file")->text(), "m.mod.bak");
+    EXPECT_EQ(shown.find("backup_data_file")->kind(), Value::Kind::Null);  // there was no data file to keep
 }
 
 namespace {
@@ -75,7 +75,7 @@ class FakeFeedback : public FeedbackHost, public Output {
     bool take_kept_reply() override {
         log.push_back("kept?");
         held_ = kept;
-        return kept.kind != tarvok::data::Value::Kind::Null;
+        return kept.kind() != tarvok::data::Value::Kind::Null;
     }
     void ask() override {
         log.push_back("ask");
@@ -90,7 +90,7 @@ class FakeFeedback : public FeedbackHost, public Output {
     void keep_reply() override { log.push_back("keep"); }
     void say_reply_json() override { log.push_back("reply json"); }
     void say_json(const tarvok::data::Value& value) override {
-        log.push_back(std::string("json applied=") + (value.find("applied")->boolean ? "true" : "false"));
+        log.push_back(std::string("json applied=") + (value.find("applied")->boolean() ? "true" : "false"));
     }
     void say(const std::string& line) override { log.push_back("say " + line); }
     void warn(const std::string& line) override { log.push_back("warn " + line); }

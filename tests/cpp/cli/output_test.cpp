@@ -17,7 +17,7 @@ class RecordedOutput : public Output {
     void say(const std::string& line) override { lines.push_back("out " + line); }
     void warn(const std::string& line) override { lines.push_back("err " + line); }
     void say_json(const tarvok::data::Value& value) override {
-        lines.push_back("json " + value.find("error")->text + " " + std::to_string(value.find("status")->integer));
+        lines.push_back("json " + value.find("error")->text() + " " + std::to_string(value.find("status")->integer()));
     }
 };
 

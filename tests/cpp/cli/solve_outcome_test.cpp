@@ -89,13 +89,13 @@ TEST(SolveJson, FindingsSayWhereANumberCameFrom) {
     scaled.source = "900";
     scaled.power = -3;
     tarvok::data::Value shown = findings_value({assumed, scaled});
-    ASSERT_EQ(shown.items.size(), 2u);
+    ASSERT_EQ(shown.items().size(), 2u);
     std::vector<std::string> keys;
-    for (const auto& [key, value] : shown.items[1].members) keys.push_back(key);
+    for (const auto& [key, value] : shown.items()[1].members()) keys.push_back(key);
     EXPECT_EQ(keys, (std::vector<std::string>{"value", "line", "text", "kind", "source", "power"}));
-    EXPECT_EQ(shown.items[0].members.size(), 3u);
-    EXPECT_EQ(shown.items[1].members[3].second.text, "scaled");
-    EXPECT_EQ(shown.items[1].members[5].second.integer, -3);
+    EXPECT_EQ(shown.items()[0].members().size(), 3u);
+    EXPECT_EQ(shown.items()[1].members()[3].second.text(), "scaled");
+    EXPECT_EQ(shown.items()[1].members()[5].second.integer(), -3);
     EXPECT_EQ(solver_needed_for(false, false, 1), std::nullopt);
     EXPECT_EQ(solver_needed_for(true, true, 5)->rfind("--execution-check", 0), 0u);
     EXPECT_EQ(solver_needed_for(false, false, 2)->rfind("--samples", 0), 0u);
@@ -105,15 +105,15 @@ namespace {
 
 using tarvok::data::Value;
 
-/// A scalar as the binding hands it over: its value and what the host writes for it.
-Value shown(Value v, std::string text) {
-    v.text = std::move(text);
+/// A scalar as the binding hands it over; what the host writes for it is its str().
+Value shown(Value v, const std::string& text) {
+    EXPECT_EQ(tarvok::json::str(v), text);
     return v;
 }
 
 std::vector<std::string> keys_of(const Value& object) {
     std::vector<std::string> keys;
-    for (const auto& [key, value] : object.members) keys.push_back(key);
+    for (const auto& [key, value] : object.members()) keys.push_back(key);
     return keys;
 }
 
@@ -144,10 +144,10 @@ TEST(SolveJson, KeysInTheirOrderAndOnlyThoseTheRunAskedFor) {
               (std::vector<std::string>{"model_file", "data_file", "iterations", "syntax_errors", "assessment",
                                         "compiled", "solver_status", "objective", "aligned", "assumptions",
                                         "conversions", "status", "failed_model_file", "failed_data_file"}));
-    EXPECT_EQ(out.find("failed_model_file")->text, "/w/m.mod.failed");
-    EXPECT_EQ(out.find("failed_data_file")->kind, Value::Kind::Null);  // never written
-    EXPECT_EQ(out.find("aligned")->kind, Value::Kind::Boolean);
-    EXPECT_EQ(out.find("status")->integer, 1);
+    EXPECT_EQ(out.find("failed_model_file")->text(), "/w/m.mod.failed");
+    EXPECT_EQ(out.find("failed_data_file")->kind(), Value::Kind::Null);  // never written
+    EXPECT_EQ(out.find("aligned")->kind(), Value::Kind::Boolean);
+    EXPECT_EQ(out.find("status")->integer(), 1);
     EXPECT_EQ(warnings, std::vector<std::string>{"tarvok: the final model does not compile"});
 
     // Voting replaces the execution check's objective where it stands; --run and --emit add theirs.
@@ -164,8 +164,8 @@ TEST(SolveJson, KeysInTheirOrderAndOnlyThoseTheRunAskedFor) {
               (std::vector<std::string>{"model_file", "data_file", "iterations", "syntax_errors", "assessment",
                                         "compiled", "solver_status", "objective", "aligned", "assumptions",
                                         "conversions", "samples", "confidence", "status", "run", "emitted"}));
-    EXPECT_EQ(out.find("objective")->kind, Value::Kind::Null);
-    EXPECT_EQ(out.find("aligned")->kind, Value::Kind::Null);  // alignment was not checked
+    EXPECT_EQ(out.find("objective")->kind(), Value::Kind::Null);
+    EXPECT_EQ(out.find("aligned")->kind(), Value::Kind::Null);  // alignment was not checked
     EXPECT_EQ(warnings.front(), "tarvok: cannot write s.py: denied");
 }
 

@@ -81,7 +81,7 @@ TEST(DataValues, APlaceOfTheWrittenTextLeadsBackToItsValueFileAndRow) {
     EXPECT_EQ(source_at("\"x\""), "d.json: d[1]");
     EXPECT_EQ(data::describe_source(sources, 3), "");
     // A table names its row; a place within no row of it names the file.
-    sources.values.members[3].second = keyed({{"a", keyed({{"2", Value::of("y")}, {"1", Value::of(int64_t{1})}})}});
+    sources.values.members()[3].second = keyed({{"a", keyed({{"2", Value::of("y")}, {"1", Value::of(int64_t{1})}})}});
     text = written(sources.values);
     EXPECT_EQ(source_at("\"y\""), "t/c.csv:3");
     EXPECT_EQ(source_at("[[1"), "t/c.csv: c");

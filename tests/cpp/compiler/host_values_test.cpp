@@ -9,17 +9,6 @@ using namespace tarvok::data;
 
 namespace {
 
-TEST(HostValues, KindsByModuleAndType) {
-    EXPECT_EQ(host_value_kind("numpy", "ndarray"), HostValueKind::ArrayLike);
-    EXPECT_EQ(host_value_kind("numpy.ma.core", "MaskedArray"), HostValueKind::ArrayLike);
-    EXPECT_EQ(host_value_kind("pandas.core.frame", "DataFrame"), HostValueKind::Table);
-    EXPECT_EQ(host_value_kind("pandas.core.series", "Series"), HostValueKind::Series);
-    EXPECT_EQ(host_value_kind("pandas.core.indexes.multi", "MultiIndex"), HostValueKind::Labels);
-    EXPECT_EQ(host_value_kind("pandas.core.arrays", "Categorical"), HostValueKind::Other);
-    EXPECT_EQ(host_value_kind("mylib", "DataFrame"), HostValueKind::Other);
-    EXPECT_EQ(host_value_kind("builtins", "dict"), HostValueKind::Other);
-}
-
 TEST(HostValues, WholeNumberKeysStayInTheIntegerRange) {
     EXPECT_EQ(whole_number_key(3.0), "3");
     EXPECT_EQ(whole_number_key(-0.0), "0");

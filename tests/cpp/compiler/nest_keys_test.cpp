@@ -9,10 +9,10 @@ using Entries = std::vector<std::pair<std::vector<std::string>, Value>>;
 
 /// {a: {b: 1}} written compactly, numbers as integers.
 std::string show(const Value& v) {
-    if (v.kind != Value::Kind::Object) return std::to_string(v.integer);
+    if (v.kind() != Value::Kind::Object) return std::to_string(v.integer());
     std::string out = "{";
-    for (size_t k = 0; k < v.members.size(); ++k)
-        out += (k ? ", " : "") + v.members[k].first + ": " + show(v.members[k].second);
+    for (size_t k = 0; k < v.members().size(); ++k)
+        out += (k ? ", " : "") + v.members()[k].first + ": " + show(v.members()[k].second);
     return out + "}";
 }
 

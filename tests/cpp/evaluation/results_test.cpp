@@ -132,12 +132,12 @@ TEST(Results, SummaryJsonAndTable) {
     Summary s = summarize(set, by_id, 0);
     std::string text = summary_json(s, {"sample.jsonl", "openai", "gpt \"x\"", 5, true, 1e-4});
     json::Value v = json::parse(text);
-    EXPECT_EQ(v.find("total")->number, 2);
-    EXPECT_EQ(v.find("accuracy")->number, 0.5);
-    EXPECT_EQ(v.find("model")->text, "gpt \"x\"");
-    EXPECT_TRUE(v.find("execution_check")->boolean);
-    EXPECT_EQ(v.find("rel_tol")->number, 1e-4);
-    EXPECT_EQ(v.find("mean_iterations")->number, 2);
+    EXPECT_EQ(v.find("total")->number(), 2);
+    EXPECT_EQ(v.find("accuracy")->number(), 0.5);
+    EXPECT_EQ(v.find("model")->text(), "gpt \"x\"");
+    EXPECT_TRUE(v.find("execution_check")->boolean());
+    EXPECT_EQ(v.find("rel_tol")->number(), 1e-4);
+    EXPECT_EQ(v.find("mean_iterations")->number(), 2);
 
     std::string table = results_table(set, by_id, s);
     EXPECT_EQ(

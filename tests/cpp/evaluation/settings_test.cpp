@@ -272,7 +272,7 @@ TEST(Command, OptionsMakeTheRunsArgumentsAsRunEvaluationTakesThem) {
 namespace {
 
 const tarvok::data::Value& member(const tarvok::data::Value& object, const std::string& key) {
-    for (const auto& [name, value] : object.members)
+    for (const auto& [name, value] : object.members())
         if (name == key) return value;
     throw std::out_of_range(key);
 }
@@ -285,14 +285,14 @@ TEST(RecordMap, ARecordIsHandedOverWithItsFieldsInOrderAndItsNumbersOfTheirKind)
     r.seconds = 2;
     r.assumptions = std::vector<Assumption>{{"7", 3, "cap = 7;"}};
     tarvok::data::Value v = value_of(r);
-    ASSERT_EQ(v.kind, tarvok::data::Value::Kind::Object);
-    EXPECT_EQ(v.members.front().first, "id");
-    EXPECT_EQ(v.members.back().first, "seconds");
-    EXPECT_EQ(member(v, "seconds").kind, tarvok::data::Value::Kind::Number);  // 2.0, not 2
-    EXPECT_EQ(member(v, "samples").kind, tarvok::data::Value::Kind::Integer);
-    EXPECT_EQ(member(v, "objective").kind, tarvok::data::Value::Kind::Null);
-    EXPECT_EQ(member(v, "compile_errors").kind, tarvok::data::Value::Kind::Array);
-    EXPECT_EQ(member(member(v, "assumptions").items.at(0), "text").text, "cap = 7;");
+    ASSERT_EQ(v.kind(), tarvok::data::Value::Kind::Object);
+    EXPECT_EQ(v.members().front().first, "id");
+    EXPECT_EQ(v.members().back().first, "seconds");
+    EXPECT_EQ(member(v, "seconds").kind(), tarvok::data::Value::Kind::Number);  // 2.0, not 2
+    EXPECT_EQ(member(v, "samples").kind(), tarvok::data::Value::Kind::Integer);
+    EXPECT_EQ(member(v, "objective").kind(), tarvok::data::Value::Kind::Null);
+    EXPECT_EQ(member(v, "compile_errors").kind(), tarvok::data::Value::Kind::Array);
+    EXPECT_EQ(member(member(v, "assumptions").items().at(0), "text").text(), "cap = 7;");
 }
 
 TEST(RunPlan, TheStartIsToldOnlyWhenTheProgressShowsAndTheSummaryShowsTheHiddenNames) {

@@ -107,23 +107,23 @@ TEST_F(DocumentFiles, OnlyFilesTheCommandsReadAreRead) {
 TEST(Answers, PublishedDiagnosticsCarryTheVersionOfAnOpenDocument) {
     auto snapshot = model_snapshot("dvar float x\n");
     Value sent = published_value("file:///p.mod", &snapshot->diagnostics(SourceFile::Model), 7);
-    EXPECT_EQ(member(sent, "uri").text, "file:///p.mod");
-    EXPECT_EQ(member(sent, "version").integer, 7);
-    ASSERT_FALSE(member(sent, "diagnostics").items.empty());
-    EXPECT_EQ(member(member(sent, "diagnostics").items[0], "source").text, "tarvok");
+    EXPECT_EQ(member(sent, "uri").text(), "file:///p.mod");
+    EXPECT_EQ(member(sent, "version").integer(), 7);
+    ASSERT_FALSE(member(sent, "diagnostics").items().empty());
+    EXPECT_EQ(member(member(sent, "diagnostics").items()[0], "source").text(), "tarvok");
     Value cleared = published_value("file:///p.mod", nullptr, std::nullopt);
-    EXPECT_TRUE(member(cleared, "diagnostics").items.empty());
-    EXPECT_EQ(member(cleared, "version").kind, Value::Kind::Null);
+    EXPECT_TRUE(member(cleared, "diagnostics").items().empty());
+    EXPECT_EQ(member(cleared, "version").kind(), Value::Kind::Null);
 }
 
 TEST(Answers, PlacesPointIntoTheDocumentThatHoldsThem) {
     Location in_data{SourceFile::Data, Range{{1, 2}, {1, 5}}};
-    EXPECT_EQ(member(location_value(in_data, "file:///p.mod"), "uri").text, "file:///p.dat");
-    EXPECT_EQ(member(location_value(in_data, "file:///p.dat"), "uri").text, "file:///p.dat");
+    EXPECT_EQ(member(location_value(in_data, "file:///p.mod"), "uri").text(), "file:///p.dat");
+    EXPECT_EQ(member(location_value(in_data, "file:///p.dat"), "uri").text(), "file:///p.dat");
     Value location = location_value(in_data, "file:///p.dat");
     const Value& start = member(member(location, "range"), "start");
-    EXPECT_EQ(member(start, "line").integer, 1);
-    EXPECT_EQ(member(start, "character").integer, 2);
+    EXPECT_EQ(member(start, "line").integer(), 1);
+    EXPECT_EQ(member(start, "character").integer(), 2);
 }
 
 TEST(Answers, QuickFixesCarryTheirEditAndDiagnostic) {
@@ -131,14 +131,14 @@ TEST(Answers, QuickFixesCarryTheirEditAndDiagnostic) {
     std::vector<Value> actions = quick_fix_actions(*s, SourceFile::Model, Range{{2, 10}, {2, 10}}, "file:///p.mod");
     ASSERT_EQ(actions.size(), 1u);
     const Value& action = actions[0];
-    EXPECT_EQ(member(action, "title").text, "Replace 'cake' with 'cakes'");
-    EXPECT_EQ(member(action, "kind").text, "quickfix");
+    EXPECT_EQ(member(action, "title").text(), "Replace 'cake' with 'cakes'");
+    EXPECT_EQ(member(action, "kind").text(), "quickfix");
     const Value& edits = member(member(member(action, "edit"), "changes"), "file:///p.mod");
-    ASSERT_EQ(edits.items.size(), 1u);
-    EXPECT_EQ(member(edits.items[0], "newText").text, "cakes");
-    const Value& diagnostic = member(action, "diagnostics").items.at(0);
-    EXPECT_EQ(member(diagnostic, "code").text, "T0201");
-    EXPECT_EQ(member(diagnostic, "source").text, "tarvok");
+    ASSERT_EQ(edits.items().size(), 1u);
+    EXPECT_EQ(member(edits.items()[0], "newText").text(), "cakes");
+    const Value& diagnostic = member(action, "diagnostics").items().at(0);
+    EXPECT_EQ(member(diagnostic, "code").text(), "T0201");
+    EXPECT_EQ(member(diagnostic, "source").text(), "tarvok");
     EXPECT_EQ(diagnostic.find("relatedInformation"), nullptr) << "no notes: no related information";
 }
 
@@ -147,11 +147,11 @@ TEST(Queries, WithoutASnapshotEachAnswersEmptyInItsShape) {
     for (const QueryRow& row : queries()) {
         Value v = answer(row.query, nullptr, args);
         if (row.query == Query::Completion)
-            EXPECT_EQ(member(v, "items").items.size(), 0u);
+            EXPECT_EQ(member(v, "items").items().size(), 0u);
         else if (row.many)
-            EXPECT_TRUE(v.kind == Value::Kind::Array && v.items.empty()) << row.method;
+            EXPECT_TRUE(v.kind() == Value::Kind::Array && v.items().empty()) << row.method;
         else
-            EXPECT_EQ(v.kind, Value::Kind::Null) << row.method;
+            EXPECT_EQ(v.kind(), Value::Kind::Null) << row.method;
     }
 }
 
@@ -163,7 +163,7 @@ TEST(Queries, OnlyCodeActionsRegisterOptionsAndAChangeIsReadAgain) {
             continue;
         }
         EXPECT_EQ(options.type, "CodeActionOptions");
-        EXPECT_EQ(member(options.options, "codeActionKinds").items.at(0).text, "quickfix");
+        EXPECT_EQ(member(options.options, "codeActionKinds").items().at(0).text(), "quickfix");
     }
     std::map<std::string_view, Notice> taken;
     for (const NoticeRow& row : notices()) taken[row.method] = row.notice;
@@ -176,12 +176,12 @@ TEST(Queries, AnswerFromTheSnapshotInTheProtocolsShape) {
     auto s = model_snapshot();
     QueryArgs args{"file:///p.mod", SourceFile::Model, Position{1, 9}};
     args.with_declaration = true;
-    EXPECT_EQ(answer(Query::References, s.get(), args).items.size(), 2u);
+    EXPECT_EQ(answer(Query::References, s.get(), args).items().size(), 2u);
     args.with_declaration = false;
-    EXPECT_EQ(answer(Query::References, s.get(), args).items.size(), 1u);
-    EXPECT_EQ(member(member(answer(Query::Definition, s.get(), args), "range"), "start").find("line")->integer, 0);
+    EXPECT_EQ(answer(Query::References, s.get(), args).items().size(), 1u);
+    EXPECT_EQ(member(member(answer(Query::Definition, s.get(), args), "range"), "start").find("line")->integer(), 0);
     EXPECT_NE(answer(Query::Hover, s.get(), args).find("contents"), nullptr);
-    EXPECT_FALSE(answer(Query::Symbols, s.get(), args).items.empty());
+    EXPECT_FALSE(answer(Query::Symbols, s.get(), args).items().empty());
     args.at = Position{0, 0};  // on a keyword: nothing to hover or jump to
-    EXPECT_EQ(answer(Query::Definition, s.get(), args).kind, Value::Kind::Null);
+    EXPECT_EQ(answer(Query::Definition, s.get(), args).kind(), Value::Kind::Null);
 }

@@ -71,10 +71,10 @@ TEST_F(McpLibrary, AnExampleWithAFileThatCannotBeReadStillAnswers) {
     write("lib/diet/diet.dat", "\xff");  // not UTF-8
     PackageTexts texts;
     Value entry = example_entry(root_ / "lib" / "diet" / "diet.txt", 0.5, texts);
-    EXPECT_EQ(entry.find("uri")->text, "tarvok://examples/diet");
-    EXPECT_EQ(entry.find("score")->number, 0.5);
-    EXPECT_EQ(entry.find("description")->text, "Mix foods.");
-    EXPECT_EQ(entry.find("data")->text, "");
+    EXPECT_EQ(entry.find("uri")->text(), "tarvok://examples/diet");
+    EXPECT_EQ(entry.find("score")->number(), 0.5);
+    EXPECT_EQ(entry.find("description")->text(), "Mix foods.");
+    EXPECT_EQ(entry.find("data")->text(), "");
     ASSERT_EQ(texts.unread.size(), 1u);
     EXPECT_EQ(texts.unread[0].first, root_ / "lib" / "diet" / "diet.dat");
     EXPECT_NE(texts.unread[0].second.find("not UTF-8"), std::string::npos);
@@ -109,7 +109,7 @@ TEST_F(McpLibrary, ListingsAnswerFromThePackageFolder) {
         types[listing.handler] = listing.type;
         if (std::string_view(listing.handler) != "on_list_resources") continue;
         Value listed = listing.result(root_ / "pkg");
-        EXPECT_EQ(listed.find("resources")->items.back().find("uri")->text, "tarvok://examples/diet");
+        EXPECT_EQ(listed.find("resources")->items().back().find("uri")->text(), "tarvok://examples/diet");
     }
     EXPECT_EQ(types, (std::map<std::string, std::string>{{"on_list_prompts", "ListPromptsResult"},
                                                          {"on_list_resource_templates", "ListResourceTemplatesResult"},
@@ -137,21 +137,21 @@ TEST(Results, ToolsListingIsJsonWithEachSchemaInPlace) {
 
 TEST(Results, ResourcesAndPromptsInTheProtocolsShape) {
     Value listed = resources_result({"diet"});
-    const std::vector<Value>& resources = listed.find("resources")->items;
+    const std::vector<Value>& resources = listed.find("resources")->items();
     ASSERT_EQ(resources.size(), 3u);
-    EXPECT_EQ(resources[2].find("uri")->text, "tarvok://examples/diet");
-    EXPECT_EQ(resources[2].find("title")->kind, Value::Kind::Null);
-    EXPECT_EQ(resources[2].find("mimeType")->text, "text/markdown");
-    EXPECT_EQ(templates_result().find("resourceTemplates")->items.at(0).find("uriTemplate")->text,
+    EXPECT_EQ(resources[2].find("uri")->text(), "tarvok://examples/diet");
+    EXPECT_EQ(resources[2].find("title")->kind(), Value::Kind::Null);
+    EXPECT_EQ(resources[2].find("mimeType")->text(), "text/markdown");
+    EXPECT_EQ(templates_result().find("resourceTemplates")->items().at(0).find("uriTemplate")->text(),
               "tarvok://examples/{name}");
     Value read = resource_result("tarvok://language", "text/markdown", "# Language");
-    EXPECT_EQ(read.find("contents")->items.at(0).find("text")->text, "# Language");
+    EXPECT_EQ(read.find("contents")->items().at(0).find("text")->text(), "# Language");
 
     Value prompt = prompt_result("Plan the shifts.");
-    const Value& message = prompt.find("messages")->items.at(0);
-    EXPECT_EQ(message.find("role")->text, "user");
-    EXPECT_NE(message.find("content")->find("text")->text.find("Plan the shifts."), std::string::npos);
-    EXPECT_EQ(prompts_result().find("prompts")->items.at(0).find("arguments")->items.at(0).find("required")->boolean,
+    const Value& message = prompt.find("messages")->items().at(0);
+    EXPECT_EQ(message.find("role")->text(), "user");
+    EXPECT_NE(message.find("content")->find("text")->text().find("Plan the shifts."), std::string::npos);
+    EXPECT_EQ(prompts_result().find("prompts")->items().at(0).find("arguments")->items().at(0).find("required")->boolean(),
               false);
 }
 

@@ -98,7 +98,7 @@ TEST(SolverFace, PropertiesHaveDocsAndExactlyOneSource) {
         }
     for (const ResultProperty& prop : result_properties())
         EXPECT_NE(prop.shape == nullptr, prop.host == HostView::None) << prop.name;
-    EXPECT_EQ(program_sizes_and_arrays()[0].shape(p).text, "maximize");
+    EXPECT_EQ(program_sizes_and_arrays()[0].shape(p).text(), "maximize");
     EXPECT_EQ(nonzero_rows(p), (std::vector<int32_t>{0, 0, 1, 1}));
     auto members = status_members();
     ASSERT_FALSE(members.empty());

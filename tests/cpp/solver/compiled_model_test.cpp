@@ -60,7 +60,7 @@ TEST(CompiledModel, TextsPastTheSizeLimitAreNotExpanded) {
 TEST(CompiledModel, DataWrittenFromFilesIsNamedByItsFileInTheReport) {
     const char* model = "int n = ...;\n";
     data::Value values = data::Value::object();
-    values.members.emplace_back("n", data::Value::of(std::string("two")));
+    values.members().emplace_back("n", data::Value::of(std::string("two")));
     auto written = data::write_mapping(model, values);
     ASSERT_TRUE(std::holds_alternative<data::WrittenMapping>(written));
     CompiledModel c(compiled(model, std::get<data::WrittenMapping>(written).text.c_str()), {});

@@ -21,8 +21,8 @@ std::unique_ptr<Program> build(const std::string& model, const std::string& data
                                InstantiateOptions options = {}) {
     try {
         return instantiate(model, data, options);
-    } catch (const ModelError& e) {
-        ADD_FAILURE() << e.report();
+    } catch (const tarvok::Error& e) {
+        ADD_FAILURE() << e.message();
         throw;
     }
 }
@@ -30,8 +30,8 @@ std::unique_ptr<Program> build(const std::string& model, const std::string& data
 std::string failure(const std::string& model, const std::string& data = "", InstantiateOptions options = {}) {
     try {
         instantiate(model, data, options);
-    } catch (const ModelError& e) {
-        return e.report();
+    } catch (const tarvok::Error& e) {
+        return e.message();
     }
     return "(no error)";
 }
@@ -344,9 +344,9 @@ TEST(DataFaults, CompileErrorsAndRunawaySizesStopWithAReport) {
     try {
         instantiate("dvar float x;\nminimize y;", "");
         FAIL();
-    } catch (const ModelError& e) {
+    } catch (const tarvok::Error& e) {
         EXPECT_FALSE(e.compiled());
-        EXPECT_NE(e.report().find("undeclared name 'y'"), std::string::npos) << e.report();
+        EXPECT_NE(e.message().find("undeclared name 'y'"), std::string::npos) << e.message();
     }
     InstantiateOptions small;
     small.max_steps = 1000;

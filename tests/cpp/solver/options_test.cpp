@@ -59,9 +59,9 @@ SolveArguments defaults() { return {none(), none(), none(), flag(false), flag(fa
 /// The refusal for these arguments: "TypeError: ..." or "ValueError: ...".
 std::string refusal(const SolveArguments& a) {
     auto checked = check_solve_options("solve_model", a, kSolvers);
-    const Refusal* no = std::get_if<Refusal>(&checked);
+    const tarvok::Error* no = std::get_if<tarvok::Error>(&checked);
     if (!no) return "accepted";
-    return std::string(no->type_error ? "TypeError: " : "ValueError: ") + no->message;
+    return std::string(no->kind() == tarvok::Error::Kind::Type ? "TypeError: " : "ValueError: ") + no->message();
 }
 
 TEST(SolveOptions, TheDefaultsAskForNothing) {
@@ -145,16 +145,16 @@ TEST(SolveOptions, EachRefusalNamesTheFunctionTheArgumentAndWhatWasGiven) {
 
 TEST(SolveOptions, ThreeSolversAreListedWithCommas) {
     auto checked = solver_choice("_check_solver", str("x"), {"a", "b", "c"});
-    EXPECT_EQ(std::get<Refusal>(checked).message, "_check_solver() argument 'solver' must be 'a', 'b' or 'c', not 'x'");
+    EXPECT_EQ(std::get<tarvok::Error>(checked).message(), "_check_solver() argument 'solver' must be 'a', 'b' or 'c', not 'x'");
 }
 
 TEST(ModelFiles, TheExtensionChoosesTheFormatInAnyCase) {
     EXPECT_EQ(std::get<NameFormat>(model_file_format("out/Model.LP")), NameFormat::Lp);
     EXPECT_EQ(std::get<NameFormat>(model_file_format("m.mps")), NameFormat::Mps);
     auto refused = model_file_format("m.mps.txt");
-    EXPECT_EQ(std::get<Refusal>(refused).message,
+    EXPECT_EQ(std::get<tarvok::Error>(refused).message(),
               "write_model() writes .mps or .lp files; 'm.mps.txt' has neither extension");
-    EXPECT_FALSE(std::get<Refusal>(refused).type_error);
+    EXPECT_FALSE(std::get<tarvok::Error>(refused).kind() == tarvok::Error::Kind::Type);
 }
 
 }  // namespace

@@ -9,27 +9,27 @@
 namespace tarvok::solver {
 namespace {
 
-/// A tree written compactly: dicts as {k: v}, lists [..], tuples (..), ints
+/// A value written compactly: dicts as {k: v}, lists [..], tuples (..), ints
 /// bare, floats with a point, None, texts quoted.
-std::string show(const Tree& t) {
+std::string show(const json::Value& t) {
     std::ostringstream out;
-    switch (t.kind) {
-    case Tree::Kind::None: out << "None"; break;
-    case Tree::Kind::Bool: out << (t.boolean ? "True" : "False"); break;
-    case Tree::Kind::Int: out << t.integer; break;
-    case Tree::Kind::Float: out << t.number << (t.number == std::floor(t.number) ? ".0" : ""); break;
-    case Tree::Kind::Text: out << "'" << t.text << "'"; break;
-    case Tree::Kind::List:
-    case Tree::Kind::Tuple: {
-        out << (t.kind == Tree::Kind::List ? "[" : "(");
-        for (size_t k = 0; k < t.items.size(); ++k) out << (k ? ", " : "") << show(t.items[k]);
-        out << (t.kind == Tree::Kind::List ? "]" : ")");
+    switch (t.kind()) {
+    case json::Value::Kind::Null: out << "None"; break;
+    case json::Value::Kind::Boolean: out << (t.boolean() ? "True" : "False"); break;
+    case json::Value::Kind::Integer: out << t.integer(); break;
+    case json::Value::Kind::Number: out << t.number() << (t.number() == std::floor(t.number()) ? ".0" : ""); break;
+    case json::Value::Kind::String: out << "'" << t.text() << "'"; break;
+    case json::Value::Kind::Array: {
+        bool tuple = t.shape() == json::Value::Shape::Tuple;
+        out << (tuple ? "(" : "[");
+        for (size_t k = 0; k < t.items().size(); ++k) out << (k ? ", " : "") << show(t.items()[k]);
+        out << (tuple ? ")" : "]");
         break;
     }
-    case Tree::Kind::Dict: {
+    case json::Value::Kind::Object: {
         out << "{";
-        for (size_t k = 0; k < t.members.size(); ++k)
-            out << (k ? ", " : "") << t.members[k].first << ": " << show(t.members[k].second);
+        for (size_t k = 0; k < t.members().size(); ++k)
+            out << (k ? ", " : "") << t.members()[k].first << ": " << show(t.members()[k].second);
         out << "}";
         break;
     }
@@ -37,9 +37,9 @@ std::string show(const Tree& t) {
     return out.str();
 }
 
-std::vector<std::string> keys(const Tree& t) {
+std::vector<std::string> keys(const json::Value& t) {
     std::vector<std::string> out;
-    for (const auto& [key, value] : t.members) out.push_back(key);
+    for (const auto& [key, value] : t.members()) out.push_back(key);
     return out;
 }
 
@@ -55,15 +55,15 @@ TEST(Views, ValuesNestOverTheIndexSetsAndRoundWhatIsInteger) {
     EXPECT_EQ(show(variable_list(*p)),
               "[{name: 'n', first_column: 0, shape: (2, 3), integer: True, line: 1}, "
               "{name: 'y', first_column: 6, shape: (), integer: False, line: 2}]");
-    EXPECT_EQ(show(column_key_list(*p).items[5]), "('2', '3')");
-    EXPECT_EQ(show(column_key_list(*p).items[6]), "()");
+    EXPECT_EQ(show(column_key_list(*p).items()[5]), "('2', '3')");
+    EXPECT_EQ(show(column_key_list(*p).items()[6]), "()");
 }
 
 TEST(Views, NumbersAsReported) {
     EXPECT_EQ(show(reported_number(-0.0, false)), "0.0");
     EXPECT_EQ(show(reported_number(2.6, true)), "3");
     // Beyond the integers a float holds exactly, an integer stays a float.
-    EXPECT_EQ(reported_number(1e16, true).kind, Tree::Kind::Float);
+    EXPECT_EQ(reported_number(1e16, true).kind(), json::Value::Kind::Number);
     EXPECT_EQ(show(figure(std::numeric_limits<double>::infinity())), "None");
     EXPECT_EQ(show(figure(std::nan(""))), "None");
 }
@@ -93,7 +93,7 @@ TEST(Views, FiguresNestByTheForallValuesInModelOrder) {
         "{lim: 80.0, pair: {1: {1: 20.0, 2: 30.0, 3: 40.0}, 2: {1: 50.0, 2: 60.0, 3: 70.0}}, row: {1: 0.0, 2: 10.0}}");
     EXPECT_EQ(show(s.activities()).substr(0, 30), "{lim: 0.0, pair: {1: {1: 1.0, ");
     EXPECT_EQ(show(s.reduced_costs()), "{n: [[0.0, 0.0, 0.0], [0.0, 0.0, 0.0]], y: 0.5}");
-    EXPECT_EQ(s.ranging().kind, Tree::Kind::None);  // not asked for
+    EXPECT_EQ(s.ranging().kind(), json::Value::Kind::Null);  // not asked for
     EXPECT_EQ(show(s.sensitivity_basis()), "'lp'");
     EXPECT_EQ(keys(s.to_dict()), (std::vector<std::string>{"status", "objective", "values", "infeasible_constraints",
                                                            "message", "statistics", "sensitivity_basis", "duals",
@@ -112,7 +112,7 @@ TEST(Views, ARangeNamesItsEndsAndLeavesOpenEndsNone) {
     f.bound_up = {{inf, inf, -1, -1}};
     f.bound_down = {{0, 0, -1, -1}};
     Solved s = solved_with_figures("dvar float+ x;\nmaximize x;\nsubject to {\n  cap: x <= 4;\n}\n", {4}, f);
-    std::string costs = show(s.ranging().find("costs")->find("x") ? *s.ranging().find("costs")->find("x") : Tree());
+    std::string costs = show(s.ranging().find("costs")->find("x") ? *s.ranging().find("costs")->find("x") : json::Value());
     EXPECT_NE(costs.find("high: None"), std::string::npos) << costs;
     EXPECT_NE(costs.find("entering_at_high: None"), std::string::npos) << costs;
     // The one constraint became x's bound: it is there, with no range of its own.
@@ -139,43 +139,15 @@ TEST(Views, StatisticsNameTheSolversCountersOnlyWhenOneRan) {
     ran.used_solver = true;
     ran.counts.simplex_iterations = 9;
     ran.counts.mip_nodes = 4;
-    Tree s = solve_statistics(*p, ran);
+    json::Value s = solve_statistics(*p, ran);
     EXPECT_EQ(s.find("best_bound"), nullptr);  // NaN: no bound to show
     EXPECT_EQ(show(*s.find("mip_nodes")), "4");
     EXPECT_EQ(show(*s.find("threads")), "None");
     auto lp = instantiate("dvar float+ x;\nminimize x;\nsubject to {\n  c: x >= 1;\n}\n", "");
     ran.outcome.best_bound = 1;
-    Tree t = solve_statistics(*lp, ran);
+    json::Value t = solve_statistics(*lp, ran);
     EXPECT_EQ(show(*t.find("mip_nodes")), "None");  // an LP has no nodes
     EXPECT_EQ(show(*t.find("best_bound")), "1.0");
-}
-
-TEST(NeutralTree, KeepsEveryKindInOrderAndNested) {
-    namespace nt = compiler::tree;
-    Tree t = Tree::dict();
-    t.add("status", Tree::str("optimal"));
-    t.add("values", Tree::list().add(Tree::whole(-3)).add(Tree::tuple().add(Tree::str("a")).add(Tree::none())));
-    t.add("ok", Tree::flag(true));
-    t.add("objective", Tree::real(2.5));
-    nt::Tree n = neutral_tree(t);
-    const nt::Node& root = n[n.root()];
-    ASSERT_EQ(root.kind, nt::Kind::Dict);
-    ASSERT_EQ(root.count, 8u);
-    EXPECT_EQ(n.child(root, 0).text(), "status");
-    EXPECT_EQ(n.child(root, 1).text(), "optimal");
-    EXPECT_EQ(n.child(root, 5).flag(), true);
-    EXPECT_EQ(n.child(root, 6).text(), "objective");
-    EXPECT_EQ(n.child(root, 7).real, 2.5);
-    const nt::Node& values = n.child(root, 3);
-    ASSERT_EQ(values.kind, nt::Kind::List);
-    ASSERT_EQ(values.count, 2u);
-    EXPECT_EQ(n.child(values, 0).integer, -3);
-    const nt::Node& pair = n.child(values, 1);
-    ASSERT_EQ(pair.kind, nt::Kind::Tuple);
-    EXPECT_EQ(n.child(pair, 0).text(), "a");
-    EXPECT_EQ(n.child(pair, 1).kind, nt::Kind::None);
-    nt::Tree leaf = neutral_tree(Tree::whole(7));  // a leaf alone is the root
-    EXPECT_EQ(leaf[leaf.root()].integer, 7);
 }
 
 }  // namespace

@@ -44,45 +44,45 @@ TEST_F(Library, ListsPlainExamplesByNameWithTheirTexts) {
     write("notes/readme.txt", "no model here");
     write("two words/two words.mod", "dvar int z;");
     Value answer = examples_by_name(root_);
-    EXPECT_EQ(answer.find("ranking")->text, "name");
-    const std::vector<Value>& examples = answer.find("examples")->items;
+    EXPECT_EQ(answer.find("ranking")->text(), "name");
+    const std::vector<Value>& examples = answer.find("examples")->items();
     ASSERT_EQ(examples.size(), 2u);
-    EXPECT_EQ(examples[0].find("name")->text, "diet");
-    EXPECT_EQ(examples[0].find("data")->text, "n = 1;");
-    EXPECT_EQ(examples[0].find("description")->text, "") << "a missing file is an empty text";
-    EXPECT_EQ(examples[1].find("name")->text, "knapsack");
-    EXPECT_EQ(examples[1].find("description")->text, "Pack a bag.");
-    EXPECT_TRUE(examples_by_name(root_ / "missing").find("examples")->items.empty());
+    EXPECT_EQ(examples[0].find("name")->text(), "diet");
+    EXPECT_EQ(examples[0].find("data")->text(), "n = 1;");
+    EXPECT_EQ(examples[0].find("description")->text(), "") << "a missing file is an empty text";
+    EXPECT_EQ(examples[1].find("name")->text(), "knapsack");
+    EXPECT_EQ(examples[1].find("description")->text(), "Pack a bag.");
+    EXPECT_TRUE(examples_by_name(root_ / "missing").find("examples")->items().empty());
 }
 
 TEST(Grounding, SplitsAssumedNumbersFromConvertedOnes) {
     Value report =
         grounding_value("Ship at most 40 crates; the fee is 5% of the price.", "cap = 40;\nfee = 0.05;\nk = 7;\n");
-    const std::vector<Value>& assumed = report.find("assumptions")->items;
+    const std::vector<Value>& assumed = report.find("assumptions")->items();
     ASSERT_EQ(assumed.size(), 1u);
-    EXPECT_EQ(assumed[0].find("text")->text, "7");
-    EXPECT_EQ(assumed[0].find("line")->integer, 3);
-    EXPECT_EQ(assumed[0].find("kind")->text, "assumed");
-    const std::vector<Value>& converted = report.find("conversions")->items;
+    EXPECT_EQ(assumed[0].find("text")->text(), "7");
+    EXPECT_EQ(assumed[0].find("line")->integer(), 3);
+    EXPECT_EQ(assumed[0].find("kind")->text(), "assumed");
+    const std::vector<Value>& converted = report.find("conversions")->items();
     ASSERT_EQ(converted.size(), 1u);
-    EXPECT_EQ(converted[0].find("kind")->text, "percentage");
-    EXPECT_EQ(converted[0].find("source")->text, "5");
+    EXPECT_EQ(converted[0].find("kind")->text(), "percentage");
+    EXPECT_EQ(converted[0].find("source")->text(), "5");
 }
 
 TEST(Answers, EmittedFormatsAndAppliedFiles) {
     Value mps = emitted(EmitFormat::Mps);
-    EXPECT_EQ(mps.find("format")->text, "mps");
-    EXPECT_EQ(mps.find("file_name")->text, "model.mps");
-    EXPECT_EQ(emitted(EmitFormat::SciPy).find("format")->text, "scipy");
-    EXPECT_EQ(emitted(EmitFormat::SciPy).find("media_type")->text, "text/x-python");
+    EXPECT_EQ(mps.find("format")->text(), "mps");
+    EXPECT_EQ(mps.find("file_name")->text(), "model.mps");
+    EXPECT_EQ(emitted(EmitFormat::SciPy).find("format")->text(), "scipy");
+    EXPECT_EQ(emitted(EmitFormat::SciPy).find("media_type")->text(), "text/x-python");
 
     Applied applied;
     applied.files = {"/w/plan.mod", "/w/plan.dat"};
     applied.backups.model = "/w/plan.mod.bak";
     Value answer = applied_answer(applied);
-    EXPECT_EQ(answer.find("model_file")->text, "plan.mod") << "names only, never the server's paths";
-    EXPECT_EQ(answer.find("backup_model_file")->text, "plan.mod.bak");
-    EXPECT_EQ(answer.find("backup_data_file")->kind, Value::Kind::Null);
+    EXPECT_EQ(answer.find("model_file")->text(), "plan.mod") << "names only, never the server's paths";
+    EXPECT_EQ(answer.find("backup_model_file")->text(), "plan.mod.bak");
+    EXPECT_EQ(answer.find("backup_data_file")->kind(), Value::Kind::Null);
 }
 
 TEST(RunSlots, RefusesTheRunBeyondTheLimitUntilOneEnds) {

@@ -258,11 +258,11 @@ TEST(Endpoints, AdmissionRefusesByPathThenHeadersThenBody) {
 TEST(Endpoints, ARunAsksTheSolverForWhatItsRequestSays) {
     auto options = [](RunRequest r) {
         std::string out;
-        for (const auto& [key, value] : solve_options(r).members)
+        for (const auto& [key, value] : solve_options(r).members())
             out += key + "=" +
-                   (value.kind == Value::Kind::String    ? value.text
-                    : value.kind == Value::Kind::Boolean ? "true"
-                                                         : std::to_string(value.number)) +
+                   (value.kind() == Value::Kind::String    ? value.text()
+                    : value.kind() == Value::Kind::Boolean ? "true"
+                                                         : std::to_string(value.number())) +
                    " ";
         return out;
     };

@@ -85,6 +85,8 @@ py::dict exit_statuses() {
 }  // namespace
 
 PYBIND11_MODULE(_cli, m, py::mod_gil_not_used()) {
+    tarvok::host::hold_module(m);
+    tarvok::host::translate_errors();
     py::options options;
     options.disable_function_signatures();
     m.doc() = "The tarvok command.";

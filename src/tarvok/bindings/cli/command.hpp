@@ -11,6 +11,7 @@
 #include "common/exit_status.hpp"
 #include "compiler/data_values.hpp"
 #include "bindings/host/host.hpp"
+#include "bindings/host/json.hpp"
 #include "bindings/host/module_settings.hpp"
 
 #include <initializer_list>
@@ -51,10 +52,10 @@ class HostOutput : public Output {
     void say_json(const data::Value& value) override;
 };
 
-/// A plain host value (None, bool, int, float, str, list, tuple, dict) as the
-/// cores' value, for a core to read or shape; each scalar keeps in `text`
-/// what the host writes for it (str()), a dict's keys are their str().
-data::Value plain_value(py::handle value);
+/// How the commands read the host's results as the cores' values: a plain
+/// value as it is, anything else (an enum member) as its str().
+inline constexpr host::FromPython kPlain{.others_as_text = true};
+
 /// `value` as JSON on stdout, every character exact.
 void say_json(py::handle value);
 

@@ -5,7 +5,7 @@
 #include "common/terminal_text.hpp"
 #include "example_ranker/load_failure.hpp"
 #include "generative/providers/providers.hpp"
-#include "bindings/host/json_value.hpp"
+#include "bindings/host/json.hpp"
 #include "bindings/host/package.hpp"
 #include "solver/options.hpp"
 
@@ -59,9 +59,10 @@ void warn(const std::string& line) {
     write_raw("stderr", terminal::shown(line) + "\n");
 }
 
-py::object json_dumps(py::handle value) {
-    return py::module_::import("json").attr("dumps")(value, py::arg("indent") = 2, py::arg("ensure_ascii") = false);
-}
+/// As json.dumps(value, indent=2, ensure_ascii=False) writes it.
+std::string json_text(const data::Value& value) { return json::write(value, {.indent = 2, .ensure_ascii = false}); }
+
+py::object json_dumps(py::handle value) { return host::text(json_text(host::from_python(value))); }
 
 std::vector<std::string> strings_of(py::handle items) {
     std::vector<std::string> out;
@@ -69,40 +70,12 @@ std::vector<std::string> strings_of(py::handle items) {
     return out;
 }
 
-data::Value plain_value(py::handle value) {
-    data::Value out;
-    PyObject* v = value.ptr();
-    if (PyDict_Check(v)) {
-        out = data::Value::object();
-        for (auto item : py::reinterpret_borrow<py::dict>(value))
-            out.members.emplace_back(host::str_of(item.first), plain_value(item.second));
-        return out;
-    }
-    if (PyList_Check(v) || PyTuple_Check(v)) {
-        out = data::Value::array();
-        for (py::handle item : value) out.items.push_back(plain_value(item));
-        return out;
-    }
-    int overflow = 0;
-    long long whole = PyLong_Check(v) && !PyBool_Check(v) ? PyLong_AsLongLongAndOverflow(v, &overflow) : 0;
-    if (PyBool_Check(v))
-        out = data::Value::of(v == Py_True);
-    else if (PyLong_Check(v) && !overflow)
-        out = data::Value::of(static_cast<int64_t>(whole));
-    else if (PyLong_Check(v) || PyFloat_Check(v))
-        out = data::Value::of(py::cast<double>(value));
-    else if (!value.is_none())
-        out.kind = data::Value::Kind::String;
-    out.text = host::str_of(value);
-    return out;
-}
-
-void HostOutput::say_json(const data::Value& value) { cli::say_json(host::object_of(value)); }
-
-void say_json(py::handle value) {
+void HostOutput::say_json(const data::Value& value) {
     clear_wait_line();
-    write_raw("stdout", host::str_of(json_dumps(value)) + "\n");
+    write_raw("stdout", json_text(value) + "\n");
 }
+
+void say_json(py::handle value) { HostOutput().say_json(host::from_python(value)); }
 
 std::string one_line(py::handle error) { return first_line(host::str_of(error), host::type_name(error)); }
 
@@ -396,7 +369,7 @@ py::object add_table_command(py::object commands, const OptionTable& command) {
         if (option.exclusive && group.is_none()) group = parser.attr("add_mutually_exclusive_group")();
         py::dict kw;
         for (const auto& [key, value] : parser_keywords(option))
-            kw[host::text(key)] = key == "type" ? builtin(value.text.c_str()) : host::object_of(value);
+            kw[host::text(key)] = key == "type" ? builtin(value.text().c_str()) : host::to_python(value);
         py::list flags;
         for (const std::string& flag : option.flags) flags.append(host::text(flag));
         (option.exclusive ? group : parser).attr("add_argument")(*flags, **kw);
@@ -440,7 +413,7 @@ void use_command_errors(py::object parser) {
     py::handle borrowed = parser;  // the parser outlives every call of its error()
     parser.attr("error") = py::cpp_function([borrowed](py::object message) {
         if (json_requested) {
-            say_json(host::object_of(failure_json({ExitStatus::Usage, host::str_of(message)})));
+            say_json(host::to_python(failure_json({ExitStatus::Usage, host::str_of(message)})));
         } else {
             clear_wait_line();
             borrowed.attr("print_usage")(py::module_::import("sys").attr("stderr"));

@@ -6,7 +6,7 @@
 // change.
 #include "bindings/cli/command.hpp"
 #include "cli/feedback_outcome.hpp"
-#include "bindings/host/json_value.hpp"
+#include "bindings/host/json.hpp"
 
 namespace tarvok::cli {
 
@@ -91,7 +91,7 @@ class HostFeedback : public FeedbackHost {
         return !answer_.is_none();
     }
     void ask() override { answer_ = ask_for_feedback(args_, in_); }
-    data::Value reply() override { return plain_value(answer_); }
+    data::Value reply() override { return host::from_python(answer_, kPlain); }
 
     ProposedRevision revise() override {
         py::dict reply = answer_;

@@ -5,7 +5,7 @@
 #include "bindings/cli/command.hpp"
 #include "cli/run_inputs.hpp"
 #include "common/files.hpp"
-#include "bindings/host/json_value.hpp"
+#include "bindings/host/json.hpp"
 
 namespace tarvok::cli {
 
@@ -73,7 +73,7 @@ class HostDataReader : public DataReader {
     data::Value json(const std::string& path) override {
         py::object text = read_input(host::text(path));
         try {
-            return plain_value(py::module_::import("json").attr("loads")(text));
+            return host::from_python(py::module_::import("json").attr("loads")(text), kPlain);
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_ValueError)) throw;
             fail(ExitStatus::DoesNotCompile, path + ": " + one_line(e.value()));
@@ -88,7 +88,7 @@ class HostDataReader : public DataReader {
     data::Value cell(const std::string& trimmed) override {
         for (const char* kind : {"int", "float"}) {
             try {
-                if (!trimmed.empty()) return plain_value(builtin(kind)(host::text(trimmed)));
+                if (!trimmed.empty()) return host::from_python(builtin(kind)(host::text(trimmed)), kPlain);
             } catch (py::error_already_set&) {
             }
         }
@@ -105,7 +105,7 @@ void write_solution(py::object path, py::object result) {
     if (csv) {
         py::object buffer = py::module_::import("io").attr("StringIO")();
         py::object writer = py::module_::import("csv").attr("writer")(buffer, py::arg("lineterminator") = "\n");
-        for (const auto& row : solution_csv_rows(solution_of(plain_value(solved)))) {
+        for (const auto& row : solution_csv_rows(solution_of(host::from_python(solved, kPlain)))) {
             py::list cells;
             for (const auto& cell : row) cells.append(host::text(cell));
             writer.attr("writerow")(cells);
@@ -160,7 +160,7 @@ RunInputs read_run_inputs(py::object args) {
     std::vector<std::string> paths = strings_of(args.attr("data"));
     HostDataReader reader;
     GatheredData gathered = gather_data(paths, model_text, reader);
-    if (paths.size() == 1 && gathered.values.members.empty()) in.data_shown = paths.front();
+    if (paths.size() == 1 && gathered.values.members().empty()) in.data_shown = paths.front();
     check_outputs(args, gathered);
     RunData data;
     {
@@ -168,7 +168,7 @@ RunInputs read_run_inputs(py::object args) {
         data = run_data(model_text, gathered);
     }
     in.data_text = host::text(data.text);
-    if (data.sources) in.sources = host::object_of(*data.sources);
+    if (data.sources) in.sources = host::to_python(*data.sources);
     fs::path journal = files::journal_path(host::file_system_path(absolute(in.model_path)));
     if (fs::exists(journal)) warn(unfinished_move_warning(in.model_shown, shown_path(journal)));
     return in;
@@ -213,7 +213,7 @@ int solve_and_show(py::object args, py::object program, py::object diagnostics) 
             say_json(out);
         } else {
             say(summary_of(solved));
-            say(sizes_and_times(plain_value(solved.attr("statistics"))));
+            say(sizes_and_times(host::from_python(solved.attr("statistics"), kPlain)));
         }
     };
     py::dict options = solver_options(args);
@@ -226,7 +226,7 @@ int solve_and_show(py::object args, py::object program, py::object diagnostics) 
         warn("tarvok: interrupted");
         return code(ExitStatus::Interrupted);
     }
-    if (host::truthy(args.attr("verbose"))) warn(statistics_line(plain_value(result.attr("statistics"))));
+    if (host::truthy(args.attr("verbose"))) warn(statistics_line(host::from_python(result.attr("statistics"), kPlain)));
     show(result);
     if (!args.attr("solution").is_none()) write_solution(args.attr("solution"), result);
     return status_of(result);
@@ -247,10 +247,10 @@ int run_run(py::object args) {
     Expanded expanded = expand(compiled);
     py::object report =
         compiled.attr("report_for")(host::text(in.model_shown), host::text(in.data_shown.value_or("data")));
-    data::Value records = records_with_paths(plain_value(compiled.attr("diagnostics")), in.model_shown, in.data_shown);
+    data::Value records = records_with_paths(host::from_python(compiled.attr("diagnostics"), kPlain), in.model_shown, in.data_shown);
     if (expanded.program.is_none()) {
         if (as_json) {
-            say_json(host::object_of(does_not_compile_json(std::move(records))));
+            say_json(host::to_python(does_not_compile_json(std::move(records))));
         } else {
             say(host::str_of(report));
         }
@@ -258,7 +258,7 @@ int run_run(py::object args) {
     }
     if (!as_json && host::truthy(report)) say(host::str_of(report));
     if (!args.attr("write").is_none()) write_expanded_model(args.attr("write"), in);
-    return solve_and_show(args, expanded.program, host::object_of(records));
+    return solve_and_show(args, expanded.program, host::to_python(records));
 }
 
 const Registration registration{"run", run_run};

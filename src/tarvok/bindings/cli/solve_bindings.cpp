@@ -8,7 +8,7 @@
 #include "cli/what_if_report.hpp"
 #include "evaluation/vote.hpp"
 #include "generative/grounding.hpp"
-#include "bindings/host/json_value.hpp"
+#include "bindings/host/json.hpp"
 #include "bindings/host/package.hpp"
 
 #include <memory>
@@ -159,7 +159,7 @@ py::object generate_staged(py::object args, const SolveRequest& r, StagedPair& p
 /// table naming them there.
 data::Value keep_alternatives(StagedPair& pair, py::object table) {
     KeptAlternatives kept =
-        kept_alternatives(plain_value(table), shown_path(pair.target().model), shown_path(pair.target().data));
+        kept_alternatives(host::from_python(table, kPlain), shown_path(pair.target().model), shown_path(pair.target().data));
     for (const AlternativeMove& move : kept.moves) {
         py::bytes model = host::read_file(host::text(move.model_from), "rb"),
                   data = host::read_file(host::text(move.data_from), "rb");
@@ -185,16 +185,16 @@ SolveReport loop_report(py::object args, const SolveRequest& r, py::object resul
                   .model_file = host::str_of(r.model_file),
                   .data_file = host::str_of(r.data_file),
                   .model_file_given = host::str_of(py::module_::import("os").attr("fsdecode")(args.attr("model_file"))),
-                  .statistics = plain_value(result.attr("statistics")),
-                  .syntax_errors = plain_value(result.attr("syntax_errors")),
+                  .statistics = host::from_python(result.attr("statistics"), kPlain),
+                  .syntax_errors = host::from_python(result.attr("syntax_errors"), kPlain),
                   .assessment = host::str_of(result.attr("assessment")),
                   .stats = host::truthy(args.attr("stats")),
                   .with_assumptions = r.assumptions,
                   .what_if = r.what_if,
                   .what_if_max = r.what_if_max};
     if (r.assumptions) {
-        o.assumptions = plain_value(result.attr("assumptions"));
-        o.assumptions_error = plain_value(result.attr("assumptions_error"));
+        o.assumptions = host::from_python(result.attr("assumptions"), kPlain);
+        o.assumptions_error = host::from_python(result.attr("assumptions_error"), kPlain);
     }
     return o;
 }
@@ -214,9 +214,9 @@ void run_and_emit(py::object args, const SolveRequest& r, py::object result, Sol
     o.status = with_run_and_emit(loop_status(o.facts), with_run ? std::optional(run.status) : std::nullopt,
                                  with_emit ? std::optional(emit.status) : std::nullopt);
     if (host::truthy(args.attr("run")))
-        o.run_json = with_run && run.status != 1 ? plain_value(run.result.attr("to_dict")()) : data::Value();
+        o.run_json = with_run && run.status != 1 ? host::from_python(run.result.attr("to_dict")(), kPlain) : data::Value();
     if (with_run) o.run = run.status == 1 ? run.diagnostics : summary_of(run.result);
-    if (!r.script.is_none()) o.emitted = with_emit && emit.status == 0 ? plain_value(emit.written) : data::Value();
+    if (!r.script.is_none()) o.emitted = with_emit && emit.status == 0 ? host::from_python(emit.written, kPlain) : data::Value();
     if (with_emit)
         o.emit = {emit.status, emit.status == 0 ? written_line(strings_of(emit.written)) : "", emit.failure,
                   emit.diagnostics};

@@ -19,7 +19,7 @@
 #include "generative/grounding.hpp"
 #include "generative/providers/providers.hpp"
 #include "bindings/host/host.hpp"
-#include "bindings/host/json_value.hpp"
+#include "bindings/host/json.hpp"
 #include "bindings/host/module_settings.hpp"
 #include "solver/options.hpp"
 
@@ -72,7 +72,7 @@ py::object package_path(const char* name) {
 /// A plain value as the host's object (see ev::value_of).
 template <typename T>
 py::object to_host(const T& v) {
-    return host::object_of(ev::value_of(v));
+    return host::to_python(ev::value_of(v));
 }
 
 // A map (any object with `get`) becomes a struct through its table of
@@ -302,7 +302,7 @@ py::object run_generation(py::object problem, py::object folder, py::object sett
     py::dict keywords;
     for (const ev::LoopKeyword& k : ev::loop_keywords())
         keywords[k.keyword] =
-            k.fallback ? settings.attr("get")(k.setting, host::object_of(*k.fallback)) : settings[k.setting];
+            k.fallback ? settings.attr("get")(k.setting, host::to_python(*k.fallback)) : settings[k.setting];
     keywords["progress"] = progress;
     keywords["record"] = join_path(folder, py::str(ev::kTranscriptFile));
     return generative().attr("run_generation")(problem["description"], join_path(folder, py::str(ev::kModelFile)),
@@ -612,7 +612,7 @@ py::object run_evaluation(py::object dataset, py::object out_dir, py::object pro
     std::shared_ptr<Pool> pool;
     Outcome out = run(s, data, prepared, pool);
     if (out.provider_down) host::raise(PyExc_ConnectionError, *out.provider_down);
-    return py::module_::import("json").attr("loads")(out.summary_text);
+    return host::to_python(tarvok::json::parse(out.summary_text, {.repeated_keys = true}));
 }
 
 // ------------------------------------------------------------ the command
@@ -725,10 +725,9 @@ class HostCommand final : public ev::CommandHost {
     void tell(const std::string& line) override { ::tell(line); }
     void fail(const ev::CommandFailure& failure) override {
         if (!host::truthy(args_.attr("json"))) return tell(ev::command_error_line(failure.message));
-        py::dict error;
-        error["error"] = host::text(failure.message);
-        error["status"] = tarvok::code(failure.status);
-        say(host::str_of(py::module_::import("json").attr("dumps")(error, py::arg("ensure_ascii") = false)) + "\n");
+        tarvok::json::Value error = tarvok::json::Value::object({{"error", tarvok::json::Value::of(failure.message)},
+                                                                 {"status", tarvok::json::Value::of(tarvok::code(failure.status))}});
+        say(tarvok::json::write(error, {.ensure_ascii = false}) + "\n");
     }
     size_t running() override { return pool_ ? pool_->queue->running() : 0; }
     void join() override {
@@ -771,6 +770,7 @@ PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
     host::hold_module(m);
+    host::translate_errors();
     m.doc() =
         "Answer accuracy on benchmark sets: the generation loop on each word problem, its model solved and "
         "compared with the reference optimum.";

@@ -325,6 +325,7 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
     host::hold_module(m);
+    host::translate_errors();
 
     m.doc() = docs::kModule;
     host::lazy_logger(m);

@@ -1,12 +1,14 @@
 // Data given as Python objects ({name: value} with scalars, lists, tuples,
 // dicts keyed by set elements, numpy arrays, pandas Series and DataFrames):
-// converted here into the data core's values, then written as the data text
-// of the model by the core, so that it meets the checks of any data text.
+// converted into the data core's values by the one converter (json.hpp),
+// then written as the data text of the model by the core, so that it meets
+// the checks of any data text.
 #pragma once
 
 #include "compiler/compiler.hpp"
 #include "compiler/data_values.hpp"
 #include "bindings/host/host.hpp"
+#include "bindings/host/json.hpp"
 
 #include <optional>
 #include <string>
@@ -16,79 +18,13 @@
 
 namespace tarvok::host {
 
-namespace detail {
-
-/// A key as the data names an element: a text as it is, a number as written.
-inline std::string key_text(py::handle key) {
-    if (py::hasattr(key, "item") && !PyUnicode_Check(key.ptr())) {
-        py::object plain = key.attr("item")();
-        return key_text(plain);
-    }
-    if (PyUnicode_Check(key.ptr())) return std::string(Utf8(key).view());
-    if (PyFloat_Check(key.ptr())) {
-        if (auto whole = data::whole_number_key(PyFloat_AsDouble(key.ptr()))) return *whole;
-    }
-    return str_of(key);
-}
-
-inline data::Value value_of(py::handle v, size_t depth) {
-    using data::Value;
-    if (depth > data::kMaxDataDepth) throw py::value_error(data::too_deep_message());
-    if (v.is_none()) return Value::null();
-    if (PyBool_Check(v.ptr())) return Value::of(v.ptr() == Py_True);
-    if (PyLong_Check(v.ptr())) {
-        int overflow = 0;
-        long long i = PyLong_AsLongLongAndOverflow(v.ptr(), &overflow);
-        if (!overflow) return Value::of(static_cast<int64_t>(i));
-        return Value::of(PyFloat_AsDouble(py::float_(py::reinterpret_borrow<py::object>(v)).ptr()));
-    }
-    if (PyFloat_Check(v.ptr())) return Value::of(PyFloat_AsDouble(v.ptr()));
-    if (PyUnicode_Check(v.ptr())) return Value::of(std::string(Utf8(v).view()));
-    std::string module = py::str(py::type::handle_of(v).attr("__module__"));
-    std::string kind = py::str(py::type::handle_of(v).attr("__name__"));
-    switch (data::host_value_kind(module, kind)) {
-    case data::HostValueKind::ArrayLike:
-        // Arrays and numpy scalars alike become plain Python values.
-        if (py::hasattr(v, "tolist")) return value_of(v.attr("tolist")(), depth);
-        break;
-    case data::HostValueKind::Table: return value_of(v.attr("to_dict")("index"), depth);
-    case data::HostValueKind::Series: return value_of(v.attr("to_dict")(), depth);
-    case data::HostValueKind::Labels: return value_of(v.attr("tolist")(), depth);
-    case data::HostValueKind::Other: break;
-    }
-    if (PyDict_Check(v.ptr()) || py::isinstance(v, py::module_::import("collections.abc").attr("Mapping"))) {
-        // A tuple key (a, b) stands for the nesting {a: {b: ...}}; the core nests.
-        std::vector<std::pair<std::vector<std::string>, Value>> entries;
-        for (auto item : py::dict(py::reinterpret_borrow<py::object>(v))) {
-            std::vector<std::string> fields;
-            if (PyTuple_Check(item.first.ptr()) && PyTuple_GET_SIZE(item.first.ptr()) > 0) {
-                for (py::handle field : py::reinterpret_borrow<py::tuple>(item.first))
-                    fields.push_back(key_text(field));
-            } else {
-                fields.push_back(key_text(item.first));
-            }
-            size_t below = depth + fields.size();
-            entries.emplace_back(std::move(fields), value_of(item.second, below));
-        }
-        return data::nest_keys(std::move(entries));
-    }
-    if (PyList_Check(v.ptr()) || PyTuple_Check(v.ptr()) || PyAnySet_Check(v.ptr())) {
-        Value out = Value::array();
-        for (py::handle item : py::reinterpret_borrow<py::iterable>(v)) out.items.push_back(value_of(item, depth + 1));
-        return out;
-    }
-    throw py::type_error(data::not_a_data_value_message(type_name(v)));
-}
-
-}  // namespace detail
-
 /// A mapping {name: value} as the data core's values.
 inline data::Value values_of(py::handle data, const char* function) {
     data::Value values = data::Value::object();
     for (auto item : py::dict(py::reinterpret_borrow<py::object>(data))) {
         if (!PyUnicode_Check(item.first.ptr()))
             throw py::type_error(data::data_name_message(function, type_name(item.first)));
-        values.members.emplace_back(std::string(Utf8(item.first).view()), detail::value_of(item.second, 1));
+        values.add(std::string(Utf8(item.first).view()), from_python(item.second, {.data = true}, 1));
     }
     return values;
 }
@@ -120,7 +56,7 @@ inline WrittenData written_data_of(py::handle model_text, py::handle data, const
 /// The data text alone (see written_data_of).
 inline py::object data_text_of(py::handle model_text, py::handle data, const char* function,
                                const char* parameter = "data_text") {
-    return written_data_of(model_text, data, function, parameter).text;
+    return written_data_of(model_text, data, function, parameter).text();
 }
 
 }  // namespace tarvok::host

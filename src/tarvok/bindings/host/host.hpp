@@ -7,6 +7,7 @@
 // bindings/ include these headers; each focused header can be included alone.
 #pragma once
 
+#include "bindings/host/error_translator.hpp"
 #include "bindings/host/errors.hpp"
 #include "bindings/host/extras.hpp"
 #include "bindings/host/files.hpp"

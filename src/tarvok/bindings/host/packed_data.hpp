@@ -66,9 +66,7 @@ inline bool pack_lists(PyObject* o, size_t level, size_t dims, data::PackedNumbe
 /// a given array viewing its memory; false for any other value.
 inline bool pack_array(py::handle v, size_t dims, PackedData& into, compiler::GivenArray& given) {
     if (!PyObject_CheckBuffer(v.ptr())) return false;
-    std::string module = py::str(py::type::handle_of(v).attr("__module__"));
-    std::string kind = py::str(py::type::handle_of(v).attr("__name__"));
-    if (data::host_value_kind(module, kind) != data::HostValueKind::ArrayLike || kind != "ndarray") return false;
+    if (detail::data_kind(v) != detail::DataKind::ArrayLike || type_name(v) != "ndarray") return false;
     std::unique_ptr<Py_buffer, PackedData::Released> view(new Py_buffer{});
     if (PyObject_GetBuffer(v.ptr(), view.get(), PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) != 0) {
         delete view.release();

@@ -45,6 +45,14 @@ inline py::str text(std::string_view utf8) {
     return py::reinterpret_steal<py::str>(s);
 }
 
+/// The bytes of a host bytes object, valid while it lives.
+inline std::string_view bytes_view(py::handle bytes) {
+    char* data = nullptr;
+    Py_ssize_t size = 0;
+    if (PyBytes_AsStringAndSize(bytes.ptr(), &data, &size) != 0) throw py::error_already_set();
+    return {data, static_cast<std::size_t>(size)};
+}
+
 /// The host's `str(value)`; a text subclass with its own `__str__` is asked.
 inline py::str text_form(py::handle value) {
     auto s = py::reinterpret_steal<py::object>(PyObject_Str(value.ptr()));

@@ -6,7 +6,7 @@
 // from the core's answers.
 #include "compiler/front_end.hpp"
 #include "bindings/host/host.hpp"
-#include "bindings/host/json_value.hpp"
+#include "bindings/host/json.hpp"
 #include "language_server/answers.hpp"
 #include "bindings/language_server/docs.hpp"
 
@@ -37,7 +37,7 @@ class Session {
 
     /// An answer of the core as the protocol library's type `kind`.
     py::object as(const char* kind, const core::Value& value) const {
-        return structure_(host::object_of(value), types_.attr(kind));
+        return structure_(host::to_python(value), types_.attr(kind));
     }
     core::Position position_of(py::handle p) const {
         return core::Position::clamped(host::saturated(p.attr("line")), host::saturated(p.attr("character")));
@@ -147,7 +147,7 @@ py::object guarded(const char* method, Body&& body) {
         if (!host::is_ordinary(e)) throw;
         attr("logger").attr("error")("%s failed: %s", method, py::str(e.value()));
     } catch (const std::exception& e) {
-        attr("logger").attr("error")("%s failed: %s", method, host::object_of(core::Value::of(e.what())));
+        attr("logger").attr("error")("%s failed: %s", method, host::to_python(core::Value::of(e.what())));
     }
     return py::none();
 }
@@ -178,9 +178,9 @@ py::object query(Session& s, const core::QueryRow& row, py::object params) {
         args.with_declaration = host::truthy(params.attr("context").attr("include_declaration"));
     core::Value answer = core::answer(row.query, snapshot.get(), args);
     std::string type(row.type);
-    if (!row.many) return answer.kind == core::Value::Kind::Null ? py::none() : s.as(type.c_str(), answer);
+    if (!row.many) return answer.kind() == core::Value::Kind::Null ? py::none() : s.as(type.c_str(), answer);
     py::list out;
-    for (const core::Value& item : answer.items) out.append(s.as(type.c_str(), item));
+    for (const core::Value& item : answer.items()) out.append(s.as(type.c_str(), item));
     return out;
 }
 
@@ -237,6 +237,7 @@ PYBIND11_MODULE(language_server, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
     host::hold_module(m);
+    host::translate_errors();
 
     m.doc() = docs::kModule;
     host::lazy_logger(m);

@@ -6,7 +6,8 @@
 // results for the agent.
 #include "common/files.hpp"
 #include "bindings/host/host.hpp"
-#include "bindings/host/json_value.hpp"
+#include "bindings/host/json.hpp"
+#include "compiler/model_tree.hpp"
 #include "bindings/host/package.hpp"
 #include "bindings/mcp_server/docs.hpp"
 
@@ -35,7 +36,7 @@ py::module_ types() { return py::module_::import("mcp.types"); }
 // -------------------------------------------------------------- answers ----
 
 py::object json_text(py::handle value) {
-    return py::module_::import("json").attr("dumps")(value, py::arg("ensure_ascii") = false);
+    return host::text(tarvok::json::write(host::from_python(value), {.ensure_ascii = false}));
 }
 
 /// One tool call's answer: what the agent reads (`text`), the same as data
@@ -88,7 +89,7 @@ Answer answer(const core::RunRequest& r) {
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
     if (!host::truthy(compiled.attr("ok")))
         return does_not_compile(host::str_of(compiled.attr("report")), compiled.attr("diagnostics"), r.pair);
-    py::object fault, result = host::solve_compiled(compiled, host::object_of(core::solve_options(r)), fault);
+    py::object fault, result = host::solve_compiled(compiled, host::to_python(core::solve_options(r)), fault);
     if (fault) return does_not_compile(host::str_of(fault), host::diagnostics_of(fault), r.pair);
     return answered(result.attr("to_dict")());
 }
@@ -136,7 +137,7 @@ Answer answer(const core::ExamplesRequest& r) {
         found.push_back(core::example_entry(description, score, texts));
     }
     log_unread(texts);
-    return answered(host::object_of(
+    return answered(host::to_python(
         core::Value::object({{"ranking", core::Value::of(how)}, {"examples", core::Value::array(std::move(found))}})));
 }
 
@@ -185,15 +186,8 @@ Answer call(const std::string& name, py::object arguments, py::object context) {
     const core::ToolSpec* tool = core::tool_named(name);
     if (!tool) return failed(core::unknown_tool_message(name));
     try {
-        // The arguments as JSON text (what JSON cannot hold as its str()), read by the core.
-        py::object json = py::module_::import("json").attr("dumps")(
-            arguments, py::arg("default") = py::module_::import("builtins").attr("str"));
-        host::Utf8 text(json);
-        core::Parsed parsed;
-        {
-            py::gil_scoped_release unlocked;
-            parsed = core::parse_request(*tool, core::arguments_of(text.view()));
-        }
+        // The arguments as the core's values (what JSON cannot hold as its str()).
+        core::Parsed parsed = core::parse_request(*tool, core::arguments_of(host::from_python(arguments, {.others_as_text = true})));
         if (!parsed.request) return failed(std::string(tool->name) + ": " + parsed.error);
         return std::visit(
             [&](const auto& r) -> Answer {
@@ -224,7 +218,7 @@ py::object call_tool_result(const Answer& a) {
 
 /// A result the core shaped as the protocol's JSON, as the SDK's type `kind`.
 py::object result(const char* kind, const core::Value& value) {
-    return types().attr(kind).attr("model_validate")(host::object_of(value));
+    return types().attr(kind).attr("model_validate")(host::to_python(value));
 }
 
 py::object read_resource(py::object params) {
@@ -237,9 +231,7 @@ py::object read_resource(py::object params) {
     core::PackageTexts texts;
     std::string text;
     if (target.kind == Kind::Diagnostics) {
-        text = host::str_of(py::module_::import("json").attr("dumps")(
-            py::module_::import("tarvok.tarvok_core").attr("diagnostic_codes")(), py::arg("ensure_ascii") = false,
-            py::arg("indent") = 1));
+        text = tarvok::json::write(tarvok::compiler::tree::diagnostic_code_tree(), {.indent = 1, .ensure_ascii = false});
     } else {
         py::gil_scoped_release unlocked;
         text = core::package_resource_text(target, package, texts);
@@ -324,6 +316,7 @@ PYBIND11_MODULE(mcp_server, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
     host::hold_module(m);
+    host::translate_errors();
 
     m.doc() = docs::kModule;
     host::lazy_logger(m);

@@ -453,6 +453,7 @@ PYBIND11_MODULE(scipy_emitter, m, py::mod_gil_not_used()) {
     options.disable_function_signatures();
     m.doc() = "SciPy code generation: turns a compiled Tarvok model into a Python script that solves it with SciPy.";
     host::hold_module(m);
+    host::translate_errors();
     m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
     m.attr("SciPyCodeGenerator") = make_generator(m);
     // The script of a Program that is at hand (compiled and expanded already), with no compile of its own.

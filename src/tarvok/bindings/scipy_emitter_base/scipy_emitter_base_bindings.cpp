@@ -278,6 +278,8 @@ void add_error_factories(py::object& cls, py::module_& m) {
 }  // namespace
 
 PYBIND11_MODULE(scipy_emitter_base, m, py::mod_gil_not_used()) {
+    tarvok::host::hold_module(m);
+    tarvok::host::translate_errors();
     py::options options;
     options.disable_function_signatures();
     m.doc() = "Base class for generators that translate a compiled Tarvok model into a SciPy script.";

@@ -5,6 +5,8 @@
 namespace py = pybind11;
 
 PYBIND11_MODULE(semantic_error, m, py::mod_gil_not_used()) {
+    tarvok::host::hold_module(m);
+    tarvok::host::translate_errors();
     py::options options;
     options.disable_function_signatures();
     m.doc() = "The error raised for Tarvok models and data that do not compile.";

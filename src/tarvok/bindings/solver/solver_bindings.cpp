@@ -3,7 +3,8 @@
 // the adapters are the other *_bindings.cpp files here) under the core's
 // strategy, and reports the outcome as Python values. The solver library and
 // numpy are imported on first use, so that the module itself needs neither.
-#include "bindings/tarvok_core/diagnostic_records.hpp"
+#include "bindings/host/json.hpp"
+#include "compiler/model_tree.hpp"
 #include "bindings/host/data_values.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/packed_data.hpp"
@@ -74,8 +75,7 @@ py::module_ self() { return host::this_module(); }
     host::raise_new(self().attr("SemanticError"), report);
 }
 
-/// A view the core shaped, as Python values, by the compiled model's converter.
-py::object to_python(const Tree& t) { return tarvok::compiler::records::host_objects(neutral_tree(t)); }
+using host::to_python;
 
 /// An argument as the option checks of the core read it. Only exact
 /// built-in kinds are spelt, so no caller's own __str__ or __repr__ runs.
@@ -104,13 +104,10 @@ Argument argument(py::handle v) {
     return a;
 }
 
-/// What the core accepted, or the TypeError or ValueError it refused with.
+/// What the core accepted; what it refused with is raised (TypeError or ValueError).
 template <typename T>
-T accepted(std::variant<T, Refusal> checked) {
-    if (Refusal* no = std::get_if<Refusal>(&checked)) {
-        if (no->type_error) throw py::type_error(no->message);
-        host::raise(PyExc_ValueError, no->message);
-    }
+T accepted(std::variant<T, tarvok::Error> checked) {
+    if (tarvok::Error* no = std::get_if<tarvok::Error>(&checked)) throw *no;
     return std::get<T>(std::move(checked));
 }
 
@@ -412,7 +409,7 @@ void define_compiled_model(py::module_& m) {
         .def_property_readonly(
             kDiagnosticsFace.name,
             [](const CompiledModel& c) {
-                return tarvok::compiler::records::diagnostic_records(*c.source().compilation, true);
+                return to_python(tarvok::compiler::tree::diagnostic_record_tree(*c.source().compilation, true));
             },
             kDiagnosticsFace.doc)
         .def_property_readonly(kProgramFace.name, &compiled_program, kProgramFace.doc)
@@ -444,6 +441,7 @@ PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
     host::hold_module(m);
+    host::translate_errors();
     m.doc() = kModuleDoc;
 
     m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");

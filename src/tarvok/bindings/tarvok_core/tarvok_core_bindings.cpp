@@ -3,8 +3,9 @@
 // plain dicts and lists, or raises SemanticError with every diagnostic.
 #include "cli/check_command.hpp"
 #include "compiler/compiler.hpp"
+#include "compiler/model_tree.hpp"
 #include "bindings/tarvok_core/compiler_face.hpp"
-#include "bindings/tarvok_core/diagnostic_records.hpp"
+#include "bindings/host/json.hpp"
 #include "bindings/host/data_values.hpp"
 #include "bindings/host/host.hpp"
 #include "solver/program.hpp"
@@ -23,15 +24,13 @@ namespace {
 
 struct TVLCompiler {};
 
-using tarvok::compiler::records::diagnostic_records;
-using tarvok::compiler::records::host_objects;
 namespace tree = tarvok::compiler::tree;
 
 /// Raises the module's SemanticError as it is at call time (a host may replace it).
 [[noreturn]] void raise_semantic_error(const Compilation& c) {
     py::object cls = tarvok::host::attr("SemanticError");
     py::object error = cls(tarvok::host::text(c.report()));
-    error.attr("diagnostics") = diagnostic_records(c, true);
+    error.attr("diagnostics") = tarvok::host::to_python(tree::diagnostic_record_tree(c, true));
     PyErr_SetObject(cls.ptr(), error.ptr());
     throw py::error_already_set();
 }
@@ -91,9 +90,10 @@ py::dict compile_texts(std::string_view model, std::string_view data) {
     try {
         if (!c->ok()) raise_semantic_error(*c);
         std::vector<ExprInfo>().swap(c->analysis.info);  // the result needs none of it: room for the dicts
-        tree::Tree model_tree = tarvok::host::interruptible(
+        tarvok::json::Value model_tree = tarvok::host::interruptible(
             [&](tarvok::Interrupt* interrupt) { return tree::compiled_model_tree(*c, interrupt); });
-        return host_objects(model_tree).cast<py::dict>();
+        // Its shared leaves are shared objects: a large model makes far fewer.
+        return tarvok::host::to_python(model_tree, tarvok::host::Sharing::Containers).cast<py::dict>();
     } catch (const std::bad_alloc&) {
         tarvok::host::raise(PyExc_MemoryError, "not enough memory to build the compiled model");
     }
@@ -187,6 +187,7 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
     options.disable_function_signatures();
     m.doc() = "The Tarvok compiler: checks a model text and a data text together.";
     tarvok::host::hold_module(m);
+    tarvok::host::translate_errors();
 
     m.attr("SemanticError") = tarvok::host::import_sibling(m, "semantic_error").attr("SemanticError");
     // Read on every compile (and by every expansion of a model): the most columns and rows a model may expand
@@ -202,6 +203,6 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
         };
         return py::make_tuple(shown(l.max_columns), shown(l.max_rows), shown(l.max_nonzeros));
     });
-    tarvok::host::def(m, kDiagnosticCodes, [] { return host_objects(tree::diagnostic_code_tree()); });
+    tarvok::host::def(m, kDiagnosticCodes, [] { return tarvok::host::to_python(tree::diagnostic_code_tree()); });
     tarvok::host::def(m, kCheckMain, &main_entry, py::arg("argv") = py::none());
 }

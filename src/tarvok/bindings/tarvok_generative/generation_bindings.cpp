@@ -8,7 +8,7 @@
 #include "generative/providers/providers.hpp"
 #include "generative/result_values.hpp"
 #include "bindings/tarvok_generative/workflow_bindings.hpp"
-#include "bindings/host/json_value.hpp"
+#include "bindings/host/json.hpp"
 #include "solver/options.hpp"
 
 #include <pybind11/stl.h>
@@ -237,7 +237,7 @@ void fill_reading(py::handle entry, const std::optional<wf::ExecutionOutcome>& e
 /// every solve filled in; None when the step was not taken.
 py::object what_if_table(const GenerationResult& g) {
     if (!g.what_if || !g.result.assumptions_asked) return py::none();
-    py::object out = host::object_of(wf::what_if_value(g.result));
+    py::object out = host::to_python(wf::what_if_value(g.result));
     py::object alternatives = out["alternatives"];
     for (std::size_t i = 0; i < g.result.what_if.size(); ++i) {
         const wf::WhatIf& w = g.result.what_if[i];
@@ -254,7 +254,7 @@ py::object what_if_table(const GenerationResult& g) {
 
 /// The map generative_solve returns with return_statistics.
 py::object statistics(const GenerationResult& g) {
-    py::object out = host::object_of(wf::statistics_value(g.result, {g.execution_check, g.assumptions}));
+    py::object out = host::to_python(wf::statistics_value(g.result, {g.execution_check, g.assumptions}));
     if (g.execution_check && g.result.execution) {
         const Held& solved = held(g.result.execution->host.get());
         out["solver_status"] = solved.first["status"];
@@ -374,7 +374,7 @@ py::object check_provider(py::object llm_provider, py::object model_name, py::ob
 /// A field of the result as the host sees it: the core's plain value, else what the host holds.
 py::object field_of(const GenerationResult& g, ResultField field) {
     if (std::optional<data::Value> plain = wf::result_field_value(g.result, field, g.alignment))
-        return host::object_of(*plain);
+        return host::to_python(*plain);
     const wf::Result& r = g.result;
     switch (field) {
     case ResultField::ModelText: return model_of(r.pair);

@@ -222,6 +222,8 @@ PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
     options.disable_function_signatures();
 
     host::hold_module(m);
+
+    host::translate_errors();
     register_settings(m);
 
     // The compiler and the example ranker are bound at load time; a missing

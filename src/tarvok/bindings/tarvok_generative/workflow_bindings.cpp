@@ -6,8 +6,9 @@
 #include "bindings/tarvok_generative/workflow_bindings.hpp"
 
 #include "common/files.hpp"
+#include "common/utf8.hpp"
 #include "generative/result_values.hpp"
-#include "bindings/host/json_value.hpp"
+#include "bindings/host/json.hpp"
 
 #include <cerrno>
 
@@ -130,17 +131,14 @@ class TranscriptFile : public wf::Transcript {
   public:
     explicit TranscriptFile(py::object path) : path_(std::move(path)) {}
 
-    void record(const wf::Exchange& e) override { append(encoded(host::object_of(wf::exchange_value(e)))); }
+    void record(const wf::Exchange& e) override { append(py::bytes(encoded(wf::exchange_value(e)))); }
 
   private:
     /// The line as UTF-8; a text that is no valid Unicode (a lone surrogate) is escaped instead.
-    static py::bytes encoded(py::handle line) {
-        py::object dumps = py::module_::import("json").attr("dumps");
-        py::str text = dumps(line, py::arg("ensure_ascii") = false) + py::str("\n");
-        PyObject* bytes = PyUnicode_AsUTF8String(text.ptr());
-        if (bytes != nullptr) return py::reinterpret_steal<py::bytes>(bytes);
-        PyErr_Clear();
-        return dumps(line).attr("__add__")(py::str("\n")).attr("encode")("ascii");
+    static std::string encoded(const tarvok::json::Value& line) {
+        std::string text = tarvok::json::write(line, {.ensure_ascii = false});
+        if (!tarvok::utf8::is_valid(text)) text = tarvok::json::write(line);
+        return text + "\n";
     }
 
     /// The line is appended in one run of writes (see files::append_whole), without the GIL.
@@ -349,7 +347,7 @@ std::string HostSteps::write_alternative(const wf::Pair& pair, long long index) 
 /// An event as `on_event` receives it: the core's shape, with the model
 /// name as the caller gave it and the solver outcome as the host holds it.
 py::object event_dict(const Call& call, const wf::Event& e) {
-    py::object out = host::object_of(wf::event_value(e, call.run.provider));
+    py::object out = host::to_python(wf::event_value(e, call.run.provider));
     if (e.kind == wf::EventKind::Request) out["model"] = call.model_name;
     if (e.execution) out["execution"] = held(e.execution->host.get()).first;
     return out;
@@ -436,7 +434,7 @@ py::dict solved_outcome(const std::function<py::object()>& solve, bool with_answ
         if (with_answer) outcome["answer"] = answer_of(result);
     } catch (py::error_already_set& e) {
         if (!e.matches(sm.attr("SemanticError"))) throw;
-        return host::object_of(wf::unexpandable_outcome(host::str_of(e.value()), with_answer));
+        return host::to_python(wf::unexpandable_outcome(host::str_of(e.value()), with_answer));
     }
     return outcome;
 }

@@ -6,7 +6,7 @@
 // uvicorn (the web extra) are imported when an app is made.
 #include "bindings/host/data_values.hpp"
 #include "bindings/host/host.hpp"
-#include "bindings/host/json_value.hpp"
+#include "bindings/host/json.hpp"
 #include "bindings/host/package.hpp"
 #include "web/api.hpp"
 #include "bindings/web/docs.hpp"
@@ -35,9 +35,8 @@ py::module_ generative() { return py::module_::import("tarvok.tarvok_generative"
 /// A value as JSON text that a browser reads (see browser_json); anything
 /// else the encoder does not know, as its str().
 py::object json_text(py::handle value) {
-    py::object json = py::module_::import("json").attr("dumps")(
-        value, py::arg("ensure_ascii") = false, py::arg("default") = py::module_::import("builtins").attr("str"));
-    return host::text(core::browser_json(host::Utf8(json).view()));
+    std::string json = tarvok::json::write(host::from_python(value, {.others_as_text = true}), {.ensure_ascii = false});
+    return host::text(core::browser_json(json));
 }
 
 /// Text that reaches the page with any key of the environment masked.
@@ -101,7 +100,7 @@ py::dict index_keys_of(py::object program) {
 Answer answer(const core::RunRequest& r, const fs::path&) {
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
     if (!host::truthy(compiled.attr("ok"))) return does_not_compile(compiled.attr("diagnostics"));
-    py::object fault, result = host::solve_compiled(compiled, host::object_of(core::solve_options(r)), fault);
+    py::object fault, result = host::solve_compiled(compiled, host::to_python(core::solve_options(r)), fault);
     if (fault) return does_not_compile(host::diagnostics_of(fault));
     // As `tarvok run --json` prints it: the result's dictionary and the diagnostics; and for the
     // page's tables, the index keys of each indexed variable's values.
@@ -116,7 +115,7 @@ py::object file_of(const core::Scratch& scratch, const char* name) { return host
 
 /// /api/emit: the pair's SciPy script, or the model written as MPS or LP.
 Answer answer(const core::EmitRequest& r, const fs::path& workdir) {
-    py::dict d = host::object_of(core::emitted(r.format));
+    py::dict d = host::to_python(core::emitted(r.format));
     try {
         if (r.format == core::EmitFormat::SciPy) {
             d["text"] = host::scipy_script(r.pair.model, r.pair.data);
@@ -172,7 +171,7 @@ Answer answer(const core::ApplyRequest& r, const fs::path& workdir) {
         applied = core::apply_pair(workdir, r.name, r.pair.model, r.pair.data);
     }
     if (!applied.error.empty()) return refused(core::Outcome::Conflict, applied.error);
-    return answered(host::object_of(core::applied_answer(applied)));
+    return answered(host::to_python(core::applied_answer(applied)));
 }
 
 // -------------------------------------------------------------- examples ----
@@ -182,7 +181,7 @@ Answer answer(const core::ExamplesRequest& r, const fs::path&) {
     if (!r.description.empty()) {
         // The MCP tool's ranking and shape: one way of finding examples.
         py::dict found = py::module_::import("tarvok.mcp_server")
-                             .attr("call_tool")("find_examples", host::object_of(core::find_examples_arguments(r)));
+                             .attr("call_tool")("find_examples", host::to_python(core::find_examples_arguments(r)));
         if (host::truthy(found["is_error"])) return refused(core::Outcome::Failed, host::str_of(found["content"]));
         return answered(found["structured"]);
     }
@@ -192,7 +191,7 @@ Answer answer(const core::ExamplesRequest& r, const fs::path&) {
         py::gil_scoped_release unlocked;
         listed = core::examples_by_name(library);
     }
-    return answered(host::object_of(listed));
+    return answered(host::to_python(listed));
 }
 
 // ------------------------------------------------------------ generation ----
@@ -217,7 +216,7 @@ void push_failure(GenerationRun& run, const std::string& message) {
 py::dict generation_result(py::object result, const std::string& description) {
     py::dict d;
     for (const core::ResultField& field : core::kGenerationFields) d[field.key] = result.attr(field.attribute);
-    d["grounding"] = host::object_of(core::grounding_value(description, host::str_of(result.attr("data_text"))));
+    d["grounding"] = host::to_python(core::grounding_value(description, host::str_of(result.attr("data_text"))));
     return d;
 }
 
@@ -277,10 +276,9 @@ py::object respond(const Site& site, const std::string& path, py::dict headers, 
     const core::Endpoint* endpoint = admitted.endpoint;
     core::Value given;
     try {
-        given = host::detail::value_of(py::module_::import("json").attr("loads")(body), 0);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_ValueError) && !e.matches(PyExc_TypeError) && !e.matches(PyExc_RecursionError)) throw;
-        return as_tuple(refused(core::Outcome::BadRequest, "the body is not JSON: " + error_text(e)));
+        given = core::body_value(host::bytes_view(body));
+    } catch (const tarvok::json::ParseError& e) {
+        return as_tuple(refused(core::Outcome::BadRequest, std::string("the body is not JSON: ") + e.what()));
     }
     try {
         core::Parsed parsed = core::parse_request(*endpoint, given);
@@ -409,6 +407,7 @@ PYBIND11_MODULE(web, m, py::mod_gil_not_used()) {
     py::options options;
     options.disable_function_signatures();
     host::hold_module(m);
+    host::translate_errors();
     m.doc() = docs::kModule;
     host::lazy_logger(m);
 

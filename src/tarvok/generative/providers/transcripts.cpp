@@ -31,21 +31,15 @@ std::size_t line_end_at(std::string_view text, std::size_t pos) {
 
 const std::string* text_of(const json::Value& record, std::string_view key) {
     const json::Value* value = record.find(key);
-    return value && value->kind == json::Value::Kind::String ? &value->text : nullptr;
+    return value && value->kind() == json::Value::Kind::String ? &value->text() : nullptr;
 }
 
 /// An integer member (as the host reads JSON: a number with neither fraction
 /// nor exponent), saturated to the range of long long.
 std::optional<long long> count_of(const json::Value& record, std::string_view key) {
     const json::Value* value = record.find(key);
-    if (!value || value->kind != json::Value::Kind::Number) return std::nullopt;
-    const std::string& digits = value->text;
-    if (digits.find_first_not_of("-0123456789") != std::string::npos) return std::nullopt;
-    long long n = 0;
-    auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
-    if (error == std::errc::result_out_of_range) return digits.starts_with('-') ? LLONG_MIN : LLONG_MAX;
-    if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
-    return n;
+    if (!value || value->kind() != json::Value::Kind::Integer) return std::nullopt;
+    return value->integer();
 }
 
 }  // namespace
@@ -69,11 +63,11 @@ void read_transcript(std::string_view text, replay::Book& book) {
     for (std::string_view line : split_lines(text)) {
         json::Value record;
         try {
-            record = json::parse(line);
+            record = json::parse(line, {.repeated_keys = true});
         } catch (const json::ParseError&) {
             continue;
         }
-        if (record.kind != json::Value::Kind::Object) continue;
+        if (record.kind() != json::Value::Kind::Object) continue;
         const std::string *prompt = text_of(record, "prompt"), *reply = text_of(record, "reply");
         if (!prompt || !reply) continue;
         const std::string* model = text_of(record, "model");

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <optional>
@@ -51,6 +52,22 @@ TEST(Requests, TakeWhatEachEndpointNeedsWithItsDefaults) {
     ASSERT_TRUE(generate.request) << generate.error;
     EXPECT_EQ(std::get<GenerateRequest>(*generate.request).iterations, 3);
     EXPECT_FALSE(std::get<GenerateRequest>(*generate.request).model);
+}
+
+TEST(Requests, AProviderTheTableDoesNotKnowIsRefused) {
+    auto lower = [](std::string_view name) {
+        std::string out(name);
+        for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return out;
+    };
+    Members generate = {{"description", Value::of("plan")}, {"provider", Value::of("OpenAI")}};
+    EXPECT_TRUE(parse_request(*endpoint_at("/api/generate"), Value::object(generate), lower).request)
+        << "the name as the host folds it";
+    EXPECT_EQ(refused("/api/generate", {{"description", Value::of("plan")}, {"provider", Value::of("acme")}}),
+              "'provider': unknown provider 'acme'; choose openai, google, ollama or replay");
+    EXPECT_EQ(refused("/api/feedback",
+                      {{"question", Value::of("why?")}, {"model", Value::of("m")}, {"provider", Value::of("openia")}}),
+              "'provider': unknown provider 'openia'; choose openai, google, ollama or replay");
 }
 
 TEST(Requests, BadBodiesSayWhatIsWrong) {

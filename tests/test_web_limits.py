@@ -35,6 +35,21 @@ def open_generation(port):
     return reply.status, (connection, reply)
 
 
+def asked(port):
+    """A question sent, its answer not read: the connection."""
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
+    connection.request("POST", "/api/feedback", json.dumps(QUESTION), {"Content-Type": "application/json"})
+    return connection
+
+
+def reaching(llm, count):
+    """Whether the LLM service has been asked `count` times within a minute."""
+    deadline = time.monotonic() + 60
+    while len(llm.requests) < count and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return len(llm.requests) >= count
+
+
 def leave(stream):
     connection, reply = stream
     connection.sock.shutdown(socket.SHUT_RDWR)
@@ -102,9 +117,7 @@ def test_clients_that_leave_free_their_slots_and_leave_no_traceback(silent_llm, 
         held = [open_generation(port) for _ in range(4)]
         assert [status for status, _ in held] == [200] * 4
         assert open_generation(port)[0] == 429
-        deadline = time.monotonic() + 60
-        while len(silent_llm.requests) < 4 and time.monotonic() < deadline:
-            time.sleep(0.1)
+        assert reaching(silent_llm, 4)
 
         # Its LLM request is cut as the client goes: the slot is free long before that request's own timeout.
         leave(held.pop()[1])
@@ -114,6 +127,21 @@ def test_clients_that_leave_free_their_slots_and_leave_no_traceback(silent_llm, 
         assert retry[0] == 200
         held.append(retry)
 
+        # So does a question whose client leaves while the LLM keeps it waiting.
+        before = len(silent_llm.requests)
+        questions = [asked(port) for _ in range(4)]
+        assert reaching(silent_llm, before + 4)
+        assert post(port, "/api/feedback", QUESTION, timeout=10)[0] == 429
+        questions.pop().close()
+        left = time.monotonic()
+        while True:
+            try:
+                status = post(port, "/api/feedback", QUESTION, timeout=2)[0]
+            except TimeoutError:
+                break  # taken: it waits on the LLM
+            assert status == 429 and time.monotonic() - left < 5
+            time.sleep(0.05)
+
         # Clients gone in the middle of their upload.
         for path in ("/api/check", "/api/feedback") * 10:
             with socket.create_connection(("127.0.0.1", port), timeout=10) as raw:
@@ -122,5 +150,7 @@ def test_clients_that_leave_free_their_slots_and_leave_no_traceback(silent_llm, 
         assert post(port, "/api/check", {"model": GOOD_MODEL, "data": GOOD_DATA}, timeout=10)[1]["ok"] is True
         for _, stream in held:
             leave(stream)
+        for connection in questions:
+            connection.close()
     printed = log.read_text()
     assert "Traceback" not in printed and len(printed.splitlines()) <= 1 + 20, printed

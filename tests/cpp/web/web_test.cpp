@@ -1,4 +1,5 @@
 #include "cli/pair_placement.hpp"
+#include "common/file_lock.hpp"
 #include "scratch_folder.hpp"
 #include "web/api.hpp"
 #include "web/workdir.hpp"
@@ -143,7 +144,47 @@ TEST_F(Workdir, ApplyKeepsTheEarlierPairAsBackups) {
     EXPECT_EQ(read(second.backups.data), "data 1");
     EXPECT_FALSE(fs::exists(tarvok::cli::journal_path(work / "plan.mod")));
     // The staging folder is gone again.
-    EXPECT_TRUE(fs::is_empty(work / ".scratch"));
+    for (const auto& entry : fs::directory_iterator(work))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".tarvok-")) << entry.path();
+}
+
+TEST_F(Workdir, SavesOfANameTakeItsLockInTurn) {
+    fs::path work = root_ / "work";
+    fs::create_directories(work);
+    {
+        auto held = tarvok::files::FileLock::try_take(lock_path(work, "plan"));  // a save under way
+        ASSERT_TRUE(held);
+        Applied waited = apply_pair(work, "plan", "m", "d", std::chrono::milliseconds(30));
+        EXPECT_EQ(waited.error, "another save of 'plan' is under way; try again");
+        EXPECT_FALSE(fs::exists(work / "plan.mod"));
+        EXPECT_EQ(apply_pair(work, "other", "m", "d").error, "");  // each name has its own
+    }
+    EXPECT_EQ(apply_pair(work, "plan", "m", "d").error, "");
+}
+
+TEST_F(Workdir, NothingPlantedInTheFolderIsWrittenThroughOrFollowed) {
+    fs::path work = root_ / "work";
+    fs::path victim = write("victim", "the user's own");
+    fs::create_directories(root_ / "outside");
+    fs::create_directories(work);
+    ASSERT_EQ(apply_pair(work, "plan", "model 1", "data 1").error, "");
+    fs::create_symlink(victim, work / "plan.mod.bak");
+    fs::create_directory_symlink(root_ / "outside", work / ".scratch");
+    Applied second = apply_pair(work, "plan", "model 2", "data 2");
+    ASSERT_EQ(second.error, "");
+    EXPECT_EQ(read(work / "plan.mod.bak"), "model 1");
+    EXPECT_EQ(read(victim), "the user's own");
+    // The server's scratch folder is made anew in place of the link.
+    fs::path scratch = scratch_folder(work, "emit");
+    EXPECT_EQ(scratch.parent_path(), work / ".scratch");
+    EXPECT_FALSE(fs::is_symlink(work / ".scratch"));
+    EXPECT_TRUE(fs::is_empty(root_ / "outside"));
+    // A journal planted beside the pair moves nothing, and refuses the save.
+    write(work / "plan.mod.tarvok-pending", tarvok::cli::journal_text({victim, victim}, {work / "plan.mod", victim}));
+    Applied refused = apply_pair(work, "plan", "model 3", "data 3");
+    EXPECT_NE(refused.error.find("plan.mod.tarvok-pending was left alone: "), std::string::npos) << refused.error;
+    EXPECT_EQ(read(work / "plan.mod"), "model 2");
+    EXPECT_EQ(read(victim), "the user's own");
 }
 
 TEST_F(Workdir, ApplyRefusesNamesAndTargetsThatLeadOutside) {

@@ -124,6 +124,56 @@ TEST(SolutionCsv, ARowPerValueWithItsKeysThenTheFigures) {
                                                {"ranging.costs:buy", "low", "1"}}));
 }
 
+TEST(SolutionCsv, VariablesAreKeyedByTheirSetElementsAndFormulaCellsAreText) {
+    auto text = [](std::string t) { return SolutionValue{.text = std::move(t)}; };
+    auto list = [](std::vector<SolutionValue> items) {
+        SolutionValue out{.nested = true};
+        for (std::size_t i = 0; i < items.size(); ++i) out.items.emplace_back(std::to_string(i), items[i]);
+        return out;
+    };
+    auto table = [](std::vector<std::pair<std::string, SolutionValue>> items) {
+        return SolutionValue{.nested = true, .items = std::move(items)};
+    };
+    const std::string evil = "=cmd|' /C calc'!A0";
+    SolutionValue x = list({list({text("1"), text("2")}), list({text("3"), text("-4")})});
+    SolutionValue solved = table({
+        {"values", table({{"x", x}, {"z", text("5")}})},
+        {"duals", table({{"c", table({{evil, table({{"1", text("-1.5")}})}})}})},
+        {"reduced_costs", table({{"x", x}})},
+        {"ranging", table({{"costs", table({{"x", list({list({table({{"low", text("-inf")}})})})}})}})},
+    });
+    VariableKeys keys{{"x", {{evil, "1"}, {evil, "2"}, {"b", "1"}, {"b", "2"}}}};
+    const std::string safe = "'" + evil;
+    EXPECT_EQ(solution_csv_rows(solved, keys), (Rows{{"x", safe, "1", "1"},
+                                                     {"x", safe, "2", "2"},
+                                                     {"x", "b", "1", "3"},
+                                                     {"x", "b", "2", "-4"},
+                                                     {"z", "5"},
+                                                     {"duals:c", safe, "1", "-1.5"},
+                                                     {"reduced_costs:x", safe, "1", "1"},
+                                                     {"reduced_costs:x", safe, "2", "2"},
+                                                     {"reduced_costs:x", "b", "1", "3"},
+                                                     {"reduced_costs:x", "b", "2", "-4"},
+                                                     {"ranging.costs:x", safe, "1", "low", "'-inf"}}));
+    for (const char* runs : {"=1+1", "+A1", "-2+3", "@SUM(A1)", "\tx", "\rx", "-", "+.e1"})
+        EXPECT_EQ(spreadsheet_text(runs), "'" + std::string(runs)) << runs;
+    for (const char* stays : {"", "plain", "12", "-2.5", "+1e-3", "-.5", "5.", "a=b"})
+        EXPECT_EQ(spreadsheet_text(stays), stays) << stays;
+}
+
+TEST(JsonData, AKeyGivenTwiceIsNamedWithBothPlaces) {
+    EXPECT_EQ(json_key_twice("{\"cap\": 1,\n \"cost\": {\"a\": 1}}", "d.json"), std::nullopt);
+    EXPECT_EQ(json_key_twice("{\"cap\": 1,\n \"c\\u0061p\": 2}", "d.json"),
+              "data 'cap' is given twice: in d.json:1 and in d.json:2");
+    // Inside a value: the path to the object, and keys of other objects are their own.
+    EXPECT_EQ(json_key_twice("{\"cost\": {\"a\": {\"x\": 1}, \"b\": {\"x\": 2},\n\"b\": {}}}", "d.json"),
+              "data 'cost' has the key \"b\" twice: in d.json:1 and in d.json:2");
+    EXPECT_EQ(json_key_twice("{\"m\": [{\"k\": 1}, {\"k\": 1, \"k\": 2}], \"s\": \"{\\\"k\\\": 1}\"}", "d.json"),
+              "data 'm[1]' has the key \"k\" twice: in d.json:1 and in d.json:1");
+    EXPECT_EQ(json_key_twice("{\"m\": {\"\\ud83d\\ude00\": 1, \"\xf0\x9f\x98\x80\": 2}}", "d.json"),
+              "data 'm' has the key \"\xf0\x9f\x98\x80\" twice: in d.json:1 and in d.json:1");
+}
+
 namespace {
 
 /// The host's readers played from memory: files by path, a folder by its listing.

@@ -162,31 +162,6 @@ TEST_F(Workdir, SavesOfANameTakeItsLockInTurn) {
     EXPECT_EQ(apply_pair(work, "plan", "m", "d").error, "");
 }
 
-TEST_F(Workdir, NothingPlantedInTheFolderIsWrittenThroughOrFollowed) {
-    fs::path work = root_ / "work";
-    fs::path victim = write("victim", "the user's own");
-    fs::create_directories(root_ / "outside");
-    fs::create_directories(work);
-    ASSERT_EQ(apply_pair(work, "plan", "model 1", "data 1").error, "");
-    fs::create_symlink(victim, work / "plan.mod.bak");
-    fs::create_directory_symlink(root_ / "outside", work / ".scratch");
-    Applied second = apply_pair(work, "plan", "model 2", "data 2");
-    ASSERT_EQ(second.error, "");
-    EXPECT_EQ(read(work / "plan.mod.bak"), "model 1");
-    EXPECT_EQ(read(victim), "the user's own");
-    // The server's scratch folder is made anew in place of the link.
-    fs::path scratch = scratch_folder(work, "emit");
-    EXPECT_EQ(scratch.parent_path(), work / ".scratch");
-    EXPECT_FALSE(fs::is_symlink(work / ".scratch"));
-    EXPECT_TRUE(fs::is_empty(root_ / "outside"));
-    // A journal planted beside the pair moves nothing, and refuses the save.
-    write(work / "plan.mod.tarvok-pending", tarvok::cli::journal_text({victim, victim}, {work / "plan.mod", victim}));
-    Applied refused = apply_pair(work, "plan", "model 3", "data 3");
-    EXPECT_NE(refused.error.find("plan.mod.tarvok-pending was left alone: "), std::string::npos) << refused.error;
-    EXPECT_EQ(read(work / "plan.mod"), "model 2");
-    EXPECT_EQ(read(victim), "the user's own");
-}
-
 TEST_F(Workdir, ApplyRefusesNamesAndTargetsThatLeadOutside) {
     fs::path work = root_ / "work";
     EXPECT_NE(apply_pair(work, "../escape", "m", "d").error, "");

@@ -200,18 +200,28 @@ KeptAlternatives kept_alternatives(data::Value table, const std::string& model_t
     };
     KeptAlternatives kept;
     data::Value* alternatives = field(table, "alternatives");
+    std::size_t item = 0;
     for (data::Value& alt : alternatives ? alternatives->items : kept.table.items) {  // none without a table
         data::Value *model = field(alt, "model_file"), *data = field(alt, "data_file"), *index = field(alt, "index");
+        ++item;
         if (!model || is_null(*model)) continue;
         long long k = index ? index->integer : 0;
         kept.moves.push_back({model->text, data ? data->text : "",
                               generative::workflow::alternative_path(model_target, k),
-                              generative::workflow::alternative_path(data_target, k)});
+                              generative::workflow::alternative_path(data_target, k), item - 1});
         *model = data::Value::of(kept.moves.back().model_to);
         if (data) *data = data::Value::of(kept.moves.back().data_to);
     }
     kept.table = std::move(table);
     return kept;
+}
+
+void KeptAlternatives::unwritten(const AlternativeMove& move) {
+    for (auto& [name, alternatives] : table.members) {
+        if (name != "alternatives" || move.item >= alternatives.items.size()) continue;
+        for (auto& [key, value] : alternatives.items[move.item].members)
+            if (key == "model_file" || key == "data_file") value = data::Value::null();
+    }
 }
 
 std::vector<ReportLine> solve_report(const SolveReport& r) {

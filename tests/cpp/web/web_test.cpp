@@ -1,4 +1,5 @@
 #include "cli/pair_placement.hpp"
+#include "common/file_lock.hpp"
 #include "scratch_folder.hpp"
 #include "web/api.hpp"
 #include "web/workdir.hpp"
@@ -160,7 +161,22 @@ TEST_F(Workdir, ApplyKeepsTheEarlierPairAsBackups) {
     EXPECT_EQ(read(second.backups.data), "data 1");
     EXPECT_FALSE(fs::exists(tarvok::cli::journal_path(work / "plan.mod")));
     // The staging folder is gone again.
-    EXPECT_TRUE(fs::is_empty(work / ".scratch"));
+    for (const auto& entry : fs::directory_iterator(work))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".tarvok-")) << entry.path();
+}
+
+TEST_F(Workdir, SavesOfANameTakeItsLockInTurn) {
+    fs::path work = root_ / "work";
+    fs::create_directories(work);
+    {
+        auto held = tarvok::files::FileLock::try_take(lock_path(work, "plan"));  // a save under way
+        ASSERT_TRUE(held);
+        Applied waited = apply_pair(work, "plan", "m", "d", std::chrono::milliseconds(30));
+        EXPECT_EQ(waited.error, "another save of 'plan' is under way; try again");
+        EXPECT_FALSE(fs::exists(work / "plan.mod"));
+        EXPECT_EQ(apply_pair(work, "other", "m", "d").error, "");  // each name has its own
+    }
+    EXPECT_EQ(apply_pair(work, "plan", "m", "d").error, "");
 }
 
 TEST_F(Workdir, ApplyRefusesNamesAndTargetsThatLeadOutside) {

@@ -270,6 +270,20 @@ def test_generate_model_against_a_scripted_server(llm_server):
     assert [r.json["model"] for r in llm_server.requests_to("/v1/responses")] == ["gpt-test", "gpt-test"]
 
 
+def test_a_reply_past_the_limit_is_refused_unread(llm_server):
+    llm_server.queue(pair_reply("// " + "x" * 40_000_000, ""))
+    env = server_environment(OPENAI_API_KEY="sk-test", OPENAI_BASE_URL=llm_server.url + "/v1")
+
+    async def scenario():
+        async with session(env) as s:
+            result, text = await call(s, "generate_model", {"description": "Anything.", "model": "gpt-test"})
+            assert result.is_error and len(text) < 1000, text[:1000]
+            assert "a reply may have (the limit of a model or data text); it was not read" in text
+
+    run(scenario)
+    assert len(llm_server.requests) == 1
+
+
 def test_generate_model_without_a_key(llm_server):
     env = server_environment(OPENAI_API_KEY=None, OPENAI_BASE_URL=llm_server.url + "/v1")
 

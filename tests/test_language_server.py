@@ -286,7 +286,9 @@ def test_every_request_is_answered_and_no_header_ends_the_server(server, tmp_pat
     answer = server.request_raw("textDocument/hover", doc(path))  # no position: the library cannot read it
     assert answer["error"]["code"] == -32602 and "position" in answer["error"]["message"]
 
-    deep = '{"jsonrpc": "2.0", "id": 77, "method": "textDocument/hover", "params": ' + "[" * 100_000 + "]" * 100_000 + "}"
+    deep = (
+        '{"jsonrpc": "2.0", "id": 77, "method": "textDocument/hover", "params": ' + "[" * 100_000 + "]" * 100_000 + "}"
+    )
     server.send_raw(b"Content-Length: %d\r\n\r\n%s" % (len(deep), deep.encode()))
     assert server.response(77)["error"]["code"] == -32700
     # A length no memory holds: refused unread, and the next frame is read.

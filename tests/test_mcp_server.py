@@ -315,7 +315,9 @@ def cpu_seconds(pid):
 def test_a_cancelled_solve_stops_and_run_model_has_a_default_time_limit(tmp_path):
     model, data = market_split()  # minutes of branching for HiGHS
     pid_file = tmp_path / "pid"
-    start = "import os, sys; open(sys.argv[1], 'w').write(str(os.getpid())); from tarvok._cli import main; main(['mcp'])"
+    start = (
+        "import os, sys; open(sys.argv[1], 'w').write(str(os.getpid())); from tarvok._cli import main; main(['mcp'])"
+    )
 
     async def busy(pid):
         before = cpu_seconds(pid)
@@ -379,7 +381,11 @@ def test_every_request_is_answered_and_the_server_ends_with_its_client():
     assert [t["name"] for t in listed["result"]["tools"]][0] == "check_model"
 
     arguments = {"model": model, "data": data, "time_limit": 300}
-    server.send_text(json.dumps({"jsonrpc": "2.0", "id": 4, "method": "tools/call", "params": {"name": "run_model", "arguments": arguments}}))
+    server.send_text(
+        json.dumps(
+            {"jsonrpc": "2.0", "id": 4, "method": "tools/call", "params": {"name": "run_model", "arguments": arguments}}
+        )
+    )
     time.sleep(2)
     server.process.stdin.close()  # the client leaves mid-solve
     left = time.monotonic()

@@ -313,8 +313,12 @@ class TopLevel {
     bool string() {
         if (!eat('"')) return false;
         for (; i_ < t_.size(); ++i_) {
-            if (t_[i_] == '\\') ++i_;
-            else if (t_[i_] == '"') return ++i_, true;
+            if (t_[i_] == '\\') {
+                ++i_;  // past the escaped character
+            } else if (t_[i_] == '"') {
+                ++i_;
+                return true;
+            }
         }
         return false;
     }

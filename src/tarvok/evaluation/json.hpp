@@ -1,4 +1,5 @@
-// The JSON that benchmark sets and result files are written in: a value type,
+// The JSON that benchmark sets and result files are written in, and the
+// envelope of a JSON-RPC message the servers could not read: a value type,
 // a strict parser with located errors, and the writing of texts and numbers.
 #pragma once
 

@@ -480,8 +480,8 @@ class Loop {
 }  // namespace
 
 std::string reply_too_long(std::size_t bytes) {
-    return "The LLM's reply has " + std::to_string(bytes) + " bytes, more than the " +
-           std::to_string(kMaxReplyBytes) + " a reply may have (the limit of a model or data text); it was not read.";
+    return "The LLM's reply has " + std::to_string(bytes) + " bytes, more than the " + std::to_string(kMaxReplyBytes) +
+           " a reply may have (the limit of a model or data text); it was not read.";
 }
 
 Result generate(const Run& run, Services services) { return Loop(run, services).run(); }

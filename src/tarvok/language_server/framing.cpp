@@ -48,8 +48,7 @@ std::string coordinate_fault(const json::Value& v, const std::string& path) {
         std::all_of(v.text.begin(), v.text.end(), [](char c) { return (c >= '0' && c <= '9') || c == '-'; })) {
         int64_t whole = 0;
         auto [end, error] = std::from_chars(v.text.data(), v.text.data() + v.text.size(), whole);
-        if (error == std::errc() && end == v.text.data() + v.text.size() && whole >= 0 && whole <= INT32_MAX)
-            return "";
+        if (error == std::errc() && end == v.text.data() + v.text.size() && whole >= 0 && whole <= INT32_MAX) return "";
     }
     return path + " must be a whole number from 0 to 2147483647, not " + shown(v);
 }
@@ -149,7 +148,8 @@ std::optional<Frame> FrameReader::next() {
     if (fault.empty() && !length) fault = "the message has no Content-Length header";
     if (fault.empty()) {
         const std::string& digits = *length;
-        bool whole = !digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+        bool whole =
+            !digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
         auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), bytes);
         if (!whole)
             fault = "the Content-Length '" + digits.substr(0, 40) + "' is not a whole number";

@@ -268,7 +268,8 @@ py::tuple screen(py::bytes body) {
     core::Screened screened = core::screen_message(std::string_view(body));
     using Kind = core::Screened::Kind;
     py::object reply = py::none(), dropped = py::none();
-    if (screened.kind == Kind::Refuse) reply = py::bytes(core::error_frame(screened.id, screened.code, screened.message));
+    if (screened.kind == Kind::Refuse)
+        reply = py::bytes(core::error_frame(screened.id, screened.code, screened.message));
     if (screened.kind == Kind::Drop) dropped = host::text(screened.message);
     return py::make_tuple(reply, dropped, screened.request ? py::object(host::text(screened.id)) : py::none());
 }

@@ -427,12 +427,11 @@ py::object serve() {
     globals["__builtins__"] = py::module_::import("builtins");
     py::exec(kServe, globals);
     py::cpp_function refusal([](py::object line, py::object why) -> py::object {
-        std::optional<std::string> reply =
-            core::unread_message_reply(host::Utf8(line).view(), host::Utf8(why).view());
+        std::optional<std::string> reply = core::unread_message_reply(host::Utf8(line).view(), host::Utf8(why).view());
         return reply ? py::object(host::text(*reply)) : py::object(py::none());
     });
-    py::module_::import("anyio").attr("run")(py::module_::import("functools").attr("partial")(globals["serve"], server,
-                                                                                              refusal));
+    py::module_::import("anyio").attr("run")(
+        py::module_::import("functools").attr("partial")(globals["serve"], server, refusal));
     call_runner()["wait_for_calls"](core::kLeaveSeconds);
     return py::none();
 }

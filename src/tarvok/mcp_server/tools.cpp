@@ -30,9 +30,9 @@ const std::string kCheckSchema = std::string(R"({"type": "object", "properties":
 
 const std::string kRunSchema =
     std::string(R"({"type": "object", "properties": {)") + TARVOK_MODEL_SCHEMA + R"(, "data": )" +
-    std::string(kDataSchema) +
-    R"(, "time_limit": {"type": "number", "exclusiveMinimum": 0, "default": )" + seconds(kRunSeconds) +
-    R"(, "description": "Stop the solver after this many seconds (default )" + seconds(kRunSeconds) +
+    std::string(kDataSchema) + R"(, "time_limit": {"type": "number", "exclusiveMinimum": 0, "default": )" +
+    seconds(kRunSeconds) + R"(, "description": "Stop the solver after this many seconds (default )" +
+    seconds(kRunSeconds) +
     R"(; the answer is then the best solution found, with status time limit)."}, )"
     R"("mip_gap": {"type": "number", "minimum": 0, "description": "Relative MIP gap at which to stop (0.01 is 1%)."}, )"
     R"("sensitivity": {"type": "boolean", "default": false, "description": "Also return duals, reduced costs and ranging where the solver gives them."}}, )"
@@ -46,7 +46,8 @@ const std::string kRunDescription =
     "infeasible_constraints (the constraints by label and line that cannot hold together, when infeasible), "
     "message and statistics. Use it once check_model says ok, to get numbers an answer can rest on. A model "
     "that does not compile, or data that does not fit it, is a failed call whose message lists the diagnostics. "
-    "The solve stops after time_limit seconds (" + seconds(kRunSeconds) + " unless given); cancelling the call stops it at once.";
+    "The solve stops after time_limit seconds (" +
+    seconds(kRunSeconds) + " unless given); cancelling the call stops it at once.";
 
 constexpr std::string_view kExamplesSchema =
     R"({"type": "object", "properties": {"description": {"type": "string", "minLength": 1, "description": "The optimisation problem in plain words."}, )"
@@ -97,9 +98,7 @@ const std::vector<ToolSpec> kTools = {
      "true. A model that does not compile is an answer here (ok false), not a failed call. Fast; no solver, no "
      "LLM.",
      kCheckSchema, true, false},
-    {ToolId::RunModel, "run_model", "Solve a Tarvok model",
-     kRunDescription,
-     kRunSchema, true, false},
+    {ToolId::RunModel, "run_model", "Solve a Tarvok model", kRunDescription, kRunSchema, true, false},
     {ToolId::EmitScript, "emit_script", "Write a SciPy script for a model",
      "Translate a Tarvok model with its data into a self-contained Python script that states the same program "
      "with numpy arrays and solves it with scipy.optimize (linprog or milp), and return the script's text. Use it "

@@ -24,7 +24,9 @@ FrameReader reader_of(const std::string& input, std::size_t step = 7, std::size_
         most);
 }
 
-std::string frame(const std::string& body) { return "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body; }
+std::string frame(const std::string& body) {
+    return "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+}
 
 /// The bodies and refusals of every frame of `input`, in order ("!" marks a refusal).
 std::vector<std::string> frames_of(const std::string& input, std::size_t most = kMaxFrameBytes) {
@@ -55,10 +57,11 @@ TEST(LspFraming, BadHeadersCostOneFrameAndTheNextIsRead) {
 
 TEST(LspFraming, RequestsWithPositionsThatAreNotTheProtocolsAreRefusedWithTheirId) {
     auto hover = [](const std::string& line, const std::string& id = "4") {
-        return screen_message(R"({"jsonrpc": "2.0", "id": )" + id +
-                              R"(, "method": "textDocument/hover", "params": {"textDocument": {"uri": "file:///m.mod"},)"
-                              R"( "position": {"line": )" +
-                              line + R"(, "character": 2}}})");
+        return screen_message(
+            R"({"jsonrpc": "2.0", "id": )" + id +
+            R"(, "method": "textDocument/hover", "params": {"textDocument": {"uri": "file:///m.mod"},)"
+            R"( "position": {"line": )" +
+            line + R"(, "character": 2}}})");
     };
     EXPECT_EQ(hover("3").kind, Screened::Kind::Pass);
     EXPECT_EQ(hover("2147483647").kind, Screened::Kind::Pass);
@@ -77,9 +80,9 @@ TEST(LspFraming, RequestsWithPositionsThatAreNotTheProtocolsAreRefusedWithTheirI
     EXPECT_EQ(range.message,
               "Invalid params: params.range.end.character must be a whole number from 0 to 2147483647, not -4");
     // A notification cannot be answered: it is dropped.
-    EXPECT_EQ(screen_message(R"({"method": "textDocument/didChange", "params": {"p": {"line": -1, "character": 0}}})")
-                  .kind,
-              Screened::Kind::Drop);
+    EXPECT_EQ(
+        screen_message(R"({"method": "textDocument/didChange", "params": {"p": {"line": -1, "character": 0}}})").kind,
+        Screened::Kind::Drop);
 }
 
 TEST(LspFraming, BodiesThatAreNotOneJsonObjectAreRefusedToTheIdTheyShow) {

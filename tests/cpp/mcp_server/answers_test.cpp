@@ -191,7 +191,8 @@ TEST(McpAnswers, AMessageTheSdkCannotReadIsAnsweredToItsId) {
     EXPECT_EQ(unread_message_reply(R"({"id": {"x": 1}, "method": "m"})", why), reply("null"));
     EXPECT_EQ(unread_message_reply("not json", why), reply("null"));
     // A notification gets no answer.
-    EXPECT_EQ(unread_message_reply(R"({"method": "notifications/progress", "params": )" + deep + "}", why), std::nullopt);
+    EXPECT_EQ(unread_message_reply(R"({"method": "notifications/progress", "params": )" + deep + "}", why),
+              std::nullopt);
 }
 
 TEST(McpTools, RunModelHasADefaultTimeLimitACallMayChange) {

@@ -43,7 +43,9 @@ TEST(LspFraming, BadHeadersCostOneFrameAndTheNextIsRead) {
     EXPECT_EQ(frames_of("Content-Length: 1000000000000\r\n\r\n{\"half\": " + frame(ok)),
               (std::vector<std::string>{
                   "!a message of 1000000000000 bytes is refused: one message may have at most 134217728 bytes", ok}));
-    EXPECT_EQ(frames_of(frame(std::string(40, 'x')) + frame(ok), 32)[1], ok);
+    EXPECT_EQ(
+        frames_of(frame(std::string(40, 'x')) + frame("{}"), 32),
+        (std::vector<std::string>{"!a message of 40 bytes is refused: one message may have at most 32 bytes", "{}"}));
     EXPECT_EQ(frames_of("content-length: 99999999999999999999999\r\n\r\n" + frame(ok)).back(), ok);
     EXPECT_EQ(frames_of("Content-Length: -3\r\n\r\n" + frame(ok)),
               (std::vector<std::string>{"!the Content-Length '-3' is not a whole number", ok}));

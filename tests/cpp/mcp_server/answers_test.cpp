@@ -195,11 +195,4 @@ TEST(McpAnswers, AMessageTheSdkCannotReadIsAnsweredToItsId) {
               std::nullopt);
 }
 
-TEST(McpTools, RunModelHasADefaultTimeLimitACallMayChange) {
-    RunRequest r;
-    EXPECT_EQ(solve_options(r).find("time_limit")->number, kRunSeconds);
-    r.time_limit = 600;
-    EXPECT_EQ(solve_options(r).find("time_limit")->number, 600);
-}
-
 }  // namespace

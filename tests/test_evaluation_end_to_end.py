@@ -271,9 +271,12 @@ def test_ctrl_c_at_any_early_moment_ends_with_130(llm, tmp_path):
     llm.delay = 10  # the first request waits past every moment tried
     start = "import sys; from tarvok.__main__ import main; print('up', file=sys.stderr, flush=True); sys.exit(main())"
 
+    runs = iter(range(100))
+
     def interrupted_at(moment):
+        out = f"out{next(runs)}"  # a folder of its own: nothing recorded before
         child = subprocess.Popen(
-            [sys.executable, "-c", start, "eval", str(path), "--out", "out", "--model", "gpt-test"],
+            [sys.executable, "-c", start, "eval", str(path), "--out", out, "--model", "gpt-test"],
             cwd=tmp_path,
             env=dict(os.environ, HF_HUB_OFFLINE="1"),
             text=True,
@@ -287,10 +290,11 @@ def test_ctrl_c_at_any_early_moment_ends_with_130(llm, tmp_path):
         return child.returncode, stderr
 
     for moment in (0.01, 0.03, 0.1, 0.2, 0.3, 0.45, 0.7, 1.5):
-        for _ in range(3):
+        for _ in range(5):
             status, stderr = interrupted_at(moment)
-            # On a busy machine the signal may land before the harness line has called the command.
-            if not (status == -signal.SIGINT and stderr.count('File "') == 1 and 'File "<string>"' in stderr):
+            # On a busy machine the signal may land before the harness line has called the command:
+            # a traceback through none of the package's files. Only interrupts inside it are judged.
+            if not ("Traceback" in stderr and "tarvok" not in stderr):
                 break
         assert status == 130, (moment, stderr)
         assert "interrupted" in stderr and "Traceback" not in stderr, (moment, stderr)

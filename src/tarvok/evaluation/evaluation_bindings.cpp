@@ -18,6 +18,7 @@
 #include "generative/grounding.hpp"
 #include "generative/providers/providers.hpp"
 #include "host/host.hpp"
+#include "host/interrupts.hpp"
 #include "host/json_value.hpp"
 #include "host/module_settings.hpp"
 #include "solver/options.hpp"
@@ -690,7 +691,7 @@ Outcome command_run(py::object args, Settings& s, const ev::Dataset& data, Prepa
 /// The kind of what a step raised, as ev::command_failure tells them apart.
 ev::Raised raised_kind(const py::error_already_set& e) {
     using enum ev::Raised;
-    if (!host::is_ordinary(e)) return NotOrdinary;
+    if (!host::is_ordinary(e) || host::is_interrupt(e)) return NotOrdinary;
     // OSError first: an error of both kinds (io.UnsupportedOperation) is the file's.
     for (auto [type, kind] : {std::pair{PyExc_OSError, OS},
                               {PyExc_ValueError, Value},
@@ -717,7 +718,7 @@ class HostCommand final : public ev::CommandHost {
         try {
             throw;
         } catch (py::error_already_set& e) {
-            return {raised_kind(e), host::str_of(e.value()), e.matches(PyExc_KeyboardInterrupt)};
+            return {raised_kind(e), host::str_of(e.value()), host::is_interrupt(e)};
         }
     }
     ev::CommandNames names() override {

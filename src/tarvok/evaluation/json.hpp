@@ -1,4 +1,5 @@
-// The JSON that benchmark sets and result files are written in: a value type,
+// The JSON that benchmark sets and result files are written in, and the
+// envelope of a JSON-RPC message the servers could not read: a value type,
 // a strict parser with located errors, and the writing of texts and numbers.
 #pragma once
 
@@ -47,6 +48,17 @@ class ParseError : public std::runtime_error {
 /// numbers beyond the range of a double become infinite. Nesting deeper than
 /// 512 levels is refused rather than followed.
 Value parse(std::string_view text);
+
+/// The id and method of a JSON-RPC message, read from the top level of its
+/// object alone: nested values are skipped by counting brackets outside
+/// strings, never descended into, so that a message nested past any depth
+/// still shows who sent it.
+struct Envelope {
+    std::string id = "null";  ///< a number or string id as JSON; "null" for any other
+    bool identified = false;  ///< it has an id member
+    bool method = false;      ///< it has a method member
+};
+Envelope envelope_of(std::string_view text);
 
 /// A JSON string literal of UTF-8 `text`: quotes, backslashes and control
 /// characters escaped, lone surrogates as \uXXXX, bytes that are not UTF-8

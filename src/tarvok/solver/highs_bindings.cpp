@@ -37,16 +37,17 @@ py::object highs_with(const Program& p, py::module_& highspy, py::handle owner, 
 
 /// What HiGHS calls back for while it runs: its log lines, sent to
 /// sys.stderr (looked up per line) when asked for, and its interrupt checks,
-/// where Ctrl-C stops the run. Signal handlers run on the main thread only, so
-/// other threads' runs are not watched. HiGHS takes one callback function; it
-/// serves both.
+/// where Ctrl-C or the caller's `cancel` stops the run. Signal handlers run on
+/// the main thread only, so other threads' runs are watched only when they
+/// can be cancelled. HiGHS takes one callback function; it serves both.
 class RunHooks {
   public:
-    RunHooks(py::object& h, py::module_& highspy, bool log) : state_(std::make_shared<State>()) {
+    RunHooks(py::object& h, py::module_& highspy, bool log, py::object cancel) : state_(std::make_shared<State>()) {
         py::object types = highspy.attr("cb").attr("HighsCallbackType");
-        bool watch = on_main_thread();
+        bool watch = on_main_thread() || !cancel.is_none();
         if (!log && !watch) return;
         std::shared_ptr<State> state = state_;
+        state->cancel = std::move(cancel);
         state->logging = py::int_(types.attr("kCallbackLogging")).cast<int>();
         py::cpp_function hook([state](py::handle type, py::handle message, py::handle, py::handle in, py::handle) {
             try {
@@ -56,6 +57,13 @@ class RunHooks {
                 }
                 if (!state->raised && PyErr_CheckSignals() != 0)
                     state->raised = std::make_unique<py::error_already_set>();
+                if (!state->raised && !state->cancel.is_none() && host::truthy(state->cancel())) {
+                    try {
+                        raise_cancelled();
+                    } catch (py::error_already_set& e) {
+                        state->raised = std::make_unique<py::error_already_set>(std::move(e));
+                    }
+                }
                 if (state->raised && !in.is_none()) in.attr("user_interrupt") = true;
             } catch (const py::error_already_set&) {
                 // Nothing may unwind into HiGHS; a log line that cannot be written is lost.
@@ -80,6 +88,7 @@ class RunHooks {
   private:
     struct State {
         int logging = -1;
+        py::object cancel = py::none();
         std::unique_ptr<py::error_already_set> raised;
     };
     std::shared_ptr<State> state_;
@@ -126,7 +135,7 @@ class HighsProgram : public LoadedProgram {
   public:
     HighsProgram(HostBackend& backend, const Program& p, py::module_ highspy, py::handle owner, const LoadRequest& r)
         : backend_(backend), p_(p), highspy_(std::move(highspy)), h_(loaded(p, highspy_, owner, r)),
-          hooks_(h_, highspy_, r.log) {
+          hooks_(h_, highspy_, r.log, backend.cancel) {
         if (!std::isnan(r.mip_gap)) h_.attr("setOptionValue")("mip_rel_gap", r.mip_gap);
         pool_ = use_pool(h_, r.threads);
     }

@@ -66,6 +66,7 @@ class ScipProgram : public LoadedProgram {
         if (solved_) model.attr("freeTransform")();
         if (!presolve) model.attr("setPresolve")(scip_.attr("SCIP_PARAMSETTING").attr("OFF"));
         if (!std::isnan(time_limit)) model.attr("setParam")("limits/time", time_limit);
+        if (backend_.cancelled()) raise_cancelled();
         optimize(model, request_.log);
         solved_ = true;
         std::string status = host::str_of(model.attr("getStatus")());

@@ -113,10 +113,11 @@ std::vector<T> items_as(py::handle sequence) {
 
 /// HiGHS's ranging record, its sides and their arrays in the order RangingArrays has them.
 RangingArrays ranging_arrays(py::handle record) {
-    static const char* const kSides[] = {"col_cost_up", "col_cost_dn", "row_bound_up", "row_bound_dn"};
+    static const char* const kSides[] = {"col_cost_up",  "col_cost_dn",  "row_bound_up",
+                                         "row_bound_dn", "col_bound_up", "col_bound_dn"};
     static const char* const kArrays[] = {"value_", "objective_", "in_var_", "ou_var_"};
     RangingArrays out;
-    for (size_t s = 0; s < 4; ++s)
+    for (size_t s = 0; s < out.size(); ++s)
         for (size_t a = 0; a < 4; ++a) out[s][a] = items_as<double>(record.attr(kSides[s]).attr(kArrays[a]));
     return out;
 }
@@ -135,7 +136,7 @@ class HighsProgram : public LoadedProgram {
   public:
     HighsProgram(HostBackend& backend, const Program& p, py::module_ highspy, py::handle owner, const LoadRequest& r)
         : backend_(backend), p_(p), highspy_(std::move(highspy)), h_(loaded(p, highspy_, owner, r)),
-          hooks_(h_, highspy_, r.log, backend.cancel) {
+          hooks_(h_, highspy_, r.log, backend.cancel), request_(r) {
         if (!std::isnan(r.mip_gap)) h_.attr("setOptionValue")("mip_rel_gap", r.mip_gap);
         pool_ = use_pool(h_, r.threads);
     }
@@ -192,13 +193,23 @@ class HighsProgram : public LoadedProgram {
         py::object solution = h_.attr("getSolution")();
         SolverFigures f;
         f.row_dual = doubles(solution.attr("row_dual"), p_.rows(), "the row duals");
-        f.row_activity = doubles(solution.attr("row_value"), p_.rows(), "the row activities");
         f.column_dual = doubles(solution.attr("col_dual"), p_.columns(), "the reduced costs");
         if (!ranging) return f;
+        if (p_.rows() == 0) {
+            std::vector<double> lower, upper;
+            loaded_bounds(p_, request_, lower, upper);
+            ranging_without_rows(p_, lower, upper, doubles(solution.attr("col_value"), p_.columns(), "the solution"),
+                                 f);
+            return f;
+        }
         py::tuple got = h_.attr("getRanging")();
         py::object record = got[1];
-        if (host::str_of(got[0].attr("name")) != "kError" && host::truthy(record.attr("valid")))
-            take_ranging(ranging_arrays(record), p_.columns(), p_.rows(), f);
+        if (host::str_of(got[0].attr("name")) == "kError" || !host::truthy(record.attr("valid"))) return f;
+        take_ranging(ranging_arrays(record), p_.columns(), p_.rows(), f);
+        py::object basic = highspy_.attr("HighsBasisStatus").attr("kBasic");
+        py::object statuses = h_.attr("getBasis")().attr("row_status");
+        for (py::handle status : statuses) f.row_basic.push_back(status.equal(basic));
+        if (f.row_basic.size() != p_.rows()) f.row_basic.clear();
         return f;
     }
 
@@ -217,6 +228,7 @@ class HighsProgram : public LoadedProgram {
     py::module_ highspy_;
     py::object h_;
     RunHooks hooks_;
+    LoadRequest request_;
     long long pool_ = 0;
 };
 

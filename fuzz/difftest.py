@@ -12,9 +12,17 @@ generator itself built, from its own columns and rows, never from the
 package; every way must reach its status and objective, and every point it
 returns must satisfy the generator's rows and bounds.
 
+An optimal model's sensitivity figures, from each solver, are checked
+against the oracle's program too (a MIP's as its LP with the integer columns
+fixed): every constraint has them, each dual is bracketed by the optimum's
+slopes when its side moves either way, the duals together leave a column's
+cost only where its own bound holds it (LP duality), and at the ends of a
+range the optimum lies on the dual's line.
+
     python fuzz/difftest.py --minutes 10          # a long run, with a time budget
     python fuzz/difftest.py --count 300 --seed 1  # a fixed set of models
     python fuzz/difftest.py --plant highs-mps     # the .mps from HiGHS's own writer
+    python fuzz/difftest.py --plant column-duals  # a single-column constraint's dual as its column's reduced cost
 
 The oracle's normal form is the one the package documents: an integer
 column's bound within min(1e-9 * max(1, |b|), 1e-6) of an integer is that
@@ -56,6 +64,7 @@ class Case:
     data: str
     columns: list
     rows: list = field(default_factory=list)  # ({column: coefficient}, lower, upper)
+    names: list = field(default_factory=list)  # per row: (constraint label, its forall values as names write them)
     cost: dict = field(default_factory=dict)
     offset: float = 0.0
     maximize: bool = False
@@ -102,6 +111,7 @@ def generate(rng):
     case = Case(model="", data="\n".join(data) + "\n", columns=[])
     keys = {"I": sets["I"], "S": sets["S"], "T": pairs}
     index_text = {"I": lambda i: str(i), "S": lambda s: f'"{s}"', "T": None}
+    key_name = {"I": str, "S": str, "T": lambda t: f"<{t[0]},{t[1]},{float(t[2])!r}>"}
     variables = []  # (name, set or None, [column indices])
     for k in range(rng.randint(1, 4)):
         name = f"v{k}"
@@ -176,6 +186,7 @@ def generate(rng):
         case.cost, case.offset, case.maximize = {}, 0.0, False
 
     constraints = []
+    named = []  # per row: (constraint index, label or None, keys)
     for k in range(rng.randint(0, 4)):
         shape = rng.random()
         ts = terms(rng.randint(1, 3))
@@ -187,6 +198,7 @@ def generate(rng):
             hi = lo + rng.choice([0, 1, 2.5, 3] * 3 + [-1])
             constraints.append(f"{label}{number(lo)} <= {linear_text(ts)} <= {number(hi)};")
             case.rows.append((coefs, float(lo), float(hi)))
+            named.append((len(constraints), label[:-2] or None, ()))
         elif shape < 0.6:  # both sides with terms and constants
             right = terms(rng.randint(0, 1))
             add(coefs, right, -1)
@@ -194,7 +206,11 @@ def generate(rng):
             op = rng.choice(["<=", ">="] * 3 + ["=="])
             constraints.append(f"{label}{linear_text(ts)} + {number(c1)} {op} {linear_text(right)} + {number(c2)};")
             rhs = float(c2 - c1)
-            case.rows.append((coefs, rhs if op != "<=" else -INF, rhs if op != ">=" else INF))
+            lo, hi = rhs if op != "<=" else -INF, rhs if op != ">=" else INF
+            if not ts and right:  # stated the other way round: `c1 op right + c2` reads as `right op' c1 - c2`
+                coefs, lo, hi = {j: -a for j, a in coefs.items()}, -hi, -lo
+            case.rows.append((coefs, lo, hi))
+            named.append((len(constraints), label[:-2] or None, ()))
         else:  # a forall over a set, with a condition
             over = rng.choice(["I", "S", "T"])
             indexed = [v for v in variables if v[1] == over and v[2]]
@@ -233,12 +249,16 @@ def generate(rng):
                 w = {"I": lambda: p[pos], "S": lambda: q[pos], "T": lambda: member[2]}[over]()
                 rhs = float(bound + w)
                 case.rows.append((row, rhs if op == ">=" else -INF, rhs if op == "<=" else INF))
+                named.append((len(constraints), label[:-2] or None, (key_name[over](member),)))
     # The tuple-indexed variables take part through a sum.
     for name, over, cols in variables:
         if over == "T" and cols and rng.random() < 0.6:
             cap = pick_value(rng)
             constraints.append(f"sum(t in T) t.w * {name}[t] <= {number(cap)};")
             case.rows.append(({col: pairs[pos][2] for pos, col in enumerate(cols)}, -INF, float(cap)))
+            named.append((len(constraints), None, ()))
+    # An unlabelled constraint is named after its line: one a line, after the declarations and `subject to {`.
+    case.names = [(label or f"c{len(decl) + 1 + at}", keys) for at, label, keys in named]
     text = "\n".join(decl) + "\n"
     if constraints:
         text += "subject to {\n" + "".join(f"  {c}\n" for c in constraints) + "}\n"
@@ -279,8 +299,13 @@ def cannot_hold(case):
     return False
 
 
-def highs_of(case, zero_cost=False):
-    lower, upper, rows = arrays(case)
+def highs_of(case, zero_cost=False, rows=None, fixed=None):
+    """The generator's program in HiGHS; with `fixed` ({column: value}) an LP with those columns fixed, and with
+    `rows` other rows in place of its own."""
+    lower, upper, own = arrays(case)
+    rows = own if rows is None else rows
+    for j, v in (fixed or {}).items():
+        lower[j] = upper[j] = v
     h = highspy.Highs()
     h.setOptionValue("output_flag", False)
     n = len(case.columns)
@@ -288,7 +313,7 @@ def highs_of(case, zero_cost=False):
     h.addVars(n, np.array(lower, dtype=float), np.array(upper, dtype=float))
     h.changeColsCost(n, np.arange(n, dtype=np.int32), np.array(cost, dtype=float))
     for j, c in enumerate(case.columns):
-        if c.integer:
+        if c.integer and fixed is None:
             h.changeColIntegrality(j, highspy.HighsVarType.kInteger)
     for coefs, lo, hi in rows:
         idx = np.array(list(coefs), dtype=np.int32)
@@ -354,6 +379,170 @@ def violation(case, x):
 
 def objective_at(case, x):
     return case.offset + sum(c * x[j] for j, c in case.cost.items())
+
+
+# ------------------------------------------------------------------ sensitivity
+
+MISSING = object()
+
+
+def lp_optimum(case, rows, fixed):
+    """The optimum of the generator's program as an LP over `rows` with the columns in `fixed` fixed; +inf
+    (minimising) or -inf (maximising) when nothing is feasible."""
+    lower, upper, _ = arrays(case)
+    for j, v in fixed.items():
+        lower[j] = upper[j] = v
+    none = -INF if case.maximize else INF
+    if any(lo > hi for lo, hi in zip(lower, upper)):
+        return none
+    if any(lo > hi or (not coefs and not lo <= 0 <= hi) for coefs, lo, hi in rows):
+        return none
+    status, objective = settled(
+        highs_of(case, rows=rows, fixed=fixed), lambda: highs_of(case, zero_cost=True, rows=rows, fixed=fixed)
+    )
+    return objective if status == "optimal" else none if status == "infeasible" else None
+
+
+def figure_of(tree, label, keys):
+    """A constraint's figure in a view nested by its forall values; MISSING when it has none."""
+    v = tree.get(label, MISSING) if isinstance(tree, dict) else MISSING
+    for k in keys:
+        v = v.get(k, MISSING) if isinstance(v, dict) else MISSING
+    return v
+
+
+def sensitivity_problems(case, solver, backend, plant=None):
+    """What the figures of `backend` get wrong, as lines: each constraint's activity, its dual against finite
+    differences of the optimum (any step brackets a right dual, as the optimum is convex or concave in a side),
+    the duals together against LP duality (what they leave of a column's cost only its own bound may hold), and
+    the optimum at the ends of each range (where the dual must still hold). A MIP's figures are its LP's with the
+    integer columns fixed at the solution."""
+    way = f"sensitivity-{backend}"
+    ranging = backend == "highs"
+    try:
+        result = solver.solve_model(case.model, case.data, solver=backend, sensitivity=True if ranging else "duals")
+    except Exception as e:
+        return [f"{way}: raised {type(e).__name__}: {e}"]
+    if result.status.value != "optimal" or result.duals is None:
+        return [f"{way}: status {result.status.value}, duals {result.duals!r}"]
+    x = x_from_values(case, result.values)
+    duals = result.duals
+    if plant == "column-duals":  # the reduced cost of its column as a single-column constraint's dual
+        reduced = x_from_values(case, result.reduced_costs)
+        for (coefs, _, _), (label, keys) in zip(case.rows, case.names):
+            if len(coefs) == 1 and figure_of(duals, label, keys) is not MISSING:
+                path, place = (label, *keys), duals
+                for k in path[:-1]:
+                    place = place[k]
+                place[path[-1]] = reduced[next(iter(coefs))]
+    integer = any(c.integer for c in case.columns)
+    fixed = {j: float(round(x[j])) for j, c in enumerate(case.columns) if c.integer}
+    problems = []
+    if result.sensitivity_basis != ("fixed_integers" if integer else "lp"):
+        problems.append(f"{way}: basis {result.sensitivity_basis}")
+    lower, upper, rows = arrays(case)
+    known = {}
+
+    def optimum(i=None, lo=None, hi=None):
+        if (i, lo, hi) not in known:
+            moved = list(rows)
+            if i is not None:
+                moved[i] = (rows[i][0], lo, hi)
+            known[i, lo, hi] = lp_optimum(case, moved, fixed)
+        return known[i, lo, hi]
+
+    base = optimum()
+    if base is None or not close(base, result.objective, integer):
+        return problems + [f"{way}: the LP of the figures has the optimum {base}, the solve {result.objective}"]
+    left_over = {j: case.cost.get(j, 0.0) for j in range(len(case.columns))}
+    scale = {j: 1.0 + abs(c) for j, c in left_over.items()}
+    for i, ((coefs, lo, hi), (label, keys)) in enumerate(zip(rows, case.names)):
+        where = f"{way}: {label}" + "".join(f"[{k}]" for k in keys)
+        d, activity = figure_of(duals, label, keys), figure_of(result.activities, label, keys)
+        slack = figure_of(result.slacks, label, keys)
+        if MISSING in (d, activity, slack):
+            problems.append(f"{where} has no figures")
+            continue
+        own = sum(a * x[j] for j, a in coefs.items())
+        if abs(activity - own) > 1e-6 * max([1.0, abs(own)] + [abs(a * x[j]) for j, a in coefs.items()]):
+            problems.append(f"{where}: activity {activity}, the point gives {own}")
+        for j, a in coefs.items():
+            left_over[j] -= d * a
+            scale[j] += abs(d * a)
+        binds = {
+            side: math.isfinite(v) and abs(own - v) <= 1e-6 * max(1.0, abs(v)) for side, v in (("lo", lo), ("hi", hi))
+        }
+        moving = "both" if lo == hi else "hi" if binds["hi"] else "lo" if binds["lo"] else None
+        if moving is None:
+            if abs(d) > 1e-7:
+                problems.append(f"{where}: dual {d}, but it does not bind")
+            if math.isfinite(lo) == math.isfinite(hi):
+                continue  # a side alone of two says nothing
+            moving = "hi" if math.isfinite(hi) else "lo"
+        t0 = hi if moving != "lo" else lo
+
+        def at(t):
+            return optimum(i, t if moving != "hi" else lo, t if moving != "lo" else hi)
+
+        if binds["lo"] or binds["hi"]:
+            step = 1e-2
+            right, left = (at(t0 + step) - base) / step, (base - at(t0 - step)) / step
+            low, high = (right, left) if case.maximize else (left, right)
+            if not low - 1e-5 * max(1.0, abs(d)) <= d <= high + 1e-5 * max(1.0, abs(d)):
+                problems.append(f"{where}: dual {d}, but moving its side changes the optimum at {left} and {right}")
+        rng = figure_of(result.ranging["rhs"], label, keys) if ranging else MISSING
+        if rng is None and lo == hi:
+            continue  # an equation basic at a degenerate vertex: its dual holds on neither side
+        if ranging:
+            problems += range_problems(where, rng, t0, d, base, at)
+    for j, r in left_over.items():
+        if abs(r) <= 1e-6 * scale[j] or j in fixed:
+            continue
+        at_lower = (r > 0) != case.maximize
+        bound = lower[j] if at_lower else upper[j]
+        if not (math.isfinite(bound) and abs(x[j] - bound) <= 1e-6 * max(1.0, abs(bound))):
+            problems.append(
+                f"{way}: the duals leave column {j} a reduced cost of {r}, but it is not at its "
+                + ("lower" if at_lower else "upper")
+                + " bound"
+            )
+    return problems
+
+
+def range_problems(where, rng, t0, d, base, at):
+    """What is wrong with the range `rng` of a side at `t0` with dual `d`: it must hold `t0`, and the optimum at
+    each end (or 10 past `t0` towards an open one) must be the dual's line through `base`."""
+    if rng is None or rng is MISSING:
+        return [f"{where}: no range"]
+    low = -INF if rng["low"] is None else rng["low"]
+    high = INF if rng["high"] is None else rng["high"]
+    if not low - 1e-9 * max(1.0, abs(t0)) <= t0 <= high + 1e-9 * max(1.0, abs(t0)):
+        return [f"{where}: its range [{low}, {high}] leaves out its side {t0}"]
+    problems = []
+    for end, toward, objective in ((low, -10, "objective_at_low"), (high, 10, "objective_at_high")):
+        e = end if math.isfinite(end) else t0 + toward
+        if abs(e - t0) <= 1e-9 * max(1.0, abs(t0)):
+            continue
+        got, want = at(e), base + d * (e - t0)
+        if got is None or not abs(got - want) <= 1e-5 * max(1.0, abs(want), abs(d * (e - t0))):
+            problems.append(f"{where}: dual {d} in range [{low}, {high}], but the optimum at {e} is {got}, not {want}")
+        elif math.isfinite(end) and (
+            rng[objective] is None or not abs(rng[objective] - got) <= 1e-5 * max(1.0, abs(got))
+        ):
+            problems.append(f"{where}: {objective} {rng[objective]}, but the optimum there is {got}")
+    return problems
+
+
+#: Planted errors in the figures alone: the four ways are not run with them.
+SENSITIVITY_PLANTS = ("column-duals",)
+
+
+def sensitivity_backends():
+    try:
+        import pyscipopt  # noqa: F401
+    except ImportError:
+        return ["highs"]
+    return ["highs", "scip"]
 
 
 # ------------------------------------------------------------------ the four ways
@@ -482,6 +671,8 @@ def compare(case, plant=None, folder=None):
         "mps": lambda: by_file(case, solver, folder, ".mps", plant),
         "lp": lambda: by_file(case, solver, folder, ".lp", plant),
     }
+    if plant in SENSITIVITY_PLANTS:
+        ways = {}
     for way, run in ways.items():
         try:
             status, value, x = run()
@@ -506,6 +697,9 @@ def compare(case, plant=None, folder=None):
                 problems.append(f"{way}: returned point breaks {broken}")
             elif not close(objective_at(case, x), value, integer):
                 problems.append(f"{way}: the point's objective is {objective_at(case, x)}, reported {value}")
+    if expected == "optimal" and case.columns and plant in (None, *SENSITIVITY_PLANTS):
+        for backend in sensitivity_backends():
+            problems += sensitivity_problems(case, solver, backend, plant)
     return problems
 
 
@@ -544,7 +738,9 @@ def main(argv=None):
     parser.add_argument("--minutes", type=float, help="stop after this many minutes")
     parser.add_argument("--count", type=int, help="stop after this many models")
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--plant", choices=["highs-mps"], help="plant a known error to see the oracle catch it")
+    parser.add_argument(
+        "--plant", choices=["highs-mps", "column-duals"], help="plant a known error to see the oracle catch it"
+    )
     args = parser.parse_args(argv)
     if args.minutes is None and args.count is None:
         args.count = 300

@@ -73,6 +73,10 @@ class LspClient:
         """The whole response: `result` or `error`."""
         number = next(self._ids)
         self.send({"jsonrpc": "2.0", "id": number, "method": method, "params": params})
+        return self.response(number, method, timeout)
+
+    def response(self, number, method="a request", timeout=30) -> dict:
+        """The response to request `number` (None: one the server could not tell the id of)."""
         deadline = time.monotonic() + timeout
         with self._arrived:
             while number not in self._responses:

@@ -146,7 +146,8 @@ def test_command_writes_the_solution(tmp_path, optimum):
     rows = list(csv.reader((tmp_path / "out.csv").read_text().splitlines()))
     assert rows[0] == ["objective", str(optimum)]
     shipped = sum(float(r[-1]) for r in rows if r[0] == "ship")
-    cost = sum(float(r[-1]) * FREIGHT[int(r[1])][int(r[2])] for r in rows if r[0] == "ship")
+    # Each value by the set elements of its keys, as the duals are.
+    cost = sum(float(r[-1]) * FREIGHT[PLANTS.index(r[1])][WAREHOUSES.index(r[2])] for r in rows if r[0] == "ship")
     assert shipped == pytest.approx(sum(NEED)) and cost == pytest.approx(optimum)
 
     for target, status in (("m.dat", 2), ("out.txt", 2)):
@@ -195,14 +196,14 @@ def test_csv_solution_carries_the_sensitivity_figures(tmp_path):
     cells = {tuple(r[:-1]): r[-1] for r in rows}
     # Making at cost t beats buying at 10: each row's dual is t, buying's reduced cost 10 - t.
     assert float(cells[("objective",)]) == pytest.approx(1 * 4 + 2 * 6)
-    # Constraint figures are keyed by the forall's values, variable figures by position, as to_dict() has them.
+    # Constraint figures are keyed by the forall's values, variable figures by their set elements alike.
     assert float(cells[("duals:meet", "1")]) == pytest.approx(1)
     assert float(cells[("duals:meet", "2")]) == pytest.approx(2)
-    assert float(cells[("reduced_costs:make", "1")]) == pytest.approx(0)
-    assert float(cells[("reduced_costs:buy", "0")]) == pytest.approx(9)
+    assert float(cells[("reduced_costs:make", "2")]) == pytest.approx(0)
+    assert float(cells[("reduced_costs:buy", "1")]) == pytest.approx(9)
     assert float(cells[("slacks:meet", "1")]) == pytest.approx(0)
     assert float(cells[("activities:meet", "2")]) == pytest.approx(6)
-    assert float(cells[("ranging.costs:buy", "0", "low")]) == pytest.approx(1)
+    assert float(cells[("ranging.costs:buy", "1", "low")]) == pytest.approx(1)
     assert cells[("sensitivity_basis",)] == "lp"
     assert any(r[0].startswith("ranging.costs:make") for r in rows)
     assert any(r[0].startswith("ranging.rhs:meet") for r in rows)
@@ -210,6 +211,39 @@ def test_csv_solution_carries_the_sensitivity_figures(tmp_path):
     plain = tarvok("run", "m.mod", "d.json", "--solution", "plain.csv", cwd=tmp_path)
     assert plain.returncode == 0, plain.stderr
     assert all(":" not in r[0] for r in csv.reader((tmp_path / "plain.csv").read_text().splitlines()))
+
+
+def test_csv_cells_a_spreadsheet_would_run_are_written_as_text(tmp_path):
+    evil = "=cmd|' /C calc'!A0"
+    (tmp_path / "m.mod").write_text(
+        "{string} P = ...;\ndvar float+ x[P];\nminimize sum(p in P) x[p];\n"
+        "subject to { forall(p in P) c: x[p] >= 1; }\n"
+    )
+    (tmp_path / "d.json").write_text(json.dumps({"P": [evil, "@SUM(A1)", "-2+3", "plain"]}))
+    done = tarvok("run", "m.mod", "d.json", "--duals", "--solution", "out.csv", cwd=tmp_path)
+    assert done.returncode == 0, done.stderr
+    rows = list(csv.reader((tmp_path / "out.csv").read_text().splitlines()))
+    assert [r for r in rows if r[0] == "x"] == [
+        ["x", "'" + evil, "1.0"], ["x", "'@SUM(A1)", "1.0"], ["x", "'-2+3", "1.0"], ["x", "plain", "1.0"]
+    ]  # fmt: skip
+    assert ["duals:c", "'" + evil, "1.0"] in rows
+
+
+def test_json_data_with_a_key_given_twice_names_both_places(tmp_path):
+    (tmp_path / "m.mod").write_text(MODEL)
+    text = (
+        '{"Plants": ["Aalborg", "Vejle", "Odense"],\n'
+        ' "capacity": {"Aalborg": 500, "Vejle": 700,\n'
+        '              "Vejle": 9, "Odense": 400},\n'
+        ' "Plants": ["Aalborg"]}\n'
+    )
+    for twice, message in (
+        (text, "data 'capacity' has the key \"Vejle\" twice: in d.json:2 and in d.json:3"),
+        (text.replace('"Vejle": 9, ', ""), "data 'Plants' is given twice: in d.json:1 and in d.json:4"),
+    ):
+        (tmp_path / "d.json").write_text(twice)
+        done = tarvok("run", "m.mod", "d.json", cwd=tmp_path)
+        assert done.returncode == 1 and message in done.stderr, done.stderr
 
 
 def test_faults_in_converted_data_name_their_source(tmp_path):

@@ -1,8 +1,10 @@
 """The differential tester of fuzz/difftest.py, seeded: a few hundred random
 models agree four ways (solve_model, the emitted script, the .mps and .lp
-read back) with the oracle built from the generator's own program, and a
-planted error (the .mps from HiGHS's own writer, which misplaces integer
-markers and writes crossing ranges) is caught."""
+read back) with the oracle built from the generator's own program, their
+sensitivity figures on each solver agree with its finite differences, LP
+duality and ranges, and planted errors (the .mps from HiGHS's own writer,
+which misplaces integer markers and writes crossing ranges; the duals of
+single-column constraints as they were once reported) are caught."""
 
 import importlib
 import pathlib
@@ -43,6 +45,13 @@ def test_a_planted_error_is_caught(difftest):
     found = {p.split(":")[0] for _, problems in failures for p in problems}
     assert found == {"mps"}
     assert len(failures) >= 10
+
+
+def test_a_planted_sensitivity_error_is_caught(difftest):
+    _, failures = difftest.run(seed=2026, count=100, plant="column-duals", out=None)
+    found = {p.split(":")[0] for _, problems in failures for p in problems}
+    assert "sensitivity-highs" in found and found <= {"sensitivity-highs", "sensitivity-scip"}
+    assert len(failures) >= 4
 
 
 def test_the_oracle_rounds_integer_bounds_by_the_documented_rule(difftest):

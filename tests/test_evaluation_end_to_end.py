@@ -263,6 +263,43 @@ def test_an_interrupted_command_resumes_where_it_stopped(llm, tmp_path):
     }
 
 
+@pytest.mark.slow
+def test_ctrl_c_at_any_early_moment_ends_with_130(llm, tmp_path):
+    """From the command's first instruction on (its imports, options, data set, provider, first request),
+    an interrupt is status 130: never a usage error, a traceback or a death by the signal."""
+    path = dataset(tmp_path, ["bakery"])
+    llm.delay = 10  # the first request waits past every moment tried
+    start = "import sys; from tarvok.__main__ import main; print('up', file=sys.stderr, flush=True); sys.exit(main())"
+
+    runs = iter(range(100))
+
+    def interrupted_at(moment):
+        out = f"out{next(runs)}"  # a folder of its own: nothing recorded before
+        child = subprocess.Popen(
+            [sys.executable, "-c", start, "eval", str(path), "--out", out, "--model", "gpt-test"],
+            cwd=tmp_path,
+            env=dict(os.environ, HF_HUB_OFFLINE="1"),
+            text=True,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.PIPE,
+        )
+        assert child.stderr.readline() == "up\n"  # the interpreter's own start is behind it
+        time.sleep(moment)
+        child.send_signal(signal.SIGINT)
+        _, stderr = child.communicate(timeout=60)
+        return child.returncode, stderr
+
+    for moment in (0.01, 0.03, 0.1, 0.2, 0.3, 0.45, 0.7, 1.5):
+        for _ in range(5):
+            status, stderr = interrupted_at(moment)
+            # On a busy machine the signal may land before the harness line has called the command:
+            # a traceback through none of the package's files. Only interrupts inside it are judged.
+            if not ("Traceback" in stderr and "tarvok" not in stderr):
+                break
+        assert status == 130, (moment, stderr)
+        assert "interrupted" in stderr and "Traceback" not in stderr, (moment, stderr)
+
+
 def test_solve_command_with_the_execution_check(llm, tmp_path):
     done = subprocess.run(
         [

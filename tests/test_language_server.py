@@ -230,7 +230,7 @@ def test_hostile_input_leaves_the_server_answering(server, tmp_path):
     server.send_raw(frame({"jsonrpc": "2.0", "id": 999, "params": 5}))
     still_answers()
     assert "error" in server.request_raw("tarvok/nothing", {})
-    # Parameters that do not fit the method (pygls reports them and drops the request).
+    # Parameters that do not fit the method (a request is answered with an error).
     server.send({"jsonrpc": "2.0", "id": 1000, "method": "textDocument/hover", "params": {"position": pos(-1, "x")}})
     server.send({"jsonrpc": "2.0", "method": "textDocument/didChange", "params": {"textDocument": 5}})
     still_answers()
@@ -272,3 +272,28 @@ def test_hostile_input_leaves_the_server_answering(server, tmp_path):
     server.diagnostics(path.as_uri())
     still_answers()
     assert server.process.poll() is None
+
+
+def test_every_request_is_answered_and_no_header_ends_the_server(server, tmp_path):
+    path = tmp_path / "h.mod"
+    server.open(path, "int n = 1;\ndvar float x;\nminimize n * x;\n")
+    server.diagnostics(path.as_uri())
+    for bad in (-1, 2**63, 2**31, 1.5, "3", True):
+        for where in ("line", "character"):
+            answer = server.request_raw("textDocument/hover", {**doc(path), "position": {**pos(2, 9), where: bad}})
+            assert answer["error"]["code"] == -32602, answer
+            assert f"params.position.{where} must be a whole number from 0 to 2147483647" in answer["error"]["message"]
+    answer = server.request_raw("textDocument/hover", doc(path))  # no position: the library cannot read it
+    assert answer["error"]["code"] == -32602 and "position" in answer["error"]["message"]
+
+    deep = (
+        '{"jsonrpc": "2.0", "id": 77, "method": "textDocument/hover", "params": ' + "[" * 100_000 + "]" * 100_000 + "}"
+    )
+    server.send_raw(b"Content-Length: %d\r\n\r\n%s" % (len(deep), deep.encode()))
+    assert server.response(77)["error"]["code"] == -32700
+    # A length no memory holds: refused unread, and the next frame is read.
+    server.send_raw(b"Content-Length: 1000000000000\r\n\r\n{")
+    hover = server.request("textDocument/hover", {**doc(path), "position": pos(2, 9)})
+    assert "int n = 1;" in hover["contents"]["value"]
+    refused = server.response(None)["error"]
+    assert refused["message"].endswith("one message may have at most 134217728 bytes")

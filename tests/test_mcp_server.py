@@ -6,6 +6,7 @@ import json
 import os
 import subprocess
 import sys
+import time
 from contextlib import asynccontextmanager
 from pathlib import Path
 
@@ -16,6 +17,7 @@ from llm_server import openai_response  # noqa: E402
 from mcp import ClientSession, StdioServerParameters, stdio_client  # noqa: E402
 from mcp.shared.exceptions import MCPError  # noqa: E402
 from test_cli import GOOD_DATA, GOOD_MODEL  # noqa: E402
+from test_cli_statuses import market_split  # noqa: E402
 
 import tarvok  # noqa: E402
 from tarvok import _cli  # noqa: E402
@@ -268,6 +270,20 @@ def test_generate_model_against_a_scripted_server(llm_server):
     assert [r.json["model"] for r in llm_server.requests_to("/v1/responses")] == ["gpt-test", "gpt-test"]
 
 
+def test_a_reply_past_the_limit_is_refused_unread(llm_server):
+    llm_server.queue(pair_reply("// " + "x" * 40_000_000, ""))
+    env = server_environment(OPENAI_API_KEY="sk-test", OPENAI_BASE_URL=llm_server.url + "/v1")
+
+    async def scenario():
+        async with session(env) as s:
+            result, text = await call(s, "generate_model", {"description": "Anything.", "model": "gpt-test"})
+            assert result.is_error and len(text) < 1000, text[:1000]
+            assert "a reply may have (the limit of a model or data text); it was not read" in text
+
+    run(scenario)
+    assert len(llm_server.requests) == 1
+
+
 def test_generate_model_without_a_key(llm_server):
     env = server_environment(OPENAI_API_KEY=None, OPENAI_BASE_URL=llm_server.url + "/v1")
 
@@ -288,6 +304,94 @@ def test_the_command_starts_the_server():
             assert (await s.list_tools()).tools
 
     run(scenario)
+
+
+def cpu_seconds(pid):
+    """The processor time a process has used, all its threads together."""
+    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def test_a_cancelled_solve_stops_and_run_model_has_a_default_time_limit(tmp_path):
+    model, data = market_split()  # minutes of branching for HiGHS
+    pid_file = tmp_path / "pid"
+    start = (
+        "import os, sys; open(sys.argv[1], 'w').write(str(os.getpid())); from tarvok._cli import main; main(['mcp'])"
+    )
+
+    async def busy(pid):
+        before = cpu_seconds(pid)
+        await asyncio.sleep(1)
+        return cpu_seconds(pid) - before
+
+    async def scenario():
+        async with session(args=("-c", start, str(pid_file))) as s:
+            run_model = next(t for t in (await s.list_tools()).tools if t.name == "run_model")
+            assert run_model.input_schema["properties"]["time_limit"]["default"] == 60
+            assert "after time_limit seconds (60 unless given)" in run_model.description
+            pid = int(pid_file.read_text())
+            solving = asyncio.create_task(call(s, "run_model", {"model": model, "data": data}))
+            await asyncio.sleep(1)
+            assert await busy(pid) > 0.2  # HiGHS at work
+            solving.cancel()  # the client sends notifications/cancelled
+            await asyncio.gather(solving, return_exceptions=True)
+            await asyncio.sleep(0.5)
+            assert await busy(pid) < 0.1  # and stopped, not left running
+            _, text = await call(s, "run_model", {"model": LP_MODEL, "data": LP_DATA})
+            assert json.loads(text)["objective"] == pytest.approx(11)
+
+    run(scenario)
+
+
+class RawMcp:
+    """`tarvok mcp` spoken to line by line, for what the SDK's client will not send or wait for."""
+
+    def __init__(self):
+        self.process = subprocess.Popen(
+            [sys.executable, "-m", "tarvok", "mcp"],
+            stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL,
+            env=server_environment(),
+        )
+        hello = {"protocolVersion": mcp.types.LATEST_PROTOCOL_VERSION, "capabilities": {}}
+        assert "result" in self.request(1, "initialize", {**hello, "clientInfo": {"name": "raw", "version": "0"}})
+        self.send_text(json.dumps({"jsonrpc": "2.0", "method": "notifications/initialized"}))
+
+    def send_text(self, line):
+        self.process.stdin.write(line.encode() + b"\n")
+        self.process.stdin.flush()
+
+    def request(self, number, method, params):
+        self.send_text(json.dumps({"jsonrpc": "2.0", "id": number, "method": method, "params": params}))
+        return json.loads(self.process.stdout.readline())
+
+
+def test_every_request_is_answered_and_the_server_ends_with_its_client():
+    model, data = market_split()
+    server = RawMcp()
+    deep = "[" * 100_000 + "]" * 100_000
+    server.send_text(
+        '{"jsonrpc": "2.0", "id": 2, "method": "tools/call", "params": {"name": "check_model", '
+        '"arguments": {"model": "int n = ...;", "data": {"n": ' + deep + "}}}}"
+    )
+    answer = json.loads(server.process.stdout.readline())
+    assert answer["id"] == 2 and "the message cannot be read" in answer["error"]["message"]
+    listed = server.request(3, "tools/list", {})
+    assert [t["name"] for t in listed["result"]["tools"]][0] == "check_model"
+
+    arguments = {"model": model, "data": data, "time_limit": 300}
+    server.send_text(
+        json.dumps(
+            {"jsonrpc": "2.0", "id": 4, "method": "tools/call", "params": {"name": "run_model", "arguments": arguments}}
+        )
+    )
+    time.sleep(2)
+    server.process.stdin.close()  # the client leaves mid-solve
+    left = time.monotonic()
+    assert server.process.wait(timeout=30) == 0
+    assert time.monotonic() - left < 1.0
+    server.process.stdout.close()
 
 
 def test_without_the_sdk_it_says_which_extra_to_install(capsys, monkeypatch):

@@ -74,7 +74,7 @@ class TestFace:
     def test_signatures_and_first_doc_lines(self):
         assert str(inspect.signature(solver.solve_model)) == (
             "(model_text, data_text, *, time_limit=None, mip_gap=None, threads=None, log=False, sensitivity=False, "
-            "solver='highs')"
+            "solver='highs', cancel=None)"
         )
         assert str(inspect.signature(solver.instantiate)) == "(model_text, data_text)"
         assert str(inspect.signature(solver.write_model)) == "(model_text, data_text, path)"

@@ -199,3 +199,149 @@ def test_the_command_prints_tables_and_json(tmp_path):
     assert data["sensitivity_basis"] == "lp" and data["ranging"] is None
     assert set(data["duals"]) == {"cap", "need"} and len(data["reduced_costs"]["ship"]) == 2
     assert "duals" not in json.loads(run("--json"))
+
+
+# ------------------------------------------------- constraints on one variable, which become its bounds
+
+PLANTS = """dvar float+ doors;
+dvar float+ windows;
+OBJECTIVE;
+subject to {
+  plantA: doors <= 4;
+  plantB: PLANTB;
+  plantC: 3*doors + 2*windows <= 18;
+}
+"""
+
+
+def plants(plant_b, maximize=True):
+    objective = "maximize profit: 3*doors + 5*windows" if maximize else "minimize loss: -3*doors - 5*windows"
+    return PLANTS.replace("OBJECTIVE", objective).replace("PLANTB", plant_b)
+
+
+def optimum(model, solver_name="highs"):
+    """The optimum, or None when nothing is feasible."""
+    return solver.solve_model(model, "", solver=solver_name).objective
+
+
+def assert_range_holds(model_at, side, dual, rng, objective):
+    """The optimum at each end of `rng` (or 5 past `side` towards an open end) lies on the dual's line."""
+    for end, away, reported in ((rng["low"], -5, rng["objective_at_low"]), (rng["high"], 5, rng["objective_at_high"])):
+        at = side + away if end is None else end
+        if at != side:
+            assert optimum(model_at(at)) == pytest.approx(objective + dual * (at - side), abs=1e-6), (at, rng)
+        if end is not None:
+            assert reported == pytest.approx(objective + dual * (end - side), abs=1e-6), (end, rng)
+
+
+@pytest.mark.parametrize("maximize", [True, False])
+@pytest.mark.parametrize(
+    "plant_b, side",
+    [("2*windows <= {}", 12), ("-2*windows >= {}", -12), ("2*windows == {}", 12), ("{} >= 2*windows", 12),
+     ("0.5*windows <= {}", 3)],
+)  # fmt: skip
+def test_a_single_variable_constraint_reports_its_own_dual(plant_b, side, maximize, backend):
+    model_at = lambda b: plants(plant_b.format(b), maximize)  # noqa: E731
+    result = solver.solve_model(model_at(side), "", sensitivity=True if backend == "highs" else "duals", solver=backend)
+    assert result.values == {"doors": pytest.approx(2), "windows": pytest.approx(6)}
+    step = 1e-2
+    slope = (optimum(model_at(side + step)) - optimum(model_at(side - step))) / (2 * step)
+    assert result.duals["plantB"] == pytest.approx(slope)
+    assert result.duals["plantA"] == 0 and result.slacks["plantA"] == pytest.approx(2)
+    assert result.activities["plantB"] == pytest.approx(side) and result.slacks["plantB"] == 0
+    if backend == "highs":
+        assert_range_holds(model_at, side, slope, result.ranging["rhs"]["plantB"], result.objective)
+
+
+def test_the_product_mix_duals_solve_the_dual_lp(backend):
+    result = solver.solve_model(plants("2*windows <= 12"), "", sensitivity="duals", solver=backend)
+    # The dual: min 4a + 12b + 18c with a + 3c >= 3, 2b + 2c >= 5, a, b, c >= 0.
+    dual = scipy_optimize.linprog([4, 12, 18], A_ub=[[-1, 0, -3], [0, -2, -2]], b_ub=[-3, -5], method="highs")
+    assert dual.fun == pytest.approx(result.objective) == 36
+    assert [result.duals[k] for k in ("plantA", "plantB", "plantC")] == pytest.approx(list(dual.x))
+    assert result.duals["plantB"] == pytest.approx(1.5)
+
+
+@pytest.mark.parametrize(
+    "constraints, duals",
+    [("low: x >= 2;\n  high: x <= 2;", {"low": 2.0, "high": 0.0}), ("cap: x <= 0;", {"cap": 0.0})],
+)
+def test_a_folded_constraint_takes_the_reduced_cost_only_when_its_own_bound_holds(constraints, duals, backend):
+    model = f"dvar float+ x;\nminimize c: 2*x;\nsubject to {{\n  {constraints}\n}}\n"
+    result = solver.solve_model(model, "", sensitivity="duals", solver=backend)
+    assert result.duals == duals
+    # LP duality: the duals times the sides that bind make the optimum (x's own bound 0 adds nothing).
+    assert sum(d * result.activities[k] for k, d in result.duals.items()) == pytest.approx(result.objective)
+
+
+def loose_and_equal(loose=20, twice=10, once=5):
+    return (
+        "dvar float x in 0..10;\nmaximize c: 2*x;\nsubject to {\n"
+        f"  loose: x <= {loose};\n  twice: 2*x <= {twice};\n  once: x <= {once};\n}}\n"
+    )
+
+
+def test_looser_and_equal_bounds_keep_their_figures_and_one_dual(backend):
+    sides = {"loose": 20, "twice": 10, "once": 5}
+    model_at = lambda name: lambda b: loose_and_equal(**{**sides, name: b})  # noqa: E731
+    ranging = backend == "highs"
+    result = solver.solve_model(model_at("loose")(20), "", sensitivity=ranging or "duals", solver=backend)
+    assert result.activities == {"loose": 5, "twice": 10, "once": 5}
+    assert result.slacks == {"loose": 15, "twice": 0, "once": 0}
+    # The equal bounds give the dual to the first of them; their sum is the objective.
+    assert result.duals == {"loose": 0, "twice": 1, "once": 0}
+    step = 1e-2
+    for name, side in sides.items():
+        up, down = optimum(model_at(name)(side + step)), optimum(model_at(name)(side - step))
+        # Maximising, the optimum is concave in a side: a dual lies between the slopes on either side.
+        assert (up - result.objective) / step <= result.duals[name] + 1e-9 <= (result.objective - down) / step + 2e-9
+        if ranging:
+            assert_range_holds(model_at(name), side, result.duals[name], result.ranging["rhs"][name], 10)
+    if ranging:
+        twice = result.ranging["rhs"]["twice"]
+        assert (twice["low"], twice["high"]) == (0, 10)  # down to x's own 0; up, `once` takes over
+
+
+def degenerate(side):
+    return f"dvar float x in 0..2;\ndvar float y in 0..2;\nminimize c: -x - y;\nsubject to {{\n  both: x + y <= {side};\n}}\n"
+
+
+def test_at_a_degenerate_vertex_a_basic_row_ranges_where_its_dual_holds(backend):
+    ranging = backend == "highs"
+    result = solver.solve_model(degenerate(4), "", sensitivity=ranging or "duals", solver=backend)
+    step = 0.2
+    up, down = optimum(degenerate(4 + step)), optimum(degenerate(4 - step))
+    assert (down - up) == pytest.approx(step)  # lowering the side costs, raising it gains nothing
+    assert (result.objective - down) / step <= result.duals["both"] <= (up - result.objective) / step
+    if ranging:
+        both = result.ranging["rhs"]["both"]
+        assert both["low"] >= 4 - 1e-9 and both["high"] is None
+        assert_range_holds(degenerate, 4, result.duals["both"], both, -4)
+
+
+def test_the_command_reports_every_constraint_with_its_own_figures(tmp_path, backend):
+    (tmp_path / "plants.mod").write_text(plants("-2*windows >= -12"))
+    (tmp_path / "bounds.mod").write_text(loose_and_equal())
+    figures = ["--sensitivity"] if backend == "highs" else ["--duals"]
+
+    def run(*options):
+        done = subprocess.run(
+            [sys.executable, "-m", "tarvok", "run", *options, "--solver", backend, *figures],
+            cwd=tmp_path,
+            capture_output=True,
+            text=True,
+            timeout=120,
+        )
+        assert done.returncode == 0, done.stderr
+        return done.stdout
+
+    data = json.loads(run("plants.mod", "--json"))
+    assert data["duals"]["plantB"] == pytest.approx(-1.5) and data["activities"]["plantB"] == pytest.approx(-12)
+    if backend == "highs":
+        assert (data["ranging"]["rhs"]["plantB"]["low"], data["ranging"]["rhs"]["plantB"]["high"]) == (-18, -6)
+    text = run("bounds.mod", "--solution", "bounds.csv")
+    for name, note in (("loose", "bound of x"), ("twice", "binding, bound of x"), ("once", "binding, bound of x")):
+        assert f"\nconstraint {name} " in text
+        assert text.split(f"constraint {name} ")[1].split("\n\n")[0].rstrip().endswith(note)
+    rows = (tmp_path / "bounds.csv").read_text().splitlines()
+    assert {"duals:loose,0.0", "duals:twice,1.0", "duals:once,0.0", "slacks:loose,15.0"} <= set(rows)

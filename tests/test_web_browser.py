@@ -7,10 +7,7 @@ import json
 import os
 import shutil
 import socket
-import subprocess
-import sys
 import time
-from contextlib import contextmanager
 from pathlib import Path
 
 import pytest
@@ -20,55 +17,7 @@ pytest.importorskip("uvicorn")
 from llm_fixtures import SECRET_KEY  # noqa: E402
 from llm_server import openai_response  # noqa: E402
 from test_cli import BROKEN_MODEL, GOOD_DATA, GOOD_MODEL  # noqa: E402
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
-@contextmanager
-def serving(llm_server, workdir):
-    """`tarvok serve` in a subprocess, with the scripted server as its OpenAI service."""
-    port = free_port()
-    env = dict(os.environ)
-    env.update(
-        OPENAI_API_KEY=SECRET_KEY,
-        OPENAI_BASE_URL=llm_server.url + "/v1",
-        TARVOK_EMBEDDING_MODEL="/nonexistent/embedding-model",
-    )
-    command = [sys.executable, "-m", "tarvok", "serve", "--port", str(port), "--workdir", str(workdir)]
-    server = subprocess.Popen(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    try:
-        deadline = time.monotonic() + 30
-        while True:
-            try:
-                with socket.create_connection(("127.0.0.1", port), timeout=1):
-                    break
-            except OSError:
-                assert server.poll() is None, server.stdout.read()
-                assert time.monotonic() < deadline, "the server did not start"
-                time.sleep(0.1)
-        yield port
-    finally:
-        server.terminate()
-        try:
-            server.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            server.kill()
-            server.wait()
-        server.stdout.close()
-
-
-def post(port, path, body):
-    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=30)
-    connection.request("POST", path, json.dumps(body), {"Content-Type": "application/json"})
-    try:
-        reply = connection.getresponse()
-        return reply.status, json.loads(reply.read())
-    finally:
-        connection.close()
+from web_server import post, serving  # noqa: E402
 
 
 def test_a_client_that_goes_away_mid_stream_cancels_the_run(llm_server, tmp_path):
@@ -217,6 +166,10 @@ def test_the_page_generates_solves_and_revises(llm_server, tmp_path, browser, ar
         }
         # Any optimal duals price the right-hand sides at the optimum (4 hours, 6 bags, 3 sales).
         assert 4 * duals["oven"] + 6 * duals["stock"] + 3 * duals["sales"] == pytest.approx(11)
+        # The CSV download: each value by its set element; a cell a spreadsheet would run is made text.
+        assert "\nmake,bread,3\n" in browser.execute_script("return solutionCsv(state.solution)")
+        evil = browser.execute_script("return solutionCsv({values: {x: [-1]}, index_keys: {x: [['=cmd|calc']]}})")
+        assert evil == "x,'=cmd|calc,-1\n"
         browser.save_screenshot(str(artifacts / "solve.png"))
 
         find(By.ID, "tab-ask").click()

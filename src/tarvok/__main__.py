@@ -1,6 +1,34 @@
-"""`python -m tarvok`: the tarvok command."""
+"""`python -m tarvok` and the `tarvok` script: the tarvok command."""
 
-from tarvok._cli import main
+import os
+import sys
+
+
+def main(argv=None):
+    """Run the command and end the process with its status; Ctrl-C at any moment ends it with 130."""
+    try:
+        from tarvok._cli import main as command  # the first import may itself be interrupted
+
+        status = command(argv)
+    except KeyboardInterrupt:
+        print("tarvok: interrupted", file=sys.stderr)
+        status = 130
+    except ImportError as e:
+        if not isinstance(e.__cause__, KeyboardInterrupt):  # an extension module's start stopped by Ctrl-C
+            raise
+        print("tarvok: interrupted", file=sys.stderr)
+        status = 130
+    if status == 130:
+        # An interrupt that once passed through an exec'd string (dataclasses make their methods so)
+        # marks the interpreter to end by SIGINT whatever caught it; the status stays 130.
+        for stream in (sys.stdout, sys.stderr):
+            try:
+                stream.flush()
+            except (OSError, ValueError):
+                pass
+        os._exit(130)
+    return status
+
 
 if __name__ == "__main__":
     raise SystemExit(main())

@@ -2,7 +2,7 @@
 
 import enum
 import os
-from collections.abc import Mapping
+from collections.abc import Callable, Mapping
 from typing import Any, Optional, Sequence
 
 import numpy
@@ -166,6 +166,7 @@ def solve_program(
     log: bool = False,
     sensitivity: bool | str = False,
     solver: str = "highs",
+    cancel: Optional[Callable[[], object]] = None,
 ) -> SolveResult:
     """Solve a Program (from instantiate() or a CompiledModel) with HiGHS and return a SolveResult."""
     ...
@@ -184,6 +185,7 @@ def solve_model(
     log: bool = False,
     sensitivity: bool | str = False,
     solver: str = "highs",
+    cancel: Optional[Callable[[], object]] = None,
 ) -> SolveResult:
     """Solve a model with its data using HiGHS and return a SolveResult."""
     ...

@@ -24,6 +24,10 @@ void refuse_alternatives_over(const AlternativeOutputs& o,
             refuse_output_over(alternative, {o.model, o.data}, "the alternative");
             if (o.record) refuse_output_over(alternative, {*o.record}, "the alternative");
             if (o.script) refuse_output_over(alternative, {*o.script}, "the alternative");
+            std::error_code error;
+            if (std::filesystem::exists(std::filesystem::symlink_status(alternative.path, error)))
+                fail(ExitStatus::Usage,
+                     "the alternative " + shown + " exists; alternatives are written only as new files: move it away");
         }
     }
 }

@@ -24,8 +24,9 @@ void refuse_output_over(const GivenPath& output, const std::vector<GivenPath>& i
 
 /// With --what-if, the files of each alternative (plan.alt1.mod beside
 /// plan.mod, up to `what_if_max`) may not fall on the pair, the transcript
-/// or the script. `path_of` names the file a path's text stands for, as the
-/// host does.
+/// or the script, and are new files: a file, a link or a folder already at
+/// one of their names is refused. `path_of` names the file a path's text
+/// stands for, as the host does.
 struct AlternativeOutputs {
     GivenPath model, data;
     std::optional<GivenPath> record, script;

@@ -15,11 +15,16 @@ PairStage::~PairStage() {
 
 void PairStage::stage() {
     for (const fs::path& target : {target_.model, target_.data}) refuse(unwritable_target(target, shown(target)));
-    std::error_code error;
-    Pending pending = finish_pending(target_.model, error);
+    std::string why;
+    Pending pending = finish_pending(target_, why);
     if (pending == Pending::Unreadable) {
         fail(ExitStatus::Usage, shown(journal_path(target_.model)) +
-                                    " records an unfinished move that cannot be completed; look at it and remove it");
+                                    " records an unfinished move that cannot be completed (" + why +
+                                    "); look at it and remove it");
+    }
+    if (pending == Pending::Refused) {
+        fail(ExitStatus::Usage, shown(journal_path(target_.model)) + " was left alone: " + why +
+                                    "; nothing was moved. Look at it and remove it");
     }
     if (pending == Pending::Finished) {
         warn("tarvok: finished moving the pair that an earlier run left half moved into " + shown(target_.model) +

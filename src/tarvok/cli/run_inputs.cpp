@@ -96,6 +96,112 @@ std::string repeated_key(const std::string& where, std::size_t line, const std::
     return where + ":" + std::to_string(line) + ": '" + name + "' has this key twice";
 }
 
+namespace {
+
+/// The JSON string that starts at text[i] (a quote), decoded as the host
+/// decodes it; `i` is left on its closing quote.
+std::string json_string(std::string_view text, std::size_t& i) {
+    std::string out;
+    auto hex = [&](std::size_t at) {
+        unsigned value = 0;
+        for (std::size_t k = at; k < at + 4 && k < text.size(); ++k) {
+            char c = text[k];
+            value = value * 16 + (c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+        }
+        return value;
+    };
+    auto put = [&](unsigned cp) {
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | cp >> 6);
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | cp >> 12);
+            out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | cp >> 18);
+            out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    };
+    for (++i; i < text.size() && text[i] != '"'; ++i) {
+        if (text[i] != '\\' || i + 1 >= text.size()) {
+            out += text[i];
+            continue;
+        }
+        char e = text[++i];
+        if (e != 'u') {
+            constexpr std::string_view from = "bfnrt", to = "\b\f\n\r\t";
+            std::size_t at = from.find(e);
+            out += at == std::string_view::npos ? e : to[at];
+            continue;
+        }
+        unsigned cp = hex(i + 1);
+        i += 4;
+        if (cp >= 0xD800 && cp < 0xDC00 && text.substr(i + 1, 2) == "\\u") {
+            unsigned low = hex(i + 3);
+            if (low >= 0xDC00 && low < 0xE000) {
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+                i += 6;
+            }
+        }
+        put(cp);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::optional<std::string> json_key_twice(std::string_view text, const std::string& where) {
+    struct Level {
+        bool object = false;
+        std::string path;                          ///< as messages name the value: cost, cost["a"], cost[2]
+        std::map<std::string, std::size_t> lines;  ///< an object's keys, and the line each is on
+        std::string key;                           ///< the key of the member being read
+        bool key_next = false;                     ///< the next string is a key
+        std::size_t index = 0;                     ///< an array's item being read
+    };
+    std::vector<Level> levels;
+    std::size_t line = 1;
+    auto place = [&](std::size_t at) { return where + ":" + std::to_string(at); };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '\n') {
+            ++line;
+        } else if (c == '{' || c == '[') {
+            std::string path;
+            if (!levels.empty()) {
+                const Level& up = levels.back();
+                path = !up.object           ? up.path + "[" + std::to_string(up.index) + "]"
+                       : levels.size() == 1 ? up.key
+                                            : up.path + "[\"" + up.key + "\"]";
+            }
+            levels.push_back({c == '{', std::move(path), {}, "", c == '{', 0});
+        } else if (c == '}' || c == ']') {
+            if (!levels.empty()) levels.pop_back();
+        } else if (c == ',' && !levels.empty()) {
+            levels.back().key_next = levels.back().object;
+            ++levels.back().index;
+        } else if (c == '"') {
+            std::string s = json_string(text, i);
+            if (levels.empty() || !levels.back().key_next) continue;
+            Level& level = levels.back();
+            level.key_next = false;
+            auto [first, fresh] = level.lines.emplace(s, line);
+            if (!fresh) {
+                std::string both = " twice: in " + place(first->second) + " and in " + place(line);
+                if (levels.size() == 1) return "data '" + s + "' is given" + both;
+                return "data '" + level.path + "' has the key \"" + s + "\"" + both;
+            }
+            level.key = std::move(s);
+        }
+    }
+    return std::nullopt;
+}
+
 std::optional<std::string> DataOrigins::add(const std::string& name, const std::string& where) {
     auto known = origin_.find(name);
     if (known != origin_.end()) return "data '" + name + "' is given twice: in " + known->second + " and in " + where;
@@ -158,24 +264,86 @@ void add_rows(const SolutionValue& value, std::vector<std::string>& keys, const 
     rows.push_back(std::move(row));
 }
 
+/// The rows of one variable's `value`, nested by position: the positions of
+/// its `dims` index levels taken, in order, as the next key of `keys`.
+void add_keyed_rows(const SolutionValue& value, std::size_t depth, const std::vector<std::vector<std::string>>& keys,
+                    std::size_t& next, const std::string& name, std::vector<std::vector<std::string>>& rows) {
+    if (depth == keys.front().size() || !value.nested) {
+        std::vector<std::string> key = next < keys.size() ? keys[next] : std::vector<std::string>{};
+        ++next;
+        add_rows(value, key, name, rows);
+        return;
+    }
+    for (const auto& [position, item] : value.items) add_keyed_rows(item, depth + 1, keys, next, name, rows);
+}
+
+/// Whether `s` is a number as it stands: a sign, digits with a point, an exponent.
+bool plain_number(std::string_view s) {
+    std::size_t i = 0, digits = 0;
+    auto run = [&] {
+        std::size_t from = i;
+        while (i < s.size() && s[i] >= '0' && s[i] <= '9') ++i;
+        return i - from;
+    };
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+    digits = run();
+    if (i < s.size() && s[i] == '.') {
+        ++i;
+        digits += run();
+    }
+    if (digits == 0) return false;
+    if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) ++i;
+        if (run() == 0) return false;
+    }
+    return i == s.size();
+}
+
 }  // namespace
 
-std::vector<std::vector<std::string>> solution_csv_rows(const SolutionValue& solved) {
+std::string spreadsheet_text(std::string cell) {
+    if (cell.empty() || std::string_view("=+-@\t\r").find(cell.front()) == std::string_view::npos) return cell;
+    if ((cell.front() == '+' || cell.front() == '-') && plain_number(cell)) return cell;
+    return "'" + cell;
+}
+
+std::vector<std::vector<std::string>> solution_csv_rows(const SolutionValue& solved, const VariableKeys& keyed) {
     std::vector<std::vector<std::string>> rows;
     std::vector<std::string> keys;
+    /// A variable's rows: by its set elements when the program named them.
+    auto variable = [&](const SolutionValue& value, const std::string& name, const std::string& shown) {
+        auto found = keyed.find(name);
+        if (found == keyed.end() || found->second.empty() || found->second.front().empty() || !value.nested)
+            return add_rows(value, keys, shown, rows);
+        std::size_t next = 0;
+        add_keyed_rows(value, 0, found->second, next, shown, rows);
+    };
     if (const SolutionValue* objective = solved.find("objective")) add_rows(*objective, keys, "objective", rows);
     if (const SolutionValue* values = solved.find("values"))
-        for (const auto& [name, value] : values->items) add_rows(value, keys, name, rows);
+        for (const auto& [name, value] : values->items) variable(value, name, name);
     const SolutionValue* basis = solved.find("sensitivity_basis");
     if (basis && !basis->none) add_rows(*basis, keys, "sensitivity_basis", rows);
-    auto figures = [&](const SolutionValue* table, const std::string& kind) {
+    auto figures = [&](const SolutionValue* table, const std::string& kind, bool of_variables) {
         if (!table || table->none) return;
-        for (const auto& [name, value] : table->items) add_rows(value, keys, kind + ":" + name, rows);
+        for (const auto& [name, value] : table->items) {
+            if (of_variables)
+                variable(value, name, kind + ":" + name);
+            else
+                add_rows(value, keys, kind + ":" + name, rows);
+        }
     };
-    for (const char* kind : {"duals", "reduced_costs", "activities", "slacks"}) figures(solved.find(kind), kind);
+    figures(solved.find("duals"), "duals", false);
+    figures(solved.find("reduced_costs"), "reduced_costs", true);
+    figures(solved.find("activities"), "activities", false);
+    figures(solved.find("slacks"), "slacks", false);
     const SolutionValue* ranging = solved.find("ranging");
-    if (ranging && !ranging->none)
-        for (const char* part : {"costs", "rhs"}) figures(ranging->find(part), std::string("ranging.") + part);
+    if (ranging && !ranging->none) {
+        figures(ranging->find("costs"), "ranging.costs", true);
+        figures(ranging->find("rhs"), "ranging.rhs", false);
+    }
+    for (auto& row : rows)
+        for (auto& cell : row) cell = spreadsheet_text(std::move(cell));
     return rows;
 }
 

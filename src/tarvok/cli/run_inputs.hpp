@@ -74,6 +74,13 @@ CsvTable read_csv_table(const std::string& where, const std::string& name,
 /// The message for a parameter's key given twice, at `line` of `where`.
 std::string repeated_key(const std::string& where, std::size_t line, const std::string& name);
 
+/// A key given twice in one object of the JSON `text` (which the host has
+/// read: it keeps the last value), as a data file gives it, with both
+/// places in `where`: "data 'cost' is given twice: in d.json:2 and in
+/// d.json:5", or for a key inside a name's value "data 'cost' has the key
+/// "a" twice: in ...". Nothing when no key repeats.
+std::optional<std::string> json_key_twice(std::string_view text, const std::string& where);
+
 /// Where each data name came from; the second source of a name is refused.
 class DataOrigins {
   public:
@@ -184,9 +191,21 @@ struct SolutionValue {
 /// keys are its positions, a scalar keeps the text the host writes for it.
 SolutionValue solution_of(const data::Value& solved);
 
-/// The rows of a solution's CSV file: a row per value (name, index keys,
-/// value; "" for none): the objective, the values, then the sensitivity
-/// figures when they were computed, `KIND:name` (no name has a colon).
-std::vector<std::vector<std::string>> solution_csv_rows(const SolutionValue& solved);
+/// Each indexed variable's keys as the program names its columns: per value,
+/// in the order the values come, the set elements it is indexed by.
+using VariableKeys = std::map<std::string, std::vector<std::vector<std::string>>>;
+
+/// The rows of a solution's CSV file: a row per value (name, keys, value; ""
+/// for none): the objective, the values, then the sensitivity figures when
+/// they were computed, `KIND:name` (no name has a colon). A variable's values
+/// and figures are keyed by the set elements `keys` gives for it, as a
+/// constraint's are by its forall's; a variable missing there keeps the
+/// positions. Every cell is made spreadsheet_text.
+std::vector<std::vector<std::string>> solution_csv_rows(const SolutionValue& solved, const VariableKeys& keys = {});
+
+/// A CSV cell as a spreadsheet shows it without running it: a text that
+/// starts with '=', '+', '-', '@', a tab or a carriage return, and is no
+/// plain number, gets a leading single quote, which makes it text there.
+std::string spreadsheet_text(std::string cell);
 
 }  // namespace tarvok::cli

@@ -194,24 +194,38 @@ data::Value path_or_null(const std::string& path) { return path.empty() ? data::
 
 KeptAlternatives kept_alternatives(data::Value table, const std::string& model_target, const std::string& data_target) {
     auto field = [](data::Value& object, std::string_view key) -> data::Value* {
+        if (object.kind() != data::Value::Kind::Object) return nullptr;
         for (auto& [name, value] : object.members())
             if (name == key) return &value;
         return nullptr;
     };
     KeptAlternatives kept;
     data::Value* alternatives = field(table, "alternatives");
-    for (data::Value& alt : alternatives ? alternatives->items() : kept.table.items()) {  // none without a table
+    std::size_t item = 0;
+    json::Items none;
+    for (data::Value& alt : alternatives && alternatives->kind() == data::Value::Kind::Array ? alternatives->items()
+                                                                                             : none) {
         data::Value *model = field(alt, "model_file"), *data = field(alt, "data_file"), *index = field(alt, "index");
+        ++item;
         if (!model || is_null(*model)) continue;
         long long k = index ? index->integer() : 0;
         kept.moves.push_back({model->text(), data ? data->text() : "",
                               generative::workflow::alternative_path(model_target, k),
-                              generative::workflow::alternative_path(data_target, k)});
+                              generative::workflow::alternative_path(data_target, k), item - 1});
         *model = data::Value::of(kept.moves.back().model_to);
         if (data) *data = data::Value::of(kept.moves.back().data_to);
     }
     kept.table = std::move(table);
     return kept;
+}
+
+void KeptAlternatives::unwritten(const AlternativeMove& move) {
+    if (table.kind() != data::Value::Kind::Object) return;
+    for (auto& [name, alternatives] : table.members()) {
+        if (name != "alternatives" || move.item >= alternatives.size()) continue;
+        for (auto& [key, value] : alternatives.items()[move.item].members())
+            if (key == "model_file" || key == "data_file") value = data::Value::null();
+    }
 }
 
 std::vector<ReportLine> solve_report(const SolveReport& r) {

@@ -119,10 +119,14 @@ std::vector<ReportLine> solve_report(const SolveText& text);
 /// pair whole; and the what-if table naming those places.
 struct AlternativeMove {
     std::string model_from, data_from, model_to, data_to;
+    std::size_t item = 0;  ///< the alternative's place in the table
 };
 struct KeptAlternatives {
     std::vector<AlternativeMove> moves;
     data::Value table;
+
+    /// The table without the files of `move`, which could not be written.
+    void unwritten(const AlternativeMove& move);
 };
 KeptAlternatives kept_alternatives(data::Value table, const std::string& model_target, const std::string& data_target);
 

@@ -31,6 +31,7 @@ struct Pending {
     fs::path where;         ///< the file written: the target with its links followed
     fs::path temp;          ///< the complete temporary, renamed over `where` at the end
     bool in_place = false;  ///< an existing file that is no regular file
+    bool created = false;   ///< a new file (Refuse) this call has put in place
 };
 
 /// Removes the temporaries still on disk; errors are of no use here.
@@ -102,13 +103,22 @@ bool take_mode_of(int fd, const struct stat& existing) {
 }
 
 /// Writes the complete temporary of `p`, with the permission bits (and, where
-/// allowed, the owner) of the file it replaces.
+/// allowed, the owner) of the regular file it replaces.
 void write_temporary(Pending& p) {
     struct stat existing {};
-    const bool exists = ::stat(p.where.c_str(), &existing) == 0;
+    const Existing mode = p.content->existing;
+    bool exists =
+        (mode == Existing::Follow ? ::stat(p.where.c_str(), &existing) : ::lstat(p.where.c_str(), &existing)) == 0;
+    if (exists && mode == Existing::Refuse) {
+        errno = EEXIST;
+        fail(*p.content);
+    }
     if (exists && !S_ISREG(existing.st_mode)) {
-        p.in_place = true;
-        return;
+        if (mode == Existing::Follow) {
+            p.in_place = true;
+            return;
+        }
+        exists = false;  // a link or another kind of file is replaced, and lends nothing
     }
     int fd = open_temporary(p.where, p.temp, false);
     if (fd < 0) fail(*p.content);
@@ -138,6 +148,17 @@ void write_in_place(const Pending& p) {
     }
 }
 
+/// Puts the complete temporary of a new file (Refuse) at its path, unless
+/// something is there by now.
+bool put_new(const Pending& p) {
+    if (::renameat2(AT_FDCWD, p.temp.c_str(), AT_FDCWD, p.where.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without the no-replace rename: a second name, then the temporary's goes.
+    if (::link(p.temp.c_str(), p.where.c_str()) != 0) return false;
+    ::unlink(p.temp.c_str());
+    return true;
+}
+
 /// Makes the renames in `folder` durable; best effort, as not every file
 /// system can sync a directory.
 void sync_folder(const fs::path& folder) {
@@ -164,7 +185,10 @@ fs::path follow_links(const fs::path& path) {
 void replace_files(std::span<const FileContent> files) {
     std::vector<Pending> pending;
     pending.reserve(files.size());
-    for (const FileContent& content : files) pending.push_back({&content, follow_links(content.target), {}});
+    for (const FileContent& content : files) {
+        bool follow = content.existing == Existing::Follow;
+        pending.push_back({&content, follow ? follow_links(content.target) : content.target, {}});
+    }
     try {
         for (Pending& p : pending) write_temporary(p);
         for (Pending& p : pending) {
@@ -172,11 +196,18 @@ void replace_files(std::span<const FileContent> files) {
                 write_in_place(p);
                 continue;
             }
-            if (::rename(p.temp.c_str(), p.where.c_str()) != 0) fail(*p.content);
+            if (p.content->existing == Existing::Refuse) {
+                if (!put_new(p)) fail(*p.content);
+                p.created = true;
+            } else if (::rename(p.temp.c_str(), p.where.c_str()) != 0) {
+                fail(*p.content);
+            }
             p.temp.clear();
         }
     } catch (...) {
         remove_temporaries(pending);
+        for (const Pending& p : pending)
+            if (p.created) ::unlink(p.where.c_str());
         throw;
     }
     for (const Pending& p : pending) sync_folder(p.where.parent_path());

@@ -27,26 +27,44 @@ class FileError : public Error {
     std::filesystem::path path_;
 };
 
+/// What writing a file does with what is already at its path.
+enum class Existing {
+    /// A user's own path: a file is replaced, a link keeps the link and the
+    /// file it points to is replaced.
+    Follow,
+    /// A name the package owns (a backup, a journal, a summary): whatever is
+    /// there, a link too, is replaced by the new file; nothing is written
+    /// through a link.
+    Replace,
+    /// A new file only: anything at the path, a link too, is left alone and
+    /// the write fails with EEXIST.
+    Refuse,
+};
+
 /// New content for one file.
 struct FileContent {
     std::filesystem::path target;
     std::string_view bytes;
+    Existing existing = Existing::Follow;
 };
 
 /// Gives every target its new bytes so that no failure and no kill leaves a
 /// target truncated: each is written to a temporary file in its own folder,
 /// flushed to disk, and only when all temporaries are complete are they
 /// renamed over their targets, in order. A failure before the renames leaves
-/// every target as it was and removes the temporaries. A target that is a
-/// symbolic link keeps the link (the file it points to is replaced); one that
-/// exists but is no regular file (a device, a pipe) is written in place, as
+/// every target as it was and removes the temporaries; new files (Refuse)
+/// already in place go again when a later target fails. What an
+/// existing target gets is the target's `existing`: with Follow, a symbolic
+/// link keeps the link (the file it points to is replaced) and an existing
+/// file that is no regular file (a device, a pipe) is written in place, as
 /// nothing can be renamed over it. A replaced file keeps its permission bits
 /// and, where allowed, its owner. Throws FileError.
 void replace_files(std::span<const FileContent> files);
 
 /// replace_files for one file.
-inline void write_file_atomically(const std::filesystem::path& target, std::string_view bytes) {
-    const FileContent file{target, bytes};
+inline void write_file_atomically(const std::filesystem::path& target, std::string_view bytes,
+                                  Existing existing = Existing::Follow) {
+    const FileContent file{target, bytes, existing};
     replace_files({&file, 1});
 }
 

@@ -540,6 +540,103 @@ class Parser {
 
 Value parse(std::string_view text, const ParseOptions& options) { return Parser(text, options).document(); }
 
+namespace {
+
+/// Reads the top level of a JSON object without descending into its values:
+/// each member's key and the span of its value, found by counting brackets
+/// outside strings, so that no depth of nesting costs more than its length.
+class TopLevel {
+  public:
+    explicit TopLevel(std::string_view text) : t_(text) {}
+
+    /// Calls `take(key, value)` for each member until the text stops being an object.
+    template <typename Take>
+    void members(Take take) {
+        blank();
+        if (!eat('{')) return;
+        for (;;) {
+            blank();
+            std::size_t key_start = i_;
+            if (!string()) return;
+            std::string_view key = t_.substr(key_start + 1, i_ - key_start - 2);
+            blank();
+            if (!eat(':')) return;
+            blank();
+            std::size_t value_start = i_;
+            if (!value()) return;
+            take(key, t_.substr(value_start, i_ - value_start));
+            blank();
+            if (!eat(',')) return;
+        }
+    }
+
+  private:
+    void blank() {
+        while (i_ < t_.size() && (t_[i_] == ' ' || t_[i_] == '\t' || t_[i_] == '\n' || t_[i_] == '\r')) ++i_;
+    }
+    bool eat(char c) {
+        if (i_ >= t_.size() || t_[i_] != c) return false;
+        ++i_;
+        return true;
+    }
+    bool string() {
+        if (!eat('"')) return false;
+        for (; i_ < t_.size(); ++i_) {
+            if (t_[i_] == '\\') {
+                ++i_;  // past the escaped character
+            } else if (t_[i_] == '"') {
+                ++i_;
+                return true;
+            }
+        }
+        return false;
+    }
+    bool value() {
+        if (i_ >= t_.size()) return false;
+        if (t_[i_] == '"') return string();
+        if (t_[i_] != '{' && t_[i_] != '[') {
+            std::size_t start = i_;
+            while (i_ < t_.size() && t_[i_] != ',' && t_[i_] != '}' && t_[i_] != ' ' && t_[i_] != '\n') ++i_;
+            return i_ > start;
+        }
+        std::size_t depth = 0;
+        while (i_ < t_.size()) {
+            char c = t_[i_];
+            if (c == '"') {
+                if (!string()) return false;
+                continue;
+            }
+            ++i_;
+            if (c == '{' || c == '[') ++depth;
+            if ((c == '}' || c == ']') && --depth == 0) return true;
+        }
+        return false;
+    }
+
+    std::string_view t_;
+    std::size_t i_ = 0;
+};
+
+}  // namespace
+
+Envelope envelope_of(std::string_view text) {
+    Envelope out;
+    TopLevel(text).members([&](std::string_view key, std::string_view value) {
+        if (key == "method") out.method = true;
+        if (key != "id") return;
+        out.identified = true;
+        out.id = "null";
+        try {
+            // A scalar, read whole, so that only JSON goes back.
+            Value v = parse(value, {.number_text = true});
+            if (v.kind() == Value::Kind::String) out.id = quote(v.text());
+            if (v.kind() == Value::Kind::Integer) out.id = v.text();
+        } catch (const ParseError&) {
+        }
+    });
+    return out;
+}
+
 // ----------------------------------------------------------------- writing ----
 
 namespace {

@@ -179,6 +179,17 @@ class ParseError : public Error {
 /// is refused rather than followed. Throws ParseError.
 Value parse(std::string_view text, const ParseOptions& options = {});
 
+/// The id and method of a JSON-RPC message, read from the top level of its
+/// object alone: nested values are skipped by counting brackets outside
+/// strings, never descended into, so that a message nested past any depth
+/// still shows who sent it.
+struct Envelope {
+    std::string id = "null";  ///< a number or string id as JSON; "null" for any other
+    bool identified = false;  ///< it has an id member
+    bool method = false;      ///< it has a method member
+};
+Envelope envelope_of(std::string_view text);
+
 // ------------------------------------------------------------------ writing ----
 
 /// json.dumps's options: `indent` None puts everything on one line with

@@ -1,7 +1,14 @@
 #include "common/pair_placement.hpp"
 
+#include "common/files.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 namespace tarvok::files {
@@ -42,11 +49,57 @@ std::optional<std::string> unescape(std::string_view text) {
     return out;
 }
 
-bool write_whole(const fs::path& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.flush();
-    return static_cast<bool>(out);
+/// The most a journal holds: four paths and the lines that explain them.
+constexpr std::size_t kMaxJournalBytes = 1 << 16;
+
+/// `path` as lstat sees it: what kind of entry, and whose; nothing when absent.
+std::optional<struct stat> entry(const fs::path& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return std::nullopt;
+    return st;
+}
+
+bool mine(const struct stat& st) { return st.st_uid == ::geteuid(); }
+
+/// The journal's text, read without following a link at its name; nothing
+/// (with `why`) when it is a link, no regular file, another's, or too long.
+std::optional<std::string> read_journal(const fs::path& journal, std::string& why) {
+    int fd = ::open(journal.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0) ::close(fd);
+        why = "it is a link or no regular file";
+        return std::nullopt;
+    }
+    if (!mine(st)) {
+        ::close(fd);
+        why = "it is not the user's own file";
+        return std::nullopt;
+    }
+    std::string text(kMaxJournalBytes + 1, '\0');
+    std::size_t have = 0;
+    for (ssize_t n; have < text.size(); have += static_cast<std::size_t>(n)) {
+        n = ::read(fd, text.data() + have, text.size() - have);
+        if (n < 0 && errno == EINTR)
+            n = 0;
+        else if (n <= 0)
+            break;
+    }
+    ::close(fd);
+    text.resize(have);
+    if (text.size() > kMaxJournalBytes) {
+        why = "it is longer than a journal can be";
+        return std::nullopt;
+    }
+    return text;
+}
+
+/// Whether `path` is absolute and holds no '.' or '..' component.
+bool plain_absolute(const fs::path& path) {
+    if (!path.is_absolute()) return false;
+    for (const fs::path& part : path)
+        if (part == "." || part == "..") return false;
+    return true;
 }
 
 /// Moves `from` onto `to` unless `from` is already gone (moved by an earlier try).
@@ -103,16 +156,11 @@ std::optional<std::pair<Pair, Pair>> parse_journal(const std::string& text) {
 std::error_code place_pair(const Pair& staged, const Pair& target) {
     std::error_code error;
     const fs::path journal = journal_path(target.model);
-    const fs::path draft = with_suffix(journal, ".tmp");
-    if (!write_whole(draft, journal_text(staged, target))) {
-        fs::remove(draft, error);
-        return std::make_error_code(std::errc::io_error);
-    }
-    fs::rename(draft, journal, error);
-    if (error) {
-        std::error_code ignored;
-        fs::remove(draft, ignored);
-        return error;
+    try {
+        // Whatever was planted at the journal's name is replaced, never written through.
+        files::write_file_atomically(journal, journal_text(staged, target), files::Existing::Replace);
+    } catch (const files::FileError& e) {
+        return e.code();
     }
     fs::rename(staged.data, target.data, error);
     if (error) {
@@ -126,19 +174,67 @@ std::error_code place_pair(const Pair& staged, const Pair& target) {
     return error;
 }
 
-Pending finish_pending(const fs::path& model_target, std::error_code& error) {
-    const fs::path journal = journal_path(model_target);
-    if (!fs::exists(fs::symlink_status(journal))) return Pending::None;
-    std::ifstream in(journal, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    auto recorded = parse_journal(text.str());
-    if (!recorded) return Pending::Unreadable;
-    const auto& [staged, target] = *recorded;
+bool staging_folder_name(const std::string& name) {
+    constexpr std::string_view prefix = ".tarvok-";
+    if (!name.starts_with(prefix) || name.size() == prefix.size() || name.size() > prefix.size() + 64) return false;
+    for (char c : name.substr(prefix.size())) {
+        bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_';
+        if (!plain) return false;
+    }
+    return true;
+}
+
+fs::path make_staging_folder(const fs::path& parent, std::error_code& error) {
+    std::string name = (parent / ".tarvok-XXXXXXXX").string();
+    if (!::mkdtemp(name.data())) {
+        error.assign(errno, std::generic_category());
+        return {};
+    }
+    return name;
+}
+
+std::optional<std::string> journal_refusal(const Pair& staged, const Pair& recorded, const Pair& target) {
+    if (recorded.model.lexically_normal() != target.model.lexically_normal() ||
+        recorded.data.lexically_normal() != target.data.lexically_normal())
+        return "it records another pair";
+    for (auto member : {&Pair::model, &Pair::data}) {
+        const fs::path &file = staged.*member, &folder = file.parent_path();
+        if (!plain_absolute(file) || file.filename() != (target.*member).filename() ||
+            folder.parent_path() != (target.*member).parent_path().lexically_normal() ||
+            !staging_folder_name(folder.filename().string()))
+            return "it names a staged file that is not in a staging folder beside its target";
+        auto made = entry(folder), written = entry(file);
+        if (!made || !S_ISDIR(made->st_mode) || !mine(*made))
+            return "its staging folder is a link, no folder or not the user's own";
+        if (written && (!S_ISREG(written->st_mode) || !mine(*written)))
+            return "a staged file is a link, no regular file or not the user's own";
+    }
+    return std::nullopt;
+}
+
+Pending finish_pending(const Pair& target, std::string& why) {
+    const fs::path journal = journal_path(target.model);
+    if (!entry(journal)) return Pending::None;
+    std::optional<std::string> text = read_journal(journal, why);
+    if (!text) return Pending::Refused;
+    auto recorded = parse_journal(*text);
+    if (!recorded) {
+        why = "it is not a journal this package wrote";
+        return Pending::Unreadable;
+    }
+    const auto& [staged, moved_to] = *recorded;
+    if (auto refusal = journal_refusal(staged, moved_to, target)) {
+        why = *refusal;
+        return Pending::Refused;
+    }
+    std::error_code error;
     move_if_present(staged.data, target.data, error);
     move_if_present(staged.model, target.model, error);
-    if (error) return Pending::Unreadable;
-    fs::remove(journal, error);
+    if (!error) fs::remove(journal, error);
+    if (error) {
+        why = error.message();
+        return Pending::Unreadable;
+    }
     for (const fs::path& folder : {staged.model.parent_path(), staged.data.parent_path()}) {
         std::error_code ignored;
         fs::remove(folder, ignored);  // only when empty
@@ -161,17 +257,28 @@ Pair keep_failed(const Pair& staged, const Pair& target, std::error_code& error)
 
 Pair back_up(const Pair& target, std::string& error) {
     Pair copies;
+    std::string bytes[2];
+    std::vector<files::FileContent> writes;
+    int k = 0;
     for (auto member : {&Pair::model, &Pair::data}) {
         const fs::path& original = target.*member;
-        if (!fs::exists(original)) continue;
-        std::error_code failed;
-        fs::path copy = with_suffix(original, ".bak");
-        fs::copy_file(original, copy, fs::copy_options::overwrite_existing, failed);
-        if (failed) {
-            error = "cannot back up " + original.string() + ": " + failed.message();
-            return copies;
+        std::error_code absent;
+        if (!fs::exists(original, absent)) continue;
+        std::ifstream in(original, std::ios::binary);
+        bytes[k].assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in.bad() || !in.is_open()) {
+            error = "cannot back up " + original.string() + ": cannot read it";
+            return {};
         }
-        copies.*member = copy;
+        copies.*member = with_suffix(original, ".bak");
+        writes.push_back({copies.*member, bytes[k++], files::Existing::Replace});
+    }
+    try {
+        files::replace_files(writes);
+    } catch (const files::FileError& e) {
+        const fs::path& original = e.path() == copies.model ? target.model : target.data;
+        error = "cannot back up " + original.string() + ": " + std::generic_category().message(e.error_number());
+        return {};
     }
     return copies;
 }

@@ -15,6 +15,12 @@
 // completes the move (each step is repeatable: a staged file already moved is
 // skipped). The model goes last because it is the file people and tools open
 // first; while the journal exists the pair is known to be incomplete.
+//
+// A journal is a file anyone who can write the folder could have planted, so
+// it is followed only when it records the very pair it sits beside and staged
+// files of that pair: each in a staging folder this package makes beside its
+// target (`.tarvok-XXXX`), named as its target, no link, no '..', owned by
+// the user; anything else is refused and left alone.
 #pragma once
 
 #include <filesystem>
@@ -48,19 +54,37 @@ std::optional<std::pair<Pair, Pair>> parse_journal(const std::string& text);
 std::error_code place_pair(const Pair& staged, const Pair& target);
 
 /// What finish_pending() found.
-enum class Pending { None, Finished, Unreadable };
+enum class Pending {
+    None,        ///< no journal
+    Finished,    ///< the move it recorded is complete now
+    Unreadable,  ///< a journal of this pair whose move cannot be completed
+    Refused,     ///< no journal to follow: it records other files, or is a link or another's file
+};
 
-/// Completes a move that the journal beside `model_target` records, if any.
-Pending finish_pending(const fs::path& model_target, std::error_code& error);
+/// Whether `name` is one that a staging folder of this package has: ".tarvok-" and 1 to 64 letters, digits or '_'.
+bool staging_folder_name(const std::string& name);
+
+/// A new staging folder `.tarvok-XXXXXXXX` in `parent`, for the user alone;
+/// empty, with `error` set, when it cannot be made.
+fs::path make_staging_folder(const fs::path& parent, std::error_code& error);
+
+/// Why a journal recording the move of `staged` onto `recorded` may not be
+/// followed for `target` (see above); nothing when it may.
+std::optional<std::string> journal_refusal(const Pair& staged, const Pair& recorded, const Pair& target);
+
+/// Completes a move that the journal beside `target.model` records, if any
+/// and if it may be followed; `why` says why not (Unreadable, Refused).
+Pending finish_pending(const Pair& target, std::string& why);
 
 /// Renames each staged file that exists to `<target>.failed`, replacing an
 /// older one; returns the pair of paths now holding the attempt (empty paths
 /// for a file that was never written).
 Pair keep_failed(const Pair& staged, const Pair& target, std::error_code& error);
 
-/// Copies each existing target to `<target>.bak`, replacing an older copy;
-/// the paths of the copies (empty for a file that does not exist). A copy
-/// that fails ends the backing up, with `error` saying which file and why.
+/// Copies each existing target to `<target>.bak`, both written whole or
+/// neither; whatever is at a `.bak` name (an older copy, a link) is replaced,
+/// never written through. The paths of the copies (empty for a file that
+/// does not exist); when it fails, none, with `error` saying which file and why.
 Pair back_up(const Pair& target, std::string& error);
 
 /// `path` with `suffix` appended to its file name.

@@ -17,7 +17,7 @@ namespace {
 }
 
 std::string read_whole(const std::filesystem::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) fail(path, errno);
     std::string bytes;
     char buffer[1 << 16];
@@ -42,9 +42,10 @@ Prepared prepare_folder(const std::filesystem::path& out_dir, const std::string&
                         const std::vector<Problem>& problems, const RunKey& key, const Settings& s) {
     Prepared p;
     std::filesystem::path lock_path = out_dir / kLockFile;
-    p.lock = FileLock::try_take(lock_path);
+    p.lock = files::FileLock::try_take(lock_path);
     if (!p.lock) throw FolderBusy(busy_message(shown, (std::filesystem::path(shown) / kLockFile).string()));
     p.results_path = out_dir / kResultsFile;
+    if (std::filesystem::is_symlink(p.results_path)) fail(p.results_path, ELOOP);
     if (std::filesystem::exists(p.results_path)) p.recorded = read_results(read_whole(p.results_path));
     p.key = key;
     p.plan = plan_resume(problems, p.recorded.by_id, p.key, s.rel_tol, s.force, s.retry_errors);
@@ -52,8 +53,17 @@ Prepared prepare_folder(const std::filesystem::path& out_dir, const std::string&
     return p;
 }
 
+void own_folder(const std::filesystem::path& folder) {
+    namespace fs = std::filesystem;
+    fs::file_status status = fs::symlink_status(folder);
+    if (fs::exists(status) && !fs::is_directory(status)) fs::remove(folder);
+    fs::create_directories(folder);
+    for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+        if (entry.is_symlink()) fs::remove(entry.path());
+}
+
 ResultsFile::ResultsFile(const std::filesystem::path& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
     if (fd_ < 0) fail(path, errno);
 }
 

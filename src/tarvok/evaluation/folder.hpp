@@ -3,9 +3,9 @@
 // appended to one record at a time, each on the disk before the next.
 #pragma once
 
+#include "common/file_lock.hpp"
 #include "evaluation/dataset.hpp"
 #include "evaluation/results.hpp"
-#include "evaluation/run_lock.hpp"
 #include "evaluation/settings.hpp"
 
 #include <filesystem>
@@ -29,7 +29,7 @@ class FolderConflict : public std::runtime_error {
 
 /// The output folder made ready for one run.
 struct Prepared {
-    std::optional<FileLock> lock;  ///< held until the run ends
+    std::optional<files::FileLock> lock;  ///< held until the run ends
     std::filesystem::path results_path;
     RecordedResults recorded;
     RunKey key;
@@ -39,7 +39,9 @@ struct Prepared {
 /// Locks the existing folder `out_dir` (shown as `shown`) and weighs its
 /// records against `problems` under `key`. Throws FolderBusy while another
 /// run holds it, FolderConflict when it holds a run with other settings
-/// (unless forced), std::filesystem::filesystem_error when it cannot be read.
+/// (unless forced), std::filesystem::filesystem_error when it cannot be read
+/// or its results file is a link (ELOOP: the records are never read or
+/// appended through one).
 Prepared prepare_folder(const std::filesystem::path& out_dir, const std::string& shown,
                         const std::vector<Problem>& problems, const RunKey& key, const Settings& settings);
 
@@ -55,10 +57,18 @@ struct RunNames {
 /// and its prepared folder; it tells its start only when its progress shows.
 RunPlan run_plan(const Settings& settings, const Dataset& dataset, const Prepared& prepared, RunNames names);
 
+/// Makes `folder` (a problem's folder or a sample folder in it) ready for a
+/// run of its problem: the folder and what the run writes in it are the
+/// run's own, so a link or a file at its name is replaced by a folder, and
+/// every link in it is removed, so that nothing is written through one.
+/// Throws std::filesystem::filesystem_error.
+void own_folder(const std::filesystem::path& folder);
+
 /// results.jsonl, open for appending; closed when the object ends.
 class ResultsFile {
   public:
-    /// Throws std::filesystem::filesystem_error when it cannot be opened.
+    /// Throws std::filesystem::filesystem_error when it cannot be opened, a
+    /// link at `path` too (it is never followed).
     explicit ResultsFile(const std::filesystem::path& path);
     ResultsFile(const ResultsFile&) = delete;
     ResultsFile& operator=(const ResultsFile&) = delete;

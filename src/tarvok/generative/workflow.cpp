@@ -223,6 +223,7 @@ class Loop {
         auto start = std::chrono::steady_clock::now();
         std::string reply = s_.llm.generate(prompt, RequestOptions{step, temperature, run_.stop});
         ++result_.llm_calls;
+        if (reply.size() > kMaxReplyBytes) throw Failure(Failure::Kind::UnreadableReply, reply_too_long(reply.size()));
         if (step == Step::Repair || step == Step::Realign || step == Step::Execution) ++result_.repair_rounds;
         Usage usage = s_.llm.last_usage();
         if (usage.tokens_in) result_.usage.tokens_in = result_.usage.tokens_in.value_or(0) + *usage.tokens_in;
@@ -478,6 +479,11 @@ class Loop {
 
 }  // namespace
 
+std::string reply_too_long(std::size_t bytes) {
+    return "The LLM's reply has " + std::to_string(bytes) + " bytes, more than the " + std::to_string(kMaxReplyBytes) +
+           " a reply may have (the limit of a model or data text); it was not read.";
+}
+
 Result generate(const Run& run, Services services) { return Loop(run, services).run(); }
 
 Result generate(const Run& run, Services services, Transcript* transcript) {
@@ -505,6 +511,7 @@ Attached feedback(std::optional<double> temperature, const std::vector<std::stri
     arrived.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     progress.event(arrived);
     if (reply.empty()) throw Failure(Failure::Kind::EmptyReply, "Empty model response.");
+    if (reply.size() > kMaxReplyBytes) throw Failure(Failure::Kind::UnreadableReply, reply_too_long(reply.size()));
 
     Event received;
     received.kind = EventKind::FeedbackReceived;

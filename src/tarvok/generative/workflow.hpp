@@ -9,6 +9,7 @@
 // three-byte sequences).
 #pragma once
 
+#include "compiler/data_values.hpp"
 #include "generative/prompts.hpp"
 #include "generative/reply_parsing.hpp"
 
@@ -345,6 +346,16 @@ struct Result {
     std::vector<WhatIf> what_if;                     ///< the alternatives explored, in the order of the assumptions
     long long what_if_unexplored = 0;                ///< listed alternatives left out by what_if_max
 };
+
+/// The most bytes one LLM reply may have: the compiler's limit on a text
+/// (16 MiB; `tarvok run` applies it to data written from JSON, the MCP tools
+/// to every text they take), which a model or data text from a reply
+/// could not pass anyway. A longer reply is refused unread, so that it
+/// costs neither the work of reading it nor an answer many times its size.
+inline constexpr std::size_t kMaxReplyBytes = data::kMaxTextBytes;
+
+/// The message of a reply of `bytes` bytes past kMaxReplyBytes.
+std::string reply_too_long(std::size_t bytes);
 
 /// A failure that ends a run with a message of its own (the host raises it
 /// as RuntimeError), chained to `cause` when there is one.

@@ -1,6 +1,7 @@
 #include "mcp_server/answers.hpp"
 
 #include "common/files.hpp"
+#include "common/json.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -28,6 +29,13 @@ std::string does_not_compile_message(std::string_view report, const Pair& pair) 
     std::string message = "The model does not compile:\n" + std::string(report);
     if (pair.data_from_json) message += "\n\nThe data, as written from the JSON object:\n" + pair.data;
     return message;
+}
+
+std::optional<std::string> unread_message_reply(std::string_view line, std::string_view why) {
+    json::Envelope envelope = json::envelope_of(line);
+    if (envelope.method && !envelope.identified) return std::nullopt;  // a notification
+    return R"({"jsonrpc": "2.0", "id": )" + envelope.id + R"(, "error": {"code": -32600, "message": )" +
+           json::quote("Invalid request: the message cannot be read: " + std::string(why)) + "}}";
 }
 
 ExampleFiles example_files(const std::filesystem::path& description) {

@@ -24,6 +24,13 @@ std::string failure_message(std::string_view tool, std::string_view kind, std::s
 /// and the data text written from JSON when that is where a data error points.
 std::string does_not_compile_message(std::string_view report, const Pair& pair);
 
+/// The error reply to a message the protocol library cannot read (nested
+/// too deeply, not JSON, not JSON-RPC), saying `why`: to its id, read from
+/// the message's top level alone (nothing nested is followed), or to id
+/// null when it has none that can be read. Nothing for a notification,
+/// which is never answered.
+std::optional<std::string> unread_message_reply(std::string_view line, std::string_view why);
+
 /// Why emit_script gives no script for a model whose numbers need a .npz file.
 inline constexpr std::string_view kScriptNeedsArrays =
     "The model is too large for a script alone: its numbers go to a .npz file beside the "

@@ -18,6 +18,9 @@ using data::describe_kind;
 constexpr std::string_view kDataSchema =
     R"({"description": "The data: the text of a .dat file (name = value; per line), or a JSON object {name: value} with numbers, strings, booleans, lists for sets and arrays (in the order of the index set, or an object keyed by the elements of a set the same data lists), and objects or lists for tuples. Leave it out when the model needs no data.", "anyOf": [{"type": "string"}, {"type": "object"}, {"type": "null"}]})";
 
+/// Whole seconds as a schema and a description write them.
+std::string seconds(double value) { return std::to_string(static_cast<long long>(value)); }
+
 #define TARVOK_MODEL_SCHEMA \
     R"("model": {"type": "string", "description": "The model text (.mod): declarations, objective, subject to { ... }."})"
 
@@ -27,13 +30,24 @@ const std::string kCheckSchema = std::string(R"({"type": "object", "properties":
 
 const std::string kRunSchema =
     std::string(R"({"type": "object", "properties": {)") + TARVOK_MODEL_SCHEMA + R"(, "data": )" +
-    std::string(kDataSchema) +
-    R"(, "time_limit": {"type": "number", "exclusiveMinimum": 0, "description": "Stop the solver after this many seconds."}, )"
+    std::string(kDataSchema) + R"(, "time_limit": {"type": "number", "exclusiveMinimum": 0, "default": )" +
+    seconds(kRunSeconds) + R"(, "description": "Stop the solver after this many seconds (default )" +
+    seconds(kRunSeconds) +
+    R"(; the answer is then the best solution found, with status time limit)."}, )"
     R"("mip_gap": {"type": "number", "minimum": 0, "description": "Relative MIP gap at which to stop (0.01 is 1%)."}, )"
     R"("sensitivity": {"type": "boolean", "default": false, "description": "Also return duals, reduced costs and ranging where the solver gives them."}}, )"
     R"("required": ["model"], "additionalProperties": false})";
 
 const std::string kEmitSchema = kCheckSchema;
+
+const std::string kRunDescription =
+    "Solve a Tarvok model with its data using HiGHS and return the solution object: status (optimal, "
+    "infeasible, unbounded, time limit, ...), objective, values of every variable and dexpr by name and index, "
+    "infeasible_constraints (the constraints by label and line that cannot hold together, when infeasible), "
+    "message and statistics. Use it once check_model says ok, to get numbers an answer can rest on. A model "
+    "that does not compile, or data that does not fit it, is a failed call whose message lists the diagnostics. "
+    "The solve stops after time_limit seconds (" +
+    seconds(kRunSeconds) + " unless given); cancelling the call stops it at once.";
 
 constexpr std::string_view kExamplesSchema =
     R"({"type": "object", "properties": {"description": {"type": "string", "minLength": 1, "description": "The optimisation problem in plain words."}, )"
@@ -84,13 +98,7 @@ const std::vector<ToolSpec> kTools = {
      "true. A model that does not compile is an answer here (ok false), not a failed call. Fast; no solver, no "
      "LLM.",
      kCheckSchema, true, false},
-    {ToolId::RunModel, "run_model", "Solve a Tarvok model",
-     "Solve a Tarvok model with its data using HiGHS and return the solution object: status (optimal, "
-     "infeasible, unbounded, time limit, ...), objective, values of every variable and dexpr by name and index, "
-     "infeasible_constraints (the constraints by label and line that cannot hold together, when infeasible), "
-     "message and statistics. Use it once check_model says ok, to get numbers an answer can rest on. A model "
-     "that does not compile, or data that does not fit it, is a failed call whose message lists the diagnostics.",
-     kRunSchema, true, false},
+    {ToolId::RunModel, "run_model", "Solve a Tarvok model", kRunDescription, kRunSchema, true, false},
     {ToolId::EmitScript, "emit_script", "Write a SciPy script for a model",
      "Translate a Tarvok model with its data into a self-contained Python script that states the same program "
      "with numpy arrays and solves it with scipy.optimize (linprog or milp), and return the script's text. Use it "
@@ -210,7 +218,7 @@ Value arguments_of(const Value& given) {
 
 Value solve_options(const RunRequest& request) {
     Value options = Value::object();
-    if (request.time_limit) options.members().emplace_back("time_limit", Value::of(*request.time_limit));
+    options.members().emplace_back("time_limit", Value::of(request.time_limit.value_or(kRunSeconds)));
     if (request.mip_gap) options.members().emplace_back("mip_gap", Value::of(*request.mip_gap));
     if (request.sensitivity) options.members().emplace_back("sensitivity", Value::of(true));
     return options;

@@ -46,6 +46,13 @@ inline constexpr int64_t kMaxIterations = 20;
 /// How long generate_model's solve of the final pair may take: a generated
 /// model that is hard to solve still gives its answer.
 inline constexpr double kSolutionSeconds = 60;
+/// How long run_model's solve may take when the call names no time_limit:
+/// an agent that forgot one still gets an answer (status time limit, with
+/// the best solution found).
+inline constexpr double kRunSeconds = 60;
+/// How long the calls still running when the client leaves get to end once
+/// told to stop, before the server ends without them.
+inline constexpr double kLeaveSeconds = 0.25;
 
 /// A model and its data text, the data already written out from JSON when it
 /// came as an object (`data_from_json`).
@@ -93,8 +100,9 @@ Value arguments_of(const Value& given);
 /// Reads the arguments of a call of `tool` (an object, or null for none).
 Parsed parse_request(const ToolSpec& tool, const Value& arguments);
 
-/// The solver's keyword options of run_model: the time limit and gap when
-/// asked for, and the sensitivity figures when asked for.
+/// The solver's keyword options of run_model: the time limit (kRunSeconds
+/// unless the call names one), the gap when asked for, and the sensitivity
+/// figures when asked for.
 Value solve_options(const RunRequest& request);
 
 using data::data_from_json;

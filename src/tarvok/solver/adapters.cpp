@@ -1,6 +1,7 @@
 #include "solver/adapters.hpp"
 
 #include <cmath>
+#include <limits>
 
 namespace tarvok::solver {
 
@@ -26,14 +27,55 @@ void take_ranging(const RangingArrays& arrays, size_t columns, size_t rows, Solv
     figures.cost_down = range_ends(arrays[1], columns);
     figures.bound_up = range_ends(arrays[2], rows);
     figures.bound_down = range_ends(arrays[3], rows);
+    figures.column_bound_up = range_ends(arrays[4], columns);
+    figures.column_bound_down = range_ends(arrays[5], columns);
+}
+
+void ranging_without_rows(const Program& p, const std::vector<double>& lower, const std::vector<double>& upper,
+                          const std::vector<double>& x, SolverFigures& figures) {
+    constexpr double kInfinity = std::numeric_limits<double>::infinity();
+    double objective = p.offset;
+    for (uint32_t j = 0; j < p.columns(); ++j) objective += p.cost[j] * x[j];
+    // The objective where a figure of a column moves from `from` to `to` at `rate`.
+    auto at = [&](double from, double to, double rate) {
+        return rate == 0 ? objective : objective + rate * (to - from);
+    };
+    figures.has_ranging = true;
+    size_t n = p.columns();
+    figures.cost_up.assign(n, {});
+    figures.cost_down.assign(n, {});
+    figures.column_bound_up.assign(n, {std::nan(""), std::nan("")});
+    figures.column_bound_down.assign(n, {std::nan(""), std::nan("")});
+    for (uint32_t j = 0; j < n; ++j) {
+        double reduced = figures.column_dual[j], cost = p.cost[j], v = x[j];
+        bool fixed = lower[j] == upper[j];
+        // A cost that moves against the reduced cost keeps the column where it is.
+        double low = reduced < 0 || fixed ? -kInfinity : cost - reduced;
+        double high = reduced > 0 || fixed ? kInfinity : cost - reduced;
+        figures.cost_down[j] = {low, at(cost, low, v)};
+        figures.cost_up[j] = {high, at(cost, high, v)};
+        if (reduced == 0) continue;
+        bool at_upper = (p.sense == Sense::Minimize) == (reduced < 0);
+        // The bound that holds it moves away from the other freely, and up to it.
+        double out = at_upper ? kInfinity : -kInfinity;
+        double in = fixed ? -out : at_upper ? lower[j] : upper[j];
+        RangeEnd outward{out, at(v, out, reduced)}, inward{in, at(v, in, reduced)};
+        figures.column_bound_up[j] = at_upper ? outward : inward;
+        figures.column_bound_down[j] = at_upper ? inward : outward;
+    }
+}
+
+void loaded_bounds(const Program& p, const LoadRequest& request, std::vector<double>& lower,
+                   std::vector<double>& upper) {
+    lower = p.col_lower;
+    upper = p.col_upper;
+    for (size_t k = 0; k < request.fixed_columns.size(); ++k)
+        lower[request.fixed_columns[k]] = upper[request.fixed_columns[k]] = request.fixed_values[k];
 }
 
 ModelPlan plan_model(const Program& p, const LoadRequest& request) {
     ModelPlan plan;
-    plan.lower = p.col_lower;
-    plan.upper = p.col_upper;
-    for (size_t k = 0; k < request.fixed_columns.size(); ++k)
-        plan.lower[request.fixed_columns[k]] = plan.upper[request.fixed_columns[k]] = request.fixed_values[k];
+    loaded_bounds(p, request, plan.lower, plan.upper);
     plan.columns.reserve(p.columns());
     for (uint32_t j = 0; j < p.columns(); ++j)
         plan.columns.push_back({"c" + std::to_string(j), p.integrality[j] && !request.relaxed, plan.lower[j],

@@ -17,15 +17,24 @@
 
 namespace tarvok::solver {
 
-/// HiGHS's ranging record as read: per side (cost up, cost down, bound up,
-/// bound down) its arrays of values, objectives, entering and leaving
-/// columns, as HiGHS hands them (they may be longer than the program).
-using RangingArrays = std::array<std::array<std::vector<double>, 4>, 4>;
+/// HiGHS's ranging record as read: per side (cost up, cost down, row bound
+/// up, row bound down, column bound up, column bound down) its arrays of
+/// values, objectives, entering and leaving columns, as HiGHS hands them
+/// (they may be longer than the program).
+using RangingArrays = std::array<std::array<std::vector<double>, 4>, 6>;
 
-/// Puts the ranging into `figures`: the cost sides per column, the bound
-/// sides per row; a value past the end of an array is NaN, and an entering
-/// or leaving column given as NaN is none.
+/// Puts the ranging into `figures`: the cost and column bound sides per
+/// column, the row bound sides per row; a value past the end of an array is
+/// NaN, and an entering or leaving column given as NaN is none.
 void take_ranging(const RangingArrays& arrays, size_t columns, size_t rows, SolverFigures& figures);
+
+/// The ranging of a program without rows at `x`, its columns within `lower`
+/// and `upper` as loaded, which HiGHS refuses: each column stands alone,
+/// held by the bound its reduced cost (in `figures`) points to until that
+/// bound meets the other (a fixed column moves with both), and its cost may
+/// move until the reduced cost reaches zero (a fixed column's anywhere).
+void ranging_without_rows(const Program& p, const std::vector<double>& lower, const std::vector<double>& upper,
+                          const std::vector<double>& x, SolverFigures& figures);
 
 /// What a HiGHS run asks of the worker pool of its thread. HiGHS keeps one
 /// pool per calling thread, sized by that thread's first run; a later run on
@@ -83,6 +92,10 @@ struct ModelPlan {
     double dual_sign = 1;
     std::vector<double> lower, upper;  ///< the column bounds as loaded
 };
+
+/// The column bounds of `p` loaded as `request` asks: its fixed columns at their values.
+void loaded_bounds(const Program& p, const LoadRequest& request, std::vector<double>& lower,
+                   std::vector<double>& upper);
 
 /// The plan for loading `p` as `request` asks: fixed columns at their
 /// values, integrality dropped when relaxed, no objective for feasibility.

@@ -679,12 +679,14 @@ class Instantiator {
                 stop(k.left, tc::beyond_solver_infinity("a side of " + ev_.quoted(k.left)),
                      tc::Code::BeyondSolverInfinity);
         if (form.columns.empty()) {
-            if (!holds_for_zero(lower, upper)) {
-                uint32_t key = record_keys(ci);
-                p_.conflicts.push_back(
-                    {p_.instance_name({ci, key}), p_.instance_line({ci, key}), Culprit::Kind::Constraint});
-                append_row(ci, key, form, lower, upper);
+            uint32_t key = record_keys(ci);
+            if (holds_for_zero(lower, upper)) {
+                p_.folded.push_back({{ci, key}, kNone, 0, lower, upper});
+                return true;
             }
+            p_.conflicts.push_back(
+                {p_.instance_name({ci, key}), p_.instance_line({ci, key}), Culprit::Kind::Constraint});
+            append_row(ci, key, form, lower, upper);
             return true;
         }
         if (form.columns.size() == 1 && options_.fold_bounds && fold(ci, form, lower, upper)) return true;
@@ -740,15 +742,17 @@ class Instantiator {
         if ((low_finite && std::fabs(low) >= tc::kSolverInfinity) ||
             (high_finite && std::fabs(high) >= tc::kSolverInfinity))
             return false;
-        bool tighter_low = low > p_.col_lower[column], tighter_high = high < p_.col_upper[column];
         ++p_.folded_bounds;
-        if (!tighter_low && !tighter_high) return true;
         if (p_.lower_source.empty()) {
             p_.lower_source.assign(p_.columns(), kNone);
             p_.upper_source.assign(p_.columns(), kNone);
+            p_.declared_lower = p_.col_lower;
+            p_.declared_upper = p_.col_upper;
         }
-        uint32_t source = static_cast<uint32_t>(p_.bound_sources.size());
-        p_.bound_sources.push_back({ci, record_keys(ci)});
+        uint32_t source = static_cast<uint32_t>(p_.folded.size());
+        p_.folded.push_back({{ci, record_keys(ci)}, column, a, lower, upper});
+        // The first of equal bounds stays their source.
+        bool tighter_low = low > p_.col_lower[column], tighter_high = high < p_.col_upper[column];
         if (tighter_low) {
             p_.col_lower[column] = low;
             p_.lower_source[column] = source;
@@ -806,8 +810,8 @@ class Instantiator {
                 uint32_t source = p_.lower_source.empty() ? kNone : (low ? p_.lower_source : p_.upper_source)[j];
                 Culprit culprit = source == kNone
                                       ? Culprit{p_.column_name(j), p_.column_line(j), Culprit::Kind::Bound}
-                                      : Culprit{p_.instance_name(p_.bound_sources[source]),
-                                                p_.instance_line(p_.bound_sources[source]), Culprit::Kind::Constraint};
+                                      : Culprit{p_.instance_name(p_.folded[source].origin),
+                                                p_.instance_line(p_.folded[source].origin), Culprit::Kind::Constraint};
                 bool seen = false;
                 for (const Culprit& c : p_.conflicts) seen = seen || (c.name == culprit.name && c.kind == culprit.kind);
                 if (!seen) p_.conflicts.push_back(std::move(culprit));

@@ -26,7 +26,7 @@ LpLabels lp_labels(const Program& p, const std::vector<std::string>& column_name
         labels.objective = std::string(c.ast.texts[c.model.objective.label]);
     auto note = [&](uint32_t column, const std::vector<uint32_t>& sources, const char* side) {
         if (column >= sources.size() || sources[column] == kNone) return;
-        const InstanceRef& ref = p.bound_sources[sources[column]];
+        const InstanceRef& ref = p.folded[sources[column]].origin;
         labels.bound_comments.push_back("\\ " + one_line(column_names[column]) + ": " + side + " bound from " +
                                         one_line(p.instance_name(ref)) + " (line " +
                                         std::to_string(p.instance_line(ref)) + ")");

@@ -242,7 +242,7 @@ std::vector<Culprit> Program::explain(const std::vector<uint32_t>& iis_rows, con
             if (source == kNone)
                 push({column_name(j), column_line(j), Culprit::Kind::Bound});
             else
-                push({instance_name(bound_sources[source]), instance_line(bound_sources[source]),
+                push({instance_name(folded[source].origin), instance_line(folded[source].origin),
                       Culprit::Kind::Constraint});
         }
     }

@@ -80,6 +80,17 @@ struct InstanceRef {
     uint32_t key = 0;
 };
 
+/// A constraint instance that is no row of the program: `lower <=
+/// coefficient * x[column] <= upper`, its constant moved into the sides as a
+/// row's is. Over one column it became bounds of that column; `column` is
+/// kNone for one without columns, which holds.
+struct FoldedConstraint {
+    InstanceRef origin;
+    uint32_t column = kNone;
+    double coefficient = 0;
+    double lower = 0, upper = 0;
+};
+
 /// Something that takes part in making the program infeasible: a constraint
 /// instance, or a bound of one column that its declaration sets.
 struct Culprit {
@@ -127,12 +138,18 @@ class Program {
     std::vector<InstanceRef> row_origin;
     std::vector<uint64_t> keys;
 
-    /// Bounds tightened by single-column constraint instances: for each such
-    /// column, the instance that set its current lower and upper bound
+    /// The constraint instances that state no row, in the order expanded:
+    /// those over one column became its bounds, and those over none hold
+    /// whatever the variables are. Each is kept, a bound looser than another
+    /// or equal to it too, so that every constraint has its figures.
+    std::vector<FoldedConstraint> folded;
+    /// Per column, the folded constraint that set its current lower and upper
+    /// bound (the first of equal ones), and the bounds its declaration gave
     /// (empty vectors when no bound was folded).
-    std::vector<uint32_t> lower_source;  ///< index into bound_sources, or kNone for the declaration
+    std::vector<uint32_t> lower_source;  ///< index into folded, or kNone for the declaration
     std::vector<uint32_t> upper_source;
-    std::vector<InstanceRef> bound_sources;
+    std::vector<double> declared_lower, declared_upper;
+    /// Single-column instances turned into bounds.
     uint64_t folded_bounds = 0;
 
     /// Found while instantiating: constant constraints that are false, rows

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <span>
+#include <utility>
 
 namespace tarvok::solver {
 
@@ -49,24 +51,135 @@ Range range_of(const Program& p, const RangeEnd& down, const RangeEnd& up) {
     return r;
 }
 
-/// A folded constraint's figures: the column's bound it set, and the
-/// reduced cost as its dual when the column sits at that bound.
-RowFigures folded_row(const Program& p, const std::vector<double>& x, const SolverFigures& f, uint32_t source,
-                      uint32_t column) {
-    const InstanceRef& ref = p.bound_sources[source];
+double objective_value(const Program& p, const std::vector<double>& x) {
+    double v = p.offset;
+    for (uint32_t j = 0; j < p.columns(); ++j) v += p.cost[j] * x[j];
+    return v;
+}
+
+/// The range of a side that does not hold the optimum: the dual (zero)
+/// holds while the side stays beyond the activity, the objective as it is.
+/// Of two sides, the one that binds; none when neither or both do.
+std::optional<Range> loose_range(const RowFigures& r, double objective) {
+    bool low = std::isfinite(r.lower), high = std::isfinite(r.upper);
+    if (low && high) {
+        bool at_low = binds(r.activity, r.lower, -kInfinity), at_high = binds(r.activity, kInfinity, r.upper);
+        if (at_low == at_high) return std::nullopt;
+        low = at_low;
+        high = at_high;
+    }
+    Range loose;
+    loose.low = high ? r.activity : -kInfinity;
+    loose.high = low ? r.activity : kInfinity;
+    loose.objective_at_low = loose.objective_at_high = objective;
+    return loose;
+}
+
+/// `r` within `low`..`high`: an end moved in has the objective that `rate`
+/// gives from the figure `at`, and no variable entering or leaving there.
+void clip(Range& r, double low, double high, double at, double rate, double objective) {
+    auto moved = [&](double end) { return rate == 0 ? objective : objective + rate * (end - at); };
+    if (std::isnan(r.low) || r.low < low) {
+        r.low = low;
+        r.objective_at_low = moved(low);
+        r.entering_at_low.clear();
+        r.leaving_at_low.clear();
+    }
+    if (std::isnan(r.high) || r.high > high) {
+        r.high = high;
+        r.objective_at_high = moved(high);
+        r.entering_at_high.clear();
+        r.leaving_at_high.clear();
+    }
+}
+
+/// The bounds of `column` on each side from its declaration and the folded
+/// constraints other than `except`: where another takes over from a bound
+/// that `except` sets.
+std::pair<double, double> other_bounds(const Program& p, std::span<const uint32_t> on_column, uint32_t except) {
+    uint32_t column = p.folded[except].column;
+    double low = p.declared_lower[column], high = p.declared_upper[column];
+    for (uint32_t k : on_column) {
+        const FoldedConstraint& f = p.folded[k];
+        if (k == except) continue;
+        double a = f.coefficient;
+        low = std::max(low, a > 0 ? f.lower / a : f.upper / a);
+        high = std::min(high, a > 0 ? f.upper / a : f.lower / a);
+    }
+    return {low, high};
+}
+
+/// The range of folded constraint `k` whose bound holds its column (at its
+/// upper bound when `at_upper`): the column's bound ranging, within the
+/// bounds the other constraints on it give (past one the other takes over,
+/// or none is feasible), in the constraint's own units. None when the
+/// solver ranged no column bounds.
+std::optional<Range> held_range(const Program& p, const SolverFigures& f, std::span<const uint32_t> on_column,
+                                uint32_t k, bool at_upper, double objective, double x) {
+    const FoldedConstraint& c = p.folded[k];
+    uint32_t j = c.column;
+    if (j >= f.column_bound_up.size() || j >= f.column_bound_down.size()) return std::nullopt;
+    double a = c.coefficient, reduced = f.column_dual[j];
+    Range r = range_of(p, f.column_bound_down[j], f.column_bound_up[j]);
+    auto [low, high] = other_bounds(p, on_column, k);
+    // A constraint with two sides moves the one that holds; an equation moves both.
+    if (c.lower != c.upper) {
+        double own_low = a > 0 ? c.lower / a : c.upper / a, own_high = a > 0 ? c.upper / a : c.lower / a;
+        if (at_upper)
+            low = std::max(low, own_low);
+        else
+            high = std::min(high, own_high);
+    }
+    clip(r, low, high, x, reduced, objective);
+    if (a > 0) {
+        r.low *= a;
+        r.high *= a;
+        return r;
+    }
+    Range turned;
+    turned.low = r.high * a;
+    turned.high = r.low * a;
+    turned.objective_at_low = r.objective_at_high;
+    turned.objective_at_high = r.objective_at_low;
+    turned.entering_at_low = std::move(r.entering_at_high);
+    turned.leaving_at_low = std::move(r.leaving_at_high);
+    turned.entering_at_high = std::move(r.entering_at_low);
+    turned.leaving_at_high = std::move(r.leaving_at_low);
+    return turned;
+}
+
+/// A folded constraint's figures, as it would have them as a row.
+RowFigures folded_row(const Program& p, const std::vector<double>& x, const SolverFigures& f, bool fixed_integers,
+                      std::span<const uint32_t> on_column, uint32_t k, double objective) {
+    const FoldedConstraint& c = p.folded[k];
     RowFigures r;
-    r.constraint = ref.constraint;
-    r.keys = p.instance_keys(ref);
-    r.name = p.instance_name(ref);
-    r.line = p.instance_line(ref);
-    r.bound_of = p.column_name(column);
-    r.activity = reported_value(x[column], false);
-    bool sets_lower = p.lower_source[column] == source, sets_upper = p.upper_source[column] == source;
-    r.lower = sets_lower ? side(p.col_lower[column]) : -kInfinity;
-    r.upper = sets_upper ? side(p.col_upper[column]) : kInfinity;
-    r.slack = slack_of(x[column], r.lower, r.upper);
-    r.binding = binds(x[column], r.lower, r.upper);
-    r.dual = r.binding ? reported_value(f.column_dual[column], false) : 0.0;
+    r.constraint = c.origin.constraint;
+    r.instance = c.origin.key;
+    r.keys = p.instance_keys(c.origin);
+    r.name = p.instance_name(c.origin);
+    r.line = p.instance_line(c.origin);
+    r.lower = side(c.lower);
+    r.upper = side(c.upper);
+    double activity = c.column == kNone ? 0.0 : c.coefficient * x[c.column];
+    r.activity = reported_value(activity, false);
+    r.slack = slack_of(activity, r.lower, r.upper);
+    r.binding = binds(activity, r.lower, r.upper);
+    std::optional<Range> loose = f.has_ranging ? loose_range(r, objective) : std::nullopt;
+    r.rhs = loose;
+    if (c.column == kNone) return r;
+    uint32_t j = c.column;
+    r.bound_of = p.column_name(j);
+    // The column's reduced cost says which of its bounds holds it: one that
+    // the objective would leave in the direction of better.
+    double reduced = reported_value(f.column_dual[j], false);
+    double better = p.sense == Sense::Minimize ? -reduced : reduced;
+    if (better == 0 || (fixed_integers && p.integrality[j])) return r;  // an integer column is held by its fixing
+    bool at_upper = better > 0;
+    double bound = at_upper ? p.col_upper[j] : p.col_lower[j];
+    if ((at_upper ? p.upper_source : p.lower_source)[j] != k || std::fabs(x[j] - bound) > binding_tolerance(bound))
+        return r;
+    r.dual = reported_value(f.column_dual[j] / c.coefficient, false);
+    if (f.has_ranging) r.rhs = held_range(p, f, on_column, k, at_upper, objective, x[j]);
     return r;
 }
 
@@ -107,12 +220,6 @@ std::string sides_text(const RowFigures& r) {
     return "free";
 }
 
-double objective_value(const Program& p, const std::vector<double>& x) {
-    double v = p.offset;
-    for (uint32_t j = 0; j < p.columns(); ++j) v += p.cost[j] * x[j];
-    return v;
-}
-
 }  // namespace
 
 double binding_tolerance(double side) { return 1e-7 * (1 + std::fabs(side)); }
@@ -122,40 +229,51 @@ Sensitivity shape_sensitivity(const Program& p, const std::vector<double>& x, co
     Sensitivity s;
     s.fixed_integers = fixed_integers;
     s.has_ranging = f.has_ranging;
-    s.rows.reserve(p.rows());
+    double objective = reported_value(objective_value(p, x), false);
+    s.rows.reserve(p.rows() + p.folded.size());
     for (uint32_t i = 0; i < p.rows(); ++i) {
         RowFigures r;
         r.constraint = p.row_origin[i].constraint;
+        r.instance = p.row_origin[i].key;
         r.keys = p.instance_keys(p.row_origin[i]);
         r.name = p.row_name(i);
         r.line = p.row_line(i);
-        r.activity = reported_value(f.row_activity[i], false);
+        double activity = 0;
+        for (int32_t k = p.row_starts[i]; k < p.row_starts[i + 1]; ++k) activity += p.values[k] * x[p.col_indices[k]];
+        r.activity = reported_value(activity, false);
         r.lower = side(p.row_lower[i]);
         r.upper = side(p.row_upper[i]);
-        r.slack = slack_of(f.row_activity[i], r.lower, r.upper);
-        r.binding = binds(f.row_activity[i], r.lower, r.upper);
+        r.slack = slack_of(activity, r.lower, r.upper);
+        r.binding = binds(activity, r.lower, r.upper);
         r.dual = reported_value(f.row_dual[i], false);
         if (f.has_ranging) {
-            if (r.binding) {
-                r.rhs = range_of(p, f.bound_down[i], f.bound_up[i]);
+            // A basic row at its side (a degenerate vertex) holds nothing: the
+            // solver's ranging of it is not where its dual holds.
+            bool basic = i < f.row_basic.size() ? f.row_basic[i] != 0 : r.dual == 0;
+            if (basic) {
+                r.rhs = loose_range(r, objective);
             } else {
-                // A row that does not bind keeps the basis until its side
-                // reaches the activity; the objective stays as it is.
-                Range loose;
-                double objective = reported_value(objective_value(p, x), false);
-                loose.low = std::isfinite(r.upper) ? r.activity : -kInfinity;
-                loose.high = std::isfinite(r.lower) ? r.activity : kInfinity;
-                if (std::isfinite(r.upper) && std::isfinite(r.lower)) loose = {};  // a range row: two sides
-                loose.objective_at_low = loose.objective_at_high = objective;
-                if (!(std::isfinite(r.upper) && std::isfinite(r.lower))) r.rhs = loose;
+                // The side that holds moves; the solver's ranging lets it pass the other.
+                Range moving = range_of(p, f.bound_down[i], f.bound_up[i]);
+                bool at_upper = binds(activity, -kInfinity, r.upper), at_lower = binds(activity, r.lower, kInfinity);
+                if (at_upper != at_lower)
+                    clip(moving, at_upper ? r.lower : -kInfinity, at_lower ? r.upper : kInfinity,
+                         at_upper ? r.upper : r.lower, r.dual, objective);
+                r.rhs = moving;
             }
         }
         s.rows.push_back(std::move(r));
     }
-    for (uint32_t j = 0; j < p.lower_source.size(); ++j) {
-        uint32_t low = p.lower_source[j], high = p.upper_source[j];
-        if (low != kNone) s.rows.push_back(folded_row(p, x, f, low, j));
-        if (high != kNone && high != low) s.rows.push_back(folded_row(p, x, f, high, j));
+    // The folded constraints by column, so that each sees the bounds the others give.
+    std::vector<uint32_t> by_column(p.folded.size());
+    for (uint32_t k = 0; k < by_column.size(); ++k) by_column[k] = k;
+    std::stable_sort(by_column.begin(), by_column.end(),
+                     [&](uint32_t a, uint32_t b) { return p.folded[a].column < p.folded[b].column; });
+    s.rows.resize(p.rows() + p.folded.size());
+    for (size_t begin = 0, end = 0; begin < by_column.size(); begin = end) {
+        while (end < by_column.size() && p.folded[by_column[end]].column == p.folded[by_column[begin]].column) ++end;
+        std::span<const uint32_t> group(by_column.data() + begin, end - begin);
+        for (uint32_t k : group) s.rows[p.rows() + k] = folded_row(p, x, f, fixed_integers, group, k, objective);
     }
     s.columns.reserve(p.columns());
     for (uint32_t j = 0; j < p.columns(); ++j) {
@@ -177,7 +295,8 @@ std::string sensitivity_report(const Program& p, const Sensitivity& s) {
     for (const RowFigures& r : s.rows) order.push_back(&r);
     std::stable_sort(order.begin(), order.end(), [](const RowFigures* a, const RowFigures* b) {
         if (a->constraint != b->constraint) return a->constraint < b->constraint;
-        return a->binding && !b->binding;
+        if (a->binding != b->binding) return a->binding;
+        return a->instance < b->instance;
     });
     for (size_t begin = 0; begin < order.size();) {
         size_t end = begin;

@@ -13,7 +13,13 @@
 //   slack         the distance of the activity from the nearer side, never
 //                 negative beyond rounding; none for a row without sides
 // A constraint folded into a bound of one column keeps its place among the
-// constraints; its figures are in the units of that column.
+// constraints, with the figures it would have as a row: its own activity,
+// sides, slack, dual and range. Its dual is the column's reduced cost over
+// its coefficient when its bound is the one that holds the column (the first
+// of equal bounds, the declaration's before any), and zero otherwise.
+// A range is where the reported dual holds: the solver's ranging for a side
+// that holds the optimum, and for one that does not (a basic row) from its
+// activity outwards.
 #pragma once
 
 #include "solver/program.hpp"
@@ -38,11 +44,13 @@ struct RangeEnd {
 /// The solver's own arrays, per row and column of the program solved.
 struct SolverFigures {
     std::vector<double> row_dual;
-    std::vector<double> row_activity;
     std::vector<double> column_dual;
     bool has_ranging = false;
-    std::vector<RangeEnd> cost_up, cost_down;    ///< per column
-    std::vector<RangeEnd> bound_up, bound_down;  ///< per row
+    std::vector<RangeEnd> cost_up, cost_down;                  ///< per column
+    std::vector<RangeEnd> bound_up, bound_down;                ///< per row
+    std::vector<RangeEnd> column_bound_up, column_bound_down;  ///< per column: its bound at which it sits
+    /// Per row, whether it is basic; empty when the solver does not say.
+    std::vector<uint8_t> row_basic;
 };
 
 /// A range with its ends named; a name is empty where the solver gives none.
@@ -54,6 +62,7 @@ struct Range {
 
 struct RowFigures {
     uint32_t constraint = kNone;    ///< the model constraint
+    uint32_t instance = 0;          ///< orders the constraint's instances as the model states them
     std::vector<std::string> keys;  ///< its forall values, outermost first
     std::string name;
     uint32_t line = 0;
@@ -78,7 +87,7 @@ struct Sensitivity {
     /// solution, not of the program itself.
     bool fixed_integers = false;
     bool has_ranging = false;
-    /// The rows in program order, then the folded constraints.
+    /// The rows in program order, then the folded constraints in theirs.
     std::vector<RowFigures> rows;
     std::vector<ColumnFigures> columns;  ///< one per column
 };
@@ -86,7 +95,9 @@ struct Sensitivity {
 /// A row or bound side within this of its activity binds.
 double binding_tolerance(double side);
 
-/// The figures of `program` at `x` from what the solver reported.
+/// The figures of `program` at `x` from what the solver reported: any
+/// optimal point of the LP the duals belong to, so that the activities
+/// are those of the values a caller sees.
 Sensitivity shape_sensitivity(const Program& program, const std::vector<double>& x, const SolverFigures& figures,
                               bool fixed_integers);
 

@@ -126,9 +126,9 @@ const std::vector<ResultProperty>& result_properties() {
          "Constraint label -> distance of the activity from the nearer side (None: no side), shaped as duals are.",
          &Solved::slacks, HostView::None},
         {"ranging",
-         "{'costs': per variable, 'rhs': per constraint} of dicts low, high, objective_at_low,\nobjective_at_high, "
-         "entering_at_low, leaving_at_low, entering_at_high, leaving_at_high (None: no\nlimit, or no name); None "
-         "unless solved with sensitivity=True.",
+         "{'costs': per variable, 'rhs': per constraint (where its dual holds; None where no range\nis given)} of "
+         "dicts low, high, objective_at_low, objective_at_high, entering_at_low,\nleaving_at_low, entering_at_high, "
+         "leaving_at_high (None: no limit, or no name); None unless\nsolved with sensitivity=True.",
          &Solved::ranging, HostView::None},
         {"sensitivity_basis",
          "'lp' for the program's own figures, 'fixed_integers' for those of a MIP's LP with the integer\ncolumns "

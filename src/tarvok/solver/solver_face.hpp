@@ -31,7 +31,8 @@ inline constexpr Face kCompileFace{
 
 inline constexpr Face kSolveProgramFace{
     "solve_program",
-    "program, *, time_limit=None, mip_gap=None, threads=None, log=False, sensitivity=False, solver='highs'",
+    "program, *, time_limit=None, mip_gap=None, threads=None, log=False, sensitivity=False, solver='highs', "
+    "cancel=None",
     "Solve a Program (from instantiate() or a CompiledModel) with HiGHS and return a SolveResult.\n\n"
     "The options are those of solve_model."};
 
@@ -48,7 +49,7 @@ inline constexpr Face kInstantiateFace{
 inline constexpr Face kSolveModelFace{
     "solve_model",
     "model_text, data_text, *, time_limit=None, mip_gap=None, threads=None, log=False, sensitivity=False, "
-    "solver='highs'",
+    "solver='highs', cancel=None",
     "Solve a model with its data using HiGHS and return a SolveResult.\n\n"
     "time_limit in seconds, mip_gap the relative MIP gap, threads the solver's thread count; log=True sends\n"
     "the solver log to stderr. sensitivity='duals' adds the duals, reduced costs, row activities and slacks\n"
@@ -56,7 +57,9 @@ inline constexpr Face kSolveModelFace{
     "sensitivity=True (or 'ranging') adds HiGHS's ranging of costs and right-hand sides. solver='scip'\n"
     "solves with SCIP through PySCIPOpt (the 'scip' extra) instead: the same statuses, values, limits and\n"
     "gap, and the infeasible subset of SCIP's own finder; its duals where SCIP gives them (else None), no\n"
-    "ranging. Raises\n"
+    "ranging. cancel, a callable, is asked while the solve runs (HiGHS asks it at each of its interrupt\n"
+    "checks, from any thread; SCIP before each run): once it returns true the solve stops with\n"
+    "RuntimeError('the solve was cancelled'). Raises\n"
     "SemanticError when the model does not compile, ImportError when the solver's library is missing\n"
     "(highspy: the 'solve' extra), ValueError for an unknown solver, KeyboardInterrupt on Ctrl-C (its\n"
     "`result` attribute holds the run so far: the best solution found, with the MIP's bound)."};

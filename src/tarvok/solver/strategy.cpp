@@ -142,9 +142,9 @@ class Strategy {
         }
         std::optional<SolverFigures> figures = source->figures(s_.sensitivity >= 2);
         if (!figures) return std::nullopt;
-        std::vector<double> x = integer_ ? source->incumbent().x : o.x;
-        if (x.size() != p_.columns()) return std::nullopt;
-        return shape_sensitivity(p_, x, *figures, integer_);
+        if (o.x.size() != p_.columns()) return std::nullopt;
+        // The solution shown, which is optimal in the fixed LP too: the activities are its own.
+        return shape_sensitivity(p_, o.x, *figures, integer_);
     }
 
     SolveReport finish() {
@@ -197,6 +197,12 @@ SolveReport solve_with(const Program& program, const std::function<SolverBackend
     if (std::optional<Outcome> settled = settle_without_solver(program)) {
         SolveReport report;
         report.outcome = std::move(*settled);
+        // Without columns every constraint that holds was folded; each still has its figures.
+        if (settings.sensitivity > 0 && report.outcome.status == Status::Optimal) {
+            SolverFigures none;
+            none.has_ranging = settings.sensitivity >= 2;
+            report.sensitivity = shape_sensitivity(program, {}, none, false);
+        }
         return report;
     }
     return Strategy(program, make(), settings).run();

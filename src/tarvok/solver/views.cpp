@@ -49,8 +49,9 @@ json::Value per_variable(const Program& p, const std::function<json::Value(uint3
 json::Value per_constraint(const Program& p, const Sensitivity& s, const std::function<json::Value(const RowFigures&)>& pick) {
     std::vector<const RowFigures*> order;
     for (const RowFigures& r : s.rows) order.push_back(&r);
-    std::stable_sort(order.begin(), order.end(),
-                     [](const RowFigures* a, const RowFigures* b) { return a->constraint < b->constraint; });
+    std::stable_sort(order.begin(), order.end(), [](const RowFigures* a, const RowFigures* b) {
+        return a->constraint != b->constraint ? a->constraint < b->constraint : a->instance < b->instance;
+    });
     json::Value out = json::Value::object();
     // Where each dict built so far keeps a key, by the path to it: lookups stay
     // constant-time however many instances a constraint has.

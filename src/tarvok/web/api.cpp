@@ -3,11 +3,13 @@
 #include "common/files.hpp"
 #include "compiler/json_args.hpp"
 #include "generative/grounding.hpp"
+#include "generative/providers/providers.hpp"
 #include "web/workdir.hpp"
 
 #include <algorithm>
 
 #include <charconv>
+#include <cstdio>
 #include <limits>
 
 namespace tarvok::web {
@@ -31,6 +33,15 @@ class Body : public data::JsonArgs {
     explicit Body(const Value& given) : JsonArgs(given) {
         if (given.kind() != Value::Kind::Object)
             fail("the body must be a JSON object, not " + data::describe_kind(given));
+    }
+
+    /// The provider named by `key`, when one is: a name the table knows.
+    std::optional<std::string> provider(const char* key, const NameFold& fold) {
+        std::optional<std::string> name = text(key, false, true, kMaxNameBytes);
+        namespace pv = generative::providers;
+        if (name && !failed() && !pv::provider_from_alias(fold ? fold(*name) : *name))
+            fail("'" + std::string(key) + "': unknown provider '" + *name + "'; choose " + pv::provider_names());
+        return name;
     }
 
     /// The model (required) and its data (a text; none is an empty text).
@@ -178,7 +189,7 @@ Value body_value(std::string_view body) {
     return data::host_numbers(given, std::numeric_limits<std::size_t>::max(), "");
 }
 
-Parsed parse_request(const Endpoint& endpoint, const Value& given) {
+Parsed parse_request(const Endpoint& endpoint, const Value& given, const NameFold& fold) {
     Body b(given);
     Parsed out;
     auto done = [&](Request r) {
@@ -216,7 +227,7 @@ Parsed parse_request(const Endpoint& endpoint, const Value& given) {
         b.takes({"description", "provider", "model", "iterations", "execution_check"});
         GenerateRequest r;
         r.description = b.text("description", true, true, kMaxSmallBody).value_or("");
-        r.provider = b.text("provider", false, true, kMaxNameBytes);
+        r.provider = b.provider("provider", fold);
         r.model = b.text("model", false, true, 200);
         r.iterations = b.integer("iterations", 1, kMaxIterations);
         r.execution_check = b.flag("execution_check");
@@ -227,7 +238,7 @@ Parsed parse_request(const Endpoint& endpoint, const Value& given) {
         FeedbackRequest r;
         r.question = b.text("question", true, true, kMaxSmallBody).value_or("");
         r.pair = b.pair();
-        r.provider = b.text("provider", false, true, kMaxNameBytes);
+        r.provider = b.provider("provider", fold);
         r.model = b.text("llm_model", false, true, 200);
         return done(std::move(r));
     }
@@ -296,6 +307,7 @@ int http_status(Outcome outcome) {
     case Outcome::Failed: return 500;
     case Outcome::Conflict: return 409;
     case Outcome::Busy: return 429;
+    case Outcome::TimedOut: return 504;
     }
     return 500;
 }
@@ -340,14 +352,16 @@ void FrameQueue::finish() {
     ready_.notify_all();
 }
 
-bool FrameQueue::cancelled() const {
-    return cancelled_ ||
-           std::chrono::steady_clock::now() - started_ > std::chrono::duration<double>(kGenerationSeconds);
+void FrameQueue::cancel() {
+    bound_->abandon();
+    std::lock_guard<std::mutex> lock(mutex_);
+    ready_.notify_all();
 }
 
 std::optional<std::string> FrameQueue::next() {
     std::unique_lock<std::mutex> lock(mutex_);
-    ready_.wait_for(lock, std::chrono::duration<double>(kHeartbeatSeconds), [&] { return done_ || !frames_.empty(); });
+    ready_.wait_for(lock, std::chrono::duration<double>(kHeartbeatSeconds),
+                    [&] { return done_ || !frames_.empty() || bound_->abandoned(); });
     if (!frames_.empty()) {
         std::string frame = std::move(frames_.front());
         frames_.pop_front();
@@ -359,9 +373,15 @@ std::optional<std::string> FrameQueue::next() {
 
 RunSlots::Taken RunSlots::take() {
     std::shared_ptr<std::atomic<int>> taken = taken_;
-    if (++*taken <= kMaxGenerationRuns) return {Slot(taken.get(), [taken](const void*) { --*taken; }), ""};
+    if (++*taken <= limit_) return {Slot(taken.get(), [taken](const void*) { --*taken; }), ""};
     --*taken;
-    return {nullptr, std::to_string(kMaxGenerationRuns) + " generation runs are under way; wait for one to end"};
+    return {nullptr, std::to_string(limit_) + " " + runs_ + " are under way; wait for one to end"};
+}
+
+std::string feedback_timed_out() {
+    char shown[32];
+    std::snprintf(shown, sizeof shown, "%g", kFeedbackSeconds);
+    return std::string("the LLM service gave no answer within ") + shown + " s; ask again later";
 }
 
 // ------------------------------------------------------------- answers ----

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "compiler/data_values.hpp"
+#include "generative/providers/deadline.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -37,7 +39,8 @@ enum class Outcome : uint8_t {
     ProviderFailed,
     Failed,
     Conflict,
-    Busy
+    Busy,
+    TimedOut
 };
 
 struct Endpoint {
@@ -59,14 +62,19 @@ inline constexpr std::size_t kMaxSmallBody = 256u << 10;
 inline constexpr std::size_t kMaxTextBytes = 4u << 20;
 inline constexpr std::size_t kMaxNameBytes = 64;
 /// Bounds in time: a solve (the default and the most a request may ask),
-/// one LLM request, a whole generation run.
+/// one LLM request, a whole generation run, a whole question put to the LLM
+/// (/api/feedback, its retries included).
 inline constexpr double kDefaultSolveSeconds = 60;
 inline constexpr double kMaxSolveSeconds = 600;
 inline constexpr double kRequestSeconds = 180;
 inline constexpr double kGenerationSeconds = 1800;
+inline constexpr double kFeedbackSeconds = 180;
 inline constexpr int64_t kMaxIterations = 20;
-/// The most generation runs one server keeps going at once.
+/// The most generation runs, and questions to the LLM, one server keeps going
+/// at once: past them a request is answered 429, so that the workers that
+/// answer check, run and emit are never all waiting on an LLM.
 inline constexpr int kMaxGenerationRuns = 4;
+inline constexpr int kMaxFeedbackRuns = 4;
 inline constexpr int64_t kMaxExamples = 32;
 /// How often an open stream sends something, so that a client gone away is noticed.
 inline constexpr double kHeartbeatSeconds = 1;
@@ -170,8 +178,14 @@ struct Parsed {
     std::string error;
 };
 
-/// Reads the decoded JSON body of a request to `endpoint`.
-Parsed parse_request(const Endpoint& endpoint, const Value& body);
+/// A provider name as the host trims and lower-cases it, which is how the
+/// provider table is read; none: the name as it is.
+using NameFold = std::function<std::string(std::string_view)>;
+
+/// Reads the decoded JSON body of a request to `endpoint`. A provider the
+/// table does not know is refused, as the command refuses it, rather than
+/// left for the model name to decide.
+Parsed parse_request(const Endpoint& endpoint, const Value& body, const NameFold& fold = {});
 
 /// A request's body (bytes) as the host's json.loads reads it: UTF-8, a byte
 /// order mark allowed, a repeated key keeping its last value, an integer
@@ -241,16 +255,22 @@ std::string frame(FrameKind kind, std::string_view json);
 /// A comment frame that keeps the connection busy.
 std::string_view heartbeat();
 
+using generative::providers::RunBound;
+
 /// The frames of one generation run, from the thread that runs it to the
 /// stream that sends them. A run is cancelled when asked (the page cancels,
-/// or the client goes away) or once it has taken kGenerationSeconds.
+/// or the client goes away) or once it has taken kGenerationSeconds; either
+/// way the LLM request it waits on is cut at once (its bound() is the run's
+/// RunBound, which the running thread takes on).
 class FrameQueue {
   public:
     void push(std::string frame);
     /// The run is over: the stream ends once it has sent what is left.
     void finish();
-    void cancel() { cancelled_ = true; }
-    bool cancelled() const;
+    /// Gives the run up; a wait in next() ends at once.
+    void cancel();
+    bool cancelled() const { return bound_->over(); }
+    const std::shared_ptr<RunBound>& bound() const { return bound_; }
     /// The next frame, waiting at most kHeartbeatSeconds for one: a heartbeat
     /// when none came; nothing once the run is over and all were taken.
     std::optional<std::string> next();
@@ -260,13 +280,15 @@ class FrameQueue {
     std::condition_variable ready_;
     std::deque<std::string> frames_;
     bool done_ = false;
-    std::atomic<bool> cancelled_{false};
-    std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
+    std::shared_ptr<RunBound> bound_ = std::make_shared<RunBound>(kGenerationSeconds);
 };
 
-/// The generation runs one app has under way, at most kMaxGenerationRuns.
+/// The runs of one kind (generations, questions to the LLM) an app has
+/// under way, at most `limit` at once.
 class RunSlots {
   public:
+    /// `runs` names them in the refusal: "generation runs".
+    RunSlots(int limit, std::string runs) : limit_(limit), runs_(std::move(runs)) {}
     /// A run's hold on its slot: the slot is free again once every copy of it
     /// is gone (the run ended, or never started).
     using Slot = std::shared_ptr<const void>;
@@ -278,8 +300,13 @@ class RunSlots {
     Taken take();
 
   private:
+    int limit_;
+    std::string runs_;
     std::shared_ptr<std::atomic<int>> taken_ = std::make_shared<std::atomic<int>>(0);
 };
+
+/// Why a question to the LLM got no answer: its deadline passed.
+std::string feedback_timed_out();
 
 // ------------------------------------------------------------- answers ----
 

@@ -1,9 +1,11 @@
 #include "web/workdir.hpp"
 
+#include "common/file_lock.hpp"
 #include "common/pair_placement.hpp"
 #include "common/files.hpp"
 
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -11,6 +13,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <system_error>
+#include <thread>
 
 namespace tarvok::web {
 
@@ -87,16 +90,95 @@ bool inside(const fs::path& workdir, const fs::path& path) {
 fs::path scratch_folder(const fs::path& workdir, std::string_view prefix) {
     static std::atomic<unsigned long long> counter{0};
     fs::path parent = workdir / ".scratch";
+    // The folder is the server's own: anything else at its name, a link above all, is replaced.
+    struct stat st {};
+    if (::lstat(parent.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) fs::remove(parent);
     fs::create_directories(parent);
     auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
     while (true) {
         fs::path folder =
             parent / (std::string(prefix) + "-" + std::to_string(stamp) + "-" + std::to_string(++counter));
-        if (fs::create_directory(folder)) return folder;
+        // A new folder or none: mkdir neither follows nor takes what is there.
+        if (::mkdir(folder.c_str(), 0700) == 0) return folder;
+        if (errno != EEXIST)
+            throw fs::filesystem_error("cannot make a scratch folder", folder,
+                                       std::error_code(errno, std::generic_category()));
     }
 }
 
-Applied apply_pair(const fs::path& workdir, std::string_view name, std::string_view model, std::string_view data) {
+fs::path lock_path(const fs::path& workdir, std::string_view name) {
+    return workdir / ("." + std::string(name) + ".tarvok-lock");
+}
+
+namespace {
+
+/// The lock of the pair `name`, taken within `wait`; nothing when another
+/// save holds it all that time. Throws filesystem_error as FileLock does.
+std::optional<files::FileLock> lock_pair(const fs::path& workdir, std::string_view name,
+                                         std::chrono::milliseconds wait) {
+    auto until = std::chrono::steady_clock::now() + wait;
+    while (true) {
+        if (auto lock = files::FileLock::try_take(lock_path(workdir, name))) return lock;
+        if (std::chrono::steady_clock::now() >= until) return std::nullopt;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+/// Writes the pair once the lock is held (see apply_pair).
+void apply_locked(Applied& out, const fs::path& workdir, const PairFiles& target, std::string_view model,
+                  std::string_view data) {
+    for (const fs::path& file : {target.model, target.data}) {
+        std::error_code error;
+        fs::file_status status = fs::symlink_status(file, error);
+        if (fs::is_symlink(status) || fs::is_directory(status) || !inside(workdir, file)) {
+            out.error = file.filename().string() + " in the working folder is a link or a folder; nothing was written";
+            return;
+        }
+    }
+    std::string why;
+    files::Pending pending = files::finish_pending({target.model, target.data}, why);
+    if (pending == files::Pending::Unreadable || pending == files::Pending::Refused) {
+        out.error =
+            files::journal_path(target.model).filename().string() + " was left alone: " + why + "; nothing was written";
+        return;
+    }
+    std::error_code error;
+    fs::path staging = files::make_staging_folder(workdir, error);
+    if (error) {
+        out.error = "cannot write the new pair: " + error.message();
+        return;
+    }
+    files::Pair staged{staging / target.model.filename(), staging / target.data.filename()};
+    try {
+        files::FileContent pair[] = {{staged.model, model, files::Existing::Refuse},
+                                     {staged.data, data, files::Existing::Refuse}};
+        files::replace_files(pair);
+    } catch (const std::exception& e) {
+        fs::remove_all(staging, error);
+        out.error = std::string("cannot write the new pair: ") + e.what();
+        return;
+    }
+    files::Pair backups = files::back_up({target.model, target.data}, why);
+    if (!why.empty()) {
+        fs::remove_all(staging, error);
+        out.error = why + "; nothing was written";
+        return;
+    }
+    error = files::place_pair(staged, {target.model, target.data});
+    std::error_code ignored;
+    fs::remove_all(staging, ignored);
+    if (error) {
+        out.error = "cannot move the new pair into place: " + error.message();
+        return;
+    }
+    out.files = target;
+    out.backups = {backups.model, backups.data};
+}
+
+}  // namespace
+
+Applied apply_pair(const fs::path& workdir, std::string_view name, std::string_view model, std::string_view data,
+                   std::chrono::milliseconds wait) {
     Applied out;
     out.error = name_refusal(name);
     if (!out.error.empty()) return out;
@@ -106,50 +188,17 @@ Applied apply_pair(const fs::path& workdir, std::string_view name, std::string_v
         out.error = "cannot make the working folder: " + error.message();
         return out;
     }
-    PairFiles target = pair_files(workdir, name);
-    for (const fs::path& file : {target.model, target.data}) {
-        fs::file_status status = fs::symlink_status(file, error);
-        if (fs::is_symlink(status) || fs::is_directory(status) || !inside(workdir, file)) {
-            out.error = file.filename().string() + " in the working folder is a link or a folder; nothing was written";
-            return out;
-        }
-    }
-    error.clear();
-    files::finish_pending(target.model, error);
-    if (error) {
-        out.error = "an earlier move into " + target.model.filename().string() + " cannot be completed";
-        return out;
-    }
-    fs::path staging;
     try {
-        staging = scratch_folder(workdir, "apply");
-        files::write_file_atomically(staging / "model.mod", model);
-        files::write_file_atomically(staging / "data.dat", data);
-    } catch (const std::exception& e) {
-        if (!staging.empty()) fs::remove_all(staging, error);
-        out.error = std::string("cannot write the new pair: ") + e.what();
-        return out;
-    }
-    for (auto member : {&PairFiles::model, &PairFiles::data}) {
-        const fs::path& original = target.*member;
-        if (!fs::exists(original)) continue;
-        fs::path copy = files::with_suffix(original, ".bak");
-        fs::copy_file(original, copy, fs::copy_options::overwrite_existing, error);
-        if (error) {
-            fs::remove_all(staging, error);
-            out.error = "cannot back up " + original.filename().string() + "; nothing was written";
+        std::optional<files::FileLock> lock = lock_pair(workdir, name, wait);
+        if (!lock) {
+            out.error = "another save of '" + std::string(name) + "' is under way; try again";
             return out;
         }
-        out.backups.*member = copy;
+        apply_locked(out, workdir, pair_files(workdir, name), model, data);
+    } catch (const fs::filesystem_error& e) {
+        out.error = "cannot lock '" + std::string(name) + "' in the working folder: " + e.code().message() +
+                    "; nothing was written";
     }
-    error = files::place_pair({staging / "model.mod", staging / "data.dat"}, {target.model, target.data});
-    std::error_code ignored;
-    fs::remove_all(staging, ignored);
-    if (error) {
-        out.error = "cannot move the new pair into place: " + error.message();
-        return out;
-    }
-    out.files = target;
     return out;
 }
 

@@ -4,6 +4,7 @@
 // so that nothing a page sends can point elsewhere.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -41,7 +42,8 @@ bool inside(const fs::path& workdir, const fs::path& path);
 
 /// A fresh folder `<workdir>/.scratch/<prefix>-N` for one request's files
 /// (the generation loop's pair, a question's pair, a written model); the
-/// caller removes it.
+/// caller removes it. `.scratch` is the server's own: a link or a file at
+/// that name is replaced by a folder, never followed.
 fs::path scratch_folder(const fs::path& workdir, std::string_view prefix);
 
 /// A scratch folder of the working folder, removed with what it holds when this goes.
@@ -63,11 +65,17 @@ struct Applied {
     std::string error;  ///< why nothing was written; "" on success
 };
 
+/// The lock file of the pair `name`: `<workdir>/.<name>.tarvok-lock`.
+fs::path lock_path(const fs::path& workdir, std::string_view name);
+
 /// Writes `model` and `data` as the pair `name` of `workdir`: an earlier pair
 /// is kept as <file>.bak and the new one moved into place as one change (the
-/// journal of common/pair_placement.hpp guards the two renames). A target that
-/// is a link, a folder or outside the folder is refused, and then nothing is
-/// written.
-Applied apply_pair(const fs::path& workdir, std::string_view name, std::string_view model, std::string_view data);
+/// journal of common/pair_placement.hpp guards the two renames). The pair, its
+/// backups and its journal are one unit: saves of one name take its lock
+/// (see lock_path) in turn, in this process or another, and one that waits
+/// longer than `wait` is refused. A target that is a link, a folder or
+/// outside the folder is refused, and then nothing is written.
+Applied apply_pair(const fs::path& workdir, std::string_view name, std::string_view model, std::string_view data,
+                   std::chrono::milliseconds wait = std::chrono::seconds(10));
 
 }  // namespace tarvok::web

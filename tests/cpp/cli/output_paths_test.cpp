@@ -53,4 +53,13 @@ TEST_F(OutputPaths, AnAlternativesFilesMayNotFallOnTheCommandsOtherFiles) {
     fs::create_symlink(root_ / "plan.mod", root_ / "plan.alt1.mod");
     EXPECT_EQ(refusal([&] { refuse_alternatives_over(outputs, path_of); }),
               "the alternative plan.alt1.mod is the same file as plan.mod; choose another path");
+    // Alternatives are new files: anything at their names, a link to elsewhere too, is refused.
+    fs::remove(root_ / "plan.alt1.mod");
+    for (const char* taken : {"plan.alt1.mod", "plan.alt1.dat"}) {
+        fs::create_symlink(root_ / "elsewhere", root_ / taken);
+        EXPECT_EQ(refusal([&] { refuse_alternatives_over(outputs, path_of); }),
+                  "the alternative " + std::string(taken) +
+                      " exists; alternatives are written only as new files: move it away");
+        fs::remove(root_ / taken);
+    }
 }

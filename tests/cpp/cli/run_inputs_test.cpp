@@ -124,6 +124,45 @@ TEST(SolutionCsv, ARowPerValueWithItsKeysThenTheFigures) {
                                                {"ranging.costs:buy", "low", "1"}}));
 }
 
+TEST(SolutionCsv, VariablesAreKeyedByTheirSetElementsAndFormulaCellsAreText) {
+    auto text = [](std::string t) { return SolutionValue{.text = std::move(t)}; };
+    auto nested = [](std::vector<std::pair<std::string, SolutionValue>> items) {
+        return SolutionValue{.nested = true, .items = std::move(items)};
+    };
+    const std::string evil = "=cmd|' /C calc'!A0", safe = "'" + evil;
+    // x[P][T] by position, as the host's dictionary has it; the program names its columns' elements.
+    SolutionValue x = nested({{"0", nested({{"0", text("1")}, {"1", text("-4")}})}});
+    SolutionValue solved = nested({
+        {"values", nested({{"x", x}, {"z", text("5")}})},
+        {"duals", nested({{"c", nested({{evil, text("-1.5")}})}})},
+        {"ranging",
+         nested({{"costs", nested({{"x", nested({{"0", nested({{"0", nested({{"low", text("-inf")}})}})}})}})}})},
+    });
+    EXPECT_EQ(solution_csv_rows(solved, {{"x", {{evil, "1"}, {evil, "2"}}}}),
+              (Rows{{"x", safe, "1", "1"},
+                    {"x", safe, "2", "-4"},
+                    {"z", "5"},
+                    {"duals:c", safe, "-1.5"},
+                    {"ranging.costs:x", safe, "1", "low", "'-inf"}}));
+    for (const char* runs : {"=1+1", "+A1", "-2+3", "@SUM(A1)", "\tx", "\rx", "-", "+.e1"})
+        EXPECT_EQ(spreadsheet_text(runs), "'" + std::string(runs)) << runs;
+    for (const char* stays : {"", "plain", "12", "-2.5", "+1e-3", "-.5", "5.", "a=b"})
+        EXPECT_EQ(spreadsheet_text(stays), stays) << stays;
+}
+
+TEST(JsonData, AKeyGivenTwiceIsNamedWithBothPlaces) {
+    EXPECT_EQ(json_key_twice("{\"cap\": 1,\n \"cost\": {\"a\": 1}}", "d.json"), std::nullopt);
+    EXPECT_EQ(json_key_twice("{\"cap\": 1,\n \"c\\u0061p\": 2}", "d.json"),
+              "data 'cap' is given twice: in d.json:1 and in d.json:2");
+    // Inside a value: the path to the object, and keys of other objects are their own.
+    EXPECT_EQ(json_key_twice("{\"cost\": {\"a\": {\"x\": 1}, \"b\": {\"x\": 2},\n\"b\": {}}}", "d.json"),
+              "data 'cost' has the key \"b\" twice: in d.json:1 and in d.json:2");
+    EXPECT_EQ(json_key_twice("{\"m\": [{\"k\": 1}, {\"k\": 1, \"k\": 2}], \"s\": \"{\\\"k\\\": 1}\"}", "d.json"),
+              "data 'm[1]' has the key \"k\" twice: in d.json:1 and in d.json:1");
+    EXPECT_EQ(json_key_twice("{\"m\": {\"\\ud83d\\ude00\": 1, \"\xf0\x9f\x98\x80\": 2}}", "d.json"),
+              "data 'm' has the key \"\xf0\x9f\x98\x80\" twice: in d.json:1 and in d.json:1");
+}
+
 namespace {
 
 /// The host's readers played from memory: files by path, a folder by its listing.

@@ -84,6 +84,42 @@ TEST_F(Replace, AFolderIsNoFileToWrite) {
     }
 }
 
+TEST_F(Replace, ThePackagesOwnNamesReplaceALinkAndNewFilesTakeNothing) {
+    fs::path victim = write("victim", "the user's own");
+    fs::create_symlink(victim, root_ / "plan.mod.bak");
+    FileContent backup[] = {{root_ / "plan.mod.bak", "copy", Existing::Replace}};
+    replace_files(backup);
+    EXPECT_FALSE(fs::is_symlink(root_ / "plan.mod.bak"));
+    EXPECT_EQ(read(root_ / "plan.mod.bak"), "copy");
+    EXPECT_EQ(read(victim), "the user's own");
+
+    auto refused = [&](std::span<const FileContent> files) {
+        try {
+            replace_files(files);
+        } catch (const FileError& e) {
+            return e.error_number();
+        }
+        return 0;
+    };
+    fs::create_symlink(victim, root_ / "p.alt1.mod");
+    write("p.alt2.mod", "kept");
+    for (const char* taken : {"p.alt1.mod", "p.alt2.mod"}) {
+        FileContent fresh[] = {{root_ / taken, "new", Existing::Refuse}};
+        EXPECT_EQ(refused(fresh), EEXIST) << taken;
+    }
+    EXPECT_EQ(read(victim), "the user's own");
+    EXPECT_EQ(read(root_ / "p.alt2.mod"), "kept");
+    // A new file already in place goes again when a later one cannot be renamed.
+    fs::create_directories(root_ / "p.alt3.dat" / "in the way");
+    FileContent pair[] = {{root_ / "p.alt3.mod", "m", Existing::Refuse},
+                          {root_ / "p.alt3.dat", "d", Existing::Replace}};
+    EXPECT_NE(refused(pair), 0);
+    EXPECT_FALSE(fs::exists(root_ / "p.alt3.mod"));
+    FileContent good[] = {{root_ / "p.alt4.mod", "m", Existing::Refuse}, {root_ / "p.alt4.dat", "d", Existing::Refuse}};
+    EXPECT_EQ(refused(good), 0);
+    EXPECT_EQ(read(root_ / "p.alt4.dat"), "d");
+}
+
 using SameFile = Folder;
 
 TEST_F(SameFile, SpellingsLinksAndHardLinksOfOneFile) {

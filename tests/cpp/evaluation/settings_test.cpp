@@ -190,6 +190,24 @@ TEST_F(Folder, APreparedFolderIsLockedAndItsRecordsWeighed) {
     EXPECT_THROW(ResultsFile(root_ / "missing" / kResultsFile), std::filesystem::filesystem_error);
 }
 
+TEST_F(Folder, NothingIsWrittenThroughALinkInTheOutputFolder) {
+    namespace fs = std::filesystem;
+    fs::path out = root_ / "out", outside = root_ / "outside";
+    fs::create_directories(outside);
+    fs::create_directories(out / "p1");
+    fs::create_symlink(outside / "results.jsonl", out / kResultsFile);
+    Settings s;
+    EXPECT_THROW(prepare_folder(out, "OUT", {}, RunKey{}, s), fs::filesystem_error);
+    EXPECT_THROW(ResultsFile{out / kResultsFile}, fs::filesystem_error);
+    // A problem's folder is the run's own: the links in it go, its files stay.
+    fs::create_symlink(outside / "model.mod", out / "p1" / kModelFile);
+    write(out / "p1" / kProgressLog, "kept");
+    own_folder(out / "p1");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(out / "p1" / kModelFile)));
+    EXPECT_EQ(read(out / "p1" / kProgressLog), "kept");
+    EXPECT_TRUE(fs::is_empty(outside));
+}
+
 TEST(Parser, KindsBecomeKeywordsAndTheSolversTheChoice) {
     auto keywords = [](const std::string& name) {
         for (const ParserArgument& a : parser_arguments("a or b", {"highs", "scip"}))

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <vector>
 
 namespace pv = tarvok::generative::providers;
 
@@ -63,6 +64,53 @@ TEST(RequestWatch, ACallKeepsOneDeadlineAcrossRedirectsAndFinishesItAtItsEnd) {
     pv::BoundedCall next;
     EXPECT_FALSE(next.timed_out()) << "a new call starts afresh";
     EXPECT_NE(pv::watch_for_request(start).watch, alone.watch);
+}
+
+TEST(RunBound, GivingARunUpCutsItsRequestInFlightAndEachLaterOneAsItConnects) {
+    auto run = std::make_shared<pv::RunBound>(100);
+    int cuts = 0;
+    auto start = [] { return std::make_shared<pv::Watch>(180); };
+    {
+        pv::RunScope scope(run);
+        pv::BoundedCall call;
+        pv::RequestWatch waiting = pv::watch_for_request(start);
+        waiting.watch->connected([&] { ++cuts; });
+        run->abandon();  // from the caller's thread, while the request waits
+        EXPECT_EQ(cuts, 1);
+        EXPECT_EQ(call.timed_out().value_or(""), "request abandoned: the run it belongs to was cancelled");
+    }
+    {
+        pv::RunScope scope(run);
+        pv::RequestWatch later = pv::watch_for_request(start);
+        later.watch->connected([&] { ++cuts; });
+        EXPECT_EQ(cuts, 2);
+        EXPECT_TRUE(pv::run_over_here());
+    }
+    EXPECT_FALSE(pv::run_over_here()) << "the scope's end leaves the thread's requests to themselves";
+    pv::RequestWatch outside = pv::watch_for_request(start);
+    outside.watch->connected([&] { ++cuts; });
+    EXPECT_EQ(cuts, 2);
+}
+
+TEST(RunBound, ItsDeadlineBoundsEachRequestAndEndsTheWaitsBetweenThem) {
+    EXPECT_EQ(pv::timeout_within_run(30.0, 0), 30.0) << "outside a run: the request's own timeout";
+    EXPECT_EQ(pv::timeout_within_run(std::nullopt, 0), std::nullopt);
+    auto run = std::make_shared<pv::RunBound>(100, 1000);
+    pv::RunScope scope(run);
+    EXPECT_EQ(pv::timeout_within_run(30.0, 1000), 30.0);
+    EXPECT_EQ(pv::timeout_within_run(30.0, 1090), 10.0) << "only what is left of the run";
+    EXPECT_EQ(pv::timeout_within_run(std::nullopt, 1050), 50.0) << "a run bounds a request that has no timeout";
+    EXPECT_EQ(pv::timeout_within_run(30.0, 2000), 0.001) << "none left: it ends at once";
+
+    auto given_up = std::make_shared<pv::RunBound>(100);
+    pv::RunScope inner(given_up);
+    std::vector<double> slept;
+    pv::back_off(0.25, [&](double s) { slept.push_back(s); });
+    EXPECT_EQ(slept.size(), 3u) << "in pieces while the run goes on";
+    given_up->abandon();
+    slept.clear();
+    pv::back_off(3, [&](double s) { slept.push_back(s); });
+    EXPECT_TRUE(slept.empty()) << "no wait once the run is given up";
 }
 
 }  // namespace

@@ -1,7 +1,10 @@
 #include "generative/providers/retry.hpp"
 
+#include "generative/providers/deadline.hpp"
+
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -54,6 +57,16 @@ TEST(Retry, DroppingRejectedParametersRetriesAtOnceAndAnAnswerEndsTheLoop) {
     EXPECT_FALSE(never.run(0));
     EXPECT_EQ(never.sent, 0u);
     EXPECT_EQ(never.lines, (std::vector<std::string>{"[LLM] OpenAI: failed after 0 attempts"}));
+}
+
+TEST(Retry, ARunGivenUpIsNotTriedAgain) {
+    auto run = std::make_shared<pv::RunBound>(100);
+    pv::RunScope scope(run);
+    run->abandon();
+    Scripted request{{"cut", "503"}};
+    EXPECT_FALSE(request.run(3));
+    EXPECT_EQ(request.sent, 1u);
+    EXPECT_TRUE(request.waits.empty());
 }
 
 }  // namespace

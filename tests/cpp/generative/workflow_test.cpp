@@ -282,6 +282,20 @@ TEST_F(LoopTest, RepairThenRealignThenAligned) {
 
 // ---------------------------------------------------------------- failures
 
+TEST_F(LoopTest, AReplyPastTheLimitEndsTheRunUnread) {
+    script({"m|d", std::string(kMaxReplyBytes + 1, 'x')});  // the alignment reply is the long one
+    try {
+        go();
+        FAIL();
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.kind(), Failure::Kind::UnreadableReply);
+        EXPECT_EQ(f.message(), reply_too_long(kMaxReplyBytes + 1));
+    }
+    EXPECT_EQ(reply_too_long(20000000),
+              "The LLM's reply has 20000000 bytes, more than the 16777216 a reply may have (the limit of a model or "
+              "data text); it was not read.");
+}
+
 TEST_F(LoopTest, EmptyRepliesEndTheRun) {
     script({""});
     try {

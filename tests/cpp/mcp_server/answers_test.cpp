@@ -170,3 +170,29 @@ TEST(McpRunFolder, PrivateFreshAndRemovedWithItsFiles) {
     }
     EXPECT_FALSE(std::filesystem::exists(kept));
 }
+
+namespace {
+
+TEST(McpAnswers, AMessageTheSdkCannotReadIsAnsweredToItsId) {
+    std::string deep = std::string(100000, '[') + std::string(100000, ']');
+    std::string why = "recursion limit exceeded";
+    auto reply = [&](const std::string& id) {
+        return R"({"jsonrpc": "2.0", "id": )" + id +
+               R"(, "error": {"code": -32600, "message": "Invalid request: the message cannot be read: recursion limit exceeded"}})";
+    };
+    // The id is found at the top level whatever comes before or after it.
+    EXPECT_EQ(unread_message_reply(R"({"jsonrpc": "2.0", "params": {"arguments": {"data": )" + deep +
+                                       R"(, "s": "}]\"{"}}, "id": 12, "method": "tools/call"})",
+                                   why),
+              reply("12"));
+    EXPECT_EQ(unread_message_reply(R"({"id": "a\"b", "method": "tools/call", "params": )" + deep + "}", why),
+              reply(R"("a\"b")"));
+    // An id that is neither number nor string, or text that is no object: id null.
+    EXPECT_EQ(unread_message_reply(R"({"id": {"x": 1}, "method": "m"})", why), reply("null"));
+    EXPECT_EQ(unread_message_reply("not json", why), reply("null"));
+    // A notification gets no answer.
+    EXPECT_EQ(unread_message_reply(R"({"method": "notifications/progress", "params": )" + deep + "}", why),
+              std::nullopt);
+}
+
+}  // namespace

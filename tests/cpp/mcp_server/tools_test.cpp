@@ -170,8 +170,11 @@ TEST(ParseRequest, ArgumentsReadAsTheHostWroteThem) {
         EXPECT_THROW(arguments_in(nested(depth)), std::runtime_error) << depth;
 }
 
-TEST(ParseRequest, ARunAsksTheSolverOnlyForWhatWasGiven) {
-    EXPECT_TRUE(solve_options(RunRequest{}).members().empty()) << "the solver's own defaults";
+TEST(ParseRequest, ARunAsksTheSolverOnlyForWhatWasGivenAndTheDefaultTimeLimit) {
+    Value none = solve_options(RunRequest{});
+    ASSERT_EQ(none.members().size(), 1u) << "the solver's own defaults, but a time limit";
+    EXPECT_EQ(none.members()[0].first, "time_limit");
+    EXPECT_EQ(none.members()[0].second.number(), kRunSeconds);
     Value all = solve_options(RunRequest{{}, 5.0, 0.0, true});
     ASSERT_EQ(all.members().size(), 3u);
     EXPECT_EQ(all.members()[0].first, "time_limit");

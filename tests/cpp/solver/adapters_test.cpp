@@ -89,6 +89,33 @@ TEST(Ranging, ArraysLongerOrShorterThanTheProgramAndMissingNamesAreRead) {
     EXPECT_EQ(f.bound_down[0].objective, 5);
 }
 
+TEST(Ranging, WithoutRowsEachColumnStandsAlone) {
+    // max 3x + 2y + 5 without its rows, at x = 4 (upper), y = -1 fixed there; then x free of cost.
+    Program p = small_program();
+    SolverFigures f;
+    f.column_dual = {3, 2};
+    std::vector<double> lower = {0, -1}, upper = {4, -1};
+    ranging_without_rows(p, lower, upper, {4, -1}, f);
+    ASSERT_TRUE(f.has_ranging);
+    // x's upper bound holds it: down to its lower bound at 3 a unit, up without end.
+    EXPECT_EQ(f.column_bound_down[0].value, 0);
+    EXPECT_EQ(f.column_bound_down[0].objective, 15 - 12);
+    EXPECT_EQ(f.column_bound_up[0].value, kInf);
+    // Its cost may fall to 0 before another x is as good.
+    EXPECT_EQ(f.cost_down[0].value, 0);
+    EXPECT_EQ(f.cost_down[0].objective, 15 - 12);
+    EXPECT_EQ(f.cost_up[0].value, kInf);
+    // A fixed column moves with both bounds, and any cost keeps it.
+    EXPECT_EQ(f.column_bound_down[1].value, -kInf);
+    EXPECT_EQ(f.column_bound_up[1].value, kInf);
+    EXPECT_EQ(f.cost_down[1].value, -kInf);
+    f.column_dual = {0, 2};
+    ranging_without_rows(p, {0, -1}, {4, -1}, {2, -1}, f);
+    EXPECT_TRUE(std::isnan(f.column_bound_up[0].value));  // no bound holds it
+    EXPECT_EQ(f.cost_down[0].value, 3);
+    EXPECT_EQ(f.cost_up[0].value, 3);
+}
+
 TEST(SolverFace, PropertiesHaveDocsAndExactlyOneSource) {
     Program p = small_program();
     for (const auto* table : {&program_sizes_and_arrays(), &program_views()})

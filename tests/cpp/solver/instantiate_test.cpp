@@ -197,10 +197,10 @@ TEST(Layout, InstancesOverDeclaredSetsAreToldByPosition) {
     EXPECT_EQ(told->row_name(0), "link[<A,B>][a][2]");
     EXPECT_EQ(told->row_name(17), "link[<B,C>][c][4]");
     EXPECT_EQ(told->instance_keys(told->row_origin[5]), (std::vector<std::string>{"<A,B>", "b", "4"}));
-    ASSERT_EQ(told->bound_sources.size(), 6u);
+    ASSERT_EQ(told->folded.size(), 6u);
     for (uint32_t k = 0; k < 6; ++k)
-        EXPECT_EQ(told->instance_name(told->bound_sources[k]), stored->instance_name(stored->bound_sources[k]));
-    EXPECT_EQ(told->instance_name(told->bound_sources[3]), "cap[3][2.0]");
+        EXPECT_EQ(told->instance_name(told->folded[k].origin), stored->instance_name(stored->folded[k].origin));
+    EXPECT_EQ(told->instance_name(told->folded[3].origin), "cap[3][2.0]");
     ASSERT_EQ(told->conflicts.size(), 3u);
     for (uint32_t k = 0; k < 3; ++k) EXPECT_EQ(told->conflicts[k].name, stored->conflicts[k].name);
     EXPECT_EQ(told->conflicts[2].name, "never[4]");

@@ -17,7 +17,6 @@ const char* kModel =
 SolverFigures figures_at_optimum() {
     SolverFigures f;
     f.row_dual = {2, 0, 0};
-    f.row_activity = {4, 4, 5};
     f.column_dual = {1, 0};
     return f;
 }
@@ -76,7 +75,73 @@ TEST(Sensitivity, RangesNameTheirVariablesAndLooseRowsRangeToTheirActivity) {
     EXPECT_TRUE(s.rows[2].rhs->entering_at_low.empty());
     EXPECT_TRUE(std::isinf(s.columns[0].cost->high));  // past HiGHS's infinity is none
     EXPECT_EQ(s.columns[1].cost->leaving_at_high, "two[1]");
-    EXPECT_FALSE(s.rows[3].rhs);  // a folded constraint has no row to range
+    EXPECT_FALSE(s.rows[3].rhs);  // x's bound holds, but no bound was ranged
+}
+
+// max 2x - 3y over x in 0..10, y in 0..4; every constraint folds into a bound.
+const char* kBounds =
+    "dvar float x in 0..10;\ndvar float y in 0..4;\nmaximize c: 2*x - 3*y;\nsubject to {\n  loose: x <= 20;\n"
+    "  twice: 2*x <= 10;\n  once: x <= 5;\n  need: -2*y <= -2;\n  zero: 0*y <= 1;\n}\n";
+
+TEST(Sensitivity, FoldedConstraintsHaveTheirOwnFiguresAndEqualBoundsOneDual) {
+    auto p = instantiate(kBounds, "");
+    ASSERT_EQ(p->rows(), 0u);
+    ASSERT_EQ(p->folded.size(), 5u);
+    EXPECT_EQ(p->upper_source[0], 1u);  // the first of the equal bounds
+    EXPECT_EQ(p->declared_upper[0], 10);
+    // At x = 5, y = 1: raising x's bound gains 2 per unit, y's costs 3.
+    SolverFigures f;
+    f.column_dual = {2, -3};
+    f.has_ranging = true;
+    f.cost_up = f.cost_down = {{}, {}};
+    double inf = std::numeric_limits<double>::infinity();
+    f.column_bound_up = {{inf, inf}, {inf, -inf}};
+    f.column_bound_down = {{-inf, -inf}, {-inf, inf}};
+    Sensitivity s = shape_sensitivity(*p, {5, 1}, f, false);
+    const RowFigures &twice = s.rows[1], &once = s.rows[2], &need = s.rows[3], &zero = s.rows[4];
+    // 2x <= 10 takes the dual, in its own units, from the declared 0 up to where `once` takes over.
+    EXPECT_DOUBLE_EQ(twice.activity, 10);
+    EXPECT_DOUBLE_EQ(twice.dual, 1);
+    EXPECT_DOUBLE_EQ(once.dual, 0);
+    ASSERT_TRUE(twice.rhs && once.rhs);
+    EXPECT_DOUBLE_EQ(twice.rhs->low, 0);
+    EXPECT_DOUBLE_EQ(twice.rhs->high, 10);
+    EXPECT_DOUBLE_EQ(once.rhs->low, 5);
+    // -2y <= -2 holds y at its lower bound 1: a negative coefficient turns
+    // the range, which runs from y's bounds 4 and 0.
+    EXPECT_DOUBLE_EQ(need.activity, -2);
+    EXPECT_DOUBLE_EQ(need.dual, 1.5);
+    ASSERT_TRUE(need.rhs);
+    EXPECT_DOUBLE_EQ(need.rhs->low, -8);
+    EXPECT_DOUBLE_EQ(need.rhs->high, 0);
+    EXPECT_DOUBLE_EQ(need.rhs->objective_at_low, 7 - 9);
+    EXPECT_DOUBLE_EQ(need.rhs->objective_at_high, 7 + 3);
+    EXPECT_EQ(zero.bound_of, "");
+    EXPECT_DOUBLE_EQ(zero.slack, 1);
+    // With y's bound holding it in a MIP's fixed LP, the fixing holds it instead.
+    p->integrality[1] = 1;
+    EXPECT_DOUBLE_EQ(shape_sensitivity(*p, {5, 1}, f, true).rows[3].dual, 0);
+}
+
+TEST(Sensitivity, ABasicRowAtItsSideHoldsItsZeroDualOnlyOutwards) {
+    // min -x - y over x, y in 0..2 with x + y <= 4: the row binds at a degenerate vertex, basic.
+    auto p = instantiate(
+        "dvar float x in 0..2;\ndvar float y in 0..2;\nminimize c: -x - y;\nsubject to {\n  both: x + y <= 4;\n}\n",
+        "");
+    SolverFigures f;
+    f.row_dual = {0};
+    f.column_dual = {-1, -1};
+    f.has_ranging = true;
+    f.cost_up = f.cost_down = {{}, {}};
+    f.bound_up = {{4, -4}};
+    f.bound_down = {{2, -2}};  // moving the side to 3 would change the optimum
+    f.row_basic = {1};
+    Sensitivity s = shape_sensitivity(*p, {2, 2}, f, false);
+    ASSERT_TRUE(s.rows[0].binding && s.rows[0].rhs);
+    EXPECT_DOUBLE_EQ(s.rows[0].rhs->low, 4);
+    EXPECT_TRUE(std::isinf(s.rows[0].rhs->high));
+    f.row_basic = {0};
+    EXPECT_DOUBLE_EQ(shape_sensitivity(*p, {2, 2}, f, false).rows[0].rhs->low, 2);
 }
 
 TEST(Sensitivity, TheReportGroupsByConstraintWithBindingRowsFirst) {
@@ -86,7 +151,6 @@ TEST(Sensitivity, TheReportGroupsByConstraintWithBindingRowsFirst) {
     ASSERT_EQ(p->rows(), 2u);
     SolverFigures f;
     f.row_dual = {0, 1};
-    f.row_activity = {2, 2};  // need[1] loose, need[2] binding
     f.column_dual = {0, 0};
     std::string report = sensitivity_report(*p, shape_sensitivity(*p, {0, 2}, f, true));
     EXPECT_NE(report.find("integer columns fixed"), std::string::npos);

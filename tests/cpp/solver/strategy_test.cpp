@@ -45,7 +45,6 @@ class FakeLoaded : public LoadedProgram {
         if (!s_.has_figures) return std::nullopt;
         SolverFigures f;
         f.row_dual = {2};
-        f.row_activity = {4};
         f.column_dual = {0, 0};
         return f;
     }

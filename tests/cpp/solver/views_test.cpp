@@ -82,15 +82,14 @@ TEST(Views, FiguresNestByTheForallValuesInModelOrder) {
     SolverFigures f;
     // Rows: pair[1][1..3], pair[2][1..3], row[1], row[2]; lim folds into y's bound.
     f.row_dual = {0, 0, 0, 0, 0, 0, 1, 2};
-    f.row_activity = {1, 2, 3, 4, 5, 6, 1, 4};
     f.column_dual = {0, 0, 0, 0, 0, 0, 0.5};
     Solved s = solved_with_figures(kIndexed, {1, 2, 3, 4, 5, 6, 0}, f);
     // Each row's dual its place among the figures: the rows row[1] and row[2],
-    // then pair and lim, which became bounds; the view lists them in model order.
+    // then lim and pair, which became bounds; the view lists them in model order.
     for (size_t k = 0; k < s.sensitivity->rows.size(); ++k) s.sensitivity->rows[k].dual = 10.0 * k;
     EXPECT_EQ(
         show(s.duals()),
-        "{lim: 80.0, pair: {1: {1: 20.0, 2: 30.0, 3: 40.0}, 2: {1: 50.0, 2: 60.0, 3: 70.0}}, row: {1: 0.0, 2: 10.0}}");
+        "{lim: 20.0, pair: {1: {1: 30.0, 2: 40.0, 3: 50.0}, 2: {1: 60.0, 2: 70.0, 3: 80.0}}, row: {1: 0.0, 2: 10.0}}");
     EXPECT_EQ(show(s.activities()).substr(0, 30), "{lim: 0.0, pair: {1: {1: 1.0, ");
     EXPECT_EQ(show(s.reduced_costs()), "{n: [[0.0, 0.0, 0.0], [0.0, 0.0, 0.0]], y: 0.5}");
     EXPECT_EQ(s.ranging().kind(), json::Value::Kind::Null);  // not asked for
@@ -103,7 +102,6 @@ TEST(Views, FiguresNestByTheForallValuesInModelOrder) {
 TEST(Views, ARangeNamesItsEndsAndLeavesOpenEndsNone) {
     SolverFigures f;
     f.row_dual = {2};
-    f.row_activity = {4};
     f.column_dual = {0};
     f.has_ranging = true;
     double inf = std::numeric_limits<double>::infinity();
@@ -115,8 +113,21 @@ TEST(Views, ARangeNamesItsEndsAndLeavesOpenEndsNone) {
     std::string costs = show(s.ranging().find("costs")->find("x") ? *s.ranging().find("costs")->find("x") : json::Value());
     EXPECT_NE(costs.find("high: None"), std::string::npos) << costs;
     EXPECT_NE(costs.find("entering_at_high: None"), std::string::npos) << costs;
-    // The one constraint became x's bound: it is there, with no range of its own.
-    EXPECT_EQ(show(*s.ranging().find("rhs")), "{cap: None}");
+    // The one constraint became x's bound; the reduced cost says it holds
+    // nothing, so its dual (zero) holds from its activity up.
+    EXPECT_EQ(show(*s.ranging().find("rhs")).substr(0, 27), "{cap: {low: 4.0, high: None");
+}
+
+TEST(Views, AConstraintStatedPartlyAsRowsPartlyAsBoundsKeepsItsOrder) {
+    SolverFigures f;
+    f.row_dual = {0};
+    f.column_dual = {0, 0, 0};
+    // mix[1] has no columns left, mix[2] is a bound of x[2], mix[3] a row.
+    Solved s = solved_with_figures(
+        "dvar float+ x[1..3];\nminimize x[1];\nsubject to {\n  forall(i in 1..3) mix: x[i] + (i - 2) * x[1] <= 5;\n}\n",
+        {1, 1, 1}, f);
+    ASSERT_EQ(s.program->rows(), 1u);
+    EXPECT_EQ(show(s.slacks()), "{mix: {1: 5.0, 2: 4.0, 3: 3.0}}");
 }
 
 TEST(Views, ResultsWithoutASolutionOrFiguresShowNone) {

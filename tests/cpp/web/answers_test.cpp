@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
 #include <thread>
 
 using namespace tarvok::web;
@@ -30,8 +32,24 @@ TEST(FrameQueue, HeartbeatWhileWaitingAndWakesForAFrame) {
     if (got == std::string(heartbeat())) got = q.next();
     EXPECT_EQ(got, "late");
     EXPECT_FALSE(q.cancelled());
+}
+
+TEST(FrameQueue, CancellingEndsTheWaitAtOnceAndGivesTheRunUp) {
+    FrameQueue q;
+    auto cut = std::make_shared<tarvok::generative::providers::Watch>(180);
+    int cuts = 0;
+    cut->connected([&] { ++cuts; });
+    q.bound()->watch(cut);
+    std::thread waiting([&] {
+        auto start = std::chrono::steady_clock::now();
+        q.next();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(900));
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
     q.cancel();
+    waiting.join();
     EXPECT_TRUE(q.cancelled());
+    EXPECT_EQ(cuts, 1) << "the request the run waits on is cut";
 }
 
 class Library : public tarvok::testing::ScratchFolder {};
@@ -86,7 +104,7 @@ TEST(Answers, EmittedFormatsAndAppliedFiles) {
 }
 
 TEST(RunSlots, RefusesTheRunBeyondTheLimitUntilOneEnds) {
-    RunSlots slots;
+    RunSlots slots(kMaxGenerationRuns, "generation runs");
     std::vector<RunSlots::Slot> held;
     for (int i = 0; i < kMaxGenerationRuns; ++i) {
         held.push_back(slots.take().slot);
@@ -105,7 +123,7 @@ TEST(RunSlots, RefusesTheRunBeyondTheLimitUntilOneEnds) {
     // A slot outlives the app that gave it.
     RunSlots::Slot kept;
     {
-        RunSlots gone;
+        RunSlots gone(1, "questions");
         kept = gone.take().slot;
     }
     kept.reset();

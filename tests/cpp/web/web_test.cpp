@@ -1,3 +1,4 @@
+#include "common/file_lock.hpp"
 #include "common/pair_placement.hpp"
 #include "scratch_folder.hpp"
 #include "web/api.hpp"
@@ -5,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <optional>
@@ -51,6 +53,22 @@ TEST(Requests, TakeWhatEachEndpointNeedsWithItsDefaults) {
     ASSERT_TRUE(generate.request) << generate.error;
     EXPECT_EQ(std::get<GenerateRequest>(*generate.request).iterations, 3);
     EXPECT_FALSE(std::get<GenerateRequest>(*generate.request).model);
+}
+
+TEST(Requests, AProviderTheTableDoesNotKnowIsRefused) {
+    auto lower = [](std::string_view name) {
+        std::string out(name);
+        for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return out;
+    };
+    Members generate = {{"description", Value::of("plan")}, {"provider", Value::of("OpenAI")}};
+    EXPECT_TRUE(parse_request(*endpoint_at("/api/generate"), Value::object(generate), lower).request)
+        << "the name as the host folds it";
+    EXPECT_EQ(refused("/api/generate", {{"description", Value::of("plan")}, {"provider", Value::of("acme")}}),
+              "'provider': unknown provider 'acme'; choose openai, google, ollama or replay");
+    EXPECT_EQ(refused("/api/feedback",
+                      {{"question", Value::of("why?")}, {"model", Value::of("m")}, {"provider", Value::of("openia")}}),
+              "'provider': unknown provider 'openia'; choose openai, google, ollama or replay");
 }
 
 TEST(Requests, BadBodiesSayWhatIsWrong) {
@@ -143,7 +161,22 @@ TEST_F(Workdir, ApplyKeepsTheEarlierPairAsBackups) {
     EXPECT_EQ(read(second.backups.data), "data 1");
     EXPECT_FALSE(fs::exists(tarvok::files::journal_path(work / "plan.mod")));
     // The staging folder is gone again.
-    EXPECT_TRUE(fs::is_empty(work / ".scratch"));
+    for (const auto& entry : fs::directory_iterator(work))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".tarvok-")) << entry.path();
+}
+
+TEST_F(Workdir, SavesOfANameTakeItsLockInTurn) {
+    fs::path work = root_ / "work";
+    fs::create_directories(work);
+    {
+        auto held = tarvok::files::FileLock::try_take(lock_path(work, "plan"));  // a save under way
+        ASSERT_TRUE(held);
+        Applied waited = apply_pair(work, "plan", "m", "d", std::chrono::milliseconds(30));
+        EXPECT_EQ(waited.error, "another save of 'plan' is under way; try again");
+        EXPECT_FALSE(fs::exists(work / "plan.mod"));
+        EXPECT_EQ(apply_pair(work, "other", "m", "d").error, "");  // each name has its own
+    }
+    EXPECT_EQ(apply_pair(work, "plan", "m", "d").error, "");
 }
 
 TEST_F(Workdir, ApplyRefusesNamesAndTargetsThatLeadOutside) {

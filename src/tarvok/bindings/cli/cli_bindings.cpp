@@ -21,6 +21,7 @@
 // registers how it runs; a new one is that file and a row in the subcommand
 // table of command_options.cpp.
 #include "bindings/cli/command.hpp"
+#include "bindings/host/interrupts.hpp"
 
 #include <string>
 
@@ -60,7 +61,7 @@ int main_impl(py::object argv) {
     } catch (const cli::Failure& failure) {
         return cli::tell(out, failure, json);
     } catch (py::error_already_set& e) {
-        if (e.matches(PyExc_KeyboardInterrupt)) return cli::tell_interrupt(out, json);
+        if (host::is_interrupt(e)) return cli::tell_interrupt(out, json);
         if (e.matches(PyExc_SystemExit)) {  // argparse: --help, --version and usage errors
             py::object status = e.value().attr("code");
             if (status.is_none()) return 0;

@@ -125,7 +125,7 @@ class HostFeedback : public FeedbackHost {
     void keep_reply() override {
         py::dict saved = in_.base;
         saved["answer"] = answer_;
-        host::replace_files({{in_.proposal_file, encoded(json_dumps(saved))}});
+        host::replace_files({{in_.proposal_file, encoded(json_dumps(saved)), files::Existing::Replace}});
     }
 
     void say_reply_json() override { say_json(answer_); }

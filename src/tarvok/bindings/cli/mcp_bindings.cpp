@@ -8,6 +8,13 @@ int run_mcp(py::object) {
     require_extra("mcp", "tarvok mcp", "mcp");
     // stdout carries the protocol from here on; messages go to stderr.
     py::module_::import("tarvok.mcp_server").attr("serve")();
+    // The client has gone and its calls were told to stop: nothing is left to answer or save. The
+    // interpreter's teardown would wait on the solver's thread pool (most of a second) or tear a call's
+    // thread still inside a solver, so the process ends here.
+    py::module_ sys = py::module_::import("sys");
+    sys.attr("stdout").attr("flush")();
+    sys.attr("stderr").attr("flush")();
+    py::module_::import("os").attr("_exit")(code(ExitStatus::Success));
     return 0;
 }
 

@@ -72,12 +72,16 @@ class HostDataReader : public DataReader {
     std::string text(const std::string& path) override { return host::str_of(read_input(host::text(path))); }
     data::Value json(const std::string& path) override {
         py::object text = read_input(host::text(path));
+        data::Value value;
         try {
-            return host::from_python(py::module_::import("json").attr("loads")(text), kPlain);
+            value = host::from_python(py::module_::import("json").attr("loads")(text), kPlain);
         } catch (py::error_already_set& e) {
             if (!e.matches(PyExc_ValueError)) throw;
             fail(ExitStatus::DoesNotCompile, path + ": " + one_line(e.value()));
         }
+        // The host keeps the last of a key given twice; data say so, as a .dat file's and CSV's do.
+        if (auto twice = json_key_twice(host::str_of(text), path)) fail(ExitStatus::DoesNotCompile, *twice);
+        return value;
     }
     std::vector<std::vector<std::string>> csv_rows(const std::string& path) override {
         py::object text = py::module_::import("io").attr("StringIO")(read_input(host::text(path)));
@@ -96,8 +100,25 @@ class HostDataReader : public DataReader {
     }
 };
 
+/// Each indexed variable's keys, as the program names its columns.
+VariableKeys variable_keys(py::object program) {
+    VariableKeys out;
+    if (program.is_none()) return out;
+    py::list columns = program.attr("column_keys");
+    for (py::handle variable : program.attr("variables")) {
+        std::size_t count = 1;
+        for (py::handle n : variable["shape"]) count *= n.cast<std::size_t>();
+        if (py::len(variable["shape"]) == 0) continue;
+        auto first = variable["first_column"].cast<std::size_t>();
+        auto& keys = out[host::str_of(variable["name"])];
+        for (std::size_t k = first; k < first + count && k < columns.size(); ++k)
+            keys.push_back(strings_of(columns[k]));
+    }
+    return out;
+}
+
 /// The solution as FILE.json (the result's dictionary) or FILE.csv (a row per
-/// value: name, index keys, value), written whole.
+/// value: name, the set elements of its keys, value), written whole.
 void write_solution(py::object path, py::object result) {
     bool csv = solution_is_csv(host::str_of(path));
     std::string text;
@@ -105,7 +126,8 @@ void write_solution(py::object path, py::object result) {
     if (csv) {
         py::object buffer = py::module_::import("io").attr("StringIO")();
         py::object writer = py::module_::import("csv").attr("writer")(buffer, py::arg("lineterminator") = "\n");
-        for (const auto& row : solution_csv_rows(solution_of(host::from_python(solved, kPlain)))) {
+        for (const auto& row : solution_csv_rows(solution_of(host::from_python(solved, kPlain)),
+                                                 variable_keys(result.attr("program")))) {
             py::list cells;
             for (const auto& cell : row) cells.append(host::text(cell));
             writer.attr("writerow")(cells);

@@ -161,9 +161,20 @@ data::Value keep_alternatives(StagedPair& pair, py::object table) {
     KeptAlternatives kept =
         kept_alternatives(host::from_python(table, kPlain), shown_path(pair.target().model), shown_path(pair.target().data));
     for (const AlternativeMove& move : kept.moves) {
-        py::bytes model = host::read_file(host::text(move.model_from), "rb"),
-                  data = host::read_file(host::text(move.data_from), "rb");
-        host::replace_files({{host::text(move.model_to), model}, {host::text(move.data_to), data}});
+        std::string model = host::read_file(host::text(move.model_from), "rb").cast<std::string>(),
+                    data = host::read_file(host::text(move.data_from), "rb").cast<std::string>();
+        // New files only: a name taken while the loop ran is left alone, never written through.
+        files::FileContent pair[] = {
+            {host::file_system_path(host::text(move.model_to)), model, files::Existing::Refuse},
+            {host::file_system_path(host::text(move.data_to)), data, files::Existing::Refuse}};
+        try {
+            py::gil_scoped_release unlocked;
+            files::replace_files(pair);
+        } catch (const files::FileError& e) {
+            warn("tarvok: the alternative " + shown_path(e.path()) +
+                 " was not kept: " + std::generic_category().message(e.error_number()));
+            kept.unwritten(move);
+        }
     }
     return kept.table;
 }

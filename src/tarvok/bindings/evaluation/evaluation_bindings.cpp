@@ -12,13 +12,13 @@
 #include "evaluation/problem_run.hpp"
 #include "evaluation/record_map.hpp"
 #include "evaluation/results.hpp"
-#include "evaluation/run_lock.hpp"
 #include "evaluation/runner.hpp"
 #include "evaluation/settings.hpp"
 #include "evaluation/work_queue.hpp"
 #include "generative/grounding.hpp"
 #include "generative/providers/providers.hpp"
 #include "bindings/host/host.hpp"
+#include "bindings/host/interrupts.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/module_settings.hpp"
 #include "solver/options.hpp"
@@ -48,6 +48,15 @@ using host::Kind;
 py::module_ generative() { return host::import_sibling(host::this_module(), "tarvok_generative"); }
 py::module_ os_module() { return py::module_::import("os"); }
 py::object join_path(py::handle a, py::handle b) { return os_module().attr("path").attr("join")(a, b); }
+
+/// `folder` made the run's own (see ev::own_folder); a failure is the host's OSError.
+void owned(py::handle folder) {
+    try {
+        ev::own_folder(host::file_system_path(folder));
+    } catch (const std::filesystem::filesystem_error& e) {
+        host::raise_os_error(e.code().value(), folder);
+    }
+}
 
 /// `text` with the configured API keys hidden, as every record, summary and
 /// message of a run holds text.
@@ -320,7 +329,7 @@ class HostProblem final : public ev::ProblemHost {
     void enter(const std::string& sample) override {
         where_ = sample.empty() ? folder_ : join_path(folder_, py::str(sample));
         py::module_ os = os_module();
-        os.attr("makedirs")(where_, py::arg("exist_ok") = true);
+        if (!sample.empty()) owned(where_);
         // The conversation of this run of the problem only.
         py::object transcript = join_path(where_, py::str(ev::kTranscriptFile));
         if (host::truthy(os.attr("path").attr("lexists")(transcript))) os.attr("remove")(transcript);
@@ -376,7 +385,7 @@ class HostProblem final : public ev::ProblemHost {
 /// the final solve's time_limit, and samples with rel_tol for voting.
 py::object run_problem(py::object problem, py::object out_dir, py::object settings) {
     py::object folder = join_path(out_dir, problem["folder"]);
-    os_module().attr("makedirs")(folder, py::arg("exist_ok") = true);
+    owned(folder);
     py::object log = py::module_::import("builtins")
                          .attr("open")(join_path(folder, py::str(ev::kProgressLog)), "w", py::arg("encoding") = "utf-8",
                                        py::arg("errors") = "backslashreplace");
@@ -572,7 +581,8 @@ class HostRun final : public ev::RunHost {
     void end(const std::string& summary_text) override {
         if (bar_) bar_.attr("close")();
         bar_ = py::object();
-        host::replace_files({{join_path(s_.out_dir, py::str(ev::kSummaryFile)), summary_text}});
+        host::replace_files(
+            {{join_path(s_.out_dir, py::str(ev::kSummaryFile)), summary_text, tarvok::files::Existing::Replace}});
     }
     void join() override { started_->join(); }
 
@@ -681,7 +691,7 @@ Outcome command_run(py::object args, Settings& s, const ev::Dataset& data, Prepa
 /// The kind of what a step raised, as ev::command_failure tells them apart.
 ev::Raised raised_kind(const py::error_already_set& e) {
     using enum ev::Raised;
-    if (!host::is_ordinary(e)) return NotOrdinary;
+    if (!host::is_ordinary(e) || host::is_interrupt(e)) return NotOrdinary;
     // OSError first: an error of both kinds (io.UnsupportedOperation) is the file's.
     for (auto [type, kind] : {std::pair{PyExc_OSError, OS},
                               {PyExc_ValueError, Value},
@@ -708,7 +718,7 @@ class HostCommand final : public ev::CommandHost {
         try {
             throw;
         } catch (py::error_already_set& e) {
-            return {raised_kind(e), host::str_of(e.value()), e.matches(PyExc_KeyboardInterrupt)};
+            return {raised_kind(e), host::str_of(e.value()), host::is_interrupt(e)};
         }
     }
     ev::CommandNames names() override {

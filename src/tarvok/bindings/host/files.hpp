@@ -80,6 +80,7 @@ inline py::str read_input_text(py::handle path) { return text(read_input_bytes(p
 struct NewContent {
     py::handle path;
     std::string_view bytes;
+    files::Existing existing = files::Existing::Follow;
 };
 
 /// The host's OSError for `path` from errno `error`, as the host's own
@@ -95,7 +96,7 @@ struct NewContent {
 /// caller gave it.
 inline void replace_files(std::initializer_list<NewContent> wanted) {
     std::vector<files::FileContent> contents;
-    for (const NewContent& file : wanted) contents.push_back({file_system_path(file.path), file.bytes});
+    for (const NewContent& file : wanted) contents.push_back({file_system_path(file.path), file.bytes, file.existing});
     try {
         py::gil_scoped_release unlocked;
         files::replace_files(contents);

@@ -9,7 +9,13 @@
 #include "bindings/host/json.hpp"
 #include "language_server/answers.hpp"
 #include "bindings/language_server/docs.hpp"
+#include "language_server/framing.hpp"
 
+#include <pybind11/eval.h>
+
+#include <unistd.h>
+
+#include <cerrno>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -225,9 +231,122 @@ py::object create_server() {
     return server;
 }
 
+// ------------------------------------------------------------- the loop ----
+
+/// The frames of a file descriptor (stdin), each read with the GIL released.
+class Frames {
+  public:
+    explicit Frames(int fd)
+        : reader_([fd](char* into, std::size_t most) -> std::size_t {
+              for (;;) {
+                  ssize_t got = ::read(fd, into, most);
+                  if (got >= 0) return static_cast<std::size_t>(got);
+                  if (errno != EINTR) return 0;  // an input that fails is an input that ended
+              }
+          }) {}
+
+    /// None at the end of the input; else (body, None), or (None, the error reply) for a refused frame.
+    py::object next() {
+        std::optional<core::Frame> frame;
+        {
+            py::gil_scoped_release unlocked;
+            frame = reader_.next();
+        }
+        if (!frame) return py::none();
+        if (frame->refusal)
+            return py::make_tuple(py::none(), py::bytes(core::error_frame("null", core::kInvalidRequest,
+                                                                          "Invalid request: " + *frame->refusal)));
+        return py::make_tuple(py::bytes(frame->body), py::none());
+    }
+
+  private:
+    core::FrameReader reader_;
+};
+
+/// (the error reply or None, why it is dropped or None, the request's id as JSON or None).
+py::tuple screen(py::bytes body) {
+    core::Screened screened = core::screen_message(std::string_view(body));
+    using Kind = core::Screened::Kind;
+    py::object reply = py::none(), dropped = py::none();
+    if (screened.kind == Kind::Refuse)
+        reply = py::bytes(core::error_frame(screened.id, screened.code, screened.message));
+    if (screened.kind == Kind::Drop) dropped = host::text(screened.message);
+    return py::make_tuple(reply, dropped, screened.request ? py::object(host::text(screened.id)) : py::none());
+}
+
+/// The reply to request `id` (JSON) whose params the protocol library could not read, and why.
+py::bytes unread_params(const std::string& id, const std::string& why) {
+    return py::bytes(core::error_frame(id, core::kInvalidParams, "Invalid params: " + why));
+}
+
+/// pygls's stdio loop, but with frames read by the core: a frame over the
+/// limit, a body that is not JSON and a request the library cannot read
+/// each get an error reply, and the server goes on.
+constexpr const char* kLoop = R"(
+import asyncio, json, sys, threading
+from pygls.io_ import StdoutWriter
+
+def why(error):
+    """The messages at the leaves of an error the library raised (cattrs groups them)."""
+    leaves = []
+    def walk(e):
+        inner = getattr(e, "exceptions", None)
+        if inner:
+            for each in inner:
+                walk(each)
+        else:
+            leaves.append(str(e) or type(e).__name__)
+    walk(error.__cause__ or error)
+    return "; ".join(leaves[:3])
+
+def serve(server, frames, screen, unread_params, logger):
+    server._stop_event = stop = threading.Event()  # what the library's shutdown and exit set
+    writer = StdoutWriter(sys.stdout.buffer)
+    protocol = server.protocol
+    protocol.set_writer(writer)
+
+    async def run():
+        loop = asyncio.get_running_loop()
+        while not stop.is_set():
+            frame = await loop.run_in_executor(server.thread_pool, frames)
+            if frame is None:
+                return
+            body, reply = frame
+            if body is not None:
+                reply, dropped, request = screen(body)
+                if dropped is not None:
+                    logger.warning("notification dropped: %s", dropped)
+                    continue
+            if reply is None:
+                try:
+                    message = json.loads(body, object_hook=protocol.structure_message)
+                except Exception as error:
+                    if request is None:
+                        logger.warning("message dropped: %s", why(error))
+                        continue
+                    reply = unread_params(request, why(error))
+            if reply is not None:
+                writer.write(reply)
+                continue
+            protocol.handle_message(message)
+
+    try:
+        asyncio.run(run())
+    except (BrokenPipeError, KeyboardInterrupt, SystemExit):
+        pass
+    finally:
+        server.shutdown()
+)";
+
 py::object serve() {
     py::object server = attr("create_server")();
-    server.attr("start_io")();
+    py::dict loop;
+    loop["__builtins__"] = py::module_::import("builtins");
+    py::exec(kLoop, loop);
+    int fd = py::module_::import("sys").attr("stdin").attr("fileno")().cast<int>();
+    auto frames = std::make_shared<Frames>(fd);
+    py::cpp_function next([frames] { return frames->next(); });
+    loop["serve"](server, next, py::cpp_function(&screen), py::cpp_function(&unread_params), attr("logger"));
     return py::none();
 }
 

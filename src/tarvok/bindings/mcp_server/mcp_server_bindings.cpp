@@ -72,7 +72,7 @@ Answer does_not_compile(const std::string& report, py::object diagnostics, const
 
 py::module_ solver() { return py::module_::import("tarvok.solver"); }
 
-// One overload of `answer` per tool's request (generate_model's also takes the call's context).
+// One overload of `answer` per tool's request (run_model's and generate_model's also take the call's line).
 
 /// check_model: the diagnostics of the pair.
 Answer answer(const core::CheckRequest& r) {
@@ -83,13 +83,25 @@ Answer answer(const core::CheckRequest& r) {
     return answered(d);
 }
 
+/// What a call gets besides its request: the Event that says the client
+/// cancelled it (or left), and where its progress messages go (None: nowhere).
+struct CallLine {
+    py::object stop = py::none();
+    py::object progress = py::none();
+
+    /// The `cancel` a solve or a generation asks.
+    py::object cancel() const { return stop.is_none() ? py::object(py::none()) : stop.attr("is_set"); }
+};
+
 /// run_model: the pair solved.
-Answer answer(const core::RunRequest& r) {
+Answer answer(const core::RunRequest& r, const CallLine& line) {
     // Compiled once: the diagnostics' records when it fails, the program to solve when it does not.
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
     if (!host::truthy(compiled.attr("ok")))
         return does_not_compile(host::str_of(compiled.attr("report")), compiled.attr("diagnostics"), r.pair);
-    py::object fault, result = host::solve_compiled(compiled, host::to_python(core::solve_options(r)), fault);
+    py::dict options = host::to_python(core::solve_options(r));
+    options["cancel"] = line.cancel();
+    py::object fault, result = host::solve_compiled(compiled, options, fault);
     if (fault) return does_not_compile(host::str_of(fault), host::diagnostics_of(fault), r.pair);
     return answered(result.attr("to_dict")());
 }
@@ -142,18 +154,14 @@ Answer answer(const core::ExamplesRequest& r) {
 }
 
 /// generate_model: a pair generated from the description, and solved when it compiles.
-Answer answer(const core::GenerateRequest& r, py::object context) {
+Answer answer(const core::GenerateRequest& r, const CallLine& line) {
     py::dict options = host::generation_options(r);
-    if (!context.is_none()) {
-        // A progress notification per step, sent from the worker thread the call runs on; the SDK
-        // sends nothing when the client asked for none.
-        auto sent = std::make_shared<int>(0);
-        options["progress"] = py::cpp_function([context, sent](py::object message) {
-            py::object report = context.attr("session").attr("report_progress");
-            py::module_::import("anyio.from_thread")
-                .attr("run")(report, py::float_(static_cast<double>(++*sent)), py::none(),
-                             host::text(host::str_of(message)));
-        });
+    options["cancel"] = line.cancel();
+    if (!line.progress.is_none()) {
+        // A progress notification per step, handed to the server's loop, which sends it.
+        py::object progress = line.progress;
+        options["progress"] =
+            py::cpp_function([progress](py::object message) { progress(host::text(host::str_of(message))); });
     }
     py::object result;
     {
@@ -170,7 +178,8 @@ Answer answer(const core::GenerateRequest& r, py::object context) {
         try {
             d["solution"] = solver()
                                 .attr("solve_model")(result.attr("model_text"), result.attr("data_text"),
-                                                     py::arg("time_limit") = core::kSolutionSeconds)
+                                                     py::arg("time_limit") = core::kSolutionSeconds,
+                                                     py::arg("cancel") = line.cancel())
                                 .attr("to_dict")();
         } catch (py::error_already_set& e) {
             if (!host::is_ordinary(e)) throw;
@@ -182,7 +191,7 @@ Answer answer(const core::GenerateRequest& r, py::object context) {
 
 /// Runs a call of `name`; every fault of the call, of its input or of the
 /// work it does, is an answer with isError, so that the server stays up.
-Answer call(const std::string& name, py::object arguments, py::object context) {
+Answer call(const std::string& name, py::object arguments, const CallLine& line) {
     const core::ToolSpec* tool = core::tool_named(name);
     if (!tool) return failed(core::unknown_tool_message(name));
     try {
@@ -191,8 +200,9 @@ Answer call(const std::string& name, py::object arguments, py::object context) {
         if (!parsed.request) return failed(std::string(tool->name) + ": " + parsed.error);
         return std::visit(
             [&](const auto& r) -> Answer {
-                if constexpr (std::is_same_v<std::decay_t<decltype(r)>, core::GenerateRequest>)
-                    return answer(r, context);
+                using Kind = std::decay_t<decltype(r)>;
+                if constexpr (std::is_same_v<Kind, core::GenerateRequest> || std::is_same_v<Kind, core::RunRequest>)
+                    return answer(r, line);
                 else
                     return answer(r);
             },
@@ -254,59 +264,167 @@ py::object get_prompt(py::object params) {
 
 // ------------------------------------------------------------ the server ----
 
-/// An SDK handler `(ctx, params)` awaiting `work` on a worker thread, so that
-/// the protocol keeps flowing (pings, other calls) while a model compiles,
-/// solves or is generated.
-py::object on_worker(std::function<py::object(py::object, py::object)> work) {
-    py::object partial = py::module_::import("functools").attr("partial");
-    py::object body = py::cpp_function(std::move(work));
-    return py::cpp_function([body, partial](py::object context, py::object params) {
-        return py::module_::import("anyio.to_thread").attr("run_sync")(partial(body, context, params));
-    });
+/// The server's loop side of a call: `body(context, params, stop, progress)`
+/// runs on a thread of its own while the loop sends the progress messages it
+/// queues. A call the client cancels, or that is still running when the
+/// client leaves, has `stop` set, which its solve or generation asks; the
+/// thread is a daemon, so that nothing it waits on keeps the process.
+constexpr const char* kCallRunner = R"(
+import collections, threading, anyio
+
+calls = set()
+
+async def run_call(body, context, params):
+    stop = threading.Event()
+    queued = collections.deque()
+    outcome = []
+
+    def work():
+        try:
+            outcome.append((True, body(context, params, stop, queued.append)))
+        except BaseException as error:
+            outcome.append((False, error))
+        finally:
+            calls.discard(thread)
+
+    thread = threading.Thread(target=work, name="tarvok mcp call", daemon=True)
+    calls.add(thread)
+    thread.start()
+    sent = 0
+    try:
+        while True:
+            ended = not thread.is_alive()
+            while queued:
+                sent += 1
+                await context.session.report_progress(float(sent), None, queued.popleft())
+            if ended:
+                break
+            await anyio.sleep(0.02)
+    except BaseException:
+        stop.set()
+        raise
+    ok, value = outcome[0]
+    if not ok:
+        raise value
+    return value
+
+def wait_for_calls(seconds):
+    """Gives the calls still running (each told to stop) up to `seconds` to end."""
+    import time
+    deadline = time.monotonic() + seconds
+    for thread in list(calls):
+        thread.join(max(0.0, deadline - time.monotonic()))
+)";
+
+/// The runner's namespace, made on first use.
+py::dict call_runner() {
+    static py::dict* runner = [] {
+        auto* globals = new py::dict();  // kept for the process: the loop's handlers hold its functions
+        (*globals)["__builtins__"] = py::module_::import("builtins");
+        py::exec(kCallRunner, *globals);
+        return globals;
+    }();
+    return *runner;
+}
+
+using Work = std::function<py::object(py::object context, py::object params, const CallLine& line)>;
+
+/// An SDK handler `(ctx, params)` running `work` as run_call does, so that the
+/// protocol keeps flowing (pings, other calls, cancellations) while a model
+/// compiles, solves or is generated.
+py::object on_worker(Work work) {
+    py::object body = py::cpp_function(
+        [work = std::move(work)](py::object context, py::object params, py::object stop, py::object progress) {
+            return work(context, params, CallLine{stop, progress});
+        });
+    return py::module_::import("functools").attr("partial")(call_runner()["run_call"], body);
 }
 
 py::object create_server() {
     py::module_ lowlevel = host::import_extra("mcp.server.lowlevel", "the MCP server", "mcp");
     py::object version = py::module_::import("tarvok").attr("__version__");
     py::dict handlers;
-    handlers["on_list_tools"] = on_worker([](py::object, py::object) {
+    handlers["on_list_tools"] = on_worker([](py::object, py::object, const CallLine&) {
         return types().attr("ListToolsResult").attr("model_validate_json")(host::text(core::tools_result_json()));
     });
-    handlers["on_call_tool"] = on_worker([](py::object context, py::object params) {
+    handlers["on_call_tool"] = on_worker([](py::object, py::object params, const CallLine& line) {
         py::object arguments = params.attr("arguments");
-        return call_tool_result(call(host::str_of(params.attr("name")), arguments, context));
+        return call_tool_result(call(host::str_of(params.attr("name")), arguments, line));
     });
     for (const core::Listing& listing : core::listings())
-        handlers[listing.handler] = on_worker([&listing](py::object, py::object) {
+        handlers[listing.handler] = on_worker([&listing](py::object, py::object, const CallLine&) {
             return result(listing.type, listing.result(host::package_folder()));
         });
-    handlers["on_read_resource"] = on_worker([](py::object, py::object params) { return read_resource(params); });
-    handlers["on_get_prompt"] = on_worker([](py::object, py::object params) { return get_prompt(params); });
+    handlers["on_read_resource"] =
+        on_worker([](py::object, py::object params, const CallLine&) { return read_resource(params); });
+    handlers["on_get_prompt"] =
+        on_worker([](py::object, py::object params, const CallLine&) { return get_prompt(params); });
     return lowlevel.attr("Server")(kServerName, py::arg("version") = version,
                                    py::arg("instructions") = host::text(core::instructions()), **handlers);
 }
 
 py::object call_tool(py::object name, py::object arguments) {
     host::require(name, "call_tool", "name", host::Kind::Str);
-    Answer a = call(host::str_of(name), arguments, py::none());
+    Answer a = call(host::str_of(name), arguments, CallLine{});
     return py::dict(py::arg("content") = a.text, py::arg("structured") = a.structured,
                     py::arg("is_error") = py::bool_(a.error));
 }
 
+/// The SDK's stdio transport, given the lines of stdin the SDK can read: a
+/// line it cannot (nested deeper than its parser goes, not JSON) is answered
+/// here with an error to its id, since the SDK would drop it unanswered.
+/// When the client closes stdin the SDK cancels the calls still running (which
+/// sets their stop) and they get a moment to end, so that the process ends
+/// with its client.
+constexpr const char* kServe = R"(
+import io, sys, anyio
+from mcp import types
+from mcp.server.stdio import stdio_server
+from mcp.shared.message import SessionMessage
+
+def why(error):
+    try:
+        return "; ".join(e["msg"] for e in error.errors(include_url=False)[:3])
+    except Exception:
+        return str(error) or type(error).__name__
+
+async def serve(server, refusal):
+    replies = []
+    ready = anyio.Event()
+
+    async def lines():
+        stdin = anyio.wrap_file(io.TextIOWrapper(sys.stdin.buffer, encoding="utf-8", errors="replace"))
+        async for line in stdin:
+            try:
+                types.jsonrpc_message_adapter.validate_json(line, by_name=False)
+            except Exception as error:
+                reply = refusal(line, why(error))
+                if reply is not None:
+                    await ready.wait()
+                    message = types.jsonrpc_message_adapter.validate_json(reply, by_name=False)
+                    await replies[0].send(SessionMessage(message))
+                continue
+            yield line
+
+    async with stdio_server(stdin=lines()) as (read_stream, write_stream):
+        replies.append(write_stream)
+        ready.set()
+        await server.run(read_stream, write_stream, server.create_initialization_options())
+)";
+
 py::object serve() {
     py::object server = attr("create_server")();
-    py::object stdio = host::import_extra("mcp.server.stdio", "the MCP server", "mcp");
+    host::import_extra("mcp.server.stdio", "the MCP server", "mcp");
     py::dict globals;
-    globals["server"] = server;
-    globals["stdio_server"] = stdio.attr("stdio_server");
-    // The SDK's own loop: the transport's streams into the server until the client closes them.
-    py::exec(R"(
-async def _serve():
-    async with stdio_server() as (read_stream, write_stream):
-        await server.run(read_stream, write_stream, server.create_initialization_options())
-)",
-             globals);
-    py::module_::import("anyio").attr("run")(globals["_serve"]);
+    globals["__builtins__"] = py::module_::import("builtins");
+    py::exec(kServe, globals);
+    py::cpp_function refusal([](py::object line, py::object why) -> py::object {
+        std::optional<std::string> reply = core::unread_message_reply(host::Utf8(line).view(), host::Utf8(why).view());
+        return reply ? py::object(host::text(*reply)) : py::object(py::none());
+    });
+    py::module_::import("anyio").attr("run")(
+        py::module_::import("functools").attr("partial")(globals["serve"], server, refusal));
+    call_runner()["wait_for_calls"](core::kLeaveSeconds);
     return py::none();
 }
 

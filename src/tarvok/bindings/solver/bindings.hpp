@@ -56,6 +56,11 @@ class HostBackend : public SolverBackend {
     py::error_already_set take_interrupt();
     void hold_interrupt(py::error_already_set raised);
 
+    /// The caller's `cancel` (None: none), asked while a run goes on.
+    py::object cancel = py::none();
+    /// Whether `cancel` says stop.
+    bool cancelled() const { return !cancel.is_none() && host::truthy(cancel()); }
+
   private:
     std::unique_ptr<py::error_already_set> interrupt_;
 };
@@ -91,6 +96,9 @@ struct BackendRegistration {
 
 /// The factory registered under `name`; std::logic_error when none is.
 MakeBackend backend_maker(std::string_view name);
+
+/// Raises the RuntimeError of a solve its caller cancelled.
+[[noreturn]] inline void raise_cancelled() { host::raise(PyExc_RuntimeError, "the solve was cancelled"); }
 
 /// Writes `program` as HiGHS's .lp file at `path` (a path the host gives
 /// HiGHS), with these names; false when HiGHS reports a failure.

@@ -37,16 +37,17 @@ py::object highs_with(const Program& p, py::module_& highspy, py::handle owner, 
 
 /// What HiGHS calls back for while it runs: its log lines, sent to
 /// sys.stderr (looked up per line) when asked for, and its interrupt checks,
-/// where Ctrl-C stops the run. Signal handlers run on the main thread only, so
-/// other threads' runs are not watched. HiGHS takes one callback function; it
-/// serves both.
+/// where Ctrl-C or the caller's `cancel` stops the run. Signal handlers run on
+/// the main thread only, so other threads' runs are watched only when they
+/// can be cancelled. HiGHS takes one callback function; it serves both.
 class RunHooks {
   public:
-    RunHooks(py::object& h, py::module_& highspy, bool log) : state_(std::make_shared<State>()) {
+    RunHooks(py::object& h, py::module_& highspy, bool log, py::object cancel) : state_(std::make_shared<State>()) {
         py::object types = highspy.attr("cb").attr("HighsCallbackType");
-        bool watch = on_main_thread();
+        bool watch = on_main_thread() || !cancel.is_none();
         if (!log && !watch) return;
         std::shared_ptr<State> state = state_;
+        state->cancel = std::move(cancel);
         state->logging = py::int_(types.attr("kCallbackLogging")).cast<int>();
         py::cpp_function hook([state](py::handle type, py::handle message, py::handle, py::handle in, py::handle) {
             try {
@@ -56,6 +57,13 @@ class RunHooks {
                 }
                 if (!state->raised && PyErr_CheckSignals() != 0)
                     state->raised = std::make_unique<py::error_already_set>();
+                if (!state->raised && !state->cancel.is_none() && host::truthy(state->cancel())) {
+                    try {
+                        raise_cancelled();
+                    } catch (py::error_already_set& e) {
+                        state->raised = std::make_unique<py::error_already_set>(std::move(e));
+                    }
+                }
                 if (state->raised && !in.is_none()) in.attr("user_interrupt") = true;
             } catch (const py::error_already_set&) {
                 // Nothing may unwind into HiGHS; a log line that cannot be written is lost.
@@ -80,6 +88,7 @@ class RunHooks {
   private:
     struct State {
         int logging = -1;
+        py::object cancel = py::none();
         std::unique_ptr<py::error_already_set> raised;
     };
     std::shared_ptr<State> state_;
@@ -104,10 +113,11 @@ std::vector<T> items_as(py::handle sequence) {
 
 /// HiGHS's ranging record, its sides and their arrays in the order RangingArrays has them.
 RangingArrays ranging_arrays(py::handle record) {
-    static const char* const kSides[] = {"col_cost_up", "col_cost_dn", "row_bound_up", "row_bound_dn"};
+    static const char* const kSides[] = {"col_cost_up",  "col_cost_dn",  "row_bound_up",
+                                         "row_bound_dn", "col_bound_up", "col_bound_dn"};
     static const char* const kArrays[] = {"value_", "objective_", "in_var_", "ou_var_"};
     RangingArrays out;
-    for (size_t s = 0; s < 4; ++s)
+    for (size_t s = 0; s < out.size(); ++s)
         for (size_t a = 0; a < 4; ++a) out[s][a] = items_as<double>(record.attr(kSides[s]).attr(kArrays[a]));
     return out;
 }
@@ -126,7 +136,7 @@ class HighsProgram : public LoadedProgram {
   public:
     HighsProgram(HostBackend& backend, const Program& p, py::module_ highspy, py::handle owner, const LoadRequest& r)
         : backend_(backend), p_(p), highspy_(std::move(highspy)), h_(loaded(p, highspy_, owner, r)),
-          hooks_(h_, highspy_, r.log) {
+          hooks_(h_, highspy_, r.log, backend.cancel), request_(r) {
         if (!std::isnan(r.mip_gap)) h_.attr("setOptionValue")("mip_rel_gap", r.mip_gap);
         pool_ = use_pool(h_, r.threads);
     }
@@ -183,13 +193,23 @@ class HighsProgram : public LoadedProgram {
         py::object solution = h_.attr("getSolution")();
         SolverFigures f;
         f.row_dual = doubles(solution.attr("row_dual"), p_.rows(), "the row duals");
-        f.row_activity = doubles(solution.attr("row_value"), p_.rows(), "the row activities");
         f.column_dual = doubles(solution.attr("col_dual"), p_.columns(), "the reduced costs");
         if (!ranging) return f;
+        if (p_.rows() == 0) {
+            std::vector<double> lower, upper;
+            loaded_bounds(p_, request_, lower, upper);
+            ranging_without_rows(p_, lower, upper, doubles(solution.attr("col_value"), p_.columns(), "the solution"),
+                                 f);
+            return f;
+        }
         py::tuple got = h_.attr("getRanging")();
         py::object record = got[1];
-        if (host::str_of(got[0].attr("name")) != "kError" && host::truthy(record.attr("valid")))
-            take_ranging(ranging_arrays(record), p_.columns(), p_.rows(), f);
+        if (host::str_of(got[0].attr("name")) == "kError" || !host::truthy(record.attr("valid"))) return f;
+        take_ranging(ranging_arrays(record), p_.columns(), p_.rows(), f);
+        py::object basic = highspy_.attr("HighsBasisStatus").attr("kBasic");
+        py::object statuses = h_.attr("getBasis")().attr("row_status");
+        for (py::handle status : statuses) f.row_basic.push_back(status.equal(basic));
+        if (f.row_basic.size() != p_.rows()) f.row_basic.clear();
         return f;
     }
 
@@ -208,6 +228,7 @@ class HighsProgram : public LoadedProgram {
     py::module_ highspy_;
     py::object h_;
     RunHooks hooks_;
+    LoadRequest request_;
     long long pool_ = 0;
 };
 

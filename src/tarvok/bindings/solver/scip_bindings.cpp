@@ -66,6 +66,7 @@ class ScipProgram : public LoadedProgram {
         if (solved_) model.attr("freeTransform")();
         if (!presolve) model.attr("setPresolve")(scip_.attr("SCIP_PARAMSETTING").attr("OFF"));
         if (!std::isnan(time_limit)) model.attr("setParam")("limits/time", time_limit);
+        if (backend_.cancelled()) raise_cancelled();
         optimize(model, request_.log);
         solved_ = true;
         std::string status = host::str_of(model.attr("getStatus")());
@@ -151,13 +152,10 @@ class ScipProgram : public LoadedProgram {
         lp.model.attr("disablePropagation")();
         optimize(lp.model, false);
         if (host::str_of(lp.model.attr("getStatus")()) != "optimal") return std::nullopt;
-        py::object best = lp.model.attr("getBestSol")();
         SolverFigures f;
         try {
-            for (const py::object& c : lp.conss) {
+            for (const py::object& c : lp.conss)
                 f.row_dual.push_back(plan_.dual_sign * lp.model.attr("getDualsolLinear")(c).cast<double>());
-                f.row_activity.push_back(lp.model.attr("getActivity")(c, best).cast<double>());
-            }
             for (const py::object& v : lp.vars)
                 f.column_dual.push_back(lp.model.attr("getVarRedcost")(v).cast<double>());
         } catch (py::error_already_set& e) {

@@ -206,14 +206,23 @@ SolveChoice solve_options(const char* function, py::handle time_limit, py::handl
     return accepted(check_solve_options(function, arguments, solver_names()));
 }
 
+/// `cancel` as a solve takes it: None or a callable.
+py::object cancel_of(py::object cancel, const char* function) {
+    if (!cancel.is_none() && !PyCallable_Check(cancel.ptr()))
+        throw py::type_error(std::string(function) + "() argument 'cancel' must be callable or None, not " +
+                             host::type_name(cancel));
+    return cancel;
+}
+
 /// Solves through the chosen back-end under the core's strategy. On Ctrl-C
 /// the run so far rides on the exception, for a caller that shows it.
-py::object solve(std::shared_ptr<Program> program, const SolveChoice& options) {
+py::object solve(std::shared_ptr<Program> program, const SolveChoice& options, py::object cancel) {
     std::unique_ptr<bind::HostBackend> backend;
     auto make_backend = [&]() -> SolverBackend& {
         const char* name = kSolverLibraries[options.solver].name;
         py::object library = self().attr("_check_solver")(name, "solving a model", py::none());
         backend = bind::backend_maker(name)(py::reinterpret_borrow<py::module_>(library), py::cast(program));
+        backend->cancel = cancel;
         return *backend;
     };
     SolveReport report = solve_with(*program, make_backend, options.settings);
@@ -226,19 +235,22 @@ py::object solve(std::shared_ptr<Program> program, const SolveChoice& options) {
     throw raised;
 }
 py::object solve_model(py::object model_text, py::object data_text, py::object time_limit, py::object mip_gap,
-                       py::object threads, py::object log, py::object sensitivity, py::object solver) {
+                       py::object threads, py::object log, py::object sensitivity, py::object solver,
+                       py::object cancel) {
     host::require(model_text, "solve_model", "model_text", host::Kind::Str);
     // A mapping goes to `instantiate` as it is, which names its entries in messages.
     if (!PyUnicode_Check(data_text.ptr())) host::written_data_of(model_text, data_text, "solve_model");
     SolveChoice options = solve_options("solve_model", time_limit, mip_gap, threads, log, sensitivity, solver);
-    return solve(program_from(model_text, data_text), options);
+    py::object stop = cancel_of(cancel, "solve_model");
+    return solve(program_from(model_text, data_text), options, stop);
 }
 
 py::object solve_program(py::object program, py::object time_limit, py::object mip_gap, py::object threads,
-                         py::object log, py::object sensitivity, py::object solver) {
+                         py::object log, py::object sensitivity, py::object solver, py::object cancel) {
     auto p = host::cast_or_refuse<std::shared_ptr<Program>>(program,
                                                             "solve_program() argument 'program' must be Program, not ");
-    return solve(std::move(p), solve_options("solve_program", time_limit, mip_gap, threads, log, sensitivity, solver));
+    SolveChoice options = solve_options("solve_program", time_limit, mip_gap, threads, log, sensitivity, solver);
+    return solve(std::move(p), options, cancel_of(cancel, "solve_program"));
 }
 
 // ------------------------------------------------------- CompiledModel
@@ -420,7 +432,7 @@ void define_functions(py::module_& m) {
     def(m, kCompileFace, &compile_pair, py::arg("model_text"), py::arg("data_text"));
     def(m, kSolveProgramFace, &solve_program, py::arg("program"), py::kw_only(), py::arg("time_limit") = py::none(),
         py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(), py::arg("log") = false,
-        py::arg("sensitivity") = false, py::arg("solver") = "highs");
+        py::arg("sensitivity") = false, py::arg("solver") = "highs", py::arg("cancel") = py::none());
     def(m, kCheckSolverFace, &check_solver, py::arg("solver") = "highs", py::arg("purpose") = "solving a model",
         py::arg("extra") = py::none());
     def(
@@ -431,7 +443,8 @@ void define_functions(py::module_& m) {
         py::arg("model_text"), py::arg("data_text"));
     def(m, kSolveModelFace, &solve_model, py::arg("model_text"), py::arg("data_text"), py::kw_only(),
         py::arg("time_limit") = py::none(), py::arg("mip_gap") = py::none(), py::arg("threads") = py::none(),
-        py::arg("log") = false, py::arg("sensitivity") = false, py::arg("solver") = "highs");
+        py::arg("log") = false, py::arg("sensitivity") = false, py::arg("solver") = "highs",
+        py::arg("cancel") = py::none());
     def(m, kWriteModelFace, &write_model, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
 }
 

@@ -25,6 +25,7 @@ namespace docs = tarvok::web::docs;
 namespace host = tarvok::host;
 namespace core = tarvok::web;
 namespace fs = std::filesystem;
+namespace pv = tarvok::generative::providers;
 using host::attr;
 
 namespace {
@@ -134,8 +135,10 @@ Answer answer(const core::EmitRequest& r, const fs::path& workdir) {
     }
 }
 
-/// /api/feedback: the LLM's answer to a question on the pair, with its revision checked.
-Answer answer(const core::FeedbackRequest& r, const fs::path& workdir) {
+/// /api/feedback: the LLM's answer to a question on the pair, with its
+/// revision checked. Its requests belong to `bound`: they end at its
+/// deadline, or at once when the client goes away.
+Answer answer(const core::FeedbackRequest& r, const fs::path& workdir, const std::shared_ptr<core::RunBound>& bound) {
     py::module_ tg = generative();
     core::Scratch scratch(workdir, "feedback");
     py::object model = host::text(r.pair.model), data = host::text(r.pair.data);
@@ -143,8 +146,15 @@ Answer answer(const core::FeedbackRequest& r, const fs::path& workdir) {
     py::dict options;
     options["model_name"] = r.model ? py::object(host::text(*r.model)) : tg.attr("MODEL_NAME");
     if (r.provider) options["llm_provider"] = host::text(*r.provider);
-    py::object reply = tg.attr("generative_feedback")(host::text(r.question), file_of(scratch, "model.mod"),
-                                                      file_of(scratch, "data.dat"), **options);
+    py::object reply;
+    try {
+        pv::RunScope scope(bound);
+        reply = tg.attr("generative_feedback")(host::text(r.question), file_of(scratch, "model.mod"),
+                                               file_of(scratch, "data.dat"), **options);
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e) || !bound->over() || bound->abandoned()) throw;
+        return refused(core::Outcome::TimedOut, core::feedback_timed_out());
+    }
     if (!PyDict_Check(reply.ptr())) return answered(py::dict(py::arg("feedback") = py::none()));
     py::dict out = py::reinterpret_borrow<py::dict>(reply).attr("copy")();
     if (!out.contains("revised_model") && !out.contains("revised_data")) return answered(out);
@@ -221,6 +231,8 @@ py::dict generation_result(py::object result, const std::string& description) {
 }
 
 void run_generation(std::shared_ptr<GenerationRun> run, core::GenerateRequest r, fs::path workdir) {
+    // Cancelling the run cuts the request it waits on, not only the next step.
+    pv::RunScope scope(run->bound());
     try {
         core::Scratch scratch(workdir, "generate");
         py::dict options = host::generation_options(r);
@@ -260,13 +272,22 @@ std::shared_ptr<GenerationRun> start_generation(const core::GenerateRequest& r, 
 struct Site {
     fs::path workdir;
     bool loopback_only = false;
-    std::shared_ptr<core::RunSlots> runs = std::make_shared<core::RunSlots>();
+    std::shared_ptr<core::RunSlots> runs =
+        std::make_shared<core::RunSlots>(core::kMaxGenerationRuns, "generation runs");
+    std::shared_ptr<core::RunSlots> questions =
+        std::make_shared<core::RunSlots>(core::kMaxFeedbackRuns, "questions to the LLM");
 };
+
+/// A provider name as the host trims and lower-cases it.
+std::string folded_name(std::string_view name) {
+    return host::str_of(host::text(name).attr("strip")().attr("lower")());
+}
 
 /// Answers one API request: (status, JSON text), or a GenerationRun to
 /// stream. Every fault of the request or of the work is an answer, so that
-/// the server keeps serving.
-py::object respond(const Site& site, const std::string& path, py::dict headers, py::object body) {
+/// the server keeps serving. `bound` is given up when the client goes away.
+py::object respond(const Site& site, const std::string& path, py::dict headers, py::object body,
+                   const std::shared_ptr<core::RunBound>& bound) {
     auto as_tuple = [](const Answer& a) { return py::make_tuple(a.status, json_text(a.body)); };
     auto header = [&](const char* name) { return host::str_of(headers.attr("get")(name, py::str(""))); };
     core::Admission admitted = core::admit(path, {header("content-type"), header("host"), header("origin")},
@@ -281,11 +302,16 @@ py::object respond(const Site& site, const std::string& path, py::dict headers, 
         return as_tuple(refused(core::Outcome::BadRequest, std::string("the body is not JSON: ") + e.what()));
     }
     try {
-        core::Parsed parsed = core::parse_request(*endpoint, given);
+        core::Parsed parsed = core::parse_request(*endpoint, given, folded_name);
         if (!parsed.request) return as_tuple(refused(core::Outcome::BadRequest, parsed.error));
         return std::visit(
             [&](const auto& r) -> py::object {
-                if constexpr (!std::is_same_v<std::decay_t<decltype(r)>, core::GenerateRequest>) {
+                using Kind = std::decay_t<decltype(r)>;
+                if constexpr (std::is_same_v<Kind, core::FeedbackRequest>) {
+                    core::RunSlots::Taken taken = site.questions->take();
+                    if (!taken.slot) return as_tuple(refused(core::Outcome::Busy, taken.refusal));
+                    return as_tuple(answer(r, site.workdir, bound));
+                } else if constexpr (!std::is_same_v<Kind, core::GenerateRequest>) {
                     return as_tuple(answer(r, site.workdir));
                 } else {
                     core::RunSlots::Taken taken = site.runs->take();
@@ -307,13 +333,15 @@ py::object respond(const Site& site, const std::string& path, py::dict headers, 
 /// The Starlette app: the page's files, and each endpoint read with its body
 /// bounded before the work goes to a worker thread.
 constexpr const char* kApp = R"(
+import anyio
 import anyio.to_thread
 from starlette.applications import Starlette
+from starlette.requests import ClientDisconnect
 from starlette.responses import FileResponse, Response, StreamingResponse
 from starlette.routing import Mount, Route
 from starlette.staticfiles import StaticFiles
 
-def make_app(respond, page, paths, limit_of):
+def make_app(respond, page, paths, limit_of, new_bound):
     async def read_bounded(request):
         limit = limit_of(request.url.path, request.headers.get("content-length"))
         if limit is None:
@@ -328,15 +356,35 @@ def make_app(respond, page, paths, limit_of):
 
     async def stream(run):
         try:
-            while (piece := await anyio.to_thread.run_sync(run.next_frame)) is not None:
+            # Not waited for when the client goes: the run is given up at once.
+            while (piece := await anyio.to_thread.run_sync(run.next_frame, abandon_on_cancel=True)) is not None:
                 yield piece
         finally:
             run.cancel()
 
+    async def answered(request, path, body):
+        """The answer of respond, whose LLM requests are given up once the client goes away."""
+        bound = new_bound()
+
+        async def watch_client():
+            while (await request.receive())["type"] != "http.disconnect":
+                pass
+            bound.abandon()
+
+        async with anyio.create_task_group() as group:
+            group.start_soon(watch_client)
+            answer = await anyio.to_thread.run_sync(respond, path, dict(request.headers), body, bound)
+            group.cancel_scope.cancel()
+        return answer
+
     async def api(request):
         path = request.url.path
-        body = await read_bounded(request)
-        answer = await anyio.to_thread.run_sync(respond, path, dict(request.headers), body)
+        try:
+            body = await read_bounded(request)
+        except ClientDisconnect:
+            # Gone in the middle of its body: there is no one to answer.
+            return Response(status_code=400)
+        answer = await answered(request, path, body)
         if isinstance(answer, tuple):
             return Response(answer[1], answer[0], media_type="application/json", headers={"Cache-Control": "no-store"})
         return StreamingResponse(stream(answer), media_type="text/event-stream",
@@ -373,9 +421,13 @@ py::object create_app(py::object workdir, py::object loopback_only) {
     py::object limit_of = py::cpp_function(
         [](std::string path, std::optional<std::string> declared) { return core::body_limit(path, declared); });
     py::object respond_here = py::cpp_function(
-        [site](std::string path, py::dict headers, py::object body) { return respond(*site, path, headers, body); });
-    py::object app =
-        scope["make_app"](respond_here, host::host_path(host::package_folder() / "page"), endpoint_paths(), limit_of);
+        [site](std::string path, py::dict headers, py::object body, std::shared_ptr<core::RunBound> bound) {
+            return respond(*site, path, headers, body, bound);
+        });
+    // What bounds the LLM requests of one API request: the deadline of a question to the LLM.
+    py::object new_bound = py::cpp_function([] { return std::make_shared<core::RunBound>(core::kFeedbackSeconds); });
+    py::object app = scope["make_app"](respond_here, host::host_path(host::package_folder() / "page"), endpoint_paths(),
+                                       limit_of, new_bound);
     app.attr("state").attr("workdir") = host::host_path(site->workdir);
     return app;
 }
@@ -423,8 +475,12 @@ PYBIND11_MODULE(web, m, py::mod_gil_not_used()) {
              })
         .def("cancel", &GenerationRun::cancel)
         .inc_ref();  // kept for the module's life, as the module's names no longer hold it
-    // Only the app's stream holds one: the class stays out of the module's names.
+    py::class_<core::RunBound, std::shared_ptr<core::RunBound>>(m, "_RunBound")
+        .def("abandon", &core::RunBound::abandon)
+        .inc_ref();
+    // Only the app holds these: the classes stay out of the module's names.
     py::delattr(m, "_GenerationRun");
+    py::delattr(m, "_RunBound");
     m.attr("ENDPOINTS") = endpoint_paths();
 
     host::def(m, "default_workdir", "", docs::kDefaultWorkdir, &default_workdir);

@@ -40,6 +40,8 @@ std::string replay_path_missing(std::string_view path);
 
 /// What a request that ran into its deadline of `seconds` reports.
 std::string timed_out_text(double seconds);
+/// What a request cut because its run was given up reports.
+inline constexpr std::string_view abandoned_text() { return "request abandoned: the run it belongs to was cancelled"; }
 /// A timeout in seconds as whole milliseconds, rounded up (never to zero above zero).
 long long timeout_milliseconds(double seconds);
 

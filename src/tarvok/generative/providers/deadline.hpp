@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tarvok::generative::providers {
 
@@ -30,6 +31,8 @@ class Watch {
 
     /// The time is up: cuts the connection in use, or the next one made.
     void expire();
+    /// Its run was given up: cut as expire() does, and said so instead of a timeout.
+    void abandon();
     /// A connection was made; `cut` shuts it down. Cut at once when the time is already up.
     void connected(std::function<void()> cut);
     /// The call is over: nothing is cut any more and the timer stops.
@@ -39,7 +42,7 @@ class Watch {
 
   private:
     double seconds_, deadline_;
-    std::atomic<bool> expired_{false}, finished_{false};
+    std::atomic<bool> expired_{false}, abandoned_{false}, finished_{false};
     std::mutex lock_;  ///< guards the two below
     std::function<void()> cut_, stop_timer_;
 };
@@ -67,5 +70,58 @@ struct RequestWatch {
 /// deadline), else a new one made by `start`, which the call then owns.
 /// Outside any call, a new one for this request alone.
 RequestWatch watch_for_request(const std::function<std::shared_ptr<Watch>()>& start);
+
+/// What bounds every request of one run (a generation, a question put to an
+/// LLM) besides each request's own timeout: the run's deadline, and its
+/// caller, who may give it up from another thread. Giving it up cuts the
+/// request in flight at once, not only before the next one, and every one
+/// it starts later as soon as it connects.
+class RunBound {
+  public:
+    explicit RunBound(double seconds, double now = steady_now()) : deadline_(now + seconds) {}
+
+    /// Gives the run up: its requests are cut and are not tried again.
+    void abandon();
+    bool abandoned() const { return abandoned_; }
+    /// Given up, or past its deadline.
+    bool over(double now = steady_now()) const { return abandoned_ || now >= deadline_; }
+    /// Seconds left until the deadline; 0 once it has passed.
+    double remaining(double now = steady_now()) const { return deadline_ > now ? deadline_ - now : 0; }
+    /// A request of the run started under `watch`: cut when the run is given
+    /// up, at once when it already was.
+    void watch(const std::shared_ptr<Watch>& watch);
+
+  private:
+    double deadline_;
+    std::atomic<bool> abandoned_{false};
+    std::mutex lock_;  ///< guards watches_
+    std::vector<std::weak_ptr<Watch>> watches_;
+};
+
+/// While it lives, the requests this thread starts belong to `run`.
+class RunScope {
+  public:
+    explicit RunScope(std::shared_ptr<RunBound> run);
+    ~RunScope();
+    RunScope(const RunScope&) = delete;
+    RunScope& operator=(const RunScope&) = delete;
+
+  private:
+    std::shared_ptr<RunBound> previous_;
+};
+
+/// Whether the run this thread's requests belong to is over (given up or
+/// past its deadline); false outside any run.
+bool run_over_here(double now = steady_now());
+
+/// The timeout of a request that starts now on this thread: its own
+/// (`timeout`, none for no bound of its own), within what is left of the
+/// run it belongs to, so that a run's deadline bounds its requests too.
+/// Never below a millisecond, so that the request ends at once when no time is left.
+std::optional<double> timeout_within_run(std::optional<double> timeout, double now = steady_now());
+
+/// Waits `seconds` through `sleep` in pieces of at most a tenth of a second
+/// while the run of this thread goes on; all at once outside any run.
+void back_off(double seconds, const std::function<void(double)>& sleep);
 
 }  // namespace tarvok::generative::providers

@@ -1,6 +1,7 @@
 #include "generative/providers/retry.hpp"
 
 #include "generative/providers/back_end_texts.hpp"
+#include "generative/providers/deadline.hpp"
 #include "generative/providers/providers.hpp"
 
 namespace tarvok::generative::providers {
@@ -10,6 +11,7 @@ bool run_with_retry(const RetryPolicy& policy, const RetrySteps& steps) {
         std::optional<std::string> error = steps.send();
         if (!error) return true;
         steps.say(attempt_failed(policy.label, *error));
+        if (run_over_here()) break;  // given up, or out of time: not tried again
         if (steps.drop_rejected()) {
             steps.say(retrying_without_rejected(policy.label));
             continue;

@@ -29,7 +29,8 @@ struct RetrySteps {
 
 /// Tries the request until it is answered (true) or every attempt failed
 /// (false, after saying so). A failure that drops rejected parameters is
-/// retried at once; any other waits the back-off, except after the last attempt.
+/// retried at once; any other waits the back-off, except after the last
+/// attempt. Nothing is tried again once the run of this thread is over (RunBound).
 bool run_with_retry(const RetryPolicy& policy, const RetrySteps& steps);
 
 }  // namespace tarvok::generative::providers

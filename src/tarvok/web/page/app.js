@@ -473,8 +473,14 @@ async function downloadEmitted(format) {
   download(answer.file_name, answer.text, answer.media_type);
 }
 
+// A cell a spreadsheet would run (a leading =, +, -, @, tab or CR that is no plain number) is made text by a leading '.
+const spreadsheetText = (t) => (/^[=+\-@\t\r]/.test(t) && !/^[+-]?(\d+\.?\d*|\.\d+)([eE][+-]?\d+)?$/.test(t) ? `'${t}` : t);
+
 function solutionCsv(s) {
-  const quote = (v) => (/[",\n]/.test(String(v)) ? `"${String(v).replace(/"/g, '""')}"` : String(v));
+  const quote = (v) => {
+    const t = spreadsheetText(String(v));
+    return /[",\r\n]/.test(t) ? `"${t.replace(/"/g, '""')}"` : t;
+  };
   const lines = [];
   if (s.objective != null) lines.push(["objective", number(s.objective)].map(quote).join(","));
   for (const [name, value] of Object.entries(s.values || {}))

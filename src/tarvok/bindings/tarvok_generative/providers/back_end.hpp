@@ -67,8 +67,9 @@ py::object api_key(const pv::Provider& provider);
 double seconds_of(py::handle value, bool (*in_range)(double), const std::string& not_a_number,
                   const std::string& out_of_range);
 
-/// The call's timeout, else the REQUEST_TIMEOUT setting as it stands: seconds
-/// as a host float, or None for the client's own default. Anything else is refused (TypeError for a
+/// The call's timeout, else the REQUEST_TIMEOUT setting as it stands, within
+/// what is left of the run of this thread (RunBound): seconds as a host
+/// float, or None for the client's own default. Anything else is refused (TypeError for a
 /// value that is no number, ValueError for one that is not positive and finite).
 py::object request_timeout();
 

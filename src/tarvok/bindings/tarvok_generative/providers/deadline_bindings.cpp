@@ -73,7 +73,9 @@ py::object deadline_hooks(py::object timeout) {
     if (timeout.is_none()) return py::none();
     double seconds = timeout.cast<double>();
     py::cpp_function on_request([seconds](py::object request) {
-        pv::RequestWatch watch = pv::watch_for_request([seconds] { return start_watch(seconds); });
+        // A request that starts late in its run has only what is left of it.
+        pv::RequestWatch watch =
+            pv::watch_for_request([seconds] { return start_watch(*pv::timeout_within_run(seconds)); });
         // A fresh connection for every request: its socket is then always learnt.
         request.attr("headers")[py::str("Connection")] = py::str("close");
         py::object extensions = request.attr("extensions");

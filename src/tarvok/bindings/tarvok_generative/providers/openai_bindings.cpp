@@ -97,7 +97,7 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
     if (pv::run_with_retry(policy, {.send = send,
                                     .drop_rejected = [&] { return strip_rejected(message, working); },
                                     .say = [&](const std::string& line) { notify(progress, line); },
-                                    .wait = [](double seconds) { host::sleep(seconds); }}))
+                                    .wait = [](double seconds) { pv::back_off(seconds, host::sleep); }}))
         return response;
     // The last error is the context of the failure, so that a caller can tell an outage from a refusal.
     py::object failure = py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(

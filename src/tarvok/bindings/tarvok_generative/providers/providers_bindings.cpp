@@ -159,12 +159,16 @@ double seconds_of(py::handle value, bool (*in_range)(double), const std::string&
 
 py::object request_timeout() {
     // A timeout the call gave (checked when it began) wins over the setting.
-    if (py::object given = call_option("timeout")) return given;
-    py::object timeout = attr("REQUEST_TIMEOUT");
-    if (timeout.is_none()) return timeout;
-    double seconds = seconds_of(timeout, pv::is_timeout, "REQUEST_TIMEOUT must be a number of seconds or None, not ",
-                                "REQUEST_TIMEOUT must be a positive, finite number of seconds, not ");
-    return py::float_(seconds);
+    std::optional<double> seconds;
+    if (py::object given = call_option("timeout")) {
+        seconds = given.cast<double>();
+    } else if (py::object setting = attr("REQUEST_TIMEOUT"); !setting.is_none()) {
+        seconds = seconds_of(setting, pv::is_timeout, "REQUEST_TIMEOUT must be a number of seconds or None, not ",
+                             "REQUEST_TIMEOUT must be a positive, finite number of seconds, not ");
+    }
+    // The run this thread's requests belong to bounds them too.
+    seconds = pv::timeout_within_run(seconds);
+    return seconds ? py::object(py::float_(*seconds)) : py::object(py::none());
 }
 
 void reraise_timed_out(py::error_already_set& error, const BoundedCall& call, const pv::Provider& provider) {

@@ -1,4 +1,4 @@
-#include "evaluation/run_lock.hpp"
+#include "common/file_lock.hpp"
 #include "scratch_folder.hpp"
 
 #include <gtest/gtest.h>
@@ -6,7 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using tarvok::evaluation::FileLock;
+using tarvok::files::FileLock;
 
 class RunLock : public tarvok::testing::ScratchFolder {};
 
@@ -39,4 +39,7 @@ TEST_F(RunLock, OneHolderAtATimeAndNoneAfterItEnds) {
     ::waitpid(child, &status, 0);
     EXPECT_TRUE(FileLock::try_take(path));
     EXPECT_THROW(FileLock::try_take(root_ / "no" / "folder"), std::filesystem::filesystem_error);
+    std::filesystem::create_symlink(root_ / "elsewhere", root_ / "planted.lock");
+    EXPECT_THROW(FileLock::try_take(root_ / "planted.lock"), std::filesystem::filesystem_error);
+    EXPECT_FALSE(std::filesystem::exists(root_ / "elsewhere"));  // nothing made through the link
 }

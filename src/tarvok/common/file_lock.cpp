@@ -1,4 +1,4 @@
-#include "evaluation/run_lock.hpp"
+#include "common/file_lock.hpp"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -6,11 +6,11 @@
 #include <cerrno>
 #include <system_error>
 
-namespace tarvok::evaluation {
+namespace tarvok::files {
 
 std::optional<FileLock> FileLock::try_take(const std::filesystem::path& path) {
     int fd;
-    do fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    do fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     while (fd < 0 && errno == EINTR);
     if (fd < 0)
         throw std::filesystem::filesystem_error("cannot open the lock file", path,
@@ -32,4 +32,4 @@ FileLock::~FileLock() {
     if (fd_ >= 0) ::close(fd_);  // closing the last descriptor releases the lock
 }
 
-}  // namespace tarvok::evaluation
+}  // namespace tarvok::files

@@ -1,11 +1,12 @@
-// The lock that keeps two runs off one output folder.
+// A lock held on a file while its holder lives: the one that keeps two runs
+// off one output folder, and two saves off one pair.
 #pragma once
 
 #include <filesystem>
 #include <optional>
 #include <utility>
 
-namespace tarvok::evaluation {
+namespace tarvok::files {
 
 /// An advisory lock on a file (flock), held by this process while the object
 /// lives. The system releases it when the process ends, however it ends, so
@@ -14,7 +15,7 @@ class FileLock {
   public:
     /// Takes the lock on `path`, creating the file; nothing when another
     /// holder has it. Throws std::filesystem::filesystem_error when the file
-    /// cannot be opened.
+    /// cannot be opened, a link at `path` too (it is never followed).
     static std::optional<FileLock> try_take(const std::filesystem::path& path);
 
     FileLock(FileLock&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
@@ -30,4 +31,4 @@ class FileLock {
     int fd_;
 };
 
-}  // namespace tarvok::evaluation
+}  // namespace tarvok::files

@@ -160,7 +160,7 @@ std::error_code place_pair(const Pair& staged, const Pair& target) {
         // Whatever was planted at the journal's name is replaced, never written through.
         files::write_file_atomically(journal, journal_text(staged, target), files::Existing::Replace);
     } catch (const files::FileError& e) {
-        return e.code();
+        return {e.error_number(), std::generic_category()};
     }
     fs::rename(staged.data, target.data, error);
     if (error) {

@@ -76,7 +76,8 @@ CheckOutput help_output() { return {{{terminal::shown(check_help())}}, 0}; }
 
 CheckOutput refusal_output(const CheckRefusal& refusal, bool as_json) {
     if (!as_json) return {{{terminal::shown(refusal.line), true}}, 2};
-    json::Value answer = json::Value::object({{"error", json::Value::of(refusal.message)}, {"status", json::Value::of(2)}});
+    json::Value answer =
+        json::Value::object({{"error", json::Value::of(refusal.message)}, {"status", json::Value::of(2)}});
     return {{{json::write(answer, kAsJsonDumps)}}, 2};
 }
 

@@ -61,6 +61,7 @@ CheckOutput refusal_output(const CheckRefusal& refusal, bool as_json);
 /// The diagnostics of a checked pair: the report and OK line, or with
 /// `as_json` the records, each naming its file (`data_file` says whether
 /// the data came from a file of its own); status 0 when it compiles, else 1.
-CheckOutput check_output(const compiler::Compilation& c, const compiler::FileNames& names, bool data_file, bool as_json);
+CheckOutput check_output(const compiler::Compilation& c, const compiler::FileNames& names, bool data_file,
+                         bool as_json);
 
 }  // namespace tarvok::cli

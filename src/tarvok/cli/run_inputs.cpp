@@ -472,7 +472,8 @@ RunData run_data(std::string_view model_text, const GatheredData& gathered) {
     std::size_t base = out.text.size();
     out.text += std::get<data::WrittenMapping>(written).text;
     data::Value files = data::Value::object();
-    for (const auto& [name, where] : gathered.origins.names()) files.members().emplace_back(name, data::Value::of(where));
+    for (const auto& [name, where] : gathered.origins.names())
+        files.members().emplace_back(name, data::Value::of(where));
     out.sources = data::Value::object({{"base", data::Value::of(static_cast<int64_t>(base))},
                                        {"values", gathered.values},
                                        {"files", std::move(files)},
@@ -506,7 +507,8 @@ std::string sizes_and_times(const data::Value& statistics) {
 
 std::string statistics_line(const data::Value& statistics) {
     std::string line;
-    for (const auto& [name, value] : statistics.members()) line += (line.empty() ? "" : ", ") + name + " " + json::str(value);
+    for (const auto& [name, value] : statistics.members())
+        line += (line.empty() ? "" : ", ") + name + " " + json::str(value);
     return line;
 }
 

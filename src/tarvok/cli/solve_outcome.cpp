@@ -160,7 +160,8 @@ ShownTable table_of(const SolveReport& r) {
         shown.alternatives.push_back(
             {text_or_empty(member(alt, "alternative")), member(alt, "compiled").boolean(),
              errors.items().empty() ? "" : first_line_of(errors.items().front().text()), reading_of(alt),
-             written ? generative::workflow::alternative_path(r.model_file_given, member(alt, "index").integer()) : ""});
+             written ? generative::workflow::alternative_path(r.model_file_given, member(alt, "index").integer())
+                     : ""});
     }
     return shown;
 }
@@ -178,7 +179,7 @@ void add_assumptions(SolveText& t, const SolveReport& r) {
 SolveStatistics statistics_of(const SolveReport& r) {
     const data::Value& stats = r.statistics;
     bool compiled = r.facts.compiled;
-    SolveStatistics shown{json::str(member(stats, "iterations")),    {}, "", "", compiled ? r.model_file : r.kept_model,
+    SolveStatistics shown{json::str(member(stats, "iterations")), {}, "", "", compiled ? r.model_file : r.kept_model,
                           compiled ? r.data_file : r.kept_data};
     for (const data::Value& error : member(stats, "syntax_errors").items()) shown.syntax_errors.push_back(error.text());
     if (r.facts.execution_check) {
@@ -203,8 +204,8 @@ KeptAlternatives kept_alternatives(data::Value table, const std::string& model_t
     data::Value* alternatives = field(table, "alternatives");
     std::size_t item = 0;
     json::Items none;
-    for (data::Value& alt : alternatives && alternatives->kind() == data::Value::Kind::Array ? alternatives->items()
-                                                                                             : none) {
+    for (data::Value& alt :
+         alternatives && alternatives->kind() == data::Value::Kind::Array ? alternatives->items() : none) {
         data::Value *model = field(alt, "model_file"), *data = field(alt, "data_file"), *index = field(alt, "index");
         ++item;
         if (!model || is_null(*model)) continue;

@@ -2,12 +2,12 @@
 
 #include "common/utf8.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
 #include <system_error>
-#include <algorithm>
 #include <unordered_map>
 
 namespace tarvok::json {
@@ -165,9 +165,7 @@ const std::string& Value::text() const {
 
 const Items& Value::items() const { return kind_ == Kind::Array ? items_of(u_.payload)->items : kNoItems; }
 
-const Members& Value::members() const {
-    return kind_ == Kind::Object ? members_of(u_.payload)->members : kNoMembers;
-}
+const Members& Value::members() const { return kind_ == Kind::Object ? members_of(u_.payload)->members : kNoMembers; }
 
 Items& Value::items() {
     if (kind_ != Kind::Array) throw std::logic_error("json: the items of a value that is no array");
@@ -217,8 +215,8 @@ bool operator==(const Value& a, const Value& b) {
     switch (a.kind_) {
     case Value::Kind::Null: return true;
     case Value::Kind::Boolean: return a.u_.boolean == b.u_.boolean;
-    case Value::Kind::Integer: return a.integer() == b.integer() && a.is_big() == b.is_big() &&
-                                      (!a.is_big() || a.text() == b.text());
+    case Value::Kind::Integer:
+        return a.integer() == b.integer() && a.is_big() == b.is_big() && (!a.is_big() || a.text() == b.text());
     case Value::Kind::Number: return a.number() == b.number();
     case Value::Kind::String: return a.text() == b.text();
     case Value::Kind::Array: return a.identity() == b.identity() || a.items() == b.items();

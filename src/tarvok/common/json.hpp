@@ -52,10 +52,7 @@ class Value {
     static Value of(bool b);
     /// Any integer type (a count, an index) is an Integer.
     template <std::integral T>
-        requires(!std::same_as<T, bool>)
-    static Value of(T i) {
-        return integer_of(static_cast<int64_t>(i));
-    }
+    requires(!std::same_as<T, bool>) static Value of(T i) { return integer_of(static_cast<int64_t>(i)); }
     static Value of(double d);
     /// A Number, also from an expression of integer type.
     static Value real(double d) { return of(d); }
@@ -249,7 +246,8 @@ inline Value::Value(const Value& other) noexcept
     if (held_) u_.payload->references.fetch_add(1, std::memory_order_relaxed);
 }
 
-inline Value::Value(Value&& other) noexcept : kind_(other.kind_), shape_(other.shape_), held_(other.held_), u_(other.u_) {
+inline Value::Value(Value&& other) noexcept
+    : kind_(other.kind_), shape_(other.shape_), held_(other.held_), u_(other.u_) {
     other.held_ = false;
     other.kind_ = Kind::Null;
 }

@@ -71,8 +71,8 @@ std::optional<double> JsonArgs::number(std::string_view name, double low, bool l
 std::optional<int64_t> JsonArgs::integer(std::string_view name, int64_t low, int64_t high) {
     const Value* v = get(name);
     if (!v) return std::nullopt;
-    bool whole = v->kind() == Value::Kind::Integer ||
-                 (v->kind() == Value::Kind::Number && std::isfinite(v->number()) && std::trunc(v->number()) == v->number());
+    bool whole = v->kind() == Value::Kind::Integer || (v->kind() == Value::Kind::Number && std::isfinite(v->number()) &&
+                                                       std::trunc(v->number()) == v->number());
     if (!whole) {
         fail(quoted(name) + " must be a whole number, not " + describe_kind(*v));
         return std::nullopt;

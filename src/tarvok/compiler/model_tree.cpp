@@ -160,13 +160,13 @@ class ModelTree {
     Builder b_;
     /// name_code() values: unknown, binding, then one per declaration kind.
     static constexpr size_t kNameCodes = 8;
-    std::vector<Node> texts_;                     ///< text nodes by TextId
-    std::vector<Node> strings_;                   ///< string leaves by TextId
-    std::vector<Node> names_;                     ///< name leaves by TextId and name_code()
-    std::unordered_map<uint64_t, Node> ints_;     ///< int leaves by value
-    std::unordered_map<uint64_t, Node> reals_;    ///< float leaves by bits
-    std::array<Node, 2> booleans_;             ///< boolean leaves
-    std::unordered_map<uint32_t, Node> tuples_;   ///< data tuples by pool id
+    std::vector<Node> texts_;                    ///< text nodes by TextId
+    std::vector<Node> strings_;                  ///< string leaves by TextId
+    std::vector<Node> names_;                    ///< name leaves by TextId and name_code()
+    std::unordered_map<uint64_t, Node> ints_;    ///< int leaves by value
+    std::unordered_map<uint64_t, Node> reals_;   ///< float leaves by bits
+    std::array<Node, 2> booleans_;               ///< boolean leaves
+    std::unordered_map<uint32_t, Node> tuples_;  ///< data tuples by pool id
 
     const Ast& ast() const { return c_.ast; }
 
@@ -372,8 +372,8 @@ class ModelTree {
         const Objective& o = c_.model.objective;
         if (!o.present) return b_.none();
         std::vector<Node> d{b_.key("sense"),      b_.key(o.maximize ? "maximize" : "minimize"),
-                              b_.key("label"),      label(o.label),
-                              b_.key("expression"), expr(o.expr)};
+                            b_.key("label"),      label(o.label),
+                            b_.key("expression"), expr(o.expr)};
         return placed(d, o.at);
     }
 
@@ -391,7 +391,7 @@ class ModelTree {
             condition = condition ? binary("&&", *condition, next) : next;
         }
         std::vector<Node> d{b_.key("label"),       label(k.label),      b_.key("bindings"),
-                              b_.list(all_bindings), b_.key("condition"), condition ? *condition : b_.none()};
+                            b_.list(all_bindings), b_.key("condition"), condition ? *condition : b_.none()};
         auto put = [&](const char* part, Node value) {
             d.push_back(b_.key(part));
             d.push_back(value);

@@ -1,7 +1,7 @@
 #include "generative/reply_parsing.hpp"
 
-#include "common/utf8.hpp"
 #include "common/json.hpp"
+#include "common/utf8.hpp"
 
 #include <algorithm>
 

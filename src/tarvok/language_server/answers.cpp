@@ -71,8 +71,8 @@ Value completion_list(const std::vector<CompletionItem>& items) {
     Value listed = Value::array();
     for (const CompletionItem& item : items)
         listed.items().push_back(Value::object({{"label", Value::of(item.label)},
-                                              {"kind", Value::of(static_cast<int64_t>(item.kind))},
-                                              {"detail", Value::of(item.detail)}}));
+                                                {"kind", Value::of(static_cast<int64_t>(item.kind))},
+                                                {"detail", Value::of(item.detail)}}));
     return Value::object({{"isIncomplete", Value::of(false)}, {"items", std::move(listed)}});
 }
 

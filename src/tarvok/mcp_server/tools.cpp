@@ -1,8 +1,8 @@
 #include "mcp_server/tools.hpp"
 
+#include "common/json.hpp"
 #include "compiler/compiler.hpp"
 #include "compiler/json_args.hpp"
-#include "common/json.hpp"
 #include "generative/providers/providers.hpp"
 
 #include <charconv>

@@ -27,14 +27,14 @@ Error wrong_type(std::string_view function, const char* name, const char* wanted
 
 /// A non-negative number (positive when `positive`); NaN for None.
 std::variant<double, Error> number_option(std::string_view function, const char* name, const Argument& a,
-                                            bool positive) {
+                                          bool positive) {
     if (a.kind == Argument::Kind::None) return std::nan("");
     if (a.kind != Argument::Kind::Float && a.kind != Argument::Kind::Int)
         return wrong_type(function, name, "float, int or None", a);
     double v = a.number;
     if (std::isnan(v) || v < 0 || (positive && v == 0))
         return Error::value(prefix(function, name) + " must be " + (positive ? "greater than 0" : "at least 0") +
-                                  ", not " + a.text);
+                            ", not " + a.text);
     return v;
 }
 
@@ -65,7 +65,7 @@ std::string choices(const std::vector<std::string>& solvers) {
 }
 
 std::variant<size_t, Error> solver_choice(std::string_view function, const Argument& solver,
-                                            const std::vector<std::string>& solvers) {
+                                          const std::vector<std::string>& solvers) {
     if (solver.kind != Argument::Kind::Str) return wrong_type(function, "solver", "str", solver);
     for (size_t k = 0; k < solvers.size(); ++k)
         if (solver.text == solvers[k]) return k;
@@ -73,7 +73,7 @@ std::variant<size_t, Error> solver_choice(std::string_view function, const Argum
 }
 
 std::variant<SolveChoice, Error> check_solve_options(std::string_view function, const SolveArguments& a,
-                                                       const std::vector<std::string>& solvers) {
+                                                     const std::vector<std::string>& solvers) {
     SolveChoice choice;
     SolveSettings& s = choice.settings;
     auto sensitivity = sensitivity_option(function, a.sensitivity);
@@ -95,7 +95,7 @@ std::variant<SolveChoice, Error> check_solve_options(std::string_view function, 
     choice.solver = std::get<size_t>(solver);
     if (s.sensitivity >= 2 && choice.solver != 0)
         return Error::value(prefix(function, "sensitivity") + ": ranging needs solver='" + solvers[0] +
-                                  "'; with solver='" + solvers[choice.solver] + "' ask for sensitivity='duals'");
+                            "'; with solver='" + solvers[choice.solver] + "' ask for sensitivity='duals'");
     return choice;
 }
 

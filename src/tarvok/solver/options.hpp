@@ -51,7 +51,6 @@ struct Argument {
     std::string type_name;  ///< type(value).__name__
 };
 
-
 struct SolveArguments {
     Argument time_limit, mip_gap, threads, log, sensitivity, solver;
 };
@@ -66,12 +65,12 @@ struct SolveChoice {
 /// The solver named by `solver`, an index in `solvers` (the default first,
 /// the only one that ranges); `function` names the caller in messages.
 std::variant<size_t, Error> solver_choice(std::string_view function, const Argument& solver,
-                                            const std::vector<std::string>& solvers);
+                                          const std::vector<std::string>& solvers);
 
 /// Checks the options in the order of the signature (sensitivity first, as
 /// it decides what else is asked for).
 std::variant<SolveChoice, Error> check_solve_options(std::string_view function, const SolveArguments& arguments,
-                                                       const std::vector<std::string>& solvers);
+                                                     const std::vector<std::string>& solvers);
 
 /// The format a model file is written in, by its extension (any case), or
 /// the message refusing any other extension.

@@ -46,7 +46,8 @@ json::Value per_variable(const Program& p, const std::function<json::Value(uint3
 /// {constraint label: figure, or dicts nested by the forall values}, in
 /// model order. A later row with the same label and keys replaces the
 /// earlier figure, as assigning into a dict does.
-json::Value per_constraint(const Program& p, const Sensitivity& s, const std::function<json::Value(const RowFigures&)>& pick) {
+json::Value per_constraint(const Program& p, const Sensitivity& s,
+                           const std::function<json::Value(const RowFigures&)>& pick) {
     std::vector<const RowFigures*> order;
     for (const RowFigures& r : s.rows) order.push_back(&r);
     std::stable_sort(order.begin(), order.end(), [](const RowFigures* a, const RowFigures* b) {
@@ -56,7 +57,8 @@ json::Value per_constraint(const Program& p, const Sensitivity& s, const std::fu
     // Where each dict built so far keeps a key, by the path to it: lookups stay
     // constant-time however many instances a constraint has.
     std::unordered_map<std::string, size_t> index;
-    auto member = [&](json::Value& level, std::string& path, const std::string& key, json::Value fresh, bool replace) -> json::Value& {
+    auto member = [&](json::Value& level, std::string& path, const std::string& key, json::Value fresh,
+                      bool replace) -> json::Value& {
         path += std::to_string(key.size()) + ':' + key;
         auto [at, added] = index.emplace(path, level.members().size());
         if (added)
@@ -73,7 +75,8 @@ json::Value per_constraint(const Program& p, const Sensitivity& s, const std::fu
             continue;
         }
         json::Value* level = &member(out, path, label, json::Value::object(), false);
-        for (size_t k = 0; k + 1 < r->keys.size(); ++k) level = &member(*level, path, r->keys[k], json::Value::object(), false);
+        for (size_t k = 0; k + 1 < r->keys.size(); ++k)
+            level = &member(*level, path, r->keys[k], json::Value::object(), false);
         member(*level, path, r->keys.back(), pick(*r), true);
     }
     return out;
@@ -210,11 +213,15 @@ json::Value Solved::objective() const {
     return outcome.has_solution ? json::Value::real(reported_value(outcome.objective, false)) : json::Value::null();
 }
 
-json::Value Solved::values() const { return outcome.has_solution ? solution_values(*program, outcome.x) : json::Value::object(); }
+json::Value Solved::values() const {
+    return outcome.has_solution ? solution_values(*program, outcome.x) : json::Value::object();
+}
 
 json::Value Solved::infeasible() const { return culprit_list(outcome.culprits); }
 
-json::Value Solved::message() const { return outcome.message.empty() ? json::Value::null() : json::Value::of(outcome.message); }
+json::Value Solved::message() const {
+    return outcome.message.empty() ? json::Value::null() : json::Value::of(outcome.message);
+}
 
 json::Value Solved::duals() const {
     if (!sensitivity) return json::Value::null();
@@ -250,12 +257,12 @@ json::Value Solved::sensitivity_basis() const {
 
 json::Value Solved::to_dict() const {
     json::Value d = json::Value::object()
-                 .add("status", json::Value::of(status_word(outcome.status)))
-                 .add("objective", objective())
-                 .add("values", values())
-                 .add("infeasible_constraints", infeasible())
-                 .add("message", message())
-                 .add("statistics", statistics);
+                        .add("status", json::Value::of(status_word(outcome.status)))
+                        .add("objective", objective())
+                        .add("values", values())
+                        .add("infeasible_constraints", infeasible())
+                        .add("message", message())
+                        .add("statistics", statistics);
     if (!sensitivity) return d;
     return d.add("sensitivity_basis", sensitivity_basis())
         .add("duals", duals())

@@ -421,11 +421,11 @@ Value grounding_value(std::string_view description, std::string_view data) {
                                : f.match == grounding::Match::Percentage ? "percentage"
                                                                          : "scaled";
             out.items().push_back(Value::object({{"text", Value::of(f.text)},
-                                               {"value", Value::of(f.value)},
-                                               {"line", Value::of(static_cast<int64_t>(f.line))},
-                                               {"kind", Value::of(kind)},
-                                               {"source", Value::of(f.source)},
-                                               {"shown", Value::of(grounding::finding_text(f))}}));
+                                                 {"value", Value::of(f.value)},
+                                                 {"line", Value::of(static_cast<int64_t>(f.line))},
+                                                 {"kind", Value::of(kind)},
+                                                 {"source", Value::of(f.source)},
+                                                 {"shown", Value::of(grounding::finding_text(f))}}));
         }
         return out;
     };

@@ -1,8 +1,8 @@
 #include "web/workdir.hpp"
 
 #include "common/file_lock.hpp"
-#include "common/pair_placement.hpp"
 #include "common/files.hpp"
+#include "common/pair_placement.hpp"
 
 #include <pwd.h>
 #include <sys/stat.h>

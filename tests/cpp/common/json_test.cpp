@@ -11,7 +11,8 @@ using namespace tarvok;
 using Kind = json::Value::Kind;
 
 TEST(Json, ParsesNestedValuesInOrderWithIntegersApartFromNumbers) {
-    json::Value v = json::parse(" {\"a\": [1, -2.5e3, true, null, {}], \"b\": \"x\", \"big\": 123456789012345678901} \n");
+    json::Value v =
+        json::parse(" {\"a\": [1, -2.5e3, true, null, {}], \"b\": \"x\", \"big\": 123456789012345678901} \n");
     ASSERT_EQ(v.kind(), Kind::Object);
     ASSERT_EQ(v.members().size(), 3u);
     const json::Items& a = v.find("a")->items();
@@ -104,11 +105,19 @@ TEST(Json, FloatsAreWrittenAsTheHostsRepr) {
         double value;
         const char* repr;
     };
-    for (const Case& c : {Case{0.1, "0.1"}, {100.0, "100.0"}, {1e-05, "1e-05"}, {1e16, "1e+16"},
-                          {1e15, "1000000000000000.0"}, {123456789012345680.0, "1.2345678901234568e+17"},
-                          {0.0001, "0.0001"}, {-0.0, "-0.0"}, {5e-324, "5e-324"},
-                          {1.7976931348623157e308, "1.7976931348623157e+308"}, {1.0 / 3, "0.3333333333333333"},
-                          {1.5e-05, "1.5e-05"}, {1.5e-4, "0.00015"}})
+    for (const Case& c : {Case{0.1, "0.1"},
+                          {100.0, "100.0"},
+                          {1e-05, "1e-05"},
+                          {1e16, "1e+16"},
+                          {1e15, "1000000000000000.0"},
+                          {123456789012345680.0, "1.2345678901234568e+17"},
+                          {0.0001, "0.0001"},
+                          {-0.0, "-0.0"},
+                          {5e-324, "5e-324"},
+                          {1.7976931348623157e308, "1.7976931348623157e+308"},
+                          {1.0 / 3, "0.3333333333333333"},
+                          {1.5e-05, "1.5e-05"},
+                          {1.5e-4, "0.00015"}})
         EXPECT_EQ(json::float_repr(c.value), c.repr);
     // Random bit patterns: the host's repr of each, and each reads back exactly.
     struct Bits {
@@ -140,16 +149,17 @@ TEST(Json, WritesWhatTheHostsDumpsWrites) {
     v.add("t", json::Value::tuple({json::Value::of(int64_t{1}), json::Value::of(int64_t{2})}));
     v.add("e", json::Value::object());
     // json.dumps(v)
-    EXPECT_EQ(json::write(v),
-              R"({"a": [1, 2.5, {"b": null, "c": []}], "\u00e9": "\u2603\u007f\u0001\ud83d\ude00", "t": [1, 2], "e": {}})");
+    EXPECT_EQ(
+        json::write(v),
+        R"({"a": [1, 2.5, {"b": null, "c": []}], "\u00e9": "\u2603\u007f\u0001\ud83d\ude00", "t": [1, 2], "e": {}})");
     // json.dumps(v, indent=2, ensure_ascii=False)
     EXPECT_EQ(json::write(v, {.indent = 2, .ensure_ascii = false}),
               "{\n  \"a\": [\n    1,\n    2.5,\n    {\n      \"b\": null,\n      \"c\": []\n    }\n  ],\n"
               "  \"\xC3\xA9\": \"\xE2\x98\x83\x7F\\u0001\xF0\x9F\x98\x80\",\n  \"t\": [\n    1,\n    2\n  ],\n"
               "  \"e\": {}\n}");
     // json.dumps([inf, -inf, nan, True], indent=0); a range as its integers
-    json::Value odd = json::Value::array({json::Value::of(INFINITY), json::Value::of(-INFINITY),
-                                          json::Value::of(NAN), json::Value::of(true), json::Value::range(2, 4)});
+    json::Value odd = json::Value::array({json::Value::of(INFINITY), json::Value::of(-INFINITY), json::Value::of(NAN),
+                                          json::Value::of(true), json::Value::range(2, 4)});
     EXPECT_EQ(json::write(odd, {.indent = 0}), "[\nInfinity,\n-Infinity,\nNaN,\ntrue,\n[\n2,\n3,\n4\n]\n]");
 }
 

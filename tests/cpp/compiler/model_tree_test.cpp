@@ -92,9 +92,7 @@ TEST(ModelTree, ExpressionsAsNodes) {
     EXPECT_EQ(shown(at(ranged, "operator")), "'range'");
     EXPECT_EQ(shown(at(ranged, "low")), "{'type': 'number', 'value': 1}");
     const Json& plain = item(at(t, "constraints"), 1);
-    EXPECT_EQ(
-        shown(at(plain, "label")) + shown(at(plain, "condition")) + shown(at(plain, "operator")),
-        "NoneNone'>='");
+    EXPECT_EQ(shown(at(plain, "label")) + shown(at(plain, "condition")) + shown(at(plain, "operator")), "NoneNone'>='");
 
     const Json& dvar = item(at(t, "declarations"), 1);
     EXPECT_EQ(shown(dvar),

@@ -151,8 +151,9 @@ TEST(Results, ResourcesAndPromptsInTheProtocolsShape) {
     const Value& message = prompt.find("messages")->items().at(0);
     EXPECT_EQ(message.find("role")->text(), "user");
     EXPECT_NE(message.find("content")->find("text")->text().find("Plan the shifts."), std::string::npos);
-    EXPECT_EQ(prompts_result().find("prompts")->items().at(0).find("arguments")->items().at(0).find("required")->boolean(),
-              false);
+    EXPECT_EQ(
+        prompts_result().find("prompts")->items().at(0).find("arguments")->items().at(0).find("required")->boolean(),
+        false);
 }
 
 TEST(McpRunFolder, PrivateFreshAndRemovedWithItsFiles) {

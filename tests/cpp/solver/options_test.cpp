@@ -145,7 +145,8 @@ TEST(SolveOptions, EachRefusalNamesTheFunctionTheArgumentAndWhatWasGiven) {
 
 TEST(SolveOptions, ThreeSolversAreListedWithCommas) {
     auto checked = solver_choice("_check_solver", str("x"), {"a", "b", "c"});
-    EXPECT_EQ(std::get<tarvok::Error>(checked).message(), "_check_solver() argument 'solver' must be 'a', 'b' or 'c', not 'x'");
+    EXPECT_EQ(std::get<tarvok::Error>(checked).message(),
+              "_check_solver() argument 'solver' must be 'a', 'b' or 'c', not 'x'");
 }
 
 TEST(ModelFiles, TheExtensionChoosesTheFormatInAnyCase) {

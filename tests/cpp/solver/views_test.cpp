@@ -110,7 +110,8 @@ TEST(Views, ARangeNamesItsEndsAndLeavesOpenEndsNone) {
     f.bound_up = {{inf, inf, -1, -1}};
     f.bound_down = {{0, 0, -1, -1}};
     Solved s = solved_with_figures("dvar float+ x;\nmaximize x;\nsubject to {\n  cap: x <= 4;\n}\n", {4}, f);
-    std::string costs = show(s.ranging().find("costs")->find("x") ? *s.ranging().find("costs")->find("x") : json::Value());
+    std::string costs =
+        show(s.ranging().find("costs")->find("x") ? *s.ranging().find("costs")->find("x") : json::Value());
     EXPECT_NE(costs.find("high: None"), std::string::npos) << costs;
     EXPECT_NE(costs.find("entering_at_high: None"), std::string::npos) << costs;
     // The one constraint became x's bound; the reduced cost says it holds

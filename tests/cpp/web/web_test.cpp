@@ -295,7 +295,7 @@ TEST(Endpoints, ARunAsksTheSolverForWhatItsRequestSays) {
             out += key + "=" +
                    (value.kind() == Value::Kind::String    ? value.text()
                     : value.kind() == Value::Kind::Boolean ? "true"
-                                                         : std::to_string(value.number())) +
+                                                           : std::to_string(value.number())) +
                    " ";
         return out;
     };

@@ -4,15 +4,15 @@
 // `run_<name>` that returns its exit status under the name of its row.
 #pragma once
 
+#include "bindings/host/host.hpp"
+#include "bindings/host/json.hpp"
+#include "bindings/host/module_settings.hpp"
 #include "cli/command_options.hpp"
 #include "cli/output.hpp"
 #include "cli/output_paths.hpp"
 #include "cli/pair_stage.hpp"
 #include "common/exit_status.hpp"
 #include "compiler/data_values.hpp"
-#include "bindings/host/host.hpp"
-#include "bindings/host/json.hpp"
-#include "bindings/host/module_settings.hpp"
 
 #include <initializer_list>
 #include <optional>

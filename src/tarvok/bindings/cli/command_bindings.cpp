@@ -1,12 +1,12 @@
 // Helpers every subcommand of the `tarvok` command uses.
 #include "bindings/cli/command.hpp"
+#include "bindings/host/json.hpp"
+#include "bindings/host/package.hpp"
 #include "cli/run_inputs.hpp"
 #include "cli/ticker.hpp"
 #include "common/terminal_text.hpp"
 #include "example_ranker/load_failure.hpp"
 #include "generative/providers/providers.hpp"
-#include "bindings/host/json.hpp"
-#include "bindings/host/package.hpp"
 #include "solver/options.hpp"
 
 namespace tarvok::cli {

@@ -5,8 +5,8 @@
 // keeps the old files as <file>.bak and moves the new pair into place as one
 // change.
 #include "bindings/cli/command.hpp"
-#include "cli/feedback_outcome.hpp"
 #include "bindings/host/json.hpp"
+#include "cli/feedback_outcome.hpp"
 
 namespace tarvok::cli {
 

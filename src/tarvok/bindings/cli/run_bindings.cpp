@@ -3,9 +3,9 @@
 // value, an output path, a missing extra), 3 any other outcome of the solve,
 // 130 Ctrl-C (after the best solution found so far).
 #include "bindings/cli/command.hpp"
+#include "bindings/host/json.hpp"
 #include "cli/run_inputs.hpp"
 #include "common/files.hpp"
-#include "bindings/host/json.hpp"
 
 namespace tarvok::cli {
 
@@ -126,8 +126,8 @@ void write_solution(py::object path, py::object result) {
     if (csv) {
         py::object buffer = py::module_::import("io").attr("StringIO")();
         py::object writer = py::module_::import("csv").attr("writer")(buffer, py::arg("lineterminator") = "\n");
-        for (const auto& row : solution_csv_rows(solution_of(host::from_python(solved, kPlain)),
-                                                 variable_keys(result.attr("program")))) {
+        for (const auto& row :
+             solution_csv_rows(solution_of(host::from_python(solved, kPlain)), variable_keys(result.attr("program")))) {
             py::list cells;
             for (const auto& cell : row) cells.append(host::text(cell));
             writer.attr("writerow")(cells);
@@ -269,7 +269,8 @@ int run_run(py::object args) {
     Expanded expanded = expand(compiled);
     py::object report =
         compiled.attr("report_for")(host::text(in.model_shown), host::text(in.data_shown.value_or("data")));
-    data::Value records = records_with_paths(host::from_python(compiled.attr("diagnostics"), kPlain), in.model_shown, in.data_shown);
+    data::Value records =
+        records_with_paths(host::from_python(compiled.attr("diagnostics"), kPlain), in.model_shown, in.data_shown);
     if (expanded.program.is_none()) {
         if (as_json) {
             say_json(host::to_python(does_not_compile_json(std::move(records))));

@@ -4,12 +4,12 @@
 // found comes back as one result (run_generation); --run and --emit use the
 // loop's own compile of the final pair.
 #include "bindings/cli/command.hpp"
+#include "bindings/host/json.hpp"
+#include "bindings/host/package.hpp"
 #include "cli/solve_outcome.hpp"
 #include "cli/what_if_report.hpp"
 #include "evaluation/vote.hpp"
 #include "generative/grounding.hpp"
-#include "bindings/host/json.hpp"
-#include "bindings/host/package.hpp"
 
 #include <memory>
 #include <optional>
@@ -158,8 +158,8 @@ py::object generate_staged(py::object args, const SolveRequest& r, StagedPair& p
 /// places beside the targets (each pair whole or not at all); the what-if
 /// table naming them there.
 data::Value keep_alternatives(StagedPair& pair, py::object table) {
-    KeptAlternatives kept =
-        kept_alternatives(host::from_python(table, kPlain), shown_path(pair.target().model), shown_path(pair.target().data));
+    KeptAlternatives kept = kept_alternatives(host::from_python(table, kPlain), shown_path(pair.target().model),
+                                              shown_path(pair.target().data));
     for (const AlternativeMove& move : kept.moves) {
         std::string model = host::read_file(host::text(move.model_from), "rb").cast<std::string>(),
                     data = host::read_file(host::text(move.data_from), "rb").cast<std::string>();
@@ -225,9 +225,11 @@ void run_and_emit(py::object args, const SolveRequest& r, py::object result, Sol
     o.status = with_run_and_emit(loop_status(o.facts), with_run ? std::optional(run.status) : std::nullopt,
                                  with_emit ? std::optional(emit.status) : std::nullopt);
     if (host::truthy(args.attr("run")))
-        o.run_json = with_run && run.status != 1 ? host::from_python(run.result.attr("to_dict")(), kPlain) : data::Value();
+        o.run_json =
+            with_run && run.status != 1 ? host::from_python(run.result.attr("to_dict")(), kPlain) : data::Value();
     if (with_run) o.run = run.status == 1 ? run.diagnostics : summary_of(run.result);
-    if (!r.script.is_none()) o.emitted = with_emit && emit.status == 0 ? host::from_python(emit.written, kPlain) : data::Value();
+    if (!r.script.is_none())
+        o.emitted = with_emit && emit.status == 0 ? host::from_python(emit.written, kPlain) : data::Value();
     if (with_emit)
         o.emit = {emit.status, emit.status == 0 ? written_line(strings_of(emit.written)) : "", emit.failure,
                   emit.diagnostics};

@@ -4,6 +4,10 @@
 // on Python threads (the loop waits on the network); the main thread alone
 // writes results.jsonl, one flushed line per finished problem, so that a run
 // that is stopped resumes where it was.
+#include "bindings/host/host.hpp"
+#include "bindings/host/interrupts.hpp"
+#include "bindings/host/json.hpp"
+#include "bindings/host/module_settings.hpp"
 #include "common/exit_status.hpp"
 #include "common/terminal_text.hpp"
 #include "evaluation/command_run.hpp"
@@ -17,10 +21,6 @@
 #include "evaluation/work_queue.hpp"
 #include "generative/grounding.hpp"
 #include "generative/providers/providers.hpp"
-#include "bindings/host/host.hpp"
-#include "bindings/host/interrupts.hpp"
-#include "bindings/host/json.hpp"
-#include "bindings/host/module_settings.hpp"
 #include "solver/options.hpp"
 
 #include <array>
@@ -735,8 +735,9 @@ class HostCommand final : public ev::CommandHost {
     void tell(const std::string& line) override { ::tell(line); }
     void fail(const ev::CommandFailure& failure) override {
         if (!host::truthy(args_.attr("json"))) return tell(ev::command_error_line(failure.message));
-        tarvok::json::Value error = tarvok::json::Value::object({{"error", tarvok::json::Value::of(failure.message)},
-                                                                 {"status", tarvok::json::Value::of(tarvok::code(failure.status))}});
+        tarvok::json::Value error =
+            tarvok::json::Value::object({{"error", tarvok::json::Value::of(failure.message)},
+                                         {"status", tarvok::json::Value::of(tarvok::code(failure.status))}});
         say(tarvok::json::write(error, {.ensure_ascii = false}) + "\n");
     }
     size_t running() override { return pool_ ? pool_->queue->running() : 0; }

@@ -1,11 +1,11 @@
 // tarvok.example_ranker: ranks stored problem descriptions by embedding
 // similarity to a new description.
-#include "example_ranker/description_files.hpp"
 #include "bindings/example_ranker/docs.hpp"
+#include "bindings/host/host.hpp"
+#include "example_ranker/description_files.hpp"
 #include "example_ranker/lexical.hpp"
 #include "example_ranker/load_failure.hpp"
 #include "example_ranker/ranking.hpp"
-#include "bindings/host/host.hpp"
 
 #include <algorithm>
 #include <cstdint>

@@ -5,10 +5,10 @@
 // the checks of any data text.
 #pragma once
 
-#include "compiler/compiler.hpp"
-#include "compiler/data_values.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
+#include "compiler/compiler.hpp"
+#include "compiler/data_values.hpp"
 
 #include <optional>
 #include <string>

@@ -60,7 +60,7 @@ inline void set_error(const Error& e) {
         const json::Value* path = details.find("path");
         int number = static_cast<int>(details.find("errno")->integer());
         error = py::reinterpret_borrow<py::object>(PyExc_OSError)(number, py::str(std::strerror(number)),
-                                                                   path ? text(path->text()) : py::object(py::none()));
+                                                                  path ? text(path->text()) : py::object(py::none()));
     } else {
         PyObject* cls = detail::class_of(e.kind());
         const json::Value* timeout = details.find("timeout");

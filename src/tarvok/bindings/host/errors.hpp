@@ -39,7 +39,6 @@ inline bool is_ordinary(const py::error_already_set& error) { return error.match
     throw py::error_already_set();
 }
 
-
 /// Raises `cls(message)`: an error class the caller looked up at call time
 /// (a module's SemanticError, which a host may replace).
 [[noreturn]] inline void raise_new(py::handle cls, const std::string& message) {

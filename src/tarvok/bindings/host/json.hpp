@@ -235,7 +235,8 @@ inline json::Value data_from(py::handle o, const FromPython& how, std::size_t de
     }
     if (PyList_Check(p) || PyTuple_Check(p) || PyAnySet_Check(p)) {
         json::Items items;
-        for (py::handle item : py::reinterpret_borrow<py::iterable>(o)) items.push_back(value_from(item, how, depth + 1));
+        for (py::handle item : py::reinterpret_borrow<py::iterable>(o))
+            items.push_back(value_from(item, how, depth + 1));
         return json::Value::array(std::move(items));
     }
     throw py::type_error(data::not_a_data_value_message(type_name(o)));

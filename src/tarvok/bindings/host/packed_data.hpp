@@ -4,11 +4,11 @@
 // that large tables skip writing and reading a text of their numbers.
 #pragma once
 
+#include "bindings/host/data_values.hpp"
+#include "bindings/host/host.hpp"
 #include "compiler/compiler.hpp"
 #include "compiler/data_values.hpp"
 #include "compiler/packed_numbers.hpp"
-#include "bindings/host/data_values.hpp"
-#include "bindings/host/host.hpp"
 
 #include <deque>
 #include <memory>

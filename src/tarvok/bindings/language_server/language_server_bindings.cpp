@@ -4,11 +4,11 @@
 // texts and shapes each answer as the protocol's JSON; this file reads the
 // requests, keeps one snapshot per model and builds the protocol's types
 // from the core's answers.
-#include "compiler/front_end.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
-#include "language_server/answers.hpp"
 #include "bindings/language_server/docs.hpp"
+#include "compiler/front_end.hpp"
+#include "language_server/answers.hpp"
 #include "language_server/framing.hpp"
 
 #include <pybind11/eval.h>

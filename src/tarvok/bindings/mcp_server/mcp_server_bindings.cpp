@@ -4,12 +4,12 @@
 // arguments; this file converts, calls the package's own modules (compiler,
 // solver, SciPy emitter, example ranker, generation loop) and shapes their
 // results for the agent.
-#include "common/files.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
-#include "compiler/model_tree.hpp"
 #include "bindings/host/package.hpp"
 #include "bindings/mcp_server/docs.hpp"
+#include "common/files.hpp"
+#include "compiler/model_tree.hpp"
 
 #include <pybind11/eval.h>
 #include "mcp_server/answers.hpp"
@@ -196,7 +196,8 @@ Answer call(const std::string& name, py::object arguments, const CallLine& line)
     if (!tool) return failed(core::unknown_tool_message(name));
     try {
         // The arguments as the core's values (what JSON cannot hold as its str()).
-        core::Parsed parsed = core::parse_request(*tool, core::arguments_of(host::from_python(arguments, {.others_as_text = true})));
+        core::Parsed parsed =
+            core::parse_request(*tool, core::arguments_of(host::from_python(arguments, {.others_as_text = true})));
         if (!parsed.request) return failed(std::string(tool->name) + ": " + parsed.error);
         return std::visit(
             [&](const auto& r) -> Answer {
@@ -241,7 +242,8 @@ py::object read_resource(py::object params) {
     core::PackageTexts texts;
     std::string text;
     if (target.kind == Kind::Diagnostics) {
-        text = tarvok::json::write(tarvok::compiler::tree::diagnostic_code_tree(), {.indent = 1, .ensure_ascii = false});
+        text =
+            tarvok::json::write(tarvok::compiler::tree::diagnostic_code_tree(), {.indent = 1, .ensure_ascii = false});
     } else {
         py::gil_scoped_release unlocked;
         text = core::package_resource_text(target, package, texts);

@@ -9,12 +9,12 @@
 // three build steps put them into the base's attributes in SciPy's standard
 // form, and generate_code writes the script from those attributes, so the
 // script always states what the attributes hold.
-#include "emitter/targets.hpp"
 #include "bindings/host/arrays.hpp"
 #include "bindings/host/host.hpp"
+#include "bindings/scipy_emitter/generator_face.hpp"
+#include "emitter/targets.hpp"
 #include "scipy_emitter/generator_attributes.hpp"
 #include "scipy_emitter/generator_checks.hpp"
-#include "bindings/scipy_emitter/generator_face.hpp"
 #include "scipy_emitter/program_script.hpp"
 #include "scipy_emitter/script.hpp"
 #include "scipy_emitter/standard_form.hpp"

@@ -2,8 +2,8 @@
 // run with its log and Ctrl-C watched, and its answers (solution, infeasible
 // subset, duals and ranging) read back. The only code here that knows HiGHS.
 #include "bindings/host/host.hpp"
-#include "solver/adapters.hpp"
 #include "bindings/solver/bindings.hpp"
+#include "solver/adapters.hpp"
 
 #include <cmath>
 #include <memory>

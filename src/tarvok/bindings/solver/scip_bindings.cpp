@@ -4,8 +4,8 @@
 // and the duals of an LP (re-solved without presolve, as SCIP gives duals
 // only for the LP it last solved). SCIP gives no ranging.
 #include "bindings/host/host.hpp"
-#include "solver/adapters.hpp"
 #include "bindings/solver/bindings.hpp"
+#include "solver/adapters.hpp"
 
 #include <algorithm>
 #include <cmath>

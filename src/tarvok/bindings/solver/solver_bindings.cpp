@@ -3,13 +3,13 @@
 // the adapters are the other *_bindings.cpp files here) under the core's
 // strategy, and reports the outcome as Python values. The solver library and
 // numpy are imported on first use, so that the module itself needs neither.
-#include "bindings/host/json.hpp"
-#include "compiler/model_tree.hpp"
 #include "bindings/host/data_values.hpp"
 #include "bindings/host/host.hpp"
+#include "bindings/host/json.hpp"
 #include "bindings/host/packed_data.hpp"
-#include "solver/backend.hpp"
 #include "bindings/solver/bindings.hpp"
+#include "compiler/model_tree.hpp"
+#include "solver/backend.hpp"
 #include "solver/compiled_model.hpp"
 #include "solver/model_file.hpp"
 #include "solver/mps.hpp"

@@ -1,13 +1,13 @@
 // tarvok.tarvok_core: the Tarvok compiler as the host sees it. Compiles a
 // model text and a data text together and returns the compiled model as
 // plain dicts and lists, or raises SemanticError with every diagnostic.
+#include "bindings/host/data_values.hpp"
+#include "bindings/host/host.hpp"
+#include "bindings/host/json.hpp"
+#include "bindings/tarvok_core/compiler_face.hpp"
 #include "cli/check_command.hpp"
 #include "compiler/compiler.hpp"
 #include "compiler/model_tree.hpp"
-#include "bindings/tarvok_core/compiler_face.hpp"
-#include "bindings/host/json.hpp"
-#include "bindings/host/data_values.hpp"
-#include "bindings/host/host.hpp"
 #include "solver/program.hpp"
 
 #include <cstdint>

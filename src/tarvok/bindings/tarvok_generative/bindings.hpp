@@ -1,10 +1,10 @@
 // Shared by the binding files of the tarvok_generative module.
 #pragma once
 
+#include "bindings/host/host.hpp"
 #include "generative/module_face.hpp"
 #include "generative/prompts.hpp"
 #include "generative/request_state.hpp"
-#include "bindings/host/host.hpp"
 
 #include <optional>
 #include <string>

@@ -2,13 +2,13 @@
 // run, returning a GenerationResult), generative_feedback and the execution
 // check's `_execute_model`. Each checks its arguments, reads the settings it
 // falls back on, runs the core (see workflow_bindings.cpp) and speaks Python.
+#include "bindings/host/json.hpp"
+#include "bindings/tarvok_generative/workflow_bindings.hpp"
 #include "common/files.hpp"
 #include "generative/call_arguments.hpp"
 #include "generative/module_face.hpp"
 #include "generative/providers/providers.hpp"
 #include "generative/result_values.hpp"
-#include "bindings/tarvok_generative/workflow_bindings.hpp"
-#include "bindings/host/json.hpp"
 #include "solver/options.hpp"
 
 #include <pybind11/stl.h>

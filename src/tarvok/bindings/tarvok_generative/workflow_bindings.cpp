@@ -5,10 +5,10 @@
 // caller that replaces one is obeyed.
 #include "bindings/tarvok_generative/workflow_bindings.hpp"
 
+#include "bindings/host/json.hpp"
 #include "common/files.hpp"
 #include "common/utf8.hpp"
 #include "generative/result_values.hpp"
-#include "bindings/host/json.hpp"
 
 #include <cerrno>
 

@@ -8,8 +8,8 @@
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/package.hpp"
-#include "web/api.hpp"
 #include "bindings/web/docs.hpp"
+#include "web/api.hpp"
 #include "web/workdir.hpp"
 
 #include <pybind11/eval.h>

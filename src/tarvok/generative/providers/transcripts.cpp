@@ -10,7 +10,6 @@ namespace tarvok::generative::providers {
 
 namespace {
 
-
 /// The length of the line end at `pos`, or 0 when none starts there.
 std::size_t line_end_at(std::string_view text, std::size_t pos) {
     switch (static_cast<unsigned char>(text[pos])) {

@@ -56,7 +56,7 @@ inline WrittenData written_data_of(py::handle model_text, py::handle data, const
 /// The data text alone (see written_data_of).
 inline py::object data_text_of(py::handle model_text, py::handle data, const char* function,
                                const char* parameter = "data_text") {
-    return written_data_of(model_text, data, function, parameter).text();
+    return written_data_of(model_text, data, function, parameter).text;
 }
 
 }  // namespace tarvok::host

@@ -237,8 +237,10 @@ def test_an_interrupted_command_resumes_where_it_stopped(llm, tmp_path):
     llm.delay = 0.4
     first = command([str(path), "--out", "out", "--model", "gpt-test", "--iterations", "2"], tmp_path)
     results = tmp_path / "out" / "results.jsonl"
-    deadline = time.monotonic() + 120
+    # A loaded machine can take minutes to import the ranker's model; wait for the first record however long.
+    deadline = time.monotonic() + 600
     while time.monotonic() < deadline and not (results.exists() and results.read_text().count("\n") >= 1):
+        assert first.poll() is None, first.communicate()[1]
         time.sleep(0.05)
     first.send_signal(signal.SIGINT)
     _, stderr = first.communicate(timeout=60)

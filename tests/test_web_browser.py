@@ -215,6 +215,7 @@ def test_the_readings_of_a_generated_pair(llm_server, tmp_path, browser, artifac
         cells = [[c.text for c in r.find_elements(By.TAG_NAME, "td")[:3]] for r in rows]
         assert [c[2] for c in cells] == ["7500", "7000", "8500"] and cells[0][0] == "as modelled"
         assert "same answer" not in find(By.ID, "what-if-table").text
+        browser.execute_script("document.getElementById('readings').scrollIntoView()")
         browser.save_screenshot(str(artifacts / "readings.png"))
 
         rows[1].find_element(By.XPATH, ".//button[text()='open']").click()

@@ -355,9 +355,22 @@ class HostProblem final : public ev::ProblemHost {
         }
         return {host::str_of(status), host::str_of(objective)};
     }
-    std::vector<ev::Reading> alternatives() override {
-        std::vector<ev::Reading> out;
-        if (!what_if_.is_none()) from_host(what_if_["alternatives"], out);
+    std::optional<ev::WhatIfTable> what_if_table() override {
+        if (what_if_.is_none()) return std::nullopt;
+        std::optional<ev::WhatIfTable> out;
+        from_host(what_if_, out);
+        // The files as the run's folder names them, so that the records move with it.
+        py::object relpath = os_module().attr("path").attr("relpath");
+        py::object out_dir = os_module().attr("path").attr("dirname")(folder_);
+        auto relative = [&](std::optional<std::string>& file, py::handle path) {
+            if (!path.is_none()) file = hidden(host::str_of(relpath(path, out_dir)));
+        };
+        relative(out->main.model_file, result_.attr("model_file"));
+        relative(out->main.data_file, result_.attr("data_file"));
+        for (ev::TableReading& alt : out->alternatives) {
+            if (alt.model_file) relative(alt.model_file, host::text(*alt.model_file));
+            if (alt.data_file) relative(alt.data_file, host::text(*alt.data_file));
+        }
         return out;
     }
     void progress(const std::string& line) override { progress_(host::text(line)); }

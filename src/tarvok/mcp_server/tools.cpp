@@ -79,13 +79,41 @@ const std::string kGenerateSchema =
     R"(."}, )"
     R"("model": {"type": "string", "description": "The provider's model name (default: the provider's default)."}, )"
     R"("iterations": {"type": "integer", "minimum": 1, "maximum": 20, "description": "Most repair rounds after the first attempt."}, )"
-    R"("execution_check": {"type": "boolean", "description": "Also solve each compiling attempt and repair one that is infeasible or unbounded."}}, )"
+    R"("execution_check": {"type": "boolean", "description": "Also solve each compiling attempt and repair one that is infeasible or unbounded."}, )"
+    R"("assumptions": {"type": "boolean", "description": "Also list the assumptions the final model makes where the description is silent or ambiguous (kind, where, the other reading)."}, )"
+    R"("what_if": {"type": "boolean", "description": "Also solve the model under each listed alternative reading: the what-if table (implies assumptions)."}, )"
+    R"("what_if_max": {"type": "integer", "minimum": 0, "maximum": 20, "default": 3, "description": "Most alternative readings to explore."}}, )"
     R"("required": ["description"], "additionalProperties": false})";
+
+#define TARVOK_LLM_SCHEMA                                                                                  \
+    R"("provider": {"type": "string", "description": "The LLM provider (as generate_model takes it)."}, )" \
+    R"("llm_model": {"type": "string", "description": "The provider's model name (default: the provider's default)."})"
+
+const std::string kListAssumptionsSchema =
+    std::string(
+        R"({"type": "object", "properties": {"description": {"type": "string", "minLength": 1, "description": "The problem in plain words that the model formulates."}, )") +
+    TARVOK_MODEL_SCHEMA + R"(, "data": )" + std::string(kDataSchema) + ", " + TARVOK_LLM_SCHEMA +
+    R"(, "what_if": {"type": "boolean", "description": "Also solve the model under each listed alternative reading."}, )"
+    R"("what_if_max": {"type": "integer", "minimum": 0, "maximum": 20, "default": 3, "description": "Most alternative readings to explore."}}, )"
+    R"("required": ["description", "model"], "additionalProperties": false})";
+
+const std::string kWhatIfSchema =
+    std::string(
+        R"({"type": "object", "properties": {"description": {"type": "string", "minLength": 1, "description": "The problem in plain words that the model formulates."}, )") +
+    TARVOK_MODEL_SCHEMA + R"(, "data": )" + std::string(kDataSchema) + ", " + TARVOK_LLM_SCHEMA +
+    R"(, "assumption": {"type": "string", "minLength": 1, "description": "What the model assumes (as list_assumptions gives it)."}, )"
+    R"("alternative": {"type": "string", "minLength": 1, "description": "The other reading to answer under."}, )"
+    R"("kind": {"type": "string", "description": "invented_data, interpretation, units, boundary_condition or asked_quantity."}, )"
+    R"("where": {"type": "string", "description": "The model or data lines it affects."}}, )"
+    R"("required": ["description", "model", "assumption", "alternative"], "additionalProperties": false})";
 
 const std::string kGenerateDescription =
     "Turn a plain-language problem into a Tarvok model and data with the server's own LLM loop (generate, "
     "compile, repair, check alignment), and return {model, data, compiled, aligned, assessment, iterations, "
-    "diagnostics, solution}. Use it when you would rather not write the model yourself, or as a second opinion. "
+    "diagnostics, solution}; with assumptions also the assumptions it makes, with what_if also the what-if "
+    "table (the main answer and each alternative reading's, those that change the answer first, the others "
+    "marked same_answer, each with its model and data). Use it when you would rather not write the model "
+    "yourself, or as a second opinion. "
     "Slow (several LLM requests); sends progress notifications; needs the provider's API key in the server's "
     "environment (" +
     key_variables() + ").";
@@ -112,6 +140,18 @@ const std::vector<ToolSpec> kTools = {
      kExamplesSchema, true, false},
     {ToolId::GenerateModel, "generate_model", "Generate a model with an LLM", kGenerateDescription, kGenerateSchema,
      false, true},
+    {ToolId::ListAssumptions, "list_assumptions", "List the assumptions of a model",
+     "Ask the server's LLM which assumptions a model and data make where the problem description is silent or "
+     "ambiguous, and return {assumptions: [{assumption, alternative, where, kind}], assumptions_error}; with what_if also the what-if table (the main answer and each alternative reading's, "
+     "those that change the answer first, the others marked same_answer, each with its model and data). Use it "
+     "before trusting a number: a listed reading the user did not mean changes the answer. Needs the provider's "
+     "API key in the server's environment. A model that does not compile is a failed call with its diagnostics.",
+     kListAssumptionsSchema, false, true},
+    {ToolId::WhatIf, "what_if", "Answer a model under another reading",
+     "Ask the server's LLM for the model under one alternative reading (an assumption and its alternative, as "
+     "list_assumptions gives them), compile and solve it, and return {what_if}: the main answer and the alternative's status, objective and answer (or why it has none), same_answer, and its model "
+     "and data. Needs the provider's API key in the server's environment.",
+     kWhatIfSchema, false, true},
 };
 
 /// The arguments of one call, read by the servers' one reader of JSON
@@ -196,13 +236,42 @@ Parsed parse_request(const ToolSpec& tool, const Value& arguments) {
         return done(std::move(r));
     }
     case ToolId::GenerateModel: {
-        a.takes({"description", "provider", "model", "iterations", "execution_check"});
+        a.takes({"description", "provider", "model", "iterations", "execution_check", "assumptions", "what_if",
+                 "what_if_max"});
         GenerateRequest r;
         r.description = a.text("description", true, true).value_or("");
         r.provider = a.text("provider", false, true);
         r.model = a.text("model", false, true);
         r.iterations = a.integer("iterations", 1, kMaxIterations);
         r.execution_check = a.flag("execution_check");
+        r.assumptions = a.flag("assumptions");
+        r.what_if = a.flag("what_if");
+        r.what_if_max = a.integer("what_if_max", 0, kMaxWhatIf);
+        return done(std::move(r));
+    }
+    case ToolId::ListAssumptions:
+    case ToolId::WhatIf: {
+        bool one = tool.id == ToolId::WhatIf;
+        if (one)
+            a.takes({"description", "model", "data", "provider", "llm_model", "assumption", "alternative", "kind",
+                     "where"});
+        else
+            a.takes({"description", "model", "data", "provider", "llm_model", "what_if", "what_if_max"});
+        ReadingsRequest r;
+        r.description = a.text("description", true, true).value_or("");
+        r.pair = a.pair();
+        r.provider = a.text("provider", false, true);
+        r.model = a.text("llm_model", false, true);
+        if (one) {
+            Reading& reading = r.reading.emplace();
+            reading.assumption = a.text("assumption", true, true).value_or("");
+            reading.alternative = a.text("alternative", true, true).value_or("");
+            reading.kind = a.text("kind", false).value_or("");
+            reading.where = a.text("where", false).value_or("");
+        } else {
+            r.what_if = a.flag("what_if");
+            r.what_if_max = a.integer("what_if_max", 0, kMaxWhatIf);
+        }
         return done(std::move(r));
     }
     }

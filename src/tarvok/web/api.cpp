@@ -217,13 +217,17 @@ Parsed parse_request(const Endpoint& endpoint, const Value& given, const NameFol
         return done(std::move(r));
     }
     case EndpointId::Generate: {
-        b.takes({"description", "provider", "model", "iterations", "execution_check"});
+        b.takes({"description", "provider", "model", "iterations", "execution_check", "assumptions", "what_if",
+                 "what_if_max"});
         GenerateRequest r;
         r.description = b.text("description", true, true, kMaxSmallBody).value_or("");
         r.provider = b.provider("provider", fold);
         r.model = b.text("model", false, true, 200);
         r.iterations = b.integer("iterations", 1, kMaxIterations);
         r.execution_check = b.flag("execution_check");
+        r.assumptions = b.flag("assumptions");
+        r.what_if = b.flag("what_if");
+        r.what_if_max = b.integer("what_if_max", 0, kMaxWhatIf);
         return done(std::move(r));
     }
     case EndpointId::Feedback: {

@@ -70,6 +70,8 @@ inline constexpr double kRequestSeconds = 180;
 inline constexpr double kGenerationSeconds = 1800;
 inline constexpr double kFeedbackSeconds = 180;
 inline constexpr int64_t kMaxIterations = 20;
+/// The most alternative readings one generation may explore.
+inline constexpr int64_t kMaxWhatIf = 20;
 /// The most generation runs, and questions to the LLM, one server keeps going
 /// at once: past them a request is answered 429, so that the workers that
 /// answer check, run and emit are never all waiting on an LLM.
@@ -154,6 +156,8 @@ struct GenerateRequest {
     std::optional<std::string> provider, model;
     std::optional<int64_t> iterations;
     std::optional<bool> execution_check;
+    std::optional<bool> assumptions, what_if;  ///< "list assumptions", "what if"
+    std::optional<int64_t> what_if_max;        ///< the most alternatives explored
 };
 struct FeedbackRequest {
     std::string question;

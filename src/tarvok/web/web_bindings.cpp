@@ -223,11 +223,13 @@ void push_failure(GenerationRun& run, const std::string& message) {
 }
 
 /// The final frame of a run: the pair and what the loop found, with the
-/// grounding report of its data against the description.
-py::dict generation_result(py::object result, const std::string& description) {
+/// grounding report of its data against the description and, when asked
+/// for, the readings (read while the run's scratch folder is there).
+py::dict generation_result(py::object result, const core::GenerateRequest& r) {
     py::dict d;
     for (const core::ResultField& field : core::kGenerationFields) d[field.key] = result.attr(field.attribute);
-    d["grounding"] = host::object_of(core::grounding_value(description, host::str_of(result.attr("data_text"))));
+    d["grounding"] = host::object_of(core::grounding_value(r.description, host::str_of(result.attr("data_text"))));
+    if (r.assumptions.value_or(false) || r.what_if.value_or(false)) host::add_readings(d, result);
     return d;
 }
 
@@ -242,7 +244,7 @@ void run_generation(std::shared_ptr<GenerationRun> run, core::GenerateRequest r,
         options["cancel"] = py::cpp_function([run] { return run->cancelled(); });
         py::object result = generative().attr("run_generation")(
             host::text(r.description), file_of(scratch, "model.mod"), file_of(scratch, "data.dat"), **options);
-        push(*run, core::FrameKind::Result, generation_result(result, r.description));
+        push(*run, core::FrameKind::Result, generation_result(result, r));
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e) && !e.matches(PyExc_KeyboardInterrupt)) {
             run->finish();

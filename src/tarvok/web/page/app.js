@@ -225,7 +225,13 @@ async function generate() {
   if ($("provider").value) body.provider = $("provider").value;
   if ($("llm-model").value.trim()) body.model = $("llm-model").value.trim();
   if ($("execution-check").checked) body.execution_check = true;
+  if ($("list-assumptions").checked) body.assumptions = true;
+  if ($("what-if").checked) {
+    body.what_if = true;
+    body.what_if_max = Math.max(0, Math.min(20, Number($("what-if-max").value) || 0));
+  }
   $("steps").replaceChildren();
+  $("readings").hidden = true;
   show("watch");
   watchStatus("working", "busy");
   $("cancel").disabled = false; $("generate").disabled = true;
@@ -265,7 +271,66 @@ function generated(r) {
   const verdict = r.compiled ? (r.aligned === false ? "compiles, not judged aligned" : "compiles") : "does not compile";
   watchStatus(`done: ${verdict}`, r.compiled ? "good" : "bad");
   addStep({ kind: "done", text: `${r.iterations} round(s), ${verdict}` });
+  showReadings(r);
   check();
+}
+
+// ---------------------------------------------------------------- readings --
+
+/** What a reading answers: its answer (else objective), or its status when it has no optimum. */
+function readingAnswer(r) {
+  const value = r.answer != null ? r.answer : r.objective;
+  if (value == null) return "-";
+  return r.answer != null && r.objective != null ? `${number(r.answer)} (objective ${number(r.objective)})` : number(value);
+}
+
+/** The assumptions and the what-if table of a generated pair: each alternative can be opened, downloaded
+ * or made the pair; those with the main answer are marked "same answer" (the server lists them last). */
+function showReadings(r) {
+  const shown = r.assumptions != null || r.what_if != null;
+  $("readings").hidden = !shown;
+  if (!shown) return;
+  const list = $("assumptions");
+  list.replaceChildren();
+  for (const a of r.assumptions || []) {
+    const item = el("li", {}, el("span", { class: "kind", text: `[${a.kind}] ` }), a.assumption);
+    if (a.where) item.append(el("div", { class: "hint", text: `where: ${a.where}` }));
+    if (a.alternative) item.append(el("div", { class: "other", text: `instead: ${a.alternative}` }));
+    list.append(item);
+  }
+  if (!(r.assumptions || []).length) list.append(el("li", { text: r.assumptions_error ? "the LLM gave no list" : "none listed" }));
+  const body = $("what-if-table").querySelector("tbody");
+  body.replaceChildren();
+  const table = r.what_if;
+  $("what-if-table").hidden = !table;
+  $("what-if-note").textContent = table && table.unexplored ? `${table.unexplored} more not explored (the limit of alternatives)` : "";
+  if (!table) return;
+  const main = { label: "as modelled", model: r.model, data: r.data, reading: table.main };
+  const rows = [main].concat(table.alternatives.map((a) => ({ label: `if instead ${a.alternative}`, model: a.model, data: a.data, reading: a, alt: a })));
+  for (const row of rows) {
+    const a = row.alt;
+    const tr = el("tr", { class: a && a.same_answer ? "same" : "" });
+    const status = a && !a.compiled ? "no answer" : row.reading.status || "-";
+    const answer = el("td", { class: "num", text: a && !a.compiled ? (a.errors || [])[0] || "does not compile" : readingAnswer(row.reading) });
+    if (a && a.same_answer) answer.append(" ", el("span", { class: "same-mark", text: "same answer" }));
+    const actions = el("td");
+    if (row.model != null) {
+      const name = a ? `${$("pair-name").value || "model"}.alt${a.index}` : $("pair-name").value || "model";
+      const button = (text, act) => { const b = el("button", { text }); b.addEventListener("click", act); actions.append(b); };
+      button("open", () => { setPair(row.model, row.data); clearSolution(); check(); show("read"); notice(`Opened: ${row.label}`); });
+      button("download", () => { download(`${name}.mod`, row.model, "text/plain"); download(`${name}.dat`, row.data, "text/plain"); });
+      if (a) button("make it the pair", () => {
+        r.model = row.model; r.data = row.data;
+        setPair(row.model, row.data); clearSolution(); check();
+        for (const other of body.querySelectorAll("tr")) other.classList.remove("current");
+        tr.classList.add("current");
+        notice(`The pair is now: ${row.label}`);
+      });
+    }
+    tr.append(el("td", { text: row.label }), el("td", { text: status }), answer, actions);
+    body.append(tr);
+  }
+  body.firstChild.classList.add("current");
 }
 
 // ------------------------------------------------------------------- solve --

@@ -42,7 +42,8 @@ const std::string kEmitSchema = kCheckSchema;
 
 const std::string kRunDescription =
     "Solve a Tarvok model with its data using HiGHS and return the solution object: status (optimal, "
-    "infeasible, unbounded, time limit, ...), objective, values of every variable and dexpr by name and index, "
+    "infeasible, unbounded, time limit, ...), objective, values of every variable and dexpr by name (an indexed one as objects nested over its "
+    "index sets, keyed by the set elements: {\"ship\": {\"Oslo\": {\"Bergen\": 3}}}), "
     "infeasible_constraints (the constraints by label and line that cannot hold together, when infeasible), "
     "message and statistics. Use it once check_model says ok, to get numbers an answer can rest on. A model "
     "that does not compile, or data that does not fit it, is a failed call whose message lists the diagnostics. "

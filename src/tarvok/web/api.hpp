@@ -224,9 +224,6 @@ inline constexpr ResultField kGenerationFields[] = {{"compiled", "compiled"},
                                                     {"model", "model_text"},
                                                     {"data", "data_text"}};
 
-/// The most columns a solution's index keys are sent for.
-inline constexpr std::size_t kMaxKeyedColumns = 200000;
-
 // ------------------------------------------------------------ outcomes ----
 
 /// The HTTP status that answers an outcome.

@@ -81,34 +81,16 @@ Answer answer(const core::CheckRequest& r, const fs::path&) {
                              py::arg("diagnostics") = compiled.attr("diagnostics")));
 }
 
-/// {variable: [[key, ...] per value, in the order of its values]} for the
-/// indexed variables, from the program's own keys.
-py::dict index_keys_of(py::object program) {
-    py::dict out;
-    if (program.attr("num_columns").cast<std::size_t>() > core::kMaxKeyedColumns) return out;
-    py::list keys = program.attr("column_keys");
-    for (py::handle variable : program.attr("variables")) {
-        std::size_t dimensions = py::len(variable["shape"]), count = 1;
-        if (dimensions == 0) continue;
-        for (py::handle n : variable["shape"]) count *= n.cast<std::size_t>();
-        auto first = variable["first_column"].cast<py::ssize_t>();
-        // A key tuple is written as the list it is in JSON.
-        out[variable["name"]] = keys[py::slice(first, first + static_cast<py::ssize_t>(count), 1)];
-    }
-    return out;
-}
-
 /// /api/run: the pair solved, as `tarvok run --json` prints it.
 Answer answer(const core::RunRequest& r, const fs::path&) {
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
     if (!host::truthy(compiled.attr("ok"))) return does_not_compile(compiled.attr("diagnostics"));
     py::object fault, result = host::solve_compiled(compiled, host::object_of(core::solve_options(r)), fault);
     if (fault) return does_not_compile(host::diagnostics_of(fault));
-    // As `tarvok run --json` prints it: the result's dictionary and the diagnostics; and for the
-    // page's tables, the index keys of each indexed variable's values.
+    // As `tarvok run --json` prints it: the result's dictionary, its values keyed by set elements,
+    // and the diagnostics.
     py::dict out = result.attr("to_dict")();
     out["diagnostics"] = compiled.attr("diagnostics");
-    out["index_keys"] = index_keys_of(result.attr("program"));
     return answered(out);
 }
 

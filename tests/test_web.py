@@ -223,13 +223,34 @@ def test_a_failing_provider_ends_the_stream_and_the_server_goes_on(client, opena
     assert asked.status_code == 502 and asked.json()["error"]
 
 
-def test_without_a_key_the_page_is_told_so(client, monkeypatch, llm_server):
-    monkeypatch.delenv("OPENAI_API_KEY", raising=False)
+def test_without_a_key_the_page_is_told_so_at_once(client, monkeypatch, llm_server):
+    for name in ("OPENAI_API_KEY", "GEMINI_API_KEY", "GOOGLE_API_KEY"):
+        monkeypatch.delenv(name, raising=False)
     monkeypatch.setenv("OPENAI_BASE_URL", llm_server.url + "/v1")
-    answer = client.post("/api/generate", json={"description": "Plan the week.", "model": "gpt-test"})
-    event, value = frames(answer.text)[-1]
-    assert event == "failed" and "OPENAI_API_KEY" in value["error"]
+    # Before any stream starts, for a generation and a question alike; the provider from the model name too.
+    for path, body in (
+        ("/api/generate", {"description": "Plan the week.", "model": "gpt-test"}),
+        ("/api/feedback", {"question": "Why?", "model": GOOD_MODEL, "llm_model": "gemini-2.5-flash"}),
+    ):
+        answer = client.post(path, json=body)
+        assert answer.status_code == 502 and answer.headers["content-type"] == "application/json"
+        assert answer.json()["error"].startswith("no API key is set for ")
+    assert "OPENAI_API_KEY" in client.post("/api/generate", json={"description": "x"}).json()["error"]
     assert llm_server.requests == []
+
+    providers = client.post("/api/providers", json={}).json()
+    assert providers["iterations"] == 5 and providers["default_model"]
+    keys = {p["name"]: p["key_set"] for p in providers["providers"]}
+    assert keys["openai"] is False and keys["google"] is False and keys["ollama"] is True
+    monkeypatch.setenv("GOOGLE_API_KEY", "k")
+    assert {p["name"]: p["key_set"] for p in client.post("/api/providers", json={}).json()["providers"]}["google"]
+
+
+def test_every_error_is_json(client):
+    for answer in (client.get("/api/examples"), client.post("/api/nothing", json={}), client.get("/page/none.js")):
+        assert answer.status_code in (404, 405) and answer.headers["content-type"] == "application/json"
+        assert answer.json()["error"]
+    assert "takes POST" in client.get("/api/examples").json()["error"]
 
 
 def test_a_cancelled_run_stops_before_its_next_request(tg, tmp_path, openai_server):
@@ -299,6 +320,7 @@ def test_the_command_refuses_bad_options_before_serving(capsys, tmp_path):
 
 
 def test_generation_runs_are_bounded_and_each_ends(client, tg, monkeypatch):
+    monkeypatch.setenv("OPENAI_API_KEY", "sk-test")
     release = threading.Event()
     started = []
 

@@ -187,6 +187,33 @@ Answer answer(const core::ExamplesRequest& r, const fs::path&) {
     return answered(host::object_of(listed));
 }
 
+// ------------------------------------------------------------- providers ----
+
+/// A variable of the server's environment, as the providers read their keys.
+std::optional<std::string> environment_variable(std::string_view name) {
+    py::object value = py::module_::import("os").attr("environ").attr("get")(host::text(name));
+    if (!host::truthy(value)) return std::nullopt;
+    return host::str_of(value);
+}
+
+/// /api/providers: which providers have keys, the default model and rounds.
+Answer answer(const core::ProvidersRequest&, const fs::path&) {
+    py::object generative_module = generative();
+    return answered(
+        host::object_of(core::providers_answer(environment_variable, host::str_of(generative_module.attr("MODEL_NAME")),
+                                               generative_module.attr("MAX_ITERATIONS").cast<int64_t>())));
+}
+
+/// Why a request that asks the LLM cannot start: no key for the provider it
+/// would ask (named, or the one its model name gives); nothing when it can.
+std::optional<std::string> missing_key(const std::optional<std::string>& provider,
+                                       const std::optional<std::string>& model) {
+    std::string model_name = model ? *model : host::str_of(generative().attr("MODEL_NAME"));
+    std::optional<std::string_view> named;
+    if (provider) named = *provider;
+    return core::missing_key(pv::infer_provider(named, model_name), environment_variable);
+}
+
 // ------------------------------------------------------------ generation ----
 
 /// One generation run streamed to the page: the loop runs on a thread of
@@ -291,6 +318,12 @@ py::object respond(const Site& site, const std::string& path, py::dict headers, 
         return std::visit(
             [&](const auto& r) -> py::object {
                 using Kind = std::decay_t<decltype(r)>;
+                if constexpr (std::is_same_v<Kind, core::FeedbackRequest> ||
+                              std::is_same_v<Kind, core::GenerateRequest>) {
+                    // Without a key the run would fail at its first request: say so before streaming.
+                    if (auto refusal = missing_key(r.provider, r.model))
+                        return as_tuple(refused(core::Outcome::ProviderFailed, *refusal));
+                }
                 if constexpr (std::is_same_v<Kind, core::FeedbackRequest>) {
                     core::RunSlots::Taken taken = site.questions->take();
                     if (!taken.slot) return as_tuple(refused(core::Outcome::Busy, taken.refusal));
@@ -320,8 +353,9 @@ constexpr const char* kApp = R"(
 import anyio
 import anyio.to_thread
 from starlette.applications import Starlette
+from starlette.exceptions import HTTPException
 from starlette.requests import ClientDisconnect
-from starlette.responses import FileResponse, Response, StreamingResponse
+from starlette.responses import FileResponse, JSONResponse, Response, StreamingResponse
 from starlette.routing import Mount, Route
 from starlette.staticfiles import StaticFiles
 
@@ -377,9 +411,19 @@ def make_app(respond, page, paths, limit_of, new_bound):
     async def index(request):
         return FileResponse(page + "/index.html", headers={"Cache-Control": "no-store"})
 
+    async def http_error(request, exc):
+        # Every error is JSON, as the endpoints' own are: a wrong method or path too.
+        error = f"{request.method} {request.url.path}: {exc.detail}"
+        if exc.status_code == 405:
+            error += "; the API takes POST with a JSON body"
+        return JSONResponse({"error": error}, status_code=exc.status_code, headers=exc.headers)
+
+    async def server_error(request, exc):
+        return JSONResponse({"error": f"internal error: {type(exc).__name__}"}, status_code=500)
+
     routes = [Route("/", index)] + [Route(p, api, methods=["POST"]) for p in paths]
     routes.append(Mount("/page", StaticFiles(directory=page)))
-    return Starlette(routes=routes)
+    return Starlette(routes=routes, exception_handlers={HTTPException: http_error, Exception: server_error})
 )";
 
 /// The endpoints' paths, in the core's order.

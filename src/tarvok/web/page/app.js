@@ -221,7 +221,8 @@ async function generate() {
   if (!description.trim()) { notice("Describe the problem first."); return; }
   notice("");
   state.description = description;
-  const body = { description, iterations: Number($("iterations").value) || 3 };
+  const body = { description };
+  if (Number($("iterations").value)) body.iterations = Number($("iterations").value);
   if ($("provider").value) body.provider = $("provider").value;
   if ($("llm-model").value.trim()) body.model = $("llm-model").value.trim();
   if ($("execution-check").checked) body.execution_check = true;
@@ -503,6 +504,17 @@ async function loadExamples() {
   for (const e of answer.examples) $("examples").append(el("option", { value: e.name, text: e.name }));
 }
 
+/** The providers the server offers, each marked when no API key is set for it, and its default rounds. */
+async function loadProviders() {
+  const { status, answer } = await api("/api/providers", {});
+  if (status !== 200) return;
+  for (const p of answer.providers)
+    $("provider").append(el("option", { value: p.name, text: p.key_set ? p.name : `${p.name} (no key set)` }));
+  $("iterations").value = answer.iterations;
+  const keyed = answer.providers.filter((p) => p.key_set && p.key_variables.length).map((p) => p.name);
+  $("provider-keys").textContent = keyed.length ? `Keys are set for: ${keyed.join(", ")}.` : "No API key is set on the server.";
+}
+
 function start() {
   modelEditor = makeEditor($("model-editor"), "model");
   dataEditor = makeEditor($("data-editor"), "data");
@@ -536,6 +548,7 @@ function start() {
   setPair("", "");
   showDiagnostics(); showGrounding();
   loadExamples();
+  loadProviders();
 }
 
 start();

@@ -55,12 +55,12 @@ constexpr std::string_view kExamplesSchema =
     R"("k": {"type": "integer", "minimum": 1, "maximum": 32, "default": 3, "description": "How many examples to return."}}, )"
     R"("required": ["description"], "additionalProperties": false})";
 
-/// The providers a caller may name, each by its extra ("gemini" for google); one that needs no extra
-/// answers from recordings, which a server is not given.
+/// The providers a caller may name, as the command names them ("google", as --provider does); one that
+/// needs no extra answers from recordings, which a server is not given.
 std::string provider_choices() {
     std::vector<std::string_view> names;
     for (const auto& p : generative::providers::kProviders)
-        if (!p.extra.empty()) names.push_back(p.extra);
+        if (!p.extra.empty()) names.push_back(p.value);
     return generative::providers::spoken_list(names, "or") +
            " (default: " + std::string(generative::providers::kProviders.front().value) + ")";
 }

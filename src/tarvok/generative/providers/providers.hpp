@@ -115,7 +115,7 @@ inline constexpr std::array<Provider, 4> kProviders{{
      .listing_doc = "Return available Google Generative AI model names.",
      .client_factory = "_google_client",
      .extra = "gemini",
-     .missing_library = "google.generativeai is not installed. pip install google-generativeai",
+     .missing_library = "google-genai is not installed. pip install \"tarvok[gemini]\"",
      .environment = table::google_environment,
      .functions = table::google_functions},
     {.member = "OLLAMA",

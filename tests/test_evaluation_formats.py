@@ -176,10 +176,12 @@ OFFLINE = ["--replay", str(SHIPPED_REPLAY), "--iterations", "1", "--no-alignment
 
 
 def test_the_shipped_replay_of_the_sample_set_runs_offline(tg, openai_server, tmp_path, monkeypatch):
-    """The README's offline run: the examples ranked by shared words, as when no embedding model loads.
+    """The README's offline run: from the package's folder, so that the prompts name the examples as
+    tvl_models/..., wherever the package is; ranked by shared words, as when no embedding model loads.
     TARVOK_REFRESH_FIXTURES=1 records it again against the scripted server."""
     pytest.importorskip("highspy")
     monkeypatch.setenv("TARVOK_EMBEDDING_MODEL", "/nonexistent")
+    monkeypatch.chdir(Path(ev.__file__).parent)
     if os.environ.get("TARVOK_REFRESH_FIXTURES"):
         replies = {r["description"]: pair(problem) for problem, r in SAMPLE.items()}
 

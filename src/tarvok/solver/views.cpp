@@ -258,7 +258,8 @@ Tree names(uint32_t count, Name name) {
 }  // namespace
 
 Tree solution_values(const Program& p, const std::vector<double>& x, Labels form) {
-    Tree out = per_variable(p, [&](uint32_t j) { return reported_number(x[j], p.integrality[j] != 0); }, form);
+    Tree out = per_variable(
+        p, [&](uint32_t j) { return reported_number(x[j], p.integrality[j] != 0); }, form);
     for (const DecisionExpression& d : p.dexprs) out.add(d.name, reported_number(d.form.value(x.data()), d.integer));
     return out;
 }
@@ -383,15 +384,16 @@ Tree Solved::slacks() const {
 
 Tree Solved::reduced_costs(Labels form) const {
     if (!sensitivity) return Tree::none();
-    return per_variable(*program, [&](uint32_t j) { return figure(sensitivity->columns[j].reduced_cost); }, form);
+    return per_variable(
+        *program, [&](uint32_t j) { return figure(sensitivity->columns[j].reduced_cost); }, form);
 }
 
 Tree Solved::ranging() const {
     if (!sensitivity || !sensitivity->has_ranging) return Tree::none();
     return Tree::dict()
-        .add("costs", per_variable(
-                                *program, [&](uint32_t j) { return range_dict(sensitivity->columns[j].cost); },
-                                Labels::Texts))
+        .add("costs",
+             per_variable(
+                 *program, [&](uint32_t j) { return range_dict(sensitivity->columns[j].cost); }, Labels::Texts))
         .add("rhs", per_constraint(*program, *sensitivity, [](const RowFigures& r) { return range_dict(r.rhs); }));
 }
 
@@ -474,8 +476,8 @@ std::string Solved::html(size_t max_rows) const {
         for (size_t i = starts[k].second; i < end && i < max_rows; ++i) {
             std::string index;
             for (const std::string& key : rows[i].first) index += (index.empty() ? "" : ",") + key;
-            out += "<tr><td>" + html_escaped(starts[k].first) + "</td><td>" + html_escaped(index) +
-                   "</td><td>" + rows[i].second + "</td></tr>\n";
+            out += "<tr><td>" + html_escaped(starts[k].first) + "</td><td>" + html_escaped(index) + "</td><td>" +
+                   rows[i].second + "</td></tr>\n";
         }
     }
     if (rows.size() > max_rows) out += "<tr><td colspan=\"3\">… more values; see to_pandas()</td></tr>\n";

@@ -425,10 +425,10 @@ def sensitivity_problems(case, solver, backend, plant=None):
         return [f"{way}: raised {type(e).__name__}: {e}"]
     if result.status.value != "optimal" or result.duals is None:
         return [f"{way}: status {result.status.value}, duals {result.duals!r}"]
-    x = x_from_values(case, result.values)
+    x = x_from_values(case, result.nested_values)
     duals = result.duals
     if plant == "column-duals":  # the reduced cost of its column as a single-column constraint's dual
-        reduced = x_from_values(case, result.reduced_costs)
+        reduced = x_from_values(case, result.to_dict(nested=True)["reduced_costs"])
         for (coefs, _, _), (label, keys) in zip(case.rows, case.names):
             if len(coefs) == 1 and figure_of(duals, label, keys) is not MISSING:
                 path, place = (label, *keys), duals
@@ -558,7 +558,7 @@ def x_from_values(case, values):
 
 def by_api(case, solver):
     result = solver.solve_model(case.model, case.data)
-    x = x_from_values(case, result.values) if result.objective is not None else None
+    x = x_from_values(case, result.nested_values) if result.objective is not None else None
     return result.status.value, result.objective, x
 
 

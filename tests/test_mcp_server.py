@@ -156,7 +156,7 @@ def test_tools_on_shipped_examples_and_a_hand_solved_program(tmp_path):
                 assert not result.is_error and solved == result.structured_content
                 assert solved["status"] == "optimal"
                 assert solved["objective"] == pytest.approx(11)
-                assert solved["values"]["make"] == pytest.approx([3, 1])
+                assert solved["values"]["make"] == pytest.approx({"x": 3, "y": 1})
 
             # The vertex is degenerate, so duals are not unique, but any optimal ones meet the optimum.
             result, text = await call(s, "run_model", {"model": LP_MODEL, "data": LP_DATA, "sensitivity": True})

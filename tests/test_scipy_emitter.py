@@ -347,7 +347,7 @@ OUTCOMES = {
 @pytest.mark.parametrize("case", sorted(OUTCOMES))
 def test_outcomes_match_the_solver(case, tmp_path):
     _, status, result = emit_and_run(tmp_path, OUTCOMES[case])
-    expected = solver.solve_model(OUTCOMES[case], "").to_dict()
+    expected = solver.solve_model(OUTCOMES[case], "").to_dict(nested=True)
     assert result == {key: expected[key] for key in ("status", "objective", "values", "message")}
     assert status == (0 if expected["status"] == "optimal" else 3)
 

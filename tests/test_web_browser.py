@@ -168,7 +168,7 @@ def test_the_page_generates_solves_and_revises(llm_server, tmp_path, browser, ar
         assert 4 * duals["oven"] + 6 * duals["stock"] + 3 * duals["sales"] == pytest.approx(11)
         # The CSV download: each value by its set element; a cell a spreadsheet would run is made text.
         assert "\nmake,bread,3\n" in browser.execute_script("return solutionCsv(state.solution)")
-        evil = browser.execute_script("return solutionCsv({values: {x: [-1]}, index_keys: {x: [['=cmd|calc']]}})")
+        evil = browser.execute_script("return solutionCsv({values: {x: {'=cmd|calc': -1}}})")
         assert evil == "x,'=cmd|calc,-1\n"
         browser.save_screenshot(str(artifacts / "solve.png"))
 

@@ -18,6 +18,14 @@ def main(argv=None):
             raise
         print("tarvok: interrupted", file=sys.stderr)
         status = 130
+    if status == 141:
+        # stdout's reader has gone: what is still buffered for it goes nowhere, so that the
+        # interpreter's last flush does not complain.
+        try:
+            null = os.open(os.devnull, os.O_WRONLY)
+            os.dup2(null, sys.stdout.fileno())
+        except (OSError, ValueError):
+            pass
     if status == 130:
         # An interrupt that once passed through an exec'd string (dataclasses make their methods so)
         # marks the interpreter to end by SIGINT whatever caught it; the status stays 130.

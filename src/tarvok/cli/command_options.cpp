@@ -214,6 +214,9 @@ OptionTable run_command(const OptionDefaults& d) {
              flag({"--sensitivity"}, "as --duals, with the ranges of costs and right-hand sides"),
              {.flags = {"--write"}, .metavar = "FILE", .help = "also write the expanded model as FILE.mps or FILE.lp"},
              {.flags = {"--solution"}, .metavar = "FILE", .help = "also write the solution as FILE.json or FILE.csv"},
+             flag({"--nested-values"},
+                  "in JSON, give an indexed variable's values as lists nested in index-set order instead of "
+                  "objects keyed by its set elements"),
              flag({"--verbose"}, "solver log and sizes on stderr"),
              solver_option(d),
              size_option(d)}};

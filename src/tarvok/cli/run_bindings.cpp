@@ -100,34 +100,16 @@ class HostDataReader : public DataReader {
     }
 };
 
-/// Each indexed variable's keys, as the program names its columns.
-VariableKeys variable_keys(py::object program) {
-    VariableKeys out;
-    if (program.is_none()) return out;
-    py::list columns = program.attr("column_keys");
-    for (py::handle variable : program.attr("variables")) {
-        std::size_t count = 1;
-        for (py::handle n : variable["shape"]) count *= n.cast<std::size_t>();
-        if (py::len(variable["shape"]) == 0) continue;
-        auto first = variable["first_column"].cast<std::size_t>();
-        auto& keys = out[host::str_of(variable["name"])];
-        for (std::size_t k = first; k < first + count && k < columns.size(); ++k)
-            keys.push_back(strings_of(columns[k]));
-    }
-    return out;
-}
-
 /// The solution as FILE.json (the result's dictionary) or FILE.csv (a row per
 /// value: name, the set elements of its keys, value), written whole.
-void write_solution(py::object path, py::object result) {
+void write_solution(py::object path, py::object result, bool nested) {
     bool csv = solution_is_csv(host::str_of(path));
     std::string text;
-    py::dict solved = result.attr("to_dict")();
+    py::dict solved = result.attr("to_dict")(py::arg("nested") = nested && !csv);
     if (csv) {
         py::object buffer = py::module_::import("io").attr("StringIO")();
         py::object writer = py::module_::import("csv").attr("writer")(buffer, py::arg("lineterminator") = "\n");
-        for (const auto& row :
-             solution_csv_rows(solution_of(plain_value(solved)), variable_keys(result.attr("program")))) {
+        for (const auto& row : solution_csv_rows(solution_of(plain_value(solved)))) {
             py::list cells;
             for (const auto& cell : row) cells.append(host::text(cell));
             writer.attr("writerow")(cells);
@@ -225,10 +207,10 @@ py::dict solver_options(py::object args) {
 
 /// Solves the program and shows the result; Ctrl-C shows the best solution found so far, then the interrupt.
 int solve_and_show(py::object args, py::object program, py::object diagnostics) {
-    bool as_json = host::truthy(args.attr("json"));
+    bool as_json = host::truthy(args.attr("json")), nested = host::truthy(args.attr("nested_values"));
     auto show = [&](py::object solved) {
         if (as_json) {
-            py::dict out = solved.attr("to_dict")();
+            py::dict out = solved.attr("to_dict")(py::arg("nested") = nested);
             out["diagnostics"] = diagnostics;
             py::object answer = answer_of(solved);
             if (!answer.is_none()) out["answer"] = answer;
@@ -249,8 +231,9 @@ int solve_and_show(py::object args, py::object program, py::object diagnostics) 
         return code(ExitStatus::Interrupted);
     }
     if (host::truthy(args.attr("verbose"))) warn(statistics_line(plain_value(result.attr("statistics"))));
+    // The file asked for first: a reader that closes stdout early must not cost it.
+    if (!args.attr("solution").is_none()) write_solution(args.attr("solution"), result, nested);
     show(result);
-    if (!args.attr("solution").is_none()) write_solution(args.attr("solution"), result);
     return status_of(result);
 }
 

@@ -264,19 +264,6 @@ void add_rows(const SolutionValue& value, std::vector<std::string>& keys, const 
     rows.push_back(std::move(row));
 }
 
-/// The rows of one variable's `value`, nested by position: the positions of
-/// its `dims` index levels taken, in order, as the next key of `keys`.
-void add_keyed_rows(const SolutionValue& value, std::size_t depth, const std::vector<std::vector<std::string>>& keys,
-                    std::size_t& next, const std::string& name, std::vector<std::vector<std::string>>& rows) {
-    if (depth == keys.front().size() || !value.nested) {
-        std::vector<std::string> key = next < keys.size() ? keys[next] : std::vector<std::string>{};
-        ++next;
-        add_rows(value, key, name, rows);
-        return;
-    }
-    for (const auto& [position, item] : value.items) add_keyed_rows(item, depth + 1, keys, next, name, rows);
-}
-
 /// Whether `s` is a number as it stands: a sign, digits with a point, an exponent.
 bool plain_number(std::string_view s) {
     std::size_t i = 0, digits = 0;
@@ -308,39 +295,26 @@ std::string spreadsheet_text(std::string cell) {
     return "'" + cell;
 }
 
-std::vector<std::vector<std::string>> solution_csv_rows(const SolutionValue& solved, const VariableKeys& keyed) {
+std::vector<std::vector<std::string>> solution_csv_rows(const SolutionValue& solved) {
     std::vector<std::vector<std::string>> rows;
     std::vector<std::string> keys;
-    /// A variable's rows: by its set elements when the program named them.
-    auto variable = [&](const SolutionValue& value, const std::string& name, const std::string& shown) {
-        auto found = keyed.find(name);
-        if (found == keyed.end() || found->second.empty() || found->second.front().empty() || !value.nested)
-            return add_rows(value, keys, shown, rows);
-        std::size_t next = 0;
-        add_keyed_rows(value, 0, found->second, next, shown, rows);
-    };
     if (const SolutionValue* objective = solved.find("objective")) add_rows(*objective, keys, "objective", rows);
     if (const SolutionValue* values = solved.find("values"))
-        for (const auto& [name, value] : values->items) variable(value, name, name);
+        for (const auto& [name, value] : values->items) add_rows(value, keys, name, rows);
     const SolutionValue* basis = solved.find("sensitivity_basis");
     if (basis && !basis->none) add_rows(*basis, keys, "sensitivity_basis", rows);
-    auto figures = [&](const SolutionValue* table, const std::string& kind, bool of_variables) {
+    auto figures = [&](const SolutionValue* table, const std::string& kind) {
         if (!table || table->none) return;
-        for (const auto& [name, value] : table->items) {
-            if (of_variables)
-                variable(value, name, kind + ":" + name);
-            else
-                add_rows(value, keys, kind + ":" + name, rows);
-        }
+        for (const auto& [name, value] : table->items) add_rows(value, keys, kind + ":" + name, rows);
     };
-    figures(solved.find("duals"), "duals", false);
-    figures(solved.find("reduced_costs"), "reduced_costs", true);
-    figures(solved.find("activities"), "activities", false);
-    figures(solved.find("slacks"), "slacks", false);
+    figures(solved.find("duals"), "duals");
+    figures(solved.find("reduced_costs"), "reduced_costs");
+    figures(solved.find("activities"), "activities");
+    figures(solved.find("slacks"), "slacks");
     const SolutionValue* ranging = solved.find("ranging");
     if (ranging && !ranging->none) {
-        figures(ranging->find("costs"), "ranging.costs", true);
-        figures(ranging->find("rhs"), "ranging.rhs", false);
+        figures(ranging->find("costs"), "ranging.costs");
+        figures(ranging->find("rhs"), "ranging.rhs");
     }
     for (auto& row : rows)
         for (auto& cell : row) cell = spreadsheet_text(std::move(cell));

@@ -191,17 +191,12 @@ struct SolutionValue {
 /// keys are its positions, a scalar keeps the text the host writes for it.
 SolutionValue solution_of(const data::Value& solved);
 
-/// Each indexed variable's keys as the program names its columns: per value,
-/// in the order the values come, the set elements it is indexed by.
-using VariableKeys = std::map<std::string, std::vector<std::vector<std::string>>>;
-
 /// The rows of a solution's CSV file: a row per value (name, keys, value; ""
 /// for none): the objective, the values, then the sensitivity figures when
 /// they were computed, `KIND:name` (no name has a colon). A variable's values
-/// and figures are keyed by the set elements `keys` gives for it, as a
-/// constraint's are by its forall's; a variable missing there keeps the
-/// positions. Every cell is made spreadsheet_text.
-std::vector<std::vector<std::string>> solution_csv_rows(const SolutionValue& solved, const VariableKeys& keys = {});
+/// and figures come keyed by its set elements (the result's labelled form),
+/// as a constraint's are by its forall's. Every cell is made spreadsheet_text.
+std::vector<std::vector<std::string>> solution_csv_rows(const SolutionValue& solved);
 
 /// A CSV cell as a spreadsheet shows it without running it: a text that
 /// starts with '=', '+', '-', '@', a tab or a carriage return, and is no

@@ -286,8 +286,13 @@ py::object read_resource(py::object params) {
     std::filesystem::path package = host::package_folder();
     core::ResourceTarget target = core::resource_named(uri, core::example_library(package));
     using Kind = core::ResourceTarget::Kind;
-    // The SDK answers this as a protocol error (resource not found).
-    if (target.kind == Kind::None) host::raise(PyExc_ValueError, "no resource " + uri);
+    // A protocol error of its own (resource not found), which the SDK answers without logging a traceback.
+    if (target.kind == Kind::None) {
+        py::object error = py::module_::import("mcp.shared.exceptions")
+                               .attr("MCPError")(core::kResourceNotFound, host::text("no resource " + uri));
+        PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+        throw py::error_already_set();
+    }
     core::PackageTexts texts;
     std::string text;
     if (target.kind == Kind::Diagnostics) {

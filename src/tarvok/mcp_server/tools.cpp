@@ -42,7 +42,8 @@ const std::string kEmitSchema = kCheckSchema;
 
 const std::string kRunDescription =
     "Solve a Tarvok model with its data using HiGHS and return the solution object: status (optimal, "
-    "infeasible, unbounded, time limit, ...), objective, values of every variable and dexpr by name and index, "
+    "infeasible, unbounded, time limit, ...), objective, values of every variable and dexpr by name (an indexed one as objects nested over its "
+    "index sets, keyed by the set elements: {\"ship\": {\"Oslo\": {\"Bergen\": 3}}}), "
     "infeasible_constraints (the constraints by label and line that cannot hold together, when infeasible), "
     "message and statistics. Use it once check_model says ok, to get numbers an answer can rest on. A model "
     "that does not compile, or data that does not fit it, is a failed call whose message lists the diagnostics. "
@@ -54,12 +55,12 @@ constexpr std::string_view kExamplesSchema =
     R"("k": {"type": "integer", "minimum": 1, "maximum": 32, "default": 3, "description": "How many examples to return."}}, )"
     R"("required": ["description"], "additionalProperties": false})";
 
-/// The providers a caller may name, each by its extra ("gemini" for google); one that needs no extra
-/// answers from recordings, which a server is not given.
+/// The providers a caller may name, as the command names them ("google", as --provider does); one that
+/// needs no extra answers from recordings, which a server is not given.
 std::string provider_choices() {
     std::vector<std::string_view> names;
     for (const auto& p : generative::providers::kProviders)
-        if (!p.extra.empty()) names.push_back(p.extra);
+        if (!p.extra.empty()) names.push_back(p.value);
     return generative::providers::spoken_list(names, "or") +
            " (default: " + std::string(generative::providers::kProviders.front().value) + ")";
 }

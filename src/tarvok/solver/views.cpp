@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <unordered_map>
 
@@ -130,12 +131,66 @@ Tree nested(const VariableBlock& b, size_t level, const std::function<Tree()>& l
     return out;
 }
 
-/// {variable: lists nested over its dimensions}, `pick` giving column j's value.
-Tree per_variable(const Program& p, const std::function<Tree(uint32_t)>& pick) {
+/// Dicts nested over the dimensions of `b`, keyed by the elements as names
+/// write them (as a constraint's figures are by its forall values); `leaf`
+/// gives the value of the block's next column.
+Tree labelled(const Program& p, const VariableBlock& b, size_t level, const std::function<Tree()>& leaf) {
+    if (level == b.dims.size()) return leaf();
+    const tc::Domain& set = *b.dims[level];
+    Tree out = Tree::dict();
+    out.members.reserve(set.size());
+    for (uint64_t i = 0; i < set.size(); ++i) out.add(p.key_text(set.at(i)), labelled(p, b, level + 1, leaf));
+    return out;
+}
+
+/// A set element as the host holds it: an int, float, bool or text, a tuple
+/// element as the tuple of its fields.
+Tree element(const Program& p, const tc::Value& v) {
+    switch (v.kind) {
+    case tc::VKind::Int: return Tree::whole(v.i);
+    case tc::VKind::Bool: return Tree::flag(v.i != 0);
+    case tc::VKind::Float: return Tree::real(v.f);
+    case tc::VKind::Tuple: {
+        const std::vector<tc::Value>& fields = p.compilation().values.tuples[v.id];
+        Tree t = Tree::tuple(fields.size());
+        for (const tc::Value& field : fields) t.add(element(p, field));
+        return t;
+    }
+    default: return Tree::str(p.key_text(v));
+    }
+}
+
+/// (key, value) pairs of `b`'s columns in column order, the key the element
+/// of a one-index variable or the tuple of the elements of a several-index one.
+Tree keyed(const Program& p, const VariableBlock& b, const std::function<Tree(uint32_t)>& pick) {
+    Tree out = Tree::list(b.count);
+    std::vector<tc::Value> keys(b.dims.size());
+    for (uint32_t j = 0; j < b.count; ++j) {
+        uint64_t offset = j;
+        for (size_t k = b.dims.size(); k-- > 0;) {
+            keys[k] = b.dims[k]->at(offset % b.dims[k]->size());
+            offset /= b.dims[k]->size();
+        }
+        Tree key = Tree::tuple(keys.size());
+        for (const tc::Value& v : keys) key.add(element(p, v));
+        if (keys.size() == 1) key = Tree(key.items.front());
+        out.add(Tree::tuple(2).add(std::move(key)).add(pick(b.first + j)));
+    }
+    return out;
+}
+
+/// {variable: its values shaped as `form` says}, `pick` giving column j's value.
+Tree per_variable(const Program& p, const std::function<Tree(uint32_t)>& pick, Labels form) {
     Tree out = Tree::dict();
     for (const VariableBlock& b : p.variables) {
         uint32_t next = b.first;
-        out.add(b.name, nested(b, 0, [&] { return pick(next++); }));
+        auto leaf = [&] { return pick(next++); };
+        if (b.dims.empty() || form == Labels::Positions)
+            out.add(b.name, nested(b, 0, leaf));
+        else if (form == Labels::Texts)
+            out.add(b.name, labelled(p, b, 0, leaf));
+        else
+            out.add(b.name, keyed(p, b, pick));
     }
     return out;
 }
@@ -202,12 +257,9 @@ Tree names(uint32_t count, Name name) {
 
 }  // namespace
 
-Tree solution_values(const Program& p, const std::vector<double>& x) {
-    Tree out = Tree::dict();
-    for (const VariableBlock& b : p.variables) {
-        uint32_t next = b.first;
-        out.add(b.name, nested(b, 0, [&] { return reported_number(x[next++], b.integer); }));
-    }
+Tree solution_values(const Program& p, const std::vector<double>& x, Labels form) {
+    Tree out = per_variable(
+        p, [&](uint32_t j) { return reported_number(x[j], p.integrality[j] != 0); }, form);
     for (const DecisionExpression& d : p.dexprs) out.add(d.name, reported_number(d.form.value(x.data()), d.integer));
     return out;
 }
@@ -307,7 +359,9 @@ Tree Solved::objective() const {
     return outcome.has_solution ? Tree::real(reported_value(outcome.objective, false)) : Tree::none();
 }
 
-Tree Solved::values() const { return outcome.has_solution ? solution_values(*program, outcome.x) : Tree::dict(); }
+Tree Solved::values(Labels form) const {
+    return outcome.has_solution ? solution_values(*program, outcome.x, form) : Tree::dict();
+}
 
 Tree Solved::infeasible() const { return culprit_list(outcome.culprits); }
 
@@ -328,15 +382,18 @@ Tree Solved::slacks() const {
     return per_constraint(*program, *sensitivity, [](const RowFigures& r) { return figure(r.slack); });
 }
 
-Tree Solved::reduced_costs() const {
+Tree Solved::reduced_costs(Labels form) const {
     if (!sensitivity) return Tree::none();
-    return per_variable(*program, [&](uint32_t j) { return figure(sensitivity->columns[j].reduced_cost); });
+    return per_variable(
+        *program, [&](uint32_t j) { return figure(sensitivity->columns[j].reduced_cost); }, form);
 }
 
 Tree Solved::ranging() const {
     if (!sensitivity || !sensitivity->has_ranging) return Tree::none();
     return Tree::dict()
-        .add("costs", per_variable(*program, [&](uint32_t j) { return range_dict(sensitivity->columns[j].cost); }))
+        .add("costs",
+             per_variable(
+                 *program, [&](uint32_t j) { return range_dict(sensitivity->columns[j].cost); }, Labels::Texts))
         .add("rhs", per_constraint(*program, *sensitivity, [](const RowFigures& r) { return range_dict(r.rhs); }));
 }
 
@@ -349,17 +406,82 @@ Tree Solved::to_dict() const {
     Tree d = Tree::dict()
                  .add("status", Tree::str(status_word(outcome.status)))
                  .add("objective", objective())
-                 .add("values", values())
+                 .add("values", values(Labels::Texts))
                  .add("infeasible_constraints", infeasible())
                  .add("message", message())
                  .add("statistics", statistics);
     if (!sensitivity) return d;
     return d.add("sensitivity_basis", sensitivity_basis())
         .add("duals", duals())
-        .add("reduced_costs", reduced_costs())
+        .add("reduced_costs", reduced_costs(Labels::Texts))
         .add("activities", activities())
         .add("slacks", slacks())
         .add("ranging", ranging());
+}
+
+namespace {
+
+std::string html_escaped(std::string_view text) {
+    std::string out;
+    for (char ch : text) {
+        switch (ch) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += ch;
+        }
+    }
+    return out;
+}
+
+std::string shown_number(const Tree& t) {
+    if (t.kind == Tree::Kind::Int) return std::to_string(t.integer);
+    if (t.kind != Tree::Kind::Float) return "";
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.10g", t.number);
+    return buffer;
+}
+
+/// Rows (keys, value) of a value labelled by texts, keys outermost first.
+void labelled_rows(const Tree& t, std::vector<std::string>& keys,
+                   std::vector<std::pair<std::vector<std::string>, std::string>>& rows, size_t limit) {
+    if (rows.size() > limit) return;
+    if (t.kind != Tree::Kind::Dict) {
+        rows.emplace_back(keys, shown_number(t));
+        return;
+    }
+    for (const auto& [key, item] : t.members) {
+        keys.push_back(key);
+        labelled_rows(item, keys, rows, limit);
+        keys.pop_back();
+    }
+}
+
+}  // namespace
+
+std::string Solved::html(size_t max_rows) const {
+    std::string out = "<table>\n<caption>" + std::string(status_word(outcome.status));
+    if (outcome.has_solution) out += ", objective " + shown_number(objective());
+    out += "</caption>\n<tr><th>name</th><th>index</th><th>value</th></tr>\n";
+    std::vector<std::pair<std::vector<std::string>, std::string>> rows;
+    std::vector<std::pair<std::string, size_t>> starts;
+    for (const auto& [name, value] : values(Labels::Texts).members) {
+        starts.emplace_back(name, rows.size());
+        std::vector<std::string> keys;
+        labelled_rows(value, keys, rows, max_rows);
+    }
+    for (size_t k = 0; k < starts.size(); ++k) {
+        size_t end = k + 1 < starts.size() ? starts[k + 1].second : rows.size();
+        for (size_t i = starts[k].second; i < end && i < max_rows; ++i) {
+            std::string index;
+            for (const std::string& key : rows[i].first) index += (index.empty() ? "" : ",") + key;
+            out += "<tr><td>" + html_escaped(starts[k].first) + "</td><td>" + html_escaped(index) + "</td><td>" +
+                   rows[i].second + "</td></tr>\n";
+        }
+    }
+    if (rows.size() > max_rows) out += "<tr><td colspan=\"3\">… more values; see to_pandas()</td></tr>\n";
+    return out + "</table>";
 }
 
 std::string Solved::summary() const {

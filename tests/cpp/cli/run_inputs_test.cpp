@@ -130,20 +130,19 @@ TEST(SolutionCsv, VariablesAreKeyedByTheirSetElementsAndFormulaCellsAreText) {
         return SolutionValue{.nested = true, .items = std::move(items)};
     };
     const std::string evil = "=cmd|' /C calc'!A0", safe = "'" + evil;
-    // x[P][T] by position, as the host's dictionary has it; the program names its columns' elements.
-    SolutionValue x = nested({{"0", nested({{"0", text("1")}, {"1", text("-4")}})}});
+    // x[P][T] keyed by its elements, as the result labels it.
+    SolutionValue x = nested({{evil, nested({{"1", text("1")}, {"2", text("-4")}})}});
     SolutionValue solved = nested({
         {"values", nested({{"x", x}, {"z", text("5")}})},
         {"duals", nested({{"c", nested({{evil, text("-1.5")}})}})},
         {"ranging",
-         nested({{"costs", nested({{"x", nested({{"0", nested({{"0", nested({{"low", text("-inf")}})}})}})}})}})},
+         nested({{"costs", nested({{"x", nested({{evil, nested({{"1", nested({{"low", text("-inf")}})}})}})}})}})},
     });
-    EXPECT_EQ(solution_csv_rows(solved, {{"x", {{evil, "1"}, {evil, "2"}}}}),
-              (Rows{{"x", safe, "1", "1"},
-                    {"x", safe, "2", "-4"},
-                    {"z", "5"},
-                    {"duals:c", safe, "-1.5"},
-                    {"ranging.costs:x", safe, "1", "low", "'-inf"}}));
+    EXPECT_EQ(solution_csv_rows(solved), (Rows{{"x", safe, "1", "1"},
+                                               {"x", safe, "2", "-4"},
+                                               {"z", "5"},
+                                               {"duals:c", safe, "-1.5"},
+                                               {"ranging.costs:x", safe, "1", "low", "'-inf"}}));
     for (const char* runs : {"=1+1", "+A1", "-2+3", "@SUM(A1)", "\tx", "\rx", "-", "+.e1"})
         EXPECT_EQ(spreadsheet_text(runs), "'" + std::string(runs)) << runs;
     for (const char* stays : {"", "plain", "12", "-2.5", "+1e-3", "-.5", "5.", "a=b"})

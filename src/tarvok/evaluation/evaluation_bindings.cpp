@@ -563,7 +563,11 @@ class HostRun final : public ev::RunHost {
         return host::interruptible([&](tarvok::Interrupt* interrupt) { return started_->queue->next(interrupt); });
     }
     void append(const std::string& bytes) override {
-        on_host([&] { results_->append(bytes); });
+        on_host([&] {
+            // The disk's wait is not the workers': they go on meanwhile.
+            py::gil_scoped_release unlocked;
+            results_->append(bytes);
+        });
     }
     void finished(const ev::Record& record, const ev::RunTally& tally) override {
         if (!s_.progress) return;

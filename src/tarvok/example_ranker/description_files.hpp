@@ -21,7 +21,6 @@ std::vector<RelativePath> list_description_files(const std::filesystem::path& ro
 /// True when `a` sorts before `b` in the order above.
 bool path_less(const RelativePath& a, const RelativePath& b);
 
-
 /// What a kept copy of a library is checked against before each ranking:
 /// for every description file (in listing order) its path components, size,
 /// modification time and a hash of its bytes (the first 8 MiB). Two stamps differ when a file

@@ -248,7 +248,8 @@ Library read_library(py::object models_dir) {
     }
     py::bytes stamp_bytes(stamp);
     // The folder as named and where it is: a relative name gives relative paths.
-    py::tuple key = py::make_tuple(py::str(directory), py::module_::import("os").attr("path").attr("abspath")(directory));
+    py::tuple key =
+        py::make_tuple(py::str(directory), py::module_::import("os").attr("path").attr("abspath")(directory));
     py::object cache = attr("_library_cache");
     if (!PyDict_Check(cache.ptr())) return read_files(host_paths(directory, found), read);
     py::dict kept = py::reinterpret_borrow<py::dict>(cache);

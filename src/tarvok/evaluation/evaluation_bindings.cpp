@@ -576,7 +576,11 @@ class HostRun final : public ev::RunHost {
         return host::interruptible([&](tarvok::Interrupt* interrupt) { return started_->queue->next(interrupt); });
     }
     void append(const std::string& bytes) override {
-        on_host([&] { results_->append(bytes); });
+        on_host([&] {
+            // The disk's wait is not the workers': they go on meanwhile.
+            py::gil_scoped_release unlocked;
+            results_->append(bytes);
+        });
     }
     void finished(const ev::Record& record, const ev::RunTally& tally) override {
         if (!s_.progress) return;
@@ -691,6 +695,37 @@ Settings command_settings(py::object args, const ev::ParsedArguments& parsed) {
     return s;
 }
 
+/// For the length of a command's run with several workers, the embedding
+/// model's tensor library computes on one thread per call: its encodings
+/// take turns (see the ranker), and a thread pool of its own for each
+/// short query spends more of the cores waiting on itself than computing.
+/// The command owns its process; the library's run_evaluation leaves the
+/// setting to its caller. Nothing is imported when the model's libraries
+/// are not installed.
+class OneEncodingThread {
+  public:
+    explicit OneEncodingThread(bool several_workers) {
+        if (!several_workers) return;
+        py::object find_spec = py::module_::import("importlib.util").attr("find_spec");
+        if (find_spec("sentence_transformers").is_none()) return;
+        torch_ = py::module_::import("torch");
+        before_ = torch_.attr("get_num_threads")();
+        torch_.attr("set_num_threads")(1);
+    }
+    OneEncodingThread(const OneEncodingThread&) = delete;
+    OneEncodingThread& operator=(const OneEncodingThread&) = delete;
+    ~OneEncodingThread() {
+        if (!torch_) return;
+        py::error_scope keep;
+        PyObject* done = PyObject_CallMethod(torch_.ptr(), "set_num_threads", "O", before_.ptr());
+        if (done == nullptr) PyErr_Clear();  // nothing sensible to do while the command ends
+        Py_XDECREF(done);
+    }
+
+  private:
+    py::object torch_, before_;
+};
+
 /// The run of the command, its settings ready. The compiler's size limit,
 /// a setting of its module, holds for this run and is put back.
 Outcome command_run(py::object args, Settings& s, const ev::Dataset& data, Prepared& prepared,
@@ -698,6 +733,7 @@ Outcome command_run(py::object args, Settings& s, const ev::Dataset& data, Prepa
     host::ModuleSettings settings;
     if (!args.attr("max_size").is_none())
         settings.set(host::import_sibling(host::this_module(), "tarvok_core"), "MAX_SIZE", args.attr("max_size"));
+    OneEncodingThread encoding(s.jobs > 1);
     return run(s, data, prepared, pool);
 }
 

@@ -309,3 +309,21 @@ TEST(SolutionCsv, PlainValuesReadAsTheHostsDictionary) {
     using Rows = std::vector<std::vector<std::string>>;
     EXPECT_EQ(solution_csv_rows(solution_of(solved)), (Rows{{"objective", "1"}, {"x", "0", "1"}, {"x", "1", ""}}));
 }
+
+TEST(GatherData, CellsAreReadAsTheDeclarationOfWhatTheyFill) {
+    MemoryReader reader;
+    const char* model = "{string} P = ...;\nboolean open[P] = ...;\nint size[P] = ...;\n";
+    reader.folders["t"] = {"P.csv", "open.csv", "size.csv"};
+    reader.tables["t/P.csv"] = Rows{{"p"}, {"1"}, {"2.50"}};
+    reader.tables["t/open.csv"] = Rows{{"p", "open"}, {"1", "TRUE"}, {"2.50", "false"}};
+    reader.tables["t/size.csv"] = Rows{{"p", "size"}, {"1", "3"}, {"2.50", "4"}};
+    GatheredData data = gather_data({"t"}, model, reader);
+    const tarvok::data::Value& elements = data.values.find("P")->items[1];
+    EXPECT_EQ(elements.kind, tarvok::data::Value::Kind::String);  // a string set's element, though it looks a number
+    EXPECT_EQ(elements.text, "2.50");
+    const tarvok::data::Value* open = data.values.find("open")->find("2.50");
+    ASSERT_NE(open, nullptr);  // the key as written, not the number 2.5
+    EXPECT_EQ(open->kind, tarvok::data::Value::Kind::Boolean);
+    EXPECT_TRUE(data.values.find("open")->find("1")->boolean);
+    EXPECT_EQ(data.values.find("size")->find("1")->integer, 3);
+}

@@ -320,10 +320,13 @@ class DataWriter {
                 kinds.push_back(kind_of(f));
             }
             out.kinds = kinds;
-            std::string shown;
-            for (const std::string& t : texts) shown += (shown.empty() ? "" : ",") + t;
+            std::string shown, quoted;
+            for (const std::string& t : texts) {
+                shown += (shown.empty() ? "" : ",") + t;
+                quoted += (quoted.empty() ? "" : ",") + ("\"" + t + "\"");
+            }
             out.shown.push_back(out.tuple ? "<" + shown + ">" : shown);
-            out.canonical.push_back(canonical_key(out.shown.back(), kinds, out.tuple));
+            out.canonical.push_back(canonical_key(out.tuple ? "<" + quoted + ">" : shown, kinds, out.tuple));
         }
         return out;
     }
@@ -392,10 +395,14 @@ class DataWriter {
                     }
                     ok = given_keys(v, of, named, field + 1, fields, out);
                 } else {
-                    std::string joined;
-                    for (const std::string& f : fields) joined += (joined.empty() ? "" : ",") + f;
+                    // Each field quoted, so that a comma inside one stays inside it.
+                    std::string joined, quoted;
+                    for (const std::string& f : fields) {
+                        joined += (joined.empty() ? "" : ",") + f;
+                        quoted += (quoted.empty() ? "" : ",") + ("\"" + f + "\"");
+                    }
                     given = "<" + joined + ">";
-                    canonical = canonical_key(given, of.kinds, true);
+                    canonical = canonical_key("<" + quoted + ">", of.kinds, true);
                 }
                 fields.pop_back();
                 if (!ok) return false;

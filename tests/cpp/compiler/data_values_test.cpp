@@ -193,6 +193,13 @@ TEST(DataValues, KeysNameElementsByTheirTypeAndTuplesByTheirFields) {
     EXPECT_NE(text.find("f = [5, 6];"), std::string::npos) << text;
     EXPECT_NE(text.find("v = [[1, 2]];"), std::string::npos) << text;
 
+    Value comma = base;  // a field with a comma, keyed by text and field by field alike
+    comma.members[0].second = Value::array({Value::array({Value::of("x,y"), Value::of(int64_t{1})})});
+    comma.members.emplace_back("c", keyed({{"x,y", keyed({{"1", Value::of(int64_t{8})}})}}));
+    EXPECT_NE(write(comma).find("c = [8];"), std::string::npos) << write(comma);
+    comma.members.back().second = keyed({{"<\"x,y\", 1>", Value::of(int64_t{9})}});
+    EXPECT_NE(write(comma).find("c = [9];"), std::string::npos) << write(comma);
+
     Value twice = base;
     twice.members.emplace_back("f", keyed({{"2", Value::of(int64_t{6})}, {"2.0", Value::of(int64_t{5})}}));
     EXPECT_EQ(write(twice), "error: data 'f' gives the element 2.0 of F twice");

@@ -342,37 +342,58 @@ std::string trimmed(std::string_view s) {
     return std::string(s);
 }
 
-/// The value of one CSV file (see read_csv_table), its cells made values;
-/// `places` gets the place of each row's value as messages name it
-/// (`["Aalborg"]`, `[2]` for a set's element) -> "file:line".
-data::Value csv_value(const CsvTable& table, const std::string& where, const std::string& name, DataReader& reader,
-                      data::Value& places) {
+/// A cell read for what it fills: a string's cell is its text whatever it
+/// looks like, a boolean's `true` or `false` (any case) a boolean, a
+/// number's as the host reads a number; a cell of unknown type is read as a
+/// number when it is one.
+data::Value typed_cell(const std::string& text, data::CellType type, DataReader& reader) {
+    using data::CellType;
+    switch (type) {
+    case CellType::String:
+    case CellType::Tuple: return data::Value::of(text);
+    case CellType::Boolean: {
+        std::string lower;
+        for (char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower == "true" || lower == "false") return data::Value::of(lower == "true");
+        return reader.cell(text);
+    }
+    default: return reader.cell(text);
+    }
+}
+
+/// The value of one CSV file (see read_csv_table), each cell typed by the
+/// declaration of what it fills; `places` gets the place of each row's value
+/// as messages name it (`["Aalborg"]`, `[2]` for a set's element) -> "file:line".
+data::Value csv_value(const CsvTable& table, const data::Declared& declared, const std::string& where,
+                      const std::string& name, DataReader& reader, data::Value& places) {
     data::Value elements = data::Value::array(), single;
     std::vector<std::pair<std::vector<std::string>, data::Value>> keyed;
     std::set<std::vector<std::string>> keys;
-    auto cells = [&](const std::vector<std::string>& texts, std::size_t from, std::size_t to) {
-        std::vector<data::Value> out;
-        for (std::size_t i = from; i < to; ++i) out.push_back(reader.cell(trimmed(texts[i])));
-        return out;
-    };
+    auto cell = [&](const std::string& text, data::CellType type) { return typed_cell(trimmed(text), type, reader); };
     for (const CsvEntry& entry : table.entries) {
         data::Value place = data::Value::of(where + ":" + std::to_string(entry.line));
         if (table.is_set) {
             places.members.emplace_back("[" + std::to_string(elements.items.size()) + "]", place);
-            std::vector<data::Value> fields = cells(entry.cells, 0, entry.cells.size());
-            elements.items.push_back(fields.size() == 1 ? fields[0] : data::Value::array(std::move(fields)));
+            std::vector<data::Value> fields;
+            for (std::size_t i = 0; i < entry.cells.size(); ++i)
+                fields.push_back(cell(entry.cells[i], i < declared.fields.size() ? declared.fields[i]
+                                                      : declared.fields.empty()  ? declared.value
+                                                                                 : data::CellType::Unknown));
+            elements.items.push_back(
+                fields.size() == 1 && declared.fields.size() <= 1 ? fields[0] : data::Value::array(std::move(fields)));
         } else if (table.dims == 0) {
-            single = reader.cell(trimmed(entry.cells[0]));
+            single = cell(entry.cells[0], declared.value);
             places.members.emplace_back("", place);
         } else {
             std::vector<std::string> key;
             std::string path;
-            for (const data::Value& field : cells(entry.cells, 0, table.dims)) {
-                key.push_back(key_text(field));
+            for (std::size_t i = 0; i < table.dims; ++i) {
+                data::CellType type = i < declared.index.size() ? declared.index[i] : data::CellType::Unknown;
+                key.push_back(key_text(cell(entry.cells[i], type)));
                 path += "[\"" + key.back() + "\"]";
             }
             if (!keys.insert(key).second) fail(ExitStatus::DoesNotCompile, repeated_key(where, entry.line, name));
-            keyed.emplace_back(key, reader.cell(trimmed(entry.cells[table.dims])));
+            keyed.emplace_back(key, cell(entry.cells[table.dims], declared.value));
             places.members.emplace_back(path, place);
         }
     }
@@ -391,7 +412,10 @@ void gather_csv_folder(GatheredData& data, const std::string& folder, std::strin
         std::vector<std::vector<std::string>> rows;
         if (declared.contains(*name)) rows = reader.csv_rows(path);
         data::Value places = data::Value::object();
-        add_value(data, *name, csv_value(read_csv_table(path, *name, declared, rows), path, *name, reader, places),
+        auto found = declared.find(*name);
+        data::Declared none;
+        const data::Declared& of = found == declared.end() ? none : found->second;
+        add_value(data, *name, csv_value(read_csv_table(path, *name, declared, rows), of, path, *name, reader, places),
                   path);
         data.rows.members.emplace_back(*name, std::move(places));
     }
@@ -439,7 +463,7 @@ RunData run_data(std::string_view model_text, const GatheredData& gathered) {
     if (gathered.values.members.empty()) return out;
     for (const auto& [name, value] : gathered.values.members)
         if (nests_too_deeply(value, 1)) fail(ExitStatus::DoesNotCompile, data::too_deep_message());
-    auto written = data::write_mapping(std::string(model_text), gathered.values);
+    auto written = data::write_mapping(std::string(model_text), gathered.values, gathered.dat_text);
     if (const std::string* refusal = std::get_if<std::string>(&written))
         fail(ExitStatus::DoesNotCompile, gathered.origins.placed(*refusal));
     append_on_new_line(out.text, "");

@@ -60,13 +60,17 @@ inline data::Value value_of(py::handle v, size_t depth) {
         // A tuple key (a, b) stands for the nesting {a: {b: ...}}; the core nests.
         std::vector<std::pair<std::vector<std::string>, Value>> entries;
         for (auto item : py::dict(py::reinterpret_borrow<py::object>(v))) {
+            // A tuple element inside a tuple key ((a, 1), k) gives its fields in turn, as (a, 1, k) does.
             std::vector<std::string> fields;
-            if (PyTuple_Check(item.first.ptr()) && PyTuple_GET_SIZE(item.first.ptr()) > 0) {
-                for (py::handle field : py::reinterpret_borrow<py::tuple>(item.first))
-                    fields.push_back(key_text(field));
-            } else {
-                fields.push_back(key_text(item.first));
-            }
+            auto add_fields = [&](auto& self, py::handle key, size_t level) -> void {
+                if (level > data::kMaxDataDepth) throw py::value_error(data::too_deep_message());
+                if (PyTuple_Check(key.ptr()) && PyTuple_GET_SIZE(key.ptr()) > 0) {
+                    for (py::handle field : py::reinterpret_borrow<py::tuple>(key)) self(self, field, level + 1);
+                } else {
+                    fields.push_back(key_text(key));
+                }
+            };
+            add_fields(add_fields, item.first, depth);
             size_t below = depth + fields.size();
             entries.emplace_back(std::move(fields), value_of(item.second, below));
         }

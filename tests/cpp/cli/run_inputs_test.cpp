@@ -205,10 +205,10 @@ TEST(GatherData, ReadsDatTextsJsonObjectsAndCsvFoldersInOrder) {
     const tarvok::data::Value& items = data.values.members[0].second;
     EXPECT_EQ(items.items[0].text, "a");  // blanks around a cell are trimmed
     const tarvok::data::Value& cost = data.values.members[1].second;
-    ASSERT_NE(cost.find("2"), nullptr);  // the float 2.0 keys the element "2"
+    ASSERT_NE(cost.find("2.0"), nullptr);  // a key over a {string} set is its text
     EXPECT_EQ(cost.find("a")->find("b")->number, 1.5);
     const tarvok::data::Value* places = data.rows.find("cost");
-    EXPECT_EQ(places->find("[\"2\"][\"b\"]")->text, "tables/cost.csv:3");
+    EXPECT_EQ(places->find("[\"2.0\"][\"b\"]")->text, "tables/cost.csv:3");
     EXPECT_EQ(data.rows.find("Items")->find("[1]")->text, "tables/Items.csv:3");
 }
 
@@ -229,8 +229,8 @@ TEST(GatherData, RefusesANameTwiceARepeatedKeyAndJsonThatIsNoObject) {
     EXPECT_NE(refusal(reader, {"a.json", "b.json"}).find("cap"), std::string::npos);
     EXPECT_EQ(refusal(reader, {"list.json"}), "list.json: the data must be a JSON object");
     reader.folders["t"] = {"cost.csv"};
-    reader.tables["t/cost.csv"] = Rows{{"i", "j", "v"}, {"1", "b", "1"}, {"1.0", "b", "2"}};
-    EXPECT_EQ(refusal(reader, {"t"}), repeated_key("t/cost.csv", 3, "cost"));  // 1 and 1.0 are one key
+    reader.tables["t/cost.csv"] = Rows{{"i", "j", "v"}, {"1", "b", "1"}, {" 1", "b", "2"}};
+    EXPECT_EQ(refusal(reader, {"t"}), repeated_key("t/cost.csv", 3, "cost"));  // blanks aside, one key
 }
 
 TEST(RunData, ValuesFollowTheDatTextsAndNameTheirFiles) {
@@ -307,4 +307,22 @@ TEST(SolutionCsv, PlainValuesReadAsTheHostsDictionary) {
                                   {"duals", Value::null()}});
     using Rows = std::vector<std::vector<std::string>>;
     EXPECT_EQ(solution_csv_rows(solution_of(solved)), (Rows{{"objective", "1"}, {"x", "0", "1"}, {"x", "1", ""}}));
+}
+
+TEST(GatherData, CellsAreReadAsTheDeclarationOfWhatTheyFill) {
+    MemoryReader reader;
+    const char* model = "{string} P = ...;\nboolean open[P] = ...;\nint size[P] = ...;\n";
+    reader.folders["t"] = {"P.csv", "open.csv", "size.csv"};
+    reader.tables["t/P.csv"] = Rows{{"p"}, {"1"}, {"2.50"}};
+    reader.tables["t/open.csv"] = Rows{{"p", "open"}, {"1", "TRUE"}, {"2.50", "false"}};
+    reader.tables["t/size.csv"] = Rows{{"p", "size"}, {"1", "3"}, {"2.50", "4"}};
+    GatheredData data = gather_data({"t"}, model, reader);
+    const tarvok::data::Value& elements = data.values.find("P")->items[1];
+    EXPECT_EQ(elements.kind, tarvok::data::Value::Kind::String);  // a string set's element, though it looks a number
+    EXPECT_EQ(elements.text, "2.50");
+    const tarvok::data::Value* open = data.values.find("open")->find("2.50");
+    ASSERT_NE(open, nullptr);  // the key as written, not the number 2.5
+    EXPECT_EQ(open->kind, tarvok::data::Value::Kind::Boolean);
+    EXPECT_TRUE(data.values.find("open")->find("1")->boolean);
+    EXPECT_EQ(data.values.find("size")->find("1")->integer, 3);
 }

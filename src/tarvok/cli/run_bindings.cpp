@@ -60,7 +60,6 @@ void check_solve_options(py::object args) {
     if (auto refused = refused_solve_option(options)) fail(ExitStatus::Usage, *refused);
 }
 
-
 /// The solution as FILE.json (the result's dictionary) or FILE.csv (a row per
 /// value: name, the set elements of its keys, value), written whole.
 void write_solution(py::object path, py::object result, bool nested) {

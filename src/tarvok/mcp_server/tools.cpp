@@ -370,6 +370,8 @@ std::string_view instructions() {
            "for the language, call find_examples for close worked examples, write the model and its data, call "
            "check_model until ok is true (each diagnostic names its line and often its fix), then run_model for "
            "the solution. generate_model does all of this with the server's own LLM when a key is configured. "
+           "Where the description leaves a point open, list_assumptions names the readings a pair takes and "
+           "what_if solves one other reading, so the answer can be checked against them. "
            "tarvok://diagnostics lists the compiler's diagnostic codes.";
 }
 

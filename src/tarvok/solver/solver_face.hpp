@@ -154,7 +154,7 @@ enum class HostView : uint8_t { None, Status, Statistics, Program, Keyed };
 struct ResultProperty {
     const char* name;
     const char* doc;
-    Tree (Solved::*shape)() const;  ///< null where `host` answers
+    Tree (Solved::*shape)() const;  ///< null where `host` answers (`Keyed`: both, the host keys what it shapes)
     HostView host;
 };
 

@@ -124,6 +124,16 @@ def test_check_and_emit_read_data_as_run_does(tmp_path):
         assert done.returncode == 1 and "tables/cost.csv:2: error: " in done.stdout, (command, done.stdout)
     twice = tarvok("check", "m.mod", "d.json", "d.json", cwd=tmp_path)
     assert twice.returncode == 1 and "'Foods' is given twice: in d.json and in d.json" in twice.stderr
+    # Names assigned in .dat files among several sources are placed in their own files.
+    (tmp_path / "a.dat").write_text("need = 4;\n")
+    (tmp_path / "b.dat").write_text("\nneed = 5;\n")
+    for sources, said in [
+        (["a.dat", "b.dat"], "data 'need' is given twice: in a.dat:1 and in b.dat:2"),
+        (["e.json", "a.dat", "tables"], "data 'need' is given twice: in a.dat:1 and in tables/need.csv"),
+    ]:
+        for command in ("check", "run"):
+            done = tarvok(command, "m.mod", *sources, cwd=tmp_path)
+            assert done.returncode == 1 and said in done.stderr, (command, sources, done.stderr)
 
     # A model that takes no data is emitted without any.
     (tmp_path / "alone.mod").write_text("dvar float+ x;\nminimize x;\nsubject to { x >= 2; }\n")

@@ -1,6 +1,7 @@
 #include "cli/run_inputs.hpp"
 
 #include "cli/command_options.hpp"
+#include "compiler/front_end.hpp"
 
 #include <algorithm>
 #include <set>
@@ -203,9 +204,25 @@ std::optional<std::string> json_key_twice(std::string_view text, const std::stri
 }
 
 std::optional<std::string> DataOrigins::add(const std::string& name, const std::string& where) {
-    auto known = origin_.find(name);
-    if (known != origin_.end()) return "data '" + name + "' is given twice: in " + known->second + " and in " + where;
+    auto twice = [&](const std::string& first) {
+        return "data '" + name + "' is given twice: in " + first + " and in " + where;
+    };
+    if (auto known = origin_.find(name); known != origin_.end()) return twice(known->second);
+    if (auto assigned = assigned_.find(name); assigned != assigned_.end())
+        return twice(assigned->second.first + ":" + std::to_string(assigned->second.second));
     origin_[name] = where;
+    return std::nullopt;
+}
+
+std::optional<std::string> DataOrigins::add_assigned(const std::string& name, const std::string& file,
+                                                     std::size_t line) {
+    std::string where = file + ":" + std::to_string(line);
+    if (auto known = origin_.find(name); known != origin_.end())
+        return "data '" + name + "' is given twice: in " + known->second + " and in " + where;
+    auto [assigned, fresh] = assigned_.emplace(name, std::make_pair(file, line));
+    if (!fresh && assigned->second.first != file)
+        return "data '" + name + "' is given twice: in " + assigned->second.first + ":" +
+               std::to_string(assigned->second.second) + " and in " + where;
     return std::nullopt;
 }
 
@@ -423,6 +440,22 @@ void gather_csv_folder(GatheredData& data, const std::string& folder, std::strin
 
 }  // namespace
 
+namespace {
+
+/// Records the names `text` assigns, as the compiler reads them (a text that does not parse gives those it read;
+/// the compiler reports the fault when the data is compiled).
+void add_assigned_names(GatheredData& data, const std::string& path, const std::string& text) {
+    compiler::Ast ast;
+    compiler::DataFile file;
+    compiler::Diagnostics diagnostics;
+    compiler::parse_data(text, ast, file, diagnostics);
+    for (const compiler::DataAssignment& a : file.assignments)
+        if (auto twice = data.origins.add_assigned(compiler::shown_name(ast.texts[a.name]), path, a.at.line))
+            fail(ExitStatus::DoesNotCompile, *twice);
+}
+
+}  // namespace
+
 GatheredData gather_data(const std::vector<std::string>& paths, std::string_view model_text, DataReader& reader) {
     GatheredData data;
     for (const std::string& path : paths) {
@@ -433,7 +466,11 @@ GatheredData gather_data(const std::vector<std::string>& paths, std::string_view
         }
         data.inputs.push_back(path);
         if (source == DataSource::DatText) {
-            append_on_new_line(data.dat_text, reader.text(path));
+            std::string text = reader.text(path);
+            // Among several sources, a name assigned in two of them is said with both files; the
+            // merged text's line numbers would name neither.
+            if (paths.size() > 1) add_assigned_names(data, path, text);
+            append_on_new_line(data.dat_text, text);
             continue;
         }
         data::Value parsed = reader.json(path);

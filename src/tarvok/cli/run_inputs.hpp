@@ -86,6 +86,9 @@ class DataOrigins {
   public:
     /// The message when `name` was already given, else records it.
     std::optional<std::string> add(const std::string& name, const std::string& where);
+    /// As `add`, for a name a `.dat` file assigns at `file:line`; a second
+    /// assignment in the same file is the compiler's to report, with its caret.
+    std::optional<std::string> add_assigned(const std::string& name, const std::string& file, std::size_t line);
     /// A message about a name, said at the file that gave that name.
     std::string placed(std::string message) const;
     /// Each name given, and the file that gave it.
@@ -93,6 +96,7 @@ class DataOrigins {
 
   private:
     std::map<std::string, std::string> origin_;
+    std::map<std::string, std::pair<std::string, std::size_t>> assigned_;  ///< name -> the .dat file and line
 };
 
 /// How `run` reads its DATA arguments: the host's own readers, so that

@@ -4,6 +4,17 @@ import os
 import sys
 
 
+def _behind_an_interrupt(error):
+    """Whether `error` was raised while a Ctrl-C was in flight (its cause or context, at any depth)."""
+    for _ in range(32):
+        error = error.__cause__ or error.__context__
+        if error is None:
+            return False
+        if isinstance(error, KeyboardInterrupt):
+            return True
+    return False
+
+
 def main(argv=None):
     """Run the command and end the process with its status; Ctrl-C at any moment ends it with 130."""
     try:
@@ -13,8 +24,8 @@ def main(argv=None):
     except KeyboardInterrupt:
         print("tarvok: interrupted", file=sys.stderr)
         status = 130
-    except ImportError as e:
-        if not isinstance(e.__cause__, KeyboardInterrupt):  # an extension module's start stopped by Ctrl-C
+    except Exception as e:
+        if not _behind_an_interrupt(e):  # e.g. an extension module's start stopped by Ctrl-C
             raise
         print("tarvok: interrupted", file=sys.stderr)
         status = 130

@@ -89,7 +89,7 @@ py::object needing_extras(Body body) {
     try {
         return body();
     } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_ImportError)) throw;
+        if (!e.matches(PyExc_ImportError) || host::behind_an_interrupt(e.value().ptr())) throw;
         fail(ExitStatus::Usage, one_line(e.value()));
     }
 }

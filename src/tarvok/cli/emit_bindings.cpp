@@ -54,7 +54,7 @@ EmitOutcome emit_script(const std::string& target, py::object program, py::objec
         if (e.matches(PyExc_OSError)) {
             out.failure = "cannot write " + host::str_of(path) + ": " + os_reason(e.value());
             out.status = code(ExitStatus::Usage);
-        } else if (e.matches(PyExc_ImportError)) {
+        } else if (e.matches(PyExc_ImportError) && !host::behind_an_interrupt(e.value().ptr())) {
             out.failure = one_line(e.value());
             out.status = code(ExitStatus::Usage);
         } else {

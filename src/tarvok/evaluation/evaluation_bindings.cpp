@@ -475,7 +475,7 @@ py::object progress_bar(const ev::RunTally& tally) {
         show_accuracy(bar, tally);
         return bar;
     } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_ImportError)) throw;
+        if (!e.matches(PyExc_ImportError) || host::behind_an_interrupt(e.value().ptr())) throw;
     }
     return py::object();
 }

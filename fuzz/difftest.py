@@ -10,7 +10,10 @@ prints), the script `tarvok emit` writes, and the .mps and .lp files
 write_model writes, read back by HiGHS. The oracle solves the program the
 generator itself built, from its own columns and rows, never from the
 package; every way must reach its status and objective, and every point it
-returns must satisfy the generator's rows and bounds.
+returns must satisfy the generator's rows and bounds. The same data given
+as a mapping keyed by set elements (a Python tuple for a tuple element) and
+as a JSON object (`"<a,1,0.5>"` for one) must state the very program the .dat
+text states.
 
 An optimal model's sensitivity figures, from each solver, are checked
 against the oracle's program too (a MIP's as its LP with the integer columns
@@ -33,6 +36,7 @@ program infeasible, and such a program has no file.
 import argparse
 import contextlib
 import io
+import json
 import math
 import os
 import random
@@ -69,6 +73,7 @@ class Case:
     offset: float = 0.0
     maximize: bool = False
     shapes: dict = field(default_factory=dict)  # variable -> size, or -1 for a scalar
+    values: dict = field(default_factory=dict)  # the data by name, as the generator chose it
 
 
 def number(v):
@@ -100,6 +105,7 @@ def generate(rng):
         "{Pair} T = ...;",
         "float p[I] = ...;",
         "float q[S] = ...;",
+        "float u[T] = ...;",
     ]
     data = [
         f"n = {n};",
@@ -107,8 +113,10 @@ def generate(rng):
         "T = {" + ", ".join(f'<"{s}", {k}, {w!r}>' for s, k, w in pairs) + "};",
         "p = [" + ", ".join(repr(v) for v in p) + "];",
         "q = [" + ", ".join(repr(v) for v in q) + "];",
+        "u = [" + ", ".join(repr(w) for _, _, w in pairs) + "];",
     ]
     case = Case(model="", data="\n".join(data) + "\n", columns=[])
+    case.values = {"n": n, "S": strings, "T": pairs, "p": p, "q": q}
     keys = {"I": sets["I"], "S": sets["S"], "T": pairs}
     index_text = {"I": lambda i: str(i), "S": lambda s: f'"{s}"', "T": None}
     key_name = {"I": str, "S": str, "T": lambda t: f"<{t[0]},{t[1]},{float(t[2])!r}>"}
@@ -238,7 +246,8 @@ def generate(rng):
                 parts.append(f"{number(coef)} * {var[0]}[{index}]")
             if not parts:
                 parts = ["0"]
-            weight = {"I": "p[i]", "S": "q[s]", "T": "t.w"}[over]
+            # The tuple's weight through its field or through an array keyed by the tuple, alternately.
+            weight = {"I": "p[i]", "S": "q[s]", "T": "u[t]" if len(constraints) % 2 else "t.w"}[over]
             constraints.append(f"{head}{label}{' + '.join(parts)} {op} {number(bound)} + {weight};")
             for member in members:
                 row = {}
@@ -425,10 +434,10 @@ def sensitivity_problems(case, solver, backend, plant=None):
         return [f"{way}: raised {type(e).__name__}: {e}"]
     if result.status.value != "optimal" or result.duals is None:
         return [f"{way}: status {result.status.value}, duals {result.duals!r}"]
-    x = x_from_values(case, result.values)
+    x = x_from_values(case, result.nested_values)
     duals = result.duals
     if plant == "column-duals":  # the reduced cost of its column as a single-column constraint's dual
-        reduced = x_from_values(case, result.reduced_costs)
+        reduced = x_from_values(case, result.to_dict(nested=True)["reduced_costs"])
         for (coefs, _, _), (label, keys) in zip(case.rows, case.names):
             if len(coefs) == 1 and figure_of(duals, label, keys) is not MISSING:
                 path, place = (label, *keys), duals
@@ -558,7 +567,7 @@ def x_from_values(case, values):
 
 def by_api(case, solver):
     result = solver.solve_model(case.model, case.data)
-    x = x_from_values(case, result.values) if result.objective is not None else None
+    x = x_from_values(case, result.nested_values) if result.objective is not None else None
     return result.status.value, result.objective, x
 
 
@@ -624,6 +633,52 @@ def by_file(case, solver, folder, suffix, plant=None):
 
 
 LP_SIGNS = set('!"#$%&(),.;?@_{}~')
+
+
+def data_forms(case):
+    """The generator's data as the other forms the README promises: a mapping keyed by set elements (a
+    Python tuple for a tuple element) and a JSON object (keys as texts, a tuple element as "<a,1,0.5>")."""
+    v = case.values
+    pairs = v["T"]
+    mapping = {
+        "n": v["n"],
+        "S": list(v["S"]),
+        "T": [tuple(t) for t in pairs],
+        "p": {i: x for i, x in zip(range(1, v["n"] + 1), v["p"])},
+        "q": dict(zip(v["S"], v["q"])),
+        "u": {tuple(t): t[2] for t in pairs},
+    }
+    as_json = {
+        **mapping,
+        "T": [{"s": s, "k": k, "w": w} for s, k, w in pairs],
+        "p": {str(i): x for i, x in mapping["p"].items()},
+        "u": {f"<{s},{k},{w!r}>": w for s, k, w in pairs},
+    }
+    return {"mapping": mapping, "json": json.loads(json.dumps(as_json))}
+
+
+PROGRAM_PARTS = (
+    "column_names", "column_lower", "column_upper", "cost", "objective_offset",
+    "row_names", "row_lower", "row_upper", "row_starts", "column_indices", "values",
+)  # fmt: skip
+
+
+def program_of(solver, model, data):
+    try:
+        program = solver.instantiate(model, data)
+    except Exception as e:  # the same refusal from every form is agreement too
+        return f"{type(e).__name__}: {e}"
+    return [np.asarray(getattr(program, part)).tolist() for part in PROGRAM_PARTS]
+
+
+def form_problems(case, solver):
+    """Each data form must state the program the .dat text states."""
+    expected = program_of(solver, case.model, case.data)
+    return [
+        f"data-{name}: the program differs from the .dat's"
+        for name, data in data_forms(case).items()
+        if program_of(solver, case.model, data) != expected
+    ]
 
 
 def file_name(name, suffix):
@@ -697,6 +752,8 @@ def compare(case, plant=None, folder=None):
                 problems.append(f"{way}: returned point breaks {broken}")
             elif not close(objective_at(case, x), value, integer):
                 problems.append(f"{way}: the point's objective is {objective_at(case, x)}, reported {value}")
+    if plant is None:
+        problems += form_problems(case, solver)
     if expected == "optimal" and case.columns and plant in (None, *SENSITIVITY_PLANTS):
         for backend in sensitivity_backends():
             problems += sensitivity_problems(case, solver, backend, plant)

@@ -55,6 +55,22 @@ def test_the_right_answer_among_the_shown_readings(dataset, tmp_path):
     # The energy problem: the alternative only named the asked quantity and became the final model.
     assert records["energy"]["objective"] == 7500.0 and records["energy"]["answer"] == 6900.0
     assert summary["right_among_readings"] == {"total": 4, "correct": 3, "accuracy": 0.75}
+    assert [records[i]["right_among_readings"] for i in ("running_at_start", "elsewhere")] == [True, False]
+    # The table as data: the main answer and each alternative's, with the files that hold them.
+    table = records["running_at_start"]["what_if"]
+    assert table["main"] == {"status": "optimal", "objective": 7500.0, "answer": None, "model_file":
+                             "running_at_start/model.mod", "data_file": "running_at_start/data.dat", "matches": False}  # fmt: skip
+    assert [(a["index"], a["objective"], a["same_answer"], a["matches"]) for a in table["alternatives"]] == [
+        (1, 7000.0, False, True),
+        (2, 8500.0, False, False),
+    ]
+    for alt in table["alternatives"]:
+        assert (out / alt["model_file"]).read_text() and (out / alt["data_file"]).read_text()
+    # The adopted alternative answers as the main pair does: it goes last, after the one that gave no answer.
+    energy = records["energy"]["what_if"]["alternatives"]
+    assert [(a["index"], a["status"], a["same_answer"]) for a in energy] == [(1, None, False), (2, "optimal", True)]
+    assert summary["readings_changing_answer"] == {"total": 6, "problems": 4, "per_problem": 1.5}
+    assert summary["with_numbers_not_in_description"] == summary["with_assumptions"]
     assert summary["correct"] == 2
     table = (out / "summary.json").read_text()
     assert '"right_among_readings"' in table

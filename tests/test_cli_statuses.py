@@ -157,7 +157,7 @@ def test_check_json_keeps_its_list_of_records(folder):
 # ---------------------------------------------------- diagnostics as check prints them
 
 
-@pytest.mark.parametrize("model, data", [("broken.mod", "d.dat"), ("needs.mod", None), ("warned.mod", "d.dat")])
+@pytest.mark.parametrize("model, data", [("broken.mod", "d.dat"), ("needs.mod", "d.dat"), ("warned.mod", "d.dat")])
 def test_run_shows_diagnostics_as_check_does(folder, model, data):
     files = [model] + ([data] if data else [])
     check = tarvok("check", *files, cwd=folder)

@@ -158,11 +158,10 @@ def test_warnings_never_fail_a_model_and_arrive_with_the_result():
     assert [(w["code"], w["line"]) for w in result["warnings"]] == [
         ("T0905", 2),
         ("T0903", 5),
-        ("T0904", 6),
         ("T0901", 9),
         ("T0906", 10),
     ]
-    assert all(w["severity"] == "warning" for w in result["warnings"])
+    assert all(w["severity"] == "warning" for w in result["warnings"])  # `spare` is an output: no T0904
 
 
 def test_no_unused_warnings_when_a_use_may_sit_in_a_broken_statement():

@@ -122,6 +122,8 @@ class TestRun:
             "by_agreement": {},
             "with_assumptions": {"total": 0, "correct": 0, "accuracy": None},
             "without_assumptions": {"total": 0, "correct": 0, "accuracy": None},
+            "with_numbers_not_in_description": {"total": 0, "correct": 0, "accuracy": None},
+            "without_numbers_not_in_description": {"total": 0, "correct": 0, "accuracy": None},
             "dataset": str(dataset),
             "provider": "openai",
             "model": "gpt-test",

@@ -237,8 +237,10 @@ def test_an_interrupted_command_resumes_where_it_stopped(llm, tmp_path):
     llm.delay = 0.4
     first = command([str(path), "--out", "out", "--model", "gpt-test", "--iterations", "2"], tmp_path)
     results = tmp_path / "out" / "results.jsonl"
-    deadline = time.monotonic() + 120
+    # A loaded machine can take minutes to import the ranker's model; wait for the first record however long.
+    deadline = time.monotonic() + 600
     while time.monotonic() < deadline and not (results.exists() and results.read_text().count("\n") >= 1):
+        assert first.poll() is None, first.communicate()[1]
         time.sleep(0.05)
     first.send_signal(signal.SIGINT)
     _, stderr = first.communicate(timeout=60)
@@ -289,15 +291,20 @@ def test_ctrl_c_at_any_early_moment_ends_with_130(llm, tmp_path):
         _, stderr = child.communicate(timeout=60)
         return child.returncode, stderr
 
+    judged = 0
     for moment in (0.01, 0.03, 0.1, 0.2, 0.3, 0.45, 0.7, 1.5):
         for _ in range(5):
             status, stderr = interrupted_at(moment)
-            # On a busy machine the signal may land before the harness line has called the command:
-            # a traceback through none of the package's files. Only interrupts inside it are judged.
-            if not ("Traceback" in stderr and "tarvok" not in stderr):
-                break
-        assert status == 130, (moment, stderr)
-        assert "interrupted" in stderr and "Traceback" not in stderr, (moment, stderr)
+            # On a busy machine the signal may land before the harness line has called the command
+            # (still in its print): a traceback through none of the package's files. Only interrupts
+            # inside the command are judged.
+            if "Traceback" in stderr and "tarvok" not in stderr:
+                continue
+            assert status == 130, (moment, stderr)
+            assert "interrupted" in stderr and "Traceback" not in stderr, (moment, stderr)
+            judged += 1
+            break
+    assert judged >= 6  # however busy, most moments reach the command
 
 
 def test_solve_command_with_the_execution_check(llm, tmp_path):

@@ -169,3 +169,42 @@ def test_samples_vote_for_the_objective_most_of_them_reach(tg, openai_server, tm
     assert (out / "bakery" / "sample-2" / "model.mod").exists()
     with pytest.raises(ValueError, match="1 samples instead of 3|3 samples instead of 1"):
         ev.run_evaluation(str(dataset), str(out), model="gpt-test", iterations=1, alignment_check=False, progress=False)
+
+
+SHIPPED_REPLAY = HERE.parent / "examples" / "sample_replay"
+OFFLINE = ["--replay", str(SHIPPED_REPLAY), "--iterations", "1", "--no-alignment"]
+
+
+def test_the_shipped_replay_of_the_sample_set_runs_offline(tg, openai_server, tmp_path, monkeypatch):
+    """The README's offline run: from the package's folder, so that the prompts name the examples as
+    tvl_models/..., wherever the package is; ranked by shared words, as when no embedding model loads.
+    TARVOK_REFRESH_FIXTURES=1 records it again against the scripted server."""
+    pytest.importorskip("highspy")
+    monkeypatch.setenv("TARVOK_EMBEDDING_MODEL", "/nonexistent")
+    monkeypatch.chdir(Path(ev.__file__).parent)
+    if os.environ.get("TARVOK_REFRESH_FIXTURES"):
+        replies = {r["description"]: pair(problem) for problem, r in SAMPLE.items()}
+
+        def answer(request):
+            found = [reply for description, reply in replies.items() if description in request.json["input"]]
+            return openai_response(found[0], usage=USAGE)
+
+        openai_server.server.handler = answer
+        recorded = tmp_path / "recorded"
+        assert ev.main(["--out", str(recorded), "--model", "gpt-test", *OFFLINE[2:]]) == 0
+        SHIPPED_REPLAY.mkdir(exist_ok=True)
+        (SHIPPED_REPLAY / "transcript.jsonl").write_text(
+            "".join((recorded / problem / "transcript.jsonl").read_text(encoding="utf-8") for problem in SAMPLE),
+            encoding="utf-8",
+        )
+    out = tmp_path / "out"
+    assert ev.main(["--out", str(out), *OFFLINE]) == 0
+    summary = json.loads((out / "summary.json").read_text())
+    assert (summary["correct"], summary["total"], summary["errors"]) == (10, 10, 0)
+
+    # A step the recording lacks (the alignment check) misses: an error of the run, and the run stops after it.
+    missed = tmp_path / "missed"
+    status = ev.main(["--out", str(missed), *OFFLINE[:-1], "--stop-after-errors", "1"])
+    recorded = records(missed)
+    assert status != 0 and recorded and all(r["provider_error"] for r in recorded.values())
+    assert "the nearest recorded prompt" in next(iter(recorded.values()))["error"]

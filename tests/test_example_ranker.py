@@ -390,3 +390,42 @@ def test_library_is_encoded_once_per_model_and_texts(fakes, tmp_path, monkeypatc
     monkeypatch.setattr(er, "_load_model", lambda name: other)
     er.rank_problem_descriptions("staff", models_dir=tmp_path)
     assert [texts for texts, _ in other.calls] == [["diet mix", "staff staff"], ["staff"]]
+
+
+def test_workers_starting_together_load_and_encode_the_library_once(fakes, tmp_path, monkeypatch):
+    import threading
+    import time
+
+    write(tmp_path, "a/a.txt", "diet mix")
+    write(tmp_path, "b/b.txt", "ship route")
+    built = sys.modules["sentence_transformers"].SentenceTransformer
+    slow_encode = FakeModel.encode
+    at_once = {"now": 0, "most": 0}
+
+    def encode(self, texts, **kwargs):
+        at_once["now"] += 1
+        at_once["most"] = max(at_once["most"], at_once["now"])
+        time.sleep(0.02)  # lets the interpreter go to the other workers
+        at_once["now"] -= 1
+        return slow_encode(self, texts, **kwargs)
+
+    monkeypatch.setattr(FakeModel, "encode", encode)
+    monkeypatch.setattr(
+        sys.modules["sentence_transformers"], "SentenceTransformer", lambda n: time.sleep(0.05) or built(n)
+    )
+    queries = ["ship", "diet", "mix", "route"] * 2
+    rankings = [None] * len(queries)
+
+    def rank(i):
+        rankings[i] = er.rank_problem_descriptions(queries[i], models_dir=tmp_path)
+
+    threads = [threading.Thread(target=rank, args=(i,)) for i in range(len(queries))]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    [model] = fakes
+    assert [texts for texts, _ in model.calls].count(["diet mix", "ship route"]) == 1
+    assert sorted(texts[0] for texts, _ in model.calls[1:]) == sorted(queries)
+    assert at_once["most"] == 1
+    assert rankings == [er.rank_problem_descriptions(q, models_dir=tmp_path) for q in queries]

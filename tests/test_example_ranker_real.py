@@ -83,3 +83,32 @@ def test_the_default_name_gives_the_packaged_weights_vectors(model_name):
     by_name = er._load_model(er.DEFAULT_MODEL_NAME).encode(texts, convert_to_tensor=True, normalize_embeddings=True)
     by_path = SentenceTransformer(MODEL_DIR).encode(texts, convert_to_tensor=True, normalize_embeddings=True)
     assert by_name.shape == (2, 384) and bool(by_name.eq(by_path).all())
+
+
+def test_kept_library_ranks_exactly_as_a_fresh_one(model_name, tmp_path, monkeypatch):
+    """Rankings against the kept library equal those of a process that embeds it anew, for the
+    shipped library and for a copy whose description changes in place (same size, same time)."""
+    import shutil
+
+    def fresh(query, folder):
+        monkeypatch.setattr(er, "_library_cache", {})
+        monkeypatch.setattr(er, "_embedding_cache", {})
+        return er.rank_problem_descriptions(query, models_dir=folder, top_k=0, model_name=model_name)
+
+    def kept(query, folder):
+        return er.rank_problem_descriptions(query, models_dir=folder, top_k=0, model_name=model_name)
+
+    copy = tmp_path / "library"
+    shutil.copytree(LIBRARY, copy)
+    for folder in (LIBRARY, copy):
+        baseline = {name: fresh(text, folder) for name, text in PARAPHRASES.items()}
+        assert {name: kept(text, folder) for name, text in PARAPHRASES.items()} == baseline
+
+    knapsack = copy / "knapsack" / "knapsack.txt"
+    stat = knapsack.stat()
+    knapsack.write_bytes(PARAPHRASES["diet"].encode()[: stat.st_size].ljust(stat.st_size))
+    os.utime(knapsack, ns=(stat.st_atime_ns, stat.st_mtime_ns))
+    assert knapsack.stat().st_size == stat.st_size
+    changed = kept(PARAPHRASES["diet"], copy)
+    assert changed == fresh(PARAPHRASES["diet"], copy) != baseline["diet"]
+    assert [e for e in changed if e["path"] == str(knapsack)][0]["preview"].startswith(PARAPHRASES["diet"][:40])

@@ -116,6 +116,25 @@ class TestSameFile:
         assert Path("shared.txt").read_text() == "keep me"
 
 
+def test_the_final_assessment_judges_the_files_as_read_back(tg, monkeypatch, files):
+    """What the closing assessment reads is the written files' content, not the reply's pair."""
+    import builtins
+    import io
+
+    real_open = builtins.open
+
+    def reading(path, mode="r", *args, **kwargs):
+        if os.fspath(path) == files[0] and "r" in mode and "b" not in mode:
+            return io.StringIO("model as the file holds it\n")
+        return real_open(path, mode, *args, **kwargs)
+
+    rec = install(tg, monkeypatch, [pair("model\r\nfrom the reply", "d = 1;\r"), "final"])
+    monkeypatch.setattr(builtins, "open", reading)
+    tg.generative_solve("p", *files, alignment_check=False)
+    args, _ = rec.of("_build_final_assessment_prompt")[0]
+    assert args[2:4] == ("model as the file holds it\n", "d = 1;\n")
+
+
 def test_utf8_whatever_the_locale(tmp_path):
     """Under the C locale, without the interpreter's UTF-8 mode, the grammar documents are read and the model
     and data files written and read back as UTF-8."""

@@ -77,7 +77,15 @@ def test_lists_tools_resources_and_prompt():
     async def scenario():
         async with session() as s:
             tools = {t.name: t for t in (await s.list_tools()).tools}
-            assert list(tools) == ["check_model", "run_model", "emit_script", "find_examples", "generate_model"]
+            assert list(tools) == [
+                "check_model",
+                "run_model",
+                "emit_script",
+                "find_examples",
+                "generate_model",
+                "list_assumptions",
+                "what_if",
+            ]
             assert tools["run_model"].input_schema["required"] == ["model"]
             assert set(tools["run_model"].input_schema["properties"]) == {
                 "model",
@@ -92,6 +100,9 @@ def test_lists_tools_resources_and_prompt():
                 "model",
                 "iterations",
                 "execution_check",
+                "assumptions",
+                "what_if",
+                "what_if_max",
             }
             assert tools["check_model"].annotations.read_only_hint
             assert not tools["generate_model"].annotations.read_only_hint
@@ -145,7 +156,7 @@ def test_tools_on_shipped_examples_and_a_hand_solved_program(tmp_path):
                 assert not result.is_error and solved == result.structured_content
                 assert solved["status"] == "optimal"
                 assert solved["objective"] == pytest.approx(11)
-                assert solved["values"]["make"] == pytest.approx([3, 1])
+                assert solved["values"]["make"] == pytest.approx({"x": 3, "y": 1})
 
             # The vertex is degenerate, so duals are not unique, but any optimal ones meet the optimum.
             result, text = await call(s, "run_model", {"model": LP_MODEL, "data": LP_DATA, "sensitivity": True})
@@ -268,6 +279,49 @@ def test_generate_model_against_a_scripted_server(llm_server):
 
     run(scenario)
     assert [r.json["model"] for r in llm_server.requests_to("/v1/responses")] == ["gpt-test", "gpt-test"]
+
+
+def test_readings_against_a_scripted_server(llm_server):
+    """generate_model with the what-if step, list_assumptions and what_if on the generator example: the
+    alternatives' optima (7000 and 8500 against 7500) were solved by hand in tests/fixtures/assumptions."""
+    from assumption_fakes import ALTERNATIVES, DATA, EXAMPLE, LISTED, MAIN, AssumingLlm
+
+    fake = AssumingLlm()
+    llm_server.handler = lambda request: openai_response(fake(input_text=request.json["input"]))
+    env = server_environment(OPENAI_API_KEY="sk-test", OPENAI_BASE_URL=llm_server.url + "/v1")
+    description = (EXAMPLE / "generators.txt").read_text()
+    llm = {"description": description, "provider": "openai"}
+
+    async def scenario():
+        async with session(env) as s:
+            result, _ = await call(s, "generate_model", {**llm, "model": "gpt-test", "what_if": True, "what_if_max": 2})
+            assert not result.is_error, result.content
+            out = result.structured_content
+            assert [a["kind"] for a in out["assumptions"][:2]] == ["boundary_condition", "interpretation"]
+            table = out["what_if"]
+            assert table["main"]["objective"] == pytest.approx(7500)
+            assert [(a["objective"], a["same_answer"]) for a in table["alternatives"]] == [(7000, False), (8500, False)]
+            assert table["alternatives"][0]["model"] == ALTERNATIVES["already running"]
+            assert table["alternatives"][0]["data"] == DATA and "model_file" not in table["alternatives"][0]
+
+            pair = {**llm, "model": MAIN, "data": DATA, "llm_model": "gpt-test"}
+            result, _ = await call(s, "list_assumptions", pair)
+            listed = result.structured_content["assumptions"]
+            assert not result.is_error and [a["assumption"] for a in listed[:2]] == [a["assumption"] for a in LISTED]
+            assert result.structured_content["what_if"] is None
+
+            asked = len(llm_server.requests)
+            result, _ = await call(s, "what_if", {**pair, **LISTED[1]})
+            assert not result.is_error, result.content
+            (alt,) = result.structured_content["what_if"]["alternatives"]
+            assert (alt["alternative"], alt["objective"], alt["same_answer"]) == (LISTED[1]["alternative"], 8500, False)
+            assert len(llm_server.requests) == asked + 1  # the one reading, nothing listed again
+
+            result, text = await call(s, "what_if", {**pair, **LISTED[1], "model": "dvar float+ x;\nminimize o: y;"})
+            assert result.is_error and "y" in text
+            assert len(llm_server.requests) == asked + 1  # no request for a model that does not compile
+
+    run(scenario)
 
 
 def test_a_reply_past_the_limit_is_refused_unread(llm_server):

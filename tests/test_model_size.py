@@ -43,7 +43,7 @@ def test_check_run_and_emit_refuse_a_model_past_the_limit(files):
 
     for command, where in (
         (["run", "small.mod", "empty.dat"], "small.mod:2:13: error:"),
-        (["emit", "small.mod", "empty.dat", "-o", "s.py"], "model:2:13:"),
+        (["emit", "small.mod", "empty.dat", "-o", "s.py"], "small.mod:2:13: error:"),
     ):
         done = tarvok(*command, "--max-size", "20", cwd=files)
         assert done.returncode == 1, done.stderr

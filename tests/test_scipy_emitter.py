@@ -347,7 +347,7 @@ OUTCOMES = {
 @pytest.mark.parametrize("case", sorted(OUTCOMES))
 def test_outcomes_match_the_solver(case, tmp_path):
     _, status, result = emit_and_run(tmp_path, OUTCOMES[case])
-    expected = solver.solve_model(OUTCOMES[case], "").to_dict()
+    expected = solver.solve_model(OUTCOMES[case], "").to_dict(nested=True)
     assert result == {key: expected[key] for key in ("status", "objective", "values", "message")}
     assert status == (0 if expected["status"] == "optimal" else 3)
 
@@ -524,7 +524,7 @@ class TestEmitCommand:
         assert run_script(tmp_path / "plan.py")[1]["objective"] == 16.0
         before = (tmp_path / "plan.py").read_text()
         bad = command("emit", "bad.mod", "d.dat", "-o", "plan.py", cwd=tmp_path)
-        assert bad.returncode == 1 and "model:2:14: undeclared name 'y'" in bad.stdout
+        assert bad.returncode == 1 and "bad.mod:2:14: error: undeclared name 'y'" in bad.stdout
         assert (tmp_path / "plan.py").read_text() == before
         assert command("emit", "nowhere.mod", "d.dat", "-o", "x.py", cwd=tmp_path).returncode == 2
         assert command("emit", "m.mod", "d.dat", "-o", "x.npz", cwd=tmp_path).returncode == 2

@@ -176,8 +176,9 @@ dvar int+ spare;\nmaximize sum(i in 1..3) v[i] * take[i] - spare;
 subject to {\n  sum(i in 1..3) w[i] * take[i] + spare <= 7;\n}"""
         result = solve(model)
         assert result.objective == pytest.approx(11)
-        assert result.values == {"take": [1, 0, 1], "spare": 0}
-        assert all(type(x) is int for x in result.values["take"])
+        assert result.values == {"take": {1: 1, 2: 0, 3: 1}, "spare": 0}
+        assert result.nested_values == {"take": [1, 0, 1], "spare": 0}
+        assert all(type(x) is int for x in result.values["take"].values())
         assert result.statistics["mip_gap"] is not None
 
     def test_infeasible_names_rows_and_the_constraints_behind_bounds(self):
@@ -239,7 +240,7 @@ maximize sum(i in I) (i % 7 + 3) * pick[i];\nsubject to {\n  forall(r in R) sum(
         assert (result.status, result.objective, result.values) == (solver.Status.OPTIMAL, 5, {})
         # An unused variable and an empty index set still give a solution for everything declared.
         result = solve("{string} None = {};\ndvar float x[None];\ndvar float+ unused;\nminimize 1;")
-        assert result.status is solver.Status.OPTIMAL and result.values == {"x": [], "unused": 0}
+        assert result.status is solver.Status.OPTIMAL and result.values == {"x": {}, "unused": 0}
 
     def test_numbers_the_solver_reads_as_infinity_are_refused(self):
         with pytest.raises(solver.SemanticError, match=r"model:3:10: the coefficient of 'x' in 'h \* h \* x' is at or"):

@@ -80,8 +80,10 @@ def test_transport_duals_are_the_solution_of_the_dual_lp(backend):
     assert result.duals["need"] == {m: pytest.approx(u[2 + k], abs=1e-9) for k, m in enumerate(markets)}
     # Reduced costs are c - A^T y in the model's own shape.
     reduced = c + G.T @ u
-    assert np.allclose(np.array(result.reduced_costs["ship"]).ravel(), reduced, atol=1e-9)
-    ship = np.array(result.values["ship"]).ravel()
+    # Keyed by (plant, market) in column order, as values are.
+    assert np.allclose(list(result.reduced_costs["ship"].values()), reduced, atol=1e-9)
+    ship = np.array(result.nested_values["ship"]).ravel()
+    assert list(result.values["ship"].values()) == list(ship)
     assert result.activities["cap"] == {p: pytest.approx(ship[3 * i : 3 * i + 3].sum()) for i, p in enumerate(plants)}
     assert result.slacks["cap"] == {p: pytest.approx(SUPPLY[p] - result.activities["cap"][p]) for p in plants}
     assert all(v == pytest.approx(0) for v in result.slacks["need"].values())

@@ -115,7 +115,10 @@ class TestReplay:
         digest = hashlib.sha256(prompt.encode()).hexdigest()
         assert str(info.value) == (
             f"no recorded reply for the request (first line: 'First line of it', SHA-256 {digest}) in {tmp_path}"
+            "; the nearest recorded prompt (of 1) differs first at line 1: recorded 'other', asked 'First line of it'"
         )
+        # An error of the run, as an outage is: eval counts it against --stop-after-errors and retries it.
+        assert type(info.value).__name__ == "_ReplayMissError" and tg._is_provider_outage(info.value)
 
     def test_the_last_record_of_a_prompt_wins_across_files(self, tg, tmp_path):
         (tmp_path / "1.jsonl").write_text(

@@ -63,12 +63,11 @@ subject to {
 """
 
 
-def test_index_keys_come_from_the_program_not_from_column_names(client):
+def test_values_are_keyed_by_the_programs_elements_not_column_names(client):
     # A key holding "][" would split wrongly from the name 'x[a][b][north]'.
     data = 'Goods = {"a][b", "c"};\nSites = {"north", "south"};\n'
     solved = client.post("/api/run", json={"model": KEYED_MODEL, "data": data}).json()
-    assert solved["values"]["x"] == [[1, 1], [1, 1]]
-    assert solved["index_keys"] == {"x": [["a][b", "north"], ["a][b", "south"], ["c", "north"], ["c", "south"]]}
+    assert solved["values"]["x"] == {"a][b": {"north": 1, "south": 1}, "c": {"north": 1, "south": 1}}
 
 
 def test_pair_endpoints_answer_as_the_commands_do(client, tmp_path, workdir, capsys):
@@ -78,13 +77,12 @@ def test_pair_endpoints_answer_as_the_commands_do(client, tmp_path, workdir, cap
     solved = client.post("/api/run", json={"model": LP_MODEL, "data": LP_DATA}).json()
     # max 3x + 2y with x + y <= 4, x + 3y <= 6, x <= 3: the vertex (3, 1) gives 11, by hand.
     assert solved["status"] == "optimal" and solved["objective"] == pytest.approx(11)
-    assert solved["values"]["make"] == pytest.approx([3, 1])
-    assert solved["index_keys"] == {"make": [["x"], ["y"]]}
+    assert solved["values"]["make"] == pytest.approx({"x": 3, "y": 1})
     (tmp_path / "lp.mod").write_text(LP_MODEL)
     (tmp_path / "lp.dat").write_text(LP_DATA)
     assert _cli.main(["run", str(tmp_path / "lp.mod"), str(tmp_path / "lp.dat"), "--json"]) == 0
     command = json.loads(capsys.readouterr().out)
-    assert set(command) == set(solved) - {"index_keys"}
+    assert set(command) == set(solved)
     assert {k: command[k] for k in ("status", "objective", "values", "diagnostics")} == {
         k: solved[k] for k in ("status", "objective", "values", "diagnostics")
     }
@@ -225,13 +223,34 @@ def test_a_failing_provider_ends_the_stream_and_the_server_goes_on(client, opena
     assert asked.status_code == 502 and asked.json()["error"]
 
 
-def test_without_a_key_the_page_is_told_so(client, monkeypatch, llm_server):
-    monkeypatch.delenv("OPENAI_API_KEY", raising=False)
+def test_without_a_key_the_page_is_told_so_at_once(client, monkeypatch, llm_server):
+    for name in ("OPENAI_API_KEY", "GEMINI_API_KEY", "GOOGLE_API_KEY"):
+        monkeypatch.delenv(name, raising=False)
     monkeypatch.setenv("OPENAI_BASE_URL", llm_server.url + "/v1")
-    answer = client.post("/api/generate", json={"description": "Plan the week.", "model": "gpt-test"})
-    event, value = frames(answer.text)[-1]
-    assert event == "failed" and "OPENAI_API_KEY" in value["error"]
+    # Before any stream starts, for a generation and a question alike; the provider from the model name too.
+    for path, body in (
+        ("/api/generate", {"description": "Plan the week.", "model": "gpt-test"}),
+        ("/api/feedback", {"question": "Why?", "model": GOOD_MODEL, "llm_model": "gemini-2.5-flash"}),
+    ):
+        answer = client.post(path, json=body)
+        assert answer.status_code == 502 and answer.headers["content-type"] == "application/json"
+        assert answer.json()["error"].startswith("no API key is set for ")
+    assert "OPENAI_API_KEY" in client.post("/api/generate", json={"description": "x"}).json()["error"]
     assert llm_server.requests == []
+
+    providers = client.post("/api/providers", json={}).json()
+    assert providers["iterations"] == 5 and providers["default_model"]
+    keys = {p["name"]: p["key_set"] for p in providers["providers"]}
+    assert keys["openai"] is False and keys["google"] is False and keys["ollama"] is True
+    monkeypatch.setenv("GOOGLE_API_KEY", "k")
+    assert {p["name"]: p["key_set"] for p in client.post("/api/providers", json={}).json()["providers"]}["google"]
+
+
+def test_every_error_is_json(client):
+    for answer in (client.get("/api/examples"), client.post("/api/nothing", json={}), client.get("/page/none.js")):
+        assert answer.status_code in (404, 405) and answer.headers["content-type"] == "application/json"
+        assert answer.json()["error"]
+    assert "takes POST" in client.get("/api/examples").json()["error"]
 
 
 def test_a_cancelled_run_stops_before_its_next_request(tg, tmp_path, openai_server):
@@ -301,6 +320,7 @@ def test_the_command_refuses_bad_options_before_serving(capsys, tmp_path):
 
 
 def test_generation_runs_are_bounded_and_each_ends(client, tg, monkeypatch):
+    monkeypatch.setenv("OPENAI_API_KEY", "sk-test")
     release = threading.Event()
     started = []
 

@@ -4,6 +4,17 @@ import os
 import sys
 
 
+def _behind_an_interrupt(error):
+    """Whether `error` was raised while a Ctrl-C was in flight (its cause or context, at any depth)."""
+    for _ in range(32):
+        error = error.__cause__ or error.__context__
+        if error is None:
+            return False
+        if isinstance(error, KeyboardInterrupt):
+            return True
+    return False
+
+
 def main(argv=None):
     """Run the command and end the process with its status; Ctrl-C at any moment ends it with 130."""
     try:
@@ -13,11 +24,19 @@ def main(argv=None):
     except KeyboardInterrupt:
         print("tarvok: interrupted", file=sys.stderr)
         status = 130
-    except ImportError as e:
-        if not isinstance(e.__cause__, KeyboardInterrupt):  # an extension module's start stopped by Ctrl-C
+    except Exception as e:
+        if not _behind_an_interrupt(e):  # e.g. an extension module's start stopped by Ctrl-C
             raise
         print("tarvok: interrupted", file=sys.stderr)
         status = 130
+    if status == 141:
+        # stdout's reader has gone: what is still buffered for it goes nowhere, so that the
+        # interpreter's last flush does not complain.
+        try:
+            null = os.open(os.devnull, os.O_WRONLY)
+            os.dup2(null, sys.stdout.fileno())
+        except (OSError, ValueError):
+            pass
     if status == 130:
         # An interrupt that once passed through an exec'd string (dataclasses make their methods so)
         # marks the interpreter to end by SIGINT whatever caught it; the status stays 130.

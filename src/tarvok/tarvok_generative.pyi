@@ -165,6 +165,8 @@ def run_generation(
     what_if_max: int = 3,
     cancel: Optional[Callable[[], Any]] = None,
     solver: str = "highs",
+    existing: bool = False,
+    reading: Optional[dict[str, str]] = None,
 ) -> GenerationResult:
     """Run the generation loop of generative_solve and return a GenerationResult."""
     ...

@@ -18,8 +18,8 @@ constexpr json::WriteOptions kAsJsonDumps{.indent = 2, .ensure_ascii = false};
 
 std::string check_help() {
     return std::string(kCheckUsage) +
-           "\nCompiles a Tarvok model with its data (the data file may be left out when the model needs "
-           "none);\nwith a data file it also expands the model as running it would. Prints the errors and warnings "
+           "\nCompiles a Tarvok model with its data and expands it as running it would. Without a data file, a "
+           "model that\ntakes data is checked alone (syntax, names, types) and the data is not checked. Prints the errors and warnings "
            "as\nFILE:LINE:COLUMN: error: message, or OK; with --json, "
            "the\ndiagnostic records as a JSON list. --max-size N refuses a model that would expand to more "
            "than N columns or\nrows or 10 N nonzeros (default: MAX_SIZE). Exit status: 0 compiles (warnings "
@@ -90,6 +90,7 @@ CheckOutput check_output(const Compilation& c, const FileNames& names, bool data
     }
     std::string report = render_for_files(c.diagnostics, c.model_text, c.data_text, names);
     if (!report.empty()) out.writes.push_back({terminal::shown(report)});
+    if (c.data_unchecked) out.writes.push_back({terminal::shown(names.model + ": " + kDataNotChecked)});
     if (c.ok()) out.writes.push_back({terminal::shown(check_ok_line(c.diagnostics.warnings().size()))});
     return out;
 }

@@ -14,6 +14,9 @@ namespace tarvok::cli {
 
 inline constexpr const char* kCheckUsage = "usage: tarvok check MODEL.mod [DATA.dat] [--json] [--max-size N]";
 
+/// Said after the diagnostics of a model checked without data that it takes.
+inline constexpr const char* kDataNotChecked = "note: no data was given, so the data was not checked";
+
 /// The text of `tarvok check --help`.
 std::string check_help();
 

@@ -181,9 +181,10 @@ OptionTable check_command(const OptionDefaults& d) {
             "",
             {model_argument(),
              {.flags = {"data"},
-              .metavar = "DATA.dat",
-              .help = "the data file (leave it out when the model needs none)",
-              .nargs = "?"},
+              .metavar = "DATA",
+              .help = "the data, read as run reads it: a .dat file, a .json object {name: value}, or a folder of "
+                      "NAME.csv files; several merge (left out: the model alone is checked, not its data)",
+              .nargs = "*"},
              json_option("print the diagnostic records as JSON"),
              size_option(d)}};
 }
@@ -214,6 +215,9 @@ OptionTable run_command(const OptionDefaults& d) {
              flag({"--sensitivity"}, "as --duals, with the ranges of costs and right-hand sides"),
              {.flags = {"--write"}, .metavar = "FILE", .help = "also write the expanded model as FILE.mps or FILE.lp"},
              {.flags = {"--solution"}, .metavar = "FILE", .help = "also write the solution as FILE.json or FILE.csv"},
+             flag({"--nested-values"},
+                  "in JSON, give an indexed variable's values as lists nested in index-set order instead of "
+                  "objects keyed by its set elements"),
              flag({"--verbose"}, "solver log and sizes on stderr"),
              solver_option(d),
              size_option(d)}};
@@ -228,7 +232,11 @@ OptionTable emit_command(const OptionDefaults& d) {
             "write a Python script that states and solves a model with SciPy",
             "",
             {model_argument(),
-             {.flags = {"data"}, .metavar = "DATA.dat"},
+             {.flags = {"data"},
+              .metavar = "DATA",
+              .help = "the data, read as run reads it: a .dat file, a .json object {name: value}, or a folder of "
+                      "NAME.csv files; several merge (leave it out when the model needs none)",
+              .nargs = "*"},
              {.flags = {"-o", "--output"},
               .metavar = "SCRIPT.py",
               .help = "the script; a large model's numbers go to SCRIPT.npz beside it",

@@ -63,6 +63,16 @@ std::string PairStage::kept_text(const Pair& kept) const {
     return shown(kept.model) + " and " + shown(kept.data);
 }
 
+std::string PairStage::as_targets(std::string line) const {
+    for (auto [from, to] : {std::pair{&staged_.model, &target_.model}, std::pair{&staged_.data, &target_.data}}) {
+        std::string staged = shown(*from), target = shown(*to);
+        if (staged.empty()) continue;
+        for (std::size_t at = line.find(staged); at != std::string::npos; at = line.find(staged, at + target.size()))
+            line.replace(at, staged.size(), target);
+    }
+    return line;
+}
+
 std::string PairStage::targets_text() const { return shown(target_.model) + " and " + shown(target_.data); }
 
 }  // namespace tarvok::cli

@@ -40,6 +40,9 @@ class PairStage {
     std::string kept_text(const Pair& kept) const;
     /// "A and B" for the targets.
     std::string targets_text() const;
+    /// A progress line with the staged files named as their targets, which is where
+    /// they will be: the hidden staging folder is no place a user looks.
+    std::string as_targets(std::string line) const;
 
   protected:
     /// Refuses (status 2) targets that are folders or read-only files,

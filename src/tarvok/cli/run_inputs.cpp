@@ -1,6 +1,7 @@
 #include "cli/run_inputs.hpp"
 
 #include "cli/command_options.hpp"
+#include "compiler/front_end.hpp"
 
 #include <algorithm>
 #include <set>
@@ -203,9 +204,25 @@ std::optional<std::string> json_key_twice(std::string_view text, const std::stri
 }
 
 std::optional<std::string> DataOrigins::add(const std::string& name, const std::string& where) {
-    auto known = origin_.find(name);
-    if (known != origin_.end()) return "data '" + name + "' is given twice: in " + known->second + " and in " + where;
+    auto twice = [&](const std::string& first) {
+        return "data '" + name + "' is given twice: in " + first + " and in " + where;
+    };
+    if (auto known = origin_.find(name); known != origin_.end()) return twice(known->second);
+    if (auto assigned = assigned_.find(name); assigned != assigned_.end())
+        return twice(assigned->second.first + ":" + std::to_string(assigned->second.second));
     origin_[name] = where;
+    return std::nullopt;
+}
+
+std::optional<std::string> DataOrigins::add_assigned(const std::string& name, const std::string& file,
+                                                     std::size_t line) {
+    std::string where = file + ":" + std::to_string(line);
+    if (auto known = origin_.find(name); known != origin_.end())
+        return "data '" + name + "' is given twice: in " + known->second + " and in " + where;
+    auto [assigned, fresh] = assigned_.emplace(name, std::make_pair(file, line));
+    if (!fresh && assigned->second.first != file)
+        return "data '" + name + "' is given twice: in " + assigned->second.first + ":" +
+               std::to_string(assigned->second.second) + " and in " + where;
     return std::nullopt;
 }
 
@@ -264,19 +281,6 @@ void add_rows(const SolutionValue& value, std::vector<std::string>& keys, const 
     rows.push_back(std::move(row));
 }
 
-/// The rows of one variable's `value`, nested by position: the positions of
-/// its `dims` index levels taken, in order, as the next key of `keys`.
-void add_keyed_rows(const SolutionValue& value, std::size_t depth, const std::vector<std::vector<std::string>>& keys,
-                    std::size_t& next, const std::string& name, std::vector<std::vector<std::string>>& rows) {
-    if (depth == keys.front().size() || !value.nested) {
-        std::vector<std::string> key = next < keys.size() ? keys[next] : std::vector<std::string>{};
-        ++next;
-        add_rows(value, key, name, rows);
-        return;
-    }
-    for (const auto& [position, item] : value.items) add_keyed_rows(item, depth + 1, keys, next, name, rows);
-}
-
 /// Whether `s` is a number as it stands: a sign, digits with a point, an exponent.
 bool plain_number(std::string_view s) {
     std::size_t i = 0, digits = 0;
@@ -308,39 +312,26 @@ std::string spreadsheet_text(std::string cell) {
     return "'" + cell;
 }
 
-std::vector<std::vector<std::string>> solution_csv_rows(const SolutionValue& solved, const VariableKeys& keyed) {
+std::vector<std::vector<std::string>> solution_csv_rows(const SolutionValue& solved) {
     std::vector<std::vector<std::string>> rows;
     std::vector<std::string> keys;
-    /// A variable's rows: by its set elements when the program named them.
-    auto variable = [&](const SolutionValue& value, const std::string& name, const std::string& shown) {
-        auto found = keyed.find(name);
-        if (found == keyed.end() || found->second.empty() || found->second.front().empty() || !value.nested)
-            return add_rows(value, keys, shown, rows);
-        std::size_t next = 0;
-        add_keyed_rows(value, 0, found->second, next, shown, rows);
-    };
     if (const SolutionValue* objective = solved.find("objective")) add_rows(*objective, keys, "objective", rows);
     if (const SolutionValue* values = solved.find("values"))
-        for (const auto& [name, value] : values->items) variable(value, name, name);
+        for (const auto& [name, value] : values->items) add_rows(value, keys, name, rows);
     const SolutionValue* basis = solved.find("sensitivity_basis");
     if (basis && !basis->none) add_rows(*basis, keys, "sensitivity_basis", rows);
-    auto figures = [&](const SolutionValue* table, const std::string& kind, bool of_variables) {
+    auto figures = [&](const SolutionValue* table, const std::string& kind) {
         if (!table || table->none) return;
-        for (const auto& [name, value] : table->items) {
-            if (of_variables)
-                variable(value, name, kind + ":" + name);
-            else
-                add_rows(value, keys, kind + ":" + name, rows);
-        }
+        for (const auto& [name, value] : table->items) add_rows(value, keys, kind + ":" + name, rows);
     };
-    figures(solved.find("duals"), "duals", false);
-    figures(solved.find("reduced_costs"), "reduced_costs", true);
-    figures(solved.find("activities"), "activities", false);
-    figures(solved.find("slacks"), "slacks", false);
+    figures(solved.find("duals"), "duals");
+    figures(solved.find("reduced_costs"), "reduced_costs");
+    figures(solved.find("activities"), "activities");
+    figures(solved.find("slacks"), "slacks");
     const SolutionValue* ranging = solved.find("ranging");
     if (ranging && !ranging->none) {
-        figures(ranging->find("costs"), "ranging.costs", true);
-        figures(ranging->find("rhs"), "ranging.rhs", false);
+        figures(ranging->find("costs"), "ranging.costs");
+        figures(ranging->find("rhs"), "ranging.rhs");
     }
     for (auto& row : rows)
         for (auto& cell : row) cell = spreadsheet_text(std::move(cell));
@@ -368,37 +359,58 @@ std::string trimmed(std::string_view s) {
     return std::string(s);
 }
 
-/// The value of one CSV file (see read_csv_table), its cells made values;
-/// `places` gets the place of each row's value as messages name it
-/// (`["Aalborg"]`, `[2]` for a set's element) -> "file:line".
-data::Value csv_value(const CsvTable& table, const std::string& where, const std::string& name, DataReader& reader,
-                      data::Value& places) {
+/// A cell read for what it fills: a string's cell is its text whatever it
+/// looks like, a boolean's `true` or `false` (any case) a boolean, a
+/// number's as the host reads a number; a cell of unknown type is read as a
+/// number when it is one.
+data::Value typed_cell(const std::string& text, data::CellType type, DataReader& reader) {
+    using data::CellType;
+    switch (type) {
+    case CellType::String:
+    case CellType::Tuple: return data::Value::of(text);
+    case CellType::Boolean: {
+        std::string lower;
+        for (char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if (lower == "true" || lower == "false") return data::Value::of(lower == "true");
+        return reader.cell(text);
+    }
+    default: return reader.cell(text);
+    }
+}
+
+/// The value of one CSV file (see read_csv_table), each cell typed by the
+/// declaration of what it fills; `places` gets the place of each row's value
+/// as messages name it (`["Aalborg"]`, `[2]` for a set's element) -> "file:line".
+data::Value csv_value(const CsvTable& table, const data::Declared& declared, const std::string& where,
+                      const std::string& name, DataReader& reader, data::Value& places) {
     data::Value elements = data::Value::array(), single;
     std::vector<std::pair<std::vector<std::string>, data::Value>> keyed;
     std::set<std::vector<std::string>> keys;
-    auto cells = [&](const std::vector<std::string>& texts, std::size_t from, std::size_t to) {
-        std::vector<data::Value> out;
-        for (std::size_t i = from; i < to; ++i) out.push_back(reader.cell(trimmed(texts[i])));
-        return out;
-    };
+    auto cell = [&](const std::string& text, data::CellType type) { return typed_cell(trimmed(text), type, reader); };
     for (const CsvEntry& entry : table.entries) {
         data::Value place = data::Value::of(where + ":" + std::to_string(entry.line));
         if (table.is_set) {
             places.members().emplace_back("[" + std::to_string(elements.items().size()) + "]", place);
-            std::vector<data::Value> fields = cells(entry.cells, 0, entry.cells.size());
-            elements.items().push_back(fields.size() == 1 ? fields[0] : data::Value::array(std::move(fields)));
+            std::vector<data::Value> fields;
+            for (std::size_t i = 0; i < entry.cells.size(); ++i)
+                fields.push_back(cell(entry.cells[i], i < declared.fields.size() ? declared.fields[i]
+                                                      : declared.fields.empty()  ? declared.value
+                                                                                 : data::CellType::Unknown));
+            elements.items().push_back(
+                fields.size() == 1 && declared.fields.size() <= 1 ? fields[0] : data::Value::array(std::move(fields)));
         } else if (table.dims == 0) {
-            single = reader.cell(trimmed(entry.cells[0]));
+            single = cell(entry.cells[0], declared.value);
             places.members().emplace_back("", place);
         } else {
             std::vector<std::string> key;
             std::string path;
-            for (const data::Value& field : cells(entry.cells, 0, table.dims)) {
-                key.push_back(key_text(field));
+            for (std::size_t i = 0; i < table.dims; ++i) {
+                data::CellType type = i < declared.index.size() ? declared.index[i] : data::CellType::Unknown;
+                key.push_back(key_text(cell(entry.cells[i], type)));
                 path += "[\"" + key.back() + "\"]";
             }
             if (!keys.insert(key).second) fail(ExitStatus::DoesNotCompile, repeated_key(where, entry.line, name));
-            keyed.emplace_back(key, reader.cell(trimmed(entry.cells[table.dims])));
+            keyed.emplace_back(key, cell(entry.cells[table.dims], declared.value));
             places.members().emplace_back(path, place);
         }
     }
@@ -417,10 +429,29 @@ void gather_csv_folder(GatheredData& data, const std::string& folder, std::strin
         std::vector<std::vector<std::string>> rows;
         if (declared.contains(*name)) rows = reader.csv_rows(path);
         data::Value places = data::Value::object();
-        add_value(data, *name, csv_value(read_csv_table(path, *name, declared, rows), path, *name, reader, places),
+        auto found = declared.find(*name);
+        data::Declared none;
+        const data::Declared& of = found == declared.end() ? none : found->second;
+        add_value(data, *name, csv_value(read_csv_table(path, *name, declared, rows), of, path, *name, reader, places),
                   path);
         data.rows.members().emplace_back(*name, std::move(places));
     }
+}
+
+}  // namespace
+
+namespace {
+
+/// Records the names `text` assigns, as the compiler reads them (a text that does not parse gives those it read;
+/// the compiler reports the fault when the data is compiled).
+void add_assigned_names(GatheredData& data, const std::string& path, const std::string& text) {
+    compiler::Ast ast;
+    compiler::DataFile file;
+    compiler::Diagnostics diagnostics;
+    compiler::parse_data(text, ast, file, diagnostics);
+    for (const compiler::DataAssignment& a : file.assignments)
+        if (auto twice = data.origins.add_assigned(compiler::shown_name(ast.texts[a.name]), path, a.at.line))
+            fail(ExitStatus::DoesNotCompile, *twice);
 }
 
 }  // namespace
@@ -435,7 +466,11 @@ GatheredData gather_data(const std::vector<std::string>& paths, std::string_view
         }
         data.inputs.push_back(path);
         if (source == DataSource::DatText) {
-            append_on_new_line(data.dat_text, reader.text(path));
+            std::string text = reader.text(path);
+            // Among several sources, a name assigned in two of them is said with both files; the
+            // merged text's line numbers would name neither.
+            if (paths.size() > 1) add_assigned_names(data, path, text);
+            append_on_new_line(data.dat_text, text);
             continue;
         }
         data::Value parsed = reader.json(path);
@@ -465,7 +500,7 @@ RunData run_data(std::string_view model_text, const GatheredData& gathered) {
     if (gathered.values.members().empty()) return out;
     for (const auto& [name, value] : gathered.values.members())
         if (nests_too_deeply(value, 1)) fail(ExitStatus::DoesNotCompile, data::too_deep_message());
-    auto written = data::write_mapping(std::string(model_text), gathered.values);
+    auto written = data::write_mapping(std::string(model_text), gathered.values, gathered.dat_text);
     if (const std::string* refusal = std::get_if<std::string>(&written))
         fail(ExitStatus::DoesNotCompile, gathered.origins.placed(*refusal));
     append_on_new_line(out.text, "");

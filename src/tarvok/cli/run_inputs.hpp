@@ -86,6 +86,9 @@ class DataOrigins {
   public:
     /// The message when `name` was already given, else records it.
     std::optional<std::string> add(const std::string& name, const std::string& where);
+    /// As `add`, for a name a `.dat` file assigns at `file:line`; a second
+    /// assignment in the same file is the compiler's to report, with its caret.
+    std::optional<std::string> add_assigned(const std::string& name, const std::string& file, std::size_t line);
     /// A message about a name, said at the file that gave that name.
     std::string placed(std::string message) const;
     /// Each name given, and the file that gave it.
@@ -93,6 +96,7 @@ class DataOrigins {
 
   private:
     std::map<std::string, std::string> origin_;
+    std::map<std::string, std::pair<std::string, std::size_t>> assigned_;  ///< name -> the .dat file and line
 };
 
 /// How `run` reads its DATA arguments: the host's own readers, so that
@@ -191,17 +195,12 @@ struct SolutionValue {
 /// keys are its positions, a scalar keeps the text the host writes for it.
 SolutionValue solution_of(const data::Value& solved);
 
-/// Each indexed variable's keys as the program names its columns: per value,
-/// in the order the values come, the set elements it is indexed by.
-using VariableKeys = std::map<std::string, std::vector<std::vector<std::string>>>;
-
 /// The rows of a solution's CSV file: a row per value (name, keys, value; ""
 /// for none): the objective, the values, then the sensitivity figures when
 /// they were computed, `KIND:name` (no name has a colon). A variable's values
-/// and figures are keyed by the set elements `keys` gives for it, as a
-/// constraint's are by its forall's; a variable missing there keeps the
-/// positions. Every cell is made spreadsheet_text.
-std::vector<std::vector<std::string>> solution_csv_rows(const SolutionValue& solved, const VariableKeys& keys = {});
+/// and figures come keyed by its set elements (the result's labelled form),
+/// as a constraint's are by its forall's. Every cell is made spreadsheet_text.
+std::vector<std::vector<std::string>> solution_csv_rows(const SolutionValue& solved);
 
 /// A CSV cell as a spreadsheet shows it without running it: a text that
 /// starts with '=', '+', '-', '@', a tab or a carriage return, and is no

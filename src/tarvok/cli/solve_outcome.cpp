@@ -154,14 +154,16 @@ ShownReading reading_of(const data::Value& entry) {
 ShownTable table_of(const SolveReport& r) {
     const data::Value& table = r.what_if_table;
     ShownTable shown{reading_of(member(table, "main")), {}, member(table, "unexplored").integer(), r.what_if_max};
-    for (const data::Value& alt : member(table, "alternatives").items()) {
+    data::Value alternatives = member(table, "alternatives");
+    for (const data::Value& alt : alternatives.items()) {
         const data::Value errors = member(alt, "errors");
         bool written = !is_null(member(alt, "model_file"));
         shown.alternatives.push_back(
             {text_or_empty(member(alt, "alternative")), member(alt, "compiled").boolean(),
              errors.items().empty() ? "" : first_line_of(errors.items().front().text()), reading_of(alt),
              written ? generative::workflow::alternative_path(r.model_file_given, member(alt, "index").integer())
-                     : ""});
+                     : "",
+             member(alt, "same_answer").boolean()});
     }
     return shown;
 }
@@ -181,7 +183,8 @@ SolveStatistics statistics_of(const SolveReport& r) {
     bool compiled = r.facts.compiled;
     SolveStatistics shown{json::str(member(stats, "iterations")), {}, "", "", compiled ? r.model_file : r.kept_model,
                           compiled ? r.data_file : r.kept_data};
-    for (const data::Value& error : member(stats, "syntax_errors").items()) shown.syntax_errors.push_back(error.text());
+    data::Value syntax_errors = member(stats, "syntax_errors");
+    for (const data::Value& error : syntax_errors.items()) shown.syntax_errors.push_back(error.text());
     if (r.facts.execution_check) {
         shown.solver_status = json::str(member(stats, "solver_status"));
         shown.objective = json::str(member(stats, "objective"));

@@ -29,6 +29,7 @@ std::vector<std::string> what_if_lines(const ShownTable& table) {
         std::string line = "  " + std::to_string(++n) + ". if instead " + alt.alternative + ", ";
         if (alt.compiled) {
             line += "the answer is " + reading_text(alt.reading);
+            if (alt.same_answer) line += ", same answer";
         } else {
             line +=
                 "no answer: " + (alt.error.empty() ? std::string("the alternative model does not compile") : alt.error);

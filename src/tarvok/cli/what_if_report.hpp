@@ -22,9 +22,10 @@ struct ShownReading {
 struct ShownAlternative {
     std::string alternative;
     bool compiled = false;
-    std::string error;       ///< the first reason it gave no answer, when it gave none
-    ShownReading reading;    ///< its solve, when it compiles
-    std::string model_file;  ///< where it is kept; empty when it was not written
+    std::string error;         ///< the first reason it gave no answer, when it gave none
+    ShownReading reading;      ///< its solve, when it compiles
+    std::string model_file;    ///< where it is kept; empty when it was not written
+    bool same_answer = false;  ///< it answers as the main reading does
 };
 
 struct ShownTable {
@@ -40,7 +41,8 @@ struct ShownTable {
 std::vector<std::string> assumption_lines(const std::vector<ShownAssumption>& assumptions);
 
 /// The answer under each reading: the main one, then "if instead ..., the
-/// answer is ..." per alternative; an alternative that gave no answer says why.
+/// answer is ..." per alternative ("..., same answer" when it changes
+/// nothing); an alternative that gave no answer says why.
 std::vector<std::string> what_if_lines(const ShownTable& table);
 
 /// What a reading answers: "1500.0", "14.5 (objective 1500.0)", or the status

@@ -15,6 +15,7 @@ enum class ExitStatus : int {
     NotAligned = 4,
     LlmFailure = 5,
     Interrupted = 130,
+    ClosedOutput = 141,
 };
 
 struct ExitStatusRow {
@@ -34,6 +35,9 @@ inline constexpr auto kExitStatuses = std::to_array<ExitStatusRow>({
     {ExitStatus::LlmFailure,
      "an LLM/provider failure (request failed, missing key or library, empty or unparseable reply)"},
     {ExitStatus::Interrupted, "interrupted (Ctrl-C; `run` first prints the best solution found so far)"},
+    {ExitStatus::ClosedOutput,
+     "stdout was closed by its reader (piped into `head`, say; as SIGPIPE would end it): nothing more is printed, "
+     "the files asked for are already written"},
 });
 
 constexpr int code(ExitStatus status) { return static_cast<int>(status); }

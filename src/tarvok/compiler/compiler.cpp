@@ -55,6 +55,13 @@ std::unique_ptr<Compilation> compile(std::string_view model_text, std::string_vi
         c->given_misfit = true;
         return c;
     }
+    if (options.model_only)
+        for (const Declaration& d : c->model.decls)
+            c->data_unchecked |= (d.kind == DeclKind::Set || d.kind == DeclKind::Parameter) && d.init == kNone;
+    if (c->data_unchecked) {
+        find_warnings(c->ast, c->model, c->analysis, !model_syntax_errors, c->diagnostics, options.interrupt);
+        return c;
+    }
     Budget data_budget{options.data_steps, false, options.interrupt};
     bind_data(c->ast, c->model, c->data, c->analysis, model_text, c->values, c->diagnostics, data_budget,
               options.steps_per_declaration,

@@ -88,6 +88,11 @@ struct CompileOptions {
     /// them (only when their bounds pass a limit); a count cut short is a
     /// lower bound and refuses nothing it cannot be sure of.
     uint64_t size_steps = 20'000'000;
+    /// No data was given: a model that takes data from it (`= ...`, or a set
+    /// or parameter with no initializer) is checked alone (syntax, names,
+    /// types, what is never used), its values and constraint members not at
+    /// all (`data_unchecked`).
+    bool model_only = false;
 };
 
 /// What the size pass counted of one constraint family, for a builder to
@@ -114,6 +119,8 @@ struct Compilation {
     /// A given array did not fit (see CompileOptions::given_arrays); nothing
     /// reports it, and the compilation is not ok.
     bool given_misfit = false;
+    /// CompileOptions::model_only left the data unchecked.
+    bool data_unchecked = false;
 
     bool ok() const { return diagnostics.empty() && !given_misfit; }
     /// All diagnostics, rendered for people and LLMs alike.

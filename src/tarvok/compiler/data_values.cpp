@@ -35,7 +35,9 @@ bool is_identifier(std::string_view name) {
 
 class DataWriter {
   public:
-    DataWriter(std::string_view model_text, const Value& data) : model_text_(model_text), data_(data) {
+    /// `known_text`: data text given beside the values (.dat files), whose sets may index them.
+    DataWriter(std::string_view model_text, const Value& data, std::string_view known_text = {})
+        : model_text_(model_text), data_(data), known_text_(known_text) {
         compiler::CompileOptions options;
         options.check_instance = false;
         std::unique_ptr<compiler::Compilation> c = compiler::compile(model_text, "", options);
@@ -224,66 +226,185 @@ class DataWriter {
         return &set->items();
     }
 
-    static std::string key_of(const Value& element) {
-        return element.kind() == Value::Kind::String ? element.text() : std::to_string(element.integer());
+    /// The elements of an index set: each as canonical_key makes a key of
+    /// it, and as messages show it; the kinds of its fields.
+    struct Elements {
+        std::vector<std::string> canonical, shown;
+        std::vector<CellType> kinds{CellType::String};
+        bool tuple = false;
+    };
+
+    static CellType kind_of(const compiler::Value& v) {
+        switch (v.kind) {
+        case compiler::VKind::Int: return CellType::Int;
+        case compiler::VKind::Float: return CellType::Float;
+        case compiler::VKind::Bool: return CellType::Boolean;
+        case compiler::VKind::String: return CellType::String;
+        default: return CellType::Unknown;
+        }
     }
 
-    /// The keys of dimension `k` of the declaration, in its order: the
-    /// elements of a set this data lists, or else of the set or range as the
-    /// model computes it from this data's single values (`range T = 1..n`).
-    std::optional<std::vector<std::string>> dimension_keys(const Shape& shape, size_t k) {
-        const std::string& set = shape.dim_sets[k];
-        if (const std::vector<Value>* elements = set.empty() ? nullptr : listed_elements(set)) {
-            std::vector<std::string> keys;
-            for (const Value& e : *elements) keys.push_back(key_of(e));
-            return keys;
+    /// A field of an element as it is written in data.
+    static std::optional<std::string> field_text(const compiler::Compilation& c, const compiler::Value& v) {
+        switch (v.kind) {
+        case compiler::VKind::Int: return std::to_string(v.i);
+        case compiler::VKind::Bool: return std::string(v.i ? "true" : "false");
+        case compiler::VKind::String: return std::string(c.ast.texts[v.id]);
+        case compiler::VKind::Float: {
+            char buffer[32];
+            auto end = std::to_chars(buffer, buffer + sizeof buffer, v.f).ptr;
+            return std::string(buffer, end);
         }
+        default: return std::nullopt;
+        }
+    }
+
+    /// The elements of dimension `k` of the declaration, in its order: the
+    /// set or range as the model computes it from this data (one rule for a
+    /// set the data lists and one the model defines, `range T = 1..n` or
+    /// `{int} V = K`), else the elements of a set this data lists.
+    std::optional<Elements> dimension_elements(const Shape& shape, size_t k) {
+        const std::string& set = shape.dim_sets[k];
         const compiler::Compilation& c = evaluated();
-        if (shape.decl >= c.values.decls.size()) return std::nullopt;
-        const compiler::DeclValue& dv = c.values.decls[shape.decl];
-        const compiler::Domain* found = k < dv.dims.size() ? dv.dims[k].get() : nullptr;
+        const compiler::Domain* found = nullptr;
+        if (shape.decl < c.values.decls.size()) {
+            const compiler::DeclValue& dv = c.values.decls[shape.decl];
+            found = k < dv.dims.size() ? dv.dims[k].get() : nullptr;
+        }
         auto named = set.empty() ? shapes_.end() : shapes_.find(set);
         if (!found && named != shapes_.end() && named->second.decl < c.values.decls.size())
             found = c.values.decls[named->second.decl].set.get();
-        if (!found) return std::nullopt;
+        Elements out;
+        if (!found) {
+            const std::vector<Value>* listed = set.empty() ? nullptr : listed_elements(set);
+            if (!listed) return std::nullopt;
+            for (const Value& e : *listed) {
+                std::string text = e.kind() == Value::Kind::String ? e.text() : std::to_string(e.integer());
+                out.kinds = {e.kind() == Value::Kind::String ? CellType::String : CellType::Int};
+                out.shown.push_back(text);
+            }
+            for (const std::string& text : out.shown) out.canonical.push_back(canonical_key(text, out.kinds, false));
+            return out;
+        }
         const compiler::Domain& domain = *found;
         if (domain.size() > kMaxTextBytes) return std::nullopt;
-        std::vector<std::string> keys;
         for (uint64_t i = 0; i < domain.size(); ++i) {
             compiler::Value v = domain.at(i);
-            if (v.kind == compiler::VKind::Int)
-                keys.push_back(std::to_string(v.i));
-            else if (v.kind == compiler::VKind::String)
-                keys.emplace_back(c.ast.texts[v.id]);
-            else
-                return std::nullopt;
+            std::vector<compiler::Value> fields{v};
+            out.tuple = v.kind == compiler::VKind::Tuple;
+            if (out.tuple) fields = c.values.tuples[v.id];
+            std::vector<std::string> texts;
+            std::vector<CellType> kinds;
+            for (const compiler::Value& f : fields) {
+                std::optional<std::string> text = field_text(c, f);
+                if (!text) return std::nullopt;
+                texts.push_back(std::move(*text));
+                kinds.push_back(kind_of(f));
+            }
+            out.kinds = kinds;
+            std::string shown, quoted;
+            for (const std::string& t : texts) {
+                shown += (shown.empty() ? "" : ",") + t;
+                quoted += (quoted.empty() ? "" : ",") + ("\"" + t + "\"");
+            }
+            out.shown.push_back(out.tuple ? "<" + shown + ">" : shown);
+            out.canonical.push_back(canonical_key(out.tuple ? "<" + quoted + ">" : shown, kinds, out.tuple));
         }
-        return keys;
+        return out;
     }
 
-    /// The model compiled with the single values of this data, which is
-    /// what the sizes of its ranges are made of.
+    /// The model compiled with the single values and sets of this data,
+    /// which is what its index sets are made of.
     const compiler::Compilation& evaluated() {
         if (!evaluated_) {
             for (const auto& [name, value] : data_.members()) {
                 bool single = value.kind() == Value::Kind::Integer || value.kind() == Value::Kind::Number ||
                               value.kind() == Value::Kind::String || value.kind() == Value::Kind::Boolean;
                 auto found = shapes_.find(name);
-                if (!single || !is_identifier(name) || found == shapes_.end() || found->second.dims != 0 ||
-                    found->second.kind == compiler::DeclKind::Set)
-                    continue;
-                std::string saved_out = std::move(out_), saved_where = std::move(where_);
+                if (!is_identifier(name) || found == shapes_.end()) continue;
+                bool is_set = found->second.kind == compiler::DeclKind::Set;
+                // Sets too: a set the model defines from another (`{int} V = K;`) keys an array like any other.
+                if (!(is_set ? value.kind() == Value::Kind::Array : single && found->second.dims == 0)) continue;
+                std::string saved_out = std::move(out_), saved_where = std::move(where_), saved_error = error_;
+                DataPath saved_path = path_, saved_found = found_;
+                size_t saved_watch = std::exchange(watch_, SIZE_MAX);
                 out_.clear();
                 where_ = name;
-                if (scalar(value)) singles_ += name + " = " + out_ + ";\n";
+                if (is_set ? set(found->second, value) : scalar(value)) singles_ += name + " = " + out_ + ";\n";
                 out_ = std::move(saved_out);
                 where_ = std::move(saved_where);
+                error_ = std::move(saved_error);
+                path_ = std::move(saved_path);
+                found_ = std::move(saved_found);
+                watch_ = saved_watch;
             }
             compiler::CompileOptions options;
             options.check_instance = false;
+            singles_.insert(0, known_text_.empty() || known_text_.back() == '\n' ? known_text_ : known_text_ + "\n");
             evaluated_ = compiler::compile(model_text_, singles_, options);
         }
         return *evaluated_;
+    }
+
+    /// What a keyed level gives: canonical key -> the key as given, and its value.
+    struct GivenKeys {
+        std::unordered_map<std::string, std::pair<std::string, const Value*>> at;
+        std::vector<std::string> order;  ///< the canonical keys as given
+    };
+
+    /// The entries of `value` for the elements of `of`: a key per element,
+    /// or for tuples a `<a,1>` key or one nested level per field.
+    bool given_keys(const Value& value, const Elements& of, const std::string& named, size_t field,
+                    std::vector<std::string>& fields, GivenKeys& out) {
+        for (const auto& [key, v] : value.members()) {
+            std::string canonical, given;
+            if (of.tuple && field == 0 && key.size() >= 2 && key.front() == '<' && key.back() == '>') {
+                canonical = canonical_key(key, of.kinds, true);
+                given = key;
+            } else if (!of.tuple) {
+                canonical = canonical_key(key, of.kinds, false);
+                given = key;
+            } else {
+                fields.push_back(key);
+                bool ok = true;
+                if (field + 1 < of.kinds.size()) {
+                    if (v.kind() != Value::Kind::Object) {
+                        fields.pop_back();
+                        return fail("data '" + where_ + "': the elements of " + named + " are tuples of " +
+                                    std::to_string(of.kinds.size()) +
+                                    " fields; key them as \"<a,1>\" or by "
+                                    "each field in turn");
+                    }
+                    ok = given_keys(v, of, named, field + 1, fields, out);
+                } else {
+                    // Each field quoted, so that a comma inside one stays inside it.
+                    std::string joined, quoted;
+                    for (const std::string& f : fields) {
+                        joined += (joined.empty() ? "" : ",") + f;
+                        quoted += (quoted.empty() ? "" : ",") + ("\"" + f + "\"");
+                    }
+                    given = "<" + joined + ">";
+                    canonical = canonical_key("<" + quoted + ">", of.kinds, true);
+                }
+                fields.pop_back();
+                if (!ok) return false;
+                if (given.empty()) continue;
+            }
+            if (!out.at.emplace(canonical, std::pair(given, &v)).second)
+                return fail("data '" + where_ + "' gives the element " + given + " of " + named + " twice");
+            out.order.push_back(canonical);
+        }
+        return true;
+    }
+
+    /// Whether a dimension of the declaration after `k` has no elements, so
+    /// that the array holds none and may be given with no entries.
+    bool empty_below(const Shape& shape, size_t k) {
+        for (size_t d = k + 1; d < shape.dims; ++d) {
+            std::optional<Elements> elements = dimension_elements(shape, d);
+            if (elements && elements->canonical.empty()) return true;
+        }
+        return false;
     }
 
     /// An array given as an object keyed by the elements of its index set,
@@ -291,24 +412,35 @@ class DataWriter {
     bool keyed(const Shape& shape, const Value& value, size_t dims, size_t depth) {
         size_t k = shape.dims - dims;
         const std::string& set = shape.dim_sets[k];
-        std::optional<std::vector<std::string>> keys = dimension_keys(shape, k);
-        if (!keys)
+        std::optional<Elements> elements = dimension_elements(shape, k);
+        if (!elements)
             return fail("'" + where_ +
                         "' is an array; give its values as a list in the order of its index set, or as an object "
                         "keyed by the elements of a set this data lists or a range the model defines");
         std::string named = set.empty() ? "its index range" : set;
-        for (const auto& [key, v] : value.members()) {
-            bool known = false;
-            for (const std::string& e : *keys) known = known || e == key;
-            if (!known) return fail("data '" + where_ + "': key '" + key + "' is not in " + named);
-        }
+        GivenKeys given;
+        std::vector<std::string> fields;
+        if (!given_keys(value, *elements, named, 0, fields, given)) return false;
+        std::unordered_map<std::string_view, size_t> known;
+        for (size_t i = 0; i < elements->canonical.size(); ++i) known.emplace(elements->canonical[i], i);
+        for (const std::string& canonical : given.order)
+            if (!known.contains(canonical))
+                return fail("data '" + where_ + "': key '" + given.at[canonical].first + "' is not in " + named);
+        std::optional<bool> holds_none;
+        static const Value kNoEntries = Value::object();
         out_ += "[";
-        for (size_t i = 0; i < keys->size(); ++i) {
-            const std::string& key = (*keys)[i];
-            const Value* at = value.find(key);
-            if (!at) return fail("'" + where_ + "' has no value for \"" + key + "\" of " + named);
+        for (size_t i = 0; i < elements->canonical.size(); ++i) {
+            auto at = given.at.find(elements->canonical[i]);
+            const Value* inner = at == given.at.end() ? nullptr : at->second.second;
+            if (!inner) {
+                if (!holds_none) holds_none = dims > 1 && empty_below(shape, k);
+                if (!*holds_none)
+                    return fail("'" + where_ + "' has no value for \"" + elements->shown[i] + "\" of " + named);
+                inner = &kNoEntries;
+            }
             if (i) out_ += ", ";
-            if (!at_path(key, false, [&] { return array(shape, *at, dims - 1, depth + 1); })) return false;
+            const std::string& step = at == given.at.end() ? elements->shown[i] : at->second.first;
+            if (!at_path(step, false, [&] { return array(shape, *inner, dims - 1, depth + 1); })) return false;
         }
         out_ += "]";
         return true;
@@ -316,6 +448,7 @@ class DataWriter {
 
     std::string_view model_text_;
     const Value& data_;
+    std::string known_text_;
     std::map<std::string, Shape> shapes_;
     std::string out_, error_, where_;
     std::string singles_;  ///< the data text `evaluated_` holds a view of
@@ -326,10 +459,11 @@ class DataWriter {
 
 }  // namespace
 
-std::variant<std::string, std::string> data_from_json(std::string_view model_text, const Value& data) {
+std::variant<std::string, std::string> data_from_json(std::string_view model_text, const Value& data,
+                                                      std::string_view known_text) {
     using Result = std::variant<std::string, std::string>;
     if (data.kind() != Value::Kind::Object) return Result(std::in_place_index<1>, "the data must be an object");
-    DataWriter writer(model_text, data);
+    DataWriter writer(model_text, data, known_text);
     for (const auto& [name, value] : data.members())
         if (!writer.assignment(name, value)) return Result(std::in_place_index<1>, writer.error());
     if (writer.text().size() > kMaxTextBytes)
@@ -338,9 +472,10 @@ std::variant<std::string, std::string> data_from_json(std::string_view model_tex
     return Result(std::in_place_index<0>, writer.text());
 }
 
-std::optional<DataPath> data_path_at(std::string_view model_text, const Value& data, size_t offset) {
+std::optional<DataPath> data_path_at(std::string_view model_text, const Value& data, size_t offset,
+                                     std::string_view known_text) {
     if (data.kind() != Value::Kind::Object) return std::nullopt;
-    DataWriter writer(model_text, data);
+    DataWriter writer(model_text, data, known_text);
     writer.watch(offset);
     for (const auto& [name, value] : data.members())
         if (!writer.assignment(name, value) || writer.text().size() > offset) break;
@@ -376,7 +511,8 @@ std::string mapping_path_at(std::string_view model_text, const Value& data, size
 
 std::string describe_source(const DataSources& sources, size_t offset) {
     if (offset < sources.base) return "";
-    std::optional<DataPath> path = data_path_at(sources.model_text, sources.values, offset - sources.base);
+    std::optional<DataPath> path =
+        data_path_at(sources.model_text, sources.values, offset - sources.base, sources.known_text);
     if (!path) return "";
     const std::string& name = path->steps[0];
     // The row of a table, or the nearest one that holds the place.
@@ -391,14 +527,112 @@ std::string describe_source(const DataSources& sources, size_t offset) {
     return (file == sources.files.end() ? std::string("data") : file->second) + ": " + path_text(*path);
 }
 
+namespace {
+
+CellType cell_type(compiler::BaseType base) {
+    switch (base) {
+    case compiler::BaseType::Int: return CellType::Int;
+    case compiler::BaseType::Float: return CellType::Float;
+    case compiler::BaseType::String: return CellType::String;
+    case compiler::BaseType::Boolean: return CellType::Boolean;
+    case compiler::BaseType::Tuple: return CellType::Tuple;
+    }
+    return CellType::Unknown;
+}
+
+/// A number's text made comparable: a whole number as an integer, else the
+/// shortest text of its double; nothing for a text that is no number.
+std::optional<std::string> number_key(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    const char* end = text.data() + text.size();
+    int64_t whole = 0;
+    if (auto [at, ec] = std::from_chars(text.data(), end, whole); ec == std::errc() && at == end)
+        return std::to_string(whole);
+    double number = 0;
+    if (auto [at, ec] = std::from_chars(text.data(), end, number); ec != std::errc() || at != end) return std::nullopt;
+    if (!std::isfinite(number)) return std::nullopt;
+    if (auto w = whole_number_key(number)) return *w;
+    char buffer[32];
+    return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, number).ptr);
+}
+
+std::string field_key(std::string_view text, CellType kind) {
+    if (kind == CellType::Boolean) {
+        if (text == "true") return "1";
+        if (text == "false") return "0";
+    }
+    if (kind == CellType::Int || kind == CellType::Float || kind == CellType::Boolean)
+        if (auto number = number_key(text)) return *number;
+    return std::string(text);
+}
+
+/// The fields of `<a, "b,c", 1>`, unquoted; nothing when it is no such text.
+std::optional<std::vector<std::string>> tuple_fields(std::string_view key) {
+    if (key.size() < 2 || key.front() != '<' || key.back() != '>') return std::nullopt;
+    std::vector<std::string> fields(1);
+    bool quoted = false, was_quoted = false;
+    for (char c : key.substr(1, key.size() - 2)) {
+        if (c == '"') {
+            quoted = !quoted;
+            was_quoted = true;
+        } else if (c == ',' && !quoted) {
+            fields.emplace_back();
+            was_quoted = false;
+        } else if (quoted || was_quoted || !(c == ' ' && fields.back().empty())) {
+            fields.back() += c;
+        }
+    }
+    for (std::string& f : fields)
+        while (!f.empty() && f.back() == ' ') f.pop_back();
+    return fields;
+}
+
+}  // namespace
+
+std::string canonical_key(std::string_view key, const std::vector<CellType>& kinds, bool tuple) {
+    if (!tuple) return field_key(key, kinds.empty() ? CellType::Unknown : kinds.front());
+    std::optional<std::vector<std::string>> fields = tuple_fields(key);
+    if (!fields || fields->size() != kinds.size()) return std::string(key);
+    std::string out;
+    for (size_t i = 0; i < fields->size(); ++i) out += (i ? "\x1f" : "") + field_key((*fields)[i], kinds[i]);
+    return out;
+}
+
 std::map<std::string, Declared> declared_names(std::string_view model_text) {
     compiler::CompileOptions options;
     options.check_instance = false;
     std::unique_ptr<compiler::Compilation> c = compiler::compile(model_text, "", options);
+    std::map<std::string, std::vector<CellType>> tuple_types;
+    std::map<std::string, const compiler::Declaration*> by_name;
+    for (const compiler::Declaration& d : c->model.decls) {
+        by_name[std::string(c->ast.texts[d.name])] = &d;
+        if (d.kind != compiler::DeclKind::TupleType) continue;
+        std::vector<CellType> fields;
+        for (const compiler::TupleField& f : d.fields) fields.push_back(cell_type(f.type.base));
+        tuple_types[std::string(c->ast.texts[d.name])] = std::move(fields);
+    }
+    auto fields_of = [&](const compiler::TypeName& type) {
+        auto found =
+            type.tuple == compiler::kNone ? tuple_types.end() : tuple_types.find(std::string(c->ast.texts[type.tuple]));
+        return found == tuple_types.end() ? std::vector<CellType>{} : found->second;
+    };
     std::map<std::string, Declared> out;
     for (const compiler::Declaration& d : c->model.decls) {
         if (d.kind != compiler::DeclKind::Set && d.kind != compiler::DeclKind::Parameter) continue;
-        out[std::string(c->ast.texts[d.name])] = {d.kind == compiler::DeclKind::Set, d.dims.size()};
+        Declared& declared = out[std::string(c->ast.texts[d.name])];
+        declared.is_set = d.kind == compiler::DeclKind::Set;
+        declared.dims = d.dims.size();
+        declared.value = cell_type(d.type.base);
+        if (declared.value == CellType::Tuple) declared.fields = fields_of(d.type);
+        for (compiler::ExprId dim : d.dims) {
+            const compiler::Expr& e = c->ast[dim];
+            auto set =
+                e.kind == compiler::ExprKind::Name ? by_name.find(std::string(c->ast.texts[e.text()])) : by_name.end();
+            bool of_set = set != by_name.end() && set->second->kind == compiler::DeclKind::Set;
+            declared.index.push_back(of_set ? cell_type(set->second->type.base) : CellType::Int);
+        }
     }
     return out;
 }
@@ -505,10 +739,10 @@ Value nest_keys(std::vector<std::pair<std::vector<std::string>, Value>> entries)
     return top.done();
 }
 
-std::variant<WrittenMapping, std::string> write_mapping(std::string model_text, Value data) {
+std::variant<WrittenMapping, std::string> write_mapping(std::string model_text, Value data, std::string known_text) {
     auto model = std::make_shared<const std::string>(std::move(model_text));
     auto values = std::make_shared<const Value>(std::move(data));
-    std::variant<std::string, std::string> written = data_from_json(*model, *values);
+    std::variant<std::string, std::string> written = data_from_json(*model, *values, known_text);
     if (written.index() == 1) return std::get<1>(std::move(written));
     return WrittenMapping{std::get<0>(std::move(written)),
                           [model, values](uint32_t offset) { return mapping_path_at(*model, *values, offset); }};

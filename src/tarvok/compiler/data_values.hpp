@@ -35,7 +35,10 @@ Value host_numbers(const Value& given, std::size_t most, const std::string& too_
 /// braces, arrays as nested brackets in the order given, tuples from objects
 /// (fields by name, in the order the tuple type declares them) or from
 /// arrays. Returns the text, or the message of what cannot be written.
-std::variant<std::string, std::string> data_from_json(std::string_view model_text, const Value& data);
+/// `known_text`, data text given beside the values (.dat files), gives the
+/// sets that may key them.
+std::variant<std::string, std::string> data_from_json(std::string_view model_text, const Value& data,
+                                                      std::string_view known_text = {});
 
 /// Where a value came from in the data: its name, then a key or a list
 /// position per level.
@@ -46,7 +49,8 @@ struct DataPath {
 
 /// The value of `data` that data_from_json wrote over byte `offset` of its
 /// text (the innermost), or nothing.
-std::optional<DataPath> data_path_at(std::string_view model_text, const Value& data, size_t offset);
+std::optional<DataPath> data_path_at(std::string_view model_text, const Value& data, size_t offset,
+                                     std::string_view known_text = {});
 
 /// `capacity["Odense"]`, `need[2]`.
 std::string path_text(const DataPath& path);
@@ -64,13 +68,15 @@ struct WrittenMapping {
 
 /// data_from_json for data given as a mapping: what it wrote, or the message
 /// of what cannot be written.
-std::variant<WrittenMapping, std::string> write_mapping(std::string model_text, Value data);
+std::variant<WrittenMapping, std::string> write_mapping(std::string model_text, Value data,
+                                                        std::string known_text = {});
 
 /// Data gathered from files and written as (the end of) a data text, with
 /// what it takes to name the file, and the row of a table, each value came from.
 struct DataSources {
     size_t base = 0;  ///< where the written text starts in the data text compiled
     std::string model_text;
+    std::string known_text;                                          ///< as given to data_from_json
     Value values;                                                    ///< as given to data_from_json
     std::map<std::string, std::string> files;                        ///< name -> the file that gave it
     std::map<std::string, std::map<std::string, std::string>> rows;  ///< name -> path after the name -> "file:row"
@@ -80,14 +86,27 @@ struct DataSources {
 /// `d.json: capacity["Odense"]`; "" for a place before the written text.
 std::string describe_source(const DataSources& sources, size_t offset);
 
+/// The type of a single value the data fills, as a table's cell is read for it.
+enum class CellType : uint8_t { Unknown, Int, Float, String, Boolean, Tuple };
+
 /// What a model declares under a name that data may give.
 struct Declared {
     bool is_set = false;
-    size_t dims = 0;  ///< index sets of a parameter
+    size_t dims = 0;                     ///< index sets of a parameter
+    CellType value = CellType::Unknown;  ///< a parameter's values; a set's elements
+    std::vector<CellType> fields;        ///< the fields of a tuple value (or of a set's tuple elements)
+    std::vector<CellType> index;         ///< the elements of each index set (Tuple for a set of tuples)
 };
 
 /// The parameters and sets `model_text` declares, by name.
 std::map<std::string, Declared> declared_names(std::string_view model_text);
+
+/// A key as the data writes it (`"2.50"`, `"<a,1>"`), made comparable with
+/// an element of a set whose elements (or tuple fields) are of `kinds`: a
+/// number by its value, a tuple field by field. Equal elements give equal texts.
+/// `tuple`: the elements are tuples, whose key is written `<a,1>` (a JSON key,
+/// a CSV cell) or, key by key, as one nested level per field (a Python tuple).
+std::string canonical_key(std::string_view key, const std::vector<CellType>& kinds, bool tuple);
 
 // ------------------------------------------- values given as host objects ----
 

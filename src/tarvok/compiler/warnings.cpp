@@ -83,7 +83,7 @@ void find_warnings(const Ast& ast, const Model& model, const Analysis& analysis,
             diagnostics.warning(Code::UnusedVariable, d.at,
                                 "decision variable '" + name + "' is declared but never used");
         else if (d.kind == DeclKind::Dexpr)
-            diagnostics.warning(Code::UnusedDexpr, d.at, "dexpr '" + name + "' is declared but never used");
+            continue;  /// A dexpr is reported with the solution (`run` prints it): used or not, it is an output.
         else
             diagnostics.warning(Code::UnusedData, d.at, "'" + name + "' is declared but never used");
     }

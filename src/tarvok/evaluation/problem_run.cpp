@@ -23,8 +23,8 @@ Record generation_record(ProblemHost& host, const std::string& folder, const Pro
     }
     settle(record);
     record.id = host.problem_id();
-    std::vector<Reading> alternatives = host.alternatives();
-    if (record.readings) explore(*record.readings, alternatives);
+    record.what_if = host.what_if_table();
+    if (record.readings && record.what_if) explore(*record.readings, *record.what_if);
     return record;
 }
 

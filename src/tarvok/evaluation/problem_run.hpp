@@ -40,8 +40,8 @@ class ProblemHost {
     /// The final model solved: its status and objective into `record`, and
     /// with `readings` its answer and the readings the assumptions step listed.
     virtual FinalSolve solve(Record& record, bool readings) = 0;
-    /// The what-if answers of the last solve with readings (none otherwise).
-    virtual std::vector<Reading> alternatives() = 0;
+    /// The what-if table of the last solve with readings (none otherwise).
+    virtual std::optional<WhatIfTable> what_if_table() = 0;
     /// One line of the problem's log; the run's stop throws from here.
     virtual void progress(const std::string& line) = 0;
     virtual std::string problem_id() = 0;

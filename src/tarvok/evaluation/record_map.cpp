@@ -40,12 +40,14 @@ Record voted(const std::vector<Record>& samples, const SamplePick& pick) {
     return record;
 }
 
-void explore(std::vector<Reading>& readings, const std::vector<Reading>& alternatives) {
-    for (std::size_t k = 0; k < readings.size() && k < alternatives.size(); ++k) {
-        readings[k].explored = true;
-        readings[k].status = alternatives[k].status;
-        readings[k].objective = alternatives[k].objective;
-        readings[k].answer = alternatives[k].answer;
+void explore(std::vector<Reading>& readings, const WhatIfTable& table) {
+    for (const TableReading& alt : table.alternatives) {
+        if (alt.index < 1 || static_cast<std::size_t>(alt.index) > readings.size()) continue;
+        Reading& r = readings[static_cast<std::size_t>(alt.index) - 1];
+        r.explored = true;
+        r.status = alt.status;
+        r.objective = alt.objective;
+        r.answer = alt.answer;
     }
 }
 

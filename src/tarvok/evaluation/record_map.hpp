@@ -42,6 +42,7 @@ void each_field(R& r, Visit&& visit) {
     visit("assumptions", r.assumptions);
     visit("answer", r.answer);
     visit("listed_assumptions", r.readings);
+    visit("what_if", r.what_if);
     visit("samples", r.samples);
     visit("sample", r.sample);
     visit("confidence", r.confidence);
@@ -81,6 +82,27 @@ void each_field(A& a, Visit&& visit) {
     visit("status", a.status);
     visit("objective", a.objective);
     visit("answer", a.answer);
+}
+
+/// A solve of the what-if table as the generation result's table holds it
+/// (model_file and data_file as the binding made them relative).
+template <Of<TableReading> A, typename Visit>
+void each_field(A& a, Visit&& visit) {
+    visit("index", a.index);
+    visit("alternative", a.alternative);
+    visit("status", a.status);
+    visit("objective", a.objective);
+    visit("answer", a.answer);
+    visit("model_file", a.model_file);
+    visit("data_file", a.data_file);
+    visit("same_answer", a.same_answer);
+}
+
+template <Of<WhatIfTable> A, typename Visit>
+void each_field(A& a, Visit&& visit) {
+    visit("main", a.main);
+    visit("alternatives", a.alternatives);
+    visit("unexplored", a.unexplored);
 }
 
 /// A problem as `_run_problem` gets it; `folder` is the folder of this run
@@ -146,7 +168,7 @@ SampleOutcome sample_outcome(const Record& record);
 /// A picked provider error is kept as it is, to be tried again.
 Record voted(const std::vector<Record>& samples, const SamplePick& pick);
 
-/// Marks the first readings explored with the what-if step's answers, in order.
-void explore(std::vector<Reading>& readings, const std::vector<Reading>& alternatives);
+/// Marks each reading the what-if table explored (by its index) with its answer.
+void explore(std::vector<Reading>& readings, const WhatIfTable& table);
 
 }  // namespace tarvok::evaluation

@@ -32,6 +32,32 @@ std::optional<bool> bool_of(const Value* v) {
     return v->boolean();
 }
 
+std::string table_reading_json(const TableReading& t, bool main) {
+    std::string out = "{";
+    if (!main)
+        out += "\"index\": " + std::to_string(t.index) + ", \"alternative\": " + json::quote(t.alternative) + ", ";
+    out += "\"status\": " + optional_text(t.status) + ", \"objective\": " + optional_number(t.objective) +
+           ", \"answer\": " + optional_number(t.answer) + ", \"model_file\": " + optional_text(t.model_file) +
+           ", \"data_file\": " + optional_text(t.data_file);
+    if (!main) out += std::string(", \"same_answer\": ") + (t.same_answer ? "true" : "false");
+    return out + ", \"matches\": " + (t.matches ? "true" : "false") + "}";
+}
+
+TableReading table_reading_of(const Value& v) {
+    TableReading t;
+    if (v.kind() != Value::Kind::Object) return t;
+    if (auto n = number_of(v.find("index")); n && *n >= 0 && *n < 1e9) t.index = std::llround(*n);
+    t.alternative = text_of(v.find("alternative")).value_or("");
+    t.status = text_of(v.find("status"));
+    t.objective = number_of(v.find("objective"));
+    t.answer = number_of(v.find("answer"));
+    t.model_file = text_of(v.find("model_file"));
+    t.data_file = text_of(v.find("data_file"));
+    t.same_answer = bool_of(v.find("same_answer")).value_or(false);
+    t.matches = bool_of(v.find("matches")).value_or(false);
+    return t;
+}
+
 /// A figure for the table: up to ten significant digits.
 std::string figure(std::optional<double> v) {
     if (!v) return "-";
@@ -135,6 +161,13 @@ std::string record_line(const Record& r) {
             out += "}";
         }
         out += "]";
+        out += std::string(", \"right_among_readings\": ") + (right_among_readings(r) ? "true" : "false");
+    }
+    if (r.what_if) {
+        out += ", \"what_if\": {\"main\": " + table_reading_json(r.what_if->main, true) + ", \"alternatives\": [";
+        for (std::size_t i = 0; i < r.what_if->alternatives.size(); ++i)
+            out += (i ? ", " : "") + table_reading_json(r.what_if->alternatives[i], false);
+        out += "], \"unexplored\": " + std::to_string(r.what_if->unexplored) + "}";
     }
     return out + "}\n";
 }
@@ -235,6 +268,14 @@ RecordedResults read_results(std::string_view text) {
                 r.readings->push_back(std::move(one));
             }
         }
+        if (const Value* table = v.find("what_if"); table && table->kind() == Value::Kind::Object) {
+            WhatIfTable& t = r.what_if.emplace();
+            if (const Value* main = table->find("main")) t.main = table_reading_of(*main);
+            if (const Value* list = table->find("alternatives"); list && list->kind() == Value::Kind::Array)
+                for (const Value& a : list->items()) t.alternatives.push_back(table_reading_of(a));
+            if (auto n = number_of(table->find("unexplored")); n && *n >= 0 && *n < 1e9)
+                t.unexplored = std::llround(*n);
+        }
         std::string key = r.key();
         out.by_id[key] = std::move(r);
     }
@@ -250,9 +291,20 @@ bool is_correct(const std::optional<std::string>& status, std::optional<double> 
 
 void judge(Record& r, double rel_tol) {
     r.correct = !r.error && is_correct(r.status, r.answer ? r.answer : r.objective, r.expected, rel_tol);
-    if (!r.readings) return;
-    for (Reading& a : *r.readings)
-        a.matches = a.explored && is_correct(a.status, a.answer ? a.answer : a.objective, r.expected, rel_tol);
+    auto matches = [&](const auto& a) {
+        return is_correct(a.status, a.answer ? a.answer : a.objective, r.expected, rel_tol);
+    };
+    if (r.readings)
+        for (Reading& a : *r.readings) a.matches = a.explored && matches(a);
+    if (r.what_if) {
+        r.what_if->main.matches = matches(r.what_if->main);
+        for (TableReading& a : r.what_if->alternatives) a.matches = matches(a);
+    }
+}
+
+std::size_t changing_readings(const WhatIfTable& table) {
+    return static_cast<std::size_t>(std::count_if(table.alternatives.begin(), table.alternatives.end(),
+                                                  [](const TableReading& a) { return a.status && !a.same_answer; }));
 }
 
 bool right_among_readings(const Record& r) {
@@ -386,6 +438,10 @@ Summary summarize(const std::vector<Problem>& problems, const std::map<std::stri
                 s.among_readings.correct += right_among_readings(r);
             }
         }
+        if (r.what_if) {
+            ++s.what_if_runs;
+            s.changing_readings += changing_readings(*r.what_if);
+        }
         s.compiled += r.compiled.value_or(false);
         s.solved += r.status == "optimal";
         s.errors += r.error.has_value();
@@ -465,6 +521,8 @@ std::string summary_json(const Summary& s, const RunSettings& run) {
         {"by_agreement", by_agreement},
         {"with_assumptions", share_json(s.with_assumptions)},
         {"without_assumptions", share_json(s.without_assumptions)},
+        {"with_numbers_not_in_description", share_json(s.with_assumptions)},
+        {"without_numbers_not_in_description", share_json(s.without_assumptions)},
         {"dataset", json::quote(run.dataset)},
         {"provider", json::quote(run.provider)},
         {"model", json::quote(run.model)},
@@ -481,6 +539,13 @@ std::string summary_json(const Summary& s, const RunSettings& run) {
         members.insert(members.begin() + 4, {"repeats", count(s.repeats)});
     }
     // Written only for runs that listed assumptions, so other summaries stay as they were.
+    if (s.what_if_runs) {
+        double per = static_cast<double>(s.changing_readings) / static_cast<double>(s.what_if_runs);
+        members.insert(members.begin() + 4,
+                       {"readings_changing_answer", "{\"total\": " + count(s.changing_readings) +
+                                                        ", \"problems\": " + count(s.what_if_runs) +
+                                                        ", \"per_problem\": " + json::number(per) + "}"});
+    }
     if (s.among_readings.total)
         members.insert(members.begin() + 4, {"right_among_readings", share_json(s.among_readings)});
     std::string out = "{\n";
@@ -555,9 +620,16 @@ std::string results_table(const std::vector<Problem>& problems, const std::map<s
         return std::string(text);
     };
     if (s.with_assumptions.total || s.without_assumptions.total)
-        out += "With assumed numbers: " + share_text(s.with_assumptions) +
+        out += "With numbers not in the description: " + share_text(s.with_assumptions) +
                "; without: " + share_text(s.without_assumptions) + ".\n";
     if (s.among_readings.total) out += "Right answer among the shown readings: " + share_text(s.among_readings) + ".\n";
+    if (s.what_if_runs) {
+        std::snprintf(figures, sizeof figures,
+                      "Readings that change the answer: %zu over %zu problems (%.2f per problem).\n",
+                      s.changing_readings, s.what_if_runs,
+                      static_cast<double>(s.changing_readings) / static_cast<double>(s.what_if_runs));
+        out += figures;
+    }
     if (s.mean_iterations || s.mean_seconds) {
         std::snprintf(figures, sizeof figures, "Mean iterations %s, mean seconds per problem %s.\n",
                       s.mean_iterations ? figure(std::round(*s.mean_iterations * 100) / 100).c_str() : "-",

@@ -47,6 +47,29 @@ struct Reading {
     bool matches = false;  ///< its answer (else objective) equals the reference (judged with the record)
 };
 
+/// One solve of the what-if table as a record keeps it.
+struct TableReading {
+    long long index =
+        0;  ///< the alternative's number (its files' .altN), the listed reading's 1-based place; 0 for the main one
+    std::string alternative;            ///< the reading it solves ("" for the main one)
+    std::optional<std::string> status;  ///< none when it gave no model or did not compile
+    std::optional<double> objective, answer;
+    std::optional<std::string> model_file, data_file;  ///< relative to the run's folder; none when not written
+    bool same_answer = false;                          ///< it answers as the main reading does
+    bool matches = false;  ///< its answer (else objective) equals the reference (judged with the record)
+};
+
+/// The main answer and each explored alternative's, those that change the
+/// answer first, as the what-if step left them.
+struct WhatIfTable {
+    TableReading main;
+    std::vector<TableReading> alternatives;
+    long long unexplored = 0;  ///< listed alternatives the request budget left out
+};
+
+/// The alternatives of `table` that give an answer other than the main one.
+std::size_t changing_readings(const WhatIfTable& table);
+
 /// One finished problem.
 struct Record {
     std::string id;
@@ -85,6 +108,8 @@ struct Record {
     /// What the assumptions step listed, with the what-if answers; none when
     /// the step was not taken.
     std::optional<std::vector<Reading>> readings;
+    /// The what-if table; none when the what-if step was not taken.
+    std::optional<WhatIfTable> what_if;
 
     std::string key() const { return record_key(id, repeat); }
 };
@@ -105,9 +130,11 @@ std::string verdict(const Record& record);
 /// this order: id, repeat (when above 1), class (when there is one), expected (the reference it was judged against),
 /// objective, status, correct, compiled, iterations, compile_errors, seconds,
 /// error, provider_error, verdict, then question_sha256, run, llm_calls,
-/// repair_rounds, tokens_in, tokens_out, assumptions, answer and
+/// repair_rounds, tokens_in, tokens_out, assumptions, answer,
 /// listed_assumptions (the readings, an explored one with its status,
-/// objective, answer and match) when the record has them.
+/// objective, answer and match), right_among_readings and what_if (main and
+/// alternatives: index, alternative, status, objective, answer, files,
+/// same_answer, matches; unexplored) when the record has them.
 std::string record_line(const Record& record);
 
 /// What an existing results.jsonl holds.
@@ -168,10 +195,14 @@ struct Summary {
     std::map<std::string, Share> by_class;   ///< by the data set's class, when it gives any
     /// By how the samples agreed ("all_agree", "majority", "split"), when voted.
     std::map<std::string, Share> by_agreement;
-    Share with_assumptions, without_assumptions;  ///< runs whose data file has numbers the description lacks, or none
+    /// Runs whose data file has numbers the description does not give, or
+    /// none (the grounding report; not the listed assumptions).
+    Share with_assumptions, without_assumptions;
     /// Runs whose assumptions were listed: how often the reference was the
     /// main answer or one of the what-if answers.
     Share among_readings;
+    /// Runs with a what-if table, and their alternatives that change the answer.
+    std::size_t what_if_runs = 0, changing_readings = 0;
     std::optional<double> execution_rate;  ///< runs whose final model solved to optimality / attempted
     std::optional<double> mean_llm_calls, mean_repair_rounds;  ///< over records that count them
     std::optional<long long> tokens_in, tokens_out;            ///< summed where reported

@@ -3,6 +3,8 @@
 #include "common/file_names.hpp"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <numeric>
 #include <string_view>
 #include <system_error>
@@ -74,6 +76,64 @@ std::vector<RelativePath> list_description_files(const std::filesystem::path& ro
     sorted.reserve(found.size());
     for (std::size_t i : order) sorted.push_back(std::move(found[i]));
     return sorted;
+}
+
+namespace {
+
+/// FNV-1a over `bytes`, continuing from `hash`.
+std::uint64_t fnv1a(std::uint64_t hash, const char* bytes, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        hash ^= static_cast<unsigned char>(bytes[i]);
+        hash *= 0x100000001b3ULL;
+    }
+    return hash;
+}
+
+/// Bytes of a description that its stamp hashes: a larger file (which no
+/// ranking reads that far into) is told apart beyond them by size and time.
+constexpr std::size_t kHashedBytes = std::size_t{8} << 20;
+
+void append_number(std::string& out, std::uint64_t value) { out.append(reinterpret_cast<const char*>(&value), 8); }
+
+}  // namespace
+
+std::string library_stamp(const std::filesystem::path& root, const std::vector<RelativePath>& files) {
+    namespace fs = std::filesystem;
+    std::string stamp;
+    std::vector<char> buffer(1 << 16);
+    for (const RelativePath& parts : files) {
+        fs::path path = root;
+        for (const std::string& part : parts) {
+            path /= part;
+            append_number(stamp, part.size());  // lengths first: no two lists of names stamp alike
+            stamp += part;
+        }
+        append_number(stamp, parts.size());
+        std::error_code ec;
+        std::uintmax_t size = fs::file_size(path, ec);
+        auto modified = fs::last_write_time(path, ec);
+        std::FILE* file = ec ? nullptr : std::fopen(path.c_str(), "rb");
+        if (file == nullptr) {
+            stamp += '\0';
+            continue;
+        }
+        std::uint64_t hash = 0xcbf29ce484222325ULL;
+        std::size_t hashed = 0;
+        for (std::size_t got; hashed < kHashedBytes && (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;
+             hashed += got)
+            hash = fnv1a(hash, buffer.data(), got);
+        bool failed = std::ferror(file) != 0;
+        std::fclose(file);
+        if (failed) {
+            stamp += '\0';
+            continue;
+        }
+        stamp += '\1';
+        append_number(stamp, size);
+        append_number(stamp, static_cast<std::uint64_t>(modified.time_since_epoch().count()));
+        append_number(stamp, hash);
+    }
+    return stamp;
 }
 
 }  // namespace tarvok::example_ranker

@@ -21,4 +21,12 @@ std::vector<RelativePath> list_description_files(const std::filesystem::path& ro
 /// True when `a` sorts before `b` in the order above.
 bool path_less(const RelativePath& a, const RelativePath& b);
 
+/// What a kept copy of a library is checked against before each ranking:
+/// for every description file (in listing order) its path components, size,
+/// modification time and a hash of its bytes (the first 8 MiB). Two stamps differ when a file
+/// was added, removed, renamed or changed, even within one tick of the clock
+/// and at the same size. A file that cannot be read stamps as unreadable (so
+/// that reading it again is tried when it can be).
+std::string library_stamp(const std::filesystem::path& root, const std::vector<RelativePath>& files);
+
 }  // namespace tarvok::example_ranker

@@ -57,6 +57,8 @@ enum class RunArg : uint8_t {
     WhatIfMax,
     Cancel,
     Solver,
+    Existing,
+    Reading,
 };
 
 struct RunParameter {
@@ -90,9 +92,11 @@ inline constexpr RunParameter kRunParameters[] = {{"prompt", nullptr},
                                                   {"what_if", "False"},
                                                   {"what_if_max", "3"},
                                                   {"cancel", "None"},
-                                                  {"solver", "'highs'"}};
+                                                  {"solver", "'highs'"},
+                                                  {"existing", "False"},
+                                                  {"reading", "None"}};
 inline constexpr std::size_t kRunPositional = 3;
-static_assert(std::size(kRunParameters) == static_cast<std::size_t>(RunArg::Solver) + 1);
+static_assert(std::size(kRunParameters) == static_cast<std::size_t>(RunArg::Reading) + 1);
 
 /// generative_solve's parameters that are run_generation's, in its order
 /// (its own return_statistics, after iterations, is none of them).
@@ -143,7 +147,8 @@ inline constexpr ArgumentRule kRequestArguments[] = {{RunArg::Temperature, Expec
                                                      {RunArg::LlmProvider, Expect::StrOrNone}};
 
 /// The options only run_generation has, in the order they are checked.
-inline constexpr ArgumentRule kPerCallArguments[] = {{RunArg::Assumptions, Expect::BoolOrNone},
+inline constexpr ArgumentRule kPerCallArguments[] = {{RunArg::Existing, Expect::Bool},
+                                                     {RunArg::Assumptions, Expect::BoolOrNone},
                                                      {RunArg::WhatIf, Expect::Bool},
                                                      {RunArg::WhatIfMax, Expect::Count},
                                                      {RunArg::ExecutionCheck, Expect::BoolOrNone},

@@ -136,7 +136,11 @@ const FunctionDoc& function_doc(std::string_view name) {
          "assumptions_error; the final pair and its answer stay as they are. cancel, a callable, is asked\n"
          "between the steps of the loop; once it returns true the run stops there and raises\n"
          "RuntimeError('the run was cancelled'). solver ('highs' or 'scip') makes every solve of the call,\n"
-         "and of the result's execute()."},
+         "and of the result's execute().\n\n"
+         "existing=True asks for the readings of the pair model_file and data_file already hold: no pair\n"
+         "is generated; it is compiled and, when it compiles, the assumptions step (and with what_if the\n"
+         "what-if step) runs on it. reading, a dict with 'assumption' and 'alternative' (and 'where',\n"
+         "'kind'), needs existing and explores that reading alone, as the what-if step would."},
     };
     for (const FunctionDoc& f : functions)
         if (name == f.name) return f;
@@ -187,8 +191,9 @@ const std::vector<ResultFieldDoc>& result_fields() {
          "The what-if table: 'main' (status, objective and answer of the final pair),\n"
          "'alternatives' (per explored assumption: its texts, 'index', 'model_file',\n"
          "'data_file', 'compiled', 'errors', 'status', 'objective', 'answer', 'adopted':\n"
-         "an asked quantity that solves to the main objective becomes the final pair)\n"
-         "and 'unexplored'; None when the what-if step was not taken."},
+         "an asked quantity that solves to the main objective becomes the final pair,\n"
+         "'same_answer': it answers as the main pair does; those that change the\n"
+         "answer come first) and 'unexplored'; None when the what-if step was not taken."},
     };
     return fields;
 }

@@ -19,6 +19,7 @@ struct Recorded {
     std::string reply;
     workflow::Usage usage;
     std::string model;
+    std::string step;  ///< the step that asked it, as the transcript names it ("" when not given)
 };
 
 /// The recorded exchanges, keyed by their exact prompt; a later record of a
@@ -34,6 +35,9 @@ class Book {
         return found == by_prompt_.end() ? nullptr : &found->second;
     }
     std::size_t size() const { return by_prompt_.size(); }
+    /// The recorded prompt nearest to `prompt`: of the same step if any is, then the one
+    /// sharing the longest beginning with it; nullptr for an empty book.
+    const std::pair<const std::string, Recorded>* nearest(std::string_view prompt, std::string_view step) const;
     /// The model names every record holds (also those a later record replaced), in order.
     const std::set<std::string>& models() const { return models_; }
 
@@ -49,5 +53,11 @@ std::string first_line(std::string_view prompt, std::size_t limit = 120);
 /// `step` is empty when the request's step is not known.
 std::string missing_reply(std::string_view step, std::string_view prompt, std::string_view sha256_hex,
                           std::string_view where);
+
+/// What sets `prompt` apart from the nearest recorded prompt of `book`, so that a miss says
+/// what changed: "; the nearest recorded prompt (a repair request, of 12) has the grammar
+/// reference where this has none, 3 few-shot examples where this has 0, and differs first at
+/// line 9: recorded '...', asked '...'"; "" for an empty book.
+std::string nearest_difference(const Book& book, std::string_view step, std::string_view prompt);
 
 }  // namespace tarvok::generative::replay

@@ -57,6 +57,7 @@ Value what_if_value(const Result& result) {
         one.members().emplace_back("data_file", Value::null());
         one.members().emplace_back("compiled", Value::of(w.compiled));
         one.members().emplace_back("adopted", Value::of(w.adopted));
+        one.members().emplace_back("same_answer", Value::of(w.same_answer));
         one.members().emplace_back("errors", texts(w.errors));
         add_reading(one);
         alternatives.items().push_back(std::move(one));

@@ -25,7 +25,8 @@ inline constexpr const char* kReadingMembers[] = {"status", "objective", "answer
 
 /// The what-if table: {main: a reading, alternatives: [...], unexplored: n}.
 /// Each alternative is its assumption, then index, model_file, data_file
-/// (null: for the host's paths), compiled, adopted, errors and a reading.
+/// (null: for the host's paths), compiled, adopted, same_answer, errors and a
+/// reading; in the order of Result::what_if.
 data::Value what_if_value(const Result& result);
 
 /// Whether an explored alternative's files were written (and so are named).

@@ -126,6 +126,13 @@ CompileOutcome refused_compile(bool diagnosed, std::string_view kind, std::strin
     return out;
 }
 
+bool same_answer(const ExecutionOutcome& a, const ExecutionOutcome& b) {
+    if (a.verdict.status != b.verdict.status) return false;
+    std::optional<double> x = a.answer ? a.answer : a.objective, y = b.answer ? b.answer : b.objective;
+    if (!x || !y) return !x && !y;
+    return std::abs(*x - *y) <= 1e-6 * std::max(1.0, std::abs(*y));
+}
+
 std::string alternative_path(std::string_view path, long long index) {
     std::size_t name = path.find_last_of("/\\");
     name = name == std::string_view::npos ? 0 : name + 1;
@@ -188,6 +195,28 @@ class Loop {
             if (!iterate()) break;
         }
         finish();
+        return std::move(result_);
+    }
+
+    /// The readings of a pair the caller holds (see readings()).
+    Result readings_of(const Pair& pair, const std::optional<Assumption>& one) {
+        say(EventKind::Started,
+            "Listing the readings of the given model with provider=" + run_.provider + " model=" + run_.model);
+        result_.pair = read_back_ = pair;
+        say(EventKind::Compiling, "Compiling model and data");
+        check_cancelled();
+        CompileOutcome compiled = s_.compiler.compile(pair);
+        result_.compiled = compiled.ok;
+        result_.syntax_errors = compiled.ok ? std::vector<std::string>() : compiled.errors;
+        result_.compiled_model = compiled.compiled;
+        if (compiled.ok && !one) {
+            list_assumptions();
+        } else if (compiled.ok) {
+            result_.assumptions_asked = true;
+            result_.assumptions = {*one};
+            explore(1);
+        }
+        say(EventKind::Complete, "Readings complete");
         return std::move(result_);
     }
 
@@ -415,6 +444,12 @@ class Loop {
             }
             result_.what_if.push_back(what_if(i, planned));
         }
+        for (WhatIf& w : result_.what_if)
+            w.same_answer = w.execution && result_.main_execution && same_answer(*w.execution, *result_.main_execution);
+        // The readings that change the answer are the ones a user has to weigh: they come first.
+        auto rank = [](const WhatIf& w) { return w.same_answer ? 2 : w.execution ? 0 : 1; };
+        std::stable_sort(result_.what_if.begin(), result_.what_if.end(),
+                         [&](const WhatIf& a, const WhatIf& b) { return rank(a) < rank(b); });
     }
 
     WhatIf what_if(std::size_t i, std::size_t planned) {
@@ -490,6 +525,14 @@ Result generate(const Run& run, Services services, Transcript* transcript) {
     if (transcript == nullptr) return generate(run, services);
     RecordingClient recording(services.llm, *transcript, run.provider, run.model);
     return generate(run, {recording, services.compiler, services.executor, services.steps, services.progress});
+}
+
+Result readings(const Run& run, Services services, const Pair& pair, const std::optional<Assumption>& one,
+                Transcript* transcript) {
+    if (transcript == nullptr) return Loop(run, services).readings_of(pair, one);
+    RecordingClient recording(services.llm, *transcript, run.provider, run.model);
+    return Loop(run, {recording, services.compiler, services.executor, services.steps, services.progress})
+        .readings_of(pair, one);
 }
 
 Attached feedback(std::optional<double> temperature, const std::vector<std::string>& stop, const Pair& files,

@@ -324,7 +324,14 @@ struct WhatIf {
     /// An asked quantity whose alternative solves to the main objective and
     /// names it as `answer`: that pair became the final one.
     bool adopted = false;
+    /// Its solve ends as the main one does, with the same answer (else
+    /// objective): a reading the user need not weigh.
+    bool same_answer = false;
 };
+
+/// Whether two solves give the same answer: the same status, and the same
+/// `answer` (else objective) within 1e-6 relative, or neither has one.
+bool same_answer(const ExecutionOutcome& a, const ExecutionOutcome& b);
 
 struct Result {
     Pair pair;                                       ///< the final pair as written (empty before any reply was read)
@@ -343,8 +350,11 @@ struct Result {
     std::vector<Assumption> assumptions;             ///< the LLM's, then the data's numbers no description gives
     std::string assumptions_failure;                 ///< why the reply gave no list (empty when it did)
     std::optional<ExecutionOutcome> main_execution;  ///< the final pair's solve the alternatives are set beside
-    std::vector<WhatIf> what_if;                     ///< the alternatives explored, in the order of the assumptions
-    long long what_if_unexplored = 0;                ///< listed alternatives left out by what_if_max
+    /// The alternatives explored: those that change the answer first, then
+    /// those that gave none, then those with the same answer; each group in
+    /// the order of the assumptions.
+    std::vector<WhatIf> what_if;
+    long long what_if_unexplored = 0;  ///< listed alternatives left out by what_if_max
 };
 
 /// The most bytes one LLM reply may have: the compiler's limit on a text
@@ -395,6 +405,13 @@ Result generate(const Run& run, Services services);
 
 /// The loop with every exchange recorded in `transcript` (see RecordingClient), when there is one.
 Result generate(const Run& run, Services services, Transcript* transcript);
+
+/// The readings of an existing pair (its files' texts): no pair is asked
+/// for; the pair is compiled and, when it compiles, the assumptions step
+/// runs on it as on a final pair (and the what-if step with run.what_if).
+/// With `one`, that reading alone is explored, as the what-if step would.
+Result readings(const Run& run, Services services, const Pair& pair, const std::optional<Assumption>& one,
+                Transcript* transcript = nullptr);
 
 /// Feedback's one request about the pair of `files` (their texts): the reply
 /// read as the host's value. `temperature` is the caller's: any value sends 0.0.

@@ -31,6 +31,9 @@ std::string does_not_compile_message(std::string_view report, const Pair& pair);
 /// which is never answered.
 std::optional<std::string> unread_message_reply(std::string_view line, std::string_view why);
 
+/// The protocol's error code for a resource that does not exist.
+inline constexpr int kResourceNotFound = -32002;
+
 /// Why emit_script gives no script for a model whose numbers need a .npz file.
 inline constexpr std::string_view kScriptNeedsArrays =
     "The model is too large for a script alone: its numbers go to a .npz file beside the "

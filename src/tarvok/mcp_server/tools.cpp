@@ -42,7 +42,8 @@ const std::string kEmitSchema = kCheckSchema;
 
 const std::string kRunDescription =
     "Solve a Tarvok model with its data using HiGHS and return the solution object: status (optimal, "
-    "infeasible, unbounded, time limit, ...), objective, values of every variable and dexpr by name and index, "
+    "infeasible, unbounded, time limit, ...), objective, values of every variable and dexpr by name (an indexed one as objects nested over its "
+    "index sets, keyed by the set elements: {\"ship\": {\"Oslo\": {\"Bergen\": 3}}}), "
     "infeasible_constraints (the constraints by label and line that cannot hold together, when infeasible), "
     "message and statistics. Use it once check_model says ok, to get numbers an answer can rest on. A model "
     "that does not compile, or data that does not fit it, is a failed call whose message lists the diagnostics. "
@@ -54,12 +55,12 @@ constexpr std::string_view kExamplesSchema =
     R"("k": {"type": "integer", "minimum": 1, "maximum": 32, "default": 3, "description": "How many examples to return."}}, )"
     R"("required": ["description"], "additionalProperties": false})";
 
-/// The providers a caller may name, each by its extra ("gemini" for google); one that needs no extra
-/// answers from recordings, which a server is not given.
+/// The providers a caller may name, as the command names them ("google", as --provider does); one that
+/// needs no extra answers from recordings, which a server is not given.
 std::string provider_choices() {
     std::vector<std::string_view> names;
     for (const auto& p : generative::providers::kProviders)
-        if (!p.extra.empty()) names.push_back(p.extra);
+        if (!p.extra.empty()) names.push_back(p.value);
     return generative::providers::spoken_list(names, "or") +
            " (default: " + std::string(generative::providers::kProviders.front().value) + ")";
 }
@@ -79,13 +80,41 @@ const std::string kGenerateSchema =
     R"(."}, )"
     R"("model": {"type": "string", "description": "The provider's model name (default: the provider's default)."}, )"
     R"("iterations": {"type": "integer", "minimum": 1, "maximum": 20, "description": "Most repair rounds after the first attempt."}, )"
-    R"("execution_check": {"type": "boolean", "description": "Also solve each compiling attempt and repair one that is infeasible or unbounded."}}, )"
+    R"("execution_check": {"type": "boolean", "description": "Also solve each compiling attempt and repair one that is infeasible or unbounded."}, )"
+    R"("assumptions": {"type": "boolean", "description": "Also list the assumptions the final model makes where the description is silent or ambiguous (kind, where, the other reading)."}, )"
+    R"("what_if": {"type": "boolean", "description": "Also solve the model under each listed alternative reading: the what-if table (implies assumptions)."}, )"
+    R"("what_if_max": {"type": "integer", "minimum": 0, "maximum": 20, "default": 3, "description": "Most alternative readings to explore."}}, )"
     R"("required": ["description"], "additionalProperties": false})";
+
+#define TARVOK_LLM_SCHEMA                                                                                  \
+    R"("provider": {"type": "string", "description": "The LLM provider (as generate_model takes it)."}, )" \
+    R"("llm_model": {"type": "string", "description": "The provider's model name (default: the provider's default)."})"
+
+const std::string kListAssumptionsSchema =
+    std::string(
+        R"({"type": "object", "properties": {"description": {"type": "string", "minLength": 1, "description": "The problem in plain words that the model formulates."}, )") +
+    TARVOK_MODEL_SCHEMA + R"(, "data": )" + std::string(kDataSchema) + ", " + TARVOK_LLM_SCHEMA +
+    R"(, "what_if": {"type": "boolean", "description": "Also solve the model under each listed alternative reading."}, )"
+    R"("what_if_max": {"type": "integer", "minimum": 0, "maximum": 20, "default": 3, "description": "Most alternative readings to explore."}}, )"
+    R"("required": ["description", "model"], "additionalProperties": false})";
+
+const std::string kWhatIfSchema =
+    std::string(
+        R"({"type": "object", "properties": {"description": {"type": "string", "minLength": 1, "description": "The problem in plain words that the model formulates."}, )") +
+    TARVOK_MODEL_SCHEMA + R"(, "data": )" + std::string(kDataSchema) + ", " + TARVOK_LLM_SCHEMA +
+    R"(, "assumption": {"type": "string", "minLength": 1, "description": "What the model assumes (as list_assumptions gives it)."}, )"
+    R"("alternative": {"type": "string", "minLength": 1, "description": "The other reading to answer under."}, )"
+    R"("kind": {"type": "string", "description": "invented_data, interpretation, units, boundary_condition or asked_quantity."}, )"
+    R"("where": {"type": "string", "description": "The model or data lines it affects."}}, )"
+    R"("required": ["description", "model", "assumption", "alternative"], "additionalProperties": false})";
 
 const std::string kGenerateDescription =
     "Turn a plain-language problem into a Tarvok model and data with the server's own LLM loop (generate, "
     "compile, repair, check alignment), and return {model, data, compiled, aligned, assessment, iterations, "
-    "diagnostics, solution}. Use it when you would rather not write the model yourself, or as a second opinion. "
+    "diagnostics, solution}; with assumptions also the assumptions it makes, with what_if also the what-if "
+    "table (the main answer and each alternative reading's, those that change the answer first, the others "
+    "marked same_answer, each with its model and data). Use it when you would rather not write the model "
+    "yourself, or as a second opinion. "
     "Slow (several LLM requests); sends progress notifications; needs the provider's API key in the server's "
     "environment (" +
     key_variables() + ").";
@@ -112,6 +141,18 @@ const std::vector<ToolSpec> kTools = {
      kExamplesSchema, true, false},
     {ToolId::GenerateModel, "generate_model", "Generate a model with an LLM", kGenerateDescription, kGenerateSchema,
      false, true},
+    {ToolId::ListAssumptions, "list_assumptions", "List the assumptions of a model",
+     "Ask the server's LLM which assumptions a model and data make where the problem description is silent or "
+     "ambiguous, and return {assumptions: [{assumption, alternative, where, kind}], assumptions_error}; with what_if also the what-if table (the main answer and each alternative reading's, "
+     "those that change the answer first, the others marked same_answer, each with its model and data). Use it "
+     "before trusting a number: a listed reading the user did not mean changes the answer. Needs the provider's "
+     "API key in the server's environment. A model that does not compile is a failed call with its diagnostics.",
+     kListAssumptionsSchema, false, true},
+    {ToolId::WhatIf, "what_if", "Answer a model under another reading",
+     "Ask the server's LLM for the model under one alternative reading (an assumption and its alternative, as "
+     "list_assumptions gives them), compile and solve it, and return {what_if}: the main answer and the alternative's status, objective and answer (or why it has none), same_answer, and its model "
+     "and data. Needs the provider's API key in the server's environment.",
+     kWhatIfSchema, false, true},
 };
 
 /// The arguments of one call, read by the servers' one reader of JSON
@@ -196,13 +237,42 @@ Parsed parse_request(const ToolSpec& tool, const Value& arguments) {
         return done(std::move(r));
     }
     case ToolId::GenerateModel: {
-        a.takes({"description", "provider", "model", "iterations", "execution_check"});
+        a.takes({"description", "provider", "model", "iterations", "execution_check", "assumptions", "what_if",
+                 "what_if_max"});
         GenerateRequest r;
         r.description = a.text("description", true, true).value_or("");
         r.provider = a.text("provider", false, true);
         r.model = a.text("model", false, true);
         r.iterations = a.integer("iterations", 1, kMaxIterations);
         r.execution_check = a.flag("execution_check");
+        r.assumptions = a.flag("assumptions");
+        r.what_if = a.flag("what_if");
+        r.what_if_max = a.integer("what_if_max", 0, kMaxWhatIf);
+        return done(std::move(r));
+    }
+    case ToolId::ListAssumptions:
+    case ToolId::WhatIf: {
+        bool one = tool.id == ToolId::WhatIf;
+        if (one)
+            a.takes({"description", "model", "data", "provider", "llm_model", "assumption", "alternative", "kind",
+                     "where"});
+        else
+            a.takes({"description", "model", "data", "provider", "llm_model", "what_if", "what_if_max"});
+        ReadingsRequest r;
+        r.description = a.text("description", true, true).value_or("");
+        r.pair = a.pair();
+        r.provider = a.text("provider", false, true);
+        r.model = a.text("llm_model", false, true);
+        if (one) {
+            Reading& reading = r.reading.emplace();
+            reading.assumption = a.text("assumption", true, true).value_or("");
+            reading.alternative = a.text("alternative", true, true).value_or("");
+            reading.kind = a.text("kind", false).value_or("");
+            reading.where = a.text("where", false).value_or("");
+        } else {
+            r.what_if = a.flag("what_if");
+            r.what_if_max = a.integer("what_if_max", 0, kMaxWhatIf);
+        }
         return done(std::move(r));
     }
     }
@@ -263,6 +333,8 @@ std::string_view instructions() {
            "for the language, call find_examples for close worked examples, write the model and its data, call "
            "check_model until ok is true (each diagnostic names its line and often its fix), then run_model for "
            "the solution. generate_model does all of this with the server's own LLM when a key is configured. "
+           "Where the description leaves a point open, list_assumptions names the readings a pair takes and "
+           "what_if solves one other reading, so the answer can be checked against them. "
            "tarvok://diagnostics lists the compiler's diagnostic codes.";
 }
 

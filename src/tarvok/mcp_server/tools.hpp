@@ -19,7 +19,7 @@ namespace tarvok::mcp_server {
 
 using data::Value;
 
-enum class ToolId : uint8_t { CheckModel, RunModel, EmitScript, FindExamples, GenerateModel };
+enum class ToolId : uint8_t { CheckModel, RunModel, EmitScript, FindExamples, GenerateModel, ListAssumptions, WhatIf };
 
 struct ToolSpec {
     ToolId id;
@@ -43,6 +43,8 @@ inline constexpr int64_t kMaxExamples = 32;
 inline constexpr int64_t kDefaultExamples = 3;
 /// The most rounds generate_model may ask for.
 inline constexpr int64_t kMaxIterations = 20;
+/// The most alternative readings one call may explore.
+inline constexpr int64_t kMaxWhatIf = 20;
 /// How long generate_model's solve of the final pair may take: a generated
 /// model that is hard to solve still gives its answer.
 inline constexpr double kSolutionSeconds = 60;
@@ -82,9 +84,24 @@ struct GenerateRequest {
     std::optional<std::string> provider, model;
     std::optional<int64_t> iterations;
     std::optional<bool> execution_check;
+    std::optional<bool> assumptions, what_if;
+    std::optional<int64_t> what_if_max;
+};
+/// One reading of a model: what it assumes and the other reading.
+struct Reading {
+    std::string assumption, alternative, where, kind;
+};
+/// list_assumptions (no reading) or what_if (one reading) on a pair.
+struct ReadingsRequest {
+    std::string description;
+    Pair pair;
+    std::optional<std::string> provider, model;  ///< the LLM's
+    std::optional<bool> what_if;
+    std::optional<int64_t> what_if_max;
+    std::optional<Reading> reading;
 };
 
-using Request = std::variant<CheckRequest, RunRequest, EmitRequest, ExamplesRequest, GenerateRequest>;
+using Request = std::variant<CheckRequest, RunRequest, EmitRequest, ExamplesRequest, GenerateRequest, ReadingsRequest>;
 
 /// A call's request, or why it cannot be made (`error`, one message for the agent).
 struct Parsed {

@@ -191,7 +191,7 @@ void header(Writer& w, const ScriptInput& in) {
                      plural(nonzeros, "nonzero", "nonzeros") + ".");
     w.code(R"(# Written by `tarvok emit`. Run it with Python (it needs numpy and scipy): it solves the program
 # with scipy.optimize.milp (HiGHS inside SciPy) and prints one JSON object with "status",
-# "objective", "values" and "message", in the shape `tarvok run --json` prints.
+# "objective", "values" and "message", in the shape `tarvok run --json --nested-values` prints.
 #
 # The program in SciPy's standard form:
 #     minimize    c @ x              c is the objective's cost, negated when the model maximizes

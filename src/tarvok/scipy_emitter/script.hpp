@@ -1,7 +1,7 @@
 // The text of a generated SciPy script: a plain Python program that states a
 // program in SciPy's standard form, solves it with scipy.optimize.milp and
 // prints one JSON object {"status", "objective", "values", "message"} in the
-// shape the `tarvok run --json` command prints.
+// shape the `tarvok run --json --nested-values` command prints.
 //
 // Small programs carry their numbers as literals, one line per column and per
 // row with its name, so that a reader finds `ship[Aalborg][Copenhagen]` and

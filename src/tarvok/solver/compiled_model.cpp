@@ -1,5 +1,7 @@
 #include "solver/compiled_model.hpp"
 
+#include <algorithm>
+
 namespace tarvok::solver {
 
 std::shared_ptr<Source> compile_texts(std::string model_text, std::string data_text, const tc::SizeLimits& sizes,
@@ -25,6 +27,8 @@ std::unique_ptr<Program> expand_texts(std::string model_text, std::string data_t
 
 void CompiledModel::name_data_sources(data::DataSources sources) {
     sources.model_text = source_->model_text;
+    // What comes before the written values is the data text given as it is, whose sets may key them.
+    sources.known_text = source_->data_text.substr(0, std::min(sources.base, source_->data_text.size()));
     auto kept = std::make_shared<const data::DataSources>(std::move(sources));
     source_->compilation->data_origin = [kept](uint32_t offset) { return data::describe_source(*kept, offset); };
 }

@@ -104,7 +104,15 @@ const std::vector<ResultProperty>& result_properties() {
     static const std::vector<ResultProperty> properties = {
         {"status", "A Status member.", nullptr, HostView::Status},
         {"objective", "The objective value, or None when there is no solution.", &Solved::objective, HostView::None},
-        {"values", "Variable and dexpr name -> value ({} when there is no solution).", &Solved::values, HostView::None},
+        {"values",
+         "Variable and dexpr name -> value ({} when there is no solution): a scalar's value, or for an\n"
+         "indexed variable a dict keyed by its set elements (a tuple of elements for several indices;\n"
+         "a tuple set's element as the tuple of its fields): result.values['ship']['Aalborg', 'Oslo'].",
+         &Solved::element_values, HostView::Keyed},
+        {"nested_values",
+         "The values as lists nested in index-set order (positions, not elements), the form values had\n"
+         "before they were labelled.",
+         &Solved::nested_values, HostView::None},
         {"statistics",
          "Sizes, times (compile, instantiation, solve), mip_gap, best_bound (a MIP stopped before its optimum\n"
          "was proved), simplex_iterations, mip_nodes.",
@@ -119,7 +127,7 @@ const std::vector<ResultProperty>& result_properties() {
          "the forall values (as names write them) for an indexed one; None unless\nsolved with sensitivity.",
          &Solved::duals, HostView::None},
         {"reduced_costs", "Variable name -> reduced cost, shaped as values are; None unless solved with sensitivity.",
-         &Solved::reduced_costs, HostView::None},
+         &Solved::element_reduced_costs, HostView::Keyed},
         {"activities", "Constraint label -> the value of its linear side, shaped as duals are.", &Solved::activities,
          HostView::None},
         {"slacks",

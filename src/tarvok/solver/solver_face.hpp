@@ -126,21 +126,35 @@ std::vector<int32_t> nonzero_rows(const Program& p);
 inline constexpr const char* kSolveResultDoc = "The outcome of solve_model.";
 
 inline constexpr Face kToDictFace{
-    "to_dict", "self",
-    "The result as JSON-ready data: status, objective, values, infeasible_constraints, message, statistics."};
+    "to_dict", "self, *, nested=False",
+    "The result as JSON-ready data: status, objective, values, infeasible_constraints, message, statistics.\n\n"
+    "An indexed variable's values (and reduced costs) are dicts nested over its index sets, keyed by the\n"
+    "elements as names write them ({'ship': {'Aalborg': {'Oslo': 3}}}; a tuple element as '<A,B>'), as\n"
+    "the duals are by the forall values; nested=True gives them as lists nested in index-set order."};
+inline constexpr Face kToPandasFace{
+    "to_pandas", "self",
+    "The values as pandas objects: {name: Series} for each indexed variable, indexed by its set\n"
+    "elements (a MultiIndex for several indices), and the plain value of each scalar variable and\n"
+    "dexpr. pandas is imported on first use; ImportError when it is missing."};
+inline constexpr Face kToFrameFace{
+    "to_frame", "self, name",
+    "One variable's values as a pandas DataFrame: a column per index ('index 1', ...) and 'value',\n"
+    "a row per element in index-set order (one row for a scalar). KeyError for an unknown name,\n"
+    "ImportError when pandas is missing."};
 inline constexpr Face kSummaryFace{
     "summary", "self",
     "A readable report: status, objective, the nonzero values grouped by variable with one column per index, "
     "the dexprs."};
 
-/// What the host itself answers for a property of SolveResult.
-enum class HostView : uint8_t { None, Status, Statistics, Program };
+/// What the host itself answers for a property of SolveResult; `Keyed`: the
+/// view's (key, value) pairs of each indexed variable made a dict.
+enum class HostView : uint8_t { None, Status, Statistics, Program, Keyed };
 
 /// A read-only property of SolveResult: a view of the solve, or one the host answers.
 struct ResultProperty {
     const char* name;
     const char* doc;
-    json::Value (Solved::*shape)() const;  ///< null where `host` answers
+    json::Value (Solved::*shape)() const;  ///< null where `host` answers (`Keyed`: both, the host keys what it shapes)
     HostView host;
 };
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <functional>
 #include <unordered_map>
 
@@ -33,12 +34,66 @@ json::Value nested(const VariableBlock& b, size_t level, const std::function<jso
     return out;
 }
 
-/// {variable: lists nested over its dimensions}, `pick` giving column j's value.
-json::Value per_variable(const Program& p, const std::function<json::Value(uint32_t)>& pick) {
+/// Dicts nested over the dimensions of `b`, keyed by the elements as names
+/// write them (as a constraint's figures are by its forall values); `leaf`
+/// gives the value of the block's next column.
+json::Value labelled(const Program& p, const VariableBlock& b, size_t level, const std::function<json::Value()>& leaf) {
+    if (level == b.dims.size()) return leaf();
+    const tc::Domain& set = *b.dims[level];
+    json::Value out = json::Value::object();
+    out.members().reserve(set.size());
+    for (uint64_t i = 0; i < set.size(); ++i) out.add(p.key_text(set.at(i)), labelled(p, b, level + 1, leaf));
+    return out;
+}
+
+/// A set element as the host holds it: an int, float, bool or text, a tuple
+/// element as the tuple of its fields.
+json::Value element(const Program& p, const tc::Value& v) {
+    switch (v.kind) {
+    case tc::VKind::Int: return json::Value::of(v.i);
+    case tc::VKind::Bool: return json::Value::of(v.i != 0);
+    case tc::VKind::Float: return json::Value::real(v.f);
+    case tc::VKind::Tuple: {
+        const std::vector<tc::Value>& fields = p.compilation().values.tuples[v.id];
+        json::Value t = json::Value::tuple();
+        for (const tc::Value& field : fields) t.add(element(p, field));
+        return t;
+    }
+    default: return json::Value::of(p.key_text(v));
+    }
+}
+
+/// (key, value) pairs of `b`'s columns in column order, the key the element
+/// of a one-index variable or the tuple of the elements of a several-index one.
+json::Value keyed(const Program& p, const VariableBlock& b, const std::function<json::Value(uint32_t)>& pick) {
+    json::Value out = json::Value::array();
+    std::vector<tc::Value> keys(b.dims.size());
+    for (uint32_t j = 0; j < b.count; ++j) {
+        uint64_t offset = j;
+        for (size_t k = b.dims.size(); k-- > 0;) {
+            keys[k] = b.dims[k]->at(offset % b.dims[k]->size());
+            offset /= b.dims[k]->size();
+        }
+        json::Value key = json::Value::tuple();
+        for (const tc::Value& v : keys) key.add(element(p, v));
+        if (keys.size() == 1) key = json::Value(key.items().front());
+        out.add(json::Value::tuple().add(std::move(key)).add(pick(b.first + j)));
+    }
+    return out;
+}
+
+/// {variable: its values shaped as `form` says}, `pick` giving column j's value.
+json::Value per_variable(const Program& p, const std::function<json::Value(uint32_t)>& pick, Labels form) {
     json::Value out = json::Value::object();
     for (const VariableBlock& b : p.variables) {
         uint32_t next = b.first;
-        out.add(b.name, nested(b, 0, [&] { return pick(next++); }));
+        auto leaf = [&] { return pick(next++); };
+        if (b.dims.empty() || form == Labels::Positions)
+            out.add(b.name, nested(b, 0, leaf));
+        else if (form == Labels::Texts)
+            out.add(b.name, labelled(p, b, 0, leaf));
+        else
+            out.add(b.name, keyed(p, b, pick));
     }
     return out;
 }
@@ -108,12 +163,9 @@ json::Value names(uint32_t count, Name name) {
 
 }  // namespace
 
-json::Value solution_values(const Program& p, const std::vector<double>& x) {
-    json::Value out = json::Value::object();
-    for (const VariableBlock& b : p.variables) {
-        uint32_t next = b.first;
-        out.add(b.name, nested(b, 0, [&] { return reported_number(x[next++], b.integer); }));
-    }
+json::Value solution_values(const Program& p, const std::vector<double>& x, Labels form) {
+    json::Value out = per_variable(
+        p, [&](uint32_t j) { return reported_number(x[j], p.integrality[j] != 0); }, form);
     for (const DecisionExpression& d : p.dexprs) out.add(d.name, reported_number(d.form.value(x.data()), d.integer));
     return out;
 }
@@ -213,8 +265,8 @@ json::Value Solved::objective() const {
     return outcome.has_solution ? json::Value::real(reported_value(outcome.objective, false)) : json::Value::null();
 }
 
-json::Value Solved::values() const {
-    return outcome.has_solution ? solution_values(*program, outcome.x) : json::Value::object();
+json::Value Solved::values(Labels form) const {
+    return outcome.has_solution ? solution_values(*program, outcome.x, form) : json::Value::object();
 }
 
 json::Value Solved::infeasible() const { return culprit_list(outcome.culprits); }
@@ -238,15 +290,18 @@ json::Value Solved::slacks() const {
     return per_constraint(*program, *sensitivity, [](const RowFigures& r) { return figure(r.slack); });
 }
 
-json::Value Solved::reduced_costs() const {
+json::Value Solved::reduced_costs(Labels form) const {
     if (!sensitivity) return json::Value::null();
-    return per_variable(*program, [&](uint32_t j) { return figure(sensitivity->columns[j].reduced_cost); });
+    return per_variable(
+        *program, [&](uint32_t j) { return figure(sensitivity->columns[j].reduced_cost); }, form);
 }
 
 json::Value Solved::ranging() const {
     if (!sensitivity || !sensitivity->has_ranging) return json::Value::null();
     return json::Value::object()
-        .add("costs", per_variable(*program, [&](uint32_t j) { return range_dict(sensitivity->columns[j].cost); }))
+        .add("costs",
+             per_variable(
+                 *program, [&](uint32_t j) { return range_dict(sensitivity->columns[j].cost); }, Labels::Texts))
         .add("rhs", per_constraint(*program, *sensitivity, [](const RowFigures& r) { return range_dict(r.rhs); }));
 }
 
@@ -259,14 +314,14 @@ json::Value Solved::to_dict() const {
     json::Value d = json::Value::object()
                         .add("status", json::Value::of(status_word(outcome.status)))
                         .add("objective", objective())
-                        .add("values", values())
+                        .add("values", values(Labels::Texts))
                         .add("infeasible_constraints", infeasible())
                         .add("message", message())
                         .add("statistics", statistics);
     if (!sensitivity) return d;
     return d.add("sensitivity_basis", sensitivity_basis())
         .add("duals", duals())
-        .add("reduced_costs", reduced_costs())
+        .add("reduced_costs", reduced_costs(Labels::Texts))
         .add("activities", activities())
         .add("slacks", slacks())
         .add("ranging", ranging());
@@ -293,6 +348,72 @@ std::string program_repr(const Program& p) {
     return "<Program " + std::to_string(p.columns()) + " columns (" + std::to_string(p.integer_columns()) +
            " integer), " + std::to_string(p.rows()) + " rows, " + std::to_string(p.nonzeros()) + " nonzeros, " +
            (p.sense == Sense::Maximize ? "maximize" : "minimize") + ">";
+}
+
+namespace {
+
+std::string html_escaped(std::string_view text) {
+    std::string out;
+    for (char ch : text) {
+        switch (ch) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += ch;
+        }
+    }
+    return out;
+}
+
+std::string shown_number(const json::Value& t) {
+    if (t.kind() == json::Value::Kind::Integer) return std::to_string(t.integer());
+    if (t.kind() != json::Value::Kind::Number) return "";
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.10g", t.number());
+    return buffer;
+}
+
+/// Rows (keys, value) of a value labelled by texts, keys outermost first.
+void labelled_rows(const json::Value& t, std::vector<std::string>& keys,
+                   std::vector<std::pair<std::vector<std::string>, std::string>>& rows, size_t limit) {
+    if (rows.size() > limit) return;
+    if (t.kind() != json::Value::Kind::Object) {
+        rows.emplace_back(keys, shown_number(t));
+        return;
+    }
+    for (const auto& [key, item] : t.members()) {
+        keys.push_back(key);
+        labelled_rows(item, keys, rows, limit);
+        keys.pop_back();
+    }
+}
+
+}  // namespace
+
+std::string Solved::html(size_t max_rows) const {
+    std::string out = "<table>\n<caption>" + std::string(status_word(outcome.status));
+    if (outcome.has_solution) out += ", objective " + shown_number(objective());
+    out += "</caption>\n<tr><th>name</th><th>index</th><th>value</th></tr>\n";
+    std::vector<std::pair<std::vector<std::string>, std::string>> rows;
+    std::vector<std::pair<std::string, size_t>> starts;
+    json::Value shown = values(Labels::Texts);
+    for (const auto& [name, value] : shown.members()) {
+        starts.emplace_back(name, rows.size());
+        std::vector<std::string> keys;
+        labelled_rows(value, keys, rows, max_rows);
+    }
+    for (size_t k = 0; k < starts.size(); ++k) {
+        size_t end = k + 1 < starts.size() ? starts[k + 1].second : rows.size();
+        for (size_t i = starts[k].second; i < end && i < max_rows; ++i) {
+            std::string index;
+            for (const std::string& key : rows[i].first) index += (index.empty() ? "" : ",") + key;
+            out += "<tr><td>" + html_escaped(starts[k].first) + "</td><td>" + html_escaped(index) + "</td><td>" +
+                   rows[i].second + "</td></tr>\n";
+        }
+    }
+    if (rows.size() > max_rows) out += "<tr><td colspan=\"3\">… more values; see to_pandas()</td></tr>\n";
+    return out + "</table>";
 }
 
 }  // namespace tarvok::solver

@@ -31,9 +31,19 @@ json::Value reported_number(double v, bool integer);
 /// A figure as JSON carries it: None for no limit (an infinity or NaN).
 json::Value figure(double v);
 
+/// How an indexed variable's values are labelled. Every front end shows the
+/// one labelled form decided here: JSON, the CSV rows and the page take
+/// `Texts`, Python's mappings `Elements`; `Positions` is the nested lists
+/// callers read before values were labelled.
+enum class Labels : uint8_t {
+    Positions,  ///< lists nested in index-set order
+    Texts,      ///< dicts nested over the index sets, keyed by the elements as names write them
+    Elements,   ///< (key, value) pairs in column order: the element, or the tuple of elements for several indices
+};
+
 /// Variable and dexpr name -> value at `x` (one value per column): a scalar
-/// for a scalar variable, lists nested in index-set order for an indexed one.
-json::Value solution_values(const Program& p, const std::vector<double>& x);
+/// for a scalar variable, an indexed one's values shaped as `form` says.
+json::Value solution_values(const Program& p, const std::vector<double>& x, Labels form = Labels::Positions);
 
 /// Sizes and times of the program.
 json::Value program_statistics(const Program& p);
@@ -62,7 +72,10 @@ struct Solved {
     json::Value statistics;
 
     json::Value objective() const;
-    json::Value values() const;
+    json::Value values(Labels form) const;
+    json::Value labelled_values() const { return values(Labels::Texts); }
+    json::Value element_values() const { return values(Labels::Elements); }
+    json::Value nested_values() const { return values(Labels::Positions); }
     json::Value infeasible() const;
     json::Value message() const;
     /// Constraint label -> figure, dicts nested by the forall values for an
@@ -71,14 +84,19 @@ struct Solved {
     json::Value activities() const;
     json::Value slacks() const;
     /// Variable name -> figure, shaped as values are; None without figures.
-    json::Value reduced_costs() const;
+    json::Value reduced_costs(Labels form) const;
+    json::Value element_reduced_costs() const { return reduced_costs(Labels::Elements); }
     /// {'costs': per variable, 'rhs': per constraint} of range dicts; None
     /// unless ranging was asked for and given.
     json::Value ranging() const;
     json::Value sensitivity_basis() const;
     /// The JSON form: status, objective, values, infeasible_constraints,
-    /// message, statistics, then the sensitivity views when there are any.
+    /// message, statistics, then the sensitivity views when there are any;
+    /// per-variable views labelled by element texts.
     json::Value to_dict() const;
+    /// An HTML table for notebooks: the status and objective, then a row per
+    /// value (name, its elements, value), at most `max_rows` of them.
+    std::string html(size_t max_rows = 200) const;
     /// The readable report: the solution, then the sensitivity figures when there are any.
     std::string summary() const;
     /// `<SolveResult optimal objective=12.0>`; `objective` is the host's own

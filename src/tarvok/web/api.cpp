@@ -24,6 +24,7 @@ const std::vector<Endpoint> kEndpoints = {
     {EndpointId::Feedback, "/api/feedback", "POST", kMaxPairBody, Outcome::ProviderFailed},
     {EndpointId::Apply, "/api/apply", "POST", kMaxPairBody, Outcome::Failed},
     {EndpointId::Examples, "/api/examples", "POST", kMaxSmallBody, Outcome::Failed},
+    {EndpointId::Providers, "/api/providers", "POST", kMaxSmallBody, Outcome::Failed},
 };
 
 /// The members of one body, read by the servers' one reader of JSON
@@ -224,13 +225,17 @@ Parsed parse_request(const Endpoint& endpoint, const Value& given, const NameFol
         return done(std::move(r));
     }
     case EndpointId::Generate: {
-        b.takes({"description", "provider", "model", "iterations", "execution_check"});
+        b.takes({"description", "provider", "model", "iterations", "execution_check", "assumptions", "what_if",
+                 "what_if_max"});
         GenerateRequest r;
         r.description = b.text("description", true, true, kMaxSmallBody).value_or("");
         r.provider = b.provider("provider", fold);
         r.model = b.text("model", false, true, 200);
         r.iterations = b.integer("iterations", 1, kMaxIterations);
         r.execution_check = b.flag("execution_check");
+        r.assumptions = b.flag("assumptions");
+        r.what_if = b.flag("what_if");
+        r.what_if_max = b.integer("what_if_max", 0, kMaxWhatIf);
         return done(std::move(r));
     }
     case EndpointId::Feedback: {
@@ -259,6 +264,10 @@ Parsed parse_request(const Endpoint& endpoint, const Value& given, const NameFol
         r.description = b.text("description", false, false, kMaxSmallBody).value_or("");
         r.k = b.integer("k", 1, kMaxExamples).value_or(r.k);
         return done(std::move(r));
+    }
+    case EndpointId::Providers: {
+        b.takes({});
+        return done(ProvidersRequest{});
     }
     }
     out.error = "unknown endpoint";
@@ -431,6 +440,34 @@ Value grounding_value(std::string_view description, std::string_view data) {
     };
     grounding::Report report = grounding::ground(description, data);
     return Value::object({{"assumptions", listed(report.assumptions)}, {"conversions", listed(report.conversions)}});
+}
+
+std::optional<std::string> missing_key(const generative::providers::Provider& provider,
+                                       const generative::ReadVariable& read) {
+    if (provider.environment.empty()) return std::nullopt;
+    for (std::string_view name : provider.environment)
+        if (read(name)) return std::nullopt;
+    std::vector<std::string_view> names(provider.environment.begin(), provider.environment.end());
+    return "no API key is set for " + std::string(provider.value) + ": the server reads it from " +
+           generative::providers::spoken_list(names, "or") + "; set it where `tarvok serve` starts";
+}
+
+Value providers_answer(const generative::ReadVariable& read, std::string_view default_model,
+                       int64_t default_iterations) {
+    Value listed = Value::array();
+    for (const generative::providers::Provider& p : generative::providers::kProviders) {
+        // The recorded answers need a folder the page does not give.
+        if (p.named_only) continue;
+        Value variables = Value::array();
+        for (std::string_view name : p.environment) variables.items().push_back(Value::of(std::string(name)));
+        listed.items().push_back(Value::object({{"name", Value::of(std::string(p.value))},
+                                              {"label", Value::of(std::string(p.label))},
+                                              {"key_variables", std::move(variables)},
+                                              {"key_set", Value::of(!missing_key(p, read).has_value())}}));
+    }
+    return Value::object({{"providers", std::move(listed)},
+                          {"default_model", Value::of(std::string(default_model))},
+                          {"iterations", Value::of(default_iterations)}});
 }
 
 }  // namespace tarvok::web

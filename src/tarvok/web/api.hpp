@@ -7,6 +7,8 @@
 
 #include "compiler/data_values.hpp"
 #include "generative/providers/deadline.hpp"
+#include "generative/providers/providers.hpp"
+#include "generative/server_text.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -27,7 +29,7 @@ namespace tarvok::web {
 
 using data::Value;
 
-enum class EndpointId : uint8_t { Check, Run, Emit, Generate, Feedback, Apply, Examples };
+enum class EndpointId : uint8_t { Check, Run, Emit, Generate, Feedback, Apply, Examples, Providers };
 
 /// What an answer of the API says happened; each has its HTTP status (http_status).
 enum class Outcome : uint8_t {
@@ -70,6 +72,8 @@ inline constexpr double kRequestSeconds = 180;
 inline constexpr double kGenerationSeconds = 1800;
 inline constexpr double kFeedbackSeconds = 180;
 inline constexpr int64_t kMaxIterations = 20;
+/// The most alternative readings one generation may explore.
+inline constexpr int64_t kMaxWhatIf = 20;
 /// The most generation runs, and questions to the LLM, one server keeps going
 /// at once: past them a request is answered 429, so that the workers that
 /// answer check, run and emit are never all waiting on an LLM.
@@ -154,6 +158,8 @@ struct GenerateRequest {
     std::optional<std::string> provider, model;
     std::optional<int64_t> iterations;
     std::optional<bool> execution_check;
+    std::optional<bool> assumptions, what_if;  ///< "list assumptions", "what if"
+    std::optional<int64_t> what_if_max;        ///< the most alternatives explored
 };
 struct FeedbackRequest {
     std::string question;
@@ -168,9 +174,10 @@ struct ExamplesRequest {
     std::string description;  ///< empty: every example, by name
     int64_t k = 3;
 };
+struct ProvidersRequest {};
 
 using Request = std::variant<CheckRequest, RunRequest, EmitRequest, GenerateRequest, FeedbackRequest, ApplyRequest,
-                             ExamplesRequest>;
+                             ExamplesRequest, ProvidersRequest>;
 
 /// A request, or why it cannot be made.
 struct Parsed {
@@ -228,9 +235,6 @@ inline constexpr ResultField kGenerationFields[] = {{"compiled", "compiled"},
                                                     {"llm_calls", "llm_calls"},
                                                     {"model", "model_text"},
                                                     {"data", "data_text"}};
-
-/// The most columns a solution's index keys are sent for.
-inline constexpr std::size_t kMaxKeyedColumns = 200000;
 
 // ------------------------------------------------------------ outcomes ----
 
@@ -318,6 +322,18 @@ Value examples_by_name(const std::filesystem::path& library);
 /// What the examples closest to a description are asked of the MCP server's
 /// find_examples tool with: the description and how many.
 Value find_examples_arguments(const ExamplesRequest& request);
+
+/// Why a generation or question that would ask `provider` cannot start: no
+/// API key is set for it (the command fails alike before its first request);
+/// nothing when one is, or when it needs none.
+std::optional<std::string> missing_key(const generative::providers::Provider& provider,
+                                       const generative::ReadVariable& read);
+
+/// /api/providers: each provider the page may choose ({name, label,
+/// key_variables, key_set}), the default LLM model and the default number of
+/// rounds, the command's own.
+Value providers_answer(const generative::ReadVariable& read, std::string_view default_model,
+                       int64_t default_iterations);
 
 /// The grounding report of a generated pair's data against its description,
 /// as the result frame carries it: {assumptions: [...], conversions: [...]}.

@@ -59,3 +59,22 @@ TEST(CheckOutput, RefusalsAndReportsGoWhereTheyBelong) {
     EXPECT_NE(text.find("\n    \"path\": \"m.mod\"\n  }"), std::string::npos) << text;
     EXPECT_NE(text.find("\"notes\": []"), std::string::npos) << text;
 }
+
+TEST(CheckOutput, AModelWithoutItsDataIsCheckedAloneAndSaysSo) {
+    const char* model =
+        "{string} F = ...;\nfloat cost[F] = ...;\ndvar float+ x[F];\nminimize sum(f in F) cost[f] * x[f];\n"
+        "subject to { forall(f in F: cost[f] > 9) x[f] <= 0; }\n";
+    CompileOptions alone;
+    alone.model_only = true;
+    auto c = compile(model, "", alone);
+    EXPECT_TRUE(c->ok()) << c->report();  // no "has no value", no "has no members for this data"
+    CheckOutput out = check_output(*c, {"m.mod", "data"}, false, false);
+    ASSERT_EQ(out.writes.size(), 2u);
+    EXPECT_EQ(out.writes[0].text, std::string("m.mod: ") + kDataNotChecked);
+    EXPECT_EQ(out.writes[1].text, "OK");
+    std::string typo(model);
+    typo.replace(typo.find("* x[f]"), 6, "* z[f]");
+    EXPECT_NE(compile(typo, "", alone)->report().find("undeclared name 'z'"), std::string::npos);  // names are checked
+    // A model that takes no data is checked whole.
+    EXPECT_FALSE(compile("dvar float+ x;\nminimize x;\n", "", alone)->data_unchecked);
+}

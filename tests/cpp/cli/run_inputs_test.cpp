@@ -130,20 +130,19 @@ TEST(SolutionCsv, VariablesAreKeyedByTheirSetElementsAndFormulaCellsAreText) {
         return SolutionValue{.nested = true, .items = std::move(items)};
     };
     const std::string evil = "=cmd|' /C calc'!A0", safe = "'" + evil;
-    // x[P][T] by position, as the host's dictionary has it; the program names its columns' elements.
-    SolutionValue x = nested({{"0", nested({{"0", text("1")}, {"1", text("-4")}})}});
+    // x[P][T] keyed by its elements, as the result labels it.
+    SolutionValue x = nested({{evil, nested({{"1", text("1")}, {"2", text("-4")}})}});
     SolutionValue solved = nested({
         {"values", nested({{"x", x}, {"z", text("5")}})},
         {"duals", nested({{"c", nested({{evil, text("-1.5")}})}})},
         {"ranging",
-         nested({{"costs", nested({{"x", nested({{"0", nested({{"0", nested({{"low", text("-inf")}})}})}})}})}})},
+         nested({{"costs", nested({{"x", nested({{evil, nested({{"1", nested({{"low", text("-inf")}})}})}})}})}})},
     });
-    EXPECT_EQ(solution_csv_rows(solved, {{"x", {{evil, "1"}, {evil, "2"}}}}),
-              (Rows{{"x", safe, "1", "1"},
-                    {"x", safe, "2", "-4"},
-                    {"z", "5"},
-                    {"duals:c", safe, "-1.5"},
-                    {"ranging.costs:x", safe, "1", "low", "'-inf"}}));
+    EXPECT_EQ(solution_csv_rows(solved), (Rows{{"x", safe, "1", "1"},
+                                               {"x", safe, "2", "-4"},
+                                               {"z", "5"},
+                                               {"duals:c", safe, "-1.5"},
+                                               {"ranging.costs:x", safe, "1", "low", "'-inf"}}));
     for (const char* runs : {"=1+1", "+A1", "-2+3", "@SUM(A1)", "\tx", "\rx", "-", "+.e1"})
         EXPECT_EQ(spreadsheet_text(runs), "'" + std::string(runs)) << runs;
     for (const char* stays : {"", "plain", "12", "-2.5", "+1e-3", "-.5", "5.", "a=b"})
@@ -204,10 +203,10 @@ TEST(GatherData, ReadsDatTextsJsonObjectsAndCsvFoldersInOrder) {
     const tarvok::data::Value& items = data.values.members()[0].second;
     EXPECT_EQ(items.items()[0].text(), "a");  // blanks around a cell are trimmed
     const tarvok::data::Value& cost = data.values.members()[1].second;
-    ASSERT_NE(cost.find("2"), nullptr);  // the float 2.0 keys the element "2"
+    ASSERT_NE(cost.find("2.0"), nullptr);  // a key over a {string} set is its text
     EXPECT_EQ(cost.find("a")->find("b")->number(), 1.5);
     const tarvok::data::Value* places = data.rows.find("cost");
-    EXPECT_EQ(places->find("[\"2\"][\"b\"]")->text(), "tables/cost.csv:3");
+    EXPECT_EQ(places->find("[\"2.0\"][\"b\"]")->text(), "tables/cost.csv:3");
     EXPECT_EQ(data.rows.find("Items")->find("[1]")->text(), "tables/Items.csv:3");
 }
 
@@ -228,8 +227,8 @@ TEST(GatherData, RefusesANameTwiceARepeatedKeyAndJsonThatIsNoObject) {
     EXPECT_NE(refusal(reader, {"a.json", "b.json"}).find("cap"), std::string::npos);
     EXPECT_EQ(refusal(reader, {"list.json"}), "list.json: the data must be a JSON object");
     reader.folders["t"] = {"cost.csv"};
-    reader.tables["t/cost.csv"] = Rows{{"i", "j", "v"}, {"1", "b", "1"}, {"1.0", "b", "2"}};
-    EXPECT_EQ(refusal(reader, {"t"}), repeated_key("t/cost.csv", 3, "cost"));  // 1 and 1.0 are one key
+    reader.tables["t/cost.csv"] = Rows{{"i", "j", "v"}, {"1", "b", "1"}, {" 1", "b", "2"}};
+    EXPECT_EQ(refusal(reader, {"t"}), repeated_key("t/cost.csv", 3, "cost"));  // blanks aside, one key
 }
 
 TEST(RunData, ValuesFollowTheDatTextsAndNameTheirFiles) {
@@ -306,4 +305,22 @@ TEST(SolutionCsv, PlainValuesReadAsTheHostsDictionary) {
                                   {"duals", Value::null()}});
     using Rows = std::vector<std::vector<std::string>>;
     EXPECT_EQ(solution_csv_rows(solution_of(solved)), (Rows{{"objective", "1"}, {"x", "0", "1"}, {"x", "1", ""}}));
+}
+
+TEST(GatherData, CellsAreReadAsTheDeclarationOfWhatTheyFill) {
+    MemoryReader reader;
+    const char* model = "{string} P = ...;\nboolean open[P] = ...;\nint size[P] = ...;\n";
+    reader.folders["t"] = {"P.csv", "open.csv", "size.csv"};
+    reader.tables["t/P.csv"] = Rows{{"p"}, {"1"}, {"2.50"}};
+    reader.tables["t/open.csv"] = Rows{{"p", "open"}, {"1", "TRUE"}, {"2.50", "false"}};
+    reader.tables["t/size.csv"] = Rows{{"p", "size"}, {"1", "3"}, {"2.50", "4"}};
+    GatheredData data = gather_data({"t"}, model, reader);
+    const tarvok::data::Value& elements = data.values.find("P")->items()[1];
+    EXPECT_EQ(elements.kind(), tarvok::data::Value::Kind::String);  // a string set's element, though it looks a number
+    EXPECT_EQ(elements.text(), "2.50");
+    const tarvok::data::Value* open = data.values.find("open")->find("2.50");
+    ASSERT_NE(open, nullptr);  // the key as written, not the number 2.5
+    EXPECT_EQ(open->kind(), tarvok::data::Value::Kind::Boolean);
+    EXPECT_TRUE(data.values.find("open")->find("1")->boolean());
+    EXPECT_EQ(data.values.find("size")->find("1")->integer(), 3);
 }

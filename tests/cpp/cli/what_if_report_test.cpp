@@ -21,6 +21,7 @@ TEST(WhatIfReport, EachReadingAnswersOrSaysWhyNot) {
     table.alternatives.push_back({"profit is asked", true, "", {"optimal", "3.0", "14.5"}, "p.alt2.mod"});
     table.alternatives.push_back({"tens", false, "p.alt3.mod:2:1: error: bad", {}, "p.alt3.mod"});
     table.alternatives.push_back({"no cap", true, "", {"unbounded", "", ""}, ""});
+    table.alternatives.push_back({"per hour", true, "", {"optimal", "1500.0", ""}, "", true});
     table.unexplored = 1;
     table.budget = 4;
     EXPECT_EQ(
@@ -30,6 +31,7 @@ TEST(WhatIfReport, EachReadingAnswersOrSaysWhyNot) {
                                   "  2. if instead profit is asked, the answer is 14.5 (objective 3.0) [p.alt2.mod]",
                                   "  3. if instead tens, no answer: p.alt3.mod:2:1: error: bad [p.alt3.mod]",
                                   "  4. if instead no cap, the answer is none (unbounded)",
+                                  "  5. if instead per hour, the answer is 1500.0, same answer",
                                   "  1 alternative not explored (--what-if-max 4)"}));
     EXPECT_EQ(reading_text({"time_limit", "12.0", ""}), "12.0 (time_limit)");
     EXPECT_EQ(reading_text({}), "not solved");

@@ -159,3 +159,52 @@ TEST(PackedNumbers, OnlyEightByteNumbersOfTheDeclaredDimensionsAreViewed) {
 
 }  // namespace
 }  // namespace tarvok::data
+
+TEST(DataValues, KeysNameElementsByTheirTypeAndTuplesByTheirFields) {
+    using data::CellType;
+    EXPECT_EQ(data::canonical_key("0.50", {CellType::Float}, false),
+              data::canonical_key("0.5", {CellType::Float}, false));
+    EXPECT_EQ(data::canonical_key("2.0", {CellType::Int}, false), "2");
+    EXPECT_EQ(data::canonical_key("2.50", {CellType::String}, false), "2.50");  // a text stays as written
+    EXPECT_EQ(data::canonical_key("<\"a,b\", 1.0>", {CellType::String, CellType::Int}, true),
+              "a,b\x1f"
+              "1");
+    EXPECT_EQ(data::canonical_key("<a,b,1>", {CellType::String, CellType::Int}, true), "<a,b,1>");  // no such tuple
+    const char* model =
+        "tuple P { string s; int k; }\n{P} A = ...;\n{float} F = ...;\n{int} K = ...;\n{int} V = K;\n"
+        "float c[A] = ...;\nfloat f[F] = ...;\nfloat v[V][F] = ...;\n";
+    auto write = [&](Value data) {
+        auto out = data::data_from_json(model, data);
+        return out.index() == 0 ? std::get<0>(out) : "error: " + std::get<1>(out);
+    };
+    Value base = keyed({{"A", Value::array({Value::array({Value::of("a"), Value::of(int64_t{1})}),
+                                            Value::array({Value::of("b"), Value::of(int64_t{2})})})},
+                        {"F", Value::array({Value::of(0.5), Value::of(2.0)})},
+                        {"K", Value::array({Value::of(int64_t{7})})}});
+    Value data = base;
+    // "<b, 2>" by text, <a,1> field by field as a Python tuple key is nested; fractional and model-defined keys.
+    data.members().emplace_back("c",
+                              keyed({{"<b, 2>", Value::of(int64_t{4})}, {"a", keyed({{"1", Value::of(int64_t{3})}})}}));
+    data.members().emplace_back("f", keyed({{"2", Value::of(int64_t{6})}, {"0.50", Value::of(int64_t{5})}}));
+    data.members().emplace_back("v",
+                              keyed({{"7", keyed({{"0.5", Value::of(int64_t{1})}, {"2.0", Value::of(int64_t{2})}})}}));
+    std::string text = write(data);
+    EXPECT_NE(text.find("c = [3, 4];"), std::string::npos) << text;
+    EXPECT_NE(text.find("f = [5, 6];"), std::string::npos) << text;
+    EXPECT_NE(text.find("v = [[1, 2]];"), std::string::npos) << text;
+
+    Value comma = base;  // a field with a comma, keyed by text and field by field alike
+    comma.members()[0].second = Value::array({Value::array({Value::of("x,y"), Value::of(int64_t{1})})});
+    comma.members().emplace_back("c", keyed({{"x,y", keyed({{"1", Value::of(int64_t{8})}})}}));
+    EXPECT_NE(write(comma).find("c = [8];"), std::string::npos) << write(comma);
+    comma.members().back().second = keyed({{"<\"x,y\", 1>", Value::of(int64_t{9})}});
+    EXPECT_NE(write(comma).find("c = [9];"), std::string::npos) << write(comma);
+
+    Value twice = base;
+    twice.members().emplace_back("f", keyed({{"2", Value::of(int64_t{6})}, {"2.0", Value::of(int64_t{5})}}));
+    EXPECT_EQ(write(twice), "error: data 'f' gives the element 2.0 of F twice");
+    Value empty = base;
+    empty.members()[2].second = Value::array();  // K, hence V, is empty: v holds nothing
+    empty.members().emplace_back("v", keyed({}));
+    EXPECT_NE(write(empty).find("v = [];"), std::string::npos);
+}

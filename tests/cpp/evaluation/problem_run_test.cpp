@@ -40,11 +40,12 @@ class ScriptedProblem : public ProblemHost {
         if (readings) record.readings = std::vector<Reading>(2);
         return {now().status, now().objective ? std::to_string(static_cast<int>(*now().objective)) : "None"};
     }
-    std::vector<Reading> alternatives() override {
-        Reading r;
+    std::optional<WhatIfTable> what_if_table() override {
+        TableReading r;
+        r.index = 2;
         r.status = "optimal";
         r.objective = 9;
-        return {r};
+        return WhatIfTable{{}, {r}, 0};
     }
     void progress(const std::string& line) override { lines.push_back(line); }
     std::string problem_id() override { return "p1"; }
@@ -95,9 +96,9 @@ TEST(Generation, ACompilingModelIsSolvedLoggedAndItsReadingsExplored) {
     EXPECT_EQ(r.assumptions->at(0).value, "7");
     EXPECT_EQ(host.lines, (std::vector<std::string>{"Final model: optimal, objective 5"}));
     ASSERT_TRUE(r.readings);
-    EXPECT_TRUE(r.readings->at(0).explored);  // one answer for two readings
-    EXPECT_EQ(r.readings->at(0).objective, 9);
-    EXPECT_FALSE(r.readings->at(1).explored);
+    EXPECT_FALSE(r.readings->at(0).explored);  // one answer for two readings: the second's
+    EXPECT_EQ(r.readings->at(1).objective, 9);
+    ASSERT_TRUE(r.what_if);
 
     ScriptedProblem unsolved({not_compiled()});
     Record not_compiled = generation_record(unsolved, "", {});

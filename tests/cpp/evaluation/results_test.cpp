@@ -431,6 +431,9 @@ TEST(Readings, TheAnswerIsJudgedAndTheReadingsCountWhenOneMatches) {
     by_id["right"].readings = listed(7000);
     by_id["shown"] = finished("shown", 7500, "optimal", false);
     by_id["shown"].readings = listed(1234, 7000);  // an asked quantity: its answer is what counts
+    TableReading changed{1, "on at the start", "optimal", 1234, 7000, "shown/model.alt1.mod", "shown/data.alt1.dat"};
+    TableReading same{2, "per hour", "optimal", 7500, std::nullopt, std::nullopt, std::nullopt, true};
+    by_id["shown"].what_if = WhatIfTable{{0, "", "optimal", 7500}, {changed, same}, 1};
     by_id["missed"] = finished("missed", 7500, "optimal", false);
     by_id["missed"].readings = listed(std::nullopt);
     by_id["missed"].readings->front().status = std::nullopt;  // the alternative did not compile
@@ -446,6 +449,7 @@ TEST(Readings, TheAnswerIsJudgedAndTheReadingsCountWhenOneMatches) {
     EXPECT_TRUE(!by_id["shown"].correct && by_id["shown"].readings->front().matches);
     EXPECT_TRUE(by_id["plain"].correct && by_id["old"].correct);
     EXPECT_FALSE(right_among_readings(by_id["missed"]));
+    EXPECT_TRUE(by_id["shown"].what_if->alternatives[0].matches && !by_id["shown"].what_if->main.matches);
 
     // Read back as written, then judged again as a resumed run does.
     std::string lines;
@@ -464,6 +468,9 @@ TEST(Readings, TheAnswerIsJudgedAndTheReadingsCountWhenOneMatches) {
     EXPECT_EQ(s.among_readings.total, 4u);
     EXPECT_EQ(s.among_readings.correct, 3u);  // right, shown, plain
     std::string json = summary_json(s, RunSettings{});
+    EXPECT_NE(json.find("\"readings_changing_answer\": {\"total\": 1, \"problems\": 1, \"per_problem\": 1}"),
+              std::string::npos)
+        << json;
     EXPECT_NE(json.find("\"right_among_readings\": {\"total\": 4, \"correct\": 3, \"accuracy\": 0.75}"),
               std::string::npos);
     EXPECT_NE(results_table(set, plan.reused, s).find("Right answer among the shown readings: 3 of 4 (75.0%).\n"),

@@ -149,15 +149,20 @@ TEST(RecordMap, VotingSumsTheCountsAndKeepsAProviderErrorAsItIs) {
     EXPECT_FALSE(read.confidence);
 }
 
-TEST(RecordMap, TheWhatIfAnswersGoToTheFirstReadings) {
-    std::vector<Reading> readings(3), alternatives(2);
-    alternatives[0].objective = 7;
-    alternatives[1].status = "infeasible";
-    explore(readings, alternatives);
-    EXPECT_TRUE(readings[0].explored && readings[1].explored);
-    EXPECT_FALSE(readings[2].explored);
-    EXPECT_EQ(readings[0].objective, 7);
-    EXPECT_EQ(readings[1].status, "infeasible");
+TEST(RecordMap, TheWhatIfAnswersGoToTheReadingsTheyExplored) {
+    std::vector<Reading> readings(3);
+    WhatIfTable table;
+    table.alternatives.resize(3);
+    table.alternatives[0].index = 3;  // changes the answer: listed first
+    table.alternatives[0].objective = 7;
+    table.alternatives[1].index = 1;
+    table.alternatives[1].status = "infeasible";
+    table.alternatives[2].index = 9;  // names no listed reading
+    explore(readings, table);
+    EXPECT_TRUE(readings[0].explored && readings[2].explored);
+    EXPECT_FALSE(readings[1].explored);
+    EXPECT_EQ(readings[2].objective, 7);
+    EXPECT_EQ(readings[0].status, "infeasible");
 }
 
 using Folder = tarvok::testing::ScratchFolder;

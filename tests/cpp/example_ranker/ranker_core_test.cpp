@@ -50,6 +50,34 @@ TEST_F(Listing, MissingRootOrFileRootHoldsNothing) {
     EXPECT_TRUE(list_description_files(write("f.txt", "t")).empty());
 }
 
+TEST_F(Listing, StampChangesWithAnyFileAndOnlyThen) {
+    write("a/a.txt", "diet mix");
+    write("b/b.txt", "ship route");
+    auto stamp = [&] { return library_stamp(root_, list_description_files(root_)); };
+    std::string first = stamp();
+    EXPECT_EQ(stamp(), first);
+    write("b/b.mod", "not a description");
+    EXPECT_EQ(stamp(), first);
+
+    // Same size and the same modification time: the bytes tell.
+    fs::file_time_type when = fs::last_write_time(root_ / "b/b.txt");
+    write("b/b.txt", "ship rout3");
+    fs::last_write_time(root_ / "b/b.txt", when);
+    std::string changed = stamp();
+    EXPECT_NE(changed, first);
+
+    fs::rename(root_ / "a/a.txt", root_ / "a/c.txt");
+    EXPECT_NE(stamp(), changed);
+    fs::rename(root_ / "a/c.txt", root_ / "a/a.txt");
+    EXPECT_EQ(stamp(), changed);
+    write("c.txt", "");
+    EXPECT_NE(stamp(), changed);
+    fs::remove(root_ / "c.txt");
+
+    // Names are told apart whole, not as their concatenation.
+    EXPECT_NE(library_stamp(root_, {{"x", "yz.txt"}}), library_stamp(root_, {{"xy", "z.txt"}}));
+}
+
 TEST(PathOrder, ProperPrefixFirst) {
     EXPECT_TRUE(path_less({"a"}, {"a", "b.txt"}));
     EXPECT_FALSE(path_less({"a", "b.txt"}, {"a"}));

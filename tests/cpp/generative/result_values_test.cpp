@@ -52,8 +52,8 @@ TEST(ResultValues, TheWhatIfTableLeavesTheHostsMembersInTheirPlaces) {
     EXPECT_EQ(at(table, "unexplored").integer(), 4);
     const Value& first = at(table, "alternatives").items().at(0);
     EXPECT_EQ(names(first), (std::vector<std::string>{"assumption", "alternative", "where", "kind", "index",
-                                                      "model_file", "data_file", "compiled", "adopted", "errors",
-                                                      "status", "objective", "answer"}));
+                                                      "model_file", "data_file", "compiled", "adopted", "same_answer",
+                                                      "errors", "status", "objective", "answer"}));
     EXPECT_EQ(at(first, "assumption").text(), "no overtime");  // the entry of its own assumption
     EXPECT_EQ(at(first, "index").integer(), 2);
     EXPECT_EQ(at(first, "model_file").kind(), Value::Kind::Null);

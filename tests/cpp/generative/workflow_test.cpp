@@ -690,10 +690,12 @@ TEST_F(AssumptionsTest, AnAlternativeThatDoesNotCompileIsReportedAndTheNextIsSti
     script({"m7|d", "FINAL", kTwo, "m9|d", "m8|d"}, {"", "bad alternative", ""});
     Result r = run_assuming();
     ASSERT_EQ(r.what_if.size(), 2u);
-    EXPECT_FALSE(r.what_if[0].compiled);
-    EXPECT_EQ(r.what_if[0].errors, (std::vector<std::string>{"bad alternative"}));
-    EXPECT_FALSE(r.what_if[0].execution);
-    EXPECT_EQ(r.what_if[1].execution->objective, 8.0);
+    // The one that changes the answer comes first, then the one that gave none.
+    EXPECT_EQ(r.what_if[0].execution->objective, 8.0);
+    EXPECT_FALSE(r.what_if[1].compiled);
+    EXPECT_EQ(r.what_if[1].index, 1);
+    EXPECT_EQ(r.what_if[1].errors, (std::vector<std::string>{"bad alternative"}));
+    EXPECT_FALSE(r.what_if[1].execution);
     // Kept for a look, still beside the main pair, which stands with its answer.
     EXPECT_EQ(assuming.alternatives.size(), 2u);
     EXPECT_EQ(r.main_execution->objective, 7.0);
@@ -701,6 +703,49 @@ TEST_F(AssumptionsTest, AnAlternativeThatDoesNotCompileIsReportedAndTheNextIsSti
     auto lines = progress.lines();
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Alternative 1/2 does not compile; the main answer stands"),
               lines.end());
+}
+
+TEST_F(AssumptionsTest, AReadingWithTheMainAnswerIsMarkedAndGoesLast) {
+    settings.what_if = true;
+    script({"m7|d", "FINAL", kTwo, "m7|d", "m9|d"});
+    Result r = run_assuming();
+    ASSERT_EQ(r.what_if.size(), 2u);
+    EXPECT_EQ(r.what_if[0].index, 2);
+    EXPECT_FALSE(r.what_if[0].same_answer);
+    EXPECT_EQ(r.what_if[1].index, 1);
+    EXPECT_TRUE(r.what_if[1].same_answer);
+
+    ExecutionOutcome a, b;
+    a.verdict.status = b.verdict.status = "optimal";
+    a.objective = 7;
+    b.objective = 7 + 1e-9;
+    EXPECT_TRUE(same_answer(a, b));
+    b.answer = 3;  // the answer, where there is one, is what is compared
+    EXPECT_FALSE(same_answer(a, b));
+    a.objective = b.objective = b.answer = std::nullopt;
+    a.verdict.status = "infeasible";
+    EXPECT_FALSE(same_answer(a, b));
+    b.verdict.status = "infeasible";
+    EXPECT_TRUE(same_answer(a, b));
+}
+
+TEST_F(AssumptionsTest, TheReadingsOfAGivenPair) {
+    settings.what_if = true;
+    script({kTwo, "m9|d", "m8|d"});
+    Result r = readings(settings, Services{llm, compiler, objectives, assuming, progress}, Pair{"m7", "d", nullptr},
+                        std::nullopt);
+    EXPECT_EQ(asked(), (std::vector<std::string>{"assumptions", "what_if", "what_if"}));
+    EXPECT_EQ(r.what_if.size(), 2u);
+    EXPECT_TRUE(assuming.written.empty());  // the given pair is read, never written
+
+    llm.asked.clear();
+    script({"m5|d"});
+    Assumption one{"cost", "profit", "", "interpretation"};
+    r = readings(settings, Services{llm, compiler, objectives, assuming, progress}, Pair{"m7", "d", nullptr}, one);
+    EXPECT_EQ(asked(), (std::vector<std::string>{"what_if"}));
+    ASSERT_EQ(r.what_if.size(), 1u);
+    EXPECT_EQ(r.what_if[0].execution->objective, 5.0);
+    EXPECT_EQ(r.main_execution->objective, 7.0);
 }
 
 TEST_F(AssumptionsTest, AReplyWithoutAPairIsReportedAsTheAlternativesFault) {

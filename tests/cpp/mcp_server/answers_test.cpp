@@ -14,7 +14,7 @@ namespace {
 TEST(McpAnswers, MessagesOfFailedCalls) {
     EXPECT_EQ(unknown_tool_message("solve"),
               "unknown tool 'solve'; the tools are check_model, run_model, emit_script, find_examples, "
-              "generate_model");
+              "generate_model, list_assumptions, what_if");
     EXPECT_EQ(failure_message("run_model", "ValueError", "bad", false), "run_model failed (ValueError): bad");
     EXPECT_EQ(failure_message("run_model", "MemoryError", "", true), "run_model failed (MemoryError): memory ran out");
     EXPECT_EQ(failure_message("emit_script", "MemoryError", "42", true),

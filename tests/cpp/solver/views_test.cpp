@@ -91,7 +91,7 @@ TEST(Views, FiguresNestByTheForallValuesInModelOrder) {
         show(s.duals()),
         "{lim: 20.0, pair: {1: {1: 30.0, 2: 40.0, 3: 50.0}, 2: {1: 60.0, 2: 70.0, 3: 80.0}}, row: {1: 0.0, 2: 10.0}}");
     EXPECT_EQ(show(s.activities()).substr(0, 30), "{lim: 0.0, pair: {1: {1: 1.0, ");
-    EXPECT_EQ(show(s.reduced_costs()), "{n: [[0.0, 0.0, 0.0], [0.0, 0.0, 0.0]], y: 0.5}");
+    EXPECT_EQ(show(s.reduced_costs(Labels::Positions)), "{n: [[0.0, 0.0, 0.0], [0.0, 0.0, 0.0]], y: 0.5}");
     EXPECT_EQ(s.ranging().kind(), json::Value::Kind::Null);  // not asked for
     EXPECT_EQ(show(s.sensitivity_basis()), "'lp'");
     EXPECT_EQ(keys(s.to_dict()), (std::vector<std::string>{"status", "objective", "values", "infeasible_constraints",
@@ -136,7 +136,7 @@ TEST(Views, ResultsWithoutASolutionOrFiguresShowNone) {
     s.program = instantiate("dvar float+ x;\nminimize x;\nsubject to {\n  c: x <= -1;\n}\n", "");
     s.outcome = *settle_without_solver(*s.program);
     EXPECT_EQ(show(s.objective()), "None");
-    EXPECT_EQ(show(s.values()), "{}");
+    EXPECT_EQ(show(s.nested_values()), "{}");
     EXPECT_EQ(show(s.duals()), "None");
     EXPECT_EQ(show(s.infeasible()).substr(0, 30), "[{name: 'x', line: 1, kind: 'b");
     EXPECT_EQ(keys(s.to_dict()).size(), 6u);  // no sensitivity keys

@@ -291,7 +291,8 @@ TEST(Endpoints, AdmissionRefusesByPathThenHeadersThenBody) {
 TEST(Endpoints, ARunAsksTheSolverForWhatItsRequestSays) {
     auto options = [](RunRequest r) {
         std::string out;
-        for (const auto& [key, value] : solve_options(r).members())
+        Value given = solve_options(r);
+        for (const auto& [key, value] : given.members())
             out += key + "=" +
                    (value.kind() == Value::Kind::String    ? value.text()
                     : value.kind() == Value::Kind::Boolean ? "true"

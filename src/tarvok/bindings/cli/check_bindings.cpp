@@ -1,12 +1,16 @@
-// `tarvok check MODEL [DATA] [--json]`: the compiler's own command-line entry.
+// `tarvok check MODEL [DATA ...] [--json]`: a model alone goes to the
+// compiler's own command-line entry, which checks it without data; with DATA,
+// read as `run` reads it, the pair is compiled and expanded as `run` does.
 #include "bindings/cli/command.hpp"
+#include "cli/check_command.hpp"
 
 namespace tarvok::cli {
 
-int run_check(py::object args) {
+namespace {
+
+int check_model_alone(py::object args) {
     py::list argv;
     argv.append(args.attr("model"));
-    if (!args.attr("data").is_none()) argv.append(args.attr("data"));
     if (host::truthy(args.attr("json"))) argv.append(py::str("--json"));
     if (!args.attr("max_size").is_none()) {
         require_at_least("--max-size", args.attr("max_size"), 1);
@@ -15,6 +19,35 @@ int run_check(py::object args) {
     }
     py::object status = py::module_::import("tarvok.tarvok_core").attr("main")(argv);
     return status.is_none() ? 0 : status.cast<int>();
+}
+
+}  // namespace
+
+int run_check(py::object args) {
+    std::vector<std::string> paths = strings_of(args.attr("data"));
+    if (paths.empty()) return check_model_alone(args);
+    TemporarySettings settings;
+    apply_size_option(settings, args);
+    py::object model_path = args.attr("model");
+    std::string model_shown = host::str_of(model_path);
+    py::object model_text = read_input(model_path);
+    std::string model(host::Utf8(model_text).view());
+    DataInputs data = data_inputs(model, gather_data_arguments(paths, model), paths);
+    py::object compiled = compile_with_sources(model_text, data);
+    bool expanded = !expand(compiled).program.is_none();  // the expansion's faults join the diagnostics
+    data::Value records = records_with_paths(host::from_python(compiled.attr("diagnostics"), kPlain), model_shown, data.shown);
+    int status = code(expanded && host::truthy(compiled.attr("ok")) ? ExitStatus::Success : ExitStatus::DoesNotCompile);
+    if (host::truthy(args.attr("json"))) {
+        say_json(host::to_python(records));
+        return status;
+    }
+    py::object report = compiled.attr("report_for")(host::text(model_shown), host::text(data.shown.value_or("data")));
+    if (host::truthy(report)) say(host::str_of(report));
+    std::size_t warnings = 0;
+    for (const data::Value& record : records.items())
+        if (const data::Value* severity = record.find("severity")) warnings += severity->text() == "warning";
+    if (status == 0) say(check_ok_line(warnings));
+    return status;
 }
 
 const Registration registration{"check", run_check};

@@ -62,6 +62,8 @@ int main_impl(py::object argv) {
         return cli::tell(out, failure, json);
     } catch (py::error_already_set& e) {
         if (host::is_interrupt(e)) return cli::tell_interrupt(out, json);
+        // A reader that stops reading (`| head`) is no fault of the model: quiet, as SIGPIPE would end it.
+        if (e.matches(PyExc_BrokenPipeError)) return cli::code(cli::ExitStatus::ClosedOutput);
         if (e.matches(PyExc_SystemExit)) {  // argparse: --help, --version and usage errors
             py::object status = e.value().attr("code");
             if (status.is_none()) return 0;

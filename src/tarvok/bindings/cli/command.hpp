@@ -11,6 +11,7 @@
 #include "cli/output.hpp"
 #include "cli/output_paths.hpp"
 #include "cli/pair_stage.hpp"
+#include "cli/run_inputs.hpp"
 #include "common/exit_status.hpp"
 #include "compiler/data_values.hpp"
 
@@ -89,7 +90,7 @@ py::object needing_extras(Body body) {
     try {
         return body();
     } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_ImportError)) throw;
+        if (!e.matches(PyExc_ImportError) || host::behind_an_interrupt(e.value().ptr())) throw;
         fail(ExitStatus::Usage, one_line(e.value()));
     }
 }
@@ -205,6 +206,8 @@ struct RunOutcome {
 /// folder or ends in .npz (the name of a script's data), or where the script
 /// or its data file would replace the model or data file.
 void refuse_script_path(py::object path, py::object model_file, py::object data_file);
+/// The same for a script beside every file given to `emit`.
+void refuse_script_path(py::object path, const std::vector<GivenPath>& inputs);
 
 /// The Program of a compiled model (a tarvok.solver.CompiledModel), expanded
 /// once for everything that runs or writes it; `diagnostics` says why there
@@ -215,6 +218,26 @@ struct Expanded {
 };
 
 Expanded expand(py::object compiled_model);
+
+// ------------------------------------------------------------------ data ----
+
+/// Every DATA argument of a command read as `run` reads them (a .dat file, a
+/// JSON object, a folder of NAME.csv files; several merge), each against the
+/// declarations of `model_text`: one reader for `check`, `run` and `emit`.
+/// A name given twice or a file that cannot be read as data fails (status 1).
+GatheredData gather_data_arguments(const std::vector<std::string>& paths, const std::string& model_text);
+
+/// The data text compiled from what was gathered, and how messages name where its values came from.
+struct DataInputs {
+    py::object text;
+    py::object sources = py::none();   ///< for data from JSON and CSV: how messages name its files and rows
+    std::optional<std::string> shown;  ///< one .dat file names itself; data merged from several is "data"
+};
+DataInputs data_inputs(const std::string& model_text, const GatheredData& gathered,
+                       const std::vector<std::string>& paths);
+
+/// The pair compiled (a tarvok.solver.CompiledModel), its messages naming the data's files and rows.
+py::object compile_with_sources(py::object model_text, const DataInputs& data);
 
 /// `solve --run`: the expanded program solved with the solver's defaults,
 /// by the solver named (--solver; None for the default).

@@ -94,7 +94,7 @@ void require_extra(const char* module, const char* purpose, const char* extra) {
     try {
         host::import_extra(module, purpose, extra);
     } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_ImportError)) throw;
+        if (!e.matches(PyExc_ImportError) || host::behind_an_interrupt(e.value().ptr())) throw;
         fail(ExitStatus::Usage, host::str_of(e.value()));
     }
 }

@@ -8,16 +8,20 @@
 
 namespace tarvok::cli {
 
-void refuse_script_path(py::object path, py::object model_file, py::object data_file) {
+void refuse_script_path(py::object path, const std::vector<GivenPath>& inputs) {
     std::string name = host::str_of(path);
     std::string unusable = unusable_output_path(
         path, scipy_emitter::names_data_file(name) ? name + " ends in .npz, the suffix of a script's data file" : "");
     if (!unusable.empty()) fail(ExitStatus::Usage, "cannot write a script there: " + unusable);
-    refuse_output_over_inputs(path, {model_file, data_file}, "the script");
+    refuse_output_over(given_path(path), inputs, "the script");
     // As tarvok.scipy_emitter names its data file: beside the file the script really is.
     py::object real = host_path(files::follow_links(host::file_system_path(absolute(path))));
     py::object data_path = py::str(py::module_::import("pathlib").attr("Path")(real).attr("with_suffix")(".npz"));
-    refuse_output_over_inputs(data_path, {model_file, data_file}, "the script's data file");
+    refuse_output_over(given_path(data_path), inputs, "the script's data file");
+}
+
+void refuse_script_path(py::object path, py::object model_file, py::object data_file) {
+    refuse_script_path(path, {given_path(model_file), given_path(data_file)});
 }
 
 EmitOutcome emit_expanded(const Expanded& expanded, py::object path) {
@@ -35,29 +39,22 @@ EmitOutcome emit_expanded(const Expanded& expanded, py::object path) {
 
 namespace {
 
-/// Writes the script of `target` for a model and data pair: the default
-/// target by tarvok.scipy_emitter.write_script, another from the model
-/// expanded once. One map from what the writer raises to the outcome: the
-/// model's diagnostics (status 1), a file that cannot be written or a
+/// Writes the script of `target` for an expanded model. One map from what
+/// the writer raises to the outcome: a file that cannot be written or a
 /// missing extra, with what to install (status 2).
-EmitOutcome emit_script(const std::string& target, py::object model_text, py::object data_text, py::object path) {
+EmitOutcome emit_script(const std::string& target, py::object program, py::object path) {
     EmitOutcome out;
     py::module_ emitter = py::module_::import("tarvok.scipy_emitter");
     try {
-        if (target == emitter::default_target().name()) {
-            out.written = emitter.attr("write_script")(model_text, data_text, path);
-        } else {
-            py::object program = py::module_::import("tarvok.solver").attr("instantiate")(model_text, data_text);
+        if (target == emitter::default_target().name())
+            out.written = emitter.attr("write_program_script")(program, path);
+        else
             out.written = emitter.attr("_write_target")(target, program, path);
-        }
     } catch (py::error_already_set& e) {
-        if (e.matches(emitter.attr("SemanticError"))) {
-            out.diagnostics = host::str_of(e.value());
-            out.status = code(ExitStatus::DoesNotCompile);
-        } else if (e.matches(PyExc_OSError)) {
+        if (e.matches(PyExc_OSError)) {
             out.failure = "cannot write " + host::str_of(path) + ": " + os_reason(e.value());
             out.status = code(ExitStatus::Usage);
-        } else if (e.matches(PyExc_ImportError)) {
+        } else if (e.matches(PyExc_ImportError) && !host::behind_an_interrupt(e.value().ptr())) {
             out.failure = one_line(e.value());
             out.status = code(ExitStatus::Usage);
         } else {
@@ -75,13 +72,26 @@ int run_emit(py::object args) {
     std::string target = host::str_of(args.attr("to"));
     refuse(refused_target(target));
     py::object script = args.attr("output");
-    refuse_script_path(script, args.attr("model"), args.attr("data"));
-    py::object model = read_input(args.attr("model"));
-    py::object data = read_input(args.attr("data"));
-    EmitOutcome emit = emit_script(target, model, data, script);
-    if (emit.status == code(ExitStatus::DoesNotCompile)) say(emit.diagnostics);
+    py::object model_path = args.attr("model");
+    std::vector<std::string> paths = strings_of(args.attr("data"));
+    py::object model_text = read_input(model_path);
+    std::string model(host::Utf8(model_text).view());
+    // The data read as `run` reads it; the script may replace none of the files read.
+    GatheredData gathered = gather_data_arguments(paths, model);
+    std::vector<GivenPath> inputs{given_path(model_path)};
+    for (const std::string& input : gathered.inputs) inputs.push_back(given_path(host::text(input)));
+    refuse_script_path(script, inputs);
+    DataInputs data = data_inputs(model, gathered, paths);
+    py::object compiled = compile_with_sources(model_text, data);
+    Expanded expanded = expand(compiled);
+    if (expanded.program.is_none()) {
+        std::string shown = host::str_of(model_path);
+        say(host::str_of(compiled.attr("report_for")(host::text(shown), host::text(data.shown.value_or("data")))));
+        return code(ExitStatus::DoesNotCompile);
+    }
+    EmitOutcome emit = emit_script(target, expanded.program, script);
     if (emit.status == code(ExitStatus::Usage)) fail(ExitStatus::Usage, emit.failure);
-    if (emit.status == 0) say(written_line(strings_of(emit.written)));
+    say(written_line(strings_of(emit.written)));
     return emit.status;
 }
 

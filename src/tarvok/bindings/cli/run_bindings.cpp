@@ -60,74 +60,16 @@ void check_solve_options(py::object args) {
     if (auto refused = refused_solve_option(options)) fail(ExitStatus::Usage, *refused);
 }
 
-/// The host's readers for `run`'s DATA arguments (see DataReader).
-class HostDataReader : public DataReader {
-  public:
-    bool is_folder(const std::string& path) override {
-        return host::truthy(py::module_::import("os").attr("path").attr("isdir")(host::text(path)));
-    }
-    std::vector<std::string> listing(const std::string& folder) override {
-        return strings_of(builtin("sorted")(py::module_::import("os").attr("listdir")(host::text(folder))));
-    }
-    std::string text(const std::string& path) override { return host::str_of(read_input(host::text(path))); }
-    data::Value json(const std::string& path) override {
-        py::object text = read_input(host::text(path));
-        data::Value value;
-        try {
-            value = host::from_python(py::module_::import("json").attr("loads")(text), kPlain);
-        } catch (py::error_already_set& e) {
-            if (!e.matches(PyExc_ValueError)) throw;
-            fail(ExitStatus::DoesNotCompile, path + ": " + one_line(e.value()));
-        }
-        // The host keeps the last of a key given twice; data say so, as a .dat file's and CSV's do.
-        if (auto twice = json_key_twice(host::str_of(text), path)) fail(ExitStatus::DoesNotCompile, *twice);
-        return value;
-    }
-    std::vector<std::vector<std::string>> csv_rows(const std::string& path) override {
-        py::object text = py::module_::import("io").attr("StringIO")(read_input(host::text(path)));
-        std::vector<std::vector<std::string>> rows;
-        for (py::handle row : py::module_::import("csv").attr("reader")(text)) rows.push_back(strings_of(row));
-        return rows;
-    }
-    data::Value cell(const std::string& trimmed) override {
-        for (const char* kind : {"int", "float"}) {
-            try {
-                if (!trimmed.empty()) return host::from_python(builtin(kind)(host::text(trimmed)), kPlain);
-            } catch (py::error_already_set&) {
-            }
-        }
-        return data::Value::of(trimmed);
-    }
-};
-
-/// Each indexed variable's keys, as the program names its columns.
-VariableKeys variable_keys(py::object program) {
-    VariableKeys out;
-    if (program.is_none()) return out;
-    py::list columns = program.attr("column_keys");
-    for (py::handle variable : program.attr("variables")) {
-        std::size_t count = 1;
-        for (py::handle n : variable["shape"]) count *= n.cast<std::size_t>();
-        if (py::len(variable["shape"]) == 0) continue;
-        auto first = variable["first_column"].cast<std::size_t>();
-        auto& keys = out[host::str_of(variable["name"])];
-        for (std::size_t k = first; k < first + count && k < columns.size(); ++k)
-            keys.push_back(strings_of(columns[k]));
-    }
-    return out;
-}
-
 /// The solution as FILE.json (the result's dictionary) or FILE.csv (a row per
 /// value: name, the set elements of its keys, value), written whole.
-void write_solution(py::object path, py::object result) {
+void write_solution(py::object path, py::object result, bool nested) {
     bool csv = solution_is_csv(host::str_of(path));
     std::string text;
-    py::dict solved = result.attr("to_dict")();
+    py::dict solved = result.attr("to_dict")(py::arg("nested") = nested && !csv);
     if (csv) {
         py::object buffer = py::module_::import("io").attr("StringIO")();
         py::object writer = py::module_::import("csv").attr("writer")(buffer, py::arg("lineterminator") = "\n");
-        for (const auto& row :
-             solution_csv_rows(solution_of(host::from_python(solved, kPlain)), variable_keys(result.attr("program")))) {
+        for (const auto& row : solution_csv_rows(solution_of(host::from_python(solved)))) {
             py::list cells;
             for (const auto& cell : row) cells.append(host::text(cell));
             writer.attr("writerow")(cells);
@@ -150,10 +92,9 @@ namespace {
 /// The pair `run` solves, read and checked: the model's text, the data's
 /// text made from every DATA argument, and the names diagnostics give both.
 struct RunInputs {
-    py::object model_path, model_text, data_text;
+    py::object model_path, model_text;
     std::string model_shown;
-    std::optional<std::string> data_shown;  ///< one data file names itself; data merged from several is "data"
-    py::object sources = py::none();        ///< for data from JSON and CSV: how messages name its files and rows
+    DataInputs data;
 };
 
 /// Refuses (status 2) --write and --solution paths that cannot take their file or would replace an input.
@@ -180,17 +121,9 @@ RunInputs read_run_inputs(py::object args) {
     in.model_text = read_input(in.model_path);
     std::string model_text(host::Utf8(in.model_text).view());
     std::vector<std::string> paths = strings_of(args.attr("data"));
-    HostDataReader reader;
-    GatheredData gathered = gather_data(paths, model_text, reader);
-    if (paths.size() == 1 && gathered.values.members().empty()) in.data_shown = paths.front();
+    GatheredData gathered = gather_data_arguments(paths, model_text);
     check_outputs(args, gathered);
-    RunData data;
-    {
-        py::gil_scoped_release unlocked;
-        data = run_data(model_text, gathered);
-    }
-    in.data_text = host::text(data.text);
-    if (data.sources) in.sources = host::to_python(*data.sources);
+    in.data = data_inputs(model_text, gathered, paths);
     fs::path journal = files::journal_path(host::file_system_path(absolute(in.model_path)));
     if (fs::exists(journal)) warn(unfinished_move_warning(in.model_shown, shown_path(journal)));
     return in;
@@ -200,7 +133,7 @@ RunInputs read_run_inputs(py::object args) {
 void write_expanded_model(py::object written, const RunInputs& in) {
     needing_extras([&] {
         try {
-            return solver().attr("write_model")(in.model_text, in.data_text, written);
+            return solver().attr("write_model")(in.model_text, in.data.text, written);
         } catch (py::error_already_set& e) {
             if (e.matches(PyExc_ValueError)) {
                 warn("tarvok run: warning: " + host::str_of(e.value()));
@@ -225,10 +158,10 @@ py::dict solver_options(py::object args) {
 
 /// Solves the program and shows the result; Ctrl-C shows the best solution found so far, then the interrupt.
 int solve_and_show(py::object args, py::object program, py::object diagnostics) {
-    bool as_json = host::truthy(args.attr("json"));
+    bool as_json = host::truthy(args.attr("json")), nested = host::truthy(args.attr("nested_values"));
     auto show = [&](py::object solved) {
         if (as_json) {
-            py::dict out = solved.attr("to_dict")();
+            py::dict out = solved.attr("to_dict")(py::arg("nested") = nested);
             out["diagnostics"] = diagnostics;
             py::object answer = answer_of(solved);
             if (!answer.is_none()) out["answer"] = answer;
@@ -248,9 +181,10 @@ int solve_and_show(py::object args, py::object program, py::object diagnostics) 
         warn("tarvok: interrupted");
         return code(ExitStatus::Interrupted);
     }
-    if (host::truthy(args.attr("verbose"))) warn(statistics_line(host::from_python(result.attr("statistics"), kPlain)));
+    if (host::truthy(args.attr("verbose"))) warn(statistics_line(host::from_python(result.attr("statistics"))));
+    // The file asked for first: a reader that closes stdout early must not cost it.
+    if (!args.attr("solution").is_none()) write_solution(args.attr("solution"), result, nested);
     show(result);
-    if (!args.attr("solution").is_none()) write_solution(args.attr("solution"), result);
     return status_of(result);
 }
 
@@ -264,13 +198,11 @@ int run_run(py::object args) {
     bool as_json = host::truthy(args.attr("json"));
 
     // Compiled and expanded as `check` does, its diagnostics shown as `check` shows them.
-    py::object compiled = solver().attr("compile")(in.model_text, in.data_text);
-    if (!in.sources.is_none()) compiled.attr("_name_data_sources")(**py::reinterpret_borrow<py::dict>(in.sources));
+    py::object compiled = compile_with_sources(in.model_text, in.data);
     Expanded expanded = expand(compiled);
     py::object report =
-        compiled.attr("report_for")(host::text(in.model_shown), host::text(in.data_shown.value_or("data")));
-    data::Value records =
-        records_with_paths(host::from_python(compiled.attr("diagnostics"), kPlain), in.model_shown, in.data_shown);
+        compiled.attr("report_for")(host::text(in.model_shown), host::text(in.data.shown.value_or("data")));
+    data::Value records = records_with_paths(host::from_python(compiled.attr("diagnostics")), in.model_shown, in.data.shown);
     if (expanded.program.is_none()) {
         if (as_json) {
             say_json(host::to_python(does_not_compile_json(std::move(records))));

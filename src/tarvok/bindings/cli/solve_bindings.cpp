@@ -124,7 +124,7 @@ py::object generate_staged(py::object args, const SolveRequest& r, StagedPair& p
     options["alignment_check"] = host::truthy(args.attr("no_alignment")) ? py::object(py::bool_(false)) : py::none();
     options["temperature"] = args.attr("temperature");
     options["llm_provider"] = args.attr("provider");
-    options["progress"] = progress_printer();
+    options["progress"] = py::cpp_function([&pair](py::object line) { warn(pair.as_targets(host::str_of(line))); });
     options["few_shot"] = py::bool_(r.few_shot);
     options["few_shot_library"] = r.library;
     options["embedding_model"] = r.embedding_model;

@@ -355,9 +355,22 @@ class HostProblem final : public ev::ProblemHost {
         }
         return {host::str_of(status), host::str_of(objective)};
     }
-    std::vector<ev::Reading> alternatives() override {
-        std::vector<ev::Reading> out;
-        if (!what_if_.is_none()) from_host(what_if_["alternatives"], out);
+    std::optional<ev::WhatIfTable> what_if_table() override {
+        if (what_if_.is_none()) return std::nullopt;
+        std::optional<ev::WhatIfTable> out;
+        from_host(what_if_, out);
+        // The files as the run's folder names them, so that the records move with it.
+        py::object relpath = os_module().attr("path").attr("relpath");
+        py::object out_dir = os_module().attr("path").attr("dirname")(folder_);
+        auto relative = [&](std::optional<std::string>& file, py::handle path) {
+            if (!path.is_none()) file = hidden(host::str_of(relpath(path, out_dir)));
+        };
+        relative(out->main.model_file, result_.attr("model_file"));
+        relative(out->main.data_file, result_.attr("data_file"));
+        for (ev::TableReading& alt : out->alternatives) {
+            if (alt.model_file) relative(alt.model_file, host::text(*alt.model_file));
+            if (alt.data_file) relative(alt.data_file, host::text(*alt.data_file));
+        }
         return out;
     }
     void progress(const std::string& line) override { progress_(host::text(line)); }
@@ -462,7 +475,7 @@ py::object progress_bar(const ev::RunTally& tally) {
         show_accuracy(bar, tally);
         return bar;
     } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_ImportError)) throw;
+        if (!e.matches(PyExc_ImportError) || host::behind_an_interrupt(e.value().ptr())) throw;
     }
     return py::object();
 }
@@ -563,7 +576,11 @@ class HostRun final : public ev::RunHost {
         return host::interruptible([&](tarvok::Interrupt* interrupt) { return started_->queue->next(interrupt); });
     }
     void append(const std::string& bytes) override {
-        on_host([&] { results_->append(bytes); });
+        on_host([&] {
+            // The disk's wait is not the workers': they go on meanwhile.
+            py::gil_scoped_release unlocked;
+            results_->append(bytes);
+        });
     }
     void finished(const ev::Record& record, const ev::RunTally& tally) override {
         if (!s_.progress) return;
@@ -678,6 +695,37 @@ Settings command_settings(py::object args, const ev::ParsedArguments& parsed) {
     return s;
 }
 
+/// For the length of a command's run with several workers, the embedding
+/// model's tensor library computes on one thread per call: its encodings
+/// take turns (see the ranker), and a thread pool of its own for each
+/// short query spends more of the cores waiting on itself than computing.
+/// The command owns its process; the library's run_evaluation leaves the
+/// setting to its caller. Nothing is imported when the model's libraries
+/// are not installed.
+class OneEncodingThread {
+  public:
+    explicit OneEncodingThread(bool several_workers) {
+        if (!several_workers) return;
+        py::object find_spec = py::module_::import("importlib.util").attr("find_spec");
+        if (find_spec("sentence_transformers").is_none()) return;
+        torch_ = py::module_::import("torch");
+        before_ = torch_.attr("get_num_threads")();
+        torch_.attr("set_num_threads")(1);
+    }
+    OneEncodingThread(const OneEncodingThread&) = delete;
+    OneEncodingThread& operator=(const OneEncodingThread&) = delete;
+    ~OneEncodingThread() {
+        if (!torch_) return;
+        py::error_scope keep;
+        PyObject* done = PyObject_CallMethod(torch_.ptr(), "set_num_threads", "O", before_.ptr());
+        if (done == nullptr) PyErr_Clear();  // nothing sensible to do while the command ends
+        Py_XDECREF(done);
+    }
+
+  private:
+    py::object torch_, before_;
+};
+
 /// The run of the command, its settings ready. The compiler's size limit,
 /// a setting of its module, holds for this run and is put back.
 Outcome command_run(py::object args, Settings& s, const ev::Dataset& data, Prepared& prepared,
@@ -685,6 +733,7 @@ Outcome command_run(py::object args, Settings& s, const ev::Dataset& data, Prepa
     host::ModuleSettings settings;
     if (!args.attr("max_size").is_none())
         settings.set(host::import_sibling(host::this_module(), "tarvok_core"), "MAX_SIZE", args.attr("max_size"));
+    OneEncodingThread encoding(s.jobs > 1);
     return run(s, data, prepared, pool);
 }
 

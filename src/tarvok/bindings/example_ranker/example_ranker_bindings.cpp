@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -34,14 +35,8 @@ py::str host_name(const std::string& raw) {
     return py::reinterpret_steal<py::str>(s);
 }
 
-py::list iter_description_files(py::object models_dir) {
-    py::object root = pathlib_path(models_dir);
-    std::filesystem::path fs_root = host::file_system_path(root);
-    std::vector<core::RelativePath> found;
-    {
-        py::gil_scoped_release unlocked;
-        found = core::list_description_files(fs_root);
-    }
+/// The paths below `root` (a host path) of the files `found` there.
+py::list host_paths(py::object root, const std::vector<core::RelativePath>& found) {
     py::list paths;
     py::object joinpath = root.attr("joinpath");
     for (const auto& parts : found) {
@@ -50,6 +45,17 @@ py::list iter_description_files(py::object models_dir) {
         paths.append(joinpath(*names));
     }
     return paths;
+}
+
+py::list iter_description_files(py::object models_dir) {
+    py::object root = pathlib_path(models_dir);
+    std::filesystem::path fs_root = host::file_system_path(root);
+    std::vector<core::RelativePath> found;
+    {
+        py::gil_scoped_release unlocked;
+        found = core::list_description_files(fs_root);
+    }
+    return host_paths(root, found);
 }
 
 /// `open(path, encoding="utf-8", errors="ignore").read(max_chars + 1)[:max_chars].strip()`,
@@ -115,10 +121,32 @@ py::object load_from_folder(py::object SentenceTransformer, py::object folder) {
     }
 }
 
+/// Waits for `turn` with the interpreter released (the holder may need it to
+/// finish), and holds it for the life of this object.
+class Turn {
+  public:
+    explicit Turn(std::mutex& turn) : lock_(turn, std::defer_lock) {
+        py::gil_scoped_release unlocked;
+        lock_.lock();
+    }
+
+  private:
+    std::unique_lock<std::mutex> lock_;
+};
+
+/// One load at a time: workers that start together load a model once.
+std::mutex loading;
+/// One encoding at a time in the process: the model's own thread pool has
+/// the cores to itself, rather than every waiting worker's encoding running
+/// a pool of its own on top of the others.
+std::mutex encoding;
+
 py::object load_model(py::object model_name) {
     host::require(model_name, "_load_model", "model_name", Kind::Str);
+    if (py::object cache = attr("_model_cache"); cache.contains(model_name)) return cache[model_name];
+    Turn turn(loading);
     py::object cache = attr("_model_cache");
-    if (cache.contains(model_name)) return cache[model_name];
+    if (cache.contains(model_name)) return cache[model_name];  // loaded while this one waited
     py::object model = py::none();
     try {
         py::object SentenceTransformer = py::module_::import("sentence_transformers").attr("SentenceTransformer");
@@ -170,9 +198,9 @@ struct Library {
     py::list texts;
 };
 
-/// The library `models_dir` names (None or "": the one beside this module);
+/// The folder `models_dir` names (None or "": the one beside this module);
 /// FileNotFoundError when that folder does not exist.
-Library read_library(py::object models_dir) {
+py::object library_folder(py::object models_dir) {
     py::object directory;
     if (host::truthy(models_dir)) {
         directory = pathlib_path(models_dir);
@@ -183,15 +211,59 @@ Library read_library(py::object models_dir) {
     if (!directory.attr("exists")().cast<bool>()) {
         host::raise(PyExc_FileNotFoundError, "Models directory not found: " + py::str(directory).cast<std::string>());
     }
+    return directory;
+}
+
+/// The texts of `files` read by `read`, those with text kept.
+Library read_files(py::handle files, py::handle read) {
     Library library;
-    py::object files = attr("_iter_description_files")(directory);
-    py::object read = attr("_read_text");
     for (py::handle path : files) {
         py::object text = read(path);
         if (!host::truthy(text)) continue;
         library.paths.append(path);
         library.texts.append(text);
     }
+    return library;
+}
+
+/// The library `models_dir` names, read once per folder and kept in
+/// `_library_cache` (at most kKeptLibraries) for as long as its stamp (see
+/// core::library_stamp) stays the same: a run that ranks many queries
+/// against one library lists and stamps it each time, without reading it.
+Library read_library(py::object models_dir) {
+    constexpr std::size_t kKeptLibraries = 8;
+    py::object directory = library_folder(models_dir);
+    py::object list_files = attr("_iter_description_files"), read = attr("_read_text");
+    // Listing or reading replaced on the module: theirs, each time.
+    py::tuple own = attr("_own_readers");
+    if (!list_files.is(own[0]) || !read.is(own[1])) return read_files(list_files(directory), read);
+
+    std::filesystem::path root = host::file_system_path(directory);
+    std::vector<core::RelativePath> found;
+    std::string stamp;
+    {
+        py::gil_scoped_release unlocked;
+        found = core::list_description_files(root);
+        stamp = core::library_stamp(root, found);
+    }
+    py::bytes stamp_bytes(stamp);
+    // The folder as named and where it is: a relative name gives relative paths.
+    py::tuple key =
+        py::make_tuple(py::str(directory), py::module_::import("os").attr("path").attr("abspath")(directory));
+    py::object cache = attr("_library_cache");
+    if (!PyDict_Check(cache.ptr())) return read_files(host_paths(directory, found), read);
+    py::dict kept = py::reinterpret_borrow<py::dict>(cache);
+    if (kept.contains(key)) {
+        py::tuple entry = kept[key];
+        if (host::equals(entry[0], stamp_bytes)) return {entry[1].cast<py::list>(), entry[2].cast<py::list>()};
+        if (PyDict_DelItem(kept.ptr(), key.ptr()) < 0) throw py::error_already_set();
+    }
+    Library library = read_files(host_paths(directory, found), read);
+    while (py::len(kept) >= kKeptLibraries) {
+        py::object oldest = py::reinterpret_borrow<py::object>(*py::iter(kept));
+        if (PyDict_DelItem(kept.ptr(), oldest.ptr()) < 0) throw py::error_already_set();
+    }
+    kept[key] = py::make_tuple(stamp_bytes, library.paths, library.texts);
     return library;
 }
 
@@ -236,12 +308,16 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
         return model.attr("encode")(texts, py::arg("convert_to_tensor") = true, py::arg("normalize_embeddings") = true,
                                     py::arg("show_progress_bar") = false);
     };
-    py::object doc_embs = library_embeddings(model, library.texts, encode);
     py::list query_list;
     query_list.append(query);
-    py::object query_emb = encode(query_list)[py::int_(0)];
-    py::object torch = py::module_::import("torch");
-    py::object scores = torch.attr("matmul")(doc_embs, query_emb).attr("cpu")().attr("tolist")();
+    py::object scores;
+    {
+        Turn turn(encoding);
+        py::object doc_embs = library_embeddings(model, library.texts, encode);
+        py::object query_emb = encode(query_list)[py::int_(0)];
+        py::object torch = py::module_::import("torch");
+        scores = torch.attr("matmul")(doc_embs, query_emb).attr("cpu")().attr("tolist")();
+    }
 
     std::size_t count = library.paths.size();
     std::vector<double> values(count);
@@ -342,6 +418,8 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
         "tarvok.example_ranker.EmbeddingModelUnavailable", docs::kUnavailable, PyExc_AttributeError, nullptr));
     // Library embeddings per model and texts (see library_embeddings).
     m.attr("_embedding_cache") = py::dict();
+    // Libraries as last read, by folder (see read_library).
+    m.attr("_library_cache") = py::dict();
 
     add_rankings(m);
     host::def(m, "_load_model", "model_name", docs::kLoadModel, &load_model, py::arg("model_name"));
@@ -350,4 +428,6 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
     host::def(m, "_read_text", "path, max_chars=100000", docs::kReadText, &read_text, py::arg("path"),
               py::arg("max_chars") = core::kReadLimit);
     host::def(m, "main", "argv=None", docs::kMain, &run_main, py::arg("argv") = py::none());
+    // The module's own listing and reading, which alone may be kept between rankings.
+    m.attr("_own_readers") = py::make_tuple(m.attr("_iter_description_files"), m.attr("_read_text"));
 }

@@ -15,7 +15,22 @@ namespace py = pybind11;
 
 /// True for errors of the host's ordinary family (`Exception`); interrupts and
 /// exits are not in it and must pass through.
-inline bool is_ordinary(const py::error_already_set& error) { return error.matches(PyExc_Exception); }
+/// An error raised while an interrupt was in flight (an extension's ImportError
+/// over a Ctrl-C during its import) stands for that interrupt.
+inline bool behind_an_interrupt(PyObject* error) {
+    for (int link = 0; error != nullptr && link < 32; ++link) {
+        if (PyErr_GivenExceptionMatches(error, PyExc_KeyboardInterrupt)) return true;
+        py::object cause = py::reinterpret_steal<py::object>(PyException_GetCause(error));
+        if (cause.is_none() || !cause) cause = py::reinterpret_steal<py::object>(PyException_GetContext(error));
+        if (!cause || cause.is_none()) return false;
+        error = cause.ptr();  // kept alive by the chain that holds it
+    }
+    return false;
+}
+
+inline bool is_ordinary(const py::error_already_set& error) {
+    return error.matches(PyExc_Exception) && !behind_an_interrupt(error.value().ptr());
+}
 
 /// Raises a host exception of the given class with `message`.
 [[noreturn]] inline void raise(PyObject* type, const std::string& message) {

@@ -21,7 +21,7 @@ inline py::module_ import_extra(const char* name, const char* purpose, const cha
     try {
         return py::module_::import(name);
     } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_ImportError)) throw;
+        if (!e.matches(PyExc_ImportError) || behind_an_interrupt(e.value().ptr())) throw;
         raise_from(e, PyExc_ImportError,
                    std::string(purpose) + " needs the '" + name + "' package; install the '" + extra +
                        "' extra: pip install 'tarvok[" + extra + "]'");

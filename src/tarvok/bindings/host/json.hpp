@@ -222,12 +222,17 @@ inline json::Value data_from(py::handle o, const FromPython& how, std::size_t de
         // A tuple key (a, b) stands for the nesting {a: {b: ...}}; the core nests.
         std::vector<std::pair<std::vector<std::string>, json::Value>> entries;
         for (auto [key, item] : py::dict(py::reinterpret_borrow<py::object>(o))) {
+            // A tuple element inside a tuple key ((a, 1), k) gives its fields in turn, as (a, 1, k) does.
             std::vector<std::string> fields;
-            if (PyTuple_Check(key.ptr()) && PyTuple_GET_SIZE(key.ptr()) > 0) {
-                for (py::handle field : py::reinterpret_borrow<py::tuple>(key)) fields.push_back(key_text(field));
-            } else {
-                fields.push_back(key_text(key));
-            }
+            auto add_fields = [&](auto& self, py::handle part, std::size_t level) -> void {
+                if (level > data::kMaxDataDepth) throw py::value_error(data::too_deep_message());
+                if (PyTuple_Check(part.ptr()) && PyTuple_GET_SIZE(part.ptr()) > 0) {
+                    for (py::handle field : py::reinterpret_borrow<py::tuple>(part)) self(self, field, level + 1);
+                } else {
+                    fields.push_back(key_text(part));
+                }
+            };
+            add_fields(add_fields, key, depth);
             std::size_t below = depth + fields.size();
             entries.emplace_back(std::move(fields), value_from(item, how, below));
         }

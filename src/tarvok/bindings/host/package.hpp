@@ -23,7 +23,8 @@ inline py::object embedding_model_name() {
 }
 
 /// The options of the generation loop that a server's request asks for
-/// (its provider, model, iterations and execution check, each when given),
+/// (its provider, model, iterations and execution check, and the
+/// assumptions and what-if steps where it has them, each when given),
 /// with the embedding model that ranks the examples.
 template <typename Request>
 py::dict generation_options(const Request& r) {
@@ -32,8 +33,32 @@ py::dict generation_options(const Request& r) {
     if (r.model) options["model_name"] = text(*r.model);
     if (r.iterations) options["iterations"] = *r.iterations;
     if (r.execution_check) options["execution_check"] = *r.execution_check;
+    if constexpr (requires { r.what_if_max; }) {
+        if (r.assumptions) options["assumptions"] = *r.assumptions;
+        if (r.what_if) options["what_if"] = *r.what_if;
+        if (r.what_if_max) options["what_if_max"] = *r.what_if_max;
+    }
     options["embedding_model"] = embedding_model_name();
     return options;
+}
+
+/// The readings a generation run found, into `d`: 'assumptions',
+/// 'assumptions_error' and 'what_if', whose alternatives carry their pair as
+/// texts ('model', 'data') in place of the files, which go with the run's
+/// folder. Called while the folder is there.
+inline void add_readings(py::dict& d, py::object result) {
+    d["assumptions"] = result.attr("assumptions");
+    d["assumptions_error"] = result.attr("assumptions_error");
+    py::object table = result.attr("what_if");
+    if (!table.is_none()) {
+        for (py::handle alt : table["alternatives"]) {
+            for (const char* member : {"model", "data"}) {
+                py::object file = alt.attr("pop")(std::string(member) + "_file", py::none());
+                alt[member] = file.is_none() ? py::object(py::none()) : read_file(file, "r", "utf-8");
+            }
+        }
+    }
+    d["what_if"] = table;
 }
 
 /// The solver module's compilation of a pair: ok, diagnostics, report, program.

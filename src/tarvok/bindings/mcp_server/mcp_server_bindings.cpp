@@ -153,9 +153,8 @@ Answer answer(const core::ExamplesRequest& r) {
         core::Value::object({{"ranking", core::Value::of(how)}, {"examples", core::Value::array(std::move(found))}})));
 }
 
-/// generate_model: a pair generated from the description, and solved when it compiles.
-Answer answer(const core::GenerateRequest& r, const CallLine& line) {
-    py::dict options = host::generation_options(r);
+/// The call's cancel and, when the client asked for them, its progress notifications.
+void add_call_line(py::dict& options, const CallLine& line) {
     options["cancel"] = line.cancel();
     if (!line.progress.is_none()) {
         // A progress notification per step, handed to the server's loop, which sends it.
@@ -163,14 +162,21 @@ Answer answer(const core::GenerateRequest& r, const CallLine& line) {
         options["progress"] =
             py::cpp_function([progress](py::object message) { progress(host::text(host::str_of(message))); });
     }
+}
+
+/// generate_model: a pair generated from the description, and solved when it compiles.
+Answer answer(const core::GenerateRequest& r, const CallLine& line) {
+    py::dict options = host::generation_options(r);
+    add_call_line(options, line);
     py::object result;
+    py::dict d;
     {
         core::RunFolder folder;
         result = py::module_::import("tarvok.tarvok_generative")
                      .attr("run_generation")(host::text(r.description), host::host_path(folder.model_file()),
                                              host::host_path(folder.data_file()), **options);
+        if (r.assumptions.value_or(false) || r.what_if.value_or(false)) host::add_readings(d, result);
     }
-    py::dict d;
     for (const core::ResultField& field : core::kGenerationFields) d[field.key] = result.attr(field.attribute);
     d["solution"] = py::none();
     if (host::truthy(result.attr("compiled"))) {
@@ -189,6 +195,43 @@ Answer answer(const core::GenerateRequest& r, const CallLine& line) {
     return answered(d);
 }
 
+/// list_assumptions and what_if: the readings of the agent's pair, which the
+/// LLM is asked for in a folder of the call's own.
+Answer answer(const core::ReadingsRequest& r, const CallLine& line) {
+    py::dict options;
+    if (r.provider) options["llm_provider"] = host::text(*r.provider);
+    if (r.model) options["model_name"] = host::text(*r.model);
+    if (r.what_if) options["what_if"] = *r.what_if;
+    if (r.what_if_max) options["what_if_max"] = *r.what_if_max;
+    if (r.reading) {
+        options["reading"] =
+            py::dict(py::arg("assumption") = host::text(r.reading->assumption),
+                     py::arg("alternative") = host::text(r.reading->alternative),
+                     py::arg("where") = host::text(r.reading->where), py::arg("kind") = host::text(r.reading->kind));
+    }
+    options["existing"] = true;
+    add_call_line(options, line);
+    // A pair that does not compile has no readings to ask for: no request is sent.
+    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
+    if (!host::truthy(compiled.attr("ok")))
+        return does_not_compile(host::str_of(compiled.attr("report")), compiled.attr("diagnostics"), r.pair);
+    py::dict d;
+    core::RunFolder folder;
+    const tarvok::files::FileContent written[] = {{folder.model_file(), r.pair.model},
+                                                  {folder.data_file(), r.pair.data}};
+    tarvok::files::replace_files(written);
+    py::object result = py::module_::import("tarvok.tarvok_generative")
+                            .attr("run_generation")(host::text(r.description), host::host_path(folder.model_file()),
+                                                    host::host_path(folder.data_file()), **options);
+    host::add_readings(d, result);
+    if (r.reading) {
+        d.attr("pop")("assumptions");
+        d.attr("pop")("assumptions_error");
+    }
+    if (r.pair.data_from_json) d["data_text"] = host::text(r.pair.data);
+    return answered(d);
+}
+
 /// Runs a call of `name`; every fault of the call, of its input or of the
 /// work it does, is an answer with isError, so that the server stays up.
 Answer call(const std::string& name, py::object arguments, const CallLine& line) {
@@ -202,7 +245,8 @@ Answer call(const std::string& name, py::object arguments, const CallLine& line)
         return std::visit(
             [&](const auto& r) -> Answer {
                 using Kind = std::decay_t<decltype(r)>;
-                if constexpr (std::is_same_v<Kind, core::GenerateRequest> || std::is_same_v<Kind, core::RunRequest>)
+                if constexpr (std::is_same_v<Kind, core::GenerateRequest> || std::is_same_v<Kind, core::RunRequest> ||
+                              std::is_same_v<Kind, core::ReadingsRequest>)
                     return answer(r, line);
                 else
                     return answer(r);
@@ -237,8 +281,13 @@ py::object read_resource(py::object params) {
     std::filesystem::path package = host::package_folder();
     core::ResourceTarget target = core::resource_named(uri, core::example_library(package));
     using Kind = core::ResourceTarget::Kind;
-    // The SDK answers this as a protocol error (resource not found).
-    if (target.kind == Kind::None) host::raise(PyExc_ValueError, "no resource " + uri);
+    // A protocol error of its own (resource not found), which the SDK answers without logging a traceback.
+    if (target.kind == Kind::None) {
+        py::object error = py::module_::import("mcp.shared.exceptions")
+                               .attr("MCPError")(core::kResourceNotFound, host::text("no resource " + uri));
+        PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.ptr())), error.ptr());
+        throw py::error_already_set();
+    }
     core::PackageTexts texts;
     std::string text;
     if (target.kind == Kind::Diagnostics) {

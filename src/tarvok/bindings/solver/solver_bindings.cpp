@@ -29,6 +29,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -380,9 +381,72 @@ py::object host_view(const SolveResult& r, HostView view) {
     case HostView::Status: return self().attr("Status")(status_word(r.solved.outcome.status));
     case HostView::Statistics: return r.statistics;
     case HostView::Program: return py::cast(r.solved.program);
+    case HostView::Keyed:
     case HostView::None: break;
     }
     return py::none();
+}
+
+/// A view of (key, value) pairs per indexed variable, each made a dict.
+py::object keyed(const tarvok::json::Value& view) {
+    py::object out = to_python(view);
+    if (!PyDict_Check(out.ptr())) return out;
+    for (auto [name, value] : py::reinterpret_borrow<py::dict>(out))
+        if (PyList_Check(value.ptr())) out[name] = py::dict(py::reinterpret_borrow<py::object>(value));
+    return out;
+}
+
+/// The values as pandas objects (see kToPandasFace).
+py::dict to_pandas(const SolveResult& r) {
+    py::module_ pandas = host::import_extra("pandas", "SolveResult.to_pandas", "pandas");
+    py::dict values = keyed(r.solved.element_values()), out;
+    std::unordered_map<std::string, size_t> dims;
+    for (const VariableBlock& b : r.solved.program->variables) dims[b.name] = b.dims.size();
+    for (auto [name, value] : values) {
+        auto found = dims.find(host::str_of(name));
+        if (found == dims.end() || found->second == 0) {
+            out[name] = value;
+            continue;
+        }
+        py::list keys(value.attr("keys")()), cells(value.attr("values")());
+        py::object index = found->second > 1 && py::len(keys) > 0
+                               ? pandas.attr("MultiIndex").attr("from_tuples")(keys)
+                               : pandas.attr("Index")(keys, py::arg("tupleize_cols") = false);
+        // An empty variable's Series holds floats, as a solved one does.
+        py::object dtype = py::len(cells) ? py::object(py::none()) : py::object(py::str("float64"));
+        out[name] =
+            pandas.attr("Series")(cells, py::arg("index") = index, py::arg("name") = name, py::arg("dtype") = dtype);
+    }
+    return out;
+}
+
+/// One variable's values as a DataFrame (see kToFrameFace).
+py::object to_frame(const SolveResult& r, py::object name) {
+    py::module_ pandas = host::import_extra("pandas", "SolveResult.to_frame", "pandas");
+    py::dict values = keyed(r.solved.element_values());
+    if (!values.contains(name))
+        host::raise(PyExc_KeyError, "no variable or dexpr named " + host::str_of(py::repr(name)));
+    py::object value = values[name];
+    size_t dims = 0;
+    for (const VariableBlock& b : r.solved.program->variables)
+        if (b.name == host::str_of(name)) dims = b.dims.size();
+    py::list columns, rows;
+    for (size_t k = 1; k <= dims; ++k) columns.append("index " + std::to_string(k));
+    columns.append("value");
+    if (dims == 0) {
+        rows.append(py::make_tuple(value));
+    } else {
+        for (auto [key, cell] : py::reinterpret_borrow<py::dict>(value)) {
+            py::list row;
+            if (dims > 1)
+                for (py::handle element : key) row.append(element);
+            else
+                row.append(key);
+            row.append(cell);
+            rows.append(row);
+        }
+    }
+    return pandas.attr("DataFrame")(rows, py::arg("columns") = columns);
 }
 
 void define_solve_result(py::module_& m) {
@@ -390,14 +454,27 @@ void define_solve_result(py::module_& m) {
     for (const ResultProperty& p : result_properties()) {
         result.def_property_readonly(
             p.name,
-            [p](const SolveResult& r) { return p.shape ? to_python((r.solved.*p.shape)()) : host_view(r, p.host); },
+            [p](const SolveResult& r) {
+                if (p.host == HostView::Keyed) return keyed((r.solved.*p.shape)());
+                return p.shape ? to_python((r.solved.*p.shape)()) : host_view(r, p.host);
+            },
             p.doc);
     }
-    def_method(result, kToDictFace, [](const SolveResult& r) {
-        py::dict d = to_python(r.solved.to_dict());
-        d["statistics"] = r.statistics;
-        return d;
-    });
+    def_method(
+        result, kToDictFace,
+        [](const SolveResult& r, bool nested) {
+            py::dict d = to_python(r.solved.to_dict());
+            d["statistics"] = r.statistics;
+            if (nested) {
+                d["values"] = to_python(r.solved.nested_values());
+                if (r.solved.sensitivity) d["reduced_costs"] = to_python(r.solved.reduced_costs(Labels::Positions));
+            }
+            return d;
+        },
+        py::kw_only(), py::arg("nested") = false);
+    def_method(result, kToPandasFace, &to_pandas);
+    def_method(result, kToFrameFace, &to_frame, py::arg("name"));
+    result.def("_repr_html_", [](const SolveResult& r) { return host::text(r.solved.html()); });
     def_method(result, kSummaryFace, [](const SolveResult& r) { return host::text(r.solved.summary()); });
     result.def("__repr__",
                [](const SolveResult& r) { return r.solved.repr(host::str_of(to_python(r.solved.objective()))); });

@@ -75,12 +75,14 @@ std::unique_ptr<Compilation> compile_only(std::string_view model, std::string_vi
 }
 
 /// The verdict of `check` (see solver::check_source).
+/// Without data (`expand` false) a model that takes data is checked alone.
 std::shared_ptr<tarvok::solver::Source> check_texts(const std::string& model, const std::string& data,
                                                     const SizeLimits& sizes, bool expand) {
     return compile_interruptibly(model, data, [&](tarvok::Interrupt* interrupt, bool& compiled) {
         tarvok::solver::InstantiateOptions options;
         options.compile.interrupt = interrupt;
         options.compile.sizes = sizes;
+        options.compile.model_only = !expand;
         return tarvok::solver::check_source(model, data, options, expand, compiled);
     });
 }

@@ -46,6 +46,7 @@ std::string error_text(py::error_already_set& e) {
 /// Why ranking by meaning cannot be done, when `error` says the embedding
 /// model cannot be loaded (or its libraries imported); none for other errors.
 std::optional<std::string> embedding_unavailable(py::error_already_set& error) {
+    if (host::behind_an_interrupt(error.value().ptr())) return std::nullopt;  // Ctrl-C, not a missing library
     if (error.matches(PyExc_ImportError)) return error_text(error);
     py::object unavailable =
         host::import_sibling(host::this_module(), "example_ranker").attr("EmbeddingModelUnavailable");

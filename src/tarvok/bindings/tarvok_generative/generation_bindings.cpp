@@ -152,12 +152,41 @@ void require_solver(py::object solver, const char* step) {
         .attr("_check_solver")(solver, need.why, need.in_solve_extra ? py::object(py::str("solve")) : py::none());
 }
 
+/// `reading` as run_generation takes it: a dict with the texts
+/// 'assumption' and 'alternative' ('where' and 'kind' may follow), and only
+/// with `existing`.
+Assumption given_reading(py::handle reading, bool existing) {
+    std::string subject = argument_subject("run_generation", parameter(RunArg::Reading).name);
+    if (!existing) host::raise(PyExc_ValueError, subject + " needs existing=True");
+    if (!PyDict_Check(reading.ptr()))
+        host::raise(PyExc_TypeError, subject + " must be a dict or None, not " + host::type_name(reading));
+    Assumption out;
+    std::pair<const char*, std::string*> members[] = {
+        {"assumption", &out.assumption}, {"alternative", &out.alternative}, {"where", &out.where}, {"kind", &out.kind}};
+    for (auto [key, field] : members) {
+        PyObject* value = PyDict_GetItemString(reading.ptr(), key);
+        bool required = field == &out.assumption || field == &out.alternative;
+        if (value == nullptr && !required) continue;
+        if (value == nullptr || !PyUnicode_Check(value))
+            host::raise(PyExc_TypeError, subject + " must give '" + key + "' as a str");
+        *field = host::Utf8(value).view();
+    }
+    return out;
+}
+
 /// The assumptions step of the call: per call, else ASSUMPTIONS_CHECK; the
 /// what-if step implies it and, as it solves, needs the solver library.
 void read_assumptions(Call& c, const RunArgs& a) {
-    c.run.what_if = host::truthy(a[RunArg::WhatIf]);
+    c.existing = host::truthy(a[RunArg::Existing]);
+    if (!a[RunArg::Reading].is_none()) c.reading = given_reading(a[RunArg::Reading], c.existing);
+    c.run.what_if = host::truthy(a[RunArg::WhatIf]) || c.reading;
+    if (c.existing) {
+        // The readings of the caller's pair: its files as they are now.
+        c.model_text = host::read_file(a[RunArg::ModelFile], "r", "utf-8");
+        c.data_text = host::read_file(a[RunArg::DataFile], "r", "utf-8");
+    }
     py::object on = a[RunArg::Assumptions].is_none() ? attr("ASSUMPTIONS_CHECK") : a[RunArg::Assumptions];
-    c.run.assumptions = c.run.what_if || host::truthy(on);
+    c.run.assumptions = c.run.what_if || c.existing || host::truthy(on);
     c.run.what_if_max = host::saturated(a[RunArg::WhatIfMax]);
     if (!c.run.assumptions) return;
     c.run.description = host::str_of(c.prompt);

@@ -73,10 +73,6 @@ void ensure_parent(py::handle path) {
     if (host::truthy(parent)) os.attr("makedirs")(parent, py::arg("exist_ok") = true);
 }
 
-/// A text as reading it back from a file in text mode gives it: every line
-/// end a line feed.
-py::str as_read_back(py::handle text) { return text.attr("replace")("\r\n", "\n").attr("replace")("\r", "\n"); }
-
 /// Raises the loop's own failure as RuntimeError, chained to its cause.
 [[noreturn]] void raise_failure(const wf::Failure& failure) {
     py::object error = py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(host::text(failure.message()));
@@ -324,7 +320,9 @@ wf::Pair HostSteps::write_pair(const wf::Pair& pair) {
     ensure_parent(call_.data_file);
     py::bytes model_bytes = encoded_for_writing(model), data_bytes = encoded_for_writing(data);
     host::replace_files({{call_.model_file, model_bytes}, {call_.data_file, data_bytes}});
-    py::str model_back = as_read_back(model), data_back = as_read_back(data);
+    // What the later steps judge is what the files hold, as a reader of them gets it.
+    py::str model_back = host::read_file(call_.model_file, "r", "utf-8");
+    py::str data_back = host::read_file(call_.data_file, "r", "utf-8");
     return wf::Pair{std::string(host::Utf8(model_back).view()), std::string(host::Utf8(data_back).view()),
                     std::make_shared<Held>(model_back, data_back)};
 }
@@ -469,6 +467,13 @@ wf::Result run_loop(Call& call) {
     std::optional<TranscriptFile> transcript;
     if (!call.record.is_none()) transcript.emplace(call.record);
     wf::Transcript* record = transcript ? &*transcript : nullptr;
+    if (call.existing) {
+        wf::Pair given{std::string(host::Utf8(call.model_text).view()), std::string(host::Utf8(call.data_text).view()),
+                       std::make_shared<Held>(call.model_text, call.data_text)};
+        return host_failures([&] {
+            return wf::readings(call.run, {llm, compiler, executor, steps, progress}, given, call.reading, record);
+        });
+    }
     return host_failures([&] { return wf::generate(call.run, {llm, compiler, executor, steps, progress}, record); });
 }
 

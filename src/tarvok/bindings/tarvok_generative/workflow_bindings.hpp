@@ -36,6 +36,10 @@ struct Call {
     py::object on_event = py::none();
     py::object record = py::none();  ///< the transcript file every exchange is appended to, or None
     wf::Run run;
+    /// The pair of model_file and data_file is read, not generated: only its
+    /// readings are asked for (model_text and data_text hold it).
+    bool existing = false;
+    std::optional<Assumption> reading;  ///< with existing: the one reading to explore
 };
 
 /// The loop on the host; a failure of its own is raised as RuntimeError.

@@ -80,34 +80,16 @@ Answer answer(const core::CheckRequest& r, const fs::path&) {
                              py::arg("diagnostics") = compiled.attr("diagnostics")));
 }
 
-/// {variable: [[key, ...] per value, in the order of its values]} for the
-/// indexed variables, from the program's own keys.
-py::dict index_keys_of(py::object program) {
-    py::dict out;
-    if (program.attr("num_columns").cast<std::size_t>() > core::kMaxKeyedColumns) return out;
-    py::list keys = program.attr("column_keys");
-    for (py::handle variable : program.attr("variables")) {
-        std::size_t dimensions = py::len(variable["shape"]), count = 1;
-        if (dimensions == 0) continue;
-        for (py::handle n : variable["shape"]) count *= n.cast<std::size_t>();
-        auto first = variable["first_column"].cast<py::ssize_t>();
-        // A key tuple is written as the list it is in JSON.
-        out[variable["name"]] = keys[py::slice(first, first + static_cast<py::ssize_t>(count), 1)];
-    }
-    return out;
-}
-
 /// /api/run: the pair solved, as `tarvok run --json` prints it.
 Answer answer(const core::RunRequest& r, const fs::path&) {
     py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
     if (!host::truthy(compiled.attr("ok"))) return does_not_compile(compiled.attr("diagnostics"));
     py::object fault, result = host::solve_compiled(compiled, host::to_python(core::solve_options(r)), fault);
     if (fault) return does_not_compile(host::diagnostics_of(fault));
-    // As `tarvok run --json` prints it: the result's dictionary and the diagnostics; and for the
-    // page's tables, the index keys of each indexed variable's values.
+    // As `tarvok run --json` prints it: the result's dictionary, its values keyed by set elements,
+    // and the diagnostics.
     py::dict out = result.attr("to_dict")();
     out["diagnostics"] = compiled.attr("diagnostics");
-    out["index_keys"] = index_keys_of(result.attr("program"));
     return answered(out);
 }
 
@@ -204,6 +186,33 @@ Answer answer(const core::ExamplesRequest& r, const fs::path&) {
     return answered(host::to_python(listed));
 }
 
+// ------------------------------------------------------------- providers ----
+
+/// A variable of the server's environment, as the providers read their keys.
+std::optional<std::string> environment_variable(std::string_view name) {
+    py::object value = py::module_::import("os").attr("environ").attr("get")(host::text(name));
+    if (!host::truthy(value)) return std::nullopt;
+    return host::str_of(value);
+}
+
+/// /api/providers: which providers have keys, the default model and rounds.
+Answer answer(const core::ProvidersRequest&, const fs::path&) {
+    py::object generative_module = generative();
+    return answered(
+        host::to_python(core::providers_answer(environment_variable, host::str_of(generative_module.attr("MODEL_NAME")),
+                                               generative_module.attr("MAX_ITERATIONS").cast<int64_t>())));
+}
+
+/// Why a request that asks the LLM cannot start: no key for the provider it
+/// would ask (named, or the one its model name gives); nothing when it can.
+std::optional<std::string> missing_key(const std::optional<std::string>& provider,
+                                       const std::optional<std::string>& model) {
+    std::string model_name = model ? *model : host::str_of(generative().attr("MODEL_NAME"));
+    std::optional<std::string_view> named;
+    if (provider) named = *provider;
+    return core::missing_key(pv::infer_provider(named, model_name), environment_variable);
+}
+
 // ------------------------------------------------------------ generation ----
 
 /// One generation run streamed to the page: the loop runs on a thread of
@@ -222,11 +231,13 @@ void push_failure(GenerationRun& run, const std::string& message) {
 }
 
 /// The final frame of a run: the pair and what the loop found, with the
-/// grounding report of its data against the description.
-py::dict generation_result(py::object result, const std::string& description) {
+/// grounding report of its data against the description and, when asked
+/// for, the readings (read while the run's scratch folder is there).
+py::dict generation_result(py::object result, const core::GenerateRequest& r) {
     py::dict d;
     for (const core::ResultField& field : core::kGenerationFields) d[field.key] = result.attr(field.attribute);
-    d["grounding"] = host::to_python(core::grounding_value(description, host::str_of(result.attr("data_text"))));
+    d["grounding"] = host::to_python(core::grounding_value(r.description, host::str_of(result.attr("data_text"))));
+    if (r.assumptions.value_or(false) || r.what_if.value_or(false)) host::add_readings(d, result);
     return d;
 }
 
@@ -241,7 +252,7 @@ void run_generation(std::shared_ptr<GenerationRun> run, core::GenerateRequest r,
         options["cancel"] = py::cpp_function([run] { return run->cancelled(); });
         py::object result = generative().attr("run_generation")(
             host::text(r.description), file_of(scratch, "model.mod"), file_of(scratch, "data.dat"), **options);
-        push(*run, core::FrameKind::Result, generation_result(result, r.description));
+        push(*run, core::FrameKind::Result, generation_result(result, r));
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e) && !e.matches(PyExc_KeyboardInterrupt)) {
             run->finish();
@@ -307,6 +318,12 @@ py::object respond(const Site& site, const std::string& path, py::dict headers, 
         return std::visit(
             [&](const auto& r) -> py::object {
                 using Kind = std::decay_t<decltype(r)>;
+                if constexpr (std::is_same_v<Kind, core::FeedbackRequest> ||
+                              std::is_same_v<Kind, core::GenerateRequest>) {
+                    // Without a key the run would fail at its first request: say so before streaming.
+                    if (auto refusal = missing_key(r.provider, r.model))
+                        return as_tuple(refused(core::Outcome::ProviderFailed, *refusal));
+                }
                 if constexpr (std::is_same_v<Kind, core::FeedbackRequest>) {
                     core::RunSlots::Taken taken = site.questions->take();
                     if (!taken.slot) return as_tuple(refused(core::Outcome::Busy, taken.refusal));
@@ -336,8 +353,9 @@ constexpr const char* kApp = R"(
 import anyio
 import anyio.to_thread
 from starlette.applications import Starlette
+from starlette.exceptions import HTTPException
 from starlette.requests import ClientDisconnect
-from starlette.responses import FileResponse, Response, StreamingResponse
+from starlette.responses import FileResponse, JSONResponse, Response, StreamingResponse
 from starlette.routing import Mount, Route
 from starlette.staticfiles import StaticFiles
 
@@ -393,9 +411,19 @@ def make_app(respond, page, paths, limit_of, new_bound):
     async def index(request):
         return FileResponse(page + "/index.html", headers={"Cache-Control": "no-store"})
 
+    async def http_error(request, exc):
+        # Every error is JSON, as the endpoints' own are: a wrong method or path too.
+        error = f"{request.method} {request.url.path}: {exc.detail}"
+        if exc.status_code == 405:
+            error += "; the API takes POST with a JSON body"
+        return JSONResponse({"error": error}, status_code=exc.status_code, headers=exc.headers)
+
+    async def server_error(request, exc):
+        return JSONResponse({"error": f"internal error: {type(exc).__name__}"}, status_code=500)
+
     routes = [Route("/", index)] + [Route(p, api, methods=["POST"]) for p in paths]
     routes.append(Mount("/page", StaticFiles(directory=page)))
-    return Starlette(routes=routes)
+    return Starlette(routes=routes, exception_handlers={HTTPException: http_error, Exception: server_error})
 )";
 
 /// The endpoints' paths, in the core's order.

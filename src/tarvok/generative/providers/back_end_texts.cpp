@@ -46,6 +46,11 @@ std::string request_failed(std::string_view label, std::string_view retries, std
            " attempts: " + std::string(last_error);
 }
 
+std::string with_address(std::string text, std::string_view url) {
+    if (url.empty() || text.find(url) != std::string::npos) return text;
+    return text + " (tried " + std::string(url) + ")";
+}
+
 std::string listing_failed(std::string_view label, std::string_view reason) {
     return "Failed to list " + std::string(label) + " models: " + std::string(reason);
 }

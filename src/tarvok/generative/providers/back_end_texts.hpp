@@ -25,6 +25,9 @@ std::string retrying_after(std::string_view label, long long attempt, std::strin
 std::string gave_up(std::string_view label, std::string_view retries);
 /// The error raised when every attempt failed.
 std::string request_failed(std::string_view label, std::string_view retries, std::string_view last_error);
+/// An error's text naming the address the request went to ("Connection error. (tried
+/// http://127.0.0.1:9/v1/responses)"), unless the text names it already or there is none.
+std::string with_address(std::string text, std::string_view url);
 
 /// The error raised when a listing of models fails for `reason`.
 std::string listing_failed(std::string_view label, std::string_view reason);

@@ -115,7 +115,7 @@ inline constexpr std::array<Provider, 4> kProviders{{
      .listing_doc = "Return available Google Generative AI model names.",
      .client_factory = "_google_client",
      .extra = "gemini",
-     .missing_library = "google.generativeai is not installed. pip install google-generativeai",
+     .missing_library = "google-genai is not installed. pip install \"tarvok[gemini]\"",
      .environment = table::google_environment,
      .functions = table::google_functions},
     {.member = "OLLAMA",
@@ -226,10 +226,12 @@ std::vector<std::string> rejected_params(const RejectionText& message, std::span
 /// Kinds of error (a class or one of its bases, by name) that say the
 /// provider could not be reached or did not answer in time: an outage, which
 /// a later run may not meet, rather than an answer or a refusal.
-inline constexpr std::array<std::string_view, 14> kOutageKinds{
+/// A replay miss counts with them: the run could not be answered, which is
+/// an error of the run, not a wrong answer.
+inline constexpr std::array<std::string_view, 15> kOutageKinds{
     "TimeoutError",       "ConnectionError",  "APIConnectionError", "APITimeoutError",  "InternalServerError",
     "TransportError",     "TimeoutException", "ServiceUnavailable", "DeadlineExceeded", "ServerError",
-    "RemoteDisconnected", "IncompleteRead",   "ReadTimeout",        "ConnectTimeout"};
+    "RemoteDisconnected", "IncompleteRead",   "ReadTimeout",        "ConnectTimeout",   "_ReplayMissError"};
 
 /// Whether an HTTP status says the provider failed, not the request: a
 /// server error, a timeout or too many requests.

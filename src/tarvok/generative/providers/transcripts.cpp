@@ -69,9 +69,11 @@ void read_transcript(std::string_view text, replay::Book& book) {
         if (record.kind() != json::Value::Kind::Object) continue;
         const std::string *prompt = text_of(record, "prompt"), *reply = text_of(record, "reply");
         if (!prompt || !reply) continue;
-        const std::string* model = text_of(record, "model");
-        book.add(*prompt,
-                 {*reply, {count_of(record, "tokens_in"), count_of(record, "tokens_out")}, model ? *model : ""});
+        const std::string *model = text_of(record, "model"), *step = text_of(record, "step");
+        book.add(*prompt, {*reply,
+                           {count_of(record, "tokens_in"), count_of(record, "tokens_out")},
+                           model ? *model : "",
+                           step ? *step : ""});
     }
 }
 

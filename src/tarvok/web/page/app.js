@@ -221,11 +221,18 @@ async function generate() {
   if (!description.trim()) { notice("Describe the problem first."); return; }
   notice("");
   state.description = description;
-  const body = { description, iterations: Number($("iterations").value) || 3 };
+  const body = { description };
+  if (Number($("iterations").value)) body.iterations = Number($("iterations").value);
   if ($("provider").value) body.provider = $("provider").value;
   if ($("llm-model").value.trim()) body.model = $("llm-model").value.trim();
   if ($("execution-check").checked) body.execution_check = true;
+  if ($("list-assumptions").checked) body.assumptions = true;
+  if ($("what-if").checked) {
+    body.what_if = true;
+    body.what_if_max = Math.max(0, Math.min(20, Number($("what-if-max").value) || 0));
+  }
   $("steps").replaceChildren();
+  $("readings").hidden = true;
   show("watch");
   watchStatus("working", "busy");
   $("cancel").disabled = false; $("generate").disabled = true;
@@ -265,7 +272,66 @@ function generated(r) {
   const verdict = r.compiled ? (r.aligned === false ? "compiles, not judged aligned" : "compiles") : "does not compile";
   watchStatus(`done: ${verdict}`, r.compiled ? "good" : "bad");
   addStep({ kind: "done", text: `${r.iterations} round(s), ${verdict}` });
+  showReadings(r);
   check();
+}
+
+// ---------------------------------------------------------------- readings --
+
+/** What a reading answers: its answer (else objective), or its status when it has no optimum. */
+function readingAnswer(r) {
+  const value = r.answer != null ? r.answer : r.objective;
+  if (value == null) return "-";
+  return r.answer != null && r.objective != null ? `${number(r.answer)} (objective ${number(r.objective)})` : number(value);
+}
+
+/** The assumptions and the what-if table of a generated pair: each alternative can be opened, downloaded
+ * or made the pair; those with the main answer are marked "same answer" (the server lists them last). */
+function showReadings(r) {
+  const shown = r.assumptions != null || r.what_if != null;
+  $("readings").hidden = !shown;
+  if (!shown) return;
+  const list = $("assumptions");
+  list.replaceChildren();
+  for (const a of r.assumptions || []) {
+    const item = el("li", {}, el("span", { class: "kind", text: `[${a.kind}] ` }), a.assumption);
+    if (a.where) item.append(el("div", { class: "hint", text: `where: ${a.where}` }));
+    if (a.alternative) item.append(el("div", { class: "other", text: `instead: ${a.alternative}` }));
+    list.append(item);
+  }
+  if (!(r.assumptions || []).length) list.append(el("li", { text: r.assumptions_error ? "the LLM gave no list" : "none listed" }));
+  const body = $("what-if-table").querySelector("tbody");
+  body.replaceChildren();
+  const table = r.what_if;
+  $("what-if-table").hidden = !table;
+  $("what-if-note").textContent = table && table.unexplored ? `${table.unexplored} more not explored (the limit of alternatives)` : "";
+  if (!table) return;
+  const main = { label: "as modelled", model: r.model, data: r.data, reading: table.main };
+  const rows = [main].concat(table.alternatives.map((a) => ({ label: `if instead ${a.alternative}`, model: a.model, data: a.data, reading: a, alt: a })));
+  for (const row of rows) {
+    const a = row.alt;
+    const tr = el("tr", { class: a && a.same_answer ? "same" : "" });
+    const status = a && !a.compiled ? "no answer" : row.reading.status || "-";
+    const answer = el("td", { class: "num", text: a && !a.compiled ? (a.errors || [])[0] || "does not compile" : readingAnswer(row.reading) });
+    if (a && a.same_answer) answer.append(" ", el("span", { class: "same-mark", text: "same answer" }));
+    const actions = el("td");
+    if (row.model != null) {
+      const name = a ? `${$("pair-name").value || "model"}.alt${a.index}` : $("pair-name").value || "model";
+      const button = (text, act) => { const b = el("button", { text }); b.addEventListener("click", act); actions.append(b); };
+      button("open", () => { setPair(row.model, row.data); clearSolution(); check(); show("read"); notice(`Opened: ${row.label}`); });
+      button("download", () => { download(`${name}.mod`, row.model, "text/plain"); download(`${name}.dat`, row.data, "text/plain"); });
+      if (a) button("make it the pair", () => {
+        r.model = row.model; r.data = row.data;
+        setPair(row.model, row.data); clearSolution(); check();
+        for (const other of body.querySelectorAll("tr")) other.classList.remove("current");
+        tr.classList.add("current");
+        notice(`The pair is now: ${row.label}`);
+      });
+    }
+    tr.append(el("td", { text: row.label }), el("td", { text: status }), answer, actions);
+    body.append(tr);
+  }
+  body.firstChild.classList.add("current");
 }
 
 // ------------------------------------------------------------------- solve --
@@ -276,14 +342,15 @@ function clearSolution() {
 }
 
 /** The values of one variable as rows [keys..., value], in the order of its columns. */
-function rowsOf(name, value, keys) {
+/** A value's rows: the keys of the objects it is nested in (a variable's set elements, a constraint's forall values). */
+function rowsOf(value) {
   const rows = [];
-  const walk = (v, path) => {
-    if (Array.isArray(v)) v.forEach((x, i) => walk(x, path.concat([i + 1])));
-    else rows.push({ path, value: v });
+  const walk = (v, keys) => {
+    if (v !== null && typeof v === "object") for (const [k, x] of Object.entries(v)) walk(x, keys.concat([k]));
+    else rows.push({ keys, value: v });
   };
   walk(value, []);
-  return rows.map((r, i) => ({ keys: keys && keys[i] ? keys[i] : r.path.map(String), value: r.value }));
+  return rows;
 }
 
 const number = (v) => (typeof v === "number" ? Number(v.toPrecision(10)).toString() : String(v ?? ""));
@@ -326,7 +393,7 @@ function sortable(table, rows, columns) {
 function drawChart(solution) {
   const bars = [];
   for (const [name, value] of Object.entries(solution.values || {})) {
-    const rows = rowsOf(name, value, (solution.index_keys || {})[name]).filter((r) => typeof r.value === "number" && r.value !== 0);
+    const rows = rowsOf(value).filter((r) => typeof r.value === "number" && r.value !== 0);
     rows.sort((a, b) => Math.abs(b.value) - Math.abs(a.value));
     for (const r of rows.slice(0, 8)) bars.push({ label: r.keys.length ? `${name}[${r.keys.join(",")}]` : name, value: r.value });
   }
@@ -370,7 +437,7 @@ function showSolution(s) {
   drawChart(s);
   const tables = $("solution-tables");
   for (const [name, value] of Object.entries(s.values || {})) {
-    const rows = rowsOf(name, value, (s.index_keys || {})[name]);
+    const rows = rowsOf(value);
     // Nonzeros first, each group in the order of the columns.
     rows.sort((a, b) => (a.value === 0) - (b.value === 0));
     const dims = rows.length ? rows[0].keys.length : 0;
@@ -384,7 +451,7 @@ function showSolution(s) {
   for (const [key, title, what] of figures) {
     if (!s[key]) continue;
     const rows = Object.entries(s[key]).flatMap(([name, v]) =>
-      rowsOf(name, v, what === "variable" ? (s.index_keys || {})[name] : null).map((r) => ({ keys: [name].concat(r.keys), value: r.value })));
+      rowsOf(v).map((r) => ({ keys: [name].concat(r.keys), value: r.value })));
     const dims = Math.max(1, ...rows.map((r) => r.keys.length));
     rows.forEach((r) => { while (r.keys.length < dims) r.keys.push(""); });
     const table = el("table", { class: "sensitivity", "data-figure": key });
@@ -484,7 +551,7 @@ function solutionCsv(s) {
   const lines = [];
   if (s.objective != null) lines.push(["objective", number(s.objective)].map(quote).join(","));
   for (const [name, value] of Object.entries(s.values || {}))
-    for (const r of rowsOf(name, value, (s.index_keys || {})[name])) lines.push([name, ...r.keys, number(r.value)].map(quote).join(","));
+    for (const r of rowsOf(value)) lines.push([name, ...r.keys, number(r.value)].map(quote).join(","));
   return lines.join("\n") + "\n";
 }
 
@@ -500,6 +567,17 @@ async function loadExamples() {
   if (status !== 200) return;
   state.examples = answer.examples;
   for (const e of answer.examples) $("examples").append(el("option", { value: e.name, text: e.name }));
+}
+
+/** The providers the server offers, each marked when no API key is set for it, and its default rounds. */
+async function loadProviders() {
+  const { status, answer } = await api("/api/providers", {});
+  if (status !== 200) return;
+  for (const p of answer.providers)
+    $("provider").append(el("option", { value: p.name, text: p.key_set ? p.name : `${p.name} (no key set)` }));
+  $("iterations").value = answer.iterations;
+  const keyed = answer.providers.filter((p) => p.key_set && p.key_variables.length).map((p) => p.name);
+  $("provider-keys").textContent = keyed.length ? `Keys are set for: ${keyed.join(", ")}.` : "No API key is set on the server.";
 }
 
 function start() {
@@ -535,6 +613,7 @@ function start() {
   setPair("", "");
   showDiagnostics(); showGrounding();
   loadExamples();
+  loadProviders();
 }
 
 start();

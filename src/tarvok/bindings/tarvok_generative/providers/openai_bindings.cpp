@@ -99,9 +99,18 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
                                     .say = [&](const std::string& line) { notify(progress, line); },
                                     .wait = [](double seconds) { pv::back_off(seconds, host::sleep); }}))
         return response;
-    // The last error is the context of the failure, so that a caller can tell an outage from a refusal.
+    // The last error is the context of the failure, so that a caller can tell an outage from a refusal;
+    // an error that knows its request names the address tried (a wrong OPENAI_BASE_URL shows).
+    std::string url;
+    if (!last_error.is_none() && py::hasattr(last_error, "request")) {
+        try {
+            url = host::str_of(last_error.attr("request").attr("url"));
+        } catch (py::error_already_set& e) {
+            rethrow_unless_ordinary(e);
+        }
+    }
     py::object failure = py::reinterpret_borrow<py::object>(PyExc_RuntimeError)(
-        host::text(pv::request_failed(policy.label, policy.retries, server_text(last_error))));
+        host::text(pv::request_failed(policy.label, policy.retries, pv::with_address(server_text(last_error), url))));
     if (!last_error.is_none()) PyException_SetContext(failure.ptr(), last_error.inc_ref().ptr());
     PyErr_SetObject(PyExc_RuntimeError, failure.ptr());
     throw py::error_already_set();

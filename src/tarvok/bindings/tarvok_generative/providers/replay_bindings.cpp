@@ -47,8 +47,11 @@ py::object generate(const pv::Provider& replayed, const Request& r) {
     host::Utf8 prompt(r.input_text);
     const replay::Recorded* found = book->find(std::string(prompt.view()));
     if (found == nullptr) {
-        host::raise(PyExc_RuntimeError,
-                    replay::missing_reply(request_step(), prompt.view(), sha256_of(r.input_text), host::str_of(path)));
+        // A miss is an error of the run, which eval counts as one (not a wrong answer).
+        std::string step(request_step());
+        host::raise_new(attr("_ReplayMissError"),
+                        replay::missing_reply(step, prompt.view(), sha256_of(r.input_text), host::str_of(path)) +
+                            replay::nearest_difference(*book, step, prompt.view()));
     }
     notify(r.progress, pv::recorded_reply(replayed.label));
     report_usage(found->usage);
@@ -66,7 +69,16 @@ py::object recorded_models(const pv::Provider&) {
     return names;
 }
 
-void define_functions(py::module_& m, const pv::Provider&) { def_back_end(m, "_replay_client", &replay_client); }
+void define_functions(py::module_& m, const pv::Provider&) {
+    def_back_end(m, "_replay_client", &replay_client);
+    py::dict members;
+    members["__module__"] = m.attr("__name__");
+    members["__doc__"] = "No reply is recorded for a prompt the replay provider was asked.";
+    m.attr("_ReplayMissError") =
+        py::module_::import("builtins")
+            .attr("type")("_ReplayMissError", py::make_tuple(py::reinterpret_borrow<py::object>(PyExc_RuntimeError)),
+                          members);
+}
 
 [[maybe_unused]] const bool registered = register_back_end("replay", {&generate, &recorded_models, &define_functions});
 

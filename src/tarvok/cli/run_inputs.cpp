@@ -530,7 +530,7 @@ std::string unfinished_move_warning(const std::string& model, const std::string&
 std::string sizes_and_times(const data::Value& statistics) {
     auto text = [&](const char* key) {
         const data::Value* v = statistics.find(key);
-        return v ? v->text() : "";
+        return v ? json::str(*v) : std::string();
     };
     auto seconds = [&](const char* key) {
         const data::Value* v = statistics.find(key);

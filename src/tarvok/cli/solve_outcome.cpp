@@ -161,8 +161,7 @@ ShownTable table_of(const SolveReport& r) {
         shown.alternatives.push_back(
             {text_or_empty(member(alt, "alternative")), member(alt, "compiled").boolean(),
              errors.items().empty() ? "" : first_line_of(errors.items().front().text()), reading_of(alt),
-             written ? generative::workflow::alternative_path(r.model_file_given, member(alt, "index").integer())
-                     : "",
+             written ? generative::workflow::alternative_path(r.model_file_given, member(alt, "index").integer()) : "",
              member(alt, "same_answer").boolean()});
     }
     return shown;

@@ -461,9 +461,9 @@ Value providers_answer(const generative::ReadVariable& read, std::string_view de
         Value variables = Value::array();
         for (std::string_view name : p.environment) variables.items().push_back(Value::of(std::string(name)));
         listed.items().push_back(Value::object({{"name", Value::of(std::string(p.value))},
-                                              {"label", Value::of(std::string(p.label))},
-                                              {"key_variables", std::move(variables)},
-                                              {"key_set", Value::of(!missing_key(p, read).has_value())}}));
+                                                {"label", Value::of(std::string(p.label))},
+                                                {"key_variables", std::move(variables)},
+                                                {"key_set", Value::of(!missing_key(p, read).has_value())}}));
     }
     return Value::object({{"providers", std::move(listed)},
                           {"default_model", Value::of(std::string(default_model))},

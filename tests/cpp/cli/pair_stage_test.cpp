@@ -16,8 +16,8 @@ class Placement : public tarvok::testing::ScratchFolder {
   protected:
     void SetUp() override {
         ScratchFolder::SetUp();
-        fs::create_directories(root_ / ".stage");
-        staged_ = {root_ / ".stage" / "plan.mod", root_ / ".stage" / "plan.dat"};
+        fs::create_directories(root_ / ".tarvok-stage");
+        staged_ = {root_ / ".tarvok-stage" / "plan.mod", root_ / ".tarvok-stage" / "plan.dat"};
         target_ = {root_ / "plan.mod", root_ / "plan.dat"};
     }
 

@@ -156,13 +156,13 @@ TEST_F(AtomicFile, ReplacesWholeAndKeepsPermissions) {
 
 TEST_F(AtomicFile, FailuresLeaveNothingBehind) {
     fs::path folder = root_;
-    EXPECT_THROW(write_file_atomically((folder / "missing" / "model.py").string(), "x"), std::system_error);
+    EXPECT_THROW(write_file_atomically((folder / "missing" / "model.py").string(), "x"), FileError);
     fs::create_directory(folder / "taken.py");
     try {
         write_file_atomically((folder / "taken.py").string(), "x");
         ADD_FAILURE() << "wrote over a folder";
-    } catch (const std::system_error& e) {
-        EXPECT_EQ(e.code().value(), EISDIR);
+    } catch (const FileError& e) {
+        EXPECT_EQ(e.error_number(), EISDIR);
     }
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }

@@ -183,11 +183,11 @@ TEST(DataValues, KeysNameElementsByTheirTypeAndTuplesByTheirFields) {
                         {"K", Value::array({Value::of(int64_t{7})})}});
     Value data = base;
     // "<b, 2>" by text, <a,1> field by field as a Python tuple key is nested; fractional and model-defined keys.
-    data.members().emplace_back("c",
-                              keyed({{"<b, 2>", Value::of(int64_t{4})}, {"a", keyed({{"1", Value::of(int64_t{3})}})}}));
+    data.members().emplace_back(
+        "c", keyed({{"<b, 2>", Value::of(int64_t{4})}, {"a", keyed({{"1", Value::of(int64_t{3})}})}}));
     data.members().emplace_back("f", keyed({{"2", Value::of(int64_t{6})}, {"0.50", Value::of(int64_t{5})}}));
-    data.members().emplace_back("v",
-                              keyed({{"7", keyed({{"0.5", Value::of(int64_t{1})}, {"2.0", Value::of(int64_t{2})}})}}));
+    data.members().emplace_back(
+        "v", keyed({{"7", keyed({{"0.5", Value::of(int64_t{1})}, {"2.0", Value::of(int64_t{2})}})}}));
     std::string text = write(data);
     EXPECT_NE(text.find("c = [3, 4];"), std::string::npos) << text;
     EXPECT_NE(text.find("f = [5, 6];"), std::string::npos) << text;

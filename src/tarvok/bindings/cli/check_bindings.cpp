@@ -35,7 +35,8 @@ int run_check(py::object args) {
     DataInputs data = data_inputs(model, gather_data_arguments(paths, model), paths);
     py::object compiled = compile_with_sources(model_text, data);
     bool expanded = !expand(compiled).program.is_none();  // the expansion's faults join the diagnostics
-    data::Value records = records_with_paths(host::from_python(compiled.attr("diagnostics"), kPlain), model_shown, data.shown);
+    data::Value records =
+        records_with_paths(host::from_python(compiled.attr("diagnostics"), kPlain), model_shown, data.shown);
     int status = code(expanded && host::truthy(compiled.attr("ok")) ? ExitStatus::Success : ExitStatus::DoesNotCompile);
     if (host::truthy(args.attr("json"))) {
         say_json(host::to_python(records));

@@ -1,6 +1,7 @@
 // Helpers every subcommand of the `tarvok` command uses.
 #include "bindings/cli/command.hpp"
 #include "bindings/host/json.hpp"
+#include "bindings/host/keys.hpp"
 #include "bindings/host/package.hpp"
 #include "cli/run_inputs.hpp"
 #include "cli/ticker.hpp"
@@ -27,7 +28,7 @@ bool wait_line_shown = false;
 /// Everything the command prints goes out with the configured API keys hidden.
 void write_raw(const char* stream, const std::string& text) {
     py::object out = py::module_::import("sys").attr(stream);
-    out.attr("write")(generative().attr("_hide_keys")(host::text(text)));
+    out.attr("write")(host::text(host::without_keys(text)));
     out.attr("flush")();
 }
 

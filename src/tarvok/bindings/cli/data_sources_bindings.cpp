@@ -2,8 +2,8 @@
 // CSV files; several merge) for every command that takes them: `check`,
 // `run` and `emit` read data alike, through the host's own readers.
 #include "bindings/cli/command.hpp"
-#include "cli/run_inputs.hpp"
 #include "bindings/host/json.hpp"
+#include "cli/run_inputs.hpp"
 
 namespace tarvok::cli {
 

@@ -202,7 +202,8 @@ int run_run(py::object args) {
     Expanded expanded = expand(compiled);
     py::object report =
         compiled.attr("report_for")(host::text(in.model_shown), host::text(in.data.shown.value_or("data")));
-    data::Value records = records_with_paths(host::from_python(compiled.attr("diagnostics")), in.model_shown, in.data.shown);
+    data::Value records =
+        records_with_paths(host::from_python(compiled.attr("diagnostics")), in.model_shown, in.data.shown);
     if (expanded.program.is_none()) {
         if (as_json) {
             say_json(host::to_python(does_not_compile_json(std::move(records))));

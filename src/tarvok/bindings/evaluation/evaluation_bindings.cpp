@@ -7,6 +7,7 @@
 #include "bindings/host/host.hpp"
 #include "bindings/host/interrupts.hpp"
 #include "bindings/host/json.hpp"
+#include "bindings/host/keys.hpp"
 #include "bindings/host/module_settings.hpp"
 #include "common/exit_status.hpp"
 #include "common/terminal_text.hpp"
@@ -60,7 +61,7 @@ void owned(py::handle folder) {
 
 /// `text` with the configured API keys hidden, as every record, summary and
 /// message of a run holds text.
-std::string hidden(const std::string& text) { return host::str_of(generative().attr("_hide_keys")(host::text(text))); }
+std::string hidden(const std::string& text) { return host::without_keys(text); }
 
 /// Writes one line for a reader to sys.stderr (looked up per line), with
 /// what a terminal would act on shown as escapes and the keys hidden.

@@ -1,6 +1,7 @@
 // The tarvok_generative module: settings, enumerations, logger, the progress
 // channel and reply parsing; the other subsystems register from their own
 // binding files.
+#include "bindings/host/keys.hpp"
 #include "bindings/tarvok_generative/bindings.hpp"
 #include "generative/providers/providers.hpp"
 #include "generative/reply_parsing.hpp"
@@ -53,16 +54,8 @@ void register_signed_function_type(py::module_& m) {
 
 namespace {
 
-/// An environment variable as os.environ holds it now, when it is text.
-std::optional<std::string> environment_text(std::string_view name) {
-    py::object value = py::module_::import("os").attr("environ").attr("get")(host::text(name));
-    if (!PyUnicode_Check(value.ptr())) return std::nullopt;
-    return std::string(host::Utf8(value).view());
-}
-
-/// `text` with the configured API keys hidden (the provider table's key
-/// variables as they stand now; see hide_keys in server_text.hpp).
-std::string without_keys(std::string_view text) { return hide_keys(text, ConfiguredKeys(environment_text).views()); }
+using host::environment_text;
+using host::without_keys;
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include "bindings/host/data_values.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
+#include "bindings/host/keys.hpp"
 #include "bindings/host/package.hpp"
 #include "bindings/web/docs.hpp"
 #include "web/api.hpp"
@@ -41,7 +42,7 @@ py::object json_text(py::handle value) {
 }
 
 /// Text that reaches the page with any key of the environment masked.
-py::object shown(const std::string& text) { return generative().attr("_hide_keys")(host::text(text)); }
+py::object shown(const std::string& text) { return host::text(host::without_keys(text)); }
 
 /// One answer of the API: its HTTP status and its JSON body.
 struct Answer {

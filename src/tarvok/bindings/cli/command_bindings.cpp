@@ -1,5 +1,6 @@
 // Helpers every subcommand of the `tarvok` command uses.
 #include "bindings/cli/command.hpp"
+#include "example_ranker/ranking.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/keys.hpp"
 #include "bindings/host/package.hpp"
@@ -204,7 +205,7 @@ std::optional<std::string> load_embedding_model(py::object name) {
     if (!model.is_none()) return std::nullopt;
     py::object reason = ranker.attr("_load_errors").attr("get")(name, py::str("unknown reason"));
     return tarvok::example_ranker::load_failure_message(host::Utf8(name).view(), one_line(reason),
-                                                        host::Utf8(ranker.attr("DEFAULT_MODEL_NAME")).view());
+                                                        tarvok::example_ranker::kDefaultModel);
 }
 
 // --------------------------------------------------------- the LLM phase ----
@@ -382,7 +383,7 @@ py::object add_table_command(py::object commands, const OptionTable& command) {
 OptionDefaults option_defaults() {
     return {host::str_of(generative().attr("MODEL_NAME")), host::str_of(generative().attr("MAX_ITERATIONS")),
             host::str_of(py::module_::import("tarvok.tarvok_core").attr("MAX_SIZE")),
-            host::str_of(py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME")),
+            std::string(tarvok::example_ranker::kDefaultModel),
             tarvok::solver::solver_names()};
 }
 

@@ -4,6 +4,7 @@
 // found comes back as one result (run_generation); --run and --emit use the
 // loop's own compile of the final pair.
 #include "bindings/cli/command.hpp"
+#include "example_ranker/ranking.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/package.hpp"
 #include "cli/solve_outcome.hpp"
@@ -108,7 +109,7 @@ void load_what_the_loop_needs(py::object args, SolveRequest& r) {
     if (auto problem = load_embedding_model(name)) {
         warn("tarvok: " + *problem + "; ranking worked examples by word overlap (BM25) instead");
     }
-    if (!host::equals(name, py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME"))) {
+    if (host::str_of(name) != tarvok::example_ranker::kDefaultModel) {
         r.embedding_model = name;
     }
     warn("Few-shot examples from " + host::str_of(r.library));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "bindings/host/host.hpp"
+#include "example_ranker/ranking.hpp"
 
 #include <filesystem>
 #include <string_view>
@@ -19,7 +20,7 @@ inline std::filesystem::path package_folder() {
 inline py::object embedding_model_name() {
     py::object chosen = py::module_::import("os").attr("environ").attr("get")("TARVOK_EMBEDDING_MODEL", py::str(""));
     if (truthy(chosen.attr("strip")())) return chosen;
-    return py::module_::import("tarvok.example_ranker").attr("DEFAULT_MODEL_NAME");
+    return text(tarvok::example_ranker::kDefaultModel);
 }
 
 /// The options of the generation loop that a server's request asks for

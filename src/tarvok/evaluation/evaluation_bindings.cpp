@@ -21,6 +21,7 @@
 #include "host/interrupts.hpp"
 #include "host/json_value.hpp"
 #include "host/module_settings.hpp"
+#include "host/package.hpp"
 #include "solver/options.hpp"
 
 #include <array>
@@ -532,6 +533,9 @@ py::dict problem_settings(const Settings& s, py::object library, py::object stop
     settings["time_limit"] = generative().attr("EXECUTION_TIME_LIMIT");
     settings["stop"] = stop;
     settings["replay"] = s.replay;
+    // TARVOK_EMBEDDING_MODEL ranks the examples, as for `solve`; unset, the ranker's own default.
+    if (host::truthy(os_module().attr("environ").attr("get")("TARVOK_EMBEDDING_MODEL", py::str("")).attr("strip")()))
+        settings["embedding_model"] = host::embedding_model_name();
     return settings;
 }
 

@@ -730,6 +730,30 @@ class OneEncodingThread {
     py::object torch_, before_;
 };
 
+/// For the length of a command's run, full collections come rarer (see
+/// ev::kYoungPassesPerFullCollection). The command owns its process; the
+/// library's run_evaluation leaves the collector to its caller.
+class RarerFullCollections {
+  public:
+    RarerFullCollections() : gc_(py::module_::import("gc")), before_(gc_.attr("get_threshold")()) {
+        py::tuple t = before_;
+        if (host::saturated(t[2]) >= ev::kYoungPassesPerFullCollection) return;
+        gc_.attr("set_threshold")(t[0], t[1], ev::kYoungPassesPerFullCollection);
+    }
+    RarerFullCollections(const RarerFullCollections&) = delete;
+    RarerFullCollections& operator=(const RarerFullCollections&) = delete;
+    ~RarerFullCollections() {
+        py::error_scope keep;
+        PyObject* done = PyObject_CallMethod(gc_.ptr(), "set_threshold", "OOO", PyTuple_GET_ITEM(before_.ptr(), 0),
+                                             PyTuple_GET_ITEM(before_.ptr(), 1), PyTuple_GET_ITEM(before_.ptr(), 2));
+        if (done == nullptr) PyErr_Clear();  // nothing sensible to do while the command ends
+        Py_XDECREF(done);
+    }
+
+  private:
+    py::object gc_, before_;
+};
+
 /// The run of the command, its settings ready. The compiler's size limit,
 /// a setting of its module, holds for this run and is put back.
 Outcome command_run(py::object args, Settings& s, const ev::Dataset& data, Prepared& prepared,
@@ -738,6 +762,7 @@ Outcome command_run(py::object args, Settings& s, const ev::Dataset& data, Prepa
     if (!args.attr("max_size").is_none())
         settings.set(host::import_sibling(host::this_module(), "tarvok_core"), "MAX_SIZE", args.attr("max_size"));
     OneEncodingThread encoding(s.jobs > 1);
+    RarerFullCollections collections;
     return run(s, data, prepared, pool);
 }
 

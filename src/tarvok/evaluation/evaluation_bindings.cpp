@@ -15,6 +15,7 @@
 #include "evaluation/runner.hpp"
 #include "evaluation/settings.hpp"
 #include "evaluation/work_queue.hpp"
+#include "example_ranker/ranking.hpp"
 #include "generative/grounding.hpp"
 #include "generative/providers/providers.hpp"
 #include "host/host.hpp"
@@ -712,6 +713,10 @@ class OneEncodingThread {
         if (!several_workers) return;
         py::object find_spec = py::module_::import("importlib.util").attr("find_spec");
         if (find_spec("sentence_transformers").is_none()) return;
+        // A model named as a folder that is not there never loads: nothing to limit, and torch stays unimported.
+        py::object name = host::embedding_model_name();
+        bool exists = host::truthy(os_module().attr("path").attr("exists")(name));
+        if (tarvok::example_ranker::missing_model_folder(host::str_of(name), exists)) return;
         torch_ = py::module_::import("torch");
         before_ = torch_.attr("get_num_threads")();
         torch_.attr("set_num_threads")(1);

@@ -173,7 +173,8 @@ py::object openai_client() {
     options["max_retries"] = 0;
     if (http_client) options["http_client"] = (*http_client)(py::arg("event_hooks") = deadline_hooks(timeout));
     py::object client = OpenAI(**options);
-    *kept = {std::move(settings), OpenAI, http_maker, client};
+    // The one replaced goes once this one is kept whole: its finalizer may let another thread in.
+    KeptClient replaced = std::exchange(*kept, KeptClient{std::move(settings), OpenAI, http_maker, client});
     return client;
 }
 

@@ -154,7 +154,8 @@ py::object load_model(py::object model_name) {
         return py::none();
     };
     bool exists = host::truthy(py::module_::import("os").attr("path").attr("exists")(model_name));
-    if (auto missing = core::missing_model_folder(host::str_of(model_name), exists)) return failed(host::text(*missing));
+    if (auto missing = core::missing_model_folder(host::str_of(model_name), exists))
+        return failed(host::text(*missing));
     py::object model = py::none();
     try {
         py::object SentenceTransformer = py::module_::import("sentence_transformers").attr("SentenceTransformer");

@@ -156,6 +156,13 @@ def ollama_error(status: int, message: str) -> Reply:
 # Server --------------------------------------------------------------------
 
 
+class _Listener(ThreadingHTTPServer):
+    # Room for many connections at once (a client with many workers opens one
+    # per request): past the default 5, the kernel drops them and each waits
+    # a second to try again.
+    request_queue_size = 128
+
+
 class LLMServer:
     """Start with `start()` or a `with` block; `url` is the base address."""
 
@@ -265,7 +272,7 @@ class LLMServer:
 
             do_GET = do_POST = do_DELETE = do_PUT = _serve
 
-        self._httpd = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self._httpd = _Listener(("127.0.0.1", 0), Handler)
         self._httpd.daemon_threads = True
         self._thread = threading.Thread(
             target=self._httpd.serve_forever, args=(0.05,), name="llm-test-server", daemon=True

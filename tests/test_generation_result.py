@@ -75,7 +75,7 @@ class TestPerCallOptions:
         llm = stand_in_llm(tg, monkeypatch, GOOD)
 
         def request(**kwargs):
-            tg._openai_client()  # made as each request makes it
+            tg._openai_client()  # as each request asks for it
             seen.append((tg.REQUEST_TIMEOUT, tg.EXECUTION_CHECK, tg.FEW_SHOT_LIBRARY))
             return llm(**kwargs)
 
@@ -92,12 +92,12 @@ class TestPerCallOptions:
             embedding_model="my-model",
         )
         assert r.execution["status"] == "optimal"
-        assert [m["timeout"] for m in made] == [7.0, 7.0]
+        assert [m["timeout"] for m in made] == [7.0]  # one client for the call's two requests
         assert seen == [(300.0, False, "tvl_models")] * 2
         assert ranked == [{"query": "p", "models_dir": tmp_path, "top_k": 3, "model_name": "my-model"}]
         made.clear()
         tg.run_generation("p", *files, few_shot=False)
-        assert [m["timeout"] for m in made] == [300.0, 300.0]  # nothing lingers after the call
+        assert [m["timeout"] for m in made] == [300.0]  # nothing lingers after the call
 
     def test_each_thread_keeps_its_own_options(self, tg, monkeypatch, tmp_path):
         made = {}

@@ -422,13 +422,13 @@ class TestClients:
         made = []
         install(monkeypatch, "openai", OpenAI=lambda **kw: made.append(kw) or object())
         monkeypatch.setenv("OPENAI_API_KEY", "k1")
-        assert tg._openai_client() is not tg._openai_client()
-        assert made == [{"api_key": "k1", "timeout": 300.0, "max_retries": 0}] * 2
+        assert tg._openai_client() is tg._openai_client()  # shared while its settings hold
+        assert made == [{"api_key": "k1", "timeout": 300.0, "max_retries": 0}]
         tg.REQUEST_TIMEOUT = None  # the library's own timeout; still no retries of its own
         tg._openai_client()
         tg.REQUEST_TIMEOUT = 7
         tg._openai_client()
-        assert made[2:] == [{"api_key": "k1", "max_retries": 0}, {"api_key": "k1", "timeout": 7.0, "max_retries": 0}]
+        assert made[1:] == [{"api_key": "k1", "max_retries": 0}, {"api_key": "k1", "timeout": 7.0, "max_retries": 0}]
         monkeypatch.setenv("OPENAI_API_KEY", "")
         with pytest.raises(RuntimeError, match=r"^OPENAI_API_KEY environment variable not set\.$"):
             tg._openai_client()
@@ -698,8 +698,8 @@ def test_key_never_in_our_texts(tg, monkeypatch, no_sleep, caplog, messages):
     key = "sk-never-shown-123"
     monkeypatch.setenv("OPENAI_API_KEY", key)
     monkeypatch.setenv("GEMINI_API_KEY", key)
-    clients = [client(*[OSError("refused")] * 3), client(OSError("refused"), NS(output_text=""))]
-    install(monkeypatch, "openai", OpenAI=lambda api_key, **kw: clients.pop(0))
+    shared = client(*[OSError("refused")] * 4, NS(output_text=""))  # one client while the key holds
+    install(monkeypatch, "openai", OpenAI=lambda api_key, **kw: shared)
     fake_genai(
         monkeypatch,
         GenerativeModel=lambda n: NS(generate_content=lambda *a, **k: NS(text="")),

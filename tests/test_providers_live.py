@@ -9,6 +9,7 @@ import time
 import pytest
 from llm_fixtures import SECRET_KEY
 from llm_server import (
+    LLMServer,
     Reply,
     gemini_models,
     gemini_response,
@@ -48,6 +49,34 @@ class TestOpenAI:
         assert request.json == {"model": "gpt-test", "input": "prompt", "max_output_tokens": 64, "temperature": 0.5}
         assert request.headers["authorization"] == "Bearer " + SECRET_KEY
         assert our_texts == ["[LLM] OpenAI \u2022 gpt-test: sending request", "[LLM] OpenAI: response received"]
+
+    def test_one_client_while_its_settings_hold(self, tg, openai_server, monkeypatch):
+        """Requests share the client; a new key, server or timeout makes another; a replaced factory is used."""
+
+        def ask():
+            return tg._llm_generate_text(tg.LLMProvider.OPENAI, "gpt-test", "prompt")
+
+        server = openai_server.server.queue(*[openai_response(text) for text in "abc"])
+        first = tg._openai_client()
+        assert [ask(), ask()] == ["a", "b"] and tg._openai_client() is first
+        monkeypatch.setenv("OPENAI_API_KEY", "sk-other")
+        assert ask() == "c" and tg._openai_client() is not first
+        assert [r.headers["authorization"] for r in server.requests] == ["Bearer " + SECRET_KEY] * 2 + [
+            "Bearer sk-other"
+        ]
+        with LLMServer() as other:
+            monkeypatch.setenv("OPENAI_BASE_URL", other.url + "/v1")
+            other.queue(openai_response("elsewhere"))
+            assert ask() == "elsewhere" and len(server.requests) == 3
+            kept = tg._openai_client()
+            openai_server.set_timeout(5.0)
+            assert tg._openai_client() is not kept
+            made = []
+            own = openai_server.module.OpenAI(api_key="sk-own", base_url=other.url + "/v1", max_retries=0)
+            monkeypatch.setattr(tg, "_openai_client", lambda: made.append(own) or own)
+            other.queue(openai_response("own"))
+            assert ask() == "own" and made == [own]
+            assert other.requests[-1].headers["authorization"] == "Bearer sk-own"
 
     def test_rejected_parameter_is_stripped_and_retried(self, tg, openai_server, no_sleep, our_texts):
         server = openai_server.server.queue(

@@ -12,6 +12,13 @@
 
 namespace tarvok::evaluation {
 
+/// How many young-generation passes of the host's collector come before a
+/// full one while the command runs (the host's default is 10). A run that
+/// ranks by meaning holds the embedding model's half a million objects, and
+/// each full pass walks them all (a quarter of a second on this kind of
+/// machine) holding the interpreter, while every worker waits on it.
+inline constexpr long long kYoungPassesPerFullCollection = 100;
+
 /// What a step raised, as the host tells it.
 struct Caught {
     Raised kind = Raised::Other;

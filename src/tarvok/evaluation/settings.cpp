@@ -64,6 +64,7 @@ const std::vector<LoopKeyword>& loop_keywords() {
         {"what_if", "what_if", Value::of(false)},
         {"what_if_max", "what_if_max", Value::of(std::int64_t{3})},
         {"solver", "solver", Value::of("highs")},
+        {"embedding_model", "embedding_model", Value::null()},
     };
     return keywords;
 }

@@ -35,6 +35,12 @@ std::string ranking_line(std::size_t number, std::string_view path, double score
 
 std::string_view first_line(std::string_view reason) { return reason.substr(0, reason.find('\n')); }
 
+std::optional<std::string> missing_model_folder(std::string_view model_name, bool exists) {
+    bool as_path = model_name.starts_with('/') || model_name.starts_with("./") || model_name.starts_with("../");
+    if (!as_path || exists) return std::nullopt;
+    return "no folder " + std::string(model_name);
+}
+
 std::string unavailable_message(std::string_view model_name, std::string_view reason) {
     return "embedding model '" + std::string(model_name) + "' could not be loaded (" + std::string(reason) +
            "), so the descriptions cannot be encoded";

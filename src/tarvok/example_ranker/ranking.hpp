@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,6 +29,12 @@ std::string_view first_line(std::string_view reason);
 
 /// One line of a printed ranking, best first from 1: " 1. PATH  score=0.3333".
 std::string ranking_line(std::size_t number, std::string_view path, double score);
+
+/// Why the model `model_name` cannot load, known without importing the
+/// model's libraries (seconds of start-up): a name written as a path on this
+/// machine (from /, ./ or ../) whose folder `exists` says is not there; such
+/// a name is no model to download either. None for any other name.
+std::optional<std::string> missing_model_folder(std::string_view model_name, bool exists);
 
 /// What ranking raises when the embedding model `model_name` did not load for `reason`.
 std::string unavailable_message(std::string_view model_name, std::string_view reason);

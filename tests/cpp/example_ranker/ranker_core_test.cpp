@@ -119,3 +119,12 @@ TEST(RankingLine, NumbersAlignAndScoresShowFourDecimals) {
     EXPECT_EQ(ranking_line(3, "x", -std::nan("")), " 3. x  score=nan");
     EXPECT_EQ(ranking_line(4, "x", -HUGE_VAL), " 4. x  score=-inf");
 }
+
+TEST(MissingModelFolder, OnlyAPathThatIsNotThereFailsWithoutALoad) {
+    EXPECT_EQ(missing_model_folder("/nonexistent", false), "no folder /nonexistent");
+    EXPECT_EQ(missing_model_folder("../models/m", false), "no folder ../models/m");
+    EXPECT_FALSE(missing_model_folder("./here", true));  // a folder on disk is loaded
+    // Hub names, and a bare relative name, which may be either: the library decides.
+    for (const char* name : {"sentence-transformers/all-MiniLM-L6-v2", "models/m", "m", ""})
+        EXPECT_FALSE(missing_model_folder(name, false)) << name;
+}

@@ -9,6 +9,7 @@
 #include "bindings/host/json.hpp"
 #include "bindings/host/keys.hpp"
 #include "bindings/host/module_settings.hpp"
+#include "bindings/host/package.hpp"
 #include "common/exit_status.hpp"
 #include "common/terminal_text.hpp"
 #include "evaluation/command_run.hpp"
@@ -20,6 +21,7 @@
 #include "evaluation/runner.hpp"
 #include "evaluation/settings.hpp"
 #include "evaluation/work_queue.hpp"
+#include "example_ranker/ranking.hpp"
 #include "generative/grounding.hpp"
 #include "generative/providers/providers.hpp"
 #include "solver/options.hpp"
@@ -533,6 +535,9 @@ py::dict problem_settings(const Settings& s, py::object library, py::object stop
     settings["time_limit"] = generative().attr("EXECUTION_TIME_LIMIT");
     settings["stop"] = stop;
     settings["replay"] = s.replay;
+    // TARVOK_EMBEDDING_MODEL ranks the examples, as for `solve`; unset, the ranker's own default.
+    if (host::truthy(os_module().attr("environ").attr("get")("TARVOK_EMBEDDING_MODEL", py::str("")).attr("strip")()))
+        settings["embedding_model"] = host::embedding_model_name();
     return settings;
 }
 
@@ -709,6 +714,10 @@ class OneEncodingThread {
         if (!several_workers) return;
         py::object find_spec = py::module_::import("importlib.util").attr("find_spec");
         if (find_spec("sentence_transformers").is_none()) return;
+        // A model named as a folder that is not there never loads: nothing to limit, and torch stays unimported.
+        py::object name = host::embedding_model_name();
+        bool exists = host::truthy(os_module().attr("path").attr("exists")(name));
+        if (tarvok::example_ranker::missing_model_folder(host::str_of(name), exists)) return;
         torch_ = py::module_::import("torch");
         before_ = torch_.attr("get_num_threads")();
         torch_.attr("set_num_threads")(1);
@@ -727,6 +736,30 @@ class OneEncodingThread {
     py::object torch_, before_;
 };
 
+/// For the length of a command's run, full collections come rarer (see
+/// ev::kYoungPassesPerFullCollection). The command owns its process; the
+/// library's run_evaluation leaves the collector to its caller.
+class RarerFullCollections {
+  public:
+    RarerFullCollections() : gc_(py::module_::import("gc")), before_(gc_.attr("get_threshold")()) {
+        py::tuple t = before_;
+        if (host::saturated(t[2]) >= ev::kYoungPassesPerFullCollection) return;
+        gc_.attr("set_threshold")(t[0], t[1], ev::kYoungPassesPerFullCollection);
+    }
+    RarerFullCollections(const RarerFullCollections&) = delete;
+    RarerFullCollections& operator=(const RarerFullCollections&) = delete;
+    ~RarerFullCollections() {
+        py::error_scope keep;
+        PyObject* done = PyObject_CallMethod(gc_.ptr(), "set_threshold", "OOO", PyTuple_GET_ITEM(before_.ptr(), 0),
+                                             PyTuple_GET_ITEM(before_.ptr(), 1), PyTuple_GET_ITEM(before_.ptr(), 2));
+        if (done == nullptr) PyErr_Clear();  // nothing sensible to do while the command ends
+        Py_XDECREF(done);
+    }
+
+  private:
+    py::object gc_, before_;
+};
+
 /// The run of the command, its settings ready. The compiler's size limit,
 /// a setting of its module, holds for this run and is put back.
 Outcome command_run(py::object args, Settings& s, const ev::Dataset& data, Prepared& prepared,
@@ -735,6 +768,7 @@ Outcome command_run(py::object args, Settings& s, const ev::Dataset& data, Prepa
     if (!args.attr("max_size").is_none())
         settings.set(host::import_sibling(host::this_module(), "tarvok_core"), "MAX_SIZE", args.attr("max_size"));
     OneEncodingThread encoding(s.jobs > 1);
+    RarerFullCollections collections;
     return run(s, data, prepared, pool);
 }
 

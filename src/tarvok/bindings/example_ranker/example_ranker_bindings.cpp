@@ -147,6 +147,15 @@ py::object load_model(py::object model_name) {
     Turn turn(loading);
     py::object cache = attr("_model_cache");
     if (cache.contains(model_name)) return cache[model_name];  // loaded while this one waited
+    auto failed = [&](py::str reason) {
+        attr("_load_errors")[model_name] = reason;
+        attr("logger").attr("warning")("RAG disabled (embedding model load failed): %s", reason);
+        cache[model_name] = py::none();
+        return py::none();
+    };
+    bool exists = host::truthy(py::module_::import("os").attr("path").attr("exists")(model_name));
+    if (auto missing = core::missing_model_folder(host::str_of(model_name), exists))
+        return failed(host::text(*missing));
     py::object model = py::none();
     try {
         py::object SentenceTransformer = py::module_::import("sentence_transformers").attr("SentenceTransformer");
@@ -154,10 +163,7 @@ py::object load_model(py::object model_name) {
         model = folder.is_none() ? SentenceTransformer(model_name) : load_from_folder(SentenceTransformer, folder);
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e)) throw;
-        py::str reason(e.value());
-        attr("_load_errors")[model_name] = reason;
-        attr("logger").attr("warning")("RAG disabled (embedding model load failed): %s", reason);
-        model = py::none();
+        return failed(py::str(e.value()));
     }
     cache[model_name] = model;
     return model;

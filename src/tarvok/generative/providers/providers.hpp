@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tarvok::generative::providers {
@@ -187,6 +188,19 @@ std::string enumeration_doc(std::span<const Provider> providers = kProviders);
 
 /// `items` as a sentence list: "a", "a or b", "a, b or c" (with `last` "or").
 std::string spoken_list(const std::vector<std::string_view>& items, std::string_view last);
+
+/// What a provider's client is made from. Making one costs tens of
+/// milliseconds of CPU (its TLS context, its connection pool), and the client
+/// libraries are safe to share between threads: a client is handed out again
+/// for as long as these stay equal, and made anew once any of them changes.
+struct ClientSettings {
+    std::string api_key;
+    std::optional<double> timeout;  ///< none: the library's own
+    /// The whole process environment as the client library would read it
+    /// (server address, organisation, proxies, certificates).
+    std::vector<std::pair<std::string, std::string>> environment;
+    bool operator==(const ClientSettings&) const = default;
+};
 
 /// Keys of the Responses request, in the order they are inserted.
 std::vector<std::string_view> create_param_keys(bool has_max_tokens, bool has_temperature, bool has_stop);

@@ -40,20 +40,37 @@ bool strip_rejected(py::handle message, py::dict& working) {
     return !rejected.empty();
 }
 
+/// The names `create` declares, or None when it takes arbitrary keywords.
+py::object declared_names(py::handle create) {
+    py::module_ inspect = py::module_::import("inspect");
+    py::object parameters = inspect.attr("signature")(create).attr("parameters");
+    py::object var_keyword = inspect.attr("Parameter").attr("VAR_KEYWORD");
+    for (py::handle parameter : parameters.attr("values")()) {
+        if (host::equals(parameter.attr("kind"), var_keyword)) return py::none();
+    }
+    py::set allowed(parameters);
+    allowed.attr("discard")("self");
+    return py::frozenset(allowed);
+}
+
 /// Drops the keys that `client.responses.create` does not declare, unless it
 /// takes arbitrary keywords. Best effort: an ordinary error leaves the
-/// parameters as they are at that moment.
+/// parameters as they are at that moment. What a method of a shared client
+/// declares is read once per function, not once per request.
 void filter_by_signature(py::handle client, py::dict& working) {
     try {
-        py::module_ inspect = py::module_::import("inspect");
         py::object create = client.attr("responses").attr("create");
-        py::object parameters = inspect.attr("signature")(create).attr("parameters");
-        py::object var_keyword = inspect.attr("Parameter").attr("VAR_KEYWORD");
-        for (py::handle parameter : parameters.attr("values")()) {
-            if (host::equals(parameter.attr("kind"), var_keyword)) return;
+        std::optional<py::object> function = optional_attr(create, "__func__");
+        // Never destroyed: the interpreter is gone by then. Used with the GIL held.
+        static auto* declared = new py::dict;
+        py::object allowed;
+        if (function && declared->contains(*function)) {
+            allowed = (*declared)[*function];
+        } else {
+            allowed = declared_names(create);
+            if (function) (*declared)[*function] = allowed;
         }
-        py::set allowed(parameters);
-        allowed.attr("discard")("self");
+        if (allowed.is_none()) return;
         for (py::handle key : py::list(working)) {
             if (!allowed.contains(key)) working.attr("pop")(key);
         }
@@ -116,21 +133,49 @@ py::object call_openai_with_retry(py::object client, py::object create_params, p
     throw py::error_already_set();
 }
 
+/// The settings a client made now would be made from (see pv::ClientSettings).
+pv::ClientSettings client_settings(py::handle key, py::handle timeout) {
+    pv::ClientSettings settings{host::str_of(key), std::nullopt, {}};
+    if (!timeout.is_none()) settings.timeout = timeout.cast<double>();
+    for (py::handle item : py::module_::import("os").attr("environ").attr("items")()) {
+        py::tuple pair = py::reinterpret_borrow<py::tuple>(item);
+        settings.environment.emplace_back(host::str_of(pair[0]), host::str_of(pair[1]));
+    }
+    return settings;
+}
+
+/// The client handed out last, what it was made from, and the library's
+/// classes that made it (held, so that a class put in their place is told apart).
+struct KeptClient {
+    pv::ClientSettings settings;
+    py::object maker, http_maker, client;
+};
+
 py::object openai_client() {
     const pv::Provider& openai = provider("openai");
     py::object OpenAI = load_library(openai, [] { return import_from("openai", "OpenAI"); });
-    // One attempt of the retry loop is one request of bounded time: the
-    // client's own retries are off and its timeout is the module's.
-    py::dict options(py::arg("api_key") = api_key(openai));
+    py::object key = api_key(openai);
     py::object timeout = request_timeout();
-    if (!timeout.is_none()) options["timeout"] = timeout;
-    options["max_retries"] = 0;
-    if (timeout.is_none()) return OpenAI(**options);
     // The library's own HTTP client with its defaults, and the hooks that
     // bound each request as a whole.
-    if (auto http_client = optional_attr(py::module_::import("openai"), "DefaultHttpxClient"))
-        options["http_client"] = (*http_client)(py::arg("event_hooks") = deadline_hooks(timeout));
-    return OpenAI(**options);
+    std::optional<py::object> http_client;
+    if (!timeout.is_none()) http_client = optional_attr(py::module_::import("openai"), "DefaultHttpxClient");
+    py::object http_maker = http_client.value_or(py::none());
+    pv::ClientSettings settings = client_settings(key, timeout);
+    // Never destroyed: the interpreter is gone by then. Read and written with the GIL held.
+    static auto* kept = new KeptClient;
+    if (kept->client && kept->maker.is(OpenAI) && kept->http_maker.is(http_maker) && kept->settings == settings)
+        return kept->client;
+    // One attempt of the retry loop is one request of bounded time: the
+    // client's own retries are off and its timeout is the module's.
+    py::dict options(py::arg("api_key") = key);
+    if (!timeout.is_none()) options["timeout"] = timeout;
+    options["max_retries"] = 0;
+    if (http_client) options["http_client"] = (*http_client)(py::arg("event_hooks") = deadline_hooks(timeout));
+    py::object client = OpenAI(**options);
+    // The one replaced goes once this one is kept whole: its finalizer may let another thread in.
+    KeptClient replaced = std::exchange(*kept, KeptClient{std::move(settings), OpenAI, http_maker, client});
+    return client;
 }
 
 py::object build_create_params(py::object model_name, py::object input_text, py::object max_tokens,

@@ -1,6 +1,5 @@
 // Helpers every subcommand of the `tarvok` command uses.
 #include "bindings/cli/command.hpp"
-#include "example_ranker/ranking.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/keys.hpp"
 #include "bindings/host/package.hpp"
@@ -8,6 +7,7 @@
 #include "cli/ticker.hpp"
 #include "common/terminal_text.hpp"
 #include "example_ranker/load_failure.hpp"
+#include "example_ranker/ranking.hpp"
 #include "generative/providers/providers.hpp"
 #include "solver/options.hpp"
 
@@ -383,8 +383,7 @@ py::object add_table_command(py::object commands, const OptionTable& command) {
 OptionDefaults option_defaults() {
     return {host::str_of(generative().attr("MODEL_NAME")), host::str_of(generative().attr("MAX_ITERATIONS")),
             host::str_of(py::module_::import("tarvok.tarvok_core").attr("MAX_SIZE")),
-            std::string(tarvok::example_ranker::kDefaultModel),
-            tarvok::solver::solver_names()};
+            std::string(tarvok::example_ranker::kDefaultModel), tarvok::solver::solver_names()};
 }
 
 struct Registered {

@@ -4,12 +4,12 @@
 // found comes back as one result (run_generation); --run and --emit use the
 // loop's own compile of the final pair.
 #include "bindings/cli/command.hpp"
-#include "example_ranker/ranking.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/package.hpp"
 #include "cli/solve_outcome.hpp"
 #include "cli/what_if_report.hpp"
 #include "evaluation/vote.hpp"
+#include "example_ranker/ranking.hpp"
 #include "generative/grounding.hpp"
 
 #include <memory>

@@ -3,6 +3,7 @@
 // the adapters are the other *_bindings.cpp files here) under the core's
 // strategy, and reports the outcome as Python values. The solver library and
 // numpy are imported on first use, so that the module itself needs neither.
+#include "bindings/host/compile.hpp"
 #include "bindings/host/data_values.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
@@ -115,12 +116,7 @@ T accepted(std::variant<T, tarvok::Error> checked) {
 // ------------------------------------------------------------- Program
 
 /// The compiler's size limit, as its module's MAX_SIZE stands now.
-tarvok::compiler::SizeLimits size_limits() {
-    // tarvok_core's own reading of its setting, so that both modules refuse alike.
-    py::tuple limits = py::module_::import("tarvok.tarvok_core").attr("_size_limits")();
-    auto limit = [&](size_t k) { return limits[k].is_none() ? UINT64_MAX : limits[k].cast<uint64_t>(); };
-    return {limit(0), limit(1), limit(2)};
-}
+using host::size_limits;
 
 /// `expand(interrupt)` with Ctrl-C watched; MemoryError when memory runs out.
 std::unique_ptr<Program> watched_expansion(const std::function<std::unique_ptr<Program>(tarvok::Interrupt*)>& expand) {
@@ -287,17 +283,7 @@ std::shared_ptr<Program> compiled_program(CompiledModel& c) {
 }
 
 std::shared_ptr<CompiledModel> compile_pair(py::object model_text, py::object data_text) {
-    host::require(model_text, "compile", "model_text", host::Kind::Str);
-    host::WrittenData written = host::written_data_of(model_text, data_text, "compile");
-    std::string model(host::Utf8(model_text).view()), data(host::Utf8(written.text).view());
-    size_t bytes = model.size() + data.size();
-    tarvok::compiler::SizeLimits sizes = size_limits();
-    std::shared_ptr<Source> source = host::watched(
-        [&](tarvok::Interrupt* interrupt) {
-            return compile_texts(std::move(model), std::move(data), sizes, written.origin, interrupt);
-        },
-        [&] { return out_of_memory_message(bytes, false); });
-    return std::make_shared<CompiledModel>(std::move(source), sizes);
+    return host::compile_pair(std::move(model_text), std::move(data_text), "compile");
 }
 
 void write_model(py::object model_text, py::object data_text, py::object path) {

@@ -5,6 +5,7 @@
 // caller that replaces one is obeyed.
 #include "bindings/tarvok_generative/workflow_bindings.hpp"
 
+#include "bindings/host/compile.hpp"
 #include "bindings/host/json.hpp"
 #include "common/files.hpp"
 #include "common/utf8.hpp"
@@ -159,7 +160,7 @@ class HostCompiler : public wf::Compiler {
   public:
     wf::CompileOutcome compile(const wf::Pair& pair) override {
         py::object model = model_of(pair), data = data_of(pair);
-        if (compiles_to_handle(model, data)) return from_handle(solver().attr("compile")(model, data));
+        if (compiles_to_handle(model, data)) return compiled(host::compile_pair(model, data, "compile"));
         wf::CompileOutcome out;
         py::object records = py::list();
         try {
@@ -177,20 +178,23 @@ class HostCompiler : public wf::Compiler {
     }
 
   private:
-    /// The compiler the module was loaded with is asked through tarvok.solver,
-    /// which gives the same diagnostics without building the compiled-model
-    /// dict and keeps the compiled model for running it. A compiler or error
-    /// class the caller put in their place is asked as given.
+    /// The compiler the module was loaded with compiles as tarvok.solver.compile
+    /// does (the same diagnostics, without building the compiled-model dict)
+    /// and keeps the compiled model for running it. A compiler or error class
+    /// the caller put in their place is asked as given.
     static bool compiles_to_handle(py::handle model, py::handle data) {
         return as_loaded("TVLCompiler") && as_loaded("SemanticError") && host::is_exact(model, Kind::Str) &&
                host::is_exact(data, Kind::Str);
     }
 
-    static wf::CompileOutcome from_handle(py::object handle) {
+    /// The outcome of a pair compiled here; the handle is the solver module's
+    /// CompiledModel, which the execution check and the result hand on.
+    static wf::CompileOutcome compiled(std::shared_ptr<tarvok::solver::CompiledModel> model) {
         wf::CompileOutcome out;
-        out.ok = host::truthy(handle.attr("ok"));
-        if (!out.ok) out = wf::refused_compile(true, "", host::str_of(handle.attr("report")));
-        out.compiled = std::make_shared<Held>(handle);
+        out.ok = model->ok();
+        if (!out.ok) out = wf::refused_compile(true, "", model->source().compilation->report());
+        solver();  // its module registers the CompiledModel type the handle is made as
+        out.compiled = std::make_shared<Held>(py::cast(std::move(model)));
         return out;
     }
 };

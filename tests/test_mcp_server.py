@@ -389,8 +389,10 @@ def test_a_cancelled_solve_stops_and_run_model_has_a_default_time_limit(tmp_path
             assert await busy(pid) > 0.2  # HiGHS at work
             solving.cancel()  # the client sends notifications/cancelled
             await asyncio.gather(solving, return_exceptions=True)
-            await asyncio.sleep(0.5)
-            assert await busy(pid) < 0.1  # and stopped, not left running
+            await asyncio.sleep(1)
+            # Stopped, not left running: a solve keeps a core busy (at least 0.2 s a second above); what is left
+            # is the server waiting, with a little of the machine's load in it.
+            assert await busy(pid) < 0.2
             _, text = await call(s, "run_model", {"model": LP_MODEL, "data": LP_DATA})
             assert json.loads(text)["objective"] == pytest.approx(11)
 

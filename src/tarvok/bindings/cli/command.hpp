@@ -230,8 +230,8 @@ GatheredData gather_data_arguments(const std::vector<std::string>& paths, const 
 /// The data text compiled from what was gathered, and how messages name where its values came from.
 struct DataInputs {
     py::object text;
-    py::object sources = py::none();   ///< for data from JSON and CSV: how messages name its files and rows
-    std::optional<std::string> shown;  ///< one .dat file names itself; data merged from several is "data"
+    std::optional<data::Value> sources;  ///< for data from JSON and CSV: how messages name its files and rows
+    std::optional<std::string> shown;    ///< one .dat file names itself; data merged from several is "data"
 };
 DataInputs data_inputs(const std::string& model_text, const GatheredData& gathered,
                        const std::vector<std::string>& paths);

@@ -2,6 +2,7 @@
 // CSV files; several merge) for every command that takes them: `check`,
 // `run` and `emit` read data alike, through the host's own readers.
 #include "bindings/cli/command.hpp"
+#include "bindings/host/compile.hpp"
 #include "bindings/host/json.hpp"
 #include "cli/run_inputs.hpp"
 
@@ -66,14 +67,24 @@ DataInputs data_inputs(const std::string& model_text, const GatheredData& gather
         data = run_data(model_text, gathered);
     }
     out.text = host::text(data.text);
-    if (data.sources) out.sources = host::to_python(*data.sources);
+    out.sources = std::move(data.sources);
     return out;
 }
 
 py::object compile_with_sources(py::object model_text, const DataInputs& data) {
-    py::object compiled = py::module_::import("tarvok.solver").attr("compile")(model_text, data.text);
-    if (!data.sources.is_none()) compiled.attr("_name_data_sources")(**py::reinterpret_borrow<py::dict>(data.sources));
-    return compiled;
+    std::shared_ptr<solver::CompiledModel> compiled = host::compile_pair(model_text, data.text, "compile");
+    if (data.sources) {
+        const data::Value& given = *data.sources;
+        data::DataSources sources;
+        sources.base = static_cast<std::size_t>(given.find("base")->integer());
+        sources.values = *given.find("values");
+        for (const auto& [name, file] : given.find("files")->members()) sources.files[name] = file.text();
+        for (const auto& [name, table] : given.find("rows")->members())
+            for (const auto& [path, row] : table.members()) sources.rows[name][path] = row.text();
+        compiled->name_data_sources(std::move(sources));
+    }
+    py::module_::import("tarvok.solver");  // registers the CompiledModel type the handle is made as
+    return py::cast(std::move(compiled));
 }
 
 }  // namespace tarvok::cli

@@ -185,7 +185,7 @@ data::Value keep_alternatives(StagedPair& pair, py::object table) {
 py::object compiled_model_of(py::object result) {
     py::object compiled = result.attr("compiled_model");
     if (!compiled.is_none()) return compiled;
-    return py::module_::import("tarvok.solver").attr("compile")(result.attr("model_text"), result.attr("data_text"));
+    return compile_with_sources(result.attr("model_text"), {result.attr("data_text")});
 }
 
 /// What the loop handed back, as the report reads it.

@@ -83,8 +83,7 @@ py::object compile_with_sources(py::object model_text, const DataInputs& data) {
             for (const auto& [path, row] : table.members()) sources.rows[name][path] = row.text();
         compiled->name_data_sources(std::move(sources));
     }
-    py::module_::import("tarvok.solver");  // registers the CompiledModel type the handle is made as
-    return py::cast(std::move(compiled));
+    return host::compiled_model_object(std::move(compiled));
 }
 
 }  // namespace tarvok::cli

@@ -43,4 +43,11 @@ inline std::shared_ptr<solver::CompiledModel> compile_pair(py::object model_text
     return std::make_shared<solver::CompiledModel>(std::move(source), sizes);
 }
 
+/// `compiled` as the solver module's CompiledModel object (the module, imported
+/// here, registers the type the object is made as).
+inline py::object compiled_model_object(std::shared_ptr<solver::CompiledModel> compiled) {
+    py::module_::import("tarvok.solver");
+    return py::cast(std::move(compiled));
+}
+
 }  // namespace tarvok::host

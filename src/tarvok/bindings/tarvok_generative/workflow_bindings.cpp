@@ -193,8 +193,7 @@ class HostCompiler : public wf::Compiler {
         wf::CompileOutcome out;
         out.ok = model->ok();
         if (!out.ok) out = wf::refused_compile(true, "", model->source().compilation->report());
-        solver();  // its module registers the CompiledModel type the handle is made as
-        out.compiled = std::make_shared<Held>(py::cast(std::move(model)));
+        out.compiled = std::make_shared<Held>(host::compiled_model_object(std::move(model)));
         return out;
     }
 };

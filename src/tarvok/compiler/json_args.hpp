@@ -10,6 +10,7 @@
 #include <initializer_list>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -48,6 +49,11 @@ class JsonArgs {
     /// One of `choices`, by its word.
     template <typename E>
     std::optional<E> choice(std::string_view name, std::initializer_list<std::pair<std::string_view, E>> choices) {
+        return choice<E>(name, std::span<const std::pair<std::string_view, E>>(choices.begin(), choices.size()));
+    }
+    /// The same, from a table made at run time.
+    template <typename E>
+    std::optional<E> choice(std::string_view name, std::span<const std::pair<std::string_view, E>> choices) {
         const Value* v = get(name);
         if (!v) return std::nullopt;
         std::vector<std::string_view> words;

@@ -219,9 +219,9 @@ Parsed parse_request(const Endpoint& endpoint, const Value& given, const NameFol
         b.takes({"model", "data", "format"});
         EmitRequest r;
         r.pair = b.pair();
-        r.format = b.choice<EmitFormat>(
-                        "format", {{"scipy", EmitFormat::SciPy}, {"mps", EmitFormat::Mps}, {"lp", EmitFormat::Lp}})
-                       .value_or(EmitFormat::SciPy);
+        std::vector<std::pair<std::string_view, const emitter::Output*>> formats;
+        for (const emitter::Output& output : emitter::outputs()) formats.emplace_back(output.name, &output);
+        r.output = b.choice<const emitter::Output*>("format", formats).value_or(&emitter::default_output());
         return done(std::move(r));
     }
     case EndpointId::Generate: {
@@ -274,19 +274,6 @@ Parsed parse_request(const Endpoint& endpoint, const Value& given, const NameFol
     return out;
 }
 
-std::string_view suffix_of(EmitFormat format) {
-    switch (format) {
-    case EmitFormat::SciPy: return ".py";
-    case EmitFormat::Mps: return ".mps";
-    case EmitFormat::Lp: return ".lp";
-    }
-    return "";
-}
-
-std::string_view media_type_of(EmitFormat format) {
-    return format == EmitFormat::SciPy ? "text/x-python" : "text/plain";
-}
-
 Value applied_answer(const Applied& applied) {
     auto name = [](const std::filesystem::path& p) {
         return p.empty() ? Value::null() : Value::of(p.filename().string());
@@ -298,11 +285,10 @@ Value applied_answer(const Applied& applied) {
                           {"backup_data_file", name(applied.backups.data)}});
 }
 
-Value emitted(EmitFormat format) {
-    std::string suffix(suffix_of(format));
-    return Value::object({{"format", Value::of(format == EmitFormat::SciPy ? "scipy" : suffix.substr(1))},
-                          {"file_name", Value::of("model" + suffix)},
-                          {"media_type", Value::of(std::string(media_type_of(format)))}});
+Value emitted(const emitter::Output& output) {
+    return Value::object({{"format", Value::of(output.name)},
+                          {"file_name", Value::of("model" + std::string(output.suffix))},
+                          {"media_type", Value::of(output.media_type)}});
 }
 
 int http_status(Outcome outcome) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "compiler/data_values.hpp"
+#include "emitter/targets.hpp"
 #include "generative/providers/deadline.hpp"
 #include "generative/providers/providers.hpp"
 #include "generative/server_text.hpp"
@@ -138,7 +139,6 @@ struct Pair {
 };
 
 enum class Sensitivity : uint8_t { None, Duals, Full };
-enum class EmitFormat : uint8_t { SciPy, Mps, Lp };
 
 struct CheckRequest {
     Pair pair;
@@ -151,7 +151,7 @@ struct RunRequest {
 };
 struct EmitRequest {
     Pair pair;
-    EmitFormat format = EmitFormat::SciPy;
+    const emitter::Output* output = &emitter::default_output();  ///< by its name in the outputs table
 };
 struct GenerateRequest {
     std::string description;
@@ -203,12 +203,8 @@ Value body_value(std::string_view body);
 /// asked for, and the sensitivity figures (all of them: true; duals alone: "duals").
 Value solve_options(const RunRequest& request);
 
-/// The file suffix and media type of an emitted format.
-std::string_view suffix_of(EmitFormat format);
-std::string_view media_type_of(EmitFormat format);
-
 /// The answer of /api/emit before its text: the format, a file name and its media type.
-Value emitted(EmitFormat format);
+Value emitted(const emitter::Output& output);
 /// Why /api/emit gives no script for a model whose numbers need a .npz file.
 inline constexpr std::string_view kScriptNeedsArrays =
     "the model is too large for a script alone: its numbers go to a .npz file beside the script; write both "

@@ -88,11 +88,11 @@ TEST(Grounding, SplitsAssumedNumbersFromConvertedOnes) {
 }
 
 TEST(Answers, EmittedFormatsAndAppliedFiles) {
-    Value mps = emitted(EmitFormat::Mps);
+    Value mps = emitted(*tarvok::emitter::find_output("mps"));
     EXPECT_EQ(mps.find("format")->text(), "mps");
     EXPECT_EQ(mps.find("file_name")->text(), "model.mps");
-    EXPECT_EQ(emitted(EmitFormat::SciPy).find("format")->text(), "scipy");
-    EXPECT_EQ(emitted(EmitFormat::SciPy).find("media_type")->text(), "text/x-python");
+    EXPECT_EQ(emitted(tarvok::emitter::default_output()).find("format")->text(), "scipy");
+    EXPECT_EQ(emitted(tarvok::emitter::default_output()).find("media_type")->text(), "text/x-python");
 
     Applied applied;
     applied.files = {"/w/plan.mod", "/w/plan.dat"};

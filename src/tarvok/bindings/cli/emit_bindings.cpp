@@ -3,6 +3,7 @@
 // the emitter table's. Exit statuses: 0 written, 1 the model does not
 // compile, 2 a file that cannot be read or written, or an unknown target.
 #include "bindings/cli/command.hpp"
+#include "bindings/host/emit.hpp"
 #include "emitter/targets.hpp"
 #include "scipy_emitter/script.hpp"
 
@@ -14,7 +15,7 @@ void refuse_script_path(py::object path, const std::vector<GivenPath>& inputs) {
         path, scipy_emitter::names_data_file(name) ? name + " ends in .npz, the suffix of a script's data file" : "");
     if (!unusable.empty()) fail(ExitStatus::Usage, "cannot write a script there: " + unusable);
     refuse_output_over(given_path(path), inputs, "the script");
-    // As tarvok.scipy_emitter names its data file: beside the file the script really is.
+    // As host::write_script_files names its data file: beside the file the script really is.
     py::object real = host_path(files::follow_links(host::file_system_path(absolute(path))));
     py::object data_path = py::str(py::module_::import("pathlib").attr("Path")(real).attr("with_suffix")(".npz"));
     refuse_output_over(given_path(data_path), inputs, "the script's data file");
@@ -24,11 +25,21 @@ void refuse_script_path(py::object path, py::object model_file, py::object data_
     refuse_script_path(path, {given_path(model_file), given_path(data_file)});
 }
 
+namespace {
+
+/// The script of `output` for an expanded program, written at `path` by the outputs service.
+py::list write_script(const emitter::Output& output, py::object program, py::object path) {
+    auto p = program.cast<std::shared_ptr<solver::Program>>();
+    return host::write_script(output, *p, path);
+}
+
+}  // namespace
+
 EmitOutcome emit_expanded(const Expanded& expanded, py::object path) {
     if (expanded.program.is_none()) return {code(ExitStatus::DoesNotCompile), py::none(), expanded.diagnostics};
     EmitOutcome out;
     try {
-        out.written = py::module_::import("tarvok.scipy_emitter").attr("write_program_script")(expanded.program, path);
+        out.written = write_script(emitter::default_output(), expanded.program, path);
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_OSError)) throw;
         out.failure = "cannot write " + host::str_of(path) + ": " + host::str_of(e.value());
@@ -44,12 +55,8 @@ namespace {
 /// missing extra, with what to install (status 2).
 EmitOutcome emit_script(const std::string& target, py::object program, py::object path) {
     EmitOutcome out;
-    py::module_ emitter = py::module_::import("tarvok.scipy_emitter");
     try {
-        if (target == emitter::default_target().name())
-            out.written = emitter.attr("write_program_script")(program, path);
-        else
-            out.written = emitter.attr("_write_target")(target, program, path);
+        out.written = write_script(*emitter::find_output(target), program, path);
     } catch (py::error_already_set& e) {
         if (e.matches(PyExc_OSError)) {
             out.failure = "cannot write " + host::str_of(path) + ": " + os_reason(e.value());

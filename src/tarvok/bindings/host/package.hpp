@@ -81,18 +81,6 @@ inline py::object solve_compiled(py::handle compiled, const py::dict& options, p
     }
 }
 
-/// The SciPy script of a pair, or None when its numbers need a .npz file
-/// beside it; a pair that does not compile raises the emitter's SemanticError.
-inline py::object scipy_script(std::string_view model, std::string_view data) {
-    py::object compiled =
-        py::module_::import("tarvok.tarvok_core").attr("TVLCompiler")().attr("compile_model")(text(model), text(data));
-    py::object generator =
-        py::module_::import("tarvok.scipy_emitter").attr("SciPyCodeGenerator")(compiled, compiled["data"]);
-    py::object script = generator.attr("generate_code")();
-    py::object arrays = generator.attr("npz_arrays");
-    return !arrays.is_none() && truthy(arrays) ? py::object(py::none()) : script;
-}
-
 /// The diagnostics a SemanticError carries (none: an empty list).
 inline py::object diagnostics_of(py::handle error) { return py::getattr(error, "diagnostics", py::list()); }
 

@@ -4,6 +4,8 @@
 // arguments; this file converts, calls the package's own modules (compiler,
 // solver, SciPy emitter, example ranker, generation loop) and shapes their
 // results for the agent.
+#include "bindings/host/compile.hpp"
+#include "bindings/host/emit.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/package.hpp"
@@ -106,16 +108,21 @@ Answer answer(const core::RunRequest& r, const CallLine& line) {
     return answered(result.attr("to_dict")());
 }
 
-/// emit_script: the pair's SciPy script.
+/// emit_script: the pair's script of the default output.
 Answer answer(const core::EmitRequest& r) {
-    try {
-        py::object script = host::scipy_script(r.pair.model, r.pair.data);
-        if (script.is_none()) return failed(std::string(core::kScriptNeedsArrays));
+    using Refusal = tarvok::emitter::Refusal;
+    auto compiled = host::compile_pair(host::text(r.pair.model), host::text(r.pair.data), "compile");
+    tarvok::emitter::Emission made =
+        host::emit_output(*compiled, tarvok::emitter::default_output().name, host::emit_means({}, true));
+    if (!made.refusal) {
+        py::object script = host::text(made.made.text);
         return answered(py::dict(py::arg("script") = script), script);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(py::module_::import("tarvok.scipy_emitter").attr("SemanticError"))) throw;
-        return does_not_compile(host::str_of(e.value()), host::diagnostics_of(e.value()), r.pair);
     }
+    const Refusal& no = *made.refusal;
+    if (no.kind == Refusal::Kind::TooLarge) return failed(std::string(core::kScriptNeedsArrays));
+    if (no.kind == Refusal::Kind::DoesNotCompile)
+        return does_not_compile(no.message, host::to_python(no.diagnostics), r.pair);
+    return failed(no.message);
 }
 
 std::filesystem::path example_library() { return core::example_library(host::package_folder()); }

@@ -63,9 +63,6 @@ inline constexpr Face kWriteProgramScript{
     "The script is the one write_script writes for the model the program was expanded from, without\n"
     "compiling it again (a Program from tarvok.solver.instantiate or a CompiledModel). Raises\n"
     "ValueError for a path ending in .npz and OSError when a file cannot be written."};
-inline constexpr Face kWriteTarget{
-    "_write_target", "target, program, path",
-    "Write the script of a Program for a target of `tarvok emit --to`; return the paths written."};
 inline constexpr Face kWriteScript{
     "write_script", "model_text, data_text, path",
     "Compile a model with its data and write a SciPy script that solves it; return the paths written.\n\n"

@@ -10,9 +10,9 @@
 // form, and generate_code writes the script from those attributes, so the
 // script always states what the attributes hold.
 #include "bindings/host/arrays.hpp"
+#include "bindings/host/emit.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/scipy_emitter/generator_face.hpp"
-#include "emitter/targets.hpp"
 #include "scipy_emitter/generator_attributes.hpp"
 #include "scipy_emitter/generator_checks.hpp"
 #include "scipy_emitter/program_script.hpp"
@@ -32,7 +32,6 @@ namespace py = pybind11;
 namespace host = tarvok::host;
 using namespace tarvok::scipy_emitter;
 using host::equals;
-using tarvok::NamedArray;
 using tarvok::solver::Program;
 
 namespace {
@@ -300,15 +299,6 @@ ScriptInput script_input(py::object self, const Program& p) {
     }
 }
 
-py::dict arrays_dict(std::vector<NamedArray>& arrays) {
-    py::dict out;
-    if (arrays.empty()) return out;
-    import_extra("numpy", "an .npz file beside a script");
-    for (NamedArray& a : arrays)
-        std::visit([&](auto& data) { out[host::text(a.name)] = host::owned_array(std::move(data)); }, a.data);
-    return out;
-}
-
 // ----------------------------------------------------- generate and write
 
 py::object generate_code(py::object self) {
@@ -346,75 +336,30 @@ py::object generate_code(py::object self) {
         throw;
     }
     py::setattr(self, "indent_level", level);
-    py::setattr(self, "npz_arrays", arrays_dict(script.arrays));
+    py::setattr(self, "npz_arrays", host::script_arrays(script.arrays));
     return py::str("\n").attr("join")(self.attr("scipy_code_lines")) + py::str("\n");
 }
 
-/// The path's text, refusing the name the script's own .npz would have.
-py::object script_path(py::handle path) {
-    py::object text = host::text_path(path, "the script path must be a str or an os.PathLike of str, not ");
-    if (names_data_file(host::str_of(text))) host::raise(PyExc_ValueError, data_file_name_fault(host::str_of(text)));
-    return text;
-}
-
-/// Writes a script and, when it has them, its arrays to the .npz beside it
-/// (first, as the script loads it); returns the paths written.
-py::list write_files(py::object script, std::string_view text, py::object arrays) {
-    py::list written;
-    written.append(script);
-    if (!arrays.is_none() && host::truthy(arrays)) {
-        // Beside the file the script really is, where the script looks for it
-        // (a link to the script elsewhere never sees a stale one beside it).
-        py::object real = host::host_path(tarvok::files::follow_links(host::file_system_path(script)));
-        py::object npz = py::str(py::module_::import("pathlib").attr("Path")(real).attr("with_suffix")(".npz"));
-        if (tarvok::files::same_file(host::file_system_path(npz), host::file_system_path(script)))
-            host::raise(PyExc_ValueError, data_file_link_fault(host::str_of(script)));
-        py::object buffer = py::module_::import("io").attr("BytesIO")();
-        import_extra("numpy", "an .npz file beside a script").attr("savez")(buffer, **arrays);
-        py::buffer_info bytes = py::buffer(buffer.attr("getbuffer")()).request();  // a view, not a second copy
-        host::replace_files(
-            {{npz, std::string_view(static_cast<const char*>(bytes.ptr), static_cast<size_t>(bytes.size))}});
-        written.append(npz);
-    }
-    host::replace_files({{script, text}});
-    return written;
-}
-
 py::list write(py::object self, py::object path) {
-    py::object script = script_path(path);
+    py::object script = host::script_path(path);
     py::object text = self.attr("generate_code")();
     if (!PyUnicode_Check(text.ptr()))
         throw py::type_error("generate_code() must return a str, not " + host::type_name(text));
-    return write_files(script, host::Utf8(text).view(), self.attr("npz_arrays"));
+    return host::write_script_files(script, host::Utf8(text).view(), self.attr("npz_arrays"));
 }
 
-/// The script of `program` for one target of the emitter table, written to
-/// `path` with its arrays beside it; `caller` names the function in errors.
-py::list write_target(const tarvok::emitter::Emitter& target, py::object program, py::object path, const char* caller) {
-    py::object script = script_path(path);
+/// `write_program_script(program, path)`: the default script of a Program at hand, as `tarvok emit` writes it.
+py::list write_program_script(py::object program, py::object path) {
+    host::script_path(path);  // refused before any work
     auto p = host::cast_or_refuse<std::shared_ptr<Program>>(
-        program, std::string(caller) + "() argument 'program' must be a tarvok.solver.Program, not ");
-    tarvok::emitter::Emitted emitted;
-    {
-        py::gil_scoped_release release;
-        emitted = target.emit(*p);
-    }
-    return write_files(script, emitted.text, arrays_dict(emitted.arrays));
-}
-
-/// `_write_target(target, program, path)`: the script of another target of
-/// the emitter table, as `tarvok emit --to` writes it.
-py::list write_named_target(py::object name, py::object program, py::object path) {
-    host::require(name, "_write_target", "target", host::Kind::Str);
-    const tarvok::emitter::Emitter* target = tarvok::emitter::find_target(host::str_of(name));
-    if (!target) host::raise(PyExc_ValueError, "no emitter target '" + host::str_of(name) + "'");
-    return write_target(*target, program, path, "_write_target");
+        program, "write_program_script() argument 'program' must be a tarvok.solver.Program, not ");
+    return host::write_script(tarvok::emitter::default_output(), *p, path);
 }
 
 py::list write_script(py::object model_text, py::object data_text, py::object path) {
     host::require(model_text, "write_script", "model_text", host::Kind::Str);
     host::require(data_text, "write_script", "data_text", host::Kind::Str);
-    script_path(path);  // refused before any work
+    host::script_path(path);  // refused before any work
     py::object compiler = sibling("tarvok_core").attr("TVLCompiler")();
     py::object ast = compiler.attr("compile_model")(model_text, data_text);
     py::object generator = host::attr("SciPyCodeGenerator")(ast, get(ast, "data"));
@@ -457,12 +402,6 @@ PYBIND11_MODULE(scipy_emitter, m, py::mod_gil_not_used()) {
     m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
     m.attr("SciPyCodeGenerator") = make_generator(m);
     // The script of a Program that is at hand (compiled and expanded already), with no compile of its own.
-    host::def(
-        m, kWriteProgramScript,
-        [](py::object program, py::object path) {
-            return write_target(*tarvok::emitter::find_target("scipy"), program, path, "write_program_script");
-        },
-        py::arg("program"), py::arg("path"));
-    host::def(m, kWriteTarget, &write_named_target, py::arg("target"), py::arg("program"), py::arg("path"));
+    host::def(m, kWriteProgramScript, &write_program_script, py::arg("program"), py::arg("path"));
     host::def(m, kWriteScript, &write_script, py::arg("model_text"), py::arg("data_text"), py::arg("path"));
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "bindings/host/arrays.hpp"
+#include "bindings/host/highs.hpp"
 #include "bindings/host/host.hpp"
 #include "solver/backend.hpp"
 
@@ -16,10 +17,7 @@ namespace tarvok::solver::bind {
 
 namespace py = pybind11;
 
-/// Imports a library of the 'solve' extra, or says how to get it.
-inline py::module_ import_extra(const char* name, const char* purpose) {
-    return host::import_extra(name, purpose, "solve");
-}
+using host::highs::import_extra;
 
 /// Whether this is the host's main thread, the one signals arrive on.
 inline bool on_main_thread() {
@@ -27,21 +25,8 @@ inline bool on_main_thread() {
     return threading.attr("current_thread")().is(threading.attr("main_thread")());
 }
 
-/// A read-only array over memory that `owner` keeps alive.
-template <typename T>
-py::array view(const std::vector<T>& data, py::handle owner) {
-    import_extra("numpy", "the arrays of a Program");
-    py::array_t<T> a({static_cast<py::ssize_t>(data.size())}, {static_cast<py::ssize_t>(sizeof(T))}, data.data(),
-                     owner);
-    a.attr("flags").attr("writeable") = false;
-    return a;
-}
-
-template <typename T>
-py::array owned(std::vector<T> data) {
-    import_extra("numpy", "the arrays of a Program");
-    return host::owned_array(std::move(data));
-}
+using host::highs::owned;
+using host::highs::view;
 
 /// `expected` floats from a Python sequence; ValueError naming `what` when
 /// the count differs.
@@ -99,10 +84,5 @@ MakeBackend backend_maker(std::string_view name);
 
 /// Raises the RuntimeError of a solve its caller cancelled.
 [[noreturn]] inline void raise_cancelled() { host::raise(PyExc_RuntimeError, "the solve was cancelled"); }
-
-/// Writes `program` as HiGHS's .lp file at `path` (a path the host gives
-/// HiGHS), with these names; false when HiGHS reports a failure.
-bool write_lp_with_highs(const Program& program, py::handle owner, const std::vector<std::string>& columns,
-                         const std::vector<std::string>& rows, py::handle path);
 
 }  // namespace tarvok::solver::bind

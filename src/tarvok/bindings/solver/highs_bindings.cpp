@@ -14,26 +14,7 @@ namespace tarvok::solver::bind {
 
 namespace {
 
-/// A HiGHS instance holding the program. The plain binding class prints no
-/// banner on stdout; older highspy releases have only `Highs`.
-/// `relaxed` drops integrality; `feasibility` drops the objective, so that
-/// any feasible point is optimal.
-py::object highs_with(const Program& p, py::module_& highspy, py::handle owner, bool relaxed = false,
-                      bool feasibility = false) {
-    py::object h = py::hasattr(highspy, "_Highs") ? highspy.attr("_Highs")() : highspy.attr("Highs")();
-    h.attr("setOptionValue")("output_flag", false);
-    py::object status = h.attr("passModel")(
-        p.columns(), p.rows(), p.nonzeros(), 2 /* row-wise */, static_cast<int>(p.sense), p.offset,
-        feasibility ? owned(std::vector<double>(p.columns(), 0.0)) : view(p.cost, owner), view(p.col_lower, owner),
-        view(p.col_upper, owner), view(p.row_lower, owner), view(p.row_upper, owner), view(p.row_starts, owner),
-        view(p.col_indices, owner), view(p.values, owner),
-        owned(relaxed ? std::vector<int32_t>(p.columns(), 0)
-                      : std::vector<int32_t>(p.integrality.begin(), p.integrality.end())));
-    if (host::str_of(status.attr("name")) == "kError")
-        host::raise(PyExc_RuntimeError, "HiGHS refused the program (" + std::to_string(p.columns()) + " columns, " +
-                                            std::to_string(p.rows()) + " rows)");
-    return h;
-}
+using host::highs::highs_with;
 
 /// What HiGHS calls back for while it runs: its log lines, sent to
 /// sys.stderr (looked up per line) when asked for, and its interrupt checks,
@@ -239,16 +220,5 @@ std::unique_ptr<HostBackend> make_highs_backend(py::module_ highspy, py::handle 
 const BackendRegistration kRegistered{"highs", &make_highs_backend};
 
 }  // namespace
-
-bool write_lp_with_highs(const Program& program, py::handle owner, const std::vector<std::string>& columns,
-                         const std::vector<std::string>& rows, py::handle path) {
-    py::module_ highspy = import_extra("highspy", "writing a model file");
-    py::object h = highs_with(program, highspy, owner);
-    py::object pass_column = h.attr("passColName"), pass_row = h.attr("passRowName");
-    for (size_t j = 0; j < columns.size(); ++j) pass_column(j, host::text(columns[j]));
-    for (size_t i = 0; i < rows.size(); ++i) pass_row(i, host::text(rows[i]));
-    py::object status = h.attr("writeModel")(path);
-    return host::str_of(status.attr("name")) != "kError";
-}
 
 }  // namespace tarvok::solver::bind

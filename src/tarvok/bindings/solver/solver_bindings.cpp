@@ -297,8 +297,8 @@ void write_model(py::object model_text, py::object data_text, py::object path) {
     if (!unwritable.empty()) host::raise(PyExc_ValueError, "cannot write " + file + ": " + unwritable);
     int error = write_model_file(*program, host::file_system_path(fspath), format,
                                  [&](const auto& columns, const auto& rows, const std::filesystem::path& lp) {
-                                     return bind::write_lp_with_highs(*program, py::cast(program), columns, rows,
-                                                                      host::host_path(lp));
+                                     return host::highs::write_lp(*program, py::cast(program), columns, rows,
+                                                                  host::host_path(lp));
                                  });
     if (error != 0) host::raise_os_error(error, fspath);
 }

@@ -4,7 +4,9 @@
 // work (compiler, solver, SciPy emitter, generation loop, feedback) and
 // shapes their results as the commands' --json output does. Starlette and
 // uvicorn (the web extra) are imported when an app is made.
+#include "bindings/host/compile.hpp"
 #include "bindings/host/data_values.hpp"
+#include "bindings/host/emit.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/keys.hpp"
@@ -97,25 +99,30 @@ Answer answer(const core::RunRequest& r, const fs::path&) {
 /// A file of a scratch folder, as the host names it.
 py::object file_of(const core::Scratch& scratch, const char* name) { return host::host_path(scratch.folder / name); }
 
-/// /api/emit: the pair's SciPy script, or the model written as MPS or LP.
+/// /api/emit: the pair's output in the format asked for (the outputs table's).
 Answer answer(const core::EmitRequest& r, const fs::path& workdir) {
-    py::dict d = host::to_python(core::emitted(r.format));
-    try {
-        if (r.format == core::EmitFormat::SciPy) {
-            d["text"] = host::scipy_script(r.pair.model, r.pair.data);
-            if (d["text"].is_none()) return refused(core::Outcome::TooLarge, std::string(core::kScriptNeedsArrays));
-            return answered(d);
-        }
-        core::Scratch scratch(workdir, "emit");
-        py::object path = file_of(scratch, d["file_name"].cast<std::string>().c_str());
-        solver().attr("write_model")(host::text(r.pair.model), host::text(r.pair.data), path);
-        d["text"] = host::read_input_text(path);
+    using Refusal = tarvok::emitter::Refusal;
+    const tarvok::emitter::Output& output = *r.output;
+    py::dict d = host::to_python(core::emitted(output));
+    auto compiled = host::compile_pair(host::text(r.pair.model), host::text(r.pair.data), "compile");
+    std::optional<core::Scratch> scratch;
+    if (!output.script) scratch.emplace(workdir, "emit");  // a model file is written there and read back
+    tarvok::emitter::Emission made =
+        host::emit_output(*compiled, output.name, host::emit_means(scratch ? scratch->folder : fs::path(), true));
+    if (!made.refusal) {
+        d["text"] = host::text(made.made.text);
         return answered(d);
-    } catch (py::error_already_set& e) {
-        py::object emitter_fault = py::module_::import("tarvok.scipy_emitter").attr("SemanticError");
-        if (!e.matches(emitter_fault) && !e.matches(solver().attr("SemanticError"))) throw;
-        return does_not_compile(host::diagnostics_of(e.value()));
     }
+    const Refusal& no = *made.refusal;
+    switch (no.kind) {
+    case Refusal::Kind::DoesNotCompile: return does_not_compile(host::to_python(no.diagnostics));
+    case Refusal::Kind::TooLarge: return refused(core::Outcome::TooLarge, std::string(core::kScriptNeedsArrays));
+    case Refusal::Kind::Unwritable:
+        return refused(core::Outcome::Failed, "cannot write " + no.path.string() + ": " + no.message);
+    case Refusal::Kind::WriteFailed: host::raise_os_error(no.error_number, host::host_path(no.path));
+    case Refusal::Kind::UnknownOutput: break;
+    }
+    return refused(core::Outcome::BadRequest, no.message);
 }
 
 /// /api/feedback: the LLM's answer to a question on the pair, with its

@@ -14,8 +14,10 @@
 #include "cli/run_inputs.hpp"
 #include "common/exit_status.hpp"
 #include "compiler/data_values.hpp"
+#include "solver/compiled_model.hpp"
 
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -238,6 +240,8 @@ DataInputs data_inputs(const std::string& model_text, const GatheredData& gather
 
 /// The pair compiled (a tarvok.solver.CompiledModel), its messages naming the data's files and rows.
 py::object compile_with_sources(py::object model_text, const DataInputs& data);
+/// The same, kept in C++.
+std::shared_ptr<solver::CompiledModel> compiled_with_sources(py::object model_text, const DataInputs& data);
 
 /// `solve --run`: the expanded program solved with the solver's defaults,
 /// by the solver named (--solver; None for the default).

@@ -71,7 +71,7 @@ DataInputs data_inputs(const std::string& model_text, const GatheredData& gather
     return out;
 }
 
-py::object compile_with_sources(py::object model_text, const DataInputs& data) {
+std::shared_ptr<solver::CompiledModel> compiled_with_sources(py::object model_text, const DataInputs& data) {
     std::shared_ptr<solver::CompiledModel> compiled = host::compile_pair(model_text, data.text, "compile");
     if (data.sources) {
         const data::Value& given = *data.sources;
@@ -83,7 +83,11 @@ py::object compile_with_sources(py::object model_text, const DataInputs& data) {
             for (const auto& [path, row] : table.members()) sources.rows[name][path] = row.text();
         compiled->name_data_sources(std::move(sources));
     }
-    return host::compiled_model_object(std::move(compiled));
+    return compiled;
+}
+
+py::object compile_with_sources(py::object model_text, const DataInputs& data) {
+    return host::compiled_model_object(compiled_with_sources(std::move(model_text), data));
 }
 
 }  // namespace tarvok::cli

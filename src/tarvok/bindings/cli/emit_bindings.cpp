@@ -6,6 +6,7 @@
 #include "bindings/host/emit.hpp"
 #include "emitter/targets.hpp"
 #include "scipy_emitter/script.hpp"
+#include "solver/views.hpp"
 
 namespace tarvok::cli {
 
@@ -25,21 +26,12 @@ void refuse_script_path(py::object path, py::object model_file, py::object data_
     refuse_script_path(path, {given_path(model_file), given_path(data_file)});
 }
 
-namespace {
-
-/// The script of `output` for an expanded program, written at `path` by the outputs service.
-py::list write_script(const emitter::Output& output, py::object program, py::object path) {
-    auto p = program.cast<std::shared_ptr<solver::Program>>();
-    return host::write_script(output, *p, path);
-}
-
-}  // namespace
-
 EmitOutcome emit_expanded(const Expanded& expanded, py::object path) {
     if (expanded.program.is_none()) return {code(ExitStatus::DoesNotCompile), py::none(), expanded.diagnostics};
     EmitOutcome out;
     try {
-        out.written = write_script(emitter::default_output(), expanded.program, path);
+        out.written = host::write_script(emitter::default_output(),
+                                         *expanded.program.cast<std::shared_ptr<solver::Program>>(), path);
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_OSError)) throw;
         out.failure = "cannot write " + host::str_of(path) + ": " + host::str_of(e.value());
@@ -50,13 +42,14 @@ EmitOutcome emit_expanded(const Expanded& expanded, py::object path) {
 
 namespace {
 
-/// Writes the script of `target` for an expanded model. One map from what
-/// the writer raises to the outcome: a file that cannot be written or a
-/// missing extra, with what to install (status 2).
-EmitOutcome emit_script(const std::string& target, py::object program, py::object path) {
+/// Writes the script of `target` for a compiled model, through the outputs
+/// service. One map from what the writer raises to the outcome: a file that
+/// cannot be written or a missing extra, with what to install (status 2).
+EmitOutcome emit_script(const std::string& target, solver::CompiledModel& compiled, py::object path) {
     EmitOutcome out;
     try {
-        out.written = write_script(*emitter::find_output(target), program, path);
+        out.written = host::write_script(*emitter::find_output(target), compiled, path);
+        if (out.written.is_none()) out.status = code(ExitStatus::DoesNotCompile);
     } catch (py::error_already_set& e) {
         if (e.matches(PyExc_OSError)) {
             out.failure = "cannot write " + host::str_of(path) + ": " + os_reason(e.value());
@@ -89,14 +82,12 @@ int run_emit(py::object args) {
     for (const std::string& input : gathered.inputs) inputs.push_back(given_path(host::text(input)));
     refuse_script_path(script, inputs);
     DataInputs data = data_inputs(model, gathered, paths);
-    py::object compiled = compile_with_sources(model_text, data);
-    Expanded expanded = expand(compiled);
-    if (expanded.program.is_none()) {
-        std::string shown = host::str_of(model_path);
-        say(host::str_of(compiled.attr("report_for")(host::text(shown), host::text(data.shown.value_or("data")))));
-        return code(ExitStatus::DoesNotCompile);
+    std::shared_ptr<solver::CompiledModel> compiled = compiled_with_sources(model_text, data);
+    EmitOutcome emit = emit_script(target, *compiled, script);
+    if (emit.status == code(ExitStatus::DoesNotCompile)) {
+        say(solver::report_for_files(compiled->source(), host::str_of(model_path), data.shown.value_or("data")));
+        return emit.status;
     }
-    EmitOutcome emit = emit_script(target, expanded.program, script);
     if (emit.status == code(ExitStatus::Usage)) fail(ExitStatus::Usage, emit.failure);
     say(written_line(strings_of(emit.written)));
     return emit.status;

@@ -97,4 +97,13 @@ inline py::list write_script(const emitter::Output& output, const solver::Progra
     return write_script_files(script, made.made.text, script_arrays(made.made.arrays));
 }
 
+/// The same for the script of a compiled pair; None, with nothing written,
+/// when the pair does not compile or cannot be expanded.
+inline py::object write_script(const emitter::Output& output, solver::CompiledModel& compiled, py::object path) {
+    py::object script = script_path(path);
+    emitter::Emission made = emit_output(compiled, output.name, emit_means());
+    if (made.refusal) return py::none();
+    return write_script_files(script, made.made.text, script_arrays(made.made.arrays));
+}
+
 }  // namespace tarvok::host

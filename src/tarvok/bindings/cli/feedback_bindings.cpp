@@ -99,12 +99,13 @@ RevisedPair revised_pair(py::dict reply, const FeedbackInputs& in) {
 }
 
 /// Writes the revised pair into place, keeping the previous files, and drops a kept reply.
-Backups write_revision(StagedPair& stage, const RevisedPair& pair, const FeedbackInputs& in) {
-    host::replace_files({{stage.staged_model(), encoded(pair.model)}, {stage.staged_data(), encoded(pair.data)}});
+Backups write_revision(PairStage& stage, const RevisedPair& pair, const FeedbackInputs& in) {
+    host::replace_files(
+        {{host_path(stage.staged().model), encoded(pair.model)}, {host_path(stage.staged().data), encoded(pair.data)}});
     std::string error;
     Pair backups = files::back_up(stage.target(), error);
     if (!error.empty()) fail(ExitStatus::Usage, error);
-    stage.place();
+    place_unlocked(stage);
     py::module_ os = py::module_::import("os");
     if (host::truthy(os.attr("path").attr("exists")(in.proposal_file))) os.attr("remove")(in.proposal_file);
     return {shown_path(backups.model), shown_path(backups.data)};
@@ -124,8 +125,8 @@ int run_feedback(py::object args) {
     FeedbackInputs in = read_feedback_inputs(args);
     FeedbackOptions run{host::truthy(args.attr("apply")), host::truthy(args.attr("json")), host::str_of(in.model_file),
                         host::str_of(in.data_file)};
-    std::optional<StagedPair> stage;
-    if (run.apply) stage.emplace(in.model_file, in.data_file);
+    std::unique_ptr<PairStage> stage;
+    if (run.apply) stage = stage_pair(in.model_file, in.data_file);
     py::object answer = run.apply ? kept_answer(in) : py::none();
     if (answer.is_none()) answer = ask_for_feedback(args, in);
     data::Value reply = host::from_python(answer, kPlain);

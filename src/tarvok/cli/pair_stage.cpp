@@ -43,11 +43,7 @@ void remove_folders(const std::vector<fs::path>& folders) {
 
 }  // namespace
 
-std::string shown_path(const fs::path& path) {
-    std::string out;
-    for (char32_t c : host_name(path.native())) utf8::append(out, c);
-    return out;
-}
+std::string shown_path(const fs::path& path) { return shown_name(path.native()); }
 
 PairStage::~PairStage() { remove_folders(folders_); }
 

@@ -2,6 +2,7 @@
 
 #include "cli/command_options.hpp"
 #include "cli/csv_cells.hpp"
+#include "common/file_names.hpp"
 #include "common/files.hpp"
 #include "compiler/front_end.hpp"
 
@@ -350,18 +351,18 @@ void add_value(GatheredData& data, const std::string& name, data::Value value, c
 
 /// A data file's text, read as every model and data file is; one that cannot be read is a usage fault.
 std::string input_text(const std::string& path) {
-    files::InputFile file = files::read_input_file(path);
+    files::InputFile file = files::read_input_file(raw_name(path));
     if (!file.ok()) fail(ExitStatus::Usage, "cannot read " + path + ": " + file.reason());
     return std::move(file.bytes);
 }
 
-/// The names of the entries of `folder`, sorted; a folder that cannot be listed says so as the host's
+/// The names of the entries of `folder` as the host's text carries them, sorted; a folder that cannot be listed says so as the host's
 /// OSError does.
 std::vector<std::string> listing(const std::string& folder) {
     std::vector<std::string> names;
     std::error_code error;
-    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-        names.push_back(it->path().filename().string());
+    for (std::filesystem::directory_iterator it(raw_name(folder), error), end; !error && it != end; it.increment(error))
+        names.push_back(shown_name(it->path().filename().native()));
     if (error)
         fail(ExitStatus::DoesNotCompile,
              "[Errno " + std::to_string(error.value()) + "] " + error.message() + ": '" + folder + "'");
@@ -498,7 +499,7 @@ GatheredData gather_data(const std::vector<std::string>& paths, std::string_view
     GatheredData data;
     for (const std::string& path : paths) {
         std::error_code error;
-        DataSource source = data_source(path, std::filesystem::is_directory(path, error));
+        DataSource source = data_source(path, std::filesystem::is_directory(raw_name(path), error));
         if (source == DataSource::CsvFolder) {
             gather_csv_folder(data, path, model_text);
             continue;

@@ -202,6 +202,12 @@ TEST_F(DataFiles, ReadsDatTextsJsonObjectsAndCsvFoldersInOrder) {
     EXPECT_EQ(cost.find("a")->find("b")->number(), 1.5);
     EXPECT_EQ(data.rows.find("cost")->find("[\"2.0\"][\"b\"]")->text(), at("tables/cost.csv") + ":3");
     EXPECT_EQ(data.rows.find("Items")->find("[1]")->text(), at("tables/Items.csv") + ":4");  // the empty row counts
+
+    // A name that is not UTF-8 is carried as the host's text carries it (U+DCFF for the byte 0xff) and read back.
+    write("odd\xff/cap.csv", "cap\n2\n");
+    data = gather_data({at("odd\xed\xb3\xbf")}, kModel);
+    EXPECT_EQ(data.inputs, (std::vector<std::string>{at("odd\xed\xb3\xbf/cap.csv")}));
+    EXPECT_EQ(data.values.find("cap")->integer(), 2);
 }
 
 TEST_F(DataFiles, RefusalsSayTheFileAndTheirStatus) {

@@ -65,6 +65,19 @@ FORMS = {
         {"I.csv": "i\na\nb\n", "J.csv": "j\n", "c.csv": "i,j,c\n", "b.csv": "i,b\na,1\nb,2\n"},
         1 + 2,
     ),
+    # CSV cells read as the host reads them: a quoted comma, blanks, underscores, "1e3"; "1__0" is no number.
+    "CSV cells": (
+        "{string} P = ...;\nfloat w[P] = ...;\nint n = ...;\ndvar float+ x[P];\n"
+        "minimize sum(p in P) w[p] * x[p];\nsubject to { forall(p in P) x[p] >= 1; sum(p in P) x[p] >= n; }\n",
+        {"P": ["a,b", "1__0", "2.50"], "w": {"a,b": 1000, "1__0": 2.5, "2.50": 10}, "n": 1000},
+        {"P": ["a,b", "1__0", "2.50"], "w": {"a,b": 1000, "1__0": 2.5, "2.50": 10}, "n": 1000},
+        {
+            "P.csv": 'p\r\n"a,b"\r\n1__0\r\n 2.50 \r\n',
+            "w.csv": 'p,w\n"a,b",1e3\n1__0, 2.50 \n2.50,1_0\n',
+            "n.csv": "n\n1_000\n",
+        },
+        1000 + 2.5 * 998 + 10,
+    ),
 }
 
 
@@ -148,3 +161,15 @@ def test_check_without_data_checks_the_model_alone(tmp_path):
     (tmp_path / "bad.mod").write_text(DIET.replace("cost[f] * eat[f]", "cost[f] * eats[f]"))
     done = tarvok("check", "bad.mod", cwd=tmp_path)
     assert done.returncode == 1 and "undeclared name 'eats'" in done.stdout and "has no value" not in done.stdout
+
+
+def test_csv_cells_are_numbers_only_as_the_host_reads_them(tmp_path):
+    (tmp_path / "m.mod").write_text("float cap = ...;\ndvar float+ x;\nminimize x;\nsubject to { x >= cap; }\n")
+    (tmp_path / "t").mkdir()
+    for cell, said in [
+        ("inf", "'cap' holds a number that is not finite"),
+        ("1__0", 'the data gives the string "1__0"'),
+    ]:
+        (tmp_path / "t" / "cap.csv").write_text(f"cap\n{cell}\n")
+        done = tarvok("check", "m.mod", "t", cwd=tmp_path)
+        assert done.returncode == 1 and said in done.stdout + done.stderr, (cell, done.stdout, done.stderr)

@@ -75,35 +75,29 @@ data::Value revision_json(data::Value reply, const std::string& diff, bool compi
     return reply;
 }
 
-int answer_feedback(FeedbackHost& host, Output& out, const FeedbackOptions& run) {
-    if (!(run.apply && host.take_kept_reply())) host.ask();
-    data::Value reply = host.reply();
-    if (reply_kind(reply) != ReplyKind::Revision) {
+RevisionStep feedback_step(const FeedbackOptions& run, const ProposedRevision& revision) {
+    return revision_step(run.apply, revision.diagnostics.empty(), !revision.diff.empty());
+}
+
+int tell_feedback(Output& out, const FeedbackOptions& run, data::Value reply,
+                  const std::optional<ProposedRevision>& revision, const std::optional<Backups>& applied) {
+    if (!revision) {
         if (run.json)
-            host.say_reply_json();
+            out.say_json(reply);
         else
             out.say(reply_lines(reply, "").front());
         return code(ExitStatus::Success);
     }
-    ProposedRevision revision = host.revise();
-    FeedbackEnd end{run.apply,    revision.diagnostics.empty(), !revision.diff.empty(), false, run.model_file,
-                    run.data_file};
-    std::optional<Backups> applied;
-    switch (revision_step(end.apply, end.compiles, end.changes)) {
-    case RevisionStep::Write:
-        applied = host.write_revision();
-        end.applied = true;
-        if (!applied->first.empty() || !applied->second.empty()) end.backups = applied;
-        break;
-    case RevisionStep::KeepProposal: host.keep_reply(); break;
-    case RevisionStep::Nothing: break;
-    }
+    FeedbackEnd end{
+        run.apply,    revision->diagnostics.empty(), !revision->diff.empty(), applied.has_value(), run.model_file,
+        run.data_file};
+    if (applied && (!applied->first.empty() || !applied->second.empty())) end.backups = applied;
     if (run.json) {
-        out.say_json(revision_json(std::move(reply), revision.diff, end.compiles, applied));
+        out.say_json(revision_json(std::move(reply), revision->diff, end.compiles, applied));
     } else {
-        for (const std::string& line : reply_lines(reply, revision.diff)) out.say(line);
+        for (const std::string& line : reply_lines(reply, revision->diff)) out.say(line);
     }
-    FeedbackClosing closing = feedback_closing(end, revision.diagnostics);
+    FeedbackClosing closing = feedback_closing(end, revision->diagnostics);
     for (const std::string& line : closing.warnings) out.warn(line);
     return code(closing.status);
 }

@@ -1,6 +1,6 @@
 // What `tarvok feedback` does with a proposed revision, and what it says at
-// the end: the decisions of the command, apart from the host that reads the
-// files, asks the LLM and compiles.
+// the end: the decisions of the command over plain values; the binding reads
+// the files, asks the LLM, diffs and compiles.
 #pragma once
 
 #include "cli/output.hpp"
@@ -74,38 +74,23 @@ struct ProposedRevision {
 /// Where the previous files of an applied revision are kept ("" for a file there was none of).
 using Backups = std::pair<std::string, std::string>;
 
-/// The host's side of `feedback`, once the question and the files are read:
-/// it holds the reply as it came, reads and writes the files, compiles and
-/// shows the reply as it came. Each step may fail the command.
-class FeedbackHost {
-  public:
-    virtual ~FeedbackHost() = default;
-    /// Takes the reply kept beside the model for this question and these very files, when there is one.
-    virtual bool take_kept_reply() = 0;
-    /// Asks the LLM for its reply.
-    virtual void ask() = 0;
-    /// The reply held, as plain values.
-    virtual data::Value reply() = 0;
-    /// The revised pair (a half the reply leaves out keeps its file's text): its diff and whether it compiles.
-    virtual ProposedRevision revise() = 0;
-    /// Writes the revised pair into place, keeping the previous files, and drops a kept reply.
-    virtual Backups write_revision() = 0;
-    /// Keeps the reply beside the model, so that --apply writes exactly this revision.
-    virtual void keep_reply() = 0;
-    /// The reply on stdout as JSON, every value as it came.
-    virtual void say_reply_json() = 0;
-};
-
 /// What `feedback` was asked: --apply, --json, and the files as messages name them.
 struct FeedbackOptions {
     bool apply = false, json = false;
     std::string model_file, data_file;
 };
 
-/// `feedback` from the reply to its exit status: with --apply a kept reply
-/// is used rather than asking again; a reply without a revision is shown
-/// and ends well; a revision is written or kept (see revision_step), then
-/// shown, then the closing lines say what became of it.
-int answer_feedback(FeedbackHost& host, Output& out, const FeedbackOptions& run);
+/// What becomes of the revision a reply proposes (see revision_step), from
+/// its diff and verdict.
+RevisionStep feedback_step(const FeedbackOptions& run, const ProposedRevision& revision);
+
+/// `feedback` once the reply is held (with --apply the kept one, else the
+/// LLM's) and a revision it proposes (`revision`: its diff and verdict) was
+/// written (`applied`: where the previous files are kept), kept or neither:
+/// a reply without a revision is shown and ends well; a revision's reply is
+/// shown with its diff, then the closing lines say what became of it. Gives
+/// the exit status.
+int tell_feedback(Output& out, const FeedbackOptions& run, data::Value reply,
+                  const std::optional<ProposedRevision>& revision, const std::optional<Backups>& applied);
 
 }  // namespace tarvok::cli

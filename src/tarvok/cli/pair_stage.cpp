@@ -1,19 +1,53 @@
 #include "cli/pair_stage.hpp"
 
 #include "cli/command_options.hpp"
+#include "common/file_names.hpp"
+
+#include <cerrno>
+#include <cstdlib>
 
 namespace tarvok::cli {
 
 using namespace files;
 
-PairStage::~PairStage() {
-    for (const fs::path& folder : folders_) {
+namespace {
+
+std::string shown(const fs::path& path) { return shown_path(path); }
+
+/// "[Errno 13] Permission denied: 'path'", as the host says a failed OSError.
+std::string os_error(int error, const fs::path& path) {
+    return "[Errno " + std::to_string(error) + "] " + std::generic_category().message(error) + ": '" + shown(path) +
+           "'";
+}
+
+/// A new, empty staging folder in `parent`, which is made first when missing.
+fs::path make_folder(const fs::path& parent) {
+    auto refuse_at = [&](int error, const fs::path& where) {
+        fail(ExitStatus::Usage, "cannot write in " + shown(parent) + ": " + os_error(error, where));
+    };
+    std::error_code error;
+    fs::create_directories(parent, error);
+    // A file in the way is EEXIST, as the host's mkdir says it.
+    if (error) refuse_at(fs::exists(parent) && !fs::is_directory(parent) ? EEXIST : error.value(), parent);
+    std::string name = (parent / ".tarvok-XXXXXX").native();
+    if (::mkdtemp(name.data()) == nullptr) refuse_at(errno, parent / ".tarvok-XXXXXX");
+    return name;
+}
+
+void remove_folders(const std::vector<fs::path>& folders) {
+    for (const fs::path& folder : folders) {
         std::error_code ignored;
         fs::remove_all(folder, ignored);
     }
 }
 
-void PairStage::stage() {
+}  // namespace
+
+std::string shown_path(const fs::path& path) { return shown_name(path.native()); }
+
+PairStage::~PairStage() { remove_folders(folders_); }
+
+PairStage::PairStage(Pair target, Output& out) : target_(std::move(target)), out_(out) {
     for (const fs::path& target : {target_.model, target_.data}) refuse(unwritable_target(target, shown(target)));
     std::string why;
     Pending pending = finish_pending(target_, why);
@@ -27,21 +61,28 @@ void PairStage::stage() {
                                     "; nothing was moved. Look at it and remove it");
     }
     if (pending == Pending::Finished) {
-        warn("tarvok: finished moving the pair that an earlier run left half moved into " + shown(target_.model) +
-             " and " + shown(target_.data));
+        out_.warn("tarvok: finished moving the pair that an earlier run left half moved into " + shown(target_.model) +
+                  " and " + shown(target_.data));
     }
     std::vector<fs::path> staged;
     for (const fs::path& target : {target_.model, target_.data}) {
         fs::path parent = target.parent_path();
         // Both targets in one folder share one staging folder.
-        if (folders_.empty() || folders_.front().parent_path() != parent) folders_.push_back(make_folder(parent));
+        if (folders_.empty() || folders_.front().parent_path() != parent) {
+            try {
+                folders_.push_back(make_folder(parent));
+            } catch (const Failure&) {
+                remove_folders(folders_);  // a constructor that throws leaves its destructor unrun
+                throw;
+            }
+        }
         staged.push_back(folders_.back() / target.filename());
     }
     staged_ = {staged[0], staged[1]};
 }
 
 void PairStage::place() {
-    std::error_code error = move(staged_, target_);
+    std::error_code error = place_pair(staged_, target_);
     if (!error) return;
     std::string message = "cannot move the new pair into place: " + error.message();
     if (fs::exists(journal_path(target_.model)))
@@ -52,7 +93,7 @@ void PairStage::place() {
 Pair PairStage::keep_failed() {
     std::error_code error;
     Pair kept = files::keep_failed(staged_, target_, error);
-    if (error) warn("tarvok: could not keep the last attempt: " + error.message());
+    if (error) out_.warn("tarvok: could not keep the last attempt: " + error.message());
     return kept;
 }
 

@@ -3,11 +3,11 @@
 // refusals and warnings.
 #pragma once
 
+#include "cli/output.hpp"
 #include "common/pair_placement.hpp"
 
 #include <filesystem>
 #include <string>
-#include <system_error>
 #include <vector>
 
 namespace tarvok::cli {
@@ -16,15 +16,18 @@ namespace fs = std::filesystem;
 using files::Pair;
 
 /// A new model and data pair written beside its targets and moved into place
-/// together; the staging folders are removed when it goes. What speaks to the
-/// host (how a path is shown, a line on stderr, a folder made, the move run
-/// without the host's lock) is the subclass's.
+/// together; the staging folders are removed when it goes.
 class PairStage {
   public:
-    explicit PairStage(Pair target) : target_(std::move(target)) {}
+    /// Refuses (status 2) targets that are folders or read-only files,
+    /// finishes a move that an earlier run left half done (saying so on
+    /// `out`), and makes the staging folders: one per folder of the targets,
+    /// a fresh ".tarvok-*" folder (made with its parents when missing; one
+    /// that cannot be made fails with status 2).
+    PairStage(Pair target, Output& out);
     PairStage(const PairStage&) = delete;
     PairStage& operator=(const PairStage&) = delete;
-    virtual ~PairStage();
+    ~PairStage();
 
     const Pair& staged() const { return staged_; }
     const Pair& target() const { return target_; }
@@ -44,23 +47,14 @@ class PairStage {
     /// they will be: the hidden staging folder is no place a user looks.
     std::string as_targets(std::string line) const;
 
-  protected:
-    /// Refuses (status 2) targets that are folders or read-only files,
-    /// finishes a move that an earlier run left half done (saying so), and
-    /// makes the staging folders: one per folder of the targets. Called by
-    /// the subclass's constructor, once its hooks work.
-    void stage();
-
-    virtual std::string shown(const fs::path& path) const = 0;
-    virtual void warn(const std::string& line) = 0;
-    /// A new, empty staging folder in `parent` (made first when missing);
-    /// fails (status 2) when it cannot be made.
-    virtual fs::path make_folder(const fs::path& parent) = 0;
-    virtual std::error_code move(const Pair& staged, const Pair& target) { return place_pair(staged, target); }
-
   private:
     Pair staged_, target_;
+    Output& out_;
     std::vector<fs::path> folders_;
 };
+
+/// A path as the host names it: its bytes as UTF-8, each byte that is not
+/// UTF-8 standing for the lone surrogate U+DC00 + byte.
+std::string shown_path(const fs::path& path);
 
 }  // namespace tarvok::cli

@@ -1,9 +1,13 @@
 #include "cli/run_inputs.hpp"
 
 #include "cli/command_options.hpp"
+#include "cli/csv_cells.hpp"
+#include "common/file_names.hpp"
+#include "common/files.hpp"
 #include "compiler/front_end.hpp"
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 #include <variant>
 
@@ -345,6 +349,42 @@ void add_value(GatheredData& data, const std::string& name, data::Value value, c
     data.values.members().emplace_back(name, std::move(value));
 }
 
+/// A data file's text, read as every model and data file is; one that cannot be read is a usage fault.
+std::string input_text(const std::string& path) {
+    files::InputFile file = files::read_input_file(raw_name(path));
+    if (!file.ok()) fail(ExitStatus::Usage, "cannot read " + path + ": " + file.reason());
+    return std::move(file.bytes);
+}
+
+/// The names of the entries of `folder` as the host's text carries them, sorted; a folder that cannot be listed says so as the host's
+/// OSError does.
+std::vector<std::string> listing(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it(raw_name(folder), error), end; !error && it != end; it.increment(error))
+        names.push_back(shown_name(it->path().filename().native()));
+    if (error)
+        fail(ExitStatus::DoesNotCompile,
+             "[Errno " + std::to_string(error.value()) + "] " + error.message() + ": '" + folder + "'");
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+/// The value a JSON file holds, read as the host's json module reads it (a key given twice is refused, as a .dat
+/// file's and CSV's are).
+data::Value json_value(const std::string& path) {
+    std::string text = input_text(path);
+    data::Value value;
+    try {
+        value = json::parse(text, {.repeated_keys = true});
+    } catch (const json::ParseError& e) {
+        fail(ExitStatus::DoesNotCompile,
+             path + ":" + std::to_string(e.line()) + ":" + std::to_string(e.column()) + ": " + e.reason());
+    }
+    if (auto twice = json_key_twice(text, path)) fail(ExitStatus::DoesNotCompile, *twice);
+    return value;
+}
+
 /// The element name a cell's value stands for as a key, as the host's data names it.
 std::string key_text(const data::Value& cell) {
     if (cell.kind() == data::Value::Kind::Number) {
@@ -363,7 +403,7 @@ std::string trimmed(std::string_view s) {
 /// looks like, a boolean's `true` or `false` (any case) a boolean, a
 /// number's as the host reads a number; a cell of unknown type is read as a
 /// number when it is one.
-data::Value typed_cell(const std::string& text, data::CellType type, DataReader& reader) {
+data::Value typed_cell(const std::string& text, data::CellType type) {
     using data::CellType;
     switch (type) {
     case CellType::String:
@@ -372,9 +412,9 @@ data::Value typed_cell(const std::string& text, data::CellType type, DataReader&
         std::string lower;
         for (char c : text) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         if (lower == "true" || lower == "false") return data::Value::of(lower == "true");
-        return reader.cell(text);
+        return cell_value(text);
     }
-    default: return reader.cell(text);
+    default: return cell_value(text);
     }
 }
 
@@ -382,11 +422,11 @@ data::Value typed_cell(const std::string& text, data::CellType type, DataReader&
 /// declaration of what it fills; `places` gets the place of each row's value
 /// as messages name it (`["Aalborg"]`, `[2]` for a set's element) -> "file:line".
 data::Value csv_value(const CsvTable& table, const data::Declared& declared, const std::string& where,
-                      const std::string& name, DataReader& reader, data::Value& places) {
+                      const std::string& name, data::Value& places) {
     data::Value elements = data::Value::array(), single;
     std::vector<std::pair<std::vector<std::string>, data::Value>> keyed;
     std::set<std::vector<std::string>> keys;
-    auto cell = [&](const std::string& text, data::CellType type) { return typed_cell(trimmed(text), type, reader); };
+    auto cell = [&](const std::string& text, data::CellType type) { return typed_cell(trimmed(text), type); };
     for (const CsvEntry& entry : table.entries) {
         data::Value place = data::Value::of(where + ":" + std::to_string(entry.line));
         if (table.is_set) {
@@ -419,21 +459,20 @@ data::Value csv_value(const CsvTable& table, const data::Declared& declared, con
 }
 
 /// A folder of NAME.csv files, in the order of their names.
-void gather_csv_folder(GatheredData& data, const std::string& folder, std::string_view model_text, DataReader& reader) {
+void gather_csv_folder(GatheredData& data, const std::string& folder, std::string_view model_text) {
     std::map<std::string, data::Declared> declared = data::declared_names(model_text);
-    for (const std::string& entry : reader.listing(folder)) {
+    for (const std::string& entry : listing(folder)) {
         std::optional<std::string> name = csv_data_name(entry);
         if (!name) continue;
         std::string path = folder.empty() || folder.back() == '/' ? folder + entry : folder + "/" + entry;
         data.inputs.push_back(path);
         std::vector<std::vector<std::string>> rows;
-        if (declared.contains(*name)) rows = reader.csv_rows(path);
+        if (declared.contains(*name)) rows = csv_rows(input_text(path), path);
         data::Value places = data::Value::object();
         auto found = declared.find(*name);
         data::Declared none;
         const data::Declared& of = found == declared.end() ? none : found->second;
-        add_value(data, *name, csv_value(read_csv_table(path, *name, declared, rows), of, path, *name, reader, places),
-                  path);
+        add_value(data, *name, csv_value(read_csv_table(path, *name, declared, rows), of, path, *name, places), path);
         data.rows.members().emplace_back(*name, std::move(places));
     }
 }
@@ -456,24 +495,25 @@ void add_assigned_names(GatheredData& data, const std::string& path, const std::
 
 }  // namespace
 
-GatheredData gather_data(const std::vector<std::string>& paths, std::string_view model_text, DataReader& reader) {
+GatheredData gather_data(const std::vector<std::string>& paths, std::string_view model_text) {
     GatheredData data;
     for (const std::string& path : paths) {
-        DataSource source = data_source(path, reader.is_folder(path));
+        std::error_code error;
+        DataSource source = data_source(path, std::filesystem::is_directory(raw_name(path), error));
         if (source == DataSource::CsvFolder) {
-            gather_csv_folder(data, path, model_text, reader);
+            gather_csv_folder(data, path, model_text);
             continue;
         }
         data.inputs.push_back(path);
         if (source == DataSource::DatText) {
-            std::string text = reader.text(path);
+            std::string text = input_text(path);
             // Among several sources, a name assigned in two of them is said with both files; the
             // merged text's line numbers would name neither.
             if (paths.size() > 1) add_assigned_names(data, path, text);
             append_on_new_line(data.dat_text, text);
             continue;
         }
-        data::Value parsed = reader.json(path);
+        data::Value parsed = json_value(path);
         if (parsed.kind() != data::Value::Kind::Object)
             fail(ExitStatus::DoesNotCompile, path + ": the data must be a JSON object");
         for (auto& [name, value] : parsed.members()) add_value(data, name, std::move(value), path);

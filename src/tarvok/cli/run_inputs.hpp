@@ -53,7 +53,7 @@ std::optional<std::string> csv_data_name(std::string_view file_name);
 /// a set's file lists its elements (a row each, tuple fields as columns); a
 /// parameter's file has its index columns in the order of the declaration's
 /// index sets and the value last. The first row names the columns. Rows keep
-/// their cells as text; the binding makes them values.
+/// their cells as text; gather_data makes them values.
 struct CsvEntry {
     std::size_t line = 0;            ///< line of the file the row is on (1 is the header)
     std::vector<std::string> cells;  ///< a set: the element's fields; a parameter: its index keys, then the value
@@ -99,26 +99,6 @@ class DataOrigins {
     std::map<std::string, std::pair<std::string, std::size_t>> assigned_;  ///< name -> the .dat file and line
 };
 
-/// How `run` reads its DATA arguments: the host's own readers, so that
-/// files, JSON and CSV read exactly as the host reads them. Each fails
-/// (status 1 or 2, see the binding) with the host's message when it cannot.
-class DataReader {
-  public:
-    virtual ~DataReader() = default;
-    virtual bool is_folder(const std::string& path) = 0;
-    /// The names of the entries of `folder`, sorted.
-    virtual std::vector<std::string> listing(const std::string& folder) = 0;
-    /// A .dat file's text.
-    virtual std::string text(const std::string& path) = 0;
-    /// The value a JSON file holds (any kind; an object is the data).
-    virtual data::Value json(const std::string& path) = 0;
-    /// The rows of a CSV file, as the host's CSV reader gives them.
-    virtual std::vector<std::vector<std::string>> csv_rows(const std::string& path) = 0;
-    /// A CSV cell (its blanks trimmed) as the host reads a number: a whole
-    /// number, else a number, else the text; a number's `text` as the host writes it.
-    virtual data::Value cell(const std::string& trimmed) = 0;
-};
-
 /// Data gathered from the DATA arguments: `.dat` texts as they are, values
 /// from JSON objects and CSV folders by name, each name's source remembered.
 struct GatheredData {
@@ -131,9 +111,13 @@ struct GatheredData {
 
 /// Reads every DATA argument in order; a folder's NAME.csv files in the
 /// order of their names, each read against the declaration of its name in
-/// `model_text`. A name given twice, a JSON file that is no object and a CSV
-/// file that its declaration cannot read fail (status 1).
-GatheredData gather_data(const std::vector<std::string>& paths, std::string_view model_text, DataReader& reader);
+/// `model_text`. Files are read as every model and data file is
+/// (files::read_input_file; one that cannot be is status 2, "cannot read
+/// PATH: reason"), JSON as the host's json module reads it, CSV as its
+/// csv.reader splits it (csv_cells.hpp). A name given twice, JSON that is
+/// malformed or no object and a CSV file that its declaration cannot read
+/// fail (status 1).
+GatheredData gather_data(const std::vector<std::string>& paths, std::string_view model_text);
 
 /// The data text `run` compiles: the .dat texts, then the values of JSON
 /// objects and CSV folders written as data for `model_text`, on a line of

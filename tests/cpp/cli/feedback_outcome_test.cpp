@@ -64,39 +64,16 @@ TEST(FeedbackReply, TheReplysKindAndItsJsonKeepTheReplysOwnKeysInPlace) {
 
 namespace {
 
-/// A host that plays a given reply and revision and records each step in order.
-class FakeFeedback : public FeedbackHost, public Output {
+/// An output that records each line in order.
+class Recorded : public Output {
   public:
-    tarvok::data::Value kept, asked;
-    ProposedRevision revision;
-    Backups backups;
     std::vector<std::string> log;
-
-    bool take_kept_reply() override {
-        log.push_back("kept?");
-        held_ = kept;
-        return kept.kind() != tarvok::data::Value::Kind::Null;
-    }
-    void ask() override {
-        log.push_back("ask");
-        held_ = asked;
-    }
-    tarvok::data::Value reply() override { return held_; }
-    ProposedRevision revise() override { return revision; }
-    Backups write_revision() override {
-        log.push_back("write");
-        return backups;
-    }
-    void keep_reply() override { log.push_back("keep"); }
-    void say_reply_json() override { log.push_back("reply json"); }
     void say_json(const tarvok::data::Value& value) override {
-        log.push_back(std::string("json applied=") + (value.find("applied")->boolean() ? "true" : "false"));
+        const tarvok::data::Value* applied = value.find("applied");
+        log.push_back(applied ? std::string("json applied=") + (applied->boolean() ? "true" : "false") : "reply json");
     }
     void say(const std::string& line) override { log.push_back("say " + line); }
     void warn(const std::string& line) override { log.push_back("warn " + line); }
-
-  private:
-    tarvok::data::Value held_;
 };
 
 tarvok::data::Value revising(const char* feedback) {
@@ -106,44 +83,45 @@ tarvok::data::Value revising(const char* feedback) {
 
 }  // namespace
 
-TEST(AnswerFeedback, AKeptReplyIsUsedOnlyWithApplyAndAReplyWithoutRevisionEndsWell) {
-    FakeFeedback host;
-    host.kept = revising("kept");
-    host.asked = tarvok::data::Value::object({{"feedback", tarvok::data::Value::of("Fine.")}});
-    EXPECT_EQ(answer_feedback(host, host, {.apply = false}), 0);
-    EXPECT_EQ(host.log, (std::vector<std::string>{"ask", "say Fine."}));
+TEST(TellFeedback, AReplyWithoutRevisionEndsWellAndAnAppliedOneSaysWhereThePreviousFilesAre) {
+    Recorded out;
+    EXPECT_EQ(tell_feedback(out, {}, tarvok::data::Value::object({{"feedback", tarvok::data::Value::of("Fine.")}}),
+                            std::nullopt, std::nullopt),
+              0);
+    EXPECT_EQ(tell_feedback(out, {.json = true}, tarvok::data::Value::null(), std::nullopt, std::nullopt), 0);
+    EXPECT_EQ(out.log, (std::vector<std::string>{"say Fine.", "reply json"}));
 
-    host.log.clear();
-    host.asked = tarvok::data::Value::null();
-    EXPECT_EQ(answer_feedback(host, host, {.apply = false, .json = true}), 0);
-    EXPECT_EQ(host.log, (std::vector<std::string>{"ask", "reply json"}));
-
-    host.log.clear();
-    host.revision = {"-a\n+b\n", ""};
-    host.backups = {"m.mod.bak", "m.dat.bak"};
-    EXPECT_EQ(answer_feedback(host, host, {.apply = true, .model_file = "m.mod", .data_file = "m.dat"}), 0);
-    EXPECT_EQ(host.log, (std::vector<std::string>{"kept?", "write", "say kept", "say ", "say -a\n+b",
-                                                  "warn Applied the revision to m.mod and m.dat; the previous "
-                                                  "files are in m.mod.bak and m.dat.bak"}));
+    out.log.clear();
+    FeedbackOptions run{.apply = true, .model_file = "m.mod", .data_file = "m.dat"};
+    ProposedRevision revision{"-a\n+b\n", ""};
+    EXPECT_EQ(feedback_step(run, revision), RevisionStep::Write);
+    EXPECT_EQ(tell_feedback(out, run, revising("kept"), revision, Backups{"m.mod.bak", "m.dat.bak"}), 0);
+    EXPECT_EQ(out.log, (std::vector<std::string>{"say kept", "say ", "say -a\n+b",
+                                                 "warn Applied the revision to m.mod and m.dat; the previous "
+                                                 "files are in m.mod.bak and m.dat.bak"}));
 }
 
-TEST(AnswerFeedback, ARevisionIsWrittenOrKeptOnlyWhenItCompilesAndChangesSomething) {
-    FakeFeedback host;
-    host.asked = revising("Try this.");
-    host.revision = {"-a\n+b\n", ""};
-    EXPECT_EQ(answer_feedback(host, host, {.json = true}), 0);
-    EXPECT_EQ(host.log, (std::vector<std::string>{"ask", "keep", "json applied=false",
-                                                  "warn To write exactly this revision, run the same command with "
-                                                  "--apply."}));
+TEST(TellFeedback, ARevisionIsWrittenOrKeptOnlyWhenItCompilesAndChangesSomething) {
+    Recorded out;
+    ProposedRevision revision{"-a\n+b\n", ""};
+    EXPECT_EQ(feedback_step({.json = true}, revision), RevisionStep::KeepProposal);
+    EXPECT_EQ(tell_feedback(out, {.json = true}, revising("Try this."), revision, std::nullopt), 0);
+    EXPECT_EQ(out.log, (std::vector<std::string>{"json applied=false",
+                                                 "warn To write exactly this revision, run the same command with "
+                                                 "--apply."}));
 
-    host.log.clear();
-    host.revision = {"-a\n+b\n", "m.mod:1:1: error"};
-    EXPECT_EQ(answer_feedback(host, host, {.apply = true, .json = true}), tarvok::code(ExitStatus::DoesNotCompile));
-    EXPECT_EQ(host.log[2], "json applied=false");  // asked ("kept?" found none), then shown: nothing written
-    EXPECT_EQ(host.log[3], "warn m.mod:1:1: error");
+    out.log.clear();
+    revision = {"-a\n+b\n", "m.mod:1:1: error"};
+    EXPECT_EQ(feedback_step({.apply = true}, revision), RevisionStep::Nothing);
+    EXPECT_EQ(tell_feedback(out, {.apply = true, .json = true}, revising("x"), revision, std::nullopt),
+              tarvok::code(ExitStatus::DoesNotCompile));
+    EXPECT_EQ(out.log, (std::vector<std::string>{"json applied=false", "warn m.mod:1:1: error",
+                                                 "warn tarvok: the proposed revision does not compile; the files "
+                                                 "are unchanged"}));
 
-    host.log.clear();
-    host.revision = {"", ""};
-    EXPECT_EQ(answer_feedback(host, host, {.apply = true, .json = true}), 0);
-    EXPECT_EQ(host.log, (std::vector<std::string>{"kept?", "ask", "json applied=false"}));
+    out.log.clear();
+    revision = {"", ""};
+    EXPECT_EQ(feedback_step({.apply = true}, revision), RevisionStep::Nothing);
+    EXPECT_EQ(tell_feedback(out, {.apply = true, .json = true}, revising("x"), revision, std::nullopt), 0);
+    EXPECT_EQ(out.log, (std::vector<std::string>{"json applied=false"}));
 }

@@ -28,30 +28,30 @@ class Placement : public tarvok::testing::ScratchFolder {
 
 namespace {
 
-/// A stage whose host hooks are plain: paths shown as they are, warnings kept.
-class PlainStage : public PairStage {
+/// Warnings kept.
+class Warnings : public Output {
   public:
-    explicit PlainStage(Pair target) : PairStage(std::move(target)) { stage(); }
-    std::vector<std::string> warnings;
-    int folders_made = 0;
-
-  private:
-    std::string shown(const fs::path& path) const override { return path.string(); }
-    void warn(const std::string& line) override { warnings.push_back(line); }
-    fs::path make_folder(const fs::path& parent) override {
-        fs::path folder = parent / (".tarvok-" + std::to_string(++folders_made));
-        fs::create_directories(folder);
-        return folder;
-    }
+    std::vector<std::string> lines;
+    void say(const std::string&) override {}
+    void warn(const std::string& line) override { lines.push_back(line); }
+    void say_json(const tarvok::data::Value&) override {}
 };
+
+std::size_t stage_folders(const fs::path& folder) {
+    std::size_t n = 0;
+    for (const auto& entry : fs::directory_iterator(folder))
+        n += entry.path().filename().string().starts_with(".tarvok-") ? 1 : 0;
+    return n;
+}
 
 }  // namespace
 
 TEST_F(Placement, AStageSharesOneFolderPerTargetFolderAndGoesWithIt) {
     fs::path folder;
     {
-        PlainStage together(target_);
-        EXPECT_EQ(together.folders_made, 1);
+        Warnings out;
+        PairStage together(target_, out);
+        EXPECT_EQ(stage_folders(root_), 2u);  // this stage's and the fixture's
         folder = together.staged().model.parent_path();
         EXPECT_EQ(together.staged().data, folder / "plan.dat");
         write(together.staged().model, "new model");
@@ -61,15 +61,17 @@ TEST_F(Placement, AStageSharesOneFolderPerTargetFolderAndGoesWithIt) {
         EXPECT_EQ(together.targets_text(), target_.model.string() + " and " + target_.data.string());
     }
     EXPECT_FALSE(fs::exists(folder));
-    PlainStage apart({target_.model, root_ / "data" / "plan.dat"});
-    EXPECT_EQ(apart.folders_made, 2);
+    Warnings out;
+    PairStage apart({target_.model, root_ / "data" / "plan.dat"}, out);
+    EXPECT_EQ(stage_folders(root_) + stage_folders(root_ / "data"), 3u);
     EXPECT_EQ(apart.staged().data.parent_path().parent_path(), root_ / "data");
 }
 
 TEST_F(Placement, AStageRefusesFoldersFinishesHalfMovesAndKeepsFailures) {
     fs::create_directories(target_.data);
     try {
-        PlainStage refused(target_);
+        Warnings out;
+        PairStage refused(target_, out);
         ADD_FAILURE() << "a folder as the data target was taken";
     } catch (const Failure& failure) {
         EXPECT_EQ(failure.status, tarvok::ExitStatus::Usage);
@@ -78,12 +80,29 @@ TEST_F(Placement, AStageRefusesFoldersFinishesHalfMovesAndKeepsFailures) {
     fs::remove(target_.data);
     write(staged_.model, "half-moved model");
     write(journal_path(target_.model), journal_text(staged_, target_));
-    PlainStage stage(target_);
-    ASSERT_EQ(stage.warnings.size(), 1u);
-    EXPECT_EQ(stage.warnings[0].rfind("tarvok: finished moving the pair", 0), 0u);
+    Warnings out;
+    PairStage stage(target_, out);
+    ASSERT_EQ(out.lines.size(), 1u);
+    EXPECT_EQ(out.lines[0].rfind("tarvok: finished moving the pair", 0), 0u);
     EXPECT_EQ(read(target_.model), "half-moved model");
     write(stage.staged().model, "broken");
     Pair kept = stage.keep_failed();
     EXPECT_EQ(stage.kept_text(kept), with_suffix(target_.model, ".failed").string());
     EXPECT_EQ(stage.kept_text({}), "");
+}
+
+TEST_F(Placement, AStagingFolderThatCannotBeMadeIsRefusedAndLeavesNoneBehind) {
+    write("file", "not a folder");
+    Warnings out;
+    try {
+        PairStage stage({target_.model, root_ / "file" / "plan.dat"}, out);
+        ADD_FAILURE() << "a stage under a file was made";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.status, tarvok::ExitStatus::Usage);
+        EXPECT_EQ(failure.message.rfind("cannot write in " + (root_ / "file").string() + ": [Errno 17] File exists", 0),
+                  0u)
+            << failure.message;
+    }
+    EXPECT_EQ(stage_folders(root_), 1u);                        // the fixture's alone: the model's stage went again
+    EXPECT_EQ(shown_path("a/\xff.mod"), "a/\xed\xb3\xbf.mod");  // U+DCFF, as the host names the byte
 }

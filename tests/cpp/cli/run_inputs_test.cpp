@@ -1,5 +1,7 @@
 #include "cli/run_inputs.hpp"
 #include "cli/command_options.hpp"
+#include "cli/csv_cells.hpp"
+#include "scratch_folder.hpp"
 
 #include <gtest/gtest.h>
 
@@ -164,113 +166,97 @@ TEST(JsonData, AKeyGivenTwiceIsNamedWithBothPlaces) {
 
 namespace {
 
-/// The host's readers played from memory: files by path, a folder by its listing.
-class MemoryReader : public DataReader {
-  public:
-    std::map<std::string, std::vector<std::string>> folders;
-    std::map<std::string, std::string> texts;
-    std::map<std::string, Rows> tables;
-    std::map<std::string, tarvok::data::Value> objects;
+const char* kModel = "{string} Items = ...;\nfloat cap = ...;\nfloat cost[Items][Items] = ...;\n";
 
-    bool is_folder(const std::string& path) override { return folders.contains(path); }
-    std::vector<std::string> listing(const std::string& folder) override { return folders.at(folder); }
-    std::string text(const std::string& path) override { return texts.at(path); }
-    tarvok::data::Value json(const std::string& path) override { return objects.at(path); }
-    Rows csv_rows(const std::string& path) override { return tables.at(path); }
-    /// Whole numbers are numbers; "2.0" is a float the host names "2".
-    tarvok::data::Value cell(const std::string& trimmed) override {
-        return trimmed.find('.') != std::string::npos ? tarvok::data::Value::of(std::stod(trimmed))
-               : std::isdigit(static_cast<unsigned char>(trimmed[0]))
-                   ? tarvok::data::Value::of(static_cast<int64_t>(std::stoll(trimmed)))
-                   : tarvok::data::Value::of(trimmed);
+/// Data files in a fresh folder; `at` names one as the command would be given it.
+class DataFiles : public tarvok::testing::ScratchFolder {
+  protected:
+    std::string at(const std::string& name) const { return (root_ / name).string(); }
+    std::string refusal(const std::vector<std::string>& names, const char* model = kModel) const {
+        std::vector<std::string> paths;
+        for (const std::string& name : names) paths.push_back(at(name));
+        try {
+            run_data(model, gather_data(paths, model));
+        } catch (const Failure& failure) {
+            return std::to_string(static_cast<int>(failure.status)) + " " + failure.message;
+        }
+        return "taken";
     }
 };
 
-const char* kModel = "{string} Items = ...;\nfloat cap = ...;\nfloat cost[Items][Items] = ...;\n";
-
 }  // namespace
 
-TEST(GatherData, ReadsDatTextsJsonObjectsAndCsvFoldersInOrder) {
-    MemoryReader reader;
-    reader.texts["a.dat"] = "param cap := 3;";
-    reader.folders["tables/"] = {"Items.csv", "cost.csv", "notes.txt"};
-    reader.tables["tables/Items.csv"] = Rows{{"item"}, {" a "}, {"b"}};
-    reader.tables["tables/cost.csv"] = Rows{{"i", "j", "v"}, {"a", "b", "1.5"}, {"2.0", "b", "4"}};
-    GatheredData data = gather_data({"a.dat", "tables/"}, kModel, reader);
-    EXPECT_EQ(data.dat_text, "param cap := 3;");
-    EXPECT_EQ(data.inputs, (std::vector<std::string>{"a.dat", "tables/Items.csv", "tables/cost.csv"}));
+TEST_F(DataFiles, ReadsDatTextsJsonObjectsAndCsvFoldersInOrder) {
+    write("a.dat", "cap = 3;");
+    write("tables/Items.csv", "item\r\n a \r\n\r\n\"b\"\r\n");
+    write("tables/cost.csv", "i,j,v\na,b,1.5\n2.0,b,4\n");
+    write("tables/notes.txt", "not data");
+    GatheredData data = gather_data({at("a.dat"), at("tables/")}, kModel);
+    EXPECT_EQ(data.dat_text, "cap = 3;");
+    EXPECT_EQ(data.inputs, (std::vector<std::string>{at("a.dat"), at("tables/Items.csv"), at("tables/cost.csv")}));
     ASSERT_EQ(data.values.members().size(), 2u);
     const tarvok::data::Value& items = data.values.members()[0].second;
     EXPECT_EQ(items.items()[0].text(), "a");  // blanks around a cell are trimmed
     const tarvok::data::Value& cost = data.values.members()[1].second;
     ASSERT_NE(cost.find("2.0"), nullptr);  // a key over a {string} set is its text
     EXPECT_EQ(cost.find("a")->find("b")->number(), 1.5);
-    const tarvok::data::Value* places = data.rows.find("cost");
-    EXPECT_EQ(places->find("[\"2.0\"][\"b\"]")->text(), "tables/cost.csv:3");
-    EXPECT_EQ(data.rows.find("Items")->find("[1]")->text(), "tables/Items.csv:3");
+    EXPECT_EQ(data.rows.find("cost")->find("[\"2.0\"][\"b\"]")->text(), at("tables/cost.csv") + ":3");
+    EXPECT_EQ(data.rows.find("Items")->find("[1]")->text(), at("tables/Items.csv") + ":4");  // the empty row counts
+
+    // A name that is not UTF-8 is carried as the host's text carries it (U+DCFF for the byte 0xff) and read back.
+    write("odd\xff/cap.csv", "cap\n2\n");
+    data = gather_data({at("odd\xed\xb3\xbf")}, kModel);
+    EXPECT_EQ(data.inputs, (std::vector<std::string>{at("odd\xed\xb3\xbf/cap.csv")}));
+    EXPECT_EQ(data.values.find("cap")->integer(), 2);
 }
 
-TEST(GatherData, RefusesANameTwiceARepeatedKeyAndJsonThatIsNoObject) {
-    auto refusal = [](MemoryReader& reader, std::vector<std::string> paths) {
-        try {
-            gather_data(paths, kModel, reader);
-        } catch (const Failure& failure) {
-            EXPECT_EQ(failure.status, tarvok::ExitStatus::DoesNotCompile);
-            return failure.message;
-        }
-        return std::string("taken");
-    };
-    MemoryReader reader;
-    reader.objects["a.json"] = tarvok::data::Value::object({{"cap", tarvok::data::Value::of(int64_t{3})}});
-    reader.objects["b.json"] = reader.objects["a.json"];
-    reader.objects["list.json"] = tarvok::data::Value::array();
-    EXPECT_NE(refusal(reader, {"a.json", "b.json"}).find("cap"), std::string::npos);
-    EXPECT_EQ(refusal(reader, {"list.json"}), "list.json: the data must be a JSON object");
-    reader.folders["t"] = {"cost.csv"};
-    reader.tables["t/cost.csv"] = Rows{{"i", "j", "v"}, {"1", "b", "1"}, {" 1", "b", "2"}};
-    EXPECT_EQ(refusal(reader, {"t"}), repeated_key("t/cost.csv", 3, "cost"));  // blanks aside, one key
+TEST_F(DataFiles, RefusalsSayTheFileAndTheirStatus) {
+    write("a.json", "{\"cap\": 3}");
+    write("b.json", "{\"cap\": 3}");
+    write("list.json", "[]");
+    write("bad.json", "{\"cap\":\n 3,}");
+    write("twice.json", "{\"cap\": 3,\n\"cap\": 4}");
+    EXPECT_NE(refusal({"a.json", "b.json"}).find("1 data 'cap' is given twice"), std::string::npos);
+    EXPECT_EQ(refusal({"list.json"}), "1 " + at("list.json") + ": the data must be a JSON object");
+    EXPECT_EQ(refusal({"bad.json"}), "1 " + at("bad.json") + ":2:4: expected a member name in double quotes");
+    EXPECT_EQ(refusal({"twice.json"}),
+              "1 data 'cap' is given twice: in " + at("twice.json") + ":1 and in " + at("twice.json") + ":2");
+    EXPECT_EQ(refusal({"none.dat"}), "2 cannot read " + at("none.dat") + ": No such file or directory");
+    write("latin.dat", "cap = 3; // \xe9\n");
+    EXPECT_EQ(refusal({"latin.dat"}),
+              "2 cannot read " + at("latin.dat") + ": not UTF-8: byte 0xe9 at line 1, column 13");
+    write("t/cost.csv", "i,j,v\n1,b,1\n 1,b,2\n");
+    EXPECT_EQ(refusal({"t"}), "1 " + repeated_key(at("t/cost.csv"), 3, "cost"));  // blanks aside, one key
+    write("r/cap.csv", "v\n1\r2\n");
+    EXPECT_EQ(refusal({"r"}), "1 " + at("r/cap.csv") + ":2: new-line character seen in unquoted field");
 }
 
-TEST(RunData, ValuesFollowTheDatTextsAndNameTheirFiles) {
+TEST_F(DataFiles, ValuesFollowTheDatTextsAndNameTheirFiles) {
     using tarvok::data::Value;
-    MemoryReader reader;
-    reader.texts["a.dat"] = "Items = {\"a\"};";
-    reader.objects["v.json"] = Value::object({{"cap", Value::of(int64_t{3})}});
-    EXPECT_EQ(run_data(kModel, gather_data({"a.dat"}, kModel, reader)).sources, std::nullopt);
+    write("a.dat", "Items = {\"a\"};");
+    write("v.json", "{\"cap\": 3}");
+    EXPECT_EQ(run_data(kModel, gather_data({at("a.dat")}, kModel)).sources, std::nullopt);
 
-    RunData both = run_data(kModel, gather_data({"a.dat", "v.json"}, kModel, reader));
+    RunData both = run_data(kModel, gather_data({at("a.dat"), at("v.json")}, kModel));
     ASSERT_TRUE(both.sources);
     const Value* base = both.sources->find("base");
     ASSERT_NE(base, nullptr);
     EXPECT_EQ(both.text.substr(0, base->integer()), "Items = {\"a\"};\n");  // the values start a line of their own
     EXPECT_NE(both.text.find("cap", base->integer()), std::string::npos);
-    EXPECT_EQ(both.sources->find("files")->find("cap")->text(), "v.json");
+    EXPECT_EQ(both.sources->find("files")->find("cap")->text(), at("v.json"));
     EXPECT_NE(both.sources->find("values")->find("cap"), nullptr);
     EXPECT_NE(both.sources->find("rows"), nullptr);
 }
 
-TEST(RunData, ValuesTheModelCannotTakeFailAtTheirFileAndTooDeepOnesFirst) {
-    using tarvok::data::Value;
-    auto refusal = [](Value cap) {
-        MemoryReader reader;
-        reader.objects["v.json"] = Value::object({{"cap", std::move(cap)}});
-        try {
-            run_data(kModel, gather_data({"v.json"}, kModel, reader));
-        } catch (const Failure& failure) {
-            EXPECT_EQ(failure.status, tarvok::ExitStatus::DoesNotCompile);
-            return failure.message;
-        }
-        return std::string("taken");
-    };
-    auto nested = [](std::size_t levels) {
-        Value v = Value::of(int64_t{1});
-        for (std::size_t k = 0; k < levels; ++k) v = Value::array({std::move(v)});
-        return v;
-    };
-    EXPECT_EQ(refusal(Value::null()), "v.json: 'cap' holds a null");
+TEST_F(DataFiles, ValuesTheModelCannotTakeFailAtTheirFileAndTooDeepOnesFirst) {
+    auto nested = [](std::size_t levels) { return std::string(levels, '[') + "1" + std::string(levels, ']'); };
+    write("null.json", "{\"cap\": null}");
+    write("63.json", "{\"cap\": " + nested(63) + "}");
+    write("64.json", "{\"cap\": " + nested(64) + "}");
+    EXPECT_EQ(refusal({"null.json"}), "1 " + at("null.json") + ": 'cap' holds a null");
     // A name's value is at depth 1: 63 lists around a number stay within the 64 levels.
-    EXPECT_EQ(refusal(nested(63)).rfind("v.json: ", 0), 0u);
-    EXPECT_EQ(refusal(nested(64)), tarvok::data::too_deep_message());
+    EXPECT_EQ(refusal({"63.json"}).rfind("1 " + at("63.json") + ": ", 0), 0u);
+    EXPECT_EQ(refusal({"64.json"}), "1 " + tarvok::data::too_deep_message());
 }
 
 TEST(SolverFigures, StatisticsReadFromThePlainValuesAndRecordsNamedByTheirFile) {
@@ -307,14 +293,12 @@ TEST(SolutionCsv, PlainValuesReadAsTheHostsDictionary) {
     EXPECT_EQ(solution_csv_rows(solution_of(solved)), (Rows{{"objective", "1"}, {"x", "0", "1"}, {"x", "1", ""}}));
 }
 
-TEST(GatherData, CellsAreReadAsTheDeclarationOfWhatTheyFill) {
-    MemoryReader reader;
+TEST_F(DataFiles, CellsAreReadAsTheDeclarationOfWhatTheyFill) {
     const char* model = "{string} P = ...;\nboolean open[P] = ...;\nint size[P] = ...;\n";
-    reader.folders["t"] = {"P.csv", "open.csv", "size.csv"};
-    reader.tables["t/P.csv"] = Rows{{"p"}, {"1"}, {"2.50"}};
-    reader.tables["t/open.csv"] = Rows{{"p", "open"}, {"1", "TRUE"}, {"2.50", "false"}};
-    reader.tables["t/size.csv"] = Rows{{"p", "size"}, {"1", "3"}, {"2.50", "4"}};
-    GatheredData data = gather_data({"t"}, model, reader);
+    write("t/P.csv", "p\n1\n2.50\n");
+    write("t/open.csv", "p,open\n1,TRUE\n2.50,false\n");
+    write("t/size.csv", "p,size\n1,3\n2.50,4\n");
+    GatheredData data = gather_data({at("t")}, model);
     const tarvok::data::Value& elements = data.values.find("P")->items()[1];
     EXPECT_EQ(elements.kind(), tarvok::data::Value::Kind::String);  // a string set's element, though it looks a number
     EXPECT_EQ(elements.text(), "2.50");
@@ -323,4 +307,60 @@ TEST(GatherData, CellsAreReadAsTheDeclarationOfWhatTheyFill) {
     EXPECT_EQ(open->kind(), tarvok::data::Value::Kind::Boolean);
     EXPECT_TRUE(data.values.find("open")->find("1")->boolean());
     EXPECT_EQ(data.values.find("size")->find("1")->integer(), 3);
+}
+
+TEST(CsvCells, RowsSplitAsTheHostsCsvReaderSplitsThem) {
+    // Each expectation is what the host's csv.reader gave for the text.
+    const std::vector<std::pair<std::string, Rows>> cases = {
+        {"a,b", {{"a", "b"}}},
+        {"a\n\nb\n", {{"a"}, {}, {"b"}}},
+        {"a\r\n\r\nb", {{"a"}, {}, {"b"}}},
+        {"\"x,y\",z\r\n", {{"x,y", "z"}}},
+        {"\"a\"\"b\",c\n", {{"a\"b", "c"}}},
+        {"\"multi\nline\",2\n", {{"multi\nline", "2"}}},
+        {"\"q\r\n\"\n", {{"q\r\n"}}},
+        {",\n\"\",\n", {{"", ""}, {"", ""}}},
+        {"a\"b,\"a\"b,\"a\" ,c\n", {{"a\"b", "ab", "a ", "c"}}},
+        {" \"a\",x\r", {{" \"a\"", "x"}}},
+        {"\"unclosed\nx", {{"unclosed\nx"}}},
+        {"", {}},
+    };
+    for (const auto& [text, rows] : cases) EXPECT_EQ(csv_rows(text, "t.csv"), rows) << text;
+    EXPECT_EQ(csv_rows(std::string(131072, 'x'), "t.csv")[0][0].size(), 131072u);
+    try {
+        csv_rows("a\n" + std::string(131073, 'x'), "t.csv");
+        ADD_FAILURE() << "a field beyond the limit was taken";
+    } catch (const Failure& failure) {
+        EXPECT_EQ(failure.message, "t.csv:2: field larger than field limit (131072)");
+    }
+}
+
+TEST(CsvCells, CellsAreNumbersExactlyWhenTheHostsIntOrFloatTakesThem) {
+    using tarvok::data::Value;
+    // Each expectation is the host's repr of int(cell), else of float(cell); "" when neither takes the cell.
+    // clang-format off
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"1_000", "1000"}, {"+5", "5"}, {"-0", "0"}, {"007", "7"}, {"\xd9\xa3", "3"}, {"\xef\xbc\x95", "5"},
+        {"5\n", "5"}, {"\xc2\xa0" "5", "5"}, {"12345678901234567890123", "12345678901234567890123"},
+        {"1e5", "100000.0"}, {".5", "0.5"}, {"5.", "5.0"}, {"1.e5", "100000.0"}, {"1E+5", "100000.0"},
+        {"1_0.5", "10.5"}, {"1e1_0", "10000000000.0"}, {"\xd9\xa3.\xd9\xa5", "3.5"}, {"inf", "inf"},
+        {"-Infinity", "-inf"}, {"nAn", "nan"}, {"+nan", "nan"}, {"1e400", "inf"}, {"-1e400", "-inf"},
+        {"1e-400", "0.0"}, {"-1e-400", "-0.0"}, {"0.0001e-320", "0.0"}, {"1000e306", "inf"},
+        {"1__0", ""}, {"_1", ""}, {"1_", ""}, {"1._5", ""}, {"1_.5", ""}, {"1e_1", ""}, {".e5", ""}, {".", ""},
+        {"e5", ""}, {"0x10", ""}, {"infin", ""}, {"1,5", ""}, {"--1", ""}, {"1e", ""}, {"\x1c" "5", ""},
+        {"1 0", ""}, {"", ""}};
+    // clang-format on
+    for (const auto& [cell, repr] : cases) {
+        Value v = cell_value(cell);
+        if (repr.empty()) {
+            EXPECT_EQ(v, Value::of(cell)) << cell;
+        } else {
+            EXPECT_TRUE(v.is_numeric()) << cell;
+            EXPECT_EQ(v.kind() == Value::Kind::Integer ? tarvok::json::str(v) : tarvok::json::float_repr(v.number()),
+                      repr)
+                << cell;
+        }
+    }
+    EXPECT_EQ(cell_value(std::string(4300, '9')).kind(), Value::Kind::Integer);
+    EXPECT_EQ(cell_value(std::string(4301, '9')).number(), std::numeric_limits<double>::infinity());  // int()'s limit
 }

@@ -175,23 +175,11 @@ py::object llm_phase(Body body) {
 
 // ----------------------------------------------------------- files --------
 
-/// A path of the file system as the host names it ("" for none).
-inline std::string shown_path(const fs::path& path) { return host::str_of(host::host_path(path)); }
+/// A pair staged for the targets as the host names them, its warnings said on stderr (see PairStage).
+std::unique_ptr<PairStage> stage_pair(py::handle model_target, py::handle data_target);
 
-/// A new model and data pair staged beside its targets (see PairStage),
-/// its paths shown and its staging folders made as the host does.
-class StagedPair : public PairStage {
-  public:
-    StagedPair(py::object model_target, py::object data_target);
-    py::object staged_model() const { return host::host_path(staged().model); }
-    py::object staged_data() const { return host::host_path(staged().data); }
-
-  private:
-    std::string shown(const fs::path& path) const override { return shown_path(path); }
-    void warn(const std::string& line) override;
-    fs::path make_folder(const fs::path& parent) override;
-    std::error_code move(const Pair& staged, const Pair& target) override;
-};
+/// Moves a staged pair into place (PairStage::place) without the host's lock.
+void place_unlocked(PairStage& stage);
 
 using host::host_path;
 

@@ -314,28 +314,15 @@ void apply_llm_options(TemporarySettings& settings, py::object args) {
 
 // ----------------------------------------------------------------- files ----
 
-StagedPair::StagedPair(py::object model_target, py::object data_target)
-    : PairStage({host::file_system_path(model_target), host::file_system_path(data_target)}) {
-    stage();
+std::unique_ptr<PairStage> stage_pair(py::handle model_target, py::handle data_target) {
+    static HostOutput out;
+    return std::make_unique<PairStage>(Pair{host::file_system_path(model_target), host::file_system_path(data_target)},
+                                       out);
 }
 
-void StagedPair::warn(const std::string& line) { cli::warn(line); }
-
-fs::path StagedPair::make_folder(const fs::path& parent) {
-    py::object folder = host_path(parent);
-    try {
-        py::module_::import("os").attr("makedirs")(folder, py::arg("exist_ok") = true);
-        return host::file_system_path(
-            py::module_::import("tempfile").attr("mkdtemp")(py::arg("prefix") = ".tarvok-", py::arg("dir") = folder));
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_OSError)) throw;
-        fail(ExitStatus::Usage, "cannot write in " + host::str_of(folder) + ": " + one_line(e.value()));
-    }
-}
-
-std::error_code StagedPair::move(const Pair& staged, const Pair& target) {
+void place_unlocked(PairStage& stage) {
     py::gil_scoped_release unlocked;
-    return PairStage::move(staged, target);
+    stage.place();
 }
 
 // ---------------------------------------------------------- subcommands ----

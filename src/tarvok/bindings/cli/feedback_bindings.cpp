@@ -75,76 +75,74 @@ py::object ask_for_feedback(py::object args, const FeedbackInputs& in) {
     });
 }
 
-/// `feedback` on the host: the question and the files read, the reply held as it came.
-class HostFeedback : public FeedbackHost {
-  public:
-    explicit HostFeedback(py::object args) : args_(args), in_(read_feedback_inputs(args)) {
-        if (host::truthy(args.attr("apply"))) pair_.emplace(in_.model_file, in_.data_file);
-    }
-    FeedbackOptions options() const {
-        return {pair_.has_value(), host::truthy(args_.attr("json")), host::str_of(in_.model_file),
-                host::str_of(in_.data_file)};
-    }
-
-    bool take_kept_reply() override {
-        answer_ = kept_answer(in_);
-        return !answer_.is_none();
-    }
-    void ask() override { answer_ = ask_for_feedback(args_, in_); }
-    data::Value reply() override { return host::from_python(answer_, kPlain); }
-
-    ProposedRevision revise() override {
-        py::dict reply = answer_;
-        model_ = reply.contains("revised_model") ? reply["revised_model"] : in_.model_text;
-        data_ = reply.contains("revised_data") ? reply["revised_data"] : in_.data_text;
-        if (!PyUnicode_Check(model_.ptr()) || !PyUnicode_Check(data_.ptr()))
-            fail(ExitStatus::LlmFailure, "the proposed revision is not text; nothing was written");
-        ProposedRevision revision{host::str_of(host::unified_diff(in_.model_text, model_, in_.model_file) +
-                                               host::unified_diff(in_.data_text, data_, in_.data_file)),
-                                  ""};
-        try {
-            generative().attr("TVLCompiler")().attr("compile_model")(model_, data_);
-        } catch (py::error_already_set& e) {
-            if (!host::is_ordinary(e)) throw;
-            revision.diagnostics = host::str_of(e.value());
-        }
-        return revision;
-    }
-
-    Backups write_revision() override {
-        host::replace_files({{pair_->staged_model(), encoded(model_)}, {pair_->staged_data(), encoded(data_)}});
-        std::string error;
-        Pair backups = files::back_up(pair_->target(), error);
-        if (!error.empty()) fail(ExitStatus::Usage, error);
-        pair_->place();
-        py::module_ os = py::module_::import("os");
-        if (host::truthy(os.attr("path").attr("exists")(in_.proposal_file))) os.attr("remove")(in_.proposal_file);
-        return {shown_path(backups.model), shown_path(backups.data)};
-    }
-
-    void keep_reply() override {
-        py::dict saved = in_.base;
-        saved["answer"] = answer_;
-        host::replace_files({{in_.proposal_file, encoded(json_dumps(saved)), files::Existing::Replace}});
-    }
-
-    void say_reply_json() override { say_json(answer_); }
-
-  private:
-    py::object args_;
-    FeedbackInputs in_;
-    std::optional<StagedPair> pair_;  ///< with --apply
-    py::object answer_ = py::none();
-    py::object model_, data_;  ///< the revised pair
+/// The pair a reply proposes (a half it leaves out keeps its file's text), its diff and whether it compiles.
+struct RevisedPair {
+    py::object model, data;
+    ProposedRevision revision;
 };
+
+RevisedPair revised_pair(py::dict reply, const FeedbackInputs& in) {
+    RevisedPair out{reply.contains("revised_model") ? reply["revised_model"] : in.model_text,
+                    reply.contains("revised_data") ? reply["revised_data"] : in.data_text,
+                    {}};
+    if (!PyUnicode_Check(out.model.ptr()) || !PyUnicode_Check(out.data.ptr()))
+        fail(ExitStatus::LlmFailure, "the proposed revision is not text; nothing was written");
+    out.revision.diff = host::str_of(host::unified_diff(in.model_text, out.model, in.model_file) +
+                                     host::unified_diff(in.data_text, out.data, in.data_file));
+    try {
+        generative().attr("TVLCompiler")().attr("compile_model")(out.model, out.data);
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        out.revision.diagnostics = host::str_of(e.value());
+    }
+    return out;
+}
+
+/// Writes the revised pair into place, keeping the previous files, and drops a kept reply.
+Backups write_revision(PairStage& stage, const RevisedPair& pair, const FeedbackInputs& in) {
+    host::replace_files(
+        {{host_path(stage.staged().model), encoded(pair.model)}, {host_path(stage.staged().data), encoded(pair.data)}});
+    std::string error;
+    Pair backups = files::back_up(stage.target(), error);
+    if (!error.empty()) fail(ExitStatus::Usage, error);
+    place_unlocked(stage);
+    py::module_ os = py::module_::import("os");
+    if (host::truthy(os.attr("path").attr("exists")(in.proposal_file))) os.attr("remove")(in.proposal_file);
+    return {shown_path(backups.model), shown_path(backups.data)};
+}
+
+/// Keeps the reply beside the model, so that --apply writes exactly this revision.
+void keep_reply(py::object answer, const FeedbackInputs& in) {
+    py::dict saved = in.base;
+    saved["answer"] = answer;
+    host::replace_files({{in.proposal_file, encoded(json_dumps(saved)), files::Existing::Replace}});
+}
 
 }  // namespace
 
 int run_feedback(py::object args) {
     check_llm_options(args);
-    HostFeedback feedback(args);
+    FeedbackInputs in = read_feedback_inputs(args);
+    FeedbackOptions run{host::truthy(args.attr("apply")), host::truthy(args.attr("json")), host::str_of(in.model_file),
+                        host::str_of(in.data_file)};
+    std::unique_ptr<PairStage> stage;
+    if (run.apply) stage = stage_pair(in.model_file, in.data_file);
+    py::object answer = run.apply ? kept_answer(in) : py::none();
+    if (answer.is_none()) answer = ask_for_feedback(args, in);
+    data::Value reply = host::from_python(answer, kPlain);
+    std::optional<ProposedRevision> revision;
+    std::optional<Backups> applied;
+    if (reply_kind(reply) == ReplyKind::Revision) {
+        RevisedPair pair = revised_pair(answer, in);
+        switch (feedback_step(run, pair.revision)) {
+        case RevisionStep::Write: applied = write_revision(*stage, pair, in); break;
+        case RevisionStep::KeepProposal: keep_reply(answer, in); break;
+        case RevisionStep::Nothing: break;
+        }
+        revision = std::move(pair.revision);
+    }
     HostOutput out;
-    return answer_feedback(feedback, out, feedback.options());
+    return tell_feedback(out, run, std::move(reply), revision, applied);
 }
 
 const Registration registration{"feedback", run_feedback};

@@ -117,7 +117,7 @@ void load_what_the_loop_needs(py::object args, SolveRequest& r) {
 
 /// The loop on the staged pair, with this command's options for this call
 /// only. An attempt that ends in a failure is kept as <target>.failed.
-py::object generate_staged(py::object args, const SolveRequest& r, StagedPair& pair) {
+py::object generate_staged(py::object args, const SolveRequest& r, PairStage& pair) {
     py::dict options;
     options["model_name"] = model_or_default(args);
     options["mode"] = grammar_mode(args.attr("grammar"));
@@ -141,8 +141,8 @@ py::object generate_staged(py::object args, const SolveRequest& r, StagedPair& p
     }
     try {
         return llm_phase([&] {
-            return generative().attr("run_generation")(r.description, pair.staged_model(), pair.staged_data(),
-                                                       **options);
+            return generative().attr("run_generation")(r.description, host_path(pair.staged().model),
+                                                       host_path(pair.staged().data), **options);
         });
     } catch (Failure& failure) {
         std::string kept = pair.kept_text(pair.keep_failed());
@@ -158,7 +158,7 @@ py::object generate_staged(py::object args, const SolveRequest& r, StagedPair& p
 /// Moves the alternatives the loop wrote beside the staged pair to their
 /// places beside the targets (each pair whole or not at all); the what-if
 /// table naming them there.
-data::Value keep_alternatives(StagedPair& pair, py::object table) {
+data::Value keep_alternatives(PairStage& pair, py::object table) {
     KeptAlternatives kept = kept_alternatives(host::from_python(table, kPlain), shown_path(pair.target().model),
                                               shown_path(pair.target().data));
     for (const AlternativeMove& move : kept.moves) {
@@ -238,7 +238,7 @@ void run_and_emit(py::object args, const SolveRequest& r, py::object result, Sol
 
 /// Moves a compiling pair into place (else keeps it as .failed), then runs
 /// and writes out its one Program.
-SolveReport place_and_use(py::object args, const SolveRequest& r, StagedPair& pair, py::object result) {
+SolveReport place_and_use(py::object args, const SolveRequest& r, PairStage& pair, py::object result) {
     SolveReport o = loop_report(args, r, result);
     bool compiled = o.facts.compiled;
     bool existed = fs::exists(pair.target().model) || fs::exists(pair.target().data);
@@ -249,7 +249,7 @@ SolveReport place_and_use(py::object args, const SolveRequest& r, StagedPair& pa
             py::gil_scoped_release unlocked;
             o.grounding = grounding::ground(description, data);
         }
-        pair.place();
+        place_unlocked(pair);
         if (r.what_if) o.what_if_table = keep_alternatives(pair, result.attr("what_if"));
     } else {
         kept = pair.keep_failed();
@@ -286,10 +286,10 @@ struct Voted {
 /// --samples N: the loop run N times, one after another (they share this
 /// process's progress lines and the GIL), each on a pair of its own staged
 /// beside the targets; only the voted pair is placed.
-Voted generate_voted(py::object args, const SolveRequest& r, std::vector<std::unique_ptr<StagedPair>>& pairs) {
+Voted generate_voted(py::object args, const SolveRequest& r, std::vector<std::unique_ptr<PairStage>>& pairs) {
     Voted voted;
     for (long long k = 1; k <= r.samples; ++k) {
-        if (k > 1) pairs.push_back(std::make_unique<StagedPair>(r.model_file, r.data_file));
+        if (k > 1) pairs.push_back(stage_pair(r.model_file, r.data_file));
         warn("Sample " + std::to_string(k) + "/" + std::to_string(r.samples));
         py::object result = generate_staged(args, r, *pairs.back());
         voted.candidates.push_back({objective_of(result), result.attr("repair_rounds").cast<long long>()});
@@ -308,8 +308,8 @@ int run_solve(py::object args) {
     // The compiler's size limit is a setting of its module: set for this command, put back after it.
     TemporarySettings settings;
     apply_size_option(settings, args);
-    std::vector<std::unique_ptr<StagedPair>> pairs;
-    pairs.push_back(std::make_unique<StagedPair>(r.model_file, r.data_file));
+    std::vector<std::unique_ptr<PairStage>> pairs;
+    pairs.push_back(stage_pair(r.model_file, r.data_file));
     load_what_the_loop_needs(args, r);
     r.alignment = !host::truthy(args.attr("no_alignment")) && host::truthy(generative().attr("ALIGNMENT_CHECK"));
     if (r.samples == 1)

@@ -156,3 +156,27 @@ def test_vectors_kept_on_disk_rank_as_a_fresh_embedding(model_name, tmp_path, mo
     kept.write_bytes(kept.read_bytes()[:-5])
     assert ranked("kept") == changed and library_encodes, "a damaged file is not trusted"
     assert ranked("kept") == changed and not library_encodes, "and is written again"
+
+
+def test_queries_ranked_at_once_are_encoded_together_and_rank_as_alone(model_name, monkeypatch):
+    """Workers ranking at once share encoding calls; each ranking has exactly the order of the
+    query ranked alone, with its scores to within rounding."""
+    from concurrent.futures import ThreadPoolExecutor
+
+    queries = [f"{text} ({n})" for n in range(6) for text in PARAPHRASES.values()]
+    alone = [er.rank_problem_descriptions(q, top_k=0, model_name=model_name) for q in queries]
+    model = er._load_model(model_name)
+    calls = []
+    encode = model.encode
+
+    def counting(texts, **options):
+        calls.append(len(texts))
+        return encode(texts, **options)
+
+    monkeypatch.setattr(model, "encode", counting)
+    with ThreadPoolExecutor(16) as pool:
+        together = list(pool.map(lambda q: er.rank_problem_descriptions(q, top_k=0, model_name=model_name), queries))
+    assert sum(calls) == len(queries) and max(calls) > 1
+    for a, t in zip(alone, together):
+        assert [e["path"] for e in t] == [e["path"] for e in a]
+        assert [e["score"] for e in t] == pytest.approx([e["score"] for e in a], abs=1e-5)

@@ -7,6 +7,7 @@
 #include "example_ranker/kept_vectors.hpp"
 #include "example_ranker/lexical.hpp"
 #include "example_ranker/load_failure.hpp"
+#include "example_ranker/query_batches.hpp"
 #include "example_ranker/ranking.hpp"
 
 #include <algorithm>
@@ -399,6 +400,45 @@ py::list ranking_entries(const Library& library, const std::vector<double>& scor
     return ranking;
 }
 
+/// A query waiting to be encoded, and its vector once it is.
+struct Query {
+    py::object text, vector;
+};
+/// The queries waiting for their model (see core::QueryBatches).
+core::QueryBatches<Query> waiting_queries;
+
+/// The vector of `text` by `model`: encoded in one call with the other
+/// queries waiting for the model (which vectors equal one-at-a-time
+/// encoding's to within rounding, and rank alike), or found encoded by
+/// another waiter's call.
+template <typename Encode>
+py::object encode_query(const py::object& model, const py::object& text, Encode&& encode) {
+    using State = core::QueryBatches<Query>::State;
+    auto mine = waiting_queries.add(model.ptr(), Query{text, py::none()});
+    Turn turn(encoding);
+    if (mine->state == State::Done) return mine->query.vector;
+    if (mine->state == State::Failed) {  // encoded alone, so that its own error is raised
+        py::list alone;
+        alone.append(text);
+        return encode(alone)[py::int_(0)];
+    }
+    auto batch = waiting_queries.take(mine);
+    py::list texts;
+    for (const auto& entry : batch) texts.append(entry->query.text);
+    py::object vectors;
+    try {
+        vectors = encode(texts);
+    } catch (...) {
+        for (const auto& entry : batch) entry->state = State::Failed;
+        throw;
+    }
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        batch[i]->query.vector = vectors[py::int_(i)];
+        batch[i]->state = State::Done;
+    }
+    return mine->query.vector;
+}
+
 py::list rank(py::object query, py::object models_dir, py::object top_k, py::object model_name) {
     host::require(query, "rank_problem_descriptions", "query", Kind::Str);
     host::require(top_k, "rank_problem_descriptions", "top_k", Kind::Int);
@@ -422,17 +462,13 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
         return model.attr("encode")(texts, py::arg("convert_to_tensor") = true, py::arg("normalize_embeddings") = true,
                                     py::arg("show_progress_bar") = false);
     };
-    py::list query_list;
-    query_list.append(query);
-    py::object scores;
+    py::object doc_embs;
     {
         Turn turn(encoding);
-        py::object doc_embs = library_embeddings(
-            model, library.texts, [&] { return vectors_key(library, model_name); }, encode);
-        py::object query_emb = encode(query_list)[py::int_(0)];
-        py::object torch = py::module_::import("torch");
-        scores = torch.attr("matmul")(doc_embs, query_emb).attr("cpu")().attr("tolist")();
+        doc_embs = library_embeddings(model, library.texts, [&] { return vectors_key(library, model_name); }, encode);
     }
+    py::object query_emb = encode_query(model, query, encode);
+    py::object scores = py::module_::import("torch").attr("matmul")(doc_embs, query_emb).attr("cpu")().attr("tolist")();
 
     std::size_t count = library.paths.size();
     std::vector<double> values(count);

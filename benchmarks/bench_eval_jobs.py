@@ -111,7 +111,9 @@ def main():
     args = parser.parse_args()
 
     print(f"load average at start: {os.getloadavg()[0]:.1f} on {os.cpu_count()} cores; latency {args.latency} s")
-    print(f"{'':<10}{'problems':>9}{'requests':>9}{'wall s':>8}{'start-up s':>11}{'req/s wall':>12}{'req/s span':>12}  vectors")
+    print(
+        f"{'':<10}{'problems':>9}{'requests':>9}{'wall s':>8}{'start-up s':>11}{'req/s wall':>12}{'req/s span':>12}  vectors"
+    )
     provider = Provider(args.latency)
     with tempfile.TemporaryDirectory() as tmp, LLMServer(handler=provider) as server:
         for jobs in args.jobs:

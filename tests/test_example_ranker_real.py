@@ -88,9 +88,8 @@ def test_the_default_name_gives_the_packaged_weights_vectors(model_name):
 def test_kept_library_ranks_exactly_as_a_fresh_one(model_name, tmp_path, monkeypatch):
     """Rankings against the kept library equal those of a process that embeds it anew, for the
     shipped library and for a copy whose description changes in place (same size, same time)."""
-    import shutil
-
     import itertools
+    import shutil
 
     runs = itertools.count()
 
@@ -142,7 +141,10 @@ def test_vectors_kept_on_disk_rank_as_a_fresh_embedding(model_name, tmp_path, mo
         library_encodes.clear()
         monkeypatch.setattr(er, "_library_cache", {})
         monkeypatch.setattr(er, "_embedding_cache", {})
-        return {n: er.rank_problem_descriptions(t, models_dir=copy, top_k=0, model_name=model_name) for n, t in PARAPHRASES.items()}
+        return {
+            n: er.rank_problem_descriptions(t, models_dir=copy, top_k=0, model_name=model_name)
+            for n, t in PARAPHRASES.items()
+        }
 
     fresh = ranked("fresh-1")
     assert ranked("kept") == fresh and library_encodes

@@ -154,8 +154,7 @@ std::optional<Vectors> decode_vectors(std::string_view bytes, const VectorsKey& 
     std::uint64_t kept_rows = in.number(), columns = in.number();
     if (!in.ok || kept_rows != rows || columns == 0 || columns > kMaxFileBytes / sizeof(float)) return std::nullopt;
     // Exactly the values, nothing after them.
-    if (kept_rows > in.bytes.size() / sizeof(float) / columns ||
-        in.bytes.size() != kept_rows * columns * sizeof(float))
+    if (kept_rows > in.bytes.size() / sizeof(float) / columns || in.bytes.size() != kept_rows * columns * sizeof(float))
         return std::nullopt;
     vectors.rows = kept_rows;
     vectors.columns = columns;
@@ -164,15 +163,15 @@ std::optional<Vectors> decode_vectors(std::string_view bytes, const VectorsKey& 
     return vectors;
 }
 
-std::optional<Vectors> read_kept_vectors(const std::filesystem::path& folder, const VectorsKey& key,
-                                         std::size_t rows) {
+std::optional<Vectors> read_kept_vectors(const std::filesystem::path& folder, const VectorsKey& key, std::size_t rows) {
     if (folder.empty()) return std::nullopt;
     std::filesystem::path path = folder / vectors_file_name(key.library, key.model);
     int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
-    struct stat info{};
+    struct stat info {};
     std::string bytes;
-    bool ok = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) <= kMaxFileBytes;
+    bool ok =
+        ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) <= kMaxFileBytes;
     if (ok) {
         bytes.resize(static_cast<std::size_t>(info.st_size));
         std::size_t got = 0;

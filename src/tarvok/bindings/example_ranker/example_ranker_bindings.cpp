@@ -16,8 +16,8 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace py = pybind11;
@@ -294,11 +294,17 @@ py::object library_embeddings(const py::object& model, const py::list& texts, Ke
         py::hash(key);
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_TypeError)) throw;
-        return encode(texts);  // a model that cannot be a key is not cached
+        key = py::object();  // a model that cannot be a key is not cached
     }
-    if (!PyDict_Check(cache.ptr())) return encode(texts);  // a cache replaced by something else keeps nothing
+    // A cache replaced by something else keeps nothing.
+    if (!key || !PyDict_Check(cache.ptr())) {
+        Turn turn(encoding);
+        return encode(texts);
+    }
     py::dict dict = py::reinterpret_borrow<py::dict>(cache);
     if (dict.contains(key)) return dict[key];
+    Turn turn(encoding);
+    if (dict.contains(key)) return dict[key];  // encoded while this one waited
     py::object embeddings = encode_or_read(model, texts, kept, encode);
     while (py::len(dict) >= kKeptLibraries) {
         // Dicts keep insertion order: the first key is the oldest.
@@ -308,7 +314,6 @@ py::object library_embeddings(const py::object& model, const py::list& texts, Ke
     dict[key] = embeddings;
     return embeddings;
 }
-
 
 /// The folder `models_dir` names (None or "": the one beside this module);
 /// FileNotFoundError when that folder does not exist.
@@ -415,27 +420,29 @@ template <typename Encode>
 py::object encode_query(const py::object& model, const py::object& text, Encode&& encode) {
     using State = core::QueryBatches<Query>::State;
     auto mine = waiting_queries.add(model.ptr(), Query{text, py::none()});
-    Turn turn(encoding);
+    core::QueryBatches<Query>::Batch batch;
+    {
+        py::gil_scoped_release unlocked;
+        batch = waiting_queries.wait(mine);
+    }
     if (mine->state == State::Done) return mine->query.vector;
-    if (mine->state == State::Failed) {  // encoded alone, so that its own error is raised
+    if (batch.empty()) {  // its batch failed: encoded alone, so that its own error is raised
         py::list alone;
         alone.append(text);
+        Turn turn(encoding);
         return encode(alone)[py::int_(0)];
     }
-    auto batch = waiting_queries.take(mine);
     py::list texts;
     for (const auto& entry : batch) texts.append(entry->query.text);
-    py::object vectors;
     try {
-        vectors = encode(texts);
+        Turn turn(encoding);
+        py::object vectors = encode(texts);
+        for (std::size_t i = 0; i < batch.size(); ++i) batch[i]->query.vector = vectors[py::int_(i)];
     } catch (...) {
-        for (const auto& entry : batch) entry->state = State::Failed;
+        waiting_queries.finish(batch, false);
         throw;
     }
-    for (std::size_t i = 0; i < batch.size(); ++i) {
-        batch[i]->query.vector = vectors[py::int_(i)];
-        batch[i]->state = State::Done;
-    }
+    waiting_queries.finish(batch, true);
     return mine->query.vector;
 }
 
@@ -462,11 +469,8 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
         return model.attr("encode")(texts, py::arg("convert_to_tensor") = true, py::arg("normalize_embeddings") = true,
                                     py::arg("show_progress_bar") = false);
     };
-    py::object doc_embs;
-    {
-        Turn turn(encoding);
-        doc_embs = library_embeddings(model, library.texts, [&] { return vectors_key(library, model_name); }, encode);
-    }
+    py::object doc_embs = library_embeddings(
+        model, library.texts, [&] { return vectors_key(library, model_name); }, encode);
     py::object query_emb = encode_query(model, query, encode);
     py::object scores = py::module_::import("torch").attr("matmul")(doc_embs, query_emb).attr("cpu")().attr("tolist")();
 

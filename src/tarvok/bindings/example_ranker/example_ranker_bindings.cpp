@@ -217,11 +217,17 @@ std::optional<std::string> model_identity(const py::object& model_name) {
     return identity;
 }
 
-/// The kept key of `library`'s vectors by `model_name`, when they may be kept.
-std::optional<core::VectorsKey> vectors_key(const Library& library, const py::object& model_name) {
-    if (!library.folder_stamp) return std::nullopt;
+/// The kept key of `library`'s vectors by `model` (named `model_name`), when
+/// they may be kept: the library read and the model loaded by this module's
+/// own functions (a loader replaced on the module may give any model for a name).
+std::optional<core::VectorsKey> vectors_key(const Library& library, const py::object& model_name,
+                                            const py::object& model) {
+    if (!library.folder_stamp || !attr("_load_model").is(attr("_own_loader"))) return std::nullopt;
     std::optional<std::string> identity = model_identity(model_name);
     if (!identity) return std::nullopt;
+    py::handle type = py::type::handle_of(model);
+    *identity +=
+        host::str_of(py::str(type.attr("__module__"))) + "." + host::str_of(py::str(type.attr("__qualname__")));
     std::vector<host::Utf8> texts;
     for (py::handle text : library.texts) texts.emplace_back(text);
     std::vector<std::string_view> views;
@@ -470,7 +476,7 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
                                     py::arg("show_progress_bar") = false);
     };
     py::object doc_embs = library_embeddings(
-        model, library.texts, [&] { return vectors_key(library, model_name); }, encode);
+        model, library.texts, [&] { return vectors_key(library, model_name, model); }, encode);
     py::object query_emb = encode_query(model, query, encode);
     py::object scores = py::module_::import("torch").attr("matmul")(doc_embs, query_emb).attr("cpu")().attr("tolist")();
 
@@ -578,6 +584,8 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
 
     add_rankings(m);
     host::def(m, "_load_model", "model_name", docs::kLoadModel, &load_model, py::arg("model_name"));
+    // The module's own loader, whose models alone may have their vectors kept on disk.
+    m.attr("_own_loader") = m.attr("_load_model");
     host::def(m, "_iter_description_files", "models_dir", docs::kIterDescriptionFiles, &iter_description_files,
               py::arg("models_dir"));
     host::def(m, "_read_text", "path, max_chars=100000", docs::kReadText, &read_text, py::arg("path"),

@@ -213,7 +213,7 @@ std::optional<std::string> model_identity(const py::object& model_name) {
     add(where.native());
     add(weights);
     for (const char* module : {"sentence_transformers", "torch"})
-        add(host::str_of(py::str(py::module_::import(module).attr("__version__"))));
+        add(host::str_of(py::str(py::getattr(py::module_::import(module), "__version__", py::str("")))));
     return identity;
 }
 

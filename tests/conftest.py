@@ -1,6 +1,14 @@
+import os
+
 import pytest
 
 pytest_plugins = ["llm_fixtures"]
+
+
+@pytest.fixture(autouse=True, scope="session")
+def _kept_vectors_apart(tmp_path_factory):
+    """The ranker keeps library vectors in the run's own folder, never in the user's cache."""
+    os.environ["TARVOK_CACHE_DIR"] = str(tmp_path_factory.mktemp("kept-vectors"))
 
 
 def _solver_names():

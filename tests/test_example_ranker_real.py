@@ -88,9 +88,13 @@ def test_the_default_name_gives_the_packaged_weights_vectors(model_name):
 def test_kept_library_ranks_exactly_as_a_fresh_one(model_name, tmp_path, monkeypatch):
     """Rankings against the kept library equal those of a process that embeds it anew, for the
     shipped library and for a copy whose description changes in place (same size, same time)."""
+    import itertools
     import shutil
 
+    runs = itertools.count()
+
     def fresh(query, folder):
+        monkeypatch.setenv("TARVOK_CACHE_DIR", str(tmp_path / f"none-{next(runs)}"))  # nothing kept on disk either
         monkeypatch.setattr(er, "_library_cache", {})
         monkeypatch.setattr(er, "_embedding_cache", {})
         return er.rank_problem_descriptions(query, models_dir=folder, top_k=0, model_name=model_name)
@@ -112,3 +116,69 @@ def test_kept_library_ranks_exactly_as_a_fresh_one(model_name, tmp_path, monkeyp
     changed = kept(PARAPHRASES["diet"], copy)
     assert changed == fresh(PARAPHRASES["diet"], copy) != baseline["diet"]
     assert [e for e in changed if e["path"] == str(knapsack)][0]["preview"].startswith(PARAPHRASES["diet"][:40])
+
+
+def test_vectors_kept_on_disk_rank_as_a_fresh_embedding(model_name, tmp_path, monkeypatch):
+    """A new process ranks against the library's vectors kept on disk exactly as against a fresh
+    embedding, without embedding the library; a changed description or a damaged file is embedded again."""
+    import shutil
+
+    copy = tmp_path / "library"
+    shutil.copytree(LIBRARY, copy)
+    model = er._load_model(model_name)
+    library_encodes = []
+    encode = model.encode
+
+    def counting(texts, **options):
+        if len(texts) > 1:
+            library_encodes.append(len(texts))
+        return encode(texts, **options)
+
+    monkeypatch.setattr(model, "encode", counting)
+
+    def ranked(cache_dir):
+        monkeypatch.setenv("TARVOK_CACHE_DIR", str(tmp_path / cache_dir))
+        library_encodes.clear()
+        monkeypatch.setattr(er, "_library_cache", {})
+        monkeypatch.setattr(er, "_embedding_cache", {})
+        return {
+            n: er.rank_problem_descriptions(t, models_dir=copy, top_k=0, model_name=model_name)
+            for n, t in PARAPHRASES.items()
+        }
+
+    fresh = ranked("fresh-1")
+    assert ranked("kept") == fresh and library_encodes
+    assert ranked("kept") == fresh and not library_encodes, "read from disk"
+
+    (copy / "knapsack" / "knapsack.txt").write_text(PARAPHRASES["diet"], encoding="utf-8")
+    changed = ranked("kept")
+    assert library_encodes and changed == ranked("fresh-2") != fresh
+
+    [kept] = (tmp_path / "kept").iterdir()
+    kept.write_bytes(kept.read_bytes()[:-5])
+    assert ranked("kept") == changed and library_encodes, "a damaged file is not trusted"
+    assert ranked("kept") == changed and not library_encodes, "and is written again"
+
+
+def test_queries_ranked_at_once_are_encoded_together_and_rank_as_alone(model_name, monkeypatch):
+    """Workers ranking at once share encoding calls; each ranking has exactly the order of the
+    query ranked alone, with its scores to within rounding."""
+    from concurrent.futures import ThreadPoolExecutor
+
+    queries = [f"{text} ({n})" for n in range(6) for text in PARAPHRASES.values()]
+    alone = [er.rank_problem_descriptions(q, top_k=0, model_name=model_name) for q in queries]
+    model = er._load_model(model_name)
+    calls = []
+    encode = model.encode
+
+    def counting(texts, **options):
+        calls.append(len(texts))
+        return encode(texts, **options)
+
+    monkeypatch.setattr(model, "encode", counting)
+    with ThreadPoolExecutor(16) as pool:
+        together = list(pool.map(lambda q: er.rank_problem_descriptions(q, top_k=0, model_name=model_name), queries))
+    assert sum(calls) == len(queries) and max(calls) > 1
+    for a, t in zip(alone, together):
+        assert [e["path"] for e in t] == [e["path"] for e in a]
+        assert [e["score"] for e in t] == pytest.approx([e["score"] for e in a], abs=1e-5)

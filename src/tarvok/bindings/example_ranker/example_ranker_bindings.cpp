@@ -1,16 +1,23 @@
 // tarvok.example_ranker: ranks stored problem descriptions by embedding
 // similarity to a new description.
 #include "bindings/example_ranker/docs.hpp"
+#include "bindings/host/arrays.hpp"
 #include "bindings/host/host.hpp"
 #include "example_ranker/description_files.hpp"
+#include "example_ranker/kept_vectors.hpp"
 #include "example_ranker/lexical.hpp"
 #include "example_ranker/load_failure.hpp"
+#include "example_ranker/query_batches.hpp"
 #include "example_ranker/ranking.hpp"
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace py = pybind11;
@@ -169,12 +176,122 @@ py::object load_model(py::object model_name) {
     return model;
 }
 
+/// The descriptions of a library that have text, in listing order.
+struct Library {
+    py::list paths;
+    py::list texts;
+    /// The folder (absolute) and its stamp when the module's own listing and
+    /// reading read it: only then may its vectors be kept on disk.
+    std::optional<std::pair<std::string, std::string>> folder_stamp;
+};
+
+/// The identity of the model `model_name` for vectors kept on disk: its name,
+/// the folder its weights are in with what is there, and the versions of the
+/// libraries that encode. None when the weights are not in a folder known
+/// here (a name the hub resolves): such vectors are not kept.
+std::optional<std::string> model_identity(const py::object& model_name) {
+    py::object folder = packaged_weights(model_name);
+    py::object os_path = py::module_::import("os").attr("path");
+    if (folder.is_none()) {
+        if (!host::truthy(os_path.attr("isdir")(model_name))) return std::nullopt;
+        folder = model_name;
+    }
+    py::object absolute = os_path.attr("abspath")(folder);
+    std::filesystem::path where = host::file_system_path(absolute);
+    std::string weights;
+    {
+        py::gil_scoped_release unlocked;
+        weights = core::weights_stamp(where);
+    }
+    if (weights.empty()) return std::nullopt;
+    std::string identity;
+    auto add = [&](std::string_view part) {
+        identity += std::to_string(part.size()) + ":";
+        identity += part;
+    };
+    add(host::str_of(model_name));
+    add(where.native());
+    add(weights);
+    for (const char* module : {"sentence_transformers", "torch"})
+        add(host::str_of(py::str(py::getattr(py::module_::import(module), "__version__", py::str("")))));
+    return identity;
+}
+
+/// The kept key of `library`'s vectors by `model` (named `model_name`), when
+/// they may be kept: the library read and the model loaded by this module's
+/// own functions (a loader replaced on the module may give any model for a name).
+std::optional<core::VectorsKey> vectors_key(const Library& library, const py::object& model_name,
+                                            const py::object& model) {
+    if (!library.folder_stamp || !attr("_load_model").is(attr("_own_loader"))) return std::nullopt;
+    std::optional<std::string> identity = model_identity(model_name);
+    if (!identity) return std::nullopt;
+    py::handle type = py::type::handle_of(model);
+    *identity +=
+        host::str_of(py::str(type.attr("__module__"))) + "." + host::str_of(py::str(type.attr("__qualname__")));
+    std::vector<host::Utf8> texts;
+    for (py::handle text : library.texts) texts.emplace_back(text);
+    std::vector<std::string_view> views;
+    for (const host::Utf8& text : texts) views.push_back(text.view());
+    return core::VectorsKey{library.folder_stamp->first, library.folder_stamp->second, core::texts_hash(views),
+                            *identity};
+}
+
+/// The folder vectors are kept in (see core::vectors_folder).
+std::filesystem::path kept_vectors_folder() {
+    return core::vectors_folder(std::getenv(core::kCacheDirVariable), std::getenv("XDG_CACHE_HOME"),
+                                std::getenv("HOME"));
+}
+
+/// `embeddings` (a float32 tensor of one row per text) as kept on disk, or
+/// none when they are of another kind.
+std::optional<core::Vectors> as_vectors(const py::object& embeddings) {
+    if (!host::equals(py::str(embeddings.attr("dtype")), py::str("torch.float32")) ||
+        py::len(embeddings.attr("shape")) != 2)
+        return std::nullopt;
+    py::object array = embeddings.attr("detach")().attr("cpu")().attr("contiguous")().attr("numpy")();
+    py::buffer_info info = py::buffer(array).request();
+    core::Vectors vectors;
+    vectors.rows = static_cast<std::size_t>(info.shape[0]);
+    vectors.columns = static_cast<std::size_t>(info.shape[1]);
+    vectors.values.resize(vectors.rows * vectors.columns);
+    std::memcpy(vectors.values.data(), info.ptr, vectors.values.size() * sizeof(float));
+    return vectors;
+}
+
+/// The library's vectors: those kept on disk for `key` when they match, else
+/// encoded and kept there.
+template <typename Key, typename Encode>
+py::object encode_or_read(const py::object& model, const py::list& texts, Key&& key_of, Encode&& encode) {
+    std::optional<core::VectorsKey> key = key_of();
+    if (!key) return encode(texts);
+    std::filesystem::path folder = kept_vectors_folder();
+    std::optional<core::Vectors> kept;
+    {
+        py::gil_scoped_release unlocked;
+        kept = core::read_kept_vectors(folder, *key, static_cast<std::size_t>(py::len(texts)));
+    }
+    if (kept) {
+        auto rows = static_cast<py::ssize_t>(kept->rows), columns = static_cast<py::ssize_t>(kept->columns);
+        py::object array = host::owned_array(std::move(kept->values));
+        return py::module_::import("torch")
+            .attr("from_numpy")(array)
+            .attr("reshape")(rows, columns)
+            .attr("to")(model.attr("device"));
+    }
+    py::object embeddings = encode(texts);
+    if (std::optional<core::Vectors> vectors = as_vectors(embeddings)) {
+        py::gil_scoped_release unlocked;
+        core::keep_vectors(folder, *key, *vectors);
+    }
+    return embeddings;
+}
+
 /// The embeddings of the library's texts, encoded once per model and texts:
 /// a run that ranks many queries against one library (a benchmark set, a
 /// batch of problems) pays for the library once. Kept in `_embedding_cache`,
 /// keyed by the model object itself and the texts, at most kKeptLibraries.
-template <typename Encode>
-py::object library_embeddings(const py::object& model, const py::list& texts, Encode&& encode) {
+template <typename Key, typename Encode>
+py::object library_embeddings(const py::object& model, const py::list& texts, Key&& kept, Encode&& encode) {
     constexpr std::size_t kKeptLibraries = 8;
     py::object cache = attr("_embedding_cache");
     py::object key;
@@ -183,12 +300,18 @@ py::object library_embeddings(const py::object& model, const py::list& texts, En
         py::hash(key);
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_TypeError)) throw;
-        return encode(texts);  // a model that cannot be a key is not cached
+        key = py::object();  // a model that cannot be a key is not cached
     }
-    if (!PyDict_Check(cache.ptr())) return encode(texts);  // a cache replaced by something else keeps nothing
+    // A cache replaced by something else keeps nothing.
+    if (!key || !PyDict_Check(cache.ptr())) {
+        Turn turn(encoding);
+        return encode(texts);
+    }
     py::dict dict = py::reinterpret_borrow<py::dict>(cache);
     if (dict.contains(key)) return dict[key];
-    py::object embeddings = encode(texts);
+    Turn turn(encoding);
+    if (dict.contains(key)) return dict[key];  // encoded while this one waited
+    py::object embeddings = encode_or_read(model, texts, kept, encode);
     while (py::len(dict) >= kKeptLibraries) {
         // Dicts keep insertion order: the first key is the oldest.
         py::object oldest = py::reinterpret_borrow<py::object>(*py::iter(dict));
@@ -197,12 +320,6 @@ py::object library_embeddings(const py::object& model, const py::list& texts, En
     dict[key] = embeddings;
     return embeddings;
 }
-
-/// The descriptions of a library that have text, in listing order.
-struct Library {
-    py::list paths;
-    py::list texts;
-};
 
 /// The folder `models_dir` names (None or "": the one beside this module);
 /// FileNotFoundError when that folder does not exist.
@@ -254,17 +371,20 @@ Library read_library(py::object models_dir) {
     }
     py::bytes stamp_bytes(stamp);
     // The folder as named and where it is: a relative name gives relative paths.
-    py::tuple key =
-        py::make_tuple(py::str(directory), py::module_::import("os").attr("path").attr("abspath")(directory));
+    py::object absolute_name = py::module_::import("os").attr("path").attr("abspath")(directory);
+    std::string absolute = host::file_system_path(absolute_name).native();
+    py::tuple key = py::make_tuple(py::str(directory), absolute_name);
     py::object cache = attr("_library_cache");
     if (!PyDict_Check(cache.ptr())) return read_files(host_paths(directory, found), read);
     py::dict kept = py::reinterpret_borrow<py::dict>(cache);
     if (kept.contains(key)) {
         py::tuple entry = kept[key];
-        if (host::equals(entry[0], stamp_bytes)) return {entry[1].cast<py::list>(), entry[2].cast<py::list>()};
+        if (host::equals(entry[0], stamp_bytes))
+            return {entry[1].cast<py::list>(), entry[2].cast<py::list>(), std::pair{absolute, stamp}};
         if (PyDict_DelItem(kept.ptr(), key.ptr()) < 0) throw py::error_already_set();
     }
     Library library = read_files(host_paths(directory, found), read);
+    library.folder_stamp = std::pair{absolute, stamp};
     while (py::len(kept) >= kKeptLibraries) {
         py::object oldest = py::reinterpret_borrow<py::object>(*py::iter(kept));
         if (PyDict_DelItem(kept.ptr(), oldest.ptr()) < 0) throw py::error_already_set();
@@ -291,6 +411,47 @@ py::list ranking_entries(const Library& library, const std::vector<double>& scor
     return ranking;
 }
 
+/// A query waiting to be encoded, and its vector once it is.
+struct Query {
+    py::object text, vector;
+};
+/// The queries waiting for their model (see core::QueryBatches).
+core::QueryBatches<Query> waiting_queries;
+
+/// The vector of `text` by `model`: encoded in one call with the other
+/// queries waiting for the model (which vectors equal one-at-a-time
+/// encoding's to within rounding, and rank alike), or found encoded by
+/// another waiter's call.
+template <typename Encode>
+py::object encode_query(const py::object& model, const py::object& text, Encode&& encode) {
+    using State = core::QueryBatches<Query>::State;
+    auto mine = waiting_queries.add(model.ptr(), Query{text, py::none()});
+    core::QueryBatches<Query>::Batch batch;
+    {
+        py::gil_scoped_release unlocked;
+        batch = waiting_queries.wait(mine);
+    }
+    if (mine->state == State::Done) return mine->query.vector;
+    if (batch.empty()) {  // its batch failed: encoded alone, so that its own error is raised
+        py::list alone;
+        alone.append(text);
+        Turn turn(encoding);
+        return encode(alone)[py::int_(0)];
+    }
+    py::list texts;
+    for (const auto& entry : batch) texts.append(entry->query.text);
+    try {
+        Turn turn(encoding);
+        py::object vectors = encode(texts);
+        for (std::size_t i = 0; i < batch.size(); ++i) batch[i]->query.vector = vectors[py::int_(i)];
+    } catch (...) {
+        waiting_queries.finish(batch, false);
+        throw;
+    }
+    waiting_queries.finish(batch, true);
+    return mine->query.vector;
+}
+
 py::list rank(py::object query, py::object models_dir, py::object top_k, py::object model_name) {
     host::require(query, "rank_problem_descriptions", "query", Kind::Str);
     host::require(top_k, "rank_problem_descriptions", "top_k", Kind::Int);
@@ -314,16 +475,10 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
         return model.attr("encode")(texts, py::arg("convert_to_tensor") = true, py::arg("normalize_embeddings") = true,
                                     py::arg("show_progress_bar") = false);
     };
-    py::list query_list;
-    query_list.append(query);
-    py::object scores;
-    {
-        Turn turn(encoding);
-        py::object doc_embs = library_embeddings(model, library.texts, encode);
-        py::object query_emb = encode(query_list)[py::int_(0)];
-        py::object torch = py::module_::import("torch");
-        scores = torch.attr("matmul")(doc_embs, query_emb).attr("cpu")().attr("tolist")();
-    }
+    py::object doc_embs = library_embeddings(
+        model, library.texts, [&] { return vectors_key(library, model_name, model); }, encode);
+    py::object query_emb = encode_query(model, query, encode);
+    py::object scores = py::module_::import("torch").attr("matmul")(doc_embs, query_emb).attr("cpu")().attr("tolist")();
 
     std::size_t count = library.paths.size();
     std::vector<double> values(count);
@@ -429,6 +584,8 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
 
     add_rankings(m);
     host::def(m, "_load_model", "model_name", docs::kLoadModel, &load_model, py::arg("model_name"));
+    // The module's own loader, whose models alone may have their vectors kept on disk.
+    m.attr("_own_loader") = m.attr("_load_model");
     host::def(m, "_iter_description_files", "models_dir", docs::kIterDescriptionFiles, &iter_description_files,
               py::arg("models_dir"));
     host::def(m, "_read_text", "path, max_chars=100000", docs::kReadText, &read_text, py::arg("path"),

@@ -128,7 +128,7 @@ struct Settings : ev::Settings {
     py::object dataset;              ///< path of the data set
     py::object out_dir;              ///< absolute path of the output folder
     py::object replay = py::none();  ///< the transcripts the provider replay answers from (absolute)
-    /// The size limit of every compile (see host::max_size_of); None: MAX_SIZE as the run starts.
+    /// The command's size limit of every compile (see host::max_size_of); None: MAX_SIZE as each problem's run starts.
     py::object max_size = py::none();
 };
 
@@ -538,7 +538,8 @@ py::dict problem_settings(const Settings& s, py::object library, py::object stop
     settings["time_limit"] = generative().attr("EXECUTION_TIME_LIMIT");
     settings["stop"] = stop;
     settings["replay"] = s.replay;
-    settings["max_size"] = s.max_size.is_none() ? host::max_size_of(host::size_setting()) : s.max_size;
+    // The command's size limit; without one, each problem's run reads MAX_SIZE as it starts.
+    if (!s.max_size.is_none()) settings["max_size"] = s.max_size;
     // TARVOK_EMBEDDING_MODEL ranks the examples, as for `solve`; unset, the ranker's own default.
     if (host::truthy(os_module().attr("environ").attr("get")("TARVOK_EMBEDDING_MODEL", py::str("")).attr("strip")()))
         settings["embedding_model"] = host::embedding_model_name();

@@ -88,6 +88,14 @@ def test_a_commands_limit_reaches_the_loop_as_a_value(tg, files, monkeypatch):
     assert seen == [(50_000_000, 29, False), (50_000_000, 50_000_000, True)]
 
 
+def test_run_writes_the_program_it_expanded_within_its_limit(files, monkeypatch):
+    pytest.importorskip("highspy")
+    monkeypatch.chdir(files)
+    monkeypatch.setattr(tc, "MAX_SIZE", 20)
+    assert _cli.main(["run", "small.mod", "empty.dat", "--max-size", "30", "--write", "s.mps"]) == 0
+    assert " x[30] OBJ 1" in (files / "s.mps").read_text() and tc.MAX_SIZE == 20
+
+
 def test_the_module_setting_holds_for_every_expansion(monkeypatch):
     solver = pytest.importorskip("tarvok.solver")
     with pytest.raises(SemanticError) as refused:

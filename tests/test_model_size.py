@@ -8,6 +8,7 @@ import sys
 import textwrap
 
 import pytest
+from workflow_fakes import stand_in_llm
 
 import tarvok.tarvok_core as tc
 from tarvok import _cli
@@ -66,6 +67,33 @@ def test_the_limit_given_to_the_command(files, monkeypatch, capsys):
         assert _cli.main([*command, "--max-size", "0"]) == 2, command
         assert "--max-size must be at least 1" in capsys.readouterr().err
     assert not (files / "o").exists() and not (files / "a.mod").exists()
+
+
+def test_a_commands_limit_reaches_the_loop_as_a_value(tg, files, monkeypatch):
+    """`solve --max-size` limits the loop's compiles through run_generation's max_size; code running meanwhile
+    sees MAX_SIZE as it was."""
+    monkeypatch.chdir(files)
+    stand_in_llm(tg, monkeypatch, SMALL, "", aligned=True)
+    run_generation, seen = tg.run_generation, []
+
+    def loop(*args, **kwargs):
+        result = run_generation(*args, **kwargs)
+        seen.append((tc.MAX_SIZE, kwargs["max_size"], result.compiled))
+        return result
+
+    monkeypatch.setattr(tg, "run_generation", loop)
+    argv = ["solve", "x", "-m", "a.mod", "-d", "a.dat", "--iterations", "1", "--no-alignment", "--no-few-shot"]
+    assert _cli.main([*argv, "--max-size", "29"]) == 1
+    assert _cli.main(argv) == 0
+    assert seen == [(50_000_000, 29, False), (50_000_000, 50_000_000, True)]
+
+
+def test_run_writes_the_program_it_expanded_within_its_limit(files, monkeypatch):
+    pytest.importorskip("highspy")
+    monkeypatch.chdir(files)
+    monkeypatch.setattr(tc, "MAX_SIZE", 20)
+    assert _cli.main(["run", "small.mod", "empty.dat", "--max-size", "30", "--write", "s.mps"]) == 0
+    assert " x[30] OBJ 1" in (files / "s.mps").read_text() and tc.MAX_SIZE == 20
 
 
 def test_the_module_setting_holds_for_every_expansion(monkeypatch):

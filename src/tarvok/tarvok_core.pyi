@@ -292,11 +292,10 @@ class TVLCompiler:
         """
         ...
 
-#: The most columns and rows a model may expand to (nonzeros: ten times as many), read on every compile and
-#: every expansion of a model; None leaves only the hard limits of the expansion.
+#: The most columns and rows a model may expand to (nonzeros: ten times as many), read once at the start of every
+#: call that compiles or expands a model; None leaves only the hard limits of the expansion.
 MAX_SIZE: Optional[int]
 
-def _size_limits() -> tuple[Optional[int], Optional[int], Optional[int]]: ...
 def diagnostic_codes() -> list[DiagnosticCode]:
     """List the compiler's diagnostic codes."""
     ...

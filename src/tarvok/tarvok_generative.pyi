@@ -167,6 +167,7 @@ def run_generation(
     solver: str = "highs",
     existing: bool = False,
     reading: Optional[dict[str, str]] = None,
+    max_size: Optional[int] = None,
 ) -> GenerationResult:
     """Run the generation loop of generative_solve and return a GenerationResult."""
     ...

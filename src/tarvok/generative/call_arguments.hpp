@@ -59,6 +59,7 @@ enum class RunArg : uint8_t {
     Solver,
     Existing,
     Reading,
+    MaxSize,
 };
 
 struct RunParameter {
@@ -94,9 +95,10 @@ inline constexpr RunParameter kRunParameters[] = {{"prompt", nullptr},
                                                   {"cancel", "None"},
                                                   {"solver", "'highs'"},
                                                   {"existing", "False"},
-                                                  {"reading", "None"}};
+                                                  {"reading", "None"},
+                                                  {"max_size", "None"}};
 inline constexpr std::size_t kRunPositional = 3;
-static_assert(std::size(kRunParameters) == static_cast<std::size_t>(RunArg::Reading) + 1);
+static_assert(std::size(kRunParameters) == static_cast<std::size_t>(RunArg::MaxSize) + 1);
 
 /// generative_solve's parameters that are run_generation's, in its order
 /// (its own return_statistics, after iterations, is none of them).

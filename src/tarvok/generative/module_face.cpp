@@ -140,7 +140,9 @@ const FunctionDoc& function_doc(std::string_view name) {
          "existing=True asks for the readings of the pair model_file and data_file already hold: no pair\n"
          "is generated; it is compiled and, when it compiles, the assumptions step (and with what_if the\n"
          "what-if step) runs on it. reading, a dict with 'assumption' and 'alternative' (and 'where',\n"
-         "'kind'), needs existing and explores that reading alone, as the what-if step would."},
+         "'kind'), needs existing and explores that reading alone, as the what-if step would.\n\n"
+         "max_size limits every compile of the call to models of at most that many columns and rows (ten\n"
+         "times as many nonzeros); None reads tarvok_core.MAX_SIZE once, as the call starts."},
     };
     for (const FunctionDoc& f : functions)
         if (name == f.name) return f;

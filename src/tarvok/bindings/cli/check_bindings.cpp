@@ -26,14 +26,13 @@ int check_model_alone(py::object args) {
 int run_check(py::object args) {
     std::vector<std::string> paths = strings_of(args.attr("data"));
     if (paths.empty()) return check_model_alone(args);
-    TemporarySettings settings;
-    apply_size_option(settings, args);
+    compiler::SizeLimits sizes = command_sizes(args);
     py::object model_path = args.attr("model");
     std::string model_shown = host::str_of(model_path);
     py::object model_text = read_input(model_path);
     std::string model(host::Utf8(model_text).view());
     DataInputs data = data_inputs(model, gather_data_arguments(paths, model), paths);
-    py::object compiled = compile_with_sources(model_text, data);
+    py::object compiled = compile_with_sources(model_text, data, sizes);
     bool expanded = !expand(compiled).program.is_none();  // the expansion's faults join the diagnostics
     data::Value records =
         records_with_paths(host::from_python(compiled.attr("diagnostics"), kPlain), model_shown, data.shown);

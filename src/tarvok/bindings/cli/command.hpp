@@ -13,6 +13,7 @@
 #include "cli/pair_stage.hpp"
 #include "cli/run_inputs.hpp"
 #include "common/exit_status.hpp"
+#include "compiler/compiler.hpp"
 #include "compiler/data_values.hpp"
 #include "solver/compiled_model.hpp"
 
@@ -102,8 +103,10 @@ void require_at_least(const std::string& option, py::handle value, long long lea
 
 // ------------------------------------------------------------- arguments ----
 
-/// Refuses a --max-size below 1 (status 2), else sets MAX_SIZE for the command.
-void apply_size_option(TemporarySettings& settings, py::object args);
+/// The size limit of one command, built as it starts and handed to every
+/// compile it makes: --max-size (refused below 1, status 2), else MAX_SIZE as
+/// it stands.
+compiler::SizeLimits command_sizes(py::object args);
 
 /// The help text about providers, their keys and extras, from the provider table.
 std::string providers_help();
@@ -226,10 +229,11 @@ struct DataInputs {
 DataInputs data_inputs(const std::string& model_text, const GatheredData& gathered,
                        const std::vector<std::string>& paths);
 
-/// The pair compiled (a tarvok.solver.CompiledModel), its messages naming the data's files and rows.
-py::object compile_with_sources(py::object model_text, const DataInputs& data);
+/// The pair compiled within `sizes` (a tarvok.solver.CompiledModel), its messages naming the data's files and rows.
+py::object compile_with_sources(py::object model_text, const DataInputs& data, const compiler::SizeLimits& sizes);
 /// The same, kept in C++.
-std::shared_ptr<solver::CompiledModel> compiled_with_sources(py::object model_text, const DataInputs& data);
+std::shared_ptr<solver::CompiledModel> compiled_with_sources(py::object model_text, const DataInputs& data,
+                                                             const compiler::SizeLimits& sizes);
 
 /// `solve --run`: the expanded program solved with the solver's defaults,
 /// by the solver named (--solver; None for the default).

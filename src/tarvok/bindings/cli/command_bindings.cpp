@@ -1,5 +1,6 @@
 // Helpers every subcommand of the `tarvok` command uses.
 #include "bindings/cli/command.hpp"
+#include "bindings/host/compile.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/keys.hpp"
 #include "bindings/host/package.hpp"
@@ -289,11 +290,11 @@ py::object wait_line_events() {
     });
 }
 
-void apply_size_option(TemporarySettings& settings, py::object args) {
+compiler::SizeLimits command_sizes(py::object args) {
     py::object size = args.attr("max_size");
-    if (size.is_none()) return;
+    if (size.is_none()) return host::size_setting();
     require_at_least("--max-size", size, 1);
-    settings.set(py::module_::import("tarvok.tarvok_core"), "MAX_SIZE", size);
+    return host::size_limits_of(size, "--max-size");
 }
 
 void apply_llm_options(TemporarySettings& settings, py::object args) {

@@ -26,8 +26,9 @@ DataInputs data_inputs(const std::string& model_text, const GatheredData& gather
     return out;
 }
 
-std::shared_ptr<solver::CompiledModel> compiled_with_sources(py::object model_text, const DataInputs& data) {
-    std::shared_ptr<solver::CompiledModel> compiled = host::compile_pair(model_text, data.text, "compile");
+std::shared_ptr<solver::CompiledModel> compiled_with_sources(py::object model_text, const DataInputs& data,
+                                                             const compiler::SizeLimits& sizes) {
+    std::shared_ptr<solver::CompiledModel> compiled = host::compile_pair(model_text, data.text, "compile", sizes);
     if (data.sources) {
         const data::Value& given = *data.sources;
         data::DataSources sources;
@@ -41,8 +42,8 @@ std::shared_ptr<solver::CompiledModel> compiled_with_sources(py::object model_te
     return compiled;
 }
 
-py::object compile_with_sources(py::object model_text, const DataInputs& data) {
-    return host::compiled_model_object(compiled_with_sources(std::move(model_text), data));
+py::object compile_with_sources(py::object model_text, const DataInputs& data, const compiler::SizeLimits& sizes) {
+    return host::compiled_model_object(compiled_with_sources(std::move(model_text), data, sizes));
 }
 
 }  // namespace tarvok::cli

@@ -67,8 +67,7 @@ EmitOutcome emit_script(const std::string& target, solver::CompiledModel& compil
 }  // namespace
 
 int run_emit(py::object args) {
-    TemporarySettings settings;
-    apply_size_option(settings, args);
+    compiler::SizeLimits sizes = command_sizes(args);
     std::string target = host::str_of(args.attr("to"));
     refuse(refused_target(target));
     py::object script = args.attr("output");
@@ -82,7 +81,7 @@ int run_emit(py::object args) {
     for (const std::string& input : gathered.inputs) inputs.push_back(given_path(host::text(input)));
     refuse_script_path(script, inputs);
     DataInputs data = data_inputs(model, gathered, paths);
-    std::shared_ptr<solver::CompiledModel> compiled = compiled_with_sources(model_text, data);
+    std::shared_ptr<solver::CompiledModel> compiled = compiled_with_sources(model_text, data, sizes);
     EmitOutcome emit = emit_script(target, *compiled, script);
     if (emit.status == code(ExitStatus::DoesNotCompile)) {
         say(solver::report_for_files(compiled->source(), host::str_of(model_path), data.shown.value_or("data")));

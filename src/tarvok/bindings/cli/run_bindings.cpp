@@ -3,9 +3,11 @@
 // value, an output path, a missing extra), 3 any other outcome of the solve,
 // 130 Ctrl-C (after the best solution found so far).
 #include "bindings/cli/command.hpp"
+#include "bindings/host/highs.hpp"
 #include "bindings/host/json.hpp"
 #include "cli/run_inputs.hpp"
 #include "common/files.hpp"
+#include "solver/options.hpp"
 
 namespace tarvok::cli {
 
@@ -129,19 +131,27 @@ RunInputs read_run_inputs(py::object args) {
     return in;
 }
 
-/// --write: the expanded model as a file; a program that cannot hold has no faithful file, and the solve says why.
-void write_expanded_model(py::object written, const RunInputs& in) {
+/// --write: the expanded model as a file (the program this run solves, so
+/// expanded once, within the run's size limit); a program that cannot hold
+/// has no faithful file, and the solve says why.
+void write_expanded_model(py::object written, py::object program) {
+    std::string file = host::str_of(written);
+    std::variant<solver::NameFormat, tarvok::Error> format = solver::model_file_format(file);
+    if (const tarvok::Error* no = std::get_if<tarvok::Error>(&format))
+        fail(ExitStatus::Usage, "--write: " + std::string(no->what()));
     needing_extras([&] {
         try {
-            return solver().attr("write_model")(in.model_text, in.data.text, written);
+            host::highs::write_program(program.cast<std::shared_ptr<solver::Program>>(), written, file,
+                                       std::get<solver::NameFormat>(format));
         } catch (py::error_already_set& e) {
             if (e.matches(PyExc_ValueError)) {
                 warn("tarvok run: warning: " + host::str_of(e.value()));
                 return py::object(py::none());
             }
             if (!e.matches(PyExc_OSError)) throw;
-            fail(ExitStatus::Usage, "--write cannot write " + host::str_of(written) + ": " + os_reason(e.value()));
+            fail(ExitStatus::Usage, "--write cannot write " + file + ": " + os_reason(e.value()));
         }
+        return py::object(py::none());
     });
 }
 
@@ -191,14 +201,13 @@ int solve_and_show(py::object args, py::object program, py::object diagnostics) 
 }  // namespace
 
 int run_run(py::object args) {
-    TemporarySettings settings;
-    apply_size_option(settings, args);
+    compiler::SizeLimits sizes = command_sizes(args);
     check_solve_options(args);
     RunInputs in = read_run_inputs(args);
     bool as_json = host::truthy(args.attr("json"));
 
     // Compiled and expanded as `check` does, its diagnostics shown as `check` shows them.
-    py::object compiled = compile_with_sources(in.model_text, in.data);
+    py::object compiled = compile_with_sources(in.model_text, in.data, sizes);
     Expanded expanded = expand(compiled);
     py::object report =
         compiled.attr("report_for")(host::text(in.model_shown), host::text(in.data.shown.value_or("data")));
@@ -213,7 +222,7 @@ int run_run(py::object args) {
         return code(ExitStatus::DoesNotCompile);
     }
     if (!as_json && host::truthy(report)) say(host::str_of(report));
-    if (!args.attr("write").is_none()) write_expanded_model(args.attr("write"), in);
+    if (!args.attr("write").is_none()) write_expanded_model(args.attr("write"), expanded.program);
     return solve_and_show(args, expanded.program, host::to_python(records));
 }
 

@@ -4,6 +4,7 @@
 // found comes back as one result (run_generation); --run and --emit use the
 // loop's own compile of the final pair.
 #include "bindings/cli/command.hpp"
+#include "bindings/host/compile.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/package.hpp"
 #include "cli/solve_outcome.hpp"
@@ -43,6 +44,7 @@ struct SolveRequest {
     double rel_tol = 1e-4;  ///< how near two voted objectives must be to agree
     bool assumptions = false, what_if = false;
     long long what_if_max = 3;
+    compiler::SizeLimits sizes;  ///< of every compile, the loop's included
 };
 
 /// --assumptions, --what-if and --what-if-max, checked; the alternatives'
@@ -134,6 +136,7 @@ py::object generate_staged(py::object args, const SolveRequest& r, PairStage& pa
     options["on_event"] = wait_line_events();
     options["record"] = r.record;
     options["replay"] = r.replay;
+    options["max_size"] = host::max_size_of(r.sizes);
     if (r.assumptions) {
         options["assumptions"] = true;
         options["what_if"] = py::bool_(r.what_if);
@@ -182,10 +185,10 @@ data::Value keep_alternatives(PairStage& pair, py::object table) {
 
 /// The final pair's compiled model: the loop's own; a compiler put in place
 /// of the library's keeps none, and the final texts are compiled once.
-py::object compiled_model_of(py::object result) {
+py::object compiled_model_of(py::object result, const compiler::SizeLimits& sizes) {
     py::object compiled = result.attr("compiled_model");
     if (!compiled.is_none()) return compiled;
-    return compile_with_sources(result.attr("model_text"), {result.attr("data_text")});
+    return compile_with_sources(result.attr("model_text"), {result.attr("data_text")}, sizes);
 }
 
 /// What the loop handed back, as the report reads it.
@@ -219,7 +222,7 @@ void run_and_emit(py::object args, const SolveRequest& r, py::object result, Sol
     RunOutcome run;
     EmitOutcome emit;
     if (with_run || with_emit) {
-        Expanded expanded = expand(compiled_model_of(result));
+        Expanded expanded = expand(compiled_model_of(result, r.sizes));
         if (with_run) run = solve_expanded(expanded, args.attr("solver"));
         if (with_emit) emit = emit_expanded(expanded, r.script);
     }
@@ -269,9 +272,9 @@ int report(py::object args, const SolveReport& shown) {
 
 /// The objective the final model of a generation reaches with the solver's
 /// defaults; none when it does not compile or does not solve to optimality.
-std::optional<double> objective_of(py::object result) {
+std::optional<double> objective_of(py::object result, const compiler::SizeLimits& sizes) {
     if (!host::truthy(result.attr("compiled"))) return std::nullopt;
-    RunOutcome run = solve_expanded(expand(compiled_model_of(result)));
+    RunOutcome run = solve_expanded(expand(compiled_model_of(result, sizes)));
     if (run.status != 0 || run.result.is_none() || run.result.attr("objective").is_none()) return std::nullopt;
     return run.result.attr("objective").cast<double>();
 }
@@ -292,7 +295,7 @@ Voted generate_voted(py::object args, const SolveRequest& r, std::vector<std::un
         if (k > 1) pairs.push_back(stage_pair(r.model_file, r.data_file));
         warn("Sample " + std::to_string(k) + "/" + std::to_string(r.samples));
         py::object result = generate_staged(args, r, *pairs.back());
-        voted.candidates.push_back({objective_of(result), result.attr("repair_rounds").cast<long long>()});
+        voted.candidates.push_back({objective_of(result, r.sizes), result.attr("repair_rounds").cast<long long>()});
         voted.results.push_back(result);
     }
     voted.vote = evaluation::vote(voted.candidates, r.rel_tol);
@@ -305,9 +308,7 @@ Voted generate_voted(py::object args, const SolveRequest& r, std::vector<std::un
 
 int run_solve(py::object args) {
     SolveRequest r = checked_request(args);
-    // The compiler's size limit is a setting of its module: set for this command, put back after it.
-    TemporarySettings settings;
-    apply_size_option(settings, args);
+    r.sizes = command_sizes(args);
     std::vector<std::unique_ptr<PairStage>> pairs;
     pairs.push_back(stage_pair(r.model_file, r.data_file));
     load_what_the_loop_needs(args, r);

@@ -4,11 +4,11 @@
 // on Python threads (the loop waits on the network); the main thread alone
 // writes results.jsonl, one flushed line per finished problem, so that a run
 // that is stopped resumes where it was.
+#include "bindings/host/compile.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/interrupts.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/keys.hpp"
-#include "bindings/host/module_settings.hpp"
 #include "bindings/host/package.hpp"
 #include "common/exit_status.hpp"
 #include "common/terminal_text.hpp"
@@ -128,6 +128,8 @@ struct Settings : ev::Settings {
     py::object dataset;              ///< path of the data set
     py::object out_dir;              ///< absolute path of the output folder
     py::object replay = py::none();  ///< the transcripts the provider replay answers from (absolute)
+    /// The command's size limit of every compile (see host::max_size_of); None: MAX_SIZE as each problem's run starts.
+    py::object max_size = py::none();
 };
 
 template <typename T>
@@ -317,6 +319,7 @@ py::object run_generation(py::object problem, py::object folder, py::object sett
             k.fallback ? settings.attr("get")(k.setting, host::to_python(*k.fallback)) : settings[k.setting];
     keywords["progress"] = progress;
     keywords["record"] = join_path(folder, py::str(ev::kTranscriptFile));
+    keywords["max_size"] = settings.attr("get")("max_size", py::none());
     return generative().attr("run_generation")(problem["description"], join_path(folder, py::str(ev::kModelFile)),
                                                join_path(folder, py::str(ev::kDataFile)), **keywords);
 }
@@ -535,6 +538,8 @@ py::dict problem_settings(const Settings& s, py::object library, py::object stop
     settings["time_limit"] = generative().attr("EXECUTION_TIME_LIMIT");
     settings["stop"] = stop;
     settings["replay"] = s.replay;
+    // The command's size limit; without one, each problem's run reads MAX_SIZE as it starts.
+    if (!s.max_size.is_none()) settings["max_size"] = s.max_size;
     // TARVOK_EMBEDDING_MODEL ranks the examples, as for `solve`; unset, the ranker's own default.
     if (host::truthy(os_module().attr("environ").attr("get")("TARVOK_EMBEDDING_MODEL", py::str("")).attr("strip")()))
         settings["embedding_model"] = host::embedding_model_name();
@@ -698,6 +703,9 @@ Settings command_settings(py::object args, const ev::ParsedArguments& parsed) {
     Settings s = run_paths(args.attr("dataset"), args.attr("out"));
     ev::Arguments a = ev::command_arguments(parsed);
     complete(s, a, args.attr("replay"), py::module_::import("builtins").attr("vars")(args));
+    // The command's size limit, built once as it starts: --max-size, else MAX_SIZE as it stands.
+    py::object size = args.attr("max_size");
+    s.max_size = host::max_size_of(size.is_none() ? host::size_setting() : host::size_limits_of(size, "--max-size"));
     return s;
 }
 
@@ -760,13 +768,8 @@ class RarerFullCollections {
     py::object gc_, before_;
 };
 
-/// The run of the command, its settings ready. The compiler's size limit,
-/// a setting of its module, holds for this run and is put back.
-Outcome command_run(py::object args, Settings& s, const ev::Dataset& data, Prepared& prepared,
-                    std::shared_ptr<Pool>& pool) {
-    host::ModuleSettings settings;
-    if (!args.attr("max_size").is_none())
-        settings.set(host::import_sibling(host::this_module(), "tarvok_core"), "MAX_SIZE", args.attr("max_size"));
+/// The run of the command, its settings ready.
+Outcome command_run(Settings& s, const ev::Dataset& data, Prepared& prepared, std::shared_ptr<Pool>& pool) {
     OneEncodingThread encoding(s.jobs > 1);
     RarerFullCollections collections;
     return run(s, data, prepared, pool);
@@ -796,7 +799,7 @@ class HostCommand final : public ev::CommandHost {
     void check_provider() override { ::check_provider(s_); }
     void check_solver() override { ::check_solver(s_); }
     void prepare() override { prepared_ = ::prepare(s_, data_); }
-    const Outcome& run() override { return out_ = command_run(args_, s_, data_, prepared_, pool_); }
+    const Outcome& run() override { return out_ = command_run(s_, data_, prepared_, pool_); }
 
     ev::Caught caught() override {
         try {

@@ -8,6 +8,7 @@
 #include "solver/compiled_model.hpp"
 #include "solver/program.hpp"
 
+#include <pybind11/gil_safe_call_once.h>
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
@@ -18,23 +19,44 @@ namespace tarvok::host {
 
 namespace py = pybind11;
 
-/// The compiler module's size limits as its `MAX_SIZE` stands now (its own
-/// reading of the setting, so that every module refuses alike).
-inline compiler::SizeLimits size_limits() {
-    py::tuple limits = py::module_::import("tarvok.tarvok_core").attr("_size_limits")();
-    auto limit = [&](std::size_t k) { return limits[k].is_none() ? UINT64_MAX : limits[k].cast<uint64_t>(); };
-    return {limit(0), limit(1), limit(2)};
+/// A size limit as `--max-size`, `max_size=` and MAX_SIZE give it: a whole
+/// number, at least 1, or None for no limit of the compiler's own. `what`
+/// names it in errors.
+inline compiler::SizeLimits size_limits_of(py::handle value, const std::string& what) {
+    if (value.is_none()) return {UINT64_MAX, UINT64_MAX, UINT64_MAX};
+    if (!is_exact(value, Kind::Int))
+        throw py::type_error(what + " must be a whole number of columns and rows, or None, not " + type_name(value));
+    long long n = saturated(value);
+    if (n < 1) raise(PyExc_ValueError, what + " must be at least 1, not " + str_of(value));
+    return compiler::SizeLimits::of_size(static_cast<uint64_t>(n));
 }
 
-/// The pair compiled within the size limits, Ctrl-C watched, MemoryError
+/// The compiler module's size limits as its `MAX_SIZE` stands now. Read once
+/// at the edge of a call (a library function, a command, a server request)
+/// and handed down; the module object is imported once per process.
+inline compiler::SizeLimits size_setting() {
+    PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> compiler;
+    const py::object& module =
+        compiler.call_once_and_store_result([] { return py::object(import_sibling(this_module(), "tarvok_core")); })
+            .get_stored();
+    return size_limits_of(module.attr("MAX_SIZE"), "MAX_SIZE");
+}
+
+/// The size a limit was made of (its columns), or None for no limit: what a
+/// call that takes `max_size=` is handed.
+inline py::object max_size_of(const compiler::SizeLimits& sizes) {
+    if (sizes.max_columns == UINT64_MAX) return py::none();
+    return py::int_(sizes.max_columns);
+}
+
+/// The pair compiled within `sizes`, Ctrl-C watched, MemoryError
 /// when memory runs out; `function` names the caller in argument errors.
 inline std::shared_ptr<solver::CompiledModel> compile_pair(py::object model_text, py::object data_text,
-                                                           const char* function) {
+                                                           const char* function, const compiler::SizeLimits& sizes) {
     require(model_text, function, "model_text", Kind::Str);
     WrittenData written = written_data_of(model_text, data_text, function);
     std::string model(Utf8(model_text).view()), data(Utf8(written.text).view());
     std::size_t bytes = model.size() + data.size();
-    compiler::SizeLimits sizes = size_limits();
     std::shared_ptr<solver::Source> source = watched(
         [&](Interrupt* interrupt) {
             return solver::compile_texts(std::move(model), std::move(data), sizes, written.origin, interrupt);

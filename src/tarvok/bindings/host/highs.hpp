@@ -1,12 +1,16 @@
 // A Program handed to HiGHS through highspy: the solver module solves it so,
-// and every module that writes an .lp file (the solver's write_model, the
-// outputs of /api/emit) writes it so.
+// and every module that writes an .lp file (the solver's write_model, `tarvok
+// run --write`, the outputs of /api/emit) writes it so.
 #pragma once
 
 #include "bindings/host/arrays.hpp"
 #include "bindings/host/host.hpp"
+#include "solver/model_file.hpp"
+#include "solver/mps.hpp"
 #include "solver/program.hpp"
 
+#include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -69,6 +73,21 @@ inline bool write_lp(const Program& program, py::handle owner, const std::vector
     for (size_t i = 0; i < rows.size(); ++i) pass_row(i, host::text(rows[i]));
     py::object status = h.attr("writeModel")(path);
     return host::str_of(status.attr("name")) != "kError";
+}
+
+/// Writes `program` at `fspath` (a path object of text) in `format`:
+/// ValueError naming `file` when the program has no faithful file, OSError
+/// when the file cannot be written.
+inline void write_program(const std::shared_ptr<Program>& program, py::handle fspath, const std::string& file,
+                          solver::NameFormat format) {
+    std::string unwritable = solver::unwritable_reason(*program);
+    if (!unwritable.empty()) host::raise(PyExc_ValueError, "cannot write " + file + ": " + unwritable);
+    int error =
+        solver::write_model_file(*program, host::file_system_path(fspath), format,
+                                 [&](const auto& columns, const auto& rows, const std::filesystem::path& lp) {
+                                     return write_lp(*program, py::cast(program), columns, rows, host::host_path(lp));
+                                 });
+    if (error != 0) host::raise_os_error(error, fspath);
 }
 
 }  // namespace tarvok::host::highs

@@ -111,7 +111,8 @@ Answer answer(const core::RunRequest& r, const CallLine& line) {
 /// emit_script: the pair's script of the default output.
 Answer answer(const core::EmitRequest& r) {
     using Refusal = tarvok::emitter::Refusal;
-    auto compiled = host::compile_pair(host::text(r.pair.model), host::text(r.pair.data), "compile");
+    auto compiled =
+        host::compile_pair(host::text(r.pair.model), host::text(r.pair.data), "compile", host::size_setting());
     tarvok::emitter::Emission made =
         host::emit_output(*compiled, tarvok::emitter::default_output().name, host::emit_means({}, true));
     if (!made.refusal) {

@@ -115,9 +115,6 @@ T accepted(std::variant<T, tarvok::Error> checked) {
 
 // ------------------------------------------------------------- Program
 
-/// The compiler's size limit, as its module's MAX_SIZE stands now.
-using host::size_limits;
-
 /// `expand(interrupt)` with Ctrl-C watched; MemoryError when memory runs out.
 std::unique_ptr<Program> watched_expansion(const std::function<std::unique_ptr<Program>(tarvok::Interrupt*)>& expand) {
     return host::watched(expand, [] { return out_of_memory_message(0, true); });
@@ -125,10 +122,11 @@ std::unique_ptr<Program> watched_expansion(const std::function<std::unique_ptr<P
 
 std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object data_text, const char* function) {
     host::require(model_text, function, "model_text", host::Kind::Str);
+    // Read once for the call: both attempts below expand within the same limit.
+    tarvok::compiler::SizeLimits sizes = host::size_setting();
     std::string failure;
     auto attempt = [&](std::string data, tarvok::compiler::DataOrigin origin,
                        std::vector<tarvok::compiler::GivenArray> arrays) {
-        tarvok::compiler::SizeLimits sizes = size_limits();
         std::string model(host::Utf8(model_text).view());
         return watched_expansion([&](tarvok::Interrupt* interrupt) {
             return expand_texts(std::move(model), std::move(data), sizes, std::move(origin), std::move(arrays),
@@ -283,7 +281,7 @@ std::shared_ptr<Program> compiled_program(CompiledModel& c) {
 }
 
 std::shared_ptr<CompiledModel> compile_pair(py::object model_text, py::object data_text) {
-    return host::compile_pair(std::move(model_text), std::move(data_text), "compile");
+    return host::compile_pair(std::move(model_text), std::move(data_text), "compile", host::size_setting());
 }
 
 void write_model(py::object model_text, py::object data_text, py::object path) {
@@ -292,15 +290,7 @@ void write_model(py::object model_text, py::object data_text, py::object path) {
     std::string file = host::str_of(fspath);
     NameFormat format = accepted(model_file_format(file));
 
-    std::shared_ptr<Program> program = program_from(model_text, data_text);
-    std::string unwritable = unwritable_reason(*program);
-    if (!unwritable.empty()) host::raise(PyExc_ValueError, "cannot write " + file + ": " + unwritable);
-    int error = write_model_file(*program, host::file_system_path(fspath), format,
-                                 [&](const auto& columns, const auto& rows, const std::filesystem::path& lp) {
-                                     return host::highs::write_lp(*program, py::cast(program), columns, rows,
-                                                                  host::host_path(lp));
-                                 });
-    if (error != 0) host::raise_os_error(error, fspath);
+    host::highs::write_program(program_from(model_text, data_text), fspath, file, format);
 }
 
 // ------------------------------------------------------------ the face

@@ -18,9 +18,6 @@ inline constexpr Face kCompileModel{
     "by the offending line and a caret; its diagnostics attribute holds the records.\nRaises "
     "MemoryError when memory runs out and KeyboardInterrupt on Ctrl-C."};
 
-inline constexpr Face kSizeLimitsFace{
-    "_size_limits", "", "The size limit as MAX_SIZE stands now: (columns, rows, nonzeros), None for no limit."};
-
 inline constexpr Face kDiagnosticCodes{
     "diagnostic_codes", "",
     "List the compiler's diagnostic codes.\n\n"

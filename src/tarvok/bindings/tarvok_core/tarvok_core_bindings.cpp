@@ -1,6 +1,7 @@
 // tarvok.tarvok_core: the Tarvok compiler as the host sees it. Compiles a
 // model text and a data text together and returns the compiled model as
 // plain dicts and lists, or raises SemanticError with every diagnostic.
+#include "bindings/host/compile.hpp"
 #include "bindings/host/data_values.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
@@ -38,20 +39,7 @@ namespace tree = tarvok::compiler::tree;
 /// The default of MAX_SIZE: the most columns (and rows) a model may expand to.
 constexpr long long kDefaultMaxSize = 50'000'000;
 
-/// A size limit as `--max-size` and MAX_SIZE give it: a whole number, at
-/// least 1, or None for no limit of the compiler's own. `what` names it in errors.
-SizeLimits size_limits(py::handle value, const std::string& what) {
-    if (value.is_none()) return {UINT64_MAX, UINT64_MAX, UINT64_MAX};
-    if (!tarvok::host::is_exact(value, Kind::Int))
-        throw py::type_error(what + " must be a whole number of columns and rows, or None, not " +
-                             tarvok::host::type_name(value));
-    long long n = tarvok::host::saturated(value);
-    if (n < 1) tarvok::host::raise(PyExc_ValueError, what + " must be at least 1, not " + tarvok::host::str_of(value));
-    return SizeLimits::of_size(static_cast<uint64_t>(n));
-}
-
-/// The size limit as the module's MAX_SIZE stands now.
-SizeLimits size_setting() { return size_limits(tarvok::host::attr("MAX_SIZE"), "MAX_SIZE"); }
+using tarvok::host::size_setting;
 
 /// Runs `work(interrupt, compiled)` with the GIL released; Ctrl-C stops it
 /// within milliseconds and raises KeyboardInterrupt. Memory running out
@@ -87,8 +75,8 @@ std::shared_ptr<tarvok::solver::Source> check_texts(const std::string& model, co
     });
 }
 
-py::dict compile_texts(std::string_view model, std::string_view data) {
-    std::unique_ptr<Compilation> c = compile_only(model, data, size_setting());
+py::dict compile_texts(std::string_view model, std::string_view data, const SizeLimits& sizes) {
+    std::unique_ptr<Compilation> c = compile_only(model, data, sizes);
     try {
         if (!c->ok()) raise_semantic_error(*c);
         std::vector<ExprInfo>().swap(c->analysis.info);  // the result needs none of it: room for the dicts
@@ -130,15 +118,16 @@ int main_entry(py::object argv) {
     cc::CheckArguments given = cc::read_check_arguments(texts_of_args);
     if (given.help) return put(cc::help_output());
     if (given.refusal) return put(cc::refusal_output(*given.refusal, given.json));
-    std::optional<SizeLimits> sizes;
-    if (given.size) {
-        try {
-            sizes =
-                size_limits(py::module_::import("builtins").attr("int")(tarvok::host::text(*given.size)), "--max-size");
-        } catch (py::error_already_set& e) {
-            if (!e.matches(PyExc_ValueError) && !e.matches(PyExc_TypeError)) throw;
-            return put(cc::refusal_output(cc::refused_size(*given.size), given.json));
-        }
+    // The limit of this check: --max-size, else MAX_SIZE as the command starts.
+    SizeLimits sizes;
+    try {
+        sizes = given.size
+                    ? tarvok::host::size_limits_of(
+                          py::module_::import("builtins").attr("int")(tarvok::host::text(*given.size)), "--max-size")
+                    : size_setting();
+    } catch (py::error_already_set& e) {
+        if (!given.size || (!e.matches(PyExc_ValueError) && !e.matches(PyExc_TypeError))) throw;
+        return put(cc::refusal_output(cc::refused_size(*given.size), given.json));
     }
     std::vector<py::object> paths;
     for (std::size_t i : given.paths) paths.push_back(args[i]);
@@ -153,8 +142,7 @@ int main_entry(py::object argv) {
             return put(cc::refusal_output(cc::refused_read(shown_path(paths[i]), why), given.json));
         }
     }
-    std::shared_ptr<tarvok::solver::Source> source =
-        check_texts(texts[0], texts[1], sizes ? *sizes : size_setting(), paths.size() > 1);
+    std::shared_ptr<tarvok::solver::Source> source = check_texts(texts[0], texts[1], sizes, paths.size() > 1);
     FileNames names{shown_path(paths[0]), paths.size() > 1 ? shown_path(paths[1]) : std::string("data")};
     return put(cc::check_output(*source->compilation, names, paths.size() > 1, given.json));
 }
@@ -170,7 +158,7 @@ void add_compiler_class(py::module_& m) {
                 data_text = tarvok::host::data_text_of(model_text, data_text, "compile_model");
                 tarvok::host::Utf8 model(model_text);
                 tarvok::host::Utf8 data(data_text);
-                py::dict compiled = compile_texts(model.view(), data.view());
+                py::dict compiled = compile_texts(model.view(), data.view(), size_setting());
                 // The texts themselves, for generators that expand the model again.
                 py::dict source;
                 source["model"] = model_text;
@@ -192,19 +180,13 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
     tarvok::host::translate_errors();
 
     m.attr("SemanticError") = tarvok::host::import_sibling(m, "semantic_error").attr("SemanticError");
-    // Read on every compile (and by every expansion of a model): the most columns and rows a model may expand
-    // to, and ten times as many nonzeros; None leaves only the hard limits of the expansion.
+    // Read once at the start of every library call that compiles or expands a model (a command reads it once
+    // as it starts, unless --max-size gives the limit): the most columns and rows a model may expand to, and ten
+    // times as many nonzeros; None leaves only the hard limits of the expansion.
     m.attr("MAX_SIZE") = py::int_(kDefaultMaxSize);
 
     add_compiler_class(m);
 
-    tarvok::host::def(m, kSizeLimitsFace, [] {
-        SizeLimits l = size_setting();
-        auto shown = [](uint64_t n) -> py::object {
-            return n == UINT64_MAX ? py::object(py::none()) : py::object(py::int_(n));
-        };
-        return py::make_tuple(shown(l.max_columns), shown(l.max_rows), shown(l.max_nonzeros));
-    });
     tarvok::host::def(m, kDiagnosticCodes, [] { return tarvok::host::to_python(tree::diagnostic_code_tree()); });
     tarvok::host::def(m, kCheckMain, &main_entry, py::arg("argv") = py::none());
 }

@@ -2,6 +2,7 @@
 // run, returning a GenerationResult), generative_feedback and the execution
 // check's `_execute_model`. Each checks its arguments, reads the settings it
 // falls back on, runs the core (see workflow_bindings.cpp) and speaks Python.
+#include "bindings/host/compile.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/tarvok_generative/workflow_bindings.hpp"
 #include "common/files.hpp"
@@ -216,6 +217,10 @@ Call prepare(const char* function, const RunArgs& a) {
     check_request_options(function, a[Temperature], a[Stop], a[LlmProvider]);
     refuse_same_file(function, a[ModelFile], a[DataFile]);
     Call c;
+    // One size limit for every compile of the call: the caller's, else MAX_SIZE as the call starts.
+    c.sizes = a[MaxSize].is_none()
+                  ? host::size_setting()
+                  : host::size_limits_of(a[MaxSize], argument_subject(function, parameter(MaxSize).name));
     c.prompt = a[Prompt];
     c.model_file = a[ModelFile];
     c.data_file = a[DataFile];

@@ -158,9 +158,11 @@ class TranscriptFile : public wf::Transcript {
 
 class HostCompiler : public wf::Compiler {
   public:
+    explicit HostCompiler(const tarvok::compiler::SizeLimits& sizes) : sizes_(sizes) {}
+
     wf::CompileOutcome compile(const wf::Pair& pair) override {
         py::object model = model_of(pair), data = data_of(pair);
-        if (compiles_to_handle(model, data)) return compiled(host::compile_pair(model, data, "compile"));
+        if (compiles_to_handle(model, data)) return compiled(host::compile_pair(model, data, "compile", sizes_));
         wf::CompileOutcome out;
         py::object records = py::list();
         try {
@@ -196,6 +198,8 @@ class HostCompiler : public wf::Compiler {
         out.compiled = std::make_shared<Held>(host::compiled_model_object(std::move(model)));
         return out;
     }
+
+    tarvok::compiler::SizeLimits sizes_;
 };
 
 class HostExecutor : public wf::Executor {
@@ -463,7 +467,7 @@ py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, p
 
 wf::Result run_loop(Call& call) {
     HostLlm llm(call);
-    HostCompiler compiler;
+    HostCompiler compiler(call.sizes);
     HostExecutor executor(call);
     HostSteps steps(call);
     HostProgress progress(call);

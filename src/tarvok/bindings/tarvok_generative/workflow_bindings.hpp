@@ -4,6 +4,7 @@
 #pragma once
 
 #include "bindings/tarvok_generative/bindings.hpp"
+#include "compiler/compiler.hpp"
 #include "generative/workflow.hpp"
 
 #include <functional>
@@ -39,7 +40,8 @@ struct Call {
     /// The pair of model_file and data_file is read, not generated: only its
     /// readings are asked for (model_text and data_text hold it).
     bool existing = false;
-    std::optional<Assumption> reading;  ///< with existing: the one reading to explore
+    std::optional<Assumption> reading;   ///< with existing: the one reading to explore
+    tarvok::compiler::SizeLimits sizes;  ///< of every compile of the call, read once as it starts
 };
 
 /// The loop on the host; a failure of its own is raised as RuntimeError.

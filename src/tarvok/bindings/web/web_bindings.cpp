@@ -104,7 +104,8 @@ Answer answer(const core::EmitRequest& r, const fs::path& workdir) {
     using Refusal = tarvok::emitter::Refusal;
     const tarvok::emitter::Output& output = *r.output;
     py::dict d = host::to_python(core::emitted(output));
-    auto compiled = host::compile_pair(host::text(r.pair.model), host::text(r.pair.data), "compile");
+    auto compiled =
+        host::compile_pair(host::text(r.pair.model), host::text(r.pair.data), "compile", host::size_setting());
     std::optional<core::Scratch> scratch;
     if (!output.script) scratch.emplace(workdir, "emit");  // a model file is written there and read back
     tarvok::emitter::Emission made =

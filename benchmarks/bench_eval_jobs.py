@@ -72,14 +72,14 @@ class Provider:
                 f.write(json.dumps(dict(r, id=f"{r['id']}-{tag}-{i}")) + "\n")
 
 
-def run(provider, server, folder, jobs, count):
-    dataset = folder / f"set-{jobs}.jsonl"
+def run(provider, server, folder, jobs, count, turn):
+    dataset = folder / f"set-{turn}.jsonl"
     provider.write_set(dataset, count, jobs)
     kept = folder / "kept-vectors"  # the first run embeds the library, later ones read its vectors
     warm = kept.is_dir() and any(kept.iterdir())
     env = dict(os.environ, OPENAI_API_KEY="sk-bench", OPENAI_BASE_URL=server.url + "/v1", HF_HUB_OFFLINE="1")
     env["TARVOK_CACHE_DIR"] = str(kept)
-    command = [sys.executable, "-m", "tarvok", "eval", str(dataset), "--out", str(folder / f"out-{jobs}")]
+    command = [sys.executable, "-m", "tarvok", "eval", str(dataset), "--out", str(folder / f"out-{turn}")]
     command += ["--provider", "openai", "--model", "gpt-bench", "--no-alignment", "--jobs", str(jobs)]
     with provider.lock:
         provider.arrivals.clear()
@@ -88,7 +88,7 @@ def run(provider, server, folder, jobs, count):
     wall = time.monotonic() - start
     if done.returncode != 0:
         sys.exit(f"tarvok eval --jobs {jobs} ended with {done.returncode}:\n{done.stderr[-3000:]}")
-    summary = json.loads((folder / f"out-{jobs}" / "summary.json").read_text(encoding="utf-8"))
+    summary = json.loads((folder / f"out-{turn}" / "summary.json").read_text(encoding="utf-8"))
     if summary["correct"] != count:
         sys.exit(f"--jobs {jobs}: {summary['correct']} of {count} correct")
     arrivals = sorted(provider.arrivals)
@@ -116,10 +116,12 @@ def main():
     )
     provider = Provider(args.latency)
     with tempfile.TemporaryDirectory() as tmp, LLMServer(handler=provider) as server:
-        for jobs in args.jobs:
+        # Each run has its own set and results folder, so a --jobs value may be given twice
+        # (the second run of it reads the library's kept vectors).
+        for turn, jobs in enumerate(args.jobs):
             # A serial run needs few problems to show its rate.
             count = min(args.problems, max(8, 2 * jobs)) if jobs < 8 else args.problems
-            requests, wall, span, startup, vectors = run(provider, server, Path(tmp), jobs, count)
+            requests, wall, span, startup, vectors = run(provider, server, Path(tmp), jobs, count, turn)
             print(
                 f"{'--jobs ' + str(jobs):<10}{count:>9}{requests:>9}{wall:>8.1f}{startup:>11.1f}"
                 f"{requests / wall:>12.2f}{requests / span:>12.2f}  {vectors}"

@@ -5,6 +5,7 @@
 #include "bindings/cli/command.hpp"
 #include "bindings/host/highs.hpp"
 #include "bindings/host/json.hpp"
+#include "bindings/host/solvers.hpp"
 #include "cli/run_inputs.hpp"
 #include "common/files.hpp"
 #include "solver/options.hpp"
@@ -44,7 +45,7 @@ RunOutcome solve_expanded(const Expanded& expanded, py::object solver_name) {
 }
 
 void require_solver(py::object solver_name, const std::string& purpose) {
-    needing_extras([&] { return solver().attr("_check_solver")(solver_name, purpose); });
+    needing_extras([&] { return py::object(host::import_solver(host::str_of(solver_name), purpose)); });
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include "bindings/host/json.hpp"
 #include "bindings/host/keys.hpp"
 #include "bindings/host/package.hpp"
+#include "bindings/host/solvers.hpp"
 #include "common/exit_status.hpp"
 #include "common/terminal_text.hpp"
 #include "evaluation/command_run.hpp"
@@ -265,7 +266,7 @@ void check_provider(Settings& s) {
 /// when called.
 void check_solver(const Settings& s) {
     ev::SolverNeed need = ev::solver_need(s.solver);
-    py::module_::import("tarvok.solver").attr("_check_solver")(s.solver, need.purpose, to_host(need.extra));
+    host::import_solver(s.solver, need.purpose, need.extra ? need.extra->c_str() : nullptr);
 }
 
 // ---------------------------------------------------------- one problem

@@ -8,6 +8,7 @@
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/packed_data.hpp"
+#include "bindings/host/solvers.hpp"
 #include "bindings/solver/bindings.hpp"
 #include "compiler/model_tree.hpp"
 #include "solver/backend.hpp"
@@ -189,9 +190,8 @@ namespace {
 py::object check_solver(py::object solver, py::object purpose, py::object extra) {
     const SolverLibrary& entry =
         kSolverLibraries[accepted(solver_choice("_check_solver", argument(solver), solver_names()))];
-    std::string why = host::str_of(purpose);
     std::string from = extra.is_none() ? std::string(entry.extra) : host::str_of(extra);
-    return host::import_extra(entry.library, why.c_str(), from.c_str());
+    return host::import_solver(entry, host::str_of(purpose), from.c_str());
 }
 
 SolveChoice solve_options(const char* function, py::handle time_limit, py::handle mip_gap, py::handle threads,
@@ -214,9 +214,9 @@ py::object cancel_of(py::object cancel, const char* function) {
 py::object solve(std::shared_ptr<Program> program, const SolveChoice& options, py::object cancel) {
     std::unique_ptr<bind::HostBackend> backend;
     auto make_backend = [&]() -> SolverBackend& {
-        const char* name = kSolverLibraries[options.solver].name;
-        py::object library = self().attr("_check_solver")(name, "solving a model", py::none());
-        backend = bind::backend_maker(name)(py::reinterpret_borrow<py::module_>(library), py::cast(program));
+        const SolverLibrary& entry = kSolverLibraries[options.solver];
+        py::module_ library = host::import_solver(entry, "solving a model");
+        backend = bind::backend_maker(entry.name)(library, py::cast(program));
         backend->cancel = cancel;
         return *backend;
     };

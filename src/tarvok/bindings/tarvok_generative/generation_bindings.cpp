@@ -4,6 +4,7 @@
 // falls back on, runs the core (see workflow_bindings.cpp) and speaks Python.
 #include "bindings/host/compile.hpp"
 #include "bindings/host/json.hpp"
+#include "bindings/host/solvers.hpp"
 #include "bindings/tarvok_generative/workflow_bindings.hpp"
 #include "common/files.hpp"
 #include "generative/call_arguments.hpp"
@@ -149,8 +150,7 @@ long long normalise_iterations(py::handle iterations) {
 /// one availability check; HiGHS comes with the `solve` extra.
 void require_solver(py::object solver, const char* step) {
     SolverNeed need = solver_need(step, host::str_of(solver));
-    py::module_::import("tarvok.solver")
-        .attr("_check_solver")(solver, need.why, need.in_solve_extra ? py::object(py::str("solve")) : py::none());
+    host::import_solver(host::str_of(solver), need.why, need.in_solve_extra ? "solve" : nullptr);
 }
 
 /// `reading` as run_generation takes it: a dict with the texts

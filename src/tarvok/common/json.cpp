@@ -332,10 +332,7 @@ class Parser {
         std::unordered_map<std::string, std::size_t> index;
         ++pos_;
         skip_space();
-        if (pos_ < s_.size() && s_[pos_] == '}') {
-            ++pos_;
-            return v;
-        }
+        if (take("}")) return v;
         while (true) {
             skip_space();
             if (pos_ >= s_.size() || s_[pos_] != '"') fail("expected a member name in double quotes");
@@ -356,19 +353,12 @@ class Parser {
                 places.push_back(key_at);
             }
             skip_space();
-            if (pos_ >= s_.size() || s_[pos_] != ':') fail("expected ':' after a member name");
-            ++pos_;
+            if (!take(":")) fail("expected ':' after a member name");
             skip_space();
             members.emplace_back(std::move(key), value(depth + 1));
             skip_space();
-            if (pos_ < s_.size() && s_[pos_] == ',') {
-                ++pos_;
-                continue;
-            }
-            if (pos_ < s_.size() && s_[pos_] == '}') {
-                ++pos_;
-                return v;
-            }
+            if (take(",")) continue;
+            if (take("}")) return v;
             fail("expected ',' or '}' in an object");
         }
     }
@@ -389,22 +379,13 @@ class Parser {
         Items& items = v.items();
         ++pos_;
         skip_space();
-        if (pos_ < s_.size() && s_[pos_] == ']') {
-            ++pos_;
-            return v;
-        }
+        if (take("]")) return v;
         while (true) {
             skip_space();
             items.push_back(value(depth + 1));
             skip_space();
-            if (pos_ < s_.size() && s_[pos_] == ',') {
-                ++pos_;
-                continue;
-            }
-            if (pos_ < s_.size() && s_[pos_] == ']') {
-                ++pos_;
-                return v;
-            }
+            if (take(",")) continue;
+            if (take("]")) return v;
             fail("expected ',' or ']' in an array");
         }
     }
@@ -494,13 +475,9 @@ class Parser {
             return pos_ - from;
         };
         bool whole = true;
-        if (pos_ < s_.size() && s_[pos_] == '-') ++pos_;
-        if (pos_ < s_.size() && s_[pos_] == '0')
-            ++pos_;
-        else if (digits() == 0)
-            fail_at("expected a value", start);
-        if (pos_ < s_.size() && s_[pos_] == '.') {
-            ++pos_;
+        take("-");
+        if (!take("0") && digits() == 0) fail_at("expected a value", start);
+        if (take(".")) {
             whole = false;
             if (digits() == 0) fail("expected digits after '.'");
         }

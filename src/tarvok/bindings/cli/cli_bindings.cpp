@@ -22,6 +22,7 @@
 // table of command_options.cpp.
 #include "bindings/cli/command.hpp"
 #include "bindings/host/interrupts.hpp"
+#include "bindings/host/module_start.hpp"
 
 #include <string>
 
@@ -88,11 +89,7 @@ py::dict exit_statuses() {
 }  // namespace
 
 PYBIND11_MODULE(_cli, m, py::mod_gil_not_used()) {
-    tarvok::host::hold_module(m);
-    tarvok::host::translate_errors();
-    py::options options;
-    options.disable_function_signatures();
-    m.doc() = "The tarvok command.";
+    tarvok::host::ModuleStart start(m, "The tarvok command.");
     m.attr("EXIT_STATUSES") = exit_statuses();
     host::def(m, "main", "argv=None",
               "Run the tarvok command with argv (default: sys.argv[1:]) and return its exit status.", &main_impl,

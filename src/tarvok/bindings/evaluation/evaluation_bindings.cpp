@@ -9,6 +9,7 @@
 #include "bindings/host/interrupts.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/keys.hpp"
+#include "bindings/host/module_start.hpp"
 #include "bindings/host/package.hpp"
 #include "bindings/host/solvers.hpp"
 #include "common/exit_status.hpp"
@@ -866,13 +867,10 @@ int main_impl(py::object argv) {
 }  // namespace
 
 PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
-    py::options options;
-    options.disable_function_signatures();
-    host::hold_module(m);
-    host::translate_errors();
-    m.doc() =
+    host::ModuleStart start(
+        m,
         "Answer accuracy on benchmark sets: the generation loop on each word problem, its model solved and "
-        "compared with the reference optimum.";
+        "compared with the reference optimum.");
 
     host::def(m, ev::kRunEvaluationFace, &run_evaluation, py::arg("dataset"), py::arg("out_dir"), py::kw_only(),
               py::arg("provider") = py::none(), py::arg("model") = py::none(), py::arg("jobs") = 1,

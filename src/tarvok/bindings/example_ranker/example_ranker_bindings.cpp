@@ -3,6 +3,7 @@
 #include "bindings/example_ranker/docs.hpp"
 #include "bindings/host/arrays.hpp"
 #include "bindings/host/host.hpp"
+#include "bindings/host/module_start.hpp"
 #include "example_ranker/description_files.hpp"
 #include "example_ranker/kept_vectors.hpp"
 #include "example_ranker/lexical.hpp"
@@ -559,12 +560,8 @@ void add_rankings(py::module_& m) {
 }  // namespace
 
 PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
-    py::options options;
-    options.disable_function_signatures();
-    host::hold_module(m);
-    host::translate_errors();
+    host::ModuleStart start(m, docs::kModule);
 
-    m.doc() = docs::kModule;
     host::lazy_logger(m);
     // Outcome of the first load of each embedding model (the model, or None
     // after a failure), kept for the life of the process.

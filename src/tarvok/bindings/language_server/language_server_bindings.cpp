@@ -6,6 +6,7 @@
 // from the core's answers.
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
+#include "bindings/host/module_start.hpp"
 #include "bindings/language_server/docs.hpp"
 #include "compiler/front_end.hpp"
 #include "language_server/answers.hpp"
@@ -353,12 +354,7 @@ py::object serve() {
 }  // namespace
 
 PYBIND11_MODULE(language_server, m, py::mod_gil_not_used()) {
-    py::options options;
-    options.disable_function_signatures();
-    host::hold_module(m);
-    host::translate_errors();
-
-    m.doc() = docs::kModule;
+    host::ModuleStart start(m, docs::kModule);
     host::lazy_logger(m);
     py::tuple keywords(tarvok::compiler::keyword_spellings().size());
     for (std::size_t i = 0; i < keywords.size(); ++i)

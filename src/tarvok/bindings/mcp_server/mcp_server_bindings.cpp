@@ -8,6 +8,7 @@
 #include "bindings/host/emit.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
+#include "bindings/host/module_start.hpp"
 #include "bindings/host/package.hpp"
 #include "bindings/mcp_server/docs.hpp"
 #include "common/files.hpp"
@@ -490,12 +491,7 @@ py::object serve() {
 }  // namespace
 
 PYBIND11_MODULE(mcp_server, m, py::mod_gil_not_used()) {
-    py::options options;
-    options.disable_function_signatures();
-    host::hold_module(m);
-    host::translate_errors();
-
-    m.doc() = docs::kModule;
+    host::ModuleStart start(m, docs::kModule);
     host::lazy_logger(m);
     py::tuple names(core::tools().size());
     for (std::size_t i = 0; i < names.size(); ++i) names[i] = host::text(core::tools()[i].name);

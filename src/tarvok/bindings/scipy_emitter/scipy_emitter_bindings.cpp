@@ -12,6 +12,7 @@
 #include "bindings/host/arrays.hpp"
 #include "bindings/host/emit.hpp"
 #include "bindings/host/host.hpp"
+#include "bindings/host/module_start.hpp"
 #include "bindings/scipy_emitter/generator_face.hpp"
 #include "scipy_emitter/generator_attributes.hpp"
 #include "scipy_emitter/generator_checks.hpp"
@@ -394,11 +395,8 @@ py::object make_generator(py::module_& m) {
 }  // namespace
 
 PYBIND11_MODULE(scipy_emitter, m, py::mod_gil_not_used()) {
-    py::options options;
-    options.disable_function_signatures();
-    m.doc() = "SciPy code generation: turns a compiled Tarvok model into a Python script that solves it with SciPy.";
-    host::hold_module(m);
-    host::translate_errors();
+    host::ModuleStart start(
+        m, "SciPy code generation: turns a compiled Tarvok model into a Python script that solves it with SciPy.");
     m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
     m.attr("SciPyCodeGenerator") = make_generator(m);
     // The script of a Program that is at hand (compiled and expanded already), with no compile of its own.

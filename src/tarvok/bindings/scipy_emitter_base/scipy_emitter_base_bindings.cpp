@@ -9,6 +9,7 @@
 // protocols (`==`, `in`, `.get`, `+`, `*`, iteration), so they behave exactly
 // as the same code written in Python would, including for subclassed values.
 #include "bindings/host/host.hpp"
+#include "bindings/host/module_start.hpp"
 #include "bindings/scipy_emitter_base/generator_base_face.hpp"
 
 #include <memory>
@@ -278,11 +279,8 @@ void add_error_factories(py::object& cls, py::module_& m) {
 }  // namespace
 
 PYBIND11_MODULE(scipy_emitter_base, m, py::mod_gil_not_used()) {
-    tarvok::host::hold_module(m);
-    tarvok::host::translate_errors();
-    py::options options;
-    options.disable_function_signatures();
-    m.doc() = "Base class for generators that translate a compiled Tarvok model into a SciPy script.";
+    tarvok::host::ModuleStart start(
+        m, "Base class for generators that translate a compiled Tarvok model into a SciPy script.");
     m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
     m.attr("SciPyCodeGeneratorBase") = make_generator_base(m);
 }

@@ -1,15 +1,12 @@
 // tarvok.semantic_error: the one error class of the compiler, shared by the
 // compiler module and the code-generator base.
 #include "bindings/host/host.hpp"
+#include "bindings/host/module_start.hpp"
 
 namespace py = pybind11;
 
 PYBIND11_MODULE(semantic_error, m, py::mod_gil_not_used()) {
-    tarvok::host::hold_module(m);
-    tarvok::host::translate_errors();
-    py::options options;
-    options.disable_function_signatures();
-    m.doc() = "The error raised for Tarvok models and data that do not compile.";
+    tarvok::host::ModuleStart start(m, "The error raised for Tarvok models and data that do not compile.");
     std::string qualified = py::str(m.attr("__name__")).cast<std::string>() + ".SemanticError";
     PyObject* raw = PyErr_NewExceptionWithDoc(
         qualified.c_str(),

@@ -7,6 +7,7 @@
 #include "bindings/host/data_values.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
+#include "bindings/host/module_start.hpp"
 #include "bindings/host/packed_data.hpp"
 #include "bindings/host/solvers.hpp"
 #include "bindings/solver/bindings.hpp"
@@ -504,12 +505,7 @@ void define_functions(py::module_& m) {
 }  // namespace
 
 PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
-    py::options options;
-    options.disable_function_signatures();
-    host::hold_module(m);
-    host::translate_errors();
-    m.doc() = kModuleDoc;
-
+    host::ModuleStart start(m, kModuleDoc);
     m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
     define_status(m);
     define_program(m);

@@ -5,6 +5,7 @@
 #include "bindings/host/data_values.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
+#include "bindings/host/module_start.hpp"
 #include "bindings/tarvok_core/compiler_face.hpp"
 #include "cli/check_command.hpp"
 #include "compiler/compiler.hpp"
@@ -173,12 +174,7 @@ void add_compiler_class(py::module_& m) {
 }  // namespace
 
 PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
-    py::options options;
-    options.disable_function_signatures();
-    m.doc() = "The Tarvok compiler: checks a model text and a data text together.";
-    tarvok::host::hold_module(m);
-    tarvok::host::translate_errors();
-
+    tarvok::host::ModuleStart start(m, "The Tarvok compiler: checks a model text and a data text together.");
     m.attr("SemanticError") = tarvok::host::import_sibling(m, "semantic_error").attr("SemanticError");
     // Read once at the start of every library call that compiles or expands a model (a command reads it once
     // as it starts, unless --max-size gives the limit): the most columns and rows a model may expand to, and ten

@@ -2,6 +2,7 @@
 // channel and reply parsing; the other subsystems register from their own
 // binding files.
 #include "bindings/host/keys.hpp"
+#include "bindings/host/module_start.hpp"
 #include "bindings/tarvok_generative/bindings.hpp"
 #include "generative/providers/providers.hpp"
 #include "generative/reply_parsing.hpp"
@@ -211,12 +212,8 @@ void register_notify(py::module_& m) {
 
 PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
     namespace py = pybind11;
-    py::options options;
-    options.disable_function_signatures();
+    host::ModuleStart start(m);
 
-    host::hold_module(m);
-
-    host::translate_errors();
     register_settings(m);
 
     // The compiler and the example ranker are bound at load time; a missing

@@ -10,6 +10,7 @@
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/keys.hpp"
+#include "bindings/host/module_start.hpp"
 #include "bindings/host/package.hpp"
 #include "bindings/web/docs.hpp"
 #include "web/api.hpp"
@@ -493,11 +494,7 @@ py::object serve(py::object host_name, py::object port, py::object open_page, py
 }  // namespace
 
 PYBIND11_MODULE(web, m, py::mod_gil_not_used()) {
-    py::options options;
-    options.disable_function_signatures();
-    host::hold_module(m);
-    host::translate_errors();
-    m.doc() = docs::kModule;
+    host::ModuleStart start(m, docs::kModule);
     host::lazy_logger(m);
 
     py::class_<GenerationRun, std::shared_ptr<GenerationRun>>(m, "_GenerationRun")

@@ -36,11 +36,16 @@ struct Prepared {
     ResumePlan plan;  ///< points into the data set's problems
 };
 
-/// Locks the existing folder `out_dir` (shown as `shown`) and weighs its
+/// The whole file at `path` (a data set, whose links are followed); throws
+/// std::filesystem::filesystem_error.
+std::string read_file(const std::filesystem::path& path);
+
+/// Makes the folder `out_dir` (with its parents, as there may be none yet),
+/// locks it (shown as `shown`) and weighs its
 /// records against `problems` under `key`. Throws FolderBusy while another
 /// run holds it, FolderConflict when it holds a run with other settings
-/// (unless forced), std::filesystem::filesystem_error when it cannot be read
-/// or its results file is a link (ELOOP: the records are never read or
+/// (unless forced), std::filesystem::filesystem_error when it cannot be made
+/// (EEXIST for a file at its name) or read, or its results file is a link (ELOOP: the records are never read or
 /// appended through one).
 Prepared prepare_folder(const std::filesystem::path& out_dir, const std::string& shown,
                         const std::vector<Problem>& problems, const RunKey& key, const Settings& settings);
@@ -77,6 +82,23 @@ class ResultsFile {
     /// Appends `bytes`, on the disk when it returns (filesystem_error if not).
     void append(std::string_view bytes);
     void close();
+
+  private:
+    std::filesystem::path path_;
+    int fd_ = -1;
+};
+
+/// A problem's log, made empty: each line goes to the file as it is written.
+class LogFile {
+  public:
+    /// Throws std::filesystem::filesystem_error when it cannot be made.
+    explicit LogFile(const std::filesystem::path& path);
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+    ~LogFile();
+
+    /// `line` and a line end (filesystem_error when they cannot be written).
+    void write(std::string_view line);
 
   private:
     std::filesystem::path path_;

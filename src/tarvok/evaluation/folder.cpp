@@ -36,16 +36,6 @@ std::string read_whole(const std::filesystem::path& path, int flags) {
     return bytes;
 }
 
-/// All of `bytes` to `fd` (for `path`'s errors).
-void write_all(int fd, std::string_view bytes, const std::filesystem::path& path) {
-    while (!bytes.empty()) {
-        ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0) fail(path, errno);
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-}
-
 /// `folder` and its parents made; a folder there (or a link to one) is kept,
 /// anything else at its name is EEXIST.
 void make_folder(const std::filesystem::path& folder) {
@@ -84,34 +74,25 @@ void own_folder(const std::filesystem::path& folder) {
         if (entry.is_symlink()) fs::remove(entry.path());
 }
 
-ResultsFile::ResultsFile(const std::filesystem::path& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+AppendedFile::AppendedFile(const std::filesystem::path& path, Kind kind) : path_(path), sync_(kind == Kind::Results) {
+    int start = kind == Kind::Results ? O_APPEND : O_TRUNC;
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | start, 0666);
     if (fd_ < 0) fail(path, errno);
 }
 
-void ResultsFile::append(std::string_view bytes) {
-    write_all(fd_, bytes, path_);
-    if (::fsync(fd_) != 0) fail(path_, errno);
+void AppendedFile::append(std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) fail(path_, errno);
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    if (sync_ && ::fsync(fd_) != 0) fail(path_, errno);
 }
 
-void ResultsFile::close() {
+void AppendedFile::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-}
-
-LogFile::LogFile(const std::filesystem::path& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
-    if (fd_ < 0) fail(path, errno);
-}
-
-LogFile::~LogFile() {
-    if (fd_ >= 0) ::close(fd_);
-}
-
-void LogFile::write(std::string_view line) {
-    std::string bytes(line);
-    bytes += '\n';
-    write_all(fd_, bytes, path_);
 }
 
 RunPlan run_plan(const Settings& s, const Dataset& dataset, const Prepared& prepared, RunNames names) {

@@ -69,40 +69,27 @@ RunPlan run_plan(const Settings& settings, const Dataset& dataset, const Prepare
 /// Throws std::filesystem::filesystem_error.
 void own_folder(const std::filesystem::path& folder);
 
-/// results.jsonl, open for appending; closed when the object ends.
-class ResultsFile {
+/// A file the run writes a piece at a time, never through a link, closed
+/// when the object ends: results.jsonl appended to, each piece on the disk
+/// before the next, or a problem's log, made empty.
+class AppendedFile {
   public:
+    enum class Kind { Results, Log };
     /// Throws std::filesystem::filesystem_error when it cannot be opened, a
     /// link at `path` too (it is never followed).
-    explicit ResultsFile(const std::filesystem::path& path);
-    ResultsFile(const ResultsFile&) = delete;
-    ResultsFile& operator=(const ResultsFile&) = delete;
-    ~ResultsFile() { close(); }
+    explicit AppendedFile(const std::filesystem::path& path, Kind kind = Kind::Results);
+    AppendedFile(const AppendedFile&) = delete;
+    AppendedFile& operator=(const AppendedFile&) = delete;
+    ~AppendedFile() { close(); }
 
-    /// Appends `bytes`, on the disk when it returns (filesystem_error if not).
+    /// Appends `bytes` (filesystem_error when they cannot be written).
     void append(std::string_view bytes);
     void close();
 
   private:
     std::filesystem::path path_;
     int fd_ = -1;
-};
-
-/// A problem's log, made empty: each line goes to the file as it is written.
-class LogFile {
-  public:
-    /// Throws std::filesystem::filesystem_error when it cannot be made.
-    explicit LogFile(const std::filesystem::path& path);
-    LogFile(const LogFile&) = delete;
-    LogFile& operator=(const LogFile&) = delete;
-    ~LogFile();
-
-    /// `line` and a line end (filesystem_error when they cannot be written).
-    void write(std::string_view line);
-
-  private:
-    std::filesystem::path path_;
-    int fd_ = -1;
+    bool sync_;
 };
 
 }  // namespace tarvok::evaluation

@@ -264,7 +264,7 @@ const char* const kInterruptedLine =
 
 RunOutcome run_problems(RunHost& host, const RunPlan& plan) {
     const ResumePlan& resume = *plan.resume;
-    ResultsFile results(plan.folder / kResultsFile);
+    AppendedFile results(plan.folder / kResultsFile);
     if (!plan.results_end_in_newline) results.append("\n");
     // A reused record judged otherwise now (another reference or tolerance)
     // is written again, so that the file's last word on it is this run's.

@@ -226,6 +226,27 @@ Settings settings_from(py::object dataset, py::object out_dir, const Given& give
     return s;
 }
 
+/// What a core raises about files, the folder, its lock or the data set,
+/// raised as the host's exception: OSError (the subclass its errno names),
+/// RuntimeError for a folder another run holds, ValueError for one with
+/// other settings or a data set that cannot be used.
+template <typename Work>
+auto on_host(Work&& work) {
+    try {
+        return work();
+    } catch (const std::filesystem::filesystem_error& e) {
+        host::raise_os_error(e.code().value(), host::host_path(e.path1()));
+    } catch (const tarvok::files::FileError& e) {
+        host::raise_os_error(e.error_number(), host::host_path(e.path()));
+    } catch (const ev::FolderBusy& e) {
+        host::raise(PyExc_RuntimeError, e.what());
+    } catch (const ev::FolderConflict& e) {
+        host::raise(PyExc_ValueError, e.what());
+    } catch (const ev::DatasetError& e) {
+        host::raise(PyExc_ValueError, e.what());
+    }
+}
+
 // --------------------------------------------------------- the data set
 
 /// The data set's problems (cut to the limit, each as many times as the run
@@ -233,15 +254,10 @@ Settings settings_from(py::object dataset, py::object out_dir, const Given& give
 ev::Dataset load_dataset(const Settings& s) {
     std::filesystem::path where = host::file_system_path(s.dataset);
     std::string path = host::str_of(s.dataset);
-    // The GIL is held again in each handler: `unlocked` ended with its try block.
-    try {
+    return on_host([&] {
         py::gil_scoped_release unlocked;
         return ev::load_dataset(ev::read_file(where), path, s);
-    } catch (const std::filesystem::filesystem_error& e) {
-        host::raise_os_error(e.code().value(), s.dataset);
-    } catch (const ev::DatasetError& e) {
-        host::raise(PyExc_ValueError, e.what());
-    }
+    });
 }
 
 // ------------------------------------------------------------ preflight
@@ -288,29 +304,16 @@ std::string error_text(const py::error_already_set& e) {
     return ev::raised_text(host::type_name(e.value()), host::str_of(e.value()));
 }
 
-/// What a core raises about a file or folder, raised as the host's OSError
-/// (the subclass its errno names).
-template <typename Work>
-auto os_errors(Work&& work) {
-    try {
-        return work();
-    } catch (const std::filesystem::filesystem_error& e) {
-        host::raise_os_error(e.code().value(), host::host_path(e.path1()));
-    } catch (const tarvok::files::FileError& e) {
-        host::raise_os_error(e.error_number(), host::host_path(e.path()));
-    }
-}
-
 /// The progress callback of one problem: each line goes to its log (as the
 /// host's text, what UTF-8 cannot hold escaped). A run that stops early ends
 /// the problem at its next step: the loop lets an interrupt raised by its
 /// progress callback through.
-py::cpp_function logged_progress(std::shared_ptr<ev::LogFile> log, py::object stop) {
+py::cpp_function logged_progress(std::shared_ptr<ev::AppendedFile> log, py::object stop) {
     return py::cpp_function([log, stop](py::object message) {
         auto bytes = py::reinterpret_steal<py::bytes>(
             PyUnicode_AsEncodedString(py::str(message).ptr(), "utf-8", "backslashreplace"));
         if (!bytes) throw py::error_already_set();
-        os_errors([&] { log->write(std::string_view(bytes)); });
+        on_host([&] { log->append(std::string(bytes) + "\n"); });
         if (!stop.is_none() && host::truthy(stop.attr("is_set")())) {
             PyErr_SetString(PyExc_KeyboardInterrupt, "the evaluation run stopped");
             throw py::error_already_set();
@@ -349,7 +352,7 @@ auto kept_in_record(Step&& step) {
 class HostProblem final : public ev::ProblemHost {
   public:
     HostProblem(py::object problem, py::object settings, const std::filesystem::path& folder,
-                std::shared_ptr<ev::LogFile> log)
+                std::shared_ptr<ev::AppendedFile> log)
         : problem_(problem), settings_(settings), base_(folder.parent_path()),
           progress_(logged_progress(std::move(log), settings.attr("get")("stop"))) {}
 
@@ -429,12 +432,12 @@ py::object run_problem(py::object problem, py::object out_dir, py::object settin
                                host::saturated(get("samples", 1)),
                                get("rel_tol", 1e-4).cast<double>(),
                                host::truthy(get("assumptions", false))};
-    auto log = os_errors([&] {
+    auto log = on_host([&] {
         ev::own_folder(folder);
-        return std::make_shared<ev::LogFile>(folder / ev::kProgressLog);
+        return std::make_shared<ev::AppendedFile>(folder / ev::kProgressLog, ev::AppendedFile::Kind::Log);
     });
     HostProblem host_problem(problem, settings, folder, std::move(log));
-    ev::Record record = os_errors([&] {
+    ev::Record record = on_host([&] {
         py::gil_scoped_release unlocked;
         return ev::problem_record(host_problem, options);
     });
@@ -512,20 +515,6 @@ py::object progress_bar(const ev::RunTally& tally) {
 
 using Outcome = ev::RunOutcome;
 using ev::Prepared;
-
-/// What a core raises about files, the folder or the lock, raised as the
-/// host's exception: OSError (the subclass its errno names), RuntimeError
-/// for a folder another run holds, ValueError for one with other settings.
-template <typename Work>
-auto on_host(Work&& work) {
-    try {
-        return os_errors(work);
-    } catch (const ev::FolderBusy& e) {
-        host::raise(PyExc_RuntimeError, e.what());
-    } catch (const ev::FolderConflict& e) {
-        host::raise(PyExc_ValueError, e.what());
-    }
-}
 
 /// Makes the output folder ready, or refuses it (see ev::prepare_folder).
 Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
@@ -810,30 +799,18 @@ ev::Raised raised_kind(const py::error_already_set& e) {
     return Other;
 }
 
-/// Ctrl-C as ev::run_command takes it: tarvok::Interrupted.
-template <typename Work>
-decltype(auto) interrupts(Work&& work) {
+/// What `work` raised, as ev::run_command takes it: Ctrl-C as
+/// tarvok::Interrupted and, from a step, the host's ordinary errors as
+/// ev::StepError (which keeps the error to raise on); anything else as it is.
+template <bool Step = true, typename Work>
+decltype(auto) step(Work&& work) {
     try {
         return work();
     } catch (py::error_already_set& e) {
         if (host::is_interrupt(e)) throw tarvok::Interrupted{};
-        throw;
+        if (!Step || !host::is_ordinary(e)) throw;
+        throw ev::StepError{raised_kind(e), host::str_of(e.value()), std::current_exception()};
     }
-}
-
-/// What a step of the command raised, as ev::run_command takes it: Ctrl-C
-/// as tarvok::Interrupted, the host's ordinary errors as ev::StepError
-/// (which keeps the error to raise on), anything else as it is.
-template <typename Step>
-decltype(auto) step(Step&& body) {
-    return interrupts([&]() -> decltype(auto) {
-        try {
-            return body();
-        } catch (py::error_already_set& e) {
-            if (!host::is_ordinary(e)) throw;
-            throw ev::StepError{raised_kind(e), host::str_of(e.value()), std::current_exception()};
-        }
-    });
 }
 
 /// The host's side of `tarvok eval` (see ev::run_command): its steps on
@@ -867,18 +844,18 @@ class HostCommand final : public ev::CommandHost {
         return step([&]() -> const Outcome& { return out_ = command_run(s_, data_, prepared_, pool_); });
     }
     void say(const std::string& text) override {
-        interrupts([&] {
+        step<false>([&] {
             py::object out = py::module_::import("sys").attr("stdout");
             out.attr("write")(host::text(hidden(text)));
             out.attr("flush")();
         });
     }
     void tell(const std::string& line) override {
-        interrupts([&] { ::tell(line); });
+        step<false>([&] { ::tell(line); });
     }
     size_t running() override { return pool_ ? pool_->queue->running() : 0; }
     void join() override {
-        interrupts([&] {
+        step<false>([&] {
             if (pool_) pool_->join();
         });
     }

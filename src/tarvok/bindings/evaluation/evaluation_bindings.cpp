@@ -51,7 +51,6 @@ using host::Kind;
 
 py::module_ generative() { return host::import_sibling(host::this_module(), "tarvok_generative"); }
 py::module_ os_module() { return py::module_::import("os"); }
-py::object join_path(py::handle a, py::handle b) { return os_module().attr("path").attr("join")(a, b); }
 
 /// `text` with the configured API keys hidden, as every record, summary and
 /// message of a run holds text.
@@ -67,8 +66,7 @@ void tell(const std::string& line) {
 
 /// The shipped data set and example library, beside this module.
 py::object package_path(const char* name) {
-    py::object folder = os_module().attr("path").attr("dirname")(attr("__file__"));
-    return join_path(folder, py::str(name));
+    return host::host_path(host::file_system_path(attr("__file__")).parent_path() / name);
 }
 
 // ------------------------------------------------ plain values and host values
@@ -167,8 +165,7 @@ std::filesystem::path absolute_path(const std::filesystem::path& path) {
 /// (absolute), as the host names them.
 Settings run_paths(py::object dataset, py::object out_dir) {
     Settings s;
-    s.dataset = dataset.is_none() ? join_path(package_path("datasets"), py::str("sample.jsonl"))
-                                  : os_module().attr("fspath")(dataset);
+    s.dataset = dataset.is_none() ? package_path("datasets/sample.jsonl") : os_module().attr("fspath")(dataset);
     s.out_dir = host::host_path(absolute_path(host::file_system_path(out_dir)));
     return s;
 }
@@ -529,11 +526,12 @@ Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
 /// else the shipped one (as `tarvok solve` chooses, without moving).
 py::object few_shot_library(bool tell_it) {
     py::module_ tg = generative();
-    py::module_ os = os_module();
     py::object chosen = py::none();
     if (py::hasattr(tg, "FEW_SHOT_LIBRARY")) chosen = tg.attr("FEW_SHOT_LIBRARY");
-    if (chosen.is_none() || !host::truthy(os.attr("path").attr("isdir")(chosen))) chosen = package_path("tvl_models");
-    if (tell_it) tell(ev::few_shot_line(host::str_of(os.attr("path").attr("abspath")(chosen))));
+    std::error_code unknown;  // as the host's os.path.isdir: a path that cannot be looked at is no folder
+    if (chosen.is_none() || !std::filesystem::is_directory(host::file_system_path(chosen), unknown))
+        chosen = package_path("tvl_models");
+    if (tell_it) tell(ev::few_shot_line(host::str_of(host::host_path(absolute_path(host::file_system_path(chosen))))));
     return chosen;
 }
 

@@ -16,8 +16,8 @@ namespace {
                                             std::error_code(error, std::generic_category()));
 }
 
-std::string read_whole(const std::filesystem::path& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+std::string read_whole(const std::filesystem::path& path, int flags) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | flags);
     if (fd < 0) fail(path, errno);
     std::string bytes;
     char buffer[1 << 16];
@@ -36,17 +36,29 @@ std::string read_whole(const std::filesystem::path& path) {
     return bytes;
 }
 
+/// `folder` and its parents made; a folder there (or a link to one) is kept,
+/// anything else at its name is EEXIST.
+void make_folder(const std::filesystem::path& folder) {
+    std::error_code ignored;
+    if (std::filesystem::is_directory(folder, ignored)) return;
+    if (std::filesystem::exists(std::filesystem::symlink_status(folder, ignored))) fail(folder, EEXIST);
+    std::filesystem::create_directories(folder);
+}
+
 }  // namespace
+
+std::string read_file(const std::filesystem::path& path) { return read_whole(path, 0); }
 
 Prepared prepare_folder(const std::filesystem::path& out_dir, const std::string& shown,
                         const std::vector<Problem>& problems, const RunKey& key, const Settings& s) {
+    make_folder(out_dir);
     Prepared p;
     std::filesystem::path lock_path = out_dir / kLockFile;
     p.lock = files::FileLock::try_take(lock_path);
     if (!p.lock) throw FolderBusy(busy_message(shown, (std::filesystem::path(shown) / kLockFile).string()));
     p.results_path = out_dir / kResultsFile;
     if (std::filesystem::is_symlink(p.results_path)) fail(p.results_path, ELOOP);
-    if (std::filesystem::exists(p.results_path)) p.recorded = read_results(read_whole(p.results_path));
+    if (std::filesystem::exists(p.results_path)) p.recorded = read_results(read_whole(p.results_path, O_NOFOLLOW));
     p.key = key;
     p.plan = plan_resume(problems, p.recorded.by_id, p.key, s.rel_tol, s.force, s.retry_errors);
     if (p.plan.conflict && !s.force) throw FolderConflict(conflict_message(shown, *p.plan.conflict));
@@ -62,22 +74,23 @@ void own_folder(const std::filesystem::path& folder) {
         if (entry.is_symlink()) fs::remove(entry.path());
 }
 
-ResultsFile::ResultsFile(const std::filesystem::path& path) : path_(path) {
-    fd_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+AppendedFile::AppendedFile(const std::filesystem::path& path, Kind kind) : path_(path), sync_(kind == Kind::Results) {
+    int start = kind == Kind::Results ? O_APPEND : O_TRUNC;
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | start, 0666);
     if (fd_ < 0) fail(path, errno);
 }
 
-void ResultsFile::append(std::string_view bytes) {
+void AppendedFile::append(std::string_view bytes) {
     while (!bytes.empty()) {
         ssize_t written = ::write(fd_, bytes.data(), bytes.size());
         if (written < 0 && errno == EINTR) continue;
         if (written < 0) fail(path_, errno);
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
-    if (::fsync(fd_) != 0) fail(path_, errno);
+    if (sync_ && ::fsync(fd_) != 0) fail(path_, errno);
 }
 
-void ResultsFile::close() {
+void AppendedFile::close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
 }
@@ -97,6 +110,7 @@ RunPlan run_plan(const Settings& s, const Dataset& dataset, const Prepared& prep
         plan.start = StartFacts{dataset.problems.size(), std::move(names.dataset), std::move(names.model),
                                 std::move(names.results_path)};
     plan.bad = &dataset.bad;
+    plan.folder = prepared.results_path.parent_path();
     return plan;
 }
 

@@ -36,11 +36,16 @@ struct Prepared {
     ResumePlan plan;  ///< points into the data set's problems
 };
 
-/// Locks the existing folder `out_dir` (shown as `shown`) and weighs its
+/// The whole file at `path` (a data set, whose links are followed); throws
+/// std::filesystem::filesystem_error.
+std::string read_file(const std::filesystem::path& path);
+
+/// Makes the folder `out_dir` (with its parents, as there may be none yet),
+/// locks it (shown as `shown`) and weighs its
 /// records against `problems` under `key`. Throws FolderBusy while another
 /// run holds it, FolderConflict when it holds a run with other settings
-/// (unless forced), std::filesystem::filesystem_error when it cannot be read
-/// or its results file is a link (ELOOP: the records are never read or
+/// (unless forced), std::filesystem::filesystem_error when it cannot be made
+/// (EEXIST for a file at its name) or read, or its results file is a link (ELOOP: the records are never read or
 /// appended through one).
 Prepared prepare_folder(const std::filesystem::path& out_dir, const std::string& shown,
                         const std::vector<Problem>& problems, const RunKey& key, const Settings& settings);
@@ -64,23 +69,27 @@ RunPlan run_plan(const Settings& settings, const Dataset& dataset, const Prepare
 /// Throws std::filesystem::filesystem_error.
 void own_folder(const std::filesystem::path& folder);
 
-/// results.jsonl, open for appending; closed when the object ends.
-class ResultsFile {
+/// A file the run writes a piece at a time, never through a link, closed
+/// when the object ends: results.jsonl appended to, each piece on the disk
+/// before the next, or a problem's log, made empty.
+class AppendedFile {
   public:
+    enum class Kind { Results, Log };
     /// Throws std::filesystem::filesystem_error when it cannot be opened, a
     /// link at `path` too (it is never followed).
-    explicit ResultsFile(const std::filesystem::path& path);
-    ResultsFile(const ResultsFile&) = delete;
-    ResultsFile& operator=(const ResultsFile&) = delete;
-    ~ResultsFile() { close(); }
+    explicit AppendedFile(const std::filesystem::path& path, Kind kind = Kind::Results);
+    AppendedFile(const AppendedFile&) = delete;
+    AppendedFile& operator=(const AppendedFile&) = delete;
+    ~AppendedFile() { close(); }
 
-    /// Appends `bytes`, on the disk when it returns (filesystem_error if not).
+    /// Appends `bytes` (filesystem_error when they cannot be written).
     void append(std::string_view bytes);
     void close();
 
   private:
     std::filesystem::path path_;
     int fd_ = -1;
+    bool sync_;
 };
 
 }  // namespace tarvok::evaluation

@@ -1,5 +1,8 @@
 #include "evaluation/runner.hpp"
 
+#include "common/files.hpp"
+#include "evaluation/folder.hpp"
+#include "evaluation/settings.hpp"
 #include "evaluation/vote.hpp"
 
 #include <algorithm>
@@ -169,17 +172,6 @@ std::string raised_text(const std::string& type, const std::string& message) {
     return cut_text(type + (message.empty() ? "" : ": " + message), 4000);
 }
 
-std::vector<SampleOutcome> run_samples(long long count, SampleRunner& runner) {
-    count = std::max(1LL, count);
-    std::vector<SampleOutcome> samples;
-    for (long long k = 1; k <= count; ++k) {
-        if (count > 1) runner.progress("Sample " + std::to_string(k) + "/" + std::to_string(count));
-        samples.push_back(runner.generate(sample_folder(k)));
-        if (samples.back().provider_error) break;
-    }
-    return samples;
-}
-
 SamplePick pick_sample(const std::vector<SampleOutcome>& samples, double rel_tol) {
     for (std::size_t i = 0; i < samples.size(); ++i)
         if (samples[i].provider_error) return {i, 0};
@@ -272,17 +264,19 @@ const char* const kInterruptedLine =
 
 RunOutcome run_problems(RunHost& host, const RunPlan& plan) {
     const ResumePlan& resume = *plan.resume;
-    if (!plan.results_end_in_newline) host.append("\n");
+    AppendedFile results(plan.folder / kResultsFile);
+    if (!plan.results_end_in_newline) results.append("\n");
     // A reused record judged otherwise now (another reference or tolerance)
     // is written again, so that the file's last word on it is this run's.
-    for (const std::string& id : resume.rejudged) host.append(record_line(resume.reused.at(id)));
+    for (const std::string& id : resume.rejudged) results.append(record_line(resume.reused.at(id)));
     RunTally tally(resume.reused, plan.problems->size(), plan.stop_after_errors);
     RunOutcome out;
     auto finish = [&] {
         out.records = tally.records();
         out.summary = summarize(*plan.problems, out.records, plan.bad_records, resume.rerun, resume.retried);
         out.summary_text = summary_json(out.summary, plan.settings);
-        host.end(out.summary_text);
+        host.end();
+        files::write_file_atomically(plan.folder / kSummaryFile, out.summary_text, files::Existing::Replace);
     };
     if (plan.start) {
         StartFacts facts = *plan.start;
@@ -305,7 +299,7 @@ RunOutcome run_problems(RunHost& host, const RunPlan& plan) {
             judge(r, plan.rel_tol);
             r.question_hash = problem.question_hash;
             r.run = plan.key;
-            host.append(record_line(r));
+            results.append(record_line(r));
             out.provider_down = tally.finish(r);
             host.finished(r, tally);
         }
@@ -318,7 +312,7 @@ RunOutcome run_problems(RunHost& host, const RunPlan& plan) {
         }
         throw;
     }
-    host.close_results();
+    results.close();
     finish();
     if (out.provider_down) host.join();  // their records are not kept
     return out;

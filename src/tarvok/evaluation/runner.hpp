@@ -10,6 +10,7 @@
 #include "evaluation/results.hpp"
 
 #include <cstddef>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
@@ -129,19 +130,6 @@ struct SampleOutcome {
     std::optional<long long> repairs;
 };
 
-/// The host's side of one problem: a generation in a folder, and its log.
-class SampleRunner {
-  public:
-    virtual ~SampleRunner() = default;
-    /// One generation into `folder` ("" for the problem's own folder).
-    virtual SampleOutcome generate(const std::string& folder) = 0;
-    virtual void progress(const std::string& line) = 0;
-};
-
-/// Runs `count` generations of one problem (at least one), stopping at the
-/// first provider error: the provider is failing, no use going on.
-std::vector<SampleOutcome> run_samples(long long count, SampleRunner& runner);
-
 /// The sample whose record stands for the problem, and the share that agrees.
 struct SamplePick {
     std::size_t index = 0;
@@ -200,7 +188,7 @@ struct Finished {
     Record record;
 };
 
-/// The host's side of a run: its workers, its files and its display.
+/// The host's side of a run: its workers and its display.
 class RunHost {
   public:
     virtual ~RunHost() = default;
@@ -210,16 +198,12 @@ class RunHost {
     virtual void tell(const std::string& line) = 0;
     /// Waits for the next finished problem (what a worker raised is raised here).
     virtual Finished next_finished() = 0;
-    /// Appends to results.jsonl, on the disk when it returns.
-    virtual void append(const std::string& bytes) = 0;
     /// After the tally took a record: the progress display.
     virtual void finished(const Record& record, const RunTally& tally) = 0;
     /// No further problem starts; the running ones end at their next step.
     virtual void stop() = 0;
-    /// results.jsonl flushed and closed (before the summary is written).
-    virtual void close_results() = 0;
-    /// The display ended and summary.json written whole.
-    virtual void end(const std::string& summary_text) = 0;
+    /// The display ended (before summary.json is written).
+    virtual void end() = 0;
     /// Waits for the running problems to end.
     virtual void join() = 0;
 };
@@ -238,6 +222,7 @@ struct RunPlan {
     /// counts the records it reuses), after the data set's unusable records.
     std::optional<StartFacts> start;
     const std::vector<BadRecord>* bad = nullptr;
+    std::filesystem::path folder;  ///< the output folder, made and locked
 };
 
 struct RunOutcome {
@@ -248,8 +233,10 @@ struct RunOutcome {
 };
 
 /// A run from its plan to its summary. Each finished record is judged and
-/// appended as it arrives; the summary is written however the run ends
-/// (what the host raised is raised again after it). When the first
+/// appended to results.jsonl as it arrives, on the disk before the next;
+/// summary.json is written whole however the run ends (what the host raised
+/// is raised again after it). Throws std::filesystem::filesystem_error and
+/// files::FileError for the folder's files. When the first
 /// problems all meet provider errors the run stops, waits for the running
 /// problems and keeps none of their records.
 RunOutcome run_problems(RunHost& host, const RunPlan& plan);

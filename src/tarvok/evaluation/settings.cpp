@@ -1,5 +1,6 @@
 #include "evaluation/settings.hpp"
 
+#include "common/sha256.hpp"
 #include "evaluation/runner.hpp"
 
 #include <cmath>
@@ -161,6 +162,7 @@ Dataset load_dataset(std::string_view bytes, const std::string& path, const Sett
         throw DatasetError("cannot use data set " + path + ": " + e.what());
     }
     cut_and_repeat(dataset.problems, settings.limit, settings.repeat);
+    for (Problem& p : dataset.problems) p.question_hash = sha256_hex(p.description);
     return dataset;
 }
 

@@ -160,7 +160,7 @@ RunKey run_key(const Settings& s, bool execution_check, bool alignment);
 Format format_of(std::string_view path);
 
 /// The data set's problems from its file's bytes, cut to the limit and
-/// repeated; DatasetError with the line to show for a set that cannot be used.
+/// repeated, each with the hash of its question; DatasetError with the line to show for a set that cannot be used.
 Dataset load_dataset(std::string_view bytes, const std::string& path, const Settings& settings);
 
 // ---------------------------------------------------------- files and lines

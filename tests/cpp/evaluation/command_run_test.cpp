@@ -1,5 +1,7 @@
 #include "evaluation/command_run.hpp"
 
+#include "common/interrupt.hpp"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -13,37 +15,32 @@ using tarvok::ExitStatus;
 
 namespace {
 
-/// What a fake step throws: the host's own kind of error.
+/// The host's own kind of error, which a step throws as StepError.
 struct HostError {
-    Caught caught;
+    std::string text;
 };
 
 /// A host whose steps record their order and throw what a test arms them with.
 class FakeHost final : public CommandHost {
   public:
     std::vector<std::string> log;
-    std::map<std::string, HostError> throws;  ///< by step or call name
+    /// What a step or call throws, by its name: what it raised, or (none) Ctrl-C.
+    std::map<std::string, std::optional<std::pair<Raised, std::string>>> throws;
     Dataset data;
     RunOutcome out;
     std::size_t still_running = 0;
 
-    void make_settings() override { step("settings"); }
+    CommandNames make_settings() override {
+        step("settings");
+        return {"set.jsonl", "out", "out/results.jsonl", "out/summary.json"};
+    }
     const Dataset& load_dataset() override { return step("dataset"), data; }
     void check_provider() override { step("provider"); }
     void check_solver() override { step("solver"); }
     void prepare() override { step("prepare"); }
     const RunOutcome& run() override { return step("run"), out; }
-    Caught caught() override {
-        try {
-            throw;
-        } catch (const HostError& e) {
-            return e.caught;
-        }
-    }
-    CommandNames names() override { return {"set.jsonl", "out", "out/results.jsonl", "out/summary.json"}; }
     void say(const std::string& text) override { log.push_back("say " + text); }
     void tell(const std::string& line) override { log.push_back("tell " + line); }
-    void fail(const CommandFailure& f) override { log.push_back("fail " + f.message); }
     std::size_t running() override { return still_running; }
     void join() override { step("join"); }
     void quit(ExitStatus) override { log.push_back("quit"); }
@@ -51,7 +48,11 @@ class FakeHost final : public CommandHost {
   private:
     void step(const std::string& name) {
         log.push_back(name);
-        if (auto armed = throws.find(name); armed != throws.end()) throw armed->second;
+        auto armed = throws.find(name);
+        if (armed == throws.end()) return;
+        if (!armed->second) throw tarvok::Interrupted{};
+        auto [kind, text] = *armed->second;
+        throw StepError{kind, text, std::make_exception_ptr(HostError{text})};
     }
 };
 
@@ -74,39 +75,42 @@ TEST(EvalCommand, RefusedOptionsRunNoStep) {
     CommandOptions o = usable();
     o.rel_tol = -1;
     EXPECT_EQ(run_command(host, o, false), 2);
-    EXPECT_EQ(host.log, std::vector<std::string>{"fail --rel-tol must be at least 0"});
+    EXPECT_EQ(host.log, std::vector<std::string>{"tell tarvok eval: --rel-tol must be at least 0"});
+    EXPECT_EQ(run_command(host, o, true), 2);  // with --json, an object on stdout
+    EXPECT_EQ(host.log.back(), "say {\"error\": \"--rel-tol must be at least 0\", \"status\": 2}\n");
 }
 
 TEST(EvalCommand, EachStepsFailureEndsTheCommandWithItsStatus) {
     FakeHost host = with_problem();
-    host.throws["provider"] = {{Raised::Other, "OPENAI_API_KEY environment variable not set."}};
+    host.throws["provider"] = std::pair{Raised::Other, std::string("OPENAI_API_KEY environment variable not set.")};
     EXPECT_EQ(run_command(host, usable(), false), 5);
     EXPECT_EQ(host.log, (std::vector<std::string>{"settings", "dataset", "provider",
-                                                  "fail OPENAI_API_KEY environment variable not set."}));
+                                                  "tell tarvok eval: OPENAI_API_KEY environment variable not set."}));
 
     FakeHost writing = with_problem();
-    writing.throws["run"] = {{Raised::OS, "disk full"}};
+    writing.throws["run"] = std::pair{Raised::OS, std::string("disk full")};
     EXPECT_EQ(run_command(writing, usable(), false), 2);
-    EXPECT_EQ(writing.log.back(), "fail " + cannot_write("out", "disk full"));
+    EXPECT_EQ(writing.log.back(), "tell tarvok eval: " + cannot_write("out", "disk full"));
 
     FakeHost down = with_problem();
     down.out.provider_down = "the first 3 problems failed";
     EXPECT_EQ(run_command(down, usable(), false), 5);
-    EXPECT_EQ(down.log.back(), "fail the first 3 problems failed");
+    EXPECT_EQ(down.log.back(), "tell tarvok eval: the first 3 problems failed");
 
     FakeHost empty;
     empty.data.bad.push_back({1, 1, "'description' is not a text"});
     EXPECT_EQ(run_command(empty, usable(), false), 2);
     EXPECT_EQ(empty.log, (std::vector<std::string>{"settings", "dataset",
                                                    "tell " + bad_record_line("set.jsonl", empty.data.bad[0]),
-                                                   "fail no usable problem in set.jsonl"}));
+                                                   "tell tarvok eval: no usable problem in set.jsonl"}));
 
     // What the command does not turn into a failure goes on to the caller.
     FakeHost solver = with_problem();
-    solver.throws["solver"] = {{Raised::Runtime, "odd"}};
+    solver.throws["solver"] = std::pair{Raised::Runtime, std::string("odd")};
     EXPECT_THROW(run_command(solver, usable(), false), HostError);
     FakeHost other = with_problem();
-    other.throws["settings"] = HostError{{Raised::Value, "bad"}};  // without --replay no settings fault is the user's
+    other.throws["settings"] =
+        std::pair{Raised::Value, std::string("bad")};  // without --replay no settings fault is the user's
     EXPECT_THROW(run_command(other, usable(), false), HostError);
 }
 
@@ -121,14 +125,14 @@ TEST(EvalCommand, AFinishedRunPrintsItsSummaryAndWhereItIs) {
 
 TEST(EvalCommand, AnInterruptWaitsForTheRunningProblemsAndASecondQuits) {
     FakeHost host = with_problem();
-    host.throws["run"] = {{Raised::NotOrdinary, "", true}};
+    host.throws["run"] = std::nullopt;
     host.still_running = 2;
     EXPECT_EQ(run_command(host, usable(), false), 130);
     EXPECT_EQ(std::vector<std::string>(host.log.end() - 3, host.log.end()),
               (std::vector<std::string>{"tell " + std::string(kInterruptedLine), "tell " + stopping_line(2), "join"}));
 
     FakeHost twice = with_problem();
-    twice.throws["run"] = twice.throws["join"] = {{Raised::NotOrdinary, "", true}};
+    twice.throws["run"] = twice.throws["join"] = std::nullopt;
     EXPECT_EQ(run_command(twice, usable(), false), 130);
     EXPECT_EQ(twice.log.back(), "quit");
     EXPECT_EQ(twice.log.end()[-2], "join");  // none running: nothing to tell

@@ -1,5 +1,9 @@
 #include "evaluation/runner.hpp"
 
+#include "common/files.hpp"
+#include "evaluation/settings.hpp"
+#include "scratch_folder.hpp"
+
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -101,36 +105,9 @@ TEST(Problems, CutTextKeepsWholeCharacters) {
 
 namespace {
 
-/// Samples answered from a script, recording what the runner asked.
-class ScriptedSamples : public SampleRunner {
-  public:
-    explicit ScriptedSamples(std::vector<SampleOutcome> script) : script_(std::move(script)) {}
-    SampleOutcome generate(const std::string& folder) override {
-        folders.push_back(folder);
-        return script_.at(folders.size() - 1);
-    }
-    void progress(const std::string& line) override { lines.push_back(line); }
-    std::vector<std::string> folders, lines;
-
-  private:
-    std::vector<SampleOutcome> script_;
-};
-
 SampleOutcome optimal(double objective, long long repairs = 0) { return {false, false, "optimal", objective, repairs}; }
 
 }  // namespace
-
-TEST(Samples, RunStopsAtAProviderErrorAndNamesEachSample) {
-    ScriptedSamples one({optimal(1)});
-    EXPECT_EQ(run_samples(1, one).size(), 1u);
-    EXPECT_TRUE(one.lines.empty());  // a single sample says nothing of samples
-
-    ScriptedSamples failing({optimal(1), {true, true, {}, {}, {}}, optimal(1)});
-    std::vector<SampleOutcome> got = run_samples(3, failing);
-    EXPECT_EQ(got.size(), 2u);
-    EXPECT_EQ(failing.folders, (std::vector<std::string>{"", "sample-2"}));
-    EXPECT_EQ(failing.lines, (std::vector<std::string>{"Sample 1/3", "Sample 2/3"}));
-}
 
 TEST(Samples, PickPrefersProviderErrorsThenTheVoteThenTheLastThatDidNotRaise) {
     SampleOutcome raised{true, false, {}, {}, {}};
@@ -202,9 +179,7 @@ namespace {
 class ScriptedRun final : public RunHost {
   public:
     std::vector<Finished> script;
-    bool raise_at_end = false;  ///< next_finished throws once the script is used up
-    std::vector<std::string> calls, appended;
-    std::string summary;
+    std::vector<std::string> calls;
 
     void start(const std::vector<const Problem*>& todo, const RunTally&) override {
         calls.push_back("start " + std::to_string(todo.size()));
@@ -216,16 +191,11 @@ class ScriptedRun final : public RunHost {
         script.erase(script.begin());
         return f;
     }
-    void append(const std::string& bytes) override { appended.push_back(bytes); }
     void finished(const Record& r, const RunTally& tally) override {
         calls.push_back("finished " + r.id + " " + std::to_string(tally.done()));
     }
     void stop() override { calls.push_back("stop"); }
-    void close_results() override { calls.push_back("close"); }
-    void end(const std::string& text) override {
-        calls.push_back("end");
-        summary = text;
-    }
+    void end() override { calls.push_back("end"); }
     void join() override { calls.push_back("join"); }
 };
 
@@ -257,9 +227,22 @@ std::vector<Problem> three_problems() {
     return out;
 }
 
+using RunProblems = tarvok::testing::ScratchFolder;
+
+/// The lines of results.jsonl as the run left them.
+std::vector<std::string> lines_of(const std::string& bytes) {
+    std::vector<std::string> out;
+    for (std::size_t at = 0; at < bytes.size();) {
+        std::size_t end = bytes.find('\n', at);
+        out.push_back(bytes.substr(at, end - at));
+        at = end == std::string::npos ? bytes.size() : end + 1;
+    }
+    return out;
+}
+
 }  // namespace
 
-TEST(RunProblems, JudgesStampsAndAppendsEachRecordAsItArrivesThenWritesTheSummary) {
+TEST_F(RunProblems, JudgesStampsAndAppendsEachRecordAsItArrivesThenWritesTheSummary) {
     std::vector<Problem> problems = three_problems();
     Record kept;  // reused, but judged against another reference before
     kept.id = "a";
@@ -269,46 +252,57 @@ TEST(RunProblems, JudgesStampsAndAppendsEachRecordAsItArrivesThenWritesTheSummar
     ResumePlan resume = plan_resume(problems, {{"a", kept}}, RunKey{"openai", "m", 2}, 1e-4, false);
     ASSERT_EQ(resume.rejudged, std::vector<std::string>{"a"});
     RunPlan plan{&problems, &resume, RunKey{"openai", "m", 2}, {}, 1, 1e-4, 3, false};
+    plan.folder = root_;
+    write(kResultsFile, "{\"id\": \"a\", \"cut");  // a line cut off by a kill
     ScriptedRun host;
     host.script = {answered(1, 10), answered(0, 9)};  // "c" finishes first, wrongly
 
     RunOutcome out = run_problems(host, plan);
-    EXPECT_EQ(host.calls, (std::vector<std::string>{"start 2", "finished c 2", "finished b 3", "close", "end"}));
-    ASSERT_EQ(host.appended.size(), 4u);
-    EXPECT_EQ(host.appended[0], "\n");  // after a line cut off by a kill
-    EXPECT_NE(host.appended[1].find("\"id\": \"a\", \"expected\": 10"), std::string::npos) << host.appended[1];
-    EXPECT_NE(host.appended[2].find("\"id\": \"c\""), std::string::npos);
-    EXPECT_NE(host.appended[2].find("\"question_sha256\": \"hash-c\", \"run\": {\"provider\": \"openai\""),
-              std::string::npos);
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"start 2", "finished c 2", "finished b 3", "end"}));
+    std::vector<std::string> lines = lines_of(read(root_ / kResultsFile));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "{\"id\": \"a\", \"cut");  // ended, and left as it was
+    EXPECT_NE(lines[1].find("\"id\": \"a\", \"expected\": 10"), std::string::npos) << lines[1];
+    EXPECT_NE(lines[2].find("\"id\": \"c\""), std::string::npos);
+    EXPECT_NE(lines[2].find("\"question_sha256\": \"hash-c\", \"run\": {\"provider\": \"openai\""), std::string::npos);
     EXPECT_FALSE(out.records.at("b").correct);
     EXPECT_TRUE(out.records.at("c").correct && out.records.at("a").correct);
     EXPECT_EQ(out.summary.correct, 2u);
     EXPECT_EQ(out.summary.skipped_records, 1u);
-    EXPECT_EQ(host.summary, out.summary_text);
+    EXPECT_EQ(read(root_ / kSummaryFile), out.summary_text);
     EXPECT_FALSE(out.provider_down);
 }
 
-TEST(RunProblems, StopsWhenTheProviderIsDownAndWritesTheSummaryWhateverEndsTheRun) {
+TEST_F(RunProblems, StopsWhenTheProviderIsDownAndWritesTheSummaryWhateverEndsTheRun) {
     std::vector<Problem> problems = three_problems();
     ResumePlan resume = plan_resume(problems, {}, RunKey{}, 1e-4, false);
     RunPlan plan{&problems, &resume, RunKey{}, {}, 0, 1e-4, 2, true};
+    plan.folder = root_ / "down";
+    std::filesystem::create_directory(plan.folder);
     ScriptedRun down;
     down.script = {provider_down(0), provider_down(1), answered(2, 10)};
     RunOutcome out = run_problems(down, plan);
     ASSERT_TRUE(out.provider_down);
-    EXPECT_EQ(down.calls,
-              (std::vector<std::string>{"start 3", "finished a 1", "finished b 2", "stop", "close", "end", "join"}));
-    EXPECT_EQ(down.appended.size(), 2u);  // "c" is not waited for
+    EXPECT_EQ(down.calls, (std::vector<std::string>{"start 3", "finished a 1", "finished b 2", "stop", "end", "join"}));
+    EXPECT_EQ(lines_of(read(plan.folder / kResultsFile)).size(), 2u);  // "c" is not waited for
     EXPECT_EQ(out.summary.provider_errors, 2u);
 
+    plan.folder = root_;
     ScriptedRun failing;  // a worker's failure: the summary of what finished, then the failure
     failing.script = {answered(0, 10)};
     EXPECT_THROW(run_problems(failing, plan), std::runtime_error);
     EXPECT_EQ(failing.calls, (std::vector<std::string>{"start 3", "finished a 1", "stop", "end"}));
-    EXPECT_NE(failing.summary.find("\"correct\": 1"), std::string::npos) << failing.summary;
+    std::string summary = read(root_ / kSummaryFile);
+    EXPECT_NE(summary.find("\"correct\": 1"), std::string::npos) << summary;
+
+    std::filesystem::remove(root_ / kSummaryFile);
+    std::filesystem::create_directories(root_ / kSummaryFile / "x");  // a folder at the summary's name: said so
+    ScriptedRun blocked;
+    blocked.script = {answered(0, 10), answered(1, 10), answered(2, 10)};
+    EXPECT_THROW(run_problems(blocked, plan), tarvok::files::FileError);
 }
 
-TEST(RunProblems, WithItsProgressShownARunTellsItsStartBeforeAnyWorkerStarts) {
+TEST_F(RunProblems, WithItsProgressShownARunTellsItsStartBeforeAnyWorkerStarts) {
     std::vector<Problem> problems = three_problems();
     Record kept;
     kept.id = "a";
@@ -317,7 +311,7 @@ TEST(RunProblems, WithItsProgressShownARunTellsItsStartBeforeAnyWorkerStarts) {
     ResumePlan resume = plan_resume(problems, {{"a", kept}}, RunKey{}, 1e-4, false);
     std::vector<BadRecord> bad = {{4, 5, "no description"}};
     RunPlan plan{&problems, &resume, RunKey{}, {}, 1, 1e-4, 3, true, StartFacts{3, "set.jsonl", "m", "out/r.jsonl"},
-                 &bad};
+                 &bad,      root_};
     ScriptedRun host;
     host.script = {answered(0, 10), answered(1, 10)};
     run_problems(host, plan);

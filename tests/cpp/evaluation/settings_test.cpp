@@ -176,7 +176,7 @@ TEST_F(Folder, APreparedFolderIsLockedAndItsRecordsWeighed) {
     std::filesystem::path out = root_ / "out";
     std::filesystem::create_directories(out);
     {
-        ResultsFile results(out / kResultsFile);
+        AppendedFile results(out / kResultsFile);
         Record r;
         r.id = "a";
         r.run = RunKey{"openai", "other", 3};
@@ -192,7 +192,7 @@ TEST_F(Folder, APreparedFolderIsLockedAndItsRecordsWeighed) {
     } catch (const FolderBusy& e) {
         EXPECT_NE(std::string(e.what()).find("OUT/.tarvok-eval.lock"), std::string::npos);
     }
-    EXPECT_THROW(ResultsFile(root_ / "missing" / kResultsFile), std::filesystem::filesystem_error);
+    EXPECT_THROW(AppendedFile(root_ / "missing" / kResultsFile), std::filesystem::filesystem_error);
 }
 
 TEST_F(Folder, NothingIsWrittenThroughALinkInTheOutputFolder) {
@@ -203,7 +203,7 @@ TEST_F(Folder, NothingIsWrittenThroughALinkInTheOutputFolder) {
     fs::create_symlink(outside / "results.jsonl", out / kResultsFile);
     Settings s;
     EXPECT_THROW(prepare_folder(out, "OUT", {}, RunKey{}, s), fs::filesystem_error);
-    EXPECT_THROW(ResultsFile{out / kResultsFile}, fs::filesystem_error);
+    EXPECT_THROW(AppendedFile{out / kResultsFile}, fs::filesystem_error);
     // A problem's folder is the run's own: the links in it go, its files stay.
     fs::create_symlink(outside / "model.mod", out / "p1" / kModelFile);
     write(out / "p1" / kProgressLog, "kept");

@@ -24,7 +24,6 @@
 #include "evaluation/settings.hpp"
 #include "evaluation/work_queue.hpp"
 #include "example_ranker/ranking.hpp"
-#include "generative/grounding.hpp"
 #include "generative/providers/providers.hpp"
 #include "solver/options.hpp"
 
@@ -52,16 +51,6 @@ using host::Kind;
 
 py::module_ generative() { return host::import_sibling(host::this_module(), "tarvok_generative"); }
 py::module_ os_module() { return py::module_::import("os"); }
-py::object join_path(py::handle a, py::handle b) { return os_module().attr("path").attr("join")(a, b); }
-
-/// `folder` made the run's own (see ev::own_folder); a failure is the host's OSError.
-void owned(py::handle folder) {
-    try {
-        ev::own_folder(host::file_system_path(folder));
-    } catch (const std::filesystem::filesystem_error& e) {
-        host::raise_os_error(e.code().value(), folder);
-    }
-}
 
 /// `text` with the configured API keys hidden, as every record, summary and
 /// message of a run holds text.
@@ -77,8 +66,7 @@ void tell(const std::string& line) {
 
 /// The shipped data set and example library, beside this module.
 py::object package_path(const char* name) {
-    py::object folder = os_module().attr("path").attr("dirname")(attr("__file__"));
-    return join_path(folder, py::str(name));
+    return host::host_path(host::file_system_path(attr("__file__")).parent_path() / name);
 }
 
 // ------------------------------------------------ plain values and host values
@@ -132,6 +120,8 @@ struct Settings : ev::Settings {
     py::object replay = py::none();  ///< the transcripts the provider replay answers from (absolute)
     /// The command's size limit of every compile (see host::max_size_of); None: MAX_SIZE as each problem's run starts.
     py::object max_size = py::none();
+    /// The loop's checks as the run makes them: its own, else the module's setting as the run starts.
+    bool made_execution_check = false, made_alignment_check = false;
 };
 
 template <typename T>
@@ -163,15 +153,27 @@ void read_argument(py::handle value, const char* name, T& out) {
 /// The arguments that ev::each_argument reads, in its order.
 using Given = std::array<py::object, 17>;
 
+/// `path` absolute and normal, as the host's os.path.abspath makes it.
+std::filesystem::path absolute_path(const std::filesystem::path& path) {
+    std::filesystem::path normal =
+        (path.empty() ? std::filesystem::current_path() : std::filesystem::absolute(path)).lexically_normal();
+    if (!normal.has_filename() && normal != normal.root_path()) normal = normal.parent_path();
+    return normal;
+}
+
 /// The data set (the shipped sample set when none) and the output folder
 /// (absolute), as the host names them.
 Settings run_paths(py::object dataset, py::object out_dir) {
     Settings s;
-    py::module_ os = os_module();
-    s.dataset =
-        dataset.is_none() ? join_path(package_path("datasets"), py::str("sample.jsonl")) : os.attr("fspath")(dataset);
-    s.out_dir = os.attr("path").attr("abspath")(os.attr("fspath")(out_dir));
+    s.dataset = dataset.is_none() ? package_path("datasets/sample.jsonl") : os_module().attr("fspath")(dataset);
+    s.out_dir = host::host_path(absolute_path(host::file_system_path(out_dir)));
     return s;
+}
+
+/// A loop option as the run makes it: the run's own, else the module
+/// setting as it stands.
+bool loop_option(std::optional<bool> own, const char* setting) {
+    return own ? *own : host::truthy(generative().attr(setting));
 }
 
 /// The run's settings completed from its arguments, checked once (with the
@@ -179,10 +181,13 @@ Settings run_paths(py::object dataset, py::object out_dir) {
 /// as given, which a refusal shows.
 void complete(Settings& s, ev::Arguments& a, py::object replay, py::object shown) {
     if (!replay.is_none()) {
-        py::object path = os_module().attr("path");
-        s.replay = path.attr("abspath")(os_module().attr("fspath")(replay));
-        py::object common = path.attr("commonpath")(py::make_tuple(s.replay, s.out_dir));
-        a.replay = {{host::str_of(s.replay), host::str_of(s.out_dir), host::str_of(common)}};
+        std::filesystem::path transcripts = absolute_path(host::file_system_path(replay));
+        std::filesystem::path out = host::file_system_path(s.out_dir), common;
+        for (auto x = transcripts.begin(), y = out.begin(); x != transcripts.end() && y != out.end() && *x == *y;
+             ++x, ++y)
+            common /= *x;
+        s.replay = host::host_path(transcripts);
+        a.replay = {{host::str_of(s.replay), host::str_of(s.out_dir), host::str_of(host::host_path(common))}};
     }
     a.solvers = tarvok::solver::solver_names();
     a.solver_choices = tarvok::solver::choices(a.solvers);
@@ -192,6 +197,8 @@ void complete(Settings& s, ev::Arguments& a, py::object replay, py::object shown
     static_cast<ev::Settings&>(s) = a.settings;
     if (!s.model) s.model = host::str_of(generative().attr("MODEL_NAME"));
     if (!s.iterations) s.iterations = host::saturated(generative().attr("MAX_ITERATIONS"));
+    s.made_execution_check = loop_option(s.execution_check, "EXECUTION_CHECK");
+    s.made_alignment_check = loop_option(s.alignment_check, "ALIGNMENT_CHECK");
 }
 
 /// The run's settings from run_evaluation's arguments, checked once.
@@ -216,10 +223,25 @@ Settings settings_from(py::object dataset, py::object out_dir, const Given& give
     return s;
 }
 
-/// A loop option as the run makes it: the run's own, else the module
-/// setting as it stands.
-bool loop_option(std::optional<bool> own, const char* setting) {
-    return own ? *own : host::truthy(generative().attr(setting));
+/// What a core raises about files, the folder, its lock or the data set,
+/// raised as the host's exception: OSError (the subclass its errno names),
+/// RuntimeError for a folder another run holds, ValueError for one with
+/// other settings or a data set that cannot be used.
+template <typename Work>
+auto on_host(Work&& work) {
+    try {
+        return work();
+    } catch (const std::filesystem::filesystem_error& e) {
+        host::raise_os_error(e.code().value(), host::host_path(e.path1()));
+    } catch (const tarvok::files::FileError& e) {
+        host::raise_os_error(e.error_number(), host::host_path(e.path()));
+    } catch (const ev::FolderBusy& e) {
+        host::raise(PyExc_RuntimeError, e.what());
+    } catch (const ev::FolderConflict& e) {
+        host::raise(PyExc_ValueError, e.what());
+    } catch (const ev::DatasetError& e) {
+        host::raise(PyExc_ValueError, e.what());
+    }
 }
 
 // --------------------------------------------------------- the data set
@@ -227,19 +249,12 @@ bool loop_option(std::optional<bool> own, const char* setting) {
 /// The data set's problems (cut to the limit, each as many times as the run
 /// repeats it) and its unusable records.
 ev::Dataset load_dataset(const Settings& s) {
-    std::string bytes = py::bytes(host::read_file(s.dataset, "rb"));
+    std::filesystem::path where = host::file_system_path(s.dataset);
     std::string path = host::str_of(s.dataset);
-    ev::Dataset dataset;
-    try {
+    return on_host([&] {
         py::gil_scoped_release unlocked;
-        dataset = ev::load_dataset(bytes, path, s);
-    } catch (const ev::DatasetError& e) {
-        host::raise(PyExc_ValueError, e.what());  // the GIL held again: `unlocked` ended with the try block
-    }
-    py::object sha256 = py::module_::import("hashlib").attr("sha256");
-    for (ev::Problem& p : dataset.problems)
-        p.question_hash = host::str_of(sha256(py::bytes(p.description)).attr("hexdigest")());
-    return dataset;
+        return ev::load_dataset(ev::read_file(where), path, s);
+    });
 }
 
 // ------------------------------------------------------------ preflight
@@ -286,13 +301,16 @@ std::string error_text(const py::error_already_set& e) {
     return ev::raised_text(host::type_name(e.value()), host::str_of(e.value()));
 }
 
-/// The progress callback of one problem: each line goes to its log. A run
-/// that stops early ends the problem at its next step: the loop lets an
-/// interrupt raised by its progress callback through.
-py::cpp_function logged_progress(py::object log, py::object stop) {
+/// The progress callback of one problem: each line goes to its log (as the
+/// host's text, what UTF-8 cannot hold escaped). A run that stops early ends
+/// the problem at its next step: the loop lets an interrupt raised by its
+/// progress callback through.
+py::cpp_function logged_progress(std::shared_ptr<ev::AppendedFile> log, py::object stop) {
     return py::cpp_function([log, stop](py::object message) {
-        log.attr("write")(py::str(message) + py::str("\n"));
-        log.attr("flush")();
+        auto bytes = py::reinterpret_steal<py::bytes>(
+            PyUnicode_AsEncodedString(py::str(message).ptr(), "utf-8", "backslashreplace"));
+        if (!bytes) throw py::error_already_set();
+        on_host([&] { log->append(std::string(bytes) + "\n"); });
         if (!stop.is_none() && host::truthy(stop.attr("is_set")())) {
             PyErr_SetString(PyExc_KeyboardInterrupt, "the evaluation run stopped");
             throw py::error_already_set();
@@ -300,78 +318,86 @@ py::cpp_function logged_progress(py::object log, py::object stop) {
     });
 }
 
-/// The numbers of a generated data file that the description does not give.
-std::vector<ev::Assumption> assumption_list(const std::string& description, const std::string& data) {
-    tarvok::generative::grounding::Report report;
-    {
-        py::gil_scoped_release unlocked;
-        report = tarvok::generative::grounding::ground(description, data);
-    }
-    std::vector<ev::Assumption> out;
-    for (const auto& f : report.assumptions) out.push_back({f.text, f.line, f.line_text});
-    return out;
+/// The keywords of the loop's call for each generation of one problem, with
+/// the run's own options (see ev::loop_keywords); the module settings stay
+/// as they are.
+py::dict loop_call(py::handle settings, py::handle progress) {
+    py::dict keywords;
+    py::object get = settings.attr("get");
+    for (const ev::LoopKeyword& k : ev::loop_keywords())
+        keywords[k.keyword] = k.fallback ? get(k.setting, host::to_python(*k.fallback)) : settings[k.setting];
+    keywords["progress"] = progress;
+    keywords["max_size"] = get("max_size", py::none());
+    return keywords;
 }
 
-/// The loop's call of one generation into `folder`, with the run's own
-/// options (see ev::loop_keywords); the module settings stay as they are.
-py::object run_generation(py::object problem, py::object folder, py::object settings, py::object progress) {
-    py::dict keywords;
-    for (const ev::LoopKeyword& k : ev::loop_keywords())
-        keywords[k.keyword] =
-            k.fallback ? settings.attr("get")(k.setting, host::to_python(*k.fallback)) : settings[k.setting];
-    keywords["progress"] = progress;
-    keywords["record"] = join_path(folder, py::str(ev::kTranscriptFile));
-    keywords["max_size"] = settings.attr("get")("max_size", py::none());
-    return generative().attr("run_generation")(problem["description"], join_path(folder, py::str(ev::kModelFile)),
-                                               join_path(folder, py::str(ev::kDataFile)), **keywords);
+/// What the loop or the solve raised, as the record keeps it when it is the
+/// host's ordinary error (see ev::GenerationFailed).
+template <typename Step>
+auto kept_in_record(Step&& step) {
+    try {
+        return step();
+    } catch (py::error_already_set& e) {
+        if (!host::is_ordinary(e)) throw;
+        throw ev::GenerationFailed{hidden(error_text(e)),
+                                   host::truthy(generative().attr("_is_provider_outage")(e.value()))};
+    }
 }
 
 /// The host's side of one problem (see ev::problem_record): the loop, the
-/// solve and the log, in the problem's folder or a sample folder in it.
+/// solve and the log. The record is made without the GIL; each call takes it.
 class HostProblem final : public ev::ProblemHost {
   public:
-    HostProblem(py::object problem, py::object folder, py::object settings, py::object log)
-        : problem_(problem), folder_(folder), settings_(settings), log_(log),
-          progress_(logged_progress(log, settings.attr("get")("stop"))) {}
+    HostProblem(py::object problem, py::object settings, const std::filesystem::path& folder,
+                std::shared_ptr<ev::AppendedFile> log)
+        : problem_(problem), settings_(settings), base_(folder.parent_path()),
+          progress_(logged_progress(std::move(log), settings.attr("get")("stop"))) {}
 
-    void enter(const std::string& sample) override {
-        where_ = sample.empty() ? folder_ : join_path(folder_, py::str(sample));
-        py::module_ os = os_module();
-        if (!sample.empty()) owned(where_);
-        // The conversation of this run of the problem only.
-        py::object transcript = join_path(where_, py::str(ev::kTranscriptFile));
-        if (host::truthy(os.attr("path").attr("lexists")(transcript))) os.attr("remove")(transcript);
-        what_if_ = py::none();
-    }
-    bool generate(ev::Record& record) override {
-        result_ = run_generation(problem_, where_, settings_, progress_);
-        ev::each_loop_fact(record, [&](const char* name, auto& field) { read_into(result_.attr(name), field); });
-        return !host::str_of(result_.attr("model_text")).empty();
-    }
-    std::vector<ev::Assumption> assumptions() override {
-        return assumption_list(host::str_of(problem_["description"]), host::str_of(result_.attr("data_text")));
+    std::optional<std::string> generate(const std::filesystem::path& folder, ev::Record& record) override {
+        py::gil_scoped_acquire held;
+        return kept_in_record([&]() -> std::optional<std::string> {
+            if (!keywords_) keywords_ = loop_call(settings_, progress_);
+            keywords_["record"] = host::host_path(folder / ev::kTranscriptFile);
+            result_ =
+                generative().attr("run_generation")(problem_["description"], host::host_path(folder / ev::kModelFile),
+                                                    host::host_path(folder / ev::kDataFile), **keywords_);
+            ev::each_loop_fact(record, [&](const char* name, auto& field) { read_into(result_.attr(name), field); });
+            if (host::str_of(result_.attr("model_text")).empty()) return std::nullopt;
+            return host::str_of(result_.attr("data_text"));
+        });
     }
     ev::FinalSolve solve(ev::Record& record, bool readings) override {
-        py::object outcome = result_.attr("execute")(py::arg("time_limit") = settings_["time_limit"]);
-        py::object status = outcome["status"], objective = outcome.attr("get")("objective");
-        read_into(status, record.status);
-        read_into(objective, record.objective);
-        if (readings) {
-            read_into(outcome.attr("get")("answer"), record.answer);
-            read_into(result_.attr("assumptions"), record.readings);
-            what_if_ = result_.attr("what_if");
-        }
-        return {host::str_of(status), host::str_of(objective)};
+        py::gil_scoped_acquire held;
+        return kept_in_record([&] {
+            py::object outcome = result_.attr("execute")(py::arg("time_limit") = settings_["time_limit"]);
+            py::object status = outcome["status"], objective = outcome.attr("get")("objective");
+            read_into(status, record.status);
+            read_into(objective, record.objective);
+            ev::FinalSolve solved{host::str_of(status), host::str_of(objective), std::nullopt};
+            if (readings) {
+                read_into(outcome.attr("get")("answer"), record.answer);
+                read_into(result_.attr("assumptions"), record.readings);
+                solved.what_if = what_if_table(result_.attr("what_if"));
+            }
+            return solved;
+        });
     }
-    std::optional<ev::WhatIfTable> what_if_table() override {
-        if (what_if_.is_none()) return std::nullopt;
+    void progress(const std::string& line) override {
+        py::gil_scoped_acquire held;
+        progress_(host::text(line));
+    }
+
+  private:
+    /// The table of the solve's readings, its files as the folder above the
+    /// problem's names them, so that the records move with it.
+    std::optional<ev::WhatIfTable> what_if_table(py::handle table) const {
+        if (table.is_none()) return std::nullopt;
         std::optional<ev::WhatIfTable> out;
-        from_host(what_if_, out);
-        // The files as the run's folder names them, so that the records move with it.
-        py::object relpath = os_module().attr("path").attr("relpath");
-        py::object out_dir = os_module().attr("path").attr("dirname")(folder_);
+        from_host(table, out);
         auto relative = [&](std::optional<std::string>& file, py::handle path) {
-            if (!path.is_none()) file = hidden(host::str_of(relpath(path, out_dir)));
+            if (path.is_none()) return;
+            std::filesystem::path where = std::filesystem::absolute(host::file_system_path(path)).lexically_normal();
+            file = hidden(host::str_of(host::host_path(where.lexically_relative(base_))));
         };
         relative(out->main.model_file, result_.attr("model_file"));
         relative(out->main.data_file, result_.attr("data_file"));
@@ -381,23 +407,12 @@ class HostProblem final : public ev::ProblemHost {
         }
         return out;
     }
-    void progress(const std::string& line) override { progress_(host::text(line)); }
-    std::string problem_id() override { return host::str_of(problem_["id"]); }
-    ev::GenerationError caught() override {
-        try {
-            throw;
-        } catch (py::error_already_set& e) {
-            if (!host::is_ordinary(e)) {
-                log_.attr("close")();
-                throw;
-            }
-            return {hidden(error_text(e)), host::truthy(generative().attr("_is_provider_outage")(e.value()))};
-        }
-    }
 
-  private:
-    py::object problem_, folder_, settings_, log_, where_, result_, what_if_ = py::none();
+    py::object problem_, settings_;
+    std::filesystem::path base_;  ///< absolute and normal
     py::cpp_function progress_;
+    py::object keywords_;  ///< made at the first generation
+    py::object result_;
 };
 
 /// `_run_problem(problem, out_dir, settings)`: one problem, start to end.
@@ -405,17 +420,24 @@ class HostProblem final : public ev::ProblemHost {
 /// iterations, execution_check, alignment_check, few_shot_library, timeout),
 /// the final solve's time_limit, and samples with rel_tol for voting.
 py::object run_problem(py::object problem, py::object out_dir, py::object settings) {
-    py::object folder = join_path(out_dir, problem["folder"]);
-    owned(folder);
-    py::object log = py::module_::import("builtins")
-                         .attr("open")(join_path(folder, py::str(ev::kProgressLog)), "w", py::arg("encoding") = "utf-8",
-                                       py::arg("errors") = "backslashreplace");
-    HostProblem host_problem(problem, folder, settings, log);
     py::object get = settings.attr("get");
-    ev::Record record =
-        ev::problem_record(host_problem, {host::saturated(get("samples", 1)), get("rel_tol", 1e-4).cast<double>(),
-                                          host::truthy(get("assumptions", false))});
-    log.attr("close")();
+    std::filesystem::path folder = std::filesystem::absolute(host::file_system_path(out_dir)).lexically_normal() /
+                                   host::file_system_path(problem["folder"]);
+    ev::ProblemOptions options{host::str_of(problem["id"]),
+                               host::str_of(problem["description"]),
+                               folder,
+                               host::saturated(get("samples", 1)),
+                               get("rel_tol", 1e-4).cast<double>(),
+                               host::truthy(get("assumptions", false))};
+    auto log = on_host([&] {
+        ev::own_folder(folder);
+        return std::make_shared<ev::AppendedFile>(folder / ev::kProgressLog, ev::AppendedFile::Kind::Log);
+    });
+    HostProblem host_problem(problem, settings, folder, std::move(log));
+    ev::Record record = on_host([&] {
+        py::gil_scoped_release unlocked;
+        return ev::problem_record(host_problem, options);
+    });
     return to_host(record);
 }
 
@@ -491,29 +513,9 @@ py::object progress_bar(const ev::RunTally& tally) {
 using Outcome = ev::RunOutcome;
 using ev::Prepared;
 
-/// What a core raises about files, the folder or the lock, raised as the
-/// host's exception: OSError (the subclass its errno names), RuntimeError
-/// for a folder another run holds, ValueError for one with other settings.
-template <typename Work>
-auto on_host(Work&& work) {
-    try {
-        return work();
-    } catch (const std::filesystem::filesystem_error& e) {
-        PyErr_SetObject(PyExc_OSError,
-                        py::make_tuple(e.code().value(), e.code().message(), host::host_path(e.path1())).ptr());
-        throw py::error_already_set();
-    } catch (const ev::FolderBusy& e) {
-        host::raise(PyExc_RuntimeError, e.what());
-    } catch (const ev::FolderConflict& e) {
-        host::raise(PyExc_ValueError, e.what());
-    }
-}
-
 /// Makes the output folder ready, or refuses it (see ev::prepare_folder).
 Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
-    os_module().attr("makedirs")(s.out_dir, py::arg("exist_ok") = true);
-    ev::RunKey key = ev::run_key(s, loop_option(s.execution_check, "EXECUTION_CHECK"),
-                                 loop_option(s.alignment_check, "ALIGNMENT_CHECK"));
+    ev::RunKey key = ev::run_key(s, s.made_execution_check, s.made_alignment_check);
     key.model = hidden(key.model);
     return on_host([&] {
         return ev::prepare_folder(host::file_system_path(s.out_dir), host::str_of(s.out_dir), dataset.problems, key, s);
@@ -524,11 +526,12 @@ Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
 /// else the shipped one (as `tarvok solve` chooses, without moving).
 py::object few_shot_library(bool tell_it) {
     py::module_ tg = generative();
-    py::module_ os = os_module();
     py::object chosen = py::none();
     if (py::hasattr(tg, "FEW_SHOT_LIBRARY")) chosen = tg.attr("FEW_SHOT_LIBRARY");
-    if (chosen.is_none() || !host::truthy(os.attr("path").attr("isdir")(chosen))) chosen = package_path("tvl_models");
-    if (tell_it) tell(ev::few_shot_line(host::str_of(os.attr("path").attr("abspath")(chosen))));
+    std::error_code unknown;  // as the host's os.path.isdir: a path that cannot be looked at is no folder
+    if (chosen.is_none() || !std::filesystem::is_directory(host::file_system_path(chosen), unknown))
+        chosen = package_path("tvl_models");
+    if (tell_it) tell(ev::few_shot_line(host::str_of(host::host_path(absolute_path(host::file_system_path(chosen))))));
     return chosen;
 }
 
@@ -570,68 +573,69 @@ std::shared_ptr<Pool> start_workers(const Settings& s, const std::vector<const e
     return pool;
 }
 
-/// The host's side of a run (see ev::run_problems): the worker threads,
-/// results.jsonl, the progress display and summary.json.
+/// The host's side of a run (see ev::run_problems): the worker threads and
+/// the progress display. The run goes on without the GIL (the disk's waits
+/// are not the workers'); each call takes it.
 class HostRun final : public ev::RunHost {
   public:
-    HostRun(const Settings& s, const Prepared& prepared, std::shared_ptr<Pool>& started) : s_(s), started_(started) {
-        on_host([&] { results_.emplace(prepared.results_path); });
-    }
+    HostRun(const Settings& s, std::shared_ptr<Pool>& started) : s_(s), started_(started) {}
 
     void start(const std::vector<const ev::Problem*>& todo, const ev::RunTally& tally) override {
+        py::gil_scoped_acquire held;
         py::object library = few_shot_library(s_.progress);
         if (s_.progress) bar_ = progress_bar(tally);
         // Set as soon as the workers exist, so that a caller can wait for them after an interrupt.
         started_ = start_workers(s_, todo, library);
     }
-    void tell(const std::string& line) override { ::tell(line); }
-    ev::Finished next_finished() override {
-        return host::interruptible([&](tarvok::Interrupt* interrupt) { return started_->queue->next(interrupt); });
+    void tell(const std::string& line) override {
+        py::gil_scoped_acquire held;
+        ::tell(line);
     }
-    void append(const std::string& bytes) override {
-        on_host([&] {
-            // The disk's wait is not the workers': they go on meanwhile.
-            py::gil_scoped_release unlocked;
-            results_->append(bytes);
-        });
+    ev::Finished next_finished() override {
+        py::gil_scoped_acquire held;
+        return host::interruptible([&](tarvok::Interrupt* interrupt) { return started_->queue->next(interrupt); });
     }
     void finished(const ev::Record& record, const ev::RunTally& tally) override {
         if (!s_.progress) return;
+        py::gil_scoped_acquire held;
         if (!bar_)
-            return tell(tally.finished_line(record, [](double v) { return host::str_of(py::repr(py::float_(v))); }));
+            return ::tell(tally.finished_line(record, [](double v) { return host::str_of(py::repr(py::float_(v))); }));
         show_accuracy(bar_, tally);
         bar_.attr("update")(1);
     }
     void stop() override {
         if (!started_) return;
+        py::gil_scoped_acquire held;
         started_->queue->stop();
         started_->stop.attr("set")();
     }
-    void close_results() override { results_->close(); }
-    void end(const std::string& summary_text) override {
+    void end() override {
+        py::gil_scoped_acquire held;
         if (bar_) bar_.attr("close")();
         bar_ = py::object();
-        host::replace_files(
-            {{join_path(s_.out_dir, py::str(ev::kSummaryFile)), summary_text, tarvok::files::Existing::Replace}});
     }
-    void join() override { started_->join(); }
+    void join() override {
+        py::gil_scoped_acquire held;
+        started_->join();
+    }
 
   private:
     const Settings& s_;
     std::shared_ptr<Pool>& started_;
-    std::optional<ev::ResultsFile> results_;
     py::object bar_;  ///< the progress bar, when one shows
 };
 
 /// The run; `started` is set as soon as the workers exist.
 Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, std::shared_ptr<Pool>& started) {
-    HostRun host_run(s, prepared, started);
+    HostRun host_run(s, started);
     std::string dataset_path = host::str_of(s.dataset);
-    ev::RunPlan plan = ev::run_plan(
-        s, dataset, prepared,
-        {hidden(dataset_path), hidden(*s.model), dataset_path, *s.model,
-         host::str_of(host::host_path(prepared.results_path)), loop_option(s.execution_check, "EXECUTION_CHECK")});
-    return ev::run_problems(host_run, plan);
+    ev::RunPlan plan = ev::run_plan(s, dataset, prepared,
+                                    {hidden(dataset_path), hidden(*s.model), dataset_path, *s.model,
+                                     host::str_of(host::host_path(prepared.results_path)), s.made_execution_check});
+    return on_host([&] {
+        py::gil_scoped_release unlocked;
+        return ev::run_problems(host_run, plan);
+    });
 }
 
 py::object run_evaluation(py::object dataset, py::object out_dir, py::object provider, py::object model,
@@ -696,7 +700,10 @@ ev::CommandOptions command_options(py::object args, const ev::ParsedArguments& p
         o.provider_choices = pv::provider_names();
         if (!o.replay && *o.provider_key == "replay") o.replay_configured = !generative().attr("REPLAY_PATH").is_none();
     }
-    if (o.replay) o.replay_exists = host::truthy(os_module().attr("path").attr("exists")(args.attr("replay")));
+    if (o.replay) {
+        std::error_code unknown;  // as the host's os.path.exists: a path that cannot be looked at is not there
+        o.replay_exists = std::filesystem::exists(host::file_system_path(args.attr("replay")), unknown);
+    }
     return o;
 }
 
@@ -790,48 +797,65 @@ ev::Raised raised_kind(const py::error_already_set& e) {
     return Other;
 }
 
+/// What `work` raised, as ev::run_command takes it: Ctrl-C as
+/// tarvok::Interrupted and, from a step, the host's ordinary errors as
+/// ev::StepError (which keeps the error to raise on); anything else as it is.
+template <bool Step = true, typename Work>
+decltype(auto) step(Work&& work) {
+    try {
+        return work();
+    } catch (py::error_already_set& e) {
+        if (host::is_interrupt(e)) throw tarvok::Interrupted{};
+        if (!Step || !host::is_ordinary(e)) throw;
+        throw ev::StepError{raised_kind(e), host::str_of(e.value()), std::current_exception()};
+    }
+}
+
 /// The host's side of `tarvok eval` (see ev::run_command): its steps on
 /// the parsed arguments, and its output.
 class HostCommand final : public ev::CommandHost {
   public:
     HostCommand(py::object args, const ev::ParsedArguments& parsed) : args_(args), parsed_(parsed) {}
 
-    void make_settings() override { s_ = command_settings(args_, parsed_); }
-    const ev::Dataset& load_dataset() override { return data_ = ::load_dataset(s_); }
-    void check_provider() override { ::check_provider(s_); }
-    void check_solver() override { ::check_solver(s_); }
-    void prepare() override { prepared_ = ::prepare(s_, data_); }
-    const Outcome& run() override { return out_ = command_run(s_, data_, prepared_, pool_); }
-
-    ev::Caught caught() override {
-        try {
-            throw;
-        } catch (py::error_already_set& e) {
-            return {raised_kind(e), host::str_of(e.value()), host::is_interrupt(e)};
-        }
+    ev::CommandNames make_settings() override {
+        return step([&] {
+            s_ = command_settings(args_, parsed_);
+            std::filesystem::path out = host::file_system_path(s_.out_dir);
+            return ev::CommandNames{host::str_of(s_.dataset), host::str_of(s_.out_dir),
+                                    host::str_of(host::host_path(out / ev::kResultsFile)),
+                                    host::str_of(host::host_path(out / ev::kSummaryFile))};
+        });
     }
-    ev::CommandNames names() override {
-        if (!s_.out_dir) return {};
-        return {host::str_of(s_.dataset), host::str_of(s_.out_dir),
-                host::str_of(host::host_path(prepared_.results_path)),
-                host::str_of(join_path(s_.out_dir, py::str(ev::kSummaryFile)))};
+    const ev::Dataset& load_dataset() override {
+        return step([&]() -> const ev::Dataset& { return data_ = ::load_dataset(s_); });
+    }
+    void check_provider() override {
+        step([&] { ::check_provider(s_); });
+    }
+    void check_solver() override {
+        step([&] { ::check_solver(s_); });
+    }
+    void prepare() override {
+        step([&] { prepared_ = ::prepare(s_, data_); });
+    }
+    const Outcome& run() override {
+        return step([&]() -> const Outcome& { return out_ = command_run(s_, data_, prepared_, pool_); });
     }
     void say(const std::string& text) override {
-        py::object out = py::module_::import("sys").attr("stdout");
-        out.attr("write")(host::text(hidden(text)));
-        out.attr("flush")();
+        step<false>([&] {
+            py::object out = py::module_::import("sys").attr("stdout");
+            out.attr("write")(host::text(hidden(text)));
+            out.attr("flush")();
+        });
     }
-    void tell(const std::string& line) override { ::tell(line); }
-    void fail(const ev::CommandFailure& failure) override {
-        if (!host::truthy(args_.attr("json"))) return tell(ev::command_error_line(failure.message));
-        tarvok::json::Value error =
-            tarvok::json::Value::object({{"error", tarvok::json::Value::of(failure.message)},
-                                         {"status", tarvok::json::Value::of(tarvok::code(failure.status))}});
-        say(tarvok::json::write(error, {.ensure_ascii = false}) + "\n");
+    void tell(const std::string& line) override {
+        step<false>([&] { ::tell(line); });
     }
     size_t running() override { return pool_ ? pool_->queue->running() : 0; }
     void join() override {
-        if (pool_) pool_->join();
+        step<false>([&] {
+            if (pool_) pool_->join();
+        });
     }
     void quit(tarvok::ExitStatus status) override {
         for (const char* stream : {"stdout", "stderr"}) py::module_::import("sys").attr(stream).attr("flush")();
@@ -853,7 +877,12 @@ int run_command(py::object args) {
     ev::ParsedArguments parsed = parsed_arguments(args);
     ev::CommandOptions options = command_options(args, parsed);
     HostCommand command(args, parsed);
-    return ev::run_command(command, options, host::truthy(args.attr("json")));
+    try {
+        return ev::run_command(command, options, host::truthy(args.attr("json")));
+    } catch (const tarvok::Interrupted&) {  // while a refusal was told: the caller's Ctrl-C
+        PyErr_SetNone(PyExc_KeyboardInterrupt);
+        throw py::error_already_set();
+    }
 }
 
 int main_impl(py::object argv) {

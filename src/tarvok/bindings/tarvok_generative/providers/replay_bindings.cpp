@@ -2,6 +2,7 @@
 // the same prompt in a transcript (REPLAY_PATH, or the call's replay path: a
 // transcript file, or a folder searched for *.jsonl). Nothing is sent.
 #include "bindings/tarvok_generative/providers/back_end.hpp"
+#include "common/sha256.hpp"
 #include "generative/providers/back_end_texts.hpp"
 #include "generative/providers/transcripts.hpp"
 #include "generative/replay.hpp"
@@ -36,11 +37,6 @@ std::shared_ptr<const replay::Book> book_at(py::handle path) {
     });
 }
 
-std::string sha256_of(py::handle text) {
-    py::bytes bytes = text.attr("encode")("utf-8", "surrogatepass");
-    return host::str_of(py::module_::import("hashlib").attr("sha256")(bytes).attr("hexdigest")());
-}
-
 py::object generate(const pv::Provider& replayed, const Request& r) {
     py::object path = replay_path();
     std::shared_ptr<const replay::Book> book = book_at(path);
@@ -49,9 +45,10 @@ py::object generate(const pv::Provider& replayed, const Request& r) {
     if (found == nullptr) {
         // A miss is an error of the run, which eval counts as one (not a wrong answer).
         std::string step(request_step());
-        host::raise_new(attr("_ReplayMissError"),
-                        replay::missing_reply(step, prompt.view(), sha256_of(r.input_text), host::str_of(path)) +
-                            replay::nearest_difference(*book, step, prompt.view()));
+        host::raise_new(
+            attr("_ReplayMissError"),
+            replay::missing_reply(step, prompt.view(), tarvok::sha256_hex(prompt.view()), host::str_of(path)) +
+                replay::nearest_difference(*book, step, prompt.view()));
     }
     notify(r.progress, pv::recorded_reply(replayed.label));
     report_usage(found->usage);

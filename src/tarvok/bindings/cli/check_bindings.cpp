@@ -33,7 +33,8 @@ int run_check(py::object args) {
     std::string model(host::Utf8(model_text).view());
     DataInputs data = data_inputs(model, gather_data_arguments(paths, model), paths);
     py::object compiled = compile_with_sources(model_text, data, sizes);
-    bool expanded = !expand(compiled).program.is_none();  // the expansion's faults join the diagnostics
+    // The expansion's faults join the diagnostics.
+    bool expanded = expand(*compiled.cast<std::shared_ptr<solver::CompiledModel>>()).program != nullptr;
     data::Value records =
         records_with_paths(host::from_python(compiled.attr("diagnostics"), kPlain), model_shown, data.shown);
     int status = code(expanded && host::truthy(compiled.attr("ok")) ? ExitStatus::Success : ExitStatus::DoesNotCompile);

@@ -7,6 +7,7 @@
 
 #include "bindings/host/compile.hpp"
 #include "bindings/host/json.hpp"
+#include "bindings/solving/solving.hpp"
 #include "common/files.hpp"
 #include "common/utf8.hpp"
 #include "generative/result_values.hpp"
@@ -444,6 +445,31 @@ py::dict solved_outcome(const std::function<py::object()>& solve, bool with_answ
     return outcome;
 }
 
+namespace {
+
+/// The outcome of solving a compiled pair's program here, as solved_outcome
+/// gives it.
+py::dict solved_here(tarvok::solver::CompiledModel& compiled, py::handle time_limit, py::handle chosen,
+                     bool with_answer) {
+    namespace solving = tarvok::solver::bind;
+    std::string failure;
+    std::shared_ptr<tarvok::solver::Program> program = solving::program_of(compiled, failure);
+    if (!program) return host::to_python(wf::unexpandable_outcome(failure, with_answer));
+    py::object none = py::none(), off = py::bool_(false);
+    solving::SolveRun run =
+        solving::solve(program, solving::solve_options("solve_program", time_limit, none, none, off, off, chosen));
+    if (run.interrupt) throw std::move(*run.interrupt);
+    const tarvok::solver::Solved& s = run.solved;
+    json::Value out = json::Value::object({{"status", json::Value::of(tarvok::solver::status_word(s.outcome.status))},
+                                           {"objective", s.objective()},
+                                           {"message", s.message()},
+                                           {"infeasible_constraints", s.infeasible()}});
+    if (with_answer) out.add("answer", s.answer());
+    return host::to_python(out);
+}
+
+}  // namespace
+
 py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit,
                          bool with_answer) {
     py::object execute = attr("_execute_model");
@@ -452,14 +478,9 @@ py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, p
     // _execute_model is handed it only when it is another solver.
     py::object chosen = call_option("solver");
     if (!chosen || chosen.is_none()) chosen = py::str("highs");
-    if (as_loaded("_execute_model") && !handle.is_none()) {
-        return solved_outcome(
-            [&] {
-                return solver().attr("solve_program")(handle.attr("program"), py::arg("time_limit") = time_limit,
-                                                      py::arg("solver") = chosen);
-            },
-            with_answer);
-    }
+    if (as_loaded("_execute_model") && !handle.is_none())
+        return solved_here(*handle.cast<std::shared_ptr<tarvok::solver::CompiledModel>>(), time_limit, chosen,
+                           with_answer);
     if (host::str_of(chosen) != "highs")
         return execute(model_of(pair), data_of(pair), py::arg("time_limit") = time_limit, py::arg("solver") = chosen);
     return execute(model_of(pair), data_of(pair), py::arg("time_limit") = time_limit);

@@ -232,9 +232,7 @@ struct DataInputs {
 DataInputs data_inputs(const std::string& model_text, const GatheredData& gathered,
                        const std::vector<std::string>& paths);
 
-/// The pair compiled within `sizes` (a tarvok.solver.CompiledModel), its messages naming the data's files and rows.
-py::object compile_with_sources(py::object model_text, const DataInputs& data, const compiler::SizeLimits& sizes);
-/// The same, kept in C++.
+/// The pair compiled within `sizes`, its messages naming the data's files and rows.
 std::shared_ptr<solver::CompiledModel> compiled_with_sources(py::object model_text, const DataInputs& data,
                                                              const compiler::SizeLimits& sizes);
 

@@ -260,6 +260,15 @@ std::string summary_with_answer(std::string text, const std::optional<std::strin
     return text.insert(end == std::string::npos ? text.size() : end, "\nAnswer: " + *answer);
 }
 
+std::optional<std::string> answer_text(const data::Value& answer) {
+    if (!answer.is_numeric()) return std::nullopt;
+    double x = answer.number();
+    if (std::isnan(x)) return "nan";  // the host spells every NaN so, a negative one too
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%.12g", x);
+    return std::string(buffer);
+}
+
 const SolutionValue* SolutionValue::find(std::string_view key) const {
     if (!nested) return nullptr;
     for (const auto& [name, value] : items)

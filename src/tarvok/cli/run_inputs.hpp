@@ -162,6 +162,10 @@ data::Value records_with_paths(data::Value records, const std::string& model, co
 /// stands beside the objective's: "Objective: 12\nAnswer: 3\n...".
 std::string summary_with_answer(std::string summary, const std::optional<std::string>& answer);
 
+/// The number a model names `answer` as the host formats it to 12
+/// significant digits (format(x, '.12g')); none for null.
+std::optional<std::string> answer_text(const data::Value& answer);
+
 /// A solution's dictionary as the host gave it: a value is a text (a number
 /// as the host writes it), none, or a table or list of values (a list's keys
 /// are the positions), in the host's order.

@@ -310,21 +310,28 @@ json::Value Solved::sensitivity_basis() const {
     return json::Value::of(sensitivity->fixed_integers ? "fixed_integers" : "lp");
 }
 
-json::Value Solved::to_dict() const {
+json::Value Solved::to_dict(bool nested) const {
+    Labels form = nested ? Labels::Positions : Labels::Texts;
     json::Value d = json::Value::object()
                         .add("status", json::Value::of(status_word(outcome.status)))
                         .add("objective", objective())
-                        .add("values", values(Labels::Texts))
+                        .add("values", values(form))
                         .add("infeasible_constraints", infeasible())
                         .add("message", message())
                         .add("statistics", statistics);
     if (!sensitivity) return d;
     return d.add("sensitivity_basis", sensitivity_basis())
         .add("duals", duals())
-        .add("reduced_costs", reduced_costs(Labels::Texts))
+        .add("reduced_costs", reduced_costs(form))
         .add("activities", activities())
         .add("slacks", slacks())
         .add("ranging", ranging());
+}
+
+json::Value Solved::answer() const {
+    json::Value all = values(Labels::Texts);
+    const json::Value* answer = all.kind() == json::Value::Kind::Object ? all.find("answer") : nullptr;
+    return answer != nullptr && answer->is_numeric() ? *answer : json::Value();
 }
 
 std::string Solved::summary() const {

@@ -92,8 +92,12 @@ struct Solved {
     json::Value sensitivity_basis() const;
     /// The JSON form: status, objective, values, infeasible_constraints,
     /// message, statistics, then the sensitivity views when there are any;
-    /// per-variable views labelled by element texts.
-    json::Value to_dict() const;
+    /// per-variable views labelled by element texts, or `nested` in
+    /// index-set order.
+    json::Value to_dict(bool nested = false) const;
+    /// The number the values hold under `answer` (the decision expression
+    /// naming the quantity a question asks for); null when there is none.
+    json::Value answer() const;
     /// An HTML table for notebooks: the status and objective, then a row per
     /// value (name, its elements, value), at most `max_rows` of them.
     std::string html(size_t max_rows = 200) const;

@@ -102,6 +102,18 @@ TEST(Summary, TheAnswerStandsBesideTheObjective) {
     EXPECT_EQ(summary_with_answer("Status: infeasible\n", "3"), "Status: infeasible");
 }
 
+TEST(Summary, TheAnswerIsWrittenAsTheHostFormatsItToTwelveDigits) {
+    // format(x, '.12g') in the host, for each of these.
+    EXPECT_EQ(answer_text(tarvok::json::Value::of(3)), "3");
+    EXPECT_EQ(answer_text(tarvok::json::Value::of(0.1 + 0.2)), "0.3");
+    EXPECT_EQ(answer_text(tarvok::json::Value::of(1e20)), "1e+20");
+    EXPECT_EQ(answer_text(tarvok::json::Value::of(-1234567.891234567)), "-1234567.89123");
+    EXPECT_EQ(answer_text(tarvok::json::Value::of(1e-5)), "1e-05");
+    EXPECT_EQ(answer_text(tarvok::json::Value::of(-std::nan(""))), "nan");
+    EXPECT_EQ(answer_text(tarvok::json::Value()), std::nullopt);
+    EXPECT_EQ(answer_text(tarvok::json::Value::of(true)), std::nullopt);  // a flag is no number to report
+}
+
 TEST(SolutionCsv, ARowPerValueWithItsKeysThenTheFigures) {
     auto text = [](std::string t) { return SolutionValue{.text = std::move(t)}; };
     auto table = [](std::vector<std::pair<std::string, SolutionValue>> items) {

@@ -97,6 +97,28 @@ TEST(Views, FiguresNestByTheForallValuesInModelOrder) {
     EXPECT_EQ(keys(s.to_dict()), (std::vector<std::string>{"status", "objective", "values", "infeasible_constraints",
                                                            "message", "statistics", "sensitivity_basis", "duals",
                                                            "reduced_costs", "activities", "slacks", "ranging"}));
+    // Nested, values and reduced costs keep their places in index-set order.
+    json::Value nested = s.to_dict(true);
+    EXPECT_EQ(keys(nested), keys(s.to_dict()));
+    EXPECT_EQ(show(*nested.find("reduced_costs")), show(s.reduced_costs(Labels::Positions)));
+    EXPECT_EQ(show(*nested.find("values")), show(s.nested_values()));
+}
+
+TEST(Views, TheAnswerIsAScalarNumberNamedAnswerOnly) {
+    auto solution = [](const char* model, std::vector<double> x) {
+        Solved s;
+        s.program = instantiate(model, "");
+        s.outcome.status = Status::Optimal;
+        s.outcome.has_solution = true;
+        s.outcome.x = std::move(x);
+        return s;
+    };
+    const char* named = "dvar float+ x;\ndexpr float answer = 2 * x;\nmaximize x;\nsubject to {\n  x <= 4;\n}\n";
+    EXPECT_EQ(show(solution(named, {4}).answer()), "8.0");
+    EXPECT_TRUE(solution(kIndexed, {1, 2, 3, 4, 5, 6, 0}).answer().is_null());  // `both`, no `answer`
+    Solved none = solution(named, {});
+    none.outcome.has_solution = false;
+    EXPECT_TRUE(none.answer().is_null());
 }
 
 TEST(Views, ARangeNamesItsEndsAndLeavesOpenEndsNone) {

@@ -3,6 +3,8 @@
 // read as `run` reads it, the pair is compiled and expanded as `run` does.
 #include "bindings/cli/command.hpp"
 #include "cli/check_command.hpp"
+#include "compiler/model_tree.hpp"
+#include "solver/views.hpp"
 
 namespace tarvok::cli {
 
@@ -32,17 +34,18 @@ int run_check(py::object args) {
     py::object model_text = read_input(model_path);
     std::string model(host::Utf8(model_text).view());
     DataInputs data = data_inputs(model, gather_data_arguments(paths, model), paths);
-    py::object compiled = compile_with_sources(model_text, data, sizes);
-    bool expanded = !expand(compiled).program.is_none();  // the expansion's faults join the diagnostics
-    data::Value records =
-        records_with_paths(host::from_python(compiled.attr("diagnostics"), kPlain), model_shown, data.shown);
-    int status = code(expanded && host::truthy(compiled.attr("ok")) ? ExitStatus::Success : ExitStatus::DoesNotCompile);
+    std::shared_ptr<solver::CompiledModel> compiled = compiled_with_sources(model_text, data, sizes);
+    // The expansion's faults join the diagnostics.
+    bool expanded = expand(*compiled).program != nullptr;
+    data::Value records = records_with_paths(
+        compiler::tree::diagnostic_record_tree(*compiled->source().compilation, true), model_shown, data.shown);
+    int status = code(expanded && compiled->ok() ? ExitStatus::Success : ExitStatus::DoesNotCompile);
     if (host::truthy(args.attr("json"))) {
         say_json(host::to_python(records));
         return status;
     }
-    py::object report = compiled.attr("report_for")(host::text(model_shown), host::text(data.shown.value_or("data")));
-    if (host::truthy(report)) say(host::str_of(report));
+    std::string report = solver::report_for_files(compiled->source(), model_shown, data.shown.value_or("data"));
+    if (!report.empty()) say(report);
     std::size_t warnings = 0;
     for (const data::Value& record : records.items())
         if (const data::Value* severity = record.find("severity")) warnings += severity->text() == "warning";

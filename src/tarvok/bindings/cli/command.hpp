@@ -16,6 +16,7 @@
 #include "compiler/compiler.hpp"
 #include "compiler/data_values.hpp"
 #include "solver/compiled_model.hpp"
+#include "solver/views.hpp"
 
 #include <initializer_list>
 #include <memory>
@@ -44,6 +45,8 @@ void say(const std::string& line);   ///< one line on stdout, for a reader
 void warn(const std::string& line);  ///< one line on stderr, for a reader
 
 py::object json_dumps(py::handle value);
+/// As json.dumps(value, indent=2, ensure_ascii=False) writes it.
+std::string json_text(const data::Value& value);
 
 /// The host's str() of each item of `items`, in order.
 std::vector<std::string> strings_of(py::handle items);
@@ -89,7 +92,7 @@ void require_extra(const char* module, const char* purpose, const char* extra);
 /// Calls `body`; a missing optional library (ImportError) is a usage fault
 /// (status 2) in one line that says which extra to install.
 template <typename Body>
-py::object needing_extras(Body body) {
+auto needing_extras(Body body) -> decltype(body()) {
     try {
         return body();
     } catch (py::error_already_set& e) {
@@ -190,9 +193,9 @@ using host::host_path;
 
 /// Outcome of solving one model and data pair, for `run` and `solve --run`.
 struct RunOutcome {
-    int status = 0;           ///< exit status
-    py::object result;        ///< the SolveResult, when there is one
-    std::string diagnostics;  ///< compile errors
+    int status = 0;                        ///< exit status
+    std::optional<solver::Solved> result;  ///< when there is one
+    std::string diagnostics;               ///< compile errors
 };
 
 /// Refuses (status 2) a script path whose folder is missing, that is a
@@ -202,15 +205,15 @@ void refuse_script_path(py::object path, py::object model_file, py::object data_
 /// The same for a script beside every file given to `emit`.
 void refuse_script_path(py::object path, const std::vector<GivenPath>& inputs);
 
-/// The Program of a compiled model (a tarvok.solver.CompiledModel), expanded
-/// once for everything that runs or writes it; `diagnostics` says why there
-/// is none (the data make it impossible to expand).
+/// The Program of a compiled model, expanded once for everything that runs
+/// or writes it; `diagnostics` says why there is none (the data make it
+/// impossible to expand).
 struct Expanded {
-    py::object program;
+    std::shared_ptr<solver::Program> program;
     std::string diagnostics;
 };
 
-Expanded expand(py::object compiled_model);
+Expanded expand(solver::CompiledModel& compiled);
 
 // ------------------------------------------------------------------ data ----
 
@@ -229,9 +232,7 @@ struct DataInputs {
 DataInputs data_inputs(const std::string& model_text, const GatheredData& gathered,
                        const std::vector<std::string>& paths);
 
-/// The pair compiled within `sizes` (a tarvok.solver.CompiledModel), its messages naming the data's files and rows.
-py::object compile_with_sources(py::object model_text, const DataInputs& data, const compiler::SizeLimits& sizes);
-/// The same, kept in C++.
+/// The pair compiled within `sizes`, its messages naming the data's files and rows.
 std::shared_ptr<solver::CompiledModel> compiled_with_sources(py::object model_text, const DataInputs& data,
                                                              const compiler::SizeLimits& sizes);
 
@@ -254,12 +255,9 @@ struct EmitOutcome {
 /// `solve --emit`: the script of the expanded program.
 EmitOutcome emit_expanded(const Expanded& expanded, py::object path);
 
-/// The number a solve result's values hold under `answer` (the decision
-/// expression naming the quantity a question asks for), or None.
-py::object answer_of(py::handle result);
-/// The readable report of a SolveResult, without its final newline; with an
+/// The readable report of a solve, without its final newline; with an
 /// `answer`, its line follows the objective's.
-std::string summary_of(py::handle result);
+std::string summary_of(const solver::Solved& result);
 
 /// How a subcommand runs, registered under its name in its own
 /// <name>_bindings.cpp (`const Registration registration{"name", run_name};`);

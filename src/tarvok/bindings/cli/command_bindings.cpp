@@ -413,21 +413,9 @@ void use_command_errors(py::object parser) {
     });
 }
 
-py::object answer_of(py::handle result) {
-    py::object values = result.attr("values");
-    if (!PyDict_Check(values.ptr())) return py::none();
-    PyObject* answer = PyDict_GetItemString(values.ptr(), "answer");
-    if (answer == nullptr || PyBool_Check(answer) || !(PyFloat_Check(answer) || PyLong_Check(answer)))
-        return py::none();
-    return py::reinterpret_borrow<py::object>(answer);
-}
-
-std::string summary_of(py::handle result) {
+std::string summary_of(const solver::Solved& result) {
     // The quantity the question asks for, when the model names it `answer`, stands beside the objective.
-    py::object answer = answer_of(result);
-    return summary_with_answer(
-        host::str_of(result.attr("summary")()),
-        answer.is_none() ? std::nullopt : std::optional(host::str_of(builtin("format")(answer, ".12g"))));
+    return summary_with_answer(result.summary(), answer_text(result.answer()));
 }
 
 }  // namespace tarvok::cli

@@ -42,8 +42,4 @@ std::shared_ptr<solver::CompiledModel> compiled_with_sources(py::object model_te
     return compiled;
 }
 
-py::object compile_with_sources(py::object model_text, const DataInputs& data, const compiler::SizeLimits& sizes) {
-    return host::compiled_model_object(compiled_with_sources(std::move(model_text), data, sizes));
-}
-
 }  // namespace tarvok::cli

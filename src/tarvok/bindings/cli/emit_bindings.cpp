@@ -27,11 +27,10 @@ void refuse_script_path(py::object path, py::object model_file, py::object data_
 }
 
 EmitOutcome emit_expanded(const Expanded& expanded, py::object path) {
-    if (expanded.program.is_none()) return {code(ExitStatus::DoesNotCompile), py::none(), expanded.diagnostics};
+    if (!expanded.program) return {code(ExitStatus::DoesNotCompile), py::none(), expanded.diagnostics};
     EmitOutcome out;
     try {
-        out.written = host::write_script(emitter::default_output(),
-                                         *expanded.program.cast<std::shared_ptr<solver::Program>>(), path);
+        out.written = host::write_script(emitter::default_output(), *expanded.program, path);
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_OSError)) throw;
         out.failure = "cannot write " + host::str_of(path) + ": " + host::str_of(e.value());

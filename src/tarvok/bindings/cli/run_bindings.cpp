@@ -6,41 +6,39 @@
 #include "bindings/host/highs.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/solvers.hpp"
+#include "bindings/solving/solving.hpp"
 #include "cli/run_inputs.hpp"
 #include "common/files.hpp"
+#include "compiler/model_tree.hpp"
 #include "solver/options.hpp"
 
 namespace tarvok::cli {
 
 namespace {
 
-py::module_ solver() { return py::module_::import("tarvok.solver"); }
-
 /// 0 for an optimal solution, 3 for any other end of the solve.
-int status_of(py::handle result) {
-    bool optimal = result.attr("status").is(solver().attr("Status").attr("OPTIMAL"));
-    return code(optimal ? ExitStatus::Success : ExitStatus::NotOptimal);
+int status_of(const solver::Solved& result) {
+    return code(result.outcome.status == solver::Status::Optimal ? ExitStatus::Success : ExitStatus::NotOptimal);
 }
 
 }  // namespace
 
-Expanded expand(py::object compiled_model) {
-    py::object sm = solver();
-    try {
-        return {compiled_model.attr("program"), ""};
-    } catch (py::error_already_set& e) {
-        if (!e.matches(sm.attr("SemanticError"))) throw;
-        return {py::none(), host::str_of(e.value())};
-    }
+Expanded expand(solver::CompiledModel& compiled) {
+    Expanded out;
+    out.program = solver::bind::program_of(compiled, out.diagnostics);
+    return out;
 }
 
 RunOutcome solve_expanded(const Expanded& expanded, py::object solver_name) {
-    if (expanded.program.is_none()) return {code(ExitStatus::DoesNotCompile), py::none(), expanded.diagnostics};
+    if (!expanded.program) return {code(ExitStatus::DoesNotCompile), std::nullopt, expanded.diagnostics};
+    py::object none = py::none(), off = py::bool_(false);
+    solver::SolveChoice options = solver::bind::solve_options("solve_program", none, none, none, off, off,
+                                                              solver_name.is_none() ? py::str("highs") : solver_name);
+    solver::bind::SolveRun run = solver::bind::solve(expanded.program, options);
+    if (run.interrupt) throw std::move(*run.interrupt);
     RunOutcome out;
-    py::dict options;
-    if (!solver_name.is_none()) options["solver"] = solver_name;
-    out.result = solver().attr("solve_program")(expanded.program, **options);
-    out.status = status_of(out.result);
+    out.status = status_of(run.solved);
+    out.result = std::move(run.solved);
     return out;
 }
 
@@ -65,21 +63,21 @@ void check_solve_options(py::object args) {
 
 /// The solution as FILE.json (the result's dictionary) or FILE.csv (a row per
 /// value: name, the set elements of its keys, value), written whole.
-void write_solution(py::object path, py::object result, bool nested) {
+void write_solution(py::object path, const solver::Solved& result, bool nested) {
     bool csv = solution_is_csv(host::str_of(path));
     std::string text;
-    py::dict solved = result.attr("to_dict")(py::arg("nested") = nested && !csv);
+    data::Value solved = result.to_dict(nested && !csv);
     if (csv) {
         py::object buffer = py::module_::import("io").attr("StringIO")();
         py::object writer = py::module_::import("csv").attr("writer")(buffer, py::arg("lineterminator") = "\n");
-        for (const auto& row : solution_csv_rows(solution_of(host::from_python(solved)))) {
+        for (const auto& row : solution_csv_rows(solution_of(solved))) {
             py::list cells;
             for (const auto& cell : row) cells.append(host::text(cell));
             writer.attr("writerow")(cells);
         }
         text = host::str_of(buffer.attr("getvalue")());
     } else {
-        text = host::str_of(json_dumps(solved)) + "\n";
+        text = json_text(solved) + "\n";
     }
     try {
         tarvok::files::write_file_atomically(host::file_system_path(path), text);
@@ -135,15 +133,14 @@ RunInputs read_run_inputs(py::object args) {
 /// --write: the expanded model as a file (the program this run solves, so
 /// expanded once, within the run's size limit); a program that cannot hold
 /// has no faithful file, and the solve says why.
-void write_expanded_model(py::object written, py::object program) {
+void write_expanded_model(py::object written, const std::shared_ptr<solver::Program>& program) {
     std::string file = host::str_of(written);
     std::variant<solver::NameFormat, tarvok::Error> format = solver::model_file_format(file);
     if (const tarvok::Error* no = std::get_if<tarvok::Error>(&format))
         fail(ExitStatus::Usage, "--write: " + std::string(no->what()));
     needing_extras([&] {
         try {
-            host::highs::write_program(program.cast<std::shared_ptr<solver::Program>>(), written, file,
-                                       std::get<solver::NameFormat>(format));
+            host::highs::write_program(program, written, file, std::get<solver::NameFormat>(format));
         } catch (py::error_already_set& e) {
             if (e.matches(PyExc_ValueError)) {
                 warn("tarvok run: warning: " + host::str_of(e.value()));
@@ -156,47 +153,45 @@ void write_expanded_model(py::object written, py::object program) {
     });
 }
 
-py::dict solver_options(py::object args) {
-    py::dict options;
-    for (const char* name : {"time_limit", "mip_gap", "threads", "solver"}) options[name] = args.attr(name);
-    options["log"] = py::bool_(host::truthy(args.attr("verbose")));
+solver::SolveChoice solver_options(py::object args) {
+    py::object sensitivity = py::bool_(false);
     if (host::truthy(args.attr("sensitivity")))
-        options["sensitivity"] = true;
+        sensitivity = py::bool_(true);
     else if (host::truthy(args.attr("duals")))
-        options["sensitivity"] = "duals";
-    return options;
+        sensitivity = py::str("duals");
+    return solver::bind::solve_options("solve_program", args.attr("time_limit"), args.attr("mip_gap"),
+                                       args.attr("threads"), py::bool_(host::truthy(args.attr("verbose"))), sensitivity,
+                                       args.attr("solver"));
 }
 
 /// Solves the program and shows the result; Ctrl-C shows the best solution found so far, then the interrupt.
-int solve_and_show(py::object args, py::object program, py::object diagnostics) {
+int solve_and_show(py::object args, std::shared_ptr<solver::Program> program, const data::Value& diagnostics) {
     bool as_json = host::truthy(args.attr("json")), nested = host::truthy(args.attr("nested_values"));
-    auto show = [&](py::object solved) {
+    auto show = [&](const solver::Solved& solved) {
         if (as_json) {
-            py::dict out = solved.attr("to_dict")(py::arg("nested") = nested);
-            out["diagnostics"] = diagnostics;
-            py::object answer = answer_of(solved);
-            if (!answer.is_none()) out["answer"] = answer;
-            say_json(out);
+            data::Value out = solved.to_dict(nested);
+            out.add("diagnostics", diagnostics);
+            data::Value answer = solved.answer();
+            if (!answer.is_null()) out.add("answer", std::move(answer));
+            HostOutput().say_json(out);
         } else {
             say(summary_of(solved));
-            say(sizes_and_times(host::from_python(solved.attr("statistics"), kPlain)));
+            say(sizes_and_times(solved.statistics));
         }
     };
-    py::dict options = solver_options(args);
-    py::object result;
-    try {
-        result = needing_extras([&] { return solver().attr("solve_program")(program, **options); });
-    } catch (py::error_already_set& e) {
-        if (!e.matches(PyExc_KeyboardInterrupt) || !py::hasattr(e.value(), "result")) throw;
-        show(e.value().attr("result"));
+    solver::SolveChoice options = solver_options(args);
+    solver::bind::SolveRun run = needing_extras([&] { return solver::bind::solve(std::move(program), options); });
+    if (run.interrupt) {
+        if (!run.interrupt->matches(PyExc_KeyboardInterrupt)) throw std::move(*run.interrupt);
+        show(run.solved);
         warn("tarvok: interrupted");
         return code(ExitStatus::Interrupted);
     }
-    if (host::truthy(args.attr("verbose"))) warn(statistics_line(host::from_python(result.attr("statistics"))));
+    if (host::truthy(args.attr("verbose"))) warn(statistics_line(run.solved.statistics));
     // The file asked for first: a reader that closes stdout early must not cost it.
-    if (!args.attr("solution").is_none()) write_solution(args.attr("solution"), result, nested);
-    show(result);
-    return status_of(result);
+    if (!args.attr("solution").is_none()) write_solution(args.attr("solution"), run.solved, nested);
+    show(run.solved);
+    return status_of(run.solved);
 }
 
 }  // namespace
@@ -208,23 +203,22 @@ int run_run(py::object args) {
     bool as_json = host::truthy(args.attr("json"));
 
     // Compiled and expanded as `check` does, its diagnostics shown as `check` shows them.
-    py::object compiled = compile_with_sources(in.model_text, in.data, sizes);
-    Expanded expanded = expand(compiled);
-    py::object report =
-        compiled.attr("report_for")(host::text(in.model_shown), host::text(in.data.shown.value_or("data")));
-    data::Value records =
-        records_with_paths(host::from_python(compiled.attr("diagnostics")), in.model_shown, in.data.shown);
-    if (expanded.program.is_none()) {
+    std::shared_ptr<solver::CompiledModel> compiled = compiled_with_sources(in.model_text, in.data, sizes);
+    Expanded expanded = expand(*compiled);
+    std::string report = solver::report_for_files(compiled->source(), in.model_shown, in.data.shown.value_or("data"));
+    data::Value records = records_with_paths(
+        compiler::tree::diagnostic_record_tree(*compiled->source().compilation, true), in.model_shown, in.data.shown);
+    if (!expanded.program) {
         if (as_json) {
-            say_json(host::to_python(does_not_compile_json(std::move(records))));
+            HostOutput().say_json(does_not_compile_json(std::move(records)));
         } else {
-            say(host::str_of(report));
+            say(report);
         }
         return code(ExitStatus::DoesNotCompile);
     }
-    if (!as_json && host::truthy(report)) say(host::str_of(report));
+    if (!as_json && !report.empty()) say(report);
     if (!args.attr("write").is_none()) write_expanded_model(args.attr("write"), expanded.program);
-    return solve_and_show(args, expanded.program, host::to_python(records));
+    return solve_and_show(args, expanded.program, records);
 }
 
 const Registration registration{"run", run_run};

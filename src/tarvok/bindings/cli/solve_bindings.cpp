@@ -185,10 +185,10 @@ data::Value keep_alternatives(PairStage& pair, py::object table) {
 
 /// The final pair's compiled model: the loop's own; a compiler put in place
 /// of the library's keeps none, and the final texts are compiled once.
-py::object compiled_model_of(py::object result, const compiler::SizeLimits& sizes) {
+std::shared_ptr<solver::CompiledModel> compiled_model_of(py::object result, const compiler::SizeLimits& sizes) {
     py::object compiled = result.attr("compiled_model");
-    if (!compiled.is_none()) return compiled;
-    return compile_with_sources(result.attr("model_text"), {result.attr("data_text")}, sizes);
+    if (!compiled.is_none()) return compiled.cast<std::shared_ptr<solver::CompiledModel>>();
+    return compiled_with_sources(result.attr("model_text"), {result.attr("data_text")}, sizes);
 }
 
 /// What the loop handed back, as the report reads it.
@@ -222,16 +222,15 @@ void run_and_emit(py::object args, const SolveRequest& r, py::object result, Sol
     RunOutcome run;
     EmitOutcome emit;
     if (with_run || with_emit) {
-        Expanded expanded = expand(compiled_model_of(result, r.sizes));
+        Expanded expanded = expand(*compiled_model_of(result, r.sizes));
         if (with_run) run = solve_expanded(expanded, args.attr("solver"));
         if (with_emit) emit = emit_expanded(expanded, r.script);
     }
     o.status = with_run_and_emit(loop_status(o.facts), with_run ? std::optional(run.status) : std::nullopt,
                                  with_emit ? std::optional(emit.status) : std::nullopt);
     if (host::truthy(args.attr("run")))
-        o.run_json =
-            with_run && run.status != 1 ? host::from_python(run.result.attr("to_dict")(), kPlain) : data::Value();
-    if (with_run) o.run = run.status == 1 ? run.diagnostics : summary_of(run.result);
+        o.run_json = with_run && run.status != 1 ? run.result->to_dict() : data::Value();
+    if (with_run) o.run = run.status == 1 ? run.diagnostics : summary_of(*run.result);
     if (!r.script.is_none())
         o.emitted = with_emit && emit.status == 0 ? host::from_python(emit.written, kPlain) : data::Value();
     if (with_emit)
@@ -274,9 +273,9 @@ int report(py::object args, const SolveReport& shown) {
 /// defaults; none when it does not compile or does not solve to optimality.
 std::optional<double> objective_of(py::object result, const compiler::SizeLimits& sizes) {
     if (!host::truthy(result.attr("compiled"))) return std::nullopt;
-    RunOutcome run = solve_expanded(expand(compiled_model_of(result, sizes)));
-    if (run.status != 0 || run.result.is_none() || run.result.attr("objective").is_none()) return std::nullopt;
-    return run.result.attr("objective").cast<double>();
+    RunOutcome run = solve_expanded(expand(*compiled_model_of(result, sizes)));
+    if (run.status != 0 || !run.result || !run.result->objective().is_numeric()) return std::nullopt;
+    return run.result->objective().number();
 }
 
 struct Voted {

@@ -75,6 +75,13 @@ inline bool write_lp(const Program& program, py::handle owner, const std::vector
     return host::str_of(status.attr("name")) != "kError";
 }
 
+/// An object that keeps `program` alive for as long as the host holds it,
+/// whether or not the solver module (which shows a Program) is loaded.
+inline py::capsule keeper(std::shared_ptr<Program> program) {
+    return py::capsule(new std::shared_ptr<Program>(std::move(program)),
+                       [](void* kept) { delete static_cast<std::shared_ptr<Program>*>(kept); });
+}
+
 /// Writes `program` at `fspath` (a path object of text) in `format`:
 /// ValueError naming `file` when the program has no faithful file, OSError
 /// when the file cannot be written.
@@ -85,7 +92,7 @@ inline void write_program(const std::shared_ptr<Program>& program, py::handle fs
     int error =
         solver::write_model_file(*program, host::file_system_path(fspath), format,
                                  [&](const auto& columns, const auto& rows, const std::filesystem::path& lp) {
-                                     return write_lp(*program, py::cast(program), columns, rows, host::host_path(lp));
+                                     return write_lp(*program, keeper(program), columns, rows, host::host_path(lp));
                                  });
     if (error != 0) host::raise_os_error(error, fspath);
 }

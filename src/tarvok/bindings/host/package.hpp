@@ -2,10 +2,14 @@
 // the package alike.
 #pragma once
 
+#include "bindings/host/compile.hpp"
 #include "bindings/host/host.hpp"
+#include "bindings/host/json.hpp"
+#include "compiler/model_tree.hpp"
 #include "example_ranker/ranking.hpp"
 
 #include <filesystem>
+#include <memory>
 #include <string_view>
 
 namespace tarvok::host {
@@ -62,26 +66,16 @@ inline void add_readings(py::dict& d, py::object result) {
     d["what_if"] = table;
 }
 
-/// The solver module's compilation of a pair: ok, diagnostics, report, program.
-inline py::object compile_pair(std::string_view model, std::string_view data) {
-    return py::module_::import("tarvok.solver").attr("compile")(text(model), text(data));
+/// A pair a server was given, compiled through the one compile route within
+/// the compiler module's size limit (as tarvok.solver.compile compiles it).
+inline std::shared_ptr<solver::CompiledModel> compile_pair(std::string_view model, std::string_view data) {
+    return compile_pair(text(model), text(data), "compile", size_setting());
 }
 
-/// The result of solving the program of `compiled` with `options`; None when
-/// solving finds a fault in the model (the solver module's SemanticError),
-/// which is left in `fault`.
-inline py::object solve_compiled(py::handle compiled, const py::dict& options, py::object& fault) {
-    py::module_ solver = py::module_::import("tarvok.solver");
-    try {
-        return solver.attr("solve_program")(compiled.attr("program"), **options);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(solver.attr("SemanticError"))) throw;
-        fault = e.value();
-        return py::none();
-    }
+/// The diagnostic records of a compiled pair (with those its expansion
+/// found, once expanded), as the host's objects.
+inline py::object diagnostics_of(const solver::CompiledModel& compiled) {
+    return to_python(compiler::tree::diagnostic_record_tree(*compiled.source().compilation, true));
 }
-
-/// The diagnostics a SemanticError carries (none: an empty list).
-inline py::object diagnostics_of(py::handle error) { return py::getattr(error, "diagnostics", py::list()); }
 
 }  // namespace tarvok::host

@@ -11,6 +11,7 @@
 #include "bindings/host/module_start.hpp"
 #include "bindings/host/package.hpp"
 #include "bindings/mcp_server/docs.hpp"
+#include "bindings/solving/solving.hpp"
 #include "common/files.hpp"
 #include "compiler/model_tree.hpp"
 
@@ -73,15 +74,12 @@ Answer does_not_compile(const std::string& report, py::object diagnostics, const
 
 // ------------------------------------------------------------------ tools ----
 
-py::module_ solver() { return py::module_::import("tarvok.solver"); }
-
 // One overload of `answer` per tool's request (run_model's and generate_model's also take the call's line).
 
 /// check_model: the diagnostics of the pair.
 Answer answer(const core::CheckRequest& r) {
-    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
-    py::dict d(py::arg("ok") = py::bool_(host::truthy(compiled.attr("ok"))),
-               py::arg("diagnostics") = compiled.attr("diagnostics"));
+    auto compiled = host::compile_pair(r.pair.model, r.pair.data);
+    py::dict d(py::arg("ok") = py::bool_(compiled->ok()), py::arg("diagnostics") = host::diagnostics_of(*compiled));
     if (r.pair.data_from_json) d["data_text"] = host::text(r.pair.data);
     return answered(d);
 }
@@ -92,21 +90,26 @@ struct CallLine {
     py::object stop = py::none();
     py::object progress = py::none();
 
-    /// The `cancel` a solve or a generation asks.
+    /// The `cancel` a generation asks.
     py::object cancel() const { return stop.is_none() ? py::object(py::none()) : stop.attr("is_set"); }
+    /// The same for a solve.
+    std::function<bool()> solve_cancel() const {
+        if (stop.is_none()) return {};
+        auto is_set = std::make_shared<py::object>(stop.attr("is_set"));
+        return [is_set] { return host::truthy((*is_set)()); };
+    }
 };
 
 /// run_model: the pair solved.
 Answer answer(const core::RunRequest& r, const CallLine& line) {
     // Compiled once: the diagnostics' records when it fails, the program to solve when it does not.
-    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
-    if (!host::truthy(compiled.attr("ok")))
-        return does_not_compile(host::str_of(compiled.attr("report")), compiled.attr("diagnostics"), r.pair);
-    py::dict options = host::to_python(core::solve_options(r));
-    options["cancel"] = line.cancel();
-    py::object fault, result = host::solve_compiled(compiled, options, fault);
-    if (fault) return does_not_compile(host::str_of(fault), host::diagnostics_of(fault), r.pair);
-    return answered(result.attr("to_dict")());
+    auto compiled = host::compile_pair(r.pair.model, r.pair.data);
+    if (!compiled->ok())
+        return does_not_compile(compiled->source().compilation->report(), host::diagnostics_of(*compiled), r.pair);
+    std::string fault;
+    auto solved = tarvok::solver::bind::solve_compiled(*compiled, core::solve_options(r), line.solve_cancel(), fault);
+    if (!solved) return does_not_compile(fault, py::list(), r.pair);  // the expansion's fault names no record
+    return answered(host::to_python(solved->to_dict()));
 }
 
 /// emit_script: the pair's script of the default output.
@@ -191,11 +194,19 @@ Answer answer(const core::GenerateRequest& r, const CallLine& line) {
     if (host::truthy(result.attr("compiled"))) {
         // The final pair solved, as run_model would: the numbers an answer can rest on.
         try {
-            d["solution"] = solver()
-                                .attr("solve_model")(result.attr("model_text"), result.attr("data_text"),
-                                                     py::arg("time_limit") = core::kSolutionSeconds,
-                                                     py::arg("cancel") = line.cancel())
-                                .attr("to_dict")();
+            auto compiled = host::compile_pair(result.attr("model_text"), result.attr("data_text"), "solve_model",
+                                               host::size_setting());
+            std::string fault;
+            auto solved = tarvok::solver::bind::solve_compiled(
+                *compiled,
+                tarvok::json::Value::object({{"time_limit", tarvok::json::Value::of(core::kSolutionSeconds)}}),
+                line.solve_cancel(), fault);
+            if (solved)
+                d["solution"] = host::to_python(solved->to_dict());
+            else
+                d["solution_error"] = host::text(fault);
+        } catch (const tarvok::Error& e) {
+            d["solution_error"] = host::text(e.what());
         } catch (py::error_already_set& e) {
             if (!host::is_ordinary(e)) throw;
             d["solution_error"] = host::text(host::str_of(e.value()));
@@ -221,9 +232,9 @@ Answer answer(const core::ReadingsRequest& r, const CallLine& line) {
     options["existing"] = true;
     add_call_line(options, line);
     // A pair that does not compile has no readings to ask for: no request is sent.
-    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
-    if (!host::truthy(compiled.attr("ok")))
-        return does_not_compile(host::str_of(compiled.attr("report")), compiled.attr("diagnostics"), r.pair);
+    auto compiled = host::compile_pair(r.pair.model, r.pair.data);
+    if (!compiled->ok())
+        return does_not_compile(compiled->source().compilation->report(), host::diagnostics_of(*compiled), r.pair);
     py::dict d;
     core::RunFolder folder;
     const tarvok::files::FileContent written[] = {{folder.model_file(), r.pair.model},

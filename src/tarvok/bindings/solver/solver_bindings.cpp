@@ -10,7 +10,7 @@
 #include "bindings/host/module_start.hpp"
 #include "bindings/host/packed_data.hpp"
 #include "bindings/host/solvers.hpp"
-#include "bindings/solver/bindings.hpp"
+#include "bindings/solving/solving.hpp"
 #include "compiler/model_tree.hpp"
 #include "solver/backend.hpp"
 #include "solver/compiled_model.hpp"
@@ -41,30 +41,6 @@ namespace py = pybind11;
 namespace host = tarvok::host;
 using namespace tarvok::solver;
 
-namespace tarvok::solver::bind {
-
-std::vector<double> doubles(py::handle sequence, size_t expected, const char* what) {
-    host::Items items(sequence, what);
-    if (items.size() != expected)
-        host::raise(PyExc_ValueError, std::string(what) + " has " + std::to_string(items.size()) +
-                                          " values; the program has " + std::to_string(expected) + " columns");
-    std::vector<double> out(items.size());
-    for (size_t i = 0; i < out.size(); ++i) out[i] = host::number(items[i]);
-    return out;
-}
-
-py::error_already_set HostBackend::take_interrupt() {
-    if (interrupt_) return std::move(*interrupt_);
-    PyErr_SetNone(PyExc_KeyboardInterrupt);
-    return py::error_already_set();
-}
-
-void HostBackend::hold_interrupt(py::error_already_set raised) {
-    interrupt_ = std::make_unique<py::error_already_set>(std::move(raised));
-}
-
-}  // namespace tarvok::solver::bind
-
 namespace {
 
 using bind::doubles;
@@ -80,33 +56,6 @@ py::module_ self() { return host::this_module(); }
 }
 
 using host::to_python;
-
-/// An argument as the option checks of the core read it. Only exact
-/// built-in kinds are spelt, so no caller's own __str__ or __repr__ runs.
-Argument argument(py::handle v) {
-    Argument a;
-    a.type_name = host::type_name(v);
-    if (v.is_none()) {
-        a.kind = Argument::Kind::None;
-    } else if (host::is_exact(v, host::Kind::Bool)) {
-        a.kind = Argument::Kind::Bool;
-        a.flag = v.ptr() == Py_True;
-    } else if (host::is_exact(v, host::Kind::Int)) {
-        a.kind = Argument::Kind::Int;
-        a.whole = host::saturated(v);
-        a.number = v.cast<double>();
-        a.text = host::str_of(v);
-    } else if (host::is_exact(v, host::Kind::Float)) {
-        a.kind = Argument::Kind::Float;
-        a.number = v.cast<double>();
-        a.text = host::str_of(v);
-    } else if (host::is_exact(v, host::Kind::Str)) {
-        a.kind = Argument::Kind::Str;
-        a.text = host::str_of(v);
-        a.repr = host::str_of(py::repr(v));
-    }
-    return a;
-}
 
 /// What the core accepted; what it refused with is raised (TypeError or ValueError).
 template <typename T>
@@ -159,76 +108,37 @@ struct SolveResult {
     py::dict statistics;  ///< made once: every look at it, and to_dict, gives this dict
 };
 
-}  // namespace
-
-/// The adapters, one per *_bindings.cpp file beside this one, each registered
-/// while the module loads.
-namespace tarvok::solver::bind {
-
-static std::vector<std::pair<std::string_view, MakeBackend>>& registered_backends() {
-    static std::vector<std::pair<std::string_view, MakeBackend>> makers;
-    return makers;
-}
-
-BackendRegistration::BackendRegistration(std::string_view name, MakeBackend make) {
-    registered_backends().emplace_back(name, make);
-}
-
-MakeBackend backend_maker(std::string_view name) {
-    for (const auto& [registered, make] : registered_backends())
-        if (registered == name) return make;
-    throw std::logic_error("no solver adapter is registered under " + std::string(name));
-}
-
-}  // namespace tarvok::solver::bind
-
-namespace {
-
 /// The library of a solver, imported, or an ImportError saying what needed
 /// it (`purpose`) and which extra installs it (its own unless `extra` names
 /// one). The one availability check of the package: the evaluation and the
 /// execution check call it through the module.
 py::object check_solver(py::object solver, py::object purpose, py::object extra) {
     const SolverLibrary& entry =
-        kSolverLibraries[accepted(solver_choice("_check_solver", argument(solver), solver_names()))];
+        kSolverLibraries[accepted(solver_choice("_check_solver", bind::argument(solver), solver_names()))];
     std::string from = extra.is_none() ? std::string(entry.extra) : host::str_of(extra);
     return host::import_solver(entry, host::str_of(purpose), from.c_str());
 }
 
-SolveChoice solve_options(const char* function, py::handle time_limit, py::handle mip_gap, py::handle threads,
-                          py::handle log, py::handle sensitivity, py::handle solver) {
-    SolveArguments arguments{argument(time_limit), argument(mip_gap),     argument(threads),
-                             argument(log),        argument(sensitivity), argument(solver)};
-    return accepted(check_solve_options(function, arguments, solver_names()));
-}
-
-/// `cancel` as a solve takes it: None or a callable.
-py::object cancel_of(py::object cancel, const char* function) {
-    if (!cancel.is_none() && !PyCallable_Check(cancel.ptr()))
+/// `cancel` as a solve takes it: None or a callable, asked while the run goes on.
+std::function<bool()> cancel_of(py::object cancel, const char* function) {
+    if (cancel.is_none()) return {};
+    if (!PyCallable_Check(cancel.ptr()))
         throw py::type_error(std::string(function) + "() argument 'cancel' must be callable or None, not " +
                              host::type_name(cancel));
-    return cancel;
+    // Shared, so that copies of the function leave the host's reference counts alone.
+    auto asked = std::make_shared<py::object>(std::move(cancel));
+    return [asked] { return host::truthy((*asked)()); };
 }
 
-/// Solves through the chosen back-end under the core's strategy. On Ctrl-C
-/// the run so far rides on the exception, for a caller that shows it.
-py::object solve(std::shared_ptr<Program> program, const SolveChoice& options, py::object cancel) {
-    std::unique_ptr<bind::HostBackend> backend;
-    auto make_backend = [&]() -> SolverBackend& {
-        const SolverLibrary& entry = kSolverLibraries[options.solver];
-        py::module_ library = host::import_solver(entry, "solving a model");
-        backend = bind::backend_maker(entry.name)(library, py::cast(program));
-        backend->cancel = cancel;
-        return *backend;
-    };
-    SolveReport report = solve_with(*program, make_backend, options.settings);
-    bool interrupted = report.interrupted;
-    SolveResult result{solved(std::move(program), std::move(report)), {}};
+/// Solves through the one solve (bind::solve). On Ctrl-C the run so far
+/// rides on the exception, for a caller that shows it.
+py::object solve(std::shared_ptr<Program> program, const SolveChoice& options, std::function<bool()> cancel) {
+    bind::SolveRun run = bind::solve(std::move(program), options, std::move(cancel));
+    SolveResult result{std::move(run.solved), {}};
     result.statistics = to_python(result.solved.statistics);
-    if (!interrupted) return py::cast(std::move(result));
-    py::error_already_set raised = backend->take_interrupt();
-    raised.value().attr("result") = py::cast(std::move(result));
-    throw raised;
+    if (!run.interrupt) return py::cast(std::move(result));
+    run.interrupt->value().attr("result") = py::cast(std::move(result));
+    throw std::move(*run.interrupt);
 }
 py::object solve_model(py::object model_text, py::object data_text, py::object time_limit, py::object mip_gap,
                        py::object threads, py::object log, py::object sensitivity, py::object solver,
@@ -236,8 +146,8 @@ py::object solve_model(py::object model_text, py::object data_text, py::object t
     host::require(model_text, "solve_model", "model_text", host::Kind::Str);
     // A mapping goes to `instantiate` as it is, which names its entries in messages.
     if (!PyUnicode_Check(data_text.ptr())) host::written_data_of(model_text, data_text, "solve_model");
-    SolveChoice options = solve_options("solve_model", time_limit, mip_gap, threads, log, sensitivity, solver);
-    py::object stop = cancel_of(cancel, "solve_model");
+    SolveChoice options = bind::solve_options("solve_model", time_limit, mip_gap, threads, log, sensitivity, solver);
+    std::function<bool()> stop = cancel_of(cancel, "solve_model");
     return solve(program_from(model_text, data_text), options, stop);
 }
 
@@ -245,7 +155,7 @@ py::object solve_program(py::object program, py::object time_limit, py::object m
                          py::object log, py::object sensitivity, py::object solver, py::object cancel) {
     auto p = host::cast_or_refuse<std::shared_ptr<Program>>(program,
                                                             "solve_program() argument 'program' must be Program, not ");
-    SolveChoice options = solve_options("solve_program", time_limit, mip_gap, threads, log, sensitivity, solver);
+    SolveChoice options = bind::solve_options("solve_program", time_limit, mip_gap, threads, log, sensitivity, solver);
     return solve(std::move(p), options, cancel_of(cancel, "solve_program"));
 }
 
@@ -267,16 +177,7 @@ void name_data_sources(CompiledModel& c, py::int_ base, py::handle values, py::d
 /// compile or its data make it impossible to expand.
 std::shared_ptr<Program> compiled_program(CompiledModel& c) {
     std::string failure;
-    std::shared_ptr<Program> program;
-    {
-        py::gil_scoped_release unlocked;  // the one making it may need the GIL to watch for Ctrl-C
-        program = c.program(
-            [](const auto& expand) {
-                py::gil_scoped_acquire gil;
-                return watched_expansion(expand);
-            },
-            failure);
-    }
+    std::shared_ptr<Program> program = bind::program_of(c, failure);
     if (!program) raise_semantic_error(failure);
     return program;
 }
@@ -440,12 +341,8 @@ void define_solve_result(py::module_& m) {
     def_method(
         result, kToDictFace,
         [](const SolveResult& r, bool nested) {
-            py::dict d = to_python(r.solved.to_dict());
+            py::dict d = to_python(r.solved.to_dict(nested));
             d["statistics"] = r.statistics;
-            if (nested) {
-                d["values"] = to_python(r.solved.nested_values());
-                if (r.solved.sensitivity) d["reduced_costs"] = to_python(r.solved.reduced_costs(Labels::Positions));
-            }
             return d;
         },
         py::kw_only(), py::arg("nested") = false);

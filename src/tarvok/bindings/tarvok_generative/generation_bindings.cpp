@@ -379,13 +379,12 @@ py::object generative_feedback(py::object prompt, py::object model_file, py::obj
     return feedback_value(c);
 }
 
-/// `_execute_model(model_code, data_code, time_limit)`: solves a pair with
-/// tarvok.solver and reports the outcome as a map.
+/// `_execute_model(model_code, data_code, time_limit)`: solves a pair as
+/// tarvok.solver.solve_model does, through the one solve, and reports the
+/// outcome as a map.
 py::object execute_model(py::object model_code, py::object data_code, py::object time_limit, py::object solver_name) {
-    return solved_outcome([&] {
-        return solver().attr("solve_model")(model_code, data_code, py::arg("time_limit") = time_limit,
-                                            py::arg("solver") = solver_name);
-    });
+    auto compiled = host::compile_pair(model_code, data_code, "solve_model", host::size_setting());
+    return solved_outcome(*compiled, time_limit, solver_name, false, "solve_model");
 }
 
 /// `_check_provider(llm_provider, model_name, replay=None)`: makes the client of the provider a

@@ -7,6 +7,7 @@
 
 #include "bindings/host/compile.hpp"
 #include "bindings/host/json.hpp"
+#include "bindings/solving/solving.hpp"
 #include "common/files.hpp"
 #include "common/utf8.hpp"
 #include "generative/result_values.hpp"
@@ -378,16 +379,6 @@ class HostProgress : public wf::Progress {
     const Call& call_;
 };
 
-/// The number a solve result's values hold under `answer`, or None.
-py::object answer_of(py::handle solve_result) {
-    py::object values = solve_result.attr("values");
-    if (!PyDict_Check(values.ptr())) return py::none();
-    PyObject* answer = PyDict_GetItemString(values.ptr(), "answer");
-    if (answer == nullptr || PyBool_Check(answer) || !(PyFloat_Check(answer) || PyLong_Check(answer)))
-        return py::none();
-    return py::reinterpret_borrow<py::object>(answer);
-}
-
 }  // namespace
 
 Held::~Held() {
@@ -409,8 +400,6 @@ py::list text_list(const std::vector<std::string>& texts) {
 
 std::string number_text(py::handle value) { return value.is_none() ? "none" : host::str_of(py::repr(value)); }
 
-py::module_ solver() { return host::import_sibling(host::this_module(), "solver"); }
-
 void record_loaded_steps() {
     for (const char* name : kLoadedSteps) loaded(name).get([name] { return attr(name); });
 }
@@ -427,21 +416,23 @@ py::object alternative_file(py::handle path, long long index) {
     return host::text(wf::alternative_path(text, index));
 }
 
-py::dict solved_outcome(const std::function<py::object()>& solve, bool with_answer) {
-    py::module_ sm = solver();
-    py::dict outcome;
-    try {
-        py::object result = solve();
-        outcome["status"] = result.attr("status").attr("value");
-        outcome["objective"] = result.attr("objective");
-        outcome["message"] = result.attr("message");
-        outcome["infeasible_constraints"] = result.attr("infeasible_constraints");
-        if (with_answer) outcome["answer"] = answer_of(result);
-    } catch (py::error_already_set& e) {
-        if (!e.matches(sm.attr("SemanticError"))) throw;
-        return host::to_python(wf::unexpandable_outcome(host::str_of(e.value()), with_answer));
-    }
-    return outcome;
+py::dict solved_outcome(tarvok::solver::CompiledModel& compiled, py::handle time_limit, py::handle solver,
+                        bool with_answer, const char* function) {
+    namespace solving = tarvok::solver::bind;
+    py::object none = py::none(), off = py::bool_(false);
+    tarvok::solver::SolveChoice options = solving::solve_options(function, time_limit, none, none, off, off, solver);
+    std::string failure;
+    std::shared_ptr<tarvok::solver::Program> program = solving::program_of(compiled, failure);
+    if (!program) return host::to_python(wf::unexpandable_outcome(failure, with_answer));
+    solving::SolveRun run = solving::solve(program, options);
+    if (run.interrupt) throw std::move(*run.interrupt);
+    const tarvok::solver::Solved& s = run.solved;
+    json::Value out = json::Value::object({{"status", json::Value::of(tarvok::solver::status_word(s.outcome.status))},
+                                           {"objective", s.objective()},
+                                           {"message", s.message()},
+                                           {"infeasible_constraints", s.infeasible()}});
+    if (with_answer) out.add("answer", s.answer());
+    return host::to_python(out);
 }
 
 py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit,
@@ -452,14 +443,9 @@ py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, p
     // _execute_model is handed it only when it is another solver.
     py::object chosen = call_option("solver");
     if (!chosen || chosen.is_none()) chosen = py::str("highs");
-    if (as_loaded("_execute_model") && !handle.is_none()) {
-        return solved_outcome(
-            [&] {
-                return solver().attr("solve_program")(handle.attr("program"), py::arg("time_limit") = time_limit,
-                                                      py::arg("solver") = chosen);
-            },
-            with_answer);
-    }
+    if (as_loaded("_execute_model") && !handle.is_none())
+        return solved_outcome(*handle.cast<std::shared_ptr<tarvok::solver::CompiledModel>>(), time_limit, chosen,
+                              with_answer);
     if (host::str_of(chosen) != "highs")
         return execute(model_of(pair), data_of(pair), py::arg("time_limit") = time_limit, py::arg("solver") = chosen);
     return execute(model_of(pair), data_of(pair), py::arg("time_limit") = time_limit);

@@ -6,6 +6,7 @@
 #include "bindings/tarvok_generative/bindings.hpp"
 #include "compiler/compiler.hpp"
 #include "generative/workflow.hpp"
+#include "solver/compiled_model.hpp"
 
 #include <functional>
 
@@ -58,10 +59,12 @@ py::object feedback_value(Call& call);
 py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit,
                          bool with_answer = false);
 
-/// `status`, `objective`, `message` and `infeasible_constraints` of a solve,
-/// or the status "error" with the diagnostics as its message when the model
-/// cannot be expanded with its data.
-py::dict solved_outcome(const std::function<py::object()>& solve, bool with_answer = false);
+/// `status`, `objective`, `message` and `infeasible_constraints` of the
+/// compiled pair's program solved through the one solve with `time_limit` and
+/// `solver` (checked as `function` checks them), or the status "error" with
+/// the diagnostics as its message when the model cannot be expanded with its data.
+py::dict solved_outcome(tarvok::solver::CompiledModel& compiled, py::handle time_limit, py::handle solver,
+                        bool with_answer, const char* function = "solve_program");
 
 /// The path of an alternative pair's member beside `path` (alternative_path on the host's text of it).
 py::object alternative_file(py::handle path, long long index);
@@ -85,7 +88,5 @@ void record_loaded_steps();
 /// Whether the loop's requests go to the providers: neither the request step
 /// nor the loop was replaced since the module was loaded.
 bool requests_go_to_providers();
-
-py::module_ solver();
 
 }  // namespace tarvok::generative::bind

@@ -12,6 +12,7 @@
 #include "bindings/host/keys.hpp"
 #include "bindings/host/module_start.hpp"
 #include "bindings/host/package.hpp"
+#include "bindings/solving/solving.hpp"
 #include "bindings/web/docs.hpp"
 #include "web/api.hpp"
 #include "web/workdir.hpp"
@@ -34,7 +35,6 @@ using host::attr;
 
 namespace {
 
-py::module_ solver() { return py::module_::import("tarvok.solver"); }
 py::module_ generative() { return py::module_::import("tarvok.tarvok_generative"); }
 
 /// A value as JSON text that a browser reads (see browser_json); anything
@@ -79,22 +79,24 @@ std::string error_text(py::error_already_set& e) {
 
 /// /api/check: the diagnostics of the pair.
 Answer answer(const core::CheckRequest& r, const fs::path&) {
-    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
-    return answered(py::dict(py::arg("ok") = py::bool_(host::truthy(compiled.attr("ok"))),
-                             py::arg("diagnostics") = compiled.attr("diagnostics")));
+    auto compiled = host::compile_pair(r.pair.model, r.pair.data);
+    return answered(
+        py::dict(py::arg("ok") = py::bool_(compiled->ok()), py::arg("diagnostics") = host::diagnostics_of(*compiled)));
 }
 
 /// /api/run: the pair solved, as `tarvok run --json` prints it.
 Answer answer(const core::RunRequest& r, const fs::path&) {
-    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
-    if (!host::truthy(compiled.attr("ok"))) return does_not_compile(compiled.attr("diagnostics"));
-    py::object fault, result = host::solve_compiled(compiled, host::to_python(core::solve_options(r)), fault);
-    if (fault) return does_not_compile(host::diagnostics_of(fault));
+    auto compiled = host::compile_pair(r.pair.model, r.pair.data);
+    if (!compiled->ok()) return does_not_compile(host::diagnostics_of(*compiled));
+    std::string fault;
+    std::optional<tarvok::solver::Solved> result =
+        tarvok::solver::bind::solve_compiled(*compiled, core::solve_options(r), {}, fault);
+    if (!result) return does_not_compile(py::list());  // the expansion's fault names no record
     // As `tarvok run --json` prints it: the result's dictionary, its values keyed by set elements,
     // and the diagnostics.
-    py::dict out = result.attr("to_dict")();
-    out["diagnostics"] = compiled.attr("diagnostics");
-    return answered(out);
+    tarvok::json::Value out = result->to_dict();
+    out.add("diagnostics", tarvok::compiler::tree::diagnostic_record_tree(*compiled->source().compilation, true));
+    return answered(host::to_python(out));
 }
 
 /// A file of a scratch folder, as the host names it.
@@ -157,16 +159,16 @@ Answer answer(const core::FeedbackRequest& r, const fs::path& workdir, const std
         return refused(core::Outcome::ProviderFailed, "the proposed revision is not text");
     out["diff"] = host::unified_diff(model, new_model, py::str("model.mod")) +
                   host::unified_diff(data, new_data, py::str("data.dat"));
-    py::object compiled = solver().attr("compile")(new_model, new_data);
-    out["compiles"] = py::bool_(host::truthy(compiled.attr("ok")));
-    out["diagnostics"] = compiled.attr("diagnostics");
+    auto compiled = host::compile_pair(new_model, new_data, "compile", host::size_setting());
+    out["compiles"] = py::bool_(compiled->ok());
+    out["diagnostics"] = host::diagnostics_of(*compiled);
     return answered(out);
 }
 
 /// /api/apply: the pair written into the working folder.
 Answer answer(const core::ApplyRequest& r, const fs::path& workdir) {
-    py::object compiled = host::compile_pair(r.pair.model, r.pair.data);
-    if (!host::truthy(compiled.attr("ok"))) return does_not_compile(compiled.attr("diagnostics"));
+    auto compiled = host::compile_pair(r.pair.model, r.pair.data);
+    if (!compiled->ok()) return does_not_compile(host::diagnostics_of(*compiled));
     core::Applied applied;
     {
         py::gil_scoped_release unlocked;

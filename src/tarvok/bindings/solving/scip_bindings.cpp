@@ -4,7 +4,7 @@
 // and the duals of an LP (re-solved without presolve, as SCIP gives duals
 // only for the LP it last solved). SCIP gives no ranging.
 #include "bindings/host/host.hpp"
-#include "bindings/solver/bindings.hpp"
+#include "bindings/solving/solving.hpp"
 #include "solver/adapters.hpp"
 
 #include <algorithm>

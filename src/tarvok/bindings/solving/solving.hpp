@@ -1,14 +1,23 @@
-// Shared by the binding files of the tarvok.solver module: the module's own
-// face (solver_bindings.cpp) and one adapter per solver library
-// (highs_bindings.cpp, scip_bindings.cpp).
+// The package's one solve: a Program solved with checked options under the
+// core's strategy (solve_with) through one adapter per solver library
+// (highs_bindings.cpp, scip_bindings.cpp beside this file), the result a C++
+// value. Built once and linked into every module that solves (tarvok.solver,
+// the command, the generation loop, the page, the MCP server), each of which
+// holds its own registry of adapters.
 #pragma once
 
 #include "bindings/host/arrays.hpp"
 #include "bindings/host/highs.hpp"
 #include "bindings/host/host.hpp"
+#include "common/json.hpp"
 #include "solver/backend.hpp"
+#include "solver/compiled_model.hpp"
+#include "solver/options.hpp"
+#include "solver/views.hpp"
 
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -41,10 +50,10 @@ class HostBackend : public SolverBackend {
     py::error_already_set take_interrupt();
     void hold_interrupt(py::error_already_set raised);
 
-    /// The caller's `cancel` (None: none), asked while a run goes on.
-    py::object cancel = py::none();
+    /// The caller's cancel (empty: none), asked with the GIL held while a run goes on.
+    std::function<bool()> cancel;
     /// Whether `cancel` says stop.
-    bool cancelled() const { return !cancel.is_none() && host::truthy(cancel()); }
+    bool cancelled() const { return cancel && cancel(); }
 
   private:
     std::unique_ptr<py::error_already_set> interrupt_;
@@ -84,5 +93,39 @@ MakeBackend backend_maker(std::string_view name);
 
 /// Raises the RuntimeError of a solve its caller cancelled.
 [[noreturn]] inline void raise_cancelled() { host::raise(PyExc_RuntimeError, "the solve was cancelled"); }
+
+/// A solve's end: the result, and what Ctrl-C raised when it ended the run
+/// (the result then holds the run so far).
+struct SolveRun {
+    Solved solved;
+    std::unique_ptr<py::error_already_set> interrupt;
+};
+
+/// Solves `program` through the back-end `options` chose (its library
+/// imported only when the program needs a solver; an ImportError says which
+/// extra installs it). `cancel` (empty: none) stops the run with the
+/// RuntimeError of raise_cancelled.
+SolveRun solve(std::shared_ptr<Program> program, const SolveChoice& options, std::function<bool()> cancel = {});
+
+/// An argument as the option checks of the core read it. Only exact
+/// built-in kinds are spelt, so no caller's own __str__ or __repr__ runs.
+Argument argument(py::handle v);
+
+/// The options of a solve as the host's values, checked in the order of the
+/// signature; the refusal (TypeError or ValueError) names `function`.
+SolveChoice solve_options(const char* function, py::handle time_limit, py::handle mip_gap, py::handle threads,
+                          py::handle log, py::handle sensitivity, py::handle solver);
+/// The same from keyword options as a JSON object, an absent one at its default.
+SolveChoice solve_options(const char* function, const json::Value& keywords);
+
+/// The program of a compiled pair solved as `keywords` ask (solve_program's
+/// keywords as a JSON object) and `cancel` allows; none, with `fault` saying
+/// why, when its data make it impossible to expand.
+std::optional<Solved> solve_compiled(CompiledModel& compiled, const json::Value& keywords, std::function<bool()> cancel,
+                                     std::string& fault);
+
+/// The program of a compiled pair, made once; empty with `failure` saying why
+/// when the pair does not compile or its data make it impossible to expand.
+std::shared_ptr<Program> program_of(CompiledModel& compiled, std::string& failure);
 
 }  // namespace tarvok::solver::bind

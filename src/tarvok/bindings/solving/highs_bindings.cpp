@@ -2,10 +2,11 @@
 // run with its log and Ctrl-C watched, and its answers (solution, infeasible
 // subset, duals and ranging) read back. The only code here that knows HiGHS.
 #include "bindings/host/host.hpp"
-#include "bindings/solver/bindings.hpp"
+#include "bindings/solving/solving.hpp"
 #include "solver/adapters.hpp"
 
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,9 +24,10 @@ using host::highs::highs_with;
 /// can be cancelled. HiGHS takes one callback function; it serves both.
 class RunHooks {
   public:
-    RunHooks(py::object& h, py::module_& highspy, bool log, py::object cancel) : state_(std::make_shared<State>()) {
+    RunHooks(py::object& h, py::module_& highspy, bool log, std::function<bool()> cancel)
+        : state_(std::make_shared<State>()) {
         py::object types = highspy.attr("cb").attr("HighsCallbackType");
-        bool watch = on_main_thread() || !cancel.is_none();
+        bool watch = on_main_thread() || cancel;
         if (!log && !watch) return;
         std::shared_ptr<State> state = state_;
         state->cancel = std::move(cancel);
@@ -38,7 +40,7 @@ class RunHooks {
                 }
                 if (!state->raised && PyErr_CheckSignals() != 0)
                     state->raised = std::make_unique<py::error_already_set>();
-                if (!state->raised && !state->cancel.is_none() && host::truthy(state->cancel())) {
+                if (!state->raised && state->cancel && state->cancel()) {
                     try {
                         raise_cancelled();
                     } catch (py::error_already_set& e) {
@@ -69,7 +71,7 @@ class RunHooks {
   private:
     struct State {
         int logging = -1;
-        py::object cancel = py::none();
+        std::function<bool()> cancel;
         std::unique_ptr<py::error_already_set> raised;
     };
     std::shared_ptr<State> state_;

@@ -8,14 +8,14 @@ namespace tarvok::cli {
 
 namespace {
 
-int check_model_alone(py::object args) {
+int check_model_alone(const CommandLine& line) {
     py::list argv;
-    argv.append(args.attr("model"));
-    if (host::truthy(args.attr("json"))) argv.append(py::str("--json"));
-    if (!args.attr("max_size").is_none()) {
-        require_at_least("--max-size", args.attr("max_size"), 1);
+    argv.append(host::text(line.given("model")));
+    if (line.flag("json")) argv.append(py::str("--json"));
+    if (line.has("max_size")) {
+        require_at_least(line, "max_size", "--max-size", 1);
         argv.append(py::str("--max-size"));
-        argv.append(py::str(args.attr("max_size")));
+        argv.append(host::text(line.shown("max_size")));
     }
     py::object status = py::module_::import("tarvok.tarvok_core").attr("main")(argv);
     return status.is_none() ? 0 : status.cast<int>();
@@ -23,13 +23,12 @@ int check_model_alone(py::object args) {
 
 }  // namespace
 
-int run_check(py::object args) {
-    std::vector<std::string> paths = strings_of(args.attr("data"));
-    if (paths.empty()) return check_model_alone(args);
-    compiler::SizeLimits sizes = command_sizes(args);
-    py::object model_path = args.attr("model");
-    std::string model_shown = host::str_of(model_path);
-    py::object model_text = read_input(model_path);
+int run_check(const CommandLine& line) {
+    std::vector<std::string> paths = line.texts("data");
+    if (paths.empty()) return check_model_alone(line);
+    compiler::SizeLimits sizes = command_sizes(line);
+    std::string model_shown = line.given("model");
+    py::object model_text = read_input(model_shown);
     std::string model(host::Utf8(model_text).view());
     DataInputs data = data_inputs(model, gather_data_arguments(paths, model), paths);
     py::object compiled = compile_with_sources(model_text, data, sizes);
@@ -37,7 +36,7 @@ int run_check(py::object args) {
     data::Value records =
         records_with_paths(host::from_python(compiled.attr("diagnostics"), kPlain), model_shown, data.shown);
     int status = code(expanded && host::truthy(compiled.attr("ok")) ? ExitStatus::Success : ExitStatus::DoesNotCompile);
-    if (host::truthy(args.attr("json"))) {
+    if (line.flag("json")) {
         say_json(host::to_python(records));
         return status;
     }

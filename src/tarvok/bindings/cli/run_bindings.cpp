@@ -34,39 +34,38 @@ Expanded expand(py::object compiled_model) {
     }
 }
 
-RunOutcome solve_expanded(const Expanded& expanded, py::object solver_name) {
+RunOutcome solve_expanded(const Expanded& expanded, const std::optional<std::string>& solver_name) {
     if (expanded.program.is_none()) return {code(ExitStatus::DoesNotCompile), py::none(), expanded.diagnostics};
     RunOutcome out;
     py::dict options;
-    if (!solver_name.is_none()) options["solver"] = solver_name;
+    if (solver_name) options["solver"] = host::text(*solver_name);
     out.result = solver().attr("solve_program")(expanded.program, **options);
     out.status = status_of(out.result);
     return out;
 }
 
-void require_solver(py::object solver_name, const std::string& purpose) {
-    needing_extras([&] { return py::object(host::import_solver(host::str_of(solver_name), purpose)); });
+void require_solver(const std::string& solver_name, const std::string& purpose) {
+    needing_extras([&] { return py::object(host::import_solver(solver_name, purpose)); });
 }
 
 namespace {
 
 /// Refuses (status 2) option values the solver cannot take, naming the option.
-void check_solve_options(py::object args) {
+void check_solve_options(const CommandLine& line) {
     SolveOptions options;
-    py::object limit = args.attr("time_limit"), gap = args.attr("mip_gap"), threads = args.attr("threads");
-    if (!limit.is_none()) options.time_limit = limit.cast<double>(), options.time_limit_shown = host::str_of(limit);
-    if (!gap.is_none()) options.mip_gap = gap.cast<double>(), options.mip_gap_shown = host::str_of(gap);
+    options.time_limit = line.number("time_limit"), options.time_limit_shown = line.shown("time_limit");
+    options.mip_gap = line.number("mip_gap"), options.mip_gap_shown = line.shown("mip_gap");
     // Any int: a value beyond long long stands at its end, still out of range.
-    if (!threads.is_none()) options.threads = host::saturated(threads), options.threads_shown = host::str_of(threads);
-    options.solver = host::str_of(args.attr("solver"));
-    options.ranging = host::truthy(args.attr("sensitivity"));
+    options.threads = line.integer("threads"), options.threads_shown = line.shown("threads");
+    options.solver = line.given("solver");
+    options.ranging = line.flag("sensitivity");
     if (auto refused = refused_solve_option(options)) fail(ExitStatus::Usage, *refused);
 }
 
 /// The solution as FILE.json (the result's dictionary) or FILE.csv (a row per
 /// value: name, the set elements of its keys, value), written whole.
-void write_solution(py::object path, py::object result, bool nested) {
-    bool csv = solution_is_csv(host::str_of(path));
+void write_solution(const std::string& path, py::object result, bool nested) {
+    bool csv = solution_is_csv(path);
     std::string text;
     py::dict solved = result.attr("to_dict")(py::arg("nested") = nested && !csv);
     if (csv) {
@@ -82,9 +81,9 @@ void write_solution(py::object path, py::object result, bool nested) {
         text = host::str_of(json_dumps(solved)) + "\n";
     }
     try {
-        tarvok::files::write_file_atomically(host::file_system_path(path), text);
+        tarvok::files::write_file_atomically(files::named_path(path), text);
     } catch (const std::exception& e) {
-        fail(ExitStatus::Usage, "--solution cannot write " + host::str_of(path) + ": " + e.what());
+        fail(ExitStatus::Usage, "--solution cannot write " + path + ": " + e.what());
     }
 }
 
@@ -95,39 +94,37 @@ namespace {
 /// The pair `run` solves, read and checked: the model's text, the data's
 /// text made from every DATA argument, and the names diagnostics give both.
 struct RunInputs {
-    py::object model_path, model_text;
+    py::object model_text;
     std::string model_shown;
     DataInputs data;
 };
 
 /// Refuses (status 2) --write and --solution paths that cannot take their file or would replace an input.
-void check_outputs(py::object args, const GatheredData& gathered) {
-    py::object written = args.attr("write"), solution = args.attr("solution");
-    std::vector<GivenPath> inputs{given_path(args.attr("model"))};
-    for (const std::string& input : gathered.inputs) inputs.push_back(given_path(host::text(input)));
-    if (!written.is_none()) {
-        std::string unusable =
-            unusable_output_path(written, refused_model_file_name(host::str_of(written)).value_or(""));
+void check_outputs(const CommandLine& line, const GatheredData& gathered) {
+    std::optional<std::string> written = line.text("write"), solution = line.text("solution");
+    std::vector<GivenPath> inputs{given_path(line.given("model"))};
+    for (const std::string& input : gathered.inputs) inputs.push_back(given_path(input));
+    if (written) {
+        std::string unusable = unusable_output_path(*written, refused_model_file_name(*written).value_or(""));
         if (!unusable.empty()) fail(ExitStatus::Usage, "--write cannot write the model there: " + unusable);
-        refuse_output_over(given_path(written), inputs, "--write");
+        refuse_output_over(given_path(*written), inputs, "--write");
     }
-    if (!solution.is_none()) {
-        if (auto refused = refused_solution_name(host::str_of(solution))) fail(ExitStatus::Usage, *refused);
-        refuse_output_over(given_path(solution), inputs, "--solution");
+    if (solution) {
+        if (auto refused = refused_solution_name(*solution)) fail(ExitStatus::Usage, *refused);
+        refuse_output_over(given_path(*solution), inputs, "--solution");
     }
 }
 
-RunInputs read_run_inputs(py::object args) {
+RunInputs read_run_inputs(const CommandLine& line) {
     RunInputs in;
-    in.model_path = args.attr("model");
-    in.model_shown = host::str_of(in.model_path);
-    in.model_text = read_input(in.model_path);
+    in.model_shown = line.given("model");
+    in.model_text = read_input(in.model_shown);
     std::string model_text(host::Utf8(in.model_text).view());
-    std::vector<std::string> paths = strings_of(args.attr("data"));
+    std::vector<std::string> paths = line.texts("data");
     GatheredData gathered = gather_data_arguments(paths, model_text);
-    check_outputs(args, gathered);
+    check_outputs(line, gathered);
     in.data = data_inputs(model_text, gathered, paths);
-    fs::path journal = files::journal_path(host::file_system_path(absolute(in.model_path)));
+    fs::path journal = files::journal_path(files::named_path(files::absolute_name(in.model_shown)));
     if (fs::exists(journal)) warn(unfinished_move_warning(in.model_shown, shown_path(journal)));
     return in;
 }
@@ -135,14 +132,13 @@ RunInputs read_run_inputs(py::object args) {
 /// --write: the expanded model as a file (the program this run solves, so
 /// expanded once, within the run's size limit); a program that cannot hold
 /// has no faithful file, and the solve says why.
-void write_expanded_model(py::object written, py::object program) {
-    std::string file = host::str_of(written);
+void write_expanded_model(const std::string& file, py::object program) {
     std::variant<solver::NameFormat, tarvok::Error> format = solver::model_file_format(file);
     if (const tarvok::Error* no = std::get_if<tarvok::Error>(&format))
         fail(ExitStatus::Usage, "--write: " + std::string(no->what()));
     needing_extras([&] {
         try {
-            host::highs::write_program(program.cast<std::shared_ptr<solver::Program>>(), written, file,
+            host::highs::write_program(program.cast<std::shared_ptr<solver::Program>>(), host::text(file), file,
                                        std::get<solver::NameFormat>(format));
         } catch (py::error_already_set& e) {
             if (e.matches(PyExc_ValueError)) {
@@ -156,20 +152,25 @@ void write_expanded_model(py::object written, py::object program) {
     });
 }
 
-py::dict solver_options(py::object args) {
+py::dict solver_options(const CommandLine& line) {
     py::dict options;
-    for (const char* name : {"time_limit", "mip_gap", "threads", "solver"}) options[name] = args.attr(name);
-    options["log"] = py::bool_(host::truthy(args.attr("verbose")));
-    if (host::truthy(args.attr("sensitivity")))
+    auto number = [](std::optional<double> v) { return v ? py::object(py::float_(*v)) : py::object(py::none()); };
+    options["time_limit"] = number(line.number("time_limit"));
+    options["mip_gap"] = number(line.number("mip_gap"));
+    std::optional<long long> threads = line.integer("threads");
+    options["threads"] = threads ? py::object(py::int_(*threads)) : py::object(py::none());
+    options["solver"] = host::text(line.given("solver"));
+    options["log"] = py::bool_(line.flag("verbose"));
+    if (line.flag("sensitivity"))
         options["sensitivity"] = true;
-    else if (host::truthy(args.attr("duals")))
+    else if (line.flag("duals"))
         options["sensitivity"] = "duals";
     return options;
 }
 
 /// Solves the program and shows the result; Ctrl-C shows the best solution found so far, then the interrupt.
-int solve_and_show(py::object args, py::object program, py::object diagnostics) {
-    bool as_json = host::truthy(args.attr("json")), nested = host::truthy(args.attr("nested_values"));
+int solve_and_show(const CommandLine& line, py::object program, py::object diagnostics) {
+    bool as_json = line.flag("json"), nested = line.flag("nested_values");
     auto show = [&](py::object solved) {
         if (as_json) {
             py::dict out = solved.attr("to_dict")(py::arg("nested") = nested);
@@ -182,7 +183,7 @@ int solve_and_show(py::object args, py::object program, py::object diagnostics) 
             say(sizes_and_times(host::from_python(solved.attr("statistics"), kPlain)));
         }
     };
-    py::dict options = solver_options(args);
+    py::dict options = solver_options(line);
     py::object result;
     try {
         result = needing_extras([&] { return solver().attr("solve_program")(program, **options); });
@@ -192,20 +193,20 @@ int solve_and_show(py::object args, py::object program, py::object diagnostics) 
         warn("tarvok: interrupted");
         return code(ExitStatus::Interrupted);
     }
-    if (host::truthy(args.attr("verbose"))) warn(statistics_line(host::from_python(result.attr("statistics"))));
+    if (line.flag("verbose")) warn(statistics_line(host::from_python(result.attr("statistics"))));
     // The file asked for first: a reader that closes stdout early must not cost it.
-    if (!args.attr("solution").is_none()) write_solution(args.attr("solution"), result, nested);
+    if (std::optional<std::string> solution = line.text("solution")) write_solution(*solution, result, nested);
     show(result);
     return status_of(result);
 }
 
 }  // namespace
 
-int run_run(py::object args) {
-    compiler::SizeLimits sizes = command_sizes(args);
-    check_solve_options(args);
-    RunInputs in = read_run_inputs(args);
-    bool as_json = host::truthy(args.attr("json"));
+int run_run(const CommandLine& line) {
+    compiler::SizeLimits sizes = command_sizes(line);
+    check_solve_options(line);
+    RunInputs in = read_run_inputs(line);
+    bool as_json = line.flag("json");
 
     // Compiled and expanded as `check` does, its diagnostics shown as `check` shows them.
     py::object compiled = compile_with_sources(in.model_text, in.data, sizes);
@@ -223,8 +224,8 @@ int run_run(py::object args) {
         return code(ExitStatus::DoesNotCompile);
     }
     if (!as_json && host::truthy(report)) say(host::str_of(report));
-    if (!args.attr("write").is_none()) write_expanded_model(args.attr("write"), expanded.program);
-    return solve_and_show(args, expanded.program, host::to_python(records));
+    if (std::optional<std::string> written = line.text("write")) write_expanded_model(*written, expanded.program);
+    return solve_and_show(line, expanded.program, host::to_python(records));
 }
 
 const Registration registration{"run", run_run};

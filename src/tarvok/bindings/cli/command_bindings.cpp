@@ -279,9 +279,7 @@ py::object wait_line_events() {
     });
 }
 
-compiler::SizeLimits command_sizes(const CommandLine& line) {
-    return size_option(line).value_or(host::size_setting());
-}
+compiler::SizeLimits command_sizes(const CommandLine& line) { return size_option(line).value_or(host::size_setting()); }
 
 void apply_llm_options(TemporarySettings& settings, const LlmOptions& llm) {
     // For feedback and models, whose library functions take no options per

@@ -30,7 +30,7 @@ struct FeedbackInputs {
     py::object question, model_text, data_text;
     std::string model_file, data_file;  ///< absolute
     std::string proposal_file;          ///< where a shown revision is kept for --apply
-    py::dict base;             ///< what a kept revision must match: the question and the files' hashes
+    py::dict base;                      ///< what a kept revision must match: the question and the files' hashes
 };
 
 FeedbackInputs read_feedback_inputs(const CommandLine& line) {

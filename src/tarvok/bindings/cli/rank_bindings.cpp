@@ -19,12 +19,10 @@ int run_rank(const CommandLine& line) {
     py::object ranking;
     if (auto problem = load_embedding_model(name)) {
         warn("tarvok: " + *problem + "; ranking by word overlap (BM25) instead");
-        ranking = ranker.attr("rank_lexically")(query, py::arg("models_dir") = examples,
-                                                py::arg("top_k") = top_k);
+        ranking = ranker.attr("rank_lexically")(query, py::arg("models_dir") = examples, py::arg("top_k") = top_k);
     } else {
         ranking = ranker.attr("rank_problem_descriptions")(query, py::arg("models_dir") = examples,
-                                                           py::arg("top_k") = top_k,
-                                                           py::arg("model_name") = name);
+                                                           py::arg("top_k") = top_k, py::arg("model_name") = name);
     }
     if (line.flag("json")) {
         say_json(ranking);

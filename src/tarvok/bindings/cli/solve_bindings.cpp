@@ -36,19 +36,19 @@ py::object example_library(const std::optional<std::string>& examples) {
 struct SolveRequest {
     LlmOptions llm;
     py::object description;
-    std::string model_file, data_file;   ///< absolute
-    std::string model_file_given;        ///< -m as given
-    std::optional<std::string> script;   ///< --emit as given
-    std::optional<std::string> record;   ///< the transcript file, absolute
+    std::string model_file, data_file;  ///< absolute
+    std::string model_file_given;       ///< -m as given
+    std::optional<std::string> script;  ///< --emit as given
+    std::optional<std::string> record;  ///< the transcript file, absolute
     py::object iterations;
     py::object library = py::none();          ///< the example library, when few-shot is on
     py::object embedding_model = py::none();  ///< one other than the ranker's default
     bool few_shot = true, execution_check = false, run = false, stats = false, as_json = false;
     bool alignment_asked = true;  ///< not --no-alignment
     bool alignment = true;        ///< asked, and the library's ALIGNMENT_CHECK on
-    std::string solver;  ///< --solver
-    long long samples = 1;  ///< generations voted on
-    double rel_tol = 1e-4;  ///< how near two voted objectives must be to agree
+    std::string solver;           ///< --solver
+    long long samples = 1;        ///< generations voted on
+    double rel_tol = 1e-4;        ///< how near two voted objectives must be to agree
     bool assumptions = false, what_if = false;
     long long what_if_max = 3;
     compiler::SizeLimits sizes;  ///< of every compile, the loop's included
@@ -179,9 +179,8 @@ py::object generate_staged(const SolveRequest& r, PairStage& pair) {
 /// Moves the alternatives the loop wrote beside the staged pair to their
 /// places beside the targets (each pair whole or not at all); the what-if
 /// table naming them there.
-data::Value keep_alternatives(PairStage& pair, py::object table) {
-    KeptAlternatives kept = kept_alternatives(host::from_python(table, kPlain), shown_path(pair.target().model),
-                                              shown_path(pair.target().data));
+data::Value keep_alternatives(PairStage& pair, const data::Value& table) {
+    KeptAlternatives kept = kept_alternatives(table, shown_path(pair.target().model), shown_path(pair.target().data));
     for (const AlternativeMove& move : kept.moves) {
         std::string model = host::read_file(host::text(move.model_from), "rb").cast<std::string>(),
                     data = host::read_file(host::text(move.data_from), "rb").cast<std::string>();
@@ -201,40 +200,69 @@ data::Value keep_alternatives(PairStage& pair, py::object table) {
     return kept.table;
 }
 
+/// What one run of the loop handed back (its GenerationResult), read once.
+struct LoopResult {
+    py::object compiled_model;  ///< the loop's own compile; None when a compiler put in its place kept none
+    py::object model_text, data_text;
+    bool compiled = false, aligned = false;
+    std::string execution_status;  ///< the execution check's, "" without one
+    std::string assessment;
+    data::Value statistics, syntax_errors;
+    data::Value assumptions, assumptions_error, what_if;  ///< with --assumptions, --what-if
+    long long repair_rounds = 0;
+};
+
+LoopResult read_loop_result(const SolveRequest& r, py::object result) {
+    LoopResult out{.compiled_model = result.attr("compiled_model"),
+                   .model_text = result.attr("model_text"),
+                   .data_text = result.attr("data_text"),
+                   .compiled = host::truthy(result.attr("compiled")),
+                   .aligned = host::truthy(result.attr("aligned"))};
+    py::object execution = result.attr("execution");
+    if (!execution.is_none()) out.execution_status = host::str_of(execution["status"]);
+    out.assessment = host::str_of(result.attr("assessment"));
+    out.statistics = host::from_python(result.attr("statistics"), kPlain);
+    out.syntax_errors = host::from_python(result.attr("syntax_errors"), kPlain);
+    if (r.assumptions) {
+        out.assumptions = host::from_python(result.attr("assumptions"), kPlain);
+        out.assumptions_error = host::from_python(result.attr("assumptions_error"), kPlain);
+    }
+    if (r.what_if) out.what_if = host::from_python(result.attr("what_if"), kPlain);
+    out.repair_rounds = result.attr("repair_rounds").cast<long long>();
+    return out;
+}
+
 /// The final pair's compiled model: the loop's own; a compiler put in place
 /// of the library's keeps none, and the final texts are compiled once.
-py::object compiled_model_of(py::object result, const compiler::SizeLimits& sizes) {
-    py::object compiled = result.attr("compiled_model");
-    if (!compiled.is_none()) return compiled;
-    return compile_with_sources(result.attr("model_text"), {result.attr("data_text")}, sizes);
+py::object compiled_model_of(const LoopResult& result, const compiler::SizeLimits& sizes) {
+    if (!result.compiled_model.is_none()) return result.compiled_model;
+    return compile_with_sources(result.model_text, {result.data_text}, sizes);
 }
 
 /// What the loop handed back, as the report reads it.
-SolveReport loop_report(const SolveRequest& r, py::object result) {
-    py::object execution = result.attr("execution");
-    bool compiled = host::truthy(result.attr("compiled"));
-    SolveReport o{.facts = {compiled, r.execution_check, execution.is_none() ? "" : host::str_of(execution["status"]),
-                            r.alignment, r.alignment && host::truthy(result.attr("aligned"))},
+SolveReport loop_report(const SolveRequest& r, const LoopResult& result) {
+    SolveReport o{.facts = {result.compiled, r.execution_check, result.execution_status, r.alignment,
+                            r.alignment && result.aligned},
                   .model_file = r.model_file,
                   .data_file = r.data_file,
                   .model_file_given = r.model_file_given,
-                  .statistics = host::from_python(result.attr("statistics"), kPlain),
-                  .syntax_errors = host::from_python(result.attr("syntax_errors"), kPlain),
-                  .assessment = host::str_of(result.attr("assessment")),
+                  .statistics = result.statistics,
+                  .syntax_errors = result.syntax_errors,
+                  .assessment = result.assessment,
                   .stats = r.stats,
                   .with_assumptions = r.assumptions,
                   .what_if = r.what_if,
                   .what_if_max = r.what_if_max};
     if (r.assumptions) {
-        o.assumptions = host::from_python(result.attr("assumptions"), kPlain);
-        o.assumptions_error = host::from_python(result.attr("assumptions_error"), kPlain);
+        o.assumptions = result.assumptions;
+        o.assumptions_error = result.assumptions_error;
     }
     return o;
 }
 
 /// --run and --emit on the final pair's one Program, expanded from the loop's
 /// own compile; the exit status with theirs.
-void run_and_emit(const SolveRequest& r, py::object result, SolveReport& o) {
+void run_and_emit(const SolveRequest& r, const LoopResult& result, SolveReport& o) {
     bool compiled = o.facts.compiled;
     bool with_run = r.run && compiled, with_emit = r.script && compiled;
     RunOutcome run;
@@ -250,8 +278,7 @@ void run_and_emit(const SolveRequest& r, py::object result, SolveReport& o) {
         o.run_json =
             with_run && run.status != 1 ? host::from_python(run.result.attr("to_dict")(), kPlain) : data::Value();
     if (with_run) o.run = run.status == 1 ? run.diagnostics : summary_of(run.result);
-    if (r.script)
-        o.emitted = with_emit && emit.status == 0 ? host::from_python(emit.written, kPlain) : data::Value();
+    if (r.script) o.emitted = with_emit && emit.status == 0 ? host::from_python(emit.written, kPlain) : data::Value();
     if (with_emit)
         o.emit = {emit.status, emit.status == 0 ? written_line(strings_of(emit.written)) : "", emit.failure,
                   emit.diagnostics};
@@ -259,19 +286,19 @@ void run_and_emit(const SolveRequest& r, py::object result, SolveReport& o) {
 
 /// Moves a compiling pair into place (else keeps it as .failed), then runs
 /// and writes out its one Program.
-SolveReport place_and_use(const SolveRequest& r, PairStage& pair, py::object result) {
+SolveReport place_and_use(const SolveRequest& r, PairStage& pair, const LoopResult& result) {
     SolveReport o = loop_report(r, result);
     bool compiled = o.facts.compiled;
     bool existed = fs::exists(pair.target().model) || fs::exists(pair.target().data);
     Pair kept;
     if (compiled) {
-        std::string description = host::str_of(r.description), data = host::str_of(result.attr("data_text"));
+        std::string description = host::str_of(r.description), data = host::str_of(result.data_text);
         {
             py::gil_scoped_release unlocked;
             o.grounding = grounding::ground(description, data);
         }
         place_unlocked(pair);
-        if (r.what_if) o.what_if_table = keep_alternatives(pair, result.attr("what_if"));
+        if (r.what_if) o.what_if_table = keep_alternatives(pair, result.what_if);
     } else {
         kept = pair.keep_failed();
         o.kept_model = shown_path(kept.model), o.kept_data = shown_path(kept.data);
@@ -290,15 +317,15 @@ int report(const SolveRequest& r, const SolveReport& shown) {
 
 /// The objective the final model of a generation reaches with the solver's
 /// defaults; none when it does not compile or does not solve to optimality.
-std::optional<double> objective_of(py::object result, const compiler::SizeLimits& sizes) {
-    if (!host::truthy(result.attr("compiled"))) return std::nullopt;
+std::optional<double> objective_of(const LoopResult& result, const compiler::SizeLimits& sizes) {
+    if (!result.compiled) return std::nullopt;
     RunOutcome run = solve_expanded(expand(compiled_model_of(result, sizes)));
     if (run.status != 0 || run.result.is_none() || run.result.attr("objective").is_none()) return std::nullopt;
     return run.result.attr("objective").cast<double>();
 }
 
 struct Voted {
-    std::vector<py::object> results;  ///< each generation's GenerationResult
+    std::vector<LoopResult> results;  ///< each generation's
     std::vector<evaluation::Candidate> candidates;
     evaluation::Vote vote;
     std::size_t pick = 0;  ///< the one whose pair is placed
@@ -312,8 +339,8 @@ Voted generate_voted(const SolveRequest& r, std::vector<std::unique_ptr<PairStag
     for (long long k = 1; k <= r.samples; ++k) {
         if (k > 1) pairs.push_back(stage_pair(r.model_file, r.data_file));
         warn("Sample " + std::to_string(k) + "/" + std::to_string(r.samples));
-        py::object result = generate_staged(r, *pairs.back());
-        voted.candidates.push_back({objective_of(result, r.sizes), result.attr("repair_rounds").cast<long long>()});
+        LoopResult result = read_loop_result(r, generate_staged(r, *pairs.back()));
+        voted.candidates.push_back({objective_of(result, r.sizes), result.repair_rounds});
         voted.results.push_back(result);
     }
     voted.vote = evaluation::vote(voted.candidates, r.rel_tol);
@@ -331,7 +358,8 @@ int run_solve(const CommandLine& line) {
     pairs.push_back(stage_pair(r.model_file, r.data_file));
     load_what_the_loop_needs(line, r);
     r.alignment = r.alignment_asked && host::truthy(generative().attr("ALIGNMENT_CHECK"));
-    if (r.samples == 1) return report(r, place_and_use(r, *pairs.front(), generate_staged(r, *pairs.front())));
+    if (r.samples == 1)
+        return report(r, place_and_use(r, *pairs.front(), read_loop_result(r, generate_staged(r, *pairs.front()))));
     Voted voted = generate_voted(r, pairs);
     SolveReport o = place_and_use(r, *pairs[voted.pick], voted.results[voted.pick]);
     std::optional<double> objective = voted.candidates[voted.pick].objective;

@@ -2,7 +2,10 @@
 // compiler's own command-line entry, which checks it without data; with DATA,
 // read as `run` reads it, the pair is compiled and expanded as `run` does.
 #include "bindings/cli/command.hpp"
+#include "bindings/host/compile.hpp"
 #include "cli/check_command.hpp"
+#include "compiler/model_tree.hpp"
+#include "solver/views.hpp"
 
 namespace tarvok::cli {
 
@@ -31,17 +34,18 @@ int run_check(const CommandLine& line) {
     py::object model_text = read_input(model_shown);
     std::string model(host::Utf8(model_text).view());
     DataInputs data = data_inputs(model, gather_data_arguments(paths, model), paths);
-    py::object compiled = compile_with_sources(model_text, data, sizes);
-    bool expanded = !expand(compiled).program.is_none();  // the expansion's faults join the diagnostics
-    data::Value records =
-        records_with_paths(host::from_python(compiled.attr("diagnostics"), kPlain), model_shown, data.shown);
-    int status = code(expanded && host::truthy(compiled.attr("ok")) ? ExitStatus::Success : ExitStatus::DoesNotCompile);
+    std::shared_ptr<solver::CompiledModel> compiled = compiled_with_sources(model_text, data, sizes);
+    // The expansion's faults join the diagnostics.
+    bool expanded = !expand(host::compiled_model_object(compiled)).program.is_none();
+    data::Value records = records_with_paths(
+        compiler::tree::diagnostic_record_tree(*compiled->source().compilation, true), model_shown, data.shown);
+    int status = code(expanded && compiled->ok() ? ExitStatus::Success : ExitStatus::DoesNotCompile);
     if (line.flag("json")) {
-        say_json(host::to_python(records));
+        HostOutput().say_json(records);
         return status;
     }
-    py::object report = compiled.attr("report_for")(host::text(model_shown), host::text(data.shown.value_or("data")));
-    if (host::truthy(report)) say(host::str_of(report));
+    std::string report = solver::report_for_files(compiled->source(), model_shown, data.shown.value_or("data"));
+    if (!report.empty()) say(report);
     std::size_t warnings = 0;
     for (const data::Value& record : records.items())
         if (const data::Value* severity = record.find("severity")) warnings += severity->text() == "warning";

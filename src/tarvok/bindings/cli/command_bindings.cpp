@@ -122,7 +122,7 @@ py::object read_input(const std::string& path) {
 
 py::object required_text(const std::string& arg, const char* what) {
     py::object text = arg.size() > 1 && arg[0] == '@' ? read_input(arg.substr(1)) : py::object(host::text(arg));
-    if (!host::truthy(text.attr("strip")())) fail(ExitStatus::Usage, std::string("the ") + what + " is empty");
+    if (stripped(host::Utf8(text).view()).empty()) fail(ExitStatus::Usage, std::string("the ") + what + " is empty");
     return text;
 }
 

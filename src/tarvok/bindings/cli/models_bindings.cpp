@@ -13,19 +13,18 @@ int run_models(const CommandLine& line) {
     apply_llm_options(settings, llm);
     py::object given = llm.provider ? py::object(host::text(*llm.provider)) : py::none();
     py::object model = host::text(llm.model_name);
-    py::object provider = tg.attr("_infer_provider")(given, model);
+    std::string provider = host::str_of(tg.attr("_infer_provider")(given, model).attr("value"));
     std::optional<std::string> prefix_given = line.flag("all") ? std::optional<std::string>("") : line.text("prefix");
     py::object call;
     if (!prefix_given) {
         call = py::cpp_function([&] { return tg.attr("list_models")(given, model); });
     } else {
         py::object prefix = host::text(*prefix_given);
-        std::string value = host::str_of(provider.attr("value"));
-        const pv::Provider* entry = pv::provider_from_alias(value);
+        const pv::Provider* entry = pv::provider_from_alias(provider);
         py::object list = tg.attr(std::string(entry->list_models).c_str());
         call = py::cpp_function([list, prefix] { return list(prefix); });
     }
-    py::object names = llm_phase([&] { return wait_for(host::str_of(provider.attr("value")) + " model list", call); });
+    py::object names = llm_phase([&] { return wait_for(provider + " model list", call); });
     if (line.flag("json")) {
         say_json(names);
     } else {

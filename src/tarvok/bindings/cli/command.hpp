@@ -106,6 +106,10 @@ py::object needing_extras(Body body) {
 /// it stands.
 compiler::SizeLimits command_sizes(const CommandLine& line);
 
+/// A whole-number option as the host's int of the digits given (beyond 64
+/// bits too), for a library call; None when not given.
+py::object whole_number(const CommandLine& line, std::string_view dest);
+
 /// The help text about providers, their keys and extras, from the provider table.
 std::string providers_help();
 

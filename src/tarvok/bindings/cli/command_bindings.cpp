@@ -104,6 +104,11 @@ void require_extra(const char* module, const char* purpose, const char* extra) {
 
 // ------------------------------------------------------------- arguments ----
 
+py::object whole_number(const CommandLine& line, std::string_view dest) {
+    if (!line.integer(dest)) return py::none();
+    return builtin("int")(host::text(line.shown(dest)));
+}
+
 std::string providers_help() { return pv::providers_help(host::str_of(generative().attr("MODEL_NAME"))); }
 
 LlmOptions check_llm_options(const CommandLine& line) {

@@ -13,7 +13,7 @@ int run_rank(const CommandLine& line) {
     py::object query = host::text(description);
     std::optional<std::string> folder = line.text("examples");
     py::object examples = folder ? py::object(host::text(examples_folder(*folder))) : py::none();
-    py::object top_k = py::int_(*line.integer("top_k"));
+    py::object top_k = whole_number(line, "top_k");
     py::object name = embedding_model(line);
     py::module_ ranker = py::module_::import("tarvok.example_ranker");
     py::object ranking;

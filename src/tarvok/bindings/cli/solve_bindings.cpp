@@ -74,8 +74,8 @@ SolveRequest checked_request(const CommandLine& line) {
     SolveRequest r;
     r.llm = check_llm_options(line);
     require_at_least(line, "iterations", "--iterations", 1);
-    std::optional<long long> iterations = line.integer("iterations");
-    r.iterations = iterations ? py::object(py::int_(*iterations)) : generative().attr("MAX_ITERATIONS");
+    r.iterations = whole_number(line, "iterations");
+    if (r.iterations.is_none()) r.iterations = generative().attr("MAX_ITERATIONS");
     r.run = line.flag("run");
     r.solver = line.given("solver");
     if (r.run) require_solver(r.solver, "--run --solver " + r.solver);

@@ -122,6 +122,10 @@ py::object required_text(const std::string& arg, const char* what);
 
 py::object grammar_mode(const std::string& name);
 
+/// `path` made absolute as the host's os.path.abspath spells it
+/// (files::absolute_name); a working folder that is gone is the host's OSError, as there.
+std::string absolute(const std::string& path);
+
 /// --examples DIR as an absolute path; a folder that does not exist is refused (status 2).
 std::string examples_folder(const std::string& examples);
 

@@ -139,6 +139,16 @@ py::object grammar_mode(const std::string& name) {
     return generative().attr("Grammar").attr(member.c_str());
 }
 
+std::string absolute(const std::string& path) {
+    try {
+        return files::absolute_name(path);
+    } catch (const fs::filesystem_error& e) {
+        errno = e.code().value();
+        PyErr_SetFromErrno(PyExc_OSError);
+        throw py::error_already_set();
+    }
+}
+
 namespace {
 
 bool is_folder(const std::string& shown) {
@@ -149,7 +159,7 @@ bool is_folder(const std::string& shown) {
 }  // namespace
 
 std::string examples_folder(const std::string& examples) {
-    std::string folder = files::absolute_name(examples);
+    std::string folder = absolute(examples);
     if (!is_folder(folder)) fail(ExitStatus::Usage, "examples folder not found: " + folder);
     return folder;
 }
@@ -157,7 +167,7 @@ std::string examples_folder(const std::string& examples) {
 std::string unusable_output_path(const std::string& path, const std::string& refused_name) {
     if (!refused_name.empty()) return refused_name;
     if (is_folder(path)) return path + " is a folder";
-    std::string folder = files::folder_name(files::absolute_name(path));
+    std::string folder = files::folder_name(absolute(path));
     if (!is_folder(folder)) return "no folder " + folder;
     return "";
 }

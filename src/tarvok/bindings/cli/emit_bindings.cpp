@@ -27,7 +27,7 @@ void refuse_script_path(const std::string& path, const std::vector<GivenPath>& i
     if (!unusable.empty()) fail(ExitStatus::Usage, "cannot write a script there: " + unusable);
     refuse_output_over(given_path(path), inputs, "the script");
     // As host::write_script_files names its data file: beside the file the script really is.
-    std::string real = shown_path(files::follow_links(files::named_path(files::absolute_name(path))));
+    std::string real = shown_path(files::follow_links(files::named_path(absolute(path))));
     refuse_output_over(given_path(with_npz_suffix(real)), inputs, "the script's data file");
 }
 

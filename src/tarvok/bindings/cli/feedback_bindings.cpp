@@ -36,8 +36,8 @@ struct FeedbackInputs {
 FeedbackInputs read_feedback_inputs(const CommandLine& line) {
     FeedbackInputs in;
     in.question = required_text(line.given("question"), "question");
-    in.model_file = files::absolute_name(line.given("model_file"));
-    in.data_file = files::absolute_name(line.given("data_file"));
+    in.model_file = absolute(line.given("model_file"));
+    in.data_file = absolute(line.given("data_file"));
     refuse_same_file(in.model_file, in.data_file);
     in.model_text = read_input(in.model_file);
     in.data_text = read_input(in.data_file);

@@ -124,7 +124,7 @@ RunInputs read_run_inputs(const CommandLine& line) {
     GatheredData gathered = gather_data_arguments(paths, model_text);
     check_outputs(line, gathered);
     in.data = data_inputs(model_text, gathered, paths);
-    fs::path journal = files::journal_path(files::named_path(files::absolute_name(in.model_shown)));
+    fs::path journal = files::journal_path(files::named_path(absolute(in.model_shown)));
     if (fs::exists(journal)) warn(unfinished_move_warning(in.model_shown, shown_path(journal)));
     return in;
 }

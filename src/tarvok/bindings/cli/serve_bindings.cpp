@@ -9,7 +9,7 @@ int run_serve(const CommandLine& line) {
     if (port < 0 || port > 65535) fail(ExitStatus::Usage, "--port must be from 0 to 65535");
     py::object workdir = py::none();
     if (std::optional<std::string> given = line.text("workdir")) {
-        std::string folder = files::absolute_name(*given);
+        std::string folder = absolute(*given);
         std::error_code error;
         fs::file_status status = fs::status(files::named_path(folder), error);
         if (fs::exists(status) && !fs::is_directory(status))

@@ -27,7 +27,7 @@ namespace {
 py::object example_library(const std::optional<std::string>& examples) {
     if (examples) return host::text(examples_folder(*examples));
     std::error_code error;
-    if (fs::is_directory("tvl_models", error)) return host::text(files::absolute_name("tvl_models"));
+    if (fs::is_directory("tvl_models", error)) return host::text(absolute("tvl_models"));
     return host_path(host::package_folder() / "tvl_models");
 }
 
@@ -85,13 +85,13 @@ SolveRequest checked_request(const CommandLine& line) {
     r.rel_tol = *line.number("rel_tol");
     r.description = required_text(line.given("description"), "description");
     r.model_file_given = line.given("model_file");
-    r.model_file = files::absolute_name(r.model_file_given);
-    r.data_file = files::absolute_name(line.given("data_file"));
+    r.model_file = absolute(r.model_file_given);
+    r.data_file = absolute(line.given("data_file"));
     refuse_same_file(r.model_file, r.data_file);
     r.script = line.text("emit");
     if (r.script) refuse_script_path(*r.script, r.model_file, r.data_file);
     if (std::optional<std::string> record = line.text("record")) {
-        r.record = files::absolute_name(*record);
+        r.record = absolute(*record);
         std::error_code error;
         if (fs::is_directory(files::named_path(*r.record), error))
             fail(ExitStatus::Usage, "--record " + *r.record + " is a folder");

@@ -240,7 +240,7 @@ std::shared_ptr<solver::CompiledModel> compiled_with_sources(py::object model_te
 
 /// `solve --run`: the expanded program solved with the solver's defaults,
 /// by the solver named (--solver; None for the default).
-RunOutcome solve_expanded(const Expanded& expanded, const std::optional<std::string>& solver_name = std::nullopt);
+RunOutcome solve_expanded(const Expanded& expanded, py::object solver_name = py::none());
 
 /// Refuses (status 2, one line) a --solver whose library is missing, before
 /// any work starts.

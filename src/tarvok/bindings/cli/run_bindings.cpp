@@ -34,11 +34,11 @@ Expanded expand(py::object compiled_model) {
     }
 }
 
-RunOutcome solve_expanded(const Expanded& expanded, const std::optional<std::string>& solver_name) {
+RunOutcome solve_expanded(const Expanded& expanded, py::object solver_name) {
     if (expanded.program.is_none()) return {code(ExitStatus::DoesNotCompile), py::none(), expanded.diagnostics};
     RunOutcome out;
     py::dict options;
-    if (solver_name) options["solver"] = host::text(*solver_name);
+    if (!solver_name.is_none()) options["solver"] = solver_name;
     out.result = solver().attr("solve_program")(expanded.program, **options);
     out.status = status_of(out.result);
     return out;

@@ -269,7 +269,7 @@ void run_and_emit(const SolveRequest& r, const LoopResult& result, SolveReport& 
     EmitOutcome emit;
     if (with_run || with_emit) {
         Expanded expanded = expand(compiled_model_of(result, r.sizes));
-        if (with_run) run = solve_expanded(expanded, r.solver);
+        if (with_run) run = solve_expanded(expanded, host::text(r.solver));
         if (with_emit) emit = emit_expanded(expanded, *r.script);
     }
     o.status = with_run_and_emit(loop_status(o.facts), with_run ? std::optional(run.status) : std::nullopt,

@@ -376,3 +376,28 @@ def test_emit_to_scipy_is_the_default_and_an_unknown_target_is_one_line(pair):
     assert unknown.returncode == 2
     assert one_error_line(unknown) == "unknown target 'fortran' (choose scipy)"
     assert not (pair / "other.py").exists()
+
+
+@pytest.mark.parametrize(
+    "spelling", ["missing", "a/../missing", "./x//y/", "link/../missing", "//no/such/../folder", b"\xff/../q\xfe"]
+)
+def test_refusals_name_a_path_as_the_host_makes_it_absolute(tmp_path, spelling):
+    """Made absolute by name (a link's '..' is not followed, '//' kept), bytes that are not UTF-8 kept."""
+    (tmp_path / "sub" / "deep").mkdir(parents=True)
+    (tmp_path / "link").symlink_to(tmp_path / "sub" / "deep")
+    (tmp_path / "m.mod").write_text(MODEL)
+    raw = os.fsencode(spelling)
+
+    def absolute(path):
+        return os.fsdecode(os.path.normpath(os.path.join(os.fsencode(tmp_path), path)))
+
+    def refusal(*argv):
+        done = subprocess.run([sys.executable, "-m", "tarvok", *argv, "--json"], cwd=tmp_path, capture_output=True)
+        assert done.returncode == 2, done.stderr
+        return json.loads(done.stdout.decode("utf-8", "surrogateescape"))["error"]
+
+    assert refusal("rank", "word", "--examples", raw) == "examples folder not found: " + absolute(raw)
+    written = raw.rstrip(b"/") + b"/out.mps"
+    assert refusal("run", "m.mod", "--write", written) == (
+        "--write cannot write the model there: no folder " + os.path.dirname(absolute(written))
+    )

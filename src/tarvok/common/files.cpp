@@ -1,5 +1,6 @@
 #include "common/files.hpp"
 
+#include "common/file_names.hpp"
 #include "common/utf8.hpp"
 
 #include <fcntl.h>
@@ -390,6 +391,46 @@ void append_whole(const fs::path& path, std::string_view bytes) {
         bytes.remove_prefix(static_cast<std::size_t>(written));
     }
     if (::close(fd) != 0) throw FileError(errno, path);
+}
+
+std::filesystem::path named_path(std::string_view shown) { return std::filesystem::path(raw_name(shown)); }
+
+std::string absolute_name(std::string_view shown) {
+    std::string path(shown);
+    if (path.empty() || path.front() != '/') {
+        std::error_code error;
+        std::string folder = shown_name(std::filesystem::current_path(error).native());
+        if (error) throw std::filesystem::filesystem_error("cannot read the working folder", error);
+        path = folder + (folder.empty() || folder.back() != '/' ? "/" : "") + path;
+    }
+    // One or three and more leading slashes mean the root; exactly two are kept, as the host keeps them.
+    std::size_t slashes = path.find_first_not_of('/');
+    if (slashes == std::string::npos) slashes = path.size();
+    std::string root = slashes == 2 ? "//" : "/";
+    std::vector<std::string_view> parts;
+    std::string_view rest(path);
+    while (!rest.empty()) {
+        std::size_t cut = rest.find('/');
+        std::string_view part = rest.substr(0, cut);
+        rest = cut == std::string_view::npos ? std::string_view() : rest.substr(cut + 1);
+        if (part.empty() || part == ".") continue;
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+            continue;
+        }
+        parts.push_back(part);
+    }
+    std::string out = root;
+    for (std::size_t i = 0; i < parts.size(); ++i) out += (i ? "/" : "") + std::string(parts[i]);
+    return out;
+}
+
+std::string folder_name(std::string_view shown) {
+    std::size_t cut = shown.rfind('/');
+    std::string head(cut == std::string_view::npos ? std::string_view() : shown.substr(0, cut + 1));
+    if (head.find_first_not_of('/') != std::string::npos)
+        while (!head.empty() && head.back() == '/') head.pop_back();
+    return head;
 }
 
 }  // namespace tarvok::files

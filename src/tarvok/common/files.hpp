@@ -140,6 +140,18 @@ std::filesystem::path follow_links(const std::filesystem::path& path);
 /// file under two names (hard links).
 bool same_file(const std::filesystem::path& a, const std::filesystem::path& b);
 
+/// The file a path names that is shown as the host's text (UTF-8, an
+/// undecodable byte as a lone surrogate): the bytes os.fsencode gives.
+std::filesystem::path named_path(std::string_view shown);
+
+/// A shown path made absolute and normalised as the host's os.path.abspath
+/// spells it: joined to the working folder, "." and ".." resolved by name
+/// (links are not followed), exactly two leading slashes kept.
+std::string absolute_name(std::string_view shown);
+
+/// The folder part of a shown path, as the host's os.path.dirname gives it.
+std::string folder_name(std::string_view shown);
+
 /// Appends `bytes` to the file at `path` (created with mode 0644 when it does
 /// not exist) in one run of writes at its end, so that a log whose lines are
 /// appended this way holds only whole lines when a writer stops between

@@ -2,6 +2,7 @@
 // compiler's own command-line entry, which checks it without data; with DATA,
 // read as `run` reads it, the pair is compiled and expanded as `run` does.
 #include "bindings/cli/command.hpp"
+#include "bindings/host/compile.hpp"
 #include "cli/check_command.hpp"
 #include "compiler/model_tree.hpp"
 #include "solver/views.hpp"
@@ -10,14 +11,14 @@ namespace tarvok::cli {
 
 namespace {
 
-int check_model_alone(py::object args) {
+int check_model_alone(const CommandLine& line) {
     py::list argv;
-    argv.append(args.attr("model"));
-    if (host::truthy(args.attr("json"))) argv.append(py::str("--json"));
-    if (!args.attr("max_size").is_none()) {
-        require_at_least("--max-size", args.attr("max_size"), 1);
+    argv.append(host::text(line.given("model")));
+    if (line.flag("json")) argv.append(py::str("--json"));
+    if (line.has("max_size")) {
+        require_at_least(line, "max_size", "--max-size", 1);
         argv.append(py::str("--max-size"));
-        argv.append(py::str(args.attr("max_size")));
+        argv.append(host::text(line.shown("max_size")));
     }
     py::object status = py::module_::import("tarvok.tarvok_core").attr("main")(argv);
     return status.is_none() ? 0 : status.cast<int>();
@@ -25,13 +26,12 @@ int check_model_alone(py::object args) {
 
 }  // namespace
 
-int run_check(py::object args) {
-    std::vector<std::string> paths = strings_of(args.attr("data"));
-    if (paths.empty()) return check_model_alone(args);
-    compiler::SizeLimits sizes = command_sizes(args);
-    py::object model_path = args.attr("model");
-    std::string model_shown = host::str_of(model_path);
-    py::object model_text = read_input(model_path);
+int run_check(const CommandLine& line) {
+    std::vector<std::string> paths = line.texts("data");
+    if (paths.empty()) return check_model_alone(line);
+    compiler::SizeLimits sizes = command_sizes(line);
+    std::string model_shown = line.given("model");
+    py::object model_text = read_input(model_shown);
     std::string model(host::Utf8(model_text).view());
     DataInputs data = data_inputs(model, gather_data_arguments(paths, model), paths);
     std::shared_ptr<solver::CompiledModel> compiled = compiled_with_sources(model_text, data, sizes);
@@ -40,8 +40,8 @@ int run_check(py::object args) {
     data::Value records = records_with_paths(
         compiler::tree::diagnostic_record_tree(*compiled->source().compilation, true), model_shown, data.shown);
     int status = code(expanded && compiled->ok() ? ExitStatus::Success : ExitStatus::DoesNotCompile);
-    if (host::truthy(args.attr("json"))) {
-        say_json(host::to_python(records));
+    if (line.flag("json")) {
+        HostOutput().say_json(records);
         return status;
     }
     std::string report = solver::report_for_files(compiled->source(), model_shown, data.shown.value_or("data"));

@@ -58,7 +58,7 @@ int main_impl(py::object argv) {
     try {
         py::object parser = build_parser();
         py::object args = parser.attr("parse_args")(argv);
-        return cli::run_subcommand(host::str_of(args.attr("command")), args);
+        return cli::run_subcommand(args);
     } catch (const cli::Failure& failure) {
         return cli::tell(out, failure, json);
     } catch (py::error_already_set& e) {

@@ -7,6 +7,7 @@
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/module_settings.hpp"
+#include "cli/command_line.hpp"
 #include "cli/command_options.hpp"
 #include "cli/output.hpp"
 #include "cli/output_paths.hpp"
@@ -101,58 +102,60 @@ auto needing_extras(Body body) -> decltype(body()) {
     }
 }
 
-/// Refuses (status 2) a number below `least`; None is let through.
-void require_at_least(const std::string& option, py::handle value, long long least);
-
 // ------------------------------------------------------------- arguments ----
 
 /// The size limit of one command, built as it starts and handed to every
 /// compile it makes: --max-size (refused below 1, status 2), else MAX_SIZE as
 /// it stands.
-compiler::SizeLimits command_sizes(py::object args);
+compiler::SizeLimits command_sizes(const CommandLine& line);
+
+/// A whole-number option as the host's int of the digits given (beyond 64
+/// bits too), for a library call; None when not given.
+py::object whole_number(const CommandLine& line, std::string_view dest);
 
 /// The help text about providers, their keys and extras, from the provider table.
 std::string providers_help();
 
-/// Options that are refused before any request: an unknown provider, a
-/// timeout that is not positive, --replay with another provider or a path
-/// that does not exist (--replay alone names the provider replay).
-void check_llm_options(py::object args);
+/// The LLM options, checked against the library's settings (checked_llm_options).
+LlmOptions check_llm_options(const CommandLine& line);
 
 /// A description or question: "@path" reads it from a file (a missing or
 /// unreadable file is a usage error); an empty text is refused.
-py::object required_text(py::object arg, const char* what);
+py::object required_text(const std::string& arg, const char* what);
 
-py::object grammar_mode(py::object name);
-py::object absolute(py::object path);
-py::object model_or_default(py::object args);
+py::object grammar_mode(const std::string& name);
+
+/// `path` made absolute as the host's os.path.abspath spells it
+/// (files::absolute_name); a working folder that is gone is the host's OSError, as there.
+std::string absolute(const std::string& path);
 
 /// --examples DIR as an absolute path; a folder that does not exist is refused (status 2).
-py::object examples_folder(py::object examples);
+std::string examples_folder(const std::string& examples);
 
 /// Why `path` cannot take an output file, or "" when it can: `refused_name`
 /// when its name is refused, else when it is a folder or its folder is missing.
-std::string unusable_output_path(py::object path, const std::string& refused_name);
+std::string unusable_output_path(const std::string& path, const std::string& refused_name);
 
 /// Refuses a model and data path that name the same file, however spelled.
-void refuse_same_file(py::object model_file, py::object data_file);
+void refuse_same_file(const std::string& model_file, const std::string& data_file);
 
 /// A path of the command line, as the cores check it.
-GivenPath given_path(py::handle path);
+GivenPath given_path(const std::string& path);
 
 /// Refuses (status 2) an output path that would write one of the `inputs`
 /// or the command's other files (by name, through '..', a symbolic link or a
 /// hard link); `what` names the output in the message ("the script", "--write").
-void refuse_output_over_inputs(py::object output, std::initializer_list<py::object> inputs, const std::string& what);
+void refuse_output_over_inputs(const std::string& output, std::initializer_list<std::string> inputs,
+                               const std::string& what);
 
 /// Reads a model, data or description file the command was given through the
 /// one reader (host::read_input_text); one that cannot be read (missing, too
 /// large, not UTF-8) is a usage error that names the path and the reason.
-py::object read_input(py::object path);
+py::object read_input(const std::string& path);
 
 /// The embedding model: --embedding-model, else TARVOK_EMBEDDING_MODEL, else
 /// the ranker's default.
-py::object embedding_model(py::object args);
+py::object embedding_model(const CommandLine& line);
 
 /// Loads the embedding model once, before the work that needs it; on failure
 /// the one line that names the model and says what to do.
@@ -162,7 +165,7 @@ std::optional<std::string> load_embedding_model(py::object name);
 
 /// The options of the LLM phase applied to the module: --timeout, the waiting
 /// line on a terminal.
-void apply_llm_options(TemporarySettings& settings, py::object args);
+void apply_llm_options(TemporarySettings& settings, const LlmOptions& llm);
 
 /// Calls `call` with the waiting line shown on a terminal.
 py::object wait_for(const std::string& what, py::object call);
@@ -182,7 +185,7 @@ py::object llm_phase(Body body) {
 // ----------------------------------------------------------- files --------
 
 /// A pair staged for the targets as the host names them, its warnings said on stderr (see PairStage).
-std::unique_ptr<PairStage> stage_pair(py::handle model_target, py::handle data_target);
+std::unique_ptr<PairStage> stage_pair(const std::string& model_target, const std::string& data_target);
 
 /// Moves a staged pair into place (PairStage::place) without the host's lock.
 void place_unlocked(PairStage& stage);
@@ -201,9 +204,9 @@ struct RunOutcome {
 /// Refuses (status 2) a script path whose folder is missing, that is a
 /// folder or ends in .npz (the name of a script's data), or where the script
 /// or its data file would replace the model or data file.
-void refuse_script_path(py::object path, py::object model_file, py::object data_file);
+void refuse_script_path(const std::string& path, const std::string& model_file, const std::string& data_file);
 /// The same for a script beside every file given to `emit`.
-void refuse_script_path(py::object path, const std::vector<GivenPath>& inputs);
+void refuse_script_path(const std::string& path, const std::vector<GivenPath>& inputs);
 
 /// The Program of a compiled model, expanded once for everything that runs
 /// or writes it; `diagnostics` says why there is none (the data make it
@@ -242,7 +245,7 @@ RunOutcome solve_expanded(const Expanded& expanded, py::object solver_name = py:
 
 /// Refuses (status 2, one line) a --solver whose library is missing, before
 /// any work starts.
-void require_solver(py::object solver_name, const std::string& purpose);
+void require_solver(const std::string& solver_name, const std::string& purpose);
 
 /// Outcome of writing a script for one model and data pair, for `emit` and `solve --emit`.
 struct EmitOutcome {
@@ -253,7 +256,7 @@ struct EmitOutcome {
 };
 
 /// `solve --emit`: the script of the expanded program.
-EmitOutcome emit_expanded(const Expanded& expanded, py::object path);
+EmitOutcome emit_expanded(const Expanded& expanded, const std::string& path);
 
 /// The readable report of a solve, without its final newline; with an
 /// `answer`, its line follows the objective's.
@@ -262,18 +265,22 @@ std::string summary_of(const solver::Solved& result);
 /// How a subcommand runs, registered under its name in its own
 /// <name>_bindings.cpp (`const Registration registration{"name", run_name};`);
 /// its row and options are in the subcommand table (command_options.cpp).
-/// `add` makes its parser instead of the table (eval).
-using RunCommand = int (*)(py::object args);
+/// A subcommand that makes its own parser (eval) registers `add` and takes
+/// the parser's own result, whose options belong to its module.
+using RunCommand = int (*)(const CommandLine& line);
+using RunOwnCommand = int (*)(py::object args);
 using AddCommand = void (*)(py::object commands);
 struct Registration {
-    Registration(std::string_view name, RunCommand run, AddCommand add = nullptr);
+    Registration(std::string_view name, RunCommand run);
+    Registration(std::string_view name, RunOwnCommand run, AddCommand add);
 };
 
 /// Every subcommand's parser under `commands`, in the table's order.
 void add_subcommands(py::object commands);
 
-/// Carries out the subcommand `name`; its exit status.
-int run_subcommand(const std::string& name, py::object args);
+/// Carries out the subcommand the parser's result `args` names, its options
+/// read once into a CommandLine; its exit status.
+int run_subcommand(py::object args);
 
 /// A subparser with the command's shared conventions (help layout, errors as
 /// JSON when --json is given).

@@ -102,90 +102,94 @@ void require_extra(const char* module, const char* purpose, const char* extra) {
     }
 }
 
-void require_at_least(const std::string& option, py::handle value, long long least) {
-    if (!value.is_none()) refuse(refused_below(option, value.cast<double>(), least));
-}
-
 // ------------------------------------------------------------- arguments ----
+
+py::object whole_number(const CommandLine& line, std::string_view dest) {
+    if (!line.integer(dest)) return py::none();
+    return builtin("int")(host::text(line.shown(dest)));
+}
 
 std::string providers_help() { return pv::providers_help(host::str_of(generative().attr("MODEL_NAME"))); }
 
-void check_llm_options(py::object args) {
-    py::object provider = args.attr("provider"), replay = args.attr("replay"), timeout = args.attr("timeout");
-    LlmChoice choice;
-    if (!provider.is_none()) {
-        choice.provider = host::str_of(provider);
-        choice.provider_key = host::str_of(provider.attr("strip")().attr("lower")());
-    }
-    if (!replay.is_none()) {
-        choice.replay = host::str_of(replay);
-        choice.replay_exists = host::truthy(py::module_::import("os").attr("path").attr("exists")(replay));
-    }
-    choice.default_replay = !generative().attr("REPLAY_PATH").is_none();
-    if (!timeout.is_none()) choice.timeout = timeout.cast<double>();
-    refuse(refused_llm_choice(choice));
-    if (!replay.is_none()) args.attr("provider") = py::str("replay");  // --replay alone names the provider
+LlmOptions check_llm_options(const CommandLine& line) {
+    py::module_ tg = generative();
+    return checked_llm_options(line, host::str_of(tg.attr("MODEL_NAME")), !tg.attr("REPLAY_PATH").is_none());
 }
 
-py::object read_input(py::object path) {
+py::object read_input(const std::string& path) {
     try {
-        return host::read_input_text(path);
+        return host::read_input_text(host::text(path));
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_OSError)) throw;
-        fail(ExitStatus::Usage, "cannot read " + host::str_of(path) + ": " + os_reason(e.value()));
+        fail(ExitStatus::Usage, "cannot read " + path + ": " + os_reason(e.value()));
     }
 }
 
-py::object required_text(py::object arg, const char* what) {
-    py::object text = arg;
-    std::string s = host::str_of(arg);
-    if (s.size() > 1 && s[0] == '@') text = read_input(host::text(s.substr(1)));
-    if (!host::truthy(text.attr("strip")())) fail(ExitStatus::Usage, std::string("the ") + what + " is empty");
+py::object required_text(const std::string& arg, const char* what) {
+    py::object text = arg.size() > 1 && arg[0] == '@' ? read_input(arg.substr(1)) : py::object(host::text(arg));
+    if (stripped(host::Utf8(text).view()).empty()) fail(ExitStatus::Usage, std::string("the ") + what + " is empty");
     return text;
 }
 
-py::object grammar_mode(py::object name) { return generative().attr("Grammar").attr(py::str(name).attr("upper")()); }
-
-py::object absolute(py::object path) { return py::module_::import("os").attr("path").attr("abspath")(path); }
-
-py::object examples_folder(py::object examples) {
-    py::object folder = absolute(examples);
-    if (!host::truthy(py::module_::import("os").attr("path").attr("isdir")(folder)))
-        fail(ExitStatus::Usage, "examples folder not found: " + host::str_of(folder));
-    return folder;
+py::object grammar_mode(const std::string& name) {
+    // The grammar's choices are ASCII names: their upper case is the enum member's.
+    std::string member = name;
+    for (char& c : member)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return generative().attr("Grammar").attr(member.c_str());
 }
 
-py::object model_or_default(py::object args) {
-    py::object name = args.attr("model_name");
-    return name.is_none() ? generative().attr("MODEL_NAME") : name;
-}
-
-std::string unusable_output_path(py::object path, const std::string& refused_name) {
-    if (!refused_name.empty()) return refused_name;
-    py::object os_path = py::module_::import("os").attr("path");
-    if (host::truthy(os_path.attr("isdir")(path))) return host::str_of(path) + " is a folder";
-    py::object folder = os_path.attr("dirname")(absolute(path));
-    if (!host::truthy(os_path.attr("isdir")(folder))) return "no folder " + host::str_of(folder);
-    return "";
-}
-
-void refuse_same_file(py::object model_file, py::object data_file) {
-    if (files::same_file(host::file_system_path(model_file), host::file_system_path(data_file))) {
-        fail(ExitStatus::Usage, "the model and data files are the same file (" + host::str_of(model_file) + ")");
+std::string absolute(const std::string& path) {
+    try {
+        return files::absolute_name(path);
+    } catch (const fs::filesystem_error& e) {
+        errno = e.code().value();
+        PyErr_SetFromErrno(PyExc_OSError);
+        throw py::error_already_set();
     }
 }
 
-GivenPath given_path(py::handle path) { return {host::file_system_path(path), host::str_of(path)}; }
+namespace {
 
-void refuse_output_over_inputs(py::object output, std::initializer_list<py::object> inputs, const std::string& what) {
+bool is_folder(const std::string& shown) {
+    std::error_code error;
+    return fs::is_directory(files::named_path(shown), error);
+}
+
+}  // namespace
+
+std::string examples_folder(const std::string& examples) {
+    std::string folder = absolute(examples);
+    if (!is_folder(folder)) fail(ExitStatus::Usage, "examples folder not found: " + folder);
+    return folder;
+}
+
+std::string unusable_output_path(const std::string& path, const std::string& refused_name) {
+    if (!refused_name.empty()) return refused_name;
+    if (is_folder(path)) return path + " is a folder";
+    std::string folder = files::folder_name(absolute(path));
+    if (!is_folder(folder)) return "no folder " + folder;
+    return "";
+}
+
+void refuse_same_file(const std::string& model_file, const std::string& data_file) {
+    if (files::same_file(files::named_path(model_file), files::named_path(data_file))) {
+        fail(ExitStatus::Usage, "the model and data files are the same file (" + model_file + ")");
+    }
+}
+
+GivenPath given_path(const std::string& path) { return {files::named_path(path), path}; }
+
+void refuse_output_over_inputs(const std::string& output, std::initializer_list<std::string> inputs,
+                               const std::string& what) {
     std::vector<GivenPath> given;
-    for (const py::object& input : inputs) given.push_back(given_path(input));
+    for (const std::string& input : inputs) given.push_back(given_path(input));
     refuse_output_over(given_path(output), given, what);
 }
 
-py::object embedding_model(py::object args) {
-    py::object chosen = args.attr("embedding_model");
-    return !chosen.is_none() && host::truthy(chosen) ? chosen : host::embedding_model_name();
+py::object embedding_model(const CommandLine& line) {
+    std::optional<std::string> chosen = line.text("embedding_model");
+    return chosen && !chosen->empty() ? py::object(host::text(*chosen)) : host::embedding_model_name();
 }
 
 std::optional<std::string> load_embedding_model(py::object name) {
@@ -290,21 +294,15 @@ py::object wait_line_events() {
     });
 }
 
-compiler::SizeLimits command_sizes(py::object args) {
-    py::object size = args.attr("max_size");
-    if (size.is_none()) return host::size_setting();
-    require_at_least("--max-size", size, 1);
-    return host::size_limits_of(size, "--max-size");
-}
+compiler::SizeLimits command_sizes(const CommandLine& line) { return size_option(line).value_or(host::size_setting()); }
 
-void apply_llm_options(TemporarySettings& settings, py::object args) {
+void apply_llm_options(TemporarySettings& settings, const LlmOptions& llm) {
     // For feedback and models, whose library functions take no options per
     // call: the module's request timeout, and its LLM step (wrapped to show
     // the waiting line), both put back when the command ends.
     py::module_ tg = generative();
-    py::object timeout = args.attr("timeout");
-    if (!timeout.is_none()) settings.set(tg, "REQUEST_TIMEOUT", builtin("float")(timeout));
-    if (!args.attr("replay").is_none()) settings.set(tg, "REPLAY_PATH", absolute(args.attr("replay")));
+    if (llm.timeout) settings.set(tg, "REQUEST_TIMEOUT", py::float_(*llm.timeout));
+    if (llm.replay) settings.set(tg, "REPLAY_PATH", host::text(*llm.replay));
     if (stderr_is_terminal()) {
         py::object original = tg.attr("_llm_generate_text");
         settings.set(tg, "_llm_generate_text", py::cpp_function([original](py::args a, py::kwargs k) {
@@ -315,10 +313,9 @@ void apply_llm_options(TemporarySettings& settings, py::object args) {
 
 // ----------------------------------------------------------------- files ----
 
-std::unique_ptr<PairStage> stage_pair(py::handle model_target, py::handle data_target) {
+std::unique_ptr<PairStage> stage_pair(const std::string& model_target, const std::string& data_target) {
     static HostOutput out;
-    return std::make_unique<PairStage>(Pair{host::file_system_path(model_target), host::file_system_path(data_target)},
-                                       out);
+    return std::make_unique<PairStage>(Pair{files::named_path(model_target), files::named_path(data_target)}, out);
 }
 
 void place_unlocked(PairStage& stage) {
@@ -375,15 +372,20 @@ OptionDefaults option_defaults() {
 }
 
 struct Registered {
-    RunCommand run;
-    AddCommand add;
+    RunCommand run = nullptr;
+    RunOwnCommand run_own = nullptr;
+    AddCommand add = nullptr;
 };
 
 using Bindings = Registry<Registered>;
 
 }  // namespace
 
-Registration::Registration(std::string_view name, RunCommand run, AddCommand add) { Bindings::add(name, {run, add}); }
+Registration::Registration(std::string_view name, RunCommand run) { Bindings::add(name, {run, nullptr, nullptr}); }
+
+Registration::Registration(std::string_view name, RunOwnCommand run, AddCommand add) {
+    Bindings::add(name, {nullptr, run, add});
+}
 
 void add_subcommands(py::object commands) {
     OptionDefaults defaults = option_defaults();
@@ -396,7 +398,13 @@ void add_subcommands(py::object commands) {
     }
 }
 
-int run_subcommand(const std::string& name, py::object args) { return Bindings::of(name).run(args); }
+int run_subcommand(py::object args) {
+    // Every option is read here, once; nothing below reads the parser's result.
+    py::object options = builtin("vars")(args);
+    const Registered& binding = Bindings::of(host::str_of(options["command"]));
+    if (binding.run_own) return binding.run_own(args);
+    return binding.run(CommandLine(host::from_python(options)));
+}
 
 void use_command_errors(py::object parser) {
     py::handle borrowed = parser;  // the parser outlives every call of its error()

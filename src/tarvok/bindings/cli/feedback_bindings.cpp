@@ -27,20 +27,21 @@ namespace {
 
 /// The files and question of one run, read and checked.
 struct FeedbackInputs {
-    py::object question, model_file, data_file, model_text, data_text;
-    py::object proposal_file;  ///< where a shown revision is kept for --apply
-    py::dict base;             ///< what a kept revision must match: the question and the files' hashes
+    py::object question, model_text, data_text;
+    std::string model_file, data_file;  ///< absolute
+    std::string proposal_file;          ///< where a shown revision is kept for --apply
+    py::dict base;                      ///< what a kept revision must match: the question and the files' hashes
 };
 
-FeedbackInputs read_feedback_inputs(py::object args) {
+FeedbackInputs read_feedback_inputs(const CommandLine& line) {
     FeedbackInputs in;
-    in.question = required_text(args.attr("question"), "question");
-    in.model_file = absolute(args.attr("model_file"));
-    in.data_file = absolute(args.attr("data_file"));
+    in.question = required_text(line.given("question"), "question");
+    in.model_file = absolute(line.given("model_file"));
+    in.data_file = absolute(line.given("data_file"));
     refuse_same_file(in.model_file, in.data_file);
     in.model_text = read_input(in.model_file);
     in.data_text = read_input(in.data_file);
-    in.proposal_file = py::str(in.model_file) + py::str(".proposed.json");
+    in.proposal_file = in.model_file + ".proposed.json";
     in.base["question"] = in.question;
     in.base["model_sha256"] = sha256(in.model_text);
     in.base["data_sha256"] = sha256(in.data_text);
@@ -49,13 +50,14 @@ FeedbackInputs read_feedback_inputs(py::object args) {
 
 /// The revision shown earlier for this question and these very files, else None.
 py::object kept_answer(const FeedbackInputs& in) {
-    if (!host::truthy(py::module_::import("os").attr("path").attr("isfile")(in.proposal_file))) return py::none();
+    std::error_code error;
+    if (!fs::is_regular_file(files::named_path(in.proposal_file), error)) return py::none();
     try {
         py::object saved = py::module_::import("json").attr("loads")(read_input(in.proposal_file));
         bool same = PyDict_Check(saved.ptr());
         for (auto item : in.base) same = same && host::equals(saved.attr("get")(item.first), item.second);
         if (!same) return py::none();
-        warn("Applying the revision shown earlier (kept in " + host::str_of(in.proposal_file) + ")");
+        warn("Applying the revision shown earlier (kept in " + in.proposal_file + ")");
         return saved["answer"];
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e)) throw;  // an unreadable proposal is asked for again
@@ -63,15 +65,17 @@ py::object kept_answer(const FeedbackInputs& in) {
     }
 }
 
-py::object ask_for_feedback(py::object args, const FeedbackInputs& in) {
+py::object ask_for_feedback(const LlmOptions& llm, const FeedbackInputs& in) {
     TemporarySettings settings;
-    apply_llm_options(settings, args);
+    apply_llm_options(settings, llm);
     py::cpp_function printer = progress_printer();
+    py::object temperature = llm.temperature ? py::object(py::float_(*llm.temperature)) : py::none();
+    py::object provider = llm.provider ? py::object(host::text(*llm.provider)) : py::none();
     return llm_phase([&] {
         return generative().attr("generative_feedback")(
-            in.question, in.model_file, in.data_file, py::arg("model_name") = model_or_default(args),
-            py::arg("mode") = grammar_mode(args.attr("grammar")), py::arg("temperature") = args.attr("temperature"),
-            py::arg("llm_provider") = args.attr("provider"), py::arg("progress") = printer);
+            in.question, host::text(in.model_file), host::text(in.data_file),
+            py::arg("model_name") = host::text(llm.model_name), py::arg("mode") = grammar_mode(llm.grammar),
+            py::arg("temperature") = temperature, py::arg("llm_provider") = provider, py::arg("progress") = printer);
     });
 }
 
@@ -87,8 +91,8 @@ RevisedPair revised_pair(py::dict reply, const FeedbackInputs& in) {
                     {}};
     if (!PyUnicode_Check(out.model.ptr()) || !PyUnicode_Check(out.data.ptr()))
         fail(ExitStatus::LlmFailure, "the proposed revision is not text; nothing was written");
-    out.revision.diff = host::str_of(host::unified_diff(in.model_text, out.model, in.model_file) +
-                                     host::unified_diff(in.data_text, out.data, in.data_file));
+    out.revision.diff = host::str_of(host::unified_diff(in.model_text, out.model, host::text(in.model_file)) +
+                                     host::unified_diff(in.data_text, out.data, host::text(in.data_file)));
     try {
         generative().attr("TVLCompiler")().attr("compile_model")(out.model, out.data);
     } catch (py::error_already_set& e) {
@@ -106,8 +110,10 @@ Backups write_revision(PairStage& stage, const RevisedPair& pair, const Feedback
     Pair backups = files::back_up(stage.target(), error);
     if (!error.empty()) fail(ExitStatus::Usage, error);
     place_unlocked(stage);
-    py::module_ os = py::module_::import("os");
-    if (host::truthy(os.attr("path").attr("exists")(in.proposal_file))) os.attr("remove")(in.proposal_file);
+    std::error_code removing;
+    fs::path proposal = files::named_path(in.proposal_file);
+    if (fs::exists(proposal, removing) && !fs::remove(proposal, removing) && removing)
+        host::raise_os_error(removing.value(), host::text(in.proposal_file));
     return {shown_path(backups.model), shown_path(backups.data)};
 }
 
@@ -115,20 +121,19 @@ Backups write_revision(PairStage& stage, const RevisedPair& pair, const Feedback
 void keep_reply(py::object answer, const FeedbackInputs& in) {
     py::dict saved = in.base;
     saved["answer"] = answer;
-    host::replace_files({{in.proposal_file, encoded(json_dumps(saved)), files::Existing::Replace}});
+    host::replace_files({{host::text(in.proposal_file), encoded(json_dumps(saved)), files::Existing::Replace}});
 }
 
 }  // namespace
 
-int run_feedback(py::object args) {
-    check_llm_options(args);
-    FeedbackInputs in = read_feedback_inputs(args);
-    FeedbackOptions run{host::truthy(args.attr("apply")), host::truthy(args.attr("json")), host::str_of(in.model_file),
-                        host::str_of(in.data_file)};
+int run_feedback(const CommandLine& line) {
+    LlmOptions llm = check_llm_options(line);
+    FeedbackInputs in = read_feedback_inputs(line);
+    FeedbackOptions run{line.flag("apply"), line.flag("json"), in.model_file, in.data_file};
     std::unique_ptr<PairStage> stage;
     if (run.apply) stage = stage_pair(in.model_file, in.data_file);
     py::object answer = run.apply ? kept_answer(in) : py::none();
-    if (answer.is_none()) answer = ask_for_feedback(args, in);
+    if (answer.is_none()) answer = ask_for_feedback(llm, in);
     data::Value reply = host::from_python(answer, kPlain);
     std::optional<ProposedRevision> revision;
     std::optional<Backups> applied;

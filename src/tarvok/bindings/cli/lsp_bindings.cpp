@@ -4,7 +4,7 @@
 
 namespace tarvok::cli {
 
-int run_lsp(py::object args) {
+int run_lsp(const CommandLine&) {
     require_extra("pygls", "tarvok lsp", "lsp");
     // stdout carries the protocol from here on; messages go to stderr.
     py::module_::import("tarvok.language_server").attr("serve")();

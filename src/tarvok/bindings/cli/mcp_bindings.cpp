@@ -4,7 +4,7 @@
 
 namespace tarvok::cli {
 
-int run_mcp(py::object) {
+int run_mcp(const CommandLine&) {
     require_extra("mcp", "tarvok mcp", "mcp");
     // stdout carries the protocol from here on; messages go to stderr.
     py::module_::import("tarvok.mcp_server").attr("serve")();

@@ -6,25 +6,26 @@ namespace tarvok::cli {
 
 namespace pv = tarvok::generative::providers;
 
-int run_models(py::object args) {
+int run_models(const CommandLine& line) {
     py::module_ tg = generative();
-    check_llm_options(args);
+    LlmOptions llm = check_llm_options(line);
     TemporarySettings settings;
-    apply_llm_options(settings, args);
-    py::object provider = tg.attr("_infer_provider")(args.attr("provider"), model_or_default(args));
-    py::object prefix = args.attr("prefix");
-    if (host::truthy(args.attr("all"))) prefix = py::str("");
+    apply_llm_options(settings, llm);
+    py::object given = llm.provider ? py::object(host::text(*llm.provider)) : py::none();
+    py::object model = host::text(llm.model_name);
+    std::string provider = host::str_of(tg.attr("_infer_provider")(given, model).attr("value"));
+    std::optional<std::string> prefix_given = line.flag("all") ? std::optional<std::string>("") : line.text("prefix");
     py::object call;
-    if (prefix.is_none()) {
-        call = py::cpp_function([&] { return tg.attr("list_models")(args.attr("provider"), model_or_default(args)); });
+    if (!prefix_given) {
+        call = py::cpp_function([&] { return tg.attr("list_models")(given, model); });
     } else {
-        std::string value = host::str_of(provider.attr("value"));
-        const pv::Provider* entry = pv::provider_from_alias(value);
+        py::object prefix = host::text(*prefix_given);
+        const pv::Provider* entry = pv::provider_from_alias(provider);
         py::object list = tg.attr(std::string(entry->list_models).c_str());
         call = py::cpp_function([list, prefix] { return list(prefix); });
     }
-    py::object names = llm_phase([&] { return wait_for(host::str_of(provider.attr("value")) + " model list", call); });
-    if (host::truthy(args.attr("json"))) {
+    py::object names = llm_phase([&] { return wait_for(provider + " model list", call); });
+    if (line.flag("json")) {
         say_json(names);
     } else {
         for (auto name : names) say(host::str_of(name));

@@ -5,24 +5,26 @@
 
 namespace tarvok::cli {
 
-int run_rank(py::object args) {
-    py::object query = py::str(" ").attr("join")(args.attr("query")).attr("strip")();
-    if (!host::truthy(query)) fail(ExitStatus::Usage, "the description is empty");
-    py::object examples = args.attr("examples");
-    if (!examples.is_none()) examples = examples_folder(examples);
-    py::object name = embedding_model(args);
+int run_rank(const CommandLine& line) {
+    std::string words;
+    for (const std::string& word : line.texts("query")) words += (words.empty() ? "" : " ") + word;
+    std::string description = stripped(words);
+    if (description.empty()) fail(ExitStatus::Usage, "the description is empty");
+    py::object query = host::text(description);
+    std::optional<std::string> folder = line.text("examples");
+    py::object examples = folder ? py::object(host::text(examples_folder(*folder))) : py::none();
+    py::object top_k = whole_number(line, "top_k");
+    py::object name = embedding_model(line);
     py::module_ ranker = py::module_::import("tarvok.example_ranker");
     py::object ranking;
     if (auto problem = load_embedding_model(name)) {
         warn("tarvok: " + *problem + "; ranking by word overlap (BM25) instead");
-        ranking = ranker.attr("rank_lexically")(query, py::arg("models_dir") = examples,
-                                                py::arg("top_k") = args.attr("top_k"));
+        ranking = ranker.attr("rank_lexically")(query, py::arg("models_dir") = examples, py::arg("top_k") = top_k);
     } else {
         ranking = ranker.attr("rank_problem_descriptions")(query, py::arg("models_dir") = examples,
-                                                           py::arg("top_k") = args.attr("top_k"),
-                                                           py::arg("model_name") = name);
+                                                           py::arg("top_k") = top_k, py::arg("model_name") = name);
     }
-    if (host::truthy(args.attr("json"))) {
+    if (line.flag("json")) {
         say_json(ranking);
         return 0;
     }

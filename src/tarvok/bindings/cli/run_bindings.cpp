@@ -42,29 +42,28 @@ RunOutcome solve_expanded(const Expanded& expanded, py::object solver_name) {
     return out;
 }
 
-void require_solver(py::object solver_name, const std::string& purpose) {
-    needing_extras([&] { return py::object(host::import_solver(host::str_of(solver_name), purpose)); });
+void require_solver(const std::string& solver_name, const std::string& purpose) {
+    needing_extras([&] { return py::object(host::import_solver(solver_name, purpose)); });
 }
 
 namespace {
 
 /// Refuses (status 2) option values the solver cannot take, naming the option.
-void check_solve_options(py::object args) {
+void check_solve_options(const CommandLine& line) {
     SolveOptions options;
-    py::object limit = args.attr("time_limit"), gap = args.attr("mip_gap"), threads = args.attr("threads");
-    if (!limit.is_none()) options.time_limit = limit.cast<double>(), options.time_limit_shown = host::str_of(limit);
-    if (!gap.is_none()) options.mip_gap = gap.cast<double>(), options.mip_gap_shown = host::str_of(gap);
+    options.time_limit = line.number("time_limit"), options.time_limit_shown = line.shown("time_limit");
+    options.mip_gap = line.number("mip_gap"), options.mip_gap_shown = line.shown("mip_gap");
     // Any int: a value beyond long long stands at its end, still out of range.
-    if (!threads.is_none()) options.threads = host::saturated(threads), options.threads_shown = host::str_of(threads);
-    options.solver = host::str_of(args.attr("solver"));
-    options.ranging = host::truthy(args.attr("sensitivity"));
+    options.threads = line.integer("threads"), options.threads_shown = line.shown("threads");
+    options.solver = line.given("solver");
+    options.ranging = line.flag("sensitivity");
     if (auto refused = refused_solve_option(options)) fail(ExitStatus::Usage, *refused);
 }
 
 /// The solution as FILE.json (the result's dictionary) or FILE.csv (a row per
 /// value: name, the set elements of its keys, value), written whole.
-void write_solution(py::object path, const solver::Solved& result, bool nested) {
-    bool csv = solution_is_csv(host::str_of(path));
+void write_solution(const std::string& path, const solver::Solved& result, bool nested) {
+    bool csv = solution_is_csv(path);
     std::string text;
     data::Value solved = result.to_dict(nested && !csv);
     if (csv) {
@@ -80,9 +79,9 @@ void write_solution(py::object path, const solver::Solved& result, bool nested) 
         text = json_text(solved) + "\n";
     }
     try {
-        tarvok::files::write_file_atomically(host::file_system_path(path), text);
+        tarvok::files::write_file_atomically(files::named_path(path), text);
     } catch (const std::exception& e) {
-        fail(ExitStatus::Usage, "--solution cannot write " + host::str_of(path) + ": " + e.what());
+        fail(ExitStatus::Usage, "--solution cannot write " + path + ": " + e.what());
     }
 }
 
@@ -93,39 +92,37 @@ namespace {
 /// The pair `run` solves, read and checked: the model's text, the data's
 /// text made from every DATA argument, and the names diagnostics give both.
 struct RunInputs {
-    py::object model_path, model_text;
+    py::object model_text;
     std::string model_shown;
     DataInputs data;
 };
 
 /// Refuses (status 2) --write and --solution paths that cannot take their file or would replace an input.
-void check_outputs(py::object args, const GatheredData& gathered) {
-    py::object written = args.attr("write"), solution = args.attr("solution");
-    std::vector<GivenPath> inputs{given_path(args.attr("model"))};
-    for (const std::string& input : gathered.inputs) inputs.push_back(given_path(host::text(input)));
-    if (!written.is_none()) {
-        std::string unusable =
-            unusable_output_path(written, refused_model_file_name(host::str_of(written)).value_or(""));
+void check_outputs(const CommandLine& line, const GatheredData& gathered) {
+    std::optional<std::string> written = line.text("write"), solution = line.text("solution");
+    std::vector<GivenPath> inputs{given_path(line.given("model"))};
+    for (const std::string& input : gathered.inputs) inputs.push_back(given_path(input));
+    if (written) {
+        std::string unusable = unusable_output_path(*written, refused_model_file_name(*written).value_or(""));
         if (!unusable.empty()) fail(ExitStatus::Usage, "--write cannot write the model there: " + unusable);
-        refuse_output_over(given_path(written), inputs, "--write");
+        refuse_output_over(given_path(*written), inputs, "--write");
     }
-    if (!solution.is_none()) {
-        if (auto refused = refused_solution_name(host::str_of(solution))) fail(ExitStatus::Usage, *refused);
-        refuse_output_over(given_path(solution), inputs, "--solution");
+    if (solution) {
+        if (auto refused = refused_solution_name(*solution)) fail(ExitStatus::Usage, *refused);
+        refuse_output_over(given_path(*solution), inputs, "--solution");
     }
 }
 
-RunInputs read_run_inputs(py::object args) {
+RunInputs read_run_inputs(const CommandLine& line) {
     RunInputs in;
-    in.model_path = args.attr("model");
-    in.model_shown = host::str_of(in.model_path);
-    in.model_text = read_input(in.model_path);
+    in.model_shown = line.given("model");
+    in.model_text = read_input(in.model_shown);
     std::string model_text(host::Utf8(in.model_text).view());
-    std::vector<std::string> paths = strings_of(args.attr("data"));
+    std::vector<std::string> paths = line.texts("data");
     GatheredData gathered = gather_data_arguments(paths, model_text);
-    check_outputs(args, gathered);
+    check_outputs(line, gathered);
     in.data = data_inputs(model_text, gathered, paths);
-    fs::path journal = files::journal_path(host::file_system_path(absolute(in.model_path)));
+    fs::path journal = files::journal_path(files::named_path(absolute(in.model_shown)));
     if (fs::exists(journal)) warn(unfinished_move_warning(in.model_shown, shown_path(journal)));
     return in;
 }
@@ -133,14 +130,13 @@ RunInputs read_run_inputs(py::object args) {
 /// --write: the expanded model as a file (the program this run solves, so
 /// expanded once, within the run's size limit); a program that cannot hold
 /// has no faithful file, and the solve says why.
-void write_expanded_model(py::object written, const std::shared_ptr<solver::Program>& program) {
-    std::string file = host::str_of(written);
+void write_expanded_model(const std::string& file, const std::shared_ptr<solver::Program>& program) {
     std::variant<solver::NameFormat, tarvok::Error> format = solver::model_file_format(file);
     if (const tarvok::Error* no = std::get_if<tarvok::Error>(&format))
         fail(ExitStatus::Usage, "--write: " + std::string(no->what()));
     needing_extras([&] {
         try {
-            host::highs::write_program(program, written, file, std::get<solver::NameFormat>(format));
+            host::highs::write_program(program, host::text(file), file, std::get<solver::NameFormat>(format));
         } catch (py::error_already_set& e) {
             if (e.matches(PyExc_ValueError)) {
                 warn("tarvok run: warning: " + host::str_of(e.value()));
@@ -153,20 +149,23 @@ void write_expanded_model(py::object written, const std::shared_ptr<solver::Prog
     });
 }
 
-solver::SolveChoice solver_options(py::object args) {
+solver::SolveChoice solver_options(const CommandLine& line) {
+    auto number = [](std::optional<double> v) { return v ? py::object(py::float_(*v)) : py::object(py::none()); };
+    std::optional<long long> threads = line.integer("threads");
     py::object sensitivity = py::bool_(false);
-    if (host::truthy(args.attr("sensitivity")))
+    if (line.flag("sensitivity"))
         sensitivity = py::bool_(true);
-    else if (host::truthy(args.attr("duals")))
+    else if (line.flag("duals"))
         sensitivity = py::str("duals");
-    return solver::bind::solve_options("solve_program", args.attr("time_limit"), args.attr("mip_gap"),
-                                       args.attr("threads"), py::bool_(host::truthy(args.attr("verbose"))), sensitivity,
-                                       args.attr("solver"));
+    return solver::bind::solve_options("solve_program", number(line.number("time_limit")),
+                                       number(line.number("mip_gap")),
+                                       threads ? py::object(py::int_(*threads)) : py::object(py::none()),
+                                       py::bool_(line.flag("verbose")), sensitivity, host::text(line.given("solver")));
 }
 
 /// Solves the program and shows the result; Ctrl-C shows the best solution found so far, then the interrupt.
-int solve_and_show(py::object args, std::shared_ptr<solver::Program> program, const data::Value& diagnostics) {
-    bool as_json = host::truthy(args.attr("json")), nested = host::truthy(args.attr("nested_values"));
+int solve_and_show(const CommandLine& line, std::shared_ptr<solver::Program> program, const data::Value& diagnostics) {
+    bool as_json = line.flag("json"), nested = line.flag("nested_values");
     auto show = [&](const solver::Solved& solved) {
         if (as_json) {
             data::Value out = solved.to_dict(nested);
@@ -179,7 +178,7 @@ int solve_and_show(py::object args, std::shared_ptr<solver::Program> program, co
             say(sizes_and_times(solved.statistics));
         }
     };
-    solver::SolveChoice options = solver_options(args);
+    solver::SolveChoice options = solver_options(line);
     solver::bind::SolveRun run = needing_extras([&] { return solver::bind::solve(std::move(program), options); });
     if (run.interrupt) {
         if (!run.interrupt->matches(PyExc_KeyboardInterrupt)) throw std::move(*run.interrupt);
@@ -187,20 +186,20 @@ int solve_and_show(py::object args, std::shared_ptr<solver::Program> program, co
         warn("tarvok: interrupted");
         return code(ExitStatus::Interrupted);
     }
-    if (host::truthy(args.attr("verbose"))) warn(statistics_line(run.solved.statistics));
+    if (line.flag("verbose")) warn(statistics_line(run.solved.statistics));
     // The file asked for first: a reader that closes stdout early must not cost it.
-    if (!args.attr("solution").is_none()) write_solution(args.attr("solution"), run.solved, nested);
+    if (std::optional<std::string> solution = line.text("solution")) write_solution(*solution, run.solved, nested);
     show(run.solved);
     return status_of(run.solved);
 }
 
 }  // namespace
 
-int run_run(py::object args) {
-    compiler::SizeLimits sizes = command_sizes(args);
-    check_solve_options(args);
-    RunInputs in = read_run_inputs(args);
-    bool as_json = host::truthy(args.attr("json"));
+int run_run(const CommandLine& line) {
+    compiler::SizeLimits sizes = command_sizes(line);
+    check_solve_options(line);
+    RunInputs in = read_run_inputs(line);
+    bool as_json = line.flag("json");
 
     // Compiled and expanded as `check` does, its diagnostics shown as `check` shows them.
     std::shared_ptr<solver::CompiledModel> compiled = compiled_with_sources(in.model_text, in.data, sizes);
@@ -217,8 +216,8 @@ int run_run(py::object args) {
         return code(ExitStatus::DoesNotCompile);
     }
     if (!as_json && !report.empty()) say(report);
-    if (!args.attr("write").is_none()) write_expanded_model(args.attr("write"), expanded.program);
-    return solve_and_show(args, expanded.program, records);
+    if (std::optional<std::string> written = line.text("write")) write_expanded_model(*written, expanded.program);
+    return solve_and_show(line, expanded.program, records);
 }
 
 const Registration registration{"run", run_run};

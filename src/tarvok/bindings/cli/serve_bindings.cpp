@@ -4,20 +4,21 @@
 
 namespace tarvok::cli {
 
-int run_serve(py::object args) {
-    py::object port = args.attr("port");
-    if (port < py::int_(0) || port > py::int_(65535)) fail(ExitStatus::Usage, "--port must be from 0 to 65535");
-    py::object workdir = args.attr("workdir");
-    if (!workdir.is_none()) {
-        workdir = absolute(workdir);
-        py::object path = py::module_::import("os").attr("path");
-        if (host::truthy(path.attr("exists")(workdir)) && !host::truthy(path.attr("isdir")(workdir)))
-            fail(ExitStatus::Usage, "--workdir " + host::str_of(workdir) + " is not a folder");
+int run_serve(const CommandLine& line) {
+    long long port = *line.integer("port");
+    if (port < 0 || port > 65535) fail(ExitStatus::Usage, "--port must be from 0 to 65535");
+    py::object workdir = py::none();
+    if (std::optional<std::string> given = line.text("workdir")) {
+        std::string folder = absolute(*given);
+        std::error_code error;
+        fs::file_status status = fs::status(files::named_path(folder), error);
+        if (fs::exists(status) && !fs::is_directory(status))
+            fail(ExitStatus::Usage, "--workdir " + folder + " is not a folder");
+        workdir = host::text(folder);
     }
     require_extra("starlette", "tarvok serve", "web");
     require_extra("uvicorn", "tarvok serve", "web");
-    py::module_::import("tarvok.web")
-        .attr("serve")(args.attr("host"), port, py::bool_(host::truthy(args.attr("open"))), workdir);
+    py::module_::import("tarvok.web").attr("serve")(host::text(line.given("host")), port, line.flag("open"), workdir);
     return 0;
 }
 

@@ -24,24 +24,31 @@ namespace {
 
 /// The example library for this run: ./tvl_models when it exists, else
 /// --examples DIR, else the shipped one; as an absolute path.
-py::object example_library(py::object examples) {
-    if (!examples.is_none()) return examples_folder(examples);
-    if (host::truthy(py::module_::import("os").attr("path").attr("isdir")("tvl_models")))
-        return absolute(py::str("tvl_models"));
+py::object example_library(const std::optional<std::string>& examples) {
+    if (examples) return host::text(examples_folder(*examples));
+    std::error_code error;
+    if (fs::is_directory("tvl_models", error)) return host::text(absolute("tvl_models"));
     return host_path(host::package_folder() / "tvl_models");
 }
 
 /// What `solve` was asked, checked: everything that can be refused is
 /// refused before the first request.
 struct SolveRequest {
-    py::object description, model_file, data_file, script, iterations;
-    py::object record = py::none();           ///< the transcript file, absolute
-    py::object replay = py::none();           ///< the recorded replies, absolute
+    LlmOptions llm;
+    py::object description;
+    std::string model_file, data_file;  ///< absolute
+    std::string model_file_given;       ///< -m as given
+    std::optional<std::string> script;  ///< --emit as given
+    std::optional<std::string> record;  ///< the transcript file, absolute
+    py::object iterations;
     py::object library = py::none();          ///< the example library, when few-shot is on
     py::object embedding_model = py::none();  ///< one other than the ranker's default
-    bool few_shot = true, execution_check = false, alignment = true;
-    long long samples = 1;  ///< generations voted on
-    double rel_tol = 1e-4;  ///< how near two voted objectives must be to agree
+    bool few_shot = true, execution_check = false, run = false, stats = false, as_json = false;
+    bool alignment_asked = true;  ///< not --no-alignment
+    bool alignment = true;        ///< asked, and the library's ALIGNMENT_CHECK on
+    std::string solver;           ///< --solver
+    long long samples = 1;        ///< generations voted on
+    double rel_tol = 1e-4;        ///< how near two voted objectives must be to agree
     bool assumptions = false, what_if = false;
     long long what_if_max = 3;
     compiler::SizeLimits sizes;  ///< of every compile, the loop's included
@@ -49,63 +56,74 @@ struct SolveRequest {
 
 /// --assumptions, --what-if and --what-if-max, checked; the alternatives'
 /// files may not fall on the command's other files.
-void check_assumption_options(py::object args, SolveRequest& r) {
-    r.what_if = host::truthy(args.attr("what_if"));
-    r.assumptions = r.what_if || host::truthy(args.attr("assumptions"));
-    require_at_least("--what-if-max", args.attr("what_if_max"), 0);
-    r.what_if_max = args.attr("what_if_max").cast<long long>();
+void check_assumption_options(const CommandLine& line, SolveRequest& r) {
+    r.what_if = line.flag("what_if");
+    r.assumptions = r.what_if || line.flag("assumptions");
+    require_at_least(line, "what_if_max", "--what-if-max", 0);
+    r.what_if_max = *line.integer("what_if_max");
     if (!r.what_if) return;
-    auto optional = [](py::object path) { return path.is_none() ? std::nullopt : std::optional(given_path(path)); };
+    auto optional = [](const std::optional<std::string>& path) {
+        return path ? std::optional(given_path(*path)) : std::nullopt;
+    };
     refuse_alternatives_over(
         {given_path(r.model_file), given_path(r.data_file), optional(r.record), optional(r.script), r.what_if_max},
-        [](const std::string& text) { return host::file_system_path(host::text(text)); });
+        [](const std::string& text) { return files::named_path(text); });
 }
 
-SolveRequest checked_request(py::object args) {
+SolveRequest checked_request(const CommandLine& line) {
     SolveRequest r;
-    check_llm_options(args);
-    r.iterations = args.attr("iterations");
-    require_at_least("--iterations", r.iterations, 1);
+    r.llm = check_llm_options(line);
+    require_at_least(line, "iterations", "--iterations", 1);
+    r.iterations = whole_number(line, "iterations");
     if (r.iterations.is_none()) r.iterations = generative().attr("MAX_ITERATIONS");
-    if (host::truthy(args.attr("run")))
-        require_solver(args.attr("solver"), "--run --solver " + host::str_of(args.attr("solver")));
-    require_at_least("--samples", args.attr("samples"), 1);
-    r.samples = args.attr("samples").cast<long long>();
-    require_at_least("--rel-tol", args.attr("rel_tol"), 0);
-    r.rel_tol = args.attr("rel_tol").cast<double>();
-    r.description = required_text(args.attr("description"), "description");
-    r.model_file = absolute(args.attr("model_file"));
-    r.data_file = absolute(args.attr("data_file"));
+    r.run = line.flag("run");
+    r.solver = line.given("solver");
+    if (r.run) require_solver(r.solver, "--run --solver " + r.solver);
+    require_at_least(line, "samples", "--samples", 1);
+    r.samples = *line.integer("samples");
+    require_at_least(line, "rel_tol", "--rel-tol", 0);
+    r.rel_tol = *line.number("rel_tol");
+    r.description = required_text(line.given("description"), "description");
+    r.model_file_given = line.given("model_file");
+    r.model_file = absolute(r.model_file_given);
+    r.data_file = absolute(line.given("data_file"));
     refuse_same_file(r.model_file, r.data_file);
-    r.script = args.attr("emit");
-    if (!r.script.is_none()) {
-        refuse_script_path(r.script, r.model_file, r.data_file);
+    r.script = line.text("emit");
+    if (r.script) refuse_script_path(*r.script, r.model_file, r.data_file);
+    if (std::optional<std::string> record = line.text("record")) {
+        r.record = absolute(*record);
+        std::error_code error;
+        if (fs::is_directory(files::named_path(*r.record), error))
+            fail(ExitStatus::Usage, "--record " + *r.record + " is a folder");
+        refuse_output_over_inputs(*r.record, {r.model_file, r.data_file}, "--record");
+        if (r.script) refuse_output_over_inputs(*r.record, {*r.script}, "--record");
     }
-    if (!args.attr("record").is_none()) {
-        r.record = absolute(args.attr("record"));
-        if (host::truthy(py::module_::import("os").attr("path").attr("isdir")(r.record)))
-            fail(ExitStatus::Usage, "--record " + host::str_of(r.record) + " is a folder");
-        refuse_output_over_inputs(r.record, {r.model_file, r.data_file}, "--record");
-        if (!r.script.is_none()) refuse_output_over_inputs(r.record, {r.script}, "--record");
-    }
-    if (!args.attr("replay").is_none()) r.replay = absolute(args.attr("replay"));
-    r.few_shot = !host::truthy(args.attr("no_few_shot"));
-    if (r.few_shot) r.library = example_library(args.attr("examples"));
-    check_assumption_options(args, r);
+    r.few_shot = !line.flag("no_few_shot");
+    if (r.few_shot) r.library = example_library(line.text("examples"));
+    check_assumption_options(line, r);
+    r.execution_check = line.flag("execution_check");
+    r.alignment_asked = !line.flag("no_alignment");
+    r.stats = line.flag("stats");
+    r.as_json = line.flag("json");
     return r;
+}
+
+/// A text option for the library: None when not given.
+py::object text_or_none(const std::optional<std::string>& text) {
+    return text ? py::object(host::text(*text)) : py::object(py::none());
 }
 
 /// The solver for --execution-check and the embedding model for the
 /// examples, loaded before the loop starts.
-void load_what_the_loop_needs(py::object args, SolveRequest& r) {
+void load_what_the_loop_needs(const CommandLine& line, SolveRequest& r) {
     // The provider's client first: a missing key or library ends the command before any loading.
-    llm_phase(
-        [&] { return generative().attr("_check_provider")(args.attr("provider"), model_or_default(args), r.replay); });
-    r.execution_check = host::truthy(args.attr("execution_check"));
-    if (auto purpose = solver_needed_for(r.execution_check, r.what_if, r.samples))
-        require_solver(py::str("highs"), *purpose);
+    llm_phase([&] {
+        return generative().attr("_check_provider")(text_or_none(r.llm.provider), host::text(r.llm.model_name),
+                                                    text_or_none(r.llm.replay));
+    });
+    if (auto purpose = solver_needed_for(r.execution_check, r.what_if, r.samples)) require_solver("highs", *purpose);
     if (!r.few_shot) return;
-    py::object name = embedding_model(args);
+    py::object name = embedding_model(line);
     // Without it the loop ranks the examples by the words they share with the
     // description (BM25), and says so.
     if (auto problem = load_embedding_model(name)) {
@@ -119,23 +137,23 @@ void load_what_the_loop_needs(py::object args, SolveRequest& r) {
 
 /// The loop on the staged pair, with this command's options for this call
 /// only. An attempt that ends in a failure is kept as <target>.failed.
-py::object generate_staged(py::object args, const SolveRequest& r, PairStage& pair) {
+py::object generate_staged(const SolveRequest& r, PairStage& pair) {
     py::dict options;
-    options["model_name"] = model_or_default(args);
-    options["mode"] = grammar_mode(args.attr("grammar"));
+    options["model_name"] = host::text(r.llm.model_name);
+    options["mode"] = grammar_mode(r.llm.grammar);
     options["iterations"] = r.iterations;
-    options["alignment_check"] = host::truthy(args.attr("no_alignment")) ? py::object(py::bool_(false)) : py::none();
-    options["temperature"] = args.attr("temperature");
-    options["llm_provider"] = args.attr("provider");
+    options["alignment_check"] = r.alignment_asked ? py::object(py::none()) : py::object(py::bool_(false));
+    options["temperature"] = r.llm.temperature ? py::object(py::float_(*r.llm.temperature)) : py::none();
+    options["llm_provider"] = text_or_none(r.llm.provider);
     options["progress"] = py::cpp_function([&pair](py::object line) { warn(pair.as_targets(host::str_of(line))); });
     options["few_shot"] = py::bool_(r.few_shot);
     options["few_shot_library"] = r.library;
     options["embedding_model"] = r.embedding_model;
     options["execution_check"] = r.execution_check ? py::object(py::bool_(true)) : py::none();
-    options["timeout"] = args.attr("timeout").is_none() ? py::none() : builtin("float")(args.attr("timeout"));
+    options["timeout"] = r.llm.timeout ? py::object(py::float_(*r.llm.timeout)) : py::none();
     options["on_event"] = wait_line_events();
-    options["record"] = r.record;
-    options["replay"] = r.replay;
+    options["record"] = text_or_none(r.record);
+    options["replay"] = text_or_none(r.llm.replay);
     options["max_size"] = host::max_size_of(r.sizes);
     if (r.assumptions) {
         options["assumptions"] = true;
@@ -161,9 +179,8 @@ py::object generate_staged(py::object args, const SolveRequest& r, PairStage& pa
 /// Moves the alternatives the loop wrote beside the staged pair to their
 /// places beside the targets (each pair whole or not at all); the what-if
 /// table naming them there.
-data::Value keep_alternatives(PairStage& pair, py::object table) {
-    KeptAlternatives kept = kept_alternatives(host::from_python(table, kPlain), shown_path(pair.target().model),
-                                              shown_path(pair.target().data));
+data::Value keep_alternatives(PairStage& pair, const data::Value& table) {
+    KeptAlternatives kept = kept_alternatives(table, shown_path(pair.target().model), shown_path(pair.target().data));
     for (const AlternativeMove& move : kept.moves) {
         std::string model = host::read_file(host::text(move.model_from), "rb").cast<std::string>(),
                     data = host::read_file(host::text(move.data_from), "rb").cast<std::string>();
@@ -183,56 +200,83 @@ data::Value keep_alternatives(PairStage& pair, py::object table) {
     return kept.table;
 }
 
+/// What one run of the loop handed back (its GenerationResult), read once.
+struct LoopResult {
+    py::object compiled_model;  ///< the loop's own compile; None when a compiler put in its place kept none
+    py::object model_text, data_text;
+    bool compiled = false, aligned = false;
+    std::string execution_status;  ///< the execution check's, "" without one
+    std::string assessment;
+    data::Value statistics, syntax_errors;
+    data::Value assumptions, assumptions_error, what_if;  ///< with --assumptions, --what-if
+    long long repair_rounds = 0;
+};
+
+LoopResult read_loop_result(const SolveRequest& r, py::object result) {
+    LoopResult out{.compiled_model = result.attr("compiled_model"),
+                   .model_text = result.attr("model_text"),
+                   .data_text = result.attr("data_text"),
+                   .compiled = host::truthy(result.attr("compiled")),
+                   .aligned = host::truthy(result.attr("aligned"))};
+    py::object execution = result.attr("execution");
+    if (!execution.is_none()) out.execution_status = host::str_of(execution["status"]);
+    out.assessment = host::str_of(result.attr("assessment"));
+    out.statistics = host::from_python(result.attr("statistics"), kPlain);
+    out.syntax_errors = host::from_python(result.attr("syntax_errors"), kPlain);
+    if (r.assumptions) {
+        out.assumptions = host::from_python(result.attr("assumptions"), kPlain);
+        out.assumptions_error = host::from_python(result.attr("assumptions_error"), kPlain);
+    }
+    if (r.what_if) out.what_if = host::from_python(result.attr("what_if"), kPlain);
+    out.repair_rounds = result.attr("repair_rounds").cast<long long>();
+    return out;
+}
+
 /// The final pair's compiled model: the loop's own; a compiler put in place
 /// of the library's keeps none, and the final texts are compiled once.
-std::shared_ptr<solver::CompiledModel> compiled_model_of(py::object result, const compiler::SizeLimits& sizes) {
-    py::object compiled = result.attr("compiled_model");
-    if (!compiled.is_none()) return compiled.cast<std::shared_ptr<solver::CompiledModel>>();
-    return compiled_with_sources(result.attr("model_text"), {result.attr("data_text")}, sizes);
+std::shared_ptr<solver::CompiledModel> compiled_model_of(const LoopResult& result, const compiler::SizeLimits& sizes) {
+    if (!result.compiled_model.is_none()) return result.compiled_model.cast<std::shared_ptr<solver::CompiledModel>>();
+    return compiled_with_sources(result.model_text, {result.data_text}, sizes);
 }
 
 /// What the loop handed back, as the report reads it.
-SolveReport loop_report(py::object args, const SolveRequest& r, py::object result) {
-    py::object execution = result.attr("execution");
-    bool compiled = host::truthy(result.attr("compiled"));
-    SolveReport o{.facts = {compiled, r.execution_check, execution.is_none() ? "" : host::str_of(execution["status"]),
-                            r.alignment, r.alignment && host::truthy(result.attr("aligned"))},
-                  .model_file = host::str_of(r.model_file),
-                  .data_file = host::str_of(r.data_file),
-                  .model_file_given = host::str_of(py::module_::import("os").attr("fsdecode")(args.attr("model_file"))),
-                  .statistics = host::from_python(result.attr("statistics"), kPlain),
-                  .syntax_errors = host::from_python(result.attr("syntax_errors"), kPlain),
-                  .assessment = host::str_of(result.attr("assessment")),
-                  .stats = host::truthy(args.attr("stats")),
+SolveReport loop_report(const SolveRequest& r, const LoopResult& result) {
+    SolveReport o{.facts = {result.compiled, r.execution_check, result.execution_status, r.alignment,
+                            r.alignment && result.aligned},
+                  .model_file = r.model_file,
+                  .data_file = r.data_file,
+                  .model_file_given = r.model_file_given,
+                  .statistics = result.statistics,
+                  .syntax_errors = result.syntax_errors,
+                  .assessment = result.assessment,
+                  .stats = r.stats,
                   .with_assumptions = r.assumptions,
                   .what_if = r.what_if,
                   .what_if_max = r.what_if_max};
     if (r.assumptions) {
-        o.assumptions = host::from_python(result.attr("assumptions"), kPlain);
-        o.assumptions_error = host::from_python(result.attr("assumptions_error"), kPlain);
+        o.assumptions = result.assumptions;
+        o.assumptions_error = result.assumptions_error;
     }
     return o;
 }
 
 /// --run and --emit on the final pair's one Program, expanded from the loop's
 /// own compile; the exit status with theirs.
-void run_and_emit(py::object args, const SolveRequest& r, py::object result, SolveReport& o) {
+void run_and_emit(const SolveRequest& r, const LoopResult& result, SolveReport& o) {
     bool compiled = o.facts.compiled;
-    bool with_run = host::truthy(args.attr("run")) && compiled, with_emit = !r.script.is_none() && compiled;
+    bool with_run = r.run && compiled, with_emit = r.script && compiled;
     RunOutcome run;
     EmitOutcome emit;
     if (with_run || with_emit) {
         Expanded expanded = expand(*compiled_model_of(result, r.sizes));
-        if (with_run) run = solve_expanded(expanded, args.attr("solver"));
-        if (with_emit) emit = emit_expanded(expanded, r.script);
+        if (with_run) run = solve_expanded(expanded, host::text(r.solver));
+        if (with_emit) emit = emit_expanded(expanded, *r.script);
     }
     o.status = with_run_and_emit(loop_status(o.facts), with_run ? std::optional(run.status) : std::nullopt,
                                  with_emit ? std::optional(emit.status) : std::nullopt);
-    if (host::truthy(args.attr("run")))
-        o.run_json = with_run && run.status != 1 ? run.result->to_dict() : data::Value();
+    if (r.run) o.run_json = with_run && run.status != 1 ? run.result->to_dict() : data::Value();
     if (with_run) o.run = run.status == 1 ? run.diagnostics : summary_of(*run.result);
-    if (!r.script.is_none())
-        o.emitted = with_emit && emit.status == 0 ? host::from_python(emit.written, kPlain) : data::Value();
+    if (r.script) o.emitted = with_emit && emit.status == 0 ? host::from_python(emit.written, kPlain) : data::Value();
     if (with_emit)
         o.emit = {emit.status, emit.status == 0 ? written_line(strings_of(emit.written)) : "", emit.failure,
                   emit.diagnostics};
@@ -240,46 +284,46 @@ void run_and_emit(py::object args, const SolveRequest& r, py::object result, Sol
 
 /// Moves a compiling pair into place (else keeps it as .failed), then runs
 /// and writes out its one Program.
-SolveReport place_and_use(py::object args, const SolveRequest& r, PairStage& pair, py::object result) {
-    SolveReport o = loop_report(args, r, result);
+SolveReport place_and_use(const SolveRequest& r, PairStage& pair, const LoopResult& result) {
+    SolveReport o = loop_report(r, result);
     bool compiled = o.facts.compiled;
     bool existed = fs::exists(pair.target().model) || fs::exists(pair.target().data);
     Pair kept;
     if (compiled) {
-        std::string description = host::str_of(r.description), data = host::str_of(result.attr("data_text"));
+        std::string description = host::str_of(r.description), data = host::str_of(result.data_text);
         {
             py::gil_scoped_release unlocked;
             o.grounding = grounding::ground(description, data);
         }
         place_unlocked(pair);
-        if (r.what_if) o.what_if_table = keep_alternatives(pair, result.attr("what_if"));
+        if (r.what_if) o.what_if_table = keep_alternatives(pair, result.what_if);
     } else {
         kept = pair.keep_failed();
         o.kept_model = shown_path(kept.model), o.kept_data = shown_path(kept.data);
     }
-    run_and_emit(args, r, result, o);
+    run_and_emit(r, result, o);
     o.outcome = closing_line(o.facts, {o.model_file, o.data_file, existed, compiled ? "" : pair.kept_text(kept),
                                        compiled ? pair.targets_text() : ""});
     return o;
 }
 
 /// The report on stdout and stderr, as JSON with --json.
-int report(py::object args, const SolveReport& shown) {
+int report(const SolveRequest& r, const SolveReport& shown) {
     HostOutput out;
-    return show_solve(out, shown, host::truthy(args.attr("json")));
+    return show_solve(out, shown, r.as_json);
 }
 
 /// The objective the final model of a generation reaches with the solver's
 /// defaults; none when it does not compile or does not solve to optimality.
-std::optional<double> objective_of(py::object result, const compiler::SizeLimits& sizes) {
-    if (!host::truthy(result.attr("compiled"))) return std::nullopt;
+std::optional<double> objective_of(const LoopResult& result, const compiler::SizeLimits& sizes) {
+    if (!result.compiled) return std::nullopt;
     RunOutcome run = solve_expanded(expand(*compiled_model_of(result, sizes)));
     if (run.status != 0 || !run.result || !run.result->objective().is_numeric()) return std::nullopt;
     return run.result->objective().number();
 }
 
 struct Voted {
-    std::vector<py::object> results;  ///< each generation's GenerationResult
+    std::vector<LoopResult> results;  ///< each generation's
     std::vector<evaluation::Candidate> candidates;
     evaluation::Vote vote;
     std::size_t pick = 0;  ///< the one whose pair is placed
@@ -288,13 +332,13 @@ struct Voted {
 /// --samples N: the loop run N times, one after another (they share this
 /// process's progress lines and the GIL), each on a pair of its own staged
 /// beside the targets; only the voted pair is placed.
-Voted generate_voted(py::object args, const SolveRequest& r, std::vector<std::unique_ptr<PairStage>>& pairs) {
+Voted generate_voted(const SolveRequest& r, std::vector<std::unique_ptr<PairStage>>& pairs) {
     Voted voted;
     for (long long k = 1; k <= r.samples; ++k) {
         if (k > 1) pairs.push_back(stage_pair(r.model_file, r.data_file));
         warn("Sample " + std::to_string(k) + "/" + std::to_string(r.samples));
-        py::object result = generate_staged(args, r, *pairs.back());
-        voted.candidates.push_back({objective_of(result, r.sizes), result.attr("repair_rounds").cast<long long>()});
+        LoopResult result = read_loop_result(r, generate_staged(r, *pairs.back()));
+        voted.candidates.push_back({objective_of(result, r.sizes), result.repair_rounds});
         voted.results.push_back(result);
     }
     voted.vote = evaluation::vote(voted.candidates, r.rel_tol);
@@ -305,23 +349,23 @@ Voted generate_voted(py::object args, const SolveRequest& r, std::vector<std::un
 
 }  // namespace
 
-int run_solve(py::object args) {
-    SolveRequest r = checked_request(args);
-    r.sizes = command_sizes(args);
+int run_solve(const CommandLine& line) {
+    SolveRequest r = checked_request(line);
+    r.sizes = command_sizes(line);
     std::vector<std::unique_ptr<PairStage>> pairs;
     pairs.push_back(stage_pair(r.model_file, r.data_file));
-    load_what_the_loop_needs(args, r);
-    r.alignment = !host::truthy(args.attr("no_alignment")) && host::truthy(generative().attr("ALIGNMENT_CHECK"));
+    load_what_the_loop_needs(line, r);
+    r.alignment = r.alignment_asked && host::truthy(generative().attr("ALIGNMENT_CHECK"));
     if (r.samples == 1)
-        return report(args, place_and_use(args, r, *pairs.front(), generate_staged(args, r, *pairs.front())));
-    Voted voted = generate_voted(args, r, pairs);
-    SolveReport o = place_and_use(args, r, *pairs[voted.pick], voted.results[voted.pick]);
+        return report(r, place_and_use(r, *pairs.front(), read_loop_result(r, generate_staged(r, *pairs.front()))));
+    Voted voted = generate_voted(r, pairs);
+    SolveReport o = place_and_use(r, *pairs[voted.pick], voted.results[voted.pick]);
     std::optional<double> objective = voted.candidates[voted.pick].objective;
     o.vote = {host::str_of(builtin("round")(voted.vote.confidence, 2)), static_cast<long long>(voted.vote.agreeing),
               r.samples, objective ? std::optional(host::str_of(py::float_(*objective))) : std::nullopt};
     o.confidence = voted.vote.confidence;
     o.voted = objective;
-    return report(args, o);
+    return report(r, o);
 }
 
 const Registration registration{"solve", run_solve};

@@ -1,8 +1,6 @@
 // Queries known before they are ranked, encoded ahead in order by one encoder.
 #pragma once
 
-#include "example_ranker/query_batches.hpp"
-
 #include <algorithm>
 #include <condition_variable>
 #include <cstddef>
@@ -20,6 +18,10 @@ namespace tarvok::example_ranker {
 /// How far past the furthest query ranked the encoder goes: a run of 10^5
 /// problems holds a few hundred vectors at a time, not all of them.
 inline constexpr std::size_t kQueriesAhead = 256;
+/// Most queries the encoder encodes in one call. A query costs about as much
+/// in a batch of 8 as in one of 32 (the model pads a batch to its longest
+/// text), and a small batch lets the rankings waiting for it go sooner.
+inline constexpr std::size_t kAheadBatch = 8;
 
 /// The queries of a run, known before it starts (an evaluation's
 /// descriptions in the order its workers take them), encoded ahead in
@@ -35,7 +37,7 @@ class QueriesAhead {
   public:
     /// `keys[i]`: a hash of the i-th query's text.
     explicit QueriesAhead(const std::vector<std::int64_t>& keys, std::size_t ahead = kQueriesAhead,
-                          std::size_t batch = kQueryBatch)
+                          std::size_t batch = kAheadBatch)
         : count_(keys.size()), ahead_(ahead), batch_(std::max<std::size_t>(batch, 1)) {
         for (std::size_t i = 0; i < keys.size(); ++i) unclaimed_[keys[i]].push_back(i);
     }
@@ -72,13 +74,16 @@ class QueriesAhead {
     }
 
     /// For the encoder: waits for room ahead and returns the next positions
-    /// to encode (the first and how many, at most a batch); none when all
-    /// are encoded or the encoding stopped. Called without the interpreter.
+    /// to encode (the first and how many: at most a batch, and no further
+    /// than the furthest claimed while that is not encoded, so that its
+    /// rankings, which wait, go first); none when all are encoded or the
+    /// encoding stopped. Called without the interpreter.
     std::optional<std::pair<std::size_t, std::size_t>> next_batch() {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [&] { return stopped_ || next_ >= count_ || next_ < furthest_ + ahead_; });
         if (stopped_ || next_ >= count_) return std::nullopt;
-        std::size_t first = next_, size = std::min(batch_, count_ - next_);
+        std::size_t wanted = furthest_ > next_ ? furthest_ - next_ : batch_;
+        std::size_t first = next_, size = std::min({batch_, wanted, count_ - next_});
         next_ += size;
         return std::pair{first, size};
     }

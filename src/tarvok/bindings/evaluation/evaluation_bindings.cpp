@@ -563,7 +563,7 @@ std::shared_ptr<Pool> start_workers(const Settings& s, const std::vector<const e
     py::list descriptions;
     for (const py::object& problem : pool->todo) descriptions.append(problem["description"]);
     pool->ahead = host::import_sibling(host::this_module(), "example_ranker")
-                      .attr("_queries_ahead")(descriptions, pool->settings.attr("get")("embedding_model"));
+                      .attr("_queries_ahead")(descriptions, host::embedding_model_name());
     py::object thread = py::module_::import("threading").attr("Thread");
     pool->queue = std::make_unique<ev::WorkQueue>(todo.size(), plan.names.size());
     // Not daemon threads: the interpreter waits for them at exit rather than

@@ -206,9 +206,7 @@ def test_queries_told_ahead_are_encoded_ahead_and_rank_as_alone(model_name, monk
     ahead = er._queries_ahead(told, model_name)
     try:
         with ThreadPoolExecutor(8) as pool:
-            together = list(
-                pool.map(lambda q: er.rank_problem_descriptions(q, top_k=0, model_name=model_name), ranked)
-            )
+            together = list(pool.map(lambda q: er.rank_problem_descriptions(q, top_k=0, model_name=model_name), ranked))
     finally:
         ahead.close()
     encoded_ahead = [t for name, texts in calls if name == "tarvok-encode-ahead" for t in texts]

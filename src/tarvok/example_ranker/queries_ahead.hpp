@@ -124,9 +124,9 @@ class QueriesAhead {
     std::unordered_map<std::int64_t, std::deque<std::size_t>> unclaimed_;  ///< positions by key, in order
     std::map<std::size_t, Vector> vectors_;                                ///< encoded, not yet taken
     std::size_t count_, ahead_, batch_;
-    std::size_t next_ = 0;     ///< first position not yet handed to the encoder
-    std::size_t done_ = 0;     ///< positions below are encoded
-    std::size_t furthest_ = 0; ///< one past the furthest position claimed
+    std::size_t next_ = 0;      ///< first position not yet handed to the encoder
+    std::size_t done_ = 0;      ///< positions below are encoded
+    std::size_t furthest_ = 0;  ///< one past the furthest position claimed
     bool stopped_ = false;
 };
 

@@ -493,8 +493,8 @@ py::object vector_ahead(const py::object& model_name, const py::object& model, c
     if (!ahead || !host::equals(model_name, ahead->model_name)) return py::none();
     if (ahead->model.is_none()) ahead->model = model;
     if (!ahead->model.is(model)) return py::none();
-    std::optional<std::size_t> position = ahead->queue.claim(
-        py::hash(query), [&](std::size_t p) { return host::equals(ahead->texts[p], query); });
+    std::optional<std::size_t> position =
+        ahead->queue.claim(py::hash(query), [&](std::size_t p) { return host::equals(ahead->texts[p], query); });
     if (!position) return py::none();
     if (!ahead->thread) {
         py::cpp_function body([ahead] { encode_ahead(ahead); });

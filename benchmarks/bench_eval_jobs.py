@@ -3,8 +3,10 @@
 The command runs in its own process (`python -m tarvok eval`) against a scripted
 OpenAI-compatible server on 127.0.0.1 that answers every request after a fixed
 latency with a correct model for the problem; the data set is the shipped
-sample set repeated under fresh ids, with few-shot examples ranked on the
-shipped library (by meaning when the packaged embedding model is installed).
+sample set repeated under fresh ids, each description made distinct by a short
+sentence of its own (so that no cache of identical texts flatters a figure),
+with few-shot examples ranked on the shipped library (by meaning when the
+packaged embedding model is installed).
 Each run prints its requests, its wall time (the process's start-up included),
 its start-up (from the process's start to the first request's arrival: imports,
 the embedding model's load, the library's vectors) and two rates: over the wall
@@ -38,6 +40,8 @@ import tarvok.evaluation as ev  # noqa: E402
 
 SAMPLE = Path(ev.__file__).parent / "datasets" / "sample.jsonl"
 MODELS = ROOT / "tests" / "sample_models"
+# Begins the sentence that makes each description of the set its own; the provider answers for the text before it.
+MARK = "\n\n(This is problem "
 
 
 class Provider:
@@ -61,7 +65,7 @@ class Provider:
             self.arrivals.append(time.monotonic())
         prompt = request.json["input"]
         described = prompt.split("<problem_description>\n", 1)[1].split("\n</problem_description>", 1)[0]
-        reply = openai_response(self.pairs[described])
+        reply = openai_response(self.pairs[described.rsplit(MARK, 1)[0]])
         reply.delay = self.latency
         return reply
 
@@ -69,7 +73,8 @@ class Provider:
         with path.open("w", encoding="utf-8") as f:
             for i in range(count):
                 r = self.records[i % len(self.records)]
-                f.write(json.dumps(dict(r, id=f"{r['id']}-{tag}-{i}")) + "\n")
+                distinct = f"{r['description']}{MARK}{tag}-{i} of this set.)"
+                f.write(json.dumps(dict(r, id=f"{r['id']}-{tag}-{i}", description=distinct)) + "\n")
 
 
 def run(provider, server, folder, jobs, count, turn):

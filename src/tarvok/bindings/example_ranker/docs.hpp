@@ -41,6 +41,12 @@ inline constexpr const char* kMain =
     "Returns the exit status: 1 (after a usage line) when the description is empty or (after one\n"
     "line saying why) when the embedding model cannot be loaded, else 0. -h or --help prints help.";
 
+inline constexpr const char* kQueriesAhead =
+    "Tell the ranker which queries come next, in order, ranked with model_name (None: the default).\n\n"
+    "Their vectors are encoded ahead, a batch at a time and a bounded distance past the furthest\n"
+    "ranked, by a thread of their own that the first such ranking starts; rankings are exactly as\n"
+    "without. Returns a handle whose close() stops the encoding; the latest call's queries count.";
+
 inline constexpr const char* kIterDescriptionFiles = "Find all .txt files recursively under models_dir.";
 inline constexpr const char* kReadText = "Read text content safely with UTF-8, truncating very large files.";
 

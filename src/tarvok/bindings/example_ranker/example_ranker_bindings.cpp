@@ -8,6 +8,7 @@
 #include "example_ranker/kept_vectors.hpp"
 #include "example_ranker/lexical.hpp"
 #include "example_ranker/load_failure.hpp"
+#include "example_ranker/queries_ahead.hpp"
 #include "example_ranker/query_batches.hpp"
 #include "example_ranker/ranking.hpp"
 
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -412,6 +414,119 @@ py::list ranking_entries(const Library& library, const std::vector<double>& scor
     return ranking;
 }
 
+/// The unit vectors of `texts` (a list) by `model`, one row each.
+py::object encode_texts(const py::object& model, const py::object& texts) {
+    return model.attr("encode")(texts, py::arg("convert_to_tensor") = true, py::arg("normalize_embeddings") = true,
+                                py::arg("show_progress_bar") = false);
+}
+
+/// A run's queries known ahead (see core::QueriesAhead) and their encoder:
+/// a thread of its own, started by the first ranking that claims one of
+/// them, with the model that ranking loaded.
+struct Ahead {
+    Ahead(py::list texts, py::object model_name, const std::vector<std::int64_t>& keys)
+        : texts(std::move(texts)), model_name(std::move(model_name)), queue(keys) {}
+
+    py::list texts;
+    py::object model_name, model = py::none();
+    py::object thread;  ///< the encoder, once started
+    core::QueriesAhead<py::object> queue;
+};
+
+/// The queries ahead while a run holds them (see `_queries_ahead`).
+std::mutex ahead_lock;
+std::weak_ptr<Ahead> ahead_now;
+
+/// The run's hold on its queries ahead: closed, or let go, the encoding stops.
+class AheadHandle {
+  public:
+    explicit AheadHandle(std::shared_ptr<Ahead> ahead) : ahead_(std::move(ahead)) {}
+    AheadHandle(const AheadHandle&) = delete;
+    AheadHandle& operator=(const AheadHandle&) = delete;
+    ~AheadHandle() { ahead_->queue.close(); }
+
+    /// Encodes no more; waits for the encoder to end.
+    void close() {
+        ahead_->queue.close();
+        if (ahead_->thread) ahead_->thread.attr("join")();
+    }
+
+  private:
+    std::shared_ptr<Ahead> ahead_;
+};
+
+/// The encoder: the next batch of queries, encoded in order, one call a
+/// batch, taking its turn with the other encodings of the process.
+void encode_ahead(const std::shared_ptr<Ahead>& ahead) {
+    for (;;) {
+        std::optional<std::pair<std::size_t, std::size_t>> batch;
+        {
+            py::gil_scoped_release unlocked;
+            batch = ahead->queue.next_batch();
+        }
+        if (!batch) return;
+        auto [first, size] = *batch;
+        std::vector<py::object> vectors;
+        try {
+            py::list texts;
+            for (std::size_t i = 0; i < size; ++i) texts.append(ahead->texts[first + i]);
+            Turn turn(encoding);
+            py::object rows = encode_texts(ahead->model, texts);
+            for (std::size_t i = 0; i < size; ++i) vectors.push_back(rows[py::int_(i)]);
+        } catch (py::error_already_set& e) {
+            ahead->queue.encoded(first, {});  // each ranking encodes its own, and meets the error itself
+            if (!host::is_ordinary(e)) throw;
+            return;
+        }
+        ahead->queue.encoded(first, std::move(vectors));
+    }
+}
+
+/// The vector of `query` when it is one of the run's queries ahead for this
+/// model (waiting for its batch when that is not encoded yet); None when it is not.
+py::object vector_ahead(const py::object& model_name, const py::object& model, const py::object& query) {
+    std::shared_ptr<Ahead> ahead;
+    {
+        std::lock_guard lock(ahead_lock);
+        ahead = ahead_now.lock();
+    }
+    if (!ahead || !host::equals(model_name, ahead->model_name)) return py::none();
+    if (ahead->model.is_none()) ahead->model = model;
+    if (!ahead->model.is(model)) return py::none();
+    std::optional<std::size_t> position =
+        ahead->queue.claim(py::hash(query), [&](std::size_t p) { return host::equals(ahead->texts[p], query); });
+    if (!position) return py::none();
+    if (!ahead->thread) {
+        py::cpp_function body([ahead] { encode_ahead(ahead); });
+        ahead->thread = py::module_::import("threading")
+                            .attr("Thread")(py::arg("target") = body, py::arg("name") = "tarvok-encode-ahead");
+        ahead->thread.attr("start")();
+    }
+    std::optional<py::object> vector;
+    {
+        py::gil_scoped_release unlocked;
+        vector = ahead->queue.wait(*position);
+    }
+    return vector ? std::move(*vector) : py::none();
+}
+
+/// `_queries_ahead(texts, model_name)`: these queries come next, in this
+/// order, ranked with the embedding model `model_name` (None: the default);
+/// their vectors are encoded ahead until the returned handle's close().
+py::object queries_ahead(py::object texts, py::object model_name) {
+    py::list list(texts);
+    if (model_name.is_none()) model_name = py::str(kDefaultModel);
+    std::vector<std::int64_t> keys;
+    keys.reserve(py::len(list));
+    for (py::handle text : list) keys.push_back(py::hash(text));
+    auto ahead = std::make_shared<Ahead>(list, model_name, keys);
+    {
+        std::lock_guard lock(ahead_lock);
+        ahead_now = ahead;
+    }
+    return py::cast(std::make_unique<AheadHandle>(ahead));
+}
+
 /// A query waiting to be encoded, and its vector once it is.
 struct Query {
     py::object text, vector;
@@ -472,13 +587,11 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
         error.attr("reason") = reason;
         host::raise_object(error);
     }
-    auto encode = [&](py::object texts) {
-        return model.attr("encode")(texts, py::arg("convert_to_tensor") = true, py::arg("normalize_embeddings") = true,
-                                    py::arg("show_progress_bar") = false);
-    };
+    auto encode = [&](py::object texts) { return encode_texts(model, texts); };
     py::object doc_embs = library_embeddings(
         model, library.texts, [&] { return vectors_key(library, model_name, model); }, encode);
-    py::object query_emb = encode_query(model, query, encode);
+    py::object query_emb = vector_ahead(model_name, model, query);
+    if (query_emb.is_none()) query_emb = encode_query(model, query, encode);
     py::object scores = py::module_::import("torch").attr("matmul")(doc_embs, query_emb).attr("cpu")().attr("tolist")();
 
     std::size_t count = library.paths.size();
@@ -580,6 +693,9 @@ PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
     m.attr("_library_cache") = py::dict();
 
     add_rankings(m);
+    py::class_<AheadHandle>(m, "_QueriesAhead").def("close", &AheadHandle::close);
+    host::def(m, "_queries_ahead", "texts, model_name=None", docs::kQueriesAhead, &queries_ahead, py::arg("texts"),
+              py::arg("model_name") = py::none());
     host::def(m, "_load_model", "model_name", docs::kLoadModel, &load_model, py::arg("model_name"));
     // The module's own loader, whose models alone may have their vectors kept on disk.
     m.attr("_own_loader") = m.attr("_load_model");

@@ -518,7 +518,8 @@ Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
     ev::RunKey key = ev::run_key(s, s.made_execution_check, s.made_alignment_check);
     key.model = hidden(key.model);
     return on_host([&] {
-        return ev::prepare_folder(host::file_system_path(s.out_dir), host::str_of(s.out_dir), dataset.problems, key, s);
+        return ev::prepare_folder(host::file_system_path(s.out_dir), host::str_of(s.out_dir), dataset.problems, key, s,
+                                  host::file_system_path(s.dataset));
     });
 }
 

@@ -94,6 +94,12 @@ void own_folder(const std::filesystem::path& folder) {
         if (entry.is_symlink()) fs::remove(entry.path());
 }
 
+std::filesystem::path own_problem_folder(const std::filesystem::path& out_dir, const std::filesystem::path& relative) {
+    std::filesystem::path folder = out_dir;
+    for (const std::filesystem::path& level : relative) own_folder(folder /= level);
+    return folder;
+}
+
 AppendedFile::AppendedFile(const std::filesystem::path& path, Kind kind) : path_(path), sync_(kind == Kind::Results) {
     int start = kind == Kind::Results ? O_APPEND : O_TRUNC;
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW | start, 0666);

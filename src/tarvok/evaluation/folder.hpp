@@ -72,6 +72,11 @@ RunPlan run_plan(const Settings& settings, const Dataset& dataset, const Prepare
 /// Throws std::filesystem::filesystem_error.
 void own_folder(const std::filesystem::path& folder);
 
+/// The folder `relative` (a problem's, see problem_folder) in `out_dir`,
+/// each level of it made the run's own (see own_folder), so that a repeat's
+/// folder is never reached through a link at its problem's name.
+std::filesystem::path own_problem_folder(const std::filesystem::path& out_dir, const std::filesystem::path& relative);
+
 /// A file the run writes a piece at a time, never through a link, closed
 /// when the object ends: results.jsonl appended to, each piece on the disk
 /// before the next, or a problem's log, made empty.

@@ -421,8 +421,8 @@ class HostProblem final : public ev::ProblemHost {
 /// the final solve's time_limit, and samples with rel_tol for voting.
 py::object run_problem(py::object problem, py::object out_dir, py::object settings) {
     py::object get = settings.attr("get");
-    std::filesystem::path folder = std::filesystem::absolute(host::file_system_path(out_dir)).lexically_normal() /
-                                   host::file_system_path(problem["folder"]);
+    std::filesystem::path out = std::filesystem::absolute(host::file_system_path(out_dir)).lexically_normal();
+    std::filesystem::path relative = host::file_system_path(problem["folder"]), folder = out / relative;
     ev::ProblemOptions options{host::str_of(problem["id"]),
                                host::str_of(problem["description"]),
                                folder,
@@ -430,7 +430,7 @@ py::object run_problem(py::object problem, py::object out_dir, py::object settin
                                get("rel_tol", 1e-4).cast<double>(),
                                host::truthy(get("assumptions", false))};
     auto log = on_host([&] {
-        ev::own_folder(folder);
+        ev::own_problem_folder(out, relative);
         return std::make_shared<ev::AppendedFile>(folder / ev::kProgressLog, ev::AppendedFile::Kind::Log);
     });
     HostProblem host_problem(problem, settings, folder, std::move(log));

@@ -348,9 +348,9 @@ auto kept_in_record(Step&& step) {
 /// solve and the log. The record is made without the GIL; each call takes it.
 class HostProblem final : public ev::ProblemHost {
   public:
-    HostProblem(py::object problem, py::object settings, const std::filesystem::path& folder,
+    HostProblem(py::object problem, py::object settings, const std::filesystem::path& out_dir,
                 std::shared_ptr<ev::AppendedFile> log)
-        : problem_(problem), settings_(settings), base_(folder.parent_path()),
+        : problem_(problem), settings_(settings), base_(out_dir),
           progress_(logged_progress(std::move(log), settings.attr("get")("stop"))) {}
 
     std::optional<std::string> generate(const std::filesystem::path& folder, ev::Record& record) override {
@@ -388,8 +388,8 @@ class HostProblem final : public ev::ProblemHost {
     }
 
   private:
-    /// The table of the solve's readings, its files as the folder above the
-    /// problem's names them, so that the records move with it.
+    /// The table of the solve's readings, its files as the run's folder names
+    /// them (a repeat's too), so that the records move with it.
     std::optional<ev::WhatIfTable> what_if_table(py::handle table) const {
         if (table.is_none()) return std::nullopt;
         std::optional<ev::WhatIfTable> out;
@@ -433,7 +433,7 @@ py::object run_problem(py::object problem, py::object out_dir, py::object settin
         ev::own_problem_folder(out, relative);
         return std::make_shared<ev::AppendedFile>(folder / ev::kProgressLog, ev::AppendedFile::Kind::Log);
     });
-    HostProblem host_problem(problem, settings, folder, std::move(log));
+    HostProblem host_problem(problem, settings, out, std::move(log));
     ev::Record record = on_host([&] {
         py::gil_scoped_release unlocked;
         return ev::problem_record(host_problem, options);

@@ -182,12 +182,18 @@ bool loop_option(std::optional<bool> own, const char* setting) {
 void complete(Settings& s, ev::Arguments& a, py::object replay, py::object shown) {
     if (!replay.is_none()) {
         std::filesystem::path transcripts = absolute_path(host::file_system_path(replay));
-        std::filesystem::path out = host::file_system_path(s.out_dir), common;
-        for (auto x = transcripts.begin(), y = out.begin(); x != transcripts.end() && y != out.end() && *x == *y;
-             ++x, ++y)
+        // Weighed with their links resolved: a link to the output folder is that folder.
+        auto resolved = [](const std::filesystem::path& path) {
+            std::error_code unknown;
+            std::filesystem::path real = std::filesystem::weakly_canonical(path, unknown);
+            return unknown || real.empty() ? path : real;
+        };
+        std::filesystem::path from = resolved(transcripts), out = resolved(host::file_system_path(s.out_dir)), common;
+        for (auto x = from.begin(), y = out.begin(); x != from.end() && y != out.end() && *x == *y; ++x, ++y)
             common /= *x;
         s.replay = host::host_path(transcripts);
-        a.replay = {{host::str_of(s.replay), host::str_of(s.out_dir), host::str_of(host::host_path(common))}};
+        a.replay = {{host::str_of(host::host_path(from)), host::str_of(host::host_path(out)),
+                     host::str_of(host::host_path(common))}};
     }
     a.solvers = tarvok::solver::solver_names();
     a.solver_choices = tarvok::solver::choices(a.solvers);

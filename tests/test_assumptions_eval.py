@@ -127,3 +127,14 @@ def test_solver_usage_faults(dataset, tmp_path, capsys, monkeypatch):
         ev.run_evaluation(str(dataset), str(tmp_path / "api"), model="gpt-test", solver="x")
     with pytest.raises(ValueError, match=r"^run_generation\(\) argument 'solver' must be 'highs' or 'scip', not 1$"):
         __import__("tarvok.tarvok_generative").tarvok_generative.run_generation("p", "m.mod", "d.dat", solver=1)
+
+
+def test_a_repeat_names_its_files_relative_to_the_run_folder(dataset, tmp_path):
+    out = tmp_path / "run"
+    ev.run_evaluation(str(dataset), str(out), model="gpt-test", provider="openai", progress=False, what_if=True,
+                      execution_check=True, limit=1, repeat=2)  # fmt: skip
+    records = [json.loads(line) for line in (out / "results.jsonl").read_text().splitlines()]
+    files = sorted(r["what_if"]["main"]["model_file"] for r in records)
+    assert files == ["as_modelled/model.mod", "as_modelled/repeat-2/model.mod"]
+    for r in records:
+        assert all((out / a["model_file"]).is_file() for a in r["what_if"]["alternatives"])

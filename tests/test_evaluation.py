@@ -285,6 +285,23 @@ class TestPreflightAndResume:
 
 
 class TestCommand:
+    def test_no_output_over_an_input(self, fake_runs, tmp_path, capsys):
+        """A data set where the run writes (its results, its summary, a problem's folder) is refused untouched;
+        so are transcripts to replay that are the output folder by another name."""
+        out = tmp_path / "out"
+        out.mkdir()
+        for name in ("results.jsonl", "summary.json", "one"):
+            dataset = write_jsonl(out / name, DATASET[:1])
+            before = dataset.read_bytes()
+            assert ev.main([str(dataset), "--out", str(out), "--model", "gpt-test"]) == 2, name
+            assert f"{out / name}, which the run writes" in capsys.readouterr().err
+            assert dataset.read_bytes() == before
+            dataset.unlink()
+        (tmp_path / "alias").symlink_to(out)  # transcripts to replay, by a link to the folder that rewrites them
+        dataset = write_jsonl(tmp_path / "set.jsonl", DATASET[:1])
+        assert ev.main([str(dataset), "--out", str(out), "--replay", str(tmp_path / "alias")]) == 2
+        assert "must not hold one another" in capsys.readouterr().err
+
     def test_statuses(self, fake_runs, tmp_path, capsys):
         _, answers = fake_runs
         dataset = write_jsonl(tmp_path / "set.jsonl", DATASET)

@@ -5,6 +5,7 @@ lock, the real command in fresh interpreters."""
 
 import fcntl
 import json
+import shutil
 import signal
 import subprocess
 import sys
@@ -17,6 +18,7 @@ from test_evaluation import read_records, write_jsonl
 
 import tarvok._cli as cli
 import tarvok.evaluation as ev
+import tarvok.tarvok_generative as tg
 
 fake_runs = test_evaluation.fake_runs  # the loop replaced: each problem solves to 10, or what `answers` gives
 
@@ -146,6 +148,24 @@ def test_crafted_ids_never_share_a_folder(fake_runs, tmp_path):
     assert eval_command(dataset, tmp_path / "out") == 0
     folders = [c[1] for c in calls]
     assert len({f.lower() for f in folders}) == len(ids), folders
+
+
+def test_a_later_repeat_never_writes_through_a_planted_link(tmp_path, monkeypatch):
+    """A problem's folder that became a link is the run's own again before a repeat is written inside it."""
+    monkeypatch.setenv("OPENAI_API_KEY", "sk-test")
+
+    def loop(description, model_file, data_file, progress=None, **kwargs):
+        progress("a step")
+        raise RuntimeError("no model")
+
+    monkeypatch.setattr(tg, "run_generation", loop)
+    dataset, out, outside = write_jsonl(tmp_path / "set.jsonl", SET[:1]), tmp_path / "out", tmp_path / "outside"
+    outside.mkdir()
+    test_evaluation.run(dataset, out, retry_errors=False)
+    shutil.rmtree(out / "a")
+    (out / "a").symlink_to(outside)
+    assert test_evaluation.run(dataset, out, retry_errors=False, repeat=2)["attempted"] == 2
+    assert list(outside.iterdir()) == [] and (out / "a" / "repeat-2" / "progress.log").is_file()
 
 
 def lock_is_held(path):

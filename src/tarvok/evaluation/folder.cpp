@@ -45,13 +45,33 @@ void make_folder(const std::filesystem::path& folder) {
     std::filesystem::create_directories(folder);
 }
 
+/// Refuses a data set the run would write over: one at a name the run
+/// writes in `out_dir` (its own files, a problem's folder), links resolved.
+void refuse_dataset_inside(const std::filesystem::path& out_dir, const std::string& shown,
+                           const std::filesystem::path& dataset, const std::vector<Problem>& problems) {
+    std::error_code unknown;
+    std::filesystem::path in = std::filesystem::weakly_canonical(dataset, unknown);
+    std::filesystem::path out = std::filesystem::weakly_canonical(out_dir, unknown);
+    if (unknown || in.empty()) return;  // unreadable: the data set was read already, so this is not it
+    std::filesystem::path relative = in.lexically_relative(out);
+    if (relative.empty() || *relative.begin() == "..") return;
+    std::string head = relative.begin()->string();
+    bool taken = head == kResultsFile || head == kSummaryFile || head == kLockFile;
+    for (const Problem& p : problems) taken = taken || head == std::filesystem::path(p.folder).begin()->string();
+    if (taken)
+        throw DatasetError("the data set is at " + (std::filesystem::path(shown) / head).string() +
+                           ", which the run writes; choose another output folder");
+}
+
 }  // namespace
 
 std::string read_file(const std::filesystem::path& path) { return read_whole(path, 0); }
 
 Prepared prepare_folder(const std::filesystem::path& out_dir, const std::string& shown,
-                        const std::vector<Problem>& problems, const RunKey& key, const Settings& s) {
+                        const std::vector<Problem>& problems, const RunKey& key, const Settings& s,
+                        const std::filesystem::path& dataset) {
     make_folder(out_dir);
+    refuse_dataset_inside(out_dir, shown, dataset, problems);
     Prepared p;
     std::filesystem::path lock_path = out_dir / kLockFile;
     p.lock = files::FileLock::try_take(lock_path);
@@ -72,6 +92,12 @@ void own_folder(const std::filesystem::path& folder) {
     fs::create_directories(folder);
     for (const fs::directory_entry& entry : fs::directory_iterator(folder))
         if (entry.is_symlink()) fs::remove(entry.path());
+}
+
+std::filesystem::path own_problem_folder(const std::filesystem::path& out_dir, const std::filesystem::path& relative) {
+    std::filesystem::path folder = out_dir;
+    for (const std::filesystem::path& level : relative) own_folder(folder /= level);
+    return folder;
 }
 
 AppendedFile::AppendedFile(const std::filesystem::path& path, Kind kind) : path_(path), sync_(kind == Kind::Results) {

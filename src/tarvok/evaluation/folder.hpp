@@ -42,13 +42,16 @@ std::string read_file(const std::filesystem::path& path);
 
 /// Makes the folder `out_dir` (with its parents, as there may be none yet),
 /// locks it (shown as `shown`) and weighs its
-/// records against `problems` under `key`. Throws FolderBusy while another
+/// records against `problems` under `key`. Throws DatasetError when the data
+/// set's file `dataset` is one the run writes or replaces (results.jsonl,
+/// summary.json, the lock, a problem's folder or what is in it), FolderBusy while another
 /// run holds it, FolderConflict when it holds a run with other settings
 /// (unless forced), std::filesystem::filesystem_error when it cannot be made
 /// (EEXIST for a file at its name) or read, or its results file is a link (ELOOP: the records are never read or
 /// appended through one).
 Prepared prepare_folder(const std::filesystem::path& out_dir, const std::string& shown,
-                        const std::vector<Problem>& problems, const RunKey& key, const Settings& settings);
+                        const std::vector<Problem>& problems, const RunKey& key, const Settings& settings,
+                        const std::filesystem::path& dataset);
 
 /// A run's names as the host gives them: the data set's path and the model
 /// as the summary shows them (the keys hidden) and as the start line tells
@@ -68,6 +71,11 @@ RunPlan run_plan(const Settings& settings, const Dataset& dataset, const Prepare
 /// every link in it is removed, so that nothing is written through one.
 /// Throws std::filesystem::filesystem_error.
 void own_folder(const std::filesystem::path& folder);
+
+/// The folder `relative` (a problem's, see problem_folder) in `out_dir`,
+/// each level of it made the run's own (see own_folder), so that a repeat's
+/// folder is never reached through a link at its problem's name.
+std::filesystem::path own_problem_folder(const std::filesystem::path& out_dir, const std::filesystem::path& relative);
 
 /// A file the run writes a piece at a time, never through a link, closed
 /// when the object ends: results.jsonl appended to, each piece on the disk

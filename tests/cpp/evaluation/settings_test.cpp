@@ -182,12 +182,12 @@ TEST_F(Folder, APreparedFolderIsLockedAndItsRecordsWeighed) {
         r.run = RunKey{"openai", "other", 3};
         results.append(record_line(r));
     }
-    EXPECT_THROW(prepare_folder(out, "OUT", {p}, key, s), FolderConflict);
+    EXPECT_THROW(prepare_folder(out, "OUT", {p}, key, s, root_ / "set.jsonl"), FolderConflict);
     s.force = true;
-    Prepared ready = prepare_folder(out, "OUT", {p}, key, s);
+    Prepared ready = prepare_folder(out, "OUT", {p}, key, s, root_ / "set.jsonl");
     EXPECT_EQ(ready.plan.todo.size(), 1u);
     try {
-        prepare_folder(out, "OUT", {p}, key, s);
+        prepare_folder(out, "OUT", {p}, key, s, root_ / "set.jsonl");
         ADD_FAILURE() << "a second run took the folder";
     } catch (const FolderBusy& e) {
         EXPECT_NE(std::string(e.what()).find("OUT/.tarvok-eval.lock"), std::string::npos);
@@ -202,7 +202,7 @@ TEST_F(Folder, NothingIsWrittenThroughALinkInTheOutputFolder) {
     fs::create_directories(out / "p1");
     fs::create_symlink(outside / "results.jsonl", out / kResultsFile);
     Settings s;
-    EXPECT_THROW(prepare_folder(out, "OUT", {}, RunKey{}, s), fs::filesystem_error);
+    EXPECT_THROW(prepare_folder(out, "OUT", {}, RunKey{}, s, root_ / "set.jsonl"), fs::filesystem_error);
     EXPECT_THROW(AppendedFile{out / kResultsFile}, fs::filesystem_error);
     // A problem's folder is the run's own: the links in it go, its files stay.
     fs::create_symlink(outside / "model.mod", out / "p1" / kModelFile);

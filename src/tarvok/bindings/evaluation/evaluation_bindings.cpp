@@ -182,12 +182,18 @@ bool loop_option(std::optional<bool> own, const char* setting) {
 void complete(Settings& s, ev::Arguments& a, py::object replay, py::object shown) {
     if (!replay.is_none()) {
         std::filesystem::path transcripts = absolute_path(host::file_system_path(replay));
-        std::filesystem::path out = host::file_system_path(s.out_dir), common;
-        for (auto x = transcripts.begin(), y = out.begin(); x != transcripts.end() && y != out.end() && *x == *y;
-             ++x, ++y)
+        // Weighed with their links resolved: a link to the output folder is that folder.
+        auto resolved = [](const std::filesystem::path& path) {
+            std::error_code unknown;
+            std::filesystem::path real = std::filesystem::weakly_canonical(path, unknown);
+            return unknown || real.empty() ? path : real;
+        };
+        std::filesystem::path from = resolved(transcripts), out = resolved(host::file_system_path(s.out_dir)), common;
+        for (auto x = from.begin(), y = out.begin(); x != from.end() && y != out.end() && *x == *y; ++x, ++y)
             common /= *x;
         s.replay = host::host_path(transcripts);
-        a.replay = {{host::str_of(s.replay), host::str_of(s.out_dir), host::str_of(host::host_path(common))}};
+        a.replay = {{host::str_of(host::host_path(from)), host::str_of(host::host_path(out)),
+                     host::str_of(host::host_path(common))}};
     }
     a.solvers = tarvok::solver::solver_names();
     a.solver_choices = tarvok::solver::choices(a.solvers);
@@ -348,9 +354,9 @@ auto kept_in_record(Step&& step) {
 /// solve and the log. The record is made without the GIL; each call takes it.
 class HostProblem final : public ev::ProblemHost {
   public:
-    HostProblem(py::object problem, py::object settings, const std::filesystem::path& folder,
+    HostProblem(py::object problem, py::object settings, const std::filesystem::path& out_dir,
                 std::shared_ptr<ev::AppendedFile> log)
-        : problem_(problem), settings_(settings), base_(folder.parent_path()),
+        : problem_(problem), settings_(settings), base_(out_dir),
           progress_(logged_progress(std::move(log), settings.attr("get")("stop"))) {}
 
     std::optional<std::string> generate(const std::filesystem::path& folder, ev::Record& record) override {
@@ -388,8 +394,8 @@ class HostProblem final : public ev::ProblemHost {
     }
 
   private:
-    /// The table of the solve's readings, its files as the folder above the
-    /// problem's names them, so that the records move with it.
+    /// The table of the solve's readings, its files as the run's folder names
+    /// them (a repeat's too), so that the records move with it.
     std::optional<ev::WhatIfTable> what_if_table(py::handle table) const {
         if (table.is_none()) return std::nullopt;
         std::optional<ev::WhatIfTable> out;
@@ -421,8 +427,8 @@ class HostProblem final : public ev::ProblemHost {
 /// the final solve's time_limit, and samples with rel_tol for voting.
 py::object run_problem(py::object problem, py::object out_dir, py::object settings) {
     py::object get = settings.attr("get");
-    std::filesystem::path folder = std::filesystem::absolute(host::file_system_path(out_dir)).lexically_normal() /
-                                   host::file_system_path(problem["folder"]);
+    std::filesystem::path out = std::filesystem::absolute(host::file_system_path(out_dir)).lexically_normal();
+    std::filesystem::path relative = host::file_system_path(problem["folder"]), folder = out / relative;
     ev::ProblemOptions options{host::str_of(problem["id"]),
                                host::str_of(problem["description"]),
                                folder,
@@ -430,10 +436,10 @@ py::object run_problem(py::object problem, py::object out_dir, py::object settin
                                get("rel_tol", 1e-4).cast<double>(),
                                host::truthy(get("assumptions", false))};
     auto log = on_host([&] {
-        ev::own_folder(folder);
+        ev::own_problem_folder(out, relative);
         return std::make_shared<ev::AppendedFile>(folder / ev::kProgressLog, ev::AppendedFile::Kind::Log);
     });
-    HostProblem host_problem(problem, settings, folder, std::move(log));
+    HostProblem host_problem(problem, settings, out, std::move(log));
     ev::Record record = on_host([&] {
         py::gil_scoped_release unlocked;
         return ev::problem_record(host_problem, options);
@@ -520,7 +526,8 @@ Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
     ev::RunKey key = ev::run_key(s, s.made_execution_check, s.made_alignment_check);
     key.model = hidden(key.model);
     return on_host([&] {
-        return ev::prepare_folder(host::file_system_path(s.out_dir), host::str_of(s.out_dir), dataset.problems, key, s);
+        return ev::prepare_folder(host::file_system_path(s.out_dir), host::str_of(s.out_dir), dataset.problems, key, s,
+                                  host::file_system_path(s.dataset));
     });
 }
 

@@ -27,12 +27,6 @@ const char* kind_name(const data::Value& v) {
     return "a value";
 }
 
-/// Python's str.isspace for one code point.
-bool host_space(char32_t c) {
-    return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20) || c == 0x85 || c == 0xA0 || c == 0x1680 ||
-           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F || c == 0x205F || c == 0x3000;
-}
-
 }  // namespace
 
 CommandLine::CommandLine(data::Value options) : options_(std::move(options)) {
@@ -115,27 +109,9 @@ std::string CommandLine::shown(std::string_view dest) const {
     }
 }
 
-std::string stripped(std::string_view given) {
-    std::size_t begin = 0, end = given.size();
-    auto space_at = [&](std::size_t pos, std::size_t& length) {
-        utf8::Step step = utf8::decode(given, pos, true);
-        length = step.length;
-        return step.ok && host_space(step.code_point);
-    };
-    std::size_t length = 0;
-    while (begin < end && space_at(begin, length)) begin += length;
-    while (end > begin) {
-        std::size_t start = end - 1;
-        while (start > begin && (static_cast<unsigned char>(given[start]) & 0xC0) == 0x80) --start;
-        if (!space_at(start, length)) break;
-        end = start;
-    }
-    return std::string(given.substr(begin, end - begin));
-}
-
 std::string provider_key(std::string_view given) {
     // The provider names are ASCII, so ASCII lower case is the host's lower() for every name that can match.
-    std::string key = stripped(given);
+    std::string key(utf8::strip_host_space(given));
     for (char& c : key)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return key;

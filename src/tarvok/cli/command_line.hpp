@@ -75,9 +75,6 @@ std::optional<compiler::SizeLimits> size_option(const CommandLine& line);
 /// Refuses (status 2) a number option below `least`; not given passes.
 void require_at_least(const CommandLine& line, std::string_view dest, const std::string& option, long long least);
 
-/// `text` without the white space at either end, as the host's str.strip() trims it.
-std::string stripped(std::string_view text);
-
 /// The provider as the host reads --provider: trimmed of white space and lower-cased.
 std::string provider_key(std::string_view given);
 

@@ -137,4 +137,18 @@ inline std::size_t skip_host_space(std::string_view text, std::size_t pos) {
     return pos;
 }
 
+/// `text` without the host white space at either end, as str.strip() leaves it.
+inline std::string_view strip_host_space(std::string_view text) {
+    std::size_t begin = skip_host_space(text, 0), end = begin;
+    for (std::size_t pos = begin; pos < text.size();) {
+        if (std::size_t space = host_space_at(text, pos)) {
+            pos += space;
+            continue;
+        }
+        pos += decode(text, pos, true).length;
+        end = pos;
+    }
+    return text.substr(begin, end - begin);
+}
+
 }  // namespace tarvok::utf8

@@ -251,16 +251,7 @@ std::string folder_hash(std::string_view id) {
 }
 
 std::optional<double> numeric_text(std::string_view text) {
-    std::size_t begin = utf8::skip_host_space(text, 0);
-    std::size_t end = text.size();
-    // Trailing white space: walk back over whole characters.
-    while (end > begin) {
-        std::size_t start = end - 1;
-        while (start > begin && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
-        if (utf8::host_space_at(text, start) != end - start) break;
-        end = start;
-    }
-    std::string_view s = text.substr(begin, end - begin);
+    std::string_view s = utf8::strip_host_space(text);
     std::string plain;
     std::size_t i = 0;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) {

@@ -58,20 +58,7 @@ std::string_view event_name(EventKind kind) {
     return "started";
 }
 
-std::string trimmed(std::string_view text) {
-    size_t begin = utf8::skip_host_space(text, 0);
-    size_t end = begin;
-    for (size_t pos = begin; pos < text.size();) {
-        size_t space = utf8::host_space_at(text, pos);
-        if (space != 0) {
-            pos += space;
-            continue;
-        }
-        pos += utf8::decode(text, pos, true).length;
-        end = pos;
-    }
-    return std::string(text.substr(begin, end - begin));
-}
+std::string trimmed(std::string_view text) { return std::string(utf8::strip_host_space(text)); }
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include "cli/run_inputs.hpp"
 #include "cli/ticker.hpp"
 #include "common/terminal_text.hpp"
+#include "common/utf8.hpp"
 #include "example_ranker/load_failure.hpp"
 #include "example_ranker/ranking.hpp"
 #include "generative/providers/providers.hpp"
@@ -127,7 +128,8 @@ py::object read_input(const std::string& path) {
 
 py::object required_text(const std::string& arg, const char* what) {
     py::object text = arg.size() > 1 && arg[0] == '@' ? read_input(arg.substr(1)) : py::object(host::text(arg));
-    if (stripped(host::Utf8(text).view()).empty()) fail(ExitStatus::Usage, std::string("the ") + what + " is empty");
+    if (utf8::strip_host_space(host::Utf8(text).view()).empty())
+        fail(ExitStatus::Usage, std::string("the ") + what + " is empty");
     return text;
 }
 

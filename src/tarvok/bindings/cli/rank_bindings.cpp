@@ -1,6 +1,7 @@
 // `tarvok rank WORDS... [--embedding-model M] [--examples DIR] [--top-k N]`:
 // the closest worked examples of a library.
 #include "bindings/cli/command.hpp"
+#include "common/utf8.hpp"
 #include "example_ranker/ranking.hpp"
 
 namespace tarvok::cli {
@@ -8,7 +9,7 @@ namespace tarvok::cli {
 int run_rank(const CommandLine& line) {
     std::string words;
     for (const std::string& word : line.texts("query")) words += (words.empty() ? "" : " ") + word;
-    std::string description = stripped(words);
+    std::string description(utf8::strip_host_space(words));
     if (description.empty()) fail(ExitStatus::Usage, "the description is empty");
     py::object query = host::text(description);
     std::optional<std::string> folder = line.text("examples");

@@ -425,6 +425,10 @@ std::string absolute_name(std::string_view shown) {
     return out;
 }
 
+std::filesystem::path absolute_path(const std::filesystem::path& path) {
+    return named_path(absolute_name(shown_name(path.native())));
+}
+
 std::string folder_name(std::string_view shown) {
     std::size_t cut = shown.rfind('/');
     std::string head(cut == std::string_view::npos ? std::string_view() : shown.substr(0, cut + 1));

@@ -149,6 +149,9 @@ std::filesystem::path named_path(std::string_view shown);
 /// (links are not followed), exactly two leading slashes kept.
 std::string absolute_name(std::string_view shown);
 
+/// `path` made absolute and normalised as absolute_name spells it.
+std::filesystem::path absolute_path(const std::filesystem::path& path);
+
 /// The folder part of a shown path, as the host's os.path.dirname gives it.
 std::string folder_name(std::string_view shown);
 

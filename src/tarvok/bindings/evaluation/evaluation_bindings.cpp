@@ -13,6 +13,7 @@
 #include "bindings/host/package.hpp"
 #include "bindings/host/solvers.hpp"
 #include "common/exit_status.hpp"
+#include "common/files.hpp"
 #include "common/terminal_text.hpp"
 #include "evaluation/command_run.hpp"
 #include "evaluation/dataset.hpp"
@@ -64,10 +65,8 @@ void tell(const std::string& line) {
     err.attr("flush")();
 }
 
-/// The shipped data set and example library, beside this module.
-py::object package_path(const char* name) {
-    return host::host_path(host::file_system_path(attr("__file__")).parent_path() / name);
-}
+/// The shipped data set and example library, in the package's folder.
+py::object package_path(const char* name) { return host::host_path(host::package_folder() / name); }
 
 // ------------------------------------------------ plain values and host values
 
@@ -153,20 +152,12 @@ void read_argument(py::handle value, const char* name, T& out) {
 /// The arguments that ev::each_argument reads, in its order.
 using Given = std::array<py::object, 17>;
 
-/// `path` absolute and normal, as the host's os.path.abspath makes it.
-std::filesystem::path absolute_path(const std::filesystem::path& path) {
-    std::filesystem::path normal =
-        (path.empty() ? std::filesystem::current_path() : std::filesystem::absolute(path)).lexically_normal();
-    if (!normal.has_filename() && normal != normal.root_path()) normal = normal.parent_path();
-    return normal;
-}
-
 /// The data set (the shipped sample set when none) and the output folder
 /// (absolute), as the host names them.
 Settings run_paths(py::object dataset, py::object out_dir) {
     Settings s;
     s.dataset = dataset.is_none() ? package_path("datasets/sample.jsonl") : os_module().attr("fspath")(dataset);
-    s.out_dir = host::host_path(absolute_path(host::file_system_path(out_dir)));
+    s.out_dir = host::host_path(tarvok::files::absolute_path(host::file_system_path(out_dir)));
     return s;
 }
 
@@ -181,7 +172,7 @@ bool loop_option(std::optional<bool> own, const char* setting) {
 /// as given, which a refusal shows.
 void complete(Settings& s, ev::Arguments& a, py::object replay, py::object shown) {
     if (!replay.is_none()) {
-        std::filesystem::path transcripts = absolute_path(host::file_system_path(replay));
+        std::filesystem::path transcripts = tarvok::files::absolute_path(host::file_system_path(replay));
         // Weighed with their links resolved: a link to the output folder is that folder.
         auto resolved = [](const std::filesystem::path& path) {
             std::error_code unknown;
@@ -540,7 +531,9 @@ py::object few_shot_library(bool tell_it) {
     std::error_code unknown;  // as the host's os.path.isdir: a path that cannot be looked at is no folder
     if (chosen.is_none() || !std::filesystem::is_directory(host::file_system_path(chosen), unknown))
         chosen = package_path("tvl_models");
-    if (tell_it) tell(ev::few_shot_line(host::str_of(host::host_path(absolute_path(host::file_system_path(chosen))))));
+    if (tell_it)
+        tell(ev::few_shot_line(
+            host::str_of(host::host_path(tarvok::files::absolute_path(host::file_system_path(chosen))))));
     return chosen;
 }
 

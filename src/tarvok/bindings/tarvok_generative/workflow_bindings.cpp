@@ -172,7 +172,7 @@ class HostExecutor : public wf::Executor {
     explicit HostExecutor(const Call& call) : call_(call) {}
 
     wf::ExecutionOutcome execute(const wf::Pair& pair, const wf::Attachment* compiled) override {
-        py::object map = execution_map(pair, compiled, call_.time_limit, call_.run.assumptions);
+        py::object map = execution_map(pair, compiled, call_.time_limit, call_.solver, call_.run.assumptions);
         wf::ExecutionOutcome out;
         py::object answer = map.attr("get")("answer");
         if (PyFloat_Check(answer.ptr()) || PyLong_Check(answer.ptr())) out.answer = answer.cast<double>();
@@ -398,19 +398,16 @@ py::dict solved_outcome(tarvok::solver::CompiledModel& compiled, py::handle time
     return host::to_python(out);
 }
 
-py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit,
+py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit, py::object solver,
                          bool with_answer) {
     py::object execute = attr("_execute_model");
     py::object handle = compiled_handle(compiled);
-    // The solver run_generation's caller chose; HiGHS when none. A replaced
-    // _execute_model is handed it only when it is another solver.
-    py::object chosen = call_option("solver");
-    if (!chosen || chosen.is_none()) chosen = py::str("highs");
     if (as_loaded("_execute_model") && !handle.is_none())
-        return solved_outcome(*handle.cast<std::shared_ptr<tarvok::solver::CompiledModel>>(), time_limit, chosen,
+        return solved_outcome(*handle.cast<std::shared_ptr<tarvok::solver::CompiledModel>>(), time_limit, solver,
                               with_answer);
-    if (host::str_of(chosen) != "highs")
-        return execute(model_of(pair), data_of(pair), py::arg("time_limit") = time_limit, py::arg("solver") = chosen);
+    // A replaced _execute_model is handed the solver only when it is another than HiGHS.
+    if (host::str_of(solver) != "highs")
+        return execute(model_of(pair), data_of(pair), py::arg("time_limit") = time_limit, py::arg("solver") = solver);
     return execute(model_of(pair), data_of(pair), py::arg("time_limit") = time_limit);
 }
 

@@ -8,6 +8,7 @@
 #include "generative/server_text.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 
@@ -151,7 +152,8 @@ void Transcript::record(const Exchange& exchange) {
     if (std::filesystem::path folder = file_.parent_path(); !folder.empty()) {
         std::error_code ec;
         std::filesystem::create_directories(folder, ec);
-        if (ec) throw files::FileError(ec.value(), folder);
+        // A file in the folder's place is EEXIST, as the host's os.makedirs says.
+        if (ec) throw files::FileError(std::filesystem::exists(folder) ? EEXIST : ec.value(), folder);
     }
     files::append_whole(file_, text + "\n");
 }

@@ -205,9 +205,11 @@ struct PromptRequest {
 /// The request for the prompt of `step`, with its arguments in the builder's order.
 PromptRequest prompt_request(Step step, std::vector<PromptValue> arguments);
 
-/// The steps the loop delegates: prompts, reading replies, writing files.
-/// Prompts for one run share its description, grammar reference and examples,
-/// which the implementation holds.
+/// The steps the loop delegates: the functions a caller may replace (the
+/// examples, the prompts, the reader of replies), and writing the pair, whose
+/// values the host holds (a replaced reader may give values that are no text,
+/// which writing refuses as the host does). Prompts for one run share its
+/// description, grammar reference and examples, which the implementation holds.
 class Steps {
   public:
     virtual ~Steps() = default;

@@ -6,7 +6,6 @@
 #include "evaluation/folder.hpp"
 
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <system_error>
 #include <utility>
@@ -55,44 +54,37 @@ struct Course {
 /// The steps in their order, until one fails: its failure. What a step
 /// throws that the command does not turn into a failure is thrown on.
 Failure run_steps(CommandHost& host, const CommandOptions& options, Course& c, Interrupt* interrupt) {
-    auto done = [](auto&& step) { return [step]() -> Failure { return step(), std::nullopt; }; };
-    const std::pair<Step, std::function<Failure()>> steps[] = {
-        {Step::Settings, done([&] { c.config = host.settings(); })},
-        {Step::Dataset,
-         [&]() -> Failure {
-             c.data = read_dataset(*c.config);
-             if (!c.data.problems.empty()) return std::nullopt;
-             for (const BadRecord& bad : c.data.bad) host.write(true, bad_record_line(c.config->dataset_name, bad));
-             return CommandFailure{ExitStatus::Usage, no_usable_problem(c.config->dataset_name)};
-         }},
-        {Step::Provider, done([&] { c.config->provider_name = host.check_provider(*c.config); })},
-        {Step::Solver, done([&] { host.check_solver(c.config->solver); })},
-        {Step::Prepare, done([&] { c.prepared = prepare(*c.config, c.data); })},
-        {Step::Run,
-         [&]() -> Failure {
-             c.out = run_problems(host, run_plan(*c.config, c.data, c.prepared), c.queue, interrupt);
-             if (!c.out.provider_down) return std::nullopt;
-             return CommandFailure{ExitStatus::LlmFailure, *c.out.provider_down};
-         }},
-    };
-    for (const auto& [step, body] : steps) {
-        std::optional<StepError> raised;
-        try {
-            if (Failure failure = body()) return failure;
-        } catch (const StepError& e) {
-            raised = e;
-        } catch (const Interrupted&) {
-            throw;
-        } catch (...) {
-            raised = core_error();
+    Step at = Step::Settings;
+    std::optional<StepError> raised;
+    try {
+        c.config = host.settings();
+        at = Step::Dataset;
+        c.data = read_dataset(*c.config);
+        if (c.data.problems.empty()) {
+            for (const BadRecord& bad : c.data.bad) host.write(true, bad_record_line(c.config->dataset_name, bad));
+            return CommandFailure{ExitStatus::Usage, no_usable_problem(c.config->dataset_name)};
         }
-        if (!raised) continue;
-        std::string out_name = c.config ? c.config->out_name : std::string();
-        Failure failure = command_failure(step, raised->kind, raised->text, out_name, options.replay);
-        if (!failure) std::rethrow_exception(raised->raised);
-        return failure;
+        at = Step::Provider;
+        c.config->provider_name = host.check_provider(*c.config);
+        at = Step::Solver;
+        host.check_solver(c.config->solver);
+        at = Step::Prepare;
+        c.prepared = prepare(*c.config, c.data);
+        at = Step::Run;
+        c.out = run_problems(host, run_plan(*c.config, c.data, c.prepared), c.queue, interrupt);
+        if (!c.out.provider_down) return std::nullopt;
+        return CommandFailure{ExitStatus::LlmFailure, *c.out.provider_down};
+    } catch (const StepError& e) {
+        raised = e;
+    } catch (const Interrupted&) {
+        throw;
+    } catch (...) {
+        raised = core_error();
     }
-    return std::nullopt;
+    Failure failure =
+        command_failure(at, raised->kind, raised->text, c.config ? c.config->out_name : "", options.replay);
+    if (!failure) std::rethrow_exception(raised->raised);
+    return failure;
 }
 
 }  // namespace

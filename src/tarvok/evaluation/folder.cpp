@@ -126,13 +126,14 @@ RunPlan run_plan(const RunConfig& c, const Dataset& dataset, const Prepared& pre
     plan.problems = &dataset.problems;
     plan.resume = &prepared.plan;
     plan.key = prepared.key;
-    plan.settings = {c.dataset_shown, c.provider_name, c.model_shown, c.iterations.value_or(0), c.execution_check_made,
-                     c.rel_tol};
+    plan.settings = {c.dataset_shown,          c.provider_name,        c.model_shown,
+                     c.iterations.value_or(0), c.execution_check_made, c.rel_tol};
     plan.bad_records = dataset.bad.size();
     plan.rel_tol = c.rel_tol;
     plan.stop_after_errors = c.stop_after_errors;
     plan.results_end_in_newline = prepared.recorded.ends_in_newline;
-    if (c.progress) plan.start = StartFacts{dataset.problems.size(), c.dataset_name, c.model.value_or(""), c.results_name};
+    if (c.progress)
+        plan.start = StartFacts{dataset.problems.size(), c.dataset_name, c.model.value_or(""), c.results_name};
     plan.bad = &dataset.bad;
     plan.folder = prepared.results_path.parent_path();
     plan.jobs = c.jobs;

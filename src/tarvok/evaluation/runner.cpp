@@ -309,8 +309,7 @@ RunOutcome run_problems(RunHost& host, const RunPlan& plan, std::shared_ptr<Work
             r.run = plan.key;
             results.append(record_line(r));
             out.provider_down = tally.finish(r);
-            if (plan.progress && !host.show(tally, false))
-                host.write(true, tally.finished_line(r));
+            if (plan.progress && !host.show(tally, false)) host.write(true, tally.finished_line(r));
         }
         if (out.provider_down) stop();
     } catch (...) {

@@ -122,8 +122,8 @@ TEST_F(EvalCommand, EachStepsFailureEndsTheCommandWithItsStatus) {
     FakeHost missing = host();  // the cores' errors are told as the host says them
     missing.config.dataset = root_ / "none.jsonl";
     EXPECT_EQ(run_command(missing, usable(), false, nullptr).status, 2);
-    EXPECT_EQ(missing.log.back(), "tell tarvok eval: [Errno 2] No such file or directory: '" +
-                                      (root_ / "none.jsonl").string() + "'");
+    EXPECT_EQ(missing.log.back(),
+              "tell tarvok eval: [Errno 2] No such file or directory: '" + (root_ / "none.jsonl").string() + "'");
 
     // What the command does not turn into a failure goes on to the caller.
     FakeHost solver = host();

@@ -35,8 +35,8 @@ class ScriptedProblem : public Generation {
         if (!g.compiled) return;
         record.status = g.status;
         record.objective = g.objective;
-        made.solved = FinalSolve{g.status, g.objective ? std::to_string(static_cast<int>(*g.objective)) : "None",
-                                 std::nullopt};
+        made.solved =
+            FinalSolve{g.status, g.objective ? std::to_string(static_cast<int>(*g.objective)) : "None", std::nullopt};
         if (!readings) return;
         record.readings = std::vector<Reading>(2);
         TableReading r;

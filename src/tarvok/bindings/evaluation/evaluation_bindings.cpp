@@ -1,9 +1,11 @@
-// tarvok.evaluation: answer accuracy on benchmark sets of word problems. For
-// each problem it runs the generation loop of tarvok_generative, solves the
-// final model and compares the optimum with the set's reference. Problems run
-// on Python threads (the loop waits on the network); the main thread alone
-// writes results.jsonl, one flushed line per finished problem, so that a run
-// that is stopped resumes where it was.
+// tarvok.evaluation: answer accuracy on benchmark sets of word problems. The
+// run's course is the core's (evaluation/command_run.hpp), over one
+// configuration value made here as the call starts; this file converts and
+// is what is outside: the generation loop (tarvok_generative.run_generation,
+// looked up per call, so that a caller may replace it), the worker threads,
+// the progress bar and the streams. The workers are Python threads: the
+// loop is Python, and the interpreter's own threads (named tarvok-eval-N)
+// are the ones it waits for at exit and a caller sees in threading.
 #include "bindings/host/compile.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/interrupts.hpp"
@@ -12,15 +14,12 @@
 #include "bindings/host/module_start.hpp"
 #include "bindings/host/package.hpp"
 #include "bindings/host/solvers.hpp"
-#include "common/exit_status.hpp"
 #include "common/files.hpp"
 #include "common/terminal_text.hpp"
 #include "evaluation/command_run.hpp"
-#include "evaluation/dataset.hpp"
 #include "evaluation/folder.hpp"
 #include "evaluation/problem_run.hpp"
 #include "evaluation/record_map.hpp"
-#include "evaluation/results.hpp"
 #include "evaluation/runner.hpp"
 #include "evaluation/settings.hpp"
 #include "evaluation/work_queue.hpp"
@@ -29,11 +28,7 @@
 #include "solver/options.hpp"
 
 #include <array>
-#include <atomic>
-#include <cmath>
-#include <functional>
 #include <memory>
-#include <new>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -57,12 +52,13 @@ py::module_ os_module() { return py::module_::import("os"); }
 /// message of a run holds text.
 std::string hidden(const std::string& text) { return host::without_keys(text); }
 
-/// Writes one line for a reader to sys.stderr (looked up per line), with
-/// what a terminal would act on shown as escapes and the keys hidden.
-void tell(const std::string& line) {
-    py::object err = py::module_::import("sys").attr("stderr");
-    err.attr("write")(host::text(terminal::shown(hidden(line)) + "\n"));
-    err.attr("flush")();
+/// Writes `text` to sys.stdout, or (`error`) one line for a reader to
+/// sys.stderr with what a terminal would act on shown as escapes (each
+/// looked up when written); the keys hidden.
+void print_text(bool error, const std::string& text) {
+    py::object out = py::module_::import("sys").attr(error ? "stderr" : "stdout");
+    out.attr("write")(host::text(error ? terminal::shown(hidden(text)) + "\n" : hidden(text)));
+    out.attr("flush")();
 }
 
 /// The shipped data set and example library, in the package's folder.
@@ -277,27 +273,6 @@ decltype(auto) hosted(Work&& work) {
         return work();
     } catch (py::error_already_set& e) {
         std::rethrow_exception(as_core_error(e));
-    }
-}
-
-/// Runs `work(Interrupt*)` without the GIL, its waits ended by Ctrl-C; an
-/// interrupt that ends it is raised as the host's (KeyboardInterrupt).
-template <typename Work>
-auto released(Work&& work) {
-    std::unique_ptr<py::error_already_set> raised;
-    tarvok::Interrupt interrupt([&raised] {
-        py::gil_scoped_acquire held;
-        if (PyErr_CheckSignals() == 0) return false;
-        raised = std::make_unique<py::error_already_set>();
-        return true;
-    });
-    try {
-        py::gil_scoped_release unlocked;
-        return work(&interrupt);
-    } catch (const tarvok::Interrupted&) {
-        if (raised) throw py::error_already_set(std::move(*raised));
-        PyErr_SetNone(PyExc_KeyboardInterrupt);
-        throw py::error_already_set();
     }
 }
 
@@ -555,8 +530,8 @@ py::object few_shot_library(bool tell_it) {
     if (chosen.is_none() || !std::filesystem::is_directory(host::file_system_path(chosen), unknown))
         chosen = package_path("tvl_models");
     if (tell_it)
-        tell(ev::few_shot_line(
-            host::str_of(host::host_path(tarvok::files::absolute_path(host::file_system_path(chosen))))));
+        print_text(true, ev::few_shot_line(host::str_of(
+                             host::host_path(tarvok::files::absolute_path(host::file_system_path(chosen))))));
     return chosen;
 }
 
@@ -617,7 +592,8 @@ class OneEncodingThread {
         if (find_spec("sentence_transformers").is_none()) return;
         // A model named as a folder that is not there never loads: nothing to limit, and torch stays unimported.
         py::object name = host::embedding_model_name();
-        bool exists = host::truthy(os_module().attr("path").attr("exists")(name));
+        std::error_code unknown;  // as the host's os.path.exists: a path that cannot be looked at is not there
+        bool exists = std::filesystem::exists(host::file_system_path(name), unknown);
         if (tarvok::example_ranker::missing_model_folder(host::str_of(name), exists)) return;
         torch_ = py::module_::import("torch");
         before_ = torch_.attr("get_num_threads")();
@@ -677,12 +653,7 @@ class HostRun final : public ev::CommandHost {
         return hosted([&] { return config_ = command_settings(args_, *parsed_); });
     }
     void write(bool error, const std::string& text) override {
-        hosted([&] {
-            if (error) return ::tell(text);
-            py::object out = py::module_::import("sys").attr("stdout");
-            out.attr("write")(host::text(hidden(text)));
-            out.attr("flush")();
-        });
+        hosted([&] { print_text(error, text); });
     }
     std::string check_provider(const ev::Settings&) override {
         return hosted([&] { return ::check_provider(config_); });
@@ -747,8 +718,10 @@ py::object run_evaluation(py::object dataset, py::object out_dir, py::object pro
          stop_after_errors, repeat, samples, alignment_check, assumptions, what_if, what_if_max},
         fields, replay, solver));
     std::shared_ptr<ev::WorkQueue> queue;
-    ev::RunOutcome out = on_host(
-        [&] { return released([&](tarvok::Interrupt* i) { return ev::run_evaluation(run, run.config(), queue, i); }); });
+    ev::RunOutcome out = on_host([&] {
+        return host::interruptible(
+            [&](tarvok::Interrupt* i) { return ev::run_evaluation(run, run.config(), queue, i); });
+    });
     run.end_workers();
     if (out.provider_down) host::raise(PyExc_ConnectionError, *out.provider_down);
     return host::to_python(tarvok::json::parse(out.summary_text, {.repeated_keys = true}));
@@ -817,10 +790,11 @@ Config command_settings(py::object args, const ev::ParsedArguments& parsed) {
 int run_command(py::object args) {
     ev::ParsedArguments parsed = parsed_arguments(args);
     ev::CommandOptions options = command_options(args, parsed);
-    bool json = host::truthy(args.attr("json"));
+    bool json = std::get<bool>(parsed.at("json"));
     HostRun command(args, parsed);
-    ev::CommandEnd end = on_host(
-        [&] { return released([&](tarvok::Interrupt* i) { return ev::run_command(command, options, json, i); }); });
+    ev::CommandEnd end = on_host([&] {
+        return host::interruptible([&](tarvok::Interrupt* i) { return ev::run_command(command, options, json, i); });
+    });
     if (end.quit) {  // a second Ctrl-C: at once, the records being on disk
         for (const char* stream : {"stdout", "stderr"}) py::module_::import("sys").attr(stream).attr("flush")();
         os_module().attr("_exit")(end.status);

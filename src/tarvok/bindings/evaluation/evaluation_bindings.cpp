@@ -577,65 +577,51 @@ std::shared_ptr<Pool> start_workers(const Config& s, const std::shared_ptr<ev::W
     return pool;
 }
 
-/// For the length of a command's run with several workers, the embedding
-/// model's tensor library computes on one thread per call: its encodings
-/// take turns (see the ranker), and a thread pool of its own for each
-/// short query spends more of the cores waiting on itself than computing.
-/// The command owns its process; the library's run_evaluation leaves the
-/// setting to its caller. Nothing is imported when the model's libraries
-/// are not installed.
-class OneEncodingThread {
+/// A process-wide setting the command changed for the length of its run
+/// (it owns its process; the library's run_evaluation leaves them to its
+/// caller): `setter(*before)` puts it back.
+class PutBack {
   public:
-    explicit OneEncodingThread(bool several_workers) {
-        if (!several_workers) return;
-        py::object find_spec = py::module_::import("importlib.util").attr("find_spec");
-        if (find_spec("sentence_transformers").is_none()) return;
-        // A model named as a folder that is not there never loads: nothing to limit, and torch stays unimported.
-        py::object name = host::embedding_model_name();
-        std::error_code unknown;  // as the host's os.path.exists: a path that cannot be looked at is not there
-        bool exists = std::filesystem::exists(host::file_system_path(name), unknown);
-        if (tarvok::example_ranker::missing_model_folder(host::str_of(name), exists)) return;
-        torch_ = py::module_::import("torch");
-        before_ = torch_.attr("get_num_threads")();
-        torch_.attr("set_num_threads")(1);
-    }
-    OneEncodingThread(const OneEncodingThread&) = delete;
-    OneEncodingThread& operator=(const OneEncodingThread&) = delete;
-    ~OneEncodingThread() {
-        if (!torch_) return;
+    PutBack(py::object setter, py::tuple before) : setter_(std::move(setter)), before_(std::move(before)) {}
+    PutBack(const PutBack&) = delete;
+    PutBack& operator=(const PutBack&) = delete;
+    ~PutBack() {
         py::error_scope keep;
-        PyObject* done = PyObject_CallMethod(torch_.ptr(), "set_num_threads", "O", before_.ptr());
+        PyObject* done = PyObject_Call(setter_.ptr(), before_.ptr(), nullptr);
         if (done == nullptr) PyErr_Clear();  // nothing sensible to do while the command ends
         Py_XDECREF(done);
     }
 
   private:
-    py::object torch_, before_;
+    py::object setter_;
+    py::tuple before_;
 };
 
-/// For the length of a command's run, full collections come rarer (see
-/// ev::kYoungPassesPerFullCollection). The command owns its process; the
-/// library's run_evaluation leaves the collector to its caller.
-class RarerFullCollections {
-  public:
-    RarerFullCollections() : gc_(py::module_::import("gc")), before_(gc_.attr("get_threshold")()) {
-        py::tuple t = before_;
-        if (host::saturated(t[2]) >= ev::kYoungPassesPerFullCollection) return;
-        gc_.attr("set_threshold")(t[0], t[1], ev::kYoungPassesPerFullCollection);
-    }
-    RarerFullCollections(const RarerFullCollections&) = delete;
-    RarerFullCollections& operator=(const RarerFullCollections&) = delete;
-    ~RarerFullCollections() {
-        py::error_scope keep;
-        PyObject* done = PyObject_CallMethod(gc_.ptr(), "set_threshold", "OOO", PyTuple_GET_ITEM(before_.ptr(), 0),
-                                             PyTuple_GET_ITEM(before_.ptr(), 1), PyTuple_GET_ITEM(before_.ptr(), 2));
-        if (done == nullptr) PyErr_Clear();  // nothing sensible to do while the command ends
-        Py_XDECREF(done);
-    }
+/// With several workers, the embedding model's tensor library computes on
+/// one thread per call: its encodings take turns (see the ranker), and a
+/// thread pool of its own for each short query spends more of the cores
+/// waiting on itself than computing. Nothing is imported when the model's
+/// libraries are not installed, or the model is named as a folder that is
+/// not there (it never loads).
+void one_encoding_thread(std::optional<PutBack>& back) {
+    if (py::module_::import("importlib.util").attr("find_spec")("sentence_transformers").is_none()) return;
+    py::object name = host::embedding_model_name();
+    std::error_code unknown;  // as the host's os.path.exists: a path that cannot be looked at is not there
+    bool exists = std::filesystem::exists(host::file_system_path(name), unknown);
+    if (tarvok::example_ranker::missing_model_folder(host::str_of(name), exists)) return;
+    py::module_ torch = py::module_::import("torch");
+    back.emplace(torch.attr("set_num_threads"), py::make_tuple(torch.attr("get_num_threads")()));
+    torch.attr("set_num_threads")(1);
+}
 
-  private:
-    py::object gc_, before_;
-};
+/// Full collections come rarer (see ev::kYoungPassesPerFullCollection).
+void rarer_full_collections(std::optional<PutBack>& back) {
+    py::module_ gc = py::module_::import("gc");
+    py::tuple before = gc.attr("get_threshold")();
+    if (host::saturated(before[2]) >= ev::kYoungPassesPerFullCollection) return;
+    back.emplace(gc.attr("set_threshold"), before);
+    gc.attr("set_threshold")(before[0], before[1], ev::kYoungPassesPerFullCollection);
+}
 
 Config command_settings(py::object args, const ev::ParsedArguments& parsed);
 
@@ -668,8 +654,8 @@ class HostRun final : public ev::CommandHost {
                const ev::RunTally& tally) override {
         hosted([&] {
             if (parsed_) {  // the command owns its process for the length of its run
-                encoding_.emplace(config_.jobs > 1);
-                collections_.emplace();
+                if (config_.jobs > 1) one_encoding_thread(encoding_);
+                rarer_full_collections(collections_);
             }
             py::object library = few_shot_library(config_.progress);
             if (config_.progress) bar_ = progress_bar(tally);
@@ -702,8 +688,7 @@ class HostRun final : public ev::CommandHost {
     const ev::ParsedArguments* parsed_ = nullptr;
     py::object bar_;  ///< the progress bar, when one shows
     std::shared_ptr<Pool> pool_;
-    std::optional<OneEncodingThread> encoding_;
-    std::optional<RarerFullCollections> collections_;
+    std::optional<PutBack> encoding_, collections_;
 };
 
 py::object run_evaluation(py::object dataset, py::object out_dir, py::object provider, py::object model,

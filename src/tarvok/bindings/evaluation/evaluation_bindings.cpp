@@ -677,9 +677,9 @@ class HostRun final : public ev::CommandHost {
     }
 
     const Config& config() const { return config_; }
-    /// After a run that stopped: its workers ended, their threads are joined.
+    /// After a run that stopped and waited for its workers: their threads joined.
     void end_workers() const {
-        if (pool_ && pool_->queue->stopping()) pool_->end();
+        if (pool_ && pool_->queue->stopping() && pool_->queue->running() == 0) pool_->end();
     }
 
   private:

@@ -79,12 +79,12 @@ py::object read_text(py::object path, py::object max_chars) {
 }
 
 /// Where the default model's weights are on disk, when the package that ships
-/// them is installed; None for every other name, and when it is not.
-py::object packaged_weights(py::object model_name) {
-    if (!host::equals(model_name, py::str(kDefaultModel))) return py::none();
+/// them is installed; none for every other name, and when it is not.
+std::optional<std::string> packaged_weights(py::object model_name) {
+    if (!host::equals(model_name, py::str(kDefaultModel))) return std::nullopt;
     std::string module(core::kPackagedWeightsModule);
-    if (py::module_::import("importlib.util").attr("find_spec")(module).is_none()) return py::none();
-    return py::str(py::module_::import(module.c_str()).attr("get_model_path")());
+    if (py::module_::import("importlib.util").attr("find_spec")(module).is_none()) return std::nullopt;
+    return host::str_of(py::module_::import(module.c_str()).attr("get_model_path")());
 }
 
 /// Constructs the model from a folder on disk with the weight-loading progress
@@ -151,8 +151,8 @@ py::object load_model(py::object model_name) {
     py::object model = py::none();
     try {
         py::object SentenceTransformer = py::module_::import("sentence_transformers").attr("SentenceTransformer");
-        py::object folder = packaged_weights(model_name);
-        model = folder.is_none() ? SentenceTransformer(model_name) : load_from_folder(SentenceTransformer, folder);
+        std::optional<std::string> folder = packaged_weights(model_name);
+        model = folder ? load_from_folder(SentenceTransformer, host::text(*folder)) : SentenceTransformer(model_name);
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e)) throw;
         return failed(py::str(e.value()));
@@ -175,10 +175,7 @@ struct Library {
 /// here (a name the hub resolves): such vectors are not kept.
 std::optional<std::string> model_identity(const py::object& model_name, const py::object& model) {
     std::string name = host::str_of(model_name);
-    py::object packaged = packaged_weights(model_name);
-    std::optional<std::string> packaged_folder;
-    if (!packaged.is_none()) packaged_folder = host::str_of(packaged);
-    std::optional<std::filesystem::path> folder = core::weights_folder(name, packaged_folder);
+    std::optional<std::filesystem::path> folder = core::weights_folder(name, packaged_weights(model_name));
     if (!folder) return std::nullopt;
     std::string weights;
     {
@@ -260,13 +257,25 @@ py::object encode_or_read(const py::object& model, const py::list& texts, Key&& 
     return embeddings;
 }
 
+/// Libraries, and their embeddings, kept per process.
+constexpr std::size_t kKeptLibraries = 8;
+
+/// Keeps `value` under `key` in `cache`, the oldest entries (a dict's first)
+/// dropped so that it keeps at most kKeptLibraries.
+void remember(py::dict cache, py::handle key, py::handle value) {
+    while (py::len(cache) >= kKeptLibraries) {
+        py::object oldest = py::reinterpret_borrow<py::object>(*py::iter(cache));
+        if (PyDict_DelItem(cache.ptr(), oldest.ptr()) < 0) throw py::error_already_set();
+    }
+    cache[key] = value;
+}
+
 /// The embeddings of the library's texts, encoded once per model and texts:
 /// a run that ranks many queries against one library (a benchmark set, a
 /// batch of problems) pays for the library once. Kept in `_embedding_cache`,
 /// keyed by the model object itself and the texts, at most kKeptLibraries.
 template <typename Key, typename Encode>
 py::object library_embeddings(const py::object& model, const py::list& texts, Key&& kept, Encode&& encode) {
-    constexpr std::size_t kKeptLibraries = 8;
     py::object cache = attr("_embedding_cache");
     py::object key;
     try {
@@ -286,12 +295,7 @@ py::object library_embeddings(const py::object& model, const py::list& texts, Ke
     Turn turn(encoding);
     if (dict.contains(key)) return dict[key];  // encoded while this one waited
     py::object embeddings = encode_or_read(model, texts, kept, encode);
-    while (py::len(dict) >= kKeptLibraries) {
-        // Dicts keep insertion order: the first key is the oldest.
-        py::object oldest = py::reinterpret_borrow<py::object>(*py::iter(dict));
-        if (PyDict_DelItem(dict.ptr(), oldest.ptr()) < 0) throw py::error_already_set();
-    }
-    dict[key] = embeddings;
+    remember(dict, key, embeddings);
     return embeddings;
 }
 
@@ -344,7 +348,6 @@ Library read_own(const std::string& folder, const std::vector<core::RelativePath
 /// core::library_stamp) stays the same: a run that ranks many queries
 /// against one library lists and stamps it each time, without reading it.
 Library read_library(py::object models_dir) {
-    constexpr std::size_t kKeptLibraries = 8;
     std::string folder = library_folder(models_dir);
     py::object list_files = attr("_iter_description_files"), read = attr("_read_text");
     // Listing or reading replaced on the module: theirs, each time.
@@ -376,11 +379,7 @@ Library read_library(py::object models_dir) {
     }
     Library library = read_own(folder, found);
     library.folder_stamp = folder_stamp;
-    while (py::len(kept) >= kKeptLibraries) {
-        py::object oldest = py::reinterpret_borrow<py::object>(*py::iter(kept));
-        if (PyDict_DelItem(kept.ptr(), oldest.ptr()) < 0) throw py::error_already_set();
-    }
-    kept[key] = py::make_tuple(stamp_bytes, library.paths, library.texts);
+    remember(kept, key, py::make_tuple(stamp_bytes, library.paths, library.texts));
     return library;
 }
 

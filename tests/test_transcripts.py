@@ -3,6 +3,7 @@
 
 import hashlib
 import json
+import os
 from pathlib import Path
 
 import pytest
@@ -101,6 +102,20 @@ class TestRecording:
             tg.run_generation("p", tmp_path / "m.mod", tmp_path / "d.dat", model_name="gpt-test",
                               few_shot=False, record=recorded)  # fmt: skip
         assert not recorded.exists()
+
+    @pytest.mark.parametrize("layout", ["file/t.jsonl", "file/a/b/t.jsonl", "dangling/a/t.jsonl"])
+    def test_a_folder_that_cannot_be_made_is_named_as_os_makedirs_names_it(self, tg, openai_server, tmp_path, layout):
+        openai_server.server.handler = Scripted(pair("bakery"))
+        (tmp_path / "file").write_text("x")
+        (tmp_path / "dangling").symlink_to(tmp_path / "nowhere")
+        recorded = tmp_path / layout
+        with pytest.raises(OSError) as made:
+            os.makedirs(recorded.parent, exist_ok=True)
+        with pytest.raises(OSError) as run:
+            tg.run_generation("p", tmp_path / "m.mod", tmp_path / "d.dat", model_name="gpt-test",
+                              few_shot=False, record=recorded)  # fmt: skip
+        assert (type(run.value), run.value.errno, run.value.filename) == (
+            type(made.value), made.value.errno, made.value.filename)  # fmt: skip
 
 
 class TestReplay:

@@ -4,6 +4,8 @@
 import hashlib
 import json
 import os
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -116,6 +118,30 @@ class TestRecording:
                               few_shot=False, record=recorded)  # fmt: skip
         assert (type(run.value), run.value.errno, run.value.filename) == (
             type(made.value), made.value.errno, made.value.filename)  # fmt: skip
+
+
+    def test_a_transcript_that_blocks_leaves_the_other_threads_running(self, tmp_path):
+        """A pipe as the transcript, whose reader (a thread of the same process) opens it a second after the run
+        starts waiting for one: the run must not hold the interpreter while it waits."""
+        script = f"""if True:
+            import os, threading, time
+            import tarvok.tarvok_generative as tg
+            tg._llm_generate_text = lambda **kw: {pair("bakery")!r}
+            os.mkfifo("talk.jsonl")
+            got = []
+            def read():
+                time.sleep(1)
+                while True:
+                    with open("talk.jsonl", "rb") as f:
+                        got.append(f.read())
+            threading.Thread(target=read, daemon=True).start()
+            tg.run_generation("p", "m.mod", "d.dat", model_name="gpt-test", iterations=1, few_shot=False,
+                              alignment_check=False, record="talk.jsonl")
+            print(got[0].decode())
+        """
+        done = subprocess.run([sys.executable, "-c", script], cwd=tmp_path, capture_output=True, text=True, timeout=60)
+        assert done.returncode == 0, done.stderr
+        assert json.loads(done.stdout)["step"] == "generate"
 
 
 class TestReplay:

@@ -173,8 +173,11 @@ void Transcript::record(const Exchange& exchange) {
     // As UTF-8; a text that is no valid Unicode (a lone surrogate) is escaped instead.
     std::string text = tarvok::json::write(line, {.ensure_ascii = false});
     if (!utf8::is_valid(text)) text = tarvok::json::write(line);
-    if (std::filesystem::path folder = file_.parent_path(); !folder.empty()) make_folders(folder);
-    files::append_whole(file_, text + "\n");
+    text += "\n";
+    blocking_([&] {
+        if (std::filesystem::path folder = file_.parent_path(); !folder.empty()) make_folders(folder);
+        files::append_whole(file_, text);
+    });
 }
 
 std::string RecordingClient::generate(const std::string& prompt, const RequestOptions& options) {

@@ -105,6 +105,14 @@ class TestRecording:
                               few_shot=False, record=recorded)  # fmt: skip
         assert not recorded.exists()
 
+    def test_a_transcript_over_the_model_or_data_file_is_refused(self, tg, tmp_path):
+        (tmp_path / "d.dat").write_text("n = 1;")
+        (tmp_path / "talk.jsonl").symlink_to(tmp_path / "d.dat")
+        for record, other in [(tmp_path / "m.mod", "model_file"), (tmp_path / "talk.jsonl", "data_file")]:
+            with pytest.raises(ValueError, match=f"^run_generation\\(\\): {other} and record name the same file: "):
+                tg.run_generation("p", tmp_path / "m.mod", tmp_path / "d.dat", few_shot=False, record=record)
+        assert (tmp_path / "d.dat").read_text() == "n = 1;" and not (tmp_path / "m.mod").exists()
+
     @pytest.mark.parametrize("layout", ["file/t.jsonl", "file/a/b/t.jsonl", "dangling/a/t.jsonl"])
     def test_a_folder_that_cannot_be_made_is_named_as_os_makedirs_names_it(self, tg, openai_server, tmp_path, layout):
         openai_server.server.handler = Scripted(pair("bakery"))

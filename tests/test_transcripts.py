@@ -127,7 +127,6 @@ class TestRecording:
         assert (type(run.value), run.value.errno, run.value.filename) == (
             type(made.value), made.value.errno, made.value.filename)  # fmt: skip
 
-
     def test_a_transcript_that_blocks_leaves_the_other_threads_running(self, tmp_path):
         """A pipe as the transcript, whose reader (a thread of the same process) opens it a second after the run
         starts waiting for one: the run must not hold the interpreter while it waits."""

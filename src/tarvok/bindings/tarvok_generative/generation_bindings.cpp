@@ -131,8 +131,8 @@ void refuse_same_file(const char* function, RunArg first_arg, RunArg second_arg,
         same = files::same_file(first, second);
     }
     if (same)
-        host::raise(PyExc_ValueError, same_file_refusal(function, parameter(first_arg).name,
-                                                        parameter(second_arg).name, host::str_of(second_file)));
+        host::raise(PyExc_ValueError, same_file_refusal(function, parameter(first_arg).name, parameter(second_arg).name,
+                                                        host::str_of(second_file)));
 }
 
 /// The number of iterations as the host's int() reads the argument, at least

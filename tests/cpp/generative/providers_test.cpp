@@ -11,21 +11,6 @@ namespace pv = tarvok::generative::providers;
 
 namespace {
 
-/// Working parameters backed by a set, recording the order of removals.
-class KeySet : public pv::ParamKeys {
-  public:
-    explicit KeySet(std::set<std::string> keys) : keys_(std::move(keys)) {}
-    bool contains(std::string_view key) override { return keys_.count(std::string(key)) > 0; }
-    void erase(std::string_view key) override {
-        keys_.erase(std::string(key));
-        erased.emplace_back(key);
-    }
-    std::vector<std::string> erased;
-
-  private:
-    std::set<std::string> keys_;
-};
-
 std::string_view inferred(std::optional<std::string_view> name, std::string_view model) {
     return pv::infer_provider(name, model).member;
 }
@@ -146,55 +131,32 @@ TEST(CreateParams, KeyOrder) {
     EXPECT_EQ(pv::create_param_keys(false, true, false), (V{"model", "input", "response_format", "temperature"}));
 }
 
-TEST(Stripping, FallbackKeysByMentionAndPhrases) {
-    KeySet keys({"model", "input", "response_format", "stop", "temperature"});
-    EXPECT_TRUE(pv::strip_param_from_error_message({"unexpected keyword argument 'response_format'"}, keys));
-    EXPECT_EQ(keys.erased, (std::vector<std::string>{"response_format"}));
-
-    KeySet passing({"model", "stop", "temperature"});
-    EXPECT_TRUE(pv::strip_param_from_error_message({"the stream stopped early"}, passing));
-    EXPECT_EQ(passing.erased, (std::vector<std::string>{"stop"}));
-
-    KeySet several({"response_format", "stop", "reasoning", "temperature"});
-    EXPECT_TRUE(pv::strip_param_from_error_message({"bad temperature and reasoning"}, several));
-    EXPECT_EQ(several.erased, (std::vector<std::string>{"reasoning", "temperature"}));
-}
-
-TEST(Stripping, FallbackKeyAbsentFromParamsIsNotReported) {
-    KeySet keys({"model", "input"});
-    EXPECT_FALSE(pv::strip_param_from_error_message({"unexpected keyword argument 'stop'"}, keys));
-    EXPECT_TRUE(keys.erased.empty());
-}
-
-TEST(Stripping, CapturedNamesRemoveAnyParameterWithExactCase) {
-    KeySet keys({"max_output_tokens", "model"});
-    EXPECT_TRUE(pv::strip_param_from_error_message(
-        {"unsupported parameter: 'max_output_tokens' is not supported", "max_output_tokens", std::nullopt}, keys));
-    EXPECT_EQ(keys.erased, (std::vector<std::string>{"max_output_tokens"}));
-
-    KeySet cased({"Top_P"});
-    EXPECT_FALSE(pv::strip_param_from_error_message({"unsupported parameter: 'top_p'", "top_p", std::nullopt}, cased));
-
-    KeySet both({"seed", "top_p"});
-    EXPECT_TRUE(pv::strip_param_from_error_message({"...", "top_p", "seed"}, both));
-    EXPECT_EQ(both.erased, (std::vector<std::string>{"top_p", "seed"}));
-}
-
 TEST(Stripping, RejectedAmongThePresentKeysEachOnceInRemovalOrder) {
     using S = std::vector<std::string>;
-    // "stop" is both a mentioned fallback key and the captured name: it goes once.
-    EXPECT_EQ(pv::rejected_params({"unsupported parameter: 'stop' (temperature)", "stop", std::nullopt},
-                                  S{"model", "temperature", "stop"}),
+    auto rejected = [](pv::RejectionText text, S present) { return pv::rejected_params(text, present); };
+    // Fallback keys by the phrases that name them, or by a mention alone.
+    EXPECT_EQ(rejected({"unexpected keyword argument 'response_format'"},
+                       {"model", "input", "response_format", "stop", "temperature"}),
+              (S{"response_format"}));
+    EXPECT_EQ(rejected({"the stream stopped early"}, {"model", "stop", "temperature"}), (S{"stop"}));
+    EXPECT_EQ(rejected({"bad temperature and reasoning"}, {"response_format", "stop", "reasoning", "temperature"}),
+              (S{"reasoning", "temperature"}));
+    // Only keys that are present, each once ("stop" is both a mention and the captured name).
+    EXPECT_TRUE(rejected({"unexpected keyword argument 'stop'"}, {"model", "input"}).empty());
+    EXPECT_EQ(rejected({"unsupported parameter: 'stop' (temperature)", "stop", std::nullopt},
+                       {"model", "temperature", "stop"}),
               (S{"stop", "temperature"}));
-    EXPECT_EQ(pv::rejected_params({"...", "top_p", "seed"}, S{"seed", "top_p"}), (S{"top_p", "seed"}));
-    EXPECT_TRUE(pv::rejected_params({"unsupported parameter: 'seed'", "seed", std::nullopt}, S{"model"}).empty());
-}
-
-TEST(Stripping, NothingMatches) {
-    KeySet keys({"model", "input", "response_format"});
-    EXPECT_FALSE(pv::strip_param_from_error_message({"rate limit exceeded"}, keys));
-    EXPECT_FALSE(pv::strip_param_from_error_message({""}, keys));
-    EXPECT_TRUE(keys.erased.empty());
+    // Captured names remove any parameter, with its exact case.
+    EXPECT_EQ(
+        rejected({"unsupported parameter: 'max_output_tokens' is not supported", "max_output_tokens", std::nullopt},
+                 {"max_output_tokens", "model"}),
+        (S{"max_output_tokens"}));
+    EXPECT_TRUE(rejected({"unsupported parameter: 'top_p'", "top_p", std::nullopt}, {"Top_P"}).empty());
+    EXPECT_EQ(rejected({"...", "top_p", "seed"}, {"seed", "top_p"}), (S{"top_p", "seed"}));
+    EXPECT_TRUE(rejected({"unsupported parameter: 'seed'", "seed", std::nullopt}, {"model"}).empty());
+    // Nothing matches.
+    EXPECT_TRUE(rejected({"rate limit exceeded"}, {"model", "input", "response_format"}).empty());
+    EXPECT_TRUE(rejected({""}, {"model", "input", "response_format"}).empty());
 }
 
 TEST(Backoff, DoublesPerAttempt) {

@@ -153,48 +153,25 @@ std::vector<std::string_view> create_param_keys(bool has_max_tokens, bool has_te
     return keys;
 }
 
-bool strip_param_from_error_message(const RejectionText& message, ParamKeys& params) {
+std::vector<std::string> rejected_params(const RejectionText& message, std::span<const std::string> present) {
+    std::vector<std::string> keys(present.begin(), present.end()), removed;
+    // Each rejected key goes once, in the order it is found to be rejected.
+    auto take = [&](std::string_view key) {
+        auto at = std::find(keys.begin(), keys.end(), key);
+        if (at == keys.end()) return;
+        keys.erase(at);
+        removed.emplace_back(key);
+    };
     auto mentions = [&](const std::string& needle) { return message.lowered.find(needle) != std::string_view::npos; };
-    bool removed = false;
     for (std::string_view key : kFallbackKeys) {
-        if (!params.contains(key)) continue;
         std::string k(key);
         if (mentions("unexpected keyword argument '" + k + "'") || mentions("unsupported parameter: '" + k + "'") ||
-            mentions(k)) {
-            params.erase(key);
-            removed = true;
-        }
+            mentions(k))
+            take(key);
     }
-    if (auto name = message.unsupported_parameter; name && params.contains(*name)) {
-        params.erase(*name);
-        removed = true;
-    }
-    if (auto name = message.parameter_not_supported; name && params.contains(*name)) {
-        params.erase(*name);
-        return true;
-    }
+    if (message.unsupported_parameter) take(*message.unsupported_parameter);
+    if (message.parameter_not_supported) take(*message.parameter_not_supported);
     return removed;
-}
-
-std::vector<std::string> rejected_params(const RejectionText& message, std::span<const std::string> present) {
-    /// The present keys, recording what the stripping step removes.
-    class Present : public ParamKeys {
-      public:
-        explicit Present(std::span<const std::string> keys) : keys_(keys.begin(), keys.end()) {}
-        bool contains(std::string_view key) override {
-            return std::find(keys_.begin(), keys_.end(), key) != keys_.end();
-        }
-        void erase(std::string_view key) override {
-            keys_.erase(std::find(keys_.begin(), keys_.end(), key));
-            removed.emplace_back(key);
-        }
-        std::vector<std::string> removed;
-
-      private:
-        std::vector<std::string> keys_;
-    } keys(present);
-    strip_param_from_error_message(message, keys);
-    return keys.removed;
 }
 
 bool is_outage_status(long long status) { return status >= 500 || status == 408 || status == 429; }

@@ -221,18 +221,6 @@ struct RejectionText {
     std::optional<std::string_view> parameter_not_supported = {};
 };
 
-/// The working request parameters as the stripping step sees them.
-class ParamKeys {
-  public:
-    virtual ~ParamKeys() = default;
-    virtual bool contains(std::string_view key) = 0;
-    virtual void erase(std::string_view key) = 0;
-};
-
-/// Removes from `params` every parameter that the error message rejects;
-/// true when anything was removed.
-bool strip_param_from_error_message(const RejectionText& message, ParamKeys& params);
-
 /// The parameters among `present` that the error message rejects, in the
 /// order they are to be removed.
 std::vector<std::string> rejected_params(const RejectionText& message, std::span<const std::string> present);

@@ -4,6 +4,7 @@
 // on Python threads (the loop waits on the network); the main thread alone
 // writes results.jsonl, one flushed line per finished problem, so that a run
 // that is stopped resumes where it was.
+#include "bindings/evaluation/entries.hpp"
 #include "bindings/host/compile.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/interrupts.hpp"
@@ -47,10 +48,10 @@ namespace pv = tarvok::generative::providers;
 
 namespace {
 
-using host::attr;
+py::object attr(const char* name) { return host::modules::evaluation.attr(name); }
 using host::Kind;
 
-py::module_ generative() { return host::import_sibling(host::this_module(), "tarvok_generative"); }
+py::module_ generative() { return host::modules::tarvok_generative.get(); }
 py::module_ os_module() { return py::module_::import("os"); }
 
 /// `text` with the configured API keys hidden, as every record, summary and
@@ -565,8 +566,7 @@ std::shared_ptr<Pool> start_workers(const Settings& s, const std::vector<const e
     // The descriptions come to the ranker in this order: it encodes them ahead while the workers wait on requests.
     py::list descriptions;
     for (const py::object& problem : pool->todo) descriptions.append(problem["description"]);
-    pool->ahead = host::import_sibling(host::this_module(), "example_ranker")
-                      .attr("_queries_ahead")(descriptions, host::embedding_model_name());
+    pool->ahead = host::modules::example_ranker.attr("_queries_ahead")(descriptions, host::embedding_model_name());
     py::object thread = py::module_::import("threading").attr("Thread");
     pool->queue = std::make_unique<ev::WorkQueue>(todo.size(), plan.names.size());
     // Not daemon threads: the interpreter waits for them at exit rather than
@@ -902,9 +902,12 @@ int main_impl(py::object argv) {
 
 }  // namespace
 
-PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
+void tarvok::evaluation::bind::add_arguments(py::object parser) { ::add_arguments(parser); }
+int tarvok::evaluation::bind::run_command(py::object args) { return ::run_command(args); }
+
+void tarvok_start_evaluation(pybind11::module_& m) {
     host::ModuleStart start(
-        m,
+        m, tarvok::host::modules::evaluation,
         "Answer accuracy on benchmark sets: the generation loop on each word problem, its model solved and "
         "compared with the reference optimum.");
 

@@ -48,8 +48,7 @@ std::string error_text(py::error_already_set& e) {
 std::optional<std::string> embedding_unavailable(py::error_already_set& error) {
     if (host::behind_an_interrupt(error.value().ptr())) return std::nullopt;  // Ctrl-C, not a missing library
     if (error.matches(PyExc_ImportError)) return error_text(error);
-    py::object unavailable =
-        host::import_sibling(host::this_module(), "example_ranker").attr("EmbeddingModelUnavailable");
+    py::object unavailable = host::modules::example_ranker.attr("EmbeddingModelUnavailable");
     if (!error.matches(unavailable)) return std::nullopt;
     py::object value = error.value();
     if (py::hasattr(value, "model_name") && py::hasattr(value, "reason"))
@@ -105,9 +104,8 @@ class HostLibrary : public ExampleLibrary {
     }
     void rank_lexically() override {
         step([&] {
-            hits_ = host::import_sibling(host::this_module(), "example_ranker")
-                        .attr("rank_lexically")(py::arg("query") = problem_, py::arg("models_dir") = dir_,
-                                                py::arg("top_k") = k_);
+            hits_ = host::modules::example_ranker.attr("rank_lexically")(
+                py::arg("query") = problem_, py::arg("models_dir") = dir_, py::arg("top_k") = k_);
         });
     }
     std::string hit_names() override {

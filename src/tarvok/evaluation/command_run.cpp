@@ -1,11 +1,13 @@
 #include "evaluation/command_run.hpp"
 
-#include "common/interrupt.hpp"
+#include "common/files.hpp"
 #include "common/json.hpp"
 #include "common/terminal_text.hpp"
+#include "evaluation/folder.hpp"
 
-#include <functional>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 #include <utility>
 
 namespace tarvok::evaluation {
@@ -14,82 +16,123 @@ namespace {
 
 using Failure = std::optional<CommandFailure>;
 
-/// The steps in their order, until one fails: its failure. What a step
-/// raises that the command does not turn into a failure is thrown on.
-Failure run_steps(CommandHost& host, const CommandOptions& options, CommandNames& names, const Dataset*& data,
-                  const RunOutcome*& out) {
-    auto done = [](auto&& step) { return [step]() -> Failure { return step(), std::nullopt; }; };
-    const std::pair<Step, std::function<Failure()>> steps[] = {
-        {Step::Settings, done([&] { names = host.make_settings(); })},
-        {Step::Dataset,
-         [&]() -> Failure {
-             data = &host.load_dataset();
-             if (!data->problems.empty()) return std::nullopt;
-             for (const BadRecord& bad : data->bad) host.tell(bad_record_line(names.dataset, bad));
-             return CommandFailure{ExitStatus::Usage, no_usable_problem(names.dataset)};
-         }},
-        {Step::Provider, done([&] { host.check_provider(); })},
-        {Step::Solver, done([&] { host.check_solver(); })},
-        {Step::Prepare, done([&] { host.prepare(); })},
-        {Step::Run,
-         [&]() -> Failure {
-             out = &host.run();
-             if (!out->provider_down) return std::nullopt;
-             return CommandFailure{ExitStatus::LlmFailure, *out->provider_down};
-         }},
-    };
-    for (const auto& [step, body] : steps) {
-        try {
-            if (Failure failure = body()) return failure;
-        } catch (const StepError& e) {
-            Failure failure = command_failure(step, e.kind, e.text, names.out_dir, options.replay);
-            if (!failure) std::rethrow_exception(e.raised);
-            return failure;
-        }
-    }
-    return std::nullopt;
+Dataset read_dataset(const RunConfig& c) { return load_dataset(read_file(c.dataset), c.dataset_name, c); }
+
+Prepared prepare(const RunConfig& c, const Dataset& data) {
+    RunKey key = run_key(c, c.execution_check_made, c.alignment_check_made);
+    key.model = c.model_shown;
+    return prepare_folder(c.out_dir, c.out_name, data.problems, key, c, c.dataset);
 }
 
-/// After an interrupt: the running problems end at their next step (one
-/// request at most); a second interrupt ends the command at once, its
-/// records being on disk already.
-void wait_for_workers(CommandHost& host) {
+/// What a core step threw, as the command tells the host's errors apart;
+/// anything else is thrown on.
+StepError core_error() {
     try {
-        if (std::size_t running = host.running()) host.tell(stopping_line(running));
-        host.join();
-    } catch (const Interrupted&) {
-        host.quit(ExitStatus::Interrupted);
+        throw;
+    } catch (const std::filesystem::filesystem_error& e) {
+        return {Raised::OS, os_error_text(e.code().value(), e.path1().string()), std::current_exception()};
+    } catch (const files::FileError& e) {
+        return {Raised::OS, os_error_text(e.error_number(), e.path().string()), std::current_exception()};
+    } catch (const FolderBusy& e) {
+        return {Raised::Runtime, e.what(), std::current_exception()};
+    } catch (const FolderConflict& e) {
+        return {Raised::Value, e.what(), std::current_exception()};
+    } catch (const DatasetError& e) {
+        return {Raised::Value, e.what(), std::current_exception()};
     }
+}
+
+/// What the command's course holds as it goes.
+struct Course {
+    std::optional<RunConfig> config;
+    Dataset data;
+    Prepared prepared;
+    RunOutcome out;
+    std::shared_ptr<WorkQueue> queue;
+};
+
+/// The steps in their order, until one fails: its failure. What a step
+/// throws that the command does not turn into a failure is thrown on.
+Failure run_steps(CommandHost& host, const CommandOptions& options, Course& c, Interrupt* interrupt) {
+    Step at = Step::Settings;
+    std::optional<StepError> raised;
+    try {
+        c.config = host.settings();
+        at = Step::Dataset;
+        c.data = read_dataset(*c.config);
+        if (c.data.problems.empty()) {
+            for (const BadRecord& bad : c.data.bad) host.write(true, bad_record_line(c.config->dataset_name, bad));
+            return CommandFailure{ExitStatus::Usage, no_usable_problem(c.config->dataset_name)};
+        }
+        at = Step::Provider;
+        c.config->provider_name = host.check_provider(*c.config);
+        at = Step::Solver;
+        host.check_solver(c.config->solver);
+        at = Step::Prepare;
+        c.prepared = prepare(*c.config, c.data);
+        at = Step::Run;
+        c.out = run_problems(host, run_plan(*c.config, c.data, c.prepared), c.queue, interrupt);
+        if (!c.out.provider_down) return std::nullopt;
+        return CommandFailure{ExitStatus::LlmFailure, *c.out.provider_down};
+    } catch (const StepError& e) {
+        raised = e;
+    } catch (const Interrupted&) {
+        throw;
+    } catch (...) {
+        raised = core_error();
+    }
+    Failure failure =
+        command_failure(at, raised->kind, raised->text, c.config ? c.config->out_name : "", options.replay);
+    if (!failure) std::rethrow_exception(raised->raised);
+    return failure;
 }
 
 }  // namespace
 
-int run_command(CommandHost& host, const CommandOptions& options, bool json) {
+std::string os_error_text(int error, const std::string& path) {
+    return "[Errno " + std::to_string(error) + "] " + std::generic_category().message(error) + ": '" + path + "'";
+}
+
+CommandEnd run_command(CommandHost& host, const CommandOptions& options, bool json, Interrupt* interrupt) {
     // A line on stderr, or with --json an object on stdout.
     auto failed = [&](const CommandFailure& failure) {
         if (!json) {
-            host.tell(command_error_line(failure.message));
+            host.write(true, command_error_line(failure.message));
         } else {
             json::Value error = json::Value::object(
                 {{"error", json::Value::of(failure.message)}, {"status", json::Value::of(code(failure.status))}});
-            host.say(json::write(error, {.ensure_ascii = false}) + "\n");
+            host.write(false, json::write(error, {.ensure_ascii = false}) + "\n");
         }
-        return code(failure.status);
+        return CommandEnd{code(failure.status)};
     };
     if (auto fault = command_option_fault(options)) return failed({ExitStatus::Usage, *fault});
+    Course c;
     try {
-        CommandNames names;
-        const Dataset* data = nullptr;
-        const RunOutcome* out = nullptr;
-        if (Failure failure = run_steps(host, options, names, data, out)) return failed(*failure);
-        host.say(json ? out->summary_text : terminal::shown(results_table(data->problems, out->records, out->summary)));
-        host.tell(results_line(names.results_path, names.summary_path));
-        return code(ExitStatus::Success);
+        if (Failure failure = run_steps(host, options, c, interrupt)) return failed(*failure);
+        host.write(false, json ? c.out.summary_text
+                               : terminal::shown(results_table(c.data.problems, c.out.records, c.out.summary)));
+        host.write(true, results_line(c.config->results_name, c.config->summary_name));
+        return {code(ExitStatus::Success)};
     } catch (const Interrupted&) {
-        host.tell(kInterruptedLine);
-        wait_for_workers(host);
-        return code(ExitStatus::Interrupted);
+        host.write(true, kInterruptedLine);
     }
+    // The running problems end at their next step (one request at most); a
+    // second interrupt ends the command at once, its records being on disk.
+    try {
+        if (std::size_t running = c.queue ? c.queue->running() : 0) host.write(true, stopping_line(running));
+        if (c.queue) c.queue->wait_for_workers(interrupt);
+    } catch (const Interrupted&) {
+        return {code(ExitStatus::Interrupted), true};
+    }
+    return {code(ExitStatus::Interrupted)};
+}
+
+RunOutcome run_evaluation(RunHost& host, RunConfig config, std::shared_ptr<WorkQueue>& queue, Interrupt* interrupt) {
+    Dataset data = read_dataset(config);
+    config.provider_name = host.check_provider(config);
+    host.check_solver(config.solver);
+    Prepared prepared = prepare(config, data);
+    return run_problems(host, run_plan(config, data, prepared), queue, interrupt);
 }
 
 }  // namespace tarvok::evaluation

@@ -1,15 +1,19 @@
-// `tarvok eval` from its parsed options to its exit status: the options'
-// check, the steps in their order with the failure each may end in, the
-// report of a finished run, the failure told, and what an interrupt does (a
-// second one quits at once). The host runs each step, throwing StepError for
-// what a step raised and tarvok::Interrupted for Ctrl-C.
+// A run of `tarvok eval` or of run_evaluation from its configuration: the
+// data set read, the host's checks, the folder prepared, the problems run.
+// For the command also the options' check, the failure each step may end
+// in, the report of a finished run, the failure told, and what an interrupt
+// does (a second one quits at once). The host throws StepError for what it
+// raised and tarvok::Interrupted for Ctrl-C.
 #pragma once
 
+#include "common/interrupt.hpp"
 #include "evaluation/runner.hpp"
 #include "evaluation/settings.hpp"
+#include "evaluation/work_queue.hpp"
 
-#include <cstddef>
 #include <exception>
+#include <memory>
+#include <optional>
 #include <string>
 
 namespace tarvok::evaluation {
@@ -21,43 +25,37 @@ namespace tarvok::evaluation {
 /// machine) holding the interpreter, while every worker waits on it.
 inline constexpr long long kYoungPassesPerFullCollection = 100;
 
-/// What a step raised, as the host throws it: its kind, the host's str of
-/// it, and the host's own error to throw on when the command does not turn
-/// it into a failure.
+/// What the host raised, as it throws it: its kind, the host's str of it,
+/// and the host's own error to throw on when the command does not turn it
+/// into a failure.
 struct StepError {
     Raised kind = Raised::Other;
     std::string text;
     std::exception_ptr raised;
 };
 
-/// The names the command's lines show.
-struct CommandNames {
-    std::string dataset, out_dir, results_path, summary_path;
-};
-
-/// The host's side of the command.
-class CommandHost {
+/// The command's outside beyond a run's: its configuration, made from the
+/// parsed arguments (Step::Settings).
+class CommandHost : public RunHost {
   public:
-    virtual ~CommandHost() = default;
-    /// The steps, in their order (see Step); each may throw.
-    virtual CommandNames make_settings() = 0;
-    virtual const Dataset& load_dataset() = 0;
-    virtual void check_provider() = 0;
-    virtual void check_solver() = 0;
-    virtual void prepare() = 0;
-    virtual const RunOutcome& run() = 0;
-
-    /// Writes to stdout, or one line to stderr.
-    virtual void say(const std::string& text) = 0;
-    virtual void tell(const std::string& line) = 0;
-    /// The problems still running, waiting for them, and quitting at once.
-    virtual std::size_t running() = 0;
-    virtual void join() = 0;
-    virtual void quit(ExitStatus status) = 0;
+    virtual RunConfig settings() = 0;
 };
 
-/// The command's exit status; with `json` the summary is printed as JSON
-/// in place of the results table.
-int run_command(CommandHost& host, const CommandOptions& options, bool json);
+/// How the command ended: its exit status, and whether the process must end
+/// at once (a second Ctrl-C while the running problems were ending).
+struct CommandEnd {
+    int status = 0;
+    bool quit = false;
+};
+
+/// With `json` the summary is printed as JSON in place of the results table.
+CommandEnd run_command(CommandHost& host, const CommandOptions& options, bool json, Interrupt* interrupt);
+
+/// The library's run of `config`; throws what a step threw (the cores'
+/// errors about files, the folder and the data set as they are).
+RunOutcome run_evaluation(RunHost& host, RunConfig config, std::shared_ptr<WorkQueue>& queue, Interrupt* interrupt);
+
+/// "[Errno 13] Permission denied: 'path'", as the host says a failed OSError.
+std::string os_error_text(int error, const std::string& path);
 
 }  // namespace tarvok::evaluation

@@ -121,22 +121,23 @@ void AppendedFile::close() {
     fd_ = -1;
 }
 
-RunPlan run_plan(const Settings& s, const Dataset& dataset, const Prepared& prepared, RunNames names) {
+RunPlan run_plan(const RunConfig& c, const Dataset& dataset, const Prepared& prepared) {
     RunPlan plan;
     plan.problems = &dataset.problems;
     plan.resume = &prepared.plan;
     plan.key = prepared.key;
-    plan.settings = {std::move(names.dataset_shown), s.provider_name,       std::move(names.model_shown),
-                     s.iterations.value_or(0),       names.execution_check, s.rel_tol};
+    plan.settings = {c.dataset_shown,          c.provider_name,        c.model_shown,
+                     c.iterations.value_or(0), c.execution_check_made, c.rel_tol};
     plan.bad_records = dataset.bad.size();
-    plan.rel_tol = s.rel_tol;
-    plan.stop_after_errors = s.stop_after_errors;
+    plan.rel_tol = c.rel_tol;
+    plan.stop_after_errors = c.stop_after_errors;
     plan.results_end_in_newline = prepared.recorded.ends_in_newline;
-    if (s.progress)
-        plan.start = StartFacts{dataset.problems.size(), std::move(names.dataset), std::move(names.model),
-                                std::move(names.results_path)};
+    if (c.progress)
+        plan.start = StartFacts{dataset.problems.size(), c.dataset_name, c.model.value_or(""), c.results_name};
     plan.bad = &dataset.bad;
     plan.folder = prepared.results_path.parent_path();
+    plan.jobs = c.jobs;
+    plan.progress = c.progress;
     return plan;
 }
 

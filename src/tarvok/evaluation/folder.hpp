@@ -53,17 +53,9 @@ Prepared prepare_folder(const std::filesystem::path& out_dir, const std::string&
                         const std::vector<Problem>& problems, const RunKey& key, const Settings& settings,
                         const std::filesystem::path& dataset);
 
-/// A run's names as the host gives them: the data set's path and the model
-/// as the summary shows them (the keys hidden) and as the start line tells
-/// them, the results file, and the execution check as the run makes it.
-struct RunNames {
-    std::string dataset_shown, model_shown, dataset, model, results_path;
-    bool execution_check = false;
-};
-
-/// The plan of a run (see run_problems) from its settings, its data set
+/// The plan of a run (see run_problems) from its configuration, its data set
 /// and its prepared folder; it tells its start only when its progress shows.
-RunPlan run_plan(const Settings& settings, const Dataset& dataset, const Prepared& prepared, RunNames names);
+RunPlan run_plan(const RunConfig& config, const Dataset& dataset, const Prepared& prepared);
 
 /// Makes `folder` (a problem's folder or a sample folder in it) ready for a
 /// run of its problem: the folder and what the run writes in it are the

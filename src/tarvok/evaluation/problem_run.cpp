@@ -1,5 +1,6 @@
 #include "evaluation/problem_run.hpp"
 
+#include "common/interrupt.hpp"
 #include "evaluation/folder.hpp"
 #include "generative/grounding.hpp"
 
@@ -31,26 +32,34 @@ std::vector<Assumption> assumptions_of(const std::string& description, const std
     return out;
 }
 
-Record generation_record(ProblemHost& host, const std::string& sample, const ProblemOptions& options) {
+void ProblemLog::line(std::string_view text) {
+    file_.append(std::string(text) + "\n");
+    if (run_ && run_->stopping()) throw Interrupted{};
+}
+
+Record generation_record(Generation& loop, ProblemLog& log, const std::string& sample, const ProblemOptions& options) {
     std::filesystem::path where = sample.empty() ? options.folder : options.folder / sample;
     if (!sample.empty()) own_folder(where);
     forget_transcript(where);
     Record record;
     std::optional<WhatIfTable> what_if;
+    Generated made;
+    std::optional<GenerationFailed> failed;
     try {
-        if (std::optional<std::string> data = host.generate(where, record))
-            record.assumptions = assumptions_of(options.description, *data);
-        if (record.compiled.value_or(false)) {
-            // The loop's own solve of the final pair when the execution check
-            // made one, else a solve of the pair as the loop compiled it.
-            FinalSolve solved = host.solve(record, options.readings);
-            what_if = std::move(solved.what_if);
-            host.progress(final_model_line(solved.status, solved.objective));
-        }
+        loop.generate(where, record, options.readings, made);
     } catch (const GenerationFailed& raised) {
-        record.error = raised.text;
-        record.provider_error = raised.provider_error;
-        host.progress(raised.text);
+        failed = raised;
+    }
+    if (made.data) record.assumptions = assumptions_of(options.description, *made.data);
+    if (failed) {
+        record.error = failed->text;
+        record.provider_error = failed->provider_error;
+        log.line(failed->text);
+    } else if (made.solved) {
+        // The loop's own solve of the final pair when the execution check
+        // made one, else a solve of the pair as the loop compiled it.
+        what_if = std::move(made.solved->what_if);
+        log.line(final_model_line(made.solved->status, made.solved->objective));
     }
     settle(record);
     record.id = options.id;
@@ -59,14 +68,14 @@ Record generation_record(ProblemHost& host, const std::string& sample, const Pro
     return record;
 }
 
-Record problem_record(ProblemHost& host, const ProblemOptions& options) {
+Record problem_record(Generation& loop, ProblemLog& log, const ProblemOptions& options) {
     auto start = std::chrono::steady_clock::now();
     long long count = std::max(1LL, options.samples);
     std::vector<Record> records;
     std::vector<SampleOutcome> outcomes;
     for (long long k = 1; k <= count; ++k) {
-        if (count > 1) host.progress("Sample " + std::to_string(k) + "/" + std::to_string(count));
-        records.push_back(generation_record(host, sample_folder(k), options));
+        if (count > 1) log.line("Sample " + std::to_string(k) + "/" + std::to_string(count));
+        records.push_back(generation_record(loop, log, sample_folder(k), options));
         outcomes.push_back(sample_outcome(records.back()));
         if (outcomes.back().provider_error) break;
     }

@@ -2,17 +2,21 @@
 // generates it: the folders of its samples made its own, the steps of one
 // generation in their order (the loop, the assumptions of the data it wrote,
 // the final model's solve and its log line, what the loop raised kept in the
-// record), the samples voted on, and the time it all took. The host runs the
-// loop and the solve, and keeps the problem's log.
+// record), the samples voted on, the problem's log, and the time it all
+// took. The host runs the loop and the solve.
 #pragma once
 
+#include "evaluation/folder.hpp"
 #include "evaluation/record_map.hpp"
 #include "evaluation/runner.hpp"
 #include "evaluation/settings.hpp"
+#include "evaluation/work_queue.hpp"
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarvok::evaluation {
@@ -32,18 +36,37 @@ struct FinalSolve {
     std::optional<WhatIfTable> what_if;
 };
 
-/// The host's side of one problem: the loop, the solve and the log.
-class ProblemHost {
+/// What one generation gave: the text of the data file when the loop wrote
+/// a model, and the final model's solve when it compiled.
+struct Generated {
+    std::optional<std::string> data;
+    std::optional<FinalSolve> solved;
+};
+
+/// The generation loop, which is outside (the loop runs in the host and may
+/// be replaced there): one generation into `folder`, its counts read into
+/// `record` and its data into `made`, then, when it compiled, the final
+/// model solved (its status and objective into `record`, and with
+/// `readings` its answer and the readings the assumptions step listed).
+/// Throws GenerationFailed; what it made until then stays.
+class Generation {
   public:
-    virtual ~ProblemHost() = default;
-    /// The generation loop into `folder`, its counts read into `record`:
-    /// the text of the data file when it wrote a model.
-    virtual std::optional<std::string> generate(const std::filesystem::path& folder, Record& record) = 0;
-    /// The final model solved: its status and objective into `record`, and
-    /// with `readings` its answer and the readings the assumptions step listed.
-    virtual FinalSolve solve(Record& record, bool readings) = 0;
-    /// One line of the problem's log; the run's stop throws from here.
-    virtual void progress(const std::string& line) = 0;
+    virtual ~Generation() = default;
+    virtual void generate(const std::filesystem::path& folder, Record& record, bool readings, Generated& made) = 0;
+};
+
+/// A problem's log (progress.log, made empty): the loop's lines and the
+/// run's own. Once the run stops, the next line throws Interrupted, which
+/// ends the problem at its next step.
+class ProblemLog {
+  public:
+    ProblemLog(const std::filesystem::path& file, std::shared_ptr<const WorkQueue> run)
+        : file_(file, AppendedFile::Kind::Log), run_(std::move(run)) {}
+    void line(std::string_view text);
+
+  private:
+    AppendedFile file_;
+    std::shared_ptr<const WorkQueue> run_;  ///< none: a problem run alone
 };
 
 struct ProblemOptions {
@@ -59,10 +82,10 @@ std::vector<Assumption> assumptions_of(const std::string& description, const std
 
 /// The record of one generation into sample folder `sample` (see
 /// sample_folder); what the loop or the solve raises is kept in it.
-Record generation_record(ProblemHost& host, const std::string& sample, const ProblemOptions& options);
+Record generation_record(Generation& loop, ProblemLog& log, const std::string& sample, const ProblemOptions& options);
 
 /// The problem's record: its samples, stopping at the first provider error
 /// (no use going on), voted on when more than one, with the seconds they took.
-Record problem_record(ProblemHost& host, const ProblemOptions& options);
+Record problem_record(Generation& loop, ProblemLog& log, const ProblemOptions& options);
 
 }  // namespace tarvok::evaluation

@@ -1,9 +1,11 @@
 #include "evaluation/runner.hpp"
 
 #include "common/files.hpp"
+#include "common/json.hpp"
 #include "evaluation/folder.hpp"
 #include "evaluation/settings.hpp"
 #include "evaluation/vote.hpp"
+#include "evaluation/work_queue.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -232,11 +234,11 @@ std::optional<std::string> RunTally::finish(const Record& record) {
            "); stopped; a run with the same --out tries them again";
 }
 
-std::string RunTally::finished_line(const Record& r, const std::function<std::string(double)>& number) const {
+std::string RunTally::finished_line(const Record& r) const {
     std::string outcome = r.error ? (r.provider_error ? "provider error " : "raised ") + *r.error : verdict(r);
     if (!r.error) {
         outcome += " (" + r.status.value_or(r.compiled && !*r.compiled ? "not compiled" : "not solved");
-        if (r.objective) outcome += ", objective " + number(*r.objective);
+        if (r.objective) outcome += ", objective " + json::float_repr(*r.objective);
         outcome += ")";
     }
     return "[" + std::to_string(done_) + "/" + std::to_string(total_) + "] " + (r.repeat > 1 ? r.key() : r.id) + ": " +
@@ -262,7 +264,7 @@ std::string stopping_line(std::size_t running) {
 const char* const kInterruptedLine =
     "tarvok eval: interrupted; finished problems are recorded, and a second run with the same --out resumes";
 
-RunOutcome run_problems(RunHost& host, const RunPlan& plan) {
+RunOutcome run_problems(RunHost& host, const RunPlan& plan, std::shared_ptr<WorkQueue>& queue, Interrupt* interrupt) {
     const ResumePlan& resume = *plan.resume;
     AppendedFile results(plan.folder / kResultsFile);
     if (!plan.results_end_in_newline) results.append("\n");
@@ -275,21 +277,27 @@ RunOutcome run_problems(RunHost& host, const RunPlan& plan) {
         out.records = tally.records();
         out.summary = summarize(*plan.problems, out.records, plan.bad_records, resume.rerun, resume.retried);
         out.summary_text = summary_json(out.summary, plan.settings);
-        host.end();
+        if (plan.progress) host.show(tally, true);
         files::write_file_atomically(plan.folder / kSummaryFile, out.summary_text, files::Existing::Replace);
     };
     if (plan.start) {
         StartFacts facts = *plan.start;
-        for (const BadRecord& bad : *plan.bad) host.tell(bad_record_line(facts.dataset, bad));
+        for (const BadRecord& bad : *plan.bad) host.write(true, bad_record_line(facts.dataset, bad));
         facts.recorded = tally.done();
         facts.rerun = resume.rerun;
         facts.retried = resume.retried;
-        host.tell(start_line(facts));
+        host.write(true, start_line(facts));
     }
-    host.start(resume.todo, tally);
+    // No further problem starts; the running ones end at their next step.
+    auto stop = [&] {
+        if (queue) queue->stop();
+    };
     try {
+        WorkerPlan workers = plan_workers(resume.todo, plan.jobs);
+        queue = std::make_shared<WorkQueue>(resume.todo.size(), workers.names.size());
+        host.start(queue, workers, tally);
         for (std::size_t remaining = resume.todo.size(); remaining > 0 && !out.provider_down; --remaining) {
-            Finished done = host.next_finished();
+            Finished done = queue->next(interrupt);
             const Problem& problem = *resume.todo.at(done.index);
             Record& r = done.record;
             r.id = problem.id;
@@ -301,11 +309,11 @@ RunOutcome run_problems(RunHost& host, const RunPlan& plan) {
             r.run = plan.key;
             results.append(record_line(r));
             out.provider_down = tally.finish(r);
-            host.finished(r, tally);
+            if (plan.progress && !host.show(tally, false)) host.write(true, tally.finished_line(r));
         }
-        if (out.provider_down) host.stop();
+        if (out.provider_down) stop();
     } catch (...) {
-        host.stop();
+        stop();
         try {
             finish();
         } catch (...) {  // the first failure is the one raised
@@ -314,7 +322,7 @@ RunOutcome run_problems(RunHost& host, const RunPlan& plan) {
     }
     results.close();
     finish();
-    if (out.provider_down) host.join();  // their records are not kept
+    if (out.provider_down) queue->wait_for_workers(interrupt);  // their records are not kept
     return out;
 }
 

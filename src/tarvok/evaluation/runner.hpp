@@ -6,6 +6,7 @@
 #pragma once
 
 #include "common/function_face.hpp"
+#include "common/interrupt.hpp"
 #include "evaluation/dataset.hpp"
 #include "evaluation/results.hpp"
 
@@ -13,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -22,6 +24,13 @@
 namespace tarvok::evaluation {
 
 // ------------------------------------------------------------ the command
+
+/// The steps of `tarvok eval` whose failures it reports, in their order.
+enum class Step { Settings, Dataset, Provider, Solver, Prepare, Run };
+
+/// The kinds of what a step raised that the command tells apart (a kind
+/// stands for its subclasses too; Other is any other ordinary error).
+enum class Raised { Value, OS, Import, Runtime, Other, NotOrdinary };
 
 /// The options of `tarvok eval` as parsed, before the run's settings are made.
 struct CommandOptions {
@@ -161,9 +170,8 @@ class RunTally {
     /// problems all met provider errors.
     std::optional<std::string> finish(const Record& record);
 
-    /// The line for the last finished record, when no progress bar shows it;
-    /// `number` writes an objective as the host writes a float.
-    std::string finished_line(const Record& record, const std::function<std::string(double)>& number) const;
+    /// The line for the last finished record, when no progress bar shows it.
+    std::string finished_line(const Record& record) const;
 
     std::size_t done() const { return done_; }
     std::size_t correct() const { return correct_; }
@@ -188,24 +196,29 @@ struct Finished {
     Record record;
 };
 
-/// The host's side of a run: its workers and its display.
+class WorkQueue;
+struct WorkerPlan;
+
+struct Settings;
+
+/// What is outside a run: the reader's streams, the checks only the host
+/// can make, the workers (Python threads: the loop is Python) and the
+/// progress bar (tqdm). Each call may throw what the host raised.
 class RunHost {
   public:
     virtual ~RunHost() = default;
-    /// Starts the workers on the problems to run (and its own display).
-    virtual void start(const std::vector<const Problem*>& todo, const RunTally& tally) = 0;
-    /// One line for the reader (on stderr).
-    virtual void tell(const std::string& line) = 0;
-    /// Waits for the next finished problem (what a worker raised is raised here).
-    virtual Finished next_finished() = 0;
-    /// After the tally took a record: the progress display.
-    virtual void finished(const Record& record, const RunTally& tally) = 0;
-    /// No further problem starts; the running ones end at their next step.
-    virtual void stop() = 0;
-    /// The display ended (before summary.json is written).
-    virtual void end() = 0;
-    /// Waits for the running problems to end.
-    virtual void join() = 0;
+    /// `text` on stdout, or (`error`) one line for the reader on stderr.
+    virtual void write(bool error, const std::string& text) = 0;
+    /// Before the folder is touched, as each request would: the provider's
+    /// client made once (its library and key); the provider's name.
+    virtual std::string check_provider(const Settings& settings) = 0;
+    /// The run's solver library found: without it no answer can be judged.
+    virtual void check_solver(const std::string& solver) = 0;
+    /// Starts the workers on `queue` (and the progress bar, when one shows).
+    virtual void start(const std::shared_ptr<WorkQueue>& queue, const WorkerPlan& workers, const RunTally& tally) = 0;
+    /// After the tally took a record: whether a bar showed it (else the run
+    /// tells its line); `closing`: the bar ends, before summary.json is written.
+    virtual bool show(const RunTally& tally, bool closing) = 0;
 };
 
 /// What a run starts from: the folder's records weighed against the data set.
@@ -223,6 +236,8 @@ struct RunPlan {
     std::optional<StartFacts> start;
     const std::vector<BadRecord>* bad = nullptr;
     std::filesystem::path folder;  ///< the output folder, made and locked
+    long long jobs = 1;            ///< problems run at once
+    bool progress = false;         ///< a line (or the bar) for each finished problem
 };
 
 struct RunOutcome {
@@ -238,8 +253,9 @@ struct RunOutcome {
 /// is raised again after it). Throws std::filesystem::filesystem_error and
 /// files::FileError for the folder's files. When the first
 /// problems all meet provider errors the run stops, waits for the running
-/// problems and keeps none of their records.
-RunOutcome run_problems(RunHost& host, const RunPlan& plan);
+/// problems and keeps none of their records. `queue` is set as soon as the
+/// workers exist; `interrupt` ends the waits for them.
+RunOutcome run_problems(RunHost& host, const RunPlan& plan, std::shared_ptr<WorkQueue>& queue, Interrupt* interrupt);
 
 /// The messages that stop a run or the command.
 std::string busy_message(const std::string& out_dir, const std::string& lock_path);

@@ -12,6 +12,7 @@
 #include "evaluation/runner.hpp"
 
 #include <array>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -44,6 +45,17 @@ struct Settings {
     Fields fields;                              ///< the record fields the user named
     std::optional<double> timeout;              ///< seconds per LLM request; none: REQUEST_TIMEOUT as it stands
     std::string provider_name;                  ///< the provider the model name and `provider` choose
+};
+
+/// One run's configuration, made once as the command or the library call
+/// starts and handed down: its settings, its paths and the names shown.
+struct RunConfig : Settings {
+    std::filesystem::path dataset, out_dir;  ///< as the file system names them (out_dir absolute)
+    /// As the host names them: the data set, the output folder, its results and summary files.
+    std::string dataset_name, out_name, results_name, summary_name;
+    std::string dataset_shown, model_shown;  ///< the data set's name and the model, the keys hidden
+    /// The loop's checks as the run makes them: its own, else the module's setting as the run starts.
+    bool execution_check_made = false, alignment_check_made = false;
 };
 
 /// run_evaluation's arguments that are read by their kind alone, in the
@@ -198,13 +210,6 @@ std::string replay_inside_out(const std::string& replay);
 std::string command_error_line(const std::string& message);
 
 // ------------------------------------------------------ the command's failures
-
-/// The steps of `tarvok eval` whose failures it reports, in their order.
-enum class Step { Settings, Dataset, Provider, Solver, Prepare, Run };
-
-/// The kinds of what a step raised that the command tells apart (a kind
-/// stands for its subclasses too; Other is any other ordinary error).
-enum class Raised { Value, OS, Import, Runtime, Other, NotOrdinary };
 
 /// The command's exit status and line.
 struct CommandFailure {

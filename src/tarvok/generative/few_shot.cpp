@@ -57,33 +57,25 @@ std::optional<std::filesystem::path> file_beside(const std::filesystem::path& fo
     return found;
 }
 
-void gather_examples(ExampleLibrary& library) {
-    std::size_t hits = 0;
-    try {
-        library.notify("Retrieving few-shot examples (k=" + library.k_shown() + ")");
-        try {
-            library.rank_by_meaning();
-        } catch (const MeaningUnavailable& e) {
-            library.log("Few-shot ranking by meaning unavailable: " + e.reason());
-            library.notify("Embedding model unavailable (" + library.shown(e.reason()) +
-                           "); ranking few-shot examples by word overlap (BM25)");
-            library.rank_lexically();
-        }
-        std::string names = library.hit_names();
-        hits = library.hit_count();
-        library.notify("Found " + std::to_string(hits) + " few-shot candidates: " + names);
-    } catch (const GatheringStepFailed& e) {
-        library.log("Few-shot retrieval skipped: " + e.reason());
-        library.notify("Few-shot retrieval failed; continuing without examples");
-        return;
-    }
-    for (std::size_t i = 0; i < hits; ++i) {
-        try {
-            if (library.take(i)) return;
-        } catch (const GatheringStepFailed& e) {
-            library.log("Skipping example due to error: " + e.reason());
-        }
-    }
+std::string retrieving_line(std::string_view k) { return "Retrieving few-shot examples (k=" + std::string(k) + ")"; }
+
+std::vector<GatheringLine> lexical_fallback_lines(std::string_view reason, std::string_view reason_shown) {
+    return {{false, "Few-shot ranking by meaning unavailable: " + std::string(reason)},
+            {true, "Embedding model unavailable (" + std::string(reason_shown) +
+                       "); ranking few-shot examples by word overlap (BM25)"}};
+}
+
+std::string found_line(std::size_t hits, std::string_view names) {
+    return "Found " + std::to_string(hits) + " few-shot candidates: " + std::string(names);
+}
+
+std::vector<GatheringLine> retrieval_failed_lines(std::string_view reason) {
+    return {{false, "Few-shot retrieval skipped: " + std::string(reason)},
+            {true, "Few-shot retrieval failed; continuing without examples"}};
+}
+
+std::string skipped_hit_line(std::string_view reason) {
+    return "Skipping example due to error: " + std::string(reason);
 }
 
 }  // namespace tarvok::generative

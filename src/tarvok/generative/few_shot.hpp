@@ -2,12 +2,11 @@
 // pairing a stored problem description with its model and data files.
 #pragma once
 
-#include <exception>
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarvok::generative {
 
@@ -28,58 +27,27 @@ std::optional<std::string> first_entry_with_suffix(const std::filesystem::path& 
 std::optional<std::filesystem::path> file_beside(const std::filesystem::path& folder,
                                                  const std::filesystem::path& same_stem, std::string_view suffix);
 
-/// A step of the gathering that failed; it costs that step, never the run.
-class GatheringStepFailed : public std::runtime_error {
-  public:
-    /// `reason` as the debug log shows it; `error` is what the host raised.
-    GatheringStepFailed(const std::string& reason, std::exception_ptr error)
-        : std::runtime_error(reason), reason_(reason), error_(std::move(error)) {}
-    const std::string& reason() const { return reason_; }  ///< whole (what() ends at a NUL)
-    const std::exception_ptr& error() const { return error_; }
-
-  private:
-    std::string reason_;
-    std::exception_ptr error_;
+/// A line of the gathering of worked examples: for the progress (which the
+/// user sees), or for the debug log alone.
+struct GatheringLine {
+    bool progress = false;
+    std::string text;
 };
 
-/// Ranking by meaning cannot be done: no embedding model can be loaded, or
-/// its libraries imported. what() says why.
-class MeaningUnavailable : public std::runtime_error {
-  public:
-    explicit MeaningUnavailable(const std::string& reason) : std::runtime_error(reason), reason_(reason) {}
-    const std::string& reason() const { return reason_; }  ///< whole (what() ends at a NUL)
+// The gathering's lines, in the order they go out. It ranks the library by
+// meaning, else by shared words; a failed ranking leaves no examples and a
+// failed hit is skipped, and both are logged.
 
-  private:
-    std::string reason_;
-};
-
-/// The host's side of gathering: the library, the ranked hits, the examples
-/// taken and the progress. Any step may throw GatheringStepFailed.
-class ExampleLibrary {
-  public:
-    virtual ~ExampleLibrary() = default;
-    /// k as the progress line writes it.
-    virtual std::string k_shown() = 0;
-    /// Ranks the library against the problem by meaning; throws MeaningUnavailable when it cannot.
-    virtual void rank_by_meaning() = 0;
-    /// Ranks it by the words the descriptions share with the problem (BM25).
-    virtual void rank_lexically() = 0;
-    /// The number of hits of the ranking, and their file names as the progress line shows them.
-    virtual std::size_t hit_count() = 0;
-    virtual std::string hit_names() = 0;
-    /// Takes hit `index` as an example when its description, model and data
-    /// are all found and not empty; returns whether the examples now reach k.
-    virtual bool take(std::size_t index) = 0;
-    virtual void notify(const std::string& line) = 0;
-    virtual void log(const std::string& line) = 0;
-    /// Text from a library or server as messages show it (bounded, keys hidden).
-    virtual std::string shown(const std::string& text) = 0;
-};
-
-/// Gathers up to k examples, best hit first: ranks by meaning, else by shared
-/// words (which the progress says), then takes hits until k are taken. A
-/// failed ranking leaves no examples and a failed hit is skipped; both are
-/// logged.
-void gather_examples(ExampleLibrary& library);
+/// Before ranking; `k` as the line writes it.
+std::string retrieving_line(std::string_view k);
+/// Ranking by meaning cannot be done (`reason`; `reason_shown` as messages
+/// show it): the library is ranked by shared words instead.
+std::vector<GatheringLine> lexical_fallback_lines(std::string_view reason, std::string_view reason_shown);
+/// The ranking gave `hits` hits; `names` are their file names as the line shows them.
+std::string found_line(std::size_t hits, std::string_view names);
+/// A step of the ranking failed with `reason`: no examples.
+std::vector<GatheringLine> retrieval_failed_lines(std::string_view reason);
+/// Reading a hit failed with `reason`: it is skipped.
+std::string skipped_hit_line(std::string_view reason);
 
 }  // namespace tarvok::generative

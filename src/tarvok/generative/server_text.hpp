@@ -39,6 +39,7 @@ class ConfiguredKeys {
   public:
     explicit ConfiguredKeys(const ReadVariable& read);
     std::span<const std::string_view> views() const { return views_; }
+    const std::vector<std::string>& keys() const { return keys_; }
 
   private:
     std::vector<std::string> keys_;

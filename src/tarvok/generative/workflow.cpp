@@ -1,9 +1,14 @@
 #include "generative/workflow.hpp"
 
+#include "common/files.hpp"
+#include "common/json.hpp"
 #include "common/utf8.hpp"
 #include "generative/grounding.hpp"
+#include "generative/result_values.hpp"
+#include "generative/server_text.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 
@@ -139,6 +144,20 @@ std::vector<Assumption> invented_numbers(std::string_view description, std::stri
     return out;
 }
 
+void Transcript::record(const Exchange& exchange) {
+    tarvok::json::Value line = exchange_value(exchange);
+    // As UTF-8; a text that is no valid Unicode (a lone surrogate) is escaped instead.
+    std::string text = tarvok::json::write(line, {.ensure_ascii = false});
+    if (!utf8::is_valid(text)) text = tarvok::json::write(line);
+    if (std::filesystem::path folder = file_.parent_path(); !folder.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        // A file in the folder's place is EEXIST, as the host's os.makedirs says.
+        if (ec) throw files::FileError(std::filesystem::exists(folder) ? EEXIST : ec.value(), folder);
+    }
+    files::append_whole(file_, text + "\n");
+}
+
 std::string RecordingClient::generate(const std::string& prompt, const RequestOptions& options) {
     auto start = std::chrono::steady_clock::now();
     std::string reply = inner_.generate(prompt, options);
@@ -154,6 +173,12 @@ namespace {
 /// is at fault. A time limit is not among them (see the loop).
 bool is_execution_failure(const std::string& status) {
     return status == "infeasible" || status == "unbounded" || status == "infeasible_or_unbounded" || status == "error";
+}
+
+/// A reply as a message shows it: bounded, without the run's keys.
+std::string shown(std::string_view reply, const std::vector<std::string>& keys) {
+    std::vector<std::string_view> views(keys.begin(), keys.end());
+    return shown_server_text(reply, views);
 }
 
 /// The temperature of the judging requests: fixed when the caller chose one,
@@ -265,7 +290,7 @@ class Loop {
         if (!parsed.pair) {
             throw Failure(
                 Failure::Kind::UnreadableReply,
-                "Failed to parse model response as JSON: " + parsed.failure + "\nResponse: " + s_.steps.shown(reply),
+                "Failed to parse model response as JSON: " + parsed.failure + "\nResponse: " + shown(reply, run_.keys),
                 parsed.cause);
         }
         const Pair& pair = result_.pair = std::move(*parsed.pair);
@@ -345,7 +370,7 @@ class Loop {
         if (reply.empty()) throw Failure(Failure::Kind::EmptyReply, "Empty alignment response.");
         Verdict verdict = s_.steps.read_verdict(reply);
         if (verdict.shape == Verdict::Shape::Invalid) {
-            throw Failure(Failure::Kind::InvalidVerdict, "Invalid alignment response JSON: " + s_.steps.shown(reply));
+            throw Failure(Failure::Kind::InvalidVerdict, "Invalid alignment response JSON: " + shown(reply, run_.keys));
         }
         result_.assessment = trimmed(verdict.assessment);
         bool aligned = verdict.shape == Verdict::Shape::Aligned;
@@ -401,7 +426,7 @@ class Loop {
             say(EventKind::AssumptionsListed, "Assumptions listed: " + std::to_string(listed));
         } else {
             result_.assumptions_failure =
-                "Invalid assumptions response JSON: " + parsed.failure + "\nResponse: " + s_.steps.shown(reply);
+                "Invalid assumptions response JSON: " + parsed.failure + "\nResponse: " + shown(reply, run_.keys);
             s_.progress.log(result_.assumptions_failure);
             say(EventKind::AssumptionsInvalid, "The assumptions reply is no JSON list; the model stands as it is");
         }
@@ -522,8 +547,7 @@ Result readings(const Run& run, Services services, const Pair& pair, const std::
         .readings_of(pair, one);
 }
 
-Attached feedback(std::optional<double> temperature, const std::vector<std::string>& stop, const Pair& files,
-                  LlmClient& llm, Steps& steps, Progress& progress) {
+Attached feedback(const Run& run, const Pair& files, LlmClient& llm, Steps& steps, Progress& progress) {
     Event requested;
     requested.kind = EventKind::FeedbackRequested;
     requested.text = "Generating feedback from LLM";
@@ -534,7 +558,7 @@ Attached feedback(std::optional<double> temperature, const std::vector<std::stri
     request.step = Step::Feedback;
     progress.event(request);
     auto start = std::chrono::steady_clock::now();
-    std::string reply = llm.generate(prompt, RequestOptions{Step::Feedback, judging(temperature, 0.0), stop});
+    std::string reply = llm.generate(prompt, RequestOptions{Step::Feedback, judging(run.temperature, 0.0), run.stop});
     Event arrived;
     arrived.kind = EventKind::Reply;
     arrived.step = Step::Feedback;
@@ -551,7 +575,7 @@ Attached feedback(std::optional<double> temperature, const std::vector<std::stri
     if (!parsed.ok) {
         throw Failure(
             Failure::Kind::UnreadableReply,
-            "Failed to parse feedback response as JSON: " + parsed.failure + "\nResponse: " + steps.shown(reply),
+            "Failed to parse feedback response as JSON: " + parsed.failure + "\nResponse: " + shown(reply, run.keys),
             parsed.cause);
     }
     return parsed.value;

@@ -14,6 +14,7 @@
 #include "generative/reply_parsing.hpp"
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -74,11 +75,18 @@ struct Exchange {
     double seconds = 0;
 };
 
-/// Where a recording client puts each exchange.
+/// A transcript file: one JSON line per exchange, each appended whole (see
+/// files::append_whole), so that a run stopped at any point leaves whole lines.
 class Transcript {
   public:
-    virtual ~Transcript() = default;
-    virtual void record(const Exchange& exchange) = 0;
+    explicit Transcript(std::filesystem::path file) : file_(std::move(file)) {}
+    /// Makes the file's folder when it is missing, then appends the line.
+    /// Throws files::FileError.
+    void record(const Exchange& exchange);
+    const std::filesystem::path& file() const { return file_; }
+
+  private:
+    std::filesystem::path file_;
 };
 
 /// A client that hands every exchange of the one it wraps to a transcript,
@@ -197,9 +205,11 @@ struct PromptRequest {
 /// The request for the prompt of `step`, with its arguments in the builder's order.
 PromptRequest prompt_request(Step step, std::vector<PromptValue> arguments);
 
-/// The steps the loop delegates: prompts, reading replies, writing files.
-/// Prompts for one run share its description, grammar reference and examples,
-/// which the implementation holds.
+/// The steps the loop delegates: the functions a caller may replace (the
+/// examples, the prompts, the reader of replies), and writing the pair, whose
+/// values the host holds (a replaced reader may give values that are no text,
+/// which writing refuses as the host does). Prompts for one run share its
+/// description, grammar reference and examples, which the implementation holds.
 class Steps {
   public:
     virtual ~Steps() = default;
@@ -222,9 +232,6 @@ class Steps {
     /// alternative_path names them, each whole or not at all; empty, or why
     /// it was not written (a name that is one of the run's own files).
     virtual std::string write_alternative(const Pair& pair, long long index);
-
-    /// Text from a server as messages show it (bounded, keys hidden).
-    virtual std::string shown(const std::string& text) = 0;
 };
 
 // ------------------------------------------------------------ progress ----
@@ -296,6 +303,9 @@ struct Run {
     bool alignment = true;
     std::optional<double> temperature;  ///< the caller's, for the requests that generate a pair
     std::vector<std::string> stop;
+    /// The configured API keys, read as the call starts: a message that shows
+    /// a reply (bounded, see shown_server_text) never shows them.
+    std::vector<std::string> keys;
     std::string model_file, data_file;  ///< the files as progress lines name them
     bool execution_check = false;
     std::string time_limit_text;  ///< the execution check's limit as progress lines write it; empty for none
@@ -414,9 +424,9 @@ Result readings(const Run& run, Services services, const Pair& pair, const std::
                 Transcript* transcript = nullptr);
 
 /// Feedback's one request about the pair of `files` (their texts): the reply
-/// read as the host's value. `temperature` is the caller's: any value sends 0.0.
-Attached feedback(std::optional<double> temperature, const std::vector<std::string>& stop, const Pair& files,
-                  LlmClient& llm, Steps& steps, Progress& progress);
+/// read as the host's value. Of `run`, the temperature (the caller's: any
+/// value sends 0.0), the stop list and the keys count.
+Attached feedback(const Run& run, const Pair& files, LlmClient& llm, Steps& steps, Progress& progress);
 
 /// The final pair's solve the run made: the execution check's, else the
 /// what-if step's; null when neither solved it.

@@ -23,24 +23,6 @@ std::string other_data_message(const std::vector<std::string>& keys) {
            differing_keys(keys) + "; compile the model with that data and pass its \"data\" entry";
 }
 
-std::string count_fault(std::string_view attribute, std::size_t count, std::size_t columns) {
-    return std::string(attribute) + " has " + std::to_string(count) + " entries; var_names has " +
-           std::to_string(columns);
-}
-
-std::string width_fault(std::string_view attribute, std::size_t width, std::size_t columns) {
-    return std::string(attribute) + " has " + std::to_string(width) + " columns; var_names has " +
-           std::to_string(columns);
-}
-
-std::string dimension_fault(std::string_view attribute, long long dimensions) {
-    return std::string(attribute) + " must have two dimensions, not " + std::to_string(dimensions);
-}
-
-std::string bounds_pair_fault(std::size_t column) {
-    return "bounds[" + std::to_string(column) + "] is not a (lower, upper) pair";
-}
-
 std::string data_file_name_fault(std::string_view path) {
     return "'" + std::string(path) + "' ends in .npz, the suffix of a script's data file; name the script SCRIPT.py";
 }

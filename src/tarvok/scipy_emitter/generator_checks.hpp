@@ -1,7 +1,6 @@
 // What the SciPy generator refuses and says, and how its matrices are laid
-// out: the kinds of the compiled model it translates, the messages for
-// attributes that do not fit the columns, for paths that would clash with a
-// script's data file, and the dense form of a matrix.
+// out: the kinds of the compiled model it translates, the messages for paths
+// that would clash with a script's data file, and the dense form of a matrix.
 #pragma once
 
 #include "scipy_emitter/standard_form.hpp"
@@ -26,12 +25,6 @@ inline constexpr std::string_view kNoSource =
 std::string no_variable_message(std::string_view name);
 /// A data map that differs from the compiled one in `keys`.
 std::string other_data_message(const std::vector<std::string>& keys);
-
-/// Why an attribute does not fit the generator's `columns` columns.
-std::string count_fault(std::string_view attribute, std::size_t count, std::size_t columns);
-std::string width_fault(std::string_view attribute, std::size_t width, std::size_t columns);
-std::string dimension_fault(std::string_view attribute, long long dimensions);
-std::string bounds_pair_fault(std::size_t column);
 
 /// Why a path cannot be a script's: it ends in .npz, or links to a file that does.
 std::string data_file_name_fault(std::string_view path);

@@ -1,17 +1,17 @@
 #include "evaluation/command_run.hpp"
 
 #include "common/interrupt.hpp"
+#include "scratch_folder.hpp"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <map>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 using namespace tarvok::evaluation;
-using tarvok::ExitStatus;
 
 namespace {
 
@@ -20,30 +20,30 @@ struct HostError {
     std::string text;
 };
 
-/// A host whose steps record their order and throw what a test arms them with.
+/// A host whose checks record their order and throw what a test arms them
+/// with, and whose workers finish every problem with a scripted record.
 class FakeHost final : public CommandHost {
   public:
     std::vector<std::string> log;
-    /// What a step or call throws, by its name: what it raised, or (none) Ctrl-C.
+    /// What a step throws, by its name: what it raised, or (none) Ctrl-C.
     std::map<std::string, std::optional<std::pair<Raised, std::string>>> throws;
-    Dataset data;
-    RunOutcome out;
-    std::size_t still_running = 0;
+    RunConfig config;
+    Record record;
+    bool end_workers = true;
+    std::size_t finish = 1000;  ///< problems its workers finish
+    std::shared_ptr<WorkQueue> queue;
 
-    CommandNames make_settings() override {
-        step("settings");
-        return {"set.jsonl", "out", "out/results.jsonl", "out/summary.json"};
+    RunConfig settings() override { return step("settings"), config; }
+    void write(bool error, const std::string& text) override { log.push_back((error ? "tell " : "say ") + text); }
+    std::string check_provider(const Settings&) override { return step("provider"), "openai"; }
+    void check_solver(const std::string&) override { step("solver"); }
+    void start(const std::shared_ptr<WorkQueue>& q, const WorkerPlan& workers, const RunTally&) override {
+        step("start");
+        queue = q;
+        for (std::size_t i = 0; i < workers.problems.size() && i < finish; ++i) q->put(i, record);
+        if (end_workers) q->worker_ended();
     }
-    const Dataset& load_dataset() override { return step("dataset"), data; }
-    void check_provider() override { step("provider"); }
-    void check_solver() override { step("solver"); }
-    void prepare() override { step("prepare"); }
-    const RunOutcome& run() override { return step("run"), out; }
-    void say(const std::string& text) override { log.push_back("say " + text); }
-    void tell(const std::string& line) override { log.push_back("tell " + line); }
-    std::size_t running() override { return still_running; }
-    void join() override { step("join"); }
-    void quit(ExitStatus) override { log.push_back("quit"); }
+    bool show(const RunTally&, bool) override { return true; }
 
   private:
     void step(const std::string& name) {
@@ -62,78 +62,100 @@ CommandOptions usable() {
     return o;
 }
 
-FakeHost with_problem() {
-    FakeHost host;
-    host.data.problems.push_back(Problem{.id = "p"});
-    return host;
-}
+class EvalCommand : public tarvok::testing::ScratchFolder {
+  protected:
+    /// A host whose run reads `records` (JSON Lines) into the folder "out".
+    FakeHost host(const std::string& records = "{\"id\": \"p\", \"description\": \"d\", \"objective\": 1}\n") {
+        FakeHost h;
+        h.config.dataset = write("set.jsonl", records);
+        h.config.dataset_name = "set.jsonl";
+        h.config.out_dir = root_ / "out";
+        h.config.out_name = "out";
+        h.config.results_name = "out/results.jsonl";
+        h.config.summary_name = "out/summary.json";
+        h.config.model = "m";
+        h.config.progress = false;
+        h.record.status = "optimal";
+        h.record.objective = 1;
+        return h;
+    }
+};
 
 }  // namespace
 
-TEST(EvalCommand, RefusedOptionsRunNoStep) {
-    FakeHost host;
+TEST_F(EvalCommand, RefusedOptionsRunNoStep) {
+    FakeHost h = host();
     CommandOptions o = usable();
     o.rel_tol = -1;
-    EXPECT_EQ(run_command(host, o, false), 2);
-    EXPECT_EQ(host.log, std::vector<std::string>{"tell tarvok eval: --rel-tol must be at least 0"});
-    EXPECT_EQ(run_command(host, o, true), 2);  // with --json, an object on stdout
-    EXPECT_EQ(host.log.back(), "say {\"error\": \"--rel-tol must be at least 0\", \"status\": 2}\n");
+    EXPECT_EQ(run_command(h, o, false, nullptr).status, 2);
+    EXPECT_EQ(h.log, std::vector<std::string>{"tell tarvok eval: --rel-tol must be at least 0"});
+    EXPECT_EQ(run_command(h, o, true, nullptr).status, 2);  // with --json, an object on stdout
+    EXPECT_EQ(h.log.back(), "say {\"error\": \"--rel-tol must be at least 0\", \"status\": 2}\n");
 }
 
-TEST(EvalCommand, EachStepsFailureEndsTheCommandWithItsStatus) {
-    FakeHost host = with_problem();
-    host.throws["provider"] = std::pair{Raised::Other, std::string("OPENAI_API_KEY environment variable not set.")};
-    EXPECT_EQ(run_command(host, usable(), false), 5);
-    EXPECT_EQ(host.log, (std::vector<std::string>{"settings", "dataset", "provider",
-                                                  "tell tarvok eval: OPENAI_API_KEY environment variable not set."}));
+TEST_F(EvalCommand, EachStepsFailureEndsTheCommandWithItsStatus) {
+    FakeHost h = host();
+    h.throws["provider"] = std::pair{Raised::Other, std::string("OPENAI_API_KEY environment variable not set.")};
+    EXPECT_EQ(run_command(h, usable(), false, nullptr).status, 5);
+    EXPECT_EQ(h.log, (std::vector<std::string>{"settings", "provider",
+                                               "tell tarvok eval: OPENAI_API_KEY environment variable not set."}));
+    EXPECT_FALSE(std::filesystem::exists(root_ / "out"));  // nothing written before the checks pass
 
-    FakeHost writing = with_problem();
-    writing.throws["run"] = std::pair{Raised::OS, std::string("disk full")};
-    EXPECT_EQ(run_command(writing, usable(), false), 2);
+    FakeHost writing = host();
+    writing.throws["start"] = std::pair{Raised::OS, std::string("disk full")};
+    EXPECT_EQ(run_command(writing, usable(), false, nullptr).status, 2);
     EXPECT_EQ(writing.log.back(), "tell tarvok eval: " + cannot_write("out", "disk full"));
 
-    FakeHost down = with_problem();
-    down.out.provider_down = "the first 3 problems failed";
-    EXPECT_EQ(run_command(down, usable(), false), 5);
-    EXPECT_EQ(down.log.back(), "tell tarvok eval: the first 3 problems failed");
+    FakeHost down = host();
+    down.config.stop_after_errors = 1;
+    down.record.error = "ConnectionError: refused";
+    down.record.provider_error = true;
+    EXPECT_EQ(run_command(down, usable(), false, nullptr).status, 5);
+    EXPECT_NE(down.log.back().find("the first 1 problems failed with provider errors"), std::string::npos);
 
-    FakeHost empty;
-    empty.data.bad.push_back({1, 1, "'description' is not a text"});
-    EXPECT_EQ(run_command(empty, usable(), false), 2);
-    EXPECT_EQ(empty.log, (std::vector<std::string>{"settings", "dataset",
-                                                   "tell " + bad_record_line("set.jsonl", empty.data.bad[0]),
-                                                   "tell tarvok eval: no usable problem in set.jsonl"}));
+    FakeHost empty = host("{\"objective\": 1}\n");
+    EXPECT_EQ(run_command(empty, usable(), false, nullptr).status, 2);
+    EXPECT_EQ(empty.log.size(), 3u);
+    EXPECT_EQ(empty.log[1].substr(0, 38), "tell tarvok eval: skipped record 1 (li");
+    EXPECT_EQ(empty.log[2], "tell tarvok eval: no usable problem in set.jsonl");
+
+    FakeHost missing = host();  // the cores' errors are told as the host says them
+    missing.config.dataset = root_ / "none.jsonl";
+    EXPECT_EQ(run_command(missing, usable(), false, nullptr).status, 2);
+    EXPECT_EQ(missing.log.back(),
+              "tell tarvok eval: [Errno 2] No such file or directory: '" + (root_ / "none.jsonl").string() + "'");
 
     // What the command does not turn into a failure goes on to the caller.
-    FakeHost solver = with_problem();
+    FakeHost solver = host();
     solver.throws["solver"] = std::pair{Raised::Runtime, std::string("odd")};
-    EXPECT_THROW(run_command(solver, usable(), false), HostError);
-    FakeHost other = with_problem();
-    other.throws["settings"] =
-        std::pair{Raised::Value, std::string("bad")};  // without --replay no settings fault is the user's
-    EXPECT_THROW(run_command(other, usable(), false), HostError);
+    EXPECT_THROW(run_command(solver, usable(), false, nullptr), HostError);
+    FakeHost other = host();
+    other.throws["settings"] = std::pair{Raised::Value, std::string("bad")};  // without --replay not the user's
+    EXPECT_THROW(run_command(other, usable(), false, nullptr), HostError);
 }
 
-TEST(EvalCommand, AFinishedRunPrintsItsSummaryAndWhereItIs) {
-    FakeHost host = with_problem();
-    host.out.summary_text = "{\"total\": 1}";
-    EXPECT_EQ(run_command(host, usable(), true), 0);
-    ASSERT_EQ(host.log.size(), 8u);
-    EXPECT_EQ(host.log[6], "say {\"total\": 1}");
-    EXPECT_EQ(host.log[7], "tell " + results_line("out/results.jsonl", "out/summary.json"));
+TEST_F(EvalCommand, AFinishedRunPrintsItsSummaryAndWhereItIs) {
+    FakeHost h = host();
+    EXPECT_EQ(run_command(h, usable(), true, nullptr).status, 0);
+    ASSERT_EQ(h.log.size(), 6u);
+    EXPECT_EQ(h.log[4], "say " + read(root_ / "out" / kSummaryFile));
+    EXPECT_EQ(h.log[5], "tell " + results_line("out/results.jsonl", "out/summary.json"));
 }
 
-TEST(EvalCommand, AnInterruptWaitsForTheRunningProblemsAndASecondQuits) {
-    FakeHost host = with_problem();
-    host.throws["run"] = std::nullopt;
-    host.still_running = 2;
-    EXPECT_EQ(run_command(host, usable(), false), 130);
-    EXPECT_EQ(std::vector<std::string>(host.log.end() - 3, host.log.end()),
-              (std::vector<std::string>{"tell " + std::string(kInterruptedLine), "tell " + stopping_line(2), "join"}));
+TEST_F(EvalCommand, AnInterruptWaitsForTheRunningProblemsAndASecondQuits) {
+    tarvok::Interrupt interrupt([] { return true; }, std::chrono::microseconds(0));  // Ctrl-C at every wait
+    FakeHost h = host();
+    h.finish = 0;  // its worker ends without finishing
+    CommandEnd end = run_command(h, usable(), false, &interrupt);
+    EXPECT_EQ(end.status, 130);
+    EXPECT_FALSE(end.quit);
+    EXPECT_EQ(h.log.back(), "tell " + std::string(kInterruptedLine));
 
-    FakeHost twice = with_problem();
-    twice.throws["run"] = twice.throws["join"] = std::nullopt;
-    EXPECT_EQ(run_command(twice, usable(), false), 130);
-    EXPECT_EQ(twice.log.back(), "quit");
-    EXPECT_EQ(twice.log.end()[-2], "join");  // none running: nothing to tell
+    FakeHost twice = host();
+    twice.finish = 0;
+    twice.end_workers = false;  // still running: told, waited for, and the second Ctrl-C quits
+    end = run_command(twice, usable(), false, &interrupt);
+    EXPECT_EQ(end.status, 130);
+    EXPECT_TRUE(end.quit);
+    EXPECT_EQ(twice.log.back(), "tell " + stopping_line(1));
 }

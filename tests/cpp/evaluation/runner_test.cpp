@@ -2,6 +2,7 @@
 
 #include "common/files.hpp"
 #include "evaluation/settings.hpp"
+#include "evaluation/work_queue.hpp"
 #include "scratch_folder.hpp"
 
 #include <gtest/gtest.h>
@@ -160,43 +161,41 @@ TEST(RunTally, FinishedLineTellsTheOutcomeAndTheAccuracySoFar) {
     r.objective = 10;
     r.correct = true;
     tally.finish(r);
-    auto number = [](double v) { return std::to_string(static_cast<int>(v)) + ".0"; };
-    EXPECT_EQ(tally.finished_line(r, number), "[1/2] p: correct (optimal, objective 10.0); accuracy so far 1/1");
+    EXPECT_EQ(tally.finished_line(r), "[1/2] p: correct (optimal, objective 10.0); accuracy so far 1/1");
 
     Record failed;
     failed.id = "q";
     failed.repeat = 2;
     failed.compiled = false;
     tally.finish(failed);
-    EXPECT_EQ(tally.finished_line(failed, number).substr(0, 7), "[2/2] q");
-    EXPECT_NE(tally.finished_line(failed, number).find("(not compiled); accuracy so far 1/1"), std::string::npos);
+    EXPECT_EQ(tally.finished_line(failed).substr(0, 7), "[2/2] q");
+    EXPECT_NE(tally.finished_line(failed).find("(not compiled); accuracy so far 1/1"), std::string::npos);
 }
 
 namespace {
 
 /// A host whose workers finish the problems in a scripted order, each with
-/// a scripted record; it keeps what the run asked of it.
+/// a scripted record, then die (a worker's failure) when the script runs
+/// out; it keeps what the run asked of it.
 class ScriptedRun final : public RunHost {
   public:
     std::vector<Finished> script;
     std::vector<std::string> calls;
+    bool bar = true;
 
-    void start(const std::vector<const Problem*>& todo, const RunTally&) override {
-        calls.push_back("start " + std::to_string(todo.size()));
+    void write(bool, const std::string& line) override { calls.push_back("tell " + line); }
+    std::string check_provider(const Settings&) override { return "openai"; }
+    void check_solver(const std::string&) override {}
+    void start(const std::shared_ptr<WorkQueue>& queue, const WorkerPlan& workers, const RunTally&) override {
+        calls.push_back("start " + std::to_string(workers.problems.size()));
+        for (const Finished& f : script) queue->put(f.index, f.record);
+        if (script.size() < workers.problems.size()) queue->fail(std::make_exception_ptr(std::runtime_error("died")));
+        for (std::size_t i = 0; i < workers.names.size(); ++i) queue->worker_ended();
     }
-    void tell(const std::string& line) override { calls.push_back("tell " + line); }
-    Finished next_finished() override {
-        if (script.empty()) throw std::runtime_error("worker died");
-        Finished f = script.front();
-        script.erase(script.begin());
-        return f;
+    bool show(const RunTally& tally, bool closing) override {
+        calls.push_back(closing ? "close" : "show " + std::to_string(tally.done()));
+        return bar;
     }
-    void finished(const Record& r, const RunTally& tally) override {
-        calls.push_back("finished " + r.id + " " + std::to_string(tally.done()));
-    }
-    void stop() override { calls.push_back("stop"); }
-    void end() override { calls.push_back("end"); }
-    void join() override { calls.push_back("join"); }
 };
 
 Finished answered(std::size_t index, double objective) {
@@ -253,12 +252,14 @@ TEST_F(RunProblems, JudgesStampsAndAppendsEachRecordAsItArrivesThenWritesTheSumm
     ASSERT_EQ(resume.rejudged, std::vector<std::string>{"a"});
     RunPlan plan{&problems, &resume, RunKey{"openai", "m", 2}, {}, 1, 1e-4, 3, false};
     plan.folder = root_;
+    plan.progress = true;
     write(kResultsFile, "{\"id\": \"a\", \"cut");  // a line cut off by a kill
     ScriptedRun host;
     host.script = {answered(1, 10), answered(0, 9)};  // "c" finishes first, wrongly
 
-    RunOutcome out = run_problems(host, plan);
-    EXPECT_EQ(host.calls, (std::vector<std::string>{"start 2", "finished c 2", "finished b 3", "end"}));
+    std::shared_ptr<WorkQueue> queue;
+    RunOutcome out = run_problems(host, plan, queue, nullptr);
+    EXPECT_EQ(host.calls, (std::vector<std::string>{"start 2", "show 2", "show 3", "close"}));
     std::vector<std::string> lines = lines_of(read(root_ / kResultsFile));
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], "{\"id\": \"a\", \"cut");  // ended, and left as it was
@@ -278,20 +279,27 @@ TEST_F(RunProblems, StopsWhenTheProviderIsDownAndWritesTheSummaryWhateverEndsThe
     ResumePlan resume = plan_resume(problems, {}, RunKey{}, 1e-4, false);
     RunPlan plan{&problems, &resume, RunKey{}, {}, 0, 1e-4, 2, true};
     plan.folder = root_ / "down";
+    plan.progress = true;
+    std::shared_ptr<WorkQueue> queue;
     std::filesystem::create_directory(plan.folder);
     ScriptedRun down;
     down.script = {provider_down(0), provider_down(1), answered(2, 10)};
-    RunOutcome out = run_problems(down, plan);
+    down.bar = false;  // a line for each finished problem
+    RunOutcome out = run_problems(down, plan, queue, nullptr);
     ASSERT_TRUE(out.provider_down);
-    EXPECT_EQ(down.calls, (std::vector<std::string>{"start 3", "finished a 1", "finished b 2", "stop", "end", "join"}));
+    EXPECT_TRUE(queue->stopping());
+    ASSERT_EQ(down.calls.size(), 6u);
+    EXPECT_EQ(down.calls[2].substr(0, 17), "tell [1/3] a: pro");
+    EXPECT_EQ(down.calls.back(), "close");
     EXPECT_EQ(lines_of(read(plan.folder / kResultsFile)).size(), 2u);  // "c" is not waited for
     EXPECT_EQ(out.summary.provider_errors, 2u);
 
     plan.folder = root_;
     ScriptedRun failing;  // a worker's failure: the summary of what finished, then the failure
     failing.script = {answered(0, 10)};
-    EXPECT_THROW(run_problems(failing, plan), std::runtime_error);
-    EXPECT_EQ(failing.calls, (std::vector<std::string>{"start 3", "finished a 1", "stop", "end"}));
+    EXPECT_THROW(run_problems(failing, plan, queue, nullptr), std::runtime_error);
+    EXPECT_EQ(failing.calls, (std::vector<std::string>{"start 3", "show 1", "close"}));
+    EXPECT_TRUE(queue->stopping());
     std::string summary = read(root_ / kSummaryFile);
     EXPECT_NE(summary.find("\"correct\": 1"), std::string::npos) << summary;
 
@@ -299,7 +307,7 @@ TEST_F(RunProblems, StopsWhenTheProviderIsDownAndWritesTheSummaryWhateverEndsThe
     std::filesystem::create_directories(root_ / kSummaryFile / "x");  // a folder at the summary's name: said so
     ScriptedRun blocked;
     blocked.script = {answered(0, 10), answered(1, 10), answered(2, 10)};
-    EXPECT_THROW(run_problems(blocked, plan), tarvok::files::FileError);
+    EXPECT_THROW(run_problems(blocked, plan, queue, nullptr), tarvok::files::FileError);
 }
 
 TEST_F(RunProblems, WithItsProgressShownARunTellsItsStartBeforeAnyWorkerStarts) {
@@ -314,7 +322,8 @@ TEST_F(RunProblems, WithItsProgressShownARunTellsItsStartBeforeAnyWorkerStarts) 
                  &bad,      root_};
     ScriptedRun host;
     host.script = {answered(0, 10), answered(1, 10)};
-    run_problems(host, plan);
+    std::shared_ptr<WorkQueue> queue;
+    run_problems(host, plan, queue, nullptr);
     ASSERT_GE(host.calls.size(), 3u);
     EXPECT_EQ(host.calls[0], "tell " + bad_record_line("set.jsonl", bad[0]));
     EXPECT_EQ(host.calls[1], "tell tarvok eval: 3 problems from set.jsonl, model m; 1 already recorded in out/r.jsonl");

@@ -319,23 +319,28 @@ TEST(RecordMap, ARecordIsHandedOverWithItsFieldsInOrderAndItsNumbersOfTheirKind)
 }
 
 TEST(RunPlan, TheStartIsToldOnlyWhenTheProgressShowsAndTheSummaryShowsTheHiddenNames) {
-    Settings s;
-    s.provider_name = "openai";
-    s.iterations = 4;
-    s.progress = false;
+    RunConfig c;
+    c.provider_name = "openai";
+    c.iterations = 4;
+    c.progress = false;
+    c.dataset_name = c.dataset_shown = "set.jsonl";
+    c.model = "gpt-secret";
+    c.model_shown = "gpt-****";
+    c.results_name = "out/results.jsonl";
+    c.execution_check_made = true;
     Dataset dataset;
     dataset.problems.resize(2);
     Prepared prepared;
-    RunNames names{"set.jsonl", "gpt-****", "set.jsonl", "gpt-secret", "out/results.jsonl", true};
-    RunPlan quiet = run_plan(s, dataset, prepared, names);
+    RunPlan quiet = run_plan(c, dataset, prepared);
     EXPECT_FALSE(quiet.start);
     EXPECT_EQ(quiet.settings.model, "gpt-****");
     EXPECT_EQ(quiet.settings.iterations, 4);
     EXPECT_TRUE(quiet.settings.execution_check);
 
-    s.progress = true;
-    RunPlan told = run_plan(s, dataset, prepared, names);
+    c.progress = true;
+    RunPlan told = run_plan(c, dataset, prepared);
     ASSERT_TRUE(told.start);
     EXPECT_EQ(told.start->problems, 2u);
+    EXPECT_EQ(told.start->model, "gpt-secret");
     EXPECT_EQ(told.start->results_path, "out/results.jsonl");
 }

@@ -46,10 +46,6 @@ TEST(GeneratorChecks, DenseAndSparseFormsAgree) {
 }
 
 TEST(GeneratorChecks, Messages) {
-    EXPECT_EQ(count_fault("c", 2, 3), "c has 2 entries; var_names has 3");
-    EXPECT_EQ(width_fault("A_ub", 4, 3), "A_ub has 4 columns; var_names has 3");
-    EXPECT_EQ(dimension_fault("A_eq", 1), "A_eq must have two dimensions, not 1");
-    EXPECT_EQ(bounds_pair_fault(7), "bounds[7] is not a (lower, upper) pair");
     EXPECT_EQ(data_file_name_fault("x.NPZ"),
               "'x.NPZ' ends in .npz, the suffix of a script's data file; name the script SCRIPT.py");
     EXPECT_EQ(no_variable_message("ship"),

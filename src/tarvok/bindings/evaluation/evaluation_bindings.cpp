@@ -1,9 +1,11 @@
-// tarvok.evaluation: answer accuracy on benchmark sets of word problems. For
-// each problem it runs the generation loop of tarvok_generative, solves the
-// final model and compares the optimum with the set's reference. Problems run
-// on Python threads (the loop waits on the network); the main thread alone
-// writes results.jsonl, one flushed line per finished problem, so that a run
-// that is stopped resumes where it was.
+// tarvok.evaluation: answer accuracy on benchmark sets of word problems. The
+// run's course is the core's (evaluation/command_run.hpp), over one
+// configuration value made here as the call starts; this file converts and
+// is what is outside: the generation loop (tarvok_generative.run_generation,
+// looked up per call, so that a caller may replace it), the worker threads,
+// the progress bar and the streams. The workers are Python threads: the
+// loop is Python, and the interpreter's own threads (named tarvok-eval-N)
+// are the ones it waits for at exit and a caller sees in threading.
 #include "bindings/evaluation/entries.hpp"
 #include "bindings/host/compile.hpp"
 #include "bindings/host/host.hpp"
@@ -13,15 +15,12 @@
 #include "bindings/host/module_start.hpp"
 #include "bindings/host/package.hpp"
 #include "bindings/host/solvers.hpp"
-#include "common/exit_status.hpp"
 #include "common/files.hpp"
 #include "common/terminal_text.hpp"
 #include "evaluation/command_run.hpp"
-#include "evaluation/dataset.hpp"
 #include "evaluation/folder.hpp"
 #include "evaluation/problem_run.hpp"
 #include "evaluation/record_map.hpp"
-#include "evaluation/results.hpp"
 #include "evaluation/runner.hpp"
 #include "evaluation/settings.hpp"
 #include "evaluation/work_queue.hpp"
@@ -30,11 +29,7 @@
 #include "solver/options.hpp"
 
 #include <array>
-#include <atomic>
-#include <cmath>
-#include <functional>
 #include <memory>
-#include <new>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -58,12 +53,13 @@ py::module_ os_module() { return py::module_::import("os"); }
 /// message of a run holds text.
 std::string hidden(const std::string& text) { return host::without_keys(text); }
 
-/// Writes one line for a reader to sys.stderr (looked up per line), with
-/// what a terminal would act on shown as escapes and the keys hidden.
-void tell(const std::string& line) {
-    py::object err = py::module_::import("sys").attr("stderr");
-    err.attr("write")(host::text(terminal::shown(hidden(line)) + "\n"));
-    err.attr("flush")();
+/// Writes `text` to sys.stdout, or (`error`) one line for a reader to
+/// sys.stderr with what a terminal would act on shown as escapes (each
+/// looked up when written); the keys hidden.
+void print_text(bool error, const std::string& text) {
+    py::object out = py::module_::import("sys").attr(error ? "stderr" : "stdout");
+    out.attr("write")(host::text(error ? terminal::shown(hidden(text)) + "\n" : hidden(text)));
+    out.attr("flush")();
 }
 
 /// The shipped data set and example library, in the package's folder.
@@ -113,15 +109,11 @@ void read_into(py::handle value, T& field) {
 
 // ------------------------------------------------------------ settings
 
-/// One run's settings: the plain ones, and the paths as the host names them.
-struct Settings : ev::Settings {
-    py::object dataset;              ///< path of the data set
-    py::object out_dir;              ///< absolute path of the output folder
+/// One run's configuration, and what of it only the host holds.
+struct Config : ev::RunConfig {
     py::object replay = py::none();  ///< the transcripts the provider replay answers from (absolute)
     /// The command's size limit of every compile (see host::max_size_of); None: MAX_SIZE as each problem's run starts.
     py::object max_size = py::none();
-    /// The loop's checks as the run makes them: its own, else the module's setting as the run starts.
-    bool made_execution_check = false, made_alignment_check = false;
 };
 
 template <typename T>
@@ -154,12 +146,19 @@ void read_argument(py::handle value, const char* name, T& out) {
 using Given = std::array<py::object, 17>;
 
 /// The data set (the shipped sample set when none) and the output folder
-/// (absolute), as the host names them.
-Settings run_paths(py::object dataset, py::object out_dir) {
-    Settings s;
-    s.dataset = dataset.is_none() ? package_path("datasets/sample.jsonl") : os_module().attr("fspath")(dataset);
-    s.out_dir = host::host_path(tarvok::files::absolute_path(host::file_system_path(out_dir)));
-    return s;
+/// (absolute), as the file system and the host name them.
+Config run_paths(py::object dataset, py::object out_dir) {
+    Config c;
+    py::object named = dataset.is_none() ? package_path("datasets/sample.jsonl") : os_module().attr("fspath")(dataset);
+    c.dataset = host::file_system_path(named);
+    c.dataset_name = host::str_of(named);
+    c.dataset_shown = hidden(c.dataset_name);
+    c.out_dir = tarvok::files::absolute_path(host::file_system_path(out_dir));
+    auto name = [](const std::filesystem::path& path) { return host::str_of(host::host_path(path)); };
+    c.out_name = name(c.out_dir);
+    c.results_name = name(c.out_dir / ev::kResultsFile);
+    c.summary_name = name(c.out_dir / ev::kSummaryFile);
+    return c;
 }
 
 /// A loop option as the run makes it: the run's own, else the module
@@ -171,7 +170,7 @@ bool loop_option(std::optional<bool> own, const char* setting) {
 /// The run's settings completed from its arguments, checked once (with the
 /// replay path and the solvers); `shown` maps each argument to its value
 /// as given, which a refusal shows.
-void complete(Settings& s, ev::Arguments& a, py::object replay, py::object shown) {
+void complete(Config& s, ev::Arguments& a, py::object replay, py::object shown) {
     if (!replay.is_none()) {
         std::filesystem::path transcripts = tarvok::files::absolute_path(host::file_system_path(replay));
         // Weighed with their links resolved: a link to the output folder is that folder.
@@ -180,7 +179,7 @@ void complete(Settings& s, ev::Arguments& a, py::object replay, py::object shown
             std::filesystem::path real = std::filesystem::weakly_canonical(path, unknown);
             return unknown || real.empty() ? path : real;
         };
-        std::filesystem::path from = resolved(transcripts), out = resolved(host::file_system_path(s.out_dir)), common;
+        std::filesystem::path from = resolved(transcripts), out = resolved(s.out_dir), common;
         for (auto x = from.begin(), y = out.begin(); x != from.end() && y != out.end() && *x == *y; ++x, ++y)
             common /= *x;
         s.replay = host::host_path(transcripts);
@@ -194,15 +193,16 @@ void complete(Settings& s, ev::Arguments& a, py::object replay, py::object shown
                     ev::refusal_text(*refusal, host::str_of(py::repr(shown.attr("get")(refusal->parameter)))));
     static_cast<ev::Settings&>(s) = a.settings;
     if (!s.model) s.model = host::str_of(generative().attr("MODEL_NAME"));
+    s.model_shown = hidden(*s.model);
     if (!s.iterations) s.iterations = host::saturated(generative().attr("MAX_ITERATIONS"));
-    s.made_execution_check = loop_option(s.execution_check, "EXECUTION_CHECK");
-    s.made_alignment_check = loop_option(s.alignment_check, "ALIGNMENT_CHECK");
+    s.execution_check_made = loop_option(s.execution_check, "EXECUTION_CHECK");
+    s.alignment_check_made = loop_option(s.alignment_check, "ALIGNMENT_CHECK");
 }
 
 /// The run's settings from run_evaluation's arguments, checked once.
-Settings settings_from(py::object dataset, py::object out_dir, const Given& given, py::object fields, py::object replay,
-                       py::object solver) {
-    Settings s = run_paths(dataset, out_dir);
+Config settings_from(py::object dataset, py::object out_dir, const Given& given, py::object fields, py::object replay,
+                     py::object solver) {
+    Config s = run_paths(dataset, out_dir);
     ev::Arguments a;
     py::dict shown{py::arg("fields") = fields, py::arg("replay") = replay, py::arg("solver") = solver};
     std::size_t i = 0;
@@ -224,7 +224,8 @@ Settings settings_from(py::object dataset, py::object out_dir, const Given& give
 /// What a core raises about files, the folder, its lock or the data set,
 /// raised as the host's exception: OSError (the subclass its errno names),
 /// RuntimeError for a folder another run holds, ValueError for one with
-/// other settings or a data set that cannot be used.
+/// other settings or a data set that cannot be used; what the host raised
+/// (ev::StepError) as it was.
 template <typename Work>
 auto on_host(Work&& work) {
     try {
@@ -239,48 +240,60 @@ auto on_host(Work&& work) {
         host::raise(PyExc_ValueError, e.what());
     } catch (const ev::DatasetError& e) {
         host::raise(PyExc_ValueError, e.what());
+    } catch (const ev::StepError& e) {
+        std::rethrow_exception(e.raised);
     }
 }
 
-// --------------------------------------------------------- the data set
-
-/// The data set's problems (cut to the limit, each as many times as the run
-/// repeats it) and its unusable records.
-ev::Dataset load_dataset(const Settings& s) {
-    std::filesystem::path where = host::file_system_path(s.dataset);
-    std::string path = host::str_of(s.dataset);
-    return on_host([&] {
-        py::gil_scoped_release unlocked;
-        return ev::load_dataset(ev::read_file(where), path, s);
-    });
+/// The kind of what the host raised, as ev::command_failure tells them apart.
+ev::Raised raised_kind(const py::error_already_set& e) {
+    using enum ev::Raised;
+    if (!host::is_ordinary(e) || host::is_interrupt(e)) return NotOrdinary;
+    // OSError first: an error of both kinds (io.UnsupportedOperation) is the file's.
+    for (auto [type, kind] : {std::pair{PyExc_OSError, OS},
+                              {PyExc_ValueError, Value},
+                              {PyExc_ImportError, Import},
+                              {PyExc_RuntimeError, Runtime}})
+        if (e.matches(type)) return kind;
+    return Other;
 }
 
-// ------------------------------------------------------------ preflight
+/// What the host raised, as the cores take it: Ctrl-C as tarvok::Interrupted,
+/// anything else as ev::StepError, which keeps the error to raise on.
+std::exception_ptr as_core_error(const py::error_already_set& e) {
+    if (host::is_interrupt(e)) return std::make_exception_ptr(tarvok::Interrupted{});
+    return std::make_exception_ptr(ev::StepError{raised_kind(e), host::str_of(e.value()), std::make_exception_ptr(e)});
+}
 
-/// Fails now, before any problem starts, when the provider cannot be used:
-/// its client (the library and the API key) is made once, as each request
-/// would make it.
-void check_provider(Settings& s) {
+/// `work` run for a core that holds no GIL: with it, and what it raises as
+/// the cores take it (see as_core_error).
+template <typename Work>
+decltype(auto) hosted(Work&& work) {
+    py::gil_scoped_acquire held;
+    try {
+        return work();
+    } catch (py::error_already_set& e) {
+        std::rethrow_exception(as_core_error(e));
+    }
+}
+
+/// The provider's client (the library and the API key) made once, as each
+/// request would make it, so that a run that cannot use it fails before any
+/// problem starts; the provider's name.
+std::string check_provider(const Config& s) {
     py::module_ tg = generative();
     // The loop's own private steps, as each request calls them: the provider
     // inference and the provider's client factory.
     py::object provider = tg.attr("_infer_provider")(to_host(s.provider), to_host(s.model));
-    s.provider_name = host::str_of(provider.attr("value"));
-    const pv::Provider* entry = pv::provider_from_alias(s.provider_name);
+    std::string name = host::str_of(provider.attr("value"));
+    const pv::Provider* entry = pv::provider_from_alias(name);
     std::string client = entry ? std::string(entry->client_factory) : std::string();
-    if (s.provider_name == "replay") {
+    if (name == "replay") {
         tg.attr("_check_provider")(to_host(s.provider), to_host(s.model), s.replay);
     } else if (!client.empty() && py::hasattr(tg, client.c_str())) {
         tg.attr(client.c_str())();
     }
-}
-
-/// The final models are solved with the run's solver: without it no answer
-/// can be judged. The solver module's one availability check, looked up
-/// when called.
-void check_solver(const Settings& s) {
-    ev::SolverNeed need = ev::solver_need(s.solver);
-    host::import_solver(s.solver, need.purpose, need.extra ? need.extra->c_str() : nullptr);
+    return name;
 }
 
 // ---------------------------------------------------------- one problem
@@ -299,19 +312,24 @@ std::string error_text(const py::error_already_set& e) {
     return ev::raised_text(host::type_name(e.value()), host::str_of(e.value()));
 }
 
+/// A stop of the run as the loop takes it: Ctrl-C, which it lets through.
+[[noreturn]] void raise_stopped() {
+    PyErr_SetString(PyExc_KeyboardInterrupt, "the evaluation run stopped");
+    throw py::error_already_set();
+}
+
 /// The progress callback of one problem: each line goes to its log (as the
 /// host's text, what UTF-8 cannot hold escaped). A run that stops early ends
-/// the problem at its next step: the loop lets an interrupt raised by its
-/// progress callback through.
-py::cpp_function logged_progress(std::shared_ptr<ev::AppendedFile> log, py::object stop) {
-    return py::cpp_function([log, stop](py::object message) {
+/// the problem at its next step (see ev::ProblemLog).
+py::cpp_function logged_progress(std::shared_ptr<ev::ProblemLog> log) {
+    return py::cpp_function([log](py::object message) {
         auto bytes = py::reinterpret_steal<py::bytes>(
             PyUnicode_AsEncodedString(py::str(message).ptr(), "utf-8", "backslashreplace"));
         if (!bytes) throw py::error_already_set();
-        on_host([&] { log->append(std::string(bytes) + "\n"); });
-        if (!stop.is_none() && host::truthy(stop.attr("is_set")())) {
-            PyErr_SetString(PyExc_KeyboardInterrupt, "the evaluation run stopped");
-            throw py::error_already_set();
+        try {
+            on_host([&] { log->line(std::string(bytes)); });
+        } catch (const tarvok::Interrupted&) {
+            raise_stopped();
         }
     });
 }
@@ -329,66 +347,55 @@ py::dict loop_call(py::handle settings, py::handle progress) {
     return keywords;
 }
 
-/// What the loop or the solve raised, as the record keeps it when it is the
-/// host's ordinary error (see ev::GenerationFailed).
-template <typename Step>
-auto kept_in_record(Step&& step) {
-    try {
-        return step();
-    } catch (py::error_already_set& e) {
-        if (!host::is_ordinary(e)) throw;
-        throw ev::GenerationFailed{hidden(error_text(e)),
-                                   host::truthy(generative().attr("_is_provider_outage")(e.value()))};
-    }
-}
-
-/// The host's side of one problem (see ev::problem_record): the loop, the
-/// solve and the log. The record is made without the GIL; each call takes it.
-class HostProblem final : public ev::ProblemHost {
+/// The generation loop of one problem (see ev::Generation), with its
+/// solve; what either raises is kept in the record when it is the host's
+/// ordinary error (see ev::GenerationFailed). Each call takes the GIL.
+class HostGeneration final : public ev::Generation {
   public:
-    HostProblem(py::object problem, py::object settings, const std::filesystem::path& out_dir,
-                std::shared_ptr<ev::AppendedFile> log)
-        : problem_(problem), settings_(settings), base_(out_dir),
-          progress_(logged_progress(std::move(log), settings.attr("get")("stop"))) {}
+    HostGeneration(py::object problem, py::object settings, const std::filesystem::path& out_dir,
+                   std::shared_ptr<ev::ProblemLog> log)
+        : problem_(problem), settings_(settings), base_(out_dir), progress_(logged_progress(std::move(log))) {}
 
-    std::optional<std::string> generate(const std::filesystem::path& folder, ev::Record& record) override {
+    void generate(const std::filesystem::path& folder, ev::Record& record, bool readings,
+                  ev::Generated& made) override {
         py::gil_scoped_acquire held;
-        return kept_in_record([&]() -> std::optional<std::string> {
+        try {
             if (!keywords_) keywords_ = loop_call(settings_, progress_);
             keywords_["record"] = host::host_path(folder / ev::kTranscriptFile);
-            result_ =
+            py::object result =
                 generative().attr("run_generation")(problem_["description"], host::host_path(folder / ev::kModelFile),
                                                     host::host_path(folder / ev::kDataFile), **keywords_);
-            ev::each_loop_fact(record, [&](const char* name, auto& field) { read_into(result_.attr(name), field); });
-            if (host::str_of(result_.attr("model_text")).empty()) return std::nullopt;
-            return host::str_of(result_.attr("data_text"));
-        });
-    }
-    ev::FinalSolve solve(ev::Record& record, bool readings) override {
-        py::gil_scoped_acquire held;
-        return kept_in_record([&] {
-            py::object outcome = result_.attr("execute")(py::arg("time_limit") = settings_["time_limit"]);
-            py::object status = outcome["status"], objective = outcome.attr("get")("objective");
-            read_into(status, record.status);
-            read_into(objective, record.objective);
-            ev::FinalSolve solved{host::str_of(status), host::str_of(objective), std::nullopt};
-            if (readings) {
-                read_into(outcome.attr("get")("answer"), record.answer);
-                read_into(result_.attr("assumptions"), record.readings);
-                solved.what_if = what_if_table(result_.attr("what_if"));
-            }
-            return solved;
-        });
-    }
-    void progress(const std::string& line) override {
-        py::gil_scoped_acquire held;
-        progress_(host::text(line));
+            ev::each_loop_fact(record, [&](const char* name, auto& field) { read_into(result.attr(name), field); });
+            if (!host::str_of(result.attr("model_text")).empty()) made.data = host::str_of(result.attr("data_text"));
+            if (record.compiled.value_or(false)) made.solved = solve(result, record, readings);
+        } catch (py::error_already_set& e) {
+            if (!host::is_ordinary(e)) throw;
+            throw ev::GenerationFailed{hidden(error_text(e)),
+                                       host::truthy(generative().attr("_is_provider_outage")(e.value()))};
+        }
     }
 
   private:
+    /// The loop's own solve of the final pair when the execution check made
+    /// one, else a solve of the pair as the loop compiled it.
+    ev::FinalSolve solve(py::handle result, ev::Record& record, bool readings) const {
+        py::object outcome = result.attr("execute")(py::arg("time_limit") = settings_["time_limit"]);
+        py::object status = outcome["status"], objective = outcome.attr("get")("objective");
+        read_into(status, record.status);
+        read_into(objective, record.objective);
+        ev::FinalSolve solved{host::str_of(status), host::str_of(objective), std::nullopt};
+        if (readings) {
+            read_into(outcome.attr("get")("answer"), record.answer);
+            read_into(result.attr("assumptions"), record.readings);
+            solved.what_if = what_if_table(result);
+        }
+        return solved;
+    }
+
     /// The table of the solve's readings, its files as the run's folder names
     /// them (a repeat's too), so that the records move with it.
-    std::optional<ev::WhatIfTable> what_if_table(py::handle table) const {
+    std::optional<ev::WhatIfTable> what_if_table(py::handle result) const {
+        py::object table = result.attr("what_if");
         if (table.is_none()) return std::nullopt;
         std::optional<ev::WhatIfTable> out;
         from_host(table, out);
@@ -397,8 +404,8 @@ class HostProblem final : public ev::ProblemHost {
             std::filesystem::path where = std::filesystem::absolute(host::file_system_path(path)).lexically_normal();
             file = hidden(host::str_of(host::host_path(where.lexically_relative(base_))));
         };
-        relative(out->main.model_file, result_.attr("model_file"));
-        relative(out->main.data_file, result_.attr("data_file"));
+        relative(out->main.model_file, result.attr("model_file"));
+        relative(out->main.data_file, result.attr("data_file"));
         for (ev::TableReading& alt : out->alternatives) {
             if (alt.model_file) relative(alt.model_file, host::text(*alt.model_file));
             if (alt.data_file) relative(alt.data_file, host::text(*alt.data_file));
@@ -410,13 +417,13 @@ class HostProblem final : public ev::ProblemHost {
     std::filesystem::path base_;  ///< absolute and normal
     py::cpp_function progress_;
     py::object keywords_;  ///< made at the first generation
-    py::object result_;
 };
 
 /// `_run_problem(problem, out_dir, settings)`: one problem, start to end.
 /// `settings` holds the run's options of the loop (model, provider,
 /// iterations, execution_check, alignment_check, few_shot_library, timeout),
-/// the final solve's time_limit, and samples with rel_tol for voting.
+/// the final solve's time_limit, samples with rel_tol for voting, and the
+/// run whose stop ends it (`stop`).
 py::object run_problem(py::object problem, py::object out_dir, py::object settings) {
     py::object get = settings.attr("get");
     std::filesystem::path out = std::filesystem::absolute(host::file_system_path(out_dir)).lexically_normal();
@@ -427,34 +434,36 @@ py::object run_problem(py::object problem, py::object out_dir, py::object settin
                                host::saturated(get("samples", 1)),
                                get("rel_tol", 1e-4).cast<double>(),
                                host::truthy(get("assumptions", false))};
+    py::object stop = get("stop");
+    std::shared_ptr<const ev::WorkQueue> run;
+    if (py::isinstance<ev::WorkQueue>(stop)) run = stop.cast<std::shared_ptr<ev::WorkQueue>>();
     auto log = on_host([&] {
         ev::own_problem_folder(out, relative);
-        return std::make_shared<ev::AppendedFile>(folder / ev::kProgressLog, ev::AppendedFile::Kind::Log);
+        return std::make_shared<ev::ProblemLog>(folder / ev::kProgressLog, run);
     });
-    HostProblem host_problem(problem, settings, out, std::move(log));
-    ev::Record record = on_host([&] {
-        py::gil_scoped_release unlocked;
-        return ev::problem_record(host_problem, options);
-    });
-    return to_host(record);
+    HostGeneration loop(problem, settings, out, log);
+    try {
+        return to_host(on_host([&] {
+            py::gil_scoped_release unlocked;
+            return ev::problem_record(loop, *log, options);
+        }));
+    } catch (const tarvok::Interrupted&) {
+        raise_stopped();
+    }
 }
 
 // ------------------------------------------------------------- the run
 
 /// What the worker threads share.
 struct Pool {
+    std::shared_ptr<ev::WorkQueue> queue;
     std::vector<py::object> todo;  ///< problem maps, in data-set order; not changed once workers start
-    std::unique_ptr<ev::WorkQueue> queue;
-    /// Set when the run stops early, beside the queue's own stop: the
-    /// running problems end at their next step (see run_problem).
-    py::object stop;  ///< threading.Event
     py::object out_dir, settings;
     py::list threads;  ///< the workers, which the interpreter waits for at exit
     py::object ahead;  ///< the ranker's hold on the descriptions it encodes ahead
 
-    /// Waits for every worker, interruptibly (see ev::WorkQueue).
-    void join() const {
-        host::interruptible([&](tarvok::Interrupt* interrupt) { queue->wait_for_workers(interrupt); });
+    /// After the workers ended (see ev::WorkQueue::wait_for_workers).
+    void end() const {
         for (py::handle t : threads) t.attr("join")();  // each at its last step by now
         ahead.attr("close")();
     }
@@ -475,8 +484,10 @@ void work(const std::shared_ptr<Pool>& pool) {
             }
             pool->queue->put(*index, record_from(result));
         }
+    } catch (py::error_already_set& e) {
+        // The run raises it; a thread that died silently would leave it waiting.
+        pool->queue->fail(as_core_error(e));
     } catch (...) {
-        // The main thread raises it; a thread that died silently would leave it waiting.
         pool->queue->fail(std::current_exception());
     }
     pool->queue->worker_ended();
@@ -510,19 +521,6 @@ py::object progress_bar(const ev::RunTally& tally) {
     return py::object();
 }
 
-using Outcome = ev::RunOutcome;
-using ev::Prepared;
-
-/// Makes the output folder ready, or refuses it (see ev::prepare_folder).
-Prepared prepare(const Settings& s, const ev::Dataset& dataset) {
-    ev::RunKey key = ev::run_key(s, s.made_execution_check, s.made_alignment_check);
-    key.model = hidden(key.model);
-    return on_host([&] {
-        return ev::prepare_folder(host::file_system_path(s.out_dir), host::str_of(s.out_dir), dataset.problems, key, s,
-                                  host::file_system_path(s.dataset));
-    });
-}
-
 /// The example library FEW_SHOT_LIBRARY names when that is a folder here,
 /// else the shipped one (as `tarvok solve` chooses, without moving).
 py::object few_shot_library(bool tell_it) {
@@ -533,13 +531,13 @@ py::object few_shot_library(bool tell_it) {
     if (chosen.is_none() || !std::filesystem::is_directory(host::file_system_path(chosen), unknown))
         chosen = package_path("tvl_models");
     if (tell_it)
-        tell(ev::few_shot_line(
-            host::str_of(host::host_path(tarvok::files::absolute_path(host::file_system_path(chosen))))));
+        print_text(true, ev::few_shot_line(host::str_of(
+                             host::host_path(tarvok::files::absolute_path(host::file_system_path(chosen))))));
     return chosen;
 }
 
 /// The options each problem runs with (see run_problem).
-py::dict problem_settings(const Settings& s, py::object library, py::object stop) {
+py::dict problem_settings(const Config& s, py::object library, py::object stop) {
     py::dict settings;
     ev::each_problem_setting(s, [&](const char* key, const auto& value) { settings[key] = to_host(value); });
     settings["few_shot_library"] = library;
@@ -554,21 +552,20 @@ py::dict problem_settings(const Settings& s, py::object library, py::object stop
     return settings;
 }
 
-/// The workers of a run, started on the problems still to run.
-std::shared_ptr<Pool> start_workers(const Settings& s, const std::vector<const ev::Problem*>& todo,
-                                    py::object library) {
+/// The workers of a run, started on the problems still to run; the run's
+/// queue is their stop (`is_set`).
+std::shared_ptr<Pool> start_workers(const Config& s, const std::shared_ptr<ev::WorkQueue>& queue,
+                                    const ev::WorkerPlan& plan, py::object library) {
     auto pool = std::make_shared<Pool>();
-    ev::WorkerPlan plan = ev::plan_workers(todo, s.jobs);
+    pool->queue = queue;
     for (const ev::Problem& p : plan.problems) pool->todo.push_back(to_host(p));
-    pool->stop = py::module_::import("threading").attr("Event")();
-    pool->out_dir = s.out_dir;
-    pool->settings = problem_settings(s, library, pool->stop);
+    pool->out_dir = host::host_path(s.out_dir);
+    pool->settings = problem_settings(s, library, py::cast(queue));
     // The descriptions come to the ranker in this order: it encodes them ahead while the workers wait on requests.
     py::list descriptions;
     for (const py::object& problem : pool->todo) descriptions.append(problem["description"]);
     pool->ahead = host::modules::example_ranker.attr("_queries_ahead")(descriptions, host::embedding_model_name());
     py::object thread = py::module_::import("threading").attr("Thread");
-    pool->queue = std::make_unique<ev::WorkQueue>(todo.size(), plan.names.size());
     // Not daemon threads: the interpreter waits for them at exit rather than
     // ending them in the middle of C++ work.
     for (const std::string& name : plan.names) {
@@ -580,70 +577,119 @@ std::shared_ptr<Pool> start_workers(const Settings& s, const std::vector<const e
     return pool;
 }
 
-/// The host's side of a run (see ev::run_problems): the worker threads and
-/// the progress display. The run goes on without the GIL (the disk's waits
-/// are not the workers'); each call takes it.
-class HostRun final : public ev::RunHost {
+/// A process-wide setting the command changed for the length of its run
+/// (it owns its process; the library's run_evaluation leaves them to its
+/// caller): `setter(*before)` puts it back.
+class PutBack {
   public:
-    HostRun(const Settings& s, std::shared_ptr<Pool>& started) : s_(s), started_(started) {}
-
-    void start(const std::vector<const ev::Problem*>& todo, const ev::RunTally& tally) override {
-        py::gil_scoped_acquire held;
-        py::object library = few_shot_library(s_.progress);
-        if (s_.progress) bar_ = progress_bar(tally);
-        // Set as soon as the workers exist, so that a caller can wait for them after an interrupt.
-        started_ = start_workers(s_, todo, library);
-    }
-    void tell(const std::string& line) override {
-        py::gil_scoped_acquire held;
-        ::tell(line);
-    }
-    ev::Finished next_finished() override {
-        py::gil_scoped_acquire held;
-        return host::interruptible([&](tarvok::Interrupt* interrupt) { return started_->queue->next(interrupt); });
-    }
-    void finished(const ev::Record& record, const ev::RunTally& tally) override {
-        if (!s_.progress) return;
-        py::gil_scoped_acquire held;
-        if (!bar_)
-            return ::tell(tally.finished_line(record, [](double v) { return host::str_of(py::repr(py::float_(v))); }));
-        show_accuracy(bar_, tally);
-        bar_.attr("update")(1);
-    }
-    void stop() override {
-        if (!started_) return;
-        py::gil_scoped_acquire held;
-        started_->queue->stop();
-        started_->stop.attr("set")();
-    }
-    void end() override {
-        py::gil_scoped_acquire held;
-        if (bar_) bar_.attr("close")();
-        bar_ = py::object();
-    }
-    void join() override {
-        py::gil_scoped_acquire held;
-        started_->join();
+    PutBack(py::object setter, py::tuple before) : setter_(std::move(setter)), before_(std::move(before)) {}
+    PutBack(const PutBack&) = delete;
+    PutBack& operator=(const PutBack&) = delete;
+    ~PutBack() {
+        py::error_scope keep;
+        PyObject* done = PyObject_Call(setter_.ptr(), before_.ptr(), nullptr);
+        if (done == nullptr) PyErr_Clear();  // nothing sensible to do while the command ends
+        Py_XDECREF(done);
     }
 
   private:
-    const Settings& s_;
-    std::shared_ptr<Pool>& started_;
-    py::object bar_;  ///< the progress bar, when one shows
+    py::object setter_;
+    py::tuple before_;
 };
 
-/// The run; `started` is set as soon as the workers exist.
-Outcome run(const Settings& s, const ev::Dataset& dataset, Prepared& prepared, std::shared_ptr<Pool>& started) {
-    HostRun host_run(s, started);
-    std::string dataset_path = host::str_of(s.dataset);
-    ev::RunPlan plan = ev::run_plan(s, dataset, prepared,
-                                    {hidden(dataset_path), hidden(*s.model), dataset_path, *s.model,
-                                     host::str_of(host::host_path(prepared.results_path)), s.made_execution_check});
-    return on_host([&] {
-        py::gil_scoped_release unlocked;
-        return ev::run_problems(host_run, plan);
-    });
+/// With several workers, the embedding model's tensor library computes on
+/// one thread per call: its encodings take turns (see the ranker), and a
+/// thread pool of its own for each short query spends more of the cores
+/// waiting on itself than computing. Nothing is imported when the model's
+/// libraries are not installed, or the model is named as a folder that is
+/// not there (it never loads).
+void one_encoding_thread(std::optional<PutBack>& back) {
+    if (py::module_::import("importlib.util").attr("find_spec")("sentence_transformers").is_none()) return;
+    py::object name = host::embedding_model_name();
+    std::error_code unknown;  // as the host's os.path.exists: a path that cannot be looked at is not there
+    bool exists = std::filesystem::exists(host::file_system_path(name), unknown);
+    if (tarvok::example_ranker::missing_model_folder(host::str_of(name), exists)) return;
+    py::module_ torch = py::module_::import("torch");
+    back.emplace(torch.attr("set_num_threads"), py::make_tuple(torch.attr("get_num_threads")()));
+    torch.attr("set_num_threads")(1);
 }
+
+/// Full collections come rarer (see ev::kYoungPassesPerFullCollection).
+void rarer_full_collections(std::optional<PutBack>& back) {
+    py::module_ gc = py::module_::import("gc");
+    py::tuple before = gc.attr("get_threshold")();
+    if (host::saturated(before[2]) >= ev::kYoungPassesPerFullCollection) return;
+    back.emplace(gc.attr("set_threshold"), before);
+    gc.attr("set_threshold")(before[0], before[1], ev::kYoungPassesPerFullCollection);
+}
+
+Config command_settings(py::object args, const ev::ParsedArguments& parsed);
+
+/// What is outside a run and the command (see ev::CommandHost): the
+/// streams, the checks, the worker threads and the progress bar. The run
+/// goes on without the GIL; each call takes it.
+class HostRun final : public ev::CommandHost {
+  public:
+    /// The library's run of `config`.
+    explicit HostRun(Config config) : config_(std::move(config)) {}
+    /// The command's, its configuration made from the parsed arguments.
+    HostRun(py::object args, const ev::ParsedArguments& parsed) : args_(args), parsed_(&parsed) {}
+
+    ev::RunConfig settings() override {
+        return hosted([&] { return config_ = command_settings(args_, *parsed_); });
+    }
+    void write(bool error, const std::string& text) override {
+        hosted([&] { print_text(error, text); });
+    }
+    std::string check_provider(const ev::Settings&) override {
+        return hosted([&] { return ::check_provider(config_); });
+    }
+    void check_solver(const std::string& solver) override {
+        hosted([&] {
+            ev::SolverNeed need = ev::solver_need(solver);
+            host::import_solver(solver, need.purpose, need.extra ? need.extra->c_str() : nullptr);
+        });
+    }
+    void start(const std::shared_ptr<ev::WorkQueue>& queue, const ev::WorkerPlan& workers,
+               const ev::RunTally& tally) override {
+        hosted([&] {
+            if (parsed_) {  // the command owns its process for the length of its run
+                if (config_.jobs > 1) one_encoding_thread(encoding_);
+                rarer_full_collections(collections_);
+            }
+            py::object library = few_shot_library(config_.progress);
+            if (config_.progress) bar_ = progress_bar(tally);
+            pool_ = start_workers(config_, queue, workers, library);
+        });
+    }
+    bool show(const ev::RunTally& tally, bool closing) override {
+        return hosted([&] {
+            if (!bar_) return false;
+            if (closing) {
+                bar_.attr("close")();
+                bar_ = py::object();
+            } else {
+                show_accuracy(bar_, tally);
+                bar_.attr("update")(1);
+            }
+            return true;
+        });
+    }
+
+    const Config& config() const { return config_; }
+    /// After a run that stopped and waited for its workers: their threads joined.
+    void end_workers() const {
+        if (pool_ && pool_->queue->stopping() && pool_->queue->running() == 0) pool_->end();
+    }
+
+  private:
+    Config config_;
+    py::object args_;
+    const ev::ParsedArguments* parsed_ = nullptr;
+    py::object bar_;  ///< the progress bar, when one shows
+    std::shared_ptr<Pool> pool_;
+    std::optional<PutBack> encoding_, collections_;
+};
 
 py::object run_evaluation(py::object dataset, py::object out_dir, py::object provider, py::object model,
                           py::object jobs, py::object iterations, py::object execution_check, py::object rel_tol,
@@ -651,17 +697,17 @@ py::object run_evaluation(py::object dataset, py::object out_dir, py::object pro
                           py::object retry_errors, py::object stop_after_errors, py::object fields,
                           py::object alignment_check, py::object repeat, py::object samples, py::object assumptions,
                           py::object what_if, py::object what_if_max, py::object solver) {
-    Settings s = settings_from(
+    HostRun run(settings_from(
         dataset, out_dir,
         {provider, model, jobs, iterations, execution_check, rel_tol, limit, progress, force, retry_errors,
          stop_after_errors, repeat, samples, alignment_check, assumptions, what_if, what_if_max},
-        fields, replay, solver);
-    ev::Dataset data = load_dataset(s);
-    check_provider(s);
-    check_solver(s);
-    Prepared prepared = prepare(s, data);
-    std::shared_ptr<Pool> pool;
-    Outcome out = run(s, data, prepared, pool);
+        fields, replay, solver));
+    std::shared_ptr<ev::WorkQueue> queue;
+    ev::RunOutcome out = on_host([&] {
+        return host::interruptible(
+            [&](tarvok::Interrupt* i) { return ev::run_evaluation(run, run.config(), queue, i); });
+    });
+    run.end_workers();
     if (out.provider_down) host::raise(PyExc_ConnectionError, *out.provider_down);
     return host::to_python(tarvok::json::parse(out.summary_text, {.repeated_keys = true}));
 }
@@ -715,8 +761,8 @@ ev::CommandOptions command_options(py::object args, const ev::ParsedArguments& p
 }
 
 /// The run's settings from the parsed arguments, made as run_evaluation makes them.
-Settings command_settings(py::object args, const ev::ParsedArguments& parsed) {
-    Settings s = run_paths(args.attr("dataset"), args.attr("out"));
+Config command_settings(py::object args, const ev::ParsedArguments& parsed) {
+    Config s = run_paths(args.attr("dataset"), args.attr("out"));
     ev::Arguments a = ev::command_arguments(parsed);
     complete(s, a, args.attr("replay"), py::module_::import("builtins").attr("vars")(args));
     // The command's size limit, built once as it starts: --max-size, else MAX_SIZE as it stands.
@@ -725,171 +771,21 @@ Settings command_settings(py::object args, const ev::ParsedArguments& parsed) {
     return s;
 }
 
-/// For the length of a command's run with several workers, the embedding
-/// model's tensor library computes on one thread per call: its encodings
-/// take turns (see the ranker), and a thread pool of its own for each
-/// short query spends more of the cores waiting on itself than computing.
-/// The command owns its process; the library's run_evaluation leaves the
-/// setting to its caller. Nothing is imported when the model's libraries
-/// are not installed.
-class OneEncodingThread {
-  public:
-    explicit OneEncodingThread(bool several_workers) {
-        if (!several_workers) return;
-        py::object find_spec = py::module_::import("importlib.util").attr("find_spec");
-        if (find_spec("sentence_transformers").is_none()) return;
-        // A model named as a folder that is not there never loads: nothing to limit, and torch stays unimported.
-        py::object name = host::embedding_model_name();
-        bool exists = host::truthy(os_module().attr("path").attr("exists")(name));
-        if (tarvok::example_ranker::missing_model_folder(host::str_of(name), exists)) return;
-        torch_ = py::module_::import("torch");
-        before_ = torch_.attr("get_num_threads")();
-        torch_.attr("set_num_threads")(1);
-    }
-    OneEncodingThread(const OneEncodingThread&) = delete;
-    OneEncodingThread& operator=(const OneEncodingThread&) = delete;
-    ~OneEncodingThread() {
-        if (!torch_) return;
-        py::error_scope keep;
-        PyObject* done = PyObject_CallMethod(torch_.ptr(), "set_num_threads", "O", before_.ptr());
-        if (done == nullptr) PyErr_Clear();  // nothing sensible to do while the command ends
-        Py_XDECREF(done);
-    }
-
-  private:
-    py::object torch_, before_;
-};
-
-/// For the length of a command's run, full collections come rarer (see
-/// ev::kYoungPassesPerFullCollection). The command owns its process; the
-/// library's run_evaluation leaves the collector to its caller.
-class RarerFullCollections {
-  public:
-    RarerFullCollections() : gc_(py::module_::import("gc")), before_(gc_.attr("get_threshold")()) {
-        py::tuple t = before_;
-        if (host::saturated(t[2]) >= ev::kYoungPassesPerFullCollection) return;
-        gc_.attr("set_threshold")(t[0], t[1], ev::kYoungPassesPerFullCollection);
-    }
-    RarerFullCollections(const RarerFullCollections&) = delete;
-    RarerFullCollections& operator=(const RarerFullCollections&) = delete;
-    ~RarerFullCollections() {
-        py::error_scope keep;
-        PyObject* done = PyObject_CallMethod(gc_.ptr(), "set_threshold", "OOO", PyTuple_GET_ITEM(before_.ptr(), 0),
-                                             PyTuple_GET_ITEM(before_.ptr(), 1), PyTuple_GET_ITEM(before_.ptr(), 2));
-        if (done == nullptr) PyErr_Clear();  // nothing sensible to do while the command ends
-        Py_XDECREF(done);
-    }
-
-  private:
-    py::object gc_, before_;
-};
-
-/// The run of the command, its settings ready.
-Outcome command_run(Settings& s, const ev::Dataset& data, Prepared& prepared, std::shared_ptr<Pool>& pool) {
-    OneEncodingThread encoding(s.jobs > 1);
-    RarerFullCollections collections;
-    return run(s, data, prepared, pool);
-}
-
-/// The kind of what a step raised, as ev::command_failure tells them apart.
-ev::Raised raised_kind(const py::error_already_set& e) {
-    using enum ev::Raised;
-    if (!host::is_ordinary(e) || host::is_interrupt(e)) return NotOrdinary;
-    // OSError first: an error of both kinds (io.UnsupportedOperation) is the file's.
-    for (auto [type, kind] : {std::pair{PyExc_OSError, OS},
-                              {PyExc_ValueError, Value},
-                              {PyExc_ImportError, Import},
-                              {PyExc_RuntimeError, Runtime}})
-        if (e.matches(type)) return kind;
-    return Other;
-}
-
-/// What `work` raised, as ev::run_command takes it: Ctrl-C as
-/// tarvok::Interrupted and, from a step, the host's ordinary errors as
-/// ev::StepError (which keeps the error to raise on); anything else as it is.
-template <bool Step = true, typename Work>
-decltype(auto) step(Work&& work) {
-    try {
-        return work();
-    } catch (py::error_already_set& e) {
-        if (host::is_interrupt(e)) throw tarvok::Interrupted{};
-        if (!Step || !host::is_ordinary(e)) throw;
-        throw ev::StepError{raised_kind(e), host::str_of(e.value()), std::current_exception()};
-    }
-}
-
-/// The host's side of `tarvok eval` (see ev::run_command): its steps on
-/// the parsed arguments, and its output.
-class HostCommand final : public ev::CommandHost {
-  public:
-    HostCommand(py::object args, const ev::ParsedArguments& parsed) : args_(args), parsed_(parsed) {}
-
-    ev::CommandNames make_settings() override {
-        return step([&] {
-            s_ = command_settings(args_, parsed_);
-            std::filesystem::path out = host::file_system_path(s_.out_dir);
-            return ev::CommandNames{host::str_of(s_.dataset), host::str_of(s_.out_dir),
-                                    host::str_of(host::host_path(out / ev::kResultsFile)),
-                                    host::str_of(host::host_path(out / ev::kSummaryFile))};
-        });
-    }
-    const ev::Dataset& load_dataset() override {
-        return step([&]() -> const ev::Dataset& { return data_ = ::load_dataset(s_); });
-    }
-    void check_provider() override {
-        step([&] { ::check_provider(s_); });
-    }
-    void check_solver() override {
-        step([&] { ::check_solver(s_); });
-    }
-    void prepare() override {
-        step([&] { prepared_ = ::prepare(s_, data_); });
-    }
-    const Outcome& run() override {
-        return step([&]() -> const Outcome& { return out_ = command_run(s_, data_, prepared_, pool_); });
-    }
-    void say(const std::string& text) override {
-        step<false>([&] {
-            py::object out = py::module_::import("sys").attr("stdout");
-            out.attr("write")(host::text(hidden(text)));
-            out.attr("flush")();
-        });
-    }
-    void tell(const std::string& line) override {
-        step<false>([&] { ::tell(line); });
-    }
-    size_t running() override { return pool_ ? pool_->queue->running() : 0; }
-    void join() override {
-        step<false>([&] {
-            if (pool_) pool_->join();
-        });
-    }
-    void quit(tarvok::ExitStatus status) override {
-        for (const char* stream : {"stdout", "stderr"}) py::module_::import("sys").attr(stream).attr("flush")();
-        os_module().attr("_exit")(tarvok::code(status));
-    }
-
-  private:
-    py::object args_;
-    const ev::ParsedArguments& parsed_;
-    Settings s_;
-    ev::Dataset data_;
-    Prepared prepared_;
-    Outcome out_;
-    std::shared_ptr<Pool> pool_;
-};
-
 /// `tarvok eval` from parsed arguments (see add_arguments); the exit status.
 int run_command(py::object args) {
     ev::ParsedArguments parsed = parsed_arguments(args);
     ev::CommandOptions options = command_options(args, parsed);
-    HostCommand command(args, parsed);
-    try {
-        return ev::run_command(command, options, host::truthy(args.attr("json")));
-    } catch (const tarvok::Interrupted&) {  // while a refusal was told: the caller's Ctrl-C
-        PyErr_SetNone(PyExc_KeyboardInterrupt);
-        throw py::error_already_set();
+    bool json = std::get<bool>(parsed.at("json"));
+    HostRun command(args, parsed);
+    ev::CommandEnd end = on_host([&] {
+        return host::interruptible([&](tarvok::Interrupt* i) { return ev::run_command(command, options, json, i); });
+    });
+    if (end.quit) {  // a second Ctrl-C: at once, the records being on disk
+        for (const char* stream : {"stdout", "stderr"}) py::module_::import("sys").attr(stream).attr("flush")();
+        os_module().attr("_exit")(end.status);
     }
+    command.end_workers();
+    return end.status;
 }
 
 int main_impl(py::object argv) {
@@ -903,7 +799,10 @@ int main_impl(py::object argv) {
 }  // namespace
 
 void tarvok::evaluation::bind::add_arguments(py::object parser) { ::add_arguments(parser); }
-int tarvok::evaluation::bind::run_command(py::object args) { return ::run_command(args); }
+int tarvok::evaluation::bind::run_command(py::object args) {
+    host::modules::evaluation.get();  // its start registers the type the workers are handed their stop as
+    return ::run_command(args);
+}
 
 void tarvok_start_evaluation(pybind11::module_& m) {
     host::ModuleStart start(
@@ -919,6 +818,8 @@ void tarvok_start_evaluation(pybind11::module_& m) {
               py::arg("fields") = py::none(), py::arg("alignment_check") = py::none(), py::arg("repeat") = 1,
               py::arg("samples") = 1, py::arg("assumptions") = false, py::arg("what_if") = false,
               py::arg("what_if_max") = 3, py::arg("solver") = "highs");
+    // A run as its problems see it: whether it stopped (see run_problem).
+    py::class_<ev::WorkQueue, std::shared_ptr<ev::WorkQueue>>(m, "_RunStop").def("is_set", &ev::WorkQueue::stopping);
     host::def(m, ev::kRunProblemFace, &run_problem, py::arg("problem"), py::arg("out_dir"), py::arg("settings"));
     host::def(m, ev::kAddArgumentsFace, &add_arguments, py::arg("parser"));
     host::def(m, ev::kRunCommandFace, &run_command, py::arg("args"));

@@ -33,7 +33,9 @@ auto interruptible(Work&& work) {
         py::gil_scoped_release release;
         return work(&interrupt);
     } catch (const Interrupted&) {
-        throw py::error_already_set(std::move(*raised));
+        if (raised) throw py::error_already_set(std::move(*raised));
+        PyErr_SetNone(PyExc_KeyboardInterrupt);  // the work's own Interrupted: what Ctrl-C ended elsewhere
+        throw py::error_already_set();
     }
 }
 

@@ -14,8 +14,8 @@
 #include "bindings/host/host.hpp"
 #include "bindings/host/module_start.hpp"
 #include "bindings/scipy_emitter/generator_face.hpp"
-#include "scipy_emitter/generator_attributes.hpp"
 #include "scipy_emitter/generator_checks.hpp"
+#include "scipy_emitter/generator_state.hpp"
 #include "scipy_emitter/program_script.hpp"
 #include "scipy_emitter/script.hpp"
 #include "scipy_emitter/standard_form.hpp"
@@ -216,82 +216,85 @@ std::span<const T> span_of(const py::array_t<T, py::array::c_style | py::array::
     return {array.data(), static_cast<size_t>(array.size())};
 }
 
-/// The instance's attributes as read_script_input asks for them.
-class InstanceAttributes final : public GeneratorAttributes {
-  public:
-    explicit InstanceAttributes(py::handle self) : self_(self) {}
+/// The items of the sequence an attribute holds, each read by `read`; a TypeError names the attribute.
+template <typename Read>
+auto items(py::handle self, const char* attribute, Read read) {
+    host::Items all(self.attr(attribute), attribute);
+    std::vector<decltype(read(all[0], attribute))> out;
+    for (size_t k = 0; k < all.size(); ++k) out.push_back(read(all[k], attribute));
+    return out;
+}
 
-    size_t length(const char* attribute) override { return py::len(self_.attr(attribute)); }
-    size_t open(const char* attribute) override {
-        attribute_ = attribute;
-        items_.emplace(self_.attr(attribute), attribute);
-        return items_->size();
-    }
-    double number(size_t k) override { return host::number((*items_)[k]); }
-    std::string text(size_t k) override {
-        py::handle item = (*items_)[k];
-        if (!PyUnicode_Check(item.ptr()))
-            throw py::type_error(std::string(attribute_) + " must hold str, not " + host::type_name(item));
-        return std::string(host::Utf8(item).view());
-    }
-    bool flag(size_t k) override { return host::truthy((*items_)[k]); }
-    std::optional<BoundSides> sides(size_t k) override {
-        host::Items pair((*items_)[k], attribute_);
-        if (pair.size() != 2) return std::nullopt;
-        return BoundSides{side(pair[0]), side(pair[1])};
-    }
-    double scalar(const char* attribute) override { return host::number(self_.attr(attribute)); }
-    uint64_t count(const char* attribute) override { return self_.attr(attribute).cast<uint64_t>(); }
-    bool holds(const char* attribute, std::string_view text) override {
-        return equals(self_.attr(attribute), host::text(text));
-    }
+double number(py::handle item, const char*) { return host::number(item); }
 
-    /// Rows from anything with tocsr() (a scipy.sparse matrix or array), a
-    /// numpy array, or a sequence of rows.
-    SparseRows matrix(const char* attribute, size_t columns) override {
-        py::object value = self_.attr(attribute);
-        if (py::hasattr(value, "tocsr")) {
-            py::object csr = value.attr("tocsr")();
-            py::tuple shape = csr.attr("shape");
-            check_width(attribute, shape[1].cast<size_t>(), columns);
-            Indices starts(csr.attr("indptr")), indices(csr.attr("indices"));
-            Numbers data(csr.attr("data"));
-            return rows_of_csr(span_of(starts), span_of(indices), span_of(data), shape[0].cast<size_t>());
-        }
-        if (py::hasattr(value, "__array__")) {
-            Numbers dense(value);
-            check_dimensions(attribute, dense.ndim());
-            check_width(attribute, static_cast<size_t>(dense.shape(1)), columns);
-            return rows_of_dense(dense.data(), static_cast<size_t>(dense.shape(0)), columns);
-        }
-        SparseRows m;
+uint8_t flag(py::handle item, const char*) { return host::truthy(item) ? 1 : 0; }
+
+std::string text(py::handle item, const char* attribute) {
+    if (!PyUnicode_Check(item.ptr()))
+        throw py::type_error(std::string(attribute) + " must hold str, not " + host::type_name(item));
+    return std::string(host::Utf8(item).view());
+}
+
+std::optional<BoundSides> sides(py::handle item, const char* attribute) {
+    host::Items pair(item, attribute);
+    if (pair.size() != 2) return std::nullopt;
+    auto side = [](py::handle v) { return v.is_none() ? std::nullopt : std::optional<double>(host::number(v)); };
+    return BoundSides{side(pair[0]), side(pair[1])};
+}
+
+/// Rows from anything with tocsr() (a scipy.sparse matrix or array), a numpy
+/// array, or a sequence of rows.
+GivenMatrix matrix(py::handle self, const char* attribute) {
+    py::object value = self.attr(attribute);
+    GivenMatrix m;
+    if (py::hasattr(value, "tocsr")) {
+        py::object csr = value.attr("tocsr")();
+        py::tuple shape = csr.attr("shape");
+        m.widths.push_back(shape[1].cast<size_t>());
+        Indices starts(csr.attr("indptr")), indices(csr.attr("indices"));
+        Numbers data(csr.attr("data"));
+        m.rows = rows_of_csr(span_of(starts), span_of(indices), span_of(data), shape[0].cast<size_t>());
+    } else if (py::hasattr(value, "__array__")) {
+        Numbers dense(value);
+        m.dimensions = dense.ndim();
+        if (m.dimensions != 2) return m;
+        m.widths.push_back(static_cast<size_t>(dense.shape(1)));
+        m.rows = rows_of_dense(dense.data(), static_cast<size_t>(dense.shape(0)), m.widths[0]);
+    } else {
         std::vector<std::pair<int32_t, double>> row;
         host::Items rows(value, attribute);
         for (size_t i = 0; i < rows.size(); ++i) {
             host::Items cells(rows[i], attribute);
-            check_width(attribute, cells.size(), columns);
+            m.widths.push_back(cells.size());
             for (size_t j = 0; j < cells.size(); ++j)
                 if (double v = host::number(cells[j]); v != 0) row.emplace_back(static_cast<int32_t>(j), v);
-            m.add_row(row);
+            m.rows.add_row(row);
         }
-        return m;
     }
+    return m;
+}
 
-  private:
-    static std::optional<double> side(py::handle value) {
-        return value.is_none() ? std::nullopt : std::optional<double>(host::number(value));
-    }
-
-    py::handle self_;
-    const char* attribute_ = "";
-    std::optional<host::Items> items_;
-};
-
-/// The script's input as the attributes hold it; a fault in them is a ValueError.
-ScriptInput script_input(py::object self, const Program& p) {
-    InstanceAttributes attributes(self);
+/// The script's input as the attributes hold it, each read once in the order
+/// they are named; a fault in them is a ValueError.
+ScriptInput script_input(py::handle self, const Program& p) {
+    py::len(self.attr("var_names"));  // a sized sequence
+    GeneratorState state{
+        .var_names = items(self, "var_names", text),
+        .bounds = items(self, "bounds", sides),
+        .integrality = items(self, "integrality", flag),
+        .maximize = equals(self.attr("objective_sense"), py::str("maximize")),
+        .objective_offset = host::number(self.attr("objective_offset")),
+        .c = items(self, "c", number),
+        .a_ub = matrix(self, "A_ub"),
+        .b_ub = items(self, "b_ub", number),
+        .ub_names = items(self, "ub_names", text),
+        .a_eq = matrix(self, "A_eq"),
+        .b_eq = items(self, "b_eq", number),
+        .eq_names = items(self, "eq_names", text),
+        .inline_limit = self.attr("inline_limit").cast<uint64_t>(),
+    };
     try {
-        return read_script_input(p, attributes);
+        return tarvok::scipy_emitter::script_input(p, std::move(state));
     } catch (const AttributeFault& fault) {
         host::raise(PyExc_ValueError, fault.what());
     }

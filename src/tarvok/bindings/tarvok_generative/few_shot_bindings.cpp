@@ -56,120 +56,97 @@ std::optional<std::string> embedding_unavailable(py::error_already_set& error) {
     return error_text(error);
 }
 
-/// Runs one step of the gathering for the core: an ordinary error of the
-/// host (not an interrupt or exit), or of C++, becomes GatheringStepFailed.
-template <typename Step>
-auto step(Step&& body) {
+/// Why a step of the gathering failed, from inside a handler of what it
+/// raised: an ordinary error of the host (not an interrupt or exit), or of
+/// C++, costs that step, never the run; anything else goes on up.
+std::string step_failure() {
     try {
-        return body();
-    } catch (const MeaningUnavailable&) {
-        throw;
-    } catch (const GatheringStepFailed&) {
         throw;
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e)) throw;
-        throw GatheringStepFailed(error_text(e), std::current_exception());
+        return error_text(e);
     } catch (const std::exception& e) {
-        throw GatheringStepFailed(e.what(), std::current_exception());
+        return e.what();
     }
 }
 
-/// The library on the host: `rag_rank` (or the lexical ranker), then
-/// `_safe_read_text` and `_find_pair_in_folder` for each hit, all looked up
-/// at call time.
-class HostLibrary : public ExampleLibrary {
-  public:
-    HostLibrary(py::object problem, py::object k, py::object models_dir, py::object progress)
-        : problem_(std::move(problem)), k_(std::move(k)), dir_(std::move(models_dir)), progress_(std::move(progress)) {}
-
-    py::list examples;
-
-    std::string k_shown() override {
-        return step([&] { return py::str(k_).cast<std::string>(); });
-    }
-    void rank_by_meaning() override {
-        step([&] {
-            try {
-                py::object rank = attr("rag_rank");
-                py::dict options(py::arg("query") = problem_, py::arg("models_dir") = dir_, py::arg("top_k") = k_);
-                // An embedding model the call chose; else the ranker's own default.
-                if (py::object embedding_model = call_option("embedding_model"))
-                    options["model_name"] = embedding_model;
-                hits_ = rank(**options);
-            } catch (py::error_already_set& e) {
-                if (std::optional<std::string> why = embedding_unavailable(e)) throw MeaningUnavailable(*why);
-                throw;
-            }
-        });
-    }
-    void rank_lexically() override {
-        step([&] {
-            hits_ = host::modules::example_ranker.attr("rank_lexically")(
-                py::arg("query") = problem_, py::arg("models_dir") = dir_, py::arg("top_k") = k_);
-        });
-    }
-    std::string hit_names() override {
-        return step([&] {
-            py::list names;
-            for (py::handle hit : hits_) {
-                items_.append(hit);
-                names.append(pathlib_path(hit["path"]).attr("name"));
-            }
-            return py::repr(names).cast<std::string>();
-        });
-    }
-    std::size_t hit_count() override {
-        return step([&] { return py::len(hits_); });
-    }
-    bool take(std::size_t index) override {
-        return step([&] {
-            py::object desc_path = pathlib_path(items_[index]["path"]);
-            py::object read = attr("_safe_read_text");
-            py::object description = read(desc_path);
-            py::tuple pair = attr("_find_pair_in_folder")(desc_path);
-            if (pair.size() != 2) throw py::value_error("expected a pair of paths");
-            py::object model_path = pair[0], data_path = pair[1];
-            if (!host::truthy(description) || model_path.is_none() || data_path.is_none()) return false;
-            py::object model = read(model_path);
-            py::object data = read(data_path);
-            if (!host::truthy(model) || !host::truthy(data)) return false;
-            py::dict entry;
-            entry["description"] = description;
-            entry["model"] = model;
-            entry["data"] = data;
-            entry["desc_path"] = py::str(desc_path);
-            entry["model_path"] = py::str(model_path);
-            entry["data_path"] = py::str(data_path);
-            examples.append(entry);
-            PyObject* reached = PyObject_RichCompare(py::int_(py::len(examples)).ptr(), k_.ptr(), Py_GE);
-            if (reached == nullptr) throw py::error_already_set();
-            return host::truthy(py::reinterpret_steal<py::object>(reached));
-        });
-    }
-    void notify(const std::string& line) override {
-        step([&] { bind::notify(progress_, line); });
-    }
-    void log(const std::string& line) override {
-        step([&] { log_debug(line); });
-    }
-    std::string shown(const std::string& text) override {
-        return step([&] { return server_text(host::text(text)); });
-    }
-
-  private:
-    py::object problem_, k_, dir_, progress_;
-    py::object hits_ = py::none();
-    py::list items_;  ///< the hits, as the names were read from them
-};
-
-py::list gather_few_shots(py::object problem_description, py::object k, py::object models_dir, py::object progress) {
-    HostLibrary library(problem_description, k, models_dir, progress);
+/// Ranks the library by meaning (`rag_rank`, looked up now); ranking by
+/// shared words when that cannot be done, which `send` reports first.
+template <typename Send>
+py::object ranked(py::object problem, py::object k, py::object dir, Send& send) {
+    std::optional<std::string> unavailable;
     try {
-        gather_examples(library);
-    } catch (const GatheringStepFailed& failed) {
-        std::rethrow_exception(failed.error());  // a step outside the core's guard: the host's error, as raised
+        py::object rank = attr("rag_rank");
+        py::dict options(py::arg("query") = problem, py::arg("models_dir") = dir, py::arg("top_k") = k);
+        // An embedding model the call chose; else the ranker's own default.
+        if (py::object embedding_model = call_option("embedding_model")) options["model_name"] = embedding_model;
+        return rank(**options);
+    } catch (py::error_already_set& e) {
+        unavailable = embedding_unavailable(e);
+        if (!unavailable) throw;
     }
-    return library.examples;
+    for (const GatheringLine& line : lexical_fallback_lines(*unavailable, server_text(host::text(*unavailable))))
+        send(line);
+    return host::modules::example_ranker.attr("rank_lexically")(py::arg("query") = problem, py::arg("models_dir") = dir,
+                                                                py::arg("top_k") = k);
+}
+
+/// Adds hit `hit` to `examples` when its description, model and data are all
+/// found and not empty (`_safe_read_text` and `_find_pair_in_folder`, looked
+/// up now); returns whether the examples now reach k.
+bool take(py::handle hit, py::list& examples, py::handle k) {
+    py::object desc_path = pathlib_path(hit["path"]);
+    py::object read = attr("_safe_read_text");
+    py::object description = read(desc_path);
+    py::tuple pair = attr("_find_pair_in_folder")(desc_path);
+    if (pair.size() != 2) throw py::value_error("expected a pair of paths");
+    py::object model_path = pair[0], data_path = pair[1];
+    if (!host::truthy(description) || model_path.is_none() || data_path.is_none()) return false;
+    py::object model = read(model_path);
+    py::object data = read(data_path);
+    if (!host::truthy(model) || !host::truthy(data)) return false;
+    py::dict entry;
+    entry["description"] = description;
+    entry["model"] = model;
+    entry["data"] = data;
+    entry["desc_path"] = py::str(desc_path);
+    entry["model_path"] = py::str(model_path);
+    entry["data_path"] = py::str(data_path);
+    examples.append(entry);
+    PyObject* reached = PyObject_RichCompare(py::int_(py::len(examples)).ptr(), k.ptr(), Py_GE);
+    if (reached == nullptr) throw py::error_already_set();
+    return host::truthy(py::reinterpret_steal<py::object>(reached));
+}
+
+/// Up to k examples, best hit first (see few_shot.hpp for the lines it sends).
+py::list gather_few_shots(py::object problem_description, py::object k, py::object models_dir, py::object progress) {
+    auto send = [&](const GatheringLine& line) { line.progress ? notify(progress, line.text) : log_debug(line.text); };
+    py::list examples, items;  // the hits, as the names were read from them
+    std::size_t hits = 0;
+    try {
+        notify(progress, retrieving_line(py::str(k).cast<std::string>()));
+        py::object ranking = ranked(problem_description, k, models_dir, send);
+        py::list names;
+        for (py::handle hit : ranking) {
+            items.append(hit);
+            names.append(pathlib_path(hit["path"]).attr("name"));
+        }
+        hits = py::len(ranking);
+        notify(progress, found_line(hits, py::repr(names).cast<std::string>()));
+    } catch (...) {
+        std::string reason = step_failure();
+        for (const GatheringLine& line : retrieval_failed_lines(reason)) send(line);
+        return examples;
+    }
+    for (std::size_t i = 0; i < hits; ++i) {
+        try {
+            if (take(items[i], examples, k)) break;
+        } catch (...) {
+            std::string reason = step_failure();
+            log_debug(skipped_hit_line(reason));
+        }
+    }
+    return examples;
 }
 
 }  // namespace

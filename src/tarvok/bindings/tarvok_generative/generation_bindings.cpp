@@ -304,14 +304,13 @@ py::object statistics(const GenerationResult& g) {
 py::object execute(const GenerationResult& g, py::object time_limit) {
     if (const wf::ExecutionOutcome* solved = wf::final_solve(g.result)) return held(solved->host.get()).first;
     if (!g.result.compiled) return py::none();
-    CallOptions scope(py::dict(py::arg("solver") = g.solver));
-    return execution_map(g.result.pair, g.result.compiled_model.get(), time_limit, g.assumptions);
+    return execution_map(g.result.pair, g.result.compiled_model.get(), time_limit, g.solver, g.assumptions);
 }
 
 /// Runs the loop of the call.
-GenerationResult result_of(Call& c, py::object solver = py::str("highs")) {
+GenerationResult result_of(Call& c) {
     return {run_loop(c),           c.model_file,      c.data_file,   c.run.alignment,
-            c.run.execution_check, c.run.assumptions, c.run.what_if, std::move(solver)};
+            c.run.execution_check, c.run.assumptions, c.run.what_if, c.solver};
 }
 
 py::object run_and_wrap(Call& c, const RunArgs& a) {
@@ -320,9 +319,9 @@ py::object run_and_wrap(Call& c, const RunArgs& a) {
     if (!a[Timeout].is_none()) options["timeout"] = py::float_(a[Timeout].cast<double>());
     if (!a[EmbeddingModel].is_none()) options["embedding_model"] = a[EmbeddingModel];
     if (!a[Replay].is_none()) options["replay_path"] = a[Replay];
-    options["solver"] = a[Solver];
     CallOptions scope(options);
-    return py::cast(result_of(c, a[Solver]));
+    c.solver = a[Solver];
+    return py::cast(result_of(c));
 }
 
 // ---------------------------------------------------------- entry points
@@ -472,6 +471,7 @@ py::object check_provider(py::object llm_provider, py::object model_name, py::ob
 }
 
 py::object run_generation(py::object prompt, py::object model_file, py::object data_file, const py::dict& options) {
+    host::modules::tarvok_generative.get();  // its start registers GenerationResult, what this returns
     RunArgs a = run_defaults();
     a[RunArg::Prompt] = prompt;
     a[RunArg::ModelFile] = model_file;

@@ -7,12 +7,10 @@
 
 #include "bindings/host/compile.hpp"
 #include "bindings/host/json.hpp"
+#include "bindings/host/keys.hpp"
 #include "bindings/solving/solving.hpp"
 #include "common/files.hpp"
-#include "common/utf8.hpp"
 #include "generative/result_values.hpp"
-
-#include <cerrno>
 
 #include <algorithm>
 #include <array>
@@ -123,40 +121,6 @@ class HostLlm : public wf::LlmClient {
     wf::Usage usage_;
 };
 
-/// A transcript file: one JSON line per exchange, each appended whole and
-/// flushed at once, so that a run stopped at any point leaves whole lines.
-class TranscriptFile : public wf::Transcript {
-  public:
-    explicit TranscriptFile(py::object path) : path_(std::move(path)) {}
-
-    void record(const wf::Exchange& e) override { append(py::bytes(encoded(wf::exchange_value(e)))); }
-
-  private:
-    /// The line as UTF-8; a text that is no valid Unicode (a lone surrogate) is escaped instead.
-    static std::string encoded(const tarvok::json::Value& line) {
-        std::string text = tarvok::json::write(line, {.ensure_ascii = false});
-        if (!tarvok::utf8::is_valid(text)) text = tarvok::json::write(line);
-        return text + "\n";
-    }
-
-    /// The line is appended in one run of writes (see files::append_whole), without the GIL.
-    void append(const py::bytes& line) {
-        ensure_parent(path_);
-        std::filesystem::path where = host::file_system_path(path_);
-        std::string_view bytes = line;
-        try {
-            py::gil_scoped_release unlocked;
-            files::append_whole(where, bytes);
-        } catch (const files::FileError& e) {
-            errno = e.error_number();
-            PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, path_.ptr());
-            throw py::error_already_set();
-        }
-    }
-
-    py::object path_;
-};
-
 class HostCompiler : public wf::Compiler {
   public:
     explicit HostCompiler(const tarvok::compiler::SizeLimits& sizes) : sizes_(sizes) {}
@@ -208,7 +172,7 @@ class HostExecutor : public wf::Executor {
     explicit HostExecutor(const Call& call) : call_(call) {}
 
     wf::ExecutionOutcome execute(const wf::Pair& pair, const wf::Attachment* compiled) override {
-        py::object map = execution_map(pair, compiled, call_.time_limit, call_.run.assumptions);
+        py::object map = execution_map(pair, compiled, call_.time_limit, call_.solver, call_.run.assumptions);
         wf::ExecutionOutcome out;
         py::object answer = map.attr("get")("answer");
         if (PyFloat_Check(answer.ptr()) || PyLong_Check(answer.ptr())) out.answer = answer.cast<double>();
@@ -246,7 +210,6 @@ class HostSteps : public wf::Steps {
     wf::Verdict read_verdict(const std::string& reply) override;
     wf::ParsedFeedback read_feedback(const std::string& reply) override;
     wf::Pair write_pair(const wf::Pair& pair) override;
-    std::string shown(const std::string& text) override { return server_text(host::text(text)); }
 
   private:
     Call& call_;
@@ -435,49 +398,58 @@ py::dict solved_outcome(tarvok::solver::CompiledModel& compiled, py::handle time
     return host::to_python(out);
 }
 
-py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit,
+py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit, py::object solver,
                          bool with_answer) {
     py::object execute = attr("_execute_model");
     py::object handle = compiled_handle(compiled);
-    // The solver run_generation's caller chose; HiGHS when none. A replaced
-    // _execute_model is handed it only when it is another solver.
-    py::object chosen = call_option("solver");
-    if (!chosen || chosen.is_none()) chosen = py::str("highs");
     if (as_loaded("_execute_model") && !handle.is_none())
-        return solved_outcome(*handle.cast<std::shared_ptr<tarvok::solver::CompiledModel>>(), time_limit, chosen,
+        return solved_outcome(*handle.cast<std::shared_ptr<tarvok::solver::CompiledModel>>(), time_limit, solver,
                               with_answer);
-    if (host::str_of(chosen) != "highs")
-        return execute(model_of(pair), data_of(pair), py::arg("time_limit") = time_limit, py::arg("solver") = chosen);
+    // A replaced _execute_model is handed the solver only when it is another than HiGHS.
+    if (host::str_of(solver) != "highs")
+        return execute(model_of(pair), data_of(pair), py::arg("time_limit") = time_limit, py::arg("solver") = solver);
     return execute(model_of(pair), data_of(pair), py::arg("time_limit") = time_limit);
 }
 
+/// The API keys configured now, which the loop's messages never show.
+std::vector<std::string> configured_keys() { return ConfiguredKeys(host::environment_text).keys(); }
+
 wf::Result run_loop(Call& call) {
+    call.run.keys = configured_keys();
     HostLlm llm(call);
     HostCompiler compiler(call.sizes);
     HostExecutor executor(call);
     HostSteps steps(call);
     HostProgress progress(call);
-    std::optional<TranscriptFile> transcript;
-    if (!call.record.is_none()) transcript.emplace(call.record);
+    std::optional<wf::Transcript> transcript;
+    if (!call.record.is_none()) transcript.emplace(host::file_system_path(call.record));
     wf::Transcript* record = transcript ? &*transcript : nullptr;
-    if (call.existing) {
-        wf::Pair given{std::string(host::Utf8(call.model_text).view()), std::string(host::Utf8(call.data_text).view()),
-                       std::make_shared<Held>(call.model_text, call.data_text)};
+    try {
+        if (call.existing) {
+            wf::Pair given{std::string(host::Utf8(call.model_text).view()),
+                           std::string(host::Utf8(call.data_text).view()),
+                           std::make_shared<Held>(call.model_text, call.data_text)};
+            return host_failures([&] {
+                return wf::readings(call.run, {llm, compiler, executor, steps, progress}, given, call.reading, record);
+            });
+        }
         return host_failures([&] {
-            return wf::readings(call.run, {llm, compiler, executor, steps, progress}, given, call.reading, record);
+            return wf::generate(call.run, {llm, compiler, executor, steps, progress}, record);
         });
+    } catch (const files::FileError& e) {
+        if (!transcript || e.path() != transcript->file()) throw;
+        host::raise_os_error(e.error_number(), call.record);  // the transcript as the caller named it
     }
-    return host_failures([&] { return wf::generate(call.run, {llm, compiler, executor, steps, progress}, record); });
 }
 
 py::object feedback_value(Call& call) {
+    call.run.keys = configured_keys();
     HostLlm llm(call);
     HostSteps steps(call);
     HostProgress progress(call);
     wf::Pair files{std::string(host::Utf8(call.model_text).view()), std::string(host::Utf8(call.data_text).view()),
                    std::make_shared<Held>(call.model_text, call.data_text)};
-    wf::Attached value =
-        host_failures([&] { return wf::feedback(call.run.temperature, call.run.stop, files, llm, steps, progress); });
+    wf::Attached value = host_failures([&] { return wf::feedback(call.run, files, llm, steps, progress); });
     return held(value.get()).first;
 }
 

@@ -34,7 +34,8 @@ struct Call {
     py::object few_shot = py::bool_(false);
     py::object few_shot_library;  ///< null: FEW_SHOT_LIBRARY as it stands when the examples are gathered
     py::object few_shots = py::list();
-    py::object time_limit = py::none();  ///< seconds for each solve of the execution check
+    py::object time_limit = py::none();    ///< seconds for each solve of the execution check
+    py::object solver = py::str("highs");  ///< the solver of every solve of the call
     py::object on_event = py::none();
     py::object record = py::none();  ///< the transcript file every exchange is appended to, or None
     wf::Run run;
@@ -52,11 +53,12 @@ wf::Result run_loop(Call& call);
 py::object feedback_value(Call& call);
 
 /// The solver outcome map of a compiling pair, as `_execute_model` gives it:
-/// the pair's compiled model solved when the module's own `_execute_model`
-/// stands and the compile kept one, else `_execute_model` as it is now.
+/// the pair's compiled model solved by `solver` when the module's own
+/// `_execute_model` stands and the compile kept one, else `_execute_model` as
+/// it is now (handed `solver` when it is not HiGHS).
 /// With `with_answer`, the map also holds 'answer': the decision expression
 /// `answer` of the solution (None when the model defines no such number).
-py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit,
+py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit, py::object solver,
                          bool with_answer = false);
 
 /// `status`, `objective`, `message` and `infeasible_constraints` of the

@@ -141,6 +141,16 @@ class TestGathering:
         assert [pathlib.Path(s["desc_path"]).name for s in shots] == ["good.txt"]
         assert "Skipping example due to error: cannot list folder" in caplog.messages
 
+    def test_a_ranking_whose_len_overstates_its_hits(self, fs, tmp_path, monkeypatch, caplog):
+        class Overstated(list):
+            def __len__(self):
+                return 1000  # taken at its word, 10**15 would loop for ever
+
+        monkeypatch.setattr(fs, "rag_rank", lambda **kw: Overstated(fake_rank([example(tmp_path, "a")])()))
+        caplog.set_level(logging.DEBUG, logger="tarvok.tarvok_generative")
+        assert len(fs._gather_few_shots("p", k=3)) == 1
+        assert not [m for m in caplog.messages if m.startswith("Skipping example")]
+
     @pytest.mark.parametrize("hits", [[{"score": 1.0}], None, [{"path": 3}]])
     def test_malformed_hits_fail_the_retrieval(self, fs, monkeypatch, hits):
         monkeypatch.setattr(fs, "rag_rank", lambda **kw: hits)

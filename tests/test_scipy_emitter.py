@@ -278,6 +278,11 @@ def spoiled(**changes):
     return generator(HAND, cls=Spoiled)
 
 
+class LongerThanItHolds(list):
+    def __len__(self):
+        return 5
+
+
 class TestChangedAttributes:
     @pytest.mark.parametrize(
         "changes, kind, message",
@@ -287,6 +292,11 @@ class TestChangedAttributes:
             ({"bounds": [(0, 1), (0, 1, 2)]}, ValueError, r"bounds\[1\] is not a \(lower, upper\) pair"),
             ({"bounds": [(0, 1), 5]}, TypeError, "bounds"),
             ({"var_names": ["x", 2]}, TypeError, "var_names must hold str, not int"),
+            (
+                {"var_names": lambda g: LongerThanItHolds(g.var_names)},
+                ValueError,
+                "var_names has 2 entries; var_names has 5",
+            ),
             ({"ub_names": ["r", "r", 3]}, TypeError, "ub_names must hold str, not int"),
             ({"b_ub": [4.0]}, ValueError, "b_ub has 1 entries"),
             ({"c": [1.0, "two"]}, TypeError, "must be real number, not str"),

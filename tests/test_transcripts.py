@@ -3,6 +3,9 @@
 
 import hashlib
 import json
+import os
+import subprocess
+import sys
 from pathlib import Path
 
 import pytest
@@ -101,6 +104,51 @@ class TestRecording:
             tg.run_generation("p", tmp_path / "m.mod", tmp_path / "d.dat", model_name="gpt-test",
                               few_shot=False, record=recorded)  # fmt: skip
         assert not recorded.exists()
+
+    def test_a_transcript_over_the_model_or_data_file_is_refused(self, tg, tmp_path):
+        (tmp_path / "d.dat").write_text("n = 1;")
+        (tmp_path / "talk.jsonl").symlink_to(tmp_path / "d.dat")
+        for record, other in [(tmp_path / "m.mod", "model_file"), (tmp_path / "talk.jsonl", "data_file")]:
+            with pytest.raises(ValueError, match=f"^run_generation\\(\\): {other} and record name the same file: "):
+                tg.run_generation("p", tmp_path / "m.mod", tmp_path / "d.dat", few_shot=False, record=record)
+        assert (tmp_path / "d.dat").read_text() == "n = 1;" and not (tmp_path / "m.mod").exists()
+
+    @pytest.mark.parametrize("layout", ["file/t.jsonl", "file/a/b/t.jsonl", "dangling/a/t.jsonl"])
+    def test_a_folder_that_cannot_be_made_is_named_as_os_makedirs_names_it(self, tg, openai_server, tmp_path, layout):
+        openai_server.server.handler = Scripted(pair("bakery"))
+        (tmp_path / "file").write_text("x")
+        (tmp_path / "dangling").symlink_to(tmp_path / "nowhere")
+        recorded = tmp_path / layout
+        with pytest.raises(OSError) as made:
+            os.makedirs(recorded.parent, exist_ok=True)
+        with pytest.raises(OSError) as run:
+            tg.run_generation("p", tmp_path / "m.mod", tmp_path / "d.dat", model_name="gpt-test",
+                              few_shot=False, record=recorded)  # fmt: skip
+        assert (type(run.value), run.value.errno, run.value.filename) == (
+            type(made.value), made.value.errno, made.value.filename)  # fmt: skip
+
+    def test_a_transcript_that_blocks_leaves_the_other_threads_running(self, tmp_path):
+        """A pipe as the transcript, whose reader (a thread of the same process) opens it a second after the run
+        starts waiting for one: the run must not hold the interpreter while it waits."""
+        script = f"""if True:
+            import os, threading, time
+            import tarvok.tarvok_generative as tg
+            tg._llm_generate_text = lambda **kw: {pair("bakery")!r}
+            os.mkfifo("talk.jsonl")
+            got = []
+            def read():
+                time.sleep(1)
+                while True:
+                    with open("talk.jsonl", "rb") as f:
+                        got.append(f.read())
+            threading.Thread(target=read, daemon=True).start()
+            tg.run_generation("p", "m.mod", "d.dat", model_name="gpt-test", iterations=1, few_shot=False,
+                              alignment_check=False, record="talk.jsonl")
+            print(got[0].decode())
+        """
+        done = subprocess.run([sys.executable, "-c", script], cwd=tmp_path, capture_output=True, text=True, timeout=60)
+        assert done.returncode == 0, done.stderr
+        assert json.loads(done.stdout)["step"] == "generate"
 
 
 class TestReplay:

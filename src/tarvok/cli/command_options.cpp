@@ -226,8 +226,8 @@ OptionTable run_command(const OptionDefaults& d) {
 OptionTable emit_command(const OptionDefaults& d) {
     std::string targets;
     for (const emitter::Emitter* t : emitter::targets())
-        targets += (targets.empty() ? "" : ", ") + std::string(t->name()) + " (" + std::string(t->summary()) + ")";
-    std::string default_name(emitter::default_target().name());
+        targets += (targets.empty() ? "" : ", ") + std::string(t->name) + " (" + std::string(t->summary) + ")";
+    std::string default_name(emitter::default_target().name);
     return {"emit",
             "write a Python script that states and solves a model with SciPy",
             "",
@@ -372,7 +372,7 @@ Refusal refused_target(const std::string& target) {
     if (emitter::find_target(target)) return std::nullopt;
     std::string choices;
     for (const emitter::Emitter* t : emitter::targets())
-        choices += (choices.empty() ? "" : ", ") + std::string(t->name());
+        choices += (choices.empty() ? "" : ", ") + std::string(t->name);
     return "unknown target '" + target + "' (choose " + choices + ")";
 }
 

@@ -2,6 +2,7 @@
 
 #include "cli/command_options.hpp"
 #include "common/file_names.hpp"
+#include "common/files.hpp"
 
 #include <cerrno>
 #include <cstdlib>
@@ -14,11 +15,7 @@ namespace {
 
 std::string shown(const fs::path& path) { return shown_path(path); }
 
-/// "[Errno 13] Permission denied: 'path'", as the host says a failed OSError.
-std::string os_error(int error, const fs::path& path) {
-    return "[Errno " + std::to_string(error) + "] " + std::generic_category().message(error) + ": '" + shown(path) +
-           "'";
-}
+std::string os_error(int error, const fs::path& path) { return os_error_text(error, shown(path)); }
 
 /// A new, empty staging folder in `parent`, which is made first when missing.
 fs::path make_folder(const fs::path& parent) {

@@ -372,9 +372,7 @@ std::vector<std::string> listing(const std::string& folder) {
     std::error_code error;
     for (std::filesystem::directory_iterator it(raw_name(folder), error), end; !error && it != end; it.increment(error))
         names.push_back(shown_name(it->path().filename().native()));
-    if (error)
-        fail(ExitStatus::DoesNotCompile,
-             "[Errno " + std::to_string(error.value()) + "] " + error.message() + ": '" + folder + "'");
+    if (error) fail(ExitStatus::DoesNotCompile, files::os_error_text(error.value(), folder));
     std::sort(names.begin(), names.end());
     return names;
 }

@@ -437,4 +437,9 @@ std::string folder_name(std::string_view shown) {
     return head;
 }
 
+std::string os_error_text(int error_number, std::string_view shown) {
+    return "[Errno " + std::to_string(error_number) + "] " + std::generic_category().message(error_number) + ": '" +
+           std::string(shown) + "'";
+}
+
 }  // namespace tarvok::files

@@ -155,6 +155,10 @@ std::filesystem::path absolute_path(const std::filesystem::path& path);
 /// The folder part of a shown path, as the host's os.path.dirname gives it.
 std::string folder_name(std::string_view shown);
 
+/// A failed OSError as the host's str() says it: "[Errno 13] Permission
+/// denied: 'path'", with `shown` the path as messages show it.
+std::string os_error_text(int error_number, std::string_view shown);
+
 /// Appends `bytes` to the file at `path` (created with mode 0644 when it does
 /// not exist) in one run of writes at its end, so that a log whose lines are
 /// appended this way holds only whole lines when a writer stops between

@@ -19,17 +19,19 @@ struct Emitted {
     std::vector<NamedArray> arrays;
 };
 
+/// A script target: what it is called and how its file is named are facts
+/// of the target; writing the script is its one behaviour.
 class Emitter {
   public:
+    constexpr Emitter(std::string_view name, std::string_view suffix, std::string_view summary)
+        : name(name), suffix(suffix), summary(summary) {}
     virtual ~Emitter() = default;
-    /// The name `tarvok emit --to` takes.
-    virtual std::string_view name() const = 0;
-    /// The suffix of the script's file, with its dot.
-    virtual std::string_view suffix() const = 0;
-    /// One line for the command's help.
-    virtual std::string_view summary() const = 0;
     /// The script for `program` (pure: no file is written).
     virtual Emitted emit(const solver::Program& program) const = 0;
+
+    std::string_view name;     ///< the name `tarvok emit --to` takes
+    std::string_view suffix;   ///< the suffix of the script's file, with its dot
+    std::string_view summary;  ///< one line for the command's help
 };
 
 }  // namespace tarvok::emitter

@@ -9,9 +9,7 @@ namespace {
 
 class ScipyEmitter final : public Emitter {
   public:
-    std::string_view name() const override { return "scipy"; }
-    std::string_view suffix() const override { return ".py"; }
-    std::string_view summary() const override { return "a Python script that solves the model with SciPy"; }
+    ScipyEmitter() : Emitter("scipy", ".py", "a Python script that solves the model with SciPy") {}
     Emitted emit(const solver::Program& program) const override {
         scipy_emitter::Script script = scipy_emitter::render_script(scipy_emitter::program_script_input(program));
         Emitted out;

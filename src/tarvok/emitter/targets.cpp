@@ -8,7 +8,7 @@ namespace tarvok::emitter {
 const Emitter& scipy_target();
 
 Output Output::of(const Emitter& target, std::string_view media_type) {
-    return {target.name(), target.suffix(), media_type, target.summary(), &target};
+    return {target.name, target.suffix, media_type, target.summary, &target};
 }
 
 namespace {
@@ -59,6 +59,6 @@ const Emitter* find_target(std::string_view name) {
 
 const Emitter& default_target() { return *targets().front(); }
 
-const Output& default_output() { return *find_output(default_target().name()); }
+const Output& default_output() { return *find_output(default_target().name); }
 
 }  // namespace tarvok::emitter

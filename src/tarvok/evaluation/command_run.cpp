@@ -1,5 +1,6 @@
 #include "evaluation/command_run.hpp"
 
+#include "common/file_names.hpp"
 #include "common/files.hpp"
 #include "common/json.hpp"
 #include "common/terminal_text.hpp"
@@ -30,9 +31,11 @@ StepError core_error() {
     try {
         throw;
     } catch (const std::filesystem::filesystem_error& e) {
-        return {Raised::OS, os_error_text(e.code().value(), e.path1().string()), std::current_exception()};
+        return {Raised::OS, files::os_error_text(e.code().value(), shown_name(e.path1().native())),
+                std::current_exception()};
     } catch (const files::FileError& e) {
-        return {Raised::OS, os_error_text(e.error_number(), e.path().string()), std::current_exception()};
+        return {Raised::OS, files::os_error_text(e.error_number(), shown_name(e.path().native())),
+                std::current_exception()};
     } catch (const FolderBusy& e) {
         return {Raised::Runtime, e.what(), std::current_exception()};
     } catch (const FolderConflict& e) {
@@ -88,10 +91,6 @@ Failure run_steps(CommandHost& host, const CommandOptions& options, Course& c, I
 }
 
 }  // namespace
-
-std::string os_error_text(int error, const std::string& path) {
-    return "[Errno " + std::to_string(error) + "] " + std::generic_category().message(error) + ": '" + path + "'";
-}
 
 CommandEnd run_command(CommandHost& host, const CommandOptions& options, bool json, Interrupt* interrupt) {
     // A line on stderr, or with --json an object on stdout.

@@ -55,7 +55,4 @@ CommandEnd run_command(CommandHost& host, const CommandOptions& options, bool js
 /// errors about files, the folder and the data set as they are).
 RunOutcome run_evaluation(RunHost& host, RunConfig config, std::shared_ptr<WorkQueue>& queue, Interrupt* interrupt);
 
-/// "[Errno 13] Permission denied: 'path'", as the host says a failed OSError.
-std::string os_error_text(int error, const std::string& path);
-
 }  // namespace tarvok::evaluation

@@ -1,8 +1,14 @@
 #include "example_ranker/description_files.hpp"
 
 #include "common/file_names.hpp"
+#include "common/files.hpp"
+#include "common/utf8.hpp"
+#include "example_ranker/ranking.hpp"
+
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <numeric>
@@ -134,6 +140,101 @@ std::string library_stamp(const std::filesystem::path& root, const std::vector<R
         append_number(stamp, hash);
     }
     return stamp;
+}
+
+std::string default_library_folder(std::string_view module_file) {
+    std::error_code ec;
+    std::filesystem::path file = std::filesystem::weakly_canonical(files::named_path(module_file), ec);
+    if (ec) file = files::absolute_path(files::named_path(module_file));
+    return shown_name((file.parent_path() / "tvl_models").native());
+}
+
+bool library_folder_exists(std::string_view shown) {
+    std::string raw = raw_name(shown);
+    if (raw.find('\0') != std::string::npos) return false;
+    struct stat status {};
+    if (::stat(raw.c_str(), &status) == 0) return true;
+    int error = errno;
+    if (error == ENOENT || error == ENOTDIR || error == EBADF || error == ELOOP) return false;
+    throw files::FileError(error, std::filesystem::path(std::string(shown)));  // named as shown
+}
+
+std::string joined_name(std::string_view root, const RelativePath& parts) {
+    std::string name(root);
+    for (const std::string& part : parts) {
+        if (name.empty() || name.back() != '/') name += '/';
+        name += shown_name(part);
+    }
+    return name;
+}
+
+namespace {
+
+/// Bytes of the first `count` characters of `text` (UTF-8, lone surrogates in three bytes).
+std::size_t prefix_bytes(std::string_view text, std::uint64_t count) {
+    std::size_t pos = 0;
+    for (; pos < text.size() && count > 0; --count) pos += utf8::decode(text, pos, true).length;
+    return pos;
+}
+
+}  // namespace
+
+std::string read_description(const std::filesystem::path& path, long long max_chars) {
+    // The host reads max_chars + 1 characters, all of them for a count below
+    // zero, none for -1, and keeps [:max_chars] of them.
+    if (max_chars == -1 || path.native().find('\0') != std::string::npos) return {};
+    bool bounded = max_chars >= 0;
+    std::uint64_t wanted = bounded ? static_cast<std::uint64_t>(max_chars) + 1 : 0;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) return {};
+    std::string text, pending;
+    std::vector<char> buffer(1 << 16);
+    std::uint64_t count = 0;
+    bool after_cr = false, done = false, end = false;
+    while (!done && !end) {
+        std::size_t got = std::fread(buffer.data(), 1, buffer.size(), file);
+        if (got < buffer.size()) {
+            if (std::ferror(file) != 0) {
+                std::fclose(file);
+                return {};
+            }
+            end = true;
+        }
+        pending.append(buffer.data(), got);
+        std::size_t pos = 0;
+        while (pos < pending.size()) {
+            utf8::Step step = utf8::decode(pending, pos);
+            if (!step.ok && step.truncated && !end) break;  // completed by the next read
+            pos += step.length;
+            if (!step.ok) continue;  // left out, as errors="ignore" leaves it
+            char32_t c = step.code_point;
+            if (after_cr && c == '\n') {  // the "\n" of a "\r\n" already read as one
+                after_cr = false;
+                continue;
+            }
+            after_cr = c == '\r';
+            utf8::append(text, after_cr ? U'\n' : c);
+            if (++count == wanted) {
+                done = true;
+                break;
+            }
+        }
+        pending.erase(0, pos);
+    }
+    std::fclose(file);
+    if (bounded) {
+        if (count > static_cast<std::uint64_t>(max_chars)) text.resize(prefix_bytes(text, max_chars));
+    } else {
+        std::uint64_t dropped = 0 - static_cast<std::uint64_t>(max_chars);
+        text.resize(prefix_bytes(text, count > dropped ? count - dropped : 0));
+    }
+    return std::string(utf8::strip_host_space(text));
+}
+
+std::string preview(std::string_view text) {
+    std::string shown(text.substr(0, prefix_bytes(text, kPreviewLength)));
+    std::replace(shown.begin(), shown.end(), '\n', ' ');
+    return shown;
 }
 
 }  // namespace tarvok::example_ranker

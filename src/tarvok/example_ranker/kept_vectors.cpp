@@ -1,5 +1,6 @@
 #include "example_ranker/kept_vectors.hpp"
 
+#include "common/file_names.hpp"
 #include "common/files.hpp"
 
 #include <fcntl.h>
@@ -99,6 +100,31 @@ std::string weights_stamp(const std::filesystem::path& folder) {
         stamp += facts;
     }
     return stamp;
+}
+
+std::optional<std::filesystem::path> weights_folder(std::string_view name, std::optional<std::string_view> packaged) {
+    if (!packaged) {
+        std::string raw = raw_name(name);
+        std::error_code ec;
+        if (raw.find('\0') != std::string::npos || !std::filesystem::is_directory(raw, ec)) return std::nullopt;
+        packaged = name;
+    }
+    return files::named_path(files::absolute_name(*packaged));
+}
+
+std::string model_identity(std::string_view name, const std::filesystem::path& folder, std::string_view weights,
+                           const std::vector<std::string>& versions, std::string_view type_name) {
+    std::string identity;
+    auto add = [&](std::string_view part) {
+        identity += std::to_string(part.size()) + ":";
+        identity += part;
+    };
+    add(name);
+    add(folder.native());
+    add(weights);
+    for (const std::string& version : versions) add(version);
+    identity += type_name;
+    return identity;
 }
 
 std::string texts_hash(const std::vector<std::string_view>& texts) {

@@ -41,6 +41,18 @@ struct Vectors {
 /// Empty when the folder cannot be read.
 std::string weights_stamp(const std::filesystem::path& folder);
 
+/// Where the weights of the model named `name` are, made absolute as the
+/// host's os.path.abspath makes it: `packaged` (the folder the installed
+/// package ships them in) when given, else the name itself when it names a
+/// folder; none for a name the hub resolves, whose vectors are not kept.
+std::optional<std::filesystem::path> weights_folder(std::string_view name, std::optional<std::string_view> packaged);
+
+/// The identity of a model for kept vectors: its name, its weights' folder
+/// and their stamp, and the versions of the libraries that encode, each with
+/// its length first (no two lists of them alike), then the model's type.
+std::string model_identity(std::string_view name, const std::filesystem::path& folder, std::string_view weights,
+                           const std::vector<std::string>& versions, std::string_view type_name);
+
 /// FNV-1a of each text with its length, in order, as 8 bytes.
 std::string texts_hash(const std::vector<std::string_view>& texts);
 

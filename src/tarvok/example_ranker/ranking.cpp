@@ -1,8 +1,11 @@
 #include "example_ranker/ranking.hpp"
 
+#include "common/file_names.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <numeric>
 
 namespace tarvok::example_ranker {
@@ -39,6 +42,13 @@ std::optional<std::string> missing_model_folder(std::string_view model_name, boo
     bool as_path = model_name.starts_with('/') || model_name.starts_with("./") || model_name.starts_with("../");
     if (!as_path || exists) return std::nullopt;
     return "no folder " + std::string(model_name);
+}
+
+std::optional<std::string> missing_model_folder(std::string_view model_name) {
+    std::string raw = raw_name(model_name);
+    std::error_code ec;
+    bool exists = raw.find('\0') == std::string::npos && std::filesystem::exists(raw, ec);
+    return missing_model_folder(model_name, exists);
 }
 
 std::string unavailable_message(std::string_view model_name, std::string_view reason) {

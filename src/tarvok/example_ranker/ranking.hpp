@@ -36,6 +36,9 @@ std::string ranking_line(std::size_t number, std::string_view path, double score
 /// a name is no model to download either. None for any other name.
 std::optional<std::string> missing_model_folder(std::string_view model_name, bool exists);
 
+/// missing_model_folder with `exists` as the host's os.path.exists tells it.
+std::optional<std::string> missing_model_folder(std::string_view model_name);
+
 /// What ranking raises when the embedding model `model_name` did not load for `reason`.
 std::string unavailable_message(std::string_view model_name, std::string_view reason);
 

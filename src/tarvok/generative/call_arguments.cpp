@@ -91,8 +91,10 @@ Refusal choice_refusal(std::string_view subject, const std::vector<std::string>&
     return value_refusal(subject, providers::spoken_list({quoted.begin(), quoted.end()}, "or"), shown);
 }
 
-std::string same_file_refusal(std::string_view function, std::string_view shown) {
-    return std::string(function) + "(): model_file and data_file name the same file: " + std::string(shown);
+std::string same_file_refusal(std::string_view function, std::string_view first, std::string_view second,
+                              std::string_view shown) {
+    return std::string(function) + "(): " + std::string(first) + " and " + std::string(second) +
+           " name the same file: " + std::string(shown);
 }
 
 SolverNeed solver_need(std::string_view step, std::string_view solver) {

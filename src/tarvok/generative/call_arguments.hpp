@@ -140,8 +140,9 @@ std::optional<Refusal> number_refusal(std::string_view subject, Expect expect, d
 /// The refusal of a text that is none of `names`: "... must be 'a' or 'b', not 'c'" (`shown` is its repr).
 Refusal choice_refusal(std::string_view subject, const std::vector<std::string>& names, std::string_view shown);
 
-/// Why a model and a data path that name one file are refused (`shown`: the data path).
-std::string same_file_refusal(std::string_view function, std::string_view shown);
+/// Why two path arguments that name one file are refused (`shown`: the second path).
+std::string same_file_refusal(std::string_view function, std::string_view first, std::string_view second,
+                              std::string_view shown);
 
 /// What every request of a call takes, checked by every entry point that sends one.
 inline constexpr ArgumentRule kRequestArguments[] = {{RunArg::Temperature, Expect::FloatOrNone},

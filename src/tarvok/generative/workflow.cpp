@@ -7,6 +7,8 @@
 #include "generative/result_values.hpp"
 #include "generative/server_text.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -144,18 +146,38 @@ std::vector<Assumption> invented_numbers(std::string_view description, std::stri
     return out;
 }
 
+namespace {
+
+/// Makes `folder` and the folders above it that are missing, as the host's
+/// os.makedirs(folder, exist_ok=True) does; a FileError names the first one
+/// that could not be made, as it does.
+void make_folders(const std::filesystem::path& folder) {
+    std::filesystem::path head = folder.parent_path();
+    std::error_code unknown;
+    if (!head.empty() && head != folder && !std::filesystem::exists(head, unknown)) {
+        try {
+            make_folders(head);
+        } catch (const files::FileError& e) {
+            if (e.error_number() != EEXIST) throw;  // made meanwhile, or no folder: the mkdir below says which
+        }
+    }
+    if (::mkdir(folder.c_str(), 0777) == 0) return;
+    int error = errno;
+    if (!std::filesystem::is_directory(folder, unknown)) throw files::FileError(error, folder);
+}
+
+}  // namespace
+
 void Transcript::record(const Exchange& exchange) {
     tarvok::json::Value line = exchange_value(exchange);
     // As UTF-8; a text that is no valid Unicode (a lone surrogate) is escaped instead.
     std::string text = tarvok::json::write(line, {.ensure_ascii = false});
     if (!utf8::is_valid(text)) text = tarvok::json::write(line);
-    if (std::filesystem::path folder = file_.parent_path(); !folder.empty()) {
-        std::error_code ec;
-        std::filesystem::create_directories(folder, ec);
-        // A file in the folder's place is EEXIST, as the host's os.makedirs says.
-        if (ec) throw files::FileError(std::filesystem::exists(folder) ? EEXIST : ec.value(), folder);
-    }
-    files::append_whole(file_, text + "\n");
+    text += "\n";
+    blocking_([&] {
+        if (std::filesystem::path folder = file_.parent_path(); !folder.empty()) make_folders(folder);
+        files::append_whole(file_, text);
+    });
 }
 
 std::string RecordingClient::generate(const std::string& prompt, const RequestOptions& options) {

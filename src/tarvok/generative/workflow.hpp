@@ -79,14 +79,22 @@ struct Exchange {
 /// files::append_whole), so that a run stopped at any point leaves whole lines.
 class Transcript {
   public:
-    explicit Transcript(std::filesystem::path file) : file_(std::move(file)) {}
+    /// Runs `write`, the file's part of a record, which may block (a slow
+    /// disk, a pipe without a reader): the host lets its other threads run.
+    using Blocking = std::function<void(const std::function<void()>& write)>;
+
+    explicit Transcript(std::filesystem::path file, Blocking blocking = run_now)
+        : file_(std::move(file)), blocking_(std::move(blocking)) {}
     /// Makes the file's folder when it is missing, then appends the line.
     /// Throws files::FileError.
     void record(const Exchange& exchange);
     const std::filesystem::path& file() const { return file_; }
 
   private:
+    static void run_now(const std::function<void()>& write) { write(); }
+
     std::filesystem::path file_;
+    Blocking blocking_;
 };
 
 /// A client that hands every exchange of the one it wraps to a transcript,

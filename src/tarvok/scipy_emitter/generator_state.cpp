@@ -28,7 +28,8 @@ void expect_width(const char* attribute, const GivenMatrix& m, std::size_t colum
 ScriptInput script_input(const solver::Program& program, GeneratorState state) {
     ScriptInput in;
     describe_program(program, in);
-    std::size_t n = state.var_names.size();
+    std::size_t n = state.var_names_length.value_or(state.var_names.size());
+    expect_count("var_names", state.var_names.size(), n);
     expect_count("bounds", state.bounds.size(), n);
     for (std::size_t j = 0; j < n; ++j) {
         if (!state.bounds[j]) throw AttributeFault("bounds[" + std::to_string(j) + "] is not a (lower, upper) pair");

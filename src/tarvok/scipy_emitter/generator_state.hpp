@@ -38,6 +38,9 @@ struct GivenMatrix {
 /// The attributes a generator's script is written from.
 struct GeneratorState {
     std::vector<std::string> var_names;
+    /// len(var_names) as the host gave it, which must be its number of
+    /// items; none: that number.
+    std::optional<std::size_t> var_names_length;
     std::vector<std::optional<BoundSides>> bounds;  ///< none: an entry that is not a (lower, upper) pair
     std::vector<uint8_t> integrality;
     bool maximize = false;  ///< objective_sense is "maximize"

@@ -20,9 +20,7 @@ namespace {
 /// numbers go beside its text once the program has more than one column.
 class FakeEmitter final : public Emitter {
   public:
-    std::string_view name() const override { return "fake"; }
-    std::string_view suffix() const override { return ".fk"; }
-    std::string_view summary() const override { return "a fake script"; }
+    FakeEmitter() : Emitter("fake", ".fk", "a fake script") {}
     Emitted emit(const solver::Program& program) const override {
         Emitted out{"columns " + std::to_string(program.columns()) + "\n", {}};
         if (program.columns() > 1) out.arrays.push_back({"c", std::vector<double>(program.cost)});
@@ -61,7 +59,7 @@ TEST(Outputs, EveryEntryHasOneNameADottedSuffixAMediaTypeAndAHelpLine) {
     EXPECT_EQ(default_output().name, "scipy");
     EXPECT_EQ(find_output("SciPy"), nullptr);  // names are exact
     std::vector<std::string_view> scripts;
-    for (const Emitter* t : targets()) scripts.push_back(t->name());
+    for (const Emitter* t : targets()) scripts.push_back(t->name);
     EXPECT_EQ(scripts, (std::vector<std::string_view>{"scipy", "fake"}));  // model files are no script targets
     EXPECT_EQ(find_target("mps"), nullptr);
 }

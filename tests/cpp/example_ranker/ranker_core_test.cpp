@@ -78,6 +78,51 @@ TEST_F(Listing, StampChangesWithAnyFileAndOnlyThen) {
     EXPECT_NE(library_stamp(root_, {{"x", "yz.txt"}}), library_stamp(root_, {{"xy", "z.txt"}}));
 }
 
+TEST_F(Listing, DescriptionTextAsTheHostReadsIt) {
+    // Undecodable bytes (a stray one, a surrogate, a cut sequence at the end) go; line endings become "\n".
+    fs::path mixed = write("m.txt",
+                           "  a\xff\r\nb\rc\xed\xa0\x80"
+                           "d\r\r\ne \xe2\x82");
+    EXPECT_EQ(read_description(mixed, 100), "a\nb\ncd\n\ne");
+    // The cut counts characters ("\r\n" is one, "\xc3\xa9" is one) and comes before the trim.
+    EXPECT_EQ(read_description(write("cut.txt", "   abcdef"), 5), "ab");
+    EXPECT_EQ(read_description(write("wide.txt", "\xc3\xa9\r\n\xc3\xa9x"), 3), "\xc3\xa9\n\xc3\xa9");
+    // As the host's read(max_chars + 1)[:max_chars]: 0 and -1 read nothing, below that the end is cut off.
+    fs::path plain = write("p.txt", "abcdef");
+    EXPECT_EQ(read_description(plain, 0), "");
+    EXPECT_EQ(read_description(plain, -1), "");
+    EXPECT_EQ(read_description(plain, -3), "abc");
+    EXPECT_EQ(read_description(plain, -9), "");
+    // A long file is read only as far as the limit, across reads of the file.
+    EXPECT_EQ(read_description(write("long.txt", std::string(200000, 'x') + "\xc3\xa9"), 200001).size(), 200002u);
+    EXPECT_EQ(read_description(root_, 10), "");  // a folder
+    EXPECT_EQ(read_description(root_ / "none.txt", 10), "");
+    EXPECT_EQ(read_description(write("blank.txt", " \t\r\n\xe2\x80\x83"), 10), "");
+}
+
+TEST_F(Listing, LibraryFolderAndFilePathsAsTheHostSpellsThem) {
+    EXPECT_EQ(joined_name("/", {"a", "b.txt"}), "/a/b.txt");
+    EXPECT_EQ(joined_name("lib", {"n\xff.txt"}), "lib/n\xed\xb3\xbf.txt");  // an undecodable byte as its surrogate
+    EXPECT_EQ(default_library_folder((root_ / "pkg" / "mod.so").native()), (root_ / "pkg" / "tvl_models").native());
+    fs::create_directories(root_ / "real");
+    fs::create_directory_symlink(root_ / "real", root_ / "link");
+    write("real/mod.so", "");
+    EXPECT_EQ(default_library_folder((root_ / "link" / "mod.so").native()), (root_ / "real" / "tvl_models").native());
+    EXPECT_TRUE(library_folder_exists(root_.native()));
+    EXPECT_FALSE(library_folder_exists((root_ / "none").native()));
+    EXPECT_FALSE(library_folder_exists((write("f", "") / "below").native()));
+    EXPECT_FALSE(library_folder_exists(root_.native() + std::string(1, '\0')));
+}
+
+TEST(Preview, FirstCharactersWithNewlinesAsSpaces) {
+    std::string long_text = "a\nb" + std::string(400, 'x');
+    EXPECT_EQ(preview(long_text), "a b" + std::string(297, 'x'));
+    std::string wide;
+    for (int i = 0; i < 301; ++i) wide += "\xc3\xa9";
+    EXPECT_EQ(preview(wide), wide.substr(0, 600));
+    EXPECT_EQ(preview("\xed\xb3\xbf" + std::string(300, 'y')), "\xed\xb3\xbf" + std::string(299, 'y'));
+}
+
 TEST(PathOrder, ProperPrefixFirst) {
     EXPECT_TRUE(path_less({"a"}, {"a", "b.txt"}));
     EXPECT_FALSE(path_less({"a", "b.txt"}, {"a"}));
@@ -124,6 +169,8 @@ TEST(MissingModelFolder, OnlyAPathThatIsNotThereFailsWithoutALoad) {
     EXPECT_EQ(missing_model_folder("/nonexistent", false), "no folder /nonexistent");
     EXPECT_EQ(missing_model_folder("../models/m", false), "no folder ../models/m");
     EXPECT_FALSE(missing_model_folder("./here", true));  // a folder on disk is loaded
+    EXPECT_FALSE(missing_model_folder(fs::temp_directory_path().native()));
+    EXPECT_TRUE(missing_model_folder(fs::temp_directory_path().native() + "/none-such-model"));
     // Hub names, and a bare relative name, which may be either: the library decides.
     for (const char* name : {"sentence-transformers/all-MiniLM-L6-v2", "models/m", "m", ""})
         EXPECT_FALSE(missing_model_folder(name, false)) << name;

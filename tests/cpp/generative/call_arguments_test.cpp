@@ -72,7 +72,7 @@ TEST(CallArguments, ChoicesAndSolverNeedsAreWordedForTheCaller) {
     SolverNeed scip = solver_need(kWhatIfSolves, "scip");
     EXPECT_EQ(scip.why, "The what-if step solves every alternative with scip and");
     EXPECT_FALSE(scip.in_solve_extra);
-    EXPECT_EQ(same_file_refusal("run_generation", "out/m.mod"),
+    EXPECT_EQ(same_file_refusal("run_generation", "model_file", "data_file", "out/m.mod"),
               "run_generation(): model_file and data_file name the same file: out/m.mod");
 }
 

@@ -65,6 +65,10 @@ TEST(GeneratorState, SizesMustAgree) {
     EXPECT_EQ(fault_of(s), "c has 3 entries; var_names has 2");
 
     s = two_columns();
+    s.var_names_length = 3;  // a len() that is not the number of names
+    EXPECT_EQ(fault_of(s), "var_names has 2 entries; var_names has 3");
+
+    s = two_columns();
     s.b_ub.push_back(1);  // rows follow A_ub, not var_names
     EXPECT_EQ(fault_of(s), "b_ub has 2 entries; var_names has 1");
 

@@ -5,6 +5,8 @@
 #include "bindings/host/arrays.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/module_start.hpp"
+#include "common/files.hpp"
+#include "common/utf8.hpp"
 #include "example_ranker/description_files.hpp"
 #include "example_ranker/kept_vectors.hpp"
 #include "example_ranker/lexical.hpp"
@@ -28,6 +30,7 @@ namespace py = pybind11;
 namespace host = tarvok::host;
 namespace core = tarvok::example_ranker;
 namespace docs = tarvok::example_ranker::docs;
+namespace files = tarvok::files;
 /// This module's attribute as it is at call time (see host::ModuleSlot::attr).
 static py::object attr(const char* name) { return host::modules::example_ranker.attr(name); }
 using host::Kind;
@@ -40,71 +43,52 @@ using core::kDefaultModel;
 using core::kHelp;
 using core::kUsage;
 
-py::object pathlib_path(py::handle value) { return py::module_::import("pathlib").attr("Path")(value); }
+/// The host's path type, by which `models_dir` is taken and listed paths are given.
+py::object path_type() { return py::module_::import("pathlib").attr("Path"); }
 
-/// A raw file name as the host spells it (undecodable bytes as surrogates).
-py::str host_name(const std::string& raw) {
-    PyObject* s = PyUnicode_DecodeFSDefaultAndSize(raw.data(), static_cast<Py_ssize_t>(raw.size()));
-    if (s == nullptr) throw py::error_already_set();
-    return py::reinterpret_steal<py::str>(s);
-}
-
-/// The paths below `root` (a host path) of the files `found` there.
-py::list host_paths(py::object root, const std::vector<core::RelativePath>& found) {
-    py::list paths;
-    py::object joinpath = root.attr("joinpath");
-    for (const auto& parts : found) {
-        py::tuple names(parts.size());
-        for (std::size_t i = 0; i < parts.size(); ++i) names[i] = host_name(parts[i]);
-        paths.append(joinpath(*names));
-    }
-    return paths;
-}
+/// `models_dir` as the host's path type spells it.
+std::string folder_name(py::handle models_dir) { return host::str_of(path_type()(models_dir)); }
 
 py::list iter_description_files(py::object models_dir) {
-    py::object root = pathlib_path(models_dir);
-    std::filesystem::path fs_root = host::file_system_path(root);
+    py::object Path = path_type();
+    std::string root = host::str_of(Path(models_dir));
     std::vector<core::RelativePath> found;
     {
         py::gil_scoped_release unlocked;
-        found = core::list_description_files(fs_root);
+        found = core::list_description_files(files::named_path(root));
     }
-    return host_paths(root, found);
+    py::list paths;
+    for (const auto& parts : found) paths.append(Path(host::text(core::joined_name(root, parts))));
+    return paths;
 }
 
-/// `open(path, encoding="utf-8", errors="ignore").read(max_chars + 1)[:max_chars].strip()`,
-/// all by the host (universal newlines included), or "" when that fails.
+/// A description file's text (core::read_description), or "" for what is no path.
 py::object read_text(py::object path, py::object max_chars) {
     host::require(max_chars, "_read_text", "max_chars", Kind::Int);
     // A limit beyond what read() takes saturates, which keeps its meaning.
     long long limit = std::min<long long>(host::saturated(max_chars), PY_SSIZE_T_MAX - 1);
+    std::filesystem::path where;
     try {
-        // Only real paths are opened: open() would take an integer as a descriptor.
-        py::object fspath = py::module_::import("os").attr("fspath")(path);
-        py::object file = py::module_::import("builtins")
-                              .attr("open")(fspath, "r", py::arg("encoding") = "utf-8", py::arg("errors") = "ignore");
-        py::object text;
-        try {
-            text = file.attr("read")(limit + 1);
-        } catch (py::error_already_set&) {
-            file.attr("close")();
-            throw;
-        }
-        file.attr("close")();
-        return text[py::slice(std::nullopt, static_cast<py::ssize_t>(limit), std::nullopt)].attr("strip")();
+        where = host::file_system_path(path);  // an integer is no path (the host's open() takes it as a descriptor)
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e)) throw;
         return py::str("");
     }
+    std::string text;
+    {
+        py::gil_scoped_release unlocked;
+        text = core::read_description(where, limit);
+    }
+    return host::text(text);
 }
 
 /// Where the default model's weights are on disk, when the package that ships
-/// them is installed; None for every other name, and when it is not.
-py::object packaged_weights(py::object model_name) {
-    if (!host::equals(model_name, py::str(kDefaultModel))) return py::none();
+/// them is installed; none for every other name, and when it is not.
+std::optional<std::string> packaged_weights(py::object model_name) {
+    if (!host::equals(model_name, py::str(kDefaultModel))) return std::nullopt;
     std::string module(core::kPackagedWeightsModule);
-    if (py::module_::import("importlib.util").attr("find_spec")(module).is_none()) return py::none();
-    return py::str(py::module_::import(module.c_str()).attr("get_model_path")());
+    if (py::module_::import("importlib.util").attr("find_spec")(module).is_none()) return std::nullopt;
+    return host::str_of(py::module_::import(module.c_str()).attr("get_model_path")());
 }
 
 /// Constructs the model from a folder on disk with the weight-loading progress
@@ -167,14 +151,12 @@ py::object load_model(py::object model_name) {
         cache[model_name] = py::none();
         return py::none();
     };
-    bool exists = host::truthy(py::module_::import("os").attr("path").attr("exists")(model_name));
-    if (auto missing = core::missing_model_folder(host::str_of(model_name), exists))
-        return failed(host::text(*missing));
+    if (auto missing = core::missing_model_folder(host::str_of(model_name))) return failed(host::text(*missing));
     py::object model = py::none();
     try {
         py::object SentenceTransformer = py::module_::import("sentence_transformers").attr("SentenceTransformer");
-        py::object folder = packaged_weights(model_name);
-        model = folder.is_none() ? SentenceTransformer(model_name) : load_from_folder(SentenceTransformer, folder);
+        std::optional<std::string> folder = packaged_weights(model_name);
+        model = folder ? load_from_folder(SentenceTransformer, host::text(*folder)) : SentenceTransformer(model_name);
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e)) throw;
         return failed(py::str(e.value()));
@@ -192,36 +174,25 @@ struct Library {
     std::optional<std::pair<std::string, std::string>> folder_stamp;
 };
 
-/// The identity of the model `model_name` for vectors kept on disk: its name,
-/// the folder its weights are in with what is there, and the versions of the
-/// libraries that encode. None when the weights are not in a folder known
+/// The identity of `model`, named `model_name`, for vectors kept on disk (see
+/// core::model_identity). None when its weights are not in a folder known
 /// here (a name the hub resolves): such vectors are not kept.
-std::optional<std::string> model_identity(const py::object& model_name) {
-    py::object folder = packaged_weights(model_name);
-    py::object os_path = py::module_::import("os").attr("path");
-    if (folder.is_none()) {
-        if (!host::truthy(os_path.attr("isdir")(model_name))) return std::nullopt;
-        folder = model_name;
-    }
-    py::object absolute = os_path.attr("abspath")(folder);
-    std::filesystem::path where = host::file_system_path(absolute);
+std::optional<std::string> model_identity(const py::object& model_name, const py::object& model) {
+    std::string name = host::str_of(model_name);
+    std::optional<std::filesystem::path> folder = core::weights_folder(name, packaged_weights(model_name));
+    if (!folder) return std::nullopt;
     std::string weights;
     {
         py::gil_scoped_release unlocked;
-        weights = core::weights_stamp(where);
+        weights = core::weights_stamp(*folder);
     }
     if (weights.empty()) return std::nullopt;
-    std::string identity;
-    auto add = [&](std::string_view part) {
-        identity += std::to_string(part.size()) + ":";
-        identity += part;
-    };
-    add(host::str_of(model_name));
-    add(where.native());
-    add(weights);
+    std::vector<std::string> versions;
     for (const char* module : {"sentence_transformers", "torch"})
-        add(host::str_of(py::str(py::getattr(py::module_::import(module), "__version__", py::str("")))));
-    return identity;
+        versions.push_back(host::str_of(py::getattr(py::module_::import(module), "__version__", py::str(""))));
+    py::handle type = py::type::handle_of(model);
+    return core::model_identity(name, *folder, weights, versions,
+                                host::str_of(type.attr("__module__")) + "." + host::str_of(type.attr("__qualname__")));
 }
 
 /// The kept key of `library`'s vectors by `model` (named `model_name`), when
@@ -230,11 +201,8 @@ std::optional<std::string> model_identity(const py::object& model_name) {
 std::optional<core::VectorsKey> vectors_key(const Library& library, const py::object& model_name,
                                             const py::object& model) {
     if (!library.folder_stamp || !attr("_load_model").is(attr("_own_loader"))) return std::nullopt;
-    std::optional<std::string> identity = model_identity(model_name);
+    std::optional<std::string> identity = model_identity(model_name, model);
     if (!identity) return std::nullopt;
-    py::handle type = py::type::handle_of(model);
-    *identity +=
-        host::str_of(py::str(type.attr("__module__"))) + "." + host::str_of(py::str(type.attr("__qualname__")));
     std::vector<host::Utf8> texts;
     for (py::handle text : library.texts) texts.emplace_back(text);
     std::vector<std::string_view> views;
@@ -293,13 +261,25 @@ py::object encode_or_read(const py::object& model, const py::list& texts, Key&& 
     return embeddings;
 }
 
+/// Libraries, and their embeddings, kept per process.
+constexpr std::size_t kKeptLibraries = 8;
+
+/// Keeps `value` under `key` in `cache`, the oldest entries (a dict's first)
+/// dropped so that it keeps at most kKeptLibraries.
+void remember(py::dict cache, py::handle key, py::handle value) {
+    while (py::len(cache) >= kKeptLibraries) {
+        py::object oldest = py::reinterpret_borrow<py::object>(*py::iter(cache));
+        if (PyDict_DelItem(cache.ptr(), oldest.ptr()) < 0) throw py::error_already_set();
+    }
+    cache[key] = value;
+}
+
 /// The embeddings of the library's texts, encoded once per model and texts:
 /// a run that ranks many queries against one library (a benchmark set, a
 /// batch of problems) pays for the library once. Kept in `_embedding_cache`,
 /// keyed by the model object itself and the texts, at most kKeptLibraries.
 template <typename Key, typename Encode>
 py::object library_embeddings(const py::object& model, const py::list& texts, Key&& kept, Encode&& encode) {
-    constexpr std::size_t kKeptLibraries = 8;
     py::object cache = attr("_embedding_cache");
     py::object key;
     try {
@@ -319,29 +299,18 @@ py::object library_embeddings(const py::object& model, const py::list& texts, Ke
     Turn turn(encoding);
     if (dict.contains(key)) return dict[key];  // encoded while this one waited
     py::object embeddings = encode_or_read(model, texts, kept, encode);
-    while (py::len(dict) >= kKeptLibraries) {
-        // Dicts keep insertion order: the first key is the oldest.
-        py::object oldest = py::reinterpret_borrow<py::object>(*py::iter(dict));
-        if (PyDict_DelItem(dict.ptr(), oldest.ptr()) < 0) throw py::error_already_set();
-    }
-    dict[key] = embeddings;
+    remember(dict, key, embeddings);
     return embeddings;
 }
 
-/// The folder `models_dir` names (None or "": the one beside this module);
-/// FileNotFoundError when that folder does not exist.
-py::object library_folder(py::object models_dir) {
-    py::object directory;
-    if (host::truthy(models_dir)) {
-        directory = pathlib_path(models_dir);
-    } else {
-        py::object repo_root = pathlib_path(attr("__file__")).attr("resolve")().attr("parent");
-        directory = repo_root.attr("joinpath")("tvl_models");
-    }
-    if (!directory.attr("exists")().cast<bool>()) {
-        host::raise(PyExc_FileNotFoundError, "Models directory not found: " + py::str(directory).cast<std::string>());
-    }
-    return directory;
+/// The folder `models_dir` names (None or "": the one beside this module),
+/// as the host spells it; FileNotFoundError when that folder does not exist.
+std::string library_folder(py::object models_dir) {
+    std::string folder = host::truthy(models_dir) ? folder_name(models_dir)
+                                                  : core::default_library_folder(host::str_of(attr("__file__")));
+    if (!core::library_folder_exists(folder))
+        host::raise(PyExc_FileNotFoundError, "Models directory not found: " + folder);
+    return folder;
 }
 
 /// The texts of `files` read by `read`, those with text kept.
@@ -356,47 +325,65 @@ Library read_files(py::handle files, py::handle read) {
     return library;
 }
 
+/// The files `found` below `folder` read by the module's own reader, those
+/// with text kept, their paths as texts.
+Library read_own(const std::string& folder, const std::vector<core::RelativePath>& found) {
+    std::vector<std::string> names, texts;
+    {
+        py::gil_scoped_release unlocked;
+        for (const core::RelativePath& parts : found) {
+            std::string name = core::joined_name(folder, parts);
+            std::string text = core::read_description(files::named_path(name), core::kReadLimit);
+            if (text.empty()) continue;
+            names.push_back(std::move(name));
+            texts.push_back(std::move(text));
+        }
+    }
+    Library library;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        library.paths.append(host::text(names[i]));
+        library.texts.append(host::text(texts[i]));
+    }
+    return library;
+}
+
 /// The library `models_dir` names, read once per folder and kept in
 /// `_library_cache` (at most kKeptLibraries) for as long as its stamp (see
 /// core::library_stamp) stays the same: a run that ranks many queries
 /// against one library lists and stamps it each time, without reading it.
 Library read_library(py::object models_dir) {
-    constexpr std::size_t kKeptLibraries = 8;
-    py::object directory = library_folder(models_dir);
+    std::string folder = library_folder(models_dir);
     py::object list_files = attr("_iter_description_files"), read = attr("_read_text");
     // Listing or reading replaced on the module: theirs, each time.
     py::tuple own = attr("_own_readers");
-    if (!list_files.is(own[0]) || !read.is(own[1])) return read_files(list_files(directory), read);
+    if (!list_files.is(own[0]) || !read.is(own[1]))
+        return read_files(list_files(path_type()(host::text(folder))), read);
 
-    std::filesystem::path root = host::file_system_path(directory);
     std::vector<core::RelativePath> found;
     std::string stamp;
     {
         py::gil_scoped_release unlocked;
+        std::filesystem::path root = files::named_path(folder);
         found = core::list_description_files(root);
         stamp = core::library_stamp(root, found);
     }
     py::bytes stamp_bytes(stamp);
     // The folder as named and where it is: a relative name gives relative paths.
-    py::object absolute_name = py::module_::import("os").attr("path").attr("abspath")(directory);
-    std::string absolute = host::file_system_path(absolute_name).native();
-    py::tuple key = py::make_tuple(py::str(directory), absolute_name);
+    std::string absolute = files::absolute_name(folder);
+    std::pair folder_stamp{files::named_path(absolute).native(), stamp};
+    py::tuple key = py::make_tuple(host::text(folder), host::text(absolute));
     py::object cache = attr("_library_cache");
-    if (!PyDict_Check(cache.ptr())) return read_files(host_paths(directory, found), read);
+    if (!PyDict_Check(cache.ptr())) return read_own(folder, found);
     py::dict kept = py::reinterpret_borrow<py::dict>(cache);
     if (kept.contains(key)) {
         py::tuple entry = kept[key];
         if (host::equals(entry[0], stamp_bytes))
-            return {entry[1].cast<py::list>(), entry[2].cast<py::list>(), std::pair{absolute, stamp}};
+            return {entry[1].cast<py::list>(), entry[2].cast<py::list>(), folder_stamp};
         if (PyDict_DelItem(kept.ptr(), key.ptr()) < 0) throw py::error_already_set();
     }
-    Library library = read_files(host_paths(directory, found), read);
-    library.folder_stamp = std::pair{absolute, stamp};
-    while (py::len(kept) >= kKeptLibraries) {
-        py::object oldest = py::reinterpret_borrow<py::object>(*py::iter(kept));
-        if (PyDict_DelItem(kept.ptr(), oldest.ptr()) < 0) throw py::error_already_set();
-    }
-    kept[key] = py::make_tuple(stamp_bytes, library.paths, library.texts);
+    Library library = read_own(folder, found);
+    library.folder_stamp = folder_stamp;
+    remember(kept, key, py::make_tuple(stamp_bytes, library.paths, library.texts));
     return library;
 }
 
@@ -408,11 +395,9 @@ py::list ranking_entries(const Library& library, const std::vector<double>& scor
     for (std::size_t n = 0; n < keep; ++n) {
         std::size_t i = order[n];
         py::dict entry;
-        entry["path"] = py::str(library.paths[i]);
+        entry["path"] = host::text_form(library.paths[i]);
         entry["score"] = py::float_(scores[i]);
-        py::object cut =
-            library.texts[i][py::slice(std::nullopt, static_cast<py::ssize_t>(core::kPreviewLength), std::nullopt)];
-        entry["preview"] = cut.attr("replace")("\n", " ");
+        entry["preview"] = host::text(core::preview(host::Utf8(library.texts[i]).view()));
         ranking.append(entry);
     }
     return ranking;
@@ -587,7 +572,8 @@ py::list tarvok::example_ranker::bind::rank(py::object query, py::object models_
     if (model.is_none()) {
         // The failed load was logged once; every ranking with this name fails
         // here, and says why rather than that None has no 'encode'.
-        py::object reason = attr("_load_errors").attr("get")(model_name, py::str("unknown reason"));
+        py::object errors = attr("_load_errors");
+        py::object reason = errors.contains(model_name) ? errors[model_name] : py::str("unknown reason");
         py::object error = attr("EmbeddingModelUnavailable")(
             host::text(core::unavailable_message(host::str_of(model_name), host::str_of(reason))));
         error.attr("model_name") = model_name;
@@ -658,8 +644,19 @@ py::int_ run_main(py::object argv) {
             return py::int_(0);
         }
     }
-    py::object query = py::str(" ").attr("join")(argv).attr("strip")();
-    if (!host::truthy(query)) {
+    // The arguments joined by one space (texts only, as the host's join takes
+    // them) and trimmed of the host's white space.
+    std::string joined;
+    std::size_t position = 0;
+    for (py::handle arg : argv) {
+        if (!PyUnicode_Check(arg.ptr()))
+            throw py::type_error("sequence item " + std::to_string(position) + ": expected str instance, " +
+                                 host::type_name(arg) + " found");
+        if (position++ > 0) joined += ' ';
+        joined += host::Utf8(arg).view();
+    }
+    py::str query = host::text(tarvok::utf8::strip_host_space(joined));
+    if (py::len(query) == 0) {
         builtins_print(kUsage);
         return py::int_(1);
     }

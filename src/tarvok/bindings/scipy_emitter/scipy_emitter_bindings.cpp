@@ -277,9 +277,10 @@ GivenMatrix matrix(py::handle self, const char* attribute) {
 /// The script's input as the attributes hold it, each read once in the order
 /// they are named; a fault in them is a ValueError.
 ScriptInput script_input(py::handle self, const Program& p) {
-    py::len(self.attr("var_names"));  // a sized sequence
+    std::size_t length = py::len(self.attr("var_names"));  // a sized sequence
     GeneratorState state{
         .var_names = items(self, "var_names", text),
+        .var_names_length = length,
         .bounds = items(self, "bounds", sides),
         .integrality = items(self, "integrality", flag),
         .maximize = equals(self.attr("objective_sense"), py::str("maximize")),

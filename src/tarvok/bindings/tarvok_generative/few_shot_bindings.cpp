@@ -138,7 +138,8 @@ py::list gather_few_shots(py::object problem_description, py::object k, py::obje
         for (const GatheringLine& line : retrieval_failed_lines(reason)) send(line);
         return examples;
     }
-    for (std::size_t i = 0; i < hits; ++i) {
+    // A ranking whose len() says more hits than it gave has no more to take.
+    for (std::size_t i = 0; i < hits && i < items.size(); ++i) {
         try {
             if (take(items[i], examples, k)) break;
         } catch (...) {

@@ -111,14 +111,16 @@ py::object compiled_records(const wf::Attachment* compiled) {
     return kept.second.is_none() ? py::object(py::list()) : kept.second;
 }
 
-/// Refuses a model and a data path that name one file (two spellings, a
-/// link), which would have the data overwrite the model. Arguments that are no
-/// paths are left to the writing step to refuse.
-void refuse_same_file(const char* function, py::handle model_file, py::handle data_file) {
-    std::filesystem::path model, data;
+/// Refuses two paths of a call that name one file (two spellings, a link),
+/// which would have one write over the other (the data over the model, the
+/// transcript into either). Arguments that are no paths are left to the
+/// writing step to refuse.
+void refuse_same_file(const char* function, RunArg first_arg, RunArg second_arg, const RunArgs& a) {
+    py::handle first_file = a[first_arg], second_file = a[second_arg];
+    std::filesystem::path first, second;
     try {
-        model = host::file_system_path(model_file);
-        data = host::file_system_path(data_file);
+        first = host::file_system_path(first_file);
+        second = host::file_system_path(second_file);
     } catch (py::error_already_set& e) {
         if (!e.matches(PyExc_TypeError)) throw;
         return;
@@ -126,9 +128,11 @@ void refuse_same_file(const char* function, py::handle model_file, py::handle da
     bool same = false;
     {
         py::gil_scoped_release unlocked;
-        same = files::same_file(model, data);
+        same = files::same_file(first, second);
     }
-    if (same) host::raise(PyExc_ValueError, same_file_refusal(function, host::str_of(data_file)));
+    if (same)
+        host::raise(PyExc_ValueError, same_file_refusal(function, parameter(first_arg).name, parameter(second_arg).name,
+                                                        host::str_of(second_file)));
 }
 
 /// The number of iterations as the host's int() reads the argument, at least
@@ -215,7 +219,9 @@ void read_execution_check(Call& c, const RunArgs& a) {
 Call prepare(const char* function, const RunArgs& a) {
     using enum RunArg;
     check_request_options(function, a[Temperature], a[Stop], a[LlmProvider]);
-    refuse_same_file(function, a[ModelFile], a[DataFile]);
+    refuse_same_file(function, ModelFile, DataFile, a);
+    if (!a[Record].is_none())
+        for (RunArg written : {ModelFile, DataFile}) refuse_same_file(function, written, Record, a);
     Call c;
     // One size limit for every compile of the call: the caller's, else MAX_SIZE as the call starts.
     c.sizes = a[MaxSize].is_none()

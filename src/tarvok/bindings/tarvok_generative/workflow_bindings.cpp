@@ -422,7 +422,11 @@ wf::Result run_loop(Call& call) {
     HostSteps steps(call);
     HostProgress progress(call);
     std::optional<wf::Transcript> transcript;
-    if (!call.record.is_none()) transcript.emplace(host::file_system_path(call.record));
+    if (!call.record.is_none())
+        transcript.emplace(host::file_system_path(call.record), [](const std::function<void()>& write) {
+            py::gil_scoped_release unlocked;
+            write();
+        });
     wf::Transcript* record = transcript ? &*transcript : nullptr;
     try {
         if (call.existing) {

@@ -6,7 +6,7 @@ import re
 from pathlib import Path
 
 import pytest
-from workflow_fakes import stand_in_llm
+from workflow_fakes import VERDICT_REQUEST, StandInLlm, stand_in_llm
 
 from tarvok import _cli
 
@@ -24,38 +24,29 @@ def run(capsys, *argv):
 @pytest.fixture
 def solve_calls(tg, monkeypatch):
     """The loop runs for real with a stand-in LLM that answers `script`: the pair (model, data), judged aligned
-    or not, or an LLM failure once the pair is written. Records each run's arguments and the module settings
-    as they stood while it ran."""
-    calls = []
+    or not, or an LLM failure once the pair is written. Records each request (its keyword arguments, the
+    settings, folder and staged model files as they stood while it was made), and what each example gathering
+    and grammar reading of the loop was given."""
+    requests, gathered, modes = [], [], []
     script = {"model": GOOD_MODEL, "data": GOOD_DATA, "aligned": True, "error": None}
-    run_generation = tg.run_generation
+    stand_in = {}
 
-    def recording(prompt, model_file, data_file, **kwargs):
+    def request(**kwargs):
+        llm = stand_in.setdefault("llm", StandInLlm(assessment="Looks aligned.", **script))
         settings = {"request_timeout": tg.REQUEST_TIMEOUT, "library_setting": getattr(tg, "FEW_SHOT_LIBRARY", None)}
-        calls.append(
-            {
-                "prompt": prompt,
-                "model_file": model_file,
-                "data_file": data_file,
-                "cwd": os.getcwd(),
-                **settings,
-                **kwargs,
-            }
-        )
-        stand_in_llm(
-            tg,
-            monkeypatch,
-            script["model"],
-            script["data"],
-            aligned=script["aligned"],
-            assessment="Looks aligned.",
-            error=script["error"],
-        )
-        return run_generation(prompt, model_file, data_file, **kwargs)
+        staged = sorted(Path(p) for p in Path.cwd().rglob("*.mod") if ".tarvok-" in str(p))
+        requests.append({"cwd": os.getcwd(), "staged": staged, **settings, **kwargs})
+        return llm(**kwargs)
 
-    monkeypatch.setattr(tg, "run_generation", recording)
-    monkeypatch.setattr(tg, "_gather_few_shots", lambda *a, **k: [])
-    return calls, script
+    def gather(prompt, k=None, models_dir=None, progress=None):
+        gathered.append({"few_shot_library": models_dir, "cwd": os.getcwd(), "library_setting": tg.FEW_SHOT_LIBRARY})
+        return []
+
+    grammar = tg._get_grammar_implementation
+    monkeypatch.setattr(tg, "_get_grammar_implementation", lambda mode: modes.append(mode) or grammar(mode))
+    monkeypatch.setattr(tg, "_llm_generate_text", request)
+    monkeypatch.setattr(tg, "_gather_few_shots", gather)
+    return requests, script, gathered, modes
 
 
 def staging_folders(folder):
@@ -64,7 +55,7 @@ def staging_folders(folder):
 
 class TestSolve:
     def test_arguments_reach_the_library(self, tg, solve_calls, capsys, tmp_path, monkeypatch):
-        calls, _ = solve_calls
+        requests, _, gathered, modes = solve_calls
         monkeypatch.chdir(tmp_path)
         (tmp_path / "desc.txt").write_text("Ship goods cheaply.", encoding="utf-8")
         status, out, err = run(
@@ -89,35 +80,27 @@ class TestSolve:
         )
         assert (status, out) == (0, "Looks aligned.\n")
         assert "Iteration 1/3: prompting model" in err.splitlines()
-        (call,) = calls
-        assert call["prompt"] == "Ship goods cheaply."
+        first, last = requests[0], requests[-1]
+        assert "Ship goods cheaply." in first["input_text"]
+        assert (first["model_name"], first["temperature"]) == ("llama3", 0.5)
+        assert first["provider"] == tg._infer_provider(None, "llama3")
+        assert modes == [tg.Grammar.CODE] and len(gathered) == 1
         # The loop writes into a staging folder beside the targets, under the targets' names.
-        assert Path(call["model_file"]).parent.parent == tmp_path / "out"
-        assert Path(call["model_file"]).name == "a.mod" and Path(call["data_file"]).name == "a.dat"
-        assert (call["model_name"], call["iterations"], call["alignment_check"], call["temperature"]) == (
-            "llama3",
-            3,
-            False,
-            0.5,
-        )
-        assert call["mode"] is tg.Grammar.CODE and call["llm_provider"] is None and call["few_shot"] is True
-        # For the call only: the module setting is not touched, not even while the loop runs.
-        assert call["timeout"] == 7.5 and call["request_timeout"] == tg.REQUEST_TIMEOUT == 300.0
+        (staged,) = last["staged"]
+        assert staged.parent.parent == tmp_path / "out" and staged.name == "a.mod"
+        # The timeout is for the call only: the module setting is not touched, not even while the loop runs.
+        assert first["request_timeout"] == tg.REQUEST_TIMEOUT == 300.0
         assert (tmp_path / "out" / "a.mod").read_text() == GOOD_MODEL
         assert staging_folders(tmp_path / "out") == [] and os.getcwd() == str(tmp_path)
 
     def test_defaults(self, tg, solve_calls, capsys, tmp_path, monkeypatch):
-        calls, _ = solve_calls
+        requests, _, _, modes = solve_calls
         monkeypatch.chdir(tmp_path)
-        run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat")
-        (call,) = calls
-        assert (call["model_name"], call["iterations"], call["alignment_check"], call["temperature"]) == (
-            tg.MODEL_NAME,
-            tg.MAX_ITERATIONS,
-            None,
-            None,
-        )
-        assert call["mode"] is tg.Grammar.BNF and call["timeout"] is None  # the library's setting stands
+        _, _, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat")
+        assert f"Iteration 1/{tg.MAX_ITERATIONS}: prompting model" in err.splitlines()
+        assert (requests[0]["model_name"], requests[0]["temperature"]) == (tg.MODEL_NAME, None)
+        assert any(VERDICT_REQUEST in r["input_text"] for r in requests)  # ALIGNMENT_CHECK stands
+        assert modes == [tg.Grammar.BNF]
 
     @pytest.mark.parametrize("where", ["local", "option", "shipped"])
     def test_the_example_library_is_a_setting_not_a_working_directory(
@@ -125,7 +108,7 @@ class TestSolve:
     ):
         import tarvok
 
-        calls, _ = solve_calls
+        _, _, gathered, _ = solve_calls
         expected = {
             "local": tmp_path / "tvl_models",
             "option": tmp_path / "lib",
@@ -136,8 +119,8 @@ class TestSolve:
         monkeypatch.chdir(tmp_path)
         extra = ["--examples", "lib"] if where == "option" else []
         _, _, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", *extra)
-        assert calls[0]["few_shot_library"] == str(expected) and calls[0]["cwd"] == str(tmp_path)
-        assert calls[0]["library_setting"] == "tvl_models"  # a per-call option, not a setting
+        assert gathered[0]["few_shot_library"] == str(expected) and gathered[0]["cwd"] == str(tmp_path)
+        assert gathered[0]["library_setting"] == "tvl_models"  # a per-call option, not a setting
         assert f"Few-shot examples from {expected}" in err
         assert tg.FEW_SHOT_LIBRARY == "tvl_models"  # put back afterwards
         assert not any(p.is_symlink() for p in tmp_path.rglob("*"))
@@ -181,7 +164,7 @@ class TestSolve:
         assert out.startswith("iterations: 1\nsyntax errors: 0\ncompiled: yes\naligned: yes\n")
 
     def test_numbers_the_description_does_not_give_are_reported(self, solve_calls, capsys, tmp_path, monkeypatch):
-        _, script = solve_calls
+        _, script, _, _ = solve_calls
         script["model"] = "float rate = ...;\nfloat cap = ...;\n" + GOOD_MODEL
         script["data"] = "x = 12; // at least a dozen\nrate = 0.15;\ncap = 2500;\n"
         monkeypatch.chdir(tmp_path)
@@ -201,7 +184,7 @@ class TestSolve:
         )
 
     def test_a_pair_never_judged_aligned_is_written_with_status_4(self, solve_calls, capsys, tmp_path, monkeypatch):
-        _, script = solve_calls
+        _, script, _, _ = solve_calls
         script["aligned"] = False
         monkeypatch.chdir(tmp_path)
         status, out, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--json")
@@ -213,7 +196,7 @@ class TestSolve:
         assert status == 0 and json.loads(out)["aligned"] is None
 
     def test_a_pair_that_does_not_compile_leaves_the_good_files_alone(self, solve_calls, capsys, tmp_path, monkeypatch):
-        _, script = solve_calls
+        _, script, _, _ = solve_calls
         script["model"] = BROKEN_MODEL
         (tmp_path / "a.mod").write_text("good model")
         (tmp_path / "a.dat").write_text("good data")
@@ -233,7 +216,7 @@ class TestSolve:
         assert status == 1 and out.startswith("Looks aligned.\n\nmodel:3:16: undeclared name 'z'")
 
     def test_an_llm_failure_is_status_5_in_one_line(self, solve_calls, capsys, tmp_path, monkeypatch):
-        _, script = solve_calls
+        _, script, _, _ = solve_calls
         script["error"] = RuntimeError("Failed to parse model response as JSON: x\nResponse: long reply")
         monkeypatch.chdir(tmp_path)
         status, out, err = run(capsys, "solve", "t", "-m", "a.mod", "-d", "a.dat", "--no-few-shot")
@@ -246,7 +229,7 @@ class TestSolve:
         assert not (tmp_path / "a.mod").exists()
 
     def test_a_move_left_half_done_is_finished_by_the_next_run(self, solve_calls, capsys, tmp_path, monkeypatch):
-        _, script = solve_calls
+        _, script, _, _ = solve_calls
         script["model"] = BROKEN_MODEL  # this run fails: what stays is the earlier run's pair, made whole
         stage = tmp_path / ".tarvok-old"
         stage.mkdir()

@@ -18,14 +18,15 @@ SOURCE_TREE = pathlib.Path(__file__).resolve().parent.parent
 PACKAGE = SOURCE_TREE / "src" / "tarvok"
 MODULES = sorted(p.stem for p in PACKAGE.glob("*.pyi"))  # one stub per extension module
 CORES = "libtarvok_cores.so.1"  # every core's code, once, beside the modules
+BINDINGS = "libtarvok_bindings.so.1"  # every module's binding code, once, beside the modules
 
-# Imports every module, then prints the files of the process's cores library.
+# Imports every module, then prints the files of the process's libraries of cores and binding code.
 LOAD_EVERY_MODULE = f"""
 import importlib
 for name in {MODULES!r}:
     importlib.import_module("tarvok." + name)
 with open("/proc/self/maps") as maps:
-    print(sorted({{line.split()[-1] for line in maps if line.rstrip().endswith("/{CORES}")}}))
+    print(sorted({{line.split()[-1] for line in maps if line.rstrip().endswith(("/{CORES}", "/{BINDINGS}"))}}))
 """
 
 
@@ -38,14 +39,14 @@ def test_the_installed_metadata_has_the_package_version():
 
 
 @pytest.mark.skipif(not pathlib.Path("/proc/self/maps").exists(), reason="reads the process's mappings")
-def test_every_module_uses_the_one_cores_library_beside_it(tmp_path):
+def test_every_module_uses_the_one_cores_and_bindings_libraries_beside_it(tmp_path):
     import tarvok.solver
 
     shown = subprocess.run(
         [sys.executable, "-c", LOAD_EVERY_MODULE], capture_output=True, text=True, check=True, cwd=tmp_path
     )
-    [library] = eval(shown.stdout)
-    assert pathlib.Path(library) == pathlib.Path(tarvok.solver.__file__).parent / CORES
+    folder = pathlib.Path(tarvok.solver.__file__).parent
+    assert [pathlib.Path(p) for p in eval(shown.stdout)] == [folder / BINDINGS, folder / CORES]
 
 
 @pytest.fixture(scope="module")
@@ -100,8 +101,9 @@ class TestWheel:
         with zipfile.ZipFile(wheel_file) as archive:
             libraries = [n for n in archive.namelist() if re.search(r"\.so(\.\d+)?$", n)]
             archive.extractall(tmp_path, libraries)
-        modules = [n for n in libraries if not n.endswith(f"/{CORES}")]
-        assert libraries.count(f"tarvok/{CORES}") == 1 and len(modules) == len(MODULES)
+        modules = [n for n in libraries if not n.endswith((f"/{CORES}", f"/{BINDINGS}"))]
+        assert libraries.count(f"tarvok/{CORES}") == libraries.count(f"tarvok/{BINDINGS}") == 1
+        assert len(modules) == len(MODULES)
         if shutil.which("nm") is None:
             pytest.skip("no nm to list the symbols")
 
@@ -115,6 +117,12 @@ class TestWheel:
         # A module built with a core's static library defines the core's functions itself.
         assert {name: core_symbols(name) for name in modules} == {name: [] for name in modules}
         assert len(core_symbols(f"tarvok/{CORES}")) > 100
+        # The library of binding code lends the modules their starts, and none of the cores' names.
+        listed = subprocess.run(
+            ["nm", "-D", "--defined-only", str(tmp_path / "tarvok" / BINDINGS)], capture_output=True, text=True
+        )
+        assert len(re.findall(r"tarvok_start_\w+", listed.stdout)) == len(MODULES)
+        assert core_symbols(f"tarvok/{BINDINGS}") == []
 
     @pytest.mark.skipif(not pathlib.Path("/proc/self/maps").exists(), reason="reads the process's mappings")
     def test_every_module_imports_from_a_fresh_install(self, wheel_file, tmp_path):
@@ -129,9 +137,9 @@ class TestWheel:
         shown = subprocess.run(
             [str(python), "-I", "-c", LOAD_EVERY_MODULE], capture_output=True, text=True, check=True, cwd=tmp_path
         )
-        [library] = eval(shown.stdout)
-        assert pathlib.Path(library).parent.name == "tarvok"
-        assert pathlib.Path(library).resolve().is_relative_to((tmp_path / "venv").resolve())
+        libraries = [pathlib.Path(p) for p in eval(shown.stdout)]
+        assert [p.name for p in libraries] == [BINDINGS, CORES] and {p.parent.name for p in libraries} == {"tarvok"}
+        assert all(p.resolve().is_relative_to((tmp_path / "venv").resolve()) for p in libraries)
         example = PACKAGE / "tvl_models" / "transportation"
         checked = subprocess.run(
             [str(tmp_path / "venv" / "bin" / "tarvok"), "check", "transportation.mod", "transportation.dat"],

@@ -324,13 +324,13 @@ def test_generation_runs_are_bounded_and_each_ends(client, tg, monkeypatch):
     release = threading.Event()
     started = []
 
-    def held_run(description, model_file, data_file, **options):
-        started.append(description)
-        options["on_event"]({"kind": "started", "text": "held"})
+    def held_request(**request):
+        started.append(request["input_text"])
         release.wait(30)
         raise RuntimeError("released")
 
-    monkeypatch.setattr(tg, "run_generation", held_run)
+    monkeypatch.setattr(tg, "_llm_generate_text", held_request)
+    monkeypatch.setattr(tg, "_gather_few_shots", lambda *a, **k: [])
     answers = []
     runs = [
         threading.Thread(target=lambda: answers.append(client.post("/api/generate", json={"description": f"p{i}"})))

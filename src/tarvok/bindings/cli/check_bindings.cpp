@@ -3,6 +3,7 @@
 // read as `run` reads it, the pair is compiled and expanded as `run` does.
 #include "bindings/cli/command.hpp"
 #include "bindings/host/compile.hpp"
+#include "bindings/tarvok_core/entries.hpp"
 #include "cli/check_command.hpp"
 #include "compiler/model_tree.hpp"
 #include "solver/views.hpp"
@@ -20,8 +21,7 @@ int check_model_alone(const CommandLine& line) {
         argv.append(py::str("--max-size"));
         argv.append(host::text(line.shown("max_size")));
     }
-    py::object status = py::module_::import("tarvok.tarvok_core").attr("main")(argv);
-    return status.is_none() ? 0 : status.cast<int>();
+    return compiler::bind::check_main(argv);
 }
 
 }  // namespace

@@ -88,8 +88,8 @@ py::dict exit_statuses() {
 
 }  // namespace
 
-PYBIND11_MODULE(_cli, m, py::mod_gil_not_used()) {
-    tarvok::host::ModuleStart start(m, "The tarvok command.");
+void tarvok_start_cli(pybind11::module_& m) {
+    tarvok::host::ModuleStart start(m, tarvok::host::modules::cli, "The tarvok command.");
     m.attr("EXIT_STATUSES") = exit_statuses();
     host::def(m, "main", "argv=None",
               "Run the tarvok command with argv (default: sys.argv[1:]) and return its exit status.", &main_impl,

@@ -1,5 +1,6 @@
 // Helpers every subcommand of the `tarvok` command uses.
 #include "bindings/cli/command.hpp"
+#include "bindings/example_ranker/entries.hpp"
 #include "bindings/host/compile.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/keys.hpp"
@@ -17,7 +18,7 @@ namespace tarvok::cli {
 
 namespace pv = tarvok::generative::providers;
 
-py::module_ generative() { return py::module_::import("tarvok.tarvok_generative"); }
+py::module_ generative() { return host::modules::tarvok_generative.get(); }
 
 py::object builtin(const char* name) { return py::module_::import("builtins").attr(name); }
 
@@ -195,23 +196,9 @@ py::object embedding_model(const CommandLine& line) {
 }
 
 std::optional<std::string> load_embedding_model(py::object name) {
-    py::module_ ranker = py::module_::import("tarvok.example_ranker");
-    // The ranker logs its own warning on a failed load; the command prints one
-    // line that also says what to do, so the warning is held back here.
-    py::object logger = ranker.attr("logger");
-    py::cpp_function quiet([](py::object) { return false; });
-    logger.attr("addFilter")(quiet);
-    py::object model;
-    try {
-        model = ranker.attr("_load_model")(name);  // the ranker's own loader, which keeps why a load failed
-    } catch (...) {
-        logger.attr("removeFilter")(quiet);
-        throw;
-    }
-    logger.attr("removeFilter")(quiet);
-    if (!model.is_none()) return std::nullopt;
-    py::object reason = ranker.attr("_load_errors").attr("get")(name, py::str("unknown reason"));
-    return tarvok::example_ranker::load_failure_message(host::Utf8(name).view(), one_line(reason),
+    std::optional<std::string> reason = example_ranker::bind::load_failure(name);
+    if (!reason) return std::nullopt;
+    return tarvok::example_ranker::load_failure_message(host::Utf8(name).view(), one_line(host::text(*reason)),
                                                         tarvok::example_ranker::kDefaultModel);
 }
 
@@ -369,8 +356,8 @@ py::object add_table_command(py::object commands, const OptionTable& command) {
 /// Defaults the option tables name, read from the library's modules.
 OptionDefaults option_defaults() {
     return {host::str_of(generative().attr("MODEL_NAME")), host::str_of(generative().attr("MAX_ITERATIONS")),
-            host::str_of(py::module_::import("tarvok.tarvok_core").attr("MAX_SIZE")),
-            std::string(tarvok::example_ranker::kDefaultModel), tarvok::solver::solver_names()};
+            host::str_of(host::max_size_setting()), std::string(tarvok::example_ranker::kDefaultModel),
+            tarvok::solver::solver_names()};
 }
 
 struct Registered {

@@ -1,6 +1,7 @@
 // `tarvok rank WORDS... [--embedding-model M] [--examples DIR] [--top-k N]`:
 // the closest worked examples of a library.
 #include "bindings/cli/command.hpp"
+#include "bindings/example_ranker/entries.hpp"
 #include "common/utf8.hpp"
 #include "example_ranker/ranking.hpp"
 
@@ -16,14 +17,12 @@ int run_rank(const CommandLine& line) {
     py::object examples = folder ? py::object(host::text(examples_folder(*folder))) : py::none();
     py::object top_k = whole_number(line, "top_k");
     py::object name = embedding_model(line);
-    py::module_ ranker = py::module_::import("tarvok.example_ranker");
-    py::object ranking;
+    py::list ranking;
     if (auto problem = load_embedding_model(name)) {
         warn("tarvok: " + *problem + "; ranking by word overlap (BM25) instead");
-        ranking = ranker.attr("rank_lexically")(query, py::arg("models_dir") = examples, py::arg("top_k") = top_k);
+        ranking = example_ranker::bind::rank_lexically(query, examples, top_k);
     } else {
-        ranking = ranker.attr("rank_problem_descriptions")(query, py::arg("models_dir") = examples,
-                                                           py::arg("top_k") = top_k, py::arg("model_name") = name);
+        ranking = example_ranker::bind::rank(query, examples, top_k, name);
     }
     if (line.flag("json")) {
         say_json(ranking);

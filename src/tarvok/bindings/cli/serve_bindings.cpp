@@ -1,6 +1,7 @@
 // `tarvok serve`: the local page for the whole loop (describe, watch, read,
 // solve, ask and revise, download) and its JSON API, served by tarvok.web.
 #include "bindings/cli/command.hpp"
+#include "bindings/web/entries.hpp"
 
 namespace tarvok::cli {
 
@@ -18,7 +19,7 @@ int run_serve(const CommandLine& line) {
     }
     require_extra("starlette", "tarvok serve", "web");
     require_extra("uvicorn", "tarvok serve", "web");
-    py::module_::import("tarvok.web").attr("serve")(host::text(line.given("host")), port, line.flag("open"), workdir);
+    web::bind::serve(host::text(line.given("host")), py::int_(port), py::bool_(line.flag("open")), workdir);
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "bindings/host/compile.hpp"
 #include "bindings/host/json.hpp"
 #include "bindings/host/package.hpp"
+#include "bindings/tarvok_generative/bindings.hpp"
 #include "cli/solve_outcome.hpp"
 #include "cli/what_if_report.hpp"
 #include "evaluation/vote.hpp"
@@ -118,8 +119,8 @@ py::object text_or_none(const std::optional<std::string>& text) {
 void load_what_the_loop_needs(const CommandLine& line, SolveRequest& r) {
     // The provider's client first: a missing key or library ends the command before any loading.
     llm_phase([&] {
-        return generative().attr("_check_provider")(text_or_none(r.llm.provider), host::text(r.llm.model_name),
-                                                    text_or_none(r.llm.replay));
+        return generative::bind::check_provider(text_or_none(r.llm.provider), host::text(r.llm.model_name),
+                                                text_or_none(r.llm.replay));
     });
     if (auto purpose = solver_needed_for(r.execution_check, r.what_if, r.samples)) require_solver("highs", *purpose);
     if (!r.few_shot) return;
@@ -162,8 +163,8 @@ py::object generate_staged(const SolveRequest& r, PairStage& pair) {
     }
     try {
         return llm_phase([&] {
-            return generative().attr("run_generation")(r.description, host_path(pair.staged().model),
-                                                       host_path(pair.staged().data), **options);
+            return generative::bind::run_generation(r.description, host_path(pair.staged().model),
+                                                    host_path(pair.staged().data), options);
         });
     } catch (Failure& failure) {
         std::string kept = pair.kept_text(pair.keep_failed());

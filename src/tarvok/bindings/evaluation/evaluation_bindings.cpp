@@ -6,6 +6,7 @@
 // the progress bar and the streams. The workers are Python threads: the
 // loop is Python, and the interpreter's own threads (named tarvok-eval-N)
 // are the ones it waits for at exit and a caller sees in threading.
+#include "bindings/evaluation/entries.hpp"
 #include "bindings/host/compile.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/interrupts.hpp"
@@ -42,10 +43,10 @@ namespace pv = tarvok::generative::providers;
 
 namespace {
 
-using host::attr;
+py::object attr(const char* name) { return host::modules::evaluation.attr(name); }
 using host::Kind;
 
-py::module_ generative() { return host::import_sibling(host::this_module(), "tarvok_generative"); }
+py::module_ generative() { return host::modules::tarvok_generative.get(); }
 py::module_ os_module() { return py::module_::import("os"); }
 
 /// `text` with the configured API keys hidden, as every record, summary and
@@ -563,8 +564,7 @@ std::shared_ptr<Pool> start_workers(const Config& s, const std::shared_ptr<ev::W
     // The descriptions come to the ranker in this order: it encodes them ahead while the workers wait on requests.
     py::list descriptions;
     for (const py::object& problem : pool->todo) descriptions.append(problem["description"]);
-    pool->ahead = host::import_sibling(host::this_module(), "example_ranker")
-                      .attr("_queries_ahead")(descriptions, host::embedding_model_name());
+    pool->ahead = host::modules::example_ranker.attr("_queries_ahead")(descriptions, host::embedding_model_name());
     py::object thread = py::module_::import("threading").attr("Thread");
     // Not daemon threads: the interpreter waits for them at exit rather than
     // ending them in the middle of C++ work.
@@ -798,9 +798,15 @@ int main_impl(py::object argv) {
 
 }  // namespace
 
-PYBIND11_MODULE(evaluation, m, py::mod_gil_not_used()) {
+void tarvok::evaluation::bind::add_arguments(py::object parser) { ::add_arguments(parser); }
+int tarvok::evaluation::bind::run_command(py::object args) {
+    host::modules::evaluation.get();  // its start registers the type the workers are handed their stop as
+    return ::run_command(args);
+}
+
+void tarvok_start_evaluation(pybind11::module_& m) {
     host::ModuleStart start(
-        m,
+        m, tarvok::host::modules::evaluation,
         "Answer accuracy on benchmark sets: the generation loop on each word problem, its model solved and "
         "compared with the reference optimum.");
 

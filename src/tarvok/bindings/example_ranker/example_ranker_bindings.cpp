@@ -1,6 +1,7 @@
 // tarvok.example_ranker: ranks stored problem descriptions by embedding
 // similarity to a new description.
 #include "bindings/example_ranker/docs.hpp"
+#include "bindings/example_ranker/entries.hpp"
 #include "bindings/host/arrays.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/module_start.hpp"
@@ -30,8 +31,11 @@ namespace host = tarvok::host;
 namespace core = tarvok::example_ranker;
 namespace docs = tarvok::example_ranker::docs;
 namespace files = tarvok::files;
-using host::attr;
+/// This module's attribute as it is at call time (see host::ModuleSlot::attr).
+static py::object attr(const char* name) { return host::modules::example_ranker.attr(name); }
 using host::Kind;
+using tarvok::example_ranker::bind::rank;
+using tarvok::example_ranker::bind::rank_lexically;
 
 namespace {
 
@@ -553,7 +557,10 @@ py::object encode_query(const py::object& model, const py::object& text, Encode&
     return mine->query.vector;
 }
 
-py::list rank(py::object query, py::object models_dir, py::object top_k, py::object model_name) {
+}  // namespace
+
+py::list tarvok::example_ranker::bind::rank(py::object query, py::object models_dir, py::object top_k,
+                                            py::object model_name) {
     host::require(query, "rank_problem_descriptions", "query", Kind::Str);
     host::require(top_k, "rank_problem_descriptions", "top_k", Kind::Int);
     host::require(model_name, "rank_problem_descriptions", "model_name", Kind::Str);
@@ -588,7 +595,7 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
     return ranking_entries(library, values, top_k);
 }
 
-py::list rank_lexically(py::object query, py::object models_dir, py::object top_k) {
+py::list tarvok::example_ranker::bind::rank_lexically(py::object query, py::object models_dir, py::object top_k) {
     host::require(query, "rank_lexically", "query", Kind::Str);
     host::require(top_k, "rank_lexically", "top_k", Kind::Int);
     Library library = read_library(models_dir);
@@ -605,6 +612,28 @@ py::list rank_lexically(py::object query, py::object models_dir, py::object top_
     }
     return ranking_entries(library, scores, top_k);
 }
+
+bool tarvok::example_ranker::bind::is_unavailable(const py::error_already_set& error) {
+    return error.matches(attr("EmbeddingModelUnavailable"));
+}
+
+std::optional<std::string> tarvok::example_ranker::bind::load_failure(py::object model_name) {
+    py::object logger = attr("logger");
+    py::cpp_function quiet([](py::object) { return false; });
+    logger.attr("addFilter")(quiet);
+    py::object model;
+    try {
+        model = attr("_load_model")(model_name);
+    } catch (...) {
+        logger.attr("removeFilter")(quiet);
+        throw;
+    }
+    logger.attr("removeFilter")(quiet);
+    if (!model.is_none()) return std::nullopt;
+    return host::str_of(attr("_load_errors").attr("get")(model_name, py::str("unknown reason")));
+}
+
+namespace {
 
 py::int_ run_main(py::object argv) {
     py::object builtins_print = py::module_::import("builtins").attr("print");
@@ -669,8 +698,8 @@ void add_rankings(py::module_& m) {
 
 }  // namespace
 
-PYBIND11_MODULE(example_ranker, m, py::mod_gil_not_used()) {
-    host::ModuleStart start(m, docs::kModule);
+void tarvok_start_example_ranker(pybind11::module_& m) {
+    host::ModuleStart start(m, tarvok::host::modules::example_ranker, docs::kModule);
 
     host::lazy_logger(m);
     // Outcome of the first load of each embedding model (the model, or None

@@ -8,7 +8,6 @@
 #include "solver/compiled_model.hpp"
 #include "solver/program.hpp"
 
-#include <pybind11/gil_safe_call_once.h>
 #include <pybind11/pybind11.h>
 
 #include <cstdint>
@@ -18,6 +17,9 @@
 namespace tarvok::host {
 
 namespace py = pybind11;
+
+/// The compiler module's `MAX_SIZE` as it stands now.
+inline py::object max_size_setting() { return modules::tarvok_core.attr("MAX_SIZE"); }
 
 /// A size limit as `--max-size`, `max_size=` and MAX_SIZE give it: a whole
 /// number, at least 1, or None for no limit of the compiler's own. `what`
@@ -31,16 +33,11 @@ inline compiler::SizeLimits size_limits_of(py::handle value, const std::string& 
     return compiler::SizeLimits::of_size(static_cast<uint64_t>(n));
 }
 
-/// The compiler module's size limits as its `MAX_SIZE` stands now. Read once
-/// at the edge of a call (a library function, a command, a server request)
-/// and handed down; the module object is imported once per process.
-inline compiler::SizeLimits size_setting() {
-    PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> compiler;
-    const py::object& module =
-        compiler.call_once_and_store_result([] { return py::object(import_sibling(this_module(), "tarvok_core")); })
-            .get_stored();
-    return size_limits_of(module.attr("MAX_SIZE"), "MAX_SIZE");
-}
+/// The compiler module's size limits as its `MAX_SIZE` stands now: a setting
+/// the user assigns on that module, so it is looked up there. Read once at the
+/// edge of a call (a library function, a command, a server request) and
+/// handed down.
+inline compiler::SizeLimits size_setting() { return size_limits_of(max_size_setting(), "MAX_SIZE"); }
 
 /// The size a limit was made of (its columns), or None for no limit: what a
 /// call that takes `max_size=` is handed.
@@ -65,10 +62,10 @@ inline std::shared_ptr<solver::CompiledModel> compile_pair(py::object model_text
     return std::make_shared<solver::CompiledModel>(std::move(source), sizes);
 }
 
-/// `compiled` as the solver module's CompiledModel object (the module, imported
-/// here, registers the type the object is made as).
+/// `compiled` as the solver module's CompiledModel object (the module, whose
+/// start registers the type the object is made as, is imported first).
 inline py::object compiled_model_object(std::shared_ptr<solver::CompiledModel> compiled) {
-    py::module_::import("tarvok.solver");
+    modules::solver.get();
     return py::cast(std::move(compiled));
 }
 

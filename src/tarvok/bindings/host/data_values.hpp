@@ -38,7 +38,7 @@ struct WrittenData {
 };
 
 /// `data` itself when it is a str; a mapping {name: value} written as the
-/// model's data text (what cannot be written raises the module's
+/// model's data text (what cannot be written raises the package's
 /// SemanticError with the message).
 inline WrittenData written_data_of(py::handle model_text, py::handle data, const char* function,
                                    const char* parameter = "data_text") {
@@ -47,8 +47,7 @@ inline WrittenData written_data_of(py::handle model_text, py::handle data, const
         require(data, function, parameter, Kind::Str);
     require(model_text, function, "model_text", Kind::Str);
     auto written = data::write_mapping(std::string(Utf8(model_text).view()), values_of(data, function));
-    if (const std::string* refusal = std::get_if<std::string>(&written))
-        raise_new(py::module_::import("tarvok.semantic_error").attr("SemanticError"), *refusal);
+    if (const std::string* refusal = std::get_if<std::string>(&written)) raise_new(semantic_error_class(), *refusal);
     data::WrittenMapping& mapping = std::get<data::WrittenMapping>(written);
     return {text(mapping.text), std::move(mapping.origin)};
 }

@@ -1,9 +1,8 @@
 // The one translation of the cores' Error (common/error.hpp) into the host's
-// exceptions, which every module registers when it is imported.
+// exceptions, registered once for all modules by the first one imported.
 #pragma once
 
 #include "bindings/host/json.hpp"
-#include "bindings/host/module.hpp"
 #include "bindings/host/text.hpp"
 #include "common/error.hpp"
 #include "common/json.hpp"
@@ -17,15 +16,11 @@ namespace tarvok::host {
 
 namespace py = pybind11;
 
-namespace detail {
+/// The package's SemanticError, which a model's error is raised as (held by
+/// the semantic_error module's start, which this imports when it has not run).
+py::object semantic_error_class();
 
-/// The SemanticError a model's error is raised as: this module's own, as it
-/// is at call time (a host may replace it), else the package's.
-inline py::object semantic_error_class() {
-    py::module_ module = this_module();
-    if (py::hasattr(module, "SemanticError")) return module.attr("SemanticError");
-    return import_sibling(module, "semantic_error").attr("SemanticError");
-}
+namespace detail {
 
 inline PyObject* class_of(Error::Kind kind) {
     switch (kind) {
@@ -44,7 +39,7 @@ inline PyObject* class_of(Error::Kind kind) {
 
 }  // namespace detail
 
-/// Sets the host's exception for `e`: ValueError, TypeError, the module's
+/// Sets the host's exception for `e`: ValueError, TypeError, the package's
 /// SemanticError with the diagnostic records of its details, the OSError of
 /// its error number naming its path (FileNotFoundError for ENOENT, as the
 /// host picks), ConnectionError (TimeoutError for a provider that did not
@@ -54,7 +49,7 @@ inline void set_error(const Error& e) {
     const json::Value& details = e.details();
     py::object error;
     if (e.kind() == Error::Kind::Model) {
-        error = detail::semantic_error_class()(text(e.message()));
+        error = semantic_error_class()(text(e.message()));
         if (const json::Value* records = details.find("diagnostics")) error.attr("diagnostics") = to_python(*records);
     } else if (e.kind() == Error::Kind::File && details.find("errno")) {
         const json::Value* path = details.find("path");
@@ -76,9 +71,12 @@ inline void set_error(const Error& e) {
     throw py::error_already_set();
 }
 
-/// Registers, for this module, the translation of an Error thrown out of any
-/// of its functions (the module must have recorded itself, hold_module).
+/// Registers the translation of an Error thrown out of any function of the
+/// library of binding code; the first module's start does it for all.
 inline void translate_errors() {
+    static bool registered = false;
+    if (registered) return;
+    registered = true;
     py::register_local_exception_translator([](std::exception_ptr raised) {
         try {
             if (raised) std::rethrow_exception(raised);

@@ -13,5 +13,5 @@
 #include "bindings/host/files.hpp"
 #include "bindings/host/interruptible.hpp"
 #include "bindings/host/kinds.hpp"
-#include "bindings/host/module.hpp"
+#include "bindings/host/modules.hpp"
 #include "bindings/host/text.hpp"

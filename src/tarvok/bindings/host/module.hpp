@@ -1,5 +1,5 @@
-// This module: its slot, its attributes looked up at call time, and the
-// functions and methods it defines with the signatures help() shows.
+// A module's slot, its attributes looked up at call time, and the functions
+// and methods it defines with the signatures help() shows.
 #pragma once
 
 #include "bindings/host/text.hpp"
@@ -18,36 +18,33 @@ namespace tarvok::host {
 
 namespace py = pybind11;
 
-/// The extension module being defined by this shared object. Each module is
-/// its own shared object built with hidden symbols (as pybind11 builds them),
-/// so each has its own slot; it holds a strong reference for the life of the
-/// process.
-inline PyObject*& module_slot() {
-    static PyObject* module = nullptr;
-    return module;
-}
+/// One extension module of the package: its slot, which holds the module
+/// object (a strong reference for the life of the process) from its start on.
+/// The code of every module lives in the one library of binding code, so each
+/// module has a slot of its own among `modules` (modules.hpp), named there.
+class ModuleSlot {
+  public:
+    explicit constexpr ModuleSlot(const char* name) : name_(name) {}
+    ModuleSlot(const ModuleSlot&) = delete;
+    ModuleSlot& operator=(const ModuleSlot&) = delete;
 
-/// Records `m` as this shared object's module; called once, at its import.
-inline void hold_module(py::module_& m) { module_slot() = m.inc_ref().ptr(); }
+    /// Records `m` as this module; called once, at its import (ModuleStart).
+    void hold(py::module_& m) { module_ = m.inc_ref().ptr(); }
 
-inline py::module_ this_module() {
-    PyObject* module = module_slot();
-    if (module == nullptr) throw std::logic_error("the module did not record itself with host::hold_module");
-    return py::reinterpret_borrow<py::module_>(module);
-}
+    /// The module, imported first when it is not yet: its start fills the
+    /// slot, which the code of another module needs when it calls this one's
+    /// code that looks up this module's replaceable names.
+    py::module_ get() const;
 
-/// A module attribute as it is at this moment. Calls between a module's
-/// functions go through here, so a host that replaces one (monkeypatching a
-/// back-end, the compiler, the ranker) is obeyed.
-inline py::object attr(const char* name) { return this_module().attr(name); }
+    /// A module attribute as it is at this moment. Calls between a module's
+    /// functions go through here, so a host that replaces one (monkeypatching a
+    /// back-end, the compiler, the ranker) is obeyed.
+    py::object attr(const char* name) const { return get().attr(name); }
 
-/// Imports a module that lives in the same package as `module`.
-inline py::module_ import_sibling(py::handle module, const char* name) {
-    std::string qualified = py::str(module.attr("__name__")).cast<std::string>();
-    auto dot = qualified.rfind('.');
-    std::string package = dot == std::string::npos ? std::string() : qualified.substr(0, dot + 1);
-    return py::module_::import((package + name).c_str());
-}
+  private:
+    const char* name_;
+    PyObject* module_ = nullptr;
+};
 
 using tarvok::signed_doc;  // the one home is common/function_face.hpp
 
@@ -55,10 +52,9 @@ namespace detail {
 
 /// Builtins made by host_function call their target through one of these
 /// slots: a function written in C learns nothing but its `self`, which must
-/// stay the module, so each target gets a C entry point of its own. Every
-/// extension module is its own shared object with hidden symbols, so each has
-/// its own slots.
-inline constexpr std::size_t kFunctionSlots = 256;
+/// stay the module, so each target gets a C entry point of its own. The
+/// modules share them, as they share the one library of binding code.
+inline constexpr std::size_t kFunctionSlots = 512;
 using FastCall = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
 
 inline std::array<PyObject*, kFunctionSlots>& slot_targets() {

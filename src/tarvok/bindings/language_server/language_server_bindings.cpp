@@ -8,6 +8,7 @@
 #include "bindings/host/json.hpp"
 #include "bindings/host/module_start.hpp"
 #include "bindings/language_server/docs.hpp"
+#include "bindings/language_server/entries.hpp"
 #include "compiler/front_end.hpp"
 #include "language_server/answers.hpp"
 #include "language_server/framing.hpp"
@@ -27,8 +28,10 @@ namespace py = pybind11;
 namespace docs = tarvok::language_server::docs;
 namespace host = tarvok::host;
 namespace core = tarvok::language_server;
-using host::attr;
+/// This module's attribute as it is at call time (see host::ModuleSlot::attr).
+static py::object attr(const char* name) { return host::modules::language_server.attr(name); }
 using tarvok::compiler::SourceFile;
+using tarvok::language_server::bind::serve;
 
 namespace {
 
@@ -339,6 +342,10 @@ def serve(server, frames, screen, unread_params, logger):
         server.shutdown()
 )";
 
+}  // namespace
+
+namespace tarvok::language_server::bind {
+
 py::object serve() {
     py::object server = attr("create_server")();
     py::dict loop;
@@ -351,10 +358,10 @@ py::object serve() {
     return py::none();
 }
 
-}  // namespace
+}  // namespace tarvok::language_server::bind
 
-PYBIND11_MODULE(language_server, m, py::mod_gil_not_used()) {
-    host::ModuleStart start(m, docs::kModule);
+void tarvok_start_language_server(pybind11::module_& m) {
+    host::ModuleStart start(m, tarvok::host::modules::language_server, docs::kModule);
     host::lazy_logger(m);
     py::tuple keywords(tarvok::compiler::keyword_spellings().size());
     for (std::size_t i = 0; i < keywords.size(); ++i)

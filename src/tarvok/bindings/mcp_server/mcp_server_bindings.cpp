@@ -4,6 +4,7 @@
 // arguments; this file converts, calls the package's own modules (compiler,
 // solver, SciPy emitter, example ranker, generation loop) and shapes their
 // results for the agent.
+#include "bindings/example_ranker/entries.hpp"
 #include "bindings/host/compile.hpp"
 #include "bindings/host/emit.hpp"
 #include "bindings/host/host.hpp"
@@ -11,7 +12,9 @@
 #include "bindings/host/module_start.hpp"
 #include "bindings/host/package.hpp"
 #include "bindings/mcp_server/docs.hpp"
+#include "bindings/mcp_server/entries.hpp"
 #include "bindings/solving/solving.hpp"
+#include "bindings/tarvok_generative/bindings.hpp"
 #include "common/files.hpp"
 #include "compiler/model_tree.hpp"
 
@@ -29,7 +32,12 @@ namespace py = pybind11;
 namespace docs = tarvok::mcp_server::docs;
 namespace host = tarvok::host;
 namespace core = tarvok::mcp_server;
-using host::attr;
+namespace ranker = tarvok::example_ranker::bind;
+namespace generation = tarvok::generative::bind;
+/// This module's attribute as it is at call time (see host::ModuleSlot::attr).
+static py::object attr(const char* name) { return host::modules::mcp_server.attr(name); }
+using tarvok::mcp_server::bind::call_tool;
+using tarvok::mcp_server::bind::serve;
 
 namespace {
 
@@ -140,16 +148,14 @@ void log_unread(const core::PackageTexts& texts) {
 
 /// find_examples: the closest worked examples, by meaning when the embedding model loads, else by words.
 Answer answer(const core::ExamplesRequest& r) {
-    py::module_ ranker = py::module_::import("tarvok.example_ranker");
     py::object library = host::host_path(example_library());
-    py::object ranking;
+    py::list ranking;
     std::string how = "embedding";
     try {
-        ranking = ranker.attr("rank_problem_descriptions")(host::text(r.description), library, r.k,
-                                                           host::embedding_model_name());
+        ranking = ranker::rank(host::text(r.description), library, py::int_(r.k), host::embedding_model_name());
     } catch (py::error_already_set& e) {
-        if (!e.matches(ranker.attr("EmbeddingModelUnavailable"))) throw;
-        ranking = ranker.attr("rank_lexically")(host::text(r.description), library, r.k);
+        if (!ranker::is_unavailable(e)) throw;
+        ranking = ranker::rank_lexically(host::text(r.description), library, py::int_(r.k));
         how = "lexical";
     }
     core::PackageTexts texts;
@@ -184,9 +190,8 @@ Answer answer(const core::GenerateRequest& r, const CallLine& line) {
     py::dict d;
     {
         core::RunFolder folder;
-        result = py::module_::import("tarvok.tarvok_generative")
-                     .attr("run_generation")(host::text(r.description), host::host_path(folder.model_file()),
-                                             host::host_path(folder.data_file()), **options);
+        result = generation::run_generation(host::text(r.description), host::host_path(folder.model_file()),
+                                            host::host_path(folder.data_file()), options);
         if (r.assumptions.value_or(false) || r.what_if.value_or(false)) host::add_readings(d, result);
     }
     for (const core::ResultField& field : core::kGenerationFields) d[field.key] = result.attr(field.attribute);
@@ -240,9 +245,8 @@ Answer answer(const core::ReadingsRequest& r, const CallLine& line) {
     const tarvok::files::FileContent written[] = {{folder.model_file(), r.pair.model},
                                                   {folder.data_file(), r.pair.data}};
     tarvok::files::replace_files(written);
-    py::object result = py::module_::import("tarvok.tarvok_generative")
-                            .attr("run_generation")(host::text(r.description), host::host_path(folder.model_file()),
-                                                    host::host_path(folder.data_file()), **options);
+    py::object result = generation::run_generation(host::text(r.description), host::host_path(folder.model_file()),
+                                                   host::host_path(folder.data_file()), options);
     host::add_readings(d, result);
     if (r.reading) {
         d.attr("pop")("assumptions");
@@ -434,12 +438,20 @@ py::object create_server() {
                                    py::arg("instructions") = host::text(core::instructions()), **handlers);
 }
 
+}  // namespace
+
+namespace tarvok::mcp_server::bind {
+
 py::object call_tool(py::object name, py::object arguments) {
     host::require(name, "call_tool", "name", host::Kind::Str);
     Answer a = call(host::str_of(name), arguments, CallLine{});
     return py::dict(py::arg("content") = a.text, py::arg("structured") = a.structured,
                     py::arg("is_error") = py::bool_(a.error));
 }
+
+}  // namespace tarvok::mcp_server::bind
+
+namespace {
 
 /// The SDK's stdio transport, given the lines of stdin the SDK can read: a
 /// line it cannot (nested deeper than its parser goes, not JSON) is answered
@@ -483,6 +495,10 @@ async def serve(server, refusal):
         await server.run(read_stream, write_stream, server.create_initialization_options())
 )";
 
+}  // namespace
+
+namespace tarvok::mcp_server::bind {
+
 py::object serve() {
     py::object server = attr("create_server")();
     host::import_extra("mcp.server.stdio", "the MCP server", "mcp");
@@ -499,10 +515,10 @@ py::object serve() {
     return py::none();
 }
 
-}  // namespace
+}  // namespace tarvok::mcp_server::bind
 
-PYBIND11_MODULE(mcp_server, m, py::mod_gil_not_used()) {
-    host::ModuleStart start(m, docs::kModule);
+void tarvok_start_mcp_server(pybind11::module_& m) {
+    host::ModuleStart start(m, tarvok::host::modules::mcp_server, docs::kModule);
     host::lazy_logger(m);
     py::tuple names(core::tools().size());
     for (std::size_t i = 0; i < names.size(); ++i) names[i] = host::text(core::tools()[i].name);

@@ -37,11 +37,8 @@ using tarvok::solver::Program;
 
 namespace {
 
-/// A module of this package (tarvok.solver, tarvok.tarvok_core), imported at call time.
-py::module_ sibling(const char* name) { return host::import_sibling(host::this_module(), name); }
-
 [[noreturn]] void raise_semantic_error(const std::string& message) {
-    host::raise_new(host::attr("SemanticError"), message);
+    host::raise_new(host::modules::scipy_emitter.attr("SemanticError"), message);
 }
 
 /// Imports a library of the 'scipy' extra, or says how to get it.
@@ -96,7 +93,7 @@ py::object load_program(py::object self) {
     py::object model = get(source, "model"), data = get(source, "data");
     if (!PyUnicode_Check(model.ptr()) || !PyUnicode_Check(data.ptr())) raise_semantic_error(std::string(kNoSource));
     check_data_dict(self, ast);
-    py::object program = sibling("solver").attr("instantiate")(model, data);
+    py::object program = host::modules::solver.attr("instantiate")(model, data);
     py::setattr(self, "program", program);
     return program;
 }
@@ -365,16 +362,16 @@ py::list write_script(py::object model_text, py::object data_text, py::object pa
     host::require(model_text, "write_script", "model_text", host::Kind::Str);
     host::require(data_text, "write_script", "data_text", host::Kind::Str);
     host::script_path(path);  // refused before any work
-    py::object compiler = sibling("tarvok_core").attr("TVLCompiler")();
+    py::object compiler = host::modules::tarvok_core.attr("TVLCompiler")();
     py::object ast = compiler.attr("compile_model")(model_text, data_text);
-    py::object generator = host::attr("SciPyCodeGenerator")(ast, get(ast, "data"));
+    py::object generator = host::modules::scipy_emitter.attr("SciPyCodeGenerator")(ast, get(ast, "data"));
     return generator.attr("write")(path);
 }
 
 // ------------------------------------------------------------- the class
 
 py::object make_generator(py::module_& m) {
-    py::object base = host::import_sibling(m, "scipy_emitter_base").attr("SciPyCodeGeneratorBase");
+    py::object base = host::modules::scipy_emitter_base.attr("SciPyCodeGeneratorBase");
     py::dict ns;
     ns["__module__"] = m.attr("__name__");
     ns["__qualname__"] = "SciPyCodeGenerator";
@@ -398,10 +395,11 @@ py::object make_generator(py::module_& m) {
 
 }  // namespace
 
-PYBIND11_MODULE(scipy_emitter, m, py::mod_gil_not_used()) {
+void tarvok_start_scipy_emitter(pybind11::module_& m) {
     host::ModuleStart start(
-        m, "SciPy code generation: turns a compiled Tarvok model into a Python script that solves it with SciPy.");
-    m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
+        m, tarvok::host::modules::scipy_emitter,
+        "SciPy code generation: turns a compiled Tarvok model into a Python script that solves it with SciPy.");
+    m.attr("SemanticError") = host::semantic_error_class();
     m.attr("SciPyCodeGenerator") = make_generator(m);
     // The script of a Program that is at hand (compiled and expanded already), with no compile of its own.
     host::def(m, kWriteProgramScript, &write_program_script, py::arg("program"), py::arg("path"));

@@ -278,9 +278,10 @@ void add_error_factories(py::object& cls, py::module_& m) {
 
 }  // namespace
 
-PYBIND11_MODULE(scipy_emitter_base, m, py::mod_gil_not_used()) {
+void tarvok_start_scipy_emitter_base(pybind11::module_& m) {
     tarvok::host::ModuleStart start(
-        m, "Base class for generators that translate a compiled Tarvok model into a SciPy script.");
-    m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
+        m, tarvok::host::modules::scipy_emitter_base,
+        "Base class for generators that translate a compiled Tarvok model into a SciPy script.");
+    m.attr("SemanticError") = host::semantic_error_class();
     m.attr("SciPyCodeGeneratorBase") = make_generator_base(m);
 }

@@ -5,8 +5,21 @@
 
 namespace py = pybind11;
 
-PYBIND11_MODULE(semantic_error, m, py::mod_gil_not_used()) {
-    tarvok::host::ModuleStart start(m, "The error raised for Tarvok models and data that do not compile.");
+namespace {
+
+/// The class the start made, kept for the life of the process.
+PyObject* made_class = nullptr;
+
+}  // namespace
+
+py::object tarvok::host::semantic_error_class() {
+    modules::semantic_error.get();
+    return py::reinterpret_borrow<py::object>(made_class);
+}
+
+void tarvok_start_semantic_error(pybind11::module_& m) {
+    tarvok::host::ModuleStart start(m, tarvok::host::modules::semantic_error,
+                                    "The error raised for Tarvok models and data that do not compile.");
     std::string qualified = py::str(m.attr("__name__")).cast<std::string>() + ".SemanticError";
     PyObject* raw = PyErr_NewExceptionWithDoc(
         qualified.c_str(),
@@ -33,4 +46,5 @@ PYBIND11_MODULE(semantic_error, m, py::mod_gil_not_used()) {
             .attr("property")(get, set, py::none(),
                               "The compiler's diagnostic records (dicts); empty for an error built from a text.");
     m.attr("SemanticError") = cls;
+    made_class = cls.inc_ref().ptr();
 }

@@ -49,7 +49,7 @@ using bind::owned;
 using bind::view;
 
 /// This module, for looking up its functions and classes at call time.
-py::module_ self() { return host::this_module(); }
+py::module_ self() { return host::modules::solver.get(); }
 
 [[noreturn]] void raise_semantic_error(const std::string& report) {
     host::raise_new(self().attr("SemanticError"), report);
@@ -401,9 +401,9 @@ void define_functions(py::module_& m) {
 
 }  // namespace
 
-PYBIND11_MODULE(solver, m, py::mod_gil_not_used()) {
-    host::ModuleStart start(m, kModuleDoc);
-    m.attr("SemanticError") = host::import_sibling(m, "semantic_error").attr("SemanticError");
+void tarvok_start_solver(pybind11::module_& m) {
+    host::ModuleStart start(m, tarvok::host::modules::solver, kModuleDoc);
+    m.attr("SemanticError") = host::semantic_error_class();
     define_status(m);
     define_program(m);
     define_solve_result(m);

@@ -28,7 +28,7 @@ void HostBackend::hold_interrupt(py::error_already_set raised) {
     interrupt_ = std::make_unique<py::error_already_set>(std::move(raised));
 }
 
-/// The adapters of this module, each registered while it loads.
+/// The adapters, each registered while the library of binding code loads.
 static std::vector<std::pair<std::string_view, MakeBackend>>& registered_backends() {
     static std::vector<std::pair<std::string_view, MakeBackend>> makers;
     return makers;

@@ -1,9 +1,9 @@
 // The package's one solve: a Program solved with checked options under the
 // core's strategy (solve_with) through one adapter per solver library
 // (highs_bindings.cpp, scip_bindings.cpp beside this file), the result a C++
-// value. Built once and linked into every module that solves (tarvok.solver,
-// the command, the generation loop, the page, the MCP server), each of which
-// holds its own registry of adapters.
+// value. Part of the one library of binding code, which every module that
+// solves (tarvok.solver, the command, the generation loop, the page, the MCP
+// server) calls: one registry of adapters in the process.
 #pragma once
 
 #include "bindings/host/arrays.hpp"

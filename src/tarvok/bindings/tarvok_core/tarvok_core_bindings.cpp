@@ -7,6 +7,7 @@
 #include "bindings/host/json.hpp"
 #include "bindings/host/module_start.hpp"
 #include "bindings/tarvok_core/compiler_face.hpp"
+#include "bindings/tarvok_core/entries.hpp"
 #include "cli/check_command.hpp"
 #include "compiler/compiler.hpp"
 #include "compiler/model_tree.hpp"
@@ -30,7 +31,7 @@ namespace tree = tarvok::compiler::tree;
 
 /// Raises the module's SemanticError as it is at call time (a host may replace it).
 [[noreturn]] void raise_semantic_error(const Compilation& c) {
-    py::object cls = tarvok::host::attr("SemanticError");
+    py::object cls = tarvok::host::modules::tarvok_core.attr("SemanticError");
     py::object error = cls(tarvok::host::text(c.report()));
     error.attr("diagnostics") = tarvok::host::to_python(tree::diagnostic_record_tree(c, true));
     PyErr_SetObject(cls.ptr(), error.ptr());
@@ -107,7 +108,11 @@ int put(const tarvok::cli::CheckOutput& out) {
     return out.status;
 }
 
-int main_entry(py::object argv) {
+}  // namespace
+
+namespace tarvok::compiler::bind {
+
+int check_main(py::object argv) {
     namespace cc = tarvok::cli;
     py::list args =
         argv.is_none()
@@ -148,6 +153,10 @@ int main_entry(py::object argv) {
     return put(cc::check_output(*source->compilation, names, paths.size() > 1, given.json));
 }
 
+}  // namespace tarvok::compiler::bind
+
+namespace {
+
 /// `TVLCompiler`, whose one method compiles a model text with its data text.
 void add_compiler_class(py::module_& m) {
     py::class_<TVLCompiler>(m, "TVLCompiler", "Compiler for Tarvok model and data texts.")
@@ -173,9 +182,10 @@ void add_compiler_class(py::module_& m) {
 
 }  // namespace
 
-PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
-    tarvok::host::ModuleStart start(m, "The Tarvok compiler: checks a model text and a data text together.");
-    m.attr("SemanticError") = tarvok::host::import_sibling(m, "semantic_error").attr("SemanticError");
+void tarvok_start_tarvok_core(pybind11::module_& m) {
+    tarvok::host::ModuleStart start(m, tarvok::host::modules::tarvok_core,
+                                    "The Tarvok compiler: checks a model text and a data text together.");
+    m.attr("SemanticError") = tarvok::host::semantic_error_class();
     // Read once at the start of every library call that compiles or expands a model (a command reads it once
     // as it starts, unless --max-size gives the limit): the most columns and rows a model may expand to, and ten
     // times as many nonzeros; None leaves only the hard limits of the expansion.
@@ -184,5 +194,5 @@ PYBIND11_MODULE(tarvok_core, m, py::mod_gil_not_used()) {
     add_compiler_class(m);
 
     tarvok::host::def(m, kDiagnosticCodes, [] { return tarvok::host::to_python(tree::diagnostic_code_tree()); });
-    tarvok::host::def(m, kCheckMain, &main_entry, py::arg("argv") = py::none());
+    tarvok::host::def(m, kCheckMain, &tarvok::compiler::bind::check_main, py::arg("argv") = py::none());
 }

@@ -15,7 +15,8 @@
 namespace tarvok::generative::bind {
 
 namespace py = pybind11;
-using host::attr;
+/// This module's attribute as it is at call time (see host::ModuleSlot::attr).
+inline py::object attr(const char* name) { return host::modules::tarvok_generative.attr(name); }
 using host::Kind;
 
 /// Sends one status line through the module's `_notify`.
@@ -94,5 +95,12 @@ void register_references_and_prompts(py::module_& m);
 void register_few_shot(py::module_& m);
 void register_providers(py::module_& m);
 void register_workflow(py::module_& m);
+
+/// What the command, the page and the MCP server call of the loop, in C++:
+/// run_generation with the prompt, the pair's paths and its keyword options
+/// (TypeError for a name it does not take), and _check_provider. The steps
+/// they reach are this module's (its slot, imported when it is not yet).
+py::object run_generation(py::object prompt, py::object model_file, py::object data_file, const py::dict& options);
+py::object check_provider(py::object llm_provider, py::object model_name, py::object replay);
 
 }  // namespace tarvok::generative::bind

@@ -48,8 +48,7 @@ std::string error_text(py::error_already_set& e) {
 std::optional<std::string> embedding_unavailable(py::error_already_set& error) {
     if (host::behind_an_interrupt(error.value().ptr())) return std::nullopt;  // Ctrl-C, not a missing library
     if (error.matches(PyExc_ImportError)) return error_text(error);
-    py::object unavailable =
-        host::import_sibling(host::this_module(), "example_ranker").attr("EmbeddingModelUnavailable");
+    py::object unavailable = host::modules::example_ranker.attr("EmbeddingModelUnavailable");
     if (!error.matches(unavailable)) return std::nullopt;
     py::object value = error.value();
     if (py::hasattr(value, "model_name") && py::hasattr(value, "reason"))
@@ -88,8 +87,8 @@ py::object ranked(py::object problem, py::object k, py::object dir, Send& send) 
     }
     for (const GatheringLine& line : lexical_fallback_lines(*unavailable, server_text(host::text(*unavailable))))
         send(line);
-    return host::import_sibling(host::this_module(), "example_ranker")
-        .attr("rank_lexically")(py::arg("query") = problem, py::arg("models_dir") = dir, py::arg("top_k") = k);
+    return host::modules::example_ranker.attr("rank_lexically")(py::arg("query") = problem, py::arg("models_dir") = dir,
+                                                                py::arg("top_k") = k);
 }
 
 /// Adds hit `hit` to `examples` when its description, model and data are all

@@ -392,21 +392,6 @@ py::object execute_model(py::object model_code, py::object data_code, py::object
     return solved_outcome(*compiled, time_limit, solver_name, false, "solve_model");
 }
 
-/// `_check_provider(llm_provider, model_name, replay=None)`: makes the client of the provider a
-/// run would use, once, so that a missing key or library fails before any work.
-py::object check_provider(py::object llm_provider, py::object model_name, py::object replay) {
-    py::object provider = attr("_infer_provider")(llm_provider, model_name);
-    if (!requests_go_to_providers()) return provider;  // a stand-in answers: no client is made
-    const providers::Provider* entry = providers::provider_from_alias(host::Utf8(provider.attr("value")).view());
-    if (entry == nullptr || entry->client_factory.empty()) return provider;
-    std::string factory(entry->client_factory);
-    py::dict options;
-    if (!replay.is_none()) options["replay_path"] = py::module_::import("os").attr("fspath")(replay);
-    CallOptions scope(options);
-    attr(factory.c_str())();
-    return provider;
-}
-
 // --------------------------------------------------------- registration
 
 /// A field of the result as the host sees it: the core's plain value, else what the host holds.
@@ -475,6 +460,39 @@ void register_generative_solve(py::module_& m) {
 }
 
 }  // namespace
+
+/// `_check_provider(llm_provider, model_name, replay=None)`: makes the client of the provider a
+/// run would use, once, so that a missing key or library fails before any work.
+py::object check_provider(py::object llm_provider, py::object model_name, py::object replay) {
+    py::object provider = attr("_infer_provider")(llm_provider, model_name);
+    if (!requests_go_to_providers()) return provider;  // a stand-in answers: no client is made
+    const providers::Provider* entry = providers::provider_from_alias(host::Utf8(provider.attr("value")).view());
+    if (entry == nullptr || entry->client_factory.empty()) return provider;
+    std::string factory(entry->client_factory);
+    py::dict options;
+    if (!replay.is_none()) options["replay_path"] = py::module_::import("os").attr("fspath")(replay);
+    CallOptions scope(options);
+    attr(factory.c_str())();
+    return provider;
+}
+
+py::object run_generation(py::object prompt, py::object model_file, py::object data_file, const py::dict& options) {
+    host::modules::tarvok_generative.get();  // its start registers GenerationResult, what this returns
+    RunArgs a = run_defaults();
+    a[RunArg::Prompt] = prompt;
+    a[RunArg::ModelFile] = model_file;
+    a[RunArg::DataFile] = data_file;
+    for (auto [key, value] : options) {
+        std::string name = host::str_of(key);
+        auto* found = std::find_if(std::begin(kRunParameters) + kRunPositional, std::end(kRunParameters),
+                                   [&](const RunParameter& p) { return name == p.name; });
+        if (found == std::end(kRunParameters))
+            throw py::type_error("run_generation() got an unexpected keyword argument '" + name + "'");
+        a.values[static_cast<std::size_t>(found - std::begin(kRunParameters))] =
+            py::reinterpret_borrow<py::object>(value);
+    }
+    return run_generation(std::move(a));
+}
 
 void register_workflow(py::module_& m) {
     def_documented(m, "_execute_model", &execute_model, py::arg("model_code"), py::arg("data_code"),

@@ -210,18 +210,18 @@ void register_notify(py::module_& m) {
 
 }  // namespace
 
-PYBIND11_MODULE(tarvok_generative, m, pybind11::mod_gil_not_used()) {
+void tarvok_start_tarvok_generative(pybind11::module_& m) {
     namespace py = pybind11;
-    host::ModuleStart start(m);
+    host::ModuleStart start(m, tarvok::host::modules::tarvok_generative);
 
     register_settings(m);
 
     // The compiler and the example ranker are bound at load time; a missing
     // sibling makes this import fail.
-    py::module_ core = host::import_sibling(m, "tarvok_core");
+    py::module_ core = host::modules::tarvok_core.get();
     m.attr("TVLCompiler") = core.attr("TVLCompiler");
     m.attr("SemanticError") = core.attr("SemanticError");
-    m.attr("rag_rank") = host::import_sibling(m, "example_ranker").attr("rank_problem_descriptions");
+    m.attr("rag_rank") = host::modules::example_ranker.attr("rank_problem_descriptions");
 
     register_kinds(m);
     host::lazy_logger(m);

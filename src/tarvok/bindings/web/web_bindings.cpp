@@ -12,8 +12,11 @@
 #include "bindings/host/keys.hpp"
 #include "bindings/host/module_start.hpp"
 #include "bindings/host/package.hpp"
+#include "bindings/mcp_server/entries.hpp"
 #include "bindings/solving/solving.hpp"
+#include "bindings/tarvok_generative/bindings.hpp"
 #include "bindings/web/docs.hpp"
+#include "bindings/web/entries.hpp"
 #include "web/api.hpp"
 #include "web/workdir.hpp"
 
@@ -31,11 +34,15 @@ namespace host = tarvok::host;
 namespace core = tarvok::web;
 namespace fs = std::filesystem;
 namespace pv = tarvok::generative::providers;
-using host::attr;
+/// This module's attribute as it is at call time (see host::ModuleSlot::attr).
+static py::object attr(const char* name) { return host::modules::web.attr(name); }
+using tarvok::web::bind::serve;
 
 namespace {
 
-py::module_ generative() { return py::module_::import("tarvok.tarvok_generative"); }
+/// The generation module, whose settings (MODEL_NAME, MAX_ITERATIONS) and
+/// generative_feedback the page reads as they stand.
+py::module_ generative() { return host::modules::tarvok_generative.get(); }
 
 /// A value as JSON text that a browser reads (see browser_json); anything
 /// else the encoder does not know, as its str().
@@ -184,8 +191,8 @@ Answer answer(const core::ApplyRequest& r, const fs::path& workdir) {
 Answer answer(const core::ExamplesRequest& r, const fs::path&) {
     if (!r.description.empty()) {
         // The MCP tool's ranking and shape: one way of finding examples.
-        py::dict found = py::module_::import("tarvok.mcp_server")
-                             .attr("call_tool")("find_examples", host::to_python(core::find_examples_arguments(r)));
+        py::dict found = tarvok::mcp_server::bind::call_tool(py::str("find_examples"),
+                                                             host::to_python(core::find_examples_arguments(r)));
         if (host::truthy(found["is_error"])) return refused(core::Outcome::Failed, host::str_of(found["content"]));
         return answered(found["structured"]);
     }
@@ -262,8 +269,8 @@ void run_generation(std::shared_ptr<GenerationRun> run, core::GenerateRequest r,
         options["timeout"] = core::kRequestSeconds;
         options["on_event"] = py::cpp_function([run](py::object event) { push(*run, core::FrameKind::Step, event); });
         options["cancel"] = py::cpp_function([run] { return run->cancelled(); });
-        py::object result = generative().attr("run_generation")(
-            host::text(r.description), file_of(scratch, "model.mod"), file_of(scratch, "data.dat"), **options);
+        py::object result = tarvok::generative::bind::run_generation(
+            host::text(r.description), file_of(scratch, "model.mod"), file_of(scratch, "data.dat"), options);
         push(*run, core::FrameKind::Result, generation_result(result, r));
     } catch (py::error_already_set& e) {
         if (!host::is_ordinary(e) && !e.matches(PyExc_KeyboardInterrupt)) {
@@ -472,6 +479,10 @@ py::object create_app(py::object workdir, py::object loopback_only) {
     return app;
 }
 
+}  // namespace
+
+namespace tarvok::web::bind {
+
 py::object serve(py::object host_name, py::object port, py::object open_page, py::object workdir) {
     host::require(host_name, "serve", "host", host::Kind::Str);
     host::require(port, "serve", "port", host::Kind::Int);
@@ -493,10 +504,10 @@ py::object serve(py::object host_name, py::object port, py::object open_page, py
     return py::none();
 }
 
-}  // namespace
+}  // namespace tarvok::web::bind
 
-PYBIND11_MODULE(web, m, py::mod_gil_not_used()) {
-    host::ModuleStart start(m, docs::kModule);
+void tarvok_start_web(pybind11::module_& m) {
+    host::ModuleStart start(m, tarvok::host::modules::web, docs::kModule);
     host::lazy_logger(m);
 
     py::class_<GenerationRun, std::shared_ptr<GenerationRun>>(m, "_GenerationRun")

@@ -6,7 +6,6 @@
 
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
-#include "bindings/host/module_settings.hpp"
 #include "cli/command_line.hpp"
 #include "cli/command_options.hpp"
 #include "cli/output.hpp"
@@ -31,9 +30,6 @@ namespace tarvok::cli {
 namespace py = pybind11;
 using tarvok::code;
 using tarvok::ExitStatus;
-
-/// Module settings replaced for the length of one command and put back after.
-using TemporarySettings = host::ModuleSettings;
 
 py::module_ generative();
 py::object builtin(const char* name);
@@ -163,9 +159,10 @@ std::optional<std::string> load_embedding_model(py::object name);
 
 // --------------------------------------------------------- the LLM phase ----
 
-/// The options of the LLM phase applied to the module: --timeout, the waiting
-/// line on a terminal.
-void apply_llm_options(TemporarySettings& settings, const LlmOptions& llm);
+/// The request settings of this command's LLM call alone (--timeout,
+/// --replay), as the generation module's CallOptions take them; the module's
+/// own settings stay as the user set them.
+py::dict llm_call_options(const LlmOptions& llm);
 
 /// Calls `call` with the waiting line shown on a terminal.
 py::object wait_for(const std::string& what, py::object call);

@@ -243,32 +243,14 @@ class StderrWaitLine {
     WaitLine line_;
 };
 
-/// Shows the waiting line while `body` runs.
-template <typename Body>
-py::object with_wait_line(const std::string& what, Body body) {
-    StderrWaitLine line(what);
-    py::object result = body();
-    line.stop();
-    return result;
-}
-
-std::string request_label(const py::args& args, const py::kwargs& kwargs) {
-    py::object provider = kwargs.contains("provider") ? kwargs["provider"]
-                          : args.size() > 0           ? py::object(args[0])
-                                                      : py::none();
-    py::object model = kwargs.contains("model_name") ? kwargs["model_name"]
-                       : args.size() > 1             ? py::object(args[1])
-                                                     : py::none();
-    std::string label = py::hasattr(provider, "value") ? host::str_of(provider.attr("value")) : "the LLM";
-    if (!model.is_none()) label += " " + host::str_of(model);
-    return label;
-}
-
 }  // namespace
 
 py::object wait_for(const std::string& what, py::object call) {
     if (!stderr_is_terminal()) return call();
-    return with_wait_line(what, [&] { return call(); });
+    StderrWaitLine line(what);
+    py::object result = call();
+    line.stop();
+    return result;
 }
 
 py::object wait_line_events() {
@@ -285,19 +267,11 @@ py::object wait_line_events() {
 
 compiler::SizeLimits command_sizes(const CommandLine& line) { return size_option(line).value_or(host::size_setting()); }
 
-void apply_llm_options(TemporarySettings& settings, const LlmOptions& llm) {
-    // For feedback and models, whose library functions take no options per
-    // call: the module's request timeout, and its LLM step (wrapped to show
-    // the waiting line), both put back when the command ends.
-    py::module_ tg = generative();
-    if (llm.timeout) settings.set(tg, "REQUEST_TIMEOUT", py::float_(*llm.timeout));
-    if (llm.replay) settings.set(tg, "REPLAY_PATH", host::text(*llm.replay));
-    if (stderr_is_terminal()) {
-        py::object original = tg.attr("_llm_generate_text");
-        settings.set(tg, "_llm_generate_text", py::cpp_function([original](py::args a, py::kwargs k) {
-                         return with_wait_line(request_label(a, k), [&] { return original(*a, **k); });
-                     }));
-    }
+py::dict llm_call_options(const LlmOptions& llm) {
+    py::dict options;
+    if (llm.timeout) options["timeout"] = py::float_(*llm.timeout);
+    if (llm.replay) options["replay_path"] = host::text(*llm.replay);
+    return options;
 }
 
 // ----------------------------------------------------------------- files ----

@@ -6,6 +6,7 @@
 // change.
 #include "bindings/cli/command.hpp"
 #include "bindings/host/json.hpp"
+#include "bindings/tarvok_generative/bindings.hpp"
 #include "cli/feedback_outcome.hpp"
 
 namespace tarvok::cli {
@@ -66,16 +67,14 @@ py::object kept_answer(const FeedbackInputs& in) {
 }
 
 py::object ask_for_feedback(const LlmOptions& llm, const FeedbackInputs& in) {
-    TemporarySettings settings;
-    apply_llm_options(settings, llm);
     py::cpp_function printer = progress_printer();
     py::object temperature = llm.temperature ? py::object(py::float_(*llm.temperature)) : py::none();
     py::object provider = llm.provider ? py::object(host::text(*llm.provider)) : py::none();
+    py::object events = wait_line_events();
     return llm_phase([&] {
-        return generative().attr("generative_feedback")(
-            in.question, host::text(in.model_file), host::text(in.data_file),
-            py::arg("model_name") = host::text(llm.model_name), py::arg("mode") = grammar_mode(llm.grammar),
-            py::arg("temperature") = temperature, py::arg("llm_provider") = provider, py::arg("progress") = printer);
+        return generative::bind::generative_feedback(in.question, host::text(in.model_file), host::text(in.data_file),
+                                                     host::text(llm.model_name), grammar_mode(llm.grammar), temperature,
+                                                     py::none(), provider, printer, events, llm_call_options(llm));
     });
 }
 

@@ -1,5 +1,6 @@
 // `tarvok models [--prefix TEXT | --all]`: a provider's model names.
 #include "bindings/cli/command.hpp"
+#include "bindings/tarvok_generative/bindings.hpp"
 #include "generative/providers/providers.hpp"
 
 namespace tarvok::cli {
@@ -9,8 +10,7 @@ namespace pv = tarvok::generative::providers;
 int run_models(const CommandLine& line) {
     py::module_ tg = generative();
     LlmOptions llm = check_llm_options(line);
-    TemporarySettings settings;
-    apply_llm_options(settings, llm);
+    generative::bind::CallOptions scope(llm_call_options(llm));  // this listing's alone
     py::object given = llm.provider ? py::object(host::text(*llm.provider)) : py::none();
     py::object model = host::text(llm.model_name);
     std::string provider = host::str_of(tg.attr("_infer_provider")(given, model).attr("value"));

@@ -102,5 +102,11 @@ void register_workflow(py::module_& m);
 /// they reach are this module's (its slot, imported when it is not yet).
 py::object run_generation(py::object prompt, py::object model_file, py::object data_file, const py::dict& options);
 py::object check_provider(py::object llm_provider, py::object model_name, py::object replay);
+/// generative_feedback as the command calls it: the loop's events go to
+/// `on_event` too (as run_generation's), and `options` hold this call's own
+/// request settings ("timeout", "replay_path"; see CallOptions).
+py::object generative_feedback(py::object prompt, py::object model_file, py::object data_file, py::object model_name,
+                               py::object mode, py::object temperature, py::object stop, py::object llm_provider,
+                               py::object progress, py::object on_event, const py::dict& options);
 
 }  // namespace tarvok::generative::bind

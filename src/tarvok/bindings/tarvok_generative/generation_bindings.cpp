@@ -368,10 +368,14 @@ py::object run_generation(RunArgs a) {
     return run_and_wrap(c, a);
 }
 
+}  // namespace
+
 py::object generative_feedback(py::object prompt, py::object model_file, py::object data_file, py::object model_name,
                                py::object mode, py::object temperature, py::object stop, py::object llm_provider,
-                               py::object progress) {
+                               py::object progress, py::object on_event, const py::dict& options) {
     check_request_options("generative_feedback", temperature, stop, llm_provider);
+    std::optional<CallOptions> scope;
+    if (!options.empty()) scope.emplace(options);  // a call without its own keeps its caller's
     Call c;
     c.provider = attr("_infer_provider")(llm_provider, model_name);
     c.grammar = attr("_get_grammar_implementation")(mode);
@@ -380,9 +384,13 @@ py::object generative_feedback(py::object prompt, py::object model_file, py::obj
     c.prompt = prompt;
     c.model_name = model_name;
     c.progress = progress;
+    c.run.provider = host::str_of(c.provider.attr("value"));
+    c.on_event = on_event;
     take_request_options(c, temperature, stop);
     return feedback_value(c);
 }
+
+namespace {
 
 /// `_execute_model(model_code, data_code, time_limit)`: solves a pair as
 /// tarvok.solver.solve_model does, through the one solve, and reports the
@@ -453,7 +461,13 @@ void register_generative_solve(py::module_& m) {
                        py::arg("iterations") = iterations, py::arg("return_statistics") = false,
                        py::arg("alignment_check") = none, py::arg("temperature") = none, py::arg("stop") = none,
                        py::arg("llm_provider") = llm_provider, py::arg("progress") = none, py::arg("few_shot") = true);
-    def_with_signature(m, "generative_feedback", &generative_feedback, py::arg("prompt"), py::arg("model_file"),
+    auto feedback = [](py::object prompt, py::object model_file, py::object data_file, py::object model_name,
+                       py::object mode, py::object temperature, py::object stop, py::object llm_provider,
+                       py::object progress) {
+        return generative_feedback(prompt, model_file, data_file, model_name, mode, temperature, stop, llm_provider,
+                                   progress, py::none(), py::dict());
+    };
+    def_with_signature(m, "generative_feedback", feedback, py::arg("prompt"), py::arg("model_file"),
                        py::arg("data_file"), py::arg("model_name") = model_name, py::arg("mode") = bnf,
                        py::arg("temperature") = none, py::arg("stop") = none, py::arg("llm_provider") = llm_provider,
                        py::arg("progress") = none);

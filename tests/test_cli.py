@@ -131,15 +131,12 @@ class TestSolve:
         name = er.DEFAULT_MODEL_NAME
         monkeypatch.setattr(er, "_model_cache", {name: None})
         monkeypatch.setattr(er, "_load_errors", {name: "No module named 'sentence_transformers'"})
-        ranked = []
-        lexically = er.rank_lexically
-        monkeypatch.setattr(er, "rank_lexically", lambda **kw: ranked.append(kw["models_dir"]) or lexically(**kw))
         llm = stand_in_llm(tg, monkeypatch, GOOD_MODEL, GOOD_DATA)
         monkeypatch.chdir(tmp_path)
         status, _, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--no-alignment")
         assert status == 0 and len(llm.requests) == 2
         shipped = str(Path(er.__file__).parent / "tvl_models")
-        assert ranked == [shipped] and "Use the following exemplars" in llm.requests[0]["input_text"]
+        assert f"Few-shot examples from {shipped}" in err and "Use the following exemplars" in llm.requests[0]["input_text"]
         assert "install the rag extra" in err and "ranking worked examples by word overlap (BM25) instead" in err
         assert "ranking few-shot examples by word overlap (BM25)" in err  # the loop's own line
         assert tg.rag_rank is er.rank_problem_descriptions  # never replaced

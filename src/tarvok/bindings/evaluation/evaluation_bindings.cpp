@@ -7,6 +7,7 @@
 // loop is Python, and the interpreter's own threads (named tarvok-eval-N)
 // are the ones it waits for at exit and a caller sees in threading.
 #include "bindings/evaluation/entries.hpp"
+#include "bindings/example_ranker/entries.hpp"
 #include "bindings/host/compile.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/interrupts.hpp"
@@ -15,6 +16,7 @@
 #include "bindings/host/module_start.hpp"
 #include "bindings/host/package.hpp"
 #include "bindings/host/solvers.hpp"
+#include "bindings/tarvok_generative/bindings.hpp"
 #include "common/files.hpp"
 #include "common/terminal_text.hpp"
 #include "evaluation/command_run.hpp"
@@ -289,7 +291,7 @@ std::string check_provider(const Config& s) {
     const pv::Provider* entry = pv::provider_from_alias(name);
     std::string client = entry ? std::string(entry->client_factory) : std::string();
     if (name == "replay") {
-        tg.attr("_check_provider")(to_host(s.provider), to_host(s.model), s.replay);
+        tarvok::generative::bind::check_provider(to_host(s.provider), to_host(s.model), s.replay);
     } else if (!client.empty() && py::hasattr(tg, client.c_str())) {
         tg.attr(client.c_str())();
     }
@@ -564,7 +566,7 @@ std::shared_ptr<Pool> start_workers(const Config& s, const std::shared_ptr<ev::W
     // The descriptions come to the ranker in this order: it encodes them ahead while the workers wait on requests.
     py::list descriptions;
     for (const py::object& problem : pool->todo) descriptions.append(problem["description"]);
-    pool->ahead = host::modules::example_ranker.attr("_queries_ahead")(descriptions, host::embedding_model_name());
+    pool->ahead = tarvok::example_ranker::bind::queries_ahead(descriptions, host::embedding_model_name());
     py::object thread = py::module_::import("threading").attr("Thread");
     // Not daemon threads: the interpreter waits for them at exit rather than
     // ending them in the middle of C++ work.

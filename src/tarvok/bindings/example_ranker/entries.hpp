@@ -19,6 +19,10 @@ py::list rank(py::object query, py::object models_dir, py::object top_k, py::obj
 /// rank_lexically: the entries closest by word overlap (BM25).
 py::list rank_lexically(py::object query, py::object models_dir, py::object top_k);
 
+/// _queries_ahead: these queries come next, in this order; their vectors are
+/// encoded ahead until the returned handle's close().
+py::object queries_ahead(py::object texts, py::object model_name);
+
 /// Whether `error` is the ranker's EmbeddingModelUnavailable.
 bool is_unavailable(const py::error_already_set& error);
 

@@ -499,23 +499,6 @@ py::object vector_ahead(const py::object& model_name, const py::object& model, c
     return vector ? std::move(*vector) : py::none();
 }
 
-/// `_queries_ahead(texts, model_name)`: these queries come next, in this
-/// order, ranked with the embedding model `model_name` (None: the default);
-/// their vectors are encoded ahead until the returned handle's close().
-py::object queries_ahead(py::object texts, py::object model_name) {
-    py::list list(texts);
-    if (model_name.is_none()) model_name = py::str(kDefaultModel);
-    std::vector<std::int64_t> keys;
-    keys.reserve(py::len(list));
-    for (py::handle text : list) keys.push_back(py::hash(text));
-    auto ahead = std::make_shared<Ahead>(list, model_name, keys);
-    {
-        std::lock_guard lock(ahead_lock);
-        ahead_now = ahead;
-    }
-    return py::cast(std::make_unique<AheadHandle>(ahead));
-}
-
 /// A query waiting to be encoded, and its vector once it is.
 struct Query {
     py::object text, vector;
@@ -611,6 +594,23 @@ py::list tarvok::example_ranker::bind::rank_lexically(py::object query, py::obje
         scores = core::bm25_scores(wanted.view(), documents);
     }
     return ranking_entries(library, scores, top_k);
+}
+
+/// `_queries_ahead(texts, model_name)`: these queries come next, in this
+/// order, ranked with the embedding model `model_name` (None: the default);
+/// their vectors are encoded ahead until the returned handle's close().
+py::object tarvok::example_ranker::bind::queries_ahead(py::object texts, py::object model_name) {
+    py::list list(texts);
+    if (model_name.is_none()) model_name = py::str(kDefaultModel);
+    std::vector<std::int64_t> keys;
+    keys.reserve(py::len(list));
+    for (py::handle text : list) keys.push_back(py::hash(text));
+    auto ahead = std::make_shared<Ahead>(list, model_name, keys);
+    {
+        std::lock_guard lock(ahead_lock);
+        ahead_now = ahead;
+    }
+    return py::cast(std::make_unique<AheadHandle>(ahead));
 }
 
 bool tarvok::example_ranker::bind::is_unavailable(const py::error_already_set& error) {
@@ -720,8 +720,8 @@ void tarvok_start_example_ranker(pybind11::module_& m) {
 
     add_rankings(m);
     py::class_<AheadHandle>(m, "_QueriesAhead").def("close", &AheadHandle::close);
-    host::def(m, "_queries_ahead", "texts, model_name=None", docs::kQueriesAhead, &queries_ahead, py::arg("texts"),
-              py::arg("model_name") = py::none());
+    host::def(m, "_queries_ahead", "texts, model_name=None", docs::kQueriesAhead,
+              &tarvok::example_ranker::bind::queries_ahead, py::arg("texts"), py::arg("model_name") = py::none());
     host::def(m, "_load_model", "model_name", docs::kLoadModel, &load_model, py::arg("model_name"));
     // The module's own loader, whose models alone may have their vectors kept on disk.
     m.attr("_own_loader") = m.attr("_load_model");

@@ -1,4 +1,5 @@
 // Few-shot examples: the best-ranked stored problems with their model and data.
+#include "bindings/example_ranker/entries.hpp"
 #include "bindings/tarvok_generative/bindings.hpp"
 #include "generative/few_shot.hpp"
 
@@ -48,8 +49,7 @@ std::string error_text(py::error_already_set& e) {
 std::optional<std::string> embedding_unavailable(py::error_already_set& error) {
     if (host::behind_an_interrupt(error.value().ptr())) return std::nullopt;  // Ctrl-C, not a missing library
     if (error.matches(PyExc_ImportError)) return error_text(error);
-    py::object unavailable = host::modules::example_ranker.attr("EmbeddingModelUnavailable");
-    if (!error.matches(unavailable)) return std::nullopt;
+    if (!example_ranker::bind::is_unavailable(error)) return std::nullopt;
     py::object value = error.value();
     if (py::hasattr(value, "model_name") && py::hasattr(value, "reason"))
         return "'" + host::str_of(value.attr("model_name")) + "': " + host::str_of(value.attr("reason"));
@@ -87,8 +87,7 @@ py::object ranked(py::object problem, py::object k, py::object dir, Send& send) 
     }
     for (const GatheringLine& line : lexical_fallback_lines(*unavailable, server_text(host::text(*unavailable))))
         send(line);
-    return host::modules::example_ranker.attr("rank_lexically")(py::arg("query") = problem, py::arg("models_dir") = dir,
-                                                                py::arg("top_k") = k);
+    return example_ranker::bind::rank_lexically(problem, dir, k);
 }
 
 /// Adds hit `hit` to `examples` when its description, model and data are all

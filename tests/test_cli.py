@@ -136,7 +136,10 @@ class TestSolve:
         status, _, err = run(capsys, "solve", "text", "-m", "a.mod", "-d", "a.dat", "--no-alignment")
         assert status == 0 and len(llm.requests) == 2
         shipped = str(Path(er.__file__).parent / "tvl_models")
-        assert f"Few-shot examples from {shipped}" in err and "Use the following exemplars" in llm.requests[0]["input_text"]
+        assert (
+            f"Few-shot examples from {shipped}" in err
+            and "Use the following exemplars" in llm.requests[0]["input_text"]
+        )
         assert "install the rag extra" in err and "ranking worked examples by word overlap (BM25) instead" in err
         assert "ranking few-shot examples by word overlap (BM25)" in err  # the loop's own line
         assert tg.rag_rank is er.rank_problem_descriptions  # never replaced

@@ -372,8 +372,7 @@ class HostGeneration final : public ev::Generation {
             if (record.compiled.value_or(false)) made.solved = solve(result, record, readings);
         } catch (py::error_already_set& e) {
             if (!host::is_ordinary(e)) throw;
-            throw ev::GenerationFailed{hidden(error_text(e)),
-                                       host::truthy(generative().attr("_is_provider_outage")(e.value()))};
+            throw ev::GenerationFailed{hidden(error_text(e)), tarvok::generative::bind::is_provider_outage(e.value())};
         }
     }
 

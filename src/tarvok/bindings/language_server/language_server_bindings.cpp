@@ -347,7 +347,8 @@ def serve(server, frames, screen, unread_params, logger):
 namespace tarvok::language_server::bind {
 
 py::object serve() {
-    py::object server = attr("create_server")();
+    host::modules::language_server.get();  // its start registers the types the server's answers hold
+    py::object server = create_server();
     py::dict loop;
     loop["__builtins__"] = py::module_::import("builtins");
     py::exec(kLoop, loop);

@@ -500,7 +500,8 @@ async def serve(server, refusal):
 namespace tarvok::mcp_server::bind {
 
 py::object serve() {
-    py::object server = attr("create_server")();
+    host::modules::mcp_server.get();  // its start registers the types the server's calls hold
+    py::object server = create_server();
     host::import_extra("mcp.server.stdio", "the MCP server", "mcp");
     py::dict globals;
     globals["__builtins__"] = py::module_::import("builtins");

@@ -102,6 +102,9 @@ void register_workflow(py::module_& m);
 /// they reach are this module's (its slot, imported when it is not yet).
 py::object run_generation(py::object prompt, py::object model_file, py::object data_file, const py::dict& options);
 py::object check_provider(py::object llm_provider, py::object model_name, py::object replay);
+/// _is_provider_outage: whether `error`, or one it was raised from or while
+/// handling, says the provider was down, slow or unreachable.
+bool is_provider_outage(py::object error);
 /// generative_feedback as the command calls it: the loop's events go to
 /// `on_event` too (as run_generation's), and `options` hold this call's own
 /// request settings ("timeout", "replay_path"; see CallOptions).

@@ -458,7 +458,7 @@ py::object create_app(py::object workdir, py::object loopback_only) {
     host::require(loopback_only, "create_app", "loopback_only", host::Kind::Bool);
     host::import_extra("starlette", "The page of tarvok serve", "web");
     auto site = std::make_shared<Site>();
-    site->workdir = host::file_system_path(workdir.is_none() ? attr("default_workdir")() : workdir);
+    site->workdir = host::file_system_path(workdir.is_none() ? default_workdir() : workdir);
     site->loopback_only = host::truthy(loopback_only);
     fs::create_directories(site->workdir);
     site->workdir = fs::canonical(site->workdir);
@@ -489,7 +489,8 @@ py::object serve(py::object host_name, py::object port, py::object open_page, py
     py::object uvicorn = host::import_extra("uvicorn", "The page of tarvok serve", "web");
     std::string bound = host::str_of(host_name);
     bool loopback = core::is_loopback(bound);
-    py::object app = attr("create_app")(workdir, py::arg("loopback_only") = loopback);
+    host::modules::web.get();  // its start registers the types the app's answers hold
+    py::object app = create_app(workdir, py::bool_(loopback));
     std::string url = core::page_url(bound, host::str_of(port));
     py::module_ sys = py::module_::import("sys");
     std::string folder = host::str_of(app.attr("state").attr("workdir"));

@@ -55,25 +55,6 @@ std::optional<long long> status_of(py::handle error) {
     return std::nullopt;
 }
 
-/// Whether `error`, or an error it was raised from or while handling, says
-/// the provider was down, slow or unreachable.
-bool is_provider_outage(py::object error) {
-    std::vector<PyObject*> seen;
-    std::vector<py::object> pending{error};
-    while (!pending.empty()) {
-        py::object e = pending.back();
-        pending.pop_back();
-        if (e.is_none() || !PyExceptionInstance_Check(e.ptr())) continue;
-        if (std::find(seen.begin(), seen.end(), e.ptr()) != seen.end()) continue;
-        seen.push_back(e.ptr());
-        if (pv::is_outage_kind(kinds_of(e))) return true;
-        if (auto status = status_of(e); status && *status >= 400 && pv::is_outage_status(*status)) return true;
-        pending.push_back(e.attr("__cause__"));
-        pending.push_back(e.attr("__context__"));
-    }
-    return false;
-}
-
 py::object list_models(py::object llm_provider, py::object model_name) {
     host::require(llm_provider, "list_models", "llm_provider", Kind::Str, true);
     host::require(model_name, "list_models", "model_name", Kind::Str);
@@ -115,6 +96,25 @@ void define_listing(py::module_& m, const pv::Provider& p, py::object (*list_nam
 }
 
 }  // namespace
+
+/// Whether `error`, or an error it was raised from or while handling, says
+/// the provider was down, slow or unreachable.
+bool is_provider_outage(py::object error) {
+    std::vector<PyObject*> seen;
+    std::vector<py::object> pending{error};
+    while (!pending.empty()) {
+        py::object e = pending.back();
+        pending.pop_back();
+        if (e.is_none() || !PyExceptionInstance_Check(e.ptr())) continue;
+        if (std::find(seen.begin(), seen.end(), e.ptr()) != seen.end()) continue;
+        seen.push_back(e.ptr());
+        if (pv::is_outage_kind(kinds_of(e))) return true;
+        if (auto status = status_of(e); status && *status >= 400 && pv::is_outage_status(*status)) return true;
+        pending.push_back(e.attr("__cause__"));
+        pending.push_back(e.attr("__context__"));
+    }
+    return false;
+}
 
 void report_usage(py::handle tokens_in, py::handle tokens_out) {
     report_usage(workflow::Usage{token_count(tokens_in), token_count(tokens_out)});

@@ -3,7 +3,10 @@ at once give exactly what they give on one thread."""
 
 import concurrent.futures
 import inspect
+import os
 import pathlib
+import subprocess
+import sys
 import threading
 
 import tarvok
@@ -54,3 +57,34 @@ def test_eight_threads_agree_with_one(tg):
     for rounds in results:
         for got in rounds:
             assert got == expected
+
+
+# Thread B asks the command for the models while thread A is inside the generation module's start (held there at
+# the creation of its provider Enum): B must wait for that import to end, as the host's own import makes it wait.
+IMPORT_RACE = """
+import io, contextlib, sys, threading
+from tarvok import _cli
+go, done, told = threading.Event(), threading.Event(), io.StringIO()
+def other():
+    go.wait()
+    with contextlib.redirect_stderr(told):
+        _cli.main(["models", "--provider", "openai", "--model", "gpt-x"])
+    done.set()
+t = threading.Thread(target=other)
+t.start()
+def hold(frame, event, arg):
+    if event == "call" and frame.f_code.co_name == "_create_" and not go.is_set():
+        go.set()
+        done.wait(5)
+sys.setprofile(hold)
+import tarvok.tarvok_generative
+sys.setprofile(None)
+t.join()
+print(told.getvalue(), end="")
+"""
+
+
+def test_a_module_reached_from_another_thread_during_its_import_is_whole():
+    env = {k: v for k, v in os.environ.items() if k != "OPENAI_API_KEY"}
+    done = subprocess.run([sys.executable, "-c", IMPORT_RACE], capture_output=True, text=True, timeout=120, env=env)
+    assert done.stdout == "tarvok: error: OPENAI_API_KEY environment variable not set.\n", done.stdout + done.stderr

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace tarvok::host {
@@ -28,8 +29,15 @@ class ModuleSlot {
     ModuleSlot(const ModuleSlot&) = delete;
     ModuleSlot& operator=(const ModuleSlot&) = delete;
 
-    /// Records `m` as this module; called once, at its import (ModuleStart).
-    void hold(py::module_& m) { module_ = m.inc_ref().ptr(); }
+    /// Records `m` as this module; called once, at its import (ModuleStart),
+    /// by the thread that runs its start.
+    void hold(py::module_& m) {
+        module_ = m.inc_ref().ptr();
+        starter_.store(std::this_thread::get_id());
+    }
+
+    /// The module's start has defined all its names (ModuleStart).
+    void started() { started_.store(true); }
 
     /// The module, imported first when it is not yet: its start fills the
     /// slot, which the code of another module needs when it calls this one's
@@ -44,6 +52,10 @@ class ModuleSlot {
   private:
     const char* name_;
     PyObject* module_ = nullptr;
+    /// Until the start ends, another thread must wait for the import under
+    /// way, as the host's import makes it, not use the half-made module.
+    std::atomic<std::thread::id> starter_{};
+    std::atomic<bool> started_{false};
 };
 
 using tarvok::signed_doc;  // the one home is common/function_face.hpp

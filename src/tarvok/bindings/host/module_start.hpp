@@ -6,6 +6,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include <exception>
+
 namespace tarvok::host {
 
 namespace py = pybind11;
@@ -16,15 +18,24 @@ namespace py = pybind11;
 /// docstrings give (pybind11's own are turned off).
 class ModuleStart {
   public:
-    ModuleStart(py::module_& m, ModuleSlot& slot, const char* doc = nullptr) {
+    ModuleStart(py::module_& m, ModuleSlot& slot, const char* doc = nullptr) : slot_(slot) {
         options_.disable_function_signatures();
         slot.hold(m);
         translate_errors();
         if (doc != nullptr) m.doc() = doc;
     }
+    ModuleStart(const ModuleStart&) = delete;
+    ModuleStart& operator=(const ModuleStart&) = delete;
+
+    /// A start that raised leaves the slot to the next import.
+    ~ModuleStart() {
+        if (std::uncaught_exceptions() == raising_) slot_.started();
+    }
 
   private:
     py::options options_;
+    ModuleSlot& slot_;
+    int raising_ = std::uncaught_exceptions();
 };
 
 }  // namespace tarvok::host

@@ -1,6 +1,7 @@
 #include "bindings/host/modules.hpp"
 
 #include <string>
+#include <thread>
 
 namespace tarvok::host {
 
@@ -20,8 +21,10 @@ ModuleSlot cli("_cli");
 }  // namespace modules
 
 py::module_ ModuleSlot::get() const {
-    // An import, not a look-up of a name: the module's start fills the slot.
-    if (module_ == nullptr) py::module_::import((std::string("tarvok.") + name_).c_str());
+    // An import, not a look-up of a name: the module's start fills the slot,
+    // and the host's import makes another thread wait until the start ends.
+    if (!started_.load() && starter_.load() != std::this_thread::get_id())
+        py::module_::import((std::string("tarvok.") + name_).c_str());
     if (module_ == nullptr) throw std::logic_error(std::string("the module ") + name_ + " did not record its slot");
     return py::reinterpret_borrow<py::module_>(module_);
 }

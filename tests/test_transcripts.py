@@ -178,7 +178,7 @@ class TestReplay:
         (tmp_path / "notes.txt").write_text(json.dumps({"prompt": "p", "reply": "not a transcript"}) + "\n")
         tg.REPLAY_PATH = tmp_path
         assert tg._llm_generate_text(tg.LLMProvider.REPLAY, "m", "p") == "new"
-        assert tg.list_replay_models() == ["m1", "m2"] and tg._replay_client() == 1
+        assert tg.list_replay_models() == ["m1", "m2"] == tg.list_models("replay") and tg._replay_client() == 1
         tg.REPLAY_PATH = tmp_path / "1.jsonl"
         assert tg._llm_generate_text(tg.LLMProvider.REPLAY, "m", "p") == "older?"
         tg.REPLAY_PATH = tmp_path / "nowhere"

@@ -5,6 +5,7 @@
 #include "bindings/host/json.hpp"
 #include "bindings/host/keys.hpp"
 #include "bindings/host/package.hpp"
+#include "bindings/tarvok_generative/bindings.hpp"
 #include "cli/run_inputs.hpp"
 #include "cli/ticker.hpp"
 #include "common/terminal_text.hpp"
@@ -139,7 +140,7 @@ py::object grammar_mode(const std::string& name) {
     std::string member = name;
     for (char& c : member)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return generative().attr("Grammar").attr(member.c_str());
+    return tarvok::generative::bind::grammar_enum.get().attr(member.c_str());
 }
 
 std::string absolute(const std::string& path) {

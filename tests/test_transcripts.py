@@ -206,8 +206,9 @@ class TestReplay:
 
         assert solve("c.mod", "c.dat", "--replay", "talk.jsonl", "--provider", "openai") == 2
         assert "cannot go with --provider openai" in capsys.readouterr().out
-        assert _cli.main(["models", "--provider", "replay", "--replay", "talk.jsonl"]) == 0
-        assert capsys.readouterr().out.split() == ["gpt-test"]
+        for prefix, listed in (([], ["gpt-test"]), (["--prefix", "o"], [])):
+            assert _cli.main(["models", "--provider", "replay", "--replay", "talk.jsonl", *prefix]) == 0
+            assert capsys.readouterr().out.split() == listed
 
 
 # Bread 3, cake 6: the best batches (30, 20) now earn 210 instead of 190 (checked by hand at the corners).

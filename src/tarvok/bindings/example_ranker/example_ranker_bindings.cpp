@@ -33,7 +33,6 @@ namespace docs = tarvok::example_ranker::docs;
 namespace files = tarvok::files;
 /// This module's attribute as it is at call time (see host::ModuleSlot::attr).
 static py::object attr(const char* name) { return host::modules::example_ranker.attr(name); }
-/// The EmbeddingModelUnavailable class the start made.
 static host::Kept unavailable_class(host::modules::example_ranker);
 using host::Kind;
 using tarvok::example_ranker::bind::rank;

@@ -37,7 +37,6 @@ using tarvok::solver::Program;
 
 namespace {
 
-/// The SciPyCodeGenerator class the start made.
 host::Kept generator_class(host::modules::scipy_emitter);
 
 [[noreturn]] void raise_semantic_error(const std::string& message) {

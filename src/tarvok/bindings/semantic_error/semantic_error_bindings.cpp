@@ -7,7 +7,6 @@ namespace py = pybind11;
 
 namespace {
 
-/// The class the start made.
 tarvok::host::Kept made_class(tarvok::host::modules::semantic_error);
 
 }  // namespace

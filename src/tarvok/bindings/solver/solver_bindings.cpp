@@ -48,10 +48,6 @@ using bind::import_extra;
 using bind::owned;
 using bind::view;
 
-/// This module, for looking up its functions at call time.
-py::module_ self() { return host::modules::solver.get(); }
-
-/// The Status enumeration the start made.
 host::Kept status_enum(host::modules::solver);
 
 [[noreturn]] void raise_semantic_error(const std::string& report) {
@@ -100,7 +96,7 @@ std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object dat
 
 /// The program `instantiate` (as the module has it now) returns.
 std::shared_ptr<Program> program_from(py::object model_text, py::object data_text) {
-    py::object program = self().attr("instantiate")(model_text, data_text);
+    py::object program = host::modules::solver.attr("instantiate")(model_text, data_text);
     return program.cast<std::shared_ptr<Program>>();
 }
 

@@ -110,6 +110,10 @@ void register_workflow(py::module_& m);
 /// they reach are this module's (its slot, imported when it is not yet).
 py::object run_generation(py::object prompt, py::object model_file, py::object data_file, const py::dict& options);
 py::object check_provider(py::object llm_provider, py::object model_name, py::object replay);
+/// The model names of `provider` kept by `prefix` (null: its listing's own
+/// default): its listing function as the module has it now, or the
+/// back-end's own (replay's) called directly.
+py::object listing(const providers::Provider& provider, py::object prefix);
 /// Makes the client of `provider`, which has a client factory: the factory as
 /// the module has it now, or the back-end's own (replay's).
 void make_client(const providers::Provider& provider);

@@ -18,7 +18,6 @@ std::map<std::string_view, BackEnd>& back_ends() {
     return registered;
 }
 
-/// The LLMProvider enumeration the start made.
 host::Kept provider_enum(host::modules::tarvok_generative);
 
 py::object member_of(const pv::Provider& provider) { return provider_enum.get().attr(provider.member.data()); }
@@ -98,10 +97,7 @@ void define_listing(py::module_& m, const pv::Provider& p, py::object (*list_nam
 py::object list_models(py::object llm_provider, py::object model_name) {
     host::require(llm_provider, "list_models", "llm_provider", Kind::Str, true);
     host::require(model_name, "list_models", "model_name", Kind::Str);
-    const pv::Provider& target = dispatch_target(attr("_infer_provider")(llm_provider, model_name));
-    const BackEnd& back_end = back_ends().at(target.value);
-    if (back_end.own_client) return sorted_with_prefix(back_end.list_names(target), default_prefix(target));
-    return attr(std::string(target.list_models).c_str())();
+    return listing(dispatch_target(attr("_infer_provider")(llm_provider, model_name)), py::object());
 }
 
 }  // namespace
@@ -127,6 +123,14 @@ bool is_provider_outage(py::object error) {
 
 void report_usage(py::handle tokens_in, py::handle tokens_out) {
     report_usage(workflow::Usage{token_count(tokens_in), token_count(tokens_out)});
+}
+
+py::object listing(const pv::Provider& provider, py::object prefix) {
+    const BackEnd& back_end = back_ends().at(provider.value);
+    if (back_end.own_client)
+        return sorted_with_prefix(back_end.list_names(provider), prefix ? prefix : default_prefix(provider));
+    py::object list = attr(std::string(provider.list_models).c_str());
+    return prefix ? list(prefix) : list();
 }
 
 void make_client(const pv::Provider& provider) {

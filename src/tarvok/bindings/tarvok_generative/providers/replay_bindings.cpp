@@ -13,7 +13,6 @@ namespace tarvok::generative::bind {
 
 namespace {
 
-/// The _ReplayMissError class the start made.
 host::Kept miss_error(host::modules::tarvok_generative);
 
 /// The replay path of the call in progress, else REPLAY_PATH.

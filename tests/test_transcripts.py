@@ -178,7 +178,7 @@ class TestReplay:
         (tmp_path / "notes.txt").write_text(json.dumps({"prompt": "p", "reply": "not a transcript"}) + "\n")
         tg.REPLAY_PATH = tmp_path
         assert tg._llm_generate_text(tg.LLMProvider.REPLAY, "m", "p") == "new"
-        assert tg.list_replay_models() == ["m1", "m2"] and tg._replay_client() == 1
+        assert tg.list_replay_models() == ["m1", "m2"] == tg.list_models("replay") and tg._replay_client() == 1
         tg.REPLAY_PATH = tmp_path / "1.jsonl"
         assert tg._llm_generate_text(tg.LLMProvider.REPLAY, "m", "p") == "older?"
         tg.REPLAY_PATH = tmp_path / "nowhere"
@@ -206,8 +206,9 @@ class TestReplay:
 
         assert solve("c.mod", "c.dat", "--replay", "talk.jsonl", "--provider", "openai") == 2
         assert "cannot go with --provider openai" in capsys.readouterr().out
-        assert _cli.main(["models", "--provider", "replay", "--replay", "talk.jsonl"]) == 0
-        assert capsys.readouterr().out.split() == ["gpt-test"]
+        for prefix, listed in (([], ["gpt-test"]), (["--prefix", "o"], [])):
+            assert _cli.main(["models", "--provider", "replay", "--replay", "talk.jsonl", *prefix]) == 0
+            assert capsys.readouterr().out.split() == listed
 
 
 # Bread 3, cake 6: the best batches (30, 20) now earn 210 instead of 190 (checked by hand at the corners).

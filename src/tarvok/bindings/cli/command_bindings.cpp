@@ -5,6 +5,7 @@
 #include "bindings/host/json.hpp"
 #include "bindings/host/keys.hpp"
 #include "bindings/host/package.hpp"
+#include "bindings/tarvok_generative/bindings.hpp"
 #include "cli/run_inputs.hpp"
 #include "cli/ticker.hpp"
 #include "common/terminal_text.hpp"
@@ -135,11 +136,8 @@ py::object required_text(const std::string& arg, const char* what) {
 }
 
 py::object grammar_mode(const std::string& name) {
-    // The grammar's choices are ASCII names: their upper case is the enum member's.
-    std::string member = name;
-    for (char& c : member)
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return generative().attr("Grammar").attr(member.c_str());
+    // The grammar's choices are its members' names in lower case.
+    return tarvok::generative::bind::grammar_enum.get()[host::text(name).attr("upper")()];
 }
 
 std::string absolute(const std::string& path) {

@@ -21,8 +21,7 @@ int run_models(const CommandLine& line) {
     } else {
         py::object prefix = host::text(*prefix_given);
         const pv::Provider* entry = pv::provider_from_alias(provider);
-        py::object list = tg.attr(std::string(entry->list_models).c_str());
-        call = py::cpp_function([list, prefix] { return list(prefix); });
+        call = py::cpp_function([entry, prefix] { return generative::bind::listing(*entry, prefix); });
     }
     py::object names = llm_phase([&] { return wait_for(provider + " model list", call); });
     if (line.flag("json")) {

@@ -33,6 +33,7 @@ namespace docs = tarvok::example_ranker::docs;
 namespace files = tarvok::files;
 /// This module's attribute as it is at call time (see host::ModuleSlot::attr).
 static py::object attr(const char* name) { return host::modules::example_ranker.attr(name); }
+static host::Kept unavailable_class(host::modules::example_ranker);
 using host::Kind;
 using tarvok::example_ranker::bind::rank;
 using tarvok::example_ranker::bind::rank_lexically;
@@ -557,7 +558,7 @@ py::list tarvok::example_ranker::bind::rank(py::object query, py::object models_
         // here, and says why rather than that None has no 'encode'.
         py::object errors = attr("_load_errors");
         py::object reason = errors.contains(model_name) ? errors[model_name] : py::str("unknown reason");
-        py::object error = attr("EmbeddingModelUnavailable")(
+        py::object error = unavailable_class.get()(
             host::text(core::unavailable_message(host::str_of(model_name), host::str_of(reason))));
         error.attr("model_name") = model_name;
         error.attr("reason") = reason;
@@ -614,7 +615,7 @@ py::object tarvok::example_ranker::bind::queries_ahead(py::object texts, py::obj
 }
 
 bool tarvok::example_ranker::bind::is_unavailable(const py::error_already_set& error) {
-    return error.matches(attr("EmbeddingModelUnavailable"));
+    return error.matches(unavailable_class.get());
 }
 
 std::optional<std::string> tarvok::example_ranker::bind::load_failure(py::object model_name) {
@@ -711,8 +712,9 @@ void tarvok_start_example_ranker(pybind11::module_& m) {
     // What ranking raises when the embedding model cannot be loaded: an
     // AttributeError, as encoding with no model would be, that names the
     // model (`model_name`) and why it did not load (`reason`).
-    m.attr("EmbeddingModelUnavailable") = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
-        "tarvok.example_ranker.EmbeddingModelUnavailable", docs::kUnavailable, PyExc_AttributeError, nullptr));
+    m.attr("EmbeddingModelUnavailable") =
+        unavailable_class.keep(py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
+            "tarvok.example_ranker.EmbeddingModelUnavailable", docs::kUnavailable, PyExc_AttributeError, nullptr)));
     // Library embeddings per model and texts (see library_embeddings).
     m.attr("_embedding_cache") = py::dict();
     // Libraries as last read, by folder (see read_library).

@@ -58,6 +58,37 @@ class ModuleSlot {
     std::atomic<bool> started_{false};
 };
 
+/// An object a module's start makes and keeps for the life of the process (a
+/// class, an enumeration). Its users hold the very object the module shows,
+/// not whatever the module's name is bound to when they run.
+class Kept {
+  public:
+    explicit constexpr Kept(const ModuleSlot& slot) : slot_(slot) {}
+    /// Called once, by the module's start; returns `made`.
+    py::object keep(py::object made) {
+        value_ = made.inc_ref().ptr();
+        return made;
+    }
+    /// The object; the module is imported first when its start has not run.
+    py::object get() const {
+        slot_.get();
+        return py::reinterpret_borrow<py::object>(value_);
+    }
+
+  private:
+    const ModuleSlot& slot_;
+    PyObject* value_ = nullptr;  ///< a strong reference, never released
+};
+
+/// Defines on `m` the enum.Enum `name` of `members` (names, or pairs of name
+/// and value) with the docstring `doc`, kept in `kept`.
+inline void def_enum(py::module_& m, Kept& kept, const char* name, py::handle members, const std::string& doc) {
+    py::object made = py::module_::import("enum").attr("Enum")(name, members, py::arg("module") = m.attr("__name__"),
+                                                               py::arg("qualname") = name);
+    made.attr("__doc__") = text(doc);
+    m.attr(name) = kept.keep(made);
+}
+
 using tarvok::signed_doc;  // the one home is common/function_face.hpp
 
 namespace detail {

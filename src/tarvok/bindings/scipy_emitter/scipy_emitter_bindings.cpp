@@ -37,8 +37,10 @@ using tarvok::solver::Program;
 
 namespace {
 
+host::Kept generator_class(host::modules::scipy_emitter);
+
 [[noreturn]] void raise_semantic_error(const std::string& message) {
-    host::raise_new(host::modules::scipy_emitter.attr("SemanticError"), message);
+    host::raise_new(host::semantic_error_class(), message);
 }
 
 /// Imports a library of the 'scipy' extra, or says how to get it.
@@ -364,7 +366,7 @@ py::list write_script(py::object model_text, py::object data_text, py::object pa
     host::script_path(path);  // refused before any work
     py::object compiler = host::modules::tarvok_core.attr("TVLCompiler")();
     py::object ast = compiler.attr("compile_model")(model_text, data_text);
-    py::object generator = host::modules::scipy_emitter.attr("SciPyCodeGenerator")(ast, get(ast, "data"));
+    py::object generator = generator_class.get()(ast, get(ast, "data"));
     return generator.attr("write")(path);
 }
 
@@ -400,7 +402,7 @@ void tarvok_start_scipy_emitter(pybind11::module_& m) {
         m, tarvok::host::modules::scipy_emitter,
         "SciPy code generation: turns a compiled Tarvok model into a Python script that solves it with SciPy.");
     m.attr("SemanticError") = host::semantic_error_class();
-    m.attr("SciPyCodeGenerator") = make_generator(m);
+    m.attr("SciPyCodeGenerator") = generator_class.keep(make_generator(m));
     // The script of a Program that is at hand (compiled and expanded already), with no compile of its own.
     host::def(m, kWriteProgramScript, &write_program_script, py::arg("program"), py::arg("path"));
     host::def(m, kWriteScript, &write_script, py::arg("model_text"), py::arg("data_text"), py::arg("path"));

@@ -7,15 +7,11 @@ namespace py = pybind11;
 
 namespace {
 
-/// The class the start made, kept for the life of the process.
-PyObject* made_class = nullptr;
+tarvok::host::Kept made_class(tarvok::host::modules::semantic_error);
 
 }  // namespace
 
-py::object tarvok::host::semantic_error_class() {
-    modules::semantic_error.get();
-    return py::reinterpret_borrow<py::object>(made_class);
-}
+py::object tarvok::host::semantic_error_class() { return made_class.get(); }
 
 void tarvok_start_semantic_error(pybind11::module_& m) {
     tarvok::host::ModuleStart start(m, tarvok::host::modules::semantic_error,
@@ -45,6 +41,5 @@ void tarvok_start_semantic_error(pybind11::module_& m) {
         py::module_::import("builtins")
             .attr("property")(get, set, py::none(),
                               "The compiler's diagnostic records (dicts); empty for an error built from a text.");
-    m.attr("SemanticError") = cls;
-    made_class = cls.inc_ref().ptr();
+    m.attr("SemanticError") = made_class.keep(cls);
 }

@@ -48,11 +48,10 @@ using bind::import_extra;
 using bind::owned;
 using bind::view;
 
-/// This module, for looking up its functions and classes at call time.
-py::module_ self() { return host::modules::solver.get(); }
+host::Kept status_enum(host::modules::solver);
 
 [[noreturn]] void raise_semantic_error(const std::string& report) {
-    host::raise_new(self().attr("SemanticError"), report);
+    host::raise_new(host::semantic_error_class(), report);
 }
 
 using host::to_python;
@@ -97,7 +96,7 @@ std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object dat
 
 /// The program `instantiate` (as the module has it now) returns.
 std::shared_ptr<Program> program_from(py::object model_text, py::object data_text) {
-    py::object program = self().attr("instantiate")(model_text, data_text);
+    py::object program = host::modules::solver.attr("instantiate")(model_text, data_text);
     return program.cast<std::shared_ptr<Program>>();
 }
 
@@ -209,10 +208,7 @@ void def_method(Class& cls, const tarvok::Face& face, Func&& f, const Extra&... 
 void define_status(py::module_& m) {
     py::list members;
     for (const auto& [name, word] : status_members()) members.append(py::make_tuple(name, word));
-    py::object Status = py::module_::import("enum").attr("Enum")(
-        "Status", members, py::arg("module") = m.attr("__name__"), py::arg("qualname") = "Status");
-    Status.attr("__doc__") = kStatusDoc;
-    m.attr("Status") = Status;
+    host::def_enum(m, status_enum, "Status", members, kStatusDoc);
 }
 
 /// A property of Program: the core's view as Python values, or a read-only
@@ -256,7 +252,7 @@ void define_program(py::module_& m) {
 /// What the host itself answers for a property of SolveResult.
 py::object host_view(const SolveResult& r, HostView view) {
     switch (view) {
-    case HostView::Status: return self().attr("Status")(status_word(r.solved.outcome.status));
+    case HostView::Status: return status_enum.get()(status_word(r.solved.outcome.status));
     case HostView::Statistics: return r.statistics;
     case HostView::Program: return py::cast(r.solved.program);
     case HostView::Keyed:

@@ -29,15 +29,6 @@ struct TVLCompiler {};
 
 namespace tree = tarvok::compiler::tree;
 
-/// Raises the module's SemanticError as it is at call time (a host may replace it).
-[[noreturn]] void raise_semantic_error(const Compilation& c) {
-    py::object cls = tarvok::host::modules::tarvok_core.attr("SemanticError");
-    py::object error = cls(tarvok::host::text(c.report()));
-    error.attr("diagnostics") = tarvok::host::to_python(tree::diagnostic_record_tree(c, true));
-    PyErr_SetObject(cls.ptr(), error.ptr());
-    throw py::error_already_set();
-}
-
 /// The default of MAX_SIZE: the most columns (and rows) a model may expand to.
 constexpr long long kDefaultMaxSize = 50'000'000;
 
@@ -80,7 +71,7 @@ std::shared_ptr<tarvok::solver::Source> check_texts(const std::string& model, co
 py::dict compile_texts(std::string_view model, std::string_view data, const SizeLimits& sizes) {
     std::unique_ptr<Compilation> c = compile_only(model, data, sizes);
     try {
-        if (!c->ok()) raise_semantic_error(*c);
+        if (!c->ok()) throw tarvok::Error::model(c->report(), false, tree::diagnostic_record_tree(*c, true));
         std::vector<ExprInfo>().swap(c->analysis.info);  // the result needs none of it: room for the dicts
         tarvok::json::Value model_tree = tarvok::host::interruptible(
             [&](tarvok::Interrupt* interrupt) { return tree::compiled_model_tree(*c, interrupt); });

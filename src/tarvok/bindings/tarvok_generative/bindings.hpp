@@ -4,6 +4,7 @@
 #include "bindings/host/host.hpp"
 #include "generative/module_face.hpp"
 #include "generative/prompts.hpp"
+#include "generative/providers/providers.hpp"
 #include "generative/request_state.hpp"
 
 #include <optional>
@@ -18,6 +19,9 @@ namespace py = pybind11;
 /// This module's attribute as it is at call time (see host::ModuleSlot::attr).
 inline py::object attr(const char* name) { return host::modules::tarvok_generative.attr(name); }
 using host::Kind;
+
+/// The Grammar enumeration the module's start made.
+extern host::Kept grammar_enum;
 
 /// Sends one status line through the module's `_notify`.
 void notify(py::handle progress, const std::string& msg);
@@ -89,6 +93,10 @@ void def_with_signature(py::module_& m, const char* name, Func&& f, const Args&.
 /// `_execute_model` returns them. Absent or None entries count as empty.
 SolverVerdict solver_verdict(py::handle result);
 
+/// The prompt the builder `name` makes of `args` (all its parameters, in
+/// order), as the module function of that name makes it.
+py::object built_prompt(std::string_view name, const py::list& args);
+
 // Each binding file registers the functions of one subsystem.
 void register_reply_parsing(py::module_& m);
 void register_references_and_prompts(py::module_& m);
@@ -102,6 +110,13 @@ void register_workflow(py::module_& m);
 /// they reach are this module's (its slot, imported when it is not yet).
 py::object run_generation(py::object prompt, py::object model_file, py::object data_file, const py::dict& options);
 py::object check_provider(py::object llm_provider, py::object model_name, py::object replay);
+/// The model names of `provider` kept by `prefix` (null: its listing's own
+/// default): its listing function as the module has it now, or the
+/// back-end's own (replay's) called directly.
+py::object listing(const providers::Provider& provider, py::object prefix);
+/// Makes the client of `provider`, which has a client factory: the factory as
+/// the module has it now, or the back-end's own (replay's).
+void make_client(const providers::Provider& provider);
 /// _is_provider_outage: whether `error`, or one it was raised from or while
 /// handling, says the provider was down, slow or unreachable.
 bool is_provider_outage(py::object error);

@@ -357,7 +357,7 @@ py::object run_generation(RunArgs a) {
     check_argument("run_generation", kCancelArgument, a[Cancel]);
     // The settings as they stand now stand in for the arguments not given.
     if (a[ModelName].is_none()) a[ModelName] = attr("MODEL_NAME");
-    if (a[Mode].is_none()) a[Mode] = attr("Grammar").attr("BNF");
+    if (a[Mode].is_none()) a[Mode] = grammar_enum.get().attr("BNF");
     if (a[Iterations].is_none()) a[Iterations] = attr("MAX_ITERATIONS");
     Call c = prepare("run_generation", a);
     if (!a[Cancel].is_none()) {
@@ -482,11 +482,10 @@ py::object check_provider(py::object llm_provider, py::object model_name, py::ob
     if (!requests_go_to_providers()) return provider;  // a stand-in answers: no client is made
     const providers::Provider* entry = providers::provider_from_alias(host::Utf8(provider.attr("value")).view());
     if (entry == nullptr || entry->client_factory.empty()) return provider;
-    std::string factory(entry->client_factory);
     py::dict options;
     if (!replay.is_none()) options["replay_path"] = py::module_::import("os").attr("fspath")(replay);
     CallOptions scope(options);
-    attr(factory.c_str())();
+    make_client(*entry);
     return provider;
 }
 

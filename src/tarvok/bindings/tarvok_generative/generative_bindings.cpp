@@ -69,6 +69,8 @@ std::string server_text(py::handle value) {
 
 void log_debug(const std::string& msg) { attr("logger").attr("debug")(host::text(without_keys(msg))); }
 
+host::Kept grammar_enum(host::modules::tarvok_generative);
+
 namespace {
 
 py::object call_options_variable() {
@@ -168,11 +170,7 @@ void register_settings(py::module_& m) {
 
 /// Grammar, and the type of every `progress` parameter for annotations (the stub names it too).
 void register_kinds(py::module_& m) {
-    py::object Enum = py::module_::import("enum").attr("Enum");
-    py::object Grammar = Enum("Grammar", py::make_tuple("NONE", "BNF", "CODE"), py::arg("module") = m.attr("__name__"),
-                              py::arg("qualname") = "Grammar");
-    Grammar.attr("__doc__") = generative::kGrammarDoc;
-    m.attr("Grammar") = Grammar;
+    host::def_enum(m, bind::grammar_enum, "Grammar", py::make_tuple("NONE", "BNF", "CODE"), generative::kGrammarDoc);
     py::module_ typing = py::module_::import("typing");
     m.attr("Progress") = typing.attr("Optional")[typing.attr(
         "Callable")[py::make_tuple(py::make_tuple(py::type::of(py::str())), typing.attr("Any"))]];

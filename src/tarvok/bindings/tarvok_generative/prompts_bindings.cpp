@@ -5,7 +5,7 @@
 
 #include <array>
 #include <filesystem>
-#include <initializer_list>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -101,7 +101,7 @@ void register_references(py::module_& m) {
     def_documented(
         m, "_get_grammar_implementation",
         [](py::object mode) -> py::object {
-            py::object grammar = attr("Grammar");
+            py::object grammar = grammar_enum.get();
             for (const GrammarMode& g : kGrammarModes)
                 if (host::equals(mode, grammar.attr(g.member))) return g.reader ? attr(g.reader)() : py::str("");
             host::raise(PyExc_ValueError, "Invalid mode: " + host::str_of(mode));
@@ -126,11 +126,11 @@ void take(const PromptParam& param, py::handle value, PromptArguments& into, std
 }
 
 /// The prompt `builder` makes of the arguments, taken in parameter order.
-py::object build(const PromptBuilder& builder, std::initializer_list<py::handle> values) {
+py::object build(const PromptBuilder& builder, const py::sequence& values) {
     PromptArguments arguments;
     std::vector<host::Utf8> held;  // the views point into the host's texts, which these hold
-    auto value = values.begin();
-    for (const PromptParam& param : builder.params) take(param, *value++, arguments, held);
+    std::size_t i = 0;
+    for (const PromptParam& param : builder.params) take(param, values[i++], arguments, held);
     return host::text(builder.build(arguments));
 }
 
@@ -142,7 +142,7 @@ py::object default_of(const PromptParam& param) {
 template <std::size_t... R, std::size_t... D>
 void def_builder(py::module_& m, const PromptBuilder& b, std::index_sequence<R...>, std::index_sequence<D...>) {
     constexpr std::size_t required = sizeof...(R);
-    auto call = [builder = &b](Object<R>... r, Object<D>... d) { return build(*builder, {r..., d...}); };
+    auto call = [builder = &b](Object<R>... r, Object<D>... d) { return build(*builder, py::make_tuple(r..., d...)); };
     host::def(m, b.name, b.parameter_list().c_str(), b.doc, call, py::arg(b.params[R].name)...,
               py::arg_v(b.params[required + D].name, default_of(b.params[required + D]))...);
 }
@@ -169,6 +169,12 @@ void register_prompt_builders(py::module_& m) {
 }
 
 }  // namespace
+
+py::object built_prompt(std::string_view name, const py::list& args) {
+    for (const PromptBuilder& b : prompt_builders())
+        if (name == b.name && py::len(args) == b.params.size()) return build(b, args);
+    throw std::logic_error("no prompt builder " + std::string(name) + " of these arguments");
+}
 
 void register_references_and_prompts(py::module_& m) {
     register_references(m);

@@ -18,7 +18,9 @@ std::map<std::string_view, BackEnd>& back_ends() {
     return registered;
 }
 
-py::object member_of(const pv::Provider& provider) { return attr("LLMProvider").attr(provider.member.data()); }
+host::Kept provider_enum(host::modules::tarvok_generative);
+
+py::object member_of(const pv::Provider& provider) { return provider_enum.get().attr(provider.member.data()); }
 
 /// The table entry whose member `provider` equals, tried in table order.
 const pv::Provider& dispatch_target(py::handle provider) {
@@ -55,13 +57,6 @@ std::optional<long long> status_of(py::handle error) {
     return std::nullopt;
 }
 
-py::object list_models(py::object llm_provider, py::object model_name) {
-    host::require(llm_provider, "list_models", "llm_provider", Kind::Str, true);
-    host::require(model_name, "list_models", "model_name", Kind::Str);
-    const pv::Provider& target = dispatch_target(attr("_infer_provider")(llm_provider, model_name));
-    return attr(std::string(target.list_models).c_str())();
-}
-
 /// A token count: an int that is no bool and not negative; anything else is none.
 std::optional<long long> token_count(py::handle value) {
     if (!host::is_exact(value, Kind::Int)) return std::nullopt;
@@ -81,18 +76,28 @@ py::list sorted_with_prefix(py::handle names, py::handle prefix) {
     return out;
 }
 
+/// The names the provider's listing keeps when given no prefix (None: every one).
+py::object default_prefix(const pv::Provider& p) {
+    return p.listing_prefix.empty() ? py::object(py::none()) : host::text(p.listing_prefix);
+}
+
 /// Defines the provider's listing function: the back-end's names, kept by
 /// prefix (none or "" keeps every one) and sorted.
 void define_listing(py::module_& m, const pv::Provider& p, py::object (*list_names)(const pv::Provider&)) {
     const char* name = p.list_models.data();  // the table's literals end in NUL
-    py::object default_prefix = p.listing_prefix.empty() ? py::object(py::none()) : host::text(p.listing_prefix);
     host::def(
         m, name, pv::listing_params(p).c_str(), p.listing_doc.data(),
         [&p, name, list_names](py::object prefix) {
             host::require(prefix, name, "prefix", Kind::Str, true);
             return sorted_with_prefix(list_names(p), prefix);
         },
-        py::arg("prefix") = default_prefix);
+        py::arg("prefix") = default_prefix(p));
+}
+
+py::object list_models(py::object llm_provider, py::object model_name) {
+    host::require(llm_provider, "list_models", "llm_provider", Kind::Str, true);
+    host::require(model_name, "list_models", "model_name", Kind::Str);
+    return listing(dispatch_target(attr("_infer_provider")(llm_provider, model_name)), py::object());
 }
 
 }  // namespace
@@ -118,6 +123,19 @@ bool is_provider_outage(py::object error) {
 
 void report_usage(py::handle tokens_in, py::handle tokens_out) {
     report_usage(workflow::Usage{token_count(tokens_in), token_count(tokens_out)});
+}
+
+py::object listing(const pv::Provider& provider, py::object prefix) {
+    const BackEnd& back_end = back_ends().at(provider.value);
+    if (back_end.own_client)
+        return sorted_with_prefix(back_end.list_names(provider), prefix ? prefix : default_prefix(provider));
+    py::object list = attr(std::string(provider.list_models).c_str());
+    return prefix ? list(prefix) : list();
+}
+
+void make_client(const pv::Provider& provider) {
+    if (auto own = back_ends().at(provider.value).own_client) return void(own());
+    attr(std::string(provider.client_factory).c_str())();
 }
 
 bool register_back_end(std::string_view value, BackEnd back_end) { return back_ends().emplace(value, back_end).second; }
@@ -282,10 +300,7 @@ void register_providers(py::module_& m) {
     py::list members;
     for (const pv::Provider& p : pv::kProviders)
         members.append(py::make_tuple(host::text(p.member), host::text(p.value)));
-    py::object LLMProvider = py::module_::import("enum").attr("Enum")(
-        "LLMProvider", members, py::arg("module") = m.attr("__name__"), py::arg("qualname") = "LLMProvider");
-    LLMProvider.attr("__doc__") = host::text(pv::enumeration_doc());
-    m.attr("LLMProvider") = LLMProvider;
+    host::def_enum(m, provider_enum, "LLMProvider", members, pv::enumeration_doc());
 
     for (const pv::Provider& p : pv::kProviders) {
         auto found = back_ends().find(p.value);

@@ -13,6 +13,8 @@ namespace tarvok::generative::bind {
 
 namespace {
 
+host::Kept miss_error(host::modules::tarvok_generative);
+
 /// The replay path of the call in progress, else REPLAY_PATH.
 py::object replay_path() {
     py::object path = call_option("replay_path");
@@ -45,10 +47,9 @@ py::object generate(const pv::Provider& replayed, const Request& r) {
     if (found == nullptr) {
         // A miss is an error of the run, which eval counts as one (not a wrong answer).
         std::string step(request_step());
-        host::raise_new(
-            attr("_ReplayMissError"),
-            replay::missing_reply(step, prompt.view(), tarvok::sha256_hex(prompt.view()), host::str_of(path)) +
-                replay::nearest_difference(*book, step, prompt.view()));
+        host::raise_new(miss_error.get(), replay::missing_reply(step, prompt.view(), tarvok::sha256_hex(prompt.view()),
+                                                                host::str_of(path)) +
+                                              replay::nearest_difference(*book, step, prompt.view()));
     }
     notify(r.progress, pv::recorded_reply(replayed.label));
     report_usage(found->usage);
@@ -68,16 +69,13 @@ py::object recorded_models(const pv::Provider&) {
 
 void define_functions(py::module_& m, const pv::Provider&) {
     def_back_end(m, "_replay_client", &replay_client);
-    py::dict members;
-    members["__module__"] = m.attr("__name__");
-    members["__doc__"] = "No reply is recorded for a prompt the replay provider was asked.";
-    m.attr("_ReplayMissError") =
-        py::module_::import("builtins")
-            .attr("type")("_ReplayMissError", py::make_tuple(py::reinterpret_borrow<py::object>(PyExc_RuntimeError)),
-                          members);
+    m.attr("_ReplayMissError") = miss_error.keep(py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
+        "tarvok.tarvok_generative._ReplayMissError", "No reply is recorded for a prompt the replay provider was asked.",
+        PyExc_RuntimeError, nullptr)));
 }
 
-[[maybe_unused]] const bool registered = register_back_end("replay", {&generate, &recorded_models, &define_functions});
+[[maybe_unused]] const bool registered =
+    register_back_end("replay", {&generate, &recorded_models, &define_functions, &replay_client});
 
 }  // namespace
 

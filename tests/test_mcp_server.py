@@ -316,6 +316,7 @@ def test_readings_against_a_scripted_server(llm_server):
             (alt,) = result.structured_content["what_if"]["alternatives"]
             assert (alt["alternative"], alt["objective"], alt["same_answer"]) == (LISTED[1]["alternative"], 8500, False)
             assert len(llm_server.requests) == asked + 1  # the one reading, nothing listed again
+            assert "assumptions" not in result.structured_content
 
             result, text = await call(s, "what_if", {**pair, **LISTED[1], "model": "dvar float+ x;\nminimize o: y;"})
             assert result.is_error and "y" in text

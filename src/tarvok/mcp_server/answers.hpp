@@ -3,6 +3,7 @@
 // plain descriptions that the binding turns into the protocol's types.
 #pragma once
 
+#include "generative/module_face.hpp"
 #include "mcp_server/tools.hpp"
 
 #include <filesystem>
@@ -88,14 +89,16 @@ class RunFolder {
     std::filesystem::path folder_;
 };
 
-/// A member of generate_model's answer and the generation result's attribute it copies.
-struct ResultField {
+/// A member of generate_model's answer and the generation result's field it copies.
+struct ResultMember {
     const char* key;
-    const char* attribute;
+    generative::ResultField field;
 };
-inline constexpr ResultField kGenerationFields[] = {
-    {"model", "model_text"},      {"data", "data_text"},        {"compiled", "compiled"},      {"aligned", "aligned"},
-    {"assessment", "assessment"}, {"iterations", "iterations"}, {"diagnostics", "diagnostics"}};
+inline constexpr ResultMember kGenerationFields[] = {
+    {"model", generative::ResultField::ModelText},        {"data", generative::ResultField::DataText},
+    {"compiled", generative::ResultField::Compiled},      {"aligned", generative::ResultField::Aligned},
+    {"assessment", generative::ResultField::Assessment},  {"iterations", generative::ResultField::Iterations},
+    {"diagnostics", generative::ResultField::Diagnostics}};
 
 // ------------------------------------------------ resources and prompt ----
 

@@ -7,6 +7,7 @@
 
 #include "compiler/data_values.hpp"
 #include "emitter/targets.hpp"
+#include "generative/module_face.hpp"
 #include "generative/providers/deadline.hpp"
 #include "generative/providers/providers.hpp"
 #include "generative/server_text.hpp"
@@ -216,21 +217,21 @@ struct Applied;  // web/workdir.hpp
 Value applied_answer(const Applied& applied);
 
 /// A member of the generation stream's result frame and the generation
-/// result's attribute it copies, in the frame's order (its grounding report follows).
-struct ResultField {
+/// result's field it copies, in the frame's order (its grounding report follows).
+struct ResultMember {
     const char* key;
-    const char* attribute;
+    generative::ResultField field;
 };
-inline constexpr ResultField kGenerationFields[] = {{"compiled", "compiled"},
-                                                    {"aligned", "aligned"},
-                                                    {"assessment", "assessment"},
-                                                    {"iterations", "iterations"},
-                                                    {"diagnostics", "diagnostics"},
-                                                    {"execution", "execution"},
-                                                    {"syntax_errors", "syntax_errors"},
-                                                    {"llm_calls", "llm_calls"},
-                                                    {"model", "model_text"},
-                                                    {"data", "data_text"}};
+inline constexpr ResultMember kGenerationFields[] = {{"compiled", generative::ResultField::Compiled},
+                                                     {"aligned", generative::ResultField::Aligned},
+                                                     {"assessment", generative::ResultField::Assessment},
+                                                     {"iterations", generative::ResultField::Iterations},
+                                                     {"diagnostics", generative::ResultField::Diagnostics},
+                                                     {"execution", generative::ResultField::Execution},
+                                                     {"syntax_errors", generative::ResultField::SyntaxErrors},
+                                                     {"llm_calls", generative::ResultField::LlmCalls},
+                                                     {"model", generative::ResultField::ModelText},
+                                                     {"data", generative::ResultField::DataText}};
 
 // ------------------------------------------------------------ outcomes ----
 

@@ -170,7 +170,7 @@ py::object wait_for(const std::string& what, py::object call);
 /// Runs `body`, the part of a command that talks to the LLM; an ordinary
 /// error there is an LLM failure (status 5), one line on stderr.
 template <typename Body>
-py::object llm_phase(Body body) {
+auto llm_phase(Body body) -> decltype(body()) {
     try {
         return body();
     } catch (py::error_already_set& e) {

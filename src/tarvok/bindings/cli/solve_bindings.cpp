@@ -20,6 +20,9 @@
 namespace tarvok::cli {
 
 namespace grounding = tarvok::generative::grounding;
+using generative::ResultField, generative::bind::result_field, generative::bind::result_value;
+/// What one run of the loop handed back.
+using Generation = generative::bind::GenerationResult;
 
 namespace {
 
@@ -138,7 +141,7 @@ void load_what_the_loop_needs(const CommandLine& line, SolveRequest& r) {
 
 /// The loop on the staged pair, with this command's options for this call
 /// only. An attempt that ends in a failure is kept as <target>.failed.
-py::object generate_staged(const SolveRequest& r, PairStage& pair) {
+Generation generate_staged(const SolveRequest& r, PairStage& pair) {
     py::dict options;
     options["model_name"] = host::text(r.llm.model_name);
     options["mode"] = grammar_mode(r.llm.grammar);
@@ -201,75 +204,46 @@ data::Value keep_alternatives(PairStage& pair, const data::Value& table) {
     return kept.table;
 }
 
-/// What one run of the loop handed back (its GenerationResult), read once.
-struct LoopResult {
-    py::object compiled_model;  ///< the loop's own compile; None when a compiler put in its place kept none
-    py::object model_text, data_text;
-    bool compiled = false, aligned = false;
-    std::string execution_status;  ///< the execution check's, "" without one
-    std::string assessment;
-    data::Value statistics, syntax_errors;
-    data::Value assumptions, assumptions_error, what_if;  ///< with --assumptions, --what-if
-    long long repair_rounds = 0;
-};
-
-LoopResult read_loop_result(const SolveRequest& r, py::object result) {
-    LoopResult out{.compiled_model = result.attr("compiled_model"),
-                   .model_text = result.attr("model_text"),
-                   .data_text = result.attr("data_text"),
-                   .compiled = host::truthy(result.attr("compiled")),
-                   .aligned = host::truthy(result.attr("aligned"))};
-    py::object execution = result.attr("execution");
-    if (!execution.is_none()) out.execution_status = host::str_of(execution["status"]);
-    out.assessment = host::str_of(result.attr("assessment"));
-    out.statistics = host::from_python(result.attr("statistics"), kPlain);
-    out.syntax_errors = host::from_python(result.attr("syntax_errors"), kPlain);
-    if (r.assumptions) {
-        out.assumptions = host::from_python(result.attr("assumptions"), kPlain);
-        out.assumptions_error = host::from_python(result.attr("assumptions_error"), kPlain);
-    }
-    if (r.what_if) out.what_if = host::from_python(result.attr("what_if"), kPlain);
-    out.repair_rounds = result.attr("repair_rounds").cast<long long>();
-    return out;
-}
-
 /// The final pair's compiled model: the loop's own; a compiler put in place
 /// of the library's keeps none, and the final texts are compiled once.
-std::shared_ptr<solver::CompiledModel> compiled_model_of(const LoopResult& result, const compiler::SizeLimits& sizes) {
-    if (!result.compiled_model.is_none()) return result.compiled_model.cast<std::shared_ptr<solver::CompiledModel>>();
-    return compiled_with_sources(result.model_text, {result.data_text}, sizes);
+std::shared_ptr<solver::CompiledModel> compiled_model_of(const Generation& g, const compiler::SizeLimits& sizes) {
+    py::object kept = result_field(g, ResultField::CompiledModel);
+    if (!kept.is_none()) return kept.cast<std::shared_ptr<solver::CompiledModel>>();
+    return compiled_with_sources(result_field(g, ResultField::ModelText), {result_field(g, ResultField::DataText)},
+                                 sizes);
 }
 
 /// What the loop handed back, as the report reads it.
-SolveReport loop_report(const SolveRequest& r, const LoopResult& result) {
-    SolveReport o{.facts = {result.compiled, r.execution_check, result.execution_status, r.alignment,
-                            r.alignment && result.aligned},
+SolveReport loop_report(const SolveRequest& r, const Generation& g) {
+    const generative::workflow::Result& loop = g.result;
+    SolveReport o{.facts = {loop.compiled, r.execution_check, loop.execution ? loop.execution->verdict.status : "",
+                            r.alignment, r.alignment && loop.aligned},
                   .model_file = r.model_file,
                   .data_file = r.data_file,
                   .model_file_given = r.model_file_given,
-                  .statistics = result.statistics,
-                  .syntax_errors = result.syntax_errors,
-                  .assessment = result.assessment,
+                  .statistics = result_value(g, ResultField::Statistics),
+                  .syntax_errors = result_value(g, ResultField::SyntaxErrors),
+                  .assessment = loop.assessment,
                   .stats = r.stats,
                   .with_assumptions = r.assumptions,
                   .what_if = r.what_if,
                   .what_if_max = r.what_if_max};
     if (r.assumptions) {
-        o.assumptions = result.assumptions;
-        o.assumptions_error = result.assumptions_error;
+        o.assumptions = result_value(g, ResultField::Assumptions);
+        o.assumptions_error = result_value(g, ResultField::AssumptionsError);
     }
     return o;
 }
 
 /// --run and --emit on the final pair's one Program, expanded from the loop's
 /// own compile; the exit status with theirs.
-void run_and_emit(const SolveRequest& r, const LoopResult& result, SolveReport& o) {
+void run_and_emit(const SolveRequest& r, const Generation& g, SolveReport& o) {
     bool compiled = o.facts.compiled;
     bool with_run = r.run && compiled, with_emit = r.script && compiled;
     RunOutcome run;
     EmitOutcome emit;
     if (with_run || with_emit) {
-        Expanded expanded = expand(*compiled_model_of(result, r.sizes));
+        Expanded expanded = expand(*compiled_model_of(g, r.sizes));
         if (with_run) run = solve_expanded(expanded, host::text(r.solver));
         if (with_emit) emit = emit_expanded(expanded, *r.script);
     }
@@ -285,24 +259,25 @@ void run_and_emit(const SolveRequest& r, const LoopResult& result, SolveReport& 
 
 /// Moves a compiling pair into place (else keeps it as .failed), then runs
 /// and writes out its one Program.
-SolveReport place_and_use(const SolveRequest& r, PairStage& pair, const LoopResult& result) {
-    SolveReport o = loop_report(r, result);
+SolveReport place_and_use(const SolveRequest& r, PairStage& pair, const Generation& g) {
+    SolveReport o = loop_report(r, g);
     bool compiled = o.facts.compiled;
     bool existed = fs::exists(pair.target().model) || fs::exists(pair.target().data);
     Pair kept;
     if (compiled) {
-        std::string description = host::str_of(r.description), data = host::str_of(result.data_text);
+        std::string description = host::str_of(r.description),
+                    data = host::str_of(result_field(g, ResultField::DataText));
         {
             py::gil_scoped_release unlocked;
             o.grounding = grounding::ground(description, data);
         }
         place_unlocked(pair);
-        if (r.what_if) o.what_if_table = keep_alternatives(pair, result.what_if);
+        if (r.what_if) o.what_if_table = keep_alternatives(pair, result_value(g, ResultField::WhatIf));
     } else {
         kept = pair.keep_failed();
         o.kept_model = shown_path(kept.model), o.kept_data = shown_path(kept.data);
     }
-    run_and_emit(r, result, o);
+    run_and_emit(r, g, o);
     o.outcome = closing_line(o.facts, {o.model_file, o.data_file, existed, compiled ? "" : pair.kept_text(kept),
                                        compiled ? pair.targets_text() : ""});
     return o;
@@ -316,15 +291,15 @@ int report(const SolveRequest& r, const SolveReport& shown) {
 
 /// The objective the final model of a generation reaches with the solver's
 /// defaults; none when it does not compile or does not solve to optimality.
-std::optional<double> objective_of(const LoopResult& result, const compiler::SizeLimits& sizes) {
-    if (!result.compiled) return std::nullopt;
-    RunOutcome run = solve_expanded(expand(*compiled_model_of(result, sizes)));
+std::optional<double> objective_of(const Generation& g, const compiler::SizeLimits& sizes) {
+    if (!g.result.compiled) return std::nullopt;
+    RunOutcome run = solve_expanded(expand(*compiled_model_of(g, sizes)));
     if (run.status != 0 || !run.result || !run.result->objective().is_numeric()) return std::nullopt;
     return run.result->objective().number();
 }
 
 struct Voted {
-    std::vector<LoopResult> results;  ///< each generation's
+    std::vector<Generation> results;  ///< each generation's
     std::vector<evaluation::Candidate> candidates;
     evaluation::Vote vote;
     std::size_t pick = 0;  ///< the one whose pair is placed
@@ -338,9 +313,9 @@ Voted generate_voted(const SolveRequest& r, std::vector<std::unique_ptr<PairStag
     for (long long k = 1; k <= r.samples; ++k) {
         if (k > 1) pairs.push_back(stage_pair(r.model_file, r.data_file));
         warn("Sample " + std::to_string(k) + "/" + std::to_string(r.samples));
-        LoopResult result = read_loop_result(r, generate_staged(r, *pairs.back()));
-        voted.candidates.push_back({objective_of(result, r.sizes), result.repair_rounds});
-        voted.results.push_back(result);
+        Generation g = generate_staged(r, *pairs.back());
+        voted.candidates.push_back({objective_of(g, r.sizes), g.result.repair_rounds});
+        voted.results.push_back(std::move(g));
     }
     voted.vote = evaluation::vote(voted.candidates, r.rel_tol);
     // Without an answer among them the last generation tells why, as in eval.
@@ -357,8 +332,7 @@ int run_solve(const CommandLine& line) {
     pairs.push_back(stage_pair(r.model_file, r.data_file));
     load_what_the_loop_needs(line, r);
     r.alignment = r.alignment_asked && host::truthy(generative().attr("ALIGNMENT_CHECK"));
-    if (r.samples == 1)
-        return report(r, place_and_use(r, *pairs.front(), read_loop_result(r, generate_staged(r, *pairs.front()))));
+    if (r.samples == 1) return report(r, place_and_use(r, *pairs.front(), generate_staged(r, *pairs.front())));
     Voted voted = generate_voted(r, pairs);
     SolveReport o = place_and_use(r, *pairs[voted.pick], voted.results[voted.pick]);
     std::optional<double> objective = voted.candidates[voted.pick].objective;

@@ -5,9 +5,11 @@
 #include "bindings/host/compile.hpp"
 #include "bindings/host/host.hpp"
 #include "bindings/host/json.hpp"
+#include "bindings/tarvok_generative/bindings.hpp"
 #include "compiler/model_tree.hpp"
 #include "example_ranker/ranking.hpp"
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string_view>
@@ -47,23 +49,33 @@ py::dict generation_options(const Request& r) {
     return options;
 }
 
-/// The readings a generation run found, into `d`: 'assumptions',
-/// 'assumptions_error' and 'what_if', whose alternatives carry their pair as
-/// texts ('model', 'data') in place of the files, which go with the run's
-/// folder. Called while the folder is there.
-inline void add_readings(py::dict& d, py::object result) {
-    d["assumptions"] = result.attr("assumptions");
-    d["assumptions_error"] = result.attr("assumptions_error");
-    py::object table = result.attr("what_if");
-    if (!table.is_none()) {
-        for (py::handle alt : table["alternatives"]) {
-            for (const char* member : {"model", "data"}) {
-                py::object file = alt.attr("pop")(std::string(member) + "_file", py::none());
-                alt[member] = file.is_none() ? py::object(py::none()) : read_file(file, "r", "utf-8");
+/// The readings a generation run found, into `d`: 'assumptions' and
+/// 'assumptions_error' (with `assumptions`), and 'what_if', whose
+/// alternatives carry their pair as texts ('model', 'data') in place of the
+/// files, which go with the run's folder. Called while the folder is there.
+inline void add_readings(py::dict& d, const generative::bind::GenerationResult& g, bool assumptions = true) {
+    using generative::ResultField;
+    if (assumptions) {
+        d["assumptions"] = generative::bind::result_field(g, ResultField::Assumptions);
+        d["assumptions_error"] = generative::bind::result_field(g, ResultField::AssumptionsError);
+    }
+    data::Value table = generative::bind::result_value(g, ResultField::WhatIf);
+    if (!table.is_null()) {
+        for (data::Value& alternative : table.find("alternatives")->items()) {
+            for (std::string member : {"model", "data"}) {
+                json::Members& members = alternative.members();
+                auto file = std::ranges::find(members, member + "_file", &json::Member::first);
+                data::Value contents;
+                if (file != members.end()) {
+                    if (!file->second.is_null())
+                        contents = from_python(read_file(text(file->second.text()), "r", "utf-8"));
+                    members.erase(file);
+                }
+                alternative.add(member, std::move(contents));
             }
         }
     }
-    d["what_if"] = table;
+    d["what_if"] = to_python(table);
 }
 
 /// A pair a server was given, compiled through the one compile route within

@@ -186,21 +186,24 @@ void add_call_line(py::dict& options, const CallLine& line) {
 Answer answer(const core::GenerateRequest& r, const CallLine& line) {
     py::dict options = host::generation_options(r);
     add_call_line(options, line);
-    py::object result;
+    std::optional<generation::GenerationResult> result;
     py::dict d;
     {
         core::RunFolder folder;
         result = generation::run_generation(host::text(r.description), host::host_path(folder.model_file()),
                                             host::host_path(folder.data_file()), options);
-        if (r.assumptions.value_or(false) || r.what_if.value_or(false)) host::add_readings(d, result);
+        if (r.assumptions.value_or(false) || r.what_if.value_or(false)) host::add_readings(d, *result);
     }
-    for (const core::ResultField& field : core::kGenerationFields) d[field.key] = result.attr(field.attribute);
+    for (const core::ResultMember& field : core::kGenerationFields)
+        d[field.key] = generation::result_field(*result, field.field);
     d["solution"] = py::none();
-    if (host::truthy(result.attr("compiled"))) {
+    if (result->result.compiled) {
         // The final pair solved, as run_model would: the numbers an answer can rest on.
         try {
-            auto compiled = host::compile_pair(result.attr("model_text"), result.attr("data_text"), "solve_model",
-                                               host::size_setting());
+            auto compiled =
+                host::compile_pair(generation::result_field(*result, tarvok::generative::ResultField::ModelText),
+                                   generation::result_field(*result, tarvok::generative::ResultField::DataText),
+                                   "solve_model", host::size_setting());
             std::string fault;
             auto solved = tarvok::solver::bind::solve_compiled(
                 *compiled,
@@ -245,13 +248,10 @@ Answer answer(const core::ReadingsRequest& r, const CallLine& line) {
     const tarvok::files::FileContent written[] = {{folder.model_file(), r.pair.model},
                                                   {folder.data_file(), r.pair.data}};
     tarvok::files::replace_files(written);
-    py::object result = generation::run_generation(host::text(r.description), host::host_path(folder.model_file()),
-                                                   host::host_path(folder.data_file()), options);
-    host::add_readings(d, result);
-    if (r.reading) {
-        d.attr("pop")("assumptions");
-        d.attr("pop")("assumptions_error");
-    }
+    generation::GenerationResult result = generation::run_generation(
+        host::text(r.description), host::host_path(folder.model_file()), host::host_path(folder.data_file()), options);
+    // The one reading asked for is explored; the assumptions are not listed again.
+    host::add_readings(d, result, !r.reading);
     if (r.pair.data_from_json) d["data_text"] = host::text(r.pair.data);
     return answered(d);
 }

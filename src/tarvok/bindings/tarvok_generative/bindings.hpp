@@ -2,10 +2,12 @@
 #pragma once
 
 #include "bindings/host/host.hpp"
+#include "compiler/data_values.hpp"
 #include "generative/module_face.hpp"
 #include "generative/prompts.hpp"
 #include "generative/providers/providers.hpp"
 #include "generative/request_state.hpp"
+#include "generative/workflow.hpp"
 
 #include <optional>
 #include <string>
@@ -104,11 +106,28 @@ void register_few_shot(py::module_& m);
 void register_providers(py::module_& m);
 void register_workflow(py::module_& m);
 
+/// What one run of the loop gave: run_generation's GenerationResult.
+struct GenerationResult {
+    workflow::Result result;
+    py::object model_file, data_file;
+    bool alignment = true;
+    bool execution_check = false;
+    bool assumptions = false, what_if = false;
+    py::object solver = py::str("highs");  ///< of the run's solves, and of execute()'s
+};
+
 /// What the command, the page and the MCP server call of the loop, in C++:
 /// run_generation with the prompt, the pair's paths and its keyword options
 /// (TypeError for a name it does not take), and _check_provider. The steps
 /// they reach are this module's (its slot, imported when it is not yet).
-py::object run_generation(py::object prompt, py::object model_file, py::object data_file, const py::dict& options);
+GenerationResult run_generation(py::object prompt, py::object model_file, py::object data_file,
+                                const py::dict& options);
+/// A field of a run's result as GenerationResult shows it to the host.
+py::object result_field(const GenerationResult& g, ResultField field);
+/// A field as a plain value: the core's, the pair's texts, and the statistics
+/// and what-if table with the solves the host holds filled in; any other
+/// field as its host object reads.
+data::Value result_value(const GenerationResult& g, ResultField field);
 py::object check_provider(py::object llm_provider, py::object model_name, py::object replay);
 /// The model names of `provider` kept by `prefix` (null: its listing's own
 /// default): its listing function as the module has it now, or the

@@ -253,54 +253,49 @@ Call prepare(const char* function, const RunArgs& a) {
 
 // ------------------------------------------------------------ the result
 
-/// What one run of the loop gave, as run_generation returns it.
-struct GenerationResult {
-    wf::Result result;
-    py::object model_file, data_file;
-    bool alignment = true;
-    bool execution_check = false;
-    bool assumptions = false, what_if = false;
-    py::object solver = py::str("highs");  ///< of the run's solves, and of execute()'s
-};
+/// A value the host holds in a result's place, read as a plain value.
+void fill(data::Value& out, const char* key, py::handle value) {
+    if (data::Value* member = out.find(key)) *member = host::from_python(value, {.others_as_text = true});
+}
 
 /// Fills the reading members the core left in a what-if entry with a solve
-/// as the host holds it; they stay None without one.
-void fill_reading(py::handle entry, const std::optional<wf::ExecutionOutcome>& execution) {
-    py::object map = execution ? held(execution->host.get()).first : py::object(py::none());
-    if (map.is_none()) return;
-    entry["status"] = map["status"];
-    entry["objective"] = held(execution->host.get()).second;
-    entry["answer"] = map.attr("get")("answer");
+/// as the host holds it; they stay null without one.
+void fill_reading(data::Value& entry, const std::optional<wf::ExecutionOutcome>& execution) {
+    if (!execution) return;
+    const Held& solved = held(execution->host.get());
+    if (solved.first.is_none()) return;
+    fill(entry, "status", solved.first["status"]);
+    fill(entry, "objective", solved.second);
+    fill(entry, "answer", solved.first.attr("get")("answer"));
 }
 
 /// The what-if table (see what_if_value) with the alternatives' files and
-/// every solve filled in; None when the step was not taken.
-py::object what_if_table(const GenerationResult& g) {
-    if (!g.what_if || !g.result.assumptions_asked) return py::none();
-    py::object out = host::to_python(wf::what_if_value(g.result));
-    py::object alternatives = out["alternatives"];
+/// every solve filled in; null when the step was not taken.
+data::Value what_if_table(const GenerationResult& g) {
+    if (!g.what_if || !g.result.assumptions_asked) return {};
+    data::Value out = wf::what_if_value(g.result);
+    auto& alternatives = out.find("alternatives")->items();
     for (std::size_t i = 0; i < g.result.what_if.size(); ++i) {
         const wf::WhatIf& w = g.result.what_if[i];
-        py::object one = alternatives[py::int_(i)];
         if (wf::alternative_written(w)) {
-            one["model_file"] = alternative_file(g.model_file, w.index);
-            one["data_file"] = alternative_file(g.data_file, w.index);
+            fill(alternatives[i], "model_file", alternative_file(g.model_file, w.index));
+            fill(alternatives[i], "data_file", alternative_file(g.data_file, w.index));
         }
-        fill_reading(one, w.execution);
+        fill_reading(alternatives[i], w.execution);
     }
-    fill_reading(out["main"], g.result.main_execution);
+    fill_reading(*out.find("main"), g.result.main_execution);
     return out;
 }
 
 /// The map generative_solve returns with return_statistics.
-py::object statistics(const GenerationResult& g) {
-    py::object out = host::to_python(wf::statistics_value(g.result, {g.execution_check, g.assumptions}));
+data::Value statistics(const GenerationResult& g) {
+    data::Value out = wf::statistics_value(g.result, {g.execution_check, g.assumptions});
     if (g.execution_check && g.result.execution) {
         const Held& solved = held(g.result.execution->host.get());
-        out["solver_status"] = solved.first["status"];
-        out["objective"] = solved.second;
+        fill(out, "solver_status", solved.first["status"]);
+        fill(out, "objective", solved.second);
     }
-    if (g.assumptions) out["what_if"] = what_if_table(g);
+    if (g.assumptions) *out.find("what_if") = what_if_table(g);
     return out;
 }
 
@@ -319,7 +314,7 @@ GenerationResult result_of(Call& c) {
             c.run.execution_check, c.run.assumptions, c.run.what_if, c.solver};
 }
 
-py::object run_and_wrap(Call& c, const RunArgs& a) {
+GenerationResult run_and_wrap(Call& c, const RunArgs& a) {
     using enum RunArg;
     py::dict options;
     if (!a[Timeout].is_none()) options["timeout"] = py::float_(a[Timeout].cast<double>());
@@ -327,7 +322,7 @@ py::object run_and_wrap(Call& c, const RunArgs& a) {
     if (!a[Replay].is_none()) options["replay_path"] = a[Replay];
     CallOptions scope(options);
     c.solver = a[Solver];
-    return py::cast(result_of(c));
+    return result_of(c);
 }
 
 // ---------------------------------------------------------- entry points
@@ -344,10 +339,10 @@ py::object generative_solve(py::object prompt, py::object model_file, py::object
     Call c = prepare("generative_solve", a);
     GenerationResult g = result_of(c);
     if (!host::truthy(return_statistics)) return host::text(g.result.assessment);
-    return statistics(g);
+    return host::to_python(statistics(g));
 }
 
-py::object run_generation(RunArgs a) {
+GenerationResult run_generation(RunArgs a) {
     using enum RunArg;
     for (const ArgumentRule& rule : kPerCallArguments) check_argument("run_generation", rule, a[rule.arg]);
     py::object fspath = py::module_::import("os").attr("fspath");
@@ -402,30 +397,11 @@ py::object execute_model(py::object model_code, py::object data_code, py::object
 
 // --------------------------------------------------------- registration
 
-/// A field of the result as the host sees it: the core's plain value, else what the host holds.
-py::object field_of(const GenerationResult& g, ResultField field) {
-    if (std::optional<data::Value> plain = wf::result_field_value(g.result, field, g.alignment))
-        return host::to_python(*plain);
-    const wf::Result& r = g.result;
-    switch (field) {
-    case ResultField::ModelText: return model_of(r.pair);
-    case ResultField::DataText: return data_of(r.pair);
-    case ResultField::ModelFile: return g.model_file;
-    case ResultField::DataFile: return g.data_file;
-    case ResultField::Diagnostics: return compiled_records(r.compiled_model.get());
-    case ResultField::CompiledModel: return compiled_handle(r.compiled_model.get());
-    case ResultField::Execution: return r.execution ? held(r.execution->host.get()).first : py::none();
-    case ResultField::Statistics: return statistics(g);
-    case ResultField::WhatIf: return what_if_table(g);
-    default: return py::none();
-    }
-}
-
 void register_result(py::module_& m) {
     py::class_<GenerationResult> cls(m, "GenerationResult", kGenerationResultDoc);
     for (const ResultFieldDoc& f : result_fields())
         cls.def_property_readonly(
-            f.name, [field = f.field](const GenerationResult& g) { return field_of(g, field); }, f.doc);
+            f.name, [field = f.field](const GenerationResult& g) { return result_field(g, field); }, f.doc);
     cls.def("execute", &execute, py::arg("time_limit") = py::none(),
             host::signed_doc("execute", "self, time_limit=None", kExecuteDoc).c_str());
     cls.def("__repr__", [](const GenerationResult& g) {
@@ -442,7 +418,7 @@ void def_run_generation(py::module_& m, std::index_sequence<P...>, std::index_se
     def_documented(
         m, "run_generation",
         [](Object<P>... p, Object<K>... k) {
-            return run_generation(RunArgs{{p..., k...}});
+            return py::cast(run_generation(RunArgs{{p..., k...}}));
         },
         py::arg(kRunParameters[P].name)..., py::kw_only(),
         py::arg_v(kRunParameters[kRunPositional + K].name, d.values[kRunPositional + K])...);
@@ -489,8 +465,33 @@ py::object check_provider(py::object llm_provider, py::object model_name, py::ob
     return provider;
 }
 
-py::object run_generation(py::object prompt, py::object model_file, py::object data_file, const py::dict& options) {
-    host::modules::tarvok_generative.get();  // its start registers GenerationResult, what this returns
+py::object result_field(const GenerationResult& g, ResultField field) {
+    if (std::optional<data::Value> plain = wf::result_field_value(g.result, field, g.alignment))
+        return host::to_python(*plain);
+    const wf::Result& r = g.result;
+    switch (field) {
+    case ResultField::ModelText: return model_of(r.pair);
+    case ResultField::DataText: return data_of(r.pair);
+    case ResultField::ModelFile: return g.model_file;
+    case ResultField::DataFile: return g.data_file;
+    case ResultField::Diagnostics: return compiled_records(r.compiled_model.get());
+    case ResultField::CompiledModel: return compiled_handle(r.compiled_model.get());
+    case ResultField::Execution: return r.execution ? held(r.execution->host.get()).first : py::none();
+    case ResultField::Statistics: return host::to_python(statistics(g));
+    case ResultField::WhatIf: return host::to_python(what_if_table(g));
+    default: return py::none();
+    }
+}
+
+data::Value result_value(const GenerationResult& g, ResultField field) {
+    if (std::optional<data::Value> plain = wf::result_field_value(g.result, field, g.alignment)) return *plain;
+    if (field == ResultField::Statistics) return statistics(g);
+    if (field == ResultField::WhatIf) return what_if_table(g);
+    return host::from_python(result_field(g, field), {.others_as_text = true});
+}
+
+GenerationResult run_generation(py::object prompt, py::object model_file, py::object data_file,
+                                const py::dict& options) {
     RunArgs a = run_defaults();
     a[RunArg::Prompt] = prompt;
     a[RunArg::ModelFile] = model_file;

@@ -34,6 +34,7 @@ namespace host = tarvok::host;
 namespace core = tarvok::web;
 namespace fs = std::filesystem;
 namespace pv = tarvok::generative::providers;
+namespace generation = tarvok::generative::bind;
 /// This module's attribute as it is at call time (see host::ModuleSlot::attr).
 static py::object attr(const char* name) { return host::modules::web.attr(name); }
 using tarvok::web::bind::serve;
@@ -252,10 +253,12 @@ void push_failure(GenerationRun& run, const std::string& message) {
 /// The final frame of a run: the pair and what the loop found, with the
 /// grounding report of its data against the description and, when asked
 /// for, the readings (read while the run's scratch folder is there).
-py::dict generation_result(py::object result, const core::GenerateRequest& r) {
+py::dict generation_result(const generation::GenerationResult& result, const core::GenerateRequest& r) {
     py::dict d;
-    for (const core::ResultField& field : core::kGenerationFields) d[field.key] = result.attr(field.attribute);
-    d["grounding"] = host::to_python(core::grounding_value(r.description, host::str_of(result.attr("data_text"))));
+    for (const core::ResultMember& field : core::kGenerationFields)
+        d[field.key] = generation::result_field(result, field.field);
+    std::string data = host::str_of(generation::result_field(result, tarvok::generative::ResultField::DataText));
+    d["grounding"] = host::to_python(core::grounding_value(r.description, data));
     if (r.assumptions.value_or(false) || r.what_if.value_or(false)) host::add_readings(d, result);
     return d;
 }
@@ -269,7 +272,7 @@ void run_generation(std::shared_ptr<GenerationRun> run, core::GenerateRequest r,
         options["timeout"] = core::kRequestSeconds;
         options["on_event"] = py::cpp_function([run](py::object event) { push(*run, core::FrameKind::Step, event); });
         options["cancel"] = py::cpp_function([run] { return run->cancelled(); });
-        py::object result = tarvok::generative::bind::run_generation(
+        generation::GenerationResult result = generation::run_generation(
             host::text(r.description), file_of(scratch, "model.mod"), file_of(scratch, "data.dat"), options);
         push(*run, core::FrameKind::Result, generation_result(result, r));
     } catch (py::error_already_set& e) {

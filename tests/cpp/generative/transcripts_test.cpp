@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <climits>
 #include <string>
 #include <vector>
@@ -86,6 +88,10 @@ TEST_F(TranscriptFolder, AFileIsItselfAndAFolderItsVisibleTranscriptsInNameOrder
     write("a.json", "{}");
     write(".hidden.jsonl", "{}");
     write(".cache/3.jsonl", "{}");
+    // What is no file is passed over, a link to a pipe too (reading it would wait forever).
+    ASSERT_EQ(mkfifo((root_ / "pipe").c_str(), 0600), 0);
+    std::filesystem::create_symlink(root_ / "pipe", root_ / "b/p.jsonl");
+    std::filesystem::create_directory(root_ / "d.jsonl");
     EXPECT_EQ(pv::transcript_files(root_), (std::vector<std::filesystem::path>{first, second, third}));
     EXPECT_EQ(pv::transcript_files(third), (std::vector<std::filesystem::path>{third}));
     EXPECT_FALSE(pv::transcript_files(root_ / "nowhere"));

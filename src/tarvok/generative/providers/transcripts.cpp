@@ -104,7 +104,9 @@ std::optional<std::vector<std::filesystem::path>> transcript_files(const std::fi
             it.disable_recursion_pending();
             continue;
         }
-        if (name.size() > 6 && name.ends_with(".jsonl")) files.push_back(it->path());
+        // Files alone, links followed: a pipe of that name would hold the read forever.
+        std::error_code kind_error;
+        if (name.size() > 6 && name.ends_with(".jsonl") && it->is_regular_file(kind_error)) files.push_back(it->path());
     }
     std::sort(files.begin(), files.end(), [](const fs::path& a, const fs::path& b) { return a.native() < b.native(); });
     return files;

@@ -28,8 +28,8 @@ void read_transcript(std::string_view text, replay::Book& book);
 
 /// The transcripts at `path`: the file itself, or the *.jsonl files of the
 /// folder and every folder below it, in name order (names that start with a
-/// dot are passed over, as the host's glob does). Nothing when `path` is
-/// neither a file nor a folder.
+/// dot are passed over, as the host's glob does, and so is what is no file
+/// even through its link). Nothing when `path` is neither a file nor a folder.
 std::optional<std::vector<std::filesystem::path>> transcript_files(const std::filesystem::path& path);
 
 /// What a book of `files` is kept under: each file with its size and time of

@@ -71,7 +71,9 @@ std::string nearest_difference(const Book& book, std::string_view step, std::str
     const auto* nearest = book.nearest(prompt, step);
     if (!nearest) return "";
     std::string_view recorded = nearest->first;
-    std::string kind = nearest->second.step.empty() ? "" : "a " + nearest->second.step + " request, ";
+    const std::string& step_name = nearest->second.step;
+    std::string article = step_name.find_first_of("aeiou") == 0 ? "an " : "a ";
+    std::string kind = step_name.empty() ? "" : article + step_name + " request, ";
     std::string out = "; the nearest recorded prompt (" + kind + "of " + std::to_string(book.size()) + ")";
     std::vector<std::string> differences;
     if (!step.empty() && !nearest->second.step.empty() && nearest->second.step != step)

@@ -48,4 +48,7 @@ TEST(Replay, AMissNamesWhatSetsItApartFromTheNearestRecordedPrompt) {
     EXPECT_EQ(nearest_difference(book, "", "Task\n" + grammar + "Problem B\n"),
               "; the nearest recorded prompt (a generate request, of 2) differs first at line 8: recorded "
               "'Problem A', asked 'Problem B'");
+    book.add("Assume\n", {"r3", {}, "", "assumptions"});
+    EXPECT_NE(nearest_difference(book, "assumptions", "Assume more\n").find("(an assumptions request, of 3)"),
+              std::string::npos);
 }

@@ -293,12 +293,13 @@ def test_ctrl_c_at_any_early_moment_ends_with_130(llm, tmp_path):
 
     judged = 0
     for moment in (0.01, 0.03, 0.1, 0.2, 0.3, 0.45, 0.7, 1.5):
-        for _ in range(5):
+        for _ in range(8):
             status, stderr = interrupted_at(moment)
-            # On a busy machine the signal may land before the harness line has called the command
-            # (still in its print): a traceback through none of the package's files. Only interrupts
-            # inside the command are judged.
-            if "Traceback" in stderr and "tarvok" not in stderr:
+            # Only interrupts inside the command are judged. On a busy machine the signal may land before
+            # the harness line has called the command (still in its print): a traceback through none of the
+            # package's files. The interpreter's own import locks print and drop an interrupt that lands in
+            # their callback ("Exception ignored in"): the command never sees it.
+            if ("Traceback" in stderr and "tarvok" not in stderr) or "Exception ignored in" in stderr:
                 continue
             assert status == 130, (moment, stderr)
             assert "interrupted" in stderr and "Traceback" not in stderr, (moment, stderr)

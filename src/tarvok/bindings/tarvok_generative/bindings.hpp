@@ -95,10 +95,6 @@ void def_with_signature(py::module_& m, const char* name, Func&& f, const Args&.
 /// `_execute_model` returns them. Absent or None entries count as empty.
 SolverVerdict solver_verdict(py::handle result);
 
-/// The prompt the builder `name` makes of `args` (all its parameters, in
-/// order), as the module function of that name makes it.
-py::object built_prompt(std::string_view name, const py::list& args);
-
 // Each binding file registers the functions of one subsystem.
 void register_reply_parsing(py::module_& m);
 void register_references_and_prompts(py::module_& m);
@@ -130,11 +126,10 @@ py::object result_field(const GenerationResult& g, ResultField field);
 data::Value result_value(const GenerationResult& g, ResultField field);
 py::object check_provider(py::object llm_provider, py::object model_name, py::object replay);
 /// The model names of `provider` kept by `prefix` (null: its listing's own
-/// default): its listing function as the module has it now, or the
-/// back-end's own (replay's) called directly.
+/// default): its listing function as the module has it now.
 py::object listing(const providers::Provider& provider, py::object prefix);
-/// Makes the client of `provider`, which has a client factory: the factory as
-/// the module has it now, or the back-end's own (replay's).
+/// Makes the client of `provider`, which has a client factory, by that
+/// factory as the module has it now.
 void make_client(const providers::Provider& provider);
 /// _is_provider_outage: whether `error`, or one it was raised from or while
 /// handling, says the provider was down, slow or unreachable.

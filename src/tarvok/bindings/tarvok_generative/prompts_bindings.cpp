@@ -5,7 +5,7 @@
 
 #include <array>
 #include <filesystem>
-#include <stdexcept>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -126,11 +126,11 @@ void take(const PromptParam& param, py::handle value, PromptArguments& into, std
 }
 
 /// The prompt `builder` makes of the arguments, taken in parameter order.
-py::object build(const PromptBuilder& builder, const py::sequence& values) {
+py::object build(const PromptBuilder& builder, std::initializer_list<py::handle> values) {
     PromptArguments arguments;
     std::vector<host::Utf8> held;  // the views point into the host's texts, which these hold
-    std::size_t i = 0;
-    for (const PromptParam& param : builder.params) take(param, values[i++], arguments, held);
+    auto value = values.begin();
+    for (const PromptParam& param : builder.params) take(param, *value++, arguments, held);
     return host::text(builder.build(arguments));
 }
 
@@ -142,7 +142,7 @@ py::object default_of(const PromptParam& param) {
 template <std::size_t... R, std::size_t... D>
 void def_builder(py::module_& m, const PromptBuilder& b, std::index_sequence<R...>, std::index_sequence<D...>) {
     constexpr std::size_t required = sizeof...(R);
-    auto call = [builder = &b](Object<R>... r, Object<D>... d) { return build(*builder, py::make_tuple(r..., d...)); };
+    auto call = [builder = &b](Object<R>... r, Object<D>... d) { return build(*builder, {r..., d...}); };
     host::def(m, b.name, b.parameter_list().c_str(), b.doc, call, py::arg(b.params[R].name)...,
               py::arg_v(b.params[required + D].name, default_of(b.params[required + D]))...);
 }
@@ -169,12 +169,6 @@ void register_prompt_builders(py::module_& m) {
 }
 
 }  // namespace
-
-py::object built_prompt(std::string_view name, const py::list& args) {
-    for (const PromptBuilder& b : prompt_builders())
-        if (name == b.name && py::len(args) == b.params.size()) return build(b, args);
-    throw std::logic_error("no prompt builder " + std::string(name) + " of these arguments");
-}
 
 void register_references_and_prompts(py::module_& m) {
     register_references(m);

@@ -193,18 +193,15 @@ class HostSteps : public wf::Steps {
     explicit HostSteps(Call& call) : call_(call) {}
 
     void gather_examples() override;
-    /// Built by the module's builder as it is now, with the run's description and grammar reference first;
-    /// the readings' prompts (assumptions, what-if) are built in C++, as no caller replaces them.
+    /// Built by the module's builder as it is now, with the run's description and grammar reference first.
     std::string prompt(const wf::PromptRequest& request) override {
         py::list args;
         args.append(call_.prompt);
         args.append(call_.grammar);
         for (const wf::PromptValue& value : request.arguments) args.append(std::visit(HostValue{}, value));
-        std::string builder(request.builder);
-        if (request.step == wf::Step::Assumptions || request.step == wf::Step::WhatIf)
-            return text_from(built_prompt(builder, args), builder.c_str());
         py::dict keywords;
         if (request.few_shots) keywords["few_shots"] = call_.few_shots;
+        std::string builder(request.builder);
         return text_from(attr(builder.c_str())(*args, **keywords), builder.c_str());
     }
     std::string write_alternative(const wf::Pair& pair, long long index) override;

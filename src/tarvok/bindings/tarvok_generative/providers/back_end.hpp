@@ -31,9 +31,6 @@ struct BackEnd {
     py::object (*list_names)(const pv::Provider& provider);
     /// Defines the back-end's own module functions (client, listing, ...).
     void (*define_functions)(py::module_& m, const pv::Provider& provider);
-    /// The client of a back-end of no client library (replay), which with its listing is called directly; null: both
-    /// are looked up on the module by the table's names, where a caller may replace them.
-    py::object (*own_client)() = nullptr;
 };
 
 /// Registers the back-end of the table entry whose value is `value`; each

@@ -76,22 +76,18 @@ py::list sorted_with_prefix(py::handle names, py::handle prefix) {
     return out;
 }
 
-/// The names the provider's listing keeps when given no prefix (None: every one).
-py::object default_prefix(const pv::Provider& p) {
-    return p.listing_prefix.empty() ? py::object(py::none()) : host::text(p.listing_prefix);
-}
-
 /// Defines the provider's listing function: the back-end's names, kept by
 /// prefix (none or "" keeps every one) and sorted.
 void define_listing(py::module_& m, const pv::Provider& p, py::object (*list_names)(const pv::Provider&)) {
     const char* name = p.list_models.data();  // the table's literals end in NUL
+    py::object default_prefix = p.listing_prefix.empty() ? py::object(py::none()) : host::text(p.listing_prefix);
     host::def(
         m, name, pv::listing_params(p).c_str(), p.listing_doc.data(),
         [&p, name, list_names](py::object prefix) {
             host::require(prefix, name, "prefix", Kind::Str, true);
             return sorted_with_prefix(list_names(p), prefix);
         },
-        py::arg("prefix") = default_prefix(p));
+        py::arg("prefix") = default_prefix);
 }
 
 py::object list_models(py::object llm_provider, py::object model_name) {
@@ -126,17 +122,11 @@ void report_usage(py::handle tokens_in, py::handle tokens_out) {
 }
 
 py::object listing(const pv::Provider& provider, py::object prefix) {
-    const BackEnd& back_end = back_ends().at(provider.value);
-    if (back_end.own_client)
-        return sorted_with_prefix(back_end.list_names(provider), prefix ? prefix : default_prefix(provider));
     py::object list = attr(std::string(provider.list_models).c_str());
     return prefix ? list(prefix) : list();
 }
 
-void make_client(const pv::Provider& provider) {
-    if (auto own = back_ends().at(provider.value).own_client) return void(own());
-    attr(std::string(provider.client_factory).c_str())();
-}
+void make_client(const pv::Provider& provider) { attr(std::string(provider.client_factory).c_str())(); }
 
 bool register_back_end(std::string_view value, BackEnd back_end) { return back_ends().emplace(value, back_end).second; }
 

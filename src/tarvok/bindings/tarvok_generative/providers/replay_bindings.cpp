@@ -74,8 +74,7 @@ void define_functions(py::module_& m, const pv::Provider&) {
         PyExc_RuntimeError, nullptr)));
 }
 
-[[maybe_unused]] const bool registered =
-    register_back_end("replay", {&generate, &recorded_models, &define_functions, &replay_client});
+[[maybe_unused]] const bool registered = register_back_end("replay", {&generate, &recorded_models, &define_functions});
 
 }  // namespace
 

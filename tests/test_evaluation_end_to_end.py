@@ -295,20 +295,18 @@ def test_ctrl_c_at_any_early_moment_ends_with_130(llm, tmp_path):
     for moment in (0.01, 0.03, 0.1, 0.2, 0.3, 0.45, 0.7, 1.5):
         for _ in range(8):
             status, stderr = interrupted_at(moment)
-            # Only interrupts inside the command are judged. On a busy machine the signal may land before
-            # the harness line has called the command (still in its print): a traceback through none of the
-            # package's files; or after the command has ended (its results line, status 0). The interpreter's
-            # own import locks print and drop an interrupt that lands in their callback ("Exception ignored
-            # in"): the command never sees it.
-            before = "Traceback" in stderr and "tarvok" not in stderr
-            after = status == 0 and "tarvok eval: results in" in stderr
-            if before or after or "Exception ignored in" in stderr:
+            # On a busy machine the signal may land before the harness line has called the command (still
+            # in its print, however long after the moment): a traceback through none of the package's
+            # files. Every other run is judged, including one where the interpreter or a library dropped
+            # the interrupt ("Exception ignored in"): the command must still stop.
+            if "Traceback" in stderr and "tarvok" not in stderr:
                 continue
             assert status == 130, (moment, stderr)
             assert "interrupted" in stderr and "Traceback" not in stderr, (moment, stderr)
+            assert "Exception ignored" not in stderr, (moment, stderr)
             judged += 1
             break
-    assert judged >= 3  # however busy or idle, some moments reach the command while it runs
+    assert judged >= 4  # however busy, half the moments reach the command
 
 
 def test_solve_command_with_the_execution_check(llm, tmp_path):

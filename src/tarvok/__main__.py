@@ -1,5 +1,6 @@
 """`python -m tarvok` and the `tarvok` script: the tarvok command."""
 
+import _thread
 import os
 import sys
 
@@ -15,9 +16,28 @@ def _behind_an_interrupt(error):
     return False
 
 
+def _redelivering(previous):
+    """An unraisable-error hook that raises a dropped Ctrl-C again.
+
+    Where an interrupt lands in code that cannot raise it (an import lock's callback, a destructor,
+    a library's C code building a validator), the interpreter prints "Exception ignored" and drops
+    it, and the command would run on. Marking the signal as arrived again lets the next place that
+    can raise it do so (raising it here would only be dropped again)."""
+
+    def hook(unraisable):
+        if unraisable.exc_type is not None and issubclass(unraisable.exc_type, KeyboardInterrupt):
+            _thread.interrupt_main()
+        else:
+            previous(unraisable)
+
+    return hook
+
+
 def main(argv=None):
     """Run the command and end the process with its status; Ctrl-C at any moment ends it with 130."""
+    previous_hook = sys.unraisablehook
     try:
+        sys.unraisablehook = _redelivering(previous_hook)
         from tarvok._cli import main as command  # the first import may itself be interrupted
 
         status = command(argv)
@@ -29,6 +49,8 @@ def main(argv=None):
             raise
         print("tarvok: interrupted", file=sys.stderr)
         status = 130
+    finally:
+        sys.unraisablehook = previous_hook
     if status == 141:
         # stdout's reader has gone: what is still buffered for it goes nowhere, so that the
         # interpreter's last flush does not complain.

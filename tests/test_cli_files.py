@@ -15,7 +15,7 @@ import sys
 import pytest
 from llm_server import openai_models, openai_response
 from test_cli import GOOD_DATA, GOOD_MODEL
-from workflow_fakes import stand_in_llm
+from workflow_fakes import VERDICT_REQUEST, stand_in_llm
 
 import tarvok
 
@@ -248,15 +248,15 @@ def test_eval_solves_the_pair_the_loop_compiled_not_the_files(monkeypatch, tg, t
     pytest.importorskip("highspy")
     monkeypatch.setenv("OPENAI_API_KEY", "sk-test-never-sent")
     (tmp_path / "set.jsonl").write_text(json.dumps({"id": "p", "question": "Cover y.", "answer": 1}) + "\n")
-    stand_in_llm(tg, monkeypatch, "dvar float+ x;\nminimize cost: x + 1;\n")
-    run_generation = tg.run_generation
+    llm = stand_in_llm(tg, monkeypatch, "dvar float+ x;\nminimize cost: x + 1;\n")
 
-    def then_overwritten(description, model_file, data_file, **kwargs):
-        result = run_generation(description, model_file, data_file, **kwargs)
-        pathlib.Path(model_file).write_bytes(b"dvar float+ x;\n// caf\xc3\xa9 \xff\xfe\nminimize x;\n")
-        return result
+    def then_overwritten(**request):  # the pair is written by now: the verdict is asked of the files' pair
+        if VERDICT_REQUEST in request["input_text"]:
+            for model_file in (tmp_path / "runs").rglob("*.mod"):
+                model_file.write_bytes(b"dvar float+ x;\n// caf\xc3\xa9 \xff\xfe\nminimize x;\n")
+        return llm(**request)
 
-    monkeypatch.setattr(tg, "run_generation", then_overwritten)
+    monkeypatch.setattr(tg, "_llm_generate_text", then_overwritten)
     evaluation.run_evaluation(str(tmp_path / "set.jsonl"), str(tmp_path / "runs"), model="gpt-test", progress=False)
     (line,) = (tmp_path / "runs" / "results.jsonl").read_text(encoding="utf-8").splitlines()
     record = json.loads(line)

@@ -246,10 +246,11 @@ class TestPreflightAndResume:
 
     def test_an_interrupt_ends_running_problems_at_their_next_step(self, tmp_path, monkeypatch):
         monkeypatch.setenv("OPENAI_API_KEY", "sk-test")
+        monkeypatch.setattr(tg, "_gather_few_shots", lambda *a, **k: [])
         started, ended = threading.Event(), []
 
-        def loop(description, model_file, data_file, progress=None, **kwargs):
-            if description == "Second problem.":
+        def llm(input_text, progress=None, **kwargs):
+            if "Second problem." in input_text:
                 started.wait(10)
                 raise KeyboardInterrupt  # as Ctrl-C reaches the run
             started.set()
@@ -262,7 +263,7 @@ class TestPreflightAndResume:
                 raise
             ended.append("ran to the end")
 
-        monkeypatch.setattr(tg, "run_generation", loop)
+        monkeypatch.setattr(tg, "_llm_generate_text", llm)
         with pytest.raises(KeyboardInterrupt):
             run(write_jsonl(tmp_path / "set.jsonl", DATASET[:2]), tmp_path / "out", jobs=2)
         workers = [t for t in threading.enumerate() if t.name.startswith("tarvok-eval-")]

@@ -153,12 +153,13 @@ def test_crafted_ids_never_share_a_folder(fake_runs, tmp_path):
 def test_a_later_repeat_never_writes_through_a_planted_link(tmp_path, monkeypatch):
     """A problem's folder that became a link is the run's own again before a repeat is written inside it."""
     monkeypatch.setenv("OPENAI_API_KEY", "sk-test")
+    monkeypatch.setattr(tg, "_gather_few_shots", lambda *a, **k: [])
 
-    def loop(description, model_file, data_file, progress=None, **kwargs):
+    def llm(progress=None, **request):
         progress("a step")
         raise RuntimeError("no model")
 
-    monkeypatch.setattr(tg, "run_generation", loop)
+    monkeypatch.setattr(tg, "_llm_generate_text", llm)
     dataset, out, outside = write_jsonl(tmp_path / "set.jsonl", SET[:1]), tmp_path / "out", tmp_path / "outside"
     outside.mkdir()
     test_evaluation.run(dataset, out, retry_errors=False)

@@ -159,17 +159,15 @@ class TestGenerator:
         assert g.var_names[0] == 'visit[New "York"]' and "\u202e" in g.var_names[3]
         assert "\u202e" not in path.read_text()  # spelled \u202e, so the file reads as it runs
 
-    def test_steps_come_from_the_instantiation_core_at_call_time(self, monkeypatch):
-        seen = []
-        real = solver.instantiate
-        monkeypatch.setattr(solver, "instantiate", lambda m, d: seen.append((m, d)) or real(m, d))
+    def test_steps_share_one_program_kept_on_the_instance(self):
         g = generator(HAND)
         g._build_objective()
+        program = g.program
         g._build_variables()
-        assert seen == [(HAND, "")]  # instantiated once, then kept in `program`
+        assert isinstance(program, solver.Program) and g.program is program
 
         g = generator(HAND)
-        monkeypatch.setattr(g, "_load_program", lambda: "not a program")
+        g.program = "not a program"
         with pytest.raises(TypeError, match="must return a tarvok.solver.Program, not str"):
             g._build_variables()
 

@@ -127,13 +127,6 @@ class TestFace:
         assert str(got.value) == str(compiled.value)
         assert str(got.value).startswith("model:2:14: undeclared name 'y'")
 
-    def test_calls_go_through_the_module(self, monkeypatch):
-        seen = []
-        real = solver.instantiate
-        monkeypatch.setattr(solver, "instantiate", lambda m, d: seen.append(m) or real(m, d))
-        solve(SMALL)
-        assert seen == [SMALL]
-
     def test_missing_highspy_names_the_extra(self, monkeypatch):
         monkeypatch.setitem(sys.modules, "highspy", None)
         assert solver.instantiate(SMALL, "").num_rows == 2  # expanding needs no solver

@@ -370,6 +370,14 @@ TEST_F(LoopTest, AFailedExecutionIsRevisedBeforeAlignment) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), "Execution check passed: optimal, objective 4.0"), lines.end());
 }
 
+TEST_F(LoopTest, AnInfeasibleOrUnboundedVerdictIsRevisedToo) {
+    settings.execution_check = true;
+    script({"m1|d", "m2|d", "yes:fine"});
+    executor.statuses = {"infeasible_or_unbounded", "optimal"};
+    go();
+    EXPECT_EQ(llm.prompts(), (std::vector<std::string>{"GEN", "EXEC:m1:infeasible_or_unbounded", "JUDGE:m2"}));
+}
+
 TEST_F(LoopTest, ATimeLimitGoesOnToTheAlignmentCheck) {
     settings.execution_check = true;
     script({"m1|d", "yes:ok"});

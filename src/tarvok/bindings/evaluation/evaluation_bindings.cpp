@@ -364,9 +364,10 @@ class HostGeneration final : public ev::Generation {
         try {
             if (!keywords_) keywords_ = loop_call(settings_, progress_);
             keywords_["record"] = host::host_path(folder / ev::kTranscriptFile);
-            py::object result =
-                generative().attr("run_generation")(problem_["description"], host::host_path(folder / ev::kModelFile),
-                                                    host::host_path(folder / ev::kDataFile), **keywords_);
+            generative();  // its start registers the result's type
+            py::object result = py::cast(tarvok::generative::bind::run_generation(
+                problem_["description"], host::host_path(folder / ev::kModelFile),
+                host::host_path(folder / ev::kDataFile), py::reinterpret_borrow<py::dict>(keywords_)));
             ev::each_loop_fact(record, [&](const char* name, auto& field) { read_into(result.attr(name), field); });
             if (!host::str_of(result.attr("model_text")).empty()) made.data = host::str_of(result.attr("data_text"));
             if (record.compiled.value_or(false)) made.solved = solve(result, record, readings);

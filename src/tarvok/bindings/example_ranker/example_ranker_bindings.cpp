@@ -34,6 +34,10 @@ namespace files = tarvok::files;
 /// This module's attribute as it is at call time (see host::ModuleSlot::attr).
 static py::object attr(const char* name) { return host::modules::example_ranker.attr(name); }
 static host::Kept unavailable_class(host::modules::example_ranker);
+/// The module's own loader, whose models alone may have their vectors kept on
+/// disk, and its own listing and reading, which alone may be kept between rankings.
+static host::Kept own_loader(host::modules::example_ranker), own_listing(host::modules::example_ranker),
+    own_reader(host::modules::example_ranker);
 using host::Kind;
 using tarvok::example_ranker::bind::rank;
 using tarvok::example_ranker::bind::rank_lexically;
@@ -201,7 +205,7 @@ std::optional<std::string> model_identity(const py::object& model_name, const py
 /// own functions (a loader replaced on the module may give any model for a name).
 std::optional<core::VectorsKey> vectors_key(const Library& library, const py::object& model_name,
                                             const py::object& model) {
-    if (!library.folder_stamp || !attr("_load_model").is(attr("_own_loader"))) return std::nullopt;
+    if (!library.folder_stamp || !attr("_load_model").is(own_loader.get())) return std::nullopt;
     std::optional<std::string> identity = model_identity(model_name, model);
     if (!identity) return std::nullopt;
     std::vector<host::Utf8> texts;
@@ -356,8 +360,7 @@ Library read_library(py::object models_dir) {
     std::string folder = library_folder(models_dir);
     py::object list_files = attr("_iter_description_files"), read = attr("_read_text");
     // Listing or reading replaced on the module: theirs, each time.
-    py::tuple own = attr("_own_readers");
-    if (!list_files.is(own[0]) || !read.is(own[1]))
+    if (!list_files.is(own_listing.get()) || !read.is(own_reader.get()))
         return read_files(list_files(path_type()(host::text(folder))), read);
 
     std::vector<core::RelativePath> found;
@@ -725,13 +728,12 @@ void tarvok_start_example_ranker(pybind11::module_& m) {
     host::def(m, "_queries_ahead", "texts, model_name=None", docs::kQueriesAhead,
               &tarvok::example_ranker::bind::queries_ahead, py::arg("texts"), py::arg("model_name") = py::none());
     host::def(m, "_load_model", "model_name", docs::kLoadModel, &load_model, py::arg("model_name"));
-    // The module's own loader, whose models alone may have their vectors kept on disk.
-    m.attr("_own_loader") = m.attr("_load_model");
+    own_loader.keep(m.attr("_load_model"));
     host::def(m, "_iter_description_files", "models_dir", docs::kIterDescriptionFiles, &iter_description_files,
               py::arg("models_dir"));
     host::def(m, "_read_text", "path, max_chars=100000", docs::kReadText, &read_text, py::arg("path"),
               py::arg("max_chars") = core::kReadLimit);
     host::def(m, "main", "argv=None", docs::kMain, &run_main, py::arg("argv") = py::none());
-    // The module's own listing and reading, which alone may be kept between rankings.
-    m.attr("_own_readers") = py::make_tuple(m.attr("_iter_description_files"), m.attr("_read_text"));
+    own_listing.keep(m.attr("_iter_description_files"));
+    own_reader.keep(m.attr("_read_text"));
 }

@@ -5,7 +5,7 @@
 // The class is a heap type made by the host's `type` on the generator base,
 // so Python code subclasses it like any class and every call between its
 // operations goes through the instance. The numbers come from the
-// instantiation core (tarvok.solver.instantiate, looked up at call time); the
+// instantiation core (tarvok.solver.instantiate's, called in C++); the
 // three build steps put them into the base's attributes in SciPy's standard
 // form, and generate_code writes the script from those attributes, so the
 // script always states what the attributes hold.
@@ -14,6 +14,7 @@
 #include "bindings/host/host.hpp"
 #include "bindings/host/module_start.hpp"
 #include "bindings/scipy_emitter/generator_face.hpp"
+#include "bindings/solver/entries.hpp"
 #include "scipy_emitter/generator_checks.hpp"
 #include "scipy_emitter/generator_state.hpp"
 #include "scipy_emitter/program_script.hpp"
@@ -95,14 +96,16 @@ py::object load_program(py::object self) {
     py::object model = get(source, "model"), data = get(source, "data");
     if (!PyUnicode_Check(model.ptr()) || !PyUnicode_Check(data.ptr())) raise_semantic_error(std::string(kNoSource));
     check_data_dict(self, ast);
-    py::object program = host::modules::solver.attr("instantiate")(model, data);
+    std::shared_ptr<Program> made = tarvok::solver::bind::instantiate_texts(model, data, "instantiate");
+    host::modules::solver.get();  // its start registers the type the program is shown as
+    py::object program = py::cast(std::move(made));
     py::setattr(self, "program", program);
     return program;
 }
 
-/// The C++ program behind the instance's `_load_program()`.
-std::shared_ptr<const Program> program_of(py::handle self) {
-    return host::cast_or_refuse<std::shared_ptr<Program>>(self.attr("_load_program")(),
+/// The C++ program behind the instance's `_load_program()`: the one kept as `program`, whoever set it.
+std::shared_ptr<const Program> program_of(py::object self) {
+    return host::cast_or_refuse<std::shared_ptr<Program>>(load_program(std::move(self)),
                                                           "_load_program() must return a tarvok.solver.Program, not ");
 }
 

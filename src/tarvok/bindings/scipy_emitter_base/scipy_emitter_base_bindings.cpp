@@ -181,7 +181,7 @@ void add_constructor_signature(py::object& cls) {
 void add_line_methods(py::object& cls);
 void add_declaration_methods(py::object& cls);
 void add_index_methods(py::object& cls);
-void add_error_factories(py::object& cls, py::module_& m);
+void add_error_factories(py::object& cls);
 
 py::object make_generator_base(py::module_& m) {
     py::dict ns;
@@ -196,7 +196,7 @@ py::object make_generator_base(py::module_& m) {
     add_line_methods(cls);
     add_declaration_methods(cls);
     add_index_methods(cls);
-    add_error_factories(cls, m);
+    add_error_factories(cls);
     return cls;
 }
 
@@ -260,17 +260,15 @@ void add_index_methods(py::object& cls) {
         py::arg("elements"), py::arg("env") = py::none());
 }
 
-/// The errors a generator raises for what it cannot translate, built with
-/// the SemanticError the module holds when they are made.
-void add_error_factories(py::object& cls, py::module_& m) {
-    py::object module = m;
+/// The errors a generator raises for what it cannot translate: the package's one SemanticError.
+void add_error_factories(py::object& cls) {
     for (const face::ErrorFactory& f : face::kErrorFactories) {
         add_static(
             cls, f.face,
-            [module, f](py::object context, py::object value) {
+            [f](py::object context, py::object value) {
                 py::str message = py::str("Unsupported ") + text_form(context) + py::str(f.between) + text_form(value) +
                                   py::str(f.after);
-                return module.attr("SemanticError")(message);
+                return host::semantic_error_class()(message);
             },
             py::arg("context"), py::arg(f.value));
     }

@@ -10,6 +10,7 @@
 #include "bindings/host/module_start.hpp"
 #include "bindings/host/packed_data.hpp"
 #include "bindings/host/solvers.hpp"
+#include "bindings/solver/entries.hpp"
 #include "bindings/solving/solving.hpp"
 #include "compiler/model_tree.hpp"
 #include "solver/backend.hpp"
@@ -70,7 +71,10 @@ std::unique_ptr<Program> watched_expansion(const std::function<std::unique_ptr<P
     return host::watched(expand, [] { return out_of_memory_message(0, true); });
 }
 
-std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object data_text, const char* function) {
+}  // namespace
+
+std::shared_ptr<Program> tarvok::solver::bind::instantiate_texts(py::object model_text, py::object data_text,
+                                                                 const char* function) {
     host::require(model_text, function, "model_text", host::Kind::Str);
     // Read once for the call: both attempts below expand within the same limit.
     tarvok::compiler::SizeLimits sizes = host::size_setting();
@@ -94,10 +98,11 @@ std::shared_ptr<Program> instantiate_texts(py::object model_text, py::object dat
     return std::shared_ptr<Program>(std::move(program));
 }
 
-/// The program `instantiate` (as the module has it now) returns.
+namespace {
+
+/// The program `instantiate` makes of the texts (its errors name it).
 std::shared_ptr<Program> program_from(py::object model_text, py::object data_text) {
-    py::object program = host::modules::solver.attr("instantiate")(model_text, data_text);
-    return program.cast<std::shared_ptr<Program>>();
+    return bind::instantiate_texts(model_text, data_text, "instantiate");
 }
 
 // ------------------------------------------------------------ solving
@@ -385,7 +390,7 @@ void define_functions(py::module_& m) {
     def(
         m, kInstantiateFace,
         [](py::object model_text, py::object data_text) {
-            return instantiate_texts(model_text, data_text, "instantiate");
+            return bind::instantiate_texts(model_text, data_text, "instantiate");
         },
         py::arg("model_text"), py::arg("data_text"));
     def(m, kSolveModelFace, &solve_model, py::arg("model_text"), py::arg("data_text"), py::kw_only(),

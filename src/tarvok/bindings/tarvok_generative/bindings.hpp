@@ -102,6 +102,10 @@ void register_few_shot(py::module_& m);
 void register_providers(py::module_& m);
 void register_workflow(py::module_& m);
 
+/// `_build_revision_prompt_execution` as the module made it: the execution
+/// check's prompt, which (unlike the documented builders) no caller replaces.
+extern host::Kept execution_prompt_builder;
+
 /// What one run of the loop gave: run_generation's GenerationResult.
 struct GenerationResult {
     workflow::Result result;

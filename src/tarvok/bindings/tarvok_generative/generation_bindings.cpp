@@ -385,15 +385,12 @@ py::object generative_feedback(py::object prompt, py::object model_file, py::obj
     return feedback_value(c);
 }
 
-namespace {
-
-/// `_execute_model(model_code, data_code, time_limit)`: solves a pair as
-/// tarvok.solver.solve_model does, through the one solve, and reports the
-/// outcome as a map.
 py::object execute_model(py::object model_code, py::object data_code, py::object time_limit, py::object solver_name) {
     auto compiled = host::compile_pair(model_code, data_code, "solve_model", host::size_setting());
     return solved_outcome(*compiled, time_limit, solver_name, false, "solve_model");
 }
+
+namespace {
 
 // --------------------------------------------------------- registration
 

@@ -166,9 +166,12 @@ void register_prompt_builders(py::module_& m) {
         std::size_t required = b.required();
         kDefiners.at(required).at(b.params.size() - required)(m, b);
     }
+    execution_prompt_builder.keep(m.attr("_build_revision_prompt_execution"));
 }
 
 }  // namespace
+
+host::Kept execution_prompt_builder(host::modules::tarvok_generative);
 
 void register_references_and_prompts(py::module_& m) {
     register_references(m);

@@ -1,6 +1,6 @@
 // The loop's services on the host. The loop itself is the core
 // (workflow.hpp); here each service calls module functions looked up at call
-// time (`_llm_generate_text`, `TVLCompiler`, `_execute_model`, the prompt
+// time (`_llm_generate_text`, `TVLCompiler`, the replaceable prompt
 // builders, `_json_loads_relaxed`, `_gather_few_shots`, `_notify`), so a
 // caller that replaces one is obeyed.
 #include "bindings/tarvok_generative/workflow_bindings.hpp"
@@ -23,8 +23,7 @@ namespace tarvok::generative::bind {
 namespace {
 
 /// The steps whose replacement changes how the loop reaches them.
-constexpr const char* kLoadedSteps[] = {"TVLCompiler", "SemanticError", "_execute_model", "_llm_generate_text",
-                                        "run_generation"};
+constexpr const char* kLoadedSteps[] = {"TVLCompiler", "SemanticError", "_llm_generate_text"};
 
 /// Each of them as the module was loaded with it, kept for the life of the
 /// process (never destroyed: the interpreter is gone by then).
@@ -193,7 +192,8 @@ class HostSteps : public wf::Steps {
     explicit HostSteps(Call& call) : call_(call) {}
 
     void gather_examples() override;
-    /// Built by the module's builder as it is now, with the run's description and grammar reference first.
+    /// Built by the module's builder as it is now (the execution check's as it was made), with the run's
+    /// description and grammar reference first.
     std::string prompt(const wf::PromptRequest& request) override {
         py::list args;
         args.append(call_.prompt);
@@ -202,7 +202,8 @@ class HostSteps : public wf::Steps {
         py::dict keywords;
         if (request.few_shots) keywords["few_shots"] = call_.few_shots;
         std::string builder(request.builder);
-        return text_from(attr(builder.c_str())(*args, **keywords), builder.c_str());
+        py::object build = request.step == wf::Step::Execution ? execution_prompt_builder.get() : attr(builder.c_str());
+        return text_from(build(*args, **keywords), builder.c_str());
     }
     std::string write_alternative(const wf::Pair& pair, long long index) override;
 
@@ -367,7 +368,7 @@ void record_loaded_steps() {
     for (const char* name : kLoadedSteps) loaded(name).get([name] { return attr(name); });
 }
 
-bool requests_go_to_providers() { return as_loaded("_llm_generate_text") && as_loaded("run_generation"); }
+bool requests_go_to_providers() { return as_loaded("_llm_generate_text"); }
 
 py::object compiled_handle(const wf::Attachment* compiled) {
     return compiled != nullptr ? held(compiled).first : py::object(py::none());
@@ -400,15 +401,11 @@ py::dict solved_outcome(tarvok::solver::CompiledModel& compiled, py::handle time
 
 py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit, py::object solver,
                          bool with_answer) {
-    py::object execute = attr("_execute_model");
     py::object handle = compiled_handle(compiled);
-    if (as_loaded("_execute_model") && !handle.is_none())
+    if (!handle.is_none())
         return solved_outcome(*handle.cast<std::shared_ptr<tarvok::solver::CompiledModel>>(), time_limit, solver,
                               with_answer);
-    // A replaced _execute_model is handed the solver only when it is another than HiGHS.
-    if (host::str_of(solver) != "highs")
-        return execute(model_of(pair), data_of(pair), py::arg("time_limit") = time_limit, py::arg("solver") = solver);
-    return execute(model_of(pair), data_of(pair), py::arg("time_limit") = time_limit);
+    return execute_model(model_of(pair), data_of(pair), std::move(time_limit), std::move(solver));
 }
 
 /// The API keys configured now, which the loop's messages never show.

@@ -53,13 +53,17 @@ wf::Result run_loop(Call& call);
 py::object feedback_value(Call& call);
 
 /// The solver outcome map of a compiling pair, as `_execute_model` gives it:
-/// the pair's compiled model solved by `solver` when the module's own
-/// `_execute_model` stands and the compile kept one, else `_execute_model` as
-/// it is now (handed `solver` when it is not HiGHS).
+/// the pair's compiled model solved by `solver` when the compile kept one,
+/// else the pair compiled and solved by `_execute_model`.
 /// With `with_answer`, the map also holds 'answer': the decision expression
 /// `answer` of the solution (None when the model defines no such number).
 py::object execution_map(const wf::Pair& pair, const wf::Attachment* compiled, py::object time_limit, py::object solver,
                          bool with_answer = false);
+
+/// `_execute_model(model_code, data_code, time_limit, solver)`: solves a pair
+/// as tarvok.solver.solve_model does, through the one solve, and reports the
+/// outcome as a map.
+py::object execute_model(py::object model_code, py::object data_code, py::object time_limit, py::object solver_name);
 
 /// `status`, `objective`, `message` and `infeasible_constraints` of the
 /// compiled pair's program solved through the one solve with `time_limit` and
@@ -87,8 +91,8 @@ std::string number_text(py::handle value);
 /// step a caller replaced since is asked as the caller gave it.
 void record_loaded_steps();
 
-/// Whether the loop's requests go to the providers: neither the request step
-/// nor the loop was replaced since the module was loaded.
+/// Whether the loop's requests go to the providers: the request step was not
+/// replaced since the module was loaded.
 bool requests_go_to_providers();
 
 }  // namespace tarvok::generative::bind

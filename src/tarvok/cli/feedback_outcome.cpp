@@ -79,7 +79,7 @@ RevisionStep feedback_step(const FeedbackOptions& run, const ProposedRevision& r
     return revision_step(run.apply, revision.diagnostics.empty(), !revision.diff.empty());
 }
 
-int tell_feedback(Output& out, const FeedbackOptions& run, data::Value reply,
+int tell_feedback(const Output& out, const FeedbackOptions& run, data::Value reply,
                   const std::optional<ProposedRevision>& revision, const std::optional<Backups>& applied) {
     if (!revision) {
         if (run.json)

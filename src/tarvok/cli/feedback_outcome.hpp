@@ -90,7 +90,7 @@ RevisionStep feedback_step(const FeedbackOptions& run, const ProposedRevision& r
 /// a reply without a revision is shown and ends well; a revision's reply is
 /// shown with its diff, then the closing lines say what became of it. Gives
 /// the exit status.
-int tell_feedback(Output& out, const FeedbackOptions& run, data::Value reply,
+int tell_feedback(const Output& out, const FeedbackOptions& run, data::Value reply,
                   const std::optional<ProposedRevision>& revision, const std::optional<Backups>& applied);
 
 }  // namespace tarvok::cli

@@ -1,8 +1,18 @@
 #include "cli/output.hpp"
 
+#include "common/terminal_text.hpp"
+
 namespace tarvok::cli {
 
-int tell(Output& out, const Failure& failure, bool json) {
+std::string json_text(const data::Value& value) { return json::write(value, {.indent = 2, .ensure_ascii = false}); }
+
+void Output::say(const std::string& line) const { out(terminal::shown(line) + "\n"); }
+
+void Output::warn(const std::string& line) const { err(terminal::shown(line) + "\n"); }
+
+void Output::say_json(const data::Value& value) const { out(json_text(value) + "\n"); }
+
+int tell(const Output& out, const Failure& failure, bool json) {
     if (json)
         out.say_json(failure_json(failure));
     else
@@ -10,7 +20,7 @@ int tell(Output& out, const Failure& failure, bool json) {
     return code(failure.status);
 }
 
-int tell_interrupt(Output& out, bool json) {
+int tell_interrupt(const Output& out, bool json) {
     if (!json) {
         out.warn("tarvok: interrupted");
         return code(ExitStatus::Interrupted);

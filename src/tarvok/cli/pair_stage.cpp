@@ -44,7 +44,7 @@ std::string shown_path(const fs::path& path) { return shown_name(path.native());
 
 PairStage::~PairStage() { remove_folders(folders_); }
 
-PairStage::PairStage(Pair target, Output& out) : target_(std::move(target)), out_(out) {
+PairStage::PairStage(Pair target, const Output& out) : target_(std::move(target)), out_(out) {
     for (const fs::path& target : {target_.model, target_.data}) refuse(unwritable_target(target, shown(target)));
     std::string why;
     Pending pending = finish_pending(target_, why);

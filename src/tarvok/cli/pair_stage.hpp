@@ -24,7 +24,7 @@ class PairStage {
     /// `out`), and makes the staging folders: one per folder of the targets,
     /// a fresh ".tarvok-*" folder (made with its parents when missing; one
     /// that cannot be made fails with status 2).
-    PairStage(Pair target, Output& out);
+    PairStage(Pair target, const Output& out);
     PairStage(const PairStage&) = delete;
     PairStage& operator=(const PairStage&) = delete;
     ~PairStage();
@@ -49,7 +49,7 @@ class PairStage {
 
   private:
     Pair staged_, target_;
-    Output& out_;
+    const Output& out_;
     std::vector<fs::path> folders_;
 };
 

@@ -291,7 +291,7 @@ data::Value solve_json(const SolveReport& r, std::vector<std::string>& warnings)
     return out;
 }
 
-int show_solve(Output& out, const SolveReport& report, bool json) {
+int show_solve(const Output& out, const SolveReport& report, bool json) {
     if (json) {
         std::vector<std::string> warnings;
         out.say_json(solve_json(report, warnings));

@@ -167,6 +167,6 @@ std::vector<ReportLine> solve_report(const SolveReport& report);
 data::Value solve_json(const SolveReport& report, std::vector<std::string>& warnings);
 
 /// The report on `out`, as JSON with `json`; the exit status.
-int show_solve(Output& out, const SolveReport& report, bool json);
+int show_solve(const Output& out, const SolveReport& report, bool json);
 
 }  // namespace tarvok::cli

@@ -10,6 +10,7 @@
 #include <optional>
 #include <system_error>
 #include <utility>
+#include <variant>
 
 namespace tarvok::evaluation {
 
@@ -56,11 +57,12 @@ struct Course {
 
 /// The steps in their order, until one fails: its failure. What a step
 /// throws that the command does not turn into a failure is thrown on.
-Failure run_steps(CommandHost& host, const CommandOptions& options, Course& c, Interrupt* interrupt) {
+Failure run_steps(RunHost& host, const CommandOptions& options, Settled& settings, Course& c, Interrupt* interrupt) {
     Step at = Step::Settings;
     std::optional<StepError> raised;
     try {
-        c.config = host.settings();
+        if (auto* error = std::get_if<std::exception_ptr>(&settings)) std::rethrow_exception(*error);
+        c.config = std::move(std::get<RunConfig>(settings));
         at = Step::Dataset;
         c.data = read_dataset(*c.config);
         if (c.data.problems.empty()) {
@@ -92,7 +94,8 @@ Failure run_steps(CommandHost& host, const CommandOptions& options, Course& c, I
 
 }  // namespace
 
-CommandEnd run_command(CommandHost& host, const CommandOptions& options, bool json, Interrupt* interrupt) {
+CommandEnd run_command(RunHost& host, const CommandOptions& options, Settled settings, bool json,
+                       Interrupt* interrupt) {
     // A line on stderr, or with --json an object on stdout.
     auto failed = [&](const CommandFailure& failure) {
         if (!json) {
@@ -107,7 +110,7 @@ CommandEnd run_command(CommandHost& host, const CommandOptions& options, bool js
     if (auto fault = command_option_fault(options)) return failed({ExitStatus::Usage, *fault});
     Course c;
     try {
-        if (Failure failure = run_steps(host, options, c, interrupt)) return failed(*failure);
+        if (Failure failure = run_steps(host, options, settings, c, interrupt)) return failed(*failure);
         host.write(false, json ? c.out.summary_text
                                : terminal::shown(results_table(c.data.problems, c.out.records, c.out.summary)));
         host.write(true, results_line(c.config->results_name, c.config->summary_name));

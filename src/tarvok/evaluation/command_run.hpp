@@ -15,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 
 namespace tarvok::evaluation {
 
@@ -34,12 +35,10 @@ struct StepError {
     std::exception_ptr raised;
 };
 
-/// The command's outside beyond a run's: its configuration, made from the
-/// parsed arguments (Step::Settings).
-class CommandHost : public RunHost {
-  public:
-    virtual RunConfig settings() = 0;
-};
+/// The command's configuration as the binding made it from the parsed
+/// arguments, or what making it threw (a StepError, tarvok::Interrupted):
+/// that is told as Step::Settings fails, after the options' own check.
+using Settled = std::variant<RunConfig, std::exception_ptr>;
 
 /// How the command ended: its exit status, and whether the process must end
 /// at once (a second Ctrl-C while the running problems were ending).
@@ -49,7 +48,7 @@ struct CommandEnd {
 };
 
 /// With `json` the summary is printed as JSON in place of the results table.
-CommandEnd run_command(CommandHost& host, const CommandOptions& options, bool json, Interrupt* interrupt);
+CommandEnd run_command(RunHost& host, const CommandOptions& options, Settled settings, bool json, Interrupt* interrupt);
 
 /// The library's run of `config`; throws what a step threw (the cores'
 /// errors about files, the folder and the data set as they are).

@@ -1,4 +1,5 @@
 #include "cli/feedback_outcome.hpp"
+#include "common/json.hpp"
 
 #include <gtest/gtest.h>
 
@@ -64,16 +65,19 @@ TEST(FeedbackReply, TheReplysKindAndItsJsonKeepTheReplysOwnKeysInPlace) {
 
 namespace {
 
-/// An output that records each line in order.
-class Recorded : public Output {
-  public:
+/// Each text of an output in order, its newline dropped; JSON by whether it says the revision was applied.
+struct Recorded {
     std::vector<std::string> log;
-    void say_json(const tarvok::data::Value& value) override {
-        const tarvok::data::Value* applied = value.find("applied");
+    Output out{[this](const std::string& text) { keep("say ", text); },
+               [this](const std::string& text) { keep("warn ", text); }};
+
+    void keep(const char* stream, const std::string& text) {
+        std::string line = text.substr(0, text.size() - 1);
+        if (!line.starts_with('{') && line != "null") return log.push_back(stream + line);
+        tarvok::data::Value json = tarvok::json::parse(line);
+        const tarvok::data::Value* applied = json.find("applied");
         log.push_back(applied ? std::string("json applied=") + (applied->boolean() ? "true" : "false") : "reply json");
     }
-    void say(const std::string& line) override { log.push_back("say " + line); }
-    void warn(const std::string& line) override { log.push_back("warn " + line); }
 };
 
 tarvok::data::Value revising(const char* feedback) {
@@ -85,17 +89,17 @@ tarvok::data::Value revising(const char* feedback) {
 
 TEST(TellFeedback, AReplyWithoutRevisionEndsWellAndAnAppliedOneSaysWhereThePreviousFilesAre) {
     Recorded out;
-    EXPECT_EQ(tell_feedback(out, {}, tarvok::data::Value::object({{"feedback", tarvok::data::Value::of("Fine.")}}),
+    EXPECT_EQ(tell_feedback(out.out, {}, tarvok::data::Value::object({{"feedback", tarvok::data::Value::of("Fine.")}}),
                             std::nullopt, std::nullopt),
               0);
-    EXPECT_EQ(tell_feedback(out, {.json = true}, tarvok::data::Value::null(), std::nullopt, std::nullopt), 0);
+    EXPECT_EQ(tell_feedback(out.out, {.json = true}, tarvok::data::Value::null(), std::nullopt, std::nullopt), 0);
     EXPECT_EQ(out.log, (std::vector<std::string>{"say Fine.", "reply json"}));
 
     out.log.clear();
     FeedbackOptions run{.apply = true, .model_file = "m.mod", .data_file = "m.dat"};
     ProposedRevision revision{"-a\n+b\n", ""};
     EXPECT_EQ(feedback_step(run, revision), RevisionStep::Write);
-    EXPECT_EQ(tell_feedback(out, run, revising("kept"), revision, Backups{"m.mod.bak", "m.dat.bak"}), 0);
+    EXPECT_EQ(tell_feedback(out.out, run, revising("kept"), revision, Backups{"m.mod.bak", "m.dat.bak"}), 0);
     EXPECT_EQ(out.log, (std::vector<std::string>{"say kept", "say ", "say -a\n+b",
                                                  "warn Applied the revision to m.mod and m.dat; the previous "
                                                  "files are in m.mod.bak and m.dat.bak"}));
@@ -105,7 +109,7 @@ TEST(TellFeedback, ARevisionIsWrittenOrKeptOnlyWhenItCompilesAndChangesSomething
     Recorded out;
     ProposedRevision revision{"-a\n+b\n", ""};
     EXPECT_EQ(feedback_step({.json = true}, revision), RevisionStep::KeepProposal);
-    EXPECT_EQ(tell_feedback(out, {.json = true}, revising("Try this."), revision, std::nullopt), 0);
+    EXPECT_EQ(tell_feedback(out.out, {.json = true}, revising("Try this."), revision, std::nullopt), 0);
     EXPECT_EQ(out.log, (std::vector<std::string>{"json applied=false",
                                                  "warn To write exactly this revision, run the same command with "
                                                  "--apply."}));
@@ -113,7 +117,7 @@ TEST(TellFeedback, ARevisionIsWrittenOrKeptOnlyWhenItCompilesAndChangesSomething
     out.log.clear();
     revision = {"-a\n+b\n", "m.mod:1:1: error"};
     EXPECT_EQ(feedback_step({.apply = true}, revision), RevisionStep::Nothing);
-    EXPECT_EQ(tell_feedback(out, {.apply = true, .json = true}, revising("x"), revision, std::nullopt),
+    EXPECT_EQ(tell_feedback(out.out, {.apply = true, .json = true}, revising("x"), revision, std::nullopt),
               tarvok::code(ExitStatus::DoesNotCompile));
     EXPECT_EQ(out.log, (std::vector<std::string>{"json applied=false", "warn m.mod:1:1: error",
                                                  "warn tarvok: the proposed revision does not compile; the files "
@@ -122,6 +126,6 @@ TEST(TellFeedback, ARevisionIsWrittenOrKeptOnlyWhenItCompilesAndChangesSomething
     out.log.clear();
     revision = {"", ""};
     EXPECT_EQ(feedback_step({.apply = true}, revision), RevisionStep::Nothing);
-    EXPECT_EQ(tell_feedback(out, {.apply = true, .json = true}, revising("x"), revision, std::nullopt), 0);
+    EXPECT_EQ(tell_feedback(out.out, {.apply = true, .json = true}, revising("x"), revision, std::nullopt), 0);
     EXPECT_EQ(out.log, (std::vector<std::string>{"json applied=false"}));
 }

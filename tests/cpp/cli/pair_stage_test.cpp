@@ -29,12 +29,9 @@ class Placement : public tarvok::testing::ScratchFolder {
 namespace {
 
 /// Warnings kept.
-class Warnings : public Output {
-  public:
+struct Warnings {
     std::vector<std::string> lines;
-    void say(const std::string&) override {}
-    void warn(const std::string& line) override { lines.push_back(line); }
-    void say_json(const tarvok::data::Value&) override {}
+    Output out{[](const std::string&) {}, [this](const std::string& text) { lines.push_back(text); }};
 };
 
 std::size_t stage_folders(const fs::path& folder) {
@@ -50,7 +47,7 @@ TEST_F(Placement, AStageSharesOneFolderPerTargetFolderAndGoesWithIt) {
     fs::path folder;
     {
         Warnings out;
-        PairStage together(target_, out);
+        PairStage together(target_, out.out);
         EXPECT_EQ(stage_folders(root_), 2u);  // this stage's and the fixture's
         folder = together.staged().model.parent_path();
         EXPECT_EQ(together.staged().data, folder / "plan.dat");
@@ -62,7 +59,7 @@ TEST_F(Placement, AStageSharesOneFolderPerTargetFolderAndGoesWithIt) {
     }
     EXPECT_FALSE(fs::exists(folder));
     Warnings out;
-    PairStage apart({target_.model, root_ / "data" / "plan.dat"}, out);
+    PairStage apart({target_.model, root_ / "data" / "plan.dat"}, out.out);
     EXPECT_EQ(stage_folders(root_) + stage_folders(root_ / "data"), 3u);
     EXPECT_EQ(apart.staged().data.parent_path().parent_path(), root_ / "data");
 }
@@ -71,7 +68,7 @@ TEST_F(Placement, AStageRefusesFoldersFinishesHalfMovesAndKeepsFailures) {
     fs::create_directories(target_.data);
     try {
         Warnings out;
-        PairStage refused(target_, out);
+        PairStage refused(target_, out.out);
         ADD_FAILURE() << "a folder as the data target was taken";
     } catch (const Failure& failure) {
         EXPECT_EQ(failure.status, tarvok::ExitStatus::Usage);
@@ -81,7 +78,7 @@ TEST_F(Placement, AStageRefusesFoldersFinishesHalfMovesAndKeepsFailures) {
     write(staged_.model, "half-moved model");
     write(journal_path(target_.model), journal_text(staged_, target_));
     Warnings out;
-    PairStage stage(target_, out);
+    PairStage stage(target_, out.out);
     ASSERT_EQ(out.lines.size(), 1u);
     EXPECT_EQ(out.lines[0].rfind("tarvok: finished moving the pair", 0), 0u);
     EXPECT_EQ(read(target_.model), "half-moved model");
@@ -95,7 +92,7 @@ TEST_F(Placement, AStagingFolderThatCannotBeMadeIsRefusedAndLeavesNoneBehind) {
     write("file", "not a folder");
     Warnings out;
     try {
-        PairStage stage({target_.model, root_ / "file" / "plan.dat"}, out);
+        PairStage stage({target_.model, root_ / "file" / "plan.dat"}, out.out);
         ADD_FAILURE() << "a stage under a file was made";
     } catch (const Failure& failure) {
         EXPECT_EQ(failure.status, tarvok::ExitStatus::Usage);

@@ -41,7 +41,7 @@ int run_check(const CommandLine& line) {
         compiler::tree::diagnostic_record_tree(*compiled->source().compilation, true), model_shown, data.shown);
     int status = code(expanded && compiled->ok() ? ExitStatus::Success : ExitStatus::DoesNotCompile);
     if (line.flag("json")) {
-        HostOutput().say_json(records);
+        host_output().say_json(records);
         return status;
     }
     std::string report = solver::report_for_files(compiled->source(), model_shown, data.shown.value_or("data"));

@@ -54,15 +54,14 @@ int main_impl(py::object argv) {
     bool json = false;
     for (py::handle arg : argv) json = json || host::equals(arg, py::str("--json"));
     cli::request_json(json);
-    cli::HostOutput out;
     try {
         py::object parser = build_parser();
         py::object args = parser.attr("parse_args")(argv);
         return cli::run_subcommand(args);
     } catch (const cli::Failure& failure) {
-        return cli::tell(out, failure, json);
+        return cli::tell(cli::host_output(), failure, json);
     } catch (py::error_already_set& e) {
-        if (host::is_interrupt(e)) return cli::tell_interrupt(out, json);
+        if (host::is_interrupt(e)) return cli::tell_interrupt(cli::host_output(), json);
         // A reader that stops reading (`| head`) is no fault of the model: quiet, as SIGPIPE would end it.
         if (e.matches(PyExc_BrokenPipeError)) return cli::code(cli::ExitStatus::ClosedOutput);
         if (e.matches(PyExc_SystemExit)) {  // argparse: --help, --version and usage errors
@@ -74,7 +73,8 @@ int main_impl(py::object argv) {
         }
         if (!host::is_ordinary(e)) throw;
         bool memory = e.matches(PyExc_MemoryError);
-        return cli::tell(out, cli::unhandled(memory, memory ? cli::out_of_memory(e.value()) : cli::one_line(e.value())),
+        return cli::tell(cli::host_output(),
+                         cli::unhandled(memory, memory ? cli::out_of_memory(e.value()) : cli::one_line(e.value())),
                          json);
     }
 }

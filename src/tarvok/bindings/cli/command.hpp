@@ -36,25 +36,17 @@ py::object builtin(const char* name);
 
 // ---------------------------------------------------------------- output ----
 
-// Human-readable lines show what a terminal would act on as escapes
-// (terminal::shown); JSON keeps every character exact.
+/// The command's output on the host's stdout and stderr, each text flushed
+/// as it is written, the configured API keys hidden.
+const Output& host_output();
+
 void say(const std::string& line);   ///< one line on stdout, for a reader
 void warn(const std::string& line);  ///< one line on stderr, for a reader
 
 py::object json_dumps(py::handle value);
-/// As json.dumps(value, indent=2, ensure_ascii=False) writes it.
-std::string json_text(const data::Value& value);
 
 /// The host's str() of each item of `items`, in order.
 std::vector<std::string> strings_of(py::handle items);
-
-/// The command's output as its cores see it, on the host's stdout and stderr.
-class HostOutput : public Output {
-  public:
-    void say(const std::string& line) override { cli::say(line); }
-    void warn(const std::string& line) override { cli::warn(line); }
-    void say_json(const data::Value& value) override;
-};
 
 /// How the commands read the host's results as the cores' values: a plain
 /// value as it is, anything else (an enum member) as its str().

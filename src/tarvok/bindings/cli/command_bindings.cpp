@@ -55,18 +55,17 @@ bool stderr_is_terminal() {
 
 }  // namespace
 
-void say(const std::string& line) {
-    clear_wait_line();
-    write_raw("stdout", terminal::shown(line) + "\n");
+const Output& host_output() {
+    auto onto = [](const char* stream) {
+        return [stream](const std::string& text) { clear_wait_line(), write_raw(stream, text); };
+    };
+    static const Output out{onto("stdout"), onto("stderr")};
+    return out;
 }
 
-void warn(const std::string& line) {
-    clear_wait_line();
-    write_raw("stderr", terminal::shown(line) + "\n");
-}
+void say(const std::string& line) { host_output().say(line); }
 
-/// As json.dumps(value, indent=2, ensure_ascii=False) writes it.
-std::string json_text(const data::Value& value) { return json::write(value, {.indent = 2, .ensure_ascii = false}); }
+void warn(const std::string& line) { host_output().warn(line); }
 
 py::object json_dumps(py::handle value) { return host::text(json_text(host::from_python(value))); }
 
@@ -76,12 +75,7 @@ std::vector<std::string> strings_of(py::handle items) {
     return out;
 }
 
-void HostOutput::say_json(const data::Value& value) {
-    clear_wait_line();
-    write_raw("stdout", json_text(value) + "\n");
-}
-
-void say_json(py::handle value) { HostOutput().say_json(host::from_python(value)); }
+void say_json(py::handle value) { host_output().say_json(host::from_python(value)); }
 
 std::string one_line(py::handle error) { return first_line(host::str_of(error), host::type_name(error)); }
 
@@ -275,8 +269,8 @@ py::dict llm_call_options(const LlmOptions& llm) {
 // ----------------------------------------------------------------- files ----
 
 std::unique_ptr<PairStage> stage_pair(const std::string& model_target, const std::string& data_target) {
-    static HostOutput out;
-    return std::make_unique<PairStage>(Pair{files::named_path(model_target), files::named_path(data_target)}, out);
+    return std::make_unique<PairStage>(Pair{files::named_path(model_target), files::named_path(data_target)},
+                                       host_output());
 }
 
 void place_unlocked(PairStage& stage) {

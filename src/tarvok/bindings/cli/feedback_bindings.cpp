@@ -145,8 +145,7 @@ int run_feedback(const CommandLine& line) {
         }
         revision = std::move(pair.revision);
     }
-    HostOutput out;
-    return tell_feedback(out, run, std::move(reply), revision, applied);
+    return tell_feedback(host_output(), run, std::move(reply), revision, applied);
 }
 
 const Registration registration{"feedback", run_feedback};

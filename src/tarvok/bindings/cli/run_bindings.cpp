@@ -172,7 +172,7 @@ int solve_and_show(const CommandLine& line, std::shared_ptr<solver::Program> pro
             out.add("diagnostics", diagnostics);
             data::Value answer = solved.answer();
             if (!answer.is_null()) out.add("answer", std::move(answer));
-            HostOutput().say_json(out);
+            host_output().say_json(out);
         } else {
             say(summary_of(solved));
             say(sizes_and_times(solved.statistics));
@@ -209,7 +209,7 @@ int run_run(const CommandLine& line) {
         compiler::tree::diagnostic_record_tree(*compiled->source().compilation, true), in.model_shown, in.data.shown);
     if (!expanded.program) {
         if (as_json) {
-            HostOutput().say_json(does_not_compile_json(std::move(records)));
+            host_output().say_json(does_not_compile_json(std::move(records)));
         } else {
             say(report);
         }

@@ -284,10 +284,7 @@ SolveReport place_and_use(const SolveRequest& r, PairStage& pair, const Generati
 }
 
 /// The report on stdout and stderr, as JSON with --json.
-int report(const SolveRequest& r, const SolveReport& shown) {
-    HostOutput out;
-    return show_solve(out, shown, r.as_json);
-}
+int report(const SolveRequest& r, const SolveReport& shown) { return show_solve(host_output(), shown, r.as_json); }
 
 /// The objective the final model of a generation reaches with the solver's
 /// defaults; none when it does not compile or does not solve to optimality.

@@ -625,21 +625,14 @@ void rarer_full_collections(std::optional<PutBack>& back) {
     gc.attr("set_threshold")(before[0], before[1], ev::kYoungPassesPerFullCollection);
 }
 
-Config command_settings(py::object args, const ev::ParsedArguments& parsed);
-
-/// What is outside a run and the command (see ev::CommandHost): the
-/// streams, the checks, the worker threads and the progress bar. The run
-/// goes on without the GIL; each call takes it.
-class HostRun final : public ev::CommandHost {
+/// What is outside a run (see ev::RunHost): the streams, the checks, the
+/// worker threads and the progress bar. The run goes on without the GIL;
+/// each call takes it.
+class HostRun final : public ev::RunHost {
   public:
-    /// The library's run of `config`.
-    explicit HostRun(Config config) : config_(std::move(config)) {}
-    /// The command's, its configuration made from the parsed arguments.
-    HostRun(py::object args, const ev::ParsedArguments& parsed) : args_(args), parsed_(&parsed) {}
+    /// A run of `config`; the command's (`command`) owns its process.
+    explicit HostRun(Config config, bool command = false) : config_(std::move(config)), command_(command) {}
 
-    ev::RunConfig settings() override {
-        return hosted([&] { return config_ = command_settings(args_, *parsed_); });
-    }
     void write(bool error, const std::string& text) override {
         hosted([&] { print_text(error, text); });
     }
@@ -655,7 +648,7 @@ class HostRun final : public ev::CommandHost {
     void start(const std::shared_ptr<ev::WorkQueue>& queue, const ev::WorkerPlan& workers,
                const ev::RunTally& tally) override {
         hosted([&] {
-            if (parsed_) {  // the command owns its process for the length of its run
+            if (command_) {  // the command owns its process for the length of its run
                 if (config_.jobs > 1) one_encoding_thread(encoding_);
                 rarer_full_collections(collections_);
             }
@@ -686,8 +679,7 @@ class HostRun final : public ev::CommandHost {
 
   private:
     Config config_;
-    py::object args_;
-    const ev::ParsedArguments* parsed_ = nullptr;
+    bool command_;
     py::object bar_;  ///< the progress bar, when one shows
     std::shared_ptr<Pool> pool_;
     std::optional<PutBack> encoding_, collections_;
@@ -778,9 +770,18 @@ int run_command(py::object args) {
     ev::ParsedArguments parsed = parsed_arguments(args);
     ev::CommandOptions options = command_options(args, parsed);
     bool json = std::get<bool>(parsed.at("json"));
-    HostRun command(args, parsed);
+    // Made once here; what making it raised is told after the options' check.
+    Config config;
+    ev::Settled settings;
+    try {
+        settings = config = hosted([&] { return command_settings(args, parsed); });
+    } catch (...) {
+        settings = std::current_exception();
+    }
+    HostRun command(config, true);
     ev::CommandEnd end = on_host([&] {
-        return host::interruptible([&](tarvok::Interrupt* i) { return ev::run_command(command, options, json, i); });
+        return host::interruptible(
+            [&](tarvok::Interrupt* i) { return ev::run_command(command, options, std::move(settings), json, i); });
     });
     if (end.quit) {  // a second Ctrl-C: at once, the records being on disk
         for (const char* stream : {"stdout", "stderr"}) py::module_::import("sys").attr(stream).attr("flush")();

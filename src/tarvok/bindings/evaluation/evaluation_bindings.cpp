@@ -360,6 +360,7 @@ class HostGeneration final : public ev::Generation {
 
     void generate(const std::filesystem::path& folder, ev::Record& record, bool readings,
                   ev::Generated& made) override {
+        host::OwnedFolder owned(folder);  // the loop's files there are the run's, whoever writes them
         py::gil_scoped_acquire held;
         try {
             if (!keywords_) keywords_ = loop_call(settings_, progress_);

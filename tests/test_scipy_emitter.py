@@ -419,6 +419,14 @@ def test_the_script_rounds_integer_bounds_and_keeps_stdout_for_json(tmp_path):
     assert done.stdout.startswith("{") and "HiGHS" in done.stderr
 
 
+def test_a_reader_that_stops_early_ends_the_script_quietly(tmp_path):
+    emitter.write_script(HAND, "", tmp_path / "model.py")
+    with subprocess.Popen([sys.executable, str(tmp_path / "model.py")], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE) as child:  # fmt: skip
+        child.stdout.close()  # as `| head -1` does once it has its line
+        assert child.stderr.read() == b"" and child.wait(timeout=300) == 141
+
+
 def x_of(program, values):
     """The column vector behind a result's values."""
     x = np.zeros(program.num_columns)

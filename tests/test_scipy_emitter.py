@@ -300,6 +300,8 @@ class TestChangedAttributes:
             ({"ub_names": ["r", "r", 3]}, TypeError, "ub_names must hold str, not int"),
             ({"b_ub": [4.0]}, ValueError, "b_ub has 1 entries"),
             ({"c": [1.0, "two"]}, TypeError, "must be real number, not str"),
+            ({"inline_limit": "10"}, TypeError, "^inline_limit must be an int, not str$"),
+            ({"inline_limit": -1}, ValueError, "^inline_limit must be at least 0, not -1$"),
             ({"A_ub": [[1.0, 1.0, 0.0]], "b_ub": [4.0], "ub_names": ["r"]}, ValueError, "A_ub has 3 columns"),
             ({"A_eq": lambda g: g.A_eq[0]}, ValueError, "A_eq must have two dimensions, not 1"),
             ({"A_eq": lambda g: np.ones((1, 3))}, ValueError, "A_eq has 3 columns; var_names has 2"),

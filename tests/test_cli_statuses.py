@@ -245,6 +245,21 @@ def test_ctrl_c_prints_the_best_solution_found_so_far(folder):
         assert "\nx\n" in out and "Best bound: " in out
 
 
+def test_ctrl_c_leaves_stdout_to_the_json_whichever_solver_runs(folder):
+    pytest.importorskip("pyscipopt")
+    model, data = market_split()
+    (folder / "ms.mod").write_text(model)
+    (folder / "ms.dat").write_text(data)
+    argv = ["run", "ms.mod", "ms.dat", "--solver", "scip", "--json", "--time-limit", "120"]
+    with subprocess.Popen([sys.executable, "-m", "tarvok", *argv], cwd=folder, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, text=True) as child:  # fmt: skip
+        time.sleep(4)
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=60)
+    assert child.returncode == 130, err
+    assert json.loads(out)["status"] == "error"  # the one object alone, nothing the solver printed
+
+
 # ------------------------------------------------------------ names in --write
 
 LABELLED = (

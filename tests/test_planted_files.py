@@ -174,3 +174,23 @@ def test_eval_writes_nothing_through_a_link_in_its_out_folder(llm, tmp_path):  #
     _, stderr = refused.communicate(timeout=180)
     assert refused.returncode != 0 and "results.jsonl" in stderr
     assert list(outside.iterdir()) == [] and len(llm.asked) == asked
+
+
+def test_eval_writes_nothing_through_a_link_planted_while_a_problem_runs(llm, openai_server, tmp_path):  # noqa: F811
+    path, out, victim = dataset(tmp_path, ["bakery"]), tmp_path / "out", tmp_path / "victim"
+    names = ("transcript.jsonl", "model.mod", "data.dat")
+    answer = openai_server.server.handler
+
+    def planting(request):  # once the problem's folder is readied, before anything is written in it
+        if not llm.asked:
+            for name in names:
+                (out / "bakery" / name).symlink_to(victim)
+        return answer(request)
+
+    openai_server.server.handler = planting
+    done = command([str(path), "--out", "out", "--model", "gpt-test", "--iterations", "1"], tmp_path)
+    _, stderr = done.communicate(timeout=180)
+    assert done.returncode == 0, stderr
+    assert not victim.exists() and not any((out / "bakery" / name).is_symlink() for name in names)
+    transcript = (out / "bakery" / "transcript.jsonl").read_text().splitlines()
+    assert [json.loads(line)["step"] for line in transcript][0] == "generate" and len(transcript) == len(llm.asked)

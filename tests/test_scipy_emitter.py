@@ -298,6 +298,8 @@ class TestChangedAttributes:
             ({"ub_names": ["r", "r", 3]}, TypeError, "ub_names must hold str, not int"),
             ({"b_ub": [4.0]}, ValueError, "b_ub has 1 entries"),
             ({"c": [1.0, "two"]}, TypeError, "must be real number, not str"),
+            ({"inline_limit": "10"}, TypeError, "^inline_limit must be an int, not str$"),
+            ({"inline_limit": -1}, ValueError, "^inline_limit must be at least 0, not -1$"),
             ({"A_ub": [[1.0, 1.0, 0.0]], "b_ub": [4.0], "ub_names": ["r"]}, ValueError, "A_ub has 3 columns"),
             ({"A_eq": lambda g: g.A_eq[0]}, ValueError, "A_eq must have two dimensions, not 1"),
             ({"A_eq": lambda g: np.ones((1, 3))}, ValueError, "A_eq has 3 columns; var_names has 2"),
@@ -415,6 +417,14 @@ def test_the_script_rounds_integer_bounds_and_keeps_stdout_for_json(tmp_path):
     done = subprocess.run([sys.executable, str(path)], capture_output=True, text=True, timeout=300)
     assert done.returncode == 0 and json.loads(done.stdout)["objective"] == -10
     assert done.stdout.startswith("{") and "HiGHS" in done.stderr
+
+
+def test_a_reader_that_stops_early_ends_the_script_quietly(tmp_path):
+    emitter.write_script(HAND, "", tmp_path / "model.py")
+    with subprocess.Popen([sys.executable, str(tmp_path / "model.py")], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE) as child:  # fmt: skip
+        child.stdout.close()  # as `| head -1` does once it has its line
+        assert child.stderr.read() == b"" and child.wait(timeout=300) == 141
 
 
 def x_of(program, values):

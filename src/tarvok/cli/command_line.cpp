@@ -4,6 +4,7 @@
 #include "common/files.hpp"
 #include "common/json.hpp"
 #include "common/utf8.hpp"
+#include "generative/providers/transcripts.hpp"
 
 #include <cmath>
 #include <limits>
@@ -122,10 +123,9 @@ LlmOptions checked_llm_options(const CommandLine& line, const std::string& defau
     choice.provider = line.text("provider");
     if (choice.provider) choice.provider_key = provider_key(*choice.provider);
     choice.replay = line.text("replay");
-    if (choice.replay) {
-        std::error_code error;
-        choice.replay_exists = std::filesystem::exists(files::named_path(*choice.replay), error);
-    }
+    if (choice.replay)
+        choice.replay_refusal =
+            tarvok::generative::providers::replay_path_refusal(files::named_path(*choice.replay), *choice.replay);
     choice.default_replay = default_replay;
     choice.timeout = line.number("timeout");
     refuse(refused_llm_choice(choice));

@@ -359,7 +359,7 @@ Refusal refused_llm_choice(const LlmChoice& c) {
         return "--provider replay needs --replay PATH (a transcript or a folder of them)";
     if (c.replay && c.provider && !named)
         return "--replay answers requests itself; it cannot go with --provider " + *c.provider;
-    if (c.replay && !c.replay_exists) return "replay path not found: " + *c.replay;
+    if (c.replay && c.replay_refusal) return c.replay_refusal;
     return refused_timeout(c.timeout);
 }
 

@@ -81,11 +81,11 @@ Refusal refused_timeout(std::optional<double> seconds);
 
 /// The LLM options as given, for the checks made before any request.
 struct LlmChoice {
-    std::optional<std::string> provider;  ///< --provider as given
-    std::string provider_key;             ///< --provider trimmed and lower-cased by the host
-    std::optional<std::string> replay;    ///< --replay as given
-    bool replay_exists = false;           ///< the --replay path exists
-    bool default_replay = false;          ///< the library has a transcript of its own to replay
+    std::optional<std::string> provider;        ///< --provider as given
+    std::string provider_key;                   ///< --provider trimmed and lower-cased by the host
+    std::optional<std::string> replay;          ///< --replay as given
+    std::optional<std::string> replay_refusal;  ///< why --replay cannot be read from (see replay_path_refusal)
+    bool default_replay = false;                ///< the library has a transcript of its own to replay
     std::optional<double> timeout;
 };
 

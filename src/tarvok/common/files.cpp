@@ -377,8 +377,12 @@ bool same_file(const fs::path& a, const fs::path& b) {
     return settled(a) == settled(b);
 }
 
-void append_whole(const fs::path& path, std::string_view bytes) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+void append_whole(const fs::path& path, std::string_view bytes, Existing existing) {
+    int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | (existing == Existing::Follow ? 0 : O_NOFOLLOW);
+    int fd = ::open(path.c_str(), flags, 0644);
+    // A link planted at an owned name goes; one planted again meanwhile is refused.
+    if (fd < 0 && errno == ELOOP && existing == Existing::Replace && ::unlink(path.c_str()) == 0)
+        fd = ::open(path.c_str(), flags, 0644);
     if (fd < 0) throw FileError(errno, path);
     while (!bytes.empty()) {
         ssize_t written = ::write(fd, bytes.data(), bytes.size());

@@ -162,7 +162,9 @@ std::string os_error_text(int error_number, std::string_view shown);
 /// Appends `bytes` to the file at `path` (created with mode 0644 when it does
 /// not exist) in one run of writes at its end, so that a log whose lines are
 /// appended this way holds only whole lines when a writer stops between
-/// them. Throws FileError.
-void append_whole(const std::filesystem::path& path, std::string_view bytes);
+/// them. With Existing::Replace (a name the package owns) a link at `path`
+/// is removed and a file made in its place, never appended to through it.
+/// Throws FileError.
+void append_whole(const std::filesystem::path& path, std::string_view bytes, Existing existing = Existing::Follow);
 
 }  // namespace tarvok::files

@@ -22,7 +22,7 @@ std::optional<std::string> command_option_fault(const CommandOptions& o) {
         return "--replay answers requests itself; it cannot go with --provider " + *o.provider;
     if (!o.replay && replay_named && !o.replay_configured)
         return "--provider replay needs --replay PATH (a transcript or a folder of them)";
-    if (o.replay && !o.replay_exists) return "replay path not found: " + *o.replay;
+    if (o.replay && o.replay_refusal) return o.replay_refusal;
     if (o.stop_after_errors < 0) return "--stop-after-errors must be at least 0";
     if (o.what_if_max < 0) return "--what-if-max must be at least 0";
     if (o.provider && !o.provider_known)

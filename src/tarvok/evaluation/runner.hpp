@@ -39,11 +39,11 @@ struct CommandOptions {
     std::vector<std::pair<std::string, std::optional<long long>>> counts;
     double rel_tol = 1e-4;
     std::optional<double> timeout;
-    std::optional<std::string> provider;      ///< as given
-    std::optional<std::string> provider_key;  ///< `provider` trimmed and lower-cased
-    std::optional<std::string> replay;        ///< the --replay path as given
-    bool replay_exists = false;               ///< whether that path exists
-    bool replay_configured = false;           ///< the library's own REPLAY_PATH is set
+    std::optional<std::string> provider;        ///< as given
+    std::optional<std::string> provider_key;    ///< `provider` trimmed and lower-cased
+    std::optional<std::string> replay;          ///< the --replay path as given
+    std::optional<std::string> replay_refusal;  ///< why that path cannot be read from (see replay_path_refusal)
+    bool replay_configured = false;             ///< the library's own REPLAY_PATH is set
     long long stop_after_errors = 3;
     long long what_if_max = 3;
     bool provider_known = true;    ///< `provider_key` names a provider (or none is given)

@@ -176,7 +176,7 @@ void Transcript::record(const Exchange& exchange) {
     text += "\n";
     blocking_([&] {
         if (std::filesystem::path folder = file_.parent_path(); !folder.empty()) make_folders(folder);
-        files::append_whole(file_, text);
+        files::append_whole(file_, text, existing_);
     });
 }
 

@@ -9,6 +9,7 @@
 // three-byte sequences).
 #pragma once
 
+#include "common/files.hpp"
 #include "compiler/data_values.hpp"
 #include "generative/prompts.hpp"
 #include "generative/reply_parsing.hpp"
@@ -83,8 +84,10 @@ class Transcript {
     /// disk, a pipe without a reader): the host lets its other threads run.
     using Blocking = std::function<void(const std::function<void()>& write)>;
 
-    explicit Transcript(std::filesystem::path file, Blocking blocking = run_now)
-        : file_(std::move(file)), blocking_(std::move(blocking)) {}
+    /// `existing`: what an append does with a link at the file's name.
+    explicit Transcript(std::filesystem::path file, Blocking blocking = run_now,
+                        files::Existing existing = files::Existing::Follow)
+        : file_(std::move(file)), blocking_(std::move(blocking)), existing_(existing) {}
     /// Makes the file's folder when it is missing, then appends the line.
     /// Throws files::FileError.
     void record(const Exchange& exchange);
@@ -95,6 +98,7 @@ class Transcript {
 
     std::filesystem::path file_;
     Blocking blocking_;
+    files::Existing existing_;
 };
 
 /// A client that hands every exchange of the one it wraps to a transcript,

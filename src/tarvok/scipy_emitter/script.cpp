@@ -536,7 +536,14 @@ def main():
         "values": {} if x is None else solution_values(x),
         "message": message,
     }
-    print(json.dumps(result, indent=2, ensure_ascii=False))
+    try:
+        print(json.dumps(result, indent=2, ensure_ascii=False))
+        sys.stdout.flush()
+    except BrokenPipeError:
+        # The reader stopped reading (`| head`): quiet, as SIGPIPE would end the script, and what
+        # is still buffered goes nowhere, so that the interpreter's last flush does not complain.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 141
     return 0 if status == "optimal" else 3
 
 

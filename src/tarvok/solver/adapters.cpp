@@ -105,11 +105,10 @@ std::vector<const char*> highs_callbacks(bool log, bool watch) {
     return out;
 }
 
-std::vector<LibraryParameter> scip_parameters(const LoadRequest& request, bool main_thread) {
+std::vector<LibraryParameter> scip_parameters(const LoadRequest& request) {
     std::vector<LibraryParameter> out;
     if (!std::isnan(request.mip_gap)) out.push_back({"limits/gap", request.mip_gap});
     if (request.threads) out.push_back({"lp/threads", *request.threads});
-    out.push_back({"misc/catchctrlc", main_thread});
     return out;
 }
 

@@ -62,10 +62,8 @@ struct LibraryParameter {
 };
 
 /// SCIP's parameters for a load as `request` asks: the gap and the LP's
-/// threads when given, and whether SCIP catches Ctrl-C itself. It does so by
-/// replacing the process's handler while it runs: only where signals arrive,
-/// on the `main_thread`.
-std::vector<LibraryParameter> scip_parameters(const LoadRequest& request, bool main_thread);
+/// threads when given.
+std::vector<LibraryParameter> scip_parameters(const LoadRequest& request);
 
 /// A variable of a planned model.
 struct PlannedColumn {

@@ -76,6 +76,11 @@ TEST(CommandLine, LlmOptionsRefuseFirstThenDecideOnce) {
                             {"timeout", Value::null()},
                             {"model_name", Value::null()}})),
               "replay path not found: no/such/transcript");
+    EXPECT_EQ(refusal(line({{"provider", Value::null()},
+                            {"replay", Value::of("/dev/null")},
+                            {"timeout", Value::null()},
+                            {"model_name", Value::null()}})),
+              "replay path is neither a transcript nor a folder: /dev/null");  // it is there, but holds none
 }
 
 TEST(CommandLine, PathsAreMadeAbsoluteByName) {

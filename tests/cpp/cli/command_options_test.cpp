@@ -142,12 +142,9 @@ TEST(OptionValues, TheLlmChoiceIsCheckedBeforeAnyRequest) {
               "--provider replay needs --replay PATH (a transcript or a folder of them)");
     EXPECT_EQ(refused_llm_choice({.provider = "replay", .provider_key = "replay", .default_replay = true}),
               std::nullopt);
-    EXPECT_EQ(refused_llm_choice(
-                  {.provider = "Ollama", .provider_key = "ollama", .replay = "t.jsonl", .replay_exists = true}),
+    EXPECT_EQ(refused_llm_choice({.provider = "Ollama", .provider_key = "ollama", .replay = "t.jsonl"}),
               "--replay answers requests itself; it cannot go with --provider Ollama");
-    EXPECT_EQ(refused_llm_choice({.replay = "gone.jsonl"}), "replay path not found: gone.jsonl");
-    EXPECT_EQ(refused_llm_choice({.replay = "t.jsonl", .replay_exists = true, .timeout = 0}),
-              "--timeout must be a positive number");
+    EXPECT_EQ(refused_llm_choice({.replay = "t.jsonl", .timeout = 0}), "--timeout must be a positive number");
 }
 
 TEST(FailureLines, OneLineAndWhatRanOutOfMemory) {

@@ -42,4 +42,15 @@ TEST_F(AppendWhole, AFileThatCannotBeOpenedIsTheSystemsErrorForItsPath) {
     }
 }
 
+TEST_F(AppendWhole, AnOwnedNameReplacesALinkThatAUsersPathFollows) {
+    fs::path elsewhere = root_ / "elsewhere", log = root_ / "run.jsonl";
+    fs::create_symlink(elsewhere, log);
+    append_whole(log, "user's\n");
+    EXPECT_EQ(read(elsewhere), "user's\n");
+    append_whole(log, "owned\n", tarvok::files::Existing::Replace);
+    EXPECT_FALSE(fs::is_symlink(log));
+    EXPECT_EQ(read(log), "owned\n");
+    EXPECT_EQ(read(elsewhere), "user's\n");
+}
+
 }  // namespace

@@ -52,14 +52,13 @@ TEST(CommandOptions, TheFirstFaultInCheckingOrderIsTheOneReported) {
 TEST(CommandOptions, ReplayAndProviderMustAgree) {
     CommandOptions o = usable();
     o.replay = "talks";
-    o.replay_exists = true;
     o.provider = " OpenAI";
     o.provider_key = "openai";
     EXPECT_EQ(command_option_fault(o), "--replay answers requests itself; it cannot go with --provider  OpenAI");
     o.provider = "Replay";
     o.provider_key = "replay";
     EXPECT_FALSE(command_option_fault(o));
-    o.replay_exists = false;
+    o.replay_refusal = "replay path not found: talks";
     EXPECT_EQ(command_option_fault(o), "replay path not found: talks");
 
     CommandOptions named = usable();

@@ -167,21 +167,17 @@ TEST(HighsPool, AThreadKeepsItsPoolUntilARunAsksForAnotherSize) {
     EXPECT_EQ(size, 2);
 }
 
-TEST(ScipParameters, OnlyWhatIsAskedForIsSetAndCtrlCIsCaughtOnlyOnTheMainThread) {
-    std::vector<LibraryParameter> plain = scip_parameters({}, false);
-    ASSERT_EQ(plain.size(), 1u);
-    EXPECT_STREQ(plain[0].name, "misc/catchctrlc");
-    EXPECT_EQ(plain[0].value, (std::variant<bool, int, double>(false)));
+TEST(ScipParameters, OnlyWhatIsAskedForIsSet) {
+    EXPECT_TRUE(scip_parameters({}).empty());
     LoadRequest r;
     r.mip_gap = 0.01;
     r.threads = 3;
-    std::vector<LibraryParameter> asked = scip_parameters(r, true);
-    ASSERT_EQ(asked.size(), 3u);
+    std::vector<LibraryParameter> asked = scip_parameters(r);
+    ASSERT_EQ(asked.size(), 2u);
     EXPECT_STREQ(asked[0].name, "limits/gap");
     EXPECT_EQ(asked[0].value, (std::variant<bool, int, double>(0.01)));
     EXPECT_STREQ(asked[1].name, "lp/threads");
     EXPECT_EQ(asked[1].value, (std::variant<bool, int, double>(3)));
-    EXPECT_EQ(asked[2].value, (std::variant<bool, int, double>(true)));
 }
 
 }  // namespace

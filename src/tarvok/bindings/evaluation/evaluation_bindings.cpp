@@ -28,6 +28,7 @@
 #include "evaluation/work_queue.hpp"
 #include "example_ranker/ranking.hpp"
 #include "generative/providers/providers.hpp"
+#include "generative/providers/transcripts.hpp"
 #include "solver/options.hpp"
 
 #include <array>
@@ -360,6 +361,7 @@ class HostGeneration final : public ev::Generation {
 
     void generate(const std::filesystem::path& folder, ev::Record& record, bool readings,
                   ev::Generated& made) override {
+        host::OwnedFolder owned(folder);  // the loop's files there are the run's, whoever writes them
         py::gil_scoped_acquire held;
         try {
             if (!keywords_) keywords_ = loop_call(settings_, progress_);
@@ -747,10 +749,7 @@ ev::CommandOptions command_options(py::object args, const ev::ParsedArguments& p
         o.provider_choices = pv::provider_names();
         if (!o.replay && *o.provider_key == "replay") o.replay_configured = !generative().attr("REPLAY_PATH").is_none();
     }
-    if (o.replay) {
-        std::error_code unknown;  // as the host's os.path.exists: a path that cannot be looked at is not there
-        o.replay_exists = std::filesystem::exists(host::file_system_path(args.attr("replay")), unknown);
-    }
+    if (o.replay) o.replay_refusal = pv::replay_path_refusal(host::file_system_path(args.attr("replay")), *o.replay);
     return o;
 }
 

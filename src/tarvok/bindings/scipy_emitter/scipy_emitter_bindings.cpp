@@ -187,12 +187,25 @@ py::object matrix_object(SparseRows m, uint32_t columns, uint64_t dense_limit) {
     return sparse.attr("csr_array")(parts, py::arg("shape") = py::make_tuple(rows, columns));
 }
 
+/// A limit attribute (inline_limit, dense_limit) as a count: an int at least 0.
+uint64_t limit(py::handle self, const char* attribute) {
+    py::object value = self.attr(attribute);
+    if (!PyIndex_Check(value.ptr()))
+        throw py::type_error(std::string(attribute) + " must be an int, not " + host::type_name(value));
+    py::object whole = py::reinterpret_steal<py::object>(PyNumber_Index(value.ptr()));
+    if (!whole) throw py::error_already_set();
+    long long count = host::saturated(whole);
+    if (count < 0)
+        throw py::value_error(std::string(attribute) + " must be at least 0, not " + host::str_of(py::repr(value)));
+    return static_cast<uint64_t>(count);
+}
+
 void build_constraints(py::object self) {
     std::shared_ptr<const Program> p = program_of(self);
     for (py::handle constraint : entries(self.attr("ast"), "constraints"))
         require_translated(self, get(constraint, "operator"), translates_operator, "_unsupported_operator_error",
                            "constraint");
-    uint64_t dense_limit = self.attr("dense_limit").cast<uint64_t>();
+    uint64_t dense_limit = limit(self, "dense_limit");
     StandardConstraints s;
     {
         py::gil_scoped_release release;
@@ -297,7 +310,7 @@ ScriptInput script_input(py::handle self, const Program& p) {
         .a_eq = matrix(self, "A_eq"),
         .b_eq = items(self, "b_eq", number),
         .eq_names = items(self, "eq_names", text),
-        .inline_limit = self.attr("inline_limit").cast<uint64_t>(),
+        .inline_limit = limit(self, "inline_limit"),
     };
     try {
         return tarvok::scipy_emitter::script_input(p, std::move(state));

@@ -8,9 +8,13 @@
 #include "solver/adapters.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <variant>
 #include <vector>
 
@@ -31,6 +35,8 @@ ScipModel build(const Program& p, const ModelPlan& plan, py::module_& scip) {
     ScipModel m;
     m.model = scip.attr("Model")();
     m.model.attr("hideOutput")();
+    // SCIP's own Ctrl-C handler prints on stdout, which carries a command's JSON: the run is watched instead.
+    m.model.attr("setParam")("misc/catchctrlc", false);
     py::object add_var = m.model.attr("addVar");
     m.vars.reserve(plan.columns.size());
     for (const PlannedColumn& c : plan.columns)
@@ -67,13 +73,14 @@ class ScipProgram : public LoadedProgram {
         if (!presolve) model.attr("setPresolve")(scip_.attr("SCIP_PARAMSETTING").attr("OFF"));
         if (!std::isnan(time_limit)) model.attr("setParam")("limits/time", time_limit);
         if (backend_.cancelled()) raise_cancelled();
-        optimize(model, request_.log);
+        std::unique_ptr<py::error_already_set> raised = optimize(model, request_.log);
         solved_ = true;
-        std::string status = host::str_of(model.attr("getStatus")());
-        if (status == "userinterrupt" || PyErr_CheckSignals() != 0) {
-            if (PyErr_Occurred()) backend_.hold_interrupt(py::error_already_set());
+        if (raised) {
+            if (!raised->matches(PyExc_KeyboardInterrupt)) throw std::move(*raised);
+            backend_.hold_interrupt(std::move(*raised));
             return {Status::Error, true, ""};
         }
+        std::string status = host::str_of(model.attr("getStatus")());
         return {status_from_scip(status), false, "SCIP status " + status};
     }
 
@@ -116,6 +123,7 @@ class ScipProgram : public LoadedProgram {
     static std::vector<int> needed_bounds(py::object& sub, std::vector<uint32_t>& columns) {
         constexpr double kInfinite = 1e20;
         sub.attr("hideOutput")();
+        sub.attr("setParam")("misc/catchctrlc", false);
         std::vector<py::object> vars;
         for (py::handle v : sub.attr("getVars")()) vars.push_back(py::reinterpret_borrow<py::object>(v));
         auto bound = [&](size_t v, bool low) { return vars[v].attr(low ? "getLbOriginal" : "getUbOriginal")(); };
@@ -150,7 +158,7 @@ class ScipProgram : public LoadedProgram {
         lp.model.attr("setPresolve")(off);
         lp.model.attr("setHeuristics")(off);
         lp.model.attr("disablePropagation")();
-        optimize(lp.model, false);
+        lp.model.attr("optimizeNogil")();
         if (host::str_of(lp.model.attr("getStatus")()) != "optimal") return std::nullopt;
         SolverFigures f;
         try {
@@ -175,27 +183,87 @@ class ScipProgram : public LoadedProgram {
 
   private:
     void set_options(py::object& model) {
-        for (const LibraryParameter& p : scip_parameters(request_, on_main_thread()))
+        for (const LibraryParameter& p : scip_parameters(request_))
             std::visit([&](auto value) { model.attr("setParam")(p.name, value); }, p.value);
     }
 
-    /// Runs SCIP with the GIL released; its log, when asked for, goes to a
-    /// file and from there to sys.stderr.
-    void optimize(py::object& model, bool log) {
-        if (!log) {
-            model.attr("optimizeNogil")();
-            return;
-        }
+    /// Runs SCIP, watched (see watched); its log, when asked for, goes to a
+    /// file and from there to sys.stderr. What stopped the run, if anything.
+    std::unique_ptr<py::error_already_set> optimize(py::object& model, bool log) {
+        if (!log) return watched(model);
         py::module_ tempfile = py::module_::import("tempfile");
         py::object folder = tempfile.attr("TemporaryDirectory")();
         py::object path = py::module_::import("os").attr("path").attr("join")(folder.attr("name"), "scip.log");
         model.attr("setLogfile")(path);
-        model.attr("optimizeNogil")();
+        std::unique_ptr<py::error_already_set> raised = watched(model);
         model.attr("setLogfile")(py::none());
         py::object text =
             py::module_::import("pathlib").attr("Path")(path).attr("read_text")(py::arg("errors") = "replace");
         py::module_::import("sys").attr("stderr").attr("write")(text);
         folder.attr("cleanup")();
+        return raised;
+    }
+
+    /// Runs SCIP on a thread of its own while this one, the GIL released
+    /// between looks, lets the host's signal handlers run and asks the
+    /// caller's cancel; what either raises (KeyboardInterrupt, the cancelled
+    /// solve's RuntimeError) stops SCIP and is returned once it has stopped.
+    std::unique_ptr<py::error_already_set> watched(py::object& model) {
+        std::mutex lock;
+        std::condition_variable ended;
+        bool done = false;
+        std::unique_ptr<py::error_already_set> raised, failed;
+        std::thread solving([&] {
+            py::gil_scoped_acquire gil;
+            try {
+                model.attr("optimizeNogil")();
+            } catch (py::error_already_set& e) {
+                failed = std::make_unique<py::error_already_set>(std::move(e));
+            }
+            std::lock_guard<std::mutex> held(lock);
+            done = true;
+            ended.notify_one();
+        });
+        auto join = [&] {
+            py::gil_scoped_release unlocked;
+            solving.join();
+        };
+        try {
+            for (;;) {
+                {
+                    py::gil_scoped_release unlocked;
+                    std::unique_lock<std::mutex> held(lock);
+                    if (ended.wait_for(held, std::chrono::milliseconds(20), [&] { return done; })) break;
+                }
+                if (!raised && PyErr_CheckSignals() != 0) raised = std::make_unique<py::error_already_set>();
+                if (!raised && backend_.cancelled()) {
+                    try {
+                        raise_cancelled();
+                    } catch (py::error_already_set& e) {
+                        raised = std::make_unique<py::error_already_set>(std::move(e));
+                    }
+                }
+                // Again at every look: SCIP may not have reached the stage where the stop holds.
+                if (raised) interrupt(model);
+            }
+        } catch (...) {
+            interrupt(model);
+            join();
+            throw;
+        }
+        join();
+        if (failed) throw std::move(*failed);
+        if (!raised && PyErr_CheckSignals() != 0) raised = std::make_unique<py::error_already_set>();
+        return raised;
+    }
+
+    /// Asks SCIP to stop; a stage it takes no stop in is asked again later.
+    static void interrupt(py::object& model) {
+        py::error_scope kept;  // what the watch holds stays as it is
+        try {
+            model.attr("interruptSolve")();
+        } catch (...) {
+        }
     }
 
     HostBackend& backend_;

@@ -419,11 +419,14 @@ wf::Result run_loop(Call& call) {
     HostSteps steps(call);
     HostProgress progress(call);
     std::optional<wf::Transcript> transcript;
-    if (!call.record.is_none())
-        transcript.emplace(host::file_system_path(call.record), [](const std::function<void()>& write) {
-            py::gil_scoped_release unlocked;
+    if (!call.record.is_none()) {
+        std::filesystem::path file = host::file_system_path(call.record);
+        auto unlocked = [](const std::function<void()>& write) {
+            py::gil_scoped_release released;
             write();
-        });
+        };
+        transcript.emplace(file, unlocked, host::OwnedFolder::existing_at(file));
+    }
     wf::Transcript* record = transcript ? &*transcript : nullptr;
     try {
         if (call.existing) {

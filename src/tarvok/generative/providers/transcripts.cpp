@@ -1,6 +1,7 @@
 #include "generative/providers/transcripts.hpp"
 
 #include "common/json.hpp"
+#include "generative/providers/back_end_texts.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -87,6 +88,14 @@ BookCache::Book BookCache::get(const std::string& signature, const std::function
     signature_ = signature;
     book_ = book;
     return book;
+}
+
+std::optional<std::string> replay_path_refusal(const std::filesystem::path& path, std::string_view shown) {
+    std::error_code unknown;
+    std::filesystem::file_status status = std::filesystem::status(path, unknown);
+    if (!std::filesystem::exists(status)) return replay_path_missing(shown);
+    if (std::filesystem::is_regular_file(status) || std::filesystem::is_directory(status)) return std::nullopt;
+    return "replay path is neither a transcript nor a folder: " + std::string(shown);
 }
 
 std::optional<std::vector<std::filesystem::path>> transcript_files(const std::filesystem::path& path) {

@@ -26,6 +26,11 @@ std::vector<std::string_view> split_lines(std::string_view text);
 /// a run was stopped) is passed over.
 void read_transcript(std::string_view text, replay::Book& book);
 
+/// Why no transcripts can be read at `path` (shown as `shown`): it is not
+/// there (as the host's os.path.exists tells), or it is neither a file nor a
+/// folder, links followed (a pipe, a device); nothing when they can.
+std::optional<std::string> replay_path_refusal(const std::filesystem::path& path, std::string_view shown);
+
 /// The transcripts at `path`: the file itself, or the *.jsonl files of the
 /// folder and every folder below it, in name order (names that start with a
 /// dot are passed over, as the host's glob does, and so is what is no file

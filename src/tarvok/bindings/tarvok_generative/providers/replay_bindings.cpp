@@ -26,8 +26,12 @@ py::object replay_path() {
 /// The book of the transcripts at `path` (a later file's records win), read
 /// again only when its files changed.
 std::shared_ptr<const replay::Book> book_at(py::handle path) {
-    auto files = pv::transcript_files(host::file_system_path(path));
-    if (!files) host::raise(PyExc_RuntimeError, pv::replay_path_missing(host::str_of(path)));
+    std::filesystem::path where = host::file_system_path(path);
+    auto files = pv::transcript_files(where);
+    if (!files)
+        host::raise(
+            PyExc_RuntimeError,
+            pv::replay_path_refusal(where, host::str_of(path)).value_or(pv::replay_path_missing(host::str_of(path))));
     static pv::BookCache kept;
     return kept.get(pv::files_signature(*files), [&] {
         auto book = std::make_shared<replay::Book>();

@@ -342,8 +342,8 @@ def test_an_assessment_is_escaped_and_exact_in_json(openai_server, tmp_path):
             assert done.stdout.endswith("Fine." + SHOWN + "\n")
 
 
-def test_eval_lines_for_a_reader_are_escaped_and_records_exact(monkeypatch, capsys, tmp_path):
-    evaluation = pytest.importorskip("tarvok.evaluation")
+def test_eval_lines_for_a_reader_are_escaped_and_records_exact(monkeypatch, tg, capsys, tmp_path):
+    pytest.importorskip("tarvok.evaluation")
     pytest.importorskip("highspy")
     from tarvok import _cli
 
@@ -351,12 +351,7 @@ def test_eval_lines_for_a_reader_are_escaped_and_records_exact(monkeypatch, caps
     hostile = "p" + HOSTILE
     records = [{"id": hostile, "question": "Cover y.", "answer": 1}, {"id": hostile, "question": "Again.", "answer": 2}]
     (tmp_path / "set.jsonl").write_text("".join(json.dumps(r) + "\n" for r in records))
-
-    def solved(problem, out_dir, settings):
-        return {"id": problem["id"], "objective": 1.0, "status": "optimal", "compiled": True, "iterations": 1,
-                "compile_errors": [], "error": None, "seconds": 0.5}  # fmt: skip
-
-    monkeypatch.setattr(evaluation, "_run_problem", solved)
+    stand_in_llm(tg, monkeypatch, "dvar float+ x;\nminimize cost: x + 1;\n")
     status = _cli.main(["eval", str(tmp_path / "set.jsonl"), "--out", str(tmp_path / "runs"), "--model", "gpt-test"])
     out, err = capsys.readouterr()
     assert status == 0, err

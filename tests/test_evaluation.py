@@ -1,4 +1,4 @@
-"""tarvok.evaluation with the loop replaced: arguments, data-set problems,
+"""tarvok.evaluation over the real loop with a stand-in LLM: arguments, data-set problems,
 the provider check, resuming, the loop's settings and the progress display."""
 
 import io
@@ -7,6 +7,7 @@ import os
 import threading
 
 import pytest
+from workflow_fakes import PAIR_REQUEST, VERDICT_REQUEST, pair, verdict
 
 import tarvok.evaluation as ev
 import tarvok.tarvok_generative as tg
@@ -30,27 +31,28 @@ def read_records(out):
 
 @pytest.fixture
 def fake_runs(monkeypatch):
-    """Replaces _run_problem: every problem solves to the objective `answers` gives its id (default 10.0)."""
+    """The real loop, compiler and solver with a stand-in LLM: each problem's model solves to the objective
+    `answers` gives its description (default 10.0), or is the model text held there, or its request raises the
+    exception held there. `calls` gets (description, example library, thread) as each generation starts."""
     monkeypatch.setenv("OPENAI_API_KEY", "sk-test")
-    calls = []
-    answers = {}
+    calls, answers, asking = [], {}, threading.local()
 
-    def run_problem(problem, out_dir, settings):
-        calls.append((problem["id"], problem["folder"], settings, threading.current_thread().name))
-        objective = answers.get(problem["id"], 10.0)
-        if isinstance(objective, BaseException):
-            raise objective
-        return {
-            "status": "optimal",
-            "objective": objective,
-            "compiled": True,
-            "iterations": 1,
-            "compile_errors": [],
-            "seconds": 0.5,
-            "error": None,
-        }
+    def gather(problem_description, k=3, models_dir=None, progress=None):
+        asking.description = problem_description
+        calls.append((problem_description, models_dir, threading.current_thread().name))
+        return []
 
-    monkeypatch.setattr(ev, "_run_problem", run_problem)
+    def llm(input_text, **request):
+        answer = answers.get(asking.description, 10.0)
+        if isinstance(answer, BaseException):
+            raise answer
+        if PAIR_REQUEST in input_text:
+            solving_to = f"dvar float+ x;\nminimize z: x;\nsubject to {{ x >= {answer!r}; }}\n"
+            return pair(answer if isinstance(answer, str) else solving_to, "")
+        return verdict(True, "Fine.") if VERDICT_REQUEST in input_text else "Fine."
+
+    monkeypatch.setattr(tg, "_gather_few_shots", gather)
+    monkeypatch.setattr(tg, "_llm_generate_text", llm)
     return calls, answers
 
 
@@ -94,10 +96,14 @@ class TestArguments:
 class TestRun:
     def test_records_summary_and_folders(self, fake_runs, tmp_path, capsys):
         calls, answers = fake_runs
-        answers["two/with slash"] = 20.0019
+        answers["Second problem."] = 20.0019
         dataset = write_jsonl(tmp_path / "set.jsonl", DATASET, ['{"description": 5}', "not json"])
         summary = run(dataset, tmp_path / "out", progress=True, iterations=3, rel_tol=1e-4)
+        records = {r["id"]: r for r in read_records(tmp_path / "out")}
 
+        assert json.loads((tmp_path / "out" / "summary.json").read_text()) == summary
+        seconds = summary.pop("mean_seconds")
+        assert seconds >= 0 and seconds == pytest.approx(sum(r["seconds"] for r in records.values()) / 3)
         assert summary == {
             "total": 3,
             "attempted": 3,
@@ -112,18 +118,17 @@ class TestRun:
             "rerun": 0,
             "retried": 0,
             "mean_iterations": 1,
-            "mean_seconds": 0.5,
             "execution_rate": 1.0,
-            "mean_llm_calls": None,
-            "mean_repair_rounds": None,
+            "mean_llm_calls": 2,  # the pair and the alignment verdict
+            "mean_repair_rounds": 0,
             "tokens_in": None,
             "tokens_out": None,
             "by_class": {},
             "by_agreement": {},
             "with_assumptions": {"total": 0, "correct": 0, "accuracy": None},
-            "without_assumptions": {"total": 0, "correct": 0, "accuracy": None},
+            "without_assumptions": {"total": 2, "correct": 2, "accuracy": 1.0},
             "with_numbers_not_in_description": {"total": 0, "correct": 0, "accuracy": None},
-            "without_numbers_not_in_description": {"total": 0, "correct": 0, "accuracy": None},
+            "without_numbers_not_in_description": {"total": 2, "correct": 2, "accuracy": 1.0},
             "dataset": str(dataset),
             "provider": "openai",
             "model": "gpt-test",
@@ -131,36 +136,20 @@ class TestRun:
             "execution_check": False,
             "rel_tol": 0.0001,
         }
-        assert json.loads((tmp_path / "out" / "summary.json").read_text()) == summary
-        records = {r["id"]: r for r in read_records(tmp_path / "out")}
         assert records["two/with slash"]["correct"] is True  # 0.0019 off 20: within 1e-4 * 20
         assert records["3"]["expected"] is None and records["one"]["expected"] == 10
         assert (records["3"]["verdict"], records["one"]["verdict"]) == ("no_reference", "correct")
-        folders = {c[0]: c[1] for c in calls}
-        assert folders["one"] == "one" and "/" not in folders["two/with slash"]
-        settings = dict(calls[0][2])
-        assert not settings.pop("stop").is_set()
+        folders = sorted(p.name for p in (tmp_path / "out").iterdir() if p.is_dir())
+        assert len(folders) == 3 and "one" in folders and all(f.startswith(("one", "two_with", "3")) for f in folders)
         library = os.path.join(os.path.dirname(ev.__file__), "tvl_models")
-        assert settings == {
-            "model": "gpt-test",
-            "provider": None,
-            "iterations": 3,
-            "execution_check": None,
-            "few_shot_library": library,
-            "timeout": None,
-            "time_limit": 60.0,
-            "replay": None,
-            "alignment_check": None,
-            "samples": 1,
-            "rel_tol": 0.0001,
-        }
+        assert [c[1] for c in calls] == [library] * 3
         err = capsys.readouterr().err
         assert f"skipped record 4 (line 4) of {dataset}: 'description' is not a text" in err
         assert "skipped record 5 (line 5)" in err and "[3/3] 3: no_reference (optimal, objective 10.0)" in err
 
     def test_a_failing_problem_is_recorded_not_fatal(self, fake_runs, tmp_path):
         _, answers = fake_runs
-        answers["one"] = RuntimeError("Empty model response.")
+        answers["First problem."] = RuntimeError("Empty model response.")
         summary = run(write_jsonl(tmp_path / "set.jsonl", DATASET), tmp_path / "out")
         assert summary["errors"] == 1 and summary["attempted"] == 3
         record = next(r for r in read_records(tmp_path / "out") if r["id"] == "one")
@@ -171,37 +160,39 @@ class TestRun:
         records = [{"id": f"p{i}", "description": f"Problem {i}.", "objective": 10} for i in range(12)]
         summary = run(write_jsonl(tmp_path / "set.jsonl", records), tmp_path / "out", jobs=4, limit=9)
         assert summary["total"] == 9 and summary["correct"] == 9
-        assert sorted(c[0] for c in calls) == sorted(f"p{i}" for i in range(9))
-        assert {c[3] for c in calls} <= {f"tarvok-eval-{i}" for i in range(1, 5)}
+        assert sorted(c[0] for c in calls) == sorted(f"Problem {i}." for i in range(9))
+        assert {c[2] for c in calls} <= {f"tarvok-eval-{i}" for i in range(1, 5)}
 
     def test_settings_hold_for_the_run_only(self, fake_runs, tmp_path, monkeypatch):
-        calls, _ = fake_runs
-        seen = []
-        inner = ev._run_problem
+        calls, answers = fake_runs
+        gather, seen = tg._gather_few_shots, []
 
-        def watching(problem, out_dir, settings):
-            seen.append((settings["execution_check"], settings["few_shot_library"], settings["timeout"], os.getcwd()))
-            settings_then.append((tg.EXECUTION_CHECK, getattr(tg, "FEW_SHOT_LIBRARY", "unset")))
-            return inner(problem, out_dir, settings)
+        def watching(problem_description, **kwargs):
+            seen.append((tg.EXECUTION_CHECK, getattr(tg, "FEW_SHOT_LIBRARY", "unset"), os.getcwd()))
+            return gather(problem_description, **kwargs)
 
-        settings_then = []
-        monkeypatch.setattr(ev, "_run_problem", watching)
+        monkeypatch.setattr(tg, "_gather_few_shots", watching)
         monkeypatch.delattr(tg, "FEW_SHOT_LIBRARY", raising=False)
+        answers["First problem."] = "dvar float+ x;\nminimize z: x;\nsubject to { x >= 3; x <= 1; }\n"
         here = os.getcwd()
-        summary = run(write_jsonl(tmp_path / "set.jsonl", DATASET[:1]), tmp_path / "out", execution_check=True)
+        summary = run(write_jsonl(tmp_path / "set.jsonl", DATASET[:1]), tmp_path / "out", execution_check=True,
+                      iterations=2)  # fmt: skip
         library = os.path.join(os.path.dirname(ev.__file__), "tvl_models")
-        assert seen == [(True, library, None, here)] and summary["execution_check"] is True
+        (record,) = read_records(tmp_path / "out")
+        # The execution check asked again after the infeasible solve, up to the run's iterations.
+        assert (record["iterations"], record["repair_rounds"], record["status"]) == (2, 1, "infeasible")
+        assert calls[-1][1] == library and summary["execution_check"] is True
         # The loop gets them as options of its calls: the module settings stay as they are, even meanwhile.
-        assert settings_then == [(False, "unset")]
+        assert seen == [(False, "unset", here)]
         assert tg.EXECUTION_CHECK is False and not hasattr(tg, "FEW_SHOT_LIBRARY")
 
         monkeypatch.setattr(tg, "FEW_SHOT_LIBRARY", str(tmp_path), raising=False)  # a library the host chose stays
         run(write_jsonl(tmp_path / "set.jsonl", DATASET[:1]), tmp_path / "out2")
-        assert seen[-1][:2] == (None, str(tmp_path))
+        assert calls[-1][1] == str(tmp_path) and read_records(tmp_path / "out2")[0]["repair_rounds"] == 0
         # A relative name with no such folder here: the shipped library.
         monkeypatch.setattr(tg, "FEW_SHOT_LIBRARY", "tvl_models", raising=False)
         run(write_jsonl(tmp_path / "set.jsonl", DATASET[:1]), tmp_path / "out3")
-        assert seen[-1][1] == library and tg.FEW_SHOT_LIBRARY == "tvl_models"
+        assert calls[-1][1] == library and tg.FEW_SHOT_LIBRARY == "tvl_models"
 
     def test_progress_bar_on_a_terminal(self, fake_runs, tmp_path, monkeypatch):
         pytest.importorskip("tqdm")
@@ -237,7 +228,7 @@ class TestPreflightAndResume:
             f.write('{"id": "two/with slash", "expec')  # a run killed while writing this line
         calls.clear()
         summary = run(dataset, out)
-        assert [c[0] for c in calls] == ["two/with slash", "3"]
+        assert [c[0] for c in calls] == ["Second problem.", "Third problem, no reference."]
         assert summary["attempted"] == 3 and summary["correct"] == 1  # 'two' answers 10, not 20
         lines = (out / "results.jsonl").read_text(encoding="utf-8").splitlines()
         assert len(lines) == 4 and lines[1] == '{"id": "two/with slash", "expec'
@@ -274,15 +265,16 @@ class TestPreflightAndResume:
 
     def test_interrupt_keeps_finished_records(self, fake_runs, tmp_path):
         calls, answers = fake_runs
-        answers["3"] = KeyboardInterrupt()
+        answers["Third problem, no reference."] = KeyboardInterrupt()
         dataset = write_jsonl(tmp_path / "set.jsonl", DATASET)
         with pytest.raises(KeyboardInterrupt):
             run(dataset, tmp_path / "out")
         assert [r["id"] for r in read_records(tmp_path / "out")] == ["one", "two/with slash"]
         assert json.loads((tmp_path / "out" / "summary.json").read_text())["attempted"] == 2
-        del answers["3"]
+        del answers["Third problem, no reference."]
         calls.clear()
-        assert run(dataset, tmp_path / "out")["attempted"] == 3 and [c[0] for c in calls] == ["3"]
+        assert run(dataset, tmp_path / "out")["attempted"] == 3
+        assert [c[0] for c in calls] == ["Third problem, no reference."]
 
 
 class TestCommand:
@@ -306,7 +298,7 @@ class TestCommand:
     def test_statuses(self, fake_runs, tmp_path, capsys):
         _, answers = fake_runs
         dataset = write_jsonl(tmp_path / "set.jsonl", DATASET)
-        for problem in ("one", "two/with slash", "3"):
+        for problem in ("First problem.", "Second problem.", "Third problem, no reference."):
             answers[problem] = RuntimeError("Failed to parse model response as JSON")
         assert ev.main([str(dataset), "--out", str(tmp_path / "out"), "--model", "gpt-test", "--json"]) == 0
         summary = json.loads(capsys.readouterr().out)

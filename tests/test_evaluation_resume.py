@@ -1,6 +1,6 @@
 """`tarvok eval` resumes soundly: a record is reused only for the same question and run, and judged
 again; a folder with another run is refused unless forced; one run at a time per folder; folders of
-crafted ids never meet. The command's code (in this interpreter, with the loop replaced) and, for the
+crafted ids never meet. The command's code (in this interpreter, with a stand-in LLM) and, for the
 lock, the real command in fresh interpreters."""
 
 import fcntl
@@ -20,7 +20,7 @@ import tarvok._cli as cli
 import tarvok.evaluation as ev
 import tarvok.tarvok_generative as tg
 
-fake_runs = test_evaluation.fake_runs  # the loop replaced: each problem solves to 10, or what `answers` gives
+fake_runs = test_evaluation.fake_runs  # a stand-in LLM: each problem solves to 10, or what `answers` gives
 
 SET = [
     {"id": "a", "description": "Problem a.", "objective": 10},
@@ -39,7 +39,7 @@ def summary_of(out):
 
 def test_a_changed_question_runs_again_and_every_reused_record_is_judged_again(fake_runs, tmp_path, capsys):
     calls, answers = fake_runs
-    answers.update({"a": 10.0, "b": 20.01, "c": 31.0})
+    answers.update({"Problem a.": 10.0, "Problem b.": 20.01, "Problem c.": 31.0})
     dataset = write_jsonl(tmp_path / "set.jsonl", SET)
     assert eval_command(dataset, tmp_path / "out") == 0
     assert [r["correct"] for r in read_records(tmp_path / "out")] == [True, False, False]
@@ -53,7 +53,7 @@ def test_a_changed_question_runs_again_and_every_reused_record_is_judged_again(f
     calls.clear()
     capsys.readouterr()
     assert eval_command(dataset, tmp_path / "out", "--rel-tol", "1e-3", "--json") == 0
-    assert [c[0] for c in calls] == ["a"]  # only the changed question is asked again
+    assert [c[0] for c in calls] == ["Problem a, reworded."]  # only the changed question is asked again
     summary = json.loads(capsys.readouterr().out)
     assert (summary["rerun"], summary["correct"], summary["attempted"]) == (1, 3, 3)
     assert summary_of(tmp_path / "out") == summary
@@ -68,7 +68,7 @@ def test_a_changed_question_runs_again_and_every_reused_record_is_judged_again(f
 
 def test_an_old_results_file_still_resumes(fake_runs, tmp_path, capsys):
     calls, answers = fake_runs
-    answers["b"] = 20.0
+    answers["Problem b."] = 20.0
     out = tmp_path / "out"
     out.mkdir()
     old = {"id": "a", "expected": 11, "objective": 10.0, "status": "optimal", "correct": False, "compiled": True,
@@ -76,7 +76,7 @@ def test_an_old_results_file_still_resumes(fake_runs, tmp_path, capsys):
     (out / "results.jsonl").write_text(json.dumps(old) + "\n", encoding="utf-8")
     dataset = write_jsonl(tmp_path / "set.jsonl", SET[:2])
     assert eval_command(dataset, out) == 0
-    assert [c[0] for c in calls] == ["b"]
+    assert [c[0] for c in calls] == ["Problem b."]
     summary = summary_of(out)
     assert (summary["correct"], summary["rerun"]) == (2, 0)  # a: judged again against the reference 10
 
@@ -100,7 +100,7 @@ def test_a_folder_with_another_run_is_refused_unless_forced(fake_runs, tmp_path,
         ev.run_evaluation(str(dataset), str(tmp_path / "out"), model="gpt-other", iterations=2, progress=False)
 
     assert eval_command(dataset, tmp_path / "out", "--model", "gpt-other", "--force", "--json") == 0
-    assert sorted(c[0] for c in calls) == ["a", "b", "c"]
+    assert sorted(c[0] for c in calls) == ["Problem a.", "Problem b.", "Problem c."]
     assert json.loads(capsys.readouterr().out)["rerun"] == 3
     assert eval_command(dataset, tmp_path / "out", "--model", "gpt-other") == 0  # the folder holds that run now
 
@@ -146,8 +146,8 @@ def test_crafted_ids_never_share_a_folder(fake_runs, tmp_path):
     ids = ["x/y", folder, folder + fnv_folder_hash(folder), folder.upper()]
     dataset = write_jsonl(tmp_path / "set.jsonl", [{"id": i, "description": f"Problem {i}."} for i in ids])
     assert eval_command(dataset, tmp_path / "out") == 0
-    folders = [c[1] for c in calls]
-    assert len({f.lower() for f in folders}) == len(ids), folders
+    folders = [p.name for p in (tmp_path / "out").iterdir() if p.is_dir()]
+    assert len(calls) == len(ids) and len({f.lower() for f in folders}) == len(ids), folders
 
 
 def test_a_later_repeat_never_writes_through_a_planted_link(tmp_path, monkeypatch):

@@ -31,10 +31,6 @@ def run_evaluation(
     """Run the generation loop on every problem of a data set and measure answer accuracy."""
     ...
 
-def _run_problem(problem: dict[str, Any], out_dir: str, settings: dict[str, Any]) -> dict[str, Any]:
-    """Run one problem: the loop, then the final model's solve; returns its record as a map."""
-    ...
-
 def main(argv: Optional[Sequence[str]] = None) -> int:
     """Run `tarvok eval` with argv (default: sys.argv[1:]) and return its exit status."""
     ...

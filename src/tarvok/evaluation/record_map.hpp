@@ -1,8 +1,7 @@
-// A problem's record as the run's workers pass it on (the map that
-// `_run_problem` returns) and a problem as they get it: one table of fields
-// per struct, which the binding walks to read a host's map, and which
-// value_of walks to shape the plain value the host is handed. Beside them,
-// the shaping of one problem's record from its samples.
+// A problem's record as the run's workers pass it on and a problem as they
+// get it: one table of fields per struct, which the binding walks to read a
+// host's map, and which value_of walks to shape the plain value the host is
+// handed. Beside them, the shaping of one problem's record from its samples.
 #pragma once
 
 #include "compiler/data_values.hpp"
@@ -105,7 +104,7 @@ void each_field(A& a, Visit&& visit) {
     visit("unexplored", a.unexplored);
 }
 
-/// A problem as `_run_problem` gets it; `folder` is the folder of this run
+/// A problem as a worker gets it; `folder` is the folder of this run
 /// of it (see problem_folder).
 template <Of<Problem> P, typename Visit>
 void each_field(P& p, Visit&& visit) {

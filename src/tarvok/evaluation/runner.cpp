@@ -366,9 +366,6 @@ const Face kRunEvaluationFace{
     "stop_after_errors problems of a run (0: never) all end so, the run stops and raises\n"
     "ConnectionError."};
 
-const Face kRunProblemFace{"_run_problem", "problem, out_dir, settings",
-                           "Run one problem: the loop, then the final model's solve; returns its record as a map.\n\n"
-                           "What the loop raises is kept in the record's 'error'."};
 const Face kAddArgumentsFace{"_add_arguments", "parser", "Add the arguments of `tarvok eval` to an argparse parser."};
 const Face kRunCommandFace{"_run_command", "args",
                            "Run `tarvok eval` from the parsed arguments and return its exit status."};

@@ -264,7 +264,7 @@ std::string stopping_line(std::size_t running);
 extern const char* const kInterruptedLine;
 
 /// The module's functions as the host shows them, and the command's description.
-extern const Face kRunEvaluationFace, kRunProblemFace, kAddArgumentsFace, kRunCommandFace, kMainFace;
+extern const Face kRunEvaluationFace, kAddArgumentsFace, kRunCommandFace, kMainFace;
 extern const char* const kEvalDescription;
 
 }  // namespace tarvok::evaluation

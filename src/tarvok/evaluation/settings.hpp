@@ -81,9 +81,9 @@ void each_argument(S& s, Visit&& visit) {
     visit("what_if_max", s.what_if_max);
 }
 
-/// The plain options each problem of the run gets (the map `_run_problem`
-/// takes, beside the host's own: the example library, the solve's time limit,
-/// the stop event and the replay path). The solver and the assumptions
+/// The plain options each problem of the run gets (beside the host's own:
+/// the example library, the solve's time limit and the replay path). The
+/// solver and the assumptions
 /// options are there only when not the default.
 template <typename S, typename Visit>
 void each_problem_setting(S& s, Visit&& visit) {

@@ -46,7 +46,6 @@ namespace pv = tarvok::generative::providers;
 
 namespace {
 
-py::object attr(const char* name) { return host::modules::evaluation.attr(name); }
 using host::Kind;
 
 py::module_ generative() { return host::modules::tarvok_generative.get(); }
@@ -301,15 +300,6 @@ std::string check_provider(const Config& s) {
 
 // ---------------------------------------------------------- one problem
 
-/// A problem's record from the map `_run_problem` returns; the run adds the
-/// problem's facts and judges it.
-ev::Record record_from(py::handle map) {
-    ev::Record r;
-    from_host(map, r);
-    ev::settle(r);
-    return r;
-}
-
 /// "TypeName: message", as a record keeps what a run raised.
 std::string error_text(const py::error_already_set& e) {
     return ev::raised_text(host::type_name(e.value()), host::str_of(e.value()));
@@ -423,12 +413,13 @@ class HostGeneration final : public ev::Generation {
     py::object keywords_;  ///< made at the first generation
 };
 
-/// `_run_problem(problem, out_dir, settings)`: one problem, start to end.
-/// `settings` holds the run's options of the loop (model, provider,
-/// iterations, execution_check, alignment_check, few_shot_library, timeout),
-/// the final solve's time_limit, samples with rel_tol for voting, and the
-/// run whose stop ends it (`stop`).
-py::object run_problem(py::object problem, py::object out_dir, py::object settings) {
+/// One problem, start to end; the run adds the problem's facts to its record
+/// and judges it. `settings` holds the run's options of the loop (model,
+/// provider, iterations, execution_check, alignment_check, few_shot_library,
+/// timeout), the final solve's time_limit and samples with rel_tol for
+/// voting; a stop of `run` ends it.
+ev::Record run_problem(py::object problem, py::object out_dir, py::object settings,
+                       const std::shared_ptr<const ev::WorkQueue>& run) {
     py::object get = settings.attr("get");
     std::filesystem::path out = std::filesystem::absolute(host::file_system_path(out_dir)).lexically_normal();
     std::filesystem::path relative = host::file_system_path(problem["folder"]), folder = out / relative;
@@ -438,19 +429,16 @@ py::object run_problem(py::object problem, py::object out_dir, py::object settin
                                host::saturated(get("samples", 1)),
                                get("rel_tol", 1e-4).cast<double>(),
                                host::truthy(get("assumptions", false))};
-    py::object stop = get("stop");
-    std::shared_ptr<const ev::WorkQueue> run;
-    if (py::isinstance<ev::WorkQueue>(stop)) run = stop.cast<std::shared_ptr<ev::WorkQueue>>();
     auto log = on_host([&] {
         ev::own_problem_folder(out, relative);
         return std::make_shared<ev::ProblemLog>(folder / ev::kProgressLog, run);
     });
     HostGeneration loop(problem, settings, out, log);
     try {
-        return to_host(on_host([&] {
+        return on_host([&] {
             py::gil_scoped_release unlocked;
             return ev::problem_record(loop, *log, options);
-        }));
+        });
     } catch (const tarvok::Interrupted&) {
         raise_stopped();
     }
@@ -476,17 +464,16 @@ struct Pool {
 void work(const std::shared_ptr<Pool>& pool) {
     try {
         while (std::optional<size_t> index = pool->queue->take()) {
-            py::object result;
+            ev::Record record;
             try {
-                result = attr("_run_problem")(pool->todo[*index], pool->out_dir, pool->settings);
+                record = run_problem(pool->todo[*index], pool->out_dir, pool->settings, pool->queue);
             } catch (py::error_already_set& e) {
                 if (!host::is_ordinary(e)) throw;
-                // A replaced _run_problem that raises still gives a record.
-                py::dict raised;
-                raised["error"] = host::text(error_text(e));
-                result = raised;
+                // A problem whose folder or log cannot be written still gives a record.
+                record.error = error_text(e);
             }
-            pool->queue->put(*index, record_from(result));
+            ev::settle(record);
+            pool->queue->put(*index, std::move(record));
         }
     } catch (py::error_already_set& e) {
         // The run raises it; a thread that died silently would leave it waiting.
@@ -541,12 +528,11 @@ py::object few_shot_library(bool tell_it) {
 }
 
 /// The options each problem runs with (see run_problem).
-py::dict problem_settings(const Config& s, py::object library, py::object stop) {
+py::dict problem_settings(const Config& s, py::object library) {
     py::dict settings;
     ev::each_problem_setting(s, [&](const char* key, const auto& value) { settings[key] = to_host(value); });
     settings["few_shot_library"] = library;
     settings["time_limit"] = generative().attr("EXECUTION_TIME_LIMIT");
-    settings["stop"] = stop;
     settings["replay"] = s.replay;
     // The command's size limit; without one, each problem's run reads MAX_SIZE as it starts.
     if (!s.max_size.is_none()) settings["max_size"] = s.max_size;
@@ -557,14 +543,14 @@ py::dict problem_settings(const Config& s, py::object library, py::object stop) 
 }
 
 /// The workers of a run, started on the problems still to run; the run's
-/// queue is their stop (`is_set`).
+/// queue is their stop.
 std::shared_ptr<Pool> start_workers(const Config& s, const std::shared_ptr<ev::WorkQueue>& queue,
                                     const ev::WorkerPlan& plan, py::object library) {
     auto pool = std::make_shared<Pool>();
     pool->queue = queue;
     for (const ev::Problem& p : plan.problems) pool->todo.push_back(to_host(p));
     pool->out_dir = host::host_path(s.out_dir);
-    pool->settings = problem_settings(s, library, py::cast(queue));
+    pool->settings = problem_settings(s, library);
     // The descriptions come to the ranker in this order: it encodes them ahead while the workers wait on requests.
     py::list descriptions;
     for (const py::object& problem : pool->todo) descriptions.append(problem["description"]);
@@ -801,10 +787,7 @@ int main_impl(py::object argv) {
 }  // namespace
 
 void tarvok::evaluation::bind::add_arguments(py::object parser) { ::add_arguments(parser); }
-int tarvok::evaluation::bind::run_command(py::object args) {
-    host::modules::evaluation.get();  // its start registers the type the workers are handed their stop as
-    return ::run_command(args);
-}
+int tarvok::evaluation::bind::run_command(py::object args) { return ::run_command(args); }
 
 void tarvok_start_evaluation(pybind11::module_& m) {
     host::ModuleStart start(
@@ -820,9 +803,6 @@ void tarvok_start_evaluation(pybind11::module_& m) {
               py::arg("fields") = py::none(), py::arg("alignment_check") = py::none(), py::arg("repeat") = 1,
               py::arg("samples") = 1, py::arg("assumptions") = false, py::arg("what_if") = false,
               py::arg("what_if_max") = 3, py::arg("solver") = "highs");
-    // A run as its problems see it: whether it stopped (see run_problem).
-    py::class_<ev::WorkQueue, std::shared_ptr<ev::WorkQueue>>(m, "_RunStop").def("is_set", &ev::WorkQueue::stopping);
-    host::def(m, ev::kRunProblemFace, &run_problem, py::arg("problem"), py::arg("out_dir"), py::arg("settings"));
     host::def(m, ev::kAddArgumentsFace, &add_arguments, py::arg("parser"));
     host::def(m, ev::kRunCommandFace, &run_command, py::arg("args"));
     host::def(m, ev::kMainFace, &main_impl, py::arg("argv") = py::none());

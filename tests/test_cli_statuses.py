@@ -223,6 +223,29 @@ def test_a_mip_stopped_by_its_time_limit_shows_bound_and_gap(folder):
     assert re.search(r"^40 columns? \(40 integer\)|^50 columns \(40 integer\)", done.stdout.splitlines()[-1])
 
 
+def test_a_closed_stream_leaves_the_status_as_the_table_has_it(folder):
+    def closed(fd, *argv, **streams):
+        shut = None if fd is None else lambda: os.close(fd)
+        return subprocess.run([sys.executable, "-m", "tarvok", *argv], cwd=folder, preexec_fn=shut, timeout=120,
+                              **streams)  # fmt: skip
+
+    # stdout closed before the start (>&-) is a reader gone, whatever the run ends in.
+    for argv in (["check", "m.mod"], ["run", "--json", "missing.mod"]):
+        done = closed(1, *argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        assert (done.returncode, done.stderr) == (141, b"")
+    # A closed stderr loses the failure's line, not its status, and nothing of it reaches stdout.
+    done = closed(2, "run", "missing.mod", stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    assert (done.returncode, done.stdout) == (2, b"")
+    # A --json failure whose reader has gone is as quiet as a result.
+    read_end, write_end = os.pipe()
+    os.close(read_end)
+    try:
+        done = closed(None, "run", "--json", "missing.mod", stdout=write_end, stderr=subprocess.PIPE)
+    finally:
+        os.close(write_end)
+    assert (done.returncode, done.stderr) == (141, b"")
+
+
 def test_ctrl_c_prints_the_best_solution_found_so_far(folder):
     model, data = market_split()
     (folder / "ms.mod").write_text(model)

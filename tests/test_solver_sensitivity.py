@@ -1,6 +1,7 @@
 """Duals, reduced costs, slacks and ranging, checked against figures found another way: the dual LP solved by
 SciPy, finite differences of the optimum, and hand-solved examples."""
 
+import _thread
 import json
 import subprocess
 import sys
@@ -347,3 +348,21 @@ def test_the_command_reports_every_constraint_with_its_own_figures(tmp_path, bac
         assert text.split(f"constraint {name} ")[1].split("\n\n")[0].rstrip().endswith(note)
     rows = (tmp_path / "bounds.csv").read_text().splitlines()
     assert {"duals:loose,0.0", "duals:twice,1.0", "duals:once,0.0", "slacks:loose,15.0"} <= set(rows)
+
+
+def test_ctrl_c_while_scip_solves_again_for_duals_keeps_the_solution(monkeypatch):
+    pyscipopt = pytest.importorskip("pyscipopt")
+    runs = []
+
+    class CtrlCOnTheDualsRun(pyscipopt.Model):
+        def optimizeNogil(self):
+            runs.append(self)
+            if len(runs) == 2:  # the LP solved again for its duals
+                _thread.interrupt_main()
+            return super().optimizeNogil()
+
+    monkeypatch.setattr(pyscipopt, "Model", CtrlCOnTheDualsRun)
+    with pytest.raises(KeyboardInterrupt) as stopped:
+        solver.solve_model(mix(4.0), "", sensitivity="duals", solver="scip")
+    assert len(runs) == 2
+    assert stopped.value.result.status == solver.Status.OPTIMAL and stopped.value.result.duals is None

@@ -33,6 +33,13 @@ def _redelivering(previous):
     return hook
 
 
+def _interrupted():
+    """Tell the interruption on stderr; none when stderr was closed (print would fall back to stdout)."""
+    if sys.stderr is not None:
+        print("tarvok: interrupted", file=sys.stderr)
+    return 130
+
+
 def main(argv=None):
     """Run the command and end the process with its status; Ctrl-C at any moment ends it with 130."""
     previous_hook = sys.unraisablehook
@@ -42,13 +49,11 @@ def main(argv=None):
 
         status = command(argv)
     except KeyboardInterrupt:
-        print("tarvok: interrupted", file=sys.stderr)
-        status = 130
+        status = _interrupted()
     except Exception as e:
         if not _behind_an_interrupt(e):  # e.g. an extension module's start stopped by Ctrl-C
             raise
-        print("tarvok: interrupted", file=sys.stderr)
-        status = 130
+        status = _interrupted()
     finally:
         sys.unraisablehook = previous_hook
     if status == 141:
@@ -57,7 +62,7 @@ def main(argv=None):
         try:
             null = os.open(os.devnull, os.O_WRONLY)
             os.dup2(null, sys.stdout.fileno())
-        except (OSError, ValueError):
+        except (AttributeError, OSError, ValueError):  # stdout closed before the start is None
             pass
     if status == 130:
         # An interrupt that once passed through an exec'd string (dataclasses make their methods so)
@@ -65,7 +70,7 @@ def main(argv=None):
         for stream in (sys.stdout, sys.stderr):
             try:
                 stream.flush()
-            except (OSError, ValueError):
+            except (AttributeError, OSError, ValueError):
                 pass
         os._exit(130)
     return status

@@ -49,11 +49,8 @@ py::object build_parser() {
     return parser;
 }
 
-int main_impl(py::object argv) {
-    if (argv.is_none()) argv = py::module_::import("sys").attr("argv")[py::slice(1, std::nullopt, std::nullopt)];
-    bool json = false;
-    for (py::handle arg : argv) json = json || host::equals(arg, py::str("--json"));
-    cli::request_json(json);
+/// Runs the subcommand; what it ends in, told on stderr (stdout with --json), and its status.
+int run_and_tell(py::object argv, bool json) {
     try {
         py::object parser = build_parser();
         py::object args = parser.attr("parse_args")(argv);
@@ -76,6 +73,20 @@ int main_impl(py::object argv) {
         return cli::tell(cli::host_output(),
                          cli::unhandled(memory, memory ? cli::out_of_memory(e.value()) : cli::one_line(e.value())),
                          json);
+    }
+}
+
+int main_impl(py::object argv) {
+    if (argv.is_none()) argv = py::module_::import("sys").attr("argv")[py::slice(1, std::nullopt, std::nullopt)];
+    bool json = false;
+    for (py::handle arg : argv) json = json || host::equals(arg, py::str("--json"));
+    cli::request_json(json);
+    try {
+        return run_and_tell(argv, json);
+    } catch (py::error_already_set& e) {
+        // Telling a failure on stdout (--json) whose reader has gone is as quiet as the rest.
+        if (e.matches(PyExc_BrokenPipeError)) return cli::code(cli::ExitStatus::ClosedOutput);
+        throw;
     }
 }
 

@@ -32,7 +32,8 @@ bool wait_line_shown = false;
 
 /// Everything the command prints goes out with the configured API keys hidden.
 void write_raw(const char* stream, const std::string& text) {
-    py::object out = py::module_::import("sys").attr(stream);
+    py::object out = host::output_stream(stream);
+    if (out.is_none()) return;
     out.attr("write")(host::text(host::without_keys(text)));
     out.attr("flush")();
 }

@@ -95,4 +95,16 @@ inline py::object unified_diff(py::handle before, py::handle after, py::handle n
     return py::str("").attr("join")(out);
 }
 
+/// The host's sys.stdout or sys.stderr (`name`) to write to. One closed
+/// before the start is None: stdout's reader is gone, as with `| head`
+/// (BrokenPipeError); stderr's lines are lost (None is returned).
+inline py::object output_stream(const char* name) {
+    py::object stream = py::module_::import("sys").attr(name);
+    if (stream.is_none() && std::string_view(name) == "stdout") {
+        PyErr_SetString(PyExc_BrokenPipeError, "stdout is closed");
+        throw py::error_already_set();
+    }
+    return stream;
+}
+
 }  // namespace tarvok::host

@@ -158,7 +158,12 @@ class ScipProgram : public LoadedProgram {
         lp.model.attr("setPresolve")(off);
         lp.model.attr("setHeuristics")(off);
         lp.model.attr("disablePropagation")();
-        lp.model.attr("optimizeNogil")();
+        // Watched as the run is: Ctrl-C here keeps the solution found, without its figures.
+        if (std::unique_ptr<py::error_already_set> raised = watched(lp.model)) {
+            if (!raised->matches(PyExc_KeyboardInterrupt)) throw std::move(*raised);
+            backend_.hold_interrupt(std::move(*raised));
+            return std::nullopt;
+        }
         if (host::str_of(lp.model.attr("getStatus")()) != "optimal") return std::nullopt;
         SolverFigures f;
         try {

@@ -99,7 +99,7 @@ SolveRun solve(std::shared_ptr<Program> program, const SolveChoice& options, std
         return *backend;
     };
     SolveReport report = solve_with(*program, make_backend, options.settings);
-    bool interrupted = report.interrupted;
+    bool interrupted = report.interrupted || (backend && backend->holds_interrupt());
     SolveRun run{solved(std::move(program), std::move(report)), nullptr};
     if (interrupted) run.interrupt = std::make_unique<py::error_already_set>(backend->take_interrupt());
     return run;

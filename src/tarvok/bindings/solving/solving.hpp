@@ -49,6 +49,8 @@ class HostBackend : public SolverBackend {
     /// signal itself.
     py::error_already_set take_interrupt();
     void hold_interrupt(py::error_already_set raised);
+    /// Whether Ctrl-C stopped a step the strategy cannot tell of (a solver's figures).
+    bool holds_interrupt() const { return interrupt_ != nullptr; }
 
     /// The caller's cancel (empty: none), asked with the GIL held while a run goes on.
     std::function<bool()> cancel;

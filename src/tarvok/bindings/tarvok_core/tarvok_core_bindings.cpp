@@ -92,7 +92,8 @@ std::string shown_path(py::handle path) {
 /// Prints what `tarvok check` says; returns its exit status.
 int put(const tarvok::cli::CheckOutput& out) {
     for (const tarvok::cli::CheckOutput::Write& w : out.writes) {
-        py::object stream = py::module_::import("sys").attr(w.to_stderr ? "stderr" : "stdout");
+        py::object stream = tarvok::host::output_stream(w.to_stderr ? "stderr" : "stdout");
+        if (stream.is_none()) continue;
         stream.attr("write")(tarvok::host::text(w.text + "\n"));
         stream.attr("flush")();
     }

@@ -351,7 +351,6 @@ class HostGeneration final : public ev::Generation {
 
     void generate(const std::filesystem::path& folder, ev::Record& record, bool readings,
                   ev::Generated& made) override {
-        host::OwnedFolder owned(folder);  // the loop's files there are the run's, whoever writes them
         py::gil_scoped_acquire held;
         try {
             if (!keywords_) keywords_ = loop_call(settings_, progress_);
@@ -359,7 +358,8 @@ class HostGeneration final : public ev::Generation {
             generative();  // its start registers the result's type
             py::object result = py::cast(tarvok::generative::bind::run_generation(
                 problem_["description"], host::host_path(folder / ev::kModelFile),
-                host::host_path(folder / ev::kDataFile), py::reinterpret_borrow<py::dict>(keywords_)));
+                host::host_path(folder / ev::kDataFile), py::reinterpret_borrow<py::dict>(keywords_),
+                tarvok::files::Existing::Replace));  // every name in the problem's folder is the run's own
             ev::each_loop_fact(record, [&](const char* name, auto& field) { read_into(result.attr(name), field); });
             if (!host::str_of(result.attr("model_text")).empty()) made.data = host::str_of(result.attr("data_text"));
             if (record.compiled.value_or(false)) made.solved = solve(result, record, readings);

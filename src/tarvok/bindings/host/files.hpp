@@ -91,46 +91,12 @@ struct NewContent {
     throw py::error_already_set();
 }
 
-/// While one lives, what code on this thread writes in `folder` (a problem's
-/// folder of `tarvok eval`, every name in it the run's own) goes to names the
-/// package owns: a link planted at one meanwhile is replaced, never written
-/// through, whichever function (a replaceable one too) was handed the path.
-class OwnedFolder {
-  public:
-    explicit OwnedFolder(const std::filesystem::path& folder)
-        : outer_(std::exchange(current(), files::absolute_path(folder))) {}
-    OwnedFolder(const OwnedFolder&) = delete;
-    OwnedFolder& operator=(const OwnedFolder&) = delete;
-    ~OwnedFolder() { current() = std::move(outer_); }
-
-    /// How a write on this thread treats what is at `target`: Replace in the
-    /// owned folder or below it, else as `asked`.
-    static files::Existing existing_at(const std::filesystem::path& target,
-                                       files::Existing asked = files::Existing::Follow) {
-        if (current().empty() || asked != files::Existing::Follow) return asked;
-        std::filesystem::path inside = files::absolute_path(target).lexically_relative(current());
-        bool owned = !inside.empty() && *inside.begin() != "..";
-        return owned ? files::Existing::Replace : asked;
-    }
-
-  private:
-    static std::filesystem::path& current() {
-        static thread_local std::filesystem::path folder;
-        return folder;
-    }
-
-    std::filesystem::path outer_;
-};
-
 /// Gives each file its new bytes whole or not at all (files::replace_files),
 /// without the GIL. A failure is the host's OSError for the path as the
 /// caller gave it.
 inline void replace_files(std::initializer_list<NewContent> wanted) {
     std::vector<files::FileContent> contents;
-    for (const NewContent& file : wanted) {
-        std::filesystem::path target = file_system_path(file.path);
-        contents.push_back({target, file.bytes, OwnedFolder::existing_at(target, file.existing)});
-    }
+    for (const NewContent& file : wanted) contents.push_back({file_system_path(file.path), file.bytes, file.existing});
     try {
         py::gil_scoped_release unlocked;
         files::replace_files(contents);

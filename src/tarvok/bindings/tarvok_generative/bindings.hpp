@@ -120,8 +120,9 @@ struct GenerationResult {
 /// run_generation with the prompt, the pair's paths and its keyword options
 /// (TypeError for a name it does not take), and _check_provider. The steps
 /// they reach are this module's (its slot, imported when it is not yet).
-GenerationResult run_generation(py::object prompt, py::object model_file, py::object data_file,
-                                const py::dict& options);
+/// `own_names` as Call's (see workflow_bindings.hpp).
+GenerationResult run_generation(py::object prompt, py::object model_file, py::object data_file, const py::dict& options,
+                                files::Existing own_names = files::Existing::Follow);
 /// A field of a run's result as GenerationResult shows it to the host.
 py::object result_field(const GenerationResult& g, ResultField field);
 /// A field as a plain value: the core's, the pair's texts, and the statistics

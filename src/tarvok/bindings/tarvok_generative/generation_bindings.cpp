@@ -342,7 +342,7 @@ py::object generative_solve(py::object prompt, py::object model_file, py::object
     return host::to_python(statistics(g));
 }
 
-GenerationResult run_generation(RunArgs a) {
+GenerationResult run_generation(RunArgs a, files::Existing own_names = files::Existing::Follow) {
     using enum RunArg;
     for (const ArgumentRule& rule : kPerCallArguments) check_argument("run_generation", rule, a[rule.arg]);
     py::object fspath = py::module_::import("os").attr("fspath");
@@ -355,6 +355,7 @@ GenerationResult run_generation(RunArgs a) {
     if (a[Mode].is_none()) a[Mode] = grammar_enum.get().attr("BNF");
     if (a[Iterations].is_none()) a[Iterations] = attr("MAX_ITERATIONS");
     Call c = prepare("run_generation", a);
+    c.own_names = own_names;
     if (!a[Cancel].is_none()) {
         // Shared, so that copies of the run's settings leave the host's reference counts alone.
         auto asked = std::make_shared<py::object>(a[Cancel]);
@@ -487,8 +488,8 @@ data::Value result_value(const GenerationResult& g, ResultField field) {
     return host::from_python(result_field(g, field), {.others_as_text = true});
 }
 
-GenerationResult run_generation(py::object prompt, py::object model_file, py::object data_file,
-                                const py::dict& options) {
+GenerationResult run_generation(py::object prompt, py::object model_file, py::object data_file, const py::dict& options,
+                                files::Existing own_names) {
     RunArgs a = run_defaults();
     a[RunArg::Prompt] = prompt;
     a[RunArg::ModelFile] = model_file;
@@ -502,7 +503,7 @@ GenerationResult run_generation(py::object prompt, py::object model_file, py::ob
         a.values[static_cast<std::size_t>(found - std::begin(kRunParameters))] =
             py::reinterpret_borrow<py::object>(value);
     }
-    return run_generation(std::move(a));
+    return run_generation(std::move(a), own_names);
 }
 
 void register_workflow(py::module_& m) {

@@ -291,7 +291,8 @@ wf::Pair HostSteps::write_pair(const wf::Pair& pair) {
     ensure_parent(call_.model_file);
     ensure_parent(call_.data_file);
     py::bytes model_bytes = encoded_for_writing(model), data_bytes = encoded_for_writing(data);
-    host::replace_files({{call_.model_file, model_bytes}, {call_.data_file, data_bytes}});
+    host::replace_files(
+        {{call_.model_file, model_bytes, call_.own_names}, {call_.data_file, data_bytes, call_.own_names}});
     // What the later steps judge is what the files hold, as a reader of them gets it.
     py::str model_back = host::read_file(call_.model_file, "r", "utf-8");
     py::str data_back = host::read_file(call_.data_file, "r", "utf-8");
@@ -309,8 +310,8 @@ std::string HostSteps::write_alternative(const wf::Pair& pair, long long index) 
                 return host::str_of(alt) + " is one of the run's own files";
         }
     }
-    host::replace_files(
-        {{model_path, encoded_for_writing(model_of(pair))}, {data_path, encoded_for_writing(data_of(pair))}});
+    host::replace_files({{model_path, encoded_for_writing(model_of(pair)), call_.own_names},
+                         {data_path, encoded_for_writing(data_of(pair)), call_.own_names}});
     return "";
 }
 
@@ -425,7 +426,7 @@ wf::Result run_loop(Call& call) {
             py::gil_scoped_release released;
             write();
         };
-        transcript.emplace(file, unlocked, host::OwnedFolder::existing_at(file));
+        transcript.emplace(file, unlocked, call.own_names);
     }
     wf::Transcript* record = transcript ? &*transcript : nullptr;
     try {

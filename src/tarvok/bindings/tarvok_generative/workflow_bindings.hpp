@@ -38,6 +38,9 @@ struct Call {
     py::object solver = py::str("highs");  ///< the solver of every solve of the call
     py::object on_event = py::none();
     py::object record = py::none();  ///< the transcript file every exchange is appended to, or None
+    /// Replace when every name the call writes is its caller's own (an eval
+    /// problem's folder): a link planted at one is replaced, not written through.
+    files::Existing own_names = files::Existing::Follow;
     wf::Run run;
     /// The pair of model_file and data_file is read, not generated: only its
     /// readings are asked for (model_text and data_text hold it).
